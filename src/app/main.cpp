@@ -1,3 +1,4 @@
+#include "platform/services/application_identity.h"
 #include "platform/services/qt_main_queue.h"
 
 #include <QApplication>
@@ -5,8 +6,7 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QCoreApplication::setOrganizationName("Orrery");
-  QCoreApplication::setApplicationName("Orrery");
+  platform::applyApplicationIdentity();
   platform::installQtMainQueue();
   QWidget window;
   window.setWindowTitle("Orrery");

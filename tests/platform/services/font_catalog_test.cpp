@@ -1,0 +1,27 @@
+#include "platform/services/font_catalog.h"
+
+#include <QFontInfo>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(FontCatalogTest, FontsTheApplicationNamesMapToInstalledFaces) {
+  for (const char* name : {"Avenir Medium", "Avenir Light", "Avenir Book", "Avenir Oblique", "Avenir Heavy",
+                           "Helvetica", "Apple Color Emoji"}) {
+    auto font = platform::fontNamed(name, 14.0);
+    ASSERT_TRUE(font.has_value()) << name;
+    EXPECT_EQ(QFontInfo(*font).family(), platform::mappedFontFamily(name)) << name;
+    EXPECT_DOUBLE_EQ(font->pointSizeF(), 14.0);
+  }
+  EXPECT_TRUE(platform::fontNamed("Avenir Oblique", 10)->italic());
+  EXPECT_GT(platform::fontNamed("Avenir Heavy", 10)->weight(), platform::fontNamed("Avenir Light", 10)->weight());
+}
+
+TEST(FontCatalogTest, UnknownFamiliesAreNotInvented) {
+  EXPECT_FALSE(platform::fontNamed("No Such Family 123", 12).has_value());
+  EXPECT_EQ(platform::mappedFontFamily("DejaVu Sans"), "DejaVu Sans");
+  EXPECT_TRUE(platform::fontNamed("DejaVu Sans", 12).has_value());
+}
+
+}  // namespace

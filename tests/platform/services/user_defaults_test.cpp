@@ -1,0 +1,109 @@
+#include "platform/services/user_defaults.h"
+
+#include "platform/core/notification_center.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using platform::UserDefaults;
+
+class UserDefaultsTest : public ::testing::Test {
+ protected:
+  QString path() const { return mDir.filePath("nested/defaults.dat"); }
+  QTemporaryDir mDir;
+};
+
+TEST_F(UserDefaultsTest, EveryKindOfValueSurvivesARestart) {
+  QVariantMap frame{{"x", 10.5}, {"list", QVariantList{1, "two"}}};
+  {
+    UserDefaults defaults(path());
+    defaults.setInteger(7, "fontSizeFactor");
+    defaults.setBool(true, "cloudstoragechoice");
+    defaults.setDouble(0.25, "ratio");
+    defaults.setString("1.5.0", "CurrentOrreryVersion");
+    defaults.setObject(QStringList{"/a.orrery", "/b.orrery"}, "RecentLocalFiles");
+    defaults.setObject(frame, "CurrentState");
+    defaults.setObject(QByteArray("\x00\x01", 2), "blob");
+  }
+  UserDefaults reread(path());
+  EXPECT_EQ(reread.integerForKey("fontSizeFactor"), 7);
+  EXPECT_TRUE(reread.boolForKey("cloudstoragechoice"));
+  EXPECT_DOUBLE_EQ(reread.doubleForKey("ratio"), 0.25);
+  EXPECT_EQ(reread.stringForKey("CurrentOrreryVersion"), "1.5.0");
+  EXPECT_EQ(reread.stringArrayForKey("RecentLocalFiles"), (QStringList{"/a.orrery", "/b.orrery"}));
+  EXPECT_EQ(reread.dictionaryForKey("CurrentState"), frame);
+  EXPECT_EQ(reread.objectForKey("blob").toByteArray(), QByteArray("\x00\x01", 2));
+}
+
+TEST_F(UserDefaultsTest, RemovalAndRegisteredDefaults) {
+  UserDefaults defaults(path());
+  defaults.registerDefaults({{"RecentLocalFiles", QVariantList{}}, {"fontSizeFactor", 5}});
+  EXPECT_TRUE(defaults.hasObjectForKey("RecentLocalFiles"));
+  EXPECT_EQ(defaults.integerForKey("fontSizeFactor"), 5);
+  defaults.setInteger(3, "fontSizeFactor");
+  EXPECT_EQ(defaults.integerForKey("fontSizeFactor"), 3);
+  defaults.removeObjectForKey("fontSizeFactor");
+  EXPECT_EQ(defaults.integerForKey("fontSizeFactor"), 5);
+
+  // Registered values are never written.
+  UserDefaults reread(path());
+  EXPECT_FALSE(reread.hasObjectForKey("RecentLocalFiles"));
+  EXPECT_FALSE(reread.hasObjectForKey("fontSizeFactor"));
+}
+
+TEST_F(UserDefaultsTest, TypedReadsOfTheWrongKindAnswerNeutralValues) {
+  UserDefaults defaults(path());
+  defaults.setObject(QVariantMap{{"a", 1}}, "map");
+  defaults.setString("12", "text");
+  defaults.setObject(QVariantList{"x", 3}, "mixed");
+  EXPECT_EQ(defaults.integerForKey("map"), 0);
+  EXPECT_TRUE(defaults.stringForKey("map").isEmpty());
+  EXPECT_TRUE(defaults.arrayForKey("map").isEmpty());
+  EXPECT_TRUE(defaults.dictionaryForKey("text").isEmpty());
+  EXPECT_EQ(defaults.integerForKey("text"), 12);
+  EXPECT_TRUE(defaults.stringArrayForKey("mixed").isEmpty());
+  EXPECT_EQ(defaults.integerForKey("absent"), 0);
+  EXPECT_FALSE(defaults.boolForKey("absent"));
+}
+
+TEST_F(UserDefaultsTest, EachWriteIsOnDiskAndAnnouncedBeforeTheSetterReturns) {
+  UserDefaults defaults(path());
+  int posted = 0;
+  bool onDiskWhenPosted = false;
+  platform::ObserverScope scope;
+  scope.observe(platform::kUserDefaultsDidChangeNotification, &defaults, [&](const platform::Notification&) {
+    ++posted;
+    onDiskWhenPosted = UserDefaults(path()).integerForKey("k") == posted;
+  });
+  defaults.setInteger(1, "k");
+  EXPECT_EQ(posted, 1);
+  EXPECT_TRUE(onDiskWhenPosted);
+  defaults.setInteger(2, "k");
+  EXPECT_EQ(posted, 2);
+  EXPECT_TRUE(onDiskWhenPosted);
+}
+
+TEST_F(UserDefaultsTest, ACorruptFileIsIgnoredAndReplacedByTheNextWrite) {
+  {
+    QFile::remove(path());
+    UserDefaults(path()).setInteger(1, "seed");  // creates the folder
+    QFile file(path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("not a settings file");
+  }
+  UserDefaults defaults(path());
+  EXPECT_FALSE(defaults.hasObjectForKey("seed"));
+  defaults.setInteger(4, "k");
+  EXPECT_EQ(UserDefaults(path()).integerForKey("k"), 4);
+}
+
+TEST_F(UserDefaultsTest, StandardStoreLivesInTheConfigFolder) {
+  EXPECT_TRUE(UserDefaults::standardFilePath().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
+  EXPECT_EQ(UserDefaults::standard().filePath(), UserDefaults::standardFilePath());
+}
+
+}  // namespace
