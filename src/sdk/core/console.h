@@ -1,0 +1,29 @@
+#pragma once
+// The SDK's console. Lines carry their component prefix ("[Telemetry]", "[CrashKit]" ...)
+// in the text itself. Failure lines are always written; progress lines only in debug mode.
+
+#include <cstdarg>
+#include <functional>
+#include <string>
+
+namespace telemetry {
+
+using ConsoleSink = std::function<void(const std::string& line)>;
+
+// Writes one line (a newline is added when missing).
+void consoleLog(const std::string& line);
+// Writes the line only while debug mode is on.
+void debugLog(const std::string& line);
+
+bool isDebugEnabled();
+void setDebugEnabled(bool enabled);
+
+// Replaces where lines go (standard error by default); an empty sink restores the default.
+// Returns the previous sink. Meant for tests and for hosts with their own log.
+ConsoleSink setConsoleSink(ConsoleSink sink);
+
+// printf-style formatting into a std::string.
+std::string strformat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string vstrformat(const char* format, va_list args);
+
+}  // namespace telemetry
