@@ -1,0 +1,146 @@
+#include "foundation/kit_image.h"
+
+#include "foundation/image_filters.h"
+#include "foundation/logging.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orrery {
+
+namespace {
+
+constexpr QImage::Format kFormat = QImage::Format_ARGB32_Premultiplied;
+
+bool fitsLimit(qint64 width, qint64 height) {
+  return width > 0 && height > 0 && width * height * 4 <= KitImage::kMaxBitmapBytes;
+}
+
+// The pixel size of a new bitmap (components truncated); empty, with a soft assertion, when
+// the bitmap cannot be made.
+QSize bitmapSize(const QSizeF& size) {
+  const qint64 width = size.width() >= 1 && size.width() < 1e9 ? qint64(size.width()) : 0;
+  const qint64 height = size.height() >= 1 && size.height() < 1e9 ? qint64(size.height()) : 0;
+  if (!ORRERY_SOFT_ASSERT(fitsLimit(width, height), "+[KitImage createBitmapContextForSize:]")) return {};
+  return QSize(int(width), int(height));
+}
+
+// Decodes with a bounded allocation; the header's size is checked before any pixel is read.
+QImage decode(QImageReader& reader) {
+  reader.setAllocationLimit(int(KitImage::kMaxBitmapBytes / (1024 * 1024)));
+  const QSize size = reader.size();
+  if (size.isValid() && !fitsLimit(size.width(), size.height())) return {};
+  QImage image;
+  if (!reader.read(&image)) return {};
+  return image;
+}
+
+QImage decodeData(const QByteArray& data, const char* format) {
+  if (data.isEmpty()) return {};
+  QBuffer buffer;
+  buffer.setData(data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, format);
+  return decode(reader);
+}
+
+QByteArray encode(const QImage& image, const char* format, int quality) {
+  if (image.isNull()) return {};
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  if (quality >= 0) writer.setQuality(quality);
+  if (!writer.write(image)) return {};
+  return bytes;
+}
+
+}  // namespace
+
+KitImage::KitImage(const QImage& image) {
+  if (image.isNull()) return;
+  mCGImage = image.format() == kFormat ? image : image.convertToFormat(kFormat);
+}
+
+KitImage KitImage::fromPNGData(const QByteArray& data) { return KitImage(decodeData(data, "png")); }
+
+KitImage KitImage::fromJPEGData(const QByteArray& data) { return KitImage(decodeData(data, "jpeg")); }
+
+KitImage KitImage::fromSomeData(const QByteArray& data) {
+  return isPNG(data) ? fromPNGData(data) : fromJPEGData(data);
+}
+
+bool KitImage::isPNG(const QByteArray& data) {
+  return data.size() >= 5 && static_cast<unsigned char>(data[0]) == 0x89 && data[1] == 'P' &&
+         data[2] == 'N' && data[3] == 'G';
+}
+
+KitImage KitImage::readFromURL(const QString& path) {
+  QImageReader reader(path);
+  return KitImage(decode(reader));
+}
+
+KitImage KitImage::fromFilteredImage(const imagefilters::FilteredImage& image, const QRectF& rect) {
+  QImage bitmap = createBitmapContextForSize(rect.size());
+  if (bitmap.isNull()) return {};
+  if (!image.image.isNull()) {
+    QPainter painter(&bitmap);
+    painter.drawImage(QPointF(image.origin) - rect.topLeft(), image.image);
+  }
+  return KitImage(bitmap);
+}
+
+QImage KitImage::createBitmapContextForSize(const QSizeF& size) {
+  const QSize pixels = bitmapSize(size);
+  if (pixels.isEmpty()) return {};
+  QImage image(pixels, kFormat);
+  if (!ORRERY_SOFT_ASSERT(!image.isNull(), "+[KitImage createBitmapContextForSize:]")) return {};
+  image.fill(Qt::transparent);
+  return image;
+}
+
+QSizeF KitImage::pixelSize() const {
+  if (isNull()) return {0, 0};
+  return QSizeF(mCGImage.width(), mCGImage.height());
+}
+
+QByteArray KitImage::pngData() const { return isNull() ? QByteArray() : encode(mCGImage, "png", -1); }
+
+QByteArray KitImage::jpegData(double compressionFactor) const {
+  if (isNull()) return {};
+  const int quality = int(std::lround(std::clamp(compressionFactor, 0.0, 1.0) * 100));
+  return encode(mCGImage, "jpeg", quality);
+}
+
+void KitImage::drawInRect(const QRectF& rect, QPainter& painter, bool flipped) const {
+  if (isNull()) return;
+  if (flipped) {
+    painter.drawImage(rect, mCGImage);
+    return;
+  }
+  painter.save();
+  painter.translate(0, 2 * rect.y() + rect.height());
+  painter.scale(1, -1);
+  painter.drawImage(rect, mCGImage);
+  painter.restore();
+}
+
+KitImage KitImage::scaleToSize(const QSizeF& size) const {
+  if (isNull()) return {};
+  const QSize pixels = bitmapSize(size);
+  if (pixels.isEmpty()) return {};
+  return KitImage(mCGImage.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+}
+
+KitImage KitImage::scaleToWidth(double width) const {
+  if (isNull()) return {};
+  const QSizeF pixels = pixelSize();
+  return scaleToSize(QSizeF(width, pixels.height() * width / pixels.width()));
+}
+
+}  // namespace orrery

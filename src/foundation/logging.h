@@ -1,0 +1,29 @@
+#pragma once
+// Logging and soft assertions. A broken invariant never stops the program: it logs
+// "ERROR: Assertion failure, line: %.3i %s" and the caller goes on with its neutral value.
+
+#include <QString>
+
+#include <functional>
+
+namespace orrery {
+
+using LogSink = std::function<void(const QString& line)>;
+
+// Where log lines go (standard error until replaced); an empty sink restores standard
+// error. Returns the previous sink. Tests install one to read what was logged.
+LogSink setLogSink(LogSink sink);
+
+// Writes one line to the current sink; callable from any thread.
+void logLine(const QString& line);
+
+// Logs the soft-assertion line for a check at `line` in `operation`
+// (e.g. "+[Globals fontAvenirMedium:]").
+void softAssertionFailed(int line, const char* operation);
+
+}  // namespace orrery
+
+// Evaluates to the condition; when it does not hold, logs the soft-assertion line first.
+//   if (!ORRERY_SOFT_ASSERT(font, "+[Globals fontAvenirMedium:]")) return fallback;
+#define ORRERY_SOFT_ASSERT(condition, operation) \
+  (static_cast<bool>(condition) ? true : (::orrery::softAssertionFailed(__LINE__, operation), false))

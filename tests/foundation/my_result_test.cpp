@@ -1,0 +1,81 @@
+#include "foundation/logger.h"
+#include "foundation/my_result.h"
+#include "log_capture.h"
+#include "qt_printers.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using orrery::MyResult;
+
+TEST(MyResultTest, SharedValuesAreTellApartByIdentityNotText) {
+  EXPECT_TRUE(MyResult::OK()->isOK());
+  EXPECT_FALSE(MyResult::OK()->isError());
+  EXPECT_FALSE(MyResult::USER_CANCEL()->isOK());
+  EXPECT_FALSE(MyResult::USER_CANCEL()->isError());
+  EXPECT_EQ(MyResult::OK()->description(), "No error");
+  EXPECT_EQ(MyResult::USER_CANCEL()->description(), "User canceled");
+
+  auto lookalike = MyResult::error("Some.Key", "No error");
+  EXPECT_TRUE(lookalike->isError());
+  EXPECT_FALSE(lookalike->isOK());
+  EXPECT_EQ(MyResult::OK(), MyResult::OK());
+}
+
+TEST(MyResultTest, ErrorTextsComeFromTheTableThenTheDefaultThenTheKey) {
+  LogCapture log;
+  EXPECT_EQ(MyResult::error("mac:Error:FailedToOpenFile", "ignored default")->description(), "Failed to open file");
+  EXPECT_EQ(MyResult::error("No.Such.Key", "Failed to do it")->description(), "Failed to do it");
+  EXPECT_TRUE(log.lines().isEmpty());
+
+  // A missing default text is a broken invariant: logged once, the error still made.
+  auto noDefault = MyResult::error("No.Such.Key", QString());
+  EXPECT_EQ(noDefault->description(), "No.Such.Key");
+  ASSERT_EQ(log.lines().size(), 1);
+  EXPECT_TRUE(log.lines()[0].startsWith("ERROR: Assertion failure, line: "));
+  EXPECT_TRUE(log.lines()[0].endsWith(" +[MyResult error:desc:]"));
+
+  EXPECT_TRUE(MyResult::todoError()->isError());
+  EXPECT_FALSE(MyResult::todoError()->description().isEmpty());
+  EXPECT_EQ(MyResult(QString(), QString()).description(), "Sorry, an error occurred during operation");
+}
+
+TEST(SoftAssertionTest, LogsTheLinePaddedToThreeDigitsAndEvaluatesToTheCondition) {
+  LogCapture log;
+  orrery::softAssertionFailed(63, "-[Idea addChild:]");
+  orrery::softAssertionFailed(1234, "+[Globals fontAvenirMedium:]");
+  EXPECT_TRUE(ORRERY_SOFT_ASSERT(1 + 1 == 2, "-[X y]"));
+  const int failingLine = __LINE__ + 1;
+  EXPECT_FALSE(ORRERY_SOFT_ASSERT(1 + 1 == 3, "-[X y]"));
+  ASSERT_EQ(log.lines().size(), 3);
+  EXPECT_EQ(log.lines()[0], "ERROR: Assertion failure, line: 063 -[Idea addChild:]");
+  EXPECT_EQ(log.lines()[1], "ERROR: Assertion failure, line: 1234 +[Globals fontAvenirMedium:]");
+  EXPECT_EQ(log.lines()[2], QString("ERROR: Assertion failure, line: %1 -[X y]").arg(failingLine, 3, 10, QChar('0')));
+}
+
+TEST(LoggerTest, TracesOnlyRegisteredObjectsAndPrunesLostOnes) {
+  LogCapture log;
+  EXPECT_FALSE(orrery::loggerCanLog(nullptr));
+  auto a = std::make_shared<int>(1);
+  EXPECT_FALSE(orrery::Logger::canLog(a.get()));
+  EXPECT_TRUE(orrery::Logger::addTraceableObject(a));
+  EXPECT_FALSE(orrery::Logger::addTraceableObject(a));
+  EXPECT_TRUE(orrery::loggerCanLog(a.get()));
+
+  auto lostOne = std::make_shared<int>(2);
+  const void* lostAddress = lostOne.get();
+  EXPECT_TRUE(orrery::Logger::addTraceableObject(lostOne));
+  lostOne.reset();
+  // Growing past the largest earlier size removes holders of objects that are gone.
+  auto b = std::make_shared<long double>(3);
+  EXPECT_TRUE(orrery::Logger::addTraceableObject(b));
+  EXPECT_TRUE(log.lines().filter("Removing holder").size() == 1);
+  EXPECT_FALSE(orrery::Logger::canLog(lostAddress));
+  EXPECT_TRUE(orrery::Logger::canLog(b.get()));
+
+  EXPECT_EQ(orrery::CodeOptimizationTimer::create("tiles"), nullptr);
+  EXPECT_EQ(orrery::CodeOptimizationTimer::total(nullptr, "tiles"), 0.0);
+}
+
+}  // namespace
