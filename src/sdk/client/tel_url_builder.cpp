@@ -1,0 +1,58 @@
+#include "sdk/client/tel_url_builder.h"
+
+#include <curl/curl.h>
+
+#include <cstring>
+
+namespace telemetry {
+
+TELURLBuilder TELURLBuilder::URLWithBase(const std::string& base) {
+  TELURLBuilder builder;
+  builder.mURLString = base;
+  return builder;
+}
+
+void TELURLBuilder::appendComponent(const std::string& component) { mURLString += component; }
+
+std::string TELURLBuilder::escapeString(const std::string& string) {
+  static const char* kLegal = "-_.!~*'();/?:@&=+$,";
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(string.size());
+  for (unsigned char c : string) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 (c != 0 && std::strchr(kLegal, c) != nullptr);
+    if (plain) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0x0F]);
+    }
+  }
+  return out;
+}
+
+void TELURLBuilder::escapeAndAppendComponent(const std::string& component) { mURLString += escapeString(component); }
+
+void TELURLBuilder::appendValue(const std::optional<std::string>& value, const std::string& queryParam) {
+  if (!value) return;
+  mURLString += mQueryParams == 0 ? "?" : "&";
+  ++mQueryParams;
+  mURLString += queryParam + "=" + escapeString(*value);
+}
+
+void TELURLBuilder::appendValue(std::int64_t value, const std::string& queryParam) {
+  appendValue(std::optional<std::string>(std::to_string(value)), queryParam);
+}
+
+std::optional<std::string> TELURLBuilder::URL() const {
+  CURLU* url = curl_url();
+  if (!url) return std::nullopt;
+  bool valid = curl_url_set(url, CURLUPART_URL, mURLString.c_str(), 0) == CURLUE_OK;
+  curl_url_cleanup(url);
+  if (!valid) return std::nullopt;
+  return mURLString;
+}
+
+}  // namespace telemetry
