@@ -67,7 +67,11 @@ KitImage::KitImage(const QImage& image) {
   mCGImage = image.format() == kFormat ? image : image.convertToFormat(kFormat);
 }
 
-KitImage KitImage::fromPNGData(const QByteArray& data) { return KitImage(decodeData(data, "png")); }
+KitImage KitImage::fromPNGData(const QByteArray& data) {
+  KitImage image(decodeData(data, "png"));
+  if (!image.isNull()) image.mPNGData = data;
+  return image;
+}
 
 KitImage KitImage::fromJPEGData(const QByteArray& data) { return KitImage(decodeData(data, "jpeg")); }
 
@@ -109,7 +113,16 @@ QSizeF KitImage::pixelSize() const {
   return QSizeF(mCGImage.width(), mCGImage.height());
 }
 
-QByteArray KitImage::pngData() const { return isNull() ? QByteArray() : encode(mCGImage, "png", -1); }
+QByteArray KitImage::pngData() const {
+  if (isNull()) return {};
+  return mPNGData.isNull() ? encode(mCGImage, "png", -1) : mPNGData;
+}
+
+KitImage KitImage::withPNGData() const {
+  KitImage copy(*this);
+  copy.mPNGData = pngData();
+  return copy;
+}
 
 QByteArray KitImage::jpegData(double compressionFactor) const {
   if (isNull()) return {};

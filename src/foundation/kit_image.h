@@ -50,8 +50,11 @@ class KitImage {
   QImage nsImage() const { return mCGImage; }
   QSizeF pixelSize() const;
 
-  // The bitmap as one PNG image; empty without a bitmap.
+  // The bitmap as one PNG image; empty without a bitmap. A picture decoded from PNG answers
+  // the bytes it came from.
   QByteArray pngData() const;
+  // A copy that carries its PNG encoding, so that pngData costs nothing afterwards.
+  KitImage withPNGData() const;
   // The bitmap as JPEG with a compression factor from 0 (smallest) to 1 (best).
   QByteArray jpegData(double compressionFactor) const;
 
@@ -68,6 +71,7 @@ class KitImage {
 
  private:
   QImage mCGImage;
+  QByteArray mPNGData;
 };
 
 }  // namespace orrery

@@ -1,0 +1,552 @@
+#include "model/idea.h"
+
+#include "foundation/image_filters.h"
+#include "foundation/logging.h"
+#include "foundation/string_extensions.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <atomic>
+
+namespace orrery {
+
+namespace {
+
+const bool kRegistered = KeyedClassRegistry::add<Idea>();
+
+std::atomic<std::uint64_t> gIdentifierCounter{0};
+
+// An empty text for a missing one: export titles are never none.
+QString orEmpty(const QString& text) { return text.isNull() ? QString(QLatin1String("")) : text; }
+
+// The centred square of the source, scaled to the small picture's side, less saturated.
+KitImage makeSmallImage(const KitImage& source) {
+  const QImage& bitmap = source.cgImage();
+  const int side = std::min(bitmap.width(), bitmap.height());
+  const QRect square((bitmap.width() - side) / 2, (bitmap.height() - side) / 2, side, side);
+  const KitImage scaled = KitImage(bitmap.copy(square))
+                              .scaleToSize(QSizeF(Idea::kSmallImageSide, Idea::kSmallImageSide));
+  if (scaled.isNull()) return {};
+  return KitImage(imagefilters::colorControls(scaled.cgImage(), Idea::kSmallImageSaturation))
+      .withPNGData();
+}
+
+}  // namespace
+
+QString Idea::createIdentifier() {
+  const double seconds = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+  const auto counter = static_cast<std::uint32_t>(++gIdentifierCounter);
+  return QString::asprintf("id%0.0f_%d", seconds, static_cast<int>(counter));
+}
+
+Idea::Idea(Private, QString text, QString identifier)
+    : mIdentifier(std::move(identifier)), mText(std::move(text)) {
+  (void)kRegistered;
+}
+
+Idea::~Idea() = default;
+
+IdeaPtr Idea::createWithText(const QString& text, const QString& identifier) {
+  return std::make_shared<Idea>(Private{}, text, identifier);
+}
+
+IdeaPtr Idea::createWithText(const QString& text) { return createWithText(text, createIdentifier()); }
+
+IdeaPtr Idea::createWithOriginalImage(const KitImage& image) {
+  IdeaPtr idea = createWithText(QString());
+  idea->mIdeaType = IdeaTypeImage;
+  idea->replaceWithOriginalImage(image);
+  return idea;
+}
+
+IdeaPtr Idea::createWithURL(const QString& url, const KitImage& image) {
+  IdeaPtr idea = createWithText(QString());
+  idea->mIdeaType = IdeaTypeURL;
+  idea->mURL = url;
+  idea->replaceWithOriginalImage(image);
+  idea->mBigImageData = QByteArray();
+  return idea;
+}
+
+IdeaPtr Idea::createWithLinkToIdea(const QString& targetIdentifier) {
+  IdeaPtr idea = createWithText(QString());
+  idea->mIdeaType = IdeaTypeLink;
+  idea->mLinkedIdentifier = targetIdentifier;
+  return idea;
+}
+
+// ---- content ----
+
+const Idea* Idea::content() const {
+  if (!isLink()) return this;
+  return linkedIdea().get();
+}
+
+QString Idea::text() const {
+  const Idea* source = content();
+  return source ? source->mText : QString();
+}
+
+void Idea::setText(const QString& text) {
+  if (!isLink()) mText = text;
+}
+
+QString Idea::URL() const {
+  const Idea* source = content();
+  return source ? source->mURL : QString();
+}
+
+void Idea::setURL(const QString& url) {
+  if (!isLink()) mURL = url;
+}
+
+QString Idea::note() const {
+  const Idea* source = content();
+  return source ? source->mNote : QString();
+}
+
+void Idea::setNote(const QString& note) {
+  if (!isLink()) mNote = note.isEmpty() ? QString() : note;
+}
+
+ColorPtr Idea::color() const {
+  const Idea* source = content();
+  return source ? source->mColor : nullptr;
+}
+
+void Idea::setColor(ColorPtr color) {
+  if (!isLink()) mColor = std::move(color);
+}
+
+IconImagePtr Idea::iconImage() const {
+  const Idea* source = content();
+  return source ? source->mIconImage : nullptr;
+}
+
+void Idea::setIconImage(IconImagePtr icon) { mIconImage = std::move(icon); }
+
+KitImage Idea::image() const {
+  const Idea* source = content();
+  return source ? source->mImage : KitImage();
+}
+
+QByteArray Idea::bigImageData() const {
+  const Idea* source = content();
+  return source ? source->mBigImageData : QByteArray();
+}
+
+KitImage Idea::bigImage() const {
+  const QByteArray data = bigImageData();
+  return data.isEmpty() ? KitImage() : KitImage::fromJPEGData(data);
+}
+
+void Idea::replaceWithOriginalImage(const KitImage& image) {
+  if (isLink()) return;
+  if (image.isNull()) {
+    mImage = KitImage();
+    mBigImageData = QByteArray();
+    return;
+  }
+  const QByteArray big = image.scaleToWidth(kBigImageWidth).jpegData(kBigImageJPEGQuality);
+  mBigImageData = big.isEmpty() ? QByteArray() : big;
+  mImage = makeSmallImage(image);
+}
+
+IdeaPtr Idea::linkedIdea() const {
+  if (!isLink() || mLinkedIdentifier.isEmpty()) {
+    mLinkedIdea.reset();
+    return nullptr;
+  }
+  const IdeaPtr top = root();
+  if (IdeaPtr cached = mLinkedIdea.lock()) {
+    // A target that left this tree (detached and kept elsewhere) no longer answers.
+    if (!cached->isLink() && cached->root() == top) return cached;
+  }
+  IdeaPtr target = top->findIdeaInSubTreeWithIdentifier(mLinkedIdentifier);
+  if (target && target->isLink()) target.reset();
+  mLinkedIdea = target;
+  return target;
+}
+
+bool Idea::hasText() const {
+  const Idea* source = content();
+  return source && source->mIdeaType == IdeaTypeText && !source->mText.isNull();
+}
+
+bool Idea::hasURL() const {
+  const Idea* source = content();
+  return source && source->mIdeaType == IdeaTypeURL && !source->mURL.isNull();
+}
+
+bool Idea::hasIcon() const {
+  const Idea* source = content();
+  return source && source->mIdeaType == IdeaTypeText && source->mIconImage;
+}
+
+bool Idea::hasColor() const {
+  const Idea* source = content();
+  return source && source->mIdeaType == IdeaTypeText && source->mColor;
+}
+
+bool Idea::hasNote() const {
+  const Idea* source = content();
+  return source && source->mIdeaType == IdeaTypeText && !source->mNote.isEmpty();
+}
+
+// ---- tree ----
+
+void Idea::insertIdea(const IdeaPtr& idea, qint64 index) {
+  if (!idea || isLink()) return;
+  // An idea inside its own subtree would make every walk of the tree endless.
+  bool ancestor = false;
+  for (IdeaPtr up = self(); up && !ancestor; up = up->parent()) ancestor = up == idea;
+  if (!ORRERY_SOFT_ASSERT(!ancestor, "-[Idea insertIdea:atIndex:]")) return;
+  const qint64 at = std::clamp<qint64>(index, 0, qint64(mIdeas.size()));
+  mIdeas.insert(mIdeas.begin() + at, idea);
+  idea->mParent = self();
+}
+
+void Idea::addIdea(const IdeaPtr& idea) {
+  if (isLink()) {
+    softAssertionFailed(403, "-[Idea addIdea:]");
+    return;
+  }
+  insertIdea(idea, qint64(mIdeas.size()));
+}
+
+void Idea::detachIdea(const QString& identifier) {
+  const qint64 index = indexOfIdeaWithIdentifier(identifier);
+  if (index == kNotFound) {
+    softAssertionFailed(460, "-[Idea detachIdea:]");
+    return;
+  }
+  IdeaPtr child = mIdeas[size_t(index)];
+  mIdeas.erase(mIdeas.begin() + index);
+  child->mParent.reset();
+}
+
+bool Idea::removeIdea(const QString& identifier) {
+  const qint64 index = indexOfIdeaWithIdentifier(identifier);
+  if (index == kNotFound) return false;
+  IdeaPtr child = mIdeas[size_t(index)];
+  mIdeas.erase(mIdeas.begin() + index);
+  child->mParent.reset();
+  root()->ensureLinkConsistencyInSubTree();
+  return true;
+}
+
+void Idea::removeIdea(const IdeaPtr& idea, bool removeLinks) {
+  if (!idea || isLink()) return;
+  const auto it = std::find(mIdeas.begin(), mIdeas.end(), idea);
+  if (it == mIdeas.end()) return;
+  mIdeas.erase(it);
+  idea->mParent.reset();
+  if (removeLinks) root()->ensureLinkConsistencyInSubTree();
+}
+
+void Idea::ensureLinkConsistencyInSubTree() {
+  // One index of the tree's non-link ideas serves every link: each identifier maps to its
+  // first idea in pre-order, as the search from the root would find it.
+  QHash<QString, IdeaPtr> targets;
+  root()->traverseNaturally(
+      [&](const IdeaPtr& idea, qint64) {
+        if (!targets.contains(idea->mIdentifier)) targets.insert(idea->mIdentifier, idea);
+      },
+      0);
+  std::function<void(Idea&)> check = [&](Idea& idea) {
+    if (!idea.isLink()) {
+      const std::vector<IdeaPtr> children = idea.mIdeas;
+      for (const IdeaPtr& child : children) check(*child);
+      return;
+    }
+    IdeaPtr target = targets.value(idea.mLinkedIdentifier);
+    if (target && target->isLink()) target.reset();
+    idea.mLinkedIdea = target;
+    if (target) return;
+    if (IdeaPtr parent = idea.parent()) {
+      auto& siblings = parent->mIdeas;
+      siblings.erase(std::remove_if(siblings.begin(), siblings.end(),
+                                    [&](const IdeaPtr& s) { return s.get() == &idea; }),
+                     siblings.end());
+    }
+    idea.mParent.reset();
+  };
+  IdeaPtr keep = self();
+  check(*this);
+}
+
+qint64 Idea::indexOfIdeaWithIdentifier(const QString& identifier) const {
+  for (size_t i = 0; i < mIdeas.size(); ++i)
+    if (mIdeas[i]->mIdentifier == identifier) return qint64(i);
+  return kNotFound;
+}
+
+IdeaPtr Idea::findIdeaInSubTreeWithIdentifier(const QString& identifier) const {
+  if (mIdentifier == identifier) return self();
+  if (isLink()) return nullptr;
+  for (const IdeaPtr& child : mIdeas)
+    if (IdeaPtr found = child->findIdeaInSubTreeWithIdentifier(identifier)) return found;
+  return nullptr;
+}
+
+bool Idea::couldMyChildBeDescendantOfIdeaWithIdentifier(const QString& identifier) const {
+  for (const Idea* idea = this; idea;) {
+    if (idea->mIdentifier == identifier) return true;
+    const IdeaPtr parent = idea->mParent.lock();
+    idea = parent.get();
+  }
+  return false;
+}
+
+IdeaPtr Idea::root() const {
+  IdeaPtr top = self();
+  while (IdeaPtr parent = top->mParent.lock()) top = std::move(parent);
+  return top;
+}
+
+qint64 Idea::calculateWholeTreeSize() const {
+  qint64 size = 1;
+  for (const IdeaPtr& child : mIdeas) size += child->calculateWholeTreeSize();
+  return size;
+}
+
+void Idea::traverseNaturally(const Visitor& visitor, qint64 depth) const {
+  visitor(self(), depth);
+  const std::vector<IdeaPtr> children = mIdeas;
+  for (const IdeaPtr& child : children) child->traverseNaturally(visitor, depth + 1);
+}
+
+IdeaPtr Idea::ideaByRestrictingDepth(qint64 depth) const {
+  IdeaPtr copy = deepCopyWithNewIdentifiersNoExternalLinks();
+  copy->traverseNaturally(
+      [depth](const IdeaPtr& idea, qint64 level) {
+        if (level < depth) return;
+        if (IdeaPtr parent = idea->parent()) parent->detachIdea(idea->mIdentifier);
+      },
+      0);
+  return copy;
+}
+
+IdeaPtr Idea::ideaByRestrictingElements(qint64 count) const {
+  std::vector<qint64> perLevel;
+  traverseNaturally(
+      [&](const IdeaPtr&, qint64 level) {
+        if (perLevel.size() <= size_t(level)) perLevel.resize(size_t(level) + 1, 0);
+        ++perLevel[size_t(level)];
+      },
+      0);
+  qint64 total = 0;
+  qint64 levels = 0;
+  for (qint64 c : perLevel) {
+    total += c;
+    if (total < count) ++levels;
+  }
+  return ideaByRestrictingDepth(levels);
+}
+
+void Idea::takeContentOf(const Idea* source) {
+  if (!source) {
+    mIdeaType = IdeaTypeUndefined;
+    mText = mNote = mURL = QString();
+    mColor = nullptr;
+    mImage = KitImage();
+    mBigImageData = QByteArray();
+    colorThemeTypeValue = ColorThemeTypeSameColor;
+    mIconImage = nullptr;
+    return;
+  }
+  mIdeaType = source->mIdeaType;
+  mText = source->mText;
+  mNote = source->mNote;
+  mColor = source->mColor;
+  mImage = source->mImage;
+  // A fresh copy of the bytes, as the source may be changed later.
+  mBigImageData = source->mBigImageData.isNull()
+                      ? QByteArray()
+                      : QByteArray(source->mBigImageData.constData(), source->mBigImageData.size());
+  colorThemeTypeValue = source->colorThemeTypeValue;
+  mIconImage = source->mIconImage;
+  mURL = source->mURL;
+}
+
+IdeaPtr Idea::performDeepCopyWithNewIdentifiers(std::vector<std::pair<const Idea*, Idea*>>& links,
+                                                QHash<QString, Idea*>& copyBySource) const {
+  IdeaPtr copy;
+  if (isLink()) {
+    copy = createWithLinkToIdea(mLinkedIdentifier);
+    links.emplace_back(this, copy.get());
+  } else {
+    copy = createWithText(mText);
+    copy->takeContentOf(this);
+  }
+  if (!copyBySource.contains(mIdentifier)) copyBySource.insert(mIdentifier, copy.get());
+  for (const IdeaPtr& child : mIdeas)
+    copy->addIdea(child->performDeepCopyWithNewIdentifiers(links, copyBySource));
+  return copy;
+}
+
+IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExternalLinks) const {
+  std::vector<std::pair<const Idea*, Idea*>> links;  // (source link, its copy)
+  QHash<QString, Idea*> copyBySource;                // source identifier -> first copy
+  IdeaPtr copy = performDeepCopyWithNewIdentifiers(links, copyBySource);
+  for (const auto& [sourceLink, linkCopy] : links) {
+    if (Idea* inside = copyBySource.value(sourceLink->mLinkedIdentifier)) {
+      linkCopy->mLinkedIdentifier = inside->mIdentifier;
+      linkCopy->mLinkedIdea.reset();
+    } else if (!preserveExternalLinks) {
+      // The stored target identifier stays but is no longer used.
+      const IdeaPtr target = sourceLink->linkedIdea();
+      linkCopy->takeContentOf(target.get());
+    }
+  }
+  return copy;
+}
+
+// ---- colour, export, text ----
+
+ColorThemePtr Idea::colorTheme() const {
+  if (isLink()) {
+    const IdeaPtr target = linkedIdea();
+    return target ? target->colorTheme() : nullptr;
+  }
+  if (!mColor) return nullptr;
+  if (colorThemeTypeValue == ColorThemeTypeSameColor) {
+    auto theme = std::make_shared<ColorTheme>();
+    theme->addColor(mColor);
+    return theme;
+  }
+  return mColor->theme();
+}
+
+void Idea::applyColorTheme() {
+  const ColorThemePtr theme = colorTheme();
+  const auto count = theme ? static_cast<std::uint32_t>(theme->colors().size()) : 0u;
+  for (size_t i = 0; i < mIdeas.size(); ++i)
+    mIdeas[i]->setColor(count > 0 ? theme->colors()[i % count] : nullptr);
+}
+
+QString Idea::exportTitle() const {
+  switch (mIdeaType) {
+    case IdeaTypeURL:
+      return orEmpty(mURL);
+    case IdeaTypeImage:
+      return QStringLiteral("(image)");
+    case IdeaTypeLink: {
+      const IdeaPtr target = linkedIdea();
+      return target ? target->exportTitle() : orEmpty(QString());
+    }
+    case IdeaTypeText:
+      return orEmpty(mText);
+    default:
+      return orEmpty(QString());
+  }
+}
+
+QString Idea::exportFileNameForType(const QString& extension) const {
+  const QString source = text();
+  const QString fallback = QStringLiteral("document");
+  if (extension.isNull()) return source.isEmpty() ? fallback : source.left(30);
+  QString base;
+  if (!source.isEmpty()) base = stringext::createProperFileNameWithMaxLenght(source, 10);
+  if (base.isEmpty()) base = fallback;
+  return base + QLatin1Char('.') + extension;
+}
+
+QString Idea::stringFromIdeaType(IdeaType type) {
+  switch (type) {
+    case IdeaTypeUndefined: return QStringLiteral("IdeaTypeUndefined");
+    case IdeaTypeText: return QStringLiteral("IdeaTypeText");
+    case IdeaTypeImage: return QStringLiteral("IdeaTypeImage");
+    case IdeaTypeURL: return QStringLiteral("IdeaTypeURL");
+    case IdeaTypeLink: return QStringLiteral("IdeaTypeLink");
+  }
+  return QStringLiteral("WRONG_IDEA_TYPE");
+}
+
+QString Idea::description() const {
+  if (mIdeaType == IdeaTypeText)
+    return QStringLiteral("<Idea text=[%1] identifier=[%2] %3>")
+        .arg(mText, mIdentifier, QString::asprintf("%p", static_cast<const void*>(this)));
+  return QStringLiteral("<Idea type=[%1] identifier=[%2]>").arg(stringFromIdeaType(mIdeaType), mIdentifier);
+}
+
+void Idea::appendDebugLines(QString& out, int depth) const {
+  out += QString(depth * 2, QLatin1Char(' '));
+  if (mIdeaType == IdeaTypeText)
+    out += QStringLiteral("text: [%1] i=%2 ").arg(mText, mIdentifier);
+  else
+    out += QStringLiteral("%1 i=%2 ").arg(stringFromIdeaType(mIdeaType), mIdentifier);
+  out += QLatin1Char('\n');
+  for (const IdeaPtr& child : mIdeas) child->appendDebugLines(out, depth + 1);
+}
+
+QString Idea::debugDescription() const {
+  QString out = mParent.expired() ? QStringLiteral("<Idea identifier=[%1] ").arg(mIdentifier)
+                                  : QStringLiteral("<Idea ");
+  appendDebugLines(out, 0);
+  out += QLatin1Char('>');
+  return out;
+}
+
+// ---- coding ----
+
+void Idea::encodeWithCoder(KeyedEncoder& coder) const {
+  coder.encodeString(mIdentifier, "identifier");
+  coder.encodeInt(static_cast<std::int32_t>(mIdeaType), "ideaType");
+  if (isLink()) {
+    coder.encodeString(mLinkedIdentifier, "linkedIdea");
+    return;
+  }
+  coder.encodeString(mText, "text");
+  coder.encodeString(mURL, "URL");
+  coder.encodeString(mNote, "note");
+  if (mColor) coder.encodeString(mColor->name(), "color");
+  if (!mImage.isNull()) coder.encodeData(mImage.pngData(), "image");
+  coder.encodeData(mBigImageData, "bigImageData");
+  coder.encodeObject(mIconImage, "iconImage");
+  coder.encodeInt(static_cast<std::int32_t>(colorThemeTypeValue), "colorThemeType");
+  coder.encodeObjects(mIdeas, "ideas");
+}
+
+IdeaPtr Idea::createWithCoder(KeyedDecoder& coder) {
+  QString identifier = coder.decodeStringForKey("identifier");
+  // Every idea needs an identifier to be found and linked to.
+  if (identifier.isEmpty()) identifier = createIdentifier();
+  IdeaPtr idea = createWithText(QString(), identifier);
+  const auto storedType = static_cast<IdeaType>(static_cast<std::uint32_t>(coder.decodeIntForKey("ideaType")));
+  if (storedType == IdeaTypeLink) {
+    idea->mIdeaType = IdeaTypeLink;
+    idea->mLinkedIdentifier = coder.decodeStringForKey("linkedIdea");
+    return idea;
+  }
+  const QByteArray png = coder.decodeDataForKey("image");
+  if (!png.isEmpty()) idea->mImage = KitImage::fromPNGData(png);
+  const QByteArray big = coder.decodeDataForKey("bigImageData");
+  idea->mBigImageData = big.isEmpty() ? QByteArray() : big;
+  idea->mText = coder.decodeStringForKey("text");
+  idea->setNote(coder.decodeStringForKey("note"));
+  const QString colorName = coder.decodeStringForKey("color");
+  if (!colorName.isNull()) idea->mColor = ColorTheme::colorByName(colorName);
+  idea->colorThemeTypeValue =
+      static_cast<ColorThemeType>(static_cast<std::uint32_t>(coder.decodeIntForKey("colorThemeType")));
+  idea->mIconImage = coder.decodeObjectOfClassForKey<IconImage>("iconImage");
+  idea->mURL = coder.decodeStringForKey("URL");
+
+  idea->mIdeaType = storedType;
+  if (storedType == IdeaTypeUndefined) {
+    if (!idea->mURL.isNull())
+      idea->mIdeaType = IdeaTypeURL;
+    else if (!idea->mImage.isNull())
+      idea->mIdeaType = IdeaTypeImage;
+    else
+      idea->mIdeaType = IdeaTypeText;
+  }
+  for (IdeaPtr& child : coder.decodeObjectsOfClassForKey<Idea>("ideas")) {
+    child->mParent = idea;
+    idea->mIdeas.push_back(std::move(child));
+  }
+  return idea;
+}
+
+}  // namespace orrery

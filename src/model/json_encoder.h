@@ -1,0 +1,52 @@
+#pragma once
+// Writes an object graph as JSON: the root wrapped in a one-member object named after its class
+// with a lower-case first letter (or bare, with encodeTopObject), nested objects as plain
+// objects of their keys, data as Base64 text, dates as GMT date text (json_date_format.h).
+// None values and empty lists are left out. One encoder serves one root on one thread.
+
+#include "model/keyed_coding.h"
+
+#include <QJsonObject>
+
+#include <vector>
+
+namespace orrery {
+
+class JSONEncoder final : public KeyedEncoder {
+ public:
+  JSONEncoder() = default;
+
+  // {"<className with lower-case first letter>": {...}}.
+  void encodeObject(const KeyedCodable& root);
+  // The root's own keys as the top object.
+  void encodeTopObject(const KeyedCodable& root);
+  // The result as compact UTF-8 JSON; null when nothing was encoded or encoding failed (a
+  // circular reference, or nesting beyond kMaxKeyedNestingDepth).
+  QByteArray data() const;
+  bool failed() const { return mFailed; }
+
+  void encodeString(const QString& value, CoderKey key) override;
+  void encodeStrings(const QStringList& values, CoderKey key) override;
+  void encodeInt(int32_t value, CoderKey key) override;
+  void encodeBool(bool value, CoderKey key) override;
+  void encodeData(const QByteArray& value, CoderKey key) override;
+  void encodeDate(const QDateTime& value, CoderKey key) override;
+  void encodeObject(const KeyedCodable* object, CoderKey key) override;
+  void encodeObjects(std::span<const KeyedCodable* const> objects, CoderKey key) override;
+  using KeyedEncoder::encodeObject;
+  using KeyedEncoder::encodeObjects;
+
+ private:
+  // The object's keys as a JSON object; false when encoding has failed.
+  bool encodeNested(const KeyedCodable& object, QJsonObject& out);
+  void put(CoderKey key, const QJsonValue& value);
+  bool writing() const { return !mFailed && !jsonObjectStack.empty(); }
+
+  std::vector<const KeyedCodable*> objectStack;
+  std::vector<QJsonObject> jsonObjectStack;
+  QJsonObject finalJSONObject;
+  bool mHasResult = false;
+  bool mFailed = false;
+};
+
+}  // namespace orrery
