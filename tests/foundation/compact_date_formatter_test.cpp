@@ -1,0 +1,82 @@
+#include "foundation/compact_date_formatter.h"
+#include "qt_printers.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using orrery::CompactDateTimeFormatter;
+
+QDateTime utc(int y, int mo, int d, int h = 12, int mi = 0) {
+  return QDateTime(QDate(y, mo, d), QTime(h, mi), QTimeZone::utc());
+}
+
+class CompactDateTest : public ::testing::Test {
+ protected:
+  CompactDateTimeFormatter formatter(const char* locale, const QTimeZone& zone = QTimeZone::utc()) {
+    return CompactDateTimeFormatter(QLocale(locale), zone, [this] { return mNow; });
+  }
+  QDateTime mNow = utc(2024, 1, 2, 10, 0);
+};
+
+TEST_F(CompactDateTest, TodayShowsOnlyTheTimeWhateverTheFlag) {
+  auto f = formatter("en_US");
+  EXPECT_EQ(f.formatDateTime(utc(2024, 1, 2, 8, 15), false), "08:15");
+  EXPECT_EQ(f.formatDateTime(utc(2024, 1, 2, 8, 15), true), "08:15");
+  EXPECT_EQ(f.formatDateOnly(utc(2024, 1, 2, 8, 15)), "Jan 02");
+}
+
+TEST_F(CompactDateTest, OtherDaysOfThisYearHaveNoYear) {
+  auto f = formatter("en_US");
+  EXPECT_EQ(f.formatDateTime(utc(2024, 1, 1, 23, 5), false), "Jan 01");
+  EXPECT_EQ(f.formatDateTime(utc(2024, 1, 1, 23, 5), true), "Jan 01 23:05");
+  // A future date of this year counts as this year.
+  EXPECT_EQ(f.formatDateTime(utc(2024, 11, 30), false), "Nov 30");
+  EXPECT_EQ(f.formatDateOnly(utc(2024, 11, 30)), "Nov 30");
+}
+
+TEST_F(CompactDateTest, LastDecemberAskedOnSecondJanuaryHasTheYear) {
+  auto f = formatter("en_US");
+  EXPECT_EQ(f.formatDateTime(utc(2023, 12, 31, 23, 59), false), "12/31/2023");
+  EXPECT_EQ(f.formatDateTime(utc(2023, 12, 31, 23, 59), true), "12/31/2023 23:59");
+  EXPECT_EQ(f.formatDateOnly(utc(2023, 12, 31)), "12/31/2023");
+  EXPECT_EQ(f.formatDateOnly(utc(2025, 1, 2)), "01/02/2025");
+}
+
+TEST_F(CompactDateTest, AbsentDatesGiveEmptyText) {
+  auto f = formatter("en_US");
+  EXPECT_EQ(f.formatDateTime(QDateTime(), true), "");
+  EXPECT_EQ(f.formatDateOnly(QDateTime()), "");
+}
+
+TEST_F(CompactDateTest, DaysAreCountedInTheFormattersTimeZone) {
+  // 23:30 UTC on 1 January is already 01:30 on 2 January two hours east.
+  auto east = formatter("en_US", QTimeZone(2 * 3600));
+  EXPECT_EQ(east.formatDateTime(utc(2024, 1, 1, 23, 30), false), "01:30");
+  auto west = formatter("en_US", QTimeZone(-11 * 3600));
+  // There "now" is still 1 January 23:00, and noon on 2 January UTC is tomorrow.
+  EXPECT_EQ(west.formatDateTime(utc(2024, 1, 2, 12, 0), true), "Jan 02 01:00");
+}
+
+TEST_F(CompactDateTest, OrderAndSeparatorsFollowTheLocale) {
+  auto de = formatter("de_DE");
+  EXPECT_EQ(de.formatDateTime(utc(2023, 12, 31, 23, 59), true), "31.12.2023 23:59");
+  EXPECT_EQ(de.formatDateTime(utc(2024, 1, 1), false).left(4), "01. ");
+  auto gb = formatter("en_GB");
+  EXPECT_EQ(gb.formatDateOnly(utc(2023, 12, 31)), "31/12/2023");
+  EXPECT_EQ(gb.formatDateOnly(utc(2024, 3, 5)), "05 Mar");
+  auto fi = formatter("fi_FI");
+  EXPECT_EQ(fi.formatDateTime(utc(2024, 1, 2, 7, 5), false), "07.05");
+}
+
+TEST_F(CompactDateTest, NowIsReadOnEveryCall) {
+  auto f = formatter("en_US");
+  const QDateTime date = utc(2024, 6, 1, 9, 30);
+  EXPECT_EQ(f.formatDateTime(date, false), "Jun 01");
+  mNow = utc(2024, 6, 1, 18, 0);
+  EXPECT_EQ(f.formatDateTime(date, false), "09:30");
+  mNow = utc(2025, 6, 1, 18, 0);
+  EXPECT_EQ(f.formatDateTime(date, false), "06/01/2024");
+}
+
+}  // namespace
