@@ -97,8 +97,8 @@ TEST(ColorTest, ComponentsDerivedFromHsv) {
   EXPECT_NEAR(red5.b, 142.8, 1e-3);
   const RGBAValues red6 = ColorTheme::colorByName("red6")->rgba();
   EXPECT_NEAR(red6.r, 173.4, 1e-3);
-  EXPECT_NEAR(red6.g, 124.8, 1e-3);
-  EXPECT_NEAR(red6.b, 124.8, 1e-3);
+  EXPECT_NEAR(red6.g, 124.848, 1e-3);
+  EXPECT_NEAR(red6.b, 124.848, 1e-3);
 
   // The platform colour matches the components, and every colour's RGB converts back to
   // its HSV.
