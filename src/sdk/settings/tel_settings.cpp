@@ -1,0 +1,77 @@
+#include "sdk/settings/tel_settings.h"
+
+#include "sdk/core/console.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace telemetry {
+
+TELSettings::TELSettings(std::string settingsPath) : mSettingsPath(std::move(settingsPath)) {}
+
+TELSettings::Dictionary TELSettings::settingsDictionary() {
+  std::lock_guard lock(mMutex);
+  if (mSettingsDictionary) return mSettingsDictionary;
+  std::ifstream in(mSettingsPath, std::ios::binary);
+  if (!in) return nullptr;
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  std::string failure;
+  try {
+    auto parsed = nlohmann::json::parse(buffer.str());
+    if (parsed.is_object())
+      mSettingsDictionary = std::make_shared<const nlohmann::json>(std::move(parsed));
+    else
+      failure = "the settings are not a JSON object";
+  } catch (const nlohmann::json::exception& e) {
+    failure = e.what();
+  }
+  if (!failure.empty()) {
+    consoleLog("[Telemetry] Could not load settings with error: " + failure);
+    std::remove(mSettingsPath.c_str());
+  }
+  return mSettingsDictionary;
+}
+
+void TELSettings::clearSettingsDictionary() {
+  std::lock_guard lock(mMutex);
+  mSettingsDictionary = nullptr;
+}
+
+std::optional<nlohmann::json> TELSettings::valueForKey(const std::string& section, const std::string& key) {
+  auto dictionary = settingsDictionary();
+  if (!dictionary) return std::nullopt;
+  auto s = dictionary->find(section);
+  if (s == dictionary->end() || !s->is_object()) return std::nullopt;
+  auto v = s->find(key);
+  if (v == s->end()) return std::nullopt;
+  return *v;
+}
+
+std::optional<nlohmann::json> TELSettings::appSettings() {
+  auto dictionary = settingsDictionary();
+  if (!dictionary) return std::nullopt;
+  auto app = dictionary->find("app");
+  if (app == dictionary->end() || !app->is_object()) return std::nullopt;
+  return *app;
+}
+
+std::optional<std::string> TELSettings::appStatus() {
+  auto app = appSettings();
+  if (!app) return std::nullopt;
+  auto status = app->find("status");
+  if (status == app->end() || !status->is_string()) return std::nullopt;
+  return status->get<std::string>();
+}
+
+bool TELSettings::appNeedsOnboarding() { return appStatus() == "new"; }
+
+bool TELSettings::appUpdateRequired() {
+  auto app = appSettings();
+  if (!app) return false;
+  auto required = app->find("update_required");
+  return required != app->end() && required->is_boolean() && required->get<bool>();
+}
+
+}  // namespace telemetry
