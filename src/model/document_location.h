@@ -1,0 +1,32 @@
+#pragma once
+// Where a document lives, the tokens its openers hold, and the errors of its file format.
+
+#include <QString>
+
+#include <cstdint>
+
+namespace orrery {
+
+using DocumentLocation = std::uint64_t;
+inline constexpr DocumentLocation DocumentLocationTemp = 0;       // "temp:/"
+inline constexpr DocumentLocation DocumentLocationLocalFile = 1;  // "file://"
+inline constexpr DocumentLocation DocumentLocationICloud = 2;     // "iCloud:/"
+inline constexpr DocumentLocation DocumentLocationDropbox = 3;    // "dropbox:/"
+
+// Positive for a live opener; 0 or less in a completion means failure.
+using DocumentToken = std::int64_t;
+
+// Posted with the document as object when another running instance changed its file.
+inline constexpr char IdeaDocumentChangedNotification[] = "IdeaDocumentChangedNotification";
+
+inline constexpr char kDocumentErrorDomain[] = "document";
+inline constexpr int kDocumentErrorInvalidFormat = 100;
+inline constexpr int kDocumentErrorNewerVersion = 150;
+
+struct DocumentError {
+  QString domain;
+  int code = 0;
+  QString description;
+};
+
+}  // namespace orrery

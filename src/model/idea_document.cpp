@@ -1,0 +1,241 @@
+#include "model/idea_document.h"
+
+#include "model/idea_file_presenter.h"
+#include "model/persistence_controller.h"
+
+#include "foundation/logging.h"
+#include "platform/core/dispatch.h"
+#include "platform/services/file_coordinator.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <atomic>
+
+namespace orrery {
+
+namespace {
+
+constexpr char kTempPrefix[] = "temp:/";
+constexpr char kFilePrefix[] = "file://";
+constexpr char kICloudPrefix[] = "iCloud:/";
+constexpr char kDropboxPrefix[] = "dropbox:/";
+
+// How often a create moves on to a fresh name when another instance took ours first.
+constexpr int kCreateAttempts = 16;
+
+QString canonicalLocalPath(const QString& path) {
+  if (path.isEmpty()) return path;
+  const QString key = platform::coordinationKey(QFileInfo(path).absoluteFilePath());
+  return key.isEmpty() ? QDir::cleanPath(path) : key;
+}
+
+QString dateDescription(const QDateTime& date) {
+  return date.isValid() ? date.toUTC().toString("yyyy-MM-dd HH:mm:ss +0000") : QStringLiteral("(null)");
+}
+
+}  // namespace
+
+IdeaDocument::IdeaDocument(QString identifier, DocumentLocation location, QString path)
+    : mDocIdentifier(std::move(identifier)), mLocation(location), mFilePath(std::move(path)) {}
+
+IdeaDocument::~IdeaDocument() = default;
+
+std::shared_ptr<IdeaDocument> IdeaDocument::createWithIdentifier(const QString& identifier) {
+  const DocumentLocation location = locationFromIdentifier(identifier);
+  QString path = pathFromIdentifier(identifier);
+  QString docIdentifier = identifier;
+  if (location == DocumentLocationLocalFile) {
+    path = canonicalLocalPath(path);
+    docIdentifier = docIdentifierFromPath(path, location);
+  }
+  return std::shared_ptr<IdeaDocument>(new IdeaDocument(docIdentifier, location, path));
+}
+
+std::shared_ptr<IdeaDocument> IdeaDocument::createWithFileName(const QString& path, DocumentLocation location) {
+  QString name = path;
+  bool ours = false;
+  if (name.isEmpty()) {
+    if (location == DocumentLocationLocalFile) softAssertionFailed(584, "-[IdeaDocument initWithFileName:location:]");
+    name = createNewDocFileName();
+    ours = true;
+  }
+  if (location == DocumentLocationLocalFile) name = canonicalLocalPath(name);
+  auto doc = std::shared_ptr<IdeaDocument>(new IdeaDocument(docIdentifierFromPath(name, location), location, name));
+  doc->mNameIsOurs = ours;
+  return doc;
+}
+
+QString IdeaDocument::docIdentifierFromPath(const QString& path, DocumentLocation location) {
+  switch (location) {
+    case DocumentLocationTemp: return kTempPrefix + path;
+    case DocumentLocationLocalFile: return kFilePrefix + canonicalLocalPath(path);
+    case DocumentLocationICloud: return kICloudPrefix + path;
+    case DocumentLocationDropbox: return kDropboxPrefix + path;
+  }
+  softAssertionFailed(540, "+[IdeaDocument docIdentifierFromPath:inLocation:]");
+  return {};
+}
+
+QString IdeaDocument::pathFromIdentifier(const QString& identifier) {
+  for (const char* prefix : {kICloudPrefix, kDropboxPrefix, kFilePrefix, kTempPrefix}) {
+    const QLatin1String p(prefix);
+    if (identifier.startsWith(p)) return identifier.mid(p.size());
+  }
+  return {};
+}
+
+DocumentLocation IdeaDocument::locationFromIdentifier(const QString& identifier) {
+  if (identifier.startsWith(QLatin1String(kICloudPrefix))) return DocumentLocationICloud;
+  if (identifier.startsWith(QLatin1String(kDropboxPrefix))) return DocumentLocationDropbox;
+  if (identifier.startsWith(QLatin1String(kFilePrefix))) return DocumentLocationLocalFile;
+  return DocumentLocationTemp;
+}
+
+QString IdeaDocument::createNewDocFileName() {
+  static std::atomic<std::uint64_t> counter{0};
+  const std::uint64_t n = ++counter;
+  const double seconds = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+  return QString::asprintf("id%0.0f_%d.orrx", seconds, static_cast<std::int32_t>(n & 0xffffffffu));
+}
+
+bool IdeaDocument::fileNamingSchemeMatches(const QString& fileName) { return fileName.endsWith(".orrx"); }
+
+DocumentToken IdeaDocument::nextToken() {
+  static std::atomic<DocumentToken> counter{0};
+  return ++counter;
+}
+
+QString IdeaDocument::localFileName() const {
+  if (mLocation != DocumentLocationLocalFile) return {};
+  return QFileInfo(mFilePath).fileName();
+}
+
+QUrl IdeaDocument::representativeURL() const {
+  if (mLocation == DocumentLocationLocalFile) return QUrl::fromLocalFile(mFilePath);
+  QUrl url(mDocIdentifier, QUrl::StrictMode);
+  return url.isValid() ? url : QUrl();
+}
+
+bool IdeaDocument::refersToURL(const QUrl& url) const {
+  if (mLocation == DocumentLocationLocalFile && url.isLocalFile())
+    return docIdentifierFromPath(url.toLocalFile(), DocumentLocationLocalFile) == mDocIdentifier;
+  const QUrl mine = representativeURL();
+  return mine.isValid() && mine == url;
+}
+
+QString IdeaDocument::description() const {
+  const QString file = mDocIdentifier.section('/', -1);
+  return QString("<IdeaDocument file=%1, idea=%2, created=%3, modified=%4")
+      .arg(file, ideaDescription(), dateDescription(mDateCreated), dateDescription(mDateModified));
+}
+
+void IdeaDocument::openFromURL(const QUrl& url, TokenCompletion completion) {
+  if (mFilePresenter) {
+    const DocumentToken token = nextToken();
+    mTokens.insert(token);
+    if (completion) completion(token);
+    return;
+  }
+  auto presenter = std::make_shared<IdeaFilePresenter>(url, weak_from_this());
+  presenter->readWithCompletionHandler(
+      [self = shared_from_this(), presenter, completion = std::move(completion)](bool success) mutable {
+        if (!success) {
+          presenter->close();
+          if (completion) completion(0);
+          return;
+        }
+        // Another open may have finished first; its presenter stays.
+        if (!self->mFilePresenter) self->mFilePresenter = std::move(presenter);
+        const DocumentToken token = nextToken();
+        self->mTokens.insert(token);
+        if (completion) completion(token);
+      });
+}
+
+void IdeaDocument::createAtURL(const QUrl& url, TokenCompletion completion) {
+  if (mFilePresenter || mCreateInFlight) {
+    if (completion) completion(0);
+    return;
+  }
+  mCreateInFlight = true;
+  createAttempt(url, nextToken(), kCreateAttempts, std::move(completion));
+}
+
+void IdeaDocument::createAttempt(const QUrl& url, DocumentToken token, int attemptsLeft, TokenCompletion completion) {
+  auto presenter = std::make_shared<IdeaFilePresenter>(url, weak_from_this());
+  presenter->createWithCompletionHandler(
+      mNameIsOurs, [self = shared_from_this(), presenter, url, token, attemptsLeft,
+                    completion = std::move(completion)](FileWriteResult result) mutable {
+        if (result == FileWriteResult::Written) {
+          self->mCreateInFlight = false;
+          self->mFilePresenter = std::move(presenter);
+          self->mTokens.insert(token);
+          if (completion) completion(token);
+          return;
+        }
+        presenter->close();
+        if (result == FileWriteResult::AlreadyExists && self->mNameIsOurs && attemptsLeft > 1) {
+          self->takeNewFileName();
+          const QUrl next = QUrl::fromLocalFile(QFileInfo(url.toLocalFile()).absolutePath() + '/' +
+                                                QFileInfo(self->mFilePath).fileName());
+          self->createAttempt(next, token, attemptsLeft - 1, std::move(completion));
+          return;
+        }
+        // A failed create leaves the document closed: it has no file to be opened again.
+        self->mCreateInFlight = false;
+        if (completion) completion(0);
+      });
+}
+
+void IdeaDocument::takeNewFileName() {
+  const QString name = createNewDocFileName();
+  const int slash = mFilePath.lastIndexOf('/');
+  mFilePath = slash < 0 ? name : mFilePath.left(slash + 1) + name;
+  mDocIdentifier = docIdentifierFromPath(mFilePath, mLocation);
+}
+
+void IdeaDocument::updateWithToken(DocumentToken token, BoolCompletion completion) {
+  if (!goodToken(token) || !mFilePresenter) {
+    if (completion) completion(false);
+    return;
+  }
+  mFilePresenter->updateWithCompletionHandler(std::move(completion));
+}
+
+void IdeaDocument::closeWithToken(DocumentToken token, BoolCompletion completion) {
+  if (!goodToken(token)) {
+    if (completion) completion(false);
+    return;
+  }
+  mTokens.erase(token);
+  if (mTokens.empty() && mFilePresenter) {
+    mFilePresenter->close();
+    mFilePresenter.reset();
+  }
+  if (completion) completion(true);
+}
+
+void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion) {
+  // The read itself is synchronous; the presenter is only needed while it runs.
+  IdeaFilePresenter presenter(url, weak_from_this());
+  presenter.readWithCompletionHandler(std::move(completion));
+}
+
+void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion) {
+  const QByteArray bytes = exportAsOrreryData();
+  const QString path = url.toLocalFile();
+  PersistenceController::singleton().workQueue().async([bytes, path, completion = std::move(completion)] {
+    bool written = false;
+    if (!bytes.isEmpty()) {
+      platform::FileCoordinator coordinator;
+      coordinator.coordinateWriting(
+          path, [&](const QString& p) { written = writeFileReplacing(p, bytes) == FileWriteResult::Written; });
+    }
+    platform::mainQueue().async([completion, written] {
+      if (completion) completion(written);
+    });
+  });
+}
+
+}  // namespace orrery

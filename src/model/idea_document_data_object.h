@@ -1,0 +1,34 @@
+#pragma once
+// The top object of a document file: {"ideaDocumentDataObject": {"fileFormatVersion",
+// "idea", "dateCreated", "dateModified", "appInstance"}}.
+
+#include "model/idea.h"
+#include "model/keyed_coding.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+
+namespace orrery {
+
+class IdeaDocumentDataObject final : public KeyedCodable {
+ public:
+  static constexpr char kClassName[] = "IdeaDocumentDataObject";
+  // The version written; 1 to 3 are read alike.
+  static constexpr std::int64_t kCurrentFileFormatVersion = 3;
+
+  static std::shared_ptr<IdeaDocumentDataObject> createWithCoder(KeyedDecoder& coder);
+
+  std::int64_t fileFormatVersion = 0;
+  IdeaPtr idea;
+  QDateTime dateCreated;
+  QDateTime dateModified;
+  // As read; on writing, the writing process's own mark is stored instead.
+  QString appInstance;
+
+  QString className() const override { return QString::fromLatin1(kClassName); }
+  void encodeWithCoder(KeyedEncoder& coder) const override;
+};
+
+}  // namespace orrery

@@ -1,0 +1,51 @@
+#pragma once
+// Connects one open IdeaDocument to its file: performs its coordinated read, create and
+// update with the codec its name and location call for, and re-reads the file when another
+// process changed it, posting IdeaDocumentChangedNotification when the file now carries
+// another application instance's mark.
+
+#include "model/document_file_writer.h"
+
+#include "platform/services/file_presenter.h"
+
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+namespace orrery {
+
+class IdeaDocument;
+
+class IdeaFilePresenter final : public platform::FilePresenter {
+ public:
+  // Registers with the file coordinator at once.
+  IdeaFilePresenter(const QUrl& fileURL, std::weak_ptr<IdeaDocument> owner);
+  ~IdeaFilePresenter() override;
+  IdeaFilePresenter(const IdeaFilePresenter&) = delete;
+  IdeaFilePresenter& operator=(const IdeaFilePresenter&) = delete;
+
+  // Unregisters and forgets the file and the owner.
+  void close();
+
+  const QUrl& presentedItemURL() const { return mFileURL; }
+  QString presentedItemPath() const override { return mFileURL.toLocalFile(); }
+  void presentedItemDidChange() override;
+
+  // Each completes on the main queue; false (or Failed) at once when coordination is refused.
+  void readWithCompletionHandler(std::function<void(bool)> completion);
+  // With `exclusive`, an existing file is left alone and the result is AlreadyExists.
+  void createWithCompletionHandler(bool exclusive, std::function<void(FileWriteResult)> completion);
+  void updateWithCompletionHandler(std::function<void(bool)> completion);
+  FileWriteResult doWriteToURL(const QUrl& url, bool exclusive = false);
+
+ private:
+  bool readInto(const QString& path);
+  void coordinatedWrite(bool exclusive, std::function<void(FileWriteResult)> completion);
+
+  QUrl mFileURL;
+  std::weak_ptr<IdeaDocument> mOwner;
+  bool mRegistered = false;
+};
+
+}  // namespace orrery
