@@ -1,6 +1,7 @@
 #include "model/json_decoder.h"
 
 #include "foundation/logging.h"
+#include "foundation/string_extensions.h"
 #include "model/json_date_format.h"
 #include "model/json_keys.h"
 
@@ -13,11 +14,6 @@
 namespace orrery {
 
 namespace {
-
-QString upperFirst(QString name) {
-  if (!name.isEmpty()) name[0] = name[0].toUpper();
-  return name;
-}
 
 const QString kClassMember = QStringLiteral("@class");
 
@@ -58,7 +54,7 @@ QJsonValue JSONDecoder::member(CoderKey key) const {
 
 KeyedClassRegistry::Factory JSONDecoder::classForKey(const QString& name) const {
   const auto alias = mappingClasses.constFind(name);
-  const QString className = alias != mappingClasses.constEnd() ? *alias : upperFirst(name);
+  const QString className = alias != mappingClasses.constEnd() ? *alias : stringext::capitalizeFirstLetterString(name);
   return KeyedClassRegistry::shared().factoryForName(className);
 }
 

@@ -1,6 +1,7 @@
 #include "model/json_encoder.h"
 
 #include "foundation/logging.h"
+#include "foundation/string_extensions.h"
 #include "model/json_date_format.h"
 #include "model/json_keys.h"
 
@@ -11,19 +12,10 @@
 
 namespace orrery {
 
-namespace {
-
-QString lowerFirst(QString name) {
-  if (!name.isEmpty()) name[0] = name[0].toLower();
-  return name;
-}
-
-}  // namespace
-
 void JSONEncoder::encodeObject(const KeyedCodable& root) {
   QJsonObject body;
   if (!encodeNested(root, body)) return;
-  finalJSONObject = QJsonObject{{lowerFirst(root.className()), body}};
+  finalJSONObject = QJsonObject{{stringext::camelcaseString(root.className()), body}};
   mHasResult = true;
 }
 
