@@ -1,0 +1,45 @@
+#pragma once
+// The process's application object: the end of every responder chain (its delegate gets
+// what nobody else handled), the list of windows, the key window and action sending.
+
+#include "platform/ui/responder.h"
+
+#include <vector>
+
+namespace platform {
+
+class Window;
+
+class Application : public Responder {
+ public:
+  static Application& shared();
+
+  // The application delegate: the last responder of every chain.
+  Responder* delegate() const { return mDelegate.get(); }
+  void setDelegate(Responder* delegate) { mDelegate.reset(delegate); }
+  Responder* nextResponder() const override { return mDelegate.get(); }
+
+  const std::vector<Window*>& windows() const { return mWindows; }
+  Window* keyWindow() const { return mKeyWindow; }
+  // The window handling the current event, else the key window.
+  Window* eventWindow() const { return mEventWindow ? mEventWindow : mKeyWindow; }
+
+  // Sends an action to `target`, or along the key window's chain from its first responder
+  // (the application and its delegate last). False when nobody handles it.
+  bool sendAction(const QString& action, Responder* target = nullptr, const ActionSender& sender = {});
+  Responder* targetForAction(const QString& action, Responder* target = nullptr);
+
+  // Kept by the windows themselves.
+  void addWindow(Window* window);
+  void removeWindow(Window* window);
+  void setKeyWindow(Window* window) { mKeyWindow = window; }
+  void setEventWindow(Window* window) { mEventWindow = window; }
+
+ private:
+  WeakRef<Responder> mDelegate;
+  std::vector<Window*> mWindows;
+  Window* mKeyWindow = nullptr;
+  Window* mEventWindow = nullptr;
+};
+
+}  // namespace platform

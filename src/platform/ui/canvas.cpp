@@ -1,0 +1,225 @@
+#include "platform/ui/canvas.h"
+
+#include "platform/core/clock.h"
+#include "platform/ui/event.h"
+#include "platform/ui/window.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QPainter>
+#include <QStyleHints>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace platform {
+namespace {
+
+uint32_t modifiersOf(Qt::KeyboardModifiers m) {
+  uint32_t flags = 0;
+  if (m & Qt::ShiftModifier) flags |= ModifierFlag::Shift;
+  if (m & Qt::ControlModifier) flags |= ModifierFlag::Command;  // Ctrl stands for Command
+  if (m & Qt::AltModifier) flags |= ModifierFlag::Option;
+  if (m & Qt::MetaModifier) flags |= ModifierFlag::Control;
+  return flags;
+}
+
+int buttonIndex(Qt::MouseButton b) {
+  switch (b) {
+    case Qt::LeftButton: return 0;
+    case Qt::RightButton: return 1;
+    default: return 2;
+  }
+}
+
+EventType pressType(int button) {
+  return button == 0 ? EventType::LeftMouseDown
+                     : button == 1 ? EventType::RightMouseDown : EventType::OtherMouseDown;
+}
+EventType releaseType(int button) {
+  return button == 0 ? EventType::LeftMouseUp
+                     : button == 1 ? EventType::RightMouseUp : EventType::OtherMouseUp;
+}
+EventType dragType(int button) {
+  return button == 0 ? EventType::LeftMouseDragged
+                     : button == 1 ? EventType::RightMouseDragged : EventType::OtherMouseDragged;
+}
+
+int keyCodeOf(int key) {
+  switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return KeyCode::Return;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return KeyCode::Tab;
+    case Qt::Key_Space: return KeyCode::Space;
+    case Qt::Key_Backspace: return KeyCode::Delete;
+    case Qt::Key_Escape: return KeyCode::Escape;
+    case Qt::Key_Delete: return KeyCode::ForwardDelete;
+    case Qt::Key_Left: return KeyCode::LeftArrow;
+    case Qt::Key_Right: return KeyCode::RightArrow;
+    case Qt::Key_Down: return KeyCode::DownArrow;
+    case Qt::Key_Up: return KeyCode::UpArrow;
+    default: return KeyCode::Unknown;
+  }
+}
+
+Event keyEvent(QKeyEvent* e, EventType type) {
+  const uint32_t mods = modifiersOf(e->modifiers());
+  QString plain;
+  const int key = e->key();
+  if (key == Qt::Key_Space)
+    plain = QStringLiteral(" ");
+  else if (key >= Qt::Key_A && key <= Qt::Key_Z)
+    plain = QChar(QLatin1Char(static_cast<char>('a' + (key - Qt::Key_A))));
+  else
+    plain = e->text();
+  if ((mods & ModifierFlag::Shift) && plain.size() == 1 && plain.at(0).isLetter()) plain = plain.toUpper();
+  Event ev = Event::key(type, keyCodeOf(key), e->text(), mods, mediaTime());
+  ev.charactersIgnoringModifiers = plain;
+  ev.isARepeat = e->isAutoRepeat();
+  return ev;
+}
+
+bool isModifierKey(int key) {
+  return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta;
+}
+
+}  // namespace
+
+WindowFrame::WindowFrame(Window* window) : mWindow(window) {}
+
+void WindowFrame::closeForReal() {
+  mAllowClose = true;
+  QMainWindow::close();
+  mAllowClose = false;
+}
+
+void WindowFrame::closeEvent(QCloseEvent* event) {
+  if (mAllowClose || !mWindow) {
+    event->accept();
+    return;
+  }
+  event->ignore();  // the window decides, and closes itself when it agrees
+  mWindow->closeRequested();
+}
+
+void WindowFrame::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && mWindow) mWindow->activationChanged(isActiveWindow());
+  QMainWindow::changeEvent(event);
+}
+
+WindowCanvas::WindowCanvas(Window* window, QWidget* parent) : QWidget(parent), mWindow(window) {
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_AcceptTouchEvents, false);
+}
+
+void WindowCanvas::paintEvent(QPaintEvent* event) {
+  if (!mWindow) return;
+  QPainter painter(this);
+  mWindow->compose(painter, event->rect());
+}
+
+void WindowCanvas::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (mWindow) mWindow->canvasResized();
+}
+
+void WindowCanvas::deliver(Event& event) {
+  if (mWindow) mWindow->sendEvent(event);
+}
+
+void WindowCanvas::mousePressEvent(QMouseEvent* e) {
+  const int button = buttonIndex(e->button());
+  const double now = mediaTime();
+  const double interval = QGuiApplication::styleHints()->mouseDoubleClickInterval() / 1000.0;
+  const QPointF pos = e->position();
+  const QPointF d = pos - mLastPressPos;
+  if (button == mLastPressButton && now - mLastPressTime <= interval && std::hypot(d.x(), d.y()) <= 4)
+    ++mClickCount;
+  else
+    mClickCount = 1;
+  mLastPressTime = now;
+  mLastPressPos = pos;
+  mLastPressButton = button;
+  Event ev = Event::mouse(pressType(button), pos, now, mClickCount);
+  ev.modifierFlags = modifiersOf(e->modifiers());
+  deliver(ev);
+}
+
+void WindowCanvas::mouseDoubleClickEvent(QMouseEvent* e) { mousePressEvent(e); }
+
+void WindowCanvas::mouseReleaseEvent(QMouseEvent* e) {
+  const int button = buttonIndex(e->button());
+  Event ev = Event::mouse(releaseType(button), e->position(), mediaTime(), mClickCount);
+  ev.modifierFlags = modifiersOf(e->modifiers());
+  deliver(ev);
+}
+
+void WindowCanvas::mouseMoveEvent(QMouseEvent* e) {
+  int button = -1;
+  if (e->buttons() & Qt::LeftButton)
+    button = 0;
+  else if (e->buttons() & Qt::RightButton)
+    button = 1;
+  else if (e->buttons() != Qt::NoButton)
+    button = 2;
+  Event ev = button < 0 ? Event::mouse(EventType::MouseMoved, e->position(), mediaTime(), 0)
+                        : Event::mouse(dragType(button), e->position(), mediaTime(), mClickCount);
+  ev.modifierFlags = modifiersOf(e->modifiers());
+  deliver(ev);
+}
+
+void WindowCanvas::wheelEvent(QWheelEvent* e) {
+  Event ev = Event::mouse(EventType::ScrollWheel, e->position(), mediaTime(), 0);
+  ev.modifierFlags = modifiersOf(e->modifiers());
+  if (!e->pixelDelta().isNull()) {
+    ev.hasPreciseScrollingDeltas = true;
+    ev.scrollingDeltaX = e->pixelDelta().x();
+    ev.scrollingDeltaY = e->pixelDelta().y();
+  } else {
+    // One notch (120 units) scrolls one line, as the platform's coarse deltas do.
+    ev.scrollingDeltaX = e->angleDelta().x() / 120.0;
+    ev.scrollingDeltaY = e->angleDelta().y() / 120.0;
+  }
+  deliver(ev);
+}
+
+void WindowCanvas::keyPressEvent(QKeyEvent* e) {
+  Event ev = keyEvent(e, isModifierKey(e->key()) ? EventType::FlagsChanged : EventType::KeyDown);
+  deliver(ev);
+}
+
+void WindowCanvas::keyReleaseEvent(QKeyEvent* e) {
+  Event ev = keyEvent(e, isModifierKey(e->key()) ? EventType::FlagsChanged : EventType::KeyUp);
+  deliver(ev);
+}
+
+void WindowCanvas::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  if (mWindow) mWindow->mouseLeftCanvas();
+}
+
+bool WindowCanvas::event(QEvent* e) {
+  if (e->type() == QEvent::NativeGesture && mWindow) {
+    auto* g = static_cast<QNativeGestureEvent*>(e);
+    if (g->gestureType() == Qt::ZoomNativeGesture) {
+      Event ev = Event::mouse(EventType::Magnify, g->position(), mediaTime(), 0);
+      ev.magnification = g->value();
+      deliver(ev);
+      return true;
+    }
+  }
+  return QWidget::event(e);
+}
+
+bool WindowCanvas::focusNextPrevChild(bool next) {
+  (void)next;
+  return false;  // Tab is a key event for the first responder, not focus chaining
+}
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+#pragma once
+// The Qt side of a window: the top-level frame and the canvas widget that composes the
+// layer tree and turns Qt input into Events. Private to the kit.
+
+#include <QMainWindow>
+#include <QPointF>
+#include <QWidget>
+
+namespace platform {
+
+class Window;
+struct Event;
+
+class WindowFrame final : public QMainWindow {
+ public:
+  explicit WindowFrame(Window* window);
+  void detach() { mWindow = nullptr; }
+  void closeForReal();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  Window* mWindow;
+  bool mAllowClose = false;
+};
+
+class WindowCanvas final : public QWidget {
+ public:
+  WindowCanvas(Window* window, QWidget* parent);
+  void detach() { mWindow = nullptr; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  bool event(QEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+
+ private:
+  void deliver(Event& event);
+  Window* mWindow;
+  double mLastPressTime = -1;
+  QPointF mLastPressPos;
+  int mLastPressButton = -1;
+  int mClickCount = 0;
+};
+
+}  // namespace platform

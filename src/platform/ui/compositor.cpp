@@ -1,0 +1,264 @@
+#include "platform/ui/compositor.h"
+
+#include "platform/core/clock.h"
+#include "platform/ui/layer.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace platform::compositor {
+namespace {
+
+// Three box-blur passes over the alpha channel approximate a Gaussian of `radius`.
+void blurAlpha(QImage& image, int radius) {
+  if (radius < 1) return;
+  const int w = image.width(), h = image.height();
+  std::vector<int> alpha(static_cast<size_t>(w) * h), tmp(alpha.size());
+  for (int y = 0; y < h; ++y) {
+    const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = 0; x < w; ++x) alpha[static_cast<size_t>(y) * w + x] = qAlpha(row[x]);
+  }
+  const int r = std::max(1, radius / 2);
+  auto pass = [&](std::vector<int>& src, std::vector<int>& dst, bool horizontal) {
+    const int n = horizontal ? w : h, lines = horizontal ? h : w;
+    for (int line = 0; line < lines; ++line) {
+      auto at = [&](int i) -> int& {
+        return horizontal ? src[static_cast<size_t>(line) * w + i] : src[static_cast<size_t>(i) * w + line];
+      };
+      auto out = [&](int i) -> int& {
+        return horizontal ? dst[static_cast<size_t>(line) * w + i] : dst[static_cast<size_t>(i) * w + line];
+      };
+      int sum = 0;
+      for (int i = -r; i <= r; ++i) sum += (i >= 0 && i < n) ? at(i) : 0;
+      for (int i = 0; i < n; ++i) {
+        out(i) = sum / (2 * r + 1);
+        const int add = i + r + 1, sub = i - r;
+        if (add < n) sum += at(add);
+        if (sub >= 0) sum -= at(sub);
+      }
+    }
+  };
+  for (int k = 0; k < 3; ++k) {
+    pass(alpha, tmp, true);
+    pass(tmp, alpha, false);
+  }
+  for (int y = 0; y < h; ++y) {
+    QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < w; ++x) {
+      const int a = alpha[static_cast<size_t>(y) * w + x];
+      row[x] = qRgba(0, 0, 0, a);
+    }
+  }
+}
+
+QPainterPath shapeOf(const Layer& layer, const Layer::State& s) {
+  if (layer.shadowPath()) return *layer.shadowPath();
+  QPainterPath path;
+  if (s.cornerRadius > 0)
+    path.addRoundedRect(s.bounds, s.cornerRadius, s.cornerRadius);
+  else
+    path.addRect(s.bounds);
+  return path;
+}
+
+void drawShadow(QPainter& painter, const Layer& layer, const Layer::State& s) {
+  const QPainterPath shape = shapeOf(layer, s);
+  const double radius = std::max(0.0, layer.shadowRadius());
+  const QRectF rect = shape.boundingRect().adjusted(-radius * 2, -radius * 2, radius * 2, radius * 2);
+  if (rect.isEmpty()) return;
+  QString key = QStringLiteral("%1,%2,%3,%4,%5,%6")
+                    .arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()).arg(radius)
+                    .arg(shape.elementCount());
+  auto& cache = layer.shadowCache();
+  if (cache.key != key || cache.image.isNull()) {
+    QImage mask(rect.size().toSize() + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
+    mask.fill(Qt::transparent);
+    {
+      QPainter p(&mask);
+      p.setRenderHint(QPainter::Antialiasing);
+      p.translate(-rect.topLeft());
+      p.fillPath(shape, Qt::black);
+    }
+    blurAlpha(mask, static_cast<int>(std::lround(radius)));
+    cache = {mask, rect, key};
+  }
+  QImage tinted = cache.image;
+  {
+    QPainter p(&tinted);
+    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    p.fillRect(tinted.rect(), layer.shadowColor());
+  }
+  painter.save();
+  painter.setOpacity(painter.opacity() * s.shadowOpacity);
+  painter.drawImage(cache.rect.topLeft() + layer.shadowOffset(), tinted);
+  painter.restore();
+}
+
+QRectF placeContents(const QSizeF& content, const QRectF& b, ContentsGravity gravity) {
+  const double w = content.width(), h = content.height();
+  switch (gravity) {
+    case ContentsGravity::Resize: return b;
+    case ContentsGravity::ResizeAspect:
+    case ContentsGravity::ResizeAspectFill: {
+      if (w <= 0 || h <= 0) return b;
+      const double fx = b.width() / w, fy = b.height() / h;
+      const double f = gravity == ContentsGravity::ResizeAspect ? std::min(fx, fy) : std::max(fx, fy);
+      const QSizeF size(w * f, h * f);
+      return QRectF(b.center() - QPointF(size.width() / 2, size.height() / 2), size);
+    }
+    default: break;
+  }
+  double x = b.x() + (b.width() - w) / 2, y = b.y() + (b.height() - h) / 2;
+  switch (gravity) {
+    case ContentsGravity::Top: y = b.y(); break;
+    case ContentsGravity::Bottom: y = b.bottom() - h; break;
+    case ContentsGravity::Left: x = b.x(); break;
+    case ContentsGravity::Right: x = b.right() - w; break;
+    case ContentsGravity::TopLeft: x = b.x(); y = b.y(); break;
+    case ContentsGravity::TopRight: x = b.right() - w; y = b.y(); break;
+    case ContentsGravity::BottomLeft: x = b.x(); y = b.bottom() - h; break;
+    case ContentsGravity::BottomRight: x = b.right() - w; y = b.bottom() - h; break;
+    default: break;
+  }
+  return QRectF(x, y, w, h);
+}
+
+void drawContents(QPainter& painter, const QImage& image, const QRectF& bounds, ContentsGravity gravity) {
+  const QSizeF natural = image.deviceIndependentSize();
+  const QRectF target = placeContents(natural, bounds, gravity);
+  if (std::abs(target.width() - natural.width()) < 1e-6 &&
+      std::abs(target.height() - natural.height()) < 1e-6) {
+    painter.drawImage(target.topLeft(), image);  // 1:1: the blit path, no resampling
+  } else {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, image);
+  }
+}
+
+void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Options& options) {
+  const QRectF& b = s.bounds;
+  if (s.shadowOpacity > 0) drawShadow(painter, layer, s);
+
+  const bool clips = layer.masksToBounds() || layer.maskPath();
+  if (clips) {
+    QPainterPath clip;
+    if (layer.masksToBounds()) {
+      if (s.cornerRadius > 0)
+        clip.addRoundedRect(b, s.cornerRadius, s.cornerRadius);
+      else
+        clip.addRect(b);
+      if (layer.maskPath()) clip = clip.intersected(*layer.maskPath());
+    } else {
+      clip = *layer.maskPath();
+    }
+    painter.setClipPath(clip, Qt::IntersectClip);
+  }
+
+  if (s.backgroundColor.isValid() && s.backgroundColor.alpha() > 0) {
+    if (s.cornerRadius > 0) {
+      painter.setRenderHint(QPainter::Antialiasing);
+      painter.setPen(Qt::NoPen);
+      painter.setBrush(s.backgroundColor);
+      painter.drawRoundedRect(b, s.cornerRadius, s.cornerRadius);
+    } else {
+      painter.fillRect(b, s.backgroundColor);
+    }
+  }
+
+  const QImage& contents = layer.contents();
+  if (!contents.isNull()) drawContents(painter, contents, b, layer.contentsGravity());
+
+  const auto& subs = layer.sublayers();
+  if (!subs.empty()) {
+    const bool transformed = !s.sublayerTransform.isIdentity();
+    if (transformed) {
+      painter.save();
+      painter.setTransform(s.sublayerTransform, true);
+    }
+    bool zOrdered = false;
+    for (const auto& sub : subs)
+      if (sub->zPosition() != 0) zOrdered = true;
+    if (!zOrdered) {
+      for (const auto& sub : subs) renderLayer(painter, *sub, options);
+    } else {
+      std::vector<std::pair<double, Layer*>> order;
+      order.reserve(subs.size());
+      for (const auto& sub : subs)
+        order.emplace_back(sub->zPosition(), sub.get());
+      std::stable_sort(order.begin(), order.end(),
+                       [](const auto& a, const auto& c) { return a.first < c.first; });
+      for (auto& [z, sub] : order) renderLayer(painter, *sub, options);
+    }
+    if (transformed) painter.restore();
+  }
+
+  if (s.borderWidth > 0 && s.borderColor.isValid()) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(s.borderColor, s.borderWidth));
+    painter.setBrush(Qt::NoBrush);
+    const double inset = s.borderWidth / 2;
+    const QRectF r = b.adjusted(inset, inset, -inset, -inset);
+    if (s.cornerRadius > 0)
+      painter.drawRoundedRect(r, std::max(0.0, s.cornerRadius - inset), std::max(0.0, s.cornerRadius - inset));
+    else
+      painter.drawRect(r);
+  }
+}
+
+Options resolved(const Options& options) {
+  Options o = options;
+  if (o.time <= 0) o.time = mediaTime();
+  return o;
+}
+
+}  // namespace
+
+void renderLayer(QPainter& painter, Layer& layer, const Options& optionsIn) {
+  const Options options = resolved(optionsIn);
+  const bool animated = options.presentation && layer.hasAnimations();
+  const Layer::State s = animated ? layer.presentationAt(options.time) : layer.model();
+  layer.markCommitted();
+  if (s.hidden || s.opacity <= 0.0005) return;
+  layer.displayIfNeeded();
+  painter.save();
+  painter.setTransform(s.toSuperlayer(), true);
+  if (s.opacity < 1) painter.setOpacity(painter.opacity() * s.opacity);
+  renderBody(painter, layer, s, options);
+  painter.restore();
+}
+
+void renderLayerContents(QPainter& painter, Layer& layer, const Options& optionsIn) {
+  const Options options = resolved(optionsIn);
+  const bool animated = options.presentation && layer.hasAnimations();
+  const Layer::State s = animated ? layer.presentationAt(options.time) : layer.model();
+  layer.markCommitted();
+  if (s.hidden) return;
+  layer.displayIfNeeded();
+  painter.save();
+  painter.translate(-s.bounds.topLeft());
+  renderBody(painter, layer, s, options);
+  painter.restore();
+}
+
+QImage renderToImage(Layer& layer, double scale, const Options& options) {
+  const QRectF b = layer.bounds();
+  const QSize pixels(static_cast<int>(std::ceil(b.width() * scale)),
+                     static_cast<int>(std::ceil(b.height() * scale)));
+  if (pixels.isEmpty()) return {};
+  QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(scale);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  renderLayerContents(painter, layer, options);
+  return image;
+}
+
+void displayTree(Layer& root) {
+  root.displayIfNeeded();
+  for (const auto& sub : root.sublayers()) displayTree(*sub);
+}
+
+}  // namespace platform::compositor

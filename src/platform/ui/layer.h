@@ -1,0 +1,294 @@
+#pragma once
+// A retained layer: geometry, appearance, a cached contents image redrawn only when marked,
+// ordered sublayers and running animations. Coordinates are top-left (y grows downwards).
+// Main thread only.
+
+#include "platform/ui/anim_value.h"
+#include "platform/ui/weak_ref.h"
+
+#include <QColor>
+#include <QImage>
+#include <QPainterPath>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QPainter;
+
+namespace platform {
+
+class Animation;
+class CompletionGroup;
+class Layer;
+
+// How a layer places its contents image inside its bounds.
+enum class ContentsGravity {
+  Resize,
+  ResizeAspect,
+  ResizeAspectFill,
+  Center,
+  Top,
+  Bottom,
+  Left,
+  Right,
+  TopLeft,
+  TopRight,
+  BottomLeft,
+  BottomRight
+};
+
+// A delegate's answer when a layer asks what to do about a property change: go on with
+// the layer's default action, no action at all, or this animation.
+struct LayerAction {
+  enum class Kind { Continue, None, Animate };
+  Kind kind = Kind::Continue;
+  std::shared_ptr<Animation> animation;
+
+  static LayerAction continueSearch() { return {}; }
+  static LayerAction none() { return {Kind::None, nullptr}; }
+  static LayerAction animate(std::shared_ptr<Animation> a) { return {Kind::Animate, std::move(a)}; }
+};
+
+class LayerDelegate : public virtual Trackable {
+ public:
+  virtual LayerAction actionForLayer(Layer& layer, const QString& key) {
+    (void)layer;
+    (void)key;
+    return LayerAction::continueSearch();
+  }
+  // Capability query: whether drawLayer paints the layer's contents.
+  virtual bool drawsLayer(const Layer& layer) const {
+    (void)layer;
+    return false;
+  }
+  // Paints into a painter set up in the layer's own coordinates.
+  virtual void drawLayer(Layer& layer, QPainter& painter) {
+    (void)layer;
+    (void)painter;
+  }
+  // Whether the last drawLayer may have painted nothing; the layer then drops a fully
+  // transparent image instead of keeping it, and reports the outcome.
+  virtual bool drawingMayBeBlank(const Layer& layer) const {
+    (void)layer;
+    return false;
+  }
+  virtual void drawingWasBlank(const Layer& layer, bool blank) {
+    (void)layer;
+    (void)blank;
+  }
+};
+
+// What composes a root layer: a window's canvas.
+class LayerHost {
+ public:
+  virtual ~LayerHost() = default;
+  virtual void layerTreeNeedsDisplay() = 0;
+};
+
+class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackable {
+ public:
+  // The animatable and drawn properties: the model, or a presentation at some time.
+  struct State {
+    QRectF bounds;
+    QPointF position;
+    QPointF anchorPoint{0.5, 0.5};
+    QTransform transform;
+    QTransform sublayerTransform;
+    double zPosition = 0;
+    double opacity = 1;
+    bool hidden = false;
+    QColor backgroundColor;  // invalid: none
+    double cornerRadius = 0;
+    double borderWidth = 0;
+    QColor borderColor{Qt::black};
+    double shadowOpacity = 0;
+
+    QRectF frame() const;
+    // Maps this layer's coordinates into its superlayer's.
+    QTransform toSuperlayer() const;
+  };
+
+  Layer();
+  ~Layer() override;
+  Layer(const Layer&) = delete;
+  Layer& operator=(const Layer&) = delete;
+
+  static std::shared_ptr<Layer> layer() { return std::make_shared<Layer>(); }
+
+  // Geometry.
+  QRectF bounds() const { return mModel.bounds; }
+  void setBounds(const QRectF& bounds);
+  QPointF position() const { return mModel.position; }
+  void setPosition(const QPointF& position);
+  QPointF anchorPoint() const { return mModel.anchorPoint; }
+  void setAnchorPoint(const QPointF& anchor);
+  // Setting sets the bounds size and the position; with a transform the bounding box of
+  // the transformed bounds is read back.
+  QRectF frame() const { return mModel.frame(); }
+  void setFrame(const QRectF& frame);
+  QTransform transform() const { return mModel.transform; }
+  void setTransform(const QTransform& transform);
+  // Applied to the sublayers (not the contents), mapping their coordinates into this layer's.
+  QTransform sublayerTransform() const { return mModel.sublayerTransform; }
+  void setSublayerTransform(const QTransform& transform);
+  double zPosition() const { return mModel.zPosition; }
+  void setZPosition(double z);
+
+  // Appearance.
+  double opacity() const { return mModel.opacity; }
+  void setOpacity(double opacity);
+  bool isHidden() const { return mModel.hidden; }
+  void setHidden(bool hidden);
+  QColor backgroundColor() const { return mModel.backgroundColor; }
+  void setBackgroundColor(const QColor& color);
+  double cornerRadius() const { return mModel.cornerRadius; }
+  void setCornerRadius(double radius);
+  double borderWidth() const { return mModel.borderWidth; }
+  void setBorderWidth(double width);
+  QColor borderColor() const { return mModel.borderColor; }
+  void setBorderColor(const QColor& color);
+  double shadowOpacity() const { return mModel.shadowOpacity; }
+  void setShadowOpacity(double opacity);
+  QColor shadowColor() const { return mShadowColor; }
+  void setShadowColor(const QColor& color);
+  double shadowRadius() const { return mShadowRadius; }
+  void setShadowRadius(double radius);
+  QPointF shadowOffset() const { return mShadowOffset; }
+  void setShadowOffset(const QPointF& offset);
+  const std::optional<QPainterPath>& shadowPath() const { return mShadowPath; }
+  void setShadowPath(std::optional<QPainterPath> path);
+  bool masksToBounds() const { return mMasksToBounds; }
+  void setMasksToBounds(bool masks);
+  // Only what lies inside the path (layer coordinates) is drawn, sublayers included.
+  const std::optional<QPainterPath>& maskPath() const { return mMaskPath; }
+  void setMaskPath(std::optional<QPainterPath> path);
+  bool isOpaque() const { return mOpaque; }
+  void setOpaque(bool opaque) { mOpaque = opaque; }
+
+  // Contents.
+  const QImage& contents() const { return mContents; }
+  void setContents(const QImage& image);
+  double contentsScale() const { return mContentsScale; }
+  void setContentsScale(double scale);
+  ContentsGravity contentsGravity() const { return mGravity; }
+  void setContentsGravity(ContentsGravity gravity);
+  void setNeedsDisplay();
+  bool needsDisplay() const { return mNeedsDisplay; }
+  bool needsDisplayOnBoundsChange() const { return mNeedsDisplayOnBoundsChange; }
+  void setNeedsDisplayOnBoundsChange(bool v) { mNeedsDisplayOnBoundsChange = v; }
+  void displayIfNeeded();
+  // Redraws the contents image through drawInContext.
+  virtual void display();
+  // Paints the contents; the painter is in the layer's coordinates. The base asks the
+  // delegate when it draws.
+  virtual void drawInContext(QPainter& painter);
+  // Whether display has anything to paint (a subclass that draws answers true).
+  virtual bool drawsContent() const;
+  // How many times the contents were drawn (diagnostics and benchmarks).
+  int displayCount() const { return mDisplayCount; }
+
+  // Tree.
+  Layer* superlayer() const { return mSuperlayer; }
+  const std::vector<std::shared_ptr<Layer>>& sublayers() const { return mSublayers; }
+  void addSublayer(std::shared_ptr<Layer> layer);
+  void insertSublayer(std::shared_ptr<Layer> layer, size_t index);
+  void insertSublayerBelow(std::shared_ptr<Layer> layer, const Layer* sibling);
+  void insertSublayerAbove(std::shared_ptr<Layer> layer, const Layer* sibling);
+  void removeFromSuperlayer();
+  bool isDescendantOf(const Layer* ancestor) const;
+  Layer* rootLayer();
+
+  LayerDelegate* delegate() const { return mDelegate.get(); }
+  void setDelegate(LayerDelegate* delegate) { mDelegate.reset(delegate); }
+
+  // Actions and animations.
+  virtual LayerAction actionForKey(const QString& key);
+  static LayerAction defaultActionForKey(const QString& key);
+  // Replaces a running animation of the same (non-empty) key.
+  void addAnimation(const std::shared_ptr<Animation>& animation, const QString& key = {});
+  void removeAnimation(const QString& key);
+  void removeAllAnimations();
+  std::shared_ptr<const Animation> animationForKey(const QString& key) const;
+  QStringList animationKeys() const;
+  bool hasAnimations() const { return !mAnimations.empty(); }
+  // Retires animations that ended by `time`; true while some still run.
+  bool advanceAnimations(double time);
+
+  // The model values, and what is on screen at a media time (now by default).
+  const State& model() const { return mModel; }
+  State presentation() const;
+  State presentationAt(double time) const;
+
+  // Conversions between layers of one tree (model geometry).
+  QTransform transformToAncestor(const Layer* ancestor, bool usePresentation = false) const;
+  QPointF convertPointToLayer(const QPointF& point, const Layer* target) const;
+  // The deepest visible layer containing a point given in the superlayer's coordinates.
+  Layer* hitTest(const QPointF& pointInSuperlayer);
+
+  // Where the tree is shown.
+  void setHost(LayerHost* host) { mHost = host; }
+  LayerHost* host() const;
+  void setNeedsComposite();
+
+  // Made layers animate implicitly only once committed (the first flush or composition).
+  bool isCommitted() const { return mCommitted; }
+  void markCommitted() { mCommitted = true; }
+
+  // Shadow image cache used by the compositor.
+  struct ShadowCache {
+    QImage image;
+    QRectF rect;
+    QString key;
+  };
+  ShadowCache& shadowCache() const { return mShadowCache; }
+
+ protected:
+  // A contents image sized for the current bounds and scale, transparent.
+  QImage makeBackingImage() const;
+
+ private:
+  struct Running {
+    QString key;
+    std::shared_ptr<Animation> animation;
+    LayerProperty property;
+    std::vector<std::shared_ptr<CompletionGroup>> groups;
+    bool done = false;
+  };
+
+  void changeProperty(LayerProperty property, AnimValue value);
+  AnimValue modelValue(LayerProperty property) const;
+  static void applyValue(State& state, LayerProperty property, const AnimValue& value);
+  AnimValue presentationValue(LayerProperty property, double time) const;
+  void stopAnimation(Running& running, bool finished);
+  void adopt(const std::shared_ptr<Layer>& layer);
+
+  State mModel;
+  QColor mShadowColor{Qt::black};
+  double mShadowRadius = 3;
+  QPointF mShadowOffset{0, 3};
+  std::optional<QPainterPath> mShadowPath;
+  bool mMasksToBounds = false;
+  std::optional<QPainterPath> mMaskPath;
+  bool mOpaque = false;
+
+  QImage mContents;
+  double mContentsScale = 1;
+  ContentsGravity mGravity = ContentsGravity::Resize;
+  bool mNeedsDisplay = false;
+  bool mNeedsDisplayOnBoundsChange = false;
+  int mDisplayCount = 0;
+
+  Layer* mSuperlayer = nullptr;
+  std::vector<std::shared_ptr<Layer>> mSublayers;
+  WeakRef<LayerDelegate> mDelegate;
+  LayerHost* mHost = nullptr;
+  bool mCommitted = false;
+
+  std::vector<Running> mAnimations;
+  mutable ShadowCache mShadowCache;
+};
+
+}  // namespace platform

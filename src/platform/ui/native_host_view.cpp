@@ -1,0 +1,99 @@
+#include "platform/ui/native_host_view.h"
+
+#include "platform/ui/window.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QWidget>
+
+#include <cmath>
+
+namespace platform {
+
+// Makes the hosting view first responder when Qt gives its widget (or a child) focus.
+class NativeHostView::FocusWatcher final : public QObject {
+ public:
+  explicit FocusWatcher(NativeHostView* view) : mView(view) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    (void)watched;
+    if (event->type() == QEvent::FocusIn && mView && mView->window() &&
+        mView->window()->firstResponder() != mView) {
+      mBusy = true;
+      mView->window()->makeFirstResponder(mView);
+      mBusy = false;
+    }
+    return false;
+  }
+  bool busy() const { return mBusy; }
+  NativeHostView* mView;
+  bool mBusy = false;
+};
+
+NativeHostView::NativeHostView(QWidget* widget) : mWidget(widget) {
+  if (mWidget) {
+    mWidget->hide();
+    mWatcher = new FocusWatcher(this);
+    mWatcher->setParent(mWidget);
+    mWidget->installEventFilter(mWatcher);
+  }
+}
+
+NativeHostView::~NativeHostView() {
+  if (mRegisteredWindow) mRegisteredWindow->unregisterNativeView(this);
+  if (mWatcher) mWatcher->mView = nullptr;
+  delete mWidget.data();
+}
+
+bool NativeHostView::acceptsFirstResponder() const {
+  return mWidget && mWidget->focusPolicy() != Qt::NoFocus;
+}
+
+bool NativeHostView::becomeFirstResponder() {
+  if (mWidget && !(mWatcher && mWatcher->busy())) mWidget->setFocus(Qt::OtherFocusReason);
+  return true;
+}
+
+bool NativeHostView::resignFirstResponder() {
+  if (mWidget && mWidget->hasFocus() && window()) window()->canvas()->setFocus(Qt::OtherFocusReason);
+  return true;
+}
+
+void NativeHostView::viewDidMoveToWindow() {
+  View::viewDidMoveToWindow();
+  if (mRegisteredWindow && mRegisteredWindow != window()) mRegisteredWindow->unregisterNativeView(this);
+  mRegisteredWindow = window();
+  if (!mWidget) return;
+  if (Window* w = window()) {
+    mWidget->setParent(w->canvas());
+    w->registerNativeView(this);
+    syncNativeGeometry();
+  } else {
+    mWidget->hide();
+    mWidget->setParent(nullptr);
+  }
+}
+
+void NativeHostView::syncNativeGeometry() {
+  if (!mWidget || !window()) return;
+  // The on-screen frame: the layer tree's presentation geometry, so the widget rides along
+  // with running animations.
+  const QTransform toWindow = layer()->transformToAncestor(nullptr, true);
+  const QRectF rect = toWindow.mapRect(QRectF(QPointF(0, 0), layer()->bounds().size()));
+  const QRect pixels(QPoint(static_cast<int>(std::lround(rect.x())), static_cast<int>(std::lround(rect.y()))),
+                     QSize(static_cast<int>(std::lround(rect.width())), static_cast<int>(std::lround(rect.height()))));
+  if (mWidget->geometry() != pixels) mWidget->setGeometry(pixels);
+  bool visible = !isHiddenOrHasHiddenAncestor() && !pixels.isEmpty();
+  for (Layer* l = layer().get(); l && visible; l = l->superlayer())
+    if (l->presentation().opacity <= 0.0005) visible = false;
+  if (mWidget->isVisible() != visible) mWidget->setVisible(visible);
+}
+
+void NativeHostView::paintNativeContent(QPainter& painter) {
+  if (!mWidget) return;
+  const QSize size = bounds().size().toSize();
+  if (size.isEmpty()) return;
+  if (mWidget->size() != size) mWidget->resize(size);
+  mWidget->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+}
+
+}  // namespace platform

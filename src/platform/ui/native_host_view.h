@@ -1,0 +1,40 @@
+#pragma once
+// A view that hosts a real Qt widget (a text field, a text editor, a web page) as a native
+// child of its window's canvas. The widget follows the view's on-screen frame after every
+// layout and animation step, is hidden with the view or an ancestor, and first-responder
+// status follows Qt keyboard focus both ways.
+
+#include "platform/ui/view.h"
+
+#include <QPointer>
+
+class QWidget;
+
+namespace platform {
+
+class NativeHostView : public View {
+ public:
+  // Takes ownership of the widget.
+  explicit NativeHostView(QWidget* widget);
+  ~NativeHostView() override;
+
+  QWidget* widget() const { return mWidget; }
+
+  bool acceptsFirstResponder() const override;
+  bool becomeFirstResponder() override;
+  bool resignFirstResponder() override;
+
+  void viewDidMoveToWindow() override;
+  void paintNativeContent(QPainter& painter) override;
+
+  // Places and shows or hides the widget for the view's current on-screen state.
+  void syncNativeGeometry();
+
+ private:
+  class FocusWatcher;
+  QPointer<QWidget> mWidget;
+  FocusWatcher* mWatcher = nullptr;
+  Window* mRegisteredWindow = nullptr;
+};
+
+}  // namespace platform

@@ -1,0 +1,106 @@
+#include "platform/ui/qt_modal_presenter.h"
+
+#include "platform/ui/application.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/window.h"
+
+#include <QAbstractButton>
+#include <QMainWindow>
+#include <QFileDialog>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+
+namespace platform {
+
+int QtModalPresenter::runAlert(const AlertRequest& request) {
+  QMessageBox box;
+  box.setWindowModality(Qt::ApplicationModal);
+  box.setText(request.messageText);
+  box.setInformativeText(request.informativeText);
+  box.setIcon(QMessageBox::Warning);
+  std::vector<QAbstractButton*> buttons;
+  // One role for all keeps the buttons in the order they were added.
+  for (const auto& b : request.buttons) buttons.push_back(box.addButton(b.title, QMessageBox::ActionRole));
+  if (!buttons.empty()) {
+    box.setDefaultButton(static_cast<QPushButton*>(buttons.front()));
+    box.setEscapeButton(buttons[static_cast<size_t>(alertEscapeButtonIndex(request))]);
+  }
+  box.exec();
+  QAbstractButton* clicked = box.clickedButton();
+  for (size_t i = 0; i < buttons.size(); ++i)
+    if (buttons[i] == clicked) return kAlertFirstButtonReturn + static_cast<int>(i);
+  return kAlertDismissed;
+}
+
+void fillQMenu(QMenu& qmenu, const Menu& menu, std::vector<std::shared_ptr<MenuItem>>& itemsByIndex) {
+  for (const auto& item : menu.items()) {
+    if (item->isSeparator()) {
+      qmenu.addSeparator();
+      continue;
+    }
+    if (item->submenu()) {
+      QMenu* sub = qmenu.addMenu(item->title());
+      fillQMenu(*sub, *item->submenu(), itemsByIndex);
+      continue;
+    }
+    QAction* action = qmenu.addAction(item->title());
+    action->setEnabled(item->isEnabled());
+    if (item->isChecked()) {
+      action->setCheckable(true);
+      action->setChecked(true);
+    }
+    if (!item->keyEquivalent().isEmpty()) action->setShortcut(QKeySequence(item->keyEquivalent()));
+    action->setData(static_cast<int>(itemsByIndex.size()));
+    itemsByIndex.push_back(item);
+  }
+}
+
+std::shared_ptr<MenuItem> QtModalPresenter::popUpMenu(Menu& menu, QPointF locationInWindow, Window* window) {
+  QMenu qmenu(window ? window->canvas() : nullptr);
+  qmenu.setTitle(menu.title());
+  std::vector<std::shared_ptr<MenuItem>> items;
+  fillQMenu(qmenu, menu, items);
+  const QPoint global = window ? window->canvas()->mapToGlobal(locationInWindow.toPoint())
+                               : locationInWindow.toPoint();
+  QAction* chosen = qmenu.exec(global);
+  if (!chosen || !chosen->data().isValid()) return nullptr;
+  const int index = chosen->data().toInt();
+  return index >= 0 && index < static_cast<int>(items.size()) ? items[static_cast<size_t>(index)] : nullptr;
+}
+
+void QtModalPresenter::beginFilePanel(const FilePanelRequest& request, Window* window,
+                                      std::function<void(FilePanelResult)> completion) {
+  auto* dialog = new QFileDialog(window ? window->widget() : nullptr, request.title, request.directory);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+  const bool save = request.kind == FilePanelRequest::Kind::Save;
+  dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  if (save)
+    dialog->setFileMode(QFileDialog::AnyFile);
+  else if (request.canChooseDirectories && !request.canChooseFiles)
+    dialog->setFileMode(QFileDialog::Directory);
+  else
+    dialog->setFileMode(request.allowsMultipleSelection ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+  if (!request.allowedFileTypes.isEmpty()) {
+    QStringList patterns;
+    for (const auto& t : request.allowedFileTypes) patterns << QStringLiteral("*.") + t;
+    dialog->setNameFilter(patterns.join(QLatin1Char(' ')));
+    if (save) dialog->setDefaultSuffix(request.allowedFileTypes.front());
+  }
+  if (!request.nameFieldStringValue.isEmpty()) dialog->selectFile(request.nameFieldStringValue);
+  auto done = std::make_shared<bool>(false);
+  QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion, done](int result) {
+    if (*done) return;
+    *done = true;
+    FilePanelResult r;
+    r.response = result == QDialog::Accepted ? kModalResponseOK : kModalResponseCancel;
+    if (r.response == kModalResponseOK) r.paths = dialog->selectedFiles();
+    if (completion) completion(r);
+  });
+  dialog->open();
+}
+
+}  // namespace platform

@@ -1,0 +1,61 @@
+#include "platform/ui/text_document_view.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QPainter>
+
+namespace platform {
+
+TextDocumentView::TextDocumentView() { mDocument.setDocumentMargin(0); }
+
+void TextDocumentView::setAttributedString(const AttributedString& text) {
+  mText = text;
+  fillTextDocument(mDocument, mText, mDocument.defaultFont(), Qt::black, TextAlignment::Natural);
+  relayout();
+  setNeedsDisplay();
+}
+
+void TextDocumentView::clearText() { setAttributedString(AttributedString()); }
+
+void TextDocumentView::setTextContainerInset(const QSizeF& inset) {
+  mInset = inset;
+  relayout();
+  setNeedsDisplay();
+}
+
+void TextDocumentView::setDrawsBackground(bool draws) {
+  mDrawsBackground = draws;
+  setNeedsDisplay();
+}
+
+void TextDocumentView::setBackgroundColor(const QColor& color) {
+  mBackground = color;
+  setNeedsDisplay();
+}
+
+void TextDocumentView::relayout() {
+  const double width = frame().width() - 2 * mInset.width();
+  mDocument.setTextWidth(frame().width() > 0 ? std::max(0.0, width) : -1);
+}
+
+QSizeF TextDocumentView::usedSize() {
+  relayout();
+  if (mText.isEmpty()) return QSizeF(0, 0);
+  return QSizeF(mDocument.idealWidth(), mDocument.size().height());
+}
+
+void TextDocumentView::setFrame(const QRectF& frame) {
+  View::setFrame(frame);
+  relayout();
+}
+
+void TextDocumentView::drawRect(QPainter& painter, const QRectF& dirtyRect) {
+  (void)dirtyRect;
+  if (mDrawsBackground) painter.fillRect(bounds(), mBackground);
+  painter.save();
+  painter.translate(bounds().topLeft() + QPointF(mInset.width(), mInset.height()));
+  QAbstractTextDocumentLayout::PaintContext context;
+  mDocument.documentLayout()->draw(&painter, context);
+  painter.restore();
+}
+
+}  // namespace platform

@@ -1,0 +1,44 @@
+#pragma once
+// Non-owning references that notice when their target is destroyed. Views, layers,
+// responders and delegates refer to each other this way, including from constructors,
+// where std::weak_ptr from shared_from_this is not yet available.
+
+#include <memory>
+
+namespace platform {
+
+class Trackable {
+ public:
+  Trackable() : mToken(std::make_shared<Trackable*>(this)) {}
+  Trackable(const Trackable&) : mToken(std::make_shared<Trackable*>(this)) {}
+  Trackable& operator=(const Trackable&) { return *this; }
+  virtual ~Trackable() { *mToken = nullptr; }
+
+  const std::shared_ptr<Trackable*>& trackingToken() const { return mToken; }
+
+ protected:
+  // Called early by destructors of classes whose half-destroyed state must not be reached.
+  void invalidateTracking() { *mToken = nullptr; }
+
+ private:
+  std::shared_ptr<Trackable*> mToken;
+};
+
+template <class T>
+class WeakRef {
+ public:
+  WeakRef() = default;
+  WeakRef(T* target) { reset(target); }  // NOLINT: implicit like a pointer
+  void reset(T* target = nullptr) {
+    mToken = target ? static_cast<const Trackable*>(target)->trackingToken() : nullptr;
+  }
+  T* get() const { return mToken && *mToken ? dynamic_cast<T*>(*mToken) : nullptr; }
+  T* operator->() const { return get(); }
+  explicit operator bool() const { return get() != nullptr; }
+  bool operator==(const T* other) const { return get() == other; }
+
+ private:
+  std::shared_ptr<Trackable*> mToken;
+};
+
+}  // namespace platform

@@ -1,0 +1,465 @@
+#include "platform/ui/window.h"
+
+#include "platform/core/dispatch.h"
+#include "platform/ui/application.h"
+#include "platform/ui/canvas.h"
+#include "platform/ui/compositor.h"
+#include "platform/ui/native_host_view.h"
+#include "platform/ui/transaction.h"
+#include "platform/ui/view.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <functional>
+
+namespace platform {
+namespace {
+
+void forEachView(View& view, const std::function<void(View&)>& fn) {
+  fn(view);
+  auto subs = view.subviews();
+  for (auto& sub : subs) forEachView(*sub, fn);
+}
+
+// Scoped marker of the window that handles the current event.
+struct EventScope {
+  explicit EventScope(Window* w) : previous(Application::shared().eventWindow()) {
+    Application::shared().setEventWindow(w);
+  }
+  ~EventScope() { Application::shared().setEventWindow(previous); }
+  Window* previous;
+};
+
+}  // namespace
+
+Window::Window(const QSizeF& contentSize, uint32_t styleMask) {
+  mFrame = new WindowFrame(this);
+  Qt::WindowFlags flags = Qt::Window;
+  if (styleMask == Borderless) flags |= Qt::FramelessWindowHint;
+  mFrame->setWindowFlags(flags);
+  mCanvas = new WindowCanvas(this, mFrame);
+  mFrame->setCentralWidget(mCanvas);
+  mFrame->resize(contentSize.toSize());
+  if (!(styleMask & Resizable)) mFrame->setFixedSize(contentSize.toSize());
+  Application::shared().addWindow(this);
+  setContentView(std::make_shared<View>());
+}
+
+Window::~Window() {
+  invalidateTracking();
+  Application::shared().removeWindow(this);
+  if (mContentView) {
+    mContentView->layer()->setHost(nullptr);
+    mContentView->setWindowRecursively(nullptr);
+  }
+  mCanvas->detach();
+  mFrame->detach();
+  delete mFrame;
+}
+
+QMainWindow* Window::widget() const { return mFrame; }
+QWidget* Window::canvas() const { return mCanvas; }
+
+void Window::setContentView(std::shared_ptr<View> view) {
+  if (mContentView) {
+    mContentView->willMoveToWindowRecursively(nullptr);
+    viewWillLeave(mContentView.get());
+    mContentView->layer()->setHost(nullptr);
+    mContentView->setWindowRecursively(nullptr);
+  }
+  mContentView = std::move(view);
+  if (!mContentView) return;
+  if (mContentView->superview()) mContentView->removeFromSuperview();
+  mContentView->willMoveToWindowRecursively(this);
+  withoutActions([&] { mContentView->setFrame(QRectF(QPointF(0, 0), QSizeF(mCanvas->size()))); });
+  mContentView->layer()->setHost(this);
+  mContentView->setWindowRecursively(this);
+  noteViewGeometryChanged();
+}
+
+QString Window::title() const { return mFrame->windowTitle(); }
+void Window::setTitle(const QString& title) { mFrame->setWindowTitle(title); }
+void Window::setRepresentedFilename(const QString& path) { mFrame->setWindowFilePath(path); }
+QString Window::representedFilename() const { return mFrame->windowFilePath(); }
+
+QSizeF Window::contentSize() const { return QSizeF(mCanvas->size()); }
+
+void Window::setContentSize(const QSizeF& size) {
+  const QSize extra = mFrame->size() - mCanvas->size();
+  mFrame->resize(size.toSize() + extra);
+  // A hidden window gets no resize event until shown; keep the content view current.
+  if (!mFrame->isVisible()) {
+    mCanvas->resize(size.toSize());
+    canvasResized();
+  }
+}
+
+QRectF Window::frame() const { return QRectF(mFrame->frameGeometry()); }
+void Window::setFrameOrigin(const QPointF& topLeft) { mFrame->move(topLeft.toPoint()); }
+void Window::setMinSize(const QSizeF& size) { mFrame->setMinimumSize(size.toSize()); }
+
+void Window::setBackgroundColor(const QColor& color) {
+  mBackground = color;
+  setNeedsDisplay();
+}
+
+void Window::makeKeyAndOrderFront() {
+  mFrame->show();
+  mFrame->raise();
+  mFrame->activateWindow();
+  Application::shared().setKeyWindow(this);
+  displayIfNeeded();
+}
+
+void Window::orderOut() { mFrame->hide(); }
+bool Window::isVisible() const { return mFrame->isVisible(); }
+bool Window::isKeyWindow() const { return Application::shared().keyWindow() == this; }
+
+void Window::performClose() {
+  if (WindowDelegate* d = mDelegate.get(); d && !d->windowShouldClose(*this)) return;
+  close();
+}
+
+void Window::close() {
+  if (mClosing) return;
+  mClosing = true;
+  if (WindowDelegate* d = mDelegate.get()) d->windowWillClose(*this);
+  mFrame->closeForReal();
+  if (Application::shared().keyWindow() == this) Application::shared().setKeyWindow(nullptr);
+  mClosing = false;
+}
+
+void Window::closeRequested() { performClose(); }
+
+void Window::activationChanged(bool active) {
+  if (active == mKey) return;
+  mKey = active;
+  if (active) {
+    Application::shared().setKeyWindow(this);
+    if (WindowDelegate* d = mDelegate.get()) d->windowDidBecomeKey(*this);
+  } else if (WindowDelegate* d = mDelegate.get()) {
+    d->windowDidResignKey(*this);
+  }
+}
+
+Responder* Window::firstResponder() const {
+  Responder* r = mFirstResponder.get();
+  return r ? r : const_cast<Window*>(this);
+}
+
+bool Window::makeFirstResponder(Responder* responder) {
+  if (responder == this) responder = nullptr;
+  Responder* current = mFirstResponder.get();
+  if (responder == current) return true;
+  if (current && !current->resignFirstResponder()) return false;
+  mFirstResponder.reset();
+  if (!responder) return true;
+  if (!responder->acceptsFirstResponder() || !responder->becomeFirstResponder()) return false;
+  mFirstResponder.reset(responder);
+  return true;
+}
+
+double Window::backingScaleFactor() const { return mCanvas->devicePixelRatioF(); }
+
+Responder* Window::nextResponder() const {
+  if (Responder* r = Responder::nextResponder()) return r;
+  return &Application::shared();
+}
+
+// Events.
+
+View* Window::hitView(const QPointF& point) const {
+  return mContentView ? mContentView->hitTest(point) : nullptr;
+}
+
+void Window::sendEvent(Event event) {
+  event.window = this;
+  EventScope scope(this);
+  mCurrentEvent = event;
+  switch (event.type) {
+    case EventType::LeftMouseDown:
+    case EventType::RightMouseDown:
+    case EventType::OtherMouseDown:
+    case EventType::LeftMouseUp:
+    case EventType::RightMouseUp:
+    case EventType::OtherMouseUp:
+    case EventType::LeftMouseDragged:
+    case EventType::RightMouseDragged:
+    case EventType::OtherMouseDragged:
+      mLastMouseLocation = event.locationInWindow;
+      dispatchMouse(event);
+      break;
+    case EventType::MouseMoved:
+      mLastMouseLocation = event.locationInWindow;
+      updateTracking(event);
+      break;
+    case EventType::ScrollWheel:
+    case EventType::Magnify: {
+      View* hit = hitView(event.locationInWindow);
+      if (hit)
+        hit->handleEvent(event);
+      else
+        handleEvent(event);
+      break;
+    }
+    case EventType::KeyDown:
+    case EventType::KeyUp:
+    case EventType::FlagsChanged:
+      firstResponder()->handleEvent(event);
+      break;
+    case EventType::MouseEntered:
+    case EventType::MouseExited:
+    case EventType::CursorUpdate:
+      break;  // produced by tracking areas only
+  }
+  mCurrentEvent.reset();
+}
+
+void Window::dispatchMouse(const Event& event) {
+  const int button = std::clamp(event.buttonNumber, 0, 2);
+  if (event.isMouseDown()) {
+    View* hit = hitView(event.locationInWindow);
+    if (event.type == EventType::LeftMouseDown && hit && hit->acceptsFirstResponder())
+      makeFirstResponder(hit);
+    Responder* target = hit ? static_cast<Responder*>(hit) : this;
+    mGrab[button].reset(target);
+    target->handleEvent(event);
+    return;
+  }
+  Responder* target = mGrab[button].get();
+  if (!target) {
+    View* hit = hitView(event.locationInWindow);
+    target = hit ? static_cast<Responder*>(hit) : this;
+  }
+  if (event.isMouseUp()) mGrab[button].reset();
+  target->handleEvent(event);
+}
+
+void Window::keyDown(const Event& event) {
+  QString action;
+  if (event.keyCode == KeyCode::Escape)
+    action = Actions::cancelOperation;
+  else if (event.keyCode == KeyCode::Return)
+    action = Actions::insertNewline;
+  else if (event.keyCode == KeyCode::Tab)
+    action = (event.modifierFlags & ModifierFlag::Shift) ? Actions::insertBacktab : Actions::insertTab;
+  if (!action.isEmpty() && firstResponder()->tryToPerform(action, {nullptr, this})) return;
+  Responder::keyDown(event);
+}
+
+// Tracking areas and cursors.
+
+void Window::updateTrackingAreasAndCursorRects() {
+  mTrackingDirty = false;
+  if (!mContentView) return;
+  mUpdatingTracking = true;  // the views' own changes here need no further pass
+  forEachView(*mContentView, [](View& v) {
+    v.updateTrackingAreas();
+    v.discardCursorRects();
+    v.resetCursorRects();
+  });
+  mUpdatingTracking = false;
+}
+
+std::optional<Cursor> Window::cursorRectAt(const QPointF& point, const View** owner) const {
+  std::optional<Cursor> found;
+  if (!mContentView) return found;
+  // Later (upper) views win: walk all and keep the last match.
+  std::function<void(const View&)> walk = [&](const View& v) {
+    if (v.isHidden()) return;
+    for (const auto& [rect, cursor] : v.cursorRects()) {
+      if (v.convertRectToView(rect, nullptr).contains(point)) {
+        found = cursor;
+        *owner = &v;
+      }
+    }
+    for (const auto& sub : v.subviews()) walk(*sub);
+  };
+  walk(*mContentView);
+  return found;
+}
+
+void Window::updateTracking(const Event& event) {
+  if (mTrackingDirty) updateTrackingAreasAndCursorRects();
+  if (!mContentView) return;
+  const QPointF p = event.locationInWindow;
+
+  const View* rectOwner = nullptr;
+  const std::optional<Cursor> rectCursor = cursorRectAt(p, &rectOwner);
+  if (rectOwner != mCursorRectOwner) {
+    mCursorRectOwner = rectOwner;
+    applyCursor(rectCursor.value_or(Cursor::Arrow));
+  }
+
+  struct Pending {
+    std::shared_ptr<TrackingArea> area;
+    EventType type;
+  };
+  std::vector<Pending> exits, enters, moves;
+  forEachView(*mContentView, [&](View& v) {
+    const bool visible = !v.isHiddenOrHasHiddenAncestor();
+    for (const auto& area : v.trackingAreas()) {
+      const QRectF local = (area->options() & TrackingArea::InVisibleRect) ? v.visibleRect() : area->rect();
+      const bool inside = visible && v.convertRectToView(local, nullptr).contains(p);
+      if (inside && !area->isMouseInside()) enters.push_back({area, EventType::MouseEntered});
+      if (!inside && area->isMouseInside()) exits.push_back({area, EventType::MouseExited});
+      if (inside && (area->options() & TrackingArea::MouseMoved)) moves.push_back({area, EventType::MouseMoved});
+    }
+  });
+  auto send = [&](const Pending& pending) {
+    Responder* owner = pending.area->owner();
+    const uint32_t options = pending.area->options();
+    Event e = event;
+    e.trackingArea = pending.area.get();
+    if (pending.type == EventType::MouseExited) {
+      pending.area->setMouseInside(false);
+      if (owner && (options & TrackingArea::MouseEnteredAndExited)) {
+        e.type = EventType::MouseExited;
+        owner->mouseExited(e);
+      }
+    } else if (pending.type == EventType::MouseEntered) {
+      pending.area->setMouseInside(true);
+      if (owner && (options & TrackingArea::MouseEnteredAndExited)) {
+        e.type = EventType::MouseEntered;
+        owner->mouseEntered(e);
+      }
+      if (owner && (options & TrackingArea::CursorUpdate)) {
+        e.type = EventType::CursorUpdate;
+        owner->cursorUpdate(e);
+      }
+    } else if (owner) {
+      owner->mouseMoved(event);
+    }
+  };
+  for (auto& x : exits) send(x);
+  for (auto& x : enters) send(x);
+  for (auto& x : moves) send(x);
+}
+
+void Window::mouseLeftCanvas() {
+  if (!mContentView) return;
+  Event e = Event::mouse(EventType::MouseExited, mLastMouseLocation);
+  e.window = this;
+  std::vector<std::shared_ptr<TrackingArea>> inside;
+  forEachView(*mContentView, [&](View& v) {
+    for (const auto& area : v.trackingAreas())
+      if (area->isMouseInside()) inside.push_back(area);
+  });
+  for (auto& area : inside) {
+    area->setMouseInside(false);
+    Responder* owner = area->owner();
+    if (owner && (area->options() & TrackingArea::MouseEnteredAndExited)) {
+      e.trackingArea = area.get();
+      owner->mouseExited(e);
+    }
+  }
+  mCursorRectOwner = nullptr;
+}
+
+void Window::applyCursor(Cursor cursor) {
+  mCursor = cursor;
+  mCanvas->setCursor(qtCursorShape(cursor));
+}
+
+Qt::CursorShape qtCursorShape(Cursor cursor) {
+  switch (cursor) {
+    case Cursor::Arrow: return Qt::ArrowCursor;
+    case Cursor::PointingHand: return Qt::PointingHandCursor;
+    case Cursor::OpenHand: return Qt::OpenHandCursor;
+    case Cursor::ClosedHand: return Qt::ClosedHandCursor;
+    case Cursor::ContextualMenu: return Qt::WhatsThisCursor;
+    case Cursor::IBeam: return Qt::IBeamCursor;
+    case Cursor::Crosshair: return Qt::CrossCursor;
+    case Cursor::OperationNotAllowed: return Qt::ForbiddenCursor;
+    case Cursor::DragCopy: return Qt::DragCopyCursor;
+    case Cursor::DragLink: return Qt::DragLinkCursor;
+    case Cursor::ResizeLeftRight: return Qt::SizeHorCursor;
+    case Cursor::ResizeUpDown: return Qt::SizeVerCursor;
+  }
+  return Qt::ArrowCursor;
+}
+
+void setCursor(Cursor cursor) {
+  if (Window* w = Application::shared().eventWindow()) w->applyCursor(cursor);
+}
+
+// Display.
+
+void Window::setNeedsDisplay() {
+  if (mDisplayScheduled) return;
+  mDisplayScheduled = true;
+  WeakRef<Window> self(this);
+  mainQueue().async([self] {
+    if (Window* w = self.get()) w->displayIfNeeded();
+  });
+}
+
+void Window::displayIfNeeded() {
+  mDisplayScheduled = false;
+  if (!mContentView) return;
+  mContentView->layoutSubtreeIfNeeded();
+  if (mTrackingDirty) updateTrackingAreasAndCursorRects();
+  mNativeViews.erase(std::remove_if(mNativeViews.begin(), mNativeViews.end(),
+                                    [](const auto& ref) { return !ref.get(); }),
+                     mNativeViews.end());
+  auto natives = mNativeViews;
+  for (auto& ref : natives)
+    if (NativeHostView* v = ref.get()) v->syncNativeGeometry();
+  mCanvas->update();
+}
+
+void Window::compose(QPainter& painter, const QRectF& dirty) {
+  painter.fillRect(dirty, mBackground);
+  if (!mContentView) return;
+  painter.setClipRect(dirty);
+  compositor::renderLayer(painter, *mContentView->layer());
+}
+
+QImage Window::snapshot(double scale) {
+  const QSizeF size = contentSize();
+  QImage image((size * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(scale);
+  image.fill(mBackground);
+  if (mContentView) {
+    mContentView->layoutSubtreeIfNeeded();
+    QPainter painter(&image);
+    const QImage content = mContentView->snapshot(scale);
+    painter.drawImage(mContentView->frame().topLeft(), content);
+  }
+  return image;
+}
+
+void Window::canvasResized() {
+  if (mContentView)
+    withoutActions([&] { mContentView->setFrame(QRectF(QPointF(0, 0), QSizeF(mCanvas->size()))); });
+  if (WindowDelegate* d = mDelegate.get()) d->windowDidResize(*this);
+  noteViewGeometryChanged();
+}
+
+void Window::noteViewGeometryChanged() {
+  if (mUpdatingTracking) return;
+  mTrackingDirty = true;
+  setNeedsDisplay();
+}
+
+void Window::viewWillLeave(View* view) {
+  if (auto* v = dynamic_cast<View*>(mFirstResponder.get()); v && v->isDescendantOf(view))
+    mFirstResponder.reset();
+  if (mCursorRectOwner && mCursorRectOwner->isDescendantOf(view)) mCursorRectOwner = nullptr;
+}
+
+void Window::registerNativeView(NativeHostView* view) {
+  for (auto& ref : mNativeViews)
+    if (ref.get() == view) return;
+  mNativeViews.emplace_back(view);
+  setNeedsDisplay();
+}
+
+void Window::unregisterNativeView(NativeHostView* view) {
+  mNativeViews.erase(std::remove_if(mNativeViews.begin(), mNativeViews.end(),
+                                    [&](const auto& ref) { return ref.get() == view || !ref.get(); }),
+                     mNativeViews.end());
+}
+
+}  // namespace platform

@@ -1,0 +1,154 @@
+#pragma once
+// A window: one top-level Qt widget whose canvas composes the content view's layer tree,
+// turns Qt input into Events and hosts native child widgets. Events go to the hit view (a
+// mouse-down grabs the drags and the release), keys to the first responder; what nobody
+// handles ends at the window (Escape, Return and Tab become actions) and the application.
+
+#include "platform/ui/layer.h"
+#include "platform/ui/responder.h"
+#include "platform/ui/tracking_area.h"
+
+#include <QColor>
+#include <QImage>
+#include <QRectF>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QMainWindow;
+class QPainter;
+class QWidget;
+
+namespace platform {
+
+class NativeHostView;
+class View;
+class WindowCanvas;
+class WindowFrame;
+
+class WindowDelegate : public virtual Trackable {
+ public:
+  virtual bool windowShouldClose(class Window& window) {
+    (void)window;
+    return true;
+  }
+  virtual void windowWillClose(class Window& window) { (void)window; }
+  virtual void windowDidResize(class Window& window) { (void)window; }
+  virtual void windowDidBecomeKey(class Window& window) { (void)window; }
+  virtual void windowDidResignKey(class Window& window) { (void)window; }
+};
+
+class Window : public Responder, public LayerHost {
+ public:
+  enum StyleMask : uint32_t { Borderless = 0, Titled = 1, Closable = 2, Miniaturizable = 4, Resizable = 8 };
+
+  explicit Window(const QSizeF& contentSize = QSizeF(800, 600),
+                  uint32_t styleMask = Titled | Closable | Miniaturizable | Resizable);
+  ~Window() override;
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  QMainWindow* widget() const;
+  QWidget* canvas() const;
+
+  const std::shared_ptr<View>& contentView() const { return mContentView; }
+  // The view fills the content area and follows its size.
+  void setContentView(std::shared_ptr<View> view);
+
+  QString title() const;
+  void setTitle(const QString& title);
+  // The file the window shows (its path appears as the window's file), or empty.
+  void setRepresentedFilename(const QString& path);
+  QString representedFilename() const;
+  QSizeF contentSize() const;
+  void setContentSize(const QSizeF& size);
+  // The whole window on the screen.
+  QRectF frame() const;
+  void setFrameOrigin(const QPointF& topLeft);
+  void setMinSize(const QSizeF& size);
+  QColor backgroundColor() const { return mBackground; }
+  void setBackgroundColor(const QColor& color);
+
+  void makeKeyAndOrderFront();
+  void orderOut();
+  bool isVisible() const;
+  // Asks the delegate, then closes.
+  void performClose();
+  // Closes without asking.
+  void close();
+  bool isKeyWindow() const;
+
+  Responder* firstResponder() const;
+  // The old first responder must resign and the new one accept; null makes the window
+  // itself first responder.
+  bool makeFirstResponder(Responder* responder);
+
+  WindowDelegate* delegate() const { return mDelegate.get(); }
+  void setDelegate(WindowDelegate* delegate) { mDelegate.reset(delegate); }
+
+  double backingScaleFactor() const;
+
+  // Delivers an event as if it came from the platform (tests drive windows this way).
+  void sendEvent(Event event);
+  // The event being handled, if any.
+  const Event* currentEvent() const { return mCurrentEvent ? &*mCurrentEvent : nullptr; }
+  QPointF mouseLocationOutsideOfEventStream() const { return mLastMouseLocation; }
+  Cursor currentCursor() const { return mCursor; }
+  void applyCursor(Cursor cursor);
+
+  // Schedules a layout pass and a re-composition on the main queue.
+  void setNeedsDisplay();
+  // Lays out, updates tracking areas and native widgets, and repaints now.
+  void displayIfNeeded();
+  void layerTreeNeedsDisplay() override { setNeedsDisplay(); }
+  // Paints the window's content (background, layers) into a painter in window coordinates.
+  void compose(QPainter& painter, const QRectF& dirty);
+  QImage snapshot(double scale = 1.0);
+
+  // Keys nobody handled: Escape, Return and Tab become actions sent from the first responder.
+  void keyDown(const Event& event) override;
+  Responder* nextResponder() const override;
+
+  // Used by views and hosted controls.
+  void noteViewGeometryChanged();
+  void viewWillLeave(View* view);
+  void registerNativeView(NativeHostView* view);
+  void unregisterNativeView(NativeHostView* view);
+
+  // Used by the canvas.
+  void canvasResized();
+  void closeRequested();
+  void activationChanged(bool active);
+  void mouseLeftCanvas();
+
+ private:
+  void dispatchMouse(const Event& event);
+  void updateTracking(const Event& event);
+  void updateTrackingAreasAndCursorRects();
+  std::optional<Cursor> cursorRectAt(const QPointF& point, const View** owner) const;
+  View* hitView(const QPointF& point) const;
+
+  WindowFrame* mFrame = nullptr;  // owned through Qt parentage; deleted in the destructor
+  WindowCanvas* mCanvas = nullptr;
+  std::shared_ptr<View> mContentView;
+  WeakRef<Responder> mFirstResponder;
+  WeakRef<WindowDelegate> mDelegate;
+  WeakRef<Responder> mGrab[3];
+  std::optional<Event> mCurrentEvent;
+  QPointF mLastMouseLocation;
+  Cursor mCursor = Cursor::Arrow;
+  const View* mCursorRectOwner = nullptr;
+  std::optional<QRectF> mCursorRectArea;
+  QColor mBackground{Qt::white};
+  bool mDisplayScheduled = false;
+  bool mTrackingDirty = true;
+  bool mUpdatingTracking = false;
+  bool mClosing = false;
+  bool mKey = false;
+  std::vector<WeakRef<NativeHostView>> mNativeViews;
+  std::vector<TrackingArea*> mInside;
+};
+
+}  // namespace platform
