@@ -74,4 +74,13 @@ TEST_F(StandardFoldersTest, SymbolicLinkPlantedInPlaceOfThePrivateFolderIsRefuse
   EXPECT_TRUE(platform::privateTemporaryFolder().isEmpty());
 }
 
+TEST_F(StandardFoldersTest, AFolderOwnedBySomeoneElseIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder away";
+  platform::setStandardFolderOverride(StandardFolder::Temporary, mRoot.path());
+  const QString folder = platform::privateTemporaryFolder();
+  ASSERT_FALSE(folder.isEmpty());
+  ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), 4321, 4321), 0);
+  EXPECT_TRUE(platform::privateTemporaryFolder().isEmpty());
+}
+
 }  // namespace
