@@ -366,7 +366,8 @@ void Layer::addAnimation(const std::shared_ptr<Animation>& source, const QString
 }
 
 void Layer::stopAnimation(Running& running, bool finished) {
-  for (auto& g : running.groups) g->animationEnded();
+  // Innermost transaction first, so nested completion blocks run inside out.
+  for (auto it = running.groups.rbegin(); it != running.groups.rend(); ++it) (*it)->animationEnded();
   running.groups.clear();
   if (const auto& didStop = running.animation->didStop())
     mainQueue().async([didStop, finished] { didStop(finished); });
@@ -382,6 +383,7 @@ void Layer::removeAnimation(const QString& key) {
       ++it;
     }
   }
+  if (mAnimations.empty()) AnimationEngine::forgetLayer(this);
   setNeedsComposite();
 }
 
@@ -390,6 +392,7 @@ void Layer::removeAllAnimations() {
   mAnimations.clear();
   for (auto& r : all)
     if (!r.done) stopAnimation(r, false);
+  AnimationEngine::forgetLayer(this);
   setNeedsComposite();
 }
 

@@ -40,10 +40,10 @@ Window::Window(const QSizeF& contentSize, uint32_t styleMask) {
   mFrame->setWindowFlags(flags);
   mCanvas = new WindowCanvas(this, mFrame);
   mFrame->setCentralWidget(mCanvas);
-  mFrame->resize(contentSize.toSize());
   if (!(styleMask & Resizable)) mFrame->setFixedSize(contentSize.toSize());
   Application::shared().addWindow(this);
   setContentView(std::make_shared<View>());
+  setContentSize(contentSize);
 }
 
 Window::~Window() {
@@ -86,13 +86,15 @@ QString Window::representedFilename() const { return mFrame->windowFilePath(); }
 QSizeF Window::contentSize() const { return QSizeF(mCanvas->size()); }
 
 void Window::setContentSize(const QSizeF& size) {
-  const QSize extra = mFrame->size() - mCanvas->size();
-  mFrame->resize(size.toSize() + extra);
-  // A hidden window gets no resize event until shown; keep the content view current.
   if (!mFrame->isVisible()) {
+    // Qt lays a hidden window out only when shown; size both now so the views are current.
+    mFrame->resize(size.toSize());
     mCanvas->resize(size.toSize());
     canvasResized();
+    return;
   }
+  const QSize extra = mFrame->size() - mCanvas->size();
+  mFrame->resize(size.toSize() + extra);
 }
 
 QRectF Window::frame() const { return QRectF(mFrame->frameGeometry()); }

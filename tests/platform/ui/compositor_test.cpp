@@ -1,0 +1,93 @@
+#include "platform/ui/compositor.h"
+#include "platform/ui/layer.h"
+#include "platform/ui/transaction.h"
+
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+std::shared_ptr<Layer> box(const QRectF& frame, QColor color) {
+  auto layer = Layer::layer();
+  layer->setFrame(frame);
+  layer->setBackgroundColor(color);
+  return layer;
+}
+
+QColor at(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
+
+// Counts its redraws.
+class CountingLayer : public Layer {
+ public:
+  bool drawsContent() const override { return true; }
+  void drawInContext(QPainter& p) override { p.fillRect(bounds(), Qt::blue); }
+};
+
+}  // namespace
+
+TEST(Compositor, TransformsOpacityAndOrder) {
+  auto root = box(QRectF(0, 0, 100, 100), Qt::white);
+  auto red = box(QRectF(0, 0, 40, 40), Qt::red);
+  red->setTransform(QTransform::fromScale(0.5, 0.5));  // about its centre: covers 10..30
+  auto green = box(QRectF(50, 50, 40, 40), QColor(0, 255, 0));
+  green->setOpacity(0.5);
+  auto blue = box(QRectF(60, 0, 30, 30), Qt::blue);
+  auto yellow = box(QRectF(70, 10, 30, 30), Qt::yellow);
+  blue->setZPosition(1);  // drawn above the later sibling
+  root->addSublayer(red);
+  root->addSublayer(green);
+  root->addSublayer(blue);
+  root->addSublayer(yellow);
+
+  const QImage image = compositor::renderToImage(*root);
+  EXPECT_EQ(at(image, 5, 5), QColor(Qt::white));
+  EXPECT_EQ(at(image, 20, 20), QColor(Qt::red));
+  EXPECT_EQ(at(image, 32, 20), QColor(Qt::white));
+  const QColor half = at(image, 70, 70);
+  EXPECT_NEAR(half.red(), 128, 2);
+  EXPECT_EQ(half.green(), 255);
+  EXPECT_EQ(at(image, 80, 20), QColor(Qt::blue));
+
+  root->setHidden(false);
+  green->setHidden(true);
+  EXPECT_EQ(at(compositor::renderToImage(*root), 70, 70), QColor(Qt::white));
+}
+
+TEST(Compositor, CornerRadiusMaskAndDoubleScale) {
+  auto rounded = box(QRectF(0, 0, 40, 40), Qt::red);
+  rounded->setCornerRadius(15);
+  const QImage image = compositor::renderToImage(*rounded, 2.0);
+  ASSERT_EQ(image.size(), QSize(80, 80));
+  EXPECT_EQ(at(image, 1, 1).alpha(), 0);     // outside the rounded corner
+  EXPECT_EQ(at(image, 40, 40), QColor(Qt::red));
+
+  auto clipped = box(QRectF(0, 0, 40, 40), Qt::green);
+  QPainterPath circle;
+  circle.addEllipse(QRectF(0, 0, 40, 40));
+  clipped->setMaskPath(circle);
+  auto child = box(QRectF(-20, -20, 80, 80), Qt::blue);  // the mask cuts sublayers too
+  clipped->addSublayer(child);
+  const QImage masked = compositor::renderToImage(*clipped);
+  EXPECT_EQ(at(masked, 2, 2).alpha(), 0);
+  EXPECT_EQ(at(masked, 20, 20), QColor(Qt::blue));
+}
+
+TEST(Compositor, ContentsAreDrawnOnceAndReusedWhenMoved) {
+  auto root = box(QRectF(0, 0, 100, 100), Qt::white);
+  auto layer = std::make_shared<CountingLayer>();
+  layer->setFrame(QRectF(0, 0, 20, 20));
+  layer->setNeedsDisplay();
+  root->addSublayer(layer);
+  compositor::renderToImage(*root);
+  withoutActions([&] {
+    layer->setPosition(QPointF(60, 60));
+    layer->setOpacity(0.9);
+  });
+  const QImage moved = compositor::renderToImage(*root);
+  EXPECT_EQ(layer->displayCount(), 1);
+  EXPECT_EQ(at(moved, 60, 60).blue(), 255);
+  EXPECT_EQ(at(moved, 5, 5), QColor(Qt::white));
+}
