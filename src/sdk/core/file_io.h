@@ -1,0 +1,29 @@
+#pragma once
+// Small file helpers of the SDK: whole-file reads with a size cap and atomic replacement.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telemetry::fileio {
+
+// The whole file, or nothing when it cannot be read, is not a regular file or is larger
+// than `maxBytes`.
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t maxBytes = 64u << 20);
+
+// Writes a temporary file beside `path`, flushes it to disk and renames it over `path`, so
+// readers see the old contents or the new, never a mix. False (with errno's text in
+// `error`) when any step fails; the temporary file is then removed.
+bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error = nullptr);
+
+// Creates the folder and every missing parent (mode 0700 for new ones).
+bool createDirectories(const std::string& path, std::string* error = nullptr);
+
+enum class FileKind { Missing, Regular, Directory, Other };
+FileKind kindOf(const std::string& path);
+
+// Removes a file or a whole folder tree (not following symbolic links).
+bool removeItem(const std::string& path, std::string* error = nullptr);
+
+}  // namespace telemetry::fileio

@@ -1,0 +1,65 @@
+#pragma once
+// The SDK's own key-value store, kept apart from the application's user defaults in
+// "<application support>/<escaped bundle identifier>/<SDK identifier prefix>/CRKUserDefaults.plist".
+// Values live in memory until synchronize() rewrites the whole file atomically. Any thread
+// may call any operation: the values are touched only on the store's dictionary queue,
+// the file only on its file queue.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/core/dispatch.h"
+#include "sdk/defaults/platform_user_defaults.h"
+
+namespace telemetry {
+
+class CRKUserDefaults {
+ public:
+  static CRKUserDefaults& standardUserDefaults();
+
+  // A store in `directory`, migrating from `platformDefaults` (tests, tools).
+  CRKUserDefaults(std::string directory, std::shared_ptr<PlatformUserDefaults> platformDefaults);
+  CRKUserDefaults(const CRKUserDefaults&) = delete;
+  CRKUserDefaults& operator=(const CRKUserDefaults&) = delete;
+
+  // Values; null stands for "nothing".
+  nlohmann::json objectForKey(const std::string& key);
+  std::optional<std::string> stringForKey(const std::string& key);
+  bool boolForKey(const std::string& key);
+  // A null value removes the key.
+  void setObject(nlohmann::json value, const std::string& key);
+  void setString(const std::string& value, const std::string& key);
+  void setBool(bool value, const std::string& key);
+  void removeObjectForKey(const std::string& key);
+  void removeAllObjects();
+  nlohmann::json dictionaryRepresentation();
+
+  // Writes every value to the store file; false when that failed (it is logged).
+  bool synchronize();
+  // The dictionary in the store file, or nothing.
+  std::optional<nlohmann::json> loadDefaults();
+
+  void migrateFromNSUserDefaults(const std::vector<std::string>& keys);
+  nlohmann::json objectForKeyByMigratingFromNSUserDefaults(const std::string& key);
+
+  const std::string& directoryURL() const { return mDirectory; }
+  const std::string& fileURL() const { return mFile; }
+
+  static std::string generateDirectoryURL();
+  static std::string generateDirectoryURLForBaseURL(const std::string& base, const std::optional<std::string>& escapedBundleIdentifier);
+  static std::optional<std::string> getEscapedAppBundleIdentifier();
+
+ private:
+  std::string mDirectory;
+  std::string mFile;
+  std::shared_ptr<PlatformUserDefaults> mPlatformDefaults;
+  nlohmann::json mDataDictionary = nlohmann::json::object();
+  platform::SerialQueue mSerialDictionaryQueue;
+  platform::SerialQueue mSynchronizationQueue;
+};
+
+}  // namespace telemetry

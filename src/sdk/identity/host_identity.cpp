@@ -1,0 +1,130 @@
+#include "sdk/identity/host_identity.h"
+
+#include <sys/utsname.h>
+
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+#include "sdk/core/file_io.h"
+#include "sdk/core/strings.h"
+
+namespace telemetry {
+
+namespace {
+
+constexpr size_t kValueBuffer = 128;  // a value and its terminator must fit
+
+std::mutex gRootMutex;
+std::string gRoot;
+
+std::string hostPath(const std::string& absolute) {
+  std::lock_guard lock(gRootMutex);
+  return gRoot.empty() ? absolute : gRoot + absolute;
+}
+
+// A short text file's first line, when it fits the value buffer.
+std::optional<std::string> readValue(const std::string& path) {
+  auto bytes = fileio::readFile(hostPath(path), 4096);
+  if (!bytes) return std::nullopt;
+  std::string text(bytes->begin(), bytes->end());
+  text = text.substr(0, text.find('\n'));
+  text = strings::trim(text);
+  if (text.empty() || text.size() >= kValueBuffer || text.find('\0') != std::string::npos) return std::nullopt;
+  return text;
+}
+
+std::optional<std::string> osReleaseVersionID() {
+  for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+    auto bytes = fileio::readFile(hostPath(path), 65536);
+    if (!bytes) continue;
+    std::string text(bytes->begin(), bytes->end());
+    size_t pos = 0;
+    while (pos < text.size()) {
+      size_t end = text.find('\n', pos);
+      std::string line = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+      pos = end == std::string::npos ? text.size() : end + 1;
+      if (line.rfind("VERSION_ID=", 0) != 0) continue;
+      std::string value = line.substr(11);
+      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+      return value;
+    }
+    return std::nullopt;  // the first file found is the one that counts
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void TELSetHostRootForTesting(const std::string& root) {
+  std::lock_guard lock(gRootMutex);
+  gRoot = root;
+}
+
+TELOperatingSystemVersion TELParseOperatingSystemVersion(const std::string& text) {
+  TELOperatingSystemVersion v;
+  int64_t* parts[] = {&v.major, &v.minor, &v.patch};
+  size_t i = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) break;
+    int64_t n = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+      if (n < INT64_MAX / 10) n = n * 10 + (text[i] - '0');
+      ++i;
+    }
+    *parts[k] = n;
+    if (i >= text.size() || text[i] != '.') break;
+    ++i;
+  }
+  return v;
+}
+
+TELOperatingSystemVersion TELHostOperatingSystemVersion() {
+  if (auto id = osReleaseVersionID(); id && !id->empty() && std::isdigit(static_cast<unsigned char>((*id)[0])))
+    return TELParseOperatingSystemVersion(*id);
+  if (auto release = TELHostSysctlString("kernel.osrelease")) return TELParseOperatingSystemVersion(*release);
+  struct utsname names {};
+  if (::uname(&names) == 0) return TELParseOperatingSystemVersion(names.release);
+  return {};
+}
+
+int64_t TELOperatingSystemVersionCode(const TELOperatingSystemVersion& version) {
+  switch (version.minor) {
+    case 6: return 1060;
+    case 7: return 1070;
+    case 8: return 1080;
+    case 9: return 1090;
+    case 10: return 101000;
+    case 11: return 101100;
+    default: return 0;
+  }
+}
+
+int64_t TELHostOperatingSystemVersionCode() { return TELOperatingSystemVersionCode(TELHostOperatingSystemVersion()); }
+
+std::optional<std::string> TELHostSysctlString(const std::string& name) {
+  // Names are dotted words; nothing else may reach the file system.
+  if (name.empty() || name.front() == '.' || name.back() == '.' || name.find("..") != std::string::npos) return std::nullopt;
+  std::string path = "/proc/sys/";
+  for (char c : name) {
+    if (c == '.')
+      path += '/';
+    else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-')
+      path += c;
+    else
+      return std::nullopt;
+  }
+  return readValue(path);
+}
+
+std::optional<std::string> TELHostOSBuildVersion() { return TELHostSysctlString("kernel.osrelease"); }
+
+std::optional<std::string> TELHostModel() { return readValue("/sys/class/dmi/id/product_name"); }
+
+std::string TELHostOSDisplayVersion() {
+  TELOperatingSystemVersion v = TELHostOperatingSystemVersion();
+  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
+}
+
+}  // namespace telemetry

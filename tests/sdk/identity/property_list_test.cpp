@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "sdk/core/property_list.h"
+
+using namespace telemetry;
+using nlohmann::json;
+
+TEST(PropertyList, WritesTheConventionalXMLForm) {
+  json v = {{"name", "a<b & c>"}, {"count", 42}, {"on", true}, {"list", json::array({1.5, "x"})}, {"empty", json::object()}};
+  EXPECT_EQ(plist::serialize(v),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+            "<plist version=\"1.0\">\n"
+            "<dict>\n"
+            "\t<key>count</key>\n\t<integer>42</integer>\n"
+            "\t<key>empty</key>\n\t<dict/>\n"
+            "\t<key>list</key>\n\t<array>\n\t\t<real>1.5</real>\n\t\t<string>x</string>\n\t</array>\n"
+            "\t<key>name</key>\n\t<string>a&lt;b &amp; c&gt;</string>\n"
+            "\t<key>on</key>\n\t<true/>\n"
+            "</dict>\n"
+            "</plist>\n");
+}
+
+TEST(PropertyList, RoundTripsEveryKindOfValue) {
+  json v = {{"s", "héllo \"quoted\" 'single' <tag> &amp;"},
+            {"i", -9007199254740993LL},
+            {"u", 18446744073709551615ULL},
+            {"r", 0.1},
+            {"t", true},
+            {"f", false},
+            {"d", json::binary({0, 1, 2, 250, 251, 255, 7})},
+            {"e", json::binary({})},
+            {"nested", {{"a", json::array({json::object(), json::array(), "", json::array({1, 2})})}}},
+            {"", "empty key"}};
+  auto back = plist::parse(plist::serialize(v));
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(*back, v);
+  EXPECT_EQ((*back)["r"].get<double>(), 0.1);
+  // Null has no property-list form and is left out.
+  auto withNull = plist::parse(plist::serialize({{"keep", 1}, {"drop", nullptr}}));
+  EXPECT_EQ(*withNull, json({{"keep", 1}}));
+}
+
+TEST(PropertyList, ReadsWhatOtherWritersProduce) {
+  const char* text = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!-- written by hand -->
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+  <key>Telemetry</key>
+  <dict>
+    <key>APIKey</key><string><![CDATA[a<b]]>&#x41;&#66;&quot;&apos;</string>
+    <key>Kits</key><array/>
+  </dict>
+  <key>hex</key><integer> 0x1F </integer>
+  <key>when</key><date>2024-01-02T03:04:05Z</date>
+  <key>blob</key><data>
+    AAEC
+    +v8=
+  </data>
+  <key>neg</key><real>-2.5e3</real>
+  <key>empty</key><string/>
+  <key>yes</key><true></true>
+</dict>
+</plist>
+)";
+  std::string error;
+  auto v = plist::parse(text, &error);
+  ASSERT_TRUE(v.has_value()) << error;
+  EXPECT_EQ((*v)["Telemetry"]["APIKey"], "a<bAB\"'");
+  EXPECT_EQ((*v)["Telemetry"]["Kits"], json::array());
+  EXPECT_EQ((*v)["hex"], 31);
+  EXPECT_EQ((*v)["when"], "2024-01-02T03:04:05Z");
+  EXPECT_EQ((*v)["blob"].get_binary(), std::vector<uint8_t>({0, 1, 2, 0xfa, 0xff}));
+  EXPECT_EQ((*v)["neg"], -2500.0);
+  EXPECT_EQ((*v)["empty"], "");
+  EXPECT_EQ((*v)["yes"], true);
+}
+
+TEST(PropertyList, RefusesMalformedTextWithoutCrashing) {
+  for (const char* bad : {"", "<plist>", "<plist><dict><key>a</key></dict></plist>", "<dict><string>x</string></dict>",
+                          "<integer>12x</integer>", "<integer>99999999999999999999999</integer>", "<real>abc</real>",
+                          "<data>abc</data>", "<string>&bogus;</string>", "<string>&#0;</string>", "<string>&#xD800;</string>",
+                          "<string>unterminated", "<unknown/>", "<dict></array>", "<string>a</string><string>b</string>"}) {
+    std::string error;
+    EXPECT_FALSE(plist::parse(bad, &error).has_value()) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+  }
+  // Hostile nesting is refused, not recursed into until the stack runs out.
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<array>";
+  EXPECT_FALSE(plist::parse(deep).has_value());
+  // Every prefix of a valid document either parses or is refused.
+  const std::string whole = plist::serialize({{"a", json::array({1, "two", json::binary({3})})}, {"b", {{"c", true}}}});
+  for (size_t n = 0; n < whole.size(); ++n) plist::parse(std::string_view(whole).substr(0, n));
+}
