@@ -1,4 +1,4 @@
-#include "support/https_test_ca.h"
+#include "https_test_ca.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>

@@ -1,4 +1,4 @@
-#include "support/https_test_server.h"
+#include "https_test_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -4,7 +4,7 @@
 // connection), records every request, and stops by itself: when destroyed, after its
 // lifetime, or after its request budget.
 
-#include "support/https_test_ca.h"
+#include "https_test_ca.h"
 
 #include <chrono>
 #include <condition_variable>
