@@ -147,7 +147,10 @@ bool Layer::drawsContent() const {
 QImage Layer::makeBackingImage() const {
   const QSize pixels(static_cast<int>(std::ceil(mModel.bounds.width() * mContentsScale)),
                      static_cast<int>(std::ceil(mModel.bounds.height() * mContentsScale)));
-  if (pixels.isEmpty()) return {};
+  // A layer momentarily sized beyond any screen (a text container "of unlimited height") is
+  // not drawn rather than allocating gigabytes.
+  constexpr int kMaxSide = 16384;
+  if (pixels.isEmpty() || pixels.width() > kMaxSide || pixels.height() > kMaxSide) return {};
   QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
   image.setDevicePixelRatio(mContentsScale);
   image.fill(Qt::transparent);

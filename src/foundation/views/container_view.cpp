@@ -1,0 +1,37 @@
+#include "foundation/views/container_view.h"
+
+#include "foundation/image_extensions.h"
+#include "foundation/views/view_extensions.h"
+
+namespace orrery {
+
+ExampleView::ExampleView(const QString& imageName) {
+  const QImage image = imageext::deviceImageNamed(imageName);
+  setImage(image);
+  setImageAlignment(platform::ImageAlignment::TopLeft);
+  setImageScaling(platform::ImageScaling::None);
+  setAlphaValue(0.5);
+  setFrame(QRectF(QPointF(0, 0), imageSize()));
+}
+
+ContainerView::ContainerView() { initializeContainerView(); }
+
+ContainerView::ContainerView(const QString& namedView) {
+  initializeContainerView();
+  mExampleView = std::make_shared<ExampleView>(namedView);
+  mExampleView->setHidden(true);
+  addSubview(mExampleView);
+}
+
+void ContainerView::showExampleView() {
+  if (!mExampleView) return;
+  mExampleView->setHidden(false);
+  viewext::bringSubviewToFront(*this, mExampleView);
+}
+
+void ContainerView::applyLayout() {
+  if (mExampleView) mExampleView->setFrame(bounds());
+  BaseView::applyLayout();
+}
+
+}  // namespace orrery

@@ -1,0 +1,16 @@
+#include "foundation/views/container_window.h"
+
+namespace orrery {
+
+ContainerWindow showContainerWindow(const QString& title, const QSizeF& contentSize) {
+  ContainerWindow result;
+  result.window = std::make_shared<platform::Window>(contentSize);
+  result.window->setTitle(title);
+  result.window->setMinSize(QSizeF(480, 360));
+  result.containerView = std::make_shared<ContainerView>(QStringLiteral("example_welcome"));
+  result.window->setContentView(result.containerView);
+  result.window->makeKeyAndOrderFront();
+  return result;
+}
+
+}  // namespace orrery
