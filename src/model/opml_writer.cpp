@@ -26,8 +26,15 @@ void appendOpenTag(const Idea& idea, int level, QString& buffer) {
 QString OPMLWriter::escape(const QString& text) {
   QString kept;
   kept.reserve(text.size());
-  for (char32_t c : text.toUcs4())
-    if (allowedInXML(c)) kept += QString::fromUcs4(&c, 1);
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+      kept += c;
+      kept += text[++i];
+    } else if (!c.isSurrogate() && allowedInXML(c.unicode())) {
+      kept += c;
+    }
+  }
   QString escaped = stringext::xmlSimpleEscapeString(kept);
   // Literal line breaks and tabs in an attribute would be read back as spaces.
   escaped.replace(QLatin1Char('\n'), QLatin1String("&#10;"));

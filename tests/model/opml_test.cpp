@@ -1,0 +1,172 @@
+#include "document_test_support.h"
+
+#include "model/opml_parser.h"
+#include "model/opml_writer.h"
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+
+namespace {
+
+QByteArray fixture(const char* name) { return testsupport::readAll(QString(ORRERY_TEST_DATA) + "/opml/" + name); }
+
+ColorPtr themeColor(size_t theme, size_t index) { return ColorTheme::standardThemes()[theme]->colors()[index]; }
+
+// "text|note" of every idea in pre-order, indented by depth.
+QString shape(const IdeaPtr& root) {
+  QString out;
+  root->traverseNaturally(
+      [&](const IdeaPtr& idea, qint64 depth) {
+        out += QString(int(depth) * 2, ' ') + (idea->text().isNull() ? "<none>" : idea->text());
+        if (!idea->note().isNull()) out += " | " + idea->note();
+        out += '\n';
+      },
+      0);
+  return out;
+}
+
+}  // namespace
+
+TEST(OPMLParser, ReadsHeadTitleNestingNotesAndEntities) {
+  IdeaPtr root = OPMLParser().parseIdeaFromOPMLData(fixture("basic.opml"));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(shape(root),
+            "Trip & Plans\n"
+            "  Packing | Check the weather\nbefore leaving\n"
+            "    Clothes\n"
+            "      Socks\n"
+            "      Jacket\n"
+            "    Papers <important>\n"
+            "  Route\n"
+            "  <none> | An outline without text\n"
+            "  Budget\n"
+            "    été — ümlaut ✓\n");
+  // Colours are made up: the root's children walk through the standard themes from the
+  // second on, deeper ideas through their parent's theme from its second colour on.
+  EXPECT_EQ(root->color(), themeColor(0, 0));
+  const auto& top = root->ideas();
+  EXPECT_EQ(top[0]->color(), themeColor(1, 0));
+  EXPECT_EQ(top[1]->color(), themeColor(2, 0));
+  EXPECT_EQ(top[2]->color(), themeColor(3, 0));
+  EXPECT_EQ(top[3]->color(), themeColor(0, 0));
+  EXPECT_EQ(top[0]->ideas()[0]->color(), themeColor(1, 1));
+  EXPECT_EQ(top[0]->ideas()[1]->color(), themeColor(1, 2));
+  EXPECT_EQ(top[0]->ideas()[0]->ideas()[1]->color(), themeColor(1, 2));
+  EXPECT_EQ(top[0]->colorThemeType(), ColorThemeTypeVaryingColors);
+}
+
+TEST(OPMLParser, WithoutHeadTheFirstOutlineIsTheRootAndTheRestIsIgnored) {
+  OPMLParser parser;
+  IdeaPtr root = parser.parseIdeaFromOPMLData(fixture("no_head.opml"));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(shape(root), "First root\n  Child A\n  Child B\n    Grandchild\n");
+  // The same parser object reads the next file from scratch.
+  IdeaPtr again = parser.parseIdeaFromOPMLData(fixture("mixed_case.opml"));
+  ASSERT_TRUE(again);
+  EXPECT_EQ(shape(again), "Upper Case\n  Element names in capitals\n  <none>\n");
+}
+
+TEST(OPMLParser, ReadsTheEncodingsOutlinersWrite) {
+  IdeaPtr latin1 = OPMLParser().parseIdeaFromOPMLData(fixture("latin1.opml"));
+  ASSERT_TRUE(latin1);
+  EXPECT_EQ(shape(latin1), "Café Menü\n  Crème brûlée | à la française\n");
+  IdeaPtr wide = OPMLParser().parseIdeaFromOPMLData(fixture("utf16.opml"));
+  ASSERT_TRUE(wide);
+  EXPECT_EQ(shape(wide), "Wide ü\n  日本語のアイデア | Zeile 1\nZeile 2\n");
+  IdeaPtr windows = OPMLParser().parseIdeaFromOPMLData(fixture("windows1252.opml"));
+  ASSERT_TRUE(windows);
+  EXPECT_EQ(shape(windows), "Budget € 2019\n  “Quoted” – dash | Price: 5€\n");
+}
+
+TEST(OPMLParser, BrokenFilesYieldNothingRatherThanPartOfATree) {
+  for (const char* name : {"malformed_truncated.opml", "malformed_mismatched.opml", "not_xml.opml"})
+    EXPECT_FALSE(OPMLParser().parseIdeaFromOPMLData(fixture(name))) << name;
+  EXPECT_FALSE(OPMLParser().parseIdeaFromOPMLData(QByteArray()));
+  EXPECT_FALSE(OPMLParser().parseIdeaFromOPMLData("<opml><body></body></opml>")) << "no idea at all";
+  // A second head is a text-less child of the current idea.
+  IdeaPtr twoHeads = OPMLParser().parseIdeaFromOPMLData("<opml><head><title>T</title></head><head/><body/></opml>");
+  ASSERT_TRUE(twoHeads);
+  EXPECT_EQ(shape(twoHeads), "T\n  <none>\n");
+}
+
+TEST(OPMLParser, DeepOutlinesAreReadUpToWhatADocumentCanHoldAndRefusedBeyond) {
+  auto nested = [](int depth) {
+    QByteArray xml = "<opml><body>";
+    for (int i = 0; i < depth; ++i) xml += "<outline text=\"level\">";
+    for (int i = 0; i < depth; ++i) xml += "</outline>";
+    return xml + "</body></opml>";
+  };
+  EXPECT_FALSE(OPMLParser().parseIdeaFromOPMLData(nested(200000)));
+  EXPECT_FALSE(OPMLParser().parseIdeaFromOPMLData(nested(OPMLParser::kMaxOutlineDepth + 2)));
+  IdeaPtr deepest = OPMLParser().parseIdeaFromOPMLData(nested(OPMLParser::kMaxOutlineDepth + 1));
+  ASSERT_TRUE(deepest);
+  // What was imported can be saved and read back.
+  auto doc = IdeaDocument::createWithFileName("deep.orrx", DocumentLocationTemp);
+  doc->setIdea(deepest);
+  auto back = IdeaDocument::createWithFileName("deep2.orrx", DocumentLocationTemp);
+  ASSERT_TRUE(back->loadFromOrreryData(doc->exportAsOrreryData()));
+  EXPECT_EQ(back->idea()->calculateWholeTreeSize(), OPMLParser::kMaxOutlineDepth + 1);
+}
+
+TEST(OPMLWriter, WritesTheFileByteForByte) {
+  IdeaPtr lonely = Idea::createWithText("Alone");
+  lonely->setNote("the root's note is not exported");
+  EXPECT_EQ(OPMLWriter::ideaAsOPML(*lonely),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<opml version=\"1.0\"><head><title>Alone</title></head><body>\n"
+            "</body></opml>");
+
+  IdeaPtr root = Idea::createWithText("Tom & \"Jerry\"");
+  IdeaPtr a = Idea::createWithText("a <b> 'c'");
+  a->setNote("note");
+  IdeaPtr b = Idea::createWithText("b");
+  IdeaPtr c = Idea::createWithText("c");
+  b->addIdea(c);
+  root->addIdea(a);
+  root->addIdea(b);
+  root->addIdea(Idea::createWithLinkToIdea(c->identifier()));
+  EXPECT_EQ(OPMLWriter::ideaAsOPML(*root),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<opml version=\"1.0\"><head><title>Tom &amp; &quot;Jerry&quot;</title></head><body>\n"
+            "\t<outline text=\"a &lt;b&gt; &#x27;c&#x27;\" _note=\"note\" />\n"
+            "\t<outline text=\"b\">\n"
+            "\t\t<outline text=\"c\" />\n"
+            "\t</outline>\n"
+            "\t<outline text=\"c\" />\n"
+            "</body></opml>");
+}
+
+TEST(OPMLWriter, EscapesBreaksAndDropsWhatXMLCannotCarry) {
+  EXPECT_EQ(OPMLWriter::escape(QString("a\nb\r\nc\td & <e>")), "a&#10;b&#13;&#10;c&#9;d &amp; &lt;e&gt;");
+  EXPECT_EQ(OPMLWriter::escape(QString("bell\x07, nul") + QChar(0) + QChar(0xFFFE) + QChar(0xD800) + "end"),
+            "bell, nulend");
+  EXPECT_EQ(OPMLWriter::escape("😀 ü"), "😀 ü");
+}
+
+TEST(OPMLRoundTrip, TitlesNotesAndShapeSurvive) {
+  IdeaPtr root = Idea::createWithText("Map title");
+  IdeaPtr first = Idea::createWithText("Line one\nline two");
+  first->setNote("A note\r\nwith Windows breaks\tand a tab\nand <markup> & \"quotes\"");
+  root->addIdea(first);
+  IdeaPtr current = first;
+  for (int depth = 0; depth < 5000; ++depth) {
+    IdeaPtr next = Idea::createWithText(QString("depth %1").arg(depth));
+    current->addIdea(next);
+    current = next;
+  }
+  root->addIdea(Idea::createWithText(QString()));
+  const QString exported = OPMLWriter::ideaAsOPML(*root);
+  // Two header lines, an open and a close line for each of the 5000 ideas with children,
+  // one line each for the two leaves: breaks inside texts and notes are escaped.
+  EXPECT_EQ(exported.count("\n"), 2 + 2 * 5000 + 2);
+  // Deeper than a document holds: the import refuses it; the shallower part travels intact.
+  EXPECT_FALSE(OPMLParser().parseIdeaFromOPMLData(exported.toUtf8()));
+  IdeaPtr shallow = root->ideaByRestrictingDepth(40);
+  IdeaPtr back = OPMLParser().parseIdeaFromOPMLData(OPMLWriter::ideaAsOPML(*shallow).toUtf8());
+  ASSERT_TRUE(back);
+  EXPECT_EQ(shape(back), shape(shallow).replace("<none>", ""));
+  EXPECT_EQ(back->ideas()[0]->note(), first->note());
+  EXPECT_EQ(back->ideas()[0]->text(), first->text());
+  EXPECT_NE(back->ideas()[0]->identifier(), first->identifier());
+}
