@@ -1,0 +1,157 @@
+#include "model/cross_document_operations.h"
+
+#include "model/idea_document.h"
+#include "model/idea_proxy.h"
+#include "model/persistence_controller.h"
+
+#include "foundation/logging.h"
+
+#include <QDateTime>
+
+namespace orrery {
+
+namespace {
+
+CrossDocumentOperations::BoolCompletion orNothing(CrossDocumentOperations::BoolCompletion completion) {
+  return [completion = std::move(completion)](bool result) {
+    if (completion) completion(result);
+  };
+}
+
+bool isCloud(DocumentLocation location) {
+  return location == DocumentLocationICloud || location == DocumentLocationDropbox;
+}
+
+}  // namespace
+
+CrossDocumentOperations::CrossDocumentOperations(PersistenceController& controller, SaveAnnouncer announcer)
+    : mController(controller), mAnnouncer(std::move(announcer)) {}
+
+void CrossDocumentOperations::fetchIdea(const QString& ideaIdentifier, const QString& docIdentifier,
+                                        IdeaCompletion completion) {
+  mController.fetchDocument(docIdentifier, [ideaIdentifier, completion = std::move(completion)](IdeaPtr root) {
+    if (!completion) return;
+    if (!root || ideaIdentifier.isNull()) return completion(root);
+    completion(root->findIdeaInSubTreeWithIdentifier(ideaIdentifier));
+  });
+}
+
+void CrossDocumentOperations::copyIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainStep step,
+                                       BoolCompletion completion) {
+  auto done = orNothing(std::move(completion));
+  fetchIdea(ideaIdentifier, docIdentifier, [step = std::move(step), done](IdeaPtr idea) {
+    if (!idea || !step) return done(false);
+    step(idea->deepCopyWithNewIdentifiersNoExternalLinks(), done);
+  });
+}
+
+void CrossDocumentOperations::consumeIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainStep step,
+                                          BoolCompletion completion) {
+  auto done = orNothing(std::move(completion));
+  // An iCloud document that left the list may be gone from storage already.
+  if (IdeaDocument::locationFromIdentifier(docIdentifier) == DocumentLocationICloud &&
+      !mController.findProxy(docIdentifier))
+    return done(false);
+  fetchIdea(ideaIdentifier, docIdentifier, [this, ideaIdentifier, docIdentifier, step = std::move(step), done](IdeaPtr idea) {
+    if (!idea || !step) return done(false);
+    step(idea, [this, ideaIdentifier, docIdentifier, done](bool placed) {
+      // The source changes only once the idea has safely arrived elsewhere.
+      if (!placed) return done(false);
+      deleteIdea(ideaIdentifier, docIdentifier, done);
+    });
+  });
+}
+
+void CrossDocumentOperations::copyIdeaBefore(const IdeaPtr& idea, std::size_t index, DocumentLocation location,
+                                             BoolCompletion completion) {
+  auto done = orNothing(std::move(completion));
+  if (!idea) return done(false);
+  auto doc = IdeaDocument::createWithFileName(QString(), location);
+  doc->setIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  doc->setDateCreated(now);
+  doc->setDateModified(now);
+  mController.createDocument(doc, index, [this, doc, done](DocumentToken token) {
+    if (token < 1) return done(false);
+    mController.releaseDocument(doc, token, nullptr);
+    done(true);
+  });
+}
+
+void CrossDocumentOperations::copyIdeaInside(const IdeaPtr& idea, std::size_t index, DocumentLocation location,
+                                             BoolCompletion completion) {
+  auto done = orNothing(std::move(completion));
+  const std::optional<ProxyList> proxies = mController.proxyListForLocation(location);
+  if (!idea || !mController.workspaceForLocation(location) || !proxies || index >= proxies->size() || !(*proxies)[index])
+    return done(false);
+  auto doc = (*proxies)[index]->doc();
+  IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
+  mController.openDocument(doc, [this, doc, copy, done](DocumentToken token) {
+    if (token < 1) return done(false);
+    const IdeaPtr root = doc->idea();
+    if (!root) {
+      mController.releaseDocument(doc, token, nullptr);
+      return done(false);
+    }
+    root->insertIdea(copy, 0);
+    saveAndRelease(doc, token, done);
+  });
+}
+
+void CrossDocumentOperations::deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier,
+                                         BoolCompletion completion) {
+  auto done = orNothing(std::move(completion));
+  if (ideaIdentifier.isNull()) return mController.deleteDocument(docIdentifier, done);
+  auto doc = mController.documentForIdentifier(docIdentifier);
+  if (!doc) return done(false);
+  mController.openDocument(doc, [this, doc, ideaIdentifier, docIdentifier, done](DocumentToken token) {
+    if (token < 1) return done(false);
+    // The tree may have changed since the idea was fetched: look it up again, by identifier.
+    const IdeaPtr root = doc->idea();
+    if (root && root->identifier() == ideaIdentifier) {
+      mController.releaseDocument(doc, token, [this, docIdentifier, done](bool) {
+        mController.deleteDocument(docIdentifier, done);
+      });
+      return;
+    }
+    const IdeaPtr idea = root ? root->findIdeaInSubTreeWithIdentifier(ideaIdentifier) : nullptr;
+    const IdeaPtr parent = idea ? idea->parent() : nullptr;
+    if (!parent) {
+      mController.releaseDocument(doc, token, nullptr);
+      return done(false);
+    }
+    if (!parent->removeIdea(ideaIdentifier)) softAssertionFailed(__LINE__, "-[PersistenceController deleteIdea:fromDocument:onCompletion:]");
+    saveAndRelease(doc, token, done);
+  });
+}
+
+void CrossDocumentOperations::saveAndRelease(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                                             BoolCompletion done) {
+  mController.saveDocument(doc, token, [this, doc, token, done](bool saved) {
+    mController.releaseDocument(doc, token, nullptr);
+    // The shared tree changed whether or not the write succeeded; a cloud workspace has told
+    // the screens of a successful save itself.
+    if (mAnnouncer && !(saved && isCloud(doc->location()))) mAnnouncer(doc);
+    done(saved);
+  });
+}
+
+void CrossDocumentOperations::moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier,
+                                             std::size_t index, DocumentLocation location, BoolCompletion completion) {
+  consumeIdea(ideaIdentifier, docIdentifier,
+              [this, index, location](const IdeaPtr& idea, BoolCompletion placed) {
+                copyIdeaBefore(idea, index, location, std::move(placed));
+              },
+              std::move(completion));
+}
+
+void CrossDocumentOperations::moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier,
+                                             std::size_t index, DocumentLocation location, BoolCompletion completion) {
+  consumeIdea(ideaIdentifier, docIdentifier,
+              [this, index, location](const IdeaPtr& idea, BoolCompletion placed) {
+                copyIdeaInside(idea, index, location, std::move(placed));
+              },
+              std::move(completion));
+}
+
+}  // namespace orrery

@@ -1,0 +1,81 @@
+#include "model/index_json_document.h"
+
+#include "model/document_file_writer.h"
+#include "model/icon_image.h"
+#include "model/index_file_contents.h"
+#include "model/json_decoder.h"
+#include "model/json_encoder.h"
+#include "model/persistence_controller.h"
+
+#include "platform/core/dispatch.h"
+
+#include <QFile>
+
+namespace orrery {
+
+namespace {
+constexpr char kProxiesKey[] = "proxies";
+
+DocumentError invalidFormat() {
+  return DocumentError{QString::fromLatin1(kDocumentErrorDomain), kDocumentErrorInvalidFormat,
+                       QStringLiteral("Invalid index format")};
+}
+}  // namespace
+
+std::shared_ptr<IndexJSONDocument> IndexJSONDocument::createWithFileURL(const QUrl& fileURL) {
+  return std::shared_ptr<IndexJSONDocument>(new IndexJSONDocument(fileURL));
+}
+
+QByteArray IndexJSONDocument::contentsAsJSONData() const {
+  JSONEncoder encoder;
+  encoder.encodeTopObject(IndexFileContents(QString::fromLatin1(kProxiesKey), mIdeaProxyList));
+  return encoder.data();
+}
+
+bool IndexJSONDocument::decodeFromJSON(const QByteArray& data, ProxyList& list, DocumentError* error) {
+  auto decoder = JSONDecoder::createWithData(data);
+  if (!decoder) {
+    if (error) *error = invalidFormat();
+    return false;
+  }
+  decoder->addAlias<IdeaProxy>(QString::fromLatin1(kProxiesKey));
+  decoder->addAlias<IconImage>(QStringLiteral("iconImage"));
+  ProxyList loaded;
+  if (!IndexFileContents::decode(*decoder, QString::fromLatin1(kProxiesKey), DocumentLocationDropbox, loaded, nullptr,
+                                 error))
+    return false;
+  list = std::move(loaded);
+  return true;
+}
+
+void IndexJSONDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion) {
+  const QByteArray data = contentsAsJSONData();
+  const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+  PersistenceController::singleton().workQueue().async([data, path, completion = std::move(completion)] {
+    const bool written = !data.isEmpty() && !path.isEmpty() && writeFileReplacing(path, data) == FileWriteResult::Written;
+    platform::mainQueue().async([completion, written] {
+      if (completion) completion(written);
+    });
+  });
+}
+
+void IndexJSONDocument::readJSONWithCompletionHandler(ReadCompletion completion) {
+  const QString path = mFileURL.isLocalFile() ? mFileURL.toLocalFile() : QString();
+  auto self = shared_from_this();
+  PersistenceController::singleton().workQueue().async([self, path, completion = std::move(completion)] {
+    ProxyList list;
+    DocumentError error = invalidFormat();
+    bool loaded = false;
+    QFile file(path);
+    if (!path.isEmpty() && file.open(QIODevice::ReadOnly)) {
+      const QByteArray data = file.readAll();
+      loaded = file.error() == QFileDevice::NoError && decodeFromJSON(data, list, &error);
+    }
+    platform::mainQueue().async([self, completion, loaded, list = std::move(list), error]() mutable {
+      if (loaded) self->mIdeaProxyList = std::move(list);
+      if (completion) completion(loaded, loaded ? DocumentError{} : error);
+    });
+  });
+}
+
+}  // namespace orrery

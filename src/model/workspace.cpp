@@ -1,0 +1,277 @@
+#include "model/workspace.h"
+
+#include "model/idea_document.h"
+
+#include <QDateTime>
+#include <QSet>
+
+#include <algorithm>
+
+namespace orrery {
+
+namespace {
+
+constexpr std::size_t kNotListed = static_cast<std::size_t>(-1);
+
+// The engine's status codes as the screens see them; other codes leave the status alone.
+std::optional<WorkspaceStatus> mapEngineStatus(std::int64_t code) {
+  switch (code) {
+    case 0: return WorkspaceStatusStarting;
+    case 1:
+    case 2: return WorkspaceStatusUnavailable;
+    case 3:
+    case 5: return WorkspaceStatusReady;
+    case 4: return WorkspaceStatusLoading;
+    default: return std::nullopt;
+  }
+}
+
+}  // namespace
+
+Workspace::Workspace(std::shared_ptr<PersistenceState> engine, WorkspaceDelegate* delegate)
+    : mCurrentState(std::move(engine)), mDelegate(delegate), mSearch(WorkspaceSearch::create(*this)) {}
+
+std::shared_ptr<Workspace> Workspace::create(std::shared_ptr<PersistenceState> engine, WorkspaceDelegate* delegate) {
+  auto workspace = std::shared_ptr<Workspace>(new Workspace(std::move(engine), delegate));
+  // Only now: what the engine reported while it was set up reached no delegate.
+  if (workspace->mCurrentState) workspace->mCurrentState->setDelegate(workspace);
+  return workspace;
+}
+
+WorkspaceFactory Workspace::factoryWithEngines(EngineFactory engines) {
+  return [engines = std::move(engines)](DocumentLocation location,
+                                        WorkspaceDelegate* delegate) -> std::shared_ptr<PersistenceWorkspace> {
+    auto engine = engines ? engines(location) : nullptr;
+    return engine ? create(std::move(engine), delegate) : nullptr;
+  };
+}
+
+Workspace::~Workspace() { mSearch->stopAll(); }
+
+std::int64_t Workspace::nextSearchRequestID() {
+  static std::int64_t counter = 0;
+  return ++counter;
+}
+
+void Workspace::closeWorkspace() {
+  mSearch->stopAll();
+  if (auto engine = std::move(mCurrentState)) engine->leaveState();
+  mCurrentState.reset();
+}
+
+std::optional<ProxyList> Workspace::proxyListOrNilIfNotReady() const {
+  if (!mHasCompleteProxyList) return std::nullopt;
+  return mIdeaProxies;
+}
+
+std::size_t Workspace::indexOfProxy(const QString& docIdentifier) const {
+  for (std::size_t i = 0; i < mIdeaProxies.size(); ++i)
+    if (mIdeaProxies[i]->docIdentifier() == docIdentifier) return i;
+  return kNotListed;
+}
+
+IdeaProxyPtr Workspace::findProxy(const QString& docIdentifier) const {
+  const std::size_t index = indexOfProxy(docIdentifier);
+  return index == kNotListed ? nullptr : mIdeaProxies[index];
+}
+
+std::shared_ptr<IdeaDocument> Workspace::findDocument(const QString& docIdentifier) {
+  const IdeaProxyPtr proxy = findProxy(docIdentifier);
+  return proxy ? proxy->doc() : nullptr;
+}
+
+// ---- requests
+
+void Workspace::createDocument(const std::shared_ptr<IdeaDocument>& doc, std::size_t index, TokenCompletion completion) {
+  if (!doc || !mCurrentState || findProxy(doc->docIdentifier())) {
+    if (completion) completion(0);
+    return;
+  }
+  std::weak_ptr<Workspace> weakSelf = weak_from_this();
+  mCurrentState->createDocument(doc, [weakSelf, doc, index, completion = std::move(completion)](DocumentToken token) {
+    auto self = weakSelf.lock();
+    if (self && self->mCurrentState && token >= 1) self->insertCreatedProxy(doc, index);
+    if (completion) completion(token);
+  });
+}
+
+void Workspace::insertCreatedProxy(const std::shared_ptr<IdeaDocument>& doc, std::size_t index) {
+  const std::size_t listed = indexOfProxy(doc->docIdentifier());
+  if (listed != kNotListed) {
+    // The engine reported the new file before the create completed: one entry is enough.
+    const IdeaProxyPtr proxy = mIdeaProxies[listed];
+    proxy->updateWithDoc(doc);
+    saveIdeaProxyList();
+    if (mDelegate) mDelegate->documentUpdated(proxy, this);
+    return;
+  }
+  // The list may have shrunk while the engine worked.
+  index = std::min(index, mIdeaProxies.size());
+  const IdeaProxyPtr proxy = IdeaProxy::createWithDoc(doc);
+  mIdeaProxies.insert(mIdeaProxies.begin() + static_cast<std::ptrdiff_t>(index), proxy);
+  saveIdeaProxyList();
+  if (mDelegate) mDelegate->documentAdded(proxy, index, this);
+}
+
+void Workspace::openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) {
+  if (!mCurrentState) {
+    if (completion) completion(0);
+    return;
+  }
+  mCurrentState->openDocument(doc, std::move(completion));
+}
+
+void Workspace::fetchDocument(const QString& docIdentifier, DocumentCompletion completion) {
+  if (!mCurrentState) {
+    if (completion) completion(nullptr);
+    return;
+  }
+  mCurrentState->fetchDocument(docIdentifier, std::move(completion));
+}
+
+void Workspace::closeDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) {
+  if (!mCurrentState) {
+    if (completion) completion(false);
+    return;
+  }
+  mCurrentState->closeDocument(doc, token, std::move(completion));
+}
+
+void Workspace::updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) {
+  if (!doc || !mCurrentState) {
+    if (completion) completion(false);
+    return;
+  }
+  doc->setDateModified(QDateTime::currentDateTimeUtc());
+  std::weak_ptr<Workspace> weakSelf = weak_from_this();
+  mCurrentState->updateDocument(doc, token, [weakSelf, doc, completion = std::move(completion)](bool success) {
+    auto self = weakSelf.lock();
+    if (self && self->mCurrentState && success) self->updateProxyForDocument(doc);
+    if (completion) completion(success);
+  });
+}
+
+void Workspace::updateProxyForDocument(const std::shared_ptr<IdeaDocument>& doc) {
+  const IdeaProxyPtr proxy = doc ? findProxy(doc->docIdentifier()) : nullptr;
+  if (!proxy) return;
+  proxy->updateWithDoc(doc);
+  saveIdeaProxyList();
+  if (mDelegate) mDelegate->documentUpdated(proxy, this);
+  mSearch->cache().invalidate(doc->docIdentifier());
+  mSearch->cache().addOrUpdate(doc->idea(), doc->docIdentifier());
+}
+
+void Workspace::deleteDocument(const QString& docIdentifier, BoolCompletion completion) {
+  if (!mCurrentState) {
+    if (completion) completion(false);
+    return;
+  }
+  std::weak_ptr<Workspace> weakSelf = weak_from_this();
+  mCurrentState->deleteDocument(docIdentifier, [weakSelf, docIdentifier, completion = std::move(completion)](bool success) {
+    auto self = weakSelf.lock();
+    if (self && self->mCurrentState && success) self->deleteProxyForDocument(docIdentifier);
+    if (completion) completion(success);
+  });
+}
+
+void Workspace::deleteProxyForDocument(const QString& docIdentifier) {
+  const std::size_t index = indexOfProxy(docIdentifier);
+  if (index != kNotListed) mIdeaProxies.erase(mIdeaProxies.begin() + static_cast<std::ptrdiff_t>(index));
+  saveIdeaProxyList();
+  if (mDelegate) mDelegate->documentDeleted(docIdentifier, this);
+  mSearch->cache().invalidate(docIdentifier);
+}
+
+void Workspace::saveIdeaProxyList() {
+  if (mCurrentState) mCurrentState->saveProxyList(mIdeaProxies);
+}
+
+std::shared_ptr<platform::FileVersion> Workspace::findConflictingVersion(const IdeaProxyPtr& proxy) {
+  auto* resolver = dynamic_cast<ConflictResolvingState*>(mCurrentState.get());
+  return resolver ? resolver->findConflictingVersion(proxy) : nullptr;
+}
+
+void Workspace::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion) {
+  auto* resolver = dynamic_cast<ConflictResolvingState*>(mCurrentState.get());
+  if (!resolver) {
+    if (completion) completion(false);
+    return;
+  }
+  resolver->handleConflictForProxy(proxy, std::move(completion));
+}
+
+QString Workspace::description() const {
+  return QStringLiteral("{Workspace(0x%1) storage=%2}")
+      .arg(reinterpret_cast<quintptr>(this), 0, 16)
+      .arg(mCurrentState ? mCurrentState->description() : QStringLiteral("(null)"));
+}
+
+// ---- search
+
+void Workspace::startSearch(const QString& text, std::int64_t requestIdentifier) {
+  mSearch->startSearch(text, requestIdentifier);
+}
+
+void Workspace::killSearch(std::int64_t requestIdentifier) { mSearch->killSearch(requestIdentifier); }
+
+void Workspace::searchIsReady(const ProxyList& results, std::int64_t requestIdentifier) {
+  if (mDelegate) mDelegate->searchIsReady(results, requestIdentifier, this);
+}
+
+// ---- engine reports
+
+void Workspace::statusChange(std::int64_t code, PersistenceState* state) {
+  if (!isCurrent(state)) return;
+  if (const auto status = mapEngineStatus(code)) mStatus = *status;
+  if (mDelegate) mDelegate->statusChange(mStatus, this);
+}
+
+void Workspace::foundIdeaDocument(const QString& docIdentifier, PersistenceState* state) {
+  if (isCurrent(state)) mKnownDocuments.append(docIdentifier);
+}
+
+void Workspace::observeProxyList(const ProxyList& proxies, PersistenceState* state) {
+  if (!isCurrent(state)) return;
+  // Only documents already listed or seen on storage count, and of duplicates the first.
+  const QSet<QString> known(mKnownDocuments.cbegin(), mKnownDocuments.cend());
+  QSet<QString> seen;
+  ProxyList list;
+  for (const IdeaProxyPtr& proxy : proxies) {
+    if (!proxy || seen.contains(proxy->docIdentifier())) continue;
+    if (indexOfProxy(proxy->docIdentifier()) == kNotListed && !known.contains(proxy->docIdentifier())) continue;
+    seen.insert(proxy->docIdentifier());
+    list.push_back(proxy);
+  }
+  mIdeaProxies = std::move(list);
+  mHasCompleteProxyList = true;
+  mKnownDocuments.clear();
+  if (mDelegate) mDelegate->batchUpdateDoneInWorkspace(this);
+  mSearch->startIndexing(nextSearchRequestID());
+}
+
+void Workspace::observeIdeaProxy(const IdeaProxyPtr& proxy, PersistenceState* state) {
+  if (!isCurrent(state) || !proxy) return;
+  const std::size_t index = indexOfProxy(proxy->docIdentifier());
+  const bool replaced = index != kNotListed;
+  if (replaced)
+    mIdeaProxies[index] = proxy;
+  else
+    mIdeaProxies.push_back(proxy);
+  if (!mHasCompleteProxyList || !mDelegate) return;
+  const IdeaProxyPtr copy = IdeaProxy::createWithProxy(*proxy);
+  if (replaced)
+    mDelegate->documentUpdated(copy, this);
+  else
+    mDelegate->documentAppended(copy, this);
+}
+
+void Workspace::ideaDocumentDeleted(const QString& docIdentifier, PersistenceState* state) {
+  if (!isCurrent(state)) return;
+  const std::size_t index = indexOfProxy(docIdentifier);
+  if (index != kNotListed) mIdeaProxies.erase(mIdeaProxies.begin() + static_cast<std::ptrdiff_t>(index));
+  if (mHasCompleteProxyList && mDelegate) mDelegate->documentDeleted(docIdentifier, this);
+}
+
+void Workspace::detectedDocumentConflict(const QString&, PersistenceState*) {}
+
+}  // namespace orrery
