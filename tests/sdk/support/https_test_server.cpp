@@ -11,6 +11,7 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
 #include <strings.h>
@@ -147,6 +148,8 @@ HttpsTestServer::HttpsTestServer(const TestCertificateAuthority& authority) : Ht
 
 HttpsTestServer::HttpsTestServer(const TestCertificateAuthority& authority, Limits limits)
     : mLimits(limits), mIdentity(authority.issueServerCertificate("127.0.0.1")) {
+  // A client that hangs up mid-answer must not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
   mContext = SSL_CTX_new(TLS_server_method());
   if (!mContext || SSL_CTX_use_certificate(mContext, mIdentity->certificate()) != 1 ||
       SSL_CTX_use_PrivateKey(mContext, mIdentity->key()) != 1)

@@ -1,0 +1,157 @@
+#include "sdk/client/tel_network_client.h"
+
+#include "sdk/core/console.h"
+#include "sdk/pinning/tel_certificate_pinner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <random>
+
+namespace telemetry {
+
+std::shared_ptr<TELNetworkClient> TELNetworkClient::create() { return createWithQueue(nullptr); }
+
+std::shared_ptr<TELNetworkClient> TELNetworkClient::createWithQueue(std::shared_ptr<OperationQueue> queue) {
+  return createWithQueue(std::move(queue), std::nullopt);
+}
+
+std::shared_ptr<TELNetworkClient> TELNetworkClient::createWithQueue(
+    std::shared_ptr<OperationQueue> queue, const std::optional<CertificateList>& pinnedCertificates) {
+  return createWithSessionConfiguration(CRKURLSessionConfiguration::defaultSessionConfiguration(), std::move(queue),
+                                        pinnedCertificates);
+}
+
+std::shared_ptr<TELNetworkClient> TELNetworkClient::createWithSessionConfiguration(
+    const std::optional<CRKURLSessionConfiguration>& configuration, std::shared_ptr<OperationQueue> queue,
+    const std::optional<CertificateList>& pinnedCertificates) {
+  std::shared_ptr<TELNetworkClient> client(new TELNetworkClient());
+  if (pinnedCertificates) client->mCertPinner = std::make_shared<TELCertificatePinner>(*pinnedCertificates);
+  client->mSession = CRKURLSession::sessionWithConfiguration(configuration, client, std::move(queue));
+  if (!client->mSession) return nullptr;
+  return client;
+}
+
+TELNetworkClient::~TELNetworkClient() {
+  if (mSession) mSession->finishTasksAndInvalidate();
+}
+
+void TELNetworkClient::startDataTaskWithRequest(const URLRequest& request, DataCompletion completion) {
+  startDataTaskWithRequest(request, kDefaultRetryLimit, std::move(completion));
+}
+
+void TELNetworkClient::startDataTaskWithRequest(const URLRequest& request, unsigned retryLimit,
+                                                DataCompletion completion) {
+  startDataTaskWithRequest(request, retryLimit, 0, std::move(completion));
+}
+
+void TELNetworkClient::startDataTaskWithRequest(const URLRequest& request, unsigned retryLimit, unsigned tries,
+                                                DataCompletion completion) {
+  auto self = shared_from_this();
+  auto task = mSession->dataTaskWithRequest(
+      request, [self, request, retryLimit, tries, completion](const std::vector<std::uint8_t>& data,
+                                                              const std::optional<URLResponse>& response,
+                                                              const OptionalError& error) {
+        self->finishAttempt(request, retryLimit, tries, data, response, error, completion, [self, request, retryLimit,
+                                                                                            tries, completion] {
+          self->startDataTaskWithRequest(request, retryLimit, tries + 1, completion);
+        });
+      });
+  if (!task) {
+    completion({}, std::nullopt, TELNetworkResponseHandler::errorForCode(kTELNetworkErrorNoTask));
+    return;
+  }
+  task->resume();
+}
+
+void TELNetworkClient::startDownloadTaskWithRequest(const URLRequest& request, DownloadCompletion completion) {
+  startDownloadTaskWithRequest(request, kDefaultRetryLimit, std::move(completion));
+}
+
+void TELNetworkClient::startDownloadTaskWithRequest(const URLRequest& request, unsigned retryLimit,
+                                                    DownloadCompletion completion) {
+  startDownloadTaskWithRequest(request, retryLimit, 0, std::move(completion));
+}
+
+void TELNetworkClient::startDownloadTaskWithRequest(const URLRequest& request, unsigned retryLimit, unsigned tries,
+                                                    DownloadCompletion completion) {
+  auto self = shared_from_this();
+  auto task = mSession->downloadTaskWithRequest(
+      request, [self, request, retryLimit, tries, completion](const std::string& location,
+                                                              const std::optional<URLResponse>& response,
+                                                              const OptionalError& error) {
+        self->finishAttempt(request, retryLimit, tries, location, response, error, completion, [self, request,
+                                                                                                retryLimit, tries,
+                                                                                                completion] {
+          self->startDownloadTaskWithRequest(request, retryLimit, tries + 1, completion);
+        });
+      });
+  if (!task) {
+    completion({}, std::nullopt, TELNetworkResponseHandler::errorForCode(kTELNetworkErrorNoTask));
+    return;
+  }
+  task->resume();
+}
+
+template <typename Payload, typename Completion, typename Restart>
+void TELNetworkClient::finishAttempt(const URLRequest& request, unsigned retryLimit, unsigned tries,
+                                     const Payload& payload, const std::optional<URLResponse>& response,
+                                     const OptionalError& error, const Completion& completion, Restart restart) {
+  TELNetworkResponseHandler::handleCompletedResponse(
+      response, request, error, [&](bool retry, const OptionalError& classified) {
+        if (!retry) {
+          completion(payload, response, classified);
+          return;
+        }
+        if (tries >= retryLimit) {
+          completion(Payload{}, std::nullopt, TELNetworkResponseHandler::errorForCode(kTELNetworkErrorRetryLimitReached));
+          return;
+        }
+        runAfterRetryValueFromResponse(response, tries, std::move(restart));
+      });
+}
+
+double TELNetworkClient::computeDelayForResponse(const std::optional<URLResponse>& response, unsigned retryCount) const {
+  double base = std::min(std::max(2.0, TELNetworkResponseHandler::retryValueForResponse(response)), kMaxRetryAfter);
+  double exponent = retryCount == 0 ? 1.0 : static_cast<double>(retryCount);
+  double delay = std::pow(base, exponent) * generateRandomJitter();
+  if (!std::isfinite(delay)) return kMaxRetryDelay;
+  return std::min(delay, kMaxRetryDelay);
+}
+
+double TELNetworkClient::generateRandomJitter() const {
+  return randomDoubleWithMin(static_cast<double>(0.9f), static_cast<double>(1.1f));
+}
+
+double TELNetworkClient::randomDoubleWithMin(double min, double max) {
+  static std::mutex mutex;
+  static std::mt19937_64 engine{std::random_device{}()};
+  std::lock_guard lock(mutex);
+  double r = std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+  return min + r * (max - min);
+}
+
+void TELNetworkClient::runAfterRetryValueFromResponse(const std::optional<URLResponse>& response, unsigned attempts,
+                                                      platform::Task block) {
+  platform::Queue& queue = mRetryQueue ? *mRetryQueue : platform::globalQueue(platform::QueuePriority::Default);
+  runAfterRetryValueFromResponse(response, attempts, queue, std::move(block));
+}
+
+void TELNetworkClient::runAfterRetryValueFromResponse(const std::optional<URLResponse>& response, unsigned attempts,
+                                                      platform::Queue& queue, platform::Task block) {
+  queue.afterSeconds(computeDelayForResponse(response, attempts), std::move(block));
+}
+
+void TELNetworkClient::invalidateAndCancel() { mSession->invalidateAndCancel(); }
+
+void TELNetworkClient::URLSessionDidReceiveChallenge(CRKURLSession& session,
+                                                     const URLAuthenticationChallenge& challenge,
+                                                     ChallengeCompletion completion) {
+  if (isDebugEnabled() || !mCertPinner) {
+    completion(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
+    return;
+  }
+  mCertPinner->handleChallenge(challenge, &session, completion);
+}
+
+}  // namespace telemetry
