@@ -37,7 +37,8 @@ std::shared_ptr<TELIcon> TELIcon::initWithPNGData(std::vector<std::uint8_t> png)
     return nullptr;
   TELIconSize size{static_cast<double>(bigEndian32(png.data() + 16)), static_cast<double>(bigEndian32(png.data() + 20))};
   if (size.width <= 0 || size.height <= 0) return nullptr;
-  return std::make_shared<TELIcon>(std::move(png), size);
+  // Not make_shared: the control block stays a type of this file alone.
+  return std::shared_ptr<TELIcon>(new TELIcon(std::move(png), size));
 }
 
 std::shared_ptr<TELIcon> TELAppIconUtility::applicationIcon() {
