@@ -31,9 +31,8 @@ int runModalAlert(const AlertRequest& original) {
   AlertRequest request = original;
   if (request.buttons.empty()) request.buttons.push_back({QStringLiteral("OK"), AlertButton::Role::Normal});
   const int answer = modalPresenter().runAlert(request);
-  const int count = static_cast<int>(request.buttons.size());
-  if (answer >= kAlertFirstButtonReturn && answer < kAlertFirstButtonReturn + count) return answer;
-  return kAlertFirstButtonReturn + alertEscapeButtonIndex(request);
+  if (answer == kAlertDismissed) return kAlertFirstButtonReturn + alertEscapeButtonIndex(request);
+  return answer;
 }
 
 void beginFilePanel(const FilePanelRequest& request, Window* window,

@@ -75,7 +75,8 @@ std::shared_ptr<ModalPresenter> setModalPresenter(std::shared_ptr<ModalPresenter
 // first button. Never a destructive or confirming button when a cancel button exists.
 int alertEscapeButtonIndex(const AlertRequest& request);
 
-// Runs the alert through the presenter; a dismissal answers for the escape button.
+// Runs the alert through the presenter; a dismissal answers for the escape button, other
+// answers pass unchanged.
 // An alert without buttons shows one "OK" button and answers 1000.
 int runModalAlert(const AlertRequest& request);
 

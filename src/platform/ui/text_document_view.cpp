@@ -38,9 +38,14 @@ void TextDocumentView::relayout() {
 }
 
 QSizeF TextDocumentView::usedSize() {
-  relayout();
   if (mText.isEmpty()) return QSizeF(0, 0);
-  return QSizeF(mDocument.idealWidth(), mDocument.size().height());
+  // A text that has to wrap uses the whole container width, one that fits its own width.
+  mDocument.setTextWidth(-1);
+  const double natural = mDocument.idealWidth();
+  relayout();
+  const double container = mDocument.textWidth();
+  const double width = container >= 0 ? std::min(natural, container) : natural;
+  return QSizeF(width, mDocument.size().height());
 }
 
 void TextDocumentView::setFrame(const QRectF& frame) {

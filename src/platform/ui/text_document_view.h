@@ -1,7 +1,8 @@
 #pragma once
 // A read-only multi-line text view: its text container is the view's width less twice the
 // horizontal inset (no wrapping while the view has no width), and the used rectangle is the
-// laid-out text's size without the inset.
+// laid-out text's size without the inset: the container width for a text that wraps, the
+// text's own width for one that fits.
 
 #include "platform/ui/attributed_string.h"
 #include "platform/ui/view.h"

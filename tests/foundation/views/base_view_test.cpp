@@ -1,0 +1,164 @@
+#include "foundation/views/base_layer.h"
+#include "foundation/views/base_view.h"
+#include "foundation/views/container_view.h"
+#include "platform/ui/transaction.h"
+#include "platform/ui/window.h"
+#include "ui_test_env.h"
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+using platform::Event;
+using platform::EventType;
+
+namespace {
+
+class CountingView : public BaseView {
+ public:
+  using BaseView::BaseView;
+  int layouts = 0;
+  void applyLayout() override {
+    ++layouts;
+    BaseView::applyLayout();
+  }
+};
+
+struct RecordingLayouter : Layouter {
+  std::vector<std::string>* log;
+  explicit RecordingLayouter(std::vector<std::string>* l) : log(l) {}
+  void applyLayout() override { log->push_back("layouter"); }
+};
+
+// Makes every layer made so far eligible for implicit animation, as being on screen does.
+void commitLayers() {
+  platform::Transaction::flush();
+  uitest::loop().runPending();
+}
+
+}  // namespace
+
+TEST(BaseViewLayout, NestedTransactionsLayOutOnceWhenTheOutermostCloses) {
+  auto view = std::make_shared<CountingView>(QRectF(0, 0, 100, 100));
+  view->beginLayout();
+  view->beginLayout();
+  view->beginLayout();
+  view->setFrameSize(QSizeF(200, 200));
+  view->forceDirtyLayout();
+  view->endLayout();
+  view->endLayout();
+  EXPECT_EQ(view->layouts, 0);
+  view->endLayout();
+  EXPECT_EQ(view->layouts, 1);
+
+  auto empty = std::make_shared<CountingView>(QRectF(0, 0, 0, 50));
+  empty->forceDirtyLayout();
+  EXPECT_EQ(empty->layouts, 0);
+  empty->setFrameSize(QSizeF(10, 50));  // the first real size lays it out
+  EXPECT_EQ(empty->layouts, 1);
+}
+
+TEST(BaseViewLayout, HostedViewsFollowTheHostInOrderAfterTheLayouter) {
+  std::vector<std::string> log;
+  RecordingLayouter layouter(&log);
+  auto host = std::make_shared<BaseView>(&layouter);
+  host->setFrame(QRectF(0, 0, 300, 200));
+  auto filling = std::make_shared<platform::View>();
+  auto first = std::make_shared<platform::View>();
+  auto second = std::make_shared<platform::View>();
+  host->addHostedView(filling);
+  EXPECT_EQ(filling->frame(), QRectF(0, 0, 300, 200));
+  host->addHostedView(first, [&](platform::View& v, const QRectF& b) {
+    log.push_back("first");
+    v.setFrame(QRectF(0, 0, b.width() / 2, 10));
+  });
+  host->addHostedView(second, [&](platform::View& v, const QRectF& b) {
+    log.push_back("second");
+    v.setFrame(QRectF(b.width() / 2, 0, b.width() / 2, 10));
+  });
+  log.clear();
+  host->setFrameSize(QSizeF(400, 100));
+  EXPECT_EQ(log, (std::vector<std::string>{"layouter", "first", "second"}));
+  EXPECT_EQ(filling->frame(), QRectF(0, 0, 400, 100));
+  EXPECT_EQ(second->frame(), QRectF(200, 0, 200, 10));
+
+  second->removeFromSuperview();  // removed directly: its part is forgotten too
+  second->setFrame(QRectF(1, 1, 1, 1));
+  log.clear();
+  host->forceDirtyLayout();
+  EXPECT_EQ(log, (std::vector<std::string>{"layouter", "first"}));
+  EXPECT_EQ(second->frame(), QRectF(1, 1, 1, 1));
+  host->removeHostedView(first.get());
+  EXPECT_EQ(first->superview(), nullptr);
+  EXPECT_EQ(host->hostedParts().size(), 1u);
+}
+
+TEST(BaseViewAnimation, DisablingAnimationsReachesBaseViewsThroughBaseViewParentsOnly) {
+  auto container = std::make_shared<BaseView>(QRectF(0, 0, 400, 400));
+  auto middle = std::make_shared<BaseView>(QRectF(0, 0, 200, 200));
+  auto deep = std::make_shared<BaseView>(QRectF(0, 0, 50, 50));
+  container->addSubview(middle);
+  middle->addSubview(deep);
+  auto plain = std::make_shared<platform::View>(QRectF(200, 0, 200, 200));
+  auto underPlain = std::make_shared<BaseView>(QRectF(0, 0, 50, 50));
+  container->addSubview(plain);
+  plain->addSubview(underPlain);
+  container->setDisableAnimations(true);
+  commitLayers();
+
+  deep->setFrameOrigin(QPointF(20, 20));
+  EXPECT_FALSE(deep->layer()->hasAnimations());
+  EXPECT_EQ(deep->layer()->presentation().position, QPointF(20, 20));
+
+  underPlain->setFrameOrigin(QPointF(30, 30));  // the chain breaks at the plain view
+  EXPECT_TRUE(underPlain->layer()->hasAnimations());
+  plain->setFrameOrigin(QPointF(210, 0));  // a plain view never animates
+  EXPECT_FALSE(plain->layer()->hasAnimations());
+
+  container->setDisableAnimations(false);
+  deep->setAlphaValue(0.5);
+  EXPECT_EQ(deep->layer()->animationKeys(), QStringList{"opacity"});
+  uitest::advance(0.3);
+  EXPECT_FALSE(deep->layer()->hasAnimations());
+  EXPECT_DOUBLE_EQ(deep->layer()->presentation().opacity, 0.5);
+}
+
+TEST(BaseViewEvents, EatingSwallowsClicksButNotDrags) {
+  struct Parent : BaseView {
+    using BaseView::BaseView;
+    std::vector<std::string> seen;
+    void mouseDown(const Event&) override { seen.push_back("down"); }
+    void mouseUp(const Event&) override { seen.push_back("up"); }
+    void mouseDragged(const Event&) override { seen.push_back("drag"); }
+  };
+  platform::Window window(QSizeF(300, 300));
+  auto parent = std::make_shared<Parent>();
+  window.setContentView(parent);
+  auto eater = std::make_shared<BaseView>(QRectF(10, 10, 100, 100));
+  eater->setEatMouseEvents(true);
+  parent->addSubview(eater);
+  window.sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(20, 20)));
+  window.sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(25, 20)));
+  window.sendEvent(Event::mouse(EventType::LeftMouseUp, QPointF(25, 20)));
+  EXPECT_EQ(parent->seen, std::vector<std::string>{"drag"});
+  eater->setEatMouseEvents(false);
+  window.sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(20, 20)));
+  EXPECT_EQ(parent->seen.back(), "down");
+}
+
+TEST(BaseLayerAndContainer, CentreAnchorAndHiddenExampleFillingTheBounds) {
+  BaseLayer layer;
+  EXPECT_EQ(layer.anchorPoint(), QPointF(0.5, 0.5));
+  layer.setFrame(QRectF(10, 10, 40, 20));
+  EXPECT_EQ(layer.center(), QPointF(30, 20));
+  EXPECT_EQ(layer.presentation().anchorPoint, QPointF(0.5, 0.5));
+
+  auto container = std::make_shared<ContainerView>(QStringLiteral("example_welcome"));
+  container->setFrame(QRectF(0, 0, 500, 400));
+  ASSERT_TRUE(container->exampleView());
+  EXPECT_TRUE(container->exampleView()->isHidden());
+  EXPECT_EQ(container->exampleView()->frame(), QRectF(0, 0, 500, 400));
+  EXPECT_FALSE(container->acceptsFirstResponder());
+  auto screen = std::make_shared<platform::View>();
+  container->addHostedView(screen);
+  EXPECT_EQ(screen->frame(), QRectF(0, 0, 500, 400));
+}
