@@ -126,16 +126,32 @@ QRectF placeContents(const QSizeF& content, const QRectF& b, ContentsGravity gra
   return QRectF(x, y, w, h);
 }
 
-void drawContents(QPainter& painter, const QImage& image, const QRectF& bounds, ContentsGravity gravity) {
-  const QSizeF natural = image.deviceIndependentSize();
+// The contents image is `contentsScale` pixels per point, whatever its own pixel ratio.
+void drawContents(QPainter& painter, const QImage& image, double scale, const QRectF& bounds,
+                  ContentsGravity gravity) {
+  const QSizeF natural(image.width() / scale, image.height() / scale);
   const QRectF target = placeContents(natural, bounds, gravity);
-  if (std::abs(target.width() - natural.width()) < 1e-6 &&
-      std::abs(target.height() - natural.height()) < 1e-6) {
-    painter.drawImage(target.topLeft(), image);  // 1:1: the blit path, no resampling
-  } else {
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(target, image);
+  const QTransform device = painter.deviceTransform();
+  const bool axisAligned = device.type() <= QTransform::TxScale && device.m11() > 0 &&
+                           std::abs(device.m11() - device.m22()) < 1e-9;
+  if (axisAligned && std::abs(target.width() * device.m11() - image.width()) < 1e-3 &&
+      std::abs(target.height() * device.m22() - image.height()) < 1e-3) {
+    // One image pixel per device pixel: blit in device coordinates, no resampling.
+    if (device.type() <= QTransform::TxTranslate) {
+      painter.drawImage(target.topLeft(), image);
+      return;
+    }
+    const QPointF at = device.map(target.topLeft());
+    const QTransform world = painter.worldTransform();
+    painter.setWorldTransform((world.inverted() * device).inverted());
+    painter.drawImage(at, image);
+    painter.setWorldTransform(world);
+    return;
   }
+  painter.save();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(target, image, QRectF(image.rect()));
+  painter.restore();
 }
 
 void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Options& options) {
@@ -169,7 +185,8 @@ void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Op
   }
 
   const QImage& contents = layer.contents();
-  if (!contents.isNull()) drawContents(painter, contents, b, layer.contentsGravity());
+  if (!contents.isNull())
+    drawContents(painter, contents, layer.contentsScale(), b, layer.contentsGravity());
 
   const auto& subs = layer.sublayers();
   if (!subs.empty()) {

@@ -168,6 +168,8 @@ void Layer::display() {
     painter.translate(-mModel.bounds.topLeft());
     drawInContext(painter);
   }
+  // The compositor reads the scale from contentsScale; a ratio of 1 lets it blit the image.
+  if (!image.isNull()) image.setDevicePixelRatio(1.0);
   if (LayerDelegate* d = mDelegate.get(); d && !image.isNull() && d->drawingMayBeBlank(*this)) {
     const bool blank = isFullyTransparent(image);
     d->drawingWasBlank(*this, blank);

@@ -168,7 +168,7 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   bool isOpaque() const { return mOpaque; }
   void setOpaque(bool opaque) { mOpaque = opaque; }
 
-  // Contents.
+  // Contents: an image of contentsScale pixels per point (its own pixel ratio is not used).
   const QImage& contents() const { return mContents; }
   void setContents(const QImage& image);
   double contentsScale() const { return mContentsScale; }

@@ -85,7 +85,7 @@ void NativeHostView::syncNativeGeometry() {
   bool visible = !isHiddenOrHasHiddenAncestor() && !pixels.isEmpty();
   for (Layer* l = layer().get(); l && visible; l = l->superlayer())
     if (l->presentation().opacity <= 0.0005) visible = false;
-  if (mWidget->isVisible() != visible) mWidget->setVisible(visible);
+  if (mWidget->isHidden() == visible) mWidget->setVisible(visible);
 }
 
 void NativeHostView::paintNativeContent(QPainter& painter) {

@@ -414,7 +414,8 @@ void Window::displayIfNeeded() {
 void Window::compose(QPainter& painter, const QRectF& dirty) {
   painter.fillRect(dirty, mBackground);
   if (!mContentView) return;
-  painter.setClipRect(dirty);
+  // Clipping costs on every draw; only a partial repaint needs it.
+  if (!dirty.contains(QRectF(QPointF(0, 0), contentSize()))) painter.setClipRect(dirty);
   compositor::renderLayer(painter, *mContentView->layer());
 }
 
