@@ -84,23 +84,35 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
     }
   }
 
-  // Claims ready operations, in the order they were added, while slots are free.
+  // Claims ready operations, in the order they were added, while slots are free. Readiness
+  // is asked outside the lock, a few candidates at a time.
   void pump() {
+    constexpr size_t kBatch = 16;
+    size_t skip = 0;
     for (;;) {
-      std::vector<std::shared_ptr<Operation>> candidates;
+      std::vector<std::shared_ptr<Operation>> batch;
       {
         std::lock_guard lock(mutex);
         if (stopping || suspended || running >= limit()) return;
-        for (const auto& e : entries)
-          if (!e.claimed) candidates.push_back(e.operation);
+        size_t seen = 0;
+        for (const auto& e : entries) {
+          if (e.claimed || seen++ < skip) continue;
+          batch.push_back(e.operation);
+          if (batch.size() == kBatch) break;
+        }
       }
+      if (batch.empty()) return;
       std::shared_ptr<Operation> pick;
-      for (const auto& op : candidates)
+      for (const auto& op : batch)
         if (op->isReady()) {
           pick = op;
           break;
         }
-      if (!pick) return;
+      if (!pick) {
+        skip += batch.size();
+        continue;
+      }
+      skip = 0;
       std::lock_guard lock(mutex);
       if (stopping || suspended || running >= limit()) return;
       auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.operation == pick; });
