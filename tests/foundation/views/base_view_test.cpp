@@ -5,6 +5,8 @@
 #include "platform/ui/window.h"
 #include "ui_test_env.h"
 
+#include <QApplication>
+
 #include <gtest/gtest.h>
 
 using namespace orrery;
@@ -161,4 +163,20 @@ TEST(BaseLayerAndContainer, CentreAnchorAndHiddenExampleFillingTheBounds) {
   auto screen = std::make_shared<platform::View>();
   container->addHostedView(screen);
   EXPECT_EQ(screen->frame(), QRectF(0, 0, 500, 400));
+}
+
+#include "foundation/views/container_window.h"
+
+TEST(ContainerWindowTest, ShowsAContainerFillingTheWindowAndFollowsResizes) {
+  ContainerWindow shown = showContainerWindow("Orrery", QSizeF(640, 480));
+  ASSERT_TRUE(shown.window);
+  EXPECT_TRUE(shown.window->isVisible());
+  EXPECT_EQ(shown.window->contentView(), shown.containerView);
+  EXPECT_EQ(shown.containerView->frame(), QRectF(0, 0, 640, 480));
+  auto screen = std::make_shared<BaseView>();
+  shown.containerView->addHostedView(screen);
+  shown.window->setContentSize(QSizeF(800, 500));
+  QApplication::processEvents();
+  EXPECT_EQ(screen->frame(), QRectF(QPointF(0, 0), shown.window->contentSize()));
+  shown.window->close();
 }

@@ -3,11 +3,12 @@
 #include "platform/core/dispatch.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <utility>
 
 namespace uitest {
 namespace {
@@ -59,15 +60,18 @@ PresenterScope::~PresenterScope() { platform::setModalPresenter(mPrevious); }
 }  // namespace uitest
 
 int main(int argc, char** argv) {
+  // Every standard folder points into a fresh temporary folder: no test touches the real home.
   static QTemporaryDir home;
   if (!home.isValid()) return 2;
-  const QByteArray root = home.path().toUtf8();
-  setenv("HOME", root.constData(), 1);
-  setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
-  setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
-  setenv("XDG_CACHE_HOME", (root + "/cache").constData(), 1);
-  setenv("TMPDIR", root.constData(), 1);
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  const QString root = home.path();
+  const std::pair<const char*, QString> folders[] = {
+      {"HOME", root}, {"XDG_CONFIG_HOME", root + "/config"}, {"XDG_DATA_HOME", root + "/data"},
+      {"XDG_CACHE_HOME", root + "/cache"}, {"TMPDIR", root}};
+  for (const auto& [name, path] : folders) {
+    QDir().mkpath(path);
+    qputenv(name, path.toUtf8());
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QCoreApplication::setOrganizationName("Orrery");
   QCoreApplication::setApplicationName("Orrery");
