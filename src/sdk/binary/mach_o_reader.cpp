@@ -111,6 +111,9 @@ bool TELMachOOpenFile(TELMachOFile* file, const char* path) {
 }
 
 bool TELMachOOpenExecutable(TELMachOFile* file) {
+  // The file the running program was loaded from, even when an update has since replaced
+  // or removed the file at its path (that one would describe another build).
+  if (TELMachOOpenFile(file, "/proc/self/exe")) return true;
   CRKMachOSlice executable = TELMachOExecutableHeader();
   auto path = TELMachOImagePathForSlice(&executable);
   if (!path) return false;

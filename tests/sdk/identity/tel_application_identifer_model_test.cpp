@@ -8,14 +8,11 @@
 #include "sdk/identity/encoding.h"
 #include "sdk/identity/main_bundle.h"
 #include "sdk/identity/tel_application_identifer_model.h"
+#include "sdk/onboarding/tel_icon.h"
 
 using namespace telemetry;
 using telemetry::test::fatImage;
 using telemetry::test::MachOBuilder;
-
-namespace telemetry {
-class TELIcon {};  // stands in for the onboarding's icon in this test program
-}  // namespace telemetry
 
 namespace {
 
@@ -38,7 +35,7 @@ TEST(TELApplicationIdentiferModel, ThinExecutableGivesOneSliceAndItsHash) {
   int iconCalls = 0;
   auto model = TELApplicationIdentiferModel::createForExecutable(writeTemp("thin-app", image), "INSTALL-1", [&] {
     ++iconCalls;
-    return std::make_shared<TELIcon>();
+    return std::make_shared<TELIcon>(std::vector<uint8_t>{1, 2, 3}, TELIconSize{16, 16});
   });
   ASSERT_NE(model, nullptr);
   const std::string uuid(32, 'a');
