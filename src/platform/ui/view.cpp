@@ -34,7 +34,10 @@ View::View(std::shared_ptr<Layer> layer) : mLayer(layer ? layer : std::make_shar
 
 View::~View() {
   invalidateTracking();
-  for (auto& sub : mSubviews) sub->mSuperview = nullptr;
+  for (auto& sub : mSubviews) {
+    sub->mSuperview = nullptr;
+    if (sub->mWindow && sub.use_count() > 1) sub->setWindowRecursively(nullptr);  // it lives on
+  }
 }
 
 // Geometry.
