@@ -1,0 +1,177 @@
+// Opening and saving documents of 1 000 to 100 000 ideas (with and without pictures) through
+// the persistence facade, and importing a 50 000-outline OPML file. Counters: "main_ms" is the
+// time the main thread spends inside the call, "bytes" the size of the file written.
+
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "model/known_color_themes.h"
+#include "model/opml_parser.h"
+#include "model/persistence_controller.h"
+
+#include "platform/services/qt_main_queue.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+
+using namespace orrery;
+
+namespace {
+
+void spinUntil(const std::function<bool()>& done) {
+  while (!done()) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+}
+
+IdeaPtr makeMap(int count, int pictures) {
+  IdeaPtr root = Idea::createWithText("Benchmark map");
+  std::vector<IdeaPtr> all{root};
+  all.reserve(count);
+  for (int i = 1; i < count; ++i) {
+    IdeaPtr idea = Idea::createWithText(QString("Idea number %1 with a few words").arg(i));
+    if (i % 5 == 0) idea->setNote(QString("A note for idea %1\nwith a second line").arg(i));
+    idea->setColor(ColorTheme::standardThemes()[i % 4]->colors()[i % 7]);
+    all[(i - 1) / 6]->addIdea(idea);
+    all.push_back(idea);
+  }
+  for (int p = 0; p < pictures; ++p) {
+    QImage image(640, 480, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) image.setPixel(x, y, qRgb((x * p) & 255, (y + p * 7) & 255, (x ^ y) & 255));
+    all[1 + p * (count - 1) / pictures]->replaceWithOriginalImage(KitImage(image));
+  }
+  return root;
+}
+
+// One saved document per size, made once.
+struct SavedMap {
+  std::shared_ptr<IdeaDocument> doc;
+  DocumentToken token = 0;
+};
+
+SavedMap& savedMap(int count, int pictures) {
+  static std::map<std::pair<int, int>, SavedMap> maps;
+  SavedMap& map = maps[{count, pictures}];
+  if (!map.doc) {
+    map.doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
+    map.doc->setIdea(makeMap(count, pictures));
+    PersistenceController::singleton().createDocument(map.doc, [&](DocumentToken t) { map.token = t; });
+    spinUntil([&] { return map.token != 0; });
+  }
+  return map;
+}
+
+void BM_SaveDocument(benchmark::State& state) {
+  SavedMap& map = savedMap(int(state.range(0)), int(state.range(1)));
+  double mainSeconds = 0;
+  for (auto _ : state) {
+    QElapsedTimer timer;
+    timer.start();
+    int result = -1;
+    PersistenceController::singleton().saveDocument(map.doc, map.token, [&](bool ok) { result = ok; });
+    mainSeconds += timer.nsecsElapsed() / 1e9;
+    spinUntil([&] { return result >= 0; });
+    if (result != 1) state.SkipWithError("save failed");
+  }
+  const QUrl url = PersistenceController::singleton().urlForLocalOrTempFileWithDocIdentifer(map.doc->docIdentifier());
+  state.counters["bytes"] = double(QFileInfo(url.toLocalFile()).size());
+  state.counters["main_ms"] = benchmark::Counter(mainSeconds * 1000, benchmark::Counter::kAvgIterations);
+}
+
+void BM_OpenDocument(benchmark::State& state) {
+  const QString identifier = savedMap(int(state.range(0)), int(state.range(1))).doc->docIdentifier();
+  auto& facade = PersistenceController::singleton();
+  double mainSeconds = 0;
+  for (auto _ : state) {
+    // A fresh object each time, so the file is read (the saved one holds its token).
+    auto doc = IdeaDocument::createWithIdentifier(identifier);
+    QElapsedTimer timer;
+    timer.start();
+    int read = -1;
+    doc->readFromURL(facade.urlForLocalOrTempFileWithDocIdentifer(identifier), [&](bool ok) { read = ok; });
+    mainSeconds += timer.nsecsElapsed() / 1e9;
+    spinUntil([&] { return read >= 0; });
+    if (read != 1) state.SkipWithError("open failed");
+  }
+  state.counters["main_ms"] = benchmark::Counter(mainSeconds * 1000, benchmark::Counter::kAvgIterations);
+}
+
+void BM_WriteToLocalFile(benchmark::State& state) {
+  SavedMap& map = savedMap(int(state.range(0)), int(state.range(1)));
+  QTemporaryDir dir;
+  const QUrl url = QUrl::fromLocalFile(dir.filePath("export.orrery"));
+  double mainSeconds = 0;
+  for (auto _ : state) {
+    QElapsedTimer timer;
+    timer.start();
+    int result = -1;
+    map.doc->writeToLocalFileAt(url, [&](bool ok) { result = ok; });
+    mainSeconds += timer.nsecsElapsed() / 1e9;
+    spinUntil([&] { return result >= 0; });
+  }
+  state.counters["bytes"] = double(QFileInfo(url.toLocalFile()).size());
+  state.counters["main_ms"] = benchmark::Counter(mainSeconds * 1000, benchmark::Counter::kAvgIterations);
+}
+
+void BM_ImportOPML(benchmark::State& state) {
+  const int outlines = int(state.range(0));
+  QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>Big</title></head><body>\n";
+  // Fifty top-level outlines, each a three-level subtree.
+  int made = 0;
+  while (made < outlines) {
+    xml += "<outline text=\"Section\" _note=\"About this section&#10;second line\">";
+    ++made;
+    for (int i = 0; i < 31 && made < outlines; ++i) {
+      xml += "<outline text=\"Topic &amp; details\">";
+      ++made;
+      for (int j = 0; j < 30 && made < outlines; ++j, ++made) xml += "<outline text=\"Leaf item\"/>";
+      xml += "</outline>";
+    }
+    xml += "</outline>\n";
+  }
+  xml += "</body></opml>";
+  for (auto _ : state) {
+    auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
+    if (!doc->loadFromOPMLData(xml)) state.SkipWithError("import failed");
+    benchmark::DoNotOptimize(doc->idea());
+  }
+  state.counters["bytes"] = double(xml.size());
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+  for (int ideas : {1000, 10000, 100000})
+    for (int pictures : {0, 100}) b->Args({ideas, pictures});
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_SaveDocument)->Apply(sizes);
+BENCHMARK(BM_OpenDocument)->Apply(sizes);
+BENCHMARK(BM_WriteToLocalFile)->Apply(sizes);
+BENCHMARK(BM_ImportOPML)->Arg(50000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Every standard folder in a fresh temporary folder: nothing touches the real home.
+  static QTemporaryDir home;
+  const QByteArray root = home.path().toUtf8();
+  setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
+  setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
+  setenv("XDG_CACHE_HOME", (root + "/cache").constData(), 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QGuiApplication app(argc, argv);
+  QCoreApplication::setOrganizationName("Orrery");
+  QCoreApplication::setApplicationName("OrreryBench");
+  platform::installQtMainQueue();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
