@@ -190,19 +190,27 @@ OperationQueue::~OperationQueue() {
 
 bool OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
   if (!operation || operation->isExecuting() || operation->isFinished()) return false;
-  {
-    std::lock_guard lock(mState->mutex);
-    if (mState->stopping) return false;
-    for (const auto& e : mState->entries)
-      if (e.operation == operation) return false;
-  }
   std::weak_ptr<State> weak = mState;
   auto token = operation->addObserver([weak](Operation& op, std::string_view key, Operation::Change change) {
     if (auto state = weak.lock()) state->observe(op, key, change);
   });
-  std::lock_guard lock(mState->mutex);
-  mState->entries.push_back({operation, token, false});
-  mState->requestPump();
+  bool added = false;
+  {
+    std::lock_guard lock(mState->mutex);
+    bool queued = false;
+    for (const auto& e : mState->entries) queued = queued || e.operation == operation;
+    if (!mState->stopping && !queued) {
+      mState->entries.push_back({operation, token, false});
+      mState->requestPump();
+      added = true;
+    }
+  }
+  if (!added) {
+    operation->removeObserver(token);
+    return false;
+  }
+  // Finished by someone else while it was being added: its announcement found no entry.
+  if (operation->isFinished()) mState->finished(*operation);
   return true;
 }
 
