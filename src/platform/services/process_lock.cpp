@@ -2,7 +2,9 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,19 +12,22 @@
 
 namespace platform {
 
-ProcessLock::ProcessLock(const QString& path) {
+ProcessLock::ProcessLock(const QString& path, std::chrono::milliseconds patience) {
   const QByteArray native = QFile::encodeName(path);
   int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
-  int rc;
-  do {
-    rc = ::flock(fd, LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    ::close(fd);
-    return;
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  auto pause = std::chrono::microseconds(200);
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      mFd = fd;
+      return;
+    }
+    if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::microseconds(20000));
   }
-  mFd = fd;
+  ::close(fd);
 }
 
 ProcessLock::~ProcessLock() { unlock(); }

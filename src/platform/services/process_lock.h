@@ -6,14 +6,18 @@
 
 #include <QString>
 
+#include <chrono>
+
 namespace platform {
 
 class ProcessLock {
  public:
-  // Blocks until the lock on `path` (a folder or a file that is never replaced) is held.
-  // When the path cannot be opened or does not support locking, nothing is held and
-  // isLocked() answers false; writers then go on unlocked rather than fail.
-  explicit ProcessLock(const QString& path);
+  // Waits until the lock on `path` (a folder or a file that is never replaced) is held, at
+  // most `patience`: a holder that hangs (stopped in a debugger, say) must not freeze us.
+  // When the lock cannot be had in time, or the path cannot be opened or locked, nothing is
+  // held and isLocked() answers false; writers then go on unlocked rather than fail, their
+  // replace by rename keeping every file whole all the same.
+  explicit ProcessLock(const QString& path, std::chrono::milliseconds patience = std::chrono::seconds(5));
   ~ProcessLock();
   ProcessLock(const ProcessLock&) = delete;
   ProcessLock& operator=(const ProcessLock&) = delete;

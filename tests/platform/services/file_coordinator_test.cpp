@@ -102,6 +102,11 @@ TEST(ProcessLock, HeldAcrossProcessesAndReleasedWhenTheHolderIsKilled) {
   int fd = open(folder.constData(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   EXPECT_NE(flock(fd, LOCK_EX | LOCK_NB), 0) << "the child holds the folder lock";
+  {
+    // A holder that never lets go is waited for only so long.
+    ProcessLock impatient(dir.path(), std::chrono::milliseconds(20));
+    EXPECT_FALSE(impatient.isLocked());
+  }
   kill(child, SIGKILL);
   int status = 0;
   waitpid(child, &status, 0);

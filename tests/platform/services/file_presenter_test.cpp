@@ -82,12 +82,11 @@ TEST_F(FilePresenterTest, OwnCoordinatedWritesAreNotEchoedButOthersAre) {
 }
 
 TEST_F(FilePresenterTest, UnregisteredPresenterHearsNothingAndDeletionIsNotAChange) {
-  int removedChanges = 0;
   {
+    // Gone before the watcher's report of this write is delivered: the report must not reach
+    // it (the sanitizer build would see the call).
     CountingPresenter gone(path);
     ASSERT_TRUE(replaceByRename(path, "while registered"));
-    // Removed before the watcher's report is delivered.
-    removedChanges = gone.changes;
   }
   CountingPresenter watcher(path);
   ASSERT_TRUE(QFile::remove(path));
@@ -95,7 +94,6 @@ TEST_F(FilePresenterTest, UnregisteredPresenterHearsNothingAndDeletionIsNotAChan
   ASSERT_TRUE(spinUntil([&] { return watcher.changes >= 1; }));
   testsupport::drainEvents();
   EXPECT_EQ(watcher.changes, 1);
-  EXPECT_EQ(removedChanges, 0);
 }
 
 TEST(FileCoordinationKey, SpellingsOfOneFileShareAKey) {
