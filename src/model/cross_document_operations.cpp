@@ -32,7 +32,12 @@ void CrossDocumentOperations::fetchIdea(const QString& ideaIdentifier, const QSt
   mController.fetchDocument(docIdentifier, [ideaIdentifier, completion = std::move(completion)](IdeaPtr root) {
     if (!completion) return;
     if (!root || ideaIdentifier.isNull()) return completion(root);
-    completion(root->findIdeaInSubTreeWithIdentifier(ideaIdentifier));
+    IdeaPtr idea = root->findIdeaInSubTreeWithIdentifier(ideaIdentifier);
+    if (!idea || idea == root) return completion(idea);
+    // Parents are held weakly: without its root the idea's links leading out of it would
+    // lose their targets, and a copy made later would lose their content. The handed-out
+    // pointer keeps the whole reading alive for as long as the caller keeps the idea.
+    completion(IdeaPtr(idea.get(), [root, idea](Idea*) {}));
   });
 }
 

@@ -36,7 +36,8 @@ class CrossDocumentOperations {
   CrossDocumentOperations(PersistenceController& controller, SaveAnnouncer announcer);
 
   // The idea from a fresh reading of the document's file (its root for a null identifier), or
-  // null when the document cannot be read or has no such idea.
+  // null when the document cannot be read or has no such idea. The reading's whole tree lives
+  // as long as the idea is held, so links to ideas outside it keep their targets.
   void fetchIdea(const QString& ideaIdentifier, const QString& docIdentifier, IdeaCompletion completion);
   // Runs the step with a deep copy of the fetched idea (new identifiers, no links leaving it).
   void copyIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainStep step, BoolCompletion completion);

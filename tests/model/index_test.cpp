@@ -21,6 +21,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include "../foundation/qt_printers.h"
+
 #include <gtest/gtest.h>
 
 using namespace orrery;

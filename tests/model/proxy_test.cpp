@@ -14,6 +14,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "../foundation/qt_printers.h"
+
 #include <gtest/gtest.h>
 
 using namespace orrery;
