@@ -1,16 +1,14 @@
+#include "foundation/views/container_window.h"
 #include "platform/services/application_identity.h"
 #include "platform/services/qt_main_queue.h"
 
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   platform::applyApplicationIdentity();
   platform::installQtMainQueue();
-  QWidget window;
-  window.setWindowTitle("Orrery");
-  window.resize(1024, 720);
-  window.show();
+  // Until the application shell exists, the window shows an empty container view.
+  auto window = orrery::showContainerWindow(QStringLiteral("Orrery"));
   return app.exec();
 }
