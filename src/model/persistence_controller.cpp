@@ -127,8 +127,17 @@ bool PersistenceController::claim(const std::shared_ptr<IdeaDocument>& doc) {
     softAssertionFailed(__LINE__, "-[PersistenceController claim:]");
     return false;
   }
-  mDocumentObjects.insert(doc->docIdentifier(), doc);
+  rememberObject(doc);
   return true;
+}
+
+void PersistenceController::rememberObject(const std::shared_ptr<IdeaDocument>& doc) {
+  // Objects nobody holds any more are forgotten now and then, so the table stays small.
+  if (mDocumentObjects.size() >= mPruneThreshold) {
+    mDocumentObjects.removeIf([](const auto& entry) { return entry.value().expired(); });
+    mPruneThreshold = std::max<qsizetype>(64, mDocumentObjects.size() * 2);
+  }
+  mDocumentObjects.insert(doc->docIdentifier(), doc);
 }
 
 void PersistenceController::registerOpen(const std::shared_ptr<IdeaDocument>& doc, const QString& previousIdentifier) {
@@ -137,7 +146,7 @@ void PersistenceController::registerOpen(const std::shared_ptr<IdeaDocument>& do
     auto it = mDocumentObjects.find(previousIdentifier);
     if (it != mDocumentObjects.end() && it.value().lock() == doc) mDocumentObjects.erase(it);
   }
-  mDocumentObjects.insert(doc->docIdentifier(), doc);
+  rememberObject(doc);
   mRegisteredDocuments.insert(doc->docIdentifier(), doc);
 }
 
@@ -276,7 +285,7 @@ std::shared_ptr<IdeaDocument> PersistenceController::documentForIdentifier(const
   if (auto doc = findDocument(docIdentifier)) return doc;
   if (isCloud(IdeaDocument::locationFromIdentifier(docIdentifier))) return nullptr;
   auto doc = IdeaDocument::createWithIdentifier(docIdentifier);
-  mDocumentObjects.insert(doc->docIdentifier(), doc);
+  rememberObject(doc);
   return doc;
 }
 

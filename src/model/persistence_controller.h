@@ -107,6 +107,7 @@ class PersistenceController final : public WorkspaceDelegate {
   void tellListeners(const std::function<void(PersistenceControllerListener&)>& message);
   // Makes `doc` the one object of its identifier; false when another live object has it.
   bool claim(const std::shared_ptr<IdeaDocument>& doc);
+  void rememberObject(const std::shared_ptr<IdeaDocument>& doc);
   void registerOpen(const std::shared_ptr<IdeaDocument>& doc, const QString& previousIdentifier);
   std::shared_ptr<IdeaDocument> liveDocument(const QString& docIdentifier) const;
 
@@ -115,6 +116,7 @@ class PersistenceController final : public WorkspaceDelegate {
   QHash<QString, std::shared_ptr<IdeaDocument>> mRegisteredDocuments;
   // Every temporary or local document object handed out or passed in, while it lives.
   mutable QHash<QString, std::weak_ptr<IdeaDocument>> mDocumentObjects;
+  qsizetype mPruneThreshold = 64;
   std::shared_ptr<PersistenceWorkspace> mICloudWorkspace;
   std::shared_ptr<PersistenceWorkspace> mDropboxWorkspace;
   std::vector<std::weak_ptr<PersistenceControllerListener>> mListeners;
