@@ -33,12 +33,9 @@ std::string uniqueDownloadName() {
 
 CRKURLSessionTask::CRKURLSessionTask()
     : mIdentifier(gNextTaskIdentifier++),
-      mQueue(std::make_shared<platform::SerialQueue>(std::string(kSDKIdentifierPrefix) + ".URLSessionTask")) {}
+      mQueue(PooledSerialQueue::create(std::string(kSDKIdentifierPrefix) + ".URLSessionTask")) {}
 
-CRKURLSessionTask::~CRKURLSessionTask() {
-  // A queue must not be torn down by its own thread; let another thread do it.
-  if (mQueue->isCurrent()) platform::globalQueue().async([queue = std::move(mQueue)] {});
-}
+CRKURLSessionTask::~CRKURLSessionTask() = default;
 
 URLRequest CRKURLSessionTask::originalRequest() const {
   std::lock_guard lock(mMutex);

@@ -6,6 +6,7 @@
 #include "sdk/core/error.h"
 #include "sdk/net/url_request.h"
 #include "sdk/session/curl_transfer_loop.h"
+#include "sdk/session/pooled_serial_queue.h"
 #include "sdk/session/url_response.h"
 
 #include "platform/core/dispatch.h"
@@ -60,7 +61,7 @@ class CRKURLSessionTask : public std::enable_shared_from_this<CRKURLSessionTask>
  private:
   const std::uint64_t mIdentifier;
   std::weak_ptr<CRKURLSession> mDelegate;
-  std::shared_ptr<platform::SerialQueue> mQueue;
+  std::shared_ptr<PooledSerialQueue> mQueue;
   std::atomic<bool> mInvokesDelegate{true};
   mutable std::mutex mMutex;  // guards the values below, read from any thread
   URLRequest mOriginalRequest;
