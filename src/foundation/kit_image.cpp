@@ -10,8 +10,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace orrery {
+
+struct KitImage::Bitmap {
+  QSize size;
+  QByteArray png;  // the PNG encoding, when known
+  mutable std::once_flag decoded;
+  mutable QImage image;  // set when made, or decoded from `png` at the first use
+};
 
 namespace {
 
@@ -63,14 +71,25 @@ QByteArray encode(const QImage& image, const char* format, int quality) {
 }  // namespace
 
 KitImage::KitImage(const QImage& image) {
-  if (image.isNull()) return;
-  mCGImage = image.format() == kFormat ? image : image.convertToFormat(kFormat);
+  if (image.isNull() || image.width() <= 0 || image.height() <= 0) return;
+  auto bitmap = std::make_shared<Bitmap>();
+  bitmap->size = image.size();
+  bitmap->image = image.format() == kFormat ? image : image.convertToFormat(kFormat);
+  mBitmap = std::move(bitmap);
 }
 
 KitImage KitImage::fromPNGData(const QByteArray& data) {
-  KitImage image(decodeData(data, "png"));
-  if (!image.isNull()) image.mPNGData = data;
-  return image;
+  if (!isPNG(data)) return {};
+  QBuffer buffer;
+  buffer.setData(data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, "png");
+  const QSize size = reader.size();
+  if (!size.isValid() || !fitsLimit(size.width(), size.height())) return {};
+  auto bitmap = std::make_shared<Bitmap>();
+  bitmap->size = size;
+  bitmap->png = data;
+  return KitImage(std::move(bitmap));
 }
 
 KitImage KitImage::fromJPEGData(const QByteArray& data) { return KitImage(decodeData(data, "jpeg")); }
@@ -108,38 +127,57 @@ QImage KitImage::createBitmapContextForSize(const QSizeF& size) {
   return image;
 }
 
+const QImage& KitImage::cgImage() const {
+  static const QImage kNone;
+  if (!mBitmap) return kNone;
+  const Bitmap& bitmap = *mBitmap;
+  std::call_once(bitmap.decoded, [&bitmap] {
+    if (!bitmap.image.isNull()) return;
+    QImage image = decodeData(bitmap.png, "png");
+    if (image.size() != bitmap.size) {
+      image = QImage(bitmap.size, kFormat);
+      image.fill(Qt::transparent);
+    }
+    bitmap.image = image.format() == kFormat ? image : image.convertToFormat(kFormat);
+  });
+  return bitmap.image;
+}
+
 QSizeF KitImage::pixelSize() const {
-  if (isNull()) return {0, 0};
-  return QSizeF(mCGImage.width(), mCGImage.height());
+  if (!mBitmap) return {0, 0};
+  return QSizeF(mBitmap->size);
 }
 
 QByteArray KitImage::pngData() const {
-  if (isNull()) return {};
-  return mPNGData.isNull() ? encode(mCGImage, "png", -1) : mPNGData;
+  if (!mBitmap) return {};
+  return mBitmap->png.isNull() ? encode(cgImage(), "png", -1) : mBitmap->png;
 }
 
 KitImage KitImage::withPNGData() const {
-  KitImage copy(*this);
-  copy.mPNGData = pngData();
-  return copy;
+  if (!mBitmap || !mBitmap->png.isNull()) return *this;
+  auto bitmap = std::make_shared<Bitmap>();
+  bitmap->size = mBitmap->size;
+  bitmap->image = cgImage();
+  bitmap->png = encode(bitmap->image, "png", -1);
+  return KitImage(std::move(bitmap));
 }
 
 QByteArray KitImage::jpegData(double compressionFactor) const {
   if (isNull()) return {};
   const int quality = int(std::lround(std::clamp(compressionFactor, 0.0, 1.0) * 100));
-  return encode(mCGImage, "jpeg", quality);
+  return encode(cgImage(), "jpeg", quality);
 }
 
 void KitImage::drawInRect(const QRectF& rect, QPainter& painter, bool flipped) const {
   if (isNull()) return;
   if (flipped) {
-    painter.drawImage(rect, mCGImage);
+    painter.drawImage(rect, cgImage());
     return;
   }
   painter.save();
   painter.translate(0, 2 * rect.y() + rect.height());
   painter.scale(1, -1);
-  painter.drawImage(rect, mCGImage);
+  painter.drawImage(rect, cgImage());
   painter.restore();
 }
 
@@ -147,7 +185,7 @@ KitImage KitImage::scaleToSize(const QSizeF& size) const {
   if (isNull()) return {};
   const QSize pixels = bitmapSize(size);
   if (pixels.isEmpty()) return {};
-  return KitImage(mCGImage.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  return KitImage(cgImage().scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 }
 
 KitImage KitImage::scaleToWidth(double width) const {

@@ -2,12 +2,18 @@
 // The application's immutable picture: one premultiplied ARGB bitmap (or none), made from
 // PNG or JPEG bytes, a file or a rendered image, drawn into painters, scaled and encoded.
 // Values are cheap to copy (the bitmap is shared) and may be passed between threads.
+//
+// A picture made from PNG bytes knows its size from the PNG header and decodes its pixels at
+// the first use, once, so that reading a document full of pictures costs no decoding; pixels
+// that then turn out corrupt read as transparent.
 
 #include <QByteArray>
 #include <QImage>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
+
+#include <memory>
 
 class QPainter;
 
@@ -44,10 +50,11 @@ class KitImage {
   static QImage createBitmapContextForSize(const QSizeF& size);
 
   // A picture without a bitmap, or with an empty one, counts as no picture.
-  bool isNull() const { return mCGImage.isNull() || mCGImage.width() <= 0 || mCGImage.height() <= 0; }
-  const QImage& cgImage() const { return mCGImage; }
+  bool isNull() const { return !mBitmap; }
+  // The bitmap (a null image for no picture).
+  const QImage& cgImage() const;
   // The platform image of the bitmap (point size = pixel size).
-  QImage nsImage() const { return mCGImage; }
+  QImage nsImage() const { return cgImage(); }
   QSizeF pixelSize() const;
 
   // The bitmap as one PNG image; empty without a bitmap. A picture decoded from PNG answers
@@ -70,8 +77,11 @@ class KitImage {
   KitImage scaleToWidth(double width) const;
 
  private:
-  QImage mCGImage;
-  QByteArray mPNGData;
+  struct Bitmap;
+  explicit KitImage(std::shared_ptr<const Bitmap> bitmap) : mBitmap(std::move(bitmap)) {}
+
+  // Null for no picture; otherwise a bitmap of a non-empty size.
+  std::shared_ptr<const Bitmap> mBitmap;
 };
 
 }  // namespace orrery

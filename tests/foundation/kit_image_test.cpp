@@ -101,6 +101,24 @@ TEST(KitImageTest, UndecodableBytesGiveNoPictureThatDrawsNothing) {
   }
 }
 
+TEST(KitImageTest, PNGPixelsAreDecodedOnceAtFirstUseAndCorruptOnesReadTransparent) {
+  const QByteArray png = encodePNG(twoBands(6, 4));
+  const KitImage image = KitImage::fromPNGData(png);
+  ASSERT_FALSE(image.isNull());
+  EXPECT_EQ(image.pixelSize(), QSizeF(6, 4));
+  const KitImage copy = image;
+  EXPECT_EQ(copy.cgImage().cacheKey(), image.cgImage().cacheKey());
+
+  // A sound header over damaged pixel data: a picture of that size, all transparent.
+  QByteArray damaged = png;
+  const int data = int(damaged.indexOf("IDAT")) + 4;
+  for (int i = data; i < damaged.size() - 12; ++i) damaged[i] = char(0x5a);
+  const KitImage broken = KitImage::fromPNGData(damaged);
+  ASSERT_FALSE(broken.isNull());
+  EXPECT_EQ(broken.cgImage().size(), QSize(6, 4));
+  EXPECT_EQ(qAlpha(broken.cgImage().pixel(1, 1)), 0);
+}
+
 TEST(KitImageTest, HugeDeclaredSizesAreRefusedBeforeDecoding) {
   const QByteArray normal = pngClaimingSize(4, 4);
   EXPECT_FALSE(KitImage::fromPNGData(normal).isNull());

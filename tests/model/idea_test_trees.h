@@ -55,7 +55,9 @@ inline orrery::IdeaPtr randomTree(const TreeShape& shape) {
   std::vector<IdeaPtr> pictureIdeas;
   if (shape.pictureShare > 0)
     for (unsigned i = 0; i < 6; ++i) pictureIdeas.push_back(Idea::createWithOriginalImage(samplePicture(400, 300, i + 1)));
-  const IdeaPtr webLink = Idea::createWithURL("https://example.org/", samplePicture(300, 200, 99));
+  // Web links carry a page picture only when the tree has pictures.
+  const IdeaPtr webLink = Idea::createWithURL(
+      "https://example.org/", shape.pictureShare > 0 ? samplePicture(300, 200, 99) : KitImage());
 
   IdeaPtr root = Idea::createWithText(sentence(3));
   root->setColor(colors[0]);

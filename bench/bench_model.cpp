@@ -1,0 +1,105 @@
+// The idea model's JSON form: encoding and decoding whole trees, against a plain QJsonDocument
+// parse of the same text (the floor any reader pays), and deep copies of large trees.
+
+#include "../tests/model/idea_test_trees.h"
+#include "model/json_decoder.h"
+#include "model/json_encoder.h"
+
+#include <QGuiApplication>
+#include <QJsonDocument>
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+
+using namespace orrery;
+
+namespace {
+
+// One random tree per size and picture share, made once: 1% of the ideas carry pictures.
+const IdeaPtr& tree(int ideas, bool pictures) {
+  static std::map<std::pair<int, bool>, IdeaPtr> trees;
+  IdeaPtr& slot = trees[{ideas, pictures}];
+  if (!slot) slot = ideatrees::randomTree({ideas, pictures ? 0.01 : 0.0, 0.05, 7});
+  return slot;
+}
+
+QByteArray encode(const Idea& root) {
+  JSONEncoder encoder;
+  encoder.encodeObject(root);
+  return encoder.data();
+}
+
+const QByteArray& text(int ideas, bool pictures) {
+  static std::map<std::pair<int, bool>, QByteArray> texts;
+  QByteArray& slot = texts[{ideas, pictures}];
+  if (slot.isEmpty()) slot = encode(*tree(ideas, pictures));
+  return slot;
+}
+
+void BM_EncodeTree(benchmark::State& state) {
+  const IdeaPtr& root = tree(int(state.range(0)), state.range(1) != 0);
+  qint64 bytes = 0;
+  for (auto _ : state) {
+    const QByteArray json = encode(*root);
+    bytes += json.size();
+    benchmark::DoNotOptimize(json.constData());
+  }
+  state.SetBytesProcessed(bytes);
+  state.counters["json_MB"] = double(text(int(state.range(0)), state.range(1) != 0).size()) / 1e6;
+}
+
+void BM_DecodeTree(benchmark::State& state) {
+  const QByteArray& json = text(int(state.range(0)), state.range(1) != 0);
+  for (auto _ : state) {
+    auto decoder = JSONDecoder::createWithData(json);
+    decoder->addAlias<Idea>("idea");
+    decoder->addAlias<Idea>("ideas");
+    decoder->addAlias<IconImage>("iconImage");
+    IdeaPtr root = decoder->decodeObjectOfClass<Idea>();
+    if (!root) state.SkipWithError("decoding failed");
+    benchmark::DoNotOptimize(root.get());
+  }
+  state.SetBytesProcessed(qint64(state.iterations()) * json.size());
+}
+
+// The floor: parsing the same text into a QJsonDocument and nothing more.
+void BM_ParseFloor(benchmark::State& state) {
+  const QByteArray& json = text(int(state.range(0)), state.range(1) != 0);
+  for (auto _ : state) {
+    QJsonDocument document = QJsonDocument::fromJson(json);
+    benchmark::DoNotOptimize(document.isObject());
+  }
+  state.SetBytesProcessed(qint64(state.iterations()) * json.size());
+}
+
+void BM_DeepCopy(benchmark::State& state) {
+  const IdeaPtr& root = tree(int(state.range(0)), false);
+  for (auto _ : state) {
+    IdeaPtr copy = root->deepCopyWithNewIdentifiersNoExternalLinks();
+    benchmark::DoNotOptimize(copy.get());
+  }
+  state.SetItemsProcessed(qint64(state.iterations()) * state.range(0));
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+  for (int pictures : {0, 1})
+    for (int ideas : {1000, 10000, 100000}) b->Args({ideas, pictures});
+  b->ArgNames({"ideas", "pictures"})->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_EncodeTree)->Apply(sizes);
+BENCHMARK(BM_DecodeTree)->Apply(sizes);
+BENCHMARK(BM_ParseFloor)->Apply(sizes);
+BENCHMARK(BM_DeepCopy)->Arg(100000)->ArgName("ideas")->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
