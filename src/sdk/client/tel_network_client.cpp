@@ -47,21 +47,13 @@ void TELNetworkClient::startDataTaskWithRequest(const URLRequest& request, unsig
 
 void TELNetworkClient::startDataTaskWithRequest(const URLRequest& request, unsigned retryLimit, unsigned tries,
                                                 DataCompletion completion) {
-  auto self = shared_from_this();
-  auto task = mSession->dataTaskWithRequest(
-      request, [self, request, retryLimit, tries, completion](const std::vector<std::uint8_t>& data,
-                                                              const std::optional<URLResponse>& response,
-                                                              const OptionalError& error) {
-        self->finishAttempt(request, retryLimit, tries, data, response, error, completion, [self, request, retryLimit,
-                                                                                            tries, completion] {
-          self->startDataTaskWithRequest(request, retryLimit, tries + 1, completion);
-        });
-      });
-  if (!task) {
-    completion({}, std::nullopt, TELNetworkResponseHandler::errorForCode(kTELNetworkErrorNoTask));
-    return;
-  }
-  task->resume();
+  using Start = void (TELNetworkClient::*)(const URLRequest&, unsigned, unsigned, DataCompletion);
+  startAttempt<std::vector<std::uint8_t>>(
+      request, retryLimit, tries, std::move(completion),
+      [this, &request](CRKURLSessionDataTask::CompletionHandler handler) {
+        return mSession->dataTaskWithRequest(request, std::move(handler));
+      },
+      static_cast<Start>(&TELNetworkClient::startDataTaskWithRequest));
 }
 
 void TELNetworkClient::startDownloadTaskWithRequest(const URLRequest& request, DownloadCompletion completion) {
@@ -75,19 +67,28 @@ void TELNetworkClient::startDownloadTaskWithRequest(const URLRequest& request, u
 
 void TELNetworkClient::startDownloadTaskWithRequest(const URLRequest& request, unsigned retryLimit, unsigned tries,
                                                     DownloadCompletion completion) {
+  using Start = void (TELNetworkClient::*)(const URLRequest&, unsigned, unsigned, DownloadCompletion);
+  startAttempt<std::string>(
+      request, retryLimit, tries, std::move(completion),
+      [this, &request](CRKURLSessionDownloadTask::DownloadCompletionHandler handler) {
+        return mSession->downloadTaskWithRequest(request, std::move(handler));
+      },
+      static_cast<Start>(&TELNetworkClient::startDownloadTaskWithRequest));
+}
+
+template <typename Payload, typename Completion, typename MakeTask, typename Start>
+void TELNetworkClient::startAttempt(const URLRequest& request, unsigned retryLimit, unsigned tries,
+                                    Completion completion, MakeTask makeTask, Start startAgain) {
   auto self = shared_from_this();
-  auto task = mSession->downloadTaskWithRequest(
-      request, [self, request, retryLimit, tries, completion](const std::string& location,
-                                                              const std::optional<URLResponse>& response,
-                                                              const OptionalError& error) {
-        self->finishAttempt(request, retryLimit, tries, location, response, error, completion, [self, request,
-                                                                                                retryLimit, tries,
-                                                                                                completion] {
-          self->startDownloadTaskWithRequest(request, retryLimit, tries + 1, completion);
-        });
-      });
+  auto task = makeTask([self, request, retryLimit, tries, completion, startAgain](
+                           const Payload& payload, const std::optional<URLResponse>& response, const OptionalError& error) {
+    self->finishAttempt(request, retryLimit, tries, payload, response, error, completion,
+                        [self, request, retryLimit, tries, completion, startAgain] {
+                          ((*self).*startAgain)(request, retryLimit, tries + 1, completion);
+                        });
+  });
   if (!task) {
-    completion({}, std::nullopt, TELNetworkResponseHandler::errorForCode(kTELNetworkErrorNoTask));
+    completion(Payload{}, std::nullopt, TELNetworkResponseHandler::errorForCode(kTELNetworkErrorNoTask));
     return;
   }
   task->resume();

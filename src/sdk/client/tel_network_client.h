@@ -76,6 +76,10 @@ class TELNetworkClient : public URLSessionDelegate, public std::enable_shared_fr
 
  private:
   TELNetworkClient() = default;
+  // One try: makes the task with a completion that classifies the outcome.
+  template <typename Payload, typename Completion, typename MakeTask, typename Start>
+  void startAttempt(const URLRequest& request, unsigned retryLimit, unsigned tries, Completion completion,
+                    MakeTask makeTask, Start startAgain);
   // After a task completed: hands the outcome on, or schedules the next try.
   template <typename Payload, typename Completion, typename Restart>
   void finishAttempt(const URLRequest& request, unsigned retryLimit, unsigned tries, const Payload& payload,

@@ -47,10 +47,7 @@ void CRKURLSession::configureTask(const std::shared_ptr<CRKURLSessionTask>& task
 
 std::shared_ptr<CRKURLSessionDataTask> CRKURLSession::dataTaskWithRequest(
     const URLRequest& request, CRKURLSessionDataTask::CompletionHandler completion) {
-  {
-    std::lock_guard lock(mMutex);
-    if (mInvalidated) return nullptr;
-  }
+  if (isInvalidated()) return nullptr;
   auto task = CRKURLSessionDataTask::task();
   if (completion) task->setCompletionHandler(std::move(completion));
   configureTask(task, request, nullptr);
@@ -59,10 +56,7 @@ std::shared_ptr<CRKURLSessionDataTask> CRKURLSession::dataTaskWithRequest(
 
 std::shared_ptr<CRKURLSessionUploadTask> CRKURLSession::uploadTaskWithRequest(
     const URLRequest& request, const std::string& fromFile, CRKURLSessionDataTask::CompletionHandler completion) {
-  {
-    std::lock_guard lock(mMutex);
-    if (mInvalidated) return nullptr;
-  }
+  if (isInvalidated()) return nullptr;
   auto task = CRKURLSessionUploadTask::task();
   if (completion) task->setCompletionHandler(std::move(completion));
   configureTask(task, request, [&](URLRequest& r) {
@@ -74,10 +68,7 @@ std::shared_ptr<CRKURLSessionUploadTask> CRKURLSession::uploadTaskWithRequest(
 
 std::shared_ptr<CRKURLSessionDownloadTask> CRKURLSession::downloadTaskWithRequest(
     const URLRequest& request, CRKURLSessionDownloadTask::DownloadCompletionHandler completion) {
-  {
-    std::lock_guard lock(mMutex);
-    if (mInvalidated) return nullptr;
-  }
+  if (isInvalidated()) return nullptr;
   auto task = CRKURLSessionDownloadTask::task();
   if (completion) task->setDownloadCompletionHandler(std::move(completion));
   configureTask(task, request, nullptr);
@@ -124,6 +115,11 @@ void CRKURLSession::finishTasksAndInvalidate() {
   std::lock_guard lock(mMutex);
   mInvalidated = true;
   dropped = std::move(mDelegate);
+}
+
+bool CRKURLSession::isInvalidated() const {
+  std::lock_guard lock(mMutex);
+  return mInvalidated;
 }
 
 std::shared_ptr<URLSessionDelegate> CRKURLSession::delegate() const {

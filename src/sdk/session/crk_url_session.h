@@ -54,6 +54,7 @@ class CRKURLSession : public std::enable_shared_from_this<CRKURLSession> {
   void finishTasksAndInvalidate();
 
   std::shared_ptr<URLSessionDelegate> delegate() const;
+  bool isInvalidated() const;
   const std::shared_ptr<OperationQueue>& delegateQueue() const { return mDelegateQueue; }
   const CRKURLSessionConfiguration& configuration() const { return mConfiguration; }
   std::string sessionDescription() const;

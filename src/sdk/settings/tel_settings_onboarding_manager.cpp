@@ -158,24 +158,24 @@ void TELSettingsOnboardingManager::operationDidDownloadAndSaveSettingsWithError(
   }
   if (settings->appNeedsOnboarding()) {
     debugLog("[Telemetry] Starting onboarding with app create");
-    {
-      std::lock_guard lock(mMutex);
-      mHasAttemptedAppConfigure = true;
-    }
-    beginOnboarding(true, TELEndpoints::configureEndpoint());
+    startOnboardingOnce(true);
     return;
   }
   postSettingsDownloadCompletedNotification();
   if (settings->appUpdateRequired()) {
     debugLog("[Telemetry] Starting onboarding with app update");
-    {
-      std::lock_guard lock(mMutex);
-      mHasAttemptedAppConfigure = true;
-    }
-    beginOnboarding(false, TELEndpoints::configureEndpoint());
+    startOnboardingOnce(false);
     return;
   }
   finishNetworkingSession();
+}
+
+void TELSettingsOnboardingManager::startOnboardingOnce(bool create) {
+  {
+    std::lock_guard lock(mMutex);
+    mHasAttemptedAppConfigure = true;
+  }
+  beginOnboarding(create, TELEndpoints::configureEndpoint());
 }
 
 void TELSettingsOnboardingManager::onboardingOperationDidCompleteAppCreationWithError(TELOnboardingOperation&,

@@ -68,6 +68,8 @@ class TELSettingsOnboardingManager : public TELDownloadAndSaveSettingsOperationD
 
  private:
   TELSettingsOnboardingManager() = default;
+  // Marks the run as having tried onboarding, then sends the request.
+  void startOnboardingOnce(bool create);
 
   mutable std::mutex mMutex;  // guards the values below
   bool mHasAttemptedAppConfigure = false;

@@ -46,7 +46,19 @@ class NetworkClientTest : public ::testing::Test {
     EXPECT_EQ(future.wait_for(30s), std::future_status::ready);
     return future.get();
   }
-  bool ready(const std::shared_future<Result>& future) { return future.wait_for(0s) == std::future_status::ready; }
+  // For each scheduled retry: nothing is sent `early` seconds on, the retry is sent by
+  // `early + late`.
+  void stepThroughRetries(std::initializer_list<std::pair<double, double>> steps) {
+    std::optional<size_t> sent;
+    for (auto [early, late] : steps) {
+      ASSERT_TRUE(retries.waitForScheduled(1));
+      if (!sent) sent = server.requestCount();
+      retries.advance(early);
+      EXPECT_EQ(server.requestCount(), *sent);
+      retries.advance(late);
+      ASSERT_TRUE(server.waitForRequests(++*sent));
+    }
+  }
 
   TestCertificateAuthority ca;
   HttpsTestServer server;
@@ -82,13 +94,7 @@ TEST_F(NetworkClientTest, ServerErrorsAreRetriedWithExponentialBackoff) {
                            HttpsTestResponse::withStatus(408), HttpsTestResponse::ok("done")});
   auto result = start("/flaky");
   // Delays of about 2, 2 and 4 seconds (each within the 0.9 to 1.1 jitter).
-  for (auto [early, late, count] : {std::tuple{1.7, 0.6, 2u}, std::tuple{1.7, 0.6, 3u}, std::tuple{3.5, 1.0, 4u}}) {
-    ASSERT_TRUE(retries.waitForScheduled(1));
-    retries.advance(early);
-    EXPECT_EQ(server.requestCount(), count - 1);
-    retries.advance(late);
-    ASSERT_TRUE(server.waitForRequests(count));
-  }
+  stepThroughRetries({{1.7, 0.6}, {1.7, 0.6}, {3.5, 1.0}});
   Result done = await(result);
   EXPECT_FALSE(done.error);
   EXPECT_EQ(done.body, "done");
@@ -99,13 +105,7 @@ TEST_F(NetworkClientTest, RateLimitFollowsRetryAfter) {
                              HttpsTestResponse::retryAfter(420, "5"), HttpsTestResponse::ok("through")});
   auto result = start("/limited");
   // 5, 5, then 25 seconds.
-  for (auto [early, late, count] : {std::tuple{4.4, 1.2, 2u}, std::tuple{4.4, 1.2, 3u}, std::tuple{22.0, 6.0, 4u}}) {
-    ASSERT_TRUE(retries.waitForScheduled(1));
-    retries.advance(early);
-    EXPECT_EQ(server.requestCount(), count - 1);
-    retries.advance(late);
-    ASSERT_TRUE(server.waitForRequests(count));
-  }
+  stepThroughRetries({{4.4, 1.2}, {4.4, 1.2}, {22.0, 6.0}});
   EXPECT_EQ(await(result).body, "through");
 }
 

@@ -6,6 +6,7 @@
 #include "sdk/onboarding/tel_icon.h"
 #include "sdk/settings/tel_settings_onboarding_manager.h"
 #include "support/https_test_server.h"
+#include "net/captured_console.h"
 
 #include "platform/core/notification_center.h"
 
@@ -22,6 +23,7 @@ namespace telemetry {
 namespace {
 
 using json = nlohmann::json;
+using test::CapturedConsole;
 using test::HttpsTestRequest;
 using test::HttpsTestResponse;
 using test::HttpsTestServer;
@@ -81,28 +83,6 @@ class NotificationProbe {
   std::condition_variable mCond;
   int count = 0;
   size_t requestsSeen = 0;
-};
-
-class CapturedConsole {
- public:
-  CapturedConsole() {
-    mPrevious = setConsoleSink([this](const std::string& line) {
-      std::lock_guard lock(mMutex);
-      mLines.push_back(line);
-    });
-  }
-  ~CapturedConsole() { setConsoleSink(mPrevious); }
-  bool contains(const std::string& text) {
-    std::lock_guard lock(mMutex);
-    for (const auto& line : mLines)
-      if (line.find(text) != std::string::npos) return true;
-    return false;
-  }
-
- private:
-  std::mutex mMutex;
-  std::vector<std::string> mLines;
-  ConsoleSink mPrevious;
 };
 
 class SettingsOnboardingTest : public ::testing::Test {

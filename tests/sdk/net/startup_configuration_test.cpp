@@ -3,6 +3,7 @@
 #include "sdk/startup/tel_configuration.h"
 #include "sdk/startup/tel_exception.h"
 #include "sdk/startup/tel_kit_registry.h"
+#include "net/captured_console.h"
 
 #include <gtest/gtest.h>
 
@@ -10,23 +11,7 @@ namespace telemetry {
 namespace {
 
 using json = nlohmann::json;
-
-class CapturedConsole {
- public:
-  CapturedConsole() {
-    mPrevious = setConsoleSink([this](const std::string& line) { lines.push_back(line); });
-  }
-  ~CapturedConsole() { setConsoleSink(mPrevious); }
-  bool contains(const std::string& text) const {
-    for (const auto& line : lines)
-      if (line.find(text) != std::string::npos) return true;
-    return false;
-  }
-  std::vector<std::string> lines;
-
- private:
-  ConsoleSink mPrevious;
-};
+using test::CapturedConsole;
 
 std::string raisedMessage(const std::optional<json>& plist) {
   try {

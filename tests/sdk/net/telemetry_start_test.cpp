@@ -6,6 +6,7 @@
 #include "sdk/startup/tel_exception.h"
 #include "sdk/startup/telemetry.h"
 #include "support/https_test_server.h"
+#include "net/captured_console.h"
 
 #include "platform/core/notification_center.h"
 
@@ -67,23 +68,6 @@ struct Checks {
   }
 };
 
-struct ConsoleLines {
-  std::mutex mutex;
-  std::vector<std::string> lines;
-  ConsoleLines() {
-    setConsoleSink([this](const std::string& line) {
-      std::lock_guard lock(mutex);
-      lines.push_back(line);
-    });
-  }
-  bool contains(const std::string& text) {
-    std::lock_guard lock(mutex);
-    for (const auto& line : lines)
-      if (line.find(text) != std::string::npos) return true;
-    return false;
-  }
-};
-
 void fullStartInThisProcess() {
   Checks checks;
   TestCertificateAuthority ca("Start Test Root");
@@ -96,7 +80,7 @@ void fullStartInThisProcess() {
   setenv("ConfigureEndpoint", server.origin().c_str(), 1);
   TELSetPinnedCertificatesForTesting(CertificateList{Certificate::createWithData(ca.rootDER())});
   MainBundle::shared().setInfoDictionary(infoPlist({{"APIKey", "start-key"}, {"Kits", json::array()}}));
-  ConsoleLines console;
+  test::CapturedConsole console;
 
   std::mutex mutex;
   std::condition_variable cond;
