@@ -1,6 +1,7 @@
 #include "sdk/client/tel_network_client.h"
 
 #include "sdk/core/console.h"
+#include "sdk/session/url_errors.h"
 #include "sdk/pinning/tel_certificate_pinner.h"
 
 #include <algorithm>
@@ -9,6 +10,12 @@
 #include <random>
 
 namespace telemetry {
+
+namespace {
+bool startsWithHTTPS(const std::string& url) {
+  return url.size() >= 8 && equalsIgnoringCase(url.substr(0, 8), "https://");
+}
+}  // namespace
 
 std::shared_ptr<TELNetworkClient> TELNetworkClient::create() { return createWithQueue(nullptr); }
 
@@ -79,6 +86,12 @@ void TELNetworkClient::startDownloadTaskWithRequest(const URLRequest& request, u
 template <typename Payload, typename Completion, typename MakeTask, typename Start>
 void TELNetworkClient::startAttempt(const URLRequest& request, unsigned retryLimit, unsigned tries,
                                     Completion completion, MakeTask makeTask, Start startAgain) {
+  // A pinned client talks TLS only: a plain address would skip the pin check.
+  if (mCertPinner && !startsWithHTTPS(request.URL())) {
+    completion(Payload{}, std::nullopt,
+               makeURLError(kURLErrorSecureConnectionRequired, "The pinned client only loads https addresses"));
+    return;
+  }
   auto self = shared_from_this();
   auto task = makeTask([self, request, retryLimit, tries, completion, startAgain](
                            const Payload& payload, const std::optional<URLResponse>& response, const OptionalError& error) {

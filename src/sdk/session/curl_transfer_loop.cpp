@@ -192,7 +192,8 @@ bool configure(Transfer& t, const URLRequest& request) {
   CURL* e = t.easy;
   curl_easy_setopt(e, CURLOPT_URL, request.URL().c_str());
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // A redirect may never leave TLS.
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "https");
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);

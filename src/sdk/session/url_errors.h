@@ -23,6 +23,7 @@ enum URLErrorCode : int64_t {
   kURLErrorUserCancelledAuthentication = -1012,
   kURLErrorCannotParseResponse = -1017,
   kURLErrorRequestBodyStreamExhausted = -1021,
+  kURLErrorSecureConnectionRequired = -1022,
   kURLErrorCannotOpenFile = -3000,
   kURLErrorSecureConnectionFailed = -1200,
   kURLErrorServerCertificateUntrusted = -1202,

@@ -149,6 +149,15 @@ TEST_F(NetworkClientTest, OnlyPinnedRootsAreTrusted) {
   EXPECT_EQ(impostor.requestCount(), 0u);
   EXPECT_EQ(retries.scheduled(), 0u);
 
+  // Nor does a pinned client leave TLS.
+  auto plain = std::make_shared<std::promise<OptionalError>>();
+  std::string insecure = "http://" + server.origin().substr(8) + "/x";
+  client->startDataTaskWithRequest(URLRequest(insecure, 10), 0,
+                                   [plain](const auto&, const auto&, const auto& e) { plain->set_value(e); });
+  auto plainError = plain->get_future().get();
+  ASSERT_TRUE(plainError);
+  EXPECT_TRUE(plainError->is(kURLErrorDomain, kURLErrorSecureConnectionRequired));
+
   // A client pinned to nothing refuses even the right server.
   auto empty = TELNetworkClient::createWithQueue(nullptr, CertificateList{});
   auto refused = std::make_shared<std::promise<OptionalError>>();
