@@ -135,9 +135,9 @@ struct SerialQueue::Impl {
   std::thread::id threadId;
 };
 
-SerialQueue::SerialQueue(std::string label) : mImpl(std::make_unique<Impl>()) {
+SerialQueue::SerialQueue(std::string label) : mImpl(std::make_shared<Impl>()) {
   mImpl->label = std::move(label);
-  Impl* impl = mImpl.get();
+  std::shared_ptr<Impl> impl = mImpl;
   mImpl->thread = std::thread([this, impl] {
     CurrentQueueScope scope(this);
     std::unique_lock lock(impl->mutex);

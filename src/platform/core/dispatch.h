@@ -66,7 +66,9 @@ class SerialQueue final : public Queue {
 
  private:
   struct Impl;
-  std::unique_ptr<Impl> mImpl;
+  // Shared with the queue's thread, which may outlive the queue when it is destroyed from
+  // one of its own tasks.
+  std::shared_ptr<Impl> mImpl;
 };
 
 enum class QueuePriority { High, Default, Low, Background };

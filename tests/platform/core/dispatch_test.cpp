@@ -145,3 +145,17 @@ TEST(MediaClock, CanBeReplacedByAVirtualClock) {
   setMediaClock(old);
   EXPECT_NE(mediaTime(), 5.5);
 }
+
+TEST(SerialQueue, CanBeDestroyedFromItsOwnTask) {
+  auto* queue = new SerialQueue("test.self-destroy");
+  std::atomic<bool> after{false};
+  DispatchGroup group;
+  group.enter();
+  queue->async([&] {
+    delete queue;  // pending work is dropped; the running task finishes normally
+    after = true;
+    group.leave();
+  });
+  ASSERT_TRUE(group.wait(Millis(5000)));
+  EXPECT_TRUE(after);
+}
