@@ -1,6 +1,7 @@
 #include "model/persistence_controller.h"
 
 #include "model/idea_document.h"
+#include "model/idea_proxy.h"
 
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -42,7 +43,9 @@ PersistenceController& PersistenceController::singleton() {
   return *instance;
 }
 
-PersistenceController::PersistenceController() : mQueue("orrery.persistence") {}
+PersistenceController::PersistenceController()
+    : mQueue("orrery.persistence"),
+      mIdeaOperations(*this, [this](const std::shared_ptr<IdeaDocument>& doc) { announceDocumentChange(doc); }) {}
 
 void PersistenceController::initializePersistenceController() {
   ensureICloudWorkspaceStatus();
@@ -106,6 +109,12 @@ void PersistenceController::tellListeners(const std::function<void(PersistenceCo
   const auto holders = mListeners;
   for (const auto& holder : holders)
     if (auto listener = holder.lock()) message(*listener);
+}
+
+void PersistenceController::announceDocumentChange(const std::shared_ptr<IdeaDocument>& doc) {
+  if (!doc || !doc->idea()) return;
+  const auto proxy = IdeaProxy::createWithDoc(doc);
+  tellListeners([&](PersistenceControllerListener& l) { l.documentUpdated(proxy); });
 }
 
 // ---- the one object per document
@@ -350,6 +359,64 @@ bool PersistenceController::isLocationReadyForUse(DocumentLocation location) con
 WorkspaceStatus PersistenceController::statusForLocation(DocumentLocation location) const {
   auto* workspace = workspaceForLocation(location);
   return workspace ? workspace->status() : WorkspaceStatusUnavailable;
+}
+
+std::shared_ptr<platform::FileVersion> PersistenceController::findConflictingVersion(
+    const std::shared_ptr<IdeaProxy>& proxy) {
+  auto* workspace = workspaceForLocation(DocumentLocationICloud);
+  if (!proxy || !workspace || proxy->location() != DocumentLocationICloud) return nullptr;
+  return workspace->findConflictingVersion(proxy);
+}
+
+void PersistenceController::handleConflictForProxy(const std::shared_ptr<IdeaProxy>& proxy, BoolCompletion completion) {
+  auto* workspace = workspaceForLocation(DocumentLocationICloud);
+  if (!proxy || !workspace || proxy->location() != DocumentLocationICloud) {
+    if (completion) completion(false);
+    return;
+  }
+  workspace->handleConflictForProxy(proxy, std::move(completion));
+}
+
+// ---- ideas between documents
+
+void PersistenceController::fetchIdea(const QString& ideaIdentifier, const QString& docIdentifier,
+                                      IdeaCompletion completion) {
+  mIdeaOperations.fetchIdea(ideaIdentifier, docIdentifier, std::move(completion));
+}
+
+void PersistenceController::copyIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainStep step,
+                                     BoolCompletion completion) {
+  mIdeaOperations.copyIdea(ideaIdentifier, docIdentifier, std::move(step), std::move(completion));
+}
+
+void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainStep step,
+                                        BoolCompletion completion) {
+  mIdeaOperations.consumeIdea(ideaIdentifier, docIdentifier, std::move(step), std::move(completion));
+}
+
+void PersistenceController::copyIdeaBefore(const std::shared_ptr<Idea>& idea, std::size_t index,
+                                           DocumentLocation location, BoolCompletion completion) {
+  mIdeaOperations.copyIdeaBefore(idea, index, location, std::move(completion));
+}
+
+void PersistenceController::copyIdeaInside(const std::shared_ptr<Idea>& idea, std::size_t index,
+                                           DocumentLocation location, BoolCompletion completion) {
+  mIdeaOperations.copyIdeaInside(idea, index, location, std::move(completion));
+}
+
+void PersistenceController::deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier,
+                                       BoolCompletion completion) {
+  mIdeaOperations.deleteIdea(ideaIdentifier, docIdentifier, std::move(completion));
+}
+
+void PersistenceController::moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier,
+                                           std::size_t index, DocumentLocation location, BoolCompletion completion) {
+  mIdeaOperations.moveIdeaBefore(ideaIdentifier, docIdentifier, index, location, std::move(completion));
+}
+
+void PersistenceController::moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier,
+                                           std::size_t index, DocumentLocation location, BoolCompletion completion) {
+  mIdeaOperations.moveIdeaInside(ideaIdentifier, docIdentifier, index, location, std::move(completion));
 }
 
 // ---- search relays

@@ -6,6 +6,7 @@
 // relays the workspaces' reports to its listeners and owns the serial work queue for file I/O.
 // Main thread only, except workQueue() and singleton().
 
+#include "model/cross_document_operations.h"
 #include "model/document_location.h"
 #include "model/persistence_controller_listener.h"
 #include "model/persistence_workspace.h"
@@ -72,6 +73,26 @@ class PersistenceController final : public WorkspaceDelegate {
   // The folder of unsaved documents, created when missing; empty when it cannot be made.
   static QString volatileFolder();
 
+  // Conflicting versions of iCloud documents; every other proxy answers none and NO.
+  std::shared_ptr<platform::FileVersion> findConflictingVersion(const std::shared_ptr<IdeaProxy>& proxy);
+  void handleConflictForProxy(const std::shared_ptr<IdeaProxy>& proxy, BoolCompletion completion);
+
+  // Ideas between documents (see CrossDocumentOperations). Every save they make is announced
+  // to the listeners with documentUpdated, whatever the location.
+  using ChainStep = CrossDocumentOperations::ChainStep;
+  void fetchIdea(const QString& ideaIdentifier, const QString& docIdentifier, IdeaCompletion completion);
+  void copyIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainStep step, BoolCompletion completion);
+  void consumeIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainStep step, BoolCompletion completion);
+  void copyIdeaBefore(const std::shared_ptr<Idea>& idea, std::size_t index, DocumentLocation location,
+                      BoolCompletion completion);
+  void copyIdeaInside(const std::shared_ptr<Idea>& idea, std::size_t index, DocumentLocation location,
+                      BoolCompletion completion);
+  void deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier, BoolCompletion completion);
+  void moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier, std::size_t index,
+                      DocumentLocation location, BoolCompletion completion);
+  void moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier, std::size_t index,
+                      DocumentLocation location, BoolCompletion completion);
+
   PersistenceWorkspace* workspaceForLocation(DocumentLocation location) const;
   DocumentLocation locationFromCurrentWorkspace(const PersistenceWorkspace* workspace) const;
   std::optional<ProxyList> proxyListForLocation(DocumentLocation location) const;
@@ -105,6 +126,8 @@ class PersistenceController final : public WorkspaceDelegate {
   void userDefaultsDidChange();
   void ensureWorkspace(DocumentLocation location, bool chosen, std::shared_ptr<PersistenceWorkspace>& slot);
   void tellListeners(const std::function<void(PersistenceControllerListener&)>& message);
+  // An idea operation changed the document's tree: screens showing it refresh.
+  void announceDocumentChange(const std::shared_ptr<IdeaDocument>& doc);
   // Makes `doc` the one object of its identifier; false when another live object has it.
   bool claim(const std::shared_ptr<IdeaDocument>& doc);
   void rememberObject(const std::shared_ptr<IdeaDocument>& doc);
@@ -122,6 +145,7 @@ class PersistenceController final : public WorkspaceDelegate {
   std::vector<std::weak_ptr<PersistenceControllerListener>> mListeners;
   WorkspaceFactory mWorkspaceFactory;
   std::int64_t mSearchRequestCounter = 0;
+  CrossDocumentOperations mIdeaOperations;
   platform::ObserverScope mObservers;
 };
 

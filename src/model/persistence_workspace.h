@@ -17,6 +17,10 @@
 #include <optional>
 #include <vector>
 
+namespace platform {
+class FileVersion;
+}  // namespace platform
+
 namespace orrery {
 
 class Idea;
@@ -79,6 +83,15 @@ class PersistenceWorkspace {
 
   virtual void startSearch(const QString& text, std::int64_t requestIdentifier) = 0;
   virtual void killSearch(std::int64_t requestIdentifier) = 0;
+
+  // Conflicting versions of a listed document; a location whose storage keeps no versions
+  // answers none and NO.
+  virtual std::shared_ptr<platform::FileVersion> findConflictingVersion(const std::shared_ptr<IdeaProxy>& /*proxy*/) {
+    return nullptr;
+  }
+  virtual void handleConflictForProxy(const std::shared_ptr<IdeaProxy>& /*proxy*/, BoolCompletion completion) {
+    if (completion) completion(false);
+  }
 };
 
 // Builds the workspace of a cloud location (2 or 3) reporting to `delegate`; null when the

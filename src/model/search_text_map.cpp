@@ -1,5 +1,7 @@
 #include "model/search_text_map.h"
 
+#include <QStringMatcher>
+
 namespace orrery {
 
 void IdeaTextMap::add(const QString& key, std::int32_t level) {
@@ -9,9 +11,10 @@ void IdeaTextMap::add(const QString& key, std::int32_t level) {
 
 std::int64_t IdeaTextMap::countOccurrences(const QString& lowercasedText) const {
   if (lowercasedText.isEmpty()) return 0;
+  const QStringMatcher matcher(lowercasedText);
   std::int64_t count = 0;
   for (const QString& key : mKeys)
-    if (key.contains(lowercasedText)) ++count;
+    if (key.size() >= lowercasedText.size() && matcher.indexIn(key) >= 0) ++count;
   return count;
 }
 

@@ -58,8 +58,8 @@ class Workspace final : public PersistenceWorkspace,
   void saveIdeaProxyList();
 
   // Conflicts: only an engine that can settle them is asked; others answer none and NO.
-  std::shared_ptr<platform::FileVersion> findConflictingVersion(const IdeaProxyPtr& proxy);
-  void handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion);
+  std::shared_ptr<platform::FileVersion> findConflictingVersion(const IdeaProxyPtr& proxy) override;
+  void handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion) override;
 
   ProxyList findMatchingProxies(const QString& text) const { return mSearch->findMatchingProxies(text); }
   const SearchCache& searchCache() const { return mSearch->cache(); }

@@ -107,10 +107,7 @@ class CrossDocumentTest : public ::testing::Test {
   std::shared_ptr<MemoryPersistenceState> icloud = std::make_shared<MemoryPersistenceState>();
   std::shared_ptr<MemoryPersistenceState> dropbox = std::make_shared<MemoryPersistenceState>();
   std::shared_ptr<Listener> listener = std::make_shared<Listener>();
-  QStringList announced;
-  CrossDocumentOperations ops{facade(), [this](const std::shared_ptr<IdeaDocument>& doc) {
-                                announced << doc->docIdentifier();
-                              }};
+  PersistenceController& ops = facade();
   QString mTasksIdentifier;
   QString mShopIdentifier;
 };
@@ -174,7 +171,7 @@ TEST_F(CrossDocumentTest, ACopyInsideBecomesTheFirstChildOfAListedDocument) {
 
   EXPECT_FALSE(run([&](auto done) { ops.copyIdeaInside(shop, list.size(), DocumentLocationICloud, done); }));
   EXPECT_FALSE(run([&](auto done) { ops.copyIdeaInside(shop, 0, DocumentLocationTemp, done); }));
-  EXPECT_TRUE(announced.isEmpty());
+  EXPECT_EQ(listener->events.size(), 1);
 }
 
 TEST_F(CrossDocumentTest, DeletesRemoveIdeasOrWholeDocumentsAndHoldNoToken) {
@@ -219,7 +216,7 @@ TEST_F(CrossDocumentTest, AFailureInTheMiddleLeavesTheIdeaInBothNeverInNone) {
   EXPECT_EQ(shape(icloud->storedIdea("iCloud:/plan.orrx")), "Plan[Tasks[Shop,Budget],Notes,Budget]");
   EXPECT_EQ(icloud->calls(Op::Open), 0);
   // The tree of the shared target object did change, and the screens were told.
-  EXPECT_EQ(announced, QStringList{"dropbox:/box.orrx"});
+  EXPECT_EQ(listener->events, QStringList{"updated dropbox:/box.orrx"});
 
   // The new document cannot be made: nothing moves.
   dropbox->failNext(Op::Create);
@@ -268,7 +265,7 @@ TEST_F(CrossDocumentTest, ChangesToTemporaryDocumentsAreAnnounced) {
   EXPECT_EQ(shape(dropbox->storedIdea("dropbox:/box.orrx")), "Box[Moving]");
   // The editor's tree lost the idea, and it hears of it.
   EXPECT_EQ(shape(doc->idea()), "Scratch");
-  EXPECT_EQ(announced, QStringList{doc->docIdentifier()});
+  EXPECT_EQ(listener->events, (QStringList{"updated dropbox:/box.orrx", "updated " + doc->docIdentifier()}));
   EXPECT_EQ(doc->tokenCount(), 1u);
   EXPECT_EQ(shape(fetch(QString(), doc->docIdentifier())), "Scratch");
 }

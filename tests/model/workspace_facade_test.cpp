@@ -1,0 +1,168 @@
+// Workspaces behind the persistence facade: what the screens hear of a location's list, its
+// status and its searches, and which requests reach which engine.
+
+#include "model/persistence_controller.h"
+#include "model/workspace.h"
+
+#include "model/idea_document.h"
+
+#include "foundation/globals.h"
+#include "platform/core/notification_center.h"
+
+#include "support/memory_persistence_state.h"
+#include "support/virtual_main_queue.h"
+
+#include "../foundation/qt_printers.h"
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+using orrery::testing::MemoryPersistenceState;
+using orrery::testing::VirtualMainQueue;
+
+namespace {
+
+PersistenceController& facade() { return PersistenceController::singleton(); }
+
+class ScreenListener final : public PersistenceControllerListener {
+ public:
+  void pleaseStopUsingLocation(DocumentLocation location) override { events << QString("stop %1").arg(location); }
+  void batchUpdateDoneInLocation(DocumentLocation location) override { events << QString("batch %1").arg(location); }
+  void documentAppended(const std::shared_ptr<IdeaProxy>& proxy) override { events << "appended " + proxy->docIdentifier(); }
+  void documentAdded(const std::shared_ptr<IdeaProxy>& proxy, std::size_t index) override {
+    events << QString("added %1 at %2").arg(proxy->docIdentifier()).arg(index);
+  }
+  void documentUpdated(const std::shared_ptr<IdeaProxy>& proxy) override { events << "updated " + proxy->docIdentifier(); }
+  void documentDeleted(const QString& docIdentifier) override { events << "deleted " + docIdentifier; }
+  void searchIsReady(const ProxyList& results, DocumentLocation location, std::int64_t request) override {
+    if (request == awaited) events << QString("found %1 in %2").arg(results.size()).arg(location);
+  }
+  QStringList events;
+  std::int64_t awaited = -1;
+};
+
+class ConflictEngine final : public MemoryPersistenceState, public ConflictResolvingState {
+ public:
+  std::shared_ptr<platform::FileVersion> findConflictingVersion(const IdeaProxyPtr&) override {
+    ++asked;
+    return nullptr;
+  }
+  void handleConflictForProxy(const IdeaProxyPtr&, std::function<void(bool)> completion) override {
+    ++asked;
+    completion(true);
+  }
+  int asked = 0;
+};
+
+class WorkspaceFacadeTest : public ::testing::Test {
+ protected:
+  WorkspaceFacadeTest() {
+    icloud->store("iCloud:/a.orrx", Idea::createWithText("Alpha"));
+    dropbox->store("dropbox:/b.orrx", Idea::createWithText("Beta"));
+    facade().addListener(listener);
+    stateChanges.observe(PersistenceStateChangeNotification, nullptr,
+                         [this](const platform::Notification&) { ++notifications; });
+    facade().setWorkspaceFactory(Workspace::factoryWithEngines(
+        [this](DocumentLocation location) -> std::shared_ptr<PersistenceState> {
+          if (location == DocumentLocationICloud) return icloud;
+          return dropbox;
+        }));
+  }
+  ~WorkspaceFacadeTest() override {
+    Globals::optForICloud(false);
+    Globals::optForDropbox(false);
+    facade().setWorkspaceFactory({});
+  }
+
+  VirtualMainQueue main;
+  std::shared_ptr<ConflictEngine> icloud = std::make_shared<ConflictEngine>();
+  std::shared_ptr<MemoryPersistenceState> dropbox = std::make_shared<MemoryPersistenceState>();
+  std::shared_ptr<ScreenListener> listener = std::make_shared<ScreenListener>();
+  platform::ObserverScope stateChanges;
+  int notifications = 0;
+};
+
+}  // namespace
+
+TEST_F(WorkspaceFacadeTest, ScreensHearTheListsAndStatusOfEachLocation) {
+  EXPECT_EQ(facade().statusForLocation(DocumentLocationICloud), WorkspaceStatusUnavailable);
+  Globals::optForICloud(true);
+  EXPECT_EQ(notifications, 1);
+  EXPECT_EQ(facade().statusForLocation(DocumentLocationICloud), WorkspaceStatusStarting);
+  icloud->reportStatus(4);
+  EXPECT_EQ(notifications, 2);
+  EXPECT_EQ(facade().statusForLocation(DocumentLocationICloud), WorkspaceStatusLoading);
+  EXPECT_FALSE(facade().isLocationReadyForUse(DocumentLocationICloud));
+
+  icloud->reportStoredDocuments();
+  main.runPending();
+  EXPECT_TRUE(facade().isLocationReadyForUse(DocumentLocationICloud));
+  ASSERT_TRUE(facade().findProxy("iCloud:/a.orrx"));
+  EXPECT_EQ(facade().findDocument("iCloud:/a.orrx"), facade().findProxy("iCloud:/a.orrx")->doc());
+
+  auto appended = std::make_shared<IdeaProxy>();
+  appended->setDocIdentifier("iCloud:/c.orrx");
+  icloud->reportProxy(appended);
+  icloud->reportDeleted("iCloud:/c.orrx");
+  EXPECT_EQ(listener->events, (QStringList{"batch 2", "appended iCloud:/c.orrx", "deleted iCloud:/c.orrx"}));
+
+  // A search through the facade answers with the location.
+  listener->awaited = facade().nextSearchRequestID();
+  facade().startSearch("alp", DocumentLocationICloud, listener->awaited);
+  main.runPending();
+  EXPECT_EQ(listener->events.last(), "found 1 in 2");
+
+  // Switching the choice to Dropbox drops the iCloud workspace first.
+  listener->events.clear();
+  Globals::optForICloud(false);
+  Globals::optForDropbox(true);
+  EXPECT_TRUE(icloud->hasLeft());
+  dropbox->reportStoredDocuments();
+  main.runPending();
+  EXPECT_EQ(listener->events, (QStringList{"stop 2", "batch 3"}));
+  EXPECT_FALSE(facade().findProxy("iCloud:/a.orrx"));
+  EXPECT_TRUE(facade().findProxy("dropbox:/b.orrx"));
+}
+
+TEST_F(WorkspaceFacadeTest, DocumentsMadeAndSavedThroughTheFacadeReachTheScreens) {
+  Globals::optForDropbox(true);
+  dropbox->reportStoredDocuments();
+  main.runPending();
+  listener->events.clear();
+
+  auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationDropbox);
+  doc->setIdea(Idea::createWithText("Gamma"));
+  DocumentToken token = 0;
+  facade().createDocument(doc, 0, [&](DocumentToken t) { token = t; });
+  main.runPending();
+  ASSERT_GE(token, 1);
+  doc->idea()->setText("Gamma 2");
+  std::optional<bool> saved;
+  facade().saveDocument(doc, token, [&](bool ok) { saved = ok; });
+  main.runPending();
+  EXPECT_EQ(saved, true);
+  EXPECT_EQ(facade().findProxy(doc->docIdentifier())->text(), "Gamma 2");
+  facade().releaseDocument(doc, token, nullptr);
+  facade().deleteDocument(doc->docIdentifier(), nullptr);
+  main.runPending();
+  EXPECT_EQ(listener->events, (QStringList{"added " + doc->docIdentifier() + " at 0", "updated " + doc->docIdentifier(),
+                                           "deleted " + doc->docIdentifier()}));
+}
+
+TEST_F(WorkspaceFacadeTest, ConflictCallsGoOnlyToTheICloudWorkspace) {
+  Globals::optForICloud(true);
+  Globals::optForDropbox(true);
+  auto cloudProxy = std::make_shared<IdeaProxy>();
+  cloudProxy->setDocIdentifier("iCloud:/a.orrx");
+  auto boxProxy = std::make_shared<IdeaProxy>();
+  boxProxy->setDocIdentifier("dropbox:/b.orrx");
+
+  std::vector<bool> answers;
+  facade().findConflictingVersion(cloudProxy);
+  facade().handleConflictForProxy(cloudProxy, [&](bool ok) { answers.push_back(ok); });
+  EXPECT_EQ(icloud->asked, 2);
+  EXPECT_FALSE(facade().findConflictingVersion(boxProxy));
+  facade().handleConflictForProxy(boxProxy, [&](bool ok) { answers.push_back(ok); });
+  EXPECT_EQ(icloud->asked, 2);
+  EXPECT_EQ(answers, (std::vector<bool>{true, false}));
+}
