@@ -143,18 +143,21 @@ void CrossDocumentOperations::saveAndRelease(const std::shared_ptr<IdeaDocument>
 
 void CrossDocumentOperations::moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier,
                                              std::size_t index, DocumentLocation location, BoolCompletion completion) {
-  consumeIdea(ideaIdentifier, docIdentifier,
-              [this, index, location](const IdeaPtr& idea, BoolCompletion placed) {
-                copyIdeaBefore(idea, index, location, std::move(placed));
-              },
-              std::move(completion));
+  moveIdea(ideaIdentifier, docIdentifier, &CrossDocumentOperations::copyIdeaBefore, index, location,
+           std::move(completion));
 }
 
 void CrossDocumentOperations::moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier,
                                              std::size_t index, DocumentLocation location, BoolCompletion completion) {
+  moveIdea(ideaIdentifier, docIdentifier, &CrossDocumentOperations::copyIdeaInside, index, location,
+           std::move(completion));
+}
+
+void CrossDocumentOperations::moveIdea(const QString& ideaIdentifier, const QString& docIdentifier, CopyInto copy,
+                                       std::size_t index, DocumentLocation location, BoolCompletion completion) {
   consumeIdea(ideaIdentifier, docIdentifier,
-              [this, index, location](const IdeaPtr& idea, BoolCompletion placed) {
-                copyIdeaInside(idea, index, location, std::move(placed));
+              [this, copy, index, location](const IdeaPtr& idea, BoolCompletion placed) {
+                (this->*copy)(idea, index, location, std::move(placed));
               },
               std::move(completion));
 }

@@ -57,6 +57,10 @@ class CrossDocumentOperations {
                       DocumentLocation location, BoolCompletion completion);
 
  private:
+  using CopyInto = void (CrossDocumentOperations::*)(const IdeaPtr&, std::size_t, DocumentLocation, BoolCompletion);
+  // The copy is made first; the idea leaves its source only once the copy succeeded.
+  void moveIdea(const QString& ideaIdentifier, const QString& docIdentifier, CopyInto copy, std::size_t index,
+                DocumentLocation location, BoolCompletion completion);
   // Saves, gives the token back without waiting, announces, and passes the result on.
   void saveAndRelease(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion done);
 

@@ -43,21 +43,8 @@ IdeaProxyPtr IdeaProxy::createWithDoc(const std::shared_ptr<IdeaDocument>& doc) 
 }
 
 IdeaProxyPtr IdeaProxy::createWithProxy(IdeaProxy& source) {
-  auto proxy = std::make_shared<IdeaProxy>();
-  proxy->mDoc = source.doc();
-  proxy->mDocIdentifier = source.mDocIdentifier;
-  proxy->mIdeaIdentifier = source.mIdeaIdentifier;
-  proxy->mDateCreated = source.mDateCreated;
-  proxy->mDateModified = source.mDateModified;
-  proxy->mItemCount = source.mItemCount;
-  proxy->mIconImage = source.mIconImage;
-  proxy->mText = source.mText;
-  proxy->mColor = source.mColor;
-  proxy->mImage = source.mImage;
-  proxy->mIdeaType = source.mIdeaType;
-  proxy->mHasNote = source.mHasNote;
-  proxy->mHasWebLink = source.mHasWebLink;
-  return proxy;
+  source.doc();
+  return std::make_shared<IdeaProxy>(source);
 }
 
 bool IdeaProxy::updateWithDoc(const std::shared_ptr<IdeaDocument>& doc) {

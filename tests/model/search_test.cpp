@@ -3,9 +3,7 @@
 
 #include "model/idea_document.h"
 
-#include "support/memory_persistence_state.h"
-#include "support/recording_workspace_delegate.h"
-#include "support/virtual_main_queue.h"
+#include "support/memory_workspace.h"
 
 #include "../foundation/qt_printers.h"
 
@@ -13,8 +11,6 @@
 
 using namespace orrery;
 using orrery::testing::MemoryPersistenceState;
-using orrery::testing::RecordingWorkspaceDelegate;
-using orrery::testing::VirtualMainQueue;
 using Op = MemoryPersistenceState::Op;
 
 namespace {
@@ -25,7 +21,7 @@ IdeaPtr tree(const QString& rootText, const QStringList& children) {
   return root;
 }
 
-class SearchTest : public ::testing::Test {
+class SearchTest : public ::testing::Test, protected orrery::testing::MemoryWorkspace {
  protected:
   SearchTest() {
     // "garden" three times in a; twice in b (a text and a link to it) and c; only in a note in e.
@@ -47,11 +43,6 @@ class SearchTest : public ::testing::Test {
     engine->reportStoredDocuments();
     main.runPending();
   }
-
-  VirtualMainQueue main;
-  RecordingWorkspaceDelegate delegate;
-  std::shared_ptr<MemoryPersistenceState> engine = std::make_shared<MemoryPersistenceState>();
-  std::shared_ptr<Workspace> workspace = Workspace::create(engine, &delegate);
 };
 
 }  // namespace

@@ -41,19 +41,6 @@ class ScreenListener final : public PersistenceControllerListener {
   std::int64_t awaited = -1;
 };
 
-class ConflictEngine final : public MemoryPersistenceState, public ConflictResolvingState {
- public:
-  std::shared_ptr<platform::FileVersion> findConflictingVersion(const IdeaProxyPtr&) override {
-    ++asked;
-    return nullptr;
-  }
-  void handleConflictForProxy(const IdeaProxyPtr&, std::function<void(bool)> completion) override {
-    ++asked;
-    completion(true);
-  }
-  int asked = 0;
-};
-
 class WorkspaceFacadeTest : public ::testing::Test {
  protected:
   WorkspaceFacadeTest() {
@@ -75,7 +62,8 @@ class WorkspaceFacadeTest : public ::testing::Test {
   }
 
   VirtualMainQueue main;
-  std::shared_ptr<ConflictEngine> icloud = std::make_shared<ConflictEngine>();
+  std::shared_ptr<orrery::testing::ConflictResolvingMemoryState> icloud =
+      std::make_shared<orrery::testing::ConflictResolvingMemoryState>();
   std::shared_ptr<MemoryPersistenceState> dropbox = std::make_shared<MemoryPersistenceState>();
   std::shared_ptr<ScreenListener> listener = std::make_shared<ScreenListener>();
   platform::ObserverScope stateChanges;
@@ -160,9 +148,9 @@ TEST_F(WorkspaceFacadeTest, ConflictCallsGoOnlyToTheICloudWorkspace) {
   std::vector<bool> answers;
   facade().findConflictingVersion(cloudProxy);
   facade().handleConflictForProxy(cloudProxy, [&](bool ok) { answers.push_back(ok); });
-  EXPECT_EQ(icloud->asked, 2);
+  EXPECT_EQ(icloud->conflictCalls, 2);
   EXPECT_FALSE(facade().findConflictingVersion(boxProxy));
   facade().handleConflictForProxy(boxProxy, [&](bool ok) { answers.push_back(ok); });
-  EXPECT_EQ(icloud->asked, 2);
+  EXPECT_EQ(icloud->conflictCalls, 2);
   EXPECT_EQ(answers, (std::vector<bool>{true, false}));
 }

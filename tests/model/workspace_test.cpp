@@ -2,9 +2,7 @@
 
 #include "model/idea_document.h"
 
-#include "support/memory_persistence_state.h"
-#include "support/recording_workspace_delegate.h"
-#include "support/virtual_main_queue.h"
+#include "support/memory_workspace.h"
 
 #include "../foundation/qt_printers.h"
 
@@ -12,8 +10,6 @@
 
 using namespace orrery;
 using orrery::testing::MemoryPersistenceState;
-using orrery::testing::RecordingWorkspaceDelegate;
-using orrery::testing::VirtualMainQueue;
 using Op = MemoryPersistenceState::Op;
 
 namespace {
@@ -31,7 +27,7 @@ QStringList identifiersOf(const ProxyList& list) {
   return identifiers;
 }
 
-class WorkspaceTest : public ::testing::Test {
+class WorkspaceTest : public ::testing::Test, protected orrery::testing::MemoryWorkspace {
  protected:
   // A workspace whose list holds the stored documents, reported as found.
   void startWithDocuments(const QStringList& identifiers) {
@@ -41,11 +37,6 @@ class WorkspaceTest : public ::testing::Test {
     delegate.events.clear();
   }
   QStringList listed() const { return identifiersOf(workspace->proxyListOrNilIfNotReady().value_or(ProxyList())); }
-
-  VirtualMainQueue main;
-  RecordingWorkspaceDelegate delegate;
-  std::shared_ptr<MemoryPersistenceState> engine = std::make_shared<MemoryPersistenceState>();
-  std::shared_ptr<Workspace> workspace = Workspace::create(engine, &delegate);
 };
 
 }  // namespace
@@ -242,23 +233,6 @@ TEST_F(WorkspaceTest, SavesRefreshTheProxyAndDeletesDropIt) {
   EXPECT_EQ(identifiersOf(engine->savedLists().back()), listed());
 }
 
-namespace {
-
-class ConflictingEngine final : public MemoryPersistenceState, public ConflictResolvingState {
- public:
-  std::shared_ptr<platform::FileVersion> findConflictingVersion(const IdeaProxyPtr&) override {
-    ++asked;
-    return nullptr;
-  }
-  void handleConflictForProxy(const IdeaProxyPtr&, std::function<void(bool)> completion) override {
-    ++asked;
-    completion(true);
-  }
-  int asked = 0;
-};
-
-}  // namespace
-
 TEST_F(WorkspaceTest, ConflictCallsReachOnlyAnEngineThatSettlesConflicts) {
   auto proxy = proxyFor("dropbox:/a.orrx");
   std::optional<bool> handled;
@@ -266,11 +240,11 @@ TEST_F(WorkspaceTest, ConflictCallsReachOnlyAnEngineThatSettlesConflicts) {
   workspace->handleConflictForProxy(proxy, [&](bool ok) { handled = ok; });
   EXPECT_EQ(handled, false);
 
-  auto cloud = std::make_shared<ConflictingEngine>();
+  auto cloud = std::make_shared<orrery::testing::ConflictResolvingMemoryState>();
   auto icloud = Workspace::create(cloud, &delegate);
   icloud->findConflictingVersion(proxy);
   icloud->handleConflictForProxy(proxy, [&](bool ok) { handled = ok; });
   EXPECT_EQ(handled, true);
-  EXPECT_EQ(cloud->asked, 2);
+  EXPECT_EQ(cloud->conflictCalls, 2);
   EXPECT_TRUE(icloud->description().contains("storage=MemoryPersistenceState"));
 }

@@ -228,4 +228,18 @@ class MemoryPersistenceState : public PersistenceState, public std::enable_share
   bool mLeft = false;
 };
 
+// The same engine with the iCloud engine's conflict calls, counting them.
+class ConflictResolvingMemoryState final : public MemoryPersistenceState, public ConflictResolvingState {
+ public:
+  std::shared_ptr<platform::FileVersion> findConflictingVersion(const IdeaProxyPtr&) override {
+    ++conflictCalls;
+    return nullptr;
+  }
+  void handleConflictForProxy(const IdeaProxyPtr&, std::function<void(bool)> completion) override {
+    ++conflictCalls;
+    completion(true);
+  }
+  int conflictCalls = 0;
+};
+
 }  // namespace orrery::testing
