@@ -42,7 +42,7 @@ class WorkspaceSearch : public std::enable_shared_from_this<WorkspaceSearch> {
   // Wait between looks at a list that is not complete yet, or while the user is busy.
   static constexpr double kRetryDelaySeconds = 0.5;
   // Text-map entries matched per turn of the main queue.
-  static constexpr std::size_t kMatchEntriesPerStep = 20000;
+  static constexpr std::size_t kMatchEntriesPerStep = 50000;
 
   // The host must outlive this object.
   static std::shared_ptr<WorkspaceSearch> create(SearchHost& host);
