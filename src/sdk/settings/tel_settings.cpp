@@ -18,9 +18,17 @@ TELSettings::Dictionary TELSettings::settingsDictionary() {
   std::stringstream buffer;
   buffer << in.rdbuf();
   std::string failure;
+  bool tooDeep = false;
   try {
-    auto parsed = nlohmann::json::parse(buffer.str());
-    if (parsed.is_object())
+    // Copying or printing a value recurses once per level: deeper nesting than any section
+    // needs is refused rather than left to exhaust a reader's stack.
+    auto parsed = nlohmann::json::parse(buffer.str(), [&](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+      if (depth > kMaxNestingDepth) tooDeep = true;
+      return !tooDeep;
+    });
+    if (tooDeep)
+      failure = "the settings are nested too deeply";
+    else if (parsed.is_object())
       mSettingsDictionary = std::make_shared<const nlohmann::json>(std::move(parsed));
     else
       failure = "the settings are not a JSON object";

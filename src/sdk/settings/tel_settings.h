@@ -15,13 +15,15 @@ namespace telemetry {
 class TELSettings {
  public:
   using Dictionary = std::shared_ptr<const nlohmann::json>;
+  // Files nested deeper than this are treated as invalid.
+  static constexpr int kMaxNestingDepth = 64;
 
   explicit TELSettings(std::string settingsPath);
 
   const std::string& settingsPath() const { return mSettingsPath; }
 
-  // The parsed file, or nothing when there is no file. A file that is not a JSON object is
-  // logged, deleted and read as absent.
+  // The parsed file, or nothing when there is no file. A file that is not a JSON object, or
+  // is nested too deeply, is logged, deleted and read as absent.
   Dictionary settingsDictionary();
   void clearSettingsDictionary();
 

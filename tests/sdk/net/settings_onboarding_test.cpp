@@ -288,5 +288,22 @@ TEST(SettingsFile, InvalidJSONIsDeletedAndReadsAsAbsent) {
   EXPECT_FALSE(settings.valueForKey("absent", "timeout").has_value());
 }
 
+TEST(SettingsFile, NestingTooDeepToReadSafelyIsRefusedLikeInvalidJSON) {
+  // Small enough to be downloaded, deep enough that walking it would exhaust the stack.
+  std::string path = std::string(std::getenv("TMPDIR")) + "/settings-deep.json";
+  const size_t depth = 1u << 20;
+  std::ofstream(path) << "{\"app\":{\"status\":\"new\",\"x\":" << std::string(depth, '[')
+                      << std::string(depth, ']') << "}}";
+  TELSettings settings(path);
+  CapturedConsole console;
+  EXPECT_FALSE(settings.appNeedsOnboarding());
+  EXPECT_EQ(settings.settingsDictionary(), nullptr);
+  EXPECT_TRUE(console.contains("[Telemetry] Could not load settings with error: "));
+  EXPECT_EQ(fileio::kindOf(path), fileio::FileKind::Missing);
+
+  std::ofstream(path) << R"({"app":{"status":"new","nested":{"a":[[{"b":[1,2]}]]}}})";
+  EXPECT_TRUE(settings.appNeedsOnboarding());
+}
+
 }  // namespace
 }  // namespace telemetry
