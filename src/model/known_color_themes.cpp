@@ -4,18 +4,18 @@ namespace orrery {
 
 namespace {
 
-struct ColorSpec {
+struct ColorEntry {
   const char* name;
   float hue, saturation, value;
   bool bright;
 };
 
-struct ThemeSpec {
+struct ThemeEntry {
   const char* name;
-  ColorSpec colors[7];
+  ColorEntry colors[7];
 };
 
-constexpr ThemeSpec kStandardThemes[] = {
+constexpr ThemeEntry kStandardThemes[] = {
     {"greens",
      {{"green0", 160, 0.67f, 0.52f, false},
       {"green1", 166, 0.81f, 0.61f, false},
@@ -50,7 +50,7 @@ constexpr ThemeSpec kStandardThemes[] = {
       {"violet6", 250, 0.04f, 0.66f, false}}},
 };
 
-constexpr ThemeSpec kBrightThemes[] = {
+constexpr ThemeEntry kBrightThemes[] = {
     {"bright1",
      {{"bright1_1", 207, 0.39f, 0.82f, false},
       {"bright1_2", 211, 0.5f, 0.4f, false},
@@ -85,9 +85,9 @@ constexpr ThemeSpec kBrightThemes[] = {
       {"bright4_7", 252, 0.02f, 0.82f, true}}},
 };
 
-ColorThemePtr makeTheme(const ThemeSpec& spec, bool standard) {
-  auto theme = std::make_shared<ColorTheme>(QString::fromLatin1(spec.name), standard);
-  for (const ColorSpec& c : spec.colors)
+ColorThemePtr makeTheme(const ThemeEntry& entry, bool standard) {
+  auto theme = std::make_shared<ColorTheme>(QString::fromLatin1(entry.name), standard);
+  for (const ColorEntry& c : entry.colors)
     theme->addColor(std::make_shared<const Color>(QString::fromLatin1(c.name), c.hue, c.saturation, c.value, 1.0f,
                                                   c.bright, theme));
   return theme;
@@ -106,11 +106,11 @@ KnownColorThemes::KnownColorThemes() {
 }
 
 void KnownColorThemes::createStandardThemes() {
-  for (const ThemeSpec& spec : kStandardThemes) addStandardTheme(makeTheme(spec, true));
+  for (const ThemeEntry& entry : kStandardThemes) addStandardTheme(makeTheme(entry, true));
 }
 
 void KnownColorThemes::createBrightThemes() {
-  for (const ThemeSpec& spec : kBrightThemes) addBrightTheme(makeTheme(spec, false));
+  for (const ThemeEntry& entry : kBrightThemes) addBrightTheme(makeTheme(entry, false));
 }
 
 void KnownColorThemes::addStandardTheme(const ColorThemePtr& theme) {

@@ -24,8 +24,10 @@ void BaseView::endLayout() {
 void BaseView::applyLayout() {
   if (Layouter* layouter = mLayouter.get()) layouter->applyLayout();
   const QRectF hostBounds = bounds();
+  // The list itself is walked; each part is copied before its block runs, so a block that
+  // removes a hosted view cannot pull the running block or its view out from under it.
   for (size_t i = 0; i < mParts.size(); ++i) {
-    ViewPart& part = mParts[i];
+    const ViewPart part = mParts[i];
     if (part.layoutBlock)
       part.layoutBlock(*part.view, hostBounds);
     else

@@ -1,7 +1,6 @@
 #include "foundation/views/container_view.h"
 
 #include "foundation/image_extensions.h"
-#include "foundation/views/view_extensions.h"
 
 namespace orrery {
 
@@ -21,12 +20,6 @@ ContainerView::ContainerView(const QString& namedView) {
   mExampleView = std::make_shared<ExampleView>(namedView);
   mExampleView->setHidden(true);
   addSubview(mExampleView);
-}
-
-void ContainerView::showExampleView() {
-  if (!mExampleView) return;
-  mExampleView->setHidden(false);
-  viewext::bringSubviewToFront(*this, mExampleView);
 }
 
 void ContainerView::applyLayout() {

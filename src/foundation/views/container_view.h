@@ -20,8 +20,6 @@ class ContainerView : public BaseView {
   explicit ContainerView(const QString& namedView);
 
   const std::shared_ptr<ExampleView>& exampleView() const { return mExampleView; }
-  // Shows the design overlay on request.
-  void showExampleView();
 
   void applyLayout() override;
   bool acceptsFirstResponder() const override { return false; }

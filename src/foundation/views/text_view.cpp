@@ -45,7 +45,10 @@ void TextView::sizeToFit() {
 }
 
 void TextView::sizeToFitWidth(double width) {
-  if (!mTextView) return;
+  if (!mTextView) {
+    setFrameSize(QSizeF(0, 0));  // nothing laid out yet
+    return;
+  }
   mTextView->setFrameSize(QSizeF(width, std::numeric_limits<float>::max()));
   const QSizeF used = mTextView->usedSize();
   const float wanted = static_cast<float>(used.width() + mInset.width());

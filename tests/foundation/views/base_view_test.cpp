@@ -94,6 +94,25 @@ TEST(BaseViewLayout, HostedViewsFollowTheHostInOrderAfterTheLayouter) {
   EXPECT_EQ(host->hostedParts().size(), 1u);
 }
 
+TEST(BaseViewLayout, ALayoutBlockThatDropsItsOwnViewEndsTheWalkSafely) {
+  auto host = std::make_shared<BaseView>(QRectF(0, 0, 100, 100));
+  auto leaving = std::make_shared<platform::View>();
+  auto staying = std::make_shared<platform::View>();
+  int calls = 0;
+  host->addHostedView(leaving, [&, big = std::string(64, 'x')](platform::View& v, const QRectF&) {
+    ++calls;
+    v.removeFromSuperview();  // erases this very part while its block runs
+    EXPECT_EQ(big.size(), 64u);  // the running block's captures are still alive
+  });
+  host->addHostedView(staying);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(leaving->superview(), nullptr);
+  ASSERT_EQ(host->hostedParts().size(), 1u);
+  EXPECT_EQ(host->hostedParts().front().view, staying);
+  host->setFrameSize(QSizeF(50, 40));
+  EXPECT_EQ(staying->frame(), QRectF(0, 0, 50, 40));
+}
+
 TEST(BaseViewAnimation, DisablingAnimationsReachesBaseViewsThroughBaseViewParentsOnly) {
   auto container = std::make_shared<BaseView>(QRectF(0, 0, 400, 400));
   auto middle = std::make_shared<BaseView>(QRectF(0, 0, 200, 200));

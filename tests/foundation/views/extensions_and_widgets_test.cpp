@@ -133,6 +133,9 @@ TEST(TextWidgets, LabelIsClickThroughAndKeepsItsFaceWhenResized) {
 TEST(TextWidgets, TextViewSizesToItsTextOrToAWidth) {
   TextView empty;
   EXPECT_EQ(empty.intrinsicContentSize(), QSizeF(0, 0));
+  empty.setFrame(QRectF(5, 5, 80, 30));
+  empty.sizeToFitWidth(300);  // nothing laid out yet: no size
+  EXPECT_EQ(empty.frame(), QRectF(5, 5, 0, 0));
 
   TextView shortText;
   shortText.setInset(QSizeF(5, 3));
