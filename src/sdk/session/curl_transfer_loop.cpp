@@ -224,6 +224,10 @@ bool configure(Transfer& t, const URLRequest& request) {
   for (const auto& [name, value] : request.allHTTPHeaderFields()) {
     // The body's real length is sent; a stated one could disagree with it.
     if (equalsIgnoringCase(name, "Content-Length")) continue;
+    // A line break would end the header early and let the rest pass as headers of its own.
+    if (name.empty() || name.find_first_of(":\r\n") != std::string::npos ||
+        value.find_first_of("\r\n") != std::string::npos)
+      continue;
     if (equalsIgnoringCase(name, "Content-Type")) hasContentType = true;
     std::string line = value.empty() ? name + ";" : name + ": " + value;
     t.headerList = curl_slist_append(t.headerList, line.c_str());

@@ -101,6 +101,8 @@ TEST_F(URLSessionTest, DataTaskDeliversBodyResponseAndAdditionalHeaders) {
 
   URLRequest request(server.origin() + "/hello?x=1", 10);
   request.setValue("from-request", "X-Extra");
+  // A line break in a header would smuggle in headers of its own; such a header is not sent.
+  request.setValue("harmless\r\nX-Smuggled: yes", "X-Broken");
   DataResult result = fetch(request);
   ASSERT_FALSE(result.error) << result.error->localizedDescription();
   EXPECT_EQ(result.body, "{\"a\":1}");
@@ -111,6 +113,8 @@ TEST_F(URLSessionTest, DataTaskDeliversBodyResponseAndAdditionalHeaders) {
   EXPECT_EQ(seen.target, "/hello?x=1");
   EXPECT_EQ(seen.header("X-Extra"), "from-request,from-config");
   EXPECT_EQ(seen.header("X-Fresh"), "only-config");
+  EXPECT_FALSE(seen.header("X-Smuggled").has_value());
+  EXPECT_FALSE(seen.header("X-Broken").has_value());
   EXPECT_EQ(delegate->challenges.load(), 1);
 }
 
