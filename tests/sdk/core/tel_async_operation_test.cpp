@@ -100,10 +100,10 @@ TEST(TELAsyncOperation, FinishesOnceUnderCancellationRaces) {
     op->setAsyncCompletion([&](const OptionalError&) { ++completions; });
     std::atomic<bool> go{false};
     std::vector<std::thread> threads;
-    threads.emplace_back([&] { while (!go) {} op->start(); });
-    threads.emplace_back([&] { while (!go) {} op->cancel(); });
-    for (int i = 0; i < 3; ++i) threads.emplace_back([&] { while (!go) {} op->finishWithError(std::nullopt); });
-    threads.emplace_back([&] { while (!go) {} op->markDone(); });
+    threads.emplace_back([&] { while (!go) std::this_thread::yield(); op->start(); });
+    threads.emplace_back([&] { while (!go) std::this_thread::yield(); op->cancel(); });
+    for (int i = 0; i < 3; ++i) threads.emplace_back([&] { while (!go) std::this_thread::yield(); op->finishWithError(std::nullopt); });
+    threads.emplace_back([&] { while (!go) std::this_thread::yield(); op->markDone(); });
     go = true;
     for (auto& t : threads) t.join();
     EXPECT_TRUE(op->isFinished());
