@@ -80,6 +80,10 @@ const std::shared_ptr<IdeaDocument>& IdeaProxy::doc() {
   return mDoc;
 }
 
+void IdeaProxy::keepDocumentOf(const IdeaProxy& previous) {
+  if (&previous != this && previous.mDoc && previous.mDocIdentifier == mDocIdentifier) mDoc = previous.mDoc;
+}
+
 DocumentLocation IdeaProxy::location() const { return IdeaDocument::locationFromIdentifier(mDocIdentifier); }
 
 void IdeaProxy::changeLocation(DocumentLocation location) {

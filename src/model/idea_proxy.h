@@ -45,6 +45,9 @@ class IdeaProxy final : public KeyedCodable {
   // The document object of this entry, made from docIdentifier on first use and kept.
   const std::shared_ptr<IdeaDocument>& doc();
   bool hasDoc() const { return static_cast<bool>(mDoc); }
+  // Takes over the document object of the entry this one replaces: a screen may have that
+  // object open, and a second object would be a second tree of the same file.
+  void keepDocumentOf(const IdeaProxy& previous);
   DocumentLocation location() const;
   // The document identifier, as the storage engines use it.
   const QString& fileURL() const { return mDocIdentifier; }

@@ -238,7 +238,9 @@ void Workspace::observeProxyList(const ProxyList& proxies, PersistenceState* sta
   ProxyList list;
   for (const IdeaProxyPtr& proxy : proxies) {
     if (!proxy || seen.contains(proxy->docIdentifier())) continue;
-    if (indexOfProxy(proxy->docIdentifier()) == kNotListed && !known.contains(proxy->docIdentifier())) continue;
+    const std::size_t listed = indexOfProxy(proxy->docIdentifier());
+    if (listed == kNotListed && !known.contains(proxy->docIdentifier())) continue;
+    if (listed != kNotListed) proxy->keepDocumentOf(*mIdeaProxies[listed]);
     seen.insert(proxy->docIdentifier());
     list.push_back(proxy);
   }
@@ -253,10 +255,12 @@ void Workspace::observeIdeaProxy(const IdeaProxyPtr& proxy, PersistenceState* st
   if (!isCurrent(state) || !proxy) return;
   const std::size_t index = indexOfProxy(proxy->docIdentifier());
   const bool replaced = index != kNotListed;
-  if (replaced)
+  if (replaced) {
+    proxy->keepDocumentOf(*mIdeaProxies[index]);
     mIdeaProxies[index] = proxy;
-  else
+  } else {
     mIdeaProxies.push_back(proxy);
+  }
   if (!mHasCompleteProxyList || !mDelegate) return;
   const IdeaProxyPtr copy = IdeaProxy::createWithProxy(*proxy);
   if (replaced)

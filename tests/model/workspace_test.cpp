@@ -96,6 +96,17 @@ TEST_F(WorkspaceTest, SingleReportsAfterTheListAreRelayedAsCopies) {
   EXPECT_TRUE(engine->savedLists().empty());
 }
 
+TEST_F(WorkspaceTest, EntriesTheEngineReplacesKeepTheirOpenDocumentObject) {
+  startWithDocuments({"iCloud:/a.orrx", "iCloud:/b.orrx"});
+  const auto open = workspace->findDocument("iCloud:/a.orrx");
+  ASSERT_TRUE(open);
+  engine->reportProxy(proxyFor("iCloud:/a.orrx", "changed"));
+  EXPECT_EQ(workspace->findDocument("iCloud:/a.orrx"), open);
+  engine->reportProxyList({proxyFor("iCloud:/b.orrx"), proxyFor("iCloud:/a.orrx", "again")});
+  EXPECT_EQ(workspace->findDocument("iCloud:/a.orrx"), open);
+  EXPECT_EQ(workspace->findProxy("iCloud:/a.orrx")->text(), "again");
+}
+
 TEST_F(WorkspaceTest, ReportsAfterCloseOrFromAnotherEngineChangeNothing) {
   startWithDocuments({"iCloud:/a.orrx"});
   auto stranger = std::make_shared<MemoryPersistenceState>();
