@@ -143,21 +143,24 @@ void CrossDocumentOperations::saveAndRelease(const std::shared_ptr<IdeaDocument>
 
 void CrossDocumentOperations::moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier,
                                              std::size_t index, DocumentLocation location, BoolCompletion completion) {
-  moveIdea(ideaIdentifier, docIdentifier, &CrossDocumentOperations::copyIdeaBefore, index, location,
-           std::move(completion));
+  consumeIdea(ideaIdentifier, docIdentifier,
+              [this, index, location](const IdeaPtr& idea, BoolCompletion placed) {
+                copyIdeaBefore(idea, index, location, std::move(placed));
+              },
+              std::move(completion));
 }
 
 void CrossDocumentOperations::moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier,
                                              std::size_t index, DocumentLocation location, BoolCompletion completion) {
-  moveIdea(ideaIdentifier, docIdentifier, &CrossDocumentOperations::copyIdeaInside, index, location,
-           std::move(completion));
-}
-
-void CrossDocumentOperations::moveIdea(const QString& ideaIdentifier, const QString& docIdentifier, CopyInto copy,
-                                       std::size_t index, DocumentLocation location, BoolCompletion completion) {
   consumeIdea(ideaIdentifier, docIdentifier,
-              [this, copy, index, location](const IdeaPtr& idea, BoolCompletion placed) {
-                (this->*copy)(idea, index, location, std::move(placed));
+              [this, docIdentifier, index, location](const IdeaPtr& idea, BoolCompletion placed) {
+                // A root moved into its own document would be deleted with that document, copy
+                // and all.
+                const std::optional<ProxyList> proxies = mController.proxyListForLocation(location);
+                const bool intoItself = proxies && index < proxies->size() && (*proxies)[index] &&
+                                        (*proxies)[index]->docIdentifier() == docIdentifier;
+                if (intoItself && !idea->parent()) return placed(false);
+                copyIdeaInside(idea, index, location, std::move(placed));
               },
               std::move(completion));
 }

@@ -51,16 +51,14 @@ class CrossDocumentOperations {
   // Removes the idea from the document and saves it; a null identifier or the root's
   // identifier deletes the whole document.
   void deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier, BoolCompletion completion);
+  // The copy is made first (through consumeIdea); the idea leaves its source only once the copy
+  // succeeded. A document's root is not moved inside its own document.
   void moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier, std::size_t index,
                       DocumentLocation location, BoolCompletion completion);
   void moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier, std::size_t index,
                       DocumentLocation location, BoolCompletion completion);
 
  private:
-  using CopyInto = void (CrossDocumentOperations::*)(const IdeaPtr&, std::size_t, DocumentLocation, BoolCompletion);
-  // The copy is made first; the idea leaves its source only once the copy succeeded.
-  void moveIdea(const QString& ideaIdentifier, const QString& docIdentifier, CopyInto copy, std::size_t index,
-                DocumentLocation location, BoolCompletion completion);
   // Saves, gives the token back without waiting, announces, and passes the result on.
   void saveAndRelease(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion done);
 

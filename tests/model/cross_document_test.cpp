@@ -206,6 +206,20 @@ TEST_F(CrossDocumentTest, AMoveCopiesFirstAndRemovesFromTheSourceLast) {
   EXPECT_EQ(shape(icloud->storedIdea(listed(DocumentLocationICloud).first())), "Box[Tasks[Shop,Budget]]");
 }
 
+TEST_F(CrossDocumentTest, ARootIsNotMovedInsideItsOwnDocument) {
+  ASSERT_EQ(listed(DocumentLocationICloud), (QStringList{"iCloud:/other.orrx", "iCloud:/plan.orrx"}));
+  // Otherwise the copy would go into the document that is then deleted as the root's source.
+  EXPECT_FALSE(run([&](auto done) { ops.moveIdeaInside(QString(), "iCloud:/plan.orrx", 1, DocumentLocationICloud, done); }));
+  const QString rootIdentifier = fetch(QString(), "iCloud:/plan.orrx")->identifier();
+  EXPECT_FALSE(run([&](auto done) { ops.moveIdeaInside(rootIdentifier, "iCloud:/plan.orrx", 1, DocumentLocationICloud, done); }));
+  EXPECT_EQ(shape(icloud->storedIdea("iCloud:/plan.orrx")), "Plan[Tasks[Shop,Budget],Notes,Budget]");
+  EXPECT_EQ(icloud->heldTokens("iCloud:/plan.orrx"), 0u);
+
+  // An idea below the root moves up to the root's first child.
+  EXPECT_TRUE(run([&](auto done) { ops.moveIdeaInside(mShopIdentifier, "iCloud:/plan.orrx", 1, DocumentLocationICloud, done); }));
+  EXPECT_EQ(shape(icloud->storedIdea("iCloud:/plan.orrx")), "Plan[Shop,Tasks[Budget],Notes,Budget]");
+}
+
 TEST_F(CrossDocumentTest, AFailureInTheMiddleLeavesTheIdeaInBothNeverInNone) {
   // The target cannot be written: the source stays as it was.
   dropbox->failNext(Op::Update);
