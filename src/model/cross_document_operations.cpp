@@ -18,10 +18,6 @@ CrossDocumentOperations::BoolCompletion orNothing(CrossDocumentOperations::BoolC
   };
 }
 
-bool isCloud(DocumentLocation location) {
-  return location == DocumentLocationICloud || location == DocumentLocationDropbox;
-}
-
 }  // namespace
 
 CrossDocumentOperations::CrossDocumentOperations(PersistenceController& controller, SaveAnnouncer announcer)
@@ -135,8 +131,10 @@ void CrossDocumentOperations::saveAndRelease(const std::shared_ptr<IdeaDocument>
   mController.saveDocument(doc, token, [this, doc, token, done](bool saved) {
     mController.releaseDocument(doc, token, nullptr);
     // The shared tree changed whether or not the write succeeded; a cloud workspace has told
-    // the screens of a successful save itself.
-    if (mAnnouncer && !(saved && isCloud(doc->location()))) mAnnouncer(doc);
+    // the screens of a successful save itself, as long as the document is still listed.
+    const PersistenceWorkspace* workspace = mController.workspaceForLocation(doc->location());
+    const bool toldByWorkspace = saved && workspace && workspace->findProxy(doc->docIdentifier());
+    if (mAnnouncer && !toldByWorkspace) mAnnouncer(doc);
     done(saved);
   });
 }

@@ -283,3 +283,18 @@ TEST_F(CrossDocumentTest, ChangesToTemporaryDocumentsAreAnnounced) {
   EXPECT_EQ(doc->tokenCount(), 1u);
   EXPECT_EQ(shape(fetch(QString(), doc->docIdentifier())), "Scratch");
 }
+
+TEST_F(CrossDocumentTest, ASaveOfADocumentThatLeftTheListIsStillAnnounced) {
+  dropbox->holdAnswers(true);
+  std::optional<bool> result;
+  ops.copyIdeaInside(Idea::createWithText("Pasted"), 0, DocumentLocationDropbox, [&](bool ok) { result = ok; });
+  ASSERT_EQ(dropbox->heldAnswerCount(), 1u);
+  dropbox->releaseHeldAnswers();
+  ASSERT_TRUE(main.runUntil([&] { return dropbox->heldAnswerCount() == 1 && dropbox->calls(Op::Update) == 1; }));
+  // Storage lost the document while it was being written: no workspace entry tells of the save.
+  dropbox->reportDeleted("dropbox:/box.orrx");
+  dropbox->releaseHeldAnswers();
+  ASSERT_TRUE(main.runUntil([&] { return result.has_value(); }));
+  EXPECT_TRUE(*result);
+  EXPECT_EQ(listener->events, (QStringList{"deleted dropbox:/box.orrx", "updated dropbox:/box.orrx"}));
+}
