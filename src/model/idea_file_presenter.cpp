@@ -2,6 +2,7 @@
 
 #include "model/idea_document.h"
 
+#include "foundation/data_extensions.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "platform/core/dispatch.h"
@@ -51,6 +52,9 @@ bool IdeaFilePresenter::readInto(const QString& path) {
   if (!owner) return false;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
+  // No document holds more than the largest JSON text we inflate; reading a bigger file
+  // whole could take more memory than there is.
+  if (file.size() > dataext::kMaxInflatedSize) return false;
   const QByteArray bytes = file.readAll();
   if (file.error() != QFileDevice::NoError) return false;
   switch (codecFor(mFileURL, *owner)) {

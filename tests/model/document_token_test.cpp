@@ -140,3 +140,16 @@ TEST_F(DocumentTokens, ICloudDocumentsAreWrittenAsPlainJSONAndOPMLFilesNeverOver
   EXPECT_FALSE(update(imported, token));
   EXPECT_EQ(testsupport::readAll(opmlPath), outline);
 }
+
+TEST_F(DocumentTokens, FilesTooLargeToBeADocumentAreRefusedUnread) {
+  // A sparse file far larger than memory: reading it whole would end the process.
+  const QString path = dir.filePath("huge.orrery");
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  if (!file.resize(qint64(1) << 40)) GTEST_SKIP() << "no sparse files here";
+  file.close();
+  auto doc = IdeaDocument::createWithIdentifier(IdeaDocument::docIdentifierFromPath(path, DocumentLocationLocalFile));
+  EXPECT_EQ(open(doc, QUrl::fromLocalFile(path)), 0);
+  EXPECT_FALSE(doc->isOpen());
+  EXPECT_FALSE(doc->idea());
+}
