@@ -1,5 +1,6 @@
 #include "app/local_document_import.h"
 #include "foundation/views/container_window.h"
+#include "model/file_utils.h"
 #include "platform/services/application_identity.h"
 #include "platform/services/qt_main_queue.h"
 
@@ -10,6 +11,8 @@ int main(int argc, char** argv) {
   platform::applyApplicationIdentity();
   platform::installQtMainQueue();
   orrery::installLocalDocumentImport();
+  // Scratch files of earlier runs go on a background queue, as at every start.
+  orrery::FileUtil::cleanTemporaryFilesDuringStartup();
   // Until the application shell exists, the window shows an empty container view.
   auto window = orrery::showContainerWindow(QStringLiteral("Orrery"));
   return app.exec();
