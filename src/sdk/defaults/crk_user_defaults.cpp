@@ -93,9 +93,11 @@ nlohmann::json CRKUserDefaults::dictionaryRepresentation() {
 }
 
 bool CRKUserDefaults::synchronize() {
-  const nlohmann::json snapshot = dictionaryRepresentation();
   bool written = false;
   mSynchronizationQueue.sync([&] {
+    // Copied here, in write order: a snapshot taken before another thread's write could
+    // otherwise land after it and put back older values.
+    const nlohmann::json snapshot = dictionaryRepresentation();
     std::string error;
     if (fileio::kindOf(mDirectory) != fileio::FileKind::Directory && !fileio::createDirectories(mDirectory, &error))
       consoleLog("[Telemetry:UserDefaults] failed to create directory with error:" + error);

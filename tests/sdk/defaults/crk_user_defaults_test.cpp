@@ -189,6 +189,25 @@ TEST_F(DefaultsStore, AnyThreadMayUseTheStore) {
   for (int t = 0; t < 4; ++t) EXPECT_EQ(reread->objectForKey("t" + std::to_string(t)), 49);
 }
 
+TEST_F(DefaultsStore, TheLastSynchronizationWritesEveryValueSetBeforeIt) {
+  // No final synchronize: whichever thread writes last must not put back an older snapshot.
+  for (int round = 0; round < 100; ++round) {
+    auto store = open();
+    store->removeAllObjects();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+      threads.emplace_back([&, t] {
+        store->setString("value", "r" + std::to_string(round) + "t" + std::to_string(t));
+        store->synchronize();
+      });
+    for (auto& th : threads) th.join();
+    auto reread = open();
+    for (int t = 0; t < 6; ++t)
+      ASSERT_EQ(reread->stringForKey("r" + std::to_string(round) + "t" + std::to_string(t)), "value")
+          << "round " << round << " thread " << t;
+  }
+}
+
 TEST_F(DefaultsStore, SharedStoreLivesUnderApplicationSupport) {
   EXPECT_EQ(CRKUserDefaults::generateDirectoryURLForBaseURL("/base", std::string("a_b")),
             std::string("/base/a_b/") + kSDKIdentifierPrefix);
