@@ -143,8 +143,6 @@ bool CRKURLSession::shouldInvokeDelegate(const CRKURLSessionTask& task) const {
 
 void CRKURLSession::onDelegateQueue(std::function<void()> block) { mDelegateQueue->addOperationWithBlock(std::move(block)); }
 
-void CRKURLSession::deliverCompletion(std::function<void()> block) { onDelegateQueue(std::move(block)); }
-
 void CRKURLSession::removeTaskFromSet(const CRKURLSessionTask& task) {
   std::shared_ptr<CRKURLSessionTask> removed;  // released outside the lock
   std::lock_guard lock(mMutex);
@@ -176,22 +174,17 @@ void CRKURLSession::taskDidReceiveData(CRKURLSessionDataTask& task, const std::v
 }
 
 void CRKURLSession::downloadTaskDidFinishDownloadingToURL(CRKURLSessionDownloadTask& task, const std::string& location) {
-  auto self = shared_from_this();
-  auto strongTask = std::static_pointer_cast<CRKURLSessionDownloadTask>(task.shared_from_this());
-  bool forward = shouldInvokeDelegate(task);
-  // Queued behind the task's completion block, which must see the file first.
-  onDelegateQueue([self, strongTask, location, forward] {
-    if (forward)
-      if (auto d = self->delegate()) d->URLSessionDownloadTaskDidFinishDownloadingToURL(*self, *strongTask, location);
-    strongTask->cleanup();
-  });
+  if (!shouldInvokeDelegate(task)) return;
+  if (auto d = delegate()) d->URLSessionDownloadTaskDidFinishDownloadingToURL(*this, task, location);
 }
 
-void CRKURLSession::taskDidCompleteWithError(CRKURLSessionTask& task, const OptionalError& error) {
+void CRKURLSession::taskDidCompleteWithError(CRKURLSessionTask& task, const OptionalError& error,
+                                             std::function<void()> first) {
   auto self = shared_from_this();
   auto strongTask = task.shared_from_this();
   bool forward = shouldInvokeDelegate(task);
-  onDelegateQueue([self, strongTask, error, forward] {
+  onDelegateQueue([self, strongTask, error, forward, first = std::move(first)] {
+    if (first) first();
     if (forward)
       if (auto d = self->delegate()) d->URLSessionTaskDidCompleteWithError(*self, *strongTask, error);
     self->removeTaskFromSet(*strongTask);

@@ -63,10 +63,13 @@ class CRKURLSession : public std::enable_shared_from_this<CRKURLSession> {
   // What tasks report, from their own queues.
   void taskDidReceiveResponse(CRKURLSessionDataTask& task, const URLResponse& response);
   void taskDidReceiveData(CRKURLSessionDataTask& task, const std::vector<std::uint8_t>& data);
+  // On the delegate queue: tells the delegate where the file is, when it may hear of the task.
   void downloadTaskDidFinishDownloadingToURL(CRKURLSessionDownloadTask& task, const std::string& location);
-  void taskDidCompleteWithError(CRKURLSessionTask& task, const OptionalError& error);
-  // Runs a task's completion block where delegate calls run.
-  void deliverCompletion(std::function<void()> block);
+  // One delegate-queue operation per finished task: `first` (the task's completion block and
+  // what goes with it), then the delegate hears of the completion, then the task leaves the
+  // set. Whoever saw the completion block run finds the task gone once the queue moves on.
+  void taskDidCompleteWithError(CRKURLSessionTask& task, const OptionalError& error,
+                                std::function<void()> first = {});
   // On the connection loop's thread: asks the delegate, waiting at most `wait` seconds.
   URLSessionAuthChallengeDisposition taskDidReceiveServerTrust(const std::shared_ptr<ServerTrust>& trust,
                                                                const std::string& host, int port, double wait);

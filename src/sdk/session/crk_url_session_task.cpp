@@ -162,15 +162,14 @@ void CRKURLSessionDataTask::complete() {
   if (mCompleted) return;
   mCompleted = true;
   auto session = delegate();
-  if (mCompletionHandler) {
-    auto block = [handler = std::move(mCompletionHandler), data = std::move(mData), response = response(),
-                  error = error()] { handler(data, response, error); };
-    if (session)
-      session->deliverCompletion(std::move(block));
-    else
-      block();
-  }
-  if (session) session->taskDidCompleteWithError(*this, error());
+  std::function<void()> block;
+  if (mCompletionHandler)
+    block = [handler = std::move(mCompletionHandler), data = std::move(mData), response = response(),
+             error = error()] { handler(data, response, error); };
+  if (session)
+    session->taskDidCompleteWithError(*this, error(), std::move(block));
+  else if (block)
+    block();
 }
 
 // ---- CRKURLSessionUploadTask ----
@@ -230,22 +229,22 @@ void CRKURLSessionDownloadTask::complete() {
   OptionalError failure = error();
   auto session = delegate();
   auto self = std::static_pointer_cast<CRKURLSessionDownloadTask>(shared_from_this());
-  if (mDownloadCompletionHandler) {
-    auto block = [self, handler = std::move(mDownloadCompletionHandler), response = response(), failure] {
+  std::function<void()> block;
+  if (mDownloadCompletionHandler)
+    block = [self, handler = std::move(mDownloadCompletionHandler), response = response(), failure] {
       handler(self->mTargetURL, response, failure);
     };
-    if (session)
-      session->deliverCompletion(std::move(block));
-    else
-      block();
-  }
   if (!session) {
+    if (block) block();
     cleanup();
     return;
   }
-  if (!failure) session->downloadTaskDidFinishDownloadingToURL(*this, mTargetURL);
-  else session->deliverCompletion([self] { self->cleanup(); });
-  session->taskDidCompleteWithError(*this, failure);
+  // The file lives until the block or the delegate has been told of it.
+  session->taskDidCompleteWithError(*this, failure, [self, session, block = std::move(block), failure] {
+    if (block) block();
+    if (!failure) session->downloadTaskDidFinishDownloadingToURL(*self, self->mTargetURL);
+    self->cleanup();
+  });
 }
 
 void CRKURLSessionDownloadTask::cleanup() { ::unlink(mTargetURL.c_str()); }
