@@ -88,7 +88,7 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // taken now, on the calling thread.
   void writeToLocalFileAt(const QUrl& url, BoolCompletion completion);
 
-  // Codec.
+  // Codec. The exports are empty for a document without a root idea.
   QByteArray exportAsPureJSONData() const;
   QByteArray exportAsOrreryData() const;
   bool loadFromJSONData(const QByteArray& data, DocumentError* error = nullptr);

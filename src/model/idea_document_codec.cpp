@@ -14,6 +14,8 @@
 namespace orrery {
 
 QByteArray IdeaDocument::exportAsPureJSONData() const {
+  // A file without a tree is refused on reading; writing one would lose the map unseen.
+  if (!mIdea) return {};
   IdeaDocumentDataObject object;
   object.fileFormatVersion = IdeaDocumentDataObject::kCurrentFileFormatVersion;
   object.dateModified = mDateModified.isValid() ? mDateModified : QDateTime::currentDateTimeUtc();
