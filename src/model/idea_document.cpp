@@ -137,6 +137,8 @@ void IdeaDocument::openFromURL(const QUrl& url, TokenCompletion completion) {
     if (completion) completion(token);
     return;
   }
+  // The text describes this read's failure only: a file that is gone has none.
+  mLastUserFriendlyError.clear();
   auto presenter = std::make_shared<IdeaFilePresenter>(url, weak_from_this());
   presenter->readWithCompletionHandler(
       [self = shared_from_this(), presenter, completion = std::move(completion)](bool success) mutable {
@@ -218,6 +220,7 @@ void IdeaDocument::closeWithToken(DocumentToken token, BoolCompletion completion
 
 void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion) {
   // The read itself is synchronous; the presenter is only needed while it runs.
+  mLastUserFriendlyError.clear();
   IdeaFilePresenter presenter(url, weak_from_this());
   presenter.readWithCompletionHandler(std::move(completion));
 }

@@ -3,6 +3,8 @@
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 
+#include "foundation/data_extensions.h"
+
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -175,4 +177,28 @@ TEST_F(DocumentTokens, ADocumentWithoutATreeIsNeverWritten) {
   back->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { read = ok; });
   ASSERT_TRUE(spinUntil([&] { return read; }));
   EXPECT_EQ(back->idea()->text(), "kept");
+}
+
+TEST_F(DocumentTokens, AReadThatFailsForWantOfAFileCarriesNoEarlierReason) {
+  const QString path = dir.filePath("future.orrery");
+  const QByteArray future = R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"identifier":"a","ideaType":1}}})";
+  ASSERT_TRUE(testsupport::writeAll(path, *dataext::zlibDeflate(future)));
+  auto doc = IdeaDocument::createWithIdentifier(IdeaDocument::docIdentifierFromPath(path, DocumentLocationLocalFile));
+  EXPECT_EQ(open(doc, QUrl::fromLocalFile(path)), 0);
+  EXPECT_FALSE(doc->lastUserFriendlyError().isEmpty());
+  // The caller shows its generic text for a missing file, not the last file's reason.
+  ASSERT_TRUE(QFile::remove(path));
+  EXPECT_EQ(open(doc, QUrl::fromLocalFile(path)), 0);
+  EXPECT_TRUE(doc->lastUserFriendlyError().isEmpty());
+  ASSERT_TRUE(testsupport::writeAll(path, *dataext::zlibDeflate(future)));
+  int read = -1;
+  doc->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { read = ok; });
+  ASSERT_TRUE(spinUntil([&] { return read >= 0; }));
+  EXPECT_FALSE(doc->lastUserFriendlyError().isEmpty());
+  ASSERT_TRUE(QFile::remove(path));
+  read = -1;
+  doc->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { read = ok; });
+  ASSERT_TRUE(spinUntil([&] { return read >= 0; }));
+  EXPECT_EQ(read, 0);
+  EXPECT_TRUE(doc->lastUserFriendlyError().isEmpty());
 }
