@@ -1,14 +1,14 @@
 #include "ui_test_env.h"
 
+#include "support/test_home.h"
+
 #include "platform/core/dispatch.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <utility>
 
 namespace uitest {
 namespace {
@@ -60,18 +60,8 @@ PresenterScope::~PresenterScope() { platform::setModalPresenter(mPrevious); }
 }  // namespace uitest
 
 int main(int argc, char** argv) {
-  // Every standard folder points into a fresh temporary folder: no test touches the real home.
   static QTemporaryDir home;
-  if (!home.isValid()) return 2;
-  const QString root = home.path();
-  const std::pair<const char*, QString> folders[] = {
-      {"HOME", root}, {"XDG_CONFIG_HOME", root + "/config"}, {"XDG_DATA_HOME", root + "/data"},
-      {"XDG_CACHE_HOME", root + "/cache"}, {"TMPDIR", root}};
-  for (const auto& [name, path] : folders) {
-    QDir().mkpath(path);
-    qputenv(name, path.toUtf8());
-  }
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (!home.isValid() || !testsupport::redirectStandardFolders(home.path())) return 2;
   QApplication app(argc, argv);
   QCoreApplication::setOrganizationName("Orrery");
   QCoreApplication::setApplicationName("Orrery");

@@ -1,0 +1,30 @@
+#pragma once
+// Points HOME, the XDG folders and the temporary folder at a fresh folder before Qt reads
+// them, so no test touches the real home folder.
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include <utility>
+
+namespace testsupport {
+
+inline bool redirectStandardFolders(const QString& root) {
+  const std::pair<const char*, QString> folders[] = {
+      {"HOME", root},
+      {"XDG_CONFIG_HOME", root + "/config"},
+      {"XDG_DATA_HOME", root + "/data"},
+      {"XDG_CACHE_HOME", root + "/cache"},
+      {"XDG_RUNTIME_DIR", root + "/runtime"},
+      {"TMPDIR", root + "/tmp"}};
+  for (const auto& [name, path] : folders) {
+    if (!QDir().mkpath(path)) return false;
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv(name, path.toUtf8());
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  return true;
+}
+
+}  // namespace testsupport
