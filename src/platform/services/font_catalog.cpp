@@ -36,6 +36,12 @@ const FontMapping* mappingFor(const QString& name) {
 
 }  // namespace
 
+void setFontSizeForDevice(QFont& font, double points, const QPaintDevice* device) {
+  if (!(points > 0)) points = 12.0;
+  const int dpi = device ? device->logicalDpiY() : 72;
+  font.setPointSizeF(points * 72.0 / (dpi > 0 ? dpi : 72));
+}
+
 QString mappedFontFamily(const QString& name) {
   const FontMapping* m = mappingFor(name);
   return m ? QString::fromLatin1(m->family) : name;

@@ -1,6 +1,8 @@
 #include "platform/services/font_catalog.h"
 
 #include <QFontInfo>
+#include <QFontMetricsF>
+#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,27 @@ TEST(FontCatalogTest, UnknownFamiliesAreNotInvented) {
   EXPECT_FALSE(platform::fontNamed("No Such Family 123", 12).has_value());
   EXPECT_EQ(platform::mappedFontFamily("DejaVu Sans"), "DejaVu Sans");
   EXPECT_TRUE(platform::fontNamed("DejaVu Sans", 12).has_value());
+}
+
+}  // namespace
+
+namespace {
+
+// A 12-point title must be as tall as 12 logical pixels in any image, whatever its dpi.
+TEST(FontCatalogTest, DeviceSizedFontsDrawTheirPointsAsLogicalPixels) {
+  for (int dpm : {3780, 5669}) {  // 96 and 144 dpi
+    QImage image(40, 40, QImage::Format_ARGB32_Premultiplied);
+    image.setDotsPerMeterX(dpm);
+    image.setDotsPerMeterY(dpm);
+    QFont font = *platform::fontNamed("Helvetica", 12);
+    platform::setFontSizeForDevice(font, 12, &image);
+    QFont reference("Liberation Sans");
+    reference.setPixelSize(12);
+    EXPECT_NEAR(QFontMetricsF(font, &image).height(), QFontMetricsF(reference, &image).height(), 0.5) << dpm;
+  }
+  QFont font;
+  platform::setFontSizeForDevice(font, 0, nullptr);
+  EXPECT_DOUBLE_EQ(font.pointSizeF(), 12.0);
 }
 
 }  // namespace
