@@ -268,16 +268,22 @@ bool CRKContextInitialize(const CRKContextInitData* initData) {
   // 7.
   group->async(global, [init] { CRKContextRecordMetadata(&init->data); });
 
-  // 8.
-  group->notify(global, [context] {
+  // 8. Runs once: from the group's notification, or here when the wait saw the group
+  // finish first, so a caller never finds the context unfinished after a timely start-up.
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  auto finish = [context, finished] {
+    if (finished->exchange(true)) return;
     std::atomic_thread_fence(std::memory_order_seq_cst);
     context->initialized = 1;
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (!CRKAllocatorProtect(context->allocator)) CRKLogWarn("Error: Memory protection failed\n");
-  });
+  };
+  group->notify(global, finish);
 
   // 9.
-  if (!group->wait(std::chrono::duration_cast<platform::Millis>(kInitializeTimeout))) {
+  if (group->wait(std::chrono::duration_cast<platform::Millis>(kInitializeTimeout))) {
+    finish();
+  } else {
     CRKLogWarn("Error: Delayed initialization\n");
   }
   return true;
