@@ -105,7 +105,9 @@ struct CRKDwarfRules {
 bool CRKDwarfCIEIsValid(const CRKDwarfCIE* cie);
 bool CRKDwarfCIEHasAugmentationData(const CRKDwarfCIE* cie);
 bool CRKDwarfParseCIERecord(CRKDwarfCIE* cie, uint64_t address, uint64_t sectionEnd);
-bool CRKDwarfParseFDERecord(CRKDwarfFDE* fde, bool parseCIE, CRKDwarfCIE* cie, uint64_t address, uint64_t sectionEnd);
+// The FDE's CIE must lie inside [sectionStart, sectionEnd) too.
+bool CRKDwarfParseFDERecord(CRKDwarfFDE* fde, bool parseCIE, CRKDwarfCIE* cie, uint64_t address, uint64_t sectionStart,
+                            uint64_t sectionEnd);
 bool CRKDwarfParseFDEAtOffset(CRKDwarfFDE* fde, uint64_t ehFrame, uint64_t offset, uint64_t sectionEnd);
 
 // Runs instructions until one would move the location past `pcOffset` (the row that

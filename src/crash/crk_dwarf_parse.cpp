@@ -210,8 +210,9 @@ bool CRKDwarfParseCIERecord(CRKDwarfCIE* cie, uint64_t address, uint64_t section
   return true;
 }
 
-bool CRKDwarfParseFDERecord(CRKDwarfFDE* fde, bool parseCIE, CRKDwarfCIE* cie, uint64_t address, uint64_t sectionEnd) {
-  if (!fde) return false;
+bool CRKDwarfParseFDERecord(CRKDwarfFDE* fde, bool parseCIE, CRKDwarfCIE* cie, uint64_t address, uint64_t sectionStart,
+                            uint64_t sectionEnd) {
+  if (!fde || address < sectionStart) return false;
   *fde = CRKDwarfFDE{};
   CRKDwarfCursor c{address, sectionEnd};
   bool empty = false;
@@ -226,7 +227,7 @@ bool CRKDwarfParseFDERecord(CRKDwarfFDE* fde, bool parseCIE, CRKDwarfCIE* cie, u
     CRKLogWarn("Error: CIE offset invalid\n");
     return false;
   }
-  if (fde->ciePointer > pointerField) return false;
+  if (fde->ciePointer > pointerField - sectionStart) return false;  // the CIE would lie before the section
   if (parseCIE) {
     if (!CRKDwarfParseCIERecord(&fde->cie, pointerField - fde->ciePointer, sectionEnd)) {
       CRKLogWarn("Error: Unable to parse CIE record\n");
@@ -260,8 +261,8 @@ bool CRKDwarfParseFDERecord(CRKDwarfFDE* fde, bool parseCIE, CRKDwarfCIE* cie, u
 }
 
 bool CRKDwarfParseFDEAtOffset(CRKDwarfFDE* fde, uint64_t ehFrame, uint64_t offset, uint64_t sectionEnd) {
-  if (ehFrame == 0 || offset > sectionEnd - ehFrame) return false;
-  return CRKDwarfParseFDERecord(fde, true, nullptr, ehFrame + offset, sectionEnd);
+  if (ehFrame == 0 || ehFrame > sectionEnd || offset > sectionEnd - ehFrame) return false;
+  return CRKDwarfParseFDERecord(fde, true, nullptr, ehFrame + offset, ehFrame, sectionEnd);
 }
 
 }  // namespace telemetry

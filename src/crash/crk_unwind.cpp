@@ -152,7 +152,7 @@ int CRKUnwindWithEhFrameHeader(const CRKBinaryImageNode* node, CRKUnwindCursor* 
   if (e.failed || start > lookupPC) return 0;
   if (fdeAddress < node->ehFrame || fdeAddress >= node->ehFrameEnd) return 0;
   CRKDwarfFDE fde;
-  if (!CRKDwarfParseFDERecord(&fde, true, nullptr, fdeAddress, node->ehFrameEnd)) return 0;
+  if (!CRKDwarfParseFDERecord(&fde, true, nullptr, fdeAddress, node->ehFrame, node->ehFrameEnd)) return 0;
   if (lookupPC < fde.pcStart || lookupPC - fde.pcStart >= fde.pcRange) return 0;
   switch (CRKDwarfUnwindComputeRegisters(&fde, &cursor->context, lookupPC)) {
     case CRKDwarfStep::kStepped:
