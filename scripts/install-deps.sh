@@ -13,6 +13,7 @@ PACKAGES=(
   xvfb xauth
   fonts-noto-color-emoji fonts-dejavu-core fonts-liberation2
   python3
+  gdb
 )
 
 missing=()

@@ -27,6 +27,9 @@ bool stackScan(CRKUnwindCursor* cursor) {
   const uint64_t end = fp > sp && fp - sp <= kMaxScan ? fp : sp + kScanWithoutFrame;
   uint64_t found = 0, at = 0;
   if (!CRKUnwindFirstExecutableAddress(sp, end, &found, &at)) return false;
+  // The return address sits right above the frame record rbp points at: the function
+  // built a frame, so the frame-pointer step also restores the caller's rbp.
+  if (at == fp + 8) return CRKCompactUnwindBPFrame(cursor);
   cursor->context.ss.rip = found;
   // The caller's stack starts above the return address found.
   cursor->context.ss.rsp = at + 8;
