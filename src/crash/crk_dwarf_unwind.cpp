@@ -1,5 +1,6 @@
 // Call-frame instructions, register rules and the caller's registers.
 
+#include <climits>
 #include <cstring>
 
 #include "crash/crk_dwarf.h"
@@ -307,11 +308,27 @@ uint64_t CRKDwarfGetSavedRegister(const CRKThreadContext* context, uint64_t cfa,
 bool CRKDwarfUnwindAssignRegisters(const CRKDwarfRules* rules, const CRKThreadContext* context, uint64_t cfa,
                                    uint64_t sectionEnd, CRKThreadContext* out) {
   *out = *context;
+  // Registers saved near the CFA are read in one checked read: each read is a system call.
+  constexpr int64_t kSpan = 256;
+  int64_t low = INT64_MAX, high = INT64_MIN;
+  bool aligned = true;
+  for (const CRKDwarfRule& rule : rules->row.registers) {
+    if (rule.kind != kCRKRuleOffset) continue;
+    aligned = aligned && (low == INT64_MAX || (rule.value - low) % 8 == 0);
+    low = rule.value < low ? rule.value : low;
+    high = rule.value > high ? rule.value : high;
+  }
+  uint64_t saved[kSpan / 8];
+  const bool haveSpan = aligned && low <= high && high - low < kSpan &&
+                        CRKReadMemory(reinterpret_cast<const void*>(cfa + static_cast<uint64_t>(low)), saved,
+                                      static_cast<size_t>(high - low + 8));
   for (uint64_t reg = 0; reg < kCRKDwarfRegisterCount; ++reg) {
     const CRKDwarfRule& rule = rules->row.registers[reg];
     if (rule.kind == kCRKRuleUnchanged || rule.kind == kCRKRuleUndefined) continue;
-    bool ok = false;
-    const uint64_t value = CRKDwarfGetSavedRegister(context, cfa, rule, sectionEnd, &ok);
+    bool ok = true;
+    const uint64_t value = haveSpan && rule.kind == kCRKRuleOffset
+                               ? saved[(rule.value - low) / 8]
+                               : CRKDwarfGetSavedRegister(context, cfa, rule, sectionEnd, &ok);
     if (!ok || !CRKDwarfUnwindSetRegisterValue(out, reg, value)) {
       CRKLogWarn("Error: Unable to restore register value\n");
       return false;
