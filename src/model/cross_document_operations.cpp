@@ -132,7 +132,7 @@ void CrossDocumentOperations::saveAndRelease(const std::shared_ptr<IdeaDocument>
     mController.releaseDocument(doc, token, nullptr);
     // The shared tree changed whether or not the write succeeded; a cloud workspace has told
     // the screens of a successful save itself, as long as the document is still listed.
-    const PersistenceWorkspace* workspace = mController.workspaceForLocation(doc->location());
+    const WorkspaceInterface* workspace = mController.workspaceForLocation(doc->location());
     const bool toldByWorkspace = saved && workspace && workspace->findProxy(doc->docIdentifier());
     if (mAnnouncer && !toldByWorkspace) mAnnouncer(doc);
     done(saved);
