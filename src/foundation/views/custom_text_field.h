@@ -8,6 +8,7 @@
 #include "platform/ui/native_host_view.h"
 
 #include <QString>
+#include <QWidget>
 
 #include <functional>
 #include <memory>
