@@ -1,7 +1,7 @@
 #include "model/idea_document.h"
 
 #include "model/idea_file_presenter.h"
-#include "model/persistence_controller.h"
+#include "model/document_file_writer.h"
 
 #include "foundation/logging.h"
 #include "platform/core/dispatch.h"
@@ -225,10 +225,16 @@ void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion) {
   presenter.readWithCompletionHandler(std::move(completion));
 }
 
+platform::Queue& IdeaDocument::workQueue() {
+  if (mWorkQueue) return *mWorkQueue;
+  if (!mOwnQueue) mOwnQueue = std::make_unique<platform::SerialQueue>("orrery.document");
+  return *mOwnQueue;
+}
+
 void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion) {
   const QByteArray bytes = exportAsOrreryData();
   const QString path = url.toLocalFile();
-  PersistenceController::singleton().workQueue().async([bytes, path, completion = std::move(completion)] {
+  workQueue().async([bytes, path, completion = std::move(completion)] {
     bool written = false;
     if (!bytes.isEmpty()) {
       platform::FileCoordinator coordinator;

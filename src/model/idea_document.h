@@ -7,6 +7,8 @@
 
 #include "model/document_location.h"
 
+#include "platform/core/dispatch.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -69,6 +71,12 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   const QDateTime& dateModified() const { return mDateModified; }
   void setDateModified(const QDateTime& date) { mDateModified = date; }
 
+  // The queue that carries this document's file writes: the persistence facade's, handed over
+  // when the facade makes or takes the document (it must outlive the document). A document
+  // nobody handed one to makes a queue of its own at its first write.
+  void setWorkQueue(platform::Queue* queue) { mWorkQueue = queue; }
+  platform::Queue& workQueue();
+
   QString exportFileName() const;
   QString documentWindowName() const;
 
@@ -116,6 +124,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // created a file of that name first.
   bool mNameIsOurs = false;
   bool mCreateInFlight = false;
+  platform::Queue* mWorkQueue = nullptr;
+  std::unique_ptr<platform::SerialQueue> mOwnQueue;
 };
 
 }  // namespace orrery
