@@ -148,6 +148,14 @@ void PersistenceController::rememberObject(const std::shared_ptr<IdeaDocument>& 
   }
   mDocumentObjects.insert(doc->docIdentifier(), doc);
   doc->setWorkQueue(&mQueue);
+  doc->setSaveAnnouncer([this](const std::shared_ptr<IdeaDocument>& saved) { announceDocumentChange(saved); });
+}
+
+void PersistenceController::drainSaves() {
+  // Saves that wait behind a running one are started now rather than after it ends; the
+  // queue is serial, so they still reach the file in order.
+  for (const auto& doc : mRegisteredDocuments) doc->startWaitingSave();
+  mQueue.drain();
 }
 
 void PersistenceController::registerOpen(const std::shared_ptr<IdeaDocument>& doc, const QString& previousIdentifier) {
