@@ -102,7 +102,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, std::function<void(File
   // and writing happen on the work queue.
   auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive,
                 identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
-                completion = std::move(completion)] {
+                completion = std::move(completion)]() mutable {
     FileWriteResult result = FileWriteResult::Failed;
     QString reason;
     const QByteArray bytes = snapshot.encode(compressed);
@@ -117,7 +117,9 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, std::function<void(File
           path, [&](const QString& p) { result = doWriteToURL(p, bytes, exclusive, &reason); }, &refusal);
       if (!granted) reason = refusal;
     }
-    platform::mainQueue().async([weakOwner, result, reason, completion] {
+    // The completion (and whatever document it holds) moves to the main queue, so nothing on
+    // this thread keeps the document alive once the main queue has seen the result.
+    platform::mainQueue().async([weakOwner, result, reason, completion = std::move(completion)] {
       if (result == FileWriteResult::Failed)
         if (auto owner = weakOwner.lock()) owner->noteWriteFailure(reason);
       if (completion) completion(result);
