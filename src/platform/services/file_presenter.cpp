@@ -53,6 +53,8 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
 
   mutable std::mutex mutex;
   std::vector<Entry> entries;
+  // Files this process is writing right now (writes on a work queue), with their writer count.
+  std::map<QString, int> writing;
   uint64_t nextId = 1;
   QFileSystemWatcher* watcher = nullptr;  // lives on the Qt main thread; never deleted
 
@@ -124,6 +126,8 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
       std::lock_guard lock(mutex);
       for (Entry& e : entries) {
         if (!path.isNull() && e.folder != path && e.key != path) continue;
+        // Half of our own write (a staging file, the rename); fileWritten settles it.
+        if (writing.count(e.key)) continue;
         FileStamp now = FileStamp::of(e.key);
         if (now.exists) rewatch.push_back(e.key);
         if (now == e.known) continue;
@@ -184,12 +188,18 @@ bool FilePresenterRegistry::isRegistered(const FilePresenter* presenter) const {
   return false;
 }
 
+void FilePresenterRegistry::writeBegins(const QString& key) {
+  std::lock_guard lock(mImpl->mutex);
+  mImpl->writing[key]++;
+}
+
 void FilePresenterRegistry::fileWritten(const QString& key, const FilePresenter* writer) {
   const FileStamp now = FileStamp::of(key);
   bool watchFile = false;
   QString folder;
   {
     std::lock_guard lock(mImpl->mutex);
+    if (auto it = mImpl->writing.find(key); it != mImpl->writing.end() && --it->second <= 0) mImpl->writing.erase(it);
     for (auto& e : mImpl->entries) {
       if (e.key != key) continue;
       const bool changed = !(e.known == now);

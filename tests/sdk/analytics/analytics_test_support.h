@@ -1,0 +1,105 @@
+#pragma once
+// Shared pieces of the analytics tests: a fresh folder per test, Python 3 as an independent
+// reader of what the SDK writes, and the console lines the SDK wrote meanwhile.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <mutex>
+
+#include "sdk/core/console.h"
+#include "sdk/core/standard_paths.h"
+
+namespace telemetry::test {
+
+// A new empty folder under the test's temporary folder, removed with everything in it.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string templ = paths::join(paths::temporaryDirectory(), "analytics-XXXXXX");
+    mPath = ::mkdtemp(templ.data()) ? templ : std::string();
+  }
+  ~ScratchFolder() {
+    if (!mPath.empty()) (void)std::system(("chmod -R u+rwx '" + mPath + "'; rm -rf '" + mPath + "'").c_str());
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& path() const { return mPath; }
+  std::string operator/(const std::string& name) const { return mPath + "/" + name; }
+
+ private:
+  std::string mPath;
+};
+
+inline std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void writeText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline bool exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Collects the SDK's console lines while it lives.
+class ConsoleLines {
+ public:
+  ConsoleLines() {
+    mPrevious = setConsoleSink([this](const std::string& line) {
+      std::lock_guard lock(mMutex);
+      mLines.push_back(line);
+    });
+  }
+  ~ConsoleLines() { setConsoleSink(mPrevious); }
+  ConsoleLines(const ConsoleLines&) = delete;
+  ConsoleLines& operator=(const ConsoleLines&) = delete;
+  std::vector<std::string> lines() {
+    std::lock_guard lock(mMutex);
+    return mLines;
+  }
+  int count(const std::string& text) {
+    int n = 0;
+    for (const auto& line : lines())
+      if (line.find(text) != std::string::npos) ++n;
+    return n;
+  }
+
+ private:
+  std::mutex mMutex;
+  std::vector<std::string> mLines;
+  ConsoleSink mPrevious;
+};
+
+// Runs a Python 3 script with the given arguments and answers what it printed.
+inline std::string runPython(const std::string& script, const std::vector<std::string>& args = {}) {
+  static int counter = 0;
+  std::string file = paths::join(paths::temporaryDirectory(),
+                                 "analytics-check-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".py");
+  writeText(file, script);
+  std::string command = "python3 '" + file + "'";
+  for (const auto& a : args) command += " '" + a + "'";
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+  }
+  ::unlink(file.c_str());
+  return out;
+}
+
+}  // namespace telemetry::test
