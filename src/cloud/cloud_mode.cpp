@@ -246,16 +246,12 @@ void CloudMode::doHandleQueryResultsFromIndex(std::size_t index, const std::shar
     return;
   }
   mFilesFound.insert(item.fsName);
-  PersistenceController::singleton().workQueue().async([weakSelf, item, next] {
-    const QString identifier = IdeaDocument::docIdentifierFromPath(item.fsName, DocumentLocationICloud);
-    platform::MetadataQuery::startDownloadingUbiquitousItem(item.path);
-    platform::mainQueue().async([weakSelf, identifier, next] {
-      auto self = weakSelf.lock();
-      if (!self) return;
-      self->report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(identifier, self.get()); });
-      next();
-    });
-  });
+  // Naming the document is all the work there is: nothing to download from a local folder, so
+  // no trip to the work queue, and still one result per main-queue turn.
+  platform::MetadataQuery::startDownloadingUbiquitousItem(item.path);
+  const QString identifier = IdeaDocument::docIdentifierFromPath(item.fsName, DocumentLocationICloud);
+  report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(identifier, this); });
+  platform::mainQueue().async(std::move(next));
 }
 
 void CloudMode::stopQueries() {

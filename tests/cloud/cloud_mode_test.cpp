@@ -31,17 +31,25 @@ namespace {
 // What an engine reports, one line each.
 class EngineRecorder final : public PersistenceStateDelegate {
  public:
-  void statusChange(std::int64_t code, PersistenceState*) override { events << QString("status %1").arg(code); }
+  void statusChange(std::int64_t code, PersistenceState*) override {
+    events << QString("status %1").arg(code);
+    if (onStatus) onStatus(code);
+  }
   void observeProxyList(const ProxyList& proxies, PersistenceState*) override {
     events << QString("list %1").arg(proxies.size());
     lastList = proxies;
   }
-  void foundIdeaDocument(const QString& docIdentifier, PersistenceState*) override { events << "found " + docIdentifier; }
+  void foundIdeaDocument(const QString& docIdentifier, PersistenceState*) override {
+    events << "found " + docIdentifier;
+    if (onFound) onFound();
+  }
   int count(const QString& event) const { return int(events.count(event)); }
   QStringList found() const { return events.filter("found "); }
 
   QStringList events;
   ProxyList lastList;
+  std::function<void()> onFound;
+  std::function<void(std::int64_t)> onStatus;
 };
 
 class CloudModeTest : public ::testing::Test {
@@ -186,11 +194,13 @@ TEST_F(CloudModeTest, AnUnreadableIndexIsReadAgainEveryThreeSeconds) {
 TEST_F(CloudModeTest, AWalkReplacedByANewerQueryStopsSilently) {
   CloudContainerFixture container;
   container.addDocuments(30);
+  // Mid-walk, another instance wrote the index: a fresh documents query replaces the walk.
+  recorder->onFound = [&] {
+    if (recorder->found().size() != 2) return;
+    platform::NotificationCenter::defaultCenter().post(IndexDocumentChangedNotification,
+                                                       mode->subscribedIndexDocument().get());
+  };
   start();
-  ASSERT_TRUE(main.runUntil([&] { return recorder->found().size() >= 2; }));
-  // Another instance wrote the index: a fresh documents query replaces the running walk.
-  platform::NotificationCenter::defaultCenter().post(IndexDocumentChangedNotification,
-                                                     mode->subscribedIndexDocument().get());
   ASSERT_TRUE(waitFor("status 5"));
   settle();
   EXPECT_EQ(recorder->count("status 5"), 1);
@@ -208,12 +218,16 @@ TEST_F(CloudModeTest, NothingHappensAfterLeavingState) {
   settle();
   EXPECT_TRUE(recorder->events.isEmpty());
 
-  // Left while retrying the index, and while walking.
+  // Left while retrying the index, and while the queries run.
   for (bool goodIndex : {false, true}) {
     if (goodIndex) container.writeIndex();
     recorder->events.clear();
+    recorder->onStatus = [&](std::int64_t code) {
+      if (goodIndex && code == 4) mode->leaveState();
+    };
     start();
     ASSERT_TRUE(waitFor("status 4"));
+    settle();
     mode->leaveState();
     platform::NotificationCenter::defaultCenter().post(platform::kUbiquityIdentityDidChangeNotification);
     settle();
