@@ -2,8 +2,10 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "sdk/analytics/ana_logger.h"
@@ -43,6 +45,14 @@ ANAFileUtils::Time ANAFileUtils::fileCreatedDateAtURL(const std::string& path, T
   if (::stat(path.c_str(), &st) != 0) return fallback;
   return Time(std::chrono::duration_cast<Time::duration>(std::chrono::seconds(st.st_mtim.tv_sec) +
                                                          std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+}
+
+bool ANAFileUtils::writeStageFile(const std::string& path,
+                                  const std::function<bool(const std::string& temporaryPath)>& write) {
+  const std::string temporary = temporaryPathFor(path);
+  if (write(temporary) && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
 }
 
 std::string ANAFileUtils::lastPathComponent(const std::string& path) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -23,6 +24,14 @@ class ANAFileUtils {
   static uint64_t fileSizeAtURL(const std::string& path);
   // Stage files are written once, so their modification time is their creation time.
   static Time fileCreatedDateAtURL(const std::string& path, Time fallback);
+
+  // Where a stage writes before its output is complete: another extension, so no reader
+  // takes it for a stage file and the start-up clean-up sweeps what a killed stage left.
+  static std::string temporaryPathFor(const std::string& path) { return path + "." + kTemporaryExtension; }
+  static constexpr const char* kTemporaryExtension = "partial";
+  // Runs `write` on the temporary path, then renames its output into place; on any failure
+  // removes the temporary file. True when `path` now holds the complete output.
+  static bool writeStageFile(const std::string& path, const std::function<bool(const std::string& temporaryPath)>& write);
 
   // The text after the last "." of the last path component ("" for none or a leading dot).
   static std::string pathExtension(const std::string& path);

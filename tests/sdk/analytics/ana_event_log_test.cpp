@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "analytics_test_support.h"
 #include "sdk/analytics/ana_crash_metadata.h"
 #include "sdk/analytics/ana_custom_event.h"
@@ -47,21 +42,6 @@ bool writeEvent(const std::shared_ptr<ANAEvent>& event, const std::string& path,
   auto op = std::make_shared<ANAWriteEventOperation>(event, metadata, path);
   op->start();
   return op->success();
-}
-
-// Runs `body` in a child process whose files may grow to `limit` bytes; answers its exit
-// status. With `ignoreSignal` the write fails with EFBIG, without it the child is killed.
-int inChildWithFileLimit(rlim_t limit, bool ignoreSignal, const std::function<bool()>& body) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
-    rlimit r{limit, limit};
-    ::setrlimit(RLIMIT_FSIZE, &r);
-    ::_exit(body() ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return status;
 }
 
 }  // namespace
@@ -161,7 +141,7 @@ TEST(AnalyticsEventLog, AWriteFailingPartWayLeavesOnlyWholeLines) {
   const std::string before = test::readText(log);
   auto big = ANACustomEvent::create("big", Json{{"text", std::string(90, 'x')}});
 
-  int status = inChildWithFileLimit(before.size() + 40, /*ignoreSignal=*/true, [&] { return writeEvent(big, log); });
+  int status = test::runInChild({.fileSizeLimit = before.size() + 40}, [&] { return writeEvent(big, log); });
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1) << "the write reports failure";
   EXPECT_EQ(test::readText(log), before) << "the partial line is cut away";
@@ -172,11 +152,10 @@ TEST(AnalyticsEventLog, AWriteFailingPartWayLeavesOnlyWholeLines) {
   {
     test::ScratchFolder probe;
     writeEvent(ANALifecycleEvent::appLaunchedEvent(), probe / "p.log");
-    Json read = readLogWithPython(probe / "p.log");
     metadataOnly = test::readText(probe / "p.log");
     metadataOnly = metadataOnly.substr(0, metadataOnly.find('\n') + 1);
   }
-  status = inChildWithFileLimit(metadataOnly.size() + 60, /*ignoreSignal=*/true, [&] { return writeEvent(big, fresh); });
+  status = test::runInChild({.fileSizeLimit = metadataOnly.size() + 60}, [&] { return writeEvent(big, fresh); });
   EXPECT_EQ(WEXITSTATUS(status), 1);
   Json read = readLogWithPython(fresh);
   EXPECT_TRUE(read["whole"].get<bool>());
@@ -190,7 +169,7 @@ TEST(AnalyticsEventLog, ALineLeftByAKilledWriterIsDroppedBeforeTheNextOne) {
   ASSERT_TRUE(writeEvent(ANALifecycleEvent::appLaunchedEvent(), log));
   const std::string before = test::readText(log);
   auto big = ANACustomEvent::create("big", Json{{"text", std::string(90, 'x')}});
-  int status = inChildWithFileLimit(before.size() + 40, /*ignoreSignal=*/false, [&] { return writeEvent(big, log); });
+  int status = test::runInChild({.fileSizeLimit = before.size() + 40, .killedByLimit = true}, [&] { return writeEvent(big, log); });
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
   ASSERT_EQ(test::readText(log).size(), before.size() + 40) << "the killed writer left part of a line";
