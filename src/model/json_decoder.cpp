@@ -83,17 +83,19 @@ std::shared_ptr<KeyedCodable> JSONDecoder::decodeWith(const KeyedClassRegistry::
 
 std::vector<std::shared_ptr<KeyedCodable>> JSONDecoder::decodeArray(const QJsonArray& array,
                                                                     const QString& name) {
-  if (array.isEmpty() || !array.first().isObject()) return {};
+  if (array.isEmpty()) return {};
   const auto arrayClass = classForKey(name);
   const QJsonObject first = array.first().toObject();
 
-  // Either the elements themselves, or the wrapped form: one object whose only member holds them.
+  // Either the elements themselves, or the wrapped form: the array's one object, whose only
+  // member holds them. An array of several elements is never wrapped, so a damaged first
+  // element cannot hide the others.
   QJsonArray elements;
   QString elementName = QStringLiteral("object");
   const bool unknownClass = !arrayClass && first.size() == 1 &&
                             first.constBegin().key() != QLatin1String("string") &&
                             !classForKey(first.constBegin().key());
-  if (first.size() >= 2 || unknownClass) {
+  if (array.size() > 1 || first.size() >= 2 || unknownClass) {
     elements = array;
   } else {
     if (first.isEmpty()) return {};

@@ -1,6 +1,6 @@
 #pragma once
 // Certificates made at test time: a throw-away certificate authority and the server
-// certificates it issues, so the SDK's pinning can be exercised against loopback servers.
+// certificates it issues, so certificate pinning and TLS clients can be exercised against loopback servers.
 
 #include <cstdint>
 #include <memory>
@@ -10,7 +10,7 @@
 typedef struct x509_st X509;
 typedef struct evp_pkey_st EVP_PKEY;
 
-namespace telemetry::test {
+namespace testsupport {
 
 // A key and a certificate; owns both.
 class TestIdentity {
@@ -43,4 +43,4 @@ class TestCertificateAuthority {
   std::shared_ptr<TestIdentity> mRoot;
 };
 
-}  // namespace telemetry::test
+}  // namespace testsupport

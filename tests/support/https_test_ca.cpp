@@ -7,7 +7,7 @@
 
 #include <stdexcept>
 
-namespace telemetry::test {
+namespace testsupport {
 
 namespace {
 
@@ -88,4 +88,4 @@ std::shared_ptr<TestIdentity> TestCertificateAuthority::issueServerCertificate(c
   return std::make_shared<TestIdentity>(cert, key);
 }
 
-}  // namespace telemetry::test
+}  // namespace testsupport

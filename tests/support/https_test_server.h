@@ -1,5 +1,5 @@
 #pragma once
-// A loopback HTTPS server for the SDK's tests and benchmarks. It listens on a free port of
+// A loopback HTTPS server for tests and benchmarks. It listens on a free port of
 // 127.0.0.1 only, answers from a script (status, headers, body, a delay, or a dropped
 // connection), records every request, and stops by itself: when destroyed, after its
 // lifetime, or after its request budget.
@@ -22,7 +22,7 @@
 
 typedef struct ssl_ctx_st SSL_CTX;
 
-namespace telemetry::test {
+namespace testsupport {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
@@ -46,12 +46,16 @@ struct HttpsTestResponse {
   std::chrono::milliseconds delay{0};
   // Closes the connection after reading the request, without answering.
   bool drop = false;
+  // Answers only once the test calls release() (or the server stops): a stalled server
+  // whose stall ends on the test's signal rather than after real time.
+  bool held = false;
 
   static HttpsTestResponse ok(std::string body, std::string contentType = "application/json");
   static HttpsTestResponse withStatus(int code);
   static HttpsTestResponse retryAfter(int code, const std::string& seconds);
   static HttpsTestResponse dropped();
   static HttpsTestResponse slow(std::chrono::milliseconds delay, HttpsTestResponse then);
+  static HttpsTestResponse heldUntilReleased(HttpsTestResponse then);
 };
 
 class HttpsTestServer {
@@ -88,6 +92,8 @@ class HttpsTestServer {
   // TLS handshakes completed; a refused certificate shows as a connection without request.
   std::size_t connectionCount() const;
 
+  // Lets every held answer, present and future, go out.
+  void release();
   void stop();
 
  private:
@@ -95,6 +101,7 @@ class HttpsTestServer {
   void serveConnection(int fd);
   HttpsTestResponse answerFor(const HttpsTestRequest& request);
   bool waitUnlessStopping(std::chrono::milliseconds delay);
+  bool waitForRelease();
 
   Limits mLimits;
   std::shared_ptr<TestIdentity> mIdentity;
@@ -106,6 +113,7 @@ class HttpsTestServer {
   mutable std::mutex mMutex;
   mutable std::condition_variable mCond;
   bool mStopping = false;
+  bool mReleased = false;
   std::map<std::string, std::deque<HttpsTestResponse>> mScripts;
   std::function<HttpsTestResponse(const HttpsTestRequest&)> mHandler;
   std::vector<HttpsTestRequest> mRequests;
@@ -115,4 +123,4 @@ class HttpsTestServer {
   std::thread mAcceptThread;
 };
 
-}  // namespace telemetry::test
+}  // namespace testsupport

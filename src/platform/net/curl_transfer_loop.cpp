@@ -1,6 +1,6 @@
-#include "sdk/session/curl_transfer_loop.h"
+#include "platform/net/curl_transfer_loop.h"
 
-#include "sdk/session/url_errors.h"
+#include "platform/core/clock.h"
 
 #include <curl/curl.h>
 #include <openssl/ssl.h>
@@ -14,10 +14,12 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <limits>
 #include <pthread.h>
+#include <strings.h>
 #include <thread>
 
-namespace telemetry {
+namespace platform {
 
 namespace {
 
@@ -26,26 +28,31 @@ void initialiseCurlOnce() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-Error errorForCurlCode(CURLcode code, const char* detail, bool trustRefused) {
+TransferError failed(TransferFailure failure, std::string description) {
+  return TransferError{failure, std::move(description)};
+}
+
+TransferError errorForCurlCode(CURLcode code, const char* detail, bool trustRefused) {
   std::string text = detail && *detail ? detail : curl_easy_strerror(code);
-  if (trustRefused) return makeURLError(kURLErrorServerCertificateUntrusted, "The server's certificate was refused: " + text);
+  using F = TransferFailure;
+  if (trustRefused) return failed(F::ServerCertificateUntrusted, "The server's certificate was refused: " + text);
   switch (code) {
-    case CURLE_OPERATION_TIMEDOUT: return makeURLError(kURLErrorTimedOut, "The request timed out: " + text);
-    case CURLE_COULDNT_RESOLVE_HOST: return makeURLError(kURLErrorCannotFindHost, text);
-    case CURLE_COULDNT_CONNECT: return makeURLError(kURLErrorCannotConnectToHost, text);
+    case CURLE_OPERATION_TIMEDOUT: return failed(F::TimedOut, "The request timed out: " + text);
+    case CURLE_COULDNT_RESOLVE_HOST: return failed(F::CannotFindHost, text);
+    case CURLE_COULDNT_CONNECT: return failed(F::CannotConnectToHost, text);
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE: return makeURLError(kURLErrorNetworkConnectionLost, text);
-    case CURLE_URL_MALFORMAT: return makeURLError(kURLErrorBadURL, text);
-    case CURLE_UNSUPPORTED_PROTOCOL: return makeURLError(kURLErrorUnsupportedURL, text);
-    case CURLE_TOO_MANY_REDIRECTS: return makeURLError(kURLErrorTooManyRedirects, text);
-    case CURLE_PEER_FAILED_VERIFICATION: return makeURLError(kURLErrorServerCertificateUntrusted, text);
-    case CURLE_SSL_CONNECT_ERROR: return makeURLError(kURLErrorSecureConnectionFailed, text);
-    case CURLE_WEIRD_SERVER_REPLY: return makeURLError(kURLErrorBadServerResponse, text);
-    case CURLE_READ_ERROR: return makeURLError(kURLErrorRequestBodyStreamExhausted, text);
-    case CURLE_ABORTED_BY_CALLBACK: return makeURLError(kURLErrorCancelled, "cancelled");
-    default: return makeURLError(kURLErrorUnknown, text);
+    case CURLE_PARTIAL_FILE: return failed(F::ConnectionLost, text);
+    case CURLE_URL_MALFORMAT: return failed(F::BadURL, text);
+    case CURLE_UNSUPPORTED_PROTOCOL: return failed(F::UnsupportedURL, text);
+    case CURLE_TOO_MANY_REDIRECTS: return failed(F::TooManyRedirects, text);
+    case CURLE_PEER_FAILED_VERIFICATION: return failed(F::ServerCertificateUntrusted, text);
+    case CURLE_SSL_CONNECT_ERROR: return failed(F::SecureConnectionFailed, text);
+    case CURLE_WEIRD_SERVER_REPLY: return failed(F::BadServerResponse, text);
+    case CURLE_READ_ERROR: return failed(F::BodyStreamExhausted, text);
+    case CURLE_ABORTED_BY_CALLBACK: return failed(F::Cancelled, "cancelled");
+    default: return failed(F::Unknown, text);
   }
 }
 
@@ -67,11 +74,16 @@ struct Transfer {
   std::shared_ptr<CurlTransferClient> client;
   std::string host;
   int port = 0;
-  URLResponse pending;
+  HTTPResponseHead pending;
+  bool pendingIsRedirect = false;
   bool responseSent = false;
   bool trustRefused = false;
   bool bodyUnreadable = false;
   char errorBuffer[CURL_ERROR_SIZE] = {};
+  // Idle timeout, on the media clock.
+  double timeout = 60.0;
+  double lastProgress = 0;
+  curl_off_t bytesMoved = -1;
 
   ~Transfer() {
     if (easy) curl_easy_cleanup(easy);
@@ -84,7 +96,7 @@ struct Transfer {
     responseSent = true;
     char* effective = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
-    if (effective) pending.URL = effective;
+    if (effective) pending.url = effective;
     client->transferDidReceiveResponse(pending);
   }
 };
@@ -106,7 +118,9 @@ struct CurlTransferLoop::State {
 
   void run();
   void begin(std::unique_ptr<Transfer> transfer);
-  void finish(TransferID id, const OptionalError& error);
+  void finish(TransferID id, const std::optional<TransferError>& error);
+  // Ends the transfers idle for longer than their timeout; the next deadline, or infinity.
+  double expireIdleTransfers();
 };
 
 namespace {
@@ -114,19 +128,23 @@ namespace {
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   std::string line(data, size * count);
+  t->lastProgress = mediaTime();
   if (line.rfind("HTTP/", 0) == 0) {
-    t->pending = URLResponse();
+    t->pending = HTTPResponseHead();
+    t->pendingIsRedirect = false;
     size_t sp = line.find(' ');
     if (sp != std::string::npos) t->pending.statusCode = std::atoi(line.c_str() + sp + 1);
   } else if (line == "\r\n" || line == "\n") {
     // Redirects are followed, so their heads are not the response.
-    bool redirect = t->pending.statusCode >= 300 && t->pending.statusCode < 400 &&
-                    t->pending.valueForHTTPHeaderField("Location").has_value();
+    bool redirect = t->pending.statusCode >= 300 && t->pending.statusCode < 400 && t->pendingIsRedirect;
     if (t->pending.statusCode >= 200 && !redirect) t->sendResponseIfNeeded();
   } else {
     size_t colon = line.find(':');
-    if (colon != std::string::npos)
-      t->pending.headers.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+    if (colon != std::string::npos) {
+      std::string name = trimmed(line.substr(0, colon));
+      if (strcasecmp(name.c_str(), "Location") == 0) t->pendingIsRedirect = true;
+      t->pending.headers.emplace_back(std::move(name), trimmed(line.substr(colon + 1)));
+    }
   }
   return size * count;
 }
@@ -145,41 +163,35 @@ size_t onReadBody(char* buffer, size_t size, size_t count, void* user) {
   return n;
 }
 
+int onProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+  auto* t = static_cast<Transfer*>(user);
+  if (downloaded + uploaded != t->bytesMoved) {
+    t->bytesMoved = downloaded + uploaded;
+    t->lastProgress = mediaTime();
+  }
+  return 0;
+}
+
 // Hands the presented chain to the transfer's client in place of OpenSSL's own check.
 int verifyPresentedChain(X509_STORE_CTX* ctx, void* user) {
   auto* t = static_cast<Transfer*>(user);
-  CertificateList chain;
+  std::vector<X509*> chain;
   X509* leaf = X509_STORE_CTX_get0_cert(ctx);
-  if (auto cert = Certificate::createWithX509(leaf)) chain.push_back(cert);
+  if (leaf) chain.push_back(leaf);
   if (STACK_OF(X509)* untrusted = X509_STORE_CTX_get0_untrusted(ctx)) {
     for (int i = 0; i < sk_X509_num(untrusted); ++i) {
       X509* c = sk_X509_value(untrusted, i);
-      if (c == leaf || X509_cmp(c, leaf) == 0) continue;
-      if (auto cert = Certificate::createWithX509(c)) chain.push_back(cert);
+      if (c == leaf || (leaf && X509_cmp(c, leaf) == 0)) continue;
+      chain.push_back(c);
     }
   }
-  auto trust = std::make_shared<ServerTrust>(std::move(chain), t->host);
-  switch (t->client->transferDidReceiveServerTrust(trust, t->host, t->port)) {
-    case URLSessionAuthChallengeDisposition::UseCredential:
-      X509_STORE_CTX_set_error(ctx, X509_V_OK);
-      return 1;
-    case URLSessionAuthChallengeDisposition::PerformDefaultHandling: {
-      // The system's roots, looked up in its certificate folder only when needed.
-      TrustResult result = TrustResult::Invalid;
-      if (trust->evaluate(result) == kTrustStatusSuccess &&
-          (result == TrustResult::Unspecified || result == TrustResult::Proceed)) {
-        X509_STORE_CTX_set_error(ctx, X509_V_OK);
-        return 1;
-      }
-      t->trustRefused = true;
-      X509_STORE_CTX_set_error(ctx, X509_V_ERR_CERT_UNTRUSTED);
-      return 0;
-    }
-    default:
-      t->trustRefused = true;
-      X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
-      return 0;
+  if (t->client->transferShouldTrustServer(chain, t->host, t->port)) {
+    X509_STORE_CTX_set_error(ctx, X509_V_OK);
+    return 1;
   }
+  t->trustRefused = true;
+  X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
+  return 0;
 }
 
 CURLcode onSSLContext(CURL*, void* sslContext, void* user) {
@@ -188,9 +200,9 @@ CURLcode onSSLContext(CURL*, void* sslContext, void* user) {
 }
 
 // Fills in method, headers and body; false when the body file cannot be opened.
-bool configure(Transfer& t, const URLRequest& request) {
+bool configure(Transfer& t, const HTTPTransferRequest& request) {
   CURL* e = t.easy;
-  curl_easy_setopt(e, CURLOPT_URL, request.URL().c_str());
+  curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   // A redirect may never leave TLS.
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "https");
@@ -207,40 +219,43 @@ bool configure(Transfer& t, const URLRequest& request) {
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
-  // Trust is decided in verifyPresentedChain; loading the whole system bundle for every
-  // connection would only cost time.
-  curl_easy_setopt(e, CURLOPT_CAINFO, nullptr);
-  curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
-  curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, onSSLContext);
-  curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
+  if (t.client->decidesServerTrust()) {
+    // Trust is decided in verifyPresentedChain; loading the whole system bundle for every
+    // connection would only cost time.
+    curl_easy_setopt(e, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, onSSLContext);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
+  }
 
-  // The request's timeout is an idle timeout: no progress for that long ends the transfer.
-  double timeout = request.timeoutInterval() > 0 ? std::min(request.timeoutInterval(), 86400.0) : 60.0;
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::ceil(timeout * 1000.0)));
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(std::ceil(timeout))));
+  // An idle timeout (no progress for that long ends the transfer), kept by the loop itself
+  // so that it runs on the media clock.
+  t.timeout = request.timeoutInterval > 0 ? std::min(request.timeoutInterval, 86400.0) : 60.0;
+  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, onProgress);
+  curl_easy_setopt(e, CURLOPT_XFERINFODATA, &t);
 
   bool hasContentType = false;
-  for (const auto& [name, value] : request.allHTTPHeaderFields()) {
+  for (const auto& [name, value] : request.headers) {
     // The body's real length is sent; a stated one could disagree with it.
-    if (equalsIgnoringCase(name, "Content-Length")) continue;
+    if (strcasecmp(name.c_str(), "Content-Length") == 0) continue;
     // A line break would end the header early and let the rest pass as headers of its own.
     if (name.empty() || name.find_first_of(":\r\n") != std::string::npos ||
         value.find_first_of("\r\n") != std::string::npos)
       continue;
-    if (equalsIgnoringCase(name, "Content-Type")) hasContentType = true;
+    if (strcasecmp(name.c_str(), "Content-Type") == 0) hasContentType = true;
     std::string line = value.empty() ? name + ";" : name + ": " + value;
     t.headerList = curl_slist_append(t.headerList, line.c_str());
   }
   t.headerList = curl_slist_append(t.headerList, "Expect:");
 
-  const std::string& method = request.HTTPMethod().empty() ? std::string("GET") : request.HTTPMethod();
-  bool hasBody = request.HTTPBodyFilePath().has_value() || !request.HTTPBody().empty();
+  const std::string method = request.method.empty() ? std::string("GET") : request.method;
+  bool hasBody = request.bodyFilePath.has_value() || !request.body.empty();
   if (hasBody) {
     if (!hasContentType) t.headerList = curl_slist_append(t.headerList, "Content-Type:");
     curl_easy_setopt(e, CURLOPT_POST, 1L);
-    if (request.HTTPBodyFilePath()) {
-      t.bodyFile = std::fopen(request.HTTPBodyFilePath()->c_str(), "rbe");
+    if (request.bodyFilePath) {
+      t.bodyFile = std::fopen(request.bodyFilePath->c_str(), "rbe");
       if (!t.bodyFile) return false;
       std::fseek(t.bodyFile, 0, SEEK_END);
       long size = std::ftell(t.bodyFile);
@@ -249,7 +264,7 @@ bool configure(Transfer& t, const URLRequest& request) {
       curl_easy_setopt(e, CURLOPT_READDATA, &t);
       curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(std::max(0L, size)));
     } else {
-      t.body = request.HTTPBody();
+      t.body = request.body;
       curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
       curl_easy_setopt(e, CURLOPT_POSTFIELDS, t.body.data());
     }
@@ -262,7 +277,7 @@ bool configure(Transfer& t, const URLRequest& request) {
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headerList);
 
   if (CURLU* url = curl_url()) {
-    if (curl_url_set(url, CURLUPART_URL, request.URL().c_str(), 0) == CURLUE_OK) {
+    if (curl_url_set(url, CURLUPART_URL, request.url.c_str(), 0) == CURLUE_OK) {
       char* host = nullptr;
       char* port = nullptr;
       if (curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK && host) {
@@ -298,7 +313,7 @@ CurlTransferLoop::~CurlTransferLoop() {
   curl_multi_wakeup(mState->multi);
 }
 
-CurlTransferLoop::TransferID CurlTransferLoop::start(const URLRequest& request, std::shared_ptr<CurlTransferClient> client) {
+CurlTransferLoop::TransferID CurlTransferLoop::start(const HTTPTransferRequest& request, std::shared_ptr<CurlTransferClient> client) {
   auto transfer = std::make_unique<Transfer>();
   transfer->client = std::move(client);
   transfer->easy = curl_easy_init();
@@ -321,16 +336,30 @@ void CurlTransferLoop::cancel(TransferID transfer) {
 void CurlTransferLoop::State::begin(std::unique_ptr<Transfer> transfer) {
   TransferID id = transfer->id;
   bool unusable = transfer->bodyUnreadable;
+  transfer->lastProgress = mediaTime();
   running[id] = std::move(transfer);
   if (unusable) {
-    finish(id, makeURLError(kURLErrorCannotOpenFile, "The request's body could not be read"));
+    finish(id, failed(TransferFailure::CannotOpenBodyFile, "The request's body could not be read"));
     return;
   }
   if (curl_multi_add_handle(multi, running[id]->easy) != CURLM_OK)
-    finish(id, makeURLError(kURLErrorUnknown, "The transfer could not be started"));
+    finish(id, failed(TransferFailure::Unknown, "The transfer could not be started"));
 }
 
-void CurlTransferLoop::State::finish(TransferID id, const OptionalError& error) {
+double CurlTransferLoop::State::expireIdleTransfers() {
+  double now = mediaTime();
+  double next = std::numeric_limits<double>::infinity();
+  std::vector<TransferID> expired;
+  for (const auto& [id, t] : running) {
+    double due = t->lastProgress + t->timeout;
+    if (now >= due) expired.push_back(id);
+    else next = std::min(next, due);
+  }
+  for (TransferID id : expired) finish(id, failed(TransferFailure::TimedOut, "The request timed out"));
+  return next - now;
+}
+
+void CurlTransferLoop::State::finish(TransferID id, const std::optional<TransferError>& error) {
   auto it = running.find(id);
   if (it == running.end()) return;
   std::unique_ptr<Transfer> transfer = std::move(it->second);
@@ -353,7 +382,7 @@ void CurlTransferLoop::State::run() {
       ownerGone = released;
     }
     for (auto& t : toStart) begin(std::move(t));
-    for (TransferID id : toCancel) finish(id, makeURLError(kURLErrorCancelled, "cancelled"));
+    for (TransferID id : toCancel) finish(id, failed(TransferFailure::Cancelled, "cancelled"));
 
     int stillRunning = 0;
     curl_multi_perform(multi, &stillRunning);
@@ -369,13 +398,17 @@ void CurlTransferLoop::State::run() {
       else
         finish(t->id, errorForCurlCode(code, t->errorBuffer, t->trustRefused));
     }
+    double untilDeadline = expireIdleTransfers();
     if (ownerGone && running.empty()) {
       std::lock_guard lock(mutex);
       if (starting.empty() && cancelling.empty()) return;
       continue;
     }
-    curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    // While transfers run, deadlines are looked at often enough that a media clock moved
+    // by a test is noticed soon.
+    int waitMs = running.empty() ? 1000 : static_cast<int>(std::clamp(std::ceil(untilDeadline * 1000.0), 1.0, 250.0));
+    curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
   }
 }
 
-}  // namespace telemetry
+}  // namespace platform

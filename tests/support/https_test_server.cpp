@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <strings.h>
 
-namespace telemetry::test {
+namespace testsupport {
 
 namespace {
 
@@ -139,6 +139,11 @@ HttpsTestResponse HttpsTestResponse::dropped() {
   return r;
 }
 
+HttpsTestResponse HttpsTestResponse::heldUntilReleased(HttpsTestResponse then) {
+  then.held = true;
+  return then;
+}
+
 HttpsTestResponse HttpsTestResponse::slow(std::chrono::milliseconds delay, HttpsTestResponse then) {
   then.delay = delay;
   return then;
@@ -231,6 +236,18 @@ void HttpsTestServer::stop() {
   }
 }
 
+bool HttpsTestServer::waitForRelease() {
+  std::unique_lock lock(mMutex);
+  mCond.wait(lock, [&] { return mStopping || mReleased; });
+  return !mStopping;
+}
+
+void HttpsTestServer::release() {
+  std::lock_guard lock(mMutex);
+  mReleased = true;
+  mCond.notify_all();
+}
+
 bool HttpsTestServer::waitUnlessStopping(std::chrono::milliseconds delay) {
   std::unique_lock lock(mMutex);
   return !mCond.wait_for(lock, delay, [&] { return mStopping; });
@@ -310,6 +327,7 @@ void HttpsTestServer::serveConnection(int fd) {
       }
       HttpsTestResponse answer = answerFor(*request);
       if (answer.drop) break;
+      if (answer.held && !waitForRelease()) break;
       if (answer.delay.count() > 0 && !waitUnlessStopping(answer.delay)) break;
       bool closeAfter = false;
       if (auto c = request->header("Connection"); c && iequals(*c, "close")) closeAfter = true;
@@ -336,4 +354,4 @@ void HttpsTestServer::serveConnection(int fd) {
   mCond.notify_all();
 }
 
-}  // namespace telemetry::test
+}  // namespace testsupport
