@@ -148,6 +148,15 @@ void PersistenceController::rememberObject(const std::shared_ptr<IdeaDocument>& 
     mPruneThreshold = std::max<qsizetype>(64, mDocumentObjects.size() * 2);
   }
   mDocumentObjects.insert(doc->docIdentifier(), doc);
+  doc->setWorkQueue(&mQueue);
+  doc->setSaveAnnouncer([this](const std::shared_ptr<IdeaDocument>& saved) { announceDocumentChange(saved); });
+}
+
+void PersistenceController::drainSaves() {
+  // Saves that wait behind a running one are started now rather than after it ends; the
+  // queue is serial, so they still reach the file in order.
+  for (const auto& doc : mRegisteredDocuments) doc->startWaitingSave();
+  mQueue.drain();
 }
 
 void PersistenceController::registerOpen(const std::shared_ptr<IdeaDocument>& doc, const QString& previousIdentifier) {
@@ -201,6 +210,7 @@ void PersistenceController::fetchDocument(const QString& docIdentifier, IdeaComp
   }
   // A fresh reading of the file, apart from any open object.
   auto doc = IdeaDocument::createWithIdentifier(docIdentifier);
+  doc->setWorkQueue(&mQueue);
   doc->readFromURL(urlForLocalOrTempFileWithDocIdentifer(docIdentifier),
                    [doc, done = std::move(done)](bool success) { done(success ? doc->idea() : nullptr); });
 }

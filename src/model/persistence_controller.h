@@ -55,7 +55,12 @@ class PersistenceController final : public WorkspaceDelegate {
   // Reads a document without opening it and hands over its root idea.
   void fetchDocument(const QString& docIdentifier, IdeaCompletion completion);
   void openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion);
+  // Temporary and local documents: the tree is copied here and written on the work queue;
+  // after a successful write the listeners hear documentUpdated before the completion runs.
   void saveDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion);
+  // At quit: blocks until every save asked for so far is on disk (their completions run
+  // later on the main queue, if ever).
+  void drainSaves();
   void releaseDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion);
   void deleteDocument(const QString& docIdentifier, BoolCompletion completion);
 

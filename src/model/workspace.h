@@ -8,6 +8,7 @@
 #include "model/workspace_interface.h"
 #include "model/workspace_search.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -81,12 +82,17 @@ class Workspace final : public WorkspaceInterface,
   Workspace(std::shared_ptr<PersistenceState> engine, WorkspaceDelegate* delegate);
   bool isCurrent(const PersistenceState* state) const { return state && state == mCurrentState.get(); }
   std::size_t indexOfProxy(const QString& docIdentifier) const;
+  void listChanged() { mIndexStale = true; }
   void insertCreatedProxy(const std::shared_ptr<IdeaDocument>& doc, std::size_t index);
   void deleteProxyForDocument(const QString& docIdentifier);
 
   WorkspaceStatus mStatus = WorkspaceStatusStarting;
   std::shared_ptr<PersistenceState> mCurrentState;
   ProxyList mIdeaProxies;
+  // Position of each listed identifier (the first, for a duplicate), rebuilt after the list
+  // changed: taking in a list of N entries costs N look-ups, not N scans.
+  mutable QHash<QString, std::size_t> mIndexByIdentifier;
+  mutable bool mIndexStale = true;
   QStringList mKnownDocuments;
   bool mHasCompleteProxyList = false;
   WorkspaceDelegate* mDelegate;
