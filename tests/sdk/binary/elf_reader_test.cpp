@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "binary/mach_o_builder.h"
+#include "support/required_tool.h"
 #include "sdk/binary/executable_reader.h"
 
 using namespace telemetry;
@@ -27,6 +28,7 @@ std::string selfPath() {
 
 std::string run(const std::string& command) {
   std::string out;
+  if (!testsupport::requireTool("readelf", "binutils")) return out;
   if (FILE* p = popen(command.c_str(), "r")) {
     char buf[4096];
     size_t n;
