@@ -14,6 +14,8 @@ PACKAGES=(
   xvfb xauth
   fonts-noto-color-emoji fonts-dejavu-core fonts-liberation2
   python3
+  binutils
+  clang libclang-rt-dev
 )
 
 missing=()
