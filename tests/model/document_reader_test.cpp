@@ -116,7 +116,8 @@ std::vector<IdeaPtr> hardTrees() {
 
 // One random change to a document's text of the kind a damaged or tampered file shows.
 QByteArray mutate(QByteArray text, std::mt19937& rng) {
-  static const QByteArray significant = QByteArray("{}[]\":,\\/-+.0123456789eEtfnu \t\n\r\x01\x7f\xc3\xa9\xff\xed", 40);
+  static const char kSignificant[] = "{}[]\":,\\/-+.0123456789eEtfnu \t\n\r\x01\x7f\xc3\xa9\xff\xed";
+  static const QByteArray significant(kSignificant, sizeof kSignificant - 1);
   const int changes = 1 + int(rng() % 3);
   for (int n = 0; n < changes && !text.isEmpty(); ++n) {
     const qsizetype at = qsizetype(rng() % size_t(text.size()));
