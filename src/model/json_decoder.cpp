@@ -212,21 +212,26 @@ class JSONDecoderAccess {
   static std::vector<std::shared_ptr<KeyedCodable>> decodeArray(JSONDecoder& d, const dom::array& array,
                                                                 std::string_view name) {
     auto it = array.begin();
-    if (it == array.end() || (*it).type() != dom::element_type::OBJECT) return {};
+    if (it == array.end()) return {};
     const auto arrayClass = classFor(d, name);
-    const dom::object first(*it);
 
-    // Either the elements themselves, or the wrapped form: one object whose only member holds them.
+    // Either the elements themselves, or the wrapped form: the array's one object, whose only
+    // member holds them. An array of several elements is never wrapped, so a damaged first
+    // element cannot hide the others.
     std::string_view onlyName;
     dom::element onlyValue;
-    const Shape shape = shapeOf(first, onlyName, onlyValue);
-    const bool unknownClass =
-        !arrayClass && shape == Shape::OneName && onlyName != "string" && !classFor(d, onlyName);
     std::string_view elementName = "object";
-    bool wholeArray = shape == Shape::Several || unknownClass;
+    bool wholeArray = array.size() > 1;
     if (!wholeArray) {
-      if (shape == Shape::Empty) return {};
-      elementName = onlyName;
+      if ((*it).type() != dom::element_type::OBJECT) return {};
+      const Shape shape = shapeOf(dom::object(*it), onlyName, onlyValue);
+      const bool unknownClass =
+          !arrayClass && shape == Shape::OneName && onlyName != "string" && !classFor(d, onlyName);
+      wholeArray = shape == Shape::Several || unknownClass;
+      if (!wholeArray) {
+        if (shape == Shape::Empty) return {};
+        elementName = onlyName;
+      }
     }
     const auto elementClass = arrayClass ? arrayClass : classFor(d, elementName);
     std::vector<std::shared_ptr<KeyedCodable>> result;

@@ -118,13 +118,14 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
     });
   }
 
-  // Watcher callback on the main thread: a watched folder or file changed.
+  // Watcher callback on the main thread: a watched folder or file changed (any, when `path`
+  // is null).
   void pathChanged(const QString& path) {
     std::vector<QString> rewatch;
     {
       std::lock_guard lock(mutex);
       for (Entry& e : entries) {
-        if (e.folder != path && e.key != path) continue;
+        if (!path.isNull() && e.folder != path && e.key != path) continue;
         // Half of our own write (a staging file, the rename); fileWritten settles it.
         if (writing.count(e.key)) continue;
         FileStamp now = FileStamp::of(e.key);
@@ -136,7 +137,7 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
       }
     }
     // A file replaced by rename is a new file: its old watch died with the old one.
-    if (watcher)
+    if (watcher && QThread::currentThread() == watcher->thread())
       for (const QString& key : rewatch)
         if (!watcher->files().contains(key)) watcher->addPath(key);
   }
@@ -177,6 +178,8 @@ void FilePresenterRegistry::remove(FilePresenter* presenter) {
   }
   mImpl->unwatchUnused(folder, key);
 }
+
+void FilePresenterRegistry::recheckAll() { mImpl->pathChanged(QString()); }
 
 bool FilePresenterRegistry::isRegistered(const FilePresenter* presenter) const {
   std::lock_guard lock(mImpl->mutex);

@@ -56,6 +56,9 @@ class FilePresenterRegistry {
   // presenter of the file takes the file as it is now as known, and every one but `writer`
   // whose last known state differs is told of the change.
   void fileWritten(const QString& key, const FilePresenter* writer);
+  // Re-stats every presented file and tells of the changes the watcher missed (network file
+  // systems send no change notices). Main thread.
+  void recheckAll();
 
  private:
   FilePresenterRegistry();
