@@ -63,6 +63,8 @@ QString CloudMode::currentCloudToken() { return platform::LocalFolderContainer::
 
 void CloudMode::report(const std::function<void(PersistenceStateDelegate&)>& message) {
   if (mDead) return;
+  // A listener may close the workspace, dropping the last other hold on this mode.
+  const auto keepAlive = shared_from_this();
   if (auto d = delegate()) message(*d);
 }
 
@@ -87,6 +89,8 @@ void CloudMode::checkIfWeCanProceed() {
     self->mCloudDocURL = folder;
     if (folder.isEmpty()) return;
     self->report([&](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusSynced, self.get()); });
+    // The report may have ended the mode.
+    if (self->mDead) return;
     self->queryIndexFile();
     platform::NotificationCenter::defaultCenter().post(PersistenceStateChangeNotification);
   });
