@@ -1,6 +1,7 @@
 #include "model/idea_file_presenter.h"
 
 #include "model/idea_document.h"
+#include "model/main_queue_completion.h"
 
 #include "foundation/data_extensions.h"
 #include "foundation/globals.h"
@@ -102,7 +103,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, std::function<void(File
   // and writing happen on the work queue.
   auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive,
                 identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
-                completion = std::move(completion)] {
+                completion = std::move(completion)]() mutable {
     FileWriteResult result = FileWriteResult::Failed;
     QString reason;
     const QByteArray bytes = snapshot.encode(compressed);
@@ -117,11 +118,12 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, std::function<void(File
           path, [&](const QString& p) { result = doWriteToURL(p, bytes, exclusive, &reason); }, &refusal);
       if (!granted) reason = refusal;
     }
-    platform::mainQueue().async([weakOwner, result, reason, completion] {
+    auto report = [weakOwner, reason, completion = std::move(completion)](FileWriteResult result) {
       if (result == FileWriteResult::Failed)
         if (auto owner = weakOwner.lock()) owner->noteWriteFailure(reason);
       if (completion) completion(result);
-    });
+    };
+    completeOnMainQueue(std::function<void(FileWriteResult)>(std::move(report)), result);
   };
   owner->workQueue().async(std::move(write));
 }

@@ -40,7 +40,7 @@ std::shared_ptr<Workspace> Workspace::create(std::shared_ptr<PersistenceState> e
 
 WorkspaceFactory Workspace::factoryWithEngines(EngineFactory engines) {
   return [engines = std::move(engines)](DocumentLocation location,
-                                        WorkspaceDelegate* delegate) -> std::shared_ptr<PersistenceWorkspace> {
+                                        WorkspaceDelegate* delegate) -> std::shared_ptr<WorkspaceInterface> {
     auto engine = engines ? engines(location) : nullptr;
     return engine ? create(std::move(engine), delegate) : nullptr;
   };

@@ -5,7 +5,7 @@
 // runs the location's searches. Main thread only.
 
 #include "model/persistence_state.h"
-#include "model/persistence_workspace.h"
+#include "model/workspace_interface.h"
 #include "model/workspace_search.h"
 
 #include <QHash>
@@ -18,7 +18,7 @@
 
 namespace orrery {
 
-class Workspace final : public PersistenceWorkspace,
+class Workspace final : public WorkspaceInterface,
                         public PersistenceStateDelegate,
                         public SearchHost,
                         public std::enable_shared_from_this<Workspace> {
@@ -35,7 +35,7 @@ class Workspace final : public PersistenceWorkspace,
   // Numbers the workspace's own indexing passes (first value 1).
   static std::int64_t nextSearchRequestID();
 
-  // PersistenceWorkspace.
+  // WorkspaceInterface.
   void closeWorkspace() override;
   WorkspaceStatus status() const override { return mStatus; }
   std::optional<ProxyList> proxyListOrNilIfNotReady() const override;

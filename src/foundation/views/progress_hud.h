@@ -107,6 +107,8 @@ class ProgressHUD : public platform::View {
   void layout() override;
   void drawRect(QPainter& painter, const QRectF& dirtyRect) override;
   void mouseDown(const platform::Event& event) override;
+  // The box hides hosted native controls beneath it.
+  QRectF nativeControlCoverRect() const override { return mIsFinished ? QRectF() : boxRect(); }
 
  private:
   void updateIndicators();

@@ -2,12 +2,18 @@
 // Shared pieces of the analytics tests: a fresh folder per test, Python 3 as an independent
 // reader of what the SDK writes, and the console lines the SDK wrote meanwhile.
 
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -82,6 +88,35 @@ class ConsoleLines {
   std::vector<std::string> mLines;
   ConsoleSink mPrevious;
 };
+
+// How a child process runs a stage that must fail.
+struct ChildLimits {
+  rlim_t fileSizeLimit = RLIM_INFINITY;  // RLIMIT_FSIZE
+  bool killedByLimit = false;            // SIGXFSZ kills instead of failing the write
+  bool withoutPrivileges = false;        // drops every capability, so file modes bind root too
+};
+
+inline constexpr int kChildCannotDropPrivileges = 77;
+
+// Runs `body` in a forked child under the limits; answers the wait status (exit 0 when the
+// body answered true, 1 when false).
+inline int runInChild(const ChildLimits& limits, const std::function<bool()>& body) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGXFSZ, limits.killedByLimit ? SIG_DFL : SIG_IGN);
+    if (limits.withoutPrivileges) {
+      __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+      __user_cap_data_struct data[2] = {};
+      if (::syscall(SYS_capset, &header, data) != 0) ::_exit(kChildCannotDropPrivileges);
+    }
+    rlimit r{limits.fileSizeLimit, limits.fileSizeLimit};
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    ::_exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return status;
+}
 
 // Runs a Python 3 script with the given arguments and answers what it printed.
 inline std::string runPython(const std::string& script, const std::vector<std::string>& args = {}) {
