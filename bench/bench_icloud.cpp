@@ -2,7 +2,8 @@
 // 5) with 1 000 and 10 000 documents, next to its floor (scanning "Documents" and reading and
 // decoding the index); and the sync-state file of 10 000 records written and read, next to a
 // bare QJsonDocument round trip of the same text. Counters: "max_step_ms" is the longest
-// main-queue step, "second_step_ms" the longest after it (the longest is the index read).
+// main-queue step, "second_step_ms" the longest after it (the longest is the index read),
+// as the median over the runs.
 
 #include "../tests/support/cloud_container_fixture.h"
 #include "../tests/support/test_home.h"
@@ -74,7 +75,8 @@ void BM_CloudModeStartToReady(benchmark::State& state) {
   containerWith(int(state.range(0)));
   auto poster = std::make_shared<TimedPoster>();
   auto previous = platform::installMainQueuePoster(poster);
-  double maxStep = 0, secondStep = 0;
+  double maxStep = 0;
+  std::vector<double> secondSteps;
   for (auto _ : state) {
     poster->steps.clear();
     auto ready = std::make_shared<Ready>();
@@ -84,10 +86,12 @@ void BM_CloudModeStartToReady(benchmark::State& state) {
     mode->leaveState();
     std::sort(poster->steps.rbegin(), poster->steps.rend());
     maxStep = std::max(maxStep, poster->steps.empty() ? 0 : poster->steps[0]);
-    secondStep = std::max(secondStep, poster->steps.size() < 2 ? 0 : poster->steps[1]);
+    secondSteps.push_back(poster->steps.size() < 2 ? 0 : poster->steps[1]);
   }
+  std::sort(secondSteps.begin(), secondSteps.end());
   state.counters["max_step_ms"] = maxStep;
-  state.counters["second_step_ms"] = secondStep;
+  // The median over the runs: on a busy machine a single run's worst step measures the machine.
+  state.counters["second_step_ms"] = secondSteps.empty() ? 0 : secondSteps[secondSteps.size() / 2];
   platform::installMainQueuePoster(previous);
 }
 BENCHMARK(BM_CloudModeStartToReady)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
