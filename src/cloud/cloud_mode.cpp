@@ -48,11 +48,7 @@ void CloudMode::start() {
   checkIfWeCanProceed();
 }
 
-CloudMode::~CloudMode() {
-  stopQueries();
-  mAccountObserver.stopObserving();
-  mIndexObserver.stopObserving();
-}
+CloudMode::~CloudMode() { leaveState(); }
 
 void CloudMode::fetchCloudDocumentsDirectoryURL(std::function<void(const QString&)> block) {
   if (!block) return;

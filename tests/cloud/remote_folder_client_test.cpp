@@ -229,3 +229,18 @@ TEST_F(RemoteClientTest, WithoutAnAuthorisedClientEveryRequestStillCompletes) {
   EXPECT_EQ(codes, std::vector<DropboxResult>(4, DropboxResultFailed));
   EXPECT_EQ(posted, QStringList(4, DropboxInvalidAccessTokenNotification));
 }
+
+TEST_F(RemoteClientTest, APeersMovesAndRestoresShowInTheNextListing) {
+  remote->peerWrite("/a.orrx", "a");
+  const QString gone = remote->peerWrite("/b.orrx", "b");
+  remote->peerMove("/a.orrx", "/moved.orrx");
+  remote->peerDelete("/b.orrx");
+  const QString back = remote->peerRestore("/b.orrx");
+  EXPECT_NE(back, gone) << "a restore is a new revision";
+  std::vector<ListFolderResponse> answers;
+  client->listFolderContents("", [&](const ListFolderResponse& r) { answers.push_back(r); });
+  settle();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(pathsOf(answers[0]), QStringList({"/b.orrx@" + back, "/moved.orrx@" + remote->revOf("/moved.orrx")}));
+  EXPECT_EQ(remote->contentOf("/moved.orrx"), "a");
+}
