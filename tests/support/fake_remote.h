@@ -37,7 +37,7 @@ class FakeRemote final : public platform::RemoteRoutes, public std::enable_share
   };
 
   static std::shared_ptr<FakeRemote> create() { return std::make_shared<FakeRemote>(); }
-  // A client over this folder, installed as the authorised one until the scope ends.
+  // A library client over this folder, for DropboxClientsManager::setAuthorizedClient.
   std::shared_ptr<platform::DropboxClient> client() { return std::make_shared<platform::DropboxClient>(shared_from_this()); }
 
   // ---- the folder, outside any request

@@ -103,7 +103,7 @@ QString LocalFolderContainer::identityToken() {
 
 IdentityMonitor::IdentityMonitor(Tag) : mToken(LocalFolderContainer::identityToken()) {}
 
-IdentityMonitor::~IdentityMonitor() = default;
+IdentityMonitor::~IdentityMonitor() = default;  // here, where QFileSystemWatcher is complete
 
 std::shared_ptr<IdentityMonitor> IdentityMonitor::shared() {
   static std::weak_ptr<IdentityMonitor> current;
@@ -137,18 +137,25 @@ void IdentityMonitor::watch() {
   // The watcher needs the Qt main thread; the poll covers everything it would miss.
   auto* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return;
+  if (!mWatcher) {
+    mWatcher = std::make_unique<QFileSystemWatcher>();
+    auto recheck = [weak = weak_from_this()](const QString&) {
+      // Hop to the main queue: the watcher's thread is the Qt one, the queue may be another loop.
+      mainQueue().async([weak] {
+        if (auto self = weak.lock()) self->check();
+      });
+    };
+    QObject::connect(mWatcher.get(), &QFileSystemWatcher::directoryChanged, recheck);
+    QObject::connect(mWatcher.get(), &QFileSystemWatcher::fileChanged, recheck);
+  }
+  // The root may have moved, appeared, or had its identity file replaced.
   const QString base = LocalFolderContainer::root().path;
-  if (base == mWatchedRoot && mWatcher) return;
-  auto watcher = std::make_shared<QFileSystemWatcher>();
-  if (QFileInfo(base).isDir()) watcher->addPath(base);
-  QObject::connect(watcher.get(), &QFileSystemWatcher::directoryChanged, [weak = weak_from_this()](const QString&) {
-    // Hop to the main queue: the watcher's thread is the Qt one, the queue may be another loop.
-    mainQueue().async([weak] {
-      if (auto self = weak.lock()) self->check();
-    });
-  });
-  mWatcher = watcher;
-  mWatchedRoot = base;
+  const QStringList wanted = {base, base + QLatin1Char('/') + QLatin1String(kIdentityFileName)};
+  for (const QString& path : mWatcher->files() + mWatcher->directories())
+    if (!wanted.contains(path)) mWatcher->removePath(path);
+  for (const QString& path : wanted)
+    if (QFileInfo::exists(path) && !mWatcher->files().contains(path) && !mWatcher->directories().contains(path))
+      mWatcher->addPath(path);
 }
 
 }  // namespace platform
