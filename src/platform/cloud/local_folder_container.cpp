@@ -14,6 +14,8 @@
 #include <QThread>
 #include <QUuid>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -45,9 +47,18 @@ bool createIdentityFile(const QString& path) {
   ::fsync(file.handle());
   file.close();
   // link(2) fails when the name exists: of two instances, exactly one token wins.
-  const bool linked = ::link(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) == 0;
+  const QByteArray target = QFile::encodeName(path);
+  bool created = ::link(QFile::encodeName(temporary).constData(), target.constData()) == 0;
+  const int linkError = errno;
   QFile::remove(temporary);
-  return linked;
+  if (!created && linkError != EEXIST) {
+    // A file system without hard links (some network shares): create the name exclusively.
+    const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    created = ::write(fd, token.constData(), size_t(token.size())) == token.size() && ::fsync(fd) == 0;
+    ::close(fd);
+  }
+  return created;
 }
 
 QString readIdentityFile(const QString& path) {
