@@ -141,6 +141,18 @@ void BM_SyncStateEncodeAndDecode(benchmark::State& state) {
 }
 BENCHMARK(BM_SyncStateEncodeAndDecode)->Arg(10000)->Unit(benchmark::kMillisecond);
 
+void BM_SyncStateEncode(benchmark::State& state) {
+  const auto record = stateOf(int(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(record.exportAsData().size());
+}
+BENCHMARK(BM_SyncStateEncode)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_SyncStateDecode(benchmark::State& state) {
+  const QByteArray text = stateOf(int(state.range(0))).exportAsData();
+  for (auto _ : state) benchmark::DoNotOptimize(DropboxFolderManagerState::readFromData(text)->docs().size());
+}
+BENCHMARK(BM_SyncStateDecode)->Arg(10000)->Unit(benchmark::kMillisecond);
+
 void BM_BareJsonRoundTrip(benchmark::State& state) {
   const QByteArray text = stateOf(int(state.range(0))).exportAsData();
   for (auto _ : state) {
