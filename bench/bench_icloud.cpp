@@ -33,7 +33,9 @@ namespace {
 class TimedPoster final : public platform::MainQueuePoster {
  public:
   void post(platform::Task task) override { loop->post(timed(std::move(task))); }
-  void postAfter(platform::Millis delay, platform::Task task) override { loop->postAfter(delay, timed(std::move(task))); }
+  void postAfter(platform::Millis delay, platform::Task task) override {
+    loop->postAfter(delay, timed(std::move(task)));
+  }
   bool isMainThread() const override { return loop->isMainThread(); }
 
   platform::Task timed(platform::Task task) {
@@ -113,8 +115,9 @@ DropboxFolderManagerState stateOf(int records) {
   for (int i = 0; i < records; ++i) {
     const QString name = QString::asprintf("id1765100000_%d.orrx", i);
     const QString rev = QString::asprintf("%09x", 0x1000 + i);
-    state.docs().insert("dropbox:/" + name, DocumentInfo::create(SyncFileInfo::EMPTY(), SyncFileInfo::create(name, rev),
-                                                                 i % 3 ? nullptr : SyncFileInfo::create(name + "~", rev)));
+    state.docs().insert("dropbox:/" + name,
+                        DocumentInfo::create(SyncFileInfo::EMPTY(), SyncFileInfo::create(name, rev),
+                                             i % 3 ? nullptr : SyncFileInfo::create(name + "~", rev)));
   }
   return state;
 }

@@ -228,7 +228,8 @@ void CloudMode::queryDidFinishGathering(const std::shared_ptr<platform::Metadata
   doHandleQueryResultsFromIndex(0, query);
 }
 
-void CloudMode::doHandleQueryResultsFromIndex(std::size_t index, const std::shared_ptr<platform::MetadataQuery>& query) {
+void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
+                                              const std::shared_ptr<platform::MetadataQuery>& query) {
   if (mDead || query != mQuery) return;
   if (index >= query->resultCount()) {
     const ProxyList proxies = mSubscribedIndexDocument ? mSubscribedIndexDocument->ideaProxyList() : ProxyList();

@@ -16,8 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QHash>
+#include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QUuid>
@@ -98,7 +98,9 @@ class CloudModeTest : public ::testing::Test {
 };
 
 void setModified(const QString& path, qint64 secondsSince1970) {
-  struct utimbuf times {secondsSince1970, secondsSince1970};
+  struct utimbuf times {
+    secondsSince1970, secondsSince1970
+  };
   ::utime(QFile::encodeName(path).constData(), &times);
 }
 
@@ -135,8 +137,8 @@ class FolderSync {
         put(pb, winner);
         settle(name, winner);
         if (name.endsWith(".orrx") && !loser.isEmpty()) {
-          const QString copy = QString("%1.sync-conflict-%2-%3.orrx")
-                                   .arg(name.chopped(5)).arg(++conflicts).arg(aNewer ? "B" : "A");
+          const QString copy =
+              QString("%1.sync-conflict-%2-%3.orrx").arg(name.chopped(5)).arg(++conflicts).arg(aNewer ? "B" : "A");
           put(mA + "/" + copy, loser);
           put(mB + "/" + copy, loser);
           settle(copy, loser);
@@ -172,8 +174,8 @@ TEST_F(CloudModeTest, StartsWithFoundDocumentsThenTheIndexListAndReady) {
   start();
   ASSERT_TRUE(waitFor("status 5"));
   EXPECT_EQ(recorder->events.first(), "status 4");
-  EXPECT_EQ(recorder->found(), QStringList({"found " + identifiers[0], "found " + identifiers[1],
-                                            "found " + identifiers[2]}))
+  EXPECT_EQ(recorder->found(),
+            QStringList({"found " + identifiers[0], "found " + identifiers[1], "found " + identifiers[2]}))
       << "once each, in name order; the index and other files are never reported";
   EXPECT_EQ(recorder->events.last(), "status 5");
   EXPECT_EQ(recorder->count("list 3"), 1);
@@ -432,8 +434,10 @@ TEST_F(CloudModeTest, AFailingReplaceKeepsEveryVersionAndTakesBackTheCopy) {
   ASSERT_TRUE(main.runUntil([&] { return result >= 0; }));
   EXPECT_EQ(result, 0);
   settle();
-  EXPECT_EQ(QDir(container.documents()).entryList(QDir::Files), before) << "the copy made for the local content is gone";
-  EXPECT_EQ(platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(container.documentPath("shared.orrx")).size(), 2u);
+  EXPECT_EQ(QDir(container.documents()).entryList(QDir::Files), before)
+      << "the copy made for the local content is gone";
+  EXPECT_EQ(platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(container.documentPath("shared.orrx")).size(),
+            2u);
   EXPECT_EQ(textOf(container.documentPath("shared.orrx")), "local edit");
 
   // Nothing to settle: NO, nothing touched.
@@ -513,7 +517,8 @@ TEST_F(CloudModeTest, TwoMachinesEditingOneDocumentConvergeWithBothContentsKept)
   ASSERT_TRUE(main.runUntil([&] { return saved >= 0; }));
   ASSERT_EQ(saved, 1);
   workspace->closeDocument(doc, token, nullptr);
-  CloudContainerFixture::writeFile(documentsB + "/shared.orrx", CloudContainerFixture::documentBytes("shared.orrx", "edit on B"));
+  CloudContainerFixture::writeFile(documentsB + "/shared.orrx",
+                                   CloudContainerFixture::documentBytes("shared.orrx", "edit on B"));
   setModified(documentsB + "/shared.orrx", QDateTime::currentSecsSinceEpoch() + 100);
   sync.run();
 
@@ -521,7 +526,8 @@ TEST_F(CloudModeTest, TwoMachinesEditingOneDocumentConvergeWithBothContentsKept)
   recorder->events.clear();
   auto* mode = dynamic_cast<CloudMode*>(workspace->currentState().get());
   ASSERT_TRUE(mode && mode->subscribedIndexDocument());
-  platform::NotificationCenter::defaultCenter().post(IndexDocumentChangedNotification, mode->subscribedIndexDocument().get());
+  platform::NotificationCenter::defaultCenter().post(IndexDocumentChangedNotification,
+                                                     mode->subscribedIndexDocument().get());
   const IdeaProxyPtr proxy = workspace->findProxy(identifier);
   ASSERT_TRUE(main.runUntil([&] { return workspace->findConflictingVersion(proxy) != nullptr; }));
   int settled = -1;
@@ -538,8 +544,10 @@ TEST_F(CloudModeTest, TwoMachinesEditingOneDocumentConvergeWithBothContentsKept)
 
   // The next sync carries the settled state to B: both machines hold the same documents.
   sync.run();
-  EXPECT_EQ(QDir(documentsB).entryList({"*.orrx"}, QDir::Files), QDir(machineA.documents()).entryList({"*.orrx"}, QDir::Files));
+  EXPECT_EQ(QDir(documentsB).entryList({"*.orrx"}, QDir::Files),
+            QDir(machineA.documents()).entryList({"*.orrx"}, QDir::Files));
   for (const QString& name : QDir(documentsB).entryList({"*.orrx"}, QDir::Files))
-    EXPECT_EQ(CloudContainerFixture::readFile(documentsB + "/" + name), CloudContainerFixture::readFile(machineA.documentPath(name)));
+    EXPECT_EQ(CloudContainerFixture::readFile(documentsB + "/" + name),
+              CloudContainerFixture::readFile(machineA.documentPath(name)));
   workspace->closeWorkspace();
 }

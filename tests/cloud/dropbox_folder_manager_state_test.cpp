@@ -48,8 +48,8 @@ TEST(SyncStateFileTest, WriteThenReadGivesEqualRecordsAndFreshFlags) {
   const QString path = dir.filePath("orrery.local.status");
   DropboxFolderManagerState state;
   state.setIndexDocumentInfo(DocumentInfo::create(info("orrery.index~1", "a0"), info("orrery.index", "a0"), nullptr));
-  state.docs().insert("dropbox:/x.orrx", DocumentInfo::create(SyncFileInfo::EMPTY(), info("x.orrx", "0f"),
-                                                              info("x.orrx~up", "0f")));
+  state.docs().insert("dropbox:/x.orrx",
+                      DocumentInfo::create(SyncFileInfo::EMPTY(), info("x.orrx", "0f"), info("x.orrx~up", "0f")));
   state.docs().insert("dropbox:/gone.orrx", DocumentInfo::create(nullptr, SyncFileInfo::EMPTY(), info(nullptr, "1a")));
   state.setPerhapsDropboxConnection(false);
   state.setPollFolderASAP(true);
@@ -149,8 +149,9 @@ TEST(SyncStateFileTest, CutAndScrambledFilesGiveARecordOrNoneAndNeverCrash) {
   LogCapture quiet;
   DropboxFolderManagerState state;
   for (int i = 0; i < 20; ++i)
-    state.docs().insert(QString("dropbox:/d%1.orrx").arg(i),
-                        DocumentInfo::create(SyncFileInfo::EMPTY(), info("d.orrx", "0f"), i % 2 ? info(nullptr, "1a") : nullptr));
+    state.docs().insert(
+        QString("dropbox:/d%1.orrx").arg(i),
+        DocumentInfo::create(SyncFileInfo::EMPTY(), info("d.orrx", "0f"), i % 2 ? info(nullptr, "1a") : nullptr));
   const QByteArray good = state.exportAsData();
   std::mt19937 random(7);
   int read = 0;

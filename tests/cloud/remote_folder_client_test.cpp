@@ -24,9 +24,10 @@ class RemoteClientTest : public ::testing::Test {
   void SetUp() override {
     remote->setLatency(0.2);
     mPrevious = platform::DropboxClientsManager::setAuthorizedClient(remote->client());
-    for (const char* name : {DropboxGotSomeDataNotification, DropboxNoConnectionNotification,
-                             DropboxInvalidAccessTokenNotification})
-      observers.observe(name, nullptr, [this](const platform::Notification& n) { posted << QString::fromStdString(n.name); });
+    for (const char* name :
+         {DropboxGotSomeDataNotification, DropboxNoConnectionNotification, DropboxInvalidAccessTokenNotification})
+      observers.observe(name, nullptr,
+                        [this](const platform::Notification& n) { posted << QString::fromStdString(n.name); });
     client = RemoteFolderClient::create();
   }
   void TearDown() override { platform::DropboxClientsManager::setAuthorizedClient(mPrevious); }

@@ -83,7 +83,9 @@ TEST(FileVersionTest, ReplaceResolveAndRemove) {
   writeFile(root.doc("plan.orrx"), "mine");
   QDir().mkpath(root.versions("plan.orrx"));
   writeFile(root.versions("plan.orrx") + "/theirs.orrx", "theirs");
-  struct utimbuf times {1700000000, 1700000000};
+  struct utimbuf times {
+    1700000000, 1700000000
+  };
   ::utime(QFile::encodeName(root.versions("plan.orrx") + "/theirs.orrx").constData(), &times);
   auto versions = FileVersion::unresolvedConflictVersionsOfItemAtURL(root.doc("plan.orrx"));
   ASSERT_EQ(versions.size(), 1u);

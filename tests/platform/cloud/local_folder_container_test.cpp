@@ -24,8 +24,8 @@ namespace {
 // Chooses the container root through the environment for the life of the object.
 class RootScope {
  public:
-  explicit RootScope(const QString& root) : mHad(qEnvironmentVariableIsSet("ORRERY_CLOUD_CONTAINER")),
-                                             mPrevious(qgetenv("ORRERY_CLOUD_CONTAINER")) {
+  explicit RootScope(const QString& root)
+      : mHad(qEnvironmentVariableIsSet("ORRERY_CLOUD_CONTAINER")), mPrevious(qgetenv("ORRERY_CLOUD_CONTAINER")) {
     if (root.isNull())
       qunsetenv("ORRERY_CLOUD_CONTAINER");
     else
