@@ -3,6 +3,7 @@
 // a delegate that records every report, ideas with colours, and angle helpers.
 
 #include "editor/solar_system.h"
+#include "platform/ui/application.h"
 #include "foundation/views/container_window.h"
 #include "model/color_theme.h"
 #include "platform/ui/window.h"
