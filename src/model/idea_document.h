@@ -7,6 +7,8 @@
 
 #include "model/document_location.h"
 
+#include "platform/core/dispatch.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -15,16 +17,38 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <vector>
 
 namespace orrery {
 
 class Idea;
 class IdeaFilePresenter;
 
+// What a save writes, taken on the main thread: a copy of the tree nobody changes, the dates
+// and the writing instance's mark. Encoded on any thread.
+struct DocumentSnapshot {
+  std::shared_ptr<Idea> idea;
+  QDateTime dateCreated;
+  QDateTime dateModified;
+  QString writerMark;
+
+  // The document file's JSON text, or compressed; empty without a tree or when encoding fails.
+  QByteArray encode(bool compressed) const;
+};
+
 class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
  public:
+  // What one document may hold. A real map stays far below: 100 000 ideas are about 12 MB of
+  // JSON, a picture idea about 100 KB. Anything beyond is refused with "The document is too
+  // large to open" before it can take the memory it asks for (decoding costs a few times the
+  // JSON's size).
+  static constexpr qsizetype kMaxJSONBytes = qsizetype(256) << 20;  // 256 MiB of JSON text
+  static constexpr qint64 kMaxObjects = 1000000;                      // ideas and icons
+  static constexpr qsizetype kMaxTextLength = 1000000;                // characters of one text
+
   using TokenCompletion = std::function<void(DocumentToken)>;
   using BoolCompletion = std::function<void(bool)>;
+  using SaveAnnouncer = std::function<void(const std::shared_ptr<IdeaDocument>&)>;
 
   // An empty document (no tokens, no idea); location and path come from the identifier.
   static std::shared_ptr<IdeaDocument> createWithIdentifier(const QString& identifier);
@@ -57,6 +81,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   bool refersToURL(const QUrl& url) const;
   const QString& appInstance() const { return mAppInstance; }
   const QString& lastUserFriendlyError() const { return mLastUserFriendlyError; }
+  // The error of the last failed read (code 0 when the file itself could not be read).
+  const DocumentError& lastError() const { return mLastError; }
   bool inConflict() const { return false; }
   bool canBeDeleted() const { return true; }
   void resolvePotentialConflict() {}
@@ -69,13 +95,30 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   const QDateTime& dateModified() const { return mDateModified; }
   void setDateModified(const QDateTime& date) { mDateModified = date; }
 
+  // The queue that carries this document's file writes: the persistence facade's, handed over
+  // when the facade makes or takes the document (it must outlive the document). A document
+  // nobody handed one to makes a queue of its own at its first write.
+  void setWorkQueue(platform::Queue* queue) { mWorkQueue = queue; }
+  platform::Queue& workQueue();
+  // Told on the main thread after each successful save, before the save's completion (the
+  // facade tells its listeners, so other windows of the document show it anew).
+  void setSaveAnnouncer(SaveAnnouncer announcer) { mSaveAnnouncer = std::move(announcer); }
+
   QString exportFileName() const;
   QString documentWindowName() const;
 
   // Storage. Completions run on the main queue.
   void openFromURL(const QUrl& url, TokenCompletion completion);
   void createAtURL(const QUrl& url, TokenCompletion completion);
+  // Saves the tree as it is now. The main thread only takes a snapshot; encoding, compressing
+  // and writing run on the work queue. Saves asked for while one runs merge into one write,
+  // made when it ends, of the tree as it is then; each completion gets the result of the
+  // write that carried its changes. A failed save keeps the edit in memory and leaves its
+  // reason in lastUserFriendlyError.
   void updateWithToken(DocumentToken token, BoolCompletion completion);
+  // Starts the merged save now, if one waits (for quitting: the facade then drains the queue).
+  void startWaitingSave();
+  bool isSaving() const { return mSavesRunning > 0 || !mWaitingSaves.empty(); }
   void closeWithToken(DocumentToken token, BoolCompletion completion);
   bool goodToken(DocumentToken token) const { return token >= 1 && mTokens.count(token) > 0; }
   // True while a presenter is held, i.e. between a successful open or create and the return
@@ -88,7 +131,17 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // taken now, on the calling thread.
   void writeToLocalFileAt(const QUrl& url, BoolCompletion completion);
 
-  // Codec. The exports are empty for a document without a root idea.
+  // Refuses a file whose size alone is beyond the bounds (kDocumentErrorTooLarge); false.
+  bool refuseAsTooLarge() { return failTooLarge(nullptr); }
+
+  // The state a save writes (main thread).
+  DocumentSnapshot snapshot() const;
+  // Called by the presenter with the outcome of a write it made (main thread).
+  void noteWriteFailure(const QString& reason);
+
+  // Codec. The exports are empty for a document without a root idea. The readers refuse a
+  // document beyond the bounds above, and one whose reading runs out of memory, with
+  // kDocumentErrorTooLarge; they never let an allocation failure through.
   QByteArray exportAsPureJSONData() const;
   QByteArray exportAsOrreryData() const;
   bool loadFromJSONData(const QByteArray& data, DocumentError* error = nullptr);
@@ -98,8 +151,12 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
  private:
   IdeaDocument(QString identifier, DocumentLocation location, QString path);
   bool fail(int code, const char* key, const char* defaultText, DocumentError* error);
+  bool failTooLarge(DocumentError* error);
+  bool loadFromJSONDataUnguarded(const QByteArray& data, DocumentError* error);
+  bool loadFromOrreryDataUnguarded(const QByteArray& data, DocumentError* error);
   void createAttempt(const QUrl& url, DocumentToken token, int attemptsLeft, TokenCompletion completion);
   void takeNewFileName();
+  void startSave();
   QString ideaDescription() const;
 
   QString mDocIdentifier;
@@ -109,6 +166,7 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::shared_ptr<IdeaFilePresenter> mFilePresenter;
   QString mAppInstance;
   QString mLastUserFriendlyError;
+  DocumentError mLastError;
   std::shared_ptr<Idea> mIdea;
   QDateTime mDateCreated;
   QDateTime mDateModified;
@@ -116,6 +174,11 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // created a file of that name first.
   bool mNameIsOurs = false;
   bool mCreateInFlight = false;
+  platform::Queue* mWorkQueue = nullptr;
+  std::unique_ptr<platform::SerialQueue> mOwnQueue;
+  SaveAnnouncer mSaveAnnouncer;
+  int mSavesRunning = 0;
+  std::vector<BoolCompletion> mWaitingSaves;
 };
 
 }  // namespace orrery

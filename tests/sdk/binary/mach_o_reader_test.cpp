@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "binary/mach_o_builder.h"
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/mach_o_reader.h"
 #include "sdk/core/standard_paths.h"
 
 using namespace telemetry;
@@ -113,9 +113,6 @@ TEST(MachOReader, ThinImageYieldsOneSliceWithItsCommandsVersionsAndSections) {
   EXPECT_EQ(section.size, 0u);  // zeroed first
   EXPECT_FALSE(TELMachOSectionPointer(&slices[0], "__TEXT", "__nothing", &pointer));
   EXPECT_EQ(pointer, nullptr);
-  // Not a loaded image: no unwind sections.
-  uint64_t eh = 0, unwind = 0;
-  EXPECT_FALSE(TELMachOGetUnwindSections(&slices[0], &eh, &unwind));
   TELMachOCloseFile(&file);
   EXPECT_EQ(file.descriptor, -1);
 }
@@ -179,6 +176,32 @@ TEST(MachOReader, ForeignAndOtherByteOrderHeadersAreNamedButNeverWalked) {
   ASSERT_EQ(slices.size(), 1u);
   EXPECT_STREQ(TELMachOArchitectureName(&slices[0]), "ppc");
   EXPECT_TRUE(commandsOf(slices[0]).empty());
+}
+
+TEST(MachOReader, ShortSegmentCommandsAreNeverReadPastTheirEnd) {
+  // A 32-bit header (28 bytes) and one segment command that claims only its own 8 bytes, at
+  // the very end of the file: its segment name would lie past the end.
+  for (bool is64 : {false, true}) {
+    std::vector<uint8_t> image(is64 ? 32 : 28, 0);
+    auto put = [&](size_t at, uint32_t v) { std::memcpy(image.data() + at, &v, 4); };
+    put(0, is64 ? 0xFEEDFACF : 0xFEEDFACE);
+    put(4, is64 ? kX86_64 : 7);
+    put(16, 1);  // one command
+    put(20, 8);  // of 8 bytes
+    image.resize(image.size() + 8);
+    put(image.size() - 8, is64 ? kLoadCommandSegment64 : kLoadCommandSegment);
+    put(image.size() - 4, 8);
+    ExactCopy exact(image, image.size());
+    EXPECT_EQ(exact.size, is64 ? 40u : 36u);
+    auto slices = slicesOf(exact.bytes.get(), exact.size);
+    ASSERT_EQ(slices.size(), 1u);
+    EXPECT_EQ(commandsOf(slices[0]).size(), 1u);
+    TELMachOSection section;
+    EXPECT_FALSE(TELMachOGetSection(&slices[0], "__TEXT", "__text", &section));
+    const void* pointer = nullptr;
+    EXPECT_FALSE(TELMachOSectionPointer(&slices[0], "__TEXT", "__text", &pointer));
+    EXPECT_EQ(TELMachOGetSegment(commandsOf(slices[0])[0].bytes.data()).size, 0u);
+  }
 }
 
 TEST(MachOReader, TruncatedImagesYieldOnlyWholeCommands) {

@@ -13,6 +13,7 @@
 #include "sdk/core/file_io.h"
 #include "sdk/core/property_list.h"
 #include "sdk/core/sdk_constants.h"
+#include "support/required_tool.h"
 #include "sdk/core/standard_paths.h"
 #include "sdk/defaults/crk_user_defaults.h"
 
@@ -27,7 +28,7 @@ class DefaultsStore : public ::testing::Test {
     static int counter = 0;
     root = paths::join(paths::temporaryDirectory(), "defaults-" + std::to_string(++counter));
     directory = paths::join(root, "store");
-    platform = std::make_shared<PlistFileUserDefaults>(paths::join(root, "app-defaults.plist"));
+    platform = std::make_shared<PlistFileDefaultsDomain>(paths::join(root, "app-defaults.plist"));
     previousSink = setConsoleSink([this](const std::string& line) { lines.push_back(line); });
   }
   void TearDown() override { setConsoleSink(previousSink); }
@@ -37,13 +38,14 @@ class DefaultsStore : public ::testing::Test {
   bool logged(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
 
   std::string root, directory;
-  std::shared_ptr<PlistFileUserDefaults> platform;
+  std::shared_ptr<PlistFileDefaultsDomain> platform;
   std::vector<std::string> lines;
   ConsoleSink previousSink;
 };
 
 std::string python(const std::string& script) {
   std::string out;
+  if (!testsupport::requireTool("python3", "python3")) return out;
   if (FILE* p = popen(("python3 -c '" + script + "' 2>&1").c_str(), "r")) {
     char buf[512];
     while (fgets(buf, sizeof buf, p)) out += buf;
@@ -145,7 +147,7 @@ TEST_F(DefaultsStore, MigrationMovesValuesOutOfTheApplicationsDefaults) {
   auto store = open();
   EXPECT_EQ(store->objectForKeyByMigratingFromNSUserDefaults("iuuid"), "OLD-ID");
   EXPECT_EQ((*store->loadDefaults())["iuuid"], "OLD-ID");
-  PlistFileUserDefaults reread(platform->path());
+  PlistFileDefaultsDomain reread(platform->path());
   EXPECT_TRUE(reread.objectForKey("iuuid").is_null());
   EXPECT_EQ(store->objectForKeyByMigratingFromNSUserDefaults("iuuid"), "OLD-ID");  // now from the store
   EXPECT_TRUE(store->objectForKeyByMigratingFromNSUserDefaults("absent").is_null());
