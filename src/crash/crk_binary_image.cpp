@@ -60,7 +60,6 @@ int storeNode(bool loaded, const CRKBinaryImageDetails& d) {
         n.format = 0;
         std::memset(n.uuid, 0, sizeof n.uuid);
       }
-      __atomic_thread_fence(__ATOMIC_SEQ_CST);
       return static_cast<int>(i);
     }
     if (!loaded) {
