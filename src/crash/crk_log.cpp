@@ -83,6 +83,11 @@ int logDescriptor(CRKContext* context, CRKWritableState* state) {
 
 }  // namespace
 
+const char* CRKErrorText(int error) {
+  const char* text = strerrordesc_np(error);
+  return text ? text : "Unknown error";
+}
+
 size_t CRKFormatUnsigned(uint64_t value, int base, char* out) {
   char digits[21] = {};
   size_t n = 0;
