@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "analytics_test_support.h"
+#include "sdk/analytics/ana_crash_event.h"
 #include "sdk/analytics/ana_crash_metadata.h"
 #include "sdk/analytics/ana_custom_event.h"
 #include "sdk/analytics/ana_file_utils.h"
@@ -179,6 +180,20 @@ TEST(AnalyticsEventLog, ALineLeftByAKilledWriterIsDroppedBeforeTheNextOne) {
   ASSERT_TRUE(read.is_object()) << test::readText(log);
   ASSERT_EQ(read["lines"].size(), 3u);
   EXPECT_EQ(read["lines"][2]["name"], "app_installed");
+}
+
+TEST(AnalyticsEventLog, EachMetadataLineCarriesItsOwnEventsStartTime) {
+  auto metadata = testMetadata();
+  const auto at = [&](int64_t seconds) {
+    auto event = ANACrashEvent::create(std::chrono::system_clock::time_point(std::chrono::seconds(seconds)), 1);
+    ANAWriteEventOperation op(event, metadata, "/nonexistent/x.log");
+    return *op.formattedMetadata();
+  };
+  const std::string first = at(1600000000), second = at(1600000001), again = at(1600000000);
+  EXPECT_EQ(first.substr(0, 14), "1600000000000\t");
+  EXPECT_NE(first.find("\"started_at\":1600000000,"), std::string::npos);
+  EXPECT_NE(second.find("\"started_at\":1600000001,"), std::string::npos);
+  EXPECT_EQ(first, again);
 }
 
 TEST(AnalyticsEventLog, BetaTokensUnwrapOnlyFromTwoPartsStartingWithTwo) {
