@@ -133,7 +133,7 @@ void CrossDocumentOperations::saveAndRelease(const std::shared_ptr<IdeaDocument>
     // The shared tree changed whether or not the write succeeded. A successful save has told
     // the screens itself: the facade after a temporary or local save, a cloud workspace as
     // long as the document is still listed.
-    const PersistenceWorkspace* workspace = mController.workspaceForLocation(doc->location());
+    const WorkspaceInterface* workspace = mController.workspaceForLocation(doc->location());
     const bool cloud = doc->location() == DocumentLocationICloud || doc->location() == DocumentLocationDropbox;
     const bool told = saved && (!cloud || (workspace && workspace->findProxy(doc->docIdentifier())));
     if (mAnnouncer && !told) mAnnouncer(doc);

@@ -1,6 +1,7 @@
 #include "model/idea_document.h"
 
 #include "model/idea_file_presenter.h"
+#include "model/main_queue_completion.h"
 #include "model/document_file_writer.h"
 
 #include "foundation/globals.h"
@@ -266,7 +267,7 @@ platform::Queue& IdeaDocument::workQueue() {
 
 void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion) {
   const QString path = url.toLocalFile();
-  workQueue().async([snapshot = snapshot(), path, completion = std::move(completion)] {
+  workQueue().async([snapshot = snapshot(), path, completion = std::move(completion)]() mutable {
     const QByteArray bytes = snapshot.encode(true);
     bool written = false;
     if (!bytes.isEmpty()) {
@@ -274,9 +275,7 @@ void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion
       coordinator.coordinateWriting(
           path, [&](const QString& p) { written = writeFileReplacing(p, bytes) == FileWriteResult::Written; });
     }
-    platform::mainQueue().async([completion, written] {
-      if (completion) completion(written);
-    });
+    completeOnMainQueue(std::move(completion), written);
   });
 }
 

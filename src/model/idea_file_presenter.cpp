@@ -1,6 +1,7 @@
 #include "model/idea_file_presenter.h"
 
 #include "model/idea_document.h"
+#include "model/main_queue_completion.h"
 
 #include "foundation/data_extensions.h"
 #include "foundation/globals.h"
@@ -117,13 +118,12 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, std::function<void(File
           path, [&](const QString& p) { result = doWriteToURL(p, bytes, exclusive, &reason); }, &refusal);
       if (!granted) reason = refusal;
     }
-    // The completion (and whatever document it holds) moves to the main queue, so nothing on
-    // this thread keeps the document alive once the main queue has seen the result.
-    platform::mainQueue().async([weakOwner, result, reason, completion = std::move(completion)] {
+    auto report = [weakOwner, reason, completion = std::move(completion)](FileWriteResult result) {
       if (result == FileWriteResult::Failed)
         if (auto owner = weakOwner.lock()) owner->noteWriteFailure(reason);
       if (completion) completion(result);
-    });
+    };
+    completeOnMainQueue(std::function<void(FileWriteResult)>(std::move(report)), result);
   };
   owner->workQueue().async(std::move(write));
 }

@@ -247,3 +247,36 @@ TEST(ProgressHUD, ProgressViewsAndTheDimBackgroundOnPixels) {
   EXPECT_LT(dimmed.pixelColor(2, 2).red(), dimmed.pixelColor(300, 60).red());
   EXPECT_LT(dimmed.pixelColor(300, 200).red(), 255 * 0.3) << "an unset colour: black at 0.8";
 }
+
+TEST(ProgressHUD, StacksIndicatorLabelAndDetailsUpwardsAndHonoursOffsetsSquareAndMinimum) {
+  Stage stage;
+  auto hud = ProgressHUD::showHUDAddedTo(*stage.content, false);
+  hud->setMode(ProgressHUD::Determinate);
+  hud->setLabelText("Label");
+  hud->setDetailsLabelText("Details");
+  const QRectF indicator = hud->indicator()->frame();
+  const QRectF label = hud->label()->frame();
+  const QRectF details = hud->detailsLabel()->frame();
+  // y grows upwards: the details at the bottom, the label on them, the indicator on top.
+  EXPECT_DOUBLE_EQ(label.y(), details.bottom());
+  EXPECT_DOUBLE_EQ(indicator.y(), label.bottom());
+  EXPECT_EQ(indicator.size(), QSizeF(60, 60));
+  EXPECT_NEAR(indicator.center().x(), 300, 0.5);
+  const double contentHeight = indicator.height() + label.height() + details.height();
+  EXPECT_DOUBLE_EQ(hud->size().height(), contentHeight + 40);
+  EXPECT_DOUBLE_EQ(details.y(), std::round((400 - hud->size().height()) / 2) + 20);
+  // On screen the indicator is above the label.
+  EXPECT_LT(hud->indicator()->convertRectToView(hud->indicator()->bounds(), nullptr).top(),
+            hud->label()->convertRectToView(hud->label()->bounds(), nullptr).top());
+
+  const QRectF before = hud->boxRect();
+  hud->setXOffset(15);
+  hud->setYOffset(10);
+  EXPECT_EQ(hud->boxRect(), before.translated(15, -10)) << "y offsets move the box down the screen";
+  EXPECT_DOUBLE_EQ(hud->detailsLabel()->frame().y(), details.y() - 10);
+
+  hud->setSquare(true);
+  EXPECT_DOUBLE_EQ(hud->size().width(), hud->size().height());
+  hud->setMinSize(QSizeF(400, 10));
+  EXPECT_DOUBLE_EQ(hud->size().width(), 400);
+}

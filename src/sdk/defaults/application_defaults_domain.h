@@ -11,22 +11,22 @@
 
 namespace telemetry {
 
-class PlatformUserDefaults {
+class ApplicationDefaultsDomain {
  public:
-  virtual ~PlatformUserDefaults() = default;
+  virtual ~ApplicationDefaultsDomain() = default;
   // The value, or null.
   virtual nlohmann::json objectForKey(const std::string& key) = 0;
   virtual void removeObjectForKey(const std::string& key) = 0;
   virtual bool synchronize() = 0;
 
   // "<config folder>/<escaped bundle identifier>.plist", shared by the process.
-  static std::shared_ptr<PlatformUserDefaults> standardUserDefaults();
+  static std::shared_ptr<ApplicationDefaultsDomain> standardUserDefaults();
 };
 
 // A defaults domain in one property-list file, read on first use.
-class PlistFileUserDefaults final : public PlatformUserDefaults {
+class PlistFileDefaultsDomain final : public ApplicationDefaultsDomain {
  public:
-  explicit PlistFileUserDefaults(std::string path) : mPath(std::move(path)) {}
+  explicit PlistFileDefaultsDomain(std::string path) : mPath(std::move(path)) {}
   nlohmann::json objectForKey(const std::string& key) override;
   void setObject(nlohmann::json value, const std::string& key);
   void removeObjectForKey(const std::string& key) override;

@@ -1,4 +1,4 @@
-#include "sdk/binary/elf_image.h"
+#include "sdk/binary/elf_reader.h"
 
 #include <elf.h>
 
@@ -7,11 +7,9 @@
 
 #include "sdk/binary/byte_reader.h"
 
-namespace telemetry::elf {
+namespace telemetry {
 
 using binary::load;
-using binary::store32;
-using binary::store64;
 using binary::within;
 
 namespace {
@@ -54,10 +52,10 @@ struct View {
   Ehdr eh{};
   uint64_t imageVaddr = 0;  // the virtual address the header is loaded at
 
-  bool open(const CRKMachOSlice& slice) {
-    base = static_cast<const uint8_t*>(slice.header);
-    size = slice.size;
-    loaded = slice.loaded;
+  bool open(const TELElfImage& image) {
+    base = static_cast<const uint8_t*>(image.header);
+    size = image.size;
+    loaded = image.loaded;
     if (!base || !within(size, 0, sizeof(Ehdr))) return false;
     eh = load<Ehdr>(base);
     if (!nativeByteOrder(base)) return false;  // never walked with unswapped counts
@@ -140,123 +138,52 @@ struct View {
 };
 
 template <typename Class>
-void walk(const CRKMachOSlice& slice, TELMachOLoadCommandBlock block) {
+void segmentsOf(const TELElfImage& image, FunctionRef<void(const TELElfSegment&)> block) {
   View<Class> v;
-  if (!v.open(slice)) return;
-  using Phdr = typename Class::Phdr;
-
-  // Segments: "__TEXT" covers the image start through its last executable segment.
-  bool haveLoad = false;
-  uint64_t textStart = 0, textEnd = 0, textFileStart = 0, textFileEnd = 0;
+  if (!v.open(image)) return;
   for (uint32_t i = 0; i < v.eh.e_phnum; ++i) {
-    Phdr ph = v.phdr(i);
+    auto ph = v.phdr(i);
     if (ph.p_type != PT_LOAD) continue;
-    if (!haveLoad) {
-      haveLoad = true;
-      textStart = ph.p_vaddr;
-      textEnd = ph.p_vaddr + ph.p_memsz;
-      textFileStart = ph.p_offset;
-      textFileEnd = ph.p_offset + ph.p_filesz;
-    }
-    if (ph.p_flags & PF_X) {
-      textEnd = std::max<uint64_t>(textEnd, ph.p_vaddr + ph.p_memsz);
-      textFileEnd = std::max<uint64_t>(textFileEnd, ph.p_offset + ph.p_filesz);
-    }
+    TELElfSegment segment;
+    segment.address = ph.p_vaddr;
+    segment.memorySize = ph.p_memsz;
+    segment.fileOffset = ph.p_offset;
+    segment.fileSize = ph.p_filesz;
+    segment.readable = (ph.p_flags & PF_R) != 0;
+    segment.writable = (ph.p_flags & PF_W) != 0;
+    segment.executable = (ph.p_flags & PF_X) != 0;
+    block(segment);
   }
-  auto emitSegment = [&](const char* name, uint64_t addr, uint64_t size, uint64_t fileOff, uint64_t fileSize,
-                         uint32_t prot) {
-    uint8_t cmd[72] = {};
-    const uint32_t cmdsize = Class::k64 ? 72 : 56;
-    store32(cmd, Class::k64 ? kLoadCommandSegment64 : kLoadCommandSegment);
-    store32(cmd + 4, cmdsize);
-    std::strncpy(reinterpret_cast<char*>(cmd + 8), name, 16);
-    if constexpr (Class::k64) {
-      store64(cmd + 24, addr);
-      store64(cmd + 32, size);
-      store64(cmd + 40, fileOff);
-      store64(cmd + 48, fileSize);
-      store32(cmd + 56, prot);
-      store32(cmd + 60, prot);
-    } else {
-      store32(cmd + 24, static_cast<uint32_t>(addr));
-      store32(cmd + 28, static_cast<uint32_t>(size));
-      store32(cmd + 32, static_cast<uint32_t>(fileOff));
-      store32(cmd + 36, static_cast<uint32_t>(fileSize));
-      store32(cmd + 40, prot);
-      store32(cmd + 44, prot);
-    }
-    block(Class::k64 ? kLoadCommandSegment64 : kLoadCommandSegment, cmdsize, cmd);
-  };
-  // Protection bits in the Mach-O order: read 1, write 2, execute 4.
-  auto prot = [](uint32_t flags) {
-    return ((flags & PF_R) ? 1u : 0u) | ((flags & PF_W) ? 2u : 0u) | ((flags & PF_X) ? 4u : 0u);
-  };
-  if (haveLoad) {
-    emitSegment("__TEXT", textStart, textEnd - textStart, textFileStart, textFileEnd - textFileStart, 5);
-    for (uint32_t i = 0; i < v.eh.e_phnum; ++i) {
-      Phdr ph = v.phdr(i);
-      if (ph.p_type != PT_LOAD || ph.p_vaddr < textEnd) continue;
-      emitSegment((ph.p_flags & PF_W) ? "__DATA" : "__DATA_CONST", ph.p_vaddr, ph.p_memsz, ph.p_offset,
-                  ph.p_filesz, prot(ph.p_flags));
-    }
-  }
-
-  v.forEachGNUNote([&](uint32_t type, const uint8_t* desc, uint32_t descsz) {
-    if (type == NT_GNU_BUILD_ID && descsz > 0) {
-      uint8_t cmd[24] = {};
-      store32(cmd, kLoadCommandUUID);
-      store32(cmd + 4, sizeof cmd);
-      std::memcpy(cmd + 8, desc, std::min<uint32_t>(descsz, 16));
-      block(kLoadCommandUUID, sizeof cmd, cmd);
-    } else if (type == NT_GNU_ABI_TAG && descsz >= 16 && load<uint32_t>(desc) == ELF_NOTE_OS_LINUX) {
-      uint32_t major = std::min(load<uint32_t>(desc + 4), 0xffffu);
-      uint32_t minor = std::min(load<uint32_t>(desc + 8), 0xffu);
-      uint32_t patch = std::min(load<uint32_t>(desc + 12), 0xffu);
-      uint8_t cmd[16] = {};
-      store32(cmd, kLoadCommandVersionMinMacOSX);
-      store32(cmd + 4, sizeof cmd);
-      store32(cmd + 8, (major << 16) | (minor << 8) | patch);
-      block(kLoadCommandVersionMinMacOSX, sizeof cmd, cmd);
-    }
-    return false;
-  });
-}
-
-// Mach-O section names of the unwind tables and their ELF counterparts.
-const char* elfSectionName(const char* segmentName, const char* sectionName) {
-  if (sectionName[0] == '.') return sectionName;
-  struct Alias {
-    const char* segment;
-    const char* section;
-    const char* elf;
-  };
-  static constexpr Alias kAliases[] = {
-      {"__TEXT", "__eh_frame", ".eh_frame"},
-      {"__TEXT", "__unwind_info", ".eh_frame_hdr"},
-      {"__TEXT", "__text", ".text"},
-  };
-  for (const auto& a : kAliases)
-    if (std::strcmp(a.segment, segmentName) == 0 && std::strcmp(a.section, sectionName) == 0) return a.elf;
-  return nullptr;
 }
 
 template <typename Class>
-bool sectionOf(const CRKMachOSlice& slice, const char* segmentName, const char* sectionName, TELMachOSection* out) {
-  const char* name = elfSectionName(segmentName, sectionName);
+std::optional<ExecutableVersion> minimumLinuxOf(const TELElfImage& image) {
+  View<Class> v;
+  if (!v.open(image)) return std::nullopt;
+  std::optional<ExecutableVersion> version;
+  v.forEachGNUNote([&](uint32_t type, const uint8_t* desc, uint32_t descsz) {
+    if (type != NT_GNU_ABI_TAG || descsz < 16 || load<uint32_t>(desc) != ELF_NOTE_OS_LINUX) return false;
+    version = ExecutableVersion{load<uint32_t>(desc + 4), load<uint32_t>(desc + 8), load<uint32_t>(desc + 12)};
+    return true;
+  });
+  return version;
+}
+
+template <typename Class>
+bool sectionOf(const TELElfImage& image, const char* name, TELElfSection* out) {
   View<Class> v;
   typename Class::Shdr sh{};
-  if (!name || !v.open(slice) || !v.section(name, &sh)) return false;
-  if (sh.sh_offset > UINT32_MAX) return false;
+  if (!v.open(image) || !v.section(name, &sh)) return false;
   out->address = sh.sh_addr;
-  out->size = sh.sh_size;
-  out->offset = static_cast<uint32_t>(sh.sh_offset);
+  out->size = sh.sh_type == SHT_NOBITS ? 0 : sh.sh_size;
+  out->offset = sh.sh_offset;
   return true;
 }
 
 template <typename Class>
-size_t buildIDOf(const CRKMachOSlice& slice, uint8_t* out, size_t capacity) {
+size_t buildIDOf(const TELElfImage& image, uint8_t* out, size_t capacity) {
   View<Class> v;
-  if (!v.open(slice)) return 0;
+  if (!v.open(image)) return 0;
   size_t length = 0;
   v.forEachGNUNote([&](uint32_t type, const uint8_t* desc, uint32_t descsz) {
     if (type != NT_GNU_BUILD_ID || descsz == 0) return false;
@@ -311,9 +238,9 @@ bool readEncoded(const uint8_t* p, const uint8_t* end, uint8_t encoding, uint64_
 }
 
 template <typename Class>
-bool unwindOf(const CRKMachOSlice& slice, uint64_t* ehFrame, uint64_t* ehFrameHeader) {
+bool unwindOf(const TELElfImage& image, uint64_t* ehFrame, uint64_t* ehFrameHeader) {
   View<Class> v;
-  if (!v.open(slice)) return false;
+  if (!v.open(image)) return false;
   for (uint32_t i = 0; i < v.eh.e_phnum; ++i) {
     auto ph = v.phdr(i);
     if (ph.p_type != PT_GNU_EH_FRAME) continue;
@@ -331,57 +258,84 @@ bool unwindOf(const CRKMachOSlice& slice, uint64_t* ehFrame, uint64_t* ehFrameHe
   return true;
 }
 
-}  // namespace
-
 bool isImage(const uint8_t* p, uint64_t size) {
   return p && size >= EI_NIDENT && std::memcmp(p, ELFMAG, SELFMAG) == 0 &&
          (p[EI_CLASS] == ELFCLASS32 || p[EI_CLASS] == ELFCLASS64);
 }
 
-void cpuType(const uint8_t* p, uint64_t size, int32_t* cputype, int32_t* cpusubtype) {
-  *cputype = 0;
-  *cpusubtype = 0;
-  if (!isImage(p, size) || !within(size, 0, 20)) return;
+bool is64(const TELElfImage& image) { return static_cast<const uint8_t*>(image.header)[EI_CLASS] == ELFCLASS64; }
+
+bool usable(const TELElfImage* image) {
+  return image && isImage(static_cast<const uint8_t*>(image->header), image->size);
+}
+
+}  // namespace
+
+bool TELElfIsImage(const void* pointer, uint64_t size) { return isImage(static_cast<const uint8_t*>(pointer), size); }
+
+TELElfImage TELElfImageInMemory(const void* pointer, uint64_t size) {
+  if (!TELElfIsImage(pointer, size)) return TELElfImage{};
+  return TELElfImage{pointer, size, false};
+}
+
+TELElfImage TELElfImageOfFile(const ExecutableFile* file) {
+  if (!file || !file->mapping || file->size <= 0) return TELElfImage{};
+  return TELElfImageInMemory(file->mapping, static_cast<uint64_t>(file->size));
+}
+
+const char* TELElfArchitectureName(const TELElfImage* image) {
+  if (!usable(image) || !within(image->size, 0, 20)) return "unknown";
+  const auto* p = static_cast<const uint8_t*>(image->header);
   uint16_t machine = load<uint16_t>(p + 18);  // e_machine, same place in both classes
   if (!nativeByteOrder(p)) machine = swap16(machine);
   switch (machine) {
-    case EM_386: *cputype = 7; *cpusubtype = 3; break;
-    case EM_X86_64: *cputype = 7 | kCPUArchABI64; *cpusubtype = 3; break;
-    case EM_ARM: *cputype = 12; break;
-    case EM_AARCH64: *cputype = 12 | kCPUArchABI64; break;
-    case EM_PPC: *cputype = 18; break;
-    case EM_PPC64: *cputype = 18 | kCPUArchABI64; break;
-    default: break;
+    case EM_386: return "i386";
+    case EM_X86_64: return "x86_64";
+    case EM_ARM: return "arm";
+    case EM_AARCH64: return "arm64";
+    case EM_PPC: return "ppc";
+    case EM_PPC64: return "ppc64";
+    default: return "unknown";
   }
 }
 
-void enumerateLoadCommands(const CRKMachOSlice& slice, TELMachOLoadCommandBlock block) {
-  const auto* p = static_cast<const uint8_t*>(slice.header);
-  if (!isImage(p, slice.size)) return;
-  if (p[EI_CLASS] == ELFCLASS64)
-    walk<Elf64>(slice, block);
+size_t TELElfGetBuildID(const TELElfImage* image, uint8_t* out, size_t capacity) {
+  if (!usable(image)) return 0;
+  return is64(*image) ? buildIDOf<Elf64>(*image, out, capacity) : buildIDOf<Elf32>(*image, out, capacity);
+}
+
+std::optional<ExecutableVersion> TELElfGetMinimumLinuxVersion(const TELElfImage* image) {
+  if (!usable(image)) return std::nullopt;
+  return is64(*image) ? minimumLinuxOf<Elf64>(*image) : minimumLinuxOf<Elf32>(*image);
+}
+
+void TELElfEnumerateSegments(const TELElfImage* image, FunctionRef<void(const TELElfSegment&)> block) {
+  if (!usable(image)) return;
+  if (is64(*image))
+    segmentsOf<Elf64>(*image, block);
   else
-    walk<Elf32>(slice, block);
+    segmentsOf<Elf32>(*image, block);
 }
 
-bool getSection(const CRKMachOSlice& slice, const char* segmentName, const char* sectionName, TELMachOSection* out) {
-  const auto* p = static_cast<const uint8_t*>(slice.header);
-  if (!isImage(p, slice.size)) return false;
-  return p[EI_CLASS] == ELFCLASS64 ? sectionOf<Elf64>(slice, segmentName, sectionName, out)
-                                   : sectionOf<Elf32>(slice, segmentName, sectionName, out);
+bool TELElfGetSection(const TELElfImage* image, const char* sectionName, TELElfSection* section) {
+  if (section) *section = TELElfSection{};
+  if (!usable(image) || !sectionName || !section) return false;
+  return is64(*image) ? sectionOf<Elf64>(*image, sectionName, section) : sectionOf<Elf32>(*image, sectionName, section);
 }
 
-size_t buildID(const CRKMachOSlice& slice, uint8_t* out, size_t capacity) {
-  const auto* p = static_cast<const uint8_t*>(slice.header);
-  if (!isImage(p, slice.size)) return 0;
-  return p[EI_CLASS] == ELFCLASS64 ? buildIDOf<Elf64>(slice, out, capacity) : buildIDOf<Elf32>(slice, out, capacity);
+bool TELElfSectionPointer(const TELElfImage* image, const char* sectionName, const void** pointer) {
+  if (pointer) *pointer = nullptr;
+  TELElfSection section;
+  if (!pointer || !TELElfGetSection(image, sectionName, &section)) return false;
+  if (!within(image->size, section.offset, section.size)) return false;
+  *pointer = static_cast<const uint8_t*>(image->header) + section.offset;
+  return true;
 }
 
-bool unwindSections(const CRKMachOSlice& slice, uint64_t* ehFrame, uint64_t* ehFrameHeader) {
-  const auto* p = static_cast<const uint8_t*>(slice.header);
-  if (!slice.loaded || !isImage(p, slice.size)) return false;
-  return p[EI_CLASS] == ELFCLASS64 ? unwindOf<Elf64>(slice, ehFrame, ehFrameHeader)
-                                   : unwindOf<Elf32>(slice, ehFrame, ehFrameHeader);
+bool TELElfGetUnwindSections(const TELElfImage* image, uint64_t* ehFrame, uint64_t* ehFrameHeader) {
+  if (!image || !image->loaded || !usable(image)) return false;
+  return is64(*image) ? unwindOf<Elf64>(*image, ehFrame, ehFrameHeader)
+                      : unwindOf<Elf32>(*image, ehFrame, ehFrameHeader);
 }
 
-}  // namespace telemetry::elf
+}  // namespace telemetry

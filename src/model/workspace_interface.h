@@ -26,7 +26,7 @@ namespace orrery {
 class Idea;
 class IdeaDocument;
 class IdeaProxy;
-class PersistenceWorkspace;
+class WorkspaceInterface;
 
 // 0 starting, 1 unavailable, 2 loading, 3 ready.
 using WorkspaceStatus = std::uint64_t;
@@ -41,29 +41,29 @@ using ProxyList = std::vector<std::shared_ptr<IdeaProxy>>;
 class WorkspaceDelegate {
  public:
   virtual ~WorkspaceDelegate() = default;
-  virtual void batchUpdateStartingInWorkspace(PersistenceWorkspace* /*workspace*/) {}
-  virtual void batchUpdateDoneInWorkspace(PersistenceWorkspace* /*workspace*/) {}
-  virtual void statusChange(WorkspaceStatus /*status*/, PersistenceWorkspace* /*workspace*/) {}
-  virtual void documentAppended(const std::shared_ptr<IdeaProxy>& /*proxy*/, PersistenceWorkspace* /*workspace*/) {}
+  virtual void batchUpdateStartingInWorkspace(WorkspaceInterface* /*workspace*/) {}
+  virtual void batchUpdateDoneInWorkspace(WorkspaceInterface* /*workspace*/) {}
+  virtual void statusChange(WorkspaceStatus /*status*/, WorkspaceInterface* /*workspace*/) {}
+  virtual void documentAppended(const std::shared_ptr<IdeaProxy>& /*proxy*/, WorkspaceInterface* /*workspace*/) {}
   virtual void documentAdded(const std::shared_ptr<IdeaProxy>& /*proxy*/, std::size_t /*index*/,
-                             PersistenceWorkspace* /*workspace*/) {}
+                             WorkspaceInterface* /*workspace*/) {}
   virtual void documentMoved(const std::shared_ptr<IdeaProxy>& /*proxy*/, std::size_t /*index*/,
-                             PersistenceWorkspace* /*workspace*/) {}
-  virtual void documentUpdated(const std::shared_ptr<IdeaProxy>& /*proxy*/, PersistenceWorkspace* /*workspace*/) {}
-  virtual void documentDeleted(const QString& /*docIdentifier*/, PersistenceWorkspace* /*workspace*/) {}
+                             WorkspaceInterface* /*workspace*/) {}
+  virtual void documentUpdated(const std::shared_ptr<IdeaProxy>& /*proxy*/, WorkspaceInterface* /*workspace*/) {}
+  virtual void documentDeleted(const QString& /*docIdentifier*/, WorkspaceInterface* /*workspace*/) {}
   virtual void searchIsReady(const ProxyList& /*results*/, std::int64_t /*requestIdentifier*/,
-                             PersistenceWorkspace* /*workspace*/) {}
+                             WorkspaceInterface* /*workspace*/) {}
 };
 
 // What the facade asks of a cloud location's workspace. Every completion is called once, on
 // the main thread.
-class PersistenceWorkspace {
+class WorkspaceInterface {
  public:
   using TokenCompletion = std::function<void(DocumentToken)>;
   using BoolCompletion = std::function<void(bool)>;
   using DocumentCompletion = std::function<void(std::shared_ptr<IdeaDocument>)>;
 
-  virtual ~PersistenceWorkspace() = default;
+  virtual ~WorkspaceInterface() = default;
 
   // The storage choice dropped the location: the engine stops and nothing more is reported.
   virtual void closeWorkspace() = 0;
@@ -97,6 +97,6 @@ class PersistenceWorkspace {
 // Builds the workspace of a cloud location (2 or 3) reporting to `delegate`; null when the
 // location cannot be served.
 using WorkspaceFactory =
-    std::function<std::shared_ptr<PersistenceWorkspace>(DocumentLocation location, WorkspaceDelegate* delegate)>;
+    std::function<std::shared_ptr<WorkspaceInterface>(DocumentLocation location, WorkspaceDelegate* delegate)>;
 
 }  // namespace orrery

@@ -1,4 +1,4 @@
-#include "sdk/defaults/platform_user_defaults.h"
+#include "sdk/defaults/application_defaults_domain.h"
 
 #include "sdk/core/console.h"
 #include "sdk/core/file_io.h"
@@ -8,15 +8,15 @@
 
 namespace telemetry {
 
-std::shared_ptr<PlatformUserDefaults> PlatformUserDefaults::standardUserDefaults() {
-  static std::shared_ptr<PlatformUserDefaults> shared = [] {
+std::shared_ptr<ApplicationDefaultsDomain> ApplicationDefaultsDomain::standardUserDefaults() {
+  static std::shared_ptr<ApplicationDefaultsDomain> shared = [] {
     std::string name = TELApplicationEscapedBundleIdentifier().value_or("orrery");
-    return std::make_shared<PlistFileUserDefaults>(paths::join(paths::configDirectory(), name + ".plist"));
+    return std::make_shared<PlistFileDefaultsDomain>(paths::join(paths::configDirectory(), name + ".plist"));
   }();
   return shared;
 }
 
-void PlistFileUserDefaults::loadIfNeeded() {
+void PlistFileDefaultsDomain::loadIfNeeded() {
   if (mLoaded) return;
   mLoaded = true;
   if (fileio::kindOf(mPath) != fileio::FileKind::Regular) return;
@@ -24,14 +24,14 @@ void PlistFileUserDefaults::loadIfNeeded() {
   if (values && values->is_object()) mValues = std::move(*values);
 }
 
-nlohmann::json PlistFileUserDefaults::objectForKey(const std::string& key) {
+nlohmann::json PlistFileDefaultsDomain::objectForKey(const std::string& key) {
   std::lock_guard lock(mMutex);
   loadIfNeeded();
   auto it = mValues.find(key);
   return it == mValues.end() ? nlohmann::json() : *it;
 }
 
-void PlistFileUserDefaults::setObject(nlohmann::json value, const std::string& key) {
+void PlistFileDefaultsDomain::setObject(nlohmann::json value, const std::string& key) {
   std::lock_guard lock(mMutex);
   loadIfNeeded();
   if (value.is_null())
@@ -40,13 +40,13 @@ void PlistFileUserDefaults::setObject(nlohmann::json value, const std::string& k
     mValues[key] = std::move(value);
 }
 
-void PlistFileUserDefaults::removeObjectForKey(const std::string& key) {
+void PlistFileDefaultsDomain::removeObjectForKey(const std::string& key) {
   std::lock_guard lock(mMutex);
   loadIfNeeded();
   mValues.erase(key);
 }
 
-bool PlistFileUserDefaults::synchronize() {
+bool PlistFileDefaultsDomain::synchronize() {
   std::lock_guard lock(mMutex);
   loadIfNeeded();
   std::string error;
