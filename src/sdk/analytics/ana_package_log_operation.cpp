@@ -73,8 +73,8 @@ std::string ANAPackageLogOperation::multipartURLForCompressedURL(const std::stri
 
 void ANAPackageLogOperation::main() {
   mSuccess = false;
-  const fileio::FileKind input = fileio::kindOf(mCompressedLogURL);
-  if (input == fileio::FileKind::Missing || input == fileio::FileKind::Directory) return;
+  // Only a plain file: a link could hand out another file, a pipe would block the queue.
+  if (fileio::kindOf(mCompressedLogURL) != fileio::FileKind::Regular) return;
 
   bool ok = ANAFileUtils::writeStageFile(mPackagedLogURL, [this](const std::string& temporary) { return packageInto(temporary); });
   if (!ok) ANALogger::sharedLogger().log("Failed to package %s", mCompressedLogURL.c_str());

@@ -64,15 +64,15 @@ void ANAWriteEventOperation::main() {
   // Opening without creating first tells an existing file, a new one and a folder apart.
   // Read access too: a partial last line is looked for before appending.
   bool existed = true;
-  int fd = ::open(mLogFileUrl.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+  int fd = ::open(mLogFileUrl.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0 && errno == ENOENT) {
     existed = false;
-    fd = ::open(mLogFileUrl.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    fd = ::open(mLogFileUrl.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
   }
-  if (fd < 0) return;  // a folder (EISDIR) or no access
+  if (fd < 0) return;  // a folder (EISDIR), a link (ELOOP) or no access
   struct stat st {};
   bool ok = false;
-  if (::fstat(fd, &st) == 0) {
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     off_t length = existed ? wholeLinesLength(fd, st.st_size) : st.st_size;
     ok = write(fd, existed, length);
   }

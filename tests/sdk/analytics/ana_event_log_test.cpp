@@ -117,7 +117,7 @@ TEST(AnalyticsEventLog, NonASCIIPayloadsCountUTF16UnitsNotBytes) {
   EXPECT_EQ(*ANAWriteEventOperation::formatLine(1, "x", Json{{"k", "a\nb\tc"}}), "1\tx\t15\t{\"k\":\"a\\nb\\tc\"}\n");
 }
 
-TEST(AnalyticsEventLog, WithoutMetadataNothingIsWrittenAndAFolderIsLeftAlone) {
+TEST(AnalyticsEventLog, WithoutMetadataNothingIsWrittenAndFoldersAndLinksAreLeftAlone) {
   test::ScratchFolder folder;
   const std::string log = folder / "crashed.log";
   auto noDictionary = std::make_shared<ANACrashMetadata>(std::nullopt);
@@ -128,6 +128,11 @@ TEST(AnalyticsEventLog, WithoutMetadataNothingIsWrittenAndAFolderIsLeftAlone) {
   const std::string second = folder / "second.log";
   ASSERT_TRUE(writeEvent(ANALifecycleEvent::appLaunchedEvent(), second, empty));
   EXPECT_EQ(readLogWithPython(second)["lines"][0]["payload"], Json::object());
+
+  test::writeText(folder / "target", "keep");
+  ASSERT_EQ(::symlink((folder / "target").c_str(), (folder / "link.log").c_str()), 0);
+  EXPECT_FALSE(writeEvent(ANALifecycleEvent::appLaunchedEvent(), folder / "link.log"));
+  EXPECT_EQ(test::readText(folder / "target"), "keep") << "a planted link is not followed";
 
   const std::string dir = folder / "folder.log";
   ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);

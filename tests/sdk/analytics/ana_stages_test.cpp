@@ -11,6 +11,7 @@
 #include "sdk/analytics/ana_metadata.h"
 #include "sdk/analytics/ana_package_log_operation.h"
 #include "sdk/analytics/ana_rotate_crash_metadata_operation.h"
+#include "sdk/core/file_io.h"
 #include "sdk/core/json_text.h"
 
 using namespace telemetry;
@@ -130,6 +131,18 @@ TEST(AnalyticsStages, NothingToDoLeavesEverythingAsItWas) {
   EXPECT_FALSE(compress(folder / "dir.log", folder / "dir.gz"));
   EXPECT_FALSE(package(folder / "missing.gz", folder / "B.multipartmime", "B"));
   EXPECT_EQ(namesIn(folder.path()), (std::set<std::string>{"a.log", "a.gz", "dir.log"}));
+
+  // Planted entries: a link would hand out another file, a pipe would block the queue.
+  test::writeText(folder / "secret", "not for upload");
+  ASSERT_EQ(::symlink((folder / "secret").c_str(), (folder / "link.log").c_str()), 0);
+  ASSERT_EQ(::symlink((folder / "secret").c_str(), (folder / "link.gz").c_str()), 0);
+  ASSERT_EQ(::mkfifo((folder / "pipe.log").c_str(), 0600), 0);
+  EXPECT_FALSE(compress(folder / "link.log", folder / "link2.gz"));
+  EXPECT_FALSE(compress(folder / "pipe.log", folder / "pipe.gz"));
+  EXPECT_FALSE(package(folder / "link.gz", folder / "L.multipartmime", "L"));
+  EXPECT_FALSE(test::exists(folder / "link2.gz"));
+  EXPECT_FALSE(test::exists(folder / "pipe.gz"));
+  EXPECT_FALSE(test::exists(folder / "L.multipartmime"));
 }
 
 TEST(AnalyticsStages, AFailingStageKeepsItsInputAndLeavesNoOutput) {
@@ -270,6 +283,15 @@ TEST(AnalyticsCrashMetadataRotation, HandsOverThePreviousRunAndRecordsThisOne) {
   EXPECT_FALSE(overGarbage.crashMetadata()->rawMetadataDictionary()) << "no dictionary, but an object";
   EXPECT_EQ(json::parse(test::readText(path))["session_id"], "run-2") << "replaced all the same";
   EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"crash_metadata"});
+
+  test::writeText(folder / "elsewhere", R"({"session_id":"planted"})");
+  ::unlink(path.c_str());
+  ASSERT_EQ(::symlink((folder / "elsewhere").c_str(), path.c_str()), 0);
+  ANARotateCrashMetadataOperation overLink(path, nextRun);
+  overLink.start();
+  EXPECT_FALSE(overLink.crashMetadata()->rawMetadataDictionary()) << "a link is not read";
+  EXPECT_EQ(fileio::kindOf(path), fileio::FileKind::Regular) << "the link itself is replaced";
+  EXPECT_EQ(test::readText(folder / "elsewhere"), R"({"session_id":"planted"})");
 }
 
 TEST(AnalyticsCrashMetadataRotation, AFileThatCannotBeReplacedIsRemovedNotLeftStale) {
