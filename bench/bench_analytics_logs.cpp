@@ -1,11 +1,10 @@
 // How fast events reach their log, and how fast a finished log becomes an upload package,
 // each beside the floor of the bare system calls doing the same bytes.
 
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
-
-#include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -67,8 +66,8 @@ BENCHMARK(BM_WriteEventOperationOnSerialQueue)->UseRealTime();
 void BM_OpenAppendCloseFloor(benchmark::State& state) {
   BenchFolder folder;
   const std::string log = folder.path + "/events.log";
-  const std::string line = *ANAWriteEventOperation::formatLine(1700000000000, "custom",
-                                                               threeAttributeEvent(1)->dictionaryRepresentation());
+  const std::string line =
+      *ANAWriteEventOperation::formatLine(1700000000000, "custom", threeAttributeEvent(1)->dictionaryRepresentation());
   for (auto _ : state) {
     int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     benchmark::DoNotOptimize(::write(fd, line.data(), line.size()));

@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return true;
   }();
   (void)quiet;
-  auto dictionary = telemetry::ANACrashMetadata::dictionaryFromData(
-      std::string_view(reinterpret_cast<const char*>(data), size));
+  auto dictionary =
+      telemetry::ANACrashMetadata::dictionaryFromData(std::string_view(reinterpret_cast<const char*>(data), size));
   auto metadata = std::make_shared<telemetry::ANACrashMetadata>(dictionary);
   auto event = telemetry::ANACrashEvent::create(std::chrono::system_clock::now(), size % 3);
   telemetry::ANAWriteEventOperation op(event, metadata, "/nonexistent/never-written.log");

@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   nlohmann::ordered_json attributes = ordered ? *ordered : nlohmann::ordered_json(std::string(text));
   auto custom = telemetry::ANACustomEvent::create(std::string(text.substr(0, 200)), attributes);
   auto predefined = telemetry::ANAPredefinedEvent::searchEvent(std::string(text), attributes);
-  for (const std::shared_ptr<telemetry::ANAEvent>& event : {std::shared_ptr<telemetry::ANAEvent>(custom),
-                                                             std::shared_ptr<telemetry::ANAEvent>(predefined)}) {
+  for (const std::shared_ptr<telemetry::ANAEvent>& event :
+       {std::shared_ptr<telemetry::ANAEvent>(custom), std::shared_ptr<telemetry::ANAEvent>(predefined)}) {
     (void)filter.shouldDiscardEvent(event.get(), std::nullopt, installation, settings.samplingRate());
     auto line = telemetry::ANAWriteEventOperation::formatLine(1, event->name(), event->dictionaryRepresentation());
     if (!line || line->back() != '\n' || !telemetry::anatext::isValidUTF8(*line)) std::abort();

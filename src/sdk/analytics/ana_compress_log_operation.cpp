@@ -26,7 +26,8 @@ void ANACompressLogOperation::main() {
   if (fileio::kindOf(mUncompressedLogURL) != fileio::FileKind::Regular) return;
   if (fileio::kindOf(mCompressedLogURL) != fileio::FileKind::Missing) return;
 
-  bool ok = ANAFileUtils::writeStageFile(mCompressedLogURL, [this](const std::string& temporary) { return compressInto(temporary); });
+  bool ok = ANAFileUtils::writeStageFile(mCompressedLogURL,
+                                         [this](const std::string& temporary) { return compressInto(temporary); });
   if (!ok) ANALogger::sharedLogger().log("Failed to compress file at %s", mUncompressedLogURL.c_str());
   mSuccess = ok;
 }

@@ -2,10 +2,9 @@
 // What a log's first line needs of its metadata: a name and a dictionary for a start time.
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "sdk/core/json_text.h"
 

@@ -5,13 +5,13 @@
 // the file back to where that line began, and a line left unfinished by a writer that was
 // killed is removed before the next one is appended. Runs on the analytics event queue, one at a time.
 
-#include <atomic>
-#include <memory>
-#include <optional>
-#include <string>
 #include <sys/types.h>
 
+#include <atomic>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
 
 #include "sdk/analytics/ana_event.h"
 #include "sdk/analytics/ana_metadata_serializable.h"

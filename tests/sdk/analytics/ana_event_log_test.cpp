@@ -34,8 +34,8 @@ print(json.dumps({'whole': text.endswith('\n') or text == '', 'lines': lines}))
 }
 
 std::shared_ptr<ANAMetadata> testMetadata(std::optional<std::string> betaToken = std::nullopt) {
-  return std::make_shared<ANAMetadata>(
-      ANAMetadata::SDKFacts{"api-key", "execution-1", "install-1", "instance-1"}, betaToken);
+  return std::make_shared<ANAMetadata>(ANAMetadata::SDKFacts{"api-key", "execution-1", "install-1", "instance-1"},
+                                       betaToken);
 }
 
 bool writeEvent(const std::shared_ptr<ANAEvent>& event, const std::string& path,
@@ -175,7 +175,8 @@ TEST(AnalyticsEventLog, ALineLeftByAKilledWriterIsDroppedBeforeTheNextOne) {
   ASSERT_TRUE(writeEvent(ANALifecycleEvent::appLaunchedEvent(), log));
   const std::string before = test::readText(log);
   auto big = ANACustomEvent::create("big", Json{{"text", std::string(90, 'x')}});
-  int status = test::runInChild({.fileSizeLimit = before.size() + 40, .killedByLimit = true}, [&] { return writeEvent(big, log); });
+  int status = test::runInChild({.fileSizeLimit = before.size() + 40, .killedByLimit = true},
+                                [&] { return writeEvent(big, log); });
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
   ASSERT_EQ(test::readText(log).size(), before.size() + 40) << "the killed writer left part of a line";
@@ -203,7 +204,8 @@ TEST(AnalyticsEventLog, EachMetadataLineCarriesItsOwnEventsStartTime) {
 
 TEST(AnalyticsEventLog, BetaTokensUnwrapOnlyFromTwoPartsStartingWithTwo) {
   EXPECT_EQ(ANAMetadata::unwrapBetaToken(std::string("2:abc")), std::string("abc"));
-  for (const char* token : {"3:abc", "abc", "2:a:b", "", ":abc"}) EXPECT_FALSE(ANAMetadata::unwrapBetaToken(std::string(token))) << token;
+  for (const char* token : {"3:abc", "abc", "2:a:b", "", ":abc"})
+    EXPECT_FALSE(ANAMetadata::unwrapBetaToken(std::string(token))) << token;
   EXPECT_FALSE(ANAMetadata::unwrapBetaToken(std::nullopt));
   EXPECT_FALSE(testMetadata("1:x")->dictionaryRepresentationWithStartTime(0)->contains("beta_tester_token"));
 }

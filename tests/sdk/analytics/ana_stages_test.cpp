@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/time.h>
 
 #include <random>
@@ -164,7 +163,8 @@ TEST(AnalyticsStages, AFailingStageKeepsItsInputAndLeavesNoOutput) {
   EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"f.log"});
 
   ASSERT_TRUE(compress(log, folder / "f.gz"));
-  status = test::runInChild({.fileSizeLimit = 100000}, [&] { return package(folder / "f.gz", folder / "P.multipartmime", "P"); });
+  status = test::runInChild({.fileSizeLimit = 100000},
+                            [&] { return package(folder / "f.gz", folder / "P.multipartmime", "P"); });
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_EQ(namesIn(folder.path()), (std::set<std::string>{"f.log", "f.gz"}));
 
@@ -184,7 +184,8 @@ TEST(AnalyticsStages, AFailingStageKeepsItsInputAndLeavesNoOutput) {
   ASSERT_EQ(::chmod(locked.c_str(), 0500), 0);
   status = test::runInChild({.withoutPrivileges = true}, [&] { return compress(locked + "/r.log", locked + "/r.gz"); });
   ::chmod(locked.c_str(), 0700);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == test::kChildCannotDropPrivileges) GTEST_SKIP() << "cannot drop privileges";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == test::kChildCannotDropPrivileges)
+    GTEST_SKIP() << "cannot drop privileges";
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_EQ(namesIn(locked), std::set<std::string>{"r.log"});
 }
@@ -250,7 +251,8 @@ TEST(AnalyticsCleanup, KeepsTheNewestPackagesUpToTheLimit) {
   EXPECT_EQ(packages.count(folder / "P57.multipartmime"), 0u);
   EXPECT_EQ(namesIn(folder.path()).size(), 100u);
 
-  std::vector<std::string> three = {folder / "P1.multipartmime", folder / "gone.multipartmime", folder / "P2.multipartmime"};
+  std::vector<std::string> three = {folder / "P1.multipartmime", folder / "gone.multipartmime",
+                                    folder / "P2.multipartmime"};
   EXPECT_EQ(ANACleanupFilesOperation::URLsByRemovingOldFiles(three, 2),
             (std::vector<std::string>{folder / "P2.multipartmime", folder / "P1.multipartmime"}))
       << "a file without a date sorts last";
@@ -260,7 +262,8 @@ TEST(AnalyticsCleanup, KeepsTheNewestPackagesUpToTheLimit) {
 TEST(AnalyticsCrashMetadataRotation, HandsOverThePreviousRunAndRecordsThisOne) {
   test::ScratchFolder folder;
   const std::string path = folder / "crash_metadata";
-  auto metadata = std::make_shared<ANAMetadata>(ANAMetadata::SDKFacts{"key", "run-1", "install", "instance"}, std::nullopt);
+  auto metadata =
+      std::make_shared<ANAMetadata>(ANAMetadata::SDKFacts{"key", "run-1", "install", "instance"}, std::nullopt);
 
   ANARotateCrashMetadataOperation first(path, metadata);
   first.start();
@@ -270,7 +273,8 @@ TEST(AnalyticsCrashMetadataRotation, HandsOverThePreviousRunAndRecordsThisOne) {
   EXPECT_EQ(written["session_id"], "run-1");
   EXPECT_EQ(written["started_at"], (*first.currentMetadataDictionary())["started_at"]);
 
-  auto nextRun = std::make_shared<ANAMetadata>(ANAMetadata::SDKFacts{"key", "run-2", "install", "instance"}, std::nullopt);
+  auto nextRun =
+      std::make_shared<ANAMetadata>(ANAMetadata::SDKFacts{"key", "run-2", "install", "instance"}, std::nullopt);
   ANARotateCrashMetadataOperation second(path, nextRun);
   second.start();
   EXPECT_EQ((*second.crashMetadata()->rawMetadataDictionary())["session_id"], "run-1");
