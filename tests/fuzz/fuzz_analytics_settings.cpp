@@ -58,6 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (line->find('\n') != line->size() - 1) std::abort();
   }
   if (custom->customAttributes().dictionaryRepresentation().size() > 21) std::abort();
+
+  // The same bytes as a price: exact or refused, never a crash.
+  auto price = telemetry::ANADecimal::fromString(text.substr(0, 64));
+  telemetry::ANAAttributeDictionary prices;
+  prices.addPriceAttribute(price, "item_price");
+  (void)telemetry::jsonText(prices.dictionaryRepresentation());
+  if (price) {
+    auto again = telemetry::ANADecimal::fromString(price->description());
+    if (!again || again->description() != price->description()) std::abort();
+  }
   for (const auto& [k, v] : custom->customAttributes().dictionaryRepresentation().items()) {
     if (telemetry::anatext::utf16Length(k) > 100) std::abort();
     if (v.is_string() && telemetry::anatext::utf16Length(v.get<std::string>()) > 100) std::abort();

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <thread>
+
 #include "analytics_test_support.h"
 #include "sdk/analytics/ana_crash_event.h"
 #include "sdk/analytics/ana_crash_metadata.h"
@@ -9,6 +12,7 @@
 #include "sdk/analytics/ana_metadata.h"
 #include "sdk/analytics/ana_write_event_operation.h"
 #include "sdk/core/json_text.h"
+#include "sdk/core/operation_queue.h"
 
 using namespace telemetry;
 using Json = nlohmann::ordered_json;
@@ -92,6 +96,36 @@ TEST(AnalyticsEventLog, AFirstWriteOpensTheLogWithItsMetadataLine) {
   EXPECT_EQ(keys.back(), "instance_id");
   EXPECT_EQ(keys[2], "session_id");
   EXPECT_EQ(keys[3], "started_at");
+}
+
+TEST(AnalyticsEventLog, EventsFromManyThreadsOnTheSerialQueueMakeWholeLines) {
+  test::ScratchFolder folder;
+  const std::string log = folder / "busy.log";
+  auto metadata = testMetadata();
+  OperationQueue queue("org.orrery.telemetry.analytics.EventQueue", 1);
+  std::vector<std::shared_ptr<ANAWriteEventOperation>> ops(200);
+  std::vector<std::thread> producers;
+  for (int t = 0; t < 4; ++t)
+    producers.emplace_back([&, t] {
+      for (int i = t; i < 200; i += 4) {
+        ops[i] = std::make_shared<ANAWriteEventOperation>(
+            ANACustomEvent::create("e" + std::to_string(i), Json{{"text", std::string(i, 'x')}}), metadata, log);
+        queue.addOperation(ops[i]);
+      }
+    });
+  for (auto& p : producers) p.join();
+  queue.waitUntilAllOperationsAreFinished();
+  for (const auto& op : ops) EXPECT_TRUE(op->success());
+  Json read = readLogWithPython(log);
+  ASSERT_TRUE(read.is_object());
+  ASSERT_EQ(read["lines"].size(), 201u) << "one metadata line, then one line per event";
+  EXPECT_EQ(read["lines"][0]["name"], "metadata");
+  std::set<std::string> names;
+  for (size_t i = 1; i < read["lines"].size(); ++i) {
+    EXPECT_TRUE(read["lines"][i]["lengthMatches"].get<bool>());
+    names.insert(read["lines"][i]["payload"]["custom_type"].get<std::string>());
+  }
+  EXPECT_EQ(names.size(), 200u);
 }
 
 TEST(AnalyticsEventLog, AnExistingLogEvenEmptyReceivesOneLine) {

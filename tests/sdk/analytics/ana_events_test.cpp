@@ -124,6 +124,8 @@ TEST(AnalyticsAttributes, PricesAreExactMillionths) {
   EXPECT_TRUE(priceOf("9.99 USD").is_null());
   EXPECT_TRUE(priceOf("1234567890123456789").is_null()) << "more digits than can stay exact";
   EXPECT_EQ(ANADecimal::fromString("000123.4500")->description(), "123.45");
+  EXPECT_EQ(ANADecimal::fromString("1000000000000000000000000")->description(), "1000000000000000000000000")
+      << "zeros behind the digits are no precision";
   EXPECT_EQ(ANADecimal::fromString("0.00012")->description(), "0.00012");
 }
 

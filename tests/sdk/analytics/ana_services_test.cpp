@@ -79,15 +79,6 @@ TEST(AnalyticsActivity, GivesItsTerminationHoldsBackExactlyOnce) {
   EXPECT_EQ(platform::automaticTerminationHoldCount(), automatic);
 }
 
-TEST(AnalyticsActivity, QuitWaitsForTheLastHoldTakenOnAnotherThread) {
-  auto activity = ANAActivity::beginActivity("upload", 0xC000);
-  std::thread worker([activity]() mutable { activity->end(); });
-  EXPECT_TRUE(platform::waitUntilTerminationAllowed(std::chrono::seconds(10)));
-  worker.join();
-  platform::enableSuddenTermination();  // more give-backs than holds change nothing
-  EXPECT_EQ(platform::suddenTerminationHoldCount(), 0);
-}
-
 TEST(AnalyticsApplication, ReadsBundleFactsAndTellsAnExtensionByItsDictionary) {
   test::ConsoleLines console;
   ANAApplication app(json{
