@@ -97,7 +97,10 @@ class SolarSystem : public BaseView,
   float radius() const { return mRadius; }
   float currentAngle() const { return mCurrentAngle; }
   void setCurrentAngle(float angle) { mCurrentAngle = angle; }
+  // While set a drill animation owns the geometry: layout leaves radius, scale, rounding
+  // and drawing order alone, and rotation reports do nothing.
   bool isAnimating() const { return mAnimating; }
+  void setAnimating(bool animating) { mAnimating = animating; }
 
   // Update batches: the layout runs when the outermost batch closes.
   void startUpdate() { ++mUpdateSemaphore; }
