@@ -142,6 +142,9 @@ class SolarSystem : public BaseView,
   bool userInteractionEnabled() const override { return !mUserInteractionDisabled; }
   bool acceptsFirstResponder() const override { return true; }
   bool shouldAllowImplicitAnimations() const override { return false; }
+  // The view paints nothing itself (its discs, ring and line are layers of their own), so its
+  // window-sized layer keeps no picture.
+  bool drawsLayer(const platform::Layer& /*layer*/) const override { return false; }
 
   // Hit testing.
   // The planet under a point in view coordinates (topmost first), or -1.
