@@ -58,7 +58,8 @@ class CloudMode final : public PersistenceState,
   void leaveState() override;
   void openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) override;
   void createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) override;
-  void updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) override;
+  void updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                      BoolCompletion completion) override;
   void closeDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) override;
   void deleteDocument(const QString& docIdentifier, BoolCompletion completion) override;
   void fetchDocument(const QString& docIdentifier, DocumentCompletion completion) override;

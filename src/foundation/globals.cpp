@@ -1,4 +1,5 @@
 #include "foundation/globals.h"
+#include "foundation/globals_testing.h"
 
 #include "foundation/application_delegate.h"
 #include "foundation/logging.h"
@@ -119,7 +120,7 @@ void Globals::setHighContrastText(bool value) {
   postAppearanceChanged();
 }
 
-void Globals::forgetCachedFontSizeFactor() { gFontSizeFactor = 0; }
+void forgetCachedFontSizeFactor() { gFontSizeFactor = 0; }
 
 QColor Globals::colorGrayD7DEE4() { return rgb255(215, 222, 228); }
 QColor Globals::colorGray91() { return rgb255(232, 232, 233); }

@@ -57,8 +57,6 @@ class Globals {
   static void changeFontSizeFactor(std::int64_t value);
   static bool highContrastText();
   static void setHighContrastText(bool value);
-  // Forgets the cached text-size factor, as a new process would; for tests.
-  static void forgetCachedFontSizeFactor();
 
   // Named colours (alpha 1).
   static QColor colorGrayD7DEE4();

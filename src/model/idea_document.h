@@ -38,6 +38,14 @@ struct DocumentSnapshot {
 
 class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
  public:
+  // What one document may hold. A real map stays far below: 100 000 ideas are about 12 MB of
+  // JSON, a picture idea about 100 KB. Anything beyond is refused with "The document is too
+  // large to open" before it can take the memory it asks for (decoding costs a few times the
+  // JSON's size).
+  static constexpr qsizetype kMaxJSONBytes = qsizetype(256) << 20;  // 256 MiB of JSON text
+  static constexpr qint64 kMaxObjects = 1000000;                      // ideas and icons
+  static constexpr qsizetype kMaxTextLength = 1000000;                // characters of one text
+
   using TokenCompletion = std::function<void(DocumentToken)>;
   using BoolCompletion = std::function<void(bool)>;
   using SaveAnnouncer = std::function<void(const std::shared_ptr<IdeaDocument>&)>;
@@ -73,6 +81,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   bool refersToURL(const QUrl& url) const;
   const QString& appInstance() const { return mAppInstance; }
   const QString& lastUserFriendlyError() const { return mLastUserFriendlyError; }
+  // The error of the last failed read (code 0 when the file itself could not be read).
+  const DocumentError& lastError() const { return mLastError; }
   bool inConflict() const { return false; }
   bool canBeDeleted() const { return true; }
   void resolvePotentialConflict() {}
@@ -121,12 +131,17 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // taken now, on the calling thread.
   void writeToLocalFileAt(const QUrl& url, BoolCompletion completion);
 
+  // Refuses a file whose size alone is beyond the bounds (kDocumentErrorTooLarge); false.
+  bool refuseAsTooLarge() { return failTooLarge(nullptr); }
+
   // The state a save writes (main thread).
   DocumentSnapshot snapshot() const;
   // Called by the presenter with the outcome of a write it made (main thread).
   void noteWriteFailure(const QString& reason);
 
-  // Codec. The exports are empty for a document without a root idea.
+  // Codec. The exports are empty for a document without a root idea. The readers refuse a
+  // document beyond the bounds above, and one whose reading runs out of memory, with
+  // kDocumentErrorTooLarge; they never let an allocation failure through.
   QByteArray exportAsPureJSONData() const;
   QByteArray exportAsOrreryData() const;
   bool loadFromJSONData(const QByteArray& data, DocumentError* error = nullptr);
@@ -136,6 +151,9 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
  private:
   IdeaDocument(QString identifier, DocumentLocation location, QString path);
   bool fail(int code, const char* key, const char* defaultText, DocumentError* error);
+  bool failTooLarge(DocumentError* error);
+  bool loadFromJSONDataUnguarded(const QByteArray& data, DocumentError* error);
+  bool loadFromOrreryDataUnguarded(const QByteArray& data, DocumentError* error);
   void createAttempt(const QUrl& url, DocumentToken token, int attemptsLeft, TokenCompletion completion);
   void takeNewFileName();
   void startSave();
@@ -148,6 +166,7 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::shared_ptr<IdeaFilePresenter> mFilePresenter;
   QString mAppInstance;
   QString mLastUserFriendlyError;
+  DocumentError mLastError;
   std::shared_ptr<Idea> mIdea;
   QDateTime mDateCreated;
   QDateTime mDateModified;

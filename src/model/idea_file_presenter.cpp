@@ -3,7 +3,6 @@
 #include "model/idea_document.h"
 #include "model/main_queue_completion.h"
 
-#include "foundation/data_extensions.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "platform/core/dispatch.h"
@@ -12,6 +11,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <new>
 
 namespace orrery {
 
@@ -54,10 +55,15 @@ bool IdeaFilePresenter::readInto(const QString& path) {
   removeStaleSaveTemporaries(path);
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
-  // No document holds more than the largest JSON text we inflate; reading a bigger file
-  // whole could take more memory than there is.
-  if (file.size() > dataext::kMaxInflatedSize) return false;
-  const QByteArray bytes = file.readAll();
+  // No document file is larger than the JSON text it may hold, compressed or not; reading a
+  // bigger one whole could take more memory than there is.
+  if (file.size() > IdeaDocument::kMaxJSONBytes) return owner->refuseAsTooLarge();
+  QByteArray bytes;
+  try {
+    bytes = file.readAll();
+  } catch (const std::bad_alloc&) {
+    return owner->refuseAsTooLarge();
+  }
   if (file.error() != QFileDevice::NoError) return false;
   switch (codecFor(mFileURL, *owner)) {
     case Codec::OPML: return owner->loadFromOPMLData(bytes);

@@ -37,8 +37,10 @@ class FakeRemote final : public platform::RemoteRoutes, public std::enable_share
   };
 
   static std::shared_ptr<FakeRemote> create() { return std::make_shared<FakeRemote>(); }
-  // A client over this folder, installed as the authorised one until the scope ends.
-  std::shared_ptr<platform::DropboxClient> client() { return std::make_shared<platform::DropboxClient>(shared_from_this()); }
+  // A library client over this folder, for DropboxClientsManager::setAuthorizedClient.
+  std::shared_ptr<platform::DropboxClient> client() {
+    return std::make_shared<platform::DropboxClient>(shared_from_this());
+  }
 
   // ---- the folder, outside any request
   void setPageSize(std::size_t entries) { mPageSize = entries ? entries : 1; }
@@ -64,7 +66,8 @@ class FakeRemote final : public platform::RemoteRoutes, public std::enable_share
 
   // ---- RemoteRoutes
   void listFolder(const QString& path, platform::RemoteResponse<platform::RemoteListResult> response) override;
-  void listFolderContinue(const QString& cursor, platform::RemoteResponse<platform::RemoteListResult> response) override;
+  void listFolderContinue(const QString& cursor,
+                          platform::RemoteResponse<platform::RemoteListResult> response) override;
   void uploadUrl(const QString& path, const platform::RemoteWriteMode& mode, bool autorename,
                  const QDateTime& clientModified, bool mute, const QString& inputPath,
                  platform::RemoteResponse<platform::RemoteMetadata> response) override;

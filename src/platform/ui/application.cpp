@@ -25,6 +25,22 @@ bool Application::sendAction(const QString& action, Responder* target, const Act
   return true;
 }
 
+int Application::addEventMonitor(EventMonitor monitor) {
+  const int id = mNextMonitorId++;
+  mMonitors.emplace(id, std::move(monitor));
+  return id;
+}
+
+void Application::removeEventMonitor(int id) { mMonitors.erase(id); }
+
+bool Application::runEventMonitors(const Event& event) {
+  // Over a copy: a monitor may remove itself or others.
+  const auto monitors = mMonitors;
+  for (const auto& [id, monitor] : monitors)
+    if (mMonitors.count(id) && monitor(event)) return true;
+  return false;
+}
+
 void Application::addWindow(Window* window) {
   if (std::find(mWindows.begin(), mWindows.end(), window) == mWindows.end()) mWindows.push_back(window);
 }

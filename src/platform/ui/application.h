@@ -4,6 +4,8 @@
 
 #include "platform/ui/responder.h"
 
+#include <functional>
+#include <map>
 #include <vector>
 
 namespace platform {
@@ -29,6 +31,14 @@ class Application : public Responder {
   bool sendAction(const QString& action, Responder* target = nullptr, const ActionSender& sender = {});
   Responder* targetForAction(const QString& action, Responder* target = nullptr);
 
+  // Local event monitors see every event a window is about to handle, in the order they were
+  // added; one answering true swallows it. Transient panels close on outside clicks this way.
+  using EventMonitor = std::function<bool(const Event& event)>;
+  int addEventMonitor(EventMonitor monitor);
+  void removeEventMonitor(int id);
+  // Called by the windows; true when a monitor swallowed the event.
+  bool runEventMonitors(const Event& event);
+
   // Kept by the windows themselves.
   void addWindow(Window* window);
   void removeWindow(Window* window);
@@ -40,6 +50,8 @@ class Application : public Responder {
   std::vector<Window*> mWindows;
   Window* mKeyWindow = nullptr;
   Window* mEventWindow = nullptr;
+  std::map<int, EventMonitor> mMonitors;
+  int mNextMonitorId = 1;
 };
 
 }  // namespace platform

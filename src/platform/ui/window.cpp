@@ -177,6 +177,7 @@ View* Window::hitView(const QPointF& point) const {
 
 void Window::sendEvent(Event event) {
   event.window = this;
+  if (Application::shared().runEventMonitors(event)) return;
   EventScope scope(this);
   mCurrentEvent = event;
   switch (event.type) {

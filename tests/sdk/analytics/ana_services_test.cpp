@@ -1,18 +1,17 @@
 #include <gtest/gtest.h>
 
 #include "analytics_test_support.h"
-#include "support/virtual_main_queue.h"
 #include "platform/core/termination.h"
 #include "sdk/analytics/ana_activity.h"
 #include "sdk/analytics/ana_application.h"
 #include "sdk/analytics/ana_logger.h"
 #include "sdk/analytics/ana_timer.h"
+#include "support/virtual_main_queue.h"
 
 using namespace telemetry;
 using nlohmann::json;
 
 namespace {
-
 
 // Sets the analytics logger's debug mode for a test and restores it.
 struct LoggerDebugMode {
@@ -91,9 +90,8 @@ TEST(AnalyticsActivity, QuitWaitsForTheLastHoldTakenOnAnotherThread) {
 
 TEST(AnalyticsApplication, ReadsBundleFactsAndTellsAnExtensionByItsDictionary) {
   test::ConsoleLines console;
-  ANAApplication app(json{{"CFBundleIdentifier", "org.orrery.Orrery"},
-                          {"CFBundleVersion", "12"},
-                          {"CFBundleShortVersionString", "1.2"}});
+  ANAApplication app(json{
+      {"CFBundleIdentifier", "org.orrery.Orrery"}, {"CFBundleVersion", "12"}, {"CFBundleShortVersionString", "1.2"}});
   EXPECT_EQ(app.bundleIdentifier(), std::string("org.orrery.Orrery"));
   EXPECT_EQ(app.bundleVersion(), std::string("12"));
   EXPECT_EQ(app.shortVersionString(), std::string("1.2"));

@@ -1,0 +1,253 @@
+// Unwinding real stacks of this program, checked against glibc's backtrace() (libgcc's
+// unwinder, an independent implementation).
+#include "crash/crk_unwind.h"
+
+#include <dlfcn.h>
+#include <execinfo.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "crash/crk_binary_image.h"
+#include "crash/crk_log.h"
+#include "crash_test_support.h"
+#include "sdk/binary/executable_reader.h"
+
+namespace telemetry {
+namespace {
+
+struct Walk {
+  std::vector<uint64_t> unwound;
+  std::vector<uint64_t> oracle;
+};
+
+std::vector<uint64_t> unwindFrom(const CRKThreadContext& state, bool fromReturnAddress, size_t limit = 256) {
+  CRKUnwindCursor cursor;
+  if (fromReturnAddress) {
+    CRKUnwindInitFromReturnAddress(&cursor, &state);
+  } else {
+    CRKUnwindInit(&cursor, &state);
+  }
+  std::vector<uint64_t> frames;
+  while (frames.size() < limit && CRKUnwindNextFrame(&cursor)) frames.push_back(CRKUnwindGetPC(&cursor));
+  return frames;
+}
+
+// Captures here: frame 0 is the return address into this function.
+__attribute__((noinline)) void collect(Walk* walk) {
+  CRKThreadContext state;
+  CRKThreadContextCaptureCaller(&state);
+  void* frames[256];
+  const int n = backtrace(frames, 256);
+  for (int i = 1; i < n; ++i) walk->oracle.push_back(reinterpret_cast<uint64_t>(frames[i]));
+  walk->unwound = unwindFrom(state, /*fromReturnAddress=*/true);
+  if (!walk->unwound.empty()) walk->unwound.erase(walk->unwound.begin());
+  // Both lists start at the frame that called this one; a sanitizer's interceptor of
+  // backtrace() adds frames of its own before it.
+  if (!walk->unwound.empty()) {
+    for (size_t skip = 0; skip < 3 && skip < walk->oracle.size(); ++skip) {
+      if (walk->oracle[skip] != walk->unwound[0]) continue;
+      walk->oracle.erase(walk->oracle.begin(), walk->oracle.begin() + static_cast<long>(skip));
+      break;
+    }
+  }
+  asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) int recurse(int depth, Walk* walk) {
+  if (depth == 0) {
+    collect(walk);
+    return 0;
+  }
+  const int r = recurse(depth - 1, walk) + 1;
+  asm volatile("" ::: "memory");
+  return r;
+}
+
+std::string describe(uint64_t pc) {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(pc), &info)) return "?";
+  return std::string(info.dli_sname ? info.dli_sname : "?") + "+" +
+         std::to_string(pc - reinterpret_cast<uint64_t>(info.dli_saddr)) + " in " + (info.dli_fname ? info.dli_fname : "?");
+}
+
+std::string describe(const std::vector<uint64_t>& frames) {
+  std::string text;
+  for (uint64_t pc : frames) text += "  " + describe(pc) + "\n";
+  return text;
+}
+
+// The unwinder must produce the oracle's frames, in order, at least down to the test body.
+void expectSameFrames(const Walk& walk, size_t atLeast) {
+  ASSERT_GE(walk.oracle.size(), atLeast);
+  ASSERT_GE(walk.unwound.size(), atLeast) << "the walk stopped early\n" << describe(walk.unwound);
+  for (size_t i = 0; i < atLeast; ++i) {
+    ASSERT_EQ(walk.unwound[i], walk.oracle[i]) << "frame " << i << "\nunwound:\n"
+                                               << describe(walk.unwound) << "oracle:\n" << describe(walk.oracle);
+  }
+}
+
+class CRKUnwindTest : public ::testing::Test {
+ protected:
+  void SetUp() override { crashtest::contextReportFolder(); }
+};
+
+TEST_F(CRKUnwindTest, ARecursiveStackUnwindsLikeTheSystemUnwinder) {
+  Walk walk;
+  recurse(40, &walk);
+  expectSameFrames(walk, 44);
+  // Recursion repeats return addresses; the walk goes on through them.
+  size_t repeats = 0;
+  for (size_t i = 1; i < walk.unwound.size(); ++i) repeats += walk.unwound[i] == walk.unwound[i - 1];
+  EXPECT_GE(repeats, 38u);
+}
+
+int compareInts(const void* a, const void* b);
+Walk* gQsortWalk = nullptr;
+
+int compareInts(const void* a, const void* b) {
+  if (gQsortWalk) {
+    collect(gQsortWalk);
+    gQsortWalk = nullptr;
+  }
+  return *static_cast<const int*>(a) - *static_cast<const int*>(b);
+}
+
+TEST_F(CRKUnwindTest, FramesOfTheCLibraryWithoutFramePointersUnwindThroughTheirCallFrameInformation) {
+  Walk walk;
+  gQsortWalk = &walk;
+  int values[64];
+  for (int i = 0; i < 64; ++i) values[i] = (i * 37) % 64;
+  qsort(values, 64, sizeof values[0], compareInts);
+  ASSERT_EQ(gQsortWalk, nullptr);
+  // compareInts, qsort's internals, qsort, this test and its callers in GoogleTest.
+  expectSameFrames(walk, 6);
+}
+
+int libraryCallback(void* context) {
+  collect(static_cast<Walk*>(context));
+  return 1;
+}
+
+TEST_F(CRKUnwindTest, AFrameInALibraryLoadedLaterUnwindsOnceTheTableIsReconciled) {
+  void* handle = dlopen(CRASH_TEST_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr);
+  auto call = reinterpret_cast<int (*)(int (*)(void*), void*)>(dlsym(handle, "crash_test_library_call"));
+  ASSERT_GE(CRKBinaryImageReconcile(), 1);
+  Walk walk;
+  call(libraryCallback, &walk);
+  expectSameFrames(walk, 5);
+  dlclose(handle);
+  CRKBinaryImageReconcile();
+}
+
+Walk* gSignalWalk = nullptr;
+CRKThreadContext gInterrupted;
+std::vector<uint64_t>* gInterruptedFrames = nullptr;
+
+void handler(int, siginfo_t*, void* uc) {
+  CRKThreadContextFromUcontext(static_cast<ucontext_t*>(uc), &gInterrupted);
+  // While the interrupted frames are still on the stack.
+  *gInterruptedFrames = unwindFrom(gInterrupted, /*fromReturnAddress=*/false);
+  collect(gSignalWalk);
+}
+
+__attribute__((noinline)) void raiseHere() {
+  raise(SIGUSR2);
+  asm volatile("" ::: "memory");
+}
+
+TEST_F(CRKUnwindTest, AHandlerUnwindsThroughTheSignalFrameIntoTheInterruptedCode) {
+  struct sigaction action {}, previous{};
+  action.sa_sigaction = handler;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR2, &action, &previous), 0);
+  Walk walk;
+  std::vector<uint64_t> frames;
+  gSignalWalk = &walk;
+  gInterruptedFrames = &frames;
+  raiseHere();
+  sigaction(SIGUSR2, &previous, nullptr);
+  // handler, the kernel's return trampoline, raise's frames, raiseHere, this test.
+  expectSameFrames(walk, 6);
+
+  // From the interrupted state itself: its first pc is not a return address.
+  ASSERT_GE(frames.size(), 3u);
+  EXPECT_EQ(frames[0], gInterrupted.ss.rip);
+  const auto it = std::find(walk.oracle.begin(), walk.oracle.end(), frames[1]);
+  ASSERT_NE(it, walk.oracle.end()) << "the interrupted frame's caller is on the handler's stack too";
+  for (size_t i = 1; i < frames.size() && it + (i - 1) != walk.oracle.end(); ++i)
+    EXPECT_EQ(frames[i], *(it + (i - 1))) << "frame " << i;
+}
+
+__attribute__((noinline)) int entryTarget(int x) {
+  volatile int v = x * 3;
+  return v + 1;
+}
+
+TEST_F(CRKUnwindTest, AFaultOnAFunctionsFirstInstructionUsesThatFunctionsRules) {
+  // The state of a thread stopped on entryTarget's first instruction: the return address
+  // is on top of the stack, nothing is pushed yet.
+  uint64_t stack[8] = {};
+  const uint64_t returnAddress = reinterpret_cast<uint64_t>(&recurse) + 4;
+  stack[0] = returnAddress;
+  CRKThreadContext state{};
+  state.ss.rip = reinterpret_cast<uint64_t>(&entryTarget);
+  state.ss.rsp = reinterpret_cast<uint64_t>(&stack[0]);
+  state.ss.rbp = 0;  // no frame pointer to fall back on
+  CRKUnwindCursor cursor;
+  CRKUnwindInit(&cursor, &state);
+  ASSERT_TRUE(CRKUnwindNextFrame(&cursor));
+  EXPECT_EQ(CRKUnwindGetPC(&cursor), state.ss.rip);
+  ASSERT_TRUE(CRKUnwindNextFrame(&cursor));
+  EXPECT_EQ(CRKUnwindGetPC(&cursor), returnAddress);
+  EXPECT_EQ(CRKUnwindGetStackPointer(&cursor), reinterpret_cast<uint64_t>(&stack[1]));
+}
+
+TEST_F(CRKUnwindTest, APLTEntryUnwindsThroughItsExpressionRule) {
+  TELMachOFile file;
+  ASSERT_TRUE(TELMachOOpenExecutable(&file));
+  TELMachOSection plt;
+  bool found = false;
+  TELMachOEnumerateSlicesOfFile(&file, [&](const CRKMachOSlice& slice) {
+    found = TELMachOGetSection(&slice, "", ".plt", &plt) || found;
+  });
+  TELMachOCloseFile(&file);
+  ASSERT_TRUE(found);
+  CRKBinaryImageNode node;
+  ASSERT_TRUE(CRKBinaryImageSafeFindImageForAddress(reinterpret_cast<uint64_t>(&entryTarget), &node));
+  const uint64_t entry = node.slide + plt.address + 16 * 3;  // a lazy-binding entry
+  const uint64_t returnAddress = reinterpret_cast<uint64_t>(&recurse) + 4;
+  for (const uint64_t offset : {uint64_t{0}, uint64_t{12}}) {
+    SCOPED_TRACE(offset);
+    // Before the entry's push the return address is on top; after it, one slot up.
+    uint64_t stack[4] = {0x1234, returnAddress, 0, 0};
+    if (offset == 0) stack[0] = returnAddress;
+    CRKThreadContext state{};
+    state.ss.rip = entry + offset;
+    state.ss.rsp = reinterpret_cast<uint64_t>(&stack[0]);
+    const std::vector<uint64_t> frames = unwindFrom(state, false, 2);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1], returnAddress);
+  }
+}
+
+TEST_F(CRKUnwindTest, ImpossibleStatesEndTheWalkWithoutFrames) {
+  CRKThreadContext zero{};
+  EXPECT_TRUE(unwindFrom(zero, false).empty());
+  CRKThreadContext wild{};
+  wild.ss.rip = reinterpret_cast<uint64_t>(&entryTarget) + 5;
+  wild.ss.rsp = 0x10000;  // unmapped
+  wild.ss.rbp = 0x20000;
+  const auto frames = unwindFrom(wild, false);
+  EXPECT_EQ(frames.size(), 1u) << "the first frame stands, nothing is read from the bad stack";
+  EXPECT_FALSE(CRKUnwindNextFrame(nullptr));
+}
+
+}  // namespace
+}  // namespace telemetry

@@ -1,0 +1,60 @@
+// The executable reader over any bytes: Mach-O thin and fat images and ELF images. Every walk
+// must stay inside the buffer (ASan watches), whatever the headers claim.
+#include "sdk/binary/executable_reader.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+void walkSlice(telemetry::CRKMachOSlice slice) {
+  using namespace telemetry;
+  (void)TELMachOArchitectureName(&slice);
+  (void)TELMachOSliceIs64Bit(&slice);
+  TELMachOEnumerateLoadCommands(&slice, [](uint32_t command, uint32_t, const uint8_t* pointer) {
+    switch (command) {
+      case kLoadCommandUUID:
+        (void)TELMachOUUIDString(TELMachOGetUUID(pointer));
+        break;
+      case kLoadCommandSegment:
+      case kLoadCommandSegment64:
+        (void)TELMachOGetSegment(pointer);
+        break;
+      case kLoadCommandEncryptionInfo:
+      case kLoadCommandEncryptionInfo64:
+        (void)TELMachOIsEncrypted(pointer);
+        break;
+      case kLoadCommandVersionMinMacOSX:
+      case kLoadCommandVersionMinIPhoneOS:
+      case kLoadCommandVersionMinTvOS:
+      case kLoadCommandVersionMinWatchOS: {
+        const TELMachOVersion minimum = TELMachOGetMinimumOSVersion(pointer);
+        const TELMachOVersion sdk = TELMachOGetSDKVersion(pointer);
+        (void)TELMachOFormatVersion(&minimum);
+        (void)TELMachOFormatVersion(&sdk);
+        break;
+      }
+      default:
+        (void)TELMachOLoadCommandString(pointer);
+    }
+  });
+  TELMachOSection section;
+  (void)TELMachOGetSection(&slice, "__TEXT", "__text", &section);
+  (void)TELMachOGetSection(&slice, "__TEXT", "__eh_frame", &section);
+  const void* pointer = nullptr;
+  (void)TELMachOSectionPointer(&slice, "__TEXT", "__unwind_info", &pointer);
+  uint64_t ehFrame = 0, unwindInfo = 0;
+  (void)TELMachOGetUnwindSections(&slice, &ehFrame, &unwindInfo);
+  uint8_t buildID[64];
+  (void)TELElfGetBuildID(&slice, buildID, sizeof buildID);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // An exact-size copy, so any read past the end is caught.
+  std::vector<uint8_t> image(data, data + size);
+  telemetry::TELMachOEnumerateSlices(image.data(), image.size(),
+                                     [](const telemetry::CRKMachOSlice& slice) { walkSlice(slice); });
+  return 0;
+}
