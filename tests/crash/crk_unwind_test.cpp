@@ -117,6 +117,23 @@ void expectSameFrames(const Walk& walk, size_t atLeast) {
   }
 }
 
+uint32_t gHighestRepeat = 0;
+
+// The cursor counts consecutive repetitions of the same address.
+__attribute__((noinline)) int recurseCountingRepeats(int depth) {
+  if (depth == 0) {
+    CRKThreadContext state;
+    CRKThreadContextCaptureCaller(&state);
+    CRKUnwindCursor cursor;
+    CRKUnwindInitFromReturnAddress(&cursor, &state);
+    while (CRKUnwindNextFrame(&cursor)) gHighestRepeat = std::max(gHighestRepeat, CRKUnwindGetRepeatCount(&cursor));
+    return 0;
+  }
+  const int r = recurseCountingRepeats(depth - 1) + 1;
+  asm volatile("" ::: "memory");
+  return r;
+}
+
 class CRKUnwindTest : public ::testing::Test {
  protected:
   void SetUp() override { crashtest::contextReportFolder(); }
@@ -130,6 +147,10 @@ TEST_F(CRKUnwindTest, ARecursiveStackUnwindsLikeTheSystemUnwinder) {
   size_t repeats = 0;
   for (size_t i = 1; i < walk.unwound.size(); ++i) repeats += walk.unwound[i] == walk.unwound[i - 1];
   EXPECT_GE(repeats, 38u);
+
+  gHighestRepeat = 0;
+  recurseCountingRepeats(12);
+  EXPECT_EQ(gHighestRepeat, 11u) << "thirteen frames at one return address: twelve repeat the one before";
 }
 
 int compareInts(const void* a, const void* b);
