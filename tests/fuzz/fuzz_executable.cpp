@@ -47,7 +47,7 @@ void walkSlice(telemetry::CRKMachOSlice slice) {
   (void)TELMachOSectionPointer(&slice, "__TEXT", "__unwind_info", &pointer);
 }
 
-void walkElf(const uint8_t* data, size_t size) {
+void walkElf(const void* data, size_t size) {
   using namespace telemetry;
   TELElfImage image = TELElfImageInMemory(data, size);
   (void)TELElfArchitectureName(&image);
@@ -69,5 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   telemetry::TELMachOEnumerateSlices(image.data(), image.size(),
                                      [](const telemetry::CRKMachOSlice& slice) { walkSlice(slice); });
   walkElf(image.data(), image.size());
+  // The format-neutral facts, through a file-like record over the same bytes.
+  telemetry::ExecutableFile file;
+  file.mapping = image.data();
+  file.size = static_cast<int64_t>(image.size());
+  telemetry::enumerateExecutableImages(file, [](const telemetry::ExecutableImageFacts&) {});
   return 0;
 }
