@@ -171,6 +171,7 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   void encodeWithCoder(KeyedEncoder& coder) const override;
 
  private:
+  friend struct IdeaMergeAccess;
   IdeaPtr self() const { return std::const_pointer_cast<Idea>(shared_from_this()); }
   const Idea* content() const;
   IdeaPtr performDeepCopyWithNewIdentifiers(std::vector<std::pair<const Idea*, Idea*>>& links,
