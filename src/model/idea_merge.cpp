@@ -35,46 +35,55 @@ struct IdeaMergeAccess {
   // The merged values of one idea, field by field, written into `into`.
   static void mergeValues(const Idea& base, const Idea& ours, const Idea& theirs, Idea& into,
                           std::vector<IdeaMergeConflict>& conflicts) {
-    auto field = [&](auto member, const char* name) {
-      const bool oursChanged = !(ours.*member == base.*member);
-      const bool theirsChanged = !(theirs.*member == base.*member);
-      into.*member = oursChanged ? ours.*member : theirs.*member;
-      if (oursChanged && theirsChanged && !(ours.*member == theirs.*member))
+    auto pick = [&](auto get, const char* name) {
+      const bool oursChanged = !(get(ours) == get(base));
+      const bool theirsChanged = !(get(theirs) == get(base));
+      if (oursChanged && theirsChanged && !(get(ours) == get(theirs)))
         conflicts.push_back({ours.mIdentifier, QString::fromLatin1(name)});
+      return oursChanged;
     };
-    field(&Idea::mIdeaType, "type");
-    field(&Idea::mLinkedIdentifier, "link");
-    field(&Idea::mText, "text");
-    field(&Idea::mURL, "URL");
-    field(&Idea::mNote, "note");
-    field(&Idea::mColor, "color");
-    field(&Idea::mIconImage, "icon");
-    field(&Idea::mBigImageData, "image");
-    field(&Idea::colorThemeTypeValue, "theme");
+    const bool type = pick([](const Idea& i) { return i.mIdeaType; }, "type");
+    const bool link = pick([](const Idea& i) { return i.ex().linkedIdentifier; }, "link");
+    const bool text = pick([](const Idea& i) { return i.mText; }, "text");
+    const bool url = pick([](const Idea& i) { return i.ex().url; }, "URL");
+    const bool note = pick([](const Idea& i) { return i.ex().note; }, "note");
+    const bool color = pick([](const Idea& i) { return i.mColor; }, "color");
+    const bool icon = pick([](const Idea& i) { return i.ex().icon; }, "icon");
     // The small picture goes with the big one.
-    into.mImage = !(ours.mBigImageData == base.mBigImageData) || !sameImage(ours, base) ? ours.mImage : theirs.mImage;
+    const bool image = pick([](const Idea& i) { return i.ex().bigImageData; }, "image") || !sameImage(ours, base);
+    const bool theme = pick([](const Idea& i) { return i.colorThemeTypeValue; }, "theme");
+    const Idea& t = theirs;
+    Idea::Extras extras;
+    extras.linkedIdentifier = (link ? ours : t).ex().linkedIdentifier;
+    extras.url = (url ? ours : t).ex().url;
+    extras.note = (note ? ours : t).ex().note;
+    extras.icon = (icon ? ours : t).ex().icon;
+    extras.image = (image ? ours : t).ex().image;
+    extras.bigImageData = (image ? ours : t).ex().bigImageData;
+    into.mIdeaType = (type ? ours : t).mIdeaType;
+    into.mText = (text ? ours : t).mText;
+    into.mColor = (color ? ours : t).mColor;
+    into.colorThemeTypeValue = (theme ? ours : t).colorThemeTypeValue;
+    into.mExtras = std::make_shared<Idea::Extras>(std::move(extras));
   }
 
   static bool sameImage(const Idea& a, const Idea& b) {
-    return a.mImage.isNull() == b.mImage.isNull() && (a.mImage.isNull() || a.mImage.pngData() == b.mImage.pngData());
+    const KitImage &x = a.ex().image, &y = b.ex().image;
+    return x.isNull() == y.isNull() && (x.isNull() || x.pngData() == y.pngData());
   }
 
   static bool sameValues(const Idea& a, const Idea& b) {
-    return a.mIdeaType == b.mIdeaType && a.mLinkedIdentifier == b.mLinkedIdentifier && a.mText == b.mText &&
-           a.mURL == b.mURL && a.mNote == b.mNote && a.mColor == b.mColor && a.mIconImage == b.mIconImage &&
-           a.mBigImageData == b.mBigImageData && a.colorThemeTypeValue == b.colorThemeTypeValue && sameImage(a, b);
+    return a.mIdeaType == b.mIdeaType && a.ex().linkedIdentifier == b.ex().linkedIdentifier && a.mText == b.mText &&
+           a.ex().url == b.ex().url && a.ex().note == b.ex().note && a.mColor == b.mColor &&
+           a.ex().icon == b.ex().icon && a.ex().bigImageData == b.ex().bigImageData &&
+           a.colorThemeTypeValue == b.colorThemeTypeValue && sameImage(a, b);
   }
 
   static IdeaPtr lonelyCopy(const Idea& source) {
     IdeaPtr copy = Idea::createWithText(source.mText, source.mIdentifier);
     copy->mIdeaType = source.mIdeaType;
-    copy->mLinkedIdentifier = source.mLinkedIdentifier;
-    copy->mURL = source.mURL;
-    copy->mNote = source.mNote;
     copy->mColor = source.mColor;
-    copy->mIconImage = source.mIconImage;
-    copy->mImage = source.mImage;
-    copy->mBigImageData = source.mBigImageData;
+    copy->mExtras = source.mExtras;
     copy->colorThemeTypeValue = source.colorThemeTypeValue;
     return copy;
   }
