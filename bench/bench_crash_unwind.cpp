@@ -12,7 +12,7 @@
 #include "crash/crk_context.h"
 #include "crash/crk_log.h"
 #include "crash/crk_unwind.h"
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/elf_reader.h"
 
 using namespace telemetry;
 
@@ -107,9 +107,9 @@ static void BM_DlIteratePhdrBuildIDs(benchmark::State& state) {
             if (info->dlpi_phdr[i].p_type != PT_LOAD) continue;
             const auto header = reinterpret_cast<const void*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr -
                                                               info->dlpi_phdr[i].p_offset);
-            CRKMachOSlice slice = TELMachOSliceWithHeader(header);
+            TELElfImage image = TELElfImageWithHeader(header);
             uint8_t id[64];
-            *static_cast<size_t*>(data) += TELElfGetBuildID(&slice, id, sizeof id);
+            *static_cast<size_t*>(data) += TELElfGetBuildID(&image, id, sizeof id);
             break;
           }
           return 0;

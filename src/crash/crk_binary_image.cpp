@@ -13,7 +13,8 @@
 #include "crash/crk_log.h"
 #include "crash/crk_memory.h"
 #include "platform/core/dispatch.h"
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/elf_reader.h"
+#include "sdk/binary/mach_o_reader.h"
 
 namespace telemetry {
 
@@ -120,27 +121,68 @@ void recordInto(CRKFile* file, bool loaded, const CRKBinaryImageDetails& d) {
 
 }  // namespace
 
-bool CRKBinaryImageFillDetails(const void* header, uint64_t slide, const char* path, CRKBinaryImageDetails* out) {
-  if (!out || reinterpret_cast<uintptr_t>(header) < kCRKMinimumValidAddress) return false;
-  *out = CRKBinaryImageDetails{};
-  out->path = path;
-  out->node.base = reinterpret_cast<uint64_t>(header);
-  out->node.slide = slide;
+namespace {
+
+// The end of the segment holding `address` (slid), or 0.
+template <typename Segments>
+uint64_t segmentEnd(const Segments& segments, size_t count, uint64_t slide, uint64_t address) {
+  if (address == 0) return 0;
+  for (size_t i = 0; i < count; ++i) {
+    const uint64_t start = segments[i].address + slide;
+    if (address >= start && address - start < segments[i].size) return start + segments[i].size;
+  }
+  return 0;
+}
+
+struct SegmentExtent {
+  uint64_t address = 0;
+  uint64_t size = 0;
+};
+
+void fillFromElf(const void* header, uint64_t slide, CRKBinaryImageDetails* out) {
+  TELElfImage image = TELElfImageWithHeader(header);
+  uint8_t buildID[20] = {};
+  if (TELElfGetBuildID(&image, buildID, sizeof buildID) > 0) CRKBytesToHexString(buildID, 16, out->uuid);
+  if (auto minimum = TELElfGetMinimumLinuxVersion(&image)) {
+    out->minimumVersion = (minimum->major << 16) | (minimum->minor << 8) | minimum->bugfix;
+  }
+  // "Text": from the image's start through its last executable segment.
+  SegmentExtent segments[kMaxSegments];
+  size_t count = 0;
+  bool first = true;
+  uint64_t imageStart = 0, textEnd = 0;
+  TELElfEnumerateSegments(&image, [&](const TELElfSegment& segment) {
+    if (first) {
+      first = false;
+      imageStart = segment.address - segment.fileOffset;
+      textEnd = segment.address + segment.memorySize;
+    }
+    if (segment.executable && segment.address + segment.memorySize > textEnd) {
+      textEnd = segment.address + segment.memorySize;
+    }
+    if (count < kMaxSegments) segments[count++] = {segment.address, segment.memorySize};
+  });
+  out->node.textSize = first ? 0 : textEnd - imageStart;
+  out->node.format = kCRKImageELF;
+  TELElfGetUnwindSections(&image, &out->node.ehFrame, &out->node.unwindInfo);
+  out->node.ehFrameEnd = segmentEnd(segments, count, slide, out->node.ehFrame);
+  out->node.unwindInfoEnd = segmentEnd(segments, count, slide, out->node.unwindInfo);
+}
+
+void fillFromMachO(const void* header, uint64_t slide, CRKBinaryImageDetails* out) {
   CRKMachOSlice slice = TELMachOSliceWithHeader(header);
   TELMachOSegment segments[kMaxSegments];
-  size_t segmentCount = 0;
+  size_t count = 0;
   TELMachOEnumerateLoadCommands(&slice, [&](uint32_t command, uint32_t, const uint8_t* pointer) {
     switch (command) {
       case kLoadCommandUUID:
-        if (const uint8_t* uuid = TELMachOGetUUID(pointer)) {
-          TELMachOUUIDString(uuid, out->uuid);
-        }
+        if (const uint8_t* uuid = TELMachOGetUUID(pointer)) TELMachOUUIDString(uuid, out->uuid);
         break;
       case kLoadCommandSegment:
       case kLoadCommandSegment64: {
         const TELMachOSegment segment = TELMachOGetSegment(pointer);
         if (std::strncmp(segment.name, "__TEXT", 16) == 0) out->node.textSize = segment.size;
-        if (segmentCount < kMaxSegments) segments[segmentCount++] = segment;
+        if (count < kMaxSegments) segments[count++] = segment;
         break;
       }
       case kLoadCommandEncryptionInfo:
@@ -161,28 +203,29 @@ bool CRKBinaryImageFillDetails(const void* header, uint64_t slide, const char* p
         break;
     }
   });
-  const auto* bytes = static_cast<const uint8_t*>(header);
-  const bool elf = bytes[0] == 0x7f && bytes[1] == 'E' && bytes[2] == 'L' && bytes[3] == 'F';
-  out->node.format = elf ? kCRKImageELF : kCRKImageMachO;
-  if (elf) {
-    TELMachOGetUnwindSections(&slice, &out->node.ehFrame, &out->node.unwindInfo);
+  out->node.format = kCRKImageMachO;
+  TELMachOSection section;
+  if (TELMachOGetSection(&slice, "__TEXT", "__eh_frame", &section)) out->node.ehFrame = section.address + slide;
+  if (TELMachOGetSection(&slice, "__TEXT", "__unwind_info", &section)) out->node.unwindInfo = section.address + slide;
+  if (TELMachOGetSection(&slice, "__DATA", "__crash_info", &section)) out->node.crashInfo = section.address + slide;
+  out->node.ehFrameEnd = segmentEnd(segments, count, slide, out->node.ehFrame);
+  out->node.unwindInfoEnd = segmentEnd(segments, count, slide, out->node.unwindInfo);
+}
+
+}  // namespace
+
+bool CRKBinaryImageFillDetails(const void* header, uint64_t slide, const char* path, CRKBinaryImageDetails* out) {
+  if (!out || reinterpret_cast<uintptr_t>(header) < kCRKMinimumValidAddress) return false;
+  *out = CRKBinaryImageDetails{};
+  out->path = path;
+  out->node.base = reinterpret_cast<uint64_t>(header);
+  out->node.slide = slide;
+  // Loaded images are trusted as far as their own headers say (the reader's rule).
+  if (TELElfIsImage(header, kLoadedImageSize)) {
+    fillFromElf(header, slide, out);
   } else {
-    TELMachOSection section;
-    if (TELMachOGetSection(&slice, "__TEXT", "__eh_frame", &section)) out->node.ehFrame = section.address + slide;
-    if (TELMachOGetSection(&slice, "__TEXT", "__unwind_info", &section)) out->node.unwindInfo = section.address + slide;
-    if (TELMachOGetSection(&slice, "__DATA", "__crash_info", &section)) out->node.crashInfo = section.address + slide;
+    fillFromMachO(header, slide, out);
   }
-  // Unwind reads stop where the segment holding each table ends.
-  auto segmentEnd = [&](uint64_t address) -> uint64_t {
-    if (address == 0) return 0;
-    for (size_t i = 0; i < segmentCount; ++i) {
-      const uint64_t start = segments[i].address + slide;
-      if (address >= start && address - start < segments[i].size) return start + segments[i].size;
-    }
-    return 0;
-  };
-  out->node.ehFrameEnd = segmentEnd(out->node.ehFrame);
-  out->node.unwindInfoEnd = segmentEnd(out->node.unwindInfo);
   return true;
 }
 
@@ -378,13 +421,13 @@ bool CRKBinaryImageRecordMainExecutable(CRKFile* file) {
     CRKLogWarn("Error: file is invalid\n");
     return false;
   }
-  CRKMachOSlice slice = TELMachOExecutableHeader();
+  TELElfImage image = TELElfExecutableImage();
   CRKBinaryImageDetails details;
-  const bool filled = slice.header && CRKBinaryImageFillDetails(slice.header, 0, nullptr, &details);
+  const bool filled = image.header && CRKBinaryImageFillDetails(image.header, 0, nullptr, &details);
   CRKFileWriteSectionStart(file, "executable");
   CRKFileWriteHashStart(file);
   if (filled) {
-    CRKFileWriteHashEntryString(file, "architecture", TELMachOArchitectureName(&slice));
+    CRKFileWriteHashEntryString(file, "architecture", TELElfArchitectureName(&image));
     CRKFileWriteHashEntryString(file, "uuid", details.uuid);
     CRKFileWriteHashEntryUint64(file, "base", details.node.base);
     CRKFileWriteHashEntryUint64(file, "size", details.node.textSize);

@@ -17,6 +17,7 @@
 #include "crash/crk_log.h"
 #include "crash/crk_process.h"
 #include "crash_test_support.h"
+#include "support/required_tool.h"
 
 namespace telemetry {
 namespace {
@@ -32,6 +33,7 @@ class DeathStyle {
 
 // The build-id of an ELF file as `readelf -n` prints it.
 std::string readelfBuildID(const std::string& path) {
+  if (!testsupport::requireTool("readelf", "binutils")) return {};
   const std::string out = crashtest::run("readelf -n '" + path + "' 2>/dev/null");
   const auto at = out.find("Build ID: ");
   if (at == std::string::npos) return {};

@@ -14,6 +14,7 @@
 
 #include "crash/crk_file_reader.h"
 #include "crash_test_support.h"
+#include "support/required_tool.h"
 
 namespace telemetry {
 namespace {
@@ -82,6 +83,7 @@ TEST_F(CRKFileTest, EscapedStringsAndInvalidUTF8StillMakeLinesThatJSONReads) {
   CRKFileClose(&f);
 
   // An independent reader: Python's json module.
+  ASSERT_TRUE(testsupport::requireTool("python3", "python3"));
   const std::string out = crashtest::run(
       "python3 -c 'import json,sys\nfor l in open(sys.argv[1],encoding=\"utf-8\"):\n"
       " o=json.loads(l)\n for k,v in o.items():\n  for kk,vv in v.items(): print(repr(kk)); print(repr(vv))' '" +

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "crash_test_support.h"
+#include "support/required_tool.h"
 
 namespace {
 
@@ -52,7 +53,8 @@ std::string findCore(const std::string& folder) {
 }
 
 void compareWithGdb(const std::string& probe) {
-  ASSERT_FALSE(crashtest::run("command -v gdb").empty()) << "gdb is missing: install the Debian package gdb";
+  ASSERT_TRUE(testsupport::requireTool("gdb", "gdb"));
+  ASSERT_TRUE(testsupport::requireTool("setarch", "util-linux"));
   const std::string folder = crashtest::makeFolder("probe");
   const std::string pattern = crashtest::readText("/proc/sys/kernel/core_pattern");
   // A core the kernel writes into the current folder, or one gdb cuts at the fault.

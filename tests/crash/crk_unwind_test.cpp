@@ -15,7 +15,7 @@
 #include "crash/crk_binary_image.h"
 #include "crash/crk_log.h"
 #include "crash_test_support.h"
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/elf_reader.h"
 
 namespace telemetry {
 namespace {
@@ -210,14 +210,12 @@ TEST_F(CRKUnwindTest, AFaultOnAFunctionsFirstInstructionUsesThatFunctionsRules) 
 }
 
 TEST_F(CRKUnwindTest, APLTEntryUnwindsThroughItsExpressionRule) {
-  TELMachOFile file;
-  ASSERT_TRUE(TELMachOOpenExecutable(&file));
-  TELMachOSection plt;
-  bool found = false;
-  TELMachOEnumerateSlicesOfFile(&file, [&](const CRKMachOSlice& slice) {
-    found = TELMachOGetSection(&slice, "", ".plt", &plt) || found;
-  });
-  TELMachOCloseFile(&file);
+  ExecutableFile file;
+  ASSERT_TRUE(openRunningExecutable(&file));
+  TELElfImage image = TELElfImageOfFile(&file);
+  TELElfSection plt;
+  const bool found = TELElfGetSection(&image, ".plt", &plt);
+  closeExecutableFile(&file);
   ASSERT_TRUE(found);
   CRKBinaryImageNode node;
   ASSERT_TRUE(CRKBinaryImageSafeFindImageForAddress(reinterpret_cast<uint64_t>(&entryTarget), &node));

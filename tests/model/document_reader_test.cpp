@@ -203,3 +203,26 @@ TEST(DocumentCoder, TheReaderAcceptsAndRefusesExactlyWhereTheEarlierOneDid) {
   EXPECT_GT(parsedOnly, 20);
   EXPECT_GT(int(corpus.size()) - accepted - parsedOnly, 1000);
 }
+
+TEST(DocumentCoder, DataReadsAsBase64DidWhateverTheTextHolds) {
+  std::mt19937 rng(7);
+  const QByteArray junk = "=\n\r -_.~!*";
+  for (int n = 0; n < 3000; ++n) {
+    QByteArray bytes(qsizetype(rng() % 40), Qt::Uninitialized);
+    for (char& b : bytes) b = char(rng());
+    QByteArray text = bytes.toBase64();
+    // Half of them damaged: stray characters anywhere, cut short, padding dropped.
+    if (n % 2) {
+      switch (rng() % 3) {
+        case 0: text.insert(qsizetype(rng() % size_t(text.size() + 1)), junk[qsizetype(rng() % size_t(junk.size()))]); break;
+        case 1: text.chop(qsizetype(rng() % 3)); break;
+        case 2: text.replace("=", ""); break;
+      }
+    }
+    QByteArray escaped = text;
+    escaped.replace("\\", "\\\\").replace("\n", "\\n").replace("\r", "\\r");
+    auto decoder = JSONDecoder::createWithData("{\"d\":\"" + escaped + "\"}");
+    ASSERT_TRUE(decoder) << text.toStdString();
+    EXPECT_EQ(decoder->decodeDataForKey("d"), QByteArray::fromBase64(text)) << text.toStdString();
+  }
+}

@@ -8,6 +8,7 @@
 // 1 transient and 2 semi-transient (close on a mouse-down in another window of the program,
 // on Escape, and when the owner window hides). The popover keeps itself alive while shown.
 
+#include "platform/ui/view.h"
 #include "platform/ui/weak_ref.h"
 
 #include <QRectF>
@@ -18,7 +19,6 @@
 namespace platform {
 
 class Popover;
-class View;
 class ViewController;
 class Window;
 
