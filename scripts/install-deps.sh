@@ -14,6 +14,9 @@ PACKAGES=(
   xvfb xauth
   fonts-noto-color-emoji fonts-dejavu-core fonts-liberation2
   python3
+  binutils
+  clang libclang-rt-dev
+  gdb
 )
 
 missing=()

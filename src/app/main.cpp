@@ -4,10 +4,12 @@
 #include "model/file_utils.h"
 #include "platform/services/application_identity.h"
 #include "platform/services/qt_main_queue.h"
+#include "platform/ui/popover.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+  platform::preferPlatformThatPlacesWindows();
   QApplication app(argc, argv);
   platform::applyApplicationIdentity();
   platform::installQtMainQueue();

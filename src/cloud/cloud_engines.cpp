@@ -1,6 +1,7 @@
 #include "cloud/cloud_engines.h"
 
 #include "cloud/cloud_mode.h"
+#include "cloud/dropbox_folder_manager.h"
 
 #include "model/persistence_controller.h"
 #include "model/workspace.h"
@@ -9,6 +10,7 @@ namespace orrery {
 
 std::shared_ptr<PersistenceState> cloudEngineForLocation(DocumentLocation location) {
   if (location == DocumentLocationICloud) return CloudMode::create();
+  if (location == DocumentLocationDropbox) return DropboxFolderManager::createWithLocalFolder(QStringLiteral("dropbox"));
   return nullptr;
 }
 

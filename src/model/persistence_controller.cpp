@@ -2,6 +2,7 @@
 
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
+#include "model/workspace_search.h"
 
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -442,7 +443,7 @@ void PersistenceController::moveIdeaInside(const QString& ideaIdentifier, const 
 
 // ---- search relays
 
-std::int64_t PersistenceController::nextSearchRequestID() { return ++mSearchRequestCounter; }
+std::int64_t PersistenceController::nextSearchRequestID() { return WorkspaceSearch::nextRequestIdentifier(); }
 
 void PersistenceController::startSearch(const QString& text, DocumentLocation location, std::int64_t requestIdentifier,
                                         bool /*inLazyMode*/) {

@@ -152,7 +152,6 @@ class PersistenceController final : public WorkspaceDelegate {
   std::shared_ptr<WorkspaceInterface> mDropboxWorkspace;
   std::vector<std::weak_ptr<PersistenceControllerListener>> mListeners;
   WorkspaceFactory mWorkspaceFactory;
-  std::int64_t mSearchRequestCounter = 0;
   CrossDocumentOperations mIdeaOperations;
   platform::ObserverScope mObservers;
 };

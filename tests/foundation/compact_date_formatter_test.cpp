@@ -11,6 +11,10 @@ QDateTime utc(int y, int mo, int d, int h = 12, int mi = 0) {
   return QDateTime(QDate(y, mo, d), QTime(h, mi), QTimeZone::utc());
 }
 
+// The locale's own abbreviation: month names change between Qt and CLDR versions ("Sep" or
+// "Sept"), orders and digits do not.
+QString mmm(const char* locale, int month) { return QLocale(locale).monthName(month, QLocale::ShortFormat); }
+
 class CompactDateTest : public ::testing::Test {
  protected:
   CompactDateTimeFormatter formatter(const char* locale, const QTimeZone& zone = QTimeZone::utc()) {
@@ -23,16 +27,16 @@ TEST_F(CompactDateTest, TodayShowsOnlyTheTimeWhateverTheFlag) {
   auto f = formatter("en_US");
   EXPECT_EQ(f.formatDateTime(utc(2024, 1, 2, 8, 15), false), "08:15");
   EXPECT_EQ(f.formatDateTime(utc(2024, 1, 2, 8, 15), true), "08:15");
-  EXPECT_EQ(f.formatDateOnly(utc(2024, 1, 2, 8, 15)), "Jan 02");
+  EXPECT_EQ(f.formatDateOnly(utc(2024, 1, 2, 8, 15)), mmm("en_US", 1) + " 02");
 }
 
 TEST_F(CompactDateTest, OtherDaysOfThisYearHaveNoYear) {
   auto f = formatter("en_US");
-  EXPECT_EQ(f.formatDateTime(utc(2024, 1, 1, 23, 5), false), "Jan 01");
-  EXPECT_EQ(f.formatDateTime(utc(2024, 1, 1, 23, 5), true), "Jan 01 23:05");
+  EXPECT_EQ(f.formatDateTime(utc(2024, 1, 1, 23, 5), false), mmm("en_US", 1) + " 01");
+  EXPECT_EQ(f.formatDateTime(utc(2024, 1, 1, 23, 5), true), mmm("en_US", 1) + " 01 23:05");
   // A future date of this year counts as this year.
-  EXPECT_EQ(f.formatDateTime(utc(2024, 11, 30), false), "Nov 30");
-  EXPECT_EQ(f.formatDateOnly(utc(2024, 11, 30)), "Nov 30");
+  EXPECT_EQ(f.formatDateTime(utc(2024, 11, 30), false), mmm("en_US", 11) + " 30");
+  EXPECT_EQ(f.formatDateOnly(utc(2024, 11, 30)), mmm("en_US", 11) + " 30");
 }
 
 TEST_F(CompactDateTest, LastDecemberAskedOnSecondJanuaryHasTheYear) {
@@ -55,7 +59,7 @@ TEST_F(CompactDateTest, DaysAreCountedInTheFormattersTimeZone) {
   EXPECT_EQ(east.formatDateTime(utc(2024, 1, 1, 23, 30), false), "01:30");
   auto west = formatter("en_US", QTimeZone(-11 * 3600));
   // There "now" is still 1 January 23:00, and noon on 2 January UTC is tomorrow.
-  EXPECT_EQ(west.formatDateTime(utc(2024, 1, 2, 12, 0), true), "Jan 02 01:00");
+  EXPECT_EQ(west.formatDateTime(utc(2024, 1, 2, 12, 0), true), mmm("en_US", 1) + " 02 01:00");
 }
 
 TEST_F(CompactDateTest, OrderAndSeparatorsFollowTheLocale) {
@@ -64,7 +68,7 @@ TEST_F(CompactDateTest, OrderAndSeparatorsFollowTheLocale) {
   EXPECT_EQ(de.formatDateTime(utc(2024, 1, 1), false).left(4), "01. ");
   auto gb = formatter("en_GB");
   EXPECT_EQ(gb.formatDateOnly(utc(2023, 12, 31)), "31/12/2023");
-  EXPECT_EQ(gb.formatDateOnly(utc(2024, 3, 5)), "05 Mar");
+  EXPECT_EQ(gb.formatDateOnly(utc(2024, 3, 5)), "05 " + mmm("en_GB", 3));
   auto fi = formatter("fi_FI");
   EXPECT_EQ(fi.formatDateTime(utc(2024, 1, 2, 7, 5), false), "07.05");
 }
@@ -72,7 +76,7 @@ TEST_F(CompactDateTest, OrderAndSeparatorsFollowTheLocale) {
 TEST_F(CompactDateTest, NowIsReadOnEveryCall) {
   auto f = formatter("en_US");
   const QDateTime date = utc(2024, 6, 1, 9, 30);
-  EXPECT_EQ(f.formatDateTime(date, false), "Jun 01");
+  EXPECT_EQ(f.formatDateTime(date, false), mmm("en_US", 6) + " 01");
   mNow = utc(2024, 6, 1, 18, 0);
   EXPECT_EQ(f.formatDateTime(date, false), "09:30");
   mNow = utc(2025, 6, 1, 18, 0);

@@ -36,6 +36,98 @@ bool isNumber(const QVariant& v) {
   }
 }
 
+// Reading is bounded by the file, not by what it claims: Qt's own container readers reserve a
+// stored count up front, so a corrupt count would ask for gigabytes, and nested lists recurse.
+// Only the kinds a store holds are read; anything else marks the file unreadable.
+constexpr int kMaxNesting = 64;
+
+bool readValue(QDataStream& in, QVariant& out, int depth);
+
+bool readCount(QDataStream& in, quint32& count) {
+  in >> count;
+  return in.status() == QDataStream::Ok;
+}
+
+bool readList(QDataStream& in, QVariantList& list, int depth) {
+  quint32 count = 0;
+  if (!readCount(in, count)) return false;
+  for (quint32 i = 0; i < count; ++i) {
+    QVariant value;
+    if (!readValue(in, value, depth)) return false;
+    list.append(std::move(value));
+  }
+  return true;
+}
+
+bool readMap(QDataStream& in, QVariantMap& map, int depth) {
+  quint32 count = 0;
+  if (!readCount(in, count)) return false;
+  for (quint32 i = 0; i < count; ++i) {
+    QString key;
+    QVariant value;
+    in >> key;
+    if (in.status() != QDataStream::Ok || !readValue(in, value, depth)) return false;
+    map.insert(key, std::move(value));
+  }
+  return true;
+}
+
+bool readValue(QDataStream& in, QVariant& out, int depth) {
+  if (depth > kMaxNesting) return false;
+  quint32 typeId = 0;
+  qint8 isNull = 0;
+  in >> typeId >> isNull;
+  if (in.status() != QDataStream::Ok) return false;
+  switch (typeId) {
+    case QMetaType::QVariantList: {
+      QVariantList list;
+      if (!readList(in, list, depth + 1)) return false;
+      out = std::move(list);
+      return true;
+    }
+    case QMetaType::QVariantMap: {
+      QVariantMap map;
+      if (!readMap(in, map, depth + 1)) return false;
+      out = std::move(map);
+      return true;
+    }
+    case QMetaType::QStringList: {
+      quint32 count = 0;
+      if (!readCount(in, count)) return false;
+      QStringList list;
+      for (quint32 i = 0; i < count; ++i) {
+        QString item;
+        in >> item;
+        if (in.status() != QDataStream::Ok) return false;
+        list.append(std::move(item));
+      }
+      out = std::move(list);
+      return true;
+    }
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+    case QMetaType::QDate:
+    case QMetaType::QTime:
+    case QMetaType::QDateTime:
+    case QMetaType::QUrl: {
+      const QMetaType type(static_cast<int>(typeId));
+      QVariant value(type);
+      if (!type.load(in, value.data()) || in.status() != QDataStream::Ok) return false;
+      out = std::move(value);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 UserDefaults::UserDefaults(QString filePath) : mFilePath(std::move(filePath)) { load(); }
@@ -55,8 +147,8 @@ void UserDefaults::load() {
   quint32 magic = 0, version = 0;
   QVariantMap values;
   in >> magic >> version;
-  if (magic == kMagic && version == kFormatVersion) in >> values;
-  if (magic != kMagic || version != kFormatVersion || in.status() != QDataStream::Ok) {
+  const bool read = magic == kMagic && version == kFormatVersion && readMap(in, values, /*depth=*/0);
+  if (!read || in.status() != QDataStream::Ok) {
     qWarning("Ignoring unreadable settings file %s", qPrintable(mFilePath));
     return;
   }

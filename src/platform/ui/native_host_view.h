@@ -7,8 +7,7 @@
 #include "platform/ui/view.h"
 
 #include <QPointer>
-
-class QWidget;
+#include <QWidget>
 
 namespace platform {
 

@@ -2,6 +2,7 @@
 // A rectangle of a view in which the window reports the pointer entering, leaving and
 // moving to an owner, and cursors.
 
+#include "platform/ui/responder.h"
 #include "platform/ui/weak_ref.h"
 
 #include <QRectF>
@@ -11,8 +12,6 @@
 #include <cstdint>
 
 namespace platform {
-
-class Responder;
 
 // The platform's cursors; the window shows them with Qt cursor shapes.
 enum class Cursor {

@@ -2,7 +2,10 @@
 
 #include "platform/core/notification_center.h"
 
+#include <QDataStream>
+#include <QDateTime>
 #include <QFile>
+#include <QUrl>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -99,6 +102,41 @@ TEST_F(UserDefaultsTest, ACorruptFileIsIgnoredAndReplacedByTheNextWrite) {
   EXPECT_FALSE(defaults.hasObjectForKey("seed"));
   defaults.setInteger(4, "k");
   EXPECT_EQ(UserDefaults(path()).integerForKey("k"), 4);
+}
+
+// A settings file written by hand: the store's header, then one entry under "k" whose value
+// the caller streams.
+template <class WriteValue>
+void writeHostileFile(const QString& path, WriteValue writeValue) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QDataStream out(&file);
+  out.setVersion(QDataStream::Qt_6_4);
+  out << quint32(0x4F524446) << quint32(1) << quint32(1) << QString("k");
+  writeValue(out);
+}
+
+TEST_F(UserDefaultsTest, HostileFilesAreIgnoredWithoutExhaustingMemoryOrStack) {
+  UserDefaults(path()).setInteger(1, "seed");  // creates the folder
+  // A list that claims four billion entries: read entry by entry, it ends with the file.
+  writeHostileFile(path(), [](QDataStream& out) { out << quint32(QMetaType::QVariantList) << qint8(0) << quint32(0xfeffffdb) << QVariant(1); });
+  EXPECT_FALSE(UserDefaults(path()).hasObjectForKey("k"));
+  writeHostileFile(path(), [](QDataStream& out) { out << quint32(QMetaType::QStringList) << qint8(0) << quint32(0xffffffff) << QString("a"); });
+  EXPECT_FALSE(UserDefaults(path()).hasObjectForKey("k"));
+  // Lists nested a million deep.
+  writeHostileFile(path(), [](QDataStream& out) {
+    for (int i = 0; i < 1'000'000; ++i) out << quint32(QMetaType::QVariantList) << qint8(0) << quint32(1);
+  });
+  EXPECT_FALSE(UserDefaults(path()).hasObjectForKey("k"));
+  // A kind the store never writes (a picture, whose reader trusts its own size fields).
+  writeHostileFile(path(), [](QDataStream& out) { out << quint32(QMetaType::QImage) << qint8(0) << quint32(0); });
+  EXPECT_FALSE(UserDefaults(path()).hasObjectForKey("k"));
+
+  // What the store writes still reads, nested lists and maps included.
+  const QVariantMap nested{{"list", QVariantList{QVariantList{1, "two"}, QStringList{"a"}, QVariantMap{{"d", QDateTime::fromSecsSinceEpoch(5, Qt::UTC)}}}},
+                           {"url", QUrl("file:///x")}};
+  UserDefaults(path()).setObject(nested, "k");
+  EXPECT_EQ(UserDefaults(path()).dictionaryForKey("k"), nested);
 }
 
 TEST_F(UserDefaultsTest, StandardStoreLivesInTheConfigFolder) {

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "binary/mach_o_builder.h"
+#include "support/required_tool.h"
 #include "sdk/binary/elf_reader.h"
 #include "sdk/binary/mach_o_reader.h"
 
@@ -29,6 +30,7 @@ std::string selfPath() {
 
 std::string run(const std::string& command) {
   std::string out;
+  if (!testsupport::requireTool("readelf", "binutils")) return out;
   if (FILE* p = popen(command.c_str(), "r")) {
     char buf[4096];
     size_t n;

@@ -13,6 +13,7 @@
 #include "sdk/core/file_io.h"
 #include "sdk/core/property_list.h"
 #include "sdk/core/sdk_constants.h"
+#include "support/required_tool.h"
 #include "sdk/core/standard_paths.h"
 #include "sdk/defaults/crk_user_defaults.h"
 
@@ -44,6 +45,7 @@ class DefaultsStore : public ::testing::Test {
 
 std::string python(const std::string& script) {
   std::string out;
+  if (!testsupport::requireTool("python3", "python3")) return out;
   if (FILE* p = popen(("python3 -c '" + script + "' 2>&1").c_str(), "r")) {
     char buf[512];
     while (fgets(buf, sizeof buf, p)) out += buf;

@@ -7,6 +7,7 @@
 #include "sdk/core/file_io.h"
 #include "sdk/core/standard_paths.h"
 #include "sdk/net/tel_multipart_mime_stream_encoder.h"
+#include "support/required_tool.h"
 
 using namespace telemetry;
 using nlohmann::json;
@@ -33,6 +34,7 @@ for part in msg.iter_parts():
 print(json.dumps({'multipart': msg.is_multipart(), 'defects': len(msg.defects), 'parts': parts}))
 )";
   std::string out;
+  if (!testsupport::requireTool("python3", "python3")) return json();
   if (FILE* p = popen(("python3 '" + script + "' '" + bodyPath + "' '" + boundary + "'").c_str(), "r")) {
     char buf[4096];
     size_t n;

@@ -1,0 +1,16 @@
+# Reads <name>.libs beside a bench or fuzz program: the library targets it links, one per line.
+# `available` is false when one of them is not part of this build.
+function(orrery_libs_file libs_file libs_out available_out)
+  set(libs "")
+  if(EXISTS ${libs_file})
+    file(STRINGS ${libs_file} libs)
+  endif()
+  set(available TRUE)
+  foreach(lib IN LISTS libs)
+    if(NOT TARGET ${lib})
+      set(available FALSE)
+    endif()
+  endforeach()
+  set(${libs_out} ${libs} PARENT_SCOPE)
+  set(${available_out} ${available} PARENT_SCOPE)
+endfunction()
