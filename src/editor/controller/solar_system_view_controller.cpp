@@ -16,6 +16,8 @@
 #include <QFile>
 #include <QMainWindow>
 
+#include <utility>
+
 namespace orrery {
 
 namespace {
@@ -85,10 +87,6 @@ void SolarSystemViewController::observeDocument(const std::shared_ptr<IdeaDocume
   if (!doc) return;
   mDocumentObserver.observe(IdeaDocumentChangedNotification, doc.get(), [this](const platform::Notification& n) {
     if (!mDoc || n.object != mDoc.get()) return;
-    if (mSavesInFlight > 0) {
-      mPendingOutsideChange = true;
-      return;
-    }
     modelDidChangeWithNewRootIdea(mDoc->idea());
   });
 }
@@ -249,7 +247,10 @@ void SolarSystemViewController::setCurrentDoc(const std::shared_ptr<IdeaDocument
 void SolarSystemViewController::updateWindowFromDocument(const std::shared_ptr<IdeaDocument>& doc) {
   platform::Window* window = myWindow();
   if (!window || !doc) return;
-  window->widget()->setWindowModified(doc->location() == DocumentLocationTemp);
+  const bool temp = doc->location() == DocumentLocationTemp;
+  // Qt shows the edited mark where the title holds "[*]".
+  window->setTitle(doc->documentWindowName() + (temp ? QStringLiteral("[*]") : QString()));
+  window->widget()->setWindowModified(temp);
   const QUrl url = doc->representativeURL();
   if (doc->location() == DocumentLocationLocalFile) {
     window->setRepresentedFilename(url.toLocalFile());
@@ -257,8 +258,6 @@ void SolarSystemViewController::updateWindowFromDocument(const std::shared_ptr<I
   } else if (doc->location() != DocumentLocationTemp) {
     window->setRepresentedFilename(url.toString());
   }
-  // Qt shows the edited mark where the title holds "[*]".
-  window->setTitle(doc->documentWindowName() + QStringLiteral("[*]"));
 }
 
 // The save road.
@@ -283,21 +282,24 @@ void SolarSystemViewController::updateSolarSystemAndSaveDocument() {
 }
 
 void SolarSystemViewController::startSave() {
-  if (!mDoc || mDocToken < 1 || !mRootIdea) {
-    // The token went back meanwhile: nothing may be written any more.
-    saveFinished(true);
+  // Nothing may be written once the token went back, and a tree another instance replaced
+  // meanwhile is not written over its change.
+  if (!mDoc || mDocToken < 1 || !mRootIdea || mPendingRoot) {
+    saveFinished(!mLastSaveFailed, /*wrote=*/false);
     return;
   }
   mDoc->setIdea(mRootIdea);
   std::weak_ptr<SolarSystemViewController> weak = self();
   PersistenceController::singleton().saveDocument(mDoc, mDocToken, [weak](bool ok) {
-    if (auto me = weak.lock()) me->saveFinished(ok);
+    if (auto me = weak.lock()) me->saveFinished(ok, /*wrote=*/true);
   });
 }
 
-void SolarSystemViewController::saveFinished(bool ok) {
+void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
   if (mSavesInFlight > 0) --mSavesInFlight;
   mLastSaveFailed = !ok;
+  // Our write landed after another instance's change: the file holds our older tree.
+  if (wrote && ok && mPendingRoot) mOverwroteOutsideChange = true;
   if (!ok) showShortNotificationToUser(QString::fromLatin1(kFailedToUpdate));
   if (mSavesInFlight > 0) return;
   if (mCloseAfterSaves) {
@@ -312,9 +314,13 @@ void SolarSystemViewController::saveFinished(bool ok) {
 }
 
 void SolarSystemViewController::applyPendingOutsideChange() {
-  if (!mPendingOutsideChange || mSavesInFlight > 0) return;
-  mPendingOutsideChange = false;
-  if (mDoc) modelDidChangeWithNewRootIdea(mDoc->idea());
+  if (!mPendingRoot || mSavesInFlight > 0) return;
+  const IdeaPtr root = std::exchange(mPendingRoot, nullptr);
+  const bool rewrite = std::exchange(mOverwroteOutsideChange, false);
+  const bool sameDocument = mRootIdea && root->identifier() == mRootIdea->identifier();
+  modelDidChangeWithNewRootIdea(root);
+  // Put the other instance's tree back into the file our later write replaced.
+  if (rewrite && sameDocument) updateSolarSystemAndSaveDocument();
 }
 
 void SolarSystemViewController::showShortNotificationToUser(const QString& message) {
@@ -336,7 +342,8 @@ void SolarSystemViewController::showShortNotificationToUser(const QString& messa
 void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& newRoot) {
   if (!newRoot || !mDoc) return;
   if (mSavesInFlight > 0) {
-    mPendingOutsideChange = true;
+    // Kept as it is now: our own save sets the document's tree again before it writes.
+    mPendingRoot = newRoot;
     return;
   }
   if (!mRootIdea || newRoot->identifier() != mRootIdea->identifier()) {

@@ -167,7 +167,7 @@ class SolarSystemViewController : public BaseViewController,
   void adoptRadialView(const std::shared_ptr<SolarSystem>& radialView, const IdeaPtr& idea);
   // Starts the save of the tree as it is now, unless the token has been returned.
   void startSave();
-  void saveFinished(bool ok);
+  void saveFinished(bool ok, bool wrote);
   void showShortNotificationToUser(const QString& message);
   // Returns the token exactly once; later calls only complete with false.
   void releaseDocumentOnce(BoolCompletion completion, bool discardScratchFile);
@@ -195,8 +195,10 @@ class SolarSystemViewController : public BaseViewController,
   IdeaPtr mOwnIdea;
   IdeaPtr mRealIdea;
   IdeaPtr mRootIdea;
-  // An outside change arrived during an own save: applied once the saves are done.
-  bool mPendingOutsideChange = false;
+  // The tree another instance wrote, reported during an own save: shown once the saves are
+  // done, and written again when an own write landed after it.
+  IdeaPtr mPendingRoot;
+  bool mOverwroteOutsideChange = false;
   bool mLastSaveFailed = false;
   // The window closes once the saves in flight are done (a retried save after a failure).
   bool mCloseAfterSaves = false;
