@@ -1,6 +1,8 @@
 // The executable reader over any bytes: Mach-O thin and fat images and ELF images. Every walk
 // must stay inside the buffer (ASan watches), whatever the headers claim.
+#include "sdk/binary/elf_reader.h"
 #include "sdk/binary/executable_reader.h"
+#include "sdk/binary/mach_o_reader.h"
 
 #include <cstring>
 #include <vector>
@@ -43,10 +45,20 @@ void walkSlice(telemetry::CRKMachOSlice slice) {
   (void)TELMachOGetSection(&slice, "__TEXT", "__eh_frame", &section);
   const void* pointer = nullptr;
   (void)TELMachOSectionPointer(&slice, "__TEXT", "__unwind_info", &pointer);
-  uint64_t ehFrame = 0, unwindInfo = 0;
-  (void)TELMachOGetUnwindSections(&slice, &ehFrame, &unwindInfo);
+}
+
+void walkElf(const void* data, size_t size) {
+  using namespace telemetry;
+  TELElfImage image = TELElfImageInMemory(data, size);
+  (void)TELElfArchitectureName(&image);
   uint8_t buildID[64];
-  (void)TELElfGetBuildID(&slice, buildID, sizeof buildID);
+  (void)TELElfGetBuildID(&image, buildID, sizeof buildID);
+  (void)TELElfGetMinimumLinuxVersion(&image);
+  TELElfEnumerateSegments(&image, [](const TELElfSegment&) {});
+  TELElfSection section;
+  (void)TELElfGetSection(&image, ".eh_frame", &section);
+  const void* pointer = nullptr;
+  (void)TELElfSectionPointer(&image, ".eh_frame_hdr", &pointer);
 }
 
 }  // namespace
@@ -56,5 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> image(data, data + size);
   telemetry::TELMachOEnumerateSlices(image.data(), image.size(),
                                      [](const telemetry::CRKMachOSlice& slice) { walkSlice(slice); });
+  walkElf(image.data(), image.size());
+  // The format-neutral facts, through a file-like record over the same bytes.
+  telemetry::ExecutableFile file;
+  file.mapping = image.data();
+  file.size = static_cast<int64_t>(image.size());
+  telemetry::enumerateExecutableImages(file, [](const telemetry::ExecutableImageFacts&) {});
   return 0;
 }

@@ -11,13 +11,17 @@
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 #include "model/support/virtual_main_queue.h"
+#include "platform/services/standard_folders.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QStringList>
 #include <QUuid>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -61,6 +65,13 @@ inline QByteArray documentBytes(const QString& text) {
 class DropboxEngineFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Mirrors in memory when the machine offers it: every status write syncs its file, and
+    // scripts of thousands of writes should not wait for a disk.
+    if (QFileInfo(QStringLiteral("/dev/shm")).isWritable()) {
+      mMemoryFolder = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/orrery-test-XXXXXX"));
+      if (mMemoryFolder->isValid())
+        platform::setStandardFolderOverride(platform::StandardFolder::ApplicationSupport, mMemoryFolder->path());
+    }
     mPreviousClient = platform::DropboxClientsManager::setAuthorizedClient(remote->client());
     mPreviousProbe = DropboxFolderManager::setNetworkProbe([this] { return networkUp; });
     mPreviousTime = Globals::setCurrentTimeMillisSource(
@@ -74,6 +85,7 @@ class DropboxEngineFixture : public ::testing::Test {
     Globals::setCurrentTimeMillisSource(mPreviousTime);
     DropboxFolderManager::setNetworkProbe(mPreviousProbe);
     platform::DropboxClientsManager::setAuthorizedClient(mPreviousClient);
+    if (mMemoryFolder) platform::setStandardFolderOverride(platform::StandardFolder::ApplicationSupport, QString());
   }
 
   // A new engine over a new mirror folder (or the named one), reporting to a new recorder.
@@ -92,6 +104,27 @@ class DropboxEngineFixture : public ::testing::Test {
       PersistenceController::singleton().workQueue().drain();
       main.runPending();
     }
+  }
+
+  bool anyBusy() const {
+    for (const auto& e : engines)
+      if (e->isBusyOffMainThread()) return true;
+    return false;
+  }
+  // Runs the main queue, waits for the engines' threads and moves virtual time on only when
+  // nothing else can happen, until `done` holds; false when it never did.
+  bool pump(const std::function<bool()>& done, double maxSeconds = 900) {
+    for (double waited = 0; waited < maxSeconds;) {
+      main.runPending();
+      if (done()) return true;
+      if (anyBusy()) {
+        main.loop->runUntil([&] { return !anyBusy() || done(); }, platform::Millis(10000));
+        continue;
+      }
+      main.advance(0.25);
+      waited += 0.25;
+    }
+    return done();
   }
 
   // Runs passes until every engine is settled; false when they never were.
@@ -129,6 +162,7 @@ class DropboxEngineFixture : public ::testing::Test {
 
  private:
   std::shared_ptr<platform::DropboxClient> mPreviousClient;
+  std::unique_ptr<QTemporaryDir> mMemoryFolder;
   DropboxFolderManager::NetworkProbe mPreviousProbe;
   Globals::TimeMillisSource mPreviousTime;
 };
