@@ -5,13 +5,13 @@
 #include "foundation/logging.h"
 #include "foundation/views/colored_view.h"
 #include "foundation/views/delete_area_view.h"
-#include "foundation/views/progress_hud.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
 #include "model/persistence_controller.h"
 #include "platform/core/dispatch.h"
 #include "platform/ui/window.h"
+#include "shell/my_window.h"
 
 #include <QFile>
 #include <QMainWindow>
@@ -25,7 +25,7 @@ constexpr char kClosingWindow[] = "ClosingWindow";
 constexpr char kFailedToUpdate[] = "Failed to update document";
 }  // namespace
 
-double SolarSystemViewController::topBarHeight() { return 40; }
+double SolarSystemViewController::topBarHeight() { return TopBarView::preferredHeight(); }
 
 std::shared_ptr<SolarSystemViewController> SolarSystemViewController::create(const std::shared_ptr<IdeaDocument>& doc,
                                                                               DocumentToken token,
@@ -204,8 +204,16 @@ void SolarSystemViewController::setUserInteractionEnabled(bool enabled) {
   if (mSolarSystem) mSolarSystem->setUserInteractionEnabled(enabled);
 }
 
+MyWindow* SolarSystemViewController::shellWindow() const { return dynamic_cast<MyWindow*>(myWindow()); }
+
 void SolarSystemViewController::addViewsIfPossible() {
   if (!mOwnIdea || !isViewLoaded()) return;
+  if (!mTopBar) {
+    mTopBar = std::make_shared<TopBarView>();
+    mTopBar->setDelegate(this);
+    ensureTopBarState();
+    view()->addSubview(mTopBar);
+  }
   if (view()->window() && !mDeleteAreaView) {
     mDeleteAreaView = std::make_shared<DeleteAreaView>();
     mDeleteAreaView->setHidden(true);
@@ -223,6 +231,11 @@ QRectF SolarSystemViewController::solarSystemFrame() const {
 void SolarSystemViewController::applyLayout() {
   if (!mOwnIdea || !isViewLoaded()) return;
   const QRectF rest = solarSystemFrame();
+  if (mTopBar) {
+    QRectF strip = view()->bounds();
+    strip.setHeight(topBarHeight());
+    mTopBar->setFrame(strip);
+  }
   if (mSolarSystem) mSolarSystem->setFrame(rest);
   if (mDrillingUpOrDown || !mDeleteAreaView) return;
   const QRectF bounds = view()->bounds();
@@ -251,13 +264,15 @@ void SolarSystemViewController::updateWindowFromDocument(const std::shared_ptr<I
   // Qt shows the edited mark where the title holds "[*]".
   window->setTitle(doc->documentWindowName() + (temp ? QStringLiteral("[*]") : QString()));
   window->widget()->setWindowModified(temp);
+  MyWindow* shell = shellWindow();
   const QUrl url = doc->representativeURL();
   if (doc->location() == DocumentLocationLocalFile) {
-    window->setRepresentedFilename(url.toLocalFile());
+    if (shell) shell->setDocURL(url);
     if (ApplicationDelegate* app = Globals::app()) app->addNewRecentDocumentURL(url);
-  } else if (doc->location() != DocumentLocationTemp) {
-    window->setRepresentedFilename(url.toString());
+  } else if (!temp && shell) {
+    shell->setDocURL(url);
   }
+  if (shell) shell->setCloudIconStateForLocation(doc->location());
 }
 
 // The save road.
@@ -300,7 +315,8 @@ void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
   mLastSaveFailed = !ok;
   // Our write landed after another instance's change: the file holds our older tree.
   if (wrote && ok && mPendingRoot) mOverwroteOutsideChange = true;
-  if (!ok) showShortNotificationToUser(QString::fromLatin1(kFailedToUpdate));
+  if (!ok)
+    if (MyWindow* shell = shellWindow()) shell->showShortNotificationToUser(QString::fromLatin1(kFailedToUpdate));
   if (mSavesInFlight > 0) return;
   if (mCloseAfterSaves) {
     mCloseAfterSaves = false;
@@ -323,22 +339,6 @@ void SolarSystemViewController::applyPendingOutsideChange() {
   if (rewrite && sameDocument) updateSolarSystemAndSaveDocument();
 }
 
-void SolarSystemViewController::showShortNotificationToUser(const QString& message) {
-  platform::Window* window = myWindow();
-  if (!window) return;
-  platform::WeakRef<platform::View> content(window->contentView().get());
-  platform::mainQueue().after(platform::Millis(200), [content, message] {
-    platform::View* host = content.get();
-    if (!host) return;
-    auto hud = ProgressHUD::showHUDAddedTo(*host, /*animated=*/true);
-    hud->setMode(ProgressHUD::Text);
-    hud->setLabelText(message);
-    // Each notice leaves its container when it has faded out.
-    hud->setRemoveFromSuperViewOnHide(true);
-    platform::mainQueue().after(platform::Millis(1100), [hud] { hud->hide(/*animated=*/true); });
-  });
-}
-
 void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& newRoot) {
   if (!newRoot || !mDoc) return;
   if (mSavesInFlight > 0) {
@@ -355,6 +355,24 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
   // A shown link whose target went is no sun either.
   if (shown && shown->isLink() && !shown->linkedIdea()) shown = nullptr;
   switchToIdea(shown ? shown : newRoot, /*animated=*/false);
+}
+
+// Top bar. The overview graph, the home screen and the content button's menu are not part of
+// this window yet: the bar shows the search field alone.
+
+void SolarSystemViewController::ensureTopBarState() {
+  if (!mTopBar) return;
+  mTopBar->setContentAction(false);
+  mTopBar->setMindmapToggleAction(false, /*toggled=*/false);
+  mTopBar->setHomeAction(false);
+}
+
+void SolarSystemViewController::topBarAction(TopBarActionKind /*kind*/, const QRectF& /*fromRect*/) {}
+
+void SolarSystemViewController::topBarSearchStatusDidChange(bool /*changed*/) {
+  if (!mTopBar || mSolarSystemState != kSolarSystemStateRadial) return;
+  if (mTopBar->currentSearchText().isEmpty() && !mTopBar->isEditingSearchText())
+    if (platform::Window* window = myWindow(); window && mSolarSystem) window->makeFirstResponder(mSolarSystem.get());
 }
 
 // Listeners.

@@ -1,9 +1,11 @@
 #include "controller_test_support.h"
 
+#include "editor/controller/editor_screens.h"
 #include "foundation/views/progress_hud.h"
 #include "model/file_utils.h"
 #include "platform/core/notification_center.h"
 #include "platform/ui/menu.h"
+#include "shell/document_screen.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -30,7 +32,7 @@ platform::FilePanelResult chose(const QString& path) {
 
 std::vector<orrery::ProgressHUD*> notices(EditorWindow& editor) {
   std::vector<orrery::ProgressHUD*> out;
-  for (const auto& v : editor.shown.containerView->subviews())
+  for (const auto& v : editor.window().containerView()->subviews())
     if (auto* hud = dynamic_cast<orrery::ProgressHUD*>(v.get())) out.push_back(hud);
   return out;
 }
@@ -50,6 +52,8 @@ TEST_F(DocumentLife, TheWindowShowsWhereTheDocumentLives) {
   ASSERT_FALSE(app.recent.empty());
   for (const QUrl& url : app.recent) EXPECT_EQ(url, local.doc->representativeURL());
   EXPECT_EQ(second.window().representedFilename(), local.doc->filePath());
+  EXPECT_EQ(second.window().docURL(), local.doc->representativeURL());
+  EXPECT_TRUE(second.window().cloudIconName().isEmpty());
   EXPECT_TRUE(second.window().title().startsWith(local.doc->documentWindowName()));
   EXPECT_TRUE(second.controller->createState().isEmpty()) << "a local file is reopened by the user";
 
@@ -337,6 +341,26 @@ TEST_F(DocumentLife, RestorationWaitsForItsLocationAndClosesWhenItCannotOpen) {
   platform::NotificationCenter::defaultCenter().post(orrery::PersistenceStateChangeNotification);
   ASSERT_TRUE(waitFor([&] { return waitingWindow.closed; }));
   orrery::Globals::optForICloud(opted);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DocumentLife, WindowsShowDocumentsInTheEditorOnceItIsInstalled) {
+  orrery::DocumentScreenFactory previous = orrery::setDocumentScreenFactory({});
+  orrery::installEditorScreens();
+  Opened opened = createLocal(path(QStringLiteral("factory.orrery")), makeTree(2));
+  const QString shown = opened.doc->idea()->ideas()[1]->identifier();
+  auto made = orrery::documentScreenFactory().makeEditor(opened.doc, opened.token, shown);
+  auto editor = std::dynamic_pointer_cast<SolarSystemViewController>(made);
+  ASSERT_TRUE(editor);
+  EXPECT_EQ(editor->ownIdea()->identifier(), shown);
+  EXPECT_TRUE(std::dynamic_pointer_cast<SolarSystemViewController>(
+      orrery::documentScreenFactory().makeEditorForRestoration()));
+  EditorWindow window(editor, &app);
+  EXPECT_EQ(window.window().controller(), made);
+  orrery::setDocumentScreenFactory(std::move(previous));
 }
 
 }  // namespace
