@@ -1,5 +1,6 @@
 #include "app/local_document_import.h"
 #include "cloud/cloud_engines.h"
+#include "editor/controller/editor_screens.h"
 #include "foundation/views/container_window.h"
 #include "model/file_utils.h"
 #include "platform/services/application_identity.h"
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
   platform::installQtMainQueue();
   orrery::installLocalDocumentImport();
   orrery::installCloudEngines();
+  orrery::installEditorScreens();
   // Scratch files of earlier runs go on a background queue, as at every start.
   orrery::FileUtil::cleanTemporaryFilesDuringStartup();
   // Until the application shell exists, the window shows an empty container view.

@@ -6,11 +6,11 @@
 #include "editor/controller/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
-#include "foundation/views/container_window.h"
 #include "model/color_theme.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 #include "platform/ui/window.h"
+#include "shell/my_window.h"
 #include "ui_test_env.h"
 
 #include <QFile>
@@ -148,20 +148,14 @@ struct ControllerTest : ::testing::Test {
   orrery::ApplicationDelegate* mPreviousApp = nullptr;
 };
 
-// An editor in a container window whose close request asks the controller first.
+// An editor in one of the program's windows, offscreen, whose close request asks the window's
+// controller first.
 struct EditorWindow : platform::WindowDelegate {
   explicit EditorWindow(std::shared_ptr<SolarSystemViewController> c, RecordingAppDelegate* app = nullptr)
-      : controller(std::move(c)) {
-    shown = orrery::showContainerWindow(QStringLiteral("editor"), QSizeF(1000, 800));
-    shown.window->setDelegate(this);
-    const auto& root = controller->view();
-    root->setFrame(shown.containerView->bounds());
-    shown.containerView->addSubview(root);
-    controller->viewWillAppear();
-    controller->viewDidAppear();
-    controller->becameTopLevelController();
-    controller->applyLayout();
-    shown.window->displayIfNeeded();
+      : controller(std::move(c)), shown(std::make_shared<orrery::MyWindow>(QSizeF(1000, 800))) {
+    shown->setDelegate(this);
+    shown->switchToViewController(controller, /*animated=*/false, nullptr);
+    shown->displayIfNeeded();
     if (app) app->controllers.push_back(controller);
   }
   ~EditorWindow() override {
@@ -170,11 +164,11 @@ struct EditorWindow : platform::WindowDelegate {
       controller->performForcedClose();
       uitest::loop().runUntil([this] { return closed; }, platform::Millis(5000));
     }
-    shown.window->setDelegate(nullptr);
+    shown->setDelegate(nullptr);
   }
   bool windowShouldClose(platform::Window&) override {
     ++closeRequests;
-    return controller->startClosingCanCloseNow();
+    return shown->windowShouldClose();
   }
   void windowWillClose(platform::Window&) override {
     closed = true;
@@ -182,7 +176,7 @@ struct EditorWindow : platform::WindowDelegate {
     controller->viewDidDisappear();
   }
 
-  platform::Window& window() { return *shown.window; }
+  orrery::MyWindow& window() { return *shown; }
   orrery::SolarSystem& radial() { return *controller->solarSystem(); }
   QPointF toWindow(QPointF inRadial) { return radial().convertPointToView(inRadial, nullptr); }
   QPointF planet(std::int64_t i) { return toWindow(radial().ideaViewAtIndex(i)->position()); }
@@ -203,7 +197,7 @@ struct EditorWindow : platform::WindowDelegate {
   }
 
   std::shared_ptr<SolarSystemViewController> controller;
-  orrery::ContainerWindow shown;
+  std::shared_ptr<orrery::MyWindow> shown;
   bool closed = false;
   int closeRequests = 0;
 };
