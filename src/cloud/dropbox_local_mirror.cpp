@@ -296,6 +296,8 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& key, const 
                  auto self = weak.lock();
                  if (!self) return;
                  self->mState->setHasPendingGeneralOperation(false);
+                 // The engine waits for nothing else: the next step need not wait for an idle pass.
+                 self->ensureRunnable();
                  if (doc && self->isActive()) {
                    auto proxy = std::make_shared<IdeaProxy>();
                    proxy->updateWithDoc(doc);

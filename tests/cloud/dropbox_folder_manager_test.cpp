@@ -36,16 +36,6 @@ class DropboxEngineTest : public DropboxEngineFixture {
     EXPECT_TRUE(main.runUntil([&] { return result >= 0; }));
     return result == 1;
   }
-  QString fetchText(DropboxFolderManager& engine, const QString& id) {
-    bool done = false;
-    QString text;
-    engine.fetchDocument(id, [&](std::shared_ptr<IdeaDocument> doc) {
-      done = true;
-      if (doc && doc->idea()) text = doc->idea()->text();
-    });
-    EXPECT_TRUE(main.runUntil([&] { return done; }));
-    return text;
-  }
 };
 
 }  // namespace
