@@ -364,3 +364,39 @@ TEST_F(DocumentLife, WindowsShowDocumentsInTheEditorOnceItIsInstalled) {
 }
 
 }  // namespace
+
+namespace {
+
+struct UpdateListener : orrery::PersistenceControllerListener {
+  int updates = 0;
+  void documentUpdated(const std::shared_ptr<orrery::IdeaProxy>&) override { ++updates; }
+};
+
+TEST_F(DocumentLife, OverlappingSavesCountAsInFlightUntilTheLastCompletes) {
+  Opened opened = createLocal(path(QStringLiteral("overlap.orrery")), makeTree(2));
+  EditorWindow editor(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+  auto& c = *editor.controller;
+  auto listener = std::make_shared<UpdateListener>();
+  PersistenceController::singleton().addListener(listener);
+  {
+    QueueGate first;
+    c.addNewIdeaAfterIndex(1, idea(QStringLiteral("one")), nullptr);
+    uitest::loop().runPending();
+    QueueGate second;  // the merged second write waits behind this one
+    c.addNewIdeaAfterIndex(2, idea(QStringLiteral("two")), nullptr);
+    uitest::loop().runPending();
+    first.open();
+    ASSERT_TRUE(waitFor([&] { return listener->updates >= 1; }));
+    uitest::loop().runPending();
+    EXPECT_TRUE(c.isUpdatingDocument()) << "the second save is still under way";
+    IdeaPtr theirs = Idea::createWithText(QStringLiteral("theirs"), c.rootIdea()->identifier());
+    opened.doc->setIdea(theirs);
+    platform::NotificationCenter::defaultCenter().post(orrery::IdeaDocumentChangedNotification, opened.doc.get());
+    EXPECT_NE(c.rootIdea(), theirs) << "a change from elsewhere waits for the last own save";
+    second.open();
+    ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument() && c.rootIdea() == theirs; }));
+  }
+  PersistenceController::singleton().removeListener(listener.get());
+}
+
+}  // namespace

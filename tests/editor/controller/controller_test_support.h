@@ -16,6 +16,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <future>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -67,6 +69,22 @@ inline IdeaPtr readTree(const QString& path) {
   auto reader = IdeaDocument::createWithFileName(path, orrery::DocumentLocationLocalFile);
   return reader->loadFromOrreryData(file.readAll()) ? reader->idea() : nullptr;
 }
+
+// Holds the persistence queue until opened, so a save can be caught between its start and its
+// write.
+struct QueueGate {
+  QueueGate() {
+    auto future = release.get_future().share();
+    orrery::PersistenceController::singleton().workQueue().async([future] { future.wait(); });
+  }
+  ~QueueGate() { open(); }
+  void open() {
+    if (!opened) release.set_value();
+    opened = true;
+  }
+  std::promise<void> release;
+  bool opened = false;
+};
 
 struct Opened {
   std::shared_ptr<IdeaDocument> doc;
