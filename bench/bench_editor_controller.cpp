@@ -9,6 +9,16 @@
 // model alone (the same insertion and a facade save, no view). The save's main-thread part (the
 // snapshot taken on the turn after the frame) is reported as the counter save_main_ms.
 
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <memory>
+#include <vector>
+
 #include "editor/controller/solar_system_view_controller.h"
 #include "model/color_theme.h"
 #include "model/idea_document.h"
@@ -17,17 +27,6 @@
 #include "platform/core/dispatch.h"
 #include "platform/core/run_loop.h"
 #include "shell/my_window.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QPainter>
-#include <QTemporaryDir>
-
-#include <benchmark/benchmark.h>
-
-#include <memory>
-#include <vector>
 
 namespace {
 
@@ -117,7 +116,8 @@ QImage frameImage() {
 void closeEditor(MyWindow& window, SolarSystemViewController& editor) {
   waitFor([&] { return !editor.isUpdatingDocument(); });
   bool released = false;
-  PersistenceController::singleton().releaseDocument(editor.document(), editor.docToken(), [&](bool) { released = true; });
+  PersistenceController::singleton().releaseDocument(editor.document(), editor.docToken(),
+                                                     [&](bool) { released = true; });
   waitFor([&] { return released; });
   window.switchToViewController(nullptr, nullptr);
 }

@@ -7,7 +7,8 @@ namespace orrery {
 
 void installEditorScreens() {
   DocumentScreenFactory factory;
-  factory.makeEditor = [](const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, const QString& ideaIdentifier) {
+  factory.makeEditor = [](const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                          const QString& ideaIdentifier) {
     return std::static_pointer_cast<BaseViewController>(SolarSystemViewController::create(doc, token, ideaIdentifier));
   };
   factory.makeEditorForRestoration = [] {

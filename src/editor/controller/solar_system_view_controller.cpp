@@ -1,5 +1,10 @@
 #include "editor/controller/solar_system_view_controller.h"
 
+#include <QFile>
+#include <QMainWindow>
+#include <QWidget>
+#include <utility>
+
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -13,11 +18,6 @@
 #include "platform/ui/window.h"
 #include "shell/my_window.h"
 
-#include <QFile>
-#include <QMainWindow>
-
-#include <utility>
-
 namespace orrery {
 
 namespace {
@@ -28,8 +28,8 @@ constexpr char kFailedToUpdate[] = "Failed to update document";
 double SolarSystemViewController::topBarHeight() { return TopBarView::preferredHeight(); }
 
 std::shared_ptr<SolarSystemViewController> SolarSystemViewController::create(const std::shared_ptr<IdeaDocument>& doc,
-                                                                              DocumentToken token,
-                                                                              const QString& ideaIdentifier) {
+                                                                             DocumentToken token,
+                                                                             const QString& ideaIdentifier) {
   return std::make_shared<SolarSystemViewController>(doc, token, ideaIdentifier);
 }
 
@@ -303,6 +303,11 @@ void SolarSystemViewController::startSave() {
     saveFinished(!mLastSaveFailed, /*wrote=*/false);
     return;
   }
+  // The edited frame goes on screen before the save takes its snapshot of the tree.
+  if (platform::Window* window = myWindow(); window && window->isVisible()) {
+    window->displayIfNeeded();
+    window->canvas()->repaint();
+  }
   mDoc->setIdea(mRootIdea);
   std::weak_ptr<SolarSystemViewController> weak = self();
   PersistenceController::singleton().saveDocument(mDoc, mDocToken, [weak](bool ok) {
@@ -414,7 +419,7 @@ void SolarSystemViewController::releaseDocumentOnce(BoolCompletion completion, b
 }
 
 void SolarSystemViewController::deleteScratchFileWhenIdle(const std::shared_ptr<IdeaDocument>& doc,
-                                                         const QString& path) {
+                                                          const QString& path) {
   // A write still under way would bring the file back: remove it after the last one, in the
   // write order of the persistence queue.
   if (doc->isSaving()) {

@@ -11,6 +11,13 @@
 // save is applied once the last own save has completed, and an own save never reloads the view.
 // Main thread only; every completion used here arrives on the main queue.
 
+#include <QString>
+#include <QVariantMap>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
 #include "editor/solar_system.h"
 #include "editor/solar_system_delegate.h"
 #include "foundation/my_result.h"
@@ -21,14 +28,6 @@
 #include "model/persistence_controller_listener.h"
 #include "platform/core/notification_center.h"
 #include "shell/top_bar_view.h"
-
-#include <QString>
-#include <QVariantMap>
-
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <optional>
 
 namespace orrery {
 

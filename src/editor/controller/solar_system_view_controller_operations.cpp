@@ -1,16 +1,15 @@
 // The tree edits of the editor. Each changes the idea tree, tells the current radial view what
 // changed (so it can animate it) and ends in the save road, which re-sends every planet.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include <algorithm>
 
+#include "editor/controller/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "foundation/views/custom_alert_view.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
-
-#include <algorithm>
 
 namespace orrery {
 
@@ -36,7 +35,8 @@ std::int64_t SolarSystemViewController::safeInsertionIndexFromFocusIndex(std::in
 }
 
 IdeaPtr SolarSystemViewController::childIdeaAtFocusIndex(std::int64_t focusIndex) const {
-  if (!mRealIdea || focusIndex < 0 || focusIndex >= static_cast<std::int64_t>(mRealIdea->ideas().size())) return nullptr;
+  if (!mRealIdea || focusIndex < 0 || focusIndex >= static_cast<std::int64_t>(mRealIdea->ideas().size()))
+    return nullptr;
   return mRealIdea->ideas()[static_cast<std::size_t>(focusIndex)];
 }
 

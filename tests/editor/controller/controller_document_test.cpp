@@ -1,15 +1,14 @@
-#include "controller_test_support.h"
+#include <QDir>
+#include <QFileInfo>
+#include <QMainWindow>
 
+#include "controller_test_support.h"
 #include "editor/controller/editor_screens.h"
 #include "foundation/views/progress_hud.h"
 #include "model/file_utils.h"
 #include "platform/core/notification_center.h"
 #include "platform/ui/menu.h"
 #include "shell/document_screen.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QMainWindow>
 
 using namespace controllertest;
 using orrery::DocumentLocationLocalFile;
@@ -59,8 +58,8 @@ TEST_F(DocumentLife, TheWindowShowsWhereTheDocumentLives) {
 
   platform::MenuItem save(QStringLiteral("Save"), QStringLiteral("cmdSaveLocalFile"));
   EXPECT_TRUE(second.controller->validateUserInterfaceItem(save));
-  auto cloud = SolarSystemViewController::create(IdeaDocument::createWithIdentifier(QStringLiteral("dropbox:/a.orrx")), 0,
-                                                 QString());
+  auto cloud = SolarSystemViewController::create(IdeaDocument::createWithIdentifier(QStringLiteral("dropbox:/a.orrx")),
+                                                 0, QString());
   EXPECT_FALSE(cloud->validateUserInterfaceItem(save)) << "cloud documents save themselves";
 }
 
@@ -118,7 +117,8 @@ TEST_F(DocumentLife, ClosingANewDocumentAsksAndEachAnswerDoesWhatItSays) {
   presenter->alertAnswers = {1002};  // Cancel
   editor.window().performClose();
   ASSERT_EQ(presenter->alerts.size(), 1u);
-  EXPECT_EQ(presenter->alerts[0].informativeText, QStringLiteral("Do you want save the changes you made to the New file?"));
+  EXPECT_EQ(presenter->alerts[0].informativeText,
+            QStringLiteral("Do you want save the changes you made to the New file?"));
   ASSERT_EQ(presenter->alerts[0].buttons.size(), 3u);
   uitest::advance(0.1);
   EXPECT_FALSE(editor.closed);
@@ -356,8 +356,8 @@ TEST_F(DocumentLife, WindowsShowDocumentsInTheEditorOnceItIsInstalled) {
   auto editor = std::dynamic_pointer_cast<SolarSystemViewController>(made);
   ASSERT_TRUE(editor);
   EXPECT_EQ(editor->ownIdea()->identifier(), shown);
-  EXPECT_TRUE(std::dynamic_pointer_cast<SolarSystemViewController>(
-      orrery::documentScreenFactory().makeEditorForRestoration()));
+  EXPECT_TRUE(
+      std::dynamic_pointer_cast<SolarSystemViewController>(orrery::documentScreenFactory().makeEditorForRestoration()));
   EditorWindow window(editor, &app);
   EXPECT_EQ(window.window().controller(), made);
   orrery::setDocumentScreenFactory(std::move(previous));

@@ -1,9 +1,7 @@
-#include "controller_test_support.h"
-
-#include "platform/services/file_presenter.h"
-
 #include <QProcess>
 
+#include "controller_test_support.h"
+#include "platform/services/file_presenter.h"
 
 using namespace controllertest;
 

@@ -3,6 +3,15 @@
 // the test's own, a recording application delegate, an editor hosted in a container window that
 // asks the controller before closing, and helpers that wait for completions on the main loop.
 
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <future>
+#include <memory>
+#include <utility>
+#include <vector>
+
 #include "editor/controller/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
@@ -12,17 +21,6 @@
 #include "platform/ui/window.h"
 #include "shell/my_window.h"
 #include "ui_test_env.h"
-
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <future>
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <utility>
-#include <vector>
 
 namespace controllertest {
 
@@ -138,7 +136,8 @@ struct RecordingAppDelegate : orrery::ApplicationDelegate {
     for (const QUrl& open : openFiles)
       if (open == url) return true;
     for (auto& weak : controllers)
-      if (auto c = weak.lock(); c && c->document() && c->docToken() >= 1 && c->document()->refersToURL(url)) return true;
+      if (auto c = weak.lock(); c && c->document() && c->docToken() >= 1 && c->document()->refersToURL(url))
+        return true;
     return false;
   }
   void markPersistentAppStateDirty() override {}
@@ -199,7 +198,8 @@ struct EditorWindow : platform::WindowDelegate {
   QPointF toWindow(QPointF inRadial) { return radial().convertPointToView(inRadial, nullptr); }
   QPointF planet(std::int64_t i) { return toWindow(radial().ideaViewAtIndex(i)->position()); }
   void click(QPointF windowPoint) {
-    window().sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, windowPoint, uitest::clock().now(), 1));
+    window().sendEvent(
+        platform::Event::mouse(platform::EventType::LeftMouseDown, windowPoint, uitest::clock().now(), 1));
     window().sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, windowPoint, uitest::clock().now(), 1));
   }
   // Planets in the radial view, by the identifiers of the ideas they show.
