@@ -198,7 +198,8 @@ TEST_F(DocumentLife, SaveAsMovesTheWindowToTheNewFileOrSaysWhyNot) {
   // Onto itself: saved in place with the same token.
   const auto token = c.docToken();
   presenter->panelAnswers = {chose(path(QStringLiteral("fresh.orrery")))};
-  c.cmdSaveLocalFileAs();
+  ASSERT_TRUE(editor.window().firstResponder()->tryToPerform(QStringLiteral("cmdSaveLocalFileAs")))
+      << "the menu command reaches the editor along the responder chain";
   uitest::advance(0.1);
   ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
   EXPECT_EQ(c.docToken(), token);
