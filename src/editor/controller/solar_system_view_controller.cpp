@@ -22,8 +22,20 @@ namespace orrery {
 
 namespace {
 constexpr char kClosingWindow[] = "ClosingWindow";
+constexpr char kSwitchToHome[] = "SwitchToHomeViewAndNeverReturn";
+
+bool isCloud(const std::shared_ptr<IdeaDocument>& doc) {
+  return doc && (doc->location() == DocumentLocationICloud || doc->location() == DocumentLocationDropbox);
+}
+
+SolarSystemViewController::HomeScreenMaker& homeScreenMaker() {
+  static SolarSystemViewController::HomeScreenMaker maker;
+  return maker;
+}
 constexpr char kFailedToUpdate[] = "Failed to update document";
 }  // namespace
+
+void SolarSystemViewController::setHomeScreenMaker(HomeScreenMaker maker) { homeScreenMaker() = std::move(maker); }
 
 double SolarSystemViewController::topBarHeight() { return TopBarView::preferredHeight(); }
 
@@ -362,17 +374,31 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
   switchToIdea(shown ? shown : newRoot, /*animated=*/false);
 }
 
-// Top bar. The overview graph, the home screen and the content button's menu are not part of
-// this window yet: the bar shows the search field alone.
+// Top bar. The overview graph and the content button's menu are not part of this window yet:
+// the bar shows the search field and, for cloud documents, the home button.
 
 void SolarSystemViewController::ensureTopBarState() {
   if (!mTopBar) return;
   mTopBar->setContentAction(false);
   mTopBar->setMindmapToggleAction(false, /*toggled=*/false);
-  mTopBar->setHomeAction(false);
+  mTopBar->setHomeAction(isCloud(mDoc) && homeScreenMaker() != nullptr);
 }
 
-void SolarSystemViewController::topBarAction(TopBarActionKind /*kind*/, const QRectF& /*fromRect*/) {}
+void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& /*fromRect*/) {
+  if (screenOccupied()) return;
+  if (kind == kTopBarActionHome) pleaseSwitchToHomeView();
+}
+
+void SolarSystemViewController::pleaseSwitchToHomeView() {
+  MyWindow* shell = shellWindow();
+  if (!homeScreenMaker() || !shell || screenOccupied()) return;
+  // Never liberated: this controller is leaving its window.
+  occupyScreen(QString::fromLatin1(kSwitchToHome));
+  const DocumentLocation location = isCloud(mDoc) ? mDoc->location() : DocumentLocationICloud;
+  auto home = homeScreenMaker()(location, mTopBar ? mTopBar->currentSearchText() : QString());
+  releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
+  if (home) shell->switchToViewController(home, /*animated=*/true, [] {});
+}
 
 void SolarSystemViewController::topBarSearchStatusDidChange(bool /*changed*/) {
   if (!mTopBar || mSolarSystemState != kSolarSystemStateRadial) return;

@@ -50,6 +50,11 @@ class SolarSystemViewController : public BaseViewController,
   using BoolCompletion = std::function<void(bool)>;
   using ResultCompletion = std::function<void(const MyResultPtr&)>;
   static constexpr std::int64_t kNotFound = Idea::kNotFound;
+  // Makes the home screen of a location (iCloud or Dropbox) with a search text; the home
+  // screen installs it at start-up. Without one the editor offers no home button.
+  using HomeScreenMaker =
+      std::function<std::shared_ptr<BaseViewController>(DocumentLocation location, const QString& searchText)>;
+  static void setHomeScreenMaker(HomeScreenMaker maker);
   // Strip at the top of the root view kept for the top bar.
   static double topBarHeight();
 
@@ -100,6 +105,8 @@ class SolarSystemViewController : public BaseViewController,
   void updateSolarSystemAndSaveDocument();
   void modelDidChangeWithNewRootIdea(const IdeaPtr& newRoot);
   void performForcedClose();
+  // Leaves for the home screen: the token goes back and the window shows the home screen.
+  void pleaseSwitchToHomeView();
   void tryLoadingDocumentForRestoration();
 
   // Idea switching.
