@@ -9,16 +9,6 @@
 // model alone (the same insertion and a facade save, no view). The save's main-thread part (the
 // snapshot taken on the turn after the frame) is reported as the counter save_main_ms.
 
-#include <benchmark/benchmark.h>
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QPainter>
-#include <QTemporaryDir>
-#include <memory>
-#include <vector>
-
 #include "editor/controller/solar_system_view_controller.h"
 #include "model/color_theme.h"
 #include "model/idea_document.h"
@@ -27,6 +17,17 @@
 #include "platform/core/dispatch.h"
 #include "platform/core/run_loop.h"
 #include "shell/my_window.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+#include <benchmark/benchmark.h>
 
 namespace {
 

@@ -1,14 +1,14 @@
 #include "editor/controller/editor_screens.h"
 
 #include "editor/controller/solar_system_view_controller.h"
-#include "shell/document_screen.h"
+#include "shell/screen_factory.h"
 
 namespace orrery {
 
 void installEditorScreens() {
-  DocumentScreenFactory factory;
-  factory.makeEditor = [](const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
-                          const QString& ideaIdentifier) {
+  // The other screens keep their parts of the factory.
+  ScreenFactory factory = screenFactory();
+  factory.makeEditor = [](const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, const QString& ideaIdentifier) {
     return std::static_pointer_cast<BaseViewController>(SolarSystemViewController::create(doc, token, ideaIdentifier));
   };
   factory.makeEditorForRestoration = [] {
@@ -16,7 +16,7 @@ void installEditorScreens() {
   };
   // The edit panels come with the panels; until then a tap on the sun edits nothing.
   factory.onEditIdea = [](BaseViewController& /*editor*/, const QString& /*ideaIdentifier*/) {};
-  setDocumentScreenFactory(std::move(factory));
+  setScreenFactory(std::move(factory));
 }
 
 }  // namespace orrery

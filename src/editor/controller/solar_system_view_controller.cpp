@@ -1,10 +1,5 @@
 #include "editor/controller/solar_system_view_controller.h"
 
-#include <QFile>
-#include <QMainWindow>
-#include <QWidget>
-#include <utility>
-
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -17,6 +12,13 @@
 #include "platform/core/dispatch.h"
 #include "platform/ui/window.h"
 #include "shell/my_window.h"
+#include "shell/screen_factory.h"
+
+#include <QFile>
+#include <QMainWindow>
+#include <QWidget>
+
+#include <utility>
 
 namespace orrery {
 
@@ -28,14 +30,8 @@ bool isCloud(const std::shared_ptr<IdeaDocument>& doc) {
   return doc && (doc->location() == DocumentLocationICloud || doc->location() == DocumentLocationDropbox);
 }
 
-SolarSystemViewController::HomeScreenMaker& homeScreenMaker() {
-  static SolarSystemViewController::HomeScreenMaker maker;
-  return maker;
-}
 constexpr char kFailedToUpdate[] = "Failed to update document";
 }  // namespace
-
-void SolarSystemViewController::setHomeScreenMaker(HomeScreenMaker maker) { homeScreenMaker() = std::move(maker); }
 
 double SolarSystemViewController::topBarHeight() { return TopBarView::preferredHeight(); }
 
@@ -375,13 +371,14 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
 }
 
 // Top bar. The overview graph and the content button's menu are not part of this window yet:
-// the bar shows the search field and, for cloud documents, the home button.
+// the bar shows the search field and, for cloud documents, the home button. The home screen
+// comes from the shell's screen factory, which the home screen fills.
 
 void SolarSystemViewController::ensureTopBarState() {
   if (!mTopBar) return;
   mTopBar->setContentAction(false);
   mTopBar->setMindmapToggleAction(false, /*toggled=*/false);
-  mTopBar->setHomeAction(isCloud(mDoc) && homeScreenMaker() != nullptr);
+  mTopBar->setHomeAction(isCloud(mDoc));
 }
 
 void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& /*fromRect*/) {
@@ -391,11 +388,12 @@ void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF
 
 void SolarSystemViewController::pleaseSwitchToHomeView() {
   MyWindow* shell = shellWindow();
-  if (!homeScreenMaker() || !shell || screenOccupied()) return;
+  const auto& makeHome = screenFactory().makeHome;
+  if (!makeHome || !shell || screenOccupied()) return;
   // Never liberated: this controller is leaving its window.
   occupyScreen(QString::fromLatin1(kSwitchToHome));
   const DocumentLocation location = isCloud(mDoc) ? mDoc->location() : DocumentLocationICloud;
-  auto home = homeScreenMaker()(location, mTopBar ? mTopBar->currentSearchText() : QString());
+  auto home = makeHome(location);
   releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
   if (home) shell->switchToViewController(home, /*animated=*/true, [] {});
 }

@@ -11,13 +11,6 @@
 // save is applied once the last own save has completed, and an own save never reloads the view.
 // Main thread only; every completion used here arrives on the main queue.
 
-#include <QString>
-#include <QVariantMap>
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <optional>
-
 #include "editor/solar_system.h"
 #include "editor/solar_system_delegate.h"
 #include "foundation/my_result.h"
@@ -28,6 +21,14 @@
 #include "model/persistence_controller_listener.h"
 #include "platform/core/notification_center.h"
 #include "shell/top_bar_view.h"
+
+#include <QString>
+#include <QVariantMap>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 
 namespace orrery {
 
@@ -50,11 +51,6 @@ class SolarSystemViewController : public BaseViewController,
   using BoolCompletion = std::function<void(bool)>;
   using ResultCompletion = std::function<void(const MyResultPtr&)>;
   static constexpr std::int64_t kNotFound = Idea::kNotFound;
-  // Makes the home screen of a location (iCloud or Dropbox) with a search text; the home
-  // screen installs it at start-up. Without one the editor offers no home button.
-  using HomeScreenMaker =
-      std::function<std::shared_ptr<BaseViewController>(DocumentLocation location, const QString& searchText)>;
-  static void setHomeScreenMaker(HomeScreenMaker maker);
   // Strip at the top of the root view kept for the top bar.
   static double topBarHeight();
 

@@ -1,9 +1,5 @@
 // The window's close request and the Save and Save As commands of the editor.
 
-#include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
-
 #include "editor/controller/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
@@ -14,6 +10,10 @@
 #include "platform/ui/menu.h"
 #include "platform/ui/modal_presenter.h"
 #include "platform/ui/window.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace orrery {
 

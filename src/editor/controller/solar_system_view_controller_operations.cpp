@@ -1,8 +1,6 @@
 // The tree edits of the editor. Each changes the idea tree, tells the current radial view what
 // changed (so it can animate it) and ends in the save road, which re-sends every planet.
 
-#include <algorithm>
-
 #include "editor/controller/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
@@ -10,6 +8,8 @@
 #include "foundation/views/custom_alert_view.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
+
+#include <algorithm>
 
 namespace orrery {
 

@@ -1,14 +1,15 @@
-#include <QDir>
-#include <QFileInfo>
-#include <QMainWindow>
-
 #include "controller_test_support.h"
+
 #include "editor/controller/editor_screens.h"
 #include "foundation/views/progress_hud.h"
 #include "model/file_utils.h"
 #include "platform/core/notification_center.h"
 #include "platform/ui/menu.h"
-#include "shell/document_screen.h"
+#include "shell/screen_factory.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMainWindow>
 
 using namespace controllertest;
 using orrery::DocumentLocationLocalFile;
@@ -349,19 +350,19 @@ TEST_F(DocumentLife, RestorationWaitsForItsLocationAndClosesWhenItCannotOpen) {
 namespace {
 
 TEST_F(DocumentLife, WindowsShowDocumentsInTheEditorOnceItIsInstalled) {
-  orrery::DocumentScreenFactory previous = orrery::setDocumentScreenFactory({});
+  orrery::ScreenFactory previous = orrery::setScreenFactory({});
   orrery::installEditorScreens();
   Opened opened = createLocal(path(QStringLiteral("factory.orrery")), makeTree(2));
   const QString shown = opened.doc->idea()->ideas()[1]->identifier();
-  auto made = orrery::documentScreenFactory().makeEditor(opened.doc, opened.token, shown);
+  auto made = orrery::screenFactory().makeEditor(opened.doc, opened.token, shown);
   auto editor = std::dynamic_pointer_cast<SolarSystemViewController>(made);
   ASSERT_TRUE(editor);
   EXPECT_EQ(editor->ownIdea()->identifier(), shown);
-  EXPECT_TRUE(
-      std::dynamic_pointer_cast<SolarSystemViewController>(orrery::documentScreenFactory().makeEditorForRestoration()));
+  EXPECT_TRUE(std::dynamic_pointer_cast<SolarSystemViewController>(
+      orrery::screenFactory().makeEditorForRestoration()));
   EditorWindow window(editor, &app);
   EXPECT_EQ(window.window().controller(), made);
-  orrery::setDocumentScreenFactory(std::move(previous));
+  orrery::setScreenFactory(std::move(previous));
 }
 
 }  // namespace

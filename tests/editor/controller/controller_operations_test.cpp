@@ -1,4 +1,5 @@
 #include "controller_test_support.h"
+
 #include "foundation/views/custom_alert_view.h"
 
 using namespace controllertest;

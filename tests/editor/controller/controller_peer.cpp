@@ -3,14 +3,15 @@
 //   controller_peer <file> add <text>
 //   controller_peer <file> delete <idea identifier>
 
-#include <QCoreApplication>
-#include <memory>
-
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 #include "platform/core/dispatch.h"
 #include "platform/core/run_loop.h"
+
+#include <QCoreApplication>
+
+#include <memory>
 
 using namespace orrery;
 

@@ -1,7 +1,8 @@
-#include <QProcess>
-
 #include "controller_test_support.h"
+
 #include "platform/services/file_presenter.h"
+
+#include <QProcess>
 
 using namespace controllertest;
 

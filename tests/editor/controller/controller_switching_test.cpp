@@ -1,5 +1,7 @@
 #include "controller_test_support.h"
 
+#include "shell/screen_factory.h"
+
 using namespace controllertest;
 using orrery::Idea;
 
@@ -109,18 +111,18 @@ namespace {
 
 struct HomeScreen : orrery::BaseViewController {
   orrery::DocumentLocation location = 0;
-  QString searchText;
 };
 
 TEST_F(SwitchingTest, TheHomeButtonReturnsTheTokenOnceAndShowsTheHomeScreen) {
   std::vector<std::shared_ptr<HomeScreen>> made;
-  SolarSystemViewController::setHomeScreenMaker([&](orrery::DocumentLocation location, const QString& text) {
+  orrery::ScreenFactory factory = orrery::screenFactory();
+  factory.makeHome = [&](orrery::DocumentLocation location) {
     auto home = std::make_shared<HomeScreen>();
     home->location = location;
-    home->searchText = text;
     made.push_back(home);
     return home;
-  });
+  };
+  orrery::ScreenFactory previous = orrery::setScreenFactory(factory);
   auto dropbox = IdeaDocument::createWithIdentifier(QStringLiteral("dropbox:/a.orrx"));
   dropbox->setIdea(makeTree(1));
   auto cloudEditor = SolarSystemViewController::create(dropbox, 0, QString());
@@ -141,7 +143,7 @@ TEST_F(SwitchingTest, TheHomeButtonReturnsTheTokenOnceAndShowsTheHomeScreen) {
   c().topBarAction(orrery::kTopBarActionHome, QRectF());
   EXPECT_EQ(made.size(), 1u) << "the editor is leaving: nothing more happens";
   EXPECT_TRUE(c().startClosingCanCloseNow()) << "closes without returning anything again";
-  SolarSystemViewController::setHomeScreenMaker(nullptr);
+  orrery::setScreenFactory(std::move(previous));
   editor->closed = true;  // the window now belongs to the home screen
 }
 

@@ -3,14 +3,7 @@
 // the test's own, a recording application delegate, an editor hosted in a container window that
 // asks the controller before closing, and helpers that wait for completions on the main loop.
 
-#include <gtest/gtest.h>
-
-#include <QFile>
-#include <QTemporaryDir>
-#include <future>
-#include <memory>
-#include <utility>
-#include <vector>
+#include "ui_test_env.h"
 
 #include "editor/controller/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
@@ -20,7 +13,16 @@
 #include "model/persistence_controller.h"
 #include "platform/ui/window.h"
 #include "shell/my_window.h"
-#include "ui_test_env.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <future>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 namespace controllertest {
 
