@@ -156,7 +156,11 @@ QVariantMap SolarSystemViewController::createState() {
 bool SolarSystemViewController::restoreFromState(const QVariantMap& state) {
   // Stored state is read back from disk: anything but a non-empty text is no identifier.
   const QVariant identifier = state.value(QStringLiteral("docIdentifier"));
-  if (identifier.typeId() != QMetaType::QString || identifier.toString().isEmpty()) return false;
+  if (identifier.typeId() != QMetaType::QString || identifier.toString().isEmpty()) {
+    // A window with nothing to show would stay empty: it goes.
+    if (!mDoc) closeWindowLater();
+    return false;
+  }
   mRestorationDictionary = state;
   tryLoadingDocumentForRestoration();
   return true;
@@ -171,7 +175,7 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration() {
   if ((location == DocumentLocationICloud && !Globals::userHasOptedForICloud()) ||
       (location == DocumentLocationDropbox && !Globals::userHasOptedForDropbox())) {
     mRestorationDictionary.reset();
-    closeWindow();
+    closeWindowLater();
     return;
   }
   auto& persistence = PersistenceController::singleton();

@@ -306,6 +306,10 @@ TEST_F(DocumentLife, RestorationWaitsForItsLocationAndClosesWhenItCannotOpen) {
   EXPECT_FALSE(hostile->restoreFromState({}));
   EXPECT_FALSE(hostile->restoreFromState({{QStringLiteral("docIdentifier"), 5}}));
   EXPECT_FALSE(hostile->restoreFromState({{QStringLiteral("docIdentifier"), QStringList{"temp:/x"}}}));
+  auto empty = SolarSystemViewController::createForRestoration();
+  EditorWindow emptyWindow(empty, &app);
+  EXPECT_FALSE(empty->restoreFromState({{QStringLiteral("docIdentifier"), QString()}}));
+  ASSERT_TRUE(waitFor([&] { return emptyWindow.closed; })) << "a window with nothing to show goes";
 
   // A new document comes back showing its idea.
   IdeaPtr tree = makeTree(3);
