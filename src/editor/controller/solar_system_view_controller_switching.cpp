@@ -2,7 +2,6 @@
 // by a drill-down, a drill-up or a direct switch.
 
 #include "editor/controller/solar_system_view_controller.h"
-
 #include "foundation/views/delete_area_view.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
