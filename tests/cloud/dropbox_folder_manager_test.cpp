@@ -36,16 +36,6 @@ class DropboxEngineTest : public DropboxEngineFixture {
     EXPECT_TRUE(main.runUntil([&] { return result >= 0; }));
     return result == 1;
   }
-  QString fetchText(DropboxFolderManager& engine, const QString& id) {
-    bool done = false;
-    QString text;
-    engine.fetchDocument(id, [&](std::shared_ptr<IdeaDocument> doc) {
-      done = true;
-      if (doc && doc->idea()) text = doc->idea()->text();
-    });
-    EXPECT_TRUE(main.runUntil([&] { return done; }));
-    return text;
-  }
 };
 
 }  // namespace
@@ -306,4 +296,29 @@ TEST_F(DropboxEngineTest, QuitWritesQueuedSavesAndTheStatusSoTheyReachTheAppFold
   ASSERT_TRUE(settle());
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(textOfDocumentBytes(remote->contentOf(QString("/id3_%1.orrx").arg(i))), QString("q%1").arg(i));
+}
+
+TEST_F(DropboxEngineTest, StatusFileNamingFilesOutsideTheMirrorIsNeitherReadNorUploaded) {
+  const QString folder = "hostile-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  auto probe = DropboxFolderManager::createWithLocalFolder(folder);
+  ASSERT_TRUE(probe->ensureLocalManagedFolder());
+  const QString dir = probe->localManagedFolder();
+  probe.reset();
+  {
+    QFile secret(dir + "/../secret.orrx");
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write(documentBytes("secret"));
+    QFile status(dir + "/orrery.local.status");
+    ASSERT_TRUE(status.open(QIODevice::WriteOnly));
+    status.write(R"({"dropboxFolderManagerState":{"fileFormatVersion":"1","documents":[)"
+                 R"({"key":"dropbox:/id1_1.orrx","val":{"output":{"name":"../secret.orrx"}}},)"
+                 R"({"key":"dropbox:/../x.orrx","val":{"output":{"name":"file1_1.orrx"}}}]}})");
+  }
+  LogCapture log;
+  auto engine = startEngine(folder);
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(engine->state().docs().isEmpty());
+  EXPECT_FALSE(remote->file("/id1_1.orrx")) << "a file outside the mirror must never be uploaded";
+  EXPECT_EQ(remote->calls(Route::Upload), 1) << "only the new index";
+  EXPECT_TRUE(log.lines().join("\n").contains("name no usable file"));
 }
