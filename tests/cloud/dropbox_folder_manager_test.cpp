@@ -1,5 +1,6 @@
 #include "cloud/dropbox_folder_manager.h"
 
+#include "cloud/cloud_engines.h"
 #include "cloud/dropbox_sync_rules.h"
 #include "support/dropbox_engine_fixture.h"
 
@@ -321,4 +322,33 @@ TEST_F(DropboxEngineTest, StatusFileNamingFilesOutsideTheMirrorIsNeitherReadNorU
   EXPECT_FALSE(remote->file("/id1_1.orrx")) << "a file outside the mirror must never be uploaded";
   EXPECT_EQ(remote->calls(Route::Upload), 1) << "only the new index";
   EXPECT_TRUE(log.lines().join("\n").contains("name no usable file"));
+}
+
+TEST_F(DropboxEngineTest, ChoosingDropboxBringsUpItsWorkspaceAndASaveReachesTheAppFolder) {
+  // The facade's engine is not one of the fixture's: its threads are waited for in real time.
+  auto wait = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i)
+      if (!main.loop->runUntil(done, platform::Millis(10))) main.advance(0.25);
+    return done();
+  };
+  auto& facade = PersistenceController::singleton();
+  installCloudEngines();
+  Globals::optForDropbox(true);
+  main.runPending();
+  ASSERT_TRUE(facade.workspaceForLocation(DocumentLocationDropbox));
+  ASSERT_TRUE(wait([&] { return facade.statusForLocation(DocumentLocationDropbox) == WorkspaceStatusReady; }));
+
+  auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationDropbox);
+  doc->setIdea(Idea::createWithText("through the facade"));
+  DocumentToken token = -1;
+  facade.createDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(wait([&] { return token >= 0; }));
+  EXPECT_GT(token, 0);
+  const QString path = doc->docIdentifier().mid(QString("dropbox:").size());
+  EXPECT_TRUE(wait([&] { return textOfDocumentBytes(remote->contentOf(path)) == "through the facade"; }));
+
+  Globals::optForDropbox(false);
+  main.runPending();
+  EXPECT_FALSE(facade.workspaceForLocation(DocumentLocationDropbox));
+  facade.setWorkspaceFactory(nullptr);
 }
