@@ -352,3 +352,22 @@ TEST_F(DropboxEngineTest, ChoosingDropboxBringsUpItsWorkspaceAndASaveReachesTheA
   EXPECT_FALSE(facade.workspaceForLocation(DocumentLocationDropbox));
   facade.setWorkspaceFactory(nullptr);
 }
+
+TEST_F(DropboxEngineTest, NothingElseStartsWhileADownloadRuns) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  remote->setLatency(2.0);
+  remote->peerWrite("/id4_1.orrx", documentBytes("remote"));
+  const int uploads = remote->calls(Route::Upload), lists = remote->calls(Route::List);
+  ASSERT_TRUE(pump([&] { return remote->calls(Route::Download) > 1; })) << "the poll finds the file and fetches it";
+  ASSERT_TRUE(engine->state().hasPendingDropboxOperation() && engine->state().hasPendingGeneralOperation());
+  bool saved = false;
+  engine->updateDocument(documentWithText("dropbox:/id4_2.orrx", "local"), 1, [&](bool ok) { saved = ok; });
+  main.advance(1.5);
+  EXPECT_FALSE(engine->state().tasksToExecute().front()->hasExecuteBeenRequested()) << "the user task waits";
+  EXPECT_EQ(remote->calls(Route::Upload), uploads);
+  EXPECT_EQ(remote->calls(Route::List), lists + 1) << "only the listing that found the file";
+  ASSERT_TRUE(pump([&] { return saved; }));
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/id4_2.orrx")), "local");
+}
