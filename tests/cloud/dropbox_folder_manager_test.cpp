@@ -1,5 +1,6 @@
 #include "cloud/dropbox_folder_manager.h"
 
+#include "cloud/cloud_engines.h"
 #include "cloud/dropbox_sync_rules.h"
 #include "support/dropbox_engine_fixture.h"
 
@@ -321,4 +322,52 @@ TEST_F(DropboxEngineTest, StatusFileNamingFilesOutsideTheMirrorIsNeitherReadNorU
   EXPECT_FALSE(remote->file("/id1_1.orrx")) << "a file outside the mirror must never be uploaded";
   EXPECT_EQ(remote->calls(Route::Upload), 1) << "only the new index";
   EXPECT_TRUE(log.lines().join("\n").contains("name no usable file"));
+}
+
+TEST_F(DropboxEngineTest, ChoosingDropboxBringsUpItsWorkspaceAndASaveReachesTheAppFolder) {
+  // The facade's engine is not one of the fixture's: its threads are waited for in real time.
+  auto wait = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i)
+      if (!main.loop->runUntil(done, platform::Millis(10))) main.advance(0.25);
+    return done();
+  };
+  auto& facade = PersistenceController::singleton();
+  installCloudEngines();
+  Globals::optForDropbox(true);
+  main.runPending();
+  ASSERT_TRUE(facade.workspaceForLocation(DocumentLocationDropbox));
+  ASSERT_TRUE(wait([&] { return facade.statusForLocation(DocumentLocationDropbox) == WorkspaceStatusReady; }));
+
+  auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationDropbox);
+  doc->setIdea(Idea::createWithText("through the facade"));
+  DocumentToken token = -1;
+  facade.createDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(wait([&] { return token >= 0; }));
+  EXPECT_GT(token, 0);
+  const QString path = doc->docIdentifier().mid(QString("dropbox:").size());
+  EXPECT_TRUE(wait([&] { return textOfDocumentBytes(remote->contentOf(path)) == "through the facade"; }));
+
+  Globals::optForDropbox(false);
+  main.runPending();
+  EXPECT_FALSE(facade.workspaceForLocation(DocumentLocationDropbox));
+  facade.setWorkspaceFactory(nullptr);
+}
+
+TEST_F(DropboxEngineTest, NothingElseStartsWhileADownloadRuns) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  remote->setLatency(2.0);
+  remote->peerWrite("/id4_1.orrx", documentBytes("remote"));
+  const int uploads = remote->calls(Route::Upload), lists = remote->calls(Route::List);
+  ASSERT_TRUE(pump([&] { return remote->calls(Route::Download) > 1; })) << "the poll finds the file and fetches it";
+  ASSERT_TRUE(engine->state().hasPendingDropboxOperation() && engine->state().hasPendingGeneralOperation());
+  bool saved = false;
+  engine->updateDocument(documentWithText("dropbox:/id4_2.orrx", "local"), 1, [&](bool ok) { saved = ok; });
+  main.advance(1.5);
+  EXPECT_FALSE(engine->state().tasksToExecute().front()->hasExecuteBeenRequested()) << "the user task waits";
+  EXPECT_EQ(remote->calls(Route::Upload), uploads);
+  EXPECT_EQ(remote->calls(Route::List), lists + 1) << "only the listing that found the file";
+  ASSERT_TRUE(pump([&] { return saved; }));
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/id4_2.orrx")), "local");
 }
