@@ -5,6 +5,7 @@
 #include "foundation/logging.h"
 #include "foundation/views/colored_view.h"
 #include "foundation/views/delete_area_view.h"
+#include "foundation/views/modal_choice_controller.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
@@ -116,6 +117,7 @@ void SolarSystemViewController::viewWillAppear() {
 }
 
 void SolarSystemViewController::viewDidAppear() {
+  updateStatusDueToPossibleDockingUpdate();
   if (!mListening) {
     PersistenceController::singleton().addListener(std::shared_ptr<PersistenceControllerListener>(self(), this));
     mListening = true;
@@ -226,6 +228,7 @@ void SolarSystemViewController::addViewsIfPossible() {
     ensureTopBarState();
     view()->addSubview(mTopBar);
   }
+  addDockAreaIfPossible();
   if (view()->window() && !mDeleteAreaView) {
     mDeleteAreaView = std::make_shared<DeleteAreaView>();
     mDeleteAreaView->setHidden(true);
@@ -249,7 +252,9 @@ void SolarSystemViewController::applyLayout() {
     mTopBar->setFrame(strip);
   }
   if (mSolarSystem) mSolarSystem->setFrame(rest);
-  if (mDrillingUpOrDown || !mDeleteAreaView) return;
+  if (mDrillingUpOrDown) return;
+  layoutDockArea();
+  if (!mDeleteAreaView) return;
   const QRectF bounds = view()->bounds();
   viewext::setCenter(*mDeleteAreaView, QPointF(bounds.width() - 30, bounds.height() - 30));
   viewext::ensureIntegralFrame(*mDeleteAreaView);
@@ -380,14 +385,28 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
 
 void SolarSystemViewController::ensureTopBarState() {
   if (!mTopBar) return;
-  mTopBar->setContentAction(false);
+  mTopBar->setContentAction(mSolarSystemState == kSolarSystemStateRadial);
   mTopBar->setMindmapToggleAction(false, /*toggled=*/false);
   mTopBar->setHomeAction(isCloud(mDoc));
 }
 
-void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& /*fromRect*/) {
+void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& fromRect) {
   if (screenOccupied()) return;
   if (kind == kTopBarActionHome) pleaseSwitchToHomeView();
+  if (kind == kTopBarActionContent && mSolarSystemState == kSolarSystemStateRadial) {
+    auto menu = ModalChoiceController::create();
+    std::weak_ptr<SolarSystemViewController> weak = self();
+    menu->addButton(QStringLiteral("Add Image"), [weak] {
+      if (auto me = weak.lock()) me->pleaseStartImageAddition();
+    });
+    // The web-link panel comes later: its entry shows, disabled.
+    menu->addButton(QStringLiteral("Add Web Link"), [] {});
+    if (const auto& items = menu->menu()->items(); !items.empty()) {
+      items.back()->setEnabled(false);
+      menu->menu()->setAutoenablesItems(false);
+    }
+    menu->showModallyFromRect(fromRect, view().get());
+  }
 }
 
 void SolarSystemViewController::pleaseSwitchToHomeView() {
