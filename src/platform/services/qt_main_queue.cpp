@@ -4,12 +4,37 @@
 #include <QThread>
 #include <QTimer>
 
+#include <mutex>
+
 namespace platform {
 
 void QtMainQueuePoster::post(Task task) {
   auto* app = QCoreApplication::instance();
   if (!app) return;
-  QMetaObject::invokeMethod(app, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+  // Qt's event queue orders the poster and the main thread, but inside Qt, where
+  // ThreadSanitizer cannot see it; a lock of our own around the handover shows the order. The
+  // one run of the task owns the handover, however often Qt copies the function it is given.
+  struct Handover {
+    std::mutex lock;
+    Task task;
+  };
+  auto* handover = new Handover();
+  {
+    std::lock_guard guard(handover->lock);
+    handover->task = std::move(task);
+  }
+  QMetaObject::invokeMethod(
+      app,
+      [handover] {
+        Task run;
+        {
+          std::lock_guard guard(handover->lock);
+          run = std::move(handover->task);
+        }
+        delete handover;
+        if (run) run();
+      },
+      Qt::QueuedConnection);
 }
 
 void QtMainQueuePoster::postAfter(Millis delay, Task task) {
