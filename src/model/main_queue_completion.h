@@ -7,34 +7,17 @@
 #include "platform/core/dispatch.h"
 
 #include <memory>
-#include <mutex>
 #include <utility>
 
 namespace orrery {
 
-// The handover goes through a lock of our own as well as the queue, so that tools that watch
-// memory order (ThreadSanitizer) see what the worker did before as done before the completion;
-// the worker should let go of what it shares with the main thread before calling this. The
-// handover is owned by the one run of the task (copies of the task share a plain pointer), so
-// nothing of it is released on the worker after the main thread used it.
+// The worker should let go of what it shares with the main thread before calling this.
 template <class Completion, class... Args>
 void completeOnMainQueue(Completion completion, Args... args) {
-  struct Handover {
-    std::mutex lock;
-    Completion completion;
-  };
-  auto* handover = new Handover();
-  {
-    std::lock_guard guard(handover->lock);
-    handover->completion = std::move(completion);
-  }
-  platform::mainQueue().async([handover, args...] {
-    Completion once;
-    {
-      std::lock_guard guard(handover->lock);
-      once = std::move(handover->completion);
-    }
-    delete handover;
+  platform::mainQueue().async([completion = std::move(completion), args...]() mutable {
+    // Taken out of the task, so it is released here, when it has run, whatever copies of the
+    // task a queue keeps.
+    Completion once = std::move(completion);
     if (once) once(args...);
   });
 }
