@@ -4,12 +4,49 @@
 #include <QThread>
 #include <QTimer>
 
+#include <deque>
+#include <mutex>
+
 namespace platform {
+
+namespace {
+
+// Tasks wait here, under a lock of ours, and Qt's queued call carries nothing but "run the next
+// one": the hand-over between threads is then one that race checkers can see.
+struct PendingTasks {
+  std::mutex mutex;  // guards tasks
+  std::deque<Task> tasks;
+};
+
+PendingTasks& pendingTasks() {
+  static PendingTasks pending;
+  return pending;
+}
+
+void runNextPendingTask() {
+  Task next;
+  {
+    PendingTasks& pending = pendingTasks();
+    std::lock_guard lock(pending.mutex);
+    if (pending.tasks.empty()) return;
+    next = std::move(pending.tasks.front());
+    pending.tasks.pop_front();
+  }
+  if (next) next();
+}
+
+}  // namespace
 
 void QtMainQueuePoster::post(Task task) {
   auto* app = QCoreApplication::instance();
   if (!app) return;
-  QMetaObject::invokeMethod(app, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+  {
+    PendingTasks& pending = pendingTasks();
+    std::lock_guard lock(pending.mutex);
+    pending.tasks.push_back(std::move(task));
+  }
+  // One queued call per task keeps one task per event-loop turn, in posting order.
+  QMetaObject::invokeMethod(app, &runNextPendingTask, Qt::QueuedConnection);
 }
 
 void QtMainQueuePoster::postAfter(Millis delay, Task task) {
@@ -26,7 +63,7 @@ void QtMainQueuePoster::postAfter(Millis delay, Task task) {
   if (isMainThread())
     start();
   else
-    QMetaObject::invokeMethod(app, std::move(start), Qt::QueuedConnection);
+    post(std::move(start));
 }
 
 bool QtMainQueuePoster::isMainThread() const {
