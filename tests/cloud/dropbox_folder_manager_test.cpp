@@ -405,3 +405,18 @@ TEST_F(DropboxEngineTest, AnUnreadableLocalIndexGivesWayToANewOneAndOpenWithoutA
   again->closeDocument(doc, 12345, [&](bool ok) { closed = ok; });
   EXPECT_TRUE(closed);
 }
+
+TEST_F(DropboxEngineTest, NewMirrorNamesSkipFilesAnEarlierProcessLeftInTheSameSecond) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  const QString first = engine->createLocalORRXFileName();
+  const QString stem = first.section('_', 0, 0);
+  const int counter = first.section('_', 1).section('.', 0, 0).toInt();
+  // What a process started again within the same second would make next: already taken.
+  for (int k = 1; k <= 3; ++k) {
+    QFile taken(engine->localManagedFile(QString("%1_%2.orrx").arg(stem).arg(counter + k)));
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+  }
+  EXPECT_EQ(engine->createLocalORRXFileName(), QString("%1_%2.orrx").arg(stem).arg(counter + 4));
+  EXPECT_NE(engine->createLocalORRXFileName(), engine->createLocalORRXFileName()) << "same millisecond, new counter";
+}
