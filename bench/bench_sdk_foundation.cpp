@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/elf_reader.h"
 #include "sdk/core/operation_queue.h"
 #include "sdk/core/property_list.h"
 #include "sdk/identity/encoding.h"
@@ -52,20 +52,18 @@ static void BM_ConcurrentQueueAsyncOperations(benchmark::State& state) {
 }
 BENCHMARK(BM_ConcurrentQueueAsyncOperations)->Arg(1000);
 
-// Opening the running executable and walking its one slice.
+// Opening the running executable and reading its facts and unwind section.
 static void BM_ReadRunningExecutable(benchmark::State& state) {
   for (auto _ : state) {
-    TELMachOFile file;
-    TELMachOOpenExecutable(&file);
-    int commands = 0;
-    TELMachOEnumerateSlicesOfFile(&file, [&](const CRKMachOSlice& s) {
-      CRKMachOSlice slice = s;
-      TELMachOEnumerateLoadCommands(&slice, [&](uint32_t, uint32_t, const uint8_t*) { ++commands; });
-      TELMachOSection section;
-      TELMachOGetSection(&slice, "__TEXT", "__eh_frame", &section);
-    });
-    TELMachOCloseFile(&file);
-    benchmark::DoNotOptimize(commands);
+    ExecutableFile file;
+    openRunningExecutable(&file);
+    int images = 0;
+    enumerateExecutableImages(file, [&](const ExecutableImageFacts&) { ++images; });
+    TELElfImage image = TELElfImageOfFile(&file);
+    TELElfSection section;
+    TELElfGetSection(&image, ".eh_frame", &section);
+    closeExecutableFile(&file);
+    benchmark::DoNotOptimize(images);
   }
 }
 BENCHMARK(BM_ReadRunningExecutable);

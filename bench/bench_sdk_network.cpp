@@ -1,8 +1,7 @@
 // Start-up cost of the telemetry SDK on the calling thread, and the rate of small requests
 // over pinned HTTPS to a loopback server.
 
-#include "../tests/sdk/support/https_test_ca.cpp"
-#include "../tests/sdk/support/https_test_server.cpp"
+#include "support/https_test_server.h"
 
 #include "sdk/client/tel_network_client.h"
 #include "sdk/identity/main_bundle.h"
@@ -24,9 +23,9 @@
 namespace {
 
 using namespace telemetry;
-using test::HttpsTestResponse;
-using test::HttpsTestServer;
-using test::TestCertificateAuthority;
+using testsupport::HttpsTestResponse;
+using testsupport::HttpsTestServer;
+using testsupport::TestCertificateAuthority;
 
 struct Loopback {
   TestCertificateAuthority ca{"Bench Root"};

@@ -83,7 +83,7 @@ class SteppingMainQueue final : public platform::MainQueuePoster {
 
 class Recorder final : public WorkspaceDelegate {
  public:
-  void searchIsReady(const ProxyList& results, std::int64_t requestIdentifier, PersistenceWorkspace*) override {
+  void searchIsReady(const ProxyList& results, std::int64_t requestIdentifier, WorkspaceInterface*) override {
     answered[requestIdentifier] = results.size();
   }
   std::map<std::int64_t, std::size_t> answered;

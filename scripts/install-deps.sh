@@ -9,6 +9,7 @@ PACKAGES=(
   zlib1g-dev libminizip-dev
   libcurl4-openssl-dev libssl-dev openssl
   nlohmann-json3-dev
+  libsimdjson-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   fonts-noto-color-emoji fonts-dejavu-core fonts-liberation2

@@ -1,4 +1,5 @@
 #include "app/local_document_import.h"
+#include "cloud/cloud_engines.h"
 #include "foundation/views/container_window.h"
 #include "model/file_utils.h"
 #include "platform/services/application_identity.h"
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
   platform::applyApplicationIdentity();
   platform::installQtMainQueue();
   orrery::installLocalDocumentImport();
+  orrery::installCloudEngines();
   // Scratch files of earlier runs go on a background queue, as at every start.
   orrery::FileUtil::cleanTemporaryFilesDuringStartup();
   // Until the application shell exists, the window shows an empty container view.

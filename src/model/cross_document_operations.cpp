@@ -130,11 +130,13 @@ void CrossDocumentOperations::saveAndRelease(const std::shared_ptr<IdeaDocument>
                                              BoolCompletion done) {
   mController.saveDocument(doc, token, [this, doc, token, done](bool saved) {
     mController.releaseDocument(doc, token, nullptr);
-    // The shared tree changed whether or not the write succeeded; a cloud workspace has told
-    // the screens of a successful save itself, as long as the document is still listed.
-    const PersistenceWorkspace* workspace = mController.workspaceForLocation(doc->location());
-    const bool toldByWorkspace = saved && workspace && workspace->findProxy(doc->docIdentifier());
-    if (mAnnouncer && !toldByWorkspace) mAnnouncer(doc);
+    // The shared tree changed whether or not the write succeeded. A successful save has told
+    // the screens itself: the facade after a temporary or local save, a cloud workspace as
+    // long as the document is still listed.
+    const WorkspaceInterface* workspace = mController.workspaceForLocation(doc->location());
+    const bool cloud = doc->location() == DocumentLocationICloud || doc->location() == DocumentLocationDropbox;
+    const bool told = saved && (!cloud || (workspace && workspace->findProxy(doc->docIdentifier())));
+    if (mAnnouncer && !told) mAnnouncer(doc);
     done(saved);
   });
 }

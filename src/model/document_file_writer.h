@@ -1,8 +1,12 @@
 #pragma once
 // Writing a document file so that readers only ever see the old or the new content: the
-// bytes go to a temporary file beside the target, are flushed to disk and then take the
+// bytes go to a staging file in the target's folder, are flushed to disk and then take the
 // target's place in one rename. A short write, a full disk or a failed close is a failure and
-// leaves the old file as it was.
+// leaves the old file as it was; the failure is logged with the path and the system's reason.
+//
+// The staging file is unnamed while it is written and gets a recognisable name only for the
+// rename: ".<file name>.orrery-save-<pid>-<random>". A writer killed at that moment leaves
+// such a file behind; removeStaleSaveTemporaries takes away those whose writer is gone.
 
 #include <QByteArray>
 #include <QString>
@@ -15,11 +19,19 @@ enum class FileWriteResult {
   Failed,
 };
 
-// Replaces (or creates) the file at `path`.
-FileWriteResult writeFileReplacing(const QString& path, const QByteArray& bytes);
+// Replaces (or creates) the file at `path`, keeping an existing file's permissions. On
+// failure `reason` (when given) gets the system's explanation.
+FileWriteResult writeFileReplacing(const QString& path, const QByteArray& bytes, QString* reason = nullptr);
 
 // Creates the file at `path` complete, or not at all when a file of that name exists, so two
 // instances that picked the same new name cannot overwrite each other.
-FileWriteResult writeFileExclusively(const QString& path, const QByteArray& bytes);
+FileWriteResult writeFileExclusively(const QString& path, const QByteArray& bytes, QString* reason = nullptr);
+
+// Removes the staging files of `path` left by writers that no longer run; never the one a
+// live process is writing. Answers how many were removed.
+int removeStaleSaveTemporaries(const QString& path);
+
+// True for a name made by the writers above.
+bool isSaveTemporaryName(const QString& fileName);
 
 }  // namespace orrery

@@ -403,6 +403,32 @@ IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExt
   return copy;
 }
 
+IdeaPtr Idea::snapshotCopy() const {
+  IdeaPtr copy = std::make_shared<Idea>(Private{}, mText, mIdentifier);
+  copyStructureInto(*copy);
+  return copy;
+}
+
+void Idea::copyStructureInto(Idea& copy) const {
+  copy.mLinkedIdentifier = mLinkedIdentifier;
+  copy.mIdeaType = mIdeaType;
+  copy.mURL = mURL;
+  copy.mNote = mNote;
+  copy.mColor = mColor;
+  copy.mIconImage = mIconImage;
+  copy.mImage = mImage;
+  copy.mBigImageData = mBigImageData;
+  copy.colorThemeTypeValue = colorThemeTypeValue;
+  copy.mIdeas.reserve(mIdeas.size());
+  const IdeaPtr parent = copy.self();
+  for (const IdeaPtr& child : mIdeas) {
+    IdeaPtr childCopy = std::make_shared<Idea>(Private{}, child->mText, child->mIdentifier);
+    childCopy->mParent = parent;
+    child->copyStructureInto(*childCopy);
+    copy.mIdeas.push_back(std::move(childCopy));
+  }
+}
+
 // ---- colour, export, text ----
 
 ColorThemePtr Idea::colorTheme() const {

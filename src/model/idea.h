@@ -149,6 +149,10 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   IdeaPtr deepCopyWithNewIdentifiersNoExternalLinks() const {
     return deepCopyWithNewIdentifiersPreservingExternalLinks(false);
   }
+  // The subtree as it is now, identifiers and links unchanged, sharing pictures and texts:
+  // a copy nobody changes, so another thread may read (encode) it while the editor goes on
+  // changing the original.
+  IdeaPtr snapshotCopy() const;
 
   // Colour, export and text.
   // The theme the children are coloured from; none without a colour.
@@ -172,6 +176,7 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   IdeaPtr performDeepCopyWithNewIdentifiers(std::vector<std::pair<const Idea*, Idea*>>& links,
                                             QHash<QString, Idea*>& copyBySource) const;
   void takeContentOf(const Idea* source);
+  void copyStructureInto(Idea& copy) const;
   void appendDebugLines(QString& out, int depth) const;
 
   std::vector<IdeaPtr> mIdeas;

@@ -1,8 +1,10 @@
 #include "model/idea_document.h"
 
 #include "model/idea_file_presenter.h"
-#include "model/persistence_controller.h"
+#include "model/main_queue_completion.h"
+#include "model/document_file_writer.h"
 
+#include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/file_coordinator.h"
@@ -202,7 +204,39 @@ void IdeaDocument::updateWithToken(DocumentToken token, BoolCompletion completio
     if (completion) completion(false);
     return;
   }
-  mFilePresenter->updateWithCompletionHandler(std::move(completion));
+  mWaitingSaves.push_back(std::move(completion));
+  // A running save takes this one along when it ends.
+  if (mSavesRunning == 0) startSave();
+}
+
+void IdeaDocument::startWaitingSave() {
+  if (!mWaitingSaves.empty()) startSave();
+}
+
+void IdeaDocument::startSave() {
+  std::vector<BoolCompletion> completions;
+  completions.swap(mWaitingSaves);
+  auto finish = [self = shared_from_this(), completions = std::move(completions)](bool ok) {
+    self->mSavesRunning--;
+    if (ok && self->mSaveAnnouncer) self->mSaveAnnouncer(self);
+    for (const auto& completion : completions)
+      if (completion) completion(ok);
+    if (self->mSavesRunning == 0 && !self->mWaitingSaves.empty()) self->startSave();
+  };
+  if (!mFilePresenter) {
+    // Closed while the save waited.
+    for (const auto& completion : completions)
+      if (completion) completion(false);
+    return;
+  }
+  mSavesRunning++;
+  mFilePresenter->updateWithCompletionHandler(std::move(finish));
+}
+
+void IdeaDocument::noteWriteFailure(const QString& reason) {
+  mLastUserFriendlyError = Globals::normalLocalizedStringForKey(QStringLiteral("CannotSaveDocument:Message"),
+                                                                QStringLiteral("The document could not be saved"));
+  if (!reason.isEmpty()) mLastUserFriendlyError += QStringLiteral(": ") + reason;
 }
 
 void IdeaDocument::closeWithToken(DocumentToken token, BoolCompletion completion) {
@@ -225,19 +259,23 @@ void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion) {
   presenter.readWithCompletionHandler(std::move(completion));
 }
 
+platform::Queue& IdeaDocument::workQueue() {
+  if (mWorkQueue) return *mWorkQueue;
+  if (!mOwnQueue) mOwnQueue = std::make_unique<platform::SerialQueue>("orrery.document");
+  return *mOwnQueue;
+}
+
 void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion) {
-  const QByteArray bytes = exportAsOrreryData();
   const QString path = url.toLocalFile();
-  PersistenceController::singleton().workQueue().async([bytes, path, completion = std::move(completion)] {
+  workQueue().async([snapshot = snapshot(), path, completion = std::move(completion)]() mutable {
+    const QByteArray bytes = snapshot.encode(true);
     bool written = false;
     if (!bytes.isEmpty()) {
       platform::FileCoordinator coordinator;
       coordinator.coordinateWriting(
           path, [&](const QString& p) { written = writeFileReplacing(p, bytes) == FileWriteResult::Written; });
     }
-    platform::mainQueue().async([completion, written] {
-      if (completion) completion(written);
-    });
+    completeOnMainQueue(std::move(completion), written);
   });
 }
 

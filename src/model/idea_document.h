@@ -7,6 +7,8 @@
 
 #include "model/document_location.h"
 
+#include "platform/core/dispatch.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -15,16 +17,30 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <vector>
 
 namespace orrery {
 
 class Idea;
 class IdeaFilePresenter;
 
+// What a save writes, taken on the main thread: a copy of the tree nobody changes, the dates
+// and the writing instance's mark. Encoded on any thread.
+struct DocumentSnapshot {
+  std::shared_ptr<Idea> idea;
+  QDateTime dateCreated;
+  QDateTime dateModified;
+  QString writerMark;
+
+  // The document file's JSON text, or compressed; empty without a tree or when encoding fails.
+  QByteArray encode(bool compressed) const;
+};
+
 class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
  public:
   using TokenCompletion = std::function<void(DocumentToken)>;
   using BoolCompletion = std::function<void(bool)>;
+  using SaveAnnouncer = std::function<void(const std::shared_ptr<IdeaDocument>&)>;
 
   // An empty document (no tokens, no idea); location and path come from the identifier.
   static std::shared_ptr<IdeaDocument> createWithIdentifier(const QString& identifier);
@@ -69,13 +85,30 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   const QDateTime& dateModified() const { return mDateModified; }
   void setDateModified(const QDateTime& date) { mDateModified = date; }
 
+  // The queue that carries this document's file writes: the persistence facade's, handed over
+  // when the facade makes or takes the document (it must outlive the document). A document
+  // nobody handed one to makes a queue of its own at its first write.
+  void setWorkQueue(platform::Queue* queue) { mWorkQueue = queue; }
+  platform::Queue& workQueue();
+  // Told on the main thread after each successful save, before the save's completion (the
+  // facade tells its listeners, so other windows of the document show it anew).
+  void setSaveAnnouncer(SaveAnnouncer announcer) { mSaveAnnouncer = std::move(announcer); }
+
   QString exportFileName() const;
   QString documentWindowName() const;
 
   // Storage. Completions run on the main queue.
   void openFromURL(const QUrl& url, TokenCompletion completion);
   void createAtURL(const QUrl& url, TokenCompletion completion);
+  // Saves the tree as it is now. The main thread only takes a snapshot; encoding, compressing
+  // and writing run on the work queue. Saves asked for while one runs merge into one write,
+  // made when it ends, of the tree as it is then; each completion gets the result of the
+  // write that carried its changes. A failed save keeps the edit in memory and leaves its
+  // reason in lastUserFriendlyError.
   void updateWithToken(DocumentToken token, BoolCompletion completion);
+  // Starts the merged save now, if one waits (for quitting: the facade then drains the queue).
+  void startWaitingSave();
+  bool isSaving() const { return mSavesRunning > 0 || !mWaitingSaves.empty(); }
   void closeWithToken(DocumentToken token, BoolCompletion completion);
   bool goodToken(DocumentToken token) const { return token >= 1 && mTokens.count(token) > 0; }
   // True while a presenter is held, i.e. between a successful open or create and the return
@@ -87,6 +120,11 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // Writes the compressed document to a file on the persistence work queue; the bytes are
   // taken now, on the calling thread.
   void writeToLocalFileAt(const QUrl& url, BoolCompletion completion);
+
+  // The state a save writes (main thread).
+  DocumentSnapshot snapshot() const;
+  // Called by the presenter with the outcome of a write it made (main thread).
+  void noteWriteFailure(const QString& reason);
 
   // Codec. The exports are empty for a document without a root idea.
   QByteArray exportAsPureJSONData() const;
@@ -100,6 +138,7 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   bool fail(int code, const char* key, const char* defaultText, DocumentError* error);
   void createAttempt(const QUrl& url, DocumentToken token, int attemptsLeft, TokenCompletion completion);
   void takeNewFileName();
+  void startSave();
   QString ideaDescription() const;
 
   QString mDocIdentifier;
@@ -116,6 +155,11 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // created a file of that name first.
   bool mNameIsOurs = false;
   bool mCreateInFlight = false;
+  platform::Queue* mWorkQueue = nullptr;
+  std::unique_ptr<platform::SerialQueue> mOwnQueue;
+  SaveAnnouncer mSaveAnnouncer;
+  int mSavesRunning = 0;
+  std::vector<BoolCompletion> mWaitingSaves;
 };
 
 }  // namespace orrery

@@ -13,23 +13,34 @@
 
 namespace orrery {
 
-QByteArray IdeaDocument::exportAsPureJSONData() const {
+QByteArray DocumentSnapshot::encode(bool compressed) const {
   // A file without a tree is refused on reading; writing one would lose the map unseen.
-  if (!mIdea) return {};
+  if (!idea) return {};
   IdeaDocumentDataObject object;
   object.fileFormatVersion = IdeaDocumentDataObject::kCurrentFileFormatVersion;
-  object.dateModified = mDateModified.isValid() ? mDateModified : QDateTime::currentDateTimeUtc();
-  object.dateCreated = mDateCreated.isValid() ? mDateCreated : mDateModified;
-  object.idea = mIdea;
+  object.dateModified = dateModified.isValid() ? dateModified : QDateTime::currentDateTimeUtc();
+  object.dateCreated = dateCreated.isValid() ? dateCreated : dateModified;
+  object.idea = idea;
+  object.writerMark = writerMark;
   JSONEncoder encoder;
   encoder.encodeObject(object);
-  return encoder.data();
+  const QByteArray json = encoder.data();
+  if (!compressed || json.isEmpty()) return json;
+  return dataext::zlibDeflate(json).value_or(QByteArray());
+}
+
+DocumentSnapshot IdeaDocument::snapshot() const {
+  return DocumentSnapshot{mIdea ? mIdea->snapshotCopy() : nullptr, mDateCreated, mDateModified,
+                          Globals::appInstance()};
+}
+
+QByteArray IdeaDocument::exportAsPureJSONData() const {
+  // On the calling thread, so the tree itself is encoded: no copy is needed.
+  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance()}.encode(false);
 }
 
 QByteArray IdeaDocument::exportAsOrreryData() const {
-  const QByteArray json = exportAsPureJSONData();
-  if (json.isEmpty()) return {};
-  return dataext::zlibDeflate(json).value_or(QByteArray());
+  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance()}.encode(true);
 }
 
 bool IdeaDocument::fail(int code, const char* key, const char* defaultText, DocumentError* error) {

@@ -24,7 +24,7 @@ void IdeaDocumentDataObject::encodeWithCoder(KeyedEncoder& coder) const {
   coder.encodeObject(idea, "idea");
   coder.encodeDate(dateCreated, "dateCreated");
   coder.encodeDate(dateModified, "dateModified");
-  coder.encodeString(Globals::appInstance(), "appInstance");
+  coder.encodeString(writerMark.isEmpty() ? Globals::appInstance() : writerMark, "appInstance");
 }
 
 }  // namespace orrery

@@ -26,6 +26,8 @@ class IdeaDocumentDataObject final : public KeyedCodable {
   QDateTime dateModified;
   // As read; on writing, the writing process's own mark is stored instead.
   QString appInstance;
+  // The mark written; the process's own when empty (set it when encoding off the main thread).
+  QString writerMark;
 
   QString className() const override { return QString::fromLatin1(kClassName); }
   void encodeWithCoder(KeyedEncoder& coder) const override;

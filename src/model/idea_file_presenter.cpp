@@ -1,6 +1,7 @@
 #include "model/idea_file_presenter.h"
 
 #include "model/idea_document.h"
+#include "model/main_queue_completion.h"
 
 #include "foundation/data_extensions.h"
 #include "foundation/globals.h"
@@ -50,6 +51,7 @@ void IdeaFilePresenter::close() {
 bool IdeaFilePresenter::readInto(const QString& path) {
   auto owner = mOwner.lock();
   if (!owner) return false;
+  removeStaleSaveTemporaries(path);
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
   // No document holds more than the largest JSON text we inflate; reading a bigger file
@@ -81,32 +83,49 @@ void IdeaFilePresenter::readWithCompletionHandler(std::function<void(bool)> comp
   });
 }
 
-FileWriteResult IdeaFilePresenter::doWriteToURL(const QUrl& url, bool exclusive) {
-  auto owner = mOwner.lock();
-  if (!owner) return FileWriteResult::Failed;
-  const Codec codec = codecFor(url, *owner);
-  // An OPML file is the user's outline, imported, never overwritten with a document.
-  if (codec == Codec::OPML) return FileWriteResult::Failed;
-  const QByteArray bytes =
-      codec == Codec::PlainJSON ? owner->exportAsPureJSONData() : owner->exportAsOrreryData();
-  if (bytes.isEmpty()) return FileWriteResult::Failed;
-  const QString path = url.toLocalFile();
-  return exclusive ? writeFileExclusively(path, bytes) : writeFileReplacing(path, bytes);
+FileWriteResult IdeaFilePresenter::doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive,
+                                                QString* reason) {
+  // Whatever a killed writer of this file left behind goes first.
+  removeStaleSaveTemporaries(path);
+  return exclusive ? writeFileExclusively(path, bytes, reason) : writeFileReplacing(path, bytes, reason);
 }
 
 void IdeaFilePresenter::coordinatedWrite(bool exclusive, std::function<void(FileWriteResult)> completion) {
-  FileWriteResult result = FileWriteResult::Failed;
-  platform::FileCoordinator coordinator(this);
-  const bool granted = coordinator.coordinateWriting(presentedItemPath(), [&](const QString& path) {
-    result = doWriteToURL(QUrl::fromLocalFile(path), exclusive);
-  });
-  if (!granted) {
+  auto owner = mOwner.lock();
+  const QString path = presentedItemPath();
+  const Codec codec = owner ? codecFor(mFileURL, *owner) : Codec::OPML;
+  // An OPML file is the user's outline, imported, never overwritten with a document.
+  if (!owner || path.isEmpty() || codec == Codec::OPML) {
     if (completion) completion(FileWriteResult::Failed);
     return;
   }
-  platform::mainQueue().async([completion = std::move(completion), result] {
-    if (completion) completion(result);
-  });
+  // The main thread only copies the tree; encoding, compressing, waiting for the folder lock
+  // and writing happen on the work queue.
+  auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive,
+                identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
+                completion = std::move(completion)]() mutable {
+    FileWriteResult result = FileWriteResult::Failed;
+    QString reason;
+    const QByteArray bytes = snapshot.encode(compressed);
+    if (bytes.isEmpty()) {
+      reason = QStringLiteral("the document could not be encoded");
+      logLine(QStringLiteral("Could not write %1: %2").arg(path, reason));
+    } else {
+      // Tied to this presenter (by identity only), so our own write is not reported back.
+      platform::FileCoordinator coordinator(identity);
+      QString refusal;
+      const bool granted = coordinator.coordinateWriting(
+          path, [&](const QString& p) { result = doWriteToURL(p, bytes, exclusive, &reason); }, &refusal);
+      if (!granted) reason = refusal;
+    }
+    auto report = [weakOwner, reason, completion = std::move(completion)](FileWriteResult result) {
+      if (result == FileWriteResult::Failed)
+        if (auto owner = weakOwner.lock()) owner->noteWriteFailure(reason);
+      if (completion) completion(result);
+    };
+    completeOnMainQueue(std::function<void(FileWriteResult)>(std::move(report)), result);
+  };
+  owner->workQueue().async(std::move(write));
 }
 
 void IdeaFilePresenter::createWithCompletionHandler(bool exclusive, std::function<void(FileWriteResult)> completion) {

@@ -33,11 +33,15 @@ class IdeaFilePresenter final : public platform::FilePresenter {
   void presentedItemDidChange() override;
 
   // Each completes on the main queue; false (or Failed) at once when coordination is refused.
+  // The read runs on the calling (main) thread. Writes take a snapshot of the owner here and
+  // encode and write it on the owner's work queue; a failed write leaves its reason in the
+  // owner's lastUserFriendlyError.
   void readWithCompletionHandler(std::function<void(bool)> completion);
   // With `exclusive`, an existing file is left alone and the result is AlreadyExists.
   void createWithCompletionHandler(bool exclusive, std::function<void(FileWriteResult)> completion);
   void updateWithCompletionHandler(std::function<void(bool)> completion);
-  FileWriteResult doWriteToURL(const QUrl& url, bool exclusive = false);
+  // Writes the bytes to the file atomically (any thread, inside the coordination).
+  static FileWriteResult doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive, QString* reason);
 
  private:
   bool readInto(const QString& path);

@@ -5,7 +5,6 @@
 #include "model/index_file_contents.h"
 #include "model/json_decoder.h"
 #include "model/json_encoder.h"
-#include "model/persistence_controller.h"
 
 #include "platform/core/dispatch.h"
 
@@ -22,8 +21,9 @@ DocumentError invalidFormat() {
 }
 }  // namespace
 
-std::shared_ptr<IndexJSONDocument> IndexJSONDocument::createWithFileURL(const QUrl& fileURL) {
-  return std::shared_ptr<IndexJSONDocument>(new IndexJSONDocument(fileURL));
+std::shared_ptr<IndexJSONDocument> IndexJSONDocument::createWithFileURL(const QUrl& fileURL,
+                                                                        platform::Queue& workQueue) {
+  return std::shared_ptr<IndexJSONDocument>(new IndexJSONDocument(fileURL, workQueue));
 }
 
 QByteArray IndexJSONDocument::contentsAsJSONData() const {
@@ -51,7 +51,7 @@ bool IndexJSONDocument::decodeFromJSON(const QByteArray& data, ProxyList& list, 
 void IndexJSONDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion) {
   const QByteArray data = contentsAsJSONData();
   const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-  PersistenceController::singleton().workQueue().async([data, path, completion = std::move(completion)] {
+  mWorkQueue.async([data, path, completion = std::move(completion)] {
     const bool written = !data.isEmpty() && !path.isEmpty() && writeFileReplacing(path, data) == FileWriteResult::Written;
     platform::mainQueue().async([completion, written] {
       if (completion) completion(written);
@@ -62,7 +62,7 @@ void IndexJSONDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion compl
 void IndexJSONDocument::readJSONWithCompletionHandler(ReadCompletion completion) {
   const QString path = mFileURL.isLocalFile() ? mFileURL.toLocalFile() : QString();
   auto self = shared_from_this();
-  PersistenceController::singleton().workQueue().async([self, path, completion = std::move(completion)] {
+  mWorkQueue.async([self, path, completion = std::move(completion)] {
     ProxyList list;
     DocumentError error = invalidFormat();
     bool loaded = false;

@@ -7,6 +7,8 @@
 #include "model/document_location.h"
 #include "model/idea_proxy.h"
 
+#include "platform/core/dispatch.h"
+
 #include <QUrl>
 
 #include <functional>
@@ -19,7 +21,8 @@ class IndexJSONDocument : public std::enable_shared_from_this<IndexJSONDocument>
   using BoolCompletion = std::function<void(bool)>;
   using ReadCompletion = std::function<void(bool success, const DocumentError& error)>;
 
-  static std::shared_ptr<IndexJSONDocument> createWithFileURL(const QUrl& fileURL);
+  // Reads and writes run on `workQueue` (the persistence facade's), which must outlive the index.
+  static std::shared_ptr<IndexJSONDocument> createWithFileURL(const QUrl& fileURL, platform::Queue& workQueue);
 
   const QUrl& fileURL() const { return mFileURL; }
   const ProxyList& ideaProxyList() const { return mIdeaProxyList; }
@@ -39,9 +42,11 @@ class IndexJSONDocument : public std::enable_shared_from_this<IndexJSONDocument>
   void readJSONWithCompletionHandler(ReadCompletion completion);
 
  private:
-  explicit IndexJSONDocument(QUrl fileURL) : mFileURL(std::move(fileURL)) {}
+  IndexJSONDocument(QUrl fileURL, platform::Queue& workQueue)
+      : mFileURL(std::move(fileURL)), mWorkQueue(workQueue) {}
 
   QUrl mFileURL;
+  platform::Queue& mWorkQueue;
   ProxyList mIdeaProxyList;
 };
 

@@ -3,158 +3,335 @@
 #include "foundation/logging.h"
 #include "foundation/string_extensions.h"
 #include "model/json_date_format.h"
-#include "model/json_keys.h"
+#include "model/json_text.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonParseError>
+#include <simdjson.h>
 
 #include <cmath>
+#include <new>
+#include <string>
+#include <string_view>
 
 namespace orrery {
 
+namespace dom = simdjson::dom;
+
 namespace {
 
-const QString kClassMember = QStringLiteral("@class");
+constexpr std::string_view kClassMember = "@class";
+// Class lookups remembered per decoder; a hostile file naming endless classes is not cached.
+constexpr std::size_t kClassCacheSize = 64;
+
+QString toQString(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+// Calls `f` with the key as UTF-8.
+template <class F>
+decltype(auto) withUtf8Key(CoderKey key, F&& f) {
+  return key.visit([&](auto view) -> decltype(auto) {
+    using View = std::decay_t<decltype(view)>;
+    if constexpr (std::is_same_v<View, QUtf8StringView>) {
+      return f(std::string_view(view.data(), size_t(view.size())));
+    } else if constexpr (std::is_same_v<View, QLatin1StringView>) {
+      for (char c : view)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+          const QByteArray utf8 = QString(view).toUtf8();
+          return f(std::string_view(utf8.constData(), size_t(utf8.size())));
+        }
+      return f(std::string_view(view.data(), size_t(view.size())));
+    } else {
+      const QByteArray utf8 = view.toUtf8();
+      return f(std::string_view(utf8.constData(), size_t(utf8.size())));
+    }
+  });
+}
+
+// The member's value, the last one when the name repeats.
+bool findMember(const dom::object& object, std::string_view key, dom::element& out) {
+  bool found = false;
+  for (const dom::key_value_pair field : object) {
+    if (field.key == key) {
+      out = field.value;
+      found = true;
+    }
+  }
+  return found;
+}
+
+// Members are read as a map: a repeated name counts once, with its last value.
+enum class Shape { Empty, OneName, Several };
+
+Shape shapeOf(const dom::object& object, std::string_view& name, dom::element& value) {
+  Shape shape = Shape::Empty;
+  for (const dom::key_value_pair field : object) {
+    if (shape == Shape::Empty) {
+      shape = Shape::OneName;
+      name = field.key;
+    } else if (field.key != name) {
+      return Shape::Several;
+    }
+    value = field.value;
+  }
+  return shape;
+}
+
+// The member whose name sorts first (by code point), with its last value.
+bool firstMember(const dom::object& object, std::string_view& name, dom::element& value) {
+  bool any = false;
+  for (const dom::key_value_pair field : object) {
+    if (!any || field.key < name) name = field.key;
+    any = true;
+  }
+  return any && findMember(object, name, value);
+}
+
+double numberValue(const dom::element& value) {
+  switch (value.type()) {
+    case dom::element_type::INT64: return double(int64_t(value));
+    case dom::element_type::UINT64: return double(uint64_t(value));
+    default: return double(value);
+  }
+}
+
+bool isNumber(const dom::element& value) {
+  const auto type = value.type();
+  return type == dom::element_type::INT64 || type == dom::element_type::UINT64 || type == dom::element_type::DOUBLE;
+}
+
+void throwIfOutOfMemory(simdjson::error_code error) {
+  if (error == simdjson::MEMALLOC) throw std::bad_alloc();
+}
 
 }  // namespace
 
-std::unique_ptr<JSONDecoder> JSONDecoder::createWithData(const QByteArray& data) {
-  QJsonParseError error{};
-  const QJsonDocument document = QJsonDocument::fromJson(data, &error);
-  if (error.error != QJsonParseError::NoError || !document.isObject()) {
-    const QString details = error.error != QJsonParseError::NoError
-                                ? QStringLiteral("%1 at offset %2").arg(error.errorString()).arg(error.offset)
-                                : QStringLiteral("the root is not an object");
-    logLine(QStringLiteral("NSJSONSerialization: Error %1").arg(details));
-    return nullptr;
+struct JSONDecoder::Impl {
+  dom::parser parser;
+  // The strict rewrite of a text the fast parser refused; it backs every value then.
+  std::string strictText;
+  dom::object root;
+  // The objects being decoded, innermost last; the root object first, so that a file written
+  // with encodeTopObject is read with the ...ForKey calls straight away.
+  std::vector<dom::object> jsonObjectStack;
+  std::vector<std::pair<std::string, KeyedClassRegistry::Factory>> classCache;
+
+  const dom::object& current() const { return jsonObjectStack.back(); }
+  bool member(CoderKey key, dom::element& out) const {
+    return withUtf8Key(key, [&](std::string_view name) { return findMember(current(), name, out); });
   }
-  return std::unique_ptr<JSONDecoder>(new JSONDecoder(document.object()));
+};
+
+JSONDecoder::JSONDecoder(std::unique_ptr<Impl> impl) : mImpl(std::move(impl)) {
+  mImpl->jsonObjectStack.push_back(mImpl->root);
 }
 
-JSONDecoder::JSONDecoder(QJsonObject root) : mRoot(std::move(root)) {
-  jsonObjectStack.push_back(mRoot);
+JSONDecoder::~JSONDecoder() = default;
+
+std::unique_ptr<JSONDecoder> JSONDecoder::createWithData(const QByteArray& data) {
+  auto impl = std::make_unique<Impl>();
+  const auto size = size_t(data.size());
+  throwIfOutOfMemory(impl->parser.allocate(std::max<size_t>(size, 64), size_t(jsontext::kMaxJSONNesting) + 1));
+  // The parser reads a little past the end; a buffer with room to spare needs no copy.
+  const bool padded = data.capacity() - data.size() >= qsizetype(simdjson::SIMDJSON_PADDING);
+  dom::element root;
+  simdjson::error_code error =
+      impl->parser.parse(reinterpret_cast<const uint8_t*>(data.constData()), size, !padded).get(root);
+  throwIfOutOfMemory(error);
+  if (error) {
+    std::string why;
+    std::size_t offset = 0;
+    if (!jsontext::normalizeLenient(std::string_view(data.constData(), size), impl->strictText, &why, &offset)) {
+      logLine(QStringLiteral("NSJSONSerialization: Error %1 at offset %2").arg(QString::fromStdString(why)).arg(offset));
+      return nullptr;
+    }
+    impl->strictText.reserve(impl->strictText.size() + simdjson::SIMDJSON_PADDING);
+    error = impl->parser.parse(impl->strictText).get(root);
+    throwIfOutOfMemory(error);
+    if (error) {
+      logLine(QStringLiteral("NSJSONSerialization: Error %1").arg(QString::fromUtf8(simdjson::error_message(error))));
+      return nullptr;
+    }
+  }
+  if (root.type() != dom::element_type::OBJECT) {
+    logLine(QStringLiteral("NSJSONSerialization: Error the root is not an object"));
+    return nullptr;
+  }
+  impl->root = dom::object(root);
+  return std::unique_ptr<JSONDecoder>(new JSONDecoder(std::move(impl)));
 }
 
 void JSONDecoder::addAlias(const QString& memberName, const QString& className) {
   mappingClasses.insert(memberName, className);
+  mImpl->classCache.clear();
 }
+
+// The helpers below need the private state; they live in this translation unit only.
+class JSONDecoderAccess {
+ public:
+  static KeyedClassRegistry::Factory classFor(JSONDecoder& d, std::string_view name) {
+    auto& cache = d.mImpl->classCache;
+    for (const auto& [cachedName, factory] : cache)
+      if (cachedName == name) return factory;
+    const QString member = toQString(name);
+    const auto alias = d.mappingClasses.constFind(member);
+    const QString className =
+        alias != d.mappingClasses.constEnd() ? *alias : stringext::capitalizeFirstLetterString(member);
+    auto factory = KeyedClassRegistry::shared().factoryForName(className);
+    if (cache.size() < kClassCacheSize) cache.emplace_back(std::string(name), factory);
+    return factory;
+  }
+
+  static std::shared_ptr<KeyedCodable> decodeWith(JSONDecoder& d, const KeyedClassRegistry::Factory& factory,
+                                                  const dom::object& object) {
+    if (!factory || d.mFailed) return nullptr;
+    auto& stack = d.mImpl->jsonObjectStack;
+    if (stack.size() > size_t(kMaxKeyedNestingDepth)) {
+      logLine(QStringLiteral("JSONDecoder: objects nested deeper than %1 levels are not read")
+                  .arg(kMaxKeyedNestingDepth));
+      d.mFailed = true;
+      return nullptr;
+    }
+    if (d.mLimits.maxObjects >= 0 && ++d.mObjectsMade > d.mLimits.maxObjects) {
+      logLine(QStringLiteral("JSONDecoder: more than %1 objects are not read").arg(d.mLimits.maxObjects));
+      d.mFailed = d.mTooLarge = true;
+      return nullptr;
+    }
+    stack.push_back(object);
+    auto result = factory(d);
+    stack.pop_back();
+    return d.mFailed ? nullptr : result;
+  }
+
+  static std::shared_ptr<KeyedCodable> decodeValue(JSONDecoder& d, const dom::element& value, std::string_view name) {
+    if (value.type() != dom::element_type::OBJECT) return nullptr;
+    const dom::object object(value);
+    dom::element named;
+    if (findMember(object, kClassMember, named) && named.type() == dom::element_type::STRING)
+      return decodeWith(d, classFor(d, std::string_view(named)), object);
+    return decodeWith(d, classFor(d, name), object);
+  }
+
+  static std::vector<std::shared_ptr<KeyedCodable>> decodeArray(JSONDecoder& d, const dom::array& array,
+                                                                std::string_view name) {
+    auto it = array.begin();
+    if (it == array.end()) return {};
+    const auto arrayClass = classFor(d, name);
+
+    // Either the elements themselves, or the wrapped form: the array's one object, whose only
+    // member holds them. An array of several elements is never wrapped, so a damaged first
+    // element cannot hide the others.
+    std::string_view onlyName;
+    dom::element onlyValue;
+    std::string_view elementName = "object";
+    bool wholeArray = array.size() > 1;
+    if (!wholeArray) {
+      if ((*it).type() != dom::element_type::OBJECT) return {};
+      const Shape shape = shapeOf(dom::object(*it), onlyName, onlyValue);
+      const bool unknownClass =
+          !arrayClass && shape == Shape::OneName && onlyName != "string" && !classFor(d, onlyName);
+      wholeArray = shape == Shape::Several || unknownClass;
+      if (!wholeArray) {
+        if (shape == Shape::Empty) return {};
+        elementName = onlyName;
+      }
+    }
+    const auto elementClass = arrayClass ? arrayClass : classFor(d, elementName);
+    std::vector<std::shared_ptr<KeyedCodable>> result;
+    auto decodeElement = [&](const dom::element& element) {
+      if (element.type() != dom::element_type::OBJECT) return true;
+      const dom::object object(element);
+      dom::element named;
+      const bool hasClass = findMember(object, kClassMember, named) && named.type() == dom::element_type::STRING;
+      auto decoded = decodeWith(d, hasClass ? classFor(d, std::string_view(named)) : elementClass, object);
+      if (d.mFailed) return false;
+      if (decoded) result.push_back(std::move(decoded));
+      return true;
+    };
+    if (wholeArray) {
+      result.reserve(array.size());
+      for (const dom::element element : array)
+        if (!decodeElement(element)) return {};
+    } else if (onlyValue.type() == dom::element_type::ARRAY) {
+      const dom::array elements(onlyValue);
+      result.reserve(elements.size());
+      for (const dom::element element : elements)
+        if (!decodeElement(element)) return {};
+    } else if (!decodeElement(onlyValue)) {
+      return {};
+    }
+    return result;
+  }
+
+  // A string member, null when absent, of another kind, or beyond the length bound.
+  static QString string(JSONDecoder& d, const dom::element& value) {
+    if (value.type() != dom::element_type::STRING) return {};
+    const std::string_view text(value);
+    const qsizetype limit = d.mLimits.maxStringLength;
+    // UTF-8 never takes fewer bytes than UTF-16 units, so most strings need no counting.
+    if (limit >= 0 && qsizetype(text.size()) > limit) {
+      QString decoded = toQString(text);
+      if (decoded.size() > limit) {
+        logLine(QStringLiteral("JSONDecoder: texts longer than %1 characters are not read").arg(limit));
+        d.mFailed = d.mTooLarge = true;
+        return {};
+      }
+      return decoded;
+    }
+    return toQString(text);
+  }
+};
 
 std::shared_ptr<KeyedCodable> JSONDecoder::decodeObject() {
-  if (mRoot.isEmpty()) return nullptr;
-  const auto first = mRoot.constBegin();
-  auto result = decodeValue(first.value(), first.key());
+  std::string_view name;
+  dom::element value;
+  if (!firstMember(mImpl->root, name, value)) return nullptr;
+  auto result = JSONDecoderAccess::decodeValue(*this, value, name);
   return mFailed ? nullptr : result;
 }
 
-QJsonValue JSONDecoder::member(CoderKey key) const {
-  const QJsonObject& current = jsonObjectStack.back();
-  return jsonkey::visit(key, [&](auto name) { return current.value(name); });
+bool JSONDecoder::containsValueForKey(CoderKey key) const {
+  dom::element value;
+  return mImpl->member(key, value);
 }
-
-KeyedClassRegistry::Factory JSONDecoder::classForKey(const QString& name) const {
-  const auto alias = mappingClasses.constFind(name);
-  const QString className = alias != mappingClasses.constEnd() ? *alias : stringext::capitalizeFirstLetterString(name);
-  return KeyedClassRegistry::shared().factoryForName(className);
-}
-
-std::shared_ptr<KeyedCodable> JSONDecoder::decodeValue(const QJsonValue& value, const QString& name) {
-  if (!value.isObject()) return nullptr;
-  const QJsonObject object = value.toObject();
-  const QJsonValue named = object.value(kClassMember);
-  const auto factory = classForKey(named.isString() ? named.toString() : name);
-  return decodeWith(factory, object);
-}
-
-std::shared_ptr<KeyedCodable> JSONDecoder::decodeWith(const KeyedClassRegistry::Factory& factory,
-                                                       const QJsonObject& object) {
-  if (!factory || mFailed) return nullptr;
-  if (jsonObjectStack.size() > size_t(kMaxKeyedNestingDepth)) {
-    logLine(QStringLiteral("JSONDecoder: objects nested deeper than %1 levels are not read")
-                .arg(kMaxKeyedNestingDepth));
-    mFailed = true;
-    return nullptr;
-  }
-  jsonObjectStack.push_back(object);
-  auto result = factory(*this);
-  jsonObjectStack.pop_back();
-  return mFailed ? nullptr : result;
-}
-
-std::vector<std::shared_ptr<KeyedCodable>> JSONDecoder::decodeArray(const QJsonArray& array,
-                                                                    const QString& name) {
-  if (array.isEmpty() || !array.first().isObject()) return {};
-  const auto arrayClass = classForKey(name);
-  const QJsonObject first = array.first().toObject();
-
-  // Either the elements themselves, or the wrapped form: one object whose only member holds them.
-  QJsonArray elements;
-  QString elementName = QStringLiteral("object");
-  const bool unknownClass = !arrayClass && first.size() == 1 &&
-                            first.constBegin().key() != QLatin1String("string") &&
-                            !classForKey(first.constBegin().key());
-  if (first.size() >= 2 || unknownClass) {
-    elements = array;
-  } else {
-    if (first.isEmpty()) return {};
-    const auto only = first.constBegin();
-    elementName = only.key();
-    elements = only.value().isArray() ? only.value().toArray() : QJsonArray{only.value()};
-  }
-
-  const auto elementClass = arrayClass ? arrayClass : classForKey(elementName);
-  std::vector<std::shared_ptr<KeyedCodable>> result;
-  result.reserve(size_t(elements.size()));
-  for (const QJsonValue& element : elements) {
-    if (!element.isObject()) continue;
-    const QJsonObject object = element.toObject();
-    const QJsonValue named = object.value(kClassMember);
-    auto decoded = decodeWith(named.isString() ? classForKey(named.toString()) : elementClass, object);
-    if (mFailed) return {};
-    if (decoded) result.push_back(std::move(decoded));
-  }
-  return result;
-}
-
-bool JSONDecoder::containsValueForKey(CoderKey key) const { return !member(key).isUndefined(); }
 
 QString JSONDecoder::decodeStringForKey(CoderKey key) {
-  const QJsonValue value = member(key);
-  return value.isString() ? value.toString() : QString();
+  dom::element value;
+  if (!mImpl->member(key, value)) return {};
+  return JSONDecoderAccess::string(*this, value);
 }
 
 QStringList JSONDecoder::decodeStringsForKey(CoderKey key) {
-  const QJsonValue value = member(key);
+  dom::element value;
   QStringList result;
-  if (!value.isArray()) return result;
-  for (const QJsonValue& element : value.toArray())
-    if (element.isString()) result.append(element.toString());
-  return result;
+  if (!mImpl->member(key, value) || value.type() != dom::element_type::ARRAY) return result;
+  for (const dom::element element : dom::array(value))
+    if (element.type() == dom::element_type::STRING) result.append(JSONDecoderAccess::string(*this, element));
+  return mFailed ? QStringList() : result;
 }
 
 int32_t JSONDecoder::decodeIntForKey(CoderKey key) {
-  const QJsonValue value = member(key);
-  if (value.isBool()) return value.toBool() ? 1 : 0;
-  if (value.isDouble()) {
-    const double number = value.toDouble();
+  dom::element value;
+  if (!mImpl->member(key, value)) return 0;
+  if (value.type() == dom::element_type::BOOL) return bool(value) ? 1 : 0;
+  if (isNumber(value)) {
+    const double number = numberValue(value);
     if (!std::isfinite(number) || number <= -2147483649.0 || number >= 2147483648.0) return 0;
     return static_cast<int32_t>(number);
   }
-  if (value.isString()) {
+  if (value.type() == dom::element_type::STRING) {
     bool ok = false;
-    const int number = value.toString().trimmed().toInt(&ok);
+    const int number = toQString(std::string_view(value)).trimmed().toInt(&ok);
     return ok ? number : 0;
   }
   return 0;
 }
 
 bool JSONDecoder::decodeBoolForKey(CoderKey key) {
-  const QJsonValue value = member(key);
-  if (value.isBool()) return value.toBool();
-  if (value.isDouble()) return value.toDouble() != 0.0;
-  if (value.isString()) {
+  dom::element value;
+  if (!mImpl->member(key, value)) return false;
+  if (value.type() == dom::element_type::BOOL) return bool(value);
+  if (isNumber(value)) return numberValue(value) != 0.0;
+  if (value.type() == dom::element_type::STRING) {
     // A text counts as true when, after blanks, a sign and zeros, it starts with Y, T or 1-9.
-    const QString text = value.toString();
+    const QString text = toQString(std::string_view(value));
     qsizetype i = 0;
     while (i < text.size() && text.at(i).isSpace()) ++i;
     if (i < text.size() && (text.at(i) == u'+' || text.at(i) == u'-')) ++i;
@@ -165,27 +342,30 @@ bool JSONDecoder::decodeBoolForKey(CoderKey key) {
 }
 
 QByteArray JSONDecoder::decodeDataForKey(CoderKey key) {
-  const QJsonValue value = member(key);
-  if (!value.isString()) return {};
-  // Characters outside the Base64 alphabet (line breaks included) are skipped.
-  return QByteArray::fromBase64(value.toString().toLatin1());
+  dom::element value;
+  if (!mImpl->member(key, value) || value.type() != dom::element_type::STRING) return {};
+  const std::string_view text(value);
+  // Characters outside the Base64 alphabet (line breaks, any non-ASCII) are skipped.
+  return QByteArray::fromBase64(QByteArray::fromRawData(text.data(), qsizetype(text.size())));
 }
 
 QDateTime JSONDecoder::decodeDateForKey(CoderKey key) {
-  const QJsonValue value = member(key);
-  return value.isString() ? jsondate::parse(value.toString()) : QDateTime();
+  dom::element value;
+  if (!mImpl->member(key, value) || value.type() != dom::element_type::STRING) return {};
+  return jsondate::parse(toQString(std::string_view(value)));
 }
 
 std::shared_ptr<KeyedCodable> JSONDecoder::decodeObjectForKey(CoderKey key) {
-  const QJsonValue value = member(key);
-  if (!value.isObject()) return nullptr;
-  return decodeValue(value, key.toString());
+  dom::element value;
+  if (!mImpl->member(key, value) || value.type() != dom::element_type::OBJECT) return nullptr;
+  return withUtf8Key(key, [&](std::string_view name) { return JSONDecoderAccess::decodeValue(*this, value, name); });
 }
 
 std::vector<std::shared_ptr<KeyedCodable>> JSONDecoder::decodeObjectsForKey(CoderKey key) {
-  const QJsonValue value = member(key);
-  if (!value.isArray()) return {};
-  return decodeArray(value.toArray(), key.toString());
+  dom::element value;
+  if (!mImpl->member(key, value) || value.type() != dom::element_type::ARRAY) return {};
+  return withUtf8Key(key,
+                     [&](std::string_view name) { return JSONDecoderAccess::decodeArray(*this, dom::array(value), name); });
 }
 
 }  // namespace orrery

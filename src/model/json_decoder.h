@@ -3,12 +3,13 @@
 // the member name that holds it: an alias added with addAlias, else the registered class whose
 // name is the member name with its first letter capitalised ("iconImage" finds IconImage); an
 // object carrying an "@class" member names its class itself. Every member is type-checked: a
-// value of the wrong JSON kind reads as absent. One decoder serves one root on one thread.
+// value of the wrong JSON kind reads as absent. A member named twice reads as its last value.
+// One decoder serves one root on one thread.
+//
+// The text is parsed at once with a SIMD parser; texts it refuses are read with the lenient
+// grammar of json_text.h. Objects are then decoded straight from the parsed values.
 
 #include "model/keyed_coding.h"
-
-#include <QJsonObject>
-#include <QJsonValue>
 
 #include <memory>
 #include <vector>
@@ -17,18 +18,30 @@ namespace orrery {
 
 class JSONDecoder final : public KeyedDecoder {
  public:
+  // What one decoder may build: a file beyond either is refused whole (tooLarge()).
+  struct Limits {
+    qint64 maxObjects = -1;         // nested objects made, all classes together; -1: no bound
+    qsizetype maxStringLength = -1;  // characters of one string (UTF-16); -1: no bound
+  };
+
   // Parses UTF-8 JSON whose root is an object; on failure logs "NSJSONSerialization: Error …"
-  // and returns null. The root object is then the current object.
+  // and returns null. The root object is then the current object. Allocation failure while
+  // parsing propagates as std::bad_alloc.
   static std::unique_ptr<JSONDecoder> createWithData(const QByteArray& data);
+  ~JSONDecoder() override;
 
   void addAlias(const QString& memberName, const QString& className);
   template <class T>
   void addAlias(const QString& memberName) {
     addAlias(memberName, QString::fromLatin1(T::kClassName));
   }
+  void setLimits(const Limits& limits) { mLimits = limits; }
+  // True once the text went beyond the limits; decoding then yields nothing.
+  bool tooLarge() const { return mTooLarge; }
 
   // Decodes the root: the one member of the root object, whose name gives the class. Null when
-  // the root holds no such object or the file nests deeper than kMaxKeyedNestingDepth.
+  // the root holds no such object, the file nests deeper than kMaxKeyedNestingDepth or goes
+  // beyond the limits.
   std::shared_ptr<KeyedCodable> decodeObject();
   template <class T>
   std::shared_ptr<T> decodeObjectOfClass() {
@@ -45,22 +58,16 @@ class JSONDecoder final : public KeyedDecoder {
   std::vector<std::shared_ptr<KeyedCodable>> decodeObjectsForKey(CoderKey key) override;
 
  private:
-  explicit JSONDecoder(QJsonObject root);
+  friend class JSONDecoderAccess;
+  struct Impl;
+  explicit JSONDecoder(std::unique_ptr<Impl> impl);
 
-  QJsonValue member(CoderKey key) const;
-  KeyedClassRegistry::Factory classForKey(const QString& name) const;
-  std::shared_ptr<KeyedCodable> decodeValue(const QJsonValue& value, const QString& name);
-  std::shared_ptr<KeyedCodable> decodeWith(const KeyedClassRegistry::Factory& factory,
-                                           const QJsonObject& object);
-  std::vector<std::shared_ptr<KeyedCodable>> decodeArray(const QJsonArray& array,
-                                                         const QString& name);
-
-  // The objects being decoded, innermost last; the root object first, so that a file written
-  // with encodeTopObject is read with the ...ForKey calls straight away.
-  std::vector<QJsonObject> jsonObjectStack;
+  std::unique_ptr<Impl> mImpl;
   QHash<QString, QString> mappingClasses;
-  QJsonObject mRoot;
+  Limits mLimits;
+  qint64 mObjectsMade = 0;
   bool mFailed = false;
+  bool mTooLarge = false;
 };
 
 }  // namespace orrery

@@ -78,13 +78,13 @@ void PersistenceController::ensureDropboxWorkspaceStatus() {
 }
 
 void PersistenceController::ensureWorkspace(DocumentLocation location, bool chosen,
-                                            std::shared_ptr<PersistenceWorkspace>& slot) {
+                                            std::shared_ptr<WorkspaceInterface>& slot) {
   if (chosen && !slot) {
     if (!mWorkspaceFactory) return;
     slot = mWorkspaceFactory(location, this);
     if (slot) platform::NotificationCenter::defaultCenter().post(PersistenceStateChangeNotification);
   } else if (!chosen && slot) {
-    std::shared_ptr<PersistenceWorkspace> dropped = std::move(slot);
+    std::shared_ptr<WorkspaceInterface> dropped = std::move(slot);
     slot.reset();
     dropped->closeWorkspace();
     tellListeners([location](PersistenceControllerListener& l) { l.pleaseStopUsingLocation(location); });
@@ -147,6 +147,15 @@ void PersistenceController::rememberObject(const std::shared_ptr<IdeaDocument>& 
     mPruneThreshold = std::max<qsizetype>(64, mDocumentObjects.size() * 2);
   }
   mDocumentObjects.insert(doc->docIdentifier(), doc);
+  doc->setWorkQueue(&mQueue);
+  doc->setSaveAnnouncer([this](const std::shared_ptr<IdeaDocument>& saved) { announceDocumentChange(saved); });
+}
+
+void PersistenceController::drainSaves() {
+  // Saves that wait behind a running one are started now rather than after it ends; the
+  // queue is serial, so they still reach the file in order.
+  for (const auto& doc : mRegisteredDocuments) doc->startWaitingSave();
+  mQueue.drain();
 }
 
 void PersistenceController::registerOpen(const std::shared_ptr<IdeaDocument>& doc, const QString& previousIdentifier) {
@@ -200,6 +209,7 @@ void PersistenceController::fetchDocument(const QString& docIdentifier, IdeaComp
   }
   // A fresh reading of the file, apart from any open object.
   auto doc = IdeaDocument::createWithIdentifier(docIdentifier);
+  doc->setWorkQueue(&mQueue);
   doc->readFromURL(urlForLocalOrTempFileWithDocIdentifer(docIdentifier),
                    [doc, done = std::move(done)](bool success) { done(success ? doc->idea() : nullptr); });
 }
@@ -333,13 +343,13 @@ QUrl PersistenceController::urlForLocalOrTempFileWithDocIdentifer(const QString&
 
 // ---- locations
 
-PersistenceWorkspace* PersistenceController::workspaceForLocation(DocumentLocation location) const {
+WorkspaceInterface* PersistenceController::workspaceForLocation(DocumentLocation location) const {
   if (location == DocumentLocationICloud) return mICloudWorkspace.get();
   if (location == DocumentLocationDropbox) return mDropboxWorkspace.get();
   return nullptr;
 }
 
-DocumentLocation PersistenceController::locationFromCurrentWorkspace(const PersistenceWorkspace* workspace) const {
+DocumentLocation PersistenceController::locationFromCurrentWorkspace(const WorkspaceInterface* workspace) const {
   if (workspace && workspace == mICloudWorkspace.get()) return DocumentLocationICloud;
   if (workspace && workspace == mDropboxWorkspace.get()) return DocumentLocationDropbox;
   return DocumentLocationTemp;
@@ -439,35 +449,35 @@ void PersistenceController::killSearch(std::int64_t requestIdentifier, DocumentL
 
 // ---- workspace reports
 
-void PersistenceController::batchUpdateDoneInWorkspace(PersistenceWorkspace* workspace) {
+void PersistenceController::batchUpdateDoneInWorkspace(WorkspaceInterface* workspace) {
   const DocumentLocation location = locationFromCurrentWorkspace(workspace);
   if (!isCloud(location)) return;
   tellListeners([location](PersistenceControllerListener& l) { l.batchUpdateDoneInLocation(location); });
 }
 
-void PersistenceController::statusChange(WorkspaceStatus, PersistenceWorkspace*) {
+void PersistenceController::statusChange(WorkspaceStatus, WorkspaceInterface*) {
   platform::NotificationCenter::defaultCenter().post(PersistenceStateChangeNotification);
 }
 
-void PersistenceController::documentAppended(const std::shared_ptr<IdeaProxy>& proxy, PersistenceWorkspace*) {
+void PersistenceController::documentAppended(const std::shared_ptr<IdeaProxy>& proxy, WorkspaceInterface*) {
   tellListeners([&](PersistenceControllerListener& l) { l.documentAppended(proxy); });
 }
 
 void PersistenceController::documentAdded(const std::shared_ptr<IdeaProxy>& proxy, std::size_t index,
-                                          PersistenceWorkspace*) {
+                                          WorkspaceInterface*) {
   tellListeners([&](PersistenceControllerListener& l) { l.documentAdded(proxy, index); });
 }
 
-void PersistenceController::documentUpdated(const std::shared_ptr<IdeaProxy>& proxy, PersistenceWorkspace*) {
+void PersistenceController::documentUpdated(const std::shared_ptr<IdeaProxy>& proxy, WorkspaceInterface*) {
   tellListeners([&](PersistenceControllerListener& l) { l.documentUpdated(proxy); });
 }
 
-void PersistenceController::documentDeleted(const QString& docIdentifier, PersistenceWorkspace*) {
+void PersistenceController::documentDeleted(const QString& docIdentifier, WorkspaceInterface*) {
   tellListeners([&](PersistenceControllerListener& l) { l.documentDeleted(docIdentifier); });
 }
 
 void PersistenceController::searchIsReady(const ProxyList& results, std::int64_t requestIdentifier,
-                                          PersistenceWorkspace* workspace) {
+                                          WorkspaceInterface* workspace) {
   const DocumentLocation location = locationFromCurrentWorkspace(workspace);
   tellListeners([&](PersistenceControllerListener& l) { l.searchIsReady(results, location, requestIdentifier); });
 }

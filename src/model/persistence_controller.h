@@ -9,7 +9,7 @@
 #include "model/cross_document_operations.h"
 #include "model/document_location.h"
 #include "model/persistence_controller_listener.h"
-#include "model/persistence_workspace.h"
+#include "model/workspace_interface.h"
 
 #include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
@@ -55,7 +55,12 @@ class PersistenceController final : public WorkspaceDelegate {
   // Reads a document without opening it and hands over its root idea.
   void fetchDocument(const QString& docIdentifier, IdeaCompletion completion);
   void openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion);
+  // Temporary and local documents: the tree is copied here and written on the work queue;
+  // after a successful write the listeners hear documentUpdated before the completion runs.
   void saveDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion);
+  // At quit: blocks until every save asked for so far is on disk (their completions run
+  // later on the main queue, if ever).
+  void drainSaves();
   void releaseDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion);
   void deleteDocument(const QString& docIdentifier, BoolCompletion completion);
 
@@ -93,8 +98,8 @@ class PersistenceController final : public WorkspaceDelegate {
   void moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier, std::size_t index,
                       DocumentLocation location, BoolCompletion completion);
 
-  PersistenceWorkspace* workspaceForLocation(DocumentLocation location) const;
-  DocumentLocation locationFromCurrentWorkspace(const PersistenceWorkspace* workspace) const;
+  WorkspaceInterface* workspaceForLocation(DocumentLocation location) const;
+  DocumentLocation locationFromCurrentWorkspace(const WorkspaceInterface* workspace) const;
   std::optional<ProxyList> proxyListForLocation(DocumentLocation location) const;
   bool isLocationReadyForUse(DocumentLocation location) const;
   WorkspaceStatus statusForLocation(DocumentLocation location) const;
@@ -111,20 +116,20 @@ class PersistenceController final : public WorkspaceDelegate {
   void ensureDropboxWorkspaceStatus();
 
   // WorkspaceDelegate.
-  void batchUpdateDoneInWorkspace(PersistenceWorkspace* workspace) override;
-  void statusChange(WorkspaceStatus status, PersistenceWorkspace* workspace) override;
-  void documentAppended(const std::shared_ptr<IdeaProxy>& proxy, PersistenceWorkspace* workspace) override;
-  void documentAdded(const std::shared_ptr<IdeaProxy>& proxy, std::size_t index, PersistenceWorkspace* workspace) override;
-  void documentUpdated(const std::shared_ptr<IdeaProxy>& proxy, PersistenceWorkspace* workspace) override;
-  void documentDeleted(const QString& docIdentifier, PersistenceWorkspace* workspace) override;
-  void searchIsReady(const ProxyList& results, std::int64_t requestIdentifier, PersistenceWorkspace* workspace) override;
+  void batchUpdateDoneInWorkspace(WorkspaceInterface* workspace) override;
+  void statusChange(WorkspaceStatus status, WorkspaceInterface* workspace) override;
+  void documentAppended(const std::shared_ptr<IdeaProxy>& proxy, WorkspaceInterface* workspace) override;
+  void documentAdded(const std::shared_ptr<IdeaProxy>& proxy, std::size_t index, WorkspaceInterface* workspace) override;
+  void documentUpdated(const std::shared_ptr<IdeaProxy>& proxy, WorkspaceInterface* workspace) override;
+  void documentDeleted(const QString& docIdentifier, WorkspaceInterface* workspace) override;
+  void searchIsReady(const ProxyList& results, std::int64_t requestIdentifier, WorkspaceInterface* workspace) override;
 
  private:
   PersistenceController();
   ~PersistenceController() override = default;
   void initializePersistenceController();
   void userDefaultsDidChange();
-  void ensureWorkspace(DocumentLocation location, bool chosen, std::shared_ptr<PersistenceWorkspace>& slot);
+  void ensureWorkspace(DocumentLocation location, bool chosen, std::shared_ptr<WorkspaceInterface>& slot);
   void tellListeners(const std::function<void(PersistenceControllerListener&)>& message);
   // An idea operation changed the document's tree: screens showing it refresh.
   void announceDocumentChange(const std::shared_ptr<IdeaDocument>& doc);
@@ -140,8 +145,8 @@ class PersistenceController final : public WorkspaceDelegate {
   // Every temporary or local document object handed out or passed in, while it lives.
   mutable QHash<QString, std::weak_ptr<IdeaDocument>> mDocumentObjects;
   qsizetype mPruneThreshold = 64;
-  std::shared_ptr<PersistenceWorkspace> mICloudWorkspace;
-  std::shared_ptr<PersistenceWorkspace> mDropboxWorkspace;
+  std::shared_ptr<WorkspaceInterface> mICloudWorkspace;
+  std::shared_ptr<WorkspaceInterface> mDropboxWorkspace;
   std::vector<std::weak_ptr<PersistenceControllerListener>> mListeners;
   WorkspaceFactory mWorkspaceFactory;
   std::int64_t mSearchRequestCounter = 0;

@@ -40,7 +40,7 @@ std::shared_ptr<Workspace> Workspace::create(std::shared_ptr<PersistenceState> e
 
 WorkspaceFactory Workspace::factoryWithEngines(EngineFactory engines) {
   return [engines = std::move(engines)](DocumentLocation location,
-                                        WorkspaceDelegate* delegate) -> std::shared_ptr<PersistenceWorkspace> {
+                                        WorkspaceDelegate* delegate) -> std::shared_ptr<WorkspaceInterface> {
     auto engine = engines ? engines(location) : nullptr;
     return engine ? create(std::move(engine), delegate) : nullptr;
   };
@@ -65,9 +65,17 @@ std::optional<ProxyList> Workspace::proxyListOrNilIfNotReady() const {
 }
 
 std::size_t Workspace::indexOfProxy(const QString& docIdentifier) const {
-  for (std::size_t i = 0; i < mIdeaProxies.size(); ++i)
-    if (mIdeaProxies[i]->docIdentifier() == docIdentifier) return i;
-  return kNotListed;
+  if (mIndexStale) {
+    mIndexByIdentifier.clear();
+    mIndexByIdentifier.reserve(qsizetype(mIdeaProxies.size()));
+    for (std::size_t i = 0; i < mIdeaProxies.size(); ++i) {
+      const QString& identifier = mIdeaProxies[i]->docIdentifier();
+      if (!mIndexByIdentifier.contains(identifier)) mIndexByIdentifier.insert(identifier, i);
+    }
+    mIndexStale = false;
+  }
+  const auto it = mIndexByIdentifier.constFind(docIdentifier);
+  return it == mIndexByIdentifier.constEnd() ? kNotListed : *it;
 }
 
 IdeaProxyPtr Workspace::findProxy(const QString& docIdentifier) const {
@@ -109,6 +117,7 @@ void Workspace::insertCreatedProxy(const std::shared_ptr<IdeaDocument>& doc, std
   index = std::min(index, mIdeaProxies.size());
   const IdeaProxyPtr proxy = IdeaProxy::createWithDoc(doc);
   mIdeaProxies.insert(mIdeaProxies.begin() + static_cast<std::ptrdiff_t>(index), proxy);
+  listChanged();
   saveIdeaProxyList();
   if (mDelegate) mDelegate->documentAdded(proxy, index, this);
 }
@@ -177,6 +186,7 @@ void Workspace::deleteDocument(const QString& docIdentifier, BoolCompletion comp
 void Workspace::deleteProxyForDocument(const QString& docIdentifier) {
   const std::size_t index = indexOfProxy(docIdentifier);
   if (index != kNotListed) mIdeaProxies.erase(mIdeaProxies.begin() + static_cast<std::ptrdiff_t>(index));
+  listChanged();
   saveIdeaProxyList();
   if (mDelegate) mDelegate->documentDeleted(docIdentifier, this);
   mSearch->cache().invalidate(docIdentifier);
@@ -245,6 +255,7 @@ void Workspace::observeProxyList(const ProxyList& proxies, PersistenceState* sta
     list.push_back(proxy);
   }
   mIdeaProxies = std::move(list);
+  listChanged();
   mHasCompleteProxyList = true;
   mKnownDocuments.clear();
   if (mDelegate) mDelegate->batchUpdateDoneInWorkspace(this);
@@ -260,6 +271,7 @@ void Workspace::observeIdeaProxy(const IdeaProxyPtr& proxy, PersistenceState* st
     mIdeaProxies[index] = proxy;
   } else {
     mIdeaProxies.push_back(proxy);
+    listChanged();
   }
   if (!mHasCompleteProxyList || !mDelegate) return;
   const IdeaProxyPtr copy = IdeaProxy::createWithProxy(*proxy);
@@ -273,6 +285,7 @@ void Workspace::ideaDocumentDeleted(const QString& docIdentifier, PersistenceSta
   if (!isCurrent(state)) return;
   const std::size_t index = indexOfProxy(docIdentifier);
   if (index != kNotListed) mIdeaProxies.erase(mIdeaProxies.begin() + static_cast<std::ptrdiff_t>(index));
+  listChanged();
   if (mHasCompleteProxyList && mDelegate) mDelegate->documentDeleted(docIdentifier, this);
 }
 

@@ -5,9 +5,10 @@
 // runs the location's searches. Main thread only.
 
 #include "model/persistence_state.h"
-#include "model/persistence_workspace.h"
+#include "model/workspace_interface.h"
 #include "model/workspace_search.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -17,7 +18,7 @@
 
 namespace orrery {
 
-class Workspace final : public PersistenceWorkspace,
+class Workspace final : public WorkspaceInterface,
                         public PersistenceStateDelegate,
                         public SearchHost,
                         public std::enable_shared_from_this<Workspace> {
@@ -34,7 +35,7 @@ class Workspace final : public PersistenceWorkspace,
   // Numbers the workspace's own indexing passes (first value 1).
   static std::int64_t nextSearchRequestID();
 
-  // PersistenceWorkspace.
+  // WorkspaceInterface.
   void closeWorkspace() override;
   WorkspaceStatus status() const override { return mStatus; }
   std::optional<ProxyList> proxyListOrNilIfNotReady() const override;
@@ -81,12 +82,17 @@ class Workspace final : public PersistenceWorkspace,
   Workspace(std::shared_ptr<PersistenceState> engine, WorkspaceDelegate* delegate);
   bool isCurrent(const PersistenceState* state) const { return state && state == mCurrentState.get(); }
   std::size_t indexOfProxy(const QString& docIdentifier) const;
+  void listChanged() { mIndexStale = true; }
   void insertCreatedProxy(const std::shared_ptr<IdeaDocument>& doc, std::size_t index);
   void deleteProxyForDocument(const QString& docIdentifier);
 
   WorkspaceStatus mStatus = WorkspaceStatusStarting;
   std::shared_ptr<PersistenceState> mCurrentState;
   ProxyList mIdeaProxies;
+  // Position of each listed identifier (the first, for a duplicate), rebuilt after the list
+  // changed: taking in a list of N entries costs N look-ups, not N scans.
+  mutable QHash<QString, std::size_t> mIndexByIdentifier;
+  mutable bool mIndexStale = true;
   QStringList mKnownDocuments;
   bool mHasCompleteProxyList = false;
   WorkspaceDelegate* mDelegate;

@@ -5,6 +5,7 @@
 
 #include "model/document_file_writer.h"
 #include "model/idea_document.h"
+#include "model/persistence_controller.h"
 
 #include "foundation/globals.h"
 #include "platform/core/notification_center.h"
@@ -58,7 +59,7 @@ class IndexFiles : public ::testing::Test {
 
   // Reads the JSON index at `name`; the result, or nullopt when the read reported failure.
   std::optional<ProxyList> readJSONIndex(const QString& name, DocumentError* error = nullptr) {
-    auto index = IndexJSONDocument::createWithFileURL(url(name));
+    auto index = IndexJSONDocument::createWithFileURL(url(name), PersistenceController::singleton().workQueue());
     index->setIdeaProxyList({proxyNamed("dropbox:/untouched.orrx", "kept")});
     std::optional<bool> result;
     index->readJSONWithCompletionHandler([&](bool ok, const DocumentError& e) {
@@ -80,7 +81,7 @@ class IndexFiles : public ::testing::Test {
 }  // namespace
 
 TEST_F(IndexFiles, JSONIndexIsWrittenAndReadBackIntoDropbox) {
-  auto index = IndexJSONDocument::createWithFileURL(url("orrery.index"));
+  auto index = IndexJSONDocument::createWithFileURL(url("orrery.index"), PersistenceController::singleton().workQueue());
   index->setIdeaProxyList({proxyNamed("dropbox:/one.orrx", "One"), proxyNamed("iCloud:/sub/two.orrx", "Two")});
   std::optional<bool> written;
   index->saveJSONToURL(url("orrery.index"), [&](bool ok) { written = ok; });
@@ -105,7 +106,7 @@ TEST_F(IndexFiles, JSONIndexIsWrittenAndReadBackIntoDropbox) {
 }
 
 TEST_F(IndexFiles, JSONIndexWriteIntoAMissingFolderFails) {
-  auto index = IndexJSONDocument::createWithFileURL(url("none/orrery.index"));
+  auto index = IndexJSONDocument::createWithFileURL(url("none/orrery.index"), PersistenceController::singleton().workQueue());
   std::optional<bool> written;
   index->writeToLocalFileAt(url("none/orrery.index"), [&](bool ok) { written = ok; });
   ASSERT_TRUE(main.runUntil([&] { return written.has_value(); }));

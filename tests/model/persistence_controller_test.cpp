@@ -79,7 +79,7 @@ class RecordingListener : public PersistenceControllerListener {
 };
 
 // Stands in for a cloud location's workspace and engine.
-class TestWorkspace : public PersistenceWorkspace {
+class TestWorkspace : public WorkspaceInterface {
  public:
   explicit TestWorkspace(DocumentLocation location) : location(location) {}
   void closeWorkspace() override { calls << "close"; }

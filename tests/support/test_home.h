@@ -1,6 +1,7 @@
 #pragma once
 // Points HOME, the XDG folders and the temporary folder at a fresh folder before Qt reads
-// them, so no test touches the real home folder.
+// them, so no test touches the real home folder; resources come from the source tree
+// (ORRERY_RESOURCES_DIR, from the test_resources library).
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,9 @@ inline bool redirectStandardFolders(const QString& root) {
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv(name, path.toUtf8());
   }
+#ifdef ORRERY_TEST_RESOURCES_DIR
+  qputenv("ORRERY_RESOURCES_DIR", ORRERY_TEST_RESOURCES_DIR);
+#endif
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   return true;
 }

@@ -13,10 +13,9 @@ ExampleView::ExampleView(const QString& imageName) {
   setFrame(QRectF(QPointF(0, 0), imageSize()));
 }
 
-ContainerView::ContainerView() { initializeContainerView(); }
+ContainerView::ContainerView(ConstructionToken) {}
 
-ContainerView::ContainerView(const QString& namedView) {
-  initializeContainerView();
+ContainerView::ContainerView(ConstructionToken, const QString& namedView) {
   mExampleView = std::make_shared<ExampleView>(namedView);
   mExampleView->setHidden(true);
   addSubview(mExampleView);

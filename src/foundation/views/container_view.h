@@ -5,6 +5,9 @@
 #include "foundation/views/base_image_view.h"
 #include "foundation/views/base_view.h"
 
+#include <memory>
+#include <utility>
+
 namespace orrery {
 
 // The named image at its own size in the top-left corner, half transparent.
@@ -13,11 +16,28 @@ class ExampleView : public BaseImageView {
   explicit ExampleView(const QString& imageName);
 };
 
+// Made only through create(), which constructs and then initialises: a constructor cannot
+// reach a subclass's override, so initializeContainerView runs once the whole object exists.
 class ContainerView : public BaseView {
+ protected:
+  // Only create() can make one, so no container skips its initialisation.
+  class ConstructionToken {
+    ConstructionToken() = default;
+    friend class ContainerView;
+  };
+
  public:
-  ContainerView();
+  // `View` is ContainerView or a subclass whose constructors take the token first.
+  template <class View = ContainerView, class... Args>
+  static std::shared_ptr<View> create(Args&&... args) {
+    auto view = std::make_shared<View>(ConstructionToken(), std::forward<Args>(args)...);
+    static_cast<ContainerView&>(*view).initializeContainerView();
+    return view;
+  }
+
+  explicit ContainerView(ConstructionToken);
   // Also holds a hidden example view of the named image ("example_welcome", "example_about").
-  explicit ContainerView(const QString& namedView);
+  ContainerView(ConstructionToken, const QString& namedView);
 
   const std::shared_ptr<ExampleView>& exampleView() const { return mExampleView; }
 
@@ -25,7 +45,7 @@ class ContainerView : public BaseView {
   bool acceptsFirstResponder() const override { return false; }
 
  protected:
-  // An empty hook both initialisers reach.
+  // Runs once, right after construction, for containers and their subclasses alike.
   virtual void initializeContainerView() {}
 
  private:

@@ -7,7 +7,7 @@ ContainerWindow showContainerWindow(const QString& title, const QSizeF& contentS
   result.window = std::make_shared<platform::Window>(contentSize);
   result.window->setTitle(title);
   result.window->setMinSize(QSizeF(480, 360));
-  result.containerView = std::make_shared<ContainerView>(QStringLiteral("example_welcome"));
+  result.containerView = ContainerView::create(QStringLiteral("example_welcome"));
   result.window->setContentView(result.containerView);
   result.window->makeKeyAndOrderFront();
   return result;

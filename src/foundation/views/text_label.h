@@ -14,9 +14,9 @@ class TextLabel : public platform::LabelView {
   QString text() const { return stringValue(); }
   void setText(const QString& text) { setStringValue(text); }
   void setAttributedText(const platform::AttributedString& text) { setAttributedStringValue(text); }
-  // The current font's family and face at the new size.
+  // The current font's family and face at the new size, in logical pixels.
   void setFontSize(double size);
-  double fontSize() const { return font().pointSizeF(); }
+  double fontSize() const;
 
   bool acceptsFirstResponder() const override { return false; }
   platform::View* hitTest(const QPointF& point) override {

@@ -24,7 +24,14 @@ const Clock& mediaClock() {
   return *clockSlot();
 }
 
-double mediaTime() { return mediaClock().now(); }
+double mediaTime() {
+  std::shared_ptr<Clock> clock;
+  {
+    std::lock_guard lock(gClockMutex);
+    clock = clockSlot();
+  }
+  return clock->now();
+}
 
 std::shared_ptr<Clock> setMediaClock(std::shared_ptr<Clock> clock) {
   std::lock_guard lock(gClockMutex);

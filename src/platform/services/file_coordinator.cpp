@@ -1,15 +1,21 @@
 #include "platform/services/file_coordinator.h"
 
+#include "platform/services/file_coordinator_testing.h"
 #include "platform/services/process_lock.h"
 
 #include <QFileInfo>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <mutex>
 
 namespace platform {
 
 namespace {
+
+std::atomic<std::int64_t> gFolderLockPatienceMs{5000};
 
 // One lock per file, kept while anyone uses or waits for it. Recursive, so that an accessor
 // may coordinate the same file again on its own thread.
@@ -79,11 +85,33 @@ bool FileCoordinator::coordinateReading(const QString& path, const Accessor& rea
   return true;
 }
 
-bool FileCoordinator::coordinateWriting(const QString& path, const Accessor& writer) {
+std::chrono::milliseconds FileCoordinator::folderLockPatience() {
+  return std::chrono::milliseconds(gFolderLockPatienceMs.load());
+}
+
+void setFolderLockPatienceForTesting(std::chrono::milliseconds patience) { gFolderLockPatienceMs = patience.count(); }
+
+bool FileCoordinator::coordinateWriting(const QString& path, const Accessor& writer, QString* refusal) {
   const QString key = coordinationKey(path);
-  if (key.isEmpty()) return false;
+  if (key.isEmpty()) {
+    if (refusal) *refusal = QStringLiteral("the path cannot be coordinated");
+    return false;
+  }
   FileLockGuard guard(key);
-  ProcessLock folderLock(QFileInfo(key).absolutePath());
+  const QString folder = QFileInfo(key).absolutePath();
+  ProcessLock folderLock(folder, folderLockPatience());
+  if (!folderLock.isLocked()) {
+    // Writing unlocked could interleave with the other instance's save; the caller keeps the
+    // edit and tries again later.
+    const QString why = folderLock.failure() == EWOULDBLOCK
+                            ? QStringLiteral("another instance kept the folder %1 locked").arg(folder)
+                            : QStringLiteral("the folder %1 cannot be locked: %2")
+                                  .arg(folder, QString::fromLocal8Bit(std::strerror(folderLock.failure())));
+    qWarning("Not writing %s: %s", qPrintable(key), qPrintable(why));
+    if (refusal) *refusal = why;
+    return false;
+  }
+  FilePresenterRegistry::shared().writeBegins(key);
   writer(path);
   // Still under both locks, so the state recorded is this write's and nobody else's.
   FilePresenterRegistry::shared().fileWritten(key, mPresenter);

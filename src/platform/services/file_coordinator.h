@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 namespace platform {
@@ -27,7 +28,14 @@ class FileCoordinator {
   // (empty or relative). Otherwise they run it and answer true; the accessor reports its own
   // success through what it captures.
   bool coordinateReading(const QString& path, const Accessor& reader);
-  bool coordinateWriting(const QString& path, const Accessor& writer);
+  // Writing also needs the folder lock between instances. When another instance holds it
+  // longer than the patience below (or the folder cannot be locked), nothing is written: the
+  // answer is false and `refusal` (when given) says why. The wait blocks the calling thread,
+  // so writers call this off the main thread.
+  bool coordinateWriting(const QString& path, const Accessor& writer, QString* refusal = nullptr);
+
+  // How long a write waits for another instance's folder lock.
+  static std::chrono::milliseconds folderLockPatience();
 
  private:
   const FilePresenter* mPresenter;

@@ -53,6 +53,8 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
 
   mutable std::mutex mutex;
   std::vector<Entry> entries;
+  // Files this process is writing right now (writes on a work queue), with their writer count.
+  std::map<QString, int> writing;
   uint64_t nextId = 1;
   QFileSystemWatcher* watcher = nullptr;  // lives on the Qt main thread; never deleted
 
@@ -116,13 +118,16 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
     });
   }
 
-  // Watcher callback on the main thread: a watched folder or file changed.
+  // Watcher callback on the main thread: a watched folder or file changed (any, when `path`
+  // is null).
   void pathChanged(const QString& path) {
     std::vector<QString> rewatch;
     {
       std::lock_guard lock(mutex);
       for (Entry& e : entries) {
-        if (e.folder != path && e.key != path) continue;
+        if (!path.isNull() && e.folder != path && e.key != path) continue;
+        // Half of our own write (a staging file, the rename); fileWritten settles it.
+        if (writing.count(e.key)) continue;
         FileStamp now = FileStamp::of(e.key);
         if (now.exists) rewatch.push_back(e.key);
         if (now == e.known) continue;
@@ -132,7 +137,7 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
       }
     }
     // A file replaced by rename is a new file: its old watch died with the old one.
-    if (watcher)
+    if (watcher && QThread::currentThread() == watcher->thread())
       for (const QString& key : rewatch)
         if (!watcher->files().contains(key)) watcher->addPath(key);
   }
@@ -174,11 +179,18 @@ void FilePresenterRegistry::remove(FilePresenter* presenter) {
   mImpl->unwatchUnused(folder, key);
 }
 
+void FilePresenterRegistry::recheckAll() { mImpl->pathChanged(QString()); }
+
 bool FilePresenterRegistry::isRegistered(const FilePresenter* presenter) const {
   std::lock_guard lock(mImpl->mutex);
   for (const auto& e : mImpl->entries)
     if (e.presenter == presenter) return true;
   return false;
+}
+
+void FilePresenterRegistry::writeBegins(const QString& key) {
+  std::lock_guard lock(mImpl->mutex);
+  mImpl->writing[key]++;
 }
 
 void FilePresenterRegistry::fileWritten(const QString& key, const FilePresenter* writer) {
@@ -187,6 +199,7 @@ void FilePresenterRegistry::fileWritten(const QString& key, const FilePresenter*
   QString folder;
   {
     std::lock_guard lock(mImpl->mutex);
+    if (auto it = mImpl->writing.find(key); it != mImpl->writing.end() && --it->second <= 0) mImpl->writing.erase(it);
     for (auto& e : mImpl->entries) {
       if (e.key != key) continue;
       const bool changed = !(e.known == now);

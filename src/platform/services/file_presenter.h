@@ -49,10 +49,16 @@ class FilePresenterRegistry {
   void add(FilePresenter* presenter);
   void remove(FilePresenter* presenter);
   bool isRegistered(const FilePresenter* presenter) const;
+  // Called inside a coordinated write of `key` before it touches the file: until fileWritten,
+  // changes the watcher sees of that file are this process's own and are not reported.
+  void writeBegins(const QString& key);
   // Called inside a coordinated write of `key` once the new content is in place: every
   // presenter of the file takes the file as it is now as known, and every one but `writer`
   // whose last known state differs is told of the change.
   void fileWritten(const QString& key, const FilePresenter* writer);
+  // Re-stats every presented file and tells of the changes the watcher missed (network file
+  // systems send no change notices). Main thread.
+  void recheckAll();
 
  private:
   FilePresenterRegistry();

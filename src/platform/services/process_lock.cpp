@@ -15,14 +15,19 @@ namespace platform {
 ProcessLock::ProcessLock(const QString& path, std::chrono::milliseconds patience) {
   const QByteArray native = QFile::encodeName(path);
   int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
+  if (fd < 0) {
+    mFailure = errno;
+    return;
+  }
   const auto deadline = std::chrono::steady_clock::now() + patience;
   auto pause = std::chrono::microseconds(200);
   for (;;) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       mFd = fd;
+      mFailure = 0;
       return;
     }
+    mFailure = errno == EINTR ? EWOULDBLOCK : errno;
     if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::microseconds(20000));

@@ -8,13 +8,12 @@ namespace platform {
 
 QStringList resourceFolders() {
   QStringList candidates;
+  const QString named = qEnvironmentVariable("ORRERY_RESOURCES_DIR");
+  if (!named.isEmpty()) candidates << named;
   if (QCoreApplication::instance()) {
     const QString appDir = QCoreApplication::applicationDirPath();
     candidates << appDir + QStringLiteral("/resources") << appDir + QStringLiteral("/../share/orrery");
   }
-#ifdef ORRERY_SOURCE_RESOURCES_DIR
-  candidates << QStringLiteral(ORRERY_SOURCE_RESOURCES_DIR);
-#endif
 #ifdef ORRERY_INSTALL_RESOURCES_DIR
   candidates << QStringLiteral(ORRERY_INSTALL_RESOURCES_DIR);
 #endif

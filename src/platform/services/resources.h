@@ -1,6 +1,8 @@
 #pragma once
-// Resource files (images, texts, templates, the localisation table), looked up by name in a
-// resources folder next to the executable, in the source tree or in the install prefix.
+// Resource files (images, texts, templates, the localisation table), looked up by name in the
+// folder the environment variable ORRERY_RESOURCES_DIR names (tests and tools point it at the
+// source tree), then beside the executable, then in the install prefix. A built program never
+// reads the tree it was built from unless told to.
 
 #include <QString>
 #include <QStringList>

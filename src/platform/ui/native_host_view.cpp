@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace platform {
@@ -85,11 +86,55 @@ void NativeHostView::syncNativeGeometry() {
   bool visible = !isHiddenOrHasHiddenAncestor() && !pixels.isEmpty();
   for (Layer* l = layer().get(); l && visible; l = l->superlayer())
     if (l->presentation().opacity <= 0.0005) visible = false;
+  const bool covered = visible && isCoveredByLaterView();
+  if (covered != mShowsPicture) {
+    mShowsPicture = covered;
+    setNeedsDisplay();
+  }
+  if (covered) visible = false;
   if (mWidget->isHidden() == visible) mWidget->setVisible(visible);
 }
 
+namespace {
+
+bool coversRect(const View& view, const QRectF& rectInWindow) {
+  if (view.isHidden()) return false;
+  const QRectF cover = view.nativeControlCoverRect();
+  if (!cover.isEmpty() && view.convertRectToView(cover, nullptr).intersects(rectInWindow)) return true;
+  for (const auto& sub : view.subviews())
+    if (coversRect(*sub, rectInWindow)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool NativeHostView::isCoveredByLaterView() const {
+  const QRectF place = convertRectToView(bounds(), nullptr);
+  if (place.isEmpty()) return false;
+  for (const View* v = this; v->superview(); v = v->superview()) {
+    const auto& siblings = v->superview()->subviews();
+    auto it = std::find_if(siblings.begin(), siblings.end(), [v](const auto& s) { return s.get() == v; });
+    if (it == siblings.end()) continue;
+    for (++it; it != siblings.end(); ++it)
+      if (coversRect(**it, place)) return true;
+  }
+  return false;
+}
+
+void NativeHostView::drawRect(QPainter& painter, const QRectF& dirtyRect) {
+  if (!mShowsPicture || !mWidget) {
+    View::drawRect(painter, dirtyRect);
+    return;
+  }
+  const QSize size = bounds().size().toSize();
+  if (size.isEmpty()) return;
+  if (mWidget->size() != size) mWidget->resize(size);
+  mWidget->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+}
+
 void NativeHostView::paintNativeContent(QPainter& painter) {
-  if (!mWidget) return;
+  // Under a cover the layer holds the control's picture.
+  if (!mWidget || isCoveredByLaterView()) return;
   const QSize size = bounds().size().toSize();
   if (size.isEmpty()) return;
   if (mWidget->size() != size) mWidget->resize(size);

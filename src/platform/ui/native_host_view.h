@@ -28,12 +28,18 @@ class NativeHostView : public View {
 
   // Places and shows or hides the widget for the view's current on-screen state.
   void syncNativeGeometry();
+  // Whether a view drawn later (not an ancestor) covers the widget's place. The widget, which
+  // Qt draws above every layer, is then hidden and its picture drawn in the view's layer.
+  bool isCoveredByLaterView() const;
+  bool showsPictureInLayer() const { return mShowsPicture; }
+  void drawRect(QPainter& painter, const QRectF& dirtyRect) override;
 
  private:
   class FocusWatcher;
   QPointer<QWidget> mWidget;
   FocusWatcher* mWatcher = nullptr;
   Window* mRegisteredWindow = nullptr;
+  bool mShowsPicture = false;
 };
 
 }  // namespace platform

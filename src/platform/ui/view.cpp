@@ -356,6 +356,11 @@ ViewController* View::viewController() const { return mViewController.get(); }
 
 void View::setViewController(ViewController* controller) { mViewController.reset(controller); }
 
+QRectF View::nativeControlCoverRect() const {
+  const QColor background = mLayer->backgroundColor();
+  return background.isValid() && background.alpha() > 0 ? mBounds : QRectF();
+}
+
 // Snapshots.
 
 namespace {

@@ -128,6 +128,10 @@ class View : public Responder, public LayerDelegate, public std::enable_shared_f
   QImage snapshot(double scale = 1.0);
   // Hosted native controls paint themselves into snapshots here.
   virtual void paintNativeContent(QPainter& painter) { (void)painter; }
+  // The part of the view (own coordinates) that hides what lies beneath it, so that hosted
+  // native controls there give way to a picture of themselves; empty for none. By default a
+  // view with a visible background colour covers its bounds.
+  virtual QRectF nativeControlCoverRect() const;
 
  protected:
   // Maps the view's own coordinates onto its layer's (bounds origin, scale, y-up flip).

@@ -1,6 +1,6 @@
 #include <cstdint>
 
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/mach_o_reader.h"
 
 namespace telemetry {
 

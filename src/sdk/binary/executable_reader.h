@@ -1,25 +1,15 @@
 #pragma once
-// Reads executable images: Mach-O files (thin or fat) and the ELF images Linux runs, either
-// mapped from a file or already loaded in the process. Nothing is ever written.
+// Reads the executable images a program is made of, whatever their format. Two readers sit
+// behind this interface: the Mach-O reader (mach_o_reader.h: thin and fat files, slices and
+// load commands) and the ELF reader (elf_reader.h: the images Linux runs, their notes,
+// segments and sections, and the images loaded in this process). Callers that need the facts
+// of an executable without caring for its format use the calls here; the format decides which
+// reader answers.
 //
 // Every walk over a mapped file is bounded by the mapping: a truncated or lying file yields
-// fewer slices, commands or sections, never a read past its end. Images mapped by the
-// loader are trusted as far as their own header counts.
-//
-// ELF images are presented through the same calls as Mach-O ones: one slice per file, the
-// machine field as the CPU type (mapped to the Mach-O CPU type of that architecture), and a
-// load-command walk that hands out commands made from the ELF headers:
-//   - the GNU build-id note as a UUID command (its first 16 bytes);
-//   - the GNU ABI-tag note (minimum Linux kernel) as a macOS minimum-version command;
-//   - the loadable segments as segment commands: "__TEXT" from the image start through its
-//     last executable segment, then "__DATA" (writable) or "__DATA_CONST" for the rest.
-// Those commands live in a buffer that is valid only during the block's call. Sections are
-// looked up by their ELF names; "__TEXT","__eh_frame" and "__TEXT","__unwind_info" find
-// ".eh_frame" and ".eh_frame_hdr".
-//
-// No function allocates or locks, except those that ask the loader for its image list
-// (TELMachOExecutableHeader, TELMachOImagePathForSlice) and the file open/close calls.
+// fewer slices, commands or sections, never a read past its end.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,105 +18,43 @@
 
 namespace telemetry {
 
-// Load command kinds read here.
-inline constexpr uint32_t kLoadCommandSegment = 0x01;
-inline constexpr uint32_t kLoadCommandUUID = 0x1B;
-inline constexpr uint32_t kLoadCommandSegment64 = 0x19;
-inline constexpr uint32_t kLoadCommandEncryptionInfo = 0x21;
-inline constexpr uint32_t kLoadCommandEncryptionInfo64 = 0x2C;
-inline constexpr uint32_t kLoadCommandVersionMinMacOSX = 0x24;
-inline constexpr uint32_t kLoadCommandVersionMinIPhoneOS = 0x25;
-inline constexpr uint32_t kLoadCommandVersionMinTvOS = 0x2F;
-inline constexpr uint32_t kLoadCommandVersionMinWatchOS = 0x30;
-
-inline constexpr int32_t kCPUArchABI64 = 0x01000000;
-// Size of a slice that the loader mapped: its extent is not known, its headers are trusted.
-inline constexpr uint64_t kLoadedImageSize = UINT64_MAX;
-
-struct CRKMachOSlice {
-  const void* header = nullptr;
-  int32_t cputype = 0;
-  int32_t cpusubtype = 0;
-  // Bytes readable from the header on; kLoadedImageSize for an image the loader mapped.
-  uint64_t size = 0;
-  // True for an image the loader mapped (addresses, not file offsets, locate its parts).
-  bool loaded = false;
-};
-
-struct TELMachOFile {
+// A whole file mapped read-only.
+struct ExecutableFile {
   int32_t descriptor = -1;
   int64_t size = 0;
   const void* mapping = nullptr;
 };
 
-struct TELMachOSection {
-  uint64_t address = 0;  // not slid
-  uint64_t size = 0;
-  uint32_t offset = 0;   // within the file
-};
-
-struct TELMachOSegment {
-  char name[16] = {};
-  uint64_t address = 0;
-  uint64_t size = 0;
-};
-
-struct TELMachOVersion {
+struct ExecutableVersion {
   uint32_t major = 0;
   uint32_t minor = 0;
   uint32_t bugfix = 0;
 };
 
-using TELMachOSliceBlock = FunctionRef<void(const CRKMachOSlice& slice)>;
-using TELMachOLoadCommandBlock = FunctionRef<void(uint32_t command, uint32_t size, const uint8_t* pointer)>;
+enum class ExecutableFormat { Unknown, MachO, ELF };
 
-// Files.
-bool TELMachOOpenFile(TELMachOFile* file, const char* path);
-bool TELMachOOpenExecutable(TELMachOFile* file);
-void TELMachOCloseFile(TELMachOFile* file);
+// Recognised by the first bytes; fat and thin Mach-O files are both MachO.
+ExecutableFormat executableFormatOf(const void* pointer, uint64_t size);
 
-// Loaded images.
-CRKMachOSlice TELMachOExecutableHeader();
-std::optional<std::string> TELMachOImagePathForSlice(const CRKMachOSlice* slice);
-// A slice for a header the loader mapped; its CPU fields carry no meaning.
-CRKMachOSlice TELMachOSliceWithHeader(const void* header);
-// Slid addresses of the unwind sections of a loaded image; each output is filled only when
-// given and found. False when the slice is not a loaded image.
-bool TELMachOGetUnwindSections(const CRKMachOSlice* slice, uint64_t* ehFrame, uint64_t* unwindInfo);
+// Maps a regular file of at least 16 bytes. False (and the record empty) otherwise.
+bool openExecutableFile(ExecutableFile* file, const char* path);
+// The file the running program was loaded from, even when an update has since replaced or
+// removed the file at its path.
+bool openRunningExecutable(ExecutableFile* file);
+void closeExecutableFile(ExecutableFile* file);
 
-// Slices.
-void TELMachOEnumerateSlicesOfFile(const TELMachOFile* file, TELMachOSliceBlock block);
-void TELMachOEnumerateSlices(const void* pointer, uint64_t size, TELMachOSliceBlock block);
-CRKMachOSlice TELMachOSliceForArchitecture(const TELMachOFile* file, const char* architectureName);
-const char* TELMachOArchitectureName(const CRKMachOSlice* slice);
-const char* TELMachOArchitectureNameForCPU(int32_t cputype, int32_t cpusubtype);
-bool TELMachOSliceIs64Bit(const CRKMachOSlice* slice);
+// What one image (a slice of a Mach-O file, an ELF file) says about itself.
+struct ExecutableImageFacts {
+  const char* architecture = "unknown";
+  // The Mach-O UUID, or the first 16 bytes of an ELF GNU build-id.
+  std::optional<std::array<uint8_t, 16>> uuid;
+  // A Mach-O minimum-version command's OS version, or the Linux version of an ELF ABI tag.
+  std::optional<ExecutableVersion> minimumOS;
+  // A Mach-O minimum-version command's SDK version; ELF images state none.
+  std::optional<ExecutableVersion> builtSDK;
+};
 
-// Load commands.
-void TELMachOEnumerateLoadCommands(CRKMachOSlice* slice, TELMachOLoadCommandBlock block);
-// Each accessor checks the command's kind and size and answers null/zero/false otherwise.
-const uint8_t* TELMachOGetUUID(const uint8_t* command);
-const char* TELMachOLoadCommandString(const uint8_t* command);
-bool TELMachOIsEncrypted(const uint8_t* command);
-TELMachOVersion TELMachOGetMinimumOSVersion(const uint8_t* command);
-TELMachOVersion TELMachOGetSDKVersion(const uint8_t* command);
-TELMachOSegment TELMachOGetSegment(const uint8_t* command);
-
-// Sections.
-bool TELMachOGetSection(const CRKMachOSlice* slice, const char* segmentName, const char* sectionName,
-                        TELMachOSection* section);
-bool TELMachOSectionPointer(const CRKMachOSlice* slice, const char* segmentName, const char* sectionName,
-                            const void** pointer);
-
-// Text.
-// 32 lowercase hexadecimal characters and a terminator into `out` (33 bytes).
-void TELMachOUUIDString(const uint8_t* uuid, char out[33]);
-std::string TELMachOUUIDString(const uint8_t* uuid);
-std::optional<std::string> TELMachOFormatVersion(const TELMachOVersion* version);
-TELMachOVersion TELMachOVersionFromWord(uint32_t word);
-
-// The whole GNU build-id of an ELF slice (usually 20 bytes); 0 when it has none or the
-// slice is not ELF. At most `capacity` bytes are copied.
-size_t TELElfGetBuildID(const CRKMachOSlice* slice, uint8_t* out, size_t capacity);
+// One call per image of the file, in file order.
+void enumerateExecutableImages(const ExecutableFile& file, FunctionRef<void(const ExecutableImageFacts&)> block);
 
 }  // namespace telemetry

@@ -5,8 +5,7 @@
 
 #include <climits>
 
-#include "sdk/binary/elf_image.h"
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/elf_reader.h"
 
 namespace telemetry {
 
@@ -32,25 +31,6 @@ bool containsAddress(const dl_phdr_info* info, uintptr_t address) {
   return false;
 }
 
-void hostCPU(int32_t* cputype, int32_t* cpusubtype) {
-#if defined(__x86_64__)
-  *cputype = 7 | kCPUArchABI64;
-  *cpusubtype = 3;
-#elif defined(__i386__)
-  *cputype = 7;
-  *cpusubtype = 3;
-#elif defined(__aarch64__)
-  *cputype = 12 | kCPUArchABI64;
-  *cpusubtype = 0;
-#elif defined(__arm__)
-  *cputype = 12;
-  *cpusubtype = 0;
-#else
-  *cputype = 0;
-  *cpusubtype = 0;
-#endif
-}
-
 std::optional<std::string> executablePath() {
   char buffer[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -60,24 +40,24 @@ std::optional<std::string> executablePath() {
 
 }  // namespace
 
-CRKMachOSlice TELMachOExecutableHeader() {
-  CRKMachOSlice slice;
+TELElfImage TELElfImageWithHeader(const void* header) {
+  return header ? TELElfImage{header, UINT64_MAX, true} : TELElfImage{};
+}
+
+TELElfImage TELElfExecutableImage() {
+  const void* header = nullptr;
   // The loader reports the main program first.
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void* data) {
         *static_cast<const void**>(data) = imageHeader(info);
         return 1;
       },
-      &slice.header);
-  if (!slice.header) return CRKMachOSlice{};
-  slice.size = kLoadedImageSize;
-  slice.loaded = true;
-  hostCPU(&slice.cputype, &slice.cpusubtype);
-  return slice;
+      &header);
+  return TELElfImageWithHeader(header);
 }
 
-std::optional<std::string> TELMachOImagePathForSlice(const CRKMachOSlice* slice) {
-  if (!slice || !slice->header) return std::nullopt;
+std::optional<std::string> TELElfImagePathForImage(const TELElfImage* image) {
+  if (!image || !image->header) return std::nullopt;
   struct Search {
     uintptr_t address = 0;
     bool first = true;
@@ -85,7 +65,7 @@ std::optional<std::string> TELMachOImagePathForSlice(const CRKMachOSlice* slice)
     bool mainProgram = false;
     std::string path;
   } search;
-  search.address = reinterpret_cast<uintptr_t>(slice->header);
+  search.address = reinterpret_cast<uintptr_t>(image->header);
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void* data) {
         auto* s = static_cast<Search*>(data);
@@ -102,11 +82,6 @@ std::optional<std::string> TELMachOImagePathForSlice(const CRKMachOSlice* slice)
   // The loader names the main program by an empty string.
   if (search.mainProgram || search.path.empty()) return executablePath();
   return search.path;
-}
-
-bool TELMachOGetUnwindSections(const CRKMachOSlice* slice, uint64_t* ehFrame, uint64_t* unwindInfo) {
-  if (!slice || !slice->loaded || !slice->header) return false;
-  return elf::unwindSections(*slice, ehFrame, unwindInfo);
 }
 
 }  // namespace telemetry

@@ -1,13 +1,9 @@
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "sdk/binary/mach_o_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "sdk/binary/byte_reader.h"
-#include "sdk/binary/elf_image.h"
-#include "sdk/binary/executable_reader.h"
 
 namespace telemetry {
 
@@ -89,43 +85,11 @@ bool isMinimumVersionCommand(uint32_t cmd) {
 
 // ---- files ----
 
-bool TELMachOOpenFile(TELMachOFile* file, const char* path) {
-  if (!file || !path) return false;
-  *file = TELMachOFile{};
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || st.st_size < 16 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  void* mapping = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
-  if (mapping == MAP_FAILED) {
-    ::close(fd);
-    return false;
-  }
-  file->descriptor = fd;
-  file->size = st.st_size;
-  file->mapping = mapping;
-  return true;
-}
+bool TELMachOOpenFile(TELMachOFile* file, const char* path) { return openExecutableFile(file, path); }
 
-bool TELMachOOpenExecutable(TELMachOFile* file) {
-  // The file the running program was loaded from, even when an update has since replaced
-  // or removed the file at its path (that one would describe another build).
-  if (TELMachOOpenFile(file, "/proc/self/exe")) return true;
-  CRKMachOSlice executable = TELMachOExecutableHeader();
-  auto path = TELMachOImagePathForSlice(&executable);
-  if (!path) return false;
-  return TELMachOOpenFile(file, path->c_str());
-}
+bool TELMachOOpenExecutable(TELMachOFile* file) { return openRunningExecutable(file); }
 
-void TELMachOCloseFile(TELMachOFile* file) {
-  if (!file) return;
-  if (file->mapping && file->size > 0) ::munmap(const_cast<void*>(file->mapping), static_cast<size_t>(file->size));
-  if (file->descriptor >= 0) ::close(file->descriptor);
-  *file = TELMachOFile{};
-}
+void TELMachOCloseFile(TELMachOFile* file) { closeExecutableFile(file); }
 
 // ---- slices ----
 
@@ -159,10 +123,7 @@ void TELMachOEnumerateSlices(const void* pointer, uint64_t size, TELMachOSliceBl
   CRKMachOSlice slice;
   slice.header = p;
   slice.size = size;
-  if (elf::isImage(p, size))
-    elf::cpuType(p, size, &slice.cputype, &slice.cpusubtype);
-  else
-    thinCPU(p, size, &slice.cputype, &slice.cpusubtype);
+  thinCPU(p, size, &slice.cputype, &slice.cpusubtype);
   block(slice);
 }
 
@@ -190,11 +151,6 @@ CRKMachOSlice TELMachOSliceWithHeader(const void* header) {
 void TELMachOEnumerateLoadCommands(CRKMachOSlice* slice, TELMachOLoadCommandBlock block) {
   if (!slice || !slice->header) return;
   const auto* p = static_cast<const uint8_t*>(slice->header);
-  if (elf::isImage(p, slice->size)) {
-    elf::cpuType(p, slice->size, &slice->cputype, &slice->cpusubtype);
-    elf::enumerateLoadCommands(*slice, block);
-    return;
-  }
   if (!within(slice->size, 0, 4) || !isThinMagic(load32(p))) return;
   thinCPU(p, slice->size, &slice->cputype, &slice->cpusubtype);
   // Headers in the other byte order are named but not walked.
@@ -261,8 +217,6 @@ bool TELMachOGetSection(const CRKMachOSlice* slice, const char* segmentName, con
                         TELMachOSection* section) {
   if (section) *section = TELMachOSection{};
   if (!slice || !section || !slice->header || !segmentName || !sectionName) return false;
-  if (elf::isImage(static_cast<const uint8_t*>(slice->header), slice->size))
-    return elf::getSection(*slice, segmentName, sectionName, section);
   bool found = false;
   forEachCommand(*slice, [&](uint32_t cmd, uint32_t cmdsize, const uint8_t* at, bool is64) {
     if (found || cmd != (is64 ? kLoadCommandSegment64 : kLoadCommandSegment)) return;
@@ -327,11 +281,6 @@ std::string TELMachOUUIDString(const uint8_t* uuid) {
 std::optional<std::string> TELMachOFormatVersion(const TELMachOVersion* version) {
   if (!version) return std::nullopt;
   return std::to_string(version->major) + "." + std::to_string(version->minor) + "." + std::to_string(version->bugfix);
-}
-
-size_t TELElfGetBuildID(const CRKMachOSlice* slice, uint8_t* out, size_t capacity) {
-  if (!slice) return 0;
-  return elf::buildID(*slice, out, capacity);
 }
 
 }  // namespace telemetry

@@ -15,11 +15,11 @@ constexpr const char* kFileName = "CRKUserDefaults.plist";
 }
 
 CRKUserDefaults& CRKUserDefaults::standardUserDefaults() {
-  static CRKUserDefaults* shared = new CRKUserDefaults(generateDirectoryURL(), PlatformUserDefaults::standardUserDefaults());
+  static CRKUserDefaults* shared = new CRKUserDefaults(generateDirectoryURL(), ApplicationDefaultsDomain::standardUserDefaults());
   return *shared;
 }
 
-CRKUserDefaults::CRKUserDefaults(std::string directory, std::shared_ptr<PlatformUserDefaults> platformDefaults)
+CRKUserDefaults::CRKUserDefaults(std::string directory, std::shared_ptr<ApplicationDefaultsDomain> platformDefaults)
     : mDirectory(std::move(directory)),
       mFile(paths::join(mDirectory, kFileName)),
       mPlatformDefaults(std::move(platformDefaults)),

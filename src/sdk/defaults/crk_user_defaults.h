@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/core/dispatch.h"
-#include "sdk/defaults/platform_user_defaults.h"
+#include "sdk/defaults/application_defaults_domain.h"
 
 namespace telemetry {
 
@@ -22,7 +22,7 @@ class CRKUserDefaults {
   static CRKUserDefaults& standardUserDefaults();
 
   // A store in `directory`, migrating from `platformDefaults` (tests, tools).
-  CRKUserDefaults(std::string directory, std::shared_ptr<PlatformUserDefaults> platformDefaults);
+  CRKUserDefaults(std::string directory, std::shared_ptr<ApplicationDefaultsDomain> platformDefaults);
   CRKUserDefaults(const CRKUserDefaults&) = delete;
   CRKUserDefaults& operator=(const CRKUserDefaults&) = delete;
 
@@ -56,7 +56,7 @@ class CRKUserDefaults {
  private:
   std::string mDirectory;
   std::string mFile;
-  std::shared_ptr<PlatformUserDefaults> mPlatformDefaults;
+  std::shared_ptr<ApplicationDefaultsDomain> mPlatformDefaults;
   nlohmann::json mDataDictionary = nlohmann::json::object();
   platform::SerialQueue mSerialDictionaryQueue;
   platform::SerialQueue mSynchronizationQueue;

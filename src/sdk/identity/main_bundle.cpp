@@ -3,15 +3,15 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstring>
+#include <cstdlib>
 
 #include "sdk/core/console.h"
 #include "sdk/core/file_io.h"
 #include "sdk/core/property_list.h"
 #include "sdk/core/standard_paths.h"
 
-#ifndef ORRERY_SOURCE_RESOURCES_DIR
-#define ORRERY_SOURCE_RESOURCES_DIR ""
+#ifndef ORRERY_INSTALL_RESOURCES_DIR
+#define ORRERY_INSTALL_RESOURCES_DIR "/usr/local/share/orrery"
 #endif
 
 namespace telemetry {
@@ -37,14 +37,13 @@ std::string MainBundle::storeReceiptPath() const { return paths::join(bundlePath
 
 std::vector<std::string> MainBundle::infoSearchPaths() const {
   const std::string dir = bundlePath();
-  std::vector<std::string> out = {
-      paths::join(dir, "Info.plist"),
-      paths::join(dir, "resources/sdk/Info.plist"),
-      paths::join(dir, "../resources/sdk/Info.plist"),
-      paths::join(dir, "../share/orrery/sdk/Info.plist"),
-  };
-  if (std::strlen(ORRERY_SOURCE_RESOURCES_DIR) > 0)
-    out.push_back(paths::join(ORRERY_SOURCE_RESOURCES_DIR, "sdk/Info.plist"));
+  std::vector<std::string> out;
+  if (const char* named = std::getenv("ORRERY_RESOURCES_DIR"); named && *named)
+    out.push_back(paths::join(named, "sdk/Info.plist"));
+  for (const char* relative : {"Info.plist", "resources/sdk/Info.plist", "../resources/sdk/Info.plist",
+                               "../share/orrery/sdk/Info.plist"})
+    out.push_back(paths::join(dir, relative));
+  out.push_back(paths::join(ORRERY_INSTALL_RESOURCES_DIR, "sdk/Info.plist"));
   return out;
 }
 

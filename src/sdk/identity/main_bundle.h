@@ -2,9 +2,10 @@
 // The application as the SDK sees it: its property list (identifier, versions, names and
 // the SDK's configuration) and where its executable lives.
 //
-// The property list is "Info.plist", looked for beside the executable, in
-// "resources/sdk/" beside or above it, in "share/orrery/sdk/" of the install prefix, and
-// last in the source tree's resources folder.
+// The property list is "Info.plist", looked for in "sdk/" of the folder the environment
+// variable ORRERY_RESOURCES_DIR names (tests and tools point it at the source tree), beside
+// the executable, in "resources/sdk/" beside or above it, and in "share/orrery/sdk/" beside
+// it or in the install prefix. A built program never reads the tree it was built from.
 
 #include <mutex>
 #include <optional>

@@ -28,23 +28,16 @@ std::shared_ptr<TELApplicationIdentiferModel> TELApplicationIdentiferModel::buil
 }
 
 bool TELApplicationIdentiferModel::computeExecutableInfo() {
-  TELMachOFile file;
-  const bool opened = mExecutablePath ? TELMachOOpenFile(&file, mExecutablePath->c_str()) : TELMachOOpenExecutable(&file);
+  ExecutableFile file;
+  const bool opened = mExecutablePath ? openExecutableFile(&file, mExecutablePath->c_str()) : openRunningExecutable(&file);
   if (!opened) return false;
   std::map<std::string, std::string> map;
-  TELMachOEnumerateSlicesOfFile(&file, [&](const CRKMachOSlice& found) {
-    CRKMachOSlice slice = found;
-    const std::string architecture = TELMachOArchitectureName(&slice);
-    TELMachOEnumerateLoadCommands(&slice, [&](uint32_t command, uint32_t, const uint8_t* pointer) {
-      if (command == kLoadCommandUUID) {
-        if (const uint8_t* uuid = TELMachOGetUUID(pointer)) map[architecture] = TELHexStringFromUUIDBytes(uuid);
-      } else if (command == kLoadCommandVersionMinMacOSX || command == kLoadCommandVersionMinIPhoneOS) {
-        mMinimumSDK = TELMachOGetMinimumOSVersion(pointer);
-        mBuiltSDK = TELMachOGetSDKVersion(pointer);
-      }
-    });
+  enumerateExecutableImages(file, [&](const ExecutableImageFacts& image) {
+    if (image.uuid) map[image.architecture] = TELHexStringFromUUIDBytes(image.uuid->data());
+    if (image.minimumOS) mMinimumSDK = *image.minimumOS;
+    if (image.builtSDK) mBuiltSDK = *image.builtSDK;
   });
-  TELMachOCloseFile(&file);
+  closeExecutableFile(&file);
   mArchitectureUUIDMap = std::move(map);
   return true;
 }

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/mach_o_reader.h"
 
 namespace telemetry {
 

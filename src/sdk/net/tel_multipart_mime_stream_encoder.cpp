@@ -4,6 +4,7 @@
 
 #include "sdk/core/console.h"
 #include "sdk/core/file_io.h"
+#include "sdk/core/json_text.h"
 #include "sdk/identity/encoding.h"
 
 namespace telemetry {
@@ -28,10 +29,10 @@ std::string TELDescriptionOfValue(const nlohmann::json& value) {
     case nlohmann::json::value_t::number_float: {
       double d = value.get<double>();
       if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e15) return std::to_string(static_cast<int64_t>(d));
-      return value.dump();
+      return jsonText(value);
     }
     default:
-      return value.dump();
+      return jsonText(value);
   }
 }
 

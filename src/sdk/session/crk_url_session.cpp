@@ -12,7 +12,7 @@ std::shared_ptr<CRKURLSession> CRKURLSession::sessionWithConfiguration(
     std::shared_ptr<OperationQueue> delegateQueue) {
   if (!configuration) return nullptr;
   if (!delegateQueue) delegateQueue = newDefaultDelegateQueue();
-  auto loop = CurlTransferLoop::create(std::string(kSDKIdentifierPrefix) + ".URLSession");
+  auto loop = platform::CurlTransferLoop::create(std::string(kSDKIdentifierPrefix) + ".URLSession");
   if (!loop) return nullptr;
   return std::shared_ptr<CRKURLSession>(
       new CRKURLSession(std::move(delegate), *configuration, std::move(delegateQueue), std::move(loop)));
@@ -24,7 +24,7 @@ std::shared_ptr<OperationQueue> CRKURLSession::newDefaultDelegateQueue() {
 }
 
 CRKURLSession::CRKURLSession(std::shared_ptr<URLSessionDelegate> delegate, CRKURLSessionConfiguration configuration,
-                             std::shared_ptr<OperationQueue> delegateQueue, std::shared_ptr<CurlTransferLoop> loop)
+                             std::shared_ptr<OperationQueue> delegateQueue, std::shared_ptr<platform::CurlTransferLoop> loop)
     : mDelegateQueue(std::move(delegateQueue)),
       mConfiguration(std::move(configuration)),
       mLoop(std::move(loop)),

@@ -73,11 +73,11 @@ class CRKURLSession : public std::enable_shared_from_this<CRKURLSession> {
   // On the connection loop's thread: asks the delegate, waiting at most `wait` seconds.
   URLSessionAuthChallengeDisposition taskDidReceiveServerTrust(const std::shared_ptr<ServerTrust>& trust,
                                                                const std::string& host, int port, double wait);
-  std::shared_ptr<CurlTransferLoop> transferLoop() const { return mLoop; }
+  std::shared_ptr<platform::CurlTransferLoop> transferLoop() const { return mLoop; }
 
  private:
   CRKURLSession(std::shared_ptr<URLSessionDelegate> delegate, CRKURLSessionConfiguration configuration,
-                std::shared_ptr<OperationQueue> delegateQueue, std::shared_ptr<CurlTransferLoop> loop);
+                std::shared_ptr<OperationQueue> delegateQueue, std::shared_ptr<platform::CurlTransferLoop> loop);
   void configureTask(const std::shared_ptr<CRKURLSessionTask>& task, const URLRequest& request,
                      const std::function<void(URLRequest&)>& block);
   bool shouldInvokeDelegate(const CRKURLSessionTask& task) const;
@@ -86,7 +86,7 @@ class CRKURLSession : public std::enable_shared_from_this<CRKURLSession> {
 
   const std::shared_ptr<OperationQueue> mDelegateQueue;
   const CRKURLSessionConfiguration mConfiguration;
-  const std::shared_ptr<CurlTransferLoop> mLoop;
+  const std::shared_ptr<platform::CurlTransferLoop> mLoop;
   mutable std::mutex mMutex;  // guards the values below
   std::shared_ptr<URLSessionDelegate> mDelegate;
   std::set<std::shared_ptr<CRKURLSessionTask>> mTaskSet;

@@ -3,6 +3,7 @@
 #include "sdk/core/sdk_constants.h"
 #include "sdk/core/standard_paths.h"
 #include "sdk/session/crk_url_session.h"
+#include "sdk/session/server_trust.h"
 #include "sdk/session/url_errors.h"
 
 #include <fcntl.h>
@@ -25,6 +26,17 @@ std::string uniqueDownloadName() {
   std::random_device device;
   return std::string(kSDKIdentifierPrefix) + ".download." + std::to_string(getpid()) + "." +
          std::to_string(++counter) + "." + std::to_string(device());
+}
+
+platform::HTTPTransferRequest transferRequest(const URLRequest& request) {
+  platform::HTTPTransferRequest transfer;
+  transfer.url = request.URL();
+  transfer.method = request.HTTPMethod();
+  transfer.headers = request.allHTTPHeaderFields();
+  transfer.body = request.HTTPBody();
+  transfer.bodyFilePath = request.HTTPBodyFilePath();
+  transfer.timeoutInterval = request.timeoutInterval();
+  return transfer;
 }
 
 }  // namespace
@@ -105,7 +117,7 @@ void CRKURLSessionDataTask::startConnection() {
     return;
   }
   mLoop = loop;
-  mTransfer = loop->start(originalRequest(), std::static_pointer_cast<CRKURLSessionDataTask>(shared_from_this()));
+  mTransfer = loop->start(transferRequest(originalRequest()), std::static_pointer_cast<CRKURLSessionDataTask>(shared_from_this()));
 }
 
 void CRKURLSessionDataTask::cancel() {
@@ -120,8 +132,9 @@ void CRKURLSessionDataTask::completeWithError(const Error& error) {
   complete();
 }
 
-void CRKURLSessionDataTask::transferDidReceiveResponse(const URLResponse& response) {
+void CRKURLSessionDataTask::transferDidReceiveResponse(const platform::HTTPResponseHead& head) {
   auto self = std::static_pointer_cast<CRKURLSessionDataTask>(shared_from_this());
+  URLResponse response{head.url, head.statusCode, head.headers};
   queue().async([self, response] {
     if (self->mCompleted) return;
     if (auto session = self->delegate()) session->taskDidReceiveResponse(*self, response);
@@ -136,8 +149,10 @@ void CRKURLSessionDataTask::transferDidReceiveData(std::vector<std::uint8_t> byt
   });
 }
 
-void CRKURLSessionDataTask::transferDidComplete(const OptionalError& error) {
+void CRKURLSessionDataTask::transferDidComplete(const std::optional<platform::TransferError>& failure) {
   auto self = std::static_pointer_cast<CRKURLSessionDataTask>(shared_from_this());
+  OptionalError error;
+  if (failure) error = makeURLError(*failure);
   queue().async([self, error] {
     if (self->mCompleted) return;
     if (error) self->setErrorIfNone(*error);
@@ -145,12 +160,25 @@ void CRKURLSessionDataTask::transferDidComplete(const OptionalError& error) {
   });
 }
 
-URLSessionAuthChallengeDisposition CRKURLSessionDataTask::transferDidReceiveServerTrust(
-    const std::shared_ptr<ServerTrust>& trust, const std::string& host, int port) {
+bool CRKURLSessionDataTask::transferShouldTrustServer(const std::vector<X509*>& presented, const std::string& host,
+                                                      int port) {
   auto session = delegate();
-  if (!session) return URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge;
+  if (!session) return false;
+  CertificateList chain;
+  for (X509* cert : presented)
+    if (auto certificate = Certificate::createWithX509(cert)) chain.push_back(certificate);
+  auto trust = std::make_shared<ServerTrust>(std::move(chain), host);
   double wait = originalRequest().timeoutInterval();
-  return session->taskDidReceiveServerTrust(trust, host, port, wait > 0 ? wait : 60.0);
+  switch (session->taskDidReceiveServerTrust(trust, host, port, wait > 0 ? wait : 60.0)) {
+    case URLSessionAuthChallengeDisposition::UseCredential: return true;
+    case URLSessionAuthChallengeDisposition::PerformDefaultHandling: {
+      // The system's roots, looked up in its certificate folder only when needed.
+      TrustResult result = TrustResult::Invalid;
+      return trust->evaluate(result) == kTrustStatusSuccess &&
+             (result == TrustResult::Unspecified || result == TrustResult::Proceed);
+    }
+    default: return false;
+  }
 }
 
 void CRKURLSessionDataTask::handleData(std::vector<std::uint8_t> bytes) {

@@ -5,11 +5,11 @@
 
 #include "sdk/core/error.h"
 #include "sdk/net/url_request.h"
-#include "sdk/session/curl_transfer_loop.h"
 #include "sdk/session/pooled_serial_queue.h"
 #include "sdk/session/url_response.h"
 
 #include "platform/core/dispatch.h"
+#include "platform/net/curl_transfer_loop.h"
 
 #include <atomic>
 #include <cstdint>
@@ -70,7 +70,7 @@ class CRKURLSessionTask : public std::enable_shared_from_this<CRKURLSessionTask>
   std::string mTaskDescription;
 };
 
-class CRKURLSessionDataTask : public CRKURLSessionTask, public CurlTransferClient {
+class CRKURLSessionDataTask : public CRKURLSessionTask, public platform::CurlTransferClient {
  public:
   using CompletionHandler =
       std::function<void(const std::vector<std::uint8_t>& data, const std::optional<URLResponse>& response,
@@ -87,11 +87,12 @@ class CRKURLSessionDataTask : public CRKURLSessionTask, public CurlTransferClien
   void setCompletionHandler(CompletionHandler handler);
 
   // Connection events, on the transfer loop's thread.
-  void transferDidReceiveResponse(const URLResponse& response) override;
+  void transferDidReceiveResponse(const platform::HTTPResponseHead& response) override;
   void transferDidReceiveData(std::vector<std::uint8_t> bytes) override;
-  void transferDidComplete(const OptionalError& error) override;
-  URLSessionAuthChallengeDisposition transferDidReceiveServerTrust(const std::shared_ptr<ServerTrust>& trust,
-                                                                   const std::string& host, int port) override;
+  void transferDidComplete(const std::optional<platform::TransferError>& error) override;
+  // The session's delegate decides, as a server-trust challenge.
+  bool decidesServerTrust() const override { return true; }
+  bool transferShouldTrustServer(const std::vector<X509*>& chain, const std::string& host, int port) override;
 
  protected:
   CRKURLSessionDataTask() = default;
@@ -111,8 +112,8 @@ class CRKURLSessionDataTask : public CRKURLSessionTask, public CurlTransferClien
   // Task queue only.
   bool mStarted = false;
   bool mCompleted = false;
-  std::weak_ptr<CurlTransferLoop> mLoop;
-  CurlTransferLoop::TransferID mTransfer = 0;
+  std::weak_ptr<platform::CurlTransferLoop> mLoop;
+  platform::CurlTransferLoop::TransferID mTransfer = 0;
 };
 
 // Sends its body from a file; behaves as a data task otherwise.

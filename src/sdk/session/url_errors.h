@@ -3,6 +3,8 @@
 
 #include "sdk/core/error.h"
 
+#include "platform/net/http_transfer.h"
+
 #include <string>
 
 namespace telemetry {
@@ -30,5 +32,7 @@ enum URLErrorCode : int64_t {
 };
 
 Error makeURLError(int64_t code, const std::string& description);
+// The code callers test for, for a failure of the connection layer.
+Error makeURLError(const platform::TransferError& failure);
 
 }  // namespace telemetry

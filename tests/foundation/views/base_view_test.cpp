@@ -173,7 +173,7 @@ TEST(BaseLayerAndContainer, CentreAnchorAndHiddenExampleFillingTheBounds) {
   EXPECT_EQ(layer.center(), QPointF(30, 20));
   EXPECT_EQ(layer.presentation().anchorPoint, QPointF(0.5, 0.5));
 
-  auto container = std::make_shared<ContainerView>(QStringLiteral("example_welcome"));
+  auto container = ContainerView::create(QStringLiteral("example_welcome"));
   container->setFrame(QRectF(0, 0, 500, 400));
   ASSERT_TRUE(container->exampleView());
   EXPECT_TRUE(container->exampleView()->isHidden());
@@ -182,6 +182,43 @@ TEST(BaseLayerAndContainer, CentreAnchorAndHiddenExampleFillingTheBounds) {
   auto screen = std::make_shared<platform::View>();
   container->addHostedView(screen);
   EXPECT_EQ(screen->frame(), QRectF(0, 0, 500, 400));
+}
+
+namespace {
+
+// A screen's container: its own set-up runs once the whole object, example view included, exists.
+class RecordingContainer : public ContainerView {
+ public:
+  RecordingContainer(ConstructionToken token, const QString& namedView, std::vector<std::string>* log)
+      : ContainerView(token, namedView), mLog(log) {}
+  int initializations = 0;
+  bool sawExampleView = false;
+
+ protected:
+  void initializeContainerView() override {
+    ++initializations;
+    sawExampleView = exampleView() != nullptr;
+    mLog->push_back("initialized");
+    addHostedView(std::make_shared<BaseView>());
+  }
+
+ private:
+  std::vector<std::string>* mLog;
+};
+
+}  // namespace
+
+TEST(BaseLayerAndContainer, SubclassSetUpRunsOnceAfterConstruction) {
+  std::vector<std::string> log;
+  auto container = ContainerView::create<RecordingContainer>(QStringLiteral("example_welcome"), &log);
+  EXPECT_EQ(container->initializations, 1);
+  EXPECT_TRUE(container->sawExampleView);
+  EXPECT_EQ(log, std::vector<std::string>{"initialized"});
+  // The hosted view it added follows the container's size.
+  container->setFrame(QRectF(0, 0, 300, 200));
+  container->layoutSubtreeIfNeeded();
+  ASSERT_EQ(container->subviews().size(), 2u);
+  EXPECT_EQ(container->subviews().back()->frame(), QRectF(0, 0, 300, 200));
 }
 
 #include "foundation/views/container_window.h"

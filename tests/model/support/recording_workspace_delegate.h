@@ -2,7 +2,7 @@
 // Records what a workspace tells its delegate, one line per report.
 
 #include "model/idea_proxy.h"
-#include "model/persistence_workspace.h"
+#include "model/workspace_interface.h"
 
 #include <QString>
 #include <QStringList>
@@ -15,26 +15,26 @@ namespace orrery::testing {
 
 class RecordingWorkspaceDelegate final : public WorkspaceDelegate {
  public:
-  void batchUpdateDoneInWorkspace(PersistenceWorkspace*) override { events << "batchDone"; }
-  void statusChange(WorkspaceStatus status, PersistenceWorkspace*) override {
+  void batchUpdateDoneInWorkspace(WorkspaceInterface*) override { events << "batchDone"; }
+  void statusChange(WorkspaceStatus status, WorkspaceInterface*) override {
     events << QString("status %1").arg(status);
   }
-  void documentAppended(const std::shared_ptr<IdeaProxy>& proxy, PersistenceWorkspace*) override {
+  void documentAppended(const std::shared_ptr<IdeaProxy>& proxy, WorkspaceInterface*) override {
     events << "appended " + proxy->docIdentifier();
     lastProxy = proxy;
   }
-  void documentAdded(const std::shared_ptr<IdeaProxy>& proxy, std::size_t index, PersistenceWorkspace*) override {
+  void documentAdded(const std::shared_ptr<IdeaProxy>& proxy, std::size_t index, WorkspaceInterface*) override {
     events << QString("added %1 at %2").arg(proxy->docIdentifier()).arg(index);
     lastProxy = proxy;
   }
-  void documentUpdated(const std::shared_ptr<IdeaProxy>& proxy, PersistenceWorkspace*) override {
+  void documentUpdated(const std::shared_ptr<IdeaProxy>& proxy, WorkspaceInterface*) override {
     events << "updated " + proxy->docIdentifier();
     lastProxy = proxy;
   }
-  void documentDeleted(const QString& docIdentifier, PersistenceWorkspace*) override {
+  void documentDeleted(const QString& docIdentifier, WorkspaceInterface*) override {
     events << "deleted " + docIdentifier;
   }
-  void searchIsReady(const ProxyList& results, std::int64_t requestIdentifier, PersistenceWorkspace*) override {
+  void searchIsReady(const ProxyList& results, std::int64_t requestIdentifier, WorkspaceInterface*) override {
     events << QString("search %1").arg(requestIdentifier);
     searches.emplace_back(requestIdentifier, results);
   }

@@ -1,6 +1,11 @@
 #include "platform/services/localization.h"
 #include "platform/services/resources.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -34,6 +39,40 @@ TEST(LocalizationTableTest, TheApplicationTableIsFoundAmongTheResources) {
   EXPECT_TRUE(platform::pathForResource("no_such_resource", "txt").isEmpty());
   EXPECT_GT(LocalizationTable::main().size(), 0);
   EXPECT_EQ(platform::localizedString("mac:Error:FailedToOpenFile", "x"), "Failed to open file");
+}
+
+// Sets ORRERY_RESOURCES_DIR for one test and restores it.
+class NamedResourceFolder {
+ public:
+  explicit NamedResourceFolder(const QByteArray& value) : mPrevious(qgetenv("ORRERY_RESOURCES_DIR")) {
+    if (value.isEmpty()) qunsetenv("ORRERY_RESOURCES_DIR");
+    else qputenv("ORRERY_RESOURCES_DIR", value);
+  }
+  ~NamedResourceFolder() { qputenv("ORRERY_RESOURCES_DIR", mPrevious); }
+
+ private:
+  QByteArray mPrevious;
+};
+
+TEST(ResourcesTest, OnlyTheNamedFolderAndTheExecutablesNeighboursAreSearched) {
+  const QString source = QDir::cleanPath(QStringLiteral(ORRERY_TEST_RESOURCES_DIR));
+  {
+    // Unnamed, the tree the test was built from is not searched.
+    NamedResourceFolder unnamed({});
+    EXPECT_FALSE(platform::resourceFolders().contains(source));
+    EXPECT_TRUE(platform::pathForResource("localizable", "txt").isEmpty());
+  }
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(elsewhere.isValid());
+  QFile table(elsewhere.filePath("localizable.txt"));
+  ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+  table.close();
+  NamedResourceFolder named(elsewhere.path().toUtf8());
+  ASSERT_FALSE(platform::resourceFolders().isEmpty());
+  EXPECT_EQ(platform::resourceFolders().front(), QDir::cleanPath(elsewhere.path()));
+  EXPECT_EQ(platform::pathForResource("localizable", "txt"), QFileInfo(table).absoluteFilePath());
+  for (const QString& folder : platform::resourceFolders())
+    EXPECT_TRUE(folder == QDir::cleanPath(elsewhere.path()) || !folder.startsWith(source)) << folder.toStdString();
 }
 
 }  // namespace

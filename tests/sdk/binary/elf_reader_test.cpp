@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cstdio>
 #include <fstream>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <regex>
@@ -14,7 +15,8 @@
 
 #include "binary/mach_o_builder.h"
 #include "support/required_tool.h"
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/elf_reader.h"
+#include "sdk/binary/mach_o_reader.h"
 
 using namespace telemetry;
 
@@ -76,28 +78,25 @@ std::vector<uint8_t> readAll(const std::string& path) {
   return bytes;
 }
 
-struct Walk {
-  std::string uuid;
-  TELMachOSegment text{};
-  int commands = 0;
+// What the reader says of one image.
+struct Facts {
+  std::string buildID;
+  std::optional<TELElfSegment> firstExecutable;
+  int segments = 0;
 };
 
-Walk walk(CRKMachOSlice slice) {
-  Walk w;
-  TELMachOEnumerateLoadCommands(&slice, [&](uint32_t cmd, uint32_t, const uint8_t* p) {
-    ++w.commands;
-    if (const uint8_t* u = TELMachOGetUUID(p)) w.uuid = TELMachOUUIDString(u);
-    TELMachOSegment s = TELMachOGetSegment(p);
-    if (cmd == kLoadCommandSegment64 && std::string(s.name) == "__TEXT") w.text = s;
+Facts factsOf(const TELElfImage& image) {
+  Facts f;
+  uint8_t id[64];
+  f.buildID = hex(id, TELElfGetBuildID(&image, id, sizeof id));
+  TELElfEnumerateSegments(&image, [&](const TELElfSegment& segment) {
+    ++f.segments;
+    if (segment.executable && !f.firstExecutable) f.firstExecutable = segment;
   });
-  return w;
+  return f;
 }
 
-CRKMachOSlice sliceOf(const telemetry::test::ExactCopy& copy) {
-  CRKMachOSlice s;
-  TELMachOEnumerateSlices(copy.bytes.get(), copy.size, [&](const CRKMachOSlice& x) { s = x; });
-  return s;
-}
+TELElfImage imageOf(const telemetry::test::ExactCopy& copy) { return TELElfImageInMemory(copy.bytes.get(), copy.size); }
 
 }  // namespace
 
@@ -105,60 +104,86 @@ TEST(ElfReader, TestProgramMatchesWhatReadelfReports) {
   const std::string path = selfPath();
   Readelf ref(path);
   ASSERT_FALSE(ref.buildID.empty()) << "the test program is linked with a build-id";
-  TELMachOFile file;
-  ASSERT_TRUE(TELMachOOpenExecutable(&file));
-  std::vector<CRKMachOSlice> slices;
-  TELMachOEnumerateSlicesOfFile(&file, [&](const CRKMachOSlice& s) { slices.push_back(s); });
-  ASSERT_EQ(slices.size(), 1u);
+  ExecutableFile file;
+  ASSERT_TRUE(openRunningExecutable(&file));
+  EXPECT_EQ(executableFormatOf(file.mapping, uint64_t(file.size)), ExecutableFormat::ELF);
+  TELElfImage image = TELElfImageOfFile(&file);
+  ASSERT_NE(image.header, nullptr);
 #if defined(__x86_64__)
-  EXPECT_STREQ(TELMachOArchitectureName(&slices[0]), "x86_64");
+  EXPECT_STREQ(TELElfArchitectureName(&image), "x86_64");
 #endif
-  uint8_t id[64];
-  size_t n = TELElfGetBuildID(&slices[0], id, sizeof id);
-  EXPECT_EQ(hex(id, n), ref.buildID);
-  Walk w = walk(slices[0]);
-  EXPECT_EQ(w.uuid, ref.buildID.substr(0, 32));
+  Facts facts = factsOf(image);
+  EXPECT_EQ(facts.buildID, ref.buildID);
   ASSERT_TRUE(ref.sections.count(".text") && ref.sections.count(".eh_frame") && ref.sections.count(".eh_frame_hdr"));
   const auto& text = ref.sections[".text"];
-  EXPECT_LE(w.text.address, text.address);
-  EXPECT_GE(w.text.address + w.text.size, text.address + text.size);
+  ASSERT_TRUE(facts.firstExecutable);
+  EXPECT_LE(facts.firstExecutable->address, text.address);
+  EXPECT_GE(facts.firstExecutable->address + facts.firstExecutable->memorySize, text.address + text.size);
 
-  for (auto [seg, sect, elfName] : {std::tuple{"__TEXT", "__eh_frame", ".eh_frame"},
-                                    std::tuple{"__TEXT", "__unwind_info", ".eh_frame_hdr"},
-                                    std::tuple{"__DATA", ".data", ".data"}}) {
-    TELMachOSection s;
-    ASSERT_TRUE(TELMachOGetSection(&slices[0], seg, sect, &s)) << sect;
-    EXPECT_EQ(s.address, ref.sections[elfName].address) << sect;
-    EXPECT_EQ(s.offset, ref.sections[elfName].offset) << sect;
-    EXPECT_EQ(s.size, ref.sections[elfName].size) << sect;
+  for (const char* name : {".eh_frame", ".eh_frame_hdr", ".data"}) {
+    TELElfSection s;
+    ASSERT_TRUE(TELElfGetSection(&image, name, &s)) << name;
+    EXPECT_EQ(s.address, ref.sections[name].address) << name;
+    EXPECT_EQ(s.offset, ref.sections[name].offset) << name;
+    EXPECT_EQ(s.size, ref.sections[name].size) << name;
   }
   const void* hdr = nullptr;
-  ASSERT_TRUE(TELMachOSectionPointer(&slices[0], "__TEXT", "__unwind_info", &hdr));
+  ASSERT_TRUE(TELElfSectionPointer(&image, ".eh_frame_hdr", &hdr));
   EXPECT_EQ(*static_cast<const uint8_t*>(hdr), 1);  // .eh_frame_hdr version
-  TELMachOCloseFile(&file);
+
+  // Through the format-neutral interface: one image, its build-id as the UUID.
+  int images = 0;
+  enumerateExecutableImages(file, [&](const ExecutableImageFacts& facts) {
+    ++images;
+    ASSERT_TRUE(facts.uuid);
+    EXPECT_EQ(hex(facts.uuid->data(), 16), ref.buildID.substr(0, 32));
+    EXPECT_FALSE(facts.builtSDK);
+  });
+  EXPECT_EQ(images, 1);
+  // To the Mach-O reader it is a foreign file: no CPU, no load commands.
+  int slices = 0, commands = 0;
+  TELMachOEnumerateSlicesOfFile(&file, [&](const CRKMachOSlice& found) {
+    ++slices;
+    CRKMachOSlice slice = found;
+    EXPECT_EQ(slice.cputype, 0);
+    TELMachOEnumerateLoadCommands(&slice, [&](uint32_t, uint32_t, const uint8_t*) { ++commands; });
+  });
+  EXPECT_EQ(slices, 1);
+  EXPECT_EQ(commands, 0);
+  closeExecutableFile(&file);
 }
 
 TEST(ElfReader, LoadedExecutableLocatesItsPathIdentityAndUnwindTables) {
-  CRKMachOSlice loaded = TELMachOExecutableHeader();
+  TELElfImage loaded = TELElfExecutableImage();
   ASSERT_NE(loaded.header, nullptr);
   EXPECT_TRUE(loaded.loaded);
-  EXPECT_EQ(TELMachOImagePathForSlice(&loaded), selfPath());
-  CRKMachOSlice bogus = TELMachOSliceWithHeader(reinterpret_cast<const void*>(uintptr_t{0x10}));
-  EXPECT_EQ(TELMachOImagePathForSlice(&bogus), std::nullopt);
-  EXPECT_EQ(TELMachOImagePathForSlice(nullptr), std::nullopt);
+  EXPECT_EQ(TELElfImagePathForImage(&loaded), selfPath());
+  TELElfImage bogus = TELElfImageWithHeader(reinterpret_cast<const void*>(uintptr_t{0x10}));
+  EXPECT_EQ(TELElfImagePathForImage(&bogus), std::nullopt);
+  EXPECT_EQ(TELElfImagePathForImage(nullptr), std::nullopt);
 
   Readelf ref(selfPath());
-  Walk inMemory = walk(TELMachOSliceWithHeader(loaded.header));
-  EXPECT_EQ(inMemory.uuid, ref.buildID.substr(0, 32));
+  Facts inMemory = factsOf(TELElfImageWithHeader(loaded.header));
+  EXPECT_EQ(inMemory.buildID, ref.buildID);
+  TELElfSection section;
+  EXPECT_FALSE(TELElfGetSection(&loaded, ".eh_frame", &section));  // no section table in memory
 
-  uint64_t ehFrame = 0, unwindInfo = 0;
-  ASSERT_TRUE(TELMachOGetUnwindSections(&loaded, &ehFrame, &unwindInfo));
-  const uint64_t slide = reinterpret_cast<uintptr_t>(loaded.header) - inMemory.text.address;
-  EXPECT_EQ(unwindInfo, ref.sections[".eh_frame_hdr"].address + slide);
+  uint64_t ehFrame = 0, ehFrameHeader = 0;
+  ASSERT_TRUE(TELElfGetUnwindSections(&loaded, &ehFrame, &ehFrameHeader));
+  uint64_t imageAddress = UINT64_MAX;
+  TELElfEnumerateSegments(&loaded, [&](const TELElfSegment& s) {
+    imageAddress = std::min(imageAddress, s.address - s.fileOffset);
+  });
+  const uint64_t slide = reinterpret_cast<uintptr_t>(loaded.header) - imageAddress;
+  EXPECT_EQ(ehFrameHeader, ref.sections[".eh_frame_hdr"].address + slide);
   EXPECT_EQ(ehFrame, ref.sections[".eh_frame"].address + slide);
   uint64_t onlyOne = 0;
-  EXPECT_TRUE(TELMachOGetUnwindSections(&loaded, nullptr, &onlyOne));
-  EXPECT_EQ(onlyOne, unwindInfo);
+  EXPECT_TRUE(TELElfGetUnwindSections(&loaded, nullptr, &onlyOne));
+  EXPECT_EQ(onlyOne, ehFrameHeader);
+  // A file image is not a loaded one.
+  const auto bytes = readAll(selfPath());
+  TELElfImage file = TELElfImageInMemory(bytes.data(), bytes.size());
+  EXPECT_FALSE(TELElfGetUnwindSections(&file, &ehFrame, &ehFrameHeader));
 }
 
 TEST(ElfReader, TruncatedAndCorruptCopiesAreReadOnlyWithinTheirBytes) {
@@ -172,22 +197,23 @@ TEST(ElfReader, TruncatedAndCorruptCopiesAreReadOnlyWithinTheirBytes) {
     std::memcpy(&ph, image.data() + eh.e_phoff + i * sizeof ph, sizeof ph);
     if (ph.p_type == PT_NOTE) notesEnd = std::max<uint64_t>(notesEnd, ph.p_offset + ph.p_filesz);
   }
-  const std::string fullUUID = walk(sliceOf(telemetry::test::ExactCopy(image, image.size()))).uuid;
-  ASSERT_EQ(fullUUID.size(), 32u);
+  const std::string fullID = factsOf(imageOf(telemetry::test::ExactCopy(image, image.size()))).buildID;
+  ASSERT_GE(fullID.size(), 32u);
 
   for (size_t n : {size_t(16), size_t(63), size_t(64), size_t(65), size_t(eh.e_phoff + 8), size_t(notesEnd - 1),
                    size_t(notesEnd), image.size() / 2, image.size() - 1}) {
     telemetry::test::ExactCopy cut(image, n);
-    CRKMachOSlice s = sliceOf(cut);
-    Walk w = walk(s);
+    TELElfImage s = imageOf(cut);
+    Facts f = factsOf(s);
     if (n < sizeof(Elf64_Ehdr) || n < eh.e_phoff + uint64_t{eh.e_phnum} * sizeof(Elf64_Phdr)) {
-      EXPECT_EQ(w.commands, 0) << n;
+      EXPECT_EQ(f.segments, 0) << n;
+      EXPECT_EQ(f.buildID, "") << n;
     }
     if (n >= notesEnd) {
-      EXPECT_EQ(w.uuid, fullUUID) << n;
+      EXPECT_EQ(f.buildID, fullID) << n;
     }
-    TELMachOSection section;
-    EXPECT_FALSE(TELMachOGetSection(&s, "__TEXT", "__eh_frame", &section)) << n;  // section table is at the end
+    TELElfSection section;
+    EXPECT_FALSE(TELElfGetSection(&s, ".eh_frame", &section)) << n;  // section table is at the end
   }
 
   // Header fields that point outside the file.
@@ -198,13 +224,11 @@ TEST(ElfReader, TruncatedAndCorruptCopiesAreReadOnlyWithinTheirBytes) {
     change(h, copy);
     std::memcpy(copy.data(), &h, sizeof h);
     telemetry::test::ExactCopy exact(copy, copy.size());
-    CRKMachOSlice s = sliceOf(exact);
-    TELMachOSection section;
-    uint8_t id[20];
-    Walk w = walk(s);
-    TELMachOGetSection(&s, "__TEXT", "__eh_frame", &section);
-    TELElfGetBuildID(&s, id, sizeof id);
-    return w.commands;
+    TELElfImage s = imageOf(exact);
+    TELElfSection section;
+    TELElfGetSection(&s, ".eh_frame", &section);
+    TELElfGetMinimumLinuxVersion(&s);
+    return factsOf(s).segments;
   };
   EXPECT_EQ(corrupt([](Elf64_Ehdr& h, auto&) { h.e_phoff = ~0ull - 8; }), 0);
   EXPECT_EQ(corrupt([](Elf64_Ehdr& h, auto&) { h.e_phnum = 0xffff; }), 0);

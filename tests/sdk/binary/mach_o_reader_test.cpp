@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "binary/mach_o_builder.h"
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/mach_o_reader.h"
 #include "sdk/core/standard_paths.h"
 
 using namespace telemetry;
@@ -113,9 +113,6 @@ TEST(MachOReader, ThinImageYieldsOneSliceWithItsCommandsVersionsAndSections) {
   EXPECT_EQ(section.size, 0u);  // zeroed first
   EXPECT_FALSE(TELMachOSectionPointer(&slices[0], "__TEXT", "__nothing", &pointer));
   EXPECT_EQ(pointer, nullptr);
-  // Not a loaded image: no unwind sections.
-  uint64_t eh = 0, unwind = 0;
-  EXPECT_FALSE(TELMachOGetUnwindSections(&slices[0], &eh, &unwind));
   TELMachOCloseFile(&file);
   EXPECT_EQ(file.descriptor, -1);
 }

@@ -1,22 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "platform/core/run_loop.h"
+#include "support/virtual_main_queue.h"
 #include "sdk/core/dispatch_timer.h"
 
 using namespace telemetry;
 
-namespace {
-// Runs the main queue on a virtual clock for the length of a test.
-struct VirtualMainQueue {
-  std::shared_ptr<platform::VirtualClock> clock = std::make_shared<platform::VirtualClock>();
-  std::shared_ptr<platform::RunLoop> loop = std::make_shared<platform::RunLoop>(clock);
-  std::shared_ptr<platform::MainQueuePoster> previous = platform::installMainQueuePoster(loop);
-  ~VirtualMainQueue() { platform::installMainQueuePoster(previous); }
-};
-}  // namespace
-
 TEST(DispatchTimer, RepeatsAtItsIntervalUntilCancelledOrDestroyed) {
-  VirtualMainQueue main;
+  test::VirtualMainQueue main;
   int fired = 0;
   {
     DispatchTimer timer(platform::mainQueue(), 600, true, [&] { ++fired; });
@@ -41,7 +31,7 @@ TEST(DispatchTimer, RepeatsAtItsIntervalUntilCancelledOrDestroyed) {
 }
 
 TEST(DispatchTimer, OneShotFiresOnceAndMayCancelItselfWhileFiring) {
-  VirtualMainQueue main;
+  test::VirtualMainQueue main;
   int once = 0;
   DispatchTimer oneShot(platform::mainQueue(), 5, false, [&] { ++once; });
   main.loop->advance(50);

@@ -28,7 +28,7 @@ class DefaultsStore : public ::testing::Test {
     static int counter = 0;
     root = paths::join(paths::temporaryDirectory(), "defaults-" + std::to_string(++counter));
     directory = paths::join(root, "store");
-    platform = std::make_shared<PlistFileUserDefaults>(paths::join(root, "app-defaults.plist"));
+    platform = std::make_shared<PlistFileDefaultsDomain>(paths::join(root, "app-defaults.plist"));
     previousSink = setConsoleSink([this](const std::string& line) { lines.push_back(line); });
   }
   void TearDown() override { setConsoleSink(previousSink); }
@@ -38,7 +38,7 @@ class DefaultsStore : public ::testing::Test {
   bool logged(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
 
   std::string root, directory;
-  std::shared_ptr<PlistFileUserDefaults> platform;
+  std::shared_ptr<PlistFileDefaultsDomain> platform;
   std::vector<std::string> lines;
   ConsoleSink previousSink;
 };
@@ -147,7 +147,7 @@ TEST_F(DefaultsStore, MigrationMovesValuesOutOfTheApplicationsDefaults) {
   auto store = open();
   EXPECT_EQ(store->objectForKeyByMigratingFromNSUserDefaults("iuuid"), "OLD-ID");
   EXPECT_EQ((*store->loadDefaults())["iuuid"], "OLD-ID");
-  PlistFileUserDefaults reread(platform->path());
+  PlistFileDefaultsDomain reread(platform->path());
   EXPECT_TRUE(reread.objectForKey("iuuid").is_null());
   EXPECT_EQ(store->objectForKeyByMigratingFromNSUserDefaults("iuuid"), "OLD-ID");  // now from the store
   EXPECT_TRUE(store->objectForKeyByMigratingFromNSUserDefaults("absent").is_null());

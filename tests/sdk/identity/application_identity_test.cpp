@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <set>
 
@@ -37,6 +38,22 @@ TEST_F(Identity, TheSourceTreePropertyListIsFoundAndHoldsTheConfiguration) {
   EXPECT_TRUE(plist["Telemetry"]["APIKey"].is_string());
   EXPECT_TRUE(plist["CrashKit"].is_object());
   EXPECT_EQ(TELApplicationEscapedBundleIdentifier(), "org.orrery.Orrery");
+}
+
+TEST_F(Identity, ThePropertyListIsLookedForWhereNamedAndBesideTheExecutableOnly) {
+  const std::string source = ORRERY_TEST_RESOURCES_DIR;
+  std::string previous = std::getenv("ORRERY_RESOURCES_DIR") ? std::getenv("ORRERY_RESOURCES_DIR") : "";
+  unsetenv("ORRERY_RESOURCES_DIR");
+  auto unnamed = MainBundle::shared().infoSearchPaths();
+  setenv("ORRERY_RESOURCES_DIR", "/somewhere/named", 1);
+  auto named = MainBundle::shared().infoSearchPaths();
+  setenv("ORRERY_RESOURCES_DIR", previous.c_str(), 1);
+
+  for (const auto& path : unnamed) EXPECT_NE(path.rfind(source, 0), 0u) << path;
+  ASSERT_FALSE(named.empty());
+  EXPECT_EQ(named.front(), "/somewhere/named/sdk/Info.plist");
+  EXPECT_EQ(named.size(), unnamed.size() + 1);
+  EXPECT_EQ(unnamed.front().rfind(MainBundle::shared().bundlePath(), 0), 0u);
 }
 
 TEST_F(Identity, BundleFactsFollowTheirFallbacks) {

@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "binary/mach_o_builder.h"
-#include "sdk/binary/executable_reader.h"
+#include "sdk/binary/elf_reader.h"
 #include "sdk/core/standard_paths.h"
 #include "sdk/identity/encoding.h"
 #include "sdk/identity/main_bundle.h"
@@ -89,7 +89,7 @@ TEST(TELApplicationIdentiferModel, RunningExecutableIsIdentifiedByItsBuildID) {
   auto second = TELApplicationIdentiferModel::create("id");
   ASSERT_NE(first, nullptr);
   ASSERT_EQ(first->architectureUUIDMap().size(), 1u);
-  CRKMachOSlice loaded = TELMachOExecutableHeader();
+  TELElfImage loaded = TELElfExecutableImage();
   uint8_t buildID[32];
   size_t n = TELElfGetBuildID(&loaded, buildID, sizeof buildID);
   ASSERT_GE(n, 16u);

@@ -3,6 +3,8 @@
 #include "support/https_test_server.h"
 #include "net/virtual_retry_queue.h"
 
+#include "platform/core/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,9 +15,9 @@
 namespace telemetry {
 namespace {
 
-using test::HttpsTestResponse;
-using test::HttpsTestServer;
-using test::TestCertificateAuthority;
+using testsupport::HttpsTestResponse;
+using testsupport::HttpsTestServer;
+using testsupport::TestCertificateAuthority;
 using namespace std::chrono_literals;
 
 struct Result {
@@ -125,15 +127,26 @@ TEST_F(NetworkClientTest, RetryLimitEndsWithItsOwnError) {
 }
 
 TEST_F(NetworkClientTest, TimeoutsAreRetried) {
-  // The answer that times out is held far longer than the timeout, and the timeout leaves a
-  // loaded machine ample time for the quick second answer.
-  server.script("/slow", {HttpsTestResponse::slow(60s, HttpsTestResponse::ok("late")), HttpsTestResponse::ok("fast")});
+  // The first answer stalls until the test lets it go. Transfer timeouts run on the media
+  // clock, so moving a virtual one past the timeout ends the first attempt, and the second
+  // can never time out however slow the machine is.
+  auto clock = std::make_shared<platform::VirtualClock>();
+  struct Restore {
+    std::shared_ptr<platform::Clock> previous;
+    ~Restore() { platform::setMediaClock(previous); }
+  } restore{platform::setMediaClock(clock)};
+  server.script("/slow", {HttpsTestResponse::heldUntilReleased(HttpsTestResponse::ok("late")),
+                          HttpsTestResponse::ok("fast")});
   auto result = start("/slow", 1, 4.0);
+  ASSERT_TRUE(server.waitForRequests(1));
+  clock->advance(4.5);
   ASSERT_TRUE(retries.waitForScheduled(1));
   retries.advance(2.5);
   Result done = await(result);
+  server.release();
   EXPECT_FALSE(done.error);
   EXPECT_EQ(done.body, "fast");
+  EXPECT_EQ(server.requestCount("/slow"), 2u);
 }
 
 TEST_F(NetworkClientTest, OnlyPinnedRootsAreTrusted) {

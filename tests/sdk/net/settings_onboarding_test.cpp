@@ -24,10 +24,10 @@ namespace {
 
 using json = nlohmann::json;
 using test::CapturedConsole;
-using test::HttpsTestRequest;
-using test::HttpsTestResponse;
-using test::HttpsTestServer;
-using test::TestCertificateAuthority;
+using testsupport::HttpsTestRequest;
+using testsupport::HttpsTestResponse;
+using testsupport::HttpsTestServer;
+using testsupport::TestCertificateAuthority;
 using namespace std::chrono_literals;
 
 constexpr const char* kSettingsPath = "/spi/v2/platforms/mac/apps/org.orrery.test/settings";

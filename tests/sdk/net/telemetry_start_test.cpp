@@ -26,9 +26,9 @@ namespace telemetry {
 namespace {
 
 using json = nlohmann::json;
-using test::HttpsTestResponse;
-using test::HttpsTestServer;
-using test::TestCertificateAuthority;
+using testsupport::HttpsTestResponse;
+using testsupport::HttpsTestServer;
+using testsupport::TestCertificateAuthority;
 
 class CountingKit : public TELKitClass {
  public:

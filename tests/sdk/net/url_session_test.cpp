@@ -12,9 +12,9 @@
 namespace telemetry {
 namespace {
 
-using test::HttpsTestResponse;
-using test::HttpsTestServer;
-using test::TestCertificateAuthority;
+using testsupport::HttpsTestResponse;
+using testsupport::HttpsTestServer;
+using testsupport::TestCertificateAuthority;
 using namespace std::chrono_literals;
 
 // Trusts exactly the chains that lead to the given root.

@@ -28,7 +28,7 @@ std::string commonName(const Certificate& c) {
   return cn;
 }
 
-std::shared_ptr<const Certificate> certificate(const test::TestIdentity& identity) {
+std::shared_ptr<const Certificate> certificate(const testsupport::TestIdentity& identity) {
   return Certificate::createWithData(identity.der());
 }
 
@@ -111,7 +111,7 @@ TEST(PinnedCertificates, AreTheEightRootsByteForByte) {
 }
 
 TEST(CertificatePinner, AcceptsAChainOnlyWhenItsRootIsPinned) {
-  test::TestCertificateAuthority ca("Pinning Test Root");
+  testsupport::TestCertificateAuthority ca("Pinning Test Root");
   auto leaf = ca.issueServerCertificate("127.0.0.1");
   auto root = certificate(ca.root());
   auto chain = [&] { return std::make_shared<ServerTrust>(CertificateList{certificate(*leaf), root}, "127.0.0.1"); };
@@ -140,7 +140,7 @@ TEST(CertificatePinner, AcceptsAChainOnlyWhenItsRootIsPinned) {
   EXPECT_FALSE(challenge(pinned, otherHost).accepted);
 
   // A root that is not pinned, even one presented by the server itself.
-  test::TestCertificateAuthority stranger("Someone Else");
+  testsupport::TestCertificateAuthority stranger("Someone Else");
   EXPECT_FALSE(challenge(TELCertificatePinner({certificate(stranger.root())}), chain()).accepted);
 }
 
@@ -162,7 +162,7 @@ TEST(CertificatePinner, CancelsChallengesWithoutAServerTrust) {
 }
 
 TEST(PinnedCertificates, CanBeReplacedForTests) {
-  test::TestCertificateAuthority ca("Replacement Root");
+  testsupport::TestCertificateAuthority ca("Replacement Root");
   auto root = certificate(ca.root());
   TELSetPinnedCertificatesForTesting(CertificateList{root});
   ASSERT_EQ(TELPinnedCertificates().size(), 1u);

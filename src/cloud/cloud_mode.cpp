@@ -1,0 +1,454 @@
+#include "cloud/cloud_mode.h"
+
+#include "foundation/logging.h"
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "model/index_document.h"
+#include "model/persistence_controller.h"
+
+#include "platform/cloud/file_version.h"
+#include "platform/cloud/local_folder_container.h"
+#include "platform/cloud/metadata_query.h"
+#include "platform/core/dispatch.h"
+#include "platform/services/file_coordinator.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+namespace orrery {
+
+namespace {
+
+const QString kIndexPattern = IndexDocument::standardFileName();
+const QString kAllFilesPattern = QStringLiteral("*");
+
+// A document name that stays inside the folder it is joined to.
+bool isPlainDocumentName(const QString& name) {
+  return IdeaDocument::fileNamingSchemeMatches(name) && !name.startsWith(QLatin1Char('.')) &&
+         !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+}  // namespace
+
+std::shared_ptr<CloudMode> CloudMode::create() {
+  auto mode = std::make_shared<CloudMode>(Tag{});
+  mode->start();
+  return mode;
+}
+
+void CloudMode::start() {
+  mIdentityMonitor = platform::IdentityMonitor::shared();
+  mCloudToken = currentCloudToken();
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  mAccountObserver.observe(platform::kUbiquityIdentityDidChangeNotification, nullptr,
+                           [weakSelf](const platform::Notification&) {
+                             if (auto self = weakSelf.lock()) self->iCloudAccountAvailabilityChanged();
+                           });
+  checkIfWeCanProceed();
+}
+
+CloudMode::~CloudMode() {
+  stopQueries();
+  mAccountObserver.stopObserving();
+  mIndexObserver.stopObserving();
+}
+
+void CloudMode::fetchCloudDocumentsDirectoryURL(std::function<void(const QString&)> block) {
+  if (!block) return;
+  platform::LocalFolderContainer::fetchDocumentsFolder(std::move(block));
+}
+
+QString CloudMode::currentCloudToken() { return platform::LocalFolderContainer::identityToken(); }
+
+void CloudMode::report(const std::function<void(PersistenceStateDelegate&)>& message) {
+  if (mDead) return;
+  if (auto d = delegate()) message(*d);
+}
+
+QString CloudMode::description() const {
+  return QStringLiteral("CloudMode(0x%1 %2)").arg(reinterpret_cast<quintptr>(this), 0, 16).arg(mCloudDocURL);
+}
+
+// ---- account and container
+
+void CloudMode::checkIfWeCanProceed() {
+  if (mDead) return;
+  if (mCloudToken.isEmpty()) {
+    report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusUnavailable, this); });
+    return;
+  }
+  if (!mCloudDocURL.isEmpty()) return;
+  const std::uint64_t generation = ++mLookupGeneration;
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  fetchCloudDocumentsDirectoryURL([weakSelf, generation](const QString& folder) {
+    auto self = weakSelf.lock();
+    if (!self || self->mDead || generation != self->mLookupGeneration) return;
+    self->mCloudDocURL = folder;
+    if (folder.isEmpty()) return;
+    self->report([&](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusSynced, self.get()); });
+    self->queryIndexFile();
+    platform::NotificationCenter::defaultCenter().post(PersistenceStateChangeNotification);
+  });
+}
+
+void CloudMode::iCloudAccountAvailabilityChanged() {
+  if (mDead) return;
+  const QString old = mCloudToken;
+  mCloudToken = currentCloudToken();
+  if (!old.isEmpty() && mCloudToken != old) {
+    mCloudDocURL.clear();
+    ++mLookupGeneration;
+    report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusUnavailable, this); });
+  }
+  checkIfWeCanProceed();
+}
+
+// ---- the index
+
+void CloudMode::queryIndexFile() {
+  if (mIndexQuery) {
+    mIndexQuery->disableUpdates();
+    mIndexQuery->stop();
+    mIndexQueryObserver.stopObserving();
+  }
+  auto query = platform::MetadataQuery::create();
+  query->setSearchFolder(mCloudDocURL);
+  query->setNameLike(kIndexPattern);
+  mIndexQuery = query;
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  std::weak_ptr<platform::MetadataQuery> weakQuery = query;
+  mIndexQueryObserver.observe(platform::kMetadataQueryDidFinishGatheringNotification, query.get(),
+                              [weakSelf, weakQuery](const platform::Notification&) {
+                                auto self = weakSelf.lock();
+                                auto gathered = weakQuery.lock();
+                                if (self && gathered) self->indexFileQueryDidFinishGathering(gathered);
+                              });
+  if (!query->start()) {
+    report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusUnavailable, this); });
+    softAssertionFailed(__LINE__, "-[CloudMode queryIndexFile]");
+  }
+}
+
+void CloudMode::indexFileQueryDidFinishGathering(const std::shared_ptr<platform::MetadataQuery>& query) {
+  if (mDead) return;
+  query->disableUpdates();
+  mIndexQueryObserver.stopObserving();
+  handleIndexResults(*query);
+  query->stop();
+  if (mIndexQuery == query) mIndexQuery.reset();
+}
+
+void CloudMode::handleIndexResults(const platform::MetadataQuery& query) {
+  if (mDead) return;
+  for (const platform::MetadataItem& item : query.results()) {
+    platform::MetadataQuery::startDownloadingUbiquitousItem(item.path);
+    if (IndexDocument::fileNamingSchemeMatches(item.fsName)) {
+      openIndexDocumentUntilSuccess(std::make_shared<IndexDocument>(QUrl::fromLocalFile(item.path)));
+      return;
+    }
+  }
+  const QString path = mCloudDocURL + QLatin1Char('/') + IndexDocument::standardFileName();
+  auto index = std::make_shared<IndexDocument>(QUrl::fromLocalFile(path));
+  // Another instance may have made the index since the scan: read it rather than replace its list.
+  if (QFileInfo::exists(path)) {
+    openIndexDocumentUntilSuccess(index);
+    return;
+  }
+  bool written = false;
+  index->saveBinaryToURL(index->presentedItemURL(), [&written](bool success) { written = success; });
+  if (!written) {
+    logLine(QStringLiteral("CloudMode: cannot write a new index at %1").arg(path));
+    return;
+  }
+  subscribeToIndexDocumentChanges(index);
+  queryCloudDocuments();
+}
+
+void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocument>& index) {
+  if (mDead || !index) return;
+  bool loaded = false;
+  index->readBinaryWithCompletionHandler([&loaded](bool success) { loaded = success; });
+  if (mDead) return;
+  if (loaded) {
+    subscribeToIndexDocumentChanges(index);
+    queryCloudDocuments();
+    return;
+  }
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  platform::mainQueue().afterSeconds(kIndexRetrySeconds, [weakSelf, index] {
+    if (auto self = weakSelf.lock()) self->openIndexDocumentUntilSuccess(index);
+  });
+}
+
+void CloudMode::subscribeToIndexDocumentChanges(const std::shared_ptr<IndexDocument>& index) {
+  mIndexObserver.stopObserving();
+  mSubscribedIndexDocument = index;
+  index->resolvePotentialConflict();
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  mIndexObserver.observe(IndexDocumentChangedNotification, index.get(), [weakSelf](const platform::Notification&) {
+    if (auto self = weakSelf.lock()) self->indexDocumentStateChanged();
+  });
+}
+
+void CloudMode::indexDocumentStateChanged() {
+  if (mDead || !mSubscribedIndexDocument) return;
+  mSubscribedIndexDocument->resolvePotentialConflict();
+  openIndexDocumentUntilSuccess(mSubscribedIndexDocument);
+}
+
+// ---- the documents
+
+void CloudMode::queryCloudDocuments() {
+  if (mQuery) {
+    mQuery->disableUpdates();
+    mQuery->stop();
+    mQueryObserver.stopObserving();
+  }
+  mFilesFound.clear();
+  auto query = platform::MetadataQuery::create();
+  query->setSearchFolder(mCloudDocURL);
+  query->setNameLike(kAllFilesPattern);
+  mQuery = query;
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  std::weak_ptr<platform::MetadataQuery> weakQuery = query;
+  mQueryObserver.observe(platform::kMetadataQueryDidFinishGatheringNotification, query.get(),
+                         [weakSelf, weakQuery](const platform::Notification&) {
+                           auto self = weakSelf.lock();
+                           auto gathered = weakQuery.lock();
+                           if (self && gathered) self->queryDidFinishGathering(gathered);
+                         });
+  query->start();
+}
+
+void CloudMode::queryDidFinishGathering(const std::shared_ptr<platform::MetadataQuery>& query) {
+  if (mDead) return;
+  query->disableUpdates();
+  mQueryObserver.stopObserving();
+  doHandleQueryResultsFromIndex(0, query);
+}
+
+void CloudMode::doHandleQueryResultsFromIndex(std::size_t index, const std::shared_ptr<platform::MetadataQuery>& query) {
+  if (mDead || query != mQuery) return;
+  if (index >= query->resultCount()) {
+    const ProxyList proxies = mSubscribedIndexDocument ? mSubscribedIndexDocument->ideaProxyList() : ProxyList();
+    report([&](PersistenceStateDelegate& d) { d.observeProxyList(proxies, this); });
+    report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusChanged, this); });
+    return;
+  }
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  auto next = [weakSelf, index, query] {
+    if (auto self = weakSelf.lock()) self->doHandleQueryResultsFromIndex(index + 1, query);
+  };
+  const platform::MetadataItem item = query->resultAtIndex(index);
+  if (!isPlainDocumentName(item.fsName) || mFilesFound.contains(item.fsName)) {
+    platform::mainQueue().async(std::move(next));
+    return;
+  }
+  mFilesFound.insert(item.fsName);
+  // Naming the document is all the work there is: nothing to download from a local folder, so
+  // no trip to the work queue, and still one result per main-queue turn.
+  platform::MetadataQuery::startDownloadingUbiquitousItem(item.path);
+  const QString identifier = IdeaDocument::docIdentifierFromPath(item.fsName, DocumentLocationICloud);
+  report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(identifier, this); });
+  platform::mainQueue().async(std::move(next));
+}
+
+void CloudMode::stopQueries() {
+  for (auto* query : {&mQuery, &mIndexQuery}) {
+    if (!*query) continue;
+    (*query)->disableUpdates();
+    (*query)->stop();
+    query->reset();
+  }
+  mQueryObserver.stopObserving();
+  mIndexQueryObserver.stopObserving();
+}
+
+void CloudMode::leaveState() {
+  mDead = true;
+  mCloudDocURL.clear();
+  mCloudToken.clear();
+  stopQueries();
+  mAccountObserver.stopObserving();
+  mIndexObserver.stopObserving();
+  mIdentityMonitor.reset();
+}
+
+// ---- document operations
+
+QUrl CloudMode::createFileURLForFileName(const QString& path) const {
+  if (mCloudDocURL.isEmpty() || !isPlainDocumentName(path)) return {};
+  return QUrl::fromLocalFile(mCloudDocURL + QLatin1Char('/') + path);
+}
+
+QUrl CloudMode::urlForIdentifier(const QString& docIdentifier) const {
+  const QUrl url = createFileURLForFileName(IdeaDocument::pathFromIdentifier(docIdentifier));
+  if (url.isEmpty() && !mCloudDocURL.isEmpty())
+    logLine(QStringLiteral("CloudMode: \"%1\" names no document file of the container").arg(docIdentifier));
+  return url;
+}
+
+void CloudMode::openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) {
+  const QUrl url = doc ? urlForIdentifier(doc->docIdentifier()) : QUrl();
+  if (url.isEmpty()) {
+    if (completion) completion(0);
+    return;
+  }
+  doc->openFromURL(url, std::move(completion));
+}
+
+void CloudMode::createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) {
+  const QUrl url = doc ? urlForIdentifier(doc->docIdentifier()) : QUrl();
+  if (url.isEmpty()) {
+    if (completion) completion(0);
+    return;
+  }
+  doc->createAtURL(url, std::move(completion));
+}
+
+void CloudMode::updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                               BoolCompletion completion) {
+  if (mCloudDocURL.isEmpty() || !doc) {
+    if (completion) completion(false);
+    return;
+  }
+  doc->updateWithToken(token, std::move(completion));
+}
+
+void CloudMode::closeDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                              BoolCompletion completion) {
+  if (!doc) {
+    if (completion) completion(false);
+    return;
+  }
+  doc->closeWithToken(token, std::move(completion));
+}
+
+void CloudMode::deleteDocument(const QString& docIdentifier, BoolCompletion completion) {
+  const QUrl url = urlForIdentifier(docIdentifier);
+  if (url.isEmpty()) {
+    if (completion) completion(false);
+    return;
+  }
+  doDeleteFileAtURL(url, std::move(completion));
+}
+
+void CloudMode::fetchDocument(const QString& docIdentifier, DocumentCompletion completion) {
+  const QUrl url = urlForIdentifier(docIdentifier);
+  if (url.isEmpty()) {
+    if (completion) completion(nullptr);
+    return;
+  }
+  auto doc = IdeaDocument::createWithIdentifier(docIdentifier);
+  doc->readFromURL(url, [doc, completion = std::move(completion)](bool success) {
+    if (completion) completion(success ? doc : nullptr);
+  });
+}
+
+void CloudMode::fetchIdea(const QString& docIdentifier, std::function<void(std::shared_ptr<Idea>)> completion) {
+  fetchDocument(docIdentifier, [completion = std::move(completion)](const std::shared_ptr<IdeaDocument>& doc) {
+    if (completion) completion(doc ? doc->idea() : nullptr);
+  });
+}
+
+void CloudMode::saveProxyList(const ProxyList& proxies) {
+  if (mCloudDocURL.isEmpty() || !mSubscribedIndexDocument) return;
+  mSubscribedIndexDocument->setIdeaProxyList(proxies);
+  mSubscribedIndexDocument->saveBinaryToURL(mSubscribedIndexDocument->presentedItemURL(), nullptr);
+}
+
+void CloudMode::doDeleteFileAtURL(const QUrl& url, BoolCompletion completion) {
+  const QString path = url.toLocalFile();
+  PersistenceController::singleton().workQueue().async([path, completion = std::move(completion)] {
+    bool gone = false;
+    platform::FileCoordinator coordinator;
+    const bool granted = coordinator.coordinateWriting(path, [&gone](const QString& file) {
+      const QFileInfo info(file);
+      if (!info.exists() && !info.isSymLink()) {
+        gone = true;
+        return;
+      }
+      QFile doomed(file);
+      gone = doomed.remove();
+      if (!gone) logLine(QStringLiteral("CloudMode: cannot delete %1: %2").arg(file, doomed.errorString()));
+    });
+    if (!granted) logLine(QStringLiteral("CloudMode: cannot coordinate the deletion of %1").arg(path));
+    const bool deleted = granted && gone;
+    platform::mainQueue().async([completion, deleted] {
+      if (completion) completion(deleted);
+    });
+  });
+}
+
+// ---- conflicts
+
+std::shared_ptr<platform::FileVersion> CloudMode::findConflictingVersion(const IdeaProxyPtr& proxy) {
+  const QUrl url = proxy ? urlForIdentifier(proxy->docIdentifier()) : QUrl();
+  if (url.isEmpty()) return nullptr;
+  std::shared_ptr<platform::FileVersion> newest;
+  for (const auto& version : platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(url.toLocalFile())) {
+    const qint64 seconds = version->modificationDate().toSecsSinceEpoch();
+    if (!newest || seconds > newest->modificationDate().toSecsSinceEpoch()) newest = version;
+  }
+  return newest;
+}
+
+void CloudMode::handleConflictForProxy(const IdeaProxyPtr& proxy, std::function<void(bool)> completion) {
+  auto answer = [completion](bool result) {
+    if (completion) completion(result);
+  };
+  const auto version = findConflictingVersion(proxy);
+  if (!version) return answer(false);
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  fetchIdea(proxy->docIdentifier(), [weakSelf, proxy, version, answer](const std::shared_ptr<Idea>& idea) {
+    auto self = weakSelf.lock();
+    if (!self || self->mDead || !idea) return answer(false);
+    // The local content becomes a new document, made as every new document of the location.
+    auto copy = IdeaDocument::createWithFileName(QString(), DocumentLocationICloud);
+    copy->setIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    copy->setDateCreated(now);
+    copy->setDateModified(now);
+    self->createDocument(copy, [weakSelf, proxy, version, copy, answer](DocumentToken token) {
+      auto self = weakSelf.lock();
+      if (!self || token < 1) return answer(false);
+      self->closeDocument(copy, token, nullptr);
+      self->finishConflict(proxy, version, copy, answer);
+    });
+  });
+}
+
+void CloudMode::finishConflict(const IdeaProxyPtr& proxy, const std::shared_ptr<platform::FileVersion>& version,
+                               const std::shared_ptr<IdeaDocument>& copy, std::function<void(bool)> answer) {
+  const QUrl url = urlForIdentifier(proxy->docIdentifier());
+  QString error;
+  if (url.isEmpty() || !version->replaceItemAtURL(url.toLocalFile(), &error)) {
+    // The other side's content did not arrive: keep every version for a later try, and take
+    // back the copy, which would otherwise be a duplicate of the local content.
+    logLine(QStringLiteral("CloudMode: the conflict version could not replace %1: %2").arg(url.toLocalFile(), error));
+    doDeleteFileAtURL(createFileURLForFileName(copy->filePath()), [answer](bool) { answer(false); });
+    return;
+  }
+  if (!platform::FileVersion::removeOtherVersionsOfItemAtURL(url.toLocalFile(), &error))
+    logLine(QStringLiteral("Error removing other document versions: %1").arg(error));
+  for (const auto& left : platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(url.toLocalFile()))
+    left->setResolved(true);
+  // On a later turn: a presenter of the file re-reads the replaced content first.
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  platform::mainQueue().async([weakSelf, proxy, answer] {
+    auto self = weakSelf.lock();
+    if (!self || self->mDead) return answer(false);
+    const auto doc = proxy->doc();
+    self->openDocument(doc, [weakSelf, doc, answer](DocumentToken token) {
+      auto self = weakSelf.lock();
+      if (!self || token < 1) return answer(false);
+      self->updateDocument(doc, token, [weakSelf, doc, token, answer](bool saved) {
+        if (auto self = weakSelf.lock()) self->closeDocument(doc, token, nullptr);
+        answer(saved);
+      });
+    });
+  });
+}
+
+}  // namespace orrery

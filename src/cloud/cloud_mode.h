@@ -1,0 +1,127 @@
+#pragma once
+// The storage engine of the iCloud location. It follows the account (the container's identity
+// token), finds the container's Documents folder, the index "orrery.index" and the document
+// files with one-shot metadata queries, reports the documents found and the index's list to
+// its workspace, runs document operations through IdeaDocument's coordinated file access,
+// deletes files on the "orrery.persistence" queue and settles conflict versions by keeping
+// the local content as a new document. Documents are "iCloud:/<name>" with <name> a plain
+// ".orrx" file name in the Documents folder; any other name reaches no file.
+//
+// Main thread for every handler, report and completion. After leaveState nothing it started
+// (query, lookup, retry, notification) has any effect.
+
+#include "model/persistence_state.h"
+
+#include "platform/core/notification_center.h"
+
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace platform {
+class IdentityMonitor;
+class MetadataQuery;
+}  // namespace platform
+
+namespace orrery {
+
+class Idea;
+class IndexDocument;
+
+// Status codes of the iCloud engine.
+inline constexpr std::int64_t PersistenceStateStatusUnavailable = 1;
+inline constexpr std::int64_t PersistenceStateStatusSynced = 4;
+inline constexpr std::int64_t PersistenceStateStatusChanged = 5;
+
+class CloudMode final : public PersistenceState,
+                        public ConflictResolvingState,
+                        public std::enable_shared_from_this<CloudMode> {
+ public:
+  // Seconds between two reads of an index that could not be read.
+  static constexpr double kIndexRetrySeconds = 3.0;
+
+  // Reads the identity, follows its changes and starts looking for the container. What it
+  // reports before a workspace attaches itself reaches nobody.
+  static std::shared_ptr<CloudMode> create();
+  ~CloudMode() override;
+
+  // Looks the container's Documents folder up off the main thread; the block gets it (empty
+  // when there is none) on the main queue.
+  static void fetchCloudDocumentsDirectoryURL(std::function<void(const QString& folder)> block);
+  static QString currentCloudToken();
+
+  void checkIfWeCanProceed();
+  void iCloudAccountAvailabilityChanged();
+
+  // PersistenceState.
+  void leaveState() override;
+  void openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) override;
+  void createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) override;
+  void updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) override;
+  void closeDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) override;
+  void deleteDocument(const QString& docIdentifier, BoolCompletion completion) override;
+  void fetchDocument(const QString& docIdentifier, DocumentCompletion completion) override;
+  void fetchIdea(const QString& docIdentifier, std::function<void(std::shared_ptr<Idea>)> completion);
+  void saveProxyList(const ProxyList& proxies) override;
+  QString description() const override;
+
+  // ConflictResolvingState.
+  std::shared_ptr<platform::FileVersion> findConflictingVersion(const IdeaProxyPtr& proxy) override;
+  void handleConflictForProxy(const IdeaProxyPtr& proxy, std::function<void(bool)> completion) override;
+
+  // YES when the file is gone afterwards (or was already), NO when coordination or removal
+  // failed.
+  void doDeleteFileAtURL(const QUrl& url, BoolCompletion completion);
+  // The file of a plain ".orrx" name (no folder parts, not hidden) in the Documents folder;
+  // empty without a container folder or for any other name.
+  QUrl createFileURLForFileName(const QString& path) const;
+
+  const QString& cloudDocumentsFolder() const { return mCloudDocURL; }
+  const std::shared_ptr<IndexDocument>& subscribedIndexDocument() const { return mSubscribedIndexDocument; }
+  bool isDead() const { return mDead; }
+
+ private:
+  struct Tag {};
+
+ public:
+  explicit CloudMode(Tag) {}
+
+ private:
+  void start();
+  void report(const std::function<void(PersistenceStateDelegate&)>& message);
+  QUrl urlForIdentifier(const QString& docIdentifier) const;
+  void queryIndexFile();
+  void indexFileQueryDidFinishGathering(const std::shared_ptr<platform::MetadataQuery>& query);
+  void handleIndexResults(const platform::MetadataQuery& query);
+  void openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocument>& index);
+  void subscribeToIndexDocumentChanges(const std::shared_ptr<IndexDocument>& index);
+  void indexDocumentStateChanged();
+  void queryCloudDocuments();
+  void queryDidFinishGathering(const std::shared_ptr<platform::MetadataQuery>& query);
+  void doHandleQueryResultsFromIndex(std::size_t index, const std::shared_ptr<platform::MetadataQuery>& query);
+  void stopQueries();
+  void finishConflict(const IdeaProxyPtr& proxy, const std::shared_ptr<platform::FileVersion>& version,
+                      const std::shared_ptr<IdeaDocument>& copy, std::function<void(bool)> completion);
+
+  std::shared_ptr<platform::MetadataQuery> mQuery;
+  std::shared_ptr<platform::MetadataQuery> mIndexQuery;
+  QSet<QString> mFilesFound;
+  std::shared_ptr<IndexDocument> mSubscribedIndexDocument;
+  QString mCloudDocURL;
+  QString mCloudToken;
+  bool mDead = false;
+
+  // Answers of a container lookup that a later one replaced are dropped.
+  std::uint64_t mLookupGeneration = 0;
+  std::shared_ptr<platform::IdentityMonitor> mIdentityMonitor;
+  platform::ObserverScope mAccountObserver;
+  platform::ObserverScope mIndexQueryObserver;
+  platform::ObserverScope mQueryObserver;
+  platform::ObserverScope mIndexObserver;
+};
+
+}  // namespace orrery

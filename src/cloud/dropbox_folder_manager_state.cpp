@@ -1,0 +1,130 @@
+#include "cloud/dropbox_folder_manager_state.h"
+
+#include "cloud/map_entry.h"
+
+#include "foundation/logging.h"
+#include "model/document_file_writer.h"
+#include "model/json_decoder.h"
+#include "model/json_encoder.h"
+
+#include <QFile>
+
+#include <vector>
+
+namespace orrery {
+
+namespace {
+
+constexpr char kVersionKey[] = "fileFormatVersion";
+constexpr char kIndexKey[] = "index";
+constexpr char kDocumentsKey[] = "documents";
+
+}  // namespace
+
+DropboxFolderManagerState::DropboxFolderManagerState() { initialize(); }
+
+void DropboxFolderManagerState::initialize() {
+  mPerhapsDropboxConnection = true;
+  mDoWeHaveInitialDropboxFolderListing = false;
+  mPollFolderASAP = false;
+  mDoWeHaveInitialDropboxFileStatus = false;
+  mHasPendingGeneralOperation = false;
+  mHasPendingDropboxOperation = false;
+  mIsLocalStatusFileLoaded = false;
+  mIsIndexDocumentAvailable = false;
+  mIndexDocumentInfo = DocumentInfo::create(SyncFileInfo::EMPTY(), nullptr, nullptr);
+  mFileFormatVersion = QStringLiteral("1");
+  mFilesBeingAccessedByLoad.clear();
+  mTasksToExecute.clear();
+  mDocumentsToLoadAsProxies.clear();
+  mFilesToReallyDelete.clear();
+  mDocs.clear();
+}
+
+std::shared_ptr<DropboxFolderManagerState> DropboxFolderManagerState::createByCopying(
+    const DropboxFolderManagerState& other) {
+  // Copying a Qt container shares its data until one side changes it.
+  return std::make_shared<DropboxFolderManagerState>(other);
+}
+
+std::shared_ptr<KeyedCodable> DropboxFolderManagerState::createWithCoder(KeyedDecoder& coder) {
+  auto state = std::make_shared<DropboxFolderManagerState>();
+  state->mFileFormatVersion = coder.decodeStringForKey(kVersionKey);
+  state->mIndexDocumentInfo = coder.decodeObjectOfClassForKey<DocumentInfo>(kIndexKey);
+  qsizetype damaged = 0;
+  for (const auto& entry : coder.decodeObjectsOfClassForKey<MapEntry>(kDocumentsKey)) {
+    // An entry without its key or its record cannot be placed; the rest of the file still counts.
+    if (entry->key().isEmpty() || !entry->val()) {
+      ++damaged;
+      continue;
+    }
+    state->mDocs.insert(entry->key(), entry->val());
+  }
+  if (damaged > 0)
+    logLine(QStringLiteral("DropboxFolderManagerState: %1 damaged document entries skipped").arg(damaged));
+  return state;
+}
+
+void DropboxFolderManagerState::encodeWithCoder(KeyedEncoder& coder) const {
+  coder.encodeString(mFileFormatVersion, kVersionKey);
+  coder.encodeObject(mIndexDocumentInfo, kIndexKey);
+  std::vector<MapEntry> entries;
+  entries.reserve(std::size_t(mDocs.size()));
+  for (auto it = mDocs.cbegin(); it != mDocs.cend(); ++it)
+    if (it.value() && it.value()->containsData()) entries.emplace_back(it.key(), it.value());
+  std::vector<const KeyedCodable*> plain;
+  plain.reserve(entries.size());
+  for (const MapEntry& entry : entries) plain.push_back(&entry);
+  coder.encodeObjects(std::span<const KeyedCodable* const>(plain), kDocumentsKey);
+}
+
+QByteArray DropboxFolderManagerState::exportAsData() const {
+  JSONEncoder encoder;
+  encoder.encodeObject(*this);
+  return encoder.data();
+}
+
+bool DropboxFolderManagerState::writeAtomicallyToURL(const QString& path) const {
+  const QByteArray data = exportAsData();
+  if (data.isEmpty()) {
+    logLine(QStringLiteral("DropboxFolderManagerState: the sync state could not be encoded for %1").arg(path));
+    return false;
+  }
+  return writeFileReplacing(path, data) == FileWriteResult::Written;
+}
+
+std::shared_ptr<DropboxFolderManagerState> DropboxFolderManagerState::readFrom(const QString& path) {
+  QFile file(path);
+  if (!file.exists()) return nullptr;
+  if (!file.open(QIODevice::ReadOnly)) {
+    logLine(QStringLiteral("DropboxFolderManagerState: cannot read %1: %2").arg(path, file.errorString()));
+    return nullptr;
+  }
+  if (file.size() > kMaxStatusFileSize) {
+    logLine(QStringLiteral("DropboxFolderManagerState: %1 is too large to be a sync state (%2 bytes)")
+                .arg(path)
+                .arg(file.size()));
+    return nullptr;
+  }
+  const QByteArray data = file.readAll();
+  if (file.error() != QFileDevice::NoError) {
+    logLine(QStringLiteral("DropboxFolderManagerState: cannot read %1: %2").arg(path, file.errorString()));
+    return nullptr;
+  }
+  return readFromData(data);
+}
+
+std::shared_ptr<DropboxFolderManagerState> DropboxFolderManagerState::readFromData(const QByteArray& data) {
+  registerSyncCodedClasses();
+  auto decoder = JSONDecoder::createWithData(data);
+  if (!decoder) return nullptr;
+  decoder->addAlias<DocumentInfo>(QStringLiteral("index"));
+  decoder->addAlias<SyncFileInfo>(QStringLiteral("input"));
+  decoder->addAlias<SyncFileInfo>(QStringLiteral("current"));
+  decoder->addAlias<SyncFileInfo>(QStringLiteral("output"));
+  decoder->addAlias<MapEntry>(QStringLiteral("documents"));
+  decoder->addAlias<DocumentInfo>(QStringLiteral("val"));
+  return decoder->decodeObjectOfClass<DropboxFolderManagerState>();
+}
+
+}  // namespace orrery

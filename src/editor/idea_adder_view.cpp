@@ -1,0 +1,94 @@
+#include "editor/idea_adder_view.h"
+
+#include "foundation/image_extensions.h"
+#include "foundation/views/view_extensions.h"
+#include "platform/ui/event.h"
+#include "platform/ui/tracking_area.h"
+
+namespace orrery {
+
+namespace {
+
+constexpr double kSide = 40;
+constexpr double kHoverScale = 1.25;
+
+}  // namespace
+
+IdeaAdderView::IdeaAdderView() : View(QRectF(0, 0, kSide, kSide)) {
+  mPlusIcon = imageext::deviceImageNamed(QStringLiteral("plus_on_circle"));
+  mPlusIconActive = imageext::deviceImageNamed(QStringLiteral("plus_on_circle_hover"));
+  mSmallDockIcon = imageext::deviceImageNamed(QStringLiteral("small_dock"));
+  mSmallDockActiveIcon = imageext::deviceImageNamed(QStringLiteral("small_dock_active"));
+  mImageView = std::make_shared<BaseImageView>(QRectF(QPointF(0, 0), QSizeF(mPlusIcon.size())));
+  viewext::setCenter(*mImageView, viewext::centerPoint(*this));
+  viewext::ensureIntegralFrame(*mImageView);
+  addSubview(mImageView);
+  mAdderState = 1;
+  reactToStateChange();
+}
+
+void IdeaAdderView::setAdderState(IdeaAdderState state) {
+  if (state == mAdderState) return;
+  mAdderState = state;
+  reactToStateChange();
+}
+
+void IdeaAdderView::setInFocus(bool focus) {
+  if (focus == mInFocus) return;
+  mInFocus = focus;
+  reactToStateChange();
+}
+
+void IdeaAdderView::reactToStateChange() {
+  ++mLookChanges;
+  switch (mAdderState) {
+    case 1:
+      mImageView->setImage(mPlusIcon);
+      setHidden(false);
+      break;
+    case 2:
+      mImageView->setImage(mPlusIconActive);
+      setHidden(false);
+      break;
+    case 3:
+      mImageView->setImage(mInFocus ? mSmallDockActiveIcon : mSmallDockIcon);
+      setHidden(false);
+      break;
+    default:
+      setHidden(true);
+      break;
+  }
+}
+
+void IdeaAdderView::performClick() { handleTap(); }
+
+void IdeaAdderView::handleTap() {
+  if (IdeaAdderViewDelegate* d = mDelegate.get()) d->handleTapOnIdeaAdderView(*this);
+}
+
+void IdeaAdderView::mouseEntered(const platform::Event& event) {
+  if (mAdderState == 1 && superview()) {
+    const QPointF p = superview()->convertPoint(event.locationInWindow, nullptr);
+    if (hitTest(p)) viewext::setScale(*mImageView, kHoverScale);
+  }
+  View::mouseEntered(event);
+}
+
+void IdeaAdderView::mouseExited(const platform::Event& event) {
+  viewext::setScale(*mImageView, 1.0);
+  if (mAdderState == 1) mImageView->setImage(mPlusIcon);
+  View::mouseExited(event);
+}
+
+void IdeaAdderView::updateTrackingAreas() {
+  if (mTrackingArea) removeTrackingArea(mTrackingArea.get());
+  using platform::TrackingArea;
+  mTrackingArea = std::make_shared<TrackingArea>(
+      bounds(), TrackingArea::MouseEnteredAndExited | TrackingArea::ActiveInKeyWindow | TrackingArea::InVisibleRect,
+      this);
+  addTrackingArea(mTrackingArea);
+}
+
+QPointF IdeaAdderView::center() const { return viewext::center(*this); }
+
+}  // namespace orrery

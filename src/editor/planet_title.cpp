@@ -1,0 +1,105 @@
+#include "editor/planet_title.h"
+
+#include "platform/services/font_catalog.h"
+
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orrery {
+
+namespace {
+
+constexpr double kLineGap = 2.0;
+
+// Half the width of the circle (centre (t, t), radius t) at height y.
+double halfChord(double t, double y) {
+  const double dy = y - t;
+  return std::sqrt(std::max(0.0, t * t - dy * dy));
+}
+
+}  // namespace
+
+const QPaintDevice& PlanetTitle::referenceDevice() {
+  static const QImage device(1, 1, QImage::Format_ARGB32_Premultiplied);
+  return device;
+}
+
+QFont PlanetTitle::titleFont(double size) {
+  QFont font = platform::fontNamed(QStringLiteral("Helvetica"), 12).value_or(QFont());
+  platform::setFontSizeForDevice(font, size, &referenceDevice());
+  return font;
+}
+
+PlanetTitle::PlanetTitle(const QString& text, float fontSize, float textRadius, bool withIcon) {
+  const double t = textRadius;
+  const double size = fontSize;
+  if (text.isEmpty() || !(size > 0) || !(t > 0)) return;
+  const double top = t - (withIcon ? 0.475 : 0.7) * t;
+  const double bottom = t + 0.55 * t;
+
+  const QFont font = titleFont(size);
+  mLayout = std::make_unique<QTextLayout>(text, font, const_cast<QPaintDevice*>(&referenceDevice()));
+  QTextOption option(Qt::AlignHCenter);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  mLayout->setTextOption(option);
+  mLayout->setCacheEnabled(true);
+
+  // The line box is fontSize tall; the glyphs keep the font's ascent-to-descent proportion.
+  const QFontMetricsF metrics(font, &referenceDevice());
+  const double fontHeight = metrics.ascent() + metrics.descent();
+  const double boxAscent = fontHeight > 0 ? size * metrics.ascent() / fontHeight : size;
+  const double boxDescent = size - boxAscent;
+
+  double firstBaseline = 0, lastBaseline = 0;
+  mLayout->beginLayout();
+  for (double y = top; y + size <= bottom + 1e-9; y += size + kLineGap) {
+    const double width = 2 * std::min(halfChord(t, y), halfChord(t, y + size));
+    if (width < 1) break;
+    QTextLine line = mLayout->createLine();
+    if (!line.isValid()) break;
+    line.setLineWidth(width);
+    const double baseline = y + boxAscent;
+    line.setPosition(QPointF(t - width / 2, baseline - line.ascent()));
+    if (mLineCount == 0) firstBaseline = baseline;
+    lastBaseline = baseline;
+    ++mLineCount;
+  }
+  mLayout->endLayout();
+  if (mLineCount == 0) return;
+
+  // Heights measured upwards from the bottom chord.
+  const double d = 0.55 * t;
+  const double lower = 0;
+  const double upper = bottom - top;
+  const double uFirst = bottom - firstBaseline;
+  const double uLast = bottom - lastBaseline;
+  const double half = ((uFirst - uLast) + boxAscent + boxDescent) / 2;
+  const double m = uLast - boxDescent + half;
+  double up = 0;
+  if (d <= m) {
+    const double target = std::max(d, lower + half);
+    if (target < m) up = target - m;
+  } else {
+    const double target = std::min(d, upper - half);
+    if (target > m) up = target - m;
+  }
+  mOffset = -up;
+}
+
+PlanetTitle::~PlanetTitle() = default;
+
+void PlanetTitle::draw(QPainter& painter, const QColor& color) const {
+  if (!mLayout || mLineCount == 0) return;
+  painter.save();
+  painter.translate(0, mOffset);
+  painter.setPen(color);
+  for (int i = 0; i < mLineCount; ++i) mLayout->lineAt(i).draw(&painter, QPointF(0, 0));
+  painter.restore();
+}
+
+}  // namespace orrery

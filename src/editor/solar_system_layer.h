@@ -1,0 +1,30 @@
+#pragma once
+// The orbit ring of the radial view: a thin light-grey circle of `radius` around the centre
+// of the layer's bounds. The radial view sets the radius on every layout pass (each rotation
+// frame), so only a new radius redraws the ring. Main thread only.
+
+#include "foundation/views/base_layer.h"
+
+#include <memory>
+
+namespace orrery {
+
+class SolarSystemLayer : public BaseLayer {
+ public:
+  SolarSystemLayer();
+  static std::shared_ptr<SolarSystemLayer> layer() { return std::make_shared<SolarSystemLayer>(); }
+
+  // The orbit radius of the radial view before scaling.
+  static constexpr int naturalRadius() { return 202; }
+
+  double radius() const { return mRadius; }
+  void setRadius(double radius);
+
+  bool drawsContent() const override { return true; }
+  void drawInContext(QPainter& painter) override;
+
+ private:
+  double mRadius = 0;
+};
+
+}  // namespace orrery

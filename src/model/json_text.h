@@ -1,0 +1,28 @@
+#pragma once
+// The JSON text the program's readers accept. Files written by earlier versions of the program
+// and by hand are read with a lenient grammar, a strict superset of RFC 8259: one leading
+// byte-order mark, raw control characters inside strings, a backslash before any other
+// character standing for that character, lone UTF-16 surrogate escapes, numbers with an empty
+// integer or fraction part ("1.", ".5") and integers beyond 64 bits. Everything else is refused:
+// invalid UTF-8, numbers that overflow a double or round to zero, nesting deeper than
+// kMaxJSONNesting, anything after the root value. The root is an object or an array.
+//
+// The fast reader parses strict JSON only; a text it refuses is rewritten here into the
+// strict JSON of the same values and parsed again, so both grammars read alike.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace orrery::jsontext {
+
+// Objects and arrays nested deeper than this are refused.
+inline constexpr int kMaxJSONNesting = 1024;
+
+// Rewrites a lenient JSON text as strict JSON (lone surrogates become U+FFFD, numbers their
+// shortest round-trip form). False, with `error` and `offset` set, for a text the grammar
+// refuses.
+bool normalizeLenient(std::string_view text, std::string& out, std::string* error = nullptr,
+                      std::size_t* offset = nullptr);
+
+}  // namespace orrery::jsontext

@@ -1,0 +1,203 @@
+#include "platform/cloud/file_version.h"
+
+#include "platform/services/file_coordinator.h"
+#include "platform/services/process_lock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <cstdio>
+
+#include <sys/stat.h>
+
+namespace platform {
+
+namespace {
+
+constexpr char kResolvedSuffix[] = ".resolved";
+
+void logLine(const QString& line) { std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData()); }
+
+struct stat lstatOf(const QString& path, bool* ok) {
+  struct stat st {};
+  *ok = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+  return st;
+}
+
+bool isPlainFile(const QString& path) {
+  bool ok;
+  const struct stat st = lstatOf(path, &ok);
+  return ok && S_ISREG(st.st_mode);
+}
+
+// A real folder (not a link to one) or nothing at all.
+bool isRealFolderOrMissing(const QString& path, bool* exists) {
+  bool ok;
+  const struct stat st = lstatOf(path, &ok);
+  *exists = ok;
+  return !ok || S_ISDIR(st.st_mode);
+}
+
+// The document name a sync tool's conflict copy belongs to; empty for any other name.
+QString documentOfConflictCopy(const QString& name) {
+  static const QRegularExpression syncthing(QStringLiteral("^(.+)\\.sync-conflict-[^/]*\\.orrx$"));
+  static const QRegularExpression dropboxStyle(QStringLiteral("^(.+) \\([^/]*conflicted copy[^/]*\\)\\.orrx$"));
+  for (const QRegularExpression* pattern : {&syncthing, &dropboxStyle}) {
+    const auto match = pattern->match(name);
+    if (match.hasMatch()) return match.captured(1) + QStringLiteral(".orrx");
+  }
+  return {};
+}
+
+// The versions folder of `name` made (never through a link); empty when it cannot be.
+QString makeVersionsFolder(const QString& root, const QString& name) {
+  const QString versions = root + QStringLiteral("/.versions");
+  const QString folder = versions + QLatin1Char('/') + name;
+  for (const QString& step : {versions, folder}) {
+    bool exists;
+    if (!isRealFolderOrMissing(step, &exists)) {
+      logLine(QStringLiteral("FileVersion: %1 is not a folder; conflict copies stay where they are").arg(step));
+      return {};
+    }
+    if (!exists && !QDir().mkdir(step)) {
+      logLine(QStringLiteral("FileVersion: cannot make %1").arg(step));
+      return {};
+    }
+  }
+  return folder;
+}
+
+}  // namespace
+
+FileVersion::FileVersion(QString path) : mPath(std::move(path)) {
+  bool ok;
+  const struct stat st = lstatOf(mPath, &ok);
+  if (ok)
+    mModificationDate = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000,
+                                                       Qt::UTC);
+}
+
+QString FileVersion::versionsFolderOf(const QString& path) {
+  const QFileInfo file(path);
+  const QString root = QFileInfo(file.absolutePath()).absolutePath();
+  return root + QStringLiteral("/.versions/") + file.fileName();
+}
+
+std::vector<FileVersionPtr> FileVersion::unresolvedConflictVersionsOfItemAtURL(const QString& path) {
+  std::vector<FileVersionPtr> versions;
+  const QString folder = versionsFolderOf(path);
+  bool exists;
+  if (!isRealFolderOrMissing(QFileInfo(folder).absolutePath(), &exists) || !isRealFolderOrMissing(folder, &exists)) {
+    logLine(QStringLiteral("FileVersion: %1 is not a folder; no versions read").arg(folder));
+    return versions;
+  }
+  if (!exists) return versions;
+  const QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                                   QDir::Name);
+  for (const QString& name : names) {
+    const QString entry = folder + QLatin1Char('/') + name;
+    if (!isPlainFile(entry)) {
+      logLine(QStringLiteral("FileVersion: %1 is not a plain file; ignored").arg(entry));
+      continue;
+    }
+    if (name.endsWith(QLatin1String(kResolvedSuffix))) continue;
+    versions.push_back(std::make_shared<FileVersion>(entry));
+  }
+  return versions;
+}
+
+bool FileVersion::removeOtherVersionsOfItemAtURL(const QString& path, QString* error) {
+  const QString folder = versionsFolderOf(path);
+  bool exists;
+  if (!isRealFolderOrMissing(folder, &exists)) {
+    if (error) *error = QStringLiteral("%1 is not a folder").arg(folder);
+    return false;
+  }
+  if (!exists) return true;
+  bool removedAll = true;
+  for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    const QString entry = folder + QLatin1Char('/') + name;
+    if (!isPlainFile(entry)) continue;
+    QFile file(entry);
+    if (!file.remove()) {
+      removedAll = false;
+      if (error) *error = QStringLiteral("%1: %2").arg(entry, file.errorString());
+    }
+  }
+  QDir().rmdir(folder);  // only when nothing else is left in it
+  return removedAll;
+}
+
+int FileVersion::collectConflictCopies(const QString& documentsFolder) {
+  const QDir documents(documentsFolder);
+  QStringList copies;
+  for (const QString& name : documents.entryList({QStringLiteral("*.orrx")}, QDir::Files | QDir::Hidden | QDir::System))
+    if (!documentOfConflictCopy(name).isEmpty()) copies << name;
+  if (copies.isEmpty()) return 0;
+  // Another instance's scan may move the same copies: take turns on the folder.
+  ProcessLock lock(documentsFolder);
+  const QString root = QFileInfo(documentsFolder).absolutePath();
+  int moved = 0;
+  for (const QString& name : copies) {
+    const QString source = documentsFolder + QLatin1Char('/') + name;
+    if (!isPlainFile(source)) continue;  // gone meanwhile, or a link
+    const QString folder = makeVersionsFolder(root, documentOfConflictCopy(name));
+    if (folder.isEmpty()) continue;
+    QString target = folder + QLatin1Char('/') + name;
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+      target = folder + QStringLiteral("/%1-%2").arg(n).arg(name);
+    if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0)
+      ++moved;
+    else
+      logLine(QStringLiteral("FileVersion: cannot move %1 to %2").arg(source, target));
+  }
+  return moved;
+}
+
+bool FileVersion::replaceItemAtURL(const QString& target, QString* error) const {
+  QFile version(mPath);
+  if (!isPlainFile(mPath) || !version.open(QIODevice::ReadOnly)) {
+    if (error) *error = QStringLiteral("the version %1 cannot be read").arg(mPath);
+    return false;
+  }
+  if (version.size() > kMaxVersionBytes) {
+    if (error) *error = QStringLiteral("the version %1 is too large (%2 bytes)").arg(mPath).arg(version.size());
+    return false;
+  }
+  const QByteArray content = version.readAll();
+  if (version.error() != QFileDevice::NoError) {
+    if (error) *error = QStringLiteral("%1: %2").arg(mPath, version.errorString());
+    return false;
+  }
+  bool written = false;
+  QString reason;
+  FileCoordinator coordinator;
+  const bool granted = coordinator.coordinateWriting(target, [&](const QString& path) {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit()) {
+      written = true;
+      return;
+    }
+    reason = QStringLiteral("%1: %2").arg(path, file.errorString());
+    file.cancelWriting();
+  });
+  if (!granted) reason = QStringLiteral("%1 cannot be coordinated").arg(target);
+  if (!written && error) *error = reason;
+  return granted && written;
+}
+
+bool FileVersion::setResolved(bool resolved) {
+  if (resolved == isResolved()) return true;
+  const QString renamed =
+      resolved ? mPath + QLatin1String(kResolvedSuffix) : mPath.chopped(int(qstrlen(kResolvedSuffix)));
+  if (::rename(QFile::encodeName(mPath).constData(), QFile::encodeName(renamed).constData()) != 0) return false;
+  mPath = renamed;
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,154 @@
+#include "platform/cloud/local_folder_container.h"
+
+#include "platform/core/dispatch.h"
+#include "platform/core/notification_center.h"
+#include "platform/services/file_presenter.h"
+#include "platform/services/standard_folders.h"
+#include "platform/services/user_defaults.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QThread>
+#include <QUuid>
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr char kIdentityFileName[] = ".identity";
+constexpr qint64 kMaxIdentityBytes = 4096;
+
+bool isWritableFolder(const QString& path) {
+  const QByteArray native = QFile::encodeName(path);
+  if (::access(native.constData(), W_OK | X_OK) != 0) return false;
+  // Root may write anywhere by permission, but not on a file system mounted read-only.
+  struct statvfs fs {};
+  return ::statvfs(native.constData(), &fs) == 0 && (fs.f_flag & ST_RDONLY) == 0;
+}
+
+// Creates the identity file complete or not at all; false when another instance was first.
+bool createIdentityFile(const QString& path) {
+  const QByteArray token = QUuid::createUuid().toString(QUuid::WithoutBraces).toUtf8();
+  const QString temporary = path + QStringLiteral(".new-") + QUuid::createUuid().toString(QUuid::Id128).left(12);
+  QFile file(temporary);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(token) != token.size() || !file.flush()) {
+    file.remove();
+    return false;
+  }
+  ::fsync(file.handle());
+  file.close();
+  // link(2) fails when the name exists: of two instances, exactly one token wins.
+  const bool linked = ::link(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) == 0;
+  QFile::remove(temporary);
+  return linked;
+}
+
+QString readIdentityFile(const QString& path) {
+  QFile file(path);
+  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(file.read(kMaxIdentityBytes)).trimmed();
+}
+
+}  // namespace
+
+LocalFolderContainer::Root LocalFolderContainer::root() {
+  const QString fromEnvironment = qEnvironmentVariable(kCloudContainerEnvironment);
+  if (!fromEnvironment.isEmpty()) return {QDir::cleanPath(fromEnvironment), false};
+  const QString fromDefaults = UserDefaults::standard().stringForKey(QString::fromLatin1(kCloudContainerFolderKey));
+  if (!fromDefaults.isEmpty()) return {QDir::cleanPath(fromDefaults), false};
+  return {applicationSupportFolder() + QStringLiteral("/cloud-container"), true};
+}
+
+QString LocalFolderContainer::reachableRoot() {
+  const Root chosen = root();
+  if (chosen.path.isEmpty() || QDir::isRelativePath(chosen.path)) return {};
+  if (chosen.isDefault && !QDir().mkpath(chosen.path)) return {};
+  if (!QFileInfo(chosen.path).isDir() || !isWritableFolder(chosen.path)) return {};
+  return chosen.path;
+}
+
+QString LocalFolderContainer::documentsFolder() {
+  const QString base = reachableRoot();
+  if (base.isEmpty()) return {};
+  const QString documents = base + QStringLiteral("/Documents");
+  if (!QDir().mkpath(documents) || !QFileInfo(documents).isDir()) return {};
+  return documents;
+}
+
+void LocalFolderContainer::fetchDocumentsFolder(std::function<void(const QString&)> block) {
+  globalQueue(QueuePriority::Default).async([block = std::move(block)] {
+    const QString folder = documentsFolder();
+    mainQueue().async([block, folder] {
+      if (block) block(folder);
+    });
+  });
+}
+
+QString LocalFolderContainer::identityToken() {
+  const QString base = reachableRoot();
+  if (base.isEmpty()) return {};
+  const QString path = base + QLatin1Char('/') + QLatin1String(kIdentityFileName);
+  if (!QFileInfo::exists(path)) createIdentityFile(path);
+  return readIdentityFile(path);
+}
+
+// ---- IdentityMonitor
+
+IdentityMonitor::IdentityMonitor(Tag) : mToken(LocalFolderContainer::identityToken()) {}
+
+IdentityMonitor::~IdentityMonitor() = default;
+
+std::shared_ptr<IdentityMonitor> IdentityMonitor::shared() {
+  static std::weak_ptr<IdentityMonitor> current;
+  if (auto monitor = current.lock()) return monitor;
+  auto monitor = std::make_shared<IdentityMonitor>(Tag{});
+  current = monitor;
+  monitor->watch();
+  monitor->schedule();
+  return monitor;
+}
+
+void IdentityMonitor::schedule() {
+  mainQueue().afterSeconds(LocalFolderContainer::kPollSeconds, [weak = weak_from_this()] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->check();
+    FilePresenterRegistry::shared().recheckAll();
+    self->schedule();
+  });
+}
+
+void IdentityMonitor::check() {
+  const QString now = LocalFolderContainer::identityToken();
+  watch();
+  if (now == mToken) return;
+  mToken = now;
+  NotificationCenter::defaultCenter().post(kUbiquityIdentityDidChangeNotification);
+}
+
+void IdentityMonitor::watch() {
+  // The watcher needs the Qt main thread; the poll covers everything it would miss.
+  auto* app = QCoreApplication::instance();
+  if (!app || QThread::currentThread() != app->thread()) return;
+  const QString base = LocalFolderContainer::root().path;
+  if (base == mWatchedRoot && mWatcher) return;
+  auto watcher = std::make_shared<QFileSystemWatcher>();
+  if (QFileInfo(base).isDir()) watcher->addPath(base);
+  QObject::connect(watcher.get(), &QFileSystemWatcher::directoryChanged, [weak = weak_from_this()](const QString&) {
+    // Hop to the main queue: the watcher's thread is the Qt one, the queue may be another loop.
+    mainQueue().async([weak] {
+      if (auto self = weak.lock()) self->check();
+    });
+  });
+  mWatcher = watcher;
+  mWatchedRoot = base;
+}
+
+}  // namespace platform

@@ -1,0 +1,76 @@
+#pragma once
+// The iCloud container, stood in for by a local folder that any folder-sync tool (or a second
+// machine's copy) keeps in step with the cloud. The root is $ORRERY_CLOUD_CONTAINER, else the
+// user default "CloudContainerFolder", else "<application support>/cloud-container". Documents
+// live in "<root>/Documents"; "<root>/.identity" holds the identity token (the account), and
+// "<root>/.versions" the conflict versions (file_version.h).
+//
+// A root that was set but is missing or read-only (an unmounted or offline share) gives no
+// container and no identity; the default root is made when missing.
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+// Posted on the main queue, object none, when the identity token changed (appeared, went, or
+// was replaced).
+inline constexpr char kUbiquityIdentityDidChangeNotification[] = "UbiquityIdentityDidChangeNotification";
+inline constexpr char kCloudContainerEnvironment[] = "ORRERY_CLOUD_CONTAINER";
+inline constexpr char kCloudContainerFolderKey[] = "CloudContainerFolder";
+
+class LocalFolderContainer {
+ public:
+  struct Root {
+    QString path;
+    bool isDefault = false;  // neither the environment nor the user default chose it
+  };
+
+  // Seconds between two re-reads of the identity token; presented files are re-stat'ed as
+  // often, since change notices miss network file systems.
+  static constexpr double kPollSeconds = 5.0;
+
+  static Root root();
+  // The root, usable as it is now (made when it is the default one); empty when unreachable.
+  static QString reachableRoot();
+  // "<root>/Documents", made when missing; empty when the container is unreachable. Blocks on
+  // the file system: call it off the main thread.
+  static QString documentsFolder();
+  // Looks the Documents folder up on a global queue and answers on the main queue.
+  static void fetchDocumentsFolder(std::function<void(const QString& folder)> block);
+  // The text of "<root>/.identity", which is created (exclusively, holding a new UUID) when a
+  // reachable root lacks it; empty when there is no reachable root or the file is unreadable.
+  static QString identityToken();
+};
+
+// Re-reads the identity token every kPollSeconds on the main queue and whenever the root
+// folder changes, posting kUbiquityIdentityDidChangeNotification when it differs from the
+// last one read. Also re-checks presented files on every poll. Runs while someone holds it.
+// Main thread only.
+class IdentityMonitor : public std::enable_shared_from_this<IdentityMonitor> {
+ public:
+  static std::shared_ptr<IdentityMonitor> shared();
+  ~IdentityMonitor();
+  // The token as last read.
+  const QString& token() const { return mToken; }
+  // Reads the token now, posting the notification when it changed.
+  void check();
+
+ private:
+  struct Tag {};
+
+ public:
+  explicit IdentityMonitor(Tag);
+
+ private:
+  void schedule();
+  void watch();
+
+  QString mToken;
+  QString mWatchedRoot;
+  std::shared_ptr<void> mWatcher;  // the folder watcher, on the Qt main thread
+};
+
+}  // namespace platform

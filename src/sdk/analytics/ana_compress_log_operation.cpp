@@ -1,0 +1,65 @@
+#include "sdk/analytics/ana_compress_log_operation.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "sdk/analytics/ana_file_utils.h"
+#include "sdk/analytics/ana_logger.h"
+#include "sdk/core/file_io.h"
+
+namespace telemetry {
+
+ANACompressLogOperation::ANACompressLogOperation(std::string uncompressedLogURL, std::string compressedLogURL)
+    : mUncompressedLogURL(std::move(uncompressedLogURL)), mCompressedLogURL(std::move(compressedLogURL)) {}
+
+std::string ANACompressLogOperation::compressedURLForUncompressedURL(const std::string& path) {
+  return ANAFileUtils::replacingPathExtension(path, "gz");
+}
+
+void ANACompressLogOperation::main() {
+  mSuccess = false;
+  const fileio::FileKind input = fileio::kindOf(mUncompressedLogURL);
+  if (input == fileio::FileKind::Missing || input == fileio::FileKind::Directory) return;
+  if (fileio::kindOf(mCompressedLogURL) != fileio::FileKind::Missing) return;
+
+  bool ok = ANAFileUtils::writeStageFile(mCompressedLogURL, [this](const std::string& temporary) { return compressInto(temporary); });
+  if (!ok) ANALogger::sharedLogger().log("Failed to compress file at %s", mUncompressedLogURL.c_str());
+  mSuccess = ok;
+}
+
+bool ANACompressLogOperation::compressInto(const std::string& temporaryPath) {
+  int in = ::open(mUncompressedLogURL.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  int out = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  gzFile gz = out >= 0 ? gzdopen(out, "wb") : nullptr;
+  if (!gz) {
+    if (out >= 0) ::close(out);
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  std::vector<char> buffer(kChunkSize);
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    if (gzwrite(gz, buffer.data(), static_cast<unsigned>(n)) != n) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(in);
+  // Closing writes the stream's end and closes the descriptor; its failure means a cut file.
+  if (gzclose(gz) != Z_OK) ok = false;
+  return ok;
+}
+
+}  // namespace telemetry

@@ -1,0 +1,32 @@
+#include "sdk/analytics/ana_custom_event.h"
+
+#include "sdk/analytics/ana_text.h"
+#include "sdk/core/console.h"
+
+namespace telemetry {
+
+std::shared_ptr<ANACustomEvent> ANACustomEvent::create(const std::optional<std::string>& customEventName,
+                                                       const nlohmann::ordered_json& customAttributes) {
+  if (!customEventName) {
+    consoleLog("[Analytics] A custom event needs a name. Ignoring the event.");
+    return nullptr;
+  }
+  return std::make_shared<ANACustomEvent>(Tag{}, anatext::validUTF8(*customEventName), customAttributes);
+}
+
+ANACustomEvent::ANACustomEvent(Tag, std::string name, const nlohmann::ordered_json& customAttributes)
+    : mCustomEventName(std::move(name)), mCustomAttributes(customAttributes) {}
+
+nlohmann::ordered_json ANACustomEvent::dictionaryRepresentation() const {
+  nlohmann::ordered_json d = nlohmann::ordered_json::object();
+  d["eventId"] = identifier();
+  d["custom_type"] = mCustomEventName;
+  d["custom_attributes"] = mCustomAttributes.dictionaryRepresentation();
+  return d;
+}
+
+std::string ANACustomEvent::description() const {
+  return "<ANACustomEvent: " + mCustomEventName + "\n" + mCustomAttributes.description() + ">";
+}
+
+}  // namespace telemetry

@@ -1,0 +1,42 @@
+#pragma once
+// Everything the analytics kit records is an event: its name, its time, whether it sends the
+// current log at once, and its dictionary, the JSON payload of its line in the event log.
+// Events are immutable once made and may be read from any thread.
+
+#include <chrono>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace telemetry {
+
+class ANAEvent {
+ public:
+  using Time = std::chrono::system_clock::time_point;
+  virtual ~ANAEvent() = default;
+  ANAEvent(const ANAEvent&) = delete;
+  ANAEvent& operator=(const ANAEvent&) = delete;
+
+  virtual std::string name() const { return "unknown"; }
+  virtual nlohmann::ordered_json dictionaryRepresentation() const { return nlohmann::ordered_json::object(); }
+  virtual bool triggersFlush() const { return false; }
+  virtual Time timestamp() const { return mTimestamp; }
+  virtual std::string description() const;
+
+  // A fresh UUID given at creation.
+  const std::string& identifier() const { return mIdentifier; }
+
+ protected:
+  ANAEvent();
+
+ private:
+  const Time mTimestamp;
+  const std::string mIdentifier;
+};
+
+// Whole seconds since 1970 of a time (0 before 1970), as the log lines count them.
+uint64_t ANASecondsSince1970(ANAEvent::Time time);
+// Milliseconds since 1970: seconds times 1000, truncated (0 before 1970).
+uint64_t ANAMillisecondsSince1970(ANAEvent::Time time);
+
+}  // namespace telemetry

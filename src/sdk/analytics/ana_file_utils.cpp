@@ -1,0 +1,89 @@
+#include "sdk/analytics/ana_file_utils.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "sdk/analytics/ana_logger.h"
+
+namespace telemetry {
+
+std::set<std::string> ANAFileUtils::allFilesInDirectory(const std::string& directory) {
+  std::set<std::string> files;
+  DIR* dir = ::opendir(directory.c_str());
+  if (!dir) {
+    ANALogger::sharedLogger().log("Unable to read contents of %s: %s", directory.c_str(), std::strerror(errno));
+    return files;
+  }
+  while (dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    files.insert(directory + "/" + entry->d_name);
+  }
+  ::closedir(dir);
+  return files;
+}
+
+std::set<std::string> ANAFileUtils::filesWithExtension(const std::string& extension, const std::string& directory) {
+  std::set<std::string> matching;
+  for (const auto& path : allFilesInDirectory(directory))
+    if (pathExtension(path) == extension) matching.insert(path);
+  return matching;
+}
+
+uint64_t ANAFileUtils::fileSizeAtURL(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+ANAFileUtils::Time ANAFileUtils::fileCreatedDateAtURL(const std::string& path, Time fallback) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return fallback;
+  return Time(std::chrono::duration_cast<Time::duration>(std::chrono::seconds(st.st_mtim.tv_sec) +
+                                                         std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+}
+
+bool ANAFileUtils::writeStageFile(const std::string& path,
+                                  const std::function<bool(const std::string& temporaryPath)>& write) {
+  const std::string temporary = temporaryPathFor(path);
+  if (write(temporary) && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
+}
+
+std::string ANAFileUtils::lastPathComponent(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ANAFileUtils::deletingLastPathComponent(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return std::string();
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string ANAFileUtils::pathExtension(const std::string& path) {
+  std::string name = lastPathComponent(path);
+  size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot == 0) return std::string();
+  return name.substr(dot + 1);
+}
+
+std::string ANAFileUtils::baseName(const std::string& path) {
+  std::string name = lastPathComponent(path);
+  std::string extension = pathExtension(path);
+  return extension.empty() && (name.empty() || name.back() != '.') ? name : name.substr(0, name.size() - extension.size() - 1);
+}
+
+std::string ANAFileUtils::replacingPathExtension(const std::string& path, const std::string& extension) {
+  std::string folder = deletingLastPathComponent(path);
+  std::string name = baseName(path) + "." + extension;
+  if (folder.empty()) return name;
+  return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+}  // namespace telemetry

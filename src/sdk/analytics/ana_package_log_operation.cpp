@@ -1,0 +1,101 @@
+#include "sdk/analytics/ana_package_log_operation.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "sdk/analytics/ana_file_utils.h"
+#include "sdk/analytics/ana_logger.h"
+#include "sdk/core/file_io.h"
+#include "sdk/net/tel_multipart_mime_stream_encoder.h"
+
+namespace telemetry {
+
+namespace {
+
+// A file stream that remembers any failure: a refused open, a short write or a failed close.
+class CheckedFileStream final : public OutputStream {
+ public:
+  explicit CheckedFileStream(std::string path) : mPath(std::move(path)) {}
+  ~CheckedFileStream() override { close(); }
+  bool open() override {
+    if (mDescriptor < 0) mDescriptor = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (mDescriptor < 0) mFailed = true;
+    return mDescriptor >= 0;
+  }
+  ssize_t write(const uint8_t* bytes, size_t length) override {
+    if (mDescriptor < 0) {
+      mFailed = true;
+      return -1;
+    }
+    size_t done = 0;
+    while (done < length) {
+      ssize_t n = ::write(mDescriptor, bytes + done, length - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        mFailed = true;
+        return done > 0 ? static_cast<ssize_t>(done) : -1;
+      }
+      done += static_cast<size_t>(n);
+    }
+    mWritten += done;
+    return static_cast<ssize_t>(done);
+  }
+  void close() override {
+    if (mDescriptor >= 0 && ::close(mDescriptor) != 0) mFailed = true;
+    mDescriptor = -1;
+  }
+  bool failed() const { return mFailed; }
+  uint64_t written() const { return mWritten; }
+
+ private:
+  std::string mPath;
+  int mDescriptor = -1;
+  bool mFailed = false;
+  uint64_t mWritten = 0;
+};
+
+}  // namespace
+
+ANAPackageLogOperation::ANAPackageLogOperation(std::string compressedLogURL, std::string packagedLogURL,
+                                               std::string multipartMimeBoundary)
+    : mCompressedLogURL(std::move(compressedLogURL)),
+      mPackagedLogURL(std::move(packagedLogURL)),
+      mMultipartMimeBoundary(std::move(multipartMimeBoundary)) {}
+
+std::string ANAPackageLogOperation::multipartURLForCompressedURL(const std::string& compressedLogURL,
+                                                                 const std::string& boundary) {
+  std::string folder = ANAFileUtils::deletingLastPathComponent(compressedLogURL);
+  std::string name = boundary + ".multipartmime";
+  return folder.empty() ? name : (folder == "/" ? "/" + name : folder + "/" + name);
+}
+
+void ANAPackageLogOperation::main() {
+  mSuccess = false;
+  const fileio::FileKind input = fileio::kindOf(mCompressedLogURL);
+  if (input == fileio::FileKind::Missing || input == fileio::FileKind::Directory) return;
+
+  bool ok = ANAFileUtils::writeStageFile(mPackagedLogURL, [this](const std::string& temporary) { return packageInto(temporary); });
+  if (!ok) ANALogger::sharedLogger().log("Failed to package %s", mCompressedLogURL.c_str());
+  mSuccess = ok;
+}
+
+bool ANAPackageLogOperation::packageInto(const std::string& temporaryPath) {
+  auto data = fileio::readFile(mCompressedLogURL, kMaximumCompressedSize);
+  if (!data || data->empty()) {
+    ANALogger::sharedLogger().log("Error packaging: %s is an invalid path.", mCompressedLogURL.c_str());
+    return false;
+  }
+  auto stream = std::make_shared<CheckedFileStream>(temporaryPath);
+  auto encoder = TELMultipartMimeStreamEncoder::encoderWithStream(stream, mMultipartMimeBoundary);
+  if (!encoder) return false;
+  const std::string name = ANAFileUtils::lastPathComponent(mCompressedLogURL);
+  encoder->encode([&] { encoder->addFileData(*data, name, std::string(kAnalyticsEventsContentType), name); });
+  // The encoder skips a part it refuses (a name it cannot quote) and stops at a failed
+  // write; either leaves fewer bytes than the part's contents plus the frame around them.
+  const uint64_t frame = encoder->headerData().size() + encoder->footerData().size();
+  return !stream->failed() && stream->written() == encoder->length() && encoder->length() > frame + data->size();
+}
+
+}  // namespace telemetry

@@ -1,0 +1,379 @@
+#include "cloud/cloud_mode.h"
+
+#include "../foundation/log_capture.h"
+#include "cloud_container_fixture.h"
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "model/index_document.h"
+#include "model/persistence_controller.h"
+#include "model/support/recording_workspace_delegate.h"
+#include "model/support/virtual_main_queue.h"
+#include "model/workspace.h"
+#include "platform/cloud/file_version.h"
+#include "platform/cloud/local_folder_container.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+using namespace orrery;
+using testsupport::CloudContainerFixture;
+
+namespace {
+
+// What an engine reports, one line each.
+class EngineRecorder final : public PersistenceStateDelegate {
+ public:
+  void statusChange(std::int64_t code, PersistenceState*) override {
+    events << QString("status %1").arg(code);
+    if (onStatus) onStatus(code);
+  }
+  void observeProxyList(const ProxyList& proxies, PersistenceState*) override {
+    events << QString("list %1").arg(proxies.size());
+    lastList = proxies;
+  }
+  void foundIdeaDocument(const QString& docIdentifier, PersistenceState*) override {
+    events << "found " + docIdentifier;
+    if (onFound) onFound();
+  }
+  int count(const QString& event) const { return int(events.count(event)); }
+  QStringList found() const { return events.filter("found "); }
+
+  QStringList events;
+  ProxyList lastList;
+  std::function<void()> onFound;
+  std::function<void(std::int64_t)> onStatus;
+};
+
+class CloudModeTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<CloudMode> start() {
+    mode = CloudMode::create();
+    mode->setDelegate(recorder);
+    return mode;
+  }
+  bool waitFor(const QString& event) {
+    return main.runUntil([&] { return recorder->events.contains(event); });
+  }
+  // Lets the worker threads and the work queue finish what they were given.
+  void settle() {
+    for (int i = 0; i < 3; ++i) {
+      PersistenceController::singleton().workQueue().drain();
+      main.loop->runUntil([] { return false; }, platform::Millis(30));
+    }
+  }
+  bool fileOpenable(const QString& identifier) {
+    DocumentToken got = -1;
+    auto doc = IdeaDocument::createWithIdentifier(identifier);
+    mode->openDocument(doc, [&](DocumentToken token) { got = token; });
+    main.runUntil([&] { return got >= 0; });
+    if (got > 0) mode->closeDocument(doc, got, nullptr);
+    return got > 0;
+  }
+
+  // The root idea's text of the iCloud document file at `path`; empty when unreadable.
+  QString textOf(const QString& path) {
+    auto doc = IdeaDocument::createWithFileName(QFileInfo(path).fileName(), DocumentLocationICloud);
+    int read = -1;
+    doc->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { read = ok; });
+    main.runUntil([&] { return read >= 0; });
+    return read == 1 && doc->idea() ? doc->idea()->text() : QString();
+  }
+
+  orrery::testing::VirtualMainQueue main;
+  std::shared_ptr<EngineRecorder> recorder = std::make_shared<EngineRecorder>();
+  std::shared_ptr<CloudMode> mode;
+};
+
+void setModified(const QString& path, qint64 secondsSince1970) {
+  struct utimbuf times {secondsSince1970, secondsSince1970};
+  ::utime(QFile::encodeName(path).constData(), &times);
+}
+
+}  // namespace
+
+TEST_F(CloudModeTest, StartsWithFoundDocumentsThenTheIndexListAndReady) {
+  CloudContainerFixture container;
+  const QStringList identifiers = container.addDocuments(3);
+  CloudContainerFixture::writeFile(container.documentPath("notes.txt"), "not a document");
+  start();
+  ASSERT_TRUE(waitFor("status 5"));
+  EXPECT_EQ(recorder->events.first(), "status 4");
+  EXPECT_EQ(recorder->found(), QStringList({"found " + identifiers[0], "found " + identifiers[1],
+                                            "found " + identifiers[2]}))
+      << "once each, in name order; the index and other files are never reported";
+  EXPECT_EQ(recorder->events.last(), "status 5");
+  EXPECT_EQ(recorder->count("list 3"), 1);
+  EXPECT_EQ(recorder->lastList.front()->docIdentifier(), identifiers[0]);
+  EXPECT_TRUE(fileOpenable(identifiers[1]));
+}
+
+TEST_F(CloudModeTest, WorkspaceListsTheContainerAndItsIndexFollowsChanges) {
+  CloudContainerFixture container;
+  container.addDocuments(2);
+  orrery::testing::RecordingWorkspaceDelegate screens;
+  auto workspace = Workspace::create(CloudMode::create(), &screens);
+  ASSERT_TRUE(main.runUntil([&] { return workspace->status() == WorkspaceStatusReady; }));
+  ASSERT_TRUE(workspace->proxyListOrNilIfNotReady());
+  EXPECT_EQ(workspace->proxyListOrNilIfNotReady()->size(), 2u);
+
+  auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationICloud);
+  doc->setIdea(Idea::createWithText("made here"));
+  DocumentToken token = -1;
+  workspace->createDocument(doc, 0, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(main.runUntil([&] { return token >= 0; }));
+  ASSERT_GT(token, 0);
+  EXPECT_TRUE(QFileInfo::exists(container.documentPath(doc->filePath())));
+  // The index on disk now lists the new document first.
+  IndexDocument index(QUrl::fromLocalFile(container.indexPath()));
+  bool read = false;
+  index.readBinaryWithCompletionHandler([&](bool ok) { read = ok; });
+  ASSERT_TRUE(read);
+  ASSERT_EQ(index.ideaProxyList().size(), 3u);
+  EXPECT_EQ(index.ideaProxyList().front()->docIdentifier(), doc->docIdentifier());
+  workspace->closeDocument(doc, token, nullptr);
+  workspace->closeWorkspace();
+}
+
+TEST_F(CloudModeTest, AnEmptyContainerGetsItsIndexBeforeTheDocumentsAreLooked_for) {
+  CloudContainerFixture container;
+  start();
+  ASSERT_TRUE(waitFor("status 5"));
+  EXPECT_TRUE(QFileInfo::exists(container.indexPath()));
+  EXPECT_EQ(recorder->events, QStringList({"status 4", "list 0", "status 5"}));
+}
+
+TEST_F(CloudModeTest, IdentityAppearingAndChangingDrivesTheLookup) {
+  CloudContainerFixture container(/*makeRoot=*/false);
+  start();
+  settle();
+  EXPECT_TRUE(recorder->events.isEmpty()) << "no account at start: nothing reaches the workspace";
+  EXPECT_TRUE(mode->cloudDocumentsFolder().isEmpty());
+
+  // The share is mounted: the next poll sees an identity.
+  ASSERT_TRUE(QDir().mkpath(container.root()));
+  main.advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(waitFor("status 5"));
+  EXPECT_EQ(recorder->events.first(), "status 4");
+  EXPECT_EQ(mode->cloudDocumentsFolder(), container.documents());
+
+  // Another account: unavailable, then the container is looked up again.
+  recorder->events.clear();
+  ASSERT_TRUE(container.setIdentity(QUuid::createUuid().toString()));
+  main.advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(waitFor("status 4"));
+  EXPECT_EQ(recorder->events.first(), "status 1");
+}
+
+TEST_F(CloudModeTest, AnUnreadableIndexIsReadAgainEveryThreeSeconds) {
+  CloudContainerFixture container;
+  container.addDocuments(1, /*index=*/false);
+  QDir().mkpath(container.documents());
+  ASSERT_TRUE(CloudContainerFixture::writeFile(container.indexPath(), "damaged"));
+  start();
+  ASSERT_TRUE(waitFor("status 4"));
+  settle();
+  main.advance(CloudMode::kIndexRetrySeconds);
+  settle();
+  EXPECT_FALSE(recorder->events.contains("status 5"));
+  EXPECT_EQ(CloudContainerFixture::readFile(container.indexPath()), "damaged") << "never replaced";
+
+  ASSERT_TRUE(container.writeIndex());
+  main.advance(CloudMode::kIndexRetrySeconds);
+  ASSERT_TRUE(waitFor("status 5"));
+  EXPECT_EQ(recorder->count("list 1"), 1);
+}
+
+TEST_F(CloudModeTest, AWalkReplacedByANewerQueryStopsSilently) {
+  CloudContainerFixture container;
+  container.addDocuments(30);
+  // Mid-walk, another instance wrote the index: a fresh documents query replaces the walk.
+  recorder->onFound = [&] {
+    if (recorder->found().size() != 2) return;
+    platform::NotificationCenter::defaultCenter().post(IndexDocumentChangedNotification,
+                                                       mode->subscribedIndexDocument().get());
+  };
+  start();
+  ASSERT_TRUE(waitFor("status 5"));
+  settle();
+  EXPECT_EQ(recorder->count("status 5"), 1);
+  EXPECT_EQ(recorder->count("list 30"), 1);
+}
+
+TEST_F(CloudModeTest, NothingHappensAfterLeavingState) {
+  CloudContainerFixture container;
+  container.addDocuments(2);
+  ASSERT_TRUE(CloudContainerFixture::writeFile(container.indexPath(), "damaged"));
+  start();
+  mode->leaveState();  // the container lookup is under way
+  settle();
+  main.advance(10);
+  settle();
+  EXPECT_TRUE(recorder->events.isEmpty());
+
+  // Left while retrying the index, and while the queries run.
+  for (bool goodIndex : {false, true}) {
+    if (goodIndex) container.writeIndex();
+    recorder->events.clear();
+    recorder->onStatus = [&](std::int64_t code) {
+      if (goodIndex && code == 4) mode->leaveState();
+    };
+    start();
+    ASSERT_TRUE(waitFor("status 4"));
+    settle();
+    mode->leaveState();
+    platform::NotificationCenter::defaultCenter().post(platform::kUbiquityIdentityDidChangeNotification);
+    settle();
+    main.advance(10);
+    settle();
+    EXPECT_EQ(recorder->events, QStringList({"status 4"}));
+    EXPECT_TRUE(mode->cloudDocumentsFolder().isEmpty());
+  }
+}
+
+TEST_F(CloudModeTest, HostileNamesAndIdentifiersReachNoFileOutsideDocuments) {
+  CloudContainerFixture container;
+  container.addDocuments(1);
+  const QString outsideFile = container.root() + "/x.orrx";
+  ASSERT_TRUE(CloudContainerFixture::writeFile(outsideFile, "outside"));
+  QDir().mkpath(container.documentPath("folder.orrx"));
+  QFile::link(outsideFile, container.documentPath("link.orrx"));
+  CloudContainerFixture::writeFile(container.documentPath(".hidden.orrx"), "{}");
+  LogCapture log;
+  start();
+  ASSERT_TRUE(waitFor("status 5"));
+  EXPECT_EQ(recorder->found().size(), 1) << recorder->found().join(", ").toStdString();
+
+  for (const QString& identifier : {QString("iCloud:/../x.orrx"), QString("iCloud:/sub/../../x.orrx"),
+                                    QString("iCloud:/.hidden.orrx"), QString("iCloud:/x.txt"), QString("iCloud:/")}) {
+    bool deleted = true;
+    mode->deleteDocument(identifier, [&](bool ok) { deleted = ok; });
+    EXPECT_FALSE(deleted) << identifier.toStdString();
+    bool fetched = true;
+    mode->fetchDocument(identifier, [&](const std::shared_ptr<IdeaDocument>& doc) { fetched = doc != nullptr; });
+    EXPECT_FALSE(fetched) << identifier.toStdString();
+    EXPECT_FALSE(fileOpenable(identifier));
+  }
+  settle();
+  EXPECT_EQ(CloudContainerFixture::readFile(outsideFile), "outside");
+  EXPECT_TRUE(log.lines().join('\n').contains("names no document file"));
+
+  // Characters that mean something in a URL are plain name characters here.
+  auto odd = IdeaDocument::createWithFileName("50% #1?.orrx", DocumentLocationICloud);
+  odd->setIdea(Idea::createWithText("odd"));
+  DocumentToken token = -1;
+  mode->createDocument(odd, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(main.runUntil([&] { return token >= 0; }));
+  EXPECT_GT(token, 0);
+  EXPECT_TRUE(QFileInfo::exists(container.documentPath("50% #1?.orrx")));
+  mode->closeDocument(odd, token, nullptr);
+}
+
+TEST_F(CloudModeTest, DeletingAnswersWhetherTheFileIsGone) {
+  CloudContainerFixture container;
+  const QStringList identifiers = container.addDocuments(2);
+  start();
+  ASSERT_TRUE(waitFor("status 5"));
+  std::vector<int> answers;
+  auto record = [&](bool ok) { answers.push_back(ok); };
+  mode->deleteDocument(identifiers[0], record);
+  mode->deleteDocument("iCloud:/never-there.orrx", record);
+  ASSERT_TRUE(main.runUntil([&] { return answers.size() == 2; }));
+  EXPECT_EQ(answers, std::vector<int>({1, 1}));
+  EXPECT_FALSE(QFileInfo::exists(container.documentPath("doc00000.orrx")));
+
+  // A file the folder will not give up: NO, and the file stays.
+  const QString stuck = container.documentPath("doc00001.orrx");
+  if (::geteuid() == 0) {
+    // Permissions do not stop the superuser: a non-empty folder in the file's place does.
+    QFile::remove(stuck);
+    QDir().mkpath(stuck + "/inside");
+  } else {
+    ::chmod(QFile::encodeName(container.documents()).constData(), 0555);
+  }
+  mode->deleteDocument(identifiers[1], record);
+  ASSERT_TRUE(main.runUntil([&] { return answers.size() == 3; }));
+  ::chmod(QFile::encodeName(container.documents()).constData(), 0755);
+  EXPECT_EQ(answers.back(), 0);
+  EXPECT_TRUE(QFileInfo::exists(stuck));
+}
+
+TEST_F(CloudModeTest, SyncedConflictNewestWinsAndLocalContentBecomesANewDocument) {
+  CloudContainerFixture container;
+  const QString identifier = container.writeDocument("shared.orrx", "local edit");
+  container.writeIndex();
+  // Two machines changed the document; sync tools left their copies beside it.
+  const QString older = container.documentPath("shared.sync-conflict-20261207-090000-MACHINEB.orrx");
+  CloudContainerFixture::writeFile(older, CloudContainerFixture::documentBytes("shared.orrx", "older remote edit"));
+  setModified(older, 1700000000);
+  const QString newer = container.documentPath("shared (Machine C's conflicted copy 2026-12-07).orrx");
+  CloudContainerFixture::writeFile(newer, CloudContainerFixture::documentBytes("shared.orrx", "newest remote edit"));
+  setModified(newer, 1800000000);
+  QDir().mkpath(container.root() + "/.versions/shared.orrx/junk-folder");
+
+  orrery::testing::RecordingWorkspaceDelegate screens;
+  auto workspace = Workspace::create(CloudMode::create(), &screens);
+  ASSERT_TRUE(main.runUntil([&] { return workspace->status() == WorkspaceStatusReady; }));
+  ASSERT_EQ(workspace->proxyListOrNilIfNotReady()->size(), 1u) << "conflict copies are versions, not documents";
+  const IdeaProxyPtr proxy = workspace->findProxy(identifier);
+  ASSERT_TRUE(proxy);
+  const auto newest = workspace->findConflictingVersion(proxy);
+  ASSERT_TRUE(newest);
+  EXPECT_TRUE(newest->path().contains("Machine C"));
+
+  int result = -1;
+  workspace->handleConflictForProxy(proxy, [&](bool ok) { result = ok; });
+  ASSERT_TRUE(main.runUntil([&] { return result >= 0; }));
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(textOf(container.documentPath("shared.orrx")), "newest remote edit");
+  EXPECT_FALSE(workspace->findConflictingVersion(proxy)) << "no version left unresolved";
+  // The local content lives on in a new document file.
+  QStringList texts;
+  for (const QString& name : QDir(container.documents()).entryList({"id*.orrx"}, QDir::Files))
+    texts << textOf(container.documentPath(name));
+  EXPECT_EQ(texts, QStringList({"local edit"}));
+  workspace->closeWorkspace();
+}
+
+TEST_F(CloudModeTest, AFailingReplaceKeepsEveryVersionAndTakesBackTheCopy) {
+  CloudContainerFixture container;
+  const QString identifier = container.writeDocument("shared.orrx", "local edit");
+  container.writeIndex();
+  start();
+  ASSERT_TRUE(waitFor("status 5"));
+  // A version that cannot be taken: larger than any document (sparse, so the test stays small).
+  const QString versions = container.root() + "/.versions/shared.orrx";
+  QDir().mkpath(versions);
+  QFile huge(versions + "/huge.orrx");
+  ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(huge.resize(platform::FileVersion::kMaxVersionBytes + 1));
+  huge.close();
+  CloudContainerFixture::writeFile(versions + "/older.orrx", "{}");
+  setModified(versions + "/older.orrx", 1600000000);
+  const QStringList before = QDir(container.documents()).entryList(QDir::Files);
+
+  auto proxy = std::make_shared<IdeaProxy>();
+  proxy->setDocIdentifier(identifier);
+  int result = -1;
+  mode->handleConflictForProxy(proxy, [&](bool ok) { result = ok; });
+  ASSERT_TRUE(main.runUntil([&] { return result >= 0; }));
+  EXPECT_EQ(result, 0);
+  settle();
+  EXPECT_EQ(QDir(container.documents()).entryList(QDir::Files), before) << "the copy made for the local content is gone";
+  EXPECT_EQ(platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(container.documentPath("shared.orrx")).size(), 2u);
+  EXPECT_EQ(textOf(container.documentPath("shared.orrx")), "local edit");
+
+  // Nothing to settle: NO, nothing touched.
+  auto plain = std::make_shared<IdeaProxy>();
+  plain->setDocIdentifier(container.writeDocument("calm.orrx", "calm"));
+  result = -1;
+  mode->handleConflictForProxy(plain, [&](bool ok) { result = ok; });
+  EXPECT_EQ(result, 0);
+}

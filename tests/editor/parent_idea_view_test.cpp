@@ -1,0 +1,90 @@
+#include "editor/parent_idea_view.h"
+#include "editor_test_support.h"
+#include "platform/services/font_catalog.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace orrery;
+
+namespace {
+
+// The pixel size a label font draws at in the views' images.
+double pixelSize(const QFont& font) {
+  QImage device(1, 1, QImage::Format_ARGB32_Premultiplied);
+  return font.pointSizeF() * device.logicalDpiY() / 72.0;
+}
+
+}  // namespace
+
+TEST(ParentIdea, FixedGeometry) {
+  EXPECT_EQ(ParentIdeaView::defaultTextFrame(), QRectF(11, 6, 95, 36));
+  EXPECT_EQ(ParentIdeaView::defaultOrigin(), QPointF(-34, -36));
+  EXPECT_NEAR(ParentIdeaView::defaultRadius(), 155.73, 0.01);
+  ParentIdeaView view(QStringLiteral("Parent"), editortest::themeColor(false));
+  EXPECT_EQ(view.frame(), QRectF(0, 0, 120, 120));
+  EXPECT_EQ(view.contentView()->frame(), QRectF(0, 0, 120, 120));
+}
+
+TEST(ParentIdea, PictureIsCutToTheDiscWithoutTitle) {
+  QImage picture(400, 400, QImage::Format_ARGB32_Premultiplied);
+  picture.fill(Qt::red);
+  ParentIdeaView view{KitImage(picture)};
+  EXPECT_EQ(view.label(), nullptr);
+  for (double k : {1.0, 2.0}) {
+    const QImage image = view.snapshot(k);
+    EXPECT_EQ(image.pixelColor(QPoint(10, 10) * k), QColor(Qt::red)) << k;
+    EXPECT_EQ(image.pixelColor(QPoint(100, 30) * k), QColor(Qt::red)) << k;
+    // (115, 115) lies about 212 points from the disc centre, beyond its radius.
+    EXPECT_EQ(image.pixelColor(QPoint(115, 115) * k).alpha(), 0) << k;
+  }
+}
+
+TEST(ParentIdea, TitledDiscShowsTintedArtworkAndTitle) {
+  const ColorPtr colour = editortest::themeColor(false);
+  ParentIdeaView view(QStringLiteral("Parent"), colour);
+  ASSERT_TRUE(view.label());
+  EXPECT_EQ(view.label()->text(), QStringLiteral("Parent"));
+  EXPECT_EQ(view.label()->frame(), ParentIdeaView::defaultTextFrame());
+  EXPECT_FALSE(view.imageView()->image().isNull());
+  const QImage image = view.snapshot();
+  const QColor corner = image.pixelColor(60, 90);
+  EXPECT_GT(corner.alpha(), 200);
+  EXPECT_LT(editortest::channelDistance(corner, colour->uiColor()), 40) << "the artwork tinted with the colour";
+}
+
+TEST(ParentIdea, TitleSizeFollowsTheTextSizeFactor) {
+  editortest::AppearanceScope restore;
+  Globals::changeFontSizeFactor(7);
+  ParentIdeaView view(QStringLiteral("Parent"), editortest::themeColor(false));
+  EXPECT_NEAR(pixelSize(view.label()->font()), 14.5, 0.01);
+  Globals::changeFontSizeFactor(3);
+  EXPECT_NEAR(pixelSize(view.label()->font()), 9, 0.01);
+  EXPECT_EQ(view.label()->font().family(), platform::mappedFontFamily(QStringLiteral("Helvetica")));
+}
+
+TEST(ParentIdea, ContrastSwitchesWithoutRebuilding) {
+  editortest::AppearanceScope restore;
+  Globals::setHighContrastText(false);
+  ParentIdeaView bright(QStringLiteral("Parent"), editortest::themeColor(true));
+  ParentIdeaView dark(QStringLiteral("Parent"), editortest::themeColor(false));
+  const auto label = bright.label();
+  EXPECT_EQ(label->textColor(), QColor(Qt::white));
+  Globals::setHighContrastText(true);
+  EXPECT_EQ(bright.label(), label);
+  EXPECT_EQ(label->textColor(), QColor::fromRgbF(0.33f, 0.33f, 0.33f, 1.0f));
+  EXPECT_EQ(dark.label()->textColor(), QColor(Qt::white));
+  Globals::setHighContrastText(false);
+  EXPECT_EQ(label->textColor(), QColor(Qt::white));
+}
+
+TEST(ParentIdea, HitsAnywhereInItsSquare) {
+  auto root = std::make_shared<BaseView>(QRectF(0, 0, 500, 500));
+  auto view = std::make_shared<ParentIdeaView>(QStringLiteral("Parent"), nullptr);
+  root->addSubview(view);
+  for (const QPointF& p : {QPointF(1, 1), QPointF(119, 119), QPointF(60, 10), QPointF(119.5, 0.5)})
+    EXPECT_EQ(root->hitTest(p), view.get()) << p.x() << "," << p.y();
+  EXPECT_EQ(root->hitTest(QPointF(121, 60)), root.get());
+  EXPECT_FALSE(view->snapshot().isNull()) << "no colour tints the artwork black";
+}

@@ -1,0 +1,198 @@
+#include "editor/planet_drawer.h"
+#include "editor_test_support.h"
+#include "model/icon_image.h"
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+using editortest::render;
+
+TEST(PlanetDrawerTables, RadiiByTypeWithEveryOtherTypeAnOrbitPlanet) {
+  const std::pair<PlanetType, float> expected[] = {{0, 56}, {1, 76}, {2, 35}, {3, 12}, {4, 76},
+                                                   {5, 56}, {6, 93}, {7, 56}, {100, 56}};
+  for (const auto& [type, radius] : expected) EXPECT_EQ(PlanetDrawer::radiusForPlanetType(type), radius) << type;
+  PlanetDrawer sun(1);
+  EXPECT_EQ(sun.scaledSize(), QSizeF(190, 190));
+  EXPECT_EQ(sun.scaledCenter(), QPointF(95, 95));
+}
+
+TEST(PlanetDrawerTables, FontSizesFollowTheTextSizeFactorColumns) {
+  struct Row {
+    PlanetType type;
+    float below4, at5, atOrAbove7;
+  };
+  const Row rows[] = {{1, 12, 15, 19.5f}, {4, 12, 15, 19.5f}, {2, 7, 10, 14.5f},
+                      {6, 11, 14, 17.5f}, {0, 9, 11, 14.5f},  {3, 9, 11, 14.5f}, {5, 9, 11, 14.5f}, {42, 9, 11, 14.5f}};
+  for (const Row& r : rows) {
+    EXPECT_EQ(PlanetDrawer::fontSizeForPlanetType(r.type, 2), r.below4) << r.type;
+    EXPECT_EQ(PlanetDrawer::fontSizeForPlanetType(r.type, 3), r.below4) << r.type;
+    EXPECT_EQ(PlanetDrawer::fontSizeForPlanetType(r.type, 5), r.at5) << r.type;
+    EXPECT_EQ(PlanetDrawer::fontSizeForPlanetType(r.type, 8), r.atOrAbove7) << r.type;
+  }
+  EXPECT_EQ(PlanetDrawer::fontSizeForPlanetType(6, 4), 12);
+  EXPECT_EQ(PlanetDrawer::fontSizeForPlanetType(1, 6), 16.5f);
+
+  editortest::AppearanceScope restore;
+  Globals::changeFontSizeFactor(5);
+  EXPECT_EQ(PlanetDrawer(6).fontSize(), 14) << "a new drawer reads the current factor";
+}
+
+TEST(PlanetDrawerContent, PictureAndColourExcludeEachOtherButNoneKeepsTheOther) {
+  const ColorPtr blue = editortest::themeColor(false);
+  ASSERT_TRUE(blue);
+  QImage red(4, 4, QImage::Format_ARGB32_Premultiplied);
+  red.fill(Qt::red);
+  PlanetDrawer drawer(0);
+  drawer.setBaseColor(blue);
+  drawer.setImage(KitImage());
+  EXPECT_EQ(drawer.baseColor(), blue);
+  drawer.setImage(KitImage(red));
+  EXPECT_EQ(drawer.baseColor(), nullptr);
+  drawer.setBaseColor(nullptr);
+  EXPECT_FALSE(drawer.image().isNull());
+  drawer.setBaseColor(blue);
+  EXPECT_TRUE(drawer.image().isNull());
+}
+
+TEST(PlanetDrawerContent, HighContrastDarkensTextOnlyOnBrightColours) {
+  editortest::AppearanceScope restore;
+  const ColorPtr bright = editortest::themeColor(true);
+  const ColorPtr dark = editortest::themeColor(false);
+  ASSERT_TRUE(bright && dark);
+  PlanetDrawer drawer(0);
+  Globals::setHighContrastText(true);
+  drawer.setBaseColor(bright);
+  EXPECT_EQ(drawer.textColor(), QColor::fromRgbF(0.33f, 0.33f, 0.33f, 1.0f));
+  drawer.setBaseColor(dark);
+  EXPECT_EQ(drawer.textColor(), QColor(Qt::white));
+  drawer.setBaseColor(nullptr);
+  EXPECT_EQ(drawer.textColor(), QColor(Qt::white));
+  Globals::setHighContrastText(false);
+  drawer.setBaseColor(bright);
+  EXPECT_EQ(drawer.textColor(), QColor(Qt::white));
+}
+
+TEST(PlanetDrawerNote, EnlargedHitAreaAroundTheBadgeAndNeverWithoutANote) {
+  PlanetDrawer drawer(0);
+  const QPointF c = drawer.scaledCenter();
+  const QRectF r = drawer.noteRect();
+  ASSERT_FALSE(r.isEmpty());
+  auto rel = [&](double x, double y) { return QPointF(x, y) - c; };
+  EXPECT_FALSE(drawer.hitsNote(rel(r.center().x(), r.center().y()))) << "note 0 never hits";
+  drawer.setNoteNumber(-1);
+  EXPECT_TRUE(drawer.hitsNote(rel(r.center().x(), r.center().y())));
+  EXPECT_TRUE(drawer.hitsNote(rel(r.left() - 8.5, r.top() - 4.5)));
+  EXPECT_FALSE(drawer.hitsNote(rel(r.left() - 9.5, r.center().y())));
+  EXPECT_TRUE(drawer.hitsNote(rel(r.right() + 6.5, r.bottom() + 7.5)));
+  EXPECT_FALSE(drawer.hitsNote(rel(r.right() + 7.5, r.center().y())));
+  EXPECT_FALSE(drawer.hitsNote(rel(r.center().x(), r.bottom() + 8.5)));
+  EXPECT_FALSE(drawer.hitsNote(rel(r.center().x(), r.top() - 5.5)));
+
+  // The badge sits centred just above the sub-ideas marker's place and scales with the disc.
+  EXPECT_NEAR(r.center().x(), c.x(), 0.5);
+  EXPECT_LT(r.bottom(), c.y() + 0.9 * drawer.scaledRadius());
+  drawer.setScale(2);
+  EXPECT_NEAR(drawer.noteRect().width(), 2 * r.width(), 1.01);
+}
+
+TEST(PlanetDrawerNote, APictureDiscHitsItsBadgeWithoutDrawingIt) {
+  QImage green(200, 200, QImage::Format_ARGB32_Premultiplied);
+  green.fill(Qt::green);
+  PlanetDrawer drawer(0);
+  drawer.setImage(KitImage(green));
+  const QImage without = render(drawer, 1);
+  drawer.setNoteNumber(7);
+  EXPECT_TRUE(drawer.hitsNote(drawer.noteRect().center() - drawer.scaledCenter()));
+  EXPECT_TRUE(editortest::differenceBox(without, render(drawer, 1)).isNull()) << "no badge on a picture";
+}
+
+TEST(PlanetDrawerNote, NumbersPrintWithAtLeastThreeDigits) {
+  const ColorPtr dark = editortest::themeColor(false);
+  PlanetDrawer drawer(1);
+  drawer.setBaseColor(dark);
+  const QImage plain = render(drawer, 2);
+  auto inkWidth = [&](std::int64_t n) {
+    drawer.setNoteNumber(n);
+    return editortest::differenceBox(plain, render(drawer, 2)).width();
+  };
+  const int one = inkWidth(1), fortyTwo = inkWidth(42), nines = inkWidth(999), four = inkWidth(1234);
+  EXPECT_GT(one, 0);
+  EXPECT_NEAR(one, nines, 4) << "\"001\" is as wide as \"999\"";
+  EXPECT_NEAR(fortyTwo, nines, 4) << "\"042\"";
+  EXPECT_GT(four, nines + 8) << "\"1234\" keeps its fourth digit";
+}
+
+TEST(PlanetDrawerMarkers, MissingMarkerPicturesDrawNoMarkerAndNeverDivideByZero) {
+  const ColorPtr dark = editortest::themeColor(false);
+  PlanetDrawer drawer(0, PlanetMarkerImages{});
+  drawer.setBaseColor(dark);
+  const QImage plain = render(drawer, 1);
+  drawer.setShowOrbit(true);
+  drawer.setNoteNumber(-1);
+  drawer.setShowWebLink(true);
+  EXPECT_FALSE(drawer.showWebLink());
+  EXPECT_TRUE(editortest::differenceBox(plain, render(drawer, 1)).isNull());
+  EXPECT_TRUE(drawer.noteRect().isEmpty());
+
+  PlanetMarkerImages zero;
+  zero.subPlanetIndicator = QImage(0, 5, QImage::Format_ARGB32);
+  zero.noteIndicator = QImage(0, 0, QImage::Format_ARGB32);
+  PlanetDrawer empty(0, zero);
+  empty.setShowOrbit(true);
+  empty.setNoteNumber(-1);
+  EXPECT_FALSE(render(empty, 1).isNull());
+}
+
+TEST(PlanetDrawerTitle, LaidOutOnceUntilWhatItShowsChanges) {
+  PlanetDrawer drawer(0);
+  drawer.setText(QStringLiteral("Three words here"));
+  render(drawer, 1);
+  render(drawer, 2);
+  drawer.setNoteNumber(3);
+  render(drawer, 1);
+  EXPECT_EQ(drawer.titleLayoutCount(), 1) << "device scale and badges do not lay the title out again";
+  drawer.setText(QStringLiteral("Other"));
+  render(drawer, 1);
+  drawer.setFontSize(14);
+  render(drawer, 1);
+  drawer.setTextColor(Qt::black);
+  render(drawer, 1);
+  drawer.setIconImage(std::make_shared<IconImage>("smile", "people", QStringLiteral("☺")));
+  render(drawer, 1);
+  drawer.setScale(0.5);
+  render(drawer, 1);
+  EXPECT_EQ(drawer.titleLayoutCount(), 6);
+}
+
+TEST(PlanetDrawerBadInput, OddTitlesPicturesAndNoColourDrawWithoutCrashing) {
+  const QString titles[] = {QString(), QStringLiteral(""), QString(10000, QChar('w')),
+                            QStringLiteral("Supercalifragilisticexpialidociousnessabundantly"),
+                            QString(2000, QChar(' ')) + QStringLiteral("x"),
+                            QStringLiteral("😀🎉 party 👍🏽"), QStringLiteral("שלום עולם مرحبا بالعالم"),
+                            QStringLiteral("a\nb\r\nc\td"), QString(QChar(0xD83D))};
+  for (PlanetType type : {PlanetType(0), PlanetType(1), PlanetType(3), PlanetType(6)}) {
+    for (const QString& title : titles) {
+      PlanetDrawer drawer(type);
+      drawer.setText(title);
+      drawer.setIconImage(std::make_shared<IconImage>("smile", "people", QStringLiteral("☺")));
+      drawer.setShowOrbit(true);
+      drawer.setNoteNumber(std::numeric_limits<std::int64_t>::min());
+      const QImage image = render(drawer, 1);
+      EXPECT_FALSE(image.isNull());
+      drawer.setNoteNumber(std::numeric_limits<std::int64_t>::max());
+      render(drawer, 2);
+    }
+  }
+  PlanetDrawer picture(0);
+  picture.setImage(KitImage(QImage(0, 0, QImage::Format_ARGB32)));
+  EXPECT_TRUE(picture.image().isNull());
+  picture.setImage(KitImage(QImage(1, 0, QImage::Format_ARGB32)));
+  picture.setShowWebLink(true);
+  render(picture, 1);
+  PlanetDrawer zeroScale(0);
+  zeroScale.setScale(0);
+  zeroScale.setText(QStringLiteral("nothing"));
+  render(zeroScale, 1);
+  zeroScale.setScale(-1);
+  render(zeroScale, 1);
+}
