@@ -55,8 +55,9 @@ class MenuItem {
   void setSubmenu(std::shared_ptr<Menu> m) { mSubmenu = std::move(m); }
   Menu* menu() const { return mMenu; }
 
-  // Runs the handler, or sends the action to the target or along the responder chain.
-  void perform();
+  // Runs the handler, else sends the action: to the target, else along the responder chain from
+  // `chainStart` (the chain the menu was validated on), else from the key window's first responder.
+  void perform(Responder* chainStart = nullptr);
 
  private:
   friend class Menu;
