@@ -225,3 +225,34 @@ TEST(QtModalPresenterTest, ReturnAnswersTheFirstButtonAndEscapeTheCancelOne) {
   });
   EXPECT_EQ(presenter.runAlert(request), kAlertFirstButtonReturn + 2);
 }
+
+// Through Qt's own key path (where a widget would take Tab for focus chaining): Tab, Shift+Tab,
+// Return and keypad Enter become the window's actions along the chain from the first responder.
+TEST(KeyActions, TabBacktabReturnAndEnterBecomeActionsOfTheFirstRespondersChain) {
+  struct Field : View {
+    using View::View;
+    bool acceptsFirstResponder() const override { return true; }
+  };
+  Window window(QSizeF(200, 200));
+  auto root = std::make_shared<View>();
+  window.setContentView(root);
+  auto field = std::make_shared<Field>(QRectF(10, 10, 50, 20));
+  root->addSubview(field);
+  ASSERT_TRUE(window.makeFirstResponder(field.get()));
+  std::vector<QString> actions;
+  for (const QString& action : {Actions::insertTab, Actions::insertBacktab, Actions::insertNewline})
+    root->setActionHandler(action, [&actions, action](const ActionSender&) { actions.push_back(action); });
+
+  QWidget* canvas = window.canvas();
+  auto press = [&](int key, Qt::KeyboardModifiers modifiers) {
+    QKeyEvent event(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(canvas, &event);
+  };
+  press(Qt::Key_Tab, Qt::NoModifier);
+  press(Qt::Key_Backtab, Qt::ShiftModifier);
+  press(Qt::Key_Return, Qt::NoModifier);
+  press(Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(actions, (std::vector<QString>{Actions::insertTab, Actions::insertBacktab, Actions::insertNewline,
+                                           Actions::insertNewline}));
+  EXPECT_EQ(window.firstResponder(), field.get()) << "Tab moves no Qt focus and no first responder";
+}
