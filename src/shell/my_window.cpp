@@ -54,6 +54,9 @@ MyWindow::MyWindow(const QSizeF& contentSize) : platform::Window(contentSize) {
   mContainerView = ContainerView::create(QStringLiteral("example_welcome"));
   setContentView(mContainerView);
   platform::WeakRef<MyWindow> self(this);
+  setActionHandler(QStringLiteral("performClose"), [self](const platform::ActionSender&) {
+    if (MyWindow* w = self.get()) w->performClose();
+  });
   for (bool redo : {false, true}) {
     setActionHandler(QString::fromLatin1(redo ? kRedoAction : kUndoAction), [self, redo](const platform::ActionSender&) {
       MyWindow* w = self.get();

@@ -10,9 +10,19 @@
 #include "platform/ui/window.h"
 #include "shell/bundle_info.h"
 
+#include <QFontMetricsF>
+
+#include <algorithm>
+#include <cmath>
+
 namespace orrery {
 using namespace viewext;
 using imageext::deviceImageNamed;
+
+namespace {
+// The panel is 352 wide around a 300-point column: 326 is the widest a line can be.
+constexpr double kMaximumLabelWidth = 326;
+}  // namespace
 
 WelcomeScreenView::WelcomeScreenView(const KitImage& screenshot)
     : BaseView(QRectF(QPointF(0, 0), screenshot.pixelSize())) {
@@ -45,8 +55,12 @@ std::shared_ptr<TextView> WelcomeScreenView::addLabel(const QString& text, const
   auto label = std::make_shared<TextView>();
   label->setTextAlignment(platform::TextAlignment::Left);
   label->setTextColor(color);
-  label->setFont(Globals::fontAvenirLight(13));
-  label->setFrame(QRectF(QPointF(0, 0), size));
+  const QFont font = Globals::fontAvenirLight(13);
+  label->setFont(font);
+  // The face standing in for Avenir runs wider: a line that would wrap out of its one-line
+  // frame gets the room it needs, up to the panel's inner width.
+  const double needed = std::ceil(QFontMetricsF(font).horizontalAdvance(text)) + 8;
+  label->setFrame(QRectF(0, 0, std::max(size.width(), std::min(needed, kMaximumLabelWidth)), size.height()));
   label->setKern(-0.1);
   label->setText(text);
   addSubview(label);

@@ -301,6 +301,10 @@ TEST(CRKBinaryImageTest, ReconciliationLogsImagesLoadedAndUnloadedSinceStartUp) 
   EXPECT_EQ(unload["base"], base);
   EXPECT_EQ(unload["uuid"], load["uuid"]);
   EXPECT_EQ(CRKBinaryImageReconcile(), 0);
+
+  CRKBinaryImageDetails untracked;
+  untracked.node.base = 0x1000000;
+  EXPECT_FALSE(CRKBinaryImageStoreNode(false, untracked)) << "an image never tracked cannot be unloaded";
 }
 
 }  // namespace

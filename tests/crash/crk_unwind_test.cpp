@@ -5,7 +5,9 @@
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <gtest/gtest.h>
+#include <setjmp.h>
 #include <signal.h>
+#include <sys/mman.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -117,6 +119,23 @@ void expectSameFrames(const Walk& walk, size_t atLeast) {
   }
 }
 
+uint32_t gHighestRepeat = 0;
+
+// The cursor counts consecutive repetitions of the same address.
+__attribute__((noinline)) int recurseCountingRepeats(int depth) {
+  if (depth == 0) {
+    CRKThreadContext state;
+    CRKThreadContextCaptureCaller(&state);
+    CRKUnwindCursor cursor;
+    CRKUnwindInitFromReturnAddress(&cursor, &state);
+    while (CRKUnwindNextFrame(&cursor)) gHighestRepeat = std::max(gHighestRepeat, CRKUnwindGetRepeatCount(&cursor));
+    return 0;
+  }
+  const int r = recurseCountingRepeats(depth - 1) + 1;
+  asm volatile("" ::: "memory");
+  return r;
+}
+
 class CRKUnwindTest : public ::testing::Test {
  protected:
   void SetUp() override { crashtest::contextReportFolder(); }
@@ -130,6 +149,10 @@ TEST_F(CRKUnwindTest, ARecursiveStackUnwindsLikeTheSystemUnwinder) {
   size_t repeats = 0;
   for (size_t i = 1; i < walk.unwound.size(); ++i) repeats += walk.unwound[i] == walk.unwound[i - 1];
   EXPECT_GE(repeats, 38u);
+
+  gHighestRepeat = 0;
+  recurseCountingRepeats(12);
+  EXPECT_EQ(gHighestRepeat, 11u) << "thirteen frames at one return address: twelve repeat the one before";
 }
 
 int compareInts(const void* a, const void* b);
@@ -260,6 +283,42 @@ TEST_F(CRKUnwindTest, APLTEntryUnwindsThroughItsExpressionRule) {
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[1], returnAddress);
   }
+}
+
+sigjmp_buf gFaultReturn;
+CRKThreadContext gFaultState;
+
+void recordFault(int, siginfo_t*, void* uc) {
+  CRKThreadContextFromUcontext(static_cast<ucontext_t*>(uc), &gFaultState);
+  siglongjmp(gFaultReturn, 1);
+}
+
+__attribute__((noinline)) int readAt(volatile int* address) { return *address; }
+
+TEST_F(CRKUnwindTest, ASignalsMachineContextCarriesTheFaultAndTheRegisters) {
+  void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(page, MAP_FAILED);
+  auto* target = reinterpret_cast<volatile int*>(static_cast<char*>(page) + 40);
+  struct sigaction action {}, previous{};
+  action.sa_sigaction = recordFault;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGSEGV, &action, &previous), 0);
+  if (sigsetjmp(gFaultReturn, 1) == 0) readAt(target);
+  sigaction(SIGSEGV, &previous, nullptr);
+  munmap(page, 4096);
+
+  EXPECT_EQ(gFaultState.es.faultvaddr, reinterpret_cast<uint64_t>(target));
+  EXPECT_EQ(gFaultState.es.trapno, 14u) << "page fault";
+  EXPECT_EQ(gFaultState.es.err & 2u, 0u) << "a read, not a write";
+  const auto here = reinterpret_cast<uint64_t>(&action);
+  EXPECT_LT(gFaultState.ss.rsp, here) << "the faulting frame lies below this one";
+  EXPECT_GT(gFaultState.ss.rsp + 64 * 1024, here);
+  CRKBinaryImageNode node;
+  ASSERT_TRUE(CRKBinaryImageSafeFindImageForAddress(gFaultState.ss.rip, &node));
+  EXPECT_GE(gFaultState.ss.rip, reinterpret_cast<uint64_t>(&readAt));
+  EXPECT_LT(gFaultState.ss.rip, reinterpret_cast<uint64_t>(&readAt) + 256);
+  EXPECT_NE(gFaultState.ss.cs, 0u);
 }
 
 TEST_F(CRKUnwindTest, ImpossibleStatesEndTheWalkWithoutFrames) {

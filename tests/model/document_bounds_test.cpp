@@ -92,7 +92,7 @@ TEST(DocumentBounds, ACompressionBombIsRefusedWithinTheBudget) {
   EXPECT_EQ(error.code, kDocumentErrorTooLarge);
   EXPECT_EQ(doc->lastUserFriendlyError(), "The document is too large to open");
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  // Sanitizers keep freed blocks in quarantine or shadow memory: resident memory says nothing here.
+  // The sanitizers keep freed blocks in quarantine or shadow them: resident memory says nothing here.
   const bool meaningful = false;
 #else
   const bool meaningful = measured;

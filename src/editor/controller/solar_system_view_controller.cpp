@@ -5,29 +5,39 @@
 #include "foundation/logging.h"
 #include "foundation/views/colored_view.h"
 #include "foundation/views/delete_area_view.h"
-#include "foundation/views/progress_hud.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
 #include "model/persistence_controller.h"
 #include "platform/core/dispatch.h"
 #include "platform/ui/window.h"
+#include "shell/my_window.h"
+#include "shell/screen_factory.h"
 
 #include <QFile>
 #include <QMainWindow>
+#include <QWidget>
+
+#include <utility>
 
 namespace orrery {
 
 namespace {
 constexpr char kClosingWindow[] = "ClosingWindow";
+constexpr char kSwitchToHome[] = "SwitchToHomeViewAndNeverReturn";
+
+bool isCloud(const std::shared_ptr<IdeaDocument>& doc) {
+  return doc && (doc->location() == DocumentLocationICloud || doc->location() == DocumentLocationDropbox);
+}
+
 constexpr char kFailedToUpdate[] = "Failed to update document";
 }  // namespace
 
-double SolarSystemViewController::topBarHeight() { return 40; }
+double SolarSystemViewController::topBarHeight() { return TopBarView::preferredHeight(); }
 
 std::shared_ptr<SolarSystemViewController> SolarSystemViewController::create(const std::shared_ptr<IdeaDocument>& doc,
-                                                                              DocumentToken token,
-                                                                              const QString& ideaIdentifier) {
+                                                                             DocumentToken token,
+                                                                             const QString& ideaIdentifier) {
   return std::make_shared<SolarSystemViewController>(doc, token, ideaIdentifier);
 }
 
@@ -85,10 +95,6 @@ void SolarSystemViewController::observeDocument(const std::shared_ptr<IdeaDocume
   if (!doc) return;
   mDocumentObserver.observe(IdeaDocumentChangedNotification, doc.get(), [this](const platform::Notification& n) {
     if (!mDoc || n.object != mDoc.get()) return;
-    if (mSavesInFlight > 0) {
-      mPendingOutsideChange = true;
-      return;
-    }
     modelDidChangeWithNewRootIdea(mDoc->idea());
   });
 }
@@ -150,7 +156,11 @@ QVariantMap SolarSystemViewController::createState() {
 bool SolarSystemViewController::restoreFromState(const QVariantMap& state) {
   // Stored state is read back from disk: anything but a non-empty text is no identifier.
   const QVariant identifier = state.value(QStringLiteral("docIdentifier"));
-  if (identifier.typeId() != QMetaType::QString || identifier.toString().isEmpty()) return false;
+  if (identifier.typeId() != QMetaType::QString || identifier.toString().isEmpty()) {
+    // A window with nothing to show would stay empty: it goes.
+    if (!mDoc) closeWindowLater();
+    return false;
+  }
   mRestorationDictionary = state;
   tryLoadingDocumentForRestoration();
   return true;
@@ -165,7 +175,7 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration() {
   if ((location == DocumentLocationICloud && !Globals::userHasOptedForICloud()) ||
       (location == DocumentLocationDropbox && !Globals::userHasOptedForDropbox())) {
     mRestorationDictionary.reset();
-    closeWindow();
+    closeWindowLater();
     return;
   }
   auto& persistence = PersistenceController::singleton();
@@ -206,8 +216,16 @@ void SolarSystemViewController::setUserInteractionEnabled(bool enabled) {
   if (mSolarSystem) mSolarSystem->setUserInteractionEnabled(enabled);
 }
 
+MyWindow* SolarSystemViewController::shellWindow() const { return dynamic_cast<MyWindow*>(myWindow()); }
+
 void SolarSystemViewController::addViewsIfPossible() {
   if (!mOwnIdea || !isViewLoaded()) return;
+  if (!mTopBar) {
+    mTopBar = std::make_shared<TopBarView>();
+    mTopBar->setDelegate(this);
+    ensureTopBarState();
+    view()->addSubview(mTopBar);
+  }
   if (view()->window() && !mDeleteAreaView) {
     mDeleteAreaView = std::make_shared<DeleteAreaView>();
     mDeleteAreaView->setHidden(true);
@@ -225,6 +243,11 @@ QRectF SolarSystemViewController::solarSystemFrame() const {
 void SolarSystemViewController::applyLayout() {
   if (!mOwnIdea || !isViewLoaded()) return;
   const QRectF rest = solarSystemFrame();
+  if (mTopBar) {
+    QRectF strip = view()->bounds();
+    strip.setHeight(topBarHeight());
+    mTopBar->setFrame(strip);
+  }
   if (mSolarSystem) mSolarSystem->setFrame(rest);
   if (mDrillingUpOrDown || !mDeleteAreaView) return;
   const QRectF bounds = view()->bounds();
@@ -249,16 +272,19 @@ void SolarSystemViewController::setCurrentDoc(const std::shared_ptr<IdeaDocument
 void SolarSystemViewController::updateWindowFromDocument(const std::shared_ptr<IdeaDocument>& doc) {
   platform::Window* window = myWindow();
   if (!window || !doc) return;
-  window->widget()->setWindowModified(doc->location() == DocumentLocationTemp);
+  const bool temp = doc->location() == DocumentLocationTemp;
+  // Qt shows the edited mark where the title holds "[*]".
+  window->setTitle(doc->documentWindowName() + (temp ? QStringLiteral("[*]") : QString()));
+  window->widget()->setWindowModified(temp);
+  MyWindow* shell = shellWindow();
   const QUrl url = doc->representativeURL();
   if (doc->location() == DocumentLocationLocalFile) {
-    window->setRepresentedFilename(url.toLocalFile());
+    if (shell) shell->setDocURL(url);
     if (ApplicationDelegate* app = Globals::app()) app->addNewRecentDocumentURL(url);
-  } else if (doc->location() != DocumentLocationTemp) {
-    window->setRepresentedFilename(url.toString());
+  } else if (!temp && shell) {
+    shell->setDocURL(url);
   }
-  // Qt shows the edited mark where the title holds "[*]".
-  window->setTitle(doc->documentWindowName() + QStringLiteral("[*]"));
+  if (shell) shell->setCloudIconStateForLocation(doc->location());
 }
 
 // The save road.
@@ -283,22 +309,31 @@ void SolarSystemViewController::updateSolarSystemAndSaveDocument() {
 }
 
 void SolarSystemViewController::startSave() {
-  if (!mDoc || mDocToken < 1 || !mRootIdea) {
-    // The token went back meanwhile: nothing may be written any more.
-    saveFinished(true);
+  // Nothing may be written once the token went back, and a tree another instance replaced
+  // meanwhile is not written over its change.
+  if (!mDoc || mDocToken < 1 || !mRootIdea || mPendingRoot) {
+    saveFinished(!mLastSaveFailed, /*wrote=*/false);
     return;
+  }
+  // The edited frame goes on screen before the save takes its snapshot of the tree.
+  if (platform::Window* window = myWindow(); window && window->isVisible()) {
+    window->displayIfNeeded();
+    window->canvas()->repaint();
   }
   mDoc->setIdea(mRootIdea);
   std::weak_ptr<SolarSystemViewController> weak = self();
   PersistenceController::singleton().saveDocument(mDoc, mDocToken, [weak](bool ok) {
-    if (auto me = weak.lock()) me->saveFinished(ok);
+    if (auto me = weak.lock()) me->saveFinished(ok, /*wrote=*/true);
   });
 }
 
-void SolarSystemViewController::saveFinished(bool ok) {
+void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
   if (mSavesInFlight > 0) --mSavesInFlight;
   mLastSaveFailed = !ok;
-  if (!ok) showShortNotificationToUser(QString::fromLatin1(kFailedToUpdate));
+  // Our write landed after another instance's change: the file holds our older tree.
+  if (wrote && ok && mPendingRoot) mOverwroteOutsideChange = true;
+  if (!ok)
+    if (MyWindow* shell = shellWindow()) shell->showShortNotificationToUser(QString::fromLatin1(kFailedToUpdate));
   if (mSavesInFlight > 0) return;
   if (mCloseAfterSaves) {
     mCloseAfterSaves = false;
@@ -312,31 +347,20 @@ void SolarSystemViewController::saveFinished(bool ok) {
 }
 
 void SolarSystemViewController::applyPendingOutsideChange() {
-  if (!mPendingOutsideChange || mSavesInFlight > 0) return;
-  mPendingOutsideChange = false;
-  if (mDoc) modelDidChangeWithNewRootIdea(mDoc->idea());
-}
-
-void SolarSystemViewController::showShortNotificationToUser(const QString& message) {
-  platform::Window* window = myWindow();
-  if (!window) return;
-  platform::WeakRef<platform::View> content(window->contentView().get());
-  platform::mainQueue().after(platform::Millis(200), [content, message] {
-    platform::View* host = content.get();
-    if (!host) return;
-    auto hud = ProgressHUD::showHUDAddedTo(*host, /*animated=*/true);
-    hud->setMode(ProgressHUD::Text);
-    hud->setLabelText(message);
-    // Each notice leaves its container when it has faded out.
-    hud->setRemoveFromSuperViewOnHide(true);
-    platform::mainQueue().after(platform::Millis(1100), [hud] { hud->hide(/*animated=*/true); });
-  });
+  if (!mPendingRoot || mSavesInFlight > 0) return;
+  const IdeaPtr root = std::exchange(mPendingRoot, nullptr);
+  const bool rewrite = std::exchange(mOverwroteOutsideChange, false);
+  const bool sameDocument = mRootIdea && root->identifier() == mRootIdea->identifier();
+  modelDidChangeWithNewRootIdea(root);
+  // Put the other instance's tree back into the file our later write replaced.
+  if (rewrite && sameDocument) updateSolarSystemAndSaveDocument();
 }
 
 void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& newRoot) {
   if (!newRoot || !mDoc) return;
   if (mSavesInFlight > 0) {
-    mPendingOutsideChange = true;
+    // Kept as it is now: our own save sets the document's tree again before it writes.
+    mPendingRoot = newRoot;
     return;
   }
   if (!mRootIdea || newRoot->identifier() != mRootIdea->identifier()) {
@@ -348,6 +372,40 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
   // A shown link whose target went is no sun either.
   if (shown && shown->isLink() && !shown->linkedIdea()) shown = nullptr;
   switchToIdea(shown ? shown : newRoot, /*animated=*/false);
+}
+
+// Top bar. The overview graph and the content button's menu are not part of this window yet:
+// the bar shows the search field and, for cloud documents, the home button. The home screen
+// comes from the shell's screen factory, which the home screen fills.
+
+void SolarSystemViewController::ensureTopBarState() {
+  if (!mTopBar) return;
+  mTopBar->setContentAction(false);
+  mTopBar->setMindmapToggleAction(false, /*toggled=*/false);
+  mTopBar->setHomeAction(isCloud(mDoc));
+}
+
+void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& /*fromRect*/) {
+  if (screenOccupied()) return;
+  if (kind == kTopBarActionHome) pleaseSwitchToHomeView();
+}
+
+void SolarSystemViewController::pleaseSwitchToHomeView() {
+  MyWindow* shell = shellWindow();
+  const auto& makeHome = screenFactory().makeHome;
+  if (!makeHome || !shell || screenOccupied()) return;
+  // Never liberated: this controller is leaving its window.
+  occupyScreen(QString::fromLatin1(kSwitchToHome));
+  const DocumentLocation location = isCloud(mDoc) ? mDoc->location() : DocumentLocationICloud;
+  auto home = makeHome(location);
+  releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
+  if (home) shell->switchToViewController(home, /*animated=*/true, [] {});
+}
+
+void SolarSystemViewController::topBarSearchStatusDidChange(bool /*changed*/) {
+  if (!mTopBar || mSolarSystemState != kSolarSystemStateRadial) return;
+  if (mTopBar->currentSearchText().isEmpty() && !mTopBar->isEditingSearchText())
+    if (platform::Window* window = myWindow(); window && mSolarSystem) window->makeFirstResponder(mSolarSystem.get());
 }
 
 // Listeners.
@@ -389,7 +447,7 @@ void SolarSystemViewController::releaseDocumentOnce(BoolCompletion completion, b
 }
 
 void SolarSystemViewController::deleteScratchFileWhenIdle(const std::shared_ptr<IdeaDocument>& doc,
-                                                         const QString& path) {
+                                                          const QString& path) {
   // A write still under way would bring the file back: remove it after the last one, in the
   // write order of the persistence queue.
   if (doc->isSaving()) {

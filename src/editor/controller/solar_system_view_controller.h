@@ -20,6 +20,7 @@
 #include "model/idea.h"
 #include "model/persistence_controller_listener.h"
 #include "platform/core/notification_center.h"
+#include "shell/top_bar_view.h"
 
 #include <QString>
 #include <QVariantMap>
@@ -34,6 +35,7 @@ namespace orrery {
 class ColoredView;
 class DeleteAreaView;
 class IdeaDocument;
+class MyWindow;
 
 // What the window shows.
 using SolarSystemState = std::uint64_t;
@@ -43,6 +45,7 @@ inline constexpr SolarSystemState kSolarSystemStateRadial = 1;
 class SolarSystemViewController : public BaseViewController,
                                   public SolarSystemDelegate,
                                   public PersistenceControllerListener,
+                                  public TopBarViewDelegate,
                                   public Layouter {
  public:
   using BoolCompletion = std::function<void(bool)>;
@@ -74,14 +77,17 @@ class SolarSystemViewController : public BaseViewController,
   bool isUpdatingDocument() const { return mSavesInFlight > 0; }
   bool isDrillingUpOrDown() const { return mDrillingUpOrDown; }
   DeleteAreaView* deleteAreaView() const { return mDeleteAreaView.get(); }
+  TopBarView* topBar() const { return mTopBar.get(); }
+  // The window this controller is hosted in, when it is one of the program's main windows.
+  MyWindow* shellWindow() const;
 
   // Window hooks.
   void loadView() override;
-  void viewWillAppear();
-  void viewDidAppear();
-  void viewWillDisappear();
-  void viewDidDisappear();
-  void viewWillLayout();
+  void viewWillAppear() override;
+  void viewDidAppear() override;
+  void viewWillDisappear() override;
+  void viewDidDisappear() override;
+  void viewWillLayout() override;
   void becameTopLevelController() override;
   QVariantMap createState() override;
   bool restoreFromState(const QVariantMap& state) override;
@@ -95,6 +101,8 @@ class SolarSystemViewController : public BaseViewController,
   void updateSolarSystemAndSaveDocument();
   void modelDidChangeWithNewRootIdea(const IdeaPtr& newRoot);
   void performForcedClose();
+  // Leaves for the home screen: the token goes back and the window shows the home screen.
+  void pleaseSwitchToHomeView();
   void tryLoadingDocumentForRestoration();
 
   // Idea switching.
@@ -146,6 +154,11 @@ class SolarSystemViewController : public BaseViewController,
   void onDrillDownTo(const QString& ideaIdentifier) override;
   void onDrillUp() override;
 
+  // TopBarViewDelegate.
+  void topBarAction(TopBarActionKind kind, const QRectF& fromRect) override;
+  void topBarSearchStatusDidChange(bool changed) override;
+  void ensureTopBarState();
+
   // PersistenceControllerListener.
   void pleaseStopUsingLocation(DocumentLocation location) override;
   void documentUpdated(const std::shared_ptr<IdeaProxy>& proxy) override;
@@ -167,8 +180,7 @@ class SolarSystemViewController : public BaseViewController,
   void adoptRadialView(const std::shared_ptr<SolarSystem>& radialView, const IdeaPtr& idea);
   // Starts the save of the tree as it is now, unless the token has been returned.
   void startSave();
-  void saveFinished(bool ok);
-  void showShortNotificationToUser(const QString& message);
+  void saveFinished(bool ok, bool wrote);
   // Returns the token exactly once; later calls only complete with false.
   void releaseDocumentOnce(BoolCompletion completion, bool discardScratchFile);
   static void deleteScratchFileWhenIdle(const std::shared_ptr<IdeaDocument>& doc, const QString& path);
@@ -183,6 +195,7 @@ class SolarSystemViewController : public BaseViewController,
   IdeaPtr copyOf(const IdeaPtr& idea) const;
 
   std::shared_ptr<IdeaDocument> mDoc;
+  std::shared_ptr<TopBarView> mTopBar;
   std::shared_ptr<SolarSystem> mSolarSystem;
   std::shared_ptr<DeleteAreaView> mDeleteAreaView;
   SolarSystemState mSolarSystemState = kSolarSystemStateNothing;
@@ -195,8 +208,10 @@ class SolarSystemViewController : public BaseViewController,
   IdeaPtr mOwnIdea;
   IdeaPtr mRealIdea;
   IdeaPtr mRootIdea;
-  // An outside change arrived during an own save: applied once the saves are done.
-  bool mPendingOutsideChange = false;
+  // The tree another instance wrote, reported during an own save: shown once the saves are
+  // done, and written again when an own write landed after it.
+  IdeaPtr mPendingRoot;
+  bool mOverwroteOutsideChange = false;
   bool mLastSaveFailed = false;
   // The window closes once the saves in flight are done (a retried save after a failure).
   bool mCloseAfterSaves = false;

@@ -3,24 +3,26 @@
 // the test's own, a recording application delegate, an editor hosted in a container window that
 // asks the controller before closing, and helpers that wait for completions on the main loop.
 
+#include "ui_test_env.h"
+
 #include "editor/controller/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
-#include "foundation/views/container_window.h"
 #include "model/color_theme.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 #include "platform/ui/window.h"
-#include "ui_test_env.h"
+#include "shell/my_window.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
+#include <future>
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace controllertest {
 
@@ -67,6 +69,22 @@ inline IdeaPtr readTree(const QString& path) {
   auto reader = IdeaDocument::createWithFileName(path, orrery::DocumentLocationLocalFile);
   return reader->loadFromOrreryData(file.readAll()) ? reader->idea() : nullptr;
 }
+
+// Holds the persistence queue until opened, so a save can be caught between its start and its
+// write.
+struct QueueGate {
+  QueueGate() {
+    auto future = release.get_future().share();
+    orrery::PersistenceController::singleton().workQueue().async([future] { future.wait(); });
+  }
+  ~QueueGate() { open(); }
+  void open() {
+    if (!opened) release.set_value();
+    opened = true;
+  }
+  std::promise<void> release;
+  bool opened = false;
+};
 
 struct Opened {
   std::shared_ptr<IdeaDocument> doc;
@@ -120,7 +138,8 @@ struct RecordingAppDelegate : orrery::ApplicationDelegate {
     for (const QUrl& open : openFiles)
       if (open == url) return true;
     for (auto& weak : controllers)
-      if (auto c = weak.lock(); c && c->document() && c->docToken() >= 1 && c->document()->refersToURL(url)) return true;
+      if (auto c = weak.lock(); c && c->document() && c->docToken() >= 1 && c->document()->refersToURL(url))
+        return true;
     return false;
   }
   void markPersistentAppStateDirty() override {}
@@ -148,20 +167,14 @@ struct ControllerTest : ::testing::Test {
   orrery::ApplicationDelegate* mPreviousApp = nullptr;
 };
 
-// An editor in a container window whose close request asks the controller first.
+// An editor in one of the program's windows, offscreen, whose close request asks the window's
+// controller first.
 struct EditorWindow : platform::WindowDelegate {
   explicit EditorWindow(std::shared_ptr<SolarSystemViewController> c, RecordingAppDelegate* app = nullptr)
-      : controller(std::move(c)) {
-    shown = orrery::showContainerWindow(QStringLiteral("editor"), QSizeF(1000, 800));
-    shown.window->setDelegate(this);
-    const auto& root = controller->view();
-    root->setFrame(shown.containerView->bounds());
-    shown.containerView->addSubview(root);
-    controller->viewWillAppear();
-    controller->viewDidAppear();
-    controller->becameTopLevelController();
-    controller->applyLayout();
-    shown.window->displayIfNeeded();
+      : controller(std::move(c)), shown(std::make_shared<orrery::MyWindow>(QSizeF(1000, 800))) {
+    shown->setDelegate(this);
+    shown->switchToViewController(controller, /*animated=*/false, nullptr);
+    shown->displayIfNeeded();
     if (app) app->controllers.push_back(controller);
   }
   ~EditorWindow() override {
@@ -170,11 +183,11 @@ struct EditorWindow : platform::WindowDelegate {
       controller->performForcedClose();
       uitest::loop().runUntil([this] { return closed; }, platform::Millis(5000));
     }
-    shown.window->setDelegate(nullptr);
+    shown->setDelegate(nullptr);
   }
   bool windowShouldClose(platform::Window&) override {
     ++closeRequests;
-    return controller->startClosingCanCloseNow();
+    return shown->windowShouldClose();
   }
   void windowWillClose(platform::Window&) override {
     closed = true;
@@ -182,12 +195,13 @@ struct EditorWindow : platform::WindowDelegate {
     controller->viewDidDisappear();
   }
 
-  platform::Window& window() { return *shown.window; }
+  orrery::MyWindow& window() { return *shown; }
   orrery::SolarSystem& radial() { return *controller->solarSystem(); }
   QPointF toWindow(QPointF inRadial) { return radial().convertPointToView(inRadial, nullptr); }
   QPointF planet(std::int64_t i) { return toWindow(radial().ideaViewAtIndex(i)->position()); }
   void click(QPointF windowPoint) {
-    window().sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, windowPoint, uitest::clock().now(), 1));
+    window().sendEvent(
+        platform::Event::mouse(platform::EventType::LeftMouseDown, windowPoint, uitest::clock().now(), 1));
     window().sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, windowPoint, uitest::clock().now(), 1));
   }
   // Planets in the radial view, by the identifiers of the ideas they show.
@@ -203,7 +217,7 @@ struct EditorWindow : platform::WindowDelegate {
   }
 
   std::shared_ptr<SolarSystemViewController> controller;
-  orrery::ContainerWindow shown;
+  std::shared_ptr<orrery::MyWindow> shown;
   bool closed = false;
   int closeRequests = 0;
 };

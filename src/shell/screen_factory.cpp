@@ -1,4 +1,4 @@
-#include "shell/document_screen.h"
+#include "shell/screen_factory.h"
 
 #include "foundation/globals.h"
 #include "foundation/views/colored_view.h"
@@ -11,9 +11,28 @@ namespace orrery {
 namespace {
 
 constexpr char kDocIdentifierKey[] = "docIdentifier";
+constexpr char kLocationKey[] = "location";
 
-DocumentScreenFactory standInFactory() {
-  DocumentScreenFactory f;
+// A white screen with one centred line of text.
+std::shared_ptr<BaseView> messageView() {
+  auto view = std::make_shared<ColoredView>(QBrush(Globals::colorWhite()));
+  auto label = std::make_shared<platform::LabelView>();
+  label->setAlignment(platform::TextAlignment::Center);
+  view->addHostedView(label, [](platform::View& v, const QRectF& host) {
+    v.setFrame(QRectF(20, host.height() / 2 - 30, std::max(0.0, host.width() - 40), 60));
+  });
+  return view;
+}
+
+platform::LabelView* messageLabel(platform::ViewController& controller) {
+  if (!controller.isViewLoaded()) return nullptr;
+  auto* host = dynamic_cast<BaseView*>(controller.view().get());
+  if (!host || host->hostedParts().empty()) return nullptr;
+  return dynamic_cast<platform::LabelView*>(host->hostedParts().front().view.get());
+}
+
+ScreenFactory standInFactory() {
+  ScreenFactory f;
   f.makeEditor = [](const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, const QString&) {
     return std::make_shared<DocumentPlaceholderController>(doc, token);
   };
@@ -21,23 +40,31 @@ DocumentScreenFactory standInFactory() {
   f.onEditIdea = [](BaseViewController& editor, const QString& ideaIdentifier) {
     if (auto* p = dynamic_cast<DocumentPlaceholderController*>(&editor)) p->noteEditRequest(ideaIdentifier);
   };
+  f.makeHome = [](DocumentLocation location) { return std::make_shared<HomePlaceholderController>(location); };
+  f.makeHomeForRestoration = [] { return std::make_shared<HomePlaceholderController>(); };
   return f;
 }
 
-DocumentScreenFactory& installed() {
-  static DocumentScreenFactory factory = standInFactory();
+ScreenFactory& installed() {
+  static ScreenFactory factory = standInFactory();
   return factory;
 }
 
 }  // namespace
 
-DocumentScreenFactory setDocumentScreenFactory(DocumentScreenFactory factory) {
-  DocumentScreenFactory previous = std::move(installed());
-  installed() = factory.makeEditor ? std::move(factory) : standInFactory();
+ScreenFactory setScreenFactory(ScreenFactory factory) {
+  ScreenFactory previous = std::move(installed());
+  const ScreenFactory standIn = standInFactory();
+  if (!factory.makeEditor) factory.makeEditor = standIn.makeEditor;
+  if (!factory.makeEditorForRestoration) factory.makeEditorForRestoration = standIn.makeEditorForRestoration;
+  if (!factory.onEditIdea) factory.onEditIdea = standIn.onEditIdea;
+  if (!factory.makeHome) factory.makeHome = standIn.makeHome;
+  if (!factory.makeHomeForRestoration) factory.makeHomeForRestoration = standIn.makeHomeForRestoration;
+  installed() = std::move(factory);
   return previous;
 }
 
-const DocumentScreenFactory& documentScreenFactory() { return installed(); }
+const ScreenFactory& screenFactory() { return installed(); }
 
 DocumentPlaceholderController::DocumentPlaceholderController(std::shared_ptr<IdeaDocument> doc, DocumentToken token)
     : mDocument(std::move(doc)), mToken(token) {}
@@ -50,30 +77,23 @@ void DocumentPlaceholderController::release() {
 }
 
 void DocumentPlaceholderController::loadView() {
-  auto view = std::make_shared<ColoredView>(QBrush(Globals::colorWhite()));
-  auto label = std::make_shared<platform::LabelView>();
-  label->setAlignment(platform::TextAlignment::Center);
-  view->addHostedView(label, [](platform::View& v, const QRectF& host) {
-    v.setFrame(QRectF(20, host.height() / 2 - 30, std::max(0.0, host.width() - 40), 60));
-  });
-  setView(view);
+  setView(messageView());
   showDocument();
 }
 
 void DocumentPlaceholderController::showDocument() {
-  if (!isViewLoaded()) return;
-  auto* host = dynamic_cast<BaseView*>(view().get());
-  if (!host || host->hostedParts().empty()) return;
-  auto* label = dynamic_cast<platform::LabelView*>(host->hostedParts().front().view.get());
+  platform::LabelView* label = messageLabel(*this);
   if (!label) return;
   const QString name = mDocument ? mDocument->documentWindowName() : QString();
   label->setStringValue(mDocument ? QStringLiteral("“%1” is open. The map editor is not part of this build.").arg(name)
-                           : QStringLiteral("No document."));
+                                  : QStringLiteral("No document."));
   if (auto* w = dynamic_cast<MyWindow*>(myWindow())) {
     w->setTitle(name.isEmpty() ? QStringLiteral("Orrery") : name);
     if (mDocument && mDocument->location() == DocumentLocationLocalFile) w->setDocURL(mDocument->representativeURL());
   }
 }
+
+void DocumentPlaceholderController::becameTopLevelController() { showDocument(); }
 
 QVariantMap DocumentPlaceholderController::createState() {
   if (!mDocument) return {};
@@ -104,6 +124,29 @@ bool DocumentPlaceholderController::restoreFromState(const QVariantMap& state) {
 
 bool DocumentPlaceholderController::startClosingCanCloseNow() {
   release();
+  return true;
+}
+
+void HomePlaceholderController::loadView() {
+  setView(messageView());
+  showLocation();
+}
+
+void HomePlaceholderController::showLocation() {
+  if (platform::LabelView* label = messageLabel(*this))
+    label->setStringValue(mLocation == DocumentLocationDropbox ? QStringLiteral("Dropbox documents")
+                                                               : QStringLiteral("iCloud documents"));
+}
+
+QVariantMap HomePlaceholderController::createState() {
+  return {{QString::fromLatin1(kLocationKey), QVariant::fromValue<qulonglong>(mLocation)}};
+}
+
+bool HomePlaceholderController::restoreFromState(const QVariantMap& state) {
+  const qulonglong location = state.value(QString::fromLatin1(kLocationKey)).toULongLong();
+  if (location != DocumentLocationICloud && location != DocumentLocationDropbox) return false;
+  mLocation = location;
+  showLocation();
   return true;
 }
 
