@@ -1,4 +1,4 @@
-#include "shell/document_screen.h"
+#include "shell/screen_factory.h"
 #include "shell/my_window.h"
 
 #include "foundation/application_delegate.h"
