@@ -3,6 +3,7 @@
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "cloud/cloud_engines.h"
+#include "editor/controller/editor_screens.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/application_identity.h"
 #include "platform/services/qt_main_queue.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
   platform::installQtMainQueue();
   orrery::installLocalDocumentImport();
   orrery::installCloudEngines();
+  orrery::installEditorScreens();
   orrery::AppDelegate delegate;
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(); });
   instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });

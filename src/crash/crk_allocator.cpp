@@ -80,7 +80,6 @@ CRKAllocator* CRKAllocatorCreate(size_t writableSize, size_t readOnlySize) {
   allocator->readOnlySize = readOnly;
   allocator->readOnlyStart = reinterpret_cast<uintptr_t>(readOnlyStart);
   allocator->readOnlyCursor.store(allocator->readOnlyStart + sizeof(CRKAllocator));
-  std::atomic_thread_fence(std::memory_order_seq_cst);
   CRKLogInfo("Mapping: %p %p %p, total: %zu K\n", base, writableStart, readOnlyStart);
   CRKLogDebug("Allocator successfully created %p", allocator);
   return allocator;

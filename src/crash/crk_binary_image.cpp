@@ -60,7 +60,6 @@ int storeNode(bool loaded, const CRKBinaryImageDetails& d) {
         n.format = 0;
         std::memset(n.uuid, 0, sizeof n.uuid);
       }
-      __atomic_thread_fence(__ATOMIC_SEQ_CST);
       return static_cast<int>(i);
     }
     if (!loaded) {
@@ -282,7 +281,7 @@ void CRKBinaryImageInit() {
       &images);
   auto work = [s, c, &images] {
     if (c->binaryImagesPath && !CRKUnlinkIfExists(c->binaryImagesPath)) {
-      CRKLogWarn("Unable to reset the binary image log file %s\n", strerror(errno));
+      CRKLogWarn("Unable to reset the binary image log file %s\n", CRKErrorText(errno));
     }
     if (!CRKFileInitWithPath(&s->file, c->binaryImagesPath, /*bufferEnabled=*/false)) {
       CRKLogWarn("Error: Unable to open the binary image log file during init\n");

@@ -222,7 +222,7 @@ bool CRKContextInitialize(const CRKContextInitData* initData) {
     context->writable->binaryImages.file.fd = -1;
   }
   context->initialized = 0;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Published with a release store: whoever sees the context sees it filled.
   gContext.store(context, std::memory_order_release);
 
   // 2.
@@ -273,9 +273,7 @@ bool CRKContextInitialize(const CRKContextInitData* initData) {
   auto finished = std::make_shared<std::atomic<bool>>(false);
   auto finish = [context, finished] {
     if (finished->exchange(true)) return;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    context->initialized = 1;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    __atomic_store_n(&context->initialized, uint8_t{1}, __ATOMIC_SEQ_CST);
     if (!CRKAllocatorProtect(context->allocator)) CRKLogWarn("Error: Memory protection failed\n");
   };
   group->notify(global, finish);
@@ -292,8 +290,7 @@ bool CRKContextInitialize(const CRKContextInitData* initData) {
 bool CRKContextIsInitialized() {
   CRKContext* c = CRKContextGet();
   if (!c) return false;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  return c->initialized != 0;
+  return __atomic_load_n(&c->initialized, __ATOMIC_SEQ_CST) != 0;
 }
 
 bool CRKContextMarkAndCheckIfCrashed() {
@@ -323,8 +320,7 @@ void CRKContextDeinitialize() {
   CRKContext* c = CRKContextGet();
   if (!c) return;
   if (c->allocator && c->allocator->isProtected.load()) CRKAllocatorUnprotect(c->allocator);
-  c->initialized = 0;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  __atomic_store_n(&c->initialized, uint8_t{0}, __ATOMIC_SEQ_CST);
 }
 
 uint64_t CRKProfileMark() {

@@ -20,6 +20,12 @@ CRKDwarfRule* ruleFor(CRKDwarfRules* rules, uint64_t reg, const char* message) {
   return &rules->row.registers[reg];
 }
 
+// value × data alignment, wrapping like the address arithmetic it feeds (hostile records
+// may overflow it; it must not be undefined).
+int64_t scaled(int64_t value, int64_t factor) {
+  return static_cast<int64_t>(static_cast<uint64_t>(value) * static_cast<uint64_t>(factor));
+}
+
 // The address of a length-prefixed block; the cursor moves past it.
 bool skipBlock(CRKDwarfCursor* c, uint64_t* blockAddress) {
   *blockAddress = c->at;
@@ -49,7 +55,7 @@ bool runOne(CRKDwarfCursor* c, const CRKDwarfCIE* cie, CRKDwarfRules* rules, uin
     const uint64_t offset = CRKParseULEB128AndAdvance(c);
     CRKDwarfRule* r = ruleFor(rules, low, "WARN  [%s:%d] Error: Found an invalid DW_CFA_offset register number\n");
     if (!r || c->failed) return false;
-    *r = {kCRKRuleOffset, static_cast<int64_t>(offset) * daf};
+    *r = {kCRKRuleOffset, scaled(static_cast<int64_t>(offset), daf)};
     return true;
   }
   if (high == 0xc0) {
@@ -82,10 +88,10 @@ bool runOne(CRKDwarfCursor* c, const CRKDwarfCIE* cie, CRKDwarfRules* rules, uin
     case 0x2f:  // GNU_negative_offset_extended
       reg = CRKParseULEB128AndAdvance(c);
       s = byte == 0x11 ? CRKParseLEB128AndAdvance(c) : static_cast<int64_t>(CRKParseULEB128AndAdvance(c));
-      if (byte == 0x2f) s = -s;
+      if (byte == 0x2f) s = scaled(s, -1);
       r = ruleFor(rules, reg, "WARN  [%s:%d] Error: Found an invalid DW_CFA_offset register number\n");
       if (!r || c->failed) return false;
-      *r = {kCRKRuleOffset, s * daf};
+      *r = {kCRKRuleOffset, scaled(s, daf)};
       return true;
     case 0x06:  // restore_extended
       reg = CRKParseULEB128AndAdvance(c);
@@ -128,7 +134,7 @@ bool runOne(CRKDwarfCursor* c, const CRKDwarfCIE* cie, CRKDwarfRules* rules, uin
     case 0x0c:
     case 0x12:  // def_cfa_sf
       reg = CRKParseULEB128AndAdvance(c);
-      s = byte == 0x0c ? static_cast<int64_t>(CRKParseULEB128AndAdvance(c)) : CRKParseLEB128AndAdvance(c) * daf;
+      s = byte == 0x0c ? static_cast<int64_t>(CRKParseULEB128AndAdvance(c)) : scaled(CRKParseLEB128AndAdvance(c), daf);
       if (c->failed) return false;
       if (reg > kCRKDwarfReturnAddressRegister) {
         CRKLogWarn("Error: Found an invalid DW_CFA_def_cfa register number\n");
@@ -152,7 +158,7 @@ bool runOne(CRKDwarfCursor* c, const CRKDwarfCIE* cie, CRKDwarfRules* rules, uin
       rules->row.cfaOffset = static_cast<int64_t>(CRKParseULEB128AndAdvance(c));
       return !c->failed;
     case 0x13:
-      rules->row.cfaOffset = CRKParseLEB128AndAdvance(c) * daf;
+      rules->row.cfaOffset = scaled(CRKParseLEB128AndAdvance(c), daf);
       return !c->failed;
     case 0x0f:
       if (!skipBlock(c, &a)) return false;
@@ -174,7 +180,7 @@ bool runOne(CRKDwarfCursor* c, const CRKDwarfCIE* cie, CRKDwarfRules* rules, uin
       s = byte == 0x14 ? static_cast<int64_t>(CRKParseULEB128AndAdvance(c)) : CRKParseLEB128AndAdvance(c);
       r = ruleFor(rules, reg, nullptr);
       if (!r || c->failed) return false;
-      *r = {kCRKRuleValOffset, s * daf};
+      *r = {kCRKRuleValOffset, scaled(s, daf)};
       return true;
     case 0x2e:  // GNU_args_size: the caller's registers do not depend on it
       CRKParseULEB128AndAdvance(c);
@@ -314,20 +320,21 @@ bool CRKDwarfUnwindAssignRegisters(const CRKDwarfRules* rules, const CRKThreadCo
   bool aligned = true;
   for (const CRKDwarfRule& rule : rules->row.registers) {
     if (rule.kind != kCRKRuleOffset) continue;
-    aligned = aligned && (low == INT64_MAX || (rule.value - low) % 8 == 0);
+    aligned = aligned && (low == INT64_MAX || (static_cast<uint64_t>(rule.value) - static_cast<uint64_t>(low)) % 8 == 0);
     low = rule.value < low ? rule.value : low;
     high = rule.value > high ? rule.value : high;
   }
   uint64_t saved[kSpan / 8];
-  const bool haveSpan = aligned && low <= high && high - low < kSpan &&
+  const uint64_t span = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
+  const bool haveSpan = aligned && low <= high && span < kSpan &&
                         CRKReadMemory(reinterpret_cast<const void*>(cfa + static_cast<uint64_t>(low)), saved,
-                                      static_cast<size_t>(high - low + 8));
+                                      static_cast<size_t>(span + 8));
   for (uint64_t reg = 0; reg < kCRKDwarfRegisterCount; ++reg) {
     const CRKDwarfRule& rule = rules->row.registers[reg];
     if (rule.kind == kCRKRuleUnchanged || rule.kind == kCRKRuleUndefined) continue;
     bool ok = true;
     const uint64_t value = haveSpan && rule.kind == kCRKRuleOffset
-                               ? saved[(rule.value - low) / 8]
+                               ? saved[(static_cast<uint64_t>(rule.value) - static_cast<uint64_t>(low)) / 8]
                                : CRKDwarfGetSavedRegister(context, cfa, rule, sectionEnd, &ok);
     if (!ok || !CRKDwarfUnwindSetRegisterValue(out, reg, value)) {
       CRKLogWarn("Error: Unable to restore register value\n");

@@ -34,7 +34,7 @@ bool loop(const void* bytes, size_t length, CRKFileWriteBlock block, void* conte
     }
     if (n < 1 || calls >= kCRKFileMaxWriteCalls) {
       if (logFailures) {
-        if (n < 0) CRKLogError("Failed to write: %s\n", strerror(errno));
+        if (n < 0) CRKLogError("Failed to write: %s\n", CRKErrorText(errno));
         CRKLogError("Error: exited write loop without success\n");
       }
       return false;
@@ -200,7 +200,7 @@ bool CRKFileInitWithPathMode(CRKFile* file, const char* path, bool append, bool 
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
   const int fd = path ? open(path, flags, 0644) : -1;
   if (fd < 0) {
-    CRKLogWarn("Error: Unable to open file %s\n", strerror(errno));
+    CRKLogWarn("Error: Unable to open file %s\n", CRKErrorText(errno));
     CRKLogWarn("Error: file descriptor invalid\n");
     return false;
   }
@@ -278,7 +278,7 @@ bool CRKFileCloseWithOffset(CRKFile* file, uint64_t* offsetOut) {
   }
   if (offsetOut) *offsetOut = file->bytesWritten;
   if (file->fd >= 0 && close(file->fd) != 0) {
-    CRKLogWarn("Error: Unable to close file %s\n", strerror(errno));
+    CRKLogWarn("Error: Unable to close file %s\n", CRKErrorText(errno));
     return false;
   }
   *file = CRKFile{};

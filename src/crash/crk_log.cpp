@@ -36,9 +36,10 @@ struct MessageBuffer {
 };
 
 void writeToLog(CRKWritableState* state, const char* bytes, size_t length) {
-  if (length == 0 || state->sdkLogFd < 0) return;
+  const int fd = __atomic_load_n(&state->sdkLogFd, __ATOMIC_ACQUIRE);
+  if (length == 0 || fd < 0) return;
   // Quietly: a failure here must not log itself again.
-  CRKFileWriteWithRetriesQuietly(state->sdkLogFd, bytes, length);
+  CRKFileWriteWithRetriesQuietly(fd, bytes, length);
 }
 
 void flushCrashBuffer(CRKWritableState* state) {
@@ -50,7 +51,7 @@ void flushCrashBuffer(CRKWritableState* state) {
 void MessageBuffer::flush() {
   if (length == 0) return;
   CRKSDKLogBuffer& b = state->sdkLogBuffer;
-  if (!b.active) {
+  if (!__atomic_load_n(&b.active, __ATOMIC_ACQUIRE)) {
     writeToLog(state, bytes, length);
   } else {
     size_t at = 0;
@@ -66,15 +67,26 @@ void MessageBuffer::flush() {
   length = 0;
 }
 
-bool ensureOpen(CRKContext* context, CRKWritableState* state) {
-  if (state->sdkLogFd >= 0) return true;
-  const int fd = open(context->sdkLogPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;  // tried again with the next message
-  state->sdkLogFd = fd;
-  return true;
+// The descriptor is shared without a lock: the first opener wins, a second one closes its own.
+int logDescriptor(CRKContext* context, CRKWritableState* state) {
+  int fd = __atomic_load_n(&state->sdkLogFd, __ATOMIC_ACQUIRE);
+  if (fd >= 0) return fd;
+  const int opened = open(context->sdkLogPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (opened < 0) return -1;  // tried again with the next message
+  int expected = -1;
+  if (__atomic_compare_exchange_n(&state->sdkLogFd, &expected, opened, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+    return opened;
+  }
+  close(opened);
+  return expected;
 }
 
 }  // namespace
+
+const char* CRKErrorText(int error) {
+  const char* text = strerrordesc_np(error);
+  return text ? text : "Unknown error";
+}
 
 size_t CRKFormatUnsigned(uint64_t value, int base, char* out) {
   char digits[21] = {};
@@ -108,8 +120,8 @@ void CRKSDKFileLog(int level, const char* format, ...) {
   CRKContext* context = CRKContextGet();
   CRKWritableState* state = CRKContextWritable();
   if (!context || !state || !context->sdkLogPath || !format) return;
-  if (level < state->sdkLogThreshold) return;
-  if (!ensureOpen(context, state)) return;
+  if (level < __atomic_load_n(&state->sdkLogThreshold, __ATOMIC_RELAXED)) return;
+  if (logDescriptor(context, state) < 0) return;
 
   MessageBuffer out;
   out.state = state;
@@ -158,27 +170,25 @@ void CRKSDKFileLog(int level, const char* format, ...) {
   // One message, one line.
   if (out.length == 0 || out.bytes[out.length - 1] != '\n') out.put('\n');
   out.flush();
-  if (state->sdkLogBuffer.active && level >= kCRKLogError) flushCrashBuffer(state);
+  if (__atomic_load_n(&state->sdkLogBuffer.active, __ATOMIC_ACQUIRE) && level >= kCRKLogError) flushCrashBuffer(state);
 }
 
 int CRKSDKLogSetThreshold(int level) {
   CRKWritableState* state = CRKContextWritable();
   if (!state) return 1;
-  const int previous = state->sdkLogThreshold;
-  state->sdkLogThreshold = level;
-  return previous;
+  return __atomic_exchange_n(&state->sdkLogThreshold, level, __ATOMIC_RELAXED);
 }
 
 int CRKSDKLogThreshold() {
   CRKWritableState* state = CRKContextWritable();
-  return state ? state->sdkLogThreshold : 1;
+  return state ? __atomic_load_n(&state->sdkLogThreshold, __ATOMIC_RELAXED) : 1;
 }
 
 void CRKSDKLogBeginCrashBuffering() {
   CRKWritableState* state = CRKContextWritable();
   if (!state) return;
   state->sdkLogBuffer.length = 0;
-  state->sdkLogBuffer.active = true;
+  __atomic_store_n(&state->sdkLogBuffer.active, true, __ATOMIC_RELEASE);
 }
 
 void CRKSDKLogFlushCrashBuffer() {

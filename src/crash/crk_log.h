@@ -27,6 +27,10 @@ int CRKSDKLogThreshold();
 void CRKSDKLogBeginCrashBuffering();
 void CRKSDKLogFlushCrashBuffer();
 
+// The system's text for an error number, from a fixed table (no locale, no lock): usable
+// while crashing, unlike strerror.
+const char* CRKErrorText(int error);
+
 // Unsigned and signed decimal (base 10) or lowercase hexadecimal (base 16) digits of a
 // number, written to a descriptor in one call. False when the write fails.
 bool CRKSafeWriteUnsigned(int fd, uint64_t value, int base);

@@ -97,7 +97,10 @@ class SolarSystem : public BaseView,
   float radius() const { return mRadius; }
   float currentAngle() const { return mCurrentAngle; }
   void setCurrentAngle(float angle) { mCurrentAngle = angle; }
+  // While set a drill animation owns the geometry: layout leaves radius, scale, rounding
+  // and drawing order alone, and rotation reports do nothing.
   bool isAnimating() const { return mAnimating; }
+  void setAnimating(bool animating) { mAnimating = animating; }
 
   // Update batches: the layout runs when the outermost batch closes.
   void startUpdate() { ++mUpdateSemaphore; }
@@ -139,6 +142,9 @@ class SolarSystem : public BaseView,
   bool userInteractionEnabled() const override { return !mUserInteractionDisabled; }
   bool acceptsFirstResponder() const override { return true; }
   bool shouldAllowImplicitAnimations() const override { return false; }
+  // The view paints nothing itself (its discs, ring and line are layers of their own), so its
+  // window-sized layer keeps no picture.
+  bool drawsLayer(const platform::Layer& /*layer*/) const override { return false; }
 
   // Hit testing.
   // The planet under a point in view coordinates (topmost first), or -1.

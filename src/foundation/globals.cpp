@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace orrery {
 
@@ -73,7 +74,21 @@ QString Globals::normalUppercaseStringForKey(const QString& key, const QString& 
   return normalLocalizedStringForKey(key, defaultText).toUpper();
 }
 
-std::int64_t Globals::currentTimeMillis() { return QDateTime::currentSecsSinceEpoch() * 1000; }
+namespace {
+Globals::TimeMillisSource& timeMillisSource() {
+  static Globals::TimeMillisSource source;
+  return source;
+}
+}  // namespace
+
+std::int64_t Globals::currentTimeMillis() {
+  if (const auto& source = timeMillisSource()) return source();
+  return QDateTime::currentSecsSinceEpoch() * 1000;
+}
+
+Globals::TimeMillisSource Globals::setCurrentTimeMillisSource(TimeMillisSource source) {
+  return std::exchange(timeMillisSource(), std::move(source));
+}
 
 bool Globals::userHasOptedForICloud() { return defaults().boolForKey(kCloudStorageChoiceKey); }
 bool Globals::userHasOptedForDropbox() { return defaults().boolForKey(kDropboxStorageChoiceKey); }

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 namespace orrery {
 
@@ -40,6 +41,10 @@ class Globals {
 
   // Whole seconds since 1970, times 1000.
   static std::int64_t currentTimeMillis();
+  // Replaces where currentTimeMillis reads the time (null: the system clock); returns the
+  // previous source. Tests set a clock of their own and put the old one back.
+  using TimeMillisSource = std::function<std::int64_t()>;
+  static TimeMillisSource setCurrentTimeMillisSource(TimeMillisSource source);
 
   // Storage choices.
   static bool userHasOptedForICloud();

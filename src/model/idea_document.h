@@ -6,8 +6,10 @@
 // Main thread only, except where said.
 
 #include "model/document_location.h"
+#include "model/idea_merge.h"
 
 #include "platform/core/dispatch.h"
+#include "platform/services/file_presenter.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -31,6 +33,10 @@ struct DocumentSnapshot {
   QDateTime dateCreated;
   QDateTime dateModified;
   QString writerMark;
+  // The file as last read or written (its bytes, decoded only when needed) and its stamp then:
+  // a save that finds another stamp merges this instance's changes since into the file's tree.
+  QByteArray baseBytes;
+  platform::FileStamp baseStamp;
 
   // The document file's JSON text, or compressed; empty without a tree or when encoding fails.
   QByteArray encode(bool compressed) const;
@@ -138,6 +144,22 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   DocumentSnapshot snapshot() const;
   // Called by the presenter with the outcome of a write it made (main thread).
   void noteWriteFailure(const QString& reason);
+  // The write of `written` succeeded: the file holds `bytes` at `stamp`; `merged` is the tree
+  // written instead when another instance had changed the file (edits made meanwhile stay).
+  void noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
+                   const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
+                   const platform::FileStamp& stamp);
+  // The presenter read `bytes` from the file into this document; the file was at `stamp`.
+  void noteFileRead(const QByteArray& bytes, bool compressed, const platform::FileStamp& stamp);
+  // The tree of document file bytes (plain JSON or compressed); none when they do not read.
+  // Any thread.
+  static std::shared_ptr<Idea> treeFromFileBytes(const QByteArray& bytes, bool compressed);
+  // Another instance changed the file and `read` holds what it has now (or why it cannot be
+  // read): this instance's unsaved changes are merged into it, the file's tree is the new base.
+  void takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp);
+  // The values of this instance that replaced another instance's changes in merges since the
+  // last call (a save's completion can tell the user what the other window lost).
+  std::vector<IdeaMergeConflict> takeMergeConflicts();
 
   // Codec. The exports are empty for a document without a root idea. The readers refuse a
   // document beyond the bounds above, and one whose reading runs out of memory, with
@@ -157,6 +179,7 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   void createAttempt(const QUrl& url, DocumentToken token, int attemptsLeft, TokenCompletion completion);
   void takeNewFileName();
   void startSave();
+  void noteMergeConflicts(const std::vector<IdeaMergeConflict>& conflicts);
   QString ideaDescription() const;
 
   QString mDocIdentifier;
@@ -179,6 +202,10 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   SaveAnnouncer mSaveAnnouncer;
   int mSavesRunning = 0;
   std::vector<BoolCompletion> mWaitingSaves;
+  QByteArray mBaseBytes;
+  bool mBaseCompressed = true;
+  platform::FileStamp mBaseStamp;
+  std::vector<IdeaMergeConflict> mMergeConflicts;
 };
 
 }  // namespace orrery

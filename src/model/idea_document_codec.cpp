@@ -36,17 +36,70 @@ QByteArray DocumentSnapshot::encode(bool compressed) const {
 }
 
 DocumentSnapshot IdeaDocument::snapshot() const {
-  return DocumentSnapshot{mIdea ? mIdea->snapshotCopy() : nullptr, mDateCreated, mDateModified,
-                          Globals::appInstance()};
+  return DocumentSnapshot{mIdea ? mIdea->snapshotCopy() : nullptr, mDateCreated, mDateModified, Globals::appInstance(),
+                          mBaseBytes, mBaseStamp};
+}
+
+std::shared_ptr<Idea> IdeaDocument::treeFromFileBytes(const QByteArray& bytes, bool compressed) {
+  auto scratch = createWithFileName(QStringLiteral("base.orrx"), DocumentLocationDropbox);
+  const bool read = compressed ? scratch->loadFromOrreryData(bytes) : scratch->loadFromJSONData(bytes);
+  return read ? scratch->idea() : nullptr;
+}
+
+void IdeaDocument::noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
+                               const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
+                               const platform::FileStamp& stamp) {
+  mBaseBytes = bytes;
+  mBaseStamp = stamp;
+  if (!merged) return;
+  // The file now holds the other instance's changes too; edits made while it was written stay.
+  mIdea = mergeIdeaTrees(written, mIdea, merged).idea;
+  noteMergeConflicts(conflicts);
+}
+
+void IdeaDocument::noteFileRead(const QByteArray& bytes, bool compressed, const platform::FileStamp& stamp) {
+  mBaseBytes = bytes;
+  mBaseCompressed = compressed;
+  mBaseStamp = stamp;
+}
+
+void IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp) {
+  if (!readable) {
+    mLastUserFriendlyError = read.mLastUserFriendlyError;
+    mLastError = read.mLastError;
+    return;
+  }
+  IdeaMergeResult merged = mergeIdeaTrees(treeFromFileBytes(mBaseBytes, mBaseCompressed), mIdea, read.mIdea);
+  mIdea = merged.idea;
+  mBaseBytes = read.mBaseBytes;
+  mBaseCompressed = read.mBaseCompressed;
+  mBaseStamp = stamp;
+  mDateCreated = read.mDateCreated;
+  mDateModified = read.mDateModified;
+  mAppInstance = read.mAppInstance;
+  noteMergeConflicts(merged.conflicts);
+}
+
+void IdeaDocument::noteMergeConflicts(const std::vector<IdeaMergeConflict>& conflicts) {
+  // The same loss may be found twice: when the other's save arrives and again by our save.
+  for (const IdeaMergeConflict& conflict : conflicts)
+    if (std::find(mMergeConflicts.begin(), mMergeConflicts.end(), conflict) == mMergeConflicts.end())
+      mMergeConflicts.push_back(conflict);
+}
+
+std::vector<IdeaMergeConflict> IdeaDocument::takeMergeConflicts() {
+  std::vector<IdeaMergeConflict> conflicts;
+  conflicts.swap(mMergeConflicts);
+  return conflicts;
 }
 
 QByteArray IdeaDocument::exportAsPureJSONData() const {
   // On the calling thread, so the tree itself is encoded: no copy is needed.
-  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance()}.encode(false);
+  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance(), {}, {}}.encode(false);
 }
 
 QByteArray IdeaDocument::exportAsOrreryData() const {
-  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance()}.encode(true);
+  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance(), {}, {}}.encode(true);
 }
 
 bool IdeaDocument::fail(int code, const char* key, const char* defaultText, DocumentError* error) {

@@ -184,6 +184,29 @@ TEST(CRKProcessTest, ATracingParentCountsAsADebuggerAndHandlersStayAway) {
   EXPECT_EQ(CRKProcessDebuggerAttached(), false) << "this test itself runs untraced";
 }
 
+TEST(CRKContextTest, WithADebuggerAttachedNoHandlerSetUpRunsButEverythingElseDoes) {
+  DeathStyle style;
+  EXPECT_EXIT(
+      {
+        if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(10);
+        const std::string folder = crashtest::makeFolder("traced-start");
+        CRKContextInitData data;
+        data.reportPath = folder.c_str();
+        if (!CRKContextInitialize(&data)) _exit(11);
+        const CRKContext* c = CRKContextGet();
+        if (!c->debuggerAttached || !CRKContextReadFlag()) _exit(12);
+        if (c->signal.path || c->exception.path) _exit(13);
+        if (!c->binaryImagesPath || !c->keyValue.userCompactedPath || !c->documentsPath) _exit(14);
+        auto metadata = CRKFileReadSections((folder + "/metadata.crkrecord").c_str(), false);
+        if (!metadata || metadata->size() != 4) _exit(15);
+        if (crashtest::readText(folder + "/sdk.log").find("Debugger present - not installing handlers") ==
+            std::string::npos)
+          _exit(16);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST(CRKHostTest, CPUBrandIsTheFirstModelName) {
   const char cpuinfo[] = "processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Xeon(R) CPU\nmodel name\t: other\n";
   char out[128];
@@ -278,6 +301,10 @@ TEST(CRKBinaryImageTest, ReconciliationLogsImagesLoadedAndUnloadedSinceStartUp) 
   EXPECT_EQ(unload["base"], base);
   EXPECT_EQ(unload["uuid"], load["uuid"]);
   EXPECT_EQ(CRKBinaryImageReconcile(), 0);
+
+  CRKBinaryImageDetails untracked;
+  untracked.node.base = 0x1000000;
+  EXPECT_FALSE(CRKBinaryImageStoreNode(false, untracked)) << "an image never tracked cannot be unloaded";
 }
 
 }  // namespace

@@ -234,6 +234,7 @@ TEST(CRKDwarfUnwindTest, HostileInstructionsFailThatStepOnly) {
       {0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a},  // state stack overflow
       {0x0e},               // operand cut by the end of the FDE
       {0x0f, 40, 0x06},     // expression block longer than the record
+      cat({{0x83}, uleb(0x1000000000000001)}),  // an offset whose scaling overflows
   };
   for (const auto& instructions : bad) {
     Frame frame;

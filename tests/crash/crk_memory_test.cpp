@@ -1,8 +1,16 @@
 #include "crash/crk_memory.h"
 
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
 
 #include <cstring>
 
@@ -63,6 +71,39 @@ TEST_F(CRKMemoryTest, StringsAreCheckedUpToTheirTerminatorOrTheLimit) {
   EXPECT_FALSE(CRKReadString(mBase + 2 * mPage, &result, 1));
   EXPECT_FALSE(CRKReadString(reinterpret_cast<const char*>(~uintptr_t{0}), &result, 128)) << "the range wraps";
   EXPECT_FALSE(CRKReadString(reinterpret_cast<const char*>(100), &result, 0));
+}
+
+// Refuses process_vm_readv with EPERM for the rest of this process, as a container may.
+bool refuseProcessVmReadv() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_process_vm_readv, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST(CRKMemoryProbeTest, WhereTheKernelRefusesTheCheckedReadTheStartUpProbeChoosesThePipe) {
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (!refuseProcessVmReadv()) _exit(10);
+        CRKMemoryInitialize();
+        if (!CRKMemoryUsesPipe()) _exit(11);
+        const uint64_t word = 0x1122334455667788;
+        uint64_t copy = 0;
+        if (!CRKReadMemory(&word, &copy, sizeof copy) || copy != word) _exit(12);
+        if (CRKReadMemory(reinterpret_cast<const void*>(0x10000), &copy, sizeof copy)) _exit(13);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  GTEST_FLAG_SET(death_test_style, style);
 }
 
 TEST(CRKMemoryHelpersTest, UnlinkSucceedsForMissingFilesAndDladdrNamesImages) {

@@ -5,7 +5,9 @@
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <gtest/gtest.h>
+#include <setjmp.h>
 #include <signal.h>
+#include <sys/mman.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -25,36 +27,62 @@ struct Walk {
   std::vector<uint64_t> oracle;
 };
 
-std::vector<uint64_t> unwindFrom(const CRKThreadContext& state, bool fromReturnAddress, size_t limit = 256) {
+// Allocation-free, so it may run in a signal handler.
+size_t unwindInto(const CRKThreadContext& state, bool fromReturnAddress, uint64_t* frames, size_t limit) {
   CRKUnwindCursor cursor;
   if (fromReturnAddress) {
     CRKUnwindInitFromReturnAddress(&cursor, &state);
   } else {
     CRKUnwindInit(&cursor, &state);
   }
-  std::vector<uint64_t> frames;
-  while (frames.size() < limit && CRKUnwindNextFrame(&cursor)) frames.push_back(CRKUnwindGetPC(&cursor));
+  size_t n = 0;
+  while (n < limit && CRKUnwindNextFrame(&cursor)) frames[n++] = CRKUnwindGetPC(&cursor);
+  return n;
+}
+
+std::vector<uint64_t> unwindFrom(const CRKThreadContext& state, bool fromReturnAddress, size_t limit = 256) {
+  std::vector<uint64_t> frames(limit);
+  frames.resize(unwindInto(state, fromReturnAddress, frames.data(), limit));
   return frames;
 }
 
-// Captures here: frame 0 is the return address into this function.
-__attribute__((noinline)) void collect(Walk* walk) {
+// Both walks from here, without allocating: frame 0 of each is a return address into this
+// function.
+struct RawWalk {
+  uint64_t unwound[256];
+  size_t unwoundCount = 0;
+  void* oracle[256];
+  int oracleCount = 0;
+};
+
+__attribute__((noinline)) void collectRaw(RawWalk* raw) {
   CRKThreadContext state;
   CRKThreadContextCaptureCaller(&state);
-  void* frames[256];
-  const int n = backtrace(frames, 256);
-  for (int i = 1; i < n; ++i) walk->oracle.push_back(reinterpret_cast<uint64_t>(frames[i]));
-  walk->unwound = unwindFrom(state, /*fromReturnAddress=*/true);
-  if (!walk->unwound.empty()) walk->unwound.erase(walk->unwound.begin());
-  // Both lists start at the frame that called this one; a sanitizer's interceptor of
+  raw->oracleCount = backtrace(raw->oracle, 256);
+  raw->unwoundCount = unwindInto(state, /*fromReturnAddress=*/true, raw->unwound, 256);
+  asm volatile("" ::: "memory");
+}
+
+Walk fromRaw(const RawWalk& raw) {
+  Walk walk;
+  for (int i = 1; i < raw.oracleCount; ++i) walk.oracle.push_back(reinterpret_cast<uint64_t>(raw.oracle[i]));
+  walk.unwound.assign(raw.unwound + (raw.unwoundCount ? 1 : 0), raw.unwound + raw.unwoundCount);
+  // Both lists start at the frame that called collectRaw; a sanitizer's interceptor of
   // backtrace() adds frames of its own before it.
-  if (!walk->unwound.empty()) {
-    for (size_t skip = 0; skip < 3 && skip < walk->oracle.size(); ++skip) {
-      if (walk->oracle[skip] != walk->unwound[0]) continue;
-      walk->oracle.erase(walk->oracle.begin(), walk->oracle.begin() + static_cast<long>(skip));
+  if (!walk.unwound.empty()) {
+    for (size_t skip = 0; skip < 3 && skip < walk.oracle.size(); ++skip) {
+      if (walk.oracle[skip] != walk.unwound[0]) continue;
+      walk.oracle.erase(walk.oracle.begin(), walk.oracle.begin() + static_cast<long>(skip));
       break;
     }
   }
+  return walk;
+}
+
+__attribute__((noinline)) void collect(Walk* walk) {
+  RawWalk raw;
+  collectRaw(&raw);
+  *walk = fromRaw(raw);
   asm volatile("" ::: "memory");
 }
 
@@ -91,6 +119,23 @@ void expectSameFrames(const Walk& walk, size_t atLeast) {
   }
 }
 
+uint32_t gHighestRepeat = 0;
+
+// The cursor counts consecutive repetitions of the same address.
+__attribute__((noinline)) int recurseCountingRepeats(int depth) {
+  if (depth == 0) {
+    CRKThreadContext state;
+    CRKThreadContextCaptureCaller(&state);
+    CRKUnwindCursor cursor;
+    CRKUnwindInitFromReturnAddress(&cursor, &state);
+    while (CRKUnwindNextFrame(&cursor)) gHighestRepeat = std::max(gHighestRepeat, CRKUnwindGetRepeatCount(&cursor));
+    return 0;
+  }
+  const int r = recurseCountingRepeats(depth - 1) + 1;
+  asm volatile("" ::: "memory");
+  return r;
+}
+
 class CRKUnwindTest : public ::testing::Test {
  protected:
   void SetUp() override { crashtest::contextReportFolder(); }
@@ -104,6 +149,10 @@ TEST_F(CRKUnwindTest, ARecursiveStackUnwindsLikeTheSystemUnwinder) {
   size_t repeats = 0;
   for (size_t i = 1; i < walk.unwound.size(); ++i) repeats += walk.unwound[i] == walk.unwound[i - 1];
   EXPECT_GE(repeats, 38u);
+
+  gHighestRepeat = 0;
+  recurseCountingRepeats(12);
+  EXPECT_EQ(gHighestRepeat, 11u) << "thirteen frames at one return address: twelve repeat the one before";
 }
 
 int compareInts(const void* a, const void* b);
@@ -145,15 +194,16 @@ TEST_F(CRKUnwindTest, AFrameInALibraryLoadedLaterUnwindsOnceTheTableIsReconciled
   CRKBinaryImageReconcile();
 }
 
-Walk* gSignalWalk = nullptr;
+RawWalk gSignalWalk;
 CRKThreadContext gInterrupted;
-std::vector<uint64_t>* gInterruptedFrames = nullptr;
+uint64_t gInterruptedFrames[256];
+size_t gInterruptedCount = 0;
 
 void handler(int, siginfo_t*, void* uc) {
   CRKThreadContextFromUcontext(static_cast<ucontext_t*>(uc), &gInterrupted);
   // While the interrupted frames are still on the stack.
-  *gInterruptedFrames = unwindFrom(gInterrupted, /*fromReturnAddress=*/false);
-  collect(gSignalWalk);
+  gInterruptedCount = unwindInto(gInterrupted, /*fromReturnAddress=*/false, gInterruptedFrames, 256);
+  collectRaw(&gSignalWalk);
 }
 
 __attribute__((noinline)) void raiseHere() {
@@ -167,12 +217,12 @@ TEST_F(CRKUnwindTest, AHandlerUnwindsThroughTheSignalFrameIntoTheInterruptedCode
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
   ASSERT_EQ(sigaction(SIGUSR2, &action, &previous), 0);
-  Walk walk;
-  std::vector<uint64_t> frames;
-  gSignalWalk = &walk;
-  gInterruptedFrames = &frames;
+  void* warm[4];
+  backtrace(warm, 4);  // its first call may load the system unwinder, not in a handler
   raiseHere();
   sigaction(SIGUSR2, &previous, nullptr);
+  const Walk walk = fromRaw(gSignalWalk);
+  const std::vector<uint64_t> frames(gInterruptedFrames, gInterruptedFrames + gInterruptedCount);
   // handler, the kernel's return trampoline, raise's frames, raiseHere, this test.
   expectSameFrames(walk, 6);
 
@@ -233,6 +283,42 @@ TEST_F(CRKUnwindTest, APLTEntryUnwindsThroughItsExpressionRule) {
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[1], returnAddress);
   }
+}
+
+sigjmp_buf gFaultReturn;
+CRKThreadContext gFaultState;
+
+void recordFault(int, siginfo_t*, void* uc) {
+  CRKThreadContextFromUcontext(static_cast<ucontext_t*>(uc), &gFaultState);
+  siglongjmp(gFaultReturn, 1);
+}
+
+__attribute__((noinline)) int readAt(volatile int* address) { return *address; }
+
+TEST_F(CRKUnwindTest, ASignalsMachineContextCarriesTheFaultAndTheRegisters) {
+  void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(page, MAP_FAILED);
+  auto* target = reinterpret_cast<volatile int*>(static_cast<char*>(page) + 40);
+  struct sigaction action {}, previous{};
+  action.sa_sigaction = recordFault;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGSEGV, &action, &previous), 0);
+  if (sigsetjmp(gFaultReturn, 1) == 0) readAt(target);
+  sigaction(SIGSEGV, &previous, nullptr);
+  munmap(page, 4096);
+
+  EXPECT_EQ(gFaultState.es.faultvaddr, reinterpret_cast<uint64_t>(target));
+  EXPECT_EQ(gFaultState.es.trapno, 14u) << "page fault";
+  EXPECT_EQ(gFaultState.es.err & 2u, 0u) << "a read, not a write";
+  const auto here = reinterpret_cast<uint64_t>(&action);
+  EXPECT_LT(gFaultState.ss.rsp, here) << "the faulting frame lies below this one";
+  EXPECT_GT(gFaultState.ss.rsp + 64 * 1024, here);
+  CRKBinaryImageNode node;
+  ASSERT_TRUE(CRKBinaryImageSafeFindImageForAddress(gFaultState.ss.rip, &node));
+  EXPECT_GE(gFaultState.ss.rip, reinterpret_cast<uint64_t>(&readAt));
+  EXPECT_LT(gFaultState.ss.rip, reinterpret_cast<uint64_t>(&readAt) + 256);
+  EXPECT_NE(gFaultState.ss.cs, 0u);
 }
 
 TEST_F(CRKUnwindTest, ImpossibleStatesEndTheWalkWithoutFrames) {

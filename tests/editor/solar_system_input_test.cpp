@@ -209,8 +209,14 @@ TEST(RadialFocus, TheNearestTargetWithinSixtyPointsTakesTheFocus) {
   EXPECT_EQ(s.view->currentFocusObject()->index(), 1);
   EXPECT_TRUE(s.view->ideaAdderViewAtIndex(1)->inFocus());
 
-  // 61 points from every target.
+  // 61 points out from the adder, farther still from everything else.
   const QPointF sun = viewext::center(*s.view->centralView());
+  const QPointF out = (adder - sun) / std::hypot(adder.x() - sun.x(), adder.y() - sun.y());
+  EXPECT_NEAR(s.view->updateFocusBasedOnPoint(adder + out * 60, s.view.get()), 60, 1e-3);
+  d = s.view->updateFocusBasedOnPoint(adder + out * 61, s.view.get());
+  EXPECT_FALSE(s.view->currentFocusObject());
+  EXPECT_EQ(d, std::numeric_limits<float>::max());
+
   d = s.view->updateFocusBasedOnPoint(sun, s.view.get());
   EXPECT_FALSE(s.view->currentFocusObject()) << "the sun is never a target";
   EXPECT_EQ(d, std::numeric_limits<float>::max());
@@ -258,4 +264,14 @@ TEST(RadialFocus, TiesKeepTheEarlierCandidateAndLinksAreNoTargets) {
   focus = empty.view->closestViewToPoint(between, empty.view.get(), &d);
   ASSERT_TRUE(focus);
   EXPECT_EQ(focus->index(), 0);
+}
+
+TEST(RadialInput, APendingDrillOfAViewThatWentAwayDoesNothing) {
+  Scene s;
+  s.fill(3);
+  s.click(s.planetCenter(0));
+  s.view->removeFromSuperview();
+  s.view = SolarSystem::create(QRectF(0, 0, 10, 10), QString());  // the last owner lets go
+  uitest::advance(0.5);
+  EXPECT_TRUE(s.delegate.drills.empty());
 }

@@ -4,6 +4,8 @@
 
 #include "model/index_json_document.h"
 
+#include "platform/core/dispatch.h"
+
 #include <QUrl>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -11,7 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orrery::ProxyList list;
   if (!orrery::IndexJSONDocument::decodeFromJSON(bytes, list, nullptr)) return 0;
 
-  auto index = orrery::IndexJSONDocument::createWithFileURL(QUrl::fromLocalFile(QStringLiteral("/nonexistent/index.json")));
+  // Nothing is read or written here, so no work ever reaches the queue.
+  auto index = orrery::IndexJSONDocument::createWithFileURL(QUrl::fromLocalFile(QStringLiteral("/nonexistent/index.json")),
+                                                            platform::mainQueue());
   index->setIdeaProxyList(list);
   const QByteArray saved = index->contentsAsJSONData();
   orrery::ProxyList again;

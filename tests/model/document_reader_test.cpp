@@ -12,6 +12,9 @@
 #include "model/json_decoder.h"
 #include "model/json_encoder.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -197,9 +200,42 @@ TEST(DocumentCoder, TheReaderAcceptsAndRefusesExactlyWhereTheEarlierOneDid) {
   ASSERT_TRUE(doc->loadFromJSONData(lone));
   EXPECT_EQ(doc->idea()->text(), QStringView(u"a\uFFFD").toString());
   EXPECT_EQ(readOld(lone).code, 0);
+  // Written, a lone surrogate is already U+FFFD, so a saved text saves again the same.
+  doc->idea()->setText(QString(QChar(0xD800)) + "b");
+  const QByteArray saved = doc->exportAsPureJSONData();
+  auto again = IdeaDocument::createWithFileName("u.orrx", DocumentLocationDropbox);
+  ASSERT_TRUE(again->loadFromJSONData(saved));
+  EXPECT_EQ(again->idea()->text(), QStringView(u"\uFFFDb").toString());
+  const auto tree = [](const QByteArray& json) {
+    return QJsonDocument::fromJson(json).object().value("ideaDocumentDataObject").toObject().value("idea");
+  };
+  EXPECT_EQ(tree(again->exportAsPureJSONData()), tree(saved));
 
   // The corpus exercises all three outcomes.
   EXPECT_GT(accepted, 100);
   EXPECT_GT(parsedOnly, 20);
   EXPECT_GT(int(corpus.size()) - accepted - parsedOnly, 1000);
+}
+
+TEST(DocumentCoder, DataReadsAsBase64DidWhateverTheTextHolds) {
+  std::mt19937 rng(7);
+  const QByteArray junk = "=\n\r -_.~!*";
+  for (int n = 0; n < 3000; ++n) {
+    QByteArray bytes(qsizetype(rng() % 40), Qt::Uninitialized);
+    for (char& b : bytes) b = char(rng());
+    QByteArray text = bytes.toBase64();
+    // Half of them damaged: stray characters anywhere, cut short, padding dropped.
+    if (n % 2) {
+      switch (rng() % 3) {
+        case 0: text.insert(qsizetype(rng() % size_t(text.size() + 1)), junk[qsizetype(rng() % size_t(junk.size()))]); break;
+        case 1: text.chop(qsizetype(rng() % 3)); break;
+        case 2: text.replace("=", ""); break;
+      }
+    }
+    QByteArray escaped = text;
+    escaped.replace("\\", "\\\\").replace("\n", "\\n").replace("\r", "\\r");
+    auto decoder = JSONDecoder::createWithData("{\"d\":\"" + escaped + "\"}");
+    ASSERT_TRUE(decoder) << text.toStdString();
+    EXPECT_EQ(decoder->decodeDataForKey("d"), QByteArray::fromBase64(text)) << text.toStdString();
+  }
 }

@@ -67,6 +67,13 @@ QString FakeRemote::revOf(const QString& path) const {
   return f ? f->rev : QString();
 }
 
+QStringList FakeRemote::livePaths() const {
+  QStringList paths;
+  for (const auto& [lower, f] : mFiles)
+    if (!f.deleted) paths << lower;
+  return paths;
+}
+
 void FakeRemote::failNext(Route route, Fault fault, int times) {
   for (int i = 0; i < times; ++i) mFaults[route].push_back(fault);
 }

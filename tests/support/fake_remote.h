@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <map>
@@ -55,6 +56,8 @@ class FakeRemote final : public platform::RemoteRoutes, public std::enable_share
   const File* file(const QString& path) const;
   QByteArray contentOf(const QString& path) const;
   QString revOf(const QString& path) const;
+  // The lower-cased paths of the files not deleted, in order.
+  QStringList livePaths() const;
 
   // ---- scripting
   void failNext(Route route, Fault fault, int times = 1);
