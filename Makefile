@@ -5,6 +5,8 @@ TSAN_DIR   ?= build/tsan
 FUZZ_DIR   ?= build/fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
 # Each test program runs whole, shuffled, in parallel shards (test_<x>.shuffled.<n>) instead of
 # one process per test, so the single-test entries ("Suite.Test") are left out. The order's seed
@@ -14,7 +16,7 @@ export GTEST_RANDOM_SEED
 SINGLE_TESTS = '^[A-Za-z0-9_]+(/[A-Za-z0-9_]+)?\.[A-Za-z0-9_]+(/[0-9]+)?$$'
 CTEST = QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -E $(SINGLE_TESTS)
 
-.PHONY: run test deps build build-asan build-tsan fuzz bench clean
+.PHONY: run test deps build build-asan build-tsan fuzz bench clean install
 
 run: build
 	./$(BUILD_DIR)/src/app/orrery
@@ -52,6 +54,14 @@ fuzz: deps
 
 bench: build
 	for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# The program, its resources, the desktop entry, the document type and the icon under
+# $(DESTDIR)$(PREFIX); the desktop and MIME databases there are refreshed when their tools exist.
+install: build
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_ARGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target orrery
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD_DIR)
+	./scripts/refresh-desktop-databases.sh "$(DESTDIR)$(PREFIX)"
 
 clean:
 	rm -rf build

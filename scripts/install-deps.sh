@@ -17,6 +17,7 @@ PACKAGES=(
   binutils
   clang libclang-rt-dev
   gdb
+  desktop-file-utils shared-mime-info
 )
 
 missing=()
