@@ -74,6 +74,9 @@ ScaledGraphView::ScaledGraphView(std::shared_ptr<const GraphTileFactory> factory
       mQueue(std::make_unique<platform::SerialQueue>("ScaledGraphView")),
       mScale(zoomScale),
       mScreenScale(Globals::screenScale()) {
+  // Anchored at the origin, where the data centre falls: scaling the view keeps it in place.
+  layer()->setAnchorPoint(QPointF(0, 0));
+  setDisableAnimations(true);  // the scroll view rescales it every frame
   setFrame(QRectF(0, 0, 2, 2));
   layer()->setMasksToBounds(false);
   mShared->factory = mTileFactory;
