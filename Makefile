@@ -36,14 +36,17 @@ build-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORRERY_SANITIZE=ON $(CMAKE_ARGS)
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 
+# The checking builds compile lighter (line tables only, -O1): they exist to run the checks.
+CHECK_FLAGS = -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
+
 # ThreadSanitizer build of the same subset as the ASan build.
 build-tsan: deps
-	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_TSAN=ON $(CMAKE_ARGS)
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_TSAN=ON $(CHECK_FLAGS) $(CMAKE_ARGS)
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 
 # libFuzzer targets (tests/fuzz/fuzz_*.cpp) built with clang; `make test` runs each briefly.
 fuzz: deps
-	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_FUZZ=ON \
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_FUZZ=ON $(CHECK_FLAGS) \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_ARGS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 
