@@ -1,6 +1,7 @@
 #include "platform/core/dispatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <deque>
 #include <map>
@@ -20,6 +21,23 @@ struct CurrentQueueScope {
 }  // namespace
 
 Queue* currentQueue() { return tCurrentQueue; }
+
+const char* currentQueueLabel() { return tCurrentQueue ? tCurrentQueue->label().c_str() : nullptr; }
+
+namespace {
+std::atomic<ThreadStartHook> gThreadStartHook{nullptr};
+thread_local ThreadStartHook tHookRan = nullptr;
+
+void runThreadStartHook() {
+  const ThreadStartHook hook = gThreadStartHook.load(std::memory_order_acquire);
+  if (hook && tHookRan != hook) {
+    tHookRan = hook;
+    hook();
+  }
+}
+}  // namespace
+
+void setThreadStartHook(ThreadStartHook hook) { gThreadStartHook.store(hook, std::memory_order_release); }
 
 void Queue::afterSeconds(double seconds, Task task) {
   if (!(seconds > 0)) seconds = 0;  // also catches NaN
@@ -141,6 +159,7 @@ SerialQueue::SerialQueue(std::string label) : mImpl(std::make_shared<Impl>()) {
   std::shared_ptr<Impl> impl = mImpl;
   mImpl->thread = std::thread([this, impl] {
     CurrentQueueScope scope(this);
+    runThreadStartHook();
     std::unique_lock lock(impl->mutex);
     for (;;) {
       auto now = std::chrono::steady_clock::now();
@@ -153,6 +172,7 @@ SerialQueue::SerialQueue(std::string label) : mImpl(std::make_shared<Impl>()) {
         Task task = std::move(impl->tasks.front());
         impl->tasks.pop_front();
         lock.unlock();
+        runThreadStartHook();
         task();
         task = nullptr;  // release captures outside the lock
         lock.lock();
@@ -239,12 +259,14 @@ class ConcurrentQueue final : public Queue {
  private:
   void worker() {
     CurrentQueueScope scope(this);
+    runThreadStartHook();
     std::unique_lock lock(mMutex);
     for (;;) {
       mCond.wait(lock, [&] { return !mTasks.empty(); });
       Task task = std::move(mTasks.front());
       mTasks.pop_front();
       lock.unlock();
+      runThreadStartHook();
       task();
       task = nullptr;
       lock.lock();
