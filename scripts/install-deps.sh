@@ -18,6 +18,7 @@ PACKAGES=(
   clang libclang-rt-dev
   gdb
   libxml2-utils tidy unzip poppler-utils qpdf pngcheck nodejs
+  desktop-file-utils shared-mime-info
 )
 
 missing=()

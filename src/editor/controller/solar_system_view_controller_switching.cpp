@@ -20,7 +20,7 @@ std::int64_t indexByIdentity(const IdeaPtr& parent, const IdeaPtr& child) {
 }  // namespace
 
 void SolarSystemViewController::switchToIdea(const IdeaPtr& target, bool animated) {
-  if (!target || !isViewLoaded()) return;
+  if (!target) return;
   IdeaPtr idea = target;
   bool asLink = idea->isLink();
   IdeaPtr sun = asLink ? idea->linkedIdea() : idea;
@@ -32,6 +32,8 @@ void SolarSystemViewController::switchToIdea(const IdeaPtr& target, bool animate
     asLink = false;
     sun = idea;
   }
+  // Without a view yet there is nothing to replace: the view shows the idea when it loads.
+  if (!isViewLoaded()) return setOwnIdea(idea);
   auto next = SolarSystem::create(solarSystemFrame(), mDoc ? mDoc->docIdentifier() : QString());
   if (IdeaPtr parent = idea->parent()) next->setParentIdea(parent, asLink);
   if (mSolarSystem) mSolarSystem->setDelegate(nullptr);

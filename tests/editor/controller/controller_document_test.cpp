@@ -279,6 +279,9 @@ TEST_F(DocumentLife, ChangesFromElsewhereAreShownAndOwnSavesNeverReload) {
   EXPECT_NE(b.controller->solarSystem(), bView);
   EXPECT_EQ(b.controller->ownIdea()->identifier(), c1->identifier());
 
+  Opened third = openAgain(opened.doc);
+  auto unshown = SolarSystemViewController::create(opened.doc, third.token, c1->identifier());
+
   // Another instance replaced the tree without b's idea: b shows the root; a notice that
   // arrives during a's own save waits for it.
   IdeaPtr replaced = Idea::createWithText(QStringLiteral("root again"), opened.doc->idea()->identifier());
@@ -290,13 +293,14 @@ TEST_F(DocumentLife, ChangesFromElsewhereAreShownAndOwnSavesNeverReload) {
   EXPECT_NE(a.controller->rootIdea(), replaced) << "not during the own save";
   EXPECT_EQ(b.controller->rootIdea(), replaced);
   EXPECT_EQ(b.controller->ownIdea(), replaced) << "its idea went: the root";
+  EXPECT_EQ(unshown->ownIdea(), replaced) << "an editor whose view is not loaded yet follows too";
   ASSERT_TRUE(waitFor([&] { return !a.controller->isUpdatingDocument() && a.controller->rootIdea() == replaced; }));
   EXPECT_EQ(a.planets(), a.children());
 
   // A tree with another root is another document: the windows close.
   opened.doc->setIdea(idea(QStringLiteral("stranger")));
   platform::NotificationCenter::defaultCenter().post(orrery::IdeaDocumentChangedNotification, opened.doc.get());
-  ASSERT_TRUE(waitFor([&] { return a.closed && b.closed; }));
+  ASSERT_TRUE(waitFor([&] { return a.closed && b.closed && unshown->docToken() == 0; }));
   EXPECT_FALSE(opened.doc->isOpen());
 }
 
