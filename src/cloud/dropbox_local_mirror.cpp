@@ -66,9 +66,25 @@ bool DropboxFolderManager::hasLocalManagedFile(const QString& name) const {
 
 bool DropboxFolderManager::fileExists(const QString& path) { return QFileInfo(path).isFile(); }
 
-QString DropboxFolderManager::createLocalORRXFileName() { return makeName("file%ld_%ld.orrx"); }
-QString DropboxFolderManager::createLocalIndexFileName() { return makeName("file%ld_%ld.index"); }
-QString DropboxFolderManager::createDropboxORRXFileName() { return makeName("id%ld_%ld.orrx"); }
+// The counter starts afresh in every process and the time has whole seconds: a process started
+// again within the same second would make its predecessor's names again, and the start-up
+// clean-up of the old file would remove the new one. A name already present is skipped.
+QString DropboxFolderManager::unusedLocalName(const char* format) {
+  for (;;) {
+    const QString name = makeName(format);
+    if (!hasLocalManagedFile(name) && !mState->filesToReallyDelete().contains(localManagedFile(name))) return name;
+  }
+}
+
+QString DropboxFolderManager::createLocalORRXFileName() { return unusedLocalName("file%ld_%ld.orrx"); }
+QString DropboxFolderManager::createLocalIndexFileName() { return unusedLocalName("file%ld_%ld.index"); }
+
+QString DropboxFolderManager::createDropboxORRXFileName() {
+  for (;;) {
+    const QString name = makeName("id%ld_%ld.orrx");
+    if (!mState->docs().contains(rules::fileURLFromDropboxPath(QLatin1Char('/') + name))) return name;
+  }
+}
 QString DropboxFolderManager::newUniqueLocalIndexFile() { return localManagedFile(createLocalIndexFileName()); }
 
 bool DropboxFolderManager::shouldFileBeKept(const QString& name, const QSet<QString>& referencedIndexNames,

@@ -371,3 +371,52 @@ TEST_F(DropboxEngineTest, NothingElseStartsWhileADownloadRuns) {
   ASSERT_TRUE(settle());
   EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/id4_2.orrx")), "local");
 }
+
+TEST_F(DropboxEngineTest, AnUnreadableLocalIndexGivesWayToANewOneAndOpenWithoutARecordFails) {
+  const QString folder = "index-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  auto engine = startEngine(folder);
+  ASSERT_TRUE(settle());
+  const auto index = engine->state().indexDocumentInfo();
+  ASSERT_TRUE(index && SyncFileInfo::hasFile(index->current()));
+  const QString damaged = engine->localManagedFile(index->current()->name());
+  engine->leaveState();
+  ASSERT_TRUE(main.runUntil([&] { return !engine->isBusyOffMainThread(); }));
+  {
+    QFile file(damaged);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("{\"proxies\": [");
+  }
+  LogCapture log;
+  auto again = startEngine(folder);
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(again->state().isIndexDocumentAvailable());
+  EXPECT_TRUE(log.lines().join("\n").contains("unreadable"));
+  EXPECT_TRUE(recorders[1]->events.contains("list 0")) << "a new empty index was reported";
+
+  // Open of a document the engine has no record of completes with 0 and leaves the caller's
+  // document alone; close completes at once.
+  auto doc = documentWithText("dropbox:/id99_1.orrx", "mine");
+  DocumentToken token = -1;
+  again->openDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(pump([&] { return token >= 0; }));
+  EXPECT_EQ(token, 0);
+  EXPECT_EQ(doc->idea()->text(), "mine");
+  bool closed = false;
+  again->closeDocument(doc, 12345, [&](bool ok) { closed = ok; });
+  EXPECT_TRUE(closed);
+}
+
+TEST_F(DropboxEngineTest, NewMirrorNamesSkipFilesAnEarlierProcessLeftInTheSameSecond) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  const QString first = engine->createLocalORRXFileName();
+  const QString stem = first.section('_', 0, 0);
+  const int counter = first.section('_', 1).section('.', 0, 0).toInt();
+  // What a process started again within the same second would make next: already taken.
+  for (int k = 1; k <= 3; ++k) {
+    QFile taken(engine->localManagedFile(QString("%1_%2.orrx").arg(stem).arg(counter + k)));
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+  }
+  EXPECT_EQ(engine->createLocalORRXFileName(), QString("%1_%2.orrx").arg(stem).arg(counter + 4));
+  EXPECT_NE(engine->createLocalORRXFileName(), engine->createLocalORRXFileName()) << "same millisecond, new counter";
+}
