@@ -130,7 +130,10 @@ TEST_F(CommandsTest, AMapBuiltWithKeysAndMouseIsSavedAndReadsBackWhole) {
   ASSERT_TRUE(c().editPopover() && c().editPopover()->isShown()) << "Space opens the popover";
   EXPECT_TRUE(c().editPopover()->takesKeyboardFocus()) << "the popover holds a field and takes the keys";
   EXPECT_FALSE(c().solarSystem()->userInteractionEnabled()) << "the editor waits for the popover";
+  std::weak_ptr<platform::ViewController> closedPanel = c().editPopover()->contentViewController();
   typeTitle(QStringLiteral("Planets"));
+  uitest::advance(0.01);
+  EXPECT_TRUE(closedPanel.expired()) << "a closed popover and its panel go";
   EXPECT_FALSE(c().editPopover()) << "Return in the title closes it";
   EXPECT_EQ(texts(c().realIdea()->ideas()), QStringList{QStringLiteral("Planets")});
   EXPECT_TRUE(c().solarSystem()->userInteractionEnabled());
