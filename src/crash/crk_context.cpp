@@ -1,5 +1,6 @@
 #include "crash/crk_context.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -16,6 +17,9 @@
 #include "crash/crk_log.h"
 #include "crash/crk_memory.h"
 #include "crash/crk_process.h"
+#include "crash/crk_exception.h"
+#include "crash/crk_signal.h"
+#include "crash/crk_user_logging.h"
 #include "platform/core/dispatch.h"
 #include "sdk/identity/application_identity.h"
 
@@ -201,7 +205,9 @@ bool CRKContextRecordMetadata(const CRKContextInitData* d) {
 }
 
 bool CRKContextInitialize(const CRKContextInitData* initData) {
-  // 1. Base set-up.
+  // 1. Base set-up. Every queue thread gets its own alternate signal stack, so a stack
+  // overflow there is recorded too.
+  platform::setThreadStartHook(CRKSignalInstallThreadAltStack);
   if (!gQueues) gQueues = new Queues;
   CRKMemoryInitialize();
   const char* reportPathForSize = initData && initData->reportPath ? initData->reportPath : "";
@@ -241,12 +247,18 @@ bool CRKContextInitialize(const CRKContextInitData* initData) {
   context->delegate = initData->delegate;
   context->crashCallbackTarget = initData->crashCallbackTarget;
   context->firstInstall = initData->firstInstall;
+  // The starting thread's alternate stack, here rather than from a queue block, which
+  // would cover only that block's thread.
+  if (!context->debuggerAttached) CRKSignalInstallAltStack();
 
   // 5. Each block writes only its own fields of the context.
   auto group = std::make_shared<platform::DispatchGroup>();
   platform::Queue& global = platform::globalQueue(platform::QueuePriority::Default);
   group->async(global, [] { CRKHostInitialize(); });
-  group->async(global, [context, init] { setUpUserLogging(context, init->data, init->reportPath.c_str()); });
+  group->async(global, [context, init] {
+    setUpUserLogging(context, init->data, init->reportPath.c_str());
+    CRKUserLoggingInitStorage();
+  });
   group->async(global, [context, init] {
     context->binaryImagesPath = joinedPath(init->reportPath.c_str(), "binary_images.crkrecord");
     CRKBinaryImageInit();
@@ -256,10 +268,16 @@ bool CRKContextInitialize(const CRKContextInitData* initData) {
   if (!context->debuggerAttached) {
     group->async(global, [context, init] {
       context->signal.path = joinedPath(init->reportPath.c_str(), "signal.crkrecord");
+      // glibc keeps its last assertion or heap-corruption text here.
+      context->signal.abortMessageAddress =
+          reinterpret_cast<uint64_t>(dlvsym(RTLD_DEFAULT, "__abort_msg", "GLIBC_PRIVATE"));
+      CRKSignalInitialize();
     });
+    group->async(global, [init] { CRKMachExceptionInit(init->data.machExceptionMask); });
     group->async(global, [context, init] {
       context->exception.path = joinedPath(init->reportPath.c_str(), "exception.crkrecord");
       context->exception.maxCustomExceptions = init->data.customExceptionsEnabled ? init->data.maxCustomExceptions : 0;
+      CRKExceptionInitialize();
     });
   } else {
     CRKLogWarn("Debugger present - not installing handlers\n");

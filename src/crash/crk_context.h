@@ -83,6 +83,8 @@ struct CRKThreadSlot {
   int32_t tid = 0;
   std::atomic<int32_t> state{0};
   CRKThreadContext context;
+  bool hasQueue = false;
+  char queueLabel[128];
 };
 
 struct CRKContext {
@@ -98,6 +100,7 @@ struct CRKContext {
     const char* path = nullptr;
     uint32_t maxCustomExceptions = 0;
     char* writeBuffer = nullptr;
+    void (*priorTerminate)() = nullptr;
   } exception;
   const char* documentsPath = nullptr;
   size_t pageSize = 0;
@@ -105,7 +108,12 @@ struct CRKContext {
     const char* path = nullptr;
     struct sigaction priorActions[kCRKSavedSignalCount] = {};
     stack_t priorStack = {};
+    bool priorStackSaved = false;
     char* writeBuffer = nullptr;
+    // The real-time signal that asks other threads for their state (0: none free).
+    int handshakeSignal = 0;
+    // glibc's last assertion or heap-corruption message (the address of __abort_msg).
+    uint64_t abortMessageAddress = 0;
   } signal;
   struct {
     const char* userIncrementalPath = nullptr;

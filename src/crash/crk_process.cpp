@@ -4,6 +4,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -15,21 +16,6 @@
 namespace telemetry {
 
 namespace {
-
-// Reads a small /proc file into `buffer`; answers its length (0 on failure).
-size_t readProcFile(const char* path, char* buffer, size_t capacity) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  size_t used = 0;
-  while (used + 1 < capacity) {
-    const ssize_t n = read(fd, buffer + used, capacity - 1 - used);
-    if (n <= 0) break;
-    used += static_cast<size_t>(n);
-  }
-  close(fd);
-  buffer[used] = '\0';
-  return used;
-}
 
 // The value after "key:" at the start of a line, blanks trimmed, or null.
 const char* fieldValue(const char* text, size_t length, const char* key, size_t* valueLength) {
@@ -54,6 +40,22 @@ const char* fieldValue(const char* text, size_t length, const char* key, size_t*
 
 }  // namespace
 
+size_t CRKReadSmallFile(const char* path, char* buffer, size_t capacity) {
+  if (!path || !buffer || capacity == 0) return 0;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  size_t used = 0;
+  while (used + 1 < capacity) {
+    const ssize_t n = read(fd, buffer + used, capacity - 1 - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    used += static_cast<size_t>(n);
+  }
+  close(fd);
+  buffer[used] = '\0';
+  return used;
+}
+
 bool CRKProcessStatusShowsTracer(const char* status, size_t length) {
   size_t n = 0;
   const char* value = fieldValue(status, length, "TracerPid", &n);
@@ -67,7 +69,7 @@ bool CRKProcessStatusShowsTracer(const char* status, size_t length) {
 
 bool CRKProcessDebuggerAttached() {
   char status[8192];
-  const size_t n = readProcFile("/proc/self/status", status, sizeof status);
+  const size_t n = CRKReadSmallFile("/proc/self/status", status, sizeof status);
   if (n == 0) {
     CRKLogWarn("Unable to read /proc/self/status while looking for a tracer\n");
     return false;
@@ -95,7 +97,7 @@ bool CRKHostWriteModelInfo(CRKFile* file) {
   }
   char cpu[128] = "(failed)";
   std::vector<char> cpuinfo(1 << 16);  // ordinary code: the heap is fine here
-  const size_t n = readProcFile("/proc/cpuinfo", cpuinfo.data(), cpuinfo.size());
+  const size_t n = CRKReadSmallFile("/proc/cpuinfo", cpuinfo.data(), cpuinfo.size());
   if (!CRKHostCPUBrand(cpuinfo.data(), n, cpu, sizeof cpu)) std::strcpy(cpu, "(failed)");
 
   CRKFileWriteSectionStart(file, "host");

@@ -10,6 +10,9 @@ namespace telemetry {
 // True when a tracer (a debugger) is attached: a non-zero "TracerPid:" in
 // /proc/self/status. No allocation.
 bool CRKProcessDebuggerAttached();
+// Reads a small file (a /proc text) into `buffer`, NUL-terminated; answers its length, 0
+// on failure. Async-signal-safe.
+size_t CRKReadSmallFile(const char* path, char* buffer, size_t capacity);
 // The same reading of a status text (tests feed their own).
 bool CRKProcessStatusShowsTracer(const char* status, size_t length);
 

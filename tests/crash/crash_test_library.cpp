@@ -7,3 +7,9 @@ extern "C" __attribute__((visibility("default"), noinline)) int crash_test_libra
   volatile int depth = 1;
   return callback(context) + depth;
 }
+
+// A fault inside the library itself (a plugin that crashes).
+extern "C" __attribute__((visibility("default"), noinline)) void crash_test_library_fault(volatile int* target) {
+  *target = 7;
+  asm volatile("" ::: "memory");
+}

@@ -1,6 +1,7 @@
 #include "platform/core/dispatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <deque>
 #include <map>
@@ -20,6 +21,23 @@ struct CurrentQueueScope {
 }  // namespace
 
 Queue* currentQueue() { return tCurrentQueue; }
+
+const char* currentQueueLabel() { return tCurrentQueue ? tCurrentQueue->label().c_str() : nullptr; }
+
+namespace {
+std::atomic<ThreadStartHook> gThreadStartHook{nullptr};
+thread_local ThreadStartHook tHookRan = nullptr;
+
+void runThreadStartHook() {
+  const ThreadStartHook hook = gThreadStartHook.load(std::memory_order_acquire);
+  if (hook && tHookRan != hook) {
+    tHookRan = hook;
+    hook();
+  }
+}
+}  // namespace
+
+void setThreadStartHook(ThreadStartHook hook) { gThreadStartHook.store(hook, std::memory_order_release); }
 
 void Queue::afterSeconds(double seconds, Task task) {
   if (!(seconds > 0)) seconds = 0;  // also catches NaN
@@ -131,6 +149,7 @@ struct SerialQueue::Impl {
   std::deque<Task> tasks;
   std::multimap<std::chrono::steady_clock::time_point, Task> timers;
   bool stopping = false;
+  int suspended = 0;
   std::thread thread;
   std::thread::id threadId;
 };
@@ -140,6 +159,7 @@ SerialQueue::SerialQueue(std::string label) : mImpl(std::make_shared<Impl>()) {
   std::shared_ptr<Impl> impl = mImpl;
   mImpl->thread = std::thread([this, impl] {
     CurrentQueueScope scope(this);
+    runThreadStartHook();
     std::unique_lock lock(impl->mutex);
     for (;;) {
       auto now = std::chrono::steady_clock::now();
@@ -148,10 +168,11 @@ SerialQueue::SerialQueue(std::string label) : mImpl(std::make_shared<Impl>()) {
         impl->timers.erase(impl->timers.begin());
       }
       if (impl->stopping) return;
-      if (!impl->tasks.empty()) {
+      if (!impl->tasks.empty() && impl->suspended == 0) {
         Task task = std::move(impl->tasks.front());
         impl->tasks.pop_front();
         lock.unlock();
+        runThreadStartHook();
         task();
         task = nullptr;  // release captures outside the lock
         lock.lock();
@@ -200,6 +221,16 @@ void SerialQueue::drain() {
   sync([] {});
 }
 
+void SerialQueue::suspend() {
+  std::lock_guard lock(mImpl->mutex);
+  ++mImpl->suspended;
+}
+
+void SerialQueue::resume() {
+  std::lock_guard lock(mImpl->mutex);
+  if (mImpl->suspended > 0 && --mImpl->suspended == 0) mImpl->cond.notify_all();
+}
+
 // ---- global concurrent queue ----
 
 namespace {
@@ -228,12 +259,14 @@ class ConcurrentQueue final : public Queue {
  private:
   void worker() {
     CurrentQueueScope scope(this);
+    runThreadStartHook();
     std::unique_lock lock(mMutex);
     for (;;) {
       mCond.wait(lock, [&] { return !mTasks.empty(); });
       Task task = std::move(mTasks.front());
       mTasks.pop_front();
       lock.unlock();
+      runThreadStartHook();
       task();
       task = nullptr;
       lock.lock();

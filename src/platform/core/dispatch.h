@@ -61,8 +61,13 @@ class SerialQueue final : public Queue {
   void after(Millis delay, Task task) override;
   bool isCurrent() const override;
   const std::string& label() const override;
-  // Blocks until every task posted before this call (not the timers) has run.
+  // Blocks until every task posted before this call (not the timers) has run; never call it
+  // while the queue is suspended.
   void drain();
+  // Counted: tasks are taken again only once every suspend has been resumed. The running task
+  // finishes; tasks posted meanwhile are kept in order.
+  void suspend();
+  void resume();
 
  private:
   struct Impl;
@@ -78,6 +83,14 @@ Queue& globalQueue(QueuePriority priority = QueuePriority::Default);
 
 // The queue whose task is running on this thread, or nullptr.
 Queue* currentQueue();
+// The label of that queue, or null; no lock and no allocation (crash-time code reads it).
+const char* currentQueueLabel();
+
+// Runs once on every serial-queue and global-queue thread before its first task: at the
+// thread's start, or before its next task for threads that were running when it was set.
+// One hook per process; setting it again replaces it.
+using ThreadStartHook = void (*)();
+void setThreadStartHook(ThreadStartHook hook);
 
 // Counts outstanding work; notify runs once the count falls to zero.
 class DispatchGroup {

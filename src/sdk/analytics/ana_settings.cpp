@@ -74,13 +74,17 @@ double doubleValueOf(const nlohmann::json& value) {
   return d;
 }
 
-const nlohmann::json* ANASettings::value(const char* section, const char* key) const {
-  if (!mSettingsDictionary || !mSettingsDictionary->is_object()) return nullptr;
-  auto s = mSettingsDictionary->find(section);
-  if (s == mSettingsDictionary->end() || !s->is_object()) return nullptr;
+const nlohmann::json* nestedSettingsValue(const nlohmann::json* dictionary, const char* section, const char* key) {
+  if (!dictionary || !dictionary->is_object()) return nullptr;
+  auto s = dictionary->find(section);
+  if (s == dictionary->end() || !s->is_object()) return nullptr;
   auto v = s->find(key);
   if (v == s->end() || v->is_null()) return nullptr;
   return &*v;
+}
+
+const nlohmann::json* ANASettings::value(const char* section, const char* key) const {
+  return nestedSettingsValue(mSettingsDictionary.get(), section, key);
 }
 
 bool ANASettings::boolValue(const char* section, const char* key, bool fallback) const {

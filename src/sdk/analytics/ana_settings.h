@@ -49,6 +49,10 @@ class ANASettings {
 // booleans as 0 or 1, strings by their leading decimal digits after blanks and a sign
 // (clamped); 0 for anything else.
 int64_t integerValueOf(const nlohmann::json& value);
+
+// The value under section → key of a settings dictionary, or null when the dictionary,
+// the section (an object) or a non-null value is missing.
+const nlohmann::json* nestedSettingsValue(const nlohmann::json* dictionary, const char* section, const char* key);
 // The floating-point reading: numbers as they are, booleans as 0 or 1, strings by their
 // leading decimal number; 0 for anything else and for text naming no finite number.
 double doubleValueOf(const nlohmann::json& value);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -158,4 +160,62 @@ TEST(SerialQueue, CanBeDestroyedFromItsOwnTask) {
   });
   ASSERT_TRUE(group.wait(Millis(5000)));
   EXPECT_TRUE(after);
+}
+
+TEST(SerialQueue, SuspendsCountedAndRunsWhatWaitedInOrder) {
+  platform::SerialQueue queue("suspend");
+  std::mutex mutex;
+  std::vector<int> ran;
+  queue.suspend();
+  queue.suspend();
+  for (int i = 0; i < 5; ++i) queue.async([&, i] { std::lock_guard lock(mutex); ran.push_back(i); });
+  queue.resume();
+  // Still suspended once: a marker posted behind the tasks cannot have run either.
+  std::atomic<bool> marker{false};
+  queue.async([&] { marker = true; });
+  std::this_thread::yield();
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(ran.empty());
+  }
+  EXPECT_FALSE(marker.load());
+  queue.resume();
+  queue.drain();
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4}));
+  EXPECT_TRUE(marker.load());
+  queue.resume();  // an extra resume is ignored
+  queue.drain();
+}
+
+namespace {
+thread_local int tHookRuns = 0;
+std::atomic<int> gHookRuns{0};
+void countingHook() {
+  ++tHookRuns;
+  gHookRuns.fetch_add(1);
+}
+}  // namespace
+
+TEST(ThreadStartHook, RunsOncePerQueueThreadBeforeItsTasksAlsoOnThreadsAlreadyRunning) {
+  SerialQueue before("test.hook.before");
+  before.drain();  // its thread is running before the hook exists
+  setThreadStartHook(countingHook);
+  SerialQueue after("test.hook.after");
+  std::vector<int> runsSeen;
+  std::mutex m;
+  for (int i = 0; i < 3; ++i) {
+    for (SerialQueue* q : {&before, &after}) {
+      q->sync([&] {
+        std::lock_guard lock(m);
+        runsSeen.push_back(tHookRuns);
+      });
+    }
+  }
+  globalQueue().sync([&] { runsSeen.push_back(tHookRuns); });
+  setThreadStartHook(nullptr);
+  for (int seen : runsSeen) EXPECT_EQ(seen, 1);  // ran before the first task, never again
+  EXPECT_STREQ(currentQueueLabel(), nullptr);
+  std::string label;
+  after.sync([&] { label = currentQueueLabel(); });
+  EXPECT_EQ(label, "test.hook.after");
 }

@@ -1,0 +1,553 @@
+#include "crash/crk_process_record.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "crash/crk_log.h"
+#include "crash/crk_memory.h"
+#include "crash/crk_process.h"
+#include "crash/crk_unwind.h"
+#include "platform/core/dispatch.h"
+
+namespace telemetry {
+
+namespace {
+
+int64_t monotonicNanoseconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+void futexWait(std::atomic<int32_t>* word, int32_t expected, int64_t nanoseconds) {
+  if (nanoseconds <= 0) return;
+  timespec ts{static_cast<time_t>(nanoseconds / 1000000000LL), static_cast<long>(nanoseconds % 1000000000LL)};
+  syscall(SYS_futex, reinterpret_cast<int32_t*>(word), FUTEX_WAIT, expected, &ts, nullptr, 0);
+}
+
+void futexWake(std::atomic<int32_t>* word) {
+  syscall(SYS_futex, reinterpret_cast<int32_t*>(word), FUTEX_WAKE, 0x7fffffff, nullptr, nullptr, 0);
+}
+
+// "/proc/self/task/<tid>/<leaf>" into out.
+void taskPath(pid_t tid, const char* leaf, char* out, size_t capacity) {
+  char digits[24];
+  CRKFormatUnsigned(static_cast<uint64_t>(tid), 10, digits);
+  out[0] = '\0';
+  size_t at = 0;
+  for (const char* piece : {"/proc/self/task/", static_cast<const char*>(digits), "/", leaf}) {
+    for (const char* p = piece; *p && at + 1 < capacity; ++p) out[at++] = *p;
+  }
+  out[at] = '\0';
+}
+
+bool isAnswered(int32_t state) { return state == kCRKSlotParked || state == kCRKSlotFaulted; }
+
+void copyLabel(CRKThreadSlot* slot, const char* label) {
+  slot->hasQueue = label != nullptr;
+  size_t n = 0;
+  if (label) {
+    for (; n + 1 < sizeof slot->queueLabel && label[n]; ++n) slot->queueLabel[n] = label[n];
+  }
+  slot->queueLabel[n] = '\0';
+}
+
+// The handler of the handshake signal: store this thread's state, then wait to be resumed.
+void handshakeHandler(int, siginfo_t*, void* uc) {
+  const int savedErrno = errno;
+  CRKThreadSlot* slot = CRKProcessSlotForThread(CRKProcessCurrentThread(), false);
+  if (slot && slot->state.load() == kCRKSlotRequested && reinterpret_cast<uintptr_t>(uc) >= kCRKMinimumValidAddress) {
+    CRKThreadContextFromUcontext(static_cast<const ucontext_t*>(uc), &slot->context);
+    copyLabel(slot, platform::currentQueueLabel());
+    int32_t expected = kCRKSlotRequested;
+    if (slot->state.compare_exchange_strong(expected, kCRKSlotParked)) {
+      futexWake(&slot->state);
+      const int64_t deadline = monotonicNanoseconds() + kCRKParkedWaitNanoseconds;
+      while (slot->state.load() == kCRKSlotParked) {
+        const int64_t left = deadline - monotonicNanoseconds();
+        if (left <= 0) break;
+        futexWait(&slot->state, kCRKSlotParked, left);
+      }
+    }
+  }
+  errno = savedErrno;
+}
+
+}  // namespace
+
+pid_t CRKProcessCurrentThread() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+int CRKProcessInstallHandshake() {
+  for (int sig = SIGRTMAX; sig >= SIGRTMIN; --sig) {
+    struct sigaction current {};
+    if (sigaction(sig, nullptr, &current) != 0) continue;
+    if (current.sa_handler != SIG_DFL || (current.sa_flags & SA_SIGINFO)) continue;
+    struct sigaction action {};
+    action.sa_sigaction = handshakeHandler;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(sig, &action, nullptr) != 0) continue;
+    return sig;
+  }
+  CRKLogWarn("No free real-time signal for the thread handshake\n");
+  return 0;
+}
+
+CRKThreadSlot* CRKProcessSlotForThread(pid_t tid, bool claim) {
+  CRKContext* c = CRKContextGet();
+  if (!c || !c->threadSlots || tid <= 0) return nullptr;
+  CRKThreadSlot* slots = c->threadSlots;
+  for (size_t i = 0; i < kCRKThreadSlotCount; ++i) {
+    if (__atomic_load_n(&slots[i].tid, __ATOMIC_ACQUIRE) == tid) return &slots[i];
+  }
+  if (!claim) return nullptr;
+  for (size_t i = 0; i < kCRKThreadSlotCount; ++i) {
+    int32_t expected = 0;
+    if (__atomic_compare_exchange_n(&slots[i].tid, &expected, tid, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+      return &slots[i];
+    }
+    if (expected == tid) return &slots[i];
+  }
+  return nullptr;
+}
+
+void CRKProcessParkSecondFault(const CRKThreadContext* faultState) {
+  if (CRKContext* c = CRKContextGet(); c && c->signal.handshakeSignal) {
+    sigset_t handshake;
+    sigemptyset(&handshake);
+    sigaddset(&handshake, c->signal.handshakeSignal);
+    pthread_sigmask(SIG_BLOCK, &handshake, nullptr);
+  }
+  if (CRKThreadSlot* slot = CRKProcessSlotForThread(CRKProcessCurrentThread(), true)) {
+    if (faultState) slot->context = *faultState;
+    copyLabel(slot, platform::currentQueueLabel());
+    slot->state.store(kCRKSlotFaulted);
+    futexWake(&slot->state);
+  }
+  // The recording thread ends the process; if it does not within 10 s, end it here.
+  const int64_t deadline = monotonicNanoseconds() + kCRKParkedWaitNanoseconds;
+  for (int64_t left = kCRKParkedWaitNanoseconds; left > 0; left = deadline - monotonicNanoseconds()) {
+    timespec ts{static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL)};
+    nanosleep(&ts, nullptr);
+  }
+  _exit(1);
+}
+
+bool CRKProcessInit(CRKProcess* process, pid_t crashedThread, const CRKThreadContext* machineContext) {
+  if (!process) return false;
+  process->task = getpid();
+  process->currentThread = CRKProcessCurrentThread();
+  process->crashedThread = crashedThread;
+  process->machineContext =
+      reinterpret_cast<uintptr_t>(machineContext) >= kCRKMinimumValidAddress ? machineContext : nullptr;
+  process->threadCount = 0;
+  const int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    CRKLogWarn("Error: unable to get task threads\n");
+    return false;
+  }
+  alignas(8) char buffer[4096];
+  for (;;) {
+    const long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (long at = 0; at < n;) {
+      uint16_t length = 0;
+      std::memcpy(&length, buffer + at + 16, sizeof length);
+      if (length == 0) break;
+      const char* name = buffer + at + 19;
+      pid_t tid = 0;
+      bool digits = *name != '\0';
+      for (const char* p = name; *p; ++p) {
+        if (*p < '0' || *p > '9' || tid > 100000000) {
+          digits = false;
+          break;
+        }
+        tid = tid * 10 + (*p - '0');
+      }
+      if (digits && tid > 0 && process->threadCount < kCRKThreadSlotCount) {
+        process->slots[process->threadCount] = nullptr;
+        process->threads[process->threadCount++] = tid;
+      }
+      at += length;
+    }
+  }
+  close(fd);
+  if (process->threadCount == 0) {
+    CRKLogWarn("Error: unable to get task threads\n");
+    return false;
+  }
+  return true;
+}
+
+int CRKProcessDestroy(CRKProcess*) { return 0; }
+
+bool CRKProcessSuspendAllOtherThreads(CRKProcess* process) {
+  if (!process) return false;
+  CRKContext* c = CRKContextGet();
+  const int sig = c ? c->signal.handshakeSignal : 0;
+  bool ok = true;
+  for (uint32_t i = 0; i < process->threadCount; ++i) {
+    const pid_t tid = process->threads[i];
+    if (tid == process->currentThread) continue;
+    CRKThreadSlot* slot = CRKProcessSlotForThread(tid, true);
+    process->slots[i] = slot;
+    if (!slot) {
+      ok = false;
+      continue;
+    }
+    // A free slot, or one resumed by an earlier record (an uncaught exception's record is
+    // followed by its abort's). A thread that handed in its fault state is not asked again.
+    int32_t expected = slot->state.load();
+    if (expected != kCRKSlotFree && expected != kCRKSlotResumed) continue;
+    if (!slot->state.compare_exchange_strong(expected, kCRKSlotRequested)) continue;
+    if (sig == 0 || syscall(SYS_tgkill, process->task, tid, sig) != 0) {
+      slot->state.store(kCRKSlotResumed);
+      ok = false;
+    }
+  }
+  const int64_t deadline = monotonicNanoseconds() + kCRKHandshakeWaitNanoseconds;
+  for (uint32_t i = 0; i < process->threadCount; ++i) {
+    CRKThreadSlot* slot = process->slots[i];
+    if (!slot) continue;
+    while (slot->state.load() == kCRKSlotRequested) {
+      const int64_t left = deadline - monotonicNanoseconds();
+      if (left <= 0) break;
+      futexWait(&slot->state, kCRKSlotRequested, left);
+    }
+    // A late answer finds the request withdrawn and returns at once.
+    int32_t expected = kCRKSlotRequested;
+    if (slot->state.compare_exchange_strong(expected, kCRKSlotResumed)) ok = false;
+  }
+  return ok;
+}
+
+bool CRKProcessResumeAllOtherThreads(CRKProcess* process) {
+  if (!process) return false;
+  for (uint32_t i = 0; i < process->threadCount; ++i) {
+    CRKThreadSlot* slot = process->slots[i];
+    if (!slot) continue;
+    int32_t expected = kCRKSlotParked;
+    if (slot->state.compare_exchange_strong(expected, kCRKSlotResumed)) futexWake(&slot->state);
+  }
+  return true;
+}
+
+bool CRKProcessGetThreadState(const CRKProcess* process, uint32_t index, CRKThreadContext* stateOut) {
+  if (!stateOut || !process || index >= process->threadCount) {
+    CRKLogError("invalid context supplied");
+    return false;
+  }
+  const pid_t tid = process->threads[index];
+  if (tid == process->crashedThread && process->machineContext) {
+    *stateOut = *process->machineContext;
+    return true;
+  }
+  if (tid == process->currentThread) {
+    CRKLogWarn("Faking current thread\n");
+    CRKThreadContextCaptureCaller(stateOut);
+    return true;
+  }
+  const CRKThreadSlot* slot = process->slots[index];
+  if (slot && isAnswered(slot->state.load())) {
+    *stateOut = slot->context;
+    return true;
+  }
+  CRKLogError("failed to get thread state\n");
+  return false;
+}
+
+namespace {
+
+void writeRegisters(CRKFile* file, const CRKThreadContext& state) {
+  CRKFileWriteHashKey(file, "registers");
+  CRKFileWriteHashStart(file);
+  const uint64_t* values = reinterpret_cast<const uint64_t*>(&state.ss);
+  for (size_t r = 0; r < kCRKRegisterCount; ++r) CRKFileWriteHashEntryUint64(file, kCRKRegisterNames[r], values[r]);
+  CRKFileWriteHashEnd(file);
+}
+
+void recordThread(const CRKProcess* process, uint32_t index, CRKFile* file) {
+  CRKLogInfo("recording thread %d data\n", static_cast<int>(index));
+  const bool crashed = process->threads[index] == process->crashedThread;
+  CRKThreadContext state;
+  CRKUnwindCursor cursor;
+  bool ok = CRKProcessGetThreadState(process, index, &state);
+  if (!ok) {
+    CRKLogError("unable to get thread state");
+  } else {
+    // The faked current thread starts from a return address, every other state from an
+    // interrupted instruction.
+    const bool faked = process->threads[index] == process->currentThread &&
+                       !(process->threads[index] == process->crashedThread && process->machineContext);
+    ok = faked ? CRKUnwindInitFromReturnAddress(&cursor, &state) : CRKUnwindInit(&cursor, &state);
+    if (!ok) CRKLogWarn("unable to init unwind context\n");
+  }
+  CRKFileWriteHashStart(file);
+  if (!ok) {
+    // Unreadable state: an empty stack keeps the per-thread sections aligned.
+    CRKFileWriteHashKey(file, "stacktrace");
+    CRKFileWriteArrayStart(file);
+    CRKFileWriteArrayEnd(file);
+    if (crashed) CRKFileWriteHashEntryBoolean(file, "crashed", true);
+    CRKFileWriteHashEnd(file);
+    return;
+  }
+  writeRegisters(file, state);
+  CRKFileWriteHashKey(file, "stacktrace");
+  CRKFileWriteArrayStart(file);
+  uint64_t repeatedPC = 0;
+  uint32_t repeatCount = 0;
+  bool suppressing = false;
+  const int threshold = CRKSDKLogThreshold();
+  while (CRKUnwindNextFrame(&cursor)) {
+    const uint64_t pc = CRKUnwindGetPC(&cursor);
+    const uint32_t count = CRKUnwindGetRepeatCount(&cursor);
+    if (!suppressing && count >= 10) {
+      CRKLogWarn("Possible infinite recursion - suppressing logging\n");
+      CRKSDKLogSetThreshold(kCRKLogWarn);
+      suppressing = true;
+      repeatedPC = pc;
+      repeatCount = count;
+      continue;
+    }
+    if (suppressing && pc == repeatedPC) {
+      if (count > 0) repeatCount = count;
+      continue;
+    }
+    if (suppressing) CRKSDKLogSetThreshold(threshold);
+    CRKFileWriteArrayEntryUint64(file, pc);
+  }
+  CRKSDKLogSetThreshold(threshold);
+  CRKFileWriteArrayEnd(file);
+  if (crashed) CRKFileWriteHashEntryBoolean(file, "crashed", true);
+  if (suppressing) {
+    CRKFileWriteHashEntryUint64(file, "repeated_pc", repeatedPC);
+    CRKFileWriteHashEntryUint64(file, "repeat_count", repeatCount);
+  }
+  CRKFileWriteHashEnd(file);
+}
+
+}  // namespace
+
+void CRKProcessRecordAllThreads(const CRKProcess* process, CRKFile* file) {
+  if (!process || !file) return;
+  CRKFileWriteSectionStart(file, "threads");
+  CRKFileWriteArrayStart(file);
+  for (uint32_t i = 0; i < process->threadCount; ++i) recordThread(process, i, file);
+  CRKFileWriteArrayEnd(file);
+  CRKFileWriteSectionEnd(file);
+  CRKLogInfo("completed recording all thread data\n");
+}
+
+void CRKProcessRecordRuntimeInfo(const CRKProcess* process, CRKFile* file) {
+  if (!process || !file) return;
+  CRKFileWriteSectionStart(file, "runtime");
+  CRKFileWriteHashStart(file);
+  // No message-send runtime here: there is never a selector.
+  CRKFileWriteHashEntryString(file, "objc_selector", "");
+  CRKFileWriteHashKey(file, "crash_info_entries");
+  CRKFileWriteArrayStart(file);
+  CRKContext* c = CRKContextGet();
+  uint64_t message = 0;
+  if (c && c->signal.abortMessageAddress >= kCRKMinimumValidAddress &&
+      CRKReadMemory(reinterpret_cast<const void*>(c->signal.abortMessageAddress), &message, sizeof message) &&
+      message >= kCRKMinimumValidAddress) {
+    // struct abort_msg_s { unsigned int size; char msg[]; }
+    const char* text = nullptr;
+    CRKLogDebug("attempting to read crash info string\n");
+    if (CRKReadString(reinterpret_cast<const char*>(message + sizeof(uint32_t)), &text, 256) && text) {
+      char copy[257];
+      size_t n = 0;
+      for (; n < 256 && text[n]; ++n) copy[n] = text[n];
+      copy[n] = '\0';
+      CRKFileWriteArrayEntryHexEncodedString(file, copy);
+    } else {
+      CRKLogError("Failed to copy crash info string\n");
+    }
+  }
+  CRKFileWriteArrayEnd(file);
+  CRKFileWriteHashEnd(file);
+  CRKFileWriteSectionEnd(file);
+}
+
+void CRKProcessRecordDispatchQueueNames(const CRKProcess* process, CRKFile* file) {
+  if (!process || !file) return;
+  CRKFileWriteSectionStart(file, "dispatch_queue_names");
+  CRKFileWriteArrayStart(file);
+  for (uint32_t i = 0; i < process->threadCount; ++i) {
+    if (process->threads[i] == process->currentThread) {
+      const char* label = platform::currentQueueLabel();
+      const char* checked = nullptr;
+      CRKFileWriteArrayEntryString(file, label && CRKReadString(label, &checked, 128) ? label : "");
+      continue;
+    }
+    const CRKThreadSlot* slot = process->slots[i];
+    if (!slot || !isAnswered(slot->state.load())) {
+      CRKLogWarn("unable to get thread info\n");
+      CRKFileWriteArrayEntryString(file, nullptr);
+      continue;
+    }
+    CRKFileWriteArrayEntryString(file, slot->hasQueue ? slot->queueLabel : "");
+  }
+  CRKFileWriteArrayEnd(file);
+  CRKFileWriteSectionEnd(file);
+}
+
+void CRKProcessRecordThreadNames(const CRKProcess* process, CRKFile* file) {
+  if (!process || !file) return;
+  CRKFileWriteSectionStart(file, "thread_names");
+  CRKFileWriteArrayStart(file);
+  for (uint32_t i = 0; i < process->threadCount; ++i) {
+    char path[64];
+    taskPath(process->threads[i], "comm", path, sizeof path);
+    char name[64];
+    size_t n = CRKReadSmallFile(path, name, sizeof name);
+    while (n > 0 && name[n - 1] == '\n') name[--n] = '\0';
+    CRKFileWriteArrayEntryString(file, name);
+  }
+  CRKFileWriteArrayEnd(file);
+  CRKFileWriteSectionEnd(file);
+}
+
+bool CRKProcessMeminfoValue(const char* text, size_t length, const char* key, uint64_t* kilobytes) {
+  if (!text || !key || !kilobytes) return false;
+  const size_t keyLength = std::strlen(key);
+  for (size_t i = 0; i < length;) {
+    size_t end = i;
+    while (end < length && text[end] != '\n') ++end;
+    if (end - i > keyLength && std::memcmp(text + i, key, keyLength) == 0 && text[i + keyLength] == ':') {
+      size_t at = i + keyLength + 1;
+      while (at < end && text[at] == ' ') ++at;
+      uint64_t value = 0;
+      bool any = false;
+      for (; at < end && text[at] >= '0' && text[at] <= '9'; ++at) {
+        if (value > (UINT64_MAX - 9) / 10) return false;
+        value = value * 10 + static_cast<uint64_t>(text[at] - '0');
+        any = true;
+      }
+      if (!any) return false;
+      *kilobytes = value;
+      return true;
+    }
+    i = end + 1;
+  }
+  return false;
+}
+
+bool CRKProcessStatmValues(const char* text, size_t length, uint64_t* sizePages, uint64_t* residentPages) {
+  if (!text || !sizePages || !residentPages) return false;
+  uint64_t values[2] = {0, 0};
+  size_t at = 0;
+  for (int k = 0; k < 2; ++k) {
+    while (at < length && text[at] == ' ') ++at;
+    bool any = false;
+    for (; at < length && text[at] >= '0' && text[at] <= '9'; ++at) {
+      if (values[k] > (UINT64_MAX - 9) / 10) return false;
+      values[k] = values[k] * 10 + static_cast<uint64_t>(text[at] - '0');
+      any = true;
+    }
+    if (!any) return false;
+  }
+  *sizePages = values[0];
+  *residentPages = values[1];
+  return true;
+}
+
+bool CRKProcessGetMemoryUsage(uint64_t* active, uint64_t* inactive, uint64_t* wired, uint64_t* freeBytes) {
+  if (!active || !inactive || !wired || !freeBytes) {
+    CRKLogWarn("Invalid pointers\n");
+    return false;
+  }
+  char text[4096];
+  const size_t n = CRKReadSmallFile("/proc/meminfo", text, sizeof text);
+  uint64_t a = 0, i = 0, w = 0, f = 0;
+  if (n == 0 || !CRKProcessMeminfoValue(text, n, "Active", &a) || !CRKProcessMeminfoValue(text, n, "Inactive", &i) ||
+      !CRKProcessMeminfoValue(text, n, "MemFree", &f)) {
+    CRKLogWarn("Failed to get vm statistics\n");
+    return false;
+  }
+  CRKProcessMeminfoValue(text, n, "Unevictable", &w);
+  *active = a * 1024;
+  *inactive = i * 1024;
+  *wired = w * 1024;
+  *freeBytes = f * 1024;
+  return true;
+}
+
+bool CRKProcessGetInfo(const CRKProcess*, uint64_t* virtualSize, uint64_t* residentSize, uint64_t* userTime,
+                       uint64_t* systemTime) {
+  if (!virtualSize || !residentSize || !userTime || !systemTime) {
+    CRKLogWarn("Invalid pointers\n");
+    return false;
+  }
+  char text[256];
+  const size_t n = CRKReadSmallFile("/proc/self/statm", text, sizeof text);
+  uint64_t size = 0, resident = 0;
+  rusage usage{};
+  if (n == 0 || !CRKProcessStatmValues(text, n, &size, &resident) || getrusage(RUSAGE_SELF, &usage) != 0) {
+    CRKLogWarn("Failed to get task info\n");
+    return false;
+  }
+  CRKContext* c = CRKContextGet();
+  const uint64_t page = c && c->pageSize ? c->pageSize : 4096;
+  *virtualSize = size * page;
+  *residentSize = resident * page;
+  *userTime = static_cast<uint64_t>(usage.ru_utime.tv_sec) * 1000000ull + static_cast<uint64_t>(usage.ru_utime.tv_usec);
+  *systemTime = static_cast<uint64_t>(usage.ru_stime.tv_sec) * 1000000ull + static_cast<uint64_t>(usage.ru_stime.tv_usec);
+  return true;
+}
+
+void CRKProcessRecordStats(const CRKProcess* process, CRKFile* file) {
+  if (!file) return;
+  uint64_t active = 0, inactive = 0, wired = 0, freeBytes = 0;
+  if (!CRKProcessGetMemoryUsage(&active, &inactive, &wired, &freeBytes)) {
+    CRKLogWarn("Unable to get process memory usage\n");
+    return;
+  }
+  uint64_t virtualSize = 0, residentSize = 0, userTime = 0, systemTime = 0;
+  if (!CRKProcessGetInfo(process, &virtualSize, &residentSize, &userTime, &systemTime)) {
+    CRKLogWarn("Unable to get process stats\n");
+    return;
+  }
+  CRKFileWriteSectionStart(file, "process_stats");
+  CRKFileWriteHashStart(file);
+  CRKFileWriteHashEntryUint64(file, "active", active);
+  CRKFileWriteHashEntryUint64(file, "inactive", inactive);
+  CRKFileWriteHashEntryUint64(file, "wired", wired);
+  CRKFileWriteHashEntryUint64(file, "freeMem", freeBytes);
+  CRKFileWriteHashEntryUint64(file, "free_mem", freeBytes);
+  CRKFileWriteHashEntryUint64(file, "virtual", virtualSize);
+  CRKFileWriteHashEntryUint64(file, "resident", residentSize);
+  CRKFileWriteHashEntryUint64(file, "user_time", userTime);
+  CRKFileWriteHashEntryUint64(file, "sys_time", systemTime);
+  CRKFileWriteHashEnd(file);
+  CRKFileWriteSectionEnd(file);
+}
+
+void CRKHostWriteDiskUsage(CRKFile* file) {
+  if (!file) return;
+  CRKContext* c = CRKContextGet();
+  CRKFileWriteSectionStart(file, "storage");
+  CRKFileWriteHashStart(file);
+  struct statfs fs {};
+  // The raw call: glibc's statvfs reads the mount table, which allocates.
+  if (c && c->documentsPath && syscall(SYS_statfs, c->documentsPath, &fs) == 0) {
+    const uint64_t block = fs.f_frsize ? static_cast<uint64_t>(fs.f_frsize) : static_cast<uint64_t>(fs.f_bsize);
+    CRKFileWriteHashEntryUint64(file, "free", block * static_cast<uint64_t>(fs.f_bavail));
+    CRKFileWriteHashEntryUint64(file, "total", block * static_cast<uint64_t>(fs.f_blocks));
+  }
+  CRKFileWriteHashEnd(file);
+  CRKFileWriteSectionEnd(file);
+}
+
+}  // namespace telemetry

@@ -1,0 +1,255 @@
+// Starts the crash kit, then dies in the way its second argument names, so the tests can
+// read the record it leaves. Before dying it prints "SYM <name> <start> <end>" for the
+// functions the tests look for in the recorded stacks, then "READY".
+#undef NDEBUG
+#include <cassert>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <link.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crash/crk_context.h"
+#include "crash/crk_user_logging.h"
+#include "platform/core/dispatch.h"
+
+namespace {
+
+std::string gFolder;
+std::atomic<int> gParked{0};
+std::mutex gParkMutex;
+std::condition_variable gParkCondition;
+volatile int* gNull = nullptr;
+std::atomic<bool> gGo{false};
+
+void printSymbol(const char* name, const void* address) {
+  Dl_info info{};
+  void* entry = nullptr;
+  if (dladdr1(address, &info, &entry, RTLD_DL_SYMENT) && entry) {
+    const auto* symbol = static_cast<const ElfW(Sym)*>(entry);
+    const auto start = reinterpret_cast<uintptr_t>(info.dli_saddr);
+    std::printf("SYM %s %lu %lu\n", name, static_cast<unsigned long>(start),
+                static_cast<unsigned long>(start + symbol->st_size));
+  }
+}
+
+void ready() {
+  std::printf("READY\n");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((noinline)) void crasherNullWrite() {
+  *gNull = 1;
+  asm volatile("" ::: "memory");
+}
+
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
+__attribute__((noinline)) int crasherRecurse(int depth) {
+  volatile char pad[64];
+  pad[depth % 64] = static_cast<char>(depth);
+  const int r = crasherRecurse(depth + 1) + pad[(depth + 1) % 64];
+  asm volatile("" ::: "memory");
+  return r;
+}
+
+__attribute__((noinline)) void crasherParkThread(bool blockSignals) {
+  if (blockSignals) {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+  }
+  std::unique_lock lock(gParkMutex);
+  gParked.fetch_add(1);
+  gParkCondition.wait(lock, [] { return false; });
+}
+
+// Faults once the first fault's record has begun, never answering the handshake, so its
+// fault is the state the recording thread gets for it.
+__attribute__((noinline)) void crasherSecondFault(const char* record) {
+  sigset_t realtime;
+  sigemptyset(&realtime);
+  for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) sigaddset(&realtime, s);
+  pthread_sigmask(SIG_BLOCK, &realtime, nullptr);
+  gGo.store(true);
+  for (char byte;;) {
+    const int fd = open(record, O_RDONLY);
+    const bool started = fd >= 0 && read(fd, &byte, 1) == 1;
+    if (fd >= 0) close(fd);
+    if (started) break;
+  }
+  crasherNullWrite();
+}
+
+}  // extern "C"
+
+int runKind(int argc, char** argv, const std::string& kind);
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  rlimit none{0, 0};
+  setrlimit(RLIMIT_CORE, &none);
+  gFolder = argv[1];
+  const std::string kind = argv[2];
+  if (kind == "prior") {
+    // The application's own handler, installed before the kit: it must run after the
+    // record is written.
+    static std::string path = gFolder + "/signal.crkrecord";
+    struct sigaction action {};
+    action.sa_sigaction = [](int, siginfo_t*, void*) {
+      const int fd = open(path.c_str(), O_RDONLY);
+      char byte;
+      const bool recorded = fd >= 0 && read(fd, &byte, 1) == 1;
+      _exit(recorded ? 42 : 43);
+    };
+    action.sa_flags = SA_SIGINFO;
+    sigaction(SIGSEGV, &action, nullptr);
+  }
+  telemetry::CRKContextInitData data;
+  data.reportPath = argv[1];
+  data.maxCustomKeys = 16;
+  data.logBufferSize = 65536;
+  data.maxCustomExceptions = 16;
+  telemetry::CRKContextInitialize(&data);
+  printSymbol("main", reinterpret_cast<void*>(&main));
+  printSymbol("crasherNullWrite", reinterpret_cast<void*>(&crasherNullWrite));
+  printSymbol("crasherRecurse", reinterpret_cast<void*>(&crasherRecurse));
+  printSymbol("crasherParkThread", reinterpret_cast<void*>(&crasherParkThread));
+  // Called through a pointer, so the call stays in main's own body (not a cold part).
+  int (*volatile run)(int, char**, const std::string&) = runKind;
+  return run(argc, argv, kind);
+}
+
+int runKind(int argc, char** argv, const std::string& kind) {
+  if (kind == "null") {
+    ready();
+    crasherNullWrite();
+  } else if (kind == "recursion") {
+    ready();
+    crasherRecurse(0);
+  } else if (kind == "queue-recursion") {
+    auto* queue = new platform::SerialQueue("org.orrery.crasher.queue");
+    queue->async([] {
+      ready();
+      crasherRecurse(0);
+    });
+    for (;;) pause();
+  } else if (kind == "bus") {
+    const std::string path = gFolder + "/truncated";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    if (ftruncate(fd, 4096) != 0) return 3;
+    auto* p = static_cast<volatile char*>(mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+    if (ftruncate(fd, 0) != 0) return 3;
+    ready();
+    p[100] = 1;
+  } else if (kind == "fpe") {
+    volatile int zero = 0;
+    ready();
+    std::printf("%d\n", 10 / zero);
+  } else if (kind == "trap") {
+    ready();
+    __builtin_trap();
+  } else if (kind == "int3") {
+    ready();
+    asm volatile("int3");
+  } else if (kind == "abort") {
+    ready();
+    std::abort();
+  } else if (kind == "assert") {
+    ready();
+    volatile int one = 1;
+    assert(one == 2 && "the crasher's assertion");
+  } else if (kind == "seccomp") {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getppid, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+      return 4;
+    ready();
+    syscall(SYS_getppid);
+  } else if (kind == "throw-runtime") {
+    ready();
+    throw std::runtime_error("the crasher's runtime error");
+  } else if (kind == "throw-cstr") {
+    ready();
+    throw "x";
+  } else if (kind == "throw-int") {
+    ready();
+    throw 42;
+  } else if (kind == "thread-throw") {
+    std::thread([] {
+      ready();
+      throw std::logic_error("thrown on a thread");
+    }).join();
+  } else if (kind == "kill") {
+    ready();
+    for (;;) pause();
+  } else if (kind == "two-threads") {
+    static std::string record = gFolder + "/signal.crkrecord";
+    std::thread other(crasherSecondFault, record.c_str());
+    while (!gGo.load()) std::this_thread::yield();
+    ready();
+    crasherNullWrite();
+    other.join();
+  } else if (kind == "prior") {
+    ready();
+    crasherNullWrite();
+  } else if (kind == "plugin") {
+    void* library = dlopen(argv[3], RTLD_NOW);
+    if (!library) return 5;
+    auto fault = reinterpret_cast<void (*)(volatile int*)>(dlsym(library, "crash_test_library_fault"));
+    ready();
+    fault(nullptr);
+  } else if (kind == "parked") {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 64; ++i) threads.emplace_back(crasherParkThread, i == 0 && argc > 3);
+    while (gParked.load() < 64) std::this_thread::yield();
+    ready();
+    crasherNullWrite();
+  } else if (kind == "logging") {
+    std::thread([] {
+      for (int i = 0;; ++i) {
+        telemetry::CRKLog("line %d", i);
+        if (i == 20) gGo.store(true);
+      }
+    }).detach();
+    while (!gGo.load()) std::this_thread::yield();
+    ready();
+    crasherNullWrite();
+  } else if (kind == "compact") {
+    // Writes keys until killed: "k<i % 8>" = i, printing each write that returned.
+    for (long i = std::atol(argv[3]);; ++i) {
+      const std::string key = "k" + std::to_string(i % 8);
+      telemetry::CRKUserLoggingRecordUserKeyValue(key.c_str(), std::to_string(i));
+      std::printf("DONE %ld\n", i);
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,145 @@
+// The process record in this process: the handshake with live threads (asked twice, as an
+// uncaught exception's record and its abort's are), and the parsers of /proc texts.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "crash/crk_context.h"
+#include "crash/crk_file_reader.h"
+#include "crash/crk_process_record.h"
+#include "crash/crk_signal.h"
+#include "crash_test_support.h"
+
+namespace {
+
+std::atomic<bool> gStop{false};
+std::atomic<uint64_t> gSpins{0};
+
+__attribute__((noinline)) void spinUntilStopped() {
+  while (!gStop.load()) gSpins.fetch_add(1);
+}
+
+std::vector<nlohmann::json> recordAll(const std::string& path) {
+  telemetry::CRKFile file;
+  EXPECT_TRUE(telemetry::CRKFileInitWithPath(&file, path.c_str(), false));
+  telemetry::CRKHandler(&file, telemetry::CRKProcessCurrentThread(), nullptr);
+  telemetry::CRKFileClose(&file);
+  auto parsed = telemetry::CRKFileReadSections(path.c_str(), false);
+  return parsed ? *parsed : std::vector<nlohmann::json>{};
+}
+
+}  // namespace
+
+TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach) {
+  const std::string folder = crashtest::contextReportFolder();
+  gStop = false;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) threads.emplace_back(spinUntilStopped);
+  // One thread blocks every signal: it is listed without registers and does not hold the
+  // record up for more than the handshake's wait.
+  std::atomic<bool> blocked{false};
+  std::thread deaf([&] {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    blocked = true;
+    while (!gStop.load()) std::this_thread::yield();
+  });
+  while (!blocked.load() || gSpins.load() == 0) std::this_thread::yield();
+
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    const std::string path = folder + "/process-" + std::to_string(round) + ".crkrecord";
+    const auto all = recordAll(path);
+    nlohmann::json threadsSection, queues, names;
+    for (const auto& r : all) {
+      if (r.contains("threads")) threadsSection = r["threads"];
+      if (r.contains("dispatch_queue_names")) queues = r["dispatch_queue_names"];
+      if (r.contains("thread_names")) names = r["thread_names"];
+    }
+    ASSERT_TRUE(threadsSection.is_array());
+    EXPECT_EQ(threadsSection.size(), queues.size());
+    EXPECT_EQ(threadsSection.size(), names.size());
+    int withRegisters = 0, without = 0, crashed = 0;
+    for (size_t i = 0; i < threadsSection.size(); ++i) {
+      const auto& t = threadsSection[i];
+      if (t.contains("registers")) {
+        ++withRegisters;
+        EXPECT_FALSE(t["stacktrace"].empty());
+      } else {
+        ++without;
+        EXPECT_TRUE(t["stacktrace"].empty());
+        EXPECT_TRUE(queues[i].is_null());
+      }
+      crashed += t.value("crashed", false);
+    }
+    EXPECT_EQ(without, 1);
+    EXPECT_GE(withRegisters, 4);
+    EXPECT_EQ(crashed, 1);
+    // Resumed: every spinning thread moves on.
+    const uint64_t before = gSpins.load();
+    while (gSpins.load() < before + 1000) std::this_thread::yield();
+  }
+  gStop = true;
+  for (auto& t : threads) t.join();
+  deaf.join();
+}
+
+TEST(CRKProcessRecordTest, ProcTextsParseAndBadOnesGiveNothing) {
+  const char meminfo[] =
+      "MemTotal:       16000000 kB\nMemFree:  1234 kB\nActive(anon): 99 kB\nActive:   500 kB\n"
+      "Inactive: 600 kB\nUnevictable: 7 kB\n";
+  uint64_t v = 0;
+  ASSERT_TRUE(telemetry::CRKProcessMeminfoValue(meminfo, sizeof meminfo - 1, "Active", &v));
+  EXPECT_EQ(v, 500u);  // not "Active(anon)"
+  ASSERT_TRUE(telemetry::CRKProcessMeminfoValue(meminfo, sizeof meminfo - 1, "MemFree", &v));
+  EXPECT_EQ(v, 1234u);
+  EXPECT_FALSE(telemetry::CRKProcessMeminfoValue(meminfo, sizeof meminfo - 1, "Wired", &v));
+  const char broken[] = "Active: kB\nInactive: 99999999999999999999999 kB\n";
+  EXPECT_FALSE(telemetry::CRKProcessMeminfoValue(broken, sizeof broken - 1, "Active", &v));
+  EXPECT_FALSE(telemetry::CRKProcessMeminfoValue(broken, sizeof broken - 1, "Inactive", &v));
+
+  uint64_t size = 0, resident = 0;
+  const char statm[] = "1000 250 30 4 0 80 0\n";
+  ASSERT_TRUE(telemetry::CRKProcessStatmValues(statm, sizeof statm - 1, &size, &resident));
+  EXPECT_EQ(size, 1000u);
+  EXPECT_EQ(resident, 250u);
+  EXPECT_FALSE(telemetry::CRKProcessStatmValues("12", 2, &size, &resident));
+  EXPECT_FALSE(telemetry::CRKProcessStatmValues("", 0, &size, &resident));
+}
+
+TEST(CRKProcessRecordTest, SignalAndExceptionTablesUseLinuxNumbers) {
+  const char* name = nullptr;
+  const char* code = nullptr;
+  const std::pair<int, const char*> expected[] = {{SIGILL, "SIGILL"},   {SIGTRAP, "SIGTRAP"}, {SIGABRT, "SIGABRT"},
+                                                  {SIGBUS, "SIGBUS"},   {SIGFPE, "SIGFPE"},   {SIGKILL, "UNKNOWN"},
+                                                  {SIGUSR1, "UNKNOWN"}, {SIGSEGV, "SIGSEGV"}, {SIGUSR2, "UNKNOWN"},
+                                                  {SIGSYS, "SIGSYS"},   {3, "UNKNOWN"},       {64, "UNKNOWN"}};
+  for (const auto& [number, text] : expected) {
+    ASSERT_TRUE(telemetry::CRKSignalNameLookup(number, &name, &code));
+    EXPECT_STREQ(name, text) << number;
+    EXPECT_STREQ(code, number == SIGABRT ? "ABORT" : nullptr);
+  }
+  EXPECT_FALSE(telemetry::CRKSignalNameLookup(SIGSEGV, nullptr, &code));
+  EXPECT_EQ(telemetry::CRKMachExceptionMaskForSignal(SIGKILL), 0u);
+  EXPECT_EQ(telemetry::CRKMachExceptionMaskForSignal(SIGSEGV), 2u);
+  EXPECT_EQ(telemetry::CRKMachExceptionMaskForSignal(SIGSYS), 0x400u);
+  const int64_t eight = 8, thirteen = 13;
+  telemetry::CRKMachExceptionNameLookup(6, &eight, &name, &code);
+  EXPECT_STREQ(name, "EXC_BREAKPOINT");
+  EXPECT_EQ(code, nullptr);
+  telemetry::CRKMachExceptionNameLookup(6, &thirteen, &name, &code);
+  EXPECT_STREQ(code, "EXC_I386_GPFLT");
+  // Faults raised by the processor recur on return; sent ones and traps do not.
+  siginfo_t info{};
+  info.si_code = SEGV_MAPERR;
+  EXPECT_TRUE(telemetry::CRKSignalRecurs(SIGSEGV, &info));
+  EXPECT_FALSE(telemetry::CRKSignalRecurs(SIGTRAP, &info));
+  info.si_code = SI_USER;
+  EXPECT_FALSE(telemetry::CRKSignalRecurs(SIGSEGV, &info));
+  EXPECT_FALSE(telemetry::CRKSignalRecurs(SIGSEGV, nullptr));
+}
