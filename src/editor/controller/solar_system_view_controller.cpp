@@ -199,6 +199,8 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration() {
     me->setCurrentDoc(doc, token, ideaIdentifier);
     me->addViewsIfPossible();
     if (me->isViewLoaded()) me->switchToIdea(me->mOwnIdea, /*animated=*/false);
+    // The view was laid out while it had nothing to show: place the bar and the map now.
+    me->applyLayout();
   });
 }
 
