@@ -1,6 +1,11 @@
 // Opening and saving documents of 1 000 to 100 000 ideas (with and without pictures) through
 // the persistence facade, and importing a 50 000-outline OPML file. Counters: "main_ms" is the
 // time the main thread spends inside the call, "bytes" the size of the file written.
+//
+// Side by side with the document codec, its floors on the same bytes: BM_DecodeFloor inflates
+// and parses with simdjson only, BM_EncodeFloor copies the JSON into a buffer and compresses
+// it. BM_Decode reports "peak_MiB" (resident memory the open document adds at its peak) and
+// "json_MiB".
 
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -8,6 +13,7 @@
 #include "model/opml_parser.h"
 #include "model/persistence_controller.h"
 
+#include "foundation/data_extensions.h"
 #include "platform/services/qt_main_queue.h"
 
 #include <QCoreApplication>
@@ -19,8 +25,13 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+#include <simdjson.h>
+#include <zlib.h>
 
+#include <cstring>
+#include <fstream>
 #include <map>
+#include <string>
 
 using namespace orrery;
 
@@ -145,12 +156,114 @@ void BM_ImportOPML(benchmark::State& state) {
   state.counters["bytes"] = double(xml.size());
 }
 
+// The document's file bytes and their JSON, made once per size.
+struct Codec {
+  std::shared_ptr<IdeaDocument> doc;
+  QByteArray compressed;
+  QByteArray json;
+};
+
+Codec& codec(int count, int pictures) {
+  static std::map<std::pair<int, int>, Codec> made;
+  Codec& c = made[{count, pictures}];
+  if (!c.doc) {
+    c.doc = IdeaDocument::createWithFileName("bench.orrx", DocumentLocationDropbox);
+    c.doc->setIdea(makeMap(count, pictures));
+    c.json = c.doc->exportAsPureJSONData();
+    c.compressed = *dataext::zlibDeflate(c.json);
+  }
+  return c;
+}
+
+qint64 statusKiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field, 0) == 0) return std::stoll(line.substr(std::strlen(field)));
+  return 0;
+}
+
+void BM_Decode(benchmark::State& state) {
+  Codec& c = codec(int(state.range(0)), int(state.range(1)));
+  {
+    // Peak memory of one open, apart from the timing.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const qint64 before = statusKiB("VmRSS:");
+    auto doc = IdeaDocument::createWithFileName("peak.orrx", DocumentLocationDropbox);
+    doc->loadFromOrreryData(c.compressed);
+    state.counters["peak_MiB"] = double(statusKiB("VmHWM:") - before) / 1024;
+    state.counters["json_MiB"] = double(c.json.size()) / (1 << 20);
+  }
+  for (auto _ : state) {
+    auto doc = IdeaDocument::createWithFileName("open.orrx", DocumentLocationDropbox);
+    if (!doc->loadFromOrreryData(c.compressed)) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(doc->idea());
+    // Closing the document is not part of opening it.
+    state.PauseTiming();
+    doc.reset();
+    state.ResumeTiming();
+  }
+}
+
+void BM_DecodeFloor(benchmark::State& state) {
+  Codec& c = codec(int(state.range(0)), int(state.range(1)));
+  for (auto _ : state) {
+    QByteArray json(c.json.size() + qsizetype(simdjson::SIMDJSON_PADDING), Qt::Uninitialized);
+    uLongf size = uLongf(json.size());
+    uncompress(reinterpret_cast<Bytef*>(json.data()), &size, reinterpret_cast<const Bytef*>(c.compressed.constData()),
+               uLong(c.compressed.size()));
+    simdjson::dom::parser parser;
+    simdjson::dom::element root;
+    if (parser.parse(reinterpret_cast<const uint8_t*>(json.constData()), size, false).get(root))
+      state.SkipWithError("parse failed");
+    benchmark::DoNotOptimize(root);
+  }
+}
+
+void BM_Encode(benchmark::State& state) {
+  Codec& c = codec(int(state.range(0)), int(state.range(1)));
+  const DocumentSnapshot snapshot = c.doc->snapshot();
+  for (auto _ : state) benchmark::DoNotOptimize(snapshot.encode(true));
+}
+
+void BM_EncodeFloor(benchmark::State& state) {
+  Codec& c = codec(int(state.range(0)), int(state.range(1)));
+  for (auto _ : state) {
+    QByteArray buffer(c.json.size(), Qt::Uninitialized);
+    std::memcpy(buffer.data(), c.json.constData(), size_t(c.json.size()));
+    benchmark::DoNotOptimize(dataext::zlibDeflate(buffer));
+  }
+}
+
+void BM_SnapshotCopy(benchmark::State& state) {
+  Codec& c = codec(int(state.range(0)), 0);
+  for (auto _ : state) {
+    IdeaPtr copy = c.doc->idea()->snapshotCopy();
+    benchmark::DoNotOptimize(copy);
+    // A save's copy is released on the persistence queue, not on the main thread.
+    state.PauseTiming();
+    copy.reset();
+    state.ResumeTiming();
+  }
+}
+
+void BM_DeepCopyWithNewIdentifiers(benchmark::State& state) {
+  Codec& c = codec(int(state.range(0)), 0);
+  for (auto _ : state) benchmark::DoNotOptimize(c.doc->idea()->deepCopyWithNewIdentifiersNoExternalLinks());
+}
+
 void sizes(benchmark::internal::Benchmark* b) {
   for (int ideas : {1000, 10000, 100000})
     for (int pictures : {0, 100}) b->Args({ideas, pictures});
   b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+BENCHMARK(BM_Decode)->Apply(sizes);
+BENCHMARK(BM_DecodeFloor)->Apply(sizes);
+BENCHMARK(BM_Encode)->Apply(sizes);
+BENCHMARK(BM_EncodeFloor)->Apply(sizes);
+BENCHMARK(BM_SnapshotCopy)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DeepCopyWithNewIdentifiers)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SaveDocument)->Apply(sizes);
 BENCHMARK(BM_OpenDocument)->Apply(sizes);
 BENCHMARK(BM_WriteToLocalFile)->Apply(sizes);

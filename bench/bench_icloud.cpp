@@ -2,7 +2,8 @@
 // 5) with 1 000 and 10 000 documents, next to its floor (scanning "Documents" and reading and
 // decoding the index); and the sync-state file of 10 000 records written and read, next to a
 // bare QJsonDocument round trip of the same text. Counters: "max_step_ms" is the longest
-// main-queue step, "second_step_ms" the longest after it (the longest is the index read).
+// main-queue step, "second_step_ms" the longest after it (the longest is the index read),
+// as the median over the runs.
 
 #include "../tests/support/cloud_container_fixture.h"
 #include "../tests/support/test_home.h"
@@ -32,7 +33,9 @@ namespace {
 class TimedPoster final : public platform::MainQueuePoster {
  public:
   void post(platform::Task task) override { loop->post(timed(std::move(task))); }
-  void postAfter(platform::Millis delay, platform::Task task) override { loop->postAfter(delay, timed(std::move(task))); }
+  void postAfter(platform::Millis delay, platform::Task task) override {
+    loop->postAfter(delay, timed(std::move(task)));
+  }
   bool isMainThread() const override { return loop->isMainThread(); }
 
   platform::Task timed(platform::Task task) {
@@ -74,7 +77,8 @@ void BM_CloudModeStartToReady(benchmark::State& state) {
   containerWith(int(state.range(0)));
   auto poster = std::make_shared<TimedPoster>();
   auto previous = platform::installMainQueuePoster(poster);
-  double maxStep = 0, secondStep = 0;
+  double maxStep = 0;
+  std::vector<double> secondSteps;
   for (auto _ : state) {
     poster->steps.clear();
     auto ready = std::make_shared<Ready>();
@@ -84,10 +88,12 @@ void BM_CloudModeStartToReady(benchmark::State& state) {
     mode->leaveState();
     std::sort(poster->steps.rbegin(), poster->steps.rend());
     maxStep = std::max(maxStep, poster->steps.empty() ? 0 : poster->steps[0]);
-    secondStep = std::max(secondStep, poster->steps.size() < 2 ? 0 : poster->steps[1]);
+    secondSteps.push_back(poster->steps.size() < 2 ? 0 : poster->steps[1]);
   }
+  std::sort(secondSteps.begin(), secondSteps.end());
   state.counters["max_step_ms"] = maxStep;
-  state.counters["second_step_ms"] = secondStep;
+  // The median over the runs: on a busy machine a single run's worst step measures the machine.
+  state.counters["second_step_ms"] = secondSteps.empty() ? 0 : secondSteps[secondSteps.size() / 2];
   platform::installMainQueuePoster(previous);
 }
 BENCHMARK(BM_CloudModeStartToReady)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
@@ -109,8 +115,9 @@ DropboxFolderManagerState stateOf(int records) {
   for (int i = 0; i < records; ++i) {
     const QString name = QString::asprintf("id1765100000_%d.orrx", i);
     const QString rev = QString::asprintf("%09x", 0x1000 + i);
-    state.docs().insert("dropbox:/" + name, DocumentInfo::create(SyncFileInfo::EMPTY(), SyncFileInfo::create(name, rev),
-                                                                 i % 3 ? nullptr : SyncFileInfo::create(name + "~", rev)));
+    state.docs().insert("dropbox:/" + name,
+                        DocumentInfo::create(SyncFileInfo::EMPTY(), SyncFileInfo::create(name, rev),
+                                             i % 3 ? nullptr : SyncFileInfo::create(name + "~", rev)));
   }
   return state;
 }
@@ -136,6 +143,18 @@ void BM_SyncStateEncodeAndDecode(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SyncStateEncodeAndDecode)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_SyncStateEncode(benchmark::State& state) {
+  const auto record = stateOf(int(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(record.exportAsData().size());
+}
+BENCHMARK(BM_SyncStateEncode)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_SyncStateDecode(benchmark::State& state) {
+  const QByteArray text = stateOf(int(state.range(0))).exportAsData();
+  for (auto _ : state) benchmark::DoNotOptimize(DropboxFolderManagerState::readFromData(text)->docs().size());
+}
+BENCHMARK(BM_SyncStateDecode)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_BareJsonRoundTrip(benchmark::State& state) {
   const QByteArray text = stateOf(int(state.range(0))).exportAsData();

@@ -16,6 +16,7 @@ PACKAGES=(
   python3
   binutils
   clang libclang-rt-dev
+  gdb
 )
 
 missing=()

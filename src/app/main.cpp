@@ -1,21 +1,47 @@
+#include "app/app_delegate.h"
 #include "app/local_document_import.h"
+#include "app/quit_signals.h"
+#include "app/single_instance.h"
 #include "cloud/cloud_engines.h"
-#include "foundation/views/container_window.h"
-#include "model/file_utils.h"
+#include "editor/controller/editor_screens.h"
+#include "platform/core/dispatch.h"
 #include "platform/services/application_identity.h"
 #include "platform/services/qt_main_queue.h"
+#include "platform/services/runtime_folder.h"
+#include "platform/ui/popover.h"
 
 #include <QApplication>
+#include <QDir>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
+  // Windows are placed where the stored state says, which Wayland does not allow: use XWayland.
+  platform::preferPlatformThatPlacesWindows();
   QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   platform::applyApplicationIdentity();
+
+  const QStringList arguments = orrery::SingleInstance::normalizedArguments(app.arguments().mid(1), QDir::currentPath());
+  // A later launch hands its arguments over before it builds a window or starts anything.
+  orrery::SingleInstance instance(platform::runtimeFolder());
+  if (!instance.tryToBecomeFirst()) {
+    QString error;
+    if (instance.handOff(arguments, &error)) return 0;
+    // The instance holding the lock may just have quit; otherwise give up with the reason.
+    if (!instance.tryToBecomeFirst()) {
+      std::fprintf(stderr, "orrery: %s\n", qPrintable(error));
+      return 1;
+    }
+  }
+
   platform::installQtMainQueue();
   orrery::installLocalDocumentImport();
   orrery::installCloudEngines();
-  // Scratch files of earlier runs go on a background queue, as at every start.
-  orrery::FileUtil::cleanTemporaryFilesDuringStartup();
-  // Until the application shell exists, the window shows an empty container view.
-  auto window = orrery::showContainerWindow(QStringLiteral("Orrery"));
+  orrery::installEditorScreens();
+  orrery::AppDelegate delegate;
+  instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });
+  orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(); });
+  platform::mainQueue().async([&delegate, arguments] { delegate.applicationDidFinishLaunching(arguments); });
   return app.exec();
 }

@@ -48,11 +48,7 @@ void CloudMode::start() {
   checkIfWeCanProceed();
 }
 
-CloudMode::~CloudMode() {
-  stopQueries();
-  mAccountObserver.stopObserving();
-  mIndexObserver.stopObserving();
-}
+CloudMode::~CloudMode() { leaveState(); }
 
 void CloudMode::fetchCloudDocumentsDirectoryURL(std::function<void(const QString&)> block) {
   if (!block) return;
@@ -63,6 +59,8 @@ QString CloudMode::currentCloudToken() { return platform::LocalFolderContainer::
 
 void CloudMode::report(const std::function<void(PersistenceStateDelegate&)>& message) {
   if (mDead) return;
+  // A listener may close the workspace, dropping the last other hold on this mode.
+  const auto keepAlive = shared_from_this();
   if (auto d = delegate()) message(*d);
 }
 
@@ -87,6 +85,8 @@ void CloudMode::checkIfWeCanProceed() {
     self->mCloudDocURL = folder;
     if (folder.isEmpty()) return;
     self->report([&](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusSynced, self.get()); });
+    // The report may have ended the mode.
+    if (self->mDead) return;
     self->queryIndexFile();
     platform::NotificationCenter::defaultCenter().post(PersistenceStateChangeNotification);
   });
@@ -228,7 +228,8 @@ void CloudMode::queryDidFinishGathering(const std::shared_ptr<platform::Metadata
   doHandleQueryResultsFromIndex(0, query);
 }
 
-void CloudMode::doHandleQueryResultsFromIndex(std::size_t index, const std::shared_ptr<platform::MetadataQuery>& query) {
+void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
+                                              const std::shared_ptr<platform::MetadataQuery>& query) {
   if (mDead || query != mQuery) return;
   if (index >= query->resultCount()) {
     const ProxyList proxies = mSubscribedIndexDocument ? mSubscribedIndexDocument->ideaProxyList() : ProxyList();

@@ -10,6 +10,8 @@
 // Main thread for every handler, report and completion. After leaveState nothing it started
 // (query, lookup, retry, notification) has any effect.
 
+#include "cloud/persistence_state_status.h"
+
 #include "model/persistence_state.h"
 
 #include "platform/core/notification_center.h"
@@ -31,11 +33,6 @@ namespace orrery {
 
 class Idea;
 class IndexDocument;
-
-// Status codes of the iCloud engine.
-inline constexpr std::int64_t PersistenceStateStatusUnavailable = 1;
-inline constexpr std::int64_t PersistenceStateStatusSynced = 4;
-inline constexpr std::int64_t PersistenceStateStatusChanged = 5;
 
 class CloudMode final : public PersistenceState,
                         public ConflictResolvingState,
@@ -61,7 +58,8 @@ class CloudMode final : public PersistenceState,
   void leaveState() override;
   void openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) override;
   void createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) override;
-  void updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) override;
+  void updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                      BoolCompletion completion) override;
   void closeDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) override;
   void deleteDocument(const QString& docIdentifier, BoolCompletion completion) override;
   void fetchDocument(const QString& docIdentifier, DocumentCompletion completion) override;

@@ -47,7 +47,9 @@ void RemoteFolderClient::noteSuccessfulResponseInMainQueue() { post(DropboxGotSo
 
 void RemoteFolderClient::listFolderContents(const QString& path, ListCompletion completion) {
   if (!routes()) {
-    answerUnauthorised([completion] { if (completion) completion(ListFolderResponse(DropboxResultFailed, nullptr)); });
+    answerUnauthorised([completion] {
+      if (completion) completion(ListFolderResponse(DropboxResultFailed, nullptr));
+    });
     return;
   }
   auto entries = std::make_shared<FileMetadataList>();
@@ -59,7 +61,9 @@ void RemoteFolderClient::listFolderContents(const QString& path, ListCompletion 
 void RemoteFolderClient::listFolderContinue(const QString& cursor, std::shared_ptr<FileMetadataList> entries,
                                             ListCompletion completion) {
   if (!routes()) {
-    answerUnauthorised([completion] { if (completion) completion(ListFolderResponse(DropboxResultFailed, nullptr)); });
+    answerUnauthorised([completion] {
+      if (completion) completion(ListFolderResponse(DropboxResultFailed, nullptr));
+    });
     return;
   }
   if (!entries) entries = std::make_shared<FileMetadataList>();
@@ -98,7 +102,9 @@ void RemoteFolderClient::handleListPage(const RemoteAnswer<platform::RemoteListR
 void RemoteFolderClient::uploadFile(const QString& localPath, const QString& rev, const QString& remotePath,
                                     UploadCompletion completion) {
   if (!routes()) {
-    answerUnauthorised([completion] { if (completion) completion(UploadResponse(DropboxResultFailed, {})); });
+    answerUnauthorised([completion] {
+      if (completion) completion(UploadResponse(DropboxResultFailed, {}));
+    });
     return;
   }
   const auto mode = rev.isEmpty() ? platform::RemoteWriteMode::add() : platform::RemoteWriteMode::update(rev);
@@ -119,7 +125,9 @@ void RemoteFolderClient::uploadFile(const QString& localPath, const QString& rev
 void RemoteFolderClient::downloadFile(const QString& remotePath, const QString& targetPath,
                                       DownloadCompletion completion) {
   if (!routes()) {
-    answerUnauthorised([completion] { if (completion) completion(DownloadResponse(DropboxResultFailed, {})); });
+    answerUnauthorised([completion] {
+      if (completion) completion(DownloadResponse(DropboxResultFailed, {}));
+    });
     return;
   }
   routes()->downloadUrl(remotePath, /*overwrite=*/true, targetPath,
@@ -138,21 +146,24 @@ void RemoteFolderClient::downloadFile(const QString& remotePath, const QString& 
 
 void RemoteFolderClient::peekFile(const QString& remotePath, PeekCompletion completion) {
   if (!routes()) {
-    answerUnauthorised([completion] { if (completion) completion(PeekFileResponse(false, {})); });
+    answerUnauthorised([completion] {
+      if (completion) completion(PeekFileResponse(false, {}));
+    });
     return;
   }
-  routes()->getMetadata(remotePath, [self = shared_from_this(), completion](const RemoteAnswer<RemoteMetadata>& answer) {
-    if (answer.result) {
-      self->noteSuccessfulResponseInMainQueue();
-      const bool isFile = answer.result->kind == RemoteMetadata::Kind::File;
-      if (completion) completion(isFile ? PeekFileResponse(true, answer.result->rev) : PeekFileResponse(false, {}));
-    } else if (isPathWith(answer.routeError, RemoteRouteError::kNotFoundTag)) {
-      if (completion) completion(PeekFileResponse(true, {}));
-    } else {
-      self->noteGeneralExceptionInMainQueue(networkErrorOf(answer));
-      if (completion) completion(PeekFileResponse(false, {}));
-    }
-  });
+  routes()->getMetadata(
+      remotePath, [self = shared_from_this(), completion](const RemoteAnswer<RemoteMetadata>& answer) {
+        if (answer.result) {
+          self->noteSuccessfulResponseInMainQueue();
+          const bool isFile = answer.result->kind == RemoteMetadata::Kind::File;
+          if (completion) completion(isFile ? PeekFileResponse(true, answer.result->rev) : PeekFileResponse(false, {}));
+        } else if (isPathWith(answer.routeError, RemoteRouteError::kNotFoundTag)) {
+          if (completion) completion(PeekFileResponse(true, {}));
+        } else {
+          self->noteGeneralExceptionInMainQueue(networkErrorOf(answer));
+          if (completion) completion(PeekFileResponse(false, {}));
+        }
+      });
 }
 
 void RemoteFolderClient::deleteFile(const QString& remotePath, const QString& rev, DeleteCompletion completion) {
@@ -173,7 +184,9 @@ void RemoteFolderClient::deleteFile(const QString& remotePath, const QString& re
 void RemoteFolderClient::doDeleteFile(const QString& remotePath, const QString& parentRev,
                                       DeleteCompletion completion) {
   if (!routes()) {
-    answerUnauthorised([completion] { if (completion) completion(DeleteResponse(DropboxResultFailed)); });
+    answerUnauthorised([completion] {
+      if (completion) completion(DeleteResponse(DropboxResultFailed));
+    });
     return;
   }
   routes()->delete_(remotePath, parentRev,

@@ -5,6 +5,8 @@
 #include "platform/ui/event.h"
 #include "platform/ui/tracking_area.h"
 
+#include <QHash>
+
 namespace orrery {
 
 namespace {
@@ -12,13 +14,22 @@ namespace {
 constexpr double kSide = 40;
 constexpr double kHoverScale = 1.25;
 
+// Every adder shows the same four pictures: they are read once per process, not per adder
+// (a map of hundreds of ideas makes hundreds of adders at once).
+const QImage& adderImage(const QString& name) {
+  static QHash<QString, QImage> cache;
+  auto it = cache.find(name);
+  if (it == cache.end()) it = cache.insert(name, imageext::deviceImageNamed(name));
+  return *it;
+}
+
 }  // namespace
 
 IdeaAdderView::IdeaAdderView() : View(QRectF(0, 0, kSide, kSide)) {
-  mPlusIcon = imageext::deviceImageNamed(QStringLiteral("plus_on_circle"));
-  mPlusIconActive = imageext::deviceImageNamed(QStringLiteral("plus_on_circle_hover"));
-  mSmallDockIcon = imageext::deviceImageNamed(QStringLiteral("small_dock"));
-  mSmallDockActiveIcon = imageext::deviceImageNamed(QStringLiteral("small_dock_active"));
+  mPlusIcon = adderImage(QStringLiteral("plus_on_circle"));
+  mPlusIconActive = adderImage(QStringLiteral("plus_on_circle_hover"));
+  mSmallDockIcon = adderImage(QStringLiteral("small_dock"));
+  mSmallDockActiveIcon = adderImage(QStringLiteral("small_dock_active"));
   mImageView = std::make_shared<BaseImageView>(QRectF(QPointF(0, 0), QSizeF(mPlusIcon.size())));
   viewext::setCenter(*mImageView, viewext::centerPoint(*this));
   viewext::ensureIntegralFrame(*mImageView);

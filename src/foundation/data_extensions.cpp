@@ -27,7 +27,8 @@ std::optional<QByteArray> zlibInflate(const QByteArray& data, qsizetype maxOutpu
   // One byte of room beyond the limit tells a stream that exceeds it from one that ends on it.
   const qsizetype limit = maxOutput + 1;
   const qsizetype length = data.size();
-  QByteArray out(std::clamp<qsizetype>(length + length / 2, 64, limit), Qt::Uninitialized);
+  // The floor never rises above the limit: a cap below 63 would otherwise cross the bounds.
+  QByteArray out(std::clamp<qsizetype>(length + length / 2, std::min<qsizetype>(64, limit), limit), Qt::Uninitialized);
   qsizetype consumed = 0;
   qsizetype produced = 0;
   int rc = Z_OK;

@@ -1,4 +1,5 @@
 #include "foundation/globals.h"
+#include "foundation/globals_testing.h"
 
 #include "foundation/application_delegate.h"
 #include "foundation/logging.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace orrery {
 
@@ -72,7 +74,21 @@ QString Globals::normalUppercaseStringForKey(const QString& key, const QString& 
   return normalLocalizedStringForKey(key, defaultText).toUpper();
 }
 
-std::int64_t Globals::currentTimeMillis() { return QDateTime::currentSecsSinceEpoch() * 1000; }
+namespace {
+Globals::TimeMillisSource& timeMillisSource() {
+  static Globals::TimeMillisSource source;
+  return source;
+}
+}  // namespace
+
+std::int64_t Globals::currentTimeMillis() {
+  if (const auto& source = timeMillisSource()) return source();
+  return QDateTime::currentSecsSinceEpoch() * 1000;
+}
+
+Globals::TimeMillisSource Globals::setCurrentTimeMillisSource(TimeMillisSource source) {
+  return std::exchange(timeMillisSource(), std::move(source));
+}
 
 bool Globals::userHasOptedForICloud() { return defaults().boolForKey(kCloudStorageChoiceKey); }
 bool Globals::userHasOptedForDropbox() { return defaults().boolForKey(kDropboxStorageChoiceKey); }
@@ -104,7 +120,7 @@ void Globals::setHighContrastText(bool value) {
   postAppearanceChanged();
 }
 
-void Globals::forgetCachedFontSizeFactor() { gFontSizeFactor = 0; }
+void forgetCachedFontSizeFactor() { gFontSizeFactor = 0; }
 
 QColor Globals::colorGrayD7DEE4() { return rgb255(215, 222, 228); }
 QColor Globals::colorGray91() { return rgb255(232, 232, 233); }

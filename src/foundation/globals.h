@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 namespace orrery {
 
@@ -40,6 +41,10 @@ class Globals {
 
   // Whole seconds since 1970, times 1000.
   static std::int64_t currentTimeMillis();
+  // Replaces where currentTimeMillis reads the time (null: the system clock); returns the
+  // previous source. Tests set a clock of their own and put the old one back.
+  using TimeMillisSource = std::function<std::int64_t()>;
+  static TimeMillisSource setCurrentTimeMillisSource(TimeMillisSource source);
 
   // Storage choices.
   static bool userHasOptedForICloud();
@@ -52,8 +57,6 @@ class Globals {
   static void changeFontSizeFactor(std::int64_t value);
   static bool highContrastText();
   static void setHighContrastText(bool value);
-  // Forgets the cached text-size factor, as a new process would; for tests.
-  static void forgetCachedFontSizeFactor();
 
   // Named colours (alpha 1).
   static QColor colorGrayD7DEE4();

@@ -22,6 +22,8 @@ inline constexpr char IdeaDocumentChangedNotification[] = "IdeaDocumentChangedNo
 inline constexpr char kDocumentErrorDomain[] = "document";
 inline constexpr int kDocumentErrorInvalidFormat = 100;
 inline constexpr int kDocumentErrorNewerVersion = 150;
+// Beyond what one document may hold (see IdeaDocument's bounds), or out of memory reading it.
+inline constexpr int kDocumentErrorTooLarge = 110;
 
 struct DocumentError {
   QString domain;

@@ -34,6 +34,20 @@ KitImage makeSmallImage(const KitImage& source) {
 
 }  // namespace
 
+const Idea::Extras& Idea::noExtras() {
+  static const Extras none;
+  return none;
+}
+
+Idea::Extras& Idea::mut() {
+  // Shared with a copy (a snapshot perhaps being encoded elsewhere): this idea gets its own.
+  if (!mExtras)
+    mExtras = std::make_shared<Extras>();
+  else if (mExtras.use_count() > 1)
+    mExtras = std::make_shared<Extras>(*mExtras);
+  return *mExtras;
+}
+
 QString Idea::createIdentifier() {
   const double seconds = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
   const auto counter = static_cast<std::uint32_t>(++gIdentifierCounter);
@@ -63,16 +77,16 @@ IdeaPtr Idea::createWithOriginalImage(const KitImage& image) {
 IdeaPtr Idea::createWithURL(const QString& url, const KitImage& image) {
   IdeaPtr idea = createWithText(QString());
   idea->mIdeaType = IdeaTypeURL;
-  idea->mURL = url;
+  idea->mut().url = url;
   idea->replaceWithOriginalImage(image);
-  idea->mBigImageData = QByteArray();
+  if (idea->mExtras) idea->mut().bigImageData = QByteArray();
   return idea;
 }
 
 IdeaPtr Idea::createWithLinkToIdea(const QString& targetIdentifier) {
   IdeaPtr idea = createWithText(QString());
   idea->mIdeaType = IdeaTypeLink;
-  idea->mLinkedIdentifier = targetIdentifier;
+  idea->mut().linkedIdentifier = targetIdentifier;
   return idea;
 }
 
@@ -94,20 +108,20 @@ void Idea::setText(const QString& text) {
 
 QString Idea::URL() const {
   const Idea* source = content();
-  return source ? source->mURL : QString();
+  return source ? source->ex().url : QString();
 }
 
 void Idea::setURL(const QString& url) {
-  if (!isLink()) mURL = url;
+  if (!isLink() && (mExtras || !url.isNull())) mut().url = url;
 }
 
 QString Idea::note() const {
   const Idea* source = content();
-  return source ? source->mNote : QString();
+  return source ? source->ex().note : QString();
 }
 
 void Idea::setNote(const QString& note) {
-  if (!isLink()) mNote = note.isEmpty() ? QString() : note;
+  if (!isLink() && (mExtras || !note.isEmpty())) mut().note = note.isEmpty() ? QString() : note;
 }
 
 ColorPtr Idea::color() const {
@@ -121,19 +135,21 @@ void Idea::setColor(ColorPtr color) {
 
 IconImagePtr Idea::iconImage() const {
   const Idea* source = content();
-  return source ? source->mIconImage : nullptr;
+  return source ? source->ex().icon : nullptr;
 }
 
-void Idea::setIconImage(IconImagePtr icon) { mIconImage = std::move(icon); }
+void Idea::setIconImage(IconImagePtr icon) {
+  if (mExtras || icon) mut().icon = std::move(icon);
+}
 
 KitImage Idea::image() const {
   const Idea* source = content();
-  return source ? source->mImage : KitImage();
+  return source ? source->ex().image : KitImage();
 }
 
 QByteArray Idea::bigImageData() const {
   const Idea* source = content();
-  return source ? source->mBigImageData : QByteArray();
+  return source ? source->ex().bigImageData : QByteArray();
 }
 
 KitImage Idea::bigImage() const {
@@ -144,17 +160,19 @@ KitImage Idea::bigImage() const {
 void Idea::replaceWithOriginalImage(const KitImage& image) {
   if (isLink()) return;
   if (image.isNull()) {
-    mImage = KitImage();
-    mBigImageData = QByteArray();
+    if (mExtras) {
+      mut().image = KitImage();
+      mut().bigImageData = QByteArray();
+    }
     return;
   }
   const QByteArray big = image.scaleToWidth(kBigImageWidth).jpegData(kBigImageJPEGQuality);
-  mBigImageData = big.isEmpty() ? QByteArray() : big;
-  mImage = makeSmallImage(image);
+  mut().bigImageData = big.isEmpty() ? QByteArray() : big;
+  mut().image = makeSmallImage(image);
 }
 
 IdeaPtr Idea::linkedIdea() const {
-  if (!isLink() || mLinkedIdentifier.isEmpty()) {
+  if (!isLink() || ex().linkedIdentifier.isEmpty()) {
     mLinkedIdea.reset();
     return nullptr;
   }
@@ -163,7 +181,7 @@ IdeaPtr Idea::linkedIdea() const {
     // A target that left this tree (detached and kept elsewhere) no longer answers.
     if (!cached->isLink() && cached->root() == top) return cached;
   }
-  IdeaPtr target = top->findIdeaInSubTreeWithIdentifier(mLinkedIdentifier);
+  IdeaPtr target = top->findIdeaInSubTreeWithIdentifier(ex().linkedIdentifier);
   if (target && target->isLink()) target.reset();
   mLinkedIdea = target;
   return target;
@@ -176,12 +194,12 @@ bool Idea::hasText() const {
 
 bool Idea::hasURL() const {
   const Idea* source = content();
-  return source && source->mIdeaType == IdeaTypeURL && !source->mURL.isNull();
+  return source && source->mIdeaType == IdeaTypeURL && !source->ex().url.isNull();
 }
 
 bool Idea::hasIcon() const {
   const Idea* source = content();
-  return source && source->mIdeaType == IdeaTypeText && source->mIconImage;
+  return source && source->mIdeaType == IdeaTypeText && source->ex().icon;
 }
 
 bool Idea::hasColor() const {
@@ -191,7 +209,7 @@ bool Idea::hasColor() const {
 
 bool Idea::hasNote() const {
   const Idea* source = content();
-  return source && source->mIdeaType == IdeaTypeText && !source->mNote.isEmpty();
+  return source && source->mIdeaType == IdeaTypeText && !source->ex().note.isEmpty();
 }
 
 // ---- tree ----
@@ -260,7 +278,7 @@ void Idea::ensureLinkConsistencyInSubTree() {
       for (const IdeaPtr& child : children) check(*child);
       return;
     }
-    IdeaPtr target = targets.value(idea.mLinkedIdentifier);
+    IdeaPtr target = targets.value(idea.ex().linkedIdentifier);
     if (target && target->isLink()) target.reset();
     idea.mLinkedIdea = target;
     if (target) return;
@@ -348,33 +366,30 @@ IdeaPtr Idea::ideaByRestrictingElements(qint64 count) const {
 void Idea::takeContentOf(const Idea* source) {
   if (!source) {
     mIdeaType = IdeaTypeUndefined;
-    mText = mNote = mURL = QString();
+    mText = QString();
     mColor = nullptr;
-    mImage = KitImage();
-    mBigImageData = QByteArray();
+    // The stored target identifier stays; nothing else of the extras does.
+    const QString linked = ex().linkedIdentifier;
+    mExtras.reset();
+    if (!linked.isNull()) mut().linkedIdentifier = linked;
     colorThemeTypeValue = ColorThemeTypeSameColor;
-    mIconImage = nullptr;
     return;
   }
   mIdeaType = source->mIdeaType;
   mText = source->mText;
-  mNote = source->mNote;
   mColor = source->mColor;
-  mImage = source->mImage;
-  // A fresh copy of the bytes, as the source may be changed later.
-  mBigImageData = source->mBigImageData.isNull()
-                      ? QByteArray()
-                      : QByteArray(source->mBigImageData.constData(), source->mBigImageData.size());
   colorThemeTypeValue = source->colorThemeTypeValue;
-  mIconImage = source->mIconImage;
-  mURL = source->mURL;
+  // Note, URL, icon and pictures; shared until either side changes one (then it gets its own).
+  const QString linked = ex().linkedIdentifier;
+  mExtras = source->mExtras;
+  if (ex().linkedIdentifier != linked) mut().linkedIdentifier = linked;
 }
 
 IdeaPtr Idea::performDeepCopyWithNewIdentifiers(std::vector<std::pair<const Idea*, Idea*>>& links,
                                                 QHash<QString, Idea*>& copyBySource) const {
   IdeaPtr copy;
   if (isLink()) {
-    copy = createWithLinkToIdea(mLinkedIdentifier);
+    copy = createWithLinkToIdea(ex().linkedIdentifier);
     links.emplace_back(this, copy.get());
   } else {
     copy = createWithText(mText);
@@ -391,8 +406,8 @@ IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExt
   QHash<QString, Idea*> copyBySource;                // source identifier -> first copy
   IdeaPtr copy = performDeepCopyWithNewIdentifiers(links, copyBySource);
   for (const auto& [sourceLink, linkCopy] : links) {
-    if (Idea* inside = copyBySource.value(sourceLink->mLinkedIdentifier)) {
-      linkCopy->mLinkedIdentifier = inside->mIdentifier;
+    if (Idea* inside = copyBySource.value(sourceLink->ex().linkedIdentifier)) {
+      linkCopy->mut().linkedIdentifier = inside->mIdentifier;
       linkCopy->mLinkedIdea.reset();
     } else if (!preserveExternalLinks) {
       // The stored target identifier stays but is no longer used.
@@ -410,14 +425,9 @@ IdeaPtr Idea::snapshotCopy() const {
 }
 
 void Idea::copyStructureInto(Idea& copy) const {
-  copy.mLinkedIdentifier = mLinkedIdentifier;
   copy.mIdeaType = mIdeaType;
-  copy.mURL = mURL;
-  copy.mNote = mNote;
+  copy.mExtras = mExtras;
   copy.mColor = mColor;
-  copy.mIconImage = mIconImage;
-  copy.mImage = mImage;
-  copy.mBigImageData = mBigImageData;
   copy.colorThemeTypeValue = colorThemeTypeValue;
   copy.mIdeas.reserve(mIdeas.size());
   const IdeaPtr parent = copy.self();
@@ -455,7 +465,7 @@ void Idea::applyColorTheme() {
 QString Idea::exportTitle() const {
   switch (mIdeaType) {
     case IdeaTypeURL:
-      return orEmpty(mURL);
+      return orEmpty(ex().url);
     case IdeaTypeImage:
       return QStringLiteral("(image)");
     case IdeaTypeLink: {
@@ -521,16 +531,16 @@ void Idea::encodeWithCoder(KeyedEncoder& coder) const {
   coder.encodeString(mIdentifier, "identifier");
   coder.encodeInt(static_cast<std::int32_t>(mIdeaType), "ideaType");
   if (isLink()) {
-    coder.encodeString(mLinkedIdentifier, "linkedIdea");
+    coder.encodeString(ex().linkedIdentifier, "linkedIdea");
     return;
   }
   coder.encodeString(mText, "text");
-  coder.encodeString(mURL, "URL");
-  coder.encodeString(mNote, "note");
+  coder.encodeString(ex().url, "URL");
+  coder.encodeString(ex().note, "note");
   if (mColor) coder.encodeString(mColor->name(), "color");
-  if (!mImage.isNull()) coder.encodeData(mImage.pngData(), "image");
-  coder.encodeData(mBigImageData, "bigImageData");
-  coder.encodeObject(mIconImage, "iconImage");
+  if (!ex().image.isNull()) coder.encodeData(ex().image.pngData(), "image");
+  coder.encodeData(ex().bigImageData, "bigImageData");
+  coder.encodeObject(ex().icon, "iconImage");
   coder.encodeInt(static_cast<std::int32_t>(colorThemeTypeValue), "colorThemeType");
   coder.encodeObjects(mIdeas, "ideas");
 }
@@ -543,27 +553,27 @@ IdeaPtr Idea::createWithCoder(KeyedDecoder& coder) {
   const auto storedType = static_cast<IdeaType>(static_cast<std::uint32_t>(coder.decodeIntForKey("ideaType")));
   if (storedType == IdeaTypeLink) {
     idea->mIdeaType = IdeaTypeLink;
-    idea->mLinkedIdentifier = coder.decodeStringForKey("linkedIdea");
+    idea->mut().linkedIdentifier = coder.decodeStringForKey("linkedIdea");
     return idea;
   }
   const QByteArray png = coder.decodeDataForKey("image");
-  if (!png.isEmpty()) idea->mImage = KitImage::fromPNGData(png);
+  if (!png.isEmpty()) idea->mut().image = KitImage::fromPNGData(png);
   const QByteArray big = coder.decodeDataForKey("bigImageData");
-  idea->mBigImageData = big.isEmpty() ? QByteArray() : big;
+  if (!big.isEmpty()) idea->mut().bigImageData = big;
   idea->mText = coder.decodeStringForKey("text");
   idea->setNote(coder.decodeStringForKey("note"));
   const QString colorName = coder.decodeStringForKey("color");
   if (!colorName.isNull()) idea->mColor = ColorTheme::colorByName(colorName);
   idea->colorThemeTypeValue =
       static_cast<ColorThemeType>(static_cast<std::uint32_t>(coder.decodeIntForKey("colorThemeType")));
-  idea->mIconImage = coder.decodeObjectOfClassForKey<IconImage>("iconImage");
-  idea->mURL = coder.decodeStringForKey("URL");
+  if (auto icon = coder.decodeObjectOfClassForKey<IconImage>("iconImage")) idea->mut().icon = std::move(icon);
+  if (QString url = coder.decodeStringForKey("URL"); !url.isNull()) idea->mut().url = std::move(url);
 
   idea->mIdeaType = storedType;
   if (storedType == IdeaTypeUndefined) {
-    if (!idea->mURL.isNull())
+    if (!idea->ex().url.isNull())
       idea->mIdeaType = IdeaTypeURL;
-    else if (!idea->mImage.isNull())
+    else if (!idea->ex().image.isNull())
       idea->mIdeaType = IdeaTypeImage;
     else
       idea->mIdeaType = IdeaTypeText;

@@ -98,7 +98,7 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   bool isLink() const { return mIdeaType == IdeaTypeLink; }
   const QString& identifier() const { return mIdentifier; }
   // The target identifier of a link.
-  const QString& linkedIdentifier() const { return mLinkedIdentifier; }
+  const QString& linkedIdentifier() const { return ex().linkedIdentifier; }
   // The live child list.
   const std::vector<IdeaPtr>& ideas() const { return mIdeas; }
   IdeaPtr parent() const { return mParent.lock(); }
@@ -171,6 +171,7 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   void encodeWithCoder(KeyedEncoder& coder) const override;
 
  private:
+  friend struct IdeaMergeAccess;
   IdeaPtr self() const { return std::const_pointer_cast<Idea>(shared_from_this()); }
   const Idea* content() const;
   IdeaPtr performDeepCopyWithNewIdentifiers(std::vector<std::pair<const Idea*, Idea*>>& links,
@@ -179,19 +180,29 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   void copyStructureInto(Idea& copy) const;
   void appendDebugLines(QString& out, int depth) const;
 
+  // What most ideas never have, kept apart so that an idea stays small and a copy shares it:
+  // one block per idea that has any, shared between copies and copied before a change when
+  // shared (a snapshot on another thread may be reading it).
+  struct Extras {
+    QString linkedIdentifier;
+    QString url;
+    QString note;
+    IconImagePtr icon;
+    KitImage image;
+    QByteArray bigImageData;
+  };
+  static const Extras& noExtras();
+  const Extras& ex() const { return mExtras ? *mExtras : noExtras(); }
+  Extras& mut();
+
   std::vector<IdeaPtr> mIdeas;
   QString mIdentifier;
-  QString mLinkedIdentifier;
   std::weak_ptr<Idea> mParent;
   mutable std::weak_ptr<Idea> mLinkedIdea;
   IdeaType mIdeaType = IdeaTypeText;
   QString mText;
-  QString mURL;
-  QString mNote;
   ColorPtr mColor;
-  IconImagePtr mIconImage;
-  KitImage mImage;
-  QByteArray mBigImageData;
+  std::shared_ptr<Extras> mExtras;
   ColorThemeType colorThemeTypeValue = ColorThemeTypeLighterColor;
 };
 

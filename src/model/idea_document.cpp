@@ -141,6 +141,7 @@ void IdeaDocument::openFromURL(const QUrl& url, TokenCompletion completion) {
   }
   // The text describes this read's failure only: a file that is gone has none.
   mLastUserFriendlyError.clear();
+  mLastError = DocumentError();
   auto presenter = std::make_shared<IdeaFilePresenter>(url, weak_from_this());
   presenter->readWithCompletionHandler(
       [self = shared_from_this(), presenter, completion = std::move(completion)](bool success) mutable {
@@ -255,6 +256,7 @@ void IdeaDocument::closeWithToken(DocumentToken token, BoolCompletion completion
 void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion) {
   // The read itself is synchronous; the presenter is only needed while it runs.
   mLastUserFriendlyError.clear();
+  mLastError = DocumentError();
   IdeaFilePresenter presenter(url, weak_from_this());
   presenter.readWithCompletionHandler(std::move(completion));
 }

@@ -6,8 +6,10 @@
 // Main thread only, except where said.
 
 #include "model/document_location.h"
+#include "model/idea_merge.h"
 
 #include "platform/core/dispatch.h"
+#include "platform/services/file_presenter.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -31,6 +33,10 @@ struct DocumentSnapshot {
   QDateTime dateCreated;
   QDateTime dateModified;
   QString writerMark;
+  // The file as last read or written (its bytes, decoded only when needed) and its stamp then:
+  // a save that finds another stamp merges this instance's changes since into the file's tree.
+  QByteArray baseBytes;
+  platform::FileStamp baseStamp;
 
   // The document file's JSON text, or compressed; empty without a tree or when encoding fails.
   QByteArray encode(bool compressed) const;
@@ -38,6 +44,14 @@ struct DocumentSnapshot {
 
 class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
  public:
+  // What one document may hold. A real map stays far below: 100 000 ideas are about 12 MB of
+  // JSON, a picture idea about 100 KB. Anything beyond is refused with "The document is too
+  // large to open" before it can take the memory it asks for (decoding costs a few times the
+  // JSON's size).
+  static constexpr qsizetype kMaxJSONBytes = qsizetype(256) << 20;  // 256 MiB of JSON text
+  static constexpr qint64 kMaxObjects = 1000000;                      // ideas and icons
+  static constexpr qsizetype kMaxTextLength = 1000000;                // characters of one text
+
   using TokenCompletion = std::function<void(DocumentToken)>;
   using BoolCompletion = std::function<void(bool)>;
   using SaveAnnouncer = std::function<void(const std::shared_ptr<IdeaDocument>&)>;
@@ -73,6 +87,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   bool refersToURL(const QUrl& url) const;
   const QString& appInstance() const { return mAppInstance; }
   const QString& lastUserFriendlyError() const { return mLastUserFriendlyError; }
+  // The error of the last failed read (code 0 when the file itself could not be read).
+  const DocumentError& lastError() const { return mLastError; }
   bool inConflict() const { return false; }
   bool canBeDeleted() const { return true; }
   void resolvePotentialConflict() {}
@@ -121,12 +137,33 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // taken now, on the calling thread.
   void writeToLocalFileAt(const QUrl& url, BoolCompletion completion);
 
+  // Refuses a file whose size alone is beyond the bounds (kDocumentErrorTooLarge); false.
+  bool refuseAsTooLarge() { return failTooLarge(nullptr); }
+
   // The state a save writes (main thread).
   DocumentSnapshot snapshot() const;
   // Called by the presenter with the outcome of a write it made (main thread).
   void noteWriteFailure(const QString& reason);
+  // The write of `written` succeeded: the file holds `bytes` at `stamp`; `merged` is the tree
+  // written instead when another instance had changed the file (edits made meanwhile stay).
+  void noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
+                   const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
+                   const platform::FileStamp& stamp);
+  // The presenter read `bytes` from the file into this document; the file was at `stamp`.
+  void noteFileRead(const QByteArray& bytes, bool compressed, const platform::FileStamp& stamp);
+  // The tree of document file bytes (plain JSON or compressed); none when they do not read.
+  // Any thread.
+  static std::shared_ptr<Idea> treeFromFileBytes(const QByteArray& bytes, bool compressed);
+  // Another instance changed the file and `read` holds what it has now (or why it cannot be
+  // read): this instance's unsaved changes are merged into it, the file's tree is the new base.
+  void takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp);
+  // The values of this instance that replaced another instance's changes in merges since the
+  // last call (a save's completion can tell the user what the other window lost).
+  std::vector<IdeaMergeConflict> takeMergeConflicts();
 
-  // Codec. The exports are empty for a document without a root idea.
+  // Codec. The exports are empty for a document without a root idea. The readers refuse a
+  // document beyond the bounds above, and one whose reading runs out of memory, with
+  // kDocumentErrorTooLarge; they never let an allocation failure through.
   QByteArray exportAsPureJSONData() const;
   QByteArray exportAsOrreryData() const;
   bool loadFromJSONData(const QByteArray& data, DocumentError* error = nullptr);
@@ -136,9 +173,13 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
  private:
   IdeaDocument(QString identifier, DocumentLocation location, QString path);
   bool fail(int code, const char* key, const char* defaultText, DocumentError* error);
+  bool failTooLarge(DocumentError* error);
+  bool loadFromJSONDataUnguarded(const QByteArray& data, DocumentError* error);
+  bool loadFromOrreryDataUnguarded(const QByteArray& data, DocumentError* error);
   void createAttempt(const QUrl& url, DocumentToken token, int attemptsLeft, TokenCompletion completion);
   void takeNewFileName();
   void startSave();
+  void noteMergeConflicts(const std::vector<IdeaMergeConflict>& conflicts);
   QString ideaDescription() const;
 
   QString mDocIdentifier;
@@ -148,6 +189,7 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::shared_ptr<IdeaFilePresenter> mFilePresenter;
   QString mAppInstance;
   QString mLastUserFriendlyError;
+  DocumentError mLastError;
   std::shared_ptr<Idea> mIdea;
   QDateTime mDateCreated;
   QDateTime mDateModified;
@@ -160,6 +202,10 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   SaveAnnouncer mSaveAnnouncer;
   int mSavesRunning = 0;
   std::vector<BoolCompletion> mWaitingSaves;
+  QByteArray mBaseBytes;
+  bool mBaseCompressed = true;
+  platform::FileStamp mBaseStamp;
+  std::vector<IdeaMergeConflict> mMergeConflicts;
 };
 
 }  // namespace orrery

@@ -10,6 +10,12 @@
 
 #include "foundation/data_extensions.h"
 #include "foundation/globals.h"
+#include "foundation/logging.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <new>
 
 namespace orrery {
 
@@ -30,32 +36,151 @@ QByteArray DocumentSnapshot::encode(bool compressed) const {
 }
 
 DocumentSnapshot IdeaDocument::snapshot() const {
-  return DocumentSnapshot{mIdea ? mIdea->snapshotCopy() : nullptr, mDateCreated, mDateModified,
-                          Globals::appInstance()};
+  return DocumentSnapshot{mIdea ? mIdea->snapshotCopy() : nullptr, mDateCreated, mDateModified, Globals::appInstance(),
+                          mBaseBytes, mBaseStamp};
+}
+
+std::shared_ptr<Idea> IdeaDocument::treeFromFileBytes(const QByteArray& bytes, bool compressed) {
+  auto scratch = createWithFileName(QStringLiteral("base.orrx"), DocumentLocationDropbox);
+  const bool read = compressed ? scratch->loadFromOrreryData(bytes) : scratch->loadFromJSONData(bytes);
+  return read ? scratch->idea() : nullptr;
+}
+
+void IdeaDocument::noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
+                               const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
+                               const platform::FileStamp& stamp) {
+  mBaseBytes = bytes;
+  mBaseStamp = stamp;
+  if (!merged) return;
+  // The file now holds the other instance's changes too; edits made while it was written stay.
+  mIdea = mergeIdeaTrees(written, mIdea, merged).idea;
+  noteMergeConflicts(conflicts);
+}
+
+void IdeaDocument::noteFileRead(const QByteArray& bytes, bool compressed, const platform::FileStamp& stamp) {
+  mBaseBytes = bytes;
+  mBaseCompressed = compressed;
+  mBaseStamp = stamp;
+}
+
+void IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp) {
+  if (!readable) {
+    mLastUserFriendlyError = read.mLastUserFriendlyError;
+    mLastError = read.mLastError;
+    return;
+  }
+  IdeaMergeResult merged = mergeIdeaTrees(treeFromFileBytes(mBaseBytes, mBaseCompressed), mIdea, read.mIdea);
+  mIdea = merged.idea;
+  mBaseBytes = read.mBaseBytes;
+  mBaseCompressed = read.mBaseCompressed;
+  mBaseStamp = stamp;
+  mDateCreated = read.mDateCreated;
+  mDateModified = read.mDateModified;
+  mAppInstance = read.mAppInstance;
+  noteMergeConflicts(merged.conflicts);
+}
+
+void IdeaDocument::noteMergeConflicts(const std::vector<IdeaMergeConflict>& conflicts) {
+  // The same loss may be found twice: when the other's save arrives and again by our save.
+  for (const IdeaMergeConflict& conflict : conflicts)
+    if (std::find(mMergeConflicts.begin(), mMergeConflicts.end(), conflict) == mMergeConflicts.end())
+      mMergeConflicts.push_back(conflict);
+}
+
+std::vector<IdeaMergeConflict> IdeaDocument::takeMergeConflicts() {
+  std::vector<IdeaMergeConflict> conflicts;
+  conflicts.swap(mMergeConflicts);
+  return conflicts;
 }
 
 QByteArray IdeaDocument::exportAsPureJSONData() const {
   // On the calling thread, so the tree itself is encoded: no copy is needed.
-  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance()}.encode(false);
+  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance(), {}, {}}.encode(false);
 }
 
 QByteArray IdeaDocument::exportAsOrreryData() const {
-  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance()}.encode(true);
+  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance(), {}, {}}.encode(true);
 }
 
 bool IdeaDocument::fail(int code, const char* key, const char* defaultText, DocumentError* error) {
   mLastUserFriendlyError = Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString::fromLatin1(defaultText));
-  if (error) *error = DocumentError{QString::fromLatin1(kDocumentErrorDomain), code, mLastUserFriendlyError};
+  mLastError = DocumentError{QString::fromLatin1(kDocumentErrorDomain), code, mLastUserFriendlyError};
+  if (error) *error = mLastError;
   return false;
 }
 
+bool IdeaDocument::failTooLarge(DocumentError* error) {
+  return fail(kDocumentErrorTooLarge, "DocumentTooLarge:Message", "The document is too large to open", error);
+}
+
+namespace {
+
+enum class Inflation { Done, Corrupt, TooLarge };
+
+// Inflates a zlib stream into at most `budget` bytes, refusing as soon as the output passes
+// it, so that a small file that would inflate to gigabytes never takes more than the budget.
+// The buffer keeps room beyond the text for the JSON parser's look-ahead.
+Inflation inflateWithin(const QByteArray& data, qsizetype budget, QByteArray& out) {
+  constexpr qsizetype kSlack = 64;
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return Inflation::Corrupt;
+  qsizetype produced = 0;
+  qsizetype consumed = 0;
+  // A document compresses about tenfold; start there and double, never past the budget.
+  qsizetype capacity = std::clamp<qsizetype>(data.size() * 8, 64 * 1024, budget + 1);
+  out.resize(capacity + kSlack);
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    if (produced == capacity) {
+      if (capacity > budget) break;
+      capacity = std::min<qsizetype>(capacity * 2, budget + 1);
+      out.resize(capacity + kSlack);
+    }
+    const auto inChunk = static_cast<uInt>(std::min<qsizetype>(data.size() - consumed, 1 << 30));
+    const auto outChunk = static_cast<uInt>(std::min<qsizetype>(capacity - produced, 1 << 30));
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData() + consumed));
+    zs.avail_in = inChunk;
+    zs.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+    zs.avail_out = outChunk;
+    rc = inflate(&zs, Z_NO_FLUSH);
+    consumed += inChunk - zs.avail_in;
+    produced += outChunk - zs.avail_out;
+    if (rc == Z_BUF_ERROR && zs.avail_out == 0) rc = Z_OK;  // only the output was full
+  }
+  inflateEnd(&zs);
+  if (produced > budget) {
+    out = QByteArray();
+    return Inflation::TooLarge;
+  }
+  if (rc != Z_STREAM_END) {
+    out = QByteArray();
+    return Inflation::Corrupt;
+  }
+  out.truncate(produced);
+  return Inflation::Done;
+}
+
+}  // namespace
+
 bool IdeaDocument::loadFromJSONData(const QByteArray& data, DocumentError* error) {
+  try {
+    return loadFromJSONDataUnguarded(data, error);
+  } catch (const std::bad_alloc&) {
+    logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
+    return failTooLarge(error);
+  }
+}
+
+bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentError* error) {
+  if (data.size() > kMaxJSONBytes) return failTooLarge(error);
   std::shared_ptr<IdeaDocumentDataObject> object;
   if (auto decoder = JSONDecoder::createWithData(data)) {
     decoder->addAlias("idea", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("ideas", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("iconImage", QStringLiteral("IconImage"));
+    decoder->setLimits({kMaxObjects, kMaxTextLength});
     object = decoder->decodeObjectOfClass<IdeaDocumentDataObject>();
+    if (decoder->tooLarge()) return failTooLarge(error);
   }
   // A data object without a tree is as unreadable as no data object at all.
   if (!object || object->fileFormatVersion < 1 || !object->idea)
@@ -72,14 +197,37 @@ bool IdeaDocument::loadFromJSONData(const QByteArray& data, DocumentError* error
 
 bool IdeaDocument::loadFromOrreryData(const QByteArray& data, DocumentError* error) {
   mLastUserFriendlyError.clear();
-  const auto json = dataext::zlibInflate(data);
-  if (!json) return fail(kDocumentErrorInvalidFormat, "InvalidOrreryDocument:Message", "Invalid document format", error);
-  return loadFromJSONData(*json, error);
+  mLastError = DocumentError();
+  try {
+    return loadFromOrreryDataUnguarded(data, error);
+  } catch (const std::bad_alloc&) {
+    logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
+    return failTooLarge(error);
+  }
+}
+
+bool IdeaDocument::loadFromOrreryDataUnguarded(const QByteArray& data, DocumentError* error) {
+  // Empty bytes are no stream; they read as an empty (invalid) JSON text.
+  QByteArray json;
+  switch (data.isEmpty() ? Inflation::Done : inflateWithin(data, kMaxJSONBytes, json)) {
+    case Inflation::TooLarge: return failTooLarge(error);
+    case Inflation::Corrupt:
+      return fail(kDocumentErrorInvalidFormat, "InvalidOrreryDocument:Message", "Invalid document format", error);
+    case Inflation::Done: break;
+  }
+  return loadFromJSONDataUnguarded(json, error);
 }
 
 bool IdeaDocument::loadFromOPMLData(const QByteArray& data, DocumentError* error) {
   mLastUserFriendlyError.clear();
-  IdeaPtr root = OPMLParser().parseIdeaFromOPMLData(data);
+  mLastError = DocumentError();
+  IdeaPtr root;
+  try {
+    root = OPMLParser().parseIdeaFromOPMLData(data);
+  } catch (const std::bad_alloc&) {
+    logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
+    return failTooLarge(error);
+  }
   if (!root)
     return fail(kDocumentErrorInvalidFormat, "InvalidOPMLDocument:Message", "Failed to read this OPML document", error);
   const QDateTime now = QDateTime::currentDateTimeUtc();

@@ -3,7 +3,6 @@
 #include "model/idea_document.h"
 #include "model/main_queue_completion.h"
 
-#include "foundation/data_extensions.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "platform/core/dispatch.h"
@@ -12,6 +11,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <new>
 
 namespace orrery {
 
@@ -48,31 +49,46 @@ void IdeaFilePresenter::close() {
   mFileURL = QUrl();
 }
 
-bool IdeaFilePresenter::readInto(const QString& path) {
+bool IdeaFilePresenter::readInto(const QString& path, bool changedByOthers) {
   auto owner = mOwner.lock();
   if (!owner) return false;
   removeStaleSaveTemporaries(path);
+  // Before the bytes: a file replaced in between then only looks changed once more.
+  const platform::FileStamp stamp = platform::FileStamp::of(path);
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
-  // No document holds more than the largest JSON text we inflate; reading a bigger file
-  // whole could take more memory than there is.
-  if (file.size() > dataext::kMaxInflatedSize) return false;
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) return false;
-  switch (codecFor(mFileURL, *owner)) {
-    case Codec::OPML: return owner->loadFromOPMLData(bytes);
-    case Codec::PlainJSON: return owner->loadFromJSONData(bytes);
-    case Codec::Compressed: return owner->loadFromOrreryData(bytes);
+  // No document file is larger than the JSON text it may hold, compressed or not; reading a
+  // bigger one whole could take more memory than there is.
+  if (file.size() > IdeaDocument::kMaxJSONBytes) return owner->refuseAsTooLarge();
+  QByteArray bytes;
+  try {
+    bytes = file.readAll();
+  } catch (const std::bad_alloc&) {
+    return owner->refuseAsTooLarge();
   }
-  return false;
+  if (file.error() != QFileDevice::NoError) return false;
+  const Codec codec = codecFor(mFileURL, *owner);
+  if (codec == Codec::OPML) return owner->loadFromOPMLData(bytes);
+  const bool compressed = codec == Codec::Compressed;
+  // Another instance's version is read apart and merged with what this one changed since.
+  auto target = changedByOthers ? IdeaDocument::createWithFileName(QStringLiteral("changed.orrx"), DocumentLocationDropbox)
+                                : owner;
+  const bool read = compressed ? target->loadFromOrreryData(bytes) : target->loadFromJSONData(bytes);
+  if (read) target->noteFileRead(bytes, compressed, stamp);
+  if (changedByOthers) owner->takeChangedFile(*target, read, stamp);
+  return read;
 }
 
 void IdeaFilePresenter::readWithCompletionHandler(std::function<void(bool)> completion) {
+  readFile(false, std::move(completion));
+}
+
+void IdeaFilePresenter::readFile(bool changedByOthers, std::function<void(bool)> completion) {
   bool result = false;
   platform::FileCoordinator coordinator(this);
   const bool granted = coordinator.coordinateReading(presentedItemPath(), [&](const QString& path) {
     checkMainThread(190, "-[IdeaFilePresenter readWithCompletionHandler:]");
-    result = readInto(path);
+    result = readInto(path, changedByOthers);
   });
   if (!granted) {
     if (completion) completion(false);
@@ -90,7 +106,34 @@ FileWriteResult IdeaFilePresenter::doWriteToURL(const QString& path, const QByte
   return exclusive ? writeFileExclusively(path, bytes, reason) : writeFileReplacing(path, bytes, reason);
 }
 
-void IdeaFilePresenter::coordinatedWrite(bool exclusive, std::function<void(FileWriteResult)> completion) {
+IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, const DocumentSnapshot& snapshot,
+                                                          bool compressed, QByteArray& bytes) {
+  const platform::FileStamp now = platform::FileStamp::of(path);
+  if (!now.exists || snapshot.baseBytes.isEmpty() || now == snapshot.baseStamp) return {};
+  // Another instance wrote the file since this one last read or wrote it.
+  QFile file(path);
+  QByteArray theirBytes;
+  if (file.open(QIODevice::ReadOnly) && file.size() <= IdeaDocument::kMaxJSONBytes) theirBytes = file.readAll();
+  const auto theirs = IdeaDocument::treeFromFileBytes(theirBytes, compressed);
+  const auto base = IdeaDocument::treeFromFileBytes(snapshot.baseBytes, compressed);
+  if (!theirs || !base) {
+    logLine(QStringLiteral("%1 changed elsewhere but does not read; this instance's version replaces it").arg(path));
+    return {};
+  }
+  IdeaMergeResult merged = mergeIdeaTrees(base, snapshot.idea, theirs);
+  DocumentSnapshot mergedSnapshot = snapshot;
+  mergedSnapshot.idea = merged.idea;
+  const QByteArray mergedBytes = mergedSnapshot.encode(compressed);
+  if (mergedBytes.isEmpty()) return {};
+  bytes = mergedBytes;
+  if (!merged.conflicts.empty())
+    logLine(QStringLiteral("%1: %2 changes of another instance were replaced by this one's")
+                .arg(path)
+                .arg(merged.conflicts.size()));
+  return merged;
+}
+
+void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::function<void(FileWriteResult)> completion) {
   auto owner = mOwner.lock();
   const QString path = presentedItemPath();
   const Codec codec = owner ? codecFor(mFileURL, *owner) : Codec::OPML;
@@ -101,12 +144,14 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, std::function<void(File
   }
   // The main thread only copies the tree; encoding, compressing, waiting for the folder lock
   // and writing happen on the work queue.
-  auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive,
+  auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive, update,
                 identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
                 completion = std::move(completion)]() mutable {
     FileWriteResult result = FileWriteResult::Failed;
     QString reason;
-    const QByteArray bytes = snapshot.encode(compressed);
+    QByteArray bytes = snapshot.encode(compressed);
+    IdeaMergeResult merged;
+    platform::FileStamp stamp;
     if (bytes.isEmpty()) {
       reason = QStringLiteral("the document could not be encoded");
       logLine(QStringLiteral("Could not write %1: %2").arg(path, reason));
@@ -115,12 +160,23 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, std::function<void(File
       platform::FileCoordinator coordinator(identity);
       QString refusal;
       const bool granted = coordinator.coordinateWriting(
-          path, [&](const QString& p) { result = doWriteToURL(p, bytes, exclusive, &reason); }, &refusal);
+          path,
+          [&](const QString& p) {
+            if (update) merged = mergeWithOtherInstance(p, snapshot, compressed, bytes);
+            result = doWriteToURL(p, bytes, exclusive, &reason);
+            stamp = platform::FileStamp::of(p);
+          },
+          &refusal);
       if (!granted) reason = refusal;
     }
-    auto report = [weakOwner, reason, completion = std::move(completion)](FileWriteResult result) {
-      if (result == FileWriteResult::Failed)
-        if (auto owner = weakOwner.lock()) owner->noteWriteFailure(reason);
+    auto report = [weakOwner, reason, written = snapshot.idea, merged = std::move(merged), bytes, stamp,
+                   completion = std::move(completion)](FileWriteResult result) {
+      if (auto owner = weakOwner.lock()) {
+        if (result == FileWriteResult::Failed)
+          owner->noteWriteFailure(reason);
+        else if (result == FileWriteResult::Written)
+          owner->noteWritten(written, merged.idea, merged.conflicts, bytes, stamp);
+      }
       if (completion) completion(result);
     };
     completeOnMainQueue(std::function<void(FileWriteResult)>(std::move(report)), result);
@@ -129,11 +185,11 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, std::function<void(File
 }
 
 void IdeaFilePresenter::createWithCompletionHandler(bool exclusive, std::function<void(FileWriteResult)> completion) {
-  coordinatedWrite(exclusive, std::move(completion));
+  coordinatedWrite(exclusive, false, std::move(completion));
 }
 
 void IdeaFilePresenter::updateWithCompletionHandler(std::function<void(bool)> completion) {
-  coordinatedWrite(false, [completion = std::move(completion)](FileWriteResult result) {
+  coordinatedWrite(false, true, [completion = std::move(completion)](FileWriteResult result) {
     if (completion) completion(result == FileWriteResult::Written);
   });
 }
@@ -142,7 +198,7 @@ void IdeaFilePresenter::presentedItemDidChange() {
   // Delivered on the main queue by the registry; re-read there and tell the editor only when
   // someone else wrote the file.
   std::weak_ptr<IdeaDocument> weakOwner = mOwner;
-  readWithCompletionHandler([weakOwner](bool success) {
+  readFile(true, [weakOwner](bool success) {
     if (!success) return;
     checkMainThread(148, "-[IdeaFilePresenter presentedItemDidChange]");
     auto owner = weakOwner.lock();

@@ -5,6 +5,7 @@
 // another application instance's mark.
 
 #include "model/document_file_writer.h"
+#include "model/idea_document.h"
 
 #include "platform/services/file_presenter.h"
 
@@ -44,8 +45,15 @@ class IdeaFilePresenter final : public platform::FilePresenter {
   static FileWriteResult doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive, QString* reason);
 
  private:
-  bool readInto(const QString& path);
-  void coordinatedWrite(bool exclusive, std::function<void(FileWriteResult)> completion);
+  bool readInto(const QString& path, bool changedByOthers);
+  void readFile(bool changedByOthers, std::function<void(bool)> completion);
+  // An update merges with another instance's version when the file changed since the owner
+  // last read or wrote it; a create replaces whatever is there.
+  void coordinatedWrite(bool exclusive, bool update, std::function<void(FileWriteResult)> completion);
+  // Inside the write: when another instance changed the file, `bytes` become the merge of
+  // this instance's changes into its version; the merge is answered (no tree when none).
+  static IdeaMergeResult mergeWithOtherInstance(const QString& path, const DocumentSnapshot& snapshot,
+                                                bool compressed, QByteArray& bytes);
 
   QUrl mFileURL;
   std::weak_ptr<IdeaDocument> mOwner;

@@ -7,6 +7,7 @@
 
 #include <simdjson.h>
 
+#include <array>
 #include <cmath>
 #include <new>
 #include <string>
@@ -97,6 +98,37 @@ bool isNumber(const dom::element& value) {
   return type == dom::element_type::INT64 || type == dom::element_type::UINT64 || type == dom::element_type::DOUBLE;
 }
 
+// Standard Base64 as the writer makes it (no line breaks, padding only at the end), decoded
+// in one pass; false for any other text, which QByteArray::fromBase64 then reads leniently.
+bool decodePlainBase64(std::string_view text, QByteArray& out) {
+  static const auto table = [] {
+    std::array<int8_t, 256> t{};
+    t.fill(-1);
+    const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(alphabet[i])] = int8_t(i);
+    return t;
+  }();
+  if (text.size() % 4 != 0) return false;
+  std::size_t padding = 0;
+  if (!text.empty() && text.back() == '=') padding = text.size() >= 2 && text[text.size() - 2] == '=' ? 2 : 1;
+  out.resize(qsizetype(text.size() / 4 * 3 - padding));
+  auto* to = reinterpret_cast<unsigned char*>(out.data());
+  const auto* from = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t groups = text.size() / 4;
+  for (std::size_t g = 0; g < groups; ++g, from += 4) {
+    const bool last = g + 1 == groups;
+    const int a = table[from[0]], b = table[from[1]];
+    const int c = last && padding == 2 ? 0 : table[from[2]];
+    const int d = last && padding >= 1 ? 0 : table[from[3]];
+    if ((a | b | c | d) < 0) return false;
+    const uint32_t bits = uint32_t(a) << 18 | uint32_t(b) << 12 | uint32_t(c) << 6 | uint32_t(d);
+    *to++ = static_cast<unsigned char>(bits >> 16);
+    if (!last || padding < 2) *to++ = static_cast<unsigned char>(bits >> 8);
+    if (!last || padding < 1) *to++ = static_cast<unsigned char>(bits);
+  }
+  return true;
+}
+
 void throwIfOutOfMemory(simdjson::error_code error) {
   if (error == simdjson::MEMALLOC) throw std::bad_alloc();
 }
@@ -104,24 +136,46 @@ void throwIfOutOfMemory(simdjson::error_code error) {
 }  // namespace
 
 struct JSONDecoder::Impl {
+  struct Field {
+    std::string_view key;
+    dom::element value;
+  };
+
   dom::parser parser;
   // The strict rewrite of a text the fast parser refused; it backs every value then.
   std::string strictText;
   dom::object root;
-  // The objects being decoded, innermost last; the root object first, so that a file written
-  // with encodeTopObject is read with the ...ForKey calls straight away.
-  std::vector<dom::object> jsonObjectStack;
+  // The members of the objects being decoded, innermost last; the root object first, so that
+  // a file written with encodeTopObject is read with the ...ForKey calls straight away. Each
+  // object's members are listed once when it is entered, as every key is looked up in them;
+  // the lists of each depth are kept for the next object there.
+  std::vector<std::vector<Field>> frames;
+  std::size_t depth = 0;
   std::vector<std::pair<std::string, KeyedClassRegistry::Factory>> classCache;
 
-  const dom::object& current() const { return jsonObjectStack.back(); }
+  void push(const dom::object& object) {
+    if (frames.size() == depth) frames.emplace_back();
+    std::vector<Field>& fields = frames[depth++];
+    fields.clear();
+    for (const dom::key_value_pair field : object) fields.push_back({field.key, field.value});
+  }
+  void pop() { --depth; }
+
   bool member(CoderKey key, dom::element& out) const {
-    return withUtf8Key(key, [&](std::string_view name) { return findMember(current(), name, out); });
+    const std::vector<Field>& fields = frames[depth - 1];
+    return withUtf8Key(key, [&](std::string_view name) {
+      // From the end: a name given twice reads as its last value.
+      for (auto it = fields.rbegin(); it != fields.rend(); ++it)
+        if (it->key == name) {
+          out = it->value;
+          return true;
+        }
+      return false;
+    });
   }
 };
 
-JSONDecoder::JSONDecoder(std::unique_ptr<Impl> impl) : mImpl(std::move(impl)) {
-  mImpl->jsonObjectStack.push_back(mImpl->root);
-}
+JSONDecoder::JSONDecoder(std::unique_ptr<Impl> impl) : mImpl(std::move(impl)) { mImpl->push(mImpl->root); }
 
 JSONDecoder::~JSONDecoder() = default;
 
@@ -182,8 +236,7 @@ class JSONDecoderAccess {
   static std::shared_ptr<KeyedCodable> decodeWith(JSONDecoder& d, const KeyedClassRegistry::Factory& factory,
                                                   const dom::object& object) {
     if (!factory || d.mFailed) return nullptr;
-    auto& stack = d.mImpl->jsonObjectStack;
-    if (stack.size() > size_t(kMaxKeyedNestingDepth)) {
+    if (d.mImpl->depth > size_t(kMaxKeyedNestingDepth)) {
       logLine(QStringLiteral("JSONDecoder: objects nested deeper than %1 levels are not read")
                   .arg(kMaxKeyedNestingDepth));
       d.mFailed = true;
@@ -194,9 +247,9 @@ class JSONDecoderAccess {
       d.mFailed = d.mTooLarge = true;
       return nullptr;
     }
-    stack.push_back(object);
+    d.mImpl->push(object);
     auto result = factory(d);
-    stack.pop_back();
+    d.mImpl->pop();
     return d.mFailed ? nullptr : result;
   }
 
@@ -345,6 +398,8 @@ QByteArray JSONDecoder::decodeDataForKey(CoderKey key) {
   dom::element value;
   if (!mImpl->member(key, value) || value.type() != dom::element_type::STRING) return {};
   const std::string_view text(value);
+  QByteArray plain;
+  if (decodePlainBase64(text, plain)) return plain;
   // Characters outside the Base64 alphabet (line breaks, any non-ASCII) are skipped.
   return QByteArray::fromBase64(QByteArray::fromRawData(text.data(), qsizetype(text.size())));
 }

@@ -3,10 +3,11 @@
 // with a lower-case first letter (or bare, with encodeTopObject), nested objects as plain
 // objects of their keys, data as Base64 text, dates as GMT date text (json_date_format.h).
 // None values and empty lists are left out. One encoder serves one root on one thread.
+//
+// The text is written straight into one growing buffer as the objects encode themselves, in
+// the order they write their keys.
 
 #include "model/keyed_coding.h"
-
-#include <QJsonObject>
 
 #include <vector>
 
@@ -37,14 +38,25 @@ class JSONEncoder final : public KeyedEncoder {
   using KeyedEncoder::encodeObjects;
 
  private:
-  // The object's keys as a JSON object; false when encoding has failed.
-  bool encodeNested(const KeyedCodable& object, QJsonObject& out);
-  void put(CoderKey key, const QJsonValue& value);
-  bool writing() const { return !mFailed && !jsonObjectStack.empty(); }
+  // Writes the object's keys as a JSON object; false when encoding has failed.
+  bool encodeNested(const KeyedCodable& object);
+  void encodeRoot(const KeyedCodable& root, bool wrapped);
+  void beginMember(CoderKey key);
+  bool writing() const { return !mFailed && !objectStack.empty(); }
+
+  // Raw output.
+  char* room(qsizetype bytes);
+  void put(char c) { *room(1) = c, ++mLength; }
+  void put(const char* text, qsizetype length);
+  void putString(QStringView text);
+  void putLatin1String(QLatin1StringView text);
 
   std::vector<const KeyedCodable*> objectStack;
-  std::vector<QJsonObject> jsonObjectStack;
-  QJsonObject finalJSONObject;
+  // For each open object: whether a member was written yet.
+  std::vector<bool> mHasMembers;
+  // Grows by doubling; cut to mLength when the result is taken.
+  mutable QByteArray mBuffer;
+  qsizetype mLength = 0;
   bool mHasResult = false;
   bool mFailed = false;
 };

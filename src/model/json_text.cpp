@@ -260,9 +260,8 @@ class Normalizer {
           break;
         }
         default:
-          // Any other escaped character stands for itself.
-          if (static_cast<unsigned char>(escaped) >= 0x80) continue;
-          appendASCII(escaped);
+          // Any other escaped byte stands for the character of that number (Latin-1).
+          appendUTF8(static_cast<unsigned char>(escaped));
       }
       ++mPos;
     }

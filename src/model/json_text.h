@@ -1,9 +1,9 @@
 #pragma once
 // The JSON text the program's readers accept. Files written by earlier versions of the program
 // and by hand are read with a lenient grammar, a strict superset of RFC 8259: one leading
-// byte-order mark, raw control characters inside strings, a backslash before any other
-// character standing for that character, lone UTF-16 surrogate escapes, numbers with an empty
-// integer or fraction part ("1.", ".5") and integers beyond 64 bits. Everything else is refused:
+// byte-order mark, raw control characters inside strings, a backslash before any other byte
+// standing for the character of that number (U+0000 to U+00FF), lone UTF-16 surrogate escapes,
+// numbers with an empty integer or fraction part ("1.", ".5") and integers beyond 64 bits. Everything else is refused:
 // invalid UTF-8, numbers that overflow a double or round to zero, nesting deeper than
 // kMaxJSONNesting, anything after the root value. The root is an object or an array.
 //

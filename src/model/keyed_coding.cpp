@@ -12,6 +12,11 @@ void KeyedClassRegistry::registerClass(const QString& className, Factory factory
   mFactories.insert(className, std::move(factory));
 }
 
+void KeyedClassRegistry::unregisterClass(const QString& className) {
+  std::lock_guard lock(mMutex);
+  mFactories.remove(className);
+}
+
 KeyedClassRegistry::Factory KeyedClassRegistry::factoryForName(const QString& className) const {
   std::lock_guard lock(mMutex);
   return mFactories.value(className);

@@ -110,6 +110,7 @@ class KeyedClassRegistry {
   static KeyedClassRegistry& shared();
 
   void registerClass(const QString& className, Factory factory);
+  void unregisterClass(const QString& className);
   // Null when no class has the name.
   Factory factoryForName(const QString& className) const;
 

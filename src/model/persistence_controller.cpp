@@ -2,6 +2,7 @@
 
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
+#include "model/workspace_search.h"
 
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -196,22 +197,33 @@ void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& 
 }
 
 void PersistenceController::fetchDocument(const QString& docIdentifier, IdeaCompletion completion) {
-  auto done = [completion](std::shared_ptr<Idea> idea) {
-    if (completion) completion(std::move(idea));
+  fetchDocument(docIdentifier, FetchCompletion([completion = std::move(completion)](std::shared_ptr<Idea> idea,
+                                                                                    const DocumentError&) {
+                  if (completion) completion(std::move(idea));
+                }));
+}
+
+void PersistenceController::fetchDocument(const QString& docIdentifier, FetchCompletion completion) {
+  auto done = [completion](std::shared_ptr<Idea> idea, const DocumentError& error) {
+    if (completion) completion(std::move(idea), error);
   };
   const DocumentLocation location = IdeaDocument::locationFromIdentifier(docIdentifier);
   if (isCloud(location)) {
     auto* workspace = workspaceForLocation(location);
-    if (!workspace) return done(nullptr);
+    if (!workspace) return done(nullptr, DocumentError());
     return workspace->fetchDocument(docIdentifier, [done = std::move(done)](std::shared_ptr<IdeaDocument> doc) {
-      done(doc ? doc->idea() : nullptr);
+      done(doc ? doc->idea() : nullptr, doc ? doc->lastError() : DocumentError());
     });
   }
   // A fresh reading of the file, apart from any open object.
   auto doc = IdeaDocument::createWithIdentifier(docIdentifier);
   doc->setWorkQueue(&mQueue);
-  doc->readFromURL(urlForLocalOrTempFileWithDocIdentifer(docIdentifier),
-                   [doc, done = std::move(done)](bool success) { done(success ? doc->idea() : nullptr); });
+  doc->readFromURL(urlForLocalOrTempFileWithDocIdentifer(docIdentifier), [doc, done = std::move(done)](bool success) {
+    if (success)
+      done(doc->idea(), DocumentError());
+    else
+      done(nullptr, doc->lastError());
+  });
 }
 
 void PersistenceController::openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) {
@@ -431,7 +443,7 @@ void PersistenceController::moveIdeaInside(const QString& ideaIdentifier, const 
 
 // ---- search relays
 
-std::int64_t PersistenceController::nextSearchRequestID() { return ++mSearchRequestCounter; }
+std::int64_t PersistenceController::nextSearchRequestID() { return WorkspaceSearch::nextRequestIdentifier(); }
 
 void PersistenceController::startSearch(const QString& text, DocumentLocation location, std::int64_t requestIdentifier,
                                         bool /*inLazyMode*/) {

@@ -36,6 +36,8 @@ class PersistenceController final : public WorkspaceDelegate {
   using TokenCompletion = std::function<void(DocumentToken)>;
   using BoolCompletion = std::function<void(bool)>;
   using IdeaCompletion = std::function<void(std::shared_ptr<Idea>)>;
+  // The root idea, or none and why (code 0 and no text when the file could not be read).
+  using FetchCompletion = std::function<void(std::shared_ptr<Idea>, const DocumentError&)>;
 
   // Created on first use, exactly once, and never destroyed.
   static PersistenceController& singleton();
@@ -54,6 +56,7 @@ class PersistenceController final : public WorkspaceDelegate {
   void createDocument(const std::shared_ptr<IdeaDocument>& doc, std::size_t index, TokenCompletion completion);
   // Reads a document without opening it and hands over its root idea.
   void fetchDocument(const QString& docIdentifier, IdeaCompletion completion);
+  void fetchDocument(const QString& docIdentifier, FetchCompletion completion);
   void openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion);
   // Temporary and local documents: the tree is copied here and written on the work queue;
   // after a successful write the listeners hear documentUpdated before the completion runs.
@@ -149,7 +152,6 @@ class PersistenceController final : public WorkspaceDelegate {
   std::shared_ptr<WorkspaceInterface> mDropboxWorkspace;
   std::vector<std::weak_ptr<PersistenceControllerListener>> mListeners;
   WorkspaceFactory mWorkspaceFactory;
-  std::int64_t mSearchRequestCounter = 0;
   CrossDocumentOperations mIdeaOperations;
   platform::ObserverScope mObservers;
 };

@@ -57,9 +57,6 @@ class PersistenceState {
 
   // Stops all work; nothing more reaches the delegate.
   virtual void leaveState() {}
-  // Kept for engines that store a list on their own; the workspace uses saveProxyList.
-  virtual void saveIdeaProxyList(const ProxyList& /*proxies*/) {}
-
   // What every engine must do. The base versions log a soft assertion and call nothing.
   // Gives the token back.
   virtual void closeDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion);

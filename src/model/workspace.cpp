@@ -48,10 +48,7 @@ WorkspaceFactory Workspace::factoryWithEngines(EngineFactory engines) {
 
 Workspace::~Workspace() { mSearch->stopAll(); }
 
-std::int64_t Workspace::nextSearchRequestID() {
-  static std::int64_t counter = 0;
-  return ++counter;
-}
+std::int64_t Workspace::nextSearchRequestID() { return WorkspaceSearch::nextRequestIdentifier(); }
 
 void Workspace::closeWorkspace() {
   mSearch->stopAll();

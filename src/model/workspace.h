@@ -32,7 +32,7 @@ class Workspace final : public WorkspaceInterface,
   static WorkspaceFactory factoryWithEngines(EngineFactory engines);
   ~Workspace() override;
 
-  // Numbers the workspace's own indexing passes (first value 1).
+  // Numbers the workspace's own indexing passes, from the identifiers screen searches use.
   static std::int64_t nextSearchRequestID();
 
   // WorkspaceInterface.

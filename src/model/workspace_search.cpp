@@ -6,6 +6,7 @@
 
 #include <QSet>
 
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,11 @@ struct WorkspaceSearch::Job {
 
 std::shared_ptr<WorkspaceSearch> WorkspaceSearch::create(SearchHost& host) {
   return std::shared_ptr<WorkspaceSearch>(new WorkspaceSearch(host));
+}
+
+std::int64_t WorkspaceSearch::nextRequestIdentifier() {
+  static std::atomic<std::int64_t> counter{0};
+  return ++counter;
 }
 
 std::int64_t WorkspaceSearch::runningRequestIdentifier() const { return mRunning ? mRunning->id : 0; }

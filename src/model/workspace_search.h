@@ -47,6 +47,11 @@ class WorkspaceSearch : public std::enable_shared_from_this<WorkspaceSearch> {
   // The host must outlive this object.
   static std::shared_ptr<WorkspaceSearch> create(SearchHost& host);
 
+  // The one source of request identifiers for everything answered through searchIsReady:
+  // screen searches and indexing passes alike, so an answer never reaches a screen that
+  // waits for another request, and later requests always carry larger identifiers.
+  static std::int64_t nextRequestIdentifier();
+
   SearchCache& cache() { return mCache; }
   const SearchCache& cache() const { return mCache; }
 

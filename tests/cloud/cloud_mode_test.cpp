@@ -12,14 +12,24 @@
 #include "platform/cloud/file_version.h"
 #include "platform/cloud/local_folder_container.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -93,8 +103,104 @@ class CloudModeTest : public ::testing::Test {
 };
 
 void setModified(const QString& path, qint64 secondsSince1970) {
-  struct utimbuf times {secondsSince1970, secondsSince1970};
+  struct utimbuf times {
+    secondsSince1970, secondsSince1970
+  };
   ::utime(QFile::encodeName(path).constData(), &times);
+}
+
+// Two machines' Documents folders kept in step as a folder-sync tool does: a file changed on
+// one side is copied to (or deleted on) the other; a document changed on both keeps the newer
+// file and leaves the other beside it as a conflict copy, on both sides.
+class FolderSync {
+ public:
+  FolderSync(QString a, QString b) : mA(std::move(a)), mB(std::move(b)) {}
+
+  void run() {
+    QSet<QString> names;
+    for (const QString& folder : {mA, mB})
+      for (const QString& name : QDir(folder).entryList(QDir::Files)) names.insert(name);
+    for (const QString& name : mLast.keys()) names.insert(name);
+    int conflicts = 0;
+    for (const QString& name : names) {
+      const QString pa = mA + "/" + name, pb = mB + "/" + name;
+      const QByteArray a = QFileInfo::exists(pa) ? CloudContainerFixture::readFile(pa) : QByteArray();
+      const QByteArray b = QFileInfo::exists(pb) ? CloudContainerFixture::readFile(pb) : QByteArray();
+      const QByteArray last = mLast.value(name);
+      if (a == b) {
+        settle(name, a);
+      } else if (b == last) {
+        put(pb, a);
+        settle(name, a);
+      } else if (a == last) {
+        put(pa, b);
+        settle(name, b);
+      } else {
+        const bool aNewer = QFileInfo(pa).lastModified() >= QFileInfo(pb).lastModified();
+        const QByteArray winner = aNewer ? a : b, loser = aNewer ? b : a;
+        put(pa, winner);
+        put(pb, winner);
+        settle(name, winner);
+        if (name.endsWith(".orrx") && !loser.isEmpty()) {
+          const QString copy =
+              QString("%1.sync-conflict-%2-%3.orrx").arg(name.chopped(5)).arg(++conflicts).arg(aNewer ? "B" : "A");
+          put(mA + "/" + copy, loser);
+          put(mB + "/" + copy, loser);
+          settle(copy, loser);
+        }
+      }
+    }
+  }
+
+ private:
+  static void put(const QString& path, const QByteArray& content) {
+    if (content.isEmpty())
+      QFile::remove(path);
+    else
+      CloudContainerFixture::writeFile(path, content);
+  }
+  void settle(const QString& name, const QByteArray& content) {
+    if (content.isEmpty())
+      mLast.remove(name);
+    else
+      mLast.insert(name, content);
+  }
+
+  QString mA, mB;
+  QHash<QString, QByteArray> mLast;
+};
+
+// Runs this test program again as a second instance on the container at `root`; its exit status.
+// A plain fork and exec: the child runs nothing of ours before exec, which a sanitizer needs.
+int runSecondInstance(const QString& root) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string_view text(*entry);
+    // The second instance runs its one test whichever shard of a split run started it.
+    if (text.starts_with("GTEST_TOTAL_SHARDS=") || text.starts_with("GTEST_SHARD_INDEX=") ||
+        text.starts_with("GTEST_SHARD_STATUS_FILE=") || text.starts_with("ORRERY_CLOUD_CONTAINER="))
+      continue;
+    environment.emplace_back(text);
+  }
+  environment.push_back("ORRERY_CLOUD_SECOND_INSTANCE=1");
+  environment.push_back("ORRERY_CLOUD_CONTAINER=" + root.toStdString());
+  const std::string program = QCoreApplication::applicationFilePath().toStdString();
+  std::vector<std::string> arguments = {program, "--gtest_filter=CloudModeSecondInstance.MakesADocument"};
+  std::vector<char*> argv, envp;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  for (auto& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::execve(program.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+  if (child < 0) return -1;
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
@@ -106,8 +212,8 @@ TEST_F(CloudModeTest, StartsWithFoundDocumentsThenTheIndexListAndReady) {
   start();
   ASSERT_TRUE(waitFor("status 5"));
   EXPECT_EQ(recorder->events.first(), "status 4");
-  EXPECT_EQ(recorder->found(), QStringList({"found " + identifiers[0], "found " + identifiers[1],
-                                            "found " + identifiers[2]}))
+  EXPECT_EQ(recorder->found(),
+            QStringList({"found " + identifiers[0], "found " + identifiers[1], "found " + identifiers[2]}))
       << "once each, in name order; the index and other files are never reported";
   EXPECT_EQ(recorder->events.last(), "status 5");
   EXPECT_EQ(recorder->count("list 3"), 1);
@@ -366,8 +472,10 @@ TEST_F(CloudModeTest, AFailingReplaceKeepsEveryVersionAndTakesBackTheCopy) {
   ASSERT_TRUE(main.runUntil([&] { return result >= 0; }));
   EXPECT_EQ(result, 0);
   settle();
-  EXPECT_EQ(QDir(container.documents()).entryList(QDir::Files), before) << "the copy made for the local content is gone";
-  EXPECT_EQ(platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(container.documentPath("shared.orrx")).size(), 2u);
+  EXPECT_EQ(QDir(container.documents()).entryList(QDir::Files), before)
+      << "the copy made for the local content is gone";
+  EXPECT_EQ(platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(container.documentPath("shared.orrx")).size(),
+            2u);
   EXPECT_EQ(textOf(container.documentPath("shared.orrx")), "local edit");
 
   // Nothing to settle: NO, nothing touched.
@@ -376,4 +484,101 @@ TEST_F(CloudModeTest, AFailingReplaceKeepsEveryVersionAndTakesBackTheCopy) {
   result = -1;
   mode->handleConflictForProxy(plain, [&](bool ok) { result = ok; });
   EXPECT_EQ(result, 0);
+}
+
+// Run only as the second instance started by the test below: makes one document through its
+// own engine in the container the first instance uses, then ends.
+TEST(CloudModeSecondInstance, MakesADocument) {
+  if (qEnvironmentVariable("ORRERY_CLOUD_SECOND_INSTANCE") != "1") GTEST_SKIP() << "only as a second instance";
+  orrery::testing::VirtualMainQueue main;
+  orrery::testing::RecordingWorkspaceDelegate screens;
+  auto workspace = Workspace::create(CloudMode::create(), &screens);
+  ASSERT_TRUE(main.runUntil([&] { return workspace->status() == WorkspaceStatusReady; }));
+  auto doc = IdeaDocument::createWithFileName("from-the-other-instance.orrx", DocumentLocationICloud);
+  doc->setIdea(Idea::createWithText("other instance"));
+  DocumentToken token = -1;
+  workspace->createDocument(doc, 0, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(main.runUntil([&] { return token >= 0; }));
+  ASSERT_GT(token, 0);
+  workspace->closeDocument(doc, token, nullptr);
+  main.runPending();
+  workspace->closeWorkspace();
+}
+
+TEST_F(CloudModeTest, ADocumentMadeByAnotherInstanceIsListedHere) {
+  CloudContainerFixture container;
+  container.addDocuments(2);
+  orrery::testing::RecordingWorkspaceDelegate screens;
+  auto workspace = Workspace::create(CloudMode::create(), &screens);
+  ASSERT_TRUE(main.runUntil([&] { return workspace->status() == WorkspaceStatusReady; }));
+  ASSERT_EQ(workspace->proxyListOrNilIfNotReady()->size(), 2u);
+
+  ASSERT_EQ(runSecondInstance(container.root()), 0);
+  ASSERT_TRUE(QFileInfo::exists(container.documentPath("from-the-other-instance.orrx")));
+
+  // The next look at the container finds the index rewritten by another instance.
+  main.advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(main.runUntil([&] { return workspace->findProxy("iCloud:/from-the-other-instance.orrx") != nullptr; }));
+  EXPECT_EQ(workspace->proxyListOrNilIfNotReady()->size(), 3u);
+  workspace->closeWorkspace();
+}
+
+TEST_F(CloudModeTest, TwoMachinesEditingOneDocumentConvergeWithBothContentsKept) {
+  CloudContainerFixture machineA;
+  const QString identifier = machineA.writeDocument("shared.orrx", "first");
+  machineA.writeIndex();
+  QTemporaryDir machineB;
+  const QString documentsB = machineB.filePath("Documents");
+  QDir().mkpath(documentsB);
+  FolderSync sync(machineA.documents(), documentsB);
+  sync.run();
+
+  orrery::testing::RecordingWorkspaceDelegate screens;
+  auto workspace = Workspace::create(CloudMode::create(), &screens);
+  ASSERT_TRUE(main.runUntil([&] { return workspace->status() == WorkspaceStatusReady; }));
+  // Both machines edit the document while apart; B's edit is the later one.
+  const auto doc = workspace->findDocument(identifier);
+  ASSERT_TRUE(doc);
+  DocumentToken token = -1;
+  workspace->openDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(main.runUntil([&] { return token >= 0; }));
+  doc->setIdea(Idea::createWithText("edit on A"));
+  int saved = -1;
+  workspace->updateDocument(doc, token, [&](bool ok) { saved = ok; });
+  ASSERT_TRUE(main.runUntil([&] { return saved >= 0; }));
+  ASSERT_EQ(saved, 1);
+  workspace->closeDocument(doc, token, nullptr);
+  CloudContainerFixture::writeFile(documentsB + "/shared.orrx",
+                                   CloudContainerFixture::documentBytes("shared.orrx", "edit on B"));
+  setModified(documentsB + "/shared.orrx", QDateTime::currentSecsSinceEpoch() + 100);
+  sync.run();
+
+  // A looks at its container again: the sync tool's copy becomes a version of the document.
+  recorder->events.clear();
+  auto* mode = dynamic_cast<CloudMode*>(workspace->currentState().get());
+  ASSERT_TRUE(mode && mode->subscribedIndexDocument());
+  platform::NotificationCenter::defaultCenter().post(IndexDocumentChangedNotification,
+                                                     mode->subscribedIndexDocument().get());
+  const IdeaProxyPtr proxy = workspace->findProxy(identifier);
+  ASSERT_TRUE(main.runUntil([&] { return workspace->findConflictingVersion(proxy) != nullptr; }));
+  int settled = -1;
+  workspace->handleConflictForProxy(proxy, [&](bool ok) { settled = ok; });
+  ASSERT_TRUE(main.runUntil([&] { return settled >= 0; }));
+  ASSERT_EQ(settled, 1);
+  EXPECT_FALSE(workspace->findConflictingVersion(proxy));
+
+  QStringList texts;
+  for (const QString& name : QDir(machineA.documents()).entryList({"*.orrx"}, QDir::Files))
+    texts << textOf(machineA.documentPath(name));
+  texts.sort();
+  EXPECT_EQ(texts, QStringList({"edit on A", "edit on B"})) << "nothing lost, no copy left in Documents";
+
+  // The next sync carries the settled state to B: both machines hold the same documents.
+  sync.run();
+  EXPECT_EQ(QDir(documentsB).entryList({"*.orrx"}, QDir::Files),
+            QDir(machineA.documents()).entryList({"*.orrx"}, QDir::Files));
+  for (const QString& name : QDir(documentsB).entryList({"*.orrx"}, QDir::Files))
+    EXPECT_EQ(CloudContainerFixture::readFile(documentsB + "/" + name),
+              CloudContainerFixture::readFile(machineA.documentPath(name)));
+  workspace->closeWorkspace();
 }

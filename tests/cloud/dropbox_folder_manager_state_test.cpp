@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace orrery;
 
 namespace {
@@ -46,8 +48,8 @@ TEST(SyncStateFileTest, WriteThenReadGivesEqualRecordsAndFreshFlags) {
   const QString path = dir.filePath("orrery.local.status");
   DropboxFolderManagerState state;
   state.setIndexDocumentInfo(DocumentInfo::create(info("orrery.index~1", "a0"), info("orrery.index", "a0"), nullptr));
-  state.docs().insert("dropbox:/x.orrx", DocumentInfo::create(SyncFileInfo::EMPTY(), info("x.orrx", "0f"),
-                                                              info("x.orrx~up", "0f")));
+  state.docs().insert("dropbox:/x.orrx",
+                      DocumentInfo::create(SyncFileInfo::EMPTY(), info("x.orrx", "0f"), info("x.orrx~up", "0f")));
   state.docs().insert("dropbox:/gone.orrx", DocumentInfo::create(nullptr, SyncFileInfo::EMPTY(), info(nullptr, "1a")));
   state.setPerhapsDropboxConnection(false);
   state.setPollFolderASAP(true);
@@ -141,4 +143,29 @@ TEST(SyncStateFileTest, SnapshotIsUnmovedByLaterChangesOfTheLiveRecord) {
   EXPECT_EQ(snapshot->docs().keys(), QStringList({"dropbox:/a.orrx"}));
   EXPECT_TRUE(snapshot->filesToReallyDelete().contains("f"));
   EXPECT_EQ(snapshot->indexDocumentInfo(), live.indexDocumentInfo()) << "immutable records are shared";
+}
+
+TEST(SyncStateFileTest, CutAndScrambledFilesGiveARecordOrNoneAndNeverCrash) {
+  LogCapture quiet;
+  DropboxFolderManagerState state;
+  for (int i = 0; i < 20; ++i)
+    state.docs().insert(
+        QString("dropbox:/d%1.orrx").arg(i),
+        DocumentInfo::create(SyncFileInfo::EMPTY(), info("d.orrx", "0f"), i % 2 ? info(nullptr, "1a") : nullptr));
+  const QByteArray good = state.exportAsData();
+  std::mt19937 random(7);
+  int read = 0;
+  for (int round = 0; round < 1500; ++round) {
+    QByteArray bytes = good;
+    if (round % 3 == 0) bytes.truncate(qsizetype(random() % std::uint32_t(bytes.size())));
+    const int flips = 1 + int(random() % 4);
+    for (int f = 0; f < flips && !bytes.isEmpty(); ++f)
+      bytes[qsizetype(random() % std::uint32_t(bytes.size()))] = "{}[]\":,0a \x00\xff"[random() % 12];
+    const auto back = DropboxFolderManagerState::readFromData(bytes);
+    if (!back) continue;
+    ++read;
+    for (auto it = back->docs().cbegin(); it != back->docs().cend(); ++it) EXPECT_TRUE(it.value());
+    EXPECT_FALSE(back->exportAsData().isEmpty());
+  }
+  EXPECT_GT(read, 0) << "some damage leaves a readable record";
 }

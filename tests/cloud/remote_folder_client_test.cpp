@@ -24,9 +24,10 @@ class RemoteClientTest : public ::testing::Test {
   void SetUp() override {
     remote->setLatency(0.2);
     mPrevious = platform::DropboxClientsManager::setAuthorizedClient(remote->client());
-    for (const char* name : {DropboxGotSomeDataNotification, DropboxNoConnectionNotification,
-                             DropboxInvalidAccessTokenNotification})
-      observers.observe(name, nullptr, [this](const platform::Notification& n) { posted << QString::fromStdString(n.name); });
+    for (const char* name :
+         {DropboxGotSomeDataNotification, DropboxNoConnectionNotification, DropboxInvalidAccessTokenNotification})
+      observers.observe(name, nullptr,
+                        [this](const platform::Notification& n) { posted << QString::fromStdString(n.name); });
     client = RemoteFolderClient::create();
   }
   void TearDown() override { platform::DropboxClientsManager::setAuthorizedClient(mPrevious); }
@@ -228,4 +229,19 @@ TEST_F(RemoteClientTest, WithoutAnAuthorisedClientEveryRequestStillCompletes) {
   settle();
   EXPECT_EQ(codes, std::vector<DropboxResult>(4, DropboxResultFailed));
   EXPECT_EQ(posted, QStringList(4, DropboxInvalidAccessTokenNotification));
+}
+
+TEST_F(RemoteClientTest, APeersMovesAndRestoresShowInTheNextListing) {
+  remote->peerWrite("/a.orrx", "a");
+  const QString gone = remote->peerWrite("/b.orrx", "b");
+  remote->peerMove("/a.orrx", "/moved.orrx");
+  remote->peerDelete("/b.orrx");
+  const QString back = remote->peerRestore("/b.orrx");
+  EXPECT_NE(back, gone) << "a restore is a new revision";
+  std::vector<ListFolderResponse> answers;
+  client->listFolderContents("", [&](const ListFolderResponse& r) { answers.push_back(r); });
+  settle();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(pathsOf(answers[0]), QStringList({"/b.orrx@" + back, "/moved.orrx@" + remote->revOf("/moved.orrx")}));
+  EXPECT_EQ(remote->contentOf("/moved.orrx"), "a");
 }

@@ -1,5 +1,5 @@
-#include "cloud/document_info.h"
 #include "cloud/sync_file_info.h"
+#include "cloud/document_info.h"
 
 #include <gtest/gtest.h>
 

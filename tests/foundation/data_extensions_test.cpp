@@ -74,4 +74,19 @@ TEST(ZlibTest, ABombIsRefusedAtTheLimitWhileAStreamEndingOnItPasses) {
   EXPECT_EQ(zlibInflate(bomb)->size(), zeros.size());
 }
 
+TEST(ZlibTest, CapsBelowTheFirstBufferSizeHoldExactly) {
+  // Every cap from none to past the text: the text comes back exactly when it fits.
+  const QByteArray text("a short text of forty-four bytes, say, here");
+  const QByteArray packed = *zlibDeflate(text);
+  for (qsizetype cap = 0; cap <= text.size() + 70; ++cap) {
+    auto unpacked = zlibInflate(packed, cap);
+    if (cap < text.size()) {
+      EXPECT_FALSE(unpacked.has_value()) << cap;
+    } else {
+      ASSERT_TRUE(unpacked.has_value()) << cap;
+      EXPECT_EQ(*unpacked, text) << cap;
+    }
+  }
+}
+
 }  // namespace

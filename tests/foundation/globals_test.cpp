@@ -1,5 +1,6 @@
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
+#include "foundation/globals_testing.h"
 #include "log_capture.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/font_catalog.h"
@@ -13,6 +14,7 @@
 namespace {
 
 using orrery::Globals;
+using orrery::forgetCachedFontSizeFactor;
 
 class GlobalsTest : public ::testing::Test {
  protected:
@@ -20,7 +22,7 @@ class GlobalsTest : public ::testing::Test {
     for (const char* key : {Globals::kFontSizeFactorKey, Globals::kHighContrastKey, Globals::kCloudStorageChoiceKey,
                             Globals::kDropboxStorageChoiceKey})
       defaults().removeObjectForKey(key);
-    Globals::forgetCachedFontSizeFactor();
+    forgetCachedFontSizeFactor();
     mScope.observe(orrery::GlobalsAppearanceSettingsChangedNotification, nullptr,
                    [this](const platform::Notification&) { ++mPosted; });
   }
@@ -36,7 +38,7 @@ TEST_F(GlobalsTest, FontSizeFactorDefaultsToFiveWithoutWritingAndIsCached) {
   // Another writer is not seen until the cache is gone (a restart).
   defaults().setInteger(6, Globals::kFontSizeFactorKey);
   EXPECT_EQ(Globals::fontSizeFactor(), 5);
-  Globals::forgetCachedFontSizeFactor();
+  forgetCachedFontSizeFactor();
   EXPECT_EQ(Globals::fontSizeFactor(), 6);
 }
 
@@ -44,7 +46,7 @@ TEST_F(GlobalsTest, StoredFontSizeFactorsOutsideTheRangeAreClampedOnReadButNotRe
   const std::pair<qint64, int> cases[] = {{9, 7}, {0, 3}, {-4, 3}, {3, 3}, {7, 7}, {(qint64(1) << 32) + 4, 4}};
   for (auto [stored, expected] : cases) {
     defaults().setInteger(stored, Globals::kFontSizeFactorKey);
-    Globals::forgetCachedFontSizeFactor();
+    forgetCachedFontSizeFactor();
     EXPECT_EQ(Globals::fontSizeFactor(), expected) << stored;
     EXPECT_EQ(defaults().integerForKey(Globals::kFontSizeFactorKey), stored);
   }

@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 using namespace orrery;
 using orrery::testing::MemoryPersistenceState;
 using orrery::testing::VirtualMainQueue;
@@ -110,6 +113,37 @@ TEST_F(WorkspaceFacadeTest, ScreensHearTheListsAndStatusOfEachLocation) {
   EXPECT_EQ(listener->events, (QStringList{"stop 2", "batch 3"}));
   EXPECT_FALSE(facade().findProxy("iCloud:/a.orrx"));
   EXPECT_TRUE(facade().findProxy("dropbox:/b.orrx"));
+}
+
+TEST_F(WorkspaceFacadeTest, IndexingPassesAndScreenSearchesNeverShareAnIdentifier) {
+  // Both draw from one source: each identifier is larger than every one handed out before,
+  // whichever side asked.
+  const auto screen = facade().nextSearchRequestID();
+  const auto indexing = Workspace::nextSearchRequestID();
+  const auto nextScreen = facade().nextSearchRequestID();
+  EXPECT_GT(indexing, screen);
+  EXPECT_GT(nextScreen, indexing);
+
+  // A screen that waits for its search hears its answer once, and no indexing pass under its
+  // identifier, while the workspace indexes new complete lists around it.
+  std::vector<std::int64_t> heard;
+  struct Recorder final : PersistenceControllerListener {
+    std::vector<std::int64_t>* heard;
+    void searchIsReady(const ProxyList&, DocumentLocation, std::int64_t request) override { heard->push_back(request); }
+  };
+  auto recorder = std::make_shared<Recorder>();
+  recorder->heard = &heard;
+  facade().addListener(recorder);
+  Globals::optForICloud(true);
+  icloud->reportStoredDocuments();
+  listener->awaited = facade().nextSearchRequestID();
+  facade().startSearch("alp", DocumentLocationICloud, listener->awaited);
+  icloud->reportStoredDocuments();
+  main.runPending();
+  EXPECT_EQ(std::count(heard.begin(), heard.end(), listener->awaited), 1);
+  EXPECT_GE(heard.size(), 2u) << "the indexing passes answer too";
+  EXPECT_EQ(listener->events.filter("found").size(), 1);
+  facade().removeListener(recorder.get());
 }
 
 TEST_F(WorkspaceFacadeTest, DocumentsMadeAndSavedThroughTheFacadeReachTheScreens) {

@@ -23,7 +23,8 @@ class CloudContainerFixture {
  public:
   // With `makeRoot` false the root is chosen but missing (an unmounted share).
   explicit CloudContainerFixture(bool makeRoot = true)
-      : mPrevious(qgetenv("ORRERY_CLOUD_CONTAINER")), mHadPrevious(qEnvironmentVariableIsSet("ORRERY_CLOUD_CONTAINER")) {
+      : mPrevious(qgetenv("ORRERY_CLOUD_CONTAINER")),
+        mHadPrevious(qEnvironmentVariableIsSet("ORRERY_CLOUD_CONTAINER")) {
     mRoot = mBase.path() + "/container";
     if (makeRoot) QDir().mkpath(mRoot);
     qputenv("ORRERY_CLOUD_CONTAINER", mRoot.toUtf8());

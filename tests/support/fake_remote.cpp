@@ -67,6 +67,13 @@ QString FakeRemote::revOf(const QString& path) const {
   return f ? f->rev : QString();
 }
 
+QStringList FakeRemote::livePaths() const {
+  QStringList paths;
+  for (const auto& [lower, f] : mFiles)
+    if (!f.deleted) paths << lower;
+  return paths;
+}
+
 void FakeRemote::failNext(Route route, Fault fault, int times) {
   for (int i = 0; i < times; ++i) mFaults[route].push_back(fault);
 }
@@ -99,18 +106,28 @@ void FakeRemote::answer(Route route, std::function<RemoteAnswer<Result>()> compu
     } else {
       switch (*fault) {
         case Fault::NotFound:
-          answer.routeError = notFound(route == Route::Delete ? RemoteRouteError::Kind::PathLookup
-                                                              : RemoteRouteError::Kind::Path);
+          answer.routeError =
+              notFound(route == Route::Delete ? RemoteRouteError::Kind::PathLookup : RemoteRouteError::Kind::Path);
           break;
         case Fault::Conflict:
           answer.routeError =
               conflict(route == Route::Delete ? RemoteRouteError::Kind::PathWrite : RemoteRouteError::Kind::Path);
           break;
-        case Fault::Auth: answer.networkError = RemoteNetworkError{RemoteNetworkError::Kind::Auth, 401, "expired_access_token"}; break;
-        case Fault::Network: answer.networkError = RemoteNetworkError{RemoteNetworkError::Kind::NoConnection, 0, "offline"}; break;
-        case Fault::RateLimited: answer.networkError = RemoteNetworkError{RemoteNetworkError::Kind::RateLimited, 429, "too_many_requests"}; break;
-        case Fault::ServerError: answer.networkError = RemoteNetworkError{RemoteNetworkError::Kind::ServerError, 503, "unavailable"}; break;
-        case Fault::Silence: answer.networkError = RemoteNetworkError{RemoteNetworkError::Kind::TimedOut, 0, "timed out"}; break;
+        case Fault::Auth:
+          answer.networkError = RemoteNetworkError{RemoteNetworkError::Kind::Auth, 401, "expired_access_token"};
+          break;
+        case Fault::Network:
+          answer.networkError = RemoteNetworkError{RemoteNetworkError::Kind::NoConnection, 0, "offline"};
+          break;
+        case Fault::RateLimited:
+          answer.networkError = RemoteNetworkError{RemoteNetworkError::Kind::RateLimited, 429, "too_many_requests"};
+          break;
+        case Fault::ServerError:
+          answer.networkError = RemoteNetworkError{RemoteNetworkError::Kind::ServerError, 503, "unavailable"};
+          break;
+        case Fault::Silence:
+          answer.networkError = RemoteNetworkError{RemoteNetworkError::Kind::TimedOut, 0, "timed out"};
+          break;
       }
     }
     response(answer);
@@ -186,7 +203,8 @@ void FakeRemote::uploadUrl(const QString& path, const platform::RemoteWriteMode&
         if (refused) return {std::nullopt, conflict(), std::nullopt};
         QFile input(inputPath);
         if (!input.open(QIODevice::ReadOnly))
-          return {std::nullopt, std::nullopt, RemoteNetworkError{RemoteNetworkError::Kind::NoConnection, 0, "no input"}};
+          return {std::nullopt, std::nullopt,
+                  RemoteNetworkError{RemoteNetworkError::Kind::NoConnection, 0, "no input"}};
         const QString rev = peerWrite(path, input.readAll());
         return {RemoteMetadata{RemoteMetadata::Kind::File, path.toLower(), rev}, std::nullopt, std::nullopt};
       },
@@ -202,7 +220,8 @@ void FakeRemote::downloadUrl(const QString& path, bool /*overwrite*/, const QStr
         if (!f) return {std::nullopt, notFound(), std::nullopt};
         QSaveFile out(destination);
         if (!out.open(QIODevice::WriteOnly) || out.write(f->content) != f->content.size() || !out.commit())
-          return {std::nullopt, std::nullopt, RemoteNetworkError{RemoteNetworkError::Kind::NoConnection, 0, "cannot write"}};
+          return {std::nullopt, std::nullopt,
+                  RemoteNetworkError{RemoteNetworkError::Kind::NoConnection, 0, "cannot write"}};
         return {RemoteMetadata{RemoteMetadata::Kind::File, path.toLower(), f->rev}, std::nullopt, std::nullopt};
       },
       std::move(response));

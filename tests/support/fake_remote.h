@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <map>
@@ -37,8 +38,10 @@ class FakeRemote final : public platform::RemoteRoutes, public std::enable_share
   };
 
   static std::shared_ptr<FakeRemote> create() { return std::make_shared<FakeRemote>(); }
-  // A client over this folder, installed as the authorised one until the scope ends.
-  std::shared_ptr<platform::DropboxClient> client() { return std::make_shared<platform::DropboxClient>(shared_from_this()); }
+  // A library client over this folder, for DropboxClientsManager::setAuthorizedClient.
+  std::shared_ptr<platform::DropboxClient> client() {
+    return std::make_shared<platform::DropboxClient>(shared_from_this());
+  }
 
   // ---- the folder, outside any request
   void setPageSize(std::size_t entries) { mPageSize = entries ? entries : 1; }
@@ -53,6 +56,8 @@ class FakeRemote final : public platform::RemoteRoutes, public std::enable_share
   const File* file(const QString& path) const;
   QByteArray contentOf(const QString& path) const;
   QString revOf(const QString& path) const;
+  // The lower-cased paths of the files not deleted, in order.
+  QStringList livePaths() const;
 
   // ---- scripting
   void failNext(Route route, Fault fault, int times = 1);
@@ -64,7 +69,8 @@ class FakeRemote final : public platform::RemoteRoutes, public std::enable_share
 
   // ---- RemoteRoutes
   void listFolder(const QString& path, platform::RemoteResponse<platform::RemoteListResult> response) override;
-  void listFolderContinue(const QString& cursor, platform::RemoteResponse<platform::RemoteListResult> response) override;
+  void listFolderContinue(const QString& cursor,
+                          platform::RemoteResponse<platform::RemoteListResult> response) override;
   void uploadUrl(const QString& path, const platform::RemoteWriteMode& mode, bool autorename,
                  const QDateTime& clientModified, bool mute, const QString& inputPath,
                  platform::RemoteResponse<platform::RemoteMetadata> response) override;

@@ -156,7 +156,7 @@ void transformToScale(Layer& layer, double scale, double rotation) {
   transformToPoint(layer, center(layer), rotation, scale);
 }
 
-void transformToPoint(Layer& layer, const QPointF& p, double s, bool animated) {
+void animateTransformToPoint(Layer& layer, const QPointF& p, double s, bool animated) {
   ORRERY_SOFT_ASSERT(animated, "-[CALayer(MyExtensions) transformToPoint:finalScale:animated:]");
   const QPointF d = anchorToCentre(layer);
   const QPointF c = center(layer);

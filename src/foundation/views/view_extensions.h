@@ -55,9 +55,11 @@ void transformToScale(Layer& layer, double scale);
 void transformToScale(Layer& layer, double scale, double rotation);
 void transformToPoint(Layer& layer, const QPointF& point, double scale);
 void transformToPoint(Layer& layer, const QPointF& point, double rotation, double scale);
+// A flag would silently pass as a scale to the form above: the animated move has its own name.
+void transformToPoint(Layer& layer, const QPointF& point, double scale, bool animated) = delete;
 // Adds an animation (key "transformToPoint:finalScale:animated") that brings the centre to
-// `point` at `scale` without changing the model; only the animated form exists.
-void transformToPoint(Layer& layer, const QPointF& point, double scale, bool animated);
+// `point` at `finalScale` without changing the model; only the animated form exists.
+void animateTransformToPoint(Layer& layer, const QPointF& point, double finalScale, bool animated);
 
 void setAlphaValue(Layer& layer, double alpha);
 // A picture of the layer at one pixel per point; null (and a soft assertion) when empty.

@@ -14,6 +14,8 @@
 #include <QThread>
 #include <QUuid>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -45,9 +47,18 @@ bool createIdentityFile(const QString& path) {
   ::fsync(file.handle());
   file.close();
   // link(2) fails when the name exists: of two instances, exactly one token wins.
-  const bool linked = ::link(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) == 0;
+  const QByteArray target = QFile::encodeName(path);
+  bool created = ::link(QFile::encodeName(temporary).constData(), target.constData()) == 0;
+  const int linkError = errno;
   QFile::remove(temporary);
-  return linked;
+  if (!created && linkError != EEXIST) {
+    // A file system without hard links (some network shares): create the name exclusively.
+    const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    created = ::write(fd, token.constData(), size_t(token.size())) == token.size() && ::fsync(fd) == 0;
+    ::close(fd);
+  }
+  return created;
 }
 
 QString readIdentityFile(const QString& path) {
@@ -103,7 +114,7 @@ QString LocalFolderContainer::identityToken() {
 
 IdentityMonitor::IdentityMonitor(Tag) : mToken(LocalFolderContainer::identityToken()) {}
 
-IdentityMonitor::~IdentityMonitor() = default;
+IdentityMonitor::~IdentityMonitor() = default;  // here, where QFileSystemWatcher is complete
 
 std::shared_ptr<IdentityMonitor> IdentityMonitor::shared() {
   static std::weak_ptr<IdentityMonitor> current;
@@ -137,18 +148,25 @@ void IdentityMonitor::watch() {
   // The watcher needs the Qt main thread; the poll covers everything it would miss.
   auto* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return;
+  if (!mWatcher) {
+    mWatcher = std::make_unique<QFileSystemWatcher>();
+    auto recheck = [weak = weak_from_this()](const QString&) {
+      // Hop to the main queue: the watcher's thread is the Qt one, the queue may be another loop.
+      mainQueue().async([weak] {
+        if (auto self = weak.lock()) self->check();
+      });
+    };
+    QObject::connect(mWatcher.get(), &QFileSystemWatcher::directoryChanged, recheck);
+    QObject::connect(mWatcher.get(), &QFileSystemWatcher::fileChanged, recheck);
+  }
+  // The root may have moved, appeared, or had its identity file replaced.
   const QString base = LocalFolderContainer::root().path;
-  if (base == mWatchedRoot && mWatcher) return;
-  auto watcher = std::make_shared<QFileSystemWatcher>();
-  if (QFileInfo(base).isDir()) watcher->addPath(base);
-  QObject::connect(watcher.get(), &QFileSystemWatcher::directoryChanged, [weak = weak_from_this()](const QString&) {
-    // Hop to the main queue: the watcher's thread is the Qt one, the queue may be another loop.
-    mainQueue().async([weak] {
-      if (auto self = weak.lock()) self->check();
-    });
-  });
-  mWatcher = watcher;
-  mWatchedRoot = base;
+  const QStringList wanted = {base, base + QLatin1Char('/') + QLatin1String(kIdentityFileName)};
+  for (const QString& path : mWatcher->files() + mWatcher->directories())
+    if (!wanted.contains(path)) mWatcher->removePath(path);
+  for (const QString& path : wanted)
+    if (QFileInfo::exists(path) && !mWatcher->files().contains(path) && !mWatcher->directories().contains(path))
+      mWatcher->addPath(path);
 }
 
 }  // namespace platform

@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 
+class QFileSystemWatcher;
+
 namespace platform {
 
 // Posted on the main queue, object none, when the identity token changed (appeared, went, or
@@ -69,8 +71,8 @@ class IdentityMonitor : public std::enable_shared_from_this<IdentityMonitor> {
   void watch();
 
   QString mToken;
-  QString mWatchedRoot;
-  std::shared_ptr<void> mWatcher;  // the folder watcher, on the Qt main thread
+  // Watches the root folder and its identity file; lives on the Qt main thread.
+  std::unique_ptr<QFileSystemWatcher> mWatcher;
 };
 
 }  // namespace platform

@@ -33,7 +33,8 @@ std::vector<MetadataItem> MetadataQuery::scan(const QString& folder, const QStri
     items.push_back({folder + QLatin1Char('/') + fsName, fsName});
   }
   ::closedir(dir);
-  std::sort(items.begin(), items.end(), [](const MetadataItem& a, const MetadataItem& b) { return a.fsName < b.fsName; });
+  std::sort(items.begin(), items.end(),
+            [](const MetadataItem& a, const MetadataItem& b) { return a.fsName < b.fsName; });
   return items;
 }
 

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -103,13 +104,53 @@ class DropboxClient {
   std::shared_ptr<RemoteRoutes> mFilesRoutes;
 };
 
-// The process's authorised client: installed by the sign-in, none before it or after sign-out.
-// Main thread only.
+struct DropboxEndpoints;
+
+// The answer to a sign-in redirect.
+class DropboxOAuthResult {
+ public:
+  enum class Kind { Success, Cancel, Error };
+  DropboxOAuthResult(Kind kind, QString description) : mKind(kind), mDescription(std::move(description)) {}
+  bool isSuccess() const { return mKind == Kind::Success; }
+  bool isCancel() const { return mKind == Kind::Cancel; }
+  bool isError() const { return mKind == Kind::Error; }
+  const QString& description() const { return mDescription; }
+
+ private:
+  Kind mKind;
+  QString mDescription;
+};
+
+// The process's authorised client: installed by the sign-in (or from the kept token at set-up),
+// none before it or after sign-out. Main thread only.
 class DropboxClientsManager {
  public:
+  static constexpr char kTokenFileName[] = "dropbox-token";
+
   static std::shared_ptr<DropboxClient> authorizedClient();
   // Installs a client (null: none); returns the previous one.
   static std::shared_ptr<DropboxClient> setAuthorizedClient(std::shared_ptr<DropboxClient> client);
+
+  // Remembers the application key and, when a refresh token is kept in
+  // <config>/dropbox-token, installs a client with it.
+  static void setupWithAppKeyDesktop(const QString& appKey);
+  // Where the service is (tests: a loopback server and its authority); returns the previous.
+  static DropboxEndpoints setEndpoints(const DropboxEndpoints& endpoints);
+  static DropboxEndpoints endpoints();
+  // Opens the system browser on the sign-in page: PKCE (S256), a new single-use state,
+  // offline access, redirect "db-<app key>://2/token". False without an app key or when no
+  // browser took the URL.
+  static bool authorizeInBrowser();
+  // The redirect that ends a sign-in. The completion runs on the main queue with success
+  // (token kept, client installed), cancel (the user refused), error (any other error or a
+  // failed code exchange), or none: not a sign-in redirect, or a state that is not the one
+  // pending, which is logged and ignored and leaves the pending sign-in as it was.
+  static void handleRedirectURL(const QUrl& url,
+                                std::function<void(std::shared_ptr<DropboxOAuthResult>)> completion);
+  // Forgets the kept token and the client.
+  static void signOut();
+  // The redirect address of this application key.
+  static QString redirectURI();
 };
 
 }  // namespace platform

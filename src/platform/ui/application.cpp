@@ -1,5 +1,6 @@
 #include "platform/ui/application.h"
 
+#include "platform/ui/menu.h"
 #include "platform/ui/window.h"
 
 #include <algorithm>
@@ -23,6 +24,65 @@ bool Application::sendAction(const QString& action, Responder* target, const Act
   if (!r) return false;
   r->performAction(action, sender);
   return true;
+}
+
+void Application::setMainMenu(std::shared_ptr<Menu> menu) {
+  mMainMenu = std::move(menu);
+  mainMenuChanged();
+}
+
+void Application::mainMenuChanged() {
+  ++mMainMenuGeneration;
+  const auto windows = mWindows;
+  for (Window* w : windows) w->mainMenuChanged();
+}
+
+void Application::updateMainMenu() {
+  if (!mMainMenu) return;
+  Window* window = eventWindow();
+  mMainMenu->update(window ? window->firstResponder() : static_cast<Responder*>(this));
+}
+
+namespace {
+std::shared_ptr<MenuItem> findKeyEquivalent(const Menu& menu, const Event& event) {
+  for (const auto& item : menu.items()) {
+    if (item->submenu()) {
+      if (auto found = findKeyEquivalent(*item->submenu(), event)) return found;
+    } else if (item->matchesKeyEquivalent(event)) {
+      return item;
+    }
+  }
+  return nullptr;
+}
+}  // namespace
+
+std::shared_ptr<MenuItem> Application::itemForKeyEquivalent(const Event& event) const {
+  return mMainMenu ? findKeyEquivalent(*mMainMenu, event) : nullptr;
+}
+
+bool Application::performKeyEquivalent(const Event& event) {
+  auto item = itemForKeyEquivalent(event);
+  if (!item) return false;
+  auto keep = mMainMenu;
+  updateMainMenu();
+  if (item->isEnabled()) item->perform();
+  return true;
+}
+
+int Application::addEventMonitor(EventMonitor monitor) {
+  const int id = mNextMonitorId++;
+  mMonitors.emplace(id, std::move(monitor));
+  return id;
+}
+
+void Application::removeEventMonitor(int id) { mMonitors.erase(id); }
+
+bool Application::runEventMonitors(const Event& event) {
+  // Over a copy: a monitor may remove itself or others.
+  const auto monitors = mMonitors;
+  for (const auto& [id, monitor] : monitors)
+    if (mMonitors.count(id) && monitor(event)) return true;
+  return false;
 }
 
 void Application::addWindow(Window* window) {

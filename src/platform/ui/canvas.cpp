@@ -1,9 +1,11 @@
 #include "platform/ui/canvas.h"
 
 #include "platform/core/clock.h"
+#include "platform/ui/application.h"
 #include "platform/ui/event.h"
 #include "platform/ui/window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -62,7 +64,9 @@ int keyCodeOf(int key) {
     case Qt::Key_Right: return KeyCode::RightArrow;
     case Qt::Key_Down: return KeyCode::DownArrow;
     case Qt::Key_Up: return KeyCode::UpArrow;
-    default: return KeyCode::Unknown;
+    default:
+      if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return KeyCode::functionKey(key - Qt::Key_F1 + 1);
+      return KeyCode::Unknown;
   }
 }
 
@@ -89,7 +93,24 @@ bool isModifierKey(int key) {
 
 }  // namespace
 
-WindowFrame::WindowFrame(Window* window) : mWindow(window) {}
+WindowFrame::WindowFrame(Window* window) : mWindow(window) { qApp->installEventFilter(this); }
+
+bool WindowFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !mWindow || !watched->isWidgetType()) return false;
+  auto* widget = static_cast<QWidget*>(watched);
+  if (widget->window() != this || widget == centralWidget()) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  // Only chords can be menu equivalents, except function keys; plain typing stays with the control.
+  const bool chord = key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
+  const bool function = key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F12;
+  if (!chord && !function) return false;
+  Application& app = Application::shared();
+  Window* previous = app.eventWindow();
+  app.setEventWindow(mWindow);
+  const bool handled = app.performKeyEquivalent(keyEvent(key, EventType::KeyDown));
+  app.setEventWindow(previous);
+  return handled;
+}
 
 void WindowFrame::closeForReal() {
   mAllowClose = true;

@@ -18,6 +18,9 @@ class WindowFrame final : public QMainWindow {
   void closeForReal();
 
  protected:
+  // Key equivalents typed into a hosted native control reach the main menu first, as keys
+  // typed on the canvas do.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
 

@@ -15,9 +15,11 @@ namespace platform {
 namespace {
 
 bool isFullyTransparent(const QImage& image) {
-  for (int y = 0; y < image.height(); ++y) {
+  const int width = image.width();
+  const int height = image.height();
+  for (int y = 0; y < height; ++y) {
     const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-    for (int x = 0; x < image.width(); ++x)
+    for (int x = 0; x < width; ++x)
       if (qAlpha(row[x]) != 0) return false;
   }
   return true;

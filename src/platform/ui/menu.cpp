@@ -30,6 +30,20 @@ void MenuItem::perform(Responder* chainStart) {
   Application::shared().sendAction(mAction, mTarget.get(), {this, nullptr});
 }
 
+bool MenuItem::matchesKeyEquivalent(const Event& event) const {
+  if (mKeyEquivalent.isEmpty() || mSeparator || event.type != EventType::KeyDown) return false;
+  const uint32_t kinds = ModifierFlag::Shift | ModifierFlag::Control | ModifierFlag::Option | ModifierFlag::Command;
+  if ((event.modifierFlags & kinds) != (mModifiers & kinds)) return false;
+  if (mKeyEquivalent.size() > 1 && mKeyEquivalent.startsWith(QLatin1Char('F'))) {
+    bool ok = false;
+    const int n = mKeyEquivalent.mid(1).toInt(&ok);
+    return ok && n >= 1 && n <= 12 && event.keyCode == KeyCode::functionKey(n);
+  }
+  return event.charactersIgnoringModifiers.compare(mKeyEquivalent, Qt::CaseInsensitive) == 0;
+}
+
+void Menu::itemChanged(const MenuItem* /*item*/) { Application::shared().mainMenuChanged(); }
+
 std::shared_ptr<MenuItem> Menu::addItem(std::shared_ptr<MenuItem> item) {
   if (!item) return item;
   item->mMenu = this;
@@ -72,7 +86,9 @@ int Menu::indexOfItem(const MenuItem* item) const {
 }
 
 void Menu::update(Responder* start) {
-  for (auto& item : mItems) {
+  if (MenuDelegate* d = mDelegate.get()) d->menuNeedsUpdate(*this);
+  auto items = mItems;  // the delegate may have changed the list
+  for (auto& item : items) {
     if (item->submenu()) item->submenu()->update(start);
     if (!mAutoenables || item->isSeparator() || item->handler() || item->action().isEmpty()) continue;
     Responder* target = item->target();

@@ -58,6 +58,9 @@ class MenuItem {
   // Runs the handler, else sends the action: to the target, else along the responder chain from
   // `chainStart` (the chain the menu was validated on), else from the key window's first responder.
   void perform(Responder* chainStart = nullptr);
+  // Whether a key-down event is this item's key equivalent: the same key (letters compared
+  // without case, "F1".."F12" by key code) and exactly the same modifier keys.
+  bool matchesKeyEquivalent(const Event& event) const;
 
  private:
   friend class Menu;
@@ -80,6 +83,8 @@ class MenuDelegate : public virtual Trackable {
  public:
   virtual void menuWillOpen(Menu& menu) { (void)menu; }
   virtual void menuDidClose(Menu& menu) { (void)menu; }
+  // Before the menu validates its items: the delegate brings titles and items up to date.
+  virtual void menuNeedsUpdate(Menu& /*menu*/) {}
 };
 
 class Menu : public std::enable_shared_from_this<Menu> {
@@ -102,6 +107,9 @@ class Menu : public std::enable_shared_from_this<Menu> {
   void setDelegate(MenuDelegate* d) { mDelegate.reset(d); }
   bool autoenablesItems() const { return mAutoenables; }
   void setAutoenablesItems(bool v) { mAutoenables = v; }
+
+  // Tells the menu bars showing the main menu that this menu's items changed.
+  void itemChanged(const MenuItem* item);
 
   // Enables action items whose target (explicit or along the chain from `start`) exists
   // and validates them.

@@ -180,16 +180,29 @@ bool View::isDescendantOf(const View* ancestor) const {
 }
 
 void View::willMoveToWindowRecursively(Window* window) {
+  if (ViewController* c = viewController(); c && window != mWindow) {
+    if (window)
+      c->viewWillAppear();
+    else
+      c->viewWillDisappear();
+  }
   viewWillMoveToWindow(window);
   for (auto& sub : mSubviews) sub->willMoveToWindowRecursively(window);
 }
 
 void View::setWindowRecursively(Window* window) {
+  Window* old = mWindow;
   mWindow = window;
   if (window) mLayer->setContentsScale(window->backingScaleFactor());
   viewDidMoveToWindow();
   auto subs = mSubviews;
   for (auto& sub : subs) sub->setWindowRecursively(window);
+  if (ViewController* c = viewController(); c && old != window) {
+    if (window)
+      c->viewDidAppear();
+    else
+      c->viewDidDisappear();
+  }
 }
 
 // Display.
@@ -253,6 +266,7 @@ void View::setNeedsLayout() {
 void View::layoutSubtreeIfNeeded() {
   if (mNeedsLayout) {
     mNeedsLayout = false;
+    if (ViewController* c = viewController()) c->viewWillLayout();
     layout();
   }
   auto subs = mSubviews;

@@ -36,6 +36,13 @@ class ViewController : public Responder, public std::enable_shared_from_this<Vie
   // Makes the view; the base makes an empty View.
   virtual void loadView();
   virtual void viewDidLoad() {}
+  // The view is about to enter or has entered a window, is about to leave or has left one.
+  virtual void viewWillAppear() {}
+  virtual void viewDidAppear() {}
+  virtual void viewWillDisappear() {}
+  virtual void viewDidDisappear() {}
+  // The view is about to lay out its subviews.
+  virtual void viewWillLayout() {}
 
   QString title() const { return mTitle; }
   void setTitle(const QString& title) { mTitle = title; }

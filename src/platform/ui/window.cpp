@@ -4,10 +4,12 @@
 #include "platform/ui/application.h"
 #include "platform/ui/canvas.h"
 #include "platform/ui/compositor.h"
+#include "platform/ui/menu_bar.h"
 #include "platform/ui/native_host_view.h"
 #include "platform/ui/transaction.h"
 #include "platform/ui/view.h"
 
+#include <QMenuBar>
 #include <QPainter>
 
 #include <algorithm>
@@ -42,9 +44,20 @@ Window::Window(const QSizeF& contentSize, uint32_t styleMask) {
   mFrame->setCentralWidget(mCanvas);
   if (!(styleMask & Resizable)) mFrame->setFixedSize(contentSize.toSize());
   Application::shared().addWindow(this);
+  if (Application::shared().mainMenu()) mainMenuChanged();
   setContentView(std::make_shared<View>());
   setContentSize(contentSize);
 }
+
+void Window::mainMenuChanged() {
+  if (!mMenuBar) {
+    if (!Application::shared().mainMenu()) return;
+    mMenuBar = std::make_unique<MenuBarBridge>(*this, mFrame->menuBar());
+  }
+  mMenuBar->rebuild();
+}
+
+QMenuBar* Window::menuBar() const { return mMenuBar ? mMenuBar->bar() : nullptr; }
 
 Window::~Window() {
   invalidateTracking();
@@ -88,7 +101,8 @@ QSizeF Window::contentSize() const { return QSizeF(mCanvas->size()); }
 void Window::setContentSize(const QSizeF& size) {
   if (!mFrame->isVisible()) {
     // Qt lays a hidden window out only when shown; size both now so the views are current.
-    mFrame->resize(size.toSize());
+    const int bar = mMenuBar ? mMenuBar->bar()->sizeHint().height() : 0;
+    mFrame->resize(size.toSize() + QSize(0, bar));
     mCanvas->resize(size.toSize());
     canvasResized();
     return;
@@ -99,6 +113,17 @@ void Window::setContentSize(const QSizeF& size) {
 
 QRectF Window::frame() const { return QRectF(mFrame->frameGeometry()); }
 void Window::setFrameOrigin(const QPointF& topLeft) { mFrame->move(topLeft.toPoint()); }
+void Window::setFrame(const QRectF& frame) {
+  const QSize decorations = mFrame->frameGeometry().size() - mFrame->size();
+  mFrame->move(frame.topLeft().toPoint());
+  if (mFrame->isVisible()) {
+    mFrame->resize(frame.size().toSize() - decorations);
+  } else {
+    const int bar = mMenuBar ? mMenuBar->bar()->sizeHint().height() : 0;
+    setContentSize(frame.size() - QSizeF(decorations) - QSizeF(0, bar));
+  }
+}
+
 void Window::setMinSize(const QSizeF& size) { mFrame->setMinimumSize(size.toSize()); }
 
 void Window::setBackgroundColor(const QColor& color) {
@@ -177,6 +202,7 @@ View* Window::hitView(const QPointF& point) const {
 
 void Window::sendEvent(Event event) {
   event.window = this;
+  if (Application::shared().runEventMonitors(event)) return;
   EventScope scope(this);
   mCurrentEvent = event;
   switch (event.type) {
@@ -206,6 +232,9 @@ void Window::sendEvent(Event event) {
       break;
     }
     case EventType::KeyDown:
+      if (Application::shared().performKeyEquivalent(event)) break;
+      firstResponder()->handleEvent(event);
+      break;
     case EventType::KeyUp:
     case EventType::FlagsChanged:
       firstResponder()->handleEvent(event);

@@ -18,11 +18,13 @@
 #include <vector>
 
 class QMainWindow;
+class QMenuBar;
 class QPainter;
 class QWidget;
 
 namespace platform {
 
+class MenuBarBridge;
 class NativeHostView;
 class View;
 class WindowCanvas;
@@ -67,6 +69,8 @@ class Window : public Responder, public LayerHost {
   // The whole window on the screen.
   QRectF frame() const;
   void setFrameOrigin(const QPointF& topLeft);
+  // Moves and sizes the whole window (decorations included, as frame() reads it).
+  void setFrame(const QRectF& frame);
   void setMinSize(const QSizeF& size);
   QColor backgroundColor() const { return mBackground; }
   void setBackgroundColor(const QColor& color);
@@ -117,6 +121,11 @@ class Window : public Responder, public LayerHost {
   void registerNativeView(NativeHostView* view);
   void unregisterNativeView(NativeHostView* view);
 
+  // The application's main menu changed: the menu bar rebuilds (made on first need).
+  void mainMenuChanged();
+  // The window's menu bar, or null while the application has no main menu.
+  QMenuBar* menuBar() const;
+
   // Used by the canvas.
   void canvasResized();
   void closeRequested();
@@ -133,6 +142,7 @@ class Window : public Responder, public LayerHost {
 
   WindowFrame* mFrame = nullptr;  // owned through Qt parentage; deleted in the destructor
   WindowCanvas* mCanvas = nullptr;
+  std::unique_ptr<MenuBarBridge> mMenuBar;
   std::shared_ptr<View> mContentView;
   WeakRef<Responder> mFirstResponder;
   WeakRef<WindowDelegate> mDelegate;

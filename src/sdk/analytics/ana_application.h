@@ -3,10 +3,9 @@
 // application extension.
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 namespace telemetry {
 

@@ -40,12 +40,14 @@ void ANAAttributeDictionary::addAttribute(const nlohmann::ordered_json& value, c
     return;
   }
   if (!isAcceptedValue(value)) {
-    consoleLog(strformat("[Analytics] Event attribute values must be of type NSString or NSNumber. Ignoring entry %s:%s",
-                         describe(key).c_str(), describe(value).c_str()));
+    consoleLog(
+        strformat("[Analytics] Event attribute values must be of type NSString or NSNumber. Ignoring entry %s:%s",
+                  describe(key).c_str(), describe(value).c_str()));
     return;
   }
   std::string storedKey = truncated(key.get_ref<const std::string&>());
-  mRawDictionary[storedKey] = value.is_string() ? nlohmann::ordered_json(truncated(value.get_ref<const std::string&>())) : value;
+  mRawDictionary[storedKey] =
+      value.is_string() ? nlohmann::ordered_json(truncated(value.get_ref<const std::string&>())) : value;
 }
 
 void ANAAttributeDictionary::addBooleanAttribute(std::optional<bool> value, const std::string& key) {

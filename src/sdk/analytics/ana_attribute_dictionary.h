@@ -5,10 +5,9 @@
 // never failing the event. Keys and values arrive as JSON values so that every check can be
 // reached; null stands for "no value" and is ignored silently.
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "sdk/analytics/ana_decimal.h"
 

@@ -22,17 +22,18 @@ std::string ANACompressLogOperation::compressedURLForUncompressedURL(const std::
 
 void ANACompressLogOperation::main() {
   mSuccess = false;
-  const fileio::FileKind input = fileio::kindOf(mUncompressedLogURL);
-  if (input == fileio::FileKind::Missing || input == fileio::FileKind::Directory) return;
+  // Only a plain file: a link could hand out another file, a pipe would block the queue.
+  if (fileio::kindOf(mUncompressedLogURL) != fileio::FileKind::Regular) return;
   if (fileio::kindOf(mCompressedLogURL) != fileio::FileKind::Missing) return;
 
-  bool ok = ANAFileUtils::writeStageFile(mCompressedLogURL, [this](const std::string& temporary) { return compressInto(temporary); });
+  bool ok = ANAFileUtils::writeStageFile(mCompressedLogURL,
+                                         [this](const std::string& temporary) { return compressInto(temporary); });
   if (!ok) ANALogger::sharedLogger().log("Failed to compress file at %s", mUncompressedLogURL.c_str());
   mSuccess = ok;
 }
 
 bool ANACompressLogOperation::compressInto(const std::string& temporaryPath) {
-  int in = ::open(mUncompressedLogURL.c_str(), O_RDONLY | O_CLOEXEC);
+  int in = ::open(mUncompressedLogURL.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (in < 0) return false;
   int out = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   gzFile gz = out >= 0 ? gzdopen(out, "wb") : nullptr;

@@ -16,7 +16,8 @@ class ANACrashEvent final : public ANAEvent {
   static constexpr uint64_t kCrashStateBackground = 2;
 
   static std::shared_ptr<ANACrashEvent> create(Time crashTimestamp, uint64_t crashState);
-  ANACrashEvent(Tag, Time crashTimestamp, uint64_t crashState) : mCrashTimestamp(crashTimestamp), mCrashState(crashState) {}
+  ANACrashEvent(Tag, Time crashTimestamp, uint64_t crashState)
+      : mCrashTimestamp(crashTimestamp), mCrashState(crashState) {}
 
   std::string name() const override { return "app_crashed"; }
   nlohmann::ordered_json dictionaryRepresentation() const override;

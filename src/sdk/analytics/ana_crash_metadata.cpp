@@ -6,6 +6,7 @@
 namespace telemetry {
 
 std::optional<nlohmann::ordered_json> ANACrashMetadata::readSerializedDictionaryFromURL(const std::string& path) {
+  if (fileio::kindOf(path) != fileio::FileKind::Regular) return std::nullopt;  // no links, no pipes
   auto bytes = fileio::readFile(path, kMaximumFileSize);
   if (!bytes) return std::nullopt;
   return dictionaryFromData(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));

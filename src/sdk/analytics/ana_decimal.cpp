@@ -15,10 +15,8 @@ std::optional<ANADecimal> ANADecimal::fromString(std::string_view text) {
   size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t mantissa = 0;
-  int digits = 0;
+  std::string digits;
   int64_t exponent = 0;
-  bool sawDigit = false;
   bool inFraction = false;
   for (; i < text.size(); ++i) {
     char c = text[i];
@@ -27,16 +25,11 @@ std::optional<ANADecimal> ANADecimal::fromString(std::string_view text) {
       continue;
     }
     if (c < '0' || c > '9') break;
-    sawDigit = true;
-    if (mantissa == 0 && c == '0') {  // leading zeros are not significant
-      if (inFraction) --exponent;
-      continue;
-    }
-    if (++digits > kMaxDigits) return std::nullopt;
-    mantissa = mantissa * 10 + (c - '0');
+    digits += c;
     if (inFraction) --exponent;
+    if (exponent < -kMaxExponent) return std::nullopt;
   }
-  if (!sawDigit) return std::nullopt;
+  if (digits.empty()) return std::nullopt;
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
     bool expNegative = false;
@@ -47,8 +40,17 @@ std::optional<ANADecimal> ANADecimal::fromString(std::string_view text) {
     i = static_cast<size_t>(end - text.data());
     exponent += expNegative ? -e : e;
   }
-  if (i != text.size() || exponent > kMaxExponent || exponent < -kMaxExponent) return std::nullopt;
-  return ANADecimal(negative ? -mantissa : mantissa, static_cast<int32_t>(exponent)).normalized();
+  if (i != text.size()) return std::nullopt;
+  // Only significant digits count: zeros in front say nothing, zeros behind move the exponent.
+  size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) return ANADecimal(0, 0);
+  size_t last = digits.find_last_not_of('0');
+  exponent += static_cast<int64_t>(digits.size() - 1 - last);
+  if (last - first + 1 > static_cast<size_t>(kMaxDigits)) return std::nullopt;
+  if (exponent > kMaxExponent || exponent < -kMaxExponent) return std::nullopt;
+  int64_t mantissa = 0;
+  for (size_t k = first; k <= last; ++k) mantissa = mantissa * 10 + (digits[k] - '0');
+  return ANADecimal(negative ? -mantissa : mantissa, static_cast<int32_t>(exponent));
 }
 
 ANADecimal ANADecimal::normalized() const {

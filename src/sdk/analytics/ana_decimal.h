@@ -3,11 +3,10 @@
 // that "9.99" times a million is exactly 9990000, as binary floating point could not promise.
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace telemetry {
 

@@ -7,9 +7,7 @@
 namespace telemetry {
 
 namespace {
-double secondsSince1970(ANAEvent::Time time) {
-  return std::chrono::duration<double>(time.time_since_epoch()).count();
-}
+double secondsSince1970(ANAEvent::Time time) { return std::chrono::duration<double>(time.time_since_epoch()).count(); }
 // A double outside the unsigned range cannot be converted; such times read as 0.
 uint64_t toUnsigned(double value) {
   if (!(value > 0)) return 0;

@@ -4,9 +4,8 @@
 // Events are immutable once made and may be read from any thread.
 
 #include <chrono>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace telemetry {
 

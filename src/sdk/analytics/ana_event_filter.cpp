@@ -16,9 +16,9 @@ bool ANAEventFilter::shouldDiscardEvent(const ANAEvent* event, const std::option
 }
 
 bool ANAEventFilter::samplingEnabledForEventType(const std::string& eventName) {
-  static const std::set<std::string> names = {
-      "app_launched",           "app_terminated",         "app_crashed",         "app_memory_warning",
-      "app_entered_background", "app_entered_foreground", "app_became_inactive", "app_became_active"};
+  static const std::set<std::string> names = {"app_launched",        "app_terminated",         "app_crashed",
+                                              "app_memory_warning",  "app_entered_background", "app_entered_foreground",
+                                              "app_became_inactive", "app_became_active"};
   return names.count(eventName) != 0;
 }
 

@@ -76,7 +76,8 @@ std::string ANAFileUtils::pathExtension(const std::string& path) {
 std::string ANAFileUtils::baseName(const std::string& path) {
   std::string name = lastPathComponent(path);
   std::string extension = pathExtension(path);
-  return extension.empty() && (name.empty() || name.back() != '.') ? name : name.substr(0, name.size() - extension.size() - 1);
+  return extension.empty() && (name.empty() || name.back() != '.') ? name
+                                                                   : name.substr(0, name.size() - extension.size() - 1);
 }
 
 std::string ANAFileUtils::replacingPathExtension(const std::string& path, const std::string& extension) {

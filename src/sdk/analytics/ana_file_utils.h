@@ -31,7 +31,8 @@ class ANAFileUtils {
   static constexpr const char* kTemporaryExtension = "partial";
   // Runs `write` on the temporary path, then renames its output into place; on any failure
   // removes the temporary file. True when `path` now holds the complete output.
-  static bool writeStageFile(const std::string& path, const std::function<bool(const std::string& temporaryPath)>& write);
+  static bool writeStageFile(const std::string& path,
+                             const std::function<bool(const std::string& temporaryPath)>& write);
 
   // The text after the last "." of the last path component ("" for none or a leading dot).
   static std::string pathExtension(const std::string& path);

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "sdk/analytics/ana_logger.h"
+#include "sdk/core/json_text.h"
 #include "sdk/identity/application_identity.h"
 #include "sdk/identity/host_identity.h"
 #include "sdk/identity/main_bundle.h"
@@ -77,6 +78,18 @@ std::optional<nlohmann::ordered_json> ANAMetadata::dictionaryRepresentationWithS
   put("bundle_short_version", mDisplayVersion);
   put("instance_id", mFacts.instanceIdentifier);
   return d;
+}
+
+std::optional<std::string> ANAMetadata::serializedDictionaryWithStartTime(uint64_t startTime) const {
+  {
+    std::lock_guard lock(mCacheMutex);
+    if (!mCachedText.empty() && mCachedStartTime == startTime) return mCachedText;
+  }
+  std::string text = jsonText(*dictionaryRepresentationWithStartTime(startTime));
+  std::lock_guard lock(mCacheMutex);
+  mCachedStartTime = startTime;
+  mCachedText = text;
+  return text;
 }
 
 }  // namespace telemetry

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,7 @@ class ANAMetadata final : public ANAMetadataSerializable {
 
   std::string eventName() const override { return "metadata"; }
   std::optional<nlohmann::ordered_json> dictionaryRepresentationWithStartTime(uint64_t startTime) const override;
+  std::optional<std::string> serializedDictionaryWithStartTime(uint64_t startTime) const override;
 
   bool isJailbroken() const { return false; }
   uint32_t numberOfCores() const { return mNumberOfCores; }
@@ -66,6 +68,10 @@ class ANAMetadata final : public ANAMetadataSerializable {
   std::string mLocale;
   std::optional<std::string> mOSBuildVersion;
   std::string mOSDisplayVersion;
+
+  mutable std::mutex mCacheMutex;  // guards the two fields below; events are made on any thread
+  mutable uint64_t mCachedStartTime = 0;
+  mutable std::string mCachedText;  // empty until the first call
 };
 
 }  // namespace telemetry

@@ -20,7 +20,8 @@ class CheckedFileStream final : public OutputStream {
   explicit CheckedFileStream(std::string path) : mPath(std::move(path)) {}
   ~CheckedFileStream() override { close(); }
   bool open() override {
-    if (mDescriptor < 0) mDescriptor = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (mDescriptor < 0)
+      mDescriptor = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (mDescriptor < 0) mFailed = true;
     return mDescriptor >= 0;
   }
@@ -73,10 +74,11 @@ std::string ANAPackageLogOperation::multipartURLForCompressedURL(const std::stri
 
 void ANAPackageLogOperation::main() {
   mSuccess = false;
-  const fileio::FileKind input = fileio::kindOf(mCompressedLogURL);
-  if (input == fileio::FileKind::Missing || input == fileio::FileKind::Directory) return;
+  // Only a plain file: a link could hand out another file, a pipe would block the queue.
+  if (fileio::kindOf(mCompressedLogURL) != fileio::FileKind::Regular) return;
 
-  bool ok = ANAFileUtils::writeStageFile(mPackagedLogURL, [this](const std::string& temporary) { return packageInto(temporary); });
+  bool ok = ANAFileUtils::writeStageFile(mPackagedLogURL,
+                                         [this](const std::string& temporary) { return packageInto(temporary); });
   if (!ok) ANALogger::sharedLogger().log("Failed to package %s", mCompressedLogURL.c_str());
   mSuccess = ok;
 }

@@ -49,9 +49,8 @@ std::shared_ptr<ANAPredefinedEvent> ANAPredefinedEvent::inviteEvent(const Text& 
 }
 
 std::shared_ptr<ANAPredefinedEvent> ANAPredefinedEvent::purchaseEvent(const Price& price, const Text& currency,
-                                                                      std::optional<bool> success,
-                                                                      const Text& itemName, const Text& itemType,
-                                                                      const Text& itemId,
+                                                                      std::optional<bool> success, const Text& itemName,
+                                                                      const Text& itemType, const Text& itemId,
                                                                       const Json& customAttributes) {
   auto e = make("purchase", customAttributes);
   e->mPredefinedAttributes.addPriceAttribute(price, "item_price");
@@ -115,8 +114,7 @@ std::shared_ptr<ANAPredefinedEvent> ANAPredefinedEvent::ratingEvent(const Json& 
 }
 
 std::shared_ptr<ANAPredefinedEvent> ANAPredefinedEvent::contentViewEvent(const Text& contentName,
-                                                                         const Text& contentType,
-                                                                         const Text& contentId,
+                                                                         const Text& contentType, const Text& contentId,
                                                                          const Json& customAttributes) {
   auto e = make("content_view", customAttributes);
   e->add(contentName, "content_name");

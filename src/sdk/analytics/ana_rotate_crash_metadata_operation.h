@@ -5,9 +5,8 @@
 // twice.
 
 #include <memory>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "sdk/analytics/ana_crash_metadata.h"
 #include "sdk/analytics/ana_metadata.h"
@@ -17,7 +16,8 @@ namespace telemetry {
 
 class ANARotateCrashMetadataOperation final : public Operation {
  public:
-  ANARotateCrashMetadataOperation(std::string crashMetadataURL, std::shared_ptr<const ANAMetadataSerializable> currentMetadata);
+  ANARotateCrashMetadataOperation(std::string crashMetadataURL,
+                                  std::shared_ptr<const ANAMetadataSerializable> currentMetadata);
 
   void main() override;
 

@@ -42,7 +42,8 @@ bool isHTTPSURL(const std::string& url) {
 
 int64_t integerValueOf(const nlohmann::json& value) {
   if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
-  if (value.is_number_integer()) return value.is_number_unsigned() && value.get<uint64_t>() > uint64_t(kMaxInt) ? kMaxInt : value.get<int64_t>();
+  if (value.is_number_integer())
+    return value.is_number_unsigned() && value.get<uint64_t>() > uint64_t(kMaxInt) ? kMaxInt : value.get<int64_t>();
   if (value.is_number_float()) return clampToInteger(value.get<double>());
   if (!value.is_string()) return 0;
   const std::string& s = value.get_ref<const std::string&>();
@@ -117,7 +118,9 @@ bool ANASettings::shouldCollectPredefinedEvents() const {
 
 int64_t ANASettings::maximumPayloadSize() const { return integerValue("analytics", "max_byte_size_per_file", 8000); }
 
-int64_t ANASettings::maxPendingSendFiles() const { return integerValue("analytics", "max_pending_send_file_count", 100); }
+int64_t ANASettings::maxPendingSendFiles() const {
+  return integerValue("analytics", "max_pending_send_file_count", 100);
+}
 
 double ANASettings::flushInterval() const { return doubleValue("analytics", "flush_interval_secs", 0); }
 

@@ -26,10 +26,10 @@ std::optional<std::string> eventLine(const std::shared_ptr<const ANAEvent>& even
 std::optional<std::string> metadataLine(const std::shared_ptr<const ANAEvent>& event,
                                         const std::shared_ptr<const ANAMetadataSerializable>& metadata) {
   if (!event || !metadata) return std::nullopt;
-  auto dictionary = metadata->dictionaryRepresentationWithStartTime(ANASecondsSince1970(event->timestamp()));
-  if (!dictionary) return std::nullopt;
-  return ANAWriteEventOperation::formatLine(ANAMillisecondsSince1970(event->timestamp()), metadata->eventName(),
-                                            *dictionary);
+  auto json = metadata->serializedDictionaryWithStartTime(ANASecondsSince1970(event->timestamp()));
+  if (!json || json->empty() || json->front() != '{') return std::nullopt;
+  return ANAWriteEventOperation::formatLineWithJSONText(ANAMillisecondsSince1970(event->timestamp()),
+                                                        metadata->eventName(), *json);
 }
 
 }  // namespace
@@ -45,22 +45,37 @@ ANAWriteEventOperation::ANAWriteEventOperation(std::shared_ptr<const ANAEvent> e
 
 std::optional<std::string> ANAWriteEventOperation::formatLine(uint64_t milliseconds, const std::string& name,
                                                               const nlohmann::ordered_json& payload) {
-  if (!payload.is_object() || name.empty() || name.find_first_of("\t\r\n") != std::string::npos) return std::nullopt;
-  std::string json = jsonText(payload);  // valid UTF-8 and free of raw control characters
+  if (!payload.is_object()) return std::nullopt;
+  return formatLineWithJSONText(milliseconds, name, jsonText(payload));
+}
+
+std::optional<std::string> ANAWriteEventOperation::formatLineWithJSONText(uint64_t milliseconds,
+                                                                          const std::string& name,
+                                                                          const std::string& json) {
+  if (name.empty() || name.find_first_of("\t\r\n") != std::string::npos) return std::nullopt;
+  // Compact JSON from jsonText passes these checks; other text might end the line early.
+  if (json.find_first_of("\t\r\n") != std::string::npos || !anatext::isValidUTF8(json)) return std::nullopt;
   return std::to_string(milliseconds) + "\t" + anatext::validUTF8(name) + "\t" +
          std::to_string(anatext::utf16Length(json)) + "\t" + json + "\n";
 }
 
 void ANAWriteEventOperation::main() {
   mSuccess = false;
-  struct stat st {};
-  const bool existed = ::stat(mLogFileUrl.c_str(), &st) == 0;
-  if (existed && S_ISDIR(st.st_mode)) return;
+  // Opening without creating first tells an existing file, a new one and a folder apart.
   // Read access too: a partial last line is looked for before appending.
-  int fd = ::open(mLogFileUrl.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  if (existed) dropPartialLastLine(fd);
-  bool ok = write(fd, existed);
+  bool existed = true;
+  int fd = ::open(mLogFileUrl.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0 && errno == ENOENT) {
+    existed = false;
+    fd = ::open(mLogFileUrl.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+  }
+  if (fd < 0) return;  // a folder (EISDIR), a link (ELOOP) or no access
+  struct stat st {};
+  bool ok = false;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    off_t length = existed ? wholeLinesLength(fd, st.st_size) : st.st_size;
+    ok = write(fd, existed, length);
+  }
   if (::close(fd) != 0) {
     ANALogger::sharedLogger().logWithLabel(kLabel, "Failed to close file, error: %s", std::strerror(errno));
     ok = false;
@@ -68,41 +83,34 @@ void ANAWriteEventOperation::main() {
   mSuccess = ok;
 }
 
-void ANAWriteEventOperation::dropPartialLastLine(int fd) {
+off_t ANAWriteEventOperation::wholeLinesLength(int fd, off_t size) {
   // A writer killed in the middle of a line leaves its start behind; the next line must not
   // be glued to it.
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || st.st_size == 0) return;
+  char last = '\n';
+  if (size == 0 || (::pread(fd, &last, 1, size - 1) == 1 && last == '\n')) return size;
   char buffer[4096];
-  off_t end = st.st_size;
-  while (end > 0) {
+  off_t end = size;
+  off_t keep = 0;
+  while (end > 0 && keep == 0) {
     off_t start = end > static_cast<off_t>(sizeof buffer) ? end - static_cast<off_t>(sizeof buffer) : 0;
     ssize_t n = ::pread(fd, buffer, static_cast<size_t>(end - start), start);
-    if (n != end - start) return;
-    for (ssize_t i = n - 1; i >= 0; --i) {
-      if (buffer[i] != '\n') continue;
-      off_t keep = start + i + 1;
-      if (keep == st.st_size) return;  // ends with a whole line
-      ANALogger::sharedLogger().logWithLabel(kLabel, "Removing a partial line from %s", mLogFileUrl.c_str());
-      (void)::ftruncate(fd, keep);
-      return;
-    }
+    if (n != end - start) return size;
+    for (ssize_t i = n - 1; i >= 0 && keep == 0; --i)
+      if (buffer[i] == '\n') keep = start + i + 1;
     end = start;
   }
   ANALogger::sharedLogger().logWithLabel(kLabel, "Removing a partial line from %s", mLogFileUrl.c_str());
-  (void)::ftruncate(fd, 0);
+  return ::ftruncate(fd, keep) == 0 ? keep : size;
 }
 
-bool ANAWriteEventOperation::write(int fd, bool fileExisted) {
+bool ANAWriteEventOperation::write(int fd, bool fileExisted, off_t length) {
   if (!mFormattedEvent || !mFormattedMetadata) return false;
-  if (!fileExisted && !appendLine(fd, *mFormattedMetadata)) return false;
-  return appendLine(fd, *mFormattedEvent);
+  if (!fileExisted && !appendLine(fd, *mFormattedMetadata, length)) return false;
+  return appendLine(fd, *mFormattedEvent, length);
 }
 
-bool ANAWriteEventOperation::appendLine(int fd, const std::string& line) {
+bool ANAWriteEventOperation::appendLine(int fd, const std::string& line, off_t& length) {
   if (line.empty()) return false;
-  struct stat before {};
-  if (::fstat(fd, &before) != 0) return false;
   const char* bytes = line.data();
   size_t left = line.size();
   bool ok = false;
@@ -124,10 +132,13 @@ bool ANAWriteEventOperation::appendLine(int fd, const std::string& line) {
       break;
     }
   }
-  if (ok) return true;
+  if (ok) {
+    length += static_cast<off_t>(line.size());
+    return true;
+  }
   ANALogger::sharedLogger().logWithLabel(kLabel, "Error: exited write loop without success\n");
   // Whatever part of the line reached the file goes again, so the log keeps whole lines only.
-  if (::ftruncate(fd, before.st_size) != 0)
+  if (::ftruncate(fd, length) != 0)
     ANALogger::sharedLogger().logWithLabel(kLabel, "Failed to remove a partial line: %s", std::strerror(errno));
   return false;
 }

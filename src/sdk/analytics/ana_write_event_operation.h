@@ -5,12 +5,13 @@
 // the file back to where that line began, and a line left unfinished by a writer that was
 // killed is removed before the next one is appended. Runs on the analytics event queue, one at a time.
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "sdk/analytics/ana_event.h"
 #include "sdk/analytics/ana_metadata_serializable.h"
@@ -30,6 +31,10 @@ class ANAWriteEventOperation final : public Operation {
   // a payload that is not an object.
   static std::optional<std::string> formatLine(uint64_t milliseconds, const std::string& name,
                                                const nlohmann::ordered_json& payload);
+  // The same from the payload's compact JSON text (nothing for text holding a tab, a line
+  // break or invalid UTF-8).
+  static std::optional<std::string> formatLineWithJSONText(uint64_t milliseconds, const std::string& name,
+                                                           const std::string& json);
 
   void main() override;
 
@@ -40,9 +45,11 @@ class ANAWriteEventOperation final : public Operation {
   const std::string& logFileUrl() const { return mLogFileUrl; }
 
  private:
-  bool write(int fd, bool fileExisted);
-  void dropPartialLastLine(int fd);
-  static bool appendLine(int fd, const std::string& line);
+  // `length` is where the file's whole lines end; each appended line moves it on.
+  bool write(int fd, bool fileExisted, off_t length);
+  static bool appendLine(int fd, const std::string& line, off_t& length);
+  // The length of the file's whole lines, after cutting away an unfinished last line.
+  off_t wholeLinesLength(int fd, off_t size);
 
   const std::shared_ptr<const ANAEvent> mEvent;
   const std::shared_ptr<const ANAMetadataSerializable> mMetadata;

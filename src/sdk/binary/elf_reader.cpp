@@ -30,13 +30,11 @@ struct Elf32 {
   using Ehdr = Elf32_Ehdr;
   using Phdr = Elf32_Phdr;
   using Shdr = Elf32_Shdr;
-  static constexpr bool k64 = false;
 };
 struct Elf64 {
   using Ehdr = Elf64_Ehdr;
   using Phdr = Elf64_Phdr;
   using Shdr = Elf64_Shdr;
-  static constexpr bool k64 = true;
 };
 
 // One image: a file mapping (offsets locate parts) or a loaded image (addresses do).

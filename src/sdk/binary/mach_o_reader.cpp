@@ -220,9 +220,11 @@ bool TELMachOGetSection(const CRKMachOSlice* slice, const char* segmentName, con
   bool found = false;
   forEachCommand(*slice, [&](uint32_t cmd, uint32_t cmdsize, const uint8_t* at, bool is64) {
     if (found || cmd != (is64 ? kLoadCommandSegment64 : kLoadCommandSegment)) return;
-    if (strncmp(reinterpret_cast<const char*>(at + 8), segmentName, 16) != 0) return;
+    // The walk vouches for 8 bytes only: no field is read before the command is known to
+    // hold the whole segment structure.
     const uint64_t headerSize = is64 ? 72 : 56, entrySize = is64 ? 80 : 68;
     if (cmdsize < headerSize) return;
+    if (strncmp(reinterpret_cast<const char*>(at + 8), segmentName, 16) != 0) return;
     const uint32_t count = load32(at + (is64 ? 64 : 48));
     for (uint64_t i = 0; i < count; ++i) {
       const uint64_t entry = headerSize + i * entrySize;

@@ -3,11 +3,10 @@
 // UTF-8 is written with U+FFFD in place of the bad bytes. Input is bounded in nesting,
 // because copying, printing and destroying a value recurse once per level.
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace telemetry {
 

@@ -1,4 +1,5 @@
 #include "sdk/identity/host_identity.h"
+#include "sdk/identity/host_identity_testing.h"
 
 #include <sys/utsname.h>
 

@@ -31,7 +31,4 @@ std::string TELHostOSDisplayVersion();
 // "6.1.0-18-amd64" -> 6.1.0); zeros when it starts with no number.
 TELOperatingSystemVersion TELParseOperatingSystemVersion(const std::string& text);
 
-// Reads the host's files under another root folder (tests); an empty root restores "/".
-void TELSetHostRootForTesting(const std::string& root);
-
 }  // namespace telemetry

@@ -84,12 +84,17 @@ TEST(ViewExtensions, ScaleTransformsKeepTheVisualCentreWhateverTheAnchor) {
   EXPECT_EQ(image.pixelColor(10, 10).alpha(), 0);
 }
 
+// A call with a flag finds no form that would take the flag as a scale.
+template <class L>
+concept TakesAFlagAsAScale = requires(L& layer) { layerext::transformToPoint(layer, QPointF(), 1.0, true); };
+static_assert(!TakesAFlagAsAScale<platform::Layer>);
+
 TEST(ViewExtensions, AnimatedMoveLeavesTheModalAndBitmapsOfEmptyLayersAreRefused) {
   std::vector<QString> lines;
   auto previous = setLogSink([&](const QString& l) { lines.push_back(l); });
   platform::Layer layer;
   layer.setFrame(QRectF(0, 0, 20, 20));
-  layerext::transformToPoint(layer, QPointF(100, 100), 1.0, false);
+  layerext::animateTransformToPoint(layer, QPointF(100, 100), 1.0, false);
   EXPECT_EQ(lines.size(), 1u);  // only the animated form exists
   EXPECT_TRUE(layer.transform().isIdentity());
   EXPECT_EQ(layer.animationKeys(), QStringList{"transformToPoint:finalScale:animated"});

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <thread>
+
 #include "analytics_test_support.h"
+#include "sdk/analytics/ana_crash_event.h"
 #include "sdk/analytics/ana_crash_metadata.h"
 #include "sdk/analytics/ana_custom_event.h"
 #include "sdk/analytics/ana_file_utils.h"
@@ -8,6 +12,7 @@
 #include "sdk/analytics/ana_metadata.h"
 #include "sdk/analytics/ana_write_event_operation.h"
 #include "sdk/core/json_text.h"
+#include "sdk/core/operation_queue.h"
 
 using namespace telemetry;
 using Json = nlohmann::ordered_json;
@@ -33,8 +38,8 @@ print(json.dumps({'whole': text.endswith('\n') or text == '', 'lines': lines}))
 }
 
 std::shared_ptr<ANAMetadata> testMetadata(std::optional<std::string> betaToken = std::nullopt) {
-  return std::make_shared<ANAMetadata>(
-      ANAMetadata::SDKFacts{"api-key", "execution-1", "install-1", "instance-1"}, betaToken);
+  return std::make_shared<ANAMetadata>(ANAMetadata::SDKFacts{"api-key", "execution-1", "install-1", "instance-1"},
+                                       betaToken);
 }
 
 bool writeEvent(const std::shared_ptr<ANAEvent>& event, const std::string& path,
@@ -93,6 +98,36 @@ TEST(AnalyticsEventLog, AFirstWriteOpensTheLogWithItsMetadataLine) {
   EXPECT_EQ(keys[3], "started_at");
 }
 
+TEST(AnalyticsEventLog, EventsFromManyThreadsOnTheSerialQueueMakeWholeLines) {
+  test::ScratchFolder folder;
+  const std::string log = folder / "busy.log";
+  auto metadata = testMetadata();
+  OperationQueue queue("org.orrery.telemetry.analytics.EventQueue", 1);
+  std::vector<std::shared_ptr<ANAWriteEventOperation>> ops(200);
+  std::vector<std::thread> producers;
+  for (int t = 0; t < 4; ++t)
+    producers.emplace_back([&, t] {
+      for (int i = t; i < 200; i += 4) {
+        ops[i] = std::make_shared<ANAWriteEventOperation>(
+            ANACustomEvent::create("e" + std::to_string(i), Json{{"text", std::string(i, 'x')}}), metadata, log);
+        queue.addOperation(ops[i]);
+      }
+    });
+  for (auto& p : producers) p.join();
+  queue.waitUntilAllOperationsAreFinished();
+  for (const auto& op : ops) EXPECT_TRUE(op->success());
+  Json read = readLogWithPython(log);
+  ASSERT_TRUE(read.is_object());
+  ASSERT_EQ(read["lines"].size(), 201u) << "one metadata line, then one line per event";
+  EXPECT_EQ(read["lines"][0]["name"], "metadata");
+  std::set<std::string> names;
+  for (size_t i = 1; i < read["lines"].size(); ++i) {
+    EXPECT_TRUE(read["lines"][i]["lengthMatches"].get<bool>());
+    names.insert(read["lines"][i]["payload"]["custom_type"].get<std::string>());
+  }
+  EXPECT_EQ(names.size(), 200u);
+}
+
 TEST(AnalyticsEventLog, AnExistingLogEvenEmptyReceivesOneLine) {
   test::ScratchFolder folder;
   const std::string log = folder / "existing.log";
@@ -116,7 +151,7 @@ TEST(AnalyticsEventLog, NonASCIIPayloadsCountUTF16UnitsNotBytes) {
   EXPECT_EQ(*ANAWriteEventOperation::formatLine(1, "x", Json{{"k", "a\nb\tc"}}), "1\tx\t15\t{\"k\":\"a\\nb\\tc\"}\n");
 }
 
-TEST(AnalyticsEventLog, WithoutMetadataNothingIsWrittenAndAFolderIsLeftAlone) {
+TEST(AnalyticsEventLog, WithoutMetadataNothingIsWrittenAndFoldersAndLinksAreLeftAlone) {
   test::ScratchFolder folder;
   const std::string log = folder / "crashed.log";
   auto noDictionary = std::make_shared<ANACrashMetadata>(std::nullopt);
@@ -127,6 +162,11 @@ TEST(AnalyticsEventLog, WithoutMetadataNothingIsWrittenAndAFolderIsLeftAlone) {
   const std::string second = folder / "second.log";
   ASSERT_TRUE(writeEvent(ANALifecycleEvent::appLaunchedEvent(), second, empty));
   EXPECT_EQ(readLogWithPython(second)["lines"][0]["payload"], Json::object());
+
+  test::writeText(folder / "target", "keep");
+  ASSERT_EQ(::symlink((folder / "target").c_str(), (folder / "link.log").c_str()), 0);
+  EXPECT_FALSE(writeEvent(ANALifecycleEvent::appLaunchedEvent(), folder / "link.log"));
+  EXPECT_EQ(test::readText(folder / "target"), "keep") << "a planted link is not followed";
 
   const std::string dir = folder / "folder.log";
   ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
@@ -169,7 +209,8 @@ TEST(AnalyticsEventLog, ALineLeftByAKilledWriterIsDroppedBeforeTheNextOne) {
   ASSERT_TRUE(writeEvent(ANALifecycleEvent::appLaunchedEvent(), log));
   const std::string before = test::readText(log);
   auto big = ANACustomEvent::create("big", Json{{"text", std::string(90, 'x')}});
-  int status = test::runInChild({.fileSizeLimit = before.size() + 40, .killedByLimit = true}, [&] { return writeEvent(big, log); });
+  int status = test::runInChild({.fileSizeLimit = before.size() + 40, .killedByLimit = true},
+                                [&] { return writeEvent(big, log); });
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
   ASSERT_EQ(test::readText(log).size(), before.size() + 40) << "the killed writer left part of a line";
@@ -181,9 +222,24 @@ TEST(AnalyticsEventLog, ALineLeftByAKilledWriterIsDroppedBeforeTheNextOne) {
   EXPECT_EQ(read["lines"][2]["name"], "app_installed");
 }
 
+TEST(AnalyticsEventLog, EachMetadataLineCarriesItsOwnEventsStartTime) {
+  auto metadata = testMetadata();
+  const auto at = [&](int64_t seconds) {
+    auto event = ANACrashEvent::create(std::chrono::system_clock::time_point(std::chrono::seconds(seconds)), 1);
+    ANAWriteEventOperation op(event, metadata, "/nonexistent/x.log");
+    return *op.formattedMetadata();
+  };
+  const std::string first = at(1600000000), second = at(1600000001), again = at(1600000000);
+  EXPECT_EQ(first.substr(0, 14), "1600000000000\t");
+  EXPECT_NE(first.find("\"started_at\":1600000000,"), std::string::npos);
+  EXPECT_NE(second.find("\"started_at\":1600000001,"), std::string::npos);
+  EXPECT_EQ(first, again);
+}
+
 TEST(AnalyticsEventLog, BetaTokensUnwrapOnlyFromTwoPartsStartingWithTwo) {
   EXPECT_EQ(ANAMetadata::unwrapBetaToken(std::string("2:abc")), std::string("abc"));
-  for (const char* token : {"3:abc", "abc", "2:a:b", "", ":abc"}) EXPECT_FALSE(ANAMetadata::unwrapBetaToken(std::string(token))) << token;
+  for (const char* token : {"3:abc", "abc", "2:a:b", "", ":abc"})
+    EXPECT_FALSE(ANAMetadata::unwrapBetaToken(std::string(token))) << token;
   EXPECT_FALSE(ANAMetadata::unwrapBetaToken(std::nullopt));
   EXPECT_FALSE(testMetadata("1:x")->dictionaryRepresentationWithStartTime(0)->contains("beta_tester_token"));
 }

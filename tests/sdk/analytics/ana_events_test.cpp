@@ -21,9 +21,8 @@ std::vector<std::string> keysOf(const Json& object) {
   return keys;
 }
 
-
-const std::string kEmoji = "\xF0\x9F\x98\x80";      // U+1F600, two UTF-16 units
-const std::string kAcute = "\xCC\x81";              // U+0301 combining acute accent
+const std::string kEmoji = "\xF0\x9F\x98\x80";  // U+1F600, two UTF-16 units
+const std::string kAcute = "\xCC\x81";          // U+0301 combining acute accent
 
 }  // namespace
 
@@ -74,7 +73,8 @@ TEST(AnalyticsAttributes, CutLongTextToOneHundredUnitsOnACharacterBoundary) {
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored.begin().key(), std::string(100, 'k'));
   EXPECT_EQ(stored.begin().value(), std::string(100, 'v'));
-  EXPECT_EQ(console.count("[Analytics] Maximum length for an Event attributes exceeded. Truncating to 100 characters."), 2);
+  EXPECT_EQ(console.count("[Analytics] Maximum length for an Event attributes exceeded. Truncating to 100 characters."),
+            2);
 
   // An emoji straddling the cut would leave half a surrogate pair: it goes whole.
   ANAAttributeDictionary e;
@@ -124,6 +124,8 @@ TEST(AnalyticsAttributes, PricesAreExactMillionths) {
   EXPECT_TRUE(priceOf("9.99 USD").is_null());
   EXPECT_TRUE(priceOf("1234567890123456789").is_null()) << "more digits than can stay exact";
   EXPECT_EQ(ANADecimal::fromString("000123.4500")->description(), "123.45");
+  EXPECT_EQ(ANADecimal::fromString("1000000000000000000000000")->description(), "1000000000000000000000000")
+      << "zeros behind the digits are no precision";
   EXPECT_EQ(ANADecimal::fromString("0.00012")->description(), "0.00012");
 }
 
@@ -166,16 +168,19 @@ TEST(AnalyticsEvents, PredefinedFactoriesNameTheirTypeAndOrderTheirAttributes) {
     EXPECT_EQ(c.event->name(), "predefined");
     EXPECT_FALSE(c.event->triggersFlush());
     Json d = c.event->dictionaryRepresentation();
-    EXPECT_EQ(keysOf(d), (std::vector<std::string>{"eventId", "predefined_type", "custom_attributes",
-                                                   "predefined_attributes"}));
+    EXPECT_EQ(keysOf(d),
+              (std::vector<std::string>{"eventId", "predefined_type", "custom_attributes", "predefined_attributes"}));
     EXPECT_EQ(d["eventId"], c.event->identifier());
     EXPECT_EQ(d["predefined_type"], c.type);
     EXPECT_EQ(d["custom_attributes"], custom);
     EXPECT_EQ(keysOf(d["predefined_attributes"]), c.keys);
   }
   Json purchase = cases[4].event->predefinedAttributes().dictionaryRepresentation();
-  EXPECT_EQ(jsonText(purchase), R"({"item_price":9990000,"currency":"EUR","success":"true","item_name":"n","item_type":"t","item_id":"i"})");
-  EXPECT_EQ(cases[6].event->predefinedAttributes().dictionaryRepresentation()["score"], 42) << "a number stays a number";
+  EXPECT_EQ(
+      jsonText(purchase),
+      R"({"item_price":9990000,"currency":"EUR","success":"true","item_name":"n","item_type":"t","item_id":"i"})");
+  EXPECT_EQ(cases[6].event->predefinedAttributes().dictionaryRepresentation()["score"], 42)
+      << "a number stays a number";
   EXPECT_NE(cases[0].event->identifier(), cases[1].event->identifier());
 }
 
@@ -204,7 +209,8 @@ TEST(AnalyticsEvents, CustomLifecycleAndCrashEventsHaveTheirNamesPayloadsAndTime
       {kApplicationWillResignActiveNotification, "app_became_inactive"},
       {kApplicationDidBecomeActiveNotification, "app_became_active"},
       {"NSApplicationDidHideNotification", "unknown-notification"}};
-  for (const auto& [notification, name] : table) EXPECT_EQ(ANALifecycleEvent::eventWithNotification(notification)->name(), name);
+  for (const auto& [notification, name] : table)
+    EXPECT_EQ(ANALifecycleEvent::eventWithNotification(notification)->name(), name);
   EXPECT_TRUE(ANALifecycleEvent::eventWithNotification(kApplicationDidBecomeActiveNotification)->triggersFlush());
   EXPECT_FALSE(ANALifecycleEvent::eventWithNotification("other")->triggersFlush());
   EXPECT_FALSE(ANALifecycleEvent::eventWithNotification(kApplicationWillTerminateNotification)->triggersFlush());

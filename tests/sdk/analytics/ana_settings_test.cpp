@@ -1,3 +1,5 @@
+#include "sdk/analytics/ana_settings.h"
+
 #include <gtest/gtest.h>
 
 #include "analytics_test_support.h"
@@ -6,7 +8,6 @@
 #include "sdk/analytics/ana_event_filter.h"
 #include "sdk/analytics/ana_lifecycle_event.h"
 #include "sdk/analytics/ana_predefined_event.h"
-#include "sdk/analytics/ana_settings.h"
 
 using namespace telemetry;
 using nlohmann::json;
@@ -104,9 +105,13 @@ TEST(AnalyticsSettings, AnEndpointThatIsNotHTTPSGivesNoEndpoint) {
 }
 
 TEST(AnalyticsSampling, JavaHashMatchesJavasFormulaComputedApart) {
-  const std::vector<std::string> texts = {"", "abc", "3F2504E0-4F89-11D3-9A0C-0305E82C3301",
+  const std::vector<std::string> texts = {"",
+                                          "abc",
+                                          "3F2504E0-4F89-11D3-9A0C-0305E82C3301",
                                           std::string(40, 'z') + "\xF0\x9F\x98\x80" + "\xC3\xA9",
-                                          "polygenelubricants", "\xE2\x82\xAC" "100"};
+                                          "polygenelubricants",
+                                          "\xE2\x82\xAC"
+                                          "100"};
   std::string args;
   std::vector<std::string> hexArgs;
   for (const auto& t : texts) {

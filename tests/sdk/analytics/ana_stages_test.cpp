@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/time.h>
 
 #include <random>
@@ -11,6 +10,7 @@
 #include "sdk/analytics/ana_metadata.h"
 #include "sdk/analytics/ana_package_log_operation.h"
 #include "sdk/analytics/ana_rotate_crash_metadata_operation.h"
+#include "sdk/core/file_io.h"
 #include "sdk/core/json_text.h"
 
 using namespace telemetry;
@@ -130,6 +130,18 @@ TEST(AnalyticsStages, NothingToDoLeavesEverythingAsItWas) {
   EXPECT_FALSE(compress(folder / "dir.log", folder / "dir.gz"));
   EXPECT_FALSE(package(folder / "missing.gz", folder / "B.multipartmime", "B"));
   EXPECT_EQ(namesIn(folder.path()), (std::set<std::string>{"a.log", "a.gz", "dir.log"}));
+
+  // Planted entries: a link would hand out another file, a pipe would block the queue.
+  test::writeText(folder / "secret", "not for upload");
+  ASSERT_EQ(::symlink((folder / "secret").c_str(), (folder / "link.log").c_str()), 0);
+  ASSERT_EQ(::symlink((folder / "secret").c_str(), (folder / "link.gz").c_str()), 0);
+  ASSERT_EQ(::mkfifo((folder / "pipe.log").c_str(), 0600), 0);
+  EXPECT_FALSE(compress(folder / "link.log", folder / "link2.gz"));
+  EXPECT_FALSE(compress(folder / "pipe.log", folder / "pipe.gz"));
+  EXPECT_FALSE(package(folder / "link.gz", folder / "L.multipartmime", "L"));
+  EXPECT_FALSE(test::exists(folder / "link2.gz"));
+  EXPECT_FALSE(test::exists(folder / "pipe.gz"));
+  EXPECT_FALSE(test::exists(folder / "L.multipartmime"));
 }
 
 TEST(AnalyticsStages, AFailingStageKeepsItsInputAndLeavesNoOutput) {
@@ -151,7 +163,8 @@ TEST(AnalyticsStages, AFailingStageKeepsItsInputAndLeavesNoOutput) {
   EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"f.log"});
 
   ASSERT_TRUE(compress(log, folder / "f.gz"));
-  status = test::runInChild({.fileSizeLimit = 100000}, [&] { return package(folder / "f.gz", folder / "P.multipartmime", "P"); });
+  status = test::runInChild({.fileSizeLimit = 100000},
+                            [&] { return package(folder / "f.gz", folder / "P.multipartmime", "P"); });
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_EQ(namesIn(folder.path()), (std::set<std::string>{"f.log", "f.gz"}));
 
@@ -171,7 +184,8 @@ TEST(AnalyticsStages, AFailingStageKeepsItsInputAndLeavesNoOutput) {
   ASSERT_EQ(::chmod(locked.c_str(), 0500), 0);
   status = test::runInChild({.withoutPrivileges = true}, [&] { return compress(locked + "/r.log", locked + "/r.gz"); });
   ::chmod(locked.c_str(), 0700);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == test::kChildCannotDropPrivileges) GTEST_SKIP() << "cannot drop privileges";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == test::kChildCannotDropPrivileges)
+    GTEST_SKIP() << "cannot drop privileges";
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_EQ(namesIn(locked), std::set<std::string>{"r.log"});
 }
@@ -237,7 +251,8 @@ TEST(AnalyticsCleanup, KeepsTheNewestPackagesUpToTheLimit) {
   EXPECT_EQ(packages.count(folder / "P57.multipartmime"), 0u);
   EXPECT_EQ(namesIn(folder.path()).size(), 100u);
 
-  std::vector<std::string> three = {folder / "P1.multipartmime", folder / "gone.multipartmime", folder / "P2.multipartmime"};
+  std::vector<std::string> three = {folder / "P1.multipartmime", folder / "gone.multipartmime",
+                                    folder / "P2.multipartmime"};
   EXPECT_EQ(ANACleanupFilesOperation::URLsByRemovingOldFiles(three, 2),
             (std::vector<std::string>{folder / "P2.multipartmime", folder / "P1.multipartmime"}))
       << "a file without a date sorts last";
@@ -247,7 +262,8 @@ TEST(AnalyticsCleanup, KeepsTheNewestPackagesUpToTheLimit) {
 TEST(AnalyticsCrashMetadataRotation, HandsOverThePreviousRunAndRecordsThisOne) {
   test::ScratchFolder folder;
   const std::string path = folder / "crash_metadata";
-  auto metadata = std::make_shared<ANAMetadata>(ANAMetadata::SDKFacts{"key", "run-1", "install", "instance"}, std::nullopt);
+  auto metadata =
+      std::make_shared<ANAMetadata>(ANAMetadata::SDKFacts{"key", "run-1", "install", "instance"}, std::nullopt);
 
   ANARotateCrashMetadataOperation first(path, metadata);
   first.start();
@@ -257,7 +273,8 @@ TEST(AnalyticsCrashMetadataRotation, HandsOverThePreviousRunAndRecordsThisOne) {
   EXPECT_EQ(written["session_id"], "run-1");
   EXPECT_EQ(written["started_at"], (*first.currentMetadataDictionary())["started_at"]);
 
-  auto nextRun = std::make_shared<ANAMetadata>(ANAMetadata::SDKFacts{"key", "run-2", "install", "instance"}, std::nullopt);
+  auto nextRun =
+      std::make_shared<ANAMetadata>(ANAMetadata::SDKFacts{"key", "run-2", "install", "instance"}, std::nullopt);
   ANARotateCrashMetadataOperation second(path, nextRun);
   second.start();
   EXPECT_EQ((*second.crashMetadata()->rawMetadataDictionary())["session_id"], "run-1");
@@ -270,6 +287,15 @@ TEST(AnalyticsCrashMetadataRotation, HandsOverThePreviousRunAndRecordsThisOne) {
   EXPECT_FALSE(overGarbage.crashMetadata()->rawMetadataDictionary()) << "no dictionary, but an object";
   EXPECT_EQ(json::parse(test::readText(path))["session_id"], "run-2") << "replaced all the same";
   EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"crash_metadata"});
+
+  test::writeText(folder / "elsewhere", R"({"session_id":"planted"})");
+  ::unlink(path.c_str());
+  ASSERT_EQ(::symlink((folder / "elsewhere").c_str(), path.c_str()), 0);
+  ANARotateCrashMetadataOperation overLink(path, nextRun);
+  overLink.start();
+  EXPECT_FALSE(overLink.crashMetadata()->rawMetadataDictionary()) << "a link is not read";
+  EXPECT_EQ(fileio::kindOf(path), fileio::FileKind::Regular) << "the link itself is replaced";
+  EXPECT_EQ(test::readText(folder / "elsewhere"), R"({"session_id":"planted"})");
 }
 
 TEST(AnalyticsCrashMetadataRotation, AFileThatCannotBeReplacedIsRemovedNotLeftStale) {

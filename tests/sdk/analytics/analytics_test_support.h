@@ -14,14 +14,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <mutex>
-
 #include "sdk/core/console.h"
 #include "sdk/core/standard_paths.h"
+#include "support/required_tool.h"
 
 namespace telemetry::test {
 
@@ -120,9 +120,10 @@ inline int runInChild(const ChildLimits& limits, const std::function<bool()>& bo
 
 // Runs a Python 3 script with the given arguments and answers what it printed.
 inline std::string runPython(const std::string& script, const std::vector<std::string>& args = {}) {
+  if (!testsupport::requireTool("python3", "python3")) return std::string();
   static int counter = 0;
-  std::string file = paths::join(paths::temporaryDirectory(),
-                                 "analytics-check-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".py");
+  std::string file = paths::join(paths::temporaryDirectory(), "analytics-check-" + std::to_string(::getpid()) + "-" +
+                                                                  std::to_string(++counter) + ".py");
   writeText(file, script);
   std::string command = "python3 '" + file + "'";
   for (const auto& a : args) command += " '" + a + "'";

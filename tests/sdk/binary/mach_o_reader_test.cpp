@@ -178,6 +178,32 @@ TEST(MachOReader, ForeignAndOtherByteOrderHeadersAreNamedButNeverWalked) {
   EXPECT_TRUE(commandsOf(slices[0]).empty());
 }
 
+TEST(MachOReader, ShortSegmentCommandsAreNeverReadPastTheirEnd) {
+  // A 32-bit header (28 bytes) and one segment command that claims only its own 8 bytes, at
+  // the very end of the file: its segment name would lie past the end.
+  for (bool is64 : {false, true}) {
+    std::vector<uint8_t> image(is64 ? 32 : 28, 0);
+    auto put = [&](size_t at, uint32_t v) { std::memcpy(image.data() + at, &v, 4); };
+    put(0, is64 ? 0xFEEDFACF : 0xFEEDFACE);
+    put(4, is64 ? kX86_64 : 7);
+    put(16, 1);  // one command
+    put(20, 8);  // of 8 bytes
+    image.resize(image.size() + 8);
+    put(image.size() - 8, is64 ? kLoadCommandSegment64 : kLoadCommandSegment);
+    put(image.size() - 4, 8);
+    ExactCopy exact(image, image.size());
+    EXPECT_EQ(exact.size, is64 ? 40u : 36u);
+    auto slices = slicesOf(exact.bytes.get(), exact.size);
+    ASSERT_EQ(slices.size(), 1u);
+    EXPECT_EQ(commandsOf(slices[0]).size(), 1u);
+    TELMachOSection section;
+    EXPECT_FALSE(TELMachOGetSection(&slices[0], "__TEXT", "__text", &section));
+    const void* pointer = nullptr;
+    EXPECT_FALSE(TELMachOSectionPointer(&slices[0], "__TEXT", "__text", &pointer));
+    EXPECT_EQ(TELMachOGetSegment(commandsOf(slices[0])[0].bytes.data()).size, 0u);
+  }
+}
+
 TEST(MachOReader, TruncatedImagesYieldOnlyWholeCommands) {
   const auto image = sampleImage();
   const auto full = commandsOf(slicesOf(image.data(), image.size())[0]);

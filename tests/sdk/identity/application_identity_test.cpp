@@ -9,6 +9,7 @@
 #include "sdk/identity/application_identity.h"
 #include "sdk/identity/encoding.h"
 #include "sdk/identity/host_identity.h"
+#include "sdk/identity/host_identity_testing.h"
 #include "sdk/identity/main_bundle.h"
 
 using namespace telemetry;

@@ -1,0 +1,496 @@
+#include "app/app_delegate.h"
+
+#include "app/menu_helper.h"
+#include "app/version_check.h"
+#include "app/window_placement.h"
+#include "foundation/globals.h"
+#include "foundation/logging.h"
+#include "foundation/views/custom_alert_view.h"
+#include "model/color_theme.h"
+#include "model/file_utils.h"
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "model/persistence_controller.h"
+#include "platform/core/dispatch.h"
+#include "platform/core/notification_center.h"
+#include "platform/core/quit_waiters.h"
+#include "platform/core/termination.h"
+#include "platform/services/url_opener.h"
+#include "platform/services/user_defaults.h"
+#include "platform/ui/application.h"
+#include "platform/ui/modal_presenter.h"
+#include "shell/bundle_info.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <exception>
+
+namespace orrery {
+namespace {
+
+AppDelegate* gCurrent = nullptr;
+
+constexpr int kNoMainMenuAssertLine = 562;
+constexpr char kNoMainMenuOperation[] = "-[AppDelegate applicationDidFinishLaunching:]";
+constexpr char kSupportPage[] = "https://orrery.app/support";
+constexpr char kUserGuidePage[] = "https://orrery.app/guide/orrery-user-guide.pdf";
+constexpr char kRatingPage[] = "https://orrery.app/rate";
+constexpr auto kTerminationHoldWait = std::chrono::seconds(10);
+
+platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+
+// One spelling per file: the canonical path when the file exists, else the clean absolute one.
+QString canonicalPath(const QString& path) {
+  if (path.isEmpty()) return {};
+  const QString canonical = QFileInfo(path).canonicalFilePath();
+  return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(path).absoluteFilePath()) : canonical;
+}
+
+QString canonicalPath(const QUrl& url) { return url.isLocalFile() ? canonicalPath(url.toLocalFile()) : QString(); }
+
+void showError(const MyResultPtr& result) {
+  if (result && result != MyResult::OK()) CustomAlertView::showErrorResult(result);
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(AppServices services) : mServices(std::move(services)) {
+  if (!mServices.exitEventLoop) mServices.exitEventLoop = [] { QCoreApplication::quit(); };
+  gCurrent = this;
+  Globals::setApp(this);
+  platform::Application::shared().setDelegate(this);
+  installActions();
+}
+
+AppDelegate::~AppDelegate() {
+  if (mSaveDrainWaiter) platform::removeQuitWaiter(mSaveDrainWaiter);
+  if (platform::Application::shared().delegate() == this) platform::Application::shared().setDelegate(nullptr);
+  if (Globals::app() == this) Globals::setApp(nullptr);
+  if (gCurrent == this) gCurrent = nullptr;
+}
+
+AppDelegate* AppDelegate::current() { return gCurrent; }
+
+void AppDelegate::installActions() {
+  auto on = [this](const char* action, std::function<void()> body) {
+    setActionHandler(QString::fromLatin1(action), [body](const platform::ActionSender&) { body(); });
+  };
+  on("cmdNewLocalFile", [this] { createNewLocalFileWithInitialAction(kWindowInitialActionEditCentralIdea); });
+  on("cmdNewCloudWindow",
+     [this] { addAndShowNewWindowController(MainWindowController::createCloudWindow(DocumentLocationICloud)); });
+  on("cmdNewDropboxWindow",
+     [this] { addAndShowNewWindowController(MainWindowController::createCloudWindow(DocumentLocationDropbox)); });
+  on("cmdOpenLocalFile", [this] { runOpenPanel({QStringLiteral("opml"), QStringLiteral("orrery")}); });
+  on("cmdImportLocalFile", [this] { runOpenPanel({QStringLiteral("opml")}); });
+  on("cmdContactSupport", [this] { openSupportPage(kSupportPage); });
+  on("cmdOpenUserGuide", [this] { openSupportPage(kUserGuidePage); });
+  on("openAppStoreOrreryLink", [this] { openSupportPage(kRatingPage); });
+  on("cmdQuit", [this] { terminate(); });
+}
+
+void AppDelegate::openSupportPage(const char* address) {
+  if (!platform::openURL(QUrl(QString::fromLatin1(address)))) logLine(QStringLiteral("Could not open %1").arg(address));
+}
+
+// Start-up.
+
+void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArguments) {
+  auto& app = platform::Application::shared();
+  if (!app.mainMenu()) app.setMainMenu(MenuHelper::createMainMenu(this));
+  mSaveDrainWaiter = platform::addQuitWaiter("document saves", [] { PersistenceController::singleton().drainSaves(); });
+
+  // 1. Crash reporting and analytics; a failure there must not stop the program.
+  if (mServices.startTelemetry) {
+    try {
+      mServices.startTelemetry();
+    } catch (const std::exception& e) {
+      logLine(QStringLiteral("Telemetry did not start: %1").arg(QString::fromUtf8(e.what())));
+    } catch (...) {
+      logLine(QStringLiteral("Telemetry did not start"));
+    }
+  }
+  // 2.
+  defaults().registerDefaults({{QString::fromLatin1(kRecentLocalFilesKey), QVariantList()}});
+  // 3.
+  if (mServices.setupDropbox) mServices.setupDropbox(QString::fromLatin1(kDropboxAppKey));
+  // 4. The recent files are the "Open Recent" menu itself, rebuilt from the list as it opens.
+  // 5.
+  if (!app.mainMenu()) softAssertionFailed(kNoMainMenuAssertLine, kNoMainMenuOperation);
+  // 6.
+  MenuHelper::menuEnsureRateOrreryPossibility();
+  // 7.
+  if (!restoreFromStoredState())
+    CustomAlertView::showErrorResult(MyResult::error(QStringLiteral("mac:Error:CouldNotRestoreWindowsProperly"),
+                                                     QStringLiteral("We could not restore all application windows")));
+  // 8.
+  FileUtil::cleanTemporaryFilesDuringStartup();
+  // 9.
+  dispatchNextStateUpdate();
+
+  // Files handed over at launch open now and stand in for a first window.
+  bool openedFiles = false;
+  for (const QString& argument : launchArguments) {
+    if (!argument.startsWith(QLatin1String("db-"))) openedFiles = true;
+  }
+  if (!launchArguments.isEmpty()) handleArguments(launchArguments);
+
+  // 10. Version check.
+  const QString version = versionNumberDisplayString();
+  const QString stored = defaults().stringForKey(QString::fromLatin1(kCurrentVersionKey));
+  if (version != stored) {
+    if (compareVersions(stored, QStringLiteral("1.5")) < 0 && Globals::userHasOptedForDropbox())
+      Globals::optForDropbox(false);
+    defaults().setString(version, QString::fromLatin1(kCurrentVersionKey));
+    defaults().synchronize();
+    if (version.startsWith(QLatin1String("1.5."))) {
+      createNewLocalFileWithInitialAction(kWindowInitialActionShowWelcome);
+      return;
+    }
+  }
+  // 11. First window.
+  if (!mWindowControllers.empty() || openedFiles) return;
+  if (Globals::userHasOptedForICloud())
+    tryToPerform(QStringLiteral("cmdNewCloudWindow"), {nullptr, this});
+  else if (Globals::userHasOptedForDropbox())
+    tryToPerform(QStringLiteral("cmdNewDropboxWindow"), {nullptr, this});
+  else
+    tryToPerform(QStringLiteral("cmdNewLocalFile"), {nullptr, this});
+}
+
+void AppDelegate::handleArguments(const QStringList& arguments) {
+  if (arguments.isEmpty()) {
+    if (auto* key = platform::Application::shared().keyWindow()) key->makeKeyAndOrderFront();
+    else if (!mWindowControllers.empty()) mWindowControllers.back()->showWindow();
+    return;
+  }
+  for (const QString& argument : arguments) {
+    if (argument.startsWith(QLatin1String("db-"))) {
+      handleRedirectURL(QUrl(argument));
+      continue;
+    }
+    const QUrl asUrl(argument);
+    openFile(asUrl.isLocalFile() ? asUrl.toLocalFile() : argument);
+  }
+}
+
+// Quit.
+
+bool AppDelegate::applicationShouldTerminate() {
+  updateStoredState(/*quitting=*/true);
+  return true;
+}
+
+void AppDelegate::terminate() {
+  if (mTerminating) return;
+  mTerminating = true;
+  applicationShouldTerminate();
+  for (const std::string& name : platform::runQuitWaiters())
+    logLine(QStringLiteral("Quit: %1 finished").arg(QString::fromStdString(name)));
+  if (!platform::waitUntilTerminationAllowed(kTerminationHoldWait))
+    logLine(QStringLiteral("Quit: termination holds still taken after waiting; quitting anyway"));
+  mServices.exitEventLoop();
+}
+
+// Window registry.
+
+void AppDelegate::addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller) {
+  if (!controller) return;
+  platform::Window* main = platform::Application::shared().keyWindow();
+  const QRectF mainFrame = main ? main->frame() : QRectF();
+  mWindowControllers.push_back(controller);
+  controller->showWindow();
+  if (main && main != &controller->myWindow()) {
+    QScreen* screen = QGuiApplication::screenAt(mainFrame.center().toPoint());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (screen) {
+      if (auto frame = placement::cascadedFrame(QRectF(screen->geometry()), mainFrame, controller->myWindow().frame()))
+        controller->myWindow().setFrame(*frame);
+    }
+  }
+  markPersistentAppStateDirty();
+}
+
+void AppDelegate::removeWindowController(MainWindowController* controller) {
+  auto it = std::find_if(mWindowControllers.begin(), mWindowControllers.end(),
+                         [&](const auto& c) { return c.get() == controller; });
+  if (it == mWindowControllers.end()) return;
+  // Kept alive until the window has finished closing.
+  auto keep = *it;
+  mWindowControllers.erase(it);
+  markPersistentAppStateDirty();
+  platform::mainQueue().async([keep] {});
+  // Without a global menu bar, a program with no window could only be ended from outside.
+  if (mWindowControllers.empty() && !mTerminating) {
+    platform::mainQueue().async([] {
+      if (AppDelegate* app = current(); app && app->mWindowControllers.empty()) app->terminate();
+    });
+  }
+}
+
+MyWindow* AppDelegate::findWindowWithURL(const QUrl& url) const {
+  const QString path = canonicalPath(url);
+  for (const auto& c : mWindowControllers) {
+    const QUrl docURL = c->myWindow().docURL();
+    if (docURL.isEmpty()) continue;
+    if (path.isEmpty() ? docURL == url : canonicalPath(docURL) == path) return &c->myWindow();
+  }
+  return nullptr;
+}
+
+bool AppDelegate::isFileCurrentlyOpen(const QUrl& fileUrl) { return findWindowWithURL(fileUrl) != nullptr; }
+
+bool AppDelegate::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier) {
+  const auto controllers = mWindowControllers;
+  for (const auto& c : controllers)
+    if (!c->canWeSafelyDeleteIdea(ideaIdentifier, docIdentifier)) return false;
+  return true;
+}
+
+QVariantMap AppDelegate::createState(bool /*quitting*/) const {
+  QVariantList states;
+  for (const auto& c : mWindowControllers) {
+    const QVariantMap state = c->createState();
+    if (!state.isEmpty()) states.append(state);
+  }
+  return {{QString::fromLatin1(kControllerStatesKey), states}};
+}
+
+bool AppDelegate::restoreFromState(const QVariantMap& state) {
+  if (state.isEmpty()) return true;
+  bool allRestored = true;
+  const QVariant entries = state.value(QString::fromLatin1(kControllerStatesKey));
+  if (entries.isValid() && entries.typeId() != QMetaType::QVariantList) {
+    logLine(QStringLiteral("Stored window state has no list of windows; nothing restored"));
+    return false;
+  }
+  for (const QVariant& entry : entries.toList()) {
+    if (entry.typeId() != QMetaType::QVariantMap) {
+      logLine(QStringLiteral("Stored window state holds an entry that is not a window; skipped"));
+      allRestored = false;
+      continue;
+    }
+    auto controller = MainWindowController::createForRestoration();
+    addAndShowNewWindowController(controller);
+    if (!controller->restoreFromState(entry.toMap())) allRestored = false;
+  }
+  return allRestored;
+}
+
+bool AppDelegate::restoreFromStoredState() {
+  const QVariant stored = defaults().objectForKey(QString::fromLatin1(kCurrentStateKey));
+  if (stored.isValid() && stored.typeId() != QMetaType::QVariantMap) {
+    logLine(QStringLiteral("Stored window state \"CurrentState\" is not a dictionary; nothing restored"));
+    return false;
+  }
+  return restoreFromState(stored.toMap());
+}
+
+bool AppDelegate::updateStoredState(bool quitting) {
+  defaults().setObject(createState(quitting), QString::fromLatin1(kCurrentStateKey));
+  return true;
+}
+
+void AppDelegate::dispatchNextStateUpdate() {
+  platform::WeakRef<AppDelegate> self(this);
+  platform::mainQueue().after(platform::Millis(kStateCycleMillis), [self] {
+    AppDelegate* app = self.get();
+    if (!app) return;
+    if (app->mStateIsDirty) {
+      app->updateStoredState(/*quitting=*/false);
+      app->mStateIsDirty = false;
+    }
+    app->dispatchNextStateUpdate();
+  });
+}
+
+QString AppDelegate::versionNumberDisplayString() {
+  return QStringLiteral("%1.%2").arg(BundleInfo::shortVersionString(), BundleInfo::bundleVersion());
+}
+
+// Documents.
+
+void AppDelegate::createNewLocalFileWithInitialAction(WindowInitialAction action) {
+  auto idea = Idea::createWithText(QStringLiteral(""));
+  const auto& themes = ColorTheme::standardThemes();
+  if (!themes.empty() && !themes.front()->colors().empty()) idea->setColor(themes.front()->colors().front());
+  idea->setColorThemeType(ColorThemeTypeLighterColor);
+  createNewLocalFileFromIdea(idea, action);
+}
+
+void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, WindowInitialAction action) {
+  auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
+  doc->setIdea(idea);
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  doc->setDateCreated(now);
+  doc->setDateModified(now);
+  platform::WeakRef<AppDelegate> self(this);
+  PersistenceController::singleton().createDocument(doc, [self, doc, action](DocumentToken token) {
+    if (token < 1) {
+      CustomAlertView::showErrorResult(
+          MyResult::error(QStringLiteral("mac:Error:CouldNotCreateDocument"), QStringLiteral("Could not create document")));
+      return;
+    }
+    AppDelegate* app = self.get();
+    if (!app) {
+      PersistenceController::singleton().releaseDocument(doc, token, nullptr);
+      return;
+    }
+    app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token, QString(), action));
+  });
+}
+
+bool AppDelegate::openFile(const QString& path) {
+  doOpenLocalFile(path, showError);
+  return true;
+}
+
+void AppDelegate::runOpenPanel(const QStringList& types) {
+  platform::FilePanelRequest request;
+  request.kind = platform::FilePanelRequest::Kind::Open;
+  request.allowedFileTypes = types;
+  request.directory = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  platform::WeakRef<AppDelegate> self(this);
+  platform::beginFilePanel(request, platform::Application::shared().keyWindow(),
+                           [self](platform::FilePanelResult result) {
+                             AppDelegate* app = self.get();
+                             if (!app || result.response != platform::kModalResponseOK || result.paths.isEmpty()) return;
+                             app->doOpenLocalFile(result.paths.front(), showError);
+                           });
+}
+
+void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const MyResultPtr&)> completion) {
+  const QUrl url = QUrl::fromLocalFile(canonicalPath(path));
+  if (MyWindow* window = findWindowWithURL(url)) {
+    window->makeKeyAndOrderFront();
+    if (completion) completion(MyResult::OK());
+    return;
+  }
+  platform::WeakRef<AppDelegate> self(this);
+  if (path.toLower().endsWith(QLatin1String(".opml"))) {
+    auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
+    doc->readFromURL(url, [self, doc](bool ok) {
+      AppDelegate* app = self.get();
+      if (!ok || !doc->idea()) {
+        CustomAlertView::showErrorResult(
+            MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
+        return;
+      }
+      if (app) app->createNewLocalFileFromIdea(doc->idea(), kWindowInitialActionNone);
+    });
+    return;
+  }
+  auto doc = IdeaDocument::createWithFileName(url.toLocalFile(), DocumentLocationLocalFile);
+  PersistenceController::singleton().openDocument(doc, [self, doc, completion](DocumentToken token) {
+    AppDelegate* app = self.get();
+    if (token < 1 || !app) {
+      if (token >= 1) PersistenceController::singleton().releaseDocument(doc, token, nullptr);
+      if (completion)
+        completion(MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
+      return;
+    }
+    app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token));
+    app->addNewRecentDocumentURL(QUrl::fromLocalFile(doc->filePath()));
+    if (completion) completion(MyResult::OK());
+  });
+}
+
+void AppDelegate::openDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier) {
+  auto doc = PersistenceController::singleton().findDocument(docIdentifier);
+  if (!doc) return;
+  platform::WeakRef<AppDelegate> self(this);
+  PersistenceController::singleton().openDocument(doc, [self, doc, ideaIdentifier](DocumentToken token) {
+    if (token < 1) return;
+    AppDelegate* app = self.get();
+    if (!app) {
+      PersistenceController::singleton().releaseDocument(doc, token, nullptr);
+      return;
+    }
+    app->addAndShowNewWindowController(
+        MainWindowController::createDocumentWindow(doc, token, ideaIdentifier, kWindowInitialActionNone));
+  });
+}
+
+void AppDelegate::addNewRecentDocumentURL(const QUrl& fileUrl) {
+  const QString path = canonicalPath(fileUrl);
+  if (path.isEmpty()) return;
+  QStringList recent;
+  for (const QString& entry : defaults().stringArrayForKey(QString::fromLatin1(kRecentLocalFilesKey))) {
+    if (canonicalPath(entry) != path && !recent.contains(entry)) recent.append(entry);
+  }
+  recent.prepend(path);
+  while (recent.size() > kMaxRecentFiles) recent.removeLast();
+  defaults().setObject(recent, QString::fromLatin1(kRecentLocalFilesKey));
+}
+
+// The cloud sign-in redirect.
+
+void AppDelegate::handleRedirectURL(const QUrl& url) {
+  if (!mServices.handleDropboxRedirect) {
+    logLine(QStringLiteral("Sign-in redirect ignored: no cloud-storage library"));
+    return;
+  }
+  platform::WeakRef<AppDelegate> self(this);
+  mServices.handleDropboxRedirect(url, [self](const QString& kind, const QString& description) {
+    AppDelegate* app = self.get();
+    if (kind == QLatin1String("success")) {
+      Globals::optForDropbox(true);
+      logLine(QStringLiteral("Success! User is logged into Dropbox."));
+    } else if (kind == QLatin1String("cancel")) {
+      logLine(QStringLiteral("Authorization flow was manually canceled by user!"));
+      if (app) app->sessionDidReceiveAuthorizationFailure();
+    } else if (kind == QLatin1String("error")) {
+      logLine(QStringLiteral("Error: %1").arg(description));
+      if (app) app->sessionDidReceiveAuthorizationFailure();
+    }
+  });
+}
+
+void AppDelegate::sessionDidReceiveAuthorizationFailure() {
+  platform::NotificationCenter::defaultCenter().post("DropboxInvalidAccessTokenNotification", nullptr);
+  if (!Globals::userHasOptedForDropbox()) return;
+  Globals::optForDropbox(false);
+  CustomAlertView alert(QStringLiteral("Dropbox Authentication"),
+                        QStringLiteral("Problem with authenticating with Dropbox. Please reconnect your account in "
+                                       "Orrery Settings."));
+  alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QStringLiteral("Close")),
+                  CAVButton::kOrdinary, nullptr);
+  alert.showFromWindow(platform::Application::shared().keyWindow());
+}
+
+// Menus.
+
+bool AppDelegate::validateUserInterfaceItem(const platform::MenuItem& item) {
+  const QString& action = item.action();
+  if (action == QLatin1String("openAppStoreOrreryLink")) {
+    const_cast<platform::MenuItem&>(item).setTitle(QStringLiteral("Rate Orrery"));
+    return true;
+  }
+  if (action == QLatin1String("cmdNewCloudWindow")) return Globals::userHasOptedForICloud();
+  if (action == QLatin1String("cmdNewDropboxWindow")) return Globals::userHasOptedForDropbox();
+  return true;
+}
+
+void AppDelegate::menuNeedsUpdate(platform::Menu& menu) {
+  menu.removeAllItems();
+  const QStringList recent = defaults().stringArrayForKey(QString::fromLatin1(kRecentLocalFilesKey));
+  platform::WeakRef<AppDelegate> self(this);
+  for (const QString& path : recent) {
+    auto item = menu.addItem(QFileInfo(path).fileName(), [self, path](platform::MenuItem&) {
+      if (AppDelegate* app = self.get()) app->openFile(path);
+    });
+    item->setRepresentedObject(path);
+  }
+  if (!recent.isEmpty()) menu.addItem(platform::MenuItem::separator());
+  auto clear = menu.addItem(QStringLiteral("Clear Menu"), [](platform::MenuItem&) {
+    defaults().setObject(QVariantList(), QString::fromLatin1(kRecentLocalFilesKey));
+  });
+  clear->setEnabled(!recent.isEmpty());
+}
+
+}  // namespace orrery

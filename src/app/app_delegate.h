@@ -1,0 +1,118 @@
+#pragma once
+// The application delegate: the start-up sequence, the one quit sequence, the set of main
+// windows and its stored state ("CurrentState", written within 5 s of a change and at quit),
+// the version check, the menu actions the application answers, the cloud sign-in redirect,
+// and every way a document window comes into being outside the home screen (new scratch
+// documents, local files from the open panel, the command line or a second launch, OPML
+// imports, recent files). One per process, alive for the whole run; main thread only.
+
+#include "app/main_window_controller.h"
+#include "foundation/application_delegate.h"
+#include "foundation/my_result.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/responder.h"
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace orrery {
+
+class Idea;
+
+// What the delegate asks of the world around it; tests replace any part.
+struct AppServices {
+  // Starts crash reporting and analytics (step 1); may throw, which is logged.
+  std::function<void()> startTelemetry;
+  // Sets up the cloud-storage library with the application key (step 3).
+  std::function<void(const QString& appKey)> setupDropbox;
+  // Hands a sign-in redirect to the cloud-storage library; the completion gets "success",
+  // "cancel", "error" (with a description) or nothing when the URL was no sign-in redirect.
+  std::function<void(const QUrl& url, std::function<void(const QString& kind, const QString& description)>)>
+      handleDropboxRedirect;
+  // Ends the process's event loop once the quit sequence is done.
+  std::function<void()> exitEventLoop;
+};
+
+class AppDelegate : public platform::Responder, public ApplicationDelegate, public platform::MenuDelegate {
+ public:
+  static constexpr char kCurrentStateKey[] = "CurrentState";
+  static constexpr char kControllerStatesKey[] = "controllerStates";
+  static constexpr char kRecentLocalFilesKey[] = "RecentLocalFiles";
+  static constexpr char kCurrentVersionKey[] = "CurrentOrreryVersion";
+  static constexpr char kDropboxAppKey[] = "q7k2m9x4r1t8v3z";
+  static constexpr int kMaxRecentFiles = 10;
+  static constexpr int kStateCycleMillis = 5000;
+
+  explicit AppDelegate(AppServices services = {});
+  ~AppDelegate() override;
+  // The one delegate, or null outside a run.
+  static AppDelegate* current();
+
+  // Start-up: the main menu, then steps 1 to 11; `launchArguments` (paths and sign-in
+  // redirects) are handled after step 9, and files among them take the place of a first window.
+  void applicationDidFinishLaunching(const QStringList& launchArguments = {});
+  // Stores the window state now; the application may always terminate.
+  bool applicationShouldTerminate();
+  // The one quit sequence: store the state, let every registered waiter finish (saves on
+  // disk, sync engines' queued writes), wait for the termination holds, end the event loop.
+  void terminate();
+  bool isTerminating() const { return mTerminating; }
+  // Arguments of a later launch, or of this one: paths open, redirects go to the sign-in, and
+  // no argument at all brings the key window to the front.
+  void handleArguments(const QStringList& arguments);
+
+  // Window registry.
+  void addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller);
+  void removeWindowController(MainWindowController* controller);
+  const std::vector<std::shared_ptr<MainWindowController>>& windowControllers() const { return mWindowControllers; }
+  MyWindow* findWindowWithURL(const QUrl& url) const;
+  bool isStateDirty() const { return mStateIsDirty; }
+  QVariantMap createState(bool quitting) const;
+  bool restoreFromState(const QVariantMap& state);
+  bool restoreFromStoredState();
+  bool updateStoredState(bool quitting);
+  void dispatchNextStateUpdate();
+  static QString versionNumberDisplayString();
+
+  // ApplicationDelegate.
+  void addNewRecentDocumentURL(const QUrl& fileUrl) override;
+  bool canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier) override;
+  bool isFileCurrentlyOpen(const QUrl& fileUrl) override;
+  void markPersistentAppStateDirty() override { mStateIsDirty = true; }
+  void openDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier) override;
+
+  // Documents.
+  void createNewLocalFileWithInitialAction(WindowInitialAction action);
+  void createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, WindowInitialAction action);
+  // Opens the file and answers true at once; a failure shows an alert.
+  bool openFile(const QString& path);
+  void doOpenLocalFile(const QString& path, std::function<void(const MyResultPtr&)> completion);
+
+  // The cloud sign-in redirect.
+  void handleRedirectURL(const QUrl& url);
+  void sessionDidReceiveAuthorizationFailure();
+
+  // Menus.
+  bool validateUserInterfaceItem(const platform::MenuItem& item) override;
+  // Rebuilds "Open Recent" from the recent local files.
+  void menuNeedsUpdate(platform::Menu& menu) override;
+
+ private:
+  void installActions();
+  void runOpenPanel(const QStringList& types);
+  void openSupportPage(const char* address);
+
+  AppServices mServices;
+  std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
+  bool mStateIsDirty = false;
+  bool mTerminating = false;
+  int mSaveDrainWaiter = 0;
+};
+
+}  // namespace orrery

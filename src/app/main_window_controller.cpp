@@ -1,0 +1,167 @@
+#include "app/main_window_controller.h"
+
+#include "app/app_delegate.h"
+#include "app/window_placement.h"
+#include "foundation/dictionary_extensions.h"
+#include "foundation/views/screenshot.h"
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "model/persistence_controller.h"
+#include "platform/core/dispatch.h"
+#include "shell/screen_factory.h"
+#include "shell/welcome_screen_view.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace orrery {
+namespace {
+
+QRectF primaryAvailableArea() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? QRectF(screen->availableGeometry()) : QRectF();
+}
+
+}  // namespace
+
+MainWindowController::MainWindowController(Token) : mWindow(prepareWindow()) { mWindow->setDelegate(this); }
+
+MainWindowController::~MainWindowController() {
+  if (mWindow) mWindow->setDelegate(nullptr);
+}
+
+std::shared_ptr<DragSupportWindow> MainWindowController::prepareWindow() {
+  const QRectF frame = placement::newWindowFrame(primaryAvailableArea());
+  auto window = std::make_shared<DragSupportWindow>(frame.size());
+  window->setFrameOrigin(frame.topLeft());
+  window->setBackgroundColor(Qt::white);
+  window->setTitle(QStringLiteral("Orrery Desktop"));
+  return window;
+}
+
+std::shared_ptr<MainWindowController> MainWindowController::createCloudWindow(DocumentLocation location) {
+  auto controller = std::make_shared<MainWindowController>(Token());
+  controller->showCloudHome(location);
+  return controller;
+}
+
+std::shared_ptr<MainWindowController> MainWindowController::createDocumentWindow(
+    const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, const QString& ideaIdentifier,
+    WindowInitialAction action) {
+  auto controller = std::make_shared<MainWindowController>(Token());
+  controller->showDocument(doc, token, ideaIdentifier, action);
+  return controller;
+}
+
+std::shared_ptr<MainWindowController> MainWindowController::createForRestoration() {
+  return std::make_shared<MainWindowController>(Token());
+}
+
+void MainWindowController::showWindow() { mWindow->makeKeyAndOrderFront(); }
+
+void MainWindowController::showCloudHome(DocumentLocation location) {
+  mWindow->makeKeyAndOrderFront();
+  std::weak_ptr<MainWindowController> weakSelf = weak_from_this();
+  platform::mainQueue().async([weakSelf, location] {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    auto home = screenFactory().makeHome(location);
+    self->mControllerClass = QString::fromLatin1(kHomeControllerClass);
+    self->mWindow->switchToViewController(home, [self] { self->mWindow->contentView()->setNeedsLayout(); });
+  });
+}
+
+void MainWindowController::showDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                                        const QString& ideaIdentifier, WindowInitialAction action) {
+  std::weak_ptr<MainWindowController> weakSelf = weak_from_this();
+  platform::mainQueue().async([weakSelf, doc, token, ideaIdentifier, action] {
+    auto self = weakSelf.lock();
+    if (!self) {
+      // The window went before it was filled: nobody took over the token.
+      if (doc && token >= 1) PersistenceController::singleton().releaseDocument(doc, token, nullptr);
+      return;
+    }
+    self->mWindow->makeKeyAndOrderFront();
+    auto editor = screenFactory().makeEditor(doc, token, ideaIdentifier);
+    self->mControllerClass = QString::fromLatin1(kDocumentControllerClass);
+    self->mWindow->switchToViewController(editor, [self, editor, doc, ideaIdentifier, action] {
+      self->mWindow->contentView()->setNeedsLayout();
+      if (action == kWindowInitialActionShowWelcome) {
+        self->showWelcomeScreen();
+      } else if (action == kWindowInitialActionEditCentralIdea) {
+        QString idea = ideaIdentifier;
+        if (idea.isEmpty() && doc && doc->idea()) idea = doc->idea()->identifier();
+        screenFactory().onEditIdea(*editor, idea);
+      }
+    });
+  });
+}
+
+void MainWindowController::showWelcomeScreen() {
+  mWindow->makeKeyAndOrderFront();
+  auto& container = *mWindow->containerView();
+  mWindow->displayIfNeeded();
+  auto screen = std::make_shared<WelcomeScreenView>(kitImageByCapturingScreenshot(container));
+  container.addSubview(screen);
+  screen->forceDirtyLayout();
+}
+
+QVariantMap MainWindowController::createState() const {
+  const auto& controller = mWindow->controller();
+  if (!controller || mControllerClass.isEmpty()) return {};
+  const QVariantMap state = controller->createState();
+  if (state.isEmpty()) return {};
+  QVariantMap result{{QString::fromLatin1(kControllerClassKey), mControllerClass},
+                     {QString::fromLatin1(kControllerStateKey), state}};
+  dictext::setRect(result, mWindow->frame(), QString::fromLatin1(kWindowFrameKey));
+  return result;
+}
+
+bool MainWindowController::restoreFromState(const QVariantMap& state) {
+  QList<QRectF> areas;
+  for (QScreen* screen : QGuiApplication::screens()) areas.append(QRectF(screen->availableGeometry()));
+  if (QScreen* primary = QGuiApplication::primaryScreen()) areas.prepend(QRectF(primary->availableGeometry()));
+  const QRectF stored = dictext::rectForKey(state, QString::fromLatin1(kWindowFrameKey));
+  mWindow->setFrame(placement::fittedStoredFrame(stored, areas,
+                                                 QSizeF(placement::kMinimumWidth, placement::kMinimumHeight)));
+  const QString className = state.value(QString::fromLatin1(kControllerClassKey)).toString();
+  const QVariantMap controllerState = state.value(QString::fromLatin1(kControllerStateKey)).toMap();
+  if (className == QLatin1String(kHomeControllerClass)) {
+    std::weak_ptr<MainWindowController> weakSelf = weak_from_this();
+    platform::mainQueue().async([weakSelf, controllerState] {
+      auto self = weakSelf.lock();
+      if (!self) return;
+      auto home = screenFactory().makeHomeForRestoration();
+      self->mControllerClass = QString::fromLatin1(kHomeControllerClass);
+      self->mWindow->switchToViewController(home, [self, home, controllerState] {
+        self->mWindow->contentView()->setNeedsLayout();
+        home->restoreFromState(controllerState);
+      });
+    });
+    return true;
+  }
+  if (className == QLatin1String(kDocumentControllerClass)) {
+    auto editor = screenFactory().makeEditorForRestoration();
+    mControllerClass = className;
+    mWindow->switchToViewController(editor, [this, editor, controllerState] {
+      mWindow->contentView()->setNeedsLayout();
+      editor->restoreFromState(controllerState);
+    });
+    return true;
+  }
+  return false;
+}
+
+bool MainWindowController::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier) {
+  return mWindow->canWeSafelyDeleteIdea(ideaIdentifier, docIdentifier);
+}
+
+bool MainWindowController::windowShouldClose(platform::Window& /*window*/) { return mWindow->windowShouldClose(); }
+
+void MainWindowController::windowWillClose(platform::Window& /*window*/) {
+  if (AppDelegate* app = AppDelegate::current()) app->removeWindowController(this);
+}
+
+void MainWindowController::windowDidBecomeKey(platform::Window& /*window*/) { mWindow->becomeMainWindow(); }
+
+}  // namespace orrery

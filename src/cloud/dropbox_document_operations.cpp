@@ -1,0 +1,244 @@
+// The Dropbox engine's document operations. Each works on the mirror folder and the records
+// only; later passes send the change. All but open and close run as one-shot tasks, one at a
+// time in the order asked for. A create or update completes only once the status file names
+// its new mirror file: a process killed before that point never acknowledged the save.
+
+#include "cloud/dropbox_folder_manager.h"
+
+#include "cloud/dropbox_sync_rules.h"
+
+#include "foundation/logging.h"
+#include "model/document_file_writer.h"
+#include "model/idea_document.h"
+#include "model/index_json_document.h"
+#include "model/persistence_controller.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+
+namespace orrery {
+
+namespace rules = dropboxrules;
+
+namespace {
+
+bool writeMirrorFile(const QString& path, const QByteArray& bytes) {
+  if (bytes.isEmpty()) {
+    logLine(QStringLiteral("Dropbox: nothing to write to %1").arg(path));
+    return false;
+  }
+  QString reason;
+  if (writeFileReplacing(path, bytes, &reason) == FileWriteResult::Written) return true;
+  logLine(QStringLiteral("Dropbox: cannot write %1: %2").arg(path, reason));
+  return false;
+}
+
+}  // namespace
+
+void DropboxFolderManager::queueTask(StepMaker maker) {
+  auto task = AsyncFutureRunnable::createWithBlock([weak = weak_from_this()](AsyncFutureRunnable& task) {
+    if (auto self = weak.lock()) self->runTask(task);
+  });
+  mTaskSteps[task.get()] = std::move(maker);
+  mState->tasksToExecute().append(task);
+  ensureRunnable();
+}
+
+void DropboxFolderManager::runTask(AsyncFutureRunnable& task) {
+  auto it = mTaskSteps.find(&task);
+  if (it == mTaskSteps.end()) return;
+  LocalStep step = it->second();
+  auto running = std::make_shared<RunningStep>();
+  running->finish = [weak = weak_from_this(), step, task = task.shared_from_this()](bool worked) {
+    auto self = weak.lock();
+    if (!self) return;
+    auto after = step.apply(worked);
+    // The task ends now; its caller hears back once the status file holds the change.
+    self->saveOrCreateLocalStatus([after](bool saved) {
+      if (after) after(saved);
+    });
+    task->postResponse();
+  };
+  if (!step.work) {
+    running->applyOnce(true);
+    return;
+  }
+  mRunningStep = running;
+  workQueue().async([work = step.work, running] {
+    running->worked = work();
+    running->done = true;
+    platform::mainQueue().async([running] { running->applyOnce(running->worked); });
+  });
+}
+
+void DropboxFolderManager::queueDocumentWrite(const std::shared_ptr<IdeaDocument>& doc,
+                                              std::function<DocumentInfoPtr(const DocumentInfoPtr&, const QString&)> record,
+                                              std::function<void(bool)> completion) {
+  const QString name = createLocalORRXFileName();
+  queueTask([this, doc, name, record, completion]() -> LocalStep {
+    const QString path = localManagedFile(name);
+    // The bytes are taken when the task runs, from the document as it is then.
+    auto bytes = std::make_shared<QByteArray>(doc->snapshot().encode(/*compressed=*/true));
+    return {[path, bytes] { return writeMirrorFile(path, *bytes); },
+            [this, doc, name, record, completion](bool written) -> std::function<void(bool)> {
+              if (written) {
+                const QString key = doc->docIdentifier();
+                storeRecord(key, record(mState->docs().value(key), name));
+              }
+              return [completion, written](bool saved) {
+                if (completion) completion(written && saved);
+              };
+            }};
+  });
+}
+
+void DropboxFolderManager::createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) {
+  queueDocumentWrite(
+      doc, [](const DocumentInfoPtr&, const QString& name) {
+        return DocumentInfo::create(nullptr, nullptr, SyncFileInfo::create(name, QString()));
+      },
+      [completion](bool ok) {
+        if (completion) completion(ok ? 1 : 0);
+      });
+}
+
+void DropboxFolderManager::updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken /*token*/,
+                                          BoolCompletion completion) {
+  queueDocumentWrite(
+      doc,
+      [](const DocumentInfoPtr& record, const QString& name) {
+        const auto output = SyncFileInfo::create(name, rules::localRevFromDocumentInfo(record));
+        return record ? record->withOutput(output) : DocumentInfo::create(nullptr, nullptr, output);
+      },
+      std::move(completion));
+}
+
+void DropboxFolderManager::deleteDocument(const QString& docIdentifier, BoolCompletion completion) {
+  queueTask([this, docIdentifier, completion]() -> LocalStep {
+    return {nullptr, [this, docIdentifier, completion](bool) -> std::function<void(bool)> {
+              if (const DocumentInfoPtr record = mState->docs().value(docIdentifier)) {
+                const QString rev = record->output() ? record->output()->rev()
+                                    : record->current() ? record->current()->rev()
+                                                        : QString();
+                storeRecord(docIdentifier, record->withOutput(rev.isNull() ? SyncFileInfo::EMPTY()
+                                                                          : SyncFileInfo::create(QString(), rev)));
+              }
+              return [completion](bool) {
+                if (completion) completion(true);
+              };
+            }};
+  });
+}
+
+void DropboxFolderManager::fetchDocument(const QString& docIdentifier, DocumentCompletion completion) {
+  queueTask([this, docIdentifier, completion]() -> LocalStep {
+    const DocumentInfoPtr record = mState->docs().value(docIdentifier);
+    SyncFileInfoPtr info;
+    if (record) info = SyncFileInfo::hasFile(record->output()) ? record->output() : record->current();
+    if (!SyncFileInfo::hasFile(info))
+      return {nullptr, [completion](bool) -> std::function<void(bool)> {
+                if (completion) completion(nullptr);
+                return nullptr;
+              }};
+    const QString name = info->name();
+    mState->filesBeingAccessedByLoad().append(name);
+    auto bytes = std::make_shared<QByteArray>();
+    const QString path = localManagedFile(name);
+    return {[path, bytes] {
+              QFile file(path);
+              if (!file.open(QIODevice::ReadOnly)) {
+                logLine(QStringLiteral("Dropbox: cannot read %1: %2").arg(path, file.errorString()));
+                return false;
+              }
+              *bytes = file.readAll();
+              return file.error() == QFileDevice::NoError;
+            },
+            [this, docIdentifier, name, bytes, completion](bool read) -> std::function<void(bool)> {
+              mState->filesBeingAccessedByLoad().removeAll(name);
+              std::shared_ptr<IdeaDocument> doc;
+              if (read) {
+                doc = IdeaDocument::createWithFileName(docIdentifier.section(QLatin1Char('/'), -1),
+                                                       DocumentLocationDropbox);
+                DocumentError error;
+                if (!doc->loadFromOrreryData(*bytes, &error)) {
+                  logLine(QStringLiteral("Dropbox: %1 holds no readable document: %2").arg(name, error.description));
+                  doc.reset();
+                }
+              }
+              if (completion) completion(doc);
+              return nullptr;
+            }};
+  });
+}
+
+void DropboxFolderManager::openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) {
+  fetchDocument(doc->docIdentifier(), [doc, completion](std::shared_ptr<IdeaDocument> fetched) {
+    if (fetched) {
+      doc->setIdea(fetched->idea());
+      doc->setDateCreated(fetched->dateCreated());
+      doc->setDateModified(fetched->dateModified());
+    }
+    if (completion) completion(fetched ? 1 : 0);
+  });
+}
+
+void DropboxFolderManager::closeDocument(const std::shared_ptr<IdeaDocument>& /*doc*/, DocumentToken /*token*/,
+                                         BoolCompletion completion) {
+  if (completion) completion(true);
+}
+
+void DropboxFolderManager::saveProxyList(const ProxyList& proxies) {
+  const QString name = createLocalIndexFileName();
+  queueTask([this, proxies, name]() -> LocalStep {
+    const QString path = localManagedFile(name);
+    auto index = IndexJSONDocument::createWithFileURL(QUrl::fromLocalFile(path), workQueue());
+    index->setIdeaProxyList(proxies);
+    auto bytes = std::make_shared<QByteArray>(index->contentsAsJSONData());
+    return {[path, bytes] { return writeMirrorFile(path, *bytes); },
+            [this, name](bool written) -> std::function<void(bool)> {
+              if (written) {
+                auto& st = *mState;
+                st.setIndexDocumentInfo(st.indexDocumentInfo()->withOutput(
+                    SyncFileInfo::create(name, rules::localRevFromDocumentInfo(st.indexDocumentInfo()))));
+              }
+              return nullptr;
+            }};
+  });
+}
+
+// ---- quitting
+
+void DropboxFolderManager::finishForQuit() {
+  QElapsedTimer elapsed;
+  elapsed.start();
+  const qint64 budget = qint64(kQuitBudgetSeconds * 1000);
+  std::vector<std::function<void(bool)>> waiting;
+  auto& tasks = mState->tasksToExecute();
+  // Tasks not yet started write now, on this thread; a running one finishes on the work queue.
+  for (qsizetype i = 0; i < tasks.size() && elapsed.elapsed() < budget;) {
+    const auto task = tasks[i];
+    auto it = mTaskSteps.find(task.get());
+    if (task->hasExecuteBeenRequested() || it == mTaskSteps.end()) {
+      ++i;
+      continue;
+    }
+    task->cancel();
+    LocalStep step = it->second();
+    mTaskSteps.erase(it);
+    tasks.removeAt(i);
+    if (auto after = step.apply(step.work ? step.work() : true)) waiting.push_back(std::move(after));
+  }
+  auto group = std::make_shared<platform::DispatchGroup>();
+  group->enter();
+  workQueue().async([group] { group->leave(); });
+  group->wait(platform::Millis(std::max<qint64>(0, budget - elapsed.elapsed())));
+  // A task whose file is written but whose record waits for a main-queue turn is applied now.
+  if (auto running = mRunningStep.lock(); running && running->done) running->applyOnce(running->worked);
+  mStatusQueue->drain();
+  const bool saved = DropboxFolderManagerState::createByCopying(*mState)->writeAtomicallyToURL(
+      localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName)));
+  if (!saved) logLine(QStringLiteral("Dropbox: the sync state could not be written at quit"));
+  for (auto& after : waiting) after(saved);
+}
+
+}  // namespace orrery

@@ -1,0 +1,211 @@
+#pragma once
+// The storage engine of the Dropbox location. It keeps a local mirror folder
+// (<application support>/dropbox/<folder>) in step with the app folder: one ".orrx" file per
+// document at its root and the JSON index "/orrery.index" beside them. All work happens in
+// passes on the main queue; a pass tries thirteen actions in a fixed order and stops at the
+// first that did something. At most one remote request and one local step run at a time.
+//
+// Scaling: the actions that look for one record to handle (upload or delete, download,
+// resolve) take it from ordered key sets that storeRecord() keeps, so a pass costs O(log N).
+// One status-file write is in flight at a time; saves asked for meanwhile are served together
+// by the next write, made from an O(1) snapshot on a queue of its own.
+//
+// Main thread only: passes, actions, notification handlers and completions. Document and
+// index files are written and read on PersistenceController's work queue.
+
+#include "cloud/async_future_runnable.h"
+#include "cloud/dropbox_folder_manager_state.h"
+#include "cloud/persistence_state_status.h"
+#include "cloud/remote_folder_client.h"
+
+#include "model/persistence_state.h"
+
+#include "platform/core/dispatch.h"
+#include "platform/core/notification_center.h"
+
+#include <QMetaObject>
+#include <QSet>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace orrery {
+
+class IdeaDocument;
+class IndexJSONDocument;
+
+class DropboxFolderManager final : public PersistenceState, public std::enable_shared_from_this<DropboxFolderManager> {
+ public:
+  static constexpr std::int64_t kReconnectDelayMillis = 5000;
+  static constexpr std::int64_t kMaxReconnectDelayMillis = 5 * 60 * 1000;
+  static constexpr std::int64_t kPollIntervalMillis = 30000;
+  static constexpr double kIdlePassSeconds = 1.0;
+  static constexpr double kQuitBudgetSeconds = 5.0;
+  static constexpr char kStatusBackupName[] = "orrery.local.status.bak";
+
+  using NetworkProbe = std::function<bool()>;
+  // Replaces the network probe (null: the platform's); returns the previous one.
+  static NetworkProbe setNetworkProbe(NetworkProbe probe);
+  static bool hasNetworkConnection();
+
+  // The engine of the mirror folder `folderName`; posts its first pass.
+  static std::shared_ptr<DropboxFolderManager> createWithLocalFolder(const QString& folderName);
+  ~DropboxFolderManager() override;
+
+  void ensureRunnable();
+  void run();
+  bool isActive() const { return static_cast<bool>(delegate()); }
+  void tellDelegateAboutSync();
+  void observeInvalidAccessToken();
+  void observeNoConnection();
+  void observeGotSomeData();
+
+  // PersistenceState.
+  void leaveState() override;
+  void createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) override;
+  void updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) override;
+  void deleteDocument(const QString& docIdentifier, BoolCompletion completion) override;
+  void fetchDocument(const QString& docIdentifier, DocumentCompletion completion) override;
+  void openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) override;
+  void closeDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) override;
+  void saveProxyList(const ProxyList& proxies) override;
+  QString description() const override;
+
+  // At quit: writes what queued tasks would write and the status file, waiting at most
+  // kQuitBudgetSeconds. Also run when the application is about to quit.
+  void finishForQuit();
+
+  // The mirror folder and its files.
+  QString localManagedFolder() const;
+  QString localManagedFile(const QString& name) const;
+  bool ensureLocalManagedFolder() const;
+  bool hasLocalManagedFile(const QString& name) const;
+  static bool fileExists(const QString& path);
+  QString createLocalORRXFileName();
+  QString createLocalIndexFileName();
+  QString createDropboxORRXFileName();
+  QString newUniqueLocalIndexFile();
+  static bool shouldFileBeKept(const QString& name, const QSet<QString>& referencedIndexNames,
+                               const QSet<QString>& referencedDocumentNames);
+
+  // Saves the state record; completions run on the main queue with the write's success.
+  void saveOrCreateLocalStatus(std::function<void(bool)> completion = nullptr);
+
+  const DropboxFolderManagerState& state() const { return *mState; }
+  std::uint64_t lastCommunicatedStatus() const { return mLastCommunicatedStatus; }
+  std::int64_t reconnectDelayMillis() const { return mReconnectDelay; }
+  // Nothing to do now: no action would act and nothing is in flight.
+  bool isSettled() const;
+  // A status write, a document load or a task's file work runs on another thread.
+  bool isBusyOffMainThread() const;
+  // Stores a record under the key (null removes it): the one place records change.
+  void storeRecord(const QString& key, DocumentInfoPtr record);
+
+ private:
+  struct Tag {};
+
+ public:
+  DropboxFolderManager(Tag, QString folderName);
+
+ private:
+  // One user task: file work for the work queue (null: none), then, on the main thread, the
+  // change of records, which gives what waits for the status file (null: nothing).
+  struct LocalStep {
+    std::function<bool()> work;
+    std::function<std::function<void(bool saved)>(bool worked)> apply;
+  };
+  using StepMaker = std::function<LocalStep()>;
+  // The task whose file work runs: applied once, by the main queue or by the quit.
+  struct RunningStep {
+    std::atomic<bool> done{false};
+    bool worked = false;
+    bool applied = false;
+    std::function<void(bool)> finish;
+    void applyOnce(bool ok) {
+      if (applied) return;
+      applied = true;
+      finish(ok);
+    }
+  };
+
+  void initialize();
+  void setStatus(std::uint64_t status);
+  void report(const std::function<void(PersistenceStateDelegate&)>& message);
+  void queueTask(StepMaker maker);
+  // Writes the document into a new mirror file; on success stores record(old record, name).
+  void queueDocumentWrite(const std::shared_ptr<IdeaDocument>& doc,
+                          std::function<DocumentInfoPtr(const DocumentInfoPtr&, const QString&)> record,
+                          std::function<void(bool)> completion);
+  void runTask(AsyncFutureRunnable& task);
+  platform::Queue& workQueue();
+
+  bool action_ensureDropboxConnectionStatus();
+  bool action_uploadDropboxChanges();
+  bool action_downloadDropboxFiles();
+  bool action_resolveDocumentStates();
+  bool action_loadMissingProxies();
+  bool action_resolveIndexFileState();
+  bool action_downloadIndexFileFromDropbox();
+  bool action_uploadIndexFileToDropbox();
+  bool action_listDropboxContents();
+  bool action_realFileCleanup();
+  bool action_ensureIndexDocumentAvailability();
+  bool action_initializeFolderStatus();
+  bool action_performUserTask();
+
+  void startUpload(const QString& key, const DocumentInfoPtr& record);
+  void startDelete(const QString& key, const DocumentInfoPtr& record);
+  void applyDownload(const QString& key, const QString& localName, const DownloadResponse& response);
+  void storeResolution(const QString& key, const DocumentInfoPtr& record);
+  void applyListing(const FileMetadataList& entries);
+  void finishStartUp(std::shared_ptr<DropboxFolderManagerState> read);
+  void ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies);
+  void loadDocument(const QString& key, const QString& path,
+                    std::function<void(std::shared_ptr<IdeaDocument>)> completion);
+  // With `newRemoteVersion`, an open copy of the document takes the loaded content and its
+  // screens are told to show it.
+  void loadDocumentAndNotifyProxy(const QString& key, const SyncFileInfoPtr& info, bool newRemoteVersion = false,
+                                  std::function<void(bool)> completion = nullptr);
+  void showNewRemoteVersion(const std::shared_ptr<IdeaDocument>& loaded);
+  void readIndex(const QString& name, std::function<void(bool, const ProxyList&)> completion);
+  void startStatusWrite();
+  void removeFilesAsync(const QSet<QString>& paths);
+
+  // Record index: ordered keys of the records each action looks for.
+  void indexRecord(const QString& key, const DocumentInfoPtr& record, bool add);
+
+  std::uint64_t mLastCommunicatedStatus = 0;
+  std::shared_ptr<RemoteFolderClient> mDropboxClient;
+  QString mLocalManagedFolder;
+  std::unique_ptr<DropboxFolderManagerState> mState;
+  int mRunnablesPosted = 0;
+  double mTimeOfLastDataReceived = 0;
+  double mTimeOfLastPoll = 0;
+  // Grows after each assumed connection that failed, back to the start on an answer.
+  std::int64_t mReconnectDelay = kReconnectDelayMillis;
+  bool mConnectionAssumedSinceAnswer = false;
+
+  std::set<QString> mKeysToSend;       // no input, an output (file or delete marker)
+  std::set<QString> mKeysToDownload;   // input EMPTY
+  std::set<QString> mKeysToResolve;    // input with a file
+  std::map<const AsyncFutureRunnable*, StepMaker> mTaskSteps;
+  std::weak_ptr<RunningStep> mRunningStep;
+
+  // Status file writes: one in flight; requests meanwhile wait for the next one.
+  std::unique_ptr<platform::SerialQueue> mStatusQueue;
+  bool mStatusWriteInFlight = false;
+  std::vector<std::function<void(bool)>> mStatusWaiting;
+  bool mStatusWriteRequested = false;
+  int mLocalLoadsRunning = 0;
+
+  platform::ObserverScope mObservers;
+  QMetaObject::Connection mQuitConnection;
+};
+
+}  // namespace orrery

@@ -1,0 +1,340 @@
+// The Dropbox engine's mirror folder: file names, the status file, start-up, the local index
+// and loading documents from mirror files.
+
+#include "cloud/dropbox_folder_manager.h"
+
+#include "cloud/dropbox_sync_rules.h"
+
+#include "foundation/globals.h"
+#include "foundation/logging.h"
+#include "model/idea_document.h"
+#include "model/index_json_document.h"
+#include "model/persistence_controller.h"
+#include "model/workspace_interface.h"
+#include "platform/services/standard_folders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <mutex>
+
+namespace orrery {
+
+namespace rules = dropboxrules;
+
+namespace {
+
+// Made names share one counter, incremented before use under one lock.
+QString makeName(const char* format) {
+  static std::mutex mutex;
+  static long counter = 0;
+  std::lock_guard lock(mutex);
+  return QString::asprintf(format, long(Globals::currentTimeMillis()), ++counter);
+}
+
+QSet<QString> namesOf(const DocumentInfoPtr& record) {
+  QSet<QString> names;
+  if (!record) return names;
+  for (const SyncFileInfoPtr* info : {&record->input(), &record->current(), &record->output()})
+    if (SyncFileInfo::hasFile(*info)) names.insert((*info)->name());
+  return names;
+}
+
+}  // namespace
+
+// ---- folder and names
+
+QString DropboxFolderManager::localManagedFolder() const {
+  return QDir(platform::applicationSupportFolder()).filePath(QStringLiteral("dropbox/") + mLocalManagedFolder);
+}
+
+QString DropboxFolderManager::localManagedFile(const QString& name) const {
+  return QDir(localManagedFolder()).filePath(name);
+}
+
+bool DropboxFolderManager::ensureLocalManagedFolder() const {
+  const QFileInfo info(localManagedFolder());
+  if (info.exists()) return info.isDir();
+  return QDir().mkpath(localManagedFolder());
+}
+
+bool DropboxFolderManager::hasLocalManagedFile(const QString& name) const {
+  return QFileInfo::exists(localManagedFile(name));
+}
+
+bool DropboxFolderManager::fileExists(const QString& path) { return QFileInfo(path).isFile(); }
+
+QString DropboxFolderManager::createLocalORRXFileName() { return makeName("file%ld_%ld.orrx"); }
+QString DropboxFolderManager::createLocalIndexFileName() { return makeName("file%ld_%ld.index"); }
+QString DropboxFolderManager::createDropboxORRXFileName() { return makeName("id%ld_%ld.orrx"); }
+QString DropboxFolderManager::newUniqueLocalIndexFile() { return localManagedFile(createLocalIndexFileName()); }
+
+bool DropboxFolderManager::shouldFileBeKept(const QString& name, const QSet<QString>& referencedIndexNames,
+                                            const QSet<QString>& referencedDocumentNames) {
+  if (name.endsWith(QLatin1String(".index"))) return referencedIndexNames.contains(name);
+  if (name.endsWith(QLatin1String(".orrx"))) return referencedDocumentNames.contains(name);
+  return name.endsWith(QLatin1String(".status")) || name.endsWith(QLatin1String(".bak"));
+}
+
+void DropboxFolderManager::removeFilesAsync(const QSet<QString>& paths) {
+  workQueue().async([paths] {
+    for (const QString& path : paths) QFile::remove(path);
+  });
+}
+
+// ---- the status file
+
+void DropboxFolderManager::saveOrCreateLocalStatus(std::function<void(bool)> completion) {
+  // The changed records get their pass now: waiting for the write, whose cost grows with the
+  // number of records, would make every step as slow as a whole status file.
+  ensureRunnable();
+  mStatusWaiting.push_back(std::move(completion));
+  if (mStatusWriteInFlight)
+    mStatusWriteRequested = true;
+  else
+    startStatusWrite();
+}
+
+void DropboxFolderManager::startStatusWrite() {
+  mStatusWriteInFlight = true;
+  mStatusWriteRequested = false;
+  auto snapshot = DropboxFolderManagerState::createByCopying(*mState);
+  auto waiting = std::make_shared<std::vector<std::function<void(bool)>>>(std::move(mStatusWaiting));
+  mStatusWaiting.clear();
+  const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
+  mStatusQueue->async([weak = weak_from_this(), snapshot, waiting, path] {
+    const bool ok = snapshot->writeAtomicallyToURL(path);
+    if (!ok) logLine(QStringLiteral("Dropbox: the sync state could not be written to %1").arg(path));
+    platform::mainQueue().async([weak, waiting, ok] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->mStatusWriteInFlight = false;
+      // A saved change always gets a pass; after a failed write the idle passes pace the retries.
+      if (ok) self->ensureRunnable();
+      for (auto& completion : *waiting)
+        if (completion) completion(ok);
+      if (self->mStatusWriteRequested || !self->mStatusWaiting.empty()) self->startStatusWrite();
+    });
+  });
+}
+
+// ---- start-up
+
+bool DropboxFolderManager::action_initializeFolderStatus() {
+  auto& s = *mState;
+  if (s.hasPendingGeneralOperation() || s.isLocalStatusFileLoaded()) return false;
+  if (!ensureLocalManagedFolder())
+    logLine(QStringLiteral("Dropbox: cannot make the mirror folder %1").arg(localManagedFolder()));
+  s.setHasPendingGeneralOperation(true);
+  const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
+  auto startEmpty = [weak = weak_from_this()] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->saveOrCreateLocalStatus([weak](bool ok) {
+      auto self = weak.lock();
+      if (!self) return;
+      // Either way the flag goes: a failed first write is tried again by the next pass.
+      self->mState->setHasPendingGeneralOperation(false);
+      if (ok)
+        self->mState->setIsLocalStatusFileLoaded(true);
+      else
+        softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
+    });
+  };
+  if (!QFileInfo::exists(path)) {
+    startEmpty();
+    return true;
+  }
+  mStatusQueue->async([weak = weak_from_this(), path, startEmpty] {
+    std::shared_ptr<DropboxFolderManagerState> read = DropboxFolderManagerState::readFrom(path);
+    if (!read) {
+      // Kept for a later look; the engine starts as with no status file.
+      const QString backup = QFileInfo(path).dir().filePath(QLatin1String(kStatusBackupName));
+      QFile::remove(backup);
+      const bool kept = QFile::rename(path, backup);
+      logLine(QStringLiteral("Dropbox: the sync state %1 is unreadable; %2").arg(path,
+                  kept ? QStringLiteral("kept as ") + backup : QStringLiteral("it could not be set aside")));
+    }
+    platform::mainQueue().async([weak, read, startEmpty] {
+      auto self = weak.lock();
+      if (!self) return;
+      if (read) {
+        self->finishStartUp(read);
+      } else {
+        softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
+        startEmpty();
+      }
+    });
+  });
+  return true;
+}
+
+void DropboxFolderManager::finishStartUp(std::shared_ptr<DropboxFolderManagerState> read) {
+  auto& s = *mState;
+  s.setHasPendingGeneralOperation(false);
+  s.setIsLocalStatusFileLoaded(true);
+  auto kept = rules::filterOutDeletedDocuments(read->docs());
+  // A status file naming files outside the mirror folder is damaged or hostile: such records
+  // are dropped (the listing brings their documents back) rather than read or uploaded.
+  qsizetype refused = 0;
+  for (auto it = kept.begin(); it != kept.end();) {
+    if (rules::hasOnlyPlainNames(it.value()) && rules::isDocumentPath(rules::dropboxPathFromFileURL(it.key())) &&
+        it.key() == rules::fileURLFromDropboxPath(rules::dropboxPathFromFileURL(it.key()))) {
+      ++it;
+    } else {
+      ++refused;
+      it = kept.erase(it);
+    }
+  }
+  if (refused > 0) logLine(QStringLiteral("Dropbox: %1 records of the sync state name no usable file; dropped").arg(refused));
+  for (auto it = kept.cbegin(); it != kept.cend(); ++it) storeRecord(it.key(), it.value());
+  if (const auto& index = read->indexDocumentInfo(); index && rules::hasOnlyPlainNames(index))
+    s.setIndexDocumentInfo(index->withInput(SyncFileInfo::EMPTY()));
+
+  // Names referred to are gathered once; each mirror file is then one lookup.
+  const QSet<QString> indexNames = namesOf(s.indexDocumentInfo());
+  QSet<QString> documentNames;
+  documentNames.reserve(kept.size());
+  for (const auto& record : kept) documentNames.unite(namesOf(record));
+  const QDir folder(localManagedFolder());
+  for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+    if (!shouldFileBeKept(name, indexNames, documentNames)) s.filesToReallyDelete().insert(folder.filePath(name));
+  for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+    report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(it.key(), this); });
+}
+
+// ---- the local index
+
+void DropboxFolderManager::readIndex(const QString& name, std::function<void(bool, const ProxyList&)> completion) {
+  if (name.isEmpty()) {
+    platform::mainQueue().async([completion] { completion(false, {}); });
+    return;
+  }
+  auto index = IndexJSONDocument::createWithFileURL(QUrl::fromLocalFile(localManagedFile(name)), workQueue());
+  index->readJSONWithCompletionHandler([index, completion](bool ok, const DocumentError& error) {
+    if (!ok) logLine(QStringLiteral("Dropbox: the index %1 is unreadable: %2").arg(index->fileURL().toLocalFile(), error.description));
+    completion(ok, index->ideaProxyList());
+  });
+}
+
+bool DropboxFolderManager::action_ensureIndexDocumentAvailability() {
+  auto& s = *mState;
+  if (s.hasPendingGeneralOperation() || !s.isLocalStatusFileLoaded() || s.isIndexDocumentAvailable()) return false;
+  s.setHasPendingGeneralOperation(true);
+  const DocumentInfoPtr index = s.indexDocumentInfo();
+  const SyncFileInfoPtr tried = index ? SyncFileInfo::firstNonNull(index->output(), index->current()) : nullptr;
+  if (!tried) {
+    const QString name = createLocalIndexFileName();
+    auto empty = IndexJSONDocument::createWithFileURL(QUrl::fromLocalFile(localManagedFile(name)), workQueue());
+    empty->saveJSONToURL(empty->fileURL(), [weak = weak_from_this(), name](bool ok) {
+      auto self = weak.lock();
+      if (!self) return;
+      auto& st = *self->mState;
+      st.setHasPendingGeneralOperation(false);
+      if (!ok) return;
+      st.setIsIndexDocumentAvailable(true);
+      st.setIndexDocumentInfo(st.indexDocumentInfo()->withOutput(SyncFileInfo::create(name, QString())));
+      self->report([&](PersistenceStateDelegate& d) { d.observeProxyList({}, self.get()); });
+      self->ensureNewLocalDocumentsToBeLoadedAsProxies({});
+      self->saveOrCreateLocalStatus();
+    });
+    return true;
+  }
+  readIndex(tried->name(), [weak = weak_from_this(), tried](bool ok, const ProxyList& proxies) {
+    auto self = weak.lock();
+    if (!self) return;
+    auto& st = *self->mState;
+    st.setHasPendingGeneralOperation(false);
+    if (ok) {
+      st.setIsIndexDocumentAvailable(true);
+      self->report([&](PersistenceStateDelegate& d) { d.observeProxyList(proxies, self.get()); });
+      self->ensureNewLocalDocumentsToBeLoadedAsProxies(proxies);
+    } else {
+      const DocumentInfoPtr now = st.indexDocumentInfo();
+      if (SyncFileInfo::areEqual(now->output(), tried))
+        st.setIndexDocumentInfo(now->withOutput(nullptr));
+      else if (SyncFileInfo::areEqual(now->current(), tried))
+        st.setIndexDocumentInfo(now->withCurrent(nullptr));
+    }
+    self->saveOrCreateLocalStatus();
+  });
+  return true;
+}
+
+void DropboxFolderManager::ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies) {
+  QSet<QString> listed;
+  listed.reserve(qsizetype(proxies.size()));
+  for (const auto& proxy : proxies)
+    if (proxy) listed.insert(proxy->fileURL());
+  const auto& docs = mState->docs();
+  for (auto it = docs.cbegin(); it != docs.cend(); ++it)
+    if (!listed.contains(it.key())) mState->documentsToLoadAsProxies().insert(it.key());
+}
+
+// ---- loading documents
+
+void DropboxFolderManager::loadDocument(const QString& key, const QString& path,
+                                        std::function<void(std::shared_ptr<IdeaDocument>)> completion) {
+  ++mLocalLoadsRunning;
+  workQueue().async([weak = weak_from_this(), key, path, completion] {
+    QFile file(path);
+    QByteArray bytes;
+    const bool read = file.open(QIODevice::ReadOnly) && (bytes = file.readAll(), file.error() == QFileDevice::NoError);
+    if (!read) logLine(QStringLiteral("Dropbox: cannot read %1: %2").arg(path, file.errorString()));
+    platform::mainQueue().async([weak, key, bytes, read, completion] {
+      if (auto self = weak.lock()) --self->mLocalLoadsRunning;
+      std::shared_ptr<IdeaDocument> doc;
+      if (read) {
+        doc = IdeaDocument::createWithFileName(key.section(QLatin1Char('/'), -1), DocumentLocationDropbox);
+        DocumentError error;
+        if (!doc->loadFromOrreryData(bytes, &error)) {
+          logLine(QStringLiteral("Dropbox: %1 holds no readable document: %2").arg(key, error.description));
+          doc.reset();
+        }
+      }
+      if (completion) completion(doc);
+    });
+  });
+}
+
+void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& key, const SyncFileInfoPtr& info,
+                                                      bool newRemoteVersion, std::function<void(bool)> completion) {
+  auto& s = *mState;
+  if (!ORRERY_SOFT_ASSERT(!s.hasPendingGeneralOperation(),
+                          "-[DropboxFolderManager loadDocumentAndNofifyProxy:fileInfo:onCompletion:]")) {
+    if (completion) completion(false);
+    return;
+  }
+  s.setHasPendingGeneralOperation(true);
+  loadDocument(key, localManagedFile(info->name()),
+               [weak = weak_from_this(), newRemoteVersion, completion](std::shared_ptr<IdeaDocument> doc) {
+                 auto self = weak.lock();
+                 if (!self) return;
+                 self->mState->setHasPendingGeneralOperation(false);
+                 // The engine waits for nothing else: the next step need not wait for an idle pass.
+                 self->ensureRunnable();
+                 if (doc && self->isActive()) {
+                   auto proxy = std::make_shared<IdeaProxy>();
+                   proxy->updateWithDoc(doc);
+                   self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, self.get()); });
+                   if (newRemoteVersion) self->showNewRemoteVersion(doc);
+                 }
+                 if (completion) completion(static_cast<bool>(doc));
+               });
+}
+
+void DropboxFolderManager::showNewRemoteVersion(const std::shared_ptr<IdeaDocument>& loaded) {
+  // The workspace that owns this engine holds the one object of each of its documents.
+  auto workspace = std::dynamic_pointer_cast<WorkspaceInterface>(delegate());
+  auto live = workspace ? workspace->findDocument(loaded->docIdentifier()) : nullptr;
+  if (!live || live == loaded) return;
+  // The open copy takes the new version, so its next save builds on it instead of undoing it.
+  live->setIdea(loaded->idea());
+  live->setDateCreated(loaded->dateCreated());
+  live->setDateModified(loaded->dateModified());
+  platform::NotificationCenter::defaultCenter().post(IdeaDocumentChangedNotification, live.get());
+}
+
+}  // namespace orrery

@@ -1,0 +1,22 @@
+#include "editor/controller/editor_screens.h"
+
+#include "editor/controller/solar_system_view_controller.h"
+#include "shell/screen_factory.h"
+
+namespace orrery {
+
+void installEditorScreens() {
+  // The other screens keep their parts of the factory.
+  ScreenFactory factory = screenFactory();
+  factory.makeEditor = [](const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, const QString& ideaIdentifier) {
+    return std::static_pointer_cast<BaseViewController>(SolarSystemViewController::create(doc, token, ideaIdentifier));
+  };
+  factory.makeEditorForRestoration = [] {
+    return std::static_pointer_cast<BaseViewController>(SolarSystemViewController::createForRestoration());
+  };
+  // The edit panels come with the panels; until then a tap on the sun edits nothing.
+  factory.onEditIdea = [](BaseViewController& /*editor*/, const QString& /*ideaIdentifier*/) {};
+  setScreenFactory(std::move(factory));
+}
+
+}  // namespace orrery

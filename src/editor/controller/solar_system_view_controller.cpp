@@ -1,0 +1,476 @@
+#include "editor/controller/solar_system_view_controller.h"
+
+#include "foundation/application_delegate.h"
+#include "foundation/globals.h"
+#include "foundation/logging.h"
+#include "foundation/views/colored_view.h"
+#include "foundation/views/delete_area_view.h"
+#include "foundation/views/view_extensions.h"
+#include "model/idea_document.h"
+#include "model/idea_proxy.h"
+#include "model/persistence_controller.h"
+#include "platform/core/dispatch.h"
+#include "platform/ui/window.h"
+#include "shell/my_window.h"
+#include "shell/screen_factory.h"
+
+#include <QFile>
+#include <QMainWindow>
+#include <QWidget>
+
+#include <utility>
+
+namespace orrery {
+
+namespace {
+constexpr char kClosingWindow[] = "ClosingWindow";
+constexpr char kSwitchToHome[] = "SwitchToHomeViewAndNeverReturn";
+
+bool isCloud(const std::shared_ptr<IdeaDocument>& doc) {
+  return doc && (doc->location() == DocumentLocationICloud || doc->location() == DocumentLocationDropbox);
+}
+
+constexpr char kFailedToUpdate[] = "Failed to update document";
+}  // namespace
+
+double SolarSystemViewController::topBarHeight() { return TopBarView::preferredHeight(); }
+
+std::shared_ptr<SolarSystemViewController> SolarSystemViewController::create(const std::shared_ptr<IdeaDocument>& doc,
+                                                                             DocumentToken token,
+                                                                             const QString& ideaIdentifier) {
+  return std::make_shared<SolarSystemViewController>(doc, token, ideaIdentifier);
+}
+
+std::shared_ptr<SolarSystemViewController> SolarSystemViewController::createForRestoration() {
+  return std::make_shared<SolarSystemViewController>();
+}
+
+SolarSystemViewController::SolarSystemViewController(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                                                     const QString& ideaIdentifier)
+    : mDoc(doc), mSolarSystemState(kSolarSystemStateRadial), mDocToken(token) {
+  registerCommands();
+  ORRERY_SOFT_ASSERT(doc && doc->idea(), "-[SolarSystemViewController initWithDoc:andToken:forIdea:]");
+  observePersistenceState();
+  // Every editor hears changes made by other instances, not only restored ones: an editor that
+  // did not would save its stale tree over the other instance's edit.
+  observeDocument(doc);
+  if (!doc || !doc->idea()) return;
+  IdeaPtr shown = ideaIdentifier.isEmpty() ? nullptr : doc->idea()->findIdeaInSubTreeWithIdentifier(ideaIdentifier);
+  setOwnIdea(shown ? shown : doc->idea());
+}
+
+SolarSystemViewController::SolarSystemViewController() {
+  registerCommands();
+  observePersistenceState();
+}
+
+SolarSystemViewController::~SolarSystemViewController() {
+  if (mSolarSystem) mSolarSystem->setDelegate(nullptr);
+}
+
+std::shared_ptr<SolarSystemViewController> SolarSystemViewController::self() {
+  return std::static_pointer_cast<SolarSystemViewController>(shared_from_this());
+}
+
+void SolarSystemViewController::setOwnIdea(const IdeaPtr& idea) {
+  mOwnIdea = idea;
+  mRootIdea = idea ? idea->root() : nullptr;
+  mRealIdea = idea && idea->isLink() ? idea->linkedIdea() : idea;
+  // A link whose target is gone has no children to show: the root stands in for it.
+  if (idea && !mRealIdea) {
+    mOwnIdea = mRootIdea;
+    mRealIdea = mRootIdea;
+  }
+}
+
+void SolarSystemViewController::observePersistenceState() {
+  mStateObserver.observe(PersistenceStateChangeNotification, nullptr, [this](const platform::Notification&) {
+    tryLoadingDocumentForRestoration();
+    if (mDoc) updateWindowFromDocument(mDoc);
+  });
+}
+
+void SolarSystemViewController::observeDocument(const std::shared_ptr<IdeaDocument>& doc) {
+  mDocumentObserver.stopObserving();
+  if (!doc) return;
+  mDocumentObserver.observe(IdeaDocumentChangedNotification, doc.get(), [this](const platform::Notification& n) {
+    if (!mDoc || n.object != mDoc.get()) return;
+    modelDidChangeWithNewRootIdea(mDoc->idea());
+  });
+}
+
+// Window hooks.
+
+void SolarSystemViewController::loadView() {
+  auto root = std::make_shared<ColoredView>(QBrush(Qt::white), this);
+  root->setDisableAnimations(true);
+  setView(root);
+  root->setNeedsLayout();
+  addViewsIfPossible();
+  if (mOwnIdea) switchToIdea(mOwnIdea, /*animated=*/false);
+}
+
+void SolarSystemViewController::viewWillAppear() {
+  addViewsIfPossible();
+  if (mDoc) updateWindowFromDocument(mDoc);
+}
+
+void SolarSystemViewController::viewDidAppear() {
+  if (!mListening) {
+    PersistenceController::singleton().addListener(std::shared_ptr<PersistenceControllerListener>(self(), this));
+    mListening = true;
+  }
+  addViewsIfPossible();
+}
+
+void SolarSystemViewController::viewWillDisappear() {
+  mDocumentObserver.stopObserving();
+  mStateObserver.stopObserving();
+  if (isViewLoaded()) viewext::removeAnimationsAlsoFromSubviews(*view());
+}
+
+void SolarSystemViewController::viewDidDisappear() {
+  if (!mListening) return;
+  PersistenceController::singleton().removeListener(this);
+  mListening = false;
+}
+
+void SolarSystemViewController::viewWillLayout() { applyLayout(); }
+
+void SolarSystemViewController::becameTopLevelController() {
+  BaseViewController::becameTopLevelController();
+  if (mDoc) updateWindowFromDocument(mDoc);
+  platform::Window* window = myWindow();
+  if (window && mSolarSystem && (!window->firstResponder() || window->firstResponder() == window))
+    window->makeFirstResponder(mSolarSystem.get());
+}
+
+QVariantMap SolarSystemViewController::createState() {
+  if (!mDoc || mDoc->location() == DocumentLocationLocalFile) return {};
+  QVariantMap state;
+  state.insert(QStringLiteral("docIdentifier"), mDoc->docIdentifier());
+  if (mOwnIdea) state.insert(QStringLiteral("ideaIdentifier"), mOwnIdea->identifier());
+  return state;
+}
+
+bool SolarSystemViewController::restoreFromState(const QVariantMap& state) {
+  // Stored state is read back from disk: anything but a non-empty text is no identifier.
+  const QVariant identifier = state.value(QStringLiteral("docIdentifier"));
+  if (identifier.typeId() != QMetaType::QString || identifier.toString().isEmpty()) {
+    // A window with nothing to show would stay empty: it goes.
+    if (!mDoc) closeWindowLater();
+    return false;
+  }
+  mRestorationDictionary = state;
+  tryLoadingDocumentForRestoration();
+  return true;
+}
+
+void SolarSystemViewController::tryLoadingDocumentForRestoration() {
+  if (!mRestorationDictionary) return;
+  const QString docIdentifier = mRestorationDictionary->value(QStringLiteral("docIdentifier")).toString();
+  const QVariant ideaValue = mRestorationDictionary->value(QStringLiteral("ideaIdentifier"));
+  const QString ideaIdentifier = ideaValue.typeId() == QMetaType::QString ? ideaValue.toString() : QString();
+  const DocumentLocation location = IdeaDocument::locationFromIdentifier(docIdentifier);
+  if ((location == DocumentLocationICloud && !Globals::userHasOptedForICloud()) ||
+      (location == DocumentLocationDropbox && !Globals::userHasOptedForDropbox())) {
+    mRestorationDictionary.reset();
+    closeWindowLater();
+    return;
+  }
+  auto& persistence = PersistenceController::singleton();
+  if (!persistence.isLocationReadyForUse(location)) return;
+  mRestorationDictionary.reset();
+  auto doc = persistence.documentForIdentifier(docIdentifier);
+  if (!doc) doc = IdeaDocument::createWithIdentifier(docIdentifier);
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  persistence.openDocument(doc, [weak, doc, ideaIdentifier](DocumentToken token) {
+    auto me = weak.lock();
+    if (!me) {
+      if (token >= 1) PersistenceController::singleton().releaseDocument(doc, token, nullptr);
+      return;
+    }
+    if (token < 1 || !doc->idea()) {
+      if (token >= 1) PersistenceController::singleton().releaseDocument(doc, token, nullptr);
+      me->closeWindow();
+      return;
+    }
+    me->mSolarSystemState = kSolarSystemStateRadial;
+    me->setCurrentDoc(doc, token, ideaIdentifier);
+    me->addViewsIfPossible();
+    if (me->isViewLoaded()) me->switchToIdea(me->mOwnIdea, /*animated=*/false);
+  });
+}
+
+void SolarSystemViewController::occupyScreen(const QString& operation) {
+  BaseViewController::occupyScreen(operation);
+  setUserInteractionEnabled(false);
+}
+
+void SolarSystemViewController::liberateScreen(const QString& operation) {
+  BaseViewController::liberateScreen(operation);
+  setUserInteractionEnabled(true);
+}
+
+void SolarSystemViewController::setUserInteractionEnabled(bool enabled) {
+  if (mSolarSystem) mSolarSystem->setUserInteractionEnabled(enabled);
+}
+
+MyWindow* SolarSystemViewController::shellWindow() const { return dynamic_cast<MyWindow*>(myWindow()); }
+
+void SolarSystemViewController::addViewsIfPossible() {
+  if (!mOwnIdea || !isViewLoaded()) return;
+  if (!mTopBar) {
+    mTopBar = std::make_shared<TopBarView>();
+    mTopBar->setDelegate(this);
+    ensureTopBarState();
+    view()->addSubview(mTopBar);
+  }
+  if (view()->window() && !mDeleteAreaView) {
+    mDeleteAreaView = std::make_shared<DeleteAreaView>();
+    mDeleteAreaView->setHidden(true);
+    view()->addSubview(mDeleteAreaView);
+  }
+}
+
+QRectF SolarSystemViewController::solarSystemFrame() const {
+  if (!isViewLoaded()) return {};
+  QRectF rest = const_cast<SolarSystemViewController*>(this)->view()->bounds();
+  rest.setTop(rest.top() + topBarHeight());
+  return rest;
+}
+
+void SolarSystemViewController::applyLayout() {
+  if (!mOwnIdea || !isViewLoaded()) return;
+  const QRectF rest = solarSystemFrame();
+  if (mTopBar) {
+    QRectF strip = view()->bounds();
+    strip.setHeight(topBarHeight());
+    mTopBar->setFrame(strip);
+  }
+  if (mSolarSystem) mSolarSystem->setFrame(rest);
+  if (mDrillingUpOrDown || !mDeleteAreaView) return;
+  const QRectF bounds = view()->bounds();
+  viewext::setCenter(*mDeleteAreaView, QPointF(bounds.width() - 30, bounds.height() - 30));
+  viewext::ensureIntegralFrame(*mDeleteAreaView);
+}
+
+void SolarSystemViewController::setCurrentDoc(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                                              const QString& ideaIdentifier) {
+  ORRERY_SOFT_ASSERT(doc && doc->idea(), "-[SolarSystemViewController setCurrentDoc:withToken:showing:]");
+  mDoc = doc;
+  mDocToken = token;
+  mForcedClosing = false;
+  if (doc && doc->idea()) {
+    IdeaPtr shown = ideaIdentifier.isEmpty() ? nullptr : doc->idea()->findIdeaInSubTreeWithIdentifier(ideaIdentifier);
+    setOwnIdea(shown ? shown : doc->idea());
+  }
+  observeDocument(doc);
+  updateWindowFromDocument(doc);
+}
+
+void SolarSystemViewController::updateWindowFromDocument(const std::shared_ptr<IdeaDocument>& doc) {
+  platform::Window* window = myWindow();
+  if (!window || !doc) return;
+  const bool temp = doc->location() == DocumentLocationTemp;
+  // Qt shows the edited mark where the title holds "[*]".
+  window->setTitle(doc->documentWindowName() + (temp ? QStringLiteral("[*]") : QString()));
+  window->widget()->setWindowModified(temp);
+  MyWindow* shell = shellWindow();
+  const QUrl url = doc->representativeURL();
+  if (doc->location() == DocumentLocationLocalFile) {
+    if (shell) shell->setDocURL(url);
+    if (ApplicationDelegate* app = Globals::app()) app->addNewRecentDocumentURL(url);
+  } else if (!temp && shell) {
+    shell->setDocURL(url);
+  }
+  if (shell) shell->setCloudIconStateForLocation(doc->location());
+}
+
+// The save road.
+
+void SolarSystemViewController::updateSolarSystemAndSaveDocument() {
+  if (mSolarSystem && mRealIdea) {
+    mSolarSystem->startUpdate();
+    mSolarSystem->setCentralIdea(mRealIdea);
+    const auto& children = mRealIdea->ideas();
+    for (std::size_t i = 0; i < children.size(); ++i)
+      mSolarSystem->modifyIdea(children[i], static_cast<std::int64_t>(i));
+    mSolarSystem->endUpdate();
+  }
+  if (!mDoc || mDocToken < 1) return;
+  // Counted from now: a change reported by another instance before the write starts is
+  // applied after it. The write itself starts on a later turn, once the edited frame is up.
+  ++mSavesInFlight;
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  platform::mainQueue().async([weak] {
+    if (auto me = weak.lock()) me->startSave();
+  });
+}
+
+void SolarSystemViewController::startSave() {
+  // Nothing may be written once the token went back, and a tree another instance replaced
+  // meanwhile is not written over its change.
+  if (!mDoc || mDocToken < 1 || !mRootIdea || mPendingRoot) {
+    saveFinished(!mLastSaveFailed, /*wrote=*/false);
+    return;
+  }
+  // The edited frame goes on screen before the save takes its snapshot of the tree.
+  if (platform::Window* window = myWindow(); window && window->isVisible()) {
+    window->displayIfNeeded();
+    window->canvas()->repaint();
+  }
+  mDoc->setIdea(mRootIdea);
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  PersistenceController::singleton().saveDocument(mDoc, mDocToken, [weak](bool ok) {
+    if (auto me = weak.lock()) me->saveFinished(ok, /*wrote=*/true);
+  });
+}
+
+void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
+  if (mSavesInFlight > 0) --mSavesInFlight;
+  mLastSaveFailed = !ok;
+  // Our write landed after another instance's change: the file holds our older tree.
+  if (wrote && ok && mPendingRoot) mOverwroteOutsideChange = true;
+  if (!ok)
+    if (MyWindow* shell = shellWindow()) shell->showShortNotificationToUser(QString::fromLatin1(kFailedToUpdate));
+  if (mSavesInFlight > 0) return;
+  if (mCloseAfterSaves) {
+    mCloseAfterSaves = false;
+    if (mLastSaveFailed)
+      askAboutUnsavedEdit();
+    else
+      closeWindow();
+    return;
+  }
+  applyPendingOutsideChange();
+}
+
+void SolarSystemViewController::applyPendingOutsideChange() {
+  if (!mPendingRoot || mSavesInFlight > 0) return;
+  const IdeaPtr root = std::exchange(mPendingRoot, nullptr);
+  const bool rewrite = std::exchange(mOverwroteOutsideChange, false);
+  const bool sameDocument = mRootIdea && root->identifier() == mRootIdea->identifier();
+  modelDidChangeWithNewRootIdea(root);
+  // Put the other instance's tree back into the file our later write replaced.
+  if (rewrite && sameDocument) updateSolarSystemAndSaveDocument();
+}
+
+void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& newRoot) {
+  if (!newRoot || !mDoc) return;
+  if (mSavesInFlight > 0) {
+    // Kept as it is now: our own save sets the document's tree again before it writes.
+    mPendingRoot = newRoot;
+    return;
+  }
+  if (!mRootIdea || newRoot->identifier() != mRootIdea->identifier()) {
+    performForcedClose();
+    return;
+  }
+  mDoc->setIdea(newRoot);
+  IdeaPtr shown = mOwnIdea ? newRoot->findIdeaInSubTreeWithIdentifier(mOwnIdea->identifier()) : nullptr;
+  // A shown link whose target went is no sun either.
+  if (shown && shown->isLink() && !shown->linkedIdea()) shown = nullptr;
+  switchToIdea(shown ? shown : newRoot, /*animated=*/false);
+}
+
+// Top bar. The overview graph and the content button's menu are not part of this window yet:
+// the bar shows the search field and, for cloud documents, the home button. The home screen
+// comes from the shell's screen factory, which the home screen fills.
+
+void SolarSystemViewController::ensureTopBarState() {
+  if (!mTopBar) return;
+  mTopBar->setContentAction(false);
+  mTopBar->setMindmapToggleAction(false, /*toggled=*/false);
+  mTopBar->setHomeAction(isCloud(mDoc));
+}
+
+void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& /*fromRect*/) {
+  if (screenOccupied()) return;
+  if (kind == kTopBarActionHome) pleaseSwitchToHomeView();
+}
+
+void SolarSystemViewController::pleaseSwitchToHomeView() {
+  MyWindow* shell = shellWindow();
+  const auto& makeHome = screenFactory().makeHome;
+  if (!makeHome || !shell || screenOccupied()) return;
+  // Never liberated: this controller is leaving its window.
+  occupyScreen(QString::fromLatin1(kSwitchToHome));
+  const DocumentLocation location = isCloud(mDoc) ? mDoc->location() : DocumentLocationICloud;
+  auto home = makeHome(location);
+  releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
+  if (home) shell->switchToViewController(home, /*animated=*/true, [] {});
+}
+
+void SolarSystemViewController::topBarSearchStatusDidChange(bool /*changed*/) {
+  if (!mTopBar || mSolarSystemState != kSolarSystemStateRadial) return;
+  if (mTopBar->currentSearchText().isEmpty() && !mTopBar->isEditingSearchText())
+    if (platform::Window* window = myWindow(); window && mSolarSystem) window->makeFirstResponder(mSolarSystem.get());
+}
+
+// Listeners.
+
+void SolarSystemViewController::pleaseStopUsingLocation(DocumentLocation location) {
+  if (mDoc && mDoc->location() == location) performForcedClose();
+}
+
+void SolarSystemViewController::documentUpdated(const std::shared_ptr<IdeaProxy>& proxy) {
+  if (!proxy || !mDoc || proxy->docIdentifier() != mDoc->docIdentifier()) return;
+  // Our own save's echo.
+  if (mSavesInFlight > 0) return;
+  modelDidChangeWithNewRootIdea(mDoc->idea());
+}
+
+void SolarSystemViewController::documentDeleted(const QString& docIdentifier) {
+  if (mDoc && docIdentifier == mDoc->docIdentifier()) performForcedClose();
+}
+
+// Ending.
+
+void SolarSystemViewController::releaseDocumentOnce(BoolCompletion completion, bool discardScratchFile) {
+  const DocumentToken token = mDocToken;
+  auto doc = mDoc;
+  if (!doc || token < 1) {
+    if (completion) completion(false);
+    return;
+  }
+  // Cleared before the release: whatever happens next, this token is never returned again.
+  mDocToken = 0;
+  auto& persistence = PersistenceController::singleton();
+  const QString scratch = discardScratchFile && doc->location() == DocumentLocationTemp
+                              ? persistence.urlForLocalOrTempFileWithDocIdentifer(doc->docIdentifier()).toLocalFile()
+                              : QString();
+  persistence.releaseDocument(doc, token, [doc, scratch, completion = std::move(completion)](bool ok) {
+    if (!scratch.isEmpty() && !doc->isOpen()) deleteScratchFileWhenIdle(doc, scratch);
+    if (completion) completion(ok);
+  });
+}
+
+void SolarSystemViewController::deleteScratchFileWhenIdle(const std::shared_ptr<IdeaDocument>& doc,
+                                                          const QString& path) {
+  // A write still under way would bring the file back: remove it after the last one, in the
+  // write order of the persistence queue.
+  if (doc->isSaving()) {
+    platform::mainQueue().after(platform::Millis(100), [doc, path] { deleteScratchFileWhenIdle(doc, path); });
+    return;
+  }
+  PersistenceController::singleton().workQueue().async([path] { QFile::remove(path); });
+}
+
+void SolarSystemViewController::closeWindow() {
+  if (platform::Window* window = myWindow()) window->performClose();
+}
+
+void SolarSystemViewController::performForcedClose() {
+  if (mForcedClosing) return;
+  if (!screenOccupied()) occupyScreen(QString::fromLatin1(kClosingWindow));
+  mForcedClosing = true;
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  releaseDocumentOnce(
+      [weak](bool) {
+        if (auto me = weak.lock()) me->closeWindow();
+      },
+      /*discardScratchFile=*/false);
+}
+
+}  // namespace orrery

@@ -1,0 +1,227 @@
+#pragma once
+// The screen controller of a window that shows one open document as the radial editor. It owns
+// the document and the open token it got for it, builds the window content (the radial view of
+// the shown idea below a strip for the top bar, the delete area) and is the only one that edits
+// the idea tree: the radial view reports gestures, the controller changes the tree, tells the
+// radial view what changed and saves the whole document through the persistence facade.
+//
+// The token is returned exactly once, whatever road ends the window (close, forced close, Save
+// As, going home): mDocToken is cleared before every release, and no save starts after it.
+// Saves are counted while in flight, so a change reported by another instance during an own
+// save is applied once the last own save has completed, and an own save never reloads the view.
+// Main thread only; every completion used here arrives on the main queue.
+
+#include "editor/solar_system.h"
+#include "editor/solar_system_delegate.h"
+#include "foundation/my_result.h"
+#include "foundation/views/base_view_controller.h"
+#include "foundation/views/visual_object.h"
+#include "model/document_location.h"
+#include "model/idea.h"
+#include "model/persistence_controller_listener.h"
+#include "platform/core/notification_center.h"
+#include "shell/top_bar_view.h"
+
+#include <QString>
+#include <QVariantMap>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace orrery {
+
+class ColoredView;
+class DeleteAreaView;
+class IdeaDocument;
+class MyWindow;
+
+// What the window shows.
+using SolarSystemState = std::uint64_t;
+inline constexpr SolarSystemState kSolarSystemStateNothing = 0;
+inline constexpr SolarSystemState kSolarSystemStateRadial = 1;
+
+class SolarSystemViewController : public BaseViewController,
+                                  public SolarSystemDelegate,
+                                  public PersistenceControllerListener,
+                                  public TopBarViewDelegate,
+                                  public Layouter {
+ public:
+  using BoolCompletion = std::function<void(bool)>;
+  using ResultCompletion = std::function<void(const MyResultPtr&)>;
+  static constexpr std::int64_t kNotFound = Idea::kNotFound;
+  // Strip at the top of the root view kept for the top bar.
+  static double topBarHeight();
+
+  // An opened document with its token, showing the identified idea (the root when none or
+  // not found).
+  static std::shared_ptr<SolarSystemViewController> create(const std::shared_ptr<IdeaDocument>& doc,
+                                                           DocumentToken token, const QString& ideaIdentifier);
+  // No document yet: the window then calls restoreFromState.
+  static std::shared_ptr<SolarSystemViewController> createForRestoration();
+  SolarSystemViewController(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                            const QString& ideaIdentifier);
+  SolarSystemViewController();
+  ~SolarSystemViewController() override;
+
+  // State.
+  const std::shared_ptr<IdeaDocument>& document() const { return mDoc; }
+  DocumentToken docToken() const { return mDocToken; }
+  SolarSystemState solarSystemState() const { return mSolarSystemState; }
+  const IdeaPtr& ownIdea() const { return mOwnIdea; }
+  const IdeaPtr& realIdea() const { return mRealIdea; }
+  const IdeaPtr& rootIdea() const { return mRootIdea; }
+  void setOwnIdea(const IdeaPtr& idea);
+  const std::shared_ptr<SolarSystem>& solarSystem() const { return mSolarSystem; }
+  bool isUpdatingDocument() const { return mSavesInFlight > 0; }
+  bool isDrillingUpOrDown() const { return mDrillingUpOrDown; }
+  DeleteAreaView* deleteAreaView() const { return mDeleteAreaView.get(); }
+  TopBarView* topBar() const { return mTopBar.get(); }
+  // The window this controller is hosted in, when it is one of the program's main windows.
+  MyWindow* shellWindow() const;
+
+  // Window hooks.
+  void loadView() override;
+  void viewWillAppear() override;
+  void viewDidAppear() override;
+  void viewWillDisappear() override;
+  void viewDidDisappear() override;
+  void viewWillLayout() override;
+  void becameTopLevelController() override;
+  QVariantMap createState() override;
+  bool restoreFromState(const QVariantMap& state) override;
+  void occupyScreen(const QString& operation) override;
+  void liberateScreen(const QString& operation) override;
+  void applyLayout() override;
+
+  // Document.
+  void setCurrentDoc(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, const QString& ideaIdentifier);
+  void updateWindowFromDocument(const std::shared_ptr<IdeaDocument>& doc);
+  void updateSolarSystemAndSaveDocument();
+  void modelDidChangeWithNewRootIdea(const IdeaPtr& newRoot);
+  void performForcedClose();
+  // Leaves for the home screen: the token goes back and the window shows the home screen.
+  void pleaseSwitchToHomeView();
+  void tryLoadingDocumentForRestoration();
+
+  // Idea switching.
+  void switchToIdea(const IdeaPtr& idea, bool animated);
+  void startAnimatedDrillDownToIdea(const IdeaPtr& idea, const std::shared_ptr<SolarSystem>& newSolarSystem);
+  void startAnimatedDrillUpWithSolarSystem(const std::shared_ptr<SolarSystem>& newSolarSystem);
+  void switchDirectlyToIdea(const IdeaPtr& idea, const std::shared_ptr<SolarSystem>& newSolarSystem);
+  IdeaPtr ideaForIdea(const QString& ideaIdentifier) const;
+  void updateShadowStatusForIdea(const QString& ideaIdentifier, const QString& docIdentifier);
+
+  // Positions and lookups.
+  std::int64_t indexAfter(std::int64_t adder) const;
+  std::int64_t safeInsertionIndexFromFocusIndex(std::int64_t focusIndex) const;
+  IdeaPtr childIdeaAtFocusIndex(std::int64_t focusIndex) const;
+  static bool isInsertionIndexAttachedToIndex(std::int64_t insertion, std::int64_t index, std::int64_t count);
+  std::int64_t indexOfIdeaWithIdentifier(const QString& ideaIdentifier) const;
+  IdeaPtr childIdeaWithIdentifier(const QString& ideaIdentifier) const;
+  std::int64_t indexForIdea(const QString& ideaIdentifier, const QString& docIdentifier) const;
+  bool isOurCentralIdea(const QString& ideaIdentifier) const;
+  bool isOurParentIdea(const QString& ideaIdentifier) const;
+  bool isOurChildIdea(const QString& ideaIdentifier) const;
+
+  // Tree edits. Completions may be null and run at most once, on the main thread.
+  void addNewIdeaAfterIndex(std::int64_t adder, const IdeaPtr& idea, const BoolCompletion& completion);
+  void moveIdeaAfter(const IdeaPtr& idea, const QString& docIdentifier, std::int64_t adder,
+                     const BoolCompletion& completion);
+  void moveIdeaInside(const IdeaPtr& idea, const QString& docIdentifier, std::int64_t planet,
+                      const BoolCompletion& completion);
+  void moveToParentTheIdea(const IdeaPtr& idea, const QString& docIdentifier, const BoolCompletion& completion);
+  void copyIdeaAfter(const IdeaPtr& idea, std::int64_t adder, const BoolCompletion& completion);
+  void copyIdeaInside(const IdeaPtr& idea, std::int64_t planet, const BoolCompletion& completion);
+  void copyToParentTheIdea(const IdeaPtr& idea, const BoolCompletion& completion);
+  void createLinkToIdea(const IdeaPtr& idea, std::int64_t adder, const BoolCompletion& completion);
+  void removeExternalIdea(const IdeaPtr& idea, const QString& docIdentifier, const BoolCompletion& completion);
+  bool deleteIdeaWithIdentifier(const QString& ideaIdentifier);
+  // The context menu's delete, with its confirmation.
+  void onDeleteItem(const QString& ideaIdentifier);
+  bool canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier) override;
+
+  // Window commands.
+  bool startClosingCanCloseNow() override;
+  void cmdSaveLocalFile();
+  void cmdSaveLocalFileAs();
+  void performSaveLocalFileWithCompletion(ResultCompletion completion);
+  void doSaveLocalFile();
+  bool validateUserInterfaceItem(const platform::MenuItem& item) override;
+
+  // SolarSystemDelegate.
+  void onDrillDownTo(const QString& ideaIdentifier) override;
+  void onDrillUp() override;
+
+  // TopBarViewDelegate.
+  void topBarAction(TopBarActionKind kind, const QRectF& fromRect) override;
+  void topBarSearchStatusDidChange(bool changed) override;
+  void ensureTopBarState();
+
+  // PersistenceControllerListener.
+  void pleaseStopUsingLocation(DocumentLocation location) override;
+  void documentUpdated(const std::shared_ptr<IdeaProxy>& proxy) override;
+  void documentDeleted(const QString& docIdentifier) override;
+
+  // The root view's bounds without the top bar's strip: where every radial view goes.
+  QRectF solarSystemFrame() const;
+  // Whether the editor takes input: that of its current radial view.
+  void setUserInteractionEnabled(bool enabled);
+
+ private:
+  std::shared_ptr<SolarSystemViewController> self();
+  void observeDocument(const std::shared_ptr<IdeaDocument>& doc);
+  void observePersistenceState();
+  void addViewsIfPossible();
+  // Radial views lie below the delete area (and the dock well).
+  void insertBelowOverlays(const std::shared_ptr<SolarSystem>& radialView);
+  // The end of every transition: the new view becomes the current one, showing `idea`.
+  void adoptRadialView(const std::shared_ptr<SolarSystem>& radialView, const IdeaPtr& idea);
+  // Starts the save of the tree as it is now, unless the token has been returned.
+  void startSave();
+  void saveFinished(bool ok, bool wrote);
+  // Returns the token exactly once; later calls only complete with false.
+  void releaseDocumentOnce(BoolCompletion completion, bool discardScratchFile);
+  static void deleteScratchFileWhenIdle(const std::shared_ptr<IdeaDocument>& doc, const QString& path);
+  void closeWindow();
+  void closeWindowLater();
+  void registerCommands();
+  void askAboutClosingNewDocument();
+  void saveAsPath(const QString& path, const ResultCompletion& done);
+  void applyPendingOutsideChange();
+  void askAboutUnsavedEdit();
+  bool insertIntoRealIdea(const IdeaPtr& idea, std::int64_t index);
+  IdeaPtr copyOf(const IdeaPtr& idea) const;
+
+  std::shared_ptr<IdeaDocument> mDoc;
+  std::shared_ptr<TopBarView> mTopBar;
+  std::shared_ptr<SolarSystem> mSolarSystem;
+  std::shared_ptr<DeleteAreaView> mDeleteAreaView;
+  SolarSystemState mSolarSystemState = kSolarSystemStateNothing;
+  bool mDrillingUpOrDown = false;
+  // Own saves started and not yet completed (two may overlap).
+  int mSavesInFlight = 0;
+  DocumentToken mDocToken = 0;
+  bool mCanCloseTempFileIfAsked = false;
+  std::optional<QVariantMap> mRestorationDictionary;
+  IdeaPtr mOwnIdea;
+  IdeaPtr mRealIdea;
+  IdeaPtr mRootIdea;
+  // The tree another instance wrote, reported during an own save: shown once the saves are
+  // done, and written again when an own write landed after it.
+  IdeaPtr mPendingRoot;
+  bool mOverwroteOutsideChange = false;
+  bool mLastSaveFailed = false;
+  // The window closes once the saves in flight are done (a retried save after a failure).
+  bool mCloseAfterSaves = false;
+  // A forced close released the token: the close that follows neither asks nor releases.
+  bool mForcedClosing = false;
+  // The user chose to lose an edit that could not be saved.
+  bool mDropUnsavedEdit = false;
+  platform::ObserverScope mDocumentObserver;
+  platform::ObserverScope mStateObserver;
+  bool mListening = false;
+};
+
+}  // namespace orrery

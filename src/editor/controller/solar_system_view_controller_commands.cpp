@@ -1,0 +1,203 @@
+// The window's close request and the Save and Save As commands of the editor.
+
+#include "editor/controller/solar_system_view_controller.h"
+#include "foundation/application_delegate.h"
+#include "foundation/globals.h"
+#include "foundation/views/custom_alert_view.h"
+#include "model/idea_document.h"
+#include "model/persistence_controller.h"
+#include "platform/core/dispatch.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/modal_presenter.h"
+#include "platform/ui/window.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace orrery {
+
+namespace {
+constexpr char kCloseTempFile[] = "CloseTempFile";
+constexpr char kSaveAction[] = "cmdSaveLocalFile";
+constexpr char kSaveAsAction[] = "cmdSaveLocalFileAs";
+constexpr char kDocumentExtension[] = ".orrery";
+
+QString localized(const QString& key, const char* defaultText) {
+  return Globals::normalLocalizedStringForKey(key, QString::fromUtf8(defaultText));
+}
+
+QString saveFolder() {
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  return !desktop.isEmpty() && QFileInfo(desktop).isDir() ? desktop : QDir::homePath();
+}
+}  // namespace
+
+void SolarSystemViewController::registerCommands() {
+  setActionHandler(QString::fromLatin1(kSaveAction), [this](const platform::ActionSender&) { cmdSaveLocalFile(); });
+  setActionHandler(QString::fromLatin1(kSaveAsAction), [this](const platform::ActionSender&) { cmdSaveLocalFileAs(); });
+}
+
+bool SolarSystemViewController::startClosingCanCloseNow() {
+  // A forced close or the home button has returned the token already.
+  if (mForcedClosing || !mDoc || mDocToken < 1) return true;
+  if (!mOwnIdea) return true;
+  if (mDropUnsavedEdit) {
+    releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
+    return true;
+  }
+  if (screenOccupied()) return false;
+  const bool temp = mDoc->location() == DocumentLocationTemp;
+  if (temp && !mCanCloseTempFileIfAsked) {
+    askAboutClosingNewDocument();
+    return false;
+  }
+  if (temp) {
+    // "Do Not Save": whatever is still being written goes with the scratch file.
+    releaseDocumentOnce(nullptr, /*discardScratchFile=*/true);
+    return true;
+  }
+  if (mSavesInFlight > 0) {
+    mCloseAfterSaves = true;
+    return false;
+  }
+  if (mLastSaveFailed) {
+    // The edit that could not be written is only in memory: try once more before closing.
+    mCloseAfterSaves = true;
+    ++mSavesInFlight;
+    startSave();
+    return false;
+  }
+  releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
+  return true;
+}
+
+void SolarSystemViewController::askAboutClosingNewDocument() {
+  const QString operation = QString::fromLatin1(kCloseTempFile);
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  CustomAlertView alert(QString(), localized(QStringLiteral("mac:CloseTempFile.Title"),
+                                             "Do you want save the changes you made to the New file?"));
+  alert.addButton(localized(QString(), "Save"), CAVButton::kOrdinary, [weak, operation] {
+    auto me = weak.lock();
+    if (!me) return;
+    me->liberateScreen(operation);
+    me->performSaveLocalFileWithCompletion([weak](const MyResultPtr& result) {
+      auto me = weak.lock();
+      if (!me || !result) return;
+      if (result->isOK())
+        me->closeWindowLater();
+      else if (result->isError())
+        CustomAlertView::showErrorResult(result);
+    });
+  });
+  alert.addButton(localized(QString(), "Do Not Save"), CAVButton::kOrdinary, [weak, operation] {
+    auto me = weak.lock();
+    if (!me) return;
+    me->liberateScreen(operation);
+    me->mCanCloseTempFileIfAsked = true;
+    me->closeWindowLater();
+  });
+  alert.addButton(localized(QString(), "Cancel"), CAVButton::kCancel, [weak, operation] {
+    if (auto me = weak.lock()) me->liberateScreen(operation);
+  });
+  occupyScreen(operation);
+  alert.showFromWindow(myWindow());
+}
+
+void SolarSystemViewController::askAboutUnsavedEdit() {
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  CustomAlertView alert(QString(), QStringLiteral("Failed to update document"));
+  alert.addButton(localized(QString(), "Do Not Save"), CAVButton::kOrdinary, [weak] {
+    auto me = weak.lock();
+    if (!me) return;
+    me->mDropUnsavedEdit = true;
+    me->closeWindowLater();
+  });
+  alert.addButton(localized(QString(), "Cancel"), CAVButton::kCancel, [] {});
+  alert.showFromWindow(myWindow());
+}
+
+void SolarSystemViewController::closeWindowLater() {
+  // Not from inside the close request that may have asked the question.
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  platform::mainQueue().async([weak] {
+    if (auto me = weak.lock()) me->closeWindow();
+  });
+}
+
+void SolarSystemViewController::cmdSaveLocalFile() {
+  if (mDoc && mDoc->location() == DocumentLocationTemp)
+    cmdSaveLocalFileAs();
+  else
+    doSaveLocalFile();
+}
+
+void SolarSystemViewController::cmdSaveLocalFileAs() {
+  performSaveLocalFileWithCompletion([](const MyResultPtr& result) {
+    if (result && result->isError()) CustomAlertView::showErrorResult(result);
+  });
+}
+
+void SolarSystemViewController::doSaveLocalFile() { updateSolarSystemAndSaveDocument(); }
+
+void SolarSystemViewController::performSaveLocalFileWithCompletion(ResultCompletion completion) {
+  auto done = [completion](const MyResultPtr& result) {
+    if (completion) completion(result);
+  };
+  if (!mDoc || mDocToken < 1 || !mRootIdea) return done(MyResult::USER_CANCEL());
+  platform::FilePanelRequest request;
+  request.kind = platform::FilePanelRequest::Kind::Save;
+  request.directory = saveFolder();
+  request.nameFieldStringValue = mDoc->exportFileName();
+  request.allowedFileTypes = QStringList{QStringLiteral("orrery")};
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  platform::beginFilePanel(request, myWindow(), [weak, done](const platform::FilePanelResult& answer) {
+    auto me = weak.lock();
+    if (!me || answer.response != platform::kModalResponseOK || answer.paths.isEmpty())
+      return done(MyResult::USER_CANCEL());
+    QString path = answer.paths.front();
+    if (!path.endsWith(QString::fromLatin1(kDocumentExtension), Qt::CaseInsensitive))
+      path += QString::fromLatin1(kDocumentExtension);
+    me->saveAsPath(path, done);
+  });
+}
+
+void SolarSystemViewController::saveAsPath(const QString& path, const ResultCompletion& done) {
+  if (!mDoc || mDocToken < 1 || !mRootIdea) return done(MyResult::USER_CANCEL());
+  const QUrl url = QUrl::fromLocalFile(path);
+  if (mDoc->refersToURL(url)) {
+    doSaveLocalFile();
+    return done(MyResult::OK());
+  }
+  if (ApplicationDelegate* app = Globals::app(); app && app->isFileCurrentlyOpen(url))
+    return done(MyResult::error(QStringLiteral("mac:Error:CannotSaveOverOpenFile"),
+                                QStringLiteral("Cannot overwrite file that is open")));
+  auto created = IdeaDocument::createWithFileName(path, DocumentLocationLocalFile);
+  created->setIdea(mRootIdea);
+  created->setDateCreated(mDoc->dateCreated());
+  created->setDateModified(mDoc->dateModified());
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  PersistenceController::singleton().createDocument(created, [weak, created, url, done](DocumentToken token) {
+    auto me = weak.lock();
+    if (!me) {
+      if (token >= 1) PersistenceController::singleton().releaseDocument(created, token, nullptr);
+      return done(MyResult::USER_CANCEL());
+    }
+    if (token < 1)
+      return done(
+          MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file")));
+    if (platform::Window* window = me->myWindow()) window->setTitle(QFileInfo(url.toLocalFile()).fileName());
+    // A new document's scratch file has no further use once its last token is back.
+    me->releaseDocumentOnce(nullptr, /*discardScratchFile=*/true);
+    me->setCurrentDoc(created, token, me->mOwnIdea ? me->mOwnIdea->identifier() : QString());
+    done(MyResult::OK());
+  });
+}
+
+bool SolarSystemViewController::validateUserInterfaceItem(const platform::MenuItem& item) {
+  if (item.action() == QLatin1String(kSaveAction) || item.action() == QLatin1String(kSaveAsAction))
+    return mDoc && (mDoc->location() == DocumentLocationTemp || mDoc->location() == DocumentLocationLocalFile);
+  return BaseViewController::validateUserInterfaceItem(item);
+}
+
+}  // namespace orrery

@@ -1,0 +1,258 @@
+#include "editor/solar_system.h"
+
+#include "foundation/geometry.h"
+#include "foundation/globals.h"
+#include "foundation/logging.h"
+#include "foundation/views/view_extensions.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orrery {
+namespace {
+
+constexpr double kOrbitLayerSide = 3 * 420;
+
+// A modulo whose result has the divisor's sign, so −1 mod 4 is 3.
+std::int64_t trueModulo(std::int64_t a, std::int64_t n) { return n > 0 ? ((a % n) + n) % n : 0; }
+
+}  // namespace
+
+SolarSystem::SolarSystem(const QRectF& frame, const QString& docIdentifier)
+    : BaseView(frame), mDocIdentifier(docIdentifier), mSolarRotationGestureRecognizer(this) {
+  setFrame(frame);
+  mNoteHoverUtility = std::make_unique<NoteHoverUtility>(this);
+  mRadius = static_cast<float>(normal_mode_radius());
+  mOrbitLayer = SolarSystemLayer::layer();
+  mOrbitLayer->setRadius(mRadius);
+  mOrbitLayer->setDelegate(this);
+  layerext::setCenter(*mOrbitLayer, viewext::centerPoint(*this));
+  mOrbitLayer->setFrame(QRectF(0, 0, kOrbitLayerSide, kOrbitLayerSide));
+  layerext::ensureIntegralFrame(*mOrbitLayer);
+  layer()->addSublayer(mOrbitLayer);
+  ensureIdeaAddersWhenEmpty();
+  mLongTapAndDragDetector.setDelegate(this);
+  setActionHandler(QStringLiteral("cmdAddNewElement"), [this](const platform::ActionSender&) { cmdAddNewElement(); });
+  updateView();
+  mAppearanceObserver.observe(GlobalsAppearanceSettingsChangedNotification, nullptr,
+                              [this](const platform::Notification&) { appearanceSettingsChanged(); });
+}
+
+SolarSystem::~SolarSystem() {
+  mAppearanceObserver.stopObserving();
+  stopAnimations();
+}
+
+void SolarSystem::endUpdate() {
+  if (mUpdateSemaphore > 0) --mUpdateSemaphore;
+  if (mUpdateSemaphore == 0) updateView();
+}
+
+// Layout pass.
+
+void SolarSystem::applyLayout() {
+  if (!mAnimating) performLayout();
+}
+
+void SolarSystem::performLayout() {
+  if (mCentralView) {
+    mCentralView->setScale(scalingFactor());
+    viewext::setCenter(*mCentralView, viewext::centerPoint(*this));
+    if (!mAnimating) viewext::ensureIntegralFrame(*mCentralView);
+  }
+  layerext::setCenter(*mOrbitLayer, sunCenter());
+  if (mParentView) mParentView->setFrameOrigin(QPointF(0, 0));
+  if (mLineLayer) mLineLayer->animateToLine(QPointF(0, 0), sunCenter(), /*immediate=*/true);
+  updateView();
+}
+
+QPointF SolarSystem::sunCenter() const {
+  return mCentralView ? viewext::center(*mCentralView) : viewext::centerPoint(*this);
+}
+
+// Content.
+
+void SolarSystem::setCentralIdea(const IdeaPtr& idea) {
+  if (!ORRERY_SOFT_ASSERT(idea, "-[SolarSystem setCentralIdea:]")) return;
+  if (!mCentralView) {
+    mCentralView = std::make_shared<SimpleIdeaView>(idea->text(), 1);
+    addSubview(mCentralView);
+    mCentralView->setScale(scalingFactor());
+    viewext::setCenter(*mCentralView, viewext::centerPoint(*this));
+    viewext::ensureIntegralFrame(*mCentralView);
+  }
+  mCentralView->changeText(idea->text());
+  mCentralView->setIconImage(idea->iconImage());
+  mCentralView->setNote(idea->note());
+  mCentralView->setHasWebLink(idea->hasURL());
+  mCentralView->setBaseColor(idea->color());
+  mCentralView->setImage(idea->image());
+  mCentralView->setIdeaIdentifier(idea->identifier());
+  mCentralView->setDocIdentifier(mDocIdentifier);
+  updateLineLayer();
+}
+
+void SolarSystem::setParentIdea(const IdeaPtr& idea, bool asLink) {
+  if (!ORRERY_SOFT_ASSERT(idea, "-[SolarSystem setParentIdea:asLink:]")) return;
+  if (mParentView) mParentView->removeFromSuperview();
+  const KitImage picture = idea->image();
+  mParentView = picture.isNull() ? std::make_shared<ParentIdeaView>(idea->text(), idea->color())
+                                 : std::make_shared<ParentIdeaView>(picture);
+  mShowingLink = asLink;
+  mParentView->setObjectTag(idea);
+  mParentView->setDelegate(this);
+  addSubview(mParentView);
+  updateLineLayer();
+}
+
+void SolarSystem::updateLineLayer() {
+  if (mLineLayer) mLineLayer->removeFromSuperlayer();
+  mLineLayer.reset();
+  if (!mParentView || !mCentralView) return;
+  mLineLayer = LineLayer::create(QPointF(0, 0), sunCenter(), mShowingLink);
+  mLineLayer->setDelegate(this);
+  layer()->insertSublayerBelow(mLineLayer, mOrbitLayer.get());
+}
+
+PlanetLayer* SolarSystem::ideaViewAtIndex(std::int64_t index) const {
+  if (index < 0 || index >= ideaViewCount()) return nullptr;
+  return mIdeaViews[static_cast<std::size_t>(index)].get();
+}
+
+IdeaAdderView* SolarSystem::ideaAdderViewAtIndex(std::int64_t index) const {
+  if (index < 0 || index >= ideaAdderViewCount()) return nullptr;
+  return mIdeaAdderViews[static_cast<std::size_t>(index)].get();
+}
+
+QRectF SolarSystem::popoverRectForIdeaAtIndex(std::int64_t index) const {
+  PlanetLayer* planet = ideaViewAtIndex(index);
+  return planet ? planet->frame() : QRectF();
+}
+
+void SolarSystem::addIdea(const IdeaPtr& idea) { insertIdea(idea, ideaViewCount() - 1); }
+
+void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
+  if (!ORRERY_SOFT_ASSERT(idea && afterIndex >= -1, "-[SolarSystem insertIdea:afterIndex:]")) return;
+  const std::int64_t count = ideaViewCount();
+  const std::int64_t adders = ideaAdderViewCount();
+  if (!ORRERY_SOFT_ASSERT(adders > 0, "-[SolarSystem insertIdea:afterIndex:]")) return;
+  const std::int64_t target = trueModulo(adders + afterIndex, adders);
+  const std::int64_t insertion = std::clamp<std::int64_t>(afterIndex + 1, 0, count);
+  const float theta = currentAngleForAdderAtIndex(target);
+  const float offset =
+      mUpdateSemaphore == 0 ? angleOffsetForShowingElementAtIndex(insertion, count + 1, theta) : mCurrentAngle;
+  const QPointF place = viewext::center(*mIdeaAdderViews[static_cast<std::size_t>(target)]);
+  if (count == 0) {
+    for (auto& adder : mIdeaAdderViews) adder->removeFromSuperview();
+    mIdeaAdderViews.clear();
+  }
+
+  auto adder = createIdeaAdderView();
+  adder->setObjectTag(idea);
+  adder->setDelegate(this);
+  viewext::setCenter(*adder, place);
+  viewext::ensureIntegralFrame(*adder);
+  addSubview(adder);
+  mIdeaAdderViews.insert(mIdeaAdderViews.begin() + static_cast<std::ptrdiff_t>(insertion), adder);
+
+  auto planet = std::make_shared<PlanetLayer>(0);
+  planet->updateWithIdea(idea, mDocIdentifier);
+  planet->setIsLink(idea->isLink());
+  placePlanet(*planet, place, /*integral=*/true);
+  planet->setIdeaIdentifier(idea->identifier());
+  planet->setDocIdentifier(mDocIdentifier);
+  planet->setDelegate(this);  // refuses implicit animations, as for the view's own layer
+  layer()->addSublayer(planet);
+  mIdeaViews.insert(mIdeaViews.begin() + static_cast<std::ptrdiff_t>(insertion), planet);
+
+  mCurrentAngle = offset;
+  updateView();
+}
+
+void SolarSystem::removeIdeaAtIndex(std::int64_t index) {
+  if (!ORRERY_SOFT_ASSERT(ideaViewAtIndex(index), "-[SolarSystem removeIdeaAtIndex:]")) return;
+  const float oldAngle = currentAngleForIdeaAtIndex(index);
+  const auto at = static_cast<std::ptrdiff_t>(index);
+  mIdeaViews[static_cast<std::size_t>(index)]->removeFromSuperlayer();
+  mIdeaViews.erase(mIdeaViews.begin() + at);
+  if (index < ideaAdderViewCount()) {
+    mIdeaAdderViews[static_cast<std::size_t>(index)]->removeFromSuperview();
+    mIdeaAdderViews.erase(mIdeaAdderViews.begin() + at);
+  }
+  if (mIdeaAdderViews.empty()) ensureIdeaAddersWhenEmpty();
+  const std::int64_t n = ideaViewCount();
+  if (n > 0) {
+    const std::int64_t before = trueModulo(index - 1 + n, n);
+    const std::int64_t after = trueModulo(before + 1 + n, n);
+    const float middle =
+        Geometry::interpolateAngleFrom(currentAngleForIdeaAtIndex(before), currentAngleForIdeaAtIndex(after), 0.5f);
+    mCurrentAngle += Geometry::minimumAngleFrom(middle, oldAngle);
+  }
+  updateView();
+}
+
+void SolarSystem::moveIdea(const IdeaPtr& /*idea*/, std::int64_t fromIndex, std::int64_t afterIndex) {
+  const std::int64_t count = ideaViewCount();
+  if (!ORRERY_SOFT_ASSERT(ideaViewAtIndex(fromIndex) && afterIndex >= 0 && afterIndex <= count,
+                          "-[SolarSystem moveIdea:fromIndex:afterIndex:]"))
+    return;
+  const std::int64_t adders = ideaAdderViewCount();
+  const std::int64_t gap = afterIndex < fromIndex ? afterIndex - 1 : afterIndex;
+  const float theta = currentAngleForAdderAtIndex(trueModulo(adders + gap, adders));
+  const float offset = angleOffsetForShowingElementAtIndex(afterIndex, count, theta);
+  auto planet = mIdeaViews[static_cast<std::size_t>(fromIndex)];
+  mIdeaViews.erase(mIdeaViews.begin() + static_cast<std::ptrdiff_t>(fromIndex));
+  const std::int64_t to = afterIndex > fromIndex ? afterIndex - 1 : afterIndex;
+  mIdeaViews.insert(mIdeaViews.begin() + static_cast<std::ptrdiff_t>(to), planet);
+  mCurrentAngle = offset;
+  updateView();
+}
+
+void SolarSystem::modifyIdea(const IdeaPtr& idea, std::int64_t index) {
+  PlanetLayer* planet = ideaViewAtIndex(index);
+  if (!ORRERY_SOFT_ASSERT(planet && idea, "-[SolarSystem modifyIdea:atIndex:]")) return;
+  planet->updateWithIdea(idea, mDocIdentifier);
+  updateView();
+}
+
+// Adders.
+
+std::shared_ptr<IdeaAdderView> SolarSystem::createIdeaAdderView() {
+  auto adder = std::make_shared<IdeaAdderView>();
+  updateStateForIdeaAdderView(*adder);
+  return adder;
+}
+
+void SolarSystem::updateStateForIdeaAdderView(IdeaAdderView& adder) const { adder.setAdderState(mDockingMode ? 3 : 1); }
+
+void SolarSystem::ensureIdeaAddersWhenEmpty() {
+  if (!mIdeaAdderViews.empty()) return;
+  for (int i = 0; i < 4; ++i) {
+    auto adder = createIdeaAdderView();
+    adder->setDelegate(this);
+    addSubview(adder);
+    mIdeaAdderViews.push_back(adder);
+  }
+  updateView();
+}
+
+void SolarSystem::setDockingMode(bool docking) {
+  mDockingMode = docking;
+  for (auto& adder : mIdeaAdderViews) {
+    adder->setAdderState(docking ? 3 : 1);
+    if (!docking) adder->setInFocus(false);
+  }
+  updateView();
+}
+
+void SolarSystem::setShadowForIdeaAtIndex(std::int64_t index) {
+  for (std::size_t i = 0; i < mIdeaViews.size(); ++i)
+    mIdeaViews[i]->setShadowMode(static_cast<std::int64_t>(i) == index);
+}
+
+void SolarSystem::appearanceSettingsChanged() {
+  // Each disc redraws itself when its font size or text colour changed.
+  for (auto& planet : mIdeaViews) planet->updateAppearance();
+}
+
+}  // namespace orrery

@@ -1,0 +1,247 @@
+#pragma once
+// The radial view of the editor: one idea as the sun in the middle, its children as planet
+// layers evenly spaced on an orbit ring, a "+" adder in every gap (four on an empty orbit),
+// and the parent idea in the top-left corner joined to the sun by a connector line. It lays
+// itself out, is filled and edited by its controller, turns when dragged, plays the drill
+// animations and reports gestures to its SolarSystemDelegate; it never edits ideas itself.
+//
+// Angles are single-precision radians from the positive x axis, turning clockwise on screen
+// (the view is flipped), normalised into [0, 2π) before placing anything. Planets are
+// layers, so a press on one hits this view itself; presses on the sun, the parent and the
+// adders reach it up the responder chain. Deferred steps (the 300 ms drill wait, animation
+// frames) refer to the view weakly. Main thread only.
+
+#include "editor/idea_adder_view.h"
+#include "editor/line_layer.h"
+#include "editor/note_hover_utility.h"
+#include "editor/parent_idea_view.h"
+#include "editor/planet_layer.h"
+#include "editor/simple_idea_view.h"
+#include "editor/solar_focus_object.h"
+#include "editor/solar_rotation_animator.h"
+#include "editor/solar_rotation_gesture_recognizer.h"
+#include "editor/solar_system_delegate.h"
+#include "editor/solar_system_layer.h"
+#include "foundation/views/base_view.h"
+#include "foundation/views/long_tap_and_drag_detector.h"
+#include "foundation/views/user_interaction_protocol.h"
+#include "model/idea.h"
+#include "platform/core/notification_center.h"
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace orrery {
+
+class SolarSystem : public BaseView,
+                    public LongTapAndDragGestureDetectorDelegate,
+                    public NoteHoverUtilityDelegate,
+                    public IdeaAdderViewDelegate,
+                    public ParentIdeaViewDelegate,
+                    public SolarRotationAnimatorDelegate,
+                    public UserInteractionProtocol {
+ public:
+  // What lies under a point: a planet or an adder with its index, the parent or the sun.
+  struct Hit {
+    enum class Kind { None, Planet, Parent, Sun, Adder };
+    Kind kind = Kind::None;
+    std::int64_t index = -1;
+    explicit operator bool() const { return kind != Kind::None; }
+  };
+  using FrameFunction = std::function<void(float progress)>;
+
+  static constexpr std::int64_t kNoShadow = std::numeric_limits<std::int64_t>::max();
+  static constexpr float kFocusDistance = 60;
+  static constexpr float kFocusScaleDistance = 80;
+  static constexpr int kDrillWaitMs = 300;
+  static constexpr float kDrillSeconds = 0.35f;
+
+  SolarSystem(const QRectF& frame, const QString& docIdentifier);
+  ~SolarSystem() override;
+  static std::shared_ptr<SolarSystem> create(const QRectF& frame, const QString& docIdentifier) {
+    return std::make_shared<SolarSystem>(frame, docIdentifier);
+  }
+
+  SolarSystemDelegate* delegate() const { return mDelegate.get(); }
+  void setDelegate(SolarSystemDelegate* delegate) { mDelegate.reset(delegate); }
+  const QString& docIdentifier() const { return mDocIdentifier; }
+
+  // Radius rules (points).
+  static double normal_mode_radius() { return SolarSystemLayer::naturalRadius(); }
+  static double extended_mode_radius() { return 420; }
+  double scalingFactor() const;
+  double minRadius() const;
+  double maxRadius() const;
+  double radiusAllowing(std::int64_t count) const;
+  std::int64_t elementsFittingRadius(float radius) const;
+
+  // Angle rules.
+  float normalAngleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const;
+  float scaleAngleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const;
+  float angleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const;
+  float currentAngleForIdeaAtIndex(std::int64_t index) const;
+  float currentAngleForAdderAtIndex(std::int64_t index) const;
+  static double findMaxValueLocation(double from, double to, std::int64_t checkPoints,
+                                     const std::function<double(double)>& function);
+  float angleOffsetForShowingElementAtIndex(std::int64_t index, std::int64_t count, float target) const;
+
+  // Layout.
+  void updateView();
+  void updateViewScaled();
+  void applyLayout() override;
+  void performLayout();
+  float radius() const { return mRadius; }
+  float currentAngle() const { return mCurrentAngle; }
+  void setCurrentAngle(float angle) { mCurrentAngle = angle; }
+  // While set a drill animation owns the geometry: layout leaves radius, scale, rounding
+  // and drawing order alone, and rotation reports do nothing.
+  bool isAnimating() const { return mAnimating; }
+  void setAnimating(bool animating) { mAnimating = animating; }
+
+  // Update batches: the layout runs when the outermost batch closes.
+  void startUpdate() { ++mUpdateSemaphore; }
+  void endUpdate();
+  std::int64_t updateDepth() const { return mUpdateSemaphore; }
+
+  // Content.
+  void setCentralIdea(const IdeaPtr& idea);
+  void setParentIdea(const IdeaPtr& idea, bool asLink);
+  void updateLineLayer();
+  void insertIdea(const IdeaPtr& idea, std::int64_t afterIndex);
+  void addIdea(const IdeaPtr& idea);
+  void removeIdeaAtIndex(std::int64_t index);
+  void moveIdea(const IdeaPtr& idea, std::int64_t fromIndex, std::int64_t afterIndex);
+  void modifyIdea(const IdeaPtr& idea, std::int64_t index);
+  std::int64_t ideaViewCount() const { return static_cast<std::int64_t>(mIdeaViews.size()); }
+  PlanetLayer* ideaViewAtIndex(std::int64_t index) const;
+  std::int64_t ideaAdderViewCount() const { return static_cast<std::int64_t>(mIdeaAdderViews.size()); }
+  IdeaAdderView* ideaAdderViewAtIndex(std::int64_t index) const;
+  QRectF popoverRectForIdeaAtIndex(std::int64_t index) const;
+  SimpleIdeaView* centralView() const { return mCentralView.get(); }
+  ParentIdeaView* parentView() const { return mParentView.get(); }
+  LineLayer* lineLayer() const { return mLineLayer.get(); }
+  SolarSystemLayer& orbitLayer() const { return *mOrbitLayer; }
+  NoteHoverUtility& noteHoverUtility() const { return *mNoteHoverUtility; }
+
+  // Adders, docking, shadows, appearance.
+  std::shared_ptr<IdeaAdderView> createIdeaAdderView();
+  void updateStateForIdeaAdderView(IdeaAdderView& adder) const;
+  void ensureIdeaAddersWhenEmpty();
+  bool dockingMode() const { return mDockingMode; }
+  void setDockingMode(bool docking);
+  void setShadowForIdeaAtIndex(std::int64_t index);
+  void removeAllShadows() { setShadowForIdeaAtIndex(kNoShadow); }
+  void appearanceSettingsChanged();
+
+  // UserInteractionProtocol.
+  void setUserInteractionEnabled(bool enabled) override { mUserInteractionDisabled = !enabled; }
+  bool userInteractionEnabled() const override { return !mUserInteractionDisabled; }
+  bool acceptsFirstResponder() const override { return true; }
+  bool shouldAllowImplicitAnimations() const override { return false; }
+  // The view paints nothing itself (its discs, ring and line are layers of their own), so its
+  // window-sized layer keeps no picture.
+  bool drawsLayer(const platform::Layer& /*layer*/) const override { return false; }
+
+  // Hit testing.
+  // The planet under a point in view coordinates (topmost first), or -1.
+  std::int64_t ideaViewAt(const QPointF& point) const;
+  // What lies under a point in window coordinates.
+  Hit viewAtPoint(const QPointF& windowPoint) const;
+
+  // Focus during a drag over the view.
+  std::optional<SolarFocusObject> closestViewToPoint(const QPointF& point, const platform::View* inView,
+                                                     float* outDistance) const;
+  float updateFocusBasedOnPoint(const QPointF& point, const platform::View* inView);
+  void markViewInFocus(const std::optional<SolarFocusObject>& focus, float distance);
+  const std::optional<SolarFocusObject>& currentFocusObject() const { return mObjectAtFocus; }
+  void stopFocusing();
+
+  // Input.
+  void mouseDown(const platform::Event& event) override;
+  void mouseDragged(const platform::Event& event) override;
+  void mouseUp(const platform::Event& event) override;
+  void mouseMoved(const platform::Event& event) override;
+  void cursorUpdate(const platform::Event& event) override;
+  void keyDown(const platform::Event& event) override;
+  std::shared_ptr<platform::Menu> menuForEvent(const platform::Event& event) override;
+  void updateTrackingAreas() override;
+  void viewWillMoveToWindow(platform::Window* window) override;
+  void cmdAddNewElement();
+  bool hasPendingDrill() const { return mDrillWaitingConfirmation != nullptr; }
+  // Whether an overlay (a visible sibling in the window's container) covers the editor.
+  bool isCoveredByOverlay() const;
+
+  // Tap detector.
+  void startDragGestureIfPossible(const QPointF& point) override;
+  void singleTap(const QPointF& point) override;
+  void doubleTap(const QPointF& point) override;
+  void handleTapOnIdeaLayer(std::int64_t index);
+  void handleDoubleTapOnIdeaLayer(std::int64_t index);
+  void handleTapOnCentralView();
+  void handleTapOnParentIdeaView(ParentIdeaView& view) override;
+  void handleTapOnIdeaAdderView(IdeaAdderView& adder) override;
+
+  // Note hover.
+  bool isNoteHoverDisplayAllowed() override { return true; }
+  platform::View* hostViewForNoteHoverDisplay() override { return this; }
+
+  // Rotation.
+  bool shouldIgnoreRotationStart() const;
+  void handleBeginRotationGesture(SolarRotationGestureRecognizer& recognizer, float angle);
+  void handleChangeRotationGesture(SolarRotationGestureRecognizer& recognizer, float delta);
+  void handleEndRotationGesture(SolarRotationGestureRecognizer& recognizer, float angularVelocity);
+  void handleEndRotationGesture(SolarRotationGestureRecognizer& recognizer);
+  void angleUpdate(float angle) override;
+  void rotationEnded() override;
+  void stopAnimations();
+  QPointF orbitVisualCenter() const;
+  float orbitVisualRadius() const { return mRadius; }
+  float orbitLogicalRadius() const { return mRadius; }
+  SolarRotationAnimator* rotationAnimator() const { return mSolarRotationAnimator.get(); }
+  SolarRotationGestureRecognizer& rotationRecognizer() { return mSolarRotationGestureRecognizer; }
+
+  // Drill animations.
+  FrameFunction prepareDrillDownAnimation(std::int64_t index, bool simulated);
+  FrameFunction prepareCollapseAnimation();
+  void animateDrillDownInto(std::int64_t index, const std::shared_ptr<SolarSystem>& newSolarSystem,
+                            std::function<void()> completion);
+  void animateDrillUpFrom(std::int64_t index, const std::shared_ptr<SolarSystem>& oldSolarSystem,
+                          std::function<void()> completion);
+
+ private:
+  void placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const;
+  void orderPlanetsFrom(std::size_t first);
+  QPointF sunCenter() const;
+  void clearPendingDrill() { mDrillWaitingConfirmation.reset(); }
+
+  bool mUserInteractionDisabled = false;
+  QString mDocIdentifier;
+  std::vector<std::shared_ptr<PlanetLayer>> mIdeaViews;
+  std::vector<std::shared_ptr<IdeaAdderView>> mIdeaAdderViews;
+  std::unique_ptr<NoteHoverUtility> mNoteHoverUtility;
+  float mRadius;
+  std::shared_ptr<SolarSystemLayer> mOrbitLayer;
+  SolarRotationGestureRecognizer mSolarRotationGestureRecognizer;
+  LongTapAndDragDetector mLongTapAndDragDetector;
+  std::shared_ptr<SimpleIdeaView> mCentralView;
+  bool mAnimating = false;
+  std::shared_ptr<ParentIdeaView> mParentView;
+  std::shared_ptr<LineLayer> mLineLayer;
+  bool mShowingLink = false;
+  std::shared_ptr<int> mDrillWaitingConfirmation;
+  float mCurrentAngle = 0;
+  std::int64_t mUpdateSemaphore = 0;
+  bool mDockingMode = false;
+  std::optional<SolarFocusObject> mObjectAtFocus;
+  std::unique_ptr<SolarRotationAnimator> mSolarRotationAnimator;
+  float mOriginalRotationTouchAngle = 0;
+  std::shared_ptr<platform::TrackingArea> mTrackingArea;
+  platform::WeakRef<SolarSystemDelegate> mDelegate;
+  platform::ObserverScope mAppearanceObserver;
+};
+
+}  // namespace orrery

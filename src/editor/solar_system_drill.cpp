@@ -1,0 +1,150 @@
+// The drill animations: the tapped planet moves into the middle and grows into a sun while
+// the old sun slides into the corner and the ring widens and fades; the new view unfolds
+// from half size. Drilling up plays the same picture backwards. One Animator at 60 frames
+// per second drives both views; while it runs their layout leaves radius, scale, rounding
+// and drawing order alone.
+
+#include "editor/solar_system.h"
+
+#include "editor/idea_view.h"
+#include "foundation/animator.h"
+#include "foundation/geometry.h"
+#include "foundation/logging.h"
+#include "foundation/views/view_extensions.h"
+
+#include <algorithm>
+
+namespace orrery {
+namespace {
+
+constexpr float kRingFadeEnd = 0.8f;
+constexpr float kCollapsedScale = 0.5f;
+constexpr float kHiddenFrom = 0.01f;
+constexpr float kFrameRate = 60;
+
+float clamp01(float t) { return std::clamp(std::isfinite(t) ? t : 1.0f, 0.0f, 1.0f); }
+
+}  // namespace
+
+SolarSystem::FrameFunction SolarSystem::prepareDrillDownAnimation(std::int64_t index, bool simulated) {
+  std::shared_ptr<PlanetLayer> planet;
+  if (ORRERY_SOFT_ASSERT(ideaViewAtIndex(index), "-[SolarSystem prepareDrillDownAnimation:simulated:]"))
+    planet = mIdeaViews[static_cast<std::size_t>(index)];
+  const float k = IdeaView::radiusForRole(1) / IdeaView::radiusForRole(0);
+  const QPointF M = viewext::centerPoint(*this);
+  const QPointF S = sunCenter();
+  const QPointF T = QPointF(0, 0) - S;
+  const float R0 = mRadius;
+  const float D = Geometry::distanceFrom(QPointF(0, 0), M);
+  const float a0 = mCurrentAngle;
+  const float a1 =
+      planet ? a0 + Geometry::minimumAngleFrom(currentAngleForIdeaAtIndex(index), Geometry::angleFrom(QPointF(0, 0), M))
+             : a0;
+  std::shared_ptr<LineLayer> newLine;
+  if (!simulated) {
+    newLine = LineLayer::create(QPointF(0, 0), M, mShowingLink);
+    newLine->setDelegate(this);
+    newLine->transformToLine(S, planet ? planet->position() : M);
+    layer()->insertSublayerBelow(newLine, mOrbitLayer.get());
+  }
+  platform::WeakRef<SolarSystem> self(this);
+  return [self, planet, k, S, T, R0, D, a0, a1, newLine](float progress) {
+    SolarSystem* view = self.get();
+    if (!view) return;
+    const float t = clamp01(progress);
+    const float f = std::min(t / kRingFadeEnd, 1.0f);
+    view->mRadius = Geometry::interpolateLinearlyFrom(R0, D, t);
+    if (view->mParentView) view->mParentView->setFrameOrigin(Geometry::interpolatePointFrom(QPointF(0, 0), T, t));
+    if (view->mCentralView) viewext::setCenter(*view->mCentralView, Geometry::interpolatePointFrom(S, QPointF(0, 0), t));
+    if (planet) layerext::transformToScale(*planet, Geometry::interpolateLinearlyFrom(1.0f, k, t));
+    view->mOrbitLayer->setOpacity(Geometry::interpolateLinearlyFrom(1.0f, 0.0f, f));
+    layerext::setCenter(*view->mOrbitLayer, view->sunCenter());
+    view->mOrbitLayer->setRadius(view->mRadius);
+    view->mCurrentAngle = Geometry::interpolateLinearlyFrom(a0, a1, t);
+    if (view->mLineLayer && view->mParentView)
+      view->mLineLayer->transformToLine(viewext::center(*view->mParentView), view->sunCenter());
+    view->updateView();
+    if (newLine) {
+      newLine->transformToLine(view->sunCenter(), planet ? planet->position() : view->sunCenter());
+      newLine->setOpacity(Geometry::interpolateLinearlyFrom(0.0f, 1.0f, f));
+    }
+  };
+}
+
+SolarSystem::FrameFunction SolarSystem::prepareCollapseAnimation() {
+  const float R0 = mRadius;
+  platform::WeakRef<SolarSystem> self(this);
+  return [self, R0](float progress) {
+    SolarSystem* view = self.get();
+    if (!view) return;
+    const float u = clamp01(progress);
+    const float s = Geometry::interpolateLinearlyFrom(1.0f, kCollapsedScale, u);
+    const bool hidden = u >= kHiddenFrom;
+    if (view->mCentralView) view->mCentralView->setHidden(hidden);
+    if (view->mParentView) view->mParentView->setHidden(hidden);
+    if (view->mLineLayer) view->mLineLayer->setHidden(hidden);
+    view->mRadius = R0 * s;
+    view->mOrbitLayer->setRadius(view->mRadius);
+    for (auto& planet : view->mIdeaViews) layerext::transformToScale(*planet, s);
+    for (auto& adder : view->mIdeaAdderViews) viewext::setScale(*adder, s);
+    view->updateView();
+  };
+}
+
+void SolarSystem::animateDrillDownInto(std::int64_t index, const std::shared_ptr<SolarSystem>& newSolarSystem,
+                                       std::function<void()> completion) {
+  if (!newSolarSystem) return;
+  // A coast still running would overwrite the ring offset and clear the flag mid-drill.
+  stopAnimations();
+  newSolarSystem->stopAnimations();
+  newSolarSystem->applyLayout();
+  mAnimating = true;
+  newSolarSystem->mAnimating = true;
+  FrameFunction down = prepareDrillDownAnimation(index, /*simulated=*/false);
+  FrameFunction collapse = newSolarSystem->prepareCollapseAnimation();
+  collapse(1.0f);
+  platform::WeakRef<SolarSystem> oldView(this);
+  std::shared_ptr<SolarSystem> newView = newSolarSystem;
+  Animator::create(kDrillSeconds, kFrameRate)->play([=](Animator& animator) {
+    const float p = animator.progress();
+    down(p);
+    collapse(1 - p);
+    if (p < 1.0f) return;
+    if (SolarSystem* o = oldView.get()) {
+      o->mAnimating = false;
+      o->applyLayout();
+    }
+    newView->mAnimating = false;
+    newView->updateView();
+    if (completion) completion();
+  });
+}
+
+void SolarSystem::animateDrillUpFrom(std::int64_t index, const std::shared_ptr<SolarSystem>& oldSolarSystem,
+                                     std::function<void()> completion) {
+  if (!oldSolarSystem) return;
+  stopAnimations();
+  oldSolarSystem->stopAnimations();
+  FrameFunction down = prepareDrillDownAnimation(index, /*simulated=*/true);
+  FrameFunction collapse = oldSolarSystem->prepareCollapseAnimation();
+  mAnimating = true;
+  oldSolarSystem->mAnimating = true;
+  down(1.0f);
+  platform::WeakRef<SolarSystem> newView(this);
+  std::shared_ptr<SolarSystem> oldView = oldSolarSystem;
+  Animator::create(kDrillSeconds, kFrameRate)->play([=](Animator& animator) {
+    const float p = animator.progress();
+    down(1 - p);
+    collapse(p);
+    if (p < 1.0f) return;
+    oldView->mAnimating = false;
+    if (SolarSystem* n = newView.get()) {
+      n->mAnimating = false;
+      n->mOrbitLayer->setNeedsDisplay();
+      n->applyLayout();
+    }
+    if (completion) completion();
+  });
+}
+
+}  // namespace orrery

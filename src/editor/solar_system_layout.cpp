@@ -1,0 +1,208 @@
+// The radial view's geometry: orbit radius, the angle of every planet and adder (normal and
+// compressed), the offset search that turns the ring after an insertion or move, and the
+// placement pass.
+
+#include "editor/solar_system.h"
+
+#include "foundation/geometry.h"
+#include "foundation/globals.h"
+#include "foundation/logging.h"
+#include "foundation/views/view_extensions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace orrery {
+namespace {
+
+constexpr float kTwoPi = 2 * std::numbers::pi_v<float>;
+constexpr double kSmallSideLimit = 640;
+constexpr double kMaxRadiusShare = static_cast<double>(0.7f);
+constexpr double kFittingFactor = 0.800000011920929;
+constexpr std::int64_t kMinimumFitting = 6;
+constexpr float k343Degrees = 5.98647928f;
+constexpr double kSixDegrees = 0.10471975511965977;
+constexpr double kSqueezeBase = 2.8333338295281516;
+constexpr double k183Degrees = 3.193952531149623;
+constexpr int kCompressionLine = 978;
+
+float finiteOr(float value, float fallback) { return std::isfinite(value) ? value : fallback; }
+
+float normalized(float angle) { return Geometry::normalizedAngleFrom(finiteOr(angle, 0.0f)); }
+
+}  // namespace
+
+double SolarSystem::scalingFactor() const {
+  return std::min(bounds().width(), bounds().height()) < kSmallSideLimit ? 0.75 : 1.0;
+}
+
+double SolarSystem::minRadius() const { return normal_mode_radius() * scalingFactor(); }
+
+double SolarSystem::maxRadius() const {
+  const double side = std::max(0.0, std::min(bounds().width(), bounds().height()));
+  return std::max(minRadius(), std::min(3 * minRadius(), side * 0.5 * kMaxRadiusShare));
+}
+
+double SolarSystem::radiusAllowing(std::int64_t count) const { return minRadius() / 6 * static_cast<double>(count); }
+
+std::int64_t SolarSystem::elementsFittingRadius(float radius) const {
+  const double value = (radius - minRadius()) * 6 / minRadius() * kFittingFactor + 6;
+  if (!std::isfinite(value)) return kMinimumFitting;
+  return static_cast<std::int64_t>(std::trunc(std::clamp(value, -1e9, 1e9)));
+}
+
+float SolarSystem::normalAngleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const {
+  if (count <= 0) return normalized(offset);
+  return normalized(offset + static_cast<float>(index) * (kTwoPi / static_cast<float>(count)));
+}
+
+float SolarSystem::scaleAngleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const {
+  if (count <= 0) return normalized(offset);
+  const std::int64_t fit = std::max(kMinimumFitting, elementsFittingRadius(mRadius));
+  const float F = static_cast<float>(fit);
+  const float sn = static_cast<float>(2 * std::numbers::pi / static_cast<double>(count));
+  const float sf = static_cast<float>(2 * std::numbers::pi / static_cast<double>(F));
+  const float a = normalized(offset + static_cast<float>(index) * sn + F * 0.5f * sn);
+  float b = a / sn * sf;
+  if (b >= k343Degrees) {
+    // The elements past 343° are squeezed into the last 17° of the circle, ever closer.
+    const double t = (b - k343Degrees) / (static_cast<float>(count) * sf - k343Degrees);
+    const double k = static_cast<double>(count - 3);
+    const double v = std::pow(std::pow(kSqueezeBase, 1 / k), t * k);
+    const double extra = v * kSixDegrees;
+    if (extra < 0) softAssertionFailed(kCompressionLine, "-[SolarSystem scaleAngleForElementAtIndex:numElements:offset:]");
+    b = static_cast<float>(k343Degrees + extra);
+  }
+  return normalized(static_cast<float>(b + k183Degrees));
+}
+
+float SolarSystem::angleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const {
+  if (radiusAllowing(ideaViewCount()) > mRadius) return scaleAngleForElementAtIndex(index, count, offset);
+  return normalAngleForElementAtIndex(index, count, offset);
+}
+
+float SolarSystem::currentAngleForIdeaAtIndex(std::int64_t index) const {
+  return angleForElementAtIndex(index, ideaViewCount(), mCurrentAngle);
+}
+
+float SolarSystem::currentAngleForAdderAtIndex(std::int64_t index) const {
+  const std::int64_t adders = ideaAdderViewCount();
+  if (adders <= 0) return normalized(mCurrentAngle);
+  return angleForElementAtIndex(index, adders, mCurrentAngle + std::numbers::pi_v<float> / static_cast<float>(adders));
+}
+
+double SolarSystem::findMaxValueLocation(double from, double to, std::int64_t checkPoints,
+                                         const std::function<double(double)>& function) {
+  double best = function(from);
+  double location = from;
+  for (std::int64_t j = 0; j <= checkPoints; ++j) {
+    const float progress = static_cast<float>(j + 1) / static_cast<float>(checkPoints + 1);
+    const double x = Geometry::interpolateLinearlyFrom(static_cast<float>(from), static_cast<float>(to), progress);
+    const double value = function(x);
+    if (value > best) {
+      best = value;
+      location = x;
+    }
+  }
+  return location;
+}
+
+float SolarSystem::angleOffsetForShowingElementAtIndex(std::int64_t index, std::int64_t count, float target) const {
+  const std::int64_t fit = std::max(kMinimumFitting, elementsFittingRadius(mRadius));
+  // At least a whole turn: a shorter range (one or two planets) cannot reach every gap, and
+  // the new first planet would not land where its adder was.
+  const float span = std::max(static_cast<float>(count) * (kTwoPi / static_cast<float>(fit)), kTwoPi);
+  if (count <= 0) return mCurrentAngle;
+  auto f = [&](double x) {
+    return -std::abs(static_cast<double>(angleForElementAtIndex(index, count, static_cast<float>(x))) - target);
+  };
+  const auto coarse = static_cast<std::int64_t>(span * 5);
+  const double x1 = findMaxValueLocation(0, span, coarse, f);
+  // Without coarse check points the fine pass covers the whole span.
+  const double half = coarse > 0 ? span / static_cast<float>(coarse) * 0.5 : span;
+  const double x2 = findMaxValueLocation(std::max(x1 - half, 0.0), std::min(x1 + half, static_cast<double>(span)), 20, f);
+  return static_cast<float>(x2);
+}
+
+// Placement.
+
+void SolarSystem::updateView() {
+  if (mUpdateSemaphore > 0) return;
+  if (!mAnimating) {
+    const double wanted = std::max(std::min(radiusAllowing(ideaViewCount()), maxRadius()), minRadius());
+    mRadius = finiteOr(static_cast<float>(wanted), static_cast<float>(minRadius()));
+    if (mCentralView) {
+      mCentralView->setScale(scalingFactor());
+      viewext::setCenter(*mCentralView, viewext::centerPoint(*this));
+    }
+    mOrbitLayer->setRadius(mRadius);
+    layerext::setCenter(*mOrbitLayer, sunCenter());
+    if (mCentralView) viewext::ensureIntegralFrame(*mCentralView);
+  }
+  updateViewScaled();
+}
+
+void SolarSystem::placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const {
+  if (!std::isfinite(center.x()) || !std::isfinite(center.y())) return;
+  const QSizeF size = planet.planetDrawer() ? planet.planetDrawer()->scaledSize() : planet.bounds().size();
+  if (planet.bounds().size() != size) planet.setBounds(QRectF(QPointF(0, 0), size));
+  // The anchor is the centre: the position is the centre whatever the transform.
+  QPointF position = center;
+  if (integral && planet.transform().isIdentity()) {
+    const QPointF origin(std::round(static_cast<float>(center.x() - size.width() / 2)),
+                         std::round(static_cast<float>(center.y() - size.height() / 2)));
+    position = origin + QPointF(std::ceil(static_cast<float>(size.width())), std::ceil(static_cast<float>(size.height()))) / 2;
+  }
+  if (planet.position() != position) planet.setPosition(position);
+}
+
+void SolarSystem::orderPlanetsFrom(std::size_t first) {
+  // Later planets (clockwise from the first) are drawn above earlier ones; only a changed
+  // order touches the layer tree.
+  const auto& sublayers = layer()->sublayers();
+  const std::size_t n = mIdeaViews.size();
+  bool ordered = sublayers.size() >= n;
+  for (std::size_t k = 0; ordered && k < n; ++k)
+    ordered = sublayers[sublayers.size() - n + k] == mIdeaViews[(first + k) % n];
+  if (ordered) return;
+  for (std::size_t k = 0; k < n; ++k) {
+    const auto& planet = mIdeaViews[(first + k) % n];
+    planet->removeFromSuperlayer();
+    layer()->addSublayer(planet);
+  }
+}
+
+void SolarSystem::updateViewScaled() {
+  const QPointF c = sunCenter();
+  const float r = finiteOr(mRadius, static_cast<float>(minRadius()));
+  const auto scale = static_cast<float>(scalingFactor());
+  std::size_t smallest = 0;
+  float smallestAngle = 0;
+  for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
+    PlanetLayer& planet = *mIdeaViews[i];
+    if (!mAnimating) planet.setScale(scale);
+    const float alpha = currentAngleForIdeaAtIndex(static_cast<std::int64_t>(i));
+    placePlanet(planet, c + QPointF(r * std::cos(alpha), r * std::sin(alpha)), !mAnimating);
+    if (i == 0 || alpha < smallestAngle) {
+      smallest = i;
+      smallestAngle = alpha;
+    }
+  }
+  if (!mAnimating && !mIdeaViews.empty()) orderPlanetsFrom(smallest);
+  for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i) {
+    IdeaAdderView& adder = *mIdeaAdderViews[i];
+    const float alpha = currentAngleForAdderAtIndex(static_cast<std::int64_t>(i));
+    if (adder.isHidden() && adder.adderState() != 0) adder.setHidden(false);
+    const QPointF center = c + QPointF(r * std::cos(alpha), r * std::sin(alpha));
+    const QRectF f = adder.frame();
+    QRectF placed(center.x() - f.width() / 2, center.y() - f.height() / 2, f.width(), f.height());
+    if (!mAnimating) {
+      const double k = Globals::screenScale();
+      placed.moveTo(std::floor(placed.x() * k) / k, std::floor(placed.y() * k) / k);
+    }
+    if (placed != f) adder.setFrame(placed);
+  }
+}
+
+}  // namespace orrery

@@ -1,0 +1,187 @@
+#include "model/idea_merge.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <functional>
+
+namespace orrery {
+
+// Reads and writes the fields of ideas directly: links included, no target lookups.
+struct IdeaMergeAccess {
+  struct Place {
+    const Idea* idea = nullptr;
+    QString parent;       // empty for the root
+    QString predecessor;  // the sibling before it, empty when first
+  };
+  using Index = QHash<QString, Place>;
+
+  static Index index(const IdeaPtr& root) {
+    Index places;
+    if (!root) return places;
+    std::function<void(const Idea&, const QString&)> visit = [&](const Idea& idea, const QString& parent) {
+      QString previous;
+      for (const IdeaPtr& child : idea.mIdeas) {
+        if (!places.contains(child->mIdentifier)) places.insert(child->mIdentifier, {child.get(), parent, previous});
+        previous = child->mIdentifier;
+        visit(*child, child->mIdentifier);
+      }
+    };
+    places.insert(root->mIdentifier, {root.get(), QString(), QString()});
+    visit(*root, root->mIdentifier);
+    return places;
+  }
+
+  // The merged values of one idea, field by field, written into `into`.
+  static void mergeValues(const Idea& base, const Idea& ours, const Idea& theirs, Idea& into,
+                          std::vector<IdeaMergeConflict>& conflicts) {
+    auto pick = [&](auto get, const char* name) {
+      const bool oursChanged = !(get(ours) == get(base));
+      const bool theirsChanged = !(get(theirs) == get(base));
+      if (oursChanged && theirsChanged && !(get(ours) == get(theirs)))
+        conflicts.push_back({ours.mIdentifier, QString::fromLatin1(name)});
+      return oursChanged;
+    };
+    const bool type = pick([](const Idea& i) { return i.mIdeaType; }, "type");
+    const bool link = pick([](const Idea& i) { return i.ex().linkedIdentifier; }, "link");
+    const bool text = pick([](const Idea& i) { return i.mText; }, "text");
+    const bool url = pick([](const Idea& i) { return i.ex().url; }, "URL");
+    const bool note = pick([](const Idea& i) { return i.ex().note; }, "note");
+    const bool color = pick([](const Idea& i) { return i.mColor; }, "color");
+    const bool icon = pick([](const Idea& i) { return i.ex().icon; }, "icon");
+    // The small picture goes with the big one.
+    const bool image = pick([](const Idea& i) { return i.ex().bigImageData; }, "image") || !sameImage(ours, base);
+    const bool theme = pick([](const Idea& i) { return i.colorThemeTypeValue; }, "theme");
+    const Idea& t = theirs;
+    Idea::Extras extras;
+    extras.linkedIdentifier = (link ? ours : t).ex().linkedIdentifier;
+    extras.url = (url ? ours : t).ex().url;
+    extras.note = (note ? ours : t).ex().note;
+    extras.icon = (icon ? ours : t).ex().icon;
+    extras.image = (image ? ours : t).ex().image;
+    extras.bigImageData = (image ? ours : t).ex().bigImageData;
+    into.mIdeaType = (type ? ours : t).mIdeaType;
+    into.mText = (text ? ours : t).mText;
+    into.mColor = (color ? ours : t).mColor;
+    into.colorThemeTypeValue = (theme ? ours : t).colorThemeTypeValue;
+    into.mExtras = std::make_shared<Idea::Extras>(std::move(extras));
+  }
+
+  static bool sameImage(const Idea& a, const Idea& b) {
+    const KitImage &x = a.ex().image, &y = b.ex().image;
+    return x.isNull() == y.isNull() && (x.isNull() || x.pngData() == y.pngData());
+  }
+
+  static bool sameValues(const Idea& a, const Idea& b) {
+    return a.mIdeaType == b.mIdeaType && a.ex().linkedIdentifier == b.ex().linkedIdentifier && a.mText == b.mText &&
+           a.ex().url == b.ex().url && a.ex().note == b.ex().note && a.mColor == b.mColor &&
+           a.ex().icon == b.ex().icon && a.ex().bigImageData == b.ex().bigImageData &&
+           a.colorThemeTypeValue == b.colorThemeTypeValue && sameImage(a, b);
+  }
+
+  static IdeaPtr lonelyCopy(const Idea& source) {
+    IdeaPtr copy = Idea::createWithText(source.mText, source.mIdentifier);
+    copy->mIdeaType = source.mIdeaType;
+    copy->mColor = source.mColor;
+    copy->mExtras = source.mExtras;
+    copy->colorThemeTypeValue = source.colorThemeTypeValue;
+    return copy;
+  }
+
+  static void detach(Idea& idea) {
+    if (IdeaPtr parent = idea.mParent.lock()) {
+      auto& siblings = parent->mIdeas;
+      siblings.erase(std::remove_if(siblings.begin(), siblings.end(), [&](const IdeaPtr& s) { return s.get() == &idea; }),
+                     siblings.end());
+    }
+    idea.mParent.reset();
+  }
+
+  // Puts `idea` under `parent` right after the child `predecessor` (first when there is none).
+  static void place(const IdeaPtr& idea, const IdeaPtr& parent, const QString& predecessor) {
+    detach(*idea);
+    auto& siblings = parent->mIdeas;
+    auto at = siblings.begin();
+    if (!predecessor.isEmpty()) {
+      auto found = std::find_if(siblings.begin(), siblings.end(),
+                                [&](const IdeaPtr& s) { return s->mIdentifier == predecessor; });
+      if (found != siblings.end()) at = found + 1;
+    }
+    siblings.insert(at, idea);
+    idea->mParent = parent;
+  }
+
+  static IdeaMergeResult merge(const IdeaPtr& base, const IdeaPtr& ours, const IdeaPtr& theirs) {
+    IdeaMergeResult result;
+    if (!ours) return {theirs ? theirs->snapshotCopy() : nullptr, {}};
+    if (!base || !theirs || base->mIdentifier != ours->mIdentifier || theirs->mIdentifier != ours->mIdentifier) {
+      result.idea = ours->snapshotCopy();
+      if (theirs) result.conflicts.push_back({theirs->mIdentifier, QStringLiteral("changed")});
+      return result;
+    }
+    const Index baseIndex = index(base), ourIndex = index(ours), theirIndex = index(theirs);
+    result.idea = theirs->snapshotCopy();
+    QHash<QString, IdeaPtr> merged;
+    result.idea->traverseNaturally(
+        [&](const IdeaPtr& idea, qint64) {
+          if (!merged.contains(idea->mIdentifier)) merged.insert(idea->mIdentifier, idea);
+        },
+        0);
+
+    // Ours in pre-order, so that parents and preceding siblings are in place first.
+    std::vector<const Idea*> ourOrder;
+    ours->traverseNaturally([&](const IdeaPtr& idea, qint64) { ourOrder.push_back(idea.get()); }, 0);
+    for (const Idea* mine : ourOrder) {
+      const QString& id = mine->mIdentifier;
+      const Place& ourPlace = ourIndex[id];
+      if (ourPlace.idea != mine) continue;  // a repeated identifier: the first one counts
+      const auto inBase = baseIndex.constFind(id);
+      IdeaPtr target = merged.value(id);
+      bool placedByUs = inBase == baseIndex.constEnd() || inBase->parent != ourPlace.parent ||
+                        inBase->predecessor != ourPlace.predecessor;
+      if (!target) {
+        if (inBase != baseIndex.constEnd()) {
+          // They deleted it. It comes back only when we changed it meanwhile.
+          if (!placedByUs && sameValues(*inBase->idea, *mine)) continue;
+          result.conflicts.push_back({id, QStringLiteral("deleted")});
+        }
+        target = lonelyCopy(*mine);
+        merged.insert(id, target);
+        placedByUs = true;
+      } else if (inBase != baseIndex.constEnd()) {
+        mergeValues(*inBase->idea, *mine, *theirIndex[id].idea, *target, result.conflicts);
+      } else if (!sameValues(*mine, *target)) {
+        // Both made an idea of this identifier: ours is kept.
+        IdeaPtr values = lonelyCopy(*mine);
+        mergeValues(*values, *mine, *target, *target, result.conflicts);
+      }
+      if (!placedByUs || ourPlace.parent.isEmpty()) continue;
+      // Under our parent when it still exists, else under the nearest of our ancestors that does.
+      IdeaPtr parent;
+      for (QString up = ourPlace.parent; !parent && !up.isEmpty(); up = ourIndex.value(up).parent) parent = merged.value(up);
+      if (!parent) parent = result.idea;
+      if (parent->couldMyChildBeDescendantOfIdeaWithIdentifier(id))
+        continue;  // never into its own subtree
+      place(target, parent, ourPlace.predecessor);
+    }
+
+    // What we deleted goes, unless they changed it (their change is then lost).
+    for (auto it = baseIndex.constBegin(); it != baseIndex.constEnd(); ++it) {
+      if (ourIndex.contains(it.key())) continue;
+      const IdeaPtr target = merged.value(it.key());
+      if (!target) continue;
+      const auto theirPlace = theirIndex.constFind(it.key());
+      if (theirPlace != theirIndex.constEnd() && !sameValues(*it->idea, *theirPlace->idea))
+        result.conflicts.push_back({it.key(), QStringLiteral("changed")});
+      detach(*target);
+    }
+    result.idea->ensureLinkConsistencyInSubTree();
+    return result;
+  }
+};
+
+IdeaMergeResult mergeIdeaTrees(const IdeaPtr& base, const IdeaPtr& ours, const IdeaPtr& theirs) {
+  return IdeaMergeAccess::merge(base, ours, theirs);
+}
+
+}  // namespace orrery

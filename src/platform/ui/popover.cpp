@@ -1,0 +1,305 @@
+#include "platform/ui/popover.h"
+
+#include "platform/core/dispatch.h"
+#include "platform/ui/animation.h"
+#include "platform/ui/application.h"
+#include "platform/ui/event.h"
+#include "platform/ui/view.h"
+#include "platform/ui/view_controller.h"
+#include "platform/ui/window.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QScreen>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace platform {
+namespace {
+
+constexpr double kFadeSeconds = 0.15;
+
+bool vertical(RectEdge edge) { return edge == RectEdge::MinY || edge == RectEdge::MaxY; }
+
+RectEdge opposite(RectEdge edge) {
+  switch (edge) {
+    case RectEdge::MinX: return RectEdge::MaxX;
+    case RectEdge::MaxX: return RectEdge::MinX;
+    case RectEdge::MinY: return RectEdge::MaxY;
+    case RectEdge::MaxY: return RectEdge::MinY;
+  }
+  return RectEdge::MaxY;
+}
+
+// The whole popover beside `edge` of the anchor, centred on it along the edge.
+QRectF frameBeside(const QRectF& anchor, RectEdge edge, const QSizeF& content) {
+  const double L = Popover::kArrowLength;
+  const QPointF c = anchor.center();
+  switch (edge) {
+    case RectEdge::MaxY:
+      return QRectF(c.x() - content.width() / 2, anchor.bottom(), content.width(), content.height() + L);
+    case RectEdge::MinY:
+      return QRectF(c.x() - content.width() / 2, anchor.top() - content.height() - L, content.width(),
+                    content.height() + L);
+    case RectEdge::MaxX:
+      return QRectF(anchor.right(), c.y() - content.height() / 2, content.width() + L, content.height());
+    case RectEdge::MinX:
+      return QRectF(anchor.left() - content.width() - L, c.y() - content.height() / 2, content.width() + L,
+                    content.height());
+  }
+  return {};
+}
+
+// Whether the frame stays inside the screen across the edge's axis.
+bool fitsAcross(const QRectF& frame, RectEdge edge, const QRectF& screen) {
+  if (vertical(edge)) return frame.top() >= screen.top() && frame.bottom() <= screen.bottom();
+  return frame.left() >= screen.left() && frame.right() <= screen.right();
+}
+
+double clampInto(double start, double length, double lo, double hi) {
+  if (length >= hi - lo) return lo;
+  return std::clamp(start, lo, hi - length);
+}
+
+// The bubble with its arrow: the popover window's content view.
+class PopoverFrameView final : public View {
+ public:
+  PopoverFrameView(const QRectF& frame, RectEdge edge, const QPointF& tip) : View(frame), mEdge(edge), mTip(tip) {}
+
+  QRectF bubbleRect() const {
+    QRectF r = bounds();
+    const double L = Popover::kArrowLength;
+    switch (mEdge) {
+      case RectEdge::MaxY: r.setTop(r.top() + L); break;  // below the anchor: arrow on top
+      case RectEdge::MinY: r.setBottom(r.bottom() - L); break;
+      case RectEdge::MaxX: r.setLeft(r.left() + L); break;
+      case RectEdge::MinX: r.setRight(r.right() - L); break;
+    }
+    return r;
+  }
+
+  void drawRect(QPainter& painter, const QRectF& /*dirtyRect*/) override {
+    const QRectF bubble = bubbleRect().adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath path;
+    path.addRoundedRect(bubble, Popover::kCornerRadius, Popover::kCornerRadius);
+    const double half = Popover::kArrowBase / 2;
+    QPolygonF arrow;
+    if (vertical(mEdge)) {
+      const double base = mEdge == RectEdge::MaxY ? bubble.top() + 1 : bubble.bottom() - 1;
+      arrow << QPointF(mTip.x() - half, base) << mTip << QPointF(mTip.x() + half, base);
+    } else {
+      const double base = mEdge == RectEdge::MaxX ? bubble.left() + 1 : bubble.right() - 1;
+      arrow << QPointF(base, mTip.y() - half) << mTip << QPointF(base, mTip.y() + half);
+    }
+    QPainterPath arrowPath;
+    arrowPath.addPolygon(arrow);
+    arrowPath.closeSubpath();
+    path = path.united(arrowPath);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0, 0, 0, 60), 1.0));
+    painter.setBrush(QColor(252, 252, 252));
+    painter.drawPath(path);
+  }
+
+ private:
+  RectEdge mEdge;
+  QPointF mTip;  // own coordinates
+};
+
+}  // namespace
+
+// Closes the popover when its owner window hides or goes away.
+class Popover::OwnerWatch final : public QObject {
+ public:
+  OwnerWatch(Popover* popover, QWidget* owner) : mPopover(popover), mOwner(owner) {
+    owner->installEventFilter(this);
+    connect(owner, &QObject::destroyed, this, [this] { closeSoon(); });
+  }
+  ~OwnerWatch() override {
+    if (mOwner) mOwner->removeEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == mOwner && (event->type() == QEvent::Hide || event->type() == QEvent::Close)) closeSoon();
+    return false;
+  }
+
+ private:
+  void closeSoon() {
+    WeakRef<Popover> popover(mPopover);
+    // Not inside the owner's own hide: the popover's window goes after it.
+    mainQueue().async([popover] {
+      if (Popover* p = popover.get(); p && p->isShown()) p->close();
+    });
+  }
+
+  Popover* mPopover;
+  QPointer<QWidget> mOwner;
+};
+
+Popover::Popover(Private) {}
+
+std::shared_ptr<Popover> Popover::create() { return std::make_shared<Popover>(Private{}); }
+
+Popover::~Popover() {
+  if (mMonitor) Application::shared().removeEventMonitor(mMonitor);
+}
+
+void Popover::setContentViewController(std::shared_ptr<ViewController> controller) {
+  mContent = std::move(controller);
+}
+
+void Popover::setContentSize(const QSizeF& size) { mContentSize = size; }
+
+void Popover::place(const QRectF& anchor, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size) {
+  RectEdge edge = preferredEdge;
+  QRectF frame = frameBeside(anchor, edge, size);
+  if (!screen.isEmpty() && !fitsAcross(frame, edge, screen)) {
+    const QRectF other = frameBeside(anchor, opposite(edge), size);
+    if (fitsAcross(other, opposite(edge), screen)) {
+      edge = opposite(edge);
+      frame = other;
+    }
+  }
+  // Along the edge the popover slides to stay on the screen; the arrow keeps pointing.
+  if (!screen.isEmpty()) {
+    if (vertical(edge))
+      frame.moveLeft(clampInto(frame.left(), frame.width(), screen.left(), screen.right()));
+    else
+      frame.moveTop(clampInto(frame.top(), frame.height(), screen.top(), screen.bottom()));
+  }
+  const double margin = kCornerRadius + kArrowBase / 2;
+  QPointF tip;
+  switch (edge) {
+    case RectEdge::MaxY: tip = QPointF(anchor.center().x(), anchor.bottom()); break;
+    case RectEdge::MinY: tip = QPointF(anchor.center().x(), anchor.top()); break;
+    case RectEdge::MaxX: tip = QPointF(anchor.right(), anchor.center().y()); break;
+    case RectEdge::MinX: tip = QPointF(anchor.left(), anchor.center().y()); break;
+  }
+  if (vertical(edge))
+    tip.setX(std::clamp(tip.x(), frame.left() + std::min(margin, frame.width() / 2),
+                        frame.right() - std::min(margin, frame.width() / 2)));
+  else
+    tip.setY(std::clamp(tip.y(), frame.top() + std::min(margin, frame.height() / 2),
+                        frame.bottom() - std::min(margin, frame.height() / 2)));
+  mEdge = edge;
+  mFrame = frame;
+  mArrowTip = tip;
+}
+
+void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, RectEdge preferredEdge) {
+  Window* owner = positioningView ? positioningView->window() : nullptr;
+  if (!owner || !mContent) return;  // nothing to point at, or nothing to show
+  const bool wasShown = mShown;
+  if (!wasShown) {
+    if (PopoverDelegate* d = mDelegate.get()) d->popoverWillShow(*this);
+    if (!mContent) return;  // the delegate gave up the content
+  }
+  const std::shared_ptr<View>& content = mContent->view();
+  QSizeF size = mContentSize.isEmpty() ? content->frame().size() : mContentSize;
+  size = size.expandedTo(QSizeF(1, 1));
+
+  const QRectF inWindow = positioningView->convertRectToView(rect, nullptr);
+  QWidget* canvas = owner->canvas();
+  const QPointF origin = canvas->mapToGlobal(QPointF(0, 0));
+  const QRectF anchor = inWindow.translated(origin);
+  QScreen* screen = canvas->screen() ? canvas->screen() : QGuiApplication::primaryScreen();
+  place(anchor, preferredEdge, screen ? QRectF(screen->availableGeometry()) : QRectF(), size);
+
+  if (mWindow) {
+    content->removeFromSuperview();
+    mWindow.reset();
+  }
+  mWindow = std::make_unique<Window>(mFrame.size(), Window::Borderless);
+  QMainWindow* widget = mWindow->widget();
+  widget->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+  widget->setAttribute(Qt::WA_ShowWithoutActivating);
+  widget->setAttribute(Qt::WA_TranslucentBackground);
+  widget->setFixedSize(mFrame.size().toSize());
+  mWindow->canvas()->setFocusPolicy(Qt::NoFocus);
+  mWindow->setBackgroundColor(Qt::transparent);
+  auto frameView =
+      std::make_shared<PopoverFrameView>(QRectF(QPointF(0, 0), mFrame.size()), mEdge, mArrowTip - mFrame.topLeft());
+  mWindow->setContentView(frameView);
+  const QRectF bubble = frameView->bubbleRect();
+  content->removeFromSuperview();
+  content->setFrame(bubble);
+  frameView->addSubview(content);
+  widget->winId();
+  if (QWindow* handle = widget->windowHandle()) handle->setTransientParent(owner->widget()->windowHandle());
+  mWindow->setFrameOrigin(mFrame.topLeft());
+  widget->show();
+  mWindow->displayIfNeeded();
+  if (mAnimates && !wasShown) {
+    auto fade = BasicAnimation::withKeyPath(QStringLiteral("opacity"));
+    fade->setFromValue(0.0);
+    fade->setToValue(1.0);
+    fade->setDuration(kFadeSeconds);
+    frameView->layer()->addAnimation(fade, QStringLiteral("fadeIn"));
+  }
+
+  mPositioningView.reset(positioningView);
+  if (mOwner.get() != owner || !mOwnerWatch) {
+    mOwner.reset(owner);
+    mOwnerWatch = std::make_unique<OwnerWatch>(this, owner->widget());
+  }
+  if (!mMonitor) {
+    WeakRef<Popover> self(this);
+    mMonitor = Application::shared().addEventMonitor([self](const Event& event) {
+      Popover* p = self.get();
+      return p ? p->handleMonitoredEvent(event) : false;
+    });
+  }
+  mShown = true;
+  mKeepAlive = shared_from_this();
+  if (!wasShown)
+    if (PopoverDelegate* d = mDelegate.get()) d->popoverDidShow(*this);
+}
+
+bool Popover::handleMonitoredEvent(const Event& event) {
+  if (!mShown || mBehavior == ApplicationDefined) return false;
+  Window* own = mWindow.get();
+  if (event.isMouseDown() && event.window != own) {
+    close();
+    return false;  // the click still reaches what it was meant for
+  }
+  if (event.type == EventType::KeyDown && event.keyCode == KeyCode::Escape &&
+      (event.window == own || event.window == mOwner.get())) {
+    close();
+    return true;
+  }
+  return false;
+}
+
+void Popover::performClose() { close(); }
+
+void Popover::close() {
+  if (!mShown) return;
+  mShown = false;
+  if (mMonitor) {
+    Application::shared().removeEventMonitor(mMonitor);
+    mMonitor = 0;
+  }
+  mOwnerWatch.reset();
+  if (mWindow) {
+    mWindow->orderOut();
+    if (mContent && mContent->isViewLoaded()) mContent->view()->removeFromSuperview();
+    // The close may come from an event the window itself is handling: it goes on a later turn.
+    std::shared_ptr<Window> window(std::move(mWindow));
+    mainQueue().async([window] {});
+  }
+  auto keep = std::move(mKeepAlive);  // alive until the delegate has heard
+  if (PopoverDelegate* d = mDelegate.get()) d->popoverDidClose(*this);
+}
+
+void preferPlatformThatPlacesWindows() {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+}  // namespace platform

@@ -1,0 +1,110 @@
+#pragma once
+// A popover: a content controller's view in a small frameless tool window with an arrow,
+// placed beside one edge of a rectangle in a view and pointing at it. It takes no keyboard
+// focus, so the window it belongs to keeps its first responder. Every screen's panels and
+// the note hover use it. Main thread only.
+//
+// Behaviours are the platform's numbers: 0 application-defined (closes only when asked),
+// 1 transient and 2 semi-transient (close on a mouse-down in another window of the program,
+// on Escape, and when the owner window hides). The popover keeps itself alive while shown.
+
+#include "platform/ui/view.h"
+#include "platform/ui/weak_ref.h"
+
+#include <QRectF>
+#include <QSizeF>
+
+#include <memory>
+
+namespace platform {
+
+class Popover;
+class ViewController;
+class Window;
+
+class PopoverDelegate : public virtual Trackable {
+ public:
+  virtual void popoverWillShow(Popover& /*popover*/) {}
+  virtual void popoverDidShow(Popover& /*popover*/) {}
+  virtual void popoverDidClose(Popover& /*popover*/) {}
+};
+
+// The platform's rectangle edges; in flipped views MinY is the top and MaxY the bottom.
+enum class RectEdge : int { MinX = 0, MinY = 1, MaxX = 2, MaxY = 3 };
+
+class Popover : public virtual Trackable, public std::enable_shared_from_this<Popover> {
+ public:
+  enum Behavior : int { ApplicationDefined = 0, Transient = 1, Semitransient = 2 };
+  static constexpr double kArrowLength = 11;
+  static constexpr double kArrowBase = 22;
+  static constexpr double kCornerRadius = 6;
+
+  static std::shared_ptr<Popover> create();
+  ~Popover() override;
+
+  int behavior() const { return mBehavior; }
+  void setBehavior(int behavior) { mBehavior = behavior; }
+  // Fades in when shown.
+  bool animates() const { return mAnimates; }
+  void setAnimates(bool animates) { mAnimates = animates; }
+  const std::shared_ptr<ViewController>& contentViewController() const { return mContent; }
+  void setContentViewController(std::shared_ptr<ViewController> controller);
+  // The content's size (the arrow comes on top); an empty size takes the content view's.
+  // A new size shows at the next showRelativeToRect.
+  QSizeF contentSize() const { return mContentSize; }
+  void setContentSize(const QSizeF& size);
+  PopoverDelegate* delegate() const { return mDelegate.get(); }
+  void setDelegate(PopoverDelegate* delegate) { mDelegate.reset(delegate); }
+
+  // Shows the popover beside `preferredEdge` of `rect` (in `positioningView`'s coordinates),
+  // on the opposite edge when the screen has no room there. Shown again, it moves.
+  void showRelativeToRect(const QRectF& rect, View* positioningView, RectEdge preferredEdge);
+  // Closes as the user would (the delegate hears of it); the same as close here.
+  void performClose();
+  void close();
+  bool isShown() const { return mShown; }
+
+  // Where it stands on the screen, arrow included, and the edge of the rectangle it took.
+  QRectF frame() const { return mFrame; }
+  RectEdge shownEdge() const { return mEdge; }
+  // Where the arrow's tip is, on the screen.
+  QPointF arrowTip() const { return mArrowTip; }
+  // The popover's own window while shown.
+  Window* window() const { return mWindow.get(); }
+  View* positioningView() const { return mPositioningView.get(); }
+
+ private:
+  struct Private {};
+
+ public:
+  explicit Popover(Private);
+
+ private:
+  class OwnerWatch;
+  bool handleMonitoredEvent(const struct Event& event);
+  void place(const QRectF& screenRect, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size);
+
+  int mBehavior = ApplicationDefined;
+  bool mAnimates = false;
+  std::shared_ptr<ViewController> mContent;
+  QSizeF mContentSize;
+  WeakRef<PopoverDelegate> mDelegate;
+
+  bool mShown = false;
+  std::unique_ptr<Window> mWindow;
+  std::unique_ptr<OwnerWatch> mOwnerWatch;  // Qt filter on the owner's top-level widget
+  WeakRef<View> mPositioningView;
+  WeakRef<Window> mOwner;
+  std::shared_ptr<Popover> mKeepAlive;  // set while shown
+  int mMonitor = 0;
+  QRectF mFrame;
+  QPointF mArrowTip;
+  RectEdge mEdge = RectEdge::MaxY;
+};
+
+// The program's windows are placed by the program (popovers beside their anchors), which
+// Wayland does not allow: unless QT_QPA_PLATFORM names a platform, choose xcb. Call before
+// the QApplication is made.
+void preferPlatformThatPlacesWindows();
+
+}  // namespace platform

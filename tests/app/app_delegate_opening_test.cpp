@@ -1,0 +1,152 @@
+#include "app_test_support.h"
+
+#include "model/color_theme.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+using namespace orrery;
+using apptest::AppFixture;
+
+namespace {
+const DocumentPlaceholderController* documentScreen(const MainWindowController& c) {
+  return dynamic_cast<const DocumentPlaceholderController*>(c.myWindow().controller().get());
+}
+}  // namespace
+
+using Opening = AppFixture;
+
+TEST_F(Opening, TheSameFileTwiceEvenThroughALinkBringsTheFirstWindowForward) {
+  auto& app = launch();
+  const QString path = writeDocument("map.orrery", "Planets");
+  const QString link = QDir(mFiles.path()).filePath("link.orrery");
+  ASSERT_TRUE(QFile::link(path, link));
+  std::vector<MyResultPtr> results;
+  app.doOpenLocalFile(path, [&](const MyResultPtr& r) { results.push_back(r); });
+  uitest::loop().runUntil([&] { return results.size() == 1; });
+  settle(2);
+  ASSERT_EQ(app.windowControllers().size(), 2u);
+  EXPECT_TRUE(app.isFileCurrentlyOpen(QUrl::fromLocalFile(link)));
+  app.doOpenLocalFile(link, [&](const MyResultPtr& r) { results.push_back(r); });
+  app.doOpenLocalFile(QDir(mFiles.path()).filePath("./sub/../map.orrery"), [&](const MyResultPtr& r) { results.push_back(r); });
+  uitest::advance(0);
+  ASSERT_EQ(results.size(), 3u);
+  for (const auto& r : results) EXPECT_EQ(r, MyResult::OK());
+  EXPECT_EQ(app.windowControllers().size(), 2u) << "no second window for the same file";
+  EXPECT_EQ(defaults().stringArrayForKey("RecentLocalFiles"), QStringList{QFileInfo(path).canonicalFilePath()});
+}
+
+TEST_F(Opening, AnUpperCaseOPMLFileBecomesANewScratchDocumentUnconnectedToTheFile) {
+  auto& app = launch();
+  const QString path = QDir(mFiles.path()).filePath("Outline.OPML");
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("<?xml version=\"1.0\"?><opml version=\"1.0\"><head><title>Sky</title></head><body>"
+             "<outline text=\"Sun\"><outline text=\"Earth\"/></outline></body></opml>");
+  file.close();
+  EXPECT_TRUE(app.openFile(path));
+  settle(2);
+  ASSERT_EQ(app.windowControllers().size(), 2u);
+  const auto* screen = documentScreen(*app.windowControllers().back());
+  ASSERT_NE(screen, nullptr);
+  EXPECT_TRUE(screen->document()->isTempFile());
+  ASSERT_NE(screen->document()->idea(), nullptr);
+  EXPECT_EQ(screen->document()->idea()->text(), QStringLiteral("Sky")) << "the outline's title is the central idea";
+  EXPECT_FALSE(app.isFileCurrentlyOpen(QUrl::fromLocalFile(path)));
+  EXPECT_TRUE(defaults().stringArrayForKey("RecentLocalFiles").isEmpty());
+}
+
+TEST_F(Opening, AnUnreadableFileShowsTheAlertAndChangesNothing) {
+  auto& app = launch();
+  for (const QString& name : {QStringLiteral("missing.orrery"), QStringLiteral("garbage.orrery"),
+                              QStringLiteral("garbage.opml")}) {
+    const QString path = QDir(mFiles.path()).filePath(name);
+    if (name.startsWith("garbage")) {
+      QFile file(path);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write("\x00\x01 not a document <<<", 20);
+    }
+    presenter->alerts.clear();
+    app.openFile(path);
+    uitest::loop().runUntil([&] { return !presenter->alerts.empty(); });
+    ASSERT_EQ(presenter->alerts.size(), 1u) << name.toStdString();
+    EXPECT_TRUE(presenter->alerts[0].informativeText.contains("Failed to open file"));
+  }
+  EXPECT_EQ(app.windowControllers().size(), 1u);
+  EXPECT_TRUE(defaults().stringArrayForKey("RecentLocalFiles").isEmpty());
+}
+
+TEST_F(Opening, TheEleventhRecentFilePushesTheOldestOutAndARepeatMovesToTheFront) {
+  auto& app = launch();
+  QStringList paths;
+  for (int i = 0; i < 11; ++i) {
+    paths.append(QDir(mFiles.path()).filePath(QStringLiteral("f%1.orrery").arg(i)));
+    app.addNewRecentDocumentURL(QUrl::fromLocalFile(paths.back()));
+  }
+  QStringList recent = defaults().stringArrayForKey("RecentLocalFiles");
+  ASSERT_EQ(recent.size(), 10);
+  EXPECT_EQ(recent.front(), paths[10]);
+  EXPECT_FALSE(recent.contains(paths[0]));
+  app.addNewRecentDocumentURL(QUrl::fromLocalFile(paths[5]));
+  recent = defaults().stringArrayForKey("RecentLocalFiles");
+  EXPECT_EQ(recent.size(), 10);
+  EXPECT_EQ(recent.front(), paths[5]);
+  EXPECT_EQ(recent.count(paths[5]), 1);
+  app.addNewRecentDocumentURL(QUrl(QStringLiteral("https://example.org/x.orrery")));
+  EXPECT_EQ(defaults().stringArrayForKey("RecentLocalFiles"), recent) << "no path, nothing recorded";
+}
+
+TEST_F(Opening, AKnownDocumentOpensAgainInANewWindowAndAnUnknownOneDoesNothing) {
+  auto& app = launch();
+  const auto* first = documentScreen(*app.windowControllers().front());
+  ASSERT_NE(first, nullptr);
+  const QString docId = first->document()->docIdentifier();
+  app.openDocumentInNewWindow(docId, first->document()->idea()->identifier());
+  settle(2);
+  ASSERT_EQ(app.windowControllers().size(), 2u);
+  EXPECT_EQ(documentScreen(*app.windowControllers()[1])->document(), first->document());
+  app.openDocumentInNewWindow(QStringLiteral("temp:/never-made.orrery"), QString());
+  uitest::advance(0);
+  EXPECT_EQ(app.windowControllers().size(), 2u);
+}
+
+TEST_F(Opening, TheEditorFactoryShowsOpenedDocumentsAndRestoresThem) {
+  struct FakeEditor : BaseViewController {
+    std::shared_ptr<IdeaDocument> doc;
+    DocumentToken token = 0;
+    QString centre;
+    QString edited;
+    QVariantMap restored;
+    QVariantMap createState() override { return {{"doc", doc ? doc->docIdentifier() : QString()}}; }
+    bool restoreFromState(const QVariantMap& s) override {
+      restored = s;
+      return true;
+    }
+  };
+  std::vector<std::shared_ptr<FakeEditor>> made;
+  ScreenFactory factory;
+  factory.makeEditor = [&](const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, const QString& idea) {
+    auto e = std::make_shared<FakeEditor>();
+    e->doc = doc;
+    e->token = token;
+    e->centre = idea;
+    made.push_back(e);
+    return e;
+  };
+  factory.makeEditorForRestoration = [&] {
+    made.push_back(std::make_shared<FakeEditor>());
+    return made.back();
+  };
+  factory.onEditIdea = [](BaseViewController& e, const QString& idea) { static_cast<FakeEditor&>(e).edited = idea; };
+  setScreenFactory(factory);
+
+  auto& app = launch();
+  ASSERT_EQ(made.size(), 1u);
+  EXPECT_GE(made[0]->token, 1) << "the editor owns the token";
+  EXPECT_EQ(made[0]->edited, made[0]->doc->idea()->identifier());
+  EXPECT_EQ(app.windowControllers().front()->myWindow().controller(), made[0]);
+  quit();
+  launch();
+  ASSERT_EQ(made.size(), 2u);
+  EXPECT_EQ(made[1]->restored.value("doc").toString(), made[0]->doc->docIdentifier());
+}

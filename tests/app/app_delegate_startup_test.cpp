@@ -1,0 +1,223 @@
+#include "app_test_support.h"
+
+#include "foundation/globals.h"
+#include "foundation/views/container_view.h"
+#include "model/color_theme.h"
+#include "shell/welcome_screen_view.h"
+#include "platform/core/notification_center.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+
+using namespace orrery;
+using apptest::AppFixture;
+
+namespace {
+
+const DocumentPlaceholderController* documentScreen(const MainWindowController& c) {
+  return dynamic_cast<const DocumentPlaceholderController*>(c.myWindow().controller().get());
+}
+const HomePlaceholderController* homeScreen(const MainWindowController& c) {
+  return dynamic_cast<const HomePlaceholderController*>(c.myWindow().controller().get());
+}
+bool showsWhatsNew(const MainWindowController& c) {
+  for (const auto& v : c.myWindow().containerView()->subviews())
+    if (std::dynamic_pointer_cast<WelcomeScreenView>(v)) return true;
+  return false;
+}
+QVariantList storedWindows() {
+  return platform::UserDefaults::standard().dictionaryForKey("CurrentState").value("controllerStates").toList();
+}
+
+}  // namespace
+
+using StartUp = AppFixture;
+
+TEST_F(StartUp, AFirstStartWithoutAStorageChoiceOpensOneScratchDocumentEditingItsEmptyCentralIdea) {
+  auto& app = launch();
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  const auto& window = *app.windowControllers().front();
+  EXPECT_EQ(window.controllerClass(), QStringLiteral("SolarSystemViewController"));
+  const auto* screen = documentScreen(window);
+  ASSERT_NE(screen, nullptr);
+  ASSERT_NE(screen->document(), nullptr);
+  const auto& root = screen->document()->idea();
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->text(), QStringLiteral(""));
+  EXPECT_EQ(root->color(), ColorTheme::standardThemes().front()->colors().front());
+  EXPECT_EQ(root->colorThemeType(), ColorThemeTypeLighterColor);
+  EXPECT_EQ(screen->editRequestedFor(), root->identifier()) << "the edit panel opens on the central idea";
+  EXPECT_TRUE(screen->document()->isTempFile());
+  EXPECT_FALSE(showsWhatsNew(window));
+  EXPECT_EQ(defaults().stringForKey("CurrentOrreryVersion"), QStringLiteral("1.6.0.160"));
+  EXPECT_EQ(telemetryStarts, 1);
+  EXPECT_TRUE(presenter->alerts.empty());
+}
+
+TEST_F(StartUp, TheFirstStartOfAOnePointFiveVersionAddsOnlyTheWhatsNewWindowToTheRestoredOnes) {
+  BundleInfo::setValues(version("1.5.2", "152"));
+  defaults().setObject(QVariantMap{{"controllerStates",
+                                    QVariantList{QVariantMap{{"controllerClass", "HomeViewController"},
+                                                             {"controllerState", QVariantMap{{"location", 2}}},
+                                                             {"windowFrame", "{{100, 100}, {700, 600}}"}}}}},
+                       "CurrentState");
+  auto& app = launch({}, 2);
+  ASSERT_EQ(app.windowControllers().size(), 2u);
+  EXPECT_NE(homeScreen(*app.windowControllers()[0]), nullptr);
+  EXPECT_NE(documentScreen(*app.windowControllers()[1]), nullptr);
+  EXPECT_TRUE(showsWhatsNew(*app.windowControllers()[1]));
+  EXPECT_TRUE(documentScreen(*app.windowControllers()[1])->editRequestedFor().isEmpty());
+
+  // The same version again: no what's-new screen, and the restored window is the only one.
+  quit();
+  auto& again = launch({}, 2);
+  settle(2);
+  EXPECT_EQ(again.windowControllers().size(), 2u) << "both windows were stored at quit";
+  for (const auto& c : again.windowControllers()) EXPECT_FALSE(showsWhatsNew(*c));
+}
+
+TEST_F(StartUp, AVersionBelowOnePointFiveWithdrawsDropboxButOnePointTenDoesNot) {
+  Globals::optForICloud(true);
+  Globals::optForDropbox(true);
+  defaults().setString("1.4.0.140", "CurrentOrreryVersion");
+  auto& app = launch();
+  EXPECT_FALSE(Globals::userHasOptedForDropbox());
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  const auto* home = homeScreen(*app.windowControllers().front());
+  ASSERT_NE(home, nullptr);
+  EXPECT_EQ(home->location(), DocumentLocationICloud) << "never the Dropbox home once withdrawn";
+  quit();
+
+  BundleInfo::setValues(version("1.11.0", "1110"));
+  Globals::optForICloud(false);
+  Globals::optForDropbox(true);
+  defaults().setString("1.10.0.1100", "CurrentOrreryVersion");
+  defaults().removeObjectForKey("CurrentState");
+  auto& later = launch();
+  EXPECT_TRUE(Globals::userHasOptedForDropbox()) << "1.10 is newer than 1.5";
+  ASSERT_EQ(later.windowControllers().size(), 1u);
+  EXPECT_EQ(homeScreen(*later.windowControllers().front())->location(), DocumentLocationDropbox);
+}
+
+TEST_F(StartUp, TwoWindowsComeBackInTheirOrderAndPlace) {
+  Globals::optForDropbox(true);
+  defaults().setString("1.6.0.160", "CurrentOrreryVersion");
+  auto& app = launch();
+  app.tryToPerform("cmdNewDropboxWindow");
+  settle(2);
+  ASSERT_EQ(app.windowControllers().size(), 2u);
+  app.windowControllers()[0]->myWindow().setFrame(QRectF(40, 30, 660, 560));
+  app.windowControllers()[1]->myWindow().setFrame(QRectF(100, 20, 650, 570));
+  const QRectF firstFrame = app.windowControllers()[0]->myWindow().frame();
+  const QRectF secondFrame = app.windowControllers()[1]->myWindow().frame();
+  quit();
+  ASSERT_EQ(storedWindows().size(), 2);
+
+  auto& again = launch({}, 2);
+  ASSERT_EQ(again.windowControllers().size(), 2u);
+  EXPECT_EQ(again.windowControllers()[0]->controllerClass(), QStringLiteral("HomeViewController"));
+  EXPECT_EQ(again.windowControllers()[1]->controllerClass(), QStringLiteral("HomeViewController"));
+  EXPECT_EQ(homeScreen(*again.windowControllers()[1])->location(), DocumentLocationDropbox);
+  EXPECT_EQ(firstFrame, QRectF(40, 30, 660, 560));
+  EXPECT_EQ(again.windowControllers()[0]->myWindow().frame(), firstFrame);
+  EXPECT_EQ(again.windowControllers()[1]->myWindow().frame(), secondFrame);
+}
+
+TEST_F(StartUp, AnUnknownClassLeavesAnEmptyWindowAndOneAlertWhileTheOthersReturn) {
+  defaults().setObject(
+      QVariantMap{{"controllerStates",
+                   QVariantList{QVariantMap{{"controllerClass", "PreferencesViewController"}},
+                                QVariantMap{{"controllerClass", "HomeViewController"},
+                                            {"controllerState", QVariantMap{{"location", 3}}}}}}},
+      "CurrentState");
+  auto& app = launch({}, 2);
+  ASSERT_EQ(app.windowControllers().size(), 2u);
+  EXPECT_EQ(app.windowControllers()[0]->myWindow().controller(), nullptr);
+  EXPECT_NE(homeScreen(*app.windowControllers()[1]), nullptr);
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_TRUE(presenter->alerts[0].informativeText.contains("We could not restore all application windows"));
+}
+
+TEST_F(StartUp, AHostileStoredStateGivesAnAlertAndAStartNeverACrash) {
+  const QList<QVariant> hostile = {
+      QVariant(QStringLiteral("not a dictionary")),
+      QVariant(QVariantMap{{"controllerStates", QStringLiteral("not a list")}}),
+      QVariant(QVariantMap{{"controllerStates", QVariantList{42, QStringLiteral("x"), QVariantList{}}}}),
+      QVariant(QVariantMap{{"controllerStates",
+                            QVariantList{QVariantMap{{"controllerClass", "HomeViewController"},
+                                                     {"controllerState", QVariantMap{{"location", 2}}},
+                                                     {"windowFrame", "{{nan, -inf}, {0, 1e300}}"}}}}}),
+  };
+  for (const QVariant& state : hostile) {
+    defaults().setObject(state, "CurrentState");
+    presenter->alerts.clear();
+    auto& app = launch();
+    ASSERT_GE(app.windowControllers().size(), 1u);
+    for (const auto& c : app.windowControllers()) {
+      const QRectF frame = c->myWindow().frame();
+      EXPECT_TRUE(std::isfinite(frame.x()) && std::isfinite(frame.y()));
+      EXPECT_GE(frame.width(), 640);
+      EXPECT_LE(frame.width(), 100000);
+    }
+    quit();
+  }
+}
+
+TEST_F(StartUp, FilesHandedOverAtLaunchTakeThePlaceOfTheFirstWindow) {
+  const QString path = writeDocument("launch.orrery", "Handed over");
+  auto& app = launch({path});
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  const auto* screen = documentScreen(*app.windowControllers().front());
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(screen->document()->filePath(), QFileInfo(path).canonicalFilePath());
+  EXPECT_TRUE(screen->editRequestedFor().isEmpty());
+}
+
+TEST_F(StartUp, TelemetryThatFailsToStartIsLoggedAndTheStartGoesOn) {
+  telemetryThrows = true;
+  auto& app = launch();
+  EXPECT_EQ(telemetryStarts, 1);
+  EXPECT_EQ(app.windowControllers().size(), 1u);
+}
+
+TEST_F(StartUp, ClosingTheLastWindowStoresAnEmptyWindowSetAndQuits) {
+  auto& app = launch();
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  app.windowControllers().front()->myWindow().performClose();
+  uitest::advance(0);
+  EXPECT_TRUE(app.windowControllers().empty());
+  EXPECT_EQ(exits, 1);
+  EXPECT_TRUE(defaults().dictionaryForKey("CurrentState").contains("controllerStates"));
+  EXPECT_TRUE(storedWindows().isEmpty());
+}
+
+TEST_F(StartUp, TheStateCycleWritesAChangedWindowSetWithinFiveSeconds) {
+  Globals::optForICloud(true);
+  auto& app = launch();
+  uitest::advance(5.1);
+  ASSERT_EQ(storedWindows().size(), 1);
+  app.tryToPerform("cmdNewCloudWindow");
+  settle(2);
+  EXPECT_TRUE(app.isStateDirty());
+  uitest::advance(5.1);
+  EXPECT_EQ(storedWindows().size(), 2);
+  EXPECT_FALSE(app.isStateDirty());
+}
+
+TEST_F(StartUp, SignInRedirectsChooseDropboxOrTellTheUserToReconnect) {
+  auto& app = launch();
+  app.handleArguments({"db-q7k2m9x4r1t8v3z://2/token?code=abc"});
+  ASSERT_EQ(redirects.size(), 1u);
+  EXPECT_TRUE(Globals::userHasOptedForDropbox());
+  redirectAnswer = "cancel";
+  int invalid = 0;
+  platform::NotificationCenter::defaultCenter().addObserver(
+      &invalid, "DropboxInvalidAccessTokenNotification", nullptr, [&](const platform::Notification&) { ++invalid; });
+  app.handleRedirectURL(QUrl("db-q7k2m9x4r1t8v3z://2/token?error=access_denied"));
+  platform::NotificationCenter::defaultCenter().removeObserver(&invalid);
+  EXPECT_EQ(invalid, 1);
+  EXPECT_FALSE(Globals::userHasOptedForDropbox());
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Dropbox Authentication"));
+}

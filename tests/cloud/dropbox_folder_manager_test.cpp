@@ -1,0 +1,373 @@
+#include "cloud/dropbox_folder_manager.h"
+
+#include "cloud/cloud_engines.h"
+#include "cloud/dropbox_sync_rules.h"
+#include "support/dropbox_engine_fixture.h"
+
+#include "../foundation/log_capture.h"
+#include "model/support/recording_workspace_delegate.h"
+#include "model/workspace.h"
+#include "platform/core/notification_center.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+using namespace orrery;
+using namespace orrery::testing;
+using testsupport::FakeRemote;
+using Route = FakeRemote::Route;
+using Fault = FakeRemote::Fault;
+
+namespace {
+
+class DropboxEngineTest : public DropboxEngineFixture {
+ protected:
+  std::shared_ptr<DropboxFolderManagerState> statusOnDisk(const DropboxFolderManager& engine) {
+    return DropboxFolderManagerState::readFrom(engine.localManagedFile(DropboxFolderManagerState::kStatusFileName));
+  }
+  DocumentToken create(DropboxFolderManager& engine, const QString& id, const QString& text) {
+    DocumentToken token = -1;
+    engine.createDocument(documentWithText(id, text), [&](DocumentToken t) { token = t; });
+    EXPECT_TRUE(main.runUntil([&] { return token >= 0; }));
+    return token;
+  }
+  bool update(DropboxFolderManager& engine, const QString& id, const QString& text) {
+    int result = -1;
+    engine.updateDocument(documentWithText(id, text), 1, [&](bool ok) { result = ok; });
+    EXPECT_TRUE(main.runUntil([&] { return result >= 0; }));
+    return result == 1;
+  }
+};
+
+}  // namespace
+
+TEST_F(DropboxEngineTest, FirstStartMakesStatusAndEmptyIndexUploadsItAndReportsZeroThreeFourFive) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  auto disk = statusOnDisk(*engine);
+  ASSERT_TRUE(disk);
+  EXPECT_TRUE(disk->docs().isEmpty());
+  EXPECT_TRUE(remote->file("/orrery.index")) << "the new empty index was added to the app folder";
+  EXPECT_EQ(recorders[0]->events.filter("list ").value(0), "list 0");
+  // 0 (start, before the workspace listened), 3 on the first answer, 4 as the index goes up,
+  // 5 on the answer after it.
+  EXPECT_EQ(recorders[0]->statuses, std::vector<std::int64_t>({3, 4, 5}));
+  EXPECT_EQ(engine->lastCommunicatedStatus(), 5u);
+}
+
+TEST_F(DropboxEngineTest, SaveCompletesOnlyOnceTheStatusFileNamesItsMirrorFileThenReachesTheAppFolder) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  DocumentToken token = -1;
+  std::shared_ptr<DropboxFolderManagerState> atCompletion;
+  engine->createDocument(documentWithText("dropbox:/id1_1.orrx", "first"), [&](DocumentToken t) {
+    token = t;
+    atCompletion = statusOnDisk(*engine);
+  });
+  ASSERT_TRUE(main.runUntil([&] { return token >= 0; }));
+  EXPECT_EQ(token, 1);
+  ASSERT_TRUE(atCompletion);
+  const auto record = atCompletion->docs().value("dropbox:/id1_1.orrx");
+  ASSERT_TRUE(record) << "a kill right after the completion must find the edit named";
+  ASSERT_TRUE(SyncFileInfo::hasFile(record->output()));
+  EXPECT_TRUE(QFileInfo::exists(engine->localManagedFile(record->output()->name())));
+
+  EXPECT_TRUE(update(*engine, "dropbox:/id1_1.orrx", "second"));
+  EXPECT_EQ(fetchText(*engine, "dropbox:/id1_1.orrx"), "second") << "a fetch reads the newest local edit";
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/id1_1.orrx")), "second");
+  EXPECT_EQ(engine->state().docs().value("dropbox:/id1_1.orrx")->current()->rev(), remote->revOf("/id1_1.orrx"));
+
+  // A failed write completes NO and leaves the record alone.
+  const QString dir = engine->localManagedFolder();
+  ASSERT_TRUE(QDir().rename(dir, dir + ".away"));
+  ASSERT_TRUE(QFile(dir).open(QIODevice::WriteOnly)) << "a file where the folder was: every write fails";
+  EXPECT_FALSE(update(*engine, "dropbox:/id1_1.orrx", "third"));
+  settleThreads();
+  ASSERT_TRUE(QFile::remove(dir));
+  ASSERT_TRUE(QDir().rename(dir + ".away", dir));
+  EXPECT_EQ(fetchText(*engine, "dropbox:/id1_1.orrx"), "second");
+}
+
+TEST_F(DropboxEngineTest, PeerChangesAreDownloadedReportedAndShownInAnOpenDocument) {
+  auto engine = startEngine();
+  remote->peerWrite("/id7_1.orrx", documentBytes("theirs"));
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(recorders[0]->events.contains("proxy dropbox:/id7_1.orrx theirs"));
+  EXPECT_EQ(fetchText(*engine, "dropbox:/id7_1.orrx"), "theirs");
+
+  remote->peerWrite("/id7_1.orrx", documentBytes("newer"));
+  main.advance(31);
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(fetchText(*engine, "dropbox:/id7_1.orrx"), "newer");
+  EXPECT_TRUE(recorders[0]->events.contains("proxy dropbox:/id7_1.orrx newer"));
+
+  // A peer delete: reported, and the record is dropped at the next start.
+  remote->peerDelete("/id7_1.orrx");
+  main.advance(31);
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(recorders[0]->events.contains("deleted dropbox:/id7_1.orrx"));
+}
+
+TEST_F(DropboxEngineTest, NewerRemoteVersionReachesTheDocumentOpenInTheWorkspace) {
+  RecordingWorkspaceDelegate facade;
+  auto engine = DropboxFolderManager::createWithLocalFolder(QUuid::createUuid().toString(QUuid::WithoutBraces));
+  engines.push_back(engine);
+  auto workspace = Workspace::create(engine, &facade);
+  remote->peerWrite("/id6_1.orrx", documentBytes("v1"));
+  ASSERT_TRUE(settle());
+  auto doc = workspace->findDocument("dropbox:/id6_1.orrx");
+  ASSERT_TRUE(doc);
+  DocumentToken token = -1;
+  workspace->openDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(main.runUntil([&] { return token >= 0; }));
+  ASSERT_GT(token, 0);
+  int changed = 0;
+  platform::ObserverScope observer;
+  observer.observe(IdeaDocumentChangedNotification, doc.get(), [&](const platform::Notification&) { ++changed; });
+  remote->peerWrite("/id6_1.orrx", documentBytes("v2"));
+  main.advance(31);
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(changed, 1);
+  EXPECT_EQ(workspace->findDocument("dropbox:/id6_1.orrx"), doc) << "the open object stays the one object";
+  ASSERT_TRUE(doc->idea());
+  EXPECT_EQ(doc->idea()->text(), "v2") << "the next save builds on the new version";
+  workspace->closeWorkspace();
+}
+
+TEST_F(DropboxEngineTest, ConflictingEditsKeepBothVersions) {
+  auto engine = startEngine();
+  remote->peerWrite("/id8_1.orrx", documentBytes("base"));
+  ASSERT_TRUE(settle());
+  networkUp = false;
+  main.advance(1);
+  ASSERT_TRUE(update(*engine, "dropbox:/id8_1.orrx", "mine"));
+  remote->peerWrite("/id8_1.orrx", documentBytes("theirs"));
+  networkUp = true;
+  main.advance(400);
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/id8_1.orrx")), "mine") << "the local edit keeps the name";
+  EXPECT_EQ(recorders[0]->events.filter("conflict ").value(0), "conflict dropbox:/id8_1.orrx");
+  int copies = 0;
+  for (auto it = engine->state().docs().cbegin(); it != engine->state().docs().cend(); ++it)
+    if (it.key() != "dropbox:/id8_1.orrx" &&
+        textOfDocumentBytes(remote->contentOf(dropboxrules::dropboxPathFromFileURL(it.key()))) == "theirs")
+      ++copies;
+  EXPECT_EQ(copies, 1) << "the remote version lives on as one new document";
+}
+
+TEST_F(DropboxEngineTest, DeleteMadeDuringAnUploadDeletesTheUploadedVersion) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  // The user deletes the document while its first upload is on its way.
+  bool deleted = false;
+  remote->beforeAnswer(Route::Upload, [&] {
+    engine->deleteDocument("dropbox:/id9_1.orrx", [&](bool) { deleted = true; });
+    main.runPending();
+  });
+  create(*engine, "dropbox:/id9_1.orrx", "doomed");
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(deleted);
+  EXPECT_FALSE(remote->file("/id9_1.orrx")) << "the document must not come back";
+  EXPECT_EQ(remote->deleteParentRevs().size(), 1u);
+}
+
+TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnreadableStatus) {
+  const QString folder = "startup-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  auto engine = startEngine(folder);
+  ASSERT_TRUE(settle());
+  create(*engine, "dropbox:/id2_1.orrx", "kept");
+  ASSERT_TRUE(settle());
+  engine->leaveState();
+  settleThreads();
+  const QString dir = engine->localManagedFolder();
+  for (const char* stray : {"stray.orrx", "notes.txt", "old.bak", "x.index"}) {
+    QFile f(dir + "/" + stray);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  auto again = startEngine(folder);
+  ASSERT_TRUE(settle());
+  settleThreads();
+  EXPECT_FALSE(QFileInfo::exists(dir + "/stray.orrx"));
+  EXPECT_FALSE(QFileInfo::exists(dir + "/notes.txt"));
+  EXPECT_FALSE(QFileInfo::exists(dir + "/x.index"));
+  EXPECT_TRUE(QFileInfo::exists(dir + "/old.bak"));
+  EXPECT_TRUE(recorders[1]->events.contains("found dropbox:/id2_1.orrx"));
+  EXPECT_EQ(fetchText(*again, "dropbox:/id2_1.orrx"), "kept");
+  again->leaveState();
+  ASSERT_TRUE(main.runUntil([&] { return !again->isBusyOffMainThread(); }));
+  settleThreads();
+
+  // A damaged status file is set aside and the engine starts afresh instead of stopping.
+  {
+    QFile status(dir + "/orrery.local.status");
+    ASSERT_TRUE(status.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    status.write("{\"dropboxFolderManagerState\": [garbage");
+  }
+  LogCapture log;
+  auto third = startEngine(folder);
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(QFileInfo::exists(dir + "/orrery.local.status.bak"));
+  EXPECT_TRUE(third->state().isLocalStatusFileLoaded());
+  EXPECT_TRUE(log.lines().join("\n").contains("unreadable"));
+  EXPECT_EQ(fetchText(*third, "dropbox:/id2_1.orrx"), "kept") << "the app folder brings the document back";
+}
+
+TEST_F(DropboxEngineTest, FailedFirstStatusWriteIsTriedAgain) {
+  const QString folder = "blocked-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  const QString dir = DropboxFolderManager::createWithLocalFolder(folder)->localManagedFolder();
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(dir).path()));
+  ASSERT_TRUE(QFile(dir).open(QIODevice::WriteOnly)) << "a file where the mirror folder belongs";
+  auto engine = startEngine(folder);
+  for (int i = 0; i < 5; ++i) {
+    main.advance(1);
+    main.loop->runUntil([&] { return !engine->isBusyOffMainThread(); });
+  }
+  EXPECT_FALSE(engine->state().isLocalStatusFileLoaded());
+  EXPECT_FALSE(engine->state().hasPendingGeneralOperation()) << "the engine must not stop";
+  ASSERT_TRUE(QFile::remove(dir));
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(engine->state().isLocalStatusFileLoaded());
+}
+
+TEST_F(DropboxEngineTest, ReconnectsWaitLongerAfterEachFailureAndResetOnAnAnswer) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(engine->reconnectDelayMillis(), DropboxFolderManager::kReconnectDelayMillis);
+  // A dead token: every listing is refused eight times over.
+  remote->failNext(Route::List, Fault::Auth, 8);
+  std::vector<std::int64_t> delays;
+  std::vector<double> listedAt;
+  int lists = remote->calls(Route::List);
+  for (int second = 0; second < 1200 && delays.size() < 8; ++second) {
+    main.advance(1);
+    settleThreads();
+    if (remote->calls(Route::List) != lists) {
+      lists = remote->calls(Route::List);
+      listedAt.push_back(main.clock->now());
+      main.runPending();
+      delays.push_back(engine->reconnectDelayMillis());
+      EXPECT_EQ(engine->lastCommunicatedStatus(), 2u) << "a refused token is reported";
+    }
+  }
+  EXPECT_EQ(delays, std::vector<std::int64_t>({10000, 20000, 40000, 80000, 160000, 300000, 300000, 300000}));
+  // The first retry follows at once (the last answer was long ago), then each waits its delay.
+  for (std::size_t i = 2; i < listedAt.size(); ++i) {
+    EXPECT_GE(listedAt[i] - listedAt[i - 1], double(delays[i - 1]) / 1000) << i;
+    EXPECT_LE(listedAt[i] - listedAt[i - 1], double(delays[i - 1]) / 1000 + 3) << i;
+  }
+  main.advance(301);
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(engine->reconnectDelayMillis(), DropboxFolderManager::kReconnectDelayMillis) << "an answer resets it";
+  EXPECT_EQ(engine->lastCommunicatedStatus(), 3u);
+}
+
+TEST_F(DropboxEngineTest, PassesStayBoundedAndStopAfterLeaving) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  const auto timersBefore = main.loop->pendingTimers();
+  engine->ensureRunnable();
+  engine->ensureRunnable();
+  engine->ensureRunnable();
+  main.runPending();
+  EXPECT_LE(main.loop->pendingTimers(), timersBefore + 1) << "at most two passes are ever posted";
+  engine->leaveState();
+  const auto statuses = recorders[0]->statuses;
+  platform::NotificationCenter::defaultCenter().post(DropboxGotSomeDataNotification);
+  main.advance(5);
+  EXPECT_EQ(main.loop->pendingTimers(), 0u) << "no pass follows after leaving";
+  EXPECT_EQ(recorders[0]->statuses, statuses);
+}
+
+TEST_F(DropboxEngineTest, QuitWritesQueuedSavesAndTheStatusSoTheyReachTheAppFolderLater) {
+  const QString folder = "quit-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  auto engine = startEngine(folder);
+  ASSERT_TRUE(settle());
+  for (int i = 0; i < 3; ++i)
+    engine->createDocument(documentWithText(QString("dropbox:/id3_%1.orrx").arg(i), QString("q%1").arg(i)), nullptr);
+  engine->finishForQuit();
+  engine->leaveState();
+  settleThreads();
+  auto disk = statusOnDisk(*engine);
+  ASSERT_TRUE(disk);
+  EXPECT_EQ(disk->docs().size(), 3);
+  engines.clear();
+  recorders.clear();
+  startEngine(folder);
+  ASSERT_TRUE(settle());
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(textOfDocumentBytes(remote->contentOf(QString("/id3_%1.orrx").arg(i))), QString("q%1").arg(i));
+}
+
+TEST_F(DropboxEngineTest, StatusFileNamingFilesOutsideTheMirrorIsNeitherReadNorUploaded) {
+  const QString folder = "hostile-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  auto probe = DropboxFolderManager::createWithLocalFolder(folder);
+  ASSERT_TRUE(probe->ensureLocalManagedFolder());
+  const QString dir = probe->localManagedFolder();
+  probe.reset();
+  {
+    QFile secret(dir + "/../secret.orrx");
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write(documentBytes("secret"));
+    QFile status(dir + "/orrery.local.status");
+    ASSERT_TRUE(status.open(QIODevice::WriteOnly));
+    status.write(R"({"dropboxFolderManagerState":{"fileFormatVersion":"1","documents":[)"
+                 R"({"key":"dropbox:/id1_1.orrx","val":{"output":{"name":"../secret.orrx"}}},)"
+                 R"({"key":"dropbox:/../x.orrx","val":{"output":{"name":"file1_1.orrx"}}}]}})");
+  }
+  LogCapture log;
+  auto engine = startEngine(folder);
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(engine->state().docs().isEmpty());
+  EXPECT_FALSE(remote->file("/id1_1.orrx")) << "a file outside the mirror must never be uploaded";
+  EXPECT_EQ(remote->calls(Route::Upload), 1) << "only the new index";
+  EXPECT_TRUE(log.lines().join("\n").contains("name no usable file"));
+}
+
+TEST_F(DropboxEngineTest, ChoosingDropboxBringsUpItsWorkspaceAndASaveReachesTheAppFolder) {
+  // The facade's engine is not one of the fixture's: its threads are waited for in real time.
+  auto wait = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i)
+      if (!main.loop->runUntil(done, platform::Millis(10))) main.advance(0.25);
+    return done();
+  };
+  auto& facade = PersistenceController::singleton();
+  installCloudEngines();
+  Globals::optForDropbox(true);
+  main.runPending();
+  ASSERT_TRUE(facade.workspaceForLocation(DocumentLocationDropbox));
+  ASSERT_TRUE(wait([&] { return facade.statusForLocation(DocumentLocationDropbox) == WorkspaceStatusReady; }));
+
+  auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationDropbox);
+  doc->setIdea(Idea::createWithText("through the facade"));
+  DocumentToken token = -1;
+  facade.createDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(wait([&] { return token >= 0; }));
+  EXPECT_GT(token, 0);
+  const QString path = doc->docIdentifier().mid(QString("dropbox:").size());
+  EXPECT_TRUE(wait([&] { return textOfDocumentBytes(remote->contentOf(path)) == "through the facade"; }));
+
+  Globals::optForDropbox(false);
+  main.runPending();
+  EXPECT_FALSE(facade.workspaceForLocation(DocumentLocationDropbox));
+  facade.setWorkspaceFactory(nullptr);
+}
+
+TEST_F(DropboxEngineTest, NothingElseStartsWhileADownloadRuns) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  remote->setLatency(2.0);
+  remote->peerWrite("/id4_1.orrx", documentBytes("remote"));
+  const int uploads = remote->calls(Route::Upload), lists = remote->calls(Route::List);
+  ASSERT_TRUE(pump([&] { return remote->calls(Route::Download) > 1; })) << "the poll finds the file and fetches it";
+  ASSERT_TRUE(engine->state().hasPendingDropboxOperation() && engine->state().hasPendingGeneralOperation());
+  bool saved = false;
+  engine->updateDocument(documentWithText("dropbox:/id4_2.orrx", "local"), 1, [&](bool ok) { saved = ok; });
+  main.advance(1.5);
+  EXPECT_FALSE(engine->state().tasksToExecute().front()->hasExecuteBeenRequested()) << "the user task waits";
+  EXPECT_EQ(remote->calls(Route::Upload), uploads);
+  EXPECT_EQ(remote->calls(Route::List), lists + 1) << "only the listing that found the file";
+  ASSERT_TRUE(pump([&] { return saved; }));
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/id4_2.orrx")), "local");
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Helpers of the crash tests: a report folder per test process and the one crash context
+// of the process, made on first use (the context lives for the process by design; tests
+// of the state before it exists run in a child process).
+
+#include <string>
+#include <vector>
+
+namespace crashtest {
+
+// A fresh folder under the test temporary folder.
+std::string makeFolder(const std::string& name);
+// Initializes the process's crash context once, with its report folder; answers the folder.
+const std::string& contextReportFolder();
+std::string readText(const std::string& path);
+std::vector<std::string> readLines(const std::string& path);
+// Runs a shell command, answering its standard output.
+std::string run(const std::string& command);
+
+}  // namespace crashtest

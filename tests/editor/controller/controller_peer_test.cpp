@@ -1,0 +1,92 @@
+#include "controller_test_support.h"
+
+#include "platform/services/file_presenter.h"
+
+#include <QProcess>
+
+using namespace controllertest;
+
+namespace {
+
+// Runs the peer program on the same home folder; true when its edit is on disk.
+bool runPeer(const QString& file, const QString& command, const QString& argument) {
+  QProcess peer;
+  peer.setProcessChannelMode(QProcess::ForwardedChannels);
+  peer.start(QStringLiteral(ORRERY_CONTROLLER_PEER), {file, command, argument});
+  if (!peer.waitForFinished(20000)) {
+    peer.kill();
+    peer.waitForFinished(2000);
+    return false;
+  }
+  return peer.exitStatus() == QProcess::NormalExit && peer.exitCode() == 0;
+}
+
+IdeaPtr childNamed(const IdeaPtr& parent, const QString& text) {
+  for (const auto& child : parent->ideas())
+    if (child->text() == text) return child;
+  return nullptr;
+}
+
+using PeerInstance = ControllerTest;
+
+TEST_F(PeerInstance, AnotherInstancesEditsAreShownAndEditedBackIntoTheSameFile) {
+  const QString file = path(QStringLiteral("shared.orrery"));
+  Opened opened = createLocal(file, makeTree(3));
+  const QString shownId = opened.doc->idea()->ideas()[0]->identifier();
+  EditorWindow editor(SolarSystemViewController::create(opened.doc, opened.token, shownId), &app);
+  auto& c = *editor.controller;
+  auto recheck = [] { platform::FilePresenterRegistry::shared().recheckAll(); };
+
+  ASSERT_TRUE(runPeer(file, QStringLiteral("add"), QStringLiteral("theirs")));
+  recheck();
+  ASSERT_TRUE(waitFor([&] { return childNamed(c.rootIdea(), QStringLiteral("theirs")) != nullptr; }));
+  EXPECT_EQ(c.ownIdea()->identifier(), shownId) << "the shown idea stays where it still exists";
+  EXPECT_EQ(editor.planets(), editor.children());
+
+  c.addNewIdeaAfterIndex(1, idea(QStringLiteral("mine")), nullptr);
+  ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
+  IdeaPtr saved = readTree(file);
+  ASSERT_TRUE(saved);
+  EXPECT_TRUE(childNamed(saved, QStringLiteral("theirs")));
+  EXPECT_TRUE(childNamed(saved->ideas()[0], QStringLiteral("mine")));
+
+  // The peer deletes the idea this window shows: the root is shown.
+  ASSERT_TRUE(runPeer(file, QStringLiteral("delete"), shownId));
+  recheck();
+  ASSERT_TRUE(waitFor([&] { return c.ownIdea() == c.rootIdea(); }));
+  EXPECT_FALSE(c.rootIdea()->findIdeaInSubTreeWithIdentifier(shownId));
+  EXPECT_EQ(editor.planets(), editor.children());
+}
+
+TEST_F(PeerInstance, AnEditWrittenDuringTheEditorsSaveIsNotWrittenOver) {
+  const QString file = path(QStringLiteral("racing.orrery"));
+  Opened opened = createLocal(file, makeTree(3));
+  EditorWindow editor(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+  auto& c = *editor.controller;
+  {
+    QueueGate blocker;
+    c.addNewIdeaAfterIndex(2, idea(QStringLiteral("during")), nullptr);
+    uitest::loop().runPending();  // the save starts; its write waits behind the blocker
+    ASSERT_TRUE(c.isUpdatingDocument());
+    ASSERT_TRUE(runPeer(file, QStringLiteral("add"), QStringLiteral("peer")));
+    platform::FilePresenterRegistry::shared().recheckAll();
+    uitest::loop().runPending();  // the change arrives while the own save is under way
+    EXPECT_FALSE(childNamed(c.rootIdea(), QStringLiteral("peer"))) << "applied after the own save";
+    blocker.open();
+  }
+  ASSERT_TRUE(waitFor([&] { return childNamed(c.rootIdea(), QStringLiteral("peer")) != nullptr; }));
+  ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
+  IdeaPtr saved = readTree(file);
+  ASSERT_TRUE(saved);
+  EXPECT_TRUE(childNamed(saved, QStringLiteral("peer"))) << "the own older write did not stay over the peer's edit";
+
+  c.addNewIdeaAfterIndex(0, idea(QStringLiteral("back")), nullptr);
+  ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
+  saved = readTree(file);
+  ASSERT_TRUE(saved);
+  EXPECT_TRUE(childNamed(saved, QStringLiteral("peer")));
+  EXPECT_TRUE(childNamed(saved, QStringLiteral("back")));
+  EXPECT_EQ(editor.planets(), editor.children());
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+#include "solar_test_support.h"
+
+#include "editor/idea_view.h"
+#include "foundation/geometry.h"
+#include "foundation/views/view_extensions.h"
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+using namespace solartest;
+
+namespace {
+
+const QSizeF kWindow(1440, 900);
+
+double distance(QPointF a, QPointF b) { return std::hypot(a.x() - b.x(), a.y() - b.y()); }
+
+std::vector<LineLayer*> lines(SolarSystem& view) {
+  std::vector<LineLayer*> found;
+  for (const auto& l : view.layer()->sublayers())
+    if (auto* line = dynamic_cast<LineLayer*>(l.get())) found.push_back(line);
+  return found;
+}
+
+// The new view of a drill into planet `index` of `scene`, filled with three planets.
+std::shared_ptr<SolarSystem> newViewFor(Scene& scene, int index) {
+  auto view = SolarSystem::create(QRectF(QPointF(0, 0), kWindow), QStringLiteral("temp:/doc"));
+  scene.shown.containerView->addSubview(view);
+  auto sun = scene.root->ideas()[static_cast<size_t>(index)];
+  view->setParentIdea(scene.root, false);
+  view->startUpdate();
+  view->setCentralIdea(sun);
+  for (int i = 0; i < 3; ++i) view->addIdea(idea(QStringLiteral("grandchild %1").arg(i)));
+  view->endUpdate();
+  view->applyLayout();
+  return view;
+}
+
+}  // namespace
+
+TEST(RadialDrill, TheDownPictureEndsWithThePlanetAsTheNewSunAtTheOldCentre) {
+  Scene s(kWindow);
+  s.fill(6, /*withParent=*/true);
+  s.view->setCurrentAngle(0.3f);
+  s.view->updateView();
+  s.view->setAnimating(true);
+  auto down = s.view->prepareDrillDownAnimation(2, /*simulated=*/false);
+  ASSERT_EQ(lines(*s.view).size(), 2u) << "the coming connector line";
+  LineLayer* newLine = lines(*s.view)[0] == s.view->lineLayer() ? lines(*s.view)[1] : lines(*s.view)[0];
+
+  down(0.4f);
+  EXPECT_NEAR(s.view->orbitLayer().opacity(), 0.5, 1e-5);
+  EXPECT_NEAR(newLine->opacity(), 0.5, 1e-5);
+  down(0.8f);
+  EXPECT_NEAR(s.view->orbitLayer().opacity(), 0, 1e-6) << "clear from 80 %";
+  EXPECT_NEAR(newLine->opacity(), 1, 1e-6);
+  down(1.0f);
+  PlanetLayer* planet = s.view->ideaViewAtIndex(2);
+  EXPECT_LE(distance(planet->position(), QPointF(720, 450)), 0.5);
+  EXPECT_NEAR(planet->transform().m11(), 76.0 / 56.0, 1e-5);
+  EXPECT_EQ(viewext::center(*s.view->centralView()), QPointF(0, 0)) << "the old sun becomes the parent";
+  const QPointF T = QPointF(0, 0) - QPointF(720, 450);
+  EXPECT_EQ(s.view->parentView()->frame().topLeft(), T);
+}
+
+TEST(RadialDrill, TheCollapsedViewHidesItsSunParentAndLineUntilTheLastPercent) {
+  Scene s(kWindow);
+  s.fill(4, true);
+  const float r0 = s.view->radius();
+  s.view->setAnimating(true);
+  auto collapse = s.view->prepareCollapseAnimation();
+  collapse(1.0f);
+  EXPECT_FLOAT_EQ(s.view->radius(), r0 / 2);
+  EXPECT_NEAR(s.view->ideaViewAtIndex(0)->transform().m11(), 0.5, 1e-6);
+  EXPECT_TRUE(s.view->centralView()->isHidden() && s.view->parentView()->isHidden() && s.view->lineLayer()->isHidden());
+  collapse(0.0101f);
+  EXPECT_TRUE(s.view->centralView()->isHidden());
+  collapse(0.0099f);
+  EXPECT_FALSE(s.view->centralView()->isHidden() || s.view->parentView()->isHidden() || s.view->lineLayer()->isHidden());
+}
+
+TEST(RadialDrill, DrillingDownPlaysOnceAndHandsOver) {
+  for (bool withCompletion : {true, false}) {
+    Scene s(kWindow);
+    s.fill(6, true);
+    auto next = newViewFor(s, 1);
+    int completions = 0;
+    s.view->animateDrillDownInto(1, next, withCompletion ? std::function<void()>([&] { ++completions; }) : nullptr);
+    EXPECT_TRUE(s.view->isAnimating() && next->isAnimating());
+    EXPECT_TRUE(next->centralView()->isHidden()) << "folded at once";
+    uitest::advance(0.2);
+    EXPECT_TRUE(next->centralView()->isHidden());
+    EXPECT_EQ(completions, 0);
+    uitest::advance(0.3);
+    EXPECT_EQ(completions, withCompletion ? 1 : 0);
+    EXPECT_FALSE(s.view->isAnimating() || next->isAnimating()) << "flags cleared with or without a completion";
+    EXPECT_FALSE(next->centralView()->isHidden());
+    EXPECT_NEAR(next->radius(), 202, 1e-3);
+    EXPECT_TRUE(next->ideaViewAtIndex(0)->transform().isIdentity());
+    uitest::advance(1.0);
+    EXPECT_EQ(completions, withCompletion ? 1 : 0);
+  }
+}
+
+TEST(RadialDrill, DrillingUpMirrorsTheDownPicture) {
+  Scene s(kWindow);  // the parent's new view
+  s.fill(5, true);
+  const QPointF ringPlace = s.planetCenter(3);
+  auto old = newViewFor(s, 3);
+  int completions = 0;
+  s.view->animateDrillUpFrom(3, old, [&] { ++completions; });
+  EXPECT_LE(distance(s.planetCenter(3), QPointF(720, 450)), 0.5) << "starts where the old sun was";
+  EXPECT_NEAR(s.view->ideaViewAtIndex(3)->transform().m11(), 76.0 / 56.0, 1e-5);
+  EXPECT_EQ(lines(*s.view).size(), 1u) << "no new line when drilling up";
+  EXPECT_FALSE(old->centralView()->isHidden());
+  uitest::advance(0.1);
+  EXPECT_TRUE(old->centralView()->isHidden()) << "the old view folds away";
+  uitest::advance(0.4);
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(s.view->isAnimating() || old->isAnimating());
+  EXPECT_LE(distance(s.planetCenter(3), ringPlace), 1.0);
+  EXPECT_TRUE(s.view->ideaViewAtIndex(3)->transform().isIdentity());
+  EXPECT_DOUBLE_EQ(s.view->orbitLayer().opacity(), 1.0);
+}
+
+TEST(RadialDrill, ADrillDuringACoastLandsWhereTheDrillPutsIt) {
+  Scene s(kWindow);
+  s.fill(6, true);
+  auto next = newViewFor(s, 2);
+  s.view->handleBeginRotationGesture(s.view->rotationRecognizer(), 0);
+  s.view->handleEndRotationGesture(s.view->rotationRecognizer(), 6.0f);
+  uitest::advance(0.05);
+  ASSERT_NE(s.view->currentAngle(), 0) << "coasting";
+  const float a0 = s.view->currentAngle();
+  const float a1 = a0 + Geometry::minimumAngleFrom(s.view->currentAngleForIdeaAtIndex(2),
+                                                   Geometry::angleFrom(QPointF(0, 0), QPointF(720, 450)));
+  float atCompletion = 0;
+  s.view->animateDrillDownInto(2, next, [&] { atCompletion = s.view->currentAngle(); });
+  EXPECT_EQ(s.view->rotationAnimator(), nullptr) << "the drill stops the rotation";
+  uitest::advance(0.5);
+  EXPECT_FLOAT_EQ(atCompletion, a1);
+  uitest::advance(1.0);
+  EXPECT_FLOAT_EQ(s.view->currentAngle(), a1) << "no coast frame after the drill";
+  EXPECT_FALSE(s.view->isAnimating());
+
+  // Rotation input during a drill does nothing.
+  s.view->setAnimating(true);
+  s.view->handleBeginRotationGesture(s.view->rotationRecognizer(), 0);
+  EXPECT_EQ(s.view->rotationAnimator(), nullptr);
+  s.view->setAnimating(false);
+}
+
+TEST(RadialDrill, AMissingPlanetStillAnimates) {
+  Scene s(kWindow);
+  s.fill(2, true);
+  auto next = newViewFor(s, 0);
+  int completions = 0;
+  s.view->animateDrillDownInto(7, next, [&] { ++completions; });
+  uitest::advance(0.5);
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(s.view->isAnimating());
+}

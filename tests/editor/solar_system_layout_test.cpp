@@ -1,0 +1,290 @@
+#include "solar_test_support.h"
+
+#include "foundation/geometry.h"
+#include "foundation/logging.h"
+#include "foundation/views/view_extensions.h"
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+using namespace solartest;
+
+namespace {
+
+// Captures soft assertions for the life of the scope.
+struct LogScope {
+  LogScope() {
+    previous = setLogSink([this](const QString& line) { lines.push_back(line); });
+  }
+  ~LogScope() { setLogSink(previous); }
+  int assertions() const {
+    int n = 0;
+    for (const auto& l : lines) n += l.contains(QStringLiteral("Assertion failure"));
+    return n;
+  }
+  LogSink previous;
+  std::vector<QString> lines;
+};
+
+double distance(QPointF a, QPointF b) { return std::hypot(a.x() - b.x(), a.y() - b.y()); }
+
+// The angle at which a planet stands around the sun, in degrees [0, 360).
+double standingAngle(Scene& s, std::int64_t i) {
+  const QPointF d = s.planetCenter(i) - viewext::center(*s.view->centralView());
+  double a = std::atan2(d.y(), d.x()) * 180 / std::numbers::pi;
+  return a < 0 ? a + 360 : a;
+}
+
+}  // namespace
+
+TEST(RadialLayout, OrbitRadiusGrowsFromTheSeventhPlanetUpToTheMaximum) {
+  Scene s;  // 1000 × 800: minimum 202, maximum 280
+  s.fill(0);
+  EXPECT_FLOAT_EQ(s.view->radius(), 202);
+  ASSERT_EQ(s.view->ideaAdderViewCount(), 4);
+  const QPointF sun = viewext::center(*s.view->centralView());
+  EXPECT_EQ(sun, QPointF(500, 400));
+  for (int i = 0; i < 4; ++i) {
+    const float expected = radians(45 + 90 * i);
+    EXPECT_NEAR(s.view->currentAngleForAdderAtIndex(i), expected, 1e-5);
+    EXPECT_NEAR(distance(s.adderCenter(i), sun), 202, 1.5) << "frames rounded down to whole points";
+  }
+  for (int n = 1; n <= 6; ++n) {
+    s.view->addIdea(idea(QStringLiteral("p%1").arg(n)));
+    EXPECT_FLOAT_EQ(s.view->radius(), 202) << n << " planets";
+  }
+  s.view->addIdea(idea(QStringLiteral("p7")));
+  EXPECT_NEAR(s.view->radius(), 202.0 / 6 * 7, 1e-3);
+  for (int n = 8; n <= 12; ++n) s.view->addIdea(idea(QStringLiteral("p%1").arg(n)));
+  EXPECT_NEAR(s.view->radius(), 280, 1e-3);
+  for (int i = 0; i < s.view->ideaViewCount(); ++i)
+    EXPECT_NEAR(distance(s.planetCenter(i), sun), 280, 1.0) << "integral frames move centres by under a point";
+}
+
+TEST(RadialLayout, SmallViewsScaleByThreeQuartersAndLayNinePlanetsOutCompressed) {
+  Scene s(QSizeF(600, 800));
+  s.fill(3);
+  EXPECT_DOUBLE_EQ(s.view->scalingFactor(), 0.75);
+  EXPECT_DOUBLE_EQ(s.view->minRadius(), 151.5);
+  EXPECT_NEAR(s.view->maxRadius(), 209.99999, 1e-4);
+  EXPECT_FLOAT_EQ(s.view->radius(), 151.5);
+  EXPECT_DOUBLE_EQ(s.view->ideaViewAtIndex(0)->scale(), 0.75);
+  EXPECT_DOUBLE_EQ(s.view->centralView()->scale(), 0.75);
+  for (int i = 3; i < 9; ++i) s.view->addIdea(idea(QStringLiteral("more")));
+  EXPECT_DOUBLE_EQ(s.view->radiusAllowing(9), 227.25);
+  EXPECT_NEAR(s.view->radius(), 210, 1e-3);
+  EXPECT_EQ(s.view->currentAngleForIdeaAtIndex(3), s.view->scaleAngleForElementAtIndex(3, 9, s.view->currentAngle()));
+}
+
+TEST(RadialLayout, NinePlanetsInAThousandByEightHundredStandInRunsAndAPile) {
+  Scene s;
+  s.fill(9);
+  s.view->setCurrentAngle(0);
+  s.view->updateView();
+  EXPECT_EQ(s.view->elementsFittingRadius(s.view->radius()), 7);
+  const double expected[] = {3, 54.4, 105.9, 157.3, 174.7, 179.6, 208.7, 260.1, 311.6};
+  for (int i = 0; i < 9; ++i) {
+    EXPECT_NEAR(degrees(s.view->currentAngleForIdeaAtIndex(i)), expected[i], 0.1) << "planet " << i;
+    EXPECT_NEAR(standingAngle(s, i), expected[i], 0.3) << "planet " << i << " on screen";
+  }
+}
+
+TEST(RadialLayout, TheCompressedLayoutSkipsTheGapBeforeTheTurn) {
+  Scene s;
+  s.fill(40);
+  for (int n = 7; n <= 40; ++n)
+    for (int i = 0; i < n; ++i)
+      for (float offset : {0.0f, 0.3f, 2.0f, 5.9f}) {
+        const double before = std::fmod(degrees(s.view->scaleAngleForElementAtIndex(i, n, offset)) - 183 + 720, 360);
+        EXPECT_FALSE(before > 343.001 && before < 348.999) << n << " elements, #" << i << " at " << before;
+      }
+}
+
+TEST(RadialLayout, TheMaximumSearchStaysInsideItsRange) {
+  auto peak = [](double x) { return -std::abs(x - 0.07); };
+  EXPECT_NEAR(SolarSystem::findMaxValueLocation(0, 0.15, 20, peak), 0.07, 0.005);
+  const double coarse = SolarSystem::findMaxValueLocation(0, 0.15, 0, peak);
+  EXPECT_TRUE(coarse == 0 || coarse == static_cast<double>(0.15f)) << "only the ends without check points";
+  EXPECT_EQ(SolarSystem::findMaxValueLocation(0.1, 0.15, -1, peak), 0.1) << "negative: only the start";
+  EXPECT_EQ(SolarSystem::findMaxValueLocation(0, 1, 9, [](double) { return 1.0; }), 0) << "ties keep the earlier";
+}
+
+TEST(RadialEdits, InsertingOnAnEmptyOrbitLandsOnTheChosenAdder) {
+  for (int k : {-1, 0, 1, 2, 3}) {
+    Scene s;
+    s.fill(0);
+    const int target = (4 + k) % 4;
+    const float adderAngle = s.view->currentAngleForAdderAtIndex(target);
+    s.view->insertIdea(idea(QStringLiteral("first")), k);
+    ASSERT_EQ(s.view->ideaViewCount(), 1);
+    EXPECT_EQ(s.view->ideaAdderViewCount(), 1) << "the four empty-orbit adders give way";
+    EXPECT_NEAR(Geometry::minimumAngleFrom(s.view->currentAngleForIdeaAtIndex(0), adderAngle), 0, 0.02)
+        << "after adder " << k;
+  }
+}
+
+TEST(RadialEdits, InsertingBetweenPlanetsTurnsTheRingOnlyOutsideABatch) {
+  Scene s;
+  s.fill(4);
+  EXPECT_FLOAT_EQ(s.view->currentAngle(), 0) << "planets added inside the fill batch keep offset 0";
+  const float gap = s.view->currentAngleForAdderAtIndex(1);
+  auto added = idea(QStringLiteral("new"));
+  s.view->insertIdea(added, 1);
+  EXPECT_EQ(s.view->ideaViewAtIndex(2)->ideaIdentifier(), added->identifier());
+  EXPECT_NEAR(Geometry::minimumAngleFrom(s.view->currentAngleForIdeaAtIndex(2), gap), 0, 0.02);
+
+  s.view->startUpdate();
+  const float before = s.view->currentAngle();
+  s.view->insertIdea(idea(QStringLiteral("batched")), 0);
+  EXPECT_EQ(s.view->currentAngle(), before);
+  s.view->endUpdate();
+}
+
+TEST(RadialEdits, RemovingClosesTheGapAroundThePlaceAndTheLastLeavesFourAdders) {
+  Scene s;
+  s.fill(5);
+  s.view->setCurrentAngle(0.4f);
+  s.view->updateView();
+  const float removedAt = s.view->currentAngleForIdeaAtIndex(2);
+  s.view->removeIdeaAtIndex(2);
+  ASSERT_EQ(s.view->ideaViewCount(), 4);
+  EXPECT_EQ(s.view->ideaAdderViewCount(), 4);
+  const float middle =
+      Geometry::interpolateAngleFrom(s.view->currentAngleForIdeaAtIndex(1), s.view->currentAngleForIdeaAtIndex(2), 0.5f);
+  EXPECT_NEAR(Geometry::minimumAngleFrom(middle, removedAt), 0, 1e-4);
+
+  Scene single;
+  single.fill(1);
+  const float angle = single.view->currentAngle();
+  single.view->removeIdeaAtIndex(0);
+  EXPECT_EQ(single.view->ideaViewCount(), 0);
+  EXPECT_EQ(single.view->ideaAdderViewCount(), 4);
+  EXPECT_EQ(single.view->currentAngle(), angle);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(single.view->ideaAdderViewAtIndex(i)->objectTag(), nullptr);
+}
+
+TEST(RadialEdits, MovingEitherWayPutsThePlanetBetweenItsDropNeighbours) {
+  for (auto [from, position] : {std::pair{0, 3}, std::pair{4, 1}}) {
+    Scene s;
+    s.fill(6);
+    const QString moved = s.view->ideaViewAtIndex(from)->ideaIdentifier();
+    const int gap = position - 1;  // the adder between the planets position - 1 and position
+    const float dropAngle = s.view->currentAngleForAdderAtIndex((6 + gap) % 6);
+    s.view->moveIdea(nullptr, from, position);
+    const std::int64_t to = position > from ? position - 1 : position;
+    EXPECT_EQ(s.view->ideaViewAtIndex(to)->ideaIdentifier(), moved) << "the index of its idea after the move";
+    EXPECT_NEAR(Geometry::minimumAngleFrom(s.view->currentAngleForIdeaAtIndex(to), dropAngle), 0, 0.02)
+        << "from " << from << " to position " << position << ": where the drop gap was";
+    for (int i = 0; i < 6; ++i)
+      EXPECT_NEAR(std::abs(Geometry::minimumAngleFrom(s.view->currentAngleForIdeaAtIndex(i),
+                                                      s.view->currentAngleForIdeaAtIndex((i + 1) % 6))),
+                  radians(60), 1e-4);
+  }
+}
+
+TEST(RadialEdits, BatchesNestAndAnUnmatchedEndLaysOut) {
+  Scene s;
+  s.fill(0);
+  s.view->startUpdate();
+  s.view->startUpdate();
+  for (int i = 0; i < 8; ++i) s.view->addIdea(idea(QStringLiteral("p")));
+  s.view->endUpdate();
+  EXPECT_FLOAT_EQ(s.view->radius(), 202) << "the inner end does not lay out";
+  s.view->endUpdate();
+  EXPECT_NEAR(s.view->radius(), 202.0 / 6 * 8, 1e-3);
+  s.view->endUpdate();
+  EXPECT_EQ(s.view->updateDepth(), 0);
+}
+
+TEST(RadialEdits, DockingShadowsAndRefreshesFollowTheCaller) {
+  Scene s;
+  auto root = s.fill(3);
+  s.view->setDockingMode(true);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(s.view->ideaAdderViewAtIndex(i)->adderState(), 3u);
+  s.view->updateFocusBasedOnPoint(s.adderCenter(1), s.view.get());
+  s.view->setDockingMode(true);
+  EXPECT_TRUE(s.view->ideaAdderViewAtIndex(1)->inFocus()) << "docking on keeps focus marks";
+  s.view->addIdea(idea(QStringLiteral("docked")));
+  EXPECT_EQ(s.view->ideaAdderViewAtIndex(3)->adderState(), 3u) << "new adders follow the docking mode";
+  s.view->setDockingMode(false);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(s.view->ideaAdderViewAtIndex(i)->adderState(), 1u);
+    EXPECT_FALSE(s.view->ideaAdderViewAtIndex(i)->inFocus());
+  }
+
+  s.view->setShadowForIdeaAtIndex(1);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(s.view->ideaViewAtIndex(i)->shadowMode(), i == 1);
+  s.view->removeAllShadows();
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(s.view->ideaViewAtIndex(i)->shadowMode());
+
+  root->ideas()[0]->setText(QStringLiteral("renamed"));
+  s.view->modifyIdea(root->ideas()[0], 0);
+  EXPECT_EQ(s.view->ideaViewAtIndex(0)->text(), QStringLiteral("renamed"));
+  EXPECT_EQ(s.view->popoverRectForIdeaAtIndex(0), s.view->ideaViewAtIndex(0)->frame());
+}
+
+TEST(RadialEdits, TheParentAndItsLineComeWithTheSun) {
+  Scene s;
+  auto parent = idea(QStringLiteral("parent"));
+  s.view->setParentIdea(parent, /*asLink=*/true);
+  EXPECT_EQ(s.view->lineLayer(), nullptr) << "no sun yet, no line";
+  s.view->setCentralIdea(idea(QStringLiteral("sun")));
+  ASSERT_NE(s.view->lineLayer(), nullptr);
+  EXPECT_TRUE(s.view->lineLayer()->usesDash());
+  const auto& subs = s.view->layer()->sublayers();
+  auto indexOf = [&](const platform::Layer* l) {
+    return std::find_if(subs.begin(), subs.end(), [&](const auto& x) { return x.get() == l; }) - subs.begin();
+  };
+  EXPECT_EQ(indexOf(s.view->lineLayer()) + 1, indexOf(&s.view->orbitLayer())) << "directly below the ring";
+  EXPECT_EQ(s.view->parentView()->frame().topLeft(), QPointF(0, 0));
+}
+
+TEST(RadialEdits, WrongIndicesAndMissingIdeasChangeNothing) {
+  LogScope log;
+  Scene s;
+  s.fill(3);
+  const float angle = s.view->currentAngle();
+  s.view->insertIdea(idea(QStringLiteral("x")), -2);
+  s.view->removeIdeaAtIndex(3);
+  s.view->removeIdeaAtIndex(-1);
+  s.view->modifyIdea(idea(QStringLiteral("x")), 7);
+  s.view->moveIdea(nullptr, 5, 0);
+  s.view->moveIdea(nullptr, 0, 9);
+  s.view->setCentralIdea(nullptr);
+  s.view->insertIdea(nullptr, 0);
+  EXPECT_EQ(s.view->ideaViewCount(), 3);
+  EXPECT_EQ(s.view->ideaAdderViewCount(), 3);
+  EXPECT_EQ(s.view->currentAngle(), angle);
+  EXPECT_EQ(s.view->centralView()->text(), QStringLiteral("sun"));
+  EXPECT_EQ(log.assertions(), 8);
+}
+
+TEST(RadialLayout, OddSizesAndCrowdsNeverGiveNonFinitePlaces) {
+  for (QSizeF size : {QSizeF(0, 0), QSizeF(5000, 5000), QSizeF(1, 3000)}) {
+    Scene s(size);
+    auto root = idea(QStringLiteral("sun"));
+    root->setColor(nullptr);
+    s.view->startUpdate();
+    s.view->setCentralIdea(root);
+    for (int i = 0; i < 500; ++i) {
+      auto child = i % 7 == 0 ? Idea::createWithLinkToIdea(root->identifier()) : Idea::createWithText(QString());
+      s.view->addIdea(child);
+    }
+    s.view->endUpdate();
+    s.view->applyLayout();
+    s.view->setCurrentAngle(123.0f);
+    s.view->updateView();
+    EXPECT_TRUE(std::isfinite(s.view->radius()));
+    for (int i = 0; i < s.view->ideaViewCount(); ++i) {
+      const QPointF p = s.planetCenter(i);
+      ASSERT_TRUE(std::isfinite(p.x()) && std::isfinite(p.y())) << "planet " << i << " in " << size.width();
+    }
+    for (int i = 0; i < s.view->ideaAdderViewCount(); ++i) {
+      const QPointF p = s.adderCenter(i);
+      ASSERT_TRUE(std::isfinite(p.x()) && std::isfinite(p.y()));
+    }
+    s.view->insertIdea(idea(QStringLiteral("one more")), 250);
+    EXPECT_EQ(s.view->ideaViewCount(), 501);
+    s.window().snapshot();
+  }
+}

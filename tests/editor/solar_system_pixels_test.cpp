@@ -1,0 +1,87 @@
+#include "solar_test_support.h"
+
+#include "editor_test_support.h"
+#include "foundation/kit_image.h"
+#include "foundation/views/view_extensions.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+using namespace solartest;
+
+namespace {
+
+QImage solid(int w, int h, const QColor& color) {
+  QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+  image.fill(color);
+  return image;
+}
+
+}  // namespace
+
+// What a user sees of a whole radial view: the parent in the corner with its dashed link
+// line, the sun, coloured planets, a picture planet and note badges. The picture is kept
+// beside the test binary for a look by eye.
+TEST(RadialPixels, AWholeScreenShowsDiscsWhereTheLayoutPutsThem) {
+  Scene s(QSizeF(1440, 900));
+  auto parent = idea(QStringLiteral("Parent"), 2);
+  auto shown = idea(QString(), 5);
+  parent->addIdea(shown);
+  s.view->setParentIdea(parent, /*asLink=*/true);
+  s.view->startUpdate();
+  s.view->setCentralIdea(shown);
+  std::vector<IdeaPtr> children;
+  for (int i = 0; i < 7; ++i) {
+    IdeaPtr child = i == 4 ? Idea::createWithOriginalImage(KitImage(solid(300, 300, QColor(20, 200, 40))))
+                           : idea(QString(), 10 + i);
+    if (i % 3 == 0) child->setNote(QStringLiteral("note %1").arg(i));
+    shown->addIdea(child);
+    children.push_back(child);
+    s.view->addIdea(child);
+  }
+  s.view->endUpdate();
+  s.view->applyLayout();
+  const QImage picture = s.window().snapshot();
+  const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("radial_view_1440x900.png"));
+  EXPECT_TRUE(picture.save(path));
+
+  const QPointF sun = viewext::center(*s.view->centralView());
+  EXPECT_EQ(sun, QPointF(720, 450));
+  EXPECT_LE(editortest::channelDistance(picture.pixelColor(sun.toPoint()), shown->color()->uiColor()), 24);
+  for (int i = 0; i < 7; ++i) {
+    const QPoint c = s.planetCenter(i).toPoint();
+    const QColor seen = picture.pixelColor(c);
+    if (i == 4) {
+      EXPECT_TRUE(seen.green() > seen.red() + 80 && seen.green() > seen.blue() + 80) << "the green picture planet";
+    } else {
+      EXPECT_LE(editortest::channelDistance(seen, children[static_cast<size_t>(i)]->color()->uiColor()), 24)
+          << "planet " << i << " at " << c.x() << "," << c.y();
+    }
+  }
+  // The ring: light grey pixels on the orbit away from discs and adders.
+  const double r = s.view->radius();
+  const float gapAngle = s.view->currentAngleForAdderAtIndex(0) + 0.12f;
+  const QPoint onRing = (sun + QPointF(r * std::cos(gapAngle), r * std::sin(gapAngle))).toPoint();
+  bool ringInk = false;
+  for (int dy = -1; dy <= 1; ++dy)
+    for (int dx = -1; dx <= 1; ++dx)
+      ringInk |= picture.pixelColor(onRing + QPoint(dx, dy)).lightness() < 250;
+  EXPECT_TRUE(ringInk) << "the orbit ring is drawn";
+  // The parent's artwork shows in the corner; the dashed line runs toward the sun.
+  EXPECT_LE(editortest::channelDistance(picture.pixelColor(60, 60), parent->color()->uiColor()), 60);
+  int lineInk = 0;
+  for (int k = 150; k < 500; ++k) {
+    const QPointF p = sun * (k / 720.0);
+    if (picture.pixelColor(p.toPoint()).lightness() < 245) ++lineInk;
+  }
+  EXPECT_GT(lineInk, 20) << "the connector line";
+  EXPECT_LT(lineInk, 340) << "dashed, not solid";
+  // Note badges of planets 0, 3 and 6 are drawn inside their discs: the pixel there differs
+  // from the plain colour.
+  PlanetLayer* withNote = s.view->ideaViewAtIndex(3);
+  const QPointF badge = withNote->frame().topLeft() + withNote->planetDrawer()->noteRect().center();
+  EXPECT_GT(editortest::channelDistance(picture.pixelColor(badge.toPoint()), children[3]->color()->uiColor()), 40);
+}

@@ -1,0 +1,203 @@
+// Two instances editing one document: idea-level merges of this instance's changes into the
+// other's version, at save time and when the other's save arrives, and two processes saving
+// one file in turn without losing either's edits.
+
+#include "document_test_support.h"
+
+#include "model/document_file_writer.h"
+#include "model/idea_document.h"
+#include "model/idea_merge.h"
+#include "model/persistence_controller.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace orrery;
+using testsupport::spinUntil;
+
+namespace {
+
+constexpr char kPathVariable[] = "ORRERY_TEST_MERGE_PATH";
+constexpr char kRoleVariable[] = "ORRERY_TEST_MERGE_ROLE";
+constexpr int kRounds = 25;
+
+// root ─ a ─ a1
+//      ├ b
+//      └ c (link to a)
+IdeaPtr sampleTree() {
+  IdeaPtr root = Idea::createWithText("root", "r");
+  IdeaPtr a = Idea::createWithText("a", "a");
+  a->addIdea(Idea::createWithText("a1", "a1"));
+  root->addIdea(a);
+  root->addIdea(Idea::createWithText("b", "b"));
+  IdeaPtr link = Idea::createWithLinkToIdea("a");
+  root->addIdea(link);
+  return root;
+}
+
+IdeaPtr find(const IdeaPtr& root, const QString& id) { return root->findIdeaInSubTreeWithIdentifier(id); }
+
+std::string shape(const IdeaPtr& root) {
+  QString out;
+  root->traverseNaturally(
+      [&](const IdeaPtr& idea, qint64 depth) {
+        out += QString(int(depth), '.') + (idea->isLink() ? "@" + idea->linkedIdentifier() : idea->identifier()) + "=" +
+               idea->text() + " ";
+      },
+      0);
+  return out.toStdString();
+}
+
+}  // namespace
+
+TEST(IdeaMerge, EachSidesChangesSurviveAndOursWinWhereBothChangedAValue) {
+  const IdeaPtr base = sampleTree();
+  const IdeaPtr ours = base->snapshotCopy();
+  const IdeaPtr theirs = base->snapshotCopy();
+  find(ours, "a")->setText("a by us");
+  find(ours, "b")->setNote("our note");
+  find(ours, "a1")->setText("a1 by us");
+  find(theirs, "a1")->setText("a1 by them");
+  find(theirs, "b")->setText("b by them");
+  find(ours, "a")->addIdea(Idea::createWithText("new of ours", "n1"));
+  theirs->addIdea(Idea::createWithText("new of theirs", "n2"));
+
+  const IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
+  EXPECT_EQ(shape(merged.idea), "r=root .a=a by us ..a1=a1 by us ..n1=new of ours .b=b by them .@a=a by us .n2=new of theirs ");
+  EXPECT_EQ(find(merged.idea, "b")->note(), "our note");
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a1", "text"}}));
+  // The three trees are left as they were.
+  EXPECT_EQ(find(theirs, "a1")->text(), "a1 by them");
+  EXPECT_EQ(find(base, "a")->ideas().size(), 1u);
+}
+
+TEST(IdeaMerge, DeletionsAndMovesFollowTheSideThatMadeThem) {
+  const IdeaPtr base = sampleTree();
+  // We move a1 under b and delete a; they change a's text and a1's.
+  IdeaPtr ours = base->snapshotCopy();
+  IdeaPtr theirs = base->snapshotCopy();
+  IdeaPtr a1 = find(ours, "a1");
+  find(ours, "a")->detachIdea("a1");
+  find(ours, "b")->addIdea(a1);
+  ours->removeIdea("a");
+  find(theirs, "a")->setText("a by them");
+  find(theirs, "a1")->setText("a1 by them");
+  IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
+  // a is gone (and the link to it with it), a1 moved with their new text.
+  EXPECT_EQ(shape(merged.idea), "r=root .b=b ..a1=a1 by them ");
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a", "changed"}}));
+
+  // They delete b, we changed it: it comes back; they delete a1, which we left alone: it goes.
+  ours = base->snapshotCopy();
+  theirs = base->snapshotCopy();
+  find(ours, "b")->setText("b by us");
+  theirs->removeIdea("b");
+  find(theirs, "a")->removeIdea("a1");
+  merged = mergeIdeaTrees(base, ours, theirs);
+  EXPECT_EQ(shape(merged.idea), "r=root .a=a .b=b by us .@a=a ");
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"b", "deleted"}}));
+}
+
+TEST(IdeaMerge, ASaveAfterAnotherInstancesWriteMergesAndReportsWhatItReplaced) {
+  testsupport::QtMainQueueScope mainQueue;
+  QTemporaryDir dir;
+  const QString path = dir.filePath("shared.orrery");
+  auto doc = PersistenceController::singleton().documentForIdentifier("file://" + path);
+  doc->setIdea(sampleTree());
+  DocumentToken token = -1;
+  PersistenceController::singleton().createDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(spinUntil([&] { return token >= 0; }));
+  ASSERT_GE(token, 1);
+
+  // The other instance writes its version behind our back.
+  auto other = IdeaDocument::createWithFileName("other.orrx", DocumentLocationDropbox);
+  ASSERT_TRUE(other->loadFromOrreryData(testsupport::readAll(path)));
+  find(other->idea(), "b")->setText("b by them");
+  find(other->idea(), "a")->setText("a by them");
+  ASSERT_EQ(writeFileReplacing(path, other->exportAsOrreryData()), FileWriteResult::Written);
+  // And we save our edits before hearing of it.
+  find(doc->idea(), "a")->setText("a by us");
+  find(doc->idea(), "a1")->setText("a1 by us");
+  int saved = -1;
+  PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { saved = ok; });
+  ASSERT_TRUE(spinUntil([&] { return saved >= 0; }));
+  EXPECT_EQ(saved, 1);
+
+  auto onDisk = IdeaDocument::createWithFileName("check.orrx", DocumentLocationDropbox);
+  ASSERT_TRUE(onDisk->loadFromOrreryData(testsupport::readAll(path)));
+  EXPECT_EQ(shape(onDisk->idea()), "r=root .a=a by us ..a1=a1 by us .b=b by them .@a=a by us ");
+  // What we show is what was written.
+  EXPECT_EQ(shape(doc->idea()), shape(onDisk->idea()));
+  EXPECT_EQ(doc->takeMergeConflicts(), (std::vector<IdeaMergeConflict>{{"a", "text"}}));
+  testsupport::drainEvents();
+  EXPECT_TRUE(doc->takeMergeConflicts().empty());
+  PersistenceController::singleton().releaseDocument(doc, token, nullptr);
+}
+
+// One of the two instances of the race below: edits its own idea and saves, round after
+// round, hearing of the other's saves in between.
+TEST(IdeaMergeProcess, Run) {
+  const QString path = qEnvironmentVariable(kPathVariable);
+  if (path.isEmpty()) GTEST_SKIP() << "runs only as one of the two processes of the race";
+  const QString role = qEnvironmentVariable(kRoleVariable);
+  testsupport::QtMainQueueScope mainQueue;
+  auto doc = PersistenceController::singleton().documentForIdentifier("file://" + path);
+  DocumentToken token = -1;
+  PersistenceController::singleton().openDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(spinUntil([&] { return token >= 0; }));
+  ASSERT_GE(token, 1);
+  std::mt19937 rng(role == "a" ? 1 : 2);
+  for (int round = 1; round <= kRounds; ++round) {
+    IdeaPtr mine = find(doc->idea(), role);
+    ASSERT_TRUE(mine) << shape(doc->idea());
+    mine->setText(QString("%1 round %2").arg(role).arg(round));
+    mine->addIdea(Idea::createWithText(QString("%1 child %2").arg(role).arg(round), QString("%1%2").arg(role).arg(round)));
+    int saved = -1;
+    PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { saved = ok; });
+    ASSERT_TRUE(spinUntil([&] { return saved >= 0; }));
+    ASSERT_EQ(saved, 1);
+    // Let the other's saves arrive now and then.
+    QDeadlineTimer pause(int(rng() % 8));
+    while (!pause.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+  }
+  PersistenceController::singleton().releaseDocument(doc, token, nullptr);
+}
+
+TEST(IdeaMerge, TwoProcessesSavingOneFileInTurnKeepEveryEdit) {
+  testsupport::QtMainQueueScope mainQueue;
+  QTemporaryDir dir;
+  const QString path = dir.filePath("raced.orrery");
+  auto seed = IdeaDocument::createWithFileName("seed.orrx", DocumentLocationDropbox);
+  seed->setIdea(sampleTree());
+  ASSERT_EQ(writeFileReplacing(path, seed->exportAsOrreryData()), FileWriteResult::Written);
+  std::vector<std::unique_ptr<QProcess>> writers;
+  for (const char* role : {"a", "b"}) {
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(kPathVariable, path);
+    env.insert(kRoleVariable, role);
+    process->setProcessEnvironment(env);
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(QCoreApplication::applicationFilePath(), {"--gtest_filter=IdeaMergeProcess.Run"});
+    writers.push_back(std::move(process));
+  }
+  for (auto& writer : writers) {
+    ASSERT_TRUE(writer->waitForFinished(120000));
+    EXPECT_EQ(writer->exitCode(), 0);
+  }
+  auto onDisk = IdeaDocument::createWithFileName("check.orrx", DocumentLocationDropbox);
+  ASSERT_TRUE(onDisk->loadFromOrreryData(testsupport::readAll(path)));
+  for (const QString role : {"a", "b"}) {
+    const IdeaPtr idea = find(onDisk->idea(), role);
+    ASSERT_TRUE(idea);
+    EXPECT_EQ(idea->text(), QString("%1 round %2").arg(role).arg(kRounds));
+    // Every child either added in any round is there.
+    for (int round = 1; round <= kRounds; ++round)
+      EXPECT_TRUE(find(onDisk->idea(), QString("%1%2").arg(role).arg(round))) << role.toStdString() << round;
+  }
+}

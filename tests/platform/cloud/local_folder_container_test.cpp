@@ -1,0 +1,163 @@
+#include "platform/cloud/local_folder_container.h"
+#include "platform/cloud/metadata_query.h"
+
+#include "model/support/virtual_main_queue.h"
+#include "platform/core/notification_center.h"
+#include "platform/services/standard_folders.h"
+#include "platform/services/user_defaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <set>
+#include <thread>
+
+using platform::LocalFolderContainer;
+
+namespace {
+
+// Chooses the container root through the environment for the life of the object.
+class RootScope {
+ public:
+  explicit RootScope(const QString& root)
+      : mHad(qEnvironmentVariableIsSet("ORRERY_CLOUD_CONTAINER")), mPrevious(qgetenv("ORRERY_CLOUD_CONTAINER")) {
+    if (root.isNull())
+      qunsetenv("ORRERY_CLOUD_CONTAINER");
+    else
+      qputenv("ORRERY_CLOUD_CONTAINER", root.toUtf8());
+  }
+  ~RootScope() {
+    if (mHad)
+      qputenv("ORRERY_CLOUD_CONTAINER", mPrevious);
+    else
+      qunsetenv("ORRERY_CLOUD_CONTAINER");
+  }
+
+ private:
+  bool mHad;
+  QByteArray mPrevious;
+};
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+}  // namespace
+
+TEST(LocalFolderContainerTest, RootComesFromTheEnvironmentThenTheUserDefaultThenApplicationSupport) {
+  QTemporaryDir dir;
+  {
+    RootScope scope(dir.filePath("env"));
+    platform::UserDefaults::standard().setString(dir.filePath("chosen"), platform::kCloudContainerFolderKey);
+    EXPECT_EQ(LocalFolderContainer::root().path, dir.filePath("env"));
+  }
+  RootScope scope{QString()};
+  EXPECT_EQ(LocalFolderContainer::root().path, dir.filePath("chosen"));
+  EXPECT_FALSE(LocalFolderContainer::root().isDefault);
+  platform::UserDefaults::standard().removeObjectForKey(platform::kCloudContainerFolderKey);
+  const auto fallback = LocalFolderContainer::root();
+  EXPECT_TRUE(fallback.isDefault);
+  EXPECT_EQ(fallback.path, platform::applicationSupportFolder() + "/cloud-container");
+
+  // The default root is made, with its Documents folder and an identity.
+  EXPECT_EQ(LocalFolderContainer::documentsFolder(), fallback.path + "/Documents");
+  EXPECT_TRUE(QFileInfo(fallback.path + "/Documents").isDir());
+  EXPECT_FALSE(LocalFolderContainer::identityToken().isEmpty());
+  QDir(fallback.path).removeRecursively();
+}
+
+TEST(LocalFolderContainerTest, AChosenRootThatIsMissingGivesNothingAndMakesNothing) {
+  QTemporaryDir dir;
+  RootScope scope(dir.filePath("unmounted"));
+  EXPECT_TRUE(LocalFolderContainer::documentsFolder().isEmpty());
+  EXPECT_TRUE(LocalFolderContainer::identityToken().isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(dir.filePath("unmounted"))) << "a share that is not mounted is never shadowed";
+  RootScope relative("relative/path");
+  EXPECT_TRUE(LocalFolderContainer::documentsFolder().isEmpty());
+}
+
+TEST(LocalFolderContainerTest, RacingInstancesAgreeOnOneIdentity) {
+  QTemporaryDir dir;
+  RootScope scope(dir.path());
+  std::vector<std::future<QString>> readers;
+  for (int i = 0; i < 8; ++i)
+    readers.push_back(std::async(std::launch::async, [] { return LocalFolderContainer::identityToken(); }));
+  std::set<QString> tokens;
+  for (auto& reader : readers) tokens.insert(reader.get());
+  ASSERT_EQ(tokens.size(), 1u);
+  EXPECT_EQ(tokens.begin()->size(), 36) << "a UUID";
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "no temporary file left";
+  // An existing identity is read, never replaced.
+  ASSERT_TRUE(writeFile(dir.filePath(".identity"), "other-account\n"));
+  EXPECT_EQ(LocalFolderContainer::identityToken(), "other-account");
+}
+
+TEST(LocalFolderContainerTest, IdentityChangesArePostedOnceWhileTheMonitorIsHeld) {
+  orrery::testing::VirtualMainQueue main;
+  QTemporaryDir dir;
+  RootScope scope(dir.path());
+  int posted = 0;
+  platform::ObserverScope observer;
+  observer.observe(platform::kUbiquityIdentityDidChangeNotification, nullptr,
+                   [&](const platform::Notification&) { ++posted; });
+  auto monitor = platform::IdentityMonitor::shared();
+  const QString first = monitor->token();
+  EXPECT_FALSE(first.isEmpty());
+  main.advance(LocalFolderContainer::kPollSeconds * 2);
+  EXPECT_EQ(posted, 0) << "nothing changed";
+
+  ASSERT_TRUE(writeFile(dir.filePath(".identity"), "second-account"));
+  main.advance(LocalFolderContainer::kPollSeconds);
+  EXPECT_EQ(posted, 1);
+  EXPECT_EQ(monitor->token(), "second-account");
+  main.advance(LocalFolderContainer::kPollSeconds);
+  EXPECT_EQ(posted, 1);
+
+  monitor.reset();
+  ASSERT_TRUE(writeFile(dir.filePath(".identity"), "third-account"));
+  main.advance(LocalFolderContainer::kPollSeconds * 2);
+  EXPECT_EQ(posted, 1) << "nobody holds the monitor: it is gone";
+}
+
+TEST(MetadataQueryTest, GathersMatchingPlainFilesInNameOrderOnce) {
+  orrery::testing::VirtualMainQueue main;
+  QTemporaryDir dir;
+  for (const char* name : {"b.orrx", "a.orrx", "orrery.index", "notes.txt"}) writeFile(dir.filePath(name), "x");
+  QDir().mkpath(dir.filePath("folder.orrx"));
+  QFile::link(dir.filePath("a.orrx"), dir.filePath("link.orrx"));
+
+  auto query = platform::MetadataQuery::create();
+  EXPECT_FALSE(query->start()) << "no folder";
+  query->setSearchFolder(dir.path());
+  query->setNameLike("*.orrx");
+  int gathered = 0;
+  platform::ObserverScope observer;
+  observer.observe(platform::kMetadataQueryDidFinishGatheringNotification, query.get(),
+                   [&](const platform::Notification&) { ++gathered; });
+  ASSERT_TRUE(query->start());
+  EXPECT_FALSE(query->start()) << "one-shot";
+  ASSERT_TRUE(main.runUntil([&] { return gathered > 0; }));
+  main.runPending();
+  EXPECT_EQ(gathered, 1);
+  ASSERT_EQ(query->resultCount(), 2u);
+  EXPECT_EQ(query->resultAtIndex(0).fsName, "a.orrx");
+  EXPECT_EQ(query->resultAtIndex(1).path, dir.filePath("b.orrx"));
+
+  // A query stopped before it gathered posts nothing.
+  auto stopped = platform::MetadataQuery::create();
+  stopped->setSearchFolder(dir.path());
+  stopped->setNameLike("*");
+  observer.observe(platform::kMetadataQueryDidFinishGatheringNotification, stopped.get(),
+                   [&](const platform::Notification&) { ++gathered; });
+  ASSERT_TRUE(stopped->start());
+  stopped->stop();
+  main.loop->runUntil([] { return false; }, platform::Millis(100));
+  EXPECT_EQ(gathered, 1);
+  EXPECT_FALSE(stopped->hasGathered());
+}

@@ -1,0 +1,58 @@
+#include "platform/services/file_coordinator.h"
+#include "platform/services/file_presenter.h"
+
+#include "model/support/virtual_main_queue.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class CountingPresenter final : public platform::FilePresenter {
+ public:
+  explicit CountingPresenter(QString path) : mPath(std::move(path)) {}
+  QString presentedItemPath() const override { return mPath; }
+  void presentedItemDidChange() override { ++changes; }
+  int changes = 0;
+
+ private:
+  QString mPath;
+};
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+}  // namespace
+
+// A network file system sends no change notices: the container's poll re-stats presented files.
+TEST(PresentedFileRecheckTest, AChangeNoNoticeReportedIsFoundByTheRecheck) {
+  orrery::testing::VirtualMainQueue main;
+  QTemporaryDir dir;
+  const QString path = dir.filePath("shared.orrx");
+  ASSERT_TRUE(writeFile(path, "first"));
+  CountingPresenter presenter(path);
+  platform::FileCoordinator::addFilePresenter(&presenter);
+
+  platform::FilePresenterRegistry::shared().recheckAll();
+  main.runPending();
+  EXPECT_EQ(presenter.changes, 0) << "nothing changed";
+
+  ASSERT_TRUE(writeFile(path, "changed elsewhere, and longer"));
+  platform::FilePresenterRegistry::shared().recheckAll();
+  main.runPending();
+  EXPECT_EQ(presenter.changes, 1);
+  platform::FilePresenterRegistry::shared().recheckAll();
+  main.runPending();
+  EXPECT_EQ(presenter.changes, 1) << "told once per change";
+
+  // A file that went away is nothing to re-read.
+  QFile::remove(path);
+  platform::FilePresenterRegistry::shared().recheckAll();
+  main.runPending();
+  EXPECT_EQ(presenter.changes, 1);
+  platform::FileCoordinator::removeFilePresenter(&presenter);
+}

@@ -1,0 +1,183 @@
+#include "platform/ui/popover.h"
+
+#include "platform/ui/application.h"
+#include "platform/ui/view.h"
+#include "platform/ui/view_controller.h"
+#include "platform/ui/window.h"
+#include "ui_test_env.h"
+
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QScreen>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+struct RecordingDelegate : PopoverDelegate {
+  std::vector<std::string> calls;
+  void popoverWillShow(Popover&) override { calls.push_back("willShow"); }
+  void popoverDidShow(Popover&) override { calls.push_back("didShow"); }
+  void popoverDidClose(Popover&) override { calls.push_back("didClose"); }
+};
+
+class ClickCounter : public View {
+ public:
+  using View::View;
+  int downs = 0;
+  void mouseDown(const Event&) override { ++downs; }
+  bool acceptsFirstResponder() const override { return true; }
+};
+
+struct Fixture {
+  Fixture() {
+    window = std::make_shared<Window>(QSizeF(600, 400));
+    root = std::make_shared<ClickCounter>(QRectF(0, 0, 600, 400));
+    window->setContentView(root);
+    window->makeKeyAndOrderFront();
+    window->setFrameOrigin(QPointF(0, 0));
+    controller = std::make_shared<ViewController>();
+    controller->setView(std::make_shared<View>(QRectF(0, 0, 200, 100)));
+    popover = Popover::create();
+    popover->setContentViewController(controller);
+    popover->setBehavior(Popover::Semitransient);
+    popover->setDelegate(&delegate);
+  }
+  ~Fixture() {
+    popover->close();
+    uitest::advance(0.05);
+  }
+  QRectF onScreen(const QRectF& rectInRoot) const {
+    return rectInRoot.translated(window->canvas()->mapToGlobal(QPointF(0, 0)));
+  }
+
+  std::shared_ptr<Window> window;
+  std::shared_ptr<ClickCounter> root;
+  std::shared_ptr<ViewController> controller;
+  std::shared_ptr<Popover> popover;
+  RecordingDelegate delegate;
+};
+
+QRectF availableScreen() { return QRectF(QGuiApplication::primaryScreen()->availableGeometry()); }
+
+}  // namespace
+
+TEST(Popover, StandsBesideTheChosenEdgeWithItsArrowOnTheAnchorAndTakesNoFocus) {
+  Fixture f;
+  f.window->makeFirstResponder(f.root.get());
+  const QRectF anchor(250, 100, 20, 20);
+  f.popover->showRelativeToRect(anchor, f.root.get(), RectEdge::MaxY);
+
+  ASSERT_TRUE(f.popover->isShown());
+  const QRectF a = f.onScreen(anchor);
+  EXPECT_EQ(f.popover->shownEdge(), RectEdge::MaxY) << "edge 3 is the bottom on screen in a flipped view";
+  EXPECT_EQ(f.popover->frame(), QRectF(a.center().x() - 100, a.bottom(), 200, 100 + Popover::kArrowLength));
+  EXPECT_EQ(f.popover->arrowTip(), QPointF(a.center().x(), a.bottom()));
+  EXPECT_EQ(f.controller->view()->frame(), QRectF(0, Popover::kArrowLength, 200, 100)) << "content below the arrow";
+  EXPECT_EQ(f.delegate.calls, (std::vector<std::string>{"willShow", "didShow"}));
+
+  QMainWindow* widget = f.popover->window()->widget();
+  EXPECT_TRUE(widget->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_TRUE(widget->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+  EXPECT_EQ(widget->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
+  EXPECT_EQ(f.popover->window()->canvas()->focusPolicy(), Qt::NoFocus);
+  EXPECT_EQ(f.window->firstResponder(), f.root.get()) << "the owner keeps its first responder";
+  EXPECT_EQ(Application::shared().keyWindow(), f.window.get());
+
+  // The window shows the bubble under the content and the arrow pointing up at the anchor.
+  const QImage picture = f.popover->window()->snapshot();
+  const QPointF tip = f.popover->arrowTip() - f.popover->frame().topLeft();
+  EXPECT_GT(picture.pixelColor(QPoint(int(tip.x()), int(tip.y()) + 6)).alpha(), 200) << "inside the arrow";
+  EXPECT_EQ(picture.pixelColor(QPoint(2, 2)).alpha(), 0) << "beside the arrow the window is clear";
+  EXPECT_GT(picture.pixelColor(QPoint(100, 60)).alpha(), 200);
+}
+
+TEST(Popover, TakesTheOppositeEdgeWithoutRoomAndSlidesAlongTheScreen) {
+  Fixture f;
+  const QRectF screen = availableScreen();
+  f.window->setContentSize(QSizeF(screen.width(), screen.height()));
+  f.window->setFrameOrigin(screen.topLeft());
+  f.root->setFrame(QRectF(QPointF(0, 0), screen.size()));
+
+  // Near the bottom: below has no room, so it stands above.
+  const QRectF low(300, screen.height() - 40, 20, 20);
+  f.popover->showRelativeToRect(low, f.root.get(), RectEdge::MaxY);
+  EXPECT_EQ(f.popover->shownEdge(), RectEdge::MinY);
+  EXPECT_DOUBLE_EQ(f.popover->frame().bottom(), f.onScreen(low).top());
+
+  // Near the left edge: on the left there is no room, so it stands on the right; near the top
+  // it slides down to stay on the screen while its arrow still points at the anchor.
+  const QRectF corner(5, 5, 10, 10);
+  f.popover->showRelativeToRect(corner, f.root.get(), RectEdge::MinX);
+  EXPECT_EQ(f.popover->shownEdge(), RectEdge::MaxX);
+  EXPECT_DOUBLE_EQ(f.popover->frame().left(), f.onScreen(corner).right());
+  EXPECT_GE(f.popover->frame().top(), screen.top());
+  EXPECT_DOUBLE_EQ(f.popover->arrowTip().y(),
+                   std::max(f.onScreen(corner).center().y(),
+                            f.popover->frame().top() + Popover::kCornerRadius + Popover::kArrowBase / 2));
+  EXPECT_EQ(f.delegate.calls, (std::vector<std::string>{"willShow", "didShow"})) << "moving is no second show";
+}
+
+TEST(Popover, SemiTransientClosesOnAnOutsideClickEscapeOrTheOwnerHiding) {
+  {
+    Fixture f;
+    f.popover->showRelativeToRect(QRectF(10, 10, 20, 20), f.root.get(), RectEdge::MaxY);
+    // A click inside the popover keeps it.
+    Window* own = f.popover->window();
+    own->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(50, 50)));
+    own->sendEvent(Event::mouse(EventType::LeftMouseUp, QPointF(50, 50)));
+    EXPECT_TRUE(f.popover->isShown());
+    // A click in the owner closes it and still reaches the owner.
+    f.window->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(400, 300)));
+    EXPECT_FALSE(f.popover->isShown());
+    EXPECT_EQ(f.root->downs, 1);
+    EXPECT_EQ(f.delegate.calls.back(), "didClose");
+    f.window->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(400, 300)));
+    EXPECT_EQ(std::count(f.delegate.calls.begin(), f.delegate.calls.end(), "didClose"), 1);
+  }
+  {
+    Fixture f;
+    f.window->makeFirstResponder(f.root.get());
+    f.popover->showRelativeToRect(QRectF(10, 10, 20, 20), f.root.get(), RectEdge::MaxY);
+    f.window->sendEvent(Event::key(EventType::KeyDown, KeyCode::Escape, "\x1b"));
+    EXPECT_FALSE(f.popover->isShown());
+  }
+  {
+    Fixture f;
+    f.popover->showRelativeToRect(QRectF(10, 10, 20, 20), f.root.get(), RectEdge::MaxY);
+    f.window->orderOut();
+    uitest::advance(0.01);
+    EXPECT_FALSE(f.popover->isShown());
+    EXPECT_EQ(f.delegate.calls.back(), "didClose");
+  }
+}
+
+TEST(Popover, ApplicationDefinedStaysUntilClosedAndKeepsItselfAliveWhileShown) {
+  Fixture f;
+  f.popover->setBehavior(Popover::ApplicationDefined);
+  f.popover->showRelativeToRect(QRectF(10, 10, 20, 20), f.root.get(), RectEdge::MaxX);
+  f.window->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(400, 300)));
+  f.window->sendEvent(Event::key(EventType::KeyDown, KeyCode::Escape, "\x1b"));
+  EXPECT_TRUE(f.popover->isShown());
+
+  std::weak_ptr<Popover> weak = f.popover;
+  Popover* raw = f.popover.get();
+  f.popover = Popover::create();  // the caller lets go
+  ASSERT_FALSE(weak.expired()) << "a shown popover keeps itself";
+  raw->performClose();
+  EXPECT_TRUE(weak.expired());
+  EXPECT_EQ(f.delegate.calls.back(), "didClose");
+}
+
+TEST(Popover, WithoutAWindowOrContentNothingShows) {
+  Fixture f;
+  View loose(QRectF(0, 0, 50, 50));
+  f.popover->showRelativeToRect(QRectF(0, 0, 10, 10), &loose, RectEdge::MaxY);
+  EXPECT_FALSE(f.popover->isShown());
+  auto empty = Popover::create();
+  empty->showRelativeToRect(QRectF(0, 0, 10, 10), f.root.get(), RectEdge::MaxY);
+  EXPECT_FALSE(empty->isShown());
+  EXPECT_TRUE(f.delegate.calls.empty());
+}

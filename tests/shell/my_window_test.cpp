@@ -1,0 +1,164 @@
+#include "shell/screen_factory.h"
+#include "shell/my_window.h"
+
+#include "foundation/application_delegate.h"
+#include "foundation/globals.h"
+#include "foundation/views/progress_hud.h"
+#include "foundation/views/search_text_field.h"
+#include "model/idea.h"
+#include "platform/ui/application.h"
+#include "platform/ui/menu.h"
+#include "ui_test_env.h"
+
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+
+namespace {
+
+class Screen : public BaseViewController {
+ public:
+  bool canClose = true;
+  bool canDelete = true;
+  int topLevel = 0;
+  bool startClosingCanCloseNow() override { return canClose; }
+  bool canWeSafelyDeleteIdea(const QString&, const QString&) override { return canDelete; }
+  void becameTopLevelController() override { ++topLevel; }
+};
+
+struct DirtyCounter : ApplicationDelegate {
+  int dirty = 0;
+  void addNewRecentDocumentURL(const QUrl&) override {}
+  bool canWeSafelyDeleteIdea(const QString&, const QString&) override { return true; }
+  bool isFileCurrentlyOpen(const QUrl&) override { return false; }
+  void markPersistentAppStateDirty() override { ++dirty; }
+  void openDocumentInNewWindow(const QString&, const QString&) override {}
+};
+
+struct AppScope {
+  DirtyCounter app;
+  ApplicationDelegate* previous = Globals::app();
+  AppScope() { Globals::setApp(&app); }
+  ~AppScope() { Globals::setApp(previous); }
+};
+
+std::vector<std::shared_ptr<ProgressHUD>> notices(MyWindow& window) {
+  std::vector<std::shared_ptr<ProgressHUD>> found;
+  for (const auto& v : window.containerView()->subviews())
+    if (auto hud = std::dynamic_pointer_cast<ProgressHUD>(v)) found.push_back(hud);
+  return found;
+}
+
+}  // namespace
+
+TEST(MyWindow, AnAnimatedSwitchCompletesAtOnceWhileTheOldScreenFadesThenLeaves) {
+  AppScope app;
+  MyWindow window(QSizeF(640, 520));
+  auto first = std::make_shared<Screen>();
+  auto second = std::make_shared<Screen>();
+  window.switchToViewController(first, nullptr);
+  EXPECT_EQ(first->topLevel, 1);
+  EXPECT_EQ(first->myWindow(), &window);
+  EXPECT_EQ(app.app.dirty, 1);
+  bool completed = false;
+  window.switchToViewController(second, /*animated=*/true, [&] { completed = true; });
+  EXPECT_TRUE(completed);
+  EXPECT_EQ(window.controller(), second);
+  EXPECT_EQ(first->view()->superview(), window.containerView().get()) << "still fading";
+  EXPECT_EQ(window.firstResponder(), &window);
+  uitest::advance(0.1);
+  EXPECT_GT(first->view()->layer()->opacity(), 0.0);
+  EXPECT_LT(first->view()->layer()->opacity(), 1.0);
+  uitest::advance(0.2);
+  EXPECT_EQ(first->view()->superview(), nullptr);
+  EXPECT_DOUBLE_EQ(second->view()->layer()->opacity(), 1.0);
+  EXPECT_EQ(second->view()->frame(), window.containerView()->bounds());
+}
+
+TEST(MyWindow, CloseAndDeleteQuestionsGoToTheScreenAndWithoutOneCloseYesDeleteNo) {
+  MyWindow window(QSizeF(640, 520));
+  EXPECT_TRUE(window.windowShouldClose());
+  EXPECT_FALSE(window.canWeSafelyDeleteIdea(QString(), QStringLiteral("temp:/a")));
+  auto screen = std::make_shared<Screen>();
+  window.switchToViewController(screen, nullptr);
+  screen->canClose = false;
+  screen->canDelete = false;
+  EXPECT_FALSE(window.windowShouldClose());
+  EXPECT_FALSE(window.canWeSafelyDeleteIdea(QString(), QStringLiteral("temp:/a")));
+  screen->canClose = true;
+  screen->canDelete = true;
+  EXPECT_TRUE(window.windowShouldClose());
+  EXPECT_TRUE(window.canWeSafelyDeleteIdea(QStringLiteral("i"), QStringLiteral("temp:/a")));
+  EXPECT_GE(window.widget()->minimumSize().width(), 520);
+}
+
+TEST(MyWindow, TwoQuickNoticesEachShowForOnePointOneSecondsAndThenLeaveTheContainer) {
+  MyWindow window(QSizeF(640, 520));
+  window.showShortNotificationToUser(QStringLiteral("Failed to update document"));
+  uitest::advance(0.1);
+  window.showShortNotificationToUser(QStringLiteral("Second"));
+  uitest::advance(0.1);
+  auto shown = notices(window);
+  ASSERT_EQ(shown.size(), 1u) << "0.2 s after the request";
+  EXPECT_EQ(shown[0]->mode(), ProgressHUD::Text);
+  EXPECT_EQ(shown[0]->labelText(), QStringLiteral("Failed to update document"));
+  uitest::advance(0.1);
+  EXPECT_EQ(notices(window).size(), 2u);
+  uitest::advance(1.0);
+  EXPECT_EQ(notices(window).size(), 2u) << "1.1 s after appearing, not before";
+  uitest::advance(1.0);
+  EXPECT_TRUE(notices(window).empty()) << "hidden notices leave the container, so they never count as overlays";
+  EXPECT_EQ(window.containerView()->subviews().size(), 1u) << "only the example view is left";
+}
+
+TEST(MyWindow, UndoAndRedoActOnlyOnAFocusedTextFieldWithSomethingToUndo) {
+  MyWindow window(QSizeF(640, 520));
+  window.makeKeyAndOrderFront();
+  platform::MenuItem undo(QStringLiteral("Undo"), QStringLiteral("cmdUndo"));
+  platform::MenuItem redo(QStringLiteral("Redo"), QStringLiteral("cmdRedo"));
+  platform::MenuItem other(QStringLiteral("Other"), QStringLiteral("cmdSomething"));
+  EXPECT_FALSE(window.validateUserInterfaceItem(undo)) << "focus outside a text field";
+  EXPECT_FALSE(window.validateUserInterfaceItem(other)) << "no screen controller";
+  window.tryToPerform(QStringLiteral("cmdUndo"));
+
+  auto field = std::make_shared<SearchTextField>(0);
+  window.containerView()->addSubview(field);
+  window.displayIfNeeded();
+  ASSERT_TRUE(window.makeFirstResponder(field->hostedField().get()));
+  QTest::keyClicks(field->lineEdit(), "moon");
+  EXPECT_TRUE(window.validateUserInterfaceItem(undo));
+  EXPECT_FALSE(window.validateUserInterfaceItem(redo));
+  window.tryToPerform(QStringLiteral("cmdUndo"));
+  EXPECT_TRUE(field->lineEdit()->text().size() < 4);
+  EXPECT_TRUE(window.validateUserInterfaceItem(redo));
+  window.tryToPerform(QStringLiteral("cmdRedo"));
+  EXPECT_EQ(field->lineEdit()->text(), QStringLiteral("moon"));
+}
+
+TEST(MyWindow, TheCloudIconFollowsTheWorkspaceStatusOnlyForCloudLocations) {
+  MyWindow window(QSizeF(640, 520));
+  window.setCloudIconStateForLocation(DocumentLocationICloud);
+  EXPECT_EQ(window.cloudIconName(), QStringLiteral("error")) << "no workspace answers unavailable";
+  EXPECT_FALSE(window.widget()->windowIcon().isNull());
+  window.setCloudIconStateForLocation(DocumentLocationLocalFile);
+  EXPECT_EQ(window.cloudIconName(), QString());
+  EXPECT_TRUE(window.widget()->windowIcon().isNull());
+  window.setDocURL(QUrl::fromLocalFile(QStringLiteral("/tmp/map.orrery")));
+  EXPECT_EQ(window.representedFilename(), QStringLiteral("/tmp/map.orrery"));
+}
+
+TEST(DragSupportWindow, TheDockSlotHoldsOneIdeaWithItsDocument) {
+  DragSupportWindow window(QSizeF(640, 520));
+  EXPECT_EQ(window.currentDockedIdea(), nullptr);
+  auto idea = Idea::createWithText(QStringLiteral("parked"));
+  window.setDockedIdea(idea, QStringLiteral("temp:/a.orrery"));
+  EXPECT_EQ(window.currentDockedIdea(), idea);
+  EXPECT_EQ(window.currentDockedDocIdentifier(), QStringLiteral("temp:/a.orrery"));
+  window.setDockedIdea(nullptr, QStringLiteral("temp:/a.orrery"));
+  EXPECT_EQ(window.currentDockedIdea(), nullptr);
+  EXPECT_TRUE(window.currentDockedDocIdentifier().isEmpty());
+}
