@@ -82,6 +82,13 @@ void snapshotGraphLayout(benchmark::State& state) {
   }
 }
 
+// What showing the graph costs the main thread: the whole renderer with its index and filter.
+void tileFactory(benchmark::State& state) {
+  const IdeaPtr& map = bigMap();
+  const GraphFilter filter = [](const IdeaSnapshotNode& idea) { return idea.text.contains(QLatin1Char('7')); };
+  for (auto _ : state) benchmark::DoNotOptimize(GraphTileFactory(map, filter, false).contentSize());
+}
+
 // The floor: a snapshot copy walked in pre-order.
 void snapshotWalk(benchmark::State& state) {
   const IdeaPtr& map = bigMap();
@@ -240,6 +247,7 @@ void tileAtZoomOne(benchmark::State& state, int ideas) {
 
 BENCHMARK(snapshotGraphLayout)->Unit(benchmark::kMillisecond);
 BENCHMARK(snapshotWalk)->Unit(benchmark::kMillisecond);
+BENCHMARK(tileFactory)->Unit(benchmark::kMillisecond);
 BENCHMARK(deepChainBesideLeaves)->Unit(benchmark::kMillisecond);
 BENCHMARK(glideFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(zoomFrame)->Unit(benchmark::kMillisecond);
