@@ -141,8 +141,10 @@ void SolarSystemViewController::becameTopLevelController() {
   BaseViewController::becameTopLevelController();
   if (mDoc) updateWindowFromDocument(mDoc);
   platform::Window* window = myWindow();
-  if (window && mSolarSystem && (!window->firstResponder() || window->firstResponder() == window))
-    window->makeFirstResponder(mSolarSystem.get());
+  const bool graph = mSolarSystemState == kSolarSystemStateGraph || mSolarSystemState == kSolarSystemStateGraphSearch;
+  platform::View* first = graph && mGraphScrollView ? static_cast<platform::View*>(mGraphScrollView.get()) : mSolarSystem.get();
+  if (window && first && (!window->firstResponder() || window->firstResponder() == window))
+    window->makeFirstResponder(first);
 }
 
 QVariantMap SolarSystemViewController::createState() {
@@ -251,6 +253,7 @@ void SolarSystemViewController::applyLayout() {
     mTopBar->setFrame(strip);
   }
   if (mSolarSystem) mSolarSystem->setFrame(rest);
+  if (mGraphScrollView) mGraphScrollView->setFrame(rest);
   if (mDrillingUpOrDown || !mDeleteAreaView) return;
   const QRectF bounds = view()->bounds();
   viewext::setCenter(*mDeleteAreaView, QPointF(bounds.width() - 30, bounds.height() - 30));
@@ -382,14 +385,21 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
 
 void SolarSystemViewController::ensureTopBarState() {
   if (!mTopBar) return;
+  const bool graph = mSolarSystemState >= kSolarSystemStateGraph && mSolarSystemState <= kSolarSystemStateRadialSearch;
   mTopBar->setContentAction(false);
-  mTopBar->setMindmapToggleAction(false, /*toggled=*/false);
+  if (graph) {
+    mTopBar->setMindmapToggleAction(true, /*toggled=*/true);
+  } else {
+    mTopBar->setMindmapToggleAction(mSolarSystemState == kSolarSystemStateRadial, /*toggled=*/false);
+    mTopBar->setCurrentSearchText(QString());
+  }
   mTopBar->setHomeAction(isCloud(mDoc));
 }
 
 void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& /*fromRect*/) {
   if (screenOccupied()) return;
   if (kind == kTopBarActionHome) pleaseSwitchToHomeView();
+  if (kind == kTopBarActionMindmapToggle) cmdToggleMindmap();
 }
 
 void SolarSystemViewController::pleaseSwitchToHomeView() {
@@ -405,9 +415,37 @@ void SolarSystemViewController::pleaseSwitchToHomeView() {
 }
 
 void SolarSystemViewController::topBarSearchStatusDidChange(bool /*changed*/) {
-  if (!mTopBar || mSolarSystemState != kSolarSystemStateRadial) return;
-  if (mTopBar->currentSearchText().isEmpty() && !mTopBar->isEditingSearchText())
-    if (platform::Window* window = myWindow(); window && mSolarSystem) window->makeFirstResponder(mSolarSystem.get());
+  if (!mTopBar) return;
+  const bool empty = mTopBar->currentSearchText().isEmpty();
+  const bool editing = mTopBar->isEditingSearchText();
+  switch (mSolarSystemState) {
+    case kSolarSystemStateRadial:
+      if (!empty) pleaseSwitchToMindmapOrSearch(/*animated=*/true);
+      else if (!editing) makeFirstResponder(mSolarSystem.get());
+      return;
+    case kSolarSystemStateGraph:
+      updateGraphSearch();
+      if (!empty) {
+        mSolarSystemState = kSolarSystemStateGraphSearch;
+        ensureTopBarState();
+      } else if (!editing) {
+        makeFirstResponder(mSolarSystem.get());
+      }
+      return;
+    case kSolarSystemStateGraphSearch:
+      updateGraphSearch();
+      if (empty) {
+        mSolarSystemState = kSolarSystemStateGraph;
+        if (!editing) makeFirstResponder(mGraphScrollView.get());
+        ensureTopBarState();
+      }
+      return;
+    case kSolarSystemStateRadialSearch:
+      if (empty) pleaseSwitchToSolarView();
+      else updateGraphSearch();
+      return;
+    default: return;
+  }
 }
 
 // Listeners.

@@ -36,6 +36,7 @@ QString saveFolder() {
 void SolarSystemViewController::registerCommands() {
   setActionHandler(QString::fromLatin1(kSaveAction), [this](const platform::ActionSender&) { cmdSaveLocalFile(); });
   setActionHandler(QString::fromLatin1(kSaveAsAction), [this](const platform::ActionSender&) { cmdSaveLocalFileAs(); });
+  registerGraphCommands();
 }
 
 bool SolarSystemViewController::startClosingCanCloseNow() {
