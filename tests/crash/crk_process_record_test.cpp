@@ -4,7 +4,10 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -152,4 +155,52 @@ TEST(CRKProcessRecordTest, SignalAndExceptionTablesUseLinuxNumbers) {
   info.si_code = SI_USER;
   EXPECT_FALSE(telemetry::CRKSignalRecurs(SIGSEGV, &info));
   EXPECT_FALSE(telemetry::CRKSignalRecurs(SIGSEGV, nullptr));
+}
+
+TEST(CRKProcessRecordTest, GarbageStatesAndMissingThreadsGiveEmptyValues) {
+  const std::string folder = crashtest::contextReportFolder();
+  telemetry::CRKProcess process;
+  process.task = getpid();
+  process.currentThread = telemetry::CRKProcessCurrentThread();
+  process.crashedThread = 0;
+  process.threadCount = 3;
+  // A parked thread whose stored registers are garbage, one that never answered, and a
+  // thread id that does not exist.
+  telemetry::CRKThreadSlot garbage;
+  garbage.state.store(telemetry::kCRKSlotParked);
+  std::memset(&garbage.context, 0xA5, sizeof garbage.context);
+  garbage.context.ss.rsp = 0x10;
+  std::memset(garbage.queueLabel, 'x', sizeof garbage.queueLabel - 1);
+  garbage.queueLabel[sizeof garbage.queueLabel - 1] = '\0';
+  garbage.hasQueue = true;
+  telemetry::CRKThreadSlot silent;
+  silent.state.store(telemetry::kCRKSlotResumed);
+  process.threads[0] = 999999001;
+  process.slots[0] = &garbage;
+  process.threads[1] = 999999002;
+  process.slots[1] = &silent;
+  process.threads[2] = 999999003;
+  process.slots[2] = nullptr;
+  telemetry::CRKThreadContext out;
+  EXPECT_FALSE(telemetry::CRKProcessGetThreadState(&process, 1, &out));
+  EXPECT_FALSE(telemetry::CRKProcessGetThreadState(&process, 0, nullptr));
+  EXPECT_FALSE(telemetry::CRKProcessGetThreadState(&process, 7, &out));
+
+  const std::string path = folder + "/garbage.crkrecord";
+  telemetry::CRKFile file;
+  ASSERT_TRUE(telemetry::CRKFileInitWithPath(&file, path.c_str(), false));
+  telemetry::CRKProcessRecordAllThreads(&process, &file);
+  telemetry::CRKProcessRecordDispatchQueueNames(&process, &file);
+  telemetry::CRKProcessRecordThreadNames(&process, &file);
+  telemetry::CRKFileClose(&file);
+  const auto all = telemetry::CRKFileReadSections(path.c_str(), false);
+  ASSERT_TRUE(all && all->size() == 3);
+  const auto& threads = (*all)[0]["threads"];
+  ASSERT_EQ(threads.size(), 3u);
+  EXPECT_TRUE(threads[0].contains("registers"));
+  EXPECT_TRUE(threads[0]["stacktrace"].empty());  // rsp 0x10: nothing to walk
+  EXPECT_EQ(threads[1], nlohmann::json({{"stacktrace", nlohmann::json::array()}}));
+  EXPECT_EQ(threads[2], nlohmann::json({{"stacktrace", nlohmann::json::array()}}));
+  EXPECT_EQ((*all)[1]["dispatch_queue_names"], nlohmann::json({std::string(127, 'x'), nullptr, nullptr}));
+  EXPECT_EQ((*all)[2]["thread_names"], nlohmann::json({"", "", ""}));
 }

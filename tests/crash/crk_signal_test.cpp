@@ -434,3 +434,32 @@ TEST(CRKSignalGdbTest, WithFramePointersTheCrashedStackIsGdbsDownToMain) { compa
 TEST(CRKSignalGdbTest, WithoutFramePointersTheCrashedStackIsGdbsDownToMain) {
   compareEveryKindWithGdb(CRASH_CRASHER_NOFP);
 }
+
+extern "C" __attribute__((visibility("default"), noinline)) void crashTestForeignBusHandler(int) {}
+
+TEST(CRKSignalHandlersTest, AForeignHandlerIsNamedByTheCheck) {
+  crashtest::contextReportFolder();
+  struct sigaction foreign {}, saved {};
+  foreign.sa_handler = crashTestForeignBusHandler;
+  sigemptyset(&foreign.sa_mask);
+  ASSERT_EQ(sigaction(SIGBUS, &foreign, &saved), 0);
+  testing::internal::CaptureStderr();
+  telemetry::CRKSignalCheckHandlers();
+  const std::string printed = testing::internal::GetCapturedStderr();
+  sigaction(SIGBUS, &saved, nullptr);
+  EXPECT_EQ(printed,
+            "[CrashKit] The signal SIGBUS has a non-CrashKit handler (crashTestForeignBusHandler).  This will "
+            "interfere with reporting.\n");
+}
+
+TEST(CRKSignalHandlersTest, UnderATracerNothingIsInstalledAndTheFaultIsTheTracers) {
+  ASSERT_TRUE(testsupport::requireTool("gdb", "gdb"));
+  const std::string folder = crashtest::makeFolder("crash-traced");
+  const std::string output =
+      crashtest::run("timeout 120 gdb -batch -nx -ex run -ex 'info signals SIGSEGV' --args '" + std::string(CRASH_CRASHER) +
+                     "' '" + folder + "' null 2>&1");
+  EXPECT_NE(output.find("SIGSEGV"), std::string::npos) << output;
+  EXPECT_NE(crashtest::readText(folder + "/sdk.log").find("Debugger present - not installing handlers"),
+            std::string::npos);
+  EXPECT_TRUE(crashtest::readText(folder + "/signal.crkrecord").empty());
+}
