@@ -24,10 +24,10 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
-#include <benchmark/benchmark.h>
-
 #include <memory>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 namespace {
 
@@ -117,7 +117,8 @@ QImage frameImage() {
 void closeEditor(MyWindow& window, SolarSystemViewController& editor) {
   waitFor([&] { return !editor.isUpdatingDocument(); });
   bool released = false;
-  PersistenceController::singleton().releaseDocument(editor.document(), editor.docToken(), [&](bool) { released = true; });
+  PersistenceController::singleton().releaseDocument(editor.document(), editor.docToken(),
+                                                     [&](bool) { released = true; });
   waitFor([&] { return released; });
   window.switchToViewController(nullptr, nullptr);
 }

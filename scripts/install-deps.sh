@@ -17,6 +17,8 @@ PACKAGES=(
   binutils
   clang libclang-rt-dev
   gdb
+  libxml2-utils tidy unzip poppler-utils qpdf pngcheck nodejs
+  desktop-file-utils shared-mime-info
 )
 
 missing=()

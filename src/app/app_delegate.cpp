@@ -61,7 +61,8 @@ void showError(const MyResultPtr& result) {
 }  // namespace
 
 AppDelegate::AppDelegate(AppServices services) : mServices(std::move(services)) {
-  if (!mServices.exitEventLoop) mServices.exitEventLoop = [] { QCoreApplication::quit(); };
+  // exit, not quit: quit would ask each window to close first, and windows ask their screens.
+  if (!mServices.exitEventLoop) mServices.exitEventLoop = [] { QCoreApplication::exit(0); };
   gCurrent = this;
   Globals::setApp(this);
   platform::Application::shared().setDelegate(this);
@@ -128,6 +129,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   if (!restoreFromStoredState())
     CustomAlertView::showErrorResult(MyResult::error(QStringLiteral("mac:Error:CouldNotRestoreWindowsProperly"),
                                                      QStringLiteral("We could not restore all application windows")));
+  mLaunched = true;
   // 8.
   FileUtil::cleanTemporaryFilesDuringStartup();
   // 9.
@@ -292,6 +294,8 @@ bool AppDelegate::restoreFromStoredState() {
 }
 
 bool AppDelegate::updateStoredState(bool quitting) {
+  // Before the stored windows came back, the window set is not the user's: keep the old one.
+  if (!mLaunched) return false;
   defaults().setObject(createState(quitting), QString::fromLatin1(kCurrentStateKey));
   return true;
 }

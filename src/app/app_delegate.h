@@ -112,6 +112,7 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
   bool mStateIsDirty = false;
   bool mTerminating = false;
+  bool mLaunched = false;  // the stored windows have been restored
   int mSaveDrainWaiter = 0;
 };
 

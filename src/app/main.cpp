@@ -40,8 +40,8 @@ int main(int argc, char** argv) {
   orrery::installCloudEngines();
   orrery::installEditorScreens();
   orrery::AppDelegate delegate;
-  instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(); });
+  instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });
   platform::mainQueue().async([&delegate, arguments] { delegate.applicationDidFinishLaunching(arguments); });
   return app.exec();
 }

@@ -5,6 +5,7 @@
 
 #include "model/persistence_controller.h"
 #include "model/workspace.h"
+#include "platform/cloud/remote_routes.h"
 
 namespace orrery {
 
@@ -15,6 +16,9 @@ std::shared_ptr<PersistenceState> cloudEngineForLocation(DocumentLocation locati
 }
 
 void installCloudEngines() {
+  // A refresh token kept by an earlier sign-in installs the Dropbox client before any engine
+  // asks for it.
+  platform::DropboxClientsManager::setupWithAppKeyDesktop(QLatin1String(kDropboxAppKey));
   PersistenceController::singleton().setWorkspaceFactory(Workspace::factoryWithEngines(cloudEngineForLocation));
 }
 

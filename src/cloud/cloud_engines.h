@@ -9,10 +9,15 @@
 
 namespace orrery {
 
-// A new engine for the location: CloudMode for iCloud, none for a location without one here.
+// The program's application key at the cloud-storage service (15 lowercase letters and digits).
+inline constexpr char kDropboxAppKey[] = "orrerydesktop01";
+
+// A new engine for the location: CloudMode for iCloud, DropboxFolderManager over the mirror
+// folder "dropbox" for Dropbox, none for a location without one here.
 std::shared_ptr<PersistenceState> cloudEngineForLocation(DocumentLocation location);
 
-// Lets the facade build the cloud workspaces over these engines; the chosen storage's
+// Sets up the Dropbox sign-in with the application key (a kept sign-in installs its client)
+// and lets the facade build the cloud workspaces over these engines; the chosen storage's
 // workspace appears at once.
 void installCloudEngines();
 

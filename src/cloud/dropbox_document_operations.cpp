@@ -77,9 +77,10 @@ void DropboxFolderManager::queueDocumentWrite(const std::shared_ptr<IdeaDocument
   const QString name = createLocalORRXFileName();
   queueTask([this, doc, name, record, completion]() -> LocalStep {
     const QString path = localManagedFile(name);
-    // The bytes are taken when the task runs, from the document as it is then.
-    auto bytes = std::make_shared<QByteArray>(doc->snapshot().encode(/*compressed=*/true));
-    return {[path, bytes] { return writeMirrorFile(path, *bytes); },
+    // The document is taken as it is when the task runs; only the copy is made here, the
+    // encoding runs with the write, off the main thread.
+    auto snapshot = std::make_shared<DocumentSnapshot>(doc->snapshot());
+    return {[path, snapshot] { return writeMirrorFile(path, snapshot->encode(/*compressed=*/true)); },
             [this, doc, name, record, completion](bool written) -> std::function<void(bool)> {
               if (written) {
                 const QString key = doc->docIdentifier();

@@ -176,6 +176,7 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void readIndex(const QString& name, std::function<void(bool, const ProxyList&)> completion);
   void startStatusWrite();
   void removeFilesAsync(const QSet<QString>& paths);
+  QString unusedLocalName(const char* format);
 
   // Record index: ordered keys of the records each action looks for.
   void indexRecord(const QString& key, const DocumentInfoPtr& record, bool add);

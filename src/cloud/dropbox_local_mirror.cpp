@@ -66,9 +66,25 @@ bool DropboxFolderManager::hasLocalManagedFile(const QString& name) const {
 
 bool DropboxFolderManager::fileExists(const QString& path) { return QFileInfo(path).isFile(); }
 
-QString DropboxFolderManager::createLocalORRXFileName() { return makeName("file%ld_%ld.orrx"); }
-QString DropboxFolderManager::createLocalIndexFileName() { return makeName("file%ld_%ld.index"); }
-QString DropboxFolderManager::createDropboxORRXFileName() { return makeName("id%ld_%ld.orrx"); }
+// The counter starts afresh in every process and the time has whole seconds: a process started
+// again within the same second would make its predecessor's names again, and the start-up
+// clean-up of the old file would remove the new one. A name already present is skipped.
+QString DropboxFolderManager::unusedLocalName(const char* format) {
+  for (;;) {
+    const QString name = makeName(format);
+    if (!hasLocalManagedFile(name) && !mState->filesToReallyDelete().contains(localManagedFile(name))) return name;
+  }
+}
+
+QString DropboxFolderManager::createLocalORRXFileName() { return unusedLocalName("file%ld_%ld.orrx"); }
+QString DropboxFolderManager::createLocalIndexFileName() { return unusedLocalName("file%ld_%ld.index"); }
+
+QString DropboxFolderManager::createDropboxORRXFileName() {
+  for (;;) {
+    const QString name = makeName("id%ld_%ld.orrx");
+    if (!mState->docs().contains(rules::fileURLFromDropboxPath(QLatin1Char('/') + name))) return name;
+  }
+}
 QString DropboxFolderManager::newUniqueLocalIndexFile() { return localManagedFile(createLocalIndexFileName()); }
 
 bool DropboxFolderManager::shouldFileBeKept(const QString& name, const QSet<QString>& referencedIndexNames,
@@ -87,6 +103,9 @@ void DropboxFolderManager::removeFilesAsync(const QSet<QString>& paths) {
 // ---- the status file
 
 void DropboxFolderManager::saveOrCreateLocalStatus(std::function<void(bool)> completion) {
+  // The changed records get their pass now: waiting for the write, whose cost grows with the
+  // number of records, would make every step as slow as a whole status file.
+  ensureRunnable();
   mStatusWaiting.push_back(std::move(completion));
   if (mStatusWriteInFlight)
     mStatusWriteRequested = true;
@@ -172,9 +191,23 @@ void DropboxFolderManager::finishStartUp(std::shared_ptr<DropboxFolderManagerSta
   auto& s = *mState;
   s.setHasPendingGeneralOperation(false);
   s.setIsLocalStatusFileLoaded(true);
-  const auto kept = rules::filterOutDeletedDocuments(read->docs());
+  auto kept = rules::filterOutDeletedDocuments(read->docs());
+  // A status file naming files outside the mirror folder is damaged or hostile: such records
+  // are dropped (the listing brings their documents back) rather than read or uploaded.
+  qsizetype refused = 0;
+  for (auto it = kept.begin(); it != kept.end();) {
+    if (rules::hasOnlyPlainNames(it.value()) && rules::isDocumentPath(rules::dropboxPathFromFileURL(it.key())) &&
+        it.key() == rules::fileURLFromDropboxPath(rules::dropboxPathFromFileURL(it.key()))) {
+      ++it;
+    } else {
+      ++refused;
+      it = kept.erase(it);
+    }
+  }
+  if (refused > 0) logLine(QStringLiteral("Dropbox: %1 records of the sync state name no usable file; dropped").arg(refused));
   for (auto it = kept.cbegin(); it != kept.cend(); ++it) storeRecord(it.key(), it.value());
-  if (read->indexDocumentInfo()) s.setIndexDocumentInfo(read->indexDocumentInfo()->withInput(SyncFileInfo::EMPTY()));
+  if (const auto& index = read->indexDocumentInfo(); index && rules::hasOnlyPlainNames(index))
+    s.setIndexDocumentInfo(index->withInput(SyncFileInfo::EMPTY()));
 
   // Names referred to are gathered once; each mirror file is then one lookup.
   const QSet<QString> indexNames = namesOf(s.indexDocumentInfo());
@@ -296,6 +329,8 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& key, const 
                  auto self = weak.lock();
                  if (!self) return;
                  self->mState->setHasPendingGeneralOperation(false);
+                 // The engine waits for nothing else: the next step need not wait for an idle pass.
+                 self->ensureRunnable();
                  if (doc && self->isActive()) {
                    auto proxy = std::make_shared<IdeaProxy>();
                    proxy->updateWithDoc(doc);

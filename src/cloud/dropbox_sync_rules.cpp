@@ -139,6 +139,18 @@ bool isDeletedRecord(const DocumentInfoPtr& record) {
   return !record || (!record->input() && !record->output() && SyncFileInfo::emptyOrNull(record->current()));
 }
 
+bool isPlainMirrorName(const QString& name) {
+  return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+         !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+bool hasOnlyPlainNames(const DocumentInfoPtr& record) {
+  if (!record) return true;
+  for (const SyncFileInfoPtr* info : {&record->input(), &record->current(), &record->output()})
+    if (SyncFileInfo::hasFile(*info) && !isPlainMirrorName((*info)->name())) return false;
+  return true;
+}
+
 QHash<QString, DocumentInfoPtr> filterOutDeletedDocuments(const QHash<QString, DocumentInfoPtr>& docs) {
   QHash<QString, DocumentInfoPtr> kept;
   kept.reserve(docs.size());

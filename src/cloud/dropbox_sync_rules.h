@@ -75,6 +75,10 @@ DocumentInfoPtr resolveIndexDocumentState(const DocumentInfoPtr& index);
 QHash<QString, DocumentInfoPtr> filterOutDeletedDocuments(const QHash<QString, DocumentInfoPtr>& docs);
 // Nothing pending and nothing known but that the file is gone.
 bool isDeletedRecord(const DocumentInfoPtr& record);
+// A name that can only reach a file inside the mirror folder.
+bool isPlainMirrorName(const QString& name);
+// Every file name the record holds is a plain mirror name.
+bool hasOnlyPlainNames(const DocumentInfoPtr& record);
 
 }  // namespace dropboxrules
 

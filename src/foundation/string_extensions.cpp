@@ -110,6 +110,24 @@ QString xmlSimpleEscapeString(const QString& text) {
   return xmlSimpleEscape(copy);
 }
 
+QString xmlCharactersOnly(const QString& text) {
+  auto allowed = [](char16_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD);
+  };
+  QString kept;
+  kept.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+      kept += c;
+      kept += text[++i];
+    } else if (allowed(c.unicode())) {
+      kept += c;
+    }
+  }
+  return kept;
+}
+
 QString camelcaseString(const QString& text) {
   if (text.isEmpty()) return text;
   return text.left(1).toLower() + text.mid(1);

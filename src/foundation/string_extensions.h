@@ -35,6 +35,9 @@ QString localUppercaseString(const QString& text);
 QString xmlSimpleEscapeString(const QString& text);
 // The same in place; returns the argument.
 QString& xmlSimpleEscape(QString& text);
+// The text without what an XML or HTML document cannot carry: C0 controls other than tab and
+// line breaks, lone surrogates, U+FFFE and U+FFFF.
+QString xmlCharactersOnly(const QString& text);
 
 // First character lower-cased / capitalised; the rest unchanged. Empty stays empty.
 QString camelcaseString(const QString& text);

@@ -277,6 +277,7 @@ void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion
       coordinator.coordinateWriting(
           path, [&](const QString& p) { written = writeFileReplacing(p, bytes) == FileWriteResult::Written; });
     }
+    snapshot = DocumentSnapshot();
     completeOnMainQueue(std::move(completion), written);
   });
 }

@@ -169,7 +169,8 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
           &refusal);
       if (!granted) reason = refusal;
     }
-    auto report = [weakOwner, reason, written = snapshot.idea, merged = std::move(merged), bytes, stamp,
+    auto report = [weakOwner, reason = std::move(reason), written = std::move(snapshot.idea),
+                   merged = std::move(merged), bytes = std::move(bytes), stamp,
                    completion = std::move(completion)](FileWriteResult result) {
       if (auto owner = weakOwner.lock()) {
         if (result == FileWriteResult::Failed)
@@ -179,6 +180,8 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
       }
       if (completion) completion(result);
     };
+    // Nothing shared with the main thread stays here once the report is handed over.
+    snapshot = DocumentSnapshot();
     completeOnMainQueue(std::function<void(FileWriteResult)>(std::move(report)), result);
   };
   owner->workQueue().async(std::move(write));

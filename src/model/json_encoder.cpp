@@ -76,9 +76,9 @@ void JSONEncoder::putString(QStringView text) {
       *out++ = char(0x80 | ((code >> 6) & 0x3F));
       *out++ = char(0x80 | (code & 0x3F));
     } else if (c >= 0xD800 && c <= 0xDFFF) {
-      // A lone surrogate has no UTF-8 form; its escape keeps it for every reader.
-      *out++ = '\\', *out++ = 'u';
-      for (int shift = 12; shift >= 0; shift -= 4) *out++ = kHex[(c >> shift) & 0xF];
+      // A lone surrogate has no UTF-8 form and readers differ on its escape; U+FFFD is what
+      // it reads back as anyway, so a saved text reads back and saves again the same.
+      *out++ = char(0xEF), *out++ = char(0xBF), *out++ = char(0xBD);
     } else {
       *out++ = char(0xE0 | (c >> 12));
       *out++ = char(0x80 | ((c >> 6) & 0x3F));

@@ -11,12 +11,13 @@
 
 namespace orrery {
 
+// The worker should let go of what it shares with the main thread before calling this.
 template <class Completion, class... Args>
 void completeOnMainQueue(Completion completion, Args... args) {
-  auto held = std::make_shared<Completion>(std::move(completion));
-  platform::mainQueue().async([held, args...] {
-    Completion once = std::move(*held);
-    *held = Completion();
+  platform::mainQueue().async([completion = std::move(completion), args...]() mutable {
+    // Taken out of the task, so it is released here, when it has run, whatever copies of the
+    // task a queue keeps.
+    Completion once = std::move(completion);
     if (once) once(args...);
   });
 }

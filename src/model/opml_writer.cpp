@@ -8,11 +8,6 @@ namespace orrery {
 
 namespace {
 
-bool allowedInXML(char32_t c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-         (c >= 0x10000 && c <= 0x10FFFF);
-}
-
 void appendOpenTag(const Idea& idea, int level, QString& buffer) {
   buffer += QString(level, QLatin1Char('\t'));
   buffer += QLatin1String("<outline text=\"") + OPMLWriter::escape(idea.exportTitle()) + QLatin1Char('"');
@@ -24,18 +19,7 @@ void appendOpenTag(const Idea& idea, int level, QString& buffer) {
 }  // namespace
 
 QString OPMLWriter::escape(const QString& text) {
-  QString kept;
-  kept.reserve(text.size());
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const QChar c = text[i];
-    if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-      kept += c;
-      kept += text[++i];
-    } else if (!c.isSurrogate() && allowedInXML(c.unicode())) {
-      kept += c;
-    }
-  }
-  QString escaped = stringext::xmlSimpleEscapeString(kept);
+  QString escaped = stringext::xmlSimpleEscapeString(stringext::xmlCharactersOnly(text));
   // Literal line breaks and tabs in an attribute would be read back as spaces.
   escaped.replace(QLatin1Char('\n'), QLatin1String("&#10;"));
   escaped.replace(QLatin1Char('\r'), QLatin1String("&#13;"));

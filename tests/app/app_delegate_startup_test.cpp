@@ -221,3 +221,13 @@ TEST_F(StartUp, SignInRedirectsChooseDropboxOrTellTheUserToReconnect) {
   ASSERT_EQ(presenter->alerts.size(), 1u);
   EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Dropbox Authentication"));
 }
+
+TEST_F(StartUp, AQuitBeforeTheWindowsCameBackKeepsTheStoredWindowSet) {
+  const QVariantMap stored{{"controllerStates", QVariantList{QVariantMap{{"controllerClass", "HomeViewController"},
+                                                                         {"controllerState", QVariantMap{{"location", 2}}}}}}};
+  defaults().setObject(stored, "CurrentState");
+  auto& app = makeDelegate();
+  app.terminate();
+  EXPECT_EQ(exits, 1);
+  EXPECT_EQ(defaults().dictionaryForKey("CurrentState"), stored) << "a signal during start-up loses no windows";
+}

@@ -26,17 +26,6 @@ constexpr int kStepsPerScript = 6;
 
 class DropboxConvergenceTest : public DropboxEngineFixture {
  protected:
-  QString fetchText(DropboxFolderManager& engine, const QString& id) {
-    bool done = false;
-    QString text;
-    engine.fetchDocument(id, [&](std::shared_ptr<IdeaDocument> doc) {
-      done = true;
-      if (doc && doc->idea()) text = doc->idea()->text();
-    });
-    // A silent request holds the engine until the virtual clock ends it.
-    EXPECT_TRUE(pump([&] { return done; }));
-    return text;
-  }
   void save(int who, const QString& id, const QString& text, bool create) {
     auto& engine = *engines[std::size_t(who)];
     auto doc = documentWithText(id, text);

@@ -1,5 +1,6 @@
 #include "cloud/dropbox_folder_manager.h"
 
+#include "cloud/cloud_engines.h"
 #include "cloud/dropbox_sync_rules.h"
 #include "support/dropbox_engine_fixture.h"
 
@@ -35,16 +36,6 @@ class DropboxEngineTest : public DropboxEngineFixture {
     engine.updateDocument(documentWithText(id, text), 1, [&](bool ok) { result = ok; });
     EXPECT_TRUE(main.runUntil([&] { return result >= 0; }));
     return result == 1;
-  }
-  QString fetchText(DropboxFolderManager& engine, const QString& id) {
-    bool done = false;
-    QString text;
-    engine.fetchDocument(id, [&](std::shared_ptr<IdeaDocument> doc) {
-      done = true;
-      if (doc && doc->idea()) text = doc->idea()->text();
-    });
-    EXPECT_TRUE(main.runUntil([&] { return done; }));
-    return text;
   }
 };
 
@@ -306,4 +297,126 @@ TEST_F(DropboxEngineTest, QuitWritesQueuedSavesAndTheStatusSoTheyReachTheAppFold
   ASSERT_TRUE(settle());
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(textOfDocumentBytes(remote->contentOf(QString("/id3_%1.orrx").arg(i))), QString("q%1").arg(i));
+}
+
+TEST_F(DropboxEngineTest, StatusFileNamingFilesOutsideTheMirrorIsNeitherReadNorUploaded) {
+  const QString folder = "hostile-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  auto probe = DropboxFolderManager::createWithLocalFolder(folder);
+  ASSERT_TRUE(probe->ensureLocalManagedFolder());
+  const QString dir = probe->localManagedFolder();
+  probe.reset();
+  {
+    QFile secret(dir + "/../secret.orrx");
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write(documentBytes("secret"));
+    QFile status(dir + "/orrery.local.status");
+    ASSERT_TRUE(status.open(QIODevice::WriteOnly));
+    status.write(R"({"dropboxFolderManagerState":{"fileFormatVersion":"1","documents":[)"
+                 R"({"key":"dropbox:/id1_1.orrx","val":{"output":{"name":"../secret.orrx"}}},)"
+                 R"({"key":"dropbox:/../x.orrx","val":{"output":{"name":"file1_1.orrx"}}}]}})");
+  }
+  LogCapture log;
+  auto engine = startEngine(folder);
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(engine->state().docs().isEmpty());
+  EXPECT_FALSE(remote->file("/id1_1.orrx")) << "a file outside the mirror must never be uploaded";
+  EXPECT_EQ(remote->calls(Route::Upload), 1) << "only the new index";
+  EXPECT_TRUE(log.lines().join("\n").contains("name no usable file"));
+}
+
+TEST_F(DropboxEngineTest, ChoosingDropboxBringsUpItsWorkspaceAndASaveReachesTheAppFolder) {
+  // The facade's engine is not one of the fixture's: its threads are waited for in real time.
+  auto wait = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i)
+      if (!main.loop->runUntil(done, platform::Millis(10))) main.advance(0.25);
+    return done();
+  };
+  auto& facade = PersistenceController::singleton();
+  installCloudEngines();
+  Globals::optForDropbox(true);
+  main.runPending();
+  ASSERT_TRUE(facade.workspaceForLocation(DocumentLocationDropbox));
+  ASSERT_TRUE(wait([&] { return facade.statusForLocation(DocumentLocationDropbox) == WorkspaceStatusReady; }));
+
+  auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationDropbox);
+  doc->setIdea(Idea::createWithText("through the facade"));
+  DocumentToken token = -1;
+  facade.createDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(wait([&] { return token >= 0; }));
+  EXPECT_GT(token, 0);
+  const QString path = doc->docIdentifier().mid(QString("dropbox:").size());
+  EXPECT_TRUE(wait([&] { return textOfDocumentBytes(remote->contentOf(path)) == "through the facade"; }));
+
+  Globals::optForDropbox(false);
+  main.runPending();
+  EXPECT_FALSE(facade.workspaceForLocation(DocumentLocationDropbox));
+  facade.setWorkspaceFactory(nullptr);
+}
+
+TEST_F(DropboxEngineTest, NothingElseStartsWhileADownloadRuns) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  remote->setLatency(2.0);
+  remote->peerWrite("/id4_1.orrx", documentBytes("remote"));
+  const int uploads = remote->calls(Route::Upload), lists = remote->calls(Route::List);
+  ASSERT_TRUE(pump([&] { return remote->calls(Route::Download) > 1; })) << "the poll finds the file and fetches it";
+  ASSERT_TRUE(engine->state().hasPendingDropboxOperation() && engine->state().hasPendingGeneralOperation());
+  bool saved = false;
+  engine->updateDocument(documentWithText("dropbox:/id4_2.orrx", "local"), 1, [&](bool ok) { saved = ok; });
+  main.advance(1.5);
+  EXPECT_FALSE(engine->state().tasksToExecute().front()->hasExecuteBeenRequested()) << "the user task waits";
+  EXPECT_EQ(remote->calls(Route::Upload), uploads);
+  EXPECT_EQ(remote->calls(Route::List), lists + 1) << "only the listing that found the file";
+  ASSERT_TRUE(pump([&] { return saved; }));
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/id4_2.orrx")), "local");
+}
+
+TEST_F(DropboxEngineTest, AnUnreadableLocalIndexGivesWayToANewOneAndOpenWithoutARecordFails) {
+  const QString folder = "index-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  auto engine = startEngine(folder);
+  ASSERT_TRUE(settle());
+  const auto index = engine->state().indexDocumentInfo();
+  ASSERT_TRUE(index && SyncFileInfo::hasFile(index->current()));
+  const QString damaged = engine->localManagedFile(index->current()->name());
+  engine->leaveState();
+  ASSERT_TRUE(main.runUntil([&] { return !engine->isBusyOffMainThread(); }));
+  {
+    QFile file(damaged);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("{\"proxies\": [");
+  }
+  LogCapture log;
+  auto again = startEngine(folder);
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(again->state().isIndexDocumentAvailable());
+  EXPECT_TRUE(log.lines().join("\n").contains("unreadable"));
+  EXPECT_TRUE(recorders[1]->events.contains("list 0")) << "a new empty index was reported";
+
+  // Open of a document the engine has no record of completes with 0 and leaves the caller's
+  // document alone; close completes at once.
+  auto doc = documentWithText("dropbox:/id99_1.orrx", "mine");
+  DocumentToken token = -1;
+  again->openDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(pump([&] { return token >= 0; }));
+  EXPECT_EQ(token, 0);
+  EXPECT_EQ(doc->idea()->text(), "mine");
+  bool closed = false;
+  again->closeDocument(doc, 12345, [&](bool ok) { closed = ok; });
+  EXPECT_TRUE(closed);
+}
+
+TEST_F(DropboxEngineTest, NewMirrorNamesSkipFilesAnEarlierProcessLeftInTheSameSecond) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  const QString first = engine->createLocalORRXFileName();
+  const QString stem = first.section('_', 0, 0);
+  const int counter = first.section('_', 1).section('.', 0, 0).toInt();
+  // What a process started again within the same second would make next: already taken.
+  for (int k = 1; k <= 3; ++k) {
+    QFile taken(engine->localManagedFile(QString("%1_%2.orrx").arg(stem).arg(counter + k)));
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+  }
+  EXPECT_EQ(engine->createLocalORRXFileName(), QString("%1_%2.orrx").arg(stem).arg(counter + 4));
+  EXPECT_NE(engine->createLocalORRXFileName(), engine->createLocalORRXFileName()) << "same millisecond, new counter";
 }

@@ -1,16 +1,17 @@
-// The executable reader over any bytes: Mach-O thin and fat images and ELF images. Every walk
-// must stay inside the buffer (ASan watches), whatever the headers claim.
+// The executable reader over any bytes: through its format-blind interface, and through the
+// Mach-O reader (thin and fat images, every load command) and the ELF reader (notes, segments,
+// sections). Every walk must stay inside the buffer (ASan watches), whatever the headers claim.
 #include "sdk/binary/elf_reader.h"
 #include "sdk/binary/executable_reader.h"
 #include "sdk/binary/mach_o_reader.h"
 
-#include <cstring>
 #include <vector>
 
 namespace {
 
-void walkSlice(telemetry::CRKMachOSlice slice) {
-  using namespace telemetry;
+using namespace telemetry;
+
+void walkMachOSlice(CRKMachOSlice slice) {
   (void)TELMachOArchitectureName(&slice);
   (void)TELMachOSliceIs64Bit(&slice);
   TELMachOEnumerateLoadCommands(&slice, [](uint32_t command, uint32_t, const uint8_t* pointer) {
@@ -47,9 +48,8 @@ void walkSlice(telemetry::CRKMachOSlice slice) {
   (void)TELMachOSectionPointer(&slice, "__TEXT", "__unwind_info", &pointer);
 }
 
-void walkElf(const void* data, size_t size) {
-  using namespace telemetry;
-  TELElfImage image = TELElfImageInMemory(data, size);
+void walkElfImage(const void* data, uint64_t size) {
+  const TELElfImage image = TELElfImageInMemory(data, size);
   (void)TELElfArchitectureName(&image);
   uint8_t buildID[64];
   (void)TELElfGetBuildID(&image, buildID, sizeof buildID);
@@ -58,21 +58,29 @@ void walkElf(const void* data, size_t size) {
   TELElfSection section;
   (void)TELElfGetSection(&image, ".eh_frame", &section);
   const void* pointer = nullptr;
-  (void)TELElfSectionPointer(&image, ".eh_frame_hdr", &pointer);
+  (void)TELElfSectionPointer(&image, ".text", &pointer);
+  uint64_t ehFrame = 0, ehFrameHeader = 0;
+  (void)TELElfGetUnwindSections(&image, &ehFrame, &ehFrameHeader);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An exact-size copy, so any read past the end is caught.
-  std::vector<uint8_t> image(data, data + size);
-  telemetry::TELMachOEnumerateSlices(image.data(), image.size(),
-                                     [](const telemetry::CRKMachOSlice& slice) { walkSlice(slice); });
-  walkElf(image.data(), image.size());
-  // The format-neutral facts, through a file-like record over the same bytes.
-  telemetry::ExecutableFile file;
-  file.mapping = image.data();
-  file.size = static_cast<int64_t>(image.size());
-  telemetry::enumerateExecutableImages(file, [](const telemetry::ExecutableImageFacts&) {});
+  std::vector<uint8_t> bytes(data, data + size);
+  ExecutableFile file;
+  file.size = static_cast<int64_t>(bytes.size());
+  file.mapping = bytes.data();
+  enumerateExecutableImages(file, [](const ExecutableImageFacts&) {});
+  switch (executableFormatOf(bytes.data(), bytes.size())) {
+    case ExecutableFormat::MachO:
+      TELMachOEnumerateSlices(bytes.data(), bytes.size(), [](const CRKMachOSlice& slice) { walkMachOSlice(slice); });
+      break;
+    case ExecutableFormat::ELF:
+      walkElfImage(bytes.data(), bytes.size());
+      break;
+    case ExecutableFormat::Unknown:
+      break;
+  }
   return 0;
 }

@@ -12,6 +12,9 @@
 #include "model/json_decoder.h"
 #include "model/json_encoder.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -197,6 +200,16 @@ TEST(DocumentCoder, TheReaderAcceptsAndRefusesExactlyWhereTheEarlierOneDid) {
   ASSERT_TRUE(doc->loadFromJSONData(lone));
   EXPECT_EQ(doc->idea()->text(), QStringView(u"a\uFFFD").toString());
   EXPECT_EQ(readOld(lone).code, 0);
+  // Written, a lone surrogate is already U+FFFD, so a saved text saves again the same.
+  doc->idea()->setText(QString(QChar(0xD800)) + "b");
+  const QByteArray saved = doc->exportAsPureJSONData();
+  auto again = IdeaDocument::createWithFileName("u.orrx", DocumentLocationDropbox);
+  ASSERT_TRUE(again->loadFromJSONData(saved));
+  EXPECT_EQ(again->idea()->text(), QStringView(u"\uFFFDb").toString());
+  const auto tree = [](const QByteArray& json) {
+    return QJsonDocument::fromJson(json).object().value("ideaDocumentDataObject").toObject().value("idea");
+  };
+  EXPECT_EQ(tree(again->exportAsPureJSONData()), tree(saved));
 
   // The corpus exercises all three outcomes.
   EXPECT_GT(accepted, 100);

@@ -12,9 +12,11 @@
 #include "platform/core/dispatch.h"
 #include "platform/ui/window.h"
 #include "shell/my_window.h"
+#include "shell/screen_factory.h"
 
 #include <QFile>
 #include <QMainWindow>
+#include <QWidget>
 
 #include <utility>
 
@@ -22,14 +24,20 @@ namespace orrery {
 
 namespace {
 constexpr char kClosingWindow[] = "ClosingWindow";
+constexpr char kSwitchToHome[] = "SwitchToHomeViewAndNeverReturn";
+
+bool isCloud(const std::shared_ptr<IdeaDocument>& doc) {
+  return doc && (doc->location() == DocumentLocationICloud || doc->location() == DocumentLocationDropbox);
+}
+
 constexpr char kFailedToUpdate[] = "Failed to update document";
 }  // namespace
 
 double SolarSystemViewController::topBarHeight() { return TopBarView::preferredHeight(); }
 
 std::shared_ptr<SolarSystemViewController> SolarSystemViewController::create(const std::shared_ptr<IdeaDocument>& doc,
-                                                                              DocumentToken token,
-                                                                              const QString& ideaIdentifier) {
+                                                                             DocumentToken token,
+                                                                             const QString& ideaIdentifier) {
   return std::make_shared<SolarSystemViewController>(doc, token, ideaIdentifier);
 }
 
@@ -148,7 +156,11 @@ QVariantMap SolarSystemViewController::createState() {
 bool SolarSystemViewController::restoreFromState(const QVariantMap& state) {
   // Stored state is read back from disk: anything but a non-empty text is no identifier.
   const QVariant identifier = state.value(QStringLiteral("docIdentifier"));
-  if (identifier.typeId() != QMetaType::QString || identifier.toString().isEmpty()) return false;
+  if (identifier.typeId() != QMetaType::QString || identifier.toString().isEmpty()) {
+    // A window with nothing to show would stay empty: it goes.
+    if (!mDoc) closeWindowLater();
+    return false;
+  }
   mRestorationDictionary = state;
   tryLoadingDocumentForRestoration();
   return true;
@@ -163,7 +175,7 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration() {
   if ((location == DocumentLocationICloud && !Globals::userHasOptedForICloud()) ||
       (location == DocumentLocationDropbox && !Globals::userHasOptedForDropbox())) {
     mRestorationDictionary.reset();
-    closeWindow();
+    closeWindowLater();
     return;
   }
   auto& persistence = PersistenceController::singleton();
@@ -303,6 +315,11 @@ void SolarSystemViewController::startSave() {
     saveFinished(!mLastSaveFailed, /*wrote=*/false);
     return;
   }
+  // The edited frame goes on screen before the save takes its snapshot of the tree.
+  if (platform::Window* window = myWindow(); window && window->isVisible()) {
+    window->displayIfNeeded();
+    window->canvas()->repaint();
+  }
   mDoc->setIdea(mRootIdea);
   std::weak_ptr<SolarSystemViewController> weak = self();
   PersistenceController::singleton().saveDocument(mDoc, mDocToken, [weak](bool ok) {
@@ -357,17 +374,33 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
   switchToIdea(shown ? shown : newRoot, /*animated=*/false);
 }
 
-// Top bar. The overview graph, the home screen and the content button's menu are not part of
-// this window yet: the bar shows the search field alone.
+// Top bar. The overview graph and the content button's menu are not part of this window yet:
+// the bar shows the search field and, for cloud documents, the home button. The home screen
+// comes from the shell's screen factory, which the home screen fills.
 
 void SolarSystemViewController::ensureTopBarState() {
   if (!mTopBar) return;
   mTopBar->setContentAction(false);
   mTopBar->setMindmapToggleAction(false, /*toggled=*/false);
-  mTopBar->setHomeAction(false);
+  mTopBar->setHomeAction(isCloud(mDoc));
 }
 
-void SolarSystemViewController::topBarAction(TopBarActionKind /*kind*/, const QRectF& /*fromRect*/) {}
+void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& /*fromRect*/) {
+  if (screenOccupied()) return;
+  if (kind == kTopBarActionHome) pleaseSwitchToHomeView();
+}
+
+void SolarSystemViewController::pleaseSwitchToHomeView() {
+  MyWindow* shell = shellWindow();
+  const auto& makeHome = screenFactory().makeHome;
+  if (!makeHome || !shell || screenOccupied()) return;
+  // Never liberated: this controller is leaving its window.
+  occupyScreen(QString::fromLatin1(kSwitchToHome));
+  const DocumentLocation location = isCloud(mDoc) ? mDoc->location() : DocumentLocationICloud;
+  auto home = makeHome(location);
+  releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
+  if (home) shell->switchToViewController(home, /*animated=*/true, [] {});
+}
 
 void SolarSystemViewController::topBarSearchStatusDidChange(bool /*changed*/) {
   if (!mTopBar || mSolarSystemState != kSolarSystemStateRadial) return;
@@ -414,7 +447,7 @@ void SolarSystemViewController::releaseDocumentOnce(BoolCompletion completion, b
 }
 
 void SolarSystemViewController::deleteScratchFileWhenIdle(const std::shared_ptr<IdeaDocument>& doc,
-                                                         const QString& path) {
+                                                          const QString& path) {
   // A write still under way would bring the file back: remove it after the last one, in the
   // write order of the persistence queue.
   if (doc->isSaving()) {

@@ -101,6 +101,8 @@ class SolarSystemViewController : public BaseViewController,
   void updateSolarSystemAndSaveDocument();
   void modelDidChangeWithNewRootIdea(const IdeaPtr& newRoot);
   void performForcedClose();
+  // Leaves for the home screen: the token goes back and the window shows the home screen.
+  void pleaseSwitchToHomeView();
   void tryLoadingDocumentForRestoration();
 
   // Idea switching.

@@ -1,7 +1,6 @@
 // The window's close request and the Save and Save As commands of the editor.
 
 #include "editor/controller/solar_system_view_controller.h"
-
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/views/custom_alert_view.h"
@@ -185,7 +184,8 @@ void SolarSystemViewController::saveAsPath(const QString& path, const ResultComp
       return done(MyResult::USER_CANCEL());
     }
     if (token < 1)
-      return done(MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file")));
+      return done(
+          MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file")));
     if (platform::Window* window = me->myWindow()) window->setTitle(QFileInfo(url.toLocalFile()).fileName());
     // A new document's scratch file has no further use once its last token is back.
     me->releaseDocumentOnce(nullptr, /*discardScratchFile=*/true);

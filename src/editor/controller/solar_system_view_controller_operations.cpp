@@ -2,7 +2,6 @@
 // changed (so it can animate it) and ends in the save road, which re-sends every planet.
 
 #include "editor/controller/solar_system_view_controller.h"
-
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -36,7 +35,8 @@ std::int64_t SolarSystemViewController::safeInsertionIndexFromFocusIndex(std::in
 }
 
 IdeaPtr SolarSystemViewController::childIdeaAtFocusIndex(std::int64_t focusIndex) const {
-  if (!mRealIdea || focusIndex < 0 || focusIndex >= static_cast<std::int64_t>(mRealIdea->ideas().size())) return nullptr;
+  if (!mRealIdea || focusIndex < 0 || focusIndex >= static_cast<std::int64_t>(mRealIdea->ideas().size()))
+    return nullptr;
   return mRealIdea->ideas()[static_cast<std::size_t>(focusIndex)];
 }
 

@@ -2,7 +2,6 @@
 // by a drill-down, a drill-up or a direct switch.
 
 #include "editor/controller/solar_system_view_controller.h"
-
 #include "foundation/views/delete_area_view.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
@@ -21,7 +20,7 @@ std::int64_t indexByIdentity(const IdeaPtr& parent, const IdeaPtr& child) {
 }  // namespace
 
 void SolarSystemViewController::switchToIdea(const IdeaPtr& target, bool animated) {
-  if (!target || !isViewLoaded()) return;
+  if (!target) return;
   IdeaPtr idea = target;
   bool asLink = idea->isLink();
   IdeaPtr sun = asLink ? idea->linkedIdea() : idea;
@@ -33,6 +32,8 @@ void SolarSystemViewController::switchToIdea(const IdeaPtr& target, bool animate
     asLink = false;
     sun = idea;
   }
+  // Without a view yet there is nothing to replace: the view shows the idea when it loads.
+  if (!isViewLoaded()) return setOwnIdea(idea);
   auto next = SolarSystem::create(solarSystemFrame(), mDoc ? mDoc->docIdentifier() : QString());
   if (IdeaPtr parent = idea->parent()) next->setParentIdea(parent, asLink);
   if (mSolarSystem) mSolarSystem->setDelegate(nullptr);

@@ -271,28 +271,25 @@ void HttpRoutes::answer(const Reply& reply, const std::optional<RemoteNetworkErr
 void HttpRoutes::listFolder(const QString& path, RemoteResponse<RemoteListResult> response) {
   const QByteArray json = wire::asciiJSON({{"path", path}, {"recursive", false}});
   postJSON(QStringLiteral("/2/files/list_folder"), json,
-           [weak = weak_from_this(), response](const Reply& reply, std::optional<RemoteNetworkError> failure) {
+           [response](const Reply& reply, std::optional<RemoteNetworkError> failure) {
              auto parse = [](const Reply& r) { return wire::parseListResult(r.body); };
-             if (auto self = weak.lock())
-               self->answer<RemoteListResult>(reply, failure, int(wire::RouteKind::Lookup), parse, response);
+             answer<RemoteListResult>(reply, failure, int(wire::RouteKind::Lookup), parse, response);
            });
 }
 
 void HttpRoutes::listFolderContinue(const QString& cursor, RemoteResponse<RemoteListResult> response) {
   postJSON(QStringLiteral("/2/files/list_folder/continue"), wire::asciiJSON({{"cursor", cursor}}),
-           [weak = weak_from_this(), response](const Reply& reply, std::optional<RemoteNetworkError> failure) {
+           [response](const Reply& reply, std::optional<RemoteNetworkError> failure) {
              auto parse = [](const Reply& r) { return wire::parseListResult(r.body); };
-             if (auto self = weak.lock())
-               self->answer<RemoteListResult>(reply, failure, int(wire::RouteKind::Other), parse, response);
+             answer<RemoteListResult>(reply, failure, int(wire::RouteKind::Other), parse, response);
            });
 }
 
 void HttpRoutes::getMetadata(const QString& path, RemoteResponse<RemoteMetadata> response) {
   postJSON(QStringLiteral("/2/files/get_metadata"), wire::asciiJSON({{"path", path}}),
-           [weak = weak_from_this(), response](const Reply& reply, std::optional<RemoteNetworkError> failure) {
+           [response](const Reply& reply, std::optional<RemoteNetworkError> failure) {
              auto parse = [](const Reply& r) { return wire::parseMetadata(r.body); };
-             if (auto self = weak.lock())
-               self->answer<RemoteMetadata>(reply, failure, int(wire::RouteKind::Lookup), parse, response);
+             answer<RemoteMetadata>(reply, failure, int(wire::RouteKind::Lookup), parse, response);
            });
 }
 
@@ -300,10 +297,9 @@ void HttpRoutes::delete_(const QString& path, const QString& parentRev, RemoteRe
   QJsonObject arg{{"path", path}};
   if (!parentRev.isEmpty()) arg.insert(QStringLiteral("parent_rev"), parentRev);
   postJSON(QStringLiteral("/2/files/delete_v2"), wire::asciiJSON(arg),
-           [weak = weak_from_this(), response](const Reply& reply, std::optional<RemoteNetworkError> failure) {
+           [response](const Reply& reply, std::optional<RemoteNetworkError> failure) {
              auto parse = [](const Reply& r) { return wire::parseDeleteResult(r.body); };
-             if (auto self = weak.lock())
-               self->answer<RemoteMetadata>(reply, failure, int(wire::RouteKind::Delete), parse, response);
+             answer<RemoteMetadata>(reply, failure, int(wire::RouteKind::Delete), parse, response);
            });
 }
 
@@ -322,10 +318,9 @@ void HttpRoutes::uploadUrl(const QString& path, const RemoteWriteMode& mode, boo
   call->headers = {{kArgHeader, wire::asciiJSON(arg).toStdString()}, {"Content-Type", "application/octet-stream"}};
   call->bodyFile = inputPath;
   perform(std::move(call), 1, false,
-          [weak = weak_from_this(), response](const Reply& reply, std::optional<RemoteNetworkError> failure) {
+          [response](const Reply& reply, std::optional<RemoteNetworkError> failure) {
             auto parse = [](const Reply& r) { return wire::parseMetadata(r.body); };
-            if (auto self = weak.lock())
-              self->answer<RemoteMetadata>(reply, failure, int(wire::RouteKind::Upload), parse, response);
+            answer<RemoteMetadata>(reply, failure, int(wire::RouteKind::Upload), parse, response);
           });
 }
 
@@ -336,7 +331,7 @@ void HttpRoutes::downloadUrl(const QString& path, bool /*overwrite*/, const QStr
   call->headers = {{kArgHeader, wire::asciiJSON({{"path", path}}).toStdString()}};
   call->downloadTo = destination;
   perform(std::move(call), 1, false,
-          [weak = weak_from_this(), response, destination](const Reply& reply, std::optional<RemoteNetworkError> failure) {
+          [response, destination](const Reply& reply, std::optional<RemoteNetworkError> failure) {
             auto parse = [destination](const Reply& r) -> std::optional<RemoteMetadata> {
               const auto header = headerValue(r.headers, kResultHeader);
               if (!header || r.downloadedFile.isEmpty()) return std::nullopt;
@@ -347,8 +342,7 @@ void HttpRoutes::downloadUrl(const QString& path, bool /*overwrite*/, const QStr
                 return std::nullopt;
               return meta;
             };
-            if (auto self = weak.lock())
-              self->answer<RemoteMetadata>(reply, failure, int(wire::RouteKind::Lookup), parse, response);
+            answer<RemoteMetadata>(reply, failure, int(wire::RouteKind::Lookup), parse, response);
           });
 }
 

@@ -96,8 +96,9 @@ class HttpRoutes final : public RemoteRoutes, public std::enable_shared_from_thi
   void perform(std::shared_ptr<Call> call, int attempt, bool refreshed, Done done);
   void refreshToken(std::function<void(bool ok)> done);
   void postJSON(const QString& route, const QByteArray& json, Done done);
+  // Answers even when the routes are gone: every call answers exactly once.
   template <class Result>
-  void answer(const Reply& reply, const std::optional<RemoteNetworkError>& failure, int routeKind,
+  static void answer(const Reply& reply, const std::optional<RemoteNetworkError>& failure, int routeKind,
               std::function<std::optional<Result>(const Reply&)> parse, RemoteResponse<Result> response);
 
   DropboxEndpoints mEndpoints;

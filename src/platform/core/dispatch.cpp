@@ -149,6 +149,7 @@ struct SerialQueue::Impl {
   std::deque<Task> tasks;
   std::multimap<std::chrono::steady_clock::time_point, Task> timers;
   bool stopping = false;
+  int suspended = 0;
   std::thread thread;
   std::thread::id threadId;
 };
@@ -167,7 +168,7 @@ SerialQueue::SerialQueue(std::string label) : mImpl(std::make_shared<Impl>()) {
         impl->timers.erase(impl->timers.begin());
       }
       if (impl->stopping) return;
-      if (!impl->tasks.empty()) {
+      if (!impl->tasks.empty() && impl->suspended == 0) {
         Task task = std::move(impl->tasks.front());
         impl->tasks.pop_front();
         lock.unlock();
@@ -218,6 +219,16 @@ const std::string& SerialQueue::label() const { return mImpl->label; }
 
 void SerialQueue::drain() {
   sync([] {});
+}
+
+void SerialQueue::suspend() {
+  std::lock_guard lock(mImpl->mutex);
+  ++mImpl->suspended;
+}
+
+void SerialQueue::resume() {
+  std::lock_guard lock(mImpl->mutex);
+  if (mImpl->suspended > 0 && --mImpl->suspended == 0) mImpl->cond.notify_all();
 }
 
 // ---- global concurrent queue ----

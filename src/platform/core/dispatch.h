@@ -61,8 +61,13 @@ class SerialQueue final : public Queue {
   void after(Millis delay, Task task) override;
   bool isCurrent() const override;
   const std::string& label() const override;
-  // Blocks until every task posted before this call (not the timers) has run.
+  // Blocks until every task posted before this call (not the timers) has run; never call it
+  // while the queue is suspended.
   void drain();
+  // Counted: tasks are taken again only once every suspend has been resumed. The running task
+  // finishes; tasks posted meanwhile are kept in order.
+  void suspend();
+  void resume();
 
  private:
   struct Impl;

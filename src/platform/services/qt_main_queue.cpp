@@ -1,15 +1,79 @@
 #include "platform/services/qt_main_queue.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <mutex>
+
 namespace platform {
+namespace {
+
+// Tasks waiting for the main thread, handed over under this lock; an eventfd read by a socket
+// notifier wakes the event loop (nested modal loops included). Nothing crosses threads through
+// Qt's own queue, whose locks a thread checker cannot see. One per process, made on the main
+// thread with the first poster and never closed, so no descriptor is ever reused under a poster.
+class Wakeup {
+ public:
+  static Wakeup& shared() {
+    static Wakeup* wakeup = new Wakeup();
+    return *wakeup;
+  }
+
+  void post(Task task) {
+    {
+      std::lock_guard lock(mMutex);
+      mTasks.push_back(std::move(task));
+    }
+    const uint64_t one = 1;
+    if (::write(mFd, &one, sizeof one) != sizeof one) qWarning("Main queue wake-up failed: %s", strerror(errno));
+  }
+
+ private:
+  Wakeup() {
+    mFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (mFd < 0) qFatal("eventfd for the main queue: %s", strerror(errno));
+    auto* notifier = new QSocketNotifier(mFd, QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] { runPosted(); });
+  }
+
+  void runPosted() {
+    uint64_t posted = 0;
+    if (::read(mFd, &posted, sizeof posted) != sizeof posted) return;
+    // Only the tasks posted before this wake-up: one a task posts runs on a later turn, after
+    // the events that arrived meanwhile, as a task of its own would.
+    for (uint64_t i = 0; i < posted; ++i) {
+      Task task;
+      {
+        std::lock_guard lock(mMutex);
+        if (mTasks.empty()) return;
+        task = std::move(mTasks.front());
+        mTasks.pop_front();
+      }
+      task();
+    }
+  }
+
+  int mFd = -1;
+  std::mutex mMutex;
+  std::deque<Task> mTasks;
+};
+
+}  // namespace
+
+QtMainQueuePoster::QtMainQueuePoster() { Wakeup::shared(); }
 
 void QtMainQueuePoster::post(Task task) {
-  auto* app = QCoreApplication::instance();
-  if (!app) return;
-  QMetaObject::invokeMethod(app, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+  if (!QCoreApplication::instance()) return;
+  Wakeup::shared().post(std::move(task));
 }
 
 void QtMainQueuePoster::postAfter(Millis delay, Task task) {
@@ -26,7 +90,7 @@ void QtMainQueuePoster::postAfter(Millis delay, Task task) {
   if (isMainThread())
     start();
   else
-    QMetaObject::invokeMethod(app, std::move(start), Qt::QueuedConnection);
+    post(std::move(start));
 }
 
 bool QtMainQueuePoster::isMainThread() const {

@@ -6,8 +6,13 @@
 
 namespace platform {
 
+// Tasks are handed to the main thread under a lock of ours and the event loop is woken through
+// an eventfd, never through Qt's own queue, so a thread checker sees every hand-over.
 class QtMainQueuePoster final : public MainQueuePoster {
  public:
+  // Made on the main thread once the QCoreApplication exists.
+  QtMainQueuePoster();
+
   void post(Task task) override;
   void postAfter(Millis delay, Task task) override;
   bool isMainThread() const override;

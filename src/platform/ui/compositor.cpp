@@ -69,11 +69,12 @@ void drawShadow(QPainter& painter, const Layer& layer, const Layer::State& s) {
   const double radius = std::max(0.0, layer.shadowRadius());
   const QRectF rect = shape.boundingRect().adjusted(-radius * 2, -radius * 2, radius * 2, radius * 2);
   if (rect.isEmpty()) return;
-  QString key = QStringLiteral("%1,%2,%3,%4,%5,%6")
-                    .arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()).arg(radius)
-                    .arg(shape.elementCount());
+  // Keyed by the outline itself: another shape of the same size (a new path, a new corner
+  // radius) must not reuse the blur of the old one.
+  QString key = QStringLiteral("%1,%2,%3,%4,%5")
+                    .arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()).arg(radius);
   auto& cache = layer.shadowCache();
-  if (cache.key != key || cache.image.isNull()) {
+  if (cache.key != key || cache.shape != shape || cache.image.isNull()) {
     QImage mask(rect.size().toSize() + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
     mask.fill(Qt::transparent);
     {
@@ -83,7 +84,7 @@ void drawShadow(QPainter& painter, const Layer& layer, const Layer::State& s) {
       p.fillPath(shape, Qt::black);
     }
     blurAlpha(mask, static_cast<int>(std::lround(radius)));
-    cache = {mask, rect, key};
+    cache = {mask, rect, key, shape};
   }
   QImage tinted = cache.image;
   {

@@ -242,6 +242,7 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
     QImage image;
     QRectF rect;
     QString key;
+    QPainterPath shape;  // the outline the image was blurred from
   };
   ShadowCache& shadowCache() const { return mShadowCache; }
 

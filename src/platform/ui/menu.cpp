@@ -16,13 +16,18 @@ std::shared_ptr<MenuItem> MenuItem::separator() {
   return item;
 }
 
-void MenuItem::perform() {
+void MenuItem::perform(Responder* chainStart) {
   if (mHandler) {
     Handler handler = mHandler;
     handler(*this);
     return;
   }
-  if (!mAction.isEmpty()) Application::shared().sendAction(mAction, mTarget.get(), {this, nullptr});
+  if (mAction.isEmpty()) return;
+  if (!mTarget && chainStart) {
+    if (Responder* target = chainStart->targetForAction(mAction)) target->performAction(mAction, {this, nullptr});
+    return;
+  }
+  Application::shared().sendAction(mAction, mTarget.get(), {this, nullptr});
 }
 
 bool MenuItem::matchesKeyEquivalent(const Event& event) const {
@@ -98,12 +103,14 @@ bool Menu::popUp(QPointF location, View* view) {
   auto keep = shared_from_this();
   Window* window = view ? view->window() : Application::shared().keyWindow();
   const QPointF inWindow = view ? view->convertPointToView(location, nullptr) : location;
-  update(window ? window->firstResponder() : nullptr);
+  // Validated and performed along the same chain: the one of the window the menu belongs to.
+  Responder* chainStart = window ? window->firstResponder() : nullptr;
+  update(chainStart);
   if (MenuDelegate* d = mDelegate.get()) d->menuWillOpen(*this);
   std::shared_ptr<MenuItem> chosen = modalPresenter().popUpMenu(*this, inWindow, window);
   if (MenuDelegate* d = mDelegate.get()) d->menuDidClose(*this);
   if (chosen && chosen->isEnabled() && !chosen->isSeparator()) {
-    chosen->perform();
+    chosen->perform(chainStart);
     return true;
   }
   return false;

@@ -55,8 +55,9 @@ class MenuItem {
   void setSubmenu(std::shared_ptr<Menu> m) { mSubmenu = std::move(m); }
   Menu* menu() const { return mMenu; }
 
-  // Runs the handler, or sends the action to the target or along the responder chain.
-  void perform();
+  // Runs the handler, else sends the action: to the target, else along the responder chain from
+  // `chainStart` (the chain the menu was validated on), else from the key window's first responder.
+  void perform(Responder* chainStart = nullptr);
   // Whether a key-down event is this item's key equivalent: the same key (letters compared
   // without case, "F1".."F12" by key code) and exactly the same modifier keys.
   bool matchesKeyEquivalent(const Event& event) const;

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+class QPrinter;
+
 namespace platform {
 
 class Menu;
@@ -65,6 +67,10 @@ class ModalPresenter {
   // Shows a window-modal open or save panel; the completion runs once on the main thread.
   virtual void beginFilePanel(const FilePanelRequest& request, Window* window,
                               std::function<void(FilePanelResult)> completion) = 0;
+  // Runs the application-modal print panel on `printer`; kModalResponseOK leaves the user's
+  // choices (printer or file, paper, orientation, pages) in it. Presenters without a panel
+  // answer cancel.
+  virtual int runPrintPanel(QPrinter& /*printer*/) { return kModalResponseCancel; }
 };
 
 // The presenter in use: Qt dialogs unless replaced.

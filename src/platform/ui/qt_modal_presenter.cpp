@@ -9,6 +9,8 @@
 #include <QFileDialog>
 #include <QKeySequence>
 #include <QMenu>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -101,6 +103,11 @@ void QtModalPresenter::beginFilePanel(const FilePanelRequest& request, Window* w
     if (completion) completion(r);
   });
   dialog->open();
+}
+
+int QtModalPresenter::runPrintPanel(QPrinter& printer) {
+  QPrintDialog dialog(&printer);
+  return dialog.exec() == QDialog::Accepted ? kModalResponseOK : kModalResponseCancel;
 }
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 #pragma once
 // The presenter the application uses: QMessageBox alerts, QMenu pop-ups and window-modal
-// QFileDialog panels.
+// QFileDialog panels, the QPrintDialog.
 
 #include "platform/ui/modal_presenter.h"
 
@@ -14,6 +14,7 @@ class QtModalPresenter final : public ModalPresenter {
   std::shared_ptr<MenuItem> popUpMenu(Menu& menu, QPointF locationInWindow, Window* window) override;
   void beginFilePanel(const FilePanelRequest& request, Window* window,
                       std::function<void(FilePanelResult)> completion) override;
+  int runPrintPanel(QPrinter& printer) override;
 };
 
 // Fills a QMenu from a menu model; chosen actions carry their item (QAction data index).

@@ -293,16 +293,18 @@ void Window::updateTrackingAreasAndCursorRects() {
   mUpdatingTracking = false;
 }
 
-std::optional<Cursor> Window::cursorRectAt(const QPointF& point, const View** owner) const {
+std::optional<Cursor> Window::cursorRectAt(const QPointF& point, const View** owner, QRectF* area) const {
   std::optional<Cursor> found;
   if (!mContentView) return found;
   // Later (upper) views win: walk all and keep the last match.
   std::function<void(const View&)> walk = [&](const View& v) {
     if (v.isHidden()) return;
     for (const auto& [rect, cursor] : v.cursorRects()) {
-      if (v.convertRectToView(rect, nullptr).contains(point)) {
+      const QRectF inWindow = v.convertRectToView(rect, nullptr);
+      if (inWindow.contains(point)) {
         found = cursor;
         *owner = &v;
+        *area = inWindow;
       }
     }
     for (const auto& sub : v.subviews()) walk(*sub);
@@ -316,10 +318,15 @@ void Window::updateTracking(const Event& event) {
   if (!mContentView) return;
   const QPointF p = event.locationInWindow;
 
+  // The cursor changes on entering another rect, also another rect of the same view; within one
+  // rect a cursor a view set on its own stays.
   const View* rectOwner = nullptr;
-  const std::optional<Cursor> rectCursor = cursorRectAt(p, &rectOwner);
-  if (rectOwner != mCursorRectOwner) {
+  QRectF rectArea;
+  const std::optional<Cursor> rectCursor = cursorRectAt(p, &rectOwner, &rectArea);
+  const std::optional<QRectF> area = rectOwner ? std::optional<QRectF>(rectArea) : std::nullopt;
+  if (rectOwner != mCursorRectOwner || area != mCursorRectArea) {
     mCursorRectOwner = rectOwner;
+    mCursorRectArea = area;
     applyCursor(rectCursor.value_or(Cursor::Arrow));
   }
 
@@ -386,6 +393,7 @@ void Window::mouseLeftCanvas() {
     }
   }
   mCursorRectOwner = nullptr;
+  mCursorRectArea.reset();
 }
 
 void Window::applyCursor(Cursor cursor) {
@@ -478,7 +486,10 @@ void Window::noteViewGeometryChanged() {
 void Window::viewWillLeave(View* view) {
   if (auto* v = dynamic_cast<View*>(mFirstResponder.get()); v && v->isDescendantOf(view))
     mFirstResponder.reset();
-  if (mCursorRectOwner && mCursorRectOwner->isDescendantOf(view)) mCursorRectOwner = nullptr;
+  if (mCursorRectOwner && mCursorRectOwner->isDescendantOf(view)) {
+    mCursorRectOwner = nullptr;
+    mCursorRectArea.reset();
+  }
 }
 
 void Window::registerNativeView(NativeHostView* view) {

@@ -136,7 +136,8 @@ class Window : public Responder, public LayerHost {
   void dispatchMouse(const Event& event);
   void updateTracking(const Event& event);
   void updateTrackingAreasAndCursorRects();
-  std::optional<Cursor> cursorRectAt(const QPointF& point, const View** owner) const;
+  // The cursor of the uppermost cursor rect at `point`, its view and the rect (window coordinates).
+  std::optional<Cursor> cursorRectAt(const QPointF& point, const View** owner, QRectF* area) const;
   View* hitView(const QPointF& point) const;
 
   WindowFrame* mFrame = nullptr;  // owned through Qt parentage; deleted in the destructor

@@ -127,6 +127,19 @@ class DropboxEngineFixture : public ::testing::Test {
     return done();
   }
 
+  // The text of the engine's copy of a document (a fetch, as the editor makes it).
+  QString fetchText(DropboxFolderManager& engine, const QString& id) {
+    bool done = false;
+    QString text;
+    engine.fetchDocument(id, [&](std::shared_ptr<IdeaDocument> doc) {
+      done = true;
+      if (doc && doc->idea()) text = doc->idea()->text();
+    });
+    // A silent request holds the engine until the virtual clock ends it.
+    EXPECT_TRUE(pump([&] { return done; }));
+    return text;
+  }
+
   // Runs passes until every engine is settled; false when they never were.
   bool settle(int maxSeconds = 600) {
     for (int step = 0; step < maxSeconds * 4; ++step) {

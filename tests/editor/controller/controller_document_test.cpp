@@ -59,8 +59,8 @@ TEST_F(DocumentLife, TheWindowShowsWhereTheDocumentLives) {
 
   platform::MenuItem save(QStringLiteral("Save"), QStringLiteral("cmdSaveLocalFile"));
   EXPECT_TRUE(second.controller->validateUserInterfaceItem(save));
-  auto cloud = SolarSystemViewController::create(IdeaDocument::createWithIdentifier(QStringLiteral("dropbox:/a.orrx")), 0,
-                                                 QString());
+  auto cloud = SolarSystemViewController::create(IdeaDocument::createWithIdentifier(QStringLiteral("dropbox:/a.orrx")),
+                                                 0, QString());
   EXPECT_FALSE(cloud->validateUserInterfaceItem(save)) << "cloud documents save themselves";
 }
 
@@ -118,7 +118,8 @@ TEST_F(DocumentLife, ClosingANewDocumentAsksAndEachAnswerDoesWhatItSays) {
   presenter->alertAnswers = {1002};  // Cancel
   editor.window().performClose();
   ASSERT_EQ(presenter->alerts.size(), 1u);
-  EXPECT_EQ(presenter->alerts[0].informativeText, QStringLiteral("Do you want save the changes you made to the New file?"));
+  EXPECT_EQ(presenter->alerts[0].informativeText,
+            QStringLiteral("Do you want save the changes you made to the New file?"));
   ASSERT_EQ(presenter->alerts[0].buttons.size(), 3u);
   uitest::advance(0.1);
   EXPECT_FALSE(editor.closed);
@@ -198,7 +199,8 @@ TEST_F(DocumentLife, SaveAsMovesTheWindowToTheNewFileOrSaysWhyNot) {
   // Onto itself: saved in place with the same token.
   const auto token = c.docToken();
   presenter->panelAnswers = {chose(path(QStringLiteral("fresh.orrery")))};
-  c.cmdSaveLocalFileAs();
+  ASSERT_TRUE(editor.window().firstResponder()->tryToPerform(QStringLiteral("cmdSaveLocalFileAs")))
+      << "the menu command reaches the editor along the responder chain";
   uitest::advance(0.1);
   ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
   EXPECT_EQ(c.docToken(), token);
@@ -277,6 +279,9 @@ TEST_F(DocumentLife, ChangesFromElsewhereAreShownAndOwnSavesNeverReload) {
   EXPECT_NE(b.controller->solarSystem(), bView);
   EXPECT_EQ(b.controller->ownIdea()->identifier(), c1->identifier());
 
+  Opened third = openAgain(opened.doc);
+  auto unshown = SolarSystemViewController::create(opened.doc, third.token, c1->identifier());
+
   // Another instance replaced the tree without b's idea: b shows the root; a notice that
   // arrives during a's own save waits for it.
   IdeaPtr replaced = Idea::createWithText(QStringLiteral("root again"), opened.doc->idea()->identifier());
@@ -288,13 +293,14 @@ TEST_F(DocumentLife, ChangesFromElsewhereAreShownAndOwnSavesNeverReload) {
   EXPECT_NE(a.controller->rootIdea(), replaced) << "not during the own save";
   EXPECT_EQ(b.controller->rootIdea(), replaced);
   EXPECT_EQ(b.controller->ownIdea(), replaced) << "its idea went: the root";
+  EXPECT_EQ(unshown->ownIdea(), replaced) << "an editor whose view is not loaded yet follows too";
   ASSERT_TRUE(waitFor([&] { return !a.controller->isUpdatingDocument() && a.controller->rootIdea() == replaced; }));
   EXPECT_EQ(a.planets(), a.children());
 
   // A tree with another root is another document: the windows close.
   opened.doc->setIdea(idea(QStringLiteral("stranger")));
   platform::NotificationCenter::defaultCenter().post(orrery::IdeaDocumentChangedNotification, opened.doc.get());
-  ASSERT_TRUE(waitFor([&] { return a.closed && b.closed; }));
+  ASSERT_TRUE(waitFor([&] { return a.closed && b.closed && unshown->docToken() == 0; }));
   EXPECT_FALSE(opened.doc->isOpen());
 }
 
@@ -304,6 +310,10 @@ TEST_F(DocumentLife, RestorationWaitsForItsLocationAndClosesWhenItCannotOpen) {
   EXPECT_FALSE(hostile->restoreFromState({}));
   EXPECT_FALSE(hostile->restoreFromState({{QStringLiteral("docIdentifier"), 5}}));
   EXPECT_FALSE(hostile->restoreFromState({{QStringLiteral("docIdentifier"), QStringList{"temp:/x"}}}));
+  auto empty = SolarSystemViewController::createForRestoration();
+  EditorWindow emptyWindow(empty, &app);
+  EXPECT_FALSE(empty->restoreFromState({{QStringLiteral("docIdentifier"), QString()}}));
+  ASSERT_TRUE(waitFor([&] { return emptyWindow.closed; })) << "a window with nothing to show goes";
 
   // A new document comes back showing its idea.
   IdeaPtr tree = makeTree(3);
@@ -361,6 +371,42 @@ TEST_F(DocumentLife, WindowsShowDocumentsInTheEditorOnceItIsInstalled) {
   EditorWindow window(editor, &app);
   EXPECT_EQ(window.window().controller(), made);
   orrery::setScreenFactory(std::move(previous));
+}
+
+}  // namespace
+
+namespace {
+
+struct UpdateListener : orrery::PersistenceControllerListener {
+  int updates = 0;
+  void documentUpdated(const std::shared_ptr<orrery::IdeaProxy>&) override { ++updates; }
+};
+
+TEST_F(DocumentLife, OverlappingSavesCountAsInFlightUntilTheLastCompletes) {
+  Opened opened = createLocal(path(QStringLiteral("overlap.orrery")), makeTree(2));
+  EditorWindow editor(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+  auto& c = *editor.controller;
+  auto listener = std::make_shared<UpdateListener>();
+  PersistenceController::singleton().addListener(listener);
+  {
+    QueueGate first;
+    c.addNewIdeaAfterIndex(1, idea(QStringLiteral("one")), nullptr);
+    uitest::loop().runPending();
+    QueueGate second;  // the merged second write waits behind this one
+    c.addNewIdeaAfterIndex(2, idea(QStringLiteral("two")), nullptr);
+    uitest::loop().runPending();
+    first.open();
+    ASSERT_TRUE(waitFor([&] { return listener->updates >= 1; }));
+    uitest::loop().runPending();
+    EXPECT_TRUE(c.isUpdatingDocument()) << "the second save is still under way";
+    IdeaPtr theirs = Idea::createWithText(QStringLiteral("theirs"), c.rootIdea()->identifier());
+    opened.doc->setIdea(theirs);
+    platform::NotificationCenter::defaultCenter().post(orrery::IdeaDocumentChangedNotification, opened.doc.get());
+    EXPECT_NE(c.rootIdea(), theirs) << "a change from elsewhere waits for the last own save";
+    second.open();
+    ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument() && c.rootIdea() == theirs; }));
+  }
+  PersistenceController::singleton().removeListener(listener.get());
 }
 
 }  // namespace

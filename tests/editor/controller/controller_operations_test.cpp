@@ -11,7 +11,8 @@ struct OperationsTest : ControllerTest {
   void open(int count = 5) {
     opened = createLocal(path(QStringLiteral("ops.orrery")), makeTree(count));
     ASSERT_GE(opened.token, 1);
-    editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+    editor =
+        std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
   }
   SolarSystemViewController& c() { return *editor->controller; }
   QStringList order() { return texts(c().realIdea()->ideas()); }
@@ -172,7 +173,7 @@ TEST_F(OperationsTest, DeletingTakesTheLinksIntoTheSubtreeAndTheirPlanets) {
   IdeaPtr c0 = child(0);
   IdeaPtr g1 = c0->ideas()[1];
   std::vector<bool> results;
-  c().createLinkToIdea(g1, 4, record(results));   // a planet pointing into c0's subtree
+  c().createLinkToIdea(g1, 4, record(results));  // a planet pointing into c0's subtree
   c().createLinkToIdea(child(2), 4, record(results));
   child(3)->addIdea(Idea::createWithLinkToIdea(c0->identifier()));
   uitest::advance(1.0);

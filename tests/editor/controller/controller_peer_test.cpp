@@ -4,8 +4,6 @@
 
 #include <QProcess>
 
-#include <future>
-
 using namespace controllertest;
 
 namespace {
@@ -22,22 +20,6 @@ bool runPeer(const QString& file, const QString& command, const QString& argumen
   }
   return peer.exitStatus() == QProcess::NormalExit && peer.exitCode() == 0;
 }
-
-// Holds the persistence queue until released, so a save can be caught between its start and
-// its write.
-struct QueueBlocker {
-  QueueBlocker() {
-    auto future = release.get_future().share();
-    orrery::PersistenceController::singleton().workQueue().async([future] { future.wait(); });
-  }
-  ~QueueBlocker() { open(); }
-  void open() {
-    if (!opened) release.set_value();
-    opened = true;
-  }
-  std::promise<void> release;
-  bool opened = false;
-};
 
 IdeaPtr childNamed(const IdeaPtr& parent, const QString& text) {
   for (const auto& child : parent->ideas())
@@ -82,7 +64,7 @@ TEST_F(PeerInstance, AnEditWrittenDuringTheEditorsSaveIsNotWrittenOver) {
   EditorWindow editor(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
   auto& c = *editor.controller;
   {
-    QueueBlocker blocker;
+    QueueGate blocker;
     c.addNewIdeaAfterIndex(2, idea(QStringLiteral("during")), nullptr);
     uitest::loop().runPending();  // the save starts; its write waits behind the blocker
     ASSERT_TRUE(c.isUpdatingDocument());

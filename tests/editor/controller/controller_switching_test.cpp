@@ -1,5 +1,7 @@
 #include "controller_test_support.h"
 
+#include "shell/screen_factory.h"
+
 using namespace controllertest;
 using orrery::Idea;
 
@@ -101,6 +103,48 @@ TEST_F(SwitchingTest, ADirectSwitchToADeepIdeaNeedsNoAnimationAndInputOffStopsDr
   c().onDrillDownTo(root->ideas()[2]->identifier());
   settle();
   EXPECT_EQ(c().ownIdea(), root->ideas()[2]);
+}
+
+}  // namespace
+
+namespace {
+
+struct HomeScreen : orrery::BaseViewController {
+  orrery::DocumentLocation location = 0;
+};
+
+TEST_F(SwitchingTest, TheHomeButtonReturnsTheTokenOnceAndShowsTheHomeScreen) {
+  std::vector<std::shared_ptr<HomeScreen>> made;
+  orrery::ScreenFactory factory = orrery::screenFactory();
+  factory.makeHome = [&](orrery::DocumentLocation location) {
+    auto home = std::make_shared<HomeScreen>();
+    home->location = location;
+    made.push_back(home);
+    return home;
+  };
+  orrery::ScreenFactory previous = orrery::setScreenFactory(factory);
+  auto dropbox = IdeaDocument::createWithIdentifier(QStringLiteral("dropbox:/a.orrx"));
+  dropbox->setIdea(makeTree(1));
+  auto cloudEditor = SolarSystemViewController::create(dropbox, 0, QString());
+  cloudEditor->view();
+  ASSERT_TRUE(cloudEditor->topBar()->homeButton());
+  EXPECT_EQ(cloudEditor->topBar()->homeButton()->superview(), cloudEditor->topBar());
+
+  open(makeTree(2));
+  EXPECT_FALSE(c().topBar()->homeButton() && c().topBar()->homeButton()->superview())
+      << "a local document has no home button";
+  c().pleaseSwitchToHomeView();
+  ASSERT_EQ(made.size(), 1u);
+  EXPECT_EQ(made[0]->location, orrery::DocumentLocationICloud) << "a local document leads to the iCloud home";
+  EXPECT_EQ(editor->window().controller(), made[0]);
+  EXPECT_EQ(c().docToken(), 0);
+  EXPECT_FALSE(opened.doc->isOpen());
+  c().pleaseSwitchToHomeView();
+  c().topBarAction(orrery::kTopBarActionHome, QRectF());
+  EXPECT_EQ(made.size(), 1u) << "the editor is leaving: nothing more happens";
+  EXPECT_TRUE(c().startClosingCanCloseNow()) << "closes without returning anything again";
+  orrery::setScreenFactory(std::move(previous));
+  editor->closed = true;  // the window now belongs to the home screen
 }
 
 }  // namespace

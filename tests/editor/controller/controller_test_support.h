@@ -3,6 +3,8 @@
 // the test's own, a recording application delegate, an editor hosted in a container window that
 // asks the controller before closing, and helpers that wait for completions on the main loop.
 
+#include "ui_test_env.h"
+
 #include "editor/controller/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
@@ -11,16 +13,16 @@
 #include "model/persistence_controller.h"
 #include "platform/ui/window.h"
 #include "shell/my_window.h"
-#include "ui_test_env.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
+#include <future>
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace controllertest {
 
@@ -67,6 +69,22 @@ inline IdeaPtr readTree(const QString& path) {
   auto reader = IdeaDocument::createWithFileName(path, orrery::DocumentLocationLocalFile);
   return reader->loadFromOrreryData(file.readAll()) ? reader->idea() : nullptr;
 }
+
+// Holds the persistence queue until opened, so a save can be caught between its start and its
+// write.
+struct QueueGate {
+  QueueGate() {
+    auto future = release.get_future().share();
+    orrery::PersistenceController::singleton().workQueue().async([future] { future.wait(); });
+  }
+  ~QueueGate() { open(); }
+  void open() {
+    if (!opened) release.set_value();
+    opened = true;
+  }
+  std::promise<void> release;
+  bool opened = false;
+};
 
 struct Opened {
   std::shared_ptr<IdeaDocument> doc;
@@ -120,7 +138,8 @@ struct RecordingAppDelegate : orrery::ApplicationDelegate {
     for (const QUrl& open : openFiles)
       if (open == url) return true;
     for (auto& weak : controllers)
-      if (auto c = weak.lock(); c && c->document() && c->docToken() >= 1 && c->document()->refersToURL(url)) return true;
+      if (auto c = weak.lock(); c && c->document() && c->docToken() >= 1 && c->document()->refersToURL(url))
+        return true;
     return false;
   }
   void markPersistentAppStateDirty() override {}
@@ -181,7 +200,8 @@ struct EditorWindow : platform::WindowDelegate {
   QPointF toWindow(QPointF inRadial) { return radial().convertPointToView(inRadial, nullptr); }
   QPointF planet(std::int64_t i) { return toWindow(radial().ideaViewAtIndex(i)->position()); }
   void click(QPointF windowPoint) {
-    window().sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, windowPoint, uitest::clock().now(), 1));
+    window().sendEvent(
+        platform::Event::mouse(platform::EventType::LeftMouseDown, windowPoint, uitest::clock().now(), 1));
     window().sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, windowPoint, uitest::clock().now(), 1));
   }
   // Planets in the radial view, by the identifiers of the ideas they show.

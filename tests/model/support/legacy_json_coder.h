@@ -2,6 +2,8 @@
 // The keyed JSON coder pair as earlier versions of the program had it, on QJsonDocument: kept
 // for tests only, so that the current reader and writer can be compared with them.
 
+#include "model/document_location.h"
+#include "model/idea_document_data_object.h"
 #include "model/keyed_coding.h"
 
 #include "foundation/logging.h"
@@ -338,6 +340,18 @@ inline void LegacyJSONEncoder::encodeObjects(std::span<const KeyedCodable* const
     array.append(nested);
   }
   if (!array.isEmpty()) put(key, array);
+}
+
+// How earlier versions answered a document's JSON: 0 when read, else the document error code.
+inline int documentReadingCode(const QByteArray& json) {
+  auto decoder = LegacyJSONDecoder::createWithData(json);
+  if (!decoder) return kDocumentErrorInvalidFormat;
+  decoder->addAlias("idea", "Idea");
+  decoder->addAlias("ideas", "Idea");
+  decoder->addAlias("iconImage", "IconImage");
+  auto object = std::dynamic_pointer_cast<IdeaDocumentDataObject>(decoder->decodeObject());
+  if (!object || object->fileFormatVersion < 1 || !object->idea) return kDocumentErrorInvalidFormat;
+  return object->fileFormatVersion >= 4 ? kDocumentErrorNewerVersion : 0;
 }
 
 }  // namespace orrery::legacy

@@ -211,3 +211,13 @@ TEST_F(HttpRoutesTest, AnExpiredTokenIsRefreshedOnceAndARefusedRefreshIsAnAuthEr
   EXPECT_TRUE(refused.networkError->isAuthError());
   EXPECT_EQ(server.refreshes(), 1);
 }
+
+TEST_F(HttpRoutesTest, ARequestAnswersOnceEvenWhenItsRoutesAreGone) {
+  remote->peerWrite("/a.orrx", "x");
+  int answers = 0;
+  routes->getMetadata("/a.orrx", [&](const auto&) { ++answers; });
+  routes.reset();
+  EXPECT_TRUE(testsupport::waitFor(main, [&] { return answers > 0; }));
+  main.loop->runUntil([] { return false; }, platform::Millis(50));
+  EXPECT_EQ(answers, 1);
+}

@@ -162,6 +162,31 @@ TEST(SerialQueue, CanBeDestroyedFromItsOwnTask) {
   EXPECT_TRUE(after);
 }
 
+TEST(SerialQueue, SuspendsCountedAndRunsWhatWaitedInOrder) {
+  platform::SerialQueue queue("suspend");
+  std::mutex mutex;
+  std::vector<int> ran;
+  queue.suspend();
+  queue.suspend();
+  for (int i = 0; i < 5; ++i) queue.async([&, i] { std::lock_guard lock(mutex); ran.push_back(i); });
+  queue.resume();
+  // Still suspended once: a marker posted behind the tasks cannot have run either.
+  std::atomic<bool> marker{false};
+  queue.async([&] { marker = true; });
+  std::this_thread::yield();
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(ran.empty());
+  }
+  EXPECT_FALSE(marker.load());
+  queue.resume();
+  queue.drain();
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4}));
+  EXPECT_TRUE(marker.load());
+  queue.resume();  // an extra resume is ignored
+  queue.drain();
+}
+
 namespace {
 thread_local int tHookRuns = 0;
 std::atomic<int> gHookRuns{0};

@@ -19,6 +19,15 @@ std::shared_ptr<Layer> box(const QRectF& frame, QColor color) {
 
 QColor at(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
 
+QPainterPath triangle(QPointF a, QPointF b, QPointF c) {
+  QPainterPath path;
+  path.moveTo(a);
+  path.lineTo(b);
+  path.lineTo(c);
+  path.closeSubpath();
+  return path;
+}
+
 // Counts its redraws.
 class CountingLayer : public Layer {
  public:
@@ -90,4 +99,53 @@ TEST(Compositor, ContentsAreDrawnOnceAndReusedWhenMoved) {
   EXPECT_EQ(layer->displayCount(), 1);
   EXPECT_EQ(at(moved, 60, 60).blue(), 255);
   EXPECT_EQ(at(moved, 5, 5), QColor(Qt::white));
+}
+
+// The shadow follows the shape and offset it has now: a changed outline of the same size, or a
+// changed corner radius, casts a new shadow rather than the one drawn before.
+TEST(Compositor, ShadowsFollowTheCurrentShapeOffsetAndOpacity) {
+  auto root = box(QRectF(0, 0, 120, 120), Qt::white);
+  auto card = Layer::layer();
+  card->setFrame(QRectF(30, 30, 60, 60));
+  card->setShadowOpacity(1.0);
+  card->setShadowColor(Qt::black);
+  card->setShadowRadius(0);
+  card->setShadowOffset(QPointF(10, 10));
+  root->addSublayer(card);
+  auto still = [](const std::function<void()>& change) {
+    Transaction::begin();
+    Transaction::setDisableActions(true);
+    change();
+    Transaction::commit();
+  };
+  still([&] {
+    // A triangle pointing down: its shadow darkens below-left, not top-right.
+    card->setShadowPath(triangle({0, 0}, {60, 0}, {30, 60}));
+  });
+  QImage image = compositor::renderToImage(*root);
+  EXPECT_LT(at(image, 50, 45).lightness(), 50) << "inside the offset triangle";
+  EXPECT_GT(at(image, 98, 95).lightness(), 200) << "the bottom-right corner casts nothing";
+  still([&] {
+    // A triangle pointing up, same bounds and element count.
+    card->setShadowPath(triangle({30, 0}, {60, 60}, {0, 60}));
+  });
+  image = compositor::renderToImage(*root);
+  EXPECT_LT(at(image, 95, 95).lightness(), 50) << "the new outline's shadow";
+  EXPECT_GT(at(image, 45, 42).lightness(), 200) << "the old outline's shadow is gone";
+
+  // Without a path, the rounded bounds cast it; a larger radius rounds the shadow's corners.
+  still([&] {
+    card->setShadowPath(std::nullopt);
+    card->setCornerRadius(2);
+  });
+  image = compositor::renderToImage(*root);
+  EXPECT_LT(at(image, 98, 98).lightness(), 50);
+  still([&] {
+    card->setCornerRadius(25);
+  });
+  image = compositor::renderToImage(*root);
+  EXPECT_GT(at(image, 98, 98).lightness(), 200) << "the shadow's corner is rounded now";
+  still([&] { card->setShadowOpacity(0); });
+  image = compositor::renderToImage(*root);
+  EXPECT_EQ(at(image, 95, 60), QColor(Qt::white));
 }

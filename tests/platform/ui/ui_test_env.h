@@ -23,6 +23,9 @@ class ScriptedPresenter : public platform::ModalPresenter {
   std::deque<int> alertAnswers;                // presenter codes (1000 + i, or kAlertDismissed)
   std::deque<int> menuAnswers;                 // item index, or -1 for closing without a choice
   std::deque<platform::FilePanelResult> panelAnswers;
+  // Each sets up the printer as a user would (a PDF file, orientation, pages) and answers.
+  std::deque<std::function<int(QPrinter&)>> printAnswers;
+  int printPanels = 0;
   std::vector<platform::AlertRequest> alerts;
   std::vector<QPointF> menuLocations;
   std::vector<platform::FilePanelRequest> panels;
@@ -32,6 +35,7 @@ class ScriptedPresenter : public platform::ModalPresenter {
                                                 platform::Window* window) override;
   void beginFilePanel(const platform::FilePanelRequest& request, platform::Window* window,
                       std::function<void(platform::FilePanelResult)> completion) override;
+  int runPrintPanel(QPrinter& printer) override;
 };
 
 // Installs a fresh scripted presenter for the life of the object.

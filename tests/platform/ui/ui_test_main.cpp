@@ -20,6 +20,14 @@ platform::VirtualClock& clock() { return *gClock; }
 platform::RunLoop& loop() { return *gLoop; }
 void advance(double seconds) { gLoop->advance(seconds); }
 
+int ScriptedPresenter::runPrintPanel(QPrinter& printer) {
+  ++printPanels;
+  if (printAnswers.empty()) return platform::kModalResponseCancel;
+  const auto answer = std::move(printAnswers.front());
+  printAnswers.pop_front();
+  return answer(printer);
+}
+
 int ScriptedPresenter::runAlert(const platform::AlertRequest& request) {
   alerts.push_back(request);
   if (alertAnswers.empty()) return platform::kAlertDismissed;

@@ -57,7 +57,7 @@ class NetworkClientTest : public ::testing::Test {
       if (!sent) sent = server.requestCount();
       retries.advance(early);
       EXPECT_EQ(server.requestCount(), *sent);
-      retries.advance(late);
+      ASSERT_TRUE(retries.advanceUntilFired(late));
       ASSERT_TRUE(server.waitForRequests(++*sent));
     }
   }

@@ -4,6 +4,7 @@
 
 #include "platform/core/run_loop.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -15,7 +16,12 @@ class VirtualRetryQueue final : public platform::Queue {
       : mClock(std::make_shared<platform::VirtualClock>()), mLoop(std::make_shared<platform::RunLoop>(mClock)) {}
 
   void async(platform::Task task) override { mLoop->post(std::move(task)); }
-  void after(platform::Millis delay, platform::Task task) override { mLoop->postAfter(delay, std::move(task)); }
+  void after(platform::Millis delay, platform::Task task) override {
+    mLoop->postAfter(delay, [this, task = std::move(task)] {
+      ++mFired;
+      task();
+    });
+  }
   bool isCurrent() const override { return mLoop->isMainThread(); }
   const std::string& label() const override { return mLabel; }
 
@@ -26,10 +32,22 @@ class VirtualRetryQueue final : public platform::Queue {
   }
   void advance(double seconds) { mLoop->advance(seconds); }
   size_t scheduled() const { return mLoop->pendingTimers(); }
+  // How many delayed tasks have run.
+  size_t fired() const { return mFired; }
+  // Advances in small steps until one more delayed task has run, at most `seconds`. The clock
+  // then stands just past it, so whatever that task schedules next is timed from there even
+  // when an answer arrives while the clock moves. False when none ran.
+  bool advanceUntilFired(double seconds) {
+    const size_t before = mFired;
+    for (double moved = 0; mFired == before && moved < seconds; moved += kStep) advance(kStep);
+    return mFired != before;
+  }
 
  private:
   std::shared_ptr<platform::VirtualClock> mClock;
   std::shared_ptr<platform::RunLoop> mLoop;
+  static constexpr double kStep = 0.02;
+  std::atomic<size_t> mFired{0};
   std::string mLabel = "virtual-retries";
 };
 

@@ -1,0 +1,49 @@
+#include "export/export_text.h"
+
+#include <QPaintDevice>
+#include <QPainter>
+#include <QPen>
+
+namespace orrery {
+
+QFont exportFont(QFont face, double units, const QPaintDevice* device) {
+  const int dpi = device ? device->logicalDpiY() : 72;
+  face.setPointSizeF(units * 72.0 / (dpi > 0 ? dpi : 72));
+  return face;
+}
+
+std::unique_ptr<QTextLayout> layOutText(const QString& text, const QFont& font, double width,
+                                        const QPaintDevice* device) {
+  auto layout = std::make_unique<QTextLayout>(text, font, const_cast<QPaintDevice*>(device));
+  QTextOption option;
+  option.setWrapMode(width > 0 ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+  layout->setTextOption(option);
+  layout->setCacheEnabled(true);
+  layout->beginLayout();
+  double y = 0;
+  for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
+    if (width > 0) line.setLineWidth(width);
+    line.setPosition(QPointF(0, y));
+    y += line.height();
+  }
+  layout->endLayout();
+  return layout;
+}
+
+void drawLineAt(QPainter& painter, const QTextLine& line, QPointF origin, const QColor& color) {
+  painter.save();
+  painter.setPen(QPen(color));
+  painter.translate(origin);
+  painter.scale(1, -1);
+  line.draw(&painter, QPointF(-line.x(), -(line.y() + line.ascent())));
+  painter.restore();
+}
+
+void drawFirstLine(QPainter& painter, const QString& text, const QFont& font, const QColor& color, double width,
+                   QPointF origin) {
+  if (text.isEmpty()) return;
+  const auto layout = layOutText(text, font, width, painter.device());
+  if (layout->lineCount() > 0) drawLineAt(painter, layout->lineAt(0), origin, color);
+}
+
+}  // namespace orrery

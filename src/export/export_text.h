@@ -1,0 +1,34 @@
+#pragma once
+// Text for the page and picture writers, which draw into painters whose y grows upwards (the
+// page's maker flipped them): fonts sized in the device's units whatever its resolution (12
+// is 12 points in a PDF at 72 dpi, 12 pixels in a picture), and lines drawn with their
+// baseline origin at a y-up point, flipped locally so the glyphs stand upright. Any thread.
+
+#include <QColor>
+#include <QFont>
+#include <QPointF>
+#include <QString>
+#include <QTextLayout>
+
+#include <memory>
+
+class QPainter;
+class QPaintDevice;
+
+namespace orrery {
+
+// `face` sized `units` tall in `device`'s own units.
+QFont exportFont(QFont face, double units, const QPaintDevice* device);
+
+// The text laid out in lines of `width` (a single unbroken line when width ≤ 0).
+std::unique_ptr<QTextLayout> layOutText(const QString& text, const QFont& font, double width,
+                                        const QPaintDevice* device);
+
+// Draws `line` in `color` with its baseline starting at `origin` (y-up coordinates).
+void drawLineAt(QPainter& painter, const QTextLine& line, QPointF origin, const QColor& color);
+
+// Draws only the first line of `text` broken at `width` with its baseline at `origin`.
+void drawFirstLine(QPainter& painter, const QString& text, const QFont& font, const QColor& color, double width,
+                   QPointF origin);
+
+}  // namespace orrery

@@ -1,0 +1,91 @@
+#include "export/text_exporter.h"
+
+#include "export/tree_walk.h"
+#include "foundation/string_extensions.h"
+
+#include <QRegularExpression>
+
+namespace orrery {
+
+namespace {
+
+const QString kNote = QStringLiteral("Note");
+
+}  // namespace
+
+QString TextExporter::htmlEscape(const QString& text) {
+  return stringext::xmlSimpleEscapeString(stringext::xmlCharactersOnly(text));
+}
+
+void TextExporter::addLevelTabs(qint64 level, QString& buffer) {
+  if (level > 0) buffer += QString(level, QLatin1Char('\t'));
+}
+
+QString TextExporter::textExportTitleFor(const Idea& idea) {
+  static const QRegularExpression leadingSpace(QStringLiteral("^\\s*"));
+  QString title = idea.exportTitle();
+  return title.remove(leadingSpace);
+}
+
+void TextExporter::outlineIdea(const Idea& idea, qint64 level, std::int64_t* nextNote, QString& buffer) {
+  // Walked without recursion: no outline is too deep to write.
+  walkTree(idea, level, [&](const Idea& current, qint64 depth) {
+    addLevelTabs(depth, buffer);
+    buffer += textExportTitleFor(current);
+    if (nextNote && current.hasNote()) {
+      buffer += QLatin1Char('\n');
+      addLevelTabs(depth + 1, buffer);
+      buffer += QStringLiteral("(%1 %2)").arg(kNote).arg(*nextNote);
+      ++*nextNote;
+    }
+    buffer += QLatin1Char('\n');
+  });
+}
+
+void TextExporter::addNotesFrom(const Idea& idea, qint64 level, std::int64_t& nextNote, QString& buffer) {
+  walkTree(idea, level, [&](const Idea& current, qint64 /*depth*/) {
+    if (!current.hasNote()) return;
+    buffer += QStringLiteral("\n%1 %2: %3\n\n").arg(kNote).arg(nextNote).arg(textExportTitleFor(current));
+    buffer += current.note() + QLatin1Char('\n');
+    ++nextNote;
+  });
+}
+
+QString TextExporter::ideaAsTextOutline(const Idea& idea, bool includeNotes) {
+  QString buffer;
+  std::int64_t counter = 1;
+  outlineIdea(idea, 0, includeNotes ? &counter : nullptr, buffer);
+  if (includeNotes && counter >= 2) {
+    counter = 1;
+    buffer += QLatin1Char('\n');
+    addNotesFrom(idea, 0, counter, buffer);
+  }
+  if (!buffer.isEmpty()) buffer.chop(1);
+  return buffer;
+}
+
+void TextExporter::appendIdeaIntoHTML(const Idea& idea, bool includeNotes, QString& buffer) {
+  walkTree(
+      idea, 0,
+      [&](const Idea& current, qint64 /*depth*/) {
+        buffer += QLatin1String("<p>") + htmlEscape(current.exportTitle()) + QLatin1String("</p>");
+        if (includeNotes && current.hasNote())
+          buffer += QLatin1String("\n<pre>") + htmlEscape(current.note()) + QLatin1String("</pre>");
+        if (!current.ideas().empty()) buffer += QLatin1String("\n<ul>");
+      },
+      [&](const Idea& current, qint64 /*depth*/) {
+        if (!current.ideas().empty()) buffer += QLatin1String("</ul>");
+      },
+      [&](const Idea& /*child*/) { buffer += QLatin1String("\n<li>"); },
+      [&](const Idea& /*child*/) { buffer += QLatin1String("</li>"); });
+}
+
+QString TextExporter::ideaAsNestedHTMLList(const Idea& idea, bool includeNotes) {
+  QString buffer = QStringLiteral(
+      "<!DOCTYPE html><html><head><meta charset=utf-8><title>Orrery document</title></head><body>");
+  appendIdeaIntoHTML(idea, includeNotes, buffer);
+  buffer += QLatin1String("</body></html>");
+  return buffer;
+}
+
+}  // namespace orrery

@@ -1,0 +1,61 @@
+#pragma once
+// The program's layer over minizip: pack a staged folder into a zip file, and unpack an
+// archive into a folder. Paths are UTF-8; every call blocks its caller and may run on any
+// thread. Archives are never encrypted.
+//
+// Packing writes a temporary file beside the destination and renames it over the destination
+// only after every entry and the archive's close succeeded: a user's file is either the old
+// one or the whole new one. Unpacking treats the archive as untrusted: an entry that would land
+// outside the destination (a "..", an absolute name), a symbolic link, or more bytes than the
+// limits below refuses the whole archive; modes are masked to 0755; nested archives stay files.
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+
+typedef void* zipFile;
+
+namespace orrery {
+
+struct ZipError {
+  static constexpr char kDomain[] = "ZipArchiveErrorDomain";
+  int code = 0;  // -1 unopenable, -2 no first entry, -3 checksum; 0 for other refusals
+  QString description;
+};
+
+class ZipArchive {
+ public:
+  static constexpr std::int64_t kMaxEntryBytes = std::int64_t{64} << 20;
+  static constexpr std::int64_t kMaxTotalBytes = std::int64_t{256} << 20;
+
+  // Unpacks every entry (overwriting) below `destination`, which is created when missing.
+  static bool unzipFileAtPath(const QString& path, const QString& destination, ZipError* error = nullptr);
+  // Packs the folder's contents with names relative to it, deflated, no folder entries: an
+  // empty folder becomes a zero-length ".DS_Store" inside it.
+  static bool createZipFileAtPath(const QString& path, const QString& directory, QString* error = nullptr);
+
+  // One archive being written at `path` (replaced when it exists).
+  explicit ZipArchive(const QString& path);
+  ~ZipArchive();
+  ZipArchive(const ZipArchive&) = delete;
+  ZipArchive& operator=(const ZipArchive&) = delete;
+
+  bool open();
+  // Writes the file as the entry `fileName` (its last path component when empty); a file that
+  // cannot be read, or any failed library call, fails the entry with the reason in `error`.
+  bool writeFileAtPath(const QString& path, const QString& fileName, QString* error);
+  // False when the library could not finish the archive (its central directory unwritten).
+  bool close(QString* error);
+
+  static QDateTime dateWithMSDOSFormat(std::uint32_t msdosDateTime);
+  // The zero-length ".DS_Store" made once per process in the private scratch folder; empty
+  // when it cannot be made.
+  static QString temporaryPathForDiscardableFile();
+
+ private:
+  QString mPath;
+  zipFile mZip = nullptr;
+};
+
+}  // namespace orrery

@@ -1,0 +1,125 @@
+#include "model/idea_snapshot.h"
+
+#include <QHash>
+
+#include <algorithm>
+
+namespace orrery {
+
+namespace {
+
+void fillOwnContent(IdeaSnapshotNode& node, const Idea& idea) {
+  node.identifier = idea.identifier();
+  node.type = idea.ideaType();
+  if (idea.isLink()) {
+    node.targetIdentifier = idea.linkedIdentifier();
+    node.contentType = IdeaTypeUndefined;
+    return;
+  }
+  // Non-link getters answer the idea itself, so none of these searches the tree.
+  node.contentType = idea.ideaType();
+  node.text = idea.text();
+  node.exportTitle = idea.exportTitle();
+  node.note = idea.note();
+  node.url = idea.URL();
+  node.color = idea.color();
+  node.icon = idea.iconImage();
+  node.image = idea.image();
+}
+
+void takeTargetContent(IdeaSnapshotNode& link, const IdeaSnapshotNode& target) {
+  link.contentType = target.contentType;
+  link.text = target.text;
+  link.exportTitle = target.exportTitle;
+  link.note = target.note;
+  link.url = target.url;
+  link.color = target.color;
+  link.icon = target.icon;
+  link.image = target.image;
+}
+
+}  // namespace
+
+IdeaSnapshotPtr IdeaSnapshot::create(const IdeaPtr& live) {
+  auto snapshot = std::make_shared<IdeaSnapshot>(Private{});
+  if (live) snapshot->build(live->snapshotCopy(), live);
+  return snapshot;
+}
+
+IdeaSnapshotPtr IdeaSnapshot::createFromFrozen(const IdeaPtr& frozen) {
+  auto snapshot = std::make_shared<IdeaSnapshot>(Private{});
+  if (frozen) snapshot->build(frozen, nullptr);
+  return snapshot;
+}
+
+void IdeaSnapshot::build(const IdeaPtr& frozen, const IdeaPtr& live) {
+  // An explicit stack: a crafted file may nest far deeper than the call stack allows. The
+  // snapshot copy has the live tree's shape, so both are walked in step.
+  struct Step {
+    const Idea* frozen;
+    const Idea* live;
+    std::int32_t parent;
+    std::int32_t depth;
+  };
+  std::vector<Step> stack{{frozen.get(), live.get(), -1, 0}};
+  while (!stack.empty()) {
+    const Step step = stack.back();
+    stack.pop_back();
+    const auto index = static_cast<std::int32_t>(mNodes.size());
+    IdeaSnapshotNode& node = mNodes.emplace_back();
+    fillOwnContent(node, *step.frozen);
+    node.parent = step.parent;
+    node.depth = step.depth;
+    node.childCount = static_cast<std::int32_t>(step.frozen->ideas().size());
+    if (live) mLive.push_back(step.live ? std::const_pointer_cast<Idea>(step.live->shared_from_this()) : nullptr);
+    const auto& children = step.frozen->ideas();
+    const bool liveMatches = step.live && step.live->ideas().size() == children.size();
+    for (std::size_t i = children.size(); i-- > 0;)
+      stack.push_back({children[i].get(), liveMatches ? step.live->ideas()[i].get() : nullptr, index, step.depth + 1});
+  }
+  // Subtree ends, from the back: a node's subtree ends where its last child's does.
+  for (std::int32_t i = size(); i-- > 0;) {
+    IdeaSnapshotNode& node = mNodes[static_cast<std::size_t>(i)];
+    if (node.subtreeEnd == 0) node.subtreeEnd = i + 1;
+    if (node.parent >= 0) {
+      IdeaSnapshotNode& parent = mNodes[static_cast<std::size_t>(node.parent)];
+      parent.subtreeEnd = std::max(parent.subtreeEnd, node.subtreeEnd);
+    }
+  }
+  // Links, as the tree resolves them: the first idea of the identifier, unless it is a link.
+  QHash<QString, std::int32_t> firstByIdentifier;
+  firstByIdentifier.reserve(size());
+  for (std::int32_t i = size(); i-- > 0;) firstByIdentifier.insert(mNodes[static_cast<std::size_t>(i)].identifier, i);
+  for (std::int32_t i = 0; i < size(); ++i) {
+    IdeaSnapshotNode& node = mNodes[static_cast<std::size_t>(i)];
+    if (!node.isLink() || node.targetIdentifier.isEmpty()) continue;
+    const auto found = firstByIdentifier.constFind(node.targetIdentifier);
+    if (found != firstByIdentifier.constEnd()) {
+      if (!mNodes[static_cast<std::size_t>(*found)].isLink()) {
+        node.targetIndex = *found;
+        takeTargetContent(node, mNodes[static_cast<std::size_t>(*found)]);
+      }
+      continue;
+    }
+    // A target outside the subtree: the live tree knows it.
+    const IdeaPtr liveLink = live ? liveIdea(i) : nullptr;
+    if (const IdeaPtr target = liveLink ? liveLink->linkedIdea() : nullptr) {
+      IdeaSnapshotNode outside;
+      fillOwnContent(outside, *target);
+      takeTargetContent(node, outside);
+    }
+  }
+}
+
+IdeaPtr IdeaSnapshot::liveIdea(std::int32_t index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= mLive.size()) return nullptr;
+  return mLive[static_cast<std::size_t>(index)].lock();
+}
+
+std::int32_t IdeaSnapshot::indexOfIdentifier(const QString& identifier) const {
+  for (std::int32_t i = 0; i < size(); ++i)
+    if (mNodes[static_cast<std::size_t>(i)].identifier == identifier) return i;
+  return -1;
+}
+
+}  // namespace orrery

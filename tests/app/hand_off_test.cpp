@@ -1,0 +1,220 @@
+#include "app/app_delegate.h"
+#include "app/single_instance.h"
+
+#include "platform/services/user_defaults.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+using namespace orrery;
+
+namespace {
+
+// A home of its own for the programs a test starts.
+struct ProcessHome {
+  QTemporaryDir root;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  ProcessHome() {
+    for (const char* sub : {"config", "data", "cache", "runtime", "tmp", "files"}) {
+      QDir().mkpath(root.filePath(sub));
+      QFile::setPermissions(root.filePath(sub), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    env.insert("HOME", root.path());
+    env.insert("XDG_CONFIG_HOME", root.filePath("config"));
+    env.insert("XDG_DATA_HOME", root.filePath("data"));
+    env.insert("XDG_CACHE_HOME", root.filePath("cache"));
+    env.insert("XDG_RUNTIME_DIR", root.filePath("runtime"));
+    env.insert("TMPDIR", root.filePath("tmp"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    // Not a first start of this version: no what's-new window besides the ones a test expects.
+    platform::UserDefaults stored(root.filePath("config/Orrery/Orrery/defaults.dat"));
+    stored.setString(AppDelegate::versionNumberDisplayString(), "CurrentOrreryVersion");
+  }
+  QString files() const { return root.filePath("files"); }
+  QString runtime() const { return root.filePath("runtime"); }
+
+  std::unique_ptr<QProcess> start(const QStringList& arguments, const QString& workingFolder = {}) {
+    auto p = std::make_unique<QProcess>();
+    p->setProcessEnvironment(env);
+    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (!workingFolder.isEmpty()) p->setWorkingDirectory(workingFolder);
+    p->start(QStringLiteral(ORRERY_BINARY), arguments);
+    EXPECT_TRUE(p->waitForStarted(10000));
+    return p;
+  }
+
+  // What the program stored (read fresh each time).
+  QStringList recentFiles() const {
+    platform::UserDefaults stored(root.filePath("config/Orrery/Orrery/defaults.dat"));
+    return stored.stringArrayForKey("RecentLocalFiles");
+  }
+  QVariantList storedWindows() const {
+    platform::UserDefaults stored(root.filePath("config/Orrery/Orrery/defaults.dat"));
+    return stored.dictionaryForKey("CurrentState").value("controllerStates").toList();
+  }
+
+  // Waits for a condition of the files a program writes; the timeout only ends a broken run.
+  static bool waitFor(const std::function<bool()>& condition, int timeoutMillis = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+      if (timer.elapsed() > timeoutMillis) return false;
+      QThread::msleep(20);
+    }
+    return true;
+  }
+
+  bool instanceListens() const {
+    QLocalSocket probe;
+    probe.connectToServer(QDir(runtime()).filePath("orrery.socket"));
+    return probe.waitForConnected(200);
+  }
+
+};
+
+::testing::AssertionResult stopAndStore(QProcess& p) {
+  ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+  if (!p.waitForFinished(20000)) return ::testing::AssertionFailure() << "still running after SIGTERM";
+  if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+    return ::testing::AssertionFailure() << "status " << p.exitStatus() << " code " << p.exitCode();
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+class HandOff : public ::testing::Test {
+ protected:
+  ProcessHome home;
+
+  // A document the program can open, written by the program's own model.
+  QString document(const QString& name);
+};
+
+QString HandOff::document(const QString& name) {
+  // An OPML file needs no binary writer and still proves the hand-off: it opens as a new
+  // window, and native files are covered in-process.
+  const QString path = QDir(home.files()).filePath(name);
+  QFile f(path);
+  EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("<?xml version=\"1.0\"?><opml version=\"1.0\"><head><title>" + name.toUtf8() +
+          "</title></head><body/></opml>");
+  return path;
+}
+
+TEST_F(HandOff, AFileOnTheCommandLineOpensAndSIGTERMStoresTheWindows) {
+  const QString path = document("first.opml");
+  auto first = home.start({path});
+  // The 5-second state cycle writes the window set once the import's window is there.
+  ASSERT_TRUE(ProcessHome::waitFor([&] { return home.storedWindows().size() == 1; }));
+  ASSERT_TRUE(stopAndStore(*first));
+  const QVariantList windows = home.storedWindows();
+  ASSERT_EQ(windows.size(), 1) << "the imported outline's window, and no extra first window";
+  EXPECT_EQ(windows[0].toMap().value("controllerClass").toString(), QStringLiteral("SolarSystemViewController"));
+}
+
+TEST_F(HandOff, ASecondLaunchHandsItsRelativePathToTheFirstAndExits) {
+  auto first = home.start({});
+  ASSERT_TRUE(ProcessHome::waitFor([&] { return home.instanceListens(); }));
+  document("second.opml");
+  auto second = home.start({"second.opml"}, home.files());
+  ASSERT_TRUE(second->waitForFinished(20000));
+  EXPECT_EQ(second->exitCode(), 0);
+  // The first instance shows it: its first window and the import.
+  ASSERT_TRUE(ProcessHome::waitFor([&] { return home.storedWindows().size() == 2; }));
+  ASSERT_TRUE(stopAndStore(*first));
+  EXPECT_EQ(home.storedWindows().size(), 2);
+}
+
+TEST_F(HandOff, ALockLeftByAKilledInstanceIsTakenOver) {
+  auto first = home.start({});
+  ASSERT_TRUE(ProcessHome::waitFor([&] { return home.instanceListens(); }));
+  ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
+  first->waitForFinished(10000);
+  ASSERT_TRUE(QFile::exists(QDir(home.runtime()).filePath("orrery.lock")));
+  auto next = home.start({});
+  ASSERT_TRUE(ProcessHome::waitFor([&] { return home.instanceListens(); }));
+  EXPECT_FALSE(next->waitForFinished(300)) << "it became the first instance, not a hand-off";
+  EXPECT_TRUE(stopAndStore(*next));
+}
+
+TEST_F(HandOff, TwoLaunchesAtOnceLeaveOneInstanceWithBothFiles) {
+  const QString a = document("a.opml");
+  const QString b = document("b.opml");
+  auto one = home.start({a});
+  auto two = home.start({b});
+  // One of them hands over and exits; the other stays.
+  // QProcess notices an exit only inside its own waits.
+  ASSERT_TRUE(ProcessHome::waitFor([&] {
+    one->waitForFinished(10);
+    two->waitForFinished(10);
+    return one->state() == QProcess::NotRunning || two->state() == QProcess::NotRunning;
+  }));
+  QProcess& stayed = one->state() == QProcess::NotRunning ? *two : *one;
+  QProcess& left = one->state() == QProcess::NotRunning ? *one : *two;
+  EXPECT_EQ(left.exitCode(), 0);
+  ASSERT_TRUE(ProcessHome::waitFor([&] { return home.storedWindows().size() == 2; }));
+  ASSERT_TRUE(stopAndStore(stayed));
+  EXPECT_EQ(home.storedWindows().size(), 2) << "one window per file, no extra first window";
+}
+
+TEST_F(HandOff, GarbageOnTheSocketIsIgnoredAndTheInstanceStillAnswers) {
+  auto first = home.start({});
+  ASSERT_TRUE(ProcessHome::waitFor([&] { return home.instanceListens(); }));
+  const QString socketPath = QDir(home.runtime()).filePath("orrery.socket");
+  const QList<QByteArray> garbage = {QByteArray("\x00\x00\x00\x05hello", 9), QByteArray("\x7f\xff\xff\xff", 4),
+                                     SingleInstance::encodeMessage({}).left(2),
+                                     QByteArray("\x00\x00\x00\x07[1,2,3]", 11)};
+  for (const QByteArray& bytes : garbage) {
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    ASSERT_TRUE(socket.waitForConnected(2000));
+    socket.write(bytes);
+    socket.waitForBytesWritten(2000);
+    socket.waitForReadyRead(300);
+    EXPECT_EQ(socket.bytesAvailable(), 0) << "no answer to garbage";
+  }
+  SingleInstance client(home.runtime());
+  QString error;
+  EXPECT_TRUE(client.handOff({}, &error, 5000)) << error.toStdString();
+  EXPECT_FALSE(first->waitForFinished(100));
+  EXPECT_TRUE(stopAndStore(*first));
+}
+
+TEST_F(HandOff, AnInstanceThatNeverAnswersEndsTheLaunchWithAMessage) {
+  // Something holds the lock and the socket but never answers.
+  QLockFile lock(QDir(home.runtime()).filePath("orrery.lock"));
+  ASSERT_TRUE(lock.tryLock(0));
+  QLocalServer silent;
+  ASSERT_TRUE(silent.listen(QDir(home.runtime()).filePath("orrery.socket")));
+  auto launch = home.start({"x.orrery"}, home.files());
+  ASSERT_TRUE(launch->waitForFinished(30000));
+  EXPECT_NE(launch->exitCode(), 0);
+}
+
+TEST(SingleInstanceMessages, ArgumentsTravelAsAnAbsoluteLengthPrefixedJSONArray) {
+  const QStringList normalized = SingleInstance::normalizedArguments(
+      {"map.orrery", "/abs/../abs/x.opml", "file:///tmp/with%20space.orrery", "db-abc://2/token?code=1", ""}, "/home/u");
+  EXPECT_EQ(normalized, (QStringList{"/home/u/map.orrery", "/abs/x.opml", "/tmp/with space.orrery",
+                                     "db-abc://2/token?code=1"}));
+  const QByteArray message = SingleInstance::encodeMessage(normalized);
+  const qint32 length = (static_cast<uchar>(message[0]) << 24) | (static_cast<uchar>(message[1]) << 16) |
+                        (static_cast<uchar>(message[2]) << 8) | static_cast<uchar>(message[3]);
+  EXPECT_EQ(length, message.size() - 4);
+  EXPECT_EQ(SingleInstance::decodeMessage(message.mid(4)), normalized);
+  EXPECT_FALSE(SingleInstance::decodeMessage("{\"a\":1}").has_value());
+  EXPECT_FALSE(SingleInstance::decodeMessage("[\"a\", 1]").has_value());
+  EXPECT_FALSE(SingleInstance::decodeMessage("\xff\xfe").has_value());
+  EXPECT_EQ(SingleInstance::decodeMessage("[]"), QStringList());
+}

@@ -1,0 +1,212 @@
+#include "export/zip/zip_archive.h"
+
+#include "support/required_tool.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace orrery {
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString run(const QString& program, const QStringList& arguments, int* exitCode = nullptr) {
+  QProcess process;
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  process.start(program, arguments);
+  process.waitForFinished(120000);
+  if (exitCode) *exitCode = process.exitCode();
+  return QString::fromUtf8(process.readAll());
+}
+
+// Builds an archive with Python's zipfile; `body` is Python run with `z` open for writing.
+void pythonZip(const QString& path, const QString& body) {
+  ASSERT_TRUE(testsupport::requireTool("python3", "python3"));
+  const QString script = QStringLiteral("import zipfile, sys\nz = zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED)\n") +
+                         body + QStringLiteral("\nz.close()\n");
+  int code = -1;
+  const QString output = run("python3", {"-c", script, path}, &code);
+  ASSERT_EQ(code, 0) << output.toStdString();
+}
+
+QStringList filesBelow(const QString& folder) {
+  QStringList found;
+  QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) found << QDir(folder).relativeFilePath(it.next());
+  found.sort();
+  return found;
+}
+
+class ZipArchiveTest : public ::testing::Test {
+ protected:
+  QTemporaryDir dir;
+  QString path(const QString& name) const { return dir.filePath(name); }
+};
+
+TEST_F(ZipArchiveTest, PackedFolderHasItsFilesDeflatedAndEmptyFoldersAsPlaceholders) {
+  writeFile(path("stage/a.txt"), QByteArray(5000, 'a'));
+  writeFile(path("stage/sub/b.txt"), "bee");
+  QDir().mkpath(path("stage/empty"));
+  writeFile(path("out.zip"), "old contents");  // replaced
+  QString error;
+  ASSERT_TRUE(ZipArchive::createZipFileAtPath(path("out.zip"), path("stage"), &error)) << error.toStdString();
+
+  ASSERT_TRUE(testsupport::requireTool("zipinfo", "unzip"));
+  const QString listing = run("zipinfo", {"-1", path("out.zip")});
+  EXPECT_EQ(listing.split('\n', Qt::SkipEmptyParts), (QStringList{"a.txt", "empty/.DS_Store", "sub/b.txt"}));
+  EXPECT_TRUE(run("zipinfo", {"-v", path("out.zip")}).contains("compression method:                             deflated"));
+  int code = -1;
+  run("unzip", {"-t", "-q", path("out.zip")}, &code);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(filesBelow(dir.path()), (QStringList{"out.zip", "stage", "stage/a.txt", "stage/empty", "stage/sub",
+                                                 "stage/sub/b.txt"}))
+      << "no temporary left beside the destination";
+
+  ASSERT_TRUE(ZipArchive::unzipFileAtPath(path("out.zip"), path("back")));
+  EXPECT_EQ(readFile(path("back/a.txt")), QByteArray(5000, 'a'));
+  EXPECT_EQ(readFile(path("back/sub/b.txt")), "bee");
+  EXPECT_TRUE(QFileInfo(path("back/empty/.DS_Store")).isFile());
+  EXPECT_EQ(QFileInfo(path("back/empty/.DS_Store")).size(), 0);
+}
+
+TEST_F(ZipArchiveTest, AFailedPackKeepsTheOldFileAndLeavesNoTemporary) {
+  writeFile(path("stage/a.txt"), "a");
+  writeFile(path("stage/secret.txt"), "s");
+  ASSERT_EQ(::chmod(QFile::encodeName(path("stage/secret.txt")).constData(), 0), 0);
+  writeFile(path("dest/out.zip"), "old contents");
+  QString error;
+  if (::geteuid() != 0) {  // root reads any file
+    EXPECT_FALSE(ZipArchive::createZipFileAtPath(path("dest/out.zip"), path("stage"), &error));
+    EXPECT_TRUE(error.contains("secret.txt")) << error.toStdString();
+    EXPECT_EQ(readFile(path("dest/out.zip")), "old contents");
+    EXPECT_EQ(QDir(path("dest")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"out.zip"});
+  }
+  EXPECT_FALSE(ZipArchive::createZipFileAtPath(path("gone/out.zip"), path("stage"), &error))
+      << "a vanished destination folder is an error";
+  EXPECT_FALSE(ZipArchive::createZipFileAtPath(path("dest/out.zip"), path("no-such-stage"), &error));
+  EXPECT_EQ(readFile(path("dest/out.zip")), "old contents");
+}
+
+TEST_F(ZipArchiveTest, UnpackReplacesFilesReadsBackslashesAndKeepsNestedArchivesAsFiles) {
+  writeFile(path("dest/x/y.txt"), "old");
+  pythonZip(path("in.zip"),
+            "z.writestr('x\\\\y.txt', 'new')\n"
+            "z.writestr('inner.ZIP', open(sys.argv[1] + '.inner', 'rb').read() if False else b'PK\\x05\\x06' + b'\\0'*18)\n"
+            "i = zipfile.ZipInfo('folder/')\ni.date_time = (2001, 2, 3, 4, 5, 6)\nz.writestr(i, '')\n"
+            "z.writestr('folder/late.txt', 'l')");
+  ZipError error;
+  ASSERT_TRUE(ZipArchive::unzipFileAtPath(path("in.zip"), path("dest"), &error)) << error.description.toStdString();
+  EXPECT_EQ(readFile(path("dest/x/y.txt")), "new");
+  EXPECT_TRUE(QFileInfo(path("dest/inner.ZIP")).isFile());
+  EXPECT_EQ(QFileInfo(path("dest/folder")).lastModified().date(), QDate(2001, 2, 3))
+      << "a folder keeps its archived date after its contents were written";
+}
+
+TEST_F(ZipArchiveTest, HostileArchivesAreRefusedAndNothingLandsOutside) {
+  struct Case {
+    const char* name;
+    QString python;
+  };
+  const std::vector<Case> cases = {
+      {"zip-slip", "z.writestr('ok.txt', 'ok')\nz.writestr('../../escaped.txt', 'x')"},
+      {"absolute", QStringLiteral("z.writestr('%1', 'x')").arg(path("escaped.txt"))},
+      {"backslash-slip", "z.writestr('a\\\\..\\\\..\\\\escaped.txt', 'x')"},
+      {"symlink",
+       "i = zipfile.ZipInfo('link')\ni.create_system = 3\ni.external_attr = (0o120777 << 16)\n"
+       "z.writestr(i, '/etc')\nz.writestr('link/escaped.txt', 'x')"},
+      {"bomb",
+       "with z.open('zeros.bin', 'w', force_zip64=True) as f:\n"
+       "    block = bytes(1 << 20)\n"
+       "    for _ in range(1024): f.write(block)"},
+      {"many-entries-in-all",
+       "block = bytes(60 << 20)\nfor n in range(5): z.writestr('part%d.bin' % n, block)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString archive = path(QString("%1.zip").arg(c.name));
+    pythonZip(archive, c.python);
+    const QString destination = path(QString("out-%1/deep/er").arg(c.name));
+    EXPECT_FALSE(ZipArchive::unzipFileAtPath(archive, destination));
+    EXPECT_FALSE(QFileInfo::exists(path("escaped.txt")));
+    EXPECT_FALSE(QFileInfo::exists(path(QString("out-%1/escaped.txt").arg(c.name))));
+    EXPECT_FALSE(QFileInfo(destination + "/link").isSymLink());
+    qint64 unpacked = 0;
+    for (const QString& f : filesBelow(destination)) unpacked += QFileInfo(destination + "/" + f).size();
+    EXPECT_LE(unpacked, ZipArchive::kMaxTotalBytes);
+  }
+}
+
+TEST_F(ZipArchiveTest, StoredModesAreMaskedAndBrokenArchivesFail) {
+  pythonZip(path("modes.zip"),
+            "i = zipfile.ZipInfo('setuid')\ni.create_system = 3\ni.external_attr = (0o104777 << 16)\n"
+            "z.writestr(i, 'x')");
+  ASSERT_TRUE(ZipArchive::unzipFileAtPath(path("modes.zip"), path("modes")));
+  EXPECT_EQ(QFileInfo(path("modes/setuid")).permissions() & (QFile::WriteOther | QFile::WriteGroup), 0);
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(path("modes/setuid")).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+
+  pythonZip(path("good.zip"), "z.writestr('a.txt', 'hello world ' * 1000)");
+  QByteArray bytes = readFile(path("good.zip"));
+  writeFile(path("truncated.zip"), bytes.left(bytes.size() / 2));
+  ZipError error;
+  EXPECT_FALSE(ZipArchive::unzipFileAtPath(path("truncated.zip"), path("t"), &error));
+  EXPECT_EQ(error.code, -1);
+
+  // Flip the stored checksum of the one entry (local header offset 14, and in the central
+  // directory 16 bytes into its record).
+  QByteArray badCrc = bytes;
+  badCrc[14] = static_cast<char>(badCrc[14] ^ 0xFF);
+  const qsizetype central = badCrc.indexOf(QByteArray("PK\x01\x02", 4));
+  ASSERT_GT(central, 0);
+  badCrc[central + 16] = static_cast<char>(badCrc[central + 16] ^ 0xFF);
+  writeFile(path("badcrc.zip"), badCrc);
+  EXPECT_FALSE(ZipArchive::unzipFileAtPath(path("badcrc.zip"), path("c"), &error));
+  EXPECT_EQ(error.code, -3);
+  EXPECT_EQ(error.description, "crc check failed for file");
+
+  // A declared size smaller than the data: what is read no longer matches its checksum.
+  pythonZip(path("liar.zip"), "z.writestr('a.txt', 'A' * 100000)");
+  QByteArray liar = readFile(path("liar.zip"));
+  const qsizetype liarCentral = liar.indexOf(QByteArray("PK\x01\x02", 4));
+  for (qsizetype at : {qsizetype{22}, liarCentral + 24}) {
+    liar[at] = 10;
+    liar[at + 1] = liar[at + 2] = liar[at + 3] = 0;
+  }
+  writeFile(path("liar.zip"), liar);
+  EXPECT_FALSE(ZipArchive::unzipFileAtPath(path("liar.zip"), path("l")));
+  EXPECT_LE(QFileInfo(path("l/a.txt")).size(), 10);
+
+  writeFile(path("empty.zip"), QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'));
+  EXPECT_FALSE(ZipArchive::unzipFileAtPath(path("empty.zip"), path("e"), &error)) << "no entries";
+  EXPECT_LT(error.code, 0);
+}
+
+TEST(ZipArchiveDates, MSDOSDateTimeFieldsDecode) {
+  // 2019-07-14 13:45:58: year 39, month 7, day 14, hour 13, minute 45, seconds/2 29.
+  const std::uint32_t v = (39u << 25) | (7u << 21) | (14u << 16) | (13u << 11) | (45u << 5) | 29u;
+  EXPECT_EQ(ZipArchive::dateWithMSDOSFormat(v), QDateTime(QDate(2019, 7, 14), QTime(13, 45, 58)));
+}
+
+}  // namespace
+}  // namespace orrery

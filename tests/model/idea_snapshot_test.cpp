@@ -1,0 +1,52 @@
+#include "model/idea_snapshot.h"
+
+#include "model/idea.h"
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+
+namespace {
+
+IdeaPtr idea(const QString& id) { return Idea::createWithText(id, id); }
+
+}  // namespace
+
+TEST(IdeaSnapshot, ResolvesLinksToTheirTargetsAndForgetsDeadIdeas) {
+  IdeaPtr root = idea(QStringLiteral("root"));
+  IdeaPtr a = idea(QStringLiteral("a"));
+  a->setNote(QStringLiteral("note of a"));
+  root->addIdea(a);
+  a->addIdea(idea(QStringLiteral("a1")));
+  root->addIdea(Idea::createWithLinkToIdea(QStringLiteral("a")));
+  root->addIdea(Idea::createWithLinkToIdea(QStringLiteral("missing")));
+  auto snapshot = IdeaSnapshot::create(root);
+  ASSERT_EQ(snapshot->size(), 5);
+  EXPECT_EQ(snapshot->node(0).subtreeEnd, 5);
+  EXPECT_EQ(snapshot->node(1).subtreeEnd, 3) << "a and a1";
+  EXPECT_EQ(snapshot->node(2).depth, 2);
+  const IdeaSnapshotNode& link = snapshot->node(3);
+  EXPECT_EQ(link.targetIndex, 1);
+  EXPECT_EQ(link.text, QStringLiteral("a"));
+  EXPECT_TRUE(link.hasNote()) << "a link answers for its target";
+  EXPECT_EQ(snapshot->node(4).contentType, IdeaTypeUndefined);
+  EXPECT_FALSE(snapshot->node(4).hasNote());
+
+  // A link whose target lies outside the snapshotted subtree still shows its target.
+  IdeaPtr b = idea(QStringLiteral("b"));
+  root->addIdea(b);
+  b->addIdea(Idea::createWithLinkToIdea(QStringLiteral("a")));
+  auto sub = IdeaSnapshot::create(b);
+  EXPECT_EQ(sub->node(1).text, QStringLiteral("a"));
+  EXPECT_EQ(sub->node(1).targetIndex, -1);
+
+  // Edits after the snapshot do not reach it; a removed idea no longer answers.
+  a->setText(QStringLiteral("changed"));
+  EXPECT_EQ(snapshot->node(1).text, QStringLiteral("a"));
+  EXPECT_EQ(snapshot->liveIdea(1), a);
+  root->removeIdea(QStringLiteral("a"));
+  a.reset();
+  EXPECT_EQ(snapshot->liveIdea(1), nullptr);
+  EXPECT_EQ(IdeaSnapshot::createFromFrozen(root->snapshotCopy())->liveIdea(0), nullptr);
+}
+
