@@ -88,3 +88,32 @@ TEST(MindMapToPDF, AnEditAfterTheCallIsNotWrittenAndAFailedWriteKeepsTheOldFile)
 
 }  // namespace
 }  // namespace orrery
+
+namespace orrery {
+namespace {
+
+TEST(MindMapToPDF, EmojiTitlesAndAHundredThousandCharacterNoteGiveACompleteDocument) {
+  QTemporaryDir dir;
+  IdeaPtr root = Idea::createWithText(QStringLiteral("Party 🎉😀"));
+  IdeaPtr child = Idea::createWithText(QStringLiteral("🎂 cake"));
+  QString note;
+  while (note.size() < 100000) note += QStringLiteral("word%1 ").arg(note.size());
+  child->setNote(note.left(100000));
+  root->addIdea(child);
+  IdeaPtr unbroken = Idea::createWithText(QStringLiteral("unbroken"));
+  unbroken->setNote(QString(20000, QChar('m')));
+  root->addIdea(unbroken);
+  MindMapToPDF pdf(root, QDateTime());
+  pdf.setShowNotes(true);
+  ASSERT_TRUE(pdf.writePDFNow(dir.filePath("big.pdf"))->isOK());
+  EXPECT_GT(testsupport::pdfPageCount(dir.filePath("big.pdf")), 5);
+  int code = -1;
+  testsupport::runTool("qpdf", {"--check", dir.filePath("big.pdf")}, &code);
+  EXPECT_EQ(code, 0);
+  const QString text = testsupport::pdfText(dir.filePath("big.pdf"));
+  EXPECT_TRUE(text.contains("Party"));
+  EXPECT_TRUE(text.contains(note.left(100000).trimmed().split(' ').last())) << "the note's last word is printed";
+}
+
+}  // namespace
+}  // namespace orrery
