@@ -152,6 +152,9 @@ class SolarSystemViewController : public BaseViewController,
   bool startClosingCanCloseNow() override;
   void cmdSaveLocalFile();
   void cmdSaveLocalFileAs();
+  // Prints the map page and note pages through the print panel; nothing while the screen is
+  // occupied; a failed print shows an alert.
+  void cmdPrintIdea();
   void performSaveLocalFileWithCompletion(ResultCompletion completion);
   void doSaveLocalFile();
   bool validateUserInterfaceItem(const platform::MenuItem& item) override;
