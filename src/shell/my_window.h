@@ -8,6 +8,7 @@
 #include "foundation/views/container_view.h"
 #include "model/document_location.h"
 #include "platform/ui/window.h"
+#include "shell/drag_support.h"
 
 #include <QString>
 #include <QUrl>
@@ -66,7 +67,9 @@ class MyWindow : public platform::Window {
 };
 
 // The window of every main window controller. Its dock slot holds at most one parked idea
-// with the identifier of its document (none for an idea of no document).
+// with the identifier of its document (none for an idea of no document); the idea's root is
+// held too, since parents are weak and the rest of its tree must stay alive while it is
+// parked. The hosted controller is the drag delegate when it adopts DragSupportDelegate.
 class DragSupportWindow : public MyWindow {
  public:
   using MyWindow::MyWindow;
@@ -76,9 +79,18 @@ class DragSupportWindow : public MyWindow {
   // Null empties the slot.
   void setDockedIdea(std::shared_ptr<class Idea> idea, const QString& docIdentifier);
 
+  DragSupportDelegate* dragSupportDelegate() const;
+  void switchToViewController(const std::shared_ptr<BaseViewController>& controller, bool animated,
+                              std::function<void()> completion) override;
+  using MyWindow::switchToViewController;
+
  private:
   std::shared_ptr<class Idea> mDockedIdea;
+  std::shared_ptr<class Idea> mDockedIdeaRoot;
   QString mDockedDocIdentifier;
+  // Owned by the window's current controller, which outlives its time in the window.
+  std::weak_ptr<BaseViewController> mDragDelegateOwner;
+  DragSupportDelegate* mDragSupportDelegate = nullptr;
 };
 
 }  // namespace orrery

@@ -5,6 +5,7 @@
 #include "foundation/logging.h"
 #include "foundation/views/colored_view.h"
 #include "foundation/views/delete_area_view.h"
+#include "foundation/views/modal_choice_controller.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
@@ -116,6 +117,7 @@ void SolarSystemViewController::viewWillAppear() {
 }
 
 void SolarSystemViewController::viewDidAppear() {
+  updateStatusDueToPossibleDockingUpdate();
   if (!mListening) {
     PersistenceController::singleton().addListener(std::shared_ptr<PersistenceControllerListener>(self(), this));
     mListening = true;
@@ -230,6 +232,7 @@ void SolarSystemViewController::addViewsIfPossible() {
     ensureTopBarState();
     view()->addSubview(mTopBar);
   }
+  addDockAreaIfPossible();
   if (view()->window() && !mDeleteAreaView) {
     mDeleteAreaView = std::make_shared<DeleteAreaView>();
     mDeleteAreaView->setHidden(true);
@@ -254,7 +257,9 @@ void SolarSystemViewController::applyLayout() {
   }
   if (mSolarSystem) mSolarSystem->setFrame(rest);
   if (mGraphScrollView) mGraphScrollView->setFrame(rest);
-  if (mDrillingUpOrDown || !mDeleteAreaView) return;
+  if (mDrillingUpOrDown) return;
+  layoutDockArea();
+  if (!mDeleteAreaView) return;
   const QRectF bounds = view()->bounds();
   viewext::setCenter(*mDeleteAreaView, QPointF(bounds.width() - 30, bounds.height() - 30));
   viewext::ensureIntegralFrame(*mDeleteAreaView);
@@ -386,7 +391,7 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
 void SolarSystemViewController::ensureTopBarState() {
   if (!mTopBar) return;
   const bool graph = mSolarSystemState >= kSolarSystemStateGraph && mSolarSystemState <= kSolarSystemStateRadialSearch;
-  mTopBar->setContentAction(false);
+  mTopBar->setContentAction(mSolarSystemState == kSolarSystemStateRadial);
   if (graph) {
     mTopBar->setMindmapToggleAction(true, /*toggled=*/true);
   } else {
@@ -396,10 +401,24 @@ void SolarSystemViewController::ensureTopBarState() {
   mTopBar->setHomeAction(isCloud(mDoc));
 }
 
-void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& /*fromRect*/) {
+void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& fromRect) {
   if (screenOccupied()) return;
   if (kind == kTopBarActionHome) pleaseSwitchToHomeView();
   if (kind == kTopBarActionMindmapToggle) cmdToggleMindmap();
+  if (kind == kTopBarActionContent && mSolarSystemState == kSolarSystemStateRadial) {
+    auto menu = ModalChoiceController::create();
+    std::weak_ptr<SolarSystemViewController> weak = self();
+    menu->addButton(QStringLiteral("Add Image"), [weak] {
+      if (auto me = weak.lock()) me->pleaseStartImageAddition();
+    });
+    // The web-link panel comes later: its entry shows, disabled.
+    menu->addButton(QStringLiteral("Add Web Link"), [] {});
+    if (const auto& items = menu->menu()->items(); !items.empty()) {
+      items.back()->setEnabled(false);
+      menu->menu()->setAutoenablesItems(false);
+    }
+    menu->showModallyFromRect(fromRect, view().get());
+  }
 }
 
 void SolarSystemViewController::pleaseSwitchToHomeView() {

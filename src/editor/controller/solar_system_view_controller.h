@@ -11,6 +11,7 @@
 // save is applied once the last own save has completed, and an own save never reloads the view.
 // Main thread only; every completion used here arrives on the main queue.
 
+#include "editor/dock_area_view.h"
 #include "editor/solar_system.h"
 #include "editor/solar_system_delegate.h"
 #include "foundation/my_result.h"
@@ -20,7 +21,9 @@
 #include "model/document_location.h"
 #include "model/idea.h"
 #include "model/persistence_controller_listener.h"
+#include "panels/edit_idea_view_controller.h"
 #include "platform/core/notification_center.h"
+#include "shell/drag_support.h"
 #include "shell/top_bar_view.h"
 
 #include <QString>
@@ -35,7 +38,9 @@ namespace orrery {
 
 class ColoredView;
 class DeleteAreaView;
+class DragSupportWindow;
 class IdeaDocument;
+class ModalChoiceController;
 class MyWindow;
 
 // What the window shows.
@@ -52,10 +57,14 @@ class SolarSystemViewController : public BaseViewController,
                                   public PersistenceControllerListener,
                                   public TopBarViewDelegate,
                                   public GraphScrollViewDelegate,
+                                  public DragSupportDelegate,
+                                  public DockAreaViewDelegate,
+                                  public EditIdeaViewControllerDelegate,
                                   public Layouter {
  public:
   using BoolCompletion = std::function<void(bool)>;
   using ResultCompletion = std::function<void(const MyResultPtr&)>;
+  using DragResultCompletion = DragSupportDelegate::ResultCompletion;
   static constexpr std::int64_t kNotFound = Idea::kNotFound;
   // Strip at the top of the root view kept for the top bar.
   static double topBarHeight();
@@ -83,9 +92,14 @@ class SolarSystemViewController : public BaseViewController,
   bool isUpdatingDocument() const { return mSavesInFlight > 0; }
   bool isDrillingUpOrDown() const { return mDrillingUpOrDown; }
   DeleteAreaView* deleteAreaView() const { return mDeleteAreaView.get(); }
+  DockAreaView* dockAreaView() const { return mDockAreaView.get(); }
+  // The edit popover while one is shown.
+  const std::shared_ptr<platform::Popover>& editPopover() const { return mEditPopover; }
   TopBarView* topBar() const { return mTopBar.get(); }
   // The window this controller is hosted in, when it is one of the program's main windows.
   MyWindow* shellWindow() const;
+  // The same window when it has a dock slot.
+  DragSupportWindow* dragWindow() const;
 
   // Window hooks.
   void loadView() override;
@@ -159,9 +173,53 @@ class SolarSystemViewController : public BaseViewController,
   void doSaveLocalFile();
   bool validateUserInterfaceItem(const platform::MenuItem& item) override;
 
+  // Keyboard and menu commands.
+  void cmdImport();
+  void makeSearch(const QString& text);
+  void keyDown(const platform::Event& event) override;
+  void cancelOperation();
+
+  // Context menu.
+  std::shared_ptr<platform::MenuItem> menuItemForIdea(const QString& ideaIdentifier, const QString& title,
+                                                      const QString& action, const QString& keyEquivalent);
+  void onOpenItem(const QString& ideaIdentifier);
+  void onOpenItemInNewWindow(const QString& ideaIdentifier);
+  void onOpenItemInBrowser(const QString& ideaIdentifier);
+  void onEditItem(const QString& ideaIdentifier);
+
+  // Editing through panels.
+  void doEditTextualIdea(const IdeaPtr& idea);
+  void editIdeaViewDidClose() override;
+  void pleaseDismissEditor(const std::shared_ptr<platform::ViewController>& presented);
+  void pleaseStartImageAddition();
+  // The colour a new child of the shown idea starts with.
+  ColorPtr presetColorForNewChild() const;
+
   // SolarSystemDelegate.
   void onDrillDownTo(const QString& ideaIdentifier) override;
   void onDrillUp() override;
+  void onAddNewIdeaAfterIndex(std::int64_t adder, const QRectF& rect) override;
+  void onEditIdea(const QString& ideaIdentifier) override;
+  void startDragForIdea(const QString& ideaIdentifier, const QRectF& rect,
+                        const std::optional<platform::Event>& event) override;
+  std::shared_ptr<platform::Menu> onRightClickAtIdea(const QString& ideaIdentifier) override;
+
+  // Drag and drop.
+  bool dragOperationStarted(const DragInfo& info) override;
+  DragReturnTarget dragOperationUpdate(const DragInfo& info) override;
+  void dragOperationExited() override;
+  void dragOperationEnded(const DragInfo& info, const IdeaPtr& idea, const QString& docIdentifier,
+                          DragResultCompletion completion) override;
+  void dragOperationEndedWithResult(const DragInfo* info, DragResult result) override;
+  void dragFromDockAreaWithIdeaView(const std::shared_ptr<SimpleIdeaView>& ideaView,
+                                    const platform::Event& event) override;
+  void handleDragEndWithResult(DragResult result);
+  void iffHandleDragEndWithResult(bool ok, DragResult result) {
+    handleDragEndWithResult(ok ? result : kDragResultRefused);
+  }
+  void updateStatusDueToPossibleDockingUpdate();
+  void acceptDraggedIdeaToSolarSystem();
+  void copyPasteActionWithTitle(const QString& title);
 
   // TopBarViewDelegate.
   void topBarAction(TopBarActionKind kind, const QRectF& fromRect) override;
@@ -221,6 +279,19 @@ class SolarSystemViewController : public BaseViewController,
   void applyPendingOutsideChange();
   void askAboutUnsavedEdit();
   bool insertIntoRealIdea(const IdeaPtr& idea, std::int64_t index);
+  void registerEditorCommands();
+  // Where open and save panels start: the Desktop, else the home folder.
+  static QString desktopFolder();
+  void addDockAreaIfPossible();
+  void layoutDockArea();
+  // Shows the edit panel for `anchor` (radial-view coordinates) with the block for its close.
+  std::shared_ptr<EditIdeaViewController> makeEditPanel();
+  void showEditPanel(const std::shared_ptr<EditIdeaViewController>& panel, const QRectF& anchor,
+                     std::function<void()> afterDismissal);
+  void closeEditPopoverNow();
+  void addActionTo(ModalChoiceController& menu, const QString& key);
+  void showNotice(const QString& message);
+  QRectF radialRectInWindow(const QRectF& rect) const;
   IdeaPtr copyOf(const IdeaPtr& idea) const;
 
   std::shared_ptr<IdeaDocument> mDoc;
@@ -229,6 +300,14 @@ class SolarSystemViewController : public BaseViewController,
   std::shared_ptr<DeleteAreaView> mDeleteAreaView;
   std::shared_ptr<GraphScrollView> mGraphScrollView;
   std::shared_ptr<Animator> mSwitchAnimator;
+  std::shared_ptr<DockAreaView> mDockAreaView;
+  // The idea of a drop being decided, its document (empty for none) and what runs at its end.
+  IdeaPtr mIdeaBeingAccepted;
+  QString mIdeaBeingAcceptedDocIdentifier;
+  std::function<void(DragResult)> mAfterAcceptance;
+  // Runs once when the shown panel or popover closes.
+  std::function<void()> mAfterEditorDismissal;
+  std::shared_ptr<platform::Popover> mEditPopover;
   SolarSystemState mSolarSystemState = kSolarSystemStateNothing;
   bool mDrillingUpOrDown = false;
   // Own saves started and not yet completed (two may overlap).

@@ -29,17 +29,18 @@ constexpr char kPrintAction[] = "cmdPrintIdea";
 QString localized(const QString& key, const char* defaultText) {
   return Globals::normalLocalizedStringForKey(key, QString::fromUtf8(defaultText));
 }
+}  // namespace
 
-QString saveFolder() {
+QString SolarSystemViewController::desktopFolder() {
   const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
   return !desktop.isEmpty() && QFileInfo(desktop).isDir() ? desktop : QDir::homePath();
 }
-}  // namespace
 
 void SolarSystemViewController::registerCommands() {
   setActionHandler(QString::fromLatin1(kSaveAction), [this](const platform::ActionSender&) { cmdSaveLocalFile(); });
   setActionHandler(QString::fromLatin1(kSaveAsAction), [this](const platform::ActionSender&) { cmdSaveLocalFileAs(); });
   registerGraphCommands();
+  registerEditorCommands();
   setActionHandler(QString::fromLatin1(kPrintAction), [this](const platform::ActionSender&) { cmdPrintIdea(); });
 }
 
@@ -53,6 +54,8 @@ void SolarSystemViewController::cmdPrintIdea() {
 }
 
 bool SolarSystemViewController::startClosingCanCloseNow() {
+  // An open edit popover saves what was typed before the token can go back.
+  closeEditPopoverNow();
   // A forced close or the home button has returned the token already.
   if (mForcedClosing || !mDoc || mDocToken < 1) return true;
   if (!mOwnIdea) return true;
@@ -161,7 +164,7 @@ void SolarSystemViewController::performSaveLocalFileWithCompletion(ResultComplet
   if (!mDoc || mDocToken < 1 || !mRootIdea) return done(MyResult::USER_CANCEL());
   platform::FilePanelRequest request;
   request.kind = platform::FilePanelRequest::Kind::Save;
-  request.directory = saveFolder();
+  request.directory = desktopFolder();
   request.nameFieldStringValue = mDoc->exportFileName();
   request.allowedFileTypes = QStringList{QStringLiteral("orrery")};
   std::weak_ptr<SolarSystemViewController> weak = self();

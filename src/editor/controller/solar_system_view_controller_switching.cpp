@@ -2,6 +2,7 @@
 // by a drill-down, a drill-up or a direct switch.
 
 #include "editor/controller/solar_system_view_controller.h"
+#include "shell/my_window.h"
 #include "foundation/views/delete_area_view.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
@@ -99,13 +100,18 @@ void SolarSystemViewController::adoptRadialView(const std::shared_ptr<SolarSyste
   mSolarSystem = radialView;
   if (platform::Window* window = myWindow()) window->makeFirstResponder(radialView.get());
   setOwnIdea(idea);
-  // The dock is empty until the window has one.
-  updateShadowStatusForIdea(QString(), QString());
+  // The planet of the idea parked in the window's dock shows as a shadow.
+  const DragSupportWindow* window = dragWindow();
+  const IdeaPtr docked = window ? window->currentDockedIdea() : nullptr;
+  updateShadowStatusForIdea(docked ? docked->identifier() : QString(),
+                            window ? window->currentDockedDocIdentifier() : QString());
   setUserInteractionEnabled(true);
 }
 
 void SolarSystemViewController::insertBelowOverlays(const std::shared_ptr<SolarSystem>& radialView) {
-  if (mDeleteAreaView && mDeleteAreaView->superview() == view().get())
+  if (mDockAreaView && mDockAreaView->superview() == view().get())
+    view()->insertSubviewBelow(radialView, mDockAreaView.get());
+  else if (mDeleteAreaView && mDeleteAreaView->superview() == view().get())
     view()->insertSubviewBelow(radialView, mDeleteAreaView.get());
   else
     view()->addSubview(radialView);

@@ -4,6 +4,7 @@
 #include "platform/ui/animation.h"
 #include "platform/ui/application.h"
 #include "platform/ui/event.h"
+#include "platform/ui/native_host_view.h"
 #include "platform/ui/view.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
@@ -111,6 +112,14 @@ class PopoverFrameView final : public View {
   QPointF mTip;  // own coordinates
 };
 
+// Editable content is a hosted native control (a line or text edit) somewhere in the tree.
+bool holdsEditableField(const View& view) {
+  if (dynamic_cast<const NativeHostView*>(&view)) return true;
+  for (const auto& sub : view.subviews())
+    if (sub && holdsEditableField(*sub)) return true;
+  return false;
+}
+
 }  // namespace
 
 // Closes the popover when its owner window hides or goes away.
@@ -216,13 +225,18 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
     content->removeFromSuperview();
     mWindow.reset();
   }
+  mTakesKeys = holdsEditableField(*content);
   mWindow = std::make_unique<Window>(mFrame.size(), Window::Borderless);
   QMainWindow* widget = mWindow->widget();
-  widget->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
-  widget->setAttribute(Qt::WA_ShowWithoutActivating);
+  if (mTakesKeys) {
+    widget->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
+  } else {
+    widget->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+    widget->setAttribute(Qt::WA_ShowWithoutActivating);
+    mWindow->canvas()->setFocusPolicy(Qt::NoFocus);
+  }
   widget->setAttribute(Qt::WA_TranslucentBackground);
   widget->setFixedSize(mFrame.size().toSize());
-  mWindow->canvas()->setFocusPolicy(Qt::NoFocus);
   mWindow->setBackgroundColor(Qt::transparent);
   auto frameView =
       std::make_shared<PopoverFrameView>(QRectF(QPointF(0, 0), mFrame.size()), mEdge, mArrowTip - mFrame.topLeft());
@@ -235,6 +249,7 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
   if (QWindow* handle = widget->windowHandle()) handle->setTransientParent(owner->widget()->windowHandle());
   mWindow->setFrameOrigin(mFrame.topLeft());
   widget->show();
+  if (mTakesKeys) widget->activateWindow();
   mWindow->displayIfNeeded();
   if (mAnimates && !wasShown) {
     auto fade = BasicAnimation::withKeyPath(QStringLiteral("opacity"));
@@ -245,6 +260,7 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
   }
 
   mPositioningView.reset(positioningView);
+  mPositioningRect = rect;
   if (mOwner.get() != owner || !mOwnerWatch) {
     mOwner.reset(owner);
     mOwnerWatch = std::make_unique<OwnerWatch>(this, owner->widget());
@@ -289,6 +305,9 @@ void Popover::close() {
   mOwnerWatch.reset();
   if (mWindow) {
     mWindow->orderOut();
+    // Keys go back to the window the popover points into.
+    if (Window* owner = mOwner.get(); mTakesKeys && owner && owner->widget()->isVisible())
+      owner->widget()->activateWindow();
     if (mContent && mContent->isViewLoaded()) mContent->view()->removeFromSuperview();
     // The close may come from an event the window itself is handling: it goes on a later turn.
     std::shared_ptr<Window> window(std::move(mWindow));

@@ -45,7 +45,7 @@ TEST_F(SwitchingTest, AClickOnAPlanetDrillsDownAndOneOnTheParentDrillsBack) {
   EXPECT_TRUE(editor->planets().contains(root->ideas()[0]->identifier()))
       << "the planet of the idea we came from is among the new planets";
   EXPECT_TRUE(c().solarSystem()->userInteractionEnabled());
-  EXPECT_EQ(c().view()->subviews().size(), 3u) << "the top bar, one radial view and the delete area";
+  EXPECT_EQ(c().view()->subviews().size(), 4u) << "the top bar, one radial view, the dock well and the delete area";
   EXPECT_EQ(c().solarSystem()->frame(), QRectF(0, 40, 1000, 760)) << "below the top bar's strip";
   EXPECT_EQ(c().topBar()->frame(), QRectF(0, 0, 1000, 40));
 }

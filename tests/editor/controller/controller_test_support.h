@@ -171,7 +171,7 @@ struct ControllerTest : ::testing::Test {
 // controller first.
 struct EditorWindow : platform::WindowDelegate {
   explicit EditorWindow(std::shared_ptr<SolarSystemViewController> c, RecordingAppDelegate* app = nullptr)
-      : controller(std::move(c)), shown(std::make_shared<orrery::MyWindow>(QSizeF(1000, 800))) {
+      : controller(std::move(c)), shown(std::make_shared<orrery::DragSupportWindow>(QSizeF(1000, 800))) {
     shown->setDelegate(this);
     shown->switchToViewController(controller, /*animated=*/false, nullptr);
     shown->displayIfNeeded();
@@ -217,7 +217,7 @@ struct EditorWindow : platform::WindowDelegate {
   }
 
   std::shared_ptr<SolarSystemViewController> controller;
-  std::shared_ptr<orrery::MyWindow> shown;
+  std::shared_ptr<orrery::DragSupportWindow> shown;
   bool closed = false;
   int closeRequests = 0;
 };

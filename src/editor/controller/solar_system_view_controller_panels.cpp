@@ -1,0 +1,315 @@
+// Editing through panels (the edit popover for a new or an existing text idea, new pictures
+// into the dock) and the window commands around them: import, the context menu, Ctrl+F and
+// Escape, the search handed over by the home screen.
+
+#include "editor/controller/solar_system_view_controller.h"
+#include "editor/planet_drawer.h"
+#include "foundation/application_delegate.h"
+#include "foundation/globals.h"
+#include "foundation/kit_image.h"
+#include "foundation/logging.h"
+#include "foundation/views/custom_alert_view.h"
+#include "foundation/views/modal_choice_controller.h"
+#include "model/color_theme.h"
+#include "model/idea_document.h"
+#include "platform/services/url_opener.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/modal_presenter.h"
+#include "platform/ui/window.h"
+#include "shell/my_window.h"
+
+namespace orrery {
+
+namespace {
+constexpr char kShowingIdeaEditor[] = "ShowingIdeaEditor";
+constexpr char kOpenAction[] = "onOpenItem";
+constexpr char kOpenInNewWindowAction[] = "onOpenItemInNewWindow";
+constexpr char kEditAction[] = "onEditItem";
+constexpr char kDeleteAction[] = "onDeleteItem";
+constexpr char kOpenInBrowserAction[] = "onOpenItemInBrowser";
+constexpr char kImportAction[] = "cmdImport";
+constexpr PlanetType kCentralPlanet = 1;
+
+QString identifierOf(const platform::ActionSender& sender) {
+  if (!sender.menuItem) return {};
+  const std::any& object = sender.menuItem->representedObject();
+  const QString* identifier = std::any_cast<QString>(&object);
+  return identifier ? *identifier : QString();
+}
+}  // namespace
+
+void SolarSystemViewController::registerEditorCommands() {
+  auto on = [this](const char* action, void (SolarSystemViewController::*method)(const QString&)) {
+    setActionHandler(QString::fromLatin1(action),
+                     [this, method](const platform::ActionSender& sender) { (this->*method)(identifierOf(sender)); });
+  };
+  on(kOpenAction, &SolarSystemViewController::onOpenItem);
+  on(kOpenInNewWindowAction, &SolarSystemViewController::onOpenItemInNewWindow);
+  on(kEditAction, &SolarSystemViewController::onEditItem);
+  on(kDeleteAction, &SolarSystemViewController::onDeleteItem);
+  on(kOpenInBrowserAction, &SolarSystemViewController::onOpenItemInBrowser);
+  setActionHandler(QString::fromLatin1(kImportAction), [this](const platform::ActionSender&) { cmdImport(); });
+  setActionHandler(platform::Actions::cancelOperation, [this](const platform::ActionSender&) { cancelOperation(); });
+}
+
+void SolarSystemViewController::showNotice(const QString& message) {
+  if (MyWindow* window = shellWindow()) window->showShortNotificationToUser(message);
+}
+
+// The edit popover.
+
+ColorPtr SolarSystemViewController::presetColorForNewChild() const {
+  const std::size_t n = mRealIdea ? mRealIdea->ideas().size() : 0;
+  if (mRealIdea && mRealIdea->color()) {
+    // A colour of no theme has no colours to count on: the standard rule below stands in.
+    const ColorThemePtr theme = mRealIdea->colorTheme();
+    if (theme && !theme->colors().empty()) return theme->colors()[(n + 1) % theme->colors().size()];
+  }
+  const auto& standard = ColorTheme::standardThemes();
+  if (standard.empty()) return nullptr;
+  const ColorThemePtr& theme = standard[(n + 1) % standard.size()];
+  return theme->colors().empty() ? nullptr : theme->colors().front();
+}
+
+std::shared_ptr<EditIdeaViewController> SolarSystemViewController::makeEditPanel() {
+  auto popover = platform::Popover::create();
+  popover->setBehavior(platform::Popover::Semitransient);
+  auto panel = EditIdeaViewController::createForPopover(popover);
+  panel->setDelegate(this);
+  return panel;
+}
+
+void SolarSystemViewController::showEditPanel(const std::shared_ptr<EditIdeaViewController>& panel,
+                                              const QRectF& anchor, std::function<void()> afterDismissal) {
+  mAfterEditorDismissal = std::move(afterDismissal);
+  mEditPopover = panel->popover();
+  const QRectF inView = view()->convertRect(radialRectInWindow(anchor), nullptr);
+  occupyScreen(QString::fromLatin1(kShowingIdeaEditor));
+  mEditPopover->showRelativeToRect(inView, view().get(), platform::RectEdge::MaxY);
+  // Without a window to point into nothing shows, and nothing would ever close it.
+  if (!mEditPopover->isShown()) editIdeaViewDidClose();
+}
+
+void SolarSystemViewController::onAddNewIdeaAfterIndex(std::int64_t adder, const QRectF& rect) {
+  if (!mSolarSystem || !mSolarSystem->userInteractionEnabled() || !mRealIdea) return;
+  auto panel = makeEditPanel();
+  panel->setSelectedColor(presetColorForNewChild());
+  panel->setSelectedColorThemeType(ColorThemeTypeLighterColor);
+  panel->setSelectedTitleText(QString());
+  panel->setSelectedNoteText(QString());
+  panel->setSelectedIconImage(nullptr);
+  setUserInteractionEnabled(false);
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  // The panel outlives its popover only through this block.
+  showEditPanel(panel, rect, [weak, panel, adder] {
+    auto me = weak.lock();
+    if (!me) return;
+    me->liberateScreen(QString::fromLatin1(kShowingIdeaEditor));
+    if (!panel->didChange()) return;
+    IdeaPtr idea = Idea::createWithText(panel->selectedTitleText());
+    idea->setNote(panel->selectedNoteText());
+    idea->setColor(panel->selectedColor());
+    idea->setColorThemeType(panel->selectedColorThemeType());
+    idea->setIconImage(panel->selectedIconImage());
+    me->addNewIdeaAfterIndex(adder, idea, nullptr);
+  });
+}
+
+void SolarSystemViewController::onEditIdea(const QString& ideaIdentifier) {
+  if (!mSolarSystem || !mSolarSystem->userInteractionEnabled()) return;
+  const IdeaPtr idea = ideaForIdea(ideaIdentifier);
+  if (!idea) return;
+  // Picture and web-link ideas get their own panels; links are not edited.
+  if (idea->ideaType() == IdeaTypeText) doEditTextualIdea(idea);
+}
+
+void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
+  if (!idea || !mSolarSystem || !mRealIdea) return;
+  QRectF anchor;
+  if (idea->identifier() == mRealIdea->identifier()) {
+    const double side = 2.0 * PlanetDrawer::radiusForPlanetType(kCentralPlanet);
+    const QPointF c = mSolarSystem->centralView() ? mSolarSystem->centralView()->frame().center()
+                                                  : mSolarSystem->bounds().center();
+    anchor = QRectF(c.x() - side / 2, c.y() - side / 2, side, side);
+  } else {
+    const std::int64_t index = indexOfIdeaWithIdentifier(idea->identifier());
+    ORRERY_SOFT_ASSERT(index != kNotFound, "-[SolarSystemViewController doEditTextualIdea:]");
+    if (index == kNotFound) return;
+    anchor = mSolarSystem->popoverRectForIdeaAtIndex(index);
+  }
+  auto panel = makeEditPanel();
+  panel->setSelectedTitleText(idea->text());
+  panel->setSelectedNoteText(idea->note());
+  panel->setSelectedColor(idea->color());
+  panel->setSelectedColorThemeType(idea->colorThemeType());
+  panel->setSelectedIconImage(idea->iconImage());
+  setUserInteractionEnabled(false);
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  const QString identifier = idea->identifier();
+  showEditPanel(panel, anchor, [weak, panel, identifier] {
+    auto me = weak.lock();
+    if (!me) return;
+    me->liberateScreen(QString::fromLatin1(kShowingIdeaEditor));
+    me->setUserInteractionEnabled(true);
+    if (!panel->didChange()) return;
+    // The tree may have been reloaded meanwhile: the edit goes to the idea as it is now.
+    const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+    if (!target) return;
+    target->setText(panel->selectedTitleText());
+    target->setNote(panel->selectedNoteText());
+    target->setColor(panel->selectedColor());
+    target->setColorThemeType(panel->selectedColorThemeType());
+    target->setIconImage(panel->selectedIconImage());
+    if (panel->didRecolor()) target->applyColorTheme();
+    me->updateSolarSystemAndSaveDocument();
+  });
+}
+
+void SolarSystemViewController::editIdeaViewDidClose() {
+  mEditPopover.reset();
+  auto block = std::move(mAfterEditorDismissal);
+  mAfterEditorDismissal = nullptr;
+  if (block) block();
+  if (platform::Window* window = myWindow(); window && mSolarSystem) window->makeFirstResponder(mSolarSystem.get());
+}
+
+void SolarSystemViewController::pleaseDismissEditor(const std::shared_ptr<platform::ViewController>& presented) {
+  if (!mAfterEditorDismissal) return;
+  if (presented) dismissViewController(presented);
+  auto block = std::move(mAfterEditorDismissal);
+  mAfterEditorDismissal = nullptr;
+  block();
+  if (platform::Window* window = myWindow(); window && mSolarSystem) window->makeFirstResponder(mSolarSystem.get());
+}
+
+void SolarSystemViewController::closeEditPopoverNow() {
+  // Its block saves the typed change; it must run while the token is still held.
+  if (mEditPopover && mEditPopover->isShown()) mEditPopover->performClose();
+}
+
+// New pictures and imports go into the dock.
+
+void SolarSystemViewController::pleaseStartImageAddition() {
+  platform::FilePanelRequest request;
+  request.kind = platform::FilePanelRequest::Kind::Open;
+  request.directory = desktopFolder();
+  request.allowedFileTypes = {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("tiff"),
+                              QStringLiteral("jpeg"), QStringLiteral("gif")};
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  platform::beginFilePanel(request, myWindow(), [weak](const platform::FilePanelResult& answer) {
+    auto me = weak.lock();
+    if (!me || answer.response != platform::kModalResponseOK || answer.paths.isEmpty()) return;
+    const KitImage image = KitImage::readFromURL(answer.paths.front());
+    if (image.isNull()) {
+      CustomAlertView::showErrorResult(
+          MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
+      return;
+    }
+    if (DragSupportWindow* window = me->dragWindow())
+      window->setDockedIdea(Idea::createWithOriginalImage(image), QString());
+    me->updateStatusDueToPossibleDockingUpdate();
+  });
+}
+
+void SolarSystemViewController::cmdImport() {
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  startImportingLocalFileOnCompletion([weak](const std::shared_ptr<IdeaDocument>& document) {
+    auto me = weak.lock();
+    if (!me || !document || !document->idea()) return;
+    if (DragSupportWindow* window = me->dragWindow()) window->setDockedIdea(document->idea(), QString());
+    me->updateStatusDueToPossibleDockingUpdate();
+  });
+}
+
+// The context menu.
+
+std::shared_ptr<platform::MenuItem> SolarSystemViewController::menuItemForIdea(const QString& ideaIdentifier,
+                                                                               const QString& title,
+                                                                               const QString& action,
+                                                                               const QString& keyEquivalent) {
+  auto item = std::make_shared<platform::MenuItem>(title, action, keyEquivalent);
+  item->setRepresentedObject(ideaIdentifier);
+  item->setTarget(this);
+  return item;
+}
+
+std::shared_ptr<platform::Menu> SolarSystemViewController::onRightClickAtIdea(const QString& ideaIdentifier) {
+  if (!mRealIdea) return nullptr;
+  const QString d = ideaIdentifier.isEmpty() ? mRealIdea->identifier() : ideaIdentifier;
+  const bool central = isOurCentralIdea(d);
+  const bool parent = isOurParentIdea(d);
+  auto menu = std::make_shared<platform::Menu>(QString());
+  auto add = [&](const char* title, const char* action) {
+    menu->addItem(menuItemForIdea(d, QString::fromLatin1(title), QString::fromLatin1(action), QString()));
+  };
+  if (!central) {
+    add("Open", kOpenAction);
+    add("Open in New Window", kOpenInNewWindowAction);
+    menu->addItem(platform::MenuItem::separator());
+  }
+  if (!parent) {
+    add("Edit", kEditAction);
+    menu->addItem(platform::MenuItem::separator());
+  }
+  if (!central && !parent) {
+    add("Delete", kDeleteAction);
+    menu->addItem(platform::MenuItem::separator());
+  }
+  const IdeaPtr idea = central ? mRealIdea : childIdeaWithIdentifier(d);
+  if (idea && idea->ideaType() == IdeaTypeURL) add("Open in Browser", kOpenInBrowserAction);
+  return menu;
+}
+
+void SolarSystemViewController::onOpenItem(const QString& ideaIdentifier) {
+  if (isOurParentIdea(ideaIdentifier))
+    onDrillUp();
+  else if (isOurChildIdea(ideaIdentifier))
+    onDrillDownTo(ideaIdentifier);
+}
+
+void SolarSystemViewController::onOpenItemInNewWindow(const QString& ideaIdentifier) {
+  if (ApplicationDelegate* app = Globals::app(); app && mDoc)
+    app->openDocumentInNewWindow(mDoc->docIdentifier(), ideaIdentifier);
+}
+
+void SolarSystemViewController::onOpenItemInBrowser(const QString& ideaIdentifier) {
+  const IdeaPtr idea = ideaForIdea(ideaIdentifier);
+  if (!idea) return;
+  const QUrl url(idea->URL(), QUrl::StrictMode);
+  const QString scheme = url.scheme().toLower();
+  // A stored link may name any scheme (local files, custom handlers): only web pages open.
+  if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+    showNotice(QStringLiteral("Cannot open this link"));
+    return;
+  }
+  platform::openURL(url);
+}
+
+void SolarSystemViewController::onEditItem(const QString& ideaIdentifier) { onEditIdea(ideaIdentifier); }
+
+// Keys.
+
+void SolarSystemViewController::keyDown(const platform::Event& event) {
+  if ((event.modifierFlags & platform::ModifierFlag::Command) &&
+      event.charactersIgnoringModifiers.compare(QLatin1String("f"), Qt::CaseInsensitive) == 0) {
+    if (mSolarSystemState == kSolarSystemStateRadial && mTopBar) mTopBar->startEditingSearchText();
+    return;
+  }
+  BaseViewController::keyDown(event);
+}
+
+void SolarSystemViewController::cancelOperation() {
+  if (mTopBar && mTopBar->isEditingSearchText()) return;
+  if (mSolarSystemState == kSolarSystemStateRadial && mOwnIdea && mOwnIdea->parent()) onDrillUp();
+}
+
+void SolarSystemViewController::makeSearch(const QString& text) {
+  if (text.isEmpty()) return;
+  view();
+  addViewsIfPossible();
+  // The overview graph that shows the results comes with its own screen; the text waits in the
+  // search field.
+  if (mTopBar) mTopBar->setCurrentSearchText(text);
+}
+
+}  // namespace orrery

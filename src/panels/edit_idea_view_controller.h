@@ -1,0 +1,102 @@
+#pragma once
+// The idea edit popover's content: the panel in which the user edits one text idea. The panel
+// never touches an Idea: its presenter fills the five selected… values, shows the popover,
+// and when the delegate hears editIdeaViewDidClose reads them back (with didChange) and
+// applies them. It closes on Return in the title, on Escape and on a click outside (the
+// popover is semi-transient). Colour, rule and icon pass through unchanged until the colour
+// and icon tabs exist. Main thread only.
+
+#include "foundation/views/base_view.h"
+#include "model/color.h"
+#include "model/color_theme.h"
+#include "model/icon_image.h"
+#include "panels/idea_text_edit_tab_view.h"
+#include "platform/ui/popover.h"
+#include "platform/ui/view_controller.h"
+#include "platform/ui/weak_ref.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace orrery {
+
+class EditIdeaViewControllerDelegate : public virtual platform::Trackable {
+ public:
+  // Sent once per close, after the selected… values were refreshed from the panel.
+  virtual void editIdeaViewDidClose() = 0;
+};
+
+class EditIdeaViewController : public platform::ViewController,
+                               public platform::PopoverDelegate,
+                               public IdeaTextEditTabViewDelegate,
+                               public Layouter {
+ public:
+  static constexpr double kWidth = 320;
+
+  // The panel as the popover's content and the popover's delegate; the popover animates.
+  static std::shared_ptr<EditIdeaViewController> createForPopover(const std::shared_ptr<platform::Popover>& popover);
+  ~EditIdeaViewController() override;
+
+  // Nil and empty texts are equal; two non-empty texts compare as they are.
+  static bool textEquality(const QString& a, const QString& b);
+
+  const QString& selectedTitleText() const { return mSelectedTitleText; }
+  void setSelectedTitleText(const QString& text) { mSelectedTitleText = text; }
+  const QString& selectedNoteText() const { return mSelectedNoteText; }
+  void setSelectedNoteText(const QString& text) { mSelectedNoteText = text; }
+  const ColorPtr& selectedColor() const { return mSelectedColor; }
+  void setSelectedColor(ColorPtr color) { mSelectedColor = std::move(color); }
+  ColorThemeType selectedColorThemeType() const { return mSelectedColorThemeType; }
+  void setSelectedColorThemeType(ColorThemeType type) { mSelectedColorThemeType = type; }
+  const IconImagePtr& selectedIconImage() const { return mSelectedIconImage; }
+  void setSelectedIconImage(IconImagePtr icon) { mSelectedIconImage = std::move(icon); }
+  bool didRecolor() const { return mDidRecolor; }
+  bool didChange() const;
+
+  EditIdeaViewControllerDelegate* delegate() const { return mDelegate.get(); }
+  void setDelegate(EditIdeaViewControllerDelegate* delegate) { mDelegate.reset(delegate); }
+  const std::shared_ptr<platform::Popover>& popover() const { return mPopover; }
+  IdeaTextEditTabView* textTabView() const { return mTextTabView.get(); }
+
+  void loadView() override;
+  void applyLayout() override;
+  void dismissView() { closeButtonPressed(); }
+  void closeButtonPressed();
+
+  // PopoverDelegate.
+  void popoverWillShow(platform::Popover& popover) override;
+  void popoverDidShow(platform::Popover& popover) override;
+  void popoverDidClose(platform::Popover& popover) override;
+
+  // IdeaTextEditTabViewDelegate.
+  void pleaseUpdateIdeaTextEditTabViewHeight() override;
+  void pleaseCloseEditView() override { closeButtonPressed(); }
+
+ private:
+  struct Private {};
+
+ public:
+  EditIdeaViewController(Private, std::shared_ptr<platform::Popover> popover);
+
+ private:
+  void reloadDataFromSubViews();
+  void updateFrameWithHeight(double height);
+
+  std::shared_ptr<platform::Popover> mPopover;
+  std::shared_ptr<IdeaTextEditTabView> mTextTabView;
+  QString mOriginalTitleText;
+  QString mOriginalNoteText;
+  ColorPtr mOriginalColor;
+  ColorThemeType mOriginalColorThemeType = ColorThemeTypeLighterColor;
+  IconImagePtr mOriginalIconImage;
+  QString mSelectedTitleText;
+  QString mSelectedNoteText;
+  ColorPtr mSelectedColor;
+  ColorThemeType mSelectedColorThemeType = ColorThemeTypeLighterColor;
+  IconImagePtr mSelectedIconImage;
+  bool mDidRecolor = false;
+  platform::WeakRef<EditIdeaViewControllerDelegate> mDelegate;
+};
+
+}  // namespace orrery

@@ -1,0 +1,73 @@
+#pragma once
+// The text part of the idea edit popover: a one-line title field and, on demand, a multi-line
+// note area. It starts compact (title and a note button) and opens the note area for an idea
+// with a note, on the note button, or on Tab in the title field. Return in the title asks the
+// panel to close; Return in the note is a new line. Main thread only.
+
+#include "foundation/views/base_view.h"
+#include "foundation/views/button_view.h"
+#include "foundation/views/custom_text_field.h"
+#include "platform/ui/native_host_view.h"
+#include "platform/ui/weak_ref.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QTextEdit;
+
+namespace orrery {
+
+class IdeaTextEditTabViewDelegate : public virtual platform::Trackable {
+ public:
+  virtual void pleaseUpdateIdeaTextEditTabViewHeight() {}
+  virtual void pleaseCloseEditView() {}
+};
+
+class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate {
+ public:
+  static constexpr double kCompactHeight = 62;
+  static constexpr double kExtendedHeight = 320;
+
+  IdeaTextEditTabView();
+  ~IdeaTextEditTabView() override;
+
+  IdeaTextEditTabViewDelegate* delegate() const { return mDelegate.get(); }
+  void setDelegate(IdeaTextEditTabViewDelegate* delegate) { mDelegate.reset(delegate); }
+
+  QString selectedTitleText() const;
+  // None while the note area is closed.
+  std::optional<QString> selectedNoteText() const;
+  double currentPreferredHeight() const { return isExtended() ? kExtendedHeight : kCompactHeight; }
+  bool isExtended() const { return mNoteView != nullptr; }
+
+  // Fills the tab: a non-empty note opens the note area, anything else closes it.
+  void reloadFrom(const QString& title, const QString& note);
+  // The title field takes the keys with the caret at the end of its text.
+  void activate();
+
+  void switchToExtendedMode();
+  void switchFromTitleFieldToNote();
+
+  const std::shared_ptr<CustomTextField>& titleTextField() const { return mTitleTextField; }
+  QTextEdit* noteEdit() const;
+  platform::NativeHostView* noteHost() const { return mNoteView.get(); }
+  const std::shared_ptr<ButtonView>& noteButton() const { return mNoteButton; }
+
+  void buttonPressed(ButtonView& button) override;
+  void applyLayout() override;
+
+ private:
+  class KeyFilter;
+  void ensureExtendedPortion();
+  void removeExtendedPortion();
+
+  std::shared_ptr<CustomTextField> mTitleTextField;
+  std::shared_ptr<platform::NativeHostView> mNoteView;
+  std::shared_ptr<ButtonView> mNoteButton;
+  platform::WeakRef<IdeaTextEditTabViewDelegate> mDelegate;
+  std::unique_ptr<KeyFilter> mKeyFilter;  // watches the title's line edit, owned here
+};
+
+}  // namespace orrery

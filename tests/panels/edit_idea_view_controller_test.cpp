@@ -1,0 +1,158 @@
+// The edit popover's panel in a real popover over an offscreen window: what it hands back,
+// when it counts as changed, and the keys that close it or open the note.
+
+#include "ui_test_env.h"
+
+#include "model/color_theme.h"
+#include "panels/edit_idea_view_controller.h"
+#include "platform/ui/popover.h"
+#include "platform/ui/window.h"
+
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTest>
+#include <QTextEdit>
+
+#include <gtest/gtest.h>
+
+using orrery::EditIdeaViewController;
+
+namespace {
+
+struct CountingDelegate : orrery::EditIdeaViewControllerDelegate {
+  int closes = 0;
+  QString titleAtClose;
+  EditIdeaViewController* panel = nullptr;
+  void editIdeaViewDidClose() override {
+    ++closes;
+    if (panel) titleAtClose = panel->selectedTitleText();
+  }
+};
+
+struct PanelTest : ::testing::Test {
+  PanelTest() : window(QSizeF(600, 400)) {
+    window.setContentView(std::make_shared<platform::View>(QRectF(0, 0, 600, 400)));
+    window.makeKeyAndOrderFront();
+  }
+  ~PanelTest() override {
+    if (popover && popover->isShown()) popover->close();
+    uitest::advance(0.5);
+  }
+  std::shared_ptr<EditIdeaViewController> show(const QString& title, const QString& note) {
+    popover = platform::Popover::create();
+    popover->setBehavior(platform::Popover::Semitransient);
+    auto panel = EditIdeaViewController::createForPopover(popover);
+    panel->setSelectedTitleText(title);
+    panel->setSelectedNoteText(note);
+    panel->setSelectedColor(colour(0));
+    panel->setSelectedColorThemeType(orrery::ColorThemeTypeLighterColor);
+    panel->setSelectedIconImage(nullptr);
+    delegate.panel = panel.get();
+    panel->setDelegate(&delegate);
+    popover->showRelativeToRect(QRectF(100, 100, 50, 50), window.contentView().get(), platform::RectEdge::MaxY);
+    return panel;
+  }
+  static orrery::ColorPtr colour(int i) { return orrery::ColorTheme::standardThemes().front()->colors()[i]; }
+  QLineEdit* title(EditIdeaViewController& panel) {
+    return panel.textTabView()->titleTextField()->field()->lineEdit();
+  }
+
+  platform::Window window;
+  std::shared_ptr<platform::Popover> popover;
+  CountingDelegate delegate;
+};
+
+TEST(EditIdeaPanel, EmptyAndNilTextsAreEqualOthersCompareAsTheyAre) {
+  EXPECT_TRUE(EditIdeaViewController::textEquality(QString(), QStringLiteral("")));
+  EXPECT_TRUE(EditIdeaViewController::textEquality(QStringLiteral("a"), QStringLiteral("a")));
+  EXPECT_FALSE(EditIdeaViewController::textEquality(QStringLiteral("a"), QString()));
+  EXPECT_FALSE(EditIdeaViewController::textEquality(QString(), QStringLiteral("a")));
+  EXPECT_FALSE(EditIdeaViewController::textEquality(QStringLiteral("a"), QStringLiteral("A")));
+}
+
+TEST_F(PanelTest, UntouchedItIsUnchangedAndEachValueCountsAsAChange) {
+  auto panel = show(QStringLiteral("Sun"), QString());
+  ASSERT_TRUE(popover->isShown());
+  EXPECT_TRUE(popover->takesKeyboardFocus()) << "a panel with a field takes the keys";
+  popover->performClose();
+  EXPECT_EQ(delegate.closes, 1);
+  EXPECT_FALSE(panel->didChange()) << "opened and closed untouched";
+
+  panel->setSelectedNoteText(QStringLiteral(""));
+  EXPECT_FALSE(panel->didChange()) << "an empty note equals none";
+  panel->setSelectedColor(colour(1));
+  EXPECT_TRUE(panel->didChange());
+  panel->setSelectedColor(colour(0));
+  EXPECT_FALSE(panel->didChange()) << "the colour it had again";
+  panel->setSelectedColorThemeType(orrery::ColorThemeType(orrery::ColorThemeTypeLighterColor + 1));
+  EXPECT_TRUE(panel->didChange()) << "the rule";
+  panel->setSelectedColorThemeType(orrery::ColorThemeTypeLighterColor);
+  panel->setSelectedTitleText(QString());
+  EXPECT_TRUE(panel->didChange()) << "a cleared title";
+  panel->setSelectedTitleText(QStringLiteral("Sun"));
+  panel->setSelectedNoteText(QStringLiteral("n"));
+  EXPECT_TRUE(panel->didChange()) << "a note";
+  EXPECT_FALSE(panel->didRecolor());
+}
+
+TEST_F(PanelTest, ReturnInTheTitleClosesOnceWithTheTypedTitle) {
+  auto panel = show(QString(), QString());
+  QLineEdit* edit = title(*panel);
+  EXPECT_EQ(edit->text(), QString()) << "a nil title shows an empty field";
+  QTest::keyClicks(edit, QStringLiteral("Jupiter"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_FALSE(popover->isShown());
+  EXPECT_EQ(delegate.closes, 1);
+  EXPECT_EQ(delegate.titleAtClose, QStringLiteral("Jupiter")) << "values are refreshed before the delegate hears";
+  EXPECT_TRUE(panel->didChange());
+  EXPECT_EQ(panel->selectedNoteText(), QString()) << "a closed note area hands back no note";
+}
+
+TEST_F(PanelTest, EscapeAndAClickElsewhereCloseIt) {
+  auto panel = show(QStringLiteral("a"), QString());
+  QTest::keyClick(title(*panel), Qt::Key_Escape);
+  EXPECT_FALSE(popover->isShown()) << "Escape in the field";
+  EXPECT_EQ(delegate.closes, 1);
+  panel = show(QStringLiteral("a"), QString());
+  window.sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, QPointF(500, 350)));
+  window.sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, QPointF(500, 350)));
+  EXPECT_FALSE(popover->isShown()) << "a click in the window it points into";
+  EXPECT_EQ(delegate.closes, 2);
+}
+
+TEST_F(PanelTest, TheNoteAreaOpensForANoteOrOnTabAndGrowsThePopover) {
+  auto panel = show(QStringLiteral("t"), QStringLiteral("remember"));
+  ASSERT_TRUE(panel->textTabView()->isExtended()) << "an idea with a note opens extended";
+  EXPECT_EQ(panel->textTabView()->noteEdit()->toPlainText(), QStringLiteral("remember"));
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 320);
+  popover->performClose();
+
+  panel = show(QStringLiteral("t"), QString());
+  EXPECT_FALSE(panel->textTabView()->isExtended());
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 62);
+  QTest::keyClick(title(*panel), Qt::Key_Tab);
+  uitest::advance(0.01);
+  ASSERT_TRUE(panel->textTabView()->isExtended()) << "Tab opens the note";
+  EXPECT_TRUE(popover->isShown());
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 320);
+  QTextEdit* note = panel->textTabView()->noteEdit();
+  QTest::keyClicks(note, QStringLiteral("line"));
+  QTest::keyClick(note, Qt::Key_Return);
+  EXPECT_TRUE(popover->isShown()) << "Return in the note is a new line";
+  QTest::keyClicks(note, QStringLiteral("two"));
+  popover->performClose();
+  EXPECT_EQ(panel->selectedNoteText(), QStringLiteral("line\ntwo"));
+  EXPECT_TRUE(panel->didChange());
+}
+
+TEST_F(PanelTest, AReadOnlyPopoverStillLeavesTheKeysToItsOwner) {
+  auto content = std::make_shared<platform::ViewController>();
+  content->setView(std::make_shared<platform::View>(QRectF(0, 0, 100, 50)));
+  popover = platform::Popover::create();
+  popover->setContentViewController(content);
+  popover->showRelativeToRect(QRectF(10, 10, 10, 10), window.contentView().get(), platform::RectEdge::MaxY);
+  EXPECT_FALSE(popover->takesKeyboardFocus());
+  EXPECT_TRUE(popover->window()->widget()->testAttribute(Qt::WA_ShowWithoutActivating));
+}
+
+}  // namespace
