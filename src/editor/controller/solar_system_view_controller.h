@@ -175,8 +175,10 @@ class SolarSystemViewController : public BaseViewController,
 
   // Keyboard and menu commands.
   void cmdImport();
+  // Puts the text into the top bar and shows the matches in the overview graph.
   void makeSearch(const QString& text);
   void keyDown(const platform::Event& event) override;
+  // Escape, by state.
   void cancelOperation();
 
   // Context menu.
@@ -240,9 +242,6 @@ class SolarSystemViewController : public BaseViewController,
   // title or icon symbol contains it; everything for an empty text.
   static GraphFilter graphFilterForSearch(const QString& lowerCaseText);
   void cmdToggleMindmap();
-  void makeSearch(const QString& text);
-  // Escape, by state.
-  void cancelOperation();
   // GraphScrollViewDelegate.
   void onIdeaSelected(const IdeaPtr& idea) override;
   void openIdeaInNewWindow(const IdeaPtr& idea) override;
