@@ -82,6 +82,13 @@ void snapshotGraphLayout(benchmark::State& state) {
   }
 }
 
+// What showing the graph costs the main thread: the whole renderer with its index and filter.
+void tileFactory(benchmark::State& state) {
+  const IdeaPtr& map = bigMap();
+  const GraphFilter filter = [](const IdeaSnapshotNode& idea) { return idea.text.contains(QLatin1Char('7')); };
+  for (auto _ : state) benchmark::DoNotOptimize(GraphTileFactory(map, filter, false).contentSize());
+}
+
 // The floor: a snapshot copy walked in pre-order.
 void snapshotWalk(benchmark::State& state) {
   const IdeaPtr& map = bigMap();
@@ -115,12 +122,12 @@ struct Overview {
   QImage target{kSize.toSize() * qApp->devicePixelRatio(), QImage::Format_ARGB32_Premultiplied};
   double longestStepMs = 0;
 
-  Overview() {
+  explicit Overview(int zoomSteps = 9) {
     target.setDevicePixelRatio(qApp->devicePixelRatio());
     view->setFrame(QRectF(QPointF(0, 0), kSize));
     window->contentView()->addSubview(view);
     view->setCurrentIdea(bigMap(), nullptr);
-    for (int i = 0; i < 9; ++i) view->cmdZoomIn();  // close enough for titles
+    for (int i = 0; i < zoomSteps; ++i) view->cmdZoomIn();  // 9: close enough for titles
     settle();
   }
   ~Overview() { window->close(); }
@@ -170,6 +177,18 @@ void zoomFrame(benchmark::State& state) {
     overview.compose();
   }
   state.counters["tiles"] = overview.tiles();
+}
+
+// From showing the whole 50 000-idea map to its first screen of tiles at the fitting zoom
+// (snapshot, layout and index on the main thread, the tiles on the tile queue).
+void firstScreenAtFit(benchmark::State& state) {
+  double longest = 0;
+  for (auto _ : state) {
+    Overview overview(/*zoomSteps=*/0);
+    longest = std::max(longest, overview.longestStepMs);
+    benchmark::DoNotOptimize(overview.tiles());
+  }
+  state.counters["longest_step_ms"] = longest;
 }
 
 // The floor: the same tile images as plain layers in a window, moved alike.
@@ -228,10 +247,12 @@ void tileAtZoomOne(benchmark::State& state, int ideas) {
 
 BENCHMARK(snapshotGraphLayout)->Unit(benchmark::kMillisecond);
 BENCHMARK(snapshotWalk)->Unit(benchmark::kMillisecond);
+BENCHMARK(tileFactory)->Unit(benchmark::kMillisecond);
 BENCHMARK(deepChainBesideLeaves)->Unit(benchmark::kMillisecond);
 BENCHMARK(glideFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(zoomFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(composeFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(firstScreenAtFit)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK_CAPTURE(tileAtZoomOne, map50000, 50000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(tileAtZoomOne, map500, 500)->Unit(benchmark::kMillisecond);
 

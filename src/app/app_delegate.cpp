@@ -3,6 +3,7 @@
 #include "app/menu_helper.h"
 #include "app/version_check.h"
 #include "app/window_placement.h"
+#include "cloud/cloud_engines.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "foundation/views/custom_alert_view.h"

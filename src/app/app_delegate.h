@@ -45,7 +45,6 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   static constexpr char kControllerStatesKey[] = "controllerStates";
   static constexpr char kRecentLocalFilesKey[] = "RecentLocalFiles";
   static constexpr char kCurrentVersionKey[] = "CurrentOrreryVersion";
-  static constexpr char kDropboxAppKey[] = "q7k2m9x4r1t8v3z";
   static constexpr int kMaxRecentFiles = 10;
   static constexpr int kStateCycleMillis = 5000;
 

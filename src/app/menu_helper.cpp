@@ -55,6 +55,9 @@ std::shared_ptr<Menu> MenuHelper::createMainMenu(platform::MenuDelegate* recentF
 
   auto view = submenu(*main, QStringLiteral("View"));
   item(*view, QStringLiteral("Overview Graph"), "cmdToggleMindmap");
+  item(*view, QStringLiteral("Zoom In"), "cmdZoomIn", QStringLiteral("+"));
+  item(*view, QStringLiteral("Zoom Out"), "cmdZoomOut", QStringLiteral("-"));
+  item(*view, QStringLiteral("Zoom to Fit"), "cmdActualSize", QStringLiteral("9"));
 
   auto help = submenu(*main, QStringLiteral("Help"));
   main->items().back()->setTag(kHelpMenuTag);

@@ -41,7 +41,9 @@ const char* fieldValue(const char* text, size_t length, const char* key, size_t*
 }  // namespace
 
 size_t CRKReadSmallFile(const char* path, char* buffer, size_t capacity) {
-  if (!path || !buffer || capacity == 0) return 0;
+  if (!buffer || capacity == 0) return 0;
+  buffer[0] = '\0';
+  if (!path) return 0;
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
   size_t used = 0;

@@ -3,7 +3,6 @@
 #include "export/tree_walk.h"
 #include "foundation/string_extensions.h"
 
-#include <QRegularExpression>
 
 namespace orrery {
 
@@ -14,6 +13,16 @@ const QString kNote = QStringLiteral("Note");
 }  // namespace
 
 QString TextExporter::htmlEscape(const QString& text) {
+  // Most titles need nothing: answer them unchanged without copying.
+  bool plain = true;
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u < 0x20 || u == '&' || u == '"' || u == '\'' || u == '<' || u == '>' || c.isSurrogate() || u >= 0xFFFE) {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) return text;
   return stringext::xmlSimpleEscapeString(stringext::xmlCharactersOnly(text));
 }
 
@@ -22,9 +31,11 @@ void TextExporter::addLevelTabs(qint64 level, QString& buffer) {
 }
 
 QString TextExporter::textExportTitleFor(const Idea& idea) {
-  static const QRegularExpression leadingSpace(QStringLiteral("^\\s*"));
-  QString title = idea.exportTitle();
-  return title.remove(leadingSpace);
+  // What "^\s*" matches, without a regular expression per idea.
+  const QString title = idea.exportTitle();
+  qsizetype start = 0;
+  while (start < title.size() && title[start].isSpace()) ++start;
+  return start == 0 ? title : title.mid(start);
 }
 
 void TextExporter::outlineIdea(const Idea& idea, qint64 level, std::int64_t* nextNote, QString& buffer) {
@@ -53,6 +64,7 @@ void TextExporter::addNotesFrom(const Idea& idea, qint64 level, std::int64_t& ne
 
 QString TextExporter::ideaAsTextOutline(const Idea& idea, bool includeNotes) {
   QString buffer;
+  buffer.reserve(idea.calculateWholeTreeSize() * 24 + 16);
   std::int64_t counter = 1;
   outlineIdea(idea, 0, includeNotes ? &counter : nullptr, buffer);
   if (includeNotes && counter >= 2) {
@@ -81,7 +93,9 @@ void TextExporter::appendIdeaIntoHTML(const Idea& idea, bool includeNotes, QStri
 }
 
 QString TextExporter::ideaAsNestedHTMLList(const Idea& idea, bool includeNotes) {
-  QString buffer = QStringLiteral(
+  QString buffer;
+  buffer.reserve(idea.calculateWholeTreeSize() * 40 + 128);  // one growing buffer, few reallocations
+  buffer += QLatin1String(
       "<!DOCTYPE html><html><head><meta charset=utf-8><title>Orrery document</title></head><body>");
   appendIdeaIntoHTML(idea, includeNotes, buffer);
   buffer += QLatin1String("</body></html>");

@@ -71,7 +71,7 @@ ScaledGraphView::ScaledGraphView(std::shared_ptr<const GraphTileFactory> factory
     : BaseView(std::make_shared<BaseLayer>()),
       mTileFactory(std::move(factory)),
       mShared(std::make_shared<Shared>()),
-      mQueue(std::make_unique<platform::SerialQueue>("ScaledGraphView")),
+      mQueue(std::make_shared<platform::SerialQueue>("ScaledGraphView")),
       mScale(zoomScale),
       mScreenScale(Globals::screenScale()) {
   // Anchored at the origin, where the data centre falls: scaling the view keeps it in place.
@@ -86,9 +86,10 @@ ScaledGraphView::ScaledGraphView(std::shared_ptr<const GraphTileFactory> factory
 }
 
 ScaledGraphView::~ScaledGraphView() {
-  // Wakes a render waiting for room; the queue then only finishes the task it runs.
+  // Wakes a render waiting for room; the queue then only finishes the task it runs. Its
+  // thread is joined on a background queue, so dropping a view never waits for a render.
   setActive(false);
-  mQueue.reset();
+  platform::globalQueue(platform::QueuePriority::Background).async([queue = std::move(mQueue)] {});
 }
 
 bool ScaledGraphView::active() const {

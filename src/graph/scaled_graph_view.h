@@ -87,7 +87,8 @@ class ScaledGraphView : public BaseView, public UserInteractionProtocol {
   std::shared_ptr<const GraphTileFactory> mTileFactory;
   // Shared with the queued blocks, which may outlive the view.
   std::shared_ptr<Shared> mShared;
-  std::unique_ptr<platform::SerialQueue> mQueue;
+  // Let go on a background queue: its thread may be in the middle of a render.
+  std::shared_ptr<platform::SerialQueue> mQueue;
   std::unordered_map<GridCoordinate, std::shared_ptr<GraphTileLayer>, GridCoordinateHash> mVisibleLayersByKey;
   std::vector<std::shared_ptr<GraphTileLayer>> mReusableLayers;
   double mScale;

@@ -169,7 +169,10 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
           &refusal);
       if (!granted) reason = refusal;
     }
-    auto report = [weakOwner, reason = std::move(reason), written = std::move(snapshot.idea),
+    // The written tree goes back only when edits made meanwhile must be merged into a merged
+    // file; otherwise it is released here, not on the main thread.
+    IdeaPtr written = merged.idea ? std::move(snapshot.idea) : nullptr;
+    auto report = [weakOwner, reason = std::move(reason), written = std::move(written),
                    merged = std::move(merged), bytes = std::move(bytes), stamp,
                    completion = std::move(completion)](FileWriteResult result) {
       if (auto owner = weakOwner.lock()) {

@@ -5,6 +5,7 @@
 #include "foundation/views/base_image_view.h"
 #include "foundation/views/blur_view.h"
 #include "foundation/views/colored_view.h"
+#include "foundation/views/kit_font.h"
 #include "foundation/views/text_view.h"
 #include "foundation/views/view_extensions.h"
 #include "platform/ui/window.h"
@@ -55,12 +56,22 @@ std::shared_ptr<TextView> WelcomeScreenView::addLabel(const QString& text, const
   auto label = std::make_shared<TextView>();
   label->setTextAlignment(platform::TextAlignment::Left);
   label->setTextColor(color);
-  const QFont font = Globals::fontAvenirLight(13);
-  label->setFont(font);
+  QFont font = kitFont(Globals::fontAvenirLight(13), 13);
   // The face standing in for Avenir runs wider: a line that would wrap out of its one-line
-  // frame gets the room it needs, up to the panel's inner width.
-  const double needed = std::ceil(QFontMetricsF(font).horizontalAdvance(text)) + 8;
-  label->setFrame(QRectF(0, 0, std::max(size.width(), std::min(needed, kMaximumLabelWidth)), size.height()));
+  // frame gets the room it needs up to the panel's inner width, and a smaller size beyond it.
+  // The text view pads each line on both sides, hence the margin.
+  constexpr double kLinePadding = 12;
+  double needed = std::ceil(QFontMetricsF(font).horizontalAdvance(text)) + kLinePadding;
+  if (needed > kMaximumLabelWidth) {
+    const double scale = (kMaximumLabelWidth - kLinePadding) / (needed - kLinePadding);
+    if (font.pixelSize() > 0)
+      font.setPixelSize(std::max(1, static_cast<int>(std::floor(font.pixelSize() * scale))));
+    else
+      font.setPointSizeF(font.pointSizeF() * scale * 0.98);
+    needed = kMaximumLabelWidth;
+  }
+  label->setFont(font);
+  label->setFrame(QRectF(0, 0, std::max(size.width(), needed), size.height()));
   label->setKern(-0.1);
   label->setText(text);
   addSubview(label);

@@ -207,14 +207,14 @@ TEST_F(StartUp, TheStateCycleWritesAChangedWindowSetWithinFiveSeconds) {
 
 TEST_F(StartUp, SignInRedirectsChooseDropboxOrTellTheUserToReconnect) {
   auto& app = launch();
-  app.handleArguments({"db-q7k2m9x4r1t8v3z://2/token?code=abc"});
+  app.handleArguments({"db-orrerydesktop01://2/token?code=abc"});
   ASSERT_EQ(redirects.size(), 1u);
   EXPECT_TRUE(Globals::userHasOptedForDropbox());
   redirectAnswer = "cancel";
   int invalid = 0;
   platform::NotificationCenter::defaultCenter().addObserver(
       &invalid, "DropboxInvalidAccessTokenNotification", nullptr, [&](const platform::Notification&) { ++invalid; });
-  app.handleRedirectURL(QUrl("db-q7k2m9x4r1t8v3z://2/token?error=access_denied"));
+  app.handleRedirectURL(QUrl("db-orrerydesktop01://2/token?error=access_denied"));
   platform::NotificationCenter::defaultCenter().removeObserver(&invalid);
   EXPECT_EQ(invalid, 1);
   EXPECT_FALSE(Globals::userHasOptedForDropbox());

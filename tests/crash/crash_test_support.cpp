@@ -1,5 +1,6 @@
 #include "crash_test_support.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +64,24 @@ std::string run(const std::string& command) {
   while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
   pclose(pipe);
   return out;
+}
+
+std::vector<uint64_t> gdbFrames(const std::string& output) {
+  std::vector<uint64_t> pcs;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("PC 0x", 0) == 0) pcs.push_back(std::stoull(line.substr(3), nullptr, 16));
+  return pcs;
+}
+
+std::string findCore(const std::string& folder) {
+  std::string found;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::string(e->d_name).rfind("core", 0) == 0) found = folder + "/" + e->d_name;
+    closedir(d);
+  }
+  return found;
 }
 
 }  // namespace crashtest

@@ -3,6 +3,7 @@
 // of the process, made on first use (the context lives for the process by design; tests
 // of the state before it exists run in a child process).
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,5 +17,9 @@ std::string readText(const std::string& path);
 std::vector<std::string> readLines(const std::string& path);
 // Runs a shell command, answering its standard output.
 std::string run(const std::string& command);
+// The pcs of gdb_frames.py's "PC 0x…" lines, innermost first.
+std::vector<uint64_t> gdbFrames(const std::string& output);
+// A kernel core file ("core…") in the folder, or "".
+std::string findCore(const std::string& folder);
 
 }  // namespace crashtest

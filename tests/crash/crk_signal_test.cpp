@@ -15,6 +15,7 @@
 #include "crash/crk_file_reader.h"
 #include "crash/crk_signal.h"
 #include "crash_test_support.h"
+#include "support/required_tool.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ struct CrashRun {
 
 // Runs the crasher; `onReady` (may be null) gets its pid once it printed READY.
 CrashRun runCrasher(const std::string& kind, const std::vector<std::string>& extra = {},
-                    void (*onReady)(pid_t) = nullptr) {
+                    void (*onReady)(pid_t) = nullptr, const char* crasher = CRASH_CRASHER) {
   CrashRun run;
   run.folder = crashtest::makeFolder("crasher-" + kind);
   int pipeFds[2];
@@ -38,7 +39,7 @@ CrashRun runCrasher(const std::string& kind, const std::vector<std::string>& ext
   if (pid == 0) {
     dup2(pipeFds[1], STDOUT_FILENO);
     close(pipeFds[0]);
-    std::vector<std::string> args = {CRASH_CRASHER, run.folder, kind};
+    std::vector<std::string> args = {crasher, run.folder, kind};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -132,9 +133,10 @@ TEST(CRKSignalCrashTest, ProcessorFaultsAreRecordedAndStillKillTheProcess) {
     int signal;
   } cases[] = {{"null", SIGSEGV}, {"bus", SIGBUS}, {"fpe", SIGFPE}, {"trap", SIGILL},
                {"int3", SIGTRAP}, {"abort", SIGABRT}, {"seccomp", SIGSYS}};
+  for (const char* crasher : {CRASH_CRASHER, CRASH_CRASHER_NOFP}) {
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.kind);
-    const CrashRun run = runCrasher(c.kind);
+    SCOPED_TRACE(std::string(c.kind) + " " + crasher);
+    const CrashRun run = runCrasher(c.kind, {}, nullptr, crasher);
     EXPECT_TRUE(run.killedBy(c.signal)) << "status " << run.status;
     const auto sig = signalSection(run);
     ASSERT_TRUE(sig.has_value()) << run.folder;
@@ -144,7 +146,7 @@ TEST(CRKSignalCrashTest, ProcessorFaultsAreRecordedAndStillKillTheProcess) {
     telemetry::CRKSignalNameLookup(c.signal, &name, &code);
     EXPECT_EQ((*sig)["name"], name);
     if (c.signal == SIGABRT) {
-      EXPECT_EQ((*sig)["code"], SI_TKILL);  // sent by abort(), signed
+      EXPECT_EQ((*sig)["code"], SI_TKILL) << "sent by abort(), signed";
     }
     const auto stack = checkCrashRecord(run, "signal.crkrecord");
     ASSERT_FALSE(stack.empty());
@@ -153,6 +155,7 @@ TEST(CRKSignalCrashTest, ProcessorFaultsAreRecordedAndStillKillTheProcess) {
       EXPECT_TRUE(inSymbol(run, "crasherNullWrite", stack[0]));
       EXPECT_EQ((*sig)["address"], 0u);
     }
+  }
   }
 }
 
@@ -287,21 +290,32 @@ TEST(CRKSignalCrashTest, ParkedThreadsAreRecordedInTheirParkAndABlockedOneWithou
     EXPECT_TRUE(run.killedBy(SIGSEGV));
     checkCrashRecord(run, "signal.crkrecord");
     const auto all = records(run.folder + "/signal.crkrecord");
-    int parked = 0, withoutRegisters = 0;
+    // The recording thread waits 200 ms in all for the answers: on a loaded machine a
+    // parked thread may miss that, and is then listed without registers like the deaf one.
+    int parked = 0, answered = 0, deaf = 0;
     const auto threads = section(all, "threads");
-    ASSERT_TRUE(threads.has_value());
-    for (const auto& t : *threads) {
+    const auto names = section(all, "thread_names");
+    ASSERT_TRUE(threads.has_value() && names.has_value());
+    for (size_t i = 0; i < threads->size(); ++i) {
+      const auto& t = (*threads)[i];
       if (!t.contains("registers")) {
-        ++withoutRegisters;
         EXPECT_TRUE(t["stacktrace"].empty());
-        continue;
       }
+      if ((*names)[i] == "deaf") {
+        ++deaf;
+        EXPECT_FALSE(t.contains("registers"));
+      }
+      if ((*names)[i] != "parked") continue;
+      ++parked;
+      if (!t.contains("registers")) continue;
+      ++answered;
       std::vector<uint64_t> stack;
       for (const auto& pc : t["stacktrace"]) stack.push_back(pc);
-      parked += stackHolds(run, stack, "crasherParkThread");
+      EXPECT_TRUE(stackHolds(run, stack, "crasherParkThread"));
     }
     EXPECT_EQ(parked, block ? 63 : 64);
-    EXPECT_EQ(withoutRegisters, block ? 1 : 0);
+    EXPECT_GE(answered, parked * 9 / 10);
+    EXPECT_EQ(deaf, block ? 1 : 0);
   }
 }
 
@@ -370,4 +384,93 @@ TEST(CRKSignalCrashTest, CompactionKilledAtAnyMomentNeverLosesACompletedWrite) {
   }
 }
 
+// The crashed thread's recorded stack against gdb's on a core of the same crash (ASLR off,
+// so both runs place the code alike): from the first recorded frame gdb also shows, every
+// frame down to main matches.
+void compareCrashWithGdb(const char* crasher, const std::string& kind, const std::string& file) {
+  SCOPED_TRACE(kind + " " + crasher);
+  const std::string folder = crashtest::makeFolder("crash-gdb-" + kind);
+  const std::string pattern = crashtest::readText("/proc/sys/kernel/core_pattern");
+  const bool kernelCore = !pattern.empty() && pattern[0] != '|' && pattern[0] != '/';
+  crashtest::run("cd '" + folder + "' && CRASHER_CORE=1 setarch $(uname -m) -R '" + crasher + "' '" + folder + "' " +
+                 kind + " >/dev/null 2>&1");
+  CrashRun run;
+  run.folder = folder;
+  const std::vector<uint64_t> stack = checkCrashRecord(run, file);
+  ASSERT_FALSE(stack.empty());
+  std::string core = kernelCore ? crashtest::findCore(folder) : "";
+  if (core.empty()) {
+    // Under gdb the kit installs nothing; the core is cut at the same fault.
+    core = folder + "/gdb.core";
+    const std::string other = crashtest::makeFolder("crash-gdb-run");
+    crashtest::run("cd '" + other + "' && timeout 120 gdb -batch -nx -ex 'set disable-randomization on' -ex run "
+                   "-ex 'generate-core-file " + core + "' --args '" + crasher + "' '" + other + "' " + kind +
+                   " >/dev/null 2>&1");
+  }
+  ASSERT_FALSE(crashtest::readText(core).empty()) << "no core in " << folder;
+  const std::vector<uint64_t> expected = crashtest::gdbFrames(crashtest::run(
+      "timeout 120 gdb -batch -nx -x '" + std::string(CRASH_GDB_SCRIPT) + "' '" + crasher + "' '" + core + "' 2>/dev/null"));
+  ASSERT_GE(expected.size(), 2u);
+  // The core may hold more frames above the recorded ones (our handler sending the signal
+  // again), some at the same pcs: take the first alignment whose whole tail matches.
+  auto tailMatches = [&](size_t ours, size_t theirs) {
+    if (expected.size() - theirs < 2 || stack.size() - ours < expected.size() - theirs) return false;
+    for (size_t i = 0; theirs + i < expected.size(); ++i)
+      if (stack[ours + i] != expected[theirs + i]) return false;
+    return true;
+  };
+  // Signals: the record starts at the interrupted frame itself.
+  const size_t lastStart = file == "signal.crkrecord" ? 1 : stack.size();
+  bool matched = false;
+  for (size_t ours = 0; ours < lastStart && !matched; ++ours)
+    for (size_t theirs = 0; theirs < expected.size() && !matched; ++theirs) matched = tailMatches(ours, theirs);
+  std::string listing = "recorded:";
+  for (uint64_t pc : stack) listing += " " + std::to_string(pc);
+  listing += "\ngdb:";
+  for (uint64_t pc : expected) listing += " " + std::to_string(pc);
+  EXPECT_TRUE(matched) << listing;
+}
+
 }  // namespace
+
+void compareEveryKindWithGdb(const char* crasher) {
+  ASSERT_TRUE(testsupport::requireTool("gdb", "gdb"));
+  ASSERT_TRUE(testsupport::requireTool("setarch", "util-linux"));
+  for (const char* kind : {"null", "bus", "fpe", "trap", "int3", "abort", "seccomp"})
+    compareCrashWithGdb(crasher, kind, "signal.crkrecord");
+  for (const char* kind : {"throw-runtime", "throw-cstr"}) compareCrashWithGdb(crasher, kind, "exception.crkrecord");
+}
+
+TEST(CRKSignalGdbTest, WithFramePointersTheCrashedStackIsGdbsDownToMain) { compareEveryKindWithGdb(CRASH_CRASHER); }
+TEST(CRKSignalGdbTest, WithoutFramePointersTheCrashedStackIsGdbsDownToMain) {
+  compareEveryKindWithGdb(CRASH_CRASHER_NOFP);
+}
+
+extern "C" __attribute__((visibility("default"), noinline)) void crashTestForeignBusHandler(int) {}
+
+TEST(CRKSignalHandlersTest, AForeignHandlerIsNamedByTheCheck) {
+  crashtest::contextReportFolder();
+  struct sigaction foreign {}, saved {};
+  foreign.sa_handler = crashTestForeignBusHandler;
+  sigemptyset(&foreign.sa_mask);
+  ASSERT_EQ(sigaction(SIGBUS, &foreign, &saved), 0);
+  testing::internal::CaptureStderr();
+  telemetry::CRKSignalCheckHandlers();
+  const std::string printed = testing::internal::GetCapturedStderr();
+  sigaction(SIGBUS, &saved, nullptr);
+  EXPECT_EQ(printed,
+            "[CrashKit] The signal SIGBUS has a non-CrashKit handler (crashTestForeignBusHandler).  This will "
+            "interfere with reporting.\n");
+}
+
+TEST(CRKSignalHandlersTest, UnderATracerNothingIsInstalledAndTheFaultIsTheTracers) {
+  ASSERT_TRUE(testsupport::requireTool("gdb", "gdb"));
+  const std::string folder = crashtest::makeFolder("crash-traced");
+  const std::string output =
+      crashtest::run("timeout 120 gdb -batch -nx -ex run -ex 'info signals SIGSEGV' --args '" + std::string(CRASH_CRASHER) +
+                     "' '" + folder + "' null 2>&1");
+  EXPECT_NE(output.find("SIGSEGV"), std::string::npos) << output;
+  EXPECT_NE(crashtest::readText(folder + "/sdk.log").find("Debugger present - not installing handlers"),
+            std::string::npos);
+  EXPECT_TRUE(crashtest::readText(folder + "/signal.crkrecord").empty());
+}

@@ -34,24 +34,6 @@ std::vector<ProbeFrame> probeFrames(const std::string& output) {
   return frames;
 }
 
-std::vector<uint64_t> gdbFrames(const std::string& output) {
-  std::vector<uint64_t> pcs;
-  std::istringstream in(output);
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("PC 0x", 0) == 0) pcs.push_back(std::stoull(line.substr(3), nullptr, 16));
-  return pcs;
-}
-
-std::string findCore(const std::string& folder) {
-  std::string found;
-  if (DIR* d = opendir(folder.c_str())) {
-    while (dirent* e = readdir(d))
-      if (std::string(e->d_name).rfind("core", 0) == 0) found = folder + "/" + e->d_name;
-    closedir(d);
-  }
-  return found;
-}
-
 void compareWithGdb(const std::string& probe) {
   ASSERT_TRUE(testsupport::requireTool("gdb", "gdb"));
   ASSERT_TRUE(testsupport::requireTool("setarch", "util-linux"));
@@ -62,7 +44,7 @@ void compareWithGdb(const std::string& probe) {
   const std::string run = "cd '" + folder + "' && setarch $(uname -m) -R '" + probe + "' '" + folder + "' 2>/dev/null";
   const std::string output = crashtest::run(run);
   const std::vector<ProbeFrame> frames = probeFrames(output);
-  std::string core = kernelCore ? findCore(folder) : "";
+  std::string core = kernelCore ? crashtest::findCore(folder) : "";
   if (core.empty()) {
     core = folder + "/gdb.core";
     crashtest::run("cd '" + folder + "' && timeout 120 gdb -batch -nx -ex 'set disable-randomization on' -ex run "
@@ -71,7 +53,7 @@ void compareWithGdb(const std::string& probe) {
   ASSERT_FALSE(crashtest::readText(core).empty()) << "no core dump in " << folder << " (core_pattern " << pattern << ")";
   const std::string gdbOutput = crashtest::run("timeout 120 gdb -batch -nx -x '" + std::string(CRASH_GDB_SCRIPT) +
                                                "' '" + probe + "' '" + core + "' 2>/dev/null");
-  const std::vector<uint64_t> expected = gdbFrames(gdbOutput);
+  const std::vector<uint64_t> expected = crashtest::gdbFrames(gdbOutput);
 
   // The probe's own walk: the whole known chain, innermost first.
   std::string symbols;

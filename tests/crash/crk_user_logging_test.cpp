@@ -35,8 +35,8 @@ void settle() { CRKLoggingQueue()->drain(); }
 struct PairScope {
   CRKUserLoggingABStorage* pair;
   CRKUserLoggingABStorage saved;
-  explicit PairScope(CRKUserLoggingABStorage* p) : pair(p), saved(*p) {
-    crashtest::contextReportFolder();
+  // The context (and so the stores) exists before the store is copied.
+  explicit PairScope(CRKUserLoggingABStorage* p) : pair((crashtest::contextReportFolder(), p)), saved(*pair) {
     settle();
     reset();
   }
@@ -57,8 +57,8 @@ struct StoreScope {
   CRKUserLoggingKVStorage* store;
   uint32_t* count;
   CRKUserLoggingKVStorage saved;
-  StoreScope(CRKUserLoggingKVStorage* s, uint32_t* c) : store(s), count(c), saved(*s) {
-    crashtest::contextReportFolder();
+  StoreScope(CRKUserLoggingKVStorage* s, uint32_t* c)
+      : store((crashtest::contextReportFolder(), s)), count(c), saved(*store) {
     settle();
     reset();
   }

@@ -174,22 +174,24 @@ TEST_F(SearchTest, NewerRequestsReplaceOlderOnesWhichNeverReport) {
 TEST_F(SearchTest, AScreenSearchIsAnsweredWhateverTheIndexingPassIsNumbered) {
   engine->holdAnswers(true);
   engine->reportStoredDocuments();
-  // Screen searches and indexing passes count separately: 1 is not older than the pass.
-  workspace->startSearch("kitchen", 1);
+  // A screen search started while an indexing pass waits is answered, and not as the pass.
+  const std::int64_t first = WorkspaceSearch::nextRequestIdentifier();
+  workspace->startSearch("kitchen", first);
   engine->holdAnswers(false);
   engine->releaseHeldAnswers();
   main.runPending();
-  EXPECT_EQ(delegate.resultsOf(1), QStringList{"iCloud:/a.orrx:1"});
+  EXPECT_EQ(delegate.resultsOf(first), QStringList{"iCloud:/a.orrx:1"});
   EXPECT_EQ(delegate.events.filter("search").size(), 2);
 
   // A new complete list while a screen search runs does not cut it off either.
   engine->holdAnswers(true);
-  workspace->startSearch("garden", 2);
+  const std::int64_t second = WorkspaceSearch::nextRequestIdentifier();
+  workspace->startSearch("garden", second);
   engine->reportStoredDocuments();
   engine->holdAnswers(false);
   engine->releaseHeldAnswers();
   main.runPending();
-  EXPECT_EQ(delegate.resultsOf(2).size(), 3u);
+  EXPECT_EQ(delegate.resultsOf(second).size(), 3u);
 }
 
 TEST_F(SearchTest, KillingStopsOnlyTheRunningRequest) {

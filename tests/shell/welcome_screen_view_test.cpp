@@ -6,6 +6,9 @@
 #include "foundation/views/colored_view.h"
 #include "foundation/views/text_view.h"
 #include "platform/ui/window.h"
+#include "foundation/globals.h"
+
+#include <QFontMetricsF>
 #include "ui_test_env.h"
 
 #include <gtest/gtest.h>
@@ -55,6 +58,15 @@ TEST(WelcomeScreenView, LaysThePanelOutAroundTheCentreOfAnEightHundredBySixHundr
   EXPECT_DOUBLE_EQ(screen->logoView()->frame().center().x(), 400);
   EXPECT_EQ(screen->blurView()->frame(), screen->frame());
 
+  // Every line stays one line, whichever face stands in for Avenir.
+  platform::Window window(QSizeF(800, 600));
+  window.contentView()->addSubview(screen);
+  window.displayIfNeeded();
+  for (const auto& label : {screen->versionLabel(), screen->welcomeLabel(), screen->listTitleLabel(),
+                            screen->itemLabels()[1]}) {
+    EXPECT_LT(label->intrinsicContentSize().height(), 1.6 * QFontMetricsF(Globals::fontAvenirLight(13)).height())
+        << label->text().toStdString();
+  }
   EXPECT_EQ(screen->versionLabel()->text(), QStringLiteral("Orrery version 2.7.1"));
   EXPECT_DOUBLE_EQ(screen->versionLabel()->frame().right(), screen->logoView()->frame().right());
   EXPECT_DOUBLE_EQ(screen->versionLabel()->frame().top(), screen->logoView()->frame().bottom() + 24);

@@ -143,8 +143,10 @@ void SolarSystemViewController::becameTopLevelController() {
   BaseViewController::becameTopLevelController();
   if (mDoc) updateWindowFromDocument(mDoc);
   platform::Window* window = myWindow();
-  if (window && mSolarSystem && (!window->firstResponder() || window->firstResponder() == window))
-    window->makeFirstResponder(mSolarSystem.get());
+  const bool graph = mSolarSystemState == kSolarSystemStateGraph || mSolarSystemState == kSolarSystemStateGraphSearch;
+  platform::View* first = graph && mGraphScrollView ? static_cast<platform::View*>(mGraphScrollView.get()) : mSolarSystem.get();
+  if (window && first && (!window->firstResponder() || window->firstResponder() == window))
+    window->makeFirstResponder(first);
 }
 
 QVariantMap SolarSystemViewController::createState() {
@@ -201,6 +203,8 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration() {
     me->setCurrentDoc(doc, token, ideaIdentifier);
     me->addViewsIfPossible();
     if (me->isViewLoaded()) me->switchToIdea(me->mOwnIdea, /*animated=*/false);
+    // The view was laid out while it had nothing to show: place the bar and the map now.
+    me->applyLayout();
   });
 }
 
@@ -252,6 +256,7 @@ void SolarSystemViewController::applyLayout() {
     mTopBar->setFrame(strip);
   }
   if (mSolarSystem) mSolarSystem->setFrame(rest);
+  if (mGraphScrollView) mGraphScrollView->setFrame(rest);
   if (mDrillingUpOrDown) return;
   layoutDockArea();
   if (!mDeleteAreaView) return;
@@ -385,14 +390,21 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
 
 void SolarSystemViewController::ensureTopBarState() {
   if (!mTopBar) return;
+  const bool graph = mSolarSystemState >= kSolarSystemStateGraph && mSolarSystemState <= kSolarSystemStateRadialSearch;
   mTopBar->setContentAction(mSolarSystemState == kSolarSystemStateRadial);
-  mTopBar->setMindmapToggleAction(false, /*toggled=*/false);
+  if (graph) {
+    mTopBar->setMindmapToggleAction(true, /*toggled=*/true);
+  } else {
+    mTopBar->setMindmapToggleAction(mSolarSystemState == kSolarSystemStateRadial, /*toggled=*/false);
+    mTopBar->setCurrentSearchText(QString());
+  }
   mTopBar->setHomeAction(isCloud(mDoc));
 }
 
 void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF& fromRect) {
   if (screenOccupied()) return;
   if (kind == kTopBarActionHome) pleaseSwitchToHomeView();
+  if (kind == kTopBarActionMindmapToggle) cmdToggleMindmap();
   if (kind == kTopBarActionContent && mSolarSystemState == kSolarSystemStateRadial) {
     auto menu = ModalChoiceController::create();
     std::weak_ptr<SolarSystemViewController> weak = self();
@@ -422,9 +434,37 @@ void SolarSystemViewController::pleaseSwitchToHomeView() {
 }
 
 void SolarSystemViewController::topBarSearchStatusDidChange(bool /*changed*/) {
-  if (!mTopBar || mSolarSystemState != kSolarSystemStateRadial) return;
-  if (mTopBar->currentSearchText().isEmpty() && !mTopBar->isEditingSearchText())
-    if (platform::Window* window = myWindow(); window && mSolarSystem) window->makeFirstResponder(mSolarSystem.get());
+  if (!mTopBar) return;
+  const bool empty = mTopBar->currentSearchText().isEmpty();
+  const bool editing = mTopBar->isEditingSearchText();
+  switch (mSolarSystemState) {
+    case kSolarSystemStateRadial:
+      if (!empty) pleaseSwitchToMindmapOrSearch(/*animated=*/true);
+      else if (!editing) makeFirstResponder(mSolarSystem.get());
+      return;
+    case kSolarSystemStateGraph:
+      updateGraphSearch();
+      if (!empty) {
+        mSolarSystemState = kSolarSystemStateGraphSearch;
+        ensureTopBarState();
+      } else if (!editing) {
+        makeFirstResponder(mSolarSystem.get());
+      }
+      return;
+    case kSolarSystemStateGraphSearch:
+      updateGraphSearch();
+      if (empty) {
+        mSolarSystemState = kSolarSystemStateGraph;
+        if (!editing) makeFirstResponder(mGraphScrollView.get());
+        ensureTopBarState();
+      }
+      return;
+    case kSolarSystemStateRadialSearch:
+      if (empty) pleaseSwitchToSolarView();
+      else updateGraphSearch();
+      return;
+    default: return;
+  }
 }
 
 // Listeners.

@@ -17,6 +17,7 @@
 #include "foundation/my_result.h"
 #include "foundation/views/base_view_controller.h"
 #include "foundation/views/visual_object.h"
+#include "graph/graph_scroll_view.h"
 #include "model/document_location.h"
 #include "model/idea.h"
 #include "model/persistence_controller_listener.h"
@@ -46,11 +47,16 @@ class MyWindow;
 using SolarSystemState = std::uint64_t;
 inline constexpr SolarSystemState kSolarSystemStateNothing = 0;
 inline constexpr SolarSystemState kSolarSystemStateRadial = 1;
+inline constexpr SolarSystemState kSolarSystemStateGraph = 2;
+// The graph with search results, entered from the graph (3) or from the radial view (4).
+inline constexpr SolarSystemState kSolarSystemStateGraphSearch = 3;
+inline constexpr SolarSystemState kSolarSystemStateRadialSearch = 4;
 
 class SolarSystemViewController : public BaseViewController,
                                   public SolarSystemDelegate,
                                   public PersistenceControllerListener,
                                   public TopBarViewDelegate,
+                                  public GraphScrollViewDelegate,
                                   public DragSupportDelegate,
                                   public DockAreaViewDelegate,
                                   public EditIdeaViewControllerDelegate,
@@ -160,14 +166,19 @@ class SolarSystemViewController : public BaseViewController,
   bool startClosingCanCloseNow() override;
   void cmdSaveLocalFile();
   void cmdSaveLocalFileAs();
+  // Prints the map page and note pages through the print panel; nothing while the screen is
+  // occupied; a failed print shows an alert.
+  void cmdPrintIdea();
   void performSaveLocalFileWithCompletion(ResultCompletion completion);
   void doSaveLocalFile();
   bool validateUserInterfaceItem(const platform::MenuItem& item) override;
 
   // Keyboard and menu commands.
   void cmdImport();
+  // Puts the text into the top bar and shows the matches in the overview graph.
   void makeSearch(const QString& text);
   void keyDown(const platform::Event& event) override;
+  // Escape, by state.
   void cancelOperation();
 
   // Context menu.
@@ -222,6 +233,19 @@ class SolarSystemViewController : public BaseViewController,
   void documentUpdated(const std::shared_ptr<IdeaProxy>& proxy) override;
   void documentDeleted(const QString& docIdentifier) override;
 
+  // The overview graph (made on first use and kept) and the switches between the states.
+  const std::shared_ptr<GraphScrollView>& graphScrollView() const { return mGraphScrollView; }
+  void pleaseSwitchToMindmapOrSearch(bool animated);
+  void pleaseSwitchToSolarView();
+  void updateGraphSearch();
+  // What a search text keeps in the graph: text ideas (links by their target) whose lower-cased
+  // title or icon symbol contains it; everything for an empty text.
+  static GraphFilter graphFilterForSearch(const QString& lowerCaseText);
+  void cmdToggleMindmap();
+  // GraphScrollViewDelegate.
+  void onIdeaSelected(const IdeaPtr& idea) override;
+  void openIdeaInNewWindow(const IdeaPtr& idea) override;
+
   // The root view's bounds without the top bar's strip: where every radial view goes.
   QRectF solarSystemFrame() const;
   // Whether the editor takes input: that of its current radial view.
@@ -245,6 +269,10 @@ class SolarSystemViewController : public BaseViewController,
   void closeWindow();
   void closeWindowLater();
   void registerCommands();
+  void registerGraphCommands();
+  // Cross-fades from one view to the other over 0.4 s, holding "AnimatingSwitch".
+  void animateSwitch(const std::shared_ptr<platform::View>& from, const std::shared_ptr<platform::View>& to);
+  void makeFirstResponder(platform::View* view);
   void askAboutClosingNewDocument();
   void saveAsPath(const QString& path, const ResultCompletion& done);
   void applyPendingOutsideChange();
@@ -269,6 +297,8 @@ class SolarSystemViewController : public BaseViewController,
   std::shared_ptr<TopBarView> mTopBar;
   std::shared_ptr<SolarSystem> mSolarSystem;
   std::shared_ptr<DeleteAreaView> mDeleteAreaView;
+  std::shared_ptr<GraphScrollView> mGraphScrollView;
+  std::shared_ptr<Animator> mSwitchAnimator;
   std::shared_ptr<DockAreaView> mDockAreaView;
   // The idea of a drop being decided, its document (empty for none) and what runs at its end.
   IdeaPtr mIdeaBeingAccepted;

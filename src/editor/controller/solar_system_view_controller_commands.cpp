@@ -1,12 +1,14 @@
 // The window's close request and the Save and Save As commands of the editor.
 
 #include "editor/controller/solar_system_view_controller.h"
+#include "export/printed_view.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/views/custom_alert_view.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 #include "platform/core/dispatch.h"
+#include "platform/print/print_operation.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/modal_presenter.h"
 #include "platform/ui/window.h"
@@ -22,6 +24,7 @@ constexpr char kCloseTempFile[] = "CloseTempFile";
 constexpr char kSaveAction[] = "cmdSaveLocalFile";
 constexpr char kSaveAsAction[] = "cmdSaveLocalFileAs";
 constexpr char kDocumentExtension[] = ".orrery";
+constexpr char kPrintAction[] = "cmdPrintIdea";
 
 QString localized(const QString& key, const char* defaultText) {
   return Globals::normalLocalizedStringForKey(key, QString::fromUtf8(defaultText));
@@ -36,7 +39,18 @@ QString SolarSystemViewController::desktopFolder() {
 void SolarSystemViewController::registerCommands() {
   setActionHandler(QString::fromLatin1(kSaveAction), [this](const platform::ActionSender&) { cmdSaveLocalFile(); });
   setActionHandler(QString::fromLatin1(kSaveAsAction), [this](const platform::ActionSender&) { cmdSaveLocalFileAs(); });
+  registerGraphCommands();
   registerEditorCommands();
+  setActionHandler(QString::fromLatin1(kPrintAction), [this](const platform::ActionSender&) { cmdPrintIdea(); });
+}
+
+void SolarSystemViewController::cmdPrintIdea() {
+  if (screenOccupied() || !mDoc || !mRootIdea) return;
+  PrintedView view(mRootIdea, mDoc->dateModified());
+  platform::PrintOperation operation(view);
+  QString error;
+  if (operation.runOperation(&error) == platform::PrintOperation::Outcome::Failed)
+    CustomAlertView::showErrorResult(MyResult::error(QString(), error));
 }
 
 bool SolarSystemViewController::startClosingCanCloseNow() {

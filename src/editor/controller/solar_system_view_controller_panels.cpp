@@ -50,7 +50,6 @@ void SolarSystemViewController::registerEditorCommands() {
   on(kDeleteAction, &SolarSystemViewController::onDeleteItem);
   on(kOpenInBrowserAction, &SolarSystemViewController::onOpenItemInBrowser);
   setActionHandler(QString::fromLatin1(kImportAction), [this](const platform::ActionSender&) { cmdImport(); });
-  setActionHandler(platform::Actions::cancelOperation, [this](const platform::ActionSender&) { cancelOperation(); });
 }
 
 void SolarSystemViewController::showNotice(const QString& message) {
@@ -301,20 +300,6 @@ void SolarSystemViewController::keyDown(const platform::Event& event) {
     return;
   }
   BaseViewController::keyDown(event);
-}
-
-void SolarSystemViewController::cancelOperation() {
-  if (mTopBar && mTopBar->isEditingSearchText()) return;
-  if (mSolarSystemState == kSolarSystemStateRadial && mOwnIdea && mOwnIdea->parent()) onDrillUp();
-}
-
-void SolarSystemViewController::makeSearch(const QString& text) {
-  if (text.isEmpty()) return;
-  view();
-  addViewsIfPossible();
-  // The overview graph that shows the results comes with its own screen; the text waits in the
-  // search field.
-  if (mTopBar) mTopBar->setCurrentSearchText(text);
 }
 
 }  // namespace orrery

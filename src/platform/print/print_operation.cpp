@@ -18,13 +18,14 @@ PrintOperation::PrintOperation(PrintableView& view)
 PrintOperation::~PrintOperation() = default;
 
 PrintInfo PrintOperation::printInfo() const {
-  const QRectF paper = mPrinter->paperRect(QPrinter::Point);
-  const QRectF page = mPrinter->pageRect(QPrinter::Point);
+  const QPageLayout layout = mPrinter->pageLayout();
+  const QRectF paper = layout.fullRectPoints();
+  const QRectF page = layout.paintRectPoints();
   PrintInfo info;
   info.paperRect = QRectF(0, 0, paper.width(), paper.height());
   // Qt measures from the top; the printed view's y grows upwards from the bottom.
-  info.imageablePageBounds = QRectF(page.x() - paper.x(), paper.height() - (page.y() - paper.y()) - page.height(),
-                                    page.width(), page.height());
+  info.imageablePageBounds =
+      QRectF(page.x(), paper.height() - page.y() - page.height(), page.width(), page.height());
   return info;
 }
 

@@ -124,7 +124,8 @@ void Window::setFrame(const QRectF& frame) {
   }
 }
 
-void Window::setMinSize(const QSizeF& size) { mFrame->setMinimumSize(size.toSize()); }
+// The content area's minimum: the menu bar and decorations come on top.
+void Window::setMinSize(const QSizeF& size) { mCanvas->setMinimumSize(size.toSize()); }
 
 void Window::setBackgroundColor(const QColor& color) {
   mBackground = color;

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "core_dumps.h"
 #include "crash/crk_context.h"
 #include "crash/crk_user_logging.h"
 #include "platform/core/dispatch.h"
@@ -76,6 +77,7 @@ __attribute__((noinline)) int crasherRecurse(int depth) {
 }
 
 __attribute__((noinline)) void crasherParkThread(bool blockSignals) {
+  pthread_setname_np(pthread_self(), blockSignals ? "deaf" : "parked");
   if (blockSignals) {
     sigset_t all;
     sigfillset(&all);
@@ -109,8 +111,13 @@ int runKind(int argc, char** argv, const std::string& kind);
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
-  rlimit none{0, 0};
-  setrlimit(RLIMIT_CORE, &none);
+  // Cores only when a test compares the record with one.
+  if (std::getenv("CRASHER_CORE")) {
+    crashtest::allowCoreDumps();
+  } else {
+    rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+  }
   gFolder = argv[1];
   const std::string kind = argv[2];
   if (kind == "prior") {

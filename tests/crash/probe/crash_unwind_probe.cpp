@@ -16,6 +16,7 @@
 #include <string>
 
 #include "crash/crk_binary_image.h"
+#include "core_dumps.h"
 #include "crash/crk_context.h"
 #include "crash/crk_unwind.h"
 
@@ -87,13 +88,7 @@ extern "C" __attribute__((noinline)) int runProbe() {
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
-  rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
-  if (setrlimit(RLIMIT_CORE, &unlimited) != 0) {
-    rlimit current{};
-    getrlimit(RLIMIT_CORE, &current);
-    current.rlim_cur = current.rlim_max;
-    setrlimit(RLIMIT_CORE, &current);
-  }
+  crashtest::allowCoreDumps();
   telemetry::CRKContextInitData data;
   data.reportPath = argv[1];
   telemetry::CRKContextInitialize(&data);

@@ -6,6 +6,8 @@
 #include "platform/core/notification_center.h"
 #include "platform/ui/menu.h"
 #include "shell/screen_factory.h"
+#include "support/pdf_tools.h"
+#include "support/print_to_file.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -410,3 +412,33 @@ TEST_F(DocumentLife, OverlappingSavesCountAsInFlightUntilTheLastCompletes) {
 }
 
 }  // namespace
+
+TEST_F(DocumentLife, PrintReachesTheEditorPrintsMapAndNotesAndWaitsForAFreeScreen) {
+  IdeaPtr tree = makeTree(3);
+  tree->ideas()[1]->setNote(QStringLiteral("a note to print"));
+  Opened temp = createTemp(tree);
+  EditorWindow editor(SolarSystemViewController::create(temp.doc, temp.token, QString()), &app);
+  auto& c = *editor.controller;
+
+  // While another step holds the screen, Print does nothing: no panel.
+  c.occupyScreen(QStringLiteral("Sharing"));
+  c.cmdPrintIdea();
+  EXPECT_EQ(presenter->printPanels, 0);
+  c.liberateScreen(QStringLiteral("Sharing"));
+
+  const QString pdf = path(QStringLiteral("printed.pdf"));
+  presenter->printAnswers.push_back(testsupport::printToPdfFile(pdf, QPageLayout::Portrait));
+  ASSERT_TRUE(editor.window().firstResponder()->tryToPerform(QStringLiteral("cmdPrintIdea")))
+      << "the menu command reaches the editor along the responder chain";
+  EXPECT_EQ(presenter->printPanels, 1);
+  EXPECT_EQ(testsupport::pdfPageCount(pdf), 2) << "the map page and one note page";
+  EXPECT_TRUE(testsupport::pdfText(pdf).contains(QStringLiteral("a note to print")));
+
+  // A cancelled panel prints nothing and says nothing; a failed print says why.
+  c.cmdPrintIdea();
+  EXPECT_TRUE(presenter->alerts.empty());
+  presenter->printAnswers.push_back(testsupport::printToPdfFile(path(QStringLiteral("no/such/folder.pdf")),
+                                                                QPageLayout::Portrait));
+  c.cmdPrintIdea();
+  ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; }));
+}

@@ -4,6 +4,7 @@
 #include "foundation/views/base_view.h"
 #include "foundation/views/delete_area_view.h"
 #include "foundation/views/text_label.h"
+#include "foundation/views/kit_font.h"
 #include "foundation/views/text_view.h"
 #include "foundation/views/view_extensions.h"
 #include "platform/ui/compositor.h"
@@ -165,7 +166,8 @@ TEST(TextWidgets, TextViewSizesToItsTextOrToAWidth) {
   EXPECT_EQ(runs[0].attributes.font->family(), Globals::fontAvenirBook(12).family());
   EXPECT_EQ(*runs[0].attributes.color, QColor(Qt::black));
   later.setFont(Globals::fontAvenirHeavy(30));
-  EXPECT_DOUBLE_EQ(later.innerTextView()->attributedString().runs()[0].attributes.font->pointSizeF(), 12);
+  // The default is 12 logical pixels, like every size the kit is given.
+  EXPECT_NEAR(kitFontSize(*later.innerTextView()->attributedString().runs()[0].attributes.font), 12, 1e-9);
   later.setText("Hello");
   EXPECT_DOUBLE_EQ(later.innerTextView()->attributedString().runs()[0].attributes.font->pointSizeF(), 30);
 }

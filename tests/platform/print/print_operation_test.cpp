@@ -1,6 +1,7 @@
 #include "platform/print/print_operation.h"
 
 #include "support/pdf_tools.h"
+#include "support/print_to_file.h"
 #include "ui_test_env.h"
 
 #include <QPainter>
@@ -46,24 +47,10 @@ class NumberedPages : public PrintableView {
   int mPage = 0;
 };
 
-std::function<int(QPrinter&)> toFile(const QString& path, QPageLayout::Orientation orientation, int from = 0,
-                                     int to = 0) {
-  return [=](QPrinter& printer) {
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    printer.setPageOrientation(orientation);
-    if (from > 0) {
-      printer.setPrintRange(QPrinter::PageRange);
-      printer.setFromTo(from, to);
-    }
-    return kModalResponseOK;
-  };
-}
-
 TEST(PrintOperation, PrintsEveryPageOfThePanelsChoiceInYUpPoints) {
   QTemporaryDir dir;
   uitest::PresenterScope presenter;
-  presenter->printAnswers.push_back(toFile(dir.filePath("out.pdf"), QPageLayout::Landscape));
+  presenter->printAnswers.push_back(testsupport::printToPdfFile(dir.filePath("out.pdf"), QPageLayout::Landscape));
   NumberedPages view(3);
   PrintOperation operation(view);
   QString error;
@@ -89,7 +76,7 @@ TEST(PrintOperation, PrintsEveryPageOfThePanelsChoiceInYUpPoints) {
 TEST(PrintOperation, APageRangeOrACancelPrintsOnlyWhatWasChosen) {
   QTemporaryDir dir;
   uitest::PresenterScope presenter;
-  presenter->printAnswers.push_back(toFile(dir.filePath("range.pdf"), QPageLayout::Portrait, 2, 3));
+  presenter->printAnswers.push_back(testsupport::printToPdfFile(dir.filePath("range.pdf"), QPageLayout::Portrait, 2, 3));
   NumberedPages view(4);
   PrintOperation operation(view);
   ASSERT_EQ(operation.runOperation(), PrintOperation::Outcome::Printed);
@@ -102,7 +89,7 @@ TEST(PrintOperation, APageRangeOrACancelPrintsOnlyWhatWasChosen) {
   EXPECT_TRUE(cancelled.infos.empty());
   EXPECT_EQ(presenter->printPanels, 2);
 
-  presenter->printAnswers.push_back(toFile(dir.filePath("none/at/all.pdf"), QPageLayout::Portrait));
+  presenter->printAnswers.push_back(testsupport::printToPdfFile(dir.filePath("none/at/all.pdf"), QPageLayout::Portrait));
   NumberedPages unwritable(1);
   PrintOperation third(unwritable);
   QString error;

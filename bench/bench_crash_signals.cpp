@@ -1,0 +1,162 @@
+// Costs of signal capture: a crash's time from the fault to the process's exit with the
+// kit recording it (every thread parked and unwound) beside the same crash without the kit,
+// with 64 threads and with 1; and arming the handlers beside the bare system calls.
+
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crash/crk_context.h"
+#include "crash/crk_signal.h"
+
+using namespace telemetry;
+
+namespace {
+
+constexpr int kCrashes = 100;
+
+uint64_t nowNanoseconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+std::string scratchFolder() {
+  char templ[] = "/tmp/orrery-bench-crash-signals-XXXXXX";
+  const char* made = mkdtemp(templ);
+  return made ? made : "/tmp";
+}
+
+volatile int* gNull = nullptr;
+
+// The child: parks threads - 1 threads, arms the kit when asked, says when it faults.
+[[noreturn]] void crashChild(int threads, bool withKit, int reportFd) {
+  rlimit none{0, 0};
+  setrlimit(RLIMIT_CORE, &none);
+  for (int s : kCRKHandledSignals) signal(s, SIG_DFL);
+  static std::mutex m;
+  static std::condition_variable cv;
+  static int parked = 0;
+  for (int i = 1; i < threads; ++i) {
+    std::thread([] {
+      std::unique_lock lock(m);
+      ++parked;
+      cv.notify_all();
+      cv.wait(lock, [] { return false; });
+    }).detach();
+  }
+  {
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return parked == threads - 1; });
+  }
+  if (withKit) {
+    static const std::string folder = scratchFolder();
+    CRKContextInitData data;
+    data.reportPath = folder.c_str();
+    CRKContextInitialize(&data);
+  }
+  const uint64_t at = nowNanoseconds();
+  if (write(reportFd, &at, sizeof at) != sizeof at) _exit(3);
+  *gNull = 1;
+  _exit(4);
+}
+
+void BM_CrashToExit(benchmark::State& state) {
+  const int threads = static_cast<int>(state.range(0));
+  const bool withKit = state.range(1) != 0;
+  std::vector<double> ms;
+  for (auto _ : state) {
+    for (int i = 0; i < kCrashes; ++i) {
+      int fds[2];
+      if (pipe(fds) != 0) return state.SkipWithError("pipe");
+      const pid_t pid = fork();
+      if (pid == 0) {
+        close(fds[0]);
+        crashChild(threads, withKit, fds[1]);
+      }
+      close(fds[1]);
+      uint64_t at = 0;
+      const bool got = read(fds[0], &at, sizeof at) == sizeof at;
+      int status = 0;
+      waitpid(pid, &status, 0);
+      const uint64_t end = nowNanoseconds();
+      close(fds[0]);
+      if (!got || !WIFSIGNALED(status) || WTERMSIG(status) != SIGSEGV) return state.SkipWithError("no crash");
+      ms.push_back(static_cast<double>(end - at) / 1e6);
+    }
+  }
+  std::sort(ms.begin(), ms.end());
+  state.counters["p50_ms"] = ms[ms.size() / 2];
+  state.counters["p99_ms"] = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+}
+BENCHMARK(BM_CrashToExit)
+    ->ArgsProduct({{1, 64}, {0, 1}})
+    ->ArgNames({"threads", "kit"})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// Puts the default actions back between runs (not measured).
+void resetSignals() {
+  for (int s : kCRKHandledSignals) signal(s, SIG_DFL);
+  if (CRKContext* c = CRKContextGet(); c && c->signal.handshakeSignal) signal(c->signal.handshakeSignal, SIG_DFL);
+  stack_t off{};
+  off.ss_flags = SS_DISABLE;
+  sigaltstack(&off, nullptr);
+}
+
+void BM_SignalInitialize(benchmark::State& state) {
+  if (!CRKContextGet()) {
+    const std::string folder = scratchFolder();
+    CRKContextInitData data;
+    data.reportPath = folder.c_str();
+    CRKContextInitialize(&data);
+  }
+  CRKContextDeinitialize();  // writable again: arming stores the prior actions in it
+  for (auto _ : state) {
+    state.PauseTiming();
+    resetSignals();
+    state.ResumeTiming();
+    CRKSignalInstallAltStack();
+    CRKSignalInitialize();
+  }
+  resetSignals();
+}
+BENCHMARK(BM_SignalInitialize)->Unit(benchmark::kMicrosecond);
+
+void BM_BareSigaltstackAndSigaction(benchmark::State& state) {
+  static char stack[0x40000];
+  for (auto _ : state) {
+    state.PauseTiming();
+    resetSignals();
+    state.ResumeTiming();
+    stack_t s{};
+    s.ss_sp = stack;
+    s.ss_size = sizeof stack;
+    sigaltstack(&s, nullptr);
+    for (int sig : kCRKHandledSignals) {
+      struct sigaction a {};
+      a.sa_handler = SIG_DFL;
+      a.sa_flags = SA_SIGINFO | SA_ONSTACK;
+      sigemptyset(&a.sa_mask);
+      struct sigaction prior {};
+      sigaction(sig, &a, &prior);
+    }
+  }
+  resetSignals();
+}
+BENCHMARK(BM_BareSigaltstackAndSigaction)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

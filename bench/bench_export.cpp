@@ -1,0 +1,227 @@
+// The exports of a 10 000-idea map (one idea in ten with a note) beside encoding the same map
+// as the program's JSON in the same run: text outline, HTML list, OPML, web page,
+// presentation, PDF and PNG, the PNG also beside encoding its pixels alone, and the copies the
+// calling thread takes. Then a PDF of a 1 000-idea outline with 300-character notes beside
+// bare QPdfWriter / QTextLayout calls drawing the same discs, lines and note texts.
+
+#include "export/image_exporter.h"
+#include "export/mind_map_to_pdf.h"
+#include "export/text_exporter.h"
+#include "export/web_exporter.h"
+#include "graph/graph_tile_factory.h"
+#include "model/idea_snapshot.h"
+#include "model/json_encoder.h"
+#include "model/opml_writer.h"
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTemporaryDir>
+#include <QTextLayout>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+
+using namespace orrery;
+
+namespace {
+
+QTemporaryDir* gFolder = nullptr;
+
+// Root, 100 children, 99 grandchildren each: 10 000 ideas; every tenth carries a note.
+const IdeaPtr& bigMap() {
+  static IdeaPtr root;
+  if (root) return root;
+  root = Idea::createWithText("Big map");
+  int n = 1;
+  for (int i = 0; i < 100; ++i) {
+    IdeaPtr child = Idea::createWithText(QString("Topic %1").arg(i));
+    if (++n % 10 == 0) child->setNote(QString("A note on topic %1 with a few words in it.").arg(i));
+    for (int j = 0; j < 99; ++j) {
+      IdeaPtr leaf = Idea::createWithText(QString("Idea %1.%2").arg(i).arg(j));
+      if (++n % 10 == 0) leaf->setNote(QString("Note %1.%2: what to remember about this idea.").arg(i).arg(j));
+      child->addIdea(leaf);
+    }
+    root->addIdea(child);
+  }
+  return root;
+}
+
+// Root and 999 children, each with a 300-character note.
+const IdeaPtr& outlineMap() {
+  static IdeaPtr root;
+  if (root) return root;
+  root = Idea::createWithText("Outline");
+  const QString note = QString("Lorem ipsum dolor sit amet, consectetur adipiscing elit. ").repeated(6).left(300);
+  for (int i = 1; i < 1000; ++i) {
+    IdeaPtr child = Idea::createWithText(QString("Point %1").arg(i));
+    child->setNote(note);
+    root->addIdea(child);
+  }
+  root->setNote(note);
+  return root;
+}
+
+void BM_JSONEncoder(benchmark::State& state) {
+  for (auto _ : state) {
+    JSONEncoder encoder;
+    encoder.encodeObject(*bigMap());
+    benchmark::DoNotOptimize(encoder.data().size());
+  }
+}
+BENCHMARK(BM_JSONEncoder)->Unit(benchmark::kMillisecond);
+
+void BM_TextOutline(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(TextExporter::ideaAsTextOutline(*bigMap(), true).size());
+}
+BENCHMARK(BM_TextOutline)->Unit(benchmark::kMillisecond);
+
+void BM_HTMLList(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(TextExporter::ideaAsNestedHTMLList(*bigMap(), true).size());
+}
+BENCHMARK(BM_HTMLList)->Unit(benchmark::kMillisecond);
+
+void BM_OPML(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(OPMLWriter::ideaAsOPML(*bigMap()).size());
+}
+BENCHMARK(BM_OPML)->Unit(benchmark::kMillisecond);
+
+// The calling thread's share of a web export or PDF: the copies it takes.
+void BM_CallingThreadSnapshot(benchmark::State& state) {
+  for (auto _ : state) {
+    IdeaPtr frozen = bigMap()->snapshotCopy();
+    IdeaPtr preview = bigMap()->ideaByRestrictingElements(WebExporter::kPreviewIdeaCount);
+    benchmark::DoNotOptimize(frozen.get());
+    benchmark::DoNotOptimize(preview.get());
+  }
+}
+BENCHMARK(BM_CallingThreadSnapshot)->Unit(benchmark::kMillisecond);
+
+void webExport(benchmark::State& state, WebExportStyle style) {
+  const IdeaPtr frozen = bigMap()->snapshotCopy();
+  const IdeaPtr preview = bigMap()->ideaByRestrictingElements(WebExporter::kPreviewIdeaCount);
+  const QString destination = gFolder->filePath(QString("web%1.zip").arg(style));
+  for (auto _ : state)
+    if (!WebExporter::exportNow(frozen, preview, style, destination)->isOK()) state.SkipWithError("export failed");
+}
+void BM_WebPage(benchmark::State& state) { webExport(state, 2); }
+void BM_Presentation(benchmark::State& state) { webExport(state, 0); }
+BENCHMARK(BM_WebPage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Presentation)->Unit(benchmark::kMillisecond);
+
+void BM_PDF(benchmark::State& state) {
+  MindMapToPDF pdf(bigMap(), QDateTime());
+  pdf.setShowNotes(true);
+  for (auto _ : state) benchmark::DoNotOptimize(pdf.generatePDF().size());
+}
+BENCHMARK(BM_PDF)->Unit(benchmark::kMillisecond);
+
+// The map page alone (no note pages), to tell the two parts apart.
+void BM_PDFMapPageOnly(benchmark::State& state) {
+  MindMapToPDF pdf(bigMap(), QDateTime());
+  for (auto _ : state) benchmark::DoNotOptimize(pdf.generatePDF().size());
+}
+BENCHMARK(BM_PDFMapPageOnly)->Unit(benchmark::kMillisecond);
+
+void BM_PNG(benchmark::State& state) {
+  const IdeaPtr frozen = bigMap()->snapshotCopy();
+  QString error;
+  for (auto _ : state) benchmark::DoNotOptimize(ImageExporter::generatePNGImageFromIdea(frozen, false, &error).size());
+}
+BENCHMARK(BM_PNG)->Unit(benchmark::kMillisecond);
+
+// PNG-encoding the same pixels alone.
+void BM_PNGEncodeOnly(benchmark::State& state) {
+  const GraphTileFactory factory(IdeaSnapshot::createFromFrozen(bigMap()->snapshotCopy()), GraphFilter(), false);
+  QString error;
+  const QImage image = ImageExporter::renderImage(factory, false, &error);
+  for (auto _ : state) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    benchmark::DoNotOptimize(png.size());
+  }
+  state.counters["pixels"] = double(image.width()) * image.height();
+}
+BENCHMARK(BM_PNGEncodeOnly)->Unit(benchmark::kMillisecond);
+
+void BM_PDFOutline1000(benchmark::State& state) {
+  MindMapToPDF pdf(outlineMap(), QDateTime());
+  pdf.setShowNotes(true);
+  for (auto _ : state) benchmark::DoNotOptimize(pdf.generatePDF().size());
+}
+BENCHMARK(BM_PDFOutline1000)->Unit(benchmark::kMillisecond);
+
+// The same content with bare calls: 1 000 discs and spokes on one page, then the notes laid
+// out at 190 points in three columns per page.
+void BM_BarePdfWriterOutline1000(benchmark::State& state) {
+  const IdeaPtr& root = outlineMap();
+  for (auto _ : state) {
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+    writer.setResolution(72);
+    QPainter painter(&writer);
+    QFont font("DejaVu Sans");
+    font.setPointSizeF(5);
+    painter.setFont(font);
+    const QPointF centre(297, 420);
+    for (int i = 0; i < 999; ++i) {
+      const double angle = i * 2 * M_PI / 999;
+      const QPointF at = centre + QPointF(std::cos(angle), std::sin(angle)) * (120 + (i % 5) * 30);
+      painter.drawLine(centre, at);
+      painter.setBrush(Qt::lightGray);
+      painter.drawEllipse(at, 6, 6);
+      painter.drawText(at, root->ideas()[size_t(i)]->text());
+    }
+    font.setPointSizeF(12);
+    double y = 60;
+    int column = 0;
+    for (const IdeaPtr& child : root->ideas()) {
+      QTextLayout layout(child->note(), font, &writer);
+      layout.beginLayout();
+      double height = 0;
+      for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(190);
+        line.setPosition(QPointF(0, height));
+        height += line.height();
+      }
+      layout.endLayout();
+      if (y + height > 800) {
+        y = 60;
+        if (++column == 3) {
+          column = 0;
+          writer.newPage();
+        }
+      }
+      painter.drawText(QPointF(20 + column * 180, y), child->text());
+      layout.draw(&painter, QPointF(40 + column * 180, y + 10));
+      y += height + 40;
+    }
+    painter.end();
+    benchmark::DoNotOptimize(data.size());
+  }
+}
+BENCHMARK(BM_BarePdfWriterOutline1000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QTemporaryDir home;
+  for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "TMPDIR"})
+    qputenv(name, home.path().toUtf8());
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QGuiApplication app(argc, argv);
+  QTemporaryDir folder;
+  gFolder = &folder;
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

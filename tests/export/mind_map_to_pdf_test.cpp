@@ -1,0 +1,119 @@
+#include "export/mind_map_to_pdf.h"
+
+#include "export_test_support.h"
+#include "support/pdf_tools.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <optional>
+
+#include <gtest/gtest.h>
+
+namespace orrery {
+namespace {
+
+QStringList wordsOf(const QString& path) {
+  QStringList words;
+  for (const auto& w : testsupport::pdfWords(path)) words << w.text;
+  return words;
+}
+
+TEST(MindMapToPDF, OnePageWithoutNotesThenNumberedNotePagesAllA4WithEmbeddedFonts) {
+  QTemporaryDir dir;
+  const IdeaPtr root = exporttest::fanMap("Holiday", 40, 2);  // 20 notes
+  root->ideas()[1]->setNote(QString(3000, 'x').replace(QRegularExpression("x{50}"), "longword "));
+  const QDateTime date(QDate(2024, 3, 5), QTime(14, 7), Qt::UTC);
+
+  MindMapToPDF plain(root, date);
+  ASSERT_TRUE(plain.writePDFNow(dir.filePath("plain.pdf"))->isOK());
+  EXPECT_EQ(testsupport::pdfPageCount(dir.filePath("plain.pdf")), 1);
+  EXPECT_TRUE(testsupport::pdfInfo(dir.filePath("plain.pdf"), "Page size").contains("595 x 842"));
+
+  MindMapToPDF noted(root, date);
+  noted.setShowNotes(true);
+  ASSERT_TRUE(noted.writePDFNow(dir.filePath("notes.pdf"))->isOK());
+  const int pages = testsupport::pdfPageCount(dir.filePath("notes.pdf"));
+  EXPECT_GE(pages, 2);
+  const QStringList words = wordsOf(dir.filePath("notes.pdf"));
+  const qsizetype title = words.indexOf("Holiday");
+  const qsizetype header = words.indexOf("NOTES");
+  EXPECT_LT(words.indexOf("001"), header) << "the map page shows numbered note badges";
+  const qsizetype first = words.indexOf("001", header);
+  ASSERT_GE(title, 0);
+  EXPECT_LT(title, header);
+  EXPECT_LT(header, first);
+  EXPECT_LT(first, words.indexOf("002", header));
+  EXPECT_LT(first, words.indexOf("note", header));
+  EXPECT_TRUE(words.contains("020"));
+  EXPECT_FALSE(words.contains("021"));
+
+  ASSERT_TRUE(testsupport::requireTool("pdffonts", "poppler-utils"));
+  const QStringList fonts = testsupport::runTool("pdffonts", {dir.filePath("notes.pdf")}).split('\n').mid(2);
+  for (const QString& line : fonts)
+    if (!line.trimmed().isEmpty()) {
+      EXPECT_TRUE(line.contains(" yes ")) << "not embedded: " << line.toStdString();
+    }
+  ASSERT_TRUE(testsupport::requireTool("qpdf", "qpdf"));
+  int code = -1;
+  const QString check = testsupport::runTool("qpdf", {"--check", dir.filePath("notes.pdf")}, &code);
+  EXPECT_EQ(code, 0) << check.toStdString();
+
+  MindMapToPDF none(exporttest::fanMap("Bare", 3), date);
+  none.setShowNotes(true);
+  ASSERT_TRUE(none.writePDFNow(dir.filePath("none.pdf"))->isOK());
+  EXPECT_EQ(testsupport::pdfPageCount(dir.filePath("none.pdf")), 1);
+}
+
+TEST(MindMapToPDF, AnEditAfterTheCallIsNotWrittenAndAFailedWriteKeepsTheOldFile) {
+  QTemporaryDir dir;
+  const IdeaPtr root = exporttest::fanMap("Before", 2);
+  MindMapToPDF pdf(root, QDateTime());
+  root->setText("After");
+  std::optional<MyResultPtr> result;
+  pdf.writePDFIntoURL(dir.filePath("map.pdf"), [&](const MyResultPtr& r) { result = r; });
+  ASSERT_TRUE(exporttest::waitFor([&] { return result.has_value(); }));
+  ASSERT_TRUE((*result)->isOK());
+  const QStringList words = wordsOf(dir.filePath("map.pdf"));
+  EXPECT_TRUE(words.contains("Before"));
+  EXPECT_FALSE(words.contains("After"));
+
+  result.reset();
+  pdf.writePDFIntoURL(dir.filePath("gone/map.pdf"), [&](const MyResultPtr& r) { result = r; });
+  ASSERT_TRUE(exporttest::waitFor([&] { return result.has_value(); }));
+  EXPECT_TRUE((*result)->isError());
+  EXPECT_TRUE((*result)->description().contains("gone/map.pdf")) << (*result)->description().toStdString();
+}
+
+}  // namespace
+}  // namespace orrery
+
+namespace orrery {
+namespace {
+
+TEST(MindMapToPDF, EmojiTitlesAndAHundredThousandCharacterNoteGiveACompleteDocument) {
+  QTemporaryDir dir;
+  IdeaPtr root = Idea::createWithText(QStringLiteral("Party 🎉😀"));
+  IdeaPtr child = Idea::createWithText(QStringLiteral("🎂 cake"));
+  QString note;
+  while (note.size() < 100000) note += QStringLiteral("word%1 ").arg(note.size());
+  child->setNote(note.left(100000));
+  root->addIdea(child);
+  IdeaPtr unbroken = Idea::createWithText(QStringLiteral("unbroken"));
+  unbroken->setNote(QString(20000, QChar('m')));
+  root->addIdea(unbroken);
+  MindMapToPDF pdf(root, QDateTime());
+  pdf.setShowNotes(true);
+  ASSERT_TRUE(pdf.writePDFNow(dir.filePath("big.pdf"))->isOK());
+  EXPECT_GT(testsupport::pdfPageCount(dir.filePath("big.pdf")), 5);
+  int code = -1;
+  testsupport::runTool("qpdf", {"--check", dir.filePath("big.pdf")}, &code);
+  EXPECT_EQ(code, 0);
+  const QString text = testsupport::pdfText(dir.filePath("big.pdf"));
+  EXPECT_TRUE(text.contains("Party"));
+  EXPECT_TRUE(text.contains(note.left(100000).trimmed().split(' ').last())) << "the note's last word is printed";
+}
+
+}  // namespace
+}  // namespace orrery

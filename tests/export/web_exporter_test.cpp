@@ -1,0 +1,254 @@
+#include "export/web_exporter.h"
+
+#include "export/zip/zip_archive.h"
+#include "export_test_support.h"
+#include "model/file_utils.h"
+#include "support/pdf_tools.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <optional>
+#include <sys/resource.h>
+
+namespace orrery {
+namespace {
+
+KitImage picture(QColor color) {
+  QImage image(300, 200, QImage::Format_ARGB32);
+  image.fill(color);
+  return KitImage(image);
+}
+
+QByteArray readFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList entries(const QString& archive) {
+  QStringList names = testsupport::runTool("zipinfo", {"-1", archive}).split('\n', Qt::SkipEmptyParts);
+  names.sort();
+  return names;
+}
+
+// Staging folders of this run left in the scratch folder.
+QStringList leftoverStaging() {
+  const QString run = FileUtil::temporaryDirectoryForOrrery() + "/" + FileUtil::uniqueOrrerySession();
+  return QDir(run).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+}
+
+class WebExporterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testsupport::requireTool("node", "nodejs"));
+    ASSERT_TRUE(testsupport::requireTool("zipinfo", "unzip"));
+    ASSERT_TRUE(testsupport::requireTool("pngcheck", "pngcheck"));
+    ASSERT_TRUE(testsupport::requireTool("xmllint", "libxml2-utils"));
+  }
+
+  MyResultPtr exportAndWait(const IdeaPtr& root, WebExportStyle style, const QString& destination,
+                            const std::function<void()>& rightAfter = {}) {
+    std::optional<MyResultPtr> result;
+    WebExporter::saveWebExportFrom(root, style, destination, [&](const MyResultPtr& r) { result = r; });
+    if (rightAfter) rightAfter();
+    EXPECT_TRUE(exporttest::waitFor([&] { return result.has_value(); }));
+    return result.value_or(MyResult::todoError());
+  }
+
+  // Unpacks the archive and runs the page in node.
+  QJsonObject runPage(const QString& archive, const QString& folder) {
+    ZipError error;
+    EXPECT_TRUE(ZipArchive::unzipFileAtPath(archive, folder, &error)) << error.description.toStdString();
+    int code = -1;
+    const QString output = testsupport::runTool(
+        "node", {QStringLiteral(ORRERY_EXPORT_TEST_DIR) + "/web/page_check.js", folder}, &code);
+    EXPECT_EQ(code, 0) << output.toStdString();
+    return QJsonDocument::fromJson(output.toUtf8()).object();
+  }
+
+  QTemporaryDir dir;
+};
+
+TEST_F(WebExporterTest, AWebPageCarriesTheWholeTreeItsPicturesAndAnEscapedTitle) {
+  IdeaPtr root = Idea::createWithText("Trip <&> \"plans\"");
+  root->setColor(ColorTheme::standardThemes().front()->colors().front());
+  IdeaPtr noted = Idea::createWithText("Packing");
+  noted->setNote("socks & shoes");
+  IdeaPtr photo = Idea::createWithOriginalImage(picture(Qt::red));
+  IdeaPtr web = Idea::createWithURL("https://example.org/?a=1&b=2", picture(Qt::blue));
+  root->addIdea(noted);
+  root->addIdea(photo);
+  root->addIdea(web);
+  noted->addIdea(Idea::createWithLinkToIdea(photo->identifier()));
+  root->applyColorTheme();
+
+  ASSERT_TRUE(exportAndWait(root, 1, dir.filePath("trip.zip"))->isOK());
+  int code = -1;
+  testsupport::runTool("unzip", {"-tq", dir.filePath("trip.zip")}, &code);
+  EXPECT_EQ(code, 0);
+  const QStringList names = entries(dir.filePath("trip.zip"));
+  EXPECT_TRUE(names.contains("index.html"));
+  EXPECT_TRUE(names.contains("HOW_TO_USE.html"));
+  EXPECT_TRUE(names.contains("include/orrery.js"));
+  EXPECT_TRUE(names.contains("files/data.js"));
+  EXPECT_TRUE(names.contains("files/preview.png"));
+  EXPECT_TRUE(names.contains(QString("files/%1_mini.png").arg(photo->identifier())));
+  EXPECT_TRUE(names.contains(QString("files/%1.jpg").arg(photo->identifier())));
+  EXPECT_FALSE(names.filter("twemoji").size()) << "no emoji pictures in a web page";
+  for (const QString& name : names) EXPECT_FALSE(name.endsWith('/')) << "no folder entries";
+
+  const QString folder = dir.filePath("unpacked");
+  const QJsonObject page = runPage(dir.filePath("trip.zip"), folder);
+  const QJsonObject record = page["data"].toObject()["rootIdea"].toObject();
+  EXPECT_EQ(page["data"].toObject()["mode"].toString(), "embedded");
+  EXPECT_EQ(record["elemtype"].toInt(), 1);
+  EXPECT_EQ(record["text"].toString(), root->text());
+  EXPECT_EQ(record["bgcolor"].toString().size(), 7);
+  const QJsonArray children = record["ideas"].toArray();
+  ASSERT_EQ(children.size(), 3);
+  EXPECT_EQ(children[0].toObject()["note"].toString(), "socks & shoes");
+  const QJsonObject link = children[0].toObject()["ideas"].toArray()[0].toObject();
+  EXPECT_EQ(link["elemtype"].toInt(), 4);
+  EXPECT_EQ(link["linkedIdea"].toString(), photo->identifier());
+  EXPECT_EQ(children[1].toObject()["image"].toString(), photo->identifier() + "_mini.png");
+  EXPECT_EQ(children[1].toObject()["bigImage"].toString(), photo->identifier() + ".jpg");
+  EXPECT_EQ(children[2].toObject()["url"].toString(), "https://example.org/?a=1&b=2");
+  EXPECT_TRUE(children[2].toObject().contains("image"));
+  EXPECT_FALSE(children[2].toObject().contains("bigImage"));
+  EXPECT_TRUE(readFile(folder + "/files/data.js").startsWith("globalOrreryData = { \"rootIdea\": {"));
+  EXPECT_TRUE(readFile(folder + "/files/data.js").endsWith(",\n\"mode\": \"embedded\" };"));
+
+  // The page shows every title once the cover is left.
+  QStringList texts;
+  for (const auto& t : page["texts"].toArray()) texts << t.toString();
+  for (const QString& title : {root->text(), QString("Packing"), QString("socks & shoes"),
+                               QString("https://example.org/?a=1&b=2")})
+    EXPECT_TRUE(texts.contains(title)) << title.toStdString();
+  EXPECT_TRUE(page["shown"].toArray().contains("map"));
+
+  const QByteArray index = readFile(folder + "/index.html");
+  EXPECT_TRUE(index.contains("<title>Trip &lt;&amp;&gt; &quot;plans&quot;</title>"));
+  const QString lint = testsupport::runTool("xmllint", {"--html", "--noout", folder + "/index.html"}, &code);
+  EXPECT_EQ(code, 0) << lint.toStdString();
+  EXPECT_TRUE(lint.isEmpty()) << lint.toStdString();
+  for (const QString& png : {QString("/files/preview.png"), QString("/files/%1_mini.png").arg(photo->identifier())}) {
+    testsupport::runTool("pngcheck", {folder + png}, &code);
+    EXPECT_EQ(code, 0) << png.toStdString();
+  }
+  EXPECT_TRUE(leftoverStaging().isEmpty()) << leftoverStaging().join(", ").toStdString();
+}
+
+TEST_F(WebExporterTest, APresentationStepsThroughEveryIdeaWithEmojiAndNoHowTo) {
+  IdeaPtr root = exporttest::fanMap("Talk", 4, 2);
+  ASSERT_TRUE(exportAndWait(root, 0, dir.filePath("talk.zip"))->isOK());
+  const QStringList names = entries(dir.filePath("talk.zip"));
+  EXPECT_FALSE(names.contains("HOW_TO_USE.html"));
+  EXPECT_TRUE(names.contains("include/twemoji/index.js"));
+  EXPECT_GT(names.filter("include/twemoji/").size(), 100);
+  const QJsonObject page = runPage(dir.filePath("talk.zip"), dir.filePath("talk"));
+  EXPECT_EQ(page["data"].toObject()["mode"].toString(), "presentation");
+  QStringList texts;
+  for (const auto& t : page["texts"].toArray()) texts << t.toString();
+  for (const char* title : {"Talk", "child 1", "child 4", "note of child 2", "5 / 5"})
+    EXPECT_TRUE(texts.contains(title)) << title;
+  EXPECT_TRUE(page["missingScripts"].toArray().isEmpty());
+
+  ASSERT_TRUE(exportAndWait(root, 2, dir.filePath("full.zip"))->isOK());
+  const QJsonObject full = runPage(dir.filePath("full.zip"), dir.filePath("full"));
+  EXPECT_EQ(full["data"].toObject()["mode"].toString(), "fullpage");
+  EXPECT_TRUE(full["shown"].toArray().contains("map"));
+  EXPECT_FALSE(full["shown"].toArray().contains("cover"));
+}
+
+TEST_F(WebExporterTest, PictureNamesFromIdentifiersAreOnlyPlainUniqueFileNames) {
+  IdeaPtr root = Idea::createWithText("root");
+  for (const QString& id : {QString("../x"), QString("a/b"), QString("same"), QString("same"), QString(".hidden")}) {
+    IdeaPtr photo = Idea::createWithOriginalImage(picture(Qt::green));
+    IdeaPtr holder = Idea::createWithText("holder", id);
+    holder->replaceWithOriginalImage(picture(Qt::green));
+    root->addIdea(holder);
+  }
+  const auto names = WebExporter::pictureNamesFor(*root);
+  QSet<QString> used;
+  for (const QString& name : names) {
+    EXPECT_FALSE(name.contains('/'));
+    EXPECT_FALSE(name.startsWith('.'));
+    used.insert(name);
+  }
+  EXPECT_EQ(names.value("same"), "same");
+  ASSERT_TRUE(exportAndWait(root, 1, dir.filePath("names.zip"))->isOK());
+  const QJsonObject page = runPage(dir.filePath("names.zip"), dir.filePath("names"));
+  // Every record's picture exists under the name the record gives.
+  for (const auto& child : page["data"].toObject()["rootIdea"].toObject()["ideas"].toArray()) {
+    const QString image = child.toObject()["image"].toString();
+    if (!image.isEmpty()) {
+      EXPECT_TRUE(QFile::exists(dir.filePath("names/files/" + image))) << image.toStdString();
+    }
+  }
+  EXPECT_FALSE(QFile::exists(dir.filePath("x_mini.png")));
+}
+
+TEST_F(WebExporterTest, AnEditRightAfterTheCallIsNotExported) {
+  IdeaPtr root = exporttest::fanMap("Original", 3);
+  ASSERT_TRUE(exportAndWait(root, 2, dir.filePath("edit.zip"), [&] {
+                root->setText("Edited");
+                root->addIdea(Idea::createWithText("late child"));
+              })->isOK());
+  const QJsonObject record = runPage(dir.filePath("edit.zip"), dir.filePath("edit"))["data"].toObject()["rootIdea"].toObject();
+  EXPECT_EQ(record["text"].toString(), "Original");
+  EXPECT_EQ(record["ideas"].toArray().size(), 3);
+}
+
+TEST_F(WebExporterTest, AFailureMidwayKeepsTheOldFileAndLeavesNoStaging) {
+  const QString destination = dir.filePath("keep.zip");
+  {
+    QFile old(destination);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the old export");
+  }
+  // No templates: the page cannot be made.
+  const QByteArray resources = qgetenv("ORRERY_RESOURCES_DIR");
+  QTemporaryDir empty;
+  qputenv("ORRERY_RESOURCES_DIR", empty.path().toUtf8());
+  const MyResultPtr missing = exportAndWait(exporttest::fanMap("m", 2), 1, destination);
+  qputenv("ORRERY_RESOURCES_DIR", resources);
+  EXPECT_TRUE(missing->isError());
+  EXPECT_TRUE(missing->description().contains("web_index")) << missing->description().toStdString();
+  EXPECT_EQ(readFile(destination), "the old export");
+
+  // A file-size limit hit while the archive is written: writes fail with EFBIG.
+  IdeaPtr big = exporttest::fanMap("big", 30);
+  for (const IdeaPtr& child : big->ideas()) child->replaceWithOriginalImage(picture(QColor(rand() % 255, 20, 30)));
+  struct rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 40 * 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const MyResultPtr tooBig = WebExporter::exportNow(big->snapshotCopy(), big->ideaByRestrictingElements(75), 2,
+                                                    destination);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_TRUE(tooBig->isError());
+  EXPECT_EQ(readFile(destination), "the old export");
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.zip"});
+  EXPECT_TRUE(leftoverStaging().isEmpty());
+
+  const MyResultPtr noMap = exportAndWait(nullptr, 1, destination);
+  EXPECT_TRUE(noMap->isError());
+  const MyResultPtr vanished = exportAndWait(exporttest::fanMap("v", 1), 1, dir.filePath("gone/x.zip"));
+  EXPECT_TRUE(vanished->isError());
+  EXPECT_TRUE(vanished->description().contains("gone/x.zip")) << vanished->description().toStdString();
+}
+
+}  // namespace
+}  // namespace orrery
