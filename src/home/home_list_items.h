@@ -7,6 +7,7 @@
 #include "foundation/views/base_image_view.h"
 #include "foundation/views/base_layer.h"
 #include "foundation/views/base_view.h"
+#include "foundation/views/user_interaction_protocol.h"
 #include "home/home_planet_layer.h"
 #include "platform/ui/tracking_area.h"
 #include "platform/ui/weak_ref.h"
@@ -104,7 +105,7 @@ class BigAdderLayer : public BaseLayer {
   bool mPressed = false;
 };
 
-class BigAdderView : public BaseView {
+class BigAdderView : public BaseView, public UserInteractionProtocol {
  public:
   static constexpr double kSide = 186;
   // How long the pressed look outlasts the last release.
@@ -112,8 +113,8 @@ class BigAdderView : public BaseView {
   BigAdderView();
 
   BigAdderLayer& adderLayer() const { return *mLayer; }
-  bool userInteractionEnabled() const { return mUserInteractionEnabled; }
-  void setUserInteractionEnabled(bool enabled) { mUserInteractionEnabled = enabled; }
+  bool userInteractionEnabled() const override { return mUserInteractionEnabled; }
+  void setUserInteractionEnabled(bool enabled) override { mUserInteractionEnabled = enabled; }
   bool dockMode() const { return mDockMode; }
   void setDockMode(bool dockMode);
   BigAdderForIPadDelegate* delegate() const { return mDelegate.get(); }
