@@ -18,23 +18,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "crash/crk_stack_frame.h"
+
 namespace telemetry {
 
 class CRKInternalReport;
-
-struct CRKStackFrame {
-  uint32_t lineNumber = 0;
-  std::optional<std::string> symbol;
-  std::optional<std::string> rawSymbol;
-  std::optional<std::string> library;
-  std::optional<std::string> fileName;
-  uint64_t offset = 0;
-  uint64_t address = 0;
-
-  static CRKStackFrame stackFrameWithAddress(uint64_t address);
-  static CRKStackFrame stackFrameWithSymbol(const std::string& symbol);
-  std::string description() const;
-};
 
 // One entry per thread, each its frames in stack order (innermost first).
 using CRKThreadArray = std::vector<std::vector<CRKStackFrame>>;
