@@ -53,6 +53,13 @@ struct PanelTest : ::testing::Test {
     return panel;
   }
   static orrery::ColorPtr colour(int i) { return orrery::ColorTheme::standardThemes().front()->colors()[i]; }
+  void select(orrery::EditViewTabBar& bar, std::size_t tab) {
+    auto& button = *bar.tabControls().at(tab);
+    const QPointF p = button.convertPointToView(button.bounds().center(), nullptr);
+    popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, p));
+    popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, p));
+    uitest::advance(0.3);  // a button reports its press after its release shows
+  }
   QLineEdit* title(EditIdeaViewController& panel) {
     return panel.textTabView()->titleTextField()->field()->lineEdit();
   }
@@ -124,17 +131,17 @@ TEST_F(PanelTest, TheNoteAreaOpensForANoteOrOnTabAndGrowsThePopover) {
   auto panel = show(QStringLiteral("t"), QStringLiteral("remember"));
   ASSERT_TRUE(panel->textTabView()->isExtended()) << "an idea with a note opens extended";
   EXPECT_EQ(panel->textTabView()->noteEdit()->toPlainText(), QStringLiteral("remember"));
-  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 320);
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 381) << "bar 61 over the extended 320";
   popover->performClose();
 
   panel = show(QStringLiteral("t"), QString());
   EXPECT_FALSE(panel->textTabView()->isExtended());
-  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 62);
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 123) << "bar 61 over the compact 62";
   QTest::keyClick(title(*panel), Qt::Key_Tab);
   uitest::advance(0.01);
   ASSERT_TRUE(panel->textTabView()->isExtended()) << "Tab opens the note";
   EXPECT_TRUE(popover->isShown());
-  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 320);
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 381);
   QTextEdit* note = panel->textTabView()->noteEdit();
   QTest::keyClicks(note, QStringLiteral("line"));
   QTest::keyClick(note, Qt::Key_Return);
@@ -143,6 +150,72 @@ TEST_F(PanelTest, TheNoteAreaOpensForANoteOrOnTabAndGrowsThePopover) {
   popover->performClose();
   EXPECT_EQ(panel->selectedNoteText(), QStringLiteral("line\ntwo"));
   EXPECT_TRUE(panel->didChange());
+}
+
+TEST_F(PanelTest, TabsSwitchWithTheirSizesAndTheColourPreviewShowsTheTypedTitle) {
+  auto panel = show(QStringLiteral("Sun"), QString());
+  QTest::keyClicks(title(*panel), QStringLiteral("ny"));
+  auto* bar = panel->tabBar();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(panel->currentTab(), orrery::EditIdeaTabText);
+  EXPECT_TRUE(bar->tabControls()[0]->toggled());
+
+  select(*bar, 1);
+  ASSERT_NE(panel->colorTabView(), nullptr);
+  EXPECT_EQ(panel->currentTab(), orrery::EditIdeaTabColor);
+  EXPECT_TRUE(bar->tabControls()[1]->toggled());
+  EXPECT_FALSE(bar->tabControls()[0]->toggled());
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 483);
+  EXPECT_EQ(panel->colorTabView()->frame(), QRectF(0, 61, 320, 422));
+  EXPECT_EQ(panel->colorTabView()->mainPlanetLayer()->text(), QStringLiteral("Sunny"));
+  EXPECT_EQ(panel->textTabView()->superview(), nullptr) << "only the current tab is shown";
+
+  // The shown tab chosen again reloads nothing and keeps the size.
+  panel->colorTabView()->setSelectedColor(colour(3));
+  select(*bar, 1);
+  EXPECT_EQ(panel->colorTabView()->selectedColor(), colour(3));
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 483);
+
+  select(*bar, 0);
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 123);
+  EXPECT_EQ(title(*panel)->text(), QStringLiteral("Sunny")) << "the kept text tab keeps its typing";
+  popover->performClose();
+  EXPECT_EQ(delegate.closes, 1);
+  EXPECT_EQ(panel->selectedColor(), colour(3));
+  EXPECT_EQ(panel->selectedTitleText(), QStringLiteral("Sunny"));
+  EXPECT_TRUE(panel->didChange());
+}
+
+TEST_F(PanelTest, AColourAwayAndBackIsNoChangeButARecolourAloneIs) {
+  auto panel = show(QStringLiteral("Sun"), QString());
+  select(*panel->tabBar(), 1);
+  auto* tab = panel->colorTabView();
+  tab->handleColorSelection(colour(4));
+  EXPECT_TRUE(panel->didChange());
+  tab->handleColorSelection(colour(0));
+  EXPECT_FALSE(panel->didChange()) << "back to the colour it had";
+  tab->horizontalSelectorSelectedElementAtIndex(*tab->childThemeSelector(), 0);  // Define child theme
+  tab->horizontalSelectorSelectedElementAtIndex(*tab->childThemeSelector(), 2);  // Same color
+  EXPECT_TRUE(panel->didRecolor());
+  EXPECT_TRUE(panel->didChange());
+  // The done button closes once, after the pull.
+  auto& done = *panel->tabBar()->doneButton();
+  const QPointF p = done.convertPointToView(done.bounds().center(), nullptr);
+  popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, p));
+  popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, p));
+  uitest::advance(0.3);
+  EXPECT_FALSE(popover->isShown());
+  EXPECT_EQ(delegate.closes, 1);
+  EXPECT_EQ(panel->selectedColorThemeType(), orrery::ColorThemeTypeSameColor);
+
+  // Presented again, the kept colour tab reloads and "No change" restores the new rule.
+  panel->setSelectedColorThemeType(orrery::ColorThemeTypeVaryingColors);
+  popover->showRelativeToRect(QRectF(100, 100, 50, 50), window.contentView().get(), platform::RectEdge::MaxY);
+  EXPECT_EQ(panel->currentTab(), orrery::EditIdeaTabText);
+  EXPECT_FALSE(panel->didChange()) << "a new presentation starts unchanged";
+  select(*panel->tabBar(), 1);
+  EXPECT_EQ(panel->colorTabView()->childThemeSelector()->numElements(), 1) << "collapsed again";
+  EXPECT_EQ(panel->colorTabView()->selectedColorThemeType(), orrery::ColorThemeTypeVaryingColors);
 }
 
 TEST_F(PanelTest, AReadOnlyPopoverStillLeavesTheKeysToItsOwner) {
