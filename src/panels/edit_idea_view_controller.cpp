@@ -73,6 +73,7 @@ void EditIdeaViewController::popoverWillShow(platform::Popover& /*popover*/) {
   mOriginalIconImage = mSelectedIconImage;
   view();
   reloadTab(EditIdeaTabText, true);
+  reloadTab(EditIdeaTabIcon, true);
   reloadTab(EditIdeaTabColor, true);
   if (BaseView* current = tabViewAt(mCurrentTab)) current->removeFromSuperview();
   mCurrentTab = -1;
@@ -85,6 +86,7 @@ void EditIdeaViewController::popoverWillShow(platform::Popover& /*popover*/) {
 void EditIdeaViewController::popoverDidShow(platform::Popover& /*popover*/) {
   if (mCurrentTab == EditIdeaTabText && mTextTabView) mTextTabView->activate();
   if (mCurrentTab == EditIdeaTabColor && mColorTabView) mColorTabView->activate();
+  if (mCurrentTab == EditIdeaTabIcon && mIconImageTabView) mIconImageTabView->activate();
 }
 
 void EditIdeaViewController::popoverDidClose(platform::Popover& /*popover*/) {
@@ -124,6 +126,7 @@ BaseView* EditIdeaViewController::tabViewAt(std::int64_t tab) const {
   switch (tab) {
     case EditIdeaTabText: return mTextTabView.get();
     case EditIdeaTabColor: return mColorTabView.get();
+    case EditIdeaTabIcon: return mIconImageTabView.get();
     default: return nullptr;
   }
 }
@@ -132,6 +135,7 @@ double EditIdeaViewController::preferredHeightOf(std::int64_t tab) const {
   switch (tab) {
     case EditIdeaTabText: return mTextTabView ? mTextTabView->currentPreferredHeight() : 0;
     case EditIdeaTabColor: return mColorTabView ? mColorTabView->currentPreferredHeight() : 0;
+    case EditIdeaTabIcon: return mIconImageTabView ? mIconImageTabView->currentPreferredHeight() : 0;
     default: return 0;
   }
 }
@@ -139,6 +143,7 @@ double EditIdeaViewController::preferredHeightOf(std::int64_t tab) const {
 void EditIdeaViewController::reloadTab(std::int64_t tab, bool isInitialLoad) {
   if (tab == EditIdeaTabText && mTextTabView) mTextTabView->reloadFrom(mSelectedTitleText, mSelectedNoteText);
   if (tab == EditIdeaTabColor && mColorTabView) mColorTabView->reloadFrom(*this, isInitialLoad);
+  if (tab == EditIdeaTabIcon && mIconImageTabView) mIconImageTabView->reloadFrom(*this, isInitialLoad);
 }
 
 void EditIdeaViewController::editViewTabBarUserSelectedItem(EditViewTabBar& /*bar*/, std::int64_t item) {
@@ -146,7 +151,7 @@ void EditIdeaViewController::editViewTabBarUserSelectedItem(EditViewTabBar& /*ba
   reloadDataFromSubViews();
   auto* root = static_cast<BaseView*>(view().get());
   root->beginLayout();
-  const std::int64_t tab = item == EditIdeaTabColor ? EditIdeaTabColor : EditIdeaTabText;
+  const std::int64_t tab = item == EditIdeaTabColor || item == EditIdeaTabIcon ? item : EditIdeaTabText;
   const bool sameAsShown = tab == mCurrentTab && (tab != EditIdeaTabText || mCurrentTab >= 0);
   if (sameAsShown) {
     root->endLayout();
@@ -156,6 +161,9 @@ void EditIdeaViewController::editViewTabBarUserSelectedItem(EditViewTabBar& /*ba
     if (tab == EditIdeaTabColor) {
       mColorTabView = std::make_shared<ColorSelectionTabView>();
       mColorTabView->setDelegate(this);
+    } else if (tab == EditIdeaTabIcon) {
+      mIconImageTabView = std::make_shared<IconImageTabView>();
+      mIconImageTabView->setDelegate(this);
     } else {
       mTextTabView = std::make_shared<IdeaTextEditTabView>();
       mTextTabView->setDelegate(this);
@@ -171,6 +179,8 @@ void EditIdeaViewController::editViewTabBarUserSelectedItem(EditViewTabBar& /*ba
   mEditViewTabBar->setCurrentSelection(tab);
   if (tab == EditIdeaTabColor) {
     root->addSubview(mColorTabView);
+  } else if (tab == EditIdeaTabIcon) {
+    root->addSubview(mIconImageTabView);
   } else {
     root->addSubview(mTextTabView);
   }
@@ -178,6 +188,7 @@ void EditIdeaViewController::editViewTabBarUserSelectedItem(EditViewTabBar& /*ba
   root->endLayout();
   applySizeToShownPopover();
   if (tab == EditIdeaTabColor) mColorTabView->activate();
+  else if (tab == EditIdeaTabIcon) mIconImageTabView->activate();
   else if (!mTextTabView->isExtended()) mTextTabView->activate();
 }
 
@@ -191,6 +202,7 @@ void EditIdeaViewController::reloadDataFromSubViews() {
     mSelectedColorThemeType = mColorTabView->selectedColorThemeType();
     mDidRecolor = mColorTabView->didRecolor();
   }
+  if (mIconImageTabView) mSelectedIconImage = mIconImageTabView->selectedIconImage();
 }
 
 void EditIdeaViewController::updateFrameWithHeight(double height) {

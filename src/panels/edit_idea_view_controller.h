@@ -3,8 +3,7 @@
 // never touches an Idea: its presenter fills the five selected… values, shows the popover,
 // and when the delegate hears editIdeaViewDidClose reads them back (with didChange) and
 // applies them. It closes on Return in the title, on Escape and on a click outside (the
-// popover is semi-transient). A tab bar switches between the text and colour tabs; the icon
-// passes through unchanged. Main thread only.
+// popover is semi-transient). A tab bar switches between the text, colour and icon tabs. Main thread only.
 
 #include "foundation/views/base_view.h"
 #include "model/color.h"
@@ -12,6 +11,7 @@
 #include "model/icon_image.h"
 #include "panels/color_selection_tab_view.h"
 #include "panels/edit_view_tab_bar.h"
+#include "panels/icon_image_tab_view.h"
 #include "panels/idea_text_edit_tab_view.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/view_controller.h"
@@ -34,6 +34,7 @@ class EditIdeaViewController : public platform::ViewController,
                                public IdeaTextEditTabViewDelegate,
                                public EditViewTabBarDelegate,
                                public ColorSelectionTabViewDelegate,
+                               public IconImageTabViewDelegate,
                                public Layouter {
  public:
   static constexpr double kWidth = 320;
@@ -64,6 +65,7 @@ class EditIdeaViewController : public platform::ViewController,
   std::shared_ptr<platform::Popover> popover() const { return mPopover.lock(); }
   IdeaTextEditTabView* textTabView() const { return mTextTabView.get(); }
   ColorSelectionTabView* colorTabView() const { return mColorTabView.get(); }
+  IconImageTabView* iconTabView() const { return mIconImageTabView.get(); }
   EditViewTabBar* tabBar() const { return mEditViewTabBar.get(); }
   // The tab on screen, or -1 before the first selection.
   std::int64_t currentTab() const { return mCurrentTab; }
@@ -84,7 +86,7 @@ class EditIdeaViewController : public platform::ViewController,
   void pleaseCloseEditView() override { closeButtonPressed(); }
   // EditViewTabBarDelegate.
   void editViewTabBarUserSelectedItem(EditViewTabBar& bar, std::int64_t item) override;
-  // ColorSelectionTabViewDelegate.
+  // ColorSelectionTabViewDelegate and IconImageTabViewDelegate.
   void didMakeChanges() override { reloadDataFromSubViews(); }
 
  private:
@@ -108,6 +110,7 @@ class EditIdeaViewController : public platform::ViewController,
   std::weak_ptr<platform::Popover> mPopover;
   std::shared_ptr<IdeaTextEditTabView> mTextTabView;
   std::shared_ptr<ColorSelectionTabView> mColorTabView;
+  std::shared_ptr<IconImageTabView> mIconImageTabView;
   std::int64_t mCurrentTab = -1;
   std::shared_ptr<EditViewTabBar> mEditViewTabBar;
   float mCurrentDesiredHeight = 0;

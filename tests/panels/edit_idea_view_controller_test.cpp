@@ -4,6 +4,7 @@
 #include "ui_test_env.h"
 
 #include "model/color_theme.h"
+#include "model/icon_image_collection.h"
 #include "panels/edit_idea_view_controller.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/window.h"
@@ -216,6 +217,36 @@ TEST_F(PanelTest, AColourAwayAndBackIsNoChangeButARecolourAloneIs) {
   select(*panel->tabBar(), 1);
   EXPECT_EQ(panel->colorTabView()->childThemeSelector()->numElements(), 1) << "collapsed again";
   EXPECT_EQ(panel->colorTabView()->selectedColorThemeType(), orrery::ColorThemeTypeVaryingColors);
+}
+
+TEST_F(PanelTest, TheIconTabPicksAndRemovesAndThePanelReadsIt) {
+  auto& catalogue = orrery::IconImageCollection::instance();
+  ASSERT_FALSE(catalogue.categories().isEmpty());
+  const auto icon = catalogue.iconImagesByCategory(catalogue.categories().front()).front();
+  auto panel = show(QStringLiteral("Sun"), QString());
+  select(*panel->tabBar(), 2);
+  ASSERT_NE(panel->iconTabView(), nullptr);
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 483);
+  panel->iconTabView()->handleIconSelection(icon);
+  EXPECT_EQ(panel->selectedIconImage(), icon) << "pulled on the change";
+  EXPECT_TRUE(panel->didChange());
+  popover->performClose();
+  EXPECT_EQ(panel->selectedIconImage(), icon);
+
+  // Presented again with the icon: the kept tab reloads, and removing it reads back as none.
+  popover->showRelativeToRect(QRectF(100, 100, 50, 50), window.contentView().get(), platform::RectEdge::MaxY);
+  select(*panel->tabBar(), 2);
+  auto& list = *panel->iconTabView()->iconCategoryTableView();
+  ASSERT_NE(dynamic_cast<orrery::RemoveIconCell*>(list.rows()[0].get()), nullptr);
+  auto& remove = *list.rows()[0];
+  const QPointF p = remove.convertPointToView(remove.bounds().center(), nullptr);
+  popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, p));
+  popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, p));
+  uitest::advance(0.3);
+  popover->performClose();
+  EXPECT_EQ(delegate.closes, 2);
+  EXPECT_EQ(panel->selectedIconImage(), nullptr);
+  EXPECT_TRUE(panel->didChange());
 }
 
 TEST_F(PanelTest, AReadOnlyPopoverStillLeavesTheKeysToItsOwner) {
