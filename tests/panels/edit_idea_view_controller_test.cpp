@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTest>
+#include <QTextCursor>
 #include <QTextEdit>
 
 #include <gtest/gtest.h>
@@ -247,6 +248,37 @@ TEST_F(PanelTest, TheIconTabPicksAndRemovesAndThePanelReadsIt) {
   EXPECT_EQ(delegate.closes, 2);
   EXPECT_EQ(panel->selectedIconImage(), nullptr);
   EXPECT_TRUE(panel->didChange());
+}
+
+TEST_F(PanelTest, TheNoteSitsInsideItsBorderAndAnEmptyNoteAreaClosesOnReturn) {
+  auto panel = show(QStringLiteral("t"), QStringLiteral("first\nsecond"));
+  auto* tab = panel->textTabView();
+  ASSERT_TRUE(tab->isExtended());
+  tab->layout();
+  EXPECT_EQ(tab->noteScrollView()->frame(), QRectF(10, 56, 300, 254)) << "below the title, 254 high";
+  EXPECT_EQ(tab->noteHost()->frame(), QRectF(1, 1, 298, 252)) << "1 point inside the border";
+  QTextEdit* note = tab->noteEdit();
+  EXPECT_EQ(note->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(note->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(note->frameShape(), QFrame::NoFrame);
+  const QRect caret = note->cursorRect(QTextCursor(note->document()));
+  EXPECT_NEAR(caret.left(), 5, 1);
+  EXPECT_EQ(caret.top(), 3) << "the inset survives a reload of the text";
+  popover->performClose();
+
+  // Tab opens an empty note with the caret at its start; left empty, a return to the tab closes it.
+  panel = show(QStringLiteral("t"), QString());
+  QTest::keyClick(title(*panel), Qt::Key_Tab);
+  uitest::advance(0.01);
+  ASSERT_TRUE(panel->textTabView()->isExtended());
+  EXPECT_EQ(panel->textTabView()->noteEdit()->textCursor().position(), 0);
+  EXPECT_EQ(title(*panel)->text(), QStringLiteral("t")) << "Tab is not typed into the title";
+  select(*panel->tabBar(), 1);
+  select(*panel->tabBar(), 0);
+  EXPECT_FALSE(panel->textTabView()->isExtended());
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 123);
+  popover->performClose();
+  EXPECT_FALSE(panel->didChange()) << "an empty note equals no note";
 }
 
 TEST_F(PanelTest, AReadOnlyPopoverStillLeavesTheKeysToItsOwner) {
