@@ -14,6 +14,7 @@
 #include "editor/dock_area_view.h"
 #include "editor/solar_system.h"
 #include "editor/solar_system_delegate.h"
+#include "export/sharing_view_controller.h"
 #include "foundation/my_result.h"
 #include "foundation/views/base_view_controller.h"
 #include "foundation/views/visual_object.h"
@@ -60,6 +61,7 @@ class SolarSystemViewController : public BaseViewController,
                                   public DragSupportDelegate,
                                   public DockAreaViewDelegate,
                                   public EditIdeaViewControllerDelegate,
+                                  public SharingViewControllerDelegate,
                                   public Layouter {
  public:
   using BoolCompletion = std::function<void(bool)>;
@@ -193,6 +195,10 @@ class SolarSystemViewController : public BaseViewController,
   void doEditTextualIdea(const IdeaPtr& idea);
   void editIdeaViewDidClose() override;
   void pleaseDismissEditor(const std::shared_ptr<platform::ViewController>& presented);
+  // Export…: the share sheet on the pane of `type`; nothing while the screen is occupied.
+  void cmdExport();
+  void launchExportForType(ShareType type);
+  void pleaseDismissSharingView(SharingViewController& sheet) override;
   void pleaseStartImageAddition();
   // The colour a new child of the shown idea starts with.
   ColorPtr presetColorForNewChild() const;
@@ -279,6 +285,7 @@ class SolarSystemViewController : public BaseViewController,
   void askAboutUnsavedEdit();
   bool insertIntoRealIdea(const IdeaPtr& idea, std::int64_t index);
   void registerEditorCommands();
+  void registerExportCommands();
   // Where open and save panels start: the Desktop, else the home folder.
   static QString desktopFolder();
   void addDockAreaIfPossible();
@@ -317,6 +324,8 @@ class SolarSystemViewController : public BaseViewController,
   IdeaPtr mOwnIdea;
   IdeaPtr mRealIdea;
   IdeaPtr mRootIdea;
+  std::shared_ptr<SharingViewController> mSharingSheet;  // the sheet this editor presented
+  std::function<void()> mAfterSharingDismissal;
   // The tree another instance wrote, reported during an own save: shown once the saves are
   // done, and written again when an own write landed after it.
   IdeaPtr mPendingRoot;
