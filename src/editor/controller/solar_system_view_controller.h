@@ -23,6 +23,7 @@
 #include "model/idea.h"
 #include "model/persistence_controller_listener.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/picture_view_controller.h"
 #include "platform/core/notification_center.h"
 #include "shell/drag_support.h"
 #include "shell/top_bar_view.h"
@@ -62,6 +63,7 @@ class SolarSystemViewController : public BaseViewController,
                                   public DockAreaViewDelegate,
                                   public EditIdeaViewControllerDelegate,
                                   public SharingViewControllerDelegate,
+                                  public PictureViewControllerDelegate,
                                   public Layouter {
  public:
   using BoolCompletion = std::function<void(bool)>;
@@ -199,6 +201,9 @@ class SolarSystemViewController : public BaseViewController,
   void cmdExport();
   void launchExportForType(ShareType type);
   void pleaseDismissSharingView(SharingViewController& sheet) override;
+  // A picture idea's panel; the new picture, if any, is stored when it closes.
+  void doEditImageIdea(const IdeaPtr& idea);
+  void pleaseDismissPictureView(PictureViewController& panel) override;
   void pleaseStartImageAddition();
   // The colour a new child of the shown idea starts with.
   ColorPtr presetColorForNewChild() const;
@@ -326,6 +331,8 @@ class SolarSystemViewController : public BaseViewController,
   IdeaPtr mRootIdea;
   std::shared_ptr<SharingViewController> mSharingSheet;  // the sheet this editor presented
   std::function<void()> mAfterSharingDismissal;
+  std::shared_ptr<PictureViewController> mPicturePanel;  // the picture panel this editor presented
+  std::function<void()> mAfterPictureDismissal;
   // The tree another instance wrote, reported during an own save: shown once the saves are
   // done, and written again when an own write landed after it.
   IdeaPtr mPendingRoot;

@@ -4,9 +4,12 @@
 #include "controller_test_support.h"
 
 #include "export/sharing_view_controller.h"
+#include "foundation/kit_image.h"
 #include "model/opml_parser.h"
+#include "panels/picture_view_controller.h"
 
 #include <QFile>
+#include <QImage>
 
 using namespace controllertest;
 
@@ -15,7 +18,12 @@ namespace {
 struct ExportTest : ControllerTest {
   void SetUp() override {
     ControllerTest::SetUp();
-    opened = createLocal(path(QStringLiteral("map.orrery")), makeTree(3));
+    IdeaPtr root = makeTree(3);
+    QImage blue(300, 200, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    pictureIdea = orrery::Idea::createWithOriginalImage(orrery::KitImage(blue));
+    root->addIdea(pictureIdea);
+    opened = createLocal(path(QStringLiteral("map.orrery")), root);
     ASSERT_GE(opened.token, 1);
     editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
   }
@@ -32,6 +40,7 @@ struct ExportTest : ControllerTest {
   }
 
   Opened opened;
+  IdeaPtr pictureIdea;
   std::unique_ptr<EditorWindow> editor;
 };
 
@@ -77,6 +86,40 @@ TEST_F(ExportTest, AnExportFromTheSheetWritesTheMapAndGivesTheScreenBack) {
   IdeaPtr back = orrery::OPMLParser().parseIdeaFromOPMLData(file.readAll());
   ASSERT_TRUE(back);
   EXPECT_EQ(back->ideas().size(), c().rootIdea()->ideas().size());
+}
+
+TEST_F(ExportTest, APictureReplacedInItsPanelIsSavedWhenThePanelCloses) {
+  const QString id = pictureIdea->identifier();
+  c().onEditIdea(id);
+  orrery::PictureViewController* panel = nullptr;
+  for (const auto& presented : c().presentedViewControllers())
+    if (auto* p = dynamic_cast<orrery::PictureViewController*>(presented.get())) panel = p;
+  ASSERT_TRUE(panel);
+  ASSERT_FALSE(panel->image().isNull()) << "the idea's big picture";
+  EXPECT_GT(panel->image().pixelColor(10, 10).blue(), 200);
+
+  QImage green(40, 30, QImage::Format_RGB32);
+  green.fill(Qt::green);
+  ASSERT_TRUE(green.save(path(QStringLiteral("green.png"))));
+  platform::FilePanelResult ok;
+  ok.response = platform::kModalResponseOK;
+  ok.paths = {path(QStringLiteral("green.png"))};
+  presenter->panelAnswers.push_back(ok);
+  panel->pleaseStartImageChange();
+  ASSERT_TRUE(waitFor([&] { return panel->didChangeImage(); }));
+  panel->tryToPerform(platform::Actions::cancelOperation);
+  uitest::advance(1.0);
+  EXPECT_TRUE(c().presentedViewControllers().empty());
+  ASSERT_TRUE(waitFor([&] { return !c().isUpdatingDocument(); }));
+  IdeaPtr back = readTree(path(QStringLiteral("map.orrery")));
+  ASSERT_TRUE(back);
+  IdeaPtr saved = back->findIdeaInSubTreeWithIdentifier(id);
+  ASSERT_TRUE(saved);
+  const QImage big = saved->bigImage().nsImage();
+  ASSERT_FALSE(big.isNull());
+  const QColor centre = big.pixelColor(big.width() / 2, big.height() / 2);
+  EXPECT_LT(centre.blue(), 40);
+  EXPECT_GT(centre.green(), 200);
 }
 
 }  // namespace
