@@ -204,6 +204,8 @@ class SolarSystemViewController : public BaseViewController,
   // A picture idea's panel; the new picture, if any, is stored when it closes.
   void doEditImageIdea(const IdeaPtr& idea);
   void pleaseDismissPictureView(PictureViewController& panel) override;
+  // Dismisses `asking` only when it is what this editor presented, then runs its block once.
+  void dismissPresentedPanel(platform::ViewController& asking);
   void pleaseStartImageAddition();
   // The colour a new child of the shown idea starts with.
   ColorPtr presetColorForNewChild() const;
@@ -329,10 +331,9 @@ class SolarSystemViewController : public BaseViewController,
   IdeaPtr mOwnIdea;
   IdeaPtr mRealIdea;
   IdeaPtr mRootIdea;
-  std::shared_ptr<SharingViewController> mSharingSheet;  // the sheet this editor presented
-  std::function<void()> mAfterSharingDismissal;
-  std::shared_ptr<PictureViewController> mPicturePanel;  // the picture panel this editor presented
-  std::function<void()> mAfterPictureDismissal;
+  // The sheet or panel this editor presented, and what runs once it is dismissed.
+  std::shared_ptr<platform::ViewController> mPresentedPanel;
+  std::function<void()> mAfterPanelDismissal;
   // The tree another instance wrote, reported during an own save: shown once the saves are
   // done, and written again when an own write landed after it.
   IdeaPtr mPendingRoot;

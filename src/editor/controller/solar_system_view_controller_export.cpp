@@ -19,27 +19,29 @@ void SolarSystemViewController::registerExportCommands() {
 void SolarSystemViewController::cmdExport() { launchExportForType(0); }
 
 void SolarSystemViewController::launchExportForType(ShareType type) {
-  if (screenOccupied() || !mDoc || !mRootIdea) return;
+  if (screenOccupied() || mPresentedPanel || !mDoc || !mRootIdea) return;
   auto sheet = std::make_shared<SharingViewController>(mRootIdea, mDoc->dateModified());
   sheet->selectShareType(type);
   sheet->setDelegate(this);
   occupyScreen(QString::fromLatin1(kSharing));
-  mSharingSheet = sheet;
+  mPresentedPanel = sheet;
   std::weak_ptr<SolarSystemViewController> weak = self();
-  mAfterSharingDismissal = [weak] {
+  mAfterPanelDismissal = [weak] {
     if (auto me = weak.lock()) me->liberateScreen(QString::fromLatin1(kSharing));
   };
   presentViewController(sheet, std::make_shared<PartialViewTransitionAnimation>());
 }
 
-void SolarSystemViewController::pleaseDismissSharingView(SharingViewController& sheet) {
-  // Only the sheet this editor presented, and only once.
-  if (mSharingSheet.get() != &sheet) return;
-  auto presented = std::move(mSharingSheet);
-  mSharingSheet = nullptr;
+void SolarSystemViewController::pleaseDismissSharingView(SharingViewController& sheet) { dismissPresentedPanel(sheet); }
+
+void SolarSystemViewController::dismissPresentedPanel(platform::ViewController& asking) {
+  // Only what this editor presented, and only once.
+  if (mPresentedPanel.get() != &asking) return;
+  auto presented = std::move(mPresentedPanel);
+  mPresentedPanel = nullptr;
   dismissViewController(presented);
-  auto block = std::move(mAfterSharingDismissal);
-  mAfterSharingDismissal = nullptr;
+  auto block = std::move(mAfterPanelDismissal);
+  mAfterPanelDismissal = nullptr;
   if (block) block();
   if (platform::Window* window = myWindow(); window && mSolarSystem) window->makeFirstResponder(mSolarSystem.get());
 }

@@ -4,20 +4,19 @@
 #include "editor/controller/solar_system_view_controller.h"
 #include "foundation/kit_image.h"
 #include "foundation/views/presentation_transitions.h"
-#include "platform/ui/window.h"
 
 namespace orrery {
 
 void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea) {
-  if (!idea || screenOccupied() || mPicturePanel) return;
+  if (!idea || screenOccupied() || mPresentedPanel) return;
   auto panel = std::make_shared<PictureViewController>();
   panel->setImage(idea->bigImage().nsImage());
   panel->setDelegate(this);
   setUserInteractionEnabled(false);
-  mPicturePanel = panel;
+  mPresentedPanel = panel;
   std::weak_ptr<SolarSystemViewController> weak = self();
   const QString identifier = idea->identifier();
-  mAfterPictureDismissal = [weak, panel, identifier] {
+  mAfterPanelDismissal = [weak, panel, identifier] {
     auto me = weak.lock();
     if (!me) return;
     me->setUserInteractionEnabled(true);
@@ -31,15 +30,6 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea) {
   presentViewController(panel, std::make_shared<SlideUpViewTransitionAnimation>());
 }
 
-void SolarSystemViewController::pleaseDismissPictureView(PictureViewController& panel) {
-  if (mPicturePanel.get() != &panel) return;
-  auto presented = std::move(mPicturePanel);
-  mPicturePanel = nullptr;
-  dismissViewController(presented);
-  auto block = std::move(mAfterPictureDismissal);
-  mAfterPictureDismissal = nullptr;
-  if (block) block();
-  if (platform::Window* window = myWindow(); window && mSolarSystem) window->makeFirstResponder(mSolarSystem.get());
-}
+void SolarSystemViewController::pleaseDismissPictureView(PictureViewController& panel) { dismissPresentedPanel(panel); }
 
 }  // namespace orrery
