@@ -14,6 +14,8 @@
 #include <QTextFrame>
 #include <QTextFrameFormat>
 
+#include <vector>
+
 namespace orrery {
 
 namespace placement {
@@ -60,33 +62,25 @@ void LegalNoticesView::applyLayout() {
   ColoredView::applyLayout();
 }
 
-namespace {
-
-struct LegalWindowParts {
-  std::unique_ptr<platform::Window> window;
-  std::shared_ptr<LegalNoticesView> view;
-};
-
-LegalWindowParts& parts() {
-  static LegalWindowParts kept;
-  return kept;
-}
-
-}  // namespace
-
-platform::Window& LegalNoticesWindow::show() {
-  LegalWindowParts& kept = parts();
+platform::Window& showKeptWindow(KeptWindow& kept, const QSizeF& contentSize, const QString& title,
+                                 const std::function<std::shared_ptr<BaseView>()>& makeView) {
   if (!kept.window) {
     // Widgets go before the application object does.
-    qAddPostRoutine([] {
-      parts().window.reset();
-      parts().view.reset();
-    });
-    kept.window = std::make_unique<platform::Window>(kContentSize, platform::Window::Titled | platform::Window::Closable);
-    kept.window->setMinSize(kContentSize);
-    kept.window->setTitle(QStringLiteral("Legal Notices"));
+    static std::vector<KeptWindow*> made;
+    if (made.empty())
+      qAddPostRoutine([] {
+        for (KeptWindow* each : made) {
+          each->window.reset();
+          each->view.reset();
+        }
+        made.clear();
+      });
+    made.push_back(&kept);
+    kept.window = std::make_unique<platform::Window>(contentSize, platform::Window::Titled | platform::Window::Closable);
+    kept.window->setMinSize(contentSize);
+    if (!title.isEmpty()) kept.window->setTitle(title);
     auto container = ContainerView::create(QStringLiteral("example_about"));
-    kept.view = std::make_shared<LegalNoticesView>();
+    kept.view = makeView();
     container->addHostedView(kept.view, [](platform::View& view, const QRectF& host) { view.setFrame(host); });
     kept.window->setContentView(container);
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -98,6 +92,20 @@ platform::Window& LegalNoticesWindow::show() {
   return *kept.window;
 }
 
-LegalNoticesView* LegalNoticesWindow::view() { return parts().view.get(); }
+namespace {
+
+KeptWindow& legalWindow() {
+  static KeptWindow kept;
+  return kept;
+}
+
+}  // namespace
+
+platform::Window& LegalNoticesWindow::show() {
+  return showKeptWindow(legalWindow(), kContentSize, QStringLiteral("Legal Notices"),
+                        [] { return std::make_shared<LegalNoticesView>(); });
+}
+
+LegalNoticesView* LegalNoticesWindow::view() { return static_cast<LegalNoticesView*>(legalWindow().view.get()); }
 
 }  // namespace orrery

@@ -8,12 +8,14 @@
 #include <QSizeF>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QTextEdit;
 
 namespace platform {
 class NativeHostView;
+class View;
 class Window;
 }  // namespace platform
 
@@ -37,6 +39,15 @@ class LegalNoticesView : public ColoredView {
   std::shared_ptr<platform::NativeHostView> mScrollView;
   QTextEdit* mTextView = nullptr;
 };
+
+// A window made once per process around a view hosted over its whole content, centred in the
+// primary screen's available area and kept until the application object goes.
+struct KeptWindow {
+  std::unique_ptr<platform::Window> window;
+  std::shared_ptr<platform::View> view;
+};
+platform::Window& showKeptWindow(KeptWindow& kept, const QSizeF& contentSize, const QString& title,
+                                 const std::function<std::shared_ptr<BaseView>()>& makeView);
 
 class LegalNoticesWindow {
  public:

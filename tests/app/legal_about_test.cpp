@@ -1,4 +1,10 @@
+#include "app/about_window.h"
 #include "app/legal_notices_window.h"
+#include "foundation/views/text_label.h"
+#include "platform/services/url_opener.h"
+#include "platform/ui/image_view.h"
+#include "platform/ui/native_host_view.h"
+#include "shell/bundle_info.h"
 #include "platform/services/resources.h"
 #include "platform/ui/window.h"
 
@@ -8,6 +14,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTextEdit>
 #include <QTextBlock>
 #include <QTextFrame>
@@ -103,4 +110,60 @@ TEST(LegalNotices, EveryLinkedLibraryIsNamed) {
   }
   EXPECT_GT(needed, 5);
   for (const char* bundled : {"nlohmann-json", "minizip", "Fonts"}) EXPECT_TRUE(legal.contains(bundled));
+}
+
+TEST(About, OneWindowWithItsVersionLayoutAndCreditsLoadedOnce) {
+  platform::Window& window = AboutWindow::show();
+  AboutView& view = *AboutWindow::view();
+  EXPECT_EQ(window.contentSize(), QSizeF(285, 395));
+  QCoreApplication::processEvents();
+  ASSERT_EQ(view.bounds().size(), QSizeF(285, 395));
+  ASSERT_FALSE(BundleInfo::shortVersionString().isEmpty());
+  EXPECT_EQ(view.textLabel().text(), "Orrery v" + BundleInfo::shortVersionString()) << "no blank before the version";
+  // Layout: logo centred at (w/2, 70), version 28 below it, page between 170 and h − 44, the
+  // copyright and the button on the line h − 22, 15 in from each side.
+  EXPECT_DOUBLE_EQ(view.logoView().frame().center().x(), 142.5);
+  EXPECT_DOUBLE_EQ(view.logoView().frame().center().y(), 70);
+  EXPECT_DOUBLE_EQ(view.textLabel().frame().center().y(), view.logoView().frame().bottom() + 28);
+  EXPECT_DOUBLE_EQ(view.textLabel().frame().center().x(), 142.5);
+  EXPECT_EQ(view.webView().frame(), QRectF(0, 170, 285, 395 - 170 - 44));
+  EXPECT_DOUBLE_EQ(view.copyLabel().frame().left(), 15);
+  EXPECT_DOUBLE_EQ(view.copyLabel().frame().center().y(), 395 - 22);
+  EXPECT_DOUBLE_EQ(view.buttonView().frame().right(), 285 - 15);
+  EXPECT_DOUBLE_EQ(view.buttonView().frame().center().y(), 395 - 22);
+  EXPECT_TRUE(view.browser()->toPlainText().contains("Orrery"));
+  // Closed and chosen again: the same window where it was left, the page not reloaded.
+  window.setFrameOrigin(QPointF(21, 31));
+  window.performClose();
+  EXPECT_EQ(&AboutWindow::show(), &window);
+  EXPECT_EQ(window.frame().topLeft(), QPointF(21, 31));
+  EXPECT_EQ(AboutWindow::view(), &view);
+  EXPECT_EQ(view.pageLoads(), 1);
+  // The button opens the legal notices; the cursor is the pointing hand over it.
+  view.buttonPressed(view.buttonView());
+  EXPECT_TRUE(LegalNoticesWindow::show().isVisible());
+  LegalNoticesWindow::show().orderOut();
+  window.orderOut();
+}
+
+TEST(About, OnlyWebLinksOpenAndThePageNeverNavigates) {
+  std::vector<QUrl> opened;
+  auto saved = platform::setURLOpener([&](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  });
+  AboutWindow::show();
+  AboutView& view = *AboutWindow::view();
+  const QString before = view.browser()->toHtml();
+  for (const char* address : {"https://www.qt.io/", "http://example.org/a", "file:///etc/passwd",
+                              "javascript:alert(1)", "ftp://example.org/", "HTTPS://EXAMPLE.ORG/"})
+    emit view.browser()->anchorClicked(QUrl(address));
+  platform::setURLOpener(saved);
+  ASSERT_EQ(opened.size(), 3u);
+  EXPECT_EQ(opened[0], QUrl("https://www.qt.io/"));
+  EXPECT_EQ(opened[2], QUrl("HTTPS://EXAMPLE.ORG/"));
+  EXPECT_EQ(view.browser()->toHtml(), before);
+  EXPECT_TRUE(view.browser()->source().isEmpty());
+  EXPECT_EQ(AboutView::loadPage("/nonexistent/credits.html"), QString()) << "a missing page is an empty page";
+  AboutWindow::show().orderOut();
 }
