@@ -35,12 +35,19 @@ QFont PlanetTitle::titleFont(double size) {
   return font;
 }
 
-PlanetTitle::PlanetTitle(const QString& text, float fontSize, float textRadius, bool withIcon) {
+PlanetTitle::Band PlanetTitle::discBand(bool withIcon) {
+  return Band{withIcon ? 0.475 : 0.7, 0.55, 0.55};
+}
+
+PlanetTitle::PlanetTitle(const QString& text, float fontSize, float textRadius, bool withIcon)
+    : PlanetTitle(text, fontSize, textRadius, discBand(withIcon)) {}
+
+PlanetTitle::PlanetTitle(const QString& text, float fontSize, float textRadius, const Band& band) {
   const double t = textRadius;
   const double size = fontSize;
   if (text.isEmpty() || !(size > 0) || !(t > 0)) return;
-  const double top = t - (withIcon ? 0.475 : 0.7) * t;
-  const double bottom = t + 0.55 * t;
+  const double top = t - band.above * t;
+  const double bottom = t + band.below * t;
 
   const QFont font = titleFont(size);
   mLayout = std::make_unique<QTextLayout>(text, font, const_cast<QPaintDevice*>(&referenceDevice()));
@@ -73,7 +80,7 @@ PlanetTitle::PlanetTitle(const QString& text, float fontSize, float textRadius, 
   if (mLineCount == 0) return;
 
   // Heights measured upwards from the bottom chord.
-  const double d = 0.55 * t;
+  const double d = band.desiredCentre * t;
   const double lower = 0;
   const double upper = bottom - top;
   const double uFirst = bottom - firstBaseline;

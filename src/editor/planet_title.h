@@ -25,7 +25,19 @@ class PlanetTitle {
   // "Helvetica" at `size` logical pixels.
   static QFont titleFont(double size);
 
+  // The horizontal band of the text circle the lines go into, as fractions of the text
+  // radius: its top edge above the centre, its bottom edge below it, and where the middle of
+  // the line block should sit, measured up from the bottom edge.
+  struct Band {
+    double above = 0.7;
+    double below = 0.55;
+    double desiredCentre = 0.55;
+  };
+  // The editor's band (smaller above the centre when an icon is shown).
+  static Band discBand(bool withIcon);
+
   PlanetTitle(const QString& text, float fontSize, float textRadius, bool withIcon);
+  PlanetTitle(const QString& text, float fontSize, float textRadius, const Band& band);
   ~PlanetTitle();
   PlanetTitle(const PlanetTitle&) = delete;
   PlanetTitle& operator=(const PlanetTitle&) = delete;

@@ -55,7 +55,7 @@ void EditIdeaViewController::applyLayout() {
 }
 
 void EditIdeaViewController::closeButtonPressed() {
-  if (mPopover) mPopover->performClose();
+  if (auto popover = mPopover.lock()) popover->performClose();
 }
 
 void EditIdeaViewController::popoverWillShow(platform::Popover& /*popover*/) {
@@ -83,9 +83,10 @@ void EditIdeaViewController::pleaseUpdateIdeaTextEditTabViewHeight() {
   if (!mTextTabView) return;
   updateFrameWithHeight(mTextTabView->currentPreferredHeight());
   // The shown popover takes its new size where it stands.
-  if (mPopover && mPopover->isShown() && mPopover->positioningView()) {
-    mPopover->showRelativeToRect(mPopover->positioningRect(), mPopover->positioningView(), platform::RectEdge::MaxY);
-    if (platform::Window* window = mPopover->window(); window && mTextTabView->isExtended())
+  auto popover = mPopover.lock();
+  if (popover && popover->isShown() && popover->positioningView()) {
+    popover->showRelativeToRect(popover->positioningRect(), popover->positioningView(), platform::RectEdge::MaxY);
+    if (platform::Window* window = popover->window(); window && mTextTabView->isExtended())
       window->makeFirstResponder(mTextTabView->noteHost());
   }
 }
@@ -99,7 +100,7 @@ void EditIdeaViewController::reloadDataFromSubViews() {
 void EditIdeaViewController::updateFrameWithHeight(double height) {
   const std::shared_ptr<platform::View>& root = view();
   root->setFrame(QRectF(root->frame().topLeft(), QSizeF(kWidth, height)));
-  if (mPopover) mPopover->setContentSize(QSizeF(kWidth, height));
+  if (auto popover = mPopover.lock()) popover->setContentSize(QSizeF(kWidth, height));
   if (auto* base = dynamic_cast<BaseView*>(root.get())) base->forceDirtyLayout();
 }
 

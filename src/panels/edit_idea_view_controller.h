@@ -34,7 +34,8 @@ class EditIdeaViewController : public platform::ViewController,
  public:
   static constexpr double kWidth = 320;
 
-  // The panel as the popover's content and the popover's delegate; the popover animates.
+  // The panel as the popover's content and the popover's delegate; the popover animates. The
+  // caller keeps the popover.
   static std::shared_ptr<EditIdeaViewController> createForPopover(const std::shared_ptr<platform::Popover>& popover);
   ~EditIdeaViewController() override;
 
@@ -56,7 +57,7 @@ class EditIdeaViewController : public platform::ViewController,
 
   EditIdeaViewControllerDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(EditIdeaViewControllerDelegate* delegate) { mDelegate.reset(delegate); }
-  const std::shared_ptr<platform::Popover>& popover() const { return mPopover; }
+  std::shared_ptr<platform::Popover> popover() const { return mPopover.lock(); }
   IdeaTextEditTabView* textTabView() const { return mTextTabView.get(); }
 
   void loadView() override;
@@ -83,7 +84,9 @@ class EditIdeaViewController : public platform::ViewController,
   void reloadDataFromSubViews();
   void updateFrameWithHeight(double height);
 
-  std::shared_ptr<platform::Popover> mPopover;
+  // The popover holds the panel as its content; whoever presents it keeps the popover (a shown
+  // popover keeps itself alive).
+  std::weak_ptr<platform::Popover> mPopover;
   std::shared_ptr<IdeaTextEditTabView> mTextTabView;
   QString mOriginalTitleText;
   QString mOriginalNoteText;

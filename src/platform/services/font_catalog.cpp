@@ -25,6 +25,8 @@ constexpr std::array kMappings{
     FontMapping{"Avenir Oblique", "DejaVu Sans", QFont::Normal, true},
     FontMapping{"Helvetica", "Liberation Sans", QFont::Normal, false},
     FontMapping{"Helvetica Bold", "Liberation Sans", QFont::Bold, false},
+    FontMapping{"HelveticaNeue", "Liberation Sans", QFont::Normal, false},
+    FontMapping{"HelveticaNeue-Medium", "Liberation Sans", QFont::Medium, false},
     FontMapping{"Apple Color Emoji", "Noto Color Emoji", QFont::Normal, false},
 };
 
