@@ -1,9 +1,12 @@
 #include "model/icon_image_collection.h"
 
 #include "platform/core/dispatch.h"
+#include "platform/core/quit_waiters.h"
 #include "platform/services/resources.h"
 
 #include <QFile>
+
+#include <atomic>
 
 namespace orrery {
 
@@ -13,6 +16,25 @@ QString readCatalogue() {
   QFile file(platform::pathForResource(QStringLiteral("emoji_list"), QStringLiteral("txt")));
   if (!file.open(QIODevice::ReadOnly)) return {};
   return QString::fromUtf8(file.readAll());
+}
+
+// Drawing in the background uses the fonts of the application: a quit stops it and waits for
+// the picture being drawn, so nothing draws once the application is gone.
+struct BackgroundDrawing {
+  platform::DispatchGroup running;
+  std::atomic<bool> stopped{false};
+};
+
+BackgroundDrawing& backgroundDrawing() {
+  static BackgroundDrawing* drawing = [] {
+    auto* made = new BackgroundDrawing;
+    platform::addQuitWaiter("icon pictures", [made] {
+      made->stopped = true;
+      made->running.wait(platform::Millis(10000));
+    });
+    return made;
+  }();
+  return *drawing;
 }
 
 }  // namespace
@@ -60,10 +82,17 @@ void IconImageCollection::preRenderImages(std::function<void()> done) const {
     const auto& icons = mIconsByCategory[category];
     all.insert(all.end(), icons.begin(), icons.end());
   }
+  BackgroundDrawing& drawing = backgroundDrawing();
+  if (drawing.stopped) return;
+  drawing.running.enter();
   platform::globalQueue(platform::QueuePriority::Background)
-      .async([all = std::move(all), done = std::move(done)]() mutable {
-        for (const IconImagePtr& icon : all) icon->image();
-        if (done) platform::mainQueue().async(std::move(done));
+      .async([all = std::move(all), done = std::move(done), &drawing]() mutable {
+        for (const IconImagePtr& icon : all) {
+          if (drawing.stopped) break;
+          icon->image();
+        }
+        if (done && !drawing.stopped) platform::mainQueue().async(std::move(done));
+        drawing.running.leave();
       });
 }
 
