@@ -10,6 +10,8 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextEdit>
@@ -103,7 +105,15 @@ void IdeaTextEditTabView::activate() {
 void IdeaTextEditTabView::ensureExtendedPortion() {
   if (mNoteView) return;
   mNoteButton->setHidden(true);
-  mNoteView = std::make_shared<platform::NativeHostView>(makeNoteTextEdit(/*readOnly=*/false));
+  QTextEdit* edit = makeNoteTextEdit(/*readOnly=*/false);
+  mNoteView = std::make_shared<platform::NativeHostView>(edit);
+  edit->setContextMenuPolicy(Qt::CustomContextMenu);
+  platform::WeakRef<platform::View> host(mNoteView.get());
+  QObject::connect(edit, &QTextEdit::customContextMenuRequested, edit, [host, edit](const QPoint& at) {
+    platform::View* view = host.get();
+    if (!view) return;
+    if (auto menu = noteMenuFor(edit)) menu->popUp(QPointF(at), view);
+  });
   mNoteScrollView = std::make_shared<NoteScrollView>();
   mNoteScrollView->setDocumentView(mNoteView);
   addSubview(mNoteScrollView);
@@ -149,6 +159,44 @@ void IdeaTextEditTabView::applyLayout() {
   mNoteScrollView->setFrame(QRectF(10, b + 10, width - 20, kExtendedHeight - (b + 20)));
   mNoteScrollView->tile();
   if (QTextEdit* edit = noteEdit()) ensureNoteTextWidth(*edit);
+}
+
+std::shared_ptr<platform::Menu> IdeaTextEditTabView::noteMenuFor(QTextEdit* edit) {
+  if (!edit) return nullptr;
+  // The standard menu's actions by their object names, turned into the kit's actions.
+  static const std::pair<const char*, const char*> kActions[] = {
+      {"edit-undo", "undo"},   {"edit-redo", "redo"},     {"edit-cut", "cut"},        {"edit-copy", "copy"},
+      {"edit-paste", "paste"}, {"edit-delete", "delete"}, {"select-all", "selectAll"}};
+  auto offered = std::make_shared<platform::Menu>();
+  std::unique_ptr<QMenu> standard(edit->createStandardContextMenu());
+  QPointer<QTextEdit> target(edit);
+  for (QAction* action : standard->actions()) {
+    if (action->isSeparator()) {
+      offered->addItem(platform::MenuItem::separator());
+      continue;
+    }
+    const QString name = action->objectName();
+    for (const auto& [objectName, kitAction] : kActions) {
+      if (name != QLatin1String(objectName)) continue;
+      const QString kit = QString::fromLatin1(kitAction);
+      QString title = action->text().section(QLatin1Char('\t'), 0, 0);
+      title.remove(QLatin1Char('&'));
+      auto item = std::make_shared<platform::MenuItem>(title, [target, kit](platform::MenuItem&) {
+        if (!target) return;
+        if (kit == QLatin1String("undo")) target->undo();
+        else if (kit == QLatin1String("redo")) target->redo();
+        else if (kit == QLatin1String("cut")) target->cut();
+        else if (kit == QLatin1String("copy")) target->copy();
+        else if (kit == QLatin1String("paste")) target->paste();
+        else if (kit == QLatin1String("delete")) target->textCursor().removeSelectedText();
+        else if (kit == QLatin1String("selectAll")) target->selectAll();
+      });
+      item->setAction(kit);
+      item->setEnabled(action->isEnabled());
+      offered->addItem(item);
+    }
+  }
+  return CustomTextField::createTextFieldMenuFrom(*offered);
 }
 
 void NoteScrollView::drawRect(QPainter& painter, const QRectF& dirtyRect) {

@@ -8,6 +8,7 @@
 #include "foundation/views/button_view.h"
 #include "foundation/views/custom_text_field.h"
 #include "panels/note_display_view_controller.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/native_host_view.h"
 #include "platform/ui/weak_ref.h"
 
@@ -65,6 +66,9 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate {
 
   void buttonPressed(ButtonView& button) override;
   void applyLayout() override;
+
+  // The note's context menu: what the note offers, reduced as the title field's menu is.
+  static std::shared_ptr<platform::Menu> noteMenuFor(QTextEdit* edit);
 
  private:
   class KeyFilter;

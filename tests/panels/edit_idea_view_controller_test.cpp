@@ -1,6 +1,7 @@
 // The edit popover's panel in a real popover over an offscreen window: what it hands back,
 // when it counts as changed, and the keys that close it or open the note.
 
+#include "icon_pictures.h"
 #include "ui_test_env.h"
 
 #include "model/color_theme.h"
@@ -248,6 +249,7 @@ TEST_F(PanelTest, TheIconTabPicksAndRemovesAndThePanelReadsIt) {
   EXPECT_EQ(delegate.closes, 2);
   EXPECT_EQ(panel->selectedIconImage(), nullptr);
   EXPECT_TRUE(panel->didChange());
+  waitForIconPictures();
 }
 
 TEST_F(PanelTest, TheNoteSitsInsideItsBorderAndAnEmptyNoteAreaClosesOnReturn) {
@@ -279,6 +281,32 @@ TEST_F(PanelTest, TheNoteSitsInsideItsBorderAndAnEmptyNoteAreaClosesOnReturn) {
   EXPECT_DOUBLE_EQ(popover->contentSize().height(), 123);
   popover->performClose();
   EXPECT_FALSE(panel->didChange()) << "an empty note equals no note";
+}
+
+TEST_F(PanelTest, TheNoteMenuIsReducedToTheClipboardItemsAndActsOnTheNote) {
+  uitest::PresenterScope presenter;
+  auto panel = show(QStringLiteral("t"), QStringLiteral("alpha beta"));
+  QTextEdit* note = panel->textTabView()->noteEdit();
+  note->selectAll();
+  auto menu = orrery::IdeaTextEditTabView::noteMenuFor(note);
+  ASSERT_NE(menu, nullptr);
+  QStringList actions;
+  int cut = -1;
+  for (int i = 0; i < menu->numberOfItems(); ++i) {
+    const auto& item = menu->items()[static_cast<size_t>(i)];
+    if (item->isSeparator()) continue;
+    actions << item->action();
+    if (item->action() == QStringLiteral("cut")) cut = i;
+  }
+  EXPECT_FALSE(actions.contains(QStringLiteral("undo"))) << actions.join(QLatin1Char(',')).toStdString();
+  EXPECT_TRUE(actions.contains(QStringLiteral("copy")));
+  ASSERT_GE(cut, 0);
+  // Chosen through the real request, the cut empties the note.
+  presenter->menuAnswers.push_back(cut);
+  emit note->customContextMenuRequested(QPoint(5, 5));
+  uitest::advance(0.01);
+  EXPECT_EQ(presenter->menuLocations.size(), 1u);
+  EXPECT_TRUE(note->toPlainText().isEmpty());
 }
 
 TEST_F(PanelTest, AReadOnlyPopoverStillLeavesTheKeysToItsOwner) {

@@ -2,6 +2,7 @@
 // with and without its "Remove Icon" row, short categories, the grid's places and toggles,
 // picks and removal as the panel reads them, and clicks that must not fall through the grid.
 
+#include "icon_pictures.h"
 #include "ui_test_env.h"
 
 #include "model/icon_image_collection.h"
@@ -39,7 +40,10 @@ struct IconTabTest : ::testing::Test {
     window.contentView()->addSubview(tab);
     controller = orrery::EditIdeaViewController::createForPopover(nullptr);
   }
-  ~IconTabTest() override { uitest::advance(0.5); }
+  ~IconTabTest() override {
+    uitest::advance(0.5);
+    waitForIconPictures();
+  }
   void load(const IconImagePtr& icon) {
     controller->setSelectedTitleText(QStringLiteral("Moon"));
     controller->setSelectedIconImage(icon);

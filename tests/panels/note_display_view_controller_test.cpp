@@ -94,6 +94,14 @@ TEST_F(NoteDisplayTest, AHundredLinesScrollInsideTheSameSizeAndKeysChangeNothing
   EXPECT_EQ(edit->toPlainText(), note) << "a shown popover keeps its text";
 }
 
+TEST_F(NoteDisplayTest, AHundredThousandCharacterNoteIsShownWhole) {
+  const QString note(100000, QLatin1Char('x'));
+  auto panel = show(note);
+  expectFixedSize(popover, *panel);
+  EXPECT_EQ(panel->noteEdit()->toPlainText().size(), 100000);
+  EXPECT_GT(panel->noteEdit()->verticalScrollBar()->maximum(), 0) << "one long word wraps and scrolls";
+}
+
 TEST_F(NoteDisplayTest, EmptyNoteShowsAnEmptyPanelAndClosingTellsTheDelegateOnce) {
   auto panel = show(QString());
   expectFixedSize(popover, *panel);
