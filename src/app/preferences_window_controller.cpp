@@ -85,6 +85,11 @@ QSizeF paneSize(const QSizeF& saved, const QSizeF& minimum, bool resizableWidth,
 
 }  // namespace placement
 
+void closesByKey(platform::Window& window) {
+  // The windows without their own controller answer Close Window (Ctrl+W) themselves.
+  window.setActionHandler(QStringLiteral("performClose"), [&window](const platform::ActionSender&) { window.performClose(); });
+}
+
 PreferencesWindowController::PreferencesWindowController(std::vector<PreferencesPane> panes, QString title)
     : mWindow(std::make_unique<platform::Window>(QSizeF(400, 200), platform::Window::Titled |
                                                                        platform::Window::Closable |
@@ -92,6 +97,7 @@ PreferencesWindowController::PreferencesWindowController(std::vector<Preferences
       mPanes(std::move(panes)),
       mTitle(std::move(title)) {
   mWindow->setDelegate(this);
+  closesByKey(*mWindow);
   mToolbar = new QToolBar(mWindow->widget());
   mToolbar->setMovable(false);
   mToolbar->setFloatable(false);

@@ -100,6 +100,9 @@ class PreferencesWindowController : public platform::WindowDelegate {
   std::shared_ptr<int> mAlive = std::make_shared<int>(0);
 };
 
+// Makes the window answer Close Window (Ctrl+W) as the main windows do.
+void closesByKey(platform::Window& window);
+
 namespace placement {
 // A stored top left made usable for a window of `size`: a point off every screen, not finite,
 // or leaving the window past the area's edges is fitted into the available area of the screen

@@ -52,7 +52,10 @@ TEST_F(PreferencesApp, TheShortcutOpensOneWindowThatIsNotAMainWindow) {
   for (const auto& pane : controller.viewControllers())
     EXPECT_FALSE(pane->toolbarItemImage().isNull()) << pane->identifier().toStdString();
   controller.goNextTab();
-  controller.window().performClose();
+  // Ctrl+W closes it like any window, and only hides it.
+  controller.window().sendEvent(platform::Event::key(platform::EventType::KeyDown, platform::KeyCode::Unknown, "w",
+                                                     platform::ModifierFlag::Command));
+  uitest::advance(0);
   EXPECT_FALSE(controller.window().isVisible());
   window.sendEvent(platform::Event::key(platform::EventType::KeyDown, platform::KeyCode::Unknown, ",",
                                         platform::ModifierFlag::Command));
