@@ -109,8 +109,10 @@ namespace placement {
 // holding it, else the first (primary) area.
 QPointF fittedTopLeft(const QPointF& stored, const QSizeF& size, const QList<QRectF>& availableAreas);
 // A pane's size: the saved value in a resizable dimension when finite and not below the
-// minimum, else the minimum's.
-QSizeF paneSize(const QSizeF& saved, const QSizeF& minimum, bool resizableWidth, bool resizableHeight);
+// minimum, else the minimum's; a saved value past `largest` (the screen's area, when not empty)
+// is brought down to it, never below the minimum.
+QSizeF paneSize(const QSizeF& saved, const QSizeF& minimum, bool resizableWidth, bool resizableHeight,
+                const QSizeF& largest = QSizeF());
 }  // namespace placement
 
 }  // namespace orrery
