@@ -4,6 +4,7 @@
 
 #include "export/sharing_view_controller.h"
 #include "export_test_support.h"
+#include "model/file_utils.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 #include "model/opml_parser.h"
@@ -352,6 +353,9 @@ struct MailScope {
   QString previousCommand = ShareTypeView::mailCommand();
   platform::URLOpener previousOpener;
   std::vector<QUrl> opened;
+  // The hand-off folders stay for the mail program until the next start; the test removes its own.
+  QString run = FileUtil::temporaryDirectoryForOrrery() + "/" + FileUtil::uniqueOrrerySession();
+  QStringList before = QDir(run).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
   explicit MailScope(const QString& command) {
     ShareTypeView::mailCommand() = command;
     previousOpener = platform::setURLOpener([this](const QUrl& url) {
@@ -362,6 +366,8 @@ struct MailScope {
   ~MailScope() {
     ShareTypeView::mailCommand() = previousCommand;
     platform::setURLOpener(previousOpener);
+    for (const QString& entry : QDir(run).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+      if (!before.contains(entry)) QDir(QDir(run).filePath(entry)).removeRecursively();
   }
 };
 

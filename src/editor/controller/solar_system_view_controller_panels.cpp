@@ -122,6 +122,7 @@ void SolarSystemViewController::onEditIdea(const QString& ideaIdentifier) {
   if (!idea) return;
   // Picture and web-link ideas get their own panels; links are not edited.
   if (idea->ideaType() == IdeaTypeText) doEditTextualIdea(idea);
+  else if (idea->ideaType() == IdeaTypeImage) doEditImageIdea(idea);
 }
 
 void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {

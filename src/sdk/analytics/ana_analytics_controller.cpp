@@ -110,11 +110,15 @@ void ANAAnalyticsController::start() {
     if (auto self = weak.lock()) self->setUp();
   });
   center.addObserver(this, kTELSettingsAvailableNotification, nullptr, [weak](const platform::Notification&) {
-    if (auto self = weak.lock()) self->initializeSettingsIfNeededWithTelemetrySettings(Telemetry::sharedSDK().settings());
+    auto self = weak.lock();
+    if (self && !self->standalone())
+      self->initializeSettingsIfNeededWithTelemetrySettings(Telemetry::sharedSDK().settings());
   });
-  const bool firstInstall = mEnvironment.firstInstall.value_or(Telemetry::sharedSDK().isFirstInstall());
+  const bool firstInstall =
+      mEnvironment.firstInstall ? *mEnvironment.firstInstall : !standalone() && Telemetry::sharedSDK().isFirstInstall();
   if (firstInstall) enqueueEvent(ANALifecycleEvent::installEvent());
   enqueueEvent(ANALifecycleEvent::appLaunchedEvent());
+  if (standalone()) return;
   initializeSettingsIfNeededWithTelemetrySettings(Telemetry::sharedSDK().settings());
   Telemetry::sharedSDK().setAdvertisingToken(ANAMetadata::identifierForAdvertising());
 }
@@ -125,7 +129,8 @@ void ANAAnalyticsController::setUp() {
   std::filesystem::create_directories(mRootEventDirectory, ignored);
   mCurrentLogURL = generateNewLogPath();
   mSettings = ANASettings();
-  mMetadata = ANAMetadata::initWithTelemetry(Telemetry::sharedSDK(), mBetaToken);
+  mMetadata = standalone() ? std::make_shared<ANAMetadata>(*mEnvironment.facts, mBetaToken)
+                           : ANAMetadata::initWithTelemetry(Telemetry::sharedSDK(), mBetaToken);
   ANARotateCrashMetadataOperation rotation(crashMetadataPathForRootDirectory(mRootDirectory), mMetadata);
   rotation.main();
   mPreviousExecutionMetadata = rotation.crashMetadata();

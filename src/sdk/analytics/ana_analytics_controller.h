@@ -33,6 +33,9 @@ class ANAAnalyticsController final : public ANAUploaderDelegate,
  public:
   // What a test replaces; the defaults are the process's own.
   struct Environment {
+    // With these facts the engine stands alone: it reads nothing of the SDK object (settings
+    // come only through initializeSettingsIfNeededWithTelemetrySettings).
+    std::optional<ANAMetadata::SDKFacts> facts;
     std::optional<bool> firstInstall;          // else the SDK's
     platform::Queue* retryQueue = nullptr;     // backoff waits; else the global queue
     platform::Queue* flushTimerQueue = nullptr;  // else the global queue
@@ -80,6 +83,7 @@ class ANAAnalyticsController final : public ANAUploaderDelegate,
  private:
   ANAAnalyticsController(std::optional<std::string> betaToken, std::string rootDirectory, Environment environment);
   void start();
+  bool standalone() const { return mEnvironment.facts.has_value(); }
   void setUp();
   void enqueueEvent(std::shared_ptr<const ANAEvent> event);
   void enqueue(const std::string& activityName, std::function<void(std::shared_ptr<Operation> activity)> block);
