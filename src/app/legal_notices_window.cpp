@@ -1,5 +1,6 @@
 #include "app/legal_notices_window.h"
 
+#include "app/preferences_window_controller.h"
 #include "foundation/globals.h"
 #include "foundation/views/container_view.h"
 #include "platform/services/resources.h"
@@ -78,6 +79,7 @@ platform::Window& showKeptWindow(KeptWindow& kept, const QSizeF& contentSize, co
     made.push_back(&kept);
     kept.window = std::make_unique<platform::Window>(contentSize, platform::Window::Titled | platform::Window::Closable);
     kept.window->setMinSize(contentSize);
+    closesByKey(*kept.window);
     if (!title.isEmpty()) kept.window->setTitle(title);
     auto container = ContainerView::create(QStringLiteral("example_about"));
     kept.view = makeView();

@@ -6,6 +6,7 @@
 #include "platform/cloud/remote_routes.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/user_defaults.h"
+#include "platform/ui/modal_presenter.h"
 #include "platform/services/resources.h"
 #include "platform/ui/native_host_view.h"
 
@@ -102,9 +103,13 @@ std::shared_ptr<platform::View> GeneralPreferencesViewController::view() {
   for (QLabel* footer : {mICloudFooterText, mDropboxFooterText}) footer->setWordWrap(true);
   layout->addRow(QStringLiteral("iCloud:"), mICloudConnectButton);
   layout->addRow(QString(), mICloudFooterText);
+  mICloudChangeButton = new QPushButton(QStringLiteral("Change…"), form);
+  layout->addRow(QString(), mICloudChangeButton);
   layout->addRow(QStringLiteral("Dropbox:"), mDropboxConnectButton);
   layout->addRow(QString(), mDropboxFooterText);
-  form->setTabOrder(mICloudConnectButton, mDropboxConnectButton);
+  form->setTabOrder(mICloudConnectButton, mICloudChangeButton);
+  form->setTabOrder(mICloudChangeButton, mDropboxConnectButton);
+  QObject::connect(mICloudChangeButton, &QPushButton::clicked, form, [this] { changeICloudFolderPressed(); });
   QObject::connect(mICloudConnectButton, &QPushButton::clicked, form, [this] { iCloudButtonPressed(); });
   QObject::connect(mDropboxConnectButton, &QPushButton::clicked, form, [this] { dropboxButtonPressed(); });
   mView = std::make_shared<platform::NativeHostView>(form);
@@ -143,6 +148,7 @@ void GeneralPreferencesViewController::ensureICloudChoiceValue() {
     mICloudConnectButton->setIcon(QIcon());
     mICloudConnectButton->setProperty("cloudImage", QVariant());
   }
+  mICloudChangeButton->setEnabled(!chosen);
   const QString folder = platform::LocalFolderContainer::root().path;
   if (chosen && cloudImageNameForLocation(DocumentLocationICloud) == QLatin1String("error"))
     mICloudFooterText->setText(QStringLiteral("The iCloud folder %1 cannot be reached.").arg(folder));
@@ -173,6 +179,23 @@ void GeneralPreferencesViewController::ensureDropboxChoiceValue() {
 void GeneralPreferencesViewController::iCloudButtonPressed() {
   // Withdrawing closes the workspace; the files stay where they are.
   Globals::optForICloud(!Globals::userHasOptedForICloud());
+}
+
+void GeneralPreferencesViewController::changeICloudFolderPressed() {
+  if (Globals::userHasOptedForICloud()) return;
+  platform::FilePanelRequest request;
+  request.kind = platform::FilePanelRequest::Kind::Open;
+  request.canChooseFiles = false;
+  request.canChooseDirectories = true;
+  request.directory = platform::LocalFolderContainer::root().path;
+  platform::beginFilePanel(request, mView ? mView->window() : nullptr,
+                           [alive = std::weak_ptr<int>(mAlive)](platform::FilePanelResult result) {
+                             if (!alive.lock() || result.response != platform::kModalResponseOK || result.paths.isEmpty())
+                               return;
+                             if (Globals::userHasOptedForICloud()) return;
+                             platform::UserDefaults::standard().setString(
+                                 result.paths.front(), QString::fromLatin1(platform::kCloudContainerFolderKey));
+                           });
 }
 
 void GeneralPreferencesViewController::dropboxButtonPressed() {

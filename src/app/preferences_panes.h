@@ -55,10 +55,14 @@ class GeneralPreferencesViewController : public PreferencesViewController {
 
   QPushButton* iCloudConnectButton() const { return mICloudConnectButton; }
   QLabel* iCloudFooterText() const { return mICloudFooterText; }
+  QPushButton* iCloudChangeButton() const { return mICloudChangeButton; }
   QPushButton* dropboxConnectButton() const { return mDropboxConnectButton; }
   QLabel* dropboxFooterText() const { return mDropboxFooterText; }
 
   void iCloudButtonPressed();
+  // Asks for the folder the iCloud documents live in; only while iCloud is not chosen, so an
+  // open workspace never has its folder changed under it.
+  void changeICloudFolderPressed();
   void dropboxButtonPressed();
   void ensureDropboxChoiceValue();
   void ensureICloudChoiceValue();
@@ -72,6 +76,7 @@ class GeneralPreferencesViewController : public PreferencesViewController {
   std::shared_ptr<platform::NativeHostView> mView;
   QPushButton* mICloudConnectButton = nullptr;
   QLabel* mICloudFooterText = nullptr;
+  QPushButton* mICloudChangeButton = nullptr;
   QPushButton* mDropboxConnectButton = nullptr;
   QLabel* mDropboxFooterText = nullptr;
   bool mBrowserFailed = false;

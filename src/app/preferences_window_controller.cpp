@@ -75,15 +75,22 @@ QPointF fittedTopLeft(const QPointF& stored, const QSizeF& size, const QList<QRe
   return QPointF(x, y);
 }
 
-QSizeF paneSize(const QSizeF& saved, const QSizeF& minimum, bool resizableWidth, bool resizableHeight) {
-  auto pick = [](double value, double least, bool resizable) {
-    return resizable && std::isfinite(value) && value >= least ? value : least;
+QSizeF paneSize(const QSizeF& saved, const QSizeF& minimum, bool resizableWidth, bool resizableHeight,
+                const QSizeF& largest) {
+  auto pick = [](double value, double least, bool resizable, double most) {
+    if (!resizable || !std::isfinite(value) || value < least) return least;
+    return most > 0 ? std::max(least, std::min(value, most)) : value;
   };
-  return QSizeF(pick(saved.width(), minimum.width(), resizableWidth),
-                pick(saved.height(), minimum.height(), resizableHeight));
+  return QSizeF(pick(saved.width(), minimum.width(), resizableWidth, largest.width()),
+                pick(saved.height(), minimum.height(), resizableHeight, largest.height()));
 }
 
 }  // namespace placement
+
+void closesByKey(platform::Window& window) {
+  // The windows without their own controller answer Close Window (Ctrl+W) themselves.
+  window.setActionHandler(QStringLiteral("performClose"), [&window](const platform::ActionSender&) { window.performClose(); });
+}
 
 PreferencesWindowController::PreferencesWindowController(std::vector<PreferencesPane> panes, QString title)
     : mWindow(std::make_unique<platform::Window>(QSizeF(400, 200), platform::Window::Titled |
@@ -92,6 +99,7 @@ PreferencesWindowController::PreferencesWindowController(std::vector<Preferences
       mPanes(std::move(panes)),
       mTitle(std::move(title)) {
   mWindow->setDelegate(this);
+  closesByKey(*mWindow);
   mToolbar = new QToolBar(mWindow->widget());
   mToolbar->setMovable(false);
   mToolbar->setFloatable(false);
@@ -222,7 +230,10 @@ void PreferencesWindowController::setSelectedViewController(const PreferencesPan
   const QVariant saved = defaults.objectForKey(paneFrameKey(identifier));
   const QSizeF savedSize =
       saved.typeId() == QMetaType::QString ? dictext::rectFromString(saved.toString()).size() : view->bounds().size();
-  const QSizeF size = placement::paneSize(savedSize, minimum, resizableWidth, resizableHeight);
+  const QScreen* screen = QGuiApplication::screenAt(mWindow->frame().topLeft().toPoint());
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  const QSizeF size = placement::paneSize(savedSize, minimum, resizableWidth, resizableHeight,
+                                          screen ? QSizeF(screen->availableGeometry().size()) : QSizeF());
   view->setFrame(QRectF(QPointF(), size));
 
   // The top edge and left edge stay where they are while the height changes.

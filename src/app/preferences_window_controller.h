@@ -100,14 +100,19 @@ class PreferencesWindowController : public platform::WindowDelegate {
   std::shared_ptr<int> mAlive = std::make_shared<int>(0);
 };
 
+// Makes the window answer Close Window (Ctrl+W) as the main windows do.
+void closesByKey(platform::Window& window);
+
 namespace placement {
 // A stored top left made usable for a window of `size`: a point off every screen, not finite,
 // or leaving the window past the area's edges is fitted into the available area of the screen
 // holding it, else the first (primary) area.
 QPointF fittedTopLeft(const QPointF& stored, const QSizeF& size, const QList<QRectF>& availableAreas);
 // A pane's size: the saved value in a resizable dimension when finite and not below the
-// minimum, else the minimum's.
-QSizeF paneSize(const QSizeF& saved, const QSizeF& minimum, bool resizableWidth, bool resizableHeight);
+// minimum, else the minimum's; a saved value past `largest` (the screen's area, when not empty)
+// is brought down to it, never below the minimum.
+QSizeF paneSize(const QSizeF& saved, const QSizeF& minimum, bool resizableWidth, bool resizableHeight,
+                const QSizeF& largest = QSizeF());
 }  // namespace placement
 
 }  // namespace orrery

@@ -2,6 +2,7 @@
 #include "app/legal_notices_window.h"
 #include "foundation/views/text_label.h"
 #include "platform/services/url_opener.h"
+#include "platform/ui/event.h"
 #include "platform/ui/image_view.h"
 #include "platform/ui/native_host_view.h"
 #include "shell/bundle_info.h"
@@ -139,7 +140,13 @@ TEST(About, OneWindowWithItsVersionLayoutAndCreditsLoadedOnce) {
   EXPECT_EQ(window.frame().topLeft(), QPointF(21, 31));
   EXPECT_EQ(AboutWindow::view(), &view);
   EXPECT_EQ(view.pageLoads(), 1);
-  // The button opens the legal notices; the cursor is the pointing hand over it.
+  // The cursor is the pointing hand over the button and only there; the button opens the
+  // legal notices.
+  const QPointF button = view.buttonView().frame().center();
+  window.sendEvent(platform::Event::mouse(platform::EventType::MouseMoved, button));
+  EXPECT_EQ(window.currentCursor(), platform::Cursor::PointingHand);
+  window.sendEvent(platform::Event::mouse(platform::EventType::MouseMoved, QPointF(40, 100)));
+  EXPECT_NE(window.currentCursor(), platform::Cursor::PointingHand);
   view.buttonPressed(view.buttonView());
   EXPECT_TRUE(LegalNoticesWindow::show().isVisible());
   LegalNoticesWindow::show().orderOut();

@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <thread>
@@ -20,7 +21,7 @@ class PreferencesApp : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
-    for (const char* key : {kPreferencesSelectedIdentifierKey, kPreferencesFrameTopLeftKey}) {
+    for (const char* key : {kPreferencesSelectedIdentifierKey, kPreferencesFrameTopLeftKey, "CloudContainerFolder"}) {
       mPrefs.insert(key, defaults().objectForKey(key));
       defaults().removeObjectForKey(key);
     }
@@ -52,7 +53,10 @@ TEST_F(PreferencesApp, TheShortcutOpensOneWindowThatIsNotAMainWindow) {
   for (const auto& pane : controller.viewControllers())
     EXPECT_FALSE(pane->toolbarItemImage().isNull()) << pane->identifier().toStdString();
   controller.goNextTab();
-  controller.window().performClose();
+  // Ctrl+W closes it like any window, and only hides it.
+  controller.window().sendEvent(platform::Event::key(platform::EventType::KeyDown, platform::KeyCode::Unknown, "w",
+                                                     platform::ModifierFlag::Command));
+  uitest::advance(0);
   EXPECT_FALSE(controller.window().isVisible());
   window.sendEvent(platform::Event::key(platform::EventType::KeyDown, platform::KeyCode::Unknown, ",",
                                         platform::ModifierFlag::Command));
@@ -94,4 +98,32 @@ TEST_F(PreferencesApp, TheGeneralPaneRecordsAndWithdrawsTheStorageChoices) {
   std::thread([] { Globals::optForDropbox(true); }).join();
   uitest::advance(0);
   EXPECT_EQ(pane.dropboxConnectButton()->text(), "Disconnect");
+}
+
+TEST_F(PreferencesApp, TheICloudFolderChangesOnlyWhileICloudIsNotChosen) {
+  auto& app = launch();
+  auto& pane = general(app);
+  pane.view();
+  QTemporaryDir folder;
+  presenter->panelAnswers.push_back({platform::kModalResponseCancel, {}});
+  QTest::mouseClick(pane.iCloudChangeButton(), Qt::LeftButton);
+  uitest::advance(0);
+  EXPECT_FALSE(defaults().hasObjectForKey("CloudContainerFolder")) << "cancel stores nothing";
+  presenter->panelAnswers.push_back({platform::kModalResponseOK, {folder.path()}});
+  QTest::mouseClick(pane.iCloudChangeButton(), Qt::LeftButton);
+  uitest::advance(0);
+  ASSERT_EQ(presenter->panels.size(), 2u);
+  EXPECT_TRUE(presenter->panels[1].canChooseDirectories);
+  EXPECT_FALSE(presenter->panels[1].canChooseFiles);
+  EXPECT_EQ(defaults().stringForKey("CloudContainerFolder"), folder.path());
+  EXPECT_TRUE(pane.iCloudFooterText()->text().contains(folder.path()));
+  // Chosen: the folder stays as it is.
+  Globals::optForICloud(true);
+  uitest::advance(0);
+  EXPECT_FALSE(pane.iCloudChangeButton()->isEnabled());
+  pane.changeICloudFolderPressed();
+  uitest::advance(0);
+  EXPECT_EQ(presenter->panels.size(), 2u);
+  Globals::optForICloud(false);
+  uitest::advance(0);
 }

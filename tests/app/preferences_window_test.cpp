@@ -11,6 +11,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QComboBox>
 #include <QSignalSpy>
 #include <QTest>
@@ -133,6 +135,16 @@ TEST_F(PreferencesTest, PanesTakeTheirMinimumUnlessResizableAndSavedLarger) {
   EXPECT_EQ(placement::paneSize(QSizeF(NAN, std::numeric_limits<double>::infinity()), QSizeF(10, 20), true, true),
             QSizeF(10, 20));
   EXPECT_EQ(placement::paneSize(QSizeF(50, 60), QSizeF(10, 20), true, false), QSizeF(50, 20));
+  // Larger than the screen: down to the screen, never below the minimum.
+  EXPECT_EQ(placement::paneSize(QSizeF(9000, 9000), QSizeF(10, 20), true, true, QSizeF(1440, 872)), QSizeF(1440, 872));
+  EXPECT_EQ(placement::paneSize(QSizeF(9000, 9000), QSizeF(2000, 20), true, true, QSizeF(1440, 872)),
+            QSizeF(2000, 872));
+  defaults().setString("{{0, 0}, {90000, 70000}}", "Preferences wide Frame");
+  auto huge = make();
+  huge->selectControllerWithIdentifier("wide");
+  const QSizeF screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+  EXPECT_LE(huge->window().contentSize().width(), screen.width());
+  EXPECT_LE(huge->window().contentSize().height(), screen.height());
 }
 
 TEST_F(PreferencesTest, TabsWrapPastPlaceholdersAndPlaceholdersAreNeverSelected) {
