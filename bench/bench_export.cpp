@@ -119,6 +119,13 @@ void BM_PDF(benchmark::State& state) {
 }
 BENCHMARK(BM_PDF)->Unit(benchmark::kMillisecond);
 
+// The map page alone (no note pages), to tell the two parts apart.
+void BM_PDFMapPageOnly(benchmark::State& state) {
+  MindMapToPDF pdf(bigMap(), QDateTime());
+  for (auto _ : state) benchmark::DoNotOptimize(pdf.generatePDF().size());
+}
+BENCHMARK(BM_PDFMapPageOnly)->Unit(benchmark::kMillisecond);
+
 void BM_PNG(benchmark::State& state) {
   const IdeaPtr frozen = bigMap()->snapshotCopy();
   QString error;

@@ -19,6 +19,7 @@ PACKAGES=(
   gdb
   libxml2-utils tidy unzip poppler-utils qpdf pngcheck nodejs
   desktop-file-utils shared-mime-info
+  xdg-utils
 )
 
 missing=()

@@ -52,6 +52,7 @@ std::shared_ptr<Menu> MenuHelper::createMainMenu(platform::MenuDelegate* recentF
   auto edit = submenu(*main, QStringLiteral("Edit"));
   item(*edit, QStringLiteral("Undo"), "cmdUndo", QStringLiteral("z"));
   item(*edit, QStringLiteral("Redo"), "cmdRedo", QStringLiteral("z"), Mod::Command | Mod::Shift);
+  item(*edit, QStringLiteral("Preferences…"), "cmdOpenPreferences", QStringLiteral(","));
 
   auto view = submenu(*main, QStringLiteral("View"));
   item(*view, QStringLiteral("Overview Graph"), "cmdToggleMindmap");
@@ -61,6 +62,7 @@ std::shared_ptr<Menu> MenuHelper::createMainMenu(platform::MenuDelegate* recentF
 
   auto help = submenu(*main, QStringLiteral("Help"));
   main->items().back()->setTag(kHelpMenuTag);
+  item(*help, QStringLiteral("About Orrery"), "cmdOpenAboutDialog");
   item(*help, QStringLiteral("User Guide"), "cmdOpenUserGuide", QStringLiteral("F1"));
   item(*help, QStringLiteral("Contact Support"), "cmdContactSupport");
   item(*help, QStringLiteral("Rate Orrery"), "openAppStoreOrreryLink")->setTag(kRateItemTag);

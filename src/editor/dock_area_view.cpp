@@ -2,6 +2,7 @@
 
 #include "foundation/image_extensions.h"
 #include "foundation/views/view_extensions.h"
+#include "platform/ui/transaction.h"
 
 namespace orrery {
 
@@ -24,10 +25,15 @@ void DockAreaView::takeIdeaViewInside(const std::shared_ptr<SimpleIdeaView>& vie
   if (mIdeaView) mIdeaView->removeFromSuperview();
   mIdeaView = view;
   if (!view) return;
+  // The planet appears in place: it does not slide or grow into the well.
+  platform::Transaction::begin();
+  platform::Transaction::setDisableActions(true);
   addSubview(view);
   viewext::setCenter(*view, viewext::centerPoint(*this));
   view->layer()->setZPosition(1.0);
-  viewext::transformToScale(*view, scaleForView(*view), /*rotation=*/0);
+  // Scaled about the planet's centre, which is its anchor.
+  layerext::transformToScale(*view->layer(), scaleForView(*view));
+  platform::Transaction::commit();
 }
 
 float DockAreaView::scaleForView(const platform::View& view) const {

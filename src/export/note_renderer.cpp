@@ -54,10 +54,18 @@ void NoteRenderer::startNewPage() {
   mColumnArea = QRectF(mPageRect.x() + 8, mPageRect.y(), mPageRect.width() - 8, mPageRect.height() - 50);
   mMaxColumns = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::trunc(mColumnArea.width())) /
                                               static_cast<std::int64_t>(kColumnWidth));
+  if (mFontDevice != mCtx->device()) {
+    mFontDevice = mCtx->device();
+    mHeaderFont = exportFont(Globals::fontAvenirHeavy(7), 7, mFontDevice);
+    mNumberFont = exportFont(Globals::fontAvenirHeavy(14), 14, mFontDevice);
+    mNumberFont.setLetterSpacing(QFont::AbsoluteSpacing, kNumberLetterSpacing);
+    mTitleFont = exportFont(Globals::fontAvenirMedium(16), 16, mFontDevice);
+    mNoteFont = exportFont(Globals::fontAvenirMedium(12), 12, mFontDevice);
+  }
   mCtx->fillRect(mPageRect, Qt::white);
   mCurrentLine = 0;
   mCurrentCol = 0;
-  drawFirstLine(*mCtx, mHeader, exportFont(Globals::fontAvenirHeavy(7), 7, mCtx->device()), Globals::colorGray46(),
+  drawFirstLine(*mCtx, mHeader, mHeaderFont, Globals::colorGray46(),
                 /*width=*/0, QPointF(mPageRect.x() + 1, mPageRect.y() + mPageRect.height() - 8));
 }
 
@@ -86,19 +94,16 @@ void NoteRenderer::renderNote(std::int64_t number, const QString& note, const QS
   if (!mHasStartedPage) return;
 
   mCurrentLine += 14;
-  QFont numberFont = exportFont(Globals::fontAvenirHeavy(14), 14, mCtx->device());
-  numberFont.setLetterSpacing(QFont::AbsoluteSpacing, kNumberLetterSpacing);
-  drawFirstLine(*mCtx, QString::asprintf("%03lld", static_cast<long long>(number)), numberFont,
+  drawFirstLine(*mCtx, QString::asprintf("%03lld", static_cast<long long>(number)), mNumberFont,
                 Globals::colorBlack(), /*width=*/0, QPointF(columnX(), columnTop() - mCurrentLine + 1));
   if (!title.isEmpty())
-    drawFirstLine(*mCtx, title, exportFont(Globals::fontAvenirMedium(16), 16, mCtx->device()), Globals::colorBlack(),
+    drawFirstLine(*mCtx, title, mTitleFont, Globals::colorBlack(),
                   kTextWidth, QPointF(columnX() + kTextLeftMargin, columnTop() - mCurrentLine));
   mCurrentLine += 20;
 
   if (!note.isEmpty()) {
     // Laid out once at the frame width; the frames take consecutive lines of it.
-    const auto layout =
-        layOutText(note, exportFont(Globals::fontAvenirMedium(12), 12, mCtx->device()), kTextWidth, mCtx->device());
+    const auto layout = layOutText(note, mNoteFont, kTextWidth, mCtx->device());
     int next = 0;
     bool firstFrame = true;
     while (next < layout->lineCount()) {

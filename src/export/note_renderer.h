@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+class QPaintDevice;
 class QPainter;
 
 namespace orrery {
@@ -62,6 +63,12 @@ class NoteRenderer {
   QRectF mColumnArea;
   std::int64_t mMaxColumns = 1;
   QString mHeader;
+  // Made once for the first page's device: looking faces up per entry costs more than the text.
+  const QPaintDevice* mFontDevice = nullptr;
+  QFont mHeaderFont;
+  QFont mNumberFont;
+  QFont mTitleFont;
+  QFont mNoteFont;
 };
 
 }  // namespace orrery

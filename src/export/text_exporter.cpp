@@ -64,6 +64,7 @@ void TextExporter::addNotesFrom(const Idea& idea, qint64 level, std::int64_t& ne
 
 QString TextExporter::ideaAsTextOutline(const Idea& idea, bool includeNotes) {
   QString buffer;
+  buffer.reserve(idea.calculateWholeTreeSize() * 24 + 16);
   std::int64_t counter = 1;
   outlineIdea(idea, 0, includeNotes ? &counter : nullptr, buffer);
   if (includeNotes && counter >= 2) {
@@ -92,7 +93,9 @@ void TextExporter::appendIdeaIntoHTML(const Idea& idea, bool includeNotes, QStri
 }
 
 QString TextExporter::ideaAsNestedHTMLList(const Idea& idea, bool includeNotes) {
-  QString buffer = QStringLiteral(
+  QString buffer;
+  buffer.reserve(idea.calculateWholeTreeSize() * 40 + 128);  // one growing buffer, few reallocations
+  buffer += QLatin1String(
       "<!DOCTYPE html><html><head><meta charset=utf-8><title>Orrery document</title></head><body>");
   appendIdeaIntoHTML(idea, includeNotes, buffer);
   buffer += QLatin1String("</body></html>");

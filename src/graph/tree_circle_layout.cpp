@@ -17,7 +17,7 @@ double angleGap(float previous, float next) {
   return std::fmod(static_cast<double>(next - previous) + kTwoPi, kTwoPi);
 }
 
-// Running smallest gap of one level.
+// Running smallest gap of one level, in level order.
 struct LevelGap {
   double best = kTwoPi;
   float last = 0;
@@ -78,14 +78,76 @@ void TreeCircleLayout::calculateAngles() {
         node->angle = (node->firstNodeOrNil()->angle + node->lastNodeOrNil()->angle) * 0.5f;
     }
   }
-  // Gaps of the balanced levels in their order: a leaf is in its own level and, through its
-  // fillers, in every deeper one at its own angle.
-  std::vector<LevelGap> gaps(static_cast<std::size_t>(levels));
-  graph.traverseNaturally([&](GraphNode& node, std::int64_t depth) {
-    const std::int64_t last = node.size() == 0 ? levels - 1 : depth;
-    for (std::int64_t d = depth; d <= last; ++d) gaps[static_cast<std::size_t>(d)].add(node.angle);
+  calculateLevelGaps();
+}
+
+// The smallest gap of each balanced level without listing the levels. Level d lists, in
+// pre-order, the nodes of depth d and every leaf above it (through its fillers). Entries never
+// leave a deeper level, they are only replaced by their children, so a pair of neighbours in
+// level d either has a member of depth d, or is two leaves that were neighbours since the
+// level of the deeper one, and stay so below. So each node of depth d is paired with its
+// neighbours in level d (the nearest node of depth d or leaf above d on either side), a pair of
+// two leaves counts for its level and every deeper one, and the work is N log L, not N x L.
+void TreeCircleLayout::calculateLevelGaps() {
+  const std::int64_t levels = mGraphToLayout.levels();
+  std::vector<GraphNode*> order;
+  std::vector<std::int32_t> depthOf;
+  mGraphToLayout.traverseNaturally([&](GraphNode& node, std::int64_t depth) {
+    order.push_back(&node);
+    depthOf.push_back(static_cast<std::int32_t>(depth));
   });
-  for (std::size_t d = 0; d < gaps.size(); ++d) mLevelGaps[d] = gaps[d].best;
+  const auto count = static_cast<std::int32_t>(order.size());
+  auto isLeaf = [&](std::int32_t i) { return order[static_cast<std::size_t>(i)]->size() == 0; };
+  // The nearest leaf above depth d before (after) each node, by a Fenwick tree over depths
+  // holding the latest (earliest) leaf index seen so far.
+  std::vector<std::int32_t> leafBefore(order.size(), -1), leafAfter(order.size(), -1);
+  {
+    std::vector<std::int32_t> tree(static_cast<std::size_t>(levels) + 1, -1);
+    for (std::int32_t i = 0; i < count; ++i) {
+      std::int32_t best = -1;
+      for (std::int64_t k = depthOf[static_cast<std::size_t>(i)]; k > 0; k -= k & -k) best = std::max(best, tree[static_cast<std::size_t>(k)]);
+      leafBefore[static_cast<std::size_t>(i)] = best;
+      if (isLeaf(i))
+        for (std::int64_t k = depthOf[static_cast<std::size_t>(i)] + 1; k <= levels; k += k & -k) tree[static_cast<std::size_t>(k)] = i;
+    }
+    std::fill(tree.begin(), tree.end(), count);
+    for (std::int32_t i = count - 1; i >= 0; --i) {
+      std::int32_t best = count;
+      for (std::int64_t k = depthOf[static_cast<std::size_t>(i)]; k > 0; k -= k & -k) best = std::min(best, tree[static_cast<std::size_t>(k)]);
+      leafAfter[static_cast<std::size_t>(i)] = best == count ? -1 : best;
+      if (isLeaf(i))
+        for (std::int64_t k = depthOf[static_cast<std::size_t>(i)] + 1; k <= levels; k += k & -k) tree[static_cast<std::size_t>(k)] = i;
+    }
+  }
+  std::vector<double> local(static_cast<std::size_t>(levels), kTwoPi), fromLeafPairs(static_cast<std::size_t>(levels), kTwoPi);
+  auto pair = [&](std::int32_t first, std::int32_t second, std::int64_t level) {
+    const double gap = angleGap(order[static_cast<std::size_t>(first)]->angle, order[static_cast<std::size_t>(second)]->angle);
+    if (!(gap > 0)) return;
+    auto& best = isLeaf(first) && isLeaf(second) ? fromLeafPairs : local;
+    best[static_cast<std::size_t>(level)] = std::min(best[static_cast<std::size_t>(level)], gap);
+  };
+  std::vector<std::int32_t> lastAtDepth(static_cast<std::size_t>(levels), -1);
+  std::vector<std::int32_t> previousAtDepth(order.size(), -1), nextAtDepth(order.size(), -1);
+  for (std::int32_t i = 0; i < count; ++i) {
+    std::int32_t& last = lastAtDepth[static_cast<std::size_t>(depthOf[static_cast<std::size_t>(i)])];
+    previousAtDepth[static_cast<std::size_t>(i)] = last;
+    if (last >= 0) nextAtDepth[static_cast<std::size_t>(last)] = i;
+    last = i;
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int64_t d = depthOf[static_cast<std::size_t>(i)];
+    const std::int32_t before = std::max(previousAtDepth[static_cast<std::size_t>(i)], leafBefore[static_cast<std::size_t>(i)]);
+    std::int32_t after = nextAtDepth[static_cast<std::size_t>(i)];
+    const std::int32_t leaf = leafAfter[static_cast<std::size_t>(i)];
+    if (leaf >= 0 && (after < 0 || leaf < after)) after = leaf;
+    if (before >= 0) pair(before, i, d);
+    if (after >= 0) pair(i, after, d);
+  }
+  double carried = kTwoPi;
+  for (std::size_t d = 0; d < static_cast<std::size_t>(levels); ++d) {
+    carried = std::min(carried, fromLeafPairs[d]);
+    mLevelGaps[d] = std::min(local[d], carried);
+  }
 }
 
 void TreeCircleLayout::calculateLevelRadiuses() {

@@ -8,7 +8,7 @@
 // carries a chain of fillers down to it. A filler chain holds exactly one slot on each deeper
 // level at its leaf's angle, so the layout counts those slots instead of building the chains:
 // a single deep branch beside many leaves costs memory in the number of ideas, not in their
-// product.
+// product, and time in the ideas times the logarithm of the depth.
 
 #include "graph/graph.h"
 
@@ -31,6 +31,7 @@ class TreeCircleLayout {
 
  private:
   void calculateAngles();
+  void calculateLevelGaps();
   void calculateLevelRadiuses();
   void balanceLevelRadiuses();
   void applyLevelRadiusesToNodes();

@@ -5,6 +5,7 @@
 #include "foundation/views/base_image_view.h"
 #include "foundation/views/blur_view.h"
 #include "foundation/views/colored_view.h"
+#include "foundation/views/kit_font.h"
 #include "foundation/views/text_view.h"
 #include "foundation/views/view_extensions.h"
 #include "platform/ui/window.h"
@@ -55,7 +56,7 @@ std::shared_ptr<TextView> WelcomeScreenView::addLabel(const QString& text, const
   auto label = std::make_shared<TextView>();
   label->setTextAlignment(platform::TextAlignment::Left);
   label->setTextColor(color);
-  QFont font = Globals::fontAvenirLight(13);
+  QFont font = kitFont(Globals::fontAvenirLight(13), 13);
   // The face standing in for Avenir runs wider: a line that would wrap out of its one-line
   // frame gets the room it needs up to the panel's inner width, and a smaller size beyond it.
   // The text view pads each line on both sides, hence the margin.

@@ -21,9 +21,11 @@ namespace {
 
 std::atomic<bool> gStop{false};
 std::atomic<uint64_t> gSpins{0};
+std::atomic<int> gSpinnersNamed{0};
 
 __attribute__((noinline)) void spinUntilStopped() {
   pthread_setname_np(pthread_self(), "spinner");
+  gSpinnersNamed.fetch_add(1);
   while (!gStop.load()) gSpins.fetch_add(1);
 }
 
@@ -41,6 +43,7 @@ std::vector<nlohmann::json> recordAll(const std::string& path) {
 TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach) {
   const std::string folder = crashtest::contextReportFolder();
   gStop = false;
+  gSpinnersNamed = 0;
   std::vector<std::thread> threads;
   for (int i = 0; i < 3; ++i) threads.emplace_back(spinUntilStopped);
   // One thread blocks every signal: it is listed without registers and does not hold the
@@ -54,7 +57,7 @@ TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach)
     blocked = true;
     while (!gStop.load()) std::this_thread::yield();
   });
-  while (!blocked.load() || gSpins.load() == 0) std::this_thread::yield();
+  while (!blocked.load() || gSpinnersNamed.load() < 3) std::this_thread::yield();
 
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);

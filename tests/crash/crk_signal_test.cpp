@@ -290,21 +290,32 @@ TEST(CRKSignalCrashTest, ParkedThreadsAreRecordedInTheirParkAndABlockedOneWithou
     EXPECT_TRUE(run.killedBy(SIGSEGV));
     checkCrashRecord(run, "signal.crkrecord");
     const auto all = records(run.folder + "/signal.crkrecord");
-    int parked = 0, withoutRegisters = 0;
+    // The recording thread waits 200 ms in all for the answers: on a loaded machine a
+    // parked thread may miss that, and is then listed without registers like the deaf one.
+    int parked = 0, answered = 0, deaf = 0;
     const auto threads = section(all, "threads");
-    ASSERT_TRUE(threads.has_value());
-    for (const auto& t : *threads) {
+    const auto names = section(all, "thread_names");
+    ASSERT_TRUE(threads.has_value() && names.has_value());
+    for (size_t i = 0; i < threads->size(); ++i) {
+      const auto& t = (*threads)[i];
       if (!t.contains("registers")) {
-        ++withoutRegisters;
         EXPECT_TRUE(t["stacktrace"].empty());
-        continue;
       }
+      if ((*names)[i] == "deaf") {
+        ++deaf;
+        EXPECT_FALSE(t.contains("registers"));
+      }
+      if ((*names)[i] != "parked") continue;
+      ++parked;
+      if (!t.contains("registers")) continue;
+      ++answered;
       std::vector<uint64_t> stack;
       for (const auto& pc : t["stacktrace"]) stack.push_back(pc);
-      parked += stackHolds(run, stack, "crasherParkThread");
+      EXPECT_TRUE(stackHolds(run, stack, "crasherParkThread"));
     }
     EXPECT_EQ(parked, block ? 63 : 64);
-    EXPECT_EQ(withoutRegisters, block ? 1 : 0);
+    EXPECT_GE(answered, parked * 9 / 10);
+    EXPECT_EQ(deaf, block ? 1 : 0);
   }
 }
 

@@ -3,6 +3,7 @@
 #include "ui_test_env.h"
 
 #include "editor/dock_area_view.h"
+#include "model/color_theme.h"
 #include "platform/ui/window.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +42,14 @@ TEST_F(DockWell, ShowsOneDragCopyPlanetCentredAndScaledToTheWell) {
   auto tall = std::make_shared<platform::View>(QRectF(0, 0, 90, 120));
   EXPECT_FLOAT_EQ(well->scaleForView(*tall), 0.4f) << "40 / 120 x 1.2";
 
-  well->takeIdeaInside(orrery::Idea::createWithText(QStringLiteral("first")), QStringLiteral("doc"));
+  const QImage empty = well->snapshot();
+  auto parked = orrery::Idea::createWithText(QStringLiteral("first"));
+  parked->setColor(orrery::ColorTheme::standardThemes().front()->colors().front());
+  well->takeIdeaInside(parked, QStringLiteral("doc"));
+  window.displayIfNeeded();
+  const QImage showing = well->snapshot();
+  ASSERT_EQ(showing.size(), QSize(40, 40));
+  EXPECT_NE(showing.pixelColor(20, 20), empty.pixelColor(20, 20)) << "the planet is drawn in the well";
   auto first = well->ideaView();
   ASSERT_TRUE(first);
   EXPECT_EQ(first->role(), 3u) << "the drag-copy role";

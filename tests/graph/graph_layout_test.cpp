@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 using namespace orrery;
 using graphtest::idea;
@@ -25,6 +26,23 @@ QStringList identifiersAt(const Graph& graph, std::int64_t depth) {
   QStringList ids;
   for (const GraphNode* node : graph.nodesAtLevel(depth)) ids << (node->idea() ? node->idea()->identifier : QStringLiteral("filler"));
   return ids;
+}
+
+// Every node's angle, radius and centre and the bounds as the balanced copy gives them.
+void expectLayoutOfBalancedCopy(const IdeaPtr& root, const QString& label) {
+  auto expected = Graph::createFromIdea(root);
+  graphtest::referenceLayout(*expected, kNodeSize, kRingStep);
+  auto actual = laidOut(root);
+  std::vector<const GraphNode*> want, got;
+  expected->traverseNaturally([&](GraphNode& node, std::int64_t) { want.push_back(&node); });
+  actual->traverseNaturally([&](GraphNode& node, std::int64_t) { got.push_back(&node); });
+  ASSERT_EQ(want.size(), got.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    ASSERT_EQ(want[i]->angle, got[i]->angle) << label.toStdString() << ", node " << i;
+    ASSERT_EQ(want[i]->radius, got[i]->radius) << label.toStdString() << ", node " << i;
+    ASSERT_EQ(want[i]->center, got[i]->center) << label.toStdString() << ", node " << i;
+  }
+  EXPECT_EQ(expected->bounds(), actual->bounds()) << label.toStdString();
 }
 
 }  // namespace
@@ -111,21 +129,28 @@ TEST(TreeCircleLayout, NotesNumberedInPreOrderAndLeafGroupsFanned) {
 }
 
 TEST(TreeCircleLayout, MatchesTheBalancedCopyOnRandomTrees) {
-  for (auto [count, seed] : {std::pair{2, 1u}, {7, 2u}, {60, 3u}, {400, 4u}, {1500, 5u}, {5000, 6u}}) {
-    IdeaPtr root = graphtest::randomTree(count, seed);
-    auto expected = Graph::createFromIdea(root);
-    graphtest::referenceLayout(*expected, kNodeSize, kRingStep);
-    auto actual = laidOut(root);
-    std::vector<const GraphNode*> want, got;
-    expected->traverseNaturally([&](GraphNode& n, std::int64_t) { want.push_back(&n); });
-    actual->traverseNaturally([&](GraphNode& n, std::int64_t) { got.push_back(&n); });
-    ASSERT_EQ(want.size(), got.size());
-    for (std::size_t i = 0; i < want.size(); ++i) {
-      ASSERT_EQ(want[i]->angle, got[i]->angle) << count << " ideas, node " << i;
-      ASSERT_EQ(want[i]->radius, got[i]->radius) << count << " ideas, node " << i;
-      ASSERT_EQ(want[i]->center, got[i]->center) << count << " ideas, node " << i;
+  for (auto [count, seed] : {std::pair{2, 1u}, {7, 2u}, {60, 3u}, {400, 4u}, {1500, 5u}, {5000, 6u}})
+    expectLayoutOfBalancedCopy(graphtest::randomTree(count, seed), QStringLiteral("%1 ideas").arg(count));
+}
+
+TEST(TreeCircleLayout, MatchesTheBalancedCopyOnCombsOfChainsAndLeaves) {
+  // Chains of many lengths with leaves hung at random heights: leaves above the deepest level
+  // neighbour nodes of every depth.
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    std::mt19937 random(seed);
+    IdeaPtr root = idea(QStringLiteral("root"));
+    int n = 0;
+    for (int branch = 0; branch < 25; ++branch) {
+      IdeaPtr end = root;
+      const int length = static_cast<int>(random() % 30);
+      for (int d = 0; d < length; ++d) {
+        IdeaPtr next = idea(QStringLiteral("c%1").arg(n++));
+        end->addIdea(next);
+        if (random() % 3 == 0) end->addIdea(idea(QStringLiteral("l%1").arg(n++)));
+        end = next;
+      }
     }
-    EXPECT_EQ(expected->bounds(), actual->bounds()) << count;
+    expectLayoutOfBalancedCopy(root, QStringLiteral("comb %1").arg(seed));
   }
 }
 

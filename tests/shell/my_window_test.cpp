@@ -162,3 +162,36 @@ TEST(DragSupportWindow, TheDockSlotHoldsOneIdeaWithItsDocument) {
   EXPECT_EQ(window.currentDockedIdea(), nullptr);
   EXPECT_TRUE(window.currentDockedDocIdentifier().isEmpty());
 }
+
+TEST(DragSupportWindow, AParkedIdeaKeepsItsTreeAliveAndTheHostedControllerHearsDrags) {
+  DragSupportWindow window(QSizeF(640, 520));
+  std::weak_ptr<Idea> weakRoot;
+  {
+    auto root = Idea::createWithText(QStringLiteral("root"));
+    auto child = Idea::createWithText(QStringLiteral("child"));
+    root->addIdea(child);
+    weakRoot = root;
+    window.setDockedIdea(child, QString());
+  }
+  ASSERT_TRUE(window.currentDockedIdea());
+  EXPECT_FALSE(weakRoot.expired()) << "parents are weak: the slot holds the root";
+  EXPECT_EQ(window.currentDockedIdea()->parent(), weakRoot.lock());
+  window.setDockedIdea(nullptr, QString());
+  EXPECT_TRUE(weakRoot.expired()) << "an emptied slot lets the tree go";
+
+  struct Dropping : BaseViewController, DragSupportDelegate {
+    bool dragOperationStarted(const DragInfo&) override { return true; }
+    DragReturnTarget dragOperationUpdate(const DragInfo&) override { return {}; }
+    void dragOperationExited() override {}
+    void dragOperationEnded(const DragInfo&, const IdeaPtr&, const QString&, ResultCompletion) override {}
+    void dragOperationEndedWithResult(const DragInfo*, DragResult) override {}
+  };
+  auto dropping = std::make_shared<Dropping>();
+  window.switchToViewController(dropping, nullptr);
+  EXPECT_EQ(window.dragSupportDelegate(), dropping.get());
+  window.switchToViewController(std::make_shared<BaseViewController>(), nullptr);
+  EXPECT_EQ(window.dragSupportDelegate(), nullptr) << "a controller that does not take drags";
+  const DragInfo fresh;
+  EXPECT_EQ(fresh.returnTarget.object, kDragTargetNothing);
+  EXPECT_EQ(fresh.location, QPointF(0, 0));
+}

@@ -14,6 +14,7 @@
 #include "editor/dock_area_view.h"
 #include "editor/solar_system.h"
 #include "editor/solar_system_delegate.h"
+#include "export/sharing_view_controller.h"
 #include "foundation/my_result.h"
 #include "foundation/views/base_view_controller.h"
 #include "foundation/views/visual_object.h"
@@ -22,6 +23,7 @@
 #include "model/idea.h"
 #include "model/persistence_controller_listener.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/picture_view_controller.h"
 #include "platform/core/notification_center.h"
 #include "shell/drag_support.h"
 #include "shell/top_bar_view.h"
@@ -60,6 +62,8 @@ class SolarSystemViewController : public BaseViewController,
                                   public DragSupportDelegate,
                                   public DockAreaViewDelegate,
                                   public EditIdeaViewControllerDelegate,
+                                  public SharingViewControllerDelegate,
+                                  public PictureViewControllerDelegate,
                                   public Layouter {
  public:
   using BoolCompletion = std::function<void(bool)>;
@@ -193,6 +197,15 @@ class SolarSystemViewController : public BaseViewController,
   void doEditTextualIdea(const IdeaPtr& idea);
   void editIdeaViewDidClose() override;
   void pleaseDismissEditor(const std::shared_ptr<platform::ViewController>& presented);
+  // Export…: the share sheet on the pane of `type`; nothing while the screen is occupied.
+  void cmdExport();
+  void launchExportForType(ShareType type);
+  void pleaseDismissSharingView(SharingViewController& sheet) override;
+  // A picture idea's panel; the new picture, if any, is stored when it closes.
+  void doEditImageIdea(const IdeaPtr& idea);
+  void pleaseDismissPictureView(PictureViewController& panel) override;
+  // Dismisses `asking` only when it is what this editor presented, then runs its block once.
+  void dismissPresentedPanel(platform::ViewController& asking);
   void pleaseStartImageAddition();
   // The colour a new child of the shown idea starts with.
   ColorPtr presetColorForNewChild() const;
@@ -279,6 +292,7 @@ class SolarSystemViewController : public BaseViewController,
   void askAboutUnsavedEdit();
   bool insertIntoRealIdea(const IdeaPtr& idea, std::int64_t index);
   void registerEditorCommands();
+  void registerExportCommands();
   // Where open and save panels start: the Desktop, else the home folder.
   static QString desktopFolder();
   void addDockAreaIfPossible();
@@ -317,6 +331,9 @@ class SolarSystemViewController : public BaseViewController,
   IdeaPtr mOwnIdea;
   IdeaPtr mRealIdea;
   IdeaPtr mRootIdea;
+  // The sheet or panel this editor presented, and what runs once it is dismissed.
+  std::shared_ptr<platform::ViewController> mPresentedPanel;
+  std::function<void()> mAfterPanelDismissal;
   // The tree another instance wrote, reported during an own save: shown once the saves are
   // done, and written again when an own write landed after it.
   IdeaPtr mPendingRoot;

@@ -41,6 +41,7 @@ void SolarSystemViewController::registerCommands() {
   setActionHandler(QString::fromLatin1(kSaveAsAction), [this](const platform::ActionSender&) { cmdSaveLocalFileAs(); });
   registerGraphCommands();
   registerEditorCommands();
+  registerExportCommands();
   setActionHandler(QString::fromLatin1(kPrintAction), [this](const platform::ActionSender&) { cmdPrintIdea(); });
 }
 

@@ -12,6 +12,7 @@
 #include "foundation/views/modal_choice_controller.h"
 #include "model/color_theme.h"
 #include "model/idea_document.h"
+#include "platform/core/dispatch.h"
 #include "platform/services/url_opener.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/modal_presenter.h"
@@ -75,13 +76,14 @@ std::shared_ptr<EditIdeaViewController> SolarSystemViewController::makeEditPanel
   popover->setBehavior(platform::Popover::Semitransient);
   auto panel = EditIdeaViewController::createForPopover(popover);
   panel->setDelegate(this);
+  // Kept here until it closes; the popover keeps the panel.
+  mEditPopover = popover;
   return panel;
 }
 
-void SolarSystemViewController::showEditPanel(const std::shared_ptr<EditIdeaViewController>& panel,
+void SolarSystemViewController::showEditPanel(const std::shared_ptr<EditIdeaViewController>& /*panel*/,
                                               const QRectF& anchor, std::function<void()> afterDismissal) {
   mAfterEditorDismissal = std::move(afterDismissal);
-  mEditPopover = panel->popover();
   const QRectF inView = view()->convertRect(radialRectInWindow(anchor), nullptr);
   occupyScreen(QString::fromLatin1(kShowingIdeaEditor));
   mEditPopover->showRelativeToRect(inView, view().get(), platform::RectEdge::MaxY);
@@ -120,6 +122,7 @@ void SolarSystemViewController::onEditIdea(const QString& ideaIdentifier) {
   if (!idea) return;
   // Picture and web-link ideas get their own panels; links are not edited.
   if (idea->ideaType() == IdeaTypeText) doEditTextualIdea(idea);
+  else if (idea->ideaType() == IdeaTypeImage) doEditImageIdea(idea);
 }
 
 void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
@@ -165,7 +168,10 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
 }
 
 void SolarSystemViewController::editIdeaViewDidClose() {
-  mEditPopover.reset();
+  // The close may come from a key the panel's own field is handling: the popover and its
+  // panel go on a later turn.
+  platform::mainQueue().async([popover = std::move(mEditPopover)] {});
+  mEditPopover = nullptr;
   auto block = std::move(mAfterEditorDismissal);
   mAfterEditorDismissal = nullptr;
   if (block) block();

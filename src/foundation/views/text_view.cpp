@@ -1,6 +1,7 @@
 #include "foundation/views/text_view.h"
 
 #include "foundation/globals.h"
+#include "foundation/views/kit_font.h"
 
 #include <cmath>
 #include <limits>
@@ -27,7 +28,7 @@ void TextView::update() {
   style.firstLineHeadIndent = 0;
   style.alignment = mTextAlignment;
   platform::TextAttributes attributes;
-  attributes.font = mFont ? *mFont : Globals::fontAvenirBook(12);
+  attributes.font = mFont ? *mFont : kitFont(Globals::fontAvenirBook(12), 12);
   attributes.color = mTextColor.value_or(QColor(Qt::black));
   attributes.paragraph = style;
   attributes.kern = static_cast<float>(mKern);

@@ -77,6 +77,7 @@ __attribute__((noinline)) int crasherRecurse(int depth) {
 }
 
 __attribute__((noinline)) void crasherParkThread(bool blockSignals) {
+  pthread_setname_np(pthread_self(), blockSignals ? "deaf" : "parked");
   if (blockSignals) {
     sigset_t all;
     sigfillset(&all);

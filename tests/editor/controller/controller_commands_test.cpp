@@ -130,7 +130,10 @@ TEST_F(CommandsTest, AMapBuiltWithKeysAndMouseIsSavedAndReadsBackWhole) {
   ASSERT_TRUE(c().editPopover() && c().editPopover()->isShown()) << "Space opens the popover";
   EXPECT_TRUE(c().editPopover()->takesKeyboardFocus()) << "the popover holds a field and takes the keys";
   EXPECT_FALSE(c().solarSystem()->userInteractionEnabled()) << "the editor waits for the popover";
+  std::weak_ptr<platform::ViewController> closedPanel = c().editPopover()->contentViewController();
   typeTitle(QStringLiteral("Planets"));
+  uitest::advance(0.01);
+  EXPECT_TRUE(closedPanel.expired()) << "a closed popover and its panel go";
   EXPECT_FALSE(c().editPopover()) << "Return in the title closes it";
   EXPECT_EQ(texts(c().realIdea()->ideas()), QStringList{QStringLiteral("Planets")});
   EXPECT_TRUE(c().solarSystem()->userInteractionEnabled());
@@ -372,6 +375,7 @@ TEST_F(CommandsTest, TheDockTheDeleteAreaAndTheirDistances) {
   orrery::DeleteAreaView* bin = c().deleteAreaView();
   ASSERT_TRUE(well && bin);
   EXPECT_TRUE(well->isHidden()) << "nothing docked";
+  EXPECT_EQ(well->frame().center(), QPointF(1000 - 30, 40 + 30)) << "below the top bar at the right";
   const QPointF wellCentre = well->superview()->convertPointToView(well->frame().center(), nullptr);
 
   // Parked in the dock from this document: its planet is shadowed, the well shows it.
@@ -491,11 +495,13 @@ TEST_F(CommandsTest, PicturesAndImportsWaitInTheDock) {
   EXPECT_EQ(window().currentDockedIdea()->text(), QStringLiteral("imported"));
   ASSERT_TRUE(c().dockAreaView()->ideaView());
 
-  // The docked picture dropped on an adder is only copied in; the dock keeps it.
+  // The docked idea dragged out of the well onto an adder is only copied in, and leaves the dock.
   menus->menuAnswers.push_back(0);
   EXPECT_EQ(drop(window().currentDockedIdea(), QString(), adder(0), orrery::kDragTargetDock), orrery::kDragResultKept);
   EXPECT_EQ(menus->menus.back(), QStringList{L("Choice.CopyHere")});
   EXPECT_EQ(c().realIdea()->ideas().size(), 2u);
+  EXPECT_FALSE(window().currentDockedIdea());
+  EXPECT_TRUE(c().dockAreaView()->isHidden());
   saved();
 }
 

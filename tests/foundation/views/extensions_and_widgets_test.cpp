@@ -4,6 +4,7 @@
 #include "foundation/views/base_view.h"
 #include "foundation/views/delete_area_view.h"
 #include "foundation/views/text_label.h"
+#include "foundation/views/kit_font.h"
 #include "foundation/views/text_view.h"
 #include "foundation/views/view_extensions.h"
 #include "platform/ui/compositor.h"
@@ -66,6 +67,15 @@ TEST(ViewExtensions, ScaleTransformsKeepTheVisualCentreWhateverTheAnchor) {
   corner.setFrame(QRectF(0, 0, 100, 100));
   layerext::transformToScale(corner, 0.5);
   EXPECT_EQ(corner.frame(), QRectF(25, 25, 50, 50));
+
+  // The form with a rotation argument keeps the visual centre too, whatever the anchor.
+  for (const QPointF anchor : {QPointF(0.5, 0.5), QPointF(0, 0), QPointF(1, 0.25)}) {
+    auto view = std::make_shared<BaseView>(QRectF(0, 0, 184, 184));
+    view->layer()->setAnchorPoint(anchor);
+    const QRectF before = view->layer()->frame();
+    viewext::transformToScale(*view, 0.5, 0);
+    EXPECT_EQ(view->layer()->frame(), QRectF(before.center() - QPointF(46, 46), QSizeF(92, 92))) << anchor.x() << "," << anchor.y();
+  }
 
   // A view's backing layer (anchor 0, 0) moved to a point at a scale.
   auto view = std::make_shared<platform::View>(QRectF(0, 0, 100, 100));
@@ -165,7 +175,8 @@ TEST(TextWidgets, TextViewSizesToItsTextOrToAWidth) {
   EXPECT_EQ(runs[0].attributes.font->family(), Globals::fontAvenirBook(12).family());
   EXPECT_EQ(*runs[0].attributes.color, QColor(Qt::black));
   later.setFont(Globals::fontAvenirHeavy(30));
-  EXPECT_DOUBLE_EQ(later.innerTextView()->attributedString().runs()[0].attributes.font->pointSizeF(), 12);
+  // The default is 12 logical pixels, like every size the kit is given.
+  EXPECT_NEAR(kitFontSize(*later.innerTextView()->attributedString().runs()[0].attributes.font), 12, 1e-9);
   later.setText("Hello");
   EXPECT_DOUBLE_EQ(later.innerTextView()->attributedString().runs()[0].attributes.font->pointSizeF(), 30);
 }

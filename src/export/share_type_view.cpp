@@ -1,0 +1,396 @@
+#include "export/share_type_view.h"
+
+#include "export/image_exporter.h"
+#include "export/mind_map_to_pdf.h"
+#include "export/sharing_view_controller.h"
+#include "export/text_exporter.h"
+#include "export/web_exporter.h"
+#include "foundation/globals.h"
+#include "foundation/image_extensions.h"
+#include "foundation/logging.h"
+#include "foundation/views/text_view.h"
+#include "foundation/views/view_extensions.h"
+#include "model/file_utils.h"
+#include "model/idea_document.h"
+#include "model/opml_writer.h"
+#include "platform/services/url_opener.h"
+#include "platform/ui/modal_presenter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace orrery {
+
+namespace {
+const QString kFailedToWrite = QStringLiteral("mac:Error:FailedToWriteFile");
+}  // namespace
+
+QString& ShareTypeView::mailCommand() {
+  static QString command = QStringLiteral("xdg-email");
+  return command;
+}
+
+ShareTypeView::ShareTypeView(ShareTypeViewDelegate* delegate) : mDelegate(delegate) {
+  mExportButton = addButtonWithTitle(QStringLiteral("Export ..."), false);
+  mShareButton = addButtonWithTitle(QStringLiteral("Send via email ..."), false);
+  mCancelButton = addButtonWithTitle(QStringLiteral("Cancel"), true);
+}
+
+std::shared_ptr<RoundedTextButton> ShareTypeView::addButtonWithTitle(const QString& title, bool isCancel) {
+  auto button = std::make_shared<RoundedTextButton>(this, isCancel ? 1 : 0);
+  button->setButtonTitle(Globals::normalUppercaseStringForKey(QString(), title));
+  button->setFrame(QRectF(0, 0, 150, button->preferredHeight()));
+  addSubview(button);
+  return button;
+}
+
+std::shared_ptr<TextView> ShareTypeView::addDescriptionView(const QString& text) {
+  auto view = std::make_shared<TextView>();
+  view->setTextColor(Globals::colorBlack());
+  view->setLineSpacing(0);
+  view->setLineHeightMultiple(1.0);
+  view->setFont(Globals::fontAvenirBook(16));
+  view->setKern(0.6);
+  view->setText(text);
+  view->sizeToFitWidth(440);
+  addSubview(view);
+  viewext::ensureFrameHeightAsMultipleOf(*view, 12);
+  return view;
+}
+
+std::shared_ptr<ButtonView> ShareTypeView::addCheckbox(bool on) {
+  auto box = std::make_shared<ButtonView>(imageext::deviceImageNamed(QStringLiteral("checkbox")),
+                                          imageext::deviceImageNamed(QStringLiteral("checkbox_x")));
+  box->setDelegate(this);
+  box->setFrame(QRectF(0, 0, 28, 28));
+  box->setIsToggleButton(true);
+  box->setToggled(on);
+  addSubview(box);
+  return box;
+}
+
+std::shared_ptr<TextView> ShareTypeView::addCheckboxExplanation(const QString& text) {
+  auto view = std::make_shared<TextView>();
+  view->setFont(Globals::fontAvenirBook(16));
+  view->setKern(-0.1);
+  view->setText(text);
+  view->sizeToFitWidth(300);
+  addSubview(view);
+  viewext::ensureFrameHeightAsMultipleOf(*view, 12);
+  return view;
+}
+
+std::shared_ptr<TabItem> ShareTypeView::makeTab(const QString& icon, const QString& title, ShareType type) {
+  return std::make_shared<TabItem>(imageext::deviceImageNamed(icon), title, type);
+}
+
+IdeaPtr ShareTypeView::rootIdea() const {
+  ShareTypeViewDelegate* d = delegate();
+  IdeaPtr idea = d ? d->idea() : nullptr;
+  return idea ? idea->root() : nullptr;
+}
+
+void ShareTypeView::layoutCheckbox(ButtonView& box, TextView& label, double top) {
+  label.setFrameOrigin(QPointF(120, top));
+  const double middle = label.frame().center().y();
+  box.setFrameOrigin(QPointF(80, middle - box.frame().height() / 2));
+}
+
+void ShareTypeView::applyLayout() {
+  if (mDescriptionView) mDescriptionView->setFrameOrigin(QPointF(80, 36));
+  const double height = bounds().height();
+  QRectF cancel = mCancelButton->frame();
+  cancel.moveBottomLeft(QPointF(80, height - 10));
+  mCancelButton->setFrame(cancel);
+  QRectF share = mShareButton->frame();
+  share.moveBottomLeft(QPointF(80, cancel.top() - 10));
+  mShareButton->setFrame(share);
+  QRectF exportFrame = mExportButton->frame();
+  exportFrame.moveBottomLeft(QPointF(share.right() + 10, cancel.top() - 10));
+  mExportButton->setFrame(exportFrame);
+}
+
+void ShareTypeView::saveToFileAtURL(const QString& /*path*/, ResultCompletion completion) {
+  completion(MyResult::error(kFailedToWrite, QString()));
+}
+
+void ShareTypeView::saveData(const QByteArray& data, const QString& path, const ResultCompletion& completion) {
+  QSaveFile file(path);
+  MyResultPtr result = MyResult::OK();
+  if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
+    result = MyResult::error(kFailedToWrite, file.errorString());
+  }
+  if (completion) completion(result);
+}
+
+void ShareTypeView::reportFailure(const MyResultPtr& result) {
+  ORRERY_SOFT_ASSERT(false, "-[ShareTypeView saveToFileAtURL:onCompletion:]");
+  const QString title = Globals::normalLocalizedStringForKey(kFailedToWrite, QStringLiteral("Failed to save file"));
+  platform::AlertRequest request;
+  request.messageText = title;
+  request.informativeText = result ? result->description() : QString();
+  platform::runModalAlert(request);
+}
+
+void ShareTypeView::saveToFile() {
+  const IdeaPtr root = rootIdea();
+  if (!root) return;
+  const QString suffix = fileTypeSuffix();
+  const QString proposed = root->exportFileNameForType(suffix);
+  setUserInteractionEnabled(false);
+  platform::WeakRef<ShareTypeView> self(this);
+  presentSaveDestinationChooserWithProposedName(proposed, suffix, [self](const QString& path) {
+    ShareTypeView* pane = self.get();
+    if (!pane) return;
+    pane->setUserInteractionEnabled(true);
+    if (path.isEmpty()) return;
+    pane->setUserInteractionEnabled(false);
+    pane->saveToFileAtURL(path, [self](const MyResultPtr& result) {
+      ShareTypeView* pane = self.get();
+      if (!pane) return;
+      if (!result || !result->isOK()) {
+        pane->setUserInteractionEnabled(true);
+        pane->reportFailure(result);
+        return;
+      }
+      if (ShareTypeViewDelegate* d = pane->delegate()) d->pleaseClose();
+    });
+  });
+}
+
+void ShareTypeView::presentSaveDestinationChooserWithProposedName(const QString& name, const QString& suffix,
+                                                                  std::function<void(const QString&)> completion) {
+  platform::FilePanelRequest request;
+  request.kind = platform::FilePanelRequest::Kind::Save;
+  request.allowedFileTypes = QStringList{suffix};
+  QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  if (desktop.isEmpty() || !QFileInfo(desktop).isDir()) desktop = QDir::homePath();
+  request.directory = desktop;
+  request.nameFieldStringValue = name;
+  platform::beginFilePanel(request, window(), [completion = std::move(completion)](platform::FilePanelResult result) {
+    if (result.response != platform::kModalResponseOK || result.paths.isEmpty()) {
+      completion(QString());
+      return;
+    }
+    completion(result.paths.first());
+  });
+}
+
+void ShareTypeView::shareViaEmail() {
+  const IdeaPtr root = rootIdea();
+  if (!root) return;
+  // A folder of its own per hand-off: names never collide, and the scratch folder is
+  // emptied at the next start rather than at quit, while the mail program may still read it.
+  const QString folder = FileUtil::temporaryDirectoryForFile();
+  if (!ORRERY_SOFT_ASSERT(!folder.isEmpty(), "-[ShareTypeView shareViaEmail]")) return;
+  const QString path = QDir(folder).filePath(root->exportFileNameForType(fileTypeSuffix()));
+  setUserInteractionEnabled(false);
+  platform::WeakRef<ShareTypeView> self(this);
+  saveToFileAtURL(path, [self, path](const MyResultPtr& result) {
+    ShareTypeView* pane = self.get();
+    if (!pane) return;
+    pane->setUserInteractionEnabled(true);
+    if (!result || !result->isOK()) {
+      pane->reportFailure(result);
+      return;
+    }
+    pane->handOffToMail(path);
+  });
+}
+
+void ShareTypeView::handOffToMail(const QString& path) {
+  auto* process = new QProcess();
+  const QString folder = QFileInfo(path).absolutePath();
+  auto fallBack = [folder]() {
+    platform::openURL(QUrl::fromLocalFile(folder));
+    platform::AlertRequest request;
+    request.messageText = QString::fromLatin1(kAttachNotice);
+    platform::runModalAlert(request);
+  };
+  QObject::connect(process, &QProcess::finished, process, [process, fallBack](int code, QProcess::ExitStatus status) {
+    process->deleteLater();
+    if (status != QProcess::NormalExit || code != 0) fallBack();
+  });
+  QObject::connect(process, &QProcess::errorOccurred, process, [process, fallBack](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;
+    process->deleteLater();
+    fallBack();
+  });
+  process->start(mailCommand(), QStringList{QStringLiteral("--attach"), path});
+}
+
+void ShareTypeView::roundedTextButtonPressed(RoundedTextButton& button) {
+  if (!mUserInteractionEnabled) return;
+  if (&button == mCancelButton.get()) {
+    if (ShareTypeViewDelegate* d = delegate()) d->pleaseClose();
+  } else if (&button == mShareButton.get()) {
+    shareViaEmail();
+  } else if (&button == mExportButton.get()) {
+    saveToFile();
+  }
+}
+
+void ShareTypeView::buttonPressed(ButtonView& button) { button.setToggled(!button.toggled()); }
+
+// --- the panes ---
+
+OrreryShareTypeView::OrreryShareTypeView(ShareTypeViewDelegate* delegate) : ShareTypeView(delegate) {
+  mDescriptionView = addDescriptionView(QStringLiteral("Export as Orrery document."));
+}
+
+std::shared_ptr<TabItem> OrreryShareTypeView::createTabItem() {
+  return makeTab(QStringLiteral("orrery_icon_inactive"), QStringLiteral("Orrery"), 0);
+}
+
+void OrreryShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
+  auto document = IdeaDocument::createWithFileName(QString(), DocumentLocation(0));
+  document->setIdea(rootIdea());
+  document->writeToLocalFileAt(QUrl::fromLocalFile(path), [document, completion](bool ok) {
+    completion(ok ? MyResult::OK() : MyResult::error(kFailedToWrite, QString()));
+  });
+}
+
+void OrreryShareTypeView::applyLayout() { ShareTypeView::applyLayout(); }
+
+PDFShareTypeView::PDFShareTypeView(ShareTypeViewDelegate* delegate) : ShareTypeView(delegate) {
+  mDescriptionView = addDescriptionView(QStringLiteral(
+      "Export as PDF document. Can be easily printed or viewed in web browser or PDF reader."));
+  mNotesLabel = addCheckboxExplanation(QStringLiteral("Include notes"));
+  mNotesButton = addCheckbox(true);
+}
+
+std::shared_ptr<TabItem> PDFShareTypeView::createTabItem() {
+  return makeTab(QStringLiteral("pdf_icon_inactive"), QStringLiteral("PDF"), 1);
+}
+
+void PDFShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
+  ShareTypeViewDelegate* d = delegate();
+  auto writer = std::make_shared<MindMapToPDF>(rootIdea(), d ? d->lastModified() : QDateTime());
+  writer->setShowNotes(mNotesButton->toggled());
+  writer->writePDFIntoURL(path, [writer, completion](const MyResultPtr& result) { completion(result); });
+}
+
+void PDFShareTypeView::applyLayout() {
+  ShareTypeView::applyLayout();
+  layoutCheckbox(*mNotesButton, *mNotesLabel, mDescriptionView->frame().bottom() + 38);
+}
+
+PresentationShareTypeView::PresentationShareTypeView(ShareTypeViewDelegate* delegate) : ShareTypeView(delegate) {
+  mDescriptionView = addDescriptionView(QStringLiteral("Export interactive mind map for offline presentation.") +
+                                        QString(16, QLatin1Char(' ')));
+}
+
+std::shared_ptr<TabItem> PresentationShareTypeView::createTabItem() {
+  return makeTab(QStringLiteral("presentation_icon_inactive"), QStringLiteral("Presen-\ntation"), 2);
+}
+
+void PresentationShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
+  WebExporter::saveWebExportFrom(rootIdea(), 0, path, std::move(completion));
+}
+
+void PresentationShareTypeView::applyLayout() { ShareTypeView::applyLayout(); }
+
+TextShareTypeView::TextShareTypeView(ShareTypeViewDelegate* delegate) : ShareTypeView(delegate) {
+  mDescriptionView = addDescriptionView(QStringLiteral(
+      "Export nested list of element titles. Result is easy to embed in other documents."));
+  mNotesLabel = addCheckboxExplanation(QStringLiteral("Include notes"));
+  mNotesLabel->sizeToFit();
+  mNotesButton = addCheckbox(true);
+  mHtmlFormatLabel = addCheckboxExplanation(QStringLiteral("HTML formatting"));
+  mHtmlFormatLabel->sizeToFit();
+  mHtmlFormatButton = addCheckbox(false);
+}
+
+std::shared_ptr<TabItem> TextShareTypeView::createTabItem() {
+  return makeTab(QStringLiteral("text_icon_inactive"), QStringLiteral("Text"), 3);
+}
+
+QString TextShareTypeView::fileTypeSuffix() const {
+  return mHtmlFormatButton->toggled() ? QStringLiteral("html") : QStringLiteral("txt");
+}
+
+void TextShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
+  const IdeaPtr root = rootIdea();
+  if (!root) return completion(MyResult::error(kFailedToWrite, QString()));
+  const bool notes = mNotesButton->toggled();
+  const QString text = mHtmlFormatButton->toggled() ? TextExporter::ideaAsNestedHTMLList(*root, notes)
+                                                    : TextExporter::ideaAsTextOutline(*root, notes);
+  saveData(text.toUtf8(), path, completion);
+}
+
+void TextShareTypeView::applyLayout() {
+  ShareTypeView::applyLayout();
+  layoutCheckbox(*mNotesButton, *mNotesLabel, mDescriptionView->frame().bottom() + 38);
+  const QRectF notes = mNotesLabel->frame();
+  mHtmlFormatLabel->setFrameOrigin(QPointF(notes.right() + 100, notes.top()));
+  const double middle = mHtmlFormatLabel->frame().center().y();
+  mHtmlFormatButton->setFrameOrigin(QPointF(notes.right() + 60, middle - mHtmlFormatButton->frame().height() / 2));
+}
+
+ImageShareTypeView::ImageShareTypeView(ShareTypeViewDelegate* delegate) : ShareTypeView(delegate) {
+  mDescriptionView = addDescriptionView(QStringLiteral("Export mindmap as PNG image."));
+  mTransparencyLabel = addCheckboxExplanation(QStringLiteral("Transparent background"));
+  mTransparencyButton = addCheckbox(false);
+}
+
+std::shared_ptr<TabItem> ImageShareTypeView::createTabItem() {
+  return makeTab(QStringLiteral("image_icon_inactive"), QStringLiteral("Image"), 5);
+}
+
+void ImageShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
+  const IdeaPtr root = rootIdea();
+  if (!root) return completion(MyResult::error(kFailedToWrite, QString()));
+  QString error;
+  const QByteArray png = ImageExporter::generatePNGImageFromIdea(root->snapshotCopy(), mTransparencyButton->toggled(), &error);
+  if (png.isEmpty()) return completion(MyResult::error(kFailedToWrite, error));
+  saveData(png, path, completion);
+}
+
+void ImageShareTypeView::applyLayout() {
+  ShareTypeView::applyLayout();
+  layoutCheckbox(*mTransparencyButton, *mTransparencyLabel, mDescriptionView->frame().bottom() + 38);
+}
+
+WebShareTypeView::WebShareTypeView(ShareTypeViewDelegate* delegate) : ShareTypeView(delegate) {
+  mDescriptionView = addDescriptionView(QStringLiteral(
+      "Export interactive mind map for embedding in a web-page. Resulting archive contains instructions."));
+  mCoverPageLabel = addCheckboxExplanation(QStringLiteral("Include cover page"));
+  mCoverPageLabel->sizeToFit();
+  mCoverPageButton = addCheckbox(true);
+}
+
+std::shared_ptr<TabItem> WebShareTypeView::createTabItem() {
+  return makeTab(QStringLiteral("web_icon_inactive"), QStringLiteral("Web"), 6);
+}
+
+void WebShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
+  WebExporter::saveWebExportFrom(rootIdea(), mCoverPageButton->toggled() ? 1 : 2, path, std::move(completion));
+}
+
+void WebShareTypeView::applyLayout() {
+  ShareTypeView::applyLayout();
+  layoutCheckbox(*mCoverPageButton, *mCoverPageLabel, mDescriptionView->frame().bottom() + 38);
+}
+
+OPMLShareTypeView::OPMLShareTypeView(ShareTypeViewDelegate* delegate) : ShareTypeView(delegate) {
+  mDescriptionView = addDescriptionView(QStringLiteral(
+      "Export as OPML document. Contains titles and notes. Mainly for interoperability between apps."));
+}
+
+std::shared_ptr<TabItem> OPMLShareTypeView::createTabItem() {
+  return makeTab(QStringLiteral("opml_icon_inactive"), QStringLiteral("OPML"), 4);
+}
+
+void OPMLShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
+  const IdeaPtr root = rootIdea();
+  if (!root) return completion(MyResult::error(kFailedToWrite, QString()));
+  saveData(OPMLWriter::ideaAsOPML(*root).toUtf8(), path, completion);
+}
+
+void OPMLShareTypeView::applyLayout() { ShareTypeView::applyLayout(); }
+
+}  // namespace orrery
