@@ -8,6 +8,7 @@
 // that the home screen reads. Main thread only.
 
 #include "editor/dock_area_view.h"
+#include "foundation/repeated_action_timer.h"
 #include "foundation/views/base_scroll_view.h"
 #include "foundation/views/base_view.h"
 #include "foundation/views/delete_area_view.h"
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -121,6 +123,44 @@ class IdeaListView : public BaseScrollView,
   platform::View* viewAtFocus() const { return mViewAtFocus.get(); }
   float focusStrength() const { return mFocusStrength; }
 
+  bool acceptsFirstResponder() const override { return true; }
+  void mouseDown(const platform::Event& event) override;
+  void mouseDragged(const platform::Event& event) override;
+  void mouseUp(const platform::Event& event) override;
+  void keyDown(const platform::Event& event) override;
+  void mouseMoved(const platform::Event& event) override;
+  void cursorUpdate(const platform::Event& event) override;
+  std::shared_ptr<platform::Menu> menuForEvent(const platform::Event& event) override;
+  void updateTrackingAreas() override;
+  // Points in the document view.
+  IdeaViewForIPadListItem* ideaViewAtPoint(const QPointF& point) const;
+  platform::View* viewAtPoint(const QPointF& point) const;
+
+  // Detector callbacks, points in window coordinates.
+  void singleTap(const QPointF& point) override;
+  void doubleTap(const QPointF& point) override;
+  void startDragGestureIfPossible(const QPointF& point) override;
+  void handleTapOnIdeaView(IdeaViewForIPadListItem& disc);
+  void handleDoubleTapOnIdeaView(IdeaViewForIPadListItem& disc);
+  static constexpr double kSingleClickDelay = 0.3;
+
+  // Drop focus; a null view means window coordinates.
+  void startTrackingFocusAt(const QPointF& point, const platform::View* view);
+  void trackFocusAt(const QPointF& point, const platform::View* view);
+  void stopTrackingFocus();
+  // A point in the grid's own coordinates.
+  void updateFocusAtPoint(const QPointF& point);
+  static float calculateStrength(const QPointF& point, const QPointF& centre, float halfWidth, float halfHeight);
+
+  // Automatic scrolling during drags.
+  static constexpr float kAutoScrollInterval = 0.0075f;
+  static constexpr double kAutoScrollStep = 0.05;
+  void trackMouseAt(const QPointF& point, const platform::View* view);
+  void stopTrackingMouse();
+  void onAutoScrollTimerUpdate();
+  std::int64_t autoScrollPixelSpeed() const { return mAutoScrollPixelSpeed; }
+  bool autoScrollTimerRunning() const { return mAutoScrollTimer.has_value(); }
+
  private:
   std::int64_t slotOfKey(const QString& key) const;
   bool addSlotIfMissing(std::int64_t slot);
@@ -151,6 +191,15 @@ class IdeaListView : public BaseScrollView,
   platform::WeakRef<IdeaListViewDelegate> mDelegate;
   platform::ObserverScope mAppearanceObserver;
   bool mInLayoutPass = false;
+  std::shared_ptr<platform::TrackingArea> mTrackingArea;
+  std::optional<RepeatedActionTimer> mAutoScrollTimer;
+  std::uint64_t mAutoScrollGeneration = 0;
+  double mLastAutoScrollStartTime = 0;
+  std::int64_t mAutoScrollPixelSpeed = 0;
+
+  void ensureAutoScrollTimer();
+  void scheduleAutoScrollTick(std::uint64_t generation);
+  void resetAutoScroll();
 };
 
 }  // namespace orrery
