@@ -230,7 +230,9 @@ void CRKNetworkClient::URLSessionTaskDidCompleteWithError(CRKURLSession&, CRKURL
             return;
           }
           // Enough for this run; the package waits in "prepared" for the next launch.
-          handleTaskDescriptionCompleted(description, outcome);
+          Error limit = outcome ? *outcome : TELNetworkResponseHandler::errorForCode(kTELNetworkErrorRetryable);
+          limit.userInfo["retry_limit_reached"] = true;
+          handleTaskDescriptionCompleted(description, limit);
           return;
         }
         const std::string path = absolutePathForRelativeTaskPath(description);

@@ -3,11 +3,24 @@
 // of the process, made on first use (the context lives for the process by design; tests
 // of the state before it exists run in a child process).
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace crashtest {
+
+// Death tests of this suite re-run the test binary ("threadsafe"), so the child starts from
+// a clean process; the style before is put back.
+class DeathStyle {
+ public:
+  DeathStyle() : mStyle(GTEST_FLAG_GET(death_test_style)) { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+  ~DeathStyle() { GTEST_FLAG_SET(death_test_style, mStyle); }
+
+ private:
+  std::string mStyle;
+};
 
 // A fresh folder under the test temporary folder.
 std::string makeFolder(const std::string& name);

@@ -22,14 +22,7 @@
 namespace telemetry {
 namespace {
 
-class DeathStyle {
- public:
-  DeathStyle() : mStyle(GTEST_FLAG_GET(death_test_style)) { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-  ~DeathStyle() { GTEST_FLAG_SET(death_test_style, mStyle); }
-
- private:
-  std::string mStyle;
-};
+using crashtest::DeathStyle;
 
 // The build-id of an ELF file as `readelf -n` prints it.
 std::string readelfBuildID(const std::string& path) {

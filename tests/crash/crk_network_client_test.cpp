@@ -3,6 +3,8 @@
 // lasting refusals, unreadable packages, duplicate starts, pinning in debug mode and the
 // synchronous urgent upload.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -133,7 +135,8 @@ TEST_F(CrashUploadTest, RetryableAnswersRestartWithGrowingCappedWaitsAtMostSixTi
   // The seventh answer ends the run's attempts: the package stays for the next launch.
   ASSERT_TRUE(delegate->waitFor(1));
   EXPECT_EQ(server.requestCount(), 7u);
-  EXPECT_TRUE(delegate->finished()[0].error);
+  ASSERT_TRUE(delegate->finished()[0].error);
+  EXPECT_EQ(delegate->finished()[0].error->userInfo.value("retry_limit_reached", false), true);
   EXPECT_TRUE(exists(path));
   EXPECT_EQ(retries.scheduled(), 0u);
 }
@@ -153,7 +156,12 @@ TEST_F(CrashUploadTest, ThreeLastingRefusalsQuarantineThePackage) {
   EXPECT_EQ(delegate->finished()[2].error->userInfo.value("quarantined", false), true);
 
   // Only the newest twenty stay.
-  for (int i = 0; i < 25; ++i) std::ofstream(manager.quarantinePath() + "/old" + std::to_string(i));
+  for (int i = 0; i < 25; ++i) {
+    const std::string old = manager.quarantinePath() + "/old" + std::to_string(i);
+    std::ofstream(old).close();
+    const timespec past[2] = {{1600000000 + i, 0}, {1600000000 + i, 0}};
+    utimensat(AT_FDCWD, old.c_str(), past, 0);
+  }
   server.script("/reports", std::vector<HttpsTestResponse>(3, HttpsTestResponse::withStatus(400)));
   std::string second = package("1B4C0D0E-0000-4000-8000-00000000000B");
   for (size_t round = 4; round <= 6; ++round) {
