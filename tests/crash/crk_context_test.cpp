@@ -95,6 +95,9 @@ TEST(CRKContextTest, StartUpFillsEveryPathAndLimitAndProtectsTheContext) {
   EXPECT_DEATH(
       {
         crashtest::contextReportFolder();
+        // A loaded machine may still be finishing the start-up's parallel set-ups, which
+        // protect the context last; the write must fault once they have.
+        for (int i = 0; i < 10000 && !CRKContextGet()->allocator->isProtected.load(); ++i) usleep(1000);
         CRKContextGet()->initialized = 0;
       },
       "");
