@@ -1,6 +1,8 @@
 #include "app/app_delegate.h"
 
 #include "app/menu_helper.h"
+#include "app/preferences_panes.h"
+#include "app/preferences_window_controller.h"
 #include "app/version_check.h"
 #include "app/window_placement.h"
 #include "cloud/cloud_engines.h"
@@ -94,6 +96,16 @@ void AppDelegate::installActions() {
   on("cmdOpenUserGuide", [this] { openSupportPage(kUserGuidePage); });
   on("openAppStoreOrreryLink", [this] { openSupportPage(kRatingPage); });
   on("cmdQuit", [this] { terminate(); });
+  on("cmdOpenPreferences", [this] { preferencesWindowController().showWindow(); });
+}
+
+PreferencesWindowController& AppDelegate::preferencesWindowController() {
+  if (!mPreferencesWindowController)
+    mPreferencesWindowController = std::make_unique<PreferencesWindowController>(
+        std::vector<PreferencesPane>{std::make_shared<GeneralPreferencesViewController>(),
+                                     std::make_shared<AdvancedPreferencesViewController>()},
+        Globals::normalLocalizedStringForKey(QStringLiteral("Preferences"), QStringLiteral("Preferences")));
+  return *mPreferencesWindowController;
 }
 
 void AppDelegate::openSupportPage(const char* address) {

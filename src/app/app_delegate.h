@@ -39,6 +39,8 @@ struct AppServices {
   std::function<void()> exitEventLoop;
 };
 
+class PreferencesWindowController;
+
 class AppDelegate : public platform::Responder, public ApplicationDelegate, public platform::MenuDelegate {
  public:
   static constexpr char kCurrentStateKey[] = "CurrentState";
@@ -97,6 +99,9 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   void handleRedirectURL(const QUrl& url);
   void sessionDidReceiveAuthorizationFailure();
 
+  // The preferences window, made on first use and kept for the run.
+  PreferencesWindowController& preferencesWindowController();
+
   // Menus.
   bool validateUserInterfaceItem(const platform::MenuItem& item) override;
   // Rebuilds "Open Recent" from the recent local files.
@@ -109,6 +114,7 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
 
   AppServices mServices;
   std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
+  std::unique_ptr<PreferencesWindowController> mPreferencesWindowController;
   bool mStateIsDirty = false;
   bool mTerminating = false;
   bool mLaunched = false;  // the stored windows have been restored

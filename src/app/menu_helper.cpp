@@ -52,6 +52,7 @@ std::shared_ptr<Menu> MenuHelper::createMainMenu(platform::MenuDelegate* recentF
   auto edit = submenu(*main, QStringLiteral("Edit"));
   item(*edit, QStringLiteral("Undo"), "cmdUndo", QStringLiteral("z"));
   item(*edit, QStringLiteral("Redo"), "cmdRedo", QStringLiteral("z"), Mod::Command | Mod::Shift);
+  item(*edit, QStringLiteral("Preferences…"), "cmdOpenPreferences", QStringLiteral(","));
 
   auto view = submenu(*main, QStringLiteral("View"));
   item(*view, QStringLiteral("Overview Graph"), "cmdToggleMindmap");

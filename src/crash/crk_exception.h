@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "crash/crk_file.h"
+#include "crash/crk_stack_frame.h"
 
 namespace telemetry {
 
@@ -22,16 +23,6 @@ enum CRKExceptionType : uint32_t {
   kCRKExceptionCpp = 2,
   kCRKExceptionJavaScript = 3,
   kCRKExceptionCustom = 4,
-};
-
-// One frame handed in with an exception.
-struct CRKStackFrame {
-  uint64_t address = 0;
-  std::optional<std::string> symbol;
-  uint64_t offset = 0;
-  std::optional<std::string> library;
-  std::optional<std::string> fileName;
-  uint32_t lineNumber = 0;
 };
 
 // The exception the kit's test entry point throws.

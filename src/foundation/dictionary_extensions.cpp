@@ -35,3 +35,13 @@ QRectF rectForKey(const QVariantMap& dictionary, const QString& key) {
 }
 
 }  // namespace orrery::dictext
+
+namespace orrery::dictext {
+
+QString stringFromPoint(const QPointF& point) {
+  return QStringLiteral("{%1, %2}").arg(number(point.x()), number(point.y()));
+}
+
+QPointF pointFromString(const QString& text) { return rectFromString(text).topLeft(); }
+
+}  // namespace orrery::dictext

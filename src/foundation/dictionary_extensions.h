@@ -2,6 +2,7 @@
 // Rectangles kept in dictionaries (window frames in the stored window state) as the text
 // "{{x, y}, {width, height}}".
 
+#include <QPointF>
 #include <QRectF>
 #include <QString>
 #include <QVariantMap>
@@ -16,4 +17,10 @@ void setRect(QVariantMap& dictionary, const QRectF& rect, const QString& key);
 // The zero rectangle when the key is absent.
 QRectF rectForKey(const QVariantMap& dictionary, const QString& key);
 
+}  // namespace orrery::dictext
+
+namespace orrery::dictext {
+// Points as the text "{x, y}"; missing numbers are 0.
+QString stringFromPoint(const QPointF& point);
+QPointF pointFromString(const QString& text);
 }  // namespace orrery::dictext

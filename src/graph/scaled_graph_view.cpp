@@ -5,9 +5,12 @@
 #include "foundation/views/base_layer.h"
 #include "graph/graph_tile_factory.h"
 #include "platform/core/dispatch.h"
+#include "platform/core/quit_waiters.h"
 
 #include <QImage>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <limits>
@@ -21,6 +24,26 @@ std::int32_t truncatedIndex(double value) {
   if (!std::isfinite(value)) return 0;
   constexpr double kLimit = std::numeric_limits<std::int32_t>::max() / 2;
   return static_cast<std::int32_t>(std::trunc(std::clamp(value, -kLimit, kLimit)));
+}
+
+// Every tile render and queue teardown in the process. Rendering reads the application's
+// fonts, so quitting cancels the renders not yet started and waits for the running ones and
+// for the tile queues' threads before the application goes away.
+struct Renders {
+  platform::DispatchGroup running;
+  std::atomic<std::uint64_t> generation{0};
+};
+
+Renders& renders() {
+  static Renders* const r = [] {
+    auto* made = new Renders;  // outlives every queue thread that may still touch it
+    platform::addQuitWaiter("graph tiles", [made] {
+      ++made->generation;
+      if (!made->running.wait(std::chrono::seconds(10))) logLine(QStringLiteral("Quit: graph tiles still rendering"));
+    });
+    return made;
+  }();
+  return *r;
 }
 
 }  // namespace
@@ -89,7 +112,12 @@ ScaledGraphView::~ScaledGraphView() {
   // Wakes a render waiting for room; the queue then only finishes the task it runs. Its
   // thread is joined on a background queue, so dropping a view never waits for a render.
   setActive(false);
-  platform::globalQueue(platform::QueuePriority::Background).async([queue = std::move(mQueue)] {});
+  Renders& all = renders();
+  all.running.enter();
+  platform::globalQueue(platform::QueuePriority::Background).async([queue = std::move(mQueue), &all]() mutable {
+    queue.reset();
+    all.running.leave();
+  });
 }
 
 bool ScaledGraphView::active() const {
@@ -180,15 +208,23 @@ void ScaledGraphView::doDataRect(const QRectF& rect, ScaledGraphViewMode mode) {
     for (std::int32_t col = wanted.firstColumn; col <= wanted.lastColumn; ++col) {
       const GridCoordinate coord{row, col};
       if (old.contains(coord) || mVisibleLayersByKey.count(coord)) continue;
-      mQueue->async([shared = mShared, coord] {
+      mQueue->async([shared = mShared, coord, generation = renders().generation.load()] {
         // Only the snapshot behind the factory is read here.
         {
           std::lock_guard lock(shared->mutex);
           if (!shared->wanted.contains(coord) || !shared->active) return;
         }
+        Renders& all = renders();
+        all.running.enter();  // before the check, so a quit either cancels or waits for us
+        if (all.generation.load() != generation) {
+          all.running.leave();
+          return;
+        }
         const double span = kTileSize / shared->scale;
         const int pixels = static_cast<int>(std::lround(kTileSize * shared->screenScale));
         QImage image = shared->factory->createTile(QRectF(coord.col * span, coord.row * span, span, span), QSize(pixels, pixels));
+        all.running.leave();
+        // Waiting for room happens outside the count: the main thread frees it.
         if (!shared->keeps(coord) || !shared->acquire()) return;
         platform::mainQueue().async([shared, image = std::move(image), coord] {
           shared->release();

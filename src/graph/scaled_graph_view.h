@@ -9,6 +9,8 @@
 // tile layers sit around its origin so that the data centre falls on it. At most 10 rendered
 // tiles wait for the main thread; making the view inactive (or dropping it) wakes a render
 // waiting for room and drops its image, so a closed window never leaves the queue blocked.
+// Quitting cancels the renders of every view not yet started and waits for the running ones
+// and for the queues of dropped views, so no tile is drawn once the application is gone.
 // Main thread, except the rendering, which reads only the factory's snapshot.
 
 #include "foundation/views/base_view.h"

@@ -2,10 +2,12 @@
 
 #include "graph/graph_tile_factory.h"
 #include "graph/scaled_graph_view.h"
+#include "platform/core/quit_waiters.h"
 #include "platform/ui/ui_test_env.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 using namespace orrery;
@@ -171,4 +173,19 @@ TEST_F(TileViewTest, TheMainQueueTakesTheWaitingImagesAndTheRestFollow) {
   const GridPortion wanted = view->wantedPortion();
   EXPECT_EQ(view->visibleLayers().size(),
             static_cast<std::size_t>((wanted.lastRow - wanted.firstRow + 1) * (wanted.lastColumn - wanted.firstColumn + 1)));
+}
+
+TEST_F(TileViewTest, QuittingWaitsForDroppedViewsAndLaterViewsStillRender) {
+  {
+    auto dropped = makeView(4);  // many small tiles, dropped while its queue renders
+    dropped->setDataRect(QRectF(0, 0, 1440, 900), ScaledGraphViewModeIdle);
+  }
+  const auto ran = platform::runQuitWaiters();
+  EXPECT_NE(std::find(ran.begin(), ran.end(), "graph tiles"), ran.end());
+  uitest::loop().runPending();
+  // Quitting cancels only the work queued before it.
+  auto view = makeView(1);
+  view->setDataRect(QRectF(0, 0, 1440, 900), ScaledGraphViewModeZoom);
+  ASSERT_TRUE(pumpUntilReported(1));
+  EXPECT_EQ(view->visibleLayers().size(), 4u * 3u);
 }

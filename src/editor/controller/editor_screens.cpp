@@ -1,6 +1,7 @@
 #include "editor/controller/editor_screens.h"
 
 #include "editor/controller/solar_system_view_controller.h"
+#include "panels/note_display_view_controller.h"
 #include "shell/screen_factory.h"
 
 namespace orrery {
@@ -17,6 +18,7 @@ void installEditorScreens() {
   // The edit panels come with the panels; until then a tap on the sun edits nothing.
   factory.onEditIdea = [](BaseViewController& /*editor*/, const QString& /*ideaIdentifier*/) {};
   setScreenFactory(std::move(factory));
+  NoteDisplayViewController::installAsNoteDisplay();
 }
 
 }  // namespace orrery

@@ -114,6 +114,12 @@ QTransform scaleAbout(const QPointF& d, double s) {
   return translate(-d.x(), -d.y()) * QTransform::fromScale(s, s) * translate(d.x(), d.y());
 }
 
+// Moves the layer's centre to p at scale s, about its bounds centre wherever the anchor sits.
+QTransform moveAndScale(const Layer& layer, const QPointF& p, double s) {
+  const QPointF c = center(layer);
+  return translate((p.x() - c.x()) / s, (p.y() - c.y()) / s) * scaleAbout(anchorToCentre(layer), s);
+}
+
 }  // namespace
 
 QPointF center(const Layer& layer) { return layer.frame().center(); }
@@ -141,11 +147,7 @@ void transformToScale(Layer& layer, double scale) {
 
 void transformToPoint(Layer& layer, const QPointF& p, double rotation, double s) {
   (void)rotation;  // callers pass 0; it is not applied
-  const QSizeF size = layer.bounds().size();
-  const QPointF c = center(layer);
-  const QTransform t = translate(p.x() / s, p.y() / s) * translate(-c.x() / s, -c.y() / s) *
-                       scaleAbout(QPointF(size.width() / 2, size.height() / 2), s);
-  layer.setTransform(t);
+  layer.setTransform(moveAndScale(layer, p, s));
 }
 
 void transformToPoint(Layer& layer, const QPointF& point, double scale) {
@@ -158,11 +160,8 @@ void transformToScale(Layer& layer, double scale, double rotation) {
 
 void animateTransformToPoint(Layer& layer, const QPointF& p, double s, bool animated) {
   ORRERY_SOFT_ASSERT(animated, "-[CALayer(MyExtensions) transformToPoint:finalScale:animated:]");
-  const QPointF d = anchorToCentre(layer);
-  const QPointF c = center(layer);
-  const QTransform t = translate((p.x() - c.x()) / s, (p.y() - c.y()) / s) * scaleAbout(d, s);
   auto animation = platform::BasicAnimation::withKeyPath(QStringLiteral("transform"));
-  animation->setToValue(t);
+  animation->setToValue(moveAndScale(layer, p, s));
   layer.addAnimation(animation, QStringLiteral("transformToPoint:finalScale:animated"));
 }
 

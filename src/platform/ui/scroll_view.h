@@ -74,7 +74,7 @@ class ScrollView : public View {
   // Lays out the clip view and scrollers.
   void tile();
   // Updates the scrollers from the clip view's position.
-  void reflectScrolledClipView();
+  virtual void reflectScrolledClipView();
 
   void setFrame(const QRectF& frame) override;
   void scrollWheel(const Event& event) override;

@@ -12,53 +12,6 @@
 
 namespace telemetry {
 
-namespace {
-
-// A file stream that remembers any failure: a refused open, a short write or a failed close.
-class CheckedFileStream final : public OutputStream {
- public:
-  explicit CheckedFileStream(std::string path) : mPath(std::move(path)) {}
-  ~CheckedFileStream() override { close(); }
-  bool open() override {
-    if (mDescriptor < 0)
-      mDescriptor = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (mDescriptor < 0) mFailed = true;
-    return mDescriptor >= 0;
-  }
-  ssize_t write(const uint8_t* bytes, size_t length) override {
-    if (mDescriptor < 0) {
-      mFailed = true;
-      return -1;
-    }
-    size_t done = 0;
-    while (done < length) {
-      ssize_t n = ::write(mDescriptor, bytes + done, length - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        mFailed = true;
-        return done > 0 ? static_cast<ssize_t>(done) : -1;
-      }
-      done += static_cast<size_t>(n);
-    }
-    mWritten += done;
-    return static_cast<ssize_t>(done);
-  }
-  void close() override {
-    if (mDescriptor >= 0 && ::close(mDescriptor) != 0) mFailed = true;
-    mDescriptor = -1;
-  }
-  bool failed() const { return mFailed; }
-  uint64_t written() const { return mWritten; }
-
- private:
-  std::string mPath;
-  int mDescriptor = -1;
-  bool mFailed = false;
-  uint64_t mWritten = 0;
-};
-
-}  // namespace
-
 ANAPackageLogOperation::ANAPackageLogOperation(std::string compressedLogURL, std::string packagedLogURL,
                                                std::string multipartMimeBoundary)
     : mCompressedLogURL(std::move(compressedLogURL)),
@@ -89,7 +42,7 @@ bool ANAPackageLogOperation::packageInto(const std::string& temporaryPath) {
     ANALogger::sharedLogger().log("Error packaging: %s is an invalid path.", mCompressedLogURL.c_str());
     return false;
   }
-  auto stream = std::make_shared<CheckedFileStream>(temporaryPath);
+  auto stream = std::make_shared<CheckedFileOutputStream>(temporaryPath);
   auto encoder = TELMultipartMimeStreamEncoder::encoderWithStream(stream, mMultipartMimeBoundary);
   if (!encoder) return false;
   const std::string name = ANAFileUtils::lastPathComponent(mCompressedLogURL);

@@ -1,4 +1,5 @@
 #include "sdk/client/tel_network_client.h"
+#include "sdk/pinning/tel_pinned_certificates.h"
 
 #include "sdk/core/console.h"
 #include "sdk/session/url_errors.h"
@@ -33,7 +34,9 @@ std::shared_ptr<TELNetworkClient> TELNetworkClient::createWithSessionConfigurati
     const std::optional<CRKURLSessionConfiguration>& configuration, std::shared_ptr<OperationQueue> queue,
     const std::optional<CertificateList>& pinnedCertificates) {
   std::shared_ptr<TELNetworkClient> client(new TELNetworkClient());
-  if (pinnedCertificates) client->mCertPinner = std::make_shared<TELCertificatePinner>(*pinnedCertificates);
+  // Every mode pins, debug included: a debugging user's traffic is as worth protecting.
+  client->mCertPinner =
+      std::make_shared<TELCertificatePinner>(pinnedCertificates ? *pinnedCertificates : TELPinnedCertificates());
   client->mSession = CRKURLSession::sessionWithConfiguration(configuration, client, std::move(queue));
   if (!client->mSession) return nullptr;
   return client;
@@ -126,9 +129,13 @@ void TELNetworkClient::finishAttempt(const URLRequest& request, unsigned retryLi
 }
 
 double TELNetworkClient::computeDelayForResponse(const std::optional<URLResponse>& response, unsigned retryCount) const {
+  return backoffDelayForResponse(response, retryCount);
+}
+
+double TELNetworkClient::backoffDelayForResponse(const std::optional<URLResponse>& response, unsigned retryCount) {
   double base = std::min(std::max(2.0, TELNetworkResponseHandler::retryValueForResponse(response)), kMaxRetryAfter);
   double exponent = retryCount == 0 ? 1.0 : static_cast<double>(retryCount);
-  double delay = std::pow(base, exponent) * generateRandomJitter();
+  double delay = std::pow(base, exponent) * randomDoubleWithMin(static_cast<double>(0.9f), static_cast<double>(1.1f));
   if (!std::isfinite(delay)) return kMaxRetryDelay;
   return std::min(delay, kMaxRetryDelay);
 }
@@ -161,7 +168,7 @@ void TELNetworkClient::invalidateAndCancel() { mSession->invalidateAndCancel(); 
 void TELNetworkClient::URLSessionDidReceiveChallenge(CRKURLSession& session,
                                                      const URLAuthenticationChallenge& challenge,
                                                      ChallengeCompletion completion) {
-  if (isDebugEnabled() || !mCertPinner) {
+  if (!mCertPinner) {
     completion(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
     return;
   }

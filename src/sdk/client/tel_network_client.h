@@ -56,6 +56,8 @@ class TELNetworkClient : public URLSessionDelegate, public std::enable_shared_fr
   // max(2, Retry-After) raised to the retry count (1 for a count of 0), times the jitter;
   // both the base and the result are capped.
   double computeDelayForResponse(const std::optional<URLResponse>& response, unsigned retryCount) const;
+  // The same for any client that retries on its own queue.
+  static double backoffDelayForResponse(const std::optional<URLResponse>& response, unsigned retryCount);
   double generateRandomJitter() const;
   static double randomDoubleWithMin(double min, double max);
   void runAfterRetryValueFromResponse(const std::optional<URLResponse>& response, unsigned attempts,

@@ -45,4 +45,37 @@ void FileOutputStream::close() {
   mDescriptor = -1;
 }
 
+CheckedFileOutputStream::~CheckedFileOutputStream() { close(); }
+
+bool CheckedFileOutputStream::open() {
+  if (mDescriptor < 0)
+    mDescriptor = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (mDescriptor < 0) mFailed = true;
+  return mDescriptor >= 0;
+}
+
+ssize_t CheckedFileOutputStream::write(const uint8_t* bytes, size_t length) {
+  if (mDescriptor < 0) {
+    mFailed = true;
+    return -1;
+  }
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::write(mDescriptor, bytes + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      mFailed = true;
+      return done > 0 ? static_cast<ssize_t>(done) : -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  mWritten += done;
+  return static_cast<ssize_t>(done);
+}
+
+void CheckedFileOutputStream::close() {
+  if (mDescriptor >= 0 && ::close(mDescriptor) != 0) mFailed = true;
+  mDescriptor = -1;
+}
+
 }  // namespace telemetry

@@ -45,4 +45,23 @@ class FileOutputStream final : public OutputStream {
   int mDescriptor = -1;
 };
 
+// A file stream that remembers any failure: a refused open, a short write or a failed close.
+// Creates or truncates the file (mode 0644, never through a link) when opened.
+class CheckedFileOutputStream final : public OutputStream {
+ public:
+  explicit CheckedFileOutputStream(std::string path) : mPath(std::move(path)) {}
+  ~CheckedFileOutputStream() override;
+  bool open() override;
+  ssize_t write(const uint8_t* bytes, size_t length) override;
+  void close() override;
+  bool failed() const { return mFailed; }
+  uint64_t written() const { return mWritten; }
+
+ private:
+  std::string mPath;
+  int mDescriptor = -1;
+  bool mFailed = false;
+  uint64_t mWritten = 0;
+};
+
 }  // namespace telemetry

@@ -68,6 +68,15 @@ TEST(ViewExtensions, ScaleTransformsKeepTheVisualCentreWhateverTheAnchor) {
   layerext::transformToScale(corner, 0.5);
   EXPECT_EQ(corner.frame(), QRectF(25, 25, 50, 50));
 
+  // The form with a rotation argument keeps the visual centre too, whatever the anchor.
+  for (const QPointF anchor : {QPointF(0.5, 0.5), QPointF(0, 0), QPointF(1, 0.25)}) {
+    auto view = std::make_shared<BaseView>(QRectF(0, 0, 184, 184));
+    view->layer()->setAnchorPoint(anchor);
+    const QRectF before = view->layer()->frame();
+    viewext::transformToScale(*view, 0.5, 0);
+    EXPECT_EQ(view->layer()->frame(), QRectF(before.center() - QPointF(46, 46), QSizeF(92, 92))) << anchor.x() << "," << anchor.y();
+  }
+
   // A view's backing layer (anchor 0, 0) moved to a point at a scale.
   auto view = std::make_shared<platform::View>(QRectF(0, 0, 100, 100));
   layerext::transformToPoint(*view->layer(), QPointF(300, 200), 2.0);

@@ -3,6 +3,7 @@
 #include "support/test_home.h"
 
 #include "platform/core/dispatch.h"
+#include "platform/core/quit_waiters.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -78,5 +79,8 @@ int main(int argc, char** argv) {
   platform::setMediaClock(uitest::gClock);
   platform::installMainQueuePoster(uitest::gLoop);
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // As the application's quit does: background work that needs the application ends first.
+  platform::runQuitWaiters();
+  return result;
 }

@@ -1,0 +1,247 @@
+#include "app/preferences_window_controller.h"
+
+#include "app/window_placement.h"
+#include "foundation/dictionary_extensions.h"
+#include "platform/core/notification_center.h"
+#include "platform/services/user_defaults.h"
+#include "platform/ui/view.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QScreen>
+#include <QSizePolicy>
+#include <QToolBar>
+#include <QWidget>
+
+#include <cmath>
+
+namespace orrery {
+
+namespace {
+
+QString paneFrameKey(const QString& identifier) { return QStringLiteral("Preferences %1 Frame").arg(identifier); }
+
+QList<QRectF> availableScreenAreas() {
+  QList<QRectF> areas;
+  if (QScreen* primary = QGuiApplication::primaryScreen()) areas.append(QRectF(primary->availableGeometry()));
+  for (QScreen* screen : QGuiApplication::screens())
+    if (screen != QGuiApplication::primaryScreen()) areas.append(QRectF(screen->availableGeometry()));
+  return areas;
+}
+
+}  // namespace
+
+namespace placement {
+
+QPointF fittedTopLeft(const QPointF& stored, const QSizeF& size, const QList<QRectF>& availableAreas) {
+  QPointF point = stored;
+  if (!std::isfinite(point.x()) || !std::isfinite(point.y())) point = QPointF(NAN, NAN);
+  QRectF area;
+  for (const QRectF& candidate : availableAreas)
+    if (candidate.contains(point)) {
+      area = candidate;
+      break;
+    }
+  if (area.isEmpty()) {
+    if (availableAreas.isEmpty()) return std::isfinite(point.x()) ? point : QPointF();
+    area = availableAreas.first();
+    if (!std::isfinite(point.x())) point = area.topLeft();
+  }
+  // Past the right or bottom edge moves back; a window larger than the area keeps its top left
+  // on the area so its title bar stays reachable.
+  const double x = std::max(area.left(), std::min(point.x(), area.right() - size.width()));
+  const double y = std::max(area.top(), std::min(point.y(), area.bottom() - size.height()));
+  return QPointF(x, y);
+}
+
+QSizeF paneSize(const QSizeF& saved, const QSizeF& minimum, bool resizableWidth, bool resizableHeight) {
+  auto pick = [](double value, double least, bool resizable) {
+    return resizable && std::isfinite(value) && value >= least ? value : least;
+  };
+  return QSizeF(pick(saved.width(), minimum.width(), resizableWidth),
+                pick(saved.height(), minimum.height(), resizableHeight));
+}
+
+}  // namespace placement
+
+PreferencesWindowController::PreferencesWindowController(std::vector<PreferencesPane> panes, QString title)
+    : mWindow(std::make_unique<platform::Window>(QSizeF(400, 200), platform::Window::Titled |
+                                                                       platform::Window::Closable |
+                                                                       platform::Window::Resizable)),
+      mPanes(std::move(panes)),
+      mTitle(std::move(title)) {
+  mWindow->setDelegate(this);
+  mToolbar = new QToolBar(mWindow->widget());
+  mToolbar->setMovable(false);
+  mToolbar->setFloatable(false);
+  mToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  mToolbar->toggleViewAction()->setEnabled(false);
+  mToolbarGroup = new QActionGroup(mToolbar);
+  mToolbarGroup->setExclusive(true);
+  mWindow->widget()->addToolBar(Qt::TopToolBarArea, mToolbar);
+  for (size_t i = 0; i < mPanes.size(); ++i) insertToolbarItem(mPanes[i], static_cast<int>(i));
+  windowDidLoad();
+}
+
+PreferencesWindowController::~PreferencesWindowController() {
+  mWindow->setDelegate(nullptr);
+  for (QAction* item : mItems) item->disconnect();
+}
+
+void PreferencesWindowController::windowDidLoad() {
+  if (!mTitle.isEmpty()) mWindow->setTitle(mTitle);
+  if (!mPanes.empty()) {
+    const QVariant stored = platform::UserDefaults::standard().objectForKey(kPreferencesSelectedIdentifierKey);
+    PreferencesPane pane =
+        stored.typeId() == QMetaType::QString ? viewControllerForIdentifier(stored.toString()) : nullptr;
+    setSelectedViewController(pane ? pane : firstViewController());
+  }
+  const QVariant topLeft = platform::UserDefaults::standard().objectForKey(kPreferencesFrameTopLeftKey);
+  if (topLeft.typeId() == QMetaType::QString) {
+    const QPointF stored = dictext::pointFromString(topLeft.toString());
+    mWindow->setFrameOrigin(placement::fittedTopLeft(stored, mWindow->frame().size(), availableScreenAreas()));
+  }
+}
+
+void PreferencesWindowController::insertToolbarItem(const PreferencesPane& pane, int position) {
+  QAction* before = position < static_cast<int>(mItems.size()) ? mItems[static_cast<size_t>(position)] : nullptr;
+  QAction* item = nullptr;
+  if (!pane) {
+    auto* spacer = new QWidget(mToolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    item = mToolbar->insertWidget(before, spacer);
+  } else {
+    item = new QAction(pane->toolbarItemImage(), pane->toolbarItemLabel(), mToolbar);
+    item->setCheckable(true);
+    item->setData(pane->identifier());
+    mToolbarGroup->addAction(item);
+    mToolbar->insertAction(before, item);
+    const QString identifier = pane->identifier();
+    QObject::connect(item, &QAction::triggered, item, [this, identifier] { selectControllerWithIdentifier(identifier); });
+  }
+  mItems.insert(mItems.begin() + position, item);
+}
+
+void PreferencesWindowController::addViewController(const PreferencesPane& pane) {
+  mPanes.push_back(pane);
+  insertToolbarItem(pane, static_cast<int>(mPanes.size()) - 1);
+  if (mSelected) checkToolbarItem(mSelected->identifier());
+}
+
+void PreferencesWindowController::checkToolbarItem(const QString& identifier) {
+  for (QAction* item : mItems)
+    if (item->isCheckable()) item->setChecked(item->data().toString() == identifier);
+}
+
+int PreferencesWindowController::indexOfSelectedController() const {
+  if (!mSelected) return -1;
+  for (size_t i = 0; i < mPanes.size(); ++i)
+    if (mPanes[i] && mPanes[i]->identifier() == mSelected->identifier()) return static_cast<int>(i);
+  return -1;
+}
+
+PreferencesPane PreferencesWindowController::viewControllerForIdentifier(const QString& identifier) const {
+  for (const auto& pane : mPanes)
+    if (pane && pane->identifier() == identifier) return pane;
+  return nullptr;
+}
+
+PreferencesPane PreferencesWindowController::firstViewController() const {
+  for (const auto& pane : mPanes)
+    if (pane) return pane;
+  return nullptr;
+}
+
+void PreferencesWindowController::selectControllerAtIndex(int index) {
+  // A placeholder's index selects nothing, like an index past the end.
+  if (index < 0 || index >= static_cast<int>(mPanes.size()) || !mPanes[static_cast<size_t>(index)]) return;
+  setSelectedViewController(mPanes[static_cast<size_t>(index)]);
+}
+
+void PreferencesWindowController::selectControllerWithIdentifier(const QString& identifier) {
+  setSelectedViewController(viewControllerForIdentifier(identifier));
+}
+
+void PreferencesWindowController::setSelectedViewController(const PreferencesPane& pane) {
+  if (pane == mSelected) return;
+  auto& defaults = platform::UserDefaults::standard();
+  if (mSelected) {
+    if (!mSelected->commitEditing()) {
+      checkToolbarItem(mSelected->identifier());
+      return;
+    }
+    storeFrame();
+    mWindow->setContentView(std::make_shared<platform::View>(QRectF()));
+    PreferencesPane leaving = std::move(mSelected);
+    mSelected.reset();
+    leaving->viewDidDisappear();
+  }
+  if (!pane) return;
+  if (mTitle.isEmpty()) mWindow->setTitle(pane->toolbarItemLabel());
+  checkToolbarItem(pane->identifier());
+  defaults.setString(pane->identifier(), kPreferencesSelectedIdentifierKey);
+
+  std::shared_ptr<platform::View> view = pane->view();
+  const QString identifier = pane->identifier();
+  if (!mMinimumViewRects.contains(identifier)) mMinimumViewRects.insert(identifier, view->bounds());
+  const QSizeF minimum = mMinimumViewRects.value(identifier).size();
+  const bool resizableWidth = pane->hasResizableWidth().value_or(false);
+  const bool resizableHeight = pane->hasResizableHeight().value_or(false);
+  const QVariant saved = defaults.objectForKey(paneFrameKey(identifier));
+  const QSizeF savedSize =
+      saved.typeId() == QMetaType::QString ? dictext::rectFromString(saved.toString()).size() : view->bounds().size();
+  const QSizeF size = placement::paneSize(savedSize, minimum, resizableWidth, resizableHeight);
+  view->setFrame(QRectF(QPointF(), size));
+
+  // The top edge and left edge stay where they are while the height changes.
+  const QPointF topLeft = mWindow->frame().topLeft();
+  mWindow->setMinSize(minimum);
+  QWidget* canvas = mWindow->canvas();
+  canvas->setMaximumSize(resizableWidth ? QWIDGETSIZE_MAX : qRound(size.width()),
+                         resizableHeight ? QWIDGETSIZE_MAX : qRound(size.height()));
+  mWindow->setContentSize(size);
+  mWindow->setFrameOrigin(topLeft);
+
+  mSelected = pane;
+  pane->viewWillAppear();
+  mWindow->setContentView(view);
+  platform::NotificationCenter::defaultCenter().post(PreferencesWindowControllerDidChangeViewNotification, this);
+}
+
+void PreferencesWindowController::goTab(int step) {
+  const int count = static_cast<int>(mPanes.size());
+  if (!firstViewController()) return;
+  int index = indexOfSelectedController();
+  if (index < 0) index = step > 0 ? count - 1 : 0;
+  for (int i = 0; i < count; ++i) {
+    index = ((index + step) % count + count) % count;
+    if (mPanes[static_cast<size_t>(index)]) {
+      setSelectedViewController(mPanes[static_cast<size_t>(index)]);
+      return;
+    }
+  }
+}
+
+void PreferencesWindowController::goNextTab() { goTab(1); }
+void PreferencesWindowController::goPreviousTab() { goTab(-1); }
+
+void PreferencesWindowController::showWindow() { mWindow->makeKeyAndOrderFront(); }
+
+void PreferencesWindowController::storeFrame() {
+  auto& defaults = platform::UserDefaults::standard();
+  defaults.setString(dictext::stringFromPoint(mWindow->frame().topLeft()), kPreferencesFrameTopLeftKey);
+  if (mSelected && mSelected->hasResizableWidth().value_or(false) | mSelected->hasResizableHeight().value_or(false))
+    defaults.setString(dictext::stringFromRect(QRectF(QPointF(), mWindow->contentSize())),
+                       paneFrameKey(mSelected->identifier()));
+  defaults.synchronize();
+}
+
+bool PreferencesWindowController::windowShouldClose(platform::Window&) {
+  return !mSelected || mSelected->commitEditing();
+}
+
+void PreferencesWindowController::windowWillClose(platform::Window&) { storeFrame(); }
+
+}  // namespace orrery
