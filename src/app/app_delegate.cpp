@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 
+#include "app/about_window.h"
 #include "app/menu_helper.h"
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
@@ -96,6 +97,7 @@ void AppDelegate::installActions() {
   on("cmdOpenUserGuide", [this] { openSupportPage(kUserGuidePage); });
   on("openAppStoreOrreryLink", [this] { openSupportPage(kRatingPage); });
   on("cmdQuit", [this] { terminate(); });
+  on("cmdOpenAboutDialog", [] { AboutWindow::show(); });
   on("cmdOpenPreferences", [this] { preferencesWindowController().showWindow(); });
 }
 

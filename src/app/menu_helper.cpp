@@ -62,6 +62,7 @@ std::shared_ptr<Menu> MenuHelper::createMainMenu(platform::MenuDelegate* recentF
 
   auto help = submenu(*main, QStringLiteral("Help"));
   main->items().back()->setTag(kHelpMenuTag);
+  item(*help, QStringLiteral("About Orrery"), "cmdOpenAboutDialog");
   item(*help, QStringLiteral("User Guide"), "cmdOpenUserGuide", QStringLiteral("F1"));
   item(*help, QStringLiteral("Contact Support"), "cmdContactSupport");
   item(*help, QStringLiteral("Rate Orrery"), "openAppStoreOrreryLink")->setTag(kRateItemTag);

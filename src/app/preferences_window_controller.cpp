@@ -2,12 +2,14 @@
 
 #include "app/window_placement.h"
 #include "foundation/dictionary_extensions.h"
+#include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/user_defaults.h"
 #include "platform/ui/view.h"
 
 #include <QAction>
 #include <QActionGroup>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
@@ -16,6 +18,7 @@
 #include <QWidget>
 
 #include <cmath>
+#include <functional>
 
 namespace orrery {
 
@@ -30,6 +33,22 @@ QList<QRectF> availableScreenAreas() {
     if (screen != QGuiApplication::primaryScreen()) areas.append(QRectF(screen->availableGeometry()));
   return areas;
 }
+
+}  // namespace
+
+namespace {
+
+class FrameWatcher : public QObject {
+ public:
+  explicit FrameWatcher(std::function<void()> changed) : mChanged(std::move(changed)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize) mChanged();
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> mChanged;
+};
 
 }  // namespace
 
@@ -83,9 +102,20 @@ PreferencesWindowController::PreferencesWindowController(std::vector<Preferences
   mWindow->widget()->addToolBar(Qt::TopToolBarArea, mToolbar);
   for (size_t i = 0; i < mPanes.size(); ++i) insertToolbarItem(mPanes[i], static_cast<int>(i));
   windowDidLoad();
+  mFrameWatcher = std::make_unique<FrameWatcher>([this] { frameChanged(); });
+  mWindow->widget()->installEventFilter(mFrameWatcher.get());
+}
+
+void PreferencesWindowController::frameChanged() {
+  if (!mWindow->isVisible()) return;
+  const std::uint64_t change = ++mFrameChanges;
+  platform::mainQueue().after(platform::Millis(250), [this, alive = std::weak_ptr<int>(mAlive), change] {
+    if (alive.lock() && change == mFrameChanges) storeFrame();
+  });
 }
 
 PreferencesWindowController::~PreferencesWindowController() {
+  mWindow->widget()->removeEventFilter(mFrameWatcher.get());
   mWindow->setDelegate(nullptr);
   for (QAction* item : mItems) item->disconnect();
 }

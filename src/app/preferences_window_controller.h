@@ -12,12 +12,14 @@
 #include <QRectF>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
 
 class QAction;
 class QActionGroup;
+class QObject;
 class QToolBar;
 
 namespace platform {
@@ -71,9 +73,10 @@ class PreferencesWindowController : public platform::WindowDelegate {
   void goNextTab();
   void goPreviousTab();
 
-  // Writes the window's top left and the shown pane's size; done when the window closes or
-  // is hidden, so a long drag costs no file writes.
+  // Writes the window's top left and the shown pane's size: once a move or resize has settled
+  // for 250 ms, at a pane switch and at close, so a long drag costs one write, not hundreds.
   void storeFrame();
+  void frameChanged();
 
   bool windowShouldClose(platform::Window& window) override;
   void windowWillClose(platform::Window& window) override;
@@ -92,6 +95,9 @@ class PreferencesWindowController : public platform::WindowDelegate {
   QMap<QString, QRectF> mMinimumViewRects;
   QString mTitle;
   PreferencesPane mSelected;
+  std::unique_ptr<QObject> mFrameWatcher;
+  std::uint64_t mFrameChanges = 0;
+  std::shared_ptr<int> mAlive = std::make_shared<int>(0);
 };
 
 namespace placement {

@@ -120,10 +120,14 @@ void DropboxFolderManager::startStatusWrite() {
   auto waiting = std::make_shared<std::vector<std::function<void(bool)>>>(std::move(mStatusWaiting));
   mStatusWaiting.clear();
   const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
-  mStatusQueue->async([weak = weak_from_this(), snapshot, waiting, path] {
+  mStatusQueue->async([weak = weak_from_this(), snapshot, waiting, path]() mutable {
     const bool ok = snapshot->writeAtomicallyToURL(path);
     if (!ok) logLine(QStringLiteral("Dropbox: the sync state could not be written to %1").arg(path));
-    platform::mainQueue().async([weak, waiting, ok] {
+    // The snapshot shares its containers with the live records. Released here, the main thread
+    // could see them unshared and change them in place with nothing ordering that after this
+    // thread's reads; released on the main queue, it is ordered by the hop.
+    platform::mainQueue().async([weak, waiting, ok, snapshot = std::move(snapshot)]() mutable {
+      snapshot.reset();
       auto self = weak.lock();
       if (!self) return;
       self->mStatusWriteInFlight = false;

@@ -2,6 +2,7 @@
 
 #include "foundation/views/colored_view.h"
 #include "platform/core/dispatch.h"
+#include "platform/ui/transaction.h"
 #include "platform/ui/window.h"
 
 namespace orrery {
@@ -43,15 +44,20 @@ bool EditIdeaViewController::didChange() const {
 
 void EditIdeaViewController::loadView() {
   auto root = std::make_shared<ColoredView>(QBrush(Qt::white), this);
-  root->setFrame(QRectF(0, 0, kWidth, IdeaTextEditTabView::kCompactHeight));
-  mTextTabView = std::make_shared<IdeaTextEditTabView>();
-  mTextTabView->setDelegate(this);
-  root->addSubview(mTextTabView);
+  root->setFrame(QRectF(0, 360, kWidth, 360));
+  mEditViewTabBar = std::make_shared<EditViewTabBar>();
+  mEditViewTabBar->setDelegate(this);
+  root->addSubview(mEditViewTabBar);
   setView(root);
 }
 
 void EditIdeaViewController::applyLayout() {
-  if (mTextTabView && isViewLoaded()) mTextTabView->setFrame(view()->bounds());
+  if (!isViewLoaded()) return;
+  const QRectF b = view()->bounds();
+  const double barHeight = EditViewTabBar::desiredHeight();
+  mEditViewTabBar->setFrame(QRectF(0, 0, b.width(), barHeight));
+  if (BaseView* tab = tabViewAt(mCurrentTab))
+    tab->setFrame(QRectF(0, barHeight, b.width(), std::max(0.0, b.height() - barHeight)));
 }
 
 void EditIdeaViewController::closeButtonPressed() {
@@ -66,12 +72,21 @@ void EditIdeaViewController::popoverWillShow(platform::Popover& /*popover*/) {
   mOriginalColorThemeType = mSelectedColorThemeType;
   mOriginalIconImage = mSelectedIconImage;
   view();
-  mTextTabView->reloadFrom(mSelectedTitleText, mSelectedNoteText);
-  updateFrameWithHeight(mTextTabView->currentPreferredHeight());
+  reloadTab(EditIdeaTabText, true);
+  reloadTab(EditIdeaTabIcon, true);
+  reloadTab(EditIdeaTabColor, true);
+  if (BaseView* current = tabViewAt(mCurrentTab)) current->removeFromSuperview();
+  mCurrentTab = -1;
+  mEditViewTabBar->setCurrentSelection(EditIdeaTabText);
+  // The text tab is chosen before the popover shows: a popover takes the keys only when its
+  // content holds a field as it appears.
+  editViewTabBarUserSelectedItem(*mEditViewTabBar, EditIdeaTabText);
 }
 
 void EditIdeaViewController::popoverDidShow(platform::Popover& /*popover*/) {
-  if (mTextTabView) mTextTabView->activate();
+  if (mCurrentTab == EditIdeaTabText && mTextTabView) mTextTabView->activate();
+  if (mCurrentTab == EditIdeaTabColor && mColorTabView) mColorTabView->activate();
+  if (mCurrentTab == EditIdeaTabIcon && mIconImageTabView) mIconImageTabView->activate();
 }
 
 void EditIdeaViewController::popoverDidClose(platform::Popover& /*popover*/) {
@@ -81,27 +96,123 @@ void EditIdeaViewController::popoverDidClose(platform::Popover& /*popover*/) {
 
 void EditIdeaViewController::pleaseUpdateIdeaTextEditTabViewHeight() {
   if (!mTextTabView) return;
-  updateFrameWithHeight(mTextTabView->currentPreferredHeight());
-  // The shown popover takes its new size where it stands.
+  updateFrameWithHeight(EditViewTabBar::desiredHeight() + mTextTabView->currentPreferredHeight());
+  applySizeToShownPopover();
+}
+
+void EditIdeaViewController::applySizeToShownPopover() {
+  // Showing again rebuilds the popover's window, which may be dispatching the event that got
+  // here: do it on the next turn, and only if the panel is still shown then.
+  std::weak_ptr<platform::ViewController> weakSelf = weak_from_this();
+  platform::mainQueue().async([weakSelf] {
+    if (auto self = std::static_pointer_cast<EditIdeaViewController>(weakSelf.lock())) self->reshowWithCurrentSize();
+  });
+}
+
+void EditIdeaViewController::reshowWithCurrentSize() {
   auto popover = mPopover.lock();
-  if (popover && popover->isShown() && popover->positioningView()) {
-    popover->showRelativeToRect(popover->positioningRect(), popover->positioningView(), platform::RectEdge::MaxY);
-    if (platform::Window* window = popover->window(); window && mTextTabView->isExtended())
-      window->makeFirstResponder(mTextTabView->noteHost());
+  if (!popover || !popover->isShown() || !popover->positioningView()) return;
+  popover->showRelativeToRect(popover->positioningRect(), popover->positioningView(), platform::RectEdge::MaxY);
+  platform::Window* window = popover->window();
+  if (!window || mCurrentTab != EditIdeaTabText || !mTextTabView) return;
+  if (mTextTabView->isExtended()) {
+    window->makeFirstResponder(mTextTabView->noteHost());
+  } else {
+    mTextTabView->activate();
   }
 }
 
+BaseView* EditIdeaViewController::tabViewAt(std::int64_t tab) const {
+  switch (tab) {
+    case EditIdeaTabText: return mTextTabView.get();
+    case EditIdeaTabColor: return mColorTabView.get();
+    case EditIdeaTabIcon: return mIconImageTabView.get();
+    default: return nullptr;
+  }
+}
+
+double EditIdeaViewController::preferredHeightOf(std::int64_t tab) const {
+  switch (tab) {
+    case EditIdeaTabText: return mTextTabView ? mTextTabView->currentPreferredHeight() : 0;
+    case EditIdeaTabColor: return mColorTabView ? mColorTabView->currentPreferredHeight() : 0;
+    case EditIdeaTabIcon: return mIconImageTabView ? mIconImageTabView->currentPreferredHeight() : 0;
+    default: return 0;
+  }
+}
+
+void EditIdeaViewController::reloadTab(std::int64_t tab, bool isInitialLoad) {
+  if (tab == EditIdeaTabText && mTextTabView) mTextTabView->reloadFrom(mSelectedTitleText, mSelectedNoteText);
+  if (tab == EditIdeaTabColor && mColorTabView) mColorTabView->reloadFrom(*this, isInitialLoad);
+  if (tab == EditIdeaTabIcon && mIconImageTabView) mIconImageTabView->reloadFrom(*this, isInitialLoad);
+}
+
+void EditIdeaViewController::editViewTabBarUserSelectedItem(EditViewTabBar& /*bar*/, std::int64_t item) {
+  // The tab about to show sees what was typed or picked in the others.
+  reloadDataFromSubViews();
+  auto* root = static_cast<BaseView*>(view().get());
+  root->beginLayout();
+  const std::int64_t tab = item == EditIdeaTabColor || item == EditIdeaTabIcon ? item : EditIdeaTabText;
+  const bool sameAsShown = tab == mCurrentTab && (tab != EditIdeaTabText || mCurrentTab >= 0);
+  if (sameAsShown) {
+    root->endLayout();
+    return;
+  }
+  if (!tabViewAt(tab)) {
+    if (tab == EditIdeaTabColor) {
+      mColorTabView = std::make_shared<ColorSelectionTabView>();
+      mColorTabView->setDelegate(this);
+    } else if (tab == EditIdeaTabIcon) {
+      mIconImageTabView = std::make_shared<IconImageTabView>();
+      mIconImageTabView->setDelegate(this);
+    } else {
+      mTextTabView = std::make_shared<IdeaTextEditTabView>();
+      mTextTabView->setDelegate(this);
+    }
+    reloadTab(tab, true);
+  } else {
+    reloadTab(tab, false);
+  }
+  updateFrameWithHeight(EditViewTabBar::desiredHeight() + preferredHeightOf(tab));
+
+  if (BaseView* old = tabViewAt(mCurrentTab)) old->removeFromSuperview();
+  mCurrentTab = tab;
+  mEditViewTabBar->setCurrentSelection(tab);
+  if (tab == EditIdeaTabColor) {
+    root->addSubview(mColorTabView);
+  } else if (tab == EditIdeaTabIcon) {
+    root->addSubview(mIconImageTabView);
+  } else {
+    root->addSubview(mTextTabView);
+  }
+  root->forceDirtyLayout();
+  root->endLayout();
+  applySizeToShownPopover();
+  if (tab == EditIdeaTabColor) mColorTabView->activate();
+  else if (tab == EditIdeaTabIcon) mIconImageTabView->activate();
+  else if (!mTextTabView->isExtended()) mTextTabView->activate();
+}
+
 void EditIdeaViewController::reloadDataFromSubViews() {
-  if (!mTextTabView) return;
-  mSelectedTitleText = mTextTabView->selectedTitleText();
-  mSelectedNoteText = mTextTabView->selectedNoteText().value_or(QString());
+  if (mTextTabView) {
+    mSelectedTitleText = mTextTabView->selectedTitleText();
+    mSelectedNoteText = mTextTabView->selectedNoteText().value_or(QString());
+  }
+  if (mColorTabView) {
+    mSelectedColor = mColorTabView->selectedColor();
+    mSelectedColorThemeType = mColorTabView->selectedColorThemeType();
+    mDidRecolor = mColorTabView->didRecolor();
+  }
+  if (mIconImageTabView) mSelectedIconImage = mIconImageTabView->selectedIconImage();
 }
 
 void EditIdeaViewController::updateFrameWithHeight(double height) {
+  mCurrentDesiredHeight = float(height);
   const std::shared_ptr<platform::View>& root = view();
-  root->setFrame(QRectF(root->frame().topLeft(), QSizeF(kWidth, height)));
-  if (auto popover = mPopover.lock()) popover->setContentSize(QSizeF(kWidth, height));
-  if (auto* base = dynamic_cast<BaseView*>(root.get())) base->forceDirtyLayout();
+  platform::withoutActions([&] {
+    root->setFrame(QRectF(root->frame().topLeft(), QSizeF(kWidth, height)));
+    if (auto popover = mPopover.lock()) popover->setContentSize(QSizeF(kWidth, height));
+    if (auto* base = dynamic_cast<BaseView*>(root.get())) base->forceDirtyLayout();
+  });
 }
 
 }  // namespace orrery

@@ -3,13 +3,15 @@
 // never touches an Idea: its presenter fills the five selected… values, shows the popover,
 // and when the delegate hears editIdeaViewDidClose reads them back (with didChange) and
 // applies them. It closes on Return in the title, on Escape and on a click outside (the
-// popover is semi-transient). Colour, rule and icon pass through unchanged until the colour
-// and icon tabs exist. Main thread only.
+// popover is semi-transient). A tab bar switches between the text, colour and icon tabs. Main thread only.
 
 #include "foundation/views/base_view.h"
 #include "model/color.h"
 #include "model/color_theme.h"
 #include "model/icon_image.h"
+#include "panels/color_selection_tab_view.h"
+#include "panels/edit_view_tab_bar.h"
+#include "panels/icon_image_tab_view.h"
 #include "panels/idea_text_edit_tab_view.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/view_controller.h"
@@ -30,6 +32,9 @@ class EditIdeaViewControllerDelegate : public virtual platform::Trackable {
 class EditIdeaViewController : public platform::ViewController,
                                public platform::PopoverDelegate,
                                public IdeaTextEditTabViewDelegate,
+                               public EditViewTabBarDelegate,
+                               public ColorSelectionTabViewDelegate,
+                               public IconImageTabViewDelegate,
                                public Layouter {
  public:
   static constexpr double kWidth = 320;
@@ -59,6 +64,12 @@ class EditIdeaViewController : public platform::ViewController,
   void setDelegate(EditIdeaViewControllerDelegate* delegate) { mDelegate.reset(delegate); }
   std::shared_ptr<platform::Popover> popover() const { return mPopover.lock(); }
   IdeaTextEditTabView* textTabView() const { return mTextTabView.get(); }
+  ColorSelectionTabView* colorTabView() const { return mColorTabView.get(); }
+  IconImageTabView* iconTabView() const { return mIconImageTabView.get(); }
+  EditViewTabBar* tabBar() const { return mEditViewTabBar.get(); }
+  // The tab on screen, or -1 before the first selection.
+  std::int64_t currentTab() const { return mCurrentTab; }
+  double currentDesiredHeight() const { return mCurrentDesiredHeight; }
 
   void loadView() override;
   void applyLayout() override;
@@ -73,6 +84,10 @@ class EditIdeaViewController : public platform::ViewController,
   // IdeaTextEditTabViewDelegate.
   void pleaseUpdateIdeaTextEditTabViewHeight() override;
   void pleaseCloseEditView() override { closeButtonPressed(); }
+  // EditViewTabBarDelegate.
+  void editViewTabBarUserSelectedItem(EditViewTabBar& bar, std::int64_t item) override;
+  // ColorSelectionTabViewDelegate and IconImageTabViewDelegate.
+  void didMakeChanges() override { reloadDataFromSubViews(); }
 
  private:
   struct Private {};
@@ -83,11 +98,22 @@ class EditIdeaViewController : public platform::ViewController,
  private:
   void reloadDataFromSubViews();
   void updateFrameWithHeight(double height);
+  // Gives a shown popover its new size where it stands.
+  void applySizeToShownPopover();
+  void reshowWithCurrentSize();
+  BaseView* tabViewAt(std::int64_t tab) const;
+  double preferredHeightOf(std::int64_t tab) const;
+  void reloadTab(std::int64_t tab, bool isInitialLoad);
 
   // The popover holds the panel as its content; whoever presents it keeps the popover (a shown
   // popover keeps itself alive).
   std::weak_ptr<platform::Popover> mPopover;
   std::shared_ptr<IdeaTextEditTabView> mTextTabView;
+  std::shared_ptr<ColorSelectionTabView> mColorTabView;
+  std::shared_ptr<IconImageTabView> mIconImageTabView;
+  std::int64_t mCurrentTab = -1;
+  std::shared_ptr<EditViewTabBar> mEditViewTabBar;
+  float mCurrentDesiredHeight = 0;
   QString mOriginalTitleText;
   QString mOriginalNoteText;
   ColorPtr mOriginalColor;

@@ -2,6 +2,7 @@
 
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
+#include "panels/note_text_edit.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/font_catalog.h"
 #include "platform/ui/window.h"
@@ -9,6 +10,8 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
 #include <QTextEdit>
 
 namespace orrery {
@@ -82,7 +85,7 @@ QTextEdit* IdeaTextEditTabView::noteEdit() const {
 void IdeaTextEditTabView::reloadFrom(const QString& title, const QString& note) {
   if (!note.isEmpty()) {
     ensureExtendedPortion();
-    noteEdit()->setPlainText(note);
+    setNoteText(*noteEdit(), note);
   } else {
     removeExtendedPortion();
   }
@@ -100,21 +103,18 @@ void IdeaTextEditTabView::activate() {
 void IdeaTextEditTabView::ensureExtendedPortion() {
   if (mNoteView) return;
   mNoteButton->setHidden(true);
-  auto* edit = new QTextEdit;
-  edit->setAcceptRichText(false);
-  edit->setUndoRedoEnabled(true);
-  edit->setFont(editFont());
-  edit->document()->setDocumentMargin(4);
-  edit->setTabChangesFocus(false);
-  mNoteView = std::make_shared<platform::NativeHostView>(edit);
-  addSubview(mNoteView);
+  mNoteView = std::make_shared<platform::NativeHostView>(makeNoteTextEdit(/*readOnly=*/false));
+  mNoteScrollView = std::make_shared<NoteScrollView>();
+  mNoteScrollView->setDocumentView(mNoteView);
+  addSubview(mNoteScrollView);
   forceDirtyLayout();
 }
 
 void IdeaTextEditTabView::removeExtendedPortion() {
   mNoteButton->setHidden(false);
   if (!mNoteView) return;
-  mNoteView->removeFromSuperview();
+  mNoteScrollView->removeFromSuperview();
+  mNoteScrollView.reset();
   mNoteView.reset();
   forceDirtyLayout();
 }
@@ -146,7 +146,16 @@ void IdeaTextEditTabView::applyLayout() {
   }
   mTitleTextField->setFrame(QRectF(10, 20, width - 20, 26));
   const double b = mTitleTextField->frame().bottom();
-  mNoteView->setFrame(QRectF(10, b + 10, width - 20, kExtendedHeight - (b + 20)));
+  mNoteScrollView->setFrame(QRectF(10, b + 10, width - 20, kExtendedHeight - (b + 20)));
+  mNoteScrollView->tile();
+  if (QTextEdit* edit = noteEdit()) ensureNoteTextWidth(*edit);
+}
+
+void NoteScrollView::drawRect(QPainter& painter, const QRectF& dirtyRect) {
+  NoteDisplayScrollView::drawRect(painter, dirtyRect);
+  QPainterPath path;
+  path.addRoundedRect(bounds(), 3, 3);
+  painter.strokePath(path, QPen(Globals::colorLightGray(), 2));
 }
 
 }  // namespace orrery

@@ -7,6 +7,7 @@
 #include "foundation/views/base_view.h"
 #include "foundation/views/button_view.h"
 #include "foundation/views/custom_text_field.h"
+#include "panels/note_display_view_controller.h"
 #include "platform/ui/native_host_view.h"
 #include "platform/ui/weak_ref.h"
 
@@ -23,6 +24,12 @@ class IdeaTextEditTabViewDelegate : public virtual platform::Trackable {
  public:
   virtual void pleaseUpdateIdeaTextEditTabViewHeight() {}
   virtual void pleaseCloseEditView() {}
+};
+
+// The note's frame: the text 1 point inside a rounded 2-point border.
+class NoteScrollView : public NoteDisplayScrollView {
+ public:
+  void drawRect(QPainter& painter, const QRectF& dirtyRect) override;
 };
 
 class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate {
@@ -53,6 +60,7 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate {
   const std::shared_ptr<CustomTextField>& titleTextField() const { return mTitleTextField; }
   QTextEdit* noteEdit() const;
   platform::NativeHostView* noteHost() const { return mNoteView.get(); }
+  NoteScrollView* noteScrollView() const { return mNoteScrollView.get(); }
   const std::shared_ptr<ButtonView>& noteButton() const { return mNoteButton; }
 
   void buttonPressed(ButtonView& button) override;
@@ -64,6 +72,7 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate {
   void removeExtendedPortion();
 
   std::shared_ptr<CustomTextField> mTitleTextField;
+  std::shared_ptr<NoteScrollView> mNoteScrollView;
   std::shared_ptr<platform::NativeHostView> mNoteView;
   std::shared_ptr<ButtonView> mNoteButton;
   platform::WeakRef<IdeaTextEditTabViewDelegate> mDelegate;

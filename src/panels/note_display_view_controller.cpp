@@ -2,15 +2,11 @@
 
 #include "editor/note_hover_utility.h"
 #include "foundation/views/colored_view.h"
-#include "foundation/views/kit_font.h"
-#include "platform/services/font_catalog.h"
+#include "panels/note_text_edit.h"
 #include "platform/ui/transaction.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QTextEdit>
-#include <QTextFrame>
 
-#include <limits>
 
 namespace orrery {
 
@@ -78,28 +74,8 @@ void NoteDisplayViewController::prepareForPresentation() {
   mNoteScrollView = std::make_shared<NoteDisplayScrollView>();
   mView->addSubview(mNoteScrollView);
 
-  auto* edit = new QTextEdit;
-  edit->setReadOnly(true);
-  edit->setAcceptRichText(false);
-  edit->setFrameShape(QFrame::NoFrame);
-  edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  edit->setLineWrapMode(QTextEdit::WidgetWidth);
-  QPalette palette = edit->palette();
-  palette.setColor(QPalette::Base, Qt::white);
-  palette.setColor(QPalette::Text, Qt::black);
-  edit->setPalette(palette);
-  const QFont face = platform::fontNamed(QStringLiteral("HelveticaNeue"), kFontSize).value_or(QFont());
-  edit->setFont(kitFont(face, kFontSize));
-  edit->setPlainText(mNoteText);
-  // The document margin would pad all four sides alike; the inset is 5 across, 3 down.
-  QTextFrameFormat inset = edit->document()->rootFrame()->frameFormat();
-  inset.setMargin(0);
-  inset.setLeftMargin(kInsetX);
-  inset.setRightMargin(kInsetX);
-  inset.setTopMargin(kInsetY);
-  inset.setBottomMargin(kInsetY);
-  edit->document()->rootFrame()->setFrameFormat(inset);
+  QTextEdit* edit = makeNoteTextEdit(/*readOnly=*/true);
+  orrery::setNoteText(*edit, mNoteText);
   mNoteView = std::make_shared<platform::NativeHostView>(edit);
   mNoteScrollView->setDocumentView(mNoteView);
   mView->forceDirtyLayout();
@@ -123,10 +99,7 @@ void NoteDisplayViewController::ensureNoteViewSize() {
   QTextEdit* edit = noteEdit();
   if (!edit) return;
   mNoteScrollView->tile();
-  // Lay the whole text out at the viewport's width, so the scroll range covers all of it.
-  const double width = edit->viewport()->width();
-  if (width > 0) edit->document()->setTextWidth(width);
-  edit->document()->documentLayout()->documentSize();
+  ensureNoteTextWidth(*edit);
 }
 
 void NoteDisplayViewController::popoverWillShow(platform::Popover& /*popover*/) { prepareForPresentation(); }

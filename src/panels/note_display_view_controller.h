@@ -47,9 +47,6 @@ class NoteDisplayViewController : public platform::ViewController,
  public:
   static constexpr double kWidth = 320;
   static constexpr double kHeight = 254;
-  static constexpr double kInsetX = 5;
-  static constexpr double kInsetY = 3;
-  static constexpr double kFontSize = 14;
 
   // Keeps the popover, lets it fade in, and becomes its content and delegate.
   static std::shared_ptr<NoteDisplayViewController> createForPopover(

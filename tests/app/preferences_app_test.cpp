@@ -49,6 +49,8 @@ TEST_F(PreferencesApp, TheShortcutOpensOneWindowThatIsNotAMainWindow) {
   EXPECT_EQ(controller.window().title(), "Preferences");
   ASSERT_EQ(controller.viewControllers().size(), 2u);
   EXPECT_EQ(controller.selectedViewController()->identifier(), "GeneralPreferences");
+  for (const auto& pane : controller.viewControllers())
+    EXPECT_FALSE(pane->toolbarItemImage().isNull()) << pane->identifier().toStdString();
   controller.goNextTab();
   controller.window().performClose();
   EXPECT_FALSE(controller.window().isVisible());

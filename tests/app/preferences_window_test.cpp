@@ -5,9 +5,12 @@
 #include "platform/core/notification_center.h"
 #include "platform/services/user_defaults.h"
 #include "platform/ui/view.h"
+#include "ui_test_env.h"
+#include "platform/ui/view.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QSignalSpy>
 #include <QTest>
@@ -179,6 +182,26 @@ TEST_F(PreferencesTest, ARefusingPaneKeepsItsPlaceAndTheWindow) {
   EXPECT_EQ(defaults().stringForKey(kPreferencesSelectedIdentifierKey), "wide");
   controller->window().performClose();
   EXPECT_FALSE(controller->window().isVisible());
+}
+
+TEST_F(PreferencesTest, AHundredStepMoveWritesTheDefaultsOnceItSettles) {
+  auto controller = make();
+  controller->showWindow();
+  uitest::advance(1);
+  int writes = 0;
+  platform::ObserverScope scope;
+  scope.observe(platform::kUserDefaultsDidChangeNotification, nullptr, [&](const platform::Notification&) { ++writes; });
+  for (int step = 0; step < 100; ++step) {
+    controller->window().setFrameOrigin(QPointF(10 + step, 20 + step));
+    QCoreApplication::processEvents();
+    uitest::advance(0.01);
+  }
+  EXPECT_EQ(writes, 0) << "still moving";
+  uitest::advance(0.3);
+  EXPECT_LE(writes, 2);
+  EXPECT_GE(writes, 1);
+  EXPECT_EQ(dictext::pointFromString(defaults().stringForKey(kPreferencesFrameTopLeftKey)),
+            controller->window().frame().topLeft());
 }
 
 TEST_F(PreferencesTest, StoredTopLeftsAreFittedOntoTheScreens) {

@@ -12,6 +12,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <chrono>
+#include <thread>
+
 using namespace orrery;
 using namespace orrery::testing;
 using testsupport::FakeRemote;
@@ -297,6 +300,32 @@ TEST_F(DropboxEngineTest, QuitWritesQueuedSavesAndTheStatusSoTheyReachTheAppFold
   ASSERT_TRUE(settle());
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(textOfDocumentBytes(remote->contentOf(QString("/id3_%1.orrx").arg(i))), QString("q%1").arg(i));
+}
+
+TEST_F(DropboxEngineTest, RecordsChangedWhileAStatusWriteFinishesAreNotTouchedUnderTheWritersFeet) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  ASSERT_GT(create(*engine, "dropbox:/id7_1.orrx", "kept"), 0);
+  ASSERT_TRUE(settle());
+  const QString key = "dropbox:/id7_1.orrx";
+  const DocumentInfoPtr record = engine->state().docs().value(key);
+  ASSERT_TRUE(record);
+  bool written = false;
+  engine->saveOrCreateLocalStatus([&](bool ok) { written = ok; });
+  ASSERT_FALSE(engine->state().docs().isDetached()) << "the write works on a snapshot sharing the records";
+  // The main queue stays still: as long as the write's answer waits there, the snapshot must go
+  // on sharing the records, so the change below copies them instead of writing into the data
+  // the writer thread read (the thread checker sees any such write).
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  while (!engine->state().docs().isDetached() && std::chrono::steady_clock::now() < until)
+    std::this_thread::yield();
+  EXPECT_FALSE(engine->state().docs().isDetached()) << "the snapshot was let go off the main queue";
+  engine->storeRecord(key, record);
+  ASSERT_TRUE(main.runUntil([&] { return written; }));
+  ASSERT_TRUE(settle());
+  auto disk = statusOnDisk(*engine);
+  ASSERT_TRUE(disk);
+  EXPECT_TRUE(disk->docs().value(key));
 }
 
 TEST_F(DropboxEngineTest, StatusFileNamingFilesOutsideTheMirrorIsNeitherReadNorUploaded) {

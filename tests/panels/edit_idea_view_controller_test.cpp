@@ -4,6 +4,7 @@
 #include "ui_test_env.h"
 
 #include "model/color_theme.h"
+#include "model/icon_image_collection.h"
 #include "panels/edit_idea_view_controller.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/window.h"
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTest>
+#include <QTextCursor>
 #include <QTextEdit>
 
 #include <gtest/gtest.h>
@@ -53,6 +55,13 @@ struct PanelTest : ::testing::Test {
     return panel;
   }
   static orrery::ColorPtr colour(int i) { return orrery::ColorTheme::standardThemes().front()->colors()[i]; }
+  void select(orrery::EditViewTabBar& bar, std::size_t tab) {
+    auto& button = *bar.tabControls().at(tab);
+    const QPointF p = button.convertPointToView(button.bounds().center(), nullptr);
+    popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, p));
+    popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, p));
+    uitest::advance(0.3);  // a button reports its press after its release shows
+  }
   QLineEdit* title(EditIdeaViewController& panel) {
     return panel.textTabView()->titleTextField()->field()->lineEdit();
   }
@@ -124,17 +133,17 @@ TEST_F(PanelTest, TheNoteAreaOpensForANoteOrOnTabAndGrowsThePopover) {
   auto panel = show(QStringLiteral("t"), QStringLiteral("remember"));
   ASSERT_TRUE(panel->textTabView()->isExtended()) << "an idea with a note opens extended";
   EXPECT_EQ(panel->textTabView()->noteEdit()->toPlainText(), QStringLiteral("remember"));
-  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 320);
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 381) << "bar 61 over the extended 320";
   popover->performClose();
 
   panel = show(QStringLiteral("t"), QString());
   EXPECT_FALSE(panel->textTabView()->isExtended());
-  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 62);
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 123) << "bar 61 over the compact 62";
   QTest::keyClick(title(*panel), Qt::Key_Tab);
   uitest::advance(0.01);
   ASSERT_TRUE(panel->textTabView()->isExtended()) << "Tab opens the note";
   EXPECT_TRUE(popover->isShown());
-  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 320);
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 381);
   QTextEdit* note = panel->textTabView()->noteEdit();
   QTest::keyClicks(note, QStringLiteral("line"));
   QTest::keyClick(note, Qt::Key_Return);
@@ -143,6 +152,133 @@ TEST_F(PanelTest, TheNoteAreaOpensForANoteOrOnTabAndGrowsThePopover) {
   popover->performClose();
   EXPECT_EQ(panel->selectedNoteText(), QStringLiteral("line\ntwo"));
   EXPECT_TRUE(panel->didChange());
+}
+
+TEST_F(PanelTest, TabsSwitchWithTheirSizesAndTheColourPreviewShowsTheTypedTitle) {
+  auto panel = show(QStringLiteral("Sun"), QString());
+  QTest::keyClicks(title(*panel), QStringLiteral("ny"));
+  auto* bar = panel->tabBar();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(panel->currentTab(), orrery::EditIdeaTabText);
+  EXPECT_TRUE(bar->tabControls()[0]->toggled());
+
+  select(*bar, 1);
+  ASSERT_NE(panel->colorTabView(), nullptr);
+  EXPECT_EQ(panel->currentTab(), orrery::EditIdeaTabColor);
+  EXPECT_TRUE(bar->tabControls()[1]->toggled());
+  EXPECT_FALSE(bar->tabControls()[0]->toggled());
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 483);
+  EXPECT_EQ(panel->colorTabView()->frame(), QRectF(0, 61, 320, 422));
+  EXPECT_EQ(panel->colorTabView()->mainPlanetLayer()->text(), QStringLiteral("Sunny"));
+  EXPECT_EQ(panel->textTabView()->superview(), nullptr) << "only the current tab is shown";
+
+  // The shown tab chosen again reloads nothing and keeps the size.
+  panel->colorTabView()->setSelectedColor(colour(3));
+  select(*bar, 1);
+  EXPECT_EQ(panel->colorTabView()->selectedColor(), colour(3));
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 483);
+
+  select(*bar, 0);
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 123);
+  EXPECT_EQ(title(*panel)->text(), QStringLiteral("Sunny")) << "the kept text tab keeps its typing";
+  popover->performClose();
+  EXPECT_EQ(delegate.closes, 1);
+  EXPECT_EQ(panel->selectedColor(), colour(3));
+  EXPECT_EQ(panel->selectedTitleText(), QStringLiteral("Sunny"));
+  EXPECT_TRUE(panel->didChange());
+}
+
+TEST_F(PanelTest, AColourAwayAndBackIsNoChangeButARecolourAloneIs) {
+  auto panel = show(QStringLiteral("Sun"), QString());
+  select(*panel->tabBar(), 1);
+  auto* tab = panel->colorTabView();
+  tab->handleColorSelection(colour(4));
+  EXPECT_TRUE(panel->didChange());
+  tab->handleColorSelection(colour(0));
+  EXPECT_FALSE(panel->didChange()) << "back to the colour it had";
+  tab->horizontalSelectorSelectedElementAtIndex(*tab->childThemeSelector(), 0);  // Define child theme
+  tab->horizontalSelectorSelectedElementAtIndex(*tab->childThemeSelector(), 2);  // Same color
+  EXPECT_TRUE(panel->didRecolor());
+  EXPECT_TRUE(panel->didChange());
+  // The done button closes once, after the pull.
+  auto& done = *panel->tabBar()->doneButton();
+  const QPointF p = done.convertPointToView(done.bounds().center(), nullptr);
+  popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, p));
+  popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, p));
+  uitest::advance(0.3);
+  EXPECT_FALSE(popover->isShown());
+  EXPECT_EQ(delegate.closes, 1);
+  EXPECT_EQ(panel->selectedColorThemeType(), orrery::ColorThemeTypeSameColor);
+
+  // Presented again, the kept colour tab reloads and "No change" restores the new rule.
+  panel->setSelectedColorThemeType(orrery::ColorThemeTypeVaryingColors);
+  popover->showRelativeToRect(QRectF(100, 100, 50, 50), window.contentView().get(), platform::RectEdge::MaxY);
+  EXPECT_EQ(panel->currentTab(), orrery::EditIdeaTabText);
+  EXPECT_FALSE(panel->didChange()) << "a new presentation starts unchanged";
+  select(*panel->tabBar(), 1);
+  EXPECT_EQ(panel->colorTabView()->childThemeSelector()->numElements(), 1) << "collapsed again";
+  EXPECT_EQ(panel->colorTabView()->selectedColorThemeType(), orrery::ColorThemeTypeVaryingColors);
+}
+
+TEST_F(PanelTest, TheIconTabPicksAndRemovesAndThePanelReadsIt) {
+  auto& catalogue = orrery::IconImageCollection::instance();
+  ASSERT_FALSE(catalogue.categories().isEmpty());
+  const auto icon = catalogue.iconImagesByCategory(catalogue.categories().front()).front();
+  auto panel = show(QStringLiteral("Sun"), QString());
+  select(*panel->tabBar(), 2);
+  ASSERT_NE(panel->iconTabView(), nullptr);
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 483);
+  panel->iconTabView()->handleIconSelection(icon);
+  EXPECT_EQ(panel->selectedIconImage(), icon) << "pulled on the change";
+  EXPECT_TRUE(panel->didChange());
+  popover->performClose();
+  EXPECT_EQ(panel->selectedIconImage(), icon);
+
+  // Presented again with the icon: the kept tab reloads, and removing it reads back as none.
+  popover->showRelativeToRect(QRectF(100, 100, 50, 50), window.contentView().get(), platform::RectEdge::MaxY);
+  select(*panel->tabBar(), 2);
+  auto& list = *panel->iconTabView()->iconCategoryTableView();
+  ASSERT_NE(dynamic_cast<orrery::RemoveIconCell*>(list.rows()[0].get()), nullptr);
+  auto& remove = *list.rows()[0];
+  const QPointF p = remove.convertPointToView(remove.bounds().center(), nullptr);
+  popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, p));
+  popover->window()->sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, p));
+  uitest::advance(0.3);
+  popover->performClose();
+  EXPECT_EQ(delegate.closes, 2);
+  EXPECT_EQ(panel->selectedIconImage(), nullptr);
+  EXPECT_TRUE(panel->didChange());
+}
+
+TEST_F(PanelTest, TheNoteSitsInsideItsBorderAndAnEmptyNoteAreaClosesOnReturn) {
+  auto panel = show(QStringLiteral("t"), QStringLiteral("first\nsecond"));
+  auto* tab = panel->textTabView();
+  ASSERT_TRUE(tab->isExtended());
+  tab->layout();
+  EXPECT_EQ(tab->noteScrollView()->frame(), QRectF(10, 56, 300, 254)) << "below the title, 254 high";
+  EXPECT_EQ(tab->noteHost()->frame(), QRectF(1, 1, 298, 252)) << "1 point inside the border";
+  QTextEdit* note = tab->noteEdit();
+  EXPECT_EQ(note->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(note->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(note->frameShape(), QFrame::NoFrame);
+  const QRect caret = note->cursorRect(QTextCursor(note->document()));
+  EXPECT_NEAR(caret.left(), 5, 1);
+  EXPECT_EQ(caret.top(), 3) << "the inset survives a reload of the text";
+  popover->performClose();
+
+  // Tab opens an empty note with the caret at its start; left empty, a return to the tab closes it.
+  panel = show(QStringLiteral("t"), QString());
+  QTest::keyClick(title(*panel), Qt::Key_Tab);
+  uitest::advance(0.01);
+  ASSERT_TRUE(panel->textTabView()->isExtended());
+  EXPECT_EQ(panel->textTabView()->noteEdit()->textCursor().position(), 0);
+  EXPECT_EQ(title(*panel)->text(), QStringLiteral("t")) << "Tab is not typed into the title";
+  select(*panel->tabBar(), 1);
+  select(*panel->tabBar(), 0);
+  EXPECT_FALSE(panel->textTabView()->isExtended());
+  EXPECT_DOUBLE_EQ(popover->contentSize().height(), 123);
+  popover->performClose();
+  EXPECT_FALSE(panel->didChange()) << "an empty note equals no note";
 }
 
 TEST_F(PanelTest, AReadOnlyPopoverStillLeavesTheKeysToItsOwner) {

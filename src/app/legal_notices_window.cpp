@@ -1,0 +1,111 @@
+#include "app/legal_notices_window.h"
+
+#include "foundation/globals.h"
+#include "foundation/views/container_view.h"
+#include "platform/services/resources.h"
+#include "platform/ui/native_host_view.h"
+#include "platform/ui/window.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTextEdit>
+#include <QTextFrame>
+#include <QTextFrameFormat>
+
+#include <vector>
+
+namespace orrery {
+
+namespace placement {
+
+QPointF centredOrigin(const QSizeF& size, const QRectF& availableArea) {
+  if (availableArea.isEmpty()) return QPointF();
+  return availableArea.center() - QPointF(size.width() / 2, size.height() / 2);
+}
+
+}  // namespace placement
+
+LegalNoticesView::LegalNoticesView() : ColoredView(Globals::colorGray93()) {
+  mTextView = new QTextEdit;
+  mTextView->setReadOnly(true);
+  mTextView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  mTextView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  mTextView->setLineWrapMode(QTextEdit::FixedPixelWidth);
+  setText(loadText(platform::pathForResource(QStringLiteral("legal"), QStringLiteral("txt"))));
+  mScrollView = std::make_shared<platform::NativeHostView>(mTextView);
+  addSubview(mScrollView);
+}
+
+void LegalNoticesView::setText(const QString& text) {
+  // Setting the text resets the document's root frame, insets included.
+  mTextView->setPlainText(text);
+  QTextFrameFormat insets = mTextView->document()->rootFrame()->frameFormat();
+  insets.setLeftMargin(kHorizontalInset);
+  insets.setRightMargin(kHorizontalInset);
+  insets.setTopMargin(kVerticalInset);
+  insets.setBottomMargin(kVerticalInset);
+  mTextView->document()->rootFrame()->setFrameFormat(insets);
+}
+
+QString LegalNoticesView::loadText(const QString& path) {
+  QFile file(path);
+  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return QStringLiteral("(error occurred loading resource file)");
+  return QString::fromUtf8(file.readAll());
+}
+
+void LegalNoticesView::applyLayout() {
+  // Lines wrap at the view's width less 20 and the insets; the scroller has the rest.
+  mTextView->setLineWrapColumnOrWidth(std::max(0, static_cast<int>(bounds().width() - 20)));
+  mScrollView->setFrame(bounds());
+  ColoredView::applyLayout();
+}
+
+platform::Window& showKeptWindow(KeptWindow& kept, const QSizeF& contentSize, const QString& title,
+                                 const std::function<std::shared_ptr<BaseView>()>& makeView) {
+  if (!kept.window) {
+    // Widgets go before the application object does.
+    static std::vector<KeptWindow*> made;
+    if (made.empty())
+      qAddPostRoutine([] {
+        for (KeptWindow* each : made) {
+          each->window.reset();
+          each->view.reset();
+        }
+        made.clear();
+      });
+    made.push_back(&kept);
+    kept.window = std::make_unique<platform::Window>(contentSize, platform::Window::Titled | platform::Window::Closable);
+    kept.window->setMinSize(contentSize);
+    if (!title.isEmpty()) kept.window->setTitle(title);
+    auto container = ContainerView::create(QStringLiteral("example_about"));
+    kept.view = makeView();
+    container->addHostedView(kept.view, [](platform::View& view, const QRectF& host) { view.setFrame(host); });
+    kept.window->setContentView(container);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    kept.window->setFrameOrigin(
+        placement::centredOrigin(kept.window->frame().size(), screen ? QRectF(screen->availableGeometry()) : QRectF()));
+    kept.window->makeFirstResponder(container.get());
+  }
+  kept.window->makeKeyAndOrderFront();
+  return *kept.window;
+}
+
+namespace {
+
+KeptWindow& legalWindow() {
+  static KeptWindow kept;
+  return kept;
+}
+
+}  // namespace
+
+platform::Window& LegalNoticesWindow::show() {
+  return showKeptWindow(legalWindow(), kContentSize, QStringLiteral("Legal Notices"),
+                        [] { return std::make_shared<LegalNoticesView>(); });
+}
+
+LegalNoticesView* LegalNoticesWindow::view() { return static_cast<LegalNoticesView*>(legalWindow().view.get()); }
+
+}  // namespace orrery

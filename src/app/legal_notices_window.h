@@ -1,0 +1,66 @@
+#pragma once
+// The legal notices window: the resource "legal.txt" in a scrolling, wrapping, read-only text,
+// one window per process, hidden rather than destroyed when closed.
+
+#include "foundation/views/colored_view.h"
+
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QTextEdit;
+
+namespace platform {
+class NativeHostView;
+class View;
+class Window;
+}  // namespace platform
+
+namespace orrery {
+
+class LegalNoticesView : public ColoredView {
+ public:
+  static constexpr double kHorizontalInset = 40;
+  static constexpr double kVerticalInset = 20;
+
+  LegalNoticesView();
+  void applyLayout() override;
+
+  QTextEdit* textView() const { return mTextView; }
+  void setText(const QString& text);
+  // The text of a notices file read as UTF-8 (bad bytes become replacement characters), or
+  // "(error occurred loading resource file)" when it cannot be read.
+  static QString loadText(const QString& path);
+
+ private:
+  std::shared_ptr<platform::NativeHostView> mScrollView;
+  QTextEdit* mTextView = nullptr;
+};
+
+// A window made once per process around a view hosted over its whole content, centred in the
+// primary screen's available area and kept until the application object goes.
+struct KeptWindow {
+  std::unique_ptr<platform::Window> window;
+  std::shared_ptr<platform::View> view;
+};
+platform::Window& showKeptWindow(KeptWindow& kept, const QSizeF& contentSize, const QString& title,
+                                 const std::function<std::shared_ptr<BaseView>()>& makeView);
+
+class LegalNoticesWindow {
+ public:
+  static constexpr QSizeF kContentSize{540, 440};
+  // Creates the window on first call; every call brings it to the front and makes it key.
+  static platform::Window& show();
+  static LegalNoticesView* view();
+};
+
+namespace placement {
+// The origin that centres `size` in an available area, the area's own origin added; the
+// origin itself when there is no screen.
+QPointF centredOrigin(const QSizeF& size, const QRectF& availableArea);
+}  // namespace placement
+
+}  // namespace orrery

@@ -1,0 +1,169 @@
+#include "app/about_window.h"
+#include "app/legal_notices_window.h"
+#include "foundation/views/text_label.h"
+#include "platform/services/url_opener.h"
+#include "platform/ui/image_view.h"
+#include "platform/ui/native_host_view.h"
+#include "shell/bundle_info.h"
+#include "platform/services/resources.h"
+#include "platform/ui/window.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTextEdit>
+#include <QTextBlock>
+#include <QTextFrame>
+#include <QTextLayout>
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+
+TEST(LegalNotices, OneWindowKeptWhereItWasLeftAndCentredInTheAvailableArea) {
+  platform::Window& first = LegalNoticesWindow::show();
+  EXPECT_EQ(first.title(), "Legal Notices");
+  EXPECT_EQ(first.contentSize(), QSizeF(540, 440));
+  first.setFrameOrigin(QPointF(33, 44));
+  first.performClose();
+  EXPECT_FALSE(first.isVisible());
+  platform::Window& again = LegalNoticesWindow::show();
+  EXPECT_EQ(&again, &first);
+  EXPECT_TRUE(again.isVisible());
+  EXPECT_EQ(again.frame().topLeft(), QPointF(33, 44));
+  EXPECT_TRUE(LegalNoticesWindow::view()->textView()->toPlainText().startsWith("LEGAL NOTICES"));
+  again.orderOut();
+  // A second screen or a panel moves the centre with the area's origin.
+  EXPECT_EQ(placement::centredOrigin(QSizeF(540, 440), QRectF(1440, 28, 1920, 1052)), QPointF(2130, 334));
+  EXPECT_EQ(placement::centredOrigin(QSizeF(540, 440), QRectF()), QPointF(0, 0));
+}
+
+TEST(LegalNotices, UnreadableOrBadTextShowsAnErrorOrReplacementCharacters) {
+  EXPECT_EQ(LegalNoticesView::loadText(QString()), "(error occurred loading resource file)");
+  EXPECT_EQ(LegalNoticesView::loadText("/nonexistent/legal.txt"), "(error occurred loading resource file)");
+  QTemporaryDir dir;
+  QFile bad(dir.filePath("legal.txt"));
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write("caf\xC3\xA9 \xFF\xFE end");
+  bad.close();
+  const QString text = LegalNoticesView::loadText(bad.fileName());
+  EXPECT_TRUE(text.startsWith(QString::fromUtf8("café ")));
+  EXPECT_TRUE(text.contains(QChar(0xFFFD)));
+  EXPECT_TRUE(text.endsWith(" end"));
+}
+
+TEST(LegalNotices, LongTextWrapsInsideTheInsetsAndScrollsToItsLastLine) {
+  platform::Window& window = LegalNoticesWindow::show();
+  QTextEdit* text = LegalNoticesWindow::view()->textView();
+  const QString saved = text->toPlainText();
+  QString longText;
+  while (longText.size() < 200000) longText += QStringLiteral("word ").repeated(40) + '\n';
+  longText += QStringLiteral("THE LAST LINE");
+  LegalNoticesWindow::view()->setText(longText);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(LegalNoticesWindow::view()->bounds().width(), 540);
+  EXPECT_EQ(text->document()->textWidth(), 520) << "the view's width less 20";
+  // Every line fits between the insets.
+  const QTextFrameFormat insets = text->document()->rootFrame()->frameFormat();
+  EXPECT_EQ(insets.leftMargin(), 40);
+  EXPECT_EQ(insets.topMargin(), 20);
+  const QTextLayout* layout = text->document()->firstBlock().layout();
+  ASSERT_GT(layout->lineCount(), 1) << "a 200-character line wraps";
+  EXPECT_LE(layout->lineAt(0).naturalTextWidth(), 520 - 80);
+  EXPECT_GT(layout->lineAt(0).naturalTextWidth(), 520 - 80 - 60) << "and uses the width it has";
+  QScrollBar* bar = text->verticalScrollBar();
+  EXPECT_GT(bar->maximum(), 10000) << "a 200 KB text scrolls";
+  bar->setValue(bar->maximum());
+  const QTextCursor last = text->cursorForPosition(QPoint(60, text->viewport()->height() - 30));
+  EXPECT_GT(last.position(), longText.size() - 300) << "the end of the text is in view after scrolling";
+  LegalNoticesWindow::view()->setText(saved);
+  window.orderOut();
+}
+
+TEST(LegalNotices, EveryLinkedLibraryIsNamed) {
+  const QString legal = LegalNoticesView::loadText(platform::pathForResource("legal", "txt"));
+  QProcess readelf;
+  readelf.start("readelf", {"-d", ORRERY_BINARY});
+  ASSERT_TRUE(readelf.waitForFinished(60000));
+  const QString dynamic = QString::fromUtf8(readelf.readAllStandardOutput());
+  const QList<QPair<QString, QString>> names{{"libQt6", "Qt 6"},       {"libcurl", "libcurl"}, {"libssl", "OpenSSL"},
+                                             {"libcrypto", "OpenSSL"}, {"libz.", "zlib"},      {"libminizip", "minizip"},
+                                             {"libsimdjson", "simdjson"}};
+  const QStringList runtimes{"libstdc++", "libm.", "libgcc_s", "libc.", "ld-linux"};
+  int needed = 0;
+  static const QRegularExpression kNeeded(R"(\(NEEDED\)\s+Shared library: \[([^\]]+)\])");
+  for (auto it = kNeeded.globalMatch(dynamic); it.hasNext();) {
+    const QString library = it.next().captured(1);
+    ++needed;
+    bool runtime = false;
+    for (const QString& prefix : runtimes) runtime |= library.startsWith(prefix);
+    if (runtime) continue;
+    QString notice;
+    for (const auto& [prefix, name] : names)
+      if (library.startsWith(prefix)) notice = name;
+    ASSERT_FALSE(notice.isEmpty()) << "no notice known for " << library.toStdString();
+    EXPECT_TRUE(legal.contains(notice)) << library.toStdString();
+  }
+  EXPECT_GT(needed, 5);
+  for (const char* bundled : {"nlohmann-json", "minizip", "Fonts"}) EXPECT_TRUE(legal.contains(bundled));
+}
+
+TEST(About, OneWindowWithItsVersionLayoutAndCreditsLoadedOnce) {
+  platform::Window& window = AboutWindow::show();
+  AboutView& view = *AboutWindow::view();
+  EXPECT_EQ(window.contentSize(), QSizeF(285, 395));
+  QCoreApplication::processEvents();
+  ASSERT_EQ(view.bounds().size(), QSizeF(285, 395));
+  ASSERT_FALSE(BundleInfo::shortVersionString().isEmpty());
+  EXPECT_EQ(view.textLabel().text(), "Orrery v" + BundleInfo::shortVersionString()) << "no blank before the version";
+  // Layout: logo centred at (w/2, 70), version 28 below it, page between 170 and h − 44, the
+  // copyright and the button on the line h − 22, 15 in from each side.
+  EXPECT_DOUBLE_EQ(view.logoView().frame().center().x(), 142.5);
+  EXPECT_DOUBLE_EQ(view.logoView().frame().center().y(), 70);
+  EXPECT_DOUBLE_EQ(view.textLabel().frame().center().y(), view.logoView().frame().bottom() + 28);
+  EXPECT_DOUBLE_EQ(view.textLabel().frame().center().x(), 142.5);
+  EXPECT_EQ(view.webView().frame(), QRectF(0, 170, 285, 395 - 170 - 44));
+  EXPECT_DOUBLE_EQ(view.copyLabel().frame().left(), 15);
+  EXPECT_DOUBLE_EQ(view.copyLabel().frame().center().y(), 395 - 22);
+  EXPECT_DOUBLE_EQ(view.buttonView().frame().right(), 285 - 15);
+  EXPECT_DOUBLE_EQ(view.buttonView().frame().center().y(), 395 - 22);
+  EXPECT_TRUE(view.browser()->toPlainText().contains("Orrery"));
+  // Closed and chosen again: the same window where it was left, the page not reloaded.
+  window.setFrameOrigin(QPointF(21, 31));
+  window.performClose();
+  EXPECT_EQ(&AboutWindow::show(), &window);
+  EXPECT_EQ(window.frame().topLeft(), QPointF(21, 31));
+  EXPECT_EQ(AboutWindow::view(), &view);
+  EXPECT_EQ(view.pageLoads(), 1);
+  // The button opens the legal notices; the cursor is the pointing hand over it.
+  view.buttonPressed(view.buttonView());
+  EXPECT_TRUE(LegalNoticesWindow::show().isVisible());
+  LegalNoticesWindow::show().orderOut();
+  window.orderOut();
+}
+
+TEST(About, OnlyWebLinksOpenAndThePageNeverNavigates) {
+  std::vector<QUrl> opened;
+  auto saved = platform::setURLOpener([&](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  });
+  AboutWindow::show();
+  AboutView& view = *AboutWindow::view();
+  const QString before = view.browser()->toHtml();
+  for (const char* address : {"https://www.qt.io/", "http://example.org/a", "file:///etc/passwd",
+                              "javascript:alert(1)", "ftp://example.org/", "HTTPS://EXAMPLE.ORG/"})
+    emit view.browser()->anchorClicked(QUrl(address));
+  platform::setURLOpener(saved);
+  ASSERT_EQ(opened.size(), 3u);
+  EXPECT_EQ(opened[0], QUrl("https://www.qt.io/"));
+  EXPECT_EQ(opened[2], QUrl("HTTPS://EXAMPLE.ORG/"));
+  EXPECT_EQ(view.browser()->toHtml(), before);
+  EXPECT_TRUE(view.browser()->source().isEmpty());
+  EXPECT_EQ(AboutView::loadPage("/nonexistent/credits.html"), QString()) << "a missing page is an empty page";
+  AboutWindow::show().orderOut();
+}
