@@ -1,30 +1,16 @@
 #include "sdk/analytics/ana_text.h"
 
+#include "sdk/core/strings.h"
+
 namespace telemetry::anatext {
+
+using strings::appendUTF8;
 
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
 bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-void appendUTF8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 }  // namespace
 

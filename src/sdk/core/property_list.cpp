@@ -249,29 +249,11 @@ class Parser {
       unsigned long cp = std::strtoul(digits.c_str(), &stop, base);
       if (digits.empty() || *stop || errno || cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
         return error("bad character reference");
-      appendUTF8(out, static_cast<uint32_t>(cp));
+      strings::appendUTF8(out, static_cast<char32_t>(cp));
     } else {
       return error("unknown entity");
     }
     return true;
-  }
-
-  static void appendUTF8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
   }
 
   std::optional<json> value(int depth) {
