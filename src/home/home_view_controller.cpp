@@ -16,12 +16,26 @@
 #include <QDateTime>
 #include <QUrl>
 
+#include <cstdio>
+
 namespace orrery {
 namespace {
 
 constexpr char kLocationKey[] = "location";
 
 PersistenceController& facade() { return PersistenceController::singleton(); }
+
+// Start-up measurements ask for it (ORRERY_LOG_FIRST_TILES set): the first frame of the process
+// that shows tiles is drawn at once and noted on standard error.
+void noteFirstFrameWithTiles(platform::Window* window, std::size_t tiles) {
+  static const bool requested = qEnvironmentVariableIsSet("ORRERY_LOG_FIRST_TILES");
+  static bool noted = false;
+  if (!requested || noted || !window || tiles == 0) return;
+  noted = true;
+  window->displayIfNeeded();
+  std::fprintf(stderr, "orrery: first frame with %zu tiles\n", tiles);
+  std::fflush(stderr);
+}
 
 QString localized(const char* key) {
   return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString());
@@ -181,6 +195,7 @@ void HomeViewController::updateView() {
   if (!mIdeaListView) return;
   mIdeaListView->setReadOnlyMode(isSearching());
   mIdeaListView->updateView();
+  noteFirstFrameWithTiles(myWindow(), mIdeaListView->proxies().size());
 }
 
 void HomeViewController::updateState(HomeScreenState state) {
