@@ -16,6 +16,7 @@
 #include "home/home_planet_layer.h"
 #include "home/home_view_controller.h"
 #include "home/idea_list_view.h"
+#include "../tests/support/process_home.h"
 #include "model/color.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -104,21 +105,8 @@ void makeContainer(const QString& root, int docs, int ideas) {
 }
 
 // A fresh home for one child process; the container is shared.
-struct Home {
-  QTemporaryDir root;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+struct Home : testsupport::ProcessHome {
   Home() {
-    for (const char* sub : {"config", "data", "cache", "runtime", "tmp"}) {
-      QDir().mkpath(root.filePath(sub));
-      QFile::setPermissions(root.filePath(sub), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    env.insert("HOME", root.path());
-    env.insert("XDG_CONFIG_HOME", root.filePath("config"));
-    env.insert("XDG_DATA_HOME", root.filePath("data"));
-    env.insert("XDG_CACHE_HOME", root.filePath("cache"));
-    env.insert("XDG_RUNTIME_DIR", root.filePath("runtime"));
-    env.insert("TMPDIR", root.filePath("tmp"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("ORRERY_CLOUD_CONTAINER", gContainer);
     env.insert("ORRERY_LOG_FIRST_TILES", "1");
   }
