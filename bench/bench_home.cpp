@@ -18,6 +18,7 @@
 #include "home/idea_list_view.h"
 #include "../tests/support/process_home.h"
 #include "model/color.h"
+#include "model/color_theme.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/index_document.h"
@@ -84,6 +85,8 @@ void makeContainer(const QString& root, int docs, int ideas) {
   for (int d = 0; d < docs; ++d) {
     auto doc = IdeaDocument::createWithFileName(QString::asprintf("doc%05d.orrx", d), DocumentLocationICloud);
     IdeaPtr top = Idea::createWithText(QStringLiteral("Map %1").arg(d));
+    const auto& themes = ColorTheme::standardThemes();
+    top->setColor(themes[static_cast<std::size_t>(d) % themes.size()]->colors().front());
     std::vector<IdeaPtr> branches;
     for (int b = 0; b < 30 && b + 1 < ideas; ++b) {
       branches.push_back(Idea::createWithText(QStringLiteral("Branch %1 orbit").arg(b)));

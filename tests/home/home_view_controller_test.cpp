@@ -4,6 +4,7 @@
 
 #include "home/home_view_controller.h"
 
+#include "app/main_window_controller.h"
 #include "cloud/cloud_engines.h"
 #include "cloud_container_fixture.h"
 #include "editor/controller/solar_system_view_controller.h"
@@ -515,6 +516,43 @@ TEST_F(HomeScreenTest, TheEditorsHomeButtonShowsTheRealGridWithItsSearch) {
   w.home = home;
   ASSERT_TRUE(waitFor([&] { return home->state() == kHomeScreenStateResults; }));
   EXPECT_EQ(w.tiles(), QStringList{QStringLiteral("Box 1")});
+}
+
+TEST_F(HomeScreenTest, MainWindowsShowTheRealGridAndStoreTheScreenTheyShowNow) {
+  startDropbox();
+  installHomeScreens();
+  auto cloudWindow = MainWindowController::createCloudWindow(DocumentLocationDropbox);
+  uitest::advance(0);
+  auto home = std::dynamic_pointer_cast<HomeViewController>(cloudWindow->myWindow().controller());
+  ASSERT_TRUE(home) << "New Dropbox Window shows the grid";
+  EXPECT_EQ(home->ideaListView()->proxies().size(), 2u);
+  QVariantMap stored = cloudWindow->createState();
+  EXPECT_EQ(stored.value("controllerClass").toString(), QStringLiteral("HomeViewController"));
+  EXPECT_EQ(stored.value("controllerState").toMap().value("location").toULongLong(), DocumentLocationDropbox);
+
+  // The home screen hands its window to an editor: the window now stores the editor.
+  home->onDrillDownTo(QStringLiteral("dropbox:/box1.orrx"), /*startEditing=*/false);
+  ASSERT_TRUE(waitFor([&] {
+    return std::dynamic_pointer_cast<SolarSystemViewController>(cloudWindow->myWindow().controller()) != nullptr;
+  }));
+  stored = cloudWindow->createState();
+  EXPECT_EQ(stored.value("controllerClass").toString(), QStringLiteral("SolarSystemViewController"));
+  EXPECT_EQ(stored.value("controllerState").toMap().value("docIdentifier").toString(),
+            QStringLiteral("dropbox:/box1.orrx"));
+  std::dynamic_pointer_cast<SolarSystemViewController>(cloudWindow->myWindow().controller())->performForcedClose();
+  uitest::advance(0.5);
+  EXPECT_EQ(dropbox->heldTokens(QStringLiteral("dropbox:/box1.orrx")), 0u);
+
+  // A restored home window shows its location's grid.
+  auto restored = MainWindowController::createForRestoration();
+  ASSERT_TRUE(restored->restoreFromState({{"controllerClass", "HomeViewController"},
+                                          {"controllerState", QVariantMap{{"location", 3}}}}));
+  uitest::advance(0);
+  auto again = std::dynamic_pointer_cast<HomeViewController>(restored->myWindow().controller());
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->location(), DocumentLocationDropbox);
+  EXPECT_EQ(again->ideaListView()->proxies().size(), 2u);
+  restored->myWindow().close();
 }
 
 }  // namespace
