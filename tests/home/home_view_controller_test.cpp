@@ -22,9 +22,12 @@
 #include "shell/my_window.h"
 #include "shell/screen_factory.h"
 #include "support/memory_persistence_state.h"
+#include "support/recording_workspace_delegate.h"
 #include "ui_test_env.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +106,22 @@ std::shared_ptr<IdeaDocument> treeDocument(const QString& name, const QString& t
   doc->setDateCreated(QDateTime::currentDateTimeUtc());
   doc->setDateModified(doc->dateCreated());
   return doc;
+}
+
+// This program again, as another instance of the application over the same container: it
+// renames the first document and exits (0 when the edit is stored).
+int runSecondInstanceRenamingTheFirstDocument(const QString& containerRoot) {
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* shard : {"GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_SHARD_STATUS_FILE"}) env.remove(shard);
+  env.insert("ORRERY_HOME_SECOND_INSTANCE", "1");
+  env.insert("ORRERY_CLOUD_CONTAINER", containerRoot);
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::ForwardedChannels);
+  child.start(QCoreApplication::applicationFilePath(),
+              {"--gtest_filter=HomeSecondInstance.RenamesTheFirstDocument", "--gtest_shuffle=0"});
+  if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit) return -1;
+  return child.exitCode();
 }
 
 class HomeScreenTest : public ::testing::Test {
@@ -208,21 +227,38 @@ TEST_F(HomeScreenTest, TheGridFollowsTheLocationsListWithoutOpeningDocuments) {
   EXPECT_FALSE(w.tiles().contains(QStringLiteral("Made by another window")));
 }
 
-TEST_F(HomeScreenTest, AnotherProcesssEditReportedByStorageRedrawsItsTileInPlace) {
-  startDropbox();
-  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
-  const QString id = QStringLiteral("dropbox:/box1.orrx");
-  const std::int64_t place = w.grid().indexOfProxy(id);
-  auto* item = dynamic_cast<NormalIdeaListItemForIPad*>(w.grid().visibleItemForKey(id));
-  ASSERT_TRUE(item);
-  auto edited = IdeaProxy::createWithProxy(*w.findProxy(id));
-  edited->setText(QStringLiteral("Edited elsewhere"));
-  dropbox->reportProxy(edited);
-  uitest::advance(0);
-  EXPECT_EQ(w.grid().indexOfProxy(id), place);
-  EXPECT_EQ(w.findProxy(id)->text(), QStringLiteral("Edited elsewhere"));
-  EXPECT_EQ(w.grid().visibleItemForKey(id), item) << "the same tile view, redrawn";
-  EXPECT_EQ(item->ideaProxy()->text(), QStringLiteral("Edited elsewhere"));
+TEST(HomeSecondInstance, RenamesTheFirstDocument) {
+  if (qEnvironmentVariable("ORRERY_HOME_SECOND_INSTANCE") != "1") GTEST_SKIP() << "only as a second instance";
+  orrery::testing::RecordingWorkspaceDelegate screens;
+  auto workspace = Workspace::create(cloudEngineForLocation(DocumentLocationICloud), &screens);
+  ASSERT_TRUE(waitFor([&] { return workspace->findProxy(QStringLiteral("iCloud:/doc0.orrx")) != nullptr; }));
+  auto doc = workspace->findProxy(QStringLiteral("iCloud:/doc0.orrx"))->doc();
+  DocumentToken token = 0;
+  workspace->openDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(waitFor([&] { return token != 0; }));
+  ASSERT_GE(token, 1);
+  doc->idea()->setText(QStringLiteral("Edited by another instance"));
+  int saved = -1;
+  workspace->updateDocument(doc, token, [&](bool ok) { saved = ok ? 1 : 0; });
+  ASSERT_TRUE(waitFor([&] { return saved != -1; }));
+  ASSERT_EQ(saved, 1);
+  bool closed = false;
+  workspace->closeDocument(doc, token, [&](bool) { closed = true; });
+  ASSERT_TRUE(waitFor([&] { return closed; }));
+  workspace->closeWorkspace();
+}
+
+TEST_F(HomeScreenTest, AnotherInstancesEditOfADocumentRedrawsItsTile) {
+  startICloud();
+  HomeWindow w(HomeViewController::create(DocumentLocationICloud, QString()));
+  ASSERT_EQ(runSecondInstanceRenamingTheFirstDocument(container.root()), 0);
+  for (int look = 0; look < 3 && !w.tiles().contains(QStringLiteral("Edited by another instance")); ++look) {
+    uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+    uitest::loop().runUntil([&] { return w.tiles().contains(QStringLiteral("Edited by another instance")); },
+                            platform::Millis(3000));
+  }
+  EXPECT_EQ(w.tiles().size(), 3);
+  EXPECT_TRUE(w.tiles().contains(QStringLiteral("Edited by another instance")));
 }
 
 TEST_F(HomeScreenTest, ASearchFromTheEditorFindsIdeasDeepInsideAndClearingRestoresTheList) {
