@@ -8,7 +8,6 @@
 #include "model/idea_proxy.h"
 #include "model/persistence_controller.h"
 #include "platform/ui/event.h"
-#include "platform/ui/menu.h"
 #include "shell/main_layout_view.h"
 #include "shell/my_window.h"
 #include "shell/screen_factory.h"
@@ -140,11 +139,6 @@ bool HomeViewController::restoreFromState(const QVariantMap& state) {
   if (isViewLoaded()) reloadTable();
   ensureCorrectTitle();
   return true;
-}
-
-bool HomeViewController::validateUserInterfaceItem(const platform::MenuItem& item) {
-  if (item.action() == QLatin1String("saveDocumentAs")) return true;
-  return BaseViewController::validateUserInterfaceItem(item);
 }
 
 void HomeViewController::keyDown(const platform::Event& event) {

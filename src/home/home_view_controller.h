@@ -68,7 +68,6 @@ class HomeViewController : public BaseViewController,
   QString storedClassName() const override;
   QVariantMap createState() override;
   bool restoreFromState(const QVariantMap& state) override;
-  bool validateUserInterfaceItem(const platform::MenuItem& item) override;
   void keyDown(const platform::Event& event) override;
   void occupyScreen(const QString& operation) override;
   void liberateScreen(const QString& operation) override;
