@@ -112,13 +112,33 @@ class PopoverFrameView final : public View {
   QPointF mTip;  // own coordinates
 };
 
-// Editable content is a hosted native control (a line or text edit) somewhere in the tree.
+// Editable content is a hosted native control that takes typing somewhere in the tree; a
+// read-only text (the note hover) leaves the keys with the owner window.
 bool holdsEditableField(const View& view) {
-  if (dynamic_cast<const NativeHostView*>(&view)) return true;
+  if (auto* host = dynamic_cast<const NativeHostView*>(&view); host && host->takesKeys()) return true;
   for (const auto& sub : view.subviews())
     if (sub && holdsEditableField(*sub)) return true;
   return false;
 }
+
+// A popover that takes no keys gives activation straight back to its owner when the window
+// system activates it anyway (some ignore the window's no-focus hint), so typing keeps going
+// to the window it points into.
+class KeyReturner final : public QObject {
+ public:
+  KeyReturner(QWidget* popoverWindow, QWidget* owner) : QObject(popoverWindow), mOwner(owner) {
+    popoverWindow->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() == QEvent::WindowActivate && mOwner && mOwner->isVisible()) mOwner->activateWindow();
+    return false;
+  }
+
+ private:
+  QPointer<QWidget> mOwner;
+};
 
 }  // namespace
 
@@ -234,6 +254,7 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
     widget->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
     widget->setAttribute(Qt::WA_ShowWithoutActivating);
     mWindow->canvas()->setFocusPolicy(Qt::NoFocus);
+    new KeyReturner(widget, owner->widget());
   }
   widget->setAttribute(Qt::WA_TranslucentBackground);
   widget->setFixedSize(mFrame.size().toSize());

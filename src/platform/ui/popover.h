@@ -1,11 +1,11 @@
 #pragma once
 // A popover: a content controller's view in a small frameless tool window with an arrow,
 // placed beside one edge of a rectangle in a view and pointing at it. A popover of read-only
-// content takes no keyboard focus, so the window it belongs to keeps its first responder; one
-// whose content holds an editable field (a hosted native control) activates its own window
-// when shown, so that typing reaches the field its content makes first responder, and hands
-// activation back to its owner when it closes. Every screen's panels and the note hover use
-// it. Main thread only.
+// content (a read-only hosted text included) takes no keyboard focus, so the window it belongs
+// to keeps its first responder; one whose content holds an editable field (a hosted native
+// control that takes keys) activates its own window when shown, so that typing reaches the
+// field its content makes first responder, and hands activation back to its owner when it
+// closes. Every screen's panels and the note hover use it. Main thread only.
 //
 // Behaviours are the platform's numbers: 0 application-defined (closes only when asked),
 // 1 transient and 2 semi-transient (close on a mouse-down in another window of the program,
@@ -66,7 +66,7 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   void performClose();
   void close();
   bool isShown() const { return mShown; }
-  // Whether the shown content holds an editable field, so that the popover takes the keys.
+  // Whether the shown content holds a field that takes typing, so that the popover takes the keys.
   bool takesKeyboardFocus() const { return mTakesKeys; }
 
   // Where it stands on the screen, arrow included, and the edge of the rectangle it took.
