@@ -4,6 +4,7 @@
 #include "platform/core/dispatch.h"
 #include "platform/ui/transaction.h"
 #include "platform/ui/window.h"
+#include "shell/text_undo.h"
 
 namespace orrery {
 
@@ -24,7 +25,20 @@ std::shared_ptr<EditIdeaViewController> EditIdeaViewController::createForPopover
 }
 
 EditIdeaViewController::EditIdeaViewController(Private, std::shared_ptr<platform::Popover> popover)
-    : mPopover(std::move(popover)) {}
+    : mPopover(std::move(popover)) {
+  // The popover's window is no program window: the Edit menu's Undo and Redo for the title and
+  // the note end here.
+  platform::WeakRef<EditIdeaViewController> self(this);
+  installTextUndoActions(*this, [self]() -> platform::Window* {
+    EditIdeaViewController* me = self.get();
+    return me && me->isViewLoaded() ? me->view()->window() : nullptr;
+  });
+}
+
+bool EditIdeaViewController::validateUserInterfaceItem(const platform::MenuItem& item) {
+  if (isTextUndoAction(item.action())) return canPerformTextUndo(isViewLoaded() ? view()->window() : nullptr, item.action());
+  return platform::ViewController::validateUserInterfaceItem(item);
+}
 
 EditIdeaViewController::~EditIdeaViewController() = default;
 

@@ -73,6 +73,8 @@ class EditIdeaViewController : public platform::ViewController,
 
   void loadView() override;
   void applyLayout() override;
+  // Undo and Redo are enabled while the focused title or note has a step to take.
+  bool validateUserInterfaceItem(const platform::MenuItem& item) override;
   void dismissView() { closeButtonPressed(); }
   void closeButtonPressed();
 
