@@ -100,9 +100,6 @@ class EditIdeaViewController : public platform::ViewController,
  private:
   void reloadDataFromSubViews();
   void updateFrameWithHeight(double height);
-  // Gives a shown popover its new size where it stands.
-  void applySizeToShownPopover();
-  void reshowWithCurrentSize();
   BaseView* tabViewAt(std::int64_t tab) const;
   double preferredHeightOf(std::int64_t tab) const;
   void reloadTab(std::int64_t tab, bool isInitialLoad);
