@@ -109,6 +109,7 @@ TEST_F(PanelTest, ReturnInTheTitleClosesOnceWithTheTypedTitle) {
   auto panel = show(QString(), QString());
   QLineEdit* edit = title(*panel);
   EXPECT_EQ(edit->text(), QString()) << "a nil title shows an empty field";
+  EXPECT_EQ(edit->placeholderText(), QStringLiteral("Title")) << "the placeholder is a text, not its key";
   QTest::keyClicks(edit, QStringLiteral("Jupiter"));
   QTest::keyClick(edit, Qt::Key_Return);
   EXPECT_FALSE(popover->isShown());
