@@ -1,7 +1,7 @@
 // A crash report's whole road: runs of the crasher with the crash reporting controller
 // started die in four ways and leave their reports undecided; a relaunch of the same program
-// finds them, symbolicates, packages and uploads each over HTTPS pinned to the test's own
-// authority, and deletes each package once the server took it.
+// finds them (and a damaged one), symbolicates, packages and uploads each over HTTPS pinned
+// to the test's own authority, and deletes each package once the server took it.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -161,7 +161,7 @@ TEST(CrashEndToEnd, ARelaunchUploadsEveryEarlierCrashSymbolicatedAndKeepsNothing
   ASSERT_TRUE(testsupport::requireTool("gdb", "gdb"));
   TestCertificateAuthority ca("Crash End To End Root");
   HttpsTestServer server(ca);
-  server.script("/sdk-api", std::vector<HttpsTestResponse>(4, HttpsTestResponse::ok("{}")));
+  server.script("/sdk-api", std::vector<HttpsTestResponse>(5, HttpsTestResponse::ok("{}")));
   const std::string root = crashtest::makeFolder("crash-end-to-end");
   const std::string scratch = crashtest::makeFolder("crash-end-to-end-scratch");
   const auto der = ca.rootDER();
@@ -181,6 +181,18 @@ TEST(CrashEndToEnd, ARelaunchUploadsEveryEarlierCrashSymbolicatedAndKeepsNothing
   const telemetry::CRKFileManager tree(root);
   ASSERT_EQ(tree.activePathContents().size(), 4u) << "each crashed run left its report undecided";
   EXPECT_EQ(server.requestCount(), 0u);
+  // A damaged report (torn metadata, garbage among its records, no image list) goes out as
+  // far as it is readable without holding up the others; a run that ended without a crash
+  // leaves nothing to send and is deleted.
+  const std::string damaged = "0123456789abcdef0123456789abcdef";
+  const std::string damagedRecord = "\x01\x02 not a record\n{\"signal\":{\"number\":11}}\n{\"threads\":[{\"crashed\":tr";
+  tree.createDirectoryAtPath(tree.activePath() + "/" + damaged);
+  std::ofstream(tree.activePath() + "/" + damaged + "/metadata.crkrecord") << "{\"identity\":{\"session_id\":\"to\n\xff\xfe\n";
+  std::ofstream(tree.activePath() + "/" + damaged + "/signal.crkrecord") << damagedRecord;
+  const std::string clean = "fedcba9876543210fedcba9876543210";
+  tree.createDirectoryAtPath(tree.activePath() + "/" + clean);
+  std::ofstream(tree.activePath() + "/" + clean + "/metadata.crkrecord")
+      << R"({"identity":{"session_id":"fedcba9876543210fedcba9876543210"}})" "\n";
 
   const std::string output = crashtest::run(command + "relaunch 2>&1");
   ASSERT_NE(output.find("SETTLED"), std::string::npos) << output;
@@ -193,16 +205,22 @@ TEST(CrashEndToEnd, ARelaunchUploadsEveryEarlierCrashSymbolicatedAndKeepsNothing
   EXPECT_TRUE(tree.contentsOfDirectory(tree.quarantinePath()).empty());
 
   const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 4u) << "one package per crash";
+  ASSERT_EQ(requests.size(), 5u) << "one package per crash";
   std::set<std::string> reported;
   for (const auto& request : requests) {
     EXPECT_EQ(request.path, "/sdk-api/v1/platforms/mac/apps/org.orrery.crasher/reports");
     EXPECT_EQ(request.header("X-CrashKit-API-Key"), "crasher-api-key");
     const auto parts = packageParts(scratch, request);
     ASSERT_TRUE(parts.count("report_id"));
+    reported.insert(parts.at("report_id"));
+    if (parts.at("report_id") == damaged) {
+      // Named by its folder; its record sent as it lay, with nothing to symbolicate.
+      EXPECT_EQ(parts.count("signal.crkrecord") ? parts.at("signal.crkrecord") : "", damagedRecord);
+      EXPECT_EQ(parts.count("signal.crkrecord.symbolicated"), 0u);
+      continue;
+    }
     const std::string kind = kindOfRun[parts.at("report_id")];
     SCOPED_TRACE(kind);
-    reported.insert(parts.at("report_id"));
     EXPECT_EQ(parts.count("metadata.crkrecord"), 1u);
     EXPECT_EQ(parts.count("binary_images.crkrecord"), 1u);
 
@@ -242,7 +260,7 @@ TEST(CrashEndToEnd, ARelaunchUploadsEveryEarlierCrashSymbolicatedAndKeepsNothing
       EXPECT_EQ(parked, 64u);
     }
   }
-  std::set<std::string> runs;
+  std::set<std::string> runs{damaged};
   for (const auto& [run, kind] : kindOfRun) runs.insert(run);
   EXPECT_EQ(reported, runs);
 }
