@@ -1,7 +1,7 @@
 // A crash report's whole road: runs of the crasher with the crash reporting controller
 // started die in four ways and leave their reports undecided; a relaunch of the same program
 // finds them (and a damaged one), symbolicates, packages and uploads each over HTTPS pinned
-// to the test's own authority, and deletes each package once the server took it.
+// to the test's own authority, and deletes each package only once the server took it.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -161,7 +161,10 @@ TEST(CrashEndToEnd, ARelaunchUploadsEveryEarlierCrashSymbolicatedAndKeepsNothing
   ASSERT_TRUE(testsupport::requireTool("gdb", "gdb"));
   TestCertificateAuthority ca("Crash End To End Root");
   HttpsTestServer server(ca);
-  server.script("/sdk-api", std::vector<HttpsTestResponse>(5, HttpsTestResponse::ok("{}")));
+  // The first upload is turned away for now: its package stays until its retry is taken.
+  std::vector<HttpsTestResponse> answers(6, HttpsTestResponse::ok("{}"));
+  answers[0] = HttpsTestResponse::withStatus(503);
+  server.script("/sdk-api", answers);
   const std::string root = crashtest::makeFolder("crash-end-to-end");
   const std::string scratch = crashtest::makeFolder("crash-end-to-end-scratch");
   const auto der = ca.rootDER();
@@ -205,9 +208,17 @@ TEST(CrashEndToEnd, ARelaunchUploadsEveryEarlierCrashSymbolicatedAndKeepsNothing
   EXPECT_TRUE(tree.contentsOfDirectory(tree.quarantinePath()).empty());
 
   const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 5u) << "one package per crash";
+  ASSERT_EQ(requests.size(), 6u) << "one package per crash, one sent again";
   std::set<std::string> reported;
-  for (const auto& request : requests) {
+  size_t again = 0;
+  for (size_t i = 1; i < requests.size(); ++i) {
+    if (requests[i].header("Content-Type") != requests[0].header("Content-Type")) continue;
+    ++again;
+    EXPECT_EQ(requests[i].body, requests[0].body);
+  }
+  EXPECT_EQ(again, 1u) << "the package turned away is sent again, whole";
+  for (size_t i = 1; i < requests.size(); ++i) {
+    const auto& request = requests[i];
     EXPECT_EQ(request.path, "/sdk-api/v1/platforms/mac/apps/org.orrery.crasher/reports");
     EXPECT_EQ(request.header("X-CrashKit-API-Key"), "crasher-api-key");
     const auto parts = packageParts(scratch, request);

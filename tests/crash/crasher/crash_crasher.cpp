@@ -4,8 +4,8 @@
 //
 // The "kit-<kind>" kinds start the whole crash reporting controller over the data tree named
 // by the first argument (an application that leaves earlier reports undecided) and then die
-// as <kind>. "relaunch" starts it as an application that submits every earlier report, waits
-// until each package had its answer and prints "SETTLED". Both print "RUN <execution id>".
+// as <kind>. "relaunch" starts it as an application that submits every earlier report
+// (retrying at once), waits until each package had its final answer and prints "SETTLED". Both print "RUN <execution id>".
 // The environment names the report endpoint ("CrashKitReportsEndpoint") and the certificate
 // authority to pin ("CRASHER_CA", a DER file).
 #undef NDEBUG
@@ -111,7 +111,21 @@ class CrasherDelegate final : public CRKCrashReportingControllerDelegate {
   bool mSubmit;
 };
 
+// Restarts and retries of the relaunch's uploads wait no time: the test's server decides
+// every answer, so only the order of answers matters.
+class RetryAtOnceQueue final : public platform::Queue {
+ public:
+  void async(platform::Task task) override { platform::globalQueue(platform::QueuePriority::Default).async(std::move(task)); }
+  void after(platform::Millis, platform::Task task) override { async(std::move(task)); }
+  bool isCurrent() const override { return false; }
+  const std::string& label() const override { return mLabel; }
+
+ private:
+  std::string mLabel = "org.orrery.crasher.retries";
+};
+
 std::shared_ptr<platform::RunLoop> gLoop;
+RetryAtOnceQueue gRetries;
 std::shared_ptr<CrasherDelegate> gDelegate;
 std::shared_ptr<CRKCrashReportingController> gController;
 
@@ -132,6 +146,7 @@ bool startKit(bool submit) {
   std::transform(identifier.begin(), identifier.end(), identifier.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   gController->setExecutionIdentifier(identifier);
+  if (submit) gController->setRetryQueue(&gRetries);
   std::printf("RUN %s\n", identifier.c_str());
   const bool started = gController->startWithProfilingMark(CRKProfileMark(), std::nullopt);
   // The first main-queue turn: from here on the launch counts as one that got going.
