@@ -79,6 +79,7 @@ platform::Window& showKeptWindow(KeptWindow& kept, const QSizeF& contentSize, co
     made.push_back(&kept);
     kept.window = std::make_unique<platform::Window>(contentSize, platform::Window::Titled | platform::Window::Closable);
     kept.window->setMinSize(contentSize);
+    kept.window->setShowsMenuBar(false);
     closesByKey(*kept.window);
     if (!title.isEmpty()) kept.window->setTitle(title);
     auto container = ContainerView::create(QStringLiteral("example_about"));

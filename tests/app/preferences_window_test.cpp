@@ -112,11 +112,9 @@ TEST_F(PreferencesTest, TheChosenPaneAndTopLeftComeBackInASecondController) {
   EXPECT_EQ(again->window().frame().topLeft(),
             dictext::pointFromString(defaults().stringForKey(kPreferencesFrameTopLeftKey)));
   // The toolbar shows the same choice, and a stale or mistyped identifier falls back to the first.
-  for (QAction* action : again->toolbar()->actions()) {
-    if (action->isCheckable()) {
-      EXPECT_EQ(action->isChecked(), action->data().toString() == "wide");
-    }
-  }
+  EXPECT_EQ(again->toolbar().selectedItemIdentifier(), "wide");
+  for (const auto& item : again->toolbar().items())
+    EXPECT_EQ(item->qAction()->isChecked(), item->itemIdentifier() == "wide") << item->itemIdentifier().toStdString();
   defaults().setString("gone", kPreferencesSelectedIdentifierKey);
   EXPECT_EQ(make()->selectedViewController(), fixed);
   defaults().setObject(QVariantList{1, 2}, kPreferencesSelectedIdentifierKey);
@@ -179,8 +177,8 @@ TEST_F(PreferencesTest, ARefusingPaneKeepsItsPlaceAndTheWindow) {
   controller->showWindow();
   fixed->accepts = false;
   QAction* wideItem = nullptr;
-  for (QAction* action : controller->toolbar()->actions())
-    if (action->data().toString() == "wide") wideItem = action;
+  for (const auto& item : controller->toolbar().items())
+    if (item->itemIdentifier() == "wide") wideItem = item->qAction();
   ASSERT_NE(wideItem, nullptr);
   EXPECT_EQ(changes(*controller, [&] { wideItem->trigger(); }), 0);
   EXPECT_EQ(controller->selectedViewController(), fixed);
