@@ -6,6 +6,7 @@
 // whenever the window becomes key, its first responder changes, or validateVisibleItems runs.
 // Main thread only.
 
+#include "platform/ui/responder.h"
 #include "platform/ui/weak_ref.h"
 
 #include <QIcon>
@@ -22,7 +23,6 @@ class QToolBar;
 
 namespace platform {
 
-class Responder;
 class Toolbar;
 class Window;
 
