@@ -2,6 +2,7 @@
 #include "app/preferences_window_controller.h"
 #include "foundation/dictionary_extensions.h"
 #include "foundation/globals.h"
+#include "foundation/globals_testing.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/user_defaults.h"
 #include "platform/ui/view.h"
@@ -238,6 +239,19 @@ TEST_F(PreferencesTest, AdvancedPaneShowsAndStoresTextSizeAndContrast) {
     EXPECT_EQ(pane.textSizePopup()->currentIndex(), expected[i++]) << "stored " << stored;
     EXPECT_EQ(pane.textSizePopup()->count(), 5);
   }
+  // Stored values that are no number show the default size, and the pane still works.
+  for (const QVariant& garbage : {QVariant(QStringLiteral("huge")), QVariant(QVariantList{1, 2}),
+                                  QVariant(std::numeric_limits<double>::quiet_NaN()), QVariant(QVariantMap{})}) {
+    defaults().setObject(garbage, "fontSizeFactor");
+    forgetCachedFontSizeFactor();
+    AdvancedPreferencesViewController shown;
+    shown.view();
+    EXPECT_EQ(shown.textSizePopup()->currentIndex(), 2) << garbage.typeName();
+    EXPECT_EQ(Globals::fontSizeFactor(), 5);
+  }
+  defaults().setString(QStringLiteral(" 6 "), "fontSizeFactor");
+  forgetCachedFontSizeFactor();
+  EXPECT_EQ(Globals::fontSizeFactor(), 6) << "a number written as text is still a number";
   Globals::changeFontSizeFactor(5);
   AdvancedPreferencesViewController pane;
   pane.view();
