@@ -1,5 +1,6 @@
 #include "app_test_support.h"
 
+#include "app/about_window.h"
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
 #include "editor/controller/editor_screens.h"
@@ -200,4 +201,41 @@ TEST_F(PreferencesApp, TextSizeAndContrastRedrawTheDiscsOfAnOpenMap) {
 
   Globals::changeFontSizeFactor(savedFactor);
   Globals::setHighContrastText(savedContrast);
+}
+
+TEST_F(PreferencesApp, TheMenusOpenPreferencesAndAboutWhichStayOutOfTheStoredState) {
+  auto& app = launch();
+  const auto main = platform::Application::shared().mainMenu();
+  ASSERT_TRUE(main);
+  std::shared_ptr<platform::MenuItem> about, preferences;
+  std::function<void(const platform::Menu&)> find = [&](const platform::Menu& menu) {
+    for (const auto& item : menu.items()) {
+      if (item->action() == "cmdOpenAboutDialog") about = item;
+      if (item->action() == "cmdOpenPreferences") preferences = item;
+      if (item->submenu()) find(*item->submenu());
+    }
+  };
+  find(*main);
+  ASSERT_TRUE(about && preferences);
+  EXPECT_EQ(about->title(), "About Orrery");
+  EXPECT_EQ(preferences->title(), "Preferences…");
+  EXPECT_EQ(preferences->keyEquivalent(), ",");
+  auto& mapWindow = app.windowControllers().front()->myWindow();
+  mapWindow.makeKeyAndOrderFront();
+  about->perform(mapWindow.firstResponder());
+  preferences->perform(mapWindow.firstResponder());
+  platform::Window& aboutWindow = AboutWindow::show();
+  EXPECT_TRUE(aboutWindow.isVisible());
+  EXPECT_TRUE(app.preferencesWindowController().window().isVisible());
+  EXPECT_EQ(aboutWindow.menuBar(), nullptr) << "no menu bar in the small windows";
+  EXPECT_EQ(app.preferencesWindowController().window().menuBar(), nullptr);
+
+  // Only the map window is stored.
+  const QVariantList stored = app.createState(/*quitting=*/false).value(AppDelegate::kControllerStatesKey).toList();
+  EXPECT_EQ(stored.size(), 1);
+  // Closing the map window ends the program although the other two are open.
+  mapWindow.performClose();
+  uitest::advance(0);
+  EXPECT_EQ(exits, 1);
+  aboutWindow.orderOut();
 }
