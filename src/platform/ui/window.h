@@ -131,7 +131,8 @@ class Window : public Responder, public LayerHost {
   // The application's main menu changed: the menu bar rebuilds (made on first need).
   void mainMenuChanged();
   // The window's menu bar, or null while the application has no main menu or the window shows
-  // none. Key equivalents work either way: the kit matches them itself.
+  // none (a borderless window never does). Key equivalents work either way: the kit matches
+  // them itself.
   QMenuBar* menuBar() const;
   bool showsMenuBar() const { return mShowsMenuBar; }
   void setShowsMenuBar(bool shows);
@@ -163,7 +164,7 @@ class Window : public Responder, public LayerHost {
   std::shared_ptr<Toolbar> mToolbar;
   QSizeF mContentMaxSize;  // empty: none beyond what resizability says
   bool mResizable = true;
-  bool mShowsMenuBar = true;
+  bool mShowsMenuBar = true;  // never for a borderless window
   std::shared_ptr<View> mContentView;
   WeakRef<Responder> mFirstResponder;
   WeakRef<WindowDelegate> mDelegate;
