@@ -277,3 +277,26 @@ TEST_F(PreferencesTest, AdvancedPaneShowsAndStoresTextSizeAndContrast) {
   pane.contrastOptionChanged();
   EXPECT_EQ(posts, 1) << "the same state again posts nothing";
 }
+
+TEST_F(PreferencesTest, GarbageStoredFramesOpenTheWindowOnTheScreenAtSaneSizes) {
+  defaults().setString(QStringLiteral("{nan, inf}"), kPreferencesFrameTopLeftKey);
+  defaults().setString(QStringLiteral("{{0, 0}, {nan, 1e308}}"), "Preferences wide Frame");
+  defaults().setString(QStringLiteral("wide"), kPreferencesSelectedIdentifierKey);
+  auto controller = make();
+  ASSERT_EQ(controller->selectedViewController(), wide);
+  const QRectF frame = controller->window().frame();
+  EXPECT_TRUE(std::isfinite(frame.x()) && std::isfinite(frame.y()));
+  // "nan" is no number: the width reads 1e308, the height nothing.
+  const QSizeF content = controller->window().contentSize();
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(content.width(), screen->availableGeometry().width()) << "never wider than the screen";
+  EXPECT_EQ(content.height(), 80) << "never below the minimum";
+  EXPECT_TRUE(QRectF(screen->availableGeometry()).contains(frame.topLeft()));
+  // Values of the wrong type are ignored, not read as zeros (a new run: new panes).
+  defaults().setObject(QVariantList{1, 2}, kPreferencesFrameTopLeftKey);
+  defaults().setObject(42, "Preferences wide Frame");
+  wide = std::make_shared<TestPane>("wide", QSizeF(200, 80), true);
+  auto again = make();
+  EXPECT_EQ(again->window().contentSize(), QSizeF(200, 80));
+}
