@@ -6,6 +6,7 @@
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
 #include "cloud/cloud_engines.h"
+#include "cloud/dropbox_folder_manager.h"
 #include "cloud_container_fixture.h"
 #include "fake_remote.h"
 #include "fake_remote_server.h"
@@ -138,8 +139,21 @@ TEST_F(PreferencesCloud, DropboxSignsInThroughTheBrowserAndListsTheAppFolder) {
   const QByteArray planetBytes = planets->snapshot().encode(/*compressed=*/true);
   remote->peerWrite("/Planets.orrx", planetBytes);
   testsupport::FakeRemoteServer server(remote);
-  const auto previousEndpoints = platform::DropboxClientsManager::setEndpoints(server.endpoints());
-  const auto previousClient = platform::DropboxClientsManager::setAuthorizedClient(nullptr);
+  bool networkUp = true;
+  // Put back whatever happens below.
+  struct Restore {
+    platform::DropboxEndpoints endpoints;
+    std::shared_ptr<platform::DropboxClient> client;
+    DropboxFolderManager::NetworkProbe probe;
+    ~Restore() {
+      platform::DropboxClientsManager::signOut();
+      platform::DropboxClientsManager::setAuthorizedClient(client);
+      platform::DropboxClientsManager::setEndpoints(endpoints);
+      DropboxFolderManager::setNetworkProbe(probe);
+    }
+  } restore{platform::DropboxClientsManager::setEndpoints(server.endpoints()),
+            platform::DropboxClientsManager::setAuthorizedClient(nullptr),
+            DropboxFolderManager::setNetworkProbe([&networkUp] { return networkUp; })};
   platform::DropboxClientsManager::setupWithAppKeyDesktop(QLatin1String(kDropboxAppKey));
   redirectHandler = handleDropboxRedirect;
   auto& app = launch();
@@ -172,14 +186,20 @@ TEST_F(PreferencesCloud, DropboxSignsInThroughTheBrowserAndListsTheAppFolder) {
     return proxies && proxies->size() == 1 && proxies->front()->text() == "Planets";
   })) << "the app folder's document is listed";
 
+  // The connection drops: the row shows the error until the service answers again.
+  networkUp = false;
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationDropbox) == WorkspaceStatusUnavailable; }));
+  uitest::advance(0);
+  EXPECT_EQ(pane.dropboxConnectButton()->property("cloudImage").toString(), "error");
+  networkUp = true;
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationDropbox) == WorkspaceStatusReady; }));
+  uitest::advance(0);
+  EXPECT_EQ(pane.dropboxConnectButton()->property("cloudImage").toString(), "cloud");
+
   // Disconnecting drops the workspace and leaves the remote files alone.
   QTest::mouseClick(pane.dropboxConnectButton(), Qt::LeftButton);
   uitest::advance(0);
   EXPECT_FALSE(Globals::userHasOptedForDropbox());
   EXPECT_EQ(recorder->stopped, std::vector<DocumentLocation>{DocumentLocationDropbox});
   EXPECT_EQ(remote->contentOf("/Planets.orrx"), planetBytes);
-
-  platform::DropboxClientsManager::signOut();
-  platform::DropboxClientsManager::setAuthorizedClient(previousClient);
-  platform::DropboxClientsManager::setEndpoints(previousEndpoints);
 }
