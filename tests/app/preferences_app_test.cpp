@@ -222,7 +222,10 @@ TEST_F(PreferencesApp, TheMenusOpenPreferencesAndAboutWhichStayOutOfTheStoredSta
   EXPECT_EQ(preferences->keyEquivalent(), ",");
   auto& mapWindow = app.windowControllers().front()->myWindow();
   mapWindow.makeKeyAndOrderFront();
+  // The about window lives as long as the process: it is made with the real version.
+  const QVariantMap fakeBundle = BundleInfo::setValues({});
   about->perform(mapWindow.firstResponder());
+  BundleInfo::setValues(fakeBundle);
   preferences->perform(mapWindow.firstResponder());
   platform::Window& aboutWindow = AboutWindow::show();
   EXPECT_TRUE(aboutWindow.isVisible());
