@@ -3,7 +3,6 @@
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "cloud/cloud_engines.h"
-#include "platform/cloud/remote_routes.h"
 #include "editor/controller/editor_screens.h"
 #include "home/home_screens.h"
 #include "platform/core/dispatch.h"
@@ -45,15 +44,7 @@ int main(int argc, char** argv) {
   // The cloud engines set the Dropbox library up with the application key; sign-in redirects
   // that reach this program (the desktop entry's URL scheme, a second launch) end there.
   orrery::AppServices services;
-  services.handleDropboxRedirect = [](const QUrl& url, auto completion) {
-    platform::DropboxClientsManager::handleRedirectURL(
-        url, [completion](std::shared_ptr<platform::DropboxOAuthResult> result) {
-          if (!result) return;
-          completion(result->isSuccess() ? QStringLiteral("success")
-                                         : result->isCancel() ? QStringLiteral("cancel") : QStringLiteral("error"),
-                     result->description());
-        });
-  };
+  services.handleDropboxRedirect = orrery::handleDropboxRedirect;
   orrery::AppDelegate delegate(services);
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(); });
   instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });
