@@ -19,6 +19,7 @@
 #include "platform/core/notification_center.h"
 #include "platform/core/quit_waiters.h"
 #include "platform/core/termination.h"
+#include "platform/services/hand_off_message.h"
 #include "platform/services/url_opener.h"
 #include "platform/services/user_defaults.h"
 #include "platform/ui/application.h"
@@ -153,7 +154,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   // Files handed over at launch open now and stand in for a first window.
   bool openedFiles = false;
   for (const QString& argument : launchArguments) {
-    if (!argument.startsWith(QLatin1String("db-"))) openedFiles = true;
+    if (!platform::handoff::isRedirectURL(argument)) openedFiles = true;
   }
   if (!launchArguments.isEmpty()) handleArguments(launchArguments);
 
@@ -187,7 +188,7 @@ void AppDelegate::handleArguments(const QStringList& arguments) {
     return;
   }
   for (const QString& argument : arguments) {
-    if (argument.startsWith(QLatin1String("db-"))) {
+    if (platform::handoff::isRedirectURL(argument)) {
       handleRedirectURL(QUrl(argument));
       continue;
     }

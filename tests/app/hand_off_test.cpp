@@ -1,6 +1,7 @@
 #include "app/app_delegate.h"
 #include "app/single_instance.h"
 
+#include "platform/services/hand_off_message.h"
 #include "platform/services/user_defaults.h"
 
 #include <QDir>
@@ -174,8 +175,9 @@ TEST_F(HandOff, GarbageOnTheSocketIsIgnoredAndTheInstanceStillAnswers) {
   ASSERT_TRUE(ProcessHome::waitFor([&] { return home.instanceListens(); }));
   const QString socketPath = QDir(home.runtime()).filePath("orrery.socket");
   const QList<QByteArray> garbage = {QByteArray("\x00\x00\x00\x05hello", 9), QByteArray("\x7f\xff\xff\xff", 4),
-                                     SingleInstance::encodeMessage({}).left(2),
-                                     QByteArray("\x00\x00\x00\x07[1,2,3]", 11)};
+                                     platform::handoff::encodeMessage({}).left(2),
+                                     QByteArray("\x00\x00\x00\x07[1,2,3]", 11),
+                                     platform::handoff::encodeMessage({"relative.orrery"})};
   for (const QByteArray& bytes : garbage) {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
@@ -201,20 +203,4 @@ TEST_F(HandOff, AnInstanceThatNeverAnswersEndsTheLaunchWithAMessage) {
   auto launch = home.start({"x.orrery"}, home.files());
   ASSERT_TRUE(launch->waitForFinished(30000));
   EXPECT_NE(launch->exitCode(), 0);
-}
-
-TEST(SingleInstanceMessages, ArgumentsTravelAsAnAbsoluteLengthPrefixedJSONArray) {
-  const QStringList normalized = SingleInstance::normalizedArguments(
-      {"map.orrery", "/abs/../abs/x.opml", "file:///tmp/with%20space.orrery", "db-abc://2/token?code=1", ""}, "/home/u");
-  EXPECT_EQ(normalized, (QStringList{"/home/u/map.orrery", "/abs/x.opml", "/tmp/with space.orrery",
-                                     "db-abc://2/token?code=1"}));
-  const QByteArray message = SingleInstance::encodeMessage(normalized);
-  const qint32 length = (static_cast<uchar>(message[0]) << 24) | (static_cast<uchar>(message[1]) << 16) |
-                        (static_cast<uchar>(message[2]) << 8) | static_cast<uchar>(message[3]);
-  EXPECT_EQ(length, message.size() - 4);
-  EXPECT_EQ(SingleInstance::decodeMessage(message.mid(4)), normalized);
-  EXPECT_FALSE(SingleInstance::decodeMessage("{\"a\":1}").has_value());
-  EXPECT_FALSE(SingleInstance::decodeMessage("[\"a\", 1]").has_value());
-  EXPECT_FALSE(SingleInstance::decodeMessage("\xff\xfe").has_value());
-  EXPECT_EQ(SingleInstance::decodeMessage("[]"), QStringList());
 }
