@@ -3,6 +3,7 @@
 
 #include "platform/services/hand_off_message.h"
 #include "platform/services/user_defaults.h"
+#include "support/process_home.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,7 +12,6 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -24,45 +24,28 @@ using namespace orrery;
 namespace {
 
 // A home of its own for the programs a test starts.
-struct ProcessHome {
-  QTemporaryDir root;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+struct ProcessHome : testsupport::ProcessHome {
   ProcessHome() {
-    for (const char* sub : {"config", "data", "cache", "runtime", "tmp", "files"}) {
-      QDir().mkpath(root.filePath(sub));
-      QFile::setPermissions(root.filePath(sub), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    env.insert("HOME", root.path());
-    env.insert("XDG_CONFIG_HOME", root.filePath("config"));
-    env.insert("XDG_DATA_HOME", root.filePath("data"));
-    env.insert("XDG_CACHE_HOME", root.filePath("cache"));
-    env.insert("XDG_RUNTIME_DIR", root.filePath("runtime"));
-    env.insert("TMPDIR", root.filePath("tmp"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QDir().mkpath(root.filePath("files"));
     // Not a first start of this version: no what's-new window besides the ones a test expects.
-    platform::UserDefaults stored(root.filePath("config/Orrery/Orrery/defaults.dat"));
+    platform::UserDefaults stored(defaultsFile());
     stored.setString(AppDelegate::versionNumberDisplayString(), "CurrentOrreryVersion");
   }
   QString files() const { return root.filePath("files"); }
-  QString runtime() const { return root.filePath("runtime"); }
 
   std::unique_ptr<QProcess> start(const QStringList& arguments, const QString& workingFolder = {}) {
-    auto p = std::make_unique<QProcess>();
-    p->setProcessEnvironment(env);
-    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    if (!workingFolder.isEmpty()) p->setWorkingDirectory(workingFolder);
-    p->start(QStringLiteral(ORRERY_BINARY), arguments);
-    EXPECT_TRUE(p->waitForStarted(10000));
+    auto p = testsupport::ProcessHome::start(QStringLiteral(ORRERY_BINARY), arguments, workingFolder);
+    EXPECT_NE(p->error(), QProcess::FailedToStart);
     return p;
   }
 
   // What the program stored (read fresh each time).
   QStringList recentFiles() const {
-    platform::UserDefaults stored(root.filePath("config/Orrery/Orrery/defaults.dat"));
+    platform::UserDefaults stored(defaultsFile());
     return stored.stringArrayForKey("RecentLocalFiles");
   }
   QVariantList storedWindows() const {
-    platform::UserDefaults stored(root.filePath("config/Orrery/Orrery/defaults.dat"));
+    platform::UserDefaults stored(defaultsFile());
     return stored.dictionaryForKey("CurrentState").value("controllerStates").toList();
   }
 
@@ -82,7 +65,6 @@ struct ProcessHome {
     probe.connectToServer(QDir(runtime()).filePath("orrery.socket"));
     return probe.waitForConnected(200);
   }
-
 };
 
 ::testing::AssertionResult stopAndStore(QProcess& p) {
