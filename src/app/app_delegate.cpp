@@ -59,6 +59,14 @@ QString canonicalPath(const QString& path) {
 
 QString canonicalPath(const QUrl& url) { return url.isLocalFile() ? canonicalPath(url.toLocalFile()) : QString(); }
 
+// The alert only says that a file failed; the log says which and why.
+void logOpenFailure(const QString& path, const IdeaDocument& doc) {
+  QString reason = doc.lastError().description;
+  if (reason.isEmpty()) reason = doc.lastUserFriendlyError();
+  if (reason.isEmpty()) reason = QFileInfo::exists(path) ? QStringLiteral("not a readable map") : QStringLiteral("no such file");
+  logLine(QStringLiteral("Open: %1 failed: %2").arg(path, reason));
+}
+
 void showError(const MyResultPtr& result) {
   if (result && result != MyResult::OK()) CustomAlertView::showErrorResult(result);
 }
@@ -394,9 +402,10 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
   platform::WeakRef<AppDelegate> self(this);
   if (path.toLower().endsWith(QLatin1String(".opml"))) {
     auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
-    doc->readFromURL(url, [self, doc](bool ok) {
+    doc->readFromURL(url, [self, doc, path](bool ok) {
       AppDelegate* app = self.get();
       if (!ok || !doc->idea()) {
+        logOpenFailure(path, *doc);
         CustomAlertView::showErrorResult(
             MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
         return;
@@ -406,9 +415,10 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
     return;
   }
   auto doc = IdeaDocument::createWithFileName(url.toLocalFile(), DocumentLocationLocalFile);
-  PersistenceController::singleton().openDocument(doc, [self, doc, completion](DocumentToken token) {
+  PersistenceController::singleton().openDocument(doc, [self, doc, completion, path](DocumentToken token) {
     AppDelegate* app = self.get();
     if (token < 1 || !app) {
+      if (token < 1) logOpenFailure(path, *doc);
       if (token >= 1) PersistenceController::singleton().releaseDocument(doc, token, nullptr);
       if (completion)
         completion(MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
