@@ -26,6 +26,11 @@ class Connection final : public QObject {
  private:
   void read() {
     using State = platform::HandOffMessageReader::State;
+    // Bytes after the message (until the close completes) must not deliver it a second time.
+    if (mReader.state() != State::NeedMore) {
+      mSocket->readAll();
+      return;
+    }
     const State state = mReader.append(mSocket->readAll());
     if (state == State::NeedMore) return;
     if (state == State::Refused) {

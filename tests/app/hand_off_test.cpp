@@ -5,6 +5,7 @@
 #include "platform/services/user_defaults.h"
 #include "support/process_home.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -185,4 +187,40 @@ TEST_F(HandOff, AnInstanceThatNeverAnswersEndsTheLaunchWithAMessage) {
   auto launch = home.start({"x.orrery"}, home.files());
   ASSERT_TRUE(launch->waitForFinished(30000));
   EXPECT_NE(launch->exitCode(), 0);
+}
+
+TEST(SingleInstanceInProcess, AMessageInPiecesIsDeliveredOnceAndAnswered) {
+  QTemporaryDir folder;
+  SingleInstance first(folder.path());
+  ASSERT_TRUE(first.tryToBecomeFirst());
+  std::vector<QStringList> delivered;
+  ASSERT_TRUE(first.listen([&](const QStringList& arguments) { delivered.push_back(arguments); }));
+  SingleInstance second(folder.path());
+  EXPECT_FALSE(second.tryToBecomeFirst()) << "the lock is held";
+
+  // The timeout only ends a broken run.
+  const auto pumpUntil = [](const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+  };
+  const auto pumpAWhile = [] {
+    for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  };
+  const QByteArray message = platform::handoff::encodeMessage({"/maps/a.orrery", "db-k://1/x"});
+  QLocalSocket socket;
+  socket.connectToServer(first.socketPath());
+  ASSERT_TRUE(socket.waitForConnected(2000));
+  socket.write(message.left(3));
+  socket.flush();
+  pumpAWhile();
+  EXPECT_TRUE(delivered.empty()) << "not before the whole message";
+  socket.write(message.mid(3) + message);  // the rest, then the same message again
+  socket.flush();
+  ASSERT_TRUE(pumpUntil([&] { return socket.bytesAvailable() > 0 || socket.state() != QLocalSocket::ConnectedState; }));
+  pumpAWhile();  // anything still on its way
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0], (QStringList{"/maps/a.orrery", "db-k://1/x"}));
+  EXPECT_EQ(socket.read(1), QByteArray("k"));
 }
