@@ -8,6 +8,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <QTimer>
 
 namespace orrery {
 namespace {
@@ -17,10 +18,16 @@ constexpr char kAnswer = 'k';
 // Reads one message from a connection as its bytes arrive; answers and closes.
 class Connection final : public QObject {
  public:
-  Connection(QLocalSocket* socket, std::function<void(const QStringList&)> onArguments)
+  Connection(QLocalSocket* socket, std::function<void(const QStringList&)> onArguments, int idleMillis)
       : QObject(socket), mSocket(socket), mOnArguments(std::move(onArguments)) {
     connect(socket, &QLocalSocket::readyRead, this, [this] { read(); });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    // A connection that never finishes its message would otherwise stay open for the whole run.
+    QTimer::singleShot(idleMillis, this, [this] {
+      if (mReader.state() != platform::HandOffMessageReader::State::NeedMore) return;
+      logLine(QStringLiteral("Hand-off: closed a connection that sent no whole message in time"));
+      mSocket->disconnectFromServer();
+    });
   }
 
  private:
@@ -69,14 +76,14 @@ bool SingleInstance::tryToBecomeFirst() {
   return mLock->tryLock(0);
 }
 
-bool SingleInstance::listen(std::function<void(const QStringList&)> onArguments) {
+bool SingleInstance::listen(std::function<void(const QStringList&)> onArguments, int idleMillis) {
   if (mFolder.isEmpty()) return false;
   // We hold the lock, so a socket file left here belongs to a killed instance.
   QLocalServer::removeServer(socketPath());
   mServer = new QLocalServer;
   mServer->setSocketOptions(QLocalServer::UserAccessOption);
-  QObject::connect(mServer, &QLocalServer::newConnection, mServer, [this, onArguments] {
-    while (QLocalSocket* socket = mServer->nextPendingConnection()) new Connection(socket, onArguments);
+  QObject::connect(mServer, &QLocalServer::newConnection, mServer, [this, onArguments, idleMillis] {
+    while (QLocalSocket* socket = mServer->nextPendingConnection()) new Connection(socket, onArguments, idleMillis);
   });
   if (!mServer->listen(socketPath())) {
     logLine(QStringLiteral("Hand-off: cannot listen on %1: %2").arg(socketPath(), mServer->errorString()));

@@ -30,8 +30,9 @@ class SingleInstance {
 
   // True when this process now holds the lock.
   bool tryToBecomeFirst();
-  // The first instance listens; each well-formed message reaches `onArguments`.
-  bool listen(std::function<void(const QStringList&)> onArguments);
+  // The first instance listens; each well-formed message reaches `onArguments`. A connection
+  // without a whole message after `idleMillis` is closed.
+  bool listen(std::function<void(const QStringList&)> onArguments, int idleMillis = kHandOffTimeoutMillis);
   // A later launch: sends the arguments (in several messages when they are many) and waits for
   // the answers; false (with `error` set) when no instance answered within the time.
   bool handOff(const QStringList& arguments, QString* error, int timeoutMillis = kHandOffTimeoutMillis);

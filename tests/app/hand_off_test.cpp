@@ -224,3 +224,38 @@ TEST(SingleInstanceInProcess, AMessageInPiecesIsDeliveredOnceAndAnswered) {
   EXPECT_EQ(delivered[0], (QStringList{"/maps/a.orrery", "db-k://1/x"}));
   EXPECT_EQ(socket.read(1), QByteArray("k"));
 }
+
+TEST(SingleInstanceInProcess, AConnectionThatNeverFinishesItsMessageIsClosedAndOthersStillGetThrough) {
+  QTemporaryDir folder;
+  SingleInstance first(folder.path());
+  ASSERT_TRUE(first.tryToBecomeFirst());
+  std::vector<QStringList> delivered;
+  ASSERT_TRUE(first.listen([&](const QStringList& arguments) { delivered.push_back(arguments); }, /*idleMillis=*/50));
+  QLocalSocket stalled;
+  stalled.connectToServer(first.socketPath());
+  ASSERT_TRUE(stalled.waitForConnected(2000));
+  stalled.write(platform::handoff::encodeMessage({"/maps/a.orrery"}).left(6));
+  stalled.flush();
+  // The timeout only ends a broken run.
+  QElapsedTimer timer;
+  timer.start();
+  while (stalled.state() != QLocalSocket::UnconnectedState && timer.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(stalled.state(), QLocalSocket::UnconnectedState) << "the instance closed it";
+  EXPECT_TRUE(delivered.empty());
+
+  // The hand-off blocks this thread, so the instance answers from another one.
+  bool answered = false;
+  QString error;
+  std::unique_ptr<QThread> helper(QThread::create([&] {
+    SingleInstance later(folder.path());
+    answered = later.handOff({"/maps/b.orrery"}, &error, 5000);
+  }));
+  helper->start();
+  timer.restart();
+  while (!helper->isFinished() && timer.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  helper->wait();
+  EXPECT_TRUE(answered) << error.toStdString();
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0], QStringList{"/maps/b.orrery"});
+}
