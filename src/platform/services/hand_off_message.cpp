@@ -20,7 +20,12 @@ QStringList normalizedArguments(const QStringList& arguments, const QString& wor
       continue;
     }
     QString path = argument;
-    if (argument.startsWith(QLatin1String("file:"))) path = QUrl(argument).toLocalFile();
+    if (argument.startsWith(QLatin1String("file:"))) {
+      QUrl url(argument);
+      // "localhost" names this machine, as no host does.
+      if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) url.setHost(QString());
+      path = url.toLocalFile();
+    }
     if (path.isEmpty()) continue;
     result.append(QDir::cleanPath(base.absoluteFilePath(path)));
   }

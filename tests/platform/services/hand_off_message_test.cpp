@@ -26,10 +26,11 @@ HandOffMessageReader::State readWhole(const QByteArray& bytes, HandOffMessageRea
 TEST(HandOffMessage, ArgumentsTravelAbsoluteAndComeBackAsSent) {
   const QStringList normalized = normalizedArguments(
       {"map.orrery", "/abs/../abs/x.opml", "file:///tmp/with%20space.orrery", "db-abc://2/token?code=1", "",
-       "./sub/../Ünïcødé 🪐.orrery"},
+       "./sub/../Ünïcødé 🪐.orrery", "file://LocalHost/tmp/y.orrery", "file:z.orrery"},
       "/home/u");
   EXPECT_EQ(normalized, (QStringList{"/home/u/map.orrery", "/abs/x.opml", "/tmp/with space.orrery",
-                                     "db-abc://2/token?code=1", "/home/u/Ünïcødé 🪐.orrery"}));
+                                     "db-abc://2/token?code=1", "/home/u/Ünïcødé 🪐.orrery", "/tmp/y.orrery",
+                                     "/home/u/z.orrery"}));
   const QByteArray message = encodeMessage(normalized);
   EXPECT_EQ(message.left(4), withHeader(message.mid(4)).left(4)) << "a big-endian length of the body";
 
