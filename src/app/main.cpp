@@ -7,6 +7,7 @@
 #include "home/home_screens.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/application_identity.h"
+#include "platform/services/hand_off_message.h"
 #include "platform/services/qt_main_queue.h"
 #include "platform/services/runtime_folder.h"
 #include "platform/ui/popover.h"
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   platform::applyApplicationIdentity();
 
-  const QStringList arguments = orrery::SingleInstance::normalizedArguments(app.arguments().mid(1), QDir::currentPath());
+  const QStringList arguments = platform::handoff::normalizedArguments(app.arguments().mid(1), QDir::currentPath());
   // A later launch hands its arguments over before it builds a window or starts anything.
   orrery::SingleInstance instance(platform::runtimeFolder());
   if (!instance.tryToBecomeFirst()) {
