@@ -158,7 +158,7 @@ TEST_F(WebPanelTest, TheFieldIsCentredWhileThereIsRoomAndNeverWiderThan500) {
 
 TEST_F(WebPanelTest, ABareHostLoadsOverHttpAndShowsTheAddressItEndedAt) {
   server.setRedirect(QStringLiteral("/old"), server.url(QStringLiteral("/new")).toString());
-  server.setPage(QStringLiteral("/new"), webtest::bands("green", 200, "white", 10));
+  server.setPage(QStringLiteral("/new"), webtest::bands("#00ff00", 200, "white", 10));
   open();
   type(QStringLiteral("127.0.0.1:%1/old").arg(server.port()));
   pressReturn();

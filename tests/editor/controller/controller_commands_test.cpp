@@ -450,7 +450,7 @@ TEST_F(CommandsTest, PicturesAndImportsWaitInTheDock) {
   junk.write("not a picture at all");
   junk.close();
 
-  // The content button's menu: "Add Image" on, "Add Web Link" shown but off.
+  // The content button's menu: "Add Image" and "Add Web Link".
   menus->menuAnswers.push_back(0);
   platform::FilePanelResult ok;
   ok.response = platform::kModalResponseOK;
