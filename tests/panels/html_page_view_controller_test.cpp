@@ -81,6 +81,7 @@ struct WebPanelTest : ::testing::Test {
   }
   QString action() const { return panel->actionButton()->isHidden() ? QString() : panel->actionButton()->buttonLabel()->text(); }
 
+  webtest::BuiltWebModule module;
   testsupport::LoopbackHttpServer server;
   CountingPresenter presenter;
   std::unique_ptr<platform::Window> window;

@@ -13,6 +13,26 @@
 
 namespace webtest {
 
+// Points the application at the web engine module this build made, unless the environment
+// names one; gives back what was there.
+class BuiltWebModule {
+ public:
+  BuiltWebModule() : mPrevious(qgetenv("ORRERY_WEB_MODULE")) {
+#ifdef ORRERY_TEST_WEB_MODULE
+    if (mPrevious.isEmpty()) qputenv("ORRERY_WEB_MODULE", ORRERY_TEST_WEB_MODULE);
+#endif
+  }
+  ~BuiltWebModule() {
+    if (mPrevious.isEmpty())
+      qunsetenv("ORRERY_WEB_MODULE");
+    else
+      qputenv("ORRERY_WEB_MODULE", mPrevious);
+  }
+
+ private:
+  QByteArray mPrevious;
+};
+
 // Spins Qt's loop and the main queue until the condition holds; the cap only ends a broken run.
 inline bool waitFor(const std::function<bool()>& condition) {
   QDeadlineTimer cap(30000);

@@ -66,6 +66,7 @@ struct WebLinkTest : ControllerTest {
     uitest::advance(1.0);
   }
 
+  webtest::BuiltWebModule module;
   testsupport::LoopbackHttpServer server;
   Opened opened;
   IdeaPtr linkIdea;
