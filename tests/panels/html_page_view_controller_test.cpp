@@ -12,6 +12,7 @@
 #include "web_test_support.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -27,6 +28,25 @@ using namespace orrery;
 using webtest::waitFor;
 
 namespace {
+
+// Catches what the engine would hand to the desktop (mail programs, custom handlers).
+class DesktopOpens : public QObject {
+  Q_OBJECT
+ public:
+  explicit DesktopOpens(const QStringList& schemes) : mSchemes(schemes) {
+    for (const QString& scheme : mSchemes) QDesktopServices::setUrlHandler(scheme, this, "open");
+  }
+  ~DesktopOpens() override {
+    for (const QString& scheme : mSchemes) QDesktopServices::unsetUrlHandler(scheme);
+  }
+  QList<QUrl> urls;
+
+ public slots:
+  void open(const QUrl& url) { urls << url; }
+
+ private:
+  QStringList mSchemes;
+};
 
 struct CountingPresenter : HTMLPageViewControllerDelegate {
   int dismissals = 0;
@@ -341,6 +361,34 @@ TEST_F(WebPanelTest, APageOpensNoWindowNoDialogNoDownloadAndNoLocalFile) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
+TEST_F(WebPanelTest, LinksToOtherSchemesAreNotHandedToTheDesktop) {
+  DesktopOpens desktop({QStringLiteral("mailto"), QStringLiteral("orrery-test")});
+  server.setPage(QStringLiteral("/links"),
+                 "<html><body style='margin:0'>"
+                 "<a href='mailto:someone@example.com' onclick=\"this.style.background='blue'\" "
+                 "style='display:block;height:100px;background:red'>m</a>"
+                 "<a href='orrery-test:payload' onclick=\"this.style.background='blue'\" "
+                 "style='display:block;height:100px;background:red'>c</a>"
+                 "</body></html>");
+  open(server.url(QStringLiteral("/links")).toString());
+  ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u; }));
+  ASSERT_TRUE(showsColour(Qt::red));
+  QWidget* page = panel->webView()->widget();
+  QWidget* target = page->focusProxy() ? page->focusProxy() : page;
+  QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(50, 50));
+  QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(50, 150));
+  // Both links were followed as far as the page goes (they turn blue when clicked).
+  ASSERT_TRUE(waitFor([&] {
+    const QImage shown = panel->webView()->grabRect(QRectF(0, 0, 100, 200));
+    return webtest::showsColour(shown, Qt::blue, 0.5, 0.25) && webtest::showsColour(shown, Qt::blue, 0.5, 0.75);
+  }));
+  // A hand-over would follow the click within a few turns of the loop.
+  for (int i = 0; i < 100; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_TRUE(desktop.urls.isEmpty()) << desktop.urls.value(0).toString().toStdString();
+  EXPECT_EQ(panel->webView()->mainDocumentURL(), server.url(QStringLiteral("/links")));
+  EXPECT_EQ(panel->searchFieldState(), 4u);
+}
+
 TEST_F(WebPanelTest, ThePagesMenuOffersNoNewWindowDownloadSaveOrSource) {
   server.setPage(QStringLiteral("/menu"),
                  "<html><body style='margin:0'><a href='/other' style='display:block;height:300px;"
@@ -379,9 +427,23 @@ TEST_F(WebPanelTest, CloseOrEscapeAnswersNoChangeOnce) {
   EXPECT_EQ(presenter.dismissals, 1);
 
   open();
-  panel->closeButtonPressed();
+  panel->buttonPressed(*panel->closeButton());
   EXPECT_EQ(presenter.dismissals, 2);
+  EXPECT_TRUE(panel->resultURL().isNull());
+
+  // Escape while the page has the keys.
+  server.setPage(QStringLiteral("/page"), webtest::bands("red", 600, "blue", 10));
+  open(server.url(QStringLiteral("/page")).toString());
+  ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u; }));
+  ASSERT_TRUE(showsColour(Qt::red));
+  QWidget* page = panel->webView()->widget();
+  QWidget* target = page->focusProxy() ? page->focusProxy() : page;
+  QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(100, 100));
+  QTest::keyClick(target, Qt::Key_Escape);
+  ASSERT_TRUE(waitFor([&] { return presenter.dismissals == 3; }));
   EXPECT_TRUE(panel->resultURL().isNull());
 }
 
 }  // namespace
+
+#include "html_page_view_controller_test.moc"

@@ -59,6 +59,8 @@ QWebEngineProfile* EngineWebContent::sharedProfile() {
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
     s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, true);
+    // Addresses of other programs (mail, custom handlers) are never handed to the desktop.
+    s->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
     return p;
   }();
   return profile;
