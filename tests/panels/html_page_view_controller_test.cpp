@@ -99,6 +99,16 @@ struct WebPanelTest : ::testing::Test {
       return web && webtest::showsColour(web->grabRect(QRectF(0, 0, 20, 20)), colour, 0.5, 0.5);
     });
   }
+  // Opens the panel on a served page whose top left is red, once that shows.
+  bool openShowingRed(const QString& path) {
+    open(server.url(path).toString());
+    return waitFor([&] { return panel->searchFieldState() == 4u; }) && showsColour(Qt::red);
+  }
+  // Where the page takes mouse and keys (the engine's own child widget once it has one).
+  QWidget* pageInput() const {
+    QWidget* page = panel->webView()->widget();
+    return page->focusProxy() ? page->focusProxy() : page;
+  }
   QString action() const { return panel->actionButton()->isHidden() ? QString() : panel->actionButton()->buttonLabel()->text(); }
 
   webtest::BuiltWebModule module;
@@ -203,9 +213,7 @@ TEST_F(WebPanelTest, ABareHostLoadsOverHttpAndShowsTheAddressItEndedAt) {
 
 TEST_F(WebPanelTest, ConfirmingHandsBackTheAddressAndAPictureOfTheTop) {
   server.setPage(QStringLiteral("/page"), webtest::bands("red", 1500, "blue", 1500));
-  open(server.url(QStringLiteral("/page")).toString());
-  ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u; }));
-  ASSERT_TRUE(showsColour(Qt::red));
+  ASSERT_TRUE(openShowingRed(QStringLiteral("/page")));
   panel->actionButtonPressed();
   EXPECT_EQ(presenter.dismissals, 1);
   EXPECT_TRUE(panel->isDismissed());
@@ -301,13 +309,10 @@ TEST_F(WebPanelTest, BackFollowsLinksInsideThePageUntilTheNextTypedAddress) {
                  "<html><body style='margin:0'><a href='/b' style='display:block;height:600px;background:red'>b</a>"
                  "</body></html>");
   server.setPage(QStringLiteral("/b"), webtest::bands("blue", 600, "white", 10));
-  open(server.url(QStringLiteral("/a")).toString());
-  ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u; }));
-  ASSERT_TRUE(showsColour(Qt::red));
+  ASSERT_TRUE(openShowingRed(QStringLiteral("/a")));
   EXPECT_TRUE(panel->backButton()->isHidden());
 
-  QWidget* page = panel->webView()->widget();
-  QWidget* target = page->focusProxy() ? page->focusProxy() : page;
+  QWidget* target = pageInput();
   QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(100, 100));
   ASSERT_TRUE(waitFor([&] { return panel->fieldText().endsWith(QStringLiteral("/b")) && settled(); }));
   EXPECT_EQ(panel->searchFieldState(), 4u);
@@ -347,8 +352,7 @@ TEST_F(WebPanelTest, APageOpensNoWindowNoDialogNoDownloadAndNoLocalFile) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_GE(windowsWithPanel, windowsBefore);
 
-  QWidget* page = panel->webView()->widget();
-  QWidget* target = page->focusProxy() ? page->focusProxy() : page;
+  QWidget* target = pageInput();
   QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(50, 50));
   for (int i = 0; i < 30; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_EQ(panel->webView()->mainDocumentURL(), server.url(QStringLiteral("/pushy"))) << "file: is refused";
@@ -370,11 +374,8 @@ TEST_F(WebPanelTest, LinksToOtherSchemesAreNotHandedToTheDesktop) {
                  "<a href='orrery-test:payload' onclick=\"this.style.background='blue'\" "
                  "style='display:block;height:100px;background:red'>c</a>"
                  "</body></html>");
-  open(server.url(QStringLiteral("/links")).toString());
-  ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u; }));
-  ASSERT_TRUE(showsColour(Qt::red));
-  QWidget* page = panel->webView()->widget();
-  QWidget* target = page->focusProxy() ? page->focusProxy() : page;
+  ASSERT_TRUE(openShowingRed(QStringLiteral("/links")));
+  QWidget* target = pageInput();
   QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(50, 50));
   QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(50, 150));
   // Both links were followed as far as the page goes (they turn blue when clicked).
@@ -393,11 +394,8 @@ TEST_F(WebPanelTest, ThePagesMenuOffersNoNewWindowDownloadSaveOrSource) {
   server.setPage(QStringLiteral("/menu"),
                  "<html><body style='margin:0'><a href='/other' style='display:block;height:300px;"
                  "background:red'>link</a></body></html>");
-  open(server.url(QStringLiteral("/menu")).toString());
-  ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u; }));
-  ASSERT_TRUE(showsColour(Qt::red));
-  QWidget* page = panel->webView()->widget();
-  QWidget* target = page->focusProxy() ? page->focusProxy() : page;
+  ASSERT_TRUE(openShowingRed(QStringLiteral("/menu")));
+  QWidget* target = pageInput();
   QTest::mouseClick(target, Qt::RightButton, {}, QPoint(60, 60));
   QMenu* menu = nullptr;
   ASSERT_TRUE(waitFor([&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) != nullptr; }));
@@ -433,11 +431,8 @@ TEST_F(WebPanelTest, CloseOrEscapeAnswersNoChangeOnce) {
 
   // Escape while the page has the keys.
   server.setPage(QStringLiteral("/page"), webtest::bands("red", 600, "blue", 10));
-  open(server.url(QStringLiteral("/page")).toString());
-  ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u; }));
-  ASSERT_TRUE(showsColour(Qt::red));
-  QWidget* page = panel->webView()->widget();
-  QWidget* target = page->focusProxy() ? page->focusProxy() : page;
+  ASSERT_TRUE(openShowingRed(QStringLiteral("/page")));
+  QWidget* target = pageInput();
   QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(100, 100));
   QTest::keyClick(target, Qt::Key_Escape);
   ASSERT_TRUE(waitFor([&] { return presenter.dismissals == 3; }));
