@@ -34,10 +34,9 @@ void spin(const std::function<bool()>& done) {
 
 QByteArray bigPage() {
   QByteArray page = "<html><body style='margin:0;font-family:sans-serif'>";
-  int i = 0;
-  while (page.size() < 300 * 1024)
+  for (int i = 0; page.size() < 300 * 1024; ++i)
     page += "<p style='color:#" + QByteArray::number(0x100000 + (i * 7919) % 0xEFFFFF, 16) + "'>Paragraph " +
-            QByteArray::number(i++) + " of a long page with words enough to wrap a line or two.</p>";
+            QByteArray::number(i) + " of a long page with words enough to wrap a line or two.</p>";
   return page + "</body></html>";
 }
 
