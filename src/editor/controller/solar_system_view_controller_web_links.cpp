@@ -3,6 +3,7 @@
 
 #include "editor/controller/solar_system_view_controller.h"
 #include "foundation/kit_image.h"
+#include "platform/core/dispatch.h"
 #include "foundation/views/custom_alert_view.h"
 #include "foundation/views/presentation_transitions.h"
 #include "shell/my_window.h"
@@ -58,6 +59,9 @@ void SolarSystemViewController::pleaseStartWebLinkAddition() {
 }
 
 void SolarSystemViewController::pleaseDismissHTMLPageView(HTMLPageViewController& panel) {
+  // The request may come from a key the panel's field or page is handling: the panel and its
+  // widgets go on a later turn.
+  if (mPresentedPanel.get() == &panel) platform::mainQueue().async([keep = mPresentedPanel] {});
   dismissPresentedPanel(panel);
 }
 
