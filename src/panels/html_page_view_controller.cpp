@@ -374,12 +374,14 @@ void HTMLPageViewController::webViewDidFinishLoading() {
 
 QImage HTMLPageViewController::captureWebviewImage() const {
   if (!mWebView) return {};
+  // What the view shows of the page: never the whole page, and without the scroll bar beside it.
   const QSizeF shown = mWebView->bounds().size();
   const QSizeF page = mWebView->documentSize();
+  const double width = page.width() > 0 ? std::min(shown.width(), page.width()) : shown.width();
   const double height = page.height() > 0 ? std::min(shown.height(), page.height()) : shown.height();
-  const double side = std::min(shown.width(), height);
-  if (shown.width() <= 0 || side <= 0) return {};
-  QImage image = mWebView->grabRect(QRectF(0, 0, shown.width(), side));
+  const double side = std::min(width, height);
+  if (width <= 0 || side <= 0) return {};
+  QImage image = mWebView->grabRect(QRectF(0, 0, width, side));
   if (image.isNull() || image.width() <= 0) return {};
   image.setDevicePixelRatio(image.width() / kPictureWidth);
   return image;
