@@ -11,6 +11,7 @@
 #include "platform/services/qt_main_queue.h"
 #include "platform/services/runtime_folder.h"
 #include "platform/ui/popover.h"
+#include "platform/ui/web_view.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,6 +21,7 @@
 int main(int argc, char** argv) {
   // Windows are placed where the stored state says, which Wayland does not allow: use XWayland.
   platform::preferPlatformThatPlacesWindows();
+  platform::prepareWebEngineBeforeApplication();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   platform::applyApplicationIdentity();

@@ -4,6 +4,7 @@
 
 #include "platform/core/dispatch.h"
 #include "platform/core/quit_waiters.h"
+#include "platform/ui/web_view.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -26,6 +27,7 @@ void advance(double seconds) { gLoop->advance(seconds); }
 int main(int argc, char** argv) {
   static QTemporaryDir home;
   if (!home.isValid() || !testsupport::redirectStandardFolders(home.path())) return 2;
+  platform::prepareWebEngineBeforeApplication();
   QApplication app(argc, argv);
   QCoreApplication::setOrganizationName("Orrery");
   QCoreApplication::setApplicationName("Orrery");
