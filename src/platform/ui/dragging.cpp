@@ -131,6 +131,8 @@ DraggingSession::~DraggingSession() {
   if (mMonitor) Application::shared().removeEventMonitor(mMonitor);
 }
 
+Window* DraggingSession::sourceWindow() const { return mSourceWindow.get(); }
+
 void DraggingSession::setDraggingImage(const QImage& image) {
   if (!mHandedOver) mImage = image;
 }
@@ -190,6 +192,19 @@ void DraggingSession::moveTo(const QPointF& screenPoint) {
 
 void DraggingSession::release(const QPointF& screenPoint) {
   auto keep = currentSession();
+  // The drop happens where the button went up, even when no drag event reached that point.
+  Window* over = windowAt(screenPoint);
+  if (over && over != mTarget.get()) {
+    moveTo(screenPoint);
+    if (currentSession().get() != this) return;
+  } else if (!over) {
+    if (Window* target = mTarget.get())
+      if (DraggingDestination* d = target->draggingDestination()) {
+        const DraggingInfo info = infoFor(*target, screenPoint);
+        d->draggingExited(&info);
+      }
+    mTarget.reset();
+  }
   mLastScreenPoint = screenPoint;
   DragOperation result = DragOperationBits::None;
   Window* target = mTarget.get();

@@ -130,7 +130,7 @@ class DraggingSession {
   std::int64_t draggingSequenceNumber() const { return mSequenceNumber; }
   Pasteboard& pasteboard() const { return *mPasteboard; }
   DraggingSource* source() const { return mSource.get(); }
-  Window* sourceWindow() const { return mSourceWindow.get(); }
+  Window* sourceWindow() const;
   const QImage& draggingImage() const { return mImage; }
   void setDraggingImage(const QImage& image);
   bool isHandedOver() const { return mHandedOver; }

@@ -26,8 +26,9 @@ struct HandedOverDrag {
 
 class DragSeams {
  public:
-  // Runs while Qt's drag is "over" another program; may read the data or send Qt drag
-  // events to our windows. Answers the drop action.
+  // Runs while Qt's drag is "over" another program, before `readTypes` are read as a
+  // receiver would; may run the main queue or send Qt drag events to our windows. Answers the
+  // drop action.
   std::function<Qt::DropAction(QDrag&)> outside = [](QDrag&) { return Qt::IgnoreAction; };
   std::vector<HandedOverDrag> handedOver;
   // Types read from the drag's data while it runs (the receiver asking).
@@ -45,11 +46,12 @@ class DragSeams {
     platform::DraggingSession::setDragRunner([this](QDrag& drag, Qt::DropActions actions) {
       HandedOverDrag record;
       record.types = drag.mimeData()->formats();
-      for (const QString& t : readTypes) record.data[t] = drag.mimeData()->data(t);
       record.image = drag.pixmap().toImage();
       record.actions = actions;
+      const Qt::DropAction answer = outside(drag);
+      for (const QString& t : readTypes) record.data[t] = drag.mimeData()->data(t);
       handedOver.push_back(record);
-      return outside(drag);
+      return answer;
     });
   }
   ~DragSeams() {
