@@ -36,7 +36,7 @@ struct EventScope {
 
 }  // namespace
 
-Window::Window(const QSizeF& contentSize, uint32_t styleMask) {
+Window::Window(const QSizeF& contentSize, uint32_t styleMask) : mShowsMenuBar(styleMask != Borderless) {
   mFrame = new WindowFrame(this);
   Qt::WindowFlags flags = Qt::Window;
   if (styleMask == Borderless) flags |= Qt::FramelessWindowHint;
@@ -51,6 +51,9 @@ Window::Window(const QSizeF& contentSize, uint32_t styleMask) {
 }
 
 void Window::mainMenuChanged() {
+  // A borderless window (a popover's) has no title bar to carry the menus; its keys still
+  // reach the main menu's equivalents.
+  if (!mShowsMenuBar) return;
   if (!mMenuBar) {
     if (!Application::shared().mainMenu()) return;
     mMenuBar = std::make_unique<MenuBarBridge>(*this, mFrame->menuBar());

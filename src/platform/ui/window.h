@@ -133,7 +133,8 @@ class Window : public Responder, public LayerHost {
 
   // The application's main menu changed: the menu bar rebuilds (made on first need).
   void mainMenuChanged();
-  // The window's menu bar, or null while the application has no main menu.
+  // The window's menu bar, or null while the application has no main menu; a borderless
+  // window never has one.
   QMenuBar* menuBar() const;
 
   // Used by the canvas.
@@ -153,6 +154,7 @@ class Window : public Responder, public LayerHost {
   WindowFrame* mFrame = nullptr;  // owned through Qt parentage; deleted in the destructor
   WindowCanvas* mCanvas = nullptr;
   std::unique_ptr<MenuBarBridge> mMenuBar;
+  bool mShowsMenuBar = true;  // titled windows only
   std::shared_ptr<View> mContentView;
   WeakRef<Responder> mFirstResponder;
   WeakRef<WindowDelegate> mDelegate;
