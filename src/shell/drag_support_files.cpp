@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QUrl>
 
-#include <cstring>
 
 #include <filesystem>
 
@@ -143,13 +142,9 @@ bool DragSupportWindow::performFileDrop(const platform::DraggingInfo& info) {
 
 QStringList DragSupportWindow::namesOfPromisedFilesDroppedAtDestination(const QString& folder) {
   const QString title = mDragExampleView ? mDragExampleView->representativeTitle() : QString();
-  const QString name = PromisedFile::fileNameForTitle(title);
-  QString base = name;
-  base.chop(int(std::strlen(".orrery")));
+  // The folder is fresh, so the name is free there; the receiver settles clashes in its own.
+  const QString chosen = PromisedFile::fileNameForTitle(title);
   QDir destination(folder);
-  QString chosen = name;
-  for (int n = 1; !folder.isEmpty() && destination.exists(chosen); ++n)
-    chosen = QStringLiteral("%1-%2.orrery").arg(base).arg(n);
   mPromisedFile = PromisedFile::create(folder.isEmpty() ? QString() : destination.filePath(chosen));
   std::shared_ptr<PromisedFile> promise = mPromisedFile;
   platform::WeakRef<DragSupportWindow> weak(this);

@@ -307,6 +307,7 @@ void DragSupportWindow::handleDragEndingForSource(bool source, bool target, Drag
   mDraggedIdeaIdentifier.clear();
   mDraggedDocIdentifier.clear();
   mDragExampleView.reset();
+  mPromisedFile.reset();
   DragSupportWindow* startedIn = mDragTargetSourceWindow.get();
   const bool accepted = mDragAcceptCalled;
   mDragAcceptCalled = false;

@@ -128,8 +128,8 @@ class DragSupportWindow : public MyWindow, public platform::DraggingSource, publ
   // Reads a dropped file into an idea of no document; null (later, on the main queue) when it
   // cannot be read. Only regular files are read.
   void handleDataFromFile(const QString& path, std::function<void(std::shared_ptr<class Idea>)> completion);
-  // Names the file the dragged idea is written to in `folder` ("<title>.orrery", else
-  // "<title>-<n>.orrery") and starts writing it (see PromisedFile); answers the one name.
+  // Names the file the dragged idea is written to in `folder` (a fresh one, see
+  // PromisedFile) and starts writing it; answers the one name.
   QStringList namesOfPromisedFilesDroppedAtDestination(const QString& folder);
 
   // Read by tests and the benchmark.
