@@ -21,6 +21,7 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -161,6 +162,19 @@ TEST(DragFilesIn, WhatCannotBeReadIsRefusedOrReportedAndTheDockKeepsItsIdea) {
   const QString gone = o.files.filePath("gone.orrery");
   const QString fifo = o.files.filePath("x.opml");
   ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  // 2 GB on disk (sparse), a PNG header promising 60 000 × 60 000 pixels.
+  const QString huge = o.write("huge.png", [] {
+    QImage small(QSize(1, 1), QImage::Format_ARGB32);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    small.save(&buffer, "PNG");
+    const quint32 side = qToBigEndian<quint32>(60000);
+    bytes.replace(16, 4, reinterpret_cast<const char*>(&side), 4);
+    bytes.replace(20, 4, reinterpret_cast<const char*>(&side), 4);
+    return bytes;
+  }());
+  ASSERT_TRUE(QFile::resize(huge, qint64(2) << 30));
   QStringList many;
   for (int i = 0; i < 10000; ++i) many << o.files.filePath(QStringLiteral("f%1.png").arg(i));
   const std::vector<Case> cases = {
@@ -169,6 +183,7 @@ TEST(DragFilesIn, WhatCannotBeReadIsRefusedOrReportedAndTheDockKeepsItsIdea) {
       {many, Qt::CopyAction, false, false, nullptr},
       {{o.write("linked.png", pngBytes(QSize(2, 2), Qt::red))}, Qt::LinkAction, true, true, nullptr},
       {{broken}, Qt::CopyAction, true, true, "Error importing contents"},
+      {{huge}, Qt::CopyAction, true, true, "Error importing contents"},
       {{gone}, Qt::CopyAction, true, true, "Error importing contents"},
       {{fifo}, Qt::CopyAction, true, true, "Error importing contents"},
   };
