@@ -6,6 +6,8 @@
 
 #include "app/single_instance.h"
 
+#include "../tests/support/process_home.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -29,22 +31,7 @@ namespace {
 QString gSelf;
 QString gOrrery;
 
-struct Home {
-  QTemporaryDir root;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  Home() {
-    for (const char* sub : {"config", "data", "cache", "runtime", "tmp"}) {
-      QDir().mkpath(root.filePath(sub));
-      QFile::setPermissions(root.filePath(sub), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    env.insert("HOME", root.path());
-    env.insert("XDG_CONFIG_HOME", root.filePath("config"));
-    env.insert("XDG_DATA_HOME", root.filePath("data"));
-    env.insert("XDG_CACHE_HOME", root.filePath("cache"));
-    env.insert("XDG_RUNTIME_DIR", root.filePath("runtime"));
-    env.insert("TMPDIR", root.filePath("tmp"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-  }
+struct Home : testsupport::ProcessHome {
   QString outline() {
     const QString path = root.filePath("map.opml");
     QFile f(path);

@@ -5,6 +5,7 @@
 #include "cloud/cloud_engines.h"
 #include "platform/cloud/remote_routes.h"
 #include "editor/controller/editor_screens.h"
+#include "home/home_screens.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/application_identity.h"
 #include "platform/services/qt_main_queue.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
   orrery::installLocalDocumentImport();
   orrery::installCloudEngines();
   orrery::installEditorScreens();
+  orrery::installHomeScreens();
   // The cloud engines set the Dropbox library up with the application key; sign-in redirects
   // that reach this program (the desktop entry's URL scheme, a second launch) end there.
   orrery::AppServices services;

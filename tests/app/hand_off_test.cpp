@@ -2,6 +2,7 @@
 #include "app/single_instance.h"
 
 #include "platform/services/user_defaults.h"
+#include "../support/process_home.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -23,21 +24,9 @@ using namespace orrery;
 namespace {
 
 // A home of its own for the programs a test starts.
-struct ProcessHome {
-  QTemporaryDir root;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+struct ProcessHome : testsupport::ProcessHome {
   ProcessHome() {
-    for (const char* sub : {"config", "data", "cache", "runtime", "tmp", "files"}) {
-      QDir().mkpath(root.filePath(sub));
-      QFile::setPermissions(root.filePath(sub), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    env.insert("HOME", root.path());
-    env.insert("XDG_CONFIG_HOME", root.filePath("config"));
-    env.insert("XDG_DATA_HOME", root.filePath("data"));
-    env.insert("XDG_CACHE_HOME", root.filePath("cache"));
-    env.insert("XDG_RUNTIME_DIR", root.filePath("runtime"));
-    env.insert("TMPDIR", root.filePath("tmp"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QDir().mkpath(root.filePath("files"));
     // Not a first start of this version: no what's-new window besides the ones a test expects.
     platform::UserDefaults stored(root.filePath("config/Orrery/Orrery/defaults.dat"));
     stored.setString(AppDelegate::versionNumberDisplayString(), "CurrentOrreryVersion");

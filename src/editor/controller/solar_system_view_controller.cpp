@@ -428,7 +428,7 @@ void SolarSystemViewController::pleaseSwitchToHomeView() {
   // Never liberated: this controller is leaving its window.
   occupyScreen(QString::fromLatin1(kSwitchToHome));
   const DocumentLocation location = isCloud(mDoc) ? mDoc->location() : DocumentLocationICloud;
-  auto home = makeHome(location);
+  auto home = makeHome(location, mTopBar ? mTopBar->currentSearchText() : QString());
   releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
   if (home) shell->switchToViewController(home, /*animated=*/true, [] {});
 }

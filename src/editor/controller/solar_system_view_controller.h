@@ -113,6 +113,7 @@ class SolarSystemViewController : public BaseViewController,
   void viewDidDisappear() override;
   void viewWillLayout() override;
   void becameTopLevelController() override;
+  QString storedClassName() const override { return QStringLiteral("SolarSystemViewController"); }
   QVariantMap createState() override;
   bool restoreFromState(const QVariantMap& state) override;
   void occupyScreen(const QString& operation) override;
