@@ -27,11 +27,14 @@
 #include "shell/screen_factory.h"
 #include "support/memory_persistence_state.h"
 #include "support/recording_workspace_delegate.h"
+#include "drag_test_support.h"
+#include "editor/solar_system.h"
 #include "ui_test_env.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -781,4 +784,64 @@ TEST_F(HomeScreenTest, TheTileMenuDeletesWithTheRightQuestionAndEditsInPlaceGivi
     if (auto hud = std::dynamic_pointer_cast<ProgressHUD>(v)) noticed |= hud->labelText() == "Failed to update document";
   EXPECT_TRUE(noticed);
   EXPECT_EQ(dropbox->storedIdea(box1)->text(), QStringLiteral("Box 1"));
+}
+
+TEST_F(HomeScreenTest, AnEditorsPlanetDroppedOnAHomeTileMovesIntoThatDocumentAndBothFilesChange) {
+  startICloud();
+  uitest::DragSeams seams;
+  HomeWindow home(HomeViewController::create(DocumentLocationICloud, QString()));
+  QTemporaryDir folder;
+  const QString mapPath = folder.filePath(QStringLiteral("map.orrery"));
+  auto map = IdeaDocument::createWithFileName(mapPath, DocumentLocationLocalFile);
+  IdeaPtr root = Idea::createWithText(QStringLiteral("map"));
+  for (const char* t : {"stays", "travels", "stays too"}) root->addIdea(Idea::createWithText(QString::fromLatin1(t)));
+  const QString travels = root->ideas()[1]->identifier();
+  map->setIdea(root);
+  DocumentToken token = 0;
+  facade().createDocument(map, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(waitFor([&] { return token != 0; }));
+  ASSERT_GE(token, 1);
+  auto editor = SolarSystemViewController::create(map, token, QString());
+  auto editorWindow = std::make_shared<DragSupportWindow>(QSizeF(1000, 800));
+  editorWindow->switchToViewController(editor, /*animated=*/false, nullptr);
+  uitest::place(*home.window, QPoint(0, 0));
+  uitest::place(*editorWindow, QPoint(1100, 0));
+  editorWindow->displayIfNeeded();
+
+  const ProxyList list = facade().proxyListForLocation(DocumentLocationICloud).value();
+  const QString target = list.at(0)->docIdentifier();
+  const QString targetFile = container.documentPath(IdeaDocument::pathFromIdentifier(target).section('/', -1));
+  SolarSystem& radial = *editor->solarSystem();
+  const QPointF planet = radial.convertPointToView(radial.ideaViewAtIndex(1)->position(), nullptr);
+  ASSERT_EQ(radial.ideaViewAtIndex(1)->ideaIdentifier(), travels);
+  const QPointF tile = uitest::pointIn(*editorWindow, *home.window, home.tileCentre(target));
+
+  editorWindow->sendEvent(Event::mouse(EventType::LeftMouseDown, planet, uitest::clock().now(), 1));
+  uitest::advance(0.25);
+  ASSERT_TRUE(platform::DraggingSession::current()) << "held still: the drag began";
+  editorWindow->sendEvent(Event::mouse(EventType::LeftMouseDragged, (planet + tile) / 2));
+  editorWindow->sendEvent(Event::mouse(EventType::LeftMouseDragged, tile));
+  EXPECT_TRUE(home.window->floatingCopy()) << "the home window floats its own copy";
+  presenter->menuAnswers = {0};  // "Choice.MoveInside"
+  editorWindow->sendEvent(Event::mouse(EventType::LeftMouseUp, tile));
+  ASSERT_TRUE(waitFor([&] {
+    auto moved = IdeaDocument::createWithFileName(targetFile, DocumentLocationLocalFile);
+    QFile f(targetFile);
+    if (!f.open(QIODevice::ReadOnly) || !moved->loadFromJSONData(f.readAll()) || !moved->idea()) return false;
+    for (const auto& child : moved->idea()->ideas())
+      if (child->text() == QStringLiteral("travels")) return true;
+    return false;
+  })) << "the home document's file holds the idea";
+  ASSERT_TRUE(waitFor([&] {
+    auto reread = IdeaDocument::createWithFileName(mapPath, DocumentLocationLocalFile);
+    bool read = false;
+    reread->readFromURL(QUrl::fromLocalFile(mapPath), [&](bool ok) { read = ok; });
+    uitest::advance(0);
+    return read && reread->idea() && reread->idea()->ideas().size() == 2;
+  })) << "the map's file lost it";
+  EXPECT_FALSE(home.window->floatingCopy());
+  EXPECT_FALSE(editorWindow->floatingCopy());
+  EXPECT_EQ(platform::DraggingSession::current(), nullptr);
+  editor->performForcedClose();
+  uitest::advance(0.5);
 }
