@@ -63,6 +63,8 @@ HomeViewController::HomeViewController(DocumentLocation location) : mLocation(lo
 }
 
 HomeViewController::~HomeViewController() {
+  // An in-place edit still waiting for its panel gives its document back.
+  if (auto step = std::move(mActionAfterEditing)) step();
   // A search nobody waits for any more need not run on.
   if (mCurrentSearchRequestID != 0) facade().killSearch(mCurrentSearchRequestID, mLocation);
   if (mIdeaListView) mIdeaListView->setDelegate(nullptr);

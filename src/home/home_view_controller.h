@@ -14,6 +14,7 @@
 #include "foundation/views/base_view_controller.h"
 #include "home/idea_list_view.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/picture_view_controller.h"
 #include "platform/ui/popover.h"
 #include "shell/drag_support.h"
 #include "model/document_location.h"
@@ -45,7 +46,8 @@ class HomeViewController : public BaseViewController,
                            public PersistenceControllerListener,
                            public DragSupportDelegate,
                            public DockAreaViewDelegate,
-                           public EditIdeaViewControllerDelegate {
+                           public EditIdeaViewControllerDelegate,
+                           public PictureViewControllerDelegate {
  public:
   static constexpr char kOpenDocumentToken[] = "OpenDocument";
   static constexpr char kOpenSolarSystemToken[] = "OpenSolarSystem";
@@ -129,6 +131,9 @@ class HomeViewController : public BaseViewController,
   // Edits an opened document's central idea in place; the token is given back on every path.
   void editOpenedProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void editIdeaViewDidClose() override;
+  void pleaseDismissPictureView(PictureViewController& panel) override;
+  // Only while an in-place edit waits for its panel: dismisses it and runs the closing step.
+  void pleaseDismissEditor(platform::ViewController& panel);
   const std::shared_ptr<platform::Popover>& editPopover() const { return mEditPopover; }
 
   // TopBarViewDelegate.
@@ -163,6 +168,9 @@ class HomeViewController : public BaseViewController,
   void handleDragEndWithResult(DragResult result);
   void openDocumentFor(const QString& docIdentifier, std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then);
   void editOpenedTextualIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  void editOpenedImageIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  // Stores the edited root and saves it; the document goes back whatever the outcome.
+  void saveEditedRootAndRelease(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void registerHomeCommands();
 
   std::int64_t mCurrentSearchRequestID = 0;
@@ -178,6 +186,7 @@ class HomeViewController : public BaseViewController,
   ResultCompletion mAfterAcceptance;
   std::function<void()> mActionAfterEditing;
   std::shared_ptr<platform::Popover> mEditPopover;
+  std::shared_ptr<platform::ViewController> mPresentedPanel;
 };
 
 }  // namespace orrery

@@ -9,6 +9,7 @@
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/views/custom_alert_view.h"
+#include "foundation/views/presentation_transitions.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
@@ -210,9 +211,9 @@ void HomeViewController::editOpenedProxy(const std::shared_ptr<IdeaDocument>& do
   }
   switch (root->ideaType()) {
     case IdeaTypeText: return editOpenedTextualIdea(doc, token);
-    case IdeaTypeImage:
+    case IdeaTypeImage: return editOpenedImageIdea(doc, token);
     case IdeaTypeURL:
-      // The picture and web-link panels live in the editor, which takes the token.
+      // The web-link panel lives in the editor for now, which takes the token.
       return openSolarSystemForIdeaDocument(doc, token, /*startEditing=*/true);
     default: giveBack(doc, token);
   }
@@ -246,14 +247,10 @@ void HomeViewController::editOpenedTextualIdea(const std::shared_ptr<IdeaDocumen
     root->setColorThemeType(panel->selectedColorThemeType());
     root->setIconImage(panel->selectedIconImage());
     if (panel->didRecolor()) root->applyColorTheme();
-    doc->setIdea(root);
-    facade().saveDocument(doc, token, [weak, doc, token](bool saved) {
-      if (!saved)
-        if (auto home = std::static_pointer_cast<HomeViewController>(weak.lock()))
-          if (MyWindow* window = home->shellWindow())
-            window->showShortNotificationToUser(text("Failed to update document"));
+    if (me)
+      me->saveEditedRootAndRelease(doc, token);
+    else
       giveBack(doc, token);
-    });
   };
   QRectF anchor;
   if (IdeaViewForIPadListItem* tile = visibleIdeaViewForDocument(doc->docIdentifier()))
@@ -261,6 +258,50 @@ void HomeViewController::editOpenedTextualIdea(const std::shared_ptr<IdeaDocumen
   popover->showRelativeToRect(anchor, view().get(), platform::RectEdge::MaxY);
   // Without a window to point into nothing shows, and nothing would ever close it.
   if (!popover->isShown()) editIdeaViewDidClose();
+}
+
+void HomeViewController::saveEditedRootAndRelease(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
+  doc->setIdea(doc->idea());
+  std::weak_ptr<ViewController> weak = weak_from_this();
+  facade().saveDocument(doc, token, [weak, doc, token](bool saved) {
+    if (!saved)
+      if (auto home = std::static_pointer_cast<HomeViewController>(weak.lock()))
+        if (MyWindow* window = home->shellWindow()) window->showShortNotificationToUser(text("Failed to update document"));
+    giveBack(doc, token);
+  });
+}
+
+void HomeViewController::editOpenedImageIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
+  auto panel = std::make_shared<PictureViewController>();
+  panel->setImage(doc->idea()->bigImage().nsImage());
+  panel->setDelegate(this);
+  mPresentedPanel = panel;
+  occupyScreen(QString::fromLatin1(kIdeaEditingToken));
+  std::weak_ptr<ViewController> weak = weak_from_this();
+  mActionAfterEditing = [weak, panel, doc, token] {
+    auto me = std::static_pointer_cast<HomeViewController>(weak.lock());
+    if (me) me->liberateScreen(QString::fromLatin1(kIdeaEditingToken));
+    const IdeaPtr root = doc->idea();
+    if (!panel->didChangeImage() || !root || !me) {
+      giveBack(doc, token);
+      return;
+    }
+    root->replaceWithOriginalImage(KitImage(panel->image()));
+    me->saveEditedRootAndRelease(doc, token);
+  };
+  presentViewController(panel, std::make_shared<SlideUpViewTransitionAnimation>());
+}
+
+void HomeViewController::pleaseDismissPictureView(PictureViewController& panel) { pleaseDismissEditor(panel); }
+
+void HomeViewController::pleaseDismissEditor(platform::ViewController& panel) {
+  if (!mActionAfterEditing || mPresentedPanel.get() != &panel) return;
+  auto presented = std::move(mPresentedPanel);
+  mPresentedPanel = nullptr;
+  dismissViewController(presented);
+  auto step = std::move(mActionAfterEditing);
+  mActionAfterEditing = nullptr;
+  step();
 }
 
 void HomeViewController::editIdeaViewDidClose() {

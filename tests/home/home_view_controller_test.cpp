@@ -8,11 +8,14 @@
 #include "cloud/cloud_engines.h"
 #include "cloud_container_fixture.h"
 #include "editor/controller/solar_system_view_controller.h"
+#include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/views/progress_hud.h"
 #include "foundation/views/search_text_field.h"
 #include "foundation/views/custom_text_field.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/picture_view_controller.h"
+#include "foundation/kit_image.h"
 #include "panels/idea_text_edit_tab_view.h"
 #include "foundation/views/view_extensions.h"
 #include "home/home_screens.h"
@@ -844,4 +847,66 @@ TEST_F(HomeScreenTest, AnEditorsPlanetDroppedOnAHomeTileMovesIntoThatDocumentAnd
   EXPECT_EQ(platform::DraggingSession::current(), nullptr);
   editor->performForcedClose();
   uitest::advance(0.5);
+}
+
+TEST_F(HomeScreenTest, EveryInPlaceEditThatTakesNoPanelGivesTheDocumentBack) {
+  startDropbox();
+  const QString box0 = QStringLiteral("dropbox:/box0.orrx");
+  const QString pictureBox = QStringLiteral("dropbox:/picture.orrx");
+  QImage picture(QSize(8, 8), QImage::Format_ARGB32);
+  picture.fill(Qt::green);
+  dropbox->store(pictureBox, Idea::createWithOriginalImage(KitImage(picture)));
+  dropbox->reportStoredDocuments();
+  uitest::advance(0);
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  auto open = [&](const QString& id) {
+    DocumentToken token = 0;
+    auto doc = facade().findProxy(id)->doc();
+    facade().openDocument(doc, [&](DocumentToken t) { token = t; });
+    EXPECT_TRUE(waitFor([&] { return token != 0; }));
+    return std::make_pair(doc, token);
+  };
+  // An occupied screen takes no panel: the token goes back at once.
+  auto [doc0, token0] = open(box0);
+  w.home->occupyScreen(QStringLiteral("Test"));
+  w.home->editOpenedProxy(doc0, token0);
+  uitest::advance(0);
+  EXPECT_EQ(dropbox->heldTokens(box0), 0u);
+  EXPECT_FALSE(w.home->editPopover());
+  w.home->liberateScreen(QStringLiteral("Test"));
+
+  // A picture root gets the picture panel; dismissed unchanged, only the token goes back.
+  auto [pictureDoc, pictureToken] = open(pictureBox);
+  w.home->editOpenedProxy(pictureDoc, pictureToken);
+  ASSERT_EQ(w.home->presentedViewControllers().size(), 1u);
+  auto panel = std::dynamic_pointer_cast<PictureViewController>(w.home->presentedViewControllers().front());
+  ASSERT_TRUE(panel);
+  EXPECT_EQ(dropbox->heldTokens(pictureBox), 1u);
+  w.home->pleaseDismissPictureView(*panel);
+  uitest::advance(0.5);
+  EXPECT_EQ(dropbox->heldTokens(pictureBox), 0u);
+  EXPECT_FALSE(w.home->screenOccupied());
+
+  // A document open in another window is not deleted.
+  struct Refusing : ApplicationDelegate {
+    void addNewRecentDocumentURL(const QUrl&) override {}
+    bool canWeSafelyDeleteIdea(const QString&, const QString&) override { return false; }
+    bool isFileCurrentlyOpen(const QUrl&) override { return false; }
+    void markPersistentAppStateDirty() override {}
+    void openDocumentInNewWindow(const QString&, const QString&) override {}
+  } refusing;
+  ApplicationDelegate* previous = Globals::app();
+  Globals::setApp(&refusing);
+  auto [held, heldToken] = open(box0);
+  bool answered = true;
+  w.home->deleteDocument(box0, [&](bool ok) { answered = ok; });
+  uitest::advance(0.1);
+  Globals::setApp(previous);
+  EXPECT_FALSE(answered);
+  EXPECT_TRUE(dropbox->hasStored(box0));
+  ASSERT_FALSE(presenter->alerts.empty());
+  EXPECT_EQ(presenter->alerts.back().informativeText,
+            QStringLiteral("Document is open in other window. Please close the window before deleting document."));
+  facade().releaseDocument(held, heldToken, nullptr);
+  uitest::advance(0);
 }
