@@ -169,6 +169,10 @@ class HomeViewController : public BaseViewController,
   void openDocumentFor(const QString& docIdentifier, std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then);
   void editOpenedTextualIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void editOpenedImageIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  // Holds "IdeaEditing" until the panel closes; then the changes go into the root and are
+  // saved, or the document goes straight back when there are none.
+  void afterEditing(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                    std::function<bool(Idea&)> applyChanges);
   // Stores the edited root and saves it; the document goes back whatever the outcome.
   void saveEditedRootAndRelease(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void registerHomeCommands();

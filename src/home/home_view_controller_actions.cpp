@@ -231,33 +231,38 @@ void HomeViewController::editOpenedTextualIdea(const std::shared_ptr<IdeaDocumen
   panel->setSelectedColorThemeType(root->colorThemeType());
   panel->setSelectedIconImage(root->iconImage());
   mEditPopover = popover;
-  occupyScreen(QString::fromLatin1(kIdeaEditingToken));
-  std::weak_ptr<ViewController> weak = weak_from_this();
-  mActionAfterEditing = [weak, panel, doc, token] {
-    auto me = std::static_pointer_cast<HomeViewController>(weak.lock());
-    if (me) me->liberateScreen(QString::fromLatin1(kIdeaEditingToken));
-    const IdeaPtr root = doc->idea();
-    if (!panel->didChange() || !root) {
-      giveBack(doc, token);
-      return;
-    }
-    root->setText(panel->selectedTitleText());
-    root->setNote(panel->selectedNoteText());
-    root->setColor(panel->selectedColor());
-    root->setColorThemeType(panel->selectedColorThemeType());
-    root->setIconImage(panel->selectedIconImage());
-    if (panel->didRecolor()) root->applyColorTheme();
-    if (me)
-      me->saveEditedRootAndRelease(doc, token);
-    else
-      giveBack(doc, token);
-  };
+  afterEditing(doc, token, [panel](Idea& root) {
+    if (!panel->didChange()) return false;
+    root.setText(panel->selectedTitleText());
+    root.setNote(panel->selectedNoteText());
+    root.setColor(panel->selectedColor());
+    root.setColorThemeType(panel->selectedColorThemeType());
+    root.setIconImage(panel->selectedIconImage());
+    if (panel->didRecolor()) root.applyColorTheme();
+    return true;
+  });
   QRectF anchor;
   if (IdeaViewForIPadListItem* tile = visibleIdeaViewForDocument(doc->docIdentifier()))
     anchor = view()->convertRect(tile->frame(), tile->superview());
   popover->showRelativeToRect(anchor, view().get(), platform::RectEdge::MaxY);
   // Without a window to point into nothing shows, and nothing would ever close it.
   if (!popover->isShown()) editIdeaViewDidClose();
+}
+
+void HomeViewController::afterEditing(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                                      std::function<bool(Idea&)> applyChanges) {
+  occupyScreen(QString::fromLatin1(kIdeaEditingToken));
+  std::weak_ptr<ViewController> weak = weak_from_this();
+  mActionAfterEditing = [weak, doc, token, applyChanges = std::move(applyChanges)] {
+    auto me = std::static_pointer_cast<HomeViewController>(weak.lock());
+    if (me) me->liberateScreen(QString::fromLatin1(kIdeaEditingToken));
+    const IdeaPtr root = doc->idea();
+    if (!me || !root || !applyChanges(*root)) {
+      giveBack(doc, token);
+      return;
+    }
+    me->saveEditedRootAndRelease(doc, token);
+  };
 }
 
 void HomeViewController::saveEditedRootAndRelease(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
@@ -276,19 +281,11 @@ void HomeViewController::editOpenedImageIdea(const std::shared_ptr<IdeaDocument>
   panel->setImage(doc->idea()->bigImage().nsImage());
   panel->setDelegate(this);
   mPresentedPanel = panel;
-  occupyScreen(QString::fromLatin1(kIdeaEditingToken));
-  std::weak_ptr<ViewController> weak = weak_from_this();
-  mActionAfterEditing = [weak, panel, doc, token] {
-    auto me = std::static_pointer_cast<HomeViewController>(weak.lock());
-    if (me) me->liberateScreen(QString::fromLatin1(kIdeaEditingToken));
-    const IdeaPtr root = doc->idea();
-    if (!panel->didChangeImage() || !root || !me) {
-      giveBack(doc, token);
-      return;
-    }
-    root->replaceWithOriginalImage(KitImage(panel->image()));
-    me->saveEditedRootAndRelease(doc, token);
-  };
+  afterEditing(doc, token, [panel](Idea& root) {
+    if (!panel->didChangeImage()) return false;
+    root.replaceWithOriginalImage(KitImage(panel->image()));
+    return true;
+  });
   presentViewController(panel, std::make_shared<SlideUpViewTransitionAnimation>());
 }
 
