@@ -1,10 +1,12 @@
-// A planet dragged 1 000 steps over a 1440 × 900 window showing a home grid of 100 tiles: per
-// step the window's drag update (the floating copy follows and the screen's drop focus moves)
-// and a composition of the window, with and without the grid's drop focus following. The
+// A planet dragged 1 000 steps over a 1440 × 900 window showing a home grid of 100 tiles or a
+// sun of 100 planets: per step the window's drag update (the floating copy follows and the
+// screen's drop focus moves) and a composition of the window, for the grid also without its
+// drop focus following. The
 // floor, measured in the same run, moves a copy alike and composes, with no drag calls. Counters: redraws of the copy's contents per run (should
 // be 0 after the first) and the step count.
 
 #include "editor/simple_idea_view.h"
+#include "editor/solar_system.h"
 #include "foundation/views/base_view_controller.h"
 #include "foundation/views/container_view.h"
 #include "foundation/views/view_extensions.h"
@@ -77,6 +79,44 @@ class GridScreen : public BaseViewController, public DragSupportDelegate {
   void dragOperationEndedWithResult(const DragInfo*, DragResult) override { grid->stopTrackingFocus(); }
 };
 
+// The editor's drag side as far as the radial view goes: its focus follows the drag over a
+// sun of 100 planets.
+class SunScreen : public BaseViewController, public DragSupportDelegate {
+ public:
+  std::shared_ptr<SolarSystem> radial;
+  void loadView() override {
+    BaseViewController::loadView();
+    radial = SolarSystem::create(QRectF(QPointF(0, 0), kWindowSize), QStringLiteral("temp:/bench"));
+    IdeaPtr root = Idea::createWithText(QStringLiteral("The sun"));
+    radial->startUpdate();
+    radial->setCentralIdea(root);
+    for (int i = 0; i < 100; ++i) {
+      IdeaPtr child = Idea::createWithText(QStringLiteral("Planet %1").arg(i));
+      root->addIdea(child);
+      radial->addIdea(child);
+    }
+    radial->endUpdate();
+    radial->applyLayout();
+    view()->addSubview(radial);
+  }
+  bool dragOperationStarted(const DragInfo&) override {
+    radial->stopFocusing();
+    radial->setDockingMode(true);
+    return true;
+  }
+  DragReturnTarget dragOperationUpdate(const DragInfo& info) override {
+    radial->updateFocusBasedOnPoint(radial->convertPoint(info.location, nullptr), radial.get());
+    const auto& focus = radial->currentFocusObject();
+    if (!focus) return {};
+    return {kDragTargetContent, radial->convertRectToView(focus->focusRect(), nullptr), 0};
+  }
+  void dragOperationExited() override { radial->stopFocusing(); }
+  void dragOperationEnded(const DragInfo&, const IdeaPtr&, const QString&, ResultCompletion done) override {
+    done(kDragResultRefused);
+  }
+  void dragOperationEndedWithResult(const DragInfo*, DragResult) override { radial->setDockingMode(false); }
+};
+
 // Starts the drag on a press.
 class Source : public BaseView {
  public:
@@ -95,9 +135,10 @@ QPointF stepPoint(int i) {
   return QPointF(720 + 600 * std::sin(i * 0.013), 450 + 380 * std::cos(i * 0.017));
 }
 
+template <class ScreenType>
 struct Scene {
   std::shared_ptr<DragSupportWindow> window = std::make_shared<DragSupportWindow>(kWindowSize);
-  std::shared_ptr<GridScreen> screen = std::make_shared<GridScreen>();
+  std::shared_ptr<ScreenType> screen = std::make_shared<ScreenType>();
   QImage target;
   explicit Scene(double scale)
       : target((kWindowSize * scale).toSize(), QImage::Format_ARGB32_Premultiplied) {
@@ -118,10 +159,8 @@ std::shared_ptr<SimpleIdeaView> makePlanet() {
   return planet;
 }
 
-void BM_DragOverHomeGrid(benchmark::State& state) {
-  const double scale = double(state.range(0));
-  Scene scene(scale);
-  scene.screen->followFocus = state.range(1) != 0;
+template <class ScreenType>
+void dragSteps(benchmark::State& state, Scene<ScreenType>& scene) {
   platform::DraggingSession::setWindowLocator([&scene](const QPointF&) { return scene.window.get(); });
   auto source = std::make_shared<Source>(*scene.window, makePlanet());
   scene.window->containerView()->addSubview(source);
@@ -138,6 +177,12 @@ void BM_DragOverHomeGrid(benchmark::State& state) {
   scene.window->sendEvent(platform::Event::key(platform::EventType::KeyDown, platform::KeyCode::Escape, "\x1b"));
   platform::DraggingSession::setWindowLocator(nullptr);
 }
+
+void BM_DragOverHomeGrid(benchmark::State& state) {
+  Scene<GridScreen> scene(double(state.range(0)));
+  scene.screen->followFocus = state.range(1) != 0;
+  dragSteps(state, scene);
+}
 // Arguments: scale, whether the grid's drop focus follows.
 BENCHMARK(BM_DragOverHomeGrid)
     ->Args({1, 1})
@@ -147,9 +192,14 @@ BENCHMARK(BM_DragOverHomeGrid)
     ->Iterations(kSteps)
     ->Unit(benchmark::kMicrosecond);
 
+void BM_DragOverSunOfAHundredPlanets(benchmark::State& state) {
+  Scene<SunScreen> scene(double(state.range(0)));
+  dragSteps(state, scene);
+}
+BENCHMARK(BM_DragOverSunOfAHundredPlanets)->Arg(1)->Arg(2)->Iterations(kSteps)->Unit(benchmark::kMicrosecond);
+
 void BM_FloorMoveCopyAndCompose(benchmark::State& state) {
-  const double scale = double(state.range(0));
-  Scene scene(scale);
+  Scene<GridScreen> scene(double(state.range(0)));
   auto copy = makePlanet();
   copy->setScale(0.75);
   scene.window->containerView()->addSubview(copy);
