@@ -274,8 +274,21 @@ void DraggingSession::finish(const QPointF& screenPoint, DragOperation operation
 
 // Qt's drags over our windows.
 
-bool DraggingSession::handleQtDragEvent(Window& window, QEvent* event) {
+namespace {
+std::map<const Window*, QtDragState>& qtDragStates() {
   static std::map<const Window*, QtDragState> states;
+  return states;
+}
+}  // namespace
+
+void DraggingSession::windowWillClose(Window& window) {
+  qtDragStates().erase(&window);
+  DraggingSession* session = current();
+  if (session && !session->mHandedOver && session->mSourceWindow.get() == &window) session->cancel();
+}
+
+bool DraggingSession::handleQtDragEvent(Window& window, QEvent* event) {
+  auto& states = qtDragStates();
   DraggingDestination* d = window.draggingDestination();
   const QEvent::Type type = event->type();
   if (type == QEvent::DragLeave) {

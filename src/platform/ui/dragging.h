@@ -137,6 +137,10 @@ class DraggingSession {
   // True for Qt's drop data of this session's handed-over drag.
   bool carries(const QMimeData* data) const { return mHandedOver && data && data == mQtData; }
 
+  // A window going away ends the session it started (nobody would release it) and forgets
+  // Qt's drag over it.
+  static void windowWillClose(Window& window);
+
   // Used by windows for Qt's drag events (the enter, move, leave and drop of any Qt drag).
   static bool handleQtDragEvent(Window& window, QEvent* event);
 

@@ -64,6 +64,7 @@ void Window::mainMenuChanged() {
 QMenuBar* Window::menuBar() const { return mMenuBar ? mMenuBar->bar() : nullptr; }
 
 Window::~Window() {
+  DraggingSession::windowWillClose(*this);
   invalidateTracking();
   Application::shared().removeWindow(this);
   if (mContentView) {

@@ -185,6 +185,25 @@ TEST(Dragging, RefusalsAndEscapeEndWithNoneAndNoDrop) {
   }
 }
 
+TEST(Dragging, ASourceWindowThatGoesEndsItsDrag) {
+  std::vector<std::string> log;
+  gLog = &log;
+  uitest::DragSeams seams;
+  auto source = std::make_shared<SourceView>(QRectF(10, 10, 80, 80));
+  {
+    Window w(QSizeF(300, 200));
+    Destination d("W");
+    w.setDraggingDestination(&d, {"application/x-test"});
+    w.contentView()->addSubview(source);
+    uitest::place(w, QPoint(0, 0));
+    w.sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(50, 50)));
+    ASSERT_TRUE(DraggingSession::current());
+  }
+  EXPECT_EQ(DraggingSession::current(), nullptr) << "a new drag can start";
+  EXPECT_EQ(source->ends, (std::vector<DragOperation>{DragOperationBits::None}));
+  gLog = nullptr;
+}
+
 TEST(Dragging, LeavingOurWindowsHandsTheDragToQtOnceWithItsDataAndLastImage) {
   Fixture f;
   f.seams.readTypes = {"text/uri-list", "application/x-test"};
