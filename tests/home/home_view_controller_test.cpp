@@ -842,7 +842,8 @@ TEST_F(HomeScreenTest, AnEditorsPlanetDroppedOnAHomeTileMovesIntoThatDocumentAnd
     uitest::advance(0);
     return read && reread->idea() && reread->idea()->ideas().size() == 2;
   })) << "the map's file lost it";
-  EXPECT_FALSE(home.window->floatingCopy());
+  // The files may be written before the move's completion reaches the window.
+  ASSERT_TRUE(waitFor([&] { return !home.window->floatingCopy(); }));
   EXPECT_FALSE(editorWindow->floatingCopy());
   EXPECT_EQ(platform::DraggingSession::current(), nullptr);
   editor->performForcedClose();
