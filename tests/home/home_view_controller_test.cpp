@@ -911,3 +911,33 @@ TEST_F(HomeScreenTest, EveryInPlaceEditThatTakesNoPanelGivesTheDocumentBack) {
   facade().releaseDocument(held, heldToken, nullptr);
   uitest::advance(0);
 }
+
+TEST_F(HomeScreenTest, ATileHeldAndDraggedOntoAnotherIsCopiedInsideIt) {
+  startDropbox();
+  uitest::DragSeams seams;
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  uitest::place(*w.window, QPoint(0, 0));
+  const QString box0 = QStringLiteral("dropbox:/box0.orrx");
+  const QString box1 = QStringLiteral("dropbox:/box1.orrx");
+  const QPointF from = w.tileCentre(box0);
+  w.window->sendEvent(Event::mouse(EventType::LeftMouseDown, from, uitest::clock().now(), 1));
+  uitest::advance(1.0);
+  ASSERT_TRUE(platform::DraggingSession::current()) << "held still: the tile's drag began";
+  ASSERT_TRUE(w.window->floatingCopy());
+  EXPECT_EQ(w.window->floatingCopy()->docIdentifier(), box0);
+  EXPECT_FALSE(w.grid().deleteAreaView().isHidden());
+  const QPointF to = w.tileCentre(box1);
+  w.window->sendEvent(Event::mouse(EventType::LeftMouseDragged, (from + to) / 2));
+  w.window->sendEvent(Event::mouse(EventType::LeftMouseDragged, w.tileCentre(box1)));
+  presenter->menuAnswers = {1};  // "Choice.CopyInside"
+  w.window->sendEvent(Event::mouse(EventType::LeftMouseUp, w.tileCentre(box1)));
+  ASSERT_TRUE(waitFor([&] {
+    const IdeaPtr stored = dropbox->storedIdea(box1);
+    return stored && !stored->ideas().empty();
+  }));
+  EXPECT_EQ(dropbox->storedIdea(box1)->ideas()[0]->text(), QStringLiteral("Box 0"));
+  EXPECT_TRUE(dropbox->hasStored(box0)) << "copied, not moved";
+  ASSERT_TRUE(waitFor([&] { return !w.window->floatingCopy(); }));
+  EXPECT_TRUE(w.grid().deleteAreaView().isHidden());
+  EXPECT_EQ(w.window->sourceSessionNumber(), DragSupportWindow::kNoSession);
+}
