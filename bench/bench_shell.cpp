@@ -15,7 +15,6 @@
 #include <QFile>
 #include <QPainter>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -32,6 +31,7 @@ QString gSelf;
 QString gOrrery;
 
 struct Home : testsupport::ProcessHome {
+  Home() { quiet = true; }
   QString outline() {
     const QString path = root.filePath("map.opml");
     QFile f(path);
@@ -40,18 +40,9 @@ struct Home : testsupport::ProcessHome {
             "<outline text=\"Sun\"/></body></opml>");
     return path;
   }
-  std::unique_ptr<QProcess> start(const QString& program, const QStringList& arguments) {
-    auto p = std::make_unique<QProcess>();
-    p->setProcessEnvironment(env);
-    p->setStandardOutputFile(QProcess::nullDevice());
-    p->setStandardErrorFile(QProcess::nullDevice());
-    p->start(program, arguments);
-    p->waitForStarted();
-    return p;
-  }
   // Until the instance answers an empty hand-off (which only raises its window).
   void waitForAnswer() {
-    orrery::SingleInstance client(root.filePath("runtime"));
+    orrery::SingleInstance client(runtime());
     while (!client.handOff({}, nullptr, 50)) {
     }
   }
