@@ -4,6 +4,7 @@
 // document it shows, and offers the pressed look and the drag-copy hook. Main thread only.
 
 #include "foundation/views/base_view.h"
+#include "shell/drag_support.h"
 
 #include <QString>
 
@@ -16,7 +17,7 @@ namespace orrery {
 // a plain disc.
 using IdeaViewRole = std::uint64_t;
 
-class IdeaView : public BaseView {
+class IdeaView : public BaseView, public DraggablePlanet {
  public:
   // Hosts `layer` as the view's own layer; a square of the role's side at (0, 0).
   IdeaView(IdeaViewRole role, std::shared_ptr<platform::Layer> layer);
@@ -38,17 +39,19 @@ class IdeaView : public BaseView {
   // the view is gone by then).
   void stopTapAnimation();
   // The subclass's own scaling; the base scales the layer's transform.
-  virtual void setScale(double scale);
+  void setScale(double scale) override;
 
   virtual void updateAppearance() {}
-  virtual QString representativeTitle() const { return {}; }
+  QString representativeTitle() const override { return {}; }
   virtual std::shared_ptr<IdeaView> copyForDragging() const { return nullptr; }
+  std::shared_ptr<DraggablePlanet> copyPlanetForDragging() const override { return copyForDragging(); }
+  BaseView& planetView() override { return *this; }
 
   virtual bool shadowMode() const { return mShadowMode; }
   virtual void setShadowMode(bool shadow) { mShadowMode = shadow; }
-  const QString& docIdentifier() const { return mDocIdentifier; }
+  const QString& docIdentifier() const override { return mDocIdentifier; }
   void setDocIdentifier(const QString& identifier) { mDocIdentifier = identifier; }
-  const QString& ideaIdentifier() const { return mIdeaIdentifier; }
+  const QString& ideaIdentifier() const override { return mIdeaIdentifier; }
   void setIdeaIdentifier(const QString& identifier) { mIdeaIdentifier = identifier; }
 
  private:

@@ -57,11 +57,14 @@ std::shared_ptr<HomeViewController> HomeViewController::createForRestoration() {
 }
 
 HomeViewController::HomeViewController(DocumentLocation location) : mLocation(location) {
+  registerHomeCommands();
   mStateObserver.observe(PersistenceStateChangeNotification, nullptr,
                          [this](const platform::Notification&) { ensureCorrectTitle(); });
 }
 
 HomeViewController::~HomeViewController() {
+  // An in-place edit still waiting for its panel gives its document back.
+  if (auto step = std::move(mActionAfterEditing)) step();
   // A search nobody waits for any more need not run on.
   if (mCurrentSearchRequestID != 0) facade().killSearch(mCurrentSearchRequestID, mLocation);
   if (mIdeaListView) mIdeaListView->setDelegate(nullptr);
@@ -90,6 +93,7 @@ void HomeViewController::loadView() {
   setView(mLayoutView);
   mIdeaListView = std::make_shared<IdeaListView>();
   mIdeaListView->setDelegate(this);
+  mIdeaListView->dockAreaView().setDelegate(this);
   mLayoutView->setContentView(mIdeaListView);
   mTopBar = std::make_shared<TopBarView>();
   mTopBar->setDelegate(this);
@@ -317,28 +321,11 @@ void HomeViewController::documentDeleted(const QString& docIdentifier) {
 // ---- opening and creating documents
 
 void HomeViewController::onDrillDownTo(const QString& docIdentifier, bool startEditing) {
-  if (screenOccupied() || !mIdeaListView) return;
-  IdeaProxyPtr proxy = mIdeaListView->findProxy(docIdentifier);
-  if (!proxy) return;
-  std::shared_ptr<IdeaDocument> doc = proxy->doc();
-  if (!doc) return;
-  occupyScreen(QString::fromLatin1(kOpenDocumentToken));
-  std::weak_ptr<ViewController> weakSelf = weak_from_this();
-  facade().openDocument(doc, [weakSelf, doc, startEditing](DocumentToken token) {
-    auto me = std::static_pointer_cast<HomeViewController>(weakSelf.lock());
-    if (!me) {
-      giveBack(doc, token);
-      return;
-    }
-    me->liberateScreen(QString::fromLatin1(kOpenDocumentToken));
-    if (token < 1) {
-      me->showOpenFailure(doc);
-      return;
-    }
-    // The in-place edit of a document's central idea comes with the home screen's panels;
-    // until then a double click opens the editor on it.
-    me->openSolarSystemForIdeaDocument(doc, token, startEditing);
-  });
+  // A double click edits the document's central idea in place, as the tile menu's "Edit" does.
+  if (startEditing)
+    onEditItem(docIdentifier);
+  else
+    onOpenItem(docIdentifier);
 }
 
 void HomeViewController::showOpenFailure(const std::shared_ptr<IdeaDocument>& doc) {

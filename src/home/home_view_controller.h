@@ -10,8 +10,13 @@
 // straight back to the facade; no path keeps one. The screen tokens "OpenDocument" and
 // "OpenSolarSystem" keep user operations from overlapping.
 
+#include "editor/dock_area_view.h"
 #include "foundation/views/base_view_controller.h"
 #include "home/idea_list_view.h"
+#include "panels/edit_idea_view_controller.h"
+#include "panels/picture_view_controller.h"
+#include "platform/ui/popover.h"
+#include "shell/drag_support.h"
 #include "model/document_location.h"
 #include "model/persistence_controller_listener.h"
 #include "platform/core/notification_center.h"
@@ -38,10 +43,16 @@ inline constexpr HomeScreenState kHomeScreenStateResults = 4;
 class HomeViewController : public BaseViewController,
                            public IdeaListViewDelegate,
                            public TopBarViewDelegate,
-                           public PersistenceControllerListener {
+                           public PersistenceControllerListener,
+                           public DragSupportDelegate,
+                           public DockAreaViewDelegate,
+                           public EditIdeaViewControllerDelegate,
+                           public PictureViewControllerDelegate {
  public:
   static constexpr char kOpenDocumentToken[] = "OpenDocument";
   static constexpr char kOpenSolarSystemToken[] = "OpenSolarSystem";
+  static constexpr char kIdeaEditingToken[] = "IdeaEditing";
+  static constexpr char kDeleteConfirmationToken[] = "DeleteConfirmationForContextMenu";
 
   // A non-empty search text loads the view at once and starts that search.
   static std::shared_ptr<HomeViewController> create(DocumentLocation location, const QString& searchText);
@@ -92,6 +103,39 @@ class HomeViewController : public BaseViewController,
   void pleaseCreateNewIdea() override { onAddNewIdea(); }
   bool hasShadowModeForDocument(const QString& docIdentifier) override;
 
+  // Drags (home_view_controller_drops.cpp).
+  void startDragForIdea(const QString& ideaIdentifier, const QString& docIdentifier, const QRectF& rect,
+                        const platform::Event& event) override;
+  void dragFromDockAreaWithIdeaView(const std::shared_ptr<SimpleIdeaView>& ideaView,
+                                    const platform::Event& event) override;
+  bool dragOperationStarted(const DragInfo& info) override;
+  DragReturnTarget dragOperationUpdate(const DragInfo& info) override;
+  void dragOperationExited() override;
+  void dragOperationEnded(const DragInfo& info, const IdeaPtr& idea, const QString& docIdentifier,
+                          ResultCompletion completion) override;
+  void dragOperationEndedWithResult(const DragInfo* info, DragResult result) override;
+  // The slot under the drag: an add-button slot (isAdder) or a tile, else IdeaListView::kNotFound.
+  std::uint64_t indexOfDragFocusPoint(bool* isAdder) const;
+  bool isDocumentNearAdditionPoint(const QString& docIdentifier, std::uint64_t index) const;
+  void copyPasteActionWithTitle(const QString& title);
+
+  // The tile menu, deletion, import and the in-place edit (home_view_controller_actions.cpp).
+  std::shared_ptr<platform::Menu> onRightClickAtDocument(const QString& docIdentifier) override;
+  void onOpenItem(const QString& docIdentifier);
+  void onOpenItemInNewWindow(const QString& docIdentifier);
+  void onEditItem(const QString& docIdentifier);
+  void onDeleteItem(const QString& docIdentifier);
+  void deleteDocument(const QString& docIdentifier, std::function<void(bool)> completion);
+  void deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier, std::function<void(bool)> completion);
+  void cmdImport();
+  // Edits an opened document's central idea in place; the token is given back on every path.
+  void editOpenedProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  void editIdeaViewDidClose() override;
+  void pleaseDismissPictureView(PictureViewController& panel) override;
+  // Only while an in-place edit waits for its panel: dismisses it and runs the closing step.
+  void pleaseDismissEditor(platform::ViewController& panel);
+  const std::shared_ptr<platform::Popover>& editPopover() const { return mEditPopover; }
+
   // TopBarViewDelegate.
   void topBarSearchStatusDidChange(bool final) override;
   void topBarAction(TopBarActionKind /*kind*/, const QRectF& /*fromRect*/) override {}
@@ -118,6 +162,20 @@ class HomeViewController : public BaseViewController,
   void startSearch(const QString& text);
   void showOpenFailure(const std::shared_ptr<IdeaDocument>& doc);
   static void giveBack(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  class DragSupportWindow* dragWindow() const;
+  void acceptDraggedIdeaIntoIdeaList();
+  void addActionTo(class ModalChoiceController& menu, const char* key);
+  void handleDragEndWithResult(DragResult result);
+  void openDocumentFor(const QString& docIdentifier, std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then);
+  void editOpenedTextualIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  void editOpenedImageIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  // Holds "IdeaEditing" until the panel closes; then the changes go into the root and are
+  // saved, or the document goes straight back when there are none.
+  void afterEditing(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                    std::function<bool(Idea&)> applyChanges);
+  // Stores the edited root and saves it; the document goes back whatever the outcome.
+  void saveEditedRootAndRelease(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  void registerHomeCommands();
 
   std::int64_t mCurrentSearchRequestID = 0;
   HomeScreenState mState = kHomeScreenStateList;
@@ -126,6 +184,13 @@ class HomeViewController : public BaseViewController,
   std::shared_ptr<MainLayoutView> mLayoutView;
   DocumentLocation mLocation;
   platform::ObserverScope mStateObserver;
+
+  IdeaPtr mIdeaBeingAccepted;
+  QString mIdeaBeingAcceptedDocIdentifier;
+  ResultCompletion mAfterAcceptance;
+  std::function<void()> mActionAfterEditing;
+  std::shared_ptr<platform::Popover> mEditPopover;
+  std::shared_ptr<platform::ViewController> mPresentedPanel;
 };
 
 }  // namespace orrery

@@ -49,6 +49,25 @@ struct DragReturnTarget {
   double gravityRadius = 0;
 };
 
+class BaseView;
+
+// A planet as the drag window sees it: the editor's idea views implement it, so the window
+// can float copies of planets it knows nothing else about.
+class DraggablePlanet {
+ public:
+  virtual ~DraggablePlanet() = default;
+  virtual const QString& ideaIdentifier() const = 0;
+  // Empty for an idea of no document.
+  virtual const QString& docIdentifier() const = 0;
+  virtual QString representativeTitle() const = 0;
+  // Redraws the planet at the scale and resizes the view about its centre.
+  virtual void setScale(double scale) = 0;
+  // A new planet of the drag-copy kind showing the same idea; none when there is no such copy.
+  virtual std::shared_ptr<DraggablePlanet> copyPlanetForDragging() const = 0;
+  virtual BaseView& planetView() = 0;
+  std::shared_ptr<BaseView> sharedPlanetView();
+};
+
 // One drag as one window sees it; every field starts zero.
 class DragInfo {
  public:

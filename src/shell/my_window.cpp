@@ -138,21 +138,4 @@ bool MyWindow::validateUserInterfaceItem(const platform::MenuItem& item) {
   return mCurrentController && mCurrentController->validateUserInterfaceItem(item);
 }
 
-void DragSupportWindow::setDockedIdea(std::shared_ptr<Idea> idea, const QString& docIdentifier) {
-  mDockedIdea = std::move(idea);
-  mDockedIdeaRoot = mDockedIdea ? mDockedIdea->root() : nullptr;
-  mDockedDocIdentifier = mDockedIdea ? docIdentifier : QString();
-}
-
-DragSupportDelegate* DragSupportWindow::dragSupportDelegate() const {
-  return mDragDelegateOwner.expired() ? nullptr : mDragSupportDelegate;
-}
-
-void DragSupportWindow::switchToViewController(const std::shared_ptr<BaseViewController>& controller, bool animated,
-                                               std::function<void()> completion) {
-  mDragSupportDelegate = dynamic_cast<DragSupportDelegate*>(controller.get());
-  mDragDelegateOwner = mDragSupportDelegate ? controller : std::shared_ptr<BaseViewController>();
-  MyWindow::switchToViewController(controller, animated, std::move(completion));
-}
-
 }  // namespace orrery

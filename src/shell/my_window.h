@@ -7,13 +7,16 @@
 #include "foundation/views/base_view_controller.h"
 #include "foundation/views/container_view.h"
 #include "model/document_location.h"
+#include "platform/ui/dragging.h"
 #include "platform/ui/window.h"
 #include "shell/drag_support.h"
 
 #include <QString>
 #include <QUrl>
 
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 
 namespace orrery {
@@ -66,13 +69,26 @@ class MyWindow : public platform::Window {
   QString mCloudIconName;
 };
 
-// The window of every main window controller. Its dock slot holds at most one parked idea
-// with the identifier of its document (none for an idea of no document); the idea's root is
-// held too, since parents are weak and the rest of its tree must stay alive while it is
-// parked. The hosted controller is the drag delegate when it adopts DragSupportDelegate.
-class DragSupportWindow : public MyWindow {
+// The window of every main window controller. It runs the drags of ideas for its screen
+// controller (its drag delegate, when the controller adopts DragSupportDelegate): it starts
+// them, floats its own copy of the dragged planet while a drag is over it, asks the delegate
+// where a drop would land, loads the dropped idea and hands it over, flies the copy back when
+// a drop in its own window is refused, and keeps the two windows of a drag between windows in
+// step until both are done (see docs/architecture.md). Files from other programs land in its
+// dock slot; ideas dragged out of the program become document files. The dock slot holds at
+// most one parked idea with the identifier of its document (none for an idea of no document);
+// the idea's root is held too, since parents are weak and the rest of its tree must stay alive
+// while it is parked.
+class DragSupportWindow : public MyWindow, public platform::DraggingSource, public platform::DraggingDestination {
  public:
-  using MyWindow::MyWindow;
+  // The private type of an idea drag: JSON with "ideaIdentifier" and "docIdentifier".
+  static constexpr char kIdeaPasteboardType[] = "application/x-orrery-idea";
+  // Neither side of a drag runs.
+  static constexpr std::int64_t kNoSession = std::numeric_limits<std::int64_t>::min();
+  static constexpr double kFloatingScale = 0.75;
+
+  explicit DragSupportWindow(const QSizeF& contentSize);
+  ~DragSupportWindow() override;
 
   const std::shared_ptr<class Idea>& currentDockedIdea() const { return mDockedIdea; }
   const QString& currentDockedDocIdentifier() const { return mDockedDocIdentifier; }
@@ -84,13 +100,82 @@ class DragSupportWindow : public MyWindow {
                               std::function<void()> completion) override;
   using MyWindow::switchToViewController;
 
+  // Starts a drag of the example planet from a mouse event that `view` handles.
+  void startDragForEvent(const platform::Event& event, platform::View& view,
+                         const std::shared_ptr<DraggablePlanet>& exampleView, const DragReturnTarget& returnTarget);
+
+  // Source side.
+  platform::DragOperation sourceOperationMaskForDraggingContext(platform::DraggingSession& session,
+                                                                platform::DraggingContext context) override;
+  void draggingSessionWillBegin(platform::DraggingSession& session, const QPointF& screenPoint) override;
+  void draggingSessionWillHandOver(platform::DraggingSession& session) override;
+  void draggingSessionEnded(platform::DraggingSession& session, const QPointF& screenPoint,
+                            platform::DragOperation operation) override;
+
+  // Receiving side.
+  platform::DragOperation draggingEntered(const platform::DraggingInfo& info) override;
+  platform::DragOperation draggingUpdated(const platform::DraggingInfo& info) override;
+  void draggingExited(const platform::DraggingInfo* info) override;
+  bool performDragOperation(const platform::DraggingInfo& info) override;
+  void draggingEnded(const platform::DraggingInfo& info) override;
+
+  // Files in and out.
+  static bool isPathReferringToSupportedImage(const QString& path);
+  static bool isPathReferringToIdeaDocumentFile(const QString& path);
+  static bool isPathReferringToSupportedFileType(const QString& path);
+  // The one supported local file the pasteboard carries, else empty.
+  static QString supportedFilePathFromPasteboard(const platform::Pasteboard& pasteboard);
+  // Reads a dropped file into an idea of no document; null (later, on the main queue) when it
+  // cannot be read. Only regular files are read.
+  void handleDataFromFile(const QString& path, std::function<void(std::shared_ptr<class Idea>)> completion);
+  // Names the file the dragged idea is written to in `folder` (a fresh one, see
+  // PromisedFile) and starts writing it; answers the one name.
+  QStringList namesOfPromisedFilesDroppedAtDestination(const QString& folder);
+
+  // Read by tests and the benchmark.
+  const std::shared_ptr<DraggablePlanet>& floatingCopy() const { return mDragTargetIdeaView; }
+  // The scale the floating copy shows at (its drawn scale times its pull).
+  double floatingCopyScale() const;
+  const std::shared_ptr<class DragOverlayView>& overlay() const { return mDragTargetOverlay; }
+  std::int64_t sourceSessionNumber() const { return mDragSourceSessionNumber; }
+  std::int64_t targetSessionNumber() const { return mDragTargetSessionNumber; }
+
  private:
+  void afterLoadingDraggedIdea(std::function<void(std::shared_ptr<class Idea>)> completion);
+  void handleDragEndingForSource(bool source, bool target, DragResult result);
+  void animateReturnDraggedViewAndRemoveIt(const DragInfo& info);
+  void removeTargetIdeaViewAndOverlays();
+  platform::DragOperation fileDragEntered(const platform::DraggingInfo& info);
+  bool performFileDrop(const platform::DraggingInfo& info);
+  void refuseTargetSide();
+  void placeFloatingCopy(const QPointF& windowPoint);
+  void setFloatingPull(double scale);
+  double fitScale(const QRectF& area) const;
+
   std::shared_ptr<class Idea> mDockedIdea;
   std::shared_ptr<class Idea> mDockedIdeaRoot;
   QString mDockedDocIdentifier;
   // Owned by the window's current controller, which outlives its time in the window.
   std::weak_ptr<BaseViewController> mDragDelegateOwner;
   DragSupportDelegate* mDragSupportDelegate = nullptr;
+
+  std::shared_ptr<DraggablePlanet> mDragExampleView;
+  QString mDraggedIdeaIdentifier;
+  QString mDraggedDocIdentifier;
+  bool mDelayDragEnding = false;
+  bool mDragAcceptCalled = false;
+  std::int64_t mDragSourceSessionNumber = kNoSession;
+  std::shared_ptr<DragInfoForIdea> mDragSourceInfo;
+  // The window the drag over this one started in (this one for its own drag); cleared by
+  // the handshake that ends the drag here.
+  platform::WeakRef<DragSupportWindow> mDragTargetSourceWindow;
+  std::shared_ptr<DragInfo> mDragTargetInfo;
+  std::int64_t mDragTargetSessionNumber = kNoSession;
+  std::shared_ptr<class DragOverlayView> mDragTargetOverlay;
+  std::shared_ptr<DraggablePlanet> mDragTargetIdeaView;
+  double mFloatingPull = 1.0;
+  // The file written for the drag out of the program that runs now, if any.
+  std::shared_ptr<class PromisedFile> mPromisedFile;
 };
 
 }  // namespace orrery

@@ -8,8 +8,15 @@
 #include "cloud/cloud_engines.h"
 #include "cloud_container_fixture.h"
 #include "editor/controller/solar_system_view_controller.h"
+#include "foundation/application_delegate.h"
 #include "foundation/globals.h"
+#include "foundation/views/progress_hud.h"
 #include "foundation/views/search_text_field.h"
+#include "foundation/views/custom_text_field.h"
+#include "panels/edit_idea_view_controller.h"
+#include "panels/picture_view_controller.h"
+#include "foundation/kit_image.h"
+#include "panels/idea_text_edit_tab_view.h"
 #include "foundation/views/view_extensions.h"
 #include "home/home_screens.h"
 #include "model/color_theme.h"
@@ -23,11 +30,14 @@
 #include "shell/screen_factory.h"
 #include "support/memory_persistence_state.h"
 #include "support/recording_workspace_delegate.h"
+#include "drag_test_support.h"
+#include "editor/solar_system.h"
 #include "ui_test_env.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -592,3 +602,342 @@ TEST_F(HomeScreenTest, MainWindowsShowTheRealGridAndStoreTheScreenTheyShowNow) {
 }
 
 }  // namespace
+
+// ---- drops, the tile menu and the in-place edit
+
+namespace {
+
+struct DropRecorder {
+  DragResult result = 99;
+  int calls = 0;
+  DragSupportDelegate::ResultCompletion completion() {
+    return [this](DragResult r) {
+      result = r;
+      ++calls;
+    };
+  }
+};
+
+DragInfoForIdea ideaDrag(const IdeaPtr& idea, const QString& doc, DragTargetObject from = kDragTargetStart,
+                         DragSourceKind source = kDragSourceThisWindow) {
+  DragInfoForIdea info;
+  info.source = source;
+  info.returnTarget.object = from;
+  info.ideaIdentifier = idea->identifier();
+  info.docIdentifier = doc;
+  return info;
+}
+
+QPointF centreInWindow(const platform::View& v) { return v.superview()->convertPointToView(v.frame().center(), nullptr); }
+
+}  // namespace
+
+TEST_F(HomeScreenTest, DropsOnTheGridEndOnceWhateverTheyLandOn) {
+  startDropbox();
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  const QString box0 = QStringLiteral("dropbox:/box0.orrx");
+  const QString box1 = QStringLiteral("dropbox:/box1.orrx");
+  const IdeaPtr root1 = dropbox->storedIdea(box1);
+  ASSERT_TRUE(root1);
+  DropRecorder r;
+
+  // A tile dropped back onto itself: accepted, nothing asked, nothing changed.
+  DragInfoForIdea info = ideaDrag(root1, box1);
+  EXPECT_TRUE(w.home->dragOperationStarted(info));
+  EXPECT_FALSE(w.grid().deleteAreaView().isHidden()) << "shown for a drag from this window";
+  info.location = w.tileCentre(box1);
+  EXPECT_EQ(w.home->dragOperationUpdate(info).object, kDragTargetContent);
+  w.home->dragOperationEnded(info, root1, box1, r.completion());
+  EXPECT_EQ(r.result, kDragResultMoved);
+  EXPECT_EQ(r.calls, 1);
+  EXPECT_TRUE(presenter->menuLocations.empty());
+  EXPECT_TRUE(w.grid().deleteAreaView().isHidden());
+
+  // Onto the dock: parked with its document, kept at its source.
+  info = ideaDrag(root1, box1, kDragTargetStart, kDragSourceOtherWindow);
+  w.home->dragOperationStarted(info);
+  EXPECT_TRUE(w.grid().deleteAreaView().isHidden()) << "not for a drag from elsewhere";
+  info.location = centreInWindow(w.grid().dockAreaView());
+  EXPECT_EQ(w.home->dragOperationUpdate(info).gravityRadius, 80);
+  w.home->dragOperationEnded(info, root1, box1, r.completion());
+  EXPECT_EQ(r.result, kDragResultKept);
+  EXPECT_EQ(w.window->currentDockedDocIdentifier(), box1);
+  EXPECT_FALSE(w.grid().dockAreaView().isHidden());
+
+  // From another window onto the delete area: refused.
+  w.home->dragOperationStarted(info);
+  w.grid().deleteAreaView().setHidden(false);
+  info.location = centreInWindow(w.grid().deleteAreaView());
+  ASSERT_EQ(w.home->dragOperationUpdate(info).object, kDragTargetDeleteArea);
+  w.home->dragOperationEnded(info, root1, box1, r.completion());
+  EXPECT_EQ(r.result, kDragResultRefused);
+
+  // Out of this window's dock onto the delete area: it just leaves the dock.
+  info = ideaDrag(root1, box1, kDragTargetDock);
+  w.home->dragOperationStarted(info);
+  info.location = centreInWindow(w.grid().deleteAreaView());
+  w.home->dragOperationEnded(info, root1, box1, r.completion());
+  EXPECT_EQ(r.result, kDragResultMoved);
+  EXPECT_FALSE(w.window->currentDockedIdea());
+  EXPECT_TRUE(w.grid().dockAreaView().isHidden());
+  EXPECT_EQ(r.calls, 4);
+  EXPECT_TRUE(dropbox->hasStored(box1));
+
+  // The slots beside a document (as the grid numbers them) count as near it.
+  const ProxyList list = facade().proxyListForLocation(DocumentLocationDropbox).value();
+  const QString second = list.at(1)->docIdentifier();
+  EXPECT_FALSE(w.home->isDocumentNearAdditionPoint(second, 0));
+  EXPECT_TRUE(w.home->isDocumentNearAdditionPoint(second, 1));
+  EXPECT_TRUE(w.home->isDocumentNearAdditionPoint(second, 2));
+  EXPECT_FALSE(w.home->isDocumentNearAdditionPoint(second, 3));
+  (void)box0;
+}
+
+TEST_F(HomeScreenTest, AnIdeaDroppedOnATileIsCopiedOrMovedIntoThatDocument) {
+  startDropbox();
+  const QString box0 = QStringLiteral("dropbox:/box0.orrx");
+  const QString box1 = QStringLiteral("dropbox:/box1.orrx");
+  IdeaPtr withChild = Idea::createWithText(QStringLiteral("Box 1"));
+  withChild->addIdea(Idea::createWithText(QStringLiteral("travelling")));
+  dropbox->store(box1, withChild);
+  dropbox->reportStoredDocuments();
+  uitest::advance(0);
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  const IdeaPtr travelling = dropbox->storedIdea(box1)->ideas().at(0);
+  DropRecorder r;
+  // "Choice.MoveInside" comes first for an idea of a document.
+  presenter->menuAnswers = {0};
+  DragInfoForIdea info = ideaDrag(travelling, box1, kDragTargetStart, kDragSourceOtherWindow);
+  w.home->dragOperationStarted(info);
+  info.location = w.tileCentre(box0);
+  w.home->dragOperationEnded(info, travelling, box1, r.completion());
+  ASSERT_TRUE(waitFor([&] { return r.calls == 1; }));
+  EXPECT_EQ(r.result, kDragResultMoved);
+  ASSERT_EQ(dropbox->storedIdea(box0)->ideas().size(), 1u);
+  EXPECT_EQ(dropbox->storedIdea(box0)->ideas()[0]->text(), QStringLiteral("travelling"));
+  EXPECT_TRUE(dropbox->storedIdea(box1)->ideas().empty()) << "moved out of its document";
+
+  // Closing the menu without a choice refuses the drop and changes nothing.
+  presenter->menuAnswers = {-1};
+  const IdeaPtr loose = Idea::createWithText(QStringLiteral("loose"));
+  info = ideaDrag(loose, QString(), kDragTargetStart, kDragSourceOtherWindow);
+  w.home->dragOperationStarted(info);
+  info.location = w.tileCentre(box1);
+  w.home->dragOperationEnded(info, loose, QString(), r.completion());
+  ASSERT_TRUE(waitFor([&] { return r.calls == 2; }));
+  EXPECT_EQ(r.result, kDragResultRefused);
+  EXPECT_TRUE(dropbox->storedIdea(box1)->ideas().empty());
+}
+
+TEST_F(HomeScreenTest, TheTileMenuDeletesWithTheRightQuestionAndEditsInPlaceGivingTheTokenBack) {
+  startDropbox();
+  const QString box0 = QStringLiteral("dropbox:/box0.orrx");
+  const QString box1 = QStringLiteral("dropbox:/box1.orrx");
+  IdeaPtr three = Idea::createWithText(QStringLiteral("Box 1"));
+  for (int i = 0; i < 3; ++i) three->addIdea(Idea::createWithText(QStringLiteral("c%1").arg(i)));
+  dropbox->store(box1, three);
+  dropbox->reportStoredDocuments();
+  uitest::advance(0);
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+
+  auto menu = w.home->onRightClickAtDocument(box1);
+  QStringList titles;
+  for (const auto& item : menu->items()) titles << (item->isSeparator() ? QStringLiteral("-") : item->title());
+  EXPECT_EQ(titles, (QStringList{"Open", "Open in New Window", "-", "Edit", "-", "Delete", "-"}));
+
+  // Three sub-ideas: asked with the count the tree gives below the root; cancelled, kept.
+  presenter->alertAnswers = {1001};
+  w.home->onDeleteItem(box1);
+  ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; }));
+  EXPECT_EQ(presenter->alerts[0].informativeText, QStringLiteral("Element contains 3 sub-elements. Are you sure?"));
+  EXPECT_FALSE(w.home->screenOccupied());
+  EXPECT_TRUE(dropbox->hasStored(box1));
+  // A plain root goes without a question.
+  w.home->onDeleteItem(box0);
+  ASSERT_TRUE(waitFor([&] { return !dropbox->hasStored(box0); }));
+  EXPECT_EQ(presenter->alerts.size(), 1u);
+
+  // Edit in place: closing without a change only gives the token back.
+  w.home->onEditItem(box1);
+  ASSERT_TRUE(waitFor([&] { return w.home->editPopover() != nullptr; }));
+  EXPECT_EQ(dropbox->heldTokens(box1), 1u);
+  // While the panel shows, the tile menu starts nothing.
+  w.home->onDeleteItem(box1);
+  w.home->onEditItem(box1);
+  uitest::advance(0.1);
+  EXPECT_EQ(presenter->alerts.size(), 1u);
+  w.home->editPopover()->performClose();
+  uitest::advance(0.1);
+  EXPECT_EQ(dropbox->heldTokens(box1), 0u);
+  EXPECT_FALSE(w.home->screenOccupied());
+
+  // A changed title whose save fails says so and still gives the token back.
+  w.home->onEditItem(box1);
+  ASSERT_TRUE(waitFor([&] { return w.home->editPopover() != nullptr; }));
+  auto* panel = dynamic_cast<EditIdeaViewController*>(w.home->editPopover()->contentViewController().get());
+  ASSERT_TRUE(panel);
+  QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
+  title->setText(QStringLiteral("Renamed"));
+  dropbox->failNext(MemoryPersistenceState::Op::Update);
+  w.home->editPopover()->performClose();
+  ASSERT_TRUE(waitFor([&] { return dropbox->heldTokens(box1) == 0; }));
+  uitest::advance(0.25);
+  bool noticed = false;
+  for (const auto& v : w.window->containerView()->subviews())
+    if (auto hud = std::dynamic_pointer_cast<ProgressHUD>(v)) noticed |= hud->labelText() == "Failed to update document";
+  EXPECT_TRUE(noticed);
+  EXPECT_EQ(dropbox->storedIdea(box1)->text(), QStringLiteral("Box 1"));
+}
+
+TEST_F(HomeScreenTest, AnEditorsPlanetDroppedOnAHomeTileMovesIntoThatDocumentAndBothFilesChange) {
+  startICloud();
+  uitest::DragSeams seams;
+  HomeWindow home(HomeViewController::create(DocumentLocationICloud, QString()));
+  QTemporaryDir folder;
+  const QString mapPath = folder.filePath(QStringLiteral("map.orrery"));
+  auto map = IdeaDocument::createWithFileName(mapPath, DocumentLocationLocalFile);
+  IdeaPtr root = Idea::createWithText(QStringLiteral("map"));
+  for (const char* t : {"stays", "travels", "stays too"}) root->addIdea(Idea::createWithText(QString::fromLatin1(t)));
+  const QString travels = root->ideas()[1]->identifier();
+  map->setIdea(root);
+  DocumentToken token = 0;
+  facade().createDocument(map, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(waitFor([&] { return token != 0; }));
+  ASSERT_GE(token, 1);
+  auto editor = SolarSystemViewController::create(map, token, QString());
+  auto editorWindow = std::make_shared<DragSupportWindow>(QSizeF(1000, 800));
+  editorWindow->switchToViewController(editor, /*animated=*/false, nullptr);
+  uitest::place(*home.window, QPoint(0, 0));
+  uitest::place(*editorWindow, QPoint(1100, 0));
+  editorWindow->displayIfNeeded();
+
+  const ProxyList list = facade().proxyListForLocation(DocumentLocationICloud).value();
+  const QString target = list.at(0)->docIdentifier();
+  const QString targetFile = container.documentPath(IdeaDocument::pathFromIdentifier(target).section('/', -1));
+  SolarSystem& radial = *editor->solarSystem();
+  const QPointF planet = radial.convertPointToView(radial.ideaViewAtIndex(1)->position(), nullptr);
+  ASSERT_EQ(radial.ideaViewAtIndex(1)->ideaIdentifier(), travels);
+  const QPointF tile = uitest::pointIn(*editorWindow, *home.window, home.tileCentre(target));
+
+  editorWindow->sendEvent(Event::mouse(EventType::LeftMouseDown, planet, uitest::clock().now(), 1));
+  uitest::advance(0.25);
+  ASSERT_TRUE(platform::DraggingSession::current()) << "held still: the drag began";
+  editorWindow->sendEvent(Event::mouse(EventType::LeftMouseDragged, (planet + tile) / 2));
+  editorWindow->sendEvent(Event::mouse(EventType::LeftMouseDragged, tile));
+  EXPECT_TRUE(home.window->floatingCopy()) << "the home window floats its own copy";
+  presenter->menuAnswers = {0};  // "Choice.MoveInside"
+  editorWindow->sendEvent(Event::mouse(EventType::LeftMouseUp, tile));
+  ASSERT_TRUE(waitFor([&] {
+    auto moved = IdeaDocument::createWithFileName(targetFile, DocumentLocationLocalFile);
+    QFile f(targetFile);
+    if (!f.open(QIODevice::ReadOnly) || !moved->loadFromJSONData(f.readAll()) || !moved->idea()) return false;
+    for (const auto& child : moved->idea()->ideas())
+      if (child->text() == QStringLiteral("travels")) return true;
+    return false;
+  })) << "the home document's file holds the idea";
+  ASSERT_TRUE(waitFor([&] {
+    auto reread = IdeaDocument::createWithFileName(mapPath, DocumentLocationLocalFile);
+    bool read = false;
+    reread->readFromURL(QUrl::fromLocalFile(mapPath), [&](bool ok) { read = ok; });
+    uitest::advance(0);
+    return read && reread->idea() && reread->idea()->ideas().size() == 2;
+  })) << "the map's file lost it";
+  // The files may be written before the move's completion reaches the window.
+  ASSERT_TRUE(waitFor([&] { return !home.window->floatingCopy(); }));
+  EXPECT_FALSE(editorWindow->floatingCopy());
+  EXPECT_EQ(platform::DraggingSession::current(), nullptr);
+  editor->performForcedClose();
+  uitest::advance(0.5);
+}
+
+TEST_F(HomeScreenTest, EveryInPlaceEditThatTakesNoPanelGivesTheDocumentBack) {
+  startDropbox();
+  const QString box0 = QStringLiteral("dropbox:/box0.orrx");
+  const QString pictureBox = QStringLiteral("dropbox:/picture.orrx");
+  QImage picture(QSize(8, 8), QImage::Format_ARGB32);
+  picture.fill(Qt::green);
+  dropbox->store(pictureBox, Idea::createWithOriginalImage(KitImage(picture)));
+  dropbox->reportStoredDocuments();
+  uitest::advance(0);
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  auto open = [&](const QString& id) {
+    DocumentToken token = 0;
+    auto doc = facade().findProxy(id)->doc();
+    facade().openDocument(doc, [&](DocumentToken t) { token = t; });
+    EXPECT_TRUE(waitFor([&] { return token != 0; }));
+    return std::make_pair(doc, token);
+  };
+  // An occupied screen takes no panel: the token goes back at once.
+  auto [doc0, token0] = open(box0);
+  w.home->occupyScreen(QStringLiteral("Test"));
+  w.home->editOpenedProxy(doc0, token0);
+  uitest::advance(0);
+  EXPECT_EQ(dropbox->heldTokens(box0), 0u);
+  EXPECT_FALSE(w.home->editPopover());
+  w.home->liberateScreen(QStringLiteral("Test"));
+
+  // A picture root gets the picture panel; dismissed unchanged, only the token goes back.
+  auto [pictureDoc, pictureToken] = open(pictureBox);
+  w.home->editOpenedProxy(pictureDoc, pictureToken);
+  ASSERT_EQ(w.home->presentedViewControllers().size(), 1u);
+  auto panel = std::dynamic_pointer_cast<PictureViewController>(w.home->presentedViewControllers().front());
+  ASSERT_TRUE(panel);
+  EXPECT_EQ(dropbox->heldTokens(pictureBox), 1u);
+  w.home->pleaseDismissPictureView(*panel);
+  uitest::advance(0.5);
+  EXPECT_EQ(dropbox->heldTokens(pictureBox), 0u);
+  EXPECT_FALSE(w.home->screenOccupied());
+
+  // A document open in another window is not deleted.
+  struct Refusing : ApplicationDelegate {
+    void addNewRecentDocumentURL(const QUrl&) override {}
+    bool canWeSafelyDeleteIdea(const QString&, const QString&) override { return false; }
+    bool isFileCurrentlyOpen(const QUrl&) override { return false; }
+    void markPersistentAppStateDirty() override {}
+    void openDocumentInNewWindow(const QString&, const QString&) override {}
+  } refusing;
+  ApplicationDelegate* previous = Globals::app();
+  Globals::setApp(&refusing);
+  auto [held, heldToken] = open(box0);
+  bool answered = true;
+  w.home->deleteDocument(box0, [&](bool ok) { answered = ok; });
+  uitest::advance(0.1);
+  Globals::setApp(previous);
+  EXPECT_FALSE(answered);
+  EXPECT_TRUE(dropbox->hasStored(box0));
+  ASSERT_FALSE(presenter->alerts.empty());
+  EXPECT_EQ(presenter->alerts.back().informativeText,
+            QStringLiteral("Document is open in other window. Please close the window before deleting document."));
+  facade().releaseDocument(held, heldToken, nullptr);
+  uitest::advance(0);
+}
+
+TEST_F(HomeScreenTest, ATileHeldAndDraggedOntoAnotherIsCopiedInsideIt) {
+  startDropbox();
+  uitest::DragSeams seams;
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  uitest::place(*w.window, QPoint(0, 0));
+  const QString box0 = QStringLiteral("dropbox:/box0.orrx");
+  const QString box1 = QStringLiteral("dropbox:/box1.orrx");
+  const QPointF from = w.tileCentre(box0);
+  w.window->sendEvent(Event::mouse(EventType::LeftMouseDown, from, uitest::clock().now(), 1));
+  uitest::advance(1.0);
+  ASSERT_TRUE(platform::DraggingSession::current()) << "held still: the tile's drag began";
+  ASSERT_TRUE(w.window->floatingCopy());
+  EXPECT_EQ(w.window->floatingCopy()->docIdentifier(), box0);
+  EXPECT_FALSE(w.grid().deleteAreaView().isHidden());
+  const QPointF to = w.tileCentre(box1);
+  w.window->sendEvent(Event::mouse(EventType::LeftMouseDragged, (from + to) / 2));
+  w.window->sendEvent(Event::mouse(EventType::LeftMouseDragged, w.tileCentre(box1)));
+  presenter->menuAnswers = {1};  // "Choice.CopyInside"
+  w.window->sendEvent(Event::mouse(EventType::LeftMouseUp, w.tileCentre(box1)));
+  ASSERT_TRUE(waitFor([&] {
+    const IdeaPtr stored = dropbox->storedIdea(box1);
+    return stored && !stored->ideas().empty();
+  }));
+  EXPECT_EQ(dropbox->storedIdea(box1)->ideas()[0]->text(), QStringLiteral("Box 0"));
+  EXPECT_TRUE(dropbox->hasStored(box0)) << "copied, not moved";
+  ASSERT_TRUE(waitFor([&] { return !w.window->floatingCopy(); }));
+  EXPECT_TRUE(w.grid().deleteAreaView().isHidden());
+  EXPECT_EQ(w.window->sourceSessionNumber(), DragSupportWindow::kNoSession);
+}

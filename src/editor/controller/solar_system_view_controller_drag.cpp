@@ -79,15 +79,28 @@ void SolarSystemViewController::updateStatusDueToPossibleDockingUpdate() {
   updateShadowStatusForIdea(docked ? docked->identifier() : QString(), docIdentifier);
 }
 
-// Starting drags. The window's own drag is not there yet: a long press starts nothing, and a
-// press on the well puts its planet back.
+// Starting drags: the window runs them.
 
-void SolarSystemViewController::startDragForIdea(const QString& /*ideaIdentifier*/, const QRectF& /*rect*/,
-                                                 const std::optional<platform::Event>& /*event*/) {}
+void SolarSystemViewController::startDragForIdea(const QString& ideaIdentifier, const QRectF& rect,
+                                                 const std::optional<platform::Event>& event) {
+  DragSupportWindow* window = dragWindow();
+  const IdeaPtr idea = ideaForIdea(ideaIdentifier);
+  if (!window || !event || !idea || !mSolarSystem) return;
+  const DragReturnTarget back{kDragTargetStart, radialRectInWindow(rect), 0};
+  auto example = std::make_shared<SimpleIdeaView>(3);
+  example->updateWithIdea(idea, mDoc ? mDoc->docIdentifier() : QString());
+  window->startDragForEvent(*event, *mSolarSystem, example, back);
+}
 
-void SolarSystemViewController::dragFromDockAreaWithIdeaView(const std::shared_ptr<SimpleIdeaView>& /*ideaView*/,
-                                                             const platform::Event& /*event*/) {
-  updateStatusDueToPossibleDockingUpdate();
+void SolarSystemViewController::dragFromDockAreaWithIdeaView(const std::shared_ptr<SimpleIdeaView>& ideaView,
+                                                             const platform::Event& event) {
+  DragSupportWindow* window = dragWindow();
+  if (!window || !mSolarSystem || !mDockAreaView) {
+    updateStatusDueToPossibleDockingUpdate();
+    return;
+  }
+  const DragReturnTarget back{kDragTargetDock, frameInWindow(*mDockAreaView), kGravity};
+  window->startDragForEvent(event, *mSolarSystem, ideaView, back);
 }
 
 // The window's questions.

@@ -80,6 +80,10 @@ bool RunLoop::runUntil(const std::function<bool()>& pred, Millis timeout) {
   }
 }
 
+namespace {
+constexpr double kVirtualSlack = 1e-6;
+}  // namespace
+
 void RunLoop::advance(double seconds) {
   if (!mVirtual) return;
   double target = mVirtual->now() + std::max(0.0, seconds);
@@ -88,12 +92,14 @@ void RunLoop::advance(double seconds) {
     double next;
     {
       std::lock_guard lock(mMutex);
-      if (mTimers.empty() || mTimers.begin()->first > target) break;
+      // Steps like 0.1 s do not add up exactly in binary: a timer within a microsecond of
+      // the target is due, or 0.1 + 0.1 could miss one set for 0.2 s.
+      if (mTimers.empty() || mTimers.begin()->first > target + kVirtualSlack) break;
       next = mTimers.begin()->first;
     }
     if (next > mVirtual->now()) mVirtual->set(next);
   }
-  mVirtual->set(target);
+  mVirtual->set(std::max(target, mVirtual->now()));
   runPending();
 }
 

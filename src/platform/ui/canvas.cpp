@@ -2,11 +2,13 @@
 
 #include "platform/core/clock.h"
 #include "platform/ui/application.h"
+#include "platform/ui/dragging.h"
 #include "platform/ui/event.h"
 #include "platform/ui/window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -223,6 +225,20 @@ void WindowCanvas::keyReleaseEvent(QKeyEvent* e) {
 void WindowCanvas::leaveEvent(QEvent* event) {
   QWidget::leaveEvent(event);
   if (mWindow) mWindow->mouseLeftCanvas();
+}
+
+// Qt's drags (ours once handed over, and other programs') become the window's destination calls.
+void WindowCanvas::dragEnterEvent(QDragEnterEvent* e) {
+  if (!mWindow || !DraggingSession::handleQtDragEvent(*mWindow, e)) e->ignore();
+}
+void WindowCanvas::dragMoveEvent(QDragMoveEvent* e) {
+  if (!mWindow || !DraggingSession::handleQtDragEvent(*mWindow, e)) e->ignore();
+}
+void WindowCanvas::dragLeaveEvent(QDragLeaveEvent* e) {
+  if (mWindow) DraggingSession::handleQtDragEvent(*mWindow, e);
+}
+void WindowCanvas::dropEvent(QDropEvent* e) {
+  if (!mWindow || !DraggingSession::handleQtDragEvent(*mWindow, e)) e->ignore();
 }
 
 bool WindowCanvas::event(QEvent* e) {

@@ -19,7 +19,10 @@ class QPainter;
 
 namespace platform {
 
+class DraggingSession;
+class DraggingSource;
 class Menu;
+class Pasteboard;
 class ViewController;
 class Window;
 
@@ -113,6 +116,11 @@ class View : public Responder, public LayerDelegate, public std::enable_shared_f
   void addCursorRect(const QRectF& rect, Cursor cursor);
   void discardCursorRects() { mCursorRects.clear(); }
   const std::vector<std::pair<QRectF, Cursor>>& cursorRects() const { return mCursorRects; }
+
+  // Starts a drag of the pasteboard from a mouse event this view handles (see dragging.h);
+  // null when the view has no window or a drag already runs.
+  std::shared_ptr<DraggingSession> beginDraggingSession(std::shared_ptr<Pasteboard> pasteboard, const Event& event,
+                                                        DraggingSource* source, const QImage& image);
 
   ViewController* viewController() const;
   void setViewController(ViewController* controller);

@@ -4,6 +4,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/canvas.h"
 #include "platform/ui/compositor.h"
+#include "platform/ui/dragging.h"
 #include "platform/ui/menu_bar.h"
 #include "platform/ui/native_host_view.h"
 #include "platform/ui/toolbar.h"
@@ -110,6 +111,7 @@ int Window::chromeHeight() const {
 }
 
 Window::~Window() {
+  DraggingSession::windowWillClose(*this);
   invalidateTracking();
   if (mToolbar) mToolbar->attach(nullptr);
   Application::shared().removeWindow(this);
@@ -350,6 +352,18 @@ void Window::dispatchMouse(const Event& event) {
   }
   if (event.isMouseUp()) mGrab[button].reset();
   target->handleEvent(event);
+}
+
+void Window::cancelMouseGrab() {
+  for (auto& grab : mGrab) grab.reset();
+}
+
+DraggingDestination* Window::draggingDestination() const { return mDraggingDestination.get(); }
+
+void Window::setDraggingDestination(DraggingDestination* destination, const QStringList& types) {
+  mDraggingDestination.reset(destination);
+  mDraggedTypes = types;
+  mCanvas->setAcceptDrops(destination != nullptr);
 }
 
 void Window::keyDown(const Event& event) {

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -24,6 +25,7 @@ class QWidget;
 
 namespace platform {
 
+class DraggingDestination;
 class MenuBarBridge;
 class NativeHostView;
 class Toolbar;
@@ -109,6 +111,14 @@ class Window : public Responder, public LayerHost {
   Cursor currentCursor() const { return mCursor; }
   void applyCursor(Cursor cursor);
 
+  // Drags over this window go to its destination (null: none); Qt's drags only when they
+  // carry one of `types`.
+  DraggingDestination* draggingDestination() const;
+  void setDraggingDestination(DraggingDestination* destination, const QStringList& types);
+  const QStringList& registeredDraggedTypes() const { return mDraggedTypes; }
+  // Ends the mouse grab: what follows goes to the view under the pointer.
+  void cancelMouseGrab();
+
   // Schedules a layout pass and a re-composition on the main queue.
   void setNeedsDisplay();
   // Lays out, updates tracking areas and native widgets, and repaints now.
@@ -169,6 +179,8 @@ class Window : public Responder, public LayerHost {
   WeakRef<Responder> mFirstResponder;
   WeakRef<WindowDelegate> mDelegate;
   WeakRef<Responder> mGrab[3];
+  WeakRef<DraggingDestination> mDraggingDestination;
+  QStringList mDraggedTypes;
   std::optional<Event> mCurrentEvent;
   QPointF mLastMouseLocation;
   Cursor mCursor = Cursor::Arrow;

@@ -1,0 +1,171 @@
+// Files and drags: a file from another program parked in the dock, an idea dragged out of the
+// program written as a document file for the receiver.
+
+#include "shell/my_window.h"
+
+#include "foundation/globals.h"
+#include "foundation/kit_image.h"
+#include "foundation/string_extensions.h"
+#include "foundation/views/container_view.h"
+#include "foundation/views/screenshot.h"
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "platform/core/dispatch.h"
+#include "shell/drag_overlay_view.h"
+#include "shell/promised_file.h"
+
+#include <QDir>
+#include <QUrl>
+
+
+#include <filesystem>
+
+namespace orrery {
+
+namespace {
+
+using namespace platform::DragOperationBits;
+
+bool endsWithAny(const QString& path, std::initializer_list<const char*> extensions) {
+  const QString lower = path.toLower();
+  for (const char* ext : extensions)
+    if (lower.endsWith(QLatin1String(ext))) return true;
+  return false;
+}
+
+QString localized(const char* text) {
+  return Globals::normalLocalizedStringForKey(QString(), QString::fromLatin1(text));
+}
+
+// Only plain files are read: a FIFO or device named like a document would block the read.
+bool isRegularFile(const QString& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(std::filesystem::path(path.toStdString()), ec);
+}
+
+}  // namespace
+
+bool DragSupportWindow::isPathReferringToSupportedImage(const QString& path) {
+  return endsWithAny(path, {".png", ".jpg", ".jpeg"});
+}
+
+bool DragSupportWindow::isPathReferringToIdeaDocumentFile(const QString& path) {
+  return endsWithAny(path, {".orrery", ".opml"});
+}
+
+bool DragSupportWindow::isPathReferringToSupportedFileType(const QString& path) {
+  return isPathReferringToSupportedImage(path) || isPathReferringToIdeaDocumentFile(path);
+}
+
+QString DragSupportWindow::supportedFilePathFromPasteboard(const platform::Pasteboard& pasteboard) {
+  if (!pasteboard.hasType(QString::fromLatin1(platform::kPasteboardTypeURIList))) return {};
+  const QStringList paths = pasteboard.localFilePaths();
+  if (paths.size() != 1 || !isPathReferringToSupportedFileType(paths.front())) return {};
+  return paths.front();
+}
+
+void DragSupportWindow::handleDataFromFile(const QString& path, std::function<void(std::shared_ptr<Idea>)> completion) {
+  auto later = [completion](std::shared_ptr<Idea> idea) {
+    platform::mainQueue().async([completion, idea] { completion(idea); });
+  };
+  if (path.isEmpty() || !isRegularFile(path)) {
+    later(nullptr);
+    return;
+  }
+  if (isPathReferringToIdeaDocumentFile(path)) {
+    auto doc = IdeaDocument::createWithFileName(path, DocumentLocationLocalFile);
+    doc->readFromURL(QUrl::fromLocalFile(path), [doc, later](bool ok) { later(ok ? doc->idea() : nullptr); });
+    return;
+  }
+  if (isPathReferringToSupportedImage(path)) {
+    // Decoding a big picture takes a while: off the main thread, the drop waits meanwhile.
+    platform::globalQueue().async([path, completion] {
+      KitImage picture = KitImage::readFromURL(path);
+      platform::mainQueue().async([picture, completion] {
+        completion(picture.isNull() ? nullptr : Idea::createWithOriginalImage(picture));
+      });
+    });
+    return;
+  }
+  later(nullptr);
+}
+
+platform::DragOperation DragSupportWindow::fileDragEntered(const platform::DraggingInfo& info) {
+  const QString path = supportedFilePathFromPasteboard(info.draggingPasteboard());
+  mDragTargetSourceWindow.reset();
+  auto target = std::make_shared<DragInfo>();
+  target->source = kDragSourceOutside;
+  target->objectType = kDragObjectFile;
+  target->returnTarget = {kDragTargetContent, QRectF(), 0};
+  target->location = info.draggingLocation();
+  mDragTargetInfo = target;
+  const KitImage screenshot = kitImageByCapturingScreenshot(*containerView());
+  mDragTargetOverlay = std::make_shared<DragOverlayView>(screenshot, !path.isEmpty());
+  containerView()->addHostedView(mDragTargetOverlay);
+  DragSupportDelegate* delegate = dragSupportDelegate();
+  if (!delegate || !delegate->dragOperationStarted(*mDragTargetInfo)) {
+    refuseTargetSide();
+    return None;
+  }
+  return Every;
+}
+
+bool DragSupportWindow::performFileDrop(const platform::DraggingInfo& info) {
+  const QString path = supportedFilePathFromPasteboard(info.draggingPasteboard());
+  if (path.isEmpty()) {
+    handleDragEndingForSource(true, true, kDragResultRefused);
+    return false;
+  }
+  if (!(info.draggingSourceOperationMask() & (Copy | Generic | Move))) {
+    handleDragEndingForSource(true, true, kDragResultRefused);
+    return true;
+  }
+  mDelayDragEnding = true;
+  platform::WeakRef<DragSupportWindow> weak(this);
+  handleDataFromFile(path, [weak](std::shared_ptr<Idea> idea) {
+    DragSupportWindow* self = weak.get();
+    if (!self) return;
+    self->mDelayDragEnding = false;
+    if (idea) {
+      self->setDockedIdea(idea, QString());
+      self->showShortNotificationToUser(localized("Added to the dock"));
+      self->handleDragEndingForSource(true, true, kDragResultKept);
+    } else {
+      self->showShortNotificationToUser(localized("Error importing contents"));
+      self->handleDragEndingForSource(true, true, kDragResultRefused);
+    }
+  });
+  return true;
+}
+
+// Out of the program.
+
+QStringList DragSupportWindow::namesOfPromisedFilesDroppedAtDestination(const QString& folder) {
+  const QString title = mDragExampleView ? mDragExampleView->representativeTitle() : QString();
+  // The folder is fresh, so the name is free there; the receiver settles clashes in its own.
+  const QString chosen = PromisedFile::fileNameForTitle(title);
+  QDir destination(folder);
+  mPromisedFile = PromisedFile::create(folder.isEmpty() ? QString() : destination.filePath(chosen));
+  std::shared_ptr<PromisedFile> promise = mPromisedFile;
+  platform::WeakRef<DragSupportWindow> weak(this);
+  afterLoadingDraggedIdea([promise, weak](std::shared_ptr<Idea> idea) {
+    promise->fulfil(idea, [weak](bool written) {
+      DragSupportWindow* self = weak.get();
+      if (!written && self)
+        self->showShortNotificationToUser(Globals::normalLocalizedStringForKey(
+            QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file")));
+    });
+  });
+  return {chosen};
+}
+
+void DragSupportWindow::draggingSessionWillHandOver(platform::DraggingSession& session) {
+  namesOfPromisedFilesDroppedAtDestination(PromisedFile::createFreshFolder());
+  session.pasteboard().setDataProvider(QString::fromLatin1(platform::kPasteboardTypeURIList),
+                                       [promise = mPromisedFile] {
+                                         const QUrl url = promise->waitForURL();
+                                         return url.isEmpty() ? QByteArray() : url.toEncoded() + "\r\n";
+                                       });
+}
+
+}  // namespace orrery

@@ -1,0 +1,138 @@
+#include "shell/promised_file.h"
+
+#include "foundation/logging.h"
+#include "foundation/string_extensions.h"
+#include "model/document_file_writer.h"
+#include "model/idea_document.h"
+#include "model/persistence_controller.h"
+#include "platform/core/dispatch.h"
+#include "platform/services/standard_folders.h"
+
+#include <QDir>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+namespace orrery {
+
+namespace {
+constexpr qsizetype kMaxTitleCharacters = 10;
+
+// The pid a promise folder name starts with, or 0.
+pid_t ownerOf(const QString& folderName) {
+  const qsizetype dash = folderName.indexOf(QLatin1Char('-'));
+  bool ok = false;
+  const long pid = folderName.left(dash).toLong(&ok);
+  return ok && pid > 0 ? static_cast<pid_t>(pid) : 0;
+}
+
+bool processRuns(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
+void removeFolders(const std::function<bool(pid_t)>& remove) {
+  // Only looked at, never made here.
+  const QString base = platform::privateTemporaryFolder();
+  if (base.isEmpty()) return;
+  const QString drags = QDir(base).filePath(QStringLiteral("drags"));
+  std::error_code ec;
+  if (std::filesystem::is_symlink(drags.toStdString(), ec)) return;
+  for (const auto& entry : std::filesystem::directory_iterator(drags.toStdString(), ec)) {
+    if (!entry.is_directory(ec) || entry.is_symlink(ec)) continue;
+    const pid_t pid = ownerOf(QString::fromStdString(entry.path().filename().string()));
+    if (pid && remove(pid)) std::filesystem::remove_all(entry.path(), ec);
+  }
+}
+}  // namespace
+
+QString PromisedFile::dragsFolder() {
+  const QString base = platform::privateTemporaryFolder();
+  if (base.isEmpty()) return {};
+  const QString drags = QDir(base).filePath(QStringLiteral("drags"));
+  return platform::ensurePrivateFolder(drags) ? drags : QString();
+}
+
+QString PromisedFile::fileNameForTitle(const QString& title) {
+  QString base = title.isEmpty() ? QString() : stringext::createProperFileNameWithMaxLenght(title, kMaxTitleCharacters);
+  // A leading dot would hide the file from the user.
+  while (base.startsWith(QLatin1Char('.'))) base.remove(0, 1);
+  if (base.isEmpty()) base = QStringLiteral("document");
+  return base + QStringLiteral(".orrery");
+}
+
+QString PromisedFile::createFreshFolder() {
+  static std::atomic<int> counter{0};
+  const QString drags = dragsFolder();
+  if (drags.isEmpty()) return {};
+  QByteArray pattern =
+      QDir(drags).filePath(QStringLiteral("%1-%2-XXXXXX").arg(::getpid()).arg(++counter)).toLocal8Bit();
+  if (!::mkdtemp(pattern.data())) {  // made 0700
+    logLine(QStringLiteral("Cannot make a folder for a dragged file in %1: %2")
+                .arg(drags, QString::fromLocal8Bit(std::strerror(errno))));
+    return {};
+  }
+  return QString::fromLocal8Bit(pattern);
+}
+
+std::shared_ptr<PromisedFile> PromisedFile::create(const QString& path) {
+  std::shared_ptr<PromisedFile> promise(new PromisedFile);
+  promise->mPath = path;
+  return promise;
+}
+
+int PromisedFile::removeFoldersOfDeadProcesses() {
+  int removed = 0;
+  removeFolders([&removed](pid_t pid) {
+    if (processRuns(pid)) return false;
+    ++removed;
+    return true;
+  });
+  return removed;
+}
+
+void PromisedFile::removeOwnFolders() {
+  const pid_t self = ::getpid();
+  removeFolders([self](pid_t pid) { return pid == self; });
+}
+
+void PromisedFile::fulfil(const IdeaPtr& idea, std::function<void(bool)> completion) {
+  if (!idea || mPath.isEmpty()) {
+    settle(false);
+    if (completion) platform::mainQueue().async([completion] { completion(false); });
+    return;
+  }
+  auto doc = IdeaDocument::createWithFileName(mPath, DocumentLocationLocalFile);
+  doc->setIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
+  auto self = shared_from_this();
+  PersistenceController::singleton().workQueue().async(
+      [self, snapshot = doc->snapshot(), completion = std::move(completion)]() mutable {
+        const QByteArray bytes = snapshot.encode(true);
+        QString reason;
+        const bool written =
+            !bytes.isEmpty() && writeFileExclusively(self->mPath, bytes, &reason) == FileWriteResult::Written;
+        if (!written) logLine(QStringLiteral("Failed to write dragged file %1: %2").arg(self->mPath, reason));
+        snapshot = DocumentSnapshot();
+        self->settle(written);
+        if (completion) platform::mainQueue().async([completion, written] { completion(written); });
+      });
+}
+
+void PromisedFile::settle(bool written) {
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mSettled = true;
+    mWritten = written;
+  }
+  mChanged.notify_all();
+}
+
+QUrl PromisedFile::waitForURL(std::chrono::milliseconds wait) const {
+  std::unique_lock<std::mutex> lock(mMutex);
+  mChanged.wait_for(lock, wait, [this] { return mSettled; });
+  return mSettled && mWritten ? QUrl::fromLocalFile(mPath) : QUrl();
+}
+
+}  // namespace orrery

@@ -1,0 +1,61 @@
+#pragma once
+// A document file promised to another program when an idea is dragged out of ours. The file
+// is written into a fresh private folder, "<private temporary folder>/drags/<pid>-<n>-XXXXXX"
+// (0700), so the name never clashes there and the receiver settles clashes in its own folder.
+// The tree is taken on the main thread (a deep copy, links leading out of it as plain ideas);
+// encoding and writing run on the persistence queue, the file created exclusively under a
+// temporary name and renamed into place. The receiver's reader waits for that write from any
+// thread (never needing the main thread) and gets the file's URL, or nothing when it failed or
+// took too long. This process's folders go at quit; those of processes that are gone go at
+// the next start.
+
+#include "model/idea.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace orrery {
+
+class PromisedFile : public std::enable_shared_from_this<PromisedFile> {
+ public:
+  static constexpr std::chrono::milliseconds kReaderWait{2000};
+
+  // A new private folder for one drag's files; empty when it cannot be made.
+  static QString createFreshFolder();
+  // A promise of the file at `path` (empty: one that fails).
+  static std::shared_ptr<PromisedFile> create(const QString& path);
+  // The name for an idea's title: at most 10 characters of it fit for a file name, without
+  // leading dots, "document" when nothing is left; ".orrery" added.
+  static QString fileNameForTitle(const QString& title);
+  // The folder every promise's folder lives in.
+  static QString dragsFolder();
+  // Removes the folders of processes that no longer run (any thread); answers how many.
+  static int removeFoldersOfDeadProcesses();
+  // Removes this process's folders (at quit).
+  static void removeOwnFolders();
+
+  const QString& path() const { return mPath; }
+  // Main thread: takes the tree now and writes it on the persistence queue; a null idea
+  // fails the promise. The completion runs on the main queue with the outcome.
+  void fulfil(const IdeaPtr& idea, std::function<void(bool)> completion);
+  // Any thread: waits for the write up to `wait`; the file's URL once written, else empty.
+  QUrl waitForURL(std::chrono::milliseconds wait = kReaderWait) const;
+
+ private:
+  PromisedFile() = default;
+  void settle(bool written);
+
+  QString mPath;
+  mutable std::mutex mMutex;  // guards mSettled and mWritten; never held while calling out
+  mutable std::condition_variable mChanged;
+  bool mSettled = false;
+  bool mWritten = false;
+};
+
+}  // namespace orrery

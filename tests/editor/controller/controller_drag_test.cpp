@@ -1,0 +1,98 @@
+// The editor's drags through its window, driven by mouse events: a long press on a planet and
+// a press on the dock well start them, the window floats the planet and the drop reaches the
+// controller's decision.
+
+#include "controller_test_support.h"
+
+#include "drag_test_support.h"
+#include "editor/dock_area_view.h"
+#include "foundation/views/delete_area_view.h"
+#include "platform/ui/dragging.h"
+
+using namespace controllertest;
+using platform::Event;
+using platform::EventType;
+
+namespace {
+
+struct DragTest : ControllerTest {
+  void TearDown() override {
+    editor.reset();
+    ControllerTest::TearDown();
+  }
+  void open(IdeaPtr root) {
+    opened = createLocal(path("map.orrery"), root);
+    ASSERT_GE(opened.token, 1);
+    editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+    uitest::place(*editor->shown, QPoint(0, 0));
+  }
+  SolarSystemViewController& c() { return *editor->controller; }
+  orrery::DragSupportWindow& window() { return *editor->shown; }
+  void send(EventType type, QPointF p) { window().sendEvent(Event::mouse(type, p, uitest::clock().now(), 1)); }
+  QPointF centreOf(const platform::View& v) { return v.superview()->convertPointToView(v.frame().center(), nullptr); }
+
+  uitest::DragSeams seams;
+  Opened opened;
+  std::unique_ptr<EditorWindow> editor;
+};
+
+}  // namespace
+
+TEST_F(DragTest, ALongPressDragsAPlanetOntoAnotherWhereTheChoiceCopiesIt) {
+  IdeaPtr root = makeTree(3);
+  open(root);
+  const QPointF from = editor->planet(2);
+  const QPointF to = editor->planet(0);
+  send(EventType::LeftMouseDown, from);
+  uitest::advance(0.25);
+  ASSERT_TRUE(platform::DraggingSession::current()) << "held still: the drag began";
+  ASSERT_TRUE(window().floatingCopy());
+  EXPECT_EQ(window().floatingCopy()->ideaIdentifier(), root->ideas()[2]->identifier());
+  send(EventType::LeftMouseDragged, (from + to) / 2);
+  send(EventType::LeftMouseDragged, to);
+  presenter->menuAnswers.push_back(1);  // "Choice.CopyInside"
+  send(EventType::LeftMouseUp, to);
+  uitest::advance(0.05);
+  ASSERT_TRUE(waitFor([&] { return !c().isUpdatingDocument(); }));
+  EXPECT_EQ(root->ideas().size(), 3u);
+  ASSERT_EQ(root->ideas()[0]->ideas().size(), 3u);
+  EXPECT_EQ(root->ideas()[0]->ideas().back()->text(), QStringLiteral("c2"));
+  EXPECT_FALSE(window().floatingCopy());
+  EXPECT_EQ(platform::DraggingSession::current(), nullptr);
+  EXPECT_EQ(window().sourceSessionNumber(), orrery::DragSupportWindow::kNoSession);
+}
+
+TEST_F(DragTest, APlanetParkedInTheWellIsDraggedOutOntoTheDeleteAreaAndLeavesTheDock) {
+  IdeaPtr root = makeTree(3);
+  open(root);
+  orrery::DockAreaView* well = c().dockAreaView();
+  orrery::DeleteAreaView* bin = c().deleteAreaView();
+  ASSERT_TRUE(well && bin);
+  const QPointF from = editor->planet(1);
+  send(EventType::LeftMouseDown, from);
+  uitest::advance(0.25);
+  ASSERT_TRUE(platform::DraggingSession::current());
+  EXPECT_FALSE(well->isHidden()) << "shown during a drag";
+  const QPointF wellCentre = centreOf(*well);
+  send(EventType::LeftMouseDragged, wellCentre);
+  send(EventType::LeftMouseUp, wellCentre);
+  uitest::advance(0.05);
+  ASSERT_TRUE(window().currentDockedIdea());
+  EXPECT_EQ(window().currentDockedIdea()->identifier(), root->ideas()[1]->identifier());
+  EXPECT_EQ(window().currentDockedDocIdentifier(), opened.doc->docIdentifier());
+  ASSERT_TRUE(well->ideaView());
+
+  // A press on the docked planet drags it; dropped on the bin it leaves the dock, the tree keeps it.
+  send(EventType::LeftMouseDown, wellCentre);
+  ASSERT_TRUE(platform::DraggingSession::current());
+  EXPECT_FALSE(bin->isHidden());
+  const QPointF binCentre = centreOf(*bin);
+  send(EventType::LeftMouseDragged, binCentre);
+  send(EventType::LeftMouseUp, binCentre);
+  uitest::advance(0.05);
+  EXPECT_FALSE(window().currentDockedIdea());
+  EXPECT_TRUE(well->isHidden());
+  EXPECT_TRUE(bin->isHidden());
+  EXPECT_EQ(root->ideas().size(), 3u);
+  EXPECT_EQ(platform::DraggingSession::current(), nullptr);
+}

@@ -1,0 +1,327 @@
+#include "shell/drag_overlay_view.h"
+#include "shell/my_window.h"
+#include "shell/promised_file.h"
+
+#include "drag_test_fixtures.h"
+#include "drag_test_support.h"
+#include "foundation/application_delegate.h"
+#include "foundation/globals.h"
+#include "model/idea_document.h"
+#include "model/opml_parser.h"
+#include "platform/services/standard_folders.h"
+#include "ui_test_env.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace orrery;
+using namespace dragtest;
+using platform::Event;
+using platform::EventType;
+
+namespace {
+
+struct OneWindow {
+  QuietApp app;
+  ApplicationDelegate* previousApp = Globals::app();
+  uitest::DragSeams seams;
+  QTemporaryDir files;
+  std::shared_ptr<DragSupportWindow> w = std::make_shared<DragSupportWindow>(QSizeF(600, 400));
+  std::shared_ptr<Screen> screen = std::make_shared<Screen>();
+  IdeaPtr parked = Idea::createWithText(QStringLiteral("parked before"));
+  OneWindow() {
+    Globals::setApp(&app);
+    w->switchToViewController(screen, nullptr);
+    uitest::place(*w, QPoint(0, 0));
+    w->setDockedIdea(parked, QString());
+  }
+  ~OneWindow() {
+    uitest::advance(1.5);
+    Globals::setApp(previousApp);
+  }
+  QString write(const QString& name, const QByteArray& bytes) {
+    QFile f(files.filePath(name));
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    return f.fileName();
+  }
+  // Another program's drag of `urls` entering, moving and dropping; answers whether the drop
+  // was taken.
+  bool enter(QMimeData& data, Qt::DropActions actions = Qt::CopyAction) {
+    QDragEnterEvent e(QPoint(300, 200), actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w->canvas(), &e);
+    return e.isAccepted();
+  }
+  bool drop(QMimeData& data, Qt::DropActions actions = Qt::CopyAction) {
+    QDropEvent e(QPointF(310, 210), actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w->canvas(), &e);
+    return e.isAccepted();
+  }
+};
+
+std::unique_ptr<QMimeData> urls(const QStringList& paths) {
+  auto data = std::make_unique<QMimeData>();
+  QList<QUrl> list;
+  for (const QString& p : paths) list << QUrl::fromLocalFile(p);
+  data->setUrls(list);
+  return data;
+}
+
+QByteArray pngBytes(QSize size, QColor colour) {
+  QImage image(size, QImage::Format_ARGB32);
+  image.fill(colour);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "JPEG");
+  return bytes;
+}
+
+}  // namespace
+
+TEST(DragFilesIn, APictureFileWaitsInTheDockAfterItDecodesWithTheOverlayShownMeanwhile) {
+  OneWindow o;
+  const QString path = o.write("PHOTO.JPEG", pngBytes(QSize(30, 20), Qt::red));
+  auto data = urls({path});
+  ASSERT_TRUE(o.enter(*data));
+  ASSERT_TRUE(o.w->overlay());
+  EXPECT_TRUE(o.w->overlay()->accepts());
+  EXPECT_EQ(o.w->overlay()->label()->text(), "Drop files here");
+  EXPECT_EQ(o.screen->lastSource, kDragSourceOutside);
+  // What the user sees: the arrow of "drop_here" in the middle of the blurred window.
+  o.w->displayIfNeeded();
+  const QPointF middle = o.w->containerView()->bounds().center();
+  const QImage shown = o.w->snapshot();
+  const QColor arrow = shown.pixelColor((middle + QPointF(0, -14)).toPoint());
+  EXPECT_LT(arrow.red(), 120);
+  EXPECT_GT(arrow.blue(), 180);
+  const QRectF picture = o.w->overlay()->imageView()->frame();
+  EXPECT_EQ(picture.center(), middle);
+  EXPECT_DOUBLE_EQ(o.w->overlay()->label()->frame().top(), picture.bottom() + 28);
+  o.w->setContentSize(QSizeF(800, 600));
+  o.w->displayIfNeeded();
+  EXPECT_EQ(o.w->overlay()->imageView()->frame().center(), QPointF(400, 300)) << "centred after a resize";
+
+  EXPECT_TRUE(o.drop(*data));
+  // A second file while the first is read is refused.
+  auto other = urls({o.write("b.png", pngBytes(QSize(4, 4), Qt::blue))});
+  EXPECT_FALSE(o.enter(*other));
+  ASSERT_TRUE(runUntil([&] { return o.screen->ends() == 1; }));
+  ASSERT_TRUE(o.w->currentDockedIdea());
+  EXPECT_EQ(o.w->currentDockedIdea()->ideaType(), IdeaTypeImage);
+  EXPECT_TRUE(o.w->currentDockedDocIdentifier().isEmpty());
+  EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept}));
+  EXPECT_FALSE(o.w->overlay());
+  uitest::advance(0.25);
+  EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Added to the dock"}));
+}
+
+TEST(DragFilesIn, DocumentsAndOutlinesArriveAsTheirTrees) {
+  OneWindow o;
+  const QString outline = o.write("Plan.OPML",
+                                  "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body>"
+                                  "<outline text=\"Plan\"><outline text=\"A\"/><outline text=\"B\"/></outline>"
+                                  "</body></opml>");
+  auto data = urls({outline});
+  ASSERT_TRUE(o.enter(*data));
+  ASSERT_TRUE(o.drop(*data));
+  ASSERT_TRUE(runUntil([&] { return o.screen->ends() == 1; }));
+  ASSERT_TRUE(o.w->currentDockedIdea());
+  QFile file(outline);
+  file.open(QIODevice::ReadOnly);
+  const IdeaPtr expected = OPMLParser().parseIdeaFromOPMLData(file.readAll());
+  ASSERT_TRUE(expected);
+  EXPECT_EQ(o.w->currentDockedIdea()->calculateWholeTreeSize(), expected->calculateWholeTreeSize());
+}
+
+TEST(DragFilesIn, WhatCannotBeReadIsRefusedOrReportedAndTheDockKeepsItsIdea) {
+  OneWindow o;
+  struct Case {
+    QStringList paths;
+    Qt::DropActions actions;
+    bool overlayAccepts;
+    bool dropTaken;
+    const char* notice;
+  };
+  const QString broken = o.write("broken.png", QByteArray("\x89PNG\r\n\x1a\n garbage", 18));
+  const QString gone = o.files.filePath("gone.orrery");
+  const QString fifo = o.files.filePath("x.opml");
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  // 2 GB on disk (sparse), a PNG header promising 60 000 × 60 000 pixels.
+  const QString huge = o.write("huge.png", [] {
+    QImage small(QSize(1, 1), QImage::Format_ARGB32);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    small.save(&buffer, "PNG");
+    const quint32 side = qToBigEndian<quint32>(60000);
+    bytes.replace(16, 4, reinterpret_cast<const char*>(&side), 4);
+    bytes.replace(20, 4, reinterpret_cast<const char*>(&side), 4);
+    return bytes;
+  }());
+  ASSERT_TRUE(QFile::resize(huge, qint64(2) << 30));
+  QStringList many;
+  for (int i = 0; i < 10000; ++i) many << o.files.filePath(QStringLiteral("f%1.png").arg(i));
+  const std::vector<Case> cases = {
+      {{o.write("notes.txt", "hi")}, Qt::CopyAction, false, false, nullptr},
+      {{broken, o.write("two.png", "x")}, Qt::CopyAction, false, false, nullptr},
+      {many, Qt::CopyAction, false, false, nullptr},
+      {{o.write("linked.png", pngBytes(QSize(2, 2), Qt::red))}, Qt::LinkAction, true, true, nullptr},
+      {{broken}, Qt::CopyAction, true, true, "Error importing contents"},
+      {{huge}, Qt::CopyAction, true, true, "Error importing contents"},
+      {{gone}, Qt::CopyAction, true, true, "Error importing contents"},
+      {{fifo}, Qt::CopyAction, true, true, "Error importing contents"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.paths.front().toStdString());
+    const int before = o.screen->ends();
+    auto data = urls(c.paths);
+    ASSERT_TRUE(o.enter(*data, c.actions));
+    ASSERT_TRUE(o.w->overlay());
+    EXPECT_EQ(o.w->overlay()->accepts(), c.overlayAccepts);
+    if (!c.overlayAccepts) {
+      EXPECT_EQ(o.w->overlay()->label()->text(), "File type not supported");
+    }
+    EXPECT_EQ(o.drop(*data, c.actions), c.dropTaken);
+    ASSERT_TRUE(runUntil([&] { return o.screen->ends() == before + 1; }));
+    EXPECT_EQ(o.screen->endedWith.back(), kDragResultRefused);
+    EXPECT_FALSE(o.w->overlay()) << "the overlay goes on every path";
+    EXPECT_EQ(o.w->currentDockedIdea(), o.parked);
+    uitest::advance(0.25);
+    const auto shown = notices(*o.w);
+    if (c.notice) {
+      ASSERT_FALSE(shown.empty());
+      EXPECT_EQ(shown.back(), c.notice);
+    }
+    uitest::advance(1.5);
+  }
+}
+
+TEST(DragFilesIn, ARefusingControllerLeavesNoOverlay) {
+  OneWindow o;
+  o.screen->accept = false;
+  auto data = urls({o.write("a.png", pngBytes(QSize(2, 2), Qt::red))});
+  EXPECT_FALSE(o.enter(*data));
+  EXPECT_FALSE(o.w->overlay());
+  EXPECT_EQ(o.w->targetSessionNumber(), DragSupportWindow::kNoSession);
+}
+
+TEST(PromisedFile, NamesComeFromTitlesCutToTenCharactersWithoutLeadingDots) {
+  EXPECT_EQ(PromisedFile::fileNameForTitle("My great idea"), "Mygreatide.orrery");
+  EXPECT_EQ(PromisedFile::fileNameForTitle(".hidden"), "hidden.orrery");
+  EXPECT_EQ(PromisedFile::fileNameForTitle("..."), "document.orrery");
+  EXPECT_EQ(PromisedFile::fileNameForTitle(QString::fromUtf8("  :// \xE2\x98\x85\n")), "document.orrery");
+  EXPECT_EQ(PromisedFile::fileNameForTitle(""), "document.orrery");
+  // Emoji are symbols and go; a letter that would be cut in half at the tenth unit is left
+  // out whole.
+  EXPECT_EQ(PromisedFile::fileNameForTitle(QString::fromUtf8("abc\xF0\x9F\x98\x80" "defghijk")), "abcdefghij.orrery");
+  EXPECT_EQ(PromisedFile::fileNameForTitle(QString::fromUtf8("abcdefghi\xF0\xA0\x80\x80")), "abcdefghi.orrery");
+  EXPECT_EQ(PromisedFile::fileNameForTitle(QString::fromUtf8("abcdefgh\xF0\xA0\x80\x80z")),
+            QString::fromUtf8("abcdefgh\xF0\xA0\x80\x80.orrery"));
+}
+
+TEST(DragFilesOut, LeavingTheProgramWritesTheSubtreeIntoAFreshPrivateFolderAndOffersItsURL) {
+  OneWindow o;
+  // X is dragged; its child links to Y outside it.
+  IdeaPtr root = Idea::createWithText("root");
+  IdeaPtr x = Idea::createWithText("My great idea");
+  IdeaPtr y = Idea::createWithText("outside");
+  root->addIdea(x);
+  root->addIdea(y);
+  x->addIdea(Idea::createWithLinkToIdea(y->identifier()));
+  o.w->setDockedIdea(x, QString());
+  auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
+  src->planet = std::make_shared<TestPlanet>(x->identifier(), QString(), x->text());
+  o.w->containerView()->addSubview(src);
+  o.seams.readTypes = {"text/uri-list", DragSupportWindow::kIdeaPasteboardType};
+  o.seams.outside = [](QDrag&) { return Qt::CopyAction; };
+  o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
+  o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
+  ASSERT_EQ(o.seams.handedOver.size(), 1u);
+  const auto& out = o.seams.handedOver.front();
+  EXPECT_EQ(out.actions, Qt::DropActions(Qt::CopyAction));
+  EXPECT_EQ(out.image.size(), QSize(56, 56)) << "\"accept_active\", set as the drag left the window";
+  const QJsonObject ids = QJsonDocument::fromJson(out.data.at(DragSupportWindow::kIdeaPasteboardType)).object();
+  EXPECT_EQ(ids.value("ideaIdentifier").toString(), x->identifier());
+  const QUrl url = QUrl::fromEncoded(out.data.at("text/uri-list").trimmed());
+  ASSERT_TRUE(url.isLocalFile()) << out.data.at("text/uri-list").toStdString();
+  const QFileInfo file(url.toLocalFile());
+  EXPECT_EQ(file.fileName(), "Mygreatide.orrery");
+  EXPECT_EQ(file.dir().dirName().section('-', 0, 0).toLongLong(), ::getpid());
+  EXPECT_TRUE(file.dir().absolutePath().startsWith(PromisedFile::dragsFolder()));
+  struct stat st {};
+  ASSERT_EQ(::stat(file.dir().absolutePath().toLocal8Bit().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept})) << "taken by the other program";
+
+  auto doc = IdeaDocument::createWithFileName(file.absoluteFilePath(), DocumentLocationLocalFile);
+  bool read = false;
+  doc->readFromURL(url, [&](bool ok) { read = ok; });
+  ASSERT_TRUE(runUntil([&] { return read; }));
+  ASSERT_TRUE(doc->idea());
+  EXPECT_EQ(doc->idea()->text(), "My great idea");
+  ASSERT_EQ(doc->idea()->ideas().size(), 1u);
+  EXPECT_FALSE(doc->idea()->ideas()[0]->isLink()) << "a link leading out becomes a plain idea";
+  EXPECT_EQ(doc->idea()->ideas()[0]->text(), "outside");
+
+  // Quitting removes this run's folders.
+  PromisedFile::removeOwnFolders();
+  EXPECT_FALSE(file.dir().exists());
+}
+
+TEST(DragFilesOut, AFailedWriteOffersNothingAndSaysSo) {
+  OneWindow o;
+  const QString drags = QDir(platform::privateTemporaryFolder()).filePath("drags");
+  QDir(drags).removeRecursively();
+  {
+    QFile blocker(drags);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  }
+  auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
+  src->planet = std::make_shared<TestPlanet>(o.parked->identifier(), QString(), o.parked->text());
+  o.w->containerView()->addSubview(src);
+  o.seams.readTypes = {"text/uri-list"};
+  o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
+  o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
+  ASSERT_EQ(o.seams.handedOver.size(), 1u);
+  EXPECT_TRUE(o.seams.handedOver.front().data.at("text/uri-list").isEmpty());
+  EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultRefused}));
+  uitest::advance(0.25);
+  EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Failed to save file"}));
+  QFile::remove(drags);
+}
+
+TEST(DragFilesOut, StartUpRemovesTheFoldersOfProcessesThatAreGoneOnly) {
+  const QString drags = PromisedFile::dragsFolder();
+  ASSERT_FALSE(drags.isEmpty());
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  const QString dead = QDir(drags).filePath(QStringLiteral("%1-1-abcdef").arg(child));
+  const QString live = QDir(drags).filePath(QStringLiteral("%1-77-abcdef").arg(::getpid()));
+  const QString stranger = QDir(drags).filePath(QStringLiteral("notes"));
+  for (const QString& d : {dead, live, stranger}) ASSERT_TRUE(QDir().mkpath(d + "/inner"));
+  EXPECT_GE(PromisedFile::removeFoldersOfDeadProcesses(), 1);
+  EXPECT_FALSE(QDir(dead).exists());
+  EXPECT_TRUE(QDir(live).exists());
+  EXPECT_TRUE(QDir(stranger).exists()) << "a name without a process is not ours to remove";
+  PromisedFile::removeOwnFolders();
+  EXPECT_FALSE(QDir(live).exists());
+  QDir(stranger).removeRecursively();
+}
