@@ -1,5 +1,7 @@
 #include "test_home.h"
 
+#include "platform/core/quit_waiters.h"
+
 #include <QGuiApplication>
 #include <QTemporaryDir>
 
@@ -12,5 +14,9 @@ int main(int argc, char** argv) {
   QCoreApplication::setOrganizationName("Orrery");
   QCoreApplication::setApplicationName("Orrery");
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // As the application's quit does: background drawing ends before the process does, so no
+  // worker is mid-task while the process (and the leak check) tears down.
+  platform::runQuitWaiters();
+  return result;
 }
