@@ -2,6 +2,7 @@
 #include "app/local_document_import.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
+#include "app/telemetry_start.h"
 #include "cloud/cloud_engines.h"
 #include "platform/cloud/remote_routes.h"
 #include "editor/controller/editor_screens.h"
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
   // The cloud engines set the Dropbox library up with the application key; sign-in redirects
   // that reach this program (the desktop entry's URL scheme, a second launch) end there.
   orrery::AppServices services;
+  services.startTelemetry = [] { orrery::startTelemetry(); };
+  orrery::installTelemetryLifecycle();
   services.handleDropboxRedirect = [](const QUrl& url, auto completion) {
     platform::DropboxClientsManager::handleRedirectURL(
         url, [completion](std::shared_ptr<platform::DropboxOAuthResult> result) {
