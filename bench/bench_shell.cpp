@@ -6,6 +6,8 @@
 
 #include "app/single_instance.h"
 
+#include "../tests/support/process_home.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -13,7 +15,6 @@
 #include <QFile>
 #include <QPainter>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -29,22 +30,8 @@ namespace {
 QString gSelf;
 QString gOrrery;
 
-struct Home {
-  QTemporaryDir root;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  Home() {
-    for (const char* sub : {"config", "data", "cache", "runtime", "tmp"}) {
-      QDir().mkpath(root.filePath(sub));
-      QFile::setPermissions(root.filePath(sub), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    env.insert("HOME", root.path());
-    env.insert("XDG_CONFIG_HOME", root.filePath("config"));
-    env.insert("XDG_DATA_HOME", root.filePath("data"));
-    env.insert("XDG_CACHE_HOME", root.filePath("cache"));
-    env.insert("XDG_RUNTIME_DIR", root.filePath("runtime"));
-    env.insert("TMPDIR", root.filePath("tmp"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-  }
+struct Home : testsupport::ProcessHome {
+  Home() { quiet = true; }
   QString outline() {
     const QString path = root.filePath("map.opml");
     QFile f(path);
@@ -53,18 +40,9 @@ struct Home {
             "<outline text=\"Sun\"/></body></opml>");
     return path;
   }
-  std::unique_ptr<QProcess> start(const QString& program, const QStringList& arguments) {
-    auto p = std::make_unique<QProcess>();
-    p->setProcessEnvironment(env);
-    p->setStandardOutputFile(QProcess::nullDevice());
-    p->setStandardErrorFile(QProcess::nullDevice());
-    p->start(program, arguments);
-    p->waitForStarted();
-    return p;
-  }
   // Until the instance answers an empty hand-off (which only raises its window).
   void waitForAnswer() {
-    orrery::SingleInstance client(root.filePath("runtime"));
+    orrery::SingleInstance client(runtime());
     while (!client.handOff({}, nullptr, 50)) {
     }
   }

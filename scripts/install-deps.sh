@@ -20,6 +20,7 @@ PACKAGES=(
   libxml2-utils tidy unzip poppler-utils qpdf pngcheck nodejs
   desktop-file-utils shared-mime-info
   xdg-utils
+  qt6-webengine-dev qt6-image-formats-plugins
 )
 
 missing=()

@@ -19,6 +19,7 @@
 #include "platform/core/notification_center.h"
 #include "platform/core/quit_waiters.h"
 #include "platform/core/termination.h"
+#include "platform/services/hand_off_message.h"
 #include "platform/services/url_opener.h"
 #include "platform/services/user_defaults.h"
 #include "platform/ui/application.h"
@@ -57,6 +58,14 @@ QString canonicalPath(const QString& path) {
 }
 
 QString canonicalPath(const QUrl& url) { return url.isLocalFile() ? canonicalPath(url.toLocalFile()) : QString(); }
+
+// The alert only says that a file failed; the log says which and why.
+void logOpenFailure(const QString& path, const IdeaDocument& doc) {
+  QString reason = doc.lastError().description;
+  if (reason.isEmpty()) reason = doc.lastUserFriendlyError();
+  if (reason.isEmpty()) reason = QFileInfo::exists(path) ? QStringLiteral("not a readable map") : QStringLiteral("no such file");
+  logLine(QStringLiteral("Open: %1 failed: %2").arg(path, reason));
+}
 
 void showError(const MyResultPtr& result) {
   if (result && result != MyResult::OK()) CustomAlertView::showErrorResult(result);
@@ -153,7 +162,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   // Files handed over at launch open now and stand in for a first window.
   bool openedFiles = false;
   for (const QString& argument : launchArguments) {
-    if (!argument.startsWith(QLatin1String("db-"))) openedFiles = true;
+    if (!platform::handoff::isRedirectURL(argument)) openedFiles = true;
   }
   if (!launchArguments.isEmpty()) handleArguments(launchArguments);
 
@@ -187,7 +196,7 @@ void AppDelegate::handleArguments(const QStringList& arguments) {
     return;
   }
   for (const QString& argument : arguments) {
-    if (argument.startsWith(QLatin1String("db-"))) {
+    if (platform::handoff::isRedirectURL(argument)) {
       handleRedirectURL(QUrl(argument));
       continue;
     }
@@ -393,9 +402,10 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
   platform::WeakRef<AppDelegate> self(this);
   if (path.toLower().endsWith(QLatin1String(".opml"))) {
     auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
-    doc->readFromURL(url, [self, doc](bool ok) {
+    doc->readFromURL(url, [self, doc, path](bool ok) {
       AppDelegate* app = self.get();
       if (!ok || !doc->idea()) {
+        logOpenFailure(path, *doc);
         CustomAlertView::showErrorResult(
             MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
         return;
@@ -405,9 +415,10 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
     return;
   }
   auto doc = IdeaDocument::createWithFileName(url.toLocalFile(), DocumentLocationLocalFile);
-  PersistenceController::singleton().openDocument(doc, [self, doc, completion](DocumentToken token) {
+  PersistenceController::singleton().openDocument(doc, [self, doc, completion, path](DocumentToken token) {
     AppDelegate* app = self.get();
     if (token < 1 || !app) {
+      if (token < 1) logOpenFailure(path, *doc);
       if (token >= 1) PersistenceController::singleton().releaseDocument(doc, token, nullptr);
       if (completion)
         completion(MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));

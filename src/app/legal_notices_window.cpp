@@ -2,18 +2,16 @@
 
 #include "app/preferences_window_controller.h"
 #include "foundation/globals.h"
+#include "foundation/views/base_scroll_view.h"
 #include "foundation/views/container_view.h"
+#include "foundation/views/text_view.h"
 #include "platform/services/resources.h"
-#include "platform/ui/native_host_view.h"
 #include "platform/ui/window.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QTextEdit>
-#include <QTextFrame>
-#include <QTextFrameFormat>
 
 #include <vector>
 
@@ -29,25 +27,20 @@ QPointF centredOrigin(const QSizeF& size, const QRectF& availableArea) {
 }  // namespace placement
 
 LegalNoticesView::LegalNoticesView() : ColoredView(Globals::colorGray93()) {
-  mTextView = new QTextEdit;
-  mTextView->setReadOnly(true);
-  mTextView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  mTextView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  mTextView->setLineWrapMode(QTextEdit::FixedPixelWidth);
-  setText(loadText(platform::pathForResource(QStringLiteral("legal"), QStringLiteral("txt"))));
-  mScrollView = std::make_shared<platform::NativeHostView>(mTextView);
+  mScrollView = std::make_shared<BaseScrollView>();
+  mScrollView->setHasVerticalScroller(true);
+  mScrollView->setHasHorizontalScroller(false);
+  mScrollView->setAutohidesScrollers(false);
   addSubview(mScrollView);
+  mTextView = std::make_shared<TextView>();
+  mTextView->setInset(QSizeF(kHorizontalInset, kVerticalInset));
+  mTextView->setText(loadText(platform::pathForResource(QStringLiteral("legal"), QStringLiteral("txt"))));
+  mScrollView->setDocumentView(mTextView);
 }
 
 void LegalNoticesView::setText(const QString& text) {
-  // Setting the text resets the document's root frame, insets included.
-  mTextView->setPlainText(text);
-  QTextFrameFormat insets = mTextView->document()->rootFrame()->frameFormat();
-  insets.setLeftMargin(kHorizontalInset);
-  insets.setRightMargin(kHorizontalInset);
-  insets.setTopMargin(kVerticalInset);
-  insets.setBottomMargin(kVerticalInset);
-  mTextView->document()->rootFrame()->setFrameFormat(insets);
+  mTextView->setText(text);
+  setNeedsLayout();
 }
 
 QString LegalNoticesView::loadText(const QString& path) {
@@ -58,8 +51,9 @@ QString LegalNoticesView::loadText(const QString& path) {
 
 void LegalNoticesView::applyLayout() {
   // Lines wrap at the view's width less 20 and the insets; the scroller has the rest.
-  mTextView->setLineWrapColumnOrWidth(std::max(0, static_cast<int>(bounds().width() - 20)));
+  mTextView->sizeToFitWidth(std::max(0.0, bounds().width() - 20));
   mScrollView->setFrame(bounds());
+  mScrollView->tile();
   ColoredView::applyLayout();
 }
 
@@ -79,6 +73,7 @@ platform::Window& showKeptWindow(KeptWindow& kept, const QSizeF& contentSize, co
     made.push_back(&kept);
     kept.window = std::make_unique<platform::Window>(contentSize, platform::Window::Titled | platform::Window::Closable);
     kept.window->setMinSize(contentSize);
+    kept.window->setShowsMenuBar(false);
     closesByKey(*kept.window);
     if (!title.isEmpty()) kept.window->setTitle(title);
     auto container = ContainerView::create(QStringLiteral("example_about"));

@@ -1,6 +1,7 @@
 #pragma once
 // The legal notices window: the resource "legal.txt" in a scrolling, wrapping, read-only text,
-// one window per process, hidden rather than destroyed when closed.
+// one window per process, hidden rather than destroyed when closed. The text is a kit text view
+// some 20 000 points tall (more for a longer file): its layer is drawn in tiles as it scrolls.
 
 #include "foundation/views/colored_view.h"
 
@@ -11,15 +12,15 @@
 #include <functional>
 #include <memory>
 
-class QTextEdit;
-
 namespace platform {
-class NativeHostView;
 class View;
 class Window;
 }  // namespace platform
 
 namespace orrery {
+
+class BaseScrollView;
+class TextView;
 
 class LegalNoticesView : public ColoredView {
  public:
@@ -29,15 +30,16 @@ class LegalNoticesView : public ColoredView {
   LegalNoticesView();
   void applyLayout() override;
 
-  QTextEdit* textView() const { return mTextView; }
+  BaseScrollView& scrollView() const { return *mScrollView; }
+  TextView& textView() const { return *mTextView; }
   void setText(const QString& text);
   // The text of a notices file read as UTF-8 (bad bytes become replacement characters), or
   // "(error occurred loading resource file)" when it cannot be read.
   static QString loadText(const QString& path);
 
  private:
-  std::shared_ptr<platform::NativeHostView> mScrollView;
-  QTextEdit* mTextView = nullptr;
+  std::shared_ptr<BaseScrollView> mScrollView;
+  std::shared_ptr<TextView> mTextView;
 };
 
 // A window made once per process around a view hosted over its whole content, centred in the

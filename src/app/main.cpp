@@ -4,13 +4,15 @@
 #include "app/single_instance.h"
 #include "app/telemetry_start.h"
 #include "cloud/cloud_engines.h"
-#include "platform/cloud/remote_routes.h"
 #include "editor/controller/editor_screens.h"
+#include "home/home_screens.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/application_identity.h"
+#include "platform/services/hand_off_message.h"
 #include "platform/services/qt_main_queue.h"
 #include "platform/services/runtime_folder.h"
 #include "platform/ui/popover.h"
+#include "platform/ui/web_view.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,11 +22,12 @@
 int main(int argc, char** argv) {
   // Windows are placed where the stored state says, which Wayland does not allow: use XWayland.
   platform::preferPlatformThatPlacesWindows();
+  platform::prepareWebEngineBeforeApplication();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   platform::applyApplicationIdentity();
 
-  const QStringList arguments = orrery::SingleInstance::normalizedArguments(app.arguments().mid(1), QDir::currentPath());
+  const QStringList arguments = platform::handoff::normalizedArguments(app.arguments().mid(1), QDir::currentPath());
   // A later launch hands its arguments over before it builds a window or starts anything.
   orrery::SingleInstance instance(platform::runtimeFolder());
   if (!instance.tryToBecomeFirst()) {
@@ -41,20 +44,13 @@ int main(int argc, char** argv) {
   orrery::installLocalDocumentImport();
   orrery::installCloudEngines();
   orrery::installEditorScreens();
+  orrery::installHomeScreens();
   // The cloud engines set the Dropbox library up with the application key; sign-in redirects
   // that reach this program (the desktop entry's URL scheme, a second launch) end there.
   orrery::AppServices services;
   services.startTelemetry = [] { orrery::startTelemetry(); };
   orrery::installTelemetryLifecycle();
-  services.handleDropboxRedirect = [](const QUrl& url, auto completion) {
-    platform::DropboxClientsManager::handleRedirectURL(
-        url, [completion](std::shared_ptr<platform::DropboxOAuthResult> result) {
-          if (!result) return;
-          completion(result->isSuccess() ? QStringLiteral("success")
-                                         : result->isCancel() ? QStringLiteral("cancel") : QStringLiteral("error"),
-                     result->description());
-        });
-  };
+  services.handleDropboxRedirect = orrery::handleDropboxRedirect;
   orrery::AppDelegate delegate(services);
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(); });
   instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });

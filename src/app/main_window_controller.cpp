@@ -65,7 +65,7 @@ void MainWindowController::showCloudHome(DocumentLocation location) {
   platform::mainQueue().async([weakSelf, location] {
     auto self = weakSelf.lock();
     if (!self) return;
-    auto home = screenFactory().makeHome(location);
+    auto home = screenFactory().makeHome(location, QString());
     self->mControllerClass = QString::fromLatin1(kHomeControllerClass);
     self->mWindow->switchToViewController(home, [self] { self->mWindow->contentView()->setNeedsLayout(); });
   });
@@ -108,10 +108,14 @@ void MainWindowController::showWelcomeScreen() {
 
 QVariantMap MainWindowController::createState() const {
   const auto& controller = mWindow->controller();
-  if (!controller || mControllerClass.isEmpty()) return {};
+  // The screens switch among themselves (the editor's home button, a document opened from the
+  // home screen): the class stored is that of the screen shown now.
+  QString className = controller ? controller->storedClassName() : QString();
+  if (className.isEmpty()) className = mControllerClass;
+  if (!controller || className.isEmpty()) return {};
   const QVariantMap state = controller->createState();
   if (state.isEmpty()) return {};
-  QVariantMap result{{QString::fromLatin1(kControllerClassKey), mControllerClass},
+  QVariantMap result{{QString::fromLatin1(kControllerClassKey), className},
                      {QString::fromLatin1(kControllerStateKey), state}};
   dictext::setRect(result, mWindow->frame(), QString::fromLatin1(kWindowFrameKey));
   return result;

@@ -41,8 +41,8 @@ std::shared_ptr<Menu> MenuHelper::createMainMenu(platform::MenuDelegate* recentF
   recent->setDelegate(recentFiles);
   item(*file, QStringLiteral("Import…"), "cmdImportLocalFile");
   file->addItem(MenuItem::separator());
-  item(*file, QStringLiteral("Save"), "cmdSave", QStringLiteral("s"));
-  item(*file, QStringLiteral("Save As…"), "cmdSaveAs", QStringLiteral("s"), Mod::Command | Mod::Shift);
+  item(*file, QStringLiteral("Save"), "cmdSaveLocalFile", QStringLiteral("s"));
+  item(*file, QStringLiteral("Save As…"), "cmdSaveLocalFileAs", QStringLiteral("s"), Mod::Command | Mod::Shift);
   item(*file, QStringLiteral("Export…"), "cmdExport", QStringLiteral("e"));
   item(*file, QStringLiteral("Print…"), "cmdPrintIdea", QStringLiteral("p"));
   file->addItem(MenuItem::separator());

@@ -7,14 +7,10 @@
 #include "platform/services/user_defaults.h"
 #include "platform/ui/view.h"
 
-#include <QAction>
-#include <QActionGroup>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
-#include <QSizePolicy>
-#include <QToolBar>
 #include <QWidget>
 
 #include <cmath>
@@ -99,16 +95,11 @@ PreferencesWindowController::PreferencesWindowController(std::vector<Preferences
       mPanes(std::move(panes)),
       mTitle(std::move(title)) {
   mWindow->setDelegate(this);
+  mWindow->setShowsMenuBar(false);
   closesByKey(*mWindow);
-  mToolbar = new QToolBar(mWindow->widget());
-  mToolbar->setMovable(false);
-  mToolbar->setFloatable(false);
-  mToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-  mToolbar->toggleViewAction()->setEnabled(false);
-  mToolbarGroup = new QActionGroup(mToolbar);
-  mToolbarGroup->setExclusive(true);
-  mWindow->widget()->addToolBar(Qt::TopToolBarArea, mToolbar);
-  for (size_t i = 0; i < mPanes.size(); ++i) insertToolbarItem(mPanes[i], static_cast<int>(i));
+  mToolbar = std::make_shared<platform::Toolbar>(QStringLiteral("PreferencesToolbar"));
+  mToolbar->setDelegate(this);
+  mWindow->setToolbar(mToolbar);
   windowDidLoad();
   mFrameWatcher = std::make_unique<FrameWatcher>([this] { frameChanged(); });
   mWindow->widget()->installEventFilter(mFrameWatcher.get());
@@ -125,7 +116,8 @@ void PreferencesWindowController::frameChanged() {
 PreferencesWindowController::~PreferencesWindowController() {
   mWindow->widget()->removeEventFilter(mFrameWatcher.get());
   mWindow->setDelegate(nullptr);
-  for (QAction* item : mItems) item->disconnect();
+  for (const auto& item : mToolbar->items()) item->setHandler(nullptr);
+  mToolbar->setDelegate(nullptr);
 }
 
 void PreferencesWindowController::windowDidLoad() {
@@ -143,34 +135,44 @@ void PreferencesWindowController::windowDidLoad() {
   }
 }
 
-void PreferencesWindowController::insertToolbarItem(const PreferencesPane& pane, int position) {
-  QAction* before = position < static_cast<int>(mItems.size()) ? mItems[static_cast<size_t>(position)] : nullptr;
-  QAction* item = nullptr;
-  if (!pane) {
-    auto* spacer = new QWidget(mToolbar);
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    item = mToolbar->insertWidget(before, spacer);
-  } else {
-    item = new QAction(pane->toolbarItemImage(), pane->toolbarItemLabel(), mToolbar);
-    item->setCheckable(true);
-    item->setData(pane->identifier());
-    mToolbarGroup->addAction(item);
-    mToolbar->insertAction(before, item);
-    const QString identifier = pane->identifier();
-    QObject::connect(item, &QAction::triggered, item, [this, identifier] { selectControllerWithIdentifier(identifier); });
+QStringList PreferencesWindowController::toolbarItemIdentifiers() const {
+  QStringList identifiers;
+  for (const auto& pane : mPanes) identifiers << (pane ? pane->identifier() : platform::kToolbarFlexibleSpaceItemIdentifier);
+  return identifiers;
+}
+
+QStringList PreferencesWindowController::toolbarAllowedItemIdentifiers(platform::Toolbar&) {
+  return toolbarItemIdentifiers();
+}
+
+QStringList PreferencesWindowController::toolbarDefaultItemIdentifiers(platform::Toolbar&) {
+  return toolbarItemIdentifiers();
+}
+
+QStringList PreferencesWindowController::toolbarSelectableItemIdentifiers(platform::Toolbar&) {
+  return toolbarItemIdentifiers();
+}
+
+std::shared_ptr<platform::ToolbarItem> PreferencesWindowController::toolbarItemForItemIdentifier(
+    platform::Toolbar&, const QString& identifier, bool) {
+  auto item = std::make_shared<platform::ToolbarItem>(identifier);
+  if (PreferencesPane pane = viewControllerForIdentifier(identifier)) {
+    item->setImage(pane->toolbarItemImage());
+    item->setLabel(pane->toolbarItemLabel());
+    item->setHandler([this](platform::ToolbarItem& clicked) { toolbarItemDidClick(clicked); });
   }
-  mItems.insert(mItems.begin() + position, item);
+  return item;
+}
+
+void PreferencesWindowController::toolbarItemDidClick(platform::ToolbarItem& item) {
+  selectControllerWithIdentifier(item.itemIdentifier());
 }
 
 void PreferencesWindowController::addViewController(const PreferencesPane& pane) {
   mPanes.push_back(pane);
-  insertToolbarItem(pane, static_cast<int>(mPanes.size()) - 1);
-  if (mSelected) checkToolbarItem(mSelected->identifier());
-}
-
-void PreferencesWindowController::checkToolbarItem(const QString& identifier) {
-  for (QAction* item : mItems)
-    if (item->isCheckable()) item->setChecked(item->data().toString() == identifier);
+  mToolbar->insertItemWithItemIdentifier(pane ? pane->identifier() : platform::kToolbarFlexibleSpaceItemIdentifier,
+                                         static_cast<int>(mToolbar->items().size()));
+  mToolbar->validateVisibleItems();
 }
 
 int PreferencesWindowController::indexOfSelectedController() const {
@@ -207,7 +209,7 @@ void PreferencesWindowController::setSelectedViewController(const PreferencesPan
   auto& defaults = platform::UserDefaults::standard();
   if (mSelected) {
     if (!mSelected->commitEditing()) {
-      checkToolbarItem(mSelected->identifier());
+      mToolbar->setSelectedItemIdentifier(mSelected->identifier());
       return;
     }
     storeFrame();
@@ -218,7 +220,7 @@ void PreferencesWindowController::setSelectedViewController(const PreferencesPan
   }
   if (!pane) return;
   if (mTitle.isEmpty()) mWindow->setTitle(pane->toolbarItemLabel());
-  checkToolbarItem(pane->identifier());
+  mToolbar->setSelectedItemIdentifier(pane->identifier());
   defaults.setString(pane->identifier(), kPreferencesSelectedIdentifierKey);
 
   std::shared_ptr<platform::View> view = pane->view();
@@ -239,9 +241,9 @@ void PreferencesWindowController::setSelectedViewController(const PreferencesPan
   // The top edge and left edge stay where they are while the height changes.
   const QPointF topLeft = mWindow->frame().topLeft();
   mWindow->setMinSize(minimum);
-  QWidget* canvas = mWindow->canvas();
-  canvas->setMaximumSize(resizableWidth ? QWIDGETSIZE_MAX : qRound(size.width()),
-                         resizableHeight ? QWIDGETSIZE_MAX : qRound(size.height()));
+  mWindow->setResizable(resizableWidth || resizableHeight);
+  mWindow->setContentMaxSize(QSizeF(resizableWidth ? QWIDGETSIZE_MAX : size.width(),
+                                    resizableHeight ? QWIDGETSIZE_MAX : size.height()));
   mWindow->setContentSize(size);
   mWindow->setFrameOrigin(topLeft);
 

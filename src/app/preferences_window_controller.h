@@ -3,6 +3,7 @@
 // window's top edge, remembering the chosen pane, the window's top left and each resizable
 // pane's size in the user defaults.
 
+#include "platform/ui/toolbar.h"
 #include "platform/ui/window.h"
 
 #include <QIcon>
@@ -11,16 +12,14 @@
 #include <QPointF>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
 
-class QAction;
-class QActionGroup;
 class QObject;
-class QToolBar;
 
 namespace platform {
 class View;
@@ -51,13 +50,13 @@ class PreferencesViewController {
 // A null entry in the pane list is a flexible space in the toolbar.
 using PreferencesPane = std::shared_ptr<PreferencesViewController>;
 
-class PreferencesWindowController : public platform::WindowDelegate {
+class PreferencesWindowController : public platform::WindowDelegate, public platform::ToolbarDelegate {
  public:
   explicit PreferencesWindowController(std::vector<PreferencesPane> panes, QString title = QString());
   ~PreferencesWindowController() override;
 
   platform::Window& window() const { return *mWindow; }
-  QToolBar* toolbar() const { return mToolbar; }
+  platform::Toolbar& toolbar() const { return *mToolbar; }
   const std::vector<PreferencesPane>& viewControllers() const { return mPanes; }
   const PreferencesPane& selectedViewController() const { return mSelected; }
   QString title() const { return mTitle; }
@@ -81,17 +80,23 @@ class PreferencesWindowController : public platform::WindowDelegate {
   bool windowShouldClose(platform::Window& window) override;
   void windowWillClose(platform::Window& window) override;
 
+  // Every pane's identifier in order, the flexible space for a placeholder.
+  QStringList toolbarItemIdentifiers() const;
+  QStringList toolbarAllowedItemIdentifiers(platform::Toolbar& toolbar) override;
+  QStringList toolbarDefaultItemIdentifiers(platform::Toolbar& toolbar) override;
+  QStringList toolbarSelectableItemIdentifiers(platform::Toolbar& toolbar) override;
+  std::shared_ptr<platform::ToolbarItem> toolbarItemForItemIdentifier(platform::Toolbar& toolbar,
+                                                                      const QString& identifier,
+                                                                      bool willBeInserted) override;
+  void toolbarItemDidClick(platform::ToolbarItem& item);
+
  private:
   void windowDidLoad();
-  void insertToolbarItem(const PreferencesPane& pane, int position);
-  void checkToolbarItem(const QString& identifier);
   void goTab(int step);
 
   std::unique_ptr<platform::Window> mWindow;
-  QToolBar* mToolbar = nullptr;  // owned by the window's widget
-  QActionGroup* mToolbarGroup = nullptr;
+  std::shared_ptr<platform::Toolbar> mToolbar;
   std::vector<PreferencesPane> mPanes;
-  std::vector<QAction*> mItems;  // parallel to mPanes; a placeholder's item is a spacer
   QMap<QString, QRectF> mMinimumViewRects;
   QString mTitle;
   PreferencesPane mSelected;

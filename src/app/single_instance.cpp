@@ -1,17 +1,14 @@
 #include "app/single_instance.h"
 
 #include "foundation/logging.h"
+#include "platform/services/hand_off_message.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
-#include <QUrl>
-#include <QtEndian>
+#include <QTimer>
 
 namespace orrery {
 namespace {
@@ -21,38 +18,42 @@ constexpr char kAnswer = 'k';
 // Reads one message from a connection as its bytes arrive; answers and closes.
 class Connection final : public QObject {
  public:
-  Connection(QLocalSocket* socket, std::function<void(const QStringList&)> onArguments)
+  Connection(QLocalSocket* socket, std::function<void(const QStringList&)> onArguments, int idleMillis)
       : QObject(socket), mSocket(socket), mOnArguments(std::move(onArguments)) {
     connect(socket, &QLocalSocket::readyRead, this, [this] { read(); });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    // A connection that never finishes its message would otherwise stay open for the whole run.
+    QTimer::singleShot(idleMillis, this, [this] {
+      if (mReader.state() != platform::HandOffMessageReader::State::NeedMore) return;
+      logLine(QStringLiteral("Hand-off: closed a connection that sent no whole message in time"));
+      mSocket->disconnectFromServer();
+    });
   }
 
  private:
   void read() {
-    mBuffer += mSocket->readAll();
-    if (mBuffer.size() < 4) return;
-    const qint32 length = qFromBigEndian<qint32>(mBuffer.constData());
-    if (length < 0 || length > SingleInstance::kMaxMessageBytes) {
-      logLine(QStringLiteral("Hand-off: refused a message of %1 bytes").arg(length));
-      mSocket->disconnectFromServer();
+    using State = platform::HandOffMessageReader::State;
+    // Bytes after the message (until the close completes) must not deliver it a second time.
+    if (mReader.state() != State::NeedMore) {
+      mSocket->readAll();
       return;
     }
-    if (mBuffer.size() < 4 + length) return;
-    const auto arguments = SingleInstance::decodeMessage(mBuffer.mid(4, length));
-    if (!arguments) {
-      logLine(QStringLiteral("Hand-off: ignored a message that is not a list of arguments"));
+    const State state = mReader.append(mSocket->readAll());
+    if (state == State::NeedMore) return;
+    if (state == State::Refused) {
+      logLine(QStringLiteral("Hand-off: refused %1").arg(mReader.error()));
       mSocket->disconnectFromServer();
       return;
     }
     mSocket->write(&kAnswer, 1);
     mSocket->flush();
     mSocket->disconnectFromServer();
-    if (mOnArguments) mOnArguments(*arguments);
+    if (mOnArguments) mOnArguments(mReader.arguments());
   }
 
   QLocalSocket* mSocket;  // our parent
   std::function<void(const QStringList&)> mOnArguments;
-  QByteArray mBuffer;
+  platform::HandOffMessageReader mReader;
 };
 
 }  // namespace
@@ -75,14 +76,14 @@ bool SingleInstance::tryToBecomeFirst() {
   return mLock->tryLock(0);
 }
 
-bool SingleInstance::listen(std::function<void(const QStringList&)> onArguments) {
+bool SingleInstance::listen(std::function<void(const QStringList&)> onArguments, int idleMillis) {
   if (mFolder.isEmpty()) return false;
   // We hold the lock, so a socket file left here belongs to a killed instance.
   QLocalServer::removeServer(socketPath());
   mServer = new QLocalServer;
   mServer->setSocketOptions(QLocalServer::UserAccessOption);
-  QObject::connect(mServer, &QLocalServer::newConnection, mServer, [this, onArguments] {
-    while (QLocalSocket* socket = mServer->nextPendingConnection()) new Connection(socket, onArguments);
+  QObject::connect(mServer, &QLocalServer::newConnection, mServer, [this, onArguments, idleMillis] {
+    while (QLocalSocket* socket = mServer->nextPendingConnection()) new Connection(socket, onArguments, idleMillis);
   });
   if (!mServer->listen(socketPath())) {
     logLine(QStringLiteral("Hand-off: cannot listen on %1: %2").arg(socketPath(), mServer->errorString()));
@@ -93,61 +94,39 @@ bool SingleInstance::listen(std::function<void(const QStringList&)> onArguments)
 
 bool SingleInstance::handOff(const QStringList& arguments, QString* error, int timeoutMillis) {
   const QDeadlineTimer deadline(timeoutMillis);
+  QStringList dropped;
+  const QList<QStringList> messages = platform::handoff::splitIntoMessages(arguments, &dropped);
+  for (const QString& argument : dropped)
+    logLine(QStringLiteral("Hand-off: left out an argument of %1 characters, too long to be a file").arg(argument.size()));
+  // One connection per message, as the instance reads one message per connection.
+  for (const QStringList& message : messages) {
+    if (!sendOne(message, deadline, error)) return false;
+  }
+  return true;
+}
+
+bool SingleInstance::sendOne(const QStringList& arguments, const QDeadlineTimer& deadline, QString* error) {
+  const auto remaining = [&deadline] { return static_cast<int>(std::max<qint64>(1, deadline.remainingTime())); };
   QLocalSocket socket;
   // The first instance may still be starting: try again until it listens or time runs out.
   while (true) {
     socket.connectToServer(socketPath());
-    if (socket.waitForConnected(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) break;
+    if (socket.waitForConnected(remaining())) break;
     if (deadline.hasExpired()) {
       if (error) *error = QStringLiteral("Orrery is already running but did not answer: %1").arg(socket.errorString());
       return false;
     }
     QThread::msleep(20);
   }
-  socket.write(encodeMessage(arguments));
+  socket.write(platform::handoff::encodeMessage(arguments));
   socket.flush();
   while (socket.bytesAvailable() < 1) {
-    if (deadline.hasExpired() || !socket.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) {
+    if (deadline.hasExpired() || !socket.waitForReadyRead(remaining())) {
       if (error) *error = QStringLiteral("Orrery is already running but did not answer in time");
       return false;
     }
   }
   return true;
-}
-
-QStringList SingleInstance::normalizedArguments(const QStringList& arguments, const QString& workingFolder) {
-  QStringList result;
-  const QDir base(workingFolder);
-  for (const QString& argument : arguments) {
-    if (argument.startsWith(QLatin1String("db-"))) {
-      result.append(argument);
-      continue;
-    }
-    QString path = argument;
-    if (argument.startsWith(QLatin1String("file:"))) path = QUrl(argument).toLocalFile();
-    if (path.isEmpty()) continue;
-    result.append(QDir::cleanPath(base.absoluteFilePath(path)));
-  }
-  return result;
-}
-
-QByteArray SingleInstance::encodeMessage(const QStringList& arguments) {
-  const QByteArray body = QJsonDocument(QJsonArray::fromStringList(arguments)).toJson(QJsonDocument::Compact);
-  QByteArray message(4, '\0');
-  qToBigEndian<qint32>(static_cast<qint32>(body.size()), message.data());
-  return message + body;
-}
-
-std::optional<QStringList> SingleInstance::decodeMessage(const QByteArray& body) {
-  QJsonParseError parseError;
-  const QJsonDocument doc = QJsonDocument::fromJson(body, &parseError);
-  if (parseError.error != QJsonParseError::NoError || !doc.isArray()) return std::nullopt;
-  QStringList arguments;
-  for (const QJsonValue& value : doc.array()) {
-    if (!value.isString()) return std::nullopt;
-    arguments.append(value.toString());
-  }
-  return arguments;
 }
 
 }  // namespace orrery

@@ -22,4 +22,15 @@ void installCloudEngines() {
   PersistenceController::singleton().setWorkspaceFactory(Workspace::factoryWithEngines(cloudEngineForLocation));
 }
 
+void handleDropboxRedirect(const QUrl& url,
+                           std::function<void(const QString& kind, const QString& description)> completion) {
+  platform::DropboxClientsManager::handleRedirectURL(
+      url, [completion = std::move(completion)](std::shared_ptr<platform::DropboxOAuthResult> result) {
+        if (!result || !completion) return;
+        completion(result->isSuccess() ? QStringLiteral("success")
+                                       : result->isCancel() ? QStringLiteral("cancel") : QStringLiteral("error"),
+                   result->description());
+      });
+}
+
 }  // namespace orrery

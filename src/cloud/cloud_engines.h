@@ -5,6 +5,10 @@
 #include "model/document_location.h"
 #include "model/persistence_state.h"
 
+#include <QString>
+#include <QUrl>
+
+#include <functional>
 #include <memory>
 
 namespace orrery {
@@ -20,5 +24,9 @@ std::shared_ptr<PersistenceState> cloudEngineForLocation(DocumentLocation locati
 // and lets the facade build the cloud workspaces over these engines; the chosen storage's
 // workspace appears at once.
 void installCloudEngines();
+
+// Hands a sign-in redirect to the Dropbox library; the completion hears "success", "cancel" or
+// "error" with a description, and nothing when the URL was no sign-in redirect.
+void handleDropboxRedirect(const QUrl& url, std::function<void(const QString& kind, const QString& description)> completion);
 
 }  // namespace orrery

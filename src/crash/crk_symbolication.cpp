@@ -177,14 +177,11 @@ bool CRKSymbolResolver::updateStackFrame(CRKStackFrame* frame, bool exactAddress
   if (!record) return false;
   const LocalImage& image = localImage(stringOf(*record, "uuid").value_or(""));
   if (!image.found) return false;
-  uint64_t local = image.base + (frame->address - (*record)["base"].get<uint64_t>());
-  auto symbol = symbolFor(image, local);
-  // A return address at a function's first byte belongs to a call at the end of the
-  // function before it (a call that does not return).
-  if (symbol && symbol->second == local && !exactAddress) {
-    local -= 2;
-    symbol = symbolFor(image, local);
-  }
+  const uint64_t local = image.base + (frame->address - (*record)["base"].get<uint64_t>());
+  // A return address follows its call: after a call that does not return it lies past the
+  // caller's end, in padding or at the next function's first byte, so the byte before it
+  // is looked up.
+  auto symbol = symbolFor(image, exactAddress || local == 0 ? local : local - 1);
   if (symbol) {
     frame->symbol = symbol->first;
     frame->rawSymbol = symbol->first;

@@ -13,6 +13,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <utility>
 
@@ -97,7 +98,11 @@ void Globals::optForDropbox(bool value) { defaults().setBool(value, kDropboxStor
 
 std::int32_t Globals::fontSizeFactor() {
   if (gFontSizeFactor > 0) return gFontSizeFactor;
-  if (!defaults().hasObjectForKey(kFontSizeFactorKey)) {
+  // Nothing stored, or something that is no number (a list, a word, NaN): the default size.
+  const QVariant object = defaults().objectForKey(kFontSizeFactorKey);
+  bool number = false;
+  const double asNumber = object.toDouble(&number);
+  if (!object.isValid() || !number || !std::isfinite(asNumber)) {
     gFontSizeFactor = kDefaultFontSizeFactor;
     return gFontSizeFactor;
   }

@@ -43,7 +43,8 @@ void IdeaListView::mouseUp(const platform::Event& event) {
 }
 
 void IdeaListView::keyDown(const platform::Event& event) {
-  if (!mUserInteractionEnabled) BaseScrollView::keyDown(event);
+  // Keys stop here, except the Command shortcuts the screen answers (Command-F searches).
+  if (!mUserInteractionEnabled || (event.modifierFlags & platform::ModifierFlag::Command)) BaseScrollView::keyDown(event);
 }
 
 void IdeaListView::mouseMoved(const platform::Event& event) {

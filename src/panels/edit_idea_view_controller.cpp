@@ -1,9 +1,9 @@
 #include "panels/edit_idea_view_controller.h"
 
 #include "foundation/views/colored_view.h"
-#include "platform/core/dispatch.h"
 #include "platform/ui/transaction.h"
 #include "platform/ui/window.h"
+#include "shell/text_undo.h"
 
 namespace orrery {
 
@@ -24,7 +24,20 @@ std::shared_ptr<EditIdeaViewController> EditIdeaViewController::createForPopover
 }
 
 EditIdeaViewController::EditIdeaViewController(Private, std::shared_ptr<platform::Popover> popover)
-    : mPopover(std::move(popover)) {}
+    : mPopover(std::move(popover)) {
+  // The popover's window is no program window: the Edit menu's Undo and Redo for the title and
+  // the note end here.
+  platform::WeakRef<EditIdeaViewController> self(this);
+  installTextUndoActions(*this, [self]() -> platform::Window* {
+    EditIdeaViewController* me = self.get();
+    return me && me->isViewLoaded() ? me->view()->window() : nullptr;
+  });
+}
+
+bool EditIdeaViewController::validateUserInterfaceItem(const platform::MenuItem& item) {
+  if (isTextUndoAction(item.action())) return canPerformTextUndo(isViewLoaded() ? view()->window() : nullptr, item.action());
+  return platform::ViewController::validateUserInterfaceItem(item);
+}
 
 EditIdeaViewController::~EditIdeaViewController() = default;
 
@@ -97,29 +110,6 @@ void EditIdeaViewController::popoverDidClose(platform::Popover& /*popover*/) {
 void EditIdeaViewController::pleaseUpdateIdeaTextEditTabViewHeight() {
   if (!mTextTabView) return;
   updateFrameWithHeight(EditViewTabBar::desiredHeight() + mTextTabView->currentPreferredHeight());
-  applySizeToShownPopover();
-}
-
-void EditIdeaViewController::applySizeToShownPopover() {
-  // Showing again rebuilds the popover's window, which may be dispatching the event that got
-  // here: do it on the next turn, and only if the panel is still shown then.
-  std::weak_ptr<platform::ViewController> weakSelf = weak_from_this();
-  platform::mainQueue().async([weakSelf] {
-    if (auto self = std::static_pointer_cast<EditIdeaViewController>(weakSelf.lock())) self->reshowWithCurrentSize();
-  });
-}
-
-void EditIdeaViewController::reshowWithCurrentSize() {
-  auto popover = mPopover.lock();
-  if (!popover || !popover->isShown() || !popover->positioningView()) return;
-  popover->showRelativeToRect(popover->positioningRect(), popover->positioningView(), platform::RectEdge::MaxY);
-  platform::Window* window = popover->window();
-  if (!window || mCurrentTab != EditIdeaTabText || !mTextTabView) return;
-  if (mTextTabView->isExtended()) {
-    window->makeFirstResponder(mTextTabView->noteHost());
-  } else {
-    mTextTabView->activate();
-  }
 }
 
 BaseView* EditIdeaViewController::tabViewAt(std::int64_t tab) const {
@@ -186,7 +176,6 @@ void EditIdeaViewController::editViewTabBarUserSelectedItem(EditViewTabBar& /*ba
   }
   root->forceDirtyLayout();
   root->endLayout();
-  applySizeToShownPopover();
   if (tab == EditIdeaTabColor) mColorTabView->activate();
   else if (tab == EditIdeaTabIcon) mIconImageTabView->activate();
   else if (!mTextTabView->isExtended()) mTextTabView->activate();

@@ -73,6 +73,8 @@ class EditIdeaViewController : public platform::ViewController,
 
   void loadView() override;
   void applyLayout() override;
+  // Undo and Redo are enabled while the focused title or note has a step to take.
+  bool validateUserInterfaceItem(const platform::MenuItem& item) override;
   void dismissView() { closeButtonPressed(); }
   void closeButtonPressed();
 
@@ -98,9 +100,6 @@ class EditIdeaViewController : public platform::ViewController,
  private:
   void reloadDataFromSubViews();
   void updateFrameWithHeight(double height);
-  // Gives a shown popover its new size where it stands.
-  void applySizeToShownPopover();
-  void reshowWithCurrentSize();
   BaseView* tabViewAt(std::int64_t tab) const;
   double preferredHeightOf(std::int64_t tab) const;
   void reloadTab(std::int64_t tab, bool isInitialLoad);

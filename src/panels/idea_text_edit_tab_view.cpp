@@ -35,8 +35,10 @@ class IdeaTextEditTabView::KeyFilter final : public QObject {
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() != Qt::Key_Tab) return false;
     platform::WeakRef<platform::View> owner(mOwner);
+    // Only while the tab is still on screen: a close in the same turn takes it out of its window.
     platform::mainQueue().async([owner] {
-      if (auto* tab = static_cast<IdeaTextEditTabView*>(owner.get())) tab->switchFromTitleFieldToNote();
+      auto* tab = static_cast<IdeaTextEditTabView*>(owner.get());
+      if (tab && tab->window() && tab->window()->isVisible()) tab->switchFromTitleFieldToNote();
     });
     return true;
   }

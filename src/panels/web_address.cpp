@@ -41,7 +41,12 @@ QUrl validURLorNil(const QString& text) {
 }
 
 QUrl searchURL(const QString& words, const QString& host) {
-  return QUrl(QStringLiteral("https://") + host + QStringLiteral("/search?q=") + stringext::urlencode(words));
+  return searchURL(words, QUrl(QStringLiteral("https://") + host));
+}
+
+QUrl searchURL(const QString& words, const QUrl& engine) {
+  return QUrl(engine.toString(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment) +
+              QStringLiteral("/search?q=") + stringext::urlencode(words));
 }
 
 FieldState stateForTypedText(const QString& text) {

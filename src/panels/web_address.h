@@ -24,6 +24,8 @@ bool hasURLTypePrefix(const QString& text);
 QUrl validURLorNil(const QString& text);
 // The engine's result page for the words: https://host/search?q=words, form-encoded.
 QUrl searchURL(const QString& words, const QString& host = kDefaultSearchHost);
+// The same on an engine given by scheme, host and port.
+QUrl searchURL(const QString& words, const QUrl& engine);
 // The state typing leaves the field in.
 FieldState stateForTypedText(const QString& text);
 // The action button's title in a state; empty where the button is hidden.

@@ -1,5 +1,7 @@
 #include "shell/my_window.h"
 
+#include "shell/text_undo.h"
+
 #include "foundation/animator.h"
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
@@ -10,42 +12,17 @@
 #include "platform/core/dispatch.h"
 #include "platform/ui/application.h"
 #include "platform/ui/menu.h"
-#include "platform/ui/native_host_view.h"
 
 #include <QIcon>
-#include <QLineEdit>
 #include <QMainWindow>
 #include <QPixmap>
-#include <QTextEdit>
 
 namespace orrery {
 using imageext::deviceImageNamed;
 namespace {
 
-constexpr char kUndoAction[] = "cmdUndo";
-constexpr char kRedoAction[] = "cmdRedo";
 constexpr int kMenuRefreshAssertLine = 257;
 constexpr char kMenuRefreshOperation[] = "-[MyWindow switchToViewController:animated:onCompletion:]";
-
-// The hosted text control that is first responder, if any.
-QWidget* editedTextWidget(platform::Window& window) {
-  auto* host = dynamic_cast<platform::NativeHostView*>(window.firstResponder());
-  if (!host || !host->widget()) return nullptr;
-  if (qobject_cast<QLineEdit*>(host->widget()) || qobject_cast<QTextEdit*>(host->widget())) return host->widget();
-  return nullptr;
-}
-
-bool canUndo(QWidget* w, bool redo) {
-  if (auto* line = qobject_cast<QLineEdit*>(w)) return redo ? line->isRedoAvailable() : line->isUndoAvailable();
-  if (auto* text = qobject_cast<QTextEdit*>(w))
-    return redo ? text->document()->isRedoAvailable() : text->document()->isUndoAvailable();
-  return false;
-}
-
-void undo(QWidget* w, bool redo) {
-  if (auto* line = qobject_cast<QLineEdit*>(w)) redo ? line->redo() : line->undo();
-  if (auto* text = qobject_cast<QTextEdit*>(w)) redo ? text->redo() : text->undo();
-}
 
 }  // namespace
 
@@ -57,13 +34,7 @@ MyWindow::MyWindow(const QSizeF& contentSize) : platform::Window(contentSize) {
   setActionHandler(QStringLiteral("performClose"), [self](const platform::ActionSender&) {
     if (MyWindow* w = self.get()) w->performClose();
   });
-  for (bool redo : {false, true}) {
-    setActionHandler(QString::fromLatin1(redo ? kRedoAction : kUndoAction), [self, redo](const platform::ActionSender&) {
-      MyWindow* w = self.get();
-      QWidget* edited = w ? editedTextWidget(*w) : nullptr;
-      if (edited && canUndo(edited, redo)) undo(edited, redo);
-    });
-  }
+  installTextUndoActions(*this, [self]() -> platform::Window* { return self.get(); });
 }
 
 MyWindow::~MyWindow() = default;
@@ -163,11 +134,7 @@ void MyWindow::becomeMainWindow() {
 }
 
 bool MyWindow::validateUserInterfaceItem(const platform::MenuItem& item) {
-  const bool redo = item.action() == QLatin1String(kRedoAction);
-  if (redo || item.action() == QLatin1String(kUndoAction)) {
-    QWidget* edited = editedTextWidget(*this);
-    return edited && canUndo(edited, redo);
-  }
+  if (isTextUndoAction(item.action())) return canPerformTextUndo(this, item.action());
   return mCurrentController && mCurrentController->validateUserInterfaceItem(item);
 }
 

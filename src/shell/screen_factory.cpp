@@ -40,7 +40,9 @@ ScreenFactory standInFactory() {
   f.onEditIdea = [](BaseViewController& editor, const QString& ideaIdentifier) {
     if (auto* p = dynamic_cast<DocumentPlaceholderController*>(&editor)) p->noteEditRequest(ideaIdentifier);
   };
-  f.makeHome = [](DocumentLocation location) { return std::make_shared<HomePlaceholderController>(location); };
+  f.makeHome = [](DocumentLocation location, const QString& /*searchText*/) {
+    return std::make_shared<HomePlaceholderController>(location);
+  };
   f.makeHomeForRestoration = [] { return std::make_shared<HomePlaceholderController>(); };
   return f;
 }

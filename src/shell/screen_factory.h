@@ -31,8 +31,9 @@ struct ScreenFactory {
   std::function<std::shared_ptr<BaseViewController>()> makeEditorForRestoration;
   // Opens the edit panel on an idea of the editor.
   std::function<void(BaseViewController& editor, const QString& ideaIdentifier)> onEditIdea;
-  // The home screen of a cloud location (iCloud 2, Dropbox 3), and an empty one to restore.
-  std::function<std::shared_ptr<BaseViewController>(DocumentLocation location)> makeHome;
+  // The home screen of a cloud location (iCloud 2, Dropbox 3), searching for a non-empty
+  // text, and an empty one to restore.
+  std::function<std::shared_ptr<BaseViewController>(DocumentLocation location, const QString& searchText)> makeHome;
   std::function<std::shared_ptr<BaseViewController>()> makeHomeForRestoration;
 };
 
@@ -58,6 +59,7 @@ class DocumentPlaceholderController : public BaseViewController {
   DocumentToken token() const { return mToken; }
   const QString& editRequestedFor() const { return mEditRequestedFor; }
   void noteEditRequest(const QString& ideaIdentifier) { mEditRequestedFor = ideaIdentifier; }
+  QString storedClassName() const override { return QString::fromLatin1(kDocumentControllerClass); }
 
  private:
   void showDocument();
@@ -75,6 +77,7 @@ class HomePlaceholderController : public BaseViewController {
   void loadView() override;
   QVariantMap createState() override;
   bool restoreFromState(const QVariantMap& state) override;
+  QString storedClassName() const override { return QString::fromLatin1(kHomeControllerClass); }
   DocumentLocation location() const { return mLocation; }
 
  private:

@@ -40,7 +40,7 @@ class EditorLike : public BaseViewController {
  public:
   void loadView() override { setView(std::make_shared<FocusableView>()); }
   EditorLike() {
-    for (const char* action : {"cmdSave", "cmdSaveAs", "cmdExport", "cmdPrintIdea", "cmdToggleMindmap"})
+    for (const char* action : {"cmdSaveLocalFile", "cmdSaveLocalFileAs", "cmdExport", "cmdPrintIdea", "cmdToggleMindmap"})
       setActionHandler(action, [this, action](const platform::ActionSender&) { performed.push_back(action); });
   }
   std::vector<std::string> performed;
@@ -100,7 +100,7 @@ TEST_F(Menus, EveryItemSendsItsActionAndItsShortcutDoesTheSame) {
   findItem(*main, "cmdToggleMindmap")->perform();
   platform::Application::shared().setEventWindow(nullptr);
   EXPECT_EQ(editor->performed,
-            (std::vector<std::string>{"cmdSave", "cmdSaveAs", "cmdExport", "cmdPrintIdea", "cmdToggleMindmap"}));
+            (std::vector<std::string>{"cmdSaveLocalFile", "cmdSaveLocalFileAs", "cmdExport", "cmdPrintIdea", "cmdToggleMindmap"}));
 
   // Close Window closes the key window; Quit runs the quit sequence.
   key.sendEvent(chord("w"));
@@ -118,7 +118,7 @@ TEST_F(Menus, ItemsValidateAlongTheChainAndDisabledShortcutsDoNothing) {
   platform::Application::shared().updateMainMenu();
   EXPECT_FALSE(findItem(*main, "cmdNewCloudWindow")->isEnabled()) << "iCloud not chosen";
   EXPECT_FALSE(findItem(*main, "cmdNewDropboxWindow")->isEnabled());
-  EXPECT_FALSE(findItem(*main, "cmdSave")->isEnabled()) << "no screen handles it";
+  EXPECT_FALSE(findItem(*main, "cmdSaveLocalFile")->isEnabled()) << "no screen handles it";
   EXPECT_FALSE(findItem(*main, "cmdUndo")->isEnabled()) << "focus outside a text field";
   EXPECT_TRUE(findItem(*main, "cmdNewLocalFile")->isEnabled());
 

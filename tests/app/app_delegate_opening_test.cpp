@@ -1,9 +1,12 @@
 #include "app_test_support.h"
 
+#include "foundation/logging.h"
 #include "model/color_theme.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 using namespace orrery;
 using apptest::AppFixture;
@@ -56,8 +59,10 @@ TEST_F(Opening, AnUpperCaseOPMLFileBecomesANewScratchDocumentUnconnectedToTheFil
   EXPECT_TRUE(defaults().stringArrayForKey("RecentLocalFiles").isEmpty());
 }
 
-TEST_F(Opening, AnUnreadableFileShowsTheAlertAndChangesNothing) {
+TEST_F(Opening, AnUnreadableFileShowsTheAlertLogsWhichAndWhyAndChangesNothing) {
   auto& app = launch();
+  QStringList logged;
+  const LogSink previousSink = setLogSink([&](const QString& line) { logged.append(line); });
   for (const QString& name : {QStringLiteral("missing.orrery"), QStringLiteral("garbage.orrery"),
                               QStringLiteral("garbage.opml")}) {
     const QString path = QDir(mFiles.path()).filePath(name);
@@ -71,7 +76,11 @@ TEST_F(Opening, AnUnreadableFileShowsTheAlertAndChangesNothing) {
     uitest::loop().runUntil([&] { return !presenter->alerts.empty(); });
     ASSERT_EQ(presenter->alerts.size(), 1u) << name.toStdString();
     EXPECT_TRUE(presenter->alerts[0].informativeText.contains("Failed to open file"));
+    const auto line = std::find_if(logged.begin(), logged.end(), [&](const QString& l) { return l.contains(path); });
+    ASSERT_NE(line, logged.end()) << "the log names " << name.toStdString();
+    EXPECT_TRUE(name.startsWith("missing") ? line->contains("no such file") : !line->endsWith(": ")) << line->toStdString();
   }
+  setLogSink(previousSink);
   EXPECT_EQ(app.windowControllers().size(), 1u);
   EXPECT_TRUE(defaults().stringArrayForKey("RecentLocalFiles").isEmpty());
 }

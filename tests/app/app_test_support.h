@@ -66,7 +66,10 @@ class AppFixture : public ::testing::Test {
     };
     services.handleDropboxRedirect = [this](const QUrl& url, auto completion) {
       redirects.push_back(url);
-      completion(redirectAnswer, QStringLiteral("denied"));
+      if (redirectHandler)
+        redirectHandler(url, completion);
+      else
+        completion(redirectAnswer, QStringLiteral("denied"));
     };
     mDelegate = std::make_unique<orrery::AppDelegate>(services);
     return *mDelegate;
@@ -117,6 +120,8 @@ class AppFixture : public ::testing::Test {
   std::vector<QUrl> openedURLs;
   std::vector<QUrl> redirects;
   QString redirectAnswer = QStringLiteral("success");
+  // When set, redirects go here instead of being answered with redirectAnswer.
+  std::function<void(const QUrl&, std::function<void(const QString&, const QString&)>)> redirectHandler;
   int exits = 0;
   int telemetryStarts = 0;
   bool telemetryThrows = false;

@@ -47,3 +47,37 @@ TEST_F(EditorWindows, ANewMapAndARestoredOneShowTheEditorUnderItsTopBar) {
   EXPECT_FALSE(restored->topBar()->isHiddenOrHasHiddenAncestor());
   EXPECT_EQ(window.snapshot().pixel(200, 5), qRgb(232, 232, 233)) << "the bar is drawn";
 }
+
+TEST_F(EditorWindows, TheFileMenuReachesTheEditorOfANewMap) {
+  installEditorScreens();
+  defaults().setString("1.6.0.160", "CurrentOrreryVersion");
+  auto& app = launch();
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  auto& window = app.windowControllers().front()->myWindow();
+  window.makeKeyAndOrderFront();
+  uitest::loop().runUntil([&] {
+    auto* e = editorOf(*app.windowControllers().front());
+    return e && e->solarSystem();
+  });
+  auto& shared = platform::Application::shared();
+  shared.setEventWindow(&window);
+  shared.updateMainMenu();
+  const auto main = shared.mainMenu();
+  ASSERT_NE(main, nullptr);
+  std::function<std::shared_ptr<platform::MenuItem>(const platform::Menu&, const QString&)> find =
+      [&](const platform::Menu& menu, const QString& action) -> std::shared_ptr<platform::MenuItem> {
+    for (const auto& item : menu.items()) {
+      if (item->action() == action) return item;
+      if (item->submenu())
+        if (auto found = find(*item->submenu(), action)) return found;
+    }
+    return nullptr;
+  };
+  // Every File item the editor answers must name the action the editor handles.
+  for (const char* action : {"cmdSaveLocalFile", "cmdSaveLocalFileAs", "cmdExport", "cmdPrintIdea"}) {
+    auto item = find(*main, QString::fromLatin1(action));
+    ASSERT_NE(item, nullptr) << action;
+    EXPECT_TRUE(item->isEnabled()) << action << " reaches the editor of a scratch map";
+  }
+  shared.setEventWindow(nullptr);
+}

@@ -1,8 +1,11 @@
 #include "app/app_delegate.h"
 #include "app/single_instance.h"
 
+#include "platform/services/hand_off_message.h"
 #include "platform/services/user_defaults.h"
+#include "support/process_home.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -23,45 +26,28 @@ using namespace orrery;
 namespace {
 
 // A home of its own for the programs a test starts.
-struct ProcessHome {
-  QTemporaryDir root;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+struct ProcessHome : testsupport::ProcessHome {
   ProcessHome() {
-    for (const char* sub : {"config", "data", "cache", "runtime", "tmp", "files"}) {
-      QDir().mkpath(root.filePath(sub));
-      QFile::setPermissions(root.filePath(sub), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    env.insert("HOME", root.path());
-    env.insert("XDG_CONFIG_HOME", root.filePath("config"));
-    env.insert("XDG_DATA_HOME", root.filePath("data"));
-    env.insert("XDG_CACHE_HOME", root.filePath("cache"));
-    env.insert("XDG_RUNTIME_DIR", root.filePath("runtime"));
-    env.insert("TMPDIR", root.filePath("tmp"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QDir().mkpath(root.filePath("files"));
     // Not a first start of this version: no what's-new window besides the ones a test expects.
-    platform::UserDefaults stored(root.filePath("config/Orrery/Orrery/defaults.dat"));
+    platform::UserDefaults stored(defaultsFile());
     stored.setString(AppDelegate::versionNumberDisplayString(), "CurrentOrreryVersion");
   }
   QString files() const { return root.filePath("files"); }
-  QString runtime() const { return root.filePath("runtime"); }
 
   std::unique_ptr<QProcess> start(const QStringList& arguments, const QString& workingFolder = {}) {
-    auto p = std::make_unique<QProcess>();
-    p->setProcessEnvironment(env);
-    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    if (!workingFolder.isEmpty()) p->setWorkingDirectory(workingFolder);
-    p->start(QStringLiteral(ORRERY_BINARY), arguments);
-    EXPECT_TRUE(p->waitForStarted(10000));
+    auto p = testsupport::ProcessHome::start(QStringLiteral(ORRERY_BINARY), arguments, workingFolder);
+    EXPECT_NE(p->error(), QProcess::FailedToStart);
     return p;
   }
 
   // What the program stored (read fresh each time).
   QStringList recentFiles() const {
-    platform::UserDefaults stored(root.filePath("config/Orrery/Orrery/defaults.dat"));
+    platform::UserDefaults stored(defaultsFile());
     return stored.stringArrayForKey("RecentLocalFiles");
   }
   QVariantList storedWindows() const {
-    platform::UserDefaults stored(root.filePath("config/Orrery/Orrery/defaults.dat"));
+    platform::UserDefaults stored(defaultsFile());
     return stored.dictionaryForKey("CurrentState").value("controllerStates").toList();
   }
 
@@ -81,7 +67,6 @@ struct ProcessHome {
     probe.connectToServer(QDir(runtime()).filePath("orrery.socket"));
     return probe.waitForConnected(200);
   }
-
 };
 
 ::testing::AssertionResult stopAndStore(QProcess& p) {
@@ -174,8 +159,9 @@ TEST_F(HandOff, GarbageOnTheSocketIsIgnoredAndTheInstanceStillAnswers) {
   ASSERT_TRUE(ProcessHome::waitFor([&] { return home.instanceListens(); }));
   const QString socketPath = QDir(home.runtime()).filePath("orrery.socket");
   const QList<QByteArray> garbage = {QByteArray("\x00\x00\x00\x05hello", 9), QByteArray("\x7f\xff\xff\xff", 4),
-                                     SingleInstance::encodeMessage({}).left(2),
-                                     QByteArray("\x00\x00\x00\x07[1,2,3]", 11)};
+                                     platform::handoff::encodeMessage({}).left(2),
+                                     QByteArray("\x00\x00\x00\x07[1,2,3]", 11),
+                                     platform::handoff::encodeMessage({"relative.orrery"})};
   for (const QByteArray& bytes : garbage) {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
@@ -203,18 +189,73 @@ TEST_F(HandOff, AnInstanceThatNeverAnswersEndsTheLaunchWithAMessage) {
   EXPECT_NE(launch->exitCode(), 0);
 }
 
-TEST(SingleInstanceMessages, ArgumentsTravelAsAnAbsoluteLengthPrefixedJSONArray) {
-  const QStringList normalized = SingleInstance::normalizedArguments(
-      {"map.orrery", "/abs/../abs/x.opml", "file:///tmp/with%20space.orrery", "db-abc://2/token?code=1", ""}, "/home/u");
-  EXPECT_EQ(normalized, (QStringList{"/home/u/map.orrery", "/abs/x.opml", "/tmp/with space.orrery",
-                                     "db-abc://2/token?code=1"}));
-  const QByteArray message = SingleInstance::encodeMessage(normalized);
-  const qint32 length = (static_cast<uchar>(message[0]) << 24) | (static_cast<uchar>(message[1]) << 16) |
-                        (static_cast<uchar>(message[2]) << 8) | static_cast<uchar>(message[3]);
-  EXPECT_EQ(length, message.size() - 4);
-  EXPECT_EQ(SingleInstance::decodeMessage(message.mid(4)), normalized);
-  EXPECT_FALSE(SingleInstance::decodeMessage("{\"a\":1}").has_value());
-  EXPECT_FALSE(SingleInstance::decodeMessage("[\"a\", 1]").has_value());
-  EXPECT_FALSE(SingleInstance::decodeMessage("\xff\xfe").has_value());
-  EXPECT_EQ(SingleInstance::decodeMessage("[]"), QStringList());
+TEST(SingleInstanceInProcess, AMessageInPiecesIsDeliveredOnceAndAnswered) {
+  QTemporaryDir folder;
+  SingleInstance first(folder.path());
+  ASSERT_TRUE(first.tryToBecomeFirst());
+  std::vector<QStringList> delivered;
+  ASSERT_TRUE(first.listen([&](const QStringList& arguments) { delivered.push_back(arguments); }));
+  SingleInstance second(folder.path());
+  EXPECT_FALSE(second.tryToBecomeFirst()) << "the lock is held";
+
+  // The timeout only ends a broken run.
+  const auto pumpUntil = [](const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+  };
+  const auto pumpAWhile = [] {
+    for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  };
+  const QByteArray message = platform::handoff::encodeMessage({"/maps/a.orrery", "db-k://1/x"});
+  QLocalSocket socket;
+  socket.connectToServer(first.socketPath());
+  ASSERT_TRUE(socket.waitForConnected(2000));
+  socket.write(message.left(3));
+  socket.flush();
+  pumpAWhile();
+  EXPECT_TRUE(delivered.empty()) << "not before the whole message";
+  socket.write(message.mid(3) + message);  // the rest, then the same message again
+  socket.flush();
+  ASSERT_TRUE(pumpUntil([&] { return socket.bytesAvailable() > 0 || socket.state() != QLocalSocket::ConnectedState; }));
+  pumpAWhile();  // anything still on its way
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0], (QStringList{"/maps/a.orrery", "db-k://1/x"}));
+  EXPECT_EQ(socket.read(1), QByteArray("k"));
+}
+
+TEST(SingleInstanceInProcess, AConnectionThatNeverFinishesItsMessageIsClosedAndOthersStillGetThrough) {
+  QTemporaryDir folder;
+  SingleInstance first(folder.path());
+  ASSERT_TRUE(first.tryToBecomeFirst());
+  std::vector<QStringList> delivered;
+  ASSERT_TRUE(first.listen([&](const QStringList& arguments) { delivered.push_back(arguments); }, /*idleMillis=*/50));
+  QLocalSocket stalled;
+  stalled.connectToServer(first.socketPath());
+  ASSERT_TRUE(stalled.waitForConnected(2000));
+  stalled.write(platform::handoff::encodeMessage({"/maps/a.orrery"}).left(6));
+  stalled.flush();
+  // The timeout only ends a broken run.
+  QElapsedTimer timer;
+  timer.start();
+  while (stalled.state() != QLocalSocket::UnconnectedState && timer.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(stalled.state(), QLocalSocket::UnconnectedState) << "the instance closed it";
+  EXPECT_TRUE(delivered.empty());
+
+  // The hand-off blocks this thread, so the instance answers from another one.
+  bool answered = false;
+  QString error;
+  std::unique_ptr<QThread> helper(QThread::create([&] {
+    SingleInstance later(folder.path());
+    answered = later.handOff({"/maps/b.orrery"}, &error, 5000);
+  }));
+  helper->start();
+  timer.restart();
+  while (!helper->isFinished() && timer.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  helper->wait();
+  EXPECT_TRUE(answered) << error.toStdString();
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0], QStringList{"/maps/b.orrery"});
 }

@@ -1,6 +1,9 @@
 #include "app/about_window.h"
 #include "app/legal_notices_window.h"
+#include "foundation/views/base_scroll_view.h"
 #include "foundation/views/text_label.h"
+#include "foundation/views/text_view.h"
+#include "platform/ui/layer.h"
 #include "platform/services/url_opener.h"
 #include "platform/ui/event.h"
 #include "platform/ui/image_view.h"
@@ -23,6 +26,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 using namespace orrery;
 
 TEST(LegalNotices, OneWindowKeptWhereItWasLeftAndCentredInTheAvailableArea) {
@@ -36,7 +42,7 @@ TEST(LegalNotices, OneWindowKeptWhereItWasLeftAndCentredInTheAvailableArea) {
   EXPECT_EQ(&again, &first);
   EXPECT_TRUE(again.isVisible());
   EXPECT_EQ(again.frame().topLeft(), QPointF(33, 44));
-  EXPECT_TRUE(LegalNoticesWindow::view()->textView()->toPlainText().startsWith("LEGAL NOTICES"));
+  EXPECT_TRUE(LegalNoticesWindow::view()->textView().text().startsWith("LEGAL NOTICES"));
   again.orderOut();
   // A second screen or a panel moves the centre with the area's origin.
   EXPECT_EQ(placement::centredOrigin(QSizeF(540, 440), QRectF(1440, 28, 1920, 1052)), QPointF(2130, 334));
@@ -57,31 +63,74 @@ TEST(LegalNotices, UnreadableOrBadTextShowsAnErrorOrReplacementCharacters) {
   EXPECT_TRUE(text.endsWith(" end"));
 }
 
+namespace {
+
+// Rows of the window picture holding text (darker than the grey background).
+std::vector<int> inkedRows(const QImage& picture, int left, int right) {
+  std::vector<int> rows;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = left; x < right; ++x)
+      if (qGray(picture.pixel(x, y)) < 120) {
+        rows.push_back(y);
+        break;
+      }
+  return rows;
+}
+
+}  // namespace
+
 TEST(LegalNotices, LongTextWrapsInsideTheInsetsAndScrollsToItsLastLine) {
   platform::Window& window = LegalNoticesWindow::show();
-  QTextEdit* text = LegalNoticesWindow::view()->textView();
-  const QString saved = text->toPlainText();
+  LegalNoticesView& view = *LegalNoticesWindow::view();
+  const QString saved = view.textView().text();
   QString longText;
   while (longText.size() < 200000) longText += QStringLiteral("word ").repeated(40) + '\n';
   longText += QStringLiteral("THE LAST LINE");
-  LegalNoticesWindow::view()->setText(longText);
-  QCoreApplication::processEvents();
-  ASSERT_EQ(LegalNoticesWindow::view()->bounds().width(), 540);
-  EXPECT_EQ(text->document()->textWidth(), 520) << "the view's width less 20";
-  // Every line fits between the insets.
-  const QTextFrameFormat insets = text->document()->rootFrame()->frameFormat();
-  EXPECT_EQ(insets.leftMargin(), 40);
-  EXPECT_EQ(insets.topMargin(), 20);
-  const QTextLayout* layout = text->document()->firstBlock().layout();
-  ASSERT_GT(layout->lineCount(), 1) << "a 200-character line wraps";
-  EXPECT_LE(layout->lineAt(0).naturalTextWidth(), 520 - 80);
-  EXPECT_GT(layout->lineAt(0).naturalTextWidth(), 520 - 80 - 60) << "and uses the width it has";
-  QScrollBar* bar = text->verticalScrollBar();
-  EXPECT_GT(bar->maximum(), 10000) << "a 200 KB text scrolls";
-  bar->setValue(bar->maximum());
-  const QTextCursor last = text->cursorForPosition(QPoint(60, text->viewport()->height() - 30));
-  EXPECT_GT(last.position(), longText.size() - 300) << "the end of the text is in view after scrolling";
-  LegalNoticesWindow::view()->setText(saved);
+  view.setText(longText);
+  window.displayIfNeeded();
+  ASSERT_EQ(view.bounds().width(), 540);
+  TextView& text = view.textView();
+  auto& inner = *text.innerTextView();
+  EXPECT_EQ(text.frame().width(), 520) << "the view's width less 20";
+  const QSizeF used = inner.usedSize();
+  EXPECT_LE(used.width(), 520 - 80) << "every line fits between the insets";
+  EXPECT_GT(used.width(), 520 - 80 - 60) << "and uses the width it has";
+  EXPECT_DOUBLE_EQ(text.frame().height(), used.height() + 40) << "the insets above and below are part of the view";
+  EXPECT_GT(text.frame().height(), platform::Layer::kMaxBackingSide) << "the text is taller than one contents image";
+
+  for (const double scale : {1.0, 2.0}) {
+    SCOPED_TRACE(scale);
+    inner.layer()->setContentsScale(scale);
+    inner.setNeedsDisplay();
+    view.scrollView().scrollToPoint(QPointF(0, 0));
+    QImage top = window.snapshot(scale);
+    EXPECT_FALSE(inkedRows(top, 40 * scale, 480 * scale).empty()) << "the first lines show";
+    EXPECT_TRUE(inner.layer()->isTiled());
+
+    // At the far end the last line is drawn, then the bottom inset and nothing else.
+    view.scrollView().scrollToPoint(QPointF(0, text.frame().height()));
+    const QRectF shown = view.scrollView().documentVisibleRect();
+    EXPECT_DOUBLE_EQ(shown.bottom(), text.frame().height());
+    const QImage bottom = window.snapshot(scale);
+    const std::vector<int> rows = inkedRows(bottom, 40 * scale, 480 * scale);
+    ASSERT_FALSE(rows.empty()) << "the end of the text is drawn after scrolling";
+    const double lastInk = rows.back() / scale;
+    EXPECT_GT(lastInk, 440 - 20 - 20) << "the last line sits just above the bottom inset";
+    EXPECT_LT(lastInk, 440 - 20 + 1);
+    // "THE LAST LINE" is short: nothing inked past its end on its own row.
+    const int lastRow = rows.back();
+    int rightmost = 0;
+    for (int x = 0; x < bottom.width() - 20 * scale; ++x)
+      if (qGray(bottom.pixel(x, lastRow)) < 120) rightmost = x;
+    EXPECT_LT(rightmost, 200 * scale) << "the last row is the short closing line, not a full one";
+
+    // Only what is near the view is kept: a 200 KB text at this scale would need dozens of tiles.
+    const int perScreen = static_cast<int>(std::ceil(440 * scale / platform::Layer::kTileSide) + 1) *
+                          static_cast<int>(std::ceil(520 * scale / platform::Layer::kTileSide) + 1);
+    EXPECT_LE(inner.layer()->tileCount(), 3 * perScreen);
+  }
+  inner.layer()->setContentsScale(window.backingScaleFactor());
+  view.setText(saved);
   window.orderOut();
 }
 

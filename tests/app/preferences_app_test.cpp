@@ -1,10 +1,18 @@
 #include "app_test_support.h"
 
+#include "app/about_window.h"
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
+#include "editor/controller/editor_screens.h"
+#include "editor/controller/solar_system_view_controller.h"
+#include "editor/simple_idea_view.h"
+#include "editor/solar_system.h"
 #include "foundation/globals.h"
+#include "model/color.h"
 #include "platform/ui/event.h"
 
+#include <QComboBox>
+#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -126,4 +134,111 @@ TEST_F(PreferencesApp, TheICloudFolderChangesOnlyWhileICloudIsNotChosen) {
   EXPECT_EQ(presenter->panels.size(), 2u);
   Globals::optForICloud(false);
   uitest::advance(0);
+}
+
+namespace {
+
+// Pixels that differ between two pictures of the same size.
+int changedPixels(const QImage& a, const QImage& b) {
+  int changed = 0;
+  for (int y = 0; y < std::min(a.height(), b.height()); ++y)
+    for (int x = 0; x < std::min(a.width(), b.width()); ++x) changed += a.pixel(x, y) != b.pixel(x, y);
+  return changed;
+}
+
+}  // namespace
+
+TEST_F(PreferencesApp, TextSizeAndContrastRedrawTheDiscsOfAnOpenMap) {
+  installEditorScreens();
+  const int savedFactor = Globals::fontSizeFactor();
+  const bool savedContrast = Globals::highContrastText();
+  Globals::changeFontSizeFactor(5);
+  Globals::setHighContrastText(false);
+  defaults().setString("1.6.0.160", "CurrentOrreryVersion");
+  auto& app = launch();
+  const QString path = writeDocument("planets.orrery", "Planets and moons");
+  bool opened = false;
+  app.doOpenLocalFile(path, [&](const MyResultPtr&) { opened = true; });
+  uitest::loop().runUntil([&] { return opened; });
+  settle(2);
+  auto& controller = *app.windowControllers().back();
+  uitest::loop().runUntil([&] {
+    auto* editor = dynamic_cast<SolarSystemViewController*>(controller.myWindow().controller().get());
+    return editor && editor->solarSystem() && editor->solarSystem()->centralView();
+  });
+  auto* editor = dynamic_cast<SolarSystemViewController*>(controller.myWindow().controller().get());
+  ASSERT_NE(editor, nullptr);
+  SimpleIdeaView& sun = *editor->solarSystem()->centralView();
+  // A bright disc, where high contrast darkens the title.
+  sun.setBaseColor(std::make_shared<Color>(QStringLiteral("test-bright"), 0.15f, 0.5f, 1.0f, 1.0f, true, nullptr));
+  platform::Window& mapWindow = controller.myWindow();
+  const QImage normal = sun.snapshot();
+  const int drawn = sun.layer()->displayCount();
+
+  // Chosen as a user would: the Advanced pane's pop-up and checkbox in the preferences window.
+  mapWindow.sendEvent(platform::Event::key(platform::EventType::KeyDown, platform::KeyCode::Unknown, ",",
+                                           platform::ModifierFlag::Command));
+  auto& preferences = app.preferencesWindowController();
+  for (const auto& item : preferences.toolbar().items())
+    if (item->itemIdentifier() == "AdvancedPreferences") item->qAction()->trigger();
+  auto& advanced = dynamic_cast<AdvancedPreferencesViewController&>(*preferences.selectedViewController());
+  advanced.textSizePopup()->setFocus();
+  QTest::keyClick(advanced.textSizePopup(), Qt::Key_End);
+  EXPECT_EQ(Globals::fontSizeFactor(), 7);
+  const QImage extra = sun.snapshot();
+  EXPECT_EQ(sun.layer()->displayCount(), drawn + 1) << "the disc redrew once";
+  EXPECT_GT(changedPixels(normal, extra), 50) << "its title at the larger size";
+
+  QTest::mouseClick(advanced.highContrastButton(), Qt::LeftButton, {}, QPoint(4, advanced.highContrastButton()->height() / 2));
+  EXPECT_TRUE(Globals::highContrastText());
+  const QImage contrast = sun.snapshot();
+  EXPECT_EQ(sun.layer()->displayCount(), drawn + 2);
+  EXPECT_GT(changedPixels(extra, contrast), 50) << "a darker title";
+  // Choosing the size already shown posts again but draws nothing new.
+  QTest::keyClick(advanced.textSizePopup(), Qt::Key_End);
+  sun.snapshot();
+  EXPECT_EQ(sun.layer()->displayCount(), drawn + 2);
+
+  Globals::changeFontSizeFactor(savedFactor);
+  Globals::setHighContrastText(savedContrast);
+}
+
+TEST_F(PreferencesApp, TheMenusOpenPreferencesAndAboutWhichStayOutOfTheStoredState) {
+  auto& app = launch();
+  const auto main = platform::Application::shared().mainMenu();
+  ASSERT_TRUE(main);
+  std::shared_ptr<platform::MenuItem> about, preferences;
+  std::function<void(const platform::Menu&)> find = [&](const platform::Menu& menu) {
+    for (const auto& item : menu.items()) {
+      if (item->action() == "cmdOpenAboutDialog") about = item;
+      if (item->action() == "cmdOpenPreferences") preferences = item;
+      if (item->submenu()) find(*item->submenu());
+    }
+  };
+  find(*main);
+  ASSERT_TRUE(about && preferences);
+  EXPECT_EQ(about->title(), "About Orrery");
+  EXPECT_EQ(preferences->title(), "Preferences…");
+  EXPECT_EQ(preferences->keyEquivalent(), ",");
+  auto& mapWindow = app.windowControllers().front()->myWindow();
+  mapWindow.makeKeyAndOrderFront();
+  // The about window lives as long as the process: it is made with the real version.
+  const QVariantMap fakeBundle = BundleInfo::setValues({});
+  about->perform(mapWindow.firstResponder());
+  BundleInfo::setValues(fakeBundle);
+  preferences->perform(mapWindow.firstResponder());
+  platform::Window& aboutWindow = AboutWindow::show();
+  EXPECT_TRUE(aboutWindow.isVisible());
+  EXPECT_TRUE(app.preferencesWindowController().window().isVisible());
+  EXPECT_EQ(aboutWindow.menuBar(), nullptr) << "no menu bar in the small windows";
+  EXPECT_EQ(app.preferencesWindowController().window().menuBar(), nullptr);
+
+  // Only the map window is stored.
+  const QVariantList stored = app.createState(/*quitting=*/false).value(AppDelegate::kControllerStatesKey).toList();
+  EXPECT_EQ(stored.size(), 1);
+  // Closing the map window ends the program although the other two are open.
+  mapWindow.performClose();
+  uitest::advance(0);
+  EXPECT_EQ(exits, 1);
+  aboutWindow.orderOut();
 }

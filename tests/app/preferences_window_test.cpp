@@ -2,6 +2,7 @@
 #include "app/preferences_window_controller.h"
 #include "foundation/dictionary_extensions.h"
 #include "foundation/globals.h"
+#include "foundation/globals_testing.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/user_defaults.h"
 #include "platform/ui/view.h"
@@ -112,11 +113,9 @@ TEST_F(PreferencesTest, TheChosenPaneAndTopLeftComeBackInASecondController) {
   EXPECT_EQ(again->window().frame().topLeft(),
             dictext::pointFromString(defaults().stringForKey(kPreferencesFrameTopLeftKey)));
   // The toolbar shows the same choice, and a stale or mistyped identifier falls back to the first.
-  for (QAction* action : again->toolbar()->actions()) {
-    if (action->isCheckable()) {
-      EXPECT_EQ(action->isChecked(), action->data().toString() == "wide");
-    }
-  }
+  EXPECT_EQ(again->toolbar().selectedItemIdentifier(), "wide");
+  for (const auto& item : again->toolbar().items())
+    EXPECT_EQ(item->qAction()->isChecked(), item->itemIdentifier() == "wide") << item->itemIdentifier().toStdString();
   defaults().setString("gone", kPreferencesSelectedIdentifierKey);
   EXPECT_EQ(make()->selectedViewController(), fixed);
   defaults().setObject(QVariantList{1, 2}, kPreferencesSelectedIdentifierKey);
@@ -179,8 +178,8 @@ TEST_F(PreferencesTest, ARefusingPaneKeepsItsPlaceAndTheWindow) {
   controller->showWindow();
   fixed->accepts = false;
   QAction* wideItem = nullptr;
-  for (QAction* action : controller->toolbar()->actions())
-    if (action->data().toString() == "wide") wideItem = action;
+  for (const auto& item : controller->toolbar().items())
+    if (item->itemIdentifier() == "wide") wideItem = item->qAction();
   ASSERT_NE(wideItem, nullptr);
   EXPECT_EQ(changes(*controller, [&] { wideItem->trigger(); }), 0);
   EXPECT_EQ(controller->selectedViewController(), fixed);
@@ -240,6 +239,19 @@ TEST_F(PreferencesTest, AdvancedPaneShowsAndStoresTextSizeAndContrast) {
     EXPECT_EQ(pane.textSizePopup()->currentIndex(), expected[i++]) << "stored " << stored;
     EXPECT_EQ(pane.textSizePopup()->count(), 5);
   }
+  // Stored values that are no number show the default size, and the pane still works.
+  for (const QVariant& garbage : {QVariant(QStringLiteral("huge")), QVariant(QVariantList{1, 2}),
+                                  QVariant(std::numeric_limits<double>::quiet_NaN()), QVariant(QVariantMap{})}) {
+    defaults().setObject(garbage, "fontSizeFactor");
+    forgetCachedFontSizeFactor();
+    AdvancedPreferencesViewController shown;
+    shown.view();
+    EXPECT_EQ(shown.textSizePopup()->currentIndex(), 2) << garbage.typeName();
+    EXPECT_EQ(Globals::fontSizeFactor(), 5);
+  }
+  defaults().setString(QStringLiteral(" 6 "), "fontSizeFactor");
+  forgetCachedFontSizeFactor();
+  EXPECT_EQ(Globals::fontSizeFactor(), 6) << "a number written as text is still a number";
   Globals::changeFontSizeFactor(5);
   AdvancedPreferencesViewController pane;
   pane.view();
@@ -264,4 +276,27 @@ TEST_F(PreferencesTest, AdvancedPaneShowsAndStoresTextSizeAndContrast) {
   EXPECT_EQ(posts, 1);
   pane.contrastOptionChanged();
   EXPECT_EQ(posts, 1) << "the same state again posts nothing";
+}
+
+TEST_F(PreferencesTest, GarbageStoredFramesOpenTheWindowOnTheScreenAtSaneSizes) {
+  defaults().setString(QStringLiteral("{nan, inf}"), kPreferencesFrameTopLeftKey);
+  defaults().setString(QStringLiteral("{{0, 0}, {nan, 1e308}}"), "Preferences wide Frame");
+  defaults().setString(QStringLiteral("wide"), kPreferencesSelectedIdentifierKey);
+  auto controller = make();
+  ASSERT_EQ(controller->selectedViewController(), wide);
+  const QRectF frame = controller->window().frame();
+  EXPECT_TRUE(std::isfinite(frame.x()) && std::isfinite(frame.y()));
+  // "nan" is no number: the width reads 1e308, the height nothing.
+  const QSizeF content = controller->window().contentSize();
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(content.width(), screen->availableGeometry().width()) << "never wider than the screen";
+  EXPECT_EQ(content.height(), 80) << "never below the minimum";
+  EXPECT_TRUE(QRectF(screen->availableGeometry()).contains(frame.topLeft()));
+  // Values of the wrong type are ignored, not read as zeros (a new run: new panes).
+  defaults().setObject(QVariantList{1, 2}, kPreferencesFrameTopLeftKey);
+  defaults().setObject(42, "Preferences wide Frame");
+  wide = std::make_shared<TestPane>("wide", QSizeF(200, 80), true);
+  auto again = make();
+  EXPECT_EQ(again->window().contentSize(), QSizeF(200, 80));
 }

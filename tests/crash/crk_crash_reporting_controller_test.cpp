@@ -19,6 +19,7 @@
 #include "crash/crk_settings.h"
 #include "crash/crk_user_logging.h"
 #include "crash_test_support.h"
+#include "folder_wait.h"
 #include "platform/core/notification_center.h"
 #include "sdk/identity/main_bundle.h"
 #include "sdk/net/virtual_retry_queue.h"
@@ -151,7 +152,7 @@ TEST(CrashReportingController, EarlierReportsAreSubmittedDeclinedOrDeletedAndThe
         w.make();
         if (!w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt)) _exit(2);
         if (!w.server.waitForRequests(1)) _exit(3);
-        for (int i = 0; i < 200 && !w.empty(w.manager->preparedPath()); ++i) usleep(10000);
+        if (!crashtest::waitUntilFolderEmpty(w.manager->preparedPath())) _exit(13);
         w.idle();
         auto active = w.manager->activePathContents();
         if (active != std::vector<std::string>{w.manager->activePath() + "/cccccccccccccccccccccccccccccccc", live})
@@ -285,8 +286,7 @@ TEST(CrashReportingController, AFailedSubmissionIsRetriedSixHundredSecondsLater)
         if (w.server.requestCount() != 1) _exit(4);
         if (!w.retries.advanceUntilFired(2)) _exit(5);
         if (!w.server.waitForRequests(2)) _exit(6);
-        for (int i = 0; i < 200 && !w.empty(w.manager->preparedPath()); ++i) usleep(10000);
-        if (!w.empty(w.manager->preparedPath())) _exit(7);
+        if (!crashtest::waitUntilFolderEmpty(w.manager->preparedPath())) _exit(7);
         _exit(0);
       },
       ::testing::ExitedWithCode(0), "");

@@ -2,6 +2,7 @@
 // a different recorded base) resolve to the names of this process, through the loader and
 // through the image's own symbol table; demangling; the output file's shape.
 #include <dlfcn.h>
+#include <link.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -143,6 +144,31 @@ TEST(CrashSymbolication, OnlyUnloadsOrNoImageFileLeaveFramesUnresolvedOrUntouche
   EXPECT_FALSE(CRKProcessReportOperation::symbolicateFile(folder + "/mach_exception.crkrecord", nullptr));
   EXPECT_FALSE(CRKSymbolResolver().loadBinaryImagesFromFile(""));
   EXPECT_FALSE(CRKSymbolResolver().loadBinaryImagesFromFile(folder + "/missing"));
+}
+
+// A call that never returns may end its function: the return address then lies one past the
+// caller's last byte, and still names the caller.
+TEST(CrashSymbolication, AReturnAddressPastItsCallersEndNamesTheCaller) {
+  Image image = ownImage();
+  Dl_info info{};
+  void* entry = nullptr;
+  ASSERT_NE(dladdr1(reinterpret_cast<void*>(&crk_symbolication_exported), &info, &entry, RTLD_DL_SYMENT), 0);
+  ASSERT_NE(entry, nullptr);
+  const uint64_t size = static_cast<const ElfW(Sym)*>(entry)->st_size;
+  ASSERT_GT(size, 0u);
+  std::string folder = crashtest::makeFolder("crash-symbolication-end");
+  writeFile(folder + "/binary_images.crkrecord", loadLine(image, kRecordedBase, image.details.uuid));
+  const uint64_t end = recorded(image, reinterpret_cast<void*>(&crk_symbolication_exported), size);
+  writeFile(folder + "/signal.crkrecord",
+            R"({"threads":[{"stacktrace":[)" + std::to_string(end - size) + "," + std::to_string(end) + "]}]}\n");
+  CRKProcessReportOperation(CRKInternalReport::reportWithPath(folder, "id"), std::make_shared<CRKSymbolResolver>())
+      .main();
+  auto sections = CRKFileReadSections((folder + "/signal.crkrecord.symbolicated").c_str(), false);
+  ASSERT_TRUE(sections);
+  const auto& frames = (*sections)[0]["threads"][0];
+  EXPECT_EQ(frames[0]["symbol"], "crk_symbolication_exported");
+  EXPECT_EQ(frames[1]["symbol"], "crk_symbolication_exported");
+  EXPECT_EQ(frames[1]["offset"], size);
 }
 
 TEST(CrashDemangling, CppBlockInvokeSwiftAndPlainNames) {

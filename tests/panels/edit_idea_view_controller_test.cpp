@@ -109,6 +109,7 @@ TEST_F(PanelTest, ReturnInTheTitleClosesOnceWithTheTypedTitle) {
   auto panel = show(QString(), QString());
   QLineEdit* edit = title(*panel);
   EXPECT_EQ(edit->text(), QString()) << "a nil title shows an empty field";
+  EXPECT_EQ(edit->placeholderText(), QStringLiteral("Title")) << "the placeholder is a text, not its key";
   QTest::keyClicks(edit, QStringLiteral("Jupiter"));
   QTest::keyClick(edit, Qt::Key_Return);
   EXPECT_FALSE(popover->isShown());
@@ -153,6 +154,15 @@ TEST_F(PanelTest, TheNoteAreaOpensForANoteOrOnTabAndGrowsThePopover) {
   popover->performClose();
   EXPECT_EQ(panel->selectedNoteText(), QStringLiteral("line\ntwo"));
   EXPECT_TRUE(panel->didChange());
+
+  // Tab and a close in the same turn: the note never opens behind the closed popover.
+  panel = show(QStringLiteral("t"), QString());
+  QTest::keyClick(title(*panel), Qt::Key_Tab);
+  popover->performClose();
+  uitest::advance(0.01);
+  EXPECT_FALSE(panel->textTabView()->isExtended());
+  EXPECT_DOUBLE_EQ(panel->currentDesiredHeight(), 123);
+  EXPECT_FALSE(popover->isShown());
 }
 
 TEST_F(PanelTest, TabsSwitchWithTheirSizesAndTheColourPreviewShowsTheTypedTitle) {

@@ -172,3 +172,31 @@ TEST_F(IconTabTest, RemoveClearsTheIconAndItsRowLeavesAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(IconTabTest, AnEmptyOrUnknownCategoryAndABlankIconShowWithoutHarm) {
+  // An icon whose symbol draws nothing: the preview shows the planet without it.
+  auto blank = std::make_shared<orrery::IconImage>(QStringLiteral("Blank"), QStringLiteral("Nowhere"), QString());
+  load(blank);
+  EXPECT_EQ(tab->selectedIconImage(), blank);
+  const QImage withBlank = window.snapshot();
+  EXPECT_FALSE(withBlank.isNull());
+  EXPECT_EQ(tab->iconCategoryTableView()->categoryOffset(), 1) << "a blank icon can still be removed";
+
+  for (const QString& category : {QString(), QStringLiteral("No such category")}) {
+    tab->categorySelected(category);
+    uitest::advance(0.3);
+    tab->layout();
+    const auto selector = tab->iconSelectorView();
+    ASSERT_NE(selector, nullptr);
+    EXPECT_TRUE(selector->iconButtons().empty());
+    EXPECT_EQ(selector->frame(), tab->iconCategoryTableView()->frame()) << "the empty grid slides in";
+    click(*selector, QPointF(100, 120));
+    EXPECT_EQ(tab->selectedIconImage(), blank) << "a click on nothing picks nothing";
+    EXPECT_EQ(changes.count, 0);
+    EXPECT_FALSE(window.snapshot().isNull());
+  }
+}
+
+}  // namespace

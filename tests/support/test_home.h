@@ -7,19 +7,23 @@
 #include <QFile>
 #include <QString>
 
+#include <array>
 #include <utility>
 
 namespace testsupport {
 
+// The variables that name the standard folders, each with its folder under `root`.
+inline std::array<std::pair<const char*, QString>, 6> standardFolderVariables(const QString& root) {
+  return {{{"HOME", root},
+           {"XDG_CONFIG_HOME", root + "/config"},
+           {"XDG_DATA_HOME", root + "/data"},
+           {"XDG_CACHE_HOME", root + "/cache"},
+           {"XDG_RUNTIME_DIR", root + "/runtime"},
+           {"TMPDIR", root + "/tmp"}}};
+}
+
 inline bool redirectStandardFolders(const QString& root) {
-  const std::pair<const char*, QString> folders[] = {
-      {"HOME", root},
-      {"XDG_CONFIG_HOME", root + "/config"},
-      {"XDG_DATA_HOME", root + "/data"},
-      {"XDG_CACHE_HOME", root + "/cache"},
-      {"XDG_RUNTIME_DIR", root + "/runtime"},
-      {"TMPDIR", root + "/tmp"}};
-  for (const auto& [name, path] : folders) {
+  for (const auto& [name, path] : standardFolderVariables(root)) {
     if (!QDir().mkpath(path)) return false;
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv(name, path.toUtf8());

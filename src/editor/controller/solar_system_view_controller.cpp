@@ -411,12 +411,9 @@ void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF
     menu->addButton(QStringLiteral("Add Image"), [weak] {
       if (auto me = weak.lock()) me->pleaseStartImageAddition();
     });
-    // The web-link panel comes later: its entry shows, disabled.
-    menu->addButton(QStringLiteral("Add Web Link"), [] {});
-    if (const auto& items = menu->menu()->items(); !items.empty()) {
-      items.back()->setEnabled(false);
-      menu->menu()->setAutoenablesItems(false);
-    }
+    menu->addButton(QStringLiteral("Add Web Link"), [weak] {
+      if (auto me = weak.lock()) me->pleaseStartWebLinkAddition();
+    });
     menu->showModallyFromRect(fromRect, view().get());
   }
 }
@@ -428,7 +425,7 @@ void SolarSystemViewController::pleaseSwitchToHomeView() {
   // Never liberated: this controller is leaving its window.
   occupyScreen(QString::fromLatin1(kSwitchToHome));
   const DocumentLocation location = isCloud(mDoc) ? mDoc->location() : DocumentLocationICloud;
-  auto home = makeHome(location);
+  auto home = makeHome(location, mTopBar ? mTopBar->currentSearchText() : QString());
   releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
   if (home) shell->switchToViewController(home, /*animated=*/true, [] {});
 }

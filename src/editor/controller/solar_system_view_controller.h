@@ -23,6 +23,7 @@
 #include "model/idea.h"
 #include "model/persistence_controller_listener.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/html_page_view_controller.h"
 #include "panels/picture_view_controller.h"
 #include "platform/core/notification_center.h"
 #include "shell/drag_support.h"
@@ -64,6 +65,7 @@ class SolarSystemViewController : public BaseViewController,
                                   public EditIdeaViewControllerDelegate,
                                   public SharingViewControllerDelegate,
                                   public PictureViewControllerDelegate,
+                                  public HTMLPageViewControllerDelegate,
                                   public Layouter {
  public:
   using BoolCompletion = std::function<void(bool)>;
@@ -113,6 +115,7 @@ class SolarSystemViewController : public BaseViewController,
   void viewDidDisappear() override;
   void viewWillLayout() override;
   void becameTopLevelController() override;
+  QString storedClassName() const override { return QStringLiteral("SolarSystemViewController"); }
   QVariantMap createState() override;
   bool restoreFromState(const QVariantMap& state) override;
   void occupyScreen(const QString& operation) override;
@@ -204,6 +207,15 @@ class SolarSystemViewController : public BaseViewController,
   // A picture idea's panel; the new picture, if any, is stored when it closes.
   void doEditImageIdea(const IdeaPtr& idea);
   void pleaseDismissPictureView(PictureViewController& panel) override;
+  // The web-link panel: on a URL idea (its confirmed address and page picture are stored when
+  // it closes) or for a new link, which lands in the dock.
+  void doEditURLIdea(const IdeaPtr& idea);
+  void pleaseStartWebLinkAddition();
+  void pleaseDismissHTMLPageView(HTMLPageViewController& panel) override;
+  // Presents a panel over the editor, interaction off; when it closes, `apply` gets the idea with
+  // `identifier` as it is then, and the document is saved when it answers true.
+  void presentIdeaPanel(const std::shared_ptr<platform::ViewController>& panel, const QString& identifier,
+                        std::function<bool(const IdeaPtr&)> apply);
   // Dismisses `asking` only when it is what this editor presented, then runs its block once.
   void dismissPresentedPanel(platform::ViewController& asking);
   void pleaseStartImageAddition();

@@ -123,6 +123,7 @@ void SolarSystemViewController::onEditIdea(const QString& ideaIdentifier) {
   // Picture and web-link ideas get their own panels; links are not edited.
   if (idea->ideaType() == IdeaTypeText) doEditTextualIdea(idea);
   else if (idea->ideaType() == IdeaTypeImage) doEditImageIdea(idea);
+  else if (idea->ideaType() == IdeaTypeURL) doEditURLIdea(idea);
 }
 
 void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {

@@ -12,20 +12,26 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea) {
   auto panel = std::make_shared<PictureViewController>();
   panel->setImage(idea->bigImage().nsImage());
   panel->setDelegate(this);
+  presentIdeaPanel(panel, idea->identifier(), [panel](const IdeaPtr& target) {
+    if (!panel->didChangeImage()) return false;
+    target->replaceWithOriginalImage(KitImage(panel->image()));
+    return true;
+  });
+}
+
+void SolarSystemViewController::presentIdeaPanel(const std::shared_ptr<platform::ViewController>& panel,
+                                                 const QString& identifier,
+                                                 std::function<bool(const IdeaPtr&)> apply) {
   setUserInteractionEnabled(false);
   mPresentedPanel = panel;
   std::weak_ptr<SolarSystemViewController> weak = self();
-  const QString identifier = idea->identifier();
-  mAfterPanelDismissal = [weak, panel, identifier] {
+  mAfterPanelDismissal = [weak, identifier, apply = std::move(apply)] {
     auto me = weak.lock();
     if (!me) return;
     me->setUserInteractionEnabled(true);
-    if (!panel->didChangeImage()) return;
-    // The tree may have been reloaded meanwhile: the picture goes to the idea as it is now.
+    // The tree may have been reloaded meanwhile: the change goes to the idea as it is now.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
-    if (!target) return;
-    target->replaceWithOriginalImage(KitImage(panel->image()));
-    me->updateSolarSystemAndSaveDocument();
+    if (target && apply(target)) me->updateSolarSystemAndSaveDocument();
   };
   presentViewController(panel, std::make_shared<SlideUpViewTransitionAnimation>());
 }

@@ -33,6 +33,8 @@ class BaseViewController : public platform::ViewController {
   BaseViewController() = default;
 
   // Window hooks.
+  // The name a window stores for this screen to make it again; empty for none.
+  virtual QString storedClassName() const { return {}; }
   virtual QVariantMap createState() { return {}; }
   virtual bool restoreFromState(const QVariantMap& state) {
     (void)state;

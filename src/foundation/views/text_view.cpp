@@ -52,9 +52,10 @@ void TextView::sizeToFitWidth(double width) {
   }
   mTextView->setFrameSize(QSizeF(width, std::numeric_limits<float>::max()));
   const QSizeF used = mTextView->usedSize();
-  const float wanted = static_cast<float>(used.width() + mInset.width());
+  // The inset lies on every side: without it the last lines would be cut off below.
+  const float wanted = static_cast<float>(used.width() + 2 * mInset.width());
   const double w = std::isnan(width) ? wanted : std::min(wanted, static_cast<float>(width));
-  mTextView->setFrameSize(QSizeF(w, used.height()));
+  mTextView->setFrameSize(QSizeF(w, used.height() + 2 * mInset.height()));
   setFrameSize(mTextView->frame().size());
 }
 

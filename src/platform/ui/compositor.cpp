@@ -137,12 +137,14 @@ void drawContents(QPainter& painter, const QImage& image, double scale, const QR
                            std::abs(device.m11() - device.m22()) < 1e-9;
   if (axisAligned && std::abs(target.width() * device.m11() - image.width()) < 1e-3 &&
       std::abs(target.height() * device.m22() - image.height()) < 1e-3) {
-    // One image pixel per device pixel: blit in device coordinates, no resampling.
+    // One image pixel per device pixel: blit in device coordinates, no resampling. The corner
+    // is snapped the same way for every image, so neighbouring tiles meet at any offset.
+    const QPointF mapped = device.map(target.topLeft());
+    const QPointF at(std::floor(mapped.x() + 0.5), std::floor(mapped.y() + 0.5));
     if (device.type() <= QTransform::TxTranslate) {
-      painter.drawImage(target.topLeft(), image);
+      painter.drawImage(target.topLeft() + (at - mapped), image);
       return;
     }
-    const QPointF at = device.map(target.topLeft());
     const QTransform world = painter.worldTransform();
     painter.setWorldTransform((world.inverted() * device).inverted());
     painter.drawImage(at, image);
@@ -153,6 +155,27 @@ void drawContents(QPainter& painter, const QImage& image, double scale, const QR
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   painter.drawImage(target, image, QRectF(image.rect()));
   painter.restore();
+}
+
+// Only the tiles that meet what is shown are drawn (made when missing); those farther than
+// one shown extent in any direction are dropped, so scrolling a little back costs nothing.
+void drawTiles(QPainter& painter, Layer& layer, const QRectF& b, const Options& options) {
+  const QTransform toDevice = painter.deviceTransform();
+  if (!toDevice.isInvertible() || !options.deviceVisible) return;
+  QRectF visible = toDevice.inverted().mapRect(*options.deviceVisible);
+  if (painter.hasClipping()) visible &= painter.clipBoundingRect();
+  visible &= b;
+  layer.dropTilesOutside(visible.adjusted(-visible.width(), -visible.height(), visible.width(), visible.height()));
+  if (visible.isEmpty()) return;
+  const double side = Layer::kTileSide / layer.contentsScale();
+  const int firstColumn = static_cast<int>(std::floor((visible.left() - b.left()) / side));
+  const int lastColumn = static_cast<int>(std::ceil((visible.right() - b.left()) / side)) - 1;
+  const int firstRow = static_cast<int>(std::floor((visible.top() - b.top()) / side));
+  const int lastRow = static_cast<int>(std::ceil((visible.bottom() - b.top()) / side)) - 1;
+  for (int row = firstRow; row <= lastRow; ++row)
+    for (int column = firstColumn; column <= lastColumn; ++column)
+      drawContents(painter, layer.tileImage(column, row), layer.contentsScale(), layer.tileRect(column, row),
+                   ContentsGravity::Resize);
 }
 
 void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Options& options) {
@@ -186,7 +209,9 @@ void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Op
   }
 
   const QImage& contents = layer.contents();
-  if (!contents.isNull())
+  if (layer.isTiled())
+    drawTiles(painter, layer, b, options);
+  else if (!contents.isNull())
     drawContents(painter, contents, layer.contentsScale(), b, layer.contentsGravity());
 
   const auto& subs = layer.sublayers();
@@ -226,16 +251,24 @@ void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Op
   }
 }
 
-Options resolved(const Options& options) {
+Options resolved(const Options& options, const QPainter& painter) {
   Options o = options;
   if (o.time <= 0) o.time = mediaTime();
+  if (!o.deviceVisible) {
+    // A widget measures itself in points, other devices (images, printers) in their pixels.
+    const QPaintDevice* device = painter.device();
+    const double ratio = device && device->devType() == QInternal::Widget ? device->devicePixelRatio() : 1.0;
+    QRectF area = device ? QRectF(0, 0, device->width() * ratio, device->height() * ratio) : QRectF();
+    if (painter.hasClipping()) area &= painter.deviceTransform().mapRect(painter.clipBoundingRect());
+    o.deviceVisible = area;
+  }
   return o;
 }
 
 }  // namespace
 
 void renderLayer(QPainter& painter, Layer& layer, const Options& optionsIn) {
-  const Options options = resolved(optionsIn);
+  const Options options = resolved(optionsIn, painter);
   const bool animated = options.presentation && layer.hasAnimations();
   const Layer::State s = animated ? layer.presentationAt(options.time) : layer.model();
   layer.markCommitted();
@@ -249,7 +282,7 @@ void renderLayer(QPainter& painter, Layer& layer, const Options& optionsIn) {
 }
 
 void renderLayerContents(QPainter& painter, Layer& layer, const Options& optionsIn) {
-  const Options options = resolved(optionsIn);
+  const Options options = resolved(optionsIn, painter);
   const bool animated = options.presentation && layer.hasAnimations();
   const Layer::State s = animated ? layer.presentationAt(options.time) : layer.model();
   layer.markCommitted();

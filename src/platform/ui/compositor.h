@@ -3,6 +3,9 @@
 // Cached contents are re-used; only layers marked with setNeedsDisplay are redrawn.
 
 #include <QImage>
+#include <QRectF>
+
+#include <optional>
 
 class QPainter;
 
@@ -16,6 +19,9 @@ struct Options {
   // Evaluate running animations (what is on screen now) rather than model values.
   bool presentation = true;
   double time = 0;  // media time for presentation values; 0 means now
+  // What is shown, in device pixels: the painter's clip, else its whole device, when unset.
+  // Tiled layers draw only the tiles that meet it.
+  std::optional<QRectF> deviceVisible;
 };
 
 // Draws `layer` and its sublayers; the painter is in the superlayer's coordinates.

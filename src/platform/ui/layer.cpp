@@ -149,10 +149,8 @@ bool Layer::drawsContent() const {
 QImage Layer::makeBackingImage() const {
   const QSize pixels(static_cast<int>(std::ceil(mModel.bounds.width() * mContentsScale)),
                      static_cast<int>(std::ceil(mModel.bounds.height() * mContentsScale)));
-  // A layer momentarily sized beyond any screen (a text container "of unlimited height") is
-  // not drawn rather than allocating gigabytes.
-  constexpr int kMaxSide = 16384;
-  if (pixels.isEmpty() || pixels.width() > kMaxSide || pixels.height() > kMaxSide) return {};
+  // Never gigabytes: past the limit a layer draws tiles instead.
+  if (pixels.isEmpty() || pixels.width() > kMaxBackingSide || pixels.height() > kMaxBackingSide) return {};
   QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
   image.setDevicePixelRatio(mContentsScale);
   image.fill(Qt::transparent);
@@ -161,7 +159,21 @@ QImage Layer::makeBackingImage() const {
 
 void Layer::display() {
   mNeedsDisplay = false;
-  if (!drawsContent()) return;
+  mTiles.clear();
+  mTileDrawCount = 0;
+  if (!drawsContent()) {
+    mTiled = false;
+    return;
+  }
+  // Compared in floating point: a text container "of unlimited height" overflows an int.
+  const double side = std::max(mModel.bounds.width(), mModel.bounds.height()) * mContentsScale;
+  mTiled = side > kMaxBackingSide;
+  if (mTiled) {
+    ++mDisplayCount;
+    mContents = QImage();
+    setNeedsComposite();
+    return;
+  }
   QImage image = makeBackingImage();
   if (!image.isNull()) {
     QPainter painter(&image);

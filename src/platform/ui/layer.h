@@ -12,8 +12,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QPainter;
@@ -190,6 +192,21 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   // How many times the contents were drawn (diagnostics and benchmarks).
   int displayCount() const { return mDisplayCount; }
 
+  // Tall contents. A contents image may not pass kMaxBackingSide pixels on a side; a layer that
+  // would need more keeps kTileSide-pixel tiles of its contents instead, each drawn when a
+  // composition first shows it and dropped once it lies far from what is shown.
+  static constexpr int kMaxBackingSide = 16384;
+  static constexpr int kTileSide = 512;
+  bool isTiled() const { return mTiled; }
+  int tileCount() const { return static_cast<int>(mTiles.size()); }
+  // How many tiles were drawn since the contents were last marked (diagnostics and tests).
+  int tileDrawCount() const { return mTileDrawCount; }
+  // The tile (column, row) in the layer's coordinates, and its image, drawn when missing.
+  QRectF tileRect(int column, int row) const;
+  const QImage& tileImage(int column, int row);
+  // Tiles that do not meet `keep` (layer coordinates) are dropped.
+  void dropTilesOutside(const QRectF& keep);
+
   // Tree.
   Layer* superlayer() const { return mSuperlayer; }
   const std::vector<std::shared_ptr<Layer>>& sublayers() const { return mSublayers; }
@@ -276,6 +293,9 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   bool mOpaque = false;
 
   QImage mContents;
+  bool mTiled = false;
+  std::map<std::pair<int, int>, QImage> mTiles;  // (column, row) → image at contentsScale
+  int mTileDrawCount = 0;
   double mContentsScale = 1;
   ContentsGravity mGravity = ContentsGravity::Resize;
   bool mNeedsDisplay = false;

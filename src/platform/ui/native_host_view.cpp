@@ -45,6 +45,12 @@ NativeHostView::~NativeHostView() {
   delete mWidget.data();
 }
 
+bool NativeHostView::takesKeys() const {
+  if (mTakesKeys >= 0) return mTakesKeys == 1;
+  if (!mWidget || mWidget->focusPolicy() == Qt::NoFocus) return false;
+  return !mWidget->property("readOnly").toBool();
+}
+
 bool NativeHostView::acceptsFirstResponder() const {
   return mWidget && mWidget->focusPolicy() != Qt::NoFocus;
 }

@@ -18,6 +18,10 @@ class NativeHostView : public View {
   ~NativeHostView() override;
 
   QWidget* widget() const { return mWidget; }
+  // Whether the control takes typing, so that a popover holding it takes the keys. A widget
+  // that refuses focus or is read-only (its "readOnly" property) does not, unless set.
+  bool takesKeys() const;
+  void setTakesKeys(bool takesKeys) { mTakesKeys = takesKeys ? 1 : 0; }
 
   bool acceptsFirstResponder() const override;
   bool becomeFirstResponder() override;
@@ -40,6 +44,7 @@ class NativeHostView : public View {
   FocusWatcher* mWatcher = nullptr;
   Window* mRegisteredWindow = nullptr;
   bool mShowsPicture = false;
+  int mTakesKeys = -1;  // -1: as the widget says
 };
 
 }  // namespace platform

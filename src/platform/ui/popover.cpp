@@ -72,6 +72,13 @@ class PopoverFrameView final : public View {
  public:
   PopoverFrameView(const QRectF& frame, RectEdge edge, const QPointF& tip) : View(frame), mEdge(edge), mTip(tip) {}
 
+  void setShape(const QSizeF& size, RectEdge edge, const QPointF& tip) {
+    mEdge = edge;
+    mTip = tip;
+    setFrame(QRectF(QPointF(0, 0), size));
+    setNeedsDisplay();
+  }
+
   QRectF bubbleRect() const {
     QRectF r = bounds();
     const double L = Popover::kArrowLength;
@@ -112,13 +119,33 @@ class PopoverFrameView final : public View {
   QPointF mTip;  // own coordinates
 };
 
-// Editable content is a hosted native control (a line or text edit) somewhere in the tree.
+// Editable content is a hosted native control that takes typing somewhere in the tree; a
+// read-only text (the note hover) leaves the keys with the owner window.
 bool holdsEditableField(const View& view) {
-  if (dynamic_cast<const NativeHostView*>(&view)) return true;
+  if (auto* host = dynamic_cast<const NativeHostView*>(&view); host && host->takesKeys()) return true;
   for (const auto& sub : view.subviews())
     if (sub && holdsEditableField(*sub)) return true;
   return false;
 }
+
+// A popover that takes no keys gives activation straight back to its owner when the window
+// system activates it anyway (some ignore the window's no-focus hint), so typing keeps going
+// to the window it points into.
+class KeyReturner final : public QObject {
+ public:
+  KeyReturner(QWidget* popoverWindow, QWidget* owner) : QObject(popoverWindow), mOwner(owner) {
+    popoverWindow->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() == QEvent::WindowActivate && mOwner && mOwner->isVisible()) mOwner->activateWindow();
+    return false;
+  }
+
+ private:
+  QPointer<QWidget> mOwner;
+};
 
 }  // namespace
 
@@ -164,7 +191,12 @@ void Popover::setContentViewController(std::shared_ptr<ViewController> controlle
   mContent = std::move(controller);
 }
 
-void Popover::setContentSize(const QSizeF& size) { mContentSize = size; }
+void Popover::setContentSize(const QSizeF& size) {
+  if (size == mContentSize) return;
+  mContentSize = size;
+  // A shown popover takes its new size where it stands, at once.
+  if (View* view = mPositioningView.get(); mShown && view) showRelativeToRect(mPositioningRect, view, mPreferredEdge);
+}
 
 void Popover::place(const QRectF& anchor, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size) {
   RectEdge edge = preferredEdge;
@@ -221,11 +253,21 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
   QScreen* screen = canvas->screen() ? canvas->screen() : QGuiApplication::primaryScreen();
   place(anchor, preferredEdge, screen ? QRectF(screen->availableGeometry()) : QRectF(), size);
 
+  mPreferredEdge = preferredEdge;
+  // A shown popover keeps the keys it took; it needs a new window only to start taking them.
+  const bool takesKeys = holdsEditableField(*content);
+  if (mWindow && wasShown && (mTakesKeys || !takesKeys) && reshapeShownWindow(*content)) {
+    finishShowing(rect, positioningView, owner, wasShown);
+    return;
+  }
   if (mWindow) {
     content->removeFromSuperview();
-    mWindow.reset();
+    // The old window may be dispatching the event that got here: it goes on a later turn.
+    std::shared_ptr<Window> old(std::move(mWindow));
+    old->orderOut();
+    mainQueue().async([old] {});
   }
-  mTakesKeys = holdsEditableField(*content);
+  mTakesKeys = takesKeys;
   mWindow = std::make_unique<Window>(mFrame.size(), Window::Borderless);
   QMainWindow* widget = mWindow->widget();
   if (mTakesKeys) {
@@ -234,6 +276,7 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
     widget->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
     widget->setAttribute(Qt::WA_ShowWithoutActivating);
     mWindow->canvas()->setFocusPolicy(Qt::NoFocus);
+    new KeyReturner(widget, owner->widget());
   }
   widget->setAttribute(Qt::WA_TranslucentBackground);
   widget->setFixedSize(mFrame.size().toSize());
@@ -258,7 +301,23 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
     fade->setDuration(kFadeSeconds);
     frameView->layer()->addAnimation(fade, QStringLiteral("fadeIn"));
   }
+  finishShowing(rect, positioningView, owner, wasShown);
+}
 
+bool Popover::reshapeShownWindow(View& content) {
+  auto* frameView = dynamic_cast<PopoverFrameView*>(mWindow->contentView().get());
+  if (!frameView || content.superview() != frameView) return false;
+  QMainWindow* widget = mWindow->widget();
+  widget->setFixedSize(mFrame.size().toSize());
+  mWindow->setContentSize(mFrame.size());
+  frameView->setShape(mFrame.size(), mEdge, mArrowTip - mFrame.topLeft());
+  content.setFrame(frameView->bubbleRect());
+  mWindow->setFrameOrigin(mFrame.topLeft());
+  mWindow->displayIfNeeded();
+  return true;
+}
+
+void Popover::finishShowing(const QRectF& rect, View* positioningView, Window* owner, bool wasShown) {
   mPositioningView.reset(positioningView);
   mPositioningRect = rect;
   if (mOwner.get() != owner || !mOwnerWatch) {

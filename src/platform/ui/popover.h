@@ -1,11 +1,11 @@
 #pragma once
 // A popover: a content controller's view in a small frameless tool window with an arrow,
 // placed beside one edge of a rectangle in a view and pointing at it. A popover of read-only
-// content takes no keyboard focus, so the window it belongs to keeps its first responder; one
-// whose content holds an editable field (a hosted native control) activates its own window
-// when shown, so that typing reaches the field its content makes first responder, and hands
-// activation back to its owner when it closes. Every screen's panels and the note hover use
-// it. Main thread only.
+// content (a read-only hosted text included) takes no keyboard focus, so the window it belongs
+// to keeps its first responder; one whose content holds an editable field (a hosted native
+// control that takes keys) activates its own window when shown, so that typing reaches the
+// field its content makes first responder, and hands activation back to its owner when it
+// closes. Every screen's panels and the note hover use it. Main thread only.
 //
 // Behaviours are the platform's numbers: 0 application-defined (closes only when asked),
 // 1 transient and 2 semi-transient (close on a mouse-down in another window of the program,
@@ -53,20 +53,22 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   const std::shared_ptr<ViewController>& contentViewController() const { return mContent; }
   void setContentViewController(std::shared_ptr<ViewController> controller);
   // The content's size (the arrow comes on top); an empty size takes the content view's.
-  // A new size shows at the next showRelativeToRect.
+  // A shown popover takes a new size at once, where it stands.
   QSizeF contentSize() const { return mContentSize; }
   void setContentSize(const QSizeF& size);
   PopoverDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(PopoverDelegate* delegate) { mDelegate.reset(delegate); }
 
   // Shows the popover beside `preferredEdge` of `rect` (in `positioningView`'s coordinates),
-  // on the opposite edge when the screen has no room there. Shown again, it moves.
+  // on the opposite edge when the screen has no room there. Shown again, it moves and takes
+  // its size in the same window, keeping the keys it took (a new window only when its content
+  // begins to take keys); it may be called from an event the popover's window is dispatching.
   void showRelativeToRect(const QRectF& rect, View* positioningView, RectEdge preferredEdge);
   // Closes as the user would (the delegate hears of it); the same as close here.
   void performClose();
   void close();
   bool isShown() const { return mShown; }
-  // Whether the shown content holds an editable field, so that the popover takes the keys.
+  // Whether the shown content holds a field that takes typing, so that the popover takes the keys.
   bool takesKeyboardFocus() const { return mTakesKeys; }
 
   // Where it stands on the screen, arrow included, and the edge of the rectangle it took.
@@ -90,6 +92,9 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   class OwnerWatch;
   bool handleMonitoredEvent(const struct Event& event);
   void place(const QRectF& screenRect, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size);
+  // Gives the shown window the placed frame; false when it cannot be reused.
+  bool reshapeShownWindow(View& content);
+  void finishShowing(const QRectF& rect, View* positioningView, Window* owner, bool wasShown);
 
   int mBehavior = ApplicationDefined;
   bool mAnimates = false;
@@ -109,6 +114,7 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   QRectF mPositioningRect;
   QPointF mArrowTip;
   RectEdge mEdge = RectEdge::MaxY;
+  RectEdge mPreferredEdge = RectEdge::MaxY;
 };
 
 // The program's windows are placed by the program (popovers beside their anchors), which

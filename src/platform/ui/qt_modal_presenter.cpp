@@ -6,7 +6,9 @@
 
 #include <QAbstractButton>
 #include <QMainWindow>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QMenu>
 #include <QPrintDialog>
@@ -75,7 +77,10 @@ std::shared_ptr<MenuItem> QtModalPresenter::popUpMenu(Menu& menu, QPointF locati
 
 void QtModalPresenter::beginFilePanel(const FilePanelRequest& request, Window* window,
                                       std::function<void(FilePanelResult)> completion) {
-  auto* dialog = new QFileDialog(window ? window->widget() : nullptr, request.title, request.directory);
+  // A folder that does not exist (no Desktop folder, say) would show its name as a file name
+  // in the parent folder: start at home instead.
+  const QString directory = QFileInfo(request.directory).isDir() ? request.directory : QDir::homePath();
+  auto* dialog = new QFileDialog(window ? window->widget() : nullptr, request.title, directory);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
   const bool save = request.kind == FilePanelRequest::Kind::Save;

@@ -16,11 +16,13 @@ namespace platform {
 
 class MenuItem;
 class Responder;
+class ToolbarItem;
 
-// Who sent an action: the chosen menu item, or a responder.
+// Who sent an action: the chosen menu item or toolbar item, or a responder.
 struct ActionSender {
   MenuItem* menuItem = nullptr;
   Responder* responder = nullptr;
+  ToolbarItem* toolbarItem = nullptr;
 };
 
 // Action names the window sends for keys that no responder handled.
@@ -83,6 +85,8 @@ class Responder : public virtual Trackable {
     (void)item;
     return true;
   }
+  // Whether a toolbar item naming an action of this responder is enabled now.
+  virtual bool validateToolbarItem(const ToolbarItem& /*item*/) { return true; }
 
  private:
   void pass(void (Responder::*handler)(const Event&), const Event& e) {

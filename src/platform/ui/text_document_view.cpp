@@ -54,11 +54,13 @@ void TextDocumentView::setFrame(const QRectF& frame) {
 }
 
 void TextDocumentView::drawRect(QPainter& painter, const QRectF& dirtyRect) {
-  (void)dirtyRect;
-  if (mDrawsBackground) painter.fillRect(bounds(), mBackground);
+  if (mDrawsBackground) painter.fillRect(dirtyRect, mBackground);
   painter.save();
-  painter.translate(bounds().topLeft() + QPointF(mInset.width(), mInset.height()));
+  const QPointF origin = bounds().topLeft() + QPointF(mInset.width(), mInset.height());
+  painter.translate(origin);
   QAbstractTextDocumentLayout::PaintContext context;
+  // Only the blocks in the asked-for part are laid down: a long text drawn in tiles stays cheap.
+  context.clip = dirtyRect.translated(-origin);
   mDocument.documentLayout()->draw(&painter, context);
   painter.restore();
 }

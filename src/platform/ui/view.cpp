@@ -238,7 +238,8 @@ void View::drawLayer(Layer& layer, QPainter& painter) {
   mBaseDrawReached = false;
   painter.save();
   painter.setTransform(localToLayer(), true);
-  drawRect(painter, mBounds);
+  // A tile of a tall layer asks for its own part only.
+  drawRect(painter, painter.hasClipping() ? mBounds.intersected(painter.clipBoundingRect()) : mBounds);
   painter.restore();
 }
 

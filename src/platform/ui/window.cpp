@@ -6,11 +6,14 @@
 #include "platform/ui/compositor.h"
 #include "platform/ui/menu_bar.h"
 #include "platform/ui/native_host_view.h"
+#include "platform/ui/toolbar.h"
 #include "platform/ui/transaction.h"
 #include "platform/ui/view.h"
 
+#include <QLayout>
 #include <QMenuBar>
 #include <QPainter>
+#include <QToolBar>
 
 #include <algorithm>
 #include <functional>
@@ -35,14 +38,15 @@ struct EventScope {
 
 }  // namespace
 
-Window::Window(const QSizeF& contentSize, uint32_t styleMask) {
+Window::Window(const QSizeF& contentSize, uint32_t styleMask) : mShowsMenuBar(styleMask != Borderless) {
   mFrame = new WindowFrame(this);
   Qt::WindowFlags flags = Qt::Window;
   if (styleMask == Borderless) flags |= Qt::FramelessWindowHint;
   mFrame->setWindowFlags(flags);
   mCanvas = new WindowCanvas(this, mFrame);
   mFrame->setCentralWidget(mCanvas);
-  if (!(styleMask & Resizable)) mFrame->setFixedSize(contentSize.toSize());
+  mResizable = styleMask & Resizable;
+  if (!mResizable) mFrame->setFixedSize(contentSize.toSize());
   Application::shared().addWindow(this);
   if (Application::shared().mainMenu()) mainMenuChanged();
   setContentView(std::make_shared<View>());
@@ -50,6 +54,9 @@ Window::Window(const QSizeF& contentSize, uint32_t styleMask) {
 }
 
 void Window::mainMenuChanged() {
+  // A borderless window (a popover's) has no title bar to carry the menus; its keys still
+  // reach the main menu's equivalents.
+  if (!mShowsMenuBar) return;
   if (!mMenuBar) {
     if (!Application::shared().mainMenu()) return;
     mMenuBar = std::make_unique<MenuBarBridge>(*this, mFrame->menuBar());
@@ -59,8 +66,52 @@ void Window::mainMenuChanged() {
 
 QMenuBar* Window::menuBar() const { return mMenuBar ? mMenuBar->bar() : nullptr; }
 
+void Window::setShowsMenuBar(bool shows) {
+  if (shows == mShowsMenuBar) return;
+  mShowsMenuBar = shows;
+  const QSizeF content = contentSize();
+  if (!shows) {
+    mMenuBar.reset();
+    mFrame->setMenuBar(nullptr);  // the frame lets the old bar go
+  } else {
+    mainMenuChanged();
+  }
+  setContentSize(content);
+}
+
+void Window::setToolbar(std::shared_ptr<Toolbar> toolbar) {
+  if (toolbar == mToolbar) return;
+  const QSizeF content = contentSize();
+  if (mToolbar) {
+    if (QToolBar* old = mToolbar->widget()) {
+      mFrame->removeToolBar(old);
+      old->setParent(nullptr);
+    }
+    mToolbar->attach(nullptr);
+  }
+  mToolbar = std::move(toolbar);
+  if (mToolbar) {
+    if (Window* previous = mToolbar->window(); previous && previous != this) previous->setToolbar(nullptr);
+    mFrame->addToolBar(Qt::TopToolBarArea, mToolbar->widget());
+    mToolbar->widget()->show();
+    mToolbar->attach(this);
+  }
+  setContentSize(content);
+}
+
+void Window::validateToolbar() {
+  if (mToolbar) mToolbar->validateVisibleItems();
+}
+
+int Window::chromeHeight() const {
+  int height = mMenuBar ? mMenuBar->bar()->sizeHint().height() : 0;
+  if (mToolbar && mToolbar->widget()) height += mToolbar->widget()->sizeHint().height();
+  return height;
+}
+
 Window::~Window() {
   invalidateTracking();
+  if (mToolbar) mToolbar->attach(nullptr);
   Application::shared().removeWindow(this);
   if (mContentView) {
     mContentView->layer()->setHost(nullptr);
@@ -101,13 +152,14 @@ QSizeF Window::contentSize() const { return QSizeF(mCanvas->size()); }
 void Window::setContentSize(const QSizeF& size) {
   if (!mFrame->isVisible()) {
     // Qt lays a hidden window out only when shown; size both now so the views are current.
-    const int bar = mMenuBar ? mMenuBar->bar()->sizeHint().height() : 0;
-    mFrame->resize(size.toSize() + QSize(0, bar));
+    if (!mResizable) mFrame->setFixedSize(size.toSize() + QSize(0, chromeHeight()));
+    mFrame->resize(size.toSize() + QSize(0, chromeHeight()));
     mCanvas->resize(size.toSize());
     canvasResized();
     return;
   }
   const QSize extra = mFrame->size() - mCanvas->size();
+  if (!mResizable) mFrame->setFixedSize(size.toSize() + extra);
   mFrame->resize(size.toSize() + extra);
 }
 
@@ -119,13 +171,40 @@ void Window::setFrame(const QRectF& frame) {
   if (mFrame->isVisible()) {
     mFrame->resize(frame.size().toSize() - decorations);
   } else {
-    const int bar = mMenuBar ? mMenuBar->bar()->sizeHint().height() : 0;
-    setContentSize(frame.size() - QSizeF(decorations) - QSizeF(0, bar));
+    setContentSize(frame.size() - QSizeF(decorations) - QSizeF(0, chromeHeight()));
   }
 }
 
 // The content area's minimum: the menu bar and decorations come on top.
-void Window::setMinSize(const QSizeF& size) { mCanvas->setMinimumSize(size.toSize()); }
+void Window::setMinSize(const QSizeF& size) {
+  mCanvas->setMinimumSize(size.toSize());
+  mFrame->layout()->activate();
+}
+
+void Window::setContentMaxSize(const QSizeF& size) {
+  mContentMaxSize = size;
+  const QSize most = size.isEmpty() ? QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX) : size.toSize();
+  mCanvas->setMaximumSize(most);
+  // The main window's layout does not pass a largest size on to the frame: set it there too.
+  const QSize extra = mFrame->isVisible() ? mFrame->size() - mCanvas->size() : QSize(0, chromeHeight());
+  if (mResizable)
+    mFrame->setMaximumSize(most.width() >= QWIDGETSIZE_MAX ? QWIDGETSIZE_MAX : most.width() + extra.width(),
+                           most.height() >= QWIDGETSIZE_MAX ? QWIDGETSIZE_MAX : most.height() + extra.height());
+}
+
+QSizeF Window::contentMaxSize() const { return QSizeF(mCanvas->maximumSize()); }
+
+void Window::setResizable(bool resizable) {
+  if (resizable == mResizable) return;
+  mResizable = resizable;
+  if (resizable) {
+    mFrame->setMinimumSize(0, 0);
+    mFrame->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setContentMaxSize(mContentMaxSize);
+  } else {
+    mFrame->setFixedSize(mFrame->size());
+  }
+}
 
 void Window::setBackgroundColor(const QColor& color) {
   mBackground = color;
@@ -137,6 +216,7 @@ void Window::makeKeyAndOrderFront() {
   mFrame->raise();
   mFrame->activateWindow();
   Application::shared().setKeyWindow(this);
+  validateToolbar();
   displayIfNeeded();
 }
 
@@ -165,6 +245,7 @@ void Window::activationChanged(bool active) {
   mKey = active;
   if (active) {
     Application::shared().setKeyWindow(this);
+    validateToolbar();
     if (WindowDelegate* d = mDelegate.get()) d->windowDidBecomeKey(*this);
   } else if (WindowDelegate* d = mDelegate.get()) {
     d->windowDidResignKey(*this);
@@ -182,9 +263,12 @@ bool Window::makeFirstResponder(Responder* responder) {
   if (responder == current) return true;
   if (current && !current->resignFirstResponder()) return false;
   mFirstResponder.reset();
-  if (!responder) return true;
-  if (!responder->acceptsFirstResponder() || !responder->becomeFirstResponder()) return false;
+  if (responder && (!responder->acceptsFirstResponder() || !responder->becomeFirstResponder())) {
+    validateToolbar();
+    return false;
+  }
   mFirstResponder.reset(responder);
+  validateToolbar();
   return true;
 }
 

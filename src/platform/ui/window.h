@@ -26,6 +26,7 @@ namespace platform {
 
 class MenuBarBridge;
 class NativeHostView;
+class Toolbar;
 class View;
 class WindowCanvas;
 class WindowFrame;
@@ -72,6 +73,12 @@ class Window : public Responder, public LayerHost {
   // Moves and sizes the whole window (decorations included, as frame() reads it).
   void setFrame(const QRectF& frame);
   void setMinSize(const QSizeF& size);
+  // The content area's largest size; a dimension at QWIDGETSIZE_MAX has no limit.
+  void setContentMaxSize(const QSizeF& size);
+  QSizeF contentMaxSize() const;
+  // A window that is not resizable keeps its content size until code changes it.
+  bool isResizable() const { return mResizable; }
+  void setResizable(bool resizable);
   QColor backgroundColor() const { return mBackground; }
   void setBackgroundColor(const QColor& color);
 
@@ -123,8 +130,16 @@ class Window : public Responder, public LayerHost {
 
   // The application's main menu changed: the menu bar rebuilds (made on first need).
   void mainMenuChanged();
-  // The window's menu bar, or null while the application has no main menu.
+  // The window's menu bar, or null while the application has no main menu or the window shows
+  // none (a borderless window never does). Key equivalents work either way: the kit matches
+  // them itself.
   QMenuBar* menuBar() const;
+  bool showsMenuBar() const { return mShowsMenuBar; }
+  void setShowsMenuBar(bool shows);
+
+  // A toolbar fixed at the top of the window, above the content; null removes it.
+  const std::shared_ptr<Toolbar>& toolbar() const { return mToolbar; }
+  void setToolbar(std::shared_ptr<Toolbar> toolbar);
 
   // Used by the canvas.
   void canvasResized();
@@ -139,10 +154,17 @@ class Window : public Responder, public LayerHost {
   // The cursor of the uppermost cursor rect at `point`, its view and the rect (window coordinates).
   std::optional<Cursor> cursorRectAt(const QPointF& point, const View** owner, QRectF* area) const;
   View* hitView(const QPointF& point) const;
+  // The height of what sits above the canvas inside the frame (menu bar, toolbar).
+  int chromeHeight() const;
+  void validateToolbar();
 
   WindowFrame* mFrame = nullptr;  // owned through Qt parentage; deleted in the destructor
   WindowCanvas* mCanvas = nullptr;
   std::unique_ptr<MenuBarBridge> mMenuBar;
+  std::shared_ptr<Toolbar> mToolbar;
+  QSizeF mContentMaxSize;  // empty: none beyond what resizability says
+  bool mResizable = true;
+  bool mShowsMenuBar = true;  // never for a borderless window
   std::shared_ptr<View> mContentView;
   WeakRef<Responder> mFirstResponder;
   WeakRef<WindowDelegate> mDelegate;

@@ -98,23 +98,50 @@ void CRKURLSession::getTasksWithCompletionHandler(
   });
 }
 
-void CRKURLSession::invalidateAndCancel() {
+std::set<std::shared_ptr<CRKURLSessionTask>> CRKURLSession::invalidate() {
   std::set<std::shared_ptr<CRKURLSessionTask>> live;
   std::shared_ptr<URLSessionDelegate> dropped;
+  bool first;
   {
     std::lock_guard lock(mMutex);
     live = mTaskSet;
+    first = !mInvalidated;
     mInvalidated = true;
     dropped = std::move(mDelegate);
   }
-  for (const auto& task : live) task->cancel();
+  // Released here, not in the queued end: the end must find the delegate gone.
+  dropped.reset();
+  if (first) {
+    auto self = shared_from_this();
+    onDelegateQueue([self] {
+      std::vector<std::function<void()>> handlers;
+      {
+        std::lock_guard lock(self->mMutex);
+        self->mEnded = true;
+        handlers.swap(self->mInvalidationHandlers);
+      }
+      for (auto& handler : handlers) handler();
+    });
+  }
+  return live;
 }
 
-void CRKURLSession::finishTasksAndInvalidate() {
-  std::shared_ptr<URLSessionDelegate> dropped;
-  std::lock_guard lock(mMutex);
-  mInvalidated = true;
-  dropped = std::move(mDelegate);
+void CRKURLSession::invalidateAndCancel() {
+  for (const auto& task : invalidate()) task->cancel();
+}
+
+void CRKURLSession::finishTasksAndInvalidate() { invalidate(); }
+
+void CRKURLSession::addInvalidationHandler(std::function<void()> block) {
+  if (!block) return;
+  {
+    std::lock_guard lock(mMutex);
+    if (!mEnded) {
+      mInvalidationHandlers.push_back(std::move(block));
+      return;
+    }
+  }
+  onDelegateQueue(std::move(block));
 }
 
 bool CRKURLSession::isInvalidated() const {

@@ -52,6 +52,10 @@ class CRKURLSession : public std::enable_shared_from_this<CRKURLSession> {
   void invalidateAndCancel();
   // Drops the delegate; running tasks go on, but their events reach nobody.
   void finishTasksAndInvalidate();
+  // The end of the session: `block` runs on the delegate queue once the session is invalidated,
+  // has released its delegate and the delegate calls queued before have run. Registered after
+  // the end, it is queued at once.
+  void addInvalidationHandler(std::function<void()> block);
 
   std::shared_ptr<URLSessionDelegate> delegate() const;
   bool isInvalidated() const;
@@ -83,6 +87,8 @@ class CRKURLSession : public std::enable_shared_from_this<CRKURLSession> {
   bool shouldInvokeDelegate(const CRKURLSessionTask& task) const;
   void removeTaskFromSet(const CRKURLSessionTask& task);
   void onDelegateQueue(std::function<void()> block);
+  // Marks the session invalid and releases its delegate; answers the tasks that were live.
+  std::set<std::shared_ptr<CRKURLSessionTask>> invalidate();
 
   const std::shared_ptr<OperationQueue> mDelegateQueue;
   const CRKURLSessionConfiguration mConfiguration;
@@ -92,6 +98,8 @@ class CRKURLSession : public std::enable_shared_from_this<CRKURLSession> {
   std::set<std::shared_ptr<CRKURLSessionTask>> mTaskSet;
   std::string mSessionDescription;
   bool mInvalidated = false;
+  bool mEnded = false;  // the invalidation handlers have been run
+  std::vector<std::function<void()>> mInvalidationHandlers;
 };
 
 }  // namespace telemetry

@@ -1,6 +1,13 @@
 // Starts the crash kit, then dies in the way its second argument names, so the tests can
 // read the record it leaves. Before dying it prints "SYM <name> <start> <end>" for the
 // functions the tests look for in the recorded stacks, then "READY".
+//
+// The "kit-<kind>" kinds start the whole crash reporting controller over the data tree named
+// by the first argument (an application that leaves earlier reports undecided) and then die
+// as <kind>. "relaunch" starts it as an application that submits every earlier report
+// (retrying at once), waits until each package had its final answer and prints "SETTLED". Both print "RUN <execution id>".
+// The environment names the report endpoint ("CrashKitReportsEndpoint") and the certificate
+// authority to pin ("CRASHER_CA", a DER file).
 #undef NDEBUG
 #include <cassert>
 #include <dlfcn.h>
@@ -16,12 +23,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -29,9 +39,18 @@
 #include <vector>
 
 #include "core_dumps.h"
+#include "folder_wait.h"
 #include "crash/crk_context.h"
+#include "crash/crk_crash_reporting_controller.h"
+#include "crash/crk_file_manager.h"
+#include "crash/crk_internal_report.h"
+#include "crash/crk_settings.h"
 #include "crash/crk_user_logging.h"
 #include "platform/core/dispatch.h"
+#include "platform/core/run_loop.h"
+#include "sdk/identity/encoding.h"
+#include "sdk/identity/main_bundle.h"
+#include "sdk/session/certificate.h"
 
 namespace {
 
@@ -56,6 +75,93 @@ void printSymbol(const char* name, const void* address) {
 void ready() {
   std::printf("READY\n");
   std::fflush(stdout);
+}
+
+using namespace telemetry;
+
+// The application's side of the kit. A run about to crash leaves earlier reports undecided
+// (they stay in "active"); the relaunch submits them all.
+class CrasherDelegate final : public CRKCrashReportingControllerDelegate {
+ public:
+  explicit CrasherDelegate(bool submit) : mSubmit(submit) {}
+  bool shouldInstallCrashCallback() override { return false; }
+  void detectedCrash() override {}
+  bool reportingControllerCanUseBackgroundSessions(CRKCrashReportingController&) override { return false; }
+  bool reportingControllerMustInformDelegateOfReports(CRKCrashReportingController&) override { return false; }
+  void reportingControllerDidDetectReportForLastExecution(CRKCrashReportingController&, std::shared_ptr<CRKReport>,
+                                                          std::function<void(bool)> completion) override {
+    if (mSubmit) completion(true);
+  }
+  void reportingControllerInternalDidDetectReportForLastExecution(CRKCrashReportingController&,
+                                                                  std::shared_ptr<CRKInternalReport>) override {}
+  bool reportingControllerEnsureDeliveryOfUnixSignal(CRKCrashReportingController&, int) override { return false; }
+  std::optional<std::string> APIKeyForCrashReportingController(CRKCrashReportingController&) override {
+    return "crasher-api-key";
+  }
+  std::optional<std::string> installIDForCrashReportingController(CRKCrashReportingController&) override {
+    return "crasher-install";
+  }
+  bool isFirstInstallForCrashReportingController(CRKCrashReportingController&) override { return false; }
+  std::shared_ptr<CRKSettings> settingsForCrashReportingController(CRKCrashReportingController&) override {
+    return std::make_shared<CRKSettings>(std::make_shared<const nlohmann::json>(
+        nlohmann::json{{"features", {{"collect_reports", true}, {"prompt_enabled", false}}}}));
+  }
+
+ private:
+  bool mSubmit;
+};
+
+// Restarts and retries of the relaunch's uploads wait no time: the test's server decides
+// every answer, so only the order of answers matters.
+class RetryAtOnceQueue final : public platform::Queue {
+ public:
+  void async(platform::Task task) override { platform::globalQueue(platform::QueuePriority::Default).async(std::move(task)); }
+  void after(platform::Millis, platform::Task task) override { async(std::move(task)); }
+  bool isCurrent() const override { return false; }
+  const std::string& label() const override { return mLabel; }
+
+ private:
+  std::string mLabel = "org.orrery.crasher.retries";
+};
+
+std::shared_ptr<platform::RunLoop> gLoop;
+RetryAtOnceQueue gRetries;
+std::shared_ptr<CrasherDelegate> gDelegate;
+std::shared_ptr<CRKCrashReportingController> gController;
+
+bool startKit(bool submit) {
+  MainBundle::shared().setInfoDictionary(nlohmann::json{{"CFBundleIdentifier", "org.orrery.crasher"}});
+  gLoop = std::make_shared<platform::RunLoop>();
+  platform::installMainQueuePoster(gLoop);
+  std::optional<CertificateList> pinned;
+  if (const char* ca = std::getenv("CRASHER_CA")) {
+    std::ifstream in(ca, std::ios::binary);
+    std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    pinned = CertificateList{Certificate::createWithData(der)};
+  }
+  gDelegate = std::make_shared<CrasherDelegate>(submit);
+  gController = CRKCrashReportingController::create(std::make_shared<CRKFileManager>(gFolder), gDelegate, pinned);
+  std::string identifier = TELGenerateUUIDString();
+  identifier.erase(std::remove(identifier.begin(), identifier.end(), '-'), identifier.end());
+  std::transform(identifier.begin(), identifier.end(), identifier.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  gController->setExecutionIdentifier(identifier);
+  if (submit) gController->setRetryQueue(&gRetries);
+  std::printf("RUN %s\n", identifier.c_str());
+  const bool started = gController->startWithProfilingMark(CRKProfileMark(), std::nullopt);
+  // The first main-queue turn: from here on the launch counts as one that got going.
+  gLoop->runPending();
+  return started;
+}
+
+// Waits until every package of the relaunch had its answer: the work queue idle (every
+// report packaged and handed on), then "prepared" empty.
+int settle() {
+  gController->operationQueue()->waitUntilAllOperationsAreFinished();
+  if (!crashtest::waitUntilFolderEmpty(CRKFileManager(gFolder).preparedPath())) return 6;
+  gController->operationQueue()->waitUntilAllOperationsAreFinished();
+  std::printf("SETTLED\n");
+  return 0;
 }
 
 }  // namespace
@@ -119,7 +225,18 @@ int main(int argc, char** argv) {
     setrlimit(RLIMIT_CORE, &none);
   }
   gFolder = argv[1];
-  const std::string kind = argv[2];
+  std::string kind = argv[2];
+  if (kind == "relaunch") {
+    const int code = startKit(/*submit=*/true) ? settle() : 5;
+    std::fflush(stdout);
+    // The kit's queues and sessions are not taken down: the process simply ends.
+    _exit(code);
+  }
+  const bool kit = kind.rfind("kit-", 0) == 0;
+  if (kit) {
+    if (!startKit(/*submit=*/false)) return 5;
+    kind = kind.substr(4);
+  }
   if (kind == "prior") {
     // The application's own handler, installed before the kit: it must run after the
     // record is written.
@@ -134,12 +251,14 @@ int main(int argc, char** argv) {
     action.sa_flags = SA_SIGINFO;
     sigaction(SIGSEGV, &action, nullptr);
   }
-  telemetry::CRKContextInitData data;
-  data.reportPath = argv[1];
-  data.maxCustomKeys = 16;
-  data.logBufferSize = 65536;
-  data.maxCustomExceptions = 16;
-  telemetry::CRKContextInitialize(&data);
+  if (!kit) {
+    telemetry::CRKContextInitData data;
+    data.reportPath = argv[1];
+    data.maxCustomKeys = 16;
+    data.logBufferSize = 65536;
+    data.maxCustomExceptions = 16;
+    telemetry::CRKContextInitialize(&data);
+  }
   printSymbol("main", reinterpret_cast<void*>(&main));
   printSymbol("crasherNullWrite", reinterpret_cast<void*>(&crasherNullWrite));
   printSymbol("crasherRecurse", reinterpret_cast<void*>(&crasherRecurse));

@@ -12,6 +12,7 @@
 #include "platform/services/url_opener.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/popover.h"
+#include "platform/ui/web_view.h"
 
 #include <QImage>
 #include <QLineEdit>
@@ -450,7 +451,7 @@ TEST_F(CommandsTest, PicturesAndImportsWaitInTheDock) {
   junk.write("not a picture at all");
   junk.close();
 
-  // The content button's menu: "Add Image" on, "Add Web Link" shown but off.
+  // The content button's menu: "Add Image" and "Add Web Link".
   menus->menuAnswers.push_back(0);
   platform::FilePanelResult ok;
   ok.response = platform::kModalResponseOK;
@@ -514,6 +515,27 @@ TEST_F(CommandsTest, CtrlFStartsTheSearchAndAHandedSearchWaitsInTheTopBar) {
   EXPECT_EQ(c().topBar()->currentSearchText(), QStringLiteral("moon"));
   c().makeSearch(QString());
   EXPECT_EQ(c().topBar()->currentSearchText(), QStringLiteral("moon")) << "an empty text changes nothing";
+}
+
+TEST_F(CommandsTest, WithoutTheWebEngineWebLinksSayWhyAndNothingOpens) {
+  // This program never loads the web engine module.
+  const QByteArray previous = qgetenv("ORRERY_WEB_MODULE");
+  qputenv("ORRERY_WEB_MODULE", "/nonexistent/orrery_web.so");
+  IdeaPtr root = makeTree(1);
+  IdeaPtr link = orrery::Idea::createWithURL(QStringLiteral("http://example.com/"), orrery::KitImage());
+  root->addIdea(link);
+  open(root);
+  menus->alertAnswers.push_back(platform::kAlertFirstButtonReturn);
+  c().onEditIdea(link->identifier());
+  menus->alertAnswers.push_back(platform::kAlertFirstButtonReturn);
+  c().pleaseStartWebLinkAddition();
+  qputenv("ORRERY_WEB_MODULE", previous);
+  if (platform::isWebEngineLoaded()) GTEST_SKIP() << "the module was loaded by another test of this program";
+  ASSERT_EQ(menus->alerts.size(), 2u);
+  EXPECT_TRUE(menus->alerts.front().informativeText.startsWith(QStringLiteral("Web pages cannot be shown")));
+  EXPECT_TRUE(c().presentedViewControllers().empty());
+  EXPECT_FALSE(c().screenOccupied());
+  EXPECT_TRUE(c().solarSystem()->userInteractionEnabled());
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ struct HomeScreen : orrery::BaseViewController {
 TEST_F(SwitchingTest, TheHomeButtonReturnsTheTokenOnceAndShowsTheHomeScreen) {
   std::vector<std::shared_ptr<HomeScreen>> made;
   orrery::ScreenFactory factory = orrery::screenFactory();
-  factory.makeHome = [&](orrery::DocumentLocation location) {
+  factory.makeHome = [&](orrery::DocumentLocation location, const QString& /*searchText*/) {
     auto home = std::make_shared<HomeScreen>();
     home->location = location;
     made.push_back(home);

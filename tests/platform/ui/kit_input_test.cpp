@@ -8,6 +8,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -16,6 +19,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 using namespace platform;
 
@@ -224,6 +229,26 @@ TEST(QtModalPresenterTest, ReturnAnswersTheFirstButtonAndEscapeTheCancelOne) {
       if (b->text() == "Later") b->click();
   });
   EXPECT_EQ(presenter.runAlert(request), kAlertFirstButtonReturn + 2);
+}
+
+TEST(QtModalPresenterTest, AFilePanelForAMissingFolderOpensAtHomeWithNoNameFilledIn) {
+  QtModalPresenter presenter;
+  FilePanelRequest request;
+  request.kind = FilePanelRequest::Kind::Open;
+  request.allowedFileTypes = {"orrery"};
+  request.directory = QDir::home().filePath("Desktop-that-is-not-there");
+  std::optional<FilePanelResult> result;
+  presenter.beginFilePanel(request, nullptr, [&](FilePanelResult r) { result = r; });
+  QFileDialog* dialog = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) dialog = d;
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir::home().canonicalPath());
+  const QStringList chosen = dialog->selectedFiles();
+  EXPECT_TRUE(chosen.isEmpty() || QFileInfo(chosen.front()).isDir()) << chosen.join(", ").toStdString();
+  dialog->reject();
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->response, kModalResponseCancel);
 }
 
 // Through Qt's own key path (where a widget would take Tab for focus chaining): Tab, Shift+Tab,

@@ -1,14 +1,21 @@
 #include "platform/ui/popover.h"
 
 #include "platform/ui/application.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/native_host_view.h"
 #include "platform/ui/view.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
 #include "ui_test_env.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QScreen>
+#include <QTest>
+#include <QTextEdit>
 
 #include <gtest/gtest.h>
 
@@ -27,7 +34,9 @@ class ClickCounter : public View {
  public:
   using View::View;
   int downs = 0;
+  QString typed;
   void mouseDown(const Event&) override { ++downs; }
+  void keyDown(const Event& e) override { typed += e.characters; }
   bool acceptsFirstResponder() const override { return true; }
 };
 
@@ -180,4 +189,134 @@ TEST(Popover, WithoutAWindowOrContentNothingShows) {
   empty->showRelativeToRect(QRectF(0, 0, 10, 10), f.root.get(), RectEdge::MaxY);
   EXPECT_FALSE(empty->isShown());
   EXPECT_TRUE(f.delegate.calls.empty());
+}
+
+// Keys typed as the window system delivers them: to the focused window's focus object.
+void typeIntoFocusedWindow(const QString& text) {
+  QWindow* focused = QGuiApplication::focusWindow();
+  ASSERT_NE(focused, nullptr);
+  for (const QChar c : text) QTest::keyClick(focused, c.toLatin1());
+}
+
+TEST(Popover, OnlyContentThatTakesTypingTakesTheKeys) {
+  Fixture f;
+  f.window->makeFirstResponder(f.root.get());
+  QWindow* owner = f.window->widget()->windowHandle();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == owner; }));
+  auto host = [&](QWidget* widget) {
+    auto content = std::make_shared<View>(QRectF(0, 0, 200, 100));
+    auto field = std::make_shared<NativeHostView>(widget);
+    field->setFrame(QRectF(10, 10, 180, 80));
+    content->addSubview(field);
+    f.controller->setView(content);
+    return field;
+  };
+
+  // A read-only text shows without taking the keys: typing still reaches the owner.
+  auto* note = new QTextEdit;
+  note->setReadOnly(true);
+  note->setPlainText(QStringLiteral("note"));
+  auto noteView = host(note);
+  EXPECT_FALSE(noteView->takesKeys());
+  f.popover->showRelativeToRect(QRectF(250, 100, 20, 20), f.root.get(), RectEdge::MaxY);
+  EXPECT_FALSE(f.popover->takesKeyboardFocus());
+  EXPECT_TRUE(f.popover->window()->widget()->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+  // Whatever the window system does with the popover, the owner ends up active.
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == owner; }));
+  EXPECT_EQ(Application::shared().keyWindow(), f.window.get());
+  typeIntoFocusedWindow(QStringLiteral(" x"));
+  EXPECT_EQ(f.root->typed, QStringLiteral(" x")) << "Space and letters reach the owner's first responder";
+  EXPECT_EQ(note->toPlainText(), QStringLiteral("note"));
+  f.popover->close();
+
+  // A line edit takes them, and gives them back on close.
+  auto* line = new QLineEdit;
+  auto lineView = host(line);
+  EXPECT_TRUE(lineView->takesKeys());
+  f.popover->showRelativeToRect(QRectF(250, 100, 20, 20), f.root.get(), RectEdge::MaxY);
+  EXPECT_TRUE(f.popover->takesKeyboardFocus());
+  f.popover->window()->makeFirstResponder(lineView.get());
+  QWindow* own = f.popover->window()->widget()->windowHandle();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == own; }));
+  typeIntoFocusedWindow(QStringLiteral("moon"));
+  EXPECT_EQ(line->text(), QStringLiteral("moon"));
+  EXPECT_EQ(f.root->typed, QStringLiteral(" x"));
+  f.popover->close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == owner; })) << "the owner is active again";
+
+  // The hosting view may say otherwise than its widget.
+  lineView->setTakesKeys(false);
+  f.popover->showRelativeToRect(QRectF(250, 100, 20, 20), f.root.get(), RectEdge::MaxY);
+  EXPECT_FALSE(f.popover->takesKeyboardFocus());
+  f.popover->close();
+  note->setFocusPolicy(Qt::NoFocus);
+  note->setReadOnly(false);
+  EXPECT_FALSE(noteView->takesKeys()) << "a widget that refuses focus takes no keys";
+}
+
+TEST(Popover, ItsWindowShowsNoMenuBarUnderTheApplicationsMainMenu) {
+  auto previous = Application::shared().mainMenu();
+  auto main = std::make_shared<Menu>();
+  auto file = std::make_shared<Menu>(QStringLiteral("File"));
+  file->addActionItem(QStringLiteral("Close"), QStringLiteral("performClose"), QStringLiteral("w"));
+  auto holder = std::make_shared<MenuItem>(QStringLiteral("File"), QString());
+  holder->setSubmenu(file);
+  main->addItem(holder);
+  Application::shared().setMainMenu(main);
+  {
+    Fixture f;
+    f.popover->showRelativeToRect(QRectF(250, 100, 20, 20), f.root.get(), RectEdge::MaxY);
+    QMainWindow* widget = f.popover->window()->widget();
+    EXPECT_EQ(f.popover->window()->canvas()->geometry(), QRect(QPoint(0, 0), widget->size()))
+        << "the bubble fills the popover's window";
+    EXPECT_TRUE(!f.popover->window()->menuBar() || !f.popover->window()->menuBar()->isVisible());
+  }
+  Application::shared().setMainMenu(previous);
+}
+
+// A button in a popover that grows the popover while its window dispatches the click.
+class GrowButton : public View {
+ public:
+  using View::View;
+  std::weak_ptr<Popover> popover;
+  void mouseDown(const Event&) override {
+    if (auto p = popover.lock()) p->setContentSize(QSizeF(200, 300));
+  }
+};
+
+TEST(Popover, ANewSizeAppliesAtOnceInItsOwnWindowWhichKeepsTheKeys) {
+  Fixture f;
+  auto content = std::make_shared<View>(QRectF(0, 0, 200, 100));
+  auto field = std::make_shared<NativeHostView>(new QLineEdit);
+  field->setFrame(QRectF(10, 10, 180, 26));
+  content->addSubview(field);
+  auto grow = std::make_shared<GrowButton>(QRectF(10, 50, 40, 40));
+  grow->popover = f.popover;
+  content->addSubview(grow);
+  f.controller->setView(content);
+  f.popover->setContentSize(QSizeF(200, 100));
+  const QRectF anchor(250, 100, 20, 20);
+  f.popover->showRelativeToRect(anchor, f.root.get(), RectEdge::MaxY);
+  ASSERT_TRUE(f.popover->takesKeyboardFocus());
+  Window* window = f.popover->window();
+  const QPointF tipBefore = f.popover->arrowTip();
+
+  const QPointF inGrow = grow->convertPointToView(QPointF(20, 20), nullptr);
+  window->sendEvent(Event::mouse(EventType::LeftMouseDown, inGrow));
+  window->sendEvent(Event::mouse(EventType::LeftMouseUp, inGrow));
+  EXPECT_EQ(f.popover->window(), window) << "the same window, resized while it dispatched the click";
+  EXPECT_EQ(f.popover->frame().size(), QSizeF(200, 300 + Popover::kArrowLength));
+  EXPECT_EQ(window->widget()->size(), f.popover->frame().size().toSize());
+  EXPECT_EQ(content->frame(), QRectF(0, Popover::kArrowLength, 200, 300));
+  EXPECT_EQ(f.popover->arrowTip(), tipBefore) << "it still points at the anchor";
+  const QImage picture = window->snapshot();
+  EXPECT_GT(picture.pixelColor(QPoint(100, 300)).alpha(), 200) << "the bubble reaches the new bottom";
+
+  // Without its field the content shows in the same window, which keeps the keys.
+  field->removeFromSuperview();
+  f.popover->setContentSize(QSizeF(200, 120));
+  EXPECT_EQ(f.popover->window(), window);
+  EXPECT_TRUE(f.popover->takesKeyboardFocus());
+  EXPECT_EQ(f.delegate.calls, (std::vector<std::string>{"willShow", "didShow"})) << "resizing is no second show";
 }

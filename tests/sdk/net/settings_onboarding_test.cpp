@@ -16,8 +16,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <sstream>
-#include <thread>
 
 namespace telemetry {
 namespace {
@@ -110,14 +110,10 @@ class SettingsOnboardingTest : public ::testing::Test {
   }
   // True once the manager has ended its network session (nothing more is sent in this run).
   bool waitForSessionEnd() {
-    auto session = manager->networkClient()->session();
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (!session->delegate()) return true;
-      session->delegateQueue()->addOperationWithBlock([] {})->waitUntilFinished();
-      std::this_thread::yield();
-    }
-    return false;
+    auto ended = std::make_shared<std::promise<void>>();
+    auto future = ended->get_future();
+    manager->networkClient()->session()->addInvalidationHandler([ended] { ended->set_value(); });
+    return future.wait_for(30s) == std::future_status::ready;
   }
 
   TestCertificateAuthority ca;

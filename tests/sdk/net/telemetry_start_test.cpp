@@ -172,6 +172,13 @@ TEST_F(TelemetryStart, InstallationIdentifierOutlivesTheRunExecutionIdentifierDo
   std::string dataHome = inherited ? inherited : std::string(std::getenv("TMPDIR")) + "/shared-data-home";
   if (!inherited) fileio::removeItem(dataHome);
   setenv("TELEMETRY_TEST_SHARED_DATA_HOME", dataHome.c_str(), 1);
+  // Only the children inherit the folder; a repeated run in this process starts afresh.
+  struct Unset {
+    bool parent;
+    ~Unset() {
+      if (parent) unsetenv("TELEMETRY_TEST_SHARED_DATA_HOME");
+    }
+  } unset{inherited == nullptr};
   ASSERT_TRUE(fileio::createDirectories(dataHome));
   EXPECT_EXIT(identifiersInThisProcess(dataHome, 1), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(identifiersInThisProcess(dataHome, 2), ::testing::ExitedWithCode(0), "");

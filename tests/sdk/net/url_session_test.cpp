@@ -268,5 +268,38 @@ TEST_F(URLSessionTest, NoTaskAfterInvalidation) {
   EXPECT_EQ(session->delegate(), nullptr);
 }
 
+// Waiting for the end of a session needs no polling: the handlers run once, after the delegate
+// calls queued before, with the delegate already released; a late handler still runs.
+TEST_F(URLSessionTest, TheEndOfASessionIsSignalledOnceItsDelegateIsGone) {
+  auto own = std::make_shared<AnchoredDelegate>(ca.rootDER());
+  std::weak_ptr<AnchoredDelegate> weak = own;
+  auto ending = CRKURLSession::sessionWithConfiguration(CRKURLSessionConfiguration::defaultSessionConfiguration(),
+                                                        std::move(own), queue);
+  std::promise<void> gate;
+  std::atomic<bool> earlierRan{false};
+  queue->addOperationWithBlock([&gate, &earlierRan, future = gate.get_future().share()] {
+    future.wait();
+    earlierRan = true;
+  });
+  std::atomic<int> ends{0};
+  std::promise<std::pair<bool, bool>> seen;
+  ending->addInvalidationHandler([&] {
+    ++ends;
+    seen.set_value({weak.expired(), earlierRan.load()});
+  });
+  ending->finishTasksAndInvalidate();
+  ending->invalidateAndCancel();
+  gate.set_value();
+  auto future = seen.get_future();
+  ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
+  EXPECT_EQ(future.get(), std::make_pair(true, true)) << "(delegate released, earlier delegate calls ran)";
+
+  std::promise<void> late;
+  ending->addInvalidationHandler([&] { late.set_value(); });
+  ASSERT_EQ(late.get_future().wait_for(20s), std::future_status::ready);
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(ends.load(), 1) << "a second invalidation ends nothing again";
+}
+
 }  // namespace
 }  // namespace telemetry

@@ -1,0 +1,68 @@
+// The web-link panel: a URL idea's confirmed address and page picture are stored when the panel
+// closes; a new link lands in the window's dock.
+
+#include "editor/controller/solar_system_view_controller.h"
+#include "foundation/kit_image.h"
+#include "platform/core/dispatch.h"
+#include "foundation/views/custom_alert_view.h"
+#include "foundation/views/presentation_transitions.h"
+#include "shell/my_window.h"
+
+namespace orrery {
+
+namespace {
+
+constexpr char kWebLinkAddition[] = "WebLinkAddition";
+
+// A panel that can show pages, or null after telling the user why none can.
+std::shared_ptr<HTMLPageViewController> makeWebPanel(HTMLPageViewControllerDelegate* delegate, const QString& url) {
+  auto panel = std::make_shared<HTMLPageViewController>(delegate, url);
+  if (panel->webView()) return panel;
+  CustomAlertView::showErrorResult(MyResult::error(
+      QStringLiteral("WebPagesNotAvailable"),
+      QStringLiteral("Web pages cannot be shown: %1").arg(platform::webEngineLoadError())));
+  return nullptr;
+}
+
+}  // namespace
+
+void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea) {
+  if (!idea || screenOccupied() || mPresentedPanel) return;
+  auto panel = makeWebPanel(this, idea->URL());
+  if (!panel) return;
+  presentIdeaPanel(panel, idea->identifier(), [panel](const IdeaPtr& target) {
+    if (panel->resultURL().isNull()) return false;
+    target->setURL(panel->resultURL());
+    // A page that showed nothing leaves the idea its picture.
+    if (!panel->resultPageImage().isNull()) target->replaceWithOriginalImage(KitImage(panel->resultPageImage()));
+    return true;
+  });
+}
+
+void SolarSystemViewController::pleaseStartWebLinkAddition() {
+  if (screenOccupied() || mPresentedPanel) return;
+  auto panel = makeWebPanel(this, QString());
+  if (!panel) return;
+  occupyScreen(QString::fromLatin1(kWebLinkAddition));
+  mPresentedPanel = panel;
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  mAfterPanelDismissal = [weak, panel] {
+    auto me = weak.lock();
+    if (!me) return;
+    me->liberateScreen(QString::fromLatin1(kWebLinkAddition));
+    if (panel->resultURL().isNull()) return;
+    if (DragSupportWindow* window = me->dragWindow())
+      window->setDockedIdea(Idea::createWithURL(panel->resultURL(), KitImage(panel->resultPageImage())), QString());
+    me->updateStatusDueToPossibleDockingUpdate();
+  };
+  presentViewController(panel, std::make_shared<SlideUpViewTransitionAnimation>());
+}
+
+void SolarSystemViewController::pleaseDismissHTMLPageView(HTMLPageViewController& panel) {
+  // The request may come from a key the panel's field or page is handling: the panel and its
+  // widgets go on a later turn.
+  if (mPresentedPanel.get() == &panel) platform::mainQueue().async([keep = mPresentedPanel] {});
+  dismissPresentedPanel(panel);
+}
+
+}  // namespace orrery

@@ -1,0 +1,403 @@
+#include "home/home_view_controller.h"
+
+#include "editor/controller/solar_system_view_controller.h"
+#include "foundation/globals.h"
+#include "model/color_theme.h"
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "model/idea_proxy.h"
+#include "model/persistence_controller.h"
+#include "platform/ui/event.h"
+#include "shell/main_layout_view.h"
+#include "shell/my_window.h"
+#include "shell/screen_factory.h"
+
+#include <QDateTime>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace orrery {
+namespace {
+
+constexpr char kLocationKey[] = "location";
+
+PersistenceController& facade() { return PersistenceController::singleton(); }
+
+// Start-up measurements ask for it (ORRERY_LOG_FIRST_TILES set): the first frame of the process
+// that shows tiles is drawn at once and noted on standard error.
+void noteFirstFrameWithTiles(platform::Window* window, std::size_t tiles) {
+  static const bool requested = qEnvironmentVariableIsSet("ORRERY_LOG_FIRST_TILES");
+  static bool noted = false;
+  if (!requested || noted || !window || tiles == 0) return;
+  noted = true;
+  window->displayIfNeeded();
+  std::fprintf(stderr, "orrery: first frame with %zu tiles\n", tiles);
+  std::fflush(stderr);
+}
+
+QString localized(const char* key) {
+  return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString());
+}
+
+}  // namespace
+
+std::shared_ptr<HomeViewController> HomeViewController::create(DocumentLocation location, const QString& searchText) {
+  auto home = std::make_shared<HomeViewController>(location);
+  if (!searchText.isEmpty()) {
+    home->view();
+    home->mTopBar->setCurrentSearchText(searchText);
+    home->topBarSearchStatusDidChange(/*final=*/true);
+  }
+  return home;
+}
+
+std::shared_ptr<HomeViewController> HomeViewController::createForRestoration() {
+  return std::make_shared<HomeViewController>(DocumentLocationTemp);
+}
+
+HomeViewController::HomeViewController(DocumentLocation location) : mLocation(location) {
+  mStateObserver.observe(PersistenceStateChangeNotification, nullptr,
+                         [this](const platform::Notification&) { ensureCorrectTitle(); });
+}
+
+HomeViewController::~HomeViewController() {
+  // A search nobody waits for any more need not run on.
+  if (mCurrentSearchRequestID != 0) facade().killSearch(mCurrentSearchRequestID, mLocation);
+  if (mIdeaListView) mIdeaListView->setDelegate(nullptr);
+  if (mTopBar) mTopBar->setDelegate(nullptr);
+}
+
+std::shared_ptr<HomeViewController> HomeViewController::self() {
+  return std::static_pointer_cast<HomeViewController>(shared_from_this());
+}
+
+MyWindow* HomeViewController::shellWindow() const { return dynamic_cast<MyWindow*>(myWindow()); }
+
+bool HomeViewController::isHostedInItsWindow() const {
+  MyWindow* window = shellWindow();
+  return window && window->controller().get() == this;
+}
+
+void HomeViewController::giveBack(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
+  if (doc && token >= 1) facade().releaseDocument(doc, token, nullptr);
+}
+
+// ---- window hooks
+
+void HomeViewController::loadView() {
+  mLayoutView = std::make_shared<MainLayoutView>();
+  setView(mLayoutView);
+  mIdeaListView = std::make_shared<IdeaListView>();
+  mIdeaListView->setDelegate(this);
+  mLayoutView->setContentView(mIdeaListView);
+  mTopBar = std::make_shared<TopBarView>();
+  mTopBar->setDelegate(this);
+  mLayoutView->setTopBar(mTopBar);
+  mLayoutView->setNeedsLayout();
+}
+
+void HomeViewController::viewDidLoad() {
+  reloadTable();
+  // Listeners are held weakly: the alias keeps this controller's life its own.
+  auto listener = std::shared_ptr<PersistenceControllerListener>(self(), this);
+  facade().removeListener(this);
+  facade().addListener(listener);
+}
+
+void HomeViewController::focusGrid() {
+  platform::Window* window = myWindow();
+  if (!window || !mIdeaListView) return;
+  // The document view takes no keys of its own here; then the grid around it does.
+  if (!window->makeFirstResponder(&mIdeaListView->hugeView())) window->makeFirstResponder(mIdeaListView.get());
+}
+
+void HomeViewController::viewWillAppear() { focusGrid(); }
+
+void HomeViewController::viewDidAppear() {
+  updateStatusDueToPossibleDockingUpdate();
+  mIdeaListView->deleteAreaView().setHidden(true);
+}
+
+void HomeViewController::becameTopLevelController() {
+  BaseViewController::becameTopLevelController();
+  focusGrid();
+  ensureCorrectTitle();
+}
+
+QString HomeViewController::storedClassName() const { return QString::fromLatin1(kHomeControllerClass); }
+
+QVariantMap HomeViewController::createState() {
+  return {{QString::fromLatin1(kLocationKey), QVariant::fromValue<qulonglong>(mLocation)}};
+}
+
+bool HomeViewController::restoreFromState(const QVariantMap& state) {
+  // A stored value other than a cloud location (or none) reads as iCloud.
+  const qulonglong stored = state.value(QString::fromLatin1(kLocationKey)).toULongLong();
+  mLocation = stored == DocumentLocationDropbox ? DocumentLocationDropbox : DocumentLocationICloud;
+  // The grid was filled for no location while the screen was made; a ready list shows now.
+  if (isViewLoaded()) reloadTable();
+  ensureCorrectTitle();
+  return true;
+}
+
+void HomeViewController::keyDown(const platform::Event& event) {
+  if ((event.modifierFlags & platform::ModifierFlag::Command) &&
+      event.charactersIgnoringModifiers.compare(QLatin1String("f"), Qt::CaseInsensitive) == 0) {
+    if (mTopBar && !mTopBar->isEditingSearchText()) mTopBar->startEditingSearchText();
+    return;
+  }
+  BaseViewController::keyDown(event);
+}
+
+void HomeViewController::occupyScreen(const QString& operation) {
+  BaseViewController::occupyScreen(operation);
+  if (mIdeaListView) mIdeaListView->setUserInteractionEnabled(false);
+}
+
+void HomeViewController::liberateScreen(const QString& operation) {
+  BaseViewController::liberateScreen(operation);
+  if (mIdeaListView) mIdeaListView->setUserInteractionEnabled(true);
+}
+
+void HomeViewController::ensureCorrectTitle() {
+  MyWindow* window = shellWindow();
+  if (!window) return;
+  if (mLocation == DocumentLocationICloud) {
+    window->setTitle(QStringLiteral("iCloud Documents"));
+    window->setDocURL(QUrl(QStringLiteral("icloud://icloud")));
+  } else if (mLocation == DocumentLocationDropbox) {
+    window->setTitle(QStringLiteral("Dropbox Documents"));
+    window->setDocURL(QUrl(QStringLiteral("dropbox://dropbox")));
+  } else {
+    window->setTitle(QString());
+  }
+  window->setCloudIconStateForLocation(mLocation);
+}
+
+// ---- the grid
+
+void HomeViewController::reloadTable() {
+  if (!mIdeaListView) return;
+  mIdeaListView->removeAllContent();
+  if (auto list = facade().proxyListForLocation(mLocation))
+    for (const auto& proxy : *list) mIdeaListView->appendProxy(proxy, /*silently=*/true);
+  updateView();
+}
+
+void HomeViewController::updateView() {
+  if (!mIdeaListView) return;
+  mIdeaListView->setReadOnlyMode(isSearching());
+  mIdeaListView->updateView();
+  noteFirstFrameWithTiles(myWindow(), mIdeaListView->proxies().size());
+}
+
+void HomeViewController::updateState(HomeScreenState state) {
+  mState = state;
+  if (state == kHomeScreenStateList || state == kHomeScreenStateListNotReady) focusGrid();
+}
+
+IdeaViewForIPadListItem* HomeViewController::visibleIdeaViewForDocument(const QString& docIdentifier) const {
+  return mIdeaListView ? mIdeaListView->visibleIdeaViewForDocument(docIdentifier) : nullptr;
+}
+
+platform::View* HomeViewController::currentDragTarget() const {
+  return mIdeaListView ? mIdeaListView->viewAtFocus() : nullptr;
+}
+
+void HomeViewController::updateStatusDueToPossibleDockingUpdate() {
+  if (!mIdeaListView) return;
+  auto* window = dynamic_cast<DragSupportWindow*>(myWindow());
+  const IdeaPtr docked = window ? window->currentDockedIdea() : nullptr;
+  DockAreaView& dock = mIdeaListView->dockAreaView();
+  dock.takeIdeaInside(docked, window ? window->currentDockedDocIdentifier() : QString());
+  dock.setHidden(!docked);
+}
+
+bool HomeViewController::hasShadowModeForDocument(const QString& docIdentifier) {
+  auto* window = dynamic_cast<DragSupportWindow*>(myWindow());
+  return window && !window->currentDockedDocIdentifier().isEmpty() &&
+         window->currentDockedDocIdentifier() == docIdentifier;
+}
+
+// ---- search
+
+void HomeViewController::topBarSearchStatusDidChange(bool final) {
+  if (!mTopBar) return;
+  const QString text = mTopBar->currentSearchText();
+  const bool wasSearching = isSearching();
+  if (!text.isEmpty()) {
+    if (!final) return;
+    if (!wasSearching) {
+      mState = kHomeScreenStateSearching;
+      updateView();
+    }
+    startSearch(text);
+    return;
+  }
+  if (wasSearching) {
+    // The request still running would otherwise fill the list with its late results.
+    if (mCurrentSearchRequestID != 0) facade().killSearch(mCurrentSearchRequestID, mLocation);
+    mCurrentSearchRequestID = 0;
+    mState = facade().proxyListForLocation(mLocation) ? kHomeScreenStateList : kHomeScreenStateListNotReady;
+    reloadTable();
+  }
+  if (!mTopBar->isEditingSearchText()) focusGrid();
+}
+
+void HomeViewController::startSearch(const QString& text) {
+  mCurrentSearchRequestID = facade().nextSearchRequestID();
+  updateState(kHomeScreenStateSearching);
+  facade().startSearch(text, mLocation, mCurrentSearchRequestID);
+}
+
+void HomeViewController::searchIsReady(const std::vector<std::shared_ptr<IdeaProxy>>& results,
+                                       DocumentLocation location, std::int64_t requestIdentifier) {
+  if (location != mLocation || mCurrentSearchRequestID == 0 || mCurrentSearchRequestID > requestIdentifier) return;
+  if (requestIdentifier > mCurrentSearchRequestID) {
+    // A newer search superseded the one this screen waits for: ask again.
+    if (mState != kHomeScreenStateSearching) return;
+    const QString text = mTopBar ? mTopBar->currentSearchText() : QString();
+    mCurrentSearchRequestID = facade().nextSearchRequestID();
+    if (!text.isEmpty()) facade().startSearch(text, mLocation, mCurrentSearchRequestID);
+    return;
+  }
+  mCurrentSearchRequestID = 0;
+  if (!mIdeaListView) return;
+  mIdeaListView->removeAllContent();
+  for (const auto& proxy : results) mIdeaListView->appendProxy(proxy, /*silently=*/false);
+  updateState(kHomeScreenStateResults);
+  updateView();
+}
+
+// ---- list reports. While a search runs or its results show, the grid holds results, not
+// the list: entries at list indexes would land among them. Only updates and deletions apply
+// then; clearing the search reloads the list.
+
+void HomeViewController::pleaseStopUsingLocation(DocumentLocation location) {
+  if (location != mLocation) return;
+  if (platform::Window* window = myWindow()) window->performClose();
+}
+
+void HomeViewController::batchUpdateStartingInLocation(DocumentLocation location) {
+  if (location == mLocation && !isSearching()) reloadTable();
+}
+
+void HomeViewController::batchUpdateDoneInLocation(DocumentLocation location) {
+  if (location == mLocation && !isSearching()) reloadTable();
+}
+
+void HomeViewController::documentAppended(const std::shared_ptr<IdeaProxy>& proxy) {
+  if (!proxy || proxy->location() != mLocation || isSearching() || !mIdeaListView) return;
+  mIdeaListView->appendProxy(proxy, /*silently=*/false);
+}
+
+void HomeViewController::documentAdded(const std::shared_ptr<IdeaProxy>& proxy, std::size_t index) {
+  if (!proxy || proxy->location() != mLocation || isSearching() || !mIdeaListView) return;
+  mIdeaListView->insertProxy(proxy, index);
+}
+
+void HomeViewController::documentMoved(const std::shared_ptr<IdeaProxy>& proxy, std::size_t index) {
+  if (!proxy || IdeaDocument::locationFromIdentifier(proxy->docIdentifier()) != mLocation || isSearching() ||
+      !mIdeaListView)
+    return;
+  mIdeaListView->moveProxyAtIndex(0, index);
+}
+
+void HomeViewController::documentUpdated(const std::shared_ptr<IdeaProxy>& proxy) {
+  if (!proxy || proxy->location() != mLocation || !mIdeaListView) return;
+  mIdeaListView->updateProxy(proxy);
+}
+
+void HomeViewController::documentDeleted(const QString& docIdentifier) {
+  if (IdeaDocument::locationFromIdentifier(docIdentifier) != mLocation || !mIdeaListView) return;
+  mIdeaListView->removeProxyWithDocIdentifer(docIdentifier);
+}
+
+// ---- opening and creating documents
+
+void HomeViewController::onDrillDownTo(const QString& docIdentifier, bool startEditing) {
+  if (screenOccupied() || !mIdeaListView) return;
+  IdeaProxyPtr proxy = mIdeaListView->findProxy(docIdentifier);
+  if (!proxy) return;
+  std::shared_ptr<IdeaDocument> doc = proxy->doc();
+  if (!doc) return;
+  occupyScreen(QString::fromLatin1(kOpenDocumentToken));
+  std::weak_ptr<ViewController> weakSelf = weak_from_this();
+  facade().openDocument(doc, [weakSelf, doc, startEditing](DocumentToken token) {
+    auto me = std::static_pointer_cast<HomeViewController>(weakSelf.lock());
+    if (!me) {
+      giveBack(doc, token);
+      return;
+    }
+    me->liberateScreen(QString::fromLatin1(kOpenDocumentToken));
+    if (token < 1) {
+      me->showOpenFailure(doc);
+      return;
+    }
+    // The in-place edit of a document's central idea comes with the home screen's panels;
+    // until then a double click opens the editor on it.
+    me->openSolarSystemForIdeaDocument(doc, token, startEditing);
+  });
+}
+
+void HomeViewController::showOpenFailure(const std::shared_ptr<IdeaDocument>& doc) {
+  if (doc && !doc->lastUserFriendlyError().isEmpty()) {
+    showSimpleAlertViewWithTitle(Globals::normalLocalizedStringForKey(QStringLiteral("DocumentOpeningFailureDialog:Title"),
+                                                                      QStringLiteral("Cannot open document")),
+                                 doc->lastUserFriendlyError());
+    return;
+  }
+  showSimpleAlertViewWithTitle(localized("DialogTitle.Oops"),
+                               localized(mLocation == DocumentLocationICloud ? "DocumentOpeningFailedFromICloud:Message"
+                                                                             : "GenericDocumentOpeningFailedDialog:Message"));
+}
+
+void HomeViewController::openSolarSystemForIdeaDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                                                        bool startEditing) {
+  MyWindow* window = shellWindow();
+  // A token that reaches no editor goes back: the screen is busy, or it left its window
+  // (closed, replaced by another screen) while the open or create ran.
+  if (screenOccupied() || !isHostedInItsWindow() || !doc || !doc->idea()) {
+    giveBack(doc, token);
+    return;
+  }
+  auto editor = SolarSystemViewController::create(doc, token, QString());
+  editor->makeSearch(mTopBar ? mTopBar->currentSearchText() : QString());
+  occupyScreen(QString::fromLatin1(kOpenSolarSystemToken));
+  std::weak_ptr<ViewController> weakSelf = weak_from_this();
+  const QString rootIdentifier = doc->idea()->identifier();
+  window->switchToViewController(editor, /*animated=*/true, [weakSelf, editor, startEditing, rootIdentifier] {
+    if (auto me = std::static_pointer_cast<HomeViewController>(weakSelf.lock()))
+      me->liberateScreen(QString::fromLatin1(kOpenSolarSystemToken));
+    if (startEditing) editor->onEditIdea(rootIdentifier);
+  });
+}
+
+void HomeViewController::onAddNewIdea() {
+  if (screenOccupied()) return;
+  IdeaPtr idea = Idea::createWithText(QString());
+  const auto list = facade().proxyListForLocation(mLocation);
+  const std::size_t count = list ? list->size() : 0;
+  const auto& themes = ColorTheme::standardThemes();
+  if (!themes.empty() && !themes[(count + 1) % themes.size()]->colors().empty())
+    idea->setColor(themes[(count + 1) % themes.size()]->colors().front());
+  idea->setColorThemeType(ColorThemeTypeLighterColor);
+  auto doc = IdeaDocument::createWithFileName(QString(), mLocation);
+  doc->setIdea(idea);
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  doc->setDateCreated(now);
+  doc->setDateModified(now);
+  std::weak_ptr<ViewController> weakSelf = weak_from_this();
+  facade().createDocument(doc, [weakSelf, doc](DocumentToken token) {
+    if (token < 1) return;
+    auto me = std::static_pointer_cast<HomeViewController>(weakSelf.lock());
+    if (!me) {
+      giveBack(doc, token);
+      return;
+    }
+    me->openSolarSystemForIdeaDocument(doc, token, /*startEditing=*/true);
+  });
+}
+
+}  // namespace orrery

@@ -1,0 +1,51 @@
+// The tiles of a layer too tall (or wide) for one contents image.
+
+#include "platform/ui/layer.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace platform {
+
+QRectF Layer::tileRect(int column, int row) const {
+  // Tiles cut the pixels of the whole contents, so neighbours meet on a pixel edge at any scale.
+  const double side = kTileSide / mContentsScale;
+  const QRectF& b = mModel.bounds;
+  const QRectF tile(b.left() + column * side, b.top() + row * side, side, side);
+  return tile.intersected(b);
+}
+
+const QImage& Layer::tileImage(int column, int row) {
+  auto found = mTiles.find({column, row});
+  if (found != mTiles.end()) return found->second;
+  const QRectF rect = tileRect(column, row);
+  const QSize pixels(std::max(1, static_cast<int>(std::ceil(rect.width() * mContentsScale - 1e-6))),
+                     std::max(1, static_cast<int>(std::ceil(rect.height() * mContentsScale - 1e-6))));
+  QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(mContentsScale);
+  image.fill(Qt::transparent);
+  {
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+    painter.translate(-rect.topLeft());
+    // The clip tells the drawing code which part it is asked for.
+    painter.setClipRect(rect);
+    drawInContext(painter);
+  }
+  image.setDevicePixelRatio(1.0);
+  ++mTileDrawCount;
+  return mTiles.emplace(std::make_pair(column, row), std::move(image)).first->second;
+}
+
+void Layer::dropTilesOutside(const QRectF& keep) {
+  for (auto it = mTiles.begin(); it != mTiles.end();) {
+    if (tileRect(it->first.first, it->first.second).intersects(keep))
+      ++it;
+    else
+      it = mTiles.erase(it);
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+#pragma once
+// A web page in the view tree. The pages come from the web engine module, a library of its
+// own that is loaded the first time a WebView is made, so start-up and the screens without
+// pages never load the web engine. Main thread only.
+//
+// The module is looked for where ORRERY_WEB_MODULE names it, beside the executable, then in
+// the install prefix's lib/orrery.
+
+#include "platform/ui/native_host_view.h"
+#include "platform/ui/weak_ref.h"
+#include "platform/ui/web_content.h"
+
+#include <QImage>
+#include <QSizeF>
+#include <QUrl>
+
+#include <memory>
+
+namespace platform {
+
+class WebView;
+
+class WebViewDelegate : public virtual Trackable {
+ public:
+  virtual void webViewDidStartProvisionalLoad(WebView& /*webView*/) {}
+  virtual void webViewDidFinishLoad(WebView& /*webView*/) {}
+  virtual void webViewDidFailLoad(WebView& /*webView*/) {}
+  // A main-frame navigation the page itself starts; false refuses it.
+  virtual bool webViewShouldNavigate(WebView& /*webView*/, const QUrl& /*url*/) { return true; }
+};
+
+// Before the application object exists: what the web engine needs of the process (shared
+// OpenGL contexts; no sandbox when running as root, where the engine's sandbox cannot start).
+void prepareWebEngineBeforeApplication();
+
+// Whether the module is in the process; loading is what WebView::create does.
+bool isWebEngineLoaded();
+// Why the module could not be loaded (empty when it was, or was never tried).
+QString webEngineLoadError();
+
+class WebView : public NativeHostView {
+  struct Private {};
+
+ public:
+  // Null when the web engine module cannot be loaded (the reason is logged once).
+  static std::shared_ptr<WebView> create();
+  WebView(Private, WebContent* content);
+
+  WebViewDelegate* delegate() const { return mDelegate.get(); }
+  void setDelegate(WebViewDelegate* delegate) { mDelegate.reset(delegate); }
+
+  void loadURL(const QUrl& url);
+  void loadHTMLString(const QString& html);
+  // The main document's address (after redirects).
+  QUrl mainDocumentURL() const;
+  bool canGoBack() const;
+  void goBack();
+  // The whole page's size in points; empty before its first layout.
+  QSizeF documentSize() const;
+  // What the view shows in `rect` (view coordinates, points); null when nothing is shown.
+  QImage grabRect(const QRectF& rect) const;
+
+ private:
+  WebContent* content() const { return widget() ? mContent : nullptr; }
+
+  WebContent* mContent;  // owned by the hosted widget (the content is that widget)
+  WeakRef<WebViewDelegate> mDelegate;
+};
+
+}  // namespace platform

@@ -1,0 +1,138 @@
+#include "platform/web/engine_web_content.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineFullScreenRequest>
+#include <QWebEngineHistory>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+
+namespace platform {
+
+GuardedWebPage::GuardedWebPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
+  connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl& origin, Feature feature) {
+    setFeaturePermission(origin, feature, PermissionDeniedByUser);
+  });
+  connect(this, &QWebEnginePage::fullScreenRequested, this,
+          [](QWebEngineFullScreenRequest request) { request.reject(); });
+}
+
+bool GuardedWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
+  // Typed loads are the application's own (load, loadHtml); everything else the page started.
+  if (!isMainFrame || type == NavigationTypeTyped) return true;
+  return !shouldNavigate || shouldNavigate(url);
+}
+
+QWebEnginePage* GuardedWebPage::createWindow(WebWindowType /*type*/) { return nullptr; }
+
+void GuardedWebPage::javaScriptAlert(const QUrl& /*securityOrigin*/, const QString& /*msg*/) {}
+
+bool GuardedWebPage::javaScriptConfirm(const QUrl& /*securityOrigin*/, const QString& /*msg*/) { return false; }
+
+bool GuardedWebPage::javaScriptPrompt(const QUrl& /*securityOrigin*/, const QString& /*msg*/,
+                                      const QString& /*defaultValue*/, QString* /*result*/) {
+  return false;
+}
+
+QStringList GuardedWebPage::chooseFiles(FileSelectionMode /*mode*/, const QStringList& /*oldFiles*/,
+                                        const QStringList& /*acceptedMimeTypes*/) {
+  return {};
+}
+
+QWebEngineProfile* EngineWebContent::sharedProfile() {
+  // Pages must not outlive their profile, and a page may still be open when the application
+  // object goes: the profile is never deleted.
+  static QWebEngineProfile* profile = [] {
+    auto* p = new QWebEngineProfile();  // no storage name: off the record
+    p->setHttpCacheType(QWebEngineProfile::NoCache);
+    p->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    QObject::connect(p, &QWebEngineProfile::downloadRequested, p,
+                     [](QWebEngineDownloadRequest* download) { download->cancel(); });
+    QWebEngineSettings* s = p->settings();
+    // A failure shows the application's own page, not the engine's.
+    s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, true);
+    // Addresses of other programs (mail, custom handlers) are never handed to the desktop.
+    s->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+    return p;
+  }();
+  return profile;
+}
+
+EngineWebContent::EngineWebContent() : mPage(new GuardedWebPage(sharedProfile(), this)) {
+  setPage(mPage);
+  connect(mPage, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+    switch (info.status()) {
+      case QWebEngineLoadingInfo::LoadStartedStatus:
+        if (mCallbacks.loadStarted) mCallbacks.loadStarted();
+        break;
+      // A stopped load (refused, or replaced by another) leaves the page that was there.
+      case QWebEngineLoadingInfo::LoadStoppedStatus:
+      case QWebEngineLoadingInfo::LoadSucceededStatus:
+        if (mCallbacks.loadFinished) mCallbacks.loadFinished(true);
+        break;
+      case QWebEngineLoadingInfo::LoadFailedStatus:
+        if (mCallbacks.loadFinished) mCallbacks.loadFinished(false);
+        break;
+    }
+  });
+}
+
+void EngineWebContent::setCallbacks(Callbacks callbacks) {
+  mCallbacks = std::move(callbacks);
+  mPage->shouldNavigate = mCallbacks.shouldNavigate;
+}
+
+void EngineWebContent::load(const QUrl& url) { QWebEngineView::load(url); }
+
+void EngineWebContent::loadHtml(const QString& html) { setHtml(html); }
+
+QUrl EngineWebContent::url() const { return mPage->url(); }
+
+bool EngineWebContent::canGoBack() const { return mPage->history()->canGoBack(); }
+
+void EngineWebContent::goBack() { back(); }
+
+QSizeF EngineWebContent::contentsSize() const {
+  const double zoom = mPage->zoomFactor() > 0 ? mPage->zoomFactor() : 1;
+  return mPage->contentsSize() / zoom;
+}
+
+QImage EngineWebContent::grab(const QRect& rect) { return QWidget::grab(rect).toImage(); }
+
+bool EngineWebContent::isOfferedInMenu(QWebEnginePage::WebAction action) {
+  switch (action) {
+    case QWebEnginePage::OpenLinkInNewWindow:
+    case QWebEnginePage::OpenLinkInNewTab:
+    case QWebEnginePage::OpenLinkInNewBackgroundTab:
+    case QWebEnginePage::DownloadLinkToDisk:
+    case QWebEnginePage::DownloadImageToDisk:
+    case QWebEnginePage::DownloadMediaToDisk:
+    case QWebEnginePage::SavePage:
+    case QWebEnginePage::ViewSource:
+    case QWebEnginePage::InspectElement:
+      return false;
+    default:
+      return true;
+  }
+}
+
+void EngineWebContent::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu* menu = createStandardContextMenu();
+  if (!menu) return;
+  for (int a = 0; a < QWebEnginePage::WebActionCount; ++a) {
+    const auto action = static_cast<QWebEnginePage::WebAction>(a);
+    if (!isOfferedInMenu(action)) menu->removeAction(mPage->action(action));
+  }
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->popup(event->globalPos());
+}
+
+}  // namespace platform

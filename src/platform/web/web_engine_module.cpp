@@ -1,0 +1,9 @@
+#include "platform/web/web_engine_module.h"
+
+#include "platform/web/engine_web_content.h"
+
+namespace platform {
+
+WebContent* EngineModule::createContent() { return new EngineWebContent(); }
+
+}  // namespace platform

@@ -1,0 +1,205 @@
+// The General pane against real storage engines: the iCloud engine over a container folder and
+// the Dropbox engine signed in through the browser against the loopback service.
+
+#include "app_test_support.h"
+
+#include "app/preferences_panes.h"
+#include "app/preferences_window_controller.h"
+#include "cloud/cloud_engines.h"
+#include "cloud/dropbox_folder_manager.h"
+#include "cloud_container_fixture.h"
+#include "fake_remote.h"
+#include "fake_remote_server.h"
+#include "foundation/globals.h"
+#include "model/persistence_controller_listener.h"
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "platform/cloud/local_folder_container.h"
+#include "platform/cloud/remote_routes.h"
+#include "platform/ui/menu.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QUrlQuery>
+
+using namespace orrery;
+using apptest::AppFixture;
+
+namespace {
+
+class StopRecorder : public PersistenceControllerListener {
+ public:
+  void pleaseStopUsingLocation(DocumentLocation location) override { stopped.push_back(location); }
+  std::vector<DocumentLocation> stopped;
+};
+
+class PreferencesCloud : public AppFixture {
+ protected:
+  void SetUp() override {
+    AppFixture::SetUp();
+    for (const char* key : {kPreferencesSelectedIdentifierKey, "CloudContainerFolder"}) {
+      mPrefs.insert(key, defaults().objectForKey(key));
+      defaults().removeObjectForKey(key);
+    }
+    installCloudEngines();
+    PersistenceController::singleton().addListener(recorder);
+  }
+  void TearDown() override {
+    Globals::optForICloud(false);
+    Globals::optForDropbox(false);
+    uitest::advance(0);
+    PersistenceController::singleton().removeListener(recorder.get());
+    AppFixture::TearDown();
+    PersistenceController::singleton().setWorkspaceFactory(nullptr);
+    for (auto it = mPrefs.begin(); it != mPrefs.end(); ++it) defaults().setObject(it.value(), it.key());
+  }
+  GeneralPreferencesViewController& general(AppDelegate& app) {
+    auto pane = app.preferencesWindowController().viewControllerForIdentifier("GeneralPreferences");
+    auto& general = dynamic_cast<GeneralPreferencesViewController&>(*pane);
+    general.view();
+    return general;
+  }
+  // Engines work on threads of their own: real time passes for them, virtual time for timers.
+  static bool waitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 600 && !done(); ++i)
+      if (!uitest::loop().runUntil(done, platform::Millis(50))) uitest::advance(0.5);
+    return done();
+  }
+  static bool newWindowEnabled(AppDelegate& app, const char* action) {
+    platform::MenuItem item(QStringLiteral("New"), QString::fromLatin1(action));
+    return app.validateUserInterfaceItem(item);
+  }
+  static WorkspaceStatus status(DocumentLocation location) {
+    return PersistenceController::singleton().statusForLocation(location);
+  }
+  std::shared_ptr<StopRecorder> recorder = std::make_shared<StopRecorder>();
+  QVariantMap mPrefs;
+};
+
+}  // namespace
+
+TEST_F(PreferencesCloud, ConnectingICloudOpensTheContainerAndDisconnectingLeavesItsFiles) {
+  testsupport::CloudContainerFixture container;
+  container.addDocuments(2);
+  auto& app = launch();
+  auto& pane = general(app);
+  auto& facade = PersistenceController::singleton();
+  EXPECT_FALSE(newWindowEnabled(app, "cmdNewCloudWindow"));
+  EXPECT_TRUE(pane.iCloudFooterText()->text().contains(container.root())) << "the footer names the folder";
+
+  QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady; }));
+  uitest::advance(0);
+  EXPECT_TRUE(facade.findProxy("iCloud:/doc00001.orrx")) << "the container's documents are listed";
+  EXPECT_EQ(pane.iCloudConnectButton()->text(), "Disconnect");
+  EXPECT_EQ(pane.iCloudConnectButton()->property("cloudImage").toString(), "cloud") << "status 3, ready";
+  EXPECT_FALSE(pane.iCloudChangeButton()->isEnabled());
+  EXPECT_TRUE(newWindowEnabled(app, "cmdNewCloudWindow"));
+
+  QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
+  uitest::advance(0);
+  EXPECT_EQ(recorder->stopped, std::vector<DocumentLocation>{DocumentLocationICloud});
+  EXPECT_FALSE(facade.workspaceForLocation(DocumentLocationICloud));
+  EXPECT_EQ(pane.iCloudConnectButton()->text(), "Connect");
+  EXPECT_FALSE(newWindowEnabled(app, "cmdNewCloudWindow"));
+  for (const char* name : {"doc00000.orrx", "doc00001.orrx"})
+    EXPECT_TRUE(QFile::exists(container.documentPath(name))) << "withdrawing deletes nothing: " << name;
+
+  // Connecting again lists the same documents.
+  QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady; }));
+  EXPECT_TRUE(facade.findProxy("iCloud:/doc00000.orrx"));
+  EXPECT_TRUE(facade.findProxy("iCloud:/doc00001.orrx"));
+}
+
+TEST_F(PreferencesCloud, AnUnmountedContainerShowsTheRowSyncingUntilItAppears) {
+  testsupport::CloudContainerFixture container(/*makeRoot=*/false);
+  auto& app = launch();
+  auto& pane = general(app);
+  QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
+  uitest::advance(0);
+  ASSERT_TRUE(PersistenceController::singleton().workspaceForLocation(DocumentLocationICloud));
+  EXPECT_EQ(status(DocumentLocationICloud), WorkspaceStatusStarting);
+  EXPECT_EQ(pane.iCloudConnectButton()->property("cloudImage").toString(), "sync");
+  // The share is mounted: the next look finds it and the row follows the state notice.
+  ASSERT_TRUE(QDir().mkpath(container.root()));
+  uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady; }));
+  uitest::advance(0);
+  EXPECT_EQ(pane.iCloudConnectButton()->property("cloudImage").toString(), "cloud");
+}
+
+TEST_F(PreferencesCloud, DropboxSignsInThroughTheBrowserAndListsTheAppFolder) {
+  auto remote = testsupport::FakeRemote::create();
+  auto planets = IdeaDocument::createWithIdentifier(QStringLiteral("dropbox:/planets.orrx"));
+  planets->setIdea(Idea::createWithText(QStringLiteral("Planets")));
+  const QByteArray planetBytes = planets->snapshot().encode(/*compressed=*/true);
+  remote->peerWrite("/Planets.orrx", planetBytes);
+  testsupport::FakeRemoteServer server(remote);
+  bool networkUp = true;
+  // Put back whatever happens below.
+  struct Restore {
+    platform::DropboxEndpoints endpoints;
+    std::shared_ptr<platform::DropboxClient> client;
+    DropboxFolderManager::NetworkProbe probe;
+    ~Restore() {
+      platform::DropboxClientsManager::signOut();
+      platform::DropboxClientsManager::setAuthorizedClient(client);
+      platform::DropboxClientsManager::setEndpoints(endpoints);
+      DropboxFolderManager::setNetworkProbe(probe);
+    }
+  } restore{platform::DropboxClientsManager::setEndpoints(server.endpoints()),
+            platform::DropboxClientsManager::setAuthorizedClient(nullptr),
+            DropboxFolderManager::setNetworkProbe([&networkUp] { return networkUp; })};
+  platform::DropboxClientsManager::setupWithAppKeyDesktop(QLatin1String(kDropboxAppKey));
+  redirectHandler = handleDropboxRedirect;
+  auto& app = launch();
+  auto& pane = general(app);
+
+  // A cancelled sign-in records nothing.
+  QTest::mouseClick(pane.dropboxConnectButton(), Qt::LeftButton);
+  ASSERT_EQ(openedURLs.size(), 1u) << "one browser address";
+  QString state = QUrlQuery(openedURLs.back()).queryItemValue("state");
+  app.handleArguments({QString("db-%1://2/token?error=access_denied&state=%2").arg(kDropboxAppKey, state)});
+  uitest::advance(0);
+  EXPECT_FALSE(Globals::userHasOptedForDropbox());
+  EXPECT_EQ(pane.dropboxConnectButton()->text(), "Connect");
+
+  // A second press starts a new sign-in; its redirect, with its own state, connects.
+  QTest::mouseClick(pane.dropboxConnectButton(), Qt::LeftButton);
+  ASSERT_EQ(openedURLs.size(), 2u);
+  const QUrlQuery query(openedURLs.back());
+  state = query.queryItemValue("state");
+  server.expectSignInCode("code-7", query.queryItemValue("code_challenge"));
+  app.handleArguments({QString("db-%1://2/token?code=code-7&state=%2").arg(kDropboxAppKey, state)});
+  ASSERT_TRUE(waitFor([] { return Globals::userHasOptedForDropbox(); }));
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationDropbox) == WorkspaceStatusReady; }));
+  uitest::advance(0);
+  EXPECT_EQ(pane.dropboxConnectButton()->text(), "Disconnect");
+  EXPECT_EQ(pane.dropboxConnectButton()->property("cloudImage").toString(), "cloud");
+  EXPECT_TRUE(newWindowEnabled(app, "cmdNewDropboxWindow"));
+  ASSERT_TRUE(waitFor([] {
+    const auto proxies = PersistenceController::singleton().proxyListForLocation(DocumentLocationDropbox);
+    return proxies && proxies->size() == 1 && proxies->front()->text() == "Planets";
+  })) << "the app folder's document is listed";
+
+  // The connection drops: the row shows the error until the service answers again.
+  networkUp = false;
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationDropbox) == WorkspaceStatusUnavailable; }));
+  uitest::advance(0);
+  EXPECT_EQ(pane.dropboxConnectButton()->property("cloudImage").toString(), "error");
+  networkUp = true;
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationDropbox) == WorkspaceStatusReady; }));
+  uitest::advance(0);
+  EXPECT_EQ(pane.dropboxConnectButton()->property("cloudImage").toString(), "cloud");
+
+  // Disconnecting drops the workspace and leaves the remote files alone.
+  QTest::mouseClick(pane.dropboxConnectButton(), Qt::LeftButton);
+  uitest::advance(0);
+  EXPECT_FALSE(Globals::userHasOptedForDropbox());
+  EXPECT_EQ(recorder->stopped, std::vector<DocumentLocation>{DocumentLocationDropbox});
+  EXPECT_EQ(remote->contentOf("/Planets.orrx"), planetBytes);
+}

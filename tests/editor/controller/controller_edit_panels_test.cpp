@@ -1,0 +1,278 @@
+// The edit popover through a real editor and a real document file: every tab edits a planet
+// with the mouse and the keys, the file keeps every change after it is reopened, typing in the
+// note undoes through the Edit menu's keys, and the note hover leaves the keys with the editor.
+
+#include "controller_test_support.h"
+
+#include "editor/note_hover_utility.h"
+#include "model/icon_image_collection.h"
+#include "panels/edit_idea_view_controller.h"
+#include "panels/note_display_view_controller.h"
+#include "platform/ui/application.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/popover.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTest>
+#include <QTextEdit>
+#include <QWindow>
+
+using namespace controllertest;
+using orrery::EditIdeaViewController;
+
+namespace {
+
+namespace Mod = platform::ModifierFlag;
+
+// What the panel edits of an idea, and its children's texts and colours.
+QString edited(const IdeaPtr& idea) {
+  auto colour = [](const IdeaPtr& i) { return i->color() ? i->color()->name() : QStringLiteral("-"); };
+  QString out = QStringLiteral("%1|%2|%3|%4|%5")
+                    .arg(idea->text(), idea->note(), colour(idea))
+                    .arg(int(idea->colorThemeType()))
+                    .arg(idea->iconImage() ? idea->iconImage()->name() : QStringLiteral("-"));
+  for (const IdeaPtr& child : idea->ideas()) out += QStringLiteral(" [%1 %2]").arg(child->text(), colour(child));
+  return out;
+}
+
+// The Edit menu's undo and redo keys, as the application installs them; the menu that was there
+// comes back after the test.
+struct EditMenuScope {
+  EditMenuScope() : previous(platform::Application::shared().mainMenu()) {
+    auto main = std::make_shared<platform::Menu>();
+    auto edit = std::make_shared<platform::Menu>(QStringLiteral("Edit"));
+    edit->addActionItem(QStringLiteral("Undo"), QStringLiteral("cmdUndo"), QStringLiteral("z"))
+        ->setKeyEquivalentModifierMask(Mod::Command);
+    edit->addActionItem(QStringLiteral("Redo"), QStringLiteral("cmdRedo"), QStringLiteral("z"))
+        ->setKeyEquivalentModifierMask(Mod::Command | Mod::Shift);
+    auto holder = std::make_shared<platform::MenuItem>(QStringLiteral("Edit"), QString());
+    holder->setSubmenu(edit);
+    main->addItem(holder);
+    platform::Application::shared().setMainMenu(main);
+  }
+  ~EditMenuScope() { platform::Application::shared().setMainMenu(previous); }
+  std::shared_ptr<platform::Menu> previous;
+};
+
+struct EditPanelsTest : ControllerTest {
+  void TearDown() override {
+    editor.reset();
+    ControllerTest::TearDown();
+  }
+  void open(const QString& name = QStringLiteral("map.orrery")) {
+    opened = createLocal(path(name), makeTree(3));
+    ASSERT_GE(opened.token, 1);
+    editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+    editor->window().makeKeyAndOrderFront();
+  }
+  SolarSystemViewController& c() { return *editor->controller; }
+  EditIdeaViewController* panel() {
+    if (!c().editPopover()) return nullptr;
+    return dynamic_cast<EditIdeaViewController*>(c().editPopover()->contentViewController().get());
+  }
+  platform::Window& popoverWindow() { return *c().editPopover()->window(); }
+  // A click on a view of the popover, and the turns its button or slide takes.
+  void click(platform::View& view, QPointF local = QPointF(-1, -1)) {
+    if (local.x() < 0) local = view.bounds().center();
+    const QPointF p = view.convertPointToView(local, nullptr);
+    popoverWindow().sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, p, uitest::clock().now(), 1));
+    popoverWindow().sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, p, uitest::clock().now(), 1));
+    uitest::advance(0.5);
+    if (c().editPopover()) popoverWindow().displayIfNeeded();
+  }
+  void chooseTab(std::size_t tab) { click(*panel()->tabBar()->tabControls().at(tab)); }
+  void doubleClick(QPointF at) {
+    for (int clicks : {1, 2}) {
+      editor->window().sendEvent(platform::Event::mouse(platform::EventType::LeftMouseDown, at, uitest::clock().now(), clicks));
+      editor->window().sendEvent(platform::Event::mouse(platform::EventType::LeftMouseUp, at, uitest::clock().now(), clicks));
+    }
+    uitest::advance(0.05);  // the first tab is chosen on the next turn
+  }
+  // Keys as the window system delivers them: to whichever window is active.
+  void typeIntoActiveWindow(const QString& text) {
+    QWindow* focused = QGuiApplication::focusWindow();
+    ASSERT_NE(focused, nullptr);
+    for (const QChar ch : text) QTest::keyClick(focused, ch.toLatin1());
+  }
+  bool popoverIsActive() {
+    return c().editPopover() && QTest::qWaitFor([&] {
+             return QGuiApplication::focusWindow() == popoverWindow().widget()->windowHandle();
+           });
+  }
+  void saved() { ASSERT_TRUE(waitFor([&] { return !c().isUpdatingDocument(); })); }
+
+  Opened opened;
+  std::unique_ptr<EditorWindow> editor;
+};
+
+TEST_F(EditPanelsTest, EveryTabEditsAPlanetAndTheReopenedFileKeepsIt) {
+  EditMenuScope menu;
+  open();
+  const IdeaPtr before = c().realIdea()->ideas()[0]->snapshotCopy();  // "c0" with "g0" and "g1"
+  doubleClick(editor->planet(0));
+  ASSERT_TRUE(panel()) << "a double click opens the popover on the planet";
+  ASSERT_TRUE(popoverIsActive()) << "the popover takes the keys";
+  EXPECT_EQ(panel()->currentTab(), orrery::EditIdeaTabText);
+
+  // Title: the field holds the old one with the caret at its end; typing goes to it.
+  QLineEdit* title = panel()->textTabView()->titleTextField()->field()->lineEdit();
+  EXPECT_EQ(title->text(), QStringLiteral("c0"));
+  QTest::keyClick(title, Qt::Key_Backspace);
+  QTest::keyClick(title, Qt::Key_Backspace);
+  typeIntoActiveWindow(QStringLiteral("Jupiter"));
+  EXPECT_EQ(title->text(), QStringLiteral("Jupiter"));
+
+  // Tab opens the note; a typed line is undone and redone with the menu's keys, Return is a new line.
+  QTest::keyClick(title, Qt::Key_Tab);
+  uitest::advance(0.05);
+  popoverWindow().displayIfNeeded();
+  ASSERT_TRUE(popoverIsActive()) << "the popover, grown, keeps the keys";
+  QTextEdit* note = panel()->textTabView()->noteEdit();
+  ASSERT_TRUE(note) << "Tab opens the note area";
+  EXPECT_EQ(c().editPopover()->contentSize(), QSizeF(320, 381));
+  EXPECT_EQ(title->text(), QStringLiteral("Jupiter")) << "Tab is no text in the title";
+  typeIntoActiveWindow(QStringLiteral("Gas giant"));
+  QTest::keyClick(note, Qt::Key_Return);
+  typeIntoActiveWindow(QStringLiteral("oops"));
+  ASSERT_EQ(note->toPlainText(), QStringLiteral("Gas giant\noops"));
+  QTest::keyClick(note, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_FALSE(note->toPlainText().contains(QStringLiteral("oops"))) << "Ctrl+Z undoes the typing in the note";
+  EXPECT_TRUE(note->toPlainText().startsWith(QStringLiteral("Gas giant")));
+  QTest::keyClick(note, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(note->toPlainText(), QStringLiteral("Gas giant\noops")) << "Ctrl+Shift+Z redoes it";
+  QTest::keyClick(note, Qt::Key_Z, Qt::ControlModifier);
+  note->moveCursor(QTextCursor::End);
+  typeIntoActiveWindow(QStringLiteral("Moons"));
+  const QString typedNote = note->toPlainText();
+  EXPECT_TRUE(typedNote.startsWith(QStringLiteral("Gas giant\n"))) << typedNote.toStdString();
+  EXPECT_TRUE(typedNote.endsWith(QStringLiteral("Moons")));
+  EXPECT_EQ(opened.doc->idea()->ideas()[0]->text(), QStringLiteral("c0")) << "nothing reaches the idea before the close";
+
+  // Colour: a colour of the bright palette, then "Varying" for the children.
+  chooseTab(orrery::EditIdeaTabColor);
+  orrery::ColorSelectionTabView* colours = panel()->colorTabView();
+  ASSERT_TRUE(colours);
+  EXPECT_EQ(c().editPopover()->contentSize(), QSizeF(320, 483));
+  EXPECT_EQ(colours->mainPlanetLayer()->text(), QStringLiteral("Jupiter")) << "the preview shows the typed title";
+  click(*colours->ownThemeSelector()->elements().at(1));
+  const auto& grid = *colours->colorSelector();
+  click(*colours->colorSelector(), grid.centerOf(3, 2));
+  const orrery::ColorPtr picked = orrery::ColorTheme::brightColorThemes()[3]->colors()[2];
+  EXPECT_EQ(colours->selectedColor(), picked);
+  click(*colours->childThemeSelector()->elements().at(0));  // "Define child theme" opens the choices
+  ASSERT_EQ(colours->childThemeSelector()->numElements(), 3);
+  click(*colours->childThemeSelector()->elements().at(1));  // "Varying"
+  EXPECT_TRUE(colours->didRecolor());
+
+  // Icon: a category's grid slides in; its fourth icon is picked.
+  chooseTab(orrery::EditIdeaTabIcon);
+  orrery::IconImageTabView* icons = panel()->iconTabView();
+  ASSERT_TRUE(icons);
+  auto& list = *icons->iconCategoryTableView();
+  ASSERT_FALSE(list.rows().empty());
+  EXPECT_EQ(list.categoryOffset(), 0) << "no icon yet: no \"Remove Icon\" row";
+  const QString category = orrery::IconImageCollection::instance().categories().front();
+  const auto& inCategory = orrery::IconImageCollection::instance().iconImagesByCategory(category);
+  ASSERT_GE(inCategory.size(), 4u);
+  click(*list.rows().front());
+  ASSERT_TRUE(icons->iconSelectorView());
+  EXPECT_EQ(icons->iconSelectorView()->frame().topLeft(), list.frame().topLeft()) << "the grid slid in";
+  click(*icons->iconSelectorView()->iconButtons().at(3));
+  EXPECT_EQ(icons->selectedIconImage(), inCategory[3]);
+
+  // Back on the text tab everything typed is still there; the done button closes.
+  chooseTab(orrery::EditIdeaTabText);
+  EXPECT_EQ(panel()->textTabView()->titleTextField()->field()->lineEdit()->text(), QStringLiteral("Jupiter"));
+  ASSERT_TRUE(panel()->textTabView()->noteEdit());
+  EXPECT_EQ(panel()->textTabView()->noteEdit()->toPlainText(), typedNote);
+  click(*panel()->tabBar()->doneButton());
+  uitest::advance(0.05);
+  EXPECT_FALSE(c().editPopover()) << "done closes the popover";
+  saved();
+
+  // What the editor shows now and what the reopened file holds: the edit and the recoloured children.
+  IdeaPtr expected = before->snapshotCopy();
+  expected->setText(QStringLiteral("Jupiter"));
+  expected->setNote(typedNote);
+  expected->setColor(picked);
+  expected->setColorThemeType(orrery::ColorThemeTypeVaryingColors);
+  expected->setIconImage(inCategory[3]);
+  expected->applyColorTheme();
+  EXPECT_EQ(edited(c().realIdea()->ideas()[0]), edited(expected));
+  ASSERT_EQ(expected->ideas().size(), 2u);
+  EXPECT_NE(expected->ideas()[0]->color(), expected->ideas()[1]->color()) << "varying colours";
+  editor->window().performClose();
+  ASSERT_TRUE(waitFor([&] { return editor->closed; }));
+  editor.reset();
+
+  const IdeaPtr onDisk = readTree(path(QStringLiteral("map.orrery")));
+  ASSERT_TRUE(onDisk);
+  const IdeaPtr jupiter = onDisk->ideas()[0];
+  EXPECT_EQ(edited(jupiter), edited(expected));
+  EXPECT_EQ(jupiter->text(), QStringLiteral("Jupiter"));
+  EXPECT_EQ(jupiter->note(), typedNote);
+  EXPECT_EQ(jupiter->color(), picked);
+  EXPECT_EQ(jupiter->colorThemeType(), orrery::ColorThemeTypeVaryingColors);
+  ASSERT_TRUE(jupiter->iconImage());
+  EXPECT_EQ(jupiter->iconImage()->name(), inCategory[3]->name());
+  for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(jupiter->ideas()[i]->color(), expected->ideas()[i]->color()) << i;
+
+  // Reopened in an editor, the popover shows the kept values and closing it untouched changes nothing.
+  Opened again = openAgain(opened.doc);
+  ASSERT_GE(again.token, 1);
+  editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, again.token, QString()), &app);
+  doubleClick(editor->planet(0));
+  ASSERT_TRUE(panel());
+  EXPECT_EQ(panel()->textTabView()->titleTextField()->field()->lineEdit()->text(), QStringLiteral("Jupiter"));
+  ASSERT_TRUE(panel()->textTabView()->noteEdit()) << "a note opens the note area";
+  EXPECT_EQ(panel()->textTabView()->noteEdit()->toPlainText(), typedNote);
+  chooseTab(orrery::EditIdeaTabColor);
+  EXPECT_EQ(panel()->colorTabView()->colorSelector()->selectedColor(), picked) << "ringed on the bright palette";
+  chooseTab(orrery::EditIdeaTabIcon);
+  EXPECT_EQ(panel()->iconTabView()->iconCategoryTableView()->categoryOffset(), 1) << "\"Remove Icon\" heads the list";
+  editor->window().sendEvent(
+      platform::Event::key(platform::EventType::KeyDown, platform::KeyCode::Escape, QString(), 0, uitest::clock().now()));
+  uitest::advance(0.05);
+  EXPECT_FALSE(c().editPopover());
+  EXPECT_FALSE(panel());
+  EXPECT_FALSE(c().isUpdatingDocument()) << "an untouched panel saves nothing";
+  EXPECT_EQ(edited(c().realIdea()->ideas()[0]), edited(expected));
+}
+
+TEST_F(EditPanelsTest, WhileANoteHoversTheEditorKeepsTheKeysAndTheEditPopoverTakesThem) {
+  open();
+  const orrery::NoteDisplayFactory previous = orrery::NoteHoverUtility::setNoteDisplayFactory({});
+  orrery::NoteDisplayViewController::installAsNoteDisplay();
+  QWindow* editorWindow = editor->window().widget()->windowHandle();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == editorWindow; }));
+
+  orrery::NoteHoverUtility& hover = c().solarSystem()->noteHoverUtility();
+  const QPointF badge = editor->radial().ideaViewAtIndex(1)->position();
+  hover.observeCursorHoveringOver(QStringLiteral("A note to read"), badge);
+  hover.showNotePopoverFromRect(QRectF(badge - QPointF(10, 10), QSizeF(20, 20)));
+  auto notePopover = hover.notePopover();
+  ASSERT_TRUE(notePopover && notePopover->isShown());
+  EXPECT_FALSE(notePopover->takesKeyboardFocus()) << "the note is read-only";
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == editorWindow; }));
+
+  // Space, typed as the window system delivers it, reaches the editor: the edit popover opens,
+  // takes the keys and the typing lands in its title.
+  typeIntoActiveWindow(QStringLiteral(" "));
+  uitest::advance(0.05);
+  ASSERT_TRUE(panel()) << "Space reached the editor";
+  ASSERT_TRUE(popoverIsActive());
+  typeIntoActiveWindow(QStringLiteral("Pluto"));
+  EXPECT_EQ(panel()->textTabView()->titleTextField()->field()->lineEdit()->text(), QStringLiteral("Pluto"));
+  QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
+  uitest::advance(0.05);
+  EXPECT_FALSE(c().editPopover());
+  EXPECT_EQ(texts(c().realIdea()->ideas()).back(), QStringLiteral("Pluto"));
+  saved();
+  orrery::NoteHoverUtility::setNoteDisplayFactory(previous);
+}
+
+}  // namespace

@@ -1,0 +1,594 @@
+// The home screen over real storage: the iCloud engine over a container of document files in the
+// test's own folder (location 2) and the in-memory engine (location 3, scripted failures), in
+// offscreen windows on the virtual clock with the scripted presenter.
+
+#include "home/home_view_controller.h"
+
+#include "app/main_window_controller.h"
+#include "cloud/cloud_engines.h"
+#include "cloud_container_fixture.h"
+#include "editor/controller/solar_system_view_controller.h"
+#include "foundation/globals.h"
+#include "foundation/views/search_text_field.h"
+#include "foundation/views/view_extensions.h"
+#include "home/home_screens.h"
+#include "model/color_theme.h"
+#include "model/index_document.h"
+#include "model/persistence_controller.h"
+#include "model/workspace.h"
+#include "platform/cloud/local_folder_container.h"
+#include "platform/ui/native_host_view.h"
+#include "shell/main_layout_view.h"
+#include "shell/my_window.h"
+#include "shell/screen_factory.h"
+#include "support/memory_persistence_state.h"
+#include "support/recording_workspace_delegate.h"
+#include "ui_test_env.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace orrery;
+using orrery::testing::MemoryPersistenceState;
+using platform::Event;
+using platform::EventType;
+
+namespace {
+
+PersistenceController& facade() { return PersistenceController::singleton(); }
+
+bool waitFor(const std::function<bool()>& condition) {
+  return uitest::loop().runUntil(condition, platform::Millis(10000));
+}
+
+// A home screen hosted in one of the program's windows.
+struct HomeWindow : platform::WindowDelegate {
+  explicit HomeWindow(std::shared_ptr<HomeViewController> c)
+      : home(std::move(c)), window(std::make_shared<DragSupportWindow>(QSizeF(1000, 800))) {
+    window->setDelegate(this);
+    window->switchToViewController(home, /*animated=*/false, nullptr);
+    window->displayIfNeeded();
+  }
+  ~HomeWindow() override {
+    // An editor opened here gives its document back as it goes.
+    if (!window) return;
+    if (auto editor = this->editor()) editor->performForcedClose();
+    if (!closed) window->close();
+    window->setDelegate(nullptr);
+  }
+  bool windowShouldClose(platform::Window&) override { return window->windowShouldClose(); }
+  void windowWillClose(platform::Window&) override { closed = true; }
+
+  IdeaListView& grid() { return *home->ideaListView(); }
+  IdeaProxyPtr findProxy(const QString& id) { return grid().findProxy(id); }
+  QStringList tiles() {
+    QStringList out;
+    for (const auto& p : grid().proxies()) out << p->text();
+    return out;
+  }
+  std::shared_ptr<SolarSystemViewController> editor() {
+    return std::dynamic_pointer_cast<SolarSystemViewController>(window->controller());
+  }
+  QPointF tileCentre(const QString& docIdentifier) {
+    auto* disc = grid().visibleIdeaViewForDocument(docIdentifier);
+    return disc ? disc->superview()->convertPointToView(viewext::center(*disc), nullptr) : QPointF(-1, -1);
+  }
+  void click(QPointF p, int count = 1) {
+    const double t = uitest::clock().now();
+    window->sendEvent(Event::mouse(EventType::LeftMouseDown, p, t, count));
+    window->sendEvent(Event::mouse(EventType::LeftMouseUp, p, t + 0.01, count));
+  }
+  void search(const QString& text) {
+    home->topBar()->setCurrentSearchText(text);
+    home->topBarSearchStatusDidChange(/*final=*/true);
+  }
+
+  std::shared_ptr<HomeViewController> home;
+  std::shared_ptr<DragSupportWindow> window;
+  bool closed = false;
+};
+
+// A document whose root says `text`, with `deep` four levels down.
+std::shared_ptr<IdeaDocument> treeDocument(const QString& name, const QString& text, const QString& deep,
+                                           DocumentLocation location = DocumentLocationICloud) {
+  auto doc = IdeaDocument::createWithFileName(name, location);
+  IdeaPtr root = Idea::createWithText(text);
+  IdeaPtr at = root;
+  for (int level = 0; level < 4; ++level) {
+    IdeaPtr child = Idea::createWithText(level == 3 ? deep : QStringLiteral("level %1").arg(level));
+    at->addIdea(child);
+    at = child;
+  }
+  doc->setIdea(root);
+  doc->setDateCreated(QDateTime::currentDateTimeUtc());
+  doc->setDateModified(doc->dateCreated());
+  return doc;
+}
+
+// This program again, as another instance of the application over the same container: it
+// renames the first document and exits (0 when the edit is stored).
+int runSecondInstanceRenamingTheFirstDocument(const QString& containerRoot) {
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* shard : {"GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_SHARD_STATUS_FILE"}) env.remove(shard);
+  env.insert("ORRERY_HOME_SECOND_INSTANCE", "1");
+  env.insert("ORRERY_CLOUD_CONTAINER", containerRoot);
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::ForwardedChannels);
+  child.start(QCoreApplication::applicationFilePath(),
+              {"--gtest_filter=HomeSecondInstance.RenamesTheFirstDocument", "--gtest_shuffle=0"});
+  if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit) return -1;
+  return child.exitCode();
+}
+
+class HomeScreenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mPreviousFactory = setScreenFactory({});
+    QDir().mkpath(container.documents());
+    for (int i = 0; i < 3; ++i) {
+      auto doc = treeDocument(QStringLiteral("doc%1.orrx").arg(i), QStringLiteral("Document %1").arg(i),
+                              i == 1 ? QStringLiteral("a needle deep down") : QStringLiteral("hay"));
+      testsupport::CloudContainerFixture::writeFile(container.documentPath(doc->filePath()), doc->exportAsPureJSONData());
+      indexed.push_back(IdeaProxy::createWithDoc(doc));
+    }
+    writeIndex();
+    dropbox->store(QStringLiteral("dropbox:/box0.orrx"), Idea::createWithText(QStringLiteral("Box 0")));
+    dropbox->store(QStringLiteral("dropbox:/box1.orrx"), Idea::createWithText(QStringLiteral("Box 1")));
+    facade().setWorkspaceFactory(Workspace::factoryWithEngines([this](DocumentLocation location) {
+      if (location == DocumentLocationDropbox) return std::static_pointer_cast<PersistenceState>(dropbox);
+      return memoryICloud ? std::static_pointer_cast<PersistenceState>(memoryICloud) : cloudEngineForLocation(location);
+    }));
+  }
+  void TearDown() override {
+    uitest::advance(1.0);
+    Globals::optForICloud(false);
+    Globals::optForDropbox(false);
+    facade().setWorkspaceFactory({});
+    uitest::advance(0);
+    setScreenFactory(std::move(mPreviousFactory));
+  }
+  void startICloud() {
+    Globals::optForICloud(true);
+    ASSERT_TRUE(waitFor([] { return facade().statusForLocation(DocumentLocationICloud) == WorkspaceStatusReady; }));
+    ASSERT_TRUE(waitFor([] {
+      auto list = facade().proxyListForLocation(DocumentLocationICloud);
+      return list && list->size() == 3;
+    }));
+  }
+  void startDropbox() {
+    Globals::optForDropbox(true);
+    uitest::advance(0);
+    dropbox->reportStatus(3);
+    dropbox->reportStoredDocuments();
+    uitest::advance(0);
+    ASSERT_TRUE(facade().proxyListForLocation(DocumentLocationDropbox));
+  }
+  // The container's index, as the instance that wrote the documents leaves it.
+  void writeIndex() {
+    IndexDocument index(QUrl::fromLocalFile(container.indexPath()));
+    index.setIdeaProxyList(indexed);
+    index.saveBinaryToURL(index.presentedItemURL(), nullptr);
+  }
+  // A listed document no search has read yet, and an engine that holds its answers.
+  void coldDocumentAndHeldAnswers() {
+    dropbox->store(QStringLiteral("dropbox:/cold.orrx"), Idea::createWithText(QStringLiteral("Cold box")));
+    dropbox->reportStoredDocuments();
+    dropbox->holdAnswers(true);
+  }
+  static QStringList sorted(QStringList list) {
+    list.sort();
+    return list;
+  }
+  static QStringList listed(DocumentLocation location) {
+    QStringList out;
+    for (const auto& p : facade().proxyListForLocation(location).value_or(ProxyList())) out << p->text();
+    return out;
+  }
+
+  testsupport::CloudContainerFixture container;
+  ProxyList indexed;
+  std::shared_ptr<MemoryPersistenceState> dropbox = std::make_shared<MemoryPersistenceState>();
+  std::shared_ptr<MemoryPersistenceState> memoryICloud;
+  uitest::PresenterScope presenter;
+
+ private:
+  ScreenFactory mPreviousFactory;
+};
+
+TEST_F(HomeScreenTest, TheGridFollowsTheLocationsListWithoutOpeningDocuments) {
+  startICloud();
+  HomeWindow w(HomeViewController::create(DocumentLocationICloud, QString()));
+  EXPECT_EQ(w.tiles(), listed(DocumentLocationICloud)) << "tiles in list order";
+  EXPECT_EQ(w.tiles().size(), 3);
+  EXPECT_EQ(w.window->title(), QStringLiteral("iCloud Documents"));
+  EXPECT_EQ(w.window->docURL(), QUrl(QStringLiteral("icloud://icloud")));
+  EXPECT_EQ(w.window->cloudIconName(), QStringLiteral("cloud"));
+  for (const auto& p : w.grid().proxies()) EXPECT_FALSE(p->hasDoc() && p->doc()->isOpen()) << "no document opened";
+  EXPECT_EQ(w.window->firstResponder(), static_cast<platform::Responder*>(&w.grid()));
+
+  // A document created elsewhere in this program reaches the grid; a deletion leaves it.
+  auto made = treeDocument(QString(), QStringLiteral("Made by another window"), QStringLiteral("y"));
+  DocumentToken token = -1;
+  facade().createDocument(made, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(waitFor([&] { return token != -1; }));
+  ASSERT_GE(token, 1);
+  EXPECT_EQ(w.tiles().size(), 4);
+  EXPECT_TRUE(w.tiles().contains(QStringLiteral("Made by another window")));
+  facade().releaseDocument(made, token, nullptr);
+  w.home->documentDeleted(QStringLiteral("dropbox:/") + IdeaProxy::bareFileName(w.grid().proxies()[0]->docIdentifier()));
+  EXPECT_EQ(w.tiles().size(), 4) << "a deletion in the other location changes nothing";
+  bool deleted = false;
+  facade().deleteDocument(made->docIdentifier(), [&](bool ok) { deleted = ok; });
+  ASSERT_TRUE(waitFor([&] { return deleted && w.tiles().size() == 3; }));
+  EXPECT_FALSE(w.tiles().contains(QStringLiteral("Made by another window")));
+}
+
+TEST(HomeSecondInstance, RenamesTheFirstDocument) {
+  if (qEnvironmentVariable("ORRERY_HOME_SECOND_INSTANCE") != "1") GTEST_SKIP() << "only as a second instance";
+  orrery::testing::RecordingWorkspaceDelegate screens;
+  auto workspace = Workspace::create(cloudEngineForLocation(DocumentLocationICloud), &screens);
+  ASSERT_TRUE(waitFor([&] { return workspace->findProxy(QStringLiteral("iCloud:/doc0.orrx")) != nullptr; }));
+  auto doc = workspace->findProxy(QStringLiteral("iCloud:/doc0.orrx"))->doc();
+  DocumentToken token = 0;
+  workspace->openDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(waitFor([&] { return token != 0; }));
+  ASSERT_GE(token, 1);
+  doc->idea()->setText(QStringLiteral("Edited by another instance"));
+  int saved = -1;
+  workspace->updateDocument(doc, token, [&](bool ok) { saved = ok ? 1 : 0; });
+  ASSERT_TRUE(waitFor([&] { return saved != -1; }));
+  ASSERT_EQ(saved, 1);
+  bool closed = false;
+  workspace->closeDocument(doc, token, [&](bool) { closed = true; });
+  ASSERT_TRUE(waitFor([&] { return closed; }));
+  workspace->closeWorkspace();
+}
+
+TEST_F(HomeScreenTest, AnotherInstancesEditOfADocumentRedrawsItsTile) {
+  startICloud();
+  HomeWindow w(HomeViewController::create(DocumentLocationICloud, QString()));
+  ASSERT_EQ(runSecondInstanceRenamingTheFirstDocument(container.root()), 0);
+  for (int look = 0; look < 3 && !w.tiles().contains(QStringLiteral("Edited by another instance")); ++look) {
+    uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+    uitest::loop().runUntil([&] { return w.tiles().contains(QStringLiteral("Edited by another instance")); },
+                            platform::Millis(3000));
+  }
+  EXPECT_EQ(w.tiles().size(), 3);
+  EXPECT_TRUE(w.tiles().contains(QStringLiteral("Edited by another instance")));
+}
+
+TEST_F(HomeScreenTest, ASearchFromTheEditorFindsIdeasDeepInsideAndClearingRestoresTheList) {
+  startICloud();
+  installHomeScreens();
+  HomeWindow w(std::dynamic_pointer_cast<HomeViewController>(
+      screenFactory().makeHome(DocumentLocationICloud, QStringLiteral("needle"))));
+  ASSERT_TRUE(w.home);
+  EXPECT_EQ(w.home->topBar()->currentSearchText(), QStringLiteral("needle"));
+  EXPECT_TRUE(w.home->isSearching());
+  EXPECT_TRUE(w.grid().readOnly()) << "read-only while the search runs";
+  ASSERT_TRUE(waitFor([&] { return w.home->state() == kHomeScreenStateResults; }));
+  EXPECT_EQ(w.tiles(), QStringList{QStringLiteral("Document 1")});
+  EXPECT_TRUE(w.grid().readOnly());
+  EXPECT_EQ(w.grid().countSlots(), 1) << "no add button among results";
+  EXPECT_FALSE(w.grid().placeHolderView());
+
+  w.search(QStringLiteral("nothing like this"));
+  ASSERT_TRUE(waitFor([&] { return w.home->state() == kHomeScreenStateResults; }));
+  EXPECT_TRUE(w.tiles().isEmpty());
+  ASSERT_TRUE(w.grid().placeHolderView());
+  EXPECT_EQ(w.grid().placeHolderView()->text(), QStringLiteral("No matches"));
+
+  w.search(QString());
+  EXPECT_EQ(w.home->state(), kHomeScreenStateList);
+  EXPECT_EQ(w.tiles(), listed(DocumentLocationICloud));
+  EXPECT_FALSE(w.grid().readOnly());
+  EXPECT_EQ(w.window->firstResponder(), static_cast<platform::Responder*>(&w.grid()));
+}
+
+TEST_F(HomeScreenTest, ClearingTheSearchStopsItAndLateResultsNeverFillTheGrid) {
+  startDropbox();
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  coldDocumentAndHeldAnswers();
+  w.search(QStringLiteral("Box"));
+  const std::int64_t request = w.home->currentSearchRequestID();
+  ASSERT_NE(request, 0) << "the search waits for the cold document";
+  EXPECT_EQ(w.home->state(), kHomeScreenStateSearching);
+  w.search(QString());
+  EXPECT_EQ(w.home->currentSearchRequestID(), 0);
+  dropbox->holdAnswers(false);
+  dropbox->releaseHeldAnswers();
+  uitest::advance(1.0);
+  // Results carrying the request's identifier, however late, are not this screen's any more.
+  w.home->searchIsReady({w.grid().proxies()[0]}, DocumentLocationDropbox, request);
+  EXPECT_EQ(w.home->state(), kHomeScreenStateList);
+  EXPECT_EQ(sorted(w.tiles()), (QStringList{"Box 0", "Box 1", "Cold box"}));
+  EXPECT_FALSE(w.grid().readOnly());
+}
+
+TEST_F(HomeScreenTest, OlderResultsAreIgnoredAndNewerOnesRestartTheSearch) {
+  startDropbox();
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  const IdeaProxyPtr stray = w.grid().proxies()[1];
+  coldDocumentAndHeldAnswers();
+  w.search(QStringLiteral("Box 0"));
+  const std::int64_t awaited = w.home->currentSearchRequestID();
+  ASSERT_NE(awaited, 0);
+  w.home->searchIsReady({stray}, DocumentLocationDropbox, awaited - 1);
+  w.home->searchIsReady({stray}, DocumentLocationICloud, awaited);
+  EXPECT_EQ(w.home->state(), kHomeScreenStateSearching) << "older or other-location results change nothing";
+  EXPECT_EQ(w.tiles().size(), 3);
+
+  // Another screen's newer search took the location's search over.
+  const std::int64_t newer = facade().nextSearchRequestID();
+  w.home->searchIsReady({stray}, DocumentLocationDropbox, newer);
+  EXPECT_GT(w.home->currentSearchRequestID(), newer) << "asked again with a fresh identifier";
+  EXPECT_EQ(w.home->state(), kHomeScreenStateSearching);
+  dropbox->holdAnswers(false);
+  dropbox->releaseHeldAnswers();
+  ASSERT_TRUE(waitFor([&] { return w.home->state() == kHomeScreenStateResults; }));
+  EXPECT_EQ(w.tiles(), QStringList{QStringLiteral("Box 0")});
+}
+
+TEST_F(HomeScreenTest, ListReportsDuringASearchOnlyUpdateAndDeleteResults) {
+  startDropbox();
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  w.search(QStringLiteral("Box"));
+  ASSERT_TRUE(waitFor([&] { return w.home->state() == kHomeScreenStateResults; }));
+  ASSERT_EQ(sorted(w.tiles()), (QStringList{"Box 0", "Box 1"}));
+
+  auto made = IdeaDocument::createWithFileName(QString(), DocumentLocationDropbox);
+  made->setIdea(Idea::createWithText(QStringLiteral("New while searching")));
+  DocumentToken token = -1;
+  facade().createDocument(made, 0, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(waitFor([&] { return token != -1; }));
+  w.home->documentAppended(facade().findProxy(made->docIdentifier()));
+  w.home->batchUpdateDoneInLocation(DocumentLocationDropbox);
+  EXPECT_EQ(sorted(w.tiles()), (QStringList{"Box 0", "Box 1"})) << "no list entry lands among the results";
+
+  auto renamed = IdeaProxy::createWithProxy(*w.findProxy(QStringLiteral("dropbox:/box1.orrx")));
+  renamed->setText(QStringLiteral("Box 1 renamed"));
+  w.home->documentUpdated(renamed);
+  w.home->documentDeleted(QStringLiteral("dropbox:/box0.orrx"));
+  EXPECT_EQ(w.tiles(), QStringList{QStringLiteral("Box 1 renamed")});
+
+  w.search(QString());
+  EXPECT_TRUE(w.tiles().contains(QStringLiteral("New while searching"))) << "clearing reloads the list";
+  facade().releaseDocument(made, token, nullptr);
+}
+
+TEST_F(HomeScreenTest, AClickOpensTheDocumentInThisWindowsEditorWhichHoldsTheToken) {
+  startDropbox();
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QStringLiteral("")));
+  const QString id = QStringLiteral("dropbox:/box1.orrx");
+  w.click(w.tileCentre(id));
+  uitest::advance(0.29);
+  EXPECT_FALSE(w.home->screenOccupied()) << "a click waits for a possible second one";
+  dropbox->holdAnswers(true);
+  uitest::advance(0.02);
+  EXPECT_EQ(w.home->currentOccupyingOperation(), QStringLiteral("OpenDocument"));
+  EXPECT_FALSE(w.grid().userInteractionEnabled()) << "no second open meanwhile";
+  dropbox->holdAnswers(false);
+  dropbox->releaseHeldAnswers();
+  ASSERT_TRUE(waitFor([&] { return w.editor() != nullptr; }));
+  EXPECT_EQ(w.editor()->document()->docIdentifier(), id);
+  EXPECT_EQ(dropbox->heldTokens(id), 1u);
+  EXPECT_FALSE(w.home->screenOccupied()) << "both screen tokens returned";
+  EXPECT_EQ(w.window->controller(), w.editor());
+  uitest::advance(0.3);  // the cross-fade
+  EXPECT_FALSE(w.home->view()->window()) << "the home screen left the window";
+  w.editor()->performForcedClose();
+  uitest::advance(0);
+  EXPECT_EQ(dropbox->heldTokens(id), 0u);
+}
+
+TEST_F(HomeScreenTest, ANewDocumentTakesTheNextThemesColourAndOpensForEditing) {
+  startDropbox();
+  auto third = IdeaDocument::createWithFileName(QStringLiteral("box2.orrx"), DocumentLocationDropbox);
+  third->setIdea(Idea::createWithText(QStringLiteral("Box 2")));
+  dropbox->store(third);
+  dropbox->reportStoredDocuments();
+  uitest::advance(0);
+  ASSERT_EQ(listed(DocumentLocationDropbox).size(), 3);
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  w.home->pleaseCreateNewIdea();
+  ASSERT_TRUE(waitFor([&] { return w.editor() != nullptr; }));
+  const auto doc = w.editor()->document();
+  ASSERT_EQ(doc->location(), DocumentLocationDropbox);
+  const auto& themes = ColorTheme::standardThemes();
+  ASSERT_EQ(themes.size(), 4u);
+  ASSERT_TRUE(doc->idea()->color());
+  EXPECT_EQ(doc->idea()->color()->name(), themes[0]->colors()[0]->name())
+      << "three listed: theme (3 + 1) mod 4";
+  EXPECT_EQ(doc->idea()->colorThemeType(), ColorThemeTypeLighterColor);
+  EXPECT_EQ(doc->dateCreated(), doc->dateModified());
+  EXPECT_EQ(w.grid().indexOfProxy(doc->docIdentifier()), 0) << "the list change reached the grid";
+  EXPECT_EQ(dropbox->heldTokens(doc->docIdentifier()), 1u);
+}
+
+TEST_F(HomeScreenTest, NoTokenStaysWithTheEngineWhenNoEditorTakesIt) {
+  startDropbox();
+  const QString box0 = QStringLiteral("dropbox:/box0.orrx");
+  const QString box1 = QStringLiteral("dropbox:/box1.orrx");
+  {
+    // Two add-button presses before the first create completes: one editor, one token back.
+    HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+    w.home->pleaseCreateNewIdea();
+    w.home->pleaseCreateNewIdea();
+    ASSERT_TRUE(waitFor([&] { return listed(DocumentLocationDropbox).size() == 4 && w.editor(); }));
+    uitest::advance(0.5);
+    std::size_t held = 0;
+    const ProxyList all = facade().proxyListForLocation(DocumentLocationDropbox).value_or(ProxyList());
+    for (const auto& p : all)
+      held += dropbox->heldTokens(p->docIdentifier());
+    EXPECT_EQ(held, 1u) << "only the editor holds one";
+  }
+  {
+    // The window closes while the open runs.
+    HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+    w.home->onDrillDownTo(box0, /*startEditing=*/false);
+    w.window->close();
+    w.window->setDelegate(nullptr);
+    w.window.reset();  // the application lets go of a closed window
+    uitest::advance(0.5);
+    EXPECT_EQ(dropbox->heldTokens(box0), 0u);
+  }
+  {
+    // The window shows another screen by the time the open completes; and an occupied screen.
+    HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+    w.home->onDrillDownTo(box1, /*startEditing=*/false);
+    auto other = HomeViewController::create(DocumentLocationDropbox, QString());
+    w.window->switchToViewController(other, /*animated=*/false, nullptr);
+    uitest::advance(0.5);
+    EXPECT_EQ(dropbox->heldTokens(box1), 0u);
+
+    DocumentToken token = 0;
+    auto doc = facade().findProxy(box1)->doc();
+    facade().openDocument(doc, [&](DocumentToken t) { token = t; });
+    uitest::advance(0);
+    ASSERT_GE(token, 1);
+    other->occupyScreen(QStringLiteral("Test"));
+    other->openSolarSystemForIdeaDocument(doc, token, /*startEditing=*/false);
+    EXPECT_EQ(dropbox->heldTokens(box1), 0u);
+    EXPECT_EQ(w.window->controller(), other);
+    other->liberateScreen(QStringLiteral("Test"));
+  }
+}
+
+TEST_F(HomeScreenTest, AFailedOpenShowsTheAlertOfItsLocationAndTheGridStays) {
+  startDropbox();
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  presenter->alertAnswers = {1000};
+  dropbox->failNext(MemoryPersistenceState::Op::Open);
+  w.home->onDrillDownTo(QStringLiteral("dropbox:/box0.orrx"), /*startEditing=*/true);
+  uitest::advance(0.1);
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Oops"));
+  EXPECT_EQ(presenter->alerts[0].informativeText, QStringLiteral("The document could not be opened."));
+  EXPECT_FALSE(w.editor());
+  EXPECT_EQ(w.window->controller(), w.home);
+
+  // iCloud says where the document should have come from.
+  memoryICloud = std::make_shared<MemoryPersistenceState>();
+  memoryICloud->store(QStringLiteral("iCloud:/a.orrx"), Idea::createWithText(QStringLiteral("A")));
+  Globals::optForICloud(true);
+  uitest::advance(0);
+  memoryICloud->reportStatus(3);
+  memoryICloud->reportStoredDocuments();
+  uitest::advance(0);
+  HomeWindow icloud(HomeViewController::create(DocumentLocationICloud, QString()));
+  presenter->alertAnswers = {1000};
+  memoryICloud->failNext(MemoryPersistenceState::Op::Open);
+  icloud.home->onDrillDownTo(QStringLiteral("iCloud:/a.orrx"), /*startEditing=*/false);
+  uitest::advance(0.1);
+  ASSERT_EQ(presenter->alerts.size(), 2u);
+  EXPECT_TRUE(presenter->alerts[1].informativeText.contains(QStringLiteral("iCloud")));
+  EXPECT_FALSE(icloud.home->screenOccupied());
+}
+
+TEST_F(HomeScreenTest, WithdrawingDropboxClosesOnlyTheDropboxWindow) {
+  startICloud();
+  startDropbox();
+  HomeWindow icloud(HomeViewController::create(DocumentLocationICloud, QString()));
+  HomeWindow box(HomeViewController::create(DocumentLocationDropbox, QString()));
+  EXPECT_EQ(box.window->title(), QStringLiteral("Dropbox Documents"));
+  Globals::optForDropbox(false);
+  uitest::advance(0.1);
+  EXPECT_TRUE(box.closed);
+  EXPECT_FALSE(icloud.closed);
+}
+
+TEST_F(HomeScreenTest, CommandFStartsEditingTheSearchOnceAndTheRestoredLocationIsACloudOne) {
+  startDropbox();
+  auto restored = HomeViewController::createForRestoration();
+  HomeWindow w(restored);
+  EXPECT_TRUE(w.tiles().isEmpty()) << "no location yet";
+  EXPECT_TRUE(restored->restoreFromState({{"location", 3}}));
+  EXPECT_EQ(restored->location(), DocumentLocationDropbox);
+  EXPECT_EQ(w.tiles(), (QStringList{"Box 0", "Box 1"})) << "the restored location's list shows at once";
+  EXPECT_EQ(w.window->title(), QStringLiteral("Dropbox Documents"));
+  EXPECT_EQ(restored->createState().value("location").toULongLong(), DocumentLocationDropbox);
+  EXPECT_EQ(restored->storedClassName(), QStringLiteral("HomeViewController"));
+  for (const QVariantMap& state : {QVariantMap{}, QVariantMap{{"location", 7}}, QVariantMap{{"location", 1}},
+                                   QVariantMap{{"location", "garbage"}}}) {
+    auto other = HomeViewController::createForRestoration();
+    EXPECT_TRUE(other->restoreFromState(state));
+    EXPECT_EQ(other->location(), DocumentLocationICloud) << state.value("location").toString().toStdString();
+  }
+
+  const Event commandF = Event::key(EventType::KeyDown, platform::KeyCode::Unknown, QStringLiteral("f"),
+                                    platform::ModifierFlag::Command);
+  w.window->sendEvent(commandF);
+  auto field = w.home->topBar()->searchTextField()->hostedField();
+  EXPECT_EQ(w.window->firstResponder(), field.get()) << "Command-F from the grid";
+  QLineEdit* edit = w.home->topBar()->searchTextField()->lineEdit();
+  ASSERT_TRUE(edit);
+  edit->setText(QStringLiteral("abc"));
+  w.home->topBar()->controlTextDidBeginEditing();
+  edit->setCursorPosition(1);
+  ASSERT_TRUE(w.home->topBar()->isEditingSearchText());
+  w.window->sendEvent(commandF);
+  EXPECT_EQ(edit->cursorPosition(), 1) << "already editing: nothing changes";
+}
+
+TEST_F(HomeScreenTest, TheEditorsHomeButtonShowsTheRealGridWithItsSearch) {
+  startDropbox();
+  installHomeScreens();
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  w.home->onDrillDownTo(QStringLiteral("dropbox:/box0.orrx"), /*startEditing=*/false);
+  ASSERT_TRUE(waitFor([&] { return w.editor() != nullptr; }));
+  auto editor = w.editor();
+  EXPECT_EQ(editor->storedClassName(), QStringLiteral("SolarSystemViewController"));
+  editor->topBar()->setCurrentSearchText(QStringLiteral("Box 1"));
+  editor->pleaseSwitchToHomeView();
+  auto home = std::dynamic_pointer_cast<HomeViewController>(w.window->controller());
+  ASSERT_TRUE(home) << "the real home screen, not a stand-in";
+  EXPECT_EQ(home->location(), DocumentLocationDropbox);
+  EXPECT_EQ(home->topBar()->currentSearchText(), QStringLiteral("Box 1"));
+  EXPECT_EQ(dropbox->heldTokens(QStringLiteral("dropbox:/box0.orrx")), 0u) << "the editor gave its token back";
+  w.home = home;
+  ASSERT_TRUE(waitFor([&] { return home->state() == kHomeScreenStateResults; }));
+  EXPECT_EQ(w.tiles(), QStringList{QStringLiteral("Box 1")});
+}
+
+TEST_F(HomeScreenTest, MainWindowsShowTheRealGridAndStoreTheScreenTheyShowNow) {
+  startDropbox();
+  installHomeScreens();
+  auto cloudWindow = MainWindowController::createCloudWindow(DocumentLocationDropbox);
+  uitest::advance(0);
+  auto home = std::dynamic_pointer_cast<HomeViewController>(cloudWindow->myWindow().controller());
+  ASSERT_TRUE(home) << "New Dropbox Window shows the grid";
+  EXPECT_EQ(home->ideaListView()->proxies().size(), 2u);
+  QVariantMap stored = cloudWindow->createState();
+  EXPECT_EQ(stored.value("controllerClass").toString(), QStringLiteral("HomeViewController"));
+  EXPECT_EQ(stored.value("controllerState").toMap().value("location").toULongLong(), DocumentLocationDropbox);
+
+  // The home screen hands its window to an editor: the window now stores the editor.
+  home->onDrillDownTo(QStringLiteral("dropbox:/box1.orrx"), /*startEditing=*/false);
+  ASSERT_TRUE(waitFor([&] {
+    return std::dynamic_pointer_cast<SolarSystemViewController>(cloudWindow->myWindow().controller()) != nullptr;
+  }));
+  stored = cloudWindow->createState();
+  EXPECT_EQ(stored.value("controllerClass").toString(), QStringLiteral("SolarSystemViewController"));
+  EXPECT_EQ(stored.value("controllerState").toMap().value("docIdentifier").toString(),
+            QStringLiteral("dropbox:/box1.orrx"));
+  std::dynamic_pointer_cast<SolarSystemViewController>(cloudWindow->myWindow().controller())->performForcedClose();
+  uitest::advance(0.5);
+  EXPECT_EQ(dropbox->heldTokens(QStringLiteral("dropbox:/box1.orrx")), 0u);
+
+  // A restored home window shows its location's grid.
+  auto restored = MainWindowController::createForRestoration();
+  ASSERT_TRUE(restored->restoreFromState({{"controllerClass", "HomeViewController"},
+                                          {"controllerState", QVariantMap{{"location", 3}}}}));
+  uitest::advance(0);
+  auto again = std::dynamic_pointer_cast<HomeViewController>(restored->myWindow().controller());
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->location(), DocumentLocationDropbox);
+  EXPECT_EQ(again->ideaListView()->proxies().size(), 2u);
+  restored->myWindow().close();
+}
+
+}  // namespace
