@@ -2,6 +2,7 @@
 #include "app/local_document_import.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
+#include "app/telemetry_start.h"
 #include "cloud/cloud_engines.h"
 #include "editor/controller/editor_screens.h"
 #include "home/home_screens.h"
@@ -47,6 +48,8 @@ int main(int argc, char** argv) {
   // The cloud engines set the Dropbox library up with the application key; sign-in redirects
   // that reach this program (the desktop entry's URL scheme, a second launch) end there.
   orrery::AppServices services;
+  services.startTelemetry = [] { orrery::startTelemetry(); };
+  orrery::installTelemetryLifecycle();
   services.handleDropboxRedirect = orrery::handleDropboxRedirect;
   orrery::AppDelegate delegate(services);
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(); });

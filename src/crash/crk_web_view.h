@@ -3,6 +3,7 @@
 // page side is a script installed into a script host (the web view's configuration): it
 // wraps the page's error handler and posts each error to the message handler "crashkit".
 
+#include <functional>
 #include <string>
 
 namespace telemetry {
@@ -16,18 +17,21 @@ struct CRKUserScript {
   bool forMainFrameOnly = true;
 };
 
+// A message posted by the page: its handler's name and its body as JSON text.
+struct CRKScriptMessage {
+  std::string name;
+  std::string body;
+};
+
 class CRKScriptHost {
  public:
   virtual ~CRKScriptHost() = default;
   // A host without user scripts cannot take the hook.
   virtual bool supportsUserScripts() const = 0;
   virtual void addUserScript(const CRKUserScript& script) = 0;
-};
-
-// A message posted by the page: its handler's name and its body as JSON text.
-struct CRKScriptMessage {
-  std::string name;
-  std::string body;
+  // Messages the page posts to `name` reach `handler`.
+  virtual void addScriptMessageHandler(const std::string& name,
+                                       std::function<void(const CRKScriptMessage&)> handler) = 0;
 };
 
 std::string CRKWebViewErrorScriptSource();

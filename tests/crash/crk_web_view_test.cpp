@@ -62,7 +62,11 @@ class RecordingHost final : public CRKScriptHost {
   explicit RecordingHost(bool supports) : mSupports(supports) {}
   bool supportsUserScripts() const override { return mSupports; }
   void addUserScript(const CRKUserScript& script) override { scripts.push_back(script); }
+  void addScriptMessageHandler(const std::string& name, std::function<void(const CRKScriptMessage&)> handler) override {
+    handlers.emplace_back(name, std::move(handler));
+  }
   std::vector<CRKUserScript> scripts;
+  std::vector<std::pair<std::string, std::function<void(const CRKScriptMessage&)>>> handlers;
 
  private:
   bool mSupports;

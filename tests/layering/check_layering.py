@@ -19,7 +19,7 @@ PLATFORM_LAYERS = ["platform/core", "platform/net", "platform/services"]
 SDK_LAYERS = ["sdk", "crash"]
 QT_FREE = ("platform/core", "platform/net", "sdk", "crash")
 # What the application may include of the SDK and the crash reporter.
-PUBLIC_HEADERS = {"sdk/startup/telemetry.h"}
+PUBLIC_HEADERS = {"sdk/startup/telemetry.h", "sdk/analytics/analytics.h", "crash/crash_kit.h"}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 SOURCE = (".h", ".hpp", ".cpp", ".cc")

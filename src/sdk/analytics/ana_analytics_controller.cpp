@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "platform/core/notification_center.h"
@@ -191,6 +193,14 @@ void ANAAnalyticsController::logEvent(std::shared_ptr<const ANAEvent> event) {
 
 void ANAAnalyticsController::enqueue(const std::string& activityName,
                                      std::function<void(std::shared_ptr<Operation> activity)> block) {
+  std::lock_guard lock(mBatchMutex);
+  // Events recorded from now on follow this block.
+  mOpenBatch.reset();
+  enqueueOperations(activityName, std::move(block));
+}
+
+void ANAAnalyticsController::enqueueOperations(const std::string& activityName,
+                                               std::function<void(std::shared_ptr<Operation> activity)> block) {
   auto activity = ANAActivity::beginActivity(activityName, kRecordOptions);
   auto end = BlockOperation::create([activity] { activity->end(); });
   std::weak_ptr<Operation> weakEnd = end;
@@ -202,17 +212,39 @@ void ANAAnalyticsController::enqueue(const std::string& activityName,
 
 void ANAAnalyticsController::enqueueEvent(std::shared_ptr<const ANAEvent> event) {
   if (!event) return;
+  // Events recorded while the queue has not yet taken the open batch join it: the caller
+  // pays a lock and a push, and one operation (and one termination hold) carries them all.
+  std::lock_guard lock(mBatchMutex);
+  if (mOpenBatch) {
+    mOpenBatch->push_back(std::move(event));
+    return;
+  }
+  auto batch = std::make_shared<EventBatch>();
+  batch->push_back(std::move(event));
+  mOpenBatch = batch;
   std::weak_ptr<ANAAnalyticsController> weak = weak_from_this();
-  enqueue(kPrefix + ".RecordEvent", [weak, event](std::shared_ptr<Operation> activity) {
+  enqueueOperations(kPrefix + ".RecordEvent", [weak, batch](std::shared_ptr<Operation> activity) {
     auto self = weak.lock();
-    if (!self || !self->shouldLogEvent()) return;
-    if (self->discardedBySampling(*event)) {
-      ANALogger::sharedLogger().log("Application is enabled for sampling, skipping %s", event->name().c_str());
-      return;
+    if (!self) return;
+    EventBatch events;
+    {
+      std::lock_guard lock(self->mBatchMutex);
+      if (self->mOpenBatch == batch) self->mOpenBatch.reset();
+      events.swap(*batch);
     }
-    self->write(event, self->mMetadata, activity);
-    if (self->shouldSubmitLogAtURL(self->mCurrentLogURL) || event->triggersFlush()) self->rotateAndSubmitCurrentLog();
+    // The queue runs one operation at a time, in order: the hold waits for the last write only.
+    for (size_t i = 0; i < events.size(); ++i) self->record(events[i], i + 1 == events.size() ? activity : nullptr);
   });
+}
+
+void ANAAnalyticsController::record(const std::shared_ptr<const ANAEvent>& event, const std::shared_ptr<Operation>& activity) {
+  if (!shouldLogEvent()) return;
+  if (discardedBySampling(*event)) {
+    ANALogger::sharedLogger().log("Application is enabled for sampling, skipping %s", event->name().c_str());
+    return;
+  }
+  write(event, mMetadata, activity);
+  if (shouldSubmitLogAtURL(mCurrentLogURL) || event->triggersFlush()) rotateAndSubmitCurrentLog();
 }
 
 void ANAAnalyticsController::logCrashEvent(std::shared_ptr<const ANACrashEvent> event) {
@@ -286,7 +318,7 @@ std::vector<std::shared_ptr<Operation>> ANAAnalyticsController::operationsForCom
 
 std::vector<std::shared_ptr<Operation>> ANAAnalyticsController::packageAndUploadOperations(
     const std::string& compressedURL, const std::shared_ptr<Operation>& after) {
-  const std::string boundary = TELMultipartMimeStreamEncoder::generateBoundary();
+  const std::string boundary = boundaryForCompressedLog(compressedURL);
   const std::string packageURL = multipartMimeURLWithBoundary(boundary);
   auto package = std::make_shared<ANAPackageLogOperation>(compressedURL, packageURL, boundary);
   if (after) package->addDependency(after);
@@ -387,6 +419,15 @@ ANABackoffTimer* ANAAnalyticsController::timerForUniqueName(const std::string& u
   if (timer->retryCount() < kMaximumRetries) return timer.get();
   mRetryTimerMap.erase(uniqueName);
   return nullptr;
+}
+
+std::string ANAAnalyticsController::boundaryForCompressedLog(const std::string& compressedURL) {
+  // The log's own name (a UUID), so a log packaged twice makes the same package.
+  const std::string base = std::filesystem::path(compressedURL).stem().string();
+  const bool uuid = base.size() == 36 && std::all_of(base.begin(), base.end(), [](char c) {
+                      return c == '-' || std::isxdigit(static_cast<unsigned char>(c));
+                    });
+  return uuid ? base : TELMultipartMimeStreamEncoder::generateBoundary();
 }
 
 std::string ANAAnalyticsController::generateNewLogPath() const {

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -86,7 +87,12 @@ class ANAAnalyticsController final : public ANAUploaderDelegate,
   bool standalone() const { return mEnvironment.facts.has_value(); }
   void setUp();
   void enqueueEvent(std::shared_ptr<const ANAEvent> event);
+  // Runs `block` on the event queue after everything queued before, under a termination hold.
   void enqueue(const std::string& activityName, std::function<void(std::shared_ptr<Operation> activity)> block);
+  void enqueueOperations(const std::string& activityName,
+                         std::function<void(std::shared_ptr<Operation> activity)> block);
+  // On the event queue: the settings gate, sampling, the write and, when due, the rotation.
+  void record(const std::shared_ptr<const ANAEvent>& event, const std::shared_ptr<Operation>& activity);
   bool shouldLogEvent() const;
   bool discardedBySampling(const ANAEvent& event) const;
   void write(std::shared_ptr<const ANAEvent> event, std::shared_ptr<const ANAMetadataSerializable> metadata,
@@ -105,6 +111,7 @@ class ANAAnalyticsController final : public ANAUploaderDelegate,
   void flushTimerFired();
   ANABackoffTimer* timerForUniqueName(const std::string& uniqueName, double initialRetryValue);
   std::string generateNewLogPath() const;
+  static std::string boundaryForCompressedLog(const std::string& compressedURL);
   std::string multipartMimeURLWithBoundary(const std::string& boundary) const;
   static std::optional<std::string> boundaryFromURL(const std::string& path);
   void addToQueue(const std::shared_ptr<Operation>& operation) { mEventQueue->addOperation(operation); }
@@ -113,6 +120,10 @@ class ANAAnalyticsController final : public ANAUploaderDelegate,
   const std::string mRootDirectory;
   const Environment mEnvironment;
   std::shared_ptr<OperationQueue> mEventQueue;
+  using EventBatch = std::vector<std::shared_ptr<const ANAEvent>>;
+  std::mutex mBatchMutex;  // guards mOpenBatch; held while queueing, never while recording
+  // Events waiting for the queue's operation that records them, while it has not yet started.
+  std::shared_ptr<EventBatch> mOpenBatch;
   // Event queue only, from the set-up block on.
   std::string mRootEventDirectory;
   std::shared_ptr<ANAMetadata> mMetadata;

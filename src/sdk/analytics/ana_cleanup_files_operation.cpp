@@ -38,6 +38,20 @@ void ANACleanupFilesOperation::main() {
     compressed.erase(it);
   }
 
+  // A compressed log is named like its package: both present means the package was written
+  // and the run ended before the log could go. Packaging it again would send its events twice.
+  for (auto it = compressed.begin(); it != compressed.end();) {
+    if (!packages.count(it->first)) {
+      ++it;
+      continue;
+    }
+    std::string error;
+    if (!fileio::removeItem(it->second, &error))
+      ANALogger::sharedLogger().logWithLabel("CleanupOperation", "Failed to remove %s: %s", it->second.c_str(),
+                                             error.c_str());
+    it = compressed.erase(it);
+  }
+
   std::vector<std::string> packagePaths;
   for (const auto& [base, path] : packages) packagePaths.push_back(path);
   packagePaths = URLsByRemovingOldFiles(packagePaths, mMaximumPendingMultipartFiles);

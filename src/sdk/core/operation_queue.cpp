@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <list>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 namespace telemetry {
 
@@ -22,13 +25,22 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
   struct Entry {
     std::shared_ptr<Operation> operation;
     Operation::ObserverToken token = 0;
+    uint64_t order = 0;
     bool claimed = false;  // handed to a worker for start()
   };
 
   mutable std::mutex mutex;
   std::condition_variable workCond;
   std::condition_variable emptyCond;
-  std::vector<Entry> entries;
+  // In the order added; `index` finds an operation's entry without a walk, so adding and
+  // finishing cost the same however long the backlog is.
+  std::list<Entry> entries;
+  std::unordered_map<const Operation*, std::list<Entry>::iterator> index;
+  // Unclaimed entries that may be ready, by the order they were added: every new entry, and
+  // every entry that announced a change of readiness since it was last found not ready. The
+  // pump asks only these, so a backlog of waiting operations is not walked again and again.
+  std::map<uint64_t, const Operation*> candidates;
+  uint64_t nextOrder = 0;
   std::deque<std::shared_ptr<Operation>> toStart;
   std::vector<std::thread> workers;
   int idleWorkers = 0;
@@ -85,41 +97,34 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
   }
 
   // Claims ready operations, in the order they were added, while slots are free. Readiness
-  // is asked outside the lock, a few candidates at a time.
+  // is asked outside the lock, one candidate at a time; a candidate found not ready leaves
+  // the candidates until it announces a change again (it is taken out before it is asked, so
+  // an announcement meanwhile puts it back).
   void pump() {
-    constexpr size_t kBatch = 16;
-    size_t skip = 0;
     for (;;) {
-      std::vector<std::shared_ptr<Operation>> batch;
+      std::shared_ptr<Operation> candidate;
+      uint64_t order = 0;
       {
         std::lock_guard lock(mutex);
-        if (stopping || suspended || running >= limit()) return;
-        size_t seen = 0;
-        for (const auto& e : entries) {
-          if (e.claimed || seen++ < skip) continue;
-          batch.push_back(e.operation);
-          if (batch.size() == kBatch) break;
-        }
+        if (stopping || suspended || running >= limit() || candidates.empty()) return;
+        auto first = candidates.begin();
+        order = first->first;
+        auto found = index.find(first->second);
+        candidates.erase(first);
+        if (found == index.end() || found->second->claimed) continue;
+        candidate = found->second->operation;
       }
-      if (batch.empty()) return;
-      std::shared_ptr<Operation> pick;
-      for (const auto& op : batch)
-        if (op->isReady()) {
-          pick = op;
-          break;
-        }
-      if (!pick) {
-        skip += batch.size();
-        continue;
-      }
-      skip = 0;
+      if (!candidate->isReady()) continue;
       std::lock_guard lock(mutex);
-      if (stopping || suspended || running >= limit()) return;
-      auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.operation == pick; });
-      if (it == entries.end() || it->claimed) continue;
-      it->claimed = true;
+      auto found = index.find(candidate.get());
+      if (found == index.end() || found->second->claimed) continue;
+      if (stopping || suspended || running >= limit()) {
+        candidates.emplace(order, candidate.get());
+        return;
+      }
+      found->second->claimed = true;
       ++running;
-      toStart.push_back(pick);
+      toStart.push_back(std::move(candidate));
       ensureWorker();
       workCond.notify_one();
     }
@@ -132,6 +137,9 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
       finished(op);
     } else if (key == kKeyIsReady) {
       std::lock_guard lock(mutex);
+      auto found = index.find(&op);
+      if (found == index.end() || found->second->claimed) return;
+      candidates.emplace(found->second->order, &op);
       requestPump();
     }
   }
@@ -141,8 +149,11 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
     std::shared_ptr<Operation> keep;
     {
       std::lock_guard lock(mutex);
-      auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.operation.get() == &op; });
-      if (it == entries.end()) return;
+      auto found = index.find(&op);
+      if (found == index.end()) return;
+      auto it = found->second;
+      index.erase(found);
+      candidates.erase(it->order);
       if (it->claimed) --running;
       token = it->token;
       keep = std::move(it->operation);
@@ -173,10 +184,12 @@ OperationQueue::~OperationQueue() {
     else
       t.join();
   }
-  std::vector<State::Entry> entries;
+  std::list<State::Entry> entries;
   {
     std::lock_guard lock(mState->mutex);
     entries.swap(mState->entries);
+    mState->index.clear();
+    mState->candidates.clear();
     mState->toStart.clear();
   }
   for (auto& e : entries) {
@@ -197,10 +210,11 @@ bool OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
   bool added = false;
   {
     std::lock_guard lock(mState->mutex);
-    bool queued = false;
-    for (const auto& e : mState->entries) queued = queued || e.operation == operation;
-    if (!mState->stopping && !queued) {
-      mState->entries.push_back({operation, token, false});
+    if (!mState->stopping && !mState->index.count(operation.get())) {
+      const uint64_t order = mState->nextOrder++;
+      mState->entries.push_back({operation, token, order, false});
+      mState->index.emplace(operation.get(), std::prev(mState->entries.end()));
+      mState->candidates.emplace(order, operation.get());
       mState->requestPump();
       added = true;
     }

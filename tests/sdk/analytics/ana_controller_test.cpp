@@ -227,6 +227,17 @@ TEST_F(AnalyticsControllerTest, PackagesOfAnOfflineSpellAreKeptAndSentByTheNextL
   EXPECT_EQ(filesWithExtension(".multipartmime"), 0u);
 }
 
+TEST_F(AnalyticsControllerTest, ALeftLogIsPackagedUnderItsOwnNameSoPackagingItAgainSendsNothingTwice) {
+  const std::string name = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
+  std::filesystem::create_directories(events());
+  test::writeText(events() + "/" + name + ".log", "1700000000000\tcustom\t2\t{}\n");
+  controller = make(false);
+  controller->drain();
+  EXPECT_TRUE(test::exists(events() + "/" + name + ".multipartmime")) << dump();
+  EXPECT_FALSE(test::exists(events() + "/" + name + ".gz"));
+  EXPECT_FALSE(test::exists(events() + "/" + name + ".log"));
+}
+
 TEST_F(AnalyticsControllerTest, ThrottledPackagesAreRetriedElevenTimesWithCappedWaitsThenKept) {
   statuses = {503};
   controller = make(true);

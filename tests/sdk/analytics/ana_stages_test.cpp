@@ -209,7 +209,8 @@ TEST(AnalyticsStages, AStageKilledMidWriteLeavesOnlyATemporaryFileThatTheCleanUp
 
 TEST(AnalyticsCleanup, SortsTheFolderRemovesStrayFilesAndRedundantCompressedLogs) {
   test::ScratchFolder folder;
-  for (const char* name : {"one.log", "one.gz", "two.gz", "B1.multipartmime", "notes.txt", "x.multipartmime.partial"})
+  for (const char* name : {"one.log", "one.gz", "two.gz", "B1.multipartmime", "B1.gz", "notes.txt",
+                           "x.multipartmime.partial"})
     test::writeText(folder / name, "x");
   ASSERT_EQ(::mkdir((folder / "stray").c_str(), 0700), 0);
   std::set<std::string> logs, compressed, packages;
@@ -224,6 +225,7 @@ TEST(AnalyticsCleanup, SortsTheFolderRemovesStrayFilesAndRedundantCompressedLogs
   EXPECT_EQ(logs, std::set<std::string>{folder / "one.log"});
   EXPECT_EQ(compressed, std::set<std::string>{folder / "two.gz"});
   EXPECT_EQ(packages, std::set<std::string>{folder / "B1.multipartmime"});
+  // A compressed log whose package was written already is not packaged (and sent) again.
   EXPECT_EQ(namesIn(folder.path()), (std::set<std::string>{"one.log", "two.gz", "B1.multipartmime"}));
 
   ANACleanupFilesOperation unreadable(folder / "missing", 100);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <future>
@@ -175,3 +176,35 @@ TEST(OperationQueue, DestroyingTheQueueFinishesWhatNeverRan) {
   }
   EXPECT_EQ(ran.load(), 0);
 }
+
+namespace {
+
+// The analytics engine's shape: each record holds an operation that waits for one queued
+// much later, behind the whole backlog. Every waiter must run once its operation has, in
+// the order added, however the backlog grows meanwhile; a cancelled waiter runs at once.
+TEST(OperationQueue, WaitersBehindALongBacklogRunInOrderOnceReadyOrCancelled) {
+  OperationQueue queue("backlog", 1);
+  queue.setSuspended(true);
+  constexpr int kWaiters = 3000;
+  std::mutex mutex;
+  std::vector<int> order;
+  std::vector<std::shared_ptr<BlockOperation>> waiters, later;
+  for (int i = 0; i < kWaiters; ++i) {
+    waiters.push_back(BlockOperation::create([&, i] {
+      std::lock_guard lock(mutex);
+      order.push_back(i);
+    }));
+    later.push_back(BlockOperation::create([] {}));
+    waiters.back()->addDependency(later.back());
+    queue.addOperation(waiters.back());
+  }
+  waiters[kWaiters - 1]->cancel();
+  for (int i = 0; i < kWaiters - 1; ++i) queue.addOperation(later[i]);
+  queue.setSuspended(false);
+  queue.waitUntilAllOperationsAreFinished();
+  ASSERT_EQ(order.size(), static_cast<size_t>(kWaiters - 1)) << "the cancelled waiter runs without its block";
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  EXPECT_FALSE(later[kWaiters - 1]->isFinished()) << "never queued";
+}
+
+}  // namespace

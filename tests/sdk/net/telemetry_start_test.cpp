@@ -5,6 +5,7 @@
 #include "sdk/settings/tel_settings_onboarding_manager.h"
 #include "sdk/startup/tel_exception.h"
 #include "sdk/startup/telemetry.h"
+#include "support/child_checks.h"
 #include "support/https_test_server.h"
 #include "net/captured_console.h"
 
@@ -54,19 +55,7 @@ json infoPlist(json telemetry) {
               {"Telemetry", std::move(telemetry)}};
 }
 
-// Collects failures of a child process; the exit code says whether there were any.
-struct Checks {
-  int failures = 0;
-  void expect(bool condition, const std::string& what) {
-    if (condition) return;
-    ++failures;
-    std::cerr << "check failed: " << what << std::endl;
-  }
-  [[noreturn]] void exit() {
-    std::cerr.flush();
-    std::_Exit(failures == 0 ? 0 : 1);
-  }
-};
+using Checks = testsupport::ChildChecks;
 
 void fullStartInThisProcess() {
   Checks checks;
