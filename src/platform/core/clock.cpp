@@ -12,29 +12,34 @@ double SteadyClock::now() const {
 }
 
 namespace {
-std::mutex gClockMutex;
+// Threads that live until the process ends (network transfer loops) read the clock while it
+// exits, so neither the slot nor its lock is ever destroyed.
+std::mutex& clockMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
 std::shared_ptr<Clock>& clockSlot() {
-  static std::shared_ptr<Clock> clock = std::make_shared<SteadyClock>();
-  return clock;
+  static auto* clock = new std::shared_ptr<Clock>(std::make_shared<SteadyClock>());
+  return *clock;
 }
 }  // namespace
 
 const Clock& mediaClock() {
-  std::lock_guard lock(gClockMutex);
+  std::lock_guard lock(clockMutex());
   return *clockSlot();
 }
 
 double mediaTime() {
   std::shared_ptr<Clock> clock;
   {
-    std::lock_guard lock(gClockMutex);
+    std::lock_guard lock(clockMutex());
     clock = clockSlot();
   }
   return clock->now();
 }
 
 std::shared_ptr<Clock> setMediaClock(std::shared_ptr<Clock> clock) {
-  std::lock_guard lock(gClockMutex);
+  std::lock_guard lock(clockMutex());
   if (!clock) clock = std::make_shared<SteadyClock>();
   auto old = clockSlot();
   clockSlot() = std::move(clock);
