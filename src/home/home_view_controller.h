@@ -14,6 +14,7 @@
 #include "foundation/views/base_view_controller.h"
 #include "home/idea_list_view.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/html_page_view_controller.h"
 #include "panels/picture_view_controller.h"
 #include "platform/ui/popover.h"
 #include "shell/drag_support.h"
@@ -47,7 +48,8 @@ class HomeViewController : public BaseViewController,
                            public DragSupportDelegate,
                            public DockAreaViewDelegate,
                            public EditIdeaViewControllerDelegate,
-                           public PictureViewControllerDelegate {
+                           public PictureViewControllerDelegate,
+                           public HTMLPageViewControllerDelegate {
  public:
   static constexpr char kOpenDocumentToken[] = "OpenDocument";
   static constexpr char kOpenSolarSystemToken[] = "OpenSolarSystem";
@@ -132,6 +134,7 @@ class HomeViewController : public BaseViewController,
   void editOpenedProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void editIdeaViewDidClose() override;
   void pleaseDismissPictureView(PictureViewController& panel) override;
+  void pleaseDismissHTMLPageView(HTMLPageViewController& panel) override;
   // Only while an in-place edit waits for its panel: dismisses it and runs the closing step.
   void pleaseDismissEditor(platform::ViewController& panel);
   const std::shared_ptr<platform::Popover>& editPopover() const { return mEditPopover; }
@@ -169,6 +172,8 @@ class HomeViewController : public BaseViewController,
   void openDocumentFor(const QString& docIdentifier, std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then);
   void editOpenedTextualIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void editOpenedImageIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  void editOpenedURLIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  void presentEditingPanel(const std::shared_ptr<platform::ViewController>& panel);
   // Holds "IdeaEditing" until the panel closes; then the changes go into the root and are
   // saved, or the document goes straight back when there are none.
   void afterEditing(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,

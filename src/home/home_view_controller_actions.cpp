@@ -14,6 +14,7 @@
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
 #include "model/persistence_controller.h"
+#include "platform/core/dispatch.h"
 #include "platform/ui/menu.h"
 #include "shell/my_window.h"
 
@@ -212,9 +213,7 @@ void HomeViewController::editOpenedProxy(const std::shared_ptr<IdeaDocument>& do
   switch (root->ideaType()) {
     case IdeaTypeText: return editOpenedTextualIdea(doc, token);
     case IdeaTypeImage: return editOpenedImageIdea(doc, token);
-    case IdeaTypeURL:
-      // The web-link panel lives in the editor for now, which takes the token.
-      return openSolarSystemForIdeaDocument(doc, token, /*startEditing=*/true);
+    case IdeaTypeURL: return editOpenedURLIdea(doc, token);
     default: giveBack(doc, token);
   }
 }
@@ -280,16 +279,38 @@ void HomeViewController::editOpenedImageIdea(const std::shared_ptr<IdeaDocument>
   auto panel = std::make_shared<PictureViewController>();
   panel->setImage(doc->idea()->bigImage().nsImage());
   panel->setDelegate(this);
-  mPresentedPanel = panel;
   afterEditing(doc, token, [panel](Idea& root) {
     if (!panel->didChangeImage()) return false;
     root.replaceWithOriginalImage(KitImage(panel->image()));
     return true;
   });
+  presentEditingPanel(panel);
+}
+
+void HomeViewController::editOpenedURLIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
+  // Without the web engine the user is told why and the document goes straight back.
+  auto panel = HTMLPageViewController::createShowingPages(this, doc->idea()->URL());
+  if (!panel) {
+    giveBack(doc, token);
+    return;
+  }
+  afterEditing(doc, token, [panel](Idea& root) { return panel->storeResultInto(root); });
+  presentEditingPanel(panel);
+}
+
+void HomeViewController::presentEditingPanel(const std::shared_ptr<platform::ViewController>& panel) {
+  mPresentedPanel = panel;
   presentViewController(panel, std::make_shared<SlideUpViewTransitionAnimation>());
 }
 
 void HomeViewController::pleaseDismissPictureView(PictureViewController& panel) { pleaseDismissEditor(panel); }
+
+void HomeViewController::pleaseDismissHTMLPageView(HTMLPageViewController& panel) {
+  // The request may come from a key the panel's field or page is handling: the panel and its
+  // widgets go on a later turn.
+  if (mPresentedPanel.get() == &panel) platform::mainQueue().async([keep = mPresentedPanel] {});
+  pleaseDismissEditor(panel);
+}
 
 void HomeViewController::pleaseDismissEditor(platform::ViewController& panel) {
   if (!mActionAfterEditing || mPresentedPanel.get() != &panel) return;

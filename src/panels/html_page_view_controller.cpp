@@ -2,10 +2,13 @@
 
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
+#include "foundation/kit_image.h"
+#include "foundation/views/custom_alert_view.h"
 #include "foundation/views/colored_view.h"
 #include "foundation/views/search_text_field.h"
 #include "foundation/views/spinning_progress_indicator.h"
 #include "foundation/views/view_extensions.h"
+#include "model/idea.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/resources.h"
 #include "platform/services/url_opener.h"
@@ -64,6 +67,23 @@ HTMLPageViewController::HTMLPageViewController(HTMLPageViewControllerDelegate* d
 
 HTMLPageViewController::~HTMLPageViewController() {
   if (mWebView) mWebView->setDelegate(nullptr);
+}
+
+std::shared_ptr<HTMLPageViewController> HTMLPageViewController::createShowingPages(
+    HTMLPageViewControllerDelegate* delegate, const QString& urlString) {
+  auto panel = std::make_shared<HTMLPageViewController>(delegate, urlString);
+  if (panel->webView()) return panel;
+  CustomAlertView::showErrorResult(MyResult::error(
+      QStringLiteral("WebPagesNotAvailable"),
+      QStringLiteral("Web pages cannot be shown: %1").arg(platform::webEngineLoadError())));
+  return nullptr;
+}
+
+bool HTMLPageViewController::storeResultInto(Idea& idea) const {
+  if (mResultURL.isNull()) return false;
+  idea.setURL(mResultURL);
+  if (!mResultPageImage.isNull()) idea.replaceWithOriginalImage(KitImage(mResultPageImage));
+  return true;
 }
 
 QString HTMLPageViewController::fieldText() const { return mSearchTextField->stringValue(); }

@@ -2,8 +2,8 @@
 // The web-link panel: a small browser over the whole window for choosing a URL idea's address.
 // The field on top takes an address or words to search for; the page shows below; confirming
 // on a loaded page hands back the page's address and a picture of its top. The panel changes
-// no idea: its presenter reads resultURL and resultPageImage after the panel has asked to be
-// dismissed. After that the panel is inert. Main thread only.
+// no idea by itself: its presenter reads the result (or has storeResultInto apply it) after the
+// panel has asked to be dismissed. After that the panel is inert. Main thread only.
 
 #include "foundation/views/base_view.h"
 #include "foundation/views/base_view_controller.h"
@@ -22,6 +22,7 @@
 namespace orrery {
 
 class ColoredView;
+class Idea;
 class HTMLPageViewController;
 class SearchTextField;
 class SpinningProgressIndicator;
@@ -52,10 +53,17 @@ class HTMLPageViewController : public BaseViewController,
   // An address (nil: a new link) is put into the field and loaded when it names a web page.
   HTMLPageViewController(HTMLPageViewControllerDelegate* delegate, const QString& urlString);
   ~HTMLPageViewController() override;
+  // A panel that can show pages; null after an alert has told the user why none can (no web
+  // engine), so presenters open nothing.
+  static std::shared_ptr<HTMLPageViewController> createShowingPages(HTMLPageViewControllerDelegate* delegate,
+                                                                    const QString& urlString);
 
   // The answer: a null resultURL means no change.
   const QString& resultURL() const { return mResultURL; }
   const QImage& resultPageImage() const { return mResultPageImage; }
+  // Gives a web-link idea the confirmed address and page picture; false (idea untouched) when
+  // nothing was confirmed. A page that showed nothing leaves the idea its picture.
+  bool storeResultInto(Idea& idea) const;
 
   void roundedTextButtonPressed(RoundedTextButton& button) override;
   void buttonPressed(ButtonView& button) override;

@@ -25,6 +25,7 @@
 #include "model/workspace.h"
 #include "platform/cloud/local_folder_container.h"
 #include "platform/ui/native_host_view.h"
+#include "platform/ui/web_view.h"
 #include "shell/main_layout_view.h"
 #include "shell/my_window.h"
 #include "shell/screen_factory.h"
@@ -850,7 +851,7 @@ TEST_F(HomeScreenTest, AnEditorsPlanetDroppedOnAHomeTileMovesIntoThatDocumentAnd
   uitest::advance(0.5);
 }
 
-TEST_F(HomeScreenTest, EveryInPlaceEditThatTakesNoPanelGivesTheDocumentBack) {
+TEST_F(HomeScreenTest, EveryInPlaceEditThatChangesNothingGivesTheDocumentBack) {
   startDropbox();
   const QString box0 = QStringLiteral("dropbox:/box0.orrx");
   const QString pictureBox = QStringLiteral("dropbox:/picture.orrx");
@@ -887,6 +888,30 @@ TEST_F(HomeScreenTest, EveryInPlaceEditThatTakesNoPanelGivesTheDocumentBack) {
   uitest::advance(0.5);
   EXPECT_EQ(dropbox->heldTokens(pictureBox), 0u);
   EXPECT_FALSE(w.home->screenOccupied());
+
+  // A web-link root without the web engine: the user is told why, nothing opens or is written,
+  // and the token goes back.
+  const QString linkBox = QStringLiteral("dropbox:/link.orrx");
+  dropbox->store(linkBox, Idea::createWithURL(QStringLiteral("http://example.com/"), KitImage(picture)));
+  dropbox->reportStoredDocuments();
+  uitest::advance(0);
+  auto [linkDoc, linkToken] = open(linkBox);
+  const int updates = dropbox->calls(MemoryPersistenceState::Op::Update);
+  const std::size_t alerts = presenter->alerts.size();
+  const QByteArray previousModule = qgetenv("ORRERY_WEB_MODULE");
+  qputenv("ORRERY_WEB_MODULE", "/nonexistent/orrery_web.so");
+  presenter->alertAnswers.push_back(platform::kAlertFirstButtonReturn);
+  w.home->editOpenedProxy(linkDoc, linkToken);
+  qputenv("ORRERY_WEB_MODULE", previousModule);
+  uitest::advance(0.5);
+  ASSERT_FALSE(platform::isWebEngineLoaded()) << "this program never loads the web engine";
+  ASSERT_EQ(presenter->alerts.size(), alerts + 1);
+  EXPECT_TRUE(presenter->alerts.back().informativeText.startsWith(QStringLiteral("Web pages cannot be shown")));
+  EXPECT_TRUE(w.home->presentedViewControllers().empty());
+  EXPECT_FALSE(w.home->screenOccupied());
+  EXPECT_EQ(dropbox->heldTokens(linkBox), 0u);
+  EXPECT_EQ(dropbox->calls(MemoryPersistenceState::Op::Update), updates);
+  EXPECT_EQ(dropbox->storedIdea(linkBox)->URL(), QStringLiteral("http://example.com/"));
 
   // A document open in another window is not deleted.
   struct Refusing : ApplicationDelegate {

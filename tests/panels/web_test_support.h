@@ -2,6 +2,8 @@
 // What the web-page tests share: waiting on the engine (Qt's event loop) and the main queue
 // together, and pages to serve.
 
+#include "loopback_http_server.h"
+#include "panels/html_page_view_controller.h"
 #include "ui_test_env.h"
 
 #include <QCoreApplication>
@@ -10,6 +12,8 @@
 #include <QImage>
 
 #include <functional>
+
+#include <gtest/gtest.h>
 
 namespace webtest {
 
@@ -58,6 +62,21 @@ inline bool showsColour(const QImage& image, QColor colour, double fx, double fy
                                     std::min(image.height() - 1, int(image.height() * fy)));
   return std::abs(c.red() - colour.red()) < 16 && std::abs(c.green() - colour.green()) < 16 &&
          std::abs(c.blue() - colour.blue()) < 16;
+}
+
+// Visits `path` in a panel that has just been presented and confirms once the page shows
+// `colour`; the panel then asks to be dismissed.
+inline void visitAndConfirm(orrery::HTMLPageViewController* panel, const testsupport::LoopbackHttpServer& server,
+                            const QString& path, QColor colour) {
+  ASSERT_TRUE(panel);
+  uitest::advance(1.0);  // the panel has slid in
+  panel->setFieldText(server.url(path).toString());
+  panel->controlTextDidChange();
+  panel->actionButtonPressed();
+  ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u && panel->fieldText().endsWith(path); }));
+  ASSERT_TRUE(waitFor([&] { return showsColour(panel->webView()->grabRect(QRectF(0, 0, 20, 20)), colour, 0.5, 0.5); }));
+  panel->actionButtonPressed();
+  uitest::advance(1.0);
 }
 
 }  // namespace webtest

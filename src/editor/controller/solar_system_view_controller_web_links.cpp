@@ -4,7 +4,6 @@
 #include "editor/controller/solar_system_view_controller.h"
 #include "foundation/kit_image.h"
 #include "platform/core/dispatch.h"
-#include "foundation/views/custom_alert_view.h"
 #include "foundation/views/presentation_transitions.h"
 #include "shell/my_window.h"
 
@@ -14,34 +13,18 @@ namespace {
 
 constexpr char kWebLinkAddition[] = "WebLinkAddition";
 
-// A panel that can show pages, or null after telling the user why none can.
-std::shared_ptr<HTMLPageViewController> makeWebPanel(HTMLPageViewControllerDelegate* delegate, const QString& url) {
-  auto panel = std::make_shared<HTMLPageViewController>(delegate, url);
-  if (panel->webView()) return panel;
-  CustomAlertView::showErrorResult(MyResult::error(
-      QStringLiteral("WebPagesNotAvailable"),
-      QStringLiteral("Web pages cannot be shown: %1").arg(platform::webEngineLoadError())));
-  return nullptr;
-}
-
 }  // namespace
 
 void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea) {
   if (!idea || screenOccupied() || mPresentedPanel) return;
-  auto panel = makeWebPanel(this, idea->URL());
+  auto panel = HTMLPageViewController::createShowingPages(this, idea->URL());
   if (!panel) return;
-  presentIdeaPanel(panel, idea->identifier(), [panel](const IdeaPtr& target) {
-    if (panel->resultURL().isNull()) return false;
-    target->setURL(panel->resultURL());
-    // A page that showed nothing leaves the idea its picture.
-    if (!panel->resultPageImage().isNull()) target->replaceWithOriginalImage(KitImage(panel->resultPageImage()));
-    return true;
-  });
+  presentIdeaPanel(panel, idea->identifier(), [panel](const IdeaPtr& target) { return panel->storeResultInto(*target); });
 }
 
 void SolarSystemViewController::pleaseStartWebLinkAddition() {
   if (screenOccupied() || mPresentedPanel) return;
-  auto panel = makeWebPanel(this, QString());
+  auto panel = HTMLPageViewController::createShowingPages(this, QString());
   if (!panel) return;
   occupyScreen(QString::fromLatin1(kWebLinkAddition));
   mPresentedPanel = panel;

@@ -52,21 +52,7 @@ struct WebLinkTest : ControllerTest {
       if (auto* p = dynamic_cast<orrery::HTMLPageViewController*>(presented.get())) return p;
     return nullptr;
   }
-  // Visits `path` in the panel and confirms once the page shows `colour`.
-  void visitAndConfirm(const QString& path, QColor colour) {
-    orrery::HTMLPageViewController* p = panel();
-    ASSERT_TRUE(p);
-    uitest::advance(1.0);  // the panel has slid in
-    p->setFieldText(server.url(path).toString());
-    p->controlTextDidChange();
-    p->actionButtonPressed();
-    ASSERT_TRUE(webtest::waitFor([&] { return p->searchFieldState() == 4u && p->fieldText().endsWith(path); }));
-    ASSERT_TRUE(webtest::waitFor([&] {
-      return webtest::showsColour(p->webView()->grabRect(QRectF(0, 0, 20, 20)), colour, 0.5, 0.5);
-    }));
-    p->actionButtonPressed();
-    uitest::advance(1.0);
-  }
+  void visitAndConfirm(const QString& path, QColor colour) { webtest::visitAndConfirm(panel(), server, path, colour); }
 
   webtest::BuiltWebModule module;
   testsupport::LoopbackHttpServer server;
