@@ -3,14 +3,19 @@
 
 #include "app_test_support.h"
 
+#include "app/main_window_controller.h"
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
 #include "cloud/cloud_engines.h"
 #include "cloud/dropbox_folder_manager.h"
 #include "cloud_container_fixture.h"
 #include "fake_remote.h"
+#include "editor/controller/editor_screens.h"
+#include "editor/controller/solar_system_view_controller.h"
 #include "fake_remote_server.h"
 #include "foundation/globals.h"
+#include "home/home_screens.h"
+#include "home/home_view_controller.h"
 #include "model/persistence_controller_listener.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -84,6 +89,8 @@ class PreferencesCloud : public AppFixture {
 TEST_F(PreferencesCloud, ConnectingICloudOpensTheContainerAndDisconnectingLeavesItsFiles) {
   testsupport::CloudContainerFixture container;
   container.addDocuments(2);
+  installEditorScreens();
+  installHomeScreens();
   auto& app = launch();
   auto& pane = general(app);
   auto& facade = PersistenceController::singleton();
@@ -99,9 +106,26 @@ TEST_F(PreferencesCloud, ConnectingICloudOpensTheContainerAndDisconnectingLeaves
   EXPECT_FALSE(pane.iCloudChangeButton()->isEnabled());
   EXPECT_TRUE(newWindowEnabled(app, "cmdNewCloudWindow"));
 
+  // An iCloud window next to the local editor the launch opened.
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  const std::shared_ptr<MainWindowController> editorWindow = app.windowControllers().front();
+  ASSERT_TRUE(app.tryToPerform(QStringLiteral("cmdNewCloudWindow")));
+  settle(2);
+  ASSERT_EQ(app.windowControllers().size(), 2u);
+  const std::weak_ptr<MainWindowController> cloudWindow = app.windowControllers().back();
+  auto* home = dynamic_cast<HomeViewController*>(cloudWindow.lock()->myWindow().controller().get());
+  ASSERT_TRUE(home) << "the new window shows the iCloud documents";
+  EXPECT_EQ(home->location(), DocumentLocationICloud);
+  EXPECT_TRUE(dynamic_cast<SolarSystemViewController*>(editorWindow->myWindow().controller().get()));
+
+  // Disconnecting closes that window only.
   QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
   uitest::advance(0);
   EXPECT_EQ(recorder->stopped, std::vector<DocumentLocation>{DocumentLocationICloud});
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  EXPECT_EQ(app.windowControllers().front(), editorWindow) << "the local editor stays";
+  EXPECT_TRUE(editorWindow->myWindow().isVisible());
+  EXPECT_TRUE(cloudWindow.expired());
   EXPECT_FALSE(facade.workspaceForLocation(DocumentLocationICloud));
   EXPECT_EQ(pane.iCloudConnectButton()->text(), "Connect");
   EXPECT_FALSE(newWindowEnabled(app, "cmdNewCloudWindow"));
