@@ -22,37 +22,12 @@
 #include "crash/crk_settings.h"
 #include "platform/core/run_loop.h"
 #include "sdk/identity/main_bundle.h"
+#include "../tests/crash/support/submitting_crash_delegate.h"
 
 namespace {
 
 using namespace telemetry;
 
-// The application's side: submits every earlier report, as an application that does not ask.
-class BenchDelegate final : public CRKCrashReportingControllerDelegate {
- public:
-  bool shouldInstallCrashCallback() override { return false; }
-  void detectedCrash() override {}
-  bool reportingControllerCanUseBackgroundSessions(CRKCrashReportingController&) override { return false; }
-  bool reportingControllerMustInformDelegateOfReports(CRKCrashReportingController&) override { return false; }
-  void reportingControllerDidDetectReportForLastExecution(CRKCrashReportingController&, std::shared_ptr<CRKReport>,
-                                                          std::function<void(bool)> completion) override {
-    completion(true);
-  }
-  void reportingControllerInternalDidDetectReportForLastExecution(CRKCrashReportingController&,
-                                                                  std::shared_ptr<CRKInternalReport>) override {}
-  bool reportingControllerEnsureDeliveryOfUnixSignal(CRKCrashReportingController&, int) override { return false; }
-  std::optional<std::string> APIKeyForCrashReportingController(CRKCrashReportingController&) override {
-    return "bench-api-key";
-  }
-  std::optional<std::string> installIDForCrashReportingController(CRKCrashReportingController&) override {
-    return "bench-install";
-  }
-  bool isFirstInstallForCrashReportingController(CRKCrashReportingController&) override { return false; }
-  std::shared_ptr<CRKSettings> settingsForCrashReportingController(CRKCrashReportingController&) override {
-    return std::make_shared<CRKSettings>(std::make_shared<const nlohmann::json>(
-        nlohmann::json{{"features", {{"collect_reports", true}, {"prompt_enabled", false}}}}));
-  }
-};
 
 // An earlier run's folder as a crash leaves it: metadata, images, the crash record, a log.
 void writeEarlierReport(const CRKFileManager& tree, int index) {
@@ -99,7 +74,7 @@ Timing startOnce(const std::string& root, int earlier) {
   auto tree = std::make_shared<CRKFileManager>(root);
   if (!tree->prepareForNewLaunch()) return {};
   for (int i = 0; i < earlier; ++i) writeEarlierReport(*tree, i);
-  auto delegate = std::make_shared<BenchDelegate>();
+  auto delegate = std::make_shared<crashtest::SubmittingCrashDelegate>("bench-api-key", "bench-install");
   auto controller = CRKCrashReportingController::create(tree, delegate);
   controller->setExecutionIdentifier("ffffffffffffffffffffffffffffffff");
   const double cpuBegin = threadCPUSeconds();

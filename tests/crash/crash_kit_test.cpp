@@ -46,14 +46,8 @@ using testsupport::TestCertificateAuthority;
 constexpr uint64_t kCrashStartedAt = 1700000000;
 
 // Prints every analytics line of the bodies in a folder as "<ms> <name>".
-const char* const kEventLines = R"PY(
-import email, gzip, os, sys
-folder = sys.argv[1]
-for name in sorted(os.listdir(folder)):
-    if not name.endswith('.bin'): continue
-    raw = open(os.path.join(folder, name), 'rb').read()
-    ctype = open(os.path.join(folder, name[:-4] + '.ct')).read()
-    msg = email.message_from_bytes(b'Content-Type: ' + ctype.encode() + b'\r\n\r\n' + raw)
+const std::string kEventLines = std::string(test::kReceivedBodiesPython) + R"PY(
+for name, ctype, msg in received_bodies(sys.argv[1]):
     for part in msg.walk():
         if part.is_multipart(): continue
         for line in gzip.decompress(part.get_payload(decode=True)).decode().split('\n'):

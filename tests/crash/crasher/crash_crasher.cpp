@@ -51,6 +51,7 @@
 #include "sdk/identity/encoding.h"
 #include "sdk/identity/main_bundle.h"
 #include "sdk/session/certificate.h"
+#include "support/submitting_crash_delegate.h"
 
 namespace {
 
@@ -79,38 +80,6 @@ void ready() {
 
 using namespace telemetry;
 
-// The application's side of the kit. A run about to crash leaves earlier reports undecided
-// (they stay in "active"); the relaunch submits them all.
-class CrasherDelegate final : public CRKCrashReportingControllerDelegate {
- public:
-  explicit CrasherDelegate(bool submit) : mSubmit(submit) {}
-  bool shouldInstallCrashCallback() override { return false; }
-  void detectedCrash() override {}
-  bool reportingControllerCanUseBackgroundSessions(CRKCrashReportingController&) override { return false; }
-  bool reportingControllerMustInformDelegateOfReports(CRKCrashReportingController&) override { return false; }
-  void reportingControllerDidDetectReportForLastExecution(CRKCrashReportingController&, std::shared_ptr<CRKReport>,
-                                                          std::function<void(bool)> completion) override {
-    if (mSubmit) completion(true);
-  }
-  void reportingControllerInternalDidDetectReportForLastExecution(CRKCrashReportingController&,
-                                                                  std::shared_ptr<CRKInternalReport>) override {}
-  bool reportingControllerEnsureDeliveryOfUnixSignal(CRKCrashReportingController&, int) override { return false; }
-  std::optional<std::string> APIKeyForCrashReportingController(CRKCrashReportingController&) override {
-    return "crasher-api-key";
-  }
-  std::optional<std::string> installIDForCrashReportingController(CRKCrashReportingController&) override {
-    return "crasher-install";
-  }
-  bool isFirstInstallForCrashReportingController(CRKCrashReportingController&) override { return false; }
-  std::shared_ptr<CRKSettings> settingsForCrashReportingController(CRKCrashReportingController&) override {
-    return std::make_shared<CRKSettings>(std::make_shared<const nlohmann::json>(
-        nlohmann::json{{"features", {{"collect_reports", true}, {"prompt_enabled", false}}}}));
-  }
-
- private:
-  bool mSubmit;
-};
-
 // Restarts and retries of the relaunch's uploads wait no time: the test's server decides
 // every answer, so only the order of answers matters.
 class RetryAtOnceQueue final : public platform::Queue {
@@ -126,7 +95,7 @@ class RetryAtOnceQueue final : public platform::Queue {
 
 std::shared_ptr<platform::RunLoop> gLoop;
 RetryAtOnceQueue gRetries;
-std::shared_ptr<CrasherDelegate> gDelegate;
+std::shared_ptr<crashtest::SubmittingCrashDelegate> gDelegate;
 std::shared_ptr<CRKCrashReportingController> gController;
 
 bool startKit(bool submit) {
@@ -139,7 +108,9 @@ bool startKit(bool submit) {
     std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     pinned = CertificateList{Certificate::createWithData(der)};
   }
-  gDelegate = std::make_shared<CrasherDelegate>(submit);
+  // A run about to crash leaves earlier reports undecided (they stay in "active"); the relaunch
+  // submits them all.
+  gDelegate = std::make_shared<crashtest::SubmittingCrashDelegate>("crasher-api-key", "crasher-install", submit);
   gController = CRKCrashReportingController::create(std::make_shared<CRKFileManager>(gFolder), gDelegate, pinned);
   std::string identifier = TELGenerateUUIDString();
   identifier.erase(std::remove(identifier.begin(), identifier.end(), '-'), identifier.end());

@@ -26,19 +26,12 @@ using testsupport::HttpsTestServer;
 using testsupport::TestCertificateAuthority;
 
 // Reads each received body as a MIME message, unzips its part and prints its log lines.
-const char* const kDecodeBodies = R"PY(
-import email, gzip, json, os, sys
-folder = sys.argv[1]
-for name in sorted(os.listdir(folder)):
-    if not name.endswith('.bin'): continue
-    raw = open(os.path.join(folder, name), 'rb').read()
-    ctype = open(os.path.join(folder, name[:-4] + '.ct')).read()
-    msg = email.message_from_bytes(b'Content-Type: ' + ctype.encode() + b'\r\n\r\n' + raw)
+const std::string kDecodeBodies = std::string(test::kReceivedBodiesPython) + R"PY(
+for name, ctype, msg in received_bodies(sys.argv[1]):
     parts = [p for p in msg.walk() if not p.is_multipart()]
     lines = gzip.decompress(parts[0].get_payload(decode=True)).decode().split('\n')
     print(json.dumps({'body': name, 'lines': [l.split('\t') for l in lines if l]}))
 )PY";
-
 struct ReceivedLog {
   std::vector<std::string> names;
   std::vector<nlohmann::json> payloads;

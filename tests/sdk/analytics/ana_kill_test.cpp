@@ -66,16 +66,10 @@ for name in sorted(os.listdir(folder)):
 )PY";
 
 // Each received body: "BODY <boundary>", then its ids; a body that does not decode is "CUT".
-const char* const kReceivedIds = R"PY(
-import email, gzip, json, os, sys
-folder = sys.argv[1]
-for name in sorted(os.listdir(folder)):
-    if not name.endswith('.bin'): continue
-    raw = open(os.path.join(folder, name), 'rb').read()
-    ctype = open(os.path.join(folder, name[:-4] + '.ct')).read()
+const std::string kReceivedIds = std::string(test::kReceivedBodiesPython) + R"PY(
+for name, ctype, msg in received_bodies(sys.argv[1]):
     boundary = ctype.split('boundary=')[-1]
     try:
-        msg = email.message_from_bytes(b'Content-Type: ' + ctype.encode() + b'\r\n\r\n' + raw)
         texts = [gzip.decompress(p.get_payload(decode=True)).decode() for p in msg.walk() if not p.is_multipart()]
         if not texts: raise ValueError('no part')
     except Exception as e:
@@ -92,7 +86,6 @@ for name in sorted(os.listdir(folder)):
             if payload is None: print('BAD ' + repr(line[:80])); continue
             if f[1] == 'custom': print('ID ' + payload['eventId'])
 )PY";
-
 struct Scan {
   std::set<std::string> ids;
   std::map<std::string, std::string> fileOfId;  // where an id was seen (engine files only)

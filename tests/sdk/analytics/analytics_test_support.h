@@ -118,6 +118,19 @@ inline int runInChild(const ChildLimits& limits, const std::function<bool()>& bo
   return status;
 }
 
+// The start of a Python 3 reader of the bodies a test server kept (tests/support's
+// "<n>.bin" beside its "<n>.ct" content type): `received_bodies(folder)` yields each body's
+// file name, content type and MIME message, in name order.
+inline const char* const kReceivedBodiesPython = R"PY(
+import email, gzip, json, os, sys
+def received_bodies(folder):
+    for name in sorted(os.listdir(folder)):
+        if not name.endswith('.bin'): continue
+        raw = open(os.path.join(folder, name), 'rb').read()
+        ctype = open(os.path.join(folder, name[:-4] + '.ct')).read()
+        yield name, ctype, email.message_from_bytes(b'Content-Type: ' + ctype.encode() + b'\r\n\r\n' + raw)
+)PY";
+
 // Runs a Python 3 script with the given arguments and answers what it printed.
 inline std::string runPython(const std::string& script, const std::vector<std::string>& args = {}) {
   if (!testsupport::requireTool("python3", "python3")) return std::string();
