@@ -1,20 +1,19 @@
 #include "platform/ui/pasteboard.h"
 
+#include "platform/services/pasteboard_formats.h"
+
 #include <QBuffer>
 #include <QImageReader>
 #include <QMimeData>
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
 
 namespace platform {
-namespace {
-// A picture on a pasteboard is decoded only below this many pixels.
-constexpr qint64 kMaxPicturePixels = 64LL * 1024 * 1024;
-}  // namespace
 
 // Lists provided types among its formats and asks each provider once, from any thread.
 class Pasteboard::ProvidingData final : public QMimeData {
@@ -74,9 +73,7 @@ void Pasteboard::setDataProvider(const QString& type, Provider provider) {
 void Pasteboard::setString(const QString& text) { setData(QString::fromLatin1(kPasteboardTypeText), text.toUtf8()); }
 
 void Pasteboard::setURLs(const QList<QUrl>& urls) {
-  QByteArray list;
-  for (const QUrl& url : urls) list += url.toEncoded() + "\r\n";
-  setData(QString::fromLatin1(kPasteboardTypeURIList), list);
+  setData(QString::fromLatin1(kPasteboardTypeURIList), pasteboardformats::writeURIList(urls));
 }
 
 QStringList Pasteboard::types() const { return mData ? mData->formats() : QStringList(); }
@@ -90,39 +87,30 @@ QString Pasteboard::string() const {
 }
 
 QList<QUrl> Pasteboard::urls() const {
-  QList<QUrl> found;
-  const QByteArray list = dataForType(QString::fromLatin1(kPasteboardTypeURIList));
-  for (QByteArray line : list.split('\n')) {
-    line = line.trimmed();
-    if (line.isEmpty() || line.startsWith('#')) continue;
-    const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty()) return {};
-    found << url;
-  }
-  return found;
+  return pasteboardformats::readURIList(dataForType(QString::fromLatin1(kPasteboardTypeURIList)));
 }
 
-QStringList Pasteboard::localFilePaths() const {
-  QStringList paths;
-  for (const QUrl& url : urls())
-    if (url.isLocalFile() && !url.toLocalFile().isEmpty()) paths << url.toLocalFile();
-  return paths;
-}
+QStringList Pasteboard::localFilePaths() const { return pasteboardformats::localFilePaths(urls()); }
 
 QImage Pasteboard::image() const {
   if (!mData) return {};
-  if (mData->hasImage()) return qvariant_cast<QImage>(mData->imageData());
   for (const char* type : {"image/png", "image/jpeg"}) {
     QByteArray bytes = dataForType(QString::fromLatin1(type));
-    if (bytes.isEmpty()) continue;
+    const pasteboardformats::PictureHeader header = pasteboardformats::readPictureHeader(bytes);
+    if (!pasteboardformats::isDecodable(header)) continue;
     QBuffer buffer(&bytes);
-    QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    if (!size.isValid() || qint64(size.width()) * size.height() > kMaxPicturePixels) continue;
+    QImageReader reader(&buffer, header.format);
     QImage picture = reader.read();
-    if (!picture.isNull()) return picture;
+    // The decoder may disagree with the header it was promised; its answer is held to the limit too.
+    if (!picture.isNull() && qint64(picture.width()) * picture.height() <= pasteboardformats::kMaxPicturePixels)
+      return picture;
   }
-  return {};
+  // Qt reads another program's "image/…" bytes as image data too, decoding them unchecked; its
+  // image data is taken only as a picture this process put there.
+  const QStringList formats = types();
+  if (std::any_of(formats.begin(), formats.end(), [](const QString& t) { return t.startsWith(QLatin1String("image/")); }))
+    return {};
+  return mData->hasImage() ? qvariant_cast<QImage>(mData->imageData()) : QImage();
 }
 
 QMimeData* Pasteboard::releaseMimeDataForDrag() {

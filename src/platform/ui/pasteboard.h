@@ -48,9 +48,10 @@ class Pasteboard {
   QString string() const;
   // Every URL of the URI list; none when a line is not a URL.
   QList<QUrl> urls() const;
-  // The local files of the URI list.
+  // The local files of the URI list, as absolute paths (see pasteboardformats::localFilePath).
   QStringList localFilePaths() const;
-  // A picture carried as image data or as PNG/JPEG bytes; null when none decodes.
+  // A picture carried as PNG/JPEG bytes whose header declares at most
+  // pasteboardformats::kMaxPicturePixels, or as image data of this process; null otherwise.
   QImage image() const;
 
   // Qt's drag takes the data (and deletes it when the drag is over); the pasteboard reads it

@@ -4,12 +4,13 @@
 #include "platform/ui/window.h"
 #include "drag_test_support.h"
 #include "ui_test_env.h"
+#include "support/encoded_picture.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QVariant>
 
 #include <gtest/gtest.h>
 
@@ -292,10 +293,7 @@ TEST(Pasteboard, ReadsFilesURLsTextAndPicturesAndRefusesMalformedLists) {
 
   QImage picture(QSize(3, 2), QImage::Format_ARGB32);
   picture.fill(Qt::blue);
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  picture.save(&buffer, "PNG");
+  const QByteArray png = testsupport::encodedPicture(picture, "PNG");
   QMimeData pictures;
   pictures.setData("image/png", png);
   EXPECT_EQ(Pasteboard(&pictures).image().size(), QSize(3, 2));
@@ -319,4 +317,58 @@ TEST(Pasteboard, ReadsFilesURLsTextAndPicturesAndRefusesMalformedLists) {
   EXPECT_EQ(own.mimeData(), handed.get()) << "still readable while the drag runs";
   handed.reset();
   EXPECT_EQ(own.mimeData(), nullptr);
+}
+
+namespace {
+
+// What Qt's drop data does with another program's picture: it lists the bytes' type and offers
+// the picture Qt itself decodes from them.
+class ForeignPictureData final : public QMimeData {
+ public:
+  ForeignPictureData(QString type, QByteArray bytes) : mType(std::move(type)), mBytes(std::move(bytes)) {}
+  QStringList formats() const override { return {mType, "application/x-qt-image"}; }
+  bool hasFormat(const QString& type) const override { return formats().contains(type); }
+
+ protected:
+  QVariant retrieveData(const QString& type, QMetaType) const override {
+    if (type == mType) return mBytes;
+    if (type == "application/x-qt-image") {
+      QImage decoded(QSize(4, 4), QImage::Format_ARGB32);
+      decoded.fill(Qt::red);
+      return decoded;
+    }
+    return {};
+  }
+
+ private:
+  QString mType;
+  QByteArray mBytes;
+};
+
+}  // namespace
+
+TEST(Pasteboard, AnotherProgramsPictureIsSizedBeforeItIsDecoded) {
+  QImage picture(QSize(3, 2), QImage::Format_ARGB32);
+  picture.fill(Qt::blue);
+  const QByteArray png = testsupport::encodedPicture(picture, "PNG");
+  ForeignPictureData small("image/png", png);
+  EXPECT_EQ(Pasteboard(&small).image().pixelColor(0, 0), QColor(Qt::blue)) << "the bytes, not Qt's picture";
+
+  QByteArray huge = png;
+  huge.replace(16, 8, QByteArray::fromHex("0000800000008000"));  // 32768 × 32768 declared
+  ForeignPictureData tooLarge("image/png", huge);
+  EXPECT_TRUE(Pasteboard(&tooLarge).image().isNull()) << "Qt's unchecked decoding is not taken instead";
+  ForeignPictureData otherFormat("image/gif", "GIF89a");
+  EXPECT_TRUE(Pasteboard(&otherFormat).image().isNull()) << "only PNG and JPEG bytes are read";
+
+  // The same type carrying another format's bytes: read by what the bytes are, as long as they
+  // are PNG or JPEG.
+  ForeignPictureData mislabelled("image/png", testsupport::encodedPicture(picture, "JPEG"));
+  EXPECT_EQ(Pasteboard(&mislabelled).image().size(), QSize(3, 2));
+  ForeignPictureData bmpAsPng("image/png", testsupport::encodedPicture(picture, "BMP"));
+  EXPECT_TRUE(Pasteboard(&bmpAsPng).image().isNull());
+
+  QMimeData ours;
+  ours.setImageData(picture);
+  EXPECT_EQ(Pasteboard(&ours).image().size(), QSize(3, 2)) << "this process's own picture";
 }
