@@ -18,12 +18,8 @@ QString ListFolderResponse::description() const {
       .arg(mEntries ? QString::number(mEntries->size()) : QStringLiteral("(null)"));
 }
 
-QString UploadResponse::description() const {
-  return QStringLiteral("{UploadResponse: result=%1 rev=%2}").arg(mResult).arg(orNull(mRev));
-}
-
-QString DownloadResponse::description() const {
-  return QStringLiteral("{DownloadResponse: result=%1 rev=%2}").arg(mResult).arg(orNull(mRev));
+QString RevisionResponse::describe(const char* className) const {
+  return QStringLiteral("{%1: result=%2 rev=%3}").arg(QLatin1String(className)).arg(mResult).arg(orNull(mRev));
 }
 
 QString DeleteResponse::description() const { return QStringLiteral("{DeleteResponse: result=%1}").arg(mResult); }

@@ -54,28 +54,30 @@ class ListFolderResponse {
 };
 
 // Upload and download answers: the new or downloaded revision, none unless the result is 0.
-class UploadResponse {
+class RevisionResponse {
  public:
-  UploadResponse(DropboxResult result, QString rev) : mResult(result), mRev(std::move(rev)) {}
+  RevisionResponse(DropboxResult result, QString rev) : mResult(result), mRev(std::move(rev)) {}
   DropboxResult result() const { return mResult; }
   const QString& rev() const { return mRev; }
-  QString description() const;
+
+ protected:
+  QString describe(const char* className) const;
 
  private:
   DropboxResult mResult;
   QString mRev;
 };
 
-class DownloadResponse {
+class UploadResponse : public RevisionResponse {
  public:
-  DownloadResponse(DropboxResult result, QString rev) : mResult(result), mRev(std::move(rev)) {}
-  DropboxResult result() const { return mResult; }
-  const QString& rev() const { return mRev; }
-  QString description() const;
+  using RevisionResponse::RevisionResponse;
+  QString description() const { return describe("UploadResponse"); }
+};
 
- private:
-  DropboxResult mResult;
-  QString mRev;
+class DownloadResponse : public RevisionResponse {
+ public:
+  using RevisionResponse::RevisionResponse;
+  QString description() const { return describe("DownloadResponse"); }
 };
 
 class DeleteResponse {
