@@ -3,6 +3,11 @@
 // presentation, PDF and PNG, the PNG also beside encoding its pixels alone, and the copies the
 // calling thread takes. Then a PDF of a 1 000-idea outline with 300-character notes beside
 // bare QPdfWriter / QTextLayout calls drawing the same discs, lines and note texts.
+//
+// OPML and HTML list against the JSON encoding (goal ≤ 0.5× each): before, OPML 7.51 ms and
+// HTML 1.54 ms beside JSON 2.16 ms (3.5×, 0.71×), the time going to a string per escape step
+// and per idea; escaping in one pass straight into the output buffer, OPML 0.68–0.71 ms and
+// HTML 0.70–0.73 ms beside JSON 2.00–2.06 ms (0.34×, 0.35×).
 
 #include "export/image_exporter.h"
 #include "export/mind_map_to_pdf.h"

@@ -1,8 +1,7 @@
 #include "export/text_exporter.h"
 
 #include "export/tree_walk.h"
-#include "foundation/string_extensions.h"
-
+#include "model/opml_writer.h"
 
 namespace orrery {
 
@@ -13,17 +12,10 @@ const QString kNote = QStringLiteral("Note");
 }  // namespace
 
 QString TextExporter::htmlEscape(const QString& text) {
-  // Most titles need nothing: answer them unchanged without copying.
-  bool plain = true;
-  for (const QChar c : text) {
-    const char16_t u = c.unicode();
-    if (u < 0x20 || u == '&' || u == '"' || u == '\'' || u == '<' || u == '>' || c.isSurrogate() || u >= 0xFFFE) {
-      plain = false;
-      break;
-    }
-  }
-  if (plain) return text;
-  return stringext::xmlSimpleEscapeString(stringext::xmlCharactersOnly(text));
+  QString escaped;
+  escaped.reserve(text.size());
+  OPMLWriter::appendEscaped(text, false, escaped);
+  return escaped;
 }
 
 void TextExporter::addLevelTabs(qint64 level, QString& buffer) {
@@ -77,19 +69,25 @@ QString TextExporter::ideaAsTextOutline(const Idea& idea, bool includeNotes) {
 }
 
 void TextExporter::appendIdeaIntoHTML(const Idea& idea, bool includeNotes, QString& buffer) {
+  // Escaped straight into the buffer: no string per idea.
   walkTree(
       idea, 0,
       [&](const Idea& current, qint64 /*depth*/) {
-        buffer += QLatin1String("<p>") + htmlEscape(current.exportTitle()) + QLatin1String("</p>");
-        if (includeNotes && current.hasNote())
-          buffer += QLatin1String("\n<pre>") + htmlEscape(current.note()) + QLatin1String("</pre>");
-        if (!current.ideas().empty()) buffer += QLatin1String("\n<ul>");
+        buffer.append(u"<p>");
+        OPMLWriter::appendEscaped(current.exportTitle(), false, buffer);
+        buffer.append(u"</p>");
+        if (includeNotes && current.hasNote()) {
+          buffer.append(u"\n<pre>");
+          OPMLWriter::appendEscaped(current.note(), false, buffer);
+          buffer.append(u"</pre>");
+        }
+        if (!current.ideas().empty()) buffer.append(u"\n<ul>");
       },
       [&](const Idea& current, qint64 /*depth*/) {
-        if (!current.ideas().empty()) buffer += QLatin1String("</ul>");
+        if (!current.ideas().empty()) buffer.append(u"</ul>");
       },
-      [&](const Idea& /*child*/) { buffer += QLatin1String("\n<li>"); },
-      [&](const Idea& /*child*/) { buffer += QLatin1String("</li>"); });
+      [&](const Idea& /*child*/) { buffer.append(u"\n<li>"); },
+      [&](const Idea& /*child*/) { buffer.append(u"</li>"); });
 }
 
 QString TextExporter::ideaAsNestedHTMLList(const Idea& idea, bool includeNotes) {

@@ -27,7 +27,7 @@ class TextExporter {
   static void appendIdeaIntoHTML(const Idea& idea, bool includeNotes, QString& buffer);
 
   // The text as HTML content: the five XML characters as entities, and what an HTML document
-  // cannot carry dropped (stringext::xmlCharactersOnly).
+  // cannot carry dropped (what OPMLWriter::escape drops).
   static QString htmlEscape(const QString& text);
 };
 

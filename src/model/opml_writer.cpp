@@ -1,29 +1,77 @@
 #include "model/opml_writer.h"
 
-#include "foundation/string_extensions.h"
-
+#include <algorithm>
 #include <vector>
 
 namespace orrery {
 
 namespace {
 
+// Whole-file exports append straight into one growing buffer: no per-idea strings.
+void appendTabs(qsizetype count, QString& buffer) {
+  static constexpr char16_t kTabs[] = u"\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+  constexpr qsizetype kChunk = std::size(kTabs) - 1;
+  while (count > 0) {
+    const qsizetype n = std::min(count, kChunk);
+    buffer.append(QStringView(kTabs, n));
+    count -= n;
+  }
+}
+
 void appendOpenTag(const Idea& idea, int level, QString& buffer) {
-  buffer += QString(level, QLatin1Char('\t'));
-  buffer += QLatin1String("<outline text=\"") + OPMLWriter::escape(idea.exportTitle()) + QLatin1Char('"');
+  appendTabs(level, buffer);
+  buffer.append(u"<outline text=\"");
+  OPMLWriter::appendEscaped(idea.exportTitle(), true, buffer);
+  buffer.append(u'"');
   const QString note = idea.note();
-  if (!note.isNull()) buffer += QLatin1String(" _note=\"") + OPMLWriter::escape(note) + QLatin1Char('"');
-  buffer += idea.ideas().empty() ? QLatin1String(" />\n") : QLatin1String(">\n");
+  if (!note.isNull()) {
+    buffer.append(u" _note=\"");
+    OPMLWriter::appendEscaped(note, true, buffer);
+    buffer.append(u'"');
+  }
+  buffer.append(idea.ideas().empty() ? QStringView(u" />\n") : QStringView(u">\n"));
 }
 
 }  // namespace
 
+void OPMLWriter::appendEscaped(QStringView text, bool breaksAsReferences, QString& buffer) {
+  const char16_t* const chars = text.utf16();
+  const qsizetype size = text.size();
+  qsizetype kept = 0;  // start of the stretch still to copy unchanged
+  auto replace = [&](qsizetype at, QStringView with) {
+    buffer.append(QStringView(chars + kept, at - kept));
+    buffer.append(with);
+    kept = at + 1;
+  };
+  for (qsizetype i = 0; i < size; ++i) {
+    const char16_t c = chars[i];
+    if ((c > u'>' && c < 0xD800) || (c >= 0xE000 && c <= 0xFFFD)) continue;
+    switch (c) {
+      case u'&': replace(i, u"&amp;"); continue;
+      case u'"': replace(i, u"&quot;"); continue;
+      case u'\'': replace(i, u"&#x27;"); continue;
+      case u'<': replace(i, u"&lt;"); continue;
+      case u'>': replace(i, u"&gt;"); continue;
+      // Literal line breaks and tabs in an attribute would be read back as spaces.
+      case u'\n': if (breaksAsReferences) replace(i, u"&#10;"); continue;
+      case u'\r': if (breaksAsReferences) replace(i, u"&#13;"); continue;
+      case u'\t': if (breaksAsReferences) replace(i, u"&#9;"); continue;
+      default: break;
+    }
+    if (c >= 0x20 && c < 0xD800) continue;
+    if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(chars[i + 1])) {
+      ++i;  // a whole pair stays
+      continue;
+    }
+    replace(i, {});  // what XML cannot carry: controls, unpaired surrogates, U+FFFE, U+FFFF
+  }
+  buffer.append(QStringView(chars + kept, size - kept));
+}
+
 QString OPMLWriter::escape(const QString& text) {
-  QString escaped = stringext::xmlSimpleEscapeString(stringext::xmlCharactersOnly(text));
-  // Literal line breaks and tabs in an attribute would be read back as spaces.
-  escaped.replace(QLatin1Char('\n'), QLatin1String("&#10;"));
-  escaped.replace(QLatin1Char('\r'), QLatin1String("&#13;"));
-  escaped.replace(QLatin1Char('\t'), QLatin1String("&#9;"));
+  QString escaped;
+  escaped.reserve(text.size());
+  appendEscaped(text, true, escaped);
   return escaped;
 }
 
@@ -46,17 +94,19 @@ void OPMLWriter::appendIdeaIntoOPML(const Idea& idea, int level, QString& buffer
       if (!child.ideas().empty()) stack.push_back({&child, childLevel, 0});
       continue;
     }
-    buffer += QString(top.level, QLatin1Char('\t')) + QLatin1String("</outline>\n");
+    appendTabs(top.level, buffer);
+    buffer.append(u"</outline>\n");
     stack.pop_back();
   }
 }
 
 QString OPMLWriter::ideaAsOPML(const Idea& root) {
-  QString buffer = QLatin1String("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-  buffer += QLatin1String("<opml version=\"1.0\"><head><title>") + escape(root.exportTitle()) +
-            QLatin1String("</title></head><body>\n");
+  QString buffer;
+  buffer.append(u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>");
+  appendEscaped(root.exportTitle(), true, buffer);
+  buffer.append(u"</title></head><body>\n");
   for (const IdeaPtr& child : root.ideas()) appendIdeaIntoOPML(*child, 1, buffer);
-  buffer += QLatin1String("</body></opml>");
+  buffer.append(u"</body></opml>");
   return buffer;
 }
 

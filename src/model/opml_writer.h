@@ -5,6 +5,7 @@
 #include "model/idea.h"
 
 #include <QString>
+#include <QStringView>
 
 namespace orrery {
 
@@ -18,6 +19,9 @@ class OPMLWriter {
   // breaks and tabs as character references (so they survive attribute reading), and the
   // characters XML cannot carry dropped.
   static QString escape(const QString& text);
+  // The same escaping appended to `buffer` in one pass; `breaksAsReferences` false keeps line
+  // breaks and tabs as they are (element content such as HTML).
+  static void appendEscaped(QStringView text, bool breaksAsReferences, QString& buffer);
 };
 
 }  // namespace orrery

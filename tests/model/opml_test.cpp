@@ -144,6 +144,22 @@ TEST(OPMLWriter, EscapesBreaksAndDropsWhatXMLCannotCarry) {
   EXPECT_EQ(OPMLWriter::escape("😀 ü"), "😀 ü");
 }
 
+TEST(OPMLWriter, KeepsOnlyWholeSurrogatePairsAndTheEdgesOfWhatXMLAllows) {
+  const QChar high(0xD83D), low(0xDE00);
+  // A low half before its high half, two highs in a row, a high half at the very end.
+  EXPECT_EQ(OPMLWriter::escape(QString(low) + high + low + "x" + high + high + low + "'" + high),
+            QString(high) + low + "x" + high + low + "&#x27;");
+  EXPECT_EQ(OPMLWriter::escape(QString(QChar(0x1F)) + QChar(0x20) + QChar(0xD7FF) + QChar(0xE000) + QChar(0xFFFD) +
+                               QChar(0xFFFF) + "\""),
+            QString(QChar(0x20)) + QChar(0xD7FF) + QChar(0xE000) + QChar(0xFFFD) + "&quot;");
+  EXPECT_EQ(OPMLWriter::escape(QString()), QString(""));
+
+  // Appending keeps what the buffer held; element content keeps its breaks and tabs.
+  QString buffer = "<p>";
+  OPMLWriter::appendEscaped(QString("a\r\n\tb<") + QChar(0x0) + low, false, buffer);
+  EXPECT_EQ(buffer, "<p>a\r\n\tb&lt;");
+}
+
 TEST(OPMLRoundTrip, TitlesNotesAndShapeSurvive) {
   IdeaPtr root = Idea::createWithText("Map title");
   IdeaPtr first = Idea::createWithText("Line one\nline two");
