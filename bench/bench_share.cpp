@@ -1,6 +1,7 @@
 // The text pane of the share sheet writing a 10 000-idea map to a chosen file, beside the bare
 // work it stands on in the same run: the outline writer plus a QSaveFile write of its bytes.
 
+#include "ten_thousand_idea_map.h"
 #include "export/sharing_view_controller.h"
 #include "export/text_exporter.h"
 
@@ -16,22 +17,7 @@ namespace {
 
 QTemporaryDir* gFolder = nullptr;
 
-// Root, 100 children, 99 grandchildren each: 10 000 ideas; every tenth carries a note.
-IdeaPtr bigMap() {
-  IdeaPtr root = Idea::createWithText("Big map");
-  int n = 1;
-  for (int i = 0; i < 100; ++i) {
-    IdeaPtr child = Idea::createWithText(QString("Topic %1").arg(i));
-    if (++n % 10 == 0) child->setNote(QString("A note on topic %1.").arg(i));
-    for (int j = 0; j < 99; ++j) {
-      IdeaPtr leaf = Idea::createWithText(QString("Idea %1.%2").arg(i).arg(j));
-      if (++n % 10 == 0) leaf->setNote(QString("Note %1.%2.").arg(i).arg(j));
-      child->addIdea(leaf);
-    }
-    root->addIdea(child);
-  }
-  return root;
-}
+const IdeaPtr& bigMap() { return benchmaps::tenThousandIdeaMap(); }
 
 void BM_TextPaneWritesChosenFile(benchmark::State& state) {
   SharingViewController sheet(bigMap(), QDateTime::currentDateTime());
