@@ -18,7 +18,9 @@ TabItem::TabItem(const QImage& image, const QString& title, ShareType type) : mS
   addView(mGrey, ButtonPart::kNormal);
   mIcon = std::make_shared<BaseImageView>(image);
   mIcon->setFrame(QRectF(QPointF(0, 0), image.isNull() ? QSizeF(0, 0) : QSizeF(image.deviceIndependentSize())));
-  addView(mIcon, 0);
+  // The icon and the title keep their own sizes; applyLayout places them.
+  const LayoutBlock keepSize = [](platform::View&, const QRectF&) {};
+  addView(mIcon, 0, keepSize);
   mTitle = std::make_shared<TextLabel>();
   platform::TextAttributes attributes;
   attributes.font = Globals::fontAvenirBook(20);
@@ -30,7 +32,7 @@ TabItem::TabItem(const QImage& image, const QString& title, ShareType type) : mS
   attributes.paragraph = paragraph;
   mTitle->setAttributedText(platform::AttributedString(title, attributes));
   mTitle->sizeToFit();
-  addView(mTitle, 0);
+  addView(mTitle, 0, keepSize);
 }
 
 void TabItem::applyLayout() {

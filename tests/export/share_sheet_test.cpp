@@ -22,6 +22,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include "platform/ui/window.h"
 
 #include <unistd.h>
 
@@ -412,5 +413,27 @@ TEST(ShareMail, WithoutAWorkingMailProgramTheFolderOpensWithANotice) {
     ASSERT_EQ(mail.opened.size(), 1u);
     EXPECT_TRUE(QFileInfo::exists(QDir(mail.opened[0].toLocalFile()).filePath("Solar.txt")));
     EXPECT_TRUE(text.userInteractionEnabled());
+  }
+}
+
+TEST(ShareSheet, EveryTabShowsItsTitleInsideItself) {
+  Sheet s;
+  platform::Window window(QSizeF(1172, 370));
+  window.contentView()->addSubview(s.sheet->view());
+  s.sheet->view()->setFrame(QRectF(0, 0, 1172, 370));
+  s.sheet->applyLayout();
+  window.displayIfNeeded();
+  const QImage shot = window.snapshot();
+  const double scale = shot.width() / 1172.0;
+  for (const auto& tab : s.sheet->tabButtons()) {
+    // The title sits inside its tab, and the tab's pixels hold its (dark) letters.
+    const QRectF title = tab->titleLabel()->frame();
+    EXPECT_TRUE(tab->bounds().contains(title)) << tab->shareType();
+    int dark = 0;
+    const QRect area = tab->frame().toAlignedRect();
+    for (int y = area.top(); y < area.bottom(); ++y)
+      for (int x = area.left(); x < area.right(); ++x)
+        if (qGray(shot.pixel(int(x * scale), int(y * scale))) < 160) ++dark;
+    EXPECT_GT(dark, 50) << "tab " << tab->shareType() << " shows no title";
   }
 }
