@@ -11,7 +11,7 @@
 // The main queue is a run loop on a virtual clock, so deferred steps and the slide run when
 // the benchmark says.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "foundation/globals.h"
 #include "model/icon_image_collection.h"
 #include "model/idea_document.h"

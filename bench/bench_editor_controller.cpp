@@ -13,7 +13,7 @@
 // in documents of 1 000 and 10 000 ideas, up to the first composed frame that draws the new
 // planet (goal ≤ 16 ms), beside the same model-only cost.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "panels/edit_idea_view_controller.h"
 #include "platform/ui/event.h"
 #include "platform/ui/popover.h"

@@ -4,7 +4,7 @@
 #include "app/single_instance.h"
 #include "app/telemetry_start.h"
 #include "cloud/cloud_engines.h"
-#include "editor/controller/editor_screens.h"
+#include "editor_screen/editor_screens.h"
 #include "home/home_screens.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/application_identity.h"

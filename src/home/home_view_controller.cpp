@@ -1,6 +1,6 @@
 #include "home/home_view_controller.h"
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "foundation/globals.h"
 #include "model/color_theme.h"
 #include "model/idea.h"

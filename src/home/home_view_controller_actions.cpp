@@ -5,7 +5,7 @@
 
 #include "home/home_view_controller.h"
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/views/custom_alert_view.h"

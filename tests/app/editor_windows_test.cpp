@@ -1,7 +1,7 @@
 #include "app_test_support.h"
 
-#include "editor/controller/editor_screens.h"
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/editor_screens.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "shell/top_bar_view.h"
 
 using namespace orrery;

@@ -7,7 +7,7 @@
 #include "app/main_window_controller.h"
 #include "cloud/cloud_engines.h"
 #include "cloud_container_fixture.h"
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/views/progress_hud.h"

@@ -12,7 +12,7 @@ import sys
 
 # The application's layers, lowest first. A folder may include its own layer and those before it.
 APP_LAYERS = ["platform", "foundation", "model", "cloud", "shell", "editor", "panels", "graph", "export",
-              "editor/controller", "home", "app"]
+              "editor_screen", "home", "app"]
 # Within platform: the Qt-free core and network layer, then the Qt services, then the rest.
 PLATFORM_LAYERS = ["platform/core", "platform/net", "platform/services"]
 # The telemetry side, which never uses Qt; it stands on platform core and net only.
@@ -30,8 +30,6 @@ def folder_of(path):
     parts = path.split("/")
     if parts[0] == "platform" and len(parts) > 2:
         return "platform/" + parts[1]
-    if parts[0] == "editor" and len(parts) > 2 and parts[1] == "controller":
-        return "editor/controller"
     if parts[0] == "foundation" and len(parts) > 2 and parts[1] == "views":
         return "foundation/views"
     return parts[0] if len(parts) > 1 else None

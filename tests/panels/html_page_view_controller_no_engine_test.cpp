@@ -1,5 +1,5 @@
 // Without the web engine module the panel holds no page and says why; the editor then presents
-// nothing (tests/editor/controller). This program never loads the module.
+// nothing (tests/editor_screen). This program never loads the module.
 
 #include "panels/html_page_view_controller.h"
 #include "platform/ui/web_view.h"

@@ -1,7 +1,7 @@
 // A picture idea's panel: the big picture over the window; a replaced picture goes to the idea
 // as it is when the panel closes, and the document is saved.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "foundation/kit_image.h"
 #include "foundation/views/presentation_transitions.h"
 

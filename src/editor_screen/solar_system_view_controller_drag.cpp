@@ -2,7 +2,7 @@
 // asks, the tree operation it turns into, and the dock well that shows the window's slot.
 // Every drop ends exactly once in handleDragEndWithResult, which reports to the window.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "foundation/views/delete_area_view.h"

@@ -1,7 +1,7 @@
 // The tree edits of the editor. Each changes the idea tree, tells the current radial view what
 // changed (so it can animate it) and ends in the save road, which re-sends every planet.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"

@@ -1,6 +1,6 @@
 #include "controller_test_support.h"
 
-#include "editor/controller/editor_screens.h"
+#include "editor_screen/editor_screens.h"
 #include "foundation/views/progress_hud.h"
 #include "model/file_utils.h"
 #include "platform/core/notification_center.h"

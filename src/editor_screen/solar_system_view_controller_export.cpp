@@ -1,6 +1,6 @@
 // Export…: the share sheet over the editor, opened for the document's root idea.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "foundation/views/presentation_transitions.h"
 #include "model/idea_document.h"
 #include "platform/ui/window.h"

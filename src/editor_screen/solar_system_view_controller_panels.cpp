@@ -2,7 +2,7 @@
 // into the dock) and the window commands around them: import, the context menu, Ctrl+F and
 // Escape, the search handed over by the home screen.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "editor/planet_drawer.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"

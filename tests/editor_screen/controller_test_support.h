@@ -5,7 +5,7 @@
 
 #include "ui_test_env.h"
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
 #include "model/color_theme.h"

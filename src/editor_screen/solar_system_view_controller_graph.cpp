@@ -2,7 +2,7 @@
 // results entered from it, 4 search results entered from the radial view), the switches and
 // their cross-fade, the search filter, the graph's choices and Escape.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 
 #include "foundation/animator.h"
 #include "foundation/application_delegate.h"

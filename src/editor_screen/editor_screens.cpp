@@ -1,6 +1,6 @@
-#include "editor/controller/editor_screens.h"
+#include "editor_screen/editor_screens.h"
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "panels/note_display_view_controller.h"
 #include "shell/screen_factory.h"
 

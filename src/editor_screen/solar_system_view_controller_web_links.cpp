@@ -1,7 +1,7 @@
 // The web-link panel: a URL idea's confirmed address and page picture are stored when the panel
 // closes; a new link lands in the window's dock.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "foundation/kit_image.h"
 #include "platform/core/dispatch.h"
 #include "foundation/views/presentation_transitions.h"

@@ -1,4 +1,4 @@
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"

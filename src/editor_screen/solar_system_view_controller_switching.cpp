@@ -1,7 +1,7 @@
 // Changing the shown idea: a new radial view is built for every switch and replaces the old one
 // by a drill-down, a drill-up or a direct switch.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "shell/my_window.h"
 #include "foundation/views/delete_area_view.h"
 #include "foundation/views/view_extensions.h"

@@ -1,6 +1,6 @@
 // The window's close request and the Save and Save As commands of the editor.
 
-#include "editor/controller/solar_system_view_controller.h"
+#include "editor_screen/solar_system_view_controller.h"
 #include "export/printed_view.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
