@@ -73,9 +73,11 @@ std::shared_ptr<HTMLPageViewController> HTMLPageViewController::createShowingPag
     HTMLPageViewControllerDelegate* delegate, const QString& urlString) {
   auto panel = std::make_shared<HTMLPageViewController>(delegate, urlString);
   if (panel->webView()) return panel;
+  // The reason is filled in after the lookup, so that the table's text keeps it.
   CustomAlertView::showErrorResult(MyResult::error(
-      QStringLiteral("WebPagesNotAvailable"),
-      QStringLiteral("Web pages cannot be shown: %1").arg(platform::webEngineLoadError())));
+      QString(), Globals::normalLocalizedStringForKey(QStringLiteral("WebPagesNotAvailable"),
+                                                      QStringLiteral("Web pages cannot be shown: %1"))
+                     .arg(platform::webEngineLoadError())));
   return nullptr;
 }
 
