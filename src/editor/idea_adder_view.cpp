@@ -30,7 +30,7 @@ IdeaAdderView::IdeaAdderView() : View(QRectF(0, 0, kSide, kSide)) {
   mPlusIconActive = adderImage(QStringLiteral("plus_on_circle_hover"));
   mSmallDockIcon = adderImage(QStringLiteral("small_dock"));
   mSmallDockActiveIcon = adderImage(QStringLiteral("small_dock_active"));
-  mImageView = std::make_shared<BaseImageView>(QRectF(QPointF(0, 0), QSizeF(mPlusIcon.size())));
+  mImageView = std::make_shared<BaseImageView>(QRectF(QPointF(0, 0), mPlusIcon.deviceIndependentSize()));
   viewext::setCenter(*mImageView, viewext::centerPoint(*this));
   viewext::ensureIntegralFrame(*mImageView);
   addSubview(mImageView);

@@ -6,6 +6,16 @@
 namespace orrery::imageext {
 
 QImage deviceImageNamed(const QString& name) {
+  // The double-size picture keeps its point size through the device pixel ratio, so that it
+  // stays sharp on 2x screens and in 2x snapshots.
+  const QString sharp = platform::pathForResource(name + QStringLiteral("@2x"), QStringLiteral("png"));
+  if (!sharp.isEmpty()) {
+    QImage image = KitImage::readFromURL(sharp).nsImage();
+    if (!image.isNull()) {
+      image.setDevicePixelRatio(2);
+      return image;
+    }
+  }
   QString path = platform::pathForResource(name, QStringLiteral("png"));
   if (path.isEmpty()) path = platform::pathForResource(name);
   if (path.isEmpty()) return {};

@@ -10,7 +10,9 @@
 
 namespace orrery::imageext {
 
-// The image resource `name` (a PNG in the resources folder); null when there is none.
+// The image resource `name` (a PNG in the resources folder); null when there is none. Where
+// "name@2x.png" exists, that picture with a device pixel ratio of 2: its
+// deviceIndependentSize() is the point size.
 QImage deviceImageNamed(const QString& name);
 
 // Like KitImage::drawInRect: `flipped` means the painter's y axis points down.
