@@ -1,5 +1,7 @@
 #include "panels/picture_view_controller.h"
 
+#include <QImageReader>
+
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
 #include "foundation/kit_image.h"
@@ -144,8 +146,14 @@ void PictureView::applyLayout() {
 // --- the panel ---
 
 const QStringList& PictureViewController::allowedFileTypes() {
-  static const QStringList types{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("tiff"),
-                                 QStringLiteral("jpeg"), QStringLiteral("gif")};
+  // TIFF and GIF come from image plugins that a machine may lack: offer only what opens here.
+  static const QStringList types = [] {
+    const QList<QByteArray> readable = QImageReader::supportedImageFormats();
+    QStringList offered;
+    for (const char* type : {"png", "jpg", "tiff", "jpeg", "gif"})
+      if (readable.contains(QByteArray(type))) offered << QString::fromLatin1(type);
+    return offered;
+  }();
   return types;
 }
 

@@ -1,6 +1,7 @@
 // The picture panel: fit mode and zoom steps within the scroll view's limits, keys, a new
 // picture chosen or refused, and closing.
 
+#include "foundation/kit_image.h"
 #include "panels/picture_view_controller.h"
 #include "platform/core/dispatch.h"
 #include "platform/ui/event.h"
@@ -11,6 +12,8 @@
 
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -145,7 +148,7 @@ TEST(PicturePanel, AChosenGifReplacesThePictureAndAnUndecodableFileChangesNothin
   EXPECT_EQ(panels->alerts[0].messageText, "Failed to open file");
   EXPECT_FALSE(panel->didChangeImage());
   EXPECT_EQ(panel->image().size(), QSize(200, 100));
-  EXPECT_EQ(panels->panels[0].allowedFileTypes, (QStringList{"png", "jpg", "tiff", "jpeg", "gif"}));
+  EXPECT_EQ(panels->panels[0].allowedFileTypes, PictureViewController::allowedFileTypes());
 
   panels->panelAnswers.push_back(platform::FilePanelResult{});  // cancelled
   panel->pleaseStartImageChange();
@@ -162,4 +165,21 @@ TEST(PicturePanel, AChosenGifReplacesThePictureAndAnUndecodableFileChangesNothin
   EXPECT_EQ(presenter.dismissals, 1);
   panel->buttonPressed(*panel->closeButton());
   EXPECT_EQ(presenter.dismissals, 2);
+}
+
+TEST(PictureViewController, EveryOfferedFormatOpensHere) {
+  const QStringList offered = PictureViewController::allowedFileTypes();
+  for (const char* always : {"png", "jpg", "jpeg"}) EXPECT_TRUE(offered.contains(always)) << always;
+  QTemporaryDir dir;
+  QImage picture(40, 20, QImage::Format_RGB32);
+  picture.fill(Qt::darkCyan);
+  for (const QString& type : offered) {
+    SCOPED_TRACE(type.toStdString());
+    EXPECT_TRUE(QImageReader::supportedImageFormats().contains(type.toLatin1()));
+    // Formats Qt only reads (GIF) cannot be written here to try.
+    if (!QImageWriter::supportedImageFormats().contains(type.toLatin1())) continue;
+    const QString path = dir.filePath("picture." + type);
+    ASSERT_TRUE(picture.save(path, type.toLatin1().constData()));
+    EXPECT_EQ(KitImage::readFromURL(path).pixelSize(), QSizeF(40, 20));
+  }
 }
