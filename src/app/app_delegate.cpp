@@ -20,7 +20,6 @@
 #include "platform/core/quit_waiters.h"
 #include "platform/core/termination.h"
 #include "platform/services/hand_off_message.h"
-#include "platform/services/url_opener.h"
 #include "platform/services/user_defaults.h"
 #include "platform/ui/application.h"
 #include "platform/ui/modal_presenter.h"
@@ -43,9 +42,6 @@ AppDelegate* gCurrent = nullptr;
 
 constexpr int kNoMainMenuAssertLine = 562;
 constexpr char kNoMainMenuOperation[] = "-[AppDelegate applicationDidFinishLaunching:]";
-constexpr char kSupportPage[] = "https://orrery.app/support";
-constexpr char kUserGuidePage[] = "https://orrery.app/guide/orrery-user-guide.pdf";
-constexpr char kRatingPage[] = "https://orrery.app/rate";
 constexpr auto kTerminationHoldWait = std::chrono::seconds(10);
 
 platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
@@ -102,9 +98,6 @@ void AppDelegate::installActions() {
      [this] { addAndShowNewWindowController(MainWindowController::createCloudWindow(DocumentLocationDropbox)); });
   on("cmdOpenLocalFile", [this] { runOpenPanel({QStringLiteral("opml"), QStringLiteral("orrery")}); });
   on("cmdImportLocalFile", [this] { runOpenPanel({QStringLiteral("opml")}); });
-  on("cmdContactSupport", [this] { openSupportPage(kSupportPage); });
-  on("cmdOpenUserGuide", [this] { openSupportPage(kUserGuidePage); });
-  on("openAppStoreOrreryLink", [this] { openSupportPage(kRatingPage); });
   on("cmdQuit", [this] { terminate(); });
   on("cmdOpenAboutDialog", [] { AboutWindow::show(); });
   on("cmdOpenPreferences", [this] { preferencesWindowController().showWindow(); });
@@ -117,10 +110,6 @@ PreferencesWindowController& AppDelegate::preferencesWindowController() {
                                      std::make_shared<AdvancedPreferencesViewController>()},
         Globals::normalLocalizedStringForKey(QStringLiteral("Preferences"), QStringLiteral("Preferences")));
   return *mPreferencesWindowController;
-}
-
-void AppDelegate::openSupportPage(const char* address) {
-  if (!platform::openURL(QUrl(QString::fromLatin1(address)))) logLine(QStringLiteral("Could not open %1").arg(address));
 }
 
 // Start-up.
@@ -147,8 +136,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   // 4. The recent files are the "Open Recent" menu itself, rebuilt from the list as it opens.
   // 5.
   if (!app.mainMenu()) softAssertionFailed(kNoMainMenuAssertLine, kNoMainMenuOperation);
-  // 6.
-  MenuHelper::menuEnsureRateOrreryPossibility();
+  // 6. The store-rating item has no Linux counterpart: the menu has none to title.
   // 7.
   if (!restoreFromStoredState())
     CustomAlertView::showErrorResult(MyResult::error(QStringLiteral("mac:Error:CouldNotRestoreWindowsProperly"),
@@ -497,10 +485,6 @@ void AppDelegate::sessionDidReceiveAuthorizationFailure() {
 
 bool AppDelegate::validateUserInterfaceItem(const platform::MenuItem& item) {
   const QString& action = item.action();
-  if (action == QLatin1String("openAppStoreOrreryLink")) {
-    const_cast<platform::MenuItem&>(item).setTitle(QStringLiteral("Rate Orrery"));
-    return true;
-  }
   if (action == QLatin1String("cmdNewCloudWindow")) return Globals::userHasOptedForICloud();
   if (action == QLatin1String("cmdNewDropboxWindow")) return Globals::userHasOptedForDropbox();
   return true;

@@ -110,7 +110,6 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
  private:
   void installActions();
   void runOpenPanel(const QStringList& types);
-  void openSupportPage(const char* address);
 
   AppServices mServices;
   std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;

@@ -63,22 +63,9 @@ std::shared_ptr<Menu> MenuHelper::createMainMenu(platform::MenuDelegate* recentF
   auto help = submenu(*main, QStringLiteral("Help"));
   main->items().back()->setTag(kHelpMenuTag);
   item(*help, QStringLiteral("About Orrery"), "cmdOpenAboutDialog");
-  item(*help, QStringLiteral("User Guide"), "cmdOpenUserGuide", QStringLiteral("F1"));
-  item(*help, QStringLiteral("Contact Support"), "cmdContactSupport");
-  item(*help, QStringLiteral("Rate Orrery"), "openAppStoreOrreryLink")->setTag(kRateItemTag);
+  // No user guide, support page or store rating: the product has no web site or store page
+  // on Linux, and an item that opens nothing would only mislead.
   return main;
-}
-
-void MenuHelper::menuEnsureRateOrreryPossibility() {
-  const auto& main = platform::Application::shared().mainMenu();
-  if (!main) return;
-  auto helpItem = main->itemWithTag(kHelpMenuTag);
-  if (!helpItem || !helpItem->submenu()) return;
-  auto rate = helpItem->submenu()->itemWithTag(kRateItemTag);
-  if (!rate) return;
-  rate->setTitle(QStringLiteral("Rate in App Store"));
-  updateMenuRecursively(*helpItem->submenu());
-  helpItem->submenu()->itemChanged(rate.get());
 }
 
 void MenuHelper::updateMenuRecursively(Menu& menu) {

@@ -15,12 +15,9 @@ namespace orrery {
 class MenuHelper {
  public:
   static constexpr int kHelpMenuTag = 100;
-  static constexpr int kRateItemTag = 120;
 
   // The menu the application shows in every window; `recentFiles` fills "Open Recent".
   static std::shared_ptr<platform::Menu> createMainMenu(platform::MenuDelegate* recentFiles);
-  // Titles the rating item of the Help menu.
-  static void menuEnsureRateOrreryPossibility();
   static void updateMenuRecursively(platform::Menu& menu);
   static void menuUpdateMainMenu();
 };
