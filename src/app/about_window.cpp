@@ -16,11 +16,16 @@
 #include <QScrollBar>
 #include <QTextBrowser>
 
+#include <algorithm>
+
 namespace orrery {
 
 namespace {
 
 constexpr char kCopyright[] = "© 2026 The Orrery developers";
+constexpr double kCopyFontSize = 12;
+constexpr double kMinCopyFontSize = 9;
+constexpr double kCopyGap = 8;
 
 std::shared_ptr<TextLabel> grayLabel(const QString& text) {
   auto label = std::make_shared<TextLabel>();
@@ -92,10 +97,19 @@ void AboutView::applyLayout() {
   const double logoBottom = mLogoView->frame().bottom();
   mTextLabel->setFrameOrigin(QPointF(w / 2 - version.width() / 2, logoBottom + 28 - version.height() / 2));
   mWebView->setFrame(QRectF(0, 170, w, std::max(0.0, h - 170 - 44)));
-  const QSizeF copy = mCopyLabel->frame().size();
-  mCopyLabel->setFrameOrigin(QPointF(15, h - 22 - copy.height() / 2));
   const QSizeF button = mButtonView->frame().size();
   mButtonView->setFrameOrigin(QPointF(w - 15 - button.width(), h - 22 - button.height() / 2));
+  // The copyright line shares its line with the button: in a wide font it gets smaller rather
+  // than run under the button, and is cut only below the smallest readable size.
+  const double room = mButtonView->frame().left() - kCopyGap - 15;
+  mCopyLabel->setFontSize(kCopyFontSize);
+  mCopyLabel->sizeToFit();
+  for (double size = kCopyFontSize - 0.5; mCopyLabel->frame().width() > room && size >= kMinCopyFontSize; size -= 0.5) {
+    mCopyLabel->setFontSize(size);
+    mCopyLabel->sizeToFit();
+  }
+  const QSizeF copy(std::min(mCopyLabel->frame().width(), std::max(0.0, room)), mCopyLabel->frame().height());
+  mCopyLabel->setFrame(QRectF(QPointF(15, h - 22 - copy.height() / 2), copy));
   ColoredView::applyLayout();
 }
 

@@ -162,6 +162,50 @@ TEST(LegalNotices, EveryLinkedLibraryIsNamed) {
   for (const char* bundled : {"nlohmann-json", "minizip", "Fonts"}) EXPECT_TRUE(legal.contains(bundled));
 }
 
+TEST(LegalNotices, NamesEachComponentAndCarriesEveryLicenceTextItsNoticesName) {
+  const QString legal = LegalNoticesView::loadText(platform::pathForResource("legal", "txt"));
+  const QString flat = legal.simplified();
+  for (const char* component : {"Qt 6", "Qt WebEngine", "Chromium", "zlib", "minizip", "libcurl", "OpenSSL",
+                                "nlohmann-json", "simdjson", "Noto Color Emoji"})
+    EXPECT_TRUE(legal.contains(component)) << component;
+  // The licences themselves, not just their names.
+  const QList<QPair<const char*, const char*>> texts{
+      {"LGPL-3", "GNU LESSER GENERAL PUBLIC LICENSE Version 3, 29 June 2007"},
+      {"GPL-3", "GNU GENERAL PUBLIC LICENSE Version 3, 29 June 2007"},
+      {"Apache-2.0", "TERMS AND CONDITIONS FOR USE, REPRODUCTION, AND DISTRIBUTION"},
+      {"MIT", "Permission is hereby granted, free of charge, to any person obtaining a copy"},
+      {"OFL-1.1", "SIL OPEN FONT LICENSE Version 1.1"},
+      {"Zlib", "This software is provided 'as-is', without any express or implied warranty."},
+      {"curl", "Permission to use, copy, modify, and distribute this software for any purpose with or without fee"}};
+  for (const auto& [licence, sentence] : texts) EXPECT_TRUE(flat.contains(sentence)) << licence;
+  // A notice that points to a licence text elsewhere on the system finds that text here too.
+  static const QRegularExpression kPointer(R"(common-licenses/([A-Za-z][A-Za-z0-9+-]*(?:\.[0-9]+)*))");
+  int pointers = 0;
+  for (auto it = kPointer.globalMatch(legal); it.hasNext(); ++pointers) {
+    const QString name = it.next().captured(1);
+    EXPECT_TRUE(legal.contains("Licence text: " + name + "\n")) << name.toStdString();
+  }
+  EXPECT_GT(pointers, 3);
+}
+
+// The window wraps the text to its width: a line break inside a sentence would wrap it a
+// second time, leaving a short ragged line before each break.
+TEST(LegalNotices, EachParagraphIsOneLineForTheWindowToWrap) {
+  const QStringList lines = LegalNoticesView::loadText(platform::pathForResource("legal", "txt")).split('\n');
+  static const QRegularExpression kListItem(R"(^\s*(\(?[0-9]{1,2}(\.[0-9]+)*[.)]|\(?[a-zA-Z][.)]|\([ivx]+\)|[-*o])\s)");
+  int broken = 0;
+  for (int i = 1; i < lines.size(); ++i) {
+    const QString& before = lines[i - 1];
+    const QString& line = lines[i];
+    // A line that goes on in lower case continues the sentence above it.
+    if (!before.trimmed().isEmpty() && !before.endsWith(':') && !line.isEmpty() && line[0].isLower() &&
+        !kListItem.match(line).hasMatch() && ++broken <= 5)
+      ADD_FAILURE() << "line " << i + 1 << " continues the one above: " << line.left(60).toStdString();
+  }
+  EXPECT_EQ(broken, 0);
+  EXPECT_GT(lines.size(), 1000) << "the notices and licence texts are there";
+}
+
 TEST(About, OneWindowWithItsVersionLayoutAndCreditsLoadedOnce) {
   platform::Window& window = AboutWindow::show();
   AboutView& view = *AboutWindow::view();
@@ -199,6 +243,28 @@ TEST(About, OneWindowWithItsVersionLayoutAndCreditsLoadedOnce) {
   view.buttonPressed(view.buttonView());
   EXPECT_TRUE(LegalNoticesWindow::show().isVisible());
   LegalNoticesWindow::show().orderOut();
+  window.orderOut();
+}
+
+// The fonts here are wider than the ones the layout was drawn for: the copyright line and the
+// button share the bottom line and must not touch, whatever the line's length.
+TEST(About, TheCopyrightLineNeverRunsUnderTheLegalNoticesButton) {
+  platform::Window& window = AboutWindow::show();
+  AboutView& view = *AboutWindow::view();
+  const QString saved = view.copyLabel().text();
+  for (const QString& text : {saved, QStringLiteral("© 2026 The Orrery developers and every contributor since")}) {
+    SCOPED_TRACE(text.toStdString());
+    view.copyLabel().setText(text);
+    view.applyLayout();
+    const QRectF copy = view.copyLabel().frame(), button = view.buttonView().frame();
+    EXPECT_LE(copy.right() + 4, button.left());
+    EXPECT_DOUBLE_EQ(copy.left(), 15);
+    EXPECT_DOUBLE_EQ(copy.center().y(), 395 - 22);
+    EXPECT_DOUBLE_EQ(button.right(), 285 - 15);
+    EXPECT_GE(view.copyLabel().fontSize(), 9) << "still readable";
+  }
+  view.copyLabel().setText(saved);
+  view.applyLayout();
   window.orderOut();
 }
 
