@@ -79,24 +79,11 @@ TEST(ResourceNames, EveryPictureTheCodeAsksForExistsAtOneAndTwoTimesItsSize) {
   for (const char* name : {"checkbox_x", "pdf_icon_inactive", "bg_pattern", "plus_on_circle", "home_view_plus_active",
                            "arrow_left_active", "drop_here_no", "prefs_general", "cloud"})
     EXPECT_TRUE(names.contains(name)) << name;
-  // Older pictures still drawn at one size only; each is shown scaled on 2x screens until it
-  // gets its 2x drawing. Nothing may join this list.
-  const QStringList oneSizeOnly{
-      "3_dots", "about_logo", "accept", "accept_active", "add_image_icon", "add_image_icon_active", "add_note_icon",
-      "add_note_icon_active", "arrow_left", "arrow_left_active", "arrow_right", "arrow_right_active", "back",
-      "blackhole", "close", "close_active", "cloud", "dock", "drop_here", "drop_here_no", "error", "home_icon",
-      "home_icon_active", "mindmap_icon", "mindmap_icon_active", "parent_planet", "planet_note_indicator",
-      "prefs_advanced", "prefs_general", "remove_icon", "remove_icon_active", "row_background_pattern_ipad",
-      "small_dock", "small_dock_active", "sync", "transparent_planet", "web_link_icon"};
   for (const QString& name : names) {
     SCOPED_TRACE(name.toStdString());
     const QString one = QDir(kResources).filePath(name + ".png"), two = QDir(kResources).filePath(name + "@2x.png");
     ASSERT_TRUE(QFileInfo::exists(one));
     ASSERT_FALSE(orrery::imageext::deviceImageNamed(name).isNull());
-    if (oneSizeOnly.contains(name)) {
-      EXPECT_FALSE(QFileInfo::exists(two)) << "drawn at 2x now: take it off the list";
-      continue;
-    }
     ASSERT_TRUE(QFileInfo::exists(two)) << "no 2x picture";
     const QSize small = QImageReader(one).size(), large = QImageReader(two).size();
     EXPECT_EQ(large, small * 2);

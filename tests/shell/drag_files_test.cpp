@@ -255,7 +255,7 @@ TEST(DragFilesOut, LeavingTheProgramWritesTheSubtreeIntoAFreshPrivateFolderAndOf
   ASSERT_EQ(o.seams.handedOver.size(), 1u);
   const auto& out = o.seams.handedOver.front();
   EXPECT_EQ(out.actions, Qt::DropActions(Qt::CopyAction));
-  EXPECT_EQ(out.image.size(), QSize(56, 56)) << "\"accept_active\", set as the drag left the window";
+  EXPECT_EQ(out.image.deviceIndependentSize(), QSizeF(56, 56)) << "\"accept_active\", set as the drag left the window";
   const QJsonObject ids = QJsonDocument::fromJson(out.data.at(DragSupportWindow::kIdeaPasteboardType)).object();
   EXPECT_EQ(ids.value("ideaIdentifier").toString(), x->identifier());
   const QUrl url = QUrl::fromEncoded(out.data.at("text/uri-list").trimmed());
