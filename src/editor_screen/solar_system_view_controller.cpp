@@ -97,6 +97,7 @@ void SolarSystemViewController::observeDocument(const std::shared_ptr<IdeaDocume
   mDocumentObserver.observe(IdeaDocumentChangedNotification, doc.get(), [this](const platform::Notification& n) {
     if (!mDoc || n.object != mDoc.get()) return;
     modelDidChangeWithNewRootIdea(mDoc->idea());
+    tellAboutReplacedChanges();
   });
 }
 
