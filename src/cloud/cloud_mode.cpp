@@ -3,6 +3,7 @@
 #include "foundation/logging.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
+#include "model/idea_proxy.h"
 #include "model/index_document.h"
 #include "model/persistence_controller.h"
 
@@ -415,6 +416,10 @@ void CloudMode::handleConflictForProxy(const IdeaProxyPtr& proxy, std::function<
       auto self = weakSelf.lock();
       if (!self || token < 1) return answer(false);
       self->closeDocument(copy, token, nullptr);
+      // Listed at once, as a new document of this location is: the user sees both versions,
+      // and the index written with the next save keeps the copy.
+      const IdeaProxyPtr listed = IdeaProxy::createWithDoc(copy);
+      self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(listed, self.get()); });
       self->finishConflict(proxy, version, copy, answer);
     });
   });
@@ -428,6 +433,7 @@ void CloudMode::finishConflict(const IdeaProxyPtr& proxy, const std::shared_ptr<
     // The other side's content did not arrive: keep every version for a later try, and take
     // back the copy, which would otherwise be a duplicate of the local content.
     logLine(QStringLiteral("CloudMode: the conflict version could not replace %1: %2").arg(url.toLocalFile(), error));
+    report([&](PersistenceStateDelegate& d) { d.ideaDocumentDeleted(copy->docIdentifier(), this); });
     doDeleteFileAtURL(createFileURLForFileName(copy->filePath()), [answer](bool) { answer(false); });
     return;
   }
@@ -445,7 +451,12 @@ void CloudMode::finishConflict(const IdeaProxyPtr& proxy, const std::shared_ptr<
       auto self = weakSelf.lock();
       if (!self || token < 1) return answer(false);
       self->updateDocument(doc, token, [weakSelf, doc, token, answer](bool saved) {
-        if (auto self = weakSelf.lock()) self->closeDocument(doc, token, nullptr);
+        if (auto self = weakSelf.lock()) {
+          self->closeDocument(doc, token, nullptr);
+          // The tile shows what the file holds now.
+          const IdeaProxyPtr updated = IdeaProxy::createWithDoc(doc);
+          if (saved) self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(updated, self.get()); });
+        }
         answer(saved);
       });
     });

@@ -75,17 +75,18 @@ void DropboxFolderManager::queueDocumentWrite(const std::shared_ptr<IdeaDocument
                                               std::function<DocumentInfoPtr(const DocumentInfoPtr&, const QString&)> record,
                                               std::function<void(bool)> completion) {
   const QString name = createLocalORRXFileName();
-  queueTask([this, doc, name, record, completion]() -> LocalStep {
+  const QString key = doc->docIdentifier();
+  ++mQueuedWrites[key];
+  queueTask([this, doc, key, name, record, completion]() -> LocalStep {
     const QString path = localManagedFile(name);
     // The document is taken as it is when the task runs; only the copy is made here, the
     // encoding runs with the write, off the main thread.
     auto snapshot = std::make_shared<DocumentSnapshot>(doc->snapshot());
     return {[path, snapshot] { return writeMirrorFile(path, snapshot->encode(/*compressed=*/true)); },
-            [this, doc, name, record, completion](bool written) -> std::function<void(bool)> {
-              if (written) {
-                const QString key = doc->docIdentifier();
-                storeRecord(key, record(mState->docs().value(key), name));
-              }
+            [this, key, name, record, completion](bool written) -> std::function<void(bool)> {
+              if (auto it = mQueuedWrites.find(key); it != mQueuedWrites.end() && --it->second <= 0)
+                mQueuedWrites.erase(it);
+              if (written) storeRecord(key, record(mState->docs().value(key), name));
               return [completion, written](bool saved) {
                 if (completion) completion(written && saved);
               };

@@ -173,6 +173,9 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void loadDocumentAndNotifyProxy(const QString& key, const SyncFileInfoPtr& info, bool newRemoteVersion = false,
                                   std::function<void(bool)> completion = nullptr);
   void showNewRemoteVersion(const std::shared_ptr<IdeaDocument>& loaded);
+  // A newer remote version that arrived while a save of the document waited in the queue: it
+  // becomes a new document, so neither the save nor the remote version is lost.
+  void keepRemoteVersionBesideQueuedSave(const QString& key, const SyncFileInfoPtr& info);
   void readIndex(const QString& name, std::function<void(bool, const ProxyList&)> completion);
   void startStatusWrite();
   void removeFilesAsync(const QSet<QString>& paths);
@@ -197,6 +200,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   std::set<QString> mKeysToResolve;    // input with a file
   std::map<const AsyncFutureRunnable*, StepMaker> mTaskSteps;
   std::weak_ptr<RunningStep> mRunningStep;
+  // Document writes queued and not yet applied, by key.
+  std::map<QString, int> mQueuedWrites;
 
   // Status file writes: one in flight; requests meanwhile wait for the next one.
   std::unique_ptr<platform::SerialQueue> mStatusQueue;

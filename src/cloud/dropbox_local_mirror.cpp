@@ -329,13 +329,15 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& key, const 
   }
   s.setHasPendingGeneralOperation(true);
   loadDocument(key, localManagedFile(info->name()),
-               [weak = weak_from_this(), newRemoteVersion, completion](std::shared_ptr<IdeaDocument> doc) {
+               [weak = weak_from_this(), key, info, newRemoteVersion, completion](std::shared_ptr<IdeaDocument> doc) {
                  auto self = weak.lock();
                  if (!self) return;
                  self->mState->setHasPendingGeneralOperation(false);
                  // The engine waits for nothing else: the next step need not wait for an idle pass.
                  self->ensureRunnable();
-                 if (doc && self->isActive()) {
+                 if (doc && newRemoteVersion && self->mQueuedWrites.count(key)) {
+                   self->keepRemoteVersionBesideQueuedSave(key, info);
+                 } else if (doc && self->isActive()) {
                    auto proxy = std::make_shared<IdeaProxy>();
                    proxy->updateWithDoc(doc);
                    self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, self.get()); });
@@ -343,6 +345,16 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& key, const 
                  }
                  if (completion) completion(static_cast<bool>(doc));
                });
+}
+
+void DropboxFolderManager::keepRemoteVersionBesideQueuedSave(const QString& key, const SyncFileInfoPtr& info) {
+  // The record already stands on the downloaded rev, so the queued save uploads over it; the
+  // downloaded file goes up again under a new name, as the conflict rule does.
+  const QString copyKey = dropboxrules::fileURLFromDropboxPath(QLatin1Char('/') + createDropboxORRXFileName());
+  report([&](PersistenceStateDelegate& d) { d.detectedDocumentConflict(key, this); });
+  storeRecord(copyKey, DocumentInfo::create(nullptr, nullptr, info));
+  saveOrCreateLocalStatus();
+  loadDocumentAndNotifyProxy(copyKey, info);
 }
 
 void DropboxFolderManager::showNewRemoteVersion(const std::shared_ptr<IdeaDocument>& loaded) {

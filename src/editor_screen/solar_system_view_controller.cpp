@@ -97,6 +97,7 @@ void SolarSystemViewController::observeDocument(const std::shared_ptr<IdeaDocume
   mDocumentObserver.observe(IdeaDocumentChangedNotification, doc.get(), [this](const platform::Notification& n) {
     if (!mDoc || n.object != mDoc.get()) return;
     modelDidChangeWithNewRootIdea(mDoc->idea());
+    tellAboutReplacedChanges();
   });
 }
 
@@ -357,7 +358,7 @@ void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
 }
 
 void SolarSystemViewController::applyPendingOutsideChange() {
-  if (!mPendingRoot || mSavesInFlight > 0) return;
+  if (!mPendingRoot || mSavesInFlight > 0 || mDrillingUpOrDown) return;
   const IdeaPtr root = std::exchange(mPendingRoot, nullptr);
   const bool rewrite = std::exchange(mOverwroteOutsideChange, false);
   const bool sameDocument = mRootIdea && root->identifier() == mRootIdea->identifier();
@@ -368,8 +369,9 @@ void SolarSystemViewController::applyPendingOutsideChange() {
 
 void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& newRoot) {
   if (!newRoot || !mDoc) return;
-  if (mSavesInFlight > 0) {
-    // Kept as it is now: our own save sets the document's tree again before it writes.
+  if (mSavesInFlight > 0 || mDrillingUpOrDown) {
+    // Kept as it is now: our own save sets the document's tree again before it writes, and a
+    // drill ends on an idea of the shown tree, which is then looked up in the new one.
     mPendingRoot = newRoot;
     return;
   }
@@ -382,6 +384,14 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
   // A shown link whose target went is no sun either.
   if (shown && shown->isLink() && !shown->linkedIdea()) shown = nullptr;
   switchToIdea(shown ? shown : newRoot, /*animated=*/false);
+  if (mSolarSystemState == kSolarSystemStateRadial || !mGraphScrollView) return;
+  // The graph stays in front and shows the new tree; the new radial view waits behind it.
+  if (mSolarSystem) {
+    mSolarSystem->setAlphaValue(0);
+    mSolarSystem->setHidden(true);
+  }
+  updateGraphSearch();
+  if (mSolarSystemState == kSolarSystemStateGraph) makeFirstResponder(mGraphScrollView.get());
 }
 
 // Top bar. The overview graph and the content button's menu are not part of this window yet:

@@ -127,6 +127,9 @@ class SolarSystemViewController : public BaseViewController,
   void updateWindowFromDocument(const std::shared_ptr<IdeaDocument>& doc);
   void updateSolarSystemAndSaveDocument();
   void modelDidChangeWithNewRootIdea(const IdeaPtr& newRoot);
+  // Another instance saved its own values over changes of this one: they are kept as a new
+  // document beside this one and the user is told which ideas changed under them.
+  void tellAboutReplacedChanges();
   void performForcedClose();
   // Leaves for the home screen: the token goes back and the window shows the home screen.
   void pleaseSwitchToHomeView();

@@ -118,7 +118,10 @@ void SolarSystemViewController::animateSwitch(const std::shared_ptr<platform::Vi
 
 void SolarSystemViewController::onIdeaSelected(const IdeaPtr& idea) {
   if (!mSolarSystem || !mSolarSystem->userInteractionEnabled()) return;
-  if (idea) switchToIdea(idea, /*animated=*/false);
+  // The graph may have been built on a tree an outside change has since replaced: the choice
+  // is the idea of that identifier in the tree the document holds now.
+  const IdeaPtr current = idea && mRootIdea ? mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier()) : nullptr;
+  if (current) switchToIdea(current, /*animated=*/false);
   if (mGraphScrollView && mSolarSystem) animateSwitch(mGraphScrollView, mSolarSystem);
   mSolarSystemState = kSolarSystemStateRadial;
   ensureTopBarState();

@@ -69,6 +69,7 @@ void SolarSystemViewController::startAnimatedDrillDownToIdea(const IdeaPtr& idea
     old->removeFromSuperview();
     me->adoptRadialView(next, idea);
     me->applyLayout();
+    me->applyPendingOutsideChange();
   });
 }
 
@@ -79,13 +80,17 @@ void SolarSystemViewController::startAnimatedDrillUpWithSolarSystem(const std::s
   const std::int64_t index = indexByIdentity(parent, formerOwn);
   insertBelowOverlays(next);
   viewext::removeAnimationsAlsoFromSubviews(*next);
+  mDrillingUpOrDown = true;
   setUserInteractionEnabled(false);
   std::weak_ptr<SolarSystemViewController> weak = self();
   next->animateDrillUpFrom(index, old, [weak, old, next, parent] {
     auto me = weak.lock();
     if (!me) return;
+    me->mDrillingUpOrDown = false;
     old->removeFromSuperview();
     me->adoptRadialView(next, parent);
+    me->applyLayout();
+    me->applyPendingOutsideChange();
   });
 }
 

@@ -55,6 +55,7 @@ class HomeViewController : public BaseViewController,
   static constexpr char kOpenSolarSystemToken[] = "OpenSolarSystem";
   static constexpr char kIdeaEditingToken[] = "IdeaEditing";
   static constexpr char kDeleteConfirmationToken[] = "DeleteConfirmationForContextMenu";
+  static constexpr char kConflictDialogToken[] = "ConflictDialog";
 
   // A non-empty search text loads the view at once and starts that search.
   static std::shared_ptr<HomeViewController> create(DocumentLocation location, const QString& searchText);
@@ -170,6 +171,10 @@ class HomeViewController : public BaseViewController,
   void addActionTo(class ModalChoiceController& menu, const char* key);
   void handleDragEndWithResult(DragResult result);
   void openDocumentFor(const QString& docIdentifier, std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then);
+  // Tells the user that the other device's version of the opened document is shown and this
+  // device's is kept as a new document; `then` runs once the user has read it.
+  void showConflictResolved(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                            std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then);
   void editOpenedTextualIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void editOpenedImageIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void editOpenedURLIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);

@@ -8,6 +8,7 @@
 #include "editor_screen/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
+#include "foundation/logging.h"
 #include "foundation/views/custom_alert_view.h"
 #include "foundation/views/presentation_transitions.h"
 #include "model/idea.h"
@@ -35,6 +36,8 @@ PersistenceController& facade() { return PersistenceController::singleton(); }
 QString text(const char* defaultText) {
   return Globals::normalLocalizedStringForKey(QString(), QString::fromLatin1(defaultText));
 }
+
+QString localized(const char* key) { return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString()); }
 
 QString identifierOf(const platform::ActionSender& sender) {
   if (!sender.menuItem) return {};
@@ -85,19 +88,54 @@ void HomeViewController::openDocumentFor(const QString& docIdentifier,
   if (!doc) return;
   occupyScreen(QString::fromLatin1(kOpenDocumentToken));
   std::weak_ptr<ViewController> weak = weak_from_this();
-  facade().openDocument(doc, [weak, doc, then](DocumentToken token) {
+  auto open = [weak, doc, then](bool conflictResolved) {
+    facade().openDocument(doc, [weak, doc, then, conflictResolved](DocumentToken token) {
+      auto me = std::static_pointer_cast<HomeViewController>(weak.lock());
+      if (!me) {
+        giveBack(doc, token);
+        return;
+      }
+      me->liberateScreen(QString::fromLatin1(kOpenDocumentToken));
+      if (token < 1) {
+        me->showOpenFailure(doc);
+        return;
+      }
+      if (conflictResolved)
+        me->showConflictResolved(doc, token, then);
+      else
+        then(doc, token);
+    });
+  };
+  // A sync tool found the file changed on two machines: the other machine's version takes the
+  // file and this one's lives on as a new document, before the document is shown.
+  if (facade().findConflictingVersion(proxy)) {
+    facade().handleConflictForProxy(proxy, [weak, doc, open](bool resolved) {
+      if (!resolved) logLine(QStringLiteral("Home: the conflict of %1 stays for a later open").arg(doc->docIdentifier()));
+      if (weak.lock())
+        open(resolved);
+      else
+        logLine(QStringLiteral("Home: the screen left before %1 opened").arg(doc->docIdentifier()));
+    });
+    return;
+  }
+  open(false);
+}
+
+void HomeViewController::showConflictResolved(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                                              std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then) {
+  CustomAlertView alert(localized("ConflictDialog:Title"), localized("ConflictDialog:Message"));
+  std::weak_ptr<ViewController> weak = weak_from_this();
+  alert.addButton(localized("ConflictDialog:AcceptCopying"), CAVButton::kOrdinary, [weak, doc, token, then] {
     auto me = std::static_pointer_cast<HomeViewController>(weak.lock());
     if (!me) {
       giveBack(doc, token);
       return;
     }
-    me->liberateScreen(QString::fromLatin1(kOpenDocumentToken));
-    if (token < 1) {
-      me->showOpenFailure(doc);
-      return;
-    }
+    me->liberateScreen(QString::fromLatin1(kConflictDialogToken));
     then(doc, token);
   });
+  occupyScreen(QString::fromLatin1(kConflictDialogToken));
+  alert.showFromWindow(myWindow());
 }
 
 void HomeViewController::onOpenItem(const QString& docIdentifier) {

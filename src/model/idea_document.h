@@ -37,6 +37,8 @@ struct DocumentSnapshot {
   // a save that finds another stamp merges this instance's changes since into the file's tree.
   QByteArray baseBytes;
   platform::FileStamp baseStamp;
+  // Other instances' changes this instance replaced, told to them through the file.
+  std::vector<IdeaMergeConflict> replaced;
 
   // The document file's JSON text, or compressed; empty without a tree or when encoding fails.
   QByteArray encode(bool compressed) const;
@@ -146,9 +148,10 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   void noteWriteFailure(const QString& reason);
   // The write of `written` succeeded: the file holds `bytes` at `stamp`; `merged` is the tree
   // written instead when another instance had changed the file (edits made meanwhile stay).
+  // `announced` are the replaced changes of other instances the file now names.
   void noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
                    const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
-                   const platform::FileStamp& stamp);
+                   const platform::FileStamp& stamp, const std::vector<IdeaMergeConflict>& announced = {});
   // The presenter read `bytes` from the file into this document; the file was at `stamp`.
   void noteFileRead(const QByteArray& bytes, bool compressed, const platform::FileStamp& stamp);
   // The tree of document file bytes (plain JSON or compressed); none when they do not read.
@@ -160,6 +163,17 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // The values of this instance that replaced another instance's changes in merges since the
   // last call (a save's completion can tell the user what the other window lost).
   std::vector<IdeaMergeConflict> takeMergeConflicts();
+  // Changes of this instance that another instance replaced with its own, as the file it
+  // wrote says, and this instance's tree from just before it took that file (which holds the
+  // replaced values); empty when there were none since the last call.
+  struct ReplacedChanges {
+    std::vector<IdeaMergeConflict> changes;
+    std::shared_ptr<Idea> formerTree;
+  };
+  ReplacedChanges takeReplacedChanges();
+  // The document read from file bytes (plain JSON or compressed); none when they do not read.
+  // Any thread.
+  static std::shared_ptr<IdeaDocument> fromFileBytes(const QByteArray& bytes, bool compressed);
 
   // Codec. The exports are empty for a document without a root idea. The readers refuse a
   // document beyond the bounds above, and one whose reading runs out of memory, with
@@ -206,6 +220,11 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   bool mBaseCompressed = true;
   platform::FileStamp mBaseStamp;
   std::vector<IdeaMergeConflict> mMergeConflicts;
+  // Replaced changes of other instances the next save tells them about.
+  std::vector<IdeaMergeConflict> mToAnnounce;
+  // As read from the file.
+  std::vector<IdeaMergeConflict> mReplacedInFile;
+  ReplacedChanges mReplacedHere;
 };
 
 }  // namespace orrery

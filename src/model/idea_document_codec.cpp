@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace orrery {
 
@@ -28,6 +29,7 @@ QByteArray DocumentSnapshot::encode(bool compressed) const {
   object.dateCreated = dateCreated.isValid() ? dateCreated : dateModified;
   object.idea = idea;
   object.writerMark = writerMark;
+  object.replacedChanges = replaced;
   JSONEncoder encoder;
   encoder.encodeObject(object);
   const QByteArray json = encoder.data();
@@ -37,20 +39,36 @@ QByteArray DocumentSnapshot::encode(bool compressed) const {
 
 DocumentSnapshot IdeaDocument::snapshot() const {
   return DocumentSnapshot{mIdea ? mIdea->snapshotCopy() : nullptr, mDateCreated, mDateModified, Globals::appInstance(),
-                          mBaseBytes, mBaseStamp};
+                          mBaseBytes, mBaseStamp, mToAnnounce};
+}
+
+std::shared_ptr<IdeaDocument> IdeaDocument::fromFileBytes(const QByteArray& bytes, bool compressed) {
+  auto scratch = createWithFileName(QStringLiteral("base.orrx"), DocumentLocationDropbox);
+  const bool read = compressed ? scratch->loadFromOrreryData(bytes) : scratch->loadFromJSONData(bytes);
+  return read ? scratch : nullptr;
 }
 
 std::shared_ptr<Idea> IdeaDocument::treeFromFileBytes(const QByteArray& bytes, bool compressed) {
-  auto scratch = createWithFileName(QStringLiteral("base.orrx"), DocumentLocationDropbox);
-  const bool read = compressed ? scratch->loadFromOrreryData(bytes) : scratch->loadFromJSONData(bytes);
-  return read ? scratch->idea() : nullptr;
+  auto doc = fromFileBytes(bytes, compressed);
+  return doc ? doc->idea() : nullptr;
 }
+
+namespace {
+
+void addOnce(std::vector<IdeaMergeConflict>& list, const IdeaMergeConflict& conflict) {
+  if (std::find(list.begin(), list.end(), conflict) == list.end()) list.push_back(conflict);
+}
+
+}  // namespace
 
 void IdeaDocument::noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
                                const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
-                               const platform::FileStamp& stamp) {
+                               const platform::FileStamp& stamp, const std::vector<IdeaMergeConflict>& announced) {
   mBaseBytes = bytes;
   mBaseStamp = stamp;
+  std::erase_if(mToAnnounce, [&](const IdeaMergeConflict& c) {
+    return std::find(announced.begin(), announced.end(), c) != announced.end();
+  });
   if (!merged) return;
   // The file now holds the other instance's changes too; edits made while it was written stay.
   mIdea = mergeIdeaTrees(written, mIdea, merged).idea;
@@ -70,6 +88,19 @@ void IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
     return;
   }
   IdeaMergeResult merged = mergeIdeaTrees(treeFromFileBytes(mBaseBytes, mBaseCompressed), mIdea, read.mIdea);
+  // The file's writer replaced changes of ours: what we held until now keeps their values.
+  bool ours = false;
+  for (const IdeaMergeConflict& change : read.mReplacedInFile) {
+    if (change.instance != Globals::appInstance()) continue;
+    addOnce(mReplacedHere.changes, change);
+    ours = true;
+  }
+  if (ours && !mReplacedHere.formerTree && mIdea) mReplacedHere.formerTree = mIdea->snapshotCopy();
+  // Ours replaced changes of the file's writer: our next save tells it so.
+  for (IdeaMergeConflict& conflict : merged.conflicts) {
+    conflict.instance = read.mAppInstance;
+    addOnce(mToAnnounce, conflict);
+  }
   mIdea = merged.idea;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
@@ -82,10 +113,10 @@ void IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
 
 void IdeaDocument::noteMergeConflicts(const std::vector<IdeaMergeConflict>& conflicts) {
   // The same loss may be found twice: when the other's save arrives and again by our save.
-  for (const IdeaMergeConflict& conflict : conflicts)
-    if (std::find(mMergeConflicts.begin(), mMergeConflicts.end(), conflict) == mMergeConflicts.end())
-      mMergeConflicts.push_back(conflict);
+  for (const IdeaMergeConflict& conflict : conflicts) addOnce(mMergeConflicts, conflict);
 }
+
+IdeaDocument::ReplacedChanges IdeaDocument::takeReplacedChanges() { return std::exchange(mReplacedHere, {}); }
 
 std::vector<IdeaMergeConflict> IdeaDocument::takeMergeConflicts() {
   std::vector<IdeaMergeConflict> conflicts;
@@ -95,11 +126,11 @@ std::vector<IdeaMergeConflict> IdeaDocument::takeMergeConflicts() {
 
 QByteArray IdeaDocument::exportAsPureJSONData() const {
   // On the calling thread, so the tree itself is encoded: no copy is needed.
-  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance(), {}, {}}.encode(false);
+  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance(), {}, {}, {}}.encode(false);
 }
 
 QByteArray IdeaDocument::exportAsOrreryData() const {
-  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance(), {}, {}}.encode(true);
+  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance(), {}, {}, {}}.encode(true);
 }
 
 bool IdeaDocument::fail(int code, const char* key, const char* defaultText, DocumentError* error) {
@@ -192,6 +223,7 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
   mDateModified = object->dateModified;
   mIdea = object->idea;
   mAppInstance = object->appInstance;
+  mReplacedInFile = std::move(object->replacedChanges);
   return true;
 }
 

@@ -16,6 +16,15 @@ std::shared_ptr<IdeaDocumentDataObject> IdeaDocumentDataObject::createWithCoder(
   object->dateCreated = coder.decodeDateForKey("dateCreated");
   object->dateModified = coder.decodeDateForKey("dateModified");
   if (coder.containsValueForKey("appInstance")) object->appInstance = coder.decodeStringForKey("appInstance");
+  if (coder.containsValueForKey("replacedChanges")) {
+    for (const QString& entry : coder.decodeStringsForKey("replacedChanges")) {
+      // The identifier is whatever lies between the first and the last tab.
+      const qsizetype first = entry.indexOf(QLatin1Char('\t')), last = entry.lastIndexOf(QLatin1Char('\t'));
+      if (first <= 0 || last <= first) continue;
+      object->replacedChanges.push_back(
+          {entry.mid(first + 1, last - first - 1), entry.mid(last + 1), entry.left(first)});
+    }
+  }
   return object;
 }
 
@@ -25,6 +34,11 @@ void IdeaDocumentDataObject::encodeWithCoder(KeyedEncoder& coder) const {
   coder.encodeDate(dateCreated, "dateCreated");
   coder.encodeDate(dateModified, "dateModified");
   coder.encodeString(writerMark.isEmpty() ? Globals::appInstance() : writerMark, "appInstance");
+  if (replacedChanges.empty()) return;
+  QStringList entries;
+  for (const IdeaMergeConflict& change : replacedChanges)
+    entries << change.instance + QLatin1Char('\t') + change.identifier + QLatin1Char('\t') + change.what;
+  coder.encodeStrings(entries, "replacedChanges");
 }
 
 }  // namespace orrery

@@ -114,15 +114,20 @@ IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, c
   QFile file(path);
   QByteArray theirBytes;
   if (file.open(QIODevice::ReadOnly) && file.size() <= IdeaDocument::kMaxJSONBytes) theirBytes = file.readAll();
-  const auto theirs = IdeaDocument::treeFromFileBytes(theirBytes, compressed);
+  const auto theirs = IdeaDocument::fromFileBytes(theirBytes, compressed);
   const auto base = IdeaDocument::treeFromFileBytes(snapshot.baseBytes, compressed);
   if (!theirs || !base) {
     logLine(QStringLiteral("%1 changed elsewhere but does not read; this instance's version replaces it").arg(path));
     return {};
   }
-  IdeaMergeResult merged = mergeIdeaTrees(base, snapshot.idea, theirs);
+  IdeaMergeResult merged = mergeIdeaTrees(base, snapshot.idea, theirs->idea());
   DocumentSnapshot mergedSnapshot = snapshot;
   mergedSnapshot.idea = merged.idea;
+  // The file tells the instance whose changes ours replaced.
+  for (IdeaMergeConflict& conflict : merged.conflicts) {
+    conflict.instance = theirs->appInstance();
+    mergedSnapshot.replaced.push_back(conflict);
+  }
   const QByteArray mergedBytes = mergedSnapshot.encode(compressed);
   if (mergedBytes.isEmpty()) return {};
   bytes = mergedBytes;
@@ -173,13 +178,13 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
     // file; otherwise it is released here, not on the main thread.
     IdeaPtr written = merged.idea ? std::move(snapshot.idea) : nullptr;
     auto report = [weakOwner, reason = std::move(reason), written = std::move(written),
-                   merged = std::move(merged), bytes = std::move(bytes), stamp,
+                   merged = std::move(merged), bytes = std::move(bytes), stamp, announced = std::move(snapshot.replaced),
                    completion = std::move(completion)](FileWriteResult result) {
       if (auto owner = weakOwner.lock()) {
         if (result == FileWriteResult::Failed)
           owner->noteWriteFailure(reason);
         else if (result == FileWriteResult::Written)
-          owner->noteWritten(written, merged.idea, merged.conflicts, bytes, stamp);
+          owner->noteWritten(written, merged.idea, merged.conflicts, bytes, stamp, announced);
       }
       if (completion) completion(result);
     };

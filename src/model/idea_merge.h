@@ -19,6 +19,8 @@ struct IdeaMergeConflict {
   // both changed; "deleted" for an idea they deleted and we changed; "changed" for an idea we
   // deleted and they changed.
   QString what;
+  // The instance whose change was lost (the writer of their tree), when known.
+  QString instance;
   bool operator==(const IdeaMergeConflict&) const = default;
 };
 

@@ -204,7 +204,12 @@ void Workspace::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion
     if (completion) completion(false);
     return;
   }
-  resolver->handleConflictForProxy(proxy, std::move(completion));
+  std::weak_ptr<Workspace> weakSelf = weak_from_this();
+  resolver->handleConflictForProxy(proxy, [weakSelf, completion = std::move(completion)](bool resolved) {
+    // The index keeps the new document the local content became.
+    if (auto self = weakSelf.lock(); self && resolved) self->saveIdeaProxyList();
+    if (completion) completion(resolved);
+  });
 }
 
 QString Workspace::description() const {

@@ -440,6 +440,8 @@ TEST_F(CloudModeTest, SyncedConflictNewestWinsAndLocalContentBecomesANewDocument
   EXPECT_EQ(result, 1);
   EXPECT_EQ(textOf(container.documentPath("shared.orrx")), "newest remote edit");
   EXPECT_FALSE(workspace->findConflictingVersion(proxy)) << "no version left unresolved";
+  EXPECT_EQ(workspace->proxyListOrNilIfNotReady()->size(), 2u) << "both versions are listed";
+  EXPECT_EQ(workspace->findProxy(identifier)->text(), "newest remote edit") << "the tile shows the file's content";
   // The local content lives on in a new document file.
   QStringList texts;
   for (const QString& name : QDir(container.documents()).entryList({"id*.orrx"}, QDir::Files))

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
 using namespace orrery;
@@ -136,6 +137,67 @@ TEST_F(DropboxEngineTest, NewerRemoteVersionReachesTheDocumentOpenInTheWorkspace
   ASSERT_TRUE(doc->idea());
   EXPECT_EQ(doc->idea()->text(), "v2") << "the next save builds on the new version";
   workspace->closeWorkspace();
+}
+
+// The user saves an open document while a newer remote version comes down: before the
+// download answers, or after it while the new version is read. Either way the save reaches
+// the app folder under the document's name, the editor keeps it, and the remote version lives
+// on as one new document.
+TEST_F(DropboxEngineTest, SaveMadeWhileANewerRemoteVersionComesDownIsWrittenAndTheRemoteVersionKept) {
+  for (const bool duringRead : {false, true}) {
+    SCOPED_TRACE(duringRead ? "save while the download is read" : "save while the download runs");
+    RecordingWorkspaceDelegate facade;
+    auto engine = DropboxFolderManager::createWithLocalFolder(QUuid::createUuid().toString(QUuid::WithoutBraces));
+    engines.push_back(engine);
+    auto workspace = Workspace::create(engine, &facade);
+    const QString key = "dropbox:/id6_3.orrx";
+    remote->peerWrite("/id6_3.orrx", documentBytes("v1"));
+    ASSERT_TRUE(settle());
+    auto doc = workspace->findDocument(key);
+    ASSERT_TRUE(doc);
+    DocumentToken token = -1;
+    workspace->openDocument(doc, [&](DocumentToken t) { token = t; });
+    ASSERT_TRUE(main.runUntil([&] { return token >= 0; }));
+    int saved = -1;
+    auto save = [&] {
+      doc->setIdea(Idea::createWithText("mine"));
+      workspace->updateDocument(doc, token, [&](bool ok) { saved = ok; });
+    };
+    std::promise<void> release;
+    std::shared_future<void> held = release.get_future().share();
+    bool answered = false;
+    remote->beforeAnswer(Route::Download, [&] {
+      answered = true;
+      if (!duringRead) save();
+      // Holds the read of the downloaded file until the test lets it go.
+      PersistenceController::singleton().workQueue().async([held] { held.wait(); });
+    });
+    remote->peerWrite("/id6_3.orrx", documentBytes("v2"));
+    // The next poll finds the new version and downloads it.
+    for (int i = 0; i < 400 && !(answered && engine->isBusyOffMainThread()); ++i) {
+      main.runPending();
+      if (!answered) main.advance(0.25);
+    }
+    remote->beforeAnswer(Route::Download, nullptr);
+    if (!answered) release.set_value();
+    ASSERT_TRUE(answered && engine->isBusyOffMainThread()) << "the downloaded version is being read";
+    if (duringRead) save();
+    release.set_value();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(saved, 1);
+    ASSERT_TRUE(doc->idea());
+    EXPECT_EQ(doc->idea()->text(), "mine") << "the editor keeps what the user saved";
+    EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/id6_3.orrx")), "mine");
+    QStringList others;
+    for (const QString& path : remote->livePaths()) {
+      if (path == "/id6_3.orrx" || path == "/orrery.index") continue;
+      others << textOfDocumentBytes(remote->contentOf(path));
+      EXPECT_TRUE(workspace->findProxy(dropboxrules::fileURLFromDropboxPath(path))) << "the user sees the copy";
+    }
+    EXPECT_EQ(others, QStringList{"v2"}) << "the remote version lives on as one new document";
+    workspace->closeWorkspace();
+    for (const QString& path : remote->livePaths()) remote->peerDelete(path);
+  }
 }
 
 TEST_F(DropboxEngineTest, ConflictingEditsKeepBothVersions) {

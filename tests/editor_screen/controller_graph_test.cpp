@@ -179,6 +179,30 @@ TEST_F(GraphStateTest, AChoiceInTheGraphIsShownInTheRadialView) {
   EXPECT_EQ(recorder.newWindows[0], std::make_pair(opened.doc->docIdentifier(), tree->ideas()[1]->identifier()));
 }
 
+// Another instance or sync replaces the tree while the graph shows: the graph shows the new
+// tree, the radial view stays behind it, and a choice in it is an idea of the new tree.
+TEST_F(GraphStateTest, AnOutsideChangeWhileTheGraphShowsIsWhatTheGraphAndItsChoiceShow) {
+  open(makeTree(4));
+  c().cmdToggleMindmap();
+  uitest::advance(0.5);
+  IdeaPtr replaced = outsideVersion(root);
+  opened.doc->setIdea(replaced);
+  platform::NotificationCenter::defaultCenter().post(orrery::IdeaDocumentChangedNotification, opened.doc.get());
+  EXPECT_TRUE(graphShown());
+  EXPECT_EQ(editor->window().firstResponder(), c().graphScrollView().get());
+  ASSERT_TRUE(uitest::loop().runUntil([&] { return c().graphScrollView()->graphView() && c().graphScrollView()->graphView()->ready(); }));
+  const IdeaPtr theirs = replaced->ideas().back();
+  EXPECT_GE(c().graphScrollView()->tileFactory()->snapshot()->indexOfIdentifier(theirs->identifier()), 0);
+
+  const IdeaPtr chosen = replaced->ideas()[2];
+  editor->click(inGraph(chosen));
+  uitest::advance(0.2);
+  uitest::advance(0.5);
+  EXPECT_EQ(c().ownIdea(), chosen);
+  EXPECT_EQ(c().rootIdea(), replaced) << "the next save writes the new tree";
+  EXPECT_TRUE(radialShown());
+}
+
 TEST_F(GraphStateTest, SearchHandedOverOpensTheGraphAtOnce) {
   open(makeTree(3));
   c().makeSearch(QString());

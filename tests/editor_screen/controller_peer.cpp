@@ -2,6 +2,9 @@
 // through the facade, makes one edit, saves it and exits (0 when the edit is on disk).
 //   controller_peer <file> add <text>
 //   controller_peer <file> delete <idea identifier>
+//   controller_peer <file> text <idea identifier>=<text>
+// "text" changes the idea's text, prints "edited", and saves only once a line arrives on its
+// standard input: the test's own instance saves its change of that idea meanwhile.
 
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -10,6 +13,10 @@
 #include "platform/core/run_loop.h"
 
 #include <QCoreApplication>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
 
 #include <memory>
 
@@ -39,6 +46,14 @@ int main(int argc, char** argv) {
   } else if (args[2] == QLatin1String("delete")) {
     IdeaPtr gone = root->findIdeaInSubTreeWithIdentifier(args[3]);
     if (!gone || !gone->parent() || !gone->parent()->removeIdea(args[3])) return 4;
+  } else if (args[2] == QLatin1String("text")) {
+    IdeaPtr changed = root->findIdeaInSubTreeWithIdentifier(args[3].section(QLatin1Char('='), 0, 0));
+    if (!changed) return 4;
+    changed->setText(args[3].section(QLatin1Char('='), 1));
+    std::printf("edited\n");
+    std::fflush(stdout);
+    std::string line;
+    if (!std::getline(std::cin, line)) return 7;
   } else {
     return 2;
   }

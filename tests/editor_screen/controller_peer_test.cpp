@@ -89,4 +89,45 @@ TEST_F(PeerInstance, AnEditWrittenDuringTheEditorsSaveIsNotWrittenOver) {
   EXPECT_EQ(editor.planets(), editor.children());
 }
 
+// Both instances change the text of one idea; the peer saves last, so its value wins. This
+// window then shows the peer's text, says which idea changed under it, and keeps its own
+// version as a document beside the file.
+TEST_F(PeerInstance, AnIdeaBothChangedShowsThePeersTextTellsTheUserAndKeepsOursBeside) {
+  const QString file = path(QStringLiteral("both.orrery"));
+  Opened opened = createLocal(file, makeTree(3));
+  const IdeaPtr shared = opened.doc->idea()->ideas()[1];
+  const QString sharedId = shared->identifier();
+  EditorWindow editor(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+  auto& c = *editor.controller;
+
+  QProcess peer;
+  peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  peer.start(QStringLiteral(ORRERY_CONTROLLER_PEER), {file, QStringLiteral("text"), sharedId + QStringLiteral("=theirs")});
+  ASSERT_TRUE(peer.waitForReadyRead(20000));
+  ASSERT_EQ(peer.readLine().trimmed(), QByteArray("edited")) << "the peer changed the idea before our save";
+
+  c.rootIdea()->findIdeaInSubTreeWithIdentifier(sharedId)->setText(QStringLiteral("mine"));
+  c.updateSolarSystemAndSaveDocument();
+  ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
+  presenter->alertAnswers = {1000};
+  peer.write("save\n");
+  peer.closeWriteChannel();
+  ASSERT_TRUE(peer.waitForFinished(20000));
+  ASSERT_EQ(peer.exitCode(), 0);
+
+  platform::FilePresenterRegistry::shared().recheckAll();
+  ASSERT_TRUE(waitFor([&] { return !presenter->alerts.empty(); }));
+  EXPECT_EQ(c.rootIdea()->findIdeaInSubTreeWithIdentifier(sharedId)->text(), QStringLiteral("theirs"))
+      << "the instance that saved last keeps its value";
+  EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Your changes were replaced"));
+  EXPECT_TRUE(presenter->alerts[0].informativeText.contains(QStringLiteral("\u201Cmine\u201D")))
+      << presenter->alerts[0].informativeText.toStdString();
+  const QString copy = path(QStringLiteral("both (replaced changes).orrery"));
+  EXPECT_TRUE(presenter->alerts[0].informativeText.contains(QStringLiteral("both (replaced changes)")));
+  IdeaPtr kept = readTree(copy);
+  ASSERT_TRUE(kept) << "our version lies beside the document";
+  EXPECT_TRUE(childNamed(kept, QStringLiteral("mine")));
+  EXPECT_EQ(presenter->alerts.size(), 1u);
+}
+
 }  // namespace

@@ -50,6 +50,36 @@ TEST_F(SwitchingTest, AClickOnAPlanetDrillsDownAndOneOnTheParentDrillsBack) {
   EXPECT_EQ(c().topBar()->frame(), QRectF(0, 0, 1000, 40));
 }
 
+// An outside change that arrives during a drill, down or up: the drill ends on its idea in the
+// new tree, with one radial view in the window.
+TEST_F(SwitchingTest, AnOutsideChangeDuringADrillEndsOnTheIdeaOfTheNewTree) {
+  IdeaPtr root = makeTree(5);
+  open(root);
+  IdeaPtr current = root;
+  for (const bool down : {true, false}) {
+    SCOPED_TRACE(down ? "drill down" : "drill up");
+    if (down) {
+      editor->click(editor->planet(0));
+      uitest::advance(0.31);
+    } else {
+      c().onDrillUp();
+      uitest::advance(0.05);
+    }
+    ASSERT_TRUE(c().isDrillingUpOrDown());
+    IdeaPtr replaced = outsideVersion(current);
+    opened.doc->setIdea(replaced);
+    platform::NotificationCenter::defaultCenter().post(orrery::IdeaDocumentChangedNotification, opened.doc.get());
+    settle();
+    current = replaced;
+    EXPECT_FALSE(c().isDrillingUpOrDown());
+    EXPECT_EQ(c().rootIdea(), replaced);
+    EXPECT_EQ(c().ownIdea(), down ? replaced->ideas()[0] : replaced);
+    EXPECT_EQ(c().view()->subviews().size(), 4u) << "the top bar, one radial view, the dock well and the delete area";
+    EXPECT_TRUE(c().solarSystem()->userInteractionEnabled());
+    EXPECT_EQ(editor->planets(), editor->children());
+  }
+}
+
 TEST_F(SwitchingTest, ALinkPlanetShowsItsTargetAsTheSunAndADanglingOneGoesNowhere) {
   IdeaPtr root = makeTree(3);
   IdeaPtr target = root->ideas()[0];

@@ -45,6 +45,15 @@ inline IdeaPtr idea(const QString& text, int c = 0) {
   return i;
 }
 
+// Another instance's version of `tree`: the same ideas by identifier with "'" after each
+// text, and under the root one idea more, "theirs".
+inline IdeaPtr outsideVersion(const IdeaPtr& tree, bool top = true) {
+  IdeaPtr copy = orrery::Idea::createWithText(tree->text() + QLatin1Char('\''), tree->identifier());
+  for (const IdeaPtr& child : tree->ideas()) copy->addIdea(outsideVersion(child, false));
+  if (top) copy->addIdea(idea(QStringLiteral("theirs")));
+  return copy;
+}
+
 // "root" with `count` children "c0" … and, below child 0, "g0" and "g1".
 inline IdeaPtr makeTree(int count = 5) {
   IdeaPtr root = idea(QStringLiteral("root"));

@@ -500,6 +500,32 @@ TEST_F(HomeScreenTest, AFailedOpenShowsTheAlertOfItsLocationAndTheGridStays) {
   EXPECT_FALSE(icloud.home->screenOccupied());
 }
 
+// A sync tool left its conflict copy of a document beside it. Opening the document shows the
+// other machine's version, says so, and this machine's version is a new document in the list.
+TEST_F(HomeScreenTest, OpeningADocumentWithASyncConflictShowsTheOtherVersionAndKeepsThisOneAsANewDocument) {
+  const QString copy = container.documentPath(QStringLiteral("doc0.sync-conflict-20261207-090000-MACHINEB.orrx"));
+  ASSERT_TRUE(testsupport::CloudContainerFixture::writeFile(
+      copy, testsupport::CloudContainerFixture::documentBytes(QStringLiteral("doc0.orrx"), QStringLiteral("Their edit"))));
+  startICloud();
+  HomeWindow w(HomeViewController::create(DocumentLocationICloud, QString()));
+  const QString id = indexed[0]->docIdentifier();
+  presenter->alertAnswers = {1000};
+  w.home->onDrillDownTo(id, /*startEditing=*/false);
+  ASSERT_TRUE(waitFor([&] { return w.editor() != nullptr; }));
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Document changed on another device"));
+  ASSERT_EQ(presenter->alerts[0].buttons.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].buttons[0].title, QStringLiteral("OK"));
+  EXPECT_EQ(w.editor()->document()->idea()->text(), QStringLiteral("Their edit"));
+  EXPECT_FALSE(w.home->screenOccupied());
+  EXPECT_TRUE(waitFor([] {
+    return sorted(listed(DocumentLocationICloud)) ==
+           QStringList({"Document 0", "Document 1", "Document 2", "Their edit"});
+  })) << listed(DocumentLocationICloud).join(", ").toStdString();
+  ASSERT_TRUE(facade().findProxy(id));
+  EXPECT_FALSE(facade().findConflictingVersion(facade().findProxy(id))) << "nothing left to resolve";
+}
+
 TEST_F(HomeScreenTest, WithdrawingDropboxClosesOnlyTheDropboxWindow) {
   startICloud();
   startDropbox();

@@ -4,6 +4,7 @@
 
 #include "document_test_support.h"
 
+#include "foundation/globals.h"
 #include "model/document_file_writer.h"
 #include "model/idea_document.h"
 #include "model/idea_merge.h"
@@ -70,7 +71,7 @@ TEST(IdeaMerge, EachSidesChangesSurviveAndOursWinWhereBothChangedAValue) {
   const IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
   EXPECT_EQ(shape(merged.idea), "r=root .a=a by us ..a1=a1 by us ..n1=new of ours .b=b by them .@a=a by us .n2=new of theirs ");
   EXPECT_EQ(find(merged.idea, "b")->note(), "our note");
-  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a1", "text"}}));
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a1", "text", {}}}));
   // The three trees are left as they were.
   EXPECT_EQ(find(theirs, "a1")->text(), "a1 by them");
   EXPECT_EQ(find(base, "a")->ideas().size(), 1u);
@@ -90,7 +91,7 @@ TEST(IdeaMerge, DeletionsAndMovesFollowTheSideThatMadeThem) {
   IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
   // a is gone (and the link to it with it), a1 moved with their new text.
   EXPECT_EQ(shape(merged.idea), "r=root .b=b ..a1=a1 by them ");
-  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a", "changed"}}));
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a", "changed", {}}}));
 
   // They delete b, we changed it: it comes back; they delete a1, which we left alone: it goes.
   ours = base->snapshotCopy();
@@ -100,7 +101,47 @@ TEST(IdeaMerge, DeletionsAndMovesFollowTheSideThatMadeThem) {
   find(theirs, "a")->removeIdea("a1");
   merged = mergeIdeaTrees(base, ours, theirs);
   EXPECT_EQ(shape(merged.idea), "r=root .a=a .b=b by us .@a=a ");
-  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"b", "deleted"}}));
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"b", "deleted", {}}}));
+}
+
+// What the file says about replaced changes reaches the instance that made them, and only it:
+// that instance gets the ideas and its tree from before; the writer announces what its own
+// unsaved changes replaced in its next save.
+TEST(IdeaMerge, ReplacedChangesTravelInTheFileToTheInstanceThatMadeThem) {
+  const QString me = Globals::appInstance();
+  auto fileBytes = [](const IdeaPtr& tree, const QString& writer, std::vector<IdeaMergeConflict> replaced) {
+    return DocumentSnapshot{tree, QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), writer, {}, {},
+                            std::move(replaced)}
+        .encode(false);
+  };
+  const QByteArray base = fileBytes(sampleTree(), me, {});
+  IdeaPtr theirs = sampleTree();
+  find(theirs, "a")->setText("a by them");
+  for (const bool addressedToUs : {true, false}) {
+    auto doc = IdeaDocument::createWithFileName("ours.orrx", DocumentLocationDropbox);
+    ASSERT_TRUE(doc->loadFromJSONData(base));
+    doc->noteFileRead(base, false, {});
+    find(doc->idea(), "a")->setText("a by us");
+    auto read = IdeaDocument::createWithFileName("read.orrx", DocumentLocationDropbox);
+    ASSERT_TRUE(read->loadFromJSONData(
+        fileBytes(theirs, "MAC_other", {{"a", "text", addressedToUs ? me : QStringLiteral("MAC_third")}})));
+    doc->takeChangedFile(*read, true, {});
+    const auto replaced = doc->takeReplacedChanges();
+    if (addressedToUs) {
+      EXPECT_EQ(replaced.changes, (std::vector<IdeaMergeConflict>{{"a", "text", me}}));
+      ASSERT_TRUE(replaced.formerTree);
+      EXPECT_EQ(find(replaced.formerTree, "a")->text(), "a by us") << "the values as this instance had them";
+    } else {
+      EXPECT_TRUE(replaced.changes.empty());
+      EXPECT_FALSE(replaced.formerTree);
+    }
+    EXPECT_TRUE(doc->takeReplacedChanges().changes.empty()) << "told once";
+    // Our unsaved value won over theirs: the next save tells the other instance.
+    EXPECT_EQ(find(doc->idea(), "a")->text(), "a by us");
+    EXPECT_EQ(doc->snapshot().replaced, (std::vector<IdeaMergeConflict>{{"a", "text", "MAC_other"}}));
+    doc->noteWritten(nullptr, nullptr, {}, {}, {}, doc->snapshot().replaced);
+    EXPECT_TRUE(doc->snapshot().replaced.empty()) << "announced once written";
+  }
 }
 
 TEST(IdeaMerge, ASaveAfterAnotherInstancesWriteMergesAndReportsWhatItReplaced) {
@@ -133,7 +174,13 @@ TEST(IdeaMerge, ASaveAfterAnotherInstancesWriteMergesAndReportsWhatItReplaced) {
   EXPECT_EQ(shape(onDisk->idea()), "r=root .a=a by us ..a1=a1 by us .b=b by them .@a=a by us ");
   // What we show is what was written.
   EXPECT_EQ(shape(doc->idea()), shape(onDisk->idea()));
-  EXPECT_EQ(doc->takeMergeConflicts(), (std::vector<IdeaMergeConflict>{{"a", "text"}}));
+  EXPECT_EQ(doc->takeMergeConflicts(), (std::vector<IdeaMergeConflict>{{"a", "text", other->appInstance()}}));
+  // The file names the change it replaced for the instance that made it.
+  auto reader = IdeaDocument::createWithFileName("reader.orrx", DocumentLocationDropbox);
+  ASSERT_TRUE(reader->loadFromJSONData(other->exportAsPureJSONData()));
+  reader->noteFileRead(other->exportAsPureJSONData(), false, {});
+  reader->takeChangedFile(*onDisk, true, {});
+  EXPECT_EQ(reader->takeReplacedChanges().changes, (std::vector<IdeaMergeConflict>{{"a", "text", other->appInstance()}}));
   testsupport::drainEvents();
   EXPECT_TRUE(doc->takeMergeConflicts().empty());
   PersistenceController::singleton().releaseDocument(doc, token, nullptr);

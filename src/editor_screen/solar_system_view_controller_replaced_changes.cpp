@@ -1,0 +1,79 @@
+// Changes of this instance that another instance replaced with its own values on saving: the
+// tree this instance held keeps them as a new document beside this one, and the user hears
+// which ideas changed under them and where their version is.
+
+#include "editor_screen/solar_system_view_controller.h"
+
+#include "foundation/globals.h"
+#include "foundation/views/custom_alert_view.h"
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "model/persistence_controller.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+namespace orrery {
+
+namespace {
+
+QString localized(const char* key, const char* defaultText) {
+  return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString::fromLatin1(defaultText));
+}
+
+// A local file gets a sibling named for what it holds; a cloud document a new document of its
+// location, as a new document there is made.
+std::shared_ptr<IdeaDocument> copyBeside(const IdeaDocument& doc) {
+  if (doc.location() == DocumentLocationLocalFile) {
+    const QFileInfo file(doc.filePath());
+    const QString stem = file.completeBaseName() + QLatin1Char(' ') + localized("ReplacedChanges:CopySuffix", "(replaced changes)");
+    const QString suffix = file.suffix().isEmpty() ? QString() : QLatin1Char('.') + file.suffix();
+    QString path = file.dir().filePath(stem + suffix);
+    for (int n = 2; QFileInfo::exists(path); ++n) path = file.dir().filePath(stem + QStringLiteral(" %1").arg(n) + suffix);
+    return IdeaDocument::createWithIdentifier(IdeaDocument::docIdentifierFromPath(path, DocumentLocationLocalFile));
+  }
+  if (doc.location() == DocumentLocationICloud) return IdeaDocument::createWithFileName(QString(), DocumentLocationICloud);
+  return nullptr;
+}
+
+}  // namespace
+
+void SolarSystemViewController::tellAboutReplacedChanges() {
+  if (!mDoc) return;
+  IdeaDocument::ReplacedChanges replaced = mDoc->takeReplacedChanges();
+  if (replaced.changes.empty() || !replaced.formerTree) return;
+  QStringList names;
+  for (const IdeaMergeConflict& change : replaced.changes) {
+    const IdeaPtr idea = replaced.formerTree->findIdeaInSubTreeWithIdentifier(change.identifier);
+    const QString name = QStringLiteral("\u201C%1\u201D").arg(idea ? idea->text() : change.identifier);
+    if (!names.contains(name)) names << name;
+  }
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  auto tell = [weak, names](const QString& copyName) {
+    auto me = weak.lock();
+    if (!me) return;
+    QString message = localized("ReplacedChanges:Message",
+                                "Another instance of Orrery saved its own changes over yours in %1.")
+                          .arg(names.join(QStringLiteral(", ")));
+    message += QLatin1Char(' ');
+    message += copyName.isEmpty()
+                   ? localized("ReplacedChanges:NotKept", "Your version could not be kept.")
+                   : localized("ReplacedChanges:Kept", "Your version is kept in \u201C%1\u201D.").arg(copyName);
+    CustomAlertView alert(localized("ReplacedChanges:Title", "Your changes were replaced"), message);
+    alert.addButton(localized("Choice.Close", "Close"), CAVButton::kOrdinary, nullptr);
+    alert.showFromWindow(me->myWindow());
+  };
+  auto copy = copyBeside(*mDoc);
+  if (!copy) return tell(QString());
+  copy->setIdea(replaced.formerTree->deepCopyWithNewIdentifiersNoExternalLinks());
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  copy->setDateCreated(now);
+  copy->setDateModified(now);
+  PersistenceController::singleton().createDocument(copy, [copy, tell](DocumentToken token) {
+    if (token >= 1) PersistenceController::singleton().releaseDocument(copy, token, nullptr);
+    tell(token >= 1 ? copy->documentWindowName() : QString());
+  });
+}
+
+}  // namespace orrery
