@@ -250,6 +250,10 @@ TEST(CRKSignalCrashTest, AKillFromOutsideIsRecordedAndStillKills) {
   const auto sig = signalSection(run);
   ASSERT_TRUE(sig.has_value());
   EXPECT_EQ((*sig)["code"], SI_USER);
+  // A SIGSEGV sent with kill has no fault address: the record names this process as sender.
+  EXPECT_FALSE(sig->contains("address")) << sig->dump();
+  EXPECT_EQ((*sig)["sender_pid"], getpid()) << sig->dump();
+  EXPECT_EQ((*sig)["sender_uid"], getuid()) << sig->dump();
 }
 
 TEST(CRKSignalCrashTest, TwoThreadsFaultingAtOnceLeaveOneRecord) {
