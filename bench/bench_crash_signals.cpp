@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,13 +38,25 @@ uint64_t nowNanoseconds() {
 std::string scratchFolder() {
   char templ[] = "/tmp/orrery-bench-crash-signals-XXXXXX";
   const char* made = mkdtemp(templ);
-  return made ? made : "/tmp";
+  return made ? made : "";
+}
+
+// Whether the crash left a signal record that names the fault, and clears the folder for
+// the next crash.
+bool takeSignalRecord(const std::string& folder) {
+  const std::filesystem::path record = std::filesystem::path(folder) / "signal.crkrecord";
+  std::ifstream in(record);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    std::filesystem::remove_all(entry.path(), error);
+  return text.find("\"signal\"") != std::string::npos && text.find("\"number\":11") != std::string::npos;
 }
 
 volatile int* gNull = nullptr;
 
 // The child: parks threads - 1 threads, arms the kit when asked, says when it faults.
-[[noreturn]] void crashChild(int threads, bool withKit, int reportFd) {
+[[noreturn]] void crashChild(int threads, const char* kitFolder, int reportFd) {
   rlimit none{0, 0};
   setrlimit(RLIMIT_CORE, &none);
   for (int s : kCRKHandledSignals) signal(s, SIG_DFL);
@@ -60,10 +75,9 @@ volatile int* gNull = nullptr;
     std::unique_lock lock(m);
     cv.wait(lock, [&] { return parked == threads - 1; });
   }
-  if (withKit) {
-    static const std::string folder = scratchFolder();
+  if (kitFolder) {
     CRKContextInitData data;
-    data.reportPath = folder.c_str();
+    data.reportPath = kitFolder;
     CRKContextInitialize(&data);
   }
   const uint64_t at = nowNanoseconds();
@@ -76,6 +90,10 @@ void BM_CrashToExit(benchmark::State& state) {
   const int threads = static_cast<int>(state.range(0));
   const bool withKit = state.range(1) != 0;
   std::vector<double> ms;
+  // One folder for the run: each crash's record is checked, then cleared.
+  const std::string folder = withKit ? scratchFolder() : std::string();
+  if (withKit && folder.empty()) return state.SkipWithError("no scratch folder");
+  int recorded = 0;
   for (auto _ : state) {
     for (int i = 0; i < kCrashes; ++i) {
       int fds[2];
@@ -83,7 +101,7 @@ void BM_CrashToExit(benchmark::State& state) {
       const pid_t pid = fork();
       if (pid == 0) {
         close(fds[0]);
-        crashChild(threads, withKit, fds[1]);
+        crashChild(threads, withKit ? folder.c_str() : nullptr, fds[1]);
       }
       close(fds[1]);
       uint64_t at = 0;
@@ -94,7 +112,14 @@ void BM_CrashToExit(benchmark::State& state) {
       close(fds[0]);
       if (!got || !WIFSIGNALED(status) || WTERMSIG(status) != SIGSEGV) return state.SkipWithError("no crash");
       ms.push_back(static_cast<double>(end - at) / 1e6);
+      if (withKit) recorded += takeSignalRecord(folder) ? 1 : 0;
     }
+  }
+  if (withKit) {
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+    // A crash the kit did not record is no measure of recording.
+    if (recorded != static_cast<int>(ms.size())) return state.SkipWithError("a crash left no signal record");
   }
   std::sort(ms.begin(), ms.end());
   state.counters["p50_ms"] = ms[ms.size() / 2];

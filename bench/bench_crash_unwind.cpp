@@ -14,6 +14,9 @@
 #include "crash/crk_unwind.h"
 #include "sdk/binary/elf_reader.h"
 
+#include <cstdlib>
+#include <filesystem>
+
 using namespace telemetry;
 
 namespace {
@@ -24,6 +27,8 @@ std::string reportFolder() {
   static std::string folder = [] {
     char templ[] = "/tmp/orrery-bench-crash-XXXXXX";
     const char* made = mkdtemp(templ);
+    // The context writes its records here; nothing of them is kept after the run.
+    if (made) std::atexit([] { std::filesystem::remove_all(reportFolder()); });
     return std::string(made ? made : "/tmp");
   }();
   return folder;

@@ -141,7 +141,9 @@ void CRKBetaController::checkForUpdate() {
 
 std::string CRKBetaController::betaUpdateURL() {
   auto s = settings();
-  TELURLBuilder builder = TELURLBuilder::URLWithBase(s ? s->betaEndpoint() : std::string());
+  const std::string endpoint = s ? s->betaEndpoint() : std::string();
+  if (endpoint.empty()) return {};
+  TELURLBuilder builder = TELURLBuilder::URLWithBase(endpoint);
   builder.appendComponent("/spi/v2/platforms/");
   builder.appendComponent(kPlatformName);
   builder.appendComponent("/apps/");
@@ -158,6 +160,10 @@ std::string CRKBetaController::betaUpdateURL() {
 
 void CRKBetaController::loadUpdate() {
   const std::string url = betaUpdateURL();
+  if (url.empty()) {
+    betaLog("No beta endpoint; no update check");
+    return;
+  }
   betaLog("Beta Update-Check url string: '" + url + "'");
   URLRequest request(url, 10.0, URLRequest::CachePolicy::ReloadIgnoringLocalCacheData);
   const std::string locale = TELNetworkOperation::localeIdentifier();

@@ -52,7 +52,9 @@ std::optional<std::string> CRKReportsController::APIKey() {
 std::string CRKReportsController::reportEndpoint() { return settings()->reportsEndpoint(); }
 
 std::optional<std::string> CRKReportsController::reportURL() {
-  TELURLBuilder builder = TELURLBuilder::URLWithBase(reportEndpoint());
+  const std::string endpoint = reportEndpoint();
+  if (endpoint.empty()) return std::nullopt;  // the report stays packaged on disk
+  TELURLBuilder builder = TELURLBuilder::URLWithBase(endpoint);
   builder.appendComponent("/sdk-api/v1/platforms/");
   builder.appendComponent(kPlatformName);
   builder.appendComponent("/apps/");

@@ -8,14 +8,12 @@
 
 #include "sdk/analytics/ana_settings.h"
 #include "sdk/identity/main_bundle.h"
+#include "sdk/settings/tel_endpoints.h"
 #include "sdk/startup/telemetry.h"
 
 namespace telemetry {
 
 namespace {
-
-constexpr const char* kReportsEndpoint = "https://reports.telemetry.orrery.app";
-constexpr const char* kBetaEndpoint = "https://api.telemetry.orrery.app";
 
 std::string trimmed(const std::string& s) {
   const size_t first = s.find_first_not_of(" \t\r");
@@ -97,11 +95,12 @@ nlohmann::json CRKSettings::configuration() {
 }
 
 nlohmann::json CRKSettings::defaultConfiguration() {
-  return {{"ReportsEndpoint", kReportsEndpoint},
-          {"BetaEndpoint", kBetaEndpoint},
-          {"PackageReports", true},
-          {"SubmitReports", true},
-          {"UrgentReports", true}};
+  nlohmann::json defaults = {{"PackageReports", true}, {"SubmitReports", true}, {"UrgentReports", true}};
+  if (const std::optional<std::string> endpoint = TELEndpoints::builtInEndpoint()) {
+    defaults["ReportsEndpoint"] = *endpoint;
+    defaults["BetaEndpoint"] = *endpoint;
+  }
+  return defaults;
 }
 
 nlohmann::json CRKSettings::valueForConfigurationKey(const std::string& key) const {
@@ -119,11 +118,11 @@ nlohmann::json CRKSettings::valueForConfigurationKey(const std::string& key) con
 
 std::string CRKSettings::reportsEndpoint() const {
   nlohmann::json v = valueForConfigurationKey("ReportsEndpoint");
-  return v.is_string() ? v.get<std::string>() : kReportsEndpoint;
+  return v.is_string() ? v.get<std::string>() : std::string();
 }
 std::string CRKSettings::betaEndpoint() const {
   nlohmann::json v = valueForConfigurationKey("BetaEndpoint");
-  return v.is_string() ? v.get<std::string>() : kBetaEndpoint;
+  return v.is_string() ? v.get<std::string>() : std::string();
 }
 bool CRKSettings::shouldPackageReports() const { return boolValueOf(valueForConfigurationKey("PackageReports")); }
 bool CRKSettings::shouldSubmitReports() const { return boolValueOf(valueForConfigurationKey("SubmitReports")); }

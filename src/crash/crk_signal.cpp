@@ -345,7 +345,13 @@ void CRKSignalHandler(int number, siginfo_t* information, void* machineContext) 
       if (information) {
         CRKFileWriteHashEntryUint64(&file, "number", static_cast<uint64_t>(number));
         CRKFileWriteHashEntryInt64(&file, "code", information->si_code);
-        CRKFileWriteHashEntryUint64(&file, "address", reinterpret_cast<uint64_t>(information->si_addr));
+        if (information->si_code > 0) {
+          CRKFileWriteHashEntryUint64(&file, "address", reinterpret_cast<uint64_t>(information->si_addr));
+        } else {
+          // Sent by kill, raise or a queue: the union holds the sender, not a fault address.
+          CRKFileWriteHashEntryInt64(&file, "sender_pid", information->si_pid);
+          CRKFileWriteHashEntryUint64(&file, "sender_uid", information->si_uid);
+        }
         CRKFileWriteHashEntryString(&file, "name", name);
         CRKFileWriteHashEntryString(&file, "code_name", codeName);
       }

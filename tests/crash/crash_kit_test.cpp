@@ -96,12 +96,7 @@ struct Service {
   void leaveEarlierCrash() {
     CRKFileManager manager;
     manager.prepareForNewLaunch();
-    const std::string folder = manager.activePath() + "/aaaa1111aaaa1111aaaa1111aaaa1111";
-    manager.createDirectoryAtPath(folder);
-    std::ofstream(folder + "/metadata.crkrecord")
-        << R"({"identity":{"session_id":"aaaa1111aaaa1111aaaa1111aaaa1111","api_key":"kit-key","started_at":)"
-        << kCrashStartedAt << "}}\n";
-    std::ofstream(folder + "/signal.crkrecord") << R"({"threads":[]})" << "\n";
+    crashtest::leaveEarlierCrash(manager.activePath(), "aaaa1111aaaa1111aaaa1111aaaa1111", "kit-key", kCrashStartedAt);
   }
 
   // "<ms> <name>" of every event the service received.

@@ -1,12 +1,14 @@
 #include "crash_test_support.h"
 
 #include <dirent.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -82,6 +84,49 @@ std::string findCore(const std::string& folder) {
     closedir(d);
   }
   return found;
+}
+
+void leaveEarlierCrash(const std::string& activeFolder, const std::string& sessionId, const std::string& apiKey,
+                       uint64_t startedAt) {
+  const std::string folder = activeFolder + "/" + sessionId;
+  mkdir(folder.c_str(), 0755);
+  std::ofstream(folder + "/metadata.crkrecord") << R"({"identity":{"session_id":")" << sessionId
+                                                << R"(","api_key":")" << apiKey << R"(","started_at":)" << startedAt
+                                                << "}}\n";
+  std::ofstream(folder + "/signal.crkrecord") << R"({"threads":[]})" << "\n";
+}
+
+namespace {
+std::string signalName(int signal) {
+  const char* abbreviation = sigabbrev_np(signal);
+  return abbreviation ? std::string("SIG") + abbreviation : "signal";
+}
+}  // namespace
+
+std::string describeEnd(int waitStatus, const ExitMeanings& meanings) {
+  if (WIFEXITED(waitStatus)) {
+    const int code = WEXITSTATUS(waitStatus);
+    const auto meaning = meanings.find(code);
+    return "exited with " + std::to_string(code) + (meaning != meanings.end() ? " (" + meaning->second + ")" : "");
+  }
+  if (WIFSIGNALED(waitStatus)) {
+    const int signal = WTERMSIG(waitStatus);
+    return "killed by " + signalName(signal) + " (" + std::to_string(signal) + ")" +
+           (WCOREDUMP(waitStatus) ? ", core dumped" : "");
+  }
+  return "wait status " + std::to_string(waitStatus);
+}
+
+::testing::AssertionResult exitedWith(int waitStatus, int code, const ExitMeanings& meanings) {
+  if (WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == code) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "expected the child to exit with " << code << ", found it "
+                                       << describeEnd(waitStatus, meanings);
+}
+
+::testing::AssertionResult killedBy(int waitStatus, int signal) {
+  if (WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == signal) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "expected the child to be killed by " << signalName(signal) << " ("
+                                       << signal << "), found it " << describeEnd(waitStatus);
 }
 
 }  // namespace crashtest

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,18 @@ std::string run(const std::string& command);
 std::vector<uint64_t> gdbFrames(const std::string& output);
 // A kernel core file ("core…") in the folder, or "".
 std::string findCore(const std::string& folder);
+
+// Leaves what a crashed earlier run leaves in the active folder: a report folder named by
+// its session, with metadata (session, API key, start time) and an empty signal record.
+void leaveEarlierCrash(const std::string& activeFolder, const std::string& sessionId, const std::string& apiKey,
+                       uint64_t startedAt);
+
+// How a child process ended, in words: "exited with 3 (the tracer was not seen)",
+// "killed by SIGSEGV (11)". `meanings` names the child's own exit codes.
+using ExitMeanings = std::map<int, std::string>;
+std::string describeEnd(int waitStatus, const ExitMeanings& meanings = {});
+// Whether a child ended as expected; a failure says what was expected and what was found.
+::testing::AssertionResult exitedWith(int waitStatus, int code, const ExitMeanings& meanings = {});
+::testing::AssertionResult killedBy(int waitStatus, int signal);
 
 }  // namespace crashtest

@@ -120,7 +120,7 @@ TEST(CrashReportFolders, AnotherRunsLiveFolderIsRecognisedUntilItsLockGoes) {
   if (child == 0) _exit(CRKFileManager::isReportFolderLive(folder) ? 0 : 1);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(crashtest::exitedWith(status, 0, {{1, "the locked folder did not read as live"}}));
   EXPECT_TRUE(CRKFileManager::isReportFolderLive(folder));
   ::close(fd);
   EXPECT_FALSE(CRKFileManager::isReportFolderLive(folder));

@@ -24,8 +24,8 @@ struct CrashRun {
   std::string output;
   std::string folder;
   std::map<std::string, std::pair<uint64_t, uint64_t>> symbols;
-  bool killedBy(int sig) const { return WIFSIGNALED(status) && WTERMSIG(status) == sig; }
-  bool exitedWith(int code) const { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+  ::testing::AssertionResult killedBy(int sig) const { return crashtest::killedBy(status, sig); }
+  ::testing::AssertionResult exitedWith(int code) const { return crashtest::exitedWith(status, code); }
 };
 
 // Runs the crasher; `onReady` (may be null) gets its pid once it printed READY.
@@ -137,7 +137,7 @@ TEST(CRKSignalCrashTest, ProcessorFaultsAreRecordedAndStillKillTheProcess) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.kind) + " " + crasher);
     const CrashRun run = runCrasher(c.kind, {}, nullptr, crasher);
-    EXPECT_TRUE(run.killedBy(c.signal)) << "status " << run.status;
+    EXPECT_TRUE(run.killedBy(c.signal));
     const auto sig = signalSection(run);
     ASSERT_TRUE(sig.has_value()) << run.folder;
     EXPECT_EQ((*sig)["number"], c.signal);
@@ -146,7 +146,14 @@ TEST(CRKSignalCrashTest, ProcessorFaultsAreRecordedAndStillKillTheProcess) {
     telemetry::CRKSignalNameLookup(c.signal, &name, &code);
     EXPECT_EQ((*sig)["name"], name);
     if (c.signal == SIGABRT) {
+      // Sent, not a fault: the sender is recorded and no fault address is made up.
       EXPECT_EQ((*sig)["code"], SI_TKILL) << "sent by abort(), signed";
+      EXPECT_FALSE(sig->contains("address")) << sig->dump();
+      EXPECT_GT((*sig)["sender_pid"].get<int64_t>(), 0) << sig->dump();
+      EXPECT_EQ((*sig)["sender_uid"], getuid()) << sig->dump();
+    } else {
+      EXPECT_TRUE(sig->contains("address")) << sig->dump();
+      EXPECT_FALSE(sig->contains("sender_pid")) << sig->dump();
     }
     const auto stack = checkCrashRecord(run, "signal.crkrecord");
     ASSERT_FALSE(stack.empty());
@@ -176,7 +183,7 @@ TEST(CRKSignalCrashTest, UnboundedRecursionIsCutToTenFramesAndNamed) {
   for (const char* kind : {"recursion", "queue-recursion"}) {
     SCOPED_TRACE(kind);
     const CrashRun run = runCrasher(kind);
-    EXPECT_TRUE(run.killedBy(SIGSEGV)) << run.status;
+    EXPECT_TRUE(run.killedBy(SIGSEGV));
     const auto all = records(run.folder + "/signal.crkrecord");
     const auto threads = section(all, "threads");
     ASSERT_TRUE(threads.has_value()) << run.folder;
@@ -215,7 +222,7 @@ TEST(CRKSignalCrashTest, UncaughtExceptionsAreRecordedWithTheirTypeAndText) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.kind);
     const CrashRun run = runCrasher(c.kind);
-    EXPECT_TRUE(run.killedBy(SIGABRT)) << run.status;
+    EXPECT_TRUE(run.killedBy(SIGABRT));
     const auto all = records(run.folder + "/exception.crkrecord");
     const auto e = section(all, "exception");
     ASSERT_TRUE(e.has_value()) << run.folder;
@@ -239,15 +246,19 @@ TEST(CRKSignalCrashTest, UncaughtExceptionsAreRecordedWithTheirTypeAndText) {
 
 TEST(CRKSignalCrashTest, AKillFromOutsideIsRecordedAndStillKills) {
   const CrashRun run = runCrasher("kill", {}, [](pid_t pid) { kill(pid, SIGSEGV); });
-  EXPECT_TRUE(run.killedBy(SIGSEGV)) << run.status;
+  EXPECT_TRUE(run.killedBy(SIGSEGV));
   const auto sig = signalSection(run);
   ASSERT_TRUE(sig.has_value());
   EXPECT_EQ((*sig)["code"], SI_USER);
+  // A SIGSEGV sent with kill has no fault address: the record names this process as sender.
+  EXPECT_FALSE(sig->contains("address")) << sig->dump();
+  EXPECT_EQ((*sig)["sender_pid"], getpid()) << sig->dump();
+  EXPECT_EQ((*sig)["sender_uid"], getuid()) << sig->dump();
 }
 
 TEST(CRKSignalCrashTest, TwoThreadsFaultingAtOnceLeaveOneRecord) {
   const CrashRun run = runCrasher("two-threads");
-  EXPECT_TRUE(run.killedBy(SIGSEGV)) << run.status;
+  EXPECT_TRUE(run.killedBy(SIGSEGV));
   const auto all = records(run.folder + "/signal.crkrecord");
   int signals = 0;
   for (const auto& r : all) signals += r.contains("signal");
@@ -266,7 +277,7 @@ TEST(CRKSignalCrashTest, TwoThreadsFaultingAtOnceLeaveOneRecord) {
 
 TEST(CRKSignalCrashTest, APriorHandlerRunsAfterTheRecord) {
   const CrashRun run = runCrasher("prior");
-  EXPECT_TRUE(run.exitedWith(42)) << run.status;
+  EXPECT_TRUE(run.exitedWith(42));
   checkCrashRecord(run, "signal.crkrecord");
 }
 
@@ -473,4 +484,16 @@ TEST(CRKSignalHandlersTest, UnderATracerNothingIsInstalledAndTheFaultIsTheTracer
   EXPECT_NE(crashtest::readText(folder + "/sdk.log").find("Debugger present - not installing handlers"),
             std::string::npos);
   EXPECT_TRUE(crashtest::readText(folder + "/signal.crkrecord").empty());
+}
+
+TEST(ChildEnds, FailuresSayWhatWasExpectedAndWhatWasFound) {
+  const int exitedThree = W_EXITCODE(3, 0);
+  const int segfaulted = SIGSEGV;  // a wait status of a child the signal ended
+  EXPECT_TRUE(crashtest::killedBy(segfaulted, SIGSEGV));
+  EXPECT_TRUE(crashtest::exitedWith(exitedThree, 3));
+  EXPECT_EQ(std::string(crashtest::killedBy(exitedThree, SIGSEGV).message()),
+            "expected the child to be killed by SIGSEGV (11), found it exited with 3");
+  EXPECT_EQ(std::string(crashtest::exitedWith(segfaulted, 0, {{3, "no record"}}).message()),
+            "expected the child to exit with 0, found it killed by SIGSEGV (11)");
+  EXPECT_EQ(crashtest::describeEnd(exitedThree, {{3, "no record"}}), "exited with 3 (no record)");
 }

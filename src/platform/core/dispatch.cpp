@@ -5,6 +5,7 @@
 #include <cmath>
 #include <deque>
 #include <map>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -36,6 +37,17 @@ void runThreadStartHook() {
   }
 }
 }  // namespace
+
+void nameCurrentThread(const std::string& label) {
+  constexpr size_t kLongest = 15;  // the kernel's limit, without the terminating zero
+  size_t length = std::min(label.size(), kLongest);
+  // Back off to the start of a UTF-8 sequence the cut would split.
+  if (length < label.size())
+    while (length > 0 && (static_cast<unsigned char>(label[length]) & 0xC0) == 0x80) --length;
+  char name[kLongest + 1] = {};
+  label.copy(name, length);
+  if (name[0] != '\0') pthread_setname_np(pthread_self(), name);
+}
 
 void setThreadStartHook(ThreadStartHook hook) { gThreadStartHook.store(hook, std::memory_order_release); }
 
@@ -158,6 +170,7 @@ SerialQueue::SerialQueue(std::string label) : mImpl(std::make_shared<Impl>()) {
   mImpl->label = std::move(label);
   std::shared_ptr<Impl> impl = mImpl;
   mImpl->thread = std::thread([this, impl] {
+    nameCurrentThread(impl->label);
     CurrentQueueScope scope(this);
     runThreadStartHook();
     std::unique_lock lock(impl->mutex);
@@ -258,6 +271,7 @@ class ConcurrentQueue final : public Queue {
 
  private:
   void worker() {
+    nameCurrentThread(mLabel);
     CurrentQueueScope scope(this);
     runThreadStartHook();
     std::unique_lock lock(mMutex);
@@ -273,6 +287,7 @@ class ConcurrentQueue final : public Queue {
     }
   }
   void timerLoop() {
+    nameCurrentThread(mLabel + ".timer");
     std::unique_lock lock(mMutex);
     for (;;) {
       auto now = std::chrono::steady_clock::now();

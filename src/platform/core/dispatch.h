@@ -86,6 +86,10 @@ Queue* currentQueue();
 // The label of that queue, or null; no lock and no allocation (crash-time code reads it).
 const char* currentQueueLabel();
 
+// Names the calling thread after a queue's label, cut to the 15 bytes Linux keeps (never
+// inside a character), so crash reports and debuggers tell the threads apart.
+void nameCurrentThread(const std::string& label);
+
 // Runs once on every serial-queue and global-queue thread before its first task: at the
 // thread's start, or before its next task for threads that were running when it was set.
 // One hook per process; setting it again replaces it.

@@ -1,6 +1,7 @@
 #include "platform/net/curl_transfer_loop.h"
 
 #include "platform/core/clock.h"
+#include "platform/core/dispatch.h"
 
 #include <curl/curl.h>
 #include <openssl/ssl.h>
@@ -303,7 +304,10 @@ std::shared_ptr<CurlTransferLoop> CurlTransferLoop::create(std::string label) {
   if (!state->multi) return nullptr;
   // Keep idle connections for reuse even while few transfers run.
   curl_multi_setopt(state->multi, CURLMOPT_MAXCONNECTS, 32L);
-  std::thread([state] { state->run(); }).detach();
+  std::thread([state] {
+    platform::nameCurrentThread(state->label);
+    state->run();
+  }).detach();
   return std::shared_ptr<CurlTransferLoop>(new CurlTransferLoop(state));
 }
 

@@ -6,6 +6,7 @@
 
 #include "sdk/analytics/ana_logger.h"
 #include "sdk/identity/main_bundle.h"
+#include "sdk/settings/tel_endpoints.h"
 
 namespace telemetry {
 
@@ -108,7 +109,10 @@ bool ANASettings::shouldCollectAnalytics() const { return boolValue("features", 
 
 std::optional<std::string> ANASettings::analyticsURL() const {
   const nlohmann::json* v = value("analytics", "url");
-  if (!v) return std::string(kDefaultAnalyticsURL);
+  if (!v) {
+    const std::optional<std::string> endpoint = TELEndpoints::builtInEndpoint();
+    return endpoint ? std::optional(*endpoint + "/spi/v2/events") : std::nullopt;
+  }
   if (v->is_string() && isHTTPSURL(v->get_ref<const std::string&>())) return v->get<std::string>();
   ANALogger::sharedLogger().log("The analytics URL in the settings is not an https URL; events will not be sent.");
   return std::nullopt;

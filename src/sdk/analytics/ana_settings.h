@@ -14,8 +14,6 @@ namespace telemetry {
 
 class ANASettings {
  public:
-  static constexpr const char* kDefaultAnalyticsURL = "https://events.orrery.app/spi/v2/events";
-
   explicit ANASettings(std::shared_ptr<const nlohmann::json> settingsDictionary = nullptr)
       : mSettingsDictionary(std::move(settingsDictionary)) {}
 
@@ -24,8 +22,9 @@ class ANASettings {
   const std::shared_ptr<const nlohmann::json>& settingsDictionary() const { return mSettingsDictionary; }
 
   bool shouldCollectAnalytics() const;
-  // The events endpoint; nothing when the settings name one that is not an https URL, so
-  // events are never sent in clear.
+  // The events endpoint: the settings' own, else the built-in endpoint's events path.
+  // Nothing when the settings name one that is not an https URL (events are never sent in
+  // clear) or when neither names one (events stay on disk).
   std::optional<std::string> analyticsURL() const;
   bool shouldCollectCustomEvents() const;
   bool shouldCollectPredefinedEvents() const;

@@ -1,5 +1,7 @@
 #include "sdk/core/operation_queue.h"
 
+#include "platform/core/dispatch.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -42,6 +44,7 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
   std::map<uint64_t, const Operation*> candidates;
   uint64_t nextOrder = 0;
   std::deque<std::shared_ptr<Operation>> toStart;
+  std::string name;  // the threads' name
   std::vector<std::thread> workers;
   int idleWorkers = 0;
   int running = 0;  // claimed and not yet finished
@@ -68,6 +71,7 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
   }
 
   void workerLoop() {
+    platform::nameCurrentThread(name);
     std::unique_lock lock(mutex);
     for (;;) {
       if (stopping) return;
@@ -168,6 +172,7 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
 OperationQueue::OperationQueue(std::string name, int maxConcurrentOperationCount)
     : mName(std::move(name)), mState(std::make_shared<State>()) {
   mState->maxConcurrent = maxConcurrentOperationCount == 0 ? 1 : maxConcurrentOperationCount;
+  mState->name = mName;
 }
 
 OperationQueue::~OperationQueue() {

@@ -22,13 +22,9 @@ CRKUserDefaults& CRKUserDefaults::standardUserDefaults() {
 CRKUserDefaults::CRKUserDefaults(std::string directory, std::shared_ptr<ApplicationDefaultsDomain> platformDefaults)
     : mDirectory(std::move(directory)),
       mFile(paths::join(mDirectory, kFileName)),
-      mPlatformDefaults(std::move(platformDefaults)),
-      mSerialDictionaryQueue(std::string(kSDKIdentifierPrefix) + ".CRKUserDefaults.access"),
-      mSynchronizationQueue(std::string(kSDKIdentifierPrefix) + ".CRKUserDefaults.io") {
-  mSerialDictionaryQueue.sync([this] {
-    auto loaded = loadDefaults();
-    mDataDictionary = loaded ? std::move(*loaded) : nlohmann::json::object();
-  });
+      mPlatformDefaults(std::move(platformDefaults)) {
+  auto loaded = loadDefaults();
+  mDataDictionary = loaded ? std::move(*loaded) : nlohmann::json::object();
 }
 
 std::optional<std::string> CRKUserDefaults::getEscapedAppBundleIdentifier() {
@@ -49,10 +45,11 @@ std::string CRKUserDefaults::generateDirectoryURL() {
 
 nlohmann::json CRKUserDefaults::objectForKey(const std::string& key) {
   nlohmann::json value;
-  mSerialDictionaryQueue.sync([&] {
+  {
+    std::lock_guard lock(mDictionaryMutex);
     auto it = mDataDictionary.find(key);
     if (it != mDataDictionary.end()) value = *it;
-  });
+  }
   return value;
 }
 
@@ -68,12 +65,13 @@ bool CRKUserDefaults::boolForKey(const std::string& key) {
 }
 
 void CRKUserDefaults::setObject(nlohmann::json value, const std::string& key) {
-  mSerialDictionaryQueue.sync([&] {
+  {
+    std::lock_guard lock(mDictionaryMutex);
     if (value.is_null())
       mDataDictionary.erase(key);
     else
       mDataDictionary[key] = std::move(value);
-  });
+  }
 }
 
 void CRKUserDefaults::setString(const std::string& value, const std::string& key) { setObject(value, key); }
@@ -83,33 +81,32 @@ void CRKUserDefaults::setBool(bool value, const std::string& key) { setObject(va
 void CRKUserDefaults::removeObjectForKey(const std::string& key) { setObject(nullptr, key); }
 
 void CRKUserDefaults::removeAllObjects() {
-  mSerialDictionaryQueue.sync([&] { mDataDictionary = nlohmann::json::object(); });
+  std::lock_guard lock(mDictionaryMutex);
+  mDataDictionary = nlohmann::json::object();
 }
 
 nlohmann::json CRKUserDefaults::dictionaryRepresentation() {
-  nlohmann::json copy;
-  mSerialDictionaryQueue.sync([&] { copy = mDataDictionary; });
-  return copy;
+  std::lock_guard lock(mDictionaryMutex);
+  return mDataDictionary;
 }
 
 bool CRKUserDefaults::synchronize() {
-  bool written = false;
-  mSynchronizationQueue.sync([&] {
-    // Copied here, in write order: a snapshot taken before another thread's write could
-    // otherwise land after it and put back older values.
-    const nlohmann::json snapshot = dictionaryRepresentation();
-    std::string error;
-    if (fileio::kindOf(mDirectory) != fileio::FileKind::Directory && !fileio::createDirectories(mDirectory, &error))
-      consoleLog("[Telemetry:UserDefaults] failed to create directory with error:" + error);
-    written = plist::writeFile(mFile, snapshot, &error);
-    if (!written) consoleLog("[Telemetry:UserDefaults] Unable to open file for writing at path " + mFile);
-  });
+  std::lock_guard lock(mFileMutex);
+  // Copied here, in write order: a snapshot taken before another thread's write could
+  // otherwise land after it and put back older values.
+  const nlohmann::json snapshot = dictionaryRepresentation();
+  std::string error;
+  if (fileio::kindOf(mDirectory) != fileio::FileKind::Directory && !fileio::createDirectories(mDirectory, &error))
+    consoleLog("[Telemetry:UserDefaults] failed to create directory with error:" + error);
+  const bool written = plist::writeFile(mFile, snapshot, &error);
+  if (!written) consoleLog("[Telemetry:UserDefaults] Unable to open file for writing at path " + mFile);
   return written;
 }
 
 std::optional<nlohmann::json> CRKUserDefaults::loadDefaults() {
   std::optional<nlohmann::json> result;
-  mSynchronizationQueue.sync([&] {
+  [&] {
+    std::lock_guard lock(mFileMutex);
     switch (fileio::kindOf(mFile)) {
       case fileio::FileKind::Missing:
         return;
@@ -129,7 +126,7 @@ std::optional<nlohmann::json> CRKUserDefaults::loadDefaults() {
         result = std::move(values);
       }
     }
-  });
+  }();
   return result;
 }
 

@@ -2,17 +2,17 @@
 // The SDK's own key-value store, kept apart from the application's user defaults in
 // "<application support>/<escaped bundle identifier>/<SDK identifier prefix>/CRKUserDefaults.plist".
 // Values live in memory until synchronize() rewrites the whole file atomically. Any thread
-// may call any operation: the values are touched only on the store's dictionary queue,
-// the file only on its file queue.
+// may call any operation: the values are touched only under the store's value lock, the
+// file only under its file lock, on the caller's thread.
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "platform/core/dispatch.h"
 #include "sdk/defaults/application_defaults_domain.h"
 
 namespace telemetry {
@@ -58,8 +58,10 @@ class CRKUserDefaults {
   std::string mFile;
   std::shared_ptr<ApplicationDefaultsDomain> mPlatformDefaults;
   nlohmann::json mDataDictionary = nlohmann::json::object();
-  platform::SerialQueue mSerialDictionaryQueue;
-  platform::SerialQueue mSynchronizationQueue;
+  // Locks, not queues: every access is short, and a hop to another thread costs a caller
+  // (the SDK's start on the main thread) a wake-up each time. Lock order: file, then values.
+  std::mutex mDictionaryMutex;
+  std::mutex mFileMutex;  // the store file: reads, and writes in the order of their snapshots
 };
 
 }  // namespace telemetry

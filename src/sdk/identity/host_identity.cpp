@@ -24,12 +24,13 @@ std::string hostPath(const std::string& absolute) {
   return gRoot.empty() ? absolute : gRoot + absolute;
 }
 
-// A short text file's first line, when it fits the value buffer.
-std::optional<std::string> readValue(const std::string& path) {
+// A short text file's first line (or, for a device-tree property, its text up to the zero
+// byte that ends it), when it fits the value buffer.
+std::optional<std::string> readValue(const std::string& path, char end = '\n') {
   auto bytes = fileio::readFile(hostPath(path), 4096);
   if (!bytes) return std::nullopt;
   std::string text(bytes->begin(), bytes->end());
-  text = text.substr(0, text.find('\n'));
+  text = text.substr(0, text.find(end));
   text = strings::trim(text);
   if (text.empty() || text.size() >= kValueBuffer || text.find('\0') != std::string::npos) return std::nullopt;
   return text;
@@ -121,7 +122,13 @@ std::optional<std::string> TELHostSysctlString(const std::string& name) {
 
 std::optional<std::string> TELHostOSBuildVersion() { return TELHostSysctlString("kernel.osrelease"); }
 
-std::optional<std::string> TELHostModel() { return readValue("/sys/class/dmi/id/product_name"); }
+std::optional<std::string> TELHostModel() {
+  if (auto product = readValue("/sys/class/dmi/id/product_name")) return product;
+  // Machines without DMI firmware (ARM boards) name themselves in the device tree.
+  for (const char* path : {"/proc/device-tree/model", "/sys/firmware/devicetree/base/model"})
+    if (auto model = readValue(path, '\0')) return model;
+  return std::nullopt;
+}
 
 std::string TELHostOSDisplayVersion() {
   TELOperatingSystemVersion v = TELHostOperatingSystemVersion();

@@ -1,7 +1,7 @@
 #pragma once
 // Facts about the machine: the OS version (from /etc/os-release, else the kernel release),
 // the kernel build (system control "kernel.osrelease") and the model (the firmware's
-// product name).
+// product name, else the device tree's model).
 
 #include <cstdint>
 #include <optional>

@@ -4,7 +4,17 @@
 
 #include <cstdlib>
 
+#ifndef ORRERY_TELEMETRY_ENDPOINT
+#define ORRERY_TELEMETRY_ENDPOINT ""
+#endif
+
 namespace telemetry {
+
+std::optional<std::string> TELEndpoints::builtInEndpoint() {
+  static constexpr const char* kEndpoint = ORRERY_TELEMETRY_ENDPOINT;
+  if (*kEndpoint == '\0') return std::nullopt;
+  return std::string(kEndpoint);
+}
 
 std::optional<std::string> TELEndpoints::valueForConfigurationKey(const std::string& key) {
   if (const char* fromEnvironment = std::getenv(key.c_str()); fromEnvironment && *fromEnvironment)
@@ -15,13 +25,12 @@ std::optional<std::string> TELEndpoints::valueForConfigurationKey(const std::str
     if (value != crashKit.end() && value->is_string() && !value->get<std::string>().empty())
       return value->get<std::string>();
   }
-  if (key == kSettingsEndpointKey) return std::string(kDefaultSettingsEndpoint);
-  if (key == kConfigureEndpointKey) return std::string(kDefaultConfigureEndpoint);
+  if (key == kSettingsEndpointKey || key == kConfigureEndpointKey) return builtInEndpoint();
   return std::nullopt;
 }
 
-std::string TELEndpoints::settingsEndpoint() { return *valueForConfigurationKey(kSettingsEndpointKey); }
+std::optional<std::string> TELEndpoints::settingsEndpoint() { return valueForConfigurationKey(kSettingsEndpointKey); }
 
-std::string TELEndpoints::configureEndpoint() { return *valueForConfigurationKey(kConfigureEndpointKey); }
+std::optional<std::string> TELEndpoints::configureEndpoint() { return valueForConfigurationKey(kConfigureEndpointKey); }
 
 }  // namespace telemetry

@@ -46,6 +46,11 @@ void TELSettingsOnboardingManager::beginSettingsAndOnboardingOperationsWithAPIKe
 }
 
 void TELSettingsOnboardingManager::beginSettingsDownload() {
+  if (!TELEndpoints::settingsEndpoint()) {
+    consoleLog("[Telemetry] No telemetry endpoint is configured; settings are not downloaded");
+    finishNetworkingSession();
+    return;
+  }
   std::optional<std::string> APIKey;
   std::optional<std::string> advertisingToken;
   {
@@ -87,7 +92,9 @@ std::string TELSettingsOnboardingManager::settingsDirectoryPath() {
 std::string TELSettingsOnboardingManager::settingsPath() { return paths::join(settingsDirectoryPath(), "settings.json"); }
 
 std::optional<std::string> TELSettingsOnboardingManager::settingsURL() const {
-  return settingsURLForEndpoint(TELEndpoints::settingsEndpoint(),
+  const std::optional<std::string> endpoint = TELEndpoints::settingsEndpoint();
+  if (!endpoint) return std::nullopt;
+  return settingsURLForEndpoint(*endpoint,
                                 mAppIdentifierModel ? std::optional(mAppIdentifierModel->instanceIdentifier())
                                                     : std::nullopt,
                                 appIconHash());
@@ -175,7 +182,13 @@ void TELSettingsOnboardingManager::startOnboardingOnce(bool create) {
     std::lock_guard lock(mMutex);
     mHasAttemptedAppConfigure = true;
   }
-  beginOnboarding(create, TELEndpoints::configureEndpoint());
+  const std::optional<std::string> endpoint = TELEndpoints::configureEndpoint();
+  if (!endpoint) {
+    consoleLog("[Telemetry] No configure endpoint; the application is not onboarded");
+    finishNetworkingSession();
+    return;
+  }
+  beginOnboarding(create, *endpoint);
 }
 
 void TELSettingsOnboardingManager::onboardingOperationDidCompleteAppCreationWithError(TELOnboardingOperation&,

@@ -11,6 +11,8 @@
 #include "sdk/settings/tel_settings_onboarding_manager.h"
 #include "sdk/startup/tel_configuration.h"
 
+#include "platform/core/dispatch.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -37,7 +39,10 @@ Telemetry::Telemetry() {
     mIsFirstInstall = true;
     mInstallID = TELGenerateUUIDString();
     store.setString(mInstallID, installationUUIDKey());
-    store.synchronize();
+    // The write waits for the disk (fsync); the start does not wait for it.
+    platform::globalQueue(platform::QueuePriority::Background).async([] {
+      CRKUserDefaults::standardUserDefaults().synchronize();
+    });
   }
   std::string execution = TELGenerateUUIDString();
   execution.erase(std::remove(execution.begin(), execution.end(), '-'), execution.end());

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <pthread.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -218,4 +219,30 @@ TEST(ThreadStartHook, RunsOncePerQueueThreadBeforeItsTasksAlsoOnThreadsAlreadyRu
   std::string label;
   after.sync([&] { label = currentQueueLabel(); });
   EXPECT_EQ(label, "test.hook.after");
+}
+
+namespace {
+std::string currentThreadName() {
+  char name[32] = {};
+  pthread_getname_np(pthread_self(), name, sizeof name);
+  return name;
+}
+}  // namespace
+
+TEST(QueueThreads, AreNamedAfterTheirQueueCutToWhatLinuxKeeps) {
+  // Long labels keep their first 15 bytes, and a cut never splits a character.
+  SerialQueue longLabel("org.orrery.persistence");
+  SerialQueue shortLabel("short");
+  SerialQueue accented("org.orrery.caf\xC3\xA9.x");  // "é" would straddle byte 15
+  std::string names[3];
+  longLabel.sync([&] { names[0] = currentThreadName(); });
+  shortLabel.sync([&] { names[1] = currentThreadName(); });
+  accented.sync([&] { names[2] = currentThreadName(); });
+  EXPECT_EQ(names[0], "org.orrery.pers");
+  EXPECT_EQ(names[1], "short");
+  EXPECT_EQ(names[2], "org.orrery.caf");
+
+  std::string global;
+  globalQueue(QueuePriority::Background).sync([&] { global = currentThreadName(); });
+  EXPECT_EQ(global, "global.backgrou");
 }

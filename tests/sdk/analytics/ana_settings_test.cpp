@@ -8,6 +8,7 @@
 #include "sdk/analytics/ana_event_filter.h"
 #include "sdk/analytics/ana_lifecycle_event.h"
 #include "sdk/analytics/ana_predefined_event.h"
+#include "sdk/settings/tel_endpoints.h"
 
 using namespace telemetry;
 using nlohmann::json;
@@ -29,7 +30,9 @@ std::string identifierWithHashRemainder(int64_t factor, bool divisible) {
 TEST(AnalyticsSettings, DefaultsWithoutSettingsOrSections) {
   for (const ANASettings& s : {ANASettings(), settingsWith(json::object()), settingsWith({{"analytics", 5}})}) {
     EXPECT_TRUE(s.shouldCollectAnalytics());
-    EXPECT_EQ(s.analyticsURL(), std::string("https://events.orrery.app/spi/v2/events"));
+    // Only the build's own endpoint, and none when the build has none.
+    const auto builtIn = TELEndpoints::builtInEndpoint();
+    EXPECT_EQ(s.analyticsURL(), builtIn ? std::optional(*builtIn + "/spi/v2/events") : std::nullopt);
     EXPECT_TRUE(s.shouldCollectCustomEvents());
     EXPECT_TRUE(s.shouldCollectPredefinedEvents());
     EXPECT_EQ(s.maximumPayloadSize(), 8000);

@@ -126,6 +126,17 @@ TEST_F(Identity, HostFactsComeFromTheSystemFiles) {
   EXPECT_EQ(TELHostSysctlString("../etc/passwd"), std::nullopt);
   EXPECT_EQ(TELHostSysctlString("kernel.missing"), std::nullopt);
 
+  // Without DMI the device tree names the model (its text ends in a zero byte), from
+  // either of its two places; with neither there is none.
+  fileio::removeItem(root + "/sys/class/dmi");
+  writeText(root + "/sys/firmware/devicetree/base/model", std::string("Raspberry Pi 4 Model B\0", 23));
+  EXPECT_EQ(TELHostModel(), "Raspberry Pi 4 Model B");
+  writeText(root + "/proc/device-tree/model", std::string("Pine64 RockPro64 v2.1\0", 22));
+  EXPECT_EQ(TELHostModel(), "Pine64 RockPro64 v2.1");
+  fileio::removeItem(root + "/proc/device-tree");
+  fileio::removeItem(root + "/sys/firmware");
+  EXPECT_EQ(TELHostModel(), std::nullopt);
+
   // Without os-release the kernel release stands in.
   fileio::removeItem(root + "/etc");
   EXPECT_EQ(TELHostOperatingSystemVersion(), (TELOperatingSystemVersion{6, 1, 0}));
