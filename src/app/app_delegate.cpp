@@ -1,6 +1,7 @@
 #include "app/app_delegate.h"
 
 #include "app/about_window.h"
+#include "app/local_document_windows.h"
 #include "app/menu_helper.h"
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
@@ -35,6 +36,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace orrery {
 namespace {
@@ -50,12 +52,7 @@ constexpr auto kTerminationHoldWait = std::chrono::seconds(10);
 
 platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
 
-// One spelling per file: the canonical path when the file exists, else the clean absolute one.
-QString canonicalPath(const QString& path) {
-  if (path.isEmpty()) return {};
-  const QString canonical = QFileInfo(path).canonicalFilePath();
-  return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(path).absoluteFilePath()) : canonical;
-}
+using localwindows::canonicalPath;
 
 QString canonicalPath(const QUrl& url) { return url.isLocalFile() ? canonicalPath(url.toLocalFile()) : QString(); }
 
@@ -159,28 +156,49 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   // 9.
   dispatchNextStateUpdate();
 
-  // Files handed over at launch open now and stand in for a first window.
-  bool openedFiles = false;
+  // Files handed over at launch open now, then the local document windows of the last run
+  // come back; both stand in for a first window. The what's-new card of a new version goes
+  // over the first of them rather than into a window of its own.
+  QStringList files;
   for (const QString& argument : launchArguments) {
-    if (!platform::handoff::isRedirectURL(argument)) openedFiles = true;
+    if (platform::handoff::isRedirectURL(argument)) continue;
+    const QUrl asUrl(argument);
+    files.append(asUrl.isLocalFile() ? asUrl.toLocalFile() : argument);
   }
-  if (!launchArguments.isEmpty()) handleArguments(launchArguments);
-
-  // 10. Version check.
+  const QStringList reopened = localwindows::reopenable(
+      defaults().objectForKey(QString::fromLatin1(localwindows::kStoredFilesKey)), files);
+  const bool openedFiles = !files.isEmpty() || !reopened.isEmpty();
   const QString version = versionNumberDisplayString();
   const QString stored = defaults().stringForKey(QString::fromLatin1(kCurrentVersionKey));
+  mWelcomeOverOpenedFile = openedFiles && version != stored && version.startsWith(QLatin1String("1.5."));
+  if (!launchArguments.isEmpty()) handleArguments(launchArguments);
+  platform::WeakRef<AppDelegate> self(this);
+  for (const QString& path : reopened) {
+    // A window of the last run whose file no longer opens stays away without an alert (the open
+    // logged why); when nothing else opened, the start's first window stands in for it.
+    doOpenLocalFile(path, [self](const MyResultPtr& result) {
+      AppDelegate* app = self.get();
+      if (app && result != MyResult::OK() && app->mWindowControllers.empty()) app->openFirstWindow();
+    });
+  }
+
+  // 10. Version check.
   if (version != stored) {
     if (compareVersions(stored, QStringLiteral("1.5")) < 0 && Globals::userHasOptedForDropbox())
       Globals::optForDropbox(false);
     defaults().setString(version, QString::fromLatin1(kCurrentVersionKey));
     defaults().synchronize();
     if (version.startsWith(QLatin1String("1.5."))) {
-      createNewLocalFileWithInitialAction(kWindowInitialActionShowWelcome);
+      if (!openedFiles) createNewLocalFileWithInitialAction(kWindowInitialActionShowWelcome);
       return;
     }
   }
   // 11. First window.
   if (!mWindowControllers.empty() || openedFiles) return;
+  openFirstWindow();
+}
+
+void AppDelegate::openFirstWindow() {
   if (Globals::userHasOptedForICloud())
     tryToPerform(QStringLiteral("cmdNewCloudWindow"), {nullptr, this});
   else if (Globals::userHasOptedForDropbox())
@@ -281,6 +299,8 @@ bool AppDelegate::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QSt
 QVariantMap AppDelegate::createState(bool /*quitting*/) const {
   QVariantList states;
   for (const auto& c : mWindowControllers) {
+    // Local files come back by their file (updateStoredState), not as a stored screen.
+    if (c->myWindow().docURL().isLocalFile()) continue;
     const QVariantMap state = c->createState();
     if (!state.isEmpty()) states.append(state);
   }
@@ -321,6 +341,9 @@ bool AppDelegate::updateStoredState(bool quitting) {
   // Before the stored windows came back, the window set is not the user's: keep the old one.
   if (!mLaunched) return false;
   defaults().setObject(createState(quitting), QString::fromLatin1(kCurrentStateKey));
+  std::vector<QUrl> windowURLs;
+  for (const auto& c : mWindowControllers) windowURLs.push_back(c->myWindow().docURL());
+  defaults().setObject(localwindows::filesOf(windowURLs), QString::fromLatin1(localwindows::kStoredFilesKey));
   return true;
 }
 
@@ -373,6 +396,10 @@ void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, 
   });
 }
 
+WindowInitialAction AppDelegate::takeOpenedFileAction() {
+  return std::exchange(mWelcomeOverOpenedFile, false) ? kWindowInitialActionShowWelcome : kWindowInitialActionNone;
+}
+
 bool AppDelegate::openFile(const QString& path) {
   doOpenLocalFile(path, showError);
   return true;
@@ -410,7 +437,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
             MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
         return;
       }
-      if (app) app->createNewLocalFileFromIdea(doc->idea(), kWindowInitialActionNone);
+      if (app) app->createNewLocalFileFromIdea(doc->idea(), app->takeOpenedFileAction());
     });
     return;
   }
@@ -424,7 +451,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
         completion(MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
       return;
     }
-    app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token));
+    app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token, QString(), app->takeOpenedFileAction()));
     app->addNewRecentDocumentURL(QUrl::fromLocalFile(doc->filePath()));
     if (completion) completion(MyResult::OK());
   });
