@@ -173,12 +173,15 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   mWelcomeOverOpenedFile = openedFiles && version != stored && version.startsWith(QLatin1String("1.5."));
   if (!launchArguments.isEmpty()) handleArguments(launchArguments);
   platform::WeakRef<AppDelegate> self(this);
+  mReopening = reopened;
   for (const QString& path : reopened) {
     // A window of the last run whose file no longer opens stays away without an alert (the open
     // logged why); when nothing else opened, the start's first window stands in for it.
-    doOpenLocalFile(path, [self](const MyResultPtr& result) {
+    doOpenLocalFile(path, [self, path](const MyResultPtr& result) {
       AppDelegate* app = self.get();
-      if (app && result != MyResult::OK() && app->mWindowControllers.empty()) app->openFirstWindow();
+      if (!app || result == MyResult::OK()) return;
+      app->mReopening.removeAll(path);
+      if (app->mWindowControllers.empty()) app->openFirstWindow();
     });
   }
 
@@ -341,8 +344,12 @@ bool AppDelegate::updateStoredState(bool quitting) {
   // Before the stored windows came back, the window set is not the user's: keep the old one.
   if (!mLaunched) return false;
   defaults().setObject(createState(quitting), QString::fromLatin1(kCurrentStateKey));
+  // Files of the last run still on their way back count as windows: a quit right after the
+  // start keeps them.
+  mReopening.removeIf([this](const QString& path) { return findWindowWithURL(QUrl::fromLocalFile(path)); });
   std::vector<QUrl> windowURLs;
   for (const auto& c : mWindowControllers) windowURLs.push_back(c->myWindow().docURL());
+  for (const QString& path : std::as_const(mReopening)) windowURLs.push_back(QUrl::fromLocalFile(path));
   defaults().setObject(localwindows::filesOf(windowURLs), QString::fromLatin1(localwindows::kStoredFilesKey));
   return true;
 }

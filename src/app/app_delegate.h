@@ -124,6 +124,7 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   bool mTerminating = false;
   bool mLaunched = false;  // the stored windows have been restored
   bool mWelcomeOverOpenedFile = false;
+  QStringList mReopening;  // files of the last run's windows not yet shown again
   int mSaveDrainWaiter = 0;
 };
 

@@ -234,6 +234,14 @@ TEST_F(StartUp, AStoredFileThatNoLongerOpensLeavesTheFirstWindowInItsPlace) {
   EXPECT_TRUE(presenter->alerts.empty());
 }
 
+TEST_F(StartUp, AQuitBeforeTheFilesOfTheLastRunShowAgainKeepsThem) {
+  const QString path = writeDocument("again.orrery", "Again");
+  defaults().setObject(QStringList{path}, "LocalDocumentWindows");
+  makeDelegate().applicationDidFinishLaunching({});
+  quit();
+  EXPECT_EQ(defaults().objectForKey("LocalDocumentWindows").toStringList(), QStringList{QFileInfo(path).canonicalFilePath()});
+}
+
 TEST_F(StartUp, AnUntouchedScratchMapIsNotKeptButOneWithContentIs) {
   auto& app = launch();
   ASSERT_EQ(app.windowControllers().size(), 1u);
