@@ -1,6 +1,7 @@
 #include "app/app_delegate.h"
 
 #include "app/about_window.h"
+#include "app/local_document_windows.h"
 #include "app/menu_helper.h"
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
@@ -34,6 +35,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace orrery {
 namespace {
@@ -46,12 +48,7 @@ constexpr auto kTerminationHoldWait = std::chrono::seconds(10);
 
 platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
 
-// One spelling per file: the canonical path when the file exists, else the clean absolute one.
-QString canonicalPath(const QString& path) {
-  if (path.isEmpty()) return {};
-  const QString canonical = QFileInfo(path).canonicalFilePath();
-  return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(path).absoluteFilePath()) : canonical;
-}
+using localwindows::canonicalPath;
 
 QString canonicalPath(const QUrl& url) { return url.isLocalFile() ? canonicalPath(url.toLocalFile()) : QString(); }
 
@@ -147,28 +144,52 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   // 9.
   dispatchNextStateUpdate();
 
-  // Files handed over at launch open now and stand in for a first window.
-  bool openedFiles = false;
+  // Files handed over at launch open now, then the local document windows of the last run
+  // come back; both stand in for a first window. The what's-new card of a new version goes
+  // over the first of them rather than into a window of its own.
+  QStringList files;
   for (const QString& argument : launchArguments) {
-    if (!platform::handoff::isRedirectURL(argument)) openedFiles = true;
+    if (platform::handoff::isRedirectURL(argument)) continue;
+    const QUrl asUrl(argument);
+    files.append(asUrl.isLocalFile() ? asUrl.toLocalFile() : argument);
   }
-  if (!launchArguments.isEmpty()) handleArguments(launchArguments);
-
-  // 10. Version check.
+  const QStringList reopened = localwindows::reopenable(
+      defaults().objectForKey(QString::fromLatin1(localwindows::kStoredFilesKey)), files);
+  const bool openedFiles = !files.isEmpty() || !reopened.isEmpty();
   const QString version = versionNumberDisplayString();
   const QString stored = defaults().stringForKey(QString::fromLatin1(kCurrentVersionKey));
+  mWelcomeOverOpenedFile = openedFiles && version != stored && version.startsWith(QLatin1String("1.5."));
+  if (!launchArguments.isEmpty()) handleArguments(launchArguments);
+  platform::WeakRef<AppDelegate> self(this);
+  mReopening = reopened;
+  for (const QString& path : reopened) {
+    // A window of the last run whose file no longer opens stays away without an alert (the open
+    // logged why); when nothing else opened, the start's first window stands in for it.
+    doOpenLocalFile(path, [self, path](const MyResultPtr& result) {
+      AppDelegate* app = self.get();
+      if (!app || result == MyResult::OK()) return;
+      app->mReopening.removeAll(path);
+      if (app->mWindowControllers.empty()) app->openFirstWindow();
+    });
+  }
+
+  // 10. Version check.
   if (version != stored) {
     if (compareVersions(stored, QStringLiteral("1.5")) < 0 && Globals::userHasOptedForDropbox())
       Globals::optForDropbox(false);
     defaults().setString(version, QString::fromLatin1(kCurrentVersionKey));
     defaults().synchronize();
     if (version.startsWith(QLatin1String("1.5."))) {
-      createNewLocalFileWithInitialAction(kWindowInitialActionShowWelcome);
+      if (!openedFiles) createNewLocalFileWithInitialAction(kWindowInitialActionShowWelcome);
       return;
     }
   }
   // 11. First window.
   if (!mWindowControllers.empty() || openedFiles) return;
+  openFirstWindow();
+}
+
+void AppDelegate::openFirstWindow() {
   if (Globals::userHasOptedForICloud())
     tryToPerform(QStringLiteral("cmdNewCloudWindow"), {nullptr, this});
   else if (Globals::userHasOptedForDropbox())
@@ -269,6 +290,8 @@ bool AppDelegate::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QSt
 QVariantMap AppDelegate::createState(bool /*quitting*/) const {
   QVariantList states;
   for (const auto& c : mWindowControllers) {
+    // Local files come back by their file (updateStoredState), not as a stored screen.
+    if (c->myWindow().docURL().isLocalFile()) continue;
     const QVariantMap state = c->createState();
     if (!state.isEmpty()) states.append(state);
   }
@@ -309,6 +332,13 @@ bool AppDelegate::updateStoredState(bool quitting) {
   // Before the stored windows came back, the window set is not the user's: keep the old one.
   if (!mLaunched) return false;
   defaults().setObject(createState(quitting), QString::fromLatin1(kCurrentStateKey));
+  // Files of the last run still on their way back count as windows: a quit right after the
+  // start keeps them.
+  mReopening.removeIf([this](const QString& path) { return findWindowWithURL(QUrl::fromLocalFile(path)); });
+  std::vector<QUrl> windowURLs;
+  for (const auto& c : mWindowControllers) windowURLs.push_back(c->myWindow().docURL());
+  for (const QString& path : std::as_const(mReopening)) windowURLs.push_back(QUrl::fromLocalFile(path));
+  defaults().setObject(localwindows::filesOf(windowURLs), QString::fromLatin1(localwindows::kStoredFilesKey));
   return true;
 }
 
@@ -361,6 +391,10 @@ void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, 
   });
 }
 
+WindowInitialAction AppDelegate::takeOpenedFileAction() {
+  return std::exchange(mWelcomeOverOpenedFile, false) ? kWindowInitialActionShowWelcome : kWindowInitialActionNone;
+}
+
 bool AppDelegate::openFile(const QString& path) {
   doOpenLocalFile(path, showError);
   return true;
@@ -398,7 +432,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
             MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
         return;
       }
-      if (app) app->createNewLocalFileFromIdea(doc->idea(), kWindowInitialActionNone);
+      if (app) app->createNewLocalFileFromIdea(doc->idea(), app->takeOpenedFileAction());
     });
     return;
   }
@@ -412,7 +446,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
         completion(MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
       return;
     }
-    app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token));
+    app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token, QString(), app->takeOpenedFileAction()));
     app->addNewRecentDocumentURL(QUrl::fromLocalFile(doc->filePath()));
     if (completion) completion(MyResult::OK());
   });

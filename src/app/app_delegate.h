@@ -94,6 +94,11 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   // Opens the file and answers true at once; a failure shows an alert.
   bool openFile(const QString& path);
   void doOpenLocalFile(const QString& path, std::function<void(const MyResultPtr&)> completion);
+  // A new window in the storage the user chose: a cloud home screen or a scratch map.
+  void openFirstWindow();
+  // The initial action of the next window opened for a file: the what's-new card once, when
+  // the start-up left it to the file's window.
+  WindowInitialAction takeOpenedFileAction();
 
   // The cloud sign-in redirect.
   void handleRedirectURL(const QUrl& url);
@@ -117,6 +122,8 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   bool mStateIsDirty = false;
   bool mTerminating = false;
   bool mLaunched = false;  // the stored windows have been restored
+  bool mWelcomeOverOpenedFile = false;
+  QStringList mReopening;  // files of the last run's windows not yet shown again
   int mSaveDrainWaiter = 0;
 };
 

@@ -49,6 +49,7 @@ std::shared_ptr<MainWindowController> MainWindowController::createDocumentWindow
     const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, const QString& ideaIdentifier,
     WindowInitialAction action) {
   auto controller = std::make_shared<MainWindowController>(Token());
+  if (doc && doc->location() == DocumentLocationTemp) controller->mScratchDocument = doc;
   controller->showDocument(doc, token, ideaIdentifier, action);
   return controller;
 }
@@ -106,7 +107,17 @@ void MainWindowController::showWelcomeScreen() {
   screen->forceDirtyLayout();
 }
 
+bool MainWindowController::showsUntouchedScratchDocument() const {
+  const auto doc = mScratchDocument.lock();
+  if (!doc || doc->location() != DocumentLocationTemp || doc->dateModified() != doc->dateCreated()) return false;
+  const auto& controller = mWindow->controller();
+  if (!controller || controller->storedClassName() != QLatin1String(kDocumentControllerClass)) return false;
+  const auto& root = doc->idea();
+  return !root || (root->text().isEmpty() && root->ideas().empty() && !root->hasNote());
+}
+
 QVariantMap MainWindowController::createState() const {
+  if (showsUntouchedScratchDocument()) return {};
   const auto& controller = mWindow->controller();
   // The screens switch among themselves (the editor's home button, a document opened from the
   // home screen): the class stored is that of the screen shown now.

@@ -49,7 +49,8 @@ class MainWindowController : public platform::WindowDelegate,
   const QString& controllerClass() const { return mControllerClass; }
 
   void showWindow();
-  // Null when no screen controller or its state is none.
+  // Null when no screen controller or its state is none, and for a new scratch document
+  // nobody has touched (an empty, unsaved map is nothing to come back to).
   QVariantMap createState() const;
   // True when the state named a known screen; the frame is fitted onto today's screens.
   bool restoreFromState(const QVariantMap& state);
@@ -72,8 +73,12 @@ class MainWindowController : public platform::WindowDelegate,
   void showDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, const QString& ideaIdentifier,
                     WindowInitialAction action);
 
+  // Whether the window still shows the new scratch document it was made for, unchanged.
+  bool showsUntouchedScratchDocument() const;
+
   std::shared_ptr<DragSupportWindow> mWindow;
   QString mControllerClass;
+  std::weak_ptr<IdeaDocument> mScratchDocument;
 };
 
 }  // namespace orrery

@@ -56,7 +56,8 @@ std::shared_ptr<Menu> MenuHelper::createMainMenu(platform::MenuDelegate* recentF
 
   auto view = submenu(*main, QStringLiteral("View"));
   item(*view, QStringLiteral("Overview Graph"), "cmdToggleMindmap");
-  item(*view, QStringLiteral("Zoom In"), "cmdZoomIn", QStringLiteral("+"));
+  // "=" is the "+" key without Shift on most keyboards: Ctrl+= zooms in as well.
+  item(*view, QStringLiteral("Zoom In"), "cmdZoomIn", QStringLiteral("+"))->setAlternateKeyEquivalents({QStringLiteral("=")});
   item(*view, QStringLiteral("Zoom Out"), "cmdZoomOut", QStringLiteral("-"));
   item(*view, QStringLiteral("Zoom to Fit"), "cmdActualSize", QStringLiteral("9"));
 

@@ -14,6 +14,8 @@ namespace orrery {
 namespace {
 
 constexpr double kSide = 120;
+// How much larger than the disc the artwork is drawn: more than the margin around its circle.
+constexpr double kArtworkRimShare = 0.08;
 
 TintColor tintFor(const ColorPtr& color) {
   if (!color) return {};
@@ -36,9 +38,13 @@ ParentIdeaView::ParentIdeaView()
   addSubview(mContentView);
 }
 
+QRectF ParentIdeaView::discSquare() const {
+  return QRectF(mOrigin.x() - mRadius, mOrigin.y() - mRadius, 2 * mRadius, 2 * mRadius);
+}
+
 ParentIdeaView::ParentIdeaView(const KitImage& image) : ParentIdeaView() {
   mImage = image.nsImage();
-  const QRectF disc(mOrigin.x() - mRadius, mOrigin.y() - mRadius, 2 * mRadius, 2 * mRadius);
+  const QRectF disc = discSquare();
   mImageView = std::make_shared<BaseImageView>(disc);
   mImageView->setImageScaling(platform::ImageScaling::ProportionallyUpOrDown);
   mImageView->setImage(mImage);
@@ -53,10 +59,18 @@ ParentIdeaView::ParentIdeaView(const QString& text, ColorPtr color)
   mText = text;
   mColor = std::move(color);
   mImage = ImageCache::cache().deviceImageWithName(QStringLiteral("parent_planet"), tintFor(mColor));
-  mImageView = std::make_shared<BaseImageView>(bounds());
+  // The round artwork is cut to the same large disc as a picture is: the corner then shows the
+  // disc under the whole title, not a small one that leaves the title's first letters white on
+  // the white window. Drawn a little larger than the disc, its own soft rim falls outside the cut.
+  const QRectF disc = discSquare();
+  const double rim = kArtworkRimShare * mRadius;
+  mImageView = std::make_shared<BaseImageView>(disc.adjusted(-rim, -rim, rim, rim));
   mImageView->setImageScaling(platform::ImageScaling::ProportionallyUpOrDown);
   mImageView->setImage(mImage);
   mContentView->addSubview(mImageView);
+  QPainterPath mask;
+  mask.addEllipse(disc);
+  mContentView->layer()->setMaskPath(mask);
   mLabel = std::make_shared<TextLabel>(defaultTextFrame());
   updateLabel();
   mContentView->addSubview(mLabel);

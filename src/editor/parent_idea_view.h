@@ -28,7 +28,8 @@ class ParentIdeaView : public BaseView {
  public:
   // A picture parent: the picture cut to the disc, no title.
   explicit ParentIdeaView(const KitImage& image);
-  // A parent without picture: the "parent_planet" artwork tinted with the colour, and the title.
+  // A parent without picture: the "parent_planet" artwork tinted with the colour, drawn as the
+  // same disc, and the title.
   ParentIdeaView(const QString& text, ColorPtr color);
 
   static QRectF defaultTextFrame() { return QRectF(11, 6, 95, 36); }
@@ -40,6 +41,8 @@ class ParentIdeaView : public BaseView {
   // None for a picture parent.
   const std::shared_ptr<TextLabel>& label() const { return mLabel; }
   float radius() const { return mRadius; }
+  // The bounding square of the disc, mostly outside the view's corner.
+  QRectF discSquare() const;
   QPointF origin() const { return mOrigin; }
 
   ParentIdeaViewDelegate* delegate() const { return mDelegate.get(); }

@@ -298,7 +298,9 @@ void SolarSystemViewController::onEditItem(const QString& ideaIdentifier) { onEd
 void SolarSystemViewController::keyDown(const platform::Event& event) {
   if ((event.modifierFlags & platform::ModifierFlag::Command) &&
       event.charactersIgnoringModifiers.compare(QLatin1String("f"), Qt::CaseInsensitive) == 0) {
-    if (mSolarSystemState == kSolarSystemStateRadial && mTopBar) mTopBar->startEditingSearchText();
+    // Search starts from the radial view and the graph alike; a shown search keeps its focus.
+    const bool browsing = mSolarSystemState == kSolarSystemStateRadial || mSolarSystemState == kSolarSystemStateGraph;
+    if (browsing && mTopBar) mTopBar->startEditingSearchText();
     return;
   }
   BaseViewController::keyDown(event);

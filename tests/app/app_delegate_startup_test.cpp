@@ -6,6 +6,8 @@
 #include "shell/welcome_screen_view.h"
 #include "platform/core/notification_center.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cmath>
@@ -69,12 +71,13 @@ TEST_F(StartUp, TheFirstStartOfAOnePointFiveVersionAddsOnlyTheWhatsNewWindowToTh
   EXPECT_TRUE(showsWhatsNew(*app.windowControllers()[1]));
   EXPECT_TRUE(documentScreen(*app.windowControllers()[1])->editRequestedFor().isEmpty());
 
-  // The same version again: no what's-new screen, and the restored window is the only one.
+  // The same version again: no what's-new screen; the untouched scratch window was not kept.
   quit();
-  auto& again = launch({}, 2);
-  settle(2);
-  EXPECT_EQ(again.windowControllers().size(), 2u) << "both windows were stored at quit";
-  for (const auto& c : again.windowControllers()) EXPECT_FALSE(showsWhatsNew(*c));
+  auto& again = launch({}, 1);
+  uitest::advance(0.1);
+  ASSERT_EQ(again.windowControllers().size(), 1u);
+  EXPECT_NE(homeScreen(*again.windowControllers()[0]), nullptr);
+  EXPECT_FALSE(showsWhatsNew(*again.windowControllers()[0]));
 }
 
 TEST_F(StartUp, AVersionBelowOnePointFiveWithdrawsDropboxButOnePointTenDoesNot) {
@@ -172,6 +175,86 @@ TEST_F(StartUp, FilesHandedOverAtLaunchTakeThePlaceOfTheFirstWindow) {
   ASSERT_NE(screen, nullptr);
   EXPECT_EQ(screen->document()->filePath(), QFileInfo(path).canonicalFilePath());
   EXPECT_TRUE(screen->editRequestedFor().isEmpty());
+}
+
+TEST_F(StartUp, AFirstStartWithAFileShowsWhatsNewOverTheFilesWindowAndKeepsNoUntitledWindow) {
+  BundleInfo::setValues(version("1.5.2", "152"));
+  const QString path = writeDocument("first.orrery", "First");
+  auto& app = launch({path});
+  uitest::advance(0.1);
+  ASSERT_EQ(app.windowControllers().size(), 1u) << "no second, untitled window";
+  const auto& window = *app.windowControllers().front();
+  ASSERT_NE(documentScreen(window), nullptr);
+  EXPECT_EQ(documentScreen(window)->document()->filePath(), QFileInfo(path).canonicalFilePath());
+  EXPECT_TRUE(showsWhatsNew(window)) << "the card lies over the file's window";
+
+  // The file's window comes back at the next start, once, without the card.
+  quit();
+  EXPECT_TRUE(storedWindows().isEmpty()) << "a local file is kept by its file, not as a screen";
+  auto& again = launch();
+  uitest::advance(0.1);
+  ASSERT_EQ(again.windowControllers().size(), 1u);
+  ASSERT_NE(documentScreen(*again.windowControllers().front()), nullptr);
+  EXPECT_EQ(documentScreen(*again.windowControllers().front())->document()->filePath(), QFileInfo(path).canonicalFilePath());
+  EXPECT_FALSE(showsWhatsNew(*again.windowControllers().front()));
+}
+
+TEST_F(StartUp, LocalDocumentWindowsComeBackAfterQuitExceptFilesThatAreGone) {
+  const QString kept = writeDocument("kept.orrery", "Kept");
+  const QString gone = writeDocument("gone.orrery", "Gone");
+  auto& app = launch({kept, gone}, 2);
+  ASSERT_EQ(app.windowControllers().size(), 2u);
+  quit();
+  ASSERT_TRUE(QFile::remove(gone));
+
+  // Handed over again at launch, a file opens once.
+  auto& again = launch({kept});
+  uitest::advance(0.1);
+  ASSERT_EQ(again.windowControllers().size(), 1u);
+  const auto* screen = documentScreen(*again.windowControllers().front());
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(screen->document()->filePath(), QFileInfo(kept).canonicalFilePath());
+  EXPECT_TRUE(screen->editRequestedFor().isEmpty()) << "no new scratch map in its place";
+  EXPECT_TRUE(presenter->alerts.empty()) << "a window that cannot come back is no alert";
+}
+
+TEST_F(StartUp, AStoredFileThatNoLongerOpensLeavesTheFirstWindowInItsPlace) {
+  const QString broken = QDir(mFiles.path()).filePath(QStringLiteral("broken.orrery"));
+  QFile file(broken);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("not a map");
+  file.close();
+  defaults().setObject(QStringList{broken}, "LocalDocumentWindows");
+  auto& app = launch();
+  uitest::advance(0.1);
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  const auto* screen = documentScreen(*app.windowControllers().front());
+  ASSERT_NE(screen, nullptr);
+  EXPECT_TRUE(screen->document()->isTempFile()) << "a new scratch map";
+  EXPECT_TRUE(presenter->alerts.empty());
+}
+
+TEST_F(StartUp, AQuitBeforeTheFilesOfTheLastRunShowAgainKeepsThem) {
+  const QString path = writeDocument("again.orrery", "Again");
+  defaults().setObject(QStringList{path}, "LocalDocumentWindows");
+  makeDelegate().applicationDidFinishLaunching({});
+  quit();
+  EXPECT_EQ(defaults().objectForKey("LocalDocumentWindows").toStringList(), QStringList{QFileInfo(path).canonicalFilePath()});
+}
+
+TEST_F(StartUp, AnUntouchedScratchMapIsNotKeptButOneWithContentIs) {
+  auto& app = launch();
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  quit();
+  EXPECT_TRUE(storedWindows().isEmpty()) << "an empty, unsaved map is nothing to come back to";
+
+  auto& again = launch();
+  const auto* screen = documentScreen(*again.windowControllers().front());
+  ASSERT_NE(screen, nullptr);
+  screen->document()->idea()->setText(QStringLiteral("A thought"));
+  screen->document()->setDateModified(screen->document()->dateCreated().addSecs(5));
+  quit();
+  EXPECT_EQ(storedWindows().size(), 1);
 }
 
 TEST_F(StartUp, TelemetryThatFailsToStartIsLoggedAndTheStartGoesOn) {

@@ -26,7 +26,8 @@
 namespace apptest {
 
 inline const QStringList kTouchedDefaults = {
-    "CurrentState", "RecentLocalFiles", "CurrentOrreryVersion", "cloudstoragechoice", "dropboxstoragechoice"};
+    "CurrentState", "RecentLocalFiles", "CurrentOrreryVersion", "cloudstoragechoice", "dropboxstoragechoice",
+    "LocalDocumentWindows"};
 
 class AppFixture : public ::testing::Test {
  protected:

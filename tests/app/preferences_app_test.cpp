@@ -233,7 +233,10 @@ TEST_F(PreferencesApp, TheMenusOpenPreferencesAndAboutWhichStayOutOfTheStoredSta
   EXPECT_EQ(aboutWindow.menuBar(), nullptr) << "no menu bar in the small windows";
   EXPECT_EQ(app.preferencesWindowController().window().menuBar(), nullptr);
 
-  // Only the map window is stored.
+  // Only the map window is stored (once it holds a map: an untouched scratch map is not kept).
+  auto* map = dynamic_cast<DocumentPlaceholderController*>(mapWindow.controller().get());
+  ASSERT_NE(map, nullptr);
+  map->document()->idea()->setText(QStringLiteral("Map"));
   const QVariantList stored = app.createState(/*quitting=*/false).value(AppDelegate::kControllerStatesKey).toList();
   EXPECT_EQ(stored.size(), 1);
   // Closing the map window ends the program although the other two are open.

@@ -49,9 +49,39 @@ TEST(ParentIdea, TitledDiscShowsTintedArtworkAndTitle) {
   EXPECT_EQ(view.label()->frame(), ParentIdeaView::defaultTextFrame());
   EXPECT_FALSE(view.imageView()->image().isNull());
   const QImage image = view.snapshot();
-  const QColor corner = image.pixelColor(60, 90);
+  // Inside the large disc whose centre lies beyond the corner.
+  const QColor corner = image.pixelColor(60, 60);
   EXPECT_GT(corner.alpha(), 200);
   EXPECT_LT(editortest::channelDistance(corner, colour->uiColor()), 40) << "the artwork tinted with the colour";
+}
+
+TEST(ParentIdea, EveryTitlePixelLiesOnTheDisc) {
+  editortest::AppearanceScope restore;
+  int titlePixels = 0;
+  for (const int factor : {3, 5, 7}) {
+    Globals::changeFontSizeFactor(factor);
+    for (const ColorPtr& colour : {editortest::themeColor(false), editortest::themeColor(true), ColorPtr()}) {
+      for (const QString& title : {QStringLiteral("Thoughts"), QStringLiteral("Wandering Weekend Walks"),
+                                   QStringLiteral("MMMMMMMMMMMMMMMMMMMMMMMM")}) {
+        ParentIdeaView view(title, colour);
+        for (const double k : {1.0, 2.0}) {
+          const QImage withTitle = view.snapshot(k);
+          view.label()->setHidden(true);
+          const QImage disc = view.snapshot(k);
+          view.label()->setHidden(false);
+          for (int y = 0; y < disc.height(); ++y)
+            for (int x = 0; x < disc.width(); ++x) {
+              if (withTitle.pixel(x, y) == disc.pixel(x, y)) continue;
+              ++titlePixels;
+              ASSERT_GE(qAlpha(disc.pixel(x, y)), 250)
+                  << title.toStdString() << " at factor " << factor << ", scale " << k << ": title pixel (" << x
+                  << ", " << y << ") off the disc";
+            }
+        }
+      }
+    }
+  }
+  EXPECT_GT(titlePixels, 1000) << "the titles were drawn";
 }
 
 TEST(ParentIdea, TitleSizeFollowsTheTextSizeFactor) {

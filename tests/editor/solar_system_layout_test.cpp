@@ -288,3 +288,27 @@ TEST(RadialLayout, OddSizesAndCrowdsNeverGiveNonFinitePlaces) {
     s.window().snapshot();
   }
 }
+
+TEST(RadialLayout, NoTwoDiscsOverlapWhileTheNormalLayoutApplies) {
+  // The radial view of the smallest window and of a 1440 × 900 screen (below the top bar).
+  for (const QSizeF size : {QSizeF(520, 480), QSizeF(1440, 860)}) {
+    int normalCounts = 0;
+    for (int n = 0; n < 24; ++n) {
+      Scene s(size);
+      s.fill(n);
+      // Filled one by one, as the user adds planets: each insertion turns the ring.
+      auto extra = idea(QStringLiteral("added"));
+      s.root->addIdea(extra);
+      s.view->addIdea(extra);
+      const std::int64_t count = s.view->ideaViewCount();
+      if (s.view->radiusAllowing(count) > s.view->radius()) continue;  // the compressed layout
+      ++normalCounts;
+      const double diameter = 2 * s.view->ideaViewAtIndex(0)->planetDrawer()->scaledRadius();
+      for (std::int64_t i = 0; i < count; ++i)
+        for (std::int64_t j = i + 1; j < count; ++j)
+          EXPECT_GE(distance(s.planetCenter(i), s.planetCenter(j)), diameter - 1)
+              << count << " planets in " << size.width() << " × " << size.height() << ": " << i << " and " << j;
+    }
+    EXPECT_GE(normalCounts, 6) << "the normal layout was checked at " << size.width() << " × " << size.height();
+  }
+}

@@ -1,5 +1,6 @@
 #include "controller_test_support.h"
 
+#include "foundation/views/search_text_field.h"
 #include "graph/graph_scroll_view.h"
 #include "model/icon_image.h"
 #include "model/idea_snapshot.h"
@@ -99,6 +100,25 @@ TEST_F(GraphStateTest, ToggleAndSearchMoveThroughTheFourStates) {
   uitest::advance(0.5);
   EXPECT_EQ(c().solarSystemState(), orrery::kSolarSystemStateRadial);
   EXPECT_TRUE(radialShown());
+}
+
+TEST_F(GraphStateTest, CtrlFInTheGraphStartsTheSearchButNotWhileResultsShow) {
+  open(makeTree(4));
+  c().cmdToggleMindmap();
+  uitest::advance(0.5);
+  ASSERT_EQ(editor->window().firstResponder(), c().graphScrollView().get());
+  const auto commandF = [this] {
+    editor->window().sendEvent(platform::Event::key(platform::EventType::KeyDown, 0, QStringLiteral("f"),
+                                                    platform::ModifierFlag::Command, uitest::clock().now()));
+  };
+  commandF();
+  EXPECT_EQ(editor->window().firstResponder(), c().topBar()->searchTextField()->hostedField().get());
+
+  type(QStringLiteral("nothing matches"));
+  ASSERT_EQ(c().solarSystemState(), orrery::kSolarSystemStateGraphSearch);
+  editor->window().makeFirstResponder(c().graphScrollView().get());
+  commandF();
+  EXPECT_EQ(editor->window().firstResponder(), c().graphScrollView().get()) << "results keep the focus";
 }
 
 TEST_F(GraphStateTest, EscapeStepsBackByState) {

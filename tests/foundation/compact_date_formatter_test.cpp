@@ -73,6 +73,33 @@ TEST_F(CompactDateTest, OrderAndSeparatorsFollowTheLocale) {
   EXPECT_EQ(fi.formatDateTime(utc(2024, 1, 2, 7, 5), false), "07.05");
 }
 
+TEST_F(CompactDateTest, MonthAndDayReadAsTheLocaleWritesThem) {
+  // Suffixes, points and words the locale puts around the day and the month stay; the year
+  // and the weekday of the locale's full date go with their own words.
+  const struct {
+    const char* locale;
+    QString monthDay;
+    QString yearMonthDay;
+  } cases[] = {
+      {"ja_JP", QStringLiteral("1月05日"), QStringLiteral("2023/03/05")},
+      {"zh_CN", QStringLiteral("1月05日"), QStringLiteral("2023/03/05")},
+      {"ko_KR", QStringLiteral("1월 05일"), QStringLiteral("2023. 03. 05.")},
+      {"ru_RU", "05 " + mmm("ru_RU", 1), QStringLiteral("05.03.2023")},
+      {"uk_UA", "05 " + mmm("uk_UA", 1), QStringLiteral("05.03.2023")},
+      {"hu_HU", mmm("hu_HU", 1) + " 05.", QStringLiteral("2023. 03. 05.")},
+      {"de_DE", "05. " + mmm("de_DE", 1), QStringLiteral("05.03.2023")},
+      {"en_US", mmm("en_US", 1) + " 05", QStringLiteral("03/05/2023")},
+      {"tr_TR", "05 " + mmm("tr_TR", 1), QStringLiteral("05.03.2023")},
+  };
+  mNow = utc(2024, 6, 1);
+  for (const auto& c : cases) {
+    auto f = formatter(c.locale);
+    EXPECT_EQ(f.formatDateOnly(utc(2024, 1, 5)), c.monthDay) << c.locale;
+    EXPECT_EQ(f.formatDateTime(utc(2024, 1, 5, 9, 7), true), c.monthDay + " 09:07") << c.locale;
+    EXPECT_EQ(f.formatDateOnly(utc(2023, 3, 5)), c.yearMonthDay) << c.locale;
+  }
+}
+
 TEST_F(CompactDateTest, NowIsReadOnEveryCall) {
   auto f = formatter("en_US");
   const QDateTime date = utc(2024, 6, 1, 9, 30);

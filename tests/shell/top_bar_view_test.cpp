@@ -91,6 +91,22 @@ TEST(TopBarView, EveryTypedChangeIsReportedAndTheEndOfEditingReportsNoChange) {
   EXPECT_FALSE(s.bar->currentSearchText().isNull());
 }
 
+TEST(TopBarView, TheClearButtonReportsTheEmptiedFieldLikeTyping) {
+  BarStage s;
+  s.type("moon");
+  ASSERT_EQ(s.bar->currentSearchText(), QStringLiteral("moon"));
+  s.reports.statuses.clear();
+  const auto& field = s.bar->searchTextField();
+  const QRectF cancel = field->cell().cancelButtonRectForBounds(field->bounds());
+  const QPointF click = field->convertPointToView(cancel.center(), nullptr);
+  s.window.sendEvent(Event::mouse(EventType::LeftMouseDown, click));
+  s.window.sendEvent(Event::mouse(EventType::LeftMouseUp, click));
+  uitest::advance(0);
+  EXPECT_EQ(s.bar->currentSearchText(), QStringLiteral(""));
+  EXPECT_EQ(s.reports.statuses, (std::vector<bool>{true})) << "the screen drops its filter";
+  EXPECT_FALSE(s.bar->hasSearchContent());
+}
+
 TEST(TopBarView, StartEditingPutsTheCaretAtTheEndAndMakesTheFieldFirstResponder) {
   BarStage s;
   s.bar->setCurrentSearchText(QStringLiteral("sun"));

@@ -105,7 +105,10 @@ void SearchTextField::drawRect(QPainter& painter, const QRectF& dirtyRect) {
 void SearchTextField::mouseDown(const platform::Event& event) {
   const QPointF p = convertPoint(event.locationInWindow, nullptr);
   if (!stringValue().isEmpty() && mCell.cancelButtonRectForBounds(bounds()).contains(p)) {
-    setStringValue(QString());
+    // Cleared as a user edit (textEdited, undoable), so whoever filters on typed text sees it.
+    QLineEdit* edit = lineEdit();
+    edit->selectAll();
+    edit->del();
   }
   if (platform::Window* w = window()) w->makeFirstResponder(mHost.get());
 }

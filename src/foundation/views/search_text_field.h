@@ -49,7 +49,8 @@ class SearchTextField : public BaseView {
 
   void applyLayout() override;
   void drawRect(QPainter& painter, const QRectF& dirtyRect) override;
-  // A click on the clear button empties the field; a click elsewhere focuses it.
+  // A click on the clear button empties the field as a user edit would (listeners of typed
+  // changes hear it); a click elsewhere focuses it.
   void mouseDown(const platform::Event& event) override;
 
  private:

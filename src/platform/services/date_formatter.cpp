@@ -1,40 +1,115 @@
 #include "platform/services/date_formatter.h"
 
 #include <QRegularExpression>
-#include <QStringList>
+
+#include <algorithm>
+#include <vector>
 
 namespace platform {
 
 namespace {
 
-struct DateOrder {
-  QString fields;     // "y", "M", "d" in the locale's order
-  QString separator;  // between numeric fields
+// A Qt date pattern cut into fields ("MMMM", "d", "yyyy") and the literal text between them
+// (separators, quoted words, and unquoted suffixes such as the CJK "年", "月", "日").
+struct Token {
+  QChar field;  // null for literal text
+  qsizetype width = 0;
+  QString text;  // the pattern text, quotes included
 };
 
-// Reads the field order and separator of the locale's short date format ("M/d/yy",
-// "dd.MM.yy", "yyyy/MM/dd").
-DateOrder dateOrder(const QLocale& locale) {
-  const QString format = locale.dateFormat(QLocale::ShortFormat);
-  DateOrder order;
-  bool inQuote = false;
-  for (qsizetype i = 0; i < format.size(); ++i) {
-    const QChar c = format[i];
-    if (c == QLatin1Char('\'')) inQuote = !inQuote;
-    if (inQuote) continue;
-    if ((c == QLatin1Char('y') || c == QLatin1Char('M') || c == QLatin1Char('d')) && !order.fields.contains(c)) {
-      order.fields += c;
-    } else if (!c.isLetter() && order.separator.isEmpty() && !order.fields.isEmpty() && order.fields.size() < 3) {
-      qsizetype end = i;
-      while (end < format.size() && !format[end].isLetter() && format[end] != QLatin1Char('\'')) ++end;
-      order.separator = format.mid(i, end - i).trimmed();
-      if (order.separator.isEmpty()) order.separator = QStringLiteral(" ");
+bool isPatternLetter(QChar c) {
+  return c == QLatin1Char('y') || c == QLatin1Char('M') || c == QLatin1Char('d') || c == QLatin1Char('H') ||
+         c == QLatin1Char('h') || c == QLatin1Char('m') || c == QLatin1Char('s') || c == QLatin1Char('a') ||
+         c == QLatin1Char('A') || c == QLatin1Char('t') || c == QLatin1Char('z');
+}
+
+std::vector<Token> tokenize(const QString& pattern) {
+  std::vector<Token> tokens;
+  auto literal = [&tokens](const QString& text) {
+    if (tokens.empty() || !tokens.back().field.isNull()) tokens.push_back({QChar(), 0, QString()});
+    tokens.back().text += text;
+  };
+  for (qsizetype i = 0; i < pattern.size();) {
+    const QChar c = pattern[i];
+    qsizetype end = i + 1;
+    if (c == QLatin1Char('\'')) {
+      while (end < pattern.size() && pattern[end] != QLatin1Char('\'')) ++end;
+      literal(pattern.mid(i, std::min(end + 1, pattern.size()) - i));
+      i = end + 1;
+    } else if (isPatternLetter(c)) {
+      while (end < pattern.size() && pattern[end] == c) ++end;
+      tokens.push_back({c, end - i, pattern.mid(i, end - i)});
+      i = end;
+    } else {
+      literal(QString(c));
+      i = end;
     }
   }
-  for (QChar f : {QLatin1Char('y'), QLatin1Char('M'), QLatin1Char('d')})
-    if (!order.fields.contains(f)) order.fields += f;
-  if (order.separator.isEmpty()) order.separator = QStringLiteral("/");
-  return order;
+  return tokens;
+}
+
+bool isWeekday(const Token& t) { return t.field == QLatin1Char('d') && t.width >= 3; }
+bool isSeparator(QChar c) { return c.isSpace() || c == QLatin1Char(',') || c == QChar(0x060C); }
+
+// The part of a literal that is attached to the field before it: "日" of "日 ", "." of "., ",
+// nothing of ", " or " 'de' ".
+QString attachedPart(const QString& literal) {
+  qsizetype n = 0;
+  while (n < literal.size() && !isSeparator(literal[n]) && literal[n] != QLatin1Char('\'')) ++n;
+  return literal.left(n);
+}
+
+// Takes a field out together with the literal that belongs to it: the one after a leading
+// field or one with a word after it ("yyyy年", "yyyy 'г'."), else the one before it, less what
+// is attached to the field before that.
+void removeField(std::vector<Token>& tokens, std::size_t index) {
+  const bool first = index == 0;
+  const bool hasAfter = index + 1 < tokens.size() && tokens[index + 1].field.isNull();
+  const bool hasBefore = index > 0 && tokens[index - 1].field.isNull();
+  const bool wordAfter =
+      hasAfter && std::any_of(tokens[index + 1].text.begin(), tokens[index + 1].text.end(), [](QChar c) { return c.isLetter(); });
+  if (hasAfter && (first || wordAfter)) {
+    tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(index), tokens.begin() + static_cast<std::ptrdiff_t>(index) + 2);
+    return;
+  }
+  tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(index));
+  if (!hasBefore) return;
+  Token& before = tokens[index - 1];
+  before.text = attachedPart(before.text);
+  if (before.text.isEmpty()) tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(index) - 1);
+}
+
+// The locale's date pattern reduced to the fields asked for: the long format for a month
+// name (it orders day, month name and year with their words and suffixes), the short one
+// for numbers; years in four digits, days in two, a month name abbreviated.
+QString datePart(bool year, int monthWidth, bool day, const QLocale& locale) {
+  const bool named = monthWidth >= 3;
+  std::vector<Token> tokens = tokenize(locale.dateFormat(named ? QLocale::LongFormat : QLocale::ShortFormat));
+  const auto unwanted = [&](const Token& t) {
+    return isWeekday(t) || (t.field == QLatin1Char('y') && !year) || (t.field == QLatin1Char('d') && !day) ||
+           (t.field == QLatin1Char('M') && monthWidth == 0);
+  };
+  for (auto it = std::find_if(tokens.rbegin(), tokens.rend(), unwanted); it != tokens.rend();
+       it = std::find_if(tokens.rbegin(), tokens.rend(), unwanted))
+    removeField(tokens, static_cast<std::size_t>(std::distance(it, tokens.rend()) - 1));
+  // What was left of a removed field at either end (a space, a comma) goes too.
+  while (!tokens.empty() && tokens.back().field.isNull() && tokens.back().text.trimmed().remove(QLatin1Char(',')).isEmpty())
+    tokens.pop_back();
+  while (!tokens.empty() && tokens.front().field.isNull() && tokens.front().text.trimmed().remove(QLatin1Char(',')).isEmpty())
+    tokens.erase(tokens.begin());
+  QString pattern;
+  for (const Token& t : tokens) {
+    if (t.field == QLatin1Char('y'))
+      pattern += QStringLiteral("yyyy");
+    else if (t.field == QLatin1Char('d'))
+      pattern += QStringLiteral("dd");
+    else if (t.field == QLatin1Char('M'))
+      // A locale that writes its month as a number with a suffix ("1月") keeps the number.
+      pattern += !named ? QStringLiteral("MM") : t.width >= 3 ? QStringLiteral("MMM") : QStringLiteral("M");
+    else
+      pattern += t.text;
+  }
+  return pattern;
 }
 
 QString timeSeparator(const QLocale& locale) {
@@ -47,31 +122,6 @@ QString timeSeparator(const QLocale& locale) {
   while (end < format.size() && !format[end].isLetter()) ++end;
   const QString sep = format.mid(i, end - i);
   return sep.isEmpty() ? QStringLiteral(":") : sep;
-}
-
-QString datePart(bool year, int monthWidth, bool day, const QLocale& locale) {
-  const DateOrder order = dateOrder(locale);
-  QStringList parts;
-  if (monthWidth >= 3) {
-    // A month name reads with spaces; a day written "5." keeps its point.
-    const bool dayPoint = order.separator.startsWith(QLatin1Char('.'));
-    for (QChar f : order.fields) {
-      if (f == QLatin1Char('y') && year) parts << QStringLiteral("yyyy");
-      if (f == QLatin1Char('M')) parts << QStringLiteral("MMM");
-      if (f == QLatin1Char('d') && day) parts << (dayPoint ? QStringLiteral("dd.") : QStringLiteral("dd"));
-    }
-    QString joined = parts.join(QLatin1Char(' '));
-    // Month-first locales put a comma between the day and the year ("Jan 05, 2023").
-    if (order.fields.startsWith(QLatin1Char('M')) && year && day && order.fields.indexOf(QLatin1Char('y')) == 2)
-      joined.replace(QStringLiteral("dd yyyy"), QStringLiteral("dd, yyyy"));
-    return joined;
-  }
-  for (QChar f : order.fields) {
-    if (f == QLatin1Char('y') && year) parts << QStringLiteral("yyyy");
-    if (f == QLatin1Char('M') && monthWidth > 0) parts << QStringLiteral("MM");
-    if (f == QLatin1Char('d') && day) parts << QStringLiteral("dd");
-  }
-  return parts.join(order.separator);
 }
 
 }  // namespace

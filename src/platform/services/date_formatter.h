@@ -1,7 +1,7 @@
 #pragma once
 // Date formatting from templates: a template lists the fields wanted ("yyyyMMdd",
-// "MMMdd HHmm"), and the locale decides their order and separators, so "MMMdd" reads
-// "Jan 05" in English and "05. Jan." in German.
+// "MMMdd HHmm"), and the locale's own date formats decide their order, separators and
+// suffixes, so "MMMdd" reads "Jan 05" in English, "05. Jan." in German and "1月05日" in Japanese.
 
 #include <QDateTime>
 #include <QLocale>

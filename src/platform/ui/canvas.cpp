@@ -85,6 +85,7 @@ Event keyEvent(QKeyEvent* e, EventType type) {
   if ((mods & ModifierFlag::Shift) && plain.size() == 1 && plain.at(0).isLetter()) plain = plain.toUpper();
   Event ev = Event::key(type, keyCodeOf(key), e->text(), mods, mediaTime());
   ev.charactersIgnoringModifiers = plain;
+  ev.qtKey = key;
   ev.isARepeat = e->isAutoRepeat();
   return ev;
 }

@@ -62,6 +62,7 @@ struct Event {
   int buttonNumber = 0;  // 0 left, 1 right, 2 other
   double timestamp = 0;  // seconds on the media clock
   int keyCode = KeyCode::Unknown;
+  int qtKey = 0;  // the Qt key of a key event from the keyboard; 0 when made up
   QString characters;
   QString charactersIgnoringModifiers;
   bool isARepeat = false;

@@ -1,6 +1,7 @@
 #include "platform/ui/menu.h"
 
 #include "platform/ui/application.h"
+#include "platform/ui/key_matching.h"
 #include "platform/ui/modal_presenter.h"
 #include "platform/ui/view.h"
 #include "platform/ui/window.h"
@@ -31,15 +32,11 @@ void MenuItem::perform(Responder* chainStart) {
 }
 
 bool MenuItem::matchesKeyEquivalent(const Event& event) const {
-  if (mKeyEquivalent.isEmpty() || mSeparator || event.type != EventType::KeyDown) return false;
-  const uint32_t kinds = ModifierFlag::Shift | ModifierFlag::Control | ModifierFlag::Option | ModifierFlag::Command;
-  if ((event.modifierFlags & kinds) != (mModifiers & kinds)) return false;
-  if (mKeyEquivalent.size() > 1 && mKeyEquivalent.startsWith(QLatin1Char('F'))) {
-    bool ok = false;
-    const int n = mKeyEquivalent.mid(1).toInt(&ok);
-    return ok && n >= 1 && n <= 12 && event.keyCode == KeyCode::functionKey(n);
-  }
-  return event.charactersIgnoringModifiers.compare(mKeyEquivalent, Qt::CaseInsensitive) == 0;
+  if (mKeyEquivalent.isEmpty() || mSeparator) return false;
+  if (eventMatchesKeySequence(event, keySequenceFor(mKeyEquivalent, mModifiers))) return true;
+  for (const QString& key : mAlternateKeys)
+    if (eventMatchesKeySequence(event, keySequenceFor(key, mModifiers))) return true;
+  return false;
 }
 
 void Menu::itemChanged(const MenuItem* /*item*/) { Application::shared().mainMenuChanged(); }

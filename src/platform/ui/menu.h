@@ -7,6 +7,7 @@
 
 #include <QPointF>
 #include <QString>
+#include <QStringList>
 
 #include <any>
 #include <functional>
@@ -40,6 +41,9 @@ class MenuItem {
   void setTarget(Responder* t) { mTarget.reset(t); }
   const QString& keyEquivalent() const { return mKeyEquivalent; }
   void setKeyEquivalent(QString k) { mKeyEquivalent = std::move(k); }
+  // Further keys that do the same with the same modifiers (Ctrl+= beside Ctrl++); never shown.
+  const QStringList& alternateKeyEquivalents() const { return mAlternateKeys; }
+  void setAlternateKeyEquivalents(QStringList keys) { mAlternateKeys = std::move(keys); }
   uint32_t keyEquivalentModifierMask() const { return mModifiers; }
   void setKeyEquivalentModifierMask(uint32_t m) { mModifiers = m; }
   int tag() const { return mTag; }
@@ -58,8 +62,9 @@ class MenuItem {
   // Runs the handler, else sends the action: to the target, else along the responder chain from
   // `chainStart` (the chain the menu was validated on), else from the key window's first responder.
   void perform(Responder* chainStart = nullptr);
-  // Whether a key-down event is this item's key equivalent: the same key (letters compared
-  // without case, "F1".."F12" by key code) and exactly the same modifier keys.
+  // Whether a key-down event is this item's key equivalent (or an alternate), matched as Qt
+  // matches shortcuts: letters without case, "F1".."F12" by key, a symbol typed with Shift
+  // with or without it, the other modifiers exactly.
   bool matchesKeyEquivalent(const Event& event) const;
 
  private:
@@ -69,6 +74,7 @@ class MenuItem {
   Handler mHandler;
   WeakRef<Responder> mTarget;
   QString mKeyEquivalent;
+  QStringList mAlternateKeys;
   uint32_t mModifiers = 0;
   int mTag = 0;
   std::any mRepresented;

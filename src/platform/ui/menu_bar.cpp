@@ -2,6 +2,7 @@
 
 #include "platform/ui/application.h"
 #include "platform/ui/event.h"
+#include "platform/ui/key_matching.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/window.h"
 
@@ -12,17 +13,24 @@
 namespace platform {
 namespace {
 
-// "Ctrl+Shift+S" from the item's key and modifiers (Command is the Ctrl key here).
+// "Ctrl+Shift+S": the item's key read as Qt reads it (Command is the Ctrl key).
 QString shortcutText(const MenuItem& item) {
-  const QString key = item.keyEquivalent();
-  if (key.isEmpty()) return {};
-  QString text;
-  const uint32_t m = item.keyEquivalentModifierMask();
-  if (m & ModifierFlag::Command) text += QStringLiteral("Ctrl+");
-  if (m & ModifierFlag::Control) text += QStringLiteral("Meta+");
-  if (m & ModifierFlag::Option) text += QStringLiteral("Alt+");
-  if (m & ModifierFlag::Shift) text += QStringLiteral("Shift+");
-  return text + (key.size() == 1 ? key.toUpper() : key);
+  return keySequenceFor(item.keyEquivalent(), item.keyEquivalentModifierMask()).toString(QKeySequence::PortableText);
+}
+
+// The title with an Alt+letter mnemonic on its first letter no earlier title took, so that
+// the menus open from the keyboard; a literal "&" stays one.
+QString titleWithMnemonic(const QString& title, QString& taken) {
+  QString text = title;
+  text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text.at(i).toLower();
+    if (!c.isLetterOrNumber() || taken.contains(c)) continue;
+    if (i > 0 && text.at(i - 1) == QLatin1Char('&')) continue;
+    taken += c;
+    return text.insert(i, QLatin1Char('&'));
+  }
+  return text;
 }
 
 QString actionText(const MenuItem& item) {
@@ -41,9 +49,10 @@ void MenuBarBridge::rebuild() {
   mBar->clear();
   const auto& main = app.mainMenu();
   if (!main) return;
+  QString mnemonics;
   for (const auto& top : main->items()) {
     if (!top->submenu()) continue;
-    QMenu* qmenu = mBar->addMenu(top->title());
+    QMenu* qmenu = mBar->addMenu(titleWithMnemonic(top->title(), mnemonics));
     fill(qmenu, top->submenu());
   }
 }

@@ -62,6 +62,12 @@ bool fitsAcross(const QRectF& frame, RectEdge edge, const QRectF& screen) {
   return frame.left() >= screen.left() && frame.right() <= screen.right();
 }
 
+// How much of the frame lies on the screen across the edge's axis.
+double roomAcross(const QRectF& frame, RectEdge edge, const QRectF& screen) {
+  if (vertical(edge)) return std::min(frame.bottom(), screen.bottom()) - std::max(frame.top(), screen.top());
+  return std::min(frame.right(), screen.right()) - std::max(frame.left(), screen.left());
+}
+
 double clampInto(double start, double length, double lo, double hi) {
   if (length >= hi - lo) return lo;
   return std::clamp(start, lo, hi - length);
@@ -202,18 +208,37 @@ void Popover::place(const QRectF& anchor, RectEdge preferredEdge, const QRectF& 
   RectEdge edge = preferredEdge;
   QRectF frame = frameBeside(anchor, edge, size);
   if (!screen.isEmpty() && !fitsAcross(frame, edge, screen)) {
-    const QRectF other = frameBeside(anchor, opposite(edge), size);
-    if (fitsAcross(other, opposite(edge), screen)) {
-      edge = opposite(edge);
-      frame = other;
+    // The opposite edge first, then the two edges across: a tall popover beside an anchor in
+    // the middle of a short screen fits neither above nor below, but does on a side.
+    const RectEdge across = vertical(edge) ? RectEdge::MaxX : RectEdge::MaxY;
+    const RectEdge candidates[] = {opposite(edge), across, opposite(across)};
+    RectEdge roomiest = edge;
+    double room = roomAcross(frame, edge, screen);
+    bool found = false;
+    for (RectEdge candidate : candidates) {
+      const QRectF other = frameBeside(anchor, candidate, size);
+      if (fitsAcross(other, candidate, screen)) {
+        edge = candidate;
+        frame = other;
+        found = true;
+        break;
+      }
+      if (roomAcross(other, candidate, screen) > room) {
+        room = roomAcross(other, candidate, screen);
+        roomiest = candidate;
+      }
+    }
+    if (!found) {
+      edge = roomiest;
+      frame = frameBeside(anchor, edge, size);
     }
   }
-  // Along the edge the popover slides to stay on the screen; the arrow keeps pointing.
+  // Along the edge the popover slides to stay on the screen; the arrow keeps pointing. Where
+  // no edge had room, it is pushed on the screen across the edge too: the arrow may then
+  // cover the anchor, but every part of the content can be reached.
   if (!screen.isEmpty()) {
-    if (vertical(edge))
-      frame.moveLeft(clampInto(frame.left(), frame.width(), screen.left(), screen.right()));
-    else
-      frame.moveTop(clampInto(frame.top(), frame.height(), screen.top(), screen.bottom()));
+    frame.moveLeft(clampInto(frame.left(), frame.width(), screen.left(), screen.right()));
+    frame.moveTop(clampInto(frame.top(), frame.height(), screen.top(), screen.bottom()));
   }
   const double margin = kCornerRadius + kArrowBase / 2;
   QPointF tip;

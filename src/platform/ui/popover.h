@@ -60,7 +60,8 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   void setDelegate(PopoverDelegate* delegate) { mDelegate.reset(delegate); }
 
   // Shows the popover beside `preferredEdge` of `rect` (in `positioningView`'s coordinates),
-  // on the opposite edge when the screen has no room there. Shown again, it moves and takes
+  // on the opposite edge when the screen has no room there, else on a side that has room; it
+  // never leaves the screen. Shown again, it moves and takes
   // its size in the same window, keeping the keys it took (a new window only when its content
   // begins to take keys); it may be called from an event the popover's window is dispatching.
   void showRelativeToRect(const QRectF& rect, View* positioningView, RectEdge preferredEdge);

@@ -1,6 +1,7 @@
 #include "platform/ui/qt_modal_presenter.h"
 
 #include "platform/ui/application.h"
+#include "platform/ui/key_matching.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/window.h"
 
@@ -56,7 +57,7 @@ void fillQMenu(QMenu& qmenu, const Menu& menu, std::vector<std::shared_ptr<MenuI
       action->setCheckable(true);
       action->setChecked(true);
     }
-    if (!item->keyEquivalent().isEmpty()) action->setShortcut(QKeySequence(item->keyEquivalent()));
+    action->setShortcut(keySequenceFor(item->keyEquivalent(), item->keyEquivalentModifierMask()));
     action->setData(static_cast<int>(itemsByIndex.size()));
     itemsByIndex.push_back(item);
   }

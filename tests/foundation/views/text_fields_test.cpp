@@ -57,10 +57,13 @@ TEST(SearchTextField, TypedTextAndFocusDecideTheOutline) {
   EXPECT_EQ(field->stringValue(), "planets");
   EXPECT_LT(outlineRed(*field), 110) << "style 1 with text: dark grey";
 
-  // The clear button empties the field; focused and empty, the style outline stays.
+  // The clear button empties the field as a typed change; focused and empty, the style outline stays.
+  std::vector<QString> edits;
+  QObject::connect(field->lineEdit(), &QLineEdit::textEdited, [&edits](const QString& t) { edits.push_back(t); });
   window.sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(326 - 12, 11)));
   window.sendEvent(Event::mouse(EventType::LeftMouseUp, QPointF(326 - 12, 11)));
   EXPECT_EQ(field->stringValue(), "");
+  EXPECT_EQ(edits, std::vector<QString>{QString()}) << "listeners of typed changes hear the clearing";
   EXPECT_TRUE(field->showsFirstResponder());
   EXPECT_LT(outlineRed(*field), 110);
 

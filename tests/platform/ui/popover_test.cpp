@@ -58,6 +58,14 @@ struct Fixture {
     popover->close();
     uitest::advance(0.05);
   }
+  // The owner window over the whole available screen; answers that area.
+  QRectF coverScreen() {
+    const QRectF screen = QRectF(QGuiApplication::primaryScreen()->availableGeometry());
+    window->setContentSize(screen.size());
+    window->setFrameOrigin(screen.topLeft());
+    root->setFrame(QRectF(QPointF(0, 0), screen.size()));
+    return screen;
+  }
   QRectF onScreen(const QRectF& rectInRoot) const {
     return rectInRoot.translated(window->canvas()->mapToGlobal(QPointF(0, 0)));
   }
@@ -68,8 +76,6 @@ struct Fixture {
   std::shared_ptr<Popover> popover;
   RecordingDelegate delegate;
 };
-
-QRectF availableScreen() { return QRectF(QGuiApplication::primaryScreen()->availableGeometry()); }
 
 }  // namespace
 
@@ -105,10 +111,7 @@ TEST(Popover, StandsBesideTheChosenEdgeWithItsArrowOnTheAnchorAndTakesNoFocus) {
 
 TEST(Popover, TakesTheOppositeEdgeWithoutRoomAndSlidesAlongTheScreen) {
   Fixture f;
-  const QRectF screen = availableScreen();
-  f.window->setContentSize(QSizeF(screen.width(), screen.height()));
-  f.window->setFrameOrigin(screen.topLeft());
-  f.root->setFrame(QRectF(QPointF(0, 0), screen.size()));
+  const QRectF screen = f.coverScreen();
 
   // Near the bottom: below has no room, so it stands above.
   const QRectF low(300, screen.height() - 40, 20, 20);
@@ -127,6 +130,33 @@ TEST(Popover, TakesTheOppositeEdgeWithoutRoomAndSlidesAlongTheScreen) {
                    std::max(f.onScreen(corner).center().y(),
                             f.popover->frame().top() + Popover::kCornerRadius + Popover::kArrowBase / 2));
   EXPECT_EQ(f.delegate.calls, (std::vector<std::string>{"willShow", "didShow"})) << "moving is no second show";
+}
+
+TEST(Popover, ATallPopoverWithoutRoomAboveOrBelowStandsBesideTheAnchorAndNeverLeavesTheScreen) {
+  Fixture f;
+  const QRectF screen = f.coverScreen();
+  const auto inside = [&screen](const QRectF& frame) { return screen.contains(frame); };
+
+  // Taller than the room above or below an anchor in the middle of the screen.
+  f.popover->setContentSize(QSizeF(200, screen.height() * 0.6));
+  for (const RectEdge preferred : {RectEdge::MaxY, RectEdge::MinY}) {
+    for (const double x : {screen.width() * 0.2, screen.width() * 0.8}) {
+      const QRectF middle(x, screen.height() / 2 - 10, 20, 20);
+      f.popover->showRelativeToRect(middle, f.root.get(), preferred);
+      const RectEdge shown = f.popover->shownEdge();
+      EXPECT_TRUE(shown == RectEdge::MinX || shown == RectEdge::MaxX) << "beside, not above or below";
+      EXPECT_TRUE(inside(f.popover->frame())) << "x " << x;
+      const QRectF a = f.onScreen(middle);
+      EXPECT_DOUBLE_EQ(f.popover->arrowTip().x(), shown == RectEdge::MaxX ? a.right() : a.left());
+    }
+  }
+
+  // Taller than the screen: the whole frame is kept on the screen, at its top.
+  f.popover->setContentSize(QSizeF(200, screen.height() + 50));
+  f.popover->showRelativeToRect(QRectF(300, 300, 20, 20), f.root.get(), RectEdge::MaxY);
+  EXPECT_GE(f.popover->frame().top(), screen.top());
+  EXPECT_GE(f.popover->frame().left(), screen.left());
+  EXPECT_LE(f.popover->frame().right(), screen.right());
 }
 
 TEST(Popover, SemiTransientClosesOnAnOutsideClickEscapeOrTheOwnerHiding) {
