@@ -402,6 +402,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
   platform::WeakRef<AppDelegate> self(this);
   if (path.toLower().endsWith(QLatin1String(".opml"))) {
     auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
+    doc->setWorkQueue(&PersistenceController::singleton().workQueue());
     doc->readFromURL(url, [self, doc, path](bool ok) {
       AppDelegate* app = self.get();
       if (!ok || !doc->idea()) {
