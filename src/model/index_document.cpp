@@ -25,13 +25,15 @@ IndexDocument::IndexDocument(const QUrl& fileURL) : mFileURL(fileURL) {
 
 IndexDocument::~IndexDocument() { platform::FileCoordinator::removeFilePresenter(this); }
 
-QByteArray IndexDocument::contentsAsBinaryData() const {
+namespace {
+
+QByteArray archiveOf(const ProxyList& list) {
   KeyedArchiver archiver;
-  archiver.encodeRootObject(IndexFileContents(QString::fromLatin1(kProxyListKey), mIdeaProxyList));
+  archiver.encodeRootObject(IndexFileContents(QString::fromLatin1(kProxyListKey), list));
   return archiver.encodedData();
 }
 
-bool IndexDocument::loadFromContents(const QByteArray& data, DocumentError* error, bool onlyIfChanged) {
+bool decodeList(const QByteArray& data, DocumentError* error, bool onlyIfChanged, ProxyList& list) {
   static const QSet<QString> kAllowedClasses{QString::fromLatin1(IdeaProxy::kClassName),
                                              QString::fromLatin1(PortableImage::kClassName),
                                              QString::fromLatin1(IconImage::kClassName)};
@@ -50,31 +52,56 @@ bool IndexDocument::loadFromContents(const QByteArray& data, DocumentError* erro
   if (unarchiver->failed()) return false;
   // The file holds this process's own last write: nothing new to take.
   if (onlyIfChanged && writer == Globals::appInstance()) return false;
-  mIdeaProxyList = std::move(loaded);
+  list = std::move(loaded);
   return true;
 }
 
-void IndexDocument::saveBinaryToURL(const QUrl& url, BoolCompletion completion) {
-  const QByteArray data = contentsAsBinaryData();
-  bool written = false;
-  platform::FileCoordinator coordinator(this);
-  const bool granted = coordinator.coordinateWriting(url.toLocalFile(), [&](const QString& path) {
-    written = !data.isEmpty() && writeFileReplacing(path, data) == FileWriteResult::Written;
-  });
-  if (completion) completion(granted && written);
+}  // namespace
+
+QByteArray IndexDocument::contentsAsBinaryData() const { return archiveOf(mIdeaProxyList); }
+
+bool IndexDocument::loadFromContents(const QByteArray& data, DocumentError* error, bool onlyIfChanged) {
+  return decodeList(data, error, onlyIfChanged, mIdeaProxyList);
 }
 
-void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, bool onlyIfChanged) {
+bool IndexDocument::writeListToFile(const QString& path, const platform::FilePresenter* presenter,
+                                    const ProxyList& list, QString* failure) {
+  const QByteArray data = archiveOf(list);
+  if (data.isEmpty()) {
+    if (failure) *failure = QStringLiteral("the index could not be encoded");
+    return false;
+  }
+  FileWriteResult result = FileWriteResult::Failed;
+  QString reason;
+  platform::FileCoordinator coordinator(presenter);
+  const bool granted = coordinator.coordinateWriting(
+      path, [&](const QString& p) { result = writeFileReplacing(p, data, &reason); }, &reason);
+  if (failure) *failure = reason;
+  return granted && result == FileWriteResult::Written;
+}
+
+void IndexDocument::saveBinaryToURL(const QUrl& url, BoolCompletion completion) {
+  const bool written = writeListToFile(url.toLocalFile(), this, mIdeaProxyList);
+  if (completion) completion(written);
+}
+
+bool IndexDocument::readListFromFile(const QString& path, const platform::FilePresenter* presenter, ProxyList& list,
+                                     bool onlyIfChanged) {
   bool loaded = false;
-  platform::FileCoordinator coordinator(this);
-  const bool granted = coordinator.coordinateReading(presentedItemPath(), [&](const QString& path) {
-    QFile file(path);
+  platform::FileCoordinator coordinator(presenter);
+  const bool granted = coordinator.coordinateReading(path, [&](const QString& p) {
+    QFile file(p);
     if (!file.open(QIODevice::ReadOnly)) return;
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError) return;
-    loaded = loadFromContents(data, nullptr, onlyIfChanged);
+    loaded = decodeList(data, nullptr, onlyIfChanged, list);
   });
-  if (completion) completion(granted && loaded);
+  return granted && loaded;
+}
+
+void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, bool onlyIfChanged) {
+  const bool loaded = readListFromFile(presentedItemPath(), this, mIdeaProxyList, onlyIfChanged);
+  if (completion) completion(loaded);
 }
 
 void IndexDocument::presentedItemDidChange() {
