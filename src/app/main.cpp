@@ -11,6 +11,7 @@
 #include "platform/services/hand_off_message.h"
 #include "platform/services/qt_main_queue.h"
 #include "platform/services/runtime_folder.h"
+#include "platform/ui/application.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/web_view.h"
 
@@ -63,6 +64,9 @@ int main(int argc, char** argv) {
   services.startTelemetry = [] { orrery::startTelemetry(); };
   orrery::installTelemetryLifecycle();
   services.handleDropboxRedirect = orrery::handleDropboxRedirect;
+  services.afterFirstFrame = [](std::function<void()> work) {
+    platform::Application::shared().firstFrame().after(std::move(work));
+  };
   orrery::AppDelegate delegate(services);
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(); });
   instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });

@@ -148,6 +148,7 @@ void WindowCanvas::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     mWindow->compose(painter, event->rect());
   }
+  Application::shared().firstFrame().frameDrawn();
   // Start-up measurements ask for it (ORRERY_LOG_FIRST_FRAMES set): the first frame a window
   // draws under each title is noted on standard error, so a starter sees a document's window
   // show, not only the process answer.
