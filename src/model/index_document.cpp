@@ -6,8 +6,10 @@
 #include "model/index_keyed_archiver.h"
 #include "model/index_keyed_unarchiver.h"
 #include "model/index_portable_image.h"
+#include "model/persistence_controller.h"
 
 #include "foundation/globals.h"
+#include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/file_coordinator.h"
 
@@ -105,10 +107,22 @@ void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, b
 }
 
 void IndexDocument::presentedItemDidChange() {
-  // Delivered on the main queue: re-read there, and announce only what another instance wrote.
-  bool loaded = false;
-  readBinaryWithCompletionHandler([&loaded](bool success) { loaded = success; }, true);
-  if (loaded) platform::NotificationCenter::defaultCenter().post(IndexDocumentChangedNotification, this);
+  // Delivered on the main queue. A big index takes a good part of a second to read: on the
+  // work queue, and only what another instance wrote is taken and announced.
+  std::weak_ptr<IndexDocument*> alive = mLiveness;
+  PersistenceController::singleton().workQueue().async(
+      [alive, path = presentedItemPath(), identity = static_cast<const platform::FilePresenter*>(this)] {
+        auto list = std::make_shared<ProxyList>();
+        const bool loaded = readListFromFile(path, identity, *list, /*onlyIfChanged=*/true);
+        if (!loaded) return;
+        platform::mainQueue().async([alive, list] {
+          auto self = alive.lock();
+          if (!self) return;
+          IndexDocument* index = *self;
+          index->mIdeaProxyList = std::move(*list);
+          platform::NotificationCenter::defaultCenter().post(IndexDocumentChangedNotification, index);
+        });
+      });
 }
 
 }  // namespace orrery

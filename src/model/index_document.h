@@ -3,7 +3,8 @@
 // instance's mark and the document list, kept in a keyed archive beside the documents. It
 // presents its file, so that a change made by another running instance of the application is
 // re-read and announced with IndexDocumentChangedNotification; this process's own writes are
-// not announced. Main thread only, except the static file functions.
+// not announced; another instance's change is read on "orrery.persistence". Main thread only,
+// except the static file functions.
 
 #include "model/document_location.h"
 #include "model/idea_proxy.h"
@@ -13,6 +14,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
 namespace orrery {
 
@@ -66,6 +68,8 @@ class IndexDocument final : public platform::FilePresenter {
  private:
   QUrl mFileURL;
   ProxyList mIdeaProxyList;
+  // Re-reads finishing on the main queue find the index through this only while it lives.
+  std::shared_ptr<IndexDocument*> mLiveness = std::make_shared<IndexDocument*>(this);
 };
 
 }  // namespace orrery
