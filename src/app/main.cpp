@@ -11,34 +11,47 @@
 #include "platform/services/hand_off_message.h"
 #include "platform/services/qt_main_queue.h"
 #include "platform/services/runtime_folder.h"
+#include "platform/ui/application.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/web_view.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 
 #include <cstdio>
+
+namespace {
+
+// A later launch hands its arguments to the running instance and ends: 0 once answered, 1 with
+// the reason when nobody answers, -1 when the instance quit meanwhile and this one is first.
+// A core application is all the hand-off needs, so the launch never pays for the GUI's start.
+int handOverToRunningInstance(orrery::SingleInstance& instance, int& argc, char** argv) {
+  QCoreApplication core(argc, argv);
+  const QStringList arguments = platform::handoff::normalizedArguments(core.arguments().mid(1), QDir::currentPath());
+  QString error;
+  if (instance.handOff(arguments, &error)) return 0;
+  if (instance.tryToBecomeFirst()) return -1;
+  std::fprintf(stderr, "orrery: %s\n", qPrintable(error));
+  return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Windows are placed where the stored state says, which Wayland does not allow: use XWayland.
   platform::preferPlatformThatPlacesWindows();
   platform::prepareWebEngineBeforeApplication();
-  QApplication app(argc, argv);
-  app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   platform::applyApplicationIdentity();
-
-  const QStringList arguments = platform::handoff::normalizedArguments(app.arguments().mid(1), QDir::currentPath());
   // A later launch hands its arguments over before it builds a window or starts anything.
   orrery::SingleInstance instance(platform::runtimeFolder());
   if (!instance.tryToBecomeFirst()) {
-    QString error;
-    if (instance.handOff(arguments, &error)) return 0;
-    // The instance holding the lock may just have quit; otherwise give up with the reason.
-    if (!instance.tryToBecomeFirst()) {
-      std::fprintf(stderr, "orrery: %s\n", qPrintable(error));
-      return 1;
-    }
+    if (const int status = handOverToRunningInstance(instance, argc, argv); status >= 0) return status;
   }
+
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  const QStringList arguments = platform::handoff::normalizedArguments(app.arguments().mid(1), QDir::currentPath());
 
   platform::installQtMainQueue();
   orrery::installLocalDocumentImport();
@@ -51,6 +64,9 @@ int main(int argc, char** argv) {
   services.startTelemetry = [] { orrery::startTelemetry(); };
   orrery::installTelemetryLifecycle();
   services.handleDropboxRedirect = orrery::handleDropboxRedirect;
+  services.afterFirstFrame = [](std::function<void()> work) {
+    platform::Application::shared().firstFrame().after(std::move(work));
+  };
   orrery::AppDelegate delegate(services);
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(); });
   instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });
