@@ -16,7 +16,7 @@ export GTEST_RANDOM_SEED
 SINGLE_TESTS = '^[A-Za-z0-9_]+(/[A-Za-z0-9_]+)?\.[A-Za-z0-9_]+(/[0-9]+)?$$'
 CTEST = QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -E $(SINGLE_TESTS)
 
-.PHONY: run test deps build build-asan build-tsan fuzz bench clean install
+.PHONY: run test deps build build-asan build-tsan fuzz bench clean install package
 
 run: build
 	./$(BUILD_DIR)/src/app/orrery
@@ -31,7 +31,7 @@ deps:
 	./scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=ON -DORRERY_BUILD_BENCH=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 build-asan: deps
@@ -55,13 +55,29 @@ fuzz: deps
 bench: build
 	for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
-# The program, its resources, the desktop entry, the document type and the icon under
-# $(DESTDIR)$(PREFIX); the desktop and MIME databases there are refreshed when their tools exist.
-install: build
+# The program, its resources, the desktop entry, the document type, the icons, the metainfo and
+# the manual page under $(DESTDIR)$(PREFIX), the program stripped. Reuses the release build when
+# there is one, else configures one without tests or benchmarks and builds only the program;
+# never runs the package installer. The desktop and MIME databases are refreshed only for the
+# live system, not in a staging DESTDIR.
+install:
+	@./scripts/install-deps.sh --check-program
+	@test -f $(BUILD_DIR)/build.ninja || cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORRERY_BUILD_TESTS=OFF -DORRERY_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_ARGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target orrery
-	DESTDIR=$(DESTDIR) cmake --install $(BUILD_DIR)
-	./scripts/refresh-desktop-databases.sh "$(DESTDIR)$(PREFIX)"
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD_DIR) --strip
+	@if [ -z "$(DESTDIR)" ]; then ./scripts/refresh-desktop-databases.sh "$(PREFIX)"; fi
+
+# A Debian package of the program (build/release/orrery_<version>_<arch>.deb), from the release
+# build as `make install` makes it.
+package:
+	@./scripts/install-deps.sh --check-program
+	@command -v dpkg-shlibdeps >/dev/null || { echo "dpkg-shlibdeps is missing: 'make deps' installs dpkg-dev" >&2; exit 1; }
+	@test -f $(BUILD_DIR)/build.ninja || cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORRERY_BUILD_TESTS=OFF -DORRERY_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target orrery
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf build
