@@ -9,9 +9,10 @@ PREFIX     ?= /usr/local
 DESTDIR    ?=
 
 # The compiler cache serves a clone in any folder: paths under the checkout are hashed relative
-# to it, so CI's fresh clone hits what a developer's build of the same commit left. The cache
-# must hold all four builds (about 9 GB), more than ccache's default 5 GB; a larger configured
-# size is kept.
+# to it, so CI's fresh clone hits what a developer's build of the same commit left. The four
+# builds of one commit leave about 3.5 GB of objects (compressed in the cache to about half or
+# less); at least 12 GB keeps several commits, where ccache's default is 5 GB. A larger
+# configured size is kept.
 export CCACHE_BASEDIR ?= $(CURDIR)
 export CCACHE_NOHASHDIR ?= true
 # Qt's test library gives every test unit its build and source folders (for QFINDTESTDATA,

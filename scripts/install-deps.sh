@@ -17,7 +17,7 @@ PROGRAM_PACKAGES=(
 
 PACKAGES=(
   "${PROGRAM_PACKAGES[@]}"
-  ccache mold
+  ccache
   openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
