@@ -8,6 +8,25 @@ CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
+# The compiler cache serves a clone in any folder: paths under the checkout are hashed relative
+# to it, so CI's fresh clone hits what a developer's build of the same commit left. The four
+# builds of one commit leave about 3.5 GB of objects (compressed in the cache to about half or
+# less); at least 12 GB keeps several commits, where ccache's default is 5 GB. A larger
+# configured size is kept.
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= true
+# Qt's test library gives every test unit its build and source folders (for QFINDTESTDATA,
+# which no test uses); left in the hash they would make a clone in another folder miss.
+export CCACHE_IGNOREOPTIONS ?= -DQT_TESTCASE_BUILDDIR=* -DQT_TESTCASE_SOURCEDIR=*
+CCACHE_MIN_GB = 12
+ifeq ($(origin CCACHE_MAXSIZE),undefined)
+  ifneq ($(shell ccache -k max_size 2>/dev/null | awk '{ n = $$1 + 0; u = substr($$1, length($$1)); \
+           if (u == "T") n *= 1024; else if (u == "M") n /= 1024; else if (u == "k") n /= 1048576; \
+           print (n < $(CCACHE_MIN_GB)) }'),0)
+    export CCACHE_MAXSIZE = $(CCACHE_MIN_GB)G
+  endif
+endif
+
 # Each test program runs whole, shuffled, in parallel shards (test_<x>.shuffled.<n>) instead of
 # one process per test, so the single-test entries ("Suite.Test") are left out. The order's seed
 # is fixed so a run can be repeated; GTEST_RANDOM_SEED=0 draws a fresh order.
@@ -16,7 +35,7 @@ export GTEST_RANDOM_SEED
 SINGLE_TESTS = '^[A-Za-z0-9_]+(/[A-Za-z0-9_]+)?\.[A-Za-z0-9_]+(/[0-9]+)?$$'
 CTEST = QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -E $(SINGLE_TESTS)
 
-.PHONY: run test deps build build-asan build-tsan fuzz bench clean install
+.PHONY: run test deps build build-asan build-tsan fuzz bench clean install package
 
 run: build
 	./$(BUILD_DIR)/src/app/orrery
@@ -31,15 +50,17 @@ deps:
 	./scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=ON -DORRERY_BUILD_BENCH=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-build-asan: deps
-	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORRERY_SANITIZE=ON $(CMAKE_ARGS)
-	cmake --build $(ASAN_DIR) -j $(JOBS)
-
-# The checking builds compile lighter (line tables only, -O1): they exist to run the checks.
+# The checking builds compile lighter (line tables only, which is all a sanitizer's report
+# reads): they exist to run the checks. They are unity builds (CMakeLists.txt).
 CHECK_FLAGS = -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
+
+build-asan: deps
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORRERY_SANITIZE=ON \
+	  -DCMAKE_C_FLAGS_DEBUG="-O0 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O0 -g1" $(CMAKE_ARGS)
+	cmake --build $(ASAN_DIR) -j $(JOBS)
 
 # ThreadSanitizer build of the same subset as the ASan build.
 build-tsan: deps
@@ -56,13 +77,29 @@ bench: build
 	for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 	python3 scripts/bench_table.py $(BUILD_DIR)
 
-# The program, its resources, the desktop entry, the document type and the icon under
-# $(DESTDIR)$(PREFIX); the desktop and MIME databases there are refreshed when their tools exist.
-install: build
+# The program, its resources, the desktop entry, the document type, the icons, the metainfo and
+# the manual page under $(DESTDIR)$(PREFIX), the program stripped. Reuses the release build when
+# there is one, else configures one without tests or benchmarks and builds only the program;
+# never runs the package installer. The desktop and MIME databases are refreshed only for the
+# live system, not in a staging DESTDIR.
+install:
+	@./scripts/install-deps.sh --check-program
+	@test -f $(BUILD_DIR)/build.ninja || cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORRERY_BUILD_TESTS=OFF -DORRERY_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_ARGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target orrery
-	DESTDIR=$(DESTDIR) cmake --install $(BUILD_DIR)
-	./scripts/refresh-desktop-databases.sh "$(DESTDIR)$(PREFIX)"
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD_DIR) --strip
+	@if [ -z "$(DESTDIR)" ]; then ./scripts/refresh-desktop-databases.sh "$(PREFIX)"; fi
+
+# A Debian package of the program (build/release/orrery_<version>_<arch>.deb), from the release
+# build as `make install` makes it.
+package:
+	@./scripts/install-deps.sh --check-program
+	@command -v dpkg-shlibdeps >/dev/null || { echo "dpkg-shlibdeps is missing: 'make deps' installs dpkg-dev" >&2; exit 1; }
+	@test -f $(BUILD_DIR)/build.ninja || cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORRERY_BUILD_TESTS=OFF -DORRERY_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target orrery
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf build

@@ -1,7 +1,8 @@
 # Checks on the sources themselves, for the full build:
 # - every header under src/ compiles on its own: one generated .cpp per header that includes only
 #   it, built with the usage requirements of the folder library that owns the header, as part of
-#   the normal build, so a header that leans on its includer's includes fails the build;
+#   the normal build, so a header that leans on its includer's includes fails the build; they
+#   are parsed only (cmake/syntax_only.sh), never precompiled or merged into unity files;
 # - the layering test (tests/layering) refuses an include of a folder above the includer's own.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME layering COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/layering/check_layering.py
@@ -62,7 +63,9 @@ endforeach()
 foreach(library IN LISTS libraries)
   if(header_sources_${library})
     add_library(${library}_headers OBJECT ${header_sources_${library}})
-    set_target_properties(${library}_headers PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
+    set_target_properties(${library}_headers PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF UNITY_BUILD OFF
+                          DISABLE_PRECOMPILE_HEADERS ON
+                          CXX_COMPILER_LAUNCHER "${PROJECT_SOURCE_DIR}/cmake/syntax_only.sh;${CMAKE_CXX_COMPILER_LAUNCHER}")
     target_link_libraries(${library}_headers PRIVATE ${library})
   endif()
 endforeach()

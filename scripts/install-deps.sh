@@ -1,15 +1,24 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Orrery needs to build, test and run. Idempotent:
 # apt-get runs only when something is missing.
+#   --check-program  installs nothing: names the packages building the program alone still
+#                    needs and fails when there are any (`make install`).
 set -euo pipefail
 
-PACKAGES=(
-  g++ cmake ninja-build ccache pkg-config make
-  qt6-base-dev
+# What building the program needs.
+PROGRAM_PACKAGES=(
+  g++ cmake ninja-build pkg-config make
+  qt6-base-dev qt6-webengine-dev
   zlib1g-dev libminizip-dev
-  libcurl4-openssl-dev libssl-dev openssl
+  libcurl4-openssl-dev libssl-dev
   nlohmann-json3-dev
   libsimdjson-dev
+)
+
+PACKAGES=(
+  "${PROGRAM_PACKAGES[@]}"
+  ccache
+  openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   fonts-noto-color-emoji fonts-dejavu-core fonts-liberation2
@@ -20,8 +29,14 @@ PACKAGES=(
   libxml2-utils tidy unzip poppler-utils qpdf pngcheck nodejs
   desktop-file-utils shared-mime-info
   xdg-utils
-  qt6-webengine-dev
+  appstream dpkg-dev man-db
 )
+
+check_only=0
+if [ "${1:-}" = "--check-program" ]; then
+  check_only=1
+  PACKAGES=("${PROGRAM_PACKAGES[@]}")
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -32,6 +47,11 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
+fi
+if [ $check_only -eq 1 ]; then
+  echo "Building Orrery needs these Debian packages, which are not installed: ${missing[*]}" >&2
+  echo "'make deps' installs them." >&2
+  exit 1
 fi
 
 echo "Installing: ${missing[*]}"

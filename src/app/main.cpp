@@ -1,4 +1,5 @@
 #include "app/app_delegate.h"
+#include "app/command_line.h"
 #include "app/local_document_import.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
@@ -10,6 +11,7 @@
 #include "platform/services/application_identity.h"
 #include "platform/services/hand_off_message.h"
 #include "platform/services/qt_main_queue.h"
+#include "platform/services/resources.h"
 #include "platform/services/runtime_folder.h"
 #include "platform/ui/application.h"
 #include "platform/ui/popover.h"
@@ -18,10 +20,29 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QIcon>
 
 #include <cstdio>
 
 namespace {
+
+// Help and version are answered without a window system, so they work on any terminal.
+int answerInformationRequest(orrery::CommandLine::Action action, int argc, char** argv) {
+  QCoreApplication core(argc, argv);
+  platform::applyApplicationIdentity();
+  if (action == orrery::CommandLine::Action::Help) {
+    std::fputs(qPrintable(orrery::commandLineHelp()), stdout);
+    return 0;
+  }
+  const QString version = orrery::commandLineVersion();
+  if (version.isEmpty()) {
+    std::fprintf(stderr, "orrery: the program's resources were not found in: %s\n",
+                 qPrintable(platform::resourceFolders().join(QLatin1String(", "))));
+    return 1;
+  }
+  std::fputs(qPrintable(version), stdout);
+  return 0;
+}
 
 // A later launch hands its arguments to the running instance and ends: 0 once answered, 1 with
 // the reason when nobody answers, -1 when the instance quit meanwhile and this one is first.
@@ -39,6 +60,16 @@ int handOverToRunningInstance(orrery::SingleInstance& instance, int& argc, char*
 }  // namespace
 
 int main(int argc, char** argv) {
+  QStringList rawArguments;
+  for (int i = 1; i < argc; ++i) rawArguments.append(QString::fromLocal8Bit(argv[i]));
+  const orrery::CommandLine early = orrery::readCommandLineBeforeQt(rawArguments, QDir::currentPath());
+  if (early.action == orrery::CommandLine::Action::Help || early.action == orrery::CommandLine::Action::Version) {
+    return answerInformationRequest(early.action, argc, argv);
+  }
+  if (early.action == orrery::CommandLine::Action::Refuse) {
+    std::fprintf(stderr, "orrery: %s\n", qPrintable(early.refusal));
+    return 2;
+  }
   // Windows are placed where the stored state says, which Wayland does not allow: use XWayland.
   platform::preferPlatformThatPlacesWindows();
   platform::prepareWebEngineBeforeApplication();
@@ -50,7 +81,18 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  app.setQuitOnLastWindowClosed(false);
+  app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
+  // The task bar groups windows under the launcher whose desktop entry has this name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.orrery.Orrery"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.orrery.Orrery"),
+                                               QIcon(platform::pathForResource(QStringLiteral("orrery_icon.png")))));
+
+  // Qt has taken its own options out by now; an option it did not know is left.
+  const orrery::CommandLine commandLine = orrery::readCommandLine(app.arguments().mid(1), QDir::currentPath());
+  if (commandLine.action == orrery::CommandLine::Action::Refuse) {
+    std::fprintf(stderr, "orrery: %s\n", qPrintable(commandLine.refusal));
+    return 2;
+  }
   const QStringList arguments = platform::handoff::normalizedArguments(app.arguments().mid(1), QDir::currentPath());
 
   platform::installQtMainQueue();

@@ -4,7 +4,6 @@
 
 #include "foundation/animator.h"
 #include "foundation/globals.h"
-#include "foundation/image_extensions.h"
 #include "foundation/logging.h"
 #include "foundation/views/progress_hud.h"
 #include "model/idea.h"
@@ -13,12 +12,9 @@
 #include "platform/ui/application.h"
 #include "platform/ui/menu.h"
 
-#include <QIcon>
 #include <QMainWindow>
-#include <QPixmap>
 
 namespace orrery {
-using imageext::deviceImageNamed;
 namespace {
 
 constexpr int kMenuRefreshAssertLine = 257;
@@ -113,8 +109,7 @@ void MyWindow::setCloudIconStateForLocation(DocumentLocation location) {
       default: break;
     }
   }
-  widget()->setWindowIcon(mCloudIconName.isEmpty() ? QIcon()
-                                                   : QIcon(QPixmap::fromImage(deviceImageNamed(mCloudIconName))));
+  // The window keeps the application's icon: a task bar groups windows by it.
 }
 
 bool MyWindow::windowShouldClose() { return !mCurrentController || mCurrentController->startClosingCanCloseNow(); }

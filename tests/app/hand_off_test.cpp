@@ -187,7 +187,7 @@ TEST_F(HandOff, AnInstanceThatNeverAnswersEndsTheLaunchWithAMessage) {
   ASSERT_TRUE(lock.tryLock(0));
   QLocalServer silent;
   ASSERT_TRUE(silent.listen(QDir(home.runtime()).filePath("orrery.socket")));
-  auto launch = home.start({"x.orrery"}, home.files());
+  auto launch = home.start({document("x.orrery")});
   ASSERT_TRUE(launch->waitForFinished(30000));
   EXPECT_NE(launch->exitCode(), 0);
 }

@@ -10,8 +10,11 @@
 #include "platform/ui/menu.h"
 #include "ui_test_env.h"
 
+#include <QApplication>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPixmap>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -139,14 +142,19 @@ TEST(MyWindow, UndoAndRedoActOnlyOnAFocusedTextFieldWithSomethingToUndo) {
   EXPECT_EQ(field->lineEdit()->text(), QStringLiteral("moon"));
 }
 
-TEST(MyWindow, TheCloudIconFollowsTheWorkspaceStatusOnlyForCloudLocations) {
+TEST(MyWindow, TheCloudIconFollowsTheWorkspaceStatusOnlyForCloudLocationsAndTheWindowKeepsTheAppIcon) {
+  QPixmap appPixmap(16, 16);
+  appPixmap.fill(Qt::darkBlue);
+  const QIcon previous = QApplication::windowIcon();
+  QApplication::setWindowIcon(QIcon(appPixmap));
   MyWindow window(QSizeF(640, 520));
   window.setCloudIconStateForLocation(DocumentLocationICloud);
   EXPECT_EQ(window.cloudIconName(), QStringLiteral("error")) << "no workspace answers unavailable";
-  EXPECT_FALSE(window.widget()->windowIcon().isNull());
+  EXPECT_EQ(window.widget()->windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
   window.setCloudIconStateForLocation(DocumentLocationLocalFile);
   EXPECT_EQ(window.cloudIconName(), QString());
-  EXPECT_TRUE(window.widget()->windowIcon().isNull());
+  EXPECT_EQ(window.widget()->windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
+  QApplication::setWindowIcon(previous);
   window.setDocURL(QUrl::fromLocalFile(QStringLiteral("/tmp/map.orrery")));
   EXPECT_EQ(window.representedFilename(), QStringLiteral("/tmp/map.orrery"));
 }

@@ -1,0 +1,19 @@
+# `make package`: a Debian package of what `make install` installs under /usr, its library
+# dependencies found by dpkg-shlibdeps (dpkg-dev). The program is installed stripped.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME orrery)
+set(CPACK_PACKAGE_VENDOR "Orrery")
+set(CPACK_PACKAGE_CONTACT "Orrery developers <orrery@orrery.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "mind maps as planets orbiting their central idea")
+set(CPACK_PACKAGE_DESCRIPTION "Orrery draws a mind map as a solar system: the central idea is the sun
+and its ideas orbit it. Maps are kept as files or in a Dropbox app folder
+and export as an outline, OPML, a web page, a picture or a PDF.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION editors)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The mapped fonts and the emoji face are read by name at run time, not linked.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-liberation2, fonts-noto-color-emoji")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+include(CPack)

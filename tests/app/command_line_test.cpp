@@ -1,0 +1,106 @@
+#include "app/command_line.h"
+
+#include "process_home.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using orrery::CommandLine;
+using orrery::readCommandLine;
+
+namespace {
+
+struct Folder {
+  QTemporaryDir dir;
+  Folder() {
+    QFile map(dir.filePath("map.orrery"));
+    EXPECT_TRUE(map.open(QIODevice::WriteOnly));
+    QDir(dir.path()).mkdir("maps");
+  }
+  CommandLine read(const QStringList& arguments) const { return readCommandLine(arguments, dir.path()); }
+};
+
+}  // namespace
+
+TEST(CommandLine, HelpOrVersionAnywhereWinsOverEverythingElse) {
+  Folder f;
+  EXPECT_EQ(f.read({"--help"}).action, CommandLine::Action::Help);
+  EXPECT_EQ(f.read({"-h"}).action, CommandLine::Action::Help);
+  EXPECT_EQ(f.read({"missing.orrery", "--version"}).action, CommandLine::Action::Version);
+  EXPECT_EQ(f.read({"-v", "--help"}).action, CommandLine::Action::Version) << "the first one asked";
+}
+
+TEST(CommandLine, ExistingPathsFileURLsAndSignInRedirectsAreOpened) {
+  Folder f;
+  const QStringList accepted{"map.orrery",
+                             "./maps",
+                             f.dir.filePath("map.orrery"),
+                             "file:///nowhere/yet.orrery",
+                             "file://localhost/tmp/a%20b.orrery",
+                             "db-orrerydesktop01://1/connect?state=x"};
+  for (const QString& argument : accepted) {
+    const CommandLine line = f.read({argument});
+    EXPECT_EQ(line.action, CommandLine::Action::Run) << argument.toStdString() << ": " << line.refusal.toStdString();
+  }
+  EXPECT_EQ(f.read({}).action, CommandLine::Action::Run) << "no argument opens the last windows";
+}
+
+TEST(CommandLine, AnythingElseIsRefusedByNameWithTheReason) {
+  Folder f;
+  const QList<QPair<QString, QString>> refused{
+      {"missing.orrery", "no such file or folder"},
+      {"https://example.com/map.orrery", "only file: URLs are opened"},
+      {"file://otherhost/map.orrery", "not a file: URL of this computer"},
+      {"file:", "not a file: URL of this computer"},
+      {"--frobnicate", "unknown option (try --help)"},
+      {"", "an empty name is no file"},
+      {QStringLiteral("map.orrery") + QChar(0), "a name may not hold a NUL character"}};
+  for (const auto& [argument, why] : refused) {
+    const CommandLine line = f.read({"map.orrery", argument, "also-missing"});
+    EXPECT_EQ(line.action, CommandLine::Action::Refuse) << argument.toStdString();
+    EXPECT_EQ(line.refusal, QStringLiteral("'%1': %2").arg(argument, why)) << "the first bad argument is named";
+  }
+}
+
+TEST(CommandLineProcess, TheProgramAnswersHelpAndVersionAndRefusesABadArgumentWithoutAWindowSystem) {
+  testsupport::ProcessHome home;
+  // No display to connect to: none of these may need one.
+  home.env.remove("QT_QPA_PLATFORM");
+  home.env.remove("WAYLAND_DISPLAY");
+  home.env.insert("DISPLAY", ":no-such-display");
+  auto run = [&](const QStringList& arguments) {
+    auto p = std::make_unique<QProcess>();
+    p->setProcessEnvironment(home.env);
+    p->start(QStringLiteral(ORRERY_BINARY), arguments);
+    EXPECT_TRUE(p->waitForFinished(30000));
+    return p;
+  };
+  auto help = run({"--help"});
+  EXPECT_EQ(help->exitCode(), 0);
+  EXPECT_TRUE(help->readAllStandardOutput().startsWith("Usage: orrery"));
+  auto version = run({"--version"});
+  EXPECT_EQ(version->exitCode(), 0);
+  EXPECT_TRUE(version->readAllStandardOutput().startsWith("Orrery 1."));
+  auto refused = run({"no-such-map.orrery"});
+  EXPECT_EQ(refused->exitCode(), 2);
+  EXPECT_TRUE(refused->readAllStandardError().contains("orrery: 'no-such-map.orrery': no such file or folder"));
+  EXPECT_FALSE(QFile::exists(QDir(home.runtime()).filePath("orrery.lock"))) << "refused before becoming the instance";
+}
+
+TEST(CommandLine, BeforeQtReadsItsOptionsItsOwnOptionsAndTheirValuesPassButNamesAreChecked) {
+  Folder f;
+  auto before = [&](const QStringList& arguments) { return orrery::readCommandLineBeforeQt(arguments, f.dir.path()); };
+  EXPECT_EQ(before({"-platform", "offscreen", "-reverse", "map.orrery"}).action, CommandLine::Action::Run);
+  EXPECT_EQ(before({"-style", "fusion", "--version"}).action, CommandLine::Action::Version);
+  const CommandLine refused = before({"-platform", "offscreen", "missing.orrery"});
+  EXPECT_EQ(refused.action, CommandLine::Action::Refuse);
+  EXPECT_EQ(refused.refusal, QStringLiteral("'missing.orrery': no such file or folder"));
+  EXPECT_EQ(readCommandLine({"-reverse"}, f.dir.path()).action, CommandLine::Action::Refuse)
+      << "after Qt has read its options, one left over is unknown";
+}

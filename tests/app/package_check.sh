@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build folder (as `make package` does) into a scratch folder
+# and reads it back: its control fields and dependencies (found by dpkg-shlibdeps), and that it
+# holds the program under /usr with its desktop files and nothing of the tests.
+set -euo pipefail
+build="${1:?build folder}"
+need() { command -v "$1" >/dev/null || { echo "missing $1: apt-get install $2" >&2; exit 1; }; }
+need cpack cmake
+need dpkg-deb dpkg
+need dpkg-shlibdeps dpkg-dev
+out="$(mktemp -d)"
+trap 'rm -rf "$out"' EXIT
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$out" >"$out/cpack.log" 2>&1 || { cat "$out/cpack.log" >&2; exit 1; }
+deb=$(ls "$out"/orrery_*.deb)
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+info=$(dpkg-deb -I "$deb")
+field() { printf '%s\n' "$info" | sed -n "s/^ $1: //p"; }
+[ "$(field Package)" = orrery ] || fail "Package"
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture"
+depends=$(field Depends)
+# What the program links, as the system's packages name it, and the fonts it maps by name.
+for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libcurl4 libssl3 zlib1g libminizip1 \
+               libsimdjson14 fonts-dejavu-core fonts-liberation2 fonts-noto-color-emoji; do
+  [[ ",$depends," == *", $package"[\ \(,]* || "$depends" == "$package"[\ \(,]* ]] || fail "no dependency on $package: $depends"
+done
+
+files=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
+for f in ./usr/bin/orrery ./usr/lib/orrery/orrery_web.so ./usr/share/orrery/sdk/Info.plist \
+         ./usr/share/applications/org.orrery.Orrery.desktop ./usr/share/mime/packages/org.orrery.Orrery.xml \
+         ./usr/share/metainfo/org.orrery.Orrery.metainfo.xml ./usr/share/man/man1/orrery.1 \
+         ./usr/share/icons/hicolor/512x512/apps/org.orrery.Orrery.png \
+         ./usr/share/icons/hicolor/scalable/apps/org.orrery.Orrery.svg; do
+  grep -qx "$f" <<<"$files" || fail "the package lacks $f"
+done
+! grep -Eq '^\./usr/local|/test_|/bench_|\.a$' <<<"$files" || fail "the package holds files it should not: $(grep -E '^\./usr/local|/test_|/bench_|\.a$' <<<"$files" | head -3)"
+mkdir "$out/root"
+dpkg-deb -x "$deb" "$out/root"
+! readelf -S "$out/root/usr/bin/orrery" | grep -q '\.debug_info' || fail "the packaged program is not stripped"
+echo "package $(basename "$deb") checked"
