@@ -67,7 +67,6 @@ WebExporter::PictureNames WebExporter::pictureNamesFor(const Idea& root) {
   qint64 generated = 0;
   walkTree(root, 0, [&](const Idea& idea, qint64 /*level*/) {
     if (idea.image().isNull() && idea.bigImageData().isEmpty()) return;
-    if (names.contains(idea.identifier())) return;
     QString name = idea.identifier();
     if (!isPlainFileName(name) || taken.contains(name.toLower())) {
       do {
@@ -75,7 +74,7 @@ WebExporter::PictureNames WebExporter::pictureNamesFor(const Idea& root) {
       } while (taken.contains(name.toLower()));
     }
     taken.insert(name.toLower());
-    names.insert(idea.identifier(), name);
+    names.insert(&idea, name);
   });
   return names;
 }
@@ -104,7 +103,7 @@ QJsonObject WebExporter::exportIdea(const Idea& root, const PictureNames& names)
         if (idea.hasNote()) record.insert(QStringLiteral("note"), idea.note());
         if (idea.hasIcon() && idea.iconImage()) record.insert(QStringLiteral("icon"), idea.iconImage()->name());
         if (idea.hasURL()) record.insert(QStringLiteral("url"), idea.URL());
-        const QString base = names.value(idea.identifier());
+        const QString base = names.value(&idea);
         if (!idea.image().isNull() && !base.isEmpty()) record.insert(QStringLiteral("image"), imageNameFor(base));
         if (!idea.bigImageData().isEmpty() && !base.isEmpty())
           record.insert(QStringLiteral("bigImage"), bigImageNameFor(base));
@@ -144,8 +143,7 @@ QString WebExporter::processResourceTemplate(const QString& name, const QString&
   return text;
 }
 
-MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, const IdeaPtr& preview, WebExportStyle style,
-                                   const QString& destination) {
+MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, WebExportStyle style, const QString& destination) {
   const QString staging = FileUtil::temporaryDirectoryForFile();
   if (staging.isEmpty()) return failure(QStringLiteral("the staging folder cannot be created"));
   struct Cleanup {
@@ -163,7 +161,7 @@ MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, const IdeaPtr& preview
   const QString dataJS = createDataJS(exportIdea(*frozen, names), style);
   bool picturesWritten = true;
   walkTree(*frozen, 0, [&](const Idea& idea, qint64 /*level*/) {
-    const QString base = names.value(idea.identifier());
+    const QString base = names.value(&idea);
     if (!picturesWritten || base.isEmpty()) return;
     if (!idea.image().isNull()) {
       const QByteArray png = idea.image().pngData();
@@ -183,7 +181,11 @@ MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, const IdeaPtr& preview
   // 2. The page, its title escaped.
   const QString index = processResourceTemplate(
       QStringLiteral("web_index"), QStringLiteral("html"),
-      {{QStringLiteral("{{title}}"), TextExporter::htmlEscape(frozen->exportTitle())}}, &error);
+      {{QStringLiteral("{{title}}"), TextExporter::htmlEscape(frozen->exportTitle())},
+       // Only a presentation carries the emoji pictures and their table.
+       {QStringLiteral("{{emoji}}"),
+        style == 0 ? QStringLiteral("<script src=\"include/twemoji/index.js\"></script>\n") : QString()}},
+      &error);
   if (!error.isEmpty() || !writeData(index.toUtf8(), staging + QLatin1String("/index.html"), &error))
     return failure(error);
 
@@ -207,7 +209,8 @@ MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, const IdeaPtr& preview
 
   // 6. The preview.
   QString previewError;
-  const QByteArray png = ImageExporter::generatePNGImageFromIdea(preview, /*transparency=*/false, &previewError);
+  const QByteArray png = ImageExporter::generatePNGImageFromIdea(frozen->ideaByRestrictingElements(kPreviewIdeaCount),
+                                                                 /*transparency=*/false, &previewError);
   if (png.isEmpty()) return failure(QStringLiteral("preview.png: %1").arg(previewError));
   if (!writeData(png, files + QLatin1String("/preview.png"), &error)) return failure(error);
 
@@ -225,12 +228,9 @@ void WebExporter::saveWebExportFrom(const IdeaPtr& root, WebExportStyle style, c
     finish(failure(root ? QStringLiteral("no file to write to") : QStringLiteral("no map to export")));
     return;
   }
-  // Both copies are taken now: an edit after this call is not exported.
+  // The snapshot is taken now: an edit after this call is not exported.
   IdeaPtr frozen = root->snapshotCopy();
-  IdeaPtr preview = root->ideaByRestrictingElements(kPreviewIdeaCount);
-  queue().async([frozen, preview, style, destination, finish] {
-    finish(exportNow(frozen, preview, style, destination));
-  });
+  queue().async([frozen, style, destination, finish] { finish(exportNow(frozen, style, destination)); });
 }
 
 }  // namespace orrery
