@@ -54,6 +54,7 @@ fuzz: deps
 
 bench: build
 	for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+	python3 bench/export_figures.py --build $(BUILD_DIR) --update docs/architecture.md
 
 # The program, its resources, the desktop entry, the document type and the icon under
 # $(DESTDIR)$(PREFIX); the desktop and MIME databases there are refreshed when their tools exist.
