@@ -5,16 +5,13 @@
 #include "export/tree_walk.h"
 #include "export/zip/zip_archive.h"
 #include "foundation/logging.h"
-#include "model/file_utils.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/resources.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -32,13 +29,6 @@ struct StepError {
 MyResultPtr failure(const QString& message) {
   logLine(QStringLiteral("Web export failed: %1").arg(message));
   return MyResult::error(QString(), message);
-}
-
-bool writeData(const QByteArray& data, const QString& path, QString* error) {
-  QSaveFile file(path);
-  if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit()) return true;
-  *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-  return false;
 }
 
 const char* modeWord(WebExportStyle style) {
@@ -144,79 +134,74 @@ QString WebExporter::processResourceTemplate(const QString& name, const QString&
 }
 
 MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, WebExportStyle style, const QString& destination) {
-  const QString staging = FileUtil::temporaryDirectoryForFile();
-  if (staging.isEmpty()) return failure(QStringLiteral("the staging folder cannot be created"));
-  struct Cleanup {
-    QString folder;
-    ~Cleanup() { QDir(folder).removeRecursively(); }
-  } cleanup{staging};
-
-  QString error;
-  const QString include = FileUtil::createDirectory(QStringLiteral("include"), staging);
-  const QString files = FileUtil::createDirectory(QStringLiteral("files"), staging);
-  if (include.isEmpty() || files.isEmpty()) return failure(QStringLiteral("%1: folders cannot be created").arg(staging));
-
-  // 1. The record, data.js and every picture.
-  const PictureNames names = pictureNamesFor(*frozen);
-  const QString dataJS = createDataJS(exportIdea(*frozen, names), style);
-  bool picturesWritten = true;
-  walkTree(*frozen, 0, [&](const Idea& idea, qint64 /*level*/) {
-    const QString base = names.value(&idea);
-    if (!picturesWritten || base.isEmpty()) return;
-    if (!idea.image().isNull()) {
-      const QByteArray png = idea.image().pngData();
-      if (png.isEmpty()) {
-        error = QStringLiteral("%1: the picture cannot be encoded").arg(imageNameFor(base));
-        picturesWritten = false;
-        return;
-      }
-      picturesWritten = writeData(png, files + QLatin1Char('/') + imageNameFor(base), &error);
-    }
-    if (picturesWritten && !idea.bigImageData().isEmpty())
-      picturesWritten = writeData(idea.bigImageData(), files + QLatin1Char('/') + bigImageNameFor(base), &error);
-  });
-  if (!picturesWritten) return failure(error);
-  if (!writeData(dataJS.toUtf8(), files + QLatin1String("/data.js"), &error)) return failure(error);
-
-  // 2. The page, its title escaped.
-  const QString index = processResourceTemplate(
-      QStringLiteral("web_index"), QStringLiteral("html"),
-      {{QStringLiteral("{{title}}"), TextExporter::htmlEscape(frozen->exportTitle())},
-       // Only a presentation carries the emoji pictures and their table.
-       {QStringLiteral("{{emoji}}"),
-        style == 0 ? QStringLiteral("<script src=\"include/twemoji/index.js\"></script>\n") : QString()}},
-      &error);
-  if (!error.isEmpty() || !writeData(index.toUtf8(), staging + QLatin1String("/index.html"), &error))
-    return failure(error);
-
-  // 3. and 4. Scripts and styles; the emoji pictures for a presentation.
-  ZipError zipError;
+  // Every entry goes straight into the archive; the bundled scripts and emoji pictures are
+  // copied still compressed.
   const QString includeArchive = platform::pathForResource(QStringLiteral("web_include"), QStringLiteral("zip"));
   if (includeArchive.isEmpty()) return failure(QStringLiteral("web_include.zip: missing"));
-  if (!ZipArchive::unzipFileAtPath(includeArchive, staging, &zipError))
-    return failure(QStringLiteral("web_include.zip: %1").arg(zipError.description));
-  if (style == 0) {
-    const QString emoji = platform::pathForResource(QStringLiteral("web_twemoji"), QStringLiteral("zip"));
-    if (emoji.isEmpty()) return failure(QStringLiteral("web_twemoji.zip: missing"));
-    if (!ZipArchive::unzipFileAtPath(emoji, include, &zipError))
-      return failure(QStringLiteral("web_twemoji.zip: %1").arg(zipError.description));
-  } else {
-    // 5. The how-to page.
-    const QString howto = processResourceTemplate(QStringLiteral("web_howto"), QStringLiteral("html"), {}, &error);
-    if (!error.isEmpty() || !writeData(howto.toUtf8(), staging + QLatin1String("/HOW_TO_USE.html"), &error))
-      return failure(error);
-  }
+  const QString emoji =
+      style == 0 ? platform::pathForResource(QStringLiteral("web_twemoji"), QStringLiteral("zip")) : QString();
+  if (style == 0 && emoji.isEmpty()) return failure(QStringLiteral("web_twemoji.zip: missing"));
 
-  // 6. The preview.
-  QString previewError;
-  const QByteArray png = ImageExporter::generatePNGImageFromIdea(frozen->ideaByRestrictingElements(kPreviewIdeaCount),
-                                                                 /*transparency=*/false, &previewError);
-  if (png.isEmpty()) return failure(QStringLiteral("preview.png: %1").arg(previewError));
-  if (!writeData(png, files + QLatin1String("/preview.png"), &error)) return failure(error);
+  QString error;
+  const bool written = ZipArchive::createZipFile(
+      destination,
+      [&](ZipArchive& archive, QString* why) {
+        // 1. The record, data.js and every picture.
+        const PictureNames names = pictureNamesFor(*frozen);
+        bool picturesWritten = true;
+        walkTree(*frozen, 0, [&](const Idea& idea, qint64 /*level*/) {
+          const QString base = names.value(&idea);
+          if (!picturesWritten || base.isEmpty()) return;
+          if (!idea.image().isNull()) {
+            const QByteArray png = idea.image().pngData();
+            if (png.isEmpty()) {
+              *why = QStringLiteral("%1: the picture cannot be encoded").arg(imageNameFor(base));
+              picturesWritten = false;
+              return;
+            }
+            picturesWritten = archive.writeData(png, QLatin1String("files/") + imageNameFor(base), why);
+          }
+          if (picturesWritten && !idea.bigImageData().isEmpty())
+            picturesWritten = archive.writeData(idea.bigImageData(), QLatin1String("files/") + bigImageNameFor(base), why);
+        });
+        if (!picturesWritten) return false;
+        if (!archive.writeData(createDataJS(exportIdea(*frozen, names), style).toUtf8(), QStringLiteral("files/data.js"),
+                               why))
+          return false;
 
-  // 7. The archive.
-  if (!ZipArchive::createZipFileAtPath(destination, staging, &error)) return failure(error);
-  return MyResult::OK();
+        // 2. The page, its title escaped.
+        const QString index = processResourceTemplate(
+            QStringLiteral("web_index"), QStringLiteral("html"),
+            {{QStringLiteral("{{title}}"), TextExporter::htmlEscape(frozen->exportTitle())},
+             // Only a presentation carries the emoji pictures and their table.
+             {QStringLiteral("{{emoji}}"),
+              style == 0 ? QStringLiteral("<script src=\"include/twemoji/index.js\"></script>\n") : QString()}},
+            why);
+        if (!why->isEmpty() || !archive.writeData(index.toUtf8(), QStringLiteral("index.html"), why)) return false;
+
+        // 3. and 4. Scripts and styles; the emoji pictures for a presentation.
+        if (!archive.copyEntriesFrom(includeArchive, QString(), why)) return false;
+        if (style == 0) {
+          if (!archive.copyEntriesFrom(emoji, QStringLiteral("include/"), why)) return false;
+        } else {
+          // 5. The how-to page.
+          const QString howto = processResourceTemplate(QStringLiteral("web_howto"), QStringLiteral("html"), {}, why);
+          if (!why->isEmpty() || !archive.writeData(howto.toUtf8(), QStringLiteral("HOW_TO_USE.html"), why))
+            return false;
+        }
+
+        // 6. The preview.
+        QString previewError;
+        const QByteArray png = ImageExporter::generatePNGImageFromIdea(
+            frozen->ideaByRestrictingElements(kPreviewIdeaCount), /*transparency=*/false, &previewError);
+        if (png.isEmpty()) {
+          *why = QStringLiteral("preview.png: %1").arg(previewError);
+          return false;
+        }
+        return archive.writeData(png, QStringLiteral("files/preview.png"), why);
+      },
+      &error);
+  return written ? MyResult::OK() : failure(error);
 }
 
 void WebExporter::saveWebExportFrom(const IdeaPtr& root, WebExportStyle style, const QString& destination,

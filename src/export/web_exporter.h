@@ -5,8 +5,9 @@
 //
 // The call takes one snapshot of the tree on the calling (main) thread and returns at once.
 // Every later step, the reduced copy for the preview among them, reads only that snapshot, in
-// one task on the serial queue "orrery.webexporter"; the first failure skips the rest. The archive is written beside the destination and renamed over it when complete, so
-// a failure leaves the old file; the staging folder is always removed. One completion, on
+// one task on the serial queue "orrery.webexporter"; the first failure skips the rest. The
+// archive is written beside the destination, entry by entry with nothing staged on disk, and
+// renamed over it when complete, so a failure leaves the old file. One completion, on
 // the main queue, with OK or an error naming the file and the reason.
 
 #include "foundation/my_result.h"
