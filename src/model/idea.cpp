@@ -406,8 +406,7 @@ void Idea::takeContentOf(const Idea* source) {
 
 IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) const {
   const IdentifierMaker identifiers;
-  std::vector<std::pair<const Idea*, Idea*>> copies;  // (source, copy), in pre-order
-  std::vector<std::pair<const Idea*, Idea*>> links;   // (source link, its copy)
+  std::vector<std::pair<const Idea*, Idea*>> links;  // (source link, its copy)
   auto copyOf = [&](const Idea& source) {
     IdeaPtr copy = std::make_shared<Idea>(Private{}, QString(), identifiers.next());
     if (source.isLink()) {
@@ -417,7 +416,6 @@ IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) c
     } else {
       copy->takeContentOf(&source);
     }
-    copies.emplace_back(&source, copy.get());
     return copy;
   };
 
@@ -425,12 +423,12 @@ IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) c
   // a fresh copy can be nobody's ancestor, so the checks of insertIdea are not needed.
   struct Frame {
     const Idea* source;
-    IdeaPtr copy;
+    Idea* copy;
     size_t next;
   };
   IdeaPtr top = copyOf(*this);
   std::vector<Frame> stack;
-  stack.push_back({this, top, 0});
+  stack.push_back({this, top.get(), 0});
   while (!stack.empty()) {
     Frame& frame = stack.back();
     const auto& children = frame.source->mIdeas;
@@ -438,19 +436,24 @@ IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) c
       stack.pop_back();
       continue;
     }
-    if (frame.next == 0) frame.copy->mIdeas.reserve(children.size());
+    Idea& parent = *frame.copy;
+    if (frame.next == 0) parent.mIdeas.reserve(children.size());
     const Idea& child = *children[frame.next++];
-    IdeaPtr childCopy = copyOf(child);
-    childCopy->mParent = frame.copy;
-    frame.copy->mIdeas.push_back(childCopy);
-    stack.push_back({&child, std::move(childCopy), 0});
+    IdeaPtr& childCopy = parent.mIdeas.emplace_back(copyOf(child));
+    childCopy->mParent = parent.weak_from_this();
+    stack.push_back({&child, childCopy.get(), 0});
   }
 
   if (links.empty()) return top;
-  QHash<QString, Idea*> copyBySource;  // source identifier -> its first copy
-  copyBySource.reserve(qsizetype(copies.size()));
-  for (const auto& [source, copy] : copies)
+  // Source identifier -> its first copy, from both trees walked side by side in pre-order.
+  QHash<QString, Idea*> copyBySource;
+  std::vector<std::pair<const Idea*, Idea*>> pairs{{this, top.get()}};
+  while (!pairs.empty()) {
+    const auto [source, copy] = pairs.back();
+    pairs.pop_back();
     if (!copyBySource.contains(source->mIdentifier)) copyBySource.insert(source->mIdentifier, copy);
+    for (size_t i = copy->mIdeas.size(); i-- > 0;) pairs.emplace_back(source->mIdeas[i].get(), copy->mIdeas[i].get());
+  }
   for (const auto& [sourceLink, linkCopy] : links) {
     if (Idea* inside = copyBySource.value(sourceLink->ex().linkedIdentifier)) {
       linkCopy->mut().linkedIdentifier = inside->mIdentifier;
