@@ -5,12 +5,11 @@
 #include "export/tree_walk.h"
 #include "export/zip/zip_archive.h"
 #include "foundation/logging.h"
+#include "model/json_encoder.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/resources.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -77,45 +76,53 @@ QString WebExporter::hexStringForColor(const Idea& idea) {
   return QString::asprintf("#%02X%02X%02X", byte(c.r), byte(c.g), byte(c.b));
 }
 
-QJsonObject WebExporter::exportIdea(const Idea& root, const PictureNames& names) {
-  // Built bottom-up with an explicit stack: each record is finished when its children are.
-  std::vector<QJsonObject> open;
-  std::vector<QJsonArray> children;
-  QJsonObject result;
+QByteArray WebExporter::createDataJS(const Idea& root, const PictureNames& names, WebExportStyle style) {
+  // Written straight into one buffer, each record's keys in the order a JSON object sorts
+  // them; the children ("ideas") come between "icon" and "identifier".
+  QByteArray out;
+  out.reserve(root.calculateWholeTreeSize() * 96 + 64);
+  out += "globalOrreryData = { \"rootIdea\": ";
+  auto key = [&](const char* name) {
+    if (out.back() != '{') out += ',';
+    out += '"';
+    out += name;
+    out += "\":";
+  };
+  auto string = [&](const char* name, QStringView value) {
+    key(name);
+    JSONEncoder::appendString(out, value);
+  };
   walkTree(
       root, 0,
       [&](const Idea& idea, qint64 /*level*/) {
-        QJsonObject record;
-        record.insert(QStringLiteral("elemtype"), static_cast<qint64>(idea.ideaType()));
-        record.insert(QStringLiteral("identifier"), idea.identifier());
-        if (idea.hasText()) record.insert(QStringLiteral("text"), idea.text());
-        if (idea.hasColor()) record.insert(QStringLiteral("bgcolor"), hexStringForColor(idea));
-        if (idea.hasNote()) record.insert(QStringLiteral("note"), idea.note());
-        if (idea.hasIcon() && idea.iconImage()) record.insert(QStringLiteral("icon"), idea.iconImage()->name());
-        if (idea.hasURL()) record.insert(QStringLiteral("url"), idea.URL());
+        out += '{';
         const QString base = names.value(&idea);
-        if (!idea.image().isNull() && !base.isEmpty()) record.insert(QStringLiteral("image"), imageNameFor(base));
-        if (!idea.bigImageData().isEmpty() && !base.isEmpty())
-          record.insert(QStringLiteral("bigImage"), bigImageNameFor(base));
-        if (idea.isLink()) record.insert(QStringLiteral("linkedIdea"), idea.linkedIdentifier());
-        open.push_back(record);
-        children.emplace_back();
+        if (idea.hasColor()) string("bgcolor", hexStringForColor(idea));
+        if (!idea.bigImageData().isEmpty() && !base.isEmpty()) string("bigImage", bigImageNameFor(base));
+        key("elemtype");
+        out += QByteArray::number(static_cast<qint64>(idea.ideaType()));
+        if (idea.hasIcon() && idea.iconImage()) string("icon", idea.iconImage()->name());
+        key("ideas");
+        out += '[';
       },
-      [&](const Idea& /*idea*/, qint64 /*level*/) {
-        QJsonObject record = std::move(open.back());
-        record.insert(QStringLiteral("ideas"), children.back());
-        open.pop_back();
-        children.pop_back();
-        if (children.empty()) result = record;
-        else children.back().append(record);
+      [&](const Idea& idea, qint64 /*level*/) {
+        out += ']';
+        string("identifier", idea.identifier());
+        const QString base = names.value(&idea);
+        if (!idea.image().isNull() && !base.isEmpty()) string("image", imageNameFor(base));
+        if (idea.isLink()) string("linkedIdea", idea.linkedIdentifier());
+        if (idea.hasNote()) string("note", idea.note());
+        if (idea.hasText()) string("text", idea.text());
+        if (idea.hasURL()) string("url", idea.URL());
+        out += '}';
+      },
+      [&](const Idea& /*child*/) {
+        if (out.back() != '[') out += ',';
       });
-  return result;
-}
-
-QString WebExporter::createDataJS(const QJsonObject& record, WebExportStyle style) {
-  return QStringLiteral("globalOrreryData = { \"rootIdea\": ") +
-         QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) +
-         QStringLiteral(",\n\"mode\": \"%1\" };").arg(QLatin1String(modeWord(style)));
+  out += ",\n\"mode\": \"";
+  out += modeWord(style);
+  out += "\" };";
+  return out;
 }
 
 QString WebExporter::processResourceTemplate(const QString& name, const QString& type,
@@ -165,8 +172,7 @@ MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, WebExportStyle style, 
             picturesWritten = archive.writeData(idea.bigImageData(), QLatin1String("files/") + bigImageNameFor(base), why);
         });
         if (!picturesWritten) return false;
-        if (!archive.writeData(createDataJS(exportIdea(*frozen, names), style).toUtf8(), QStringLiteral("files/data.js"),
-                               why))
+        if (!archive.writeData(createDataJS(*frozen, names, style), QStringLiteral("files/data.js"), why))
           return false;
 
         // 2. The page, its title escaped.

@@ -14,7 +14,6 @@
 #include "model/idea.h"
 
 #include <QHash>
-#include <QJsonObject>
 #include <QString>
 
 #include <cstdint>
@@ -44,10 +43,8 @@ class WebExporter {
   // name not used before, otherwise a generated one (two ideas may share an identifier).
   using PictureNames = QHash<const Idea*, QString>;
   static PictureNames pictureNamesFor(const Idea& root);
-  // The element record of an idea and its subtree.
-  static QJsonObject exportIdea(const Idea& idea, const PictureNames& names);
-  // The data.js text for the record.
-  static QString createDataJS(const QJsonObject& record, WebExportStyle style);
+  // The data.js text (UTF-8): the element records of the idea and its subtree.
+  static QByteArray createDataJS(const Idea& root, const PictureNames& names, WebExportStyle style);
   static QString hexStringForColor(const Idea& idea);
   static QString imageNameFor(const QString& base) { return base + QLatin1String("_mini.png"); }
   static QString bigImageNameFor(const QString& base) { return base + QLatin1String(".jpg"); }

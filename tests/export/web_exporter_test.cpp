@@ -151,6 +151,45 @@ TEST_F(WebExporterTest, AWebPageCarriesTheWholeTreeItsPicturesAndAnEscapedTitle)
   EXPECT_TRUE(leftoverStaging().isEmpty()) << leftoverStaging().join(", ").toStdString();
 }
 
+TEST(WebExporterData, RecordsReadBackAsTheTreeWithEveryCharacterIntact) {
+  const QString tricky = QString::fromUtf8("Quote \" back\\slash / line\nbreak\r\ttab \x01\x1f é 😀 ") +
+                         QChar(0xD800) + QStringLiteral(" end");
+  IdeaPtr root = Idea::createWithText(tricky);
+  root->setNote(QStringLiteral("note: ") + tricky);
+  IdeaPtr first = Idea::createWithText("first");
+  IdeaPtr second = Idea::createWithURL("https://example.org/?q=\"x\"", KitImage());
+  root->addIdea(first);
+  root->addIdea(second);
+  first->addIdea(Idea::createWithText("grandchild"));
+  first->addIdea(Idea::createWithLinkToIdea(second->identifier()));
+
+  const QByteArray js = WebExporter::createDataJS(*root, WebExporter::pictureNamesFor(*root), 2);
+  const QByteArray head = "globalOrreryData = { \"rootIdea\": ";
+  const QByteArray tail = ",\n\"mode\": \"fullpage\" };";
+  ASSERT_TRUE(js.startsWith(head) && js.endsWith(tail)) << js.toStdString();
+  QJsonParseError error;
+  const QJsonObject record =
+      QJsonDocument::fromJson(js.mid(head.size(), js.size() - head.size() - tail.size()), &error).object();
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+
+  QString expected = tricky;
+  expected[expected.indexOf(QChar(0xD800))] = QChar(0xFFFD);  // no UTF-8 form: the replacement
+  EXPECT_EQ(record["text"].toString(), expected);
+  EXPECT_EQ(record["note"].toString(), "note: " + expected);
+  EXPECT_EQ(record["identifier"].toString(), root->identifier());
+  const QJsonArray children = record["ideas"].toArray();
+  ASSERT_EQ(children.size(), 2);
+  const QJsonArray grandchildren = children[0].toObject()["ideas"].toArray();
+  ASSERT_EQ(grandchildren.size(), 2);
+  EXPECT_EQ(grandchildren[0].toObject()["text"].toString(), "grandchild");
+  EXPECT_TRUE(grandchildren[0].toObject()["ideas"].toArray().isEmpty()) << "a leaf has an empty list";
+  EXPECT_EQ(grandchildren[1].toObject()["linkedIdea"].toString(), second->identifier());
+  EXPECT_EQ(grandchildren[1].toObject()["elemtype"].toInt(), 4);
+  EXPECT_EQ(children[1].toObject()["url"].toString(), "https://example.org/?q=\"x\"");
+  EXPECT_FALSE(children[1].toObject().contains("note"));
+  EXPECT_FALSE(children[0].toObject().contains("bgcolor"));
+}
+
 TEST_F(WebExporterTest, APresentationStepsThroughEveryIdeaWithEmojiAndNoHowTo) {
   IdeaPtr root = exporttest::fanMap("Talk", 4, 2);
   ASSERT_TRUE(exportAndWait(root, 0, dir.filePath("talk.zip"))->isOK());
