@@ -419,31 +419,7 @@ IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) c
     return copy;
   };
 
-  // Built with an explicit stack (no tree is too deep) and the children attached directly:
-  // a fresh copy can be nobody's ancestor, so the checks of insertIdea are not needed.
-  struct Frame {
-    const Idea* source;
-    Idea* copy;
-    size_t next;
-  };
-  IdeaPtr top = copyOf(*this);
-  std::vector<Frame> stack;
-  stack.push_back({this, top.get(), 0});
-  while (!stack.empty()) {
-    Frame& frame = stack.back();
-    const auto& children = frame.source->mIdeas;
-    if (qint64(stack.size()) >= depth || frame.next >= children.size()) {
-      stack.pop_back();
-      continue;
-    }
-    Idea& parent = *frame.copy;
-    if (frame.next == 0) parent.mIdeas.reserve(children.size());
-    const Idea& child = *children[frame.next++];
-    IdeaPtr& childCopy = parent.mIdeas.emplace_back(copyOf(child));
-    childCopy->mParent = parent.weak_from_this();
-    stack.push_back({&child, childCopy.get(), 0});
-  }
-
+  const IdeaPtr top = copyTree(depth, copyOf);
   if (links.empty()) return top;
   // Source identifier -> its first copy, from both trees walked side by side in pre-order.
   QHash<QString, Idea*> copyBySource;
@@ -471,25 +447,43 @@ IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExt
   return copyWithNewIdentifiers(preserveExternalLinks, std::numeric_limits<qint64>::max());
 }
 
-IdeaPtr Idea::snapshotCopy() const {
-  IdeaPtr copy = std::make_shared<Idea>(Private{}, mText, mIdentifier);
-  copyStructureInto(*copy);
-  return copy;
+IdeaPtr Idea::copyTree(qint64 depth, const std::function<IdeaPtr(const Idea& source)>& copyOf) const {
+  // Built with an explicit stack (no tree is too deep) and the children attached directly:
+  // a fresh copy can be nobody's ancestor, so the checks of insertIdea are not needed.
+  struct Frame {
+    const Idea* source;
+    Idea* copy;
+    size_t next;
+  };
+  IdeaPtr top = copyOf(*this);
+  std::vector<Frame> stack;
+  stack.push_back({this, top.get(), 0});
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    const auto& children = frame.source->mIdeas;
+    if (qint64(stack.size()) >= depth || frame.next >= children.size()) {
+      stack.pop_back();
+      continue;
+    }
+    Idea& parent = *frame.copy;
+    if (frame.next == 0) parent.mIdeas.reserve(children.size());
+    const Idea& child = *children[frame.next++];
+    IdeaPtr& childCopy = parent.mIdeas.emplace_back(copyOf(child));
+    childCopy->mParent = parent.weak_from_this();
+    stack.push_back({&child, childCopy.get(), 0});
+  }
+  return top;
 }
 
-void Idea::copyStructureInto(Idea& copy) const {
-  copy.mIdeaType = mIdeaType;
-  copy.mExtras = mExtras;
-  copy.mColor = mColor;
-  copy.colorThemeTypeValue = colorThemeTypeValue;
-  copy.mIdeas.reserve(mIdeas.size());
-  const IdeaPtr parent = copy.self();
-  for (const IdeaPtr& child : mIdeas) {
-    IdeaPtr childCopy = std::make_shared<Idea>(Private{}, child->mText, child->mIdentifier);
-    childCopy->mParent = parent;
-    child->copyStructureInto(*childCopy);
-    copy.mIdeas.push_back(std::move(childCopy));
-  }
+IdeaPtr Idea::snapshotCopy() const {
+  return copyTree(std::numeric_limits<qint64>::max(), [](const Idea& source) {
+    IdeaPtr copy = std::make_shared<Idea>(Private{}, source.mText, source.mIdentifier);
+    copy->mIdeaType = source.mIdeaType;
+    copy->mExtras = source.mExtras;
+    copy->mColor = source.mColor;
+    copy->colorThemeTypeValue = source.colorThemeTypeValue;
+    return copy;
+  });
 }
 
 // ---- colour, export, text ----
