@@ -1,5 +1,7 @@
 #include "export/zip/zip_archive.h"
 
+#include "export/zip/zip_file_functions.h"
+
 #include "foundation/logging.h"
 #include "model/file_utils.h"
 
@@ -84,7 +86,8 @@ ZipArchive::~ZipArchive() {
 }
 
 bool ZipArchive::open() {
-  mZip = zipOpen(QFile::encodeName(mPath).constData(), APPEND_STATUS_CREATE);
+  zlib_filefunc64_def functions = bufferedWriteFileFunctions();
+  mZip = zipOpen2_64(QFile::encodeName(mPath).constData(), APPEND_STATUS_CREATE, nullptr, &functions);
   return mZip != nullptr;
 }
 
@@ -184,7 +187,8 @@ bool ZipArchive::copyEntriesFrom(const QString& source, const QString& prefix, Q
     return false;
   };
   if (!mZip) return failWith(QStringLiteral("the archive is not open"));
-  unzFile zip = unzOpen(QFile::encodeName(source).constData());
+  zlib_filefunc64_def functions = inMemoryReadFileFunctions();
+  unzFile zip = unzOpen2_64(QFile::encodeName(source).constData(), &functions);
   if (!zip) return failWith(QStringLiteral("failed to open zip file"));
   struct Closer {
     unzFile zip;

@@ -52,7 +52,8 @@ class ZipArchive {
   bool writeFileAtPath(const QString& path, const QString& fileName, QString* error);
   // Writes `data` as the entry `name`, deflated, dated now, mode 0644.
   bool writeData(const QByteArray& data, const QString& name, QString* error);
-  // Copies every file entry of the archive at `source` still compressed, with its date and
+  // Copies every file entry of the archive at `source` (read whole into memory: for the
+  // program's own bundles) still compressed, with its date and
   // mode, its name behind `prefix` (a folder path ending in "/", or empty); folder entries are
   // left out. An entry whose name would leave the archive's root or
   // that claims more bytes than the limits below fails the copy.
