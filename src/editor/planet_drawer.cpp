@@ -251,7 +251,8 @@ void PlanetDrawer::drawNote(QPainter& painter) {
     return;
   }
   const QString number = QString::asprintf("%03lld", static_cast<long long>(mNoteNumber));
-  const QFont font = PlanetTitle::titleFont(kNoteNumberFontSize);
+  if (!mNoteNumberFont) mNoteNumberFont = PlanetTitle::titleFont(kNoteNumberFontSize);
+  const QFont& font = *mNoteNumberFont;
   const QRectF bounds = QFontMetricsF(font, &PlanetTitle::referenceDevice()).tightBoundingRect(number);
   painter.save();
   painter.translate(r.center());

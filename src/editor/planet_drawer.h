@@ -12,6 +12,7 @@
 #include "model/icon_image.h"
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QRectF>
 #include <QSizeF>
@@ -19,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QPainter;
 
@@ -138,6 +140,8 @@ class PlanetDrawer {
   std::int64_t mNoteNumber = 0;
 
   std::unique_ptr<TitleLayout> mTitle;
+  // Looked up once per drawer: finding the font costs more than drawing a badge.
+  std::optional<QFont> mNoteNumberFont;
   int mTitleLayoutCount = 0;
 };
 

@@ -12,9 +12,21 @@ QFont exportFont(QFont face, double units, const QPaintDevice* device) {
   return face;
 }
 
+namespace {
+
+QString withLineSeparators(QString text) {
+  // QTextLayout breaks lines only at U+2028; a plain line feed would vanish from the line.
+  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  for (QChar& c : text)
+    if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::ParagraphSeparator) c = QChar::LineSeparator;
+  return text;
+}
+
+}  // namespace
+
 std::unique_ptr<QTextLayout> layOutText(const QString& text, const QFont& font, double width,
                                         const QPaintDevice* device) {
-  auto layout = std::make_unique<QTextLayout>(text, font, const_cast<QPaintDevice*>(device));
+  auto layout = std::make_unique<QTextLayout>(withLineSeparators(text), font, const_cast<QPaintDevice*>(device));
   QTextOption option;
   option.setWrapMode(width > 0 ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
   layout->setTextOption(option);

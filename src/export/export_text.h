@@ -20,7 +20,8 @@ namespace orrery {
 // `face` sized `units` tall in `device`'s own units.
 QFont exportFont(QFont face, double units, const QPaintDevice* device);
 
-// The text laid out in lines of `width` (a single unbroken line when width ≤ 0).
+// The text laid out in lines of `width` (no wrapping when width ≤ 0), broken at every line
+// feed as well.
 std::unique_ptr<QTextLayout> layOutText(const QString& text, const QFont& font, double width,
                                         const QPaintDevice* device);
 

@@ -22,7 +22,9 @@ QImage ImageExporter::renderImage(const GraphTileFactory& factory, bool transpar
   const double zoom = std::min({1.0, kMaxSide / content.width(), kMaxSide / content.height()});
   const int width = std::max(1, static_cast<int>(std::floor(content.width() * zoom)));
   const int height = std::max(1, static_cast<int>(std::floor(content.height() * zoom)));
-  QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+  // Opaque pictures carry no alpha channel: the PNG gets three bytes a pixel, not four, and
+  // no pass undoing premultiplied alpha.
+  QImage image(width, height, transparency ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
   if (image.isNull()) {
     if (error) *error = QStringLiteral("a picture of %1 × %2 pixels cannot be made").arg(width).arg(height);
     return {};

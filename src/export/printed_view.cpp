@@ -63,7 +63,13 @@ void PrintedView::drawRect(QPainter& painter, const QRectF& /*rect*/) {
     map.setShowNoteNumbers(!mNotePages.empty());
     map.renderInContext(painter, QRectF(QPointF(0, 0), mPlatonicInnerSize));
   } else if (mCurrentPage <= static_cast<int>(mNotePages.size())) {
-    painter.drawPicture(QPointF(0, 0), *mNotePages[static_cast<size_t>(mCurrentPage - 1)]);
+    const QPicture& page = *mNotePages[static_cast<size_t>(mCurrentPage - 1)];
+    // A picture replays scaled by the device's resolution over the one it was recorded at (96
+    // against a printer's 72); it was recorded in layout units, so undo that.
+    const QPaintDevice* device = painter.device();
+    if (device && device->logicalDpiX() > 0 && device->logicalDpiY() > 0)
+      painter.scale(double(page.logicalDpiX()) / device->logicalDpiX(), double(page.logicalDpiY()) / device->logicalDpiY());
+    painter.drawPicture(QPointF(0, 0), page);
   }
   painter.restore();
 }

@@ -8,11 +8,13 @@
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
 #include "foundation/logging.h"
+#include "foundation/views/spinning_progress_indicator.h"
 #include "foundation/views/text_view.h"
 #include "foundation/views/view_extensions.h"
 #include "model/file_utils.h"
 #include "model/idea_document.h"
 #include "model/opml_writer.h"
+#include "platform/core/dispatch.h"
 #include "platform/services/url_opener.h"
 #include "platform/ui/modal_presenter.h"
 
@@ -27,6 +29,13 @@ namespace orrery {
 
 namespace {
 const QString kFailedToWrite = QStringLiteral("mac:Error:FailedToWriteFile");
+
+MyResultPtr writeFile(const QByteArray& data, const QString& path) {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
+    return MyResult::error(kFailedToWrite, QStringLiteral("%1: %2").arg(path, file.errorString()));
+  return MyResult::OK();
+}
 }  // namespace
 
 QString& ShareTypeView::mailCommand() {
@@ -38,6 +47,17 @@ ShareTypeView::ShareTypeView(ShareTypeViewDelegate* delegate) : mDelegate(delega
   mExportButton = addButtonWithTitle(QStringLiteral("Export ..."), false);
   mShareButton = addButtonWithTitle(QStringLiteral("Send via email ..."), false);
   mCancelButton = addButtonWithTitle(QStringLiteral("Cancel"), true);
+  mProgress = std::make_shared<SpinningProgressIndicator>(QRectF(0, 0, 24, 24));
+  mProgress->setDisplayedWhenStopped(false);
+  mProgress->setHidden(true);
+  addSubview(mProgress);
+}
+
+void ShareTypeView::setWriting(bool writing) {
+  setUserInteractionEnabled(!writing);
+  mProgress->setHidden(!writing);
+  if (writing) mProgress->startAnimation();
+  else mProgress->stopAnimation();
 }
 
 std::shared_ptr<RoundedTextButton> ShareTypeView::addButtonWithTitle(const QString& title, bool isCancel) {
@@ -112,6 +132,9 @@ void ShareTypeView::applyLayout() {
   QRectF exportFrame = mExportButton->frame();
   exportFrame.moveBottomLeft(QPointF(share.right() + 10, cancel.top() - 10));
   mExportButton->setFrame(exportFrame);
+  QRectF progress = mProgress->frame();
+  progress.moveCenter(QPointF(exportFrame.right() + 10 + progress.width() / 2, exportFrame.center().y()));
+  mProgress->setFrame(progress);
 }
 
 void ShareTypeView::saveToFileAtURL(const QString& /*path*/, ResultCompletion completion) {
@@ -119,12 +142,17 @@ void ShareTypeView::saveToFileAtURL(const QString& /*path*/, ResultCompletion co
 }
 
 void ShareTypeView::saveData(const QByteArray& data, const QString& path, const ResultCompletion& completion) {
-  QSaveFile file(path);
-  MyResultPtr result = MyResult::OK();
-  if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
-    result = MyResult::error(kFailedToWrite, file.errorString());
-  }
+  const MyResultPtr result = writeFile(data, path);
   if (completion) completion(result);
+}
+
+void ShareTypeView::saveInBackground(BytesMaker make, const QString& path, ResultCompletion completion) {
+  platform::globalQueue().async([make = std::move(make), path, completion = std::move(completion)] {
+    QString error;
+    const QByteArray data = make(&error);
+    const MyResultPtr result = error.isEmpty() ? writeFile(data, path) : MyResult::error(kFailedToWrite, error);
+    if (completion) platform::mainQueue().async([completion, result] { completion(result); });
+  });
 }
 
 void ShareTypeView::reportFailure(const MyResultPtr& result) {
@@ -148,12 +176,12 @@ void ShareTypeView::saveToFile() {
     if (!pane) return;
     pane->setUserInteractionEnabled(true);
     if (path.isEmpty()) return;
-    pane->setUserInteractionEnabled(false);
+    pane->setWriting(true);
     pane->saveToFileAtURL(path, [self](const MyResultPtr& result) {
       ShareTypeView* pane = self.get();
       if (!pane) return;
       if (!result || !result->isOK()) {
-        pane->setUserInteractionEnabled(true);
+        pane->setWriting(false);
         pane->reportFailure(result);
         return;
       }
@@ -188,12 +216,12 @@ void ShareTypeView::shareViaEmail() {
   const QString folder = FileUtil::temporaryDirectoryForFile();
   if (!ORRERY_SOFT_ASSERT(!folder.isEmpty(), "-[ShareTypeView shareViaEmail]")) return;
   const QString path = QDir(folder).filePath(root->exportFileNameForType(fileTypeSuffix()));
-  setUserInteractionEnabled(false);
+  setWriting(true);
   platform::WeakRef<ShareTypeView> self(this);
   saveToFileAtURL(path, [self, path](const MyResultPtr& result) {
     ShareTypeView* pane = self.get();
     if (!pane) return;
-    pane->setUserInteractionEnabled(true);
+    pane->setWriting(false);
     if (!result || !result->isOK()) {
       pane->reportFailure(result);
       return;
@@ -317,9 +345,13 @@ void TextShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion co
   const IdeaPtr root = rootIdea();
   if (!root) return completion(MyResult::error(kFailedToWrite, QString()));
   const bool notes = mNotesButton->toggled();
-  const QString text = mHtmlFormatButton->toggled() ? TextExporter::ideaAsNestedHTMLList(*root, notes)
-                                                    : TextExporter::ideaAsTextOutline(*root, notes);
-  saveData(text.toUtf8(), path, completion);
+  const bool html = mHtmlFormatButton->toggled();
+  saveInBackground(
+      [frozen = root->snapshotCopy(), notes, html](QString*) {
+        return (html ? TextExporter::ideaAsNestedHTMLList(*frozen, notes) : TextExporter::ideaAsTextOutline(*frozen, notes))
+            .toUtf8();
+      },
+      path, std::move(completion));
 }
 
 void TextShareTypeView::applyLayout() {
@@ -344,10 +376,13 @@ std::shared_ptr<TabItem> ImageShareTypeView::createTabItem() {
 void ImageShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
   const IdeaPtr root = rootIdea();
   if (!root) return completion(MyResult::error(kFailedToWrite, QString()));
-  QString error;
-  const QByteArray png = ImageExporter::generatePNGImageFromIdea(root->snapshotCopy(), mTransparencyButton->toggled(), &error);
-  if (png.isEmpty()) return completion(MyResult::error(kFailedToWrite, error));
-  saveData(png, path, completion);
+  saveInBackground(
+      [frozen = root->snapshotCopy(), transparency = mTransparencyButton->toggled()](QString* error) {
+        QByteArray png = ImageExporter::generatePNGImageFromIdea(frozen, transparency, error);
+        if (png.isEmpty() && error->isEmpty()) *error = QStringLiteral("the picture cannot be made");
+        return png;
+      },
+      path, std::move(completion));
 }
 
 void ImageShareTypeView::applyLayout() {
@@ -388,7 +423,8 @@ std::shared_ptr<TabItem> OPMLShareTypeView::createTabItem() {
 void OPMLShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
   const IdeaPtr root = rootIdea();
   if (!root) return completion(MyResult::error(kFailedToWrite, QString()));
-  saveData(OPMLWriter::ideaAsOPML(*root).toUtf8(), path, completion);
+  saveInBackground([frozen = root->snapshotCopy()](QString*) { return OPMLWriter::ideaAsOPML(*frozen).toUtf8(); }, path,
+                   std::move(completion));
 }
 
 void OPMLShareTypeView::applyLayout() { ShareTypeView::applyLayout(); }

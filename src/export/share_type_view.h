@@ -21,6 +21,7 @@ namespace orrery {
 
 class TextView;
 class TabItem;
+class SpinningProgressIndicator;
 
 using ShareType = std::uint64_t;
 
@@ -52,6 +53,10 @@ class ShareTypeView : public BaseView,
                                                      std::function<void(const QString&)> completion);
   // Atomic write; a nil completion is allowed.
   static void saveData(const QByteArray& data, const QString& path, const ResultCompletion& completion);
+  // Makes the bytes with `make` on a background queue (from copies the caller took) and writes
+  // them there; the completion runs on the main queue. A non-empty error from `make` fails it.
+  using BytesMaker = std::function<QByteArray(QString* error)>;
+  static void saveInBackground(BytesMaker make, const QString& path, ResultCompletion completion);
 
   void roundedTextButtonPressed(RoundedTextButton& button) override;
   void buttonPressed(ButtonView& button) override;
@@ -62,6 +67,8 @@ class ShareTypeView : public BaseView,
   RoundedTextButton& exportButton() const { return *mExportButton; }
   RoundedTextButton& shareButton() const { return *mShareButton; }
   RoundedTextButton& cancelButton() const { return *mCancelButton; }
+  // Spins beside the buttons while a write runs.
+  SpinningProgressIndicator& progressIndicator() const { return *mProgress; }
 
   // The mail program's command, replaceable for tests.
   static QString& mailCommand();
@@ -81,12 +88,15 @@ class ShareTypeView : public BaseView,
 
  private:
   void reportFailure(const MyResultPtr& result);
+  // The buttons off and the indicator spinning while a write runs, or back.
+  void setWriting(bool writing);
   void handOffToMail(const QString& path);
 
   platform::WeakRef<ShareTypeViewDelegate> mDelegate;
   std::shared_ptr<RoundedTextButton> mExportButton;
   std::shared_ptr<RoundedTextButton> mShareButton;
   std::shared_ptr<RoundedTextButton> mCancelButton;
+  std::shared_ptr<SpinningProgressIndicator> mProgress;
   bool mUserInteractionEnabled = true;
 };
 

@@ -9,6 +9,13 @@ namespace {
 
 const QString kNote = QStringLiteral("Note");
 
+// What "^\s*" matches, without a regular expression per idea.
+qsizetype leadingSpaces(const QString& text) {
+  qsizetype start = 0;
+  while (start < text.size() && text[start].isSpace()) ++start;
+  return start;
+}
+
 }  // namespace
 
 QString TextExporter::htmlEscape(const QString& text) {
@@ -19,26 +26,38 @@ QString TextExporter::htmlEscape(const QString& text) {
 }
 
 void TextExporter::addLevelTabs(qint64 level, QString& buffer) {
-  if (level > 0) buffer += QString(level, QLatin1Char('\t'));
+  // Appended in place: no string per line.
+  if (level > 0) buffer.resize(buffer.size() + level, QLatin1Char('\t'));
+}
+
+void TextExporter::appendNoteReference(std::int64_t number, QString& buffer) {
+  buffer += u'(';
+  buffer += kNote;
+  buffer += u' ';
+  buffer += QString::number(number);
+  buffer += u')';
 }
 
 QString TextExporter::textExportTitleFor(const Idea& idea) {
-  // What "^\s*" matches, without a regular expression per idea.
   const QString title = idea.exportTitle();
-  qsizetype start = 0;
-  while (start < title.size() && title[start].isSpace()) ++start;
+  const qsizetype start = leadingSpaces(title);
   return start == 0 ? title : title.mid(start);
+}
+
+void TextExporter::appendExportTitle(const Idea& idea, QString& buffer) {
+  const QString title = idea.exportTitle();
+  buffer += QStringView(title).mid(leadingSpaces(title));
 }
 
 void TextExporter::outlineIdea(const Idea& idea, qint64 level, std::int64_t* nextNote, QString& buffer) {
   // Walked without recursion: no outline is too deep to write.
   walkTree(idea, level, [&](const Idea& current, qint64 depth) {
     addLevelTabs(depth, buffer);
-    buffer += textExportTitleFor(current);
+    appendExportTitle(current, buffer);
     if (nextNote && current.hasNote()) {
       buffer += QLatin1Char('\n');
       addLevelTabs(depth + 1, buffer);
-      buffer += QStringLiteral("(%1 %2)").arg(kNote).arg(*nextNote);
+      appendNoteReference(*nextNote, buffer);
       ++*nextNote;
     }
     buffer += QLatin1Char('\n');

@@ -21,6 +21,9 @@ class TextExporter {
   static void addLevelTabs(qint64 level, QString& buffer);
   // The export title without its leading white space.
   static QString textExportTitleFor(const Idea& idea);
+  // The same title appended to `buffer`, and "(Note n)".
+  static void appendExportTitle(const Idea& idea, QString& buffer);
+  static void appendNoteReference(std::int64_t number, QString& buffer);
   // `nextNote` null means notes are off.
   static void outlineIdea(const Idea& idea, qint64 level, std::int64_t* nextNote, QString& buffer);
   static void addNotesFrom(const Idea& idea, qint64 level, std::int64_t& nextNote, QString& buffer);

@@ -5,16 +5,12 @@
 #include "export/tree_walk.h"
 #include "export/zip/zip_archive.h"
 #include "foundation/logging.h"
-#include "model/file_utils.h"
+#include "model/json_encoder.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/resources.h"
 
-#include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -32,13 +28,6 @@ struct StepError {
 MyResultPtr failure(const QString& message) {
   logLine(QStringLiteral("Web export failed: %1").arg(message));
   return MyResult::error(QString(), message);
-}
-
-bool writeData(const QByteArray& data, const QString& path, QString* error) {
-  QSaveFile file(path);
-  if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit()) return true;
-  *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-  return false;
 }
 
 const char* modeWord(WebExportStyle style) {
@@ -67,7 +56,6 @@ WebExporter::PictureNames WebExporter::pictureNamesFor(const Idea& root) {
   qint64 generated = 0;
   walkTree(root, 0, [&](const Idea& idea, qint64 /*level*/) {
     if (idea.image().isNull() && idea.bigImageData().isEmpty()) return;
-    if (names.contains(idea.identifier())) return;
     QString name = idea.identifier();
     if (!isPlainFileName(name) || taken.contains(name.toLower())) {
       do {
@@ -75,7 +63,7 @@ WebExporter::PictureNames WebExporter::pictureNamesFor(const Idea& root) {
       } while (taken.contains(name.toLower()));
     }
     taken.insert(name.toLower());
-    names.insert(idea.identifier(), name);
+    names.insert(&idea, name);
   });
   return names;
 }
@@ -88,45 +76,53 @@ QString WebExporter::hexStringForColor(const Idea& idea) {
   return QString::asprintf("#%02X%02X%02X", byte(c.r), byte(c.g), byte(c.b));
 }
 
-QJsonObject WebExporter::exportIdea(const Idea& root, const PictureNames& names) {
-  // Built bottom-up with an explicit stack: each record is finished when its children are.
-  std::vector<QJsonObject> open;
-  std::vector<QJsonArray> children;
-  QJsonObject result;
+QByteArray WebExporter::createDataJS(const Idea& root, const PictureNames& names, WebExportStyle style) {
+  // Written straight into one buffer, each record's keys in the order a JSON object sorts
+  // them; the children ("ideas") come between "icon" and "identifier".
+  QByteArray out;
+  out.reserve(root.calculateWholeTreeSize() * 96 + 64);
+  out += "globalOrreryData = { \"rootIdea\": ";
+  auto key = [&](const char* name) {
+    if (out.back() != '{') out += ',';
+    out += '"';
+    out += name;
+    out += "\":";
+  };
+  auto string = [&](const char* name, QStringView value) {
+    key(name);
+    JSONEncoder::appendString(out, value);
+  };
   walkTree(
       root, 0,
       [&](const Idea& idea, qint64 /*level*/) {
-        QJsonObject record;
-        record.insert(QStringLiteral("elemtype"), static_cast<qint64>(idea.ideaType()));
-        record.insert(QStringLiteral("identifier"), idea.identifier());
-        if (idea.hasText()) record.insert(QStringLiteral("text"), idea.text());
-        if (idea.hasColor()) record.insert(QStringLiteral("bgcolor"), hexStringForColor(idea));
-        if (idea.hasNote()) record.insert(QStringLiteral("note"), idea.note());
-        if (idea.hasIcon() && idea.iconImage()) record.insert(QStringLiteral("icon"), idea.iconImage()->name());
-        if (idea.hasURL()) record.insert(QStringLiteral("url"), idea.URL());
-        const QString base = names.value(idea.identifier());
-        if (!idea.image().isNull() && !base.isEmpty()) record.insert(QStringLiteral("image"), imageNameFor(base));
-        if (!idea.bigImageData().isEmpty() && !base.isEmpty())
-          record.insert(QStringLiteral("bigImage"), bigImageNameFor(base));
-        if (idea.isLink()) record.insert(QStringLiteral("linkedIdea"), idea.linkedIdentifier());
-        open.push_back(record);
-        children.emplace_back();
+        out += '{';
+        const QString base = names.value(&idea);
+        if (idea.hasColor()) string("bgcolor", hexStringForColor(idea));
+        if (!idea.bigImageData().isEmpty() && !base.isEmpty()) string("bigImage", bigImageNameFor(base));
+        key("elemtype");
+        out += QByteArray::number(static_cast<qint64>(idea.ideaType()));
+        if (idea.hasIcon() && idea.iconImage()) string("icon", idea.iconImage()->name());
+        key("ideas");
+        out += '[';
       },
-      [&](const Idea& /*idea*/, qint64 /*level*/) {
-        QJsonObject record = std::move(open.back());
-        record.insert(QStringLiteral("ideas"), children.back());
-        open.pop_back();
-        children.pop_back();
-        if (children.empty()) result = record;
-        else children.back().append(record);
+      [&](const Idea& idea, qint64 /*level*/) {
+        out += ']';
+        string("identifier", idea.identifier());
+        const QString base = names.value(&idea);
+        if (!idea.image().isNull() && !base.isEmpty()) string("image", imageNameFor(base));
+        if (idea.isLink()) string("linkedIdea", idea.linkedIdentifier());
+        if (idea.hasNote()) string("note", idea.note());
+        if (idea.hasText()) string("text", idea.text());
+        if (idea.hasURL()) string("url", idea.URL());
+        out += '}';
+      },
+      [&](const Idea& /*child*/) {
+        if (out.back() != '[') out += ',';
       });
-  return result;
-}
-
-QString WebExporter::createDataJS(const QJsonObject& record, WebExportStyle style) {
-  return QStringLiteral("globalOrreryData = { \"rootIdea\": ") +
-         QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) +
-         QStringLiteral(",\n\"mode\": \"%1\" };").arg(QLatin1String(modeWord(style)));
+  out += ",\n\"mode\": \"";
+  out += modeWord(style);
+  out += "\" };";
+  return out;
 }
 
 QString WebExporter::processResourceTemplate(const QString& name, const QString& type,
@@ -144,76 +140,74 @@ QString WebExporter::processResourceTemplate(const QString& name, const QString&
   return text;
 }
 
-MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, const IdeaPtr& preview, WebExportStyle style,
-                                   const QString& destination) {
-  const QString staging = FileUtil::temporaryDirectoryForFile();
-  if (staging.isEmpty()) return failure(QStringLiteral("the staging folder cannot be created"));
-  struct Cleanup {
-    QString folder;
-    ~Cleanup() { QDir(folder).removeRecursively(); }
-  } cleanup{staging};
-
-  QString error;
-  const QString include = FileUtil::createDirectory(QStringLiteral("include"), staging);
-  const QString files = FileUtil::createDirectory(QStringLiteral("files"), staging);
-  if (include.isEmpty() || files.isEmpty()) return failure(QStringLiteral("%1: folders cannot be created").arg(staging));
-
-  // 1. The record, data.js and every picture.
-  const PictureNames names = pictureNamesFor(*frozen);
-  const QString dataJS = createDataJS(exportIdea(*frozen, names), style);
-  bool picturesWritten = true;
-  walkTree(*frozen, 0, [&](const Idea& idea, qint64 /*level*/) {
-    const QString base = names.value(idea.identifier());
-    if (!picturesWritten || base.isEmpty()) return;
-    if (!idea.image().isNull()) {
-      const QByteArray png = idea.image().pngData();
-      if (png.isEmpty()) {
-        error = QStringLiteral("%1: the picture cannot be encoded").arg(imageNameFor(base));
-        picturesWritten = false;
-        return;
-      }
-      picturesWritten = writeData(png, files + QLatin1Char('/') + imageNameFor(base), &error);
-    }
-    if (picturesWritten && !idea.bigImageData().isEmpty())
-      picturesWritten = writeData(idea.bigImageData(), files + QLatin1Char('/') + bigImageNameFor(base), &error);
-  });
-  if (!picturesWritten) return failure(error);
-  if (!writeData(dataJS.toUtf8(), files + QLatin1String("/data.js"), &error)) return failure(error);
-
-  // 2. The page, its title escaped.
-  const QString index = processResourceTemplate(
-      QStringLiteral("web_index"), QStringLiteral("html"),
-      {{QStringLiteral("{{title}}"), TextExporter::htmlEscape(frozen->exportTitle())}}, &error);
-  if (!error.isEmpty() || !writeData(index.toUtf8(), staging + QLatin1String("/index.html"), &error))
-    return failure(error);
-
-  // 3. and 4. Scripts and styles; the emoji pictures for a presentation.
-  ZipError zipError;
+MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, WebExportStyle style, const QString& destination) {
+  // Every entry goes straight into the archive; the bundled scripts and emoji pictures are
+  // copied still compressed.
   const QString includeArchive = platform::pathForResource(QStringLiteral("web_include"), QStringLiteral("zip"));
   if (includeArchive.isEmpty()) return failure(QStringLiteral("web_include.zip: missing"));
-  if (!ZipArchive::unzipFileAtPath(includeArchive, staging, &zipError))
-    return failure(QStringLiteral("web_include.zip: %1").arg(zipError.description));
-  if (style == 0) {
-    const QString emoji = platform::pathForResource(QStringLiteral("web_twemoji"), QStringLiteral("zip"));
-    if (emoji.isEmpty()) return failure(QStringLiteral("web_twemoji.zip: missing"));
-    if (!ZipArchive::unzipFileAtPath(emoji, include, &zipError))
-      return failure(QStringLiteral("web_twemoji.zip: %1").arg(zipError.description));
-  } else {
-    // 5. The how-to page.
-    const QString howto = processResourceTemplate(QStringLiteral("web_howto"), QStringLiteral("html"), {}, &error);
-    if (!error.isEmpty() || !writeData(howto.toUtf8(), staging + QLatin1String("/HOW_TO_USE.html"), &error))
-      return failure(error);
-  }
+  const QString emoji =
+      style == 0 ? platform::pathForResource(QStringLiteral("web_twemoji"), QStringLiteral("zip")) : QString();
+  if (style == 0 && emoji.isEmpty()) return failure(QStringLiteral("web_twemoji.zip: missing"));
 
-  // 6. The preview.
-  QString previewError;
-  const QByteArray png = ImageExporter::generatePNGImageFromIdea(preview, /*transparency=*/false, &previewError);
-  if (png.isEmpty()) return failure(QStringLiteral("preview.png: %1").arg(previewError));
-  if (!writeData(png, files + QLatin1String("/preview.png"), &error)) return failure(error);
+  QString error;
+  const bool written = ZipArchive::createZipFile(
+      destination,
+      [&](ZipArchive& archive, QString* why) {
+        // 1. The record, data.js and every picture.
+        const PictureNames names = pictureNamesFor(*frozen);
+        bool picturesWritten = true;
+        walkTree(*frozen, 0, [&](const Idea& idea, qint64 /*level*/) {
+          const QString base = names.value(&idea);
+          if (!picturesWritten || base.isEmpty()) return;
+          if (!idea.image().isNull()) {
+            const QByteArray png = idea.image().pngData();
+            if (png.isEmpty()) {
+              *why = QStringLiteral("%1: the picture cannot be encoded").arg(imageNameFor(base));
+              picturesWritten = false;
+              return;
+            }
+            picturesWritten = archive.writeData(png, QLatin1String("files/") + imageNameFor(base), why);
+          }
+          if (picturesWritten && !idea.bigImageData().isEmpty())
+            picturesWritten = archive.writeData(idea.bigImageData(), QLatin1String("files/") + bigImageNameFor(base), why);
+        });
+        if (!picturesWritten) return false;
+        if (!archive.writeData(createDataJS(*frozen, names, style), QStringLiteral("files/data.js"), why))
+          return false;
 
-  // 7. The archive.
-  if (!ZipArchive::createZipFileAtPath(destination, staging, &error)) return failure(error);
-  return MyResult::OK();
+        // 2. The page, its title escaped.
+        const QString index = processResourceTemplate(
+            QStringLiteral("web_index"), QStringLiteral("html"),
+            {{QStringLiteral("{{title}}"), TextExporter::htmlEscape(frozen->exportTitle())},
+             // Only a presentation carries the emoji pictures and their table.
+             {QStringLiteral("{{emoji}}"),
+              style == 0 ? QStringLiteral("<script src=\"include/twemoji/index.js\"></script>\n") : QString()}},
+            why);
+        if (!why->isEmpty() || !archive.writeData(index.toUtf8(), QStringLiteral("index.html"), why)) return false;
+
+        // 3. and 4. Scripts and styles; the emoji pictures for a presentation.
+        if (!archive.copyEntriesFrom(includeArchive, QString(), why)) return false;
+        if (style == 0) {
+          if (!archive.copyEntriesFrom(emoji, QStringLiteral("include/"), why)) return false;
+        } else {
+          // 5. The how-to page.
+          const QString howto = processResourceTemplate(QStringLiteral("web_howto"), QStringLiteral("html"), {}, why);
+          if (!why->isEmpty() || !archive.writeData(howto.toUtf8(), QStringLiteral("HOW_TO_USE.html"), why))
+            return false;
+        }
+
+        // 6. The preview.
+        QString previewError;
+        const QByteArray png = ImageExporter::generatePNGImageFromIdea(
+            frozen->ideaByRestrictingElements(kPreviewIdeaCount), /*transparency=*/false, &previewError);
+        if (png.isEmpty()) {
+          *why = QStringLiteral("preview.png: %1").arg(previewError);
+          return false;
+        }
+        return archive.writeData(png, QStringLiteral("files/preview.png"), why);
+      },
+      &error);
+  return written ? MyResult::OK() : failure(error);
 }
 
 void WebExporter::saveWebExportFrom(const IdeaPtr& root, WebExportStyle style, const QString& destination,
@@ -225,12 +219,9 @@ void WebExporter::saveWebExportFrom(const IdeaPtr& root, WebExportStyle style, c
     finish(failure(root ? QStringLiteral("no file to write to") : QStringLiteral("no map to export")));
     return;
   }
-  // Both copies are taken now: an edit after this call is not exported.
+  // The snapshot is taken now: an edit after this call is not exported.
   IdeaPtr frozen = root->snapshotCopy();
-  IdeaPtr preview = root->ideaByRestrictingElements(kPreviewIdeaCount);
-  queue().async([frozen, preview, style, destination, finish] {
-    finish(exportNow(frozen, preview, style, destination));
-  });
+  queue().async([frozen, style, destination, finish] { finish(exportNow(frozen, style, destination)); });
 }
 
 }  // namespace orrery

@@ -3,18 +3,17 @@
 // ("index.html", its scripts and styles), "files/data.js" with the whole tree, a preview
 // picture and every picture of the map.
 //
-// The call takes its copies of the tree on the calling (main) thread and returns at once: the
-// map as it is now and a reduced copy for the preview. Every later step reads only those
-// copies, in one task on the serial queue "orrery.webexporter"; the first failure skips the
-// rest. The archive is written beside the destination and renamed over it when complete, so
-// a failure leaves the old file; the staging folder is always removed. One completion, on
+// The call takes one snapshot of the tree on the calling (main) thread and returns at once.
+// Every later step, the reduced copy for the preview among them, reads only that snapshot, in
+// one task on the serial queue "orrery.webexporter"; the first failure skips the rest. The
+// archive is written beside the destination, entry by entry with nothing staged on disk, and
+// renamed over it when complete, so a failure leaves the old file. One completion, on
 // the main queue, with OK or an error naming the file and the reason.
 
 #include "foundation/my_result.h"
 #include "model/idea.h"
 
 #include <QHash>
-#include <QJsonObject>
 #include <QString>
 
 #include <cstdint>
@@ -40,14 +39,12 @@ class WebExporter {
                                 Completion completion);
   static platform::SerialQueue& queue();
 
-  // Picture file names by the idea identifier they belong to: the identifier itself when it
-  // makes a plain file name not used before, otherwise a generated one.
-  using PictureNames = QHash<QString, QString>;
+  // Picture file names by the idea they belong to: its identifier when that makes a plain file
+  // name not used before, otherwise a generated one (two ideas may share an identifier).
+  using PictureNames = QHash<const Idea*, QString>;
   static PictureNames pictureNamesFor(const Idea& root);
-  // The element record of an idea and its subtree.
-  static QJsonObject exportIdea(const Idea& idea, const PictureNames& names);
-  // The data.js text for the record.
-  static QString createDataJS(const QJsonObject& record, WebExportStyle style);
+  // The data.js text (UTF-8): the element records of the idea and its subtree.
+  static QByteArray createDataJS(const Idea& root, const PictureNames& names, WebExportStyle style);
   static QString hexStringForColor(const Idea& idea);
   static QString imageNameFor(const QString& base) { return base + QLatin1String("_mini.png"); }
   static QString bigImageNameFor(const QString& base) { return base + QLatin1String(".jpg"); }
@@ -57,8 +54,7 @@ class WebExporter {
                                          const QList<std::pair<QString, QString>>& params, QString* error);
 
   // The whole export, on the calling thread, from copies nobody changes.
-  static MyResultPtr exportNow(const IdeaPtr& frozen, const IdeaPtr& preview, WebExportStyle style,
-                               const QString& destination);
+  static MyResultPtr exportNow(const IdeaPtr& frozen, WebExportStyle style, const QString& destination);
 };
 
 }  // namespace orrery

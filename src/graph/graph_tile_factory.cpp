@@ -240,6 +240,11 @@ void GraphTileFactory::drawTile(const QRectF& region, double zoom, QPainter& pai
   PlanetDrawer bare(kNodeType);  // for ideas of neither colour nor picture: nothing left over
   const bool titled = zoom >= static_cast<double>(0.05f);
   const std::int32_t fontFactor = mFontSizeFactor;
+  // The drawer leaves the state as it found it, so each planet only moves the origin: one
+  // transform change per planet instead of a save, a move and a restore, which a PDF page
+  // writes out in full every time.
+  painter.save();
+  const QTransform base = painter.worldTransform();
   for (std::int32_t rank : mPlanetIndex.itemsMeeting(near)) {
     const std::int32_t index = mPostOrder[static_cast<std::size_t>(rank)];
     const Node& node = mNodes[static_cast<std::size_t>(index)];
@@ -254,7 +259,6 @@ void GraphTileFactory::drawTile(const QRectF& region, double zoom, QPainter& pai
     const QSizeF size = d.scaledSize();
     const QRectF rect(node.drawn * zoom - QPointF(size.width() / 2, size.height() / 2), size);
     if (!meets(rect, inside)) continue;
-    painter.save();
     if (idea) {
       d.setBaseColor(idea->color);
       d.setImage(idea->image);
@@ -266,10 +270,10 @@ void GraphTileFactory::drawTile(const QRectF& region, double zoom, QPainter& pai
     d.setIconImage(titled && idea ? idea->icon : nullptr);
     d.setFontSize(PlanetDrawer::fontSizeForPlanetType(d.planetType(), fontFactor));
     d.setTextColor(titleColor(idea ? idea->color : nullptr));
-    painter.translate(rect.topLeft());
+    painter.setWorldTransform(QTransform(base).translate(rect.x(), rect.y()));
     d.drawInCurrentContext(painter);
-    painter.restore();
   }
+  painter.restore();
 }
 
 QImage GraphTileFactory::createTile(const QRectF& region, const QSize& pixels) const {

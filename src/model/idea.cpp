@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 
 namespace orrery {
 
@@ -32,6 +33,34 @@ KitImage makeSmallImage(const KitImage& source) {
       .withPNGData();
 }
 
+// New identifiers, "id<seconds>_<counter>": the time formatted once per maker, so a copy of a
+// large tree does not read the clock and format a number through printf for every idea.
+class IdentifierMaker {
+ public:
+  IdentifierMaker()
+      : mPrefix(QString::asprintf("id%0.0f_", double(QDateTime::currentMSecsSinceEpoch()) / 1000.0)) {}
+
+  QString next() const {
+    const auto counter = static_cast<int>(static_cast<std::uint32_t>(++gIdentifierCounter));
+    char digits[12];
+    char* end = digits + sizeof digits;
+    char* at = end;
+    auto magnitude = static_cast<std::uint32_t>(counter < 0 ? -static_cast<std::int64_t>(counter) : counter);
+    do {
+      *--at = char('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (counter < 0) *--at = '-';
+    QString identifier(mPrefix.size() + (end - at), Qt::Uninitialized);
+    QChar* out = std::copy(mPrefix.cbegin(), mPrefix.cend(), identifier.data());
+    for (; at != end; ++at) *out++ = QLatin1Char(*at);
+    return identifier;
+  }
+
+ private:
+  QString mPrefix;
+};
+
 }  // namespace
 
 const Idea::Extras& Idea::noExtras() {
@@ -48,11 +77,7 @@ Idea::Extras& Idea::mut() {
   return *mExtras;
 }
 
-QString Idea::createIdentifier() {
-  const double seconds = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-  const auto counter = static_cast<std::uint32_t>(++gIdentifierCounter);
-  return QString::asprintf("id%0.0f_%d", seconds, static_cast<int>(counter));
-}
+QString Idea::createIdentifier() { return IdentifierMaker().next(); }
 
 Idea::Idea(Private, QString text, QString identifier)
     : mIdentifier(std::move(identifier)), mText(std::move(text)) {
@@ -336,14 +361,8 @@ void Idea::traverseNaturally(const Visitor& visitor, qint64 depth) const {
 }
 
 IdeaPtr Idea::ideaByRestrictingDepth(qint64 depth) const {
-  IdeaPtr copy = deepCopyWithNewIdentifiersNoExternalLinks();
-  copy->traverseNaturally(
-      [depth](const IdeaPtr& idea, qint64 level) {
-        if (level < depth) return;
-        if (IdeaPtr parent = idea->parent()) parent->detachIdea(idea->mIdentifier);
-      },
-      0);
-  return copy;
+  // Only the kept levels are copied; a link to an idea below them holds its target's content.
+  return copyWithNewIdentifiers(/*preserveExternalLinks=*/false, std::max<qint64>(depth, 1));
 }
 
 IdeaPtr Idea::ideaByRestrictingElements(qint64 count) const {
@@ -385,26 +404,32 @@ void Idea::takeContentOf(const Idea* source) {
   if (ex().linkedIdentifier != linked) mut().linkedIdentifier = linked;
 }
 
-IdeaPtr Idea::performDeepCopyWithNewIdentifiers(std::vector<std::pair<const Idea*, Idea*>>& links,
-                                                QHash<QString, Idea*>& copyBySource) const {
-  IdeaPtr copy;
-  if (isLink()) {
-    copy = createWithLinkToIdea(ex().linkedIdentifier);
-    links.emplace_back(this, copy.get());
-  } else {
-    copy = createWithText(mText);
-    copy->takeContentOf(this);
-  }
-  if (!copyBySource.contains(mIdentifier)) copyBySource.insert(mIdentifier, copy.get());
-  for (const IdeaPtr& child : mIdeas)
-    copy->addIdea(child->performDeepCopyWithNewIdentifiers(links, copyBySource));
-  return copy;
-}
-
-IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExternalLinks) const {
+IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) const {
+  const IdentifierMaker identifiers;
   std::vector<std::pair<const Idea*, Idea*>> links;  // (source link, its copy)
-  QHash<QString, Idea*> copyBySource;                // source identifier -> first copy
-  IdeaPtr copy = performDeepCopyWithNewIdentifiers(links, copyBySource);
+  auto copyOf = [&](const Idea& source) {
+    IdeaPtr copy = std::make_shared<Idea>(Private{}, QString(), identifiers.next());
+    if (source.isLink()) {
+      copy->mIdeaType = IdeaTypeLink;
+      copy->mut().linkedIdentifier = source.ex().linkedIdentifier;
+      links.emplace_back(&source, copy.get());
+    } else {
+      copy->takeContentOf(&source);
+    }
+    return copy;
+  };
+
+  const IdeaPtr top = copyTree(depth, copyOf);
+  if (links.empty()) return top;
+  // Source identifier -> its first copy, from both trees walked side by side in pre-order.
+  QHash<QString, Idea*> copyBySource;
+  std::vector<std::pair<const Idea*, Idea*>> pairs{{this, top.get()}};
+  while (!pairs.empty()) {
+    const auto [source, copy] = pairs.back();
+    pairs.pop_back();
+    if (!copyBySource.contains(source->mIdentifier)) copyBySource.insert(source->mIdentifier, copy);
+    for (size_t i = copy->mIdeas.size(); i-- > 0;) pairs.emplace_back(source->mIdeas[i].get(), copy->mIdeas[i].get());
+  }
   for (const auto& [sourceLink, linkCopy] : links) {
     if (Idea* inside = copyBySource.value(sourceLink->ex().linkedIdentifier)) {
       linkCopy->mut().linkedIdentifier = inside->mIdentifier;
@@ -415,28 +440,50 @@ IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExt
       linkCopy->takeContentOf(target.get());
     }
   }
-  return copy;
+  return top;
+}
+
+IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExternalLinks) const {
+  return copyWithNewIdentifiers(preserveExternalLinks, std::numeric_limits<qint64>::max());
+}
+
+IdeaPtr Idea::copyTree(qint64 depth, const std::function<IdeaPtr(const Idea& source)>& copyOf) const {
+  // Built with an explicit stack (no tree is too deep) and the children attached directly:
+  // a fresh copy can be nobody's ancestor, so the checks of insertIdea are not needed.
+  struct Frame {
+    const Idea* source;
+    Idea* copy;
+    size_t next;
+  };
+  IdeaPtr top = copyOf(*this);
+  std::vector<Frame> stack;
+  stack.push_back({this, top.get(), 0});
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    const auto& children = frame.source->mIdeas;
+    if (qint64(stack.size()) >= depth || frame.next >= children.size()) {
+      stack.pop_back();
+      continue;
+    }
+    Idea& parent = *frame.copy;
+    if (frame.next == 0) parent.mIdeas.reserve(children.size());
+    const Idea& child = *children[frame.next++];
+    IdeaPtr& childCopy = parent.mIdeas.emplace_back(copyOf(child));
+    childCopy->mParent = parent.weak_from_this();
+    stack.push_back({&child, childCopy.get(), 0});
+  }
+  return top;
 }
 
 IdeaPtr Idea::snapshotCopy() const {
-  IdeaPtr copy = std::make_shared<Idea>(Private{}, mText, mIdentifier);
-  copyStructureInto(*copy);
-  return copy;
-}
-
-void Idea::copyStructureInto(Idea& copy) const {
-  copy.mIdeaType = mIdeaType;
-  copy.mExtras = mExtras;
-  copy.mColor = mColor;
-  copy.colorThemeTypeValue = colorThemeTypeValue;
-  copy.mIdeas.reserve(mIdeas.size());
-  const IdeaPtr parent = copy.self();
-  for (const IdeaPtr& child : mIdeas) {
-    IdeaPtr childCopy = std::make_shared<Idea>(Private{}, child->mText, child->mIdentifier);
-    childCopy->mParent = parent;
-    child->copyStructureInto(*childCopy);
-    copy.mIdeas.push_back(std::move(childCopy));
-  }
+  return copyTree(std::numeric_limits<qint64>::max(), [](const Idea& source) {
+    IdeaPtr copy = std::make_shared<Idea>(Private{}, source.mText, source.mIdentifier);
+    copy->mIdeaType = source.mIdeaType;
+    copy->mExtras = source.mExtras;
+    copy->mColor = source.mColor;
+    copy->colorThemeTypeValue = source.colorThemeTypeValue;
+    return copy;
+  });
 }
 
 // ---- colour, export, text ----

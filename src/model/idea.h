@@ -174,10 +174,12 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   friend struct IdeaMergeAccess;
   IdeaPtr self() const { return std::const_pointer_cast<Idea>(shared_from_this()); }
   const Idea* content() const;
-  IdeaPtr performDeepCopyWithNewIdentifiers(std::vector<std::pair<const Idea*, Idea*>>& links,
-                                            QHash<QString, Idea*>& copyBySource) const;
+  // Levels 0 … depth − 1 copied with new identifiers, inner links pointing into the copy.
+  IdeaPtr copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) const;
   void takeContentOf(const Idea* source);
-  void copyStructureInto(Idea& copy) const;
+  // Levels 0 … depth − 1 as fresh ideas made by `copyOf` (content, not children), each
+  // attached to its parent's copy; walked without recursion.
+  IdeaPtr copyTree(qint64 depth, const std::function<IdeaPtr(const Idea& source)>& copyOf) const;
   void appendDebugLines(QString& out, int depth) const;
 
   // What most ideas never have, kept apart so that an idea stays small and a copy shares it:

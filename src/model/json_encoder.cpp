@@ -44,7 +44,10 @@ void JSONEncoder::putLatin1String(QLatin1StringView text) {
 void JSONEncoder::putString(QStringView text) {
   // At most six bytes per UTF-16 unit (a \u escape), plus the quotes.
   char* const start = room(text.size() * 6 + 2);
-  char* out = start;
+  mLength += writeString(start, text) - start;
+}
+
+char* JSONEncoder::writeString(char* out, QStringView text) {
   *out++ = '"';
   const char16_t* p = text.utf16();
   const char16_t* const end = p + text.size();
@@ -86,7 +89,13 @@ void JSONEncoder::putString(QStringView text) {
     }
   }
   *out++ = '"';
-  mLength += out - start;
+  return out;
+}
+
+void JSONEncoder::appendString(QByteArray& out, QStringView text) {
+  const qsizetype length = out.size();
+  out.resize(length + text.size() * 6 + 2);
+  out.resize(writeString(out.data() + length, text) - out.constData());
 }
 
 void JSONEncoder::beginMember(CoderKey key) {

@@ -25,6 +25,8 @@ class JSONEncoder final : public KeyedEncoder {
   // circular reference, or nesting beyond kMaxKeyedNestingDepth).
   QByteArray data() const;
   bool failed() const { return mFailed; }
+  // Appends `text` as a quoted JSON string, the same as the encoder writes it.
+  static void appendString(QByteArray& out, QStringView text);
 
   void encodeString(const QString& value, CoderKey key) override;
   void encodeStrings(const QStringList& values, CoderKey key) override;
@@ -49,6 +51,9 @@ class JSONEncoder final : public KeyedEncoder {
   void put(char c) { *room(1) = c, ++mLength; }
   void put(const char* text, qsizetype length);
   void putString(QStringView text);
+  // Writes the quoted string at `out`, which has room for 6 bytes per unit plus 2; returns
+  // the end.
+  static char* writeString(char* out, QStringView text);
   void putLatin1String(QLatin1StringView text);
 
   std::vector<const KeyedCodable*> objectStack;

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <QPainter>
+
 #include <gtest/gtest.h>
 
 namespace orrery {
@@ -28,6 +30,15 @@ TEST(ImageExporter, ASmallMapComesOutAtItsNaturalSizeOnWhiteOrTransparent) {
   const QPoint middle(clear.width() / 2, clear.height() / 2);
   EXPECT_EQ(clear.pixelColor(middle).alpha(), 255);
   EXPECT_NE(white.pixelColor(middle), QColor(Qt::white));
+  // The opaque picture holds exactly the pixels of the same drawing on a white canvas with alpha.
+  QImage reference(white.size(), QImage::Format_ARGB32_Premultiplied);
+  reference.fill(Qt::white);
+  {
+    QPainter painter(&reference);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+    factory.drawTile(QRectF(QPointF(0, 0), factory.contentSize()), 1.0, painter);
+  }
+  EXPECT_EQ(white.convertToFormat(QImage::Format_RGB32), reference.convertToFormat(QImage::Format_RGB32));
 
   const QByteArray png = ImageExporter::generatePNGImageFromIdea(root->snapshotCopy(), true, &error);
   ASSERT_TRUE(png.startsWith("\x89PNG\r\n\x1a\n"));

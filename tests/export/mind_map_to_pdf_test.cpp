@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <map>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -64,6 +65,29 @@ TEST(MindMapToPDF, OnePageWithoutNotesThenNumberedNotePagesAllA4WithEmbeddedFont
   none.setShowNotes(true);
   ASSERT_TRUE(none.writePDFNow(dir.filePath("none.pdf"))->isOK());
   EXPECT_EQ(testsupport::pdfPageCount(dir.filePath("none.pdf")), 1);
+}
+
+TEST(MindMapToPDF, NotesKeepEveryKindOfLineBreak) {
+  QTemporaryDir dir;
+  const IdeaPtr root = exporttest::fanMap("Breaks", 3);
+  root->ideas()[0]->setNote(QString("First note\nsecond line\r\nthird line\rfourth line") + QChar::ParagraphSeparator +
+                            "last line");
+  MindMapToPDF pdf(root, QDateTime());
+  pdf.setShowNotes(true);
+  ASSERT_TRUE(pdf.writePDFNow(dir.filePath("breaks.pdf"))->isOK());
+  std::map<QString, testsupport::PdfWord> words;
+  for (const auto& w : testsupport::pdfWords(dir.filePath("breaks.pdf")))
+    if (w.page == 2) words.try_emplace(w.text, w);
+  const QStringList starts = {"First", "second", "third", "fourth", "last"};
+  for (qsizetype i = 0; i < starts.size(); ++i) {
+    ASSERT_TRUE(words.count(starts[i])) << starts[i].toStdString();
+    if (i == 0) continue;
+    const auto& above = words[starts[i - 1]];
+    const auto& line = words[starts[i]];
+    EXPECT_GT(line.yMin, above.yMax - 1) << starts[i].toStdString() << " does not start a new line";
+    EXPECT_NEAR(line.xMin, above.xMin, 1) << starts[i].toStdString();
+  }
+  EXPECT_FALSE(testsupport::pdfText(dir.filePath("breaks.pdf")).contains("notesecond"));
 }
 
 TEST(MindMapToPDF, AnEditAfterTheCallIsNotWrittenAndAFailedWriteKeepsTheOldFile) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 namespace orrery {
@@ -76,6 +77,39 @@ TEST(PrintedView, AMapWithoutNotesIsOnePageAndTheMapFitsThePrintableTop) {
     EXPECT_LT(w.yMax, top + 60 * scale) << "the header stays at the printable area's top";
   }
   EXPECT_TRUE(title);
+}
+
+TEST(PrintedView, NotePagesFillThePrintableAreaFromItsTopAndKeepLineBreaks) {
+  QTemporaryDir dir;
+  uitest::PresenterScope presenter;
+  const IdeaPtr root = exporttest::fanMap("Notes", 60, 1);
+  root->ideas()[0]->setNote("First note\nsecond line");
+  PrintedView view(root, QDateTime());
+  presenter->printAnswers.push_back(testsupport::printToPdfFile(dir.filePath("notes.pdf"), QPageLayout::Portrait));
+  platform::PrintOperation operation(view);
+  ASSERT_EQ(operation.runOperation(), platform::PrintOperation::Outcome::Printed);
+  const platform::PrintInfo info = operation.printInfo();
+  const QRectF area = info.imageablePageBounds;
+  const double top = info.paperRect.height() - area.bottom();
+  const double scale = std::min(area.width() / 746, area.height() / 1090);
+
+  std::map<QString, testsupport::PdfWord> firstOnPage2;
+  double rightmostNumber = 0;
+  for (const auto& w : testsupport::pdfWords(dir.filePath("notes.pdf"))) {
+    if (w.page != 2) continue;
+    firstOnPage2.try_emplace(w.text, w);
+    if (w.text.size() == 3 && w.text.toInt() > 0) rightmostNumber = std::max(rightmostNumber, w.xMin);
+  }
+  ASSERT_TRUE(firstOnPage2.count("NOTES"));
+  const auto& header = firstOnPage2["NOTES"];
+  EXPECT_GT(header.yMin, top - 1);
+  EXPECT_LT(header.yMax, top + 30 * scale) << "the header sits in the printable area's top, not " << header.yMin;
+  // Full size: the third column starts about two thirds across the printable width.
+  EXPECT_GT(rightmostNumber, area.left() + 0.6 * area.width());
+  // The note's line break is kept: "second" starts a line of its own below "First".
+  ASSERT_TRUE(firstOnPage2.count("First") && firstOnPage2.count("second"));
+  EXPECT_GT(firstOnPage2["second"].yMin, firstOnPage2["First"].yMax - 1);
+  EXPECT_NEAR(firstOnPage2["second"].xMin, firstOnPage2["First"].xMin, 1);
 }
 
 }  // namespace

@@ -72,7 +72,11 @@ class WebExporterTest : public ::testing::Test {
     const QString output = testsupport::runTool(
         "node", {QStringLiteral(ORRERY_EXPORT_TEST_DIR) + "/web/page_check.js", folder}, &code);
     EXPECT_EQ(code, 0) << output.toStdString();
-    return QJsonDocument::fromJson(output.toUtf8()).object();
+    const QJsonObject page = QJsonDocument::fromJson(output.toUtf8()).object();
+    EXPECT_TRUE(page["missingScripts"].toArray().isEmpty())
+        << "the page loads files the export lacks: "
+        << QJsonDocument(page["missingScripts"].toArray()).toJson(QJsonDocument::Compact).toStdString();
+    return page;
   }
 
   QTemporaryDir dir;
@@ -147,6 +151,45 @@ TEST_F(WebExporterTest, AWebPageCarriesTheWholeTreeItsPicturesAndAnEscapedTitle)
   EXPECT_TRUE(leftoverStaging().isEmpty()) << leftoverStaging().join(", ").toStdString();
 }
 
+TEST(WebExporterData, RecordsReadBackAsTheTreeWithEveryCharacterIntact) {
+  const QString tricky = QString::fromUtf8("Quote \" back\\slash / line\nbreak\r\ttab \x01\x1f é 😀 ") +
+                         QChar(0xD800) + QStringLiteral(" end");
+  IdeaPtr root = Idea::createWithText(tricky);
+  root->setNote(QStringLiteral("note: ") + tricky);
+  IdeaPtr first = Idea::createWithText("first");
+  IdeaPtr second = Idea::createWithURL("https://example.org/?q=\"x\"", KitImage());
+  root->addIdea(first);
+  root->addIdea(second);
+  first->addIdea(Idea::createWithText("grandchild"));
+  first->addIdea(Idea::createWithLinkToIdea(second->identifier()));
+
+  const QByteArray js = WebExporter::createDataJS(*root, WebExporter::pictureNamesFor(*root), 2);
+  const QByteArray head = "globalOrreryData = { \"rootIdea\": ";
+  const QByteArray tail = ",\n\"mode\": \"fullpage\" };";
+  ASSERT_TRUE(js.startsWith(head) && js.endsWith(tail)) << js.toStdString();
+  QJsonParseError error;
+  const QJsonObject record =
+      QJsonDocument::fromJson(js.mid(head.size(), js.size() - head.size() - tail.size()), &error).object();
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+
+  QString expected = tricky;
+  expected[expected.indexOf(QChar(0xD800))] = QChar(0xFFFD);  // no UTF-8 form: the replacement
+  EXPECT_EQ(record["text"].toString(), expected);
+  EXPECT_EQ(record["note"].toString(), "note: " + expected);
+  EXPECT_EQ(record["identifier"].toString(), root->identifier());
+  const QJsonArray children = record["ideas"].toArray();
+  ASSERT_EQ(children.size(), 2);
+  const QJsonArray grandchildren = children[0].toObject()["ideas"].toArray();
+  ASSERT_EQ(grandchildren.size(), 2);
+  EXPECT_EQ(grandchildren[0].toObject()["text"].toString(), "grandchild");
+  EXPECT_TRUE(grandchildren[0].toObject()["ideas"].toArray().isEmpty()) << "a leaf has an empty list";
+  EXPECT_EQ(grandchildren[1].toObject()["linkedIdea"].toString(), second->identifier());
+  EXPECT_EQ(grandchildren[1].toObject()["elemtype"].toInt(), 4);
+  EXPECT_EQ(children[1].toObject()["url"].toString(), "https://example.org/?q=\"x\"");
+  EXPECT_FALSE(children[1].toObject().contains("note"));
+  EXPECT_FALSE(children[0].toObject().contains("bgcolor"));
+}
+
 TEST_F(WebExporterTest, APresentationStepsThroughEveryIdeaWithEmojiAndNoHowTo) {
   IdeaPtr root = exporttest::fanMap("Talk", 4, 2);
   ASSERT_TRUE(exportAndWait(root, 0, dir.filePath("talk.zip"))->isOK());
@@ -160,7 +203,6 @@ TEST_F(WebExporterTest, APresentationStepsThroughEveryIdeaWithEmojiAndNoHowTo) {
   for (const auto& t : page["texts"].toArray()) texts << t.toString();
   for (const char* title : {"Talk", "child 1", "child 4", "note of child 2", "5 / 5"})
     EXPECT_TRUE(texts.contains(title)) << title;
-  EXPECT_TRUE(page["missingScripts"].toArray().isEmpty());
 
   ASSERT_TRUE(exportAndWait(root, 2, dir.filePath("full.zip"))->isOK());
   const QJsonObject full = runPage(dir.filePath("full.zip"), dir.filePath("full"));
@@ -169,12 +211,15 @@ TEST_F(WebExporterTest, APresentationStepsThroughEveryIdeaWithEmojiAndNoHowTo) {
   EXPECT_FALSE(full["shown"].toArray().contains("cover"));
 }
 
-TEST_F(WebExporterTest, PictureNamesFromIdentifiersAreOnlyPlainUniqueFileNames) {
+TEST_F(WebExporterTest, EveryIdeaGetsItsOwnPictureUnderAPlainUniqueFileName) {
+  // Identifiers that are no file names, and two ideas sharing one identifier: each idea's
+  // record must still lead to its own picture.
   IdeaPtr root = Idea::createWithText("root");
-  for (const QString& id : {QString("../x"), QString("a/b"), QString("same"), QString("same"), QString(".hidden")}) {
-    IdeaPtr photo = Idea::createWithOriginalImage(picture(Qt::green));
+  const QList<std::pair<QString, QColor>> holders = {{"../x", Qt::red},   {"a/b", Qt::green}, {"same", Qt::blue},
+                                                     {"same", Qt::yellow}, {"Same", Qt::cyan}, {".hidden", Qt::magenta}};
+  for (const auto& [id, color] : holders) {
     IdeaPtr holder = Idea::createWithText("holder", id);
-    holder->replaceWithOriginalImage(picture(Qt::green));
+    holder->replaceWithOriginalImage(picture(color));
     root->addIdea(holder);
   }
   const auto names = WebExporter::pictureNamesFor(*root);
@@ -182,17 +227,22 @@ TEST_F(WebExporterTest, PictureNamesFromIdentifiersAreOnlyPlainUniqueFileNames) 
   for (const QString& name : names) {
     EXPECT_FALSE(name.contains('/'));
     EXPECT_FALSE(name.startsWith('.'));
-    used.insert(name);
+    used.insert(name.toLower());
   }
-  EXPECT_EQ(names.value("same"), "same");
+  EXPECT_EQ(used.size(), holders.size()) << "one file name per idea, whatever the case";
+  EXPECT_EQ(names.value(root->ideas()[2].get()), "same") << "a plain identifier keeps its name";
   ASSERT_TRUE(exportAndWait(root, 1, dir.filePath("names.zip"))->isOK());
   const QJsonObject page = runPage(dir.filePath("names.zip"), dir.filePath("names"));
-  // Every record's picture exists under the name the record gives.
-  for (const auto& child : page["data"].toObject()["rootIdea"].toObject()["ideas"].toArray()) {
-    const QString image = child.toObject()["image"].toString();
-    if (!image.isEmpty()) {
-      EXPECT_TRUE(QFile::exists(dir.filePath("names/files/" + image))) << image.toStdString();
-    }
+  const QJsonArray children = page["data"].toObject()["rootIdea"].toObject()["ideas"].toArray();
+  ASSERT_EQ(children.size(), holders.size());
+  for (qsizetype i = 0; i < children.size(); ++i) {
+    const QString image = children[i].toObject()["image"].toString();
+    const QImage written(dir.filePath("names/files/" + image));
+    ASSERT_FALSE(written.isNull()) << image.toStdString();
+    const QColor centre = written.pixelColor(written.width() / 2, written.height() / 2);
+    const QColor expected = root->ideas()[size_t(i)]->image().cgImage().pixelColor(
+        root->ideas()[size_t(i)]->image().cgImage().width() / 2, root->ideas()[size_t(i)]->image().cgImage().height() / 2);
+    EXPECT_EQ(centre.rgb(), expected.rgb()) << "idea " << i << " shows another idea's picture (" << image.toStdString() << ")";
   }
   EXPECT_FALSE(QFile::exists(dir.filePath("x_mini.png")));
 }
@@ -234,7 +284,7 @@ TEST_F(WebExporterTest, AFailureMidwayKeepsTheOldFileAndLeavesNoStaging) {
   struct rlimit limited = saved;
   limited.rlim_cur = 40 * 1024;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const MyResultPtr tooBig = WebExporter::exportNow(big->snapshotCopy(), big->ideaByRestrictingElements(75), 2,
+  const MyResultPtr tooBig = WebExporter::exportNow(big->snapshotCopy(), 2,
                                                     destination);
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);

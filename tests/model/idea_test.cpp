@@ -288,6 +288,28 @@ TEST(IdeaTest, RestrictedCopiesKeepWholeLevels) {
   EXPECT_EQ(root->ideaByRestrictingElements(1)->calculateWholeTreeSize(), 1);
   EXPECT_EQ(root->ideaByRestrictingElements(1000)->calculateWholeTreeSize(), 136);
   EXPECT_EQ(root->calculateWholeTreeSize(), 136);  // the source is untouched
+
+  // Every copied idea has a fresh identifier of the usual form and knows its parent; a link to
+  // an idea below the kept levels holds its target's content.
+  root->addIdea(Idea::createWithLinkToIdea(level.front()->identifier()));
+  level.front()->setNote("deep note");
+  const IdeaPtr shallow = root->ideaByRestrictingDepth(2);
+  static const QRegularExpression form(QStringLiteral("^id\\d+_\\d+$"));
+  QSet<QString> identifiers;
+  shallow->traverseNaturally(
+      [&](const IdeaPtr& idea, qint64) {
+        EXPECT_TRUE(form.match(idea->identifier()).hasMatch()) << idea->identifier().toStdString();
+        identifiers.insert(idea->identifier());
+        for (const IdeaPtr& child : idea->ideas()) EXPECT_EQ(child->parent(), idea);
+      },
+      0);
+  EXPECT_EQ(identifiers.size(), 7);
+  EXPECT_FALSE(shallow->ideas().back()->isLink());
+  EXPECT_EQ(shallow->ideas().back()->note(), "deep note");
+  const IdeaPtr full = root->deepCopyWithNewIdentifiersNoExternalLinks();
+  const IdeaPtr linkCopy = full->ideas().back();
+  EXPECT_TRUE(linkCopy->isLink());
+  EXPECT_EQ(linkCopy->note(), "deep note");
 }
 
 TEST(IdeaTest, DeepCopiesRepointInnerLinksAndResolveOuterOnes) {

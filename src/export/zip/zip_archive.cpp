@@ -1,5 +1,7 @@
 #include "export/zip/zip_archive.h"
 
+#include "export/zip/zip_file_functions.h"
+
 #include "foundation/logging.h"
 #include "model/file_utils.h"
 
@@ -84,7 +86,8 @@ ZipArchive::~ZipArchive() {
 }
 
 bool ZipArchive::open() {
-  mZip = zipOpen(QFile::encodeName(mPath).constData(), APPEND_STATUS_CREATE);
+  zlib_filefunc64_def functions = bufferedWriteFileFunctions();
+  mZip = zipOpen2_64(QFile::encodeName(mPath).constData(), APPEND_STATUS_CREATE, nullptr, &functions);
   return mZip != nullptr;
 }
 
@@ -105,9 +108,41 @@ bool ZipArchive::writeFileAtPath(const QString& path, const QString& fileName, Q
   if (!S_ISREG(st.st_mode)) return failWith(QStringLiteral("not a regular file"));
 
   const QString name = fileName.isEmpty() ? QFileInfo(path).fileName() : fileName;
+  QString why;
+  const bool written = writeEntry(
+      name.toUtf8(), st.st_mode & 07777, QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec).toLocalTime(),
+      [&](char* buffer, qint64 size) -> qint64 {
+        for (;;) {
+          const ssize_t got = ::read(fd, buffer, static_cast<size_t>(size));
+          if (got < 0 && errno == EINTR) continue;
+          if (got < 0) why = systemReason();
+          return got;
+        }
+      },
+      &why);
+  return written || failWith(why);
+}
+
+bool ZipArchive::writeData(const QByteArray& data, const QString& name, QString* error) {
+  qint64 offset = 0;
+  QString why;
+  if (!mZip) why = QStringLiteral("the archive is not open");
+  const bool written = mZip && writeEntry(name.toUtf8(), 0644, QDateTime::currentDateTime(),
+                                          [&](char* buffer, qint64 size) {
+                                            const qint64 n = std::min(size, data.size() - offset);
+                                            std::memcpy(buffer, data.constData() + offset, static_cast<size_t>(n));
+                                            offset += n;
+                                            return n;
+                                          },
+                                          &why);
+  if (!written && error) *error = QStringLiteral("%1: %2").arg(name, why);
+  return written;
+}
+
+bool ZipArchive::writeEntry(const QByteArray& name, const std::uint32_t mode, const QDateTime& modified,
+                            const std::function<qint64(char* buffer, qint64 size)>& read, QString* error) {
   zip_fileinfo info;
   std::memset(&info, 0, sizeof info);
-  const QDateTime modified = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec).toLocalTime();
   const QDate d = modified.date();
   const QTime t = modified.time();
   info.tmz_date.tm_sec = static_cast<uInt>(t.second());
@@ -116,30 +151,85 @@ bool ZipArchive::writeFileAtPath(const QString& path, const QString& fileName, Q
   info.tmz_date.tm_mday = static_cast<uInt>(d.day());
   info.tmz_date.tm_mon = static_cast<uInt>(d.month() - 1);
   info.tmz_date.tm_year = static_cast<uInt>(d.year());
-  const auto permissions = static_cast<std::int16_t>(st.st_mode & 07777);
+  const auto permissions = static_cast<std::int16_t>(mode & 07777);
   info.external_fa = static_cast<uLong>(static_cast<std::uint32_t>(permissions + 32768) << 16);
 
   std::vector<char> buffer(kWriteChunk);
-  const QByteArray entryName = name.toUtf8();
-  if (zipOpenNewFileInZip3(mZip, entryName.constData(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+  if (zipOpenNewFileInZip3(mZip, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
                            Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr,
-                           0) != ZIP_OK)
-    return failWith(QStringLiteral("the archive refused the entry"));
+                           0) != ZIP_OK) {
+    *error = QStringLiteral("the archive refused the entry");
+    return false;
+  }
   for (;;) {
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    const qint64 got = read(buffer.data(), static_cast<qint64>(buffer.size()));
     if (got < 0) {
-      if (errno == EINTR) continue;
-      const QString why = systemReason();
       zipCloseFileInZip(mZip);
-      return failWith(why);
+      return false;
     }
     if (got == 0) break;
     if (zipWriteInFileInZip(mZip, buffer.data(), static_cast<unsigned>(got)) != ZIP_OK) {
       zipCloseFileInZip(mZip);
-      return failWith(QStringLiteral("writing the archive failed"));
+      *error = QStringLiteral("writing the archive failed");
+      return false;
     }
   }
-  if (zipCloseFileInZip(mZip) != ZIP_OK) return failWith(QStringLiteral("writing the archive failed"));
+  if (zipCloseFileInZip(mZip) != ZIP_OK) {
+    *error = QStringLiteral("writing the archive failed");
+    return false;
+  }
+  return true;
+}
+
+bool ZipArchive::copyEntriesFrom(const QString& source, const QString& prefix, QString* error) {
+  auto failWith = [&](const QString& why) {
+    if (error) *error = QStringLiteral("%1: %2").arg(source, why);
+    return false;
+  };
+  if (!mZip) return failWith(QStringLiteral("the archive is not open"));
+  zlib_filefunc64_def functions = inMemoryReadFileFunctions();
+  unzFile zip = unzOpen2_64(QFile::encodeName(source).constData(), &functions);
+  if (!zip) return failWith(QStringLiteral("failed to open zip file"));
+  struct Closer {
+    unzFile zip;
+    ~Closer() { unzClose(zip); }
+  } closer{zip};
+  if (unzGoToFirstFile(zip) != UNZ_OK) return failWith(QStringLiteral("failed to open first file in zip file"));
+  std::vector<char> buffer(kWriteChunk);
+  std::int64_t total = 0;
+  do {
+    unz_file_info info;
+    if (unzGetCurrentFileInfo(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+      return failWith(QStringLiteral("unreadable entry"));
+    std::vector<char> nameBytes(info.size_filename + 1, '\0');
+    unzGetCurrentFileInfo(zip, &info, nameBytes.data(), static_cast<uLong>(nameBytes.size()), nullptr, 0, nullptr, 0);
+    const QString rawName = QString::fromUtf8(nameBytes.data(), static_cast<qsizetype>(info.size_filename));
+    if (rawName.endsWith(QLatin1Char('/')) || rawName.endsWith(QLatin1Char('\\'))) continue;
+    const QString relative = safeRelativeName(rawName);
+    if (relative.isEmpty())
+      return failWith(QStringLiteral("%1: the entry names a place outside the folder").arg(rawName));
+    total += static_cast<std::int64_t>(info.uncompressed_size);
+    if (static_cast<std::int64_t>(info.uncompressed_size) > kMaxEntryBytes || total > kMaxTotalBytes)
+      return failWith(QStringLiteral("%1: the archive unpacks to more than it may").arg(rawName));
+
+    int method = 0;
+    int level = 0;
+    if (unzOpenCurrentFile2(zip, &method, &level, /*raw=*/1) != UNZ_OK)
+      return failWith(QStringLiteral("%1: the entry cannot be opened").arg(rawName));
+    zip_fileinfo out;
+    std::memset(&out, 0, sizeof out);
+    out.dosDate = info.dosDate;
+    out.internal_fa = info.internal_fa;
+    out.external_fa = info.external_fa;
+    const QByteArray name = (prefix + relative).toUtf8();
+    bool copied = zipOpenNewFileInZip2(mZip, name.constData(), &out, nullptr, 0, nullptr, 0, nullptr, method, level,
+                                       /*raw=*/1) == ZIP_OK;
+    for (int got = 0; copied && (got = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()))) != 0;)
+      copied = got > 0 && zipWriteInFileInZip(mZip, buffer.data(), static_cast<unsigned>(got)) == ZIP_OK;
+    copied = zipCloseFileInZipRaw(mZip, info.uncompressed_size, info.crc) == ZIP_OK && copied;
+    unzCloseCurrentFile(zip);
+    if (!copied) return failWith(QStringLiteral("%1: the entry cannot be copied").arg(rawName));
+  } while (unzGoToNextFile(zip) == UNZ_OK);
   return true;
 }
 
@@ -169,7 +259,7 @@ QString ZipArchive::temporaryPathForDiscardableFile() {
   return path;
 }
 
-bool ZipArchive::createZipFileAtPath(const QString& path, const QString& directory, QString* error) {
+bool ZipArchive::createZipFile(const QString& path, const Filler& fill, QString* error) {
   const QFileInfo destination(path);
   // Beside the destination, so the final rename stays within one file system.
   const QString temporary = destination.absolutePath() + QLatin1String("/.") + destination.fileName() +
@@ -180,35 +270,51 @@ bool ZipArchive::createZipFileAtPath(const QString& path, const QString& directo
     QFile::remove(temporary);
     return false;
   };
-  if (!QFileInfo(directory).isDir()) return failWith(QStringLiteral("%1: no such folder").arg(directory));
-
-  ZipArchive archive(temporary);
-  if (!archive.open()) return failWith(QStringLiteral("%1: the archive cannot be created").arg(path));
-
-  QStringList relativePaths;
-  const QDir root(directory);
-  QDirIterator it(directory, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                  QDirIterator::Subdirectories);
-  while (it.hasNext()) relativePaths << root.relativeFilePath(it.next());
-  relativePaths.sort();
-
   QString why;
-  for (const QString& relative : relativePaths) {
-    const QString full = directory + QLatin1Char('/') + relative;
-    const QFileInfo info(full);
-    if (info.isDir() && !info.isSymLink()) {
-      if (!QDir(full).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) continue;
-      const QString placeholder = temporaryPathForDiscardableFile();
-      if (placeholder.isEmpty()) return failWith(QStringLiteral("the placeholder file cannot be made"));
-      if (!archive.writeFileAtPath(placeholder, relative + QLatin1String("/.DS_Store"), &why)) return failWith(why);
-    } else if (!archive.writeFileAtPath(full, relative, &why)) {
-      return failWith(why);
-    }
+  {
+    ZipArchive archive(temporary);
+    if (!archive.open()) return failWith(QStringLiteral("%1: the archive cannot be created").arg(path));
+    if (!fill(archive, &why) || !archive.close(&why)) return failWith(why);
   }
-  if (!archive.close(&why)) return failWith(why);
   if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0)
     return failWith(QStringLiteral("%1: %2").arg(path, systemReason()));
   return true;
+}
+
+bool ZipArchive::createZipFileAtPath(const QString& path, const QString& directory, QString* error) {
+  if (!QFileInfo(directory).isDir()) {
+    const QString why = QStringLiteral("%1: no such folder").arg(directory);
+    logLine(QStringLiteral("[ZipArchive] Error: %1").arg(why));
+    if (error) *error = why;
+    return false;
+  }
+  return createZipFile(
+      path,
+      [&](ZipArchive& archive, QString* why) {
+        QStringList relativePaths;
+        const QDir root(directory);
+        QDirIterator it(directory, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) relativePaths << root.relativeFilePath(it.next());
+        relativePaths.sort();
+        for (const QString& relative : relativePaths) {
+          const QString full = directory + QLatin1Char('/') + relative;
+          const QFileInfo info(full);
+          if (info.isDir() && !info.isSymLink()) {
+            if (!QDir(full).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) continue;
+            const QString placeholder = temporaryPathForDiscardableFile();
+            if (placeholder.isEmpty()) {
+              *why = QStringLiteral("the placeholder file cannot be made");
+              return false;
+            }
+            if (!archive.writeFileAtPath(placeholder, relative + QLatin1String("/.DS_Store"), why)) return false;
+          } else if (!archive.writeFileAtPath(full, relative, why)) {
+            return false;
+          }
+        }
+        return true;
+      },
+      error);
 }
 
 QDateTime ZipArchive::dateWithMSDOSFormat(std::uint32_t v) {

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 typedef void* zipFile;
 
@@ -34,6 +35,10 @@ class ZipArchive {
   // Packs the folder's contents with names relative to it, deflated, no folder entries: an
   // empty folder becomes a zero-length ".DS_Store" inside it.
   static bool createZipFileAtPath(const QString& path, const QString& directory, QString* error = nullptr);
+  // Writes an archive at `path` through `fill`, beside it first and renamed over it only when
+  // `fill` and the close succeeded; on failure the reason is in `error` and the old file stays.
+  using Filler = std::function<bool(ZipArchive& archive, QString* error)>;
+  static bool createZipFile(const QString& path, const Filler& fill, QString* error = nullptr);
 
   // One archive being written at `path` (replaced when it exists).
   explicit ZipArchive(const QString& path);
@@ -45,6 +50,14 @@ class ZipArchive {
   // Writes the file as the entry `fileName` (its last path component when empty); a file that
   // cannot be read, or any failed library call, fails the entry with the reason in `error`.
   bool writeFileAtPath(const QString& path, const QString& fileName, QString* error);
+  // Writes `data` as the entry `name`, deflated, dated now, mode 0644.
+  bool writeData(const QByteArray& data, const QString& name, QString* error);
+  // Copies every file entry of the archive at `source` (read whole into memory: for the
+  // program's own bundles) still compressed, with its date and
+  // mode, its name behind `prefix` (a folder path ending in "/", or empty); folder entries are
+  // left out. An entry whose name would leave the archive's root or
+  // that claims more bytes than the limits below fails the copy.
+  bool copyEntriesFrom(const QString& source, const QString& prefix, QString* error);
   // False when the library could not finish the archive (its central directory unwritten).
   bool close(QString* error);
 
@@ -54,6 +67,9 @@ class ZipArchive {
   static QString temporaryPathForDiscardableFile();
 
  private:
+  bool writeEntry(const QByteArray& name, const std::uint32_t mode, const QDateTime& modified,
+                  const std::function<qint64(char* buffer, qint64 size)>& read, QString* error);
+
   QString mPath;
   zipFile mZip = nullptr;
 };

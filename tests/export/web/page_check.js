@@ -1,7 +1,7 @@
 // Loads an exported page the way a browser would, with a minimal DOM: runs the page's scripts
 // in order (files/data.js, the emoji table when present, include/orrery.js, the inline start),
 // opens the map from the cover or steps through every slide, and prints as JSON the data the
-// page read and every text it put on screen.
+// page read, every text it put on screen and every file the page names that is missing.
 //   node page_check.js <unpacked export folder>
 "use strict";
 const fs = require("fs");
@@ -42,6 +42,9 @@ document.getElementById = (id) => byId[id] || null;
 const context = vm.createContext({ document, console });
 const scripts = [...html.matchAll(/<script src="([^"]+)"><\/script>/g)].map((m) => m[1]);
 const missing = [];
+// Every file the page itself names (styles, pictures) is in the export.
+for (const m of html.matchAll(/<(?:link|img)[^>]*\s(?:href|src)="([^"]+)"/g))
+  if (!fs.existsSync(path.join(folder, m[1]))) missing.push(m[1]);
 for (const src of scripts) {
   const file = path.join(folder, src);
   if (!fs.existsSync(file)) { missing.push(src); continue; }
