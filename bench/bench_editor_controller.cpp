@@ -33,6 +33,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -117,8 +118,11 @@ void compose(platform::Window& window, QImage& target) {
   window.compose(painter, QRectF(QPointF(0, 0), kSize));
 }
 
+// At the screen's scale, so the window's pictures are blitted as on screen.
 QImage frameImage() {
-  QImage image(kSize.toSize(), QImage::Format_ARGB32_Premultiplied);
+  const double scale = qApp->devicePixelRatio();
+  QImage image((kSize * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(scale);
   image.fill(Qt::white);
   return image;
 }
@@ -252,6 +256,105 @@ void BM_EditModelOnly(benchmark::State& state) {
   waitFor([&] { return released; });
 }
 BENCHMARK(BM_EditModelOnly)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+
+// Spinning the ring of a 10 000-idea map (a sun of 100 planets) with the pointer: each frame
+// the pointer moves on by as much time as the last frame took (at least 1/60 s), the view
+// gets the drag and the window composes. Reported: the longest frame and how far the orbit
+// trails the pointer, in 1/60 s of pointer motion (goals: ≤ 8 ms, ≤ 1 frame).
+const QString& spinDocument() {
+  static const QString path = writeDocument(QStringLiteral("spin-10000.orrery"), makeTree(10000, 100));
+  return path;
+}
+
+void BM_SpinTenThousandIdeas(benchmark::State& state) {
+  MyWindow window(kSize);
+  Opened opened = open(spinDocument());
+  auto editor = SolarSystemViewController::create(opened.doc, opened.token, QString());
+  window.switchToViewController(editor, /*animated=*/false, nullptr);
+  QImage target = frameImage();
+  compose(window, target);
+  SolarSystem& sun = *editor->solarSystem();
+  const QPointF centre = sun.orbitVisualCenter();
+  const double radius = sun.radius();
+  constexpr double kStep = 0.05;  // radians of pointer motion in 1/60 s
+  auto send = [&](platform::EventType type, double angle) {
+    const QPointF inView = centre + radius * QPointF(std::cos(angle), std::sin(angle));
+    window.sendEvent(platform::Event::mouse(type, sun.convertPointToView(inView, nullptr), platform::mediaTime()));
+  };
+  double pointer = 0.3;
+  send(platform::EventType::LeftMouseDown, pointer);
+  send(platform::EventType::LeftMouseDragged, pointer += kStep);
+  gLoop->advance(1.0 / 60);
+  const double offset = pointer - sun.currentAngle();
+  auto discDraws = [&] {
+    int n = 0;
+    for (std::int64_t i = 0; i < sun.ideaViewCount(); ++i) n += sun.ideaViewAtIndex(i)->displayCount();
+    return n;
+  };
+  const int drawnBefore = discDraws();
+  double longest = 0, maxLag = 0, lastFrame = 1.0 / 60;
+  for (auto _ : state) {
+    QElapsedTimer timer;
+    timer.start();
+    const double dt = std::max(1.0 / 60, lastFrame);
+    gLoop->advance(dt);
+    send(platform::EventType::LeftMouseDragged, pointer += kStep * dt * 60);
+    compose(window, target);
+    lastFrame = timer.nsecsElapsed() / 1e9;
+    longest = std::max(longest, lastFrame);
+    const double lag = std::abs(std::remainder(pointer - offset - sun.currentAngle(), 2 * M_PI));
+    maxLag = std::max(maxLag, lag / kStep);
+  }
+  send(platform::EventType::LeftMouseUp, pointer);
+  state.counters["longest_frame_ms"] = longest * 1e3;
+  state.counters["max_lag_frames"] = maxLag;
+  state.counters["disc_redraws"] = discDraws() - drawnBefore;
+  closeEditor(window, *editor);
+}
+BENCHMARK(BM_SpinTenThousandIdeas)->Unit(benchmark::kMillisecond);
+
+// Drilling into a planet of the same map and back: each iteration is one frame of the
+// animation (both ways, in turn); reported are the longest frame and how often the two
+// rings were redrawn a drill (goal: every frame ≤ 8 ms).
+void BM_DrillTenThousandIdeas(benchmark::State& state) {
+  MyWindow window(kSize);
+  Opened opened = open(spinDocument());
+  auto editor = SolarSystemViewController::create(opened.doc, opened.token, QString());
+  window.switchToViewController(editor, /*animated=*/false, nullptr);
+  QImage target = frameImage();
+  compose(window, target);
+  const IdeaPtr root = editor->realIdea();
+  const IdeaPtr planet = root->ideas()[7];
+  double longest = 0;
+  int drills = 0, ringDraws = 0;
+  std::shared_ptr<SolarSystem> from, to;
+  auto ringCount = [&] {
+    return (from ? from->orbitLayer().displayCount() : 0) + (to ? to->orbitLayer().displayCount() : 0);
+  };
+  int ringsBefore = 0;
+  for (auto _ : state) {
+    if (!to || !to->isAnimating()) {
+      state.PauseTiming();
+      if (to) ringDraws += ringCount() - ringsBefore;
+      from = editor->solarSystem();
+      editor->switchToIdea(drills++ % 2 ? root : planet, /*animated=*/true);
+      to = editor->solarSystem();
+      ringsBefore = ringCount();
+      state.ResumeTiming();
+    }
+    QElapsedTimer timer;
+    timer.start();
+    gLoop->advance(1.0 / 60);
+    compose(window, target);
+    longest = std::max(longest, timer.nsecsElapsed() / 1e6);
+  }
+  state.counters["longest_frame_ms"] = longest;
+  state.counters["ring_draws_per_drill"] = drills > 1 ? static_cast<double>(ringDraws) / (drills - 1) : 0;
+  gLoop->advance(1);
+  closeEditor(window, *editor);
+}
+BENCHMARK(BM_DrillTenThousandIdeas)->Unit(benchmark::kMillisecond)->Iterations(200);
 
 }  // namespace
 

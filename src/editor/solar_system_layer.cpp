@@ -4,6 +4,8 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 namespace orrery {
 
 SolarSystemLayer::SolarSystemLayer() { setNeedsDisplay(); }
@@ -12,6 +14,18 @@ void SolarSystemLayer::setRadius(double radius) {
   if (radius == mRadius) return;
   mRadius = radius;
   setNeedsDisplay();
+}
+
+QRectF SolarSystemLayer::drawnArea(const QRectF& bounds) const {
+  // The stroke's half width and a pixel of antialiasing, then whole device pixels from the
+  // bounds' corner, so the picture is blitted without resampling.
+  const double reach = std::abs(mRadius) + 1.5;
+  const double k = contentsScale() > 0 ? contentsScale() : 1.0;
+  const QPointF c = bounds.center() - bounds.topLeft();
+  const double left = std::floor((c.x() - reach) * k) / k, right = std::ceil((c.x() + reach) * k) / k;
+  const double top = std::floor((c.y() - reach) * k) / k, bottom = std::ceil((c.y() + reach) * k) / k;
+  const QRectF area = QRectF(QPointF(left, top), QPointF(right, bottom)).translated(bounds.topLeft());
+  return area.intersected(bounds);
 }
 
 void SolarSystemLayer::drawInContext(QPainter& painter) {

@@ -1,7 +1,8 @@
 #pragma once
 // The orbit ring of the radial view: a thin light-grey circle of `radius` around the centre
 // of the layer's bounds. The radial view sets the radius on every layout pass (each rotation
-// frame), so only a new radius redraws the ring. Main thread only.
+// frame), so only a new radius redraws the ring. The layer is much larger than the ring it
+// usually holds; its picture covers only the ring's square. Main thread only.
 
 #include "foundation/views/base_layer.h"
 
@@ -21,6 +22,7 @@ class SolarSystemLayer : public BaseLayer {
   void setRadius(double radius);
 
   bool drawsContent() const override { return true; }
+  QRectF drawnArea(const QRectF& bounds) const override;
   void drawInContext(QPainter& painter) override;
 
  private:

@@ -44,6 +44,31 @@ TEST(OrbitRing, StrokesTheCircleOfItsRadiusAroundTheBoundsCentre) {
   EXPECT_EQ(SolarSystemLayer::naturalRadius(), 202);
 }
 
+TEST(OrbitRing, KeepsAPictureOfTheRingOnlyNotOfItsWholeLayer) {
+  // Every rotation frame composes this picture: a window-sized one costs several milliseconds.
+  for (double k : {1.0, 2.0}) {
+    for (double radius : {202.0, 315.0, 57.5}) {
+      SolarSystemLayer ring;
+      ring.setContentsScale(k);
+      ring.setFrame(QRectF(-80.25, 10, 1260, 1260));
+      ring.setRadius(radius);
+      ring.displayIfNeeded();
+      const double side = (2 * radius + 6) * k;
+      EXPECT_LE(ring.contents().width(), side) << k << " " << radius;
+      EXPECT_LE(ring.contents().height(), side) << k << " " << radius;
+      // Still the same ring where it was, blitted pixel for pixel.
+      const QImage image = platform::compositor::renderToImage(ring, k);
+      const QPointF centre(630, 630);
+      for (const QPointF& dir : {QPointF(1, 0), QPointF(0, -1), QPointF(-1, 0)}) {
+        const QPointF on = centre + radius * dir;
+        EXPECT_GT(alphaAt(image, on, k) + alphaAt(image, on - 0.5 * dir, k), 40) << k << " " << radius;
+        EXPECT_EQ(alphaAt(image, centre + (radius + 3) * dir, k), 0) << k << " " << radius;
+        EXPECT_EQ(alphaAt(image, centre + (radius - 3) * dir, k), 0) << k << " " << radius;
+      }
+    }
+  }
+}
+
 TEST(OrbitRing, OnlyANewRadiusRedrawsTheRing) {
   SolarSystemLayer ring;
   ring.setFrame(QRectF(0, 0, 1260, 1260));

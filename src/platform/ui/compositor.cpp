@@ -212,7 +212,7 @@ void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Op
   if (layer.isTiled())
     drawTiles(painter, layer, b, options);
   else if (!contents.isNull())
-    drawContents(painter, contents, layer.contentsScale(), b, layer.contentsGravity());
+    drawContents(painter, contents, layer.contentsScale(), layer.drawnArea(b), layer.contentsGravity());
 
   const auto& subs = layer.sublayers();
   if (!subs.empty()) {

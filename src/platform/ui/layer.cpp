@@ -147,8 +147,10 @@ bool Layer::drawsContent() const {
 }
 
 QImage Layer::makeBackingImage() const {
-  const QSize pixels(static_cast<int>(std::ceil(mModel.bounds.width() * mContentsScale)),
-                     static_cast<int>(std::ceil(mModel.bounds.height() * mContentsScale)));
+  const QRectF area = drawnArea(mModel.bounds);
+  // A whole number of pixels that rounding left a hair over stays that number.
+  const QSize pixels(static_cast<int>(std::ceil(area.width() * mContentsScale - 1e-6)),
+                     static_cast<int>(std::ceil(area.height() * mContentsScale - 1e-6)));
   // Never gigabytes: past the limit a layer draws tiles instead.
   if (pixels.isEmpty() || pixels.width() > kMaxBackingSide || pixels.height() > kMaxBackingSide) return {};
   QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
@@ -179,7 +181,7 @@ void Layer::display() {
     QPainter painter(&image);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
                            QPainter::TextAntialiasing);
-    painter.translate(-mModel.bounds.topLeft());
+    painter.translate(-drawnArea(mModel.bounds).topLeft());
     drawInContext(painter);
   }
   // The compositor reads the scale from contentsScale; a ratio of 1 lets it blit the image.

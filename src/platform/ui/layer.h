@@ -189,6 +189,9 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   virtual void drawInContext(QPainter& painter);
   // Whether display has anything to paint (a subclass that draws answers true).
   virtual bool drawsContent() const;
+  // The part of `bounds` the drawing can touch: the contents image covers only it, so a
+  // layer that draws little in large bounds keeps (and composes) a small picture.
+  virtual QRectF drawnArea(const QRectF& bounds) const { return bounds; }
   // How many times the contents were drawn (diagnostics and benchmarks).
   int displayCount() const { return mDisplayCount; }
 
