@@ -151,12 +151,13 @@ void ShareTypeView::saveToFile() {
     pane->setUserInteractionEnabled(false);
     pane->saveToFileAtURL(path, [self](const MyResultPtr& result) {
       ShareTypeView* pane = self.get();
-      if (!pane) return;
       if (!result || !result->isOK()) {
-        pane->setUserInteractionEnabled(true);
-        pane->reportFailure(result);
+        // Also when the sheet was dismissed while the file was written: the user must hear of it.
+        if (pane) pane->setUserInteractionEnabled(true);
+        reportFailure(result);
         return;
       }
+      if (!pane) return;
       if (ShareTypeViewDelegate* d = pane->delegate()) d->pleaseClose();
     });
   });
@@ -192,13 +193,12 @@ void ShareTypeView::shareViaEmail() {
   platform::WeakRef<ShareTypeView> self(this);
   saveToFileAtURL(path, [self, path](const MyResultPtr& result) {
     ShareTypeView* pane = self.get();
-    if (!pane) return;
-    pane->setUserInteractionEnabled(true);
+    if (pane) pane->setUserInteractionEnabled(true);
     if (!result || !result->isOK()) {
-      pane->reportFailure(result);
+      reportFailure(result);
       return;
     }
-    pane->handOffToMail(path);
+    if (pane) pane->handOffToMail(path);
   });
 }
 

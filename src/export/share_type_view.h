@@ -80,7 +80,8 @@ class ShareTypeView : public BaseView,
   std::shared_ptr<TextView> mDescriptionView;
 
  private:
-  void reportFailure(const MyResultPtr& result);
+  // Shown without the pane: a write may fail after the sheet is gone.
+  static void reportFailure(const MyResultPtr& result);
   void handOffToMail(const QString& path);
 
   platform::WeakRef<ShareTypeViewDelegate> mDelegate;
