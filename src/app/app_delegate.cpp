@@ -12,6 +12,7 @@
 #include "foundation/logging.h"
 #include "foundation/views/custom_alert_view.h"
 #include "model/color_theme.h"
+#include "model/document_open_failure.h"
 #include "model/file_utils.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -53,11 +54,11 @@ using localwindows::canonicalPath;
 QString canonicalPath(const QUrl& url) { return url.isLocalFile() ? canonicalPath(url.toLocalFile()) : QString(); }
 
 // The alert only says that a file failed; the log says which and why.
-void logOpenFailure(const QString& path, const IdeaDocument& doc) {
-  QString reason = doc.lastError().description;
-  if (reason.isEmpty()) reason = doc.lastUserFriendlyError();
-  if (reason.isEmpty()) reason = QFileInfo::exists(path) ? QStringLiteral("not a readable map") : QStringLiteral("no such file");
-  logLine(QStringLiteral("Open: %1 failed: %2").arg(path, reason));
+// Logs the failure and answers what the alert says: the file's name and the reader's reason.
+MyResultPtr openFailure(const QString& path, const IdeaDocument& doc) {
+  logLine(QStringLiteral("Open: %1 failed: %2")
+              .arg(path, documentOpenFailureReason(path, doc.lastError(), doc.lastUserFriendlyError())));
+  return documentOpenFailure(path, doc.lastError(), doc.lastUserFriendlyError());
 }
 
 void showError(const MyResultPtr& result) {
@@ -234,6 +235,8 @@ bool AppDelegate::applicationShouldTerminate() {
 void AppDelegate::terminate() {
   if (mTerminating) return;
   mTerminating = true;
+  for (const auto& c : mWindowControllers)
+    if (const auto& screen = c->myWindow().controller()) screen->commitPendingEdits();
   applicationShouldTerminate();
   for (const std::string& name : platform::runQuitWaiters())
     logLine(QStringLiteral("Quit: %1 finished").arg(QString::fromStdString(name)));
@@ -438,9 +441,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
     doc->readFromURL(url, [self, doc, path](bool ok) {
       AppDelegate* app = self.get();
       if (!ok || !doc->idea()) {
-        logOpenFailure(path, *doc);
-        CustomAlertView::showErrorResult(
-            MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
+        CustomAlertView::showErrorResult(openFailure(path, *doc));
         return;
       }
       if (app) app->createNewLocalFileFromIdea(doc->idea(), app->takeOpenedFileAction());
@@ -451,10 +452,11 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
   PersistenceController::singleton().openDocument(doc, [self, doc, completion, path](DocumentToken token) {
     AppDelegate* app = self.get();
     if (token < 1 || !app) {
-      if (token < 1) logOpenFailure(path, *doc);
       if (token >= 1) PersistenceController::singleton().releaseDocument(doc, token, nullptr);
-      if (completion)
-        completion(MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
+      const MyResultPtr failure =
+          token < 1 ? openFailure(path, *doc)
+                    : MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file"));
+      if (completion) completion(failure);
       return;
     }
     app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token, QString(), app->takeOpenedFileAction()));
@@ -504,6 +506,12 @@ void AppDelegate::handleRedirectURL(const QUrl& url) {
     if (kind == QLatin1String("success")) {
       Globals::optForDropbox(true);
       logLine(QStringLiteral("Success! User is logged into Dropbox."));
+      if (!description.isEmpty()) {
+        CustomAlertView alert(QStringLiteral("Dropbox Authentication"), description);
+        alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QStringLiteral("Close")),
+                        CAVButton::kOrdinary, nullptr);
+        alert.showFromWindow(platform::Application::shared().keyWindow());
+      }
     } else if (kind == QLatin1String("cancel")) {
       logLine(QStringLiteral("Authorization flow was manually canceled by user!"));
       if (app) app->sessionDidReceiveAuthorizationFailure();

@@ -10,6 +10,7 @@
 #include "crash/crk_file_manager.h"
 #include "crash/crk_internal_report.h"
 #include "crash/crk_log.h"
+#include "platform/core/atomic_file.h"
 #include "sdk/core/file_io.h"
 #include "sdk/core/standard_paths.h"
 #include "sdk/net/output_stream.h"
@@ -44,27 +45,33 @@ void CRKPackageReportOperation::main() {
   const std::string boundary = TELMultipartMimeStreamEncoder::generateBoundary();
   const std::string finalPath = packagedPathWithName(boundary);
   // Hidden until complete: the uploader and the enumerations never see a part-written package.
-  const std::string workingPath = paths::join(destinationDirectory(), "." + boundary + ".multipartmime");
-  auto stream = std::make_shared<CheckedFileOutputStream>(workingPath);
-  auto encoder = TELMultipartMimeStreamEncoder::encoderWithStream(stream, boundary);
-  if (!encoder) return;
-  encoder->encode([&] {
-    if (auto key = mReport->APIKey()) encoder->addValue(*key, "api_key");
-    if (!mReport->identifier().empty()) encoder->addValue(mReport->identifier(), "report_id");
-    mFileManager->enumerateFilesInDirectory(reportPath(), [&](const std::string& path, const std::string& extension) {
-      if (isCancelled() || extension == "gz" || stream->failed()) return;
-      auto data = fileio::readFile(path, 256u << 20);
-      if (!data || data->empty()) {
-        CRKLogError("Error: unable to read data for compression: %s\n", lastComponent(path).c_str());
-        return;
-      }
-      encode(*encoder, *data, path);
+  platform::AtomicWriteOptions options;
+  options.stagingName = "." + boundary + ".multipartmime";
+  options.replaceLink = true;
+  bool streamFailed = false;
+  const auto written = platform::writeFileAtomicallyAtPath(finalPath, [&](const std::string& workingPath) {
+    auto stream = std::make_shared<CheckedFileOutputStream>(workingPath);
+    auto encoder = TELMultipartMimeStreamEncoder::encoderWithStream(stream, boundary);
+    if (!encoder) return false;
+    encoder->encode([&] {
+      if (auto key = mReport->APIKey()) encoder->addValue(*key, "api_key");
+      if (!mReport->identifier().empty()) encoder->addValue(mReport->identifier(), "report_id");
+      mFileManager->enumerateFilesInDirectory(reportPath(), [&](const std::string& path, const std::string& extension) {
+        if (isCancelled() || extension == "gz" || stream->failed()) return;
+        auto data = fileio::readFile(path, 256u << 20);
+        if (!data || data->empty()) {
+          CRKLogError("Error: unable to read data for compression: %s\n", lastComponent(path).c_str());
+          return;
+        }
+        encode(*encoder, *data, path);
+      });
     });
-  });
-  stream->close();
-  if (isCancelled() || stream->failed() || ::rename(workingPath.c_str(), finalPath.c_str()) != 0) {
-    if (stream->failed()) CRKLogError("Error: unable to write package for %s\n", mReport->identifier().c_str());
-    ::unlink(workingPath.c_str());
+    stream->close();
+    streamFailed = stream->failed();
+    return !isCancelled() && !streamFailed;
+  }, options);
+  if (written != platform::AtomicWriteResult::Written) {
+    if (streamFailed) CRKLogError("Error: unable to write package for %s\n", mReport->identifier().c_str());
     return;
   }
   mFinalPath = finalPath;

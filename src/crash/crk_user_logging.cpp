@@ -14,6 +14,7 @@
 #include "crash/crk_log.h"
 #include "crash/crk_memory.h"
 #include "crash/crk_unwind.h"
+#include "platform/core/atomic_file.h"
 #include "platform/core/dispatch.h"
 
 namespace telemetry {
@@ -186,24 +187,29 @@ bool CRKUserLoggingWriteSnapshot(const char* path, const std::map<std::string, s
   if (!path) return false;
   // The new snapshot is written beside the old one and renamed over it, so a crash at any
   // moment leaves the old snapshot or the new one, never neither.
-  const std::string temporary = std::string(path) + ".tmp";
-  CRKUnlinkIfExists(temporary.c_str());
-  CRKFile file;
-  if (!CRKFileInitWithPath(&file, temporary.c_str(), /*bufferEnabled=*/true)) {
-    CRKLogWarn("Error: Unable to open compacted k-v file\n");
-    return false;
-  }
-  for (const auto& [key, value] : pairs) {
-    CRKFileWriteSectionStart(&file, "kv");
-    CRKFileWriteHashStart(&file);
-    CRKFileWriteHashEntryString(&file, "key", key.c_str());
-    CRKFileWriteHashEntryString(&file, "value", value.c_str());
-    CRKFileWriteHashEnd(&file);
-    CRKFileWriteSectionEnd(&file);
-  }
-  if (!CRKFileClose(&file) || rename(temporary.c_str(), path) != 0) {
+  platform::AtomicWriteOptions options;
+  options.mode = 0644;
+  options.replaceLink = true;
+  const std::string name(path);
+  options.stagingName = name.substr(name.find_last_of('/') + 1) + ".tmp";
+  const auto written = platform::writeFileAtomicallyAtPath(name, [&](const std::string& temporary) {
+    CRKFile file;
+    if (!CRKFileInitWithPath(&file, temporary.c_str(), /*bufferEnabled=*/true)) {
+      CRKLogWarn("Error: Unable to open compacted k-v file\n");
+      return false;
+    }
+    for (const auto& [key, value] : pairs) {
+      CRKFileWriteSectionStart(&file, "kv");
+      CRKFileWriteHashStart(&file);
+      CRKFileWriteHashEntryString(&file, "key", key.c_str());
+      CRKFileWriteHashEntryString(&file, "value", value.c_str());
+      CRKFileWriteHashEnd(&file);
+      CRKFileWriteSectionEnd(&file);
+    }
+    return CRKFileClose(&file);
+  }, options);
+  if (written != platform::AtomicWriteResult::Written) {
     CRKLogWarn("Error: Unable to replace the compacted KV store %s\n", CRKErrorText(errno));
-    CRKUnlinkIfExists(temporary.c_str());
     return false;
   }
   return true;

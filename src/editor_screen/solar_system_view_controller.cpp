@@ -313,10 +313,24 @@ void SolarSystemViewController::updateSolarSystemAndSaveDocument() {
   // Counted from now: a change reported by another instance before the write starts is
   // applied after it. The write itself starts on a later turn, once the edited frame is up.
   ++mSavesInFlight;
+  ++mSavesScheduled;
   std::weak_ptr<SolarSystemViewController> weak = self();
   platform::mainQueue().async([weak] {
-    if (auto me = weak.lock()) me->startSave();
+    auto me = weak.lock();
+    if (!me || me->mSavesScheduled == 0) return;  // started by the quit already
+    --me->mSavesScheduled;
+    me->startSave();
   });
+}
+
+void SolarSystemViewController::commitPendingEdits() {
+  // The popover's close stores the typed title and asks for a save; the quit drains only
+  // the saves already started, so they start now rather than on a later turn.
+  closeEditPopoverNow();
+  while (mSavesScheduled > 0) {
+    --mSavesScheduled;
+    startSave();
+  }
 }
 
 void SolarSystemViewController::startSave() {

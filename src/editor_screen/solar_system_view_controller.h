@@ -174,6 +174,7 @@ class SolarSystemViewController : public BaseViewController,
 
   // Window commands.
   bool startClosingCanCloseNow() override;
+  void commitPendingEdits() override;
   void cmdSaveLocalFile();
   void cmdSaveLocalFileAs();
   // Prints the map page and note pages through the print panel; nothing while the screen is
@@ -340,6 +341,8 @@ class SolarSystemViewController : public BaseViewController,
   bool mDrillingUpOrDown = false;
   // Own saves started and not yet completed (two may overlap).
   int mSavesInFlight = 0;
+  // Saves asked for whose write starts on a later turn (the quit starts them at once).
+  int mSavesScheduled = 0;
   DocumentToken mDocToken = 0;
   bool mCanCloseTempFileIfAsked = false;
   std::optional<QVariantMap> mRestorationDictionary;

@@ -179,12 +179,13 @@ void ShareTypeView::saveToFile() {
     pane->setWriting(true);
     pane->saveToFileAtURL(path, [self](const MyResultPtr& result) {
       ShareTypeView* pane = self.get();
-      if (!pane) return;
       if (!result || !result->isOK()) {
-        pane->setWriting(false);
-        pane->reportFailure(result);
+        // Also when the sheet was dismissed while the file was written: the user must hear of it.
+        if (pane) pane->setWriting(false);
+        reportFailure(result);
         return;
       }
+      if (!pane) return;
       if (ShareTypeViewDelegate* d = pane->delegate()) d->pleaseClose();
     });
   });
@@ -220,13 +221,12 @@ void ShareTypeView::shareViaEmail() {
   platform::WeakRef<ShareTypeView> self(this);
   saveToFileAtURL(path, [self, path](const MyResultPtr& result) {
     ShareTypeView* pane = self.get();
-    if (!pane) return;
-    pane->setWriting(false);
+    if (pane) pane->setWriting(false);
     if (!result || !result->isOK()) {
-      pane->reportFailure(result);
+      reportFailure(result);
       return;
     }
-    pane->handOffToMail(path);
+    if (pane) pane->handOffToMail(path);
   });
 }
 

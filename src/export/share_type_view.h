@@ -87,7 +87,8 @@ class ShareTypeView : public BaseView,
   std::shared_ptr<TextView> mDescriptionView;
 
  private:
-  void reportFailure(const MyResultPtr& result);
+  // Shown without the pane: a write may fail after the sheet is gone.
+  static void reportFailure(const MyResultPtr& result);
   // The buttons off and the indicator spinning while a write runs, or back.
   void setWriting(bool writing);
   void handOffToMail(const QString& path);

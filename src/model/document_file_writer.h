@@ -1,8 +1,9 @@
 #pragma once
-// Writing a document file so that readers only ever see the old or the new content: the
-// bytes go to a staging file in the target's folder, are flushed to disk and then take the
-// target's place in one rename. A short write, a full disk or a failed close is a failure and
-// leaves the old file as it was; the failure is logged with the path and the system's reason.
+// Writing a document file so that readers only ever see the old or the new content, through
+// the platform's atomic writer (platform/core/atomic_file.h): a staging file in the target's
+// folder, flushed, renamed over the target; a symbolic link keeps pointing at the new file.
+// A short write, a full disk or a failed close is a failure and leaves the old file as it
+// was; the failure is logged with the path and the system's reason.
 //
 // The staging file is unnamed while it is written and gets a recognisable name only for the
 // rename: ".<file name>.orrery-save-<pid>-<random>". A writer killed at that moment leaves

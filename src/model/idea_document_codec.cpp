@@ -3,6 +3,7 @@
 #include "model/idea_document.h"
 
 #include "model/idea.h"
+#include "model/document_memory_bound.h"
 #include "model/idea_document_data_object.h"
 #include "model/json_decoder.h"
 #include "model/json_encoder.h"
@@ -162,9 +163,10 @@ namespace {
 enum class Inflation { Done, Corrupt, TooLarge };
 
 // Inflates a zlib stream into at most `budget` bytes, refusing as soon as the output passes
-// it, so that a small file that would inflate to gigabytes never takes more than the budget.
+// it or the memory its reading would take passes `bound`, so that a small file that would
+// inflate to gigabytes, or to more ideas than its size can hold, takes little.
 // The buffer keeps room beyond the text for the JSON parser's look-ahead.
-Inflation inflateWithin(const QByteArray& data, qsizetype budget, QByteArray& out) {
+Inflation inflateWithin(const QByteArray& data, qsizetype budget, DocumentMemoryBound& bound, QByteArray& out) {
   constexpr qsizetype kSlack = 64;
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return Inflation::Corrupt;
@@ -188,7 +190,13 @@ Inflation inflateWithin(const QByteArray& data, qsizetype budget, QByteArray& ou
     zs.avail_out = outChunk;
     rc = inflate(&zs, Z_NO_FLUSH);
     consumed += inChunk - zs.avail_in;
+    const qsizetype before = produced;
     produced += outChunk - zs.avail_out;
+    if (!bound.add(std::string_view(out.constData() + before, size_t(produced - before)))) {
+      inflateEnd(&zs);
+      out = QByteArray();
+      return Inflation::TooLarge;
+    }
     if (rc == Z_BUF_ERROR && zs.avail_out == 0) rc = Z_OK;  // only the output was full
   }
   inflateEnd(&zs);
@@ -208,6 +216,9 @@ Inflation inflateWithin(const QByteArray& data, qsizetype budget, QByteArray& ou
 
 bool IdeaDocument::loadFromJSONData(const QByteArray& data, DocumentError* error) {
   try {
+    if (data.size() > kMaxJSONBytes) return failTooLarge(error);
+    DocumentMemoryBound bound(data.size());
+    if (!bound.add(std::string_view(data.constData(), size_t(data.size())))) return failTooLarge(error);
     return loadFromJSONDataUnguarded(data, error);
   } catch (const std::bad_alloc&) {
     logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
@@ -254,7 +265,8 @@ bool IdeaDocument::loadFromOrreryData(const QByteArray& data, DocumentError* err
 bool IdeaDocument::loadFromOrreryDataUnguarded(const QByteArray& data, DocumentError* error) {
   // Empty bytes are no stream; they read as an empty (invalid) JSON text.
   QByteArray json;
-  switch (data.isEmpty() ? Inflation::Done : inflateWithin(data, kMaxJSONBytes, json)) {
+  DocumentMemoryBound bound(data.size());
+  switch (data.isEmpty() ? Inflation::Done : inflateWithin(data, kMaxJSONBytes, bound, json)) {
     case Inflation::TooLarge: return failTooLarge(error);
     case Inflation::Corrupt:
       return fail(kDocumentErrorInvalidFormat, "InvalidOrreryDocument:Message", "Invalid document format", error);

@@ -8,6 +8,8 @@
 #include "foundation/string_extensions.h"
 #include "foundation/views/container_view.h"
 #include "foundation/views/screenshot.h"
+#include "foundation/views/custom_alert_view.h"
+#include "model/document_open_failure.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "platform/core/dispatch.h"
@@ -64,9 +66,10 @@ QString DragSupportWindow::supportedFilePathFromPasteboard(const platform::Paste
   return paths.front();
 }
 
-void DragSupportWindow::handleDataFromFile(const QString& path, std::function<void(std::shared_ptr<Idea>)> completion) {
-  auto later = [completion](std::shared_ptr<Idea> idea) {
-    platform::mainQueue().async([completion, idea] { completion(idea); });
+void DragSupportWindow::handleDataFromFile(
+    const QString& path, std::function<void(std::shared_ptr<Idea>, const MyResultPtr& refusal)> completion) {
+  auto later = [completion](std::shared_ptr<Idea> idea, MyResultPtr refusal = nullptr) {
+    platform::mainQueue().async([completion, idea, refusal] { completion(idea, refusal); });
   };
   if (path.isEmpty() || !isRegularFile(path)) {
     later(nullptr);
@@ -74,7 +77,10 @@ void DragSupportWindow::handleDataFromFile(const QString& path, std::function<vo
   }
   if (isPathReferringToIdeaDocumentFile(path)) {
     auto doc = IdeaDocument::createWithFileName(path, DocumentLocationLocalFile);
-    doc->readFromURL(QUrl::fromLocalFile(path), [doc, later](bool ok) { later(ok ? doc->idea() : nullptr); });
+    doc->readFromURL(QUrl::fromLocalFile(path), [doc, path, later](bool ok) {
+      if (ok && doc->idea()) return later(doc->idea());
+      later(nullptr, documentOpenFailure(path, doc->lastError(), doc->lastUserFriendlyError()));
+    });
     return;
   }
   if (isPathReferringToSupportedImage(path)) {
@@ -82,7 +88,7 @@ void DragSupportWindow::handleDataFromFile(const QString& path, std::function<vo
     platform::globalQueue().async([path, completion] {
       KitImage picture = KitImage::readFromURL(path);
       platform::mainQueue().async([picture, completion] {
-        completion(picture.isNull() ? nullptr : Idea::createWithOriginalImage(picture));
+        completion(picture.isNull() ? nullptr : Idea::createWithOriginalImage(picture), nullptr);
       });
     });
     return;
@@ -122,9 +128,16 @@ bool DragSupportWindow::performFileDrop(const platform::DraggingInfo& info) {
   }
   mDelayDragEnding = true;
   platform::WeakRef<DragSupportWindow> weak(this);
-  handleDataFromFile(path, [weak](std::shared_ptr<Idea> idea) {
+  handleDataFromFile(path, [weak](std::shared_ptr<Idea> idea, const MyResultPtr& refusal) {
     DragSupportWindow* self = weak.get();
     if (!self) return;
+    if (refusal) {
+      // A map the reader refused says which and why; a short notice could not.
+      self->mDelayDragEnding = false;
+      self->handleDragEndingForSource(true, true, kDragResultRefused);
+      CustomAlertView::showErrorResult(refusal);
+      return;
+    }
     self->mDelayDragEnding = false;
     if (idea) {
       self->setDockedIdea(idea, QString());

@@ -126,8 +126,9 @@ class DragSupportWindow : public MyWindow, public platform::DraggingSource, publ
   // The one supported local file the pasteboard carries, else empty.
   static QString supportedFilePathFromPasteboard(const platform::Pasteboard& pasteboard);
   // Reads a dropped file into an idea of no document; null (later, on the main queue) when it
-  // cannot be read. Only regular files are read.
-  void handleDataFromFile(const QString& path, std::function<void(std::shared_ptr<class Idea>)> completion);
+  // cannot be read, with the reader's refusal of a document file. Only regular files are read.
+  void handleDataFromFile(const QString& path,
+                          std::function<void(std::shared_ptr<class Idea>, const MyResultPtr& refusal)> completion);
   // Names the file the dragged idea is written to in `folder` (a fresh one, see
   // PromisedFile) and starts writing it; answers the one name.
   QStringList namesOfPromisedFilesDroppedAtDestination(const QString& folder);

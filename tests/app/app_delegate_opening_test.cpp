@@ -1,9 +1,12 @@
 #include "app_test_support.h"
 
+#include "app/local_document_import.h"
+#include "foundation/data_extensions.h"
 #include "foundation/logging.h"
 #include "model/color_theme.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -83,6 +86,47 @@ TEST_F(Opening, AnUnreadableFileShowsTheAlertLogsWhichAndWhyAndChangesNothing) {
   setLogSink(previousSink);
   EXPECT_EQ(app.windowControllers().size(), 1u);
   EXPECT_TRUE(defaults().stringArrayForKey("RecentLocalFiles").isEmpty());
+}
+
+TEST_F(Opening, ARefusedFileNamesItselfAndTheReaderReasonOnEveryWayIn) {
+  installLocalDocumentImport();
+  auto& app = launch();
+  auto write = [&](const QString& name, const QByteArray& json) {
+    const QString path = QDir(mFiles.path()).filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(json.isEmpty() ? QByteArray("\x78\x9c damaged", 10) : *dataext::zlibDeflate(json));
+    return path;
+  };
+  const std::pair<QString, QString> refused[] = {
+      {write("large.orrery", R"({"ideaDocumentDataObject":{"fileFormatVersion":3,"idea":{"text":")" +
+                                 QByteArray(IdeaDocument::kMaxTextLength + 1, 'x') + R"("}}})"),
+       "The document is too large to open"},
+      {write("future.orrery", R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"text":"x"}}})"),
+       "Newer Orrery version is needed"},
+      {write("damaged.orrery", {}), "Invalid document format"},
+  };
+  auto expectNamed = [&](const QString& path, const QString& reason, const char* way) {
+    ASSERT_TRUE(uitest::loop().runUntil([&] { return !presenter->alerts.empty(); })) << way;
+    const QString text = presenter->alerts.back().informativeText;
+    EXPECT_TRUE(text.contains("Failed to open file")) << way << ": " << text.toStdString();
+    EXPECT_TRUE(text.contains(QFileInfo(path).fileName())) << way << ": " << text.toStdString();
+    EXPECT_TRUE(text.contains(reason)) << way << ": " << text.toStdString();
+    presenter->alerts.clear();
+  };
+  struct Importer : BaseViewController {} importer;
+  for (const auto& [path, reason] : refused) {
+    app.openFile(path);  // the command line and a second launch's hand-off
+    expectNamed(path, reason, "command line");
+    presenter->panelAnswers = {platform::FilePanelResult{platform::kModalResponseOK, {path}}};
+    ASSERT_TRUE(app.tryToPerform(QStringLiteral("cmdOpenLocalFile")));
+    expectNamed(path, reason, "open menu");
+    presenter->panelAnswers = {platform::FilePanelResult{platform::kModalResponseOK, {path}}};
+    importer.startImportingLocalFileOnCompletion(nullptr);
+    expectNamed(path, reason, "import");
+  }
+  BaseViewController::setLocalDocumentFetcher(nullptr);
+  EXPECT_EQ(app.windowControllers().size(), 1u);
 }
 
 TEST_F(Opening, TheEleventhRecentFilePushesTheOldestOutAndARepeatMovesToTheFront) {

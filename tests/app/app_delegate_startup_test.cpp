@@ -319,6 +319,14 @@ TEST_F(StartUp, SignInRedirectsChooseDropboxOrTellTheUserToReconnect) {
   EXPECT_FALSE(Globals::userHasOptedForDropbox());
   ASSERT_EQ(presenter->alerts.size(), 1u);
   EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Dropbox Authentication"));
+
+  // Signed in for this run only: the user hears why, and Dropbox is chosen all the same.
+  presenter->alerts.clear();
+  redirectHandler = [](const QUrl&, auto completion) { completion("success", "the sign-in could not be kept"); };
+  app.handleRedirectURL(QUrl("db-orrerydesktop01://2/token?code=def"));
+  EXPECT_TRUE(Globals::userHasOptedForDropbox());
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].informativeText, QStringLiteral("the sign-in could not be kept"));
 }
 
 TEST_F(StartUp, AQuitBeforeTheWindowsCameBackKeepsTheStoredWindowSet) {

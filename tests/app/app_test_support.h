@@ -72,7 +72,7 @@ class AppFixture : public ::testing::Test {
       if (redirectHandler)
         redirectHandler(url, completion);
       else
-        completion(redirectAnswer, QStringLiteral("denied"));
+        completion(redirectAnswer, redirectAnswer == QLatin1String("success") ? QString() : QStringLiteral("denied"));
     };
     mDelegate = std::make_unique<orrery::AppDelegate>(services);
     return *mDelegate;

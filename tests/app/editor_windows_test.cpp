@@ -2,7 +2,12 @@
 
 #include "editor_screen/editor_screens.h"
 #include "editor_screen/solar_system_view_controller.h"
+#include "foundation/views/custom_text_field.h"
+#include "panels/idea_text_edit_tab_view.h"
 #include "shell/top_bar_view.h"
+
+#include <QLineEdit>
+#include <QTest>
 
 using namespace orrery;
 using apptest::AppFixture;
@@ -80,4 +85,31 @@ TEST_F(EditorWindows, TheFileMenuReachesTheEditorOfANewMap) {
     EXPECT_TRUE(item->isEnabled()) << action << " reaches the editor of a scratch map";
   }
   shared.setEventWindow(nullptr);
+}
+
+TEST_F(EditorWindows, QuitKeepsTheTitleBeingTypedInTheEditPopover) {
+  installEditorScreens();
+  defaults().setString("1.6.0.160", "CurrentOrreryVersion");
+  const QString file = writeDocument(QStringLiteral("typed.orrery"), QStringLiteral("before"));
+  auto& app = launch({file});
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  SolarSystemViewController* editor = nullptr;
+  ASSERT_TRUE(uitest::loop().runUntil([&] {
+    editor = editorOf(*app.windowControllers().front());
+    return editor && editor->solarSystem() && editor->realIdea();
+  }));
+  editor->doEditTextualIdea(editor->realIdea());
+  ASSERT_TRUE(editor->editPopover() && editor->editPopover()->isShown());
+  auto* panel = dynamic_cast<EditIdeaViewController*>(editor->editPopover()->contentViewController().get());
+  ASSERT_NE(panel, nullptr);
+  QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
+  title->selectAll();
+  QTest::keyClicks(title, QStringLiteral("typed at quit"));
+  quit();
+
+  QFile saved(file);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const IdeaPtr tree = IdeaDocument::treeFromFileBytes(saved.readAll(), /*compressed=*/true);
+  ASSERT_TRUE(tree);
+  EXPECT_EQ(tree->text(), QStringLiteral("typed at quit"));
 }

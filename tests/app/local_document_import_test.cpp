@@ -66,6 +66,6 @@ TEST(LocalDocumentImport, ChosenFileArrivesAsADocumentAndAMissingOneAsTheErrorAl
   ASSERT_TRUE(uitest::loop().runUntil([&] { return done; }));
   EXPECT_FALSE(got);
   ASSERT_EQ(presenter->alerts.size(), 1u);
-  EXPECT_EQ(presenter->alerts[0].informativeText, "Failed to open file");
+  EXPECT_EQ(presenter->alerts[0].informativeText, "Failed to open file “missing.orrery”: There is no such file");
   BaseViewController::setLocalDocumentFetcher(nullptr);
 }

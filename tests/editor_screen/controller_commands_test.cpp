@@ -482,10 +482,10 @@ TEST_F(CommandsTest, PicturesAndImportsWaitInTheDock) {
 
   // Import: the file's tree lands in the dock as an idea of no document.
   orrery::BaseViewController::setLocalDocumentFetcher(
-      [](const QString& file, std::function<void(std::shared_ptr<IdeaDocument>)> done) {
+      [](const QString& file, orrery::BaseViewController::FetchedDocument done) {
         auto doc = IdeaDocument::createWithFileName(file, orrery::DocumentLocationLocalFile);
         doc->setIdea(idea(QStringLiteral("imported")));
-        done(doc);
+        done(doc, nullptr);
       });
   ok.paths = {path(QStringLiteral("some.opml"))};
   menus->panelAnswers.push_back(ok);

@@ -209,6 +209,43 @@ TEST_F(DocumentLife, SaveAsMovesTheWindowToTheNewFileOrSaysWhyNot) {
   EXPECT_EQ(presenter->alerts.size(), 2u);
 }
 
+TEST_F(DocumentLife, SaveAsOntoALinkWritesTheFileItPointsAtAndKeepsTheLink) {
+  ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("kept elsewhere"))));
+  const QString real = path(QStringLiteral("kept elsewhere/real.orrery"));
+  {
+    auto before = IdeaDocument::createWithFileName(real, DocumentLocationLocalFile);
+    before->setIdea(makeTree(1));
+    QFile file(real);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(before->exportAsOrreryData());
+  }
+  const QString link = path(QStringLiteral("link.orrery"));
+  ASSERT_TRUE(QFile::link(QStringLiteral("kept elsewhere/real.orrery"), link));
+  const QString dangling = path(QStringLiteral("dangling.orrery"));
+  ASSERT_TRUE(QFile::link(path(QStringLiteral("kept elsewhere/later.orrery")), dangling));
+
+  Opened temp = createTemp(makeTree(3));
+  EditorWindow editor(SolarSystemViewController::create(temp.doc, temp.token, QString()), &app);
+  auto& c = *editor.controller;
+  presenter->panelAnswers = {chose(link)};
+  c.cmdSaveLocalFileAs();
+  ASSERT_TRUE(waitFor([&] { return c.document() != temp.doc; }));
+  c.addNewIdeaAfterIndex(2, idea(QStringLiteral("through the link")), nullptr);
+  ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  IdeaPtr saved = readTree(real);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(texts(saved->ideas()), (QStringList{"c0", "c1", "c2", "through the link"}));
+
+  const auto before = c.document();
+  presenter->panelAnswers = {chose(dangling)};
+  c.cmdSaveLocalFileAs();
+  ASSERT_TRUE(waitFor([&] { return c.document() != before; }));
+  EXPECT_TRUE(QFileInfo(dangling).isSymLink());
+  ASSERT_TRUE(readTree(path(QStringLiteral("kept elsewhere/later.orrery"))));
+  EXPECT_TRUE(presenter->alerts.empty());
+}
+
 TEST_F(DocumentLife, AFailedSaveKeepsTheEditTellsTheUserAndIsWrittenByTheNextSave) {
   const QString file = path(QStringLiteral("fails.orrery"));
   Opened opened = createLocal(file, makeTree(2));

@@ -11,6 +11,7 @@
 #include "model/opml_parser.h"
 #include "foundation/views/spinning_progress_indicator.h"
 #include "platform/core/dispatch.h"
+#include "platform/services/file_coordinator.h"
 #include "platform/services/url_opener.h"
 #include "platform/ui/responder.h"
 #include "support/pdf_tools.h"
@@ -27,6 +28,9 @@
 #include "platform/ui/window.h"
 
 #include <unistd.h>
+
+#include <future>
+#include <thread>
 
 using namespace orrery;
 
@@ -187,6 +191,37 @@ TEST(ShareSheet, AWriteEndingAfterEscapeDoesNotCloseTheReopenedSheet) {
   opml.roundedTextButtonPressed(opml.exportButton());
   ASSERT_TRUE(exporttest::waitFor([&] { return !panels->alerts.empty(); }));
   EXPECT_EQ(first.presenter.dismissals, 1);
+}
+
+TEST(ShareSheet, AWriteFailingAfterTheSheetIsGoneStillAlerts) {
+  uitest::PresenterScope panels;
+  QTemporaryDir dir;
+  // A folder where the file should be: the write fails once it may run.
+  const QString taken = dir.filePath("taken.orrery");
+  ASSERT_TRUE(QDir().mkpath(taken));
+  // The write waits for this holder of the file, so the sheet is gone when it fails.
+  std::promise<void> release;
+  std::promise<void> holding;
+  std::thread holder([&] {
+    platform::FileCoordinator().coordinateWriting(taken, [&](const QString&) {
+      holding.set_value();
+      release.get_future().wait();
+    });
+  });
+  holding.get_future().wait();
+  auto s = std::make_unique<Sheet>(exporttest::fanMap("Solar", 2), 0);
+  auto& pane = s->pane<OrreryShareTypeView>();
+  panels->panelAnswers.push_back(chosen(taken));
+  pane.roundedTextButtonPressed(pane.exportButton());
+  bool answered = false;
+  platform::mainQueue().async([&] { answered = true; });  // after the panel's answer
+  ASSERT_TRUE(exporttest::waitFor([&] { return answered; }));
+  s->sheet->tryToPerform(platform::Actions::cancelOperation);
+  s.reset();
+  release.set_value();
+  holder.join();
+  ASSERT_TRUE(exporttest::waitFor([&] { return !panels->alerts.empty(); }));
+  EXPECT_EQ(panels->alerts[0].messageText, "Failed to save file");
 }
 
 TEST(SharePanes, EveryFormatIsWrittenAndReadsBack) {

@@ -16,6 +16,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <new>
 #include <string>
@@ -25,13 +26,12 @@ using testsupport::spinUntil;
 
 namespace {
 
-// A zlib stream of a JSON text whose one string holds `bytes` letters, made chunk by chunk.
-QByteArray compressedBomb(qsizetype bytes) {
+// A zlib stream of `head`, `repeats` times `piece` and `tail`, made piece by piece.
+QByteArray compressedDocument(const std::string& head, const std::string& piece, qint64 repeats,
+                              const std::string& tail) {
   z_stream zs{};
-  EXPECT_EQ(deflateInit(&zs, Z_BEST_SPEED), Z_OK);
+  EXPECT_EQ(deflateInit(&zs, Z_BEST_COMPRESSION), Z_OK);
   QByteArray out;
-  const std::string head = "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"text\":\"";
-  const std::string chunk(1 << 20, 'a');
   char buffer[1 << 16];
   auto feed = [&](const char* data, size_t size, int flush) {
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
@@ -44,10 +44,26 @@ QByteArray compressedBomb(qsizetype bytes) {
     } while (zs.avail_out == 0);
   };
   feed(head.data(), head.size(), Z_NO_FLUSH);
-  for (qsizetype done = 0; done < bytes; done += qsizetype(chunk.size())) feed(chunk.data(), chunk.size(), Z_NO_FLUSH);
-  feed("\"}}}", 4, Z_FINISH);
+  for (qint64 i = 0; i < repeats; ++i) feed(piece.data(), piece.size(), Z_NO_FLUSH);
+  feed(tail.data(), tail.size(), Z_FINISH);
   deflateEnd(&zs);
   return out;
+}
+
+// A zlib stream of a JSON text whose one string holds `bytes` letters.
+QByteArray compressedBomb(qsizetype bytes) {
+  return compressedDocument("{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"text\":\"",
+                            std::string(1 << 20, 'a'), (bytes + (1 << 20) - 1) >> 20, "\"}}}");
+}
+
+// A document whose root holds `count` copies of `child` (a JSON object and its comma).
+QByteArray compressedChildren(const std::string& child, qint64 count) {
+  const qint64 batch = std::min<qint64>(count, 1000);
+  std::string pieces;
+  for (qint64 i = 0; i < batch; ++i) pieces += child;
+  return compressedDocument(
+      "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"text\":\"root\",\"ideas\":[", pieces,
+      count / batch, "{}]}}}");
 }
 
 // Peak and current resident memory of this process, in KiB.
@@ -106,6 +122,48 @@ TEST(DocumentBounds, ACompressionBombIsRefusedWithinTheBudget) {
   // The process goes on, and so does the document.
   doc->setIdea(testsupport::makeTree(30));
   EXPECT_TRUE(doc->loadFromOrreryData(doc->exportAsOrreryData()));
+}
+
+TEST(DocumentBounds, SmallFilesOpenOrAreRefusedWithinTheirMemory) {
+  struct Case {
+    const char* what;
+    QByteArray file;
+    bool opens;
+  };
+  const std::string longText = "{\"ideaType\":1,\"text\":\"" + std::string(1000000, 'w') + "\"},";
+  const Case cases[] = {
+      {"tiny ideas up to the JSON bound", compressedChildren("{},", IdeaDocument::kMaxJSONBytes / 3 - 1000), false},
+      {"999 000 ideas", compressedChildren("{\"ideaType\":1},", 999000), false},
+      {"250 texts of a million characters", compressedChildren(longText, 250), false},
+      {"400 000 ideas, just within the bound", compressedChildren("{\"ideaType\":1},", 400000), true},
+  };
+  for (const Case& c : cases) {
+    ASSERT_LT(c.file.size(), 1 << 20) << c.what;
+    auto doc = scratchDocument();
+    const bool measured = resetPeakMemory();
+    const qint64 before = statusKiB("VmRSS:");
+    DocumentError error;
+    const bool read = doc->loadFromOrreryData(c.file, &error);
+    const qint64 peakMiB = (statusKiB("VmHWM:") - before) / 1024;
+    std::printf("%s (%lld KB): %s, peak %lld MiB above the %lld MiB before\n", c.what, (long long)c.file.size() / 1000,
+                read ? "opened" : "refused", (long long)peakMiB, (long long)before / 1024);
+    EXPECT_EQ(read, c.opens) << c.what;
+    if (!read) EXPECT_EQ(error.code, kDocumentErrorTooLarge) << c.what;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    if (measured) EXPECT_LE(peakMiB, 300) << c.what;
+#endif
+    (void)measured;
+  }
+
+  // Real maps well past the size of any map made by hand still open, also from a small file.
+  for (const int ideas : {100000, 200000}) {
+    auto doc = scratchDocument();
+    doc->setIdea(testsupport::makeTree(ideas));
+    const QByteArray real = doc->exportAsOrreryData();
+    if (ideas == 100000) EXPECT_LT(real.size(), 1 << 20);
+    EXPECT_TRUE(doc->loadFromOrreryData(real)) << ideas;
+    EXPECT_TRUE(doc->loadFromJSONData(doc->exportAsPureJSONData())) << ideas;
+  }
 }
 
 TEST(DocumentBounds, TextsAndObjectsBeyondTheBoundsAreRefusedWhole) {

@@ -5,6 +5,7 @@
 #include "drag_test_fixtures.h"
 #include "drag_test_support.h"
 #include "foundation/application_delegate.h"
+#include "foundation/data_extensions.h"
 #include "foundation/globals.h"
 #include "model/idea_document.h"
 #include "model/opml_parser.h"
@@ -15,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -209,6 +211,28 @@ TEST(DragFilesIn, WhatCannotBeReadIsRefusedOrReportedAndTheDockKeepsItsIdea) {
       EXPECT_EQ(shown.back(), c.notice);
     }
     uitest::advance(1.5);
+  }
+}
+
+TEST(DragFilesIn, ARefusedMapSaysWhichFileAndWhy) {
+  uitest::PresenterScope presenter;
+  OneWindow o;
+  const QString future = o.write(
+      "future.orrery", *dataext::zlibDeflate(R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"text":"x"}}})"));
+  const QString damaged = o.write("damaged.orrery", QByteArray("\x78\x9c not a stream", 16));
+  for (const auto& [path, reason] : {std::pair{future, "Newer Orrery version is needed"},
+                                     std::pair{damaged, "Invalid document format"}}) {
+    const int before = o.screen->ends();
+    presenter->alerts.clear();
+    auto data = urls({path});
+    ASSERT_TRUE(o.enter(*data));
+    EXPECT_TRUE(o.drop(*data));
+    ASSERT_TRUE(runUntil([&] { return o.screen->ends() == before + 1 && !presenter->alerts.empty(); }));
+    EXPECT_EQ(o.screen->endedWith.back(), kDragResultRefused);
+    EXPECT_EQ(o.w->currentDockedIdea(), o.parked);
+    const QString text = presenter->alerts[0].informativeText;
+    EXPECT_TRUE(text.contains(QFileInfo(path).fileName())) << text.toStdString();
+    EXPECT_TRUE(text.contains(reason)) << text.toStdString();
   }
 }
 

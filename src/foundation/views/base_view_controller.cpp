@@ -79,16 +79,17 @@ void BaseViewController::startImportingLocalFileOnCompletion(
   platform::beginFilePanel(request, myWindow(), [completion](platform::FilePanelResult result) {
     if (result.response != platform::kModalResponseOK || result.paths.isEmpty() || result.paths.front().isEmpty())
       return;
-    auto onFetched = [completion](std::shared_ptr<IdeaDocument> document) {
+    auto onFetched = [completion](std::shared_ptr<IdeaDocument> document, const MyResultPtr& failure) {
       if (!document)
-        CustomAlertView::showErrorResult(
-            MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
+        CustomAlertView::showErrorResult(failure ? failure
+                                                 : MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"),
+                                                                   QStringLiteral("Failed to open file")));
       if (completion) completion(document);
     };
     if (fetcher())
       fetcher()(result.paths.front(), onFetched);
     else
-      onFetched(nullptr);  // no document layer: the file cannot be read
+      onFetched(nullptr, nullptr);  // no document layer: the file cannot be read
   });
 }
 

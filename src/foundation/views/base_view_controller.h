@@ -4,6 +4,7 @@
 // ideas), two simple alerts, the import of a local file, and the screen-occupation token: one
 // named claim held while a modal step runs. Main thread only.
 
+#include "foundation/my_result.h"
 #include "foundation/views/visual_object.h"
 #include "platform/ui/view_controller.h"
 
@@ -24,10 +25,11 @@ class IdeaDocument;
 
 class BaseViewController : public platform::ViewController {
  public:
-  // Opens a local file as a document and completes with it (or null) on the main queue.
-  // The document layer installs it; the controller layer cannot reach documents itself.
-  using LocalDocumentFetcher =
-      std::function<void(const QString& path, std::function<void(std::shared_ptr<IdeaDocument>)> done)>;
+  // Opens a local file as a document and completes with it, or with null and the failure to
+  // show (null for the generic one), on the main queue. The document layer installs it; the
+  // controller layer cannot reach documents itself.
+  using FetchedDocument = std::function<void(std::shared_ptr<IdeaDocument>, const MyResultPtr& failure)>;
+  using LocalDocumentFetcher = std::function<void(const QString& path, FetchedDocument done)>;
   static void setLocalDocumentFetcher(LocalDocumentFetcher fetcher);
 
   BaseViewController() = default;
@@ -46,6 +48,8 @@ class BaseViewController : public platform::ViewController {
     return true;
   }
   virtual bool startClosingCanCloseNow() { return true; }
+  // The quit closes no window: what is being typed is stored now, before the saves drain.
+  virtual void commitPendingEdits() {}
   virtual void becameTopLevelController() {}
   virtual void reactToStateChange() {}
   // Idea identifier (empty for the whole document) and document identifier.
@@ -67,8 +71,8 @@ class BaseViewController : public platform::ViewController {
   void showNonblockingAlertViewWithTitle(const QString& title, const QString& message);
 
   // An open panel (".orrery" and ".opml", from the Desktop) as a sheet of the window; a chosen
-  // file is read as a local document and handed over, a failure shows "Failed to open file"
-  // and hands over null, a cancel calls nothing.
+  // file is read as a local document and handed over, a failure shows the fetcher's reason
+  // (else "Failed to open file") and hands over null, a cancel calls nothing.
   void startImportingLocalFileOnCompletion(std::function<void(std::shared_ptr<IdeaDocument>)> completion);
 
  private:

@@ -4,6 +4,7 @@
 #include "platform/cloud/dropbox_wire.h"
 #include "platform/cloud/http_routes.h"
 #include "platform/cloud/remote_routes.h"
+#include "platform/core/atomic_file.h"
 #include "platform/core/dispatch.h"
 #include "platform/net/curl_transfer_loop.h"
 #include "platform/services/standard_folders.h"
@@ -56,26 +57,22 @@ QString randomToken(int bytes) {
 
 QString tokenFilePath() { return QDir(configFolder()).filePath(QLatin1String(DropboxClientsManager::kTokenFileName)); }
 
-// Readable by the user only from its first byte, and complete or not there at all.
-bool writeTokenFile(const QString& refreshToken) {
+// Readable by the user only from its first byte, and complete or not there at all. Empty when
+// kept, else why not.
+QString writeTokenFile(const QString& refreshToken) {
   const QByteArray data = QJsonDocument(QJsonObject{{"refresh_token", refreshToken}}).toJson(QJsonDocument::Compact);
   QDir().mkpath(configFolder());
-  const QByteArray path = QFile::encodeName(tokenFilePath());
-  QByteArray temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());  // mode 0600
-  if (fd < 0) {
-    log(QStringLiteral("Dropbox: cannot keep the sign-in: %1").arg(QString::fromLocal8Bit(strerror(errno))));
-    return false;
-  }
-  bool ok = fchmod(fd, S_IRUSR | S_IWUSR) == 0 && ::write(fd, data.constData(), size_t(data.size())) == data.size() &&
-            fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp.constData(), path.constData()) == 0;
-  if (!ok) {
-    log(QStringLiteral("Dropbox: cannot keep the sign-in in %1: %2").arg(tokenFilePath(), QString::fromLocal8Bit(strerror(errno))));
-    ::unlink(temp.constData());
-  }
-  return ok;
+  AtomicWriteOptions options;
+  options.mode = S_IRUSR | S_IWUSR;
+  options.replaceLink = true;  // a planted link must not carry the token elsewhere
+  AtomicWriteFailure failure;
+  if (writeFileAtomically(QFile::encodeName(tokenFilePath()).toStdString(),
+                          std::string_view(data.constData(), size_t(data.size())), options,
+                          &failure) == AtomicWriteResult::Written)
+    return {};
+  const QString reason = QString::fromLocal8Bit(std::strerror(failure.error));
+  log(QStringLiteral("Dropbox: cannot keep the sign-in in %1: %2").arg(tokenFilePath(), QString::fromStdString(failure.text())));
+  return reason;
 }
 
 QString readTokenFile() {
@@ -183,9 +180,15 @@ void DropboxClientsManager::handleRedirectURL(const QUrl& url,
                            if (completion) completion(std::make_shared<DropboxOAuthResult>(Kind::Error, why));
                            return;
                          }
-                         writeTokenFile(token->refreshToken);
+                         const QString notKept = writeTokenFile(token->refreshToken);
                          installClient(token->refreshToken, token->accessToken);
-                         if (completion) completion(std::make_shared<DropboxOAuthResult>(Kind::Success, QString()));
+                         const QString warning =
+                             notKept.isEmpty()
+                                 ? QString()
+                                 : QStringLiteral("You are signed in to Dropbox, but the sign-in could not be kept "
+                                                  "(%1: %2). You will have to sign in again at the next start.")
+                                       .arg(tokenFilePath(), notKept);
+                         if (completion) completion(std::make_shared<DropboxOAuthResult>(Kind::Success, warning));
                        });
 }
 

@@ -1,5 +1,6 @@
 #include "platform/cloud/file_version.h"
 
+#include "platform/core/atomic_file.h"
 #include "platform/services/file_coordinator.h"
 #include "platform/services/process_lock.h"
 
@@ -7,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -190,13 +190,11 @@ bool FileVersion::replaceItemAtURL(const QString& target, QString* error) const 
   QString reason;
   FileCoordinator coordinator;
   const bool granted = coordinator.coordinateWriting(target, [&](const QString& path) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit()) {
-      written = true;
-      return;
-    }
-    reason = QStringLiteral("%1: %2").arg(path, file.errorString());
-    file.cancelWriting();
+    AtomicWriteFailure failure;
+    written = writeFileAtomically(QFile::encodeName(path).toStdString(),
+                                  std::string_view(content.constData(), size_t(content.size())), {},
+                                  &failure) == AtomicWriteResult::Written;
+    if (!written) reason = QStringLiteral("%1: %2").arg(path, QString::fromStdString(failure.text()));
   });
   if (!granted) reason = QStringLiteral("%1 cannot be coordinated").arg(target);
   if (!written && error) *error = reason;

@@ -106,7 +106,8 @@ class DropboxClient {
 
 struct DropboxEndpoints;
 
-// The answer to a sign-in redirect.
+// The answer to a sign-in redirect. A success with a description signed in for this run only:
+// the description says why the sign-in could not be kept, for the user.
 class DropboxOAuthResult {
  public:
   enum class Kind { Success, Cancel, Error };

@@ -1,5 +1,6 @@
 #include "platform/services/user_defaults.h"
 
+#include "platform/core/atomic_file.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/standard_folders.h"
 
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <memory>
 
@@ -157,16 +157,13 @@ void UserDefaults::load() {
 
 bool UserDefaults::writeLocked() {
   QDir().mkpath(QFileInfo(mFilePath).absolutePath());
-  QSaveFile file(mFilePath);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  QDataStream out(&file);
+  QByteArray bytes;
+  QDataStream out(&bytes, QIODevice::WriteOnly);
   out.setVersion(kStreamVersion);
   out << kMagic << kFormatVersion << mValues;
-  if (out.status() != QDataStream::Ok) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
+  if (out.status() != QDataStream::Ok) return false;
+  return writeFileAtomically(QFile::encodeName(mFilePath).toStdString(), std::string_view(bytes.constData(), size_t(bytes.size()))) ==
+         AtomicWriteResult::Written;
 }
 
 QVariant UserDefaults::objectForKey(const QString& key) const {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/core/atomic_file.h"
 #include "sdk/analytics/ana_logger.h"
 
 namespace telemetry {
@@ -49,10 +50,10 @@ ANAFileUtils::Time ANAFileUtils::fileCreatedDateAtURL(const std::string& path, T
 
 bool ANAFileUtils::writeStageFile(const std::string& path,
                                   const std::function<bool(const std::string& temporaryPath)>& write) {
-  const std::string temporary = temporaryPathFor(path);
-  if (write(temporary) && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temporary.c_str());
-  return false;
+  platform::AtomicWriteOptions options;
+  options.stagingName = lastPathComponent(temporaryPathFor(path));
+  options.replaceLink = true;
+  return platform::writeFileAtomicallyAtPath(path, write, options) == platform::AtomicWriteResult::Written;
 }
 
 std::string ANAFileUtils::lastPathComponent(const std::string& path) {

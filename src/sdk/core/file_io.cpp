@@ -1,5 +1,7 @@
 #include "sdk/core/file_io.h"
 
+#include "platform/core/atomic_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,37 +48,14 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t max
 }
 
 bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error) {
-  std::string temp = path + ".XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    setError(error, "cannot create " + temp);
-    return false;
-  }
-  const auto* p = static_cast<const uint8_t*>(bytes);
-  size_t left = length;
-  bool ok = true;
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  if (ok) ok = ::fchmod(fd, 0600) == 0 && ::fsync(fd) == 0;
-  if (!ok) setError(error, "cannot write " + temp);
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    setError(error, "cannot close " + temp);
-  }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    setError(error, "cannot rename to " + path);
-  }
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  platform::AtomicWriteOptions options;
+  options.mode = 0600;
+  options.replaceLink = true;
+  platform::AtomicWriteFailure failure;
+  const std::string_view content(static_cast<const char*>(bytes), length);
+  if (platform::writeFileAtomically(path, content, options, &failure) == platform::AtomicWriteResult::Written) return true;
+  if (error) *error = path + ": " + failure.text();
+  return false;
 }
 
 bool createDirectories(const std::string& path, std::string* error) {

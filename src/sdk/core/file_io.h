@@ -12,9 +12,8 @@ namespace telemetry::fileio {
 // than `maxBytes`.
 std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t maxBytes = 64u << 20);
 
-// Writes a temporary file beside `path`, flushes it to disk and renames it over `path`, so
-// readers see the old contents or the new, never a mix. False (with errno's text in
-// `error`) when any step fails; the temporary file is then removed.
+// Replaces `path` (mode 0600; a link there is replaced, never followed) through the platform's atomic writer, so readers see the old
+// contents or the new, never a mix. False (with errno's text in `error`) when any step fails.
 bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error = nullptr);
 
 // Creates the folder and every missing parent (mode 0700 for new ones).

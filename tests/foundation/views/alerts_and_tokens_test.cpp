@@ -172,9 +172,9 @@ TEST(ScreenTokens, ImportCancelCallsNothingAndAFailedReadShowsTheErrorThenNull) 
 
   QString askedFor;
   BaseViewController::setLocalDocumentFetcher(
-      [&](const QString& path, std::function<void(std::shared_ptr<IdeaDocument>)> done) {
+      [&](const QString& path, BaseViewController::FetchedDocument done) {
         askedFor = path;
-        done(nullptr);
+        done(nullptr, nullptr);
       });
   presenter->panelAnswers = {platform::FilePanelResult{platform::kModalResponseOK, {"/tmp/x.orrery"}}};
   presenter->alertAnswers = {1000};

@@ -82,6 +82,7 @@ TEST_F(SignInTest, BrowserSignInWithPkceKeepsTheTokenPrivateAndInstallsAWorkingC
   auto result = redirect("code=code-1&state=" + state);
   ASSERT_TRUE(result && *result);
   EXPECT_TRUE((*result)->isSuccess());
+  EXPECT_TRUE((*result)->description().isEmpty()) << "kept: nothing to warn of";
   struct stat info{};
   ASSERT_EQ(::stat(QFile::encodeName(tokenFile()).constData(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -107,6 +108,19 @@ TEST_F(SignInTest, BrowserSignInWithPkceKeepsTheTokenPrivateAndInstallsAWorkingC
   DropboxClientsManager::setAuthorizedClient(nullptr);
   DropboxClientsManager::setupWithAppKeyDesktop(kAppKey);
   EXPECT_TRUE(DropboxClientsManager::authorizedClient());
+}
+
+TEST_F(SignInTest, ASignInThatCannotBeKeptSaysSo) {
+  // Something else holds the token file's name: the token cannot be written.
+  ASSERT_TRUE(QDir().mkpath(tokenFile()));
+  const QString state = startSignIn("code-5");
+  auto result = redirect("code=code-5&state=" + state);
+  ASSERT_TRUE(result && *result);
+  EXPECT_TRUE((*result)->isSuccess()) << "signed in for this run";
+  EXPECT_TRUE(DropboxClientsManager::authorizedClient());
+  EXPECT_TRUE((*result)->description().contains(tokenFile())) << (*result)->description().toStdString();
+  EXPECT_TRUE((*result)->description().contains("sign in again")) << (*result)->description().toStdString();
+  QDir(tokenFile()).removeRecursively();
 }
 
 TEST_F(SignInTest, ForgedStateIsIgnoredAndLeavesThePendingSignInAlone) {

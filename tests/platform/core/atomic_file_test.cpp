@@ -1,0 +1,171 @@
+#include "platform/core/atomic_file.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace platform {
+namespace {
+
+class AtomicFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "atomic-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    mFolder = pattern;
+  }
+  void TearDown() override { std::system(("chmod -R u+w '" + mFolder + "'; rm -rf '" + mFolder + "'").c_str()); }
+
+  std::string at(const std::string& name) const { return mFolder + "/" + name; }
+
+  std::set<std::string> entries(const std::string& folder) const {
+    std::set<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    while (dirent* entry = dir ? ::readdir(dir) : nullptr)
+      if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") names.insert(entry->d_name);
+    if (dir) ::closedir(dir);
+    return names;
+  }
+
+  static std::string contents(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  static void put(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+  static mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  }
+
+  static bool isLink(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  }
+
+  std::string mFolder;
+};
+
+TEST_F(AtomicFileTest, WritesThroughLinksAndKeepsThem) {
+  ::mkdir(at("real").c_str(), 0700);
+  put(at("real/doc"), "old");
+  ASSERT_EQ(::symlink("real/doc", at("relative").c_str()), 0);
+  ASSERT_EQ(::symlink("relative", at("chained").c_str()), 0);
+  ASSERT_EQ(::symlink(at("real/missing").c_str(), at("dangling").c_str()), 0);
+
+  EXPECT_EQ(writeFileAtomically(at("chained"), "new"), AtomicWriteResult::Written);
+  EXPECT_TRUE(isLink(at("chained")));
+  EXPECT_TRUE(isLink(at("relative")));
+  EXPECT_EQ(contents(at("real/doc")), "new");
+
+  // A link to a file not there yet creates that file and stays a link.
+  EXPECT_EQ(writeFileAtomically(at("dangling"), "created"), AtomicWriteResult::Written);
+  EXPECT_TRUE(isLink(at("dangling")));
+  EXPECT_EQ(contents(at("real/missing")), "created");
+
+  // The staging files went where the targets are, and none stayed.
+  EXPECT_EQ(entries(at("real")), (std::set<std::string>{"doc", "missing"}));
+  EXPECT_EQ(entries(mFolder), (std::set<std::string>{"real", "relative", "chained", "dangling"}));
+
+  // Asked to, the link itself gives way and what it pointed at stays.
+  AtomicWriteOptions own;
+  own.replaceLink = true;
+  EXPECT_EQ(writeFileAtomically(at("relative"), "own", own), AtomicWriteResult::Written);
+  EXPECT_FALSE(isLink(at("relative")));
+  EXPECT_EQ(contents(at("relative")), "own");
+  EXPECT_EQ(contents(at("real/doc")), "new");
+
+  ASSERT_EQ(::symlink("loop-b", at("loop-a").c_str()), 0);
+  ASSERT_EQ(::symlink("loop-a", at("loop-b").c_str()), 0);
+  EXPECT_EQ(writeFileAtomically(at("loop-a"), "x"), AtomicWriteResult::Failed);
+  EXPECT_TRUE(isLink(at("loop-a")));
+}
+
+TEST_F(AtomicFileTest, PermissionsAreKeptOrSetExactly) {
+  put(at("kept"), "old");
+  ::chmod(at("kept").c_str(), 0640);
+  EXPECT_EQ(writeFileAtomically(at("kept"), "new"), AtomicWriteResult::Written);
+  EXPECT_EQ(modeOf(at("kept")), 0640u);
+
+  AtomicWriteOptions secret;
+  secret.mode = 0600;
+  EXPECT_EQ(writeFileAtomically(at("token"), "t", secret), AtomicWriteResult::Written);
+  EXPECT_EQ(modeOf(at("token")), 0600u);
+  ::chmod(at("kept").c_str(), 0644);
+  EXPECT_EQ(writeFileAtomically(at("kept"), "n", secret), AtomicWriteResult::Written);
+  EXPECT_EQ(modeOf(at("kept")), 0600u);
+
+  // Named staging files get the same modes.
+  secret.stagingName = "kept.partial";
+  EXPECT_EQ(writeFileAtomicallyAtPath(at("staged"), [](const std::string& p) { put(p, "s"); return true; }, secret),
+            AtomicWriteResult::Written);
+  EXPECT_EQ(modeOf(at("staged")), 0600u);
+  EXPECT_EQ(contents(at("staged")), "s");
+}
+
+TEST_F(AtomicFileTest, FailureLeavesOldFileAndNoStagingFile) {
+  put(at("doc"), "old");
+  AtomicWriteFailure failure;
+  const AtomicFill failing = [](int fd) {
+    (void)writeAllBytes(fd, "half");
+    errno = ENOSPC;
+    return false;
+  };
+  EXPECT_EQ(writeFileAtomically(at("doc"), failing, {}, &failure), AtomicWriteResult::Failed);
+  EXPECT_EQ(failure.error, ENOSPC);
+  EXPECT_NE(failure.text().find("writing the new content"), std::string::npos);
+
+  AtomicWriteOptions named;
+  named.stagingName = "doc.tmp";
+  EXPECT_EQ(writeFileAtomically(at("doc"), failing, named), AtomicWriteResult::Failed);
+  EXPECT_EQ(writeFileAtomicallyAtPath(at("doc"), [](const std::string& p) { put(p, "half"); return false; }, named),
+            AtomicWriteResult::Failed);
+  EXPECT_EQ(contents(at("doc")), "old");
+  EXPECT_EQ(entries(mFolder), std::set<std::string>{"doc"});
+
+  // A folder that cannot be written to: the old file stays, and the reason is the system's.
+  if (::geteuid() != 0) {
+    ::chmod(mFolder.c_str(), 0500);
+    EXPECT_EQ(writeFileAtomically(at("doc"), "new", {}, &failure), AtomicWriteResult::Failed);
+    EXPECT_EQ(failure.error, EACCES);
+    ::chmod(mFolder.c_str(), 0700);
+    EXPECT_EQ(contents(at("doc")), "old");
+  }
+  EXPECT_EQ(writeFileAtomically(at("no-such-folder/doc"), "x"), AtomicWriteResult::Failed);
+}
+
+TEST_F(AtomicFileTest, StagingIsExclusiveAndCreatesOnlyOnce) {
+  // A link planted at a fixed staging name is taken away, never written through.
+  put(at("victim"), "untouched");
+  ASSERT_EQ(::symlink(at("victim").c_str(), at("out.partial").c_str()), 0);
+  AtomicWriteOptions named;
+  named.stagingName = "out.partial";
+  EXPECT_EQ(writeFileAtomically(at("out"), "data", named), AtomicWriteResult::Written);
+  EXPECT_EQ(contents(at("victim")), "untouched");
+  EXPECT_EQ(contents(at("out")), "data");
+  EXPECT_FALSE(isLink(at("out")));
+
+  AtomicWriteOptions exclusive;
+  exclusive.exclusive = true;
+  EXPECT_EQ(writeFileAtomically(at("new"), "first", exclusive), AtomicWriteResult::Written);
+  EXPECT_EQ(writeFileAtomically(at("new"), "second", exclusive), AtomicWriteResult::AlreadyExists);
+  ASSERT_EQ(::symlink(at("absent").c_str(), at("taken").c_str()), 0);
+  EXPECT_EQ(writeFileAtomically(at("taken"), "x", exclusive), AtomicWriteResult::AlreadyExists);
+  EXPECT_EQ(contents(at("new")), "first");
+  EXPECT_EQ(entries(mFolder), (std::set<std::string>{"victim", "out", "new", "taken"}));
+}
+
+}  // namespace
+}  // namespace platform
