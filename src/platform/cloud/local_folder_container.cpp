@@ -15,7 +15,6 @@
 #include <QUuid>
 
 #include <cerrno>
-#include <mutex>
 
 #include <fcntl.h>
 #include <sys/statvfs.h>
@@ -113,41 +112,7 @@ QString LocalFolderContainer::identityToken() {
 
 // ---- IdentityMonitor
 
-namespace {
-
-std::mutex gReaderMutex;
-IdentityMonitor::TokenReader& reader() {
-  static IdentityMonitor::TokenReader current;
-  return current;
-}
-
-QString readToken() {
-  IdentityMonitor::TokenReader replaced;
-  {
-    std::lock_guard lock(gReaderMutex);
-    replaced = reader();
-  }
-  return replaced ? replaced() : LocalFolderContainer::identityToken();
-}
-
-// The root and its identity file, as far as they exist (what the watcher can follow).
-QStringList watchablePaths() {
-  const QString base = LocalFolderContainer::root().path;
-  QStringList existing;
-  for (const QString& path : {base, base + QLatin1Char('/') + QLatin1String(kIdentityFileName)})
-    if (QFileInfo::exists(path)) existing.append(path);
-  return existing;
-}
-
-}  // namespace
-
-void IdentityMonitor::setTokenReader(TokenReader replacement) {
-  std::lock_guard lock(gReaderMutex);
-  reader() = std::move(replacement);
-}
-
-// The first token is read where the monitor is made; its holders need it at once.
-IdentityMonitor::IdentityMonitor(Tag) : mToken(readToken()) {}
+IdentityMonitor::IdentityMonitor(Tag) : mToken(LocalFolderContainer::identityToken()) {}
 
 IdentityMonitor::~IdentityMonitor() = default;  // here, where QFileSystemWatcher is complete
 
@@ -156,7 +121,7 @@ std::shared_ptr<IdentityMonitor> IdentityMonitor::shared() {
   if (auto monitor = current.lock()) return monitor;
   auto monitor = std::make_shared<IdentityMonitor>(Tag{});
   current = monitor;
-  monitor->watch(watchablePaths());
+  monitor->watch();
   monitor->schedule();
   return monitor;
 }
@@ -166,28 +131,20 @@ void IdentityMonitor::schedule() {
     auto self = weak.lock();
     if (!self) return;
     self->check();
-    // Presented files are stat'ed where a hung mount holds no window.
-    globalQueue(QueuePriority::Default).async([] { FilePresenterRegistry::shared().recheckAll(); });
+    FilePresenterRegistry::shared().recheckAll();
     self->schedule();
   });
 }
 
 void IdentityMonitor::check() {
-  globalQueue(QueuePriority::Default).async([weak = weak_from_this()] {
-    const QString now = readToken();
-    const QStringList existing = watchablePaths();
-    mainQueue().async([weak, now, existing] {
-      auto self = weak.lock();
-      if (!self) return;
-      self->watch(existing);
-      if (now == self->mToken) return;
-      self->mToken = now;
-      NotificationCenter::defaultCenter().post(kUbiquityIdentityDidChangeNotification);
-    });
-  });
+  const QString now = LocalFolderContainer::identityToken();
+  watch();
+  if (now == mToken) return;
+  mToken = now;
+  NotificationCenter::defaultCenter().post(kUbiquityIdentityDidChangeNotification);
 }
 
-void IdentityMonitor::watch(const QStringList& existing) {
+void IdentityMonitor::watch() {
   // The watcher needs the Qt main thread; the poll covers everything it would miss.
   auto* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return;
@@ -203,10 +160,13 @@ void IdentityMonitor::watch(const QStringList& existing) {
     QObject::connect(mWatcher.get(), &QFileSystemWatcher::fileChanged, recheck);
   }
   // The root may have moved, appeared, or had its identity file replaced.
+  const QString base = LocalFolderContainer::root().path;
+  const QStringList wanted = {base, base + QLatin1Char('/') + QLatin1String(kIdentityFileName)};
   for (const QString& path : mWatcher->files() + mWatcher->directories())
-    if (!existing.contains(path)) mWatcher->removePath(path);
-  for (const QString& path : existing)
-    if (!mWatcher->files().contains(path) && !mWatcher->directories().contains(path)) mWatcher->addPath(path);
+    if (!wanted.contains(path)) mWatcher->removePath(path);
+  for (const QString& path : wanted)
+    if (QFileInfo::exists(path) && !mWatcher->files().contains(path) && !mWatcher->directories().contains(path))
+      mWatcher->addPath(path);
 }
 
 }  // namespace platform

@@ -118,8 +118,8 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
     });
   }
 
-  // A watched folder or file changed (any, when `path` is null): the watcher's callback on the
-  // main thread, or a poll on any thread.
+  // Watcher callback on the main thread: a watched folder or file changed (any, when `path`
+  // is null).
   void pathChanged(const QString& path) {
     std::vector<QString> rewatch;
     {
@@ -136,13 +136,10 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
         if (now.exists) deliver(e.presenter, e.id);
       }
     }
-    // A file replaced by rename is a new file: its old watch died with the old one. A poll
-    // may run on any thread; the watcher is only touched on its own.
-    if (rewatch.empty()) return;
-    onWatcherThread([rewatch = std::move(rewatch)](QFileSystemWatcher& w) {
+    // A file replaced by rename is a new file: its old watch died with the old one.
+    if (watcher && QThread::currentThread() == watcher->thread())
       for (const QString& key : rewatch)
-        if (!w.files().contains(key)) w.addPath(key);
-    });
+        if (!watcher->files().contains(key)) watcher->addPath(key);
   }
 };
 

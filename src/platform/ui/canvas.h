@@ -4,7 +4,6 @@
 
 #include <QMainWindow>
 #include <QPointF>
-#include <QString>
 #include <QWidget>
 
 namespace platform {
@@ -59,8 +58,6 @@ class WindowCanvas final : public QWidget {
   double mLastPressTime = -1;
   QPointF mLastPressPos;
   int mLastPressButton = -1;
-  // The title of the last frame noted for start-up measurements (see paintEvent).
-  QString mNotedTitle;
   int mClickCount = 0;
 };
 
