@@ -25,6 +25,10 @@ MyResultPtr MyResult::error(const QString& key, const QString& desc) {
   return std::make_shared<const MyResult>(key, desc);
 }
 
+MyResultPtr MyResult::errorWithText(const QString& text) {
+  return MyResultPtr(new MyResult(Literal{}, text));
+}
+
 MyResultPtr MyResult::todoError() {
   return std::make_shared<const MyResult>(QStringLiteral("mac:error:default"), QString());
 }

@@ -20,6 +20,8 @@ class MyResult {
   static const MyResultPtr& USER_CANCEL();  // "User canceled"
   // A new error; a null `desc` is a soft assertion (the error is made all the same).
   static MyResultPtr error(const QString& key, const QString& desc);
+  // A new error whose text was already looked up and filled in.
+  static MyResultPtr errorWithText(const QString& text);
   // A new error for "mac:error:default" without a default text.
   static MyResultPtr todoError();
 

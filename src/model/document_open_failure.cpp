@@ -15,11 +15,11 @@ QString documentOpenFailureReason(const QString& path, const DocumentError& erro
 }
 
 MyResultPtr documentOpenFailure(const QString& path, const DocumentError& error, const QString& fallback) {
-  const QString failed = MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file"))
-                             ->description();
-  const QString text = QStringLiteral("%1 “%2”: %3")
-                           .arg(failed, QFileInfo(path).fileName(), documentOpenFailureReason(path, error, fallback));
-  return MyResult::error(QStringLiteral("mac:Error:FailedToOpenNamedFile"), text);
+  // Looked up first and filled in after, so a table entry keeps the name and the reason.
+  const QString text =
+      platform::localizedString(QStringLiteral("mac:Error:FailedToOpenNamedFile"), QStringLiteral("Failed to open file “%1”: %2"))
+          .arg(QFileInfo(path).fileName(), documentOpenFailureReason(path, error, fallback));
+  return MyResult::errorWithText(text);
 }
 
 }  // namespace orrery

@@ -121,7 +121,7 @@ TEST_F(DocumentLife, ClosingANewDocumentAsksAndEachAnswerDoesWhatItSays) {
   editor.window().performClose();
   ASSERT_EQ(presenter->alerts.size(), 1u);
   EXPECT_EQ(presenter->alerts[0].informativeText,
-            QStringLiteral("Do you want save the changes you made to the New file?"));
+            QStringLiteral("Do you want to save the changes you made to the new file?"));
   ASSERT_EQ(presenter->alerts[0].buttons.size(), 3u);
   uitest::advance(0.1);
   EXPECT_FALSE(editor.closed);

@@ -96,7 +96,7 @@ class Writer {
     struct stat named {};
     if (mOptions.exclusive && ::lstat(mPath.c_str(), &named) == 0) return AtomicWriteResult::AlreadyExists;
     mTarget = mOptions.replaceLink ? mPath : resolveWriteTarget(mPath);
-    if (mTarget.empty()) return fail("following the link", ELOOP);
+    if (mTarget.empty()) return failAt("following the link", ELOOP);
     mFolder = folderOf(mTarget);
     mMode = modeFor(mTarget, mOptions);
 
@@ -104,7 +104,7 @@ class Writer {
     if (!staged) {
       const int error = errno;
       if (!mStaging.empty()) ::unlink(mStaging.c_str());
-      return fail("writing the new content", error);
+      return failAt("writing the new content", error);
     }
     const bool moved = mOptions.exclusive ? renameNoReplace(mStaging, mTarget)
                                           : ::rename(mStaging.c_str(), mTarget.c_str()) == 0;
@@ -112,14 +112,14 @@ class Writer {
       const int error = errno;
       ::unlink(mStaging.c_str());
       if (mOptions.exclusive && error == EEXIST) return AtomicWriteResult::AlreadyExists;
-      return fail("replacing the old file", error);
+      return failAt("replacing the old file", error);
     }
     syncFolder(mFolder);
     return AtomicWriteResult::Written;
   }
 
  private:
-  AtomicWriteResult fail(const char* step, int error) {
+  AtomicWriteResult failAt(const char* step, int error) {
     if (mFailure) *mFailure = AtomicWriteFailure{step, error};
     errno = error;
     return AtomicWriteResult::Failed;
