@@ -130,21 +130,30 @@ QRectF placeContents(const QSizeF& content, const QRectF& b, ContentsGravity gra
 }
 
 // Pictures resampled for layers resting at another scale (the home grid's shrunk tiles while
-// a drag is over it, a sun's planets at 2x): resampled once, then blitted on every frame, which
-// costs a fraction of resampling them again. One per drawing thread; the least recently used
-// go beyond a byte budget.
+// a drag is over it): resampled once, then blitted on every frame, which costs a fraction of
+// resampling them again. Only small pictures, and only once seen at that size on an earlier
+// draw, so an animated scale never pays for pictures used once. One per drawing thread; the
+// least recently used go beyond a byte budget.
 class ResampledPictures {
  public:
   static constexpr qsizetype kBudget = 24 << 20;
-  static constexpr int kLargest = 1024;
+  static constexpr int kLargest = 256;
 
-  const QImage& picture(const QImage& image, const QSize& pixels) {
+  // The kept picture, or none where the caller should resample itself.
+  const QImage* picture(const QImage& image, const QSize& pixels) {
     const Key key{image.cacheKey(), pixels};
     for (auto it = mEntries.begin(); it != mEntries.end(); ++it) {
       if (it->key != key) continue;
       mEntries.splice(mEntries.begin(), mEntries, it);
-      return mEntries.front().image;
+      return &mEntries.front().image;
     }
+    const auto seen = std::find_if(mSeen.begin(), mSeen.end(), [&](const Key& k) { return !(k != key); });
+    if (seen == mSeen.end()) {
+      mSeen.push_front(key);
+      if (mSeen.size() > kSeenKept) mSeen.pop_back();
+      return nullptr;
+    }
+    mSeen.erase(seen);
     QImage scaled = image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     scaled.setDevicePixelRatio(1);
     mBytes += scaled.sizeInBytes();
@@ -153,10 +162,11 @@ class ResampledPictures {
       mBytes -= mEntries.back().image.sizeInBytes();
       mEntries.pop_back();
     }
-    return mEntries.front().image;
+    return &mEntries.front().image;
   }
 
  private:
+  static constexpr std::size_t kSeenKept = 512;
   struct Key {
     qint64 image;
     QSize pixels;
@@ -167,6 +177,7 @@ class ResampledPictures {
     QImage image;
   };
   std::list<Entry> mEntries;
+  std::list<Key> mSeen;
   qsizetype mBytes = 0;
 };
 
@@ -211,8 +222,10 @@ void drawContents(QPainter& painter, const QImage& image, double scale, const QR
   if (axisAligned && !pixels.isEmpty() && pixels.width() <= ResampledPictures::kLargest &&
       pixels.height() <= ResampledPictures::kLargest && painter.paintEngine() &&
       painter.paintEngine()->type() == QPaintEngine::Raster) {
-    blitAtDevicePoint(painter, device.map(target.topLeft()), resampledPictures().picture(image, pixels));
-    return;
+    if (const QImage* kept = resampledPictures().picture(image, pixels)) {
+      blitAtDevicePoint(painter, device.map(target.topLeft()), *kept);
+      return;
+    }
   }
   painter.save();
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
