@@ -3,8 +3,10 @@
 #include "foundation/animator.h"
 #include "foundation/geometry.h"
 #include "foundation/globals.h"
+#include "foundation/views/spinning_progress_indicator.h"
 #include "foundation/views/view_extensions.h"
 #include "platform/ui/menu.h"
+#include "platform/core/dispatch.h"
 #include "platform/ui/tracking_area.h"
 
 #include <algorithm>
@@ -22,6 +24,7 @@ constexpr double kPointsPerNotch = 40;
 constexpr float kMaxGlideSpeed = 1800;
 constexpr float kFocusSeconds = 0.1f;
 constexpr float kFramesPerSecond = 60;
+constexpr double kProgressSide = 32;
 
 QString text(const char* key) { return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString::fromLatin1(key)); }
 
@@ -57,17 +60,56 @@ void GraphScrollView::registerActions() {
 
 void GraphScrollView::setCurrentIdea(const IdeaPtr& idea, const GraphFilter& filter) {
   mDismissed = false;
-  mIdeaChangePending = true;
   mCurrentIdea = idea;
   stopAnimation();
-  mGraphTileFactory = std::make_shared<GraphTileFactory>(idea, filter, /*centerToRoot=*/false);
-  mGraphTileFactory->setNoteStyle(1);
+  const std::uint64_t build = ++mRequestedBuild;
+  updateProgress();
+  // Only the copy and the list of live ideas are taken here; indexing, layout and the tile
+  // index of a big map would hold the main thread for hundreds of milliseconds.
+  platform::WeakRef<GraphScrollView> self(this);
+  platform::Queue& queue = mBuildQueue ? *mBuildQueue : platform::globalQueue(platform::QueuePriority::High);
+  queue.async([self, build, filter, capture = IdeaSnapshot::capture(idea)]() mutable {
+    auto factory = std::make_shared<GraphTileFactory>(IdeaSnapshot::createFromCapture(std::move(capture)), filter,
+                                                      /*centerToRoot=*/false);
+    factory->setNoteStyle(1);
+    platform::mainQueue().async([self, build, factory = std::move(factory)]() mutable {
+      if (GraphScrollView* view = self.get()) view->showBuiltGraph(build, std::move(factory));
+    });
+  });
+}
+
+void GraphScrollView::showBuiltGraph(std::uint64_t build, std::shared_ptr<GraphTileFactory> factory) {
+  // A graph overtaken by a newer request shows a tree that is no longer current.
+  if (build != mRequestedBuild) return;
+  mShownBuild = build;
+  updateProgress();
+  mIdeaChangePending = true;
+  mGraphTileFactory = std::move(factory);
   updateScaling();
   const QSizeF content = mGraphTileFactory->contentSize();
   mDataCenter = QPointF(content.width() * 0.5, content.height() * 0.5);
   mZoomScale = mMinZoomScale;
   dropNextGraphView();
   updateAtMode(ScaledGraphViewModeZoom);
+}
+
+void GraphScrollView::updateProgress() {
+  if (!isBuilding()) {
+    if (mProgress) {
+      mProgress->stopAnimation();
+      mProgress->setHidden(true);
+    }
+    return;
+  }
+  if (!mProgress) {
+    mProgress = std::make_shared<SpinningProgressIndicator>();
+    mProgress->setColor(Globals::colorWhite());
+    addSubview(mProgress);
+  }
+  const QPointF c = viewext::centerPoint(*this);
+  mProgress->setFrame(QRectF(c.x() - kProgressSide / 2, c.y() - kProgressSide / 2, kProgressSide, kProgressSide));
+  mProgress->setHidden(false);
+  mProgress->startAnimation();
 }
 
 void GraphScrollView::updateScaling() {
@@ -87,6 +129,7 @@ float GraphScrollView::tentativeZoom(float factor) const {
 
 void GraphScrollView::setFrame(const QRectF& frame) {
   BaseView::setFrame(frame);
+  if (isBuilding()) updateProgress();
   if (mDismissed || !mGraphTileFactory) return;
   updateScaling();
   if (mGraphView) {
@@ -322,7 +365,9 @@ void GraphScrollView::updateAtMode(ScaledGraphViewMode mode) {
     std::shared_ptr<ScaledGraphView> old = std::move(mGraphView);
     mGraphView = std::move(mNextGraphView);
     mGraphView->setFrame(tileViewFrame());
-    addSubview(mGraphView);
+    // The spinner stays above the tiles.
+    if (mProgress) insertSubviewBelow(mGraphView, mProgress.get());
+    else addSubview(mGraphView);
     if (old) {
       old->removeFromSuperview();
       old->setActive(false);

@@ -15,15 +15,18 @@
 #include "model/idea.h"
 #include "platform/core/notification_center.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace platform {
+class Queue;
 class TrackingArea;
 }
 
 namespace orrery {
 
 class Animator;
+class SpinningProgressIndicator;
 
 class GraphScrollViewDelegate : public virtual platform::Trackable {
  public:
@@ -43,8 +46,14 @@ class GraphScrollView : public BaseView,
   GraphScrollView();
   ~GraphScrollView() override;
 
-  // Shows the idea's subtree (snapshotted now); the filter marks what a search keeps.
+  // Shows the idea's subtree as it is now; the filter marks what a search keeps. The graph is
+  // built on a background queue with a spinner shown meanwhile, and the previous graph stays
+  // until it is ready; of several requests only the last one is shown.
   void setCurrentIdea(const IdeaPtr& idea, const GraphFilter& filter);
+  bool isBuilding() const { return mRequestedBuild != mShownBuild; }
+  // Where graphs are built; the global queue unless a test sets its own.
+  void setBuildQueue(platform::Queue* queue) { mBuildQueue = queue; }
+  const std::shared_ptr<SpinningProgressIndicator>& progressIndicator() const { return mProgress; }
   void setFrame(const QRectF& frame) override;
   GraphScrollViewDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(GraphScrollViewDelegate* delegate) { mDelegate.reset(delegate); }
@@ -117,6 +126,8 @@ class GraphScrollView : public BaseView,
   bool shouldSwitchToNextGraphView() const;
 
  private:
+  void showBuiltGraph(std::uint64_t build, std::shared_ptr<GraphTileFactory> factory);
+  void updateProgress();
   void updateScaling();
   float tentativeZoom(float factor) const;
   void zoomInCenter(float factor);
@@ -142,6 +153,10 @@ class GraphScrollView : public BaseView,
   float mZoomScale = 1;
   std::shared_ptr<Animator> mAnimator;
   IdeaPtr mCurrentIdea;
+  std::uint64_t mRequestedBuild = 0;
+  std::uint64_t mShownBuild = 0;
+  std::shared_ptr<SpinningProgressIndicator> mProgress;
+  platform::Queue* mBuildQueue = nullptr;
   bool mIdeaChangePending = false;
   bool mDismissed = false;
   std::shared_ptr<TapPanSwipeDetector> mTapPanSwipeDetector;

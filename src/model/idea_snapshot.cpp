@@ -40,9 +40,36 @@ void takeTargetContent(IdeaSnapshotNode& link, const IdeaSnapshotNode& target) {
 
 }  // namespace
 
-IdeaSnapshotPtr IdeaSnapshot::create(const IdeaPtr& live) {
+IdeaSnapshotPtr IdeaSnapshot::create(const IdeaPtr& live) { return createFromCapture(capture(live)); }
+
+IdeaSnapshot::Capture IdeaSnapshot::capture(const IdeaPtr& live) {
+  Capture capture;
+  if (!live) return capture;
+  capture.frozen = live->snapshotCopy();
+  // Link targets are looked up from the tree's top: at the top every target lies inside.
+  const bool hasOutside = live->root() != live;
+  std::vector<const IdeaPtr*> stack{&live};
+  while (!stack.empty()) {
+    const IdeaPtr& idea = *stack.back();
+    stack.pop_back();
+    const auto index = static_cast<std::int32_t>(capture.live.size());
+    capture.live.emplace_back(idea);
+    if (hasOutside && idea->isLink()) {
+      if (const IdeaPtr target = idea->linkedIdea()) {
+        IdeaSnapshotNode outside;
+        fillOwnContent(outside, *target);
+        capture.outsideTargets.insert(index, std::move(outside));
+      }
+    }
+    const auto& children = idea->ideas();
+    for (std::size_t i = children.size(); i-- > 0;) stack.push_back(&children[i]);
+  }
+  return capture;
+}
+
+IdeaSnapshotPtr IdeaSnapshot::createFromCapture(Capture capture) {
   auto snapshot = std::make_shared<IdeaSnapshot>(Private{});
-  if (live) snapshot->build(live->snapshotCopy(), live);
+  if (capture.frozen) snapshot->build(capture.frozen, &capture);
   return snapshot;
 }
 
@@ -52,16 +79,15 @@ IdeaSnapshotPtr IdeaSnapshot::createFromFrozen(const IdeaPtr& frozen) {
   return snapshot;
 }
 
-void IdeaSnapshot::build(const IdeaPtr& frozen, const IdeaPtr& live) {
+void IdeaSnapshot::build(const IdeaPtr& frozen, Capture* capture) {
   // An explicit stack: a crafted file may nest far deeper than the call stack allows. The
-  // snapshot copy has the live tree's shape, so both are walked in step.
+  // capture's live list has the copy's shape, in the same pre-order.
   struct Step {
     const Idea* frozen;
-    const Idea* live;
     std::int32_t parent;
     std::int32_t depth;
   };
-  std::vector<Step> stack{{frozen.get(), live.get(), -1, 0}};
+  std::vector<Step> stack{{frozen.get(), -1, 0}};
   while (!stack.empty()) {
     const Step step = stack.back();
     stack.pop_back();
@@ -71,11 +97,12 @@ void IdeaSnapshot::build(const IdeaPtr& frozen, const IdeaPtr& live) {
     node.parent = step.parent;
     node.depth = step.depth;
     node.childCount = static_cast<std::int32_t>(step.frozen->ideas().size());
-    if (live) mLive.push_back(step.live ? std::const_pointer_cast<Idea>(step.live->shared_from_this()) : nullptr);
     const auto& children = step.frozen->ideas();
-    const bool liveMatches = step.live && step.live->ideas().size() == children.size();
-    for (std::size_t i = children.size(); i-- > 0;)
-      stack.push_back({children[i].get(), liveMatches ? step.live->ideas()[i].get() : nullptr, index, step.depth + 1});
+    for (std::size_t i = children.size(); i-- > 0;) stack.push_back({children[i].get(), index, step.depth + 1});
+  }
+  if (capture) {
+    mLive = std::move(capture->live);
+    mLive.resize(mNodes.size());
   }
   // Subtree ends, from the back: a node's subtree ends where its last child's does.
   for (std::int32_t i = size(); i-- > 0;) {
@@ -101,13 +128,9 @@ void IdeaSnapshot::build(const IdeaPtr& frozen, const IdeaPtr& live) {
       }
       continue;
     }
-    // A target outside the subtree: the live tree knows it.
-    const IdeaPtr liveLink = live ? liveIdea(i) : nullptr;
-    if (const IdeaPtr target = liveLink ? liveLink->linkedIdea() : nullptr) {
-      IdeaSnapshotNode outside;
-      fillOwnContent(outside, *target);
-      takeTargetContent(node, outside);
-    }
+    if (!capture) continue;
+    const auto outside = capture->outsideTargets.constFind(i);
+    if (outside != capture->outsideTargets.constEnd()) takeTargetContent(node, *outside);
   }
 }
 

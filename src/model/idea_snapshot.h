@@ -10,6 +10,8 @@
 #include "model/icon_image.h"
 #include "model/idea.h"
 
+#include <QHash>
+
 #include <QString>
 
 #include <cstdint>
@@ -57,6 +59,17 @@ class IdeaSnapshot {
   // Main thread: snapshots the idea's subtree now and remembers the live ideas. A link whose
   // target lies outside the subtree answers its target's content read now.
   static IdeaSnapshotPtr create(const IdeaPtr& live);
+  // `create` in two steps, so the costly one runs off the main thread: `capture` (main
+  // thread) copies the subtree and notes its live ideas, `createFromCapture` (any thread)
+  // indexes the copy.
+  struct Capture {
+    IdeaPtr frozen;
+    std::vector<std::weak_ptr<Idea>> live;  // pre-order, the copy's shape
+    // Links whose target lies outside the subtree: pre-order index, the target's own content.
+    QHash<std::int32_t, IdeaSnapshotNode> outsideTargets;
+  };
+  static Capture capture(const IdeaPtr& live);
+  static IdeaSnapshotPtr createFromCapture(Capture capture);
   // Any thread: an index over a copy nobody changes (a document snapshot's tree); no live
   // ideas behind it.
   static IdeaSnapshotPtr createFromFrozen(const IdeaPtr& frozen);
@@ -73,7 +86,7 @@ class IdeaSnapshot {
   std::int32_t indexOfIdentifier(const QString& identifier) const;
 
  private:
-  void build(const IdeaPtr& frozen, const IdeaPtr& live);
+  void build(const IdeaPtr& frozen, Capture* capture);
 
   std::vector<IdeaSnapshotNode> mNodes;
   std::vector<std::weak_ptr<Idea>> mLive;

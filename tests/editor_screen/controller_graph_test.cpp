@@ -33,6 +33,10 @@ struct GraphStateTest : ControllerTest {
     c().topBar()->setCurrentSearchText(text);
     c().topBarSearchStatusDidChange(true);
   }
+  // Waits for the graph requested last to be built and shown.
+  bool graphBuilt() {
+    return uitest::loop().runUntil([&] { return c().graphScrollView() && !c().graphScrollView()->isBuilding(); });
+  }
   bool graphShown() { return c().graphScrollView() && !c().graphScrollView()->isHidden() && c().solarSystem()->isHidden(); }
   bool radialShown() { return !c().solarSystem()->isHidden() && (!c().graphScrollView() || c().graphScrollView()->isHidden()); }
   // The window point of an idea in the graph.
@@ -73,6 +77,7 @@ TEST_F(GraphStateTest, ToggleAndSearchMoveThroughTheFourStates) {
   EXPECT_FALSE(c().screenOccupied());
   EXPECT_EQ(editor->window().firstResponder(), c().graphScrollView().get());
   EXPECT_EQ(c().graphScrollView()->frame(), QRectF(0, 40, 1000, 760));
+  ASSERT_TRUE(graphBuilt());
   // The View menu's zoom commands travel the responder chain from the graph.
   const float zoom = c().graphScrollView()->zoomScale();
   EXPECT_TRUE(editor->window().firstResponder()->tryToPerform(QStringLiteral("cmdZoomIn")));
@@ -138,8 +143,10 @@ TEST_F(GraphStateTest, EscapeStepsBackByState) {
   uitest::advance(0.5);
   type(QStringLiteral("nothing matches"));
   ASSERT_EQ(c().solarSystemState(), orrery::kSolarSystemStateGraphSearch);
+  ASSERT_TRUE(graphBuilt());
   const auto filtered = c().graphScrollView()->tileFactory();
   c().cancelOperation();
+  ASSERT_TRUE(graphBuilt());
   EXPECT_EQ(c().solarSystemState(), orrery::kSolarSystemStateGraph) << "3: back to the graph";
   EXPECT_TRUE(c().topBar()->currentSearchText().isEmpty());
   EXPECT_NE(c().graphScrollView()->tileFactory(), filtered) << "the filter is dropped";
@@ -184,6 +191,7 @@ TEST_F(GraphStateTest, AChoiceInTheGraphIsShownInTheRadialView) {
   open(tree);
   c().cmdToggleMindmap();
   uitest::advance(0.5);
+  ASSERT_TRUE(graphBuilt());
   ASSERT_TRUE(uitest::loop().runUntil([&] { return c().graphScrollView()->graphView() && c().graphScrollView()->graphView()->ready(); }));
   editor->click(inGraph(deep));
   uitest::advance(0.2);  // the 0.1 s focus
@@ -256,6 +264,7 @@ TEST_F(GraphStateTest, EditingTheTreeWhileTilesRenderReadsOnlyTheSnapshot) {
   c().cmdToggleMindmap();
   uitest::advance(0.5);
   c().cmdToggleMindmap();
+  ASSERT_TRUE(graphBuilt());
   EXPECT_EQ(c().graphScrollView()->tileFactory()->snapshot()->size(), tree->calculateWholeTreeSize());
   uitest::advance(0.5);
 }

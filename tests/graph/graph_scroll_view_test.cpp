@@ -1,7 +1,9 @@
 #include "graph_test_support.h"
 
 #include "editor/editor_test_support.h"
+#include "foundation/views/spinning_progress_indicator.h"
 #include "graph/graph_scroll_view.h"
+#include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/ui_test_env.h"
@@ -36,7 +38,8 @@ struct Scene {
   }
   // Pumps the main queue until the tiles of the current graph are on screen.
   bool settle() {
-    return uitest::loop().runUntil([&] { return view->graphView() && view->graphView()->ready() && view->graphView()->superview(); });
+    return uitest::loop().runUntil(
+        [&] { return !view->isBuilding() && view->graphView() && view->graphView()->ready() && view->graphView()->superview(); });
   }
   void show(const IdeaPtr& root, GraphFilter filter = nullptr) {
     view->setCurrentIdea(root, filter);
@@ -127,6 +130,7 @@ TEST(GraphScrollView, FitsTheWholeMapAndClampsTheZoom) {
   Scene none(QSizeF(0, 0));
   none.view->setFrame(QRectF(0, 0, 0, 0));
   none.view->setCurrentIdea(map.root, nullptr);
+  ASSERT_TRUE(uitest::loop().runUntil([&] { return !none.view->isBuilding(); }));
   EXPECT_EQ(none.view->minZoomScale(), GraphScrollView::kLeastZoomScale);
 }
 
@@ -280,6 +284,64 @@ TEST(GraphScrollView, AppearanceChangeRendersAgainFromTheFittingZoom) {
   Globals::changeFontSizeFactor(Globals::fontSizeFactor() == 7 ? 3 : 7);
   ASSERT_TRUE(uitest::loop().runUntil([&] { return s.view->graphView().get() != before && s.view->graphView()->ready(); }));
   EXPECT_FLOAT_EQ(s.view->graphView()->zoomScale(), s.view->minZoomScale());
+}
+
+// Holds the graph builds until the test runs them, in the order it chooses.
+struct HeldQueue : platform::Queue {
+  std::vector<platform::Task> tasks;
+  void async(platform::Task task) override { tasks.push_back(std::move(task)); }
+  void after(platform::Millis, platform::Task task) override { async(std::move(task)); }
+  bool isCurrent() const override { return false; }
+  const std::string& label() const override { return name; }
+  std::string name = "held";
+};
+
+TEST(GraphScrollView, BuildsElsewhereWithASpinnerAndShowsOnlyTheLatestRequest) {
+  Scene s;
+  SmallMap map;
+  s.show(map.root);
+  const auto first = s.view->tileFactory();
+  EXPECT_TRUE(!s.view->progressIndicator() || s.view->progressIndicator()->isHidden());
+  HeldQueue held;
+  s.view->setBuildQueue(&held);
+  // The tree as it is at each request: an outside change after the first one requests again.
+  s.view->setCurrentIdea(map.root, nullptr);
+  IdeaPtr added = idea(QStringLiteral("added"));
+  map.root->addIdea(added);
+  s.view->setCurrentIdea(map.root, nullptr);
+  ASSERT_EQ(held.tasks.size(), 2u) << "nothing is built on the calling thread";
+  EXPECT_EQ(s.view->tileFactory(), first) << "the shown graph stays until the new one is ready";
+  EXPECT_TRUE(s.view->isBuilding());
+  ASSERT_TRUE(s.view->progressIndicator());
+  EXPECT_FALSE(s.view->progressIndicator()->isHidden());
+  EXPECT_TRUE(s.view->progressIndicator()->isAnimating());
+  EXPECT_EQ(s.view->progressIndicator()->superview(), s.view.get());
+  // The newer build finishes first; the older one, arriving late, must not replace it.
+  held.tasks[1]();
+  held.tasks[0]();
+  held.tasks.clear();
+  ASSERT_TRUE(s.settle());
+  uitest::advance(0);
+  EXPECT_FALSE(s.view->isBuilding());
+  EXPECT_GE(s.view->tileFactory()->snapshot()->indexOfIdentifier(added->identifier()), 0);
+  EXPECT_EQ(s.view->tileFactory()->ideaAtPoint(s.view->tileFactory()->ideaLocation(added)), added);
+  EXPECT_TRUE(s.view->progressIndicator()->isHidden());
+  EXPECT_TRUE(s.view->progressIndicator()->isFadingOut());
+  // A request right after spins again.
+  s.view->setCurrentIdea(map.root, nullptr);
+  EXPECT_FALSE(s.view->progressIndicator()->isHidden());
+  EXPECT_FALSE(s.view->progressIndicator()->isFadingOut());
+  held.tasks[0]();
+  held.tasks.clear();
+  ASSERT_TRUE(s.settle());
+  // A view closed before its graph is ready just drops the result.
+  s.view->setCurrentIdea(map.root, nullptr);
+  std::weak_ptr<GraphScrollView> weak = s.view;
+  s.view->removeFromSuperview();
+  s.view.reset();
+  ASSERT_TRUE(weak.expired());
+  for (auto& task : held.tasks) task();
+  uitest::advance(0);
 }
 
 TEST(GraphScrollView, TwoViewRules) {

@@ -50,3 +50,38 @@ TEST(IdeaSnapshot, ResolvesLinksToTheirTargetsAndForgetsDeadIdeas) {
   EXPECT_EQ(IdeaSnapshot::createFromFrozen(root->snapshotCopy())->liveIdea(0), nullptr);
 }
 
+
+TEST(IdeaSnapshot, ACaptureIsTheTreeAtCaptureTimeWhateverChangesBeforeItIsIndexed) {
+  IdeaPtr root = idea(QStringLiteral("root"));
+  IdeaPtr a = idea(QStringLiteral("a")), b = idea(QStringLiteral("b"));
+  root->addIdea(a);
+  root->addIdea(b);
+  a->addIdea(idea(QStringLiteral("a1")));
+  IdeaPtr outside = idea(QStringLiteral("far"));
+  root->addIdea(outside);
+  b->addIdea(Idea::createWithLinkToIdea(QStringLiteral("far")));
+  IdeaSnapshot::Capture whole = IdeaSnapshot::capture(root);
+  IdeaSnapshot::Capture sub = IdeaSnapshot::capture(b);
+  // The live tree changes shape and content before the snapshots are made.
+  root->removeIdea(QStringLiteral("a"));
+  b->addIdea(idea(QStringLiteral("late")));
+  outside->setText(QStringLiteral("renamed"));
+  auto snapshot = IdeaSnapshot::createFromCapture(std::move(whole));
+  ASSERT_EQ(snapshot->size(), 6);
+  const std::vector<QString> order{QStringLiteral("root"), QStringLiteral("a"), QStringLiteral("a1"), QStringLiteral("b"),
+                                   QString(), QStringLiteral("far")};
+  for (std::int32_t i = 0; i < snapshot->size(); ++i) {
+    const QString& expected = order[static_cast<std::size_t>(i)];
+    if (!expected.isNull()) {
+      EXPECT_EQ(snapshot->node(i).identifier, expected);
+    }
+  }
+  EXPECT_EQ(snapshot->node(4).targetIndex, 5);
+  EXPECT_EQ(snapshot->liveIdea(1), a) << "live ideas line up with the nodes of the capture";
+  EXPECT_EQ(snapshot->liveIdea(3), b);
+  EXPECT_EQ(snapshot->liveIdea(5), outside);
+  auto part = IdeaSnapshot::createFromCapture(std::move(sub));
+  ASSERT_EQ(part->size(), 2) << "the idea added later is not there";
+  EXPECT_EQ(part->node(1).text, QStringLiteral("far")) << "the outside target as it was at capture time";
+  EXPECT_EQ(part->liveIdea(0), b);
+}

@@ -3,10 +3,12 @@
 #include "platform/core/clock.h"
 #include "platform/ui/layer.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 
 #include <algorithm>
 #include <cmath>
+#include <list>
 #include <vector>
 
 namespace platform::compositor {
@@ -127,6 +129,73 @@ QRectF placeContents(const QSizeF& content, const QRectF& b, ContentsGravity gra
   return QRectF(x, y, w, h);
 }
 
+// Pictures resampled for layers resting at another scale (the home grid's shrunk tiles while
+// a drag is over it): resampled once, then blitted on every frame, which costs a fraction of
+// resampling them again. Only small pictures, and only once seen at that size on an earlier
+// draw, so an animated scale never pays for pictures used once. One per drawing thread; the
+// least recently used go beyond a byte budget.
+class ResampledPictures {
+ public:
+  static constexpr qsizetype kBudget = 24 << 20;
+  static constexpr int kLargest = 256;
+
+  // The kept picture, or none where the caller should resample itself.
+  const QImage* picture(const QImage& image, const QSize& pixels) {
+    const Key key{image.cacheKey(), pixels};
+    for (auto it = mEntries.begin(); it != mEntries.end(); ++it) {
+      if (it->key != key) continue;
+      mEntries.splice(mEntries.begin(), mEntries, it);
+      return &mEntries.front().image;
+    }
+    const auto seen = std::find_if(mSeen.begin(), mSeen.end(), [&](const Key& k) { return !(k != key); });
+    if (seen == mSeen.end()) {
+      mSeen.push_front(key);
+      if (mSeen.size() > kSeenKept) mSeen.pop_back();
+      return nullptr;
+    }
+    mSeen.erase(seen);
+    QImage scaled = image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    scaled.setDevicePixelRatio(1);
+    mBytes += scaled.sizeInBytes();
+    mEntries.push_front({key, std::move(scaled)});
+    while (mBytes > kBudget && mEntries.size() > 1) {
+      mBytes -= mEntries.back().image.sizeInBytes();
+      mEntries.pop_back();
+    }
+    return &mEntries.front().image;
+  }
+
+ private:
+  static constexpr std::size_t kSeenKept = 512;
+  struct Key {
+    qint64 image;
+    QSize pixels;
+    bool operator!=(const Key& other) const { return image != other.image || pixels != other.pixels; }
+  };
+  struct Entry {
+    Key key;
+    QImage image;
+  };
+  std::list<Entry> mEntries;
+  std::list<Key> mSeen;
+  qsizetype mBytes = 0;
+};
+
+ResampledPictures& resampledPictures() {
+  thread_local ResampledPictures pictures;
+  return pictures;
+}
+
+// Draws `image` with its top left corner at the device point, one pixel per device pixel.
+void blitAtDevicePoint(QPainter& painter, const QPointF& mapped, const QImage& image) {
+  const QTransform device = painter.deviceTransform();
+  const QPointF at(std::floor(mapped.x() + 0.5), std::floor(mapped.y() + 0.5));
+  const QTransform world = painter.worldTransform();
+  painter.setWorldTransform((world.inverted() * device).inverted());
+  painter.drawImage(at, image);
+  painter.setWorldTransform(world);
+}
+
 // The contents image is `contentsScale` pixels per point, whatever its own pixel ratio.
 void drawContents(QPainter& painter, const QImage& image, double scale, const QRectF& bounds,
                   ContentsGravity gravity) {
@@ -145,11 +214,18 @@ void drawContents(QPainter& painter, const QImage& image, double scale, const QR
       painter.drawImage(target.topLeft() + (at - mapped), image);
       return;
     }
-    const QTransform world = painter.worldTransform();
-    painter.setWorldTransform((world.inverted() * device).inverted());
-    painter.drawImage(at, image);
-    painter.setWorldTransform(world);
+    blitAtDevicePoint(painter, mapped, image);
     return;
+  }
+  const QSize pixels(static_cast<int>(std::lround(target.width() * device.m11())),
+                     static_cast<int>(std::lround(target.height() * device.m22())));
+  if (axisAligned && !pixels.isEmpty() && pixels.width() <= ResampledPictures::kLargest &&
+      pixels.height() <= ResampledPictures::kLargest && painter.paintEngine() &&
+      painter.paintEngine()->type() == QPaintEngine::Raster) {
+    if (const QImage* kept = resampledPictures().picture(image, pixels)) {
+      blitAtDevicePoint(painter, device.map(target.topLeft()), *kept);
+      return;
+    }
   }
   painter.save();
   painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -149,3 +149,47 @@ TEST(Compositor, ShadowsFollowTheCurrentShapeOffsetAndOpacity) {
   image = compositor::renderToImage(*root);
   EXPECT_EQ(at(image, 95, 60), QColor(Qt::white));
 }
+
+// A picture drawn at another scale is resampled once and reused: whatever changes (the
+// picture, its pixels in place, the scale, the position) must show at once, and the picture
+// lands where a resampling draw puts it.
+TEST(Compositor, ScaledPicturesFollowEveryChange) {
+  auto root = box(QRectF(0, 0, 100, 100), Qt::white);
+  auto picture = Layer::layer();
+  picture->setFrame(QRectF(10, 10, 40, 40));
+  auto filled = [](QColor color) {
+    QImage image(40, 40, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    return image;
+  };
+  picture->setContents(filled(Qt::red));
+  picture->setTransform(QTransform::fromScale(0.75, 0.75));  // about its centre: covers 15..45
+  root->addSublayer(picture);
+  auto render = [&] { return compositor::renderToImage(*root); };
+  QImage image = render();
+  EXPECT_EQ(at(image, 30, 30), QColor(Qt::red));
+  EXPECT_EQ(at(image, 16, 16), QColor(Qt::red));
+  EXPECT_EQ(at(image, 13, 13), QColor(Qt::white));
+  EXPECT_EQ(at(image, 47, 47), QColor(Qt::white));
+  for (int again = 0; again < 3; ++again) {
+    image = render();
+    EXPECT_EQ(at(image, 30, 30), QColor(Qt::red)) << "drawn again from what was kept";
+    EXPECT_EQ(at(image, 13, 13), QColor(Qt::white));
+  }
+
+  picture->setContents(filled(Qt::blue));
+  EXPECT_EQ(at(render(), 30, 30), QColor(Qt::blue)) << "a new picture";
+  QImage same = picture->contents();
+  same.fill(Qt::green);  // the same picture, changed in place
+  picture->setContents(same);
+  EXPECT_EQ(at(render(), 30, 30), QColor(Qt::green));
+
+  withoutActions([&] { picture->setTransform(QTransform::fromScale(0.5, 0.5)); });  // covers 20..40
+  image = render();
+  EXPECT_EQ(at(image, 30, 30), QColor(Qt::green));
+  EXPECT_EQ(at(image, 17, 17), QColor(Qt::white)) << "the smaller scale";
+  withoutActions([&] { picture->setPosition(QPointF(60, 60)); });  // covers 50..70
+  image = render();
+  EXPECT_EQ(at(image, 30, 30), QColor(Qt::white));
+  EXPECT_EQ(at(image, 60, 60), QColor(Qt::green));
+}
