@@ -392,7 +392,7 @@ bool DropboxFolderManager::action_downloadIndexFileFromDropbox() {
     return false;
   s.setHasPendingDropboxOperation(true);
   const QString name = createLocalIndexFileName();
-  mDropboxClient->downloadFile(QLatin1String(rules::kIndexRemotePath), localManagedFile(name),
+  mDropboxClient->downloadFile(createDropboxIndexFilePath(), localManagedFile(name),
                                [weak = weak_from_this(), name](const DownloadResponse& response) {
                                  auto self = weak.lock();
                                  if (!self) return;
@@ -416,7 +416,7 @@ bool DropboxFolderManager::action_uploadIndexFileToDropbox() {
   s.setHasPendingDropboxOperation(true);
   tellDelegateAboutSync();
   const SyncFileInfoPtr output = index->output();
-  mDropboxClient->uploadFile(localManagedFile(output->name()), output->rev(), QLatin1String(rules::kIndexRemotePath),
+  mDropboxClient->uploadFile(localManagedFile(output->name()), output->rev(), createDropboxIndexFilePath(),
                              [weak = weak_from_this(), output](const UploadResponse& response) {
                                auto self = weak.lock();
                                if (!self) return;
@@ -443,16 +443,15 @@ bool DropboxFolderManager::action_listDropboxContents() {
     st.setPollFolderASAP(false);
     self->mTimeOfLastPoll = nowMillis();
     if (response.result() != DropboxResultSuccess || !response.entries()) return;
-    self->applyListing(*response.entries());
+    self->markMissingDropboxDocumentsForDownload(*response.entries());
+    self->markMissingLocalDocumentsForCheck(*response.entries());
     st.setDoWeHaveInitialDropboxFolderListing(true);
     self->saveOrCreateLocalStatus();
   });
   return false;
 }
 
-void DropboxFolderManager::applyListing(const FileMetadataList& entries) {
-  QSet<QString> listed;
-  listed.reserve(qsizetype(entries.size()));
+void DropboxFolderManager::markMissingDropboxDocumentsForDownload(const FileMetadataList& entries) {
   qsizetype refused = 0;
   for (const auto& entry : entries) {
     if (!entry) continue;
@@ -462,7 +461,6 @@ void DropboxFolderManager::applyListing(const FileMetadataList& entries) {
       st.setIndexDocumentInfo(rules::markForLoadingIfNeeded(entry->rev(), st.indexDocumentInfo()));
     } else if (rules::isDocumentPath(path)) {
       const QString key = rules::fileURLFromDropboxPath(path);
-      listed.insert(key);
       const DocumentInfoPtr record = mState->docs().value(key);
       const DocumentInfoPtr marked = rules::markForLoadingIfNeeded(entry->rev(), record);
       if (marked != record) storeRecord(key, marked);
@@ -471,6 +469,13 @@ void DropboxFolderManager::applyListing(const FileMetadataList& entries) {
     }
   }
   if (refused > 0) logLine(QStringLiteral("Dropbox: %1 listed files with unusable names ignored").arg(refused));
+}
+
+void DropboxFolderManager::markMissingLocalDocumentsForCheck(const FileMetadataList& entries) {
+  QSet<QString> listed;
+  listed.reserve(qsizetype(entries.size()));
+  for (const auto& entry : entries)
+    if (entry && rules::isDocumentPath(entry->path())) listed.insert(rules::fileURLFromDropboxPath(entry->path()));
   std::vector<std::pair<QString, DocumentInfoPtr>> missing;
   const auto& docs = mState->docs();
   for (auto it = docs.cbegin(); it != docs.cend(); ++it) {

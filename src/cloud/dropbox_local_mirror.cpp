@@ -79,6 +79,8 @@ QString DropboxFolderManager::unusedLocalName(const char* format) {
 QString DropboxFolderManager::createLocalORRXFileName() { return unusedLocalName("file%ld_%ld.orrx"); }
 QString DropboxFolderManager::createLocalIndexFileName() { return unusedLocalName("file%ld_%ld.index"); }
 
+QString DropboxFolderManager::createDropboxIndexFilePath() { return QLatin1String(rules::kIndexRemotePath); }
+
 QString DropboxFolderManager::createDropboxORRXFileName() {
   for (;;) {
     const QString name = makeName("id%ld_%ld.orrx");
@@ -167,7 +169,22 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
     startEmpty();
     return true;
   }
-  mStatusQueue->async([weak = weak_from_this(), path, startEmpty] {
+  loadLocalStatus(path, [weak = weak_from_this(), startEmpty](std::shared_ptr<DropboxFolderManagerState> read) {
+    auto self = weak.lock();
+    if (!self) return;
+    if (read) {
+      self->finishStartUp(read);
+    } else {
+      softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
+      startEmpty();
+    }
+  });
+  return true;
+}
+
+void DropboxFolderManager::loadLocalStatus(
+    const QString& path, std::function<void(std::shared_ptr<DropboxFolderManagerState>)> completion) {
+  mStatusQueue->async([weak = weak_from_this(), path, completion = std::move(completion)] {
     std::shared_ptr<DropboxFolderManagerState> read = DropboxFolderManagerState::readFrom(path);
     if (!read) {
       // Kept for a later look; the engine starts as with no status file.
@@ -177,18 +194,11 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
       logLine(QStringLiteral("Dropbox: the sync state %1 is unreadable; %2").arg(path,
                   kept ? QStringLiteral("kept as ") + backup : QStringLiteral("it could not be set aside")));
     }
-    platform::mainQueue().async([weak, read, startEmpty] {
-      auto self = weak.lock();
-      if (!self) return;
-      if (read) {
-        self->finishStartUp(read);
-      } else {
-        softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
-        startEmpty();
-      }
+    platform::mainQueue().async([weak, read, completion] {
+      if (!weak.lock()) return;
+      completion(read);
     });
   });
-  return true;
 }
 
 void DropboxFolderManager::finishStartUp(std::shared_ptr<DropboxFolderManagerState> read) {

@@ -182,6 +182,10 @@ void GraphScrollView::panGestureStarted(const QPointF& /*point*/) { stopAnimatio
 void GraphScrollView::panGestureUpdate(const QPointF& translation) { addSomePan(translation); }
 
 void GraphScrollView::panGestureDone(const QPointF& translation, const QPointF& swipe) {
+  handlePanDone(translation, swipe);
+}
+
+void GraphScrollView::handlePanDone(const QPointF& translation, const QPointF& swipe) {
   addSomePan(translation);
   if (!mGraphTileFactory) return;
   QPointF v = -swipe / mZoomScale;

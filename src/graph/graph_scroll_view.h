@@ -121,6 +121,8 @@ class GraphScrollView : public BaseView,
   float tentativeZoom(float factor) const;
   void zoomInCenter(float factor);
   void addSomePan(const QPointF& delta);
+  // Applies the last translation, then glides on with the swipe's velocity.
+  void handlePanDone(const QPointF& translation, const QPointF& swipe);
   void updateAtMode(ScaledGraphViewMode mode);
   void ensureNextGraphViewIfNeeded();
   void dropNextGraphView();
