@@ -472,10 +472,7 @@ void DropboxFolderManager::markMissingDropboxDocumentsForDownload(const FileMeta
 }
 
 void DropboxFolderManager::markMissingLocalDocumentsForCheck(const FileMetadataList& entries) {
-  QSet<QString> listed;
-  listed.reserve(qsizetype(entries.size()));
-  for (const auto& entry : entries)
-    if (entry && rules::isDocumentPath(entry->path())) listed.insert(rules::fileURLFromDropboxPath(entry->path()));
+  const auto listed = rules::asFileMap(entries);
   std::vector<std::pair<QString, DocumentInfoPtr>> missing;
   const auto& docs = mState->docs();
   for (auto it = docs.cbegin(); it != docs.cend(); ++it) {

@@ -79,12 +79,14 @@ QString DropboxFolderManager::unusedLocalName(const char* format) {
 QString DropboxFolderManager::createLocalORRXFileName() { return unusedLocalName("file%ld_%ld.orrx"); }
 QString DropboxFolderManager::createLocalIndexFileName() { return unusedLocalName("file%ld_%ld.index"); }
 
-QString DropboxFolderManager::createDropboxIndexFilePath() { return QLatin1String(rules::kIndexRemotePath); }
+QString DropboxFolderManager::createDropboxIndexFilePath() {
+  return rules::dropboxPathForFile(QLatin1String(rules::kIndexFileName));
+}
 
 QString DropboxFolderManager::createDropboxORRXFileName() {
   for (;;) {
     const QString name = makeName("id%ld_%ld.orrx");
-    if (!mState->docs().contains(rules::fileURLFromDropboxPath(QLatin1Char('/') + name))) return name;
+    if (!mState->docs().contains(rules::fileURLFromDropboxPath(rules::dropboxPathForFile(name)))) return name;
   }
 }
 QString DropboxFolderManager::newUniqueLocalIndexFile() { return localManagedFile(createLocalIndexFileName()); }
@@ -360,7 +362,7 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& key, const 
 void DropboxFolderManager::keepRemoteVersionBesideQueuedSave(const QString& key, const SyncFileInfoPtr& info) {
   // The record already stands on the downloaded rev, so the queued save uploads over it; the
   // downloaded file goes up again under a new name, as the conflict rule does.
-  const QString copyKey = dropboxrules::fileURLFromDropboxPath(QLatin1Char('/') + createDropboxORRXFileName());
+  const QString copyKey = dropboxrules::fileURLFromDropboxPath(dropboxrules::dropboxPathForFile(createDropboxORRXFileName()));
   report([&](PersistenceStateDelegate& d) { d.detectedDocumentConflict(key, this); });
   storeRecord(copyKey, DocumentInfo::create(nullptr, nullptr, info));
   saveOrCreateLocalStatus();
