@@ -173,6 +173,7 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void loadLocalStatus(const QString& path,
                        std::function<void(std::shared_ptr<DropboxFolderManagerState>)> completion);
   void finishStartUp(std::shared_ptr<DropboxFolderManagerState> read);
+  static QSet<QString> fileURLsFromProxyList(const ProxyList& proxies);
   void ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies);
   void loadDocument(const QString& key, const QString& path,
                     std::function<void(std::shared_ptr<IdeaDocument>)> completion);

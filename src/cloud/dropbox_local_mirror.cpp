@@ -295,11 +295,16 @@ bool DropboxFolderManager::action_ensureIndexDocumentAvailability() {
   return true;
 }
 
-void DropboxFolderManager::ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies) {
-  QSet<QString> listed;
-  listed.reserve(qsizetype(proxies.size()));
+QSet<QString> DropboxFolderManager::fileURLsFromProxyList(const ProxyList& proxies) {
+  QSet<QString> urls;
+  urls.reserve(qsizetype(proxies.size()));
   for (const auto& proxy : proxies)
-    if (proxy) listed.insert(proxy->fileURL());
+    if (proxy) urls.insert(proxy->fileURL());
+  return urls;
+}
+
+void DropboxFolderManager::ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies) {
+  const QSet<QString> listed = fileURLsFromProxyList(proxies);
   const auto& docs = mState->docs();
   for (auto it = docs.cbegin(); it != docs.cend(); ++it)
     if (!listed.contains(it.key())) mState->documentsToLoadAsProxies().insert(it.key());

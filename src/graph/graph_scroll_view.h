@@ -130,6 +130,10 @@ class GraphScrollView : public BaseView,
   QRectF tileViewFrame() const;
   QPointF clampedToContent(const QPointF& point) const;
   void openOrFocusIdea(const IdeaPtr& idea);
+  // A tap at a point in this view's coordinates, and the context menu's two ways to open.
+  void handleSingleTap(const QPointF& viewPoint);
+  void onOpenNode(const IdeaPtr& idea);
+  void onOpenNodeInNewWindow(const IdeaPtr& idea);
   void setAnimatedFocusTo(const QPointF& target, std::function<void()> completion);
   void stopAnimation();
   void appearanceSettingsChanged();
