@@ -36,14 +36,17 @@ namespace {
 
 class FrameWatcher : public QObject {
  public:
-  explicit FrameWatcher(std::function<void()> changed) : mChanged(std::move(changed)) {}
+  FrameWatcher(std::function<void()> moved, std::function<void()> resized)
+      : mMoved(std::move(moved)), mResized(std::move(resized)) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Move || event->type() == QEvent::Resize) mChanged();
+    if (event->type() == QEvent::Move) mMoved();
+    if (event->type() == QEvent::Resize) mResized();
     return QObject::eventFilter(watched, event);
   }
 
  private:
-  std::function<void()> mChanged;
+  std::function<void()> mMoved;
+  std::function<void()> mResized;
 };
 
 }  // namespace
@@ -101,9 +104,14 @@ PreferencesWindowController::PreferencesWindowController(std::vector<Preferences
   mToolbar->setDelegate(this);
   mWindow->setToolbar(mToolbar);
   windowDidLoad();
-  mFrameWatcher = std::make_unique<FrameWatcher>([this] { frameChanged(); });
+  mFrameWatcher = std::make_unique<FrameWatcher>([this] { windowDidMove(*mWindow); },
+                                                 [this] { windowDidResize(*mWindow); });
   mWindow->widget()->installEventFilter(mFrameWatcher.get());
 }
+
+void PreferencesWindowController::windowDidMove(platform::Window&) { frameChanged(); }
+
+void PreferencesWindowController::windowDidResize(platform::Window&) { frameChanged(); }
 
 void PreferencesWindowController::frameChanged() {
   if (!mWindow->isVisible()) return;

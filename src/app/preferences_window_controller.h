@@ -77,6 +77,8 @@ class PreferencesWindowController : public platform::WindowDelegate, public plat
   void storeFrame();
   void frameChanged();
 
+  void windowDidMove(platform::Window& window);
+  void windowDidResize(platform::Window& window) override;
   bool windowShouldClose(platform::Window& window) override;
   void windowWillClose(platform::Window& window) override;
 

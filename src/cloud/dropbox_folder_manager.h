@@ -90,6 +90,7 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   QString createLocalORRXFileName();
   QString createLocalIndexFileName();
   QString createDropboxORRXFileName();
+  static QString createDropboxIndexFilePath();
   QString newUniqueLocalIndexFile();
   static bool shouldFileBeKept(const QString& name, const QSet<QString>& referencedIndexNames,
                                const QSet<QString>& referencedDocumentNames);
@@ -163,8 +164,16 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void startDelete(const QString& key, const DocumentInfoPtr& record);
   void applyDownload(const QString& key, const QString& localName, const DownloadResponse& response);
   void storeResolution(const QString& key, const DocumentInfoPtr& record);
-  void applyListing(const FileMetadataList& entries);
+  // The listing's rules: listed files newer than their records are marked for download, then
+  // records whose file is no longer listed are marked for a check.
+  void markMissingDropboxDocumentsForDownload(const FileMetadataList& entries);
+  void markMissingLocalDocumentsForCheck(const FileMetadataList& entries);
+  // Reads the status file on the status queue; the completion runs on the main queue with the
+  // record read, or null (an unreadable file is then set aside).
+  void loadLocalStatus(const QString& path,
+                       std::function<void(std::shared_ptr<DropboxFolderManagerState>)> completion);
   void finishStartUp(std::shared_ptr<DropboxFolderManagerState> read);
+  static QSet<QString> fileURLsFromProxyList(const ProxyList& proxies);
   void ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies);
   void loadDocument(const QString& key, const QString& path,
                     std::function<void(std::shared_ptr<IdeaDocument>)> completion);

@@ -79,10 +79,14 @@ QString DropboxFolderManager::unusedLocalName(const char* format) {
 QString DropboxFolderManager::createLocalORRXFileName() { return unusedLocalName("file%ld_%ld.orrx"); }
 QString DropboxFolderManager::createLocalIndexFileName() { return unusedLocalName("file%ld_%ld.index"); }
 
+QString DropboxFolderManager::createDropboxIndexFilePath() {
+  return rules::dropboxPathForFile(QLatin1String(rules::kIndexFileName));
+}
+
 QString DropboxFolderManager::createDropboxORRXFileName() {
   for (;;) {
     const QString name = makeName("id%ld_%ld.orrx");
-    if (!mState->docs().contains(rules::fileURLFromDropboxPath(QLatin1Char('/') + name))) return name;
+    if (!mState->docs().contains(rules::fileURLFromDropboxPath(rules::dropboxPathForFile(name)))) return name;
   }
 }
 QString DropboxFolderManager::newUniqueLocalIndexFile() { return localManagedFile(createLocalIndexFileName()); }
@@ -167,7 +171,22 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
     startEmpty();
     return true;
   }
-  mStatusQueue->async([weak = weak_from_this(), path, startEmpty] {
+  loadLocalStatus(path, [weak = weak_from_this(), startEmpty](std::shared_ptr<DropboxFolderManagerState> read) {
+    auto self = weak.lock();
+    if (!self) return;
+    if (read) {
+      self->finishStartUp(read);
+    } else {
+      softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
+      startEmpty();
+    }
+  });
+  return true;
+}
+
+void DropboxFolderManager::loadLocalStatus(
+    const QString& path, std::function<void(std::shared_ptr<DropboxFolderManagerState>)> completion) {
+  mStatusQueue->async([weak = weak_from_this(), path, completion = std::move(completion)] {
     std::shared_ptr<DropboxFolderManagerState> read = DropboxFolderManagerState::readFrom(path);
     if (!read) {
       // Kept for a later look; the engine starts as with no status file.
@@ -177,18 +196,11 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
       logLine(QStringLiteral("Dropbox: the sync state %1 is unreadable; %2").arg(path,
                   kept ? QStringLiteral("kept as ") + backup : QStringLiteral("it could not be set aside")));
     }
-    platform::mainQueue().async([weak, read, startEmpty] {
-      auto self = weak.lock();
-      if (!self) return;
-      if (read) {
-        self->finishStartUp(read);
-      } else {
-        softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
-        startEmpty();
-      }
+    platform::mainQueue().async([weak, read, completion] {
+      if (!weak.lock()) return;
+      completion(read);
     });
   });
-  return true;
 }
 
 void DropboxFolderManager::finishStartUp(std::shared_ptr<DropboxFolderManagerState> read) {
@@ -283,11 +295,16 @@ bool DropboxFolderManager::action_ensureIndexDocumentAvailability() {
   return true;
 }
 
-void DropboxFolderManager::ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies) {
-  QSet<QString> listed;
-  listed.reserve(qsizetype(proxies.size()));
+QSet<QString> DropboxFolderManager::fileURLsFromProxyList(const ProxyList& proxies) {
+  QSet<QString> urls;
+  urls.reserve(qsizetype(proxies.size()));
   for (const auto& proxy : proxies)
-    if (proxy) listed.insert(proxy->fileURL());
+    if (proxy) urls.insert(proxy->fileURL());
+  return urls;
+}
+
+void DropboxFolderManager::ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies) {
+  const QSet<QString> listed = fileURLsFromProxyList(proxies);
   const auto& docs = mState->docs();
   for (auto it = docs.cbegin(); it != docs.cend(); ++it)
     if (!listed.contains(it.key())) mState->documentsToLoadAsProxies().insert(it.key());
@@ -350,7 +367,7 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& key, const 
 void DropboxFolderManager::keepRemoteVersionBesideQueuedSave(const QString& key, const SyncFileInfoPtr& info) {
   // The record already stands on the downloaded rev, so the queued save uploads over it; the
   // downloaded file goes up again under a new name, as the conflict rule does.
-  const QString copyKey = dropboxrules::fileURLFromDropboxPath(QLatin1Char('/') + createDropboxORRXFileName());
+  const QString copyKey = dropboxrules::fileURLFromDropboxPath(dropboxrules::dropboxPathForFile(createDropboxORRXFileName()));
   report([&](PersistenceStateDelegate& d) { d.detectedDocumentConflict(key, this); });
   storeRecord(copyKey, DocumentInfo::create(nullptr, nullptr, info));
   saveOrCreateLocalStatus();

@@ -15,6 +15,16 @@ bool isDocumentPath(const QString& pathLower) {
   return IdeaProxy::isAcceptableStoredFileName(pathLower.mid(1));
 }
 
+QString dropboxPathForFile(const QString& name) { return QLatin1Char('/') + name; }
+
+QHash<QString, std::shared_ptr<const FileMetadata>> asFileMap(const FileMetadataList& entries) {
+  QHash<QString, std::shared_ptr<const FileMetadata>> map;
+  map.reserve(qsizetype(entries.size()));
+  for (const auto& entry : entries)
+    if (entry && isDocumentPath(entry->path())) map.insert(fileURLFromDropboxPath(entry->path()), entry);
+  return map;
+}
+
 bool isIndexPath(const QString& pathLower) { return pathLower == QLatin1String(kIndexRemotePath); }
 
 bool revsEqual(const QString& a, const QString& b) { return a.isNull() ? b.isNull() : (!b.isNull() && a == b); }
@@ -75,7 +85,7 @@ Resolution resolveLoadAndNotifyState(const DocumentInfoPtr& record, const std::f
       r.record = record->withInput(nullptr);
       return r;
     }
-    r.conflictKey = fileURLFromDropboxPath(QLatin1Char('/') + newConflictName());
+    r.conflictKey = fileURLFromDropboxPath(dropboxPathForFile(newConflictName()));
     r.conflictRecord = DocumentInfo::create(nullptr, nullptr, input);
     r.load = input;
     const SyncFileInfoPtr current = record->current() ? record->current()->withRev(input->rev()) : nullptr;

@@ -25,6 +25,10 @@ inline constexpr char kKeyPrefix[] = "dropbox:";
 QString fileURLFromDropboxPath(const QString& path);
 // "/" + the key's last path component.
 QString dropboxPathFromFileURL(const QString& key);
+// The remote path of a file at the root of the app folder: "/" + name.
+QString dropboxPathForFile(const QString& name);
+// The listing's documents by key ("dropbox:" + path); the index and other files are left out.
+QHash<QString, std::shared_ptr<const FileMetadata>> asFileMap(const FileMetadataList& entries);
 // A listing path the engine keeps as a document: "/<name>.orrx" at the root, a plain name
 // that can be joined to the mirror folder safely.
 bool isDocumentPath(const QString& pathLower);

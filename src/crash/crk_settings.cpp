@@ -6,23 +6,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/core/text_table.h"
 #include "sdk/analytics/ana_settings.h"
 #include "sdk/identity/main_bundle.h"
 #include "sdk/settings/tel_endpoints.h"
 #include "sdk/startup/telemetry.h"
 
 namespace telemetry {
-
-namespace {
-
-std::string trimmed(const std::string& s) {
-  const size_t first = s.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return {};
-  const size_t last = s.find_last_not_of(" \t\r");
-  return s.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 CRKSettings::CRKSettings(Dictionary dictionary) : mSettingsDictionary(std::move(dictionary)) {}
 
@@ -130,15 +120,7 @@ bool CRKSettings::canProcessUrgentReports() const { return boolValueOf(valueForC
 
 std::map<std::string, std::string> CRKSettings::parseStringTable(const std::string& text) {
   std::map<std::string, std::string> table;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    const std::string t = trimmed(line);
-    if (t.empty() || t[0] == '#') continue;
-    const size_t eq = t.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = trimmed(t.substr(0, eq));
-    if (!key.empty()) table[key] = trimmed(t.substr(eq + 1));
-  }
+  for (auto& entry : platform::texttable::parse(text)) table[entry.key] = std::move(entry.text);
   return table;
 }
 

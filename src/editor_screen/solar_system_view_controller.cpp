@@ -408,9 +408,9 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
   if (mSolarSystemState == kSolarSystemStateGraph) makeFirstResponder(mGraphScrollView.get());
 }
 
-// Top bar. The overview graph and the content button's menu are not part of this window yet:
-// the bar shows the search field and, for cloud documents, the home button. The home screen
-// comes from the shell's screen factory, which the home screen fills.
+// Top bar: the content button's menu on the solar system, the mind-map toggle (pressed while
+// the overview graph shows), the search field and, for cloud documents, the home button. The
+// home screen comes from the shell's screen factory, which the home screen fills.
 
 void SolarSystemViewController::ensureTopBarState() {
   if (!mTopBar) return;

@@ -225,6 +225,10 @@ void GraphScrollView::panGestureStarted(const QPointF& /*point*/) { stopAnimatio
 void GraphScrollView::panGestureUpdate(const QPointF& translation) { addSomePan(translation); }
 
 void GraphScrollView::panGestureDone(const QPointF& translation, const QPointF& swipe) {
+  handlePanDone(translation, swipe);
+}
+
+void GraphScrollView::handlePanDone(const QPointF& translation, const QPointF& swipe) {
   addSomePan(translation);
   if (!mGraphTileFactory) return;
   QPointF v = -swipe / mZoomScale;
@@ -255,9 +259,18 @@ void GraphScrollView::stopAnimation() {
 
 // ---- choosing an idea ----
 
-void GraphScrollView::singleTap(const QPointF& point) {
+void GraphScrollView::singleTap(const QPointF& point) { handleSingleTap(convertPoint(point, nullptr)); }
+
+void GraphScrollView::handleSingleTap(const QPointF& viewPoint) {
   if (!mGraphTileFactory) return;
-  if (IdeaPtr idea = ideaAtPoint(convertPoint(point, nullptr))) openOrFocusIdea(idea);
+  if (IdeaPtr idea = ideaAtPoint(viewPoint)) openOrFocusIdea(idea);
+}
+
+void GraphScrollView::onOpenNode(const IdeaPtr& idea) { openOrFocusIdea(idea); }
+
+void GraphScrollView::onOpenNodeInNewWindow(const IdeaPtr& idea) {
+  if (!idea) return;
+  if (GraphScrollViewDelegate* d = delegate()) d->openIdeaInNewWindow(idea);
 }
 
 void GraphScrollView::openOrFocusIdea(const IdeaPtr& idea) {
@@ -448,12 +461,10 @@ std::shared_ptr<platform::Menu> GraphScrollView::menuForEvent(const platform::Ev
   auto menu = std::make_shared<platform::Menu>();
   platform::WeakRef<GraphScrollView> self(this);
   auto open = [self, idea](platform::MenuItem&) {
-    if (GraphScrollView* view = self.get()) view->openOrFocusIdea(idea);
+    if (GraphScrollView* view = self.get()) view->onOpenNode(idea);
   };
   auto openInNewWindow = [self, idea](platform::MenuItem&) {
-    GraphScrollView* view = self.get();
-    if (view && idea)
-      if (GraphScrollViewDelegate* d = view->delegate()) d->openIdeaInNewWindow(idea);
+    if (GraphScrollView* view = self.get()) view->onOpenNodeInNewWindow(idea);
   };
   if (idea && idea->isLink()) {
     menu->addItem(text("Follow link"), open)->setRepresentedObject(idea);

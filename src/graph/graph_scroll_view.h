@@ -132,6 +132,8 @@ class GraphScrollView : public BaseView,
   float tentativeZoom(float factor) const;
   void zoomInCenter(float factor);
   void addSomePan(const QPointF& delta);
+  // Applies the last translation, then glides on with the swipe's velocity.
+  void handlePanDone(const QPointF& translation, const QPointF& swipe);
   void updateAtMode(ScaledGraphViewMode mode);
   void ensureNextGraphViewIfNeeded();
   void dropNextGraphView();
@@ -139,6 +141,10 @@ class GraphScrollView : public BaseView,
   QRectF tileViewFrame() const;
   QPointF clampedToContent(const QPointF& point) const;
   void openOrFocusIdea(const IdeaPtr& idea);
+  // A tap at a point in this view's coordinates, and the context menu's two ways to open.
+  void handleSingleTap(const QPointF& viewPoint);
+  void onOpenNode(const IdeaPtr& idea);
+  void onOpenNodeInNewWindow(const IdeaPtr& idea);
   void setAnimatedFocusTo(const QPointF& target, std::function<void()> completion);
   void stopAnimation();
   void appearanceSettingsChanged();

@@ -47,7 +47,8 @@ TreeCircleLayout::TreeCircleLayout(Graph& graph, float nodeSize, float radiusInc
   calculateLevelRadiuses();
   balanceLevelRadiuses();
   applyLevelRadiusesToNodes();
-  finish(graph, ELEM_SIZE, RADIUS_INC);
+  fineTuneFinalGraph(graph, ELEM_SIZE);
+  calculatePositions(graph, ELEM_SIZE, RADIUS_INC);
 }
 
 double TreeCircleLayout::findSmallestNonZeroAngleDistance(const std::vector<GraphNode*>& nodes) {
@@ -173,7 +174,7 @@ void TreeCircleLayout::applyLevelRadiusesToNodes() {
   });
 }
 
-void TreeCircleLayout::finish(Graph& graph, double elemSize, double radiusInc) {
+void TreeCircleLayout::fineTuneFinalGraph(Graph& graph, double elemSize) {
   // Note numbers in pre-order, and leaf groups fanned about their parent's direction.
   std::int64_t counter = 1;
   graph.traverseNaturally([&](GraphNode& node, std::int64_t depth) {
@@ -189,7 +190,9 @@ void TreeCircleLayout::finish(Graph& graph, double elemSize, double radiusInc) {
       child->angle = static_cast<float>(static_cast<double>(node.angle) + offset * step);
     }
   });
+}
 
+void TreeCircleLayout::calculatePositions(Graph& graph, double elemSize, double radiusInc) {
   std::int64_t minX = std::numeric_limits<std::int32_t>::max(), minY = minX;
   std::int64_t maxX = std::numeric_limits<std::int32_t>::min(), maxY = maxX;
   graph.traverseNaturally([&](GraphNode& node, std::int64_t /*depth*/) {

@@ -27,7 +27,8 @@ class TreeCircleLayout {
   static double findSmallestNonZeroAngleDistance(const std::vector<GraphNode*>& nodes);
   // Steps after the radii are on the nodes: note numbers and fanned leaf groups, then positions
   // and the graph's bounds.
-  static void finish(Graph& graph, double nodeSize, double radiusIncrement);
+  static void fineTuneFinalGraph(Graph& graph, double nodeSize);
+  static void calculatePositions(Graph& graph, double nodeSize, double radiusIncrement);
 
  private:
   void calculateAngles();

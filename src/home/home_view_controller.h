@@ -171,13 +171,16 @@ class HomeViewController : public BaseViewController,
   void addActionTo(class ModalChoiceController& menu, const char* key);
   void handleDragEndWithResult(DragResult result);
   void openDocumentFor(const QString& docIdentifier, std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then);
+  // A tile menu's item: the action for the document, with this controller as target.
+  std::shared_ptr<platform::MenuItem> menuItemForDoc(const QString& docIdentifier, const QString& title,
+                                                     const QString& action, const QString& keyEquivalent);
   // Tells the user that the other device's version of the opened document is shown and this
   // device's is kept as a new document; `then` runs once the user has read it.
   void showConflictResolved(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
                             std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then);
-  void editOpenedTextualIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
-  void editOpenedImageIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
-  void editOpenedURLIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  void editOpenedTextualIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  void editOpenedImageIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
+  void editOpenedURLIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void presentEditingPanel(const std::shared_ptr<platform::ViewController>& panel);
   // Holds "IdeaEditing" until the panel closes; then the changes go into the root and are
   // saved, or the document goes straight back when there are none.

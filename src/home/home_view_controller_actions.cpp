@@ -64,10 +64,7 @@ void HomeViewController::registerHomeCommands() {
 std::shared_ptr<platform::Menu> HomeViewController::onRightClickAtDocument(const QString& docIdentifier) {
   auto menu = std::make_shared<platform::Menu>(QString());
   auto add = [&](const char* title, const char* action) {
-    auto item = std::make_shared<platform::MenuItem>(QString::fromLatin1(title), QString::fromLatin1(action), QString());
-    item->setRepresentedObject(docIdentifier);
-    item->setTarget(this);
-    menu->addItem(item);
+    menu->addItem(menuItemForDoc(docIdentifier, QString::fromLatin1(title), QString::fromLatin1(action), QString()));
   };
   add("Open", kOpenAction);
   add("Open in New Window", kOpenInNewWindowAction);
@@ -77,6 +74,15 @@ std::shared_ptr<platform::Menu> HomeViewController::onRightClickAtDocument(const
   add("Delete", kDeleteAction);
   menu->addItem(platform::MenuItem::separator());
   return menu;
+}
+
+std::shared_ptr<platform::MenuItem> HomeViewController::menuItemForDoc(const QString& docIdentifier,
+                                                                      const QString& title, const QString& action,
+                                                                      const QString& keyEquivalent) {
+  auto item = std::make_shared<platform::MenuItem>(title, action, keyEquivalent);
+  item->setRepresentedObject(docIdentifier);
+  item->setTarget(this);
+  return item;
 }
 
 void HomeViewController::openDocumentFor(const QString& docIdentifier,
@@ -249,14 +255,14 @@ void HomeViewController::editOpenedProxy(const std::shared_ptr<IdeaDocument>& do
     return;
   }
   switch (root->ideaType()) {
-    case IdeaTypeText: return editOpenedTextualIdea(doc, token);
-    case IdeaTypeImage: return editOpenedImageIdea(doc, token);
-    case IdeaTypeURL: return editOpenedURLIdea(doc, token);
+    case IdeaTypeText: return editOpenedTextualIdeaProxy(doc, token);
+    case IdeaTypeImage: return editOpenedImageIdeaProxy(doc, token);
+    case IdeaTypeURL: return editOpenedURLIdeaProxy(doc, token);
     default: giveBack(doc, token);
   }
 }
 
-void HomeViewController::editOpenedTextualIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
+void HomeViewController::editOpenedTextualIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
   const IdeaPtr root = doc->idea();
   auto popover = platform::Popover::create();
   popover->setBehavior(platform::Popover::Semitransient);
@@ -313,7 +319,7 @@ void HomeViewController::saveEditedRootAndRelease(const std::shared_ptr<IdeaDocu
   });
 }
 
-void HomeViewController::editOpenedImageIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
+void HomeViewController::editOpenedImageIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
   auto panel = std::make_shared<PictureViewController>();
   panel->setImage(doc->idea()->bigImage().nsImage());
   panel->setDelegate(this);
@@ -325,7 +331,7 @@ void HomeViewController::editOpenedImageIdea(const std::shared_ptr<IdeaDocument>
   presentEditingPanel(panel);
 }
 
-void HomeViewController::editOpenedURLIdea(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
+void HomeViewController::editOpenedURLIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
   // Without the web engine the user is told why and the document goes straight back.
   auto panel = HTMLPageViewController::createShowingPages(this, doc->idea()->URL());
   if (!panel) {

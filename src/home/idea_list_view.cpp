@@ -68,7 +68,7 @@ QPointF IdeaListView::slotCentre(std::int64_t slot, bool xAdjusted, bool yAdjust
   return QPointF(std::trunc(x), std::trunc(y));
 }
 
-void IdeaListView::calculateNeededSlots(std::int64_t* first, std::int64_t* last) const {
+void IdeaListView::calculateFirstNeededSlot(std::int64_t* first, std::int64_t* last) const {
   const QRectF visible = documentVisibleRect();
   const auto firstRow = static_cast<std::int64_t>(visible.y() / kRowHeight);
   const auto lastRow = static_cast<std::int64_t>((visible.y() + visible.height()) / kRowHeight);
@@ -237,7 +237,7 @@ void IdeaListView::reloadView() {
 
 void IdeaListView::addAnyMissingItems() {
   std::int64_t first = 0, last = -1;
-  calculateNeededSlots(&first, &last);
+  calculateFirstNeededSlot(&first, &last);
   for (std::int64_t slot = first; slot <= last; ++slot) addSlotIfMissing(slot);
 }
 
@@ -315,7 +315,7 @@ std::int64_t IdeaListView::slotOfKey(const QString& key) const {
 
 void IdeaListView::updateItemPositionsAndRemoveLeftOvers() {
   std::int64_t first = 0, last = -1;
-  calculateNeededSlots(&first, &last);
+  calculateFirstNeededSlot(&first, &last);
   IdeaListViewDelegate* delegate = mDelegate.get();
   std::vector<QString> leftOvers;
   for (auto& [key, view] : mVisibleItemsByKey) {

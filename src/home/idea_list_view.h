@@ -93,7 +93,7 @@ class IdeaListView : public BaseScrollView,
   std::int64_t rowFromSlot(std::int64_t slot) const { return slot / itemsPerRow(); }
   std::int64_t colFromSlot(std::int64_t slot) const { return slot - itemsPerRow() * rowFromSlot(slot); }
   QPointF slotCentre(std::int64_t slot, bool xAdjusted, bool yAdjusted) const;
-  void calculateNeededSlots(std::int64_t* first, std::int64_t* last) const;
+  void calculateFirstNeededSlot(std::int64_t* first, std::int64_t* last) const;
 
   // Layout.
   void updateView();

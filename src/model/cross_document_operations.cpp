@@ -134,7 +134,7 @@ void CrossDocumentOperations::saveAndRelease(const std::shared_ptr<IdeaDocument>
     // the screens itself: the facade after a temporary or local save, a cloud workspace as
     // long as the document is still listed.
     const WorkspaceInterface* workspace = mController.workspaceForLocation(doc->location());
-    const bool cloud = doc->location() == DocumentLocationICloud || doc->location() == DocumentLocationDropbox;
+    const bool cloud = isCloudLocation(doc->location());
     const bool told = saved && (!cloud || (workspace && workspace->findProxy(doc->docIdentifier())));
     if (mAnnouncer && !told) mAnnouncer(doc);
     done(saved);

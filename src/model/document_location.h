@@ -13,6 +13,10 @@ inline constexpr DocumentLocation DocumentLocationLocalFile = 1;  // "file://"
 inline constexpr DocumentLocation DocumentLocationICloud = 2;     // "iCloud:/"
 inline constexpr DocumentLocation DocumentLocationDropbox = 3;    // "dropbox:/"
 
+inline bool isCloudLocation(DocumentLocation location) {
+  return location == DocumentLocationICloud || location == DocumentLocationDropbox;
+}
+
 // Positive for a live opener; 0 or less in a completion means failure.
 using DocumentToken = std::int64_t;
 

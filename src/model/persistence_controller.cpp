@@ -16,10 +16,6 @@ namespace orrery {
 
 namespace {
 
-bool isCloud(DocumentLocation location) {
-  return location == DocumentLocationICloud || location == DocumentLocationDropbox;
-}
-
 // Local identifiers name the canonical path, however the caller spelled it.
 QString normalizedIdentifier(const QString& docIdentifier) {
   if (IdeaDocument::locationFromIdentifier(docIdentifier) != DocumentLocationLocalFile) return docIdentifier;
@@ -182,7 +178,7 @@ void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& 
   };
   if (!doc) return done(0);
   const DocumentLocation location = doc->location();
-  if (isCloud(location)) {
+  if (isCloudLocation(location)) {
     auto* workspace = workspaceForLocation(location);
     if (!workspace) return done(0);
     return workspace->createDocument(doc, index, std::move(done));
@@ -208,7 +204,7 @@ void PersistenceController::fetchDocument(const QString& docIdentifier, FetchCom
     if (completion) completion(std::move(idea), error);
   };
   const DocumentLocation location = IdeaDocument::locationFromIdentifier(docIdentifier);
-  if (isCloud(location)) {
+  if (isCloudLocation(location)) {
     auto* workspace = workspaceForLocation(location);
     if (!workspace) return done(nullptr, DocumentError());
     return workspace->fetchDocument(docIdentifier, [done = std::move(done)](std::shared_ptr<IdeaDocument> doc) {
@@ -232,7 +228,7 @@ void PersistenceController::openDocument(const std::shared_ptr<IdeaDocument>& do
   };
   if (!doc) return done(0);
   const DocumentLocation location = doc->location();
-  if (isCloud(location)) {
+  if (isCloudLocation(location)) {
     auto* workspace = workspaceForLocation(location);
     if (!workspace) return done(0);
     return workspace->openDocument(doc, std::move(done));
@@ -254,7 +250,7 @@ void PersistenceController::saveDocument(const std::shared_ptr<IdeaDocument>& do
   if (!doc) return done(false);
   doc->setDateModified(QDateTime::currentDateTimeUtc());
   const DocumentLocation location = doc->location();
-  if (isCloud(location)) {
+  if (isCloudLocation(location)) {
     auto* workspace = workspaceForLocation(location);
     if (!workspace) return done(false);
     return workspace->updateDocument(doc, token, std::move(done));
@@ -269,7 +265,7 @@ void PersistenceController::releaseDocument(const std::shared_ptr<IdeaDocument>&
   };
   if (!doc) return done(false);
   const DocumentLocation location = doc->location();
-  if (isCloud(location)) {
+  if (isCloudLocation(location)) {
     auto* workspace = workspaceForLocation(location);
     if (!workspace) return done(false);
     return workspace->closeDocument(doc, token, std::move(done));
@@ -290,7 +286,7 @@ void PersistenceController::deleteDocument(const QString& docIdentifier, BoolCom
     if (completion) completion(ok);
   };
   const DocumentLocation location = IdeaDocument::locationFromIdentifier(docIdentifier);
-  if (isCloud(location)) {
+  if (isCloudLocation(location)) {
     auto* workspace = workspaceForLocation(location);
     if (!workspace) return done(false);
     return workspace->deleteDocument(docIdentifier, std::move(done));
@@ -305,7 +301,7 @@ void PersistenceController::deleteDocument(const QString& docIdentifier, BoolCom
 
 std::shared_ptr<IdeaDocument> PersistenceController::findDocument(const QString& docIdentifier) {
   const DocumentLocation location = IdeaDocument::locationFromIdentifier(docIdentifier);
-  if (isCloud(location)) {
+  if (isCloudLocation(location)) {
     auto* workspace = workspaceForLocation(location);
     return workspace ? workspace->findDocument(docIdentifier) : nullptr;
   }
@@ -314,7 +310,7 @@ std::shared_ptr<IdeaDocument> PersistenceController::findDocument(const QString&
 
 std::shared_ptr<IdeaDocument> PersistenceController::documentForIdentifier(const QString& docIdentifier) {
   if (auto doc = findDocument(docIdentifier)) return doc;
-  if (isCloud(IdeaDocument::locationFromIdentifier(docIdentifier))) return nullptr;
+  if (isCloudLocation(IdeaDocument::locationFromIdentifier(docIdentifier))) return nullptr;
   auto doc = IdeaDocument::createWithIdentifier(docIdentifier);
   rememberObject(doc);
   return doc;
@@ -373,7 +369,7 @@ std::optional<ProxyList> PersistenceController::proxyListForLocation(DocumentLoc
 }
 
 bool PersistenceController::isLocationReadyForUse(DocumentLocation location) const {
-  if (!isCloud(location)) return true;
+  if (!isCloudLocation(location)) return true;
   auto* workspace = workspaceForLocation(location);
   return workspace && workspace->proxyListOrNilIfNotReady().has_value();
 }
@@ -397,101 +393,6 @@ void PersistenceController::handleConflictForProxy(const std::shared_ptr<IdeaPro
     return;
   }
   workspace->handleConflictForProxy(proxy, std::move(completion));
-}
-
-// ---- ideas between documents
-
-void PersistenceController::fetchIdea(const QString& ideaIdentifier, const QString& docIdentifier,
-                                      IdeaCompletion completion) {
-  mIdeaOperations.fetchIdea(ideaIdentifier, docIdentifier, std::move(completion));
-}
-
-void PersistenceController::copyIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainStep step,
-                                     BoolCompletion completion) {
-  mIdeaOperations.copyIdea(ideaIdentifier, docIdentifier, std::move(step), std::move(completion));
-}
-
-void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainStep step,
-                                        BoolCompletion completion) {
-  mIdeaOperations.consumeIdea(ideaIdentifier, docIdentifier, std::move(step), std::move(completion));
-}
-
-void PersistenceController::copyIdeaBefore(const std::shared_ptr<Idea>& idea, std::size_t index,
-                                           DocumentLocation location, BoolCompletion completion) {
-  mIdeaOperations.copyIdeaBefore(idea, index, location, std::move(completion));
-}
-
-void PersistenceController::copyIdeaInside(const std::shared_ptr<Idea>& idea, std::size_t index,
-                                           DocumentLocation location, BoolCompletion completion) {
-  mIdeaOperations.copyIdeaInside(idea, index, location, std::move(completion));
-}
-
-void PersistenceController::deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier,
-                                       BoolCompletion completion) {
-  mIdeaOperations.deleteIdea(ideaIdentifier, docIdentifier, std::move(completion));
-}
-
-void PersistenceController::moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier,
-                                           std::size_t index, DocumentLocation location, BoolCompletion completion) {
-  mIdeaOperations.moveIdeaBefore(ideaIdentifier, docIdentifier, index, location, std::move(completion));
-}
-
-void PersistenceController::moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier,
-                                           std::size_t index, DocumentLocation location, BoolCompletion completion) {
-  mIdeaOperations.moveIdeaInside(ideaIdentifier, docIdentifier, index, location, std::move(completion));
-}
-
-// ---- search relays
-
-std::int64_t PersistenceController::nextSearchRequestID() { return WorkspaceSearch::nextRequestIdentifier(); }
-
-void PersistenceController::startSearch(const QString& text, DocumentLocation location, std::int64_t requestIdentifier,
-                                        bool /*inLazyMode*/) {
-  auto* workspace = workspaceForLocation(location);
-  if (!workspace) {
-    softAssertionFailed(__LINE__, "-[PersistenceController startSearch:inLocation:requestIdentifier:]");
-    return;
-  }
-  workspace->startSearch(text, requestIdentifier);
-}
-
-void PersistenceController::killSearch(std::int64_t requestIdentifier, DocumentLocation location) {
-  if (auto* workspace = workspaceForLocation(location)) workspace->killSearch(requestIdentifier);
-}
-
-// ---- workspace reports
-
-void PersistenceController::batchUpdateDoneInWorkspace(WorkspaceInterface* workspace) {
-  const DocumentLocation location = locationFromCurrentWorkspace(workspace);
-  if (!isCloud(location)) return;
-  tellListeners([location](PersistenceControllerListener& l) { l.batchUpdateDoneInLocation(location); });
-}
-
-void PersistenceController::statusChange(WorkspaceStatus, WorkspaceInterface*) {
-  platform::NotificationCenter::defaultCenter().post(PersistenceStateChangeNotification);
-}
-
-void PersistenceController::documentAppended(const std::shared_ptr<IdeaProxy>& proxy, WorkspaceInterface*) {
-  tellListeners([&](PersistenceControllerListener& l) { l.documentAppended(proxy); });
-}
-
-void PersistenceController::documentAdded(const std::shared_ptr<IdeaProxy>& proxy, std::size_t index,
-                                          WorkspaceInterface*) {
-  tellListeners([&](PersistenceControllerListener& l) { l.documentAdded(proxy, index); });
-}
-
-void PersistenceController::documentUpdated(const std::shared_ptr<IdeaProxy>& proxy, WorkspaceInterface*) {
-  tellListeners([&](PersistenceControllerListener& l) { l.documentUpdated(proxy); });
-}
-
-void PersistenceController::documentDeleted(const QString& docIdentifier, WorkspaceInterface*) {
-  tellListeners([&](PersistenceControllerListener& l) { l.documentDeleted(docIdentifier); });
-}
-
-void PersistenceController::searchIsReady(const ProxyList& results, std::int64_t requestIdentifier,
-                                          WorkspaceInterface* workspace) {
-  const DocumentLocation location = locationFromCurrentWorkspace(workspace);
-  tellListeners([&](PersistenceControllerListener& l) { l.searchIsReady(results, location, requestIdentifier); });
 }
 
 }  // namespace orrery

@@ -11,6 +11,7 @@
 #include "model/color.h"
 #include "model/color_theme.h"
 #include "panels/color_matrix.h"
+#include "panels/edit_idea_view_subordinate.h"
 #include "platform/ui/weak_ref.h"
 
 #include <array>
@@ -25,7 +26,10 @@ class ColorSelectionTabViewDelegate : public virtual platform::Trackable {
   virtual void didMakeChanges() = 0;
 };
 
-class ColorSelectionTabView : public BaseView, public HorizontalSelectorDelegate, public ColorMatrixViewDelegate {
+class ColorSelectionTabView : public BaseView,
+                              public HorizontalSelectorDelegate,
+                              public ColorMatrixViewDelegate,
+                              public EditIdeaViewSubordinate {
  public:
   static constexpr double kPreferredHeight = 422;
   static constexpr double kSelectorHeight = 27;
@@ -38,13 +42,13 @@ class ColorSelectionTabView : public BaseView, public HorizontalSelectorDelegate
   ColorSelectionTabViewDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(ColorSelectionTabViewDelegate* delegate) { mDelegate.reset(delegate); }
 
-  double currentPreferredHeight() const { return kPreferredHeight; }
+  double currentPreferredHeight() const override { return kPreferredHeight; }
   // Takes the controller's current values. Only an initial load collapses the child-colouring
   // choice and takes the rule that "No change" restores: a later load (returning to the tab)
   // finds the controller already holding this tab's earlier choice.
-  void reloadFrom(const EditIdeaViewController& controller, bool isInitialLoad);
-  void activate();
-  void deactivate() {}
+  void reloadFrom(const EditIdeaViewController& controller, bool isInitialLoad) override;
+  void activate() override;
+  void deactivate() override {}
 
   const ColorPtr& selectedColor() const { return mSelectedColor; }
   void setSelectedColor(const ColorPtr& color);

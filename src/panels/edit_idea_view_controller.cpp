@@ -97,9 +97,7 @@ void EditIdeaViewController::popoverWillShow(platform::Popover& /*popover*/) {
 }
 
 void EditIdeaViewController::popoverDidShow(platform::Popover& /*popover*/) {
-  if (mCurrentTab == EditIdeaTabText && mTextTabView) mTextTabView->activate();
-  if (mCurrentTab == EditIdeaTabColor && mColorTabView) mColorTabView->activate();
-  if (mCurrentTab == EditIdeaTabIcon && mIconImageTabView) mIconImageTabView->activate();
+  if (EditIdeaViewSubordinate* current = subordinateAt(mCurrentTab)) current->activate();
 }
 
 void EditIdeaViewController::popoverDidClose(platform::Popover& /*popover*/) {
@@ -121,19 +119,22 @@ BaseView* EditIdeaViewController::tabViewAt(std::int64_t tab) const {
   }
 }
 
-double EditIdeaViewController::preferredHeightOf(std::int64_t tab) const {
+EditIdeaViewSubordinate* EditIdeaViewController::subordinateAt(std::int64_t tab) const {
   switch (tab) {
-    case EditIdeaTabText: return mTextTabView ? mTextTabView->currentPreferredHeight() : 0;
-    case EditIdeaTabColor: return mColorTabView ? mColorTabView->currentPreferredHeight() : 0;
-    case EditIdeaTabIcon: return mIconImageTabView ? mIconImageTabView->currentPreferredHeight() : 0;
-    default: return 0;
+    case EditIdeaTabText: return mTextTabView.get();
+    case EditIdeaTabColor: return mColorTabView.get();
+    case EditIdeaTabIcon: return mIconImageTabView.get();
+    default: return nullptr;
   }
 }
 
+double EditIdeaViewController::preferredHeightOf(std::int64_t tab) const {
+  const EditIdeaViewSubordinate* subordinate = subordinateAt(tab);
+  return subordinate ? subordinate->currentPreferredHeight() : 0;
+}
+
 void EditIdeaViewController::reloadTab(std::int64_t tab, bool isInitialLoad) {
-  if (tab == EditIdeaTabText && mTextTabView) mTextTabView->reloadFrom(mSelectedTitleText, mSelectedNoteText);
-  if (tab == EditIdeaTabColor && mColorTabView) mColorTabView->reloadFrom(*this, isInitialLoad);
-  if (tab == EditIdeaTabIcon && mIconImageTabView) mIconImageTabView->reloadFrom(*this, isInitialLoad);
+  if (EditIdeaViewSubordinate* subordinate = subordinateAt(tab)) subordinate->reloadFrom(*this, isInitialLoad);
 }
 
 void EditIdeaViewController::editViewTabBarUserSelectedItem(EditViewTabBar& /*bar*/, std::int64_t item) {

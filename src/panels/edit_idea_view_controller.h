@@ -101,6 +101,7 @@ class EditIdeaViewController : public platform::ViewController,
   void reloadDataFromSubViews();
   void updateFrameWithHeight(double height);
   BaseView* tabViewAt(std::int64_t tab) const;
+  EditIdeaViewSubordinate* subordinateAt(std::int64_t tab) const;
   double preferredHeightOf(std::int64_t tab) const;
   void reloadTab(std::int64_t tab, bool isInitialLoad);
 

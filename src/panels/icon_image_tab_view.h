@@ -11,6 +11,7 @@
 #include "foundation/views/colored_view.h"
 #include "foundation/views/text_label.h"
 #include "model/icon_image.h"
+#include "panels/edit_idea_view_subordinate.h"
 #include "platform/ui/weak_ref.h"
 
 #include <memory>
@@ -147,7 +148,8 @@ class IconSelectorView : public BaseView, public ButtonViewDelegate {
 
 class IconImageTabView : public BaseView,
                          public IconSelectorViewDelegate,
-                         public IconCategoryTableViewDelegate {
+                         public IconCategoryTableViewDelegate,
+                         public EditIdeaViewSubordinate {
  public:
   static constexpr double kPreferredHeight = 422;
   static constexpr double kListTop = 147;
@@ -159,10 +161,10 @@ class IconImageTabView : public BaseView,
   IconImageTabViewDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(IconImageTabViewDelegate* delegate) { mDelegate.reset(delegate); }
 
-  double currentPreferredHeight() const { return kPreferredHeight; }
-  void reloadFrom(const EditIdeaViewController& controller, bool isInitialLoad);
-  void activate();
-  void deactivate() {}
+  double currentPreferredHeight() const override { return kPreferredHeight; }
+  void reloadFrom(const EditIdeaViewController& controller, bool isInitialLoad) override;
+  void activate() override;
+  void deactivate() override {}
 
   IconImagePtr selectedIconImage() const { return mMainPlanetLayer->iconImage(); }
   void setSelectedIconImage(const IconImagePtr& icon);

@@ -2,6 +2,7 @@
 
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
+#include "panels/edit_idea_view_controller.h"
 #include "panels/note_text_edit.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/font_catalog.h"
@@ -84,6 +85,10 @@ std::optional<QString> IdeaTextEditTabView::selectedNoteText() const {
 
 QTextEdit* IdeaTextEditTabView::noteEdit() const {
   return mNoteView ? static_cast<QTextEdit*>(mNoteView->widget()) : nullptr;
+}
+
+void IdeaTextEditTabView::reloadFrom(const EditIdeaViewController& controller, bool /*isInitialLoad*/) {
+  reloadFrom(controller.selectedTitleText(), controller.selectedNoteText());
 }
 
 void IdeaTextEditTabView::reloadFrom(const QString& title, const QString& note) {

@@ -7,6 +7,7 @@
 #include "foundation/views/base_view.h"
 #include "foundation/views/button_view.h"
 #include "foundation/views/custom_text_field.h"
+#include "panels/edit_idea_view_subordinate.h"
 #include "panels/note_display_view_controller.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/native_host_view.h"
@@ -33,7 +34,7 @@ class NoteScrollView : public NoteDisplayScrollView {
   void drawRect(QPainter& painter, const QRectF& dirtyRect) override;
 };
 
-class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate {
+class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate, public EditIdeaViewSubordinate {
  public:
   static constexpr double kCompactHeight = 62;
   static constexpr double kExtendedHeight = 320;
@@ -47,13 +48,15 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate {
   QString selectedTitleText() const;
   // None while the note area is closed.
   std::optional<QString> selectedNoteText() const;
-  double currentPreferredHeight() const { return isExtended() ? kExtendedHeight : kCompactHeight; }
+  double currentPreferredHeight() const override { return isExtended() ? kExtendedHeight : kCompactHeight; }
   bool isExtended() const { return mNoteView != nullptr; }
 
   // Fills the tab: a non-empty note opens the note area, anything else closes it.
   void reloadFrom(const QString& title, const QString& note);
+  void reloadFrom(const EditIdeaViewController& controller, bool isInitialLoad) override;
   // The title field takes the keys with the caret at the end of its text.
-  void activate();
+  void activate() override;
+  void deactivate() override {}
 
   void switchToExtendedMode();
   void switchFromTitleFieldToNote();

@@ -100,7 +100,7 @@ void MyWindow::showShortNotificationToUser(const QString& message) {
 
 void MyWindow::setCloudIconStateForLocation(DocumentLocation location) {
   mCloudIconName.clear();
-  if (location == DocumentLocationICloud || location == DocumentLocationDropbox) {
+  if (isCloudLocation(location)) {
     switch (PersistenceController::singleton().statusForLocation(location)) {
       case WorkspaceStatusReady: mCloudIconName = QStringLiteral("cloud"); break;
       case WorkspaceStatusStarting:

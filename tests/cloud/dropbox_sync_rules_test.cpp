@@ -40,6 +40,14 @@ TEST(DropboxSyncRules, ListingMarksOnlyWhatChangedAndOnlyRootDocumentsAndTheRoot
   for (const char* odd : {"/sub/a.orrx", "a.orrx", "/.orrx", "/../a.orrx", "/a.txt", "/"})
     EXPECT_FALSE(isDocumentPath(odd)) << odd;
   EXPECT_EQ(dropboxPathFromFileURL(fileURLFromDropboxPath("/id1_2.orrx")), "/id1_2.orrx");
+  EXPECT_EQ(dropboxPathForFile("orrery.index"), "/orrery.index");
+
+  const auto doc = std::make_shared<const FileMetadata>("/id1_2.orrx", "r1");
+  const FileMetadataList listing{doc, nullptr, std::make_shared<const FileMetadata>("/orrery.index", "r2"),
+                                 std::make_shared<const FileMetadata>("/sub/id3.orrx", "r3")};
+  const auto map = asFileMap(listing);
+  EXPECT_EQ(map.size(), 1) << "only root documents count as listed";
+  EXPECT_EQ(map.value("dropbox:/id1_2.orrx"), doc);
 
   EXPECT_EQ(show(markMissingForCheck(rec(nullptr, f("a", "r1"), nullptr))), "_@_ a@r1 -");
   const auto gone = rec(nullptr, SyncFileInfo::EMPTY(), nullptr);

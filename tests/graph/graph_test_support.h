@@ -80,7 +80,8 @@ inline void referenceLayout(orrery::Graph& graph, float nodeSize, float ringStep
     node.angle = source->angle;
     node.radius = source->radius;
   });
-  orrery::TreeCircleLayout::finish(graph, elem, inc);
+  orrery::TreeCircleLayout::fineTuneFinalGraph(graph, elem);
+  orrery::TreeCircleLayout::calculatePositions(graph, elem, inc);
 }
 
 }  // namespace graphtest

@@ -1,5 +1,6 @@
 #include "platform/services/localization.h"
 
+#include "platform/core/text_table.h"
 #include "platform/services/resources.h"
 
 #include <QFile>
@@ -34,18 +35,10 @@ QString unescape(const QString& text) {
 
 LocalizationTable LocalizationTable::parse(const QByteArray& utf8) {
   LocalizationTable table;
-  const QString text = QString::fromUtf8(utf8);
-  static const QString kSeparator = QStringLiteral(" = ");
-  for (QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
-    if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
-    if (line.trimmed().isEmpty() || line.trimmed().startsWith(QLatin1Char('#'))) continue;
-    const qsizetype at = line.indexOf(kSeparator);
-    if (at <= 0) {
-      qWarning("Skipping localisation line without \" = \": %s", qPrintable(line.toString()));
-      continue;
-    }
-    table.mEntries.insert(line.left(at).trimmed().toString(), unescape(line.mid(at + kSeparator.size()).toString()));
-  }
+  std::vector<std::string> skipped;
+  for (const auto& entry : texttable::parse(std::string_view(utf8.constData(), size_t(utf8.size())), &skipped))
+    table.mEntries.insert(QString::fromStdString(entry.key), unescape(QString::fromStdString(entry.text)));
+  for (const std::string& line : skipped) qWarning("Skipping localisation line without \"=\": %s", line.c_str());
   return table;
 }
 

@@ -9,7 +9,7 @@
 #include "foundation/logging.h"
 #include "foundation/string_extensions.h"
 #include "model/json_date_format.h"
-#include "model/json_keys.h"
+#include "json_keys.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

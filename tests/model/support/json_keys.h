@@ -1,5 +1,5 @@
 #pragma once
-// Member names handed to the JSON coders as any string view, passed on to QJsonObject without
+// Member names handed to the earlier QJsonObject coder as any string view, passed on without
 // building a QString for the usual ASCII literal.
 
 #include <QAnyStringView>
