@@ -240,6 +240,13 @@ bool CRKCrashReportingController::startWithProfilingMark(uint64_t profilingMark,
   auto fileManager = mFileManager;
   mQueue->addOperationWithBlock([fileManager] { fileManager->removeLegacyDirectories(); });
   mQueue->waitUntilAllOperationsAreFinished();
+  // The work the start hands to the queue (packaging earlier reports above all) begins once
+  // the start returned, instead of competing with the calling thread for the processor.
+  mQueue->setSuspended(true);
+  struct Resume {
+    OperationQueue& queue;
+    ~Resume() { queue.setSuspended(false); }
+  } resume{*mQueue};
   if (!mFileManager->prepareForNewLaunch()) return false;
   const bool urgent = checkForAndCreateLaunchMarker();
   const std::vector<std::string> earlier = mFileManager->activePathContents();

@@ -43,10 +43,13 @@ class ScriptedDelegate final : public CRKCrashReportingControllerDelegate {
   void detectedCrash() override {}
   bool reportingControllerCanUseBackgroundSessions(CRKCrashReportingController&) override { return false; }
   bool reportingControllerMustInformDelegateOfReports(CRKCrashReportingController&) override { return mustInform; }
-  void reportingControllerDidDetectReportForLastExecution(CRKCrashReportingController&, std::shared_ptr<CRKReport> report,
+  void reportingControllerDidDetectReportForLastExecution(CRKCrashReportingController& controller,
+                                                          std::shared_ptr<CRKReport> report,
                                                           std::function<void(bool)> completion) override {
     std::lock_guard lock(mutex);
     asked.insert(report->identifier());
+    // Asked during the start: the work queue holds what the start queued until it returned.
+    if (!controller.operationQueue()->isSuspended()) askedWhileQueueRan = true;
     completion(declined.count(report->identifier()) == 0);
   }
   void reportingControllerInternalDidDetectReportForLastExecution(CRKCrashReportingController&,
@@ -71,6 +74,7 @@ class ScriptedDelegate final : public CRKCrashReportingControllerDelegate {
   std::set<std::string> declined;
   std::mutex mutex;
   std::set<std::string> asked, detected;
+  bool askedWhileQueueRan = false;
 };
 
 class ScriptedPresenter final : public CRKPermissionPresenter {
@@ -151,6 +155,7 @@ TEST(CrashReportingController, EarlierReportsAreSubmittedDeclinedOrDeletedAndThe
         w.delegate->declined = {"dddd0000dddd0000dddd0000dddd0000"};
         w.make();
         if (!w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt)) _exit(2);
+        if (w.delegate->askedWhileQueueRan || w.controller->operationQueue()->isSuspended()) _exit(14);
         if (!w.server.waitForRequests(1)) _exit(3);
         if (!crashtest::waitUntilFolderEmpty(w.manager->preparedPath())) _exit(13);
         w.idle();
