@@ -25,7 +25,6 @@
 namespace telemetry {
 
 namespace {
-const std::string kPrefix = kAnalyticsIdentifierPrefix;
 constexpr std::uint64_t kRotateOptions =
     ANAActivity::kSuddenTerminationDisabled | ANAActivity::kAutomaticTerminationDisabled | ANAActivity::kBackground;
 
@@ -53,7 +52,7 @@ bool ANAAnalyticsController::shouldSubmitLogAtURL(const std::string& path) const
 }
 
 void ANAAnalyticsController::rotateAndSubmitCurrentLog() {
-  auto activity = ANAActivity::beginActivity(kPrefix + ".RotateAndSubmit", kRotateOptions);
+  auto activity = ANAActivity::beginActivity(std::string(kAnalyticsIdentifierPrefix) + ".RotateAndSubmit", kRotateOptions);
   auto end = BlockOperation::create([activity] { activity->end(); });
   const std::string old = mCurrentLogURL;
   mCurrentLogURL = generateNewLogPath();
