@@ -96,9 +96,13 @@ TEST(CRKContextTest, StartUpFillsEveryPathAndLimitAndProtectsTheContext) {
       {
         crashtest::contextReportFolder();
         // A loaded machine may still be finishing the start-up's parallel set-ups, which
-        // protect the context last; the write must fault once they have.
-        for (int i = 0; i < 10000 && !CRKContextGet()->allocator->isProtected.load(); ++i) usleep(1000);
-        CRKContextGet()->initialized = 0;
+        // protect the context last (the mark is set just before the pages turn read-only):
+        // a write of the value it holds is tried until it faults, for ten seconds at most.
+        volatile uint8_t* initialized = &CRKContextGet()->initialized;
+        for (int i = 0; i < 10000; ++i) {
+          *initialized = *initialized;
+          usleep(1000);
+        }
       },
       "");
 }
