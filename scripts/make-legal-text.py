@@ -92,6 +92,10 @@ def component(title, package, referenced):
             continue
         licence = fields["License"][0]
         body = fields["License"][1:]
+        # The free documentation licence covers the libraries' manuals and snippets, none of
+        # which the program ships.
+        if licence.startswith("GFDL"):
+            continue
         if "Files" in fields:
             if any(f.startswith("debian/") for f in " ".join(fields["Files"]).split()):
                 continue
