@@ -1,13 +1,17 @@
 # Checks on the sources themselves, for the full build:
-# - every header under src/ compiles on its own: one generated .cpp per header that includes only
-#   it, built with the usage requirements of the folder library that owns the header, as part of
-#   the normal build, so a header that leans on its includer's includes fails the build; they
-#   are parsed only (cmake/syntax_only.sh), never precompiled or merged into unity files;
-# - the layering test (tests/layering) refuses an include of a folder above the includer's own.
+# - every header under src/ compiles on its own, with the usage requirements of the folder library
+#   that owns it, as part of the normal build, so a header that leans on its includer's includes
+#   fails the build. A header whose own .cpp (built by its owner) includes it before anything
+#   else is already compiled alone there; every other header gets a generated .cpp that includes
+#   only it, parsed only (cmake/syntax_only.sh), never precompiled or merged into unity files;
+# - the layering test (tests/layering) refuses an include of a folder above the includer's own,
+#   and the coverage test finds every header compiled alone by one of the two ways above.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME layering COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/layering/check_layering.py
                                ${PROJECT_SOURCE_DIR}/src)
 add_test(NAME layering_rules COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/layering/check_layering_test.py)
+add_test(NAME header_coverage COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/layering/check_header_coverage.py
+                                      ${PROJECT_SOURCE_DIR}/src ${PROJECT_BINARY_DIR})
 
 # Static libraries built from src/, found by walking the directory tree.
 function(orrery_collect_libraries dir out)
@@ -25,6 +29,40 @@ function(orrery_collect_libraries dir out)
     orrery_collect_libraries(${sub} found)
   endforeach()
   set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+# Whether the header's own .cpp is one of its owner's sources and has the header as its first line
+# of code (comments and blank lines before it are fine; the release build compiles it alone).
+function(orrery_compiled_first_by_its_source header relative owner out)
+  set(${out} FALSE PARENT_SCOPE)
+  string(REGEX REPLACE "\\.h$" ".cpp" source ${header})
+  if(NOT EXISTS ${source})
+    return()
+  endif()
+  get_target_property(owner_sources ${owner} SOURCES)
+  get_target_property(owner_dir ${owner} SOURCE_DIR)
+  set(owned FALSE)
+  foreach(owned_source IN LISTS owner_sources)
+    cmake_path(ABSOLUTE_PATH owned_source BASE_DIRECTORY ${owner_dir} NORMALIZE)
+    if(owned_source STREQUAL source)
+      set(owned TRUE)
+      break()
+    endif()
+  endforeach()
+  if(NOT owned)
+    return()
+  endif()
+  file(STRINGS ${source} lines LIMIT_COUNT 40)
+  foreach(line IN LISTS lines)
+    string(STRIP "${line}" line)
+    if(line STREQUAL "" OR line MATCHES "^//")
+      continue()
+    endif()
+    if(line STREQUAL "#include \"${relative}\"")
+      set(${out} TRUE PARENT_SCOPE)
+    endif()
+    return()
+  endforeach()
 endfunction()
 
 set(libraries "")
@@ -48,6 +86,10 @@ foreach(header IN LISTS headers)
     continue()  # a folder not in this build
   endif()
   file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR}/src ${header})
+  orrery_compiled_first_by_its_source(${header} ${relative} ${owner} first)
+  if(first)
+    continue()
+  endif()
   string(MAKE_C_IDENTIFIER "${relative}" stem)
   set(generated ${generated_root}/${stem}.cpp)
   set(content "#include \"${relative}\"\n")

@@ -6,6 +6,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_header_coverage  # noqa: E402
 import check_layering  # noqa: E402
 
 
@@ -64,6 +65,27 @@ class LayeringRules(unittest.TestCase):
     def test_lines_are_named(self):
         problems = self.tree({"foundation/a.cpp": "// one\n#include \"model/b.h\"\n", "model/b.h": ""})
         self.assertTrue(problems[0].startswith("foundation/a.cpp:2:"), problems)
+
+
+class HeaderCoverage(unittest.TestCase):
+    """A header counts as compiled alone only where a compile without forced includes starts with it."""
+
+    def test_each_way_a_header_is_or_is_not_compiled_alone(self):
+        root = tempfile.mkdtemp()
+        src = os.path.join(root, "src")
+        files = {"src/m/own.h": "", "src/m/own.cpp": '// why\n\n#include "m/own.h"\n',
+                 "src/m/late.h": "", "src/m/late.cpp": '#include <vector>\n#include "m/late.h"\n',
+                 "src/m/forced.h": "", "src/m/forced.cpp": '#include "m/forced.h"\n',
+                 "src/m/alone.h": "", "checks/m_alone_h.cpp": '#include "m/alone.h"\n'}
+        for path, text in files.items():
+            os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
+            with open(os.path.join(root, path), "w") as f:
+                f.write(text)
+        commands = [{"directory": root, "file": f, "command": "c++ -c " + f + extra}
+                    for f, extra in [("src/m/own.cpp", ""), ("src/m/late.cpp", ""),
+                                     ("src/m/forced.cpp", " -include pch.h"), ("checks/m_alone_h.cpp", ""),
+                                     ("generated/moc.cpp", "")]]
+        self.assertEqual(check_header_coverage.uncovered(src, commands), ["m/forced.h", "m/late.h"])
 
 
 if __name__ == "__main__":
