@@ -3,20 +3,17 @@
 #include "foundation/image_filters.h"
 #include "foundation/logging.h"
 #include "foundation/string_extensions.h"
+#include "model/idea_identifier_maker.h"
 
-#include <QDateTime>
+#include <QHash>
 
 #include <algorithm>
-#include <atomic>
-#include <limits>
 
 namespace orrery {
 
 namespace {
 
 const bool kRegistered = KeyedClassRegistry::add<Idea>();
-
-std::atomic<std::uint64_t> gIdentifierCounter{0};
 
 // An empty text for a missing one: export titles are never none.
 QString orEmpty(const QString& text) { return text.isNull() ? QString(QLatin1String("")) : text; }
@@ -32,34 +29,6 @@ KitImage makeSmallImage(const KitImage& source) {
   return KitImage(imagefilters::colorControls(scaled.cgImage(), Idea::kSmallImageSaturation))
       .withPNGData();
 }
-
-// New identifiers, "id<seconds>_<counter>": the time formatted once per maker, so a copy of a
-// large tree does not read the clock and format a number through printf for every idea.
-class IdentifierMaker {
- public:
-  IdentifierMaker()
-      : mPrefix(QString::asprintf("id%0.0f_", double(QDateTime::currentMSecsSinceEpoch()) / 1000.0)) {}
-
-  QString next() const {
-    const auto counter = static_cast<int>(static_cast<std::uint32_t>(++gIdentifierCounter));
-    char digits[12];
-    char* end = digits + sizeof digits;
-    char* at = end;
-    auto magnitude = static_cast<std::uint32_t>(counter < 0 ? -static_cast<std::int64_t>(counter) : counter);
-    do {
-      *--at = char('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (counter < 0) *--at = '-';
-    QString identifier(mPrefix.size() + (end - at), Qt::Uninitialized);
-    QChar* out = std::copy(mPrefix.cbegin(), mPrefix.cend(), identifier.data());
-    for (; at != end; ++at) *out++ = QLatin1Char(*at);
-    return identifier;
-  }
-
- private:
-  QString mPrefix;
-};
 
 }  // namespace
 
@@ -360,131 +329,6 @@ void Idea::traverseNaturally(const Visitor& visitor, qint64 depth) const {
   for (const IdeaPtr& child : children) child->traverseNaturally(visitor, depth + 1);
 }
 
-IdeaPtr Idea::ideaByRestrictingDepth(qint64 depth) const {
-  // Only the kept levels are copied; a link to an idea below them holds its target's content.
-  return copyWithNewIdentifiers(/*preserveExternalLinks=*/false, std::max<qint64>(depth, 1));
-}
-
-IdeaPtr Idea::ideaByRestrictingElements(qint64 count) const {
-  std::vector<qint64> perLevel;
-  traverseNaturally(
-      [&](const IdeaPtr&, qint64 level) {
-        if (perLevel.size() <= size_t(level)) perLevel.resize(size_t(level) + 1, 0);
-        ++perLevel[size_t(level)];
-      },
-      0);
-  qint64 total = 0;
-  qint64 levels = 0;
-  for (qint64 c : perLevel) {
-    total += c;
-    if (total < count) ++levels;
-  }
-  return ideaByRestrictingDepth(levels);
-}
-
-void Idea::takeContentOf(const Idea* source) {
-  if (!source) {
-    mIdeaType = IdeaTypeUndefined;
-    mText = QString();
-    mColor = nullptr;
-    // The stored target identifier stays; nothing else of the extras does.
-    const QString linked = ex().linkedIdentifier;
-    mExtras.reset();
-    if (!linked.isNull()) mut().linkedIdentifier = linked;
-    colorThemeTypeValue = ColorThemeTypeSameColor;
-    return;
-  }
-  mIdeaType = source->mIdeaType;
-  mText = source->mText;
-  mColor = source->mColor;
-  colorThemeTypeValue = source->colorThemeTypeValue;
-  // Note, URL, icon and pictures; shared until either side changes one (then it gets its own).
-  const QString linked = ex().linkedIdentifier;
-  mExtras = source->mExtras;
-  if (ex().linkedIdentifier != linked) mut().linkedIdentifier = linked;
-}
-
-IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) const {
-  const IdentifierMaker identifiers;
-  std::vector<std::pair<const Idea*, Idea*>> links;  // (source link, its copy)
-  auto copyOf = [&](const Idea& source) {
-    IdeaPtr copy = std::make_shared<Idea>(Private{}, QString(), identifiers.next());
-    if (source.isLink()) {
-      copy->mIdeaType = IdeaTypeLink;
-      copy->mut().linkedIdentifier = source.ex().linkedIdentifier;
-      links.emplace_back(&source, copy.get());
-    } else {
-      copy->takeContentOf(&source);
-    }
-    return copy;
-  };
-
-  const IdeaPtr top = copyTree(depth, copyOf);
-  if (links.empty()) return top;
-  // Source identifier -> its first copy, from both trees walked side by side in pre-order.
-  QHash<QString, Idea*> copyBySource;
-  std::vector<std::pair<const Idea*, Idea*>> pairs{{this, top.get()}};
-  while (!pairs.empty()) {
-    const auto [source, copy] = pairs.back();
-    pairs.pop_back();
-    if (!copyBySource.contains(source->mIdentifier)) copyBySource.insert(source->mIdentifier, copy);
-    for (size_t i = copy->mIdeas.size(); i-- > 0;) pairs.emplace_back(source->mIdeas[i].get(), copy->mIdeas[i].get());
-  }
-  for (const auto& [sourceLink, linkCopy] : links) {
-    if (Idea* inside = copyBySource.value(sourceLink->ex().linkedIdentifier)) {
-      linkCopy->mut().linkedIdentifier = inside->mIdentifier;
-      linkCopy->mLinkedIdea.reset();
-    } else if (!preserveExternalLinks) {
-      // The stored target identifier stays but is no longer used.
-      const IdeaPtr target = sourceLink->linkedIdea();
-      linkCopy->takeContentOf(target.get());
-    }
-  }
-  return top;
-}
-
-IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExternalLinks) const {
-  return copyWithNewIdentifiers(preserveExternalLinks, std::numeric_limits<qint64>::max());
-}
-
-IdeaPtr Idea::copyTree(qint64 depth, const std::function<IdeaPtr(const Idea& source)>& copyOf) const {
-  // Built with an explicit stack (no tree is too deep) and the children attached directly:
-  // a fresh copy can be nobody's ancestor, so the checks of insertIdea are not needed.
-  struct Frame {
-    const Idea* source;
-    Idea* copy;
-    size_t next;
-  };
-  IdeaPtr top = copyOf(*this);
-  std::vector<Frame> stack;
-  stack.push_back({this, top.get(), 0});
-  while (!stack.empty()) {
-    Frame& frame = stack.back();
-    const auto& children = frame.source->mIdeas;
-    if (qint64(stack.size()) >= depth || frame.next >= children.size()) {
-      stack.pop_back();
-      continue;
-    }
-    Idea& parent = *frame.copy;
-    if (frame.next == 0) parent.mIdeas.reserve(children.size());
-    const Idea& child = *children[frame.next++];
-    IdeaPtr& childCopy = parent.mIdeas.emplace_back(copyOf(child));
-    childCopy->mParent = parent.weak_from_this();
-    stack.push_back({&child, childCopy.get(), 0});
-  }
-  return top;
-}
-
-IdeaPtr Idea::snapshotCopy() const {
-  return copyTree(std::numeric_limits<qint64>::max(), [](const Idea& source) {
-    IdeaPtr copy = std::make_shared<Idea>(Private{}, source.mText, source.mIdentifier);
-    copy->mIdeaType = source.mIdeaType;
-    copy->mExtras = source.mExtras;
-    copy->mColor = source.mColor;
-    copy->colorThemeTypeValue = source.colorThemeTypeValue;
-    return copy;
-  });
-}
 
 // ---- colour, export, text ----
 
