@@ -1,22 +1,13 @@
 #include "model/idea.h"
 
 #include "foundation/image_filters.h"
-#include "foundation/logging.h"
-#include "foundation/string_extensions.h"
 #include "model/idea_identifier_maker.h"
-
-#include <QHash>
 
 #include <algorithm>
 
 namespace orrery {
 
 namespace {
-
-const bool kRegistered = KeyedClassRegistry::add<Idea>();
-
-// An empty text for a missing one: export titles are never none.
-QString orEmpty(const QString& text) { return text.isNull() ? QString(QLatin1String("")) : text; }
 
 // The centred square of the source, scaled to the small picture's side, less saturated.
 KitImage makeSmallImage(const KitImage& source) {
@@ -49,9 +40,7 @@ Idea::Extras& Idea::mut() {
 QString Idea::createIdentifier() { return IdentifierMaker().next(); }
 
 Idea::Idea(Private, QString text, QString identifier)
-    : mIdentifier(std::move(identifier)), mText(std::move(text)) {
-  (void)kRegistered;
-}
+    : mIdentifier(std::move(identifier)), mText(std::move(text)) {}
 
 Idea::~Idea() = default;
 
@@ -206,131 +195,7 @@ bool Idea::hasNote() const {
   return source && source->mIdeaType == IdeaTypeText && !source->ex().note.isEmpty();
 }
 
-// ---- tree ----
-
-void Idea::insertIdea(const IdeaPtr& idea, qint64 index) {
-  if (!idea || isLink()) return;
-  // An idea inside its own subtree would make every walk of the tree endless.
-  bool ancestor = false;
-  for (IdeaPtr up = self(); up && !ancestor; up = up->parent()) ancestor = up == idea;
-  if (!ORRERY_SOFT_ASSERT(!ancestor, "-[Idea insertIdea:atIndex:]")) return;
-  const qint64 at = std::clamp<qint64>(index, 0, qint64(mIdeas.size()));
-  mIdeas.insert(mIdeas.begin() + at, idea);
-  idea->mParent = self();
-}
-
-void Idea::addIdea(const IdeaPtr& idea) {
-  if (isLink()) {
-    softAssertionFailed(403, "-[Idea addIdea:]");
-    return;
-  }
-  insertIdea(idea, qint64(mIdeas.size()));
-}
-
-void Idea::detachIdea(const QString& identifier) {
-  const qint64 index = indexOfIdeaWithIdentifier(identifier);
-  if (index == kNotFound) {
-    softAssertionFailed(460, "-[Idea detachIdea:]");
-    return;
-  }
-  IdeaPtr child = mIdeas[size_t(index)];
-  mIdeas.erase(mIdeas.begin() + index);
-  child->mParent.reset();
-}
-
-bool Idea::removeIdea(const QString& identifier) {
-  const qint64 index = indexOfIdeaWithIdentifier(identifier);
-  if (index == kNotFound) return false;
-  IdeaPtr child = mIdeas[size_t(index)];
-  mIdeas.erase(mIdeas.begin() + index);
-  child->mParent.reset();
-  root()->ensureLinkConsistencyInSubTree();
-  return true;
-}
-
-void Idea::removeIdea(const IdeaPtr& idea, bool removeLinks) {
-  if (!idea || isLink()) return;
-  const auto it = std::find(mIdeas.begin(), mIdeas.end(), idea);
-  if (it == mIdeas.end()) return;
-  mIdeas.erase(it);
-  idea->mParent.reset();
-  if (removeLinks) root()->ensureLinkConsistencyInSubTree();
-}
-
-void Idea::ensureLinkConsistencyInSubTree() {
-  // One index of the tree's non-link ideas serves every link: each identifier maps to its
-  // first idea in pre-order, as the search from the root would find it.
-  QHash<QString, IdeaPtr> targets;
-  root()->traverseNaturally(
-      [&](const IdeaPtr& idea, qint64) {
-        if (!targets.contains(idea->mIdentifier)) targets.insert(idea->mIdentifier, idea);
-      },
-      0);
-  std::function<void(Idea&)> check = [&](Idea& idea) {
-    if (!idea.isLink()) {
-      const std::vector<IdeaPtr> children = idea.mIdeas;
-      for (const IdeaPtr& child : children) check(*child);
-      return;
-    }
-    IdeaPtr target = targets.value(idea.ex().linkedIdentifier);
-    if (target && target->isLink()) target.reset();
-    idea.mLinkedIdea = target;
-    if (target) return;
-    if (IdeaPtr parent = idea.parent()) {
-      auto& siblings = parent->mIdeas;
-      siblings.erase(std::remove_if(siblings.begin(), siblings.end(),
-                                    [&](const IdeaPtr& s) { return s.get() == &idea; }),
-                     siblings.end());
-    }
-    idea.mParent.reset();
-  };
-  IdeaPtr keep = self();
-  check(*this);
-}
-
-qint64 Idea::indexOfIdeaWithIdentifier(const QString& identifier) const {
-  for (size_t i = 0; i < mIdeas.size(); ++i)
-    if (mIdeas[i]->mIdentifier == identifier) return qint64(i);
-  return kNotFound;
-}
-
-IdeaPtr Idea::findIdeaInSubTreeWithIdentifier(const QString& identifier) const {
-  if (mIdentifier == identifier) return self();
-  if (isLink()) return nullptr;
-  for (const IdeaPtr& child : mIdeas)
-    if (IdeaPtr found = child->findIdeaInSubTreeWithIdentifier(identifier)) return found;
-  return nullptr;
-}
-
-bool Idea::couldMyChildBeDescendantOfIdeaWithIdentifier(const QString& identifier) const {
-  for (const Idea* idea = this; idea;) {
-    if (idea->mIdentifier == identifier) return true;
-    const IdeaPtr parent = idea->mParent.lock();
-    idea = parent.get();
-  }
-  return false;
-}
-
-IdeaPtr Idea::root() const {
-  IdeaPtr top = self();
-  while (IdeaPtr parent = top->mParent.lock()) top = std::move(parent);
-  return top;
-}
-
-qint64 Idea::calculateWholeTreeSize() const {
-  qint64 size = 1;
-  for (const IdeaPtr& child : mIdeas) size += child->calculateWholeTreeSize();
-  return size;
-}
-
-void Idea::traverseNaturally(const Visitor& visitor, qint64 depth) const {
-  visitor(self(), depth);
-  const std::vector<IdeaPtr> children = mIdeas;
-  for (const IdeaPtr& child : children) child->traverseNaturally(visitor, depth + 1);
-}
-
-
-// ---- colour, export, text ----
+// ---- colour ----
 
 ColorThemePtr Idea::colorTheme() const {
   if (isLink()) {
@@ -351,129 +216,6 @@ void Idea::applyColorTheme() {
   const auto count = theme ? static_cast<std::uint32_t>(theme->colors().size()) : 0u;
   for (size_t i = 0; i < mIdeas.size(); ++i)
     mIdeas[i]->setColor(count > 0 ? theme->colors()[i % count] : nullptr);
-}
-
-QString Idea::exportTitle() const {
-  switch (mIdeaType) {
-    case IdeaTypeURL:
-      return orEmpty(ex().url);
-    case IdeaTypeImage:
-      return QStringLiteral("(image)");
-    case IdeaTypeLink: {
-      const IdeaPtr target = linkedIdea();
-      return target ? target->exportTitle() : orEmpty(QString());
-    }
-    case IdeaTypeText:
-      return orEmpty(mText);
-    default:
-      return orEmpty(QString());
-  }
-}
-
-QString Idea::exportFileNameForType(const QString& extension) const {
-  const QString source = text();
-  const QString fallback = QStringLiteral("document");
-  if (extension.isNull()) return source.isEmpty() ? fallback : source.left(30);
-  QString base;
-  if (!source.isEmpty()) base = stringext::createProperFileNameWithMaxLenght(source, 10);
-  if (base.isEmpty()) base = fallback;
-  return base + QLatin1Char('.') + extension;
-}
-
-QString Idea::stringFromIdeaType(IdeaType type) {
-  switch (type) {
-    case IdeaTypeUndefined: return QStringLiteral("IdeaTypeUndefined");
-    case IdeaTypeText: return QStringLiteral("IdeaTypeText");
-    case IdeaTypeImage: return QStringLiteral("IdeaTypeImage");
-    case IdeaTypeURL: return QStringLiteral("IdeaTypeURL");
-    case IdeaTypeLink: return QStringLiteral("IdeaTypeLink");
-  }
-  return QStringLiteral("WRONG_IDEA_TYPE");
-}
-
-QString Idea::description() const {
-  if (mIdeaType == IdeaTypeText)
-    return QStringLiteral("<Idea text=[%1] identifier=[%2] %3>")
-        .arg(mText, mIdentifier, QString::asprintf("%p", static_cast<const void*>(this)));
-  return QStringLiteral("<Idea type=[%1] identifier=[%2]>").arg(stringFromIdeaType(mIdeaType), mIdentifier);
-}
-
-void Idea::appendDebugLines(QString& out, int depth) const {
-  out += QString(depth * 2, QLatin1Char(' '));
-  if (mIdeaType == IdeaTypeText)
-    out += QStringLiteral("text: [%1] i=%2 ").arg(mText, mIdentifier);
-  else
-    out += QStringLiteral("%1 i=%2 ").arg(stringFromIdeaType(mIdeaType), mIdentifier);
-  out += QLatin1Char('\n');
-  for (const IdeaPtr& child : mIdeas) child->appendDebugLines(out, depth + 1);
-}
-
-QString Idea::debugDescription() const {
-  QString out = mParent.expired() ? QStringLiteral("<Idea identifier=[%1] ").arg(mIdentifier)
-                                  : QStringLiteral("<Idea ");
-  appendDebugLines(out, 0);
-  out += QLatin1Char('>');
-  return out;
-}
-
-// ---- coding ----
-
-void Idea::encodeWithCoder(KeyedEncoder& coder) const {
-  coder.encodeString(mIdentifier, "identifier");
-  coder.encodeInt(static_cast<std::int32_t>(mIdeaType), "ideaType");
-  if (isLink()) {
-    coder.encodeString(ex().linkedIdentifier, "linkedIdea");
-    return;
-  }
-  coder.encodeString(mText, "text");
-  coder.encodeString(ex().url, "URL");
-  coder.encodeString(ex().note, "note");
-  if (mColor) coder.encodeString(mColor->name(), "color");
-  if (!ex().image.isNull()) coder.encodeData(ex().image.pngData(), "image");
-  coder.encodeData(ex().bigImageData, "bigImageData");
-  coder.encodeObject(ex().icon, "iconImage");
-  coder.encodeInt(static_cast<std::int32_t>(colorThemeTypeValue), "colorThemeType");
-  coder.encodeObjects(mIdeas, "ideas");
-}
-
-IdeaPtr Idea::createWithCoder(KeyedDecoder& coder) {
-  QString identifier = coder.decodeStringForKey("identifier");
-  // Every idea needs an identifier to be found and linked to.
-  if (identifier.isEmpty()) identifier = createIdentifier();
-  IdeaPtr idea = createWithText(QString(), identifier);
-  const auto storedType = static_cast<IdeaType>(static_cast<std::uint32_t>(coder.decodeIntForKey("ideaType")));
-  if (storedType == IdeaTypeLink) {
-    idea->mIdeaType = IdeaTypeLink;
-    idea->mut().linkedIdentifier = coder.decodeStringForKey("linkedIdea");
-    return idea;
-  }
-  const QByteArray png = coder.decodeDataForKey("image");
-  if (!png.isEmpty()) idea->mut().image = KitImage::fromPNGData(png);
-  const QByteArray big = coder.decodeDataForKey("bigImageData");
-  if (!big.isEmpty()) idea->mut().bigImageData = big;
-  idea->mText = coder.decodeStringForKey("text");
-  idea->setNote(coder.decodeStringForKey("note"));
-  const QString colorName = coder.decodeStringForKey("color");
-  if (!colorName.isNull()) idea->mColor = ColorTheme::colorByName(colorName);
-  idea->colorThemeTypeValue =
-      static_cast<ColorThemeType>(static_cast<std::uint32_t>(coder.decodeIntForKey("colorThemeType")));
-  if (auto icon = coder.decodeObjectOfClassForKey<IconImage>("iconImage")) idea->mut().icon = std::move(icon);
-  if (QString url = coder.decodeStringForKey("URL"); !url.isNull()) idea->mut().url = std::move(url);
-
-  idea->mIdeaType = storedType;
-  if (storedType == IdeaTypeUndefined) {
-    if (!idea->ex().url.isNull())
-      idea->mIdeaType = IdeaTypeURL;
-    else if (!idea->ex().image.isNull())
-      idea->mIdeaType = IdeaTypeImage;
-    else
-      idea->mIdeaType = IdeaTypeText;
-  }
-  for (IdeaPtr& child : coder.decodeObjectsOfClassForKey<Idea>("ideas")) {
-    child->mParent = idea;
-    idea->mIdeas.push_back(std::move(child));
-  }
-  return idea;
 }
 
 }  // namespace orrery
