@@ -10,7 +10,7 @@ namespace {
 
 // Registered beside the coding: Idea's virtual table (emitted with its destructor) refers to
 // encodeWithCoder, so every program that makes ideas links this file in.
-[[maybe_unused]] const bool kRegistered = KeyedClassRegistry::add<Idea>();
+[[maybe_unused]] const bool kIdeaRegistered = KeyedClassRegistry::add<Idea>();
 
 }  // namespace
 
