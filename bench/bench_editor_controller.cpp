@@ -136,6 +136,39 @@ void closeEditor(MyWindow& window, SolarSystemViewController& editor) {
   window.switchToViewController(nullptr, nullptr);
 }
 
+// A document opened through the facade and shown by a new editor in a window of type W,
+// composed once; the editor lets the document go when this ends.
+template <class W>
+struct ShownEditor {
+  explicit ShownEditor(const QString& path)
+      : opened(open(path)), editor(SolarSystemViewController::create(opened.doc, opened.token, QString())) {
+    window.switchToViewController(editor, /*animated=*/false, nullptr);
+    compose(window, target);
+  }
+  ~ShownEditor() { closeEditor(window, *editor); }
+  ShownEditor(const ShownEditor&) = delete;
+  ShownEditor& operator=(const ShownEditor&) = delete;
+
+  W window{kSize};
+  Opened opened;
+  std::shared_ptr<SolarSystemViewController> editor;
+  QImage target = frameImage();
+};
+
+// Once the save is done, takes the planet an iteration added after the sun's twelve out again
+// and composes, so the next iteration starts from the same map.
+template <class W>
+void removeAddedPlanet(ShownEditor<W>& shown) {
+  SolarSystemViewController& editor = *shown.editor;
+  waitFor([&] { return !editor.isUpdatingDocument(); });
+  IdeaPtr added = editor.realIdea()->ideas().back();
+  editor.realIdea()->detachIdea(added->identifier());
+  editor.solarSystem()->startUpdate();
+  editor.solarSystem()->removeIdeaAtIndex(12);
+  editor.solarSystem()->endUpdate();
+  compose(shown.window, shown.target);
+}
+
 const QString& bigDocument() {
   static const QString path = writeDocument(QStringLiteral("open-10000.orrery"), makeTree(10000, 8));
   return path;
@@ -172,66 +205,43 @@ BENCHMARK(BM_DecodeSameFileAlone)->Unit(benchmark::kMillisecond);
 void BM_EditToFrame(benchmark::State& state) {
   const int ideas = static_cast<int>(state.range(0));
   const QString path = writeDocument(QStringLiteral("edit-%1.orrery").arg(ideas), makeTree(ideas, 12));
-  MyWindow window(kSize);
-  Opened opened = open(path);
-  auto editor = SolarSystemViewController::create(opened.doc, opened.token, QString());
-  window.switchToViewController(editor, /*animated=*/false, nullptr);
-  QImage target = frameImage();
-  compose(window, target);
+  ShownEditor<MyWindow> shown(path);
   double saveMainMs = 0;
   for (auto _ : state) {
-    editor->addNewIdeaAfterIndex(11, Idea::createWithText(QStringLiteral("A new idea")), nullptr);
-    compose(window, target);
+    shown.editor->addNewIdeaAfterIndex(11, Idea::createWithText(QStringLiteral("A new idea")), nullptr);
+    compose(shown.window, shown.target);
     state.PauseTiming();
     QElapsedTimer timer;
     timer.start();
     gLoop->runPending();  // the save starts: its snapshot is the main thread's share
     saveMainMs += timer.nsecsElapsed() / 1e6;
-    waitFor([&] { return !editor->isUpdatingDocument(); });
-    IdeaPtr added = editor->realIdea()->ideas().back();
-    editor->realIdea()->detachIdea(added->identifier());
-    editor->solarSystem()->startUpdate();
-    editor->solarSystem()->removeIdeaAtIndex(12);
-    editor->solarSystem()->endUpdate();
-    compose(window, target);
+    removeAddedPlanet(shown);
     state.ResumeTiming();
   }
   state.counters["save_main_ms"] = benchmark::Counter(saveMainMs / static_cast<double>(state.iterations()));
-  closeEditor(window, *editor);
 }
 BENCHMARK(BM_EditToFrame)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_ReturnInPopoverToFrame(benchmark::State& state) {
   const int ideas = static_cast<int>(state.range(0));
   const QString path = writeDocument(QStringLiteral("key-%1.orrery").arg(ideas), makeTree(ideas, 12));
-  DragSupportWindow window(kSize);
-  Opened opened = open(path);
-  auto editor = SolarSystemViewController::create(opened.doc, opened.token, QString());
-  window.switchToViewController(editor, /*animated=*/false, nullptr);
-  QImage target = frameImage();
-  compose(window, target);
+  ShownEditor<DragSupportWindow> shown(path);
   for (auto _ : state) {
     state.PauseTiming();
-    window.sendEvent(platform::Event::key(platform::EventType::KeyDown, platform::KeyCode::Space, QStringLiteral(" ")));
-    auto* panel = dynamic_cast<EditIdeaViewController*>(editor->editPopover()->contentViewController().get());
+    shown.window.sendEvent(
+        platform::Event::key(platform::EventType::KeyDown, platform::KeyCode::Space, QStringLiteral(" ")));
+    auto* panel = dynamic_cast<EditIdeaViewController*>(shown.editor->editPopover()->contentViewController().get());
     QLineEdit* edit = panel->textTabView()->titleTextField()->field()->lineEdit();
     edit->setText(QStringLiteral("A new idea"));
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     state.ResumeTiming();
     QApplication::sendEvent(edit, &press);
-    compose(window, target);
+    compose(shown.window, shown.target);
     state.PauseTiming();
     gLoop->runPending();
-    waitFor([&] { return !editor->isUpdatingDocument(); });
-    IdeaPtr added = editor->realIdea()->ideas().back();
-    editor->realIdea()->detachIdea(added->identifier());
-    editor->solarSystem()->startUpdate();
-    editor->solarSystem()->removeIdeaAtIndex(12);
-    editor->solarSystem()->endUpdate();
-    compose(window, target);
+    removeAddedPlanet(shown);
     state.ResumeTiming();
   }
-  closeEditor(window, *editor);
 }
 BENCHMARK(BM_ReturnInPopoverToFrame)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
@@ -268,13 +278,9 @@ const QString& spinDocument() {
 }
 
 void BM_SpinTenThousandIdeas(benchmark::State& state) {
-  MyWindow window(kSize);
-  Opened opened = open(spinDocument());
-  auto editor = SolarSystemViewController::create(opened.doc, opened.token, QString());
-  window.switchToViewController(editor, /*animated=*/false, nullptr);
-  QImage target = frameImage();
-  compose(window, target);
-  SolarSystem& sun = *editor->solarSystem();
+  ShownEditor<MyWindow> shown(spinDocument());
+  MyWindow& window = shown.window;
+  SolarSystem& sun = *shown.editor->solarSystem();
   const QPointF centre = sun.orbitVisualCenter();
   const double radius = sun.radius();
   constexpr double kStep = 0.05;  // radians of pointer motion in 1/60 s
@@ -300,7 +306,7 @@ void BM_SpinTenThousandIdeas(benchmark::State& state) {
     const double dt = std::max(1.0 / 60, lastFrame);
     gLoop->advance(dt);
     send(platform::EventType::LeftMouseDragged, pointer += kStep * dt * 60);
-    compose(window, target);
+    compose(window, shown.target);
     lastFrame = timer.nsecsElapsed() / 1e9;
     longest = std::max(longest, lastFrame);
     const double lag = std::abs(std::remainder(pointer - offset - sun.currentAngle(), 2 * M_PI));
@@ -310,7 +316,6 @@ void BM_SpinTenThousandIdeas(benchmark::State& state) {
   state.counters["longest_frame_ms"] = longest * 1e3;
   state.counters["max_lag_frames"] = maxLag;
   state.counters["disc_redraws"] = discDraws() - drawnBefore;
-  closeEditor(window, *editor);
 }
 BENCHMARK(BM_SpinTenThousandIdeas)->Unit(benchmark::kMillisecond);
 
@@ -318,12 +323,8 @@ BENCHMARK(BM_SpinTenThousandIdeas)->Unit(benchmark::kMillisecond);
 // animation (both ways, in turn); reported are the longest frame and how often the two
 // rings were redrawn a drill (goal: every frame ≤ 8 ms).
 void BM_DrillTenThousandIdeas(benchmark::State& state) {
-  MyWindow window(kSize);
-  Opened opened = open(spinDocument());
-  auto editor = SolarSystemViewController::create(opened.doc, opened.token, QString());
-  window.switchToViewController(editor, /*animated=*/false, nullptr);
-  QImage target = frameImage();
-  compose(window, target);
+  ShownEditor<MyWindow> shown(spinDocument());
+  SolarSystemViewController* editor = shown.editor.get();
   const IdeaPtr root = editor->realIdea();
   const IdeaPtr planet = root->ideas()[7];
   double longest = 0;
@@ -346,13 +347,12 @@ void BM_DrillTenThousandIdeas(benchmark::State& state) {
     QElapsedTimer timer;
     timer.start();
     gLoop->advance(1.0 / 60);
-    compose(window, target);
+    compose(shown.window, shown.target);
     longest = std::max(longest, timer.nsecsElapsed() / 1e6);
   }
   state.counters["longest_frame_ms"] = longest;
   state.counters["ring_draws_per_drill"] = drills > 1 ? static_cast<double>(ringDraws) / (drills - 1) : 0;
   gLoop->advance(1);
-  closeEditor(window, *editor);
 }
 BENCHMARK(BM_DrillTenThousandIdeas)->Unit(benchmark::kMillisecond)->Iterations(200);
 

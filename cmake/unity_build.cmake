@@ -7,7 +7,6 @@ set(ORRERY_UNITY_EXCLUDED
   src/crash/crk_package_report.cpp
   src/crash/crk_symbolication.cpp
   src/foundation/kit_image.cpp
-  src/model/idea.cpp
   src/model/idea_proxy.cpp
   src/model/index_portable_image.cpp
   src/sdk/pinning/tel_pinned_certificates.cpp

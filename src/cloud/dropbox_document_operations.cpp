@@ -237,7 +237,7 @@ void DropboxFolderManager::finishForQuit() {
   // A task whose file is written but whose record waits for a main-queue turn is applied now.
   if (auto running = mRunningStep.lock(); running && running->done) running->applyOnce(running->worked);
   mStatusQueue->drain();
-  const bool saved = DropboxFolderManagerState::createByCopying(*mState)->writeAtomicallyToURL(
+  const bool saved = DropboxFolderManagerState::initByCopying(*mState)->writeAtomicallyToURL(
       localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName)));
   if (!saved) logLine(QStringLiteral("Dropbox: the sync state could not be written at quit"));
   for (auto& after : waiting) after(saved);

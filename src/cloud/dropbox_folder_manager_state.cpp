@@ -41,7 +41,7 @@ void DropboxFolderManagerState::initialize() {
   mDocs.clear();
 }
 
-std::shared_ptr<DropboxFolderManagerState> DropboxFolderManagerState::createByCopying(
+std::shared_ptr<DropboxFolderManagerState> DropboxFolderManagerState::initByCopying(
     const DropboxFolderManagerState& other) {
   // Copying a Qt container shares its data until one side changes it.
   return std::make_shared<DropboxFolderManagerState>(other);

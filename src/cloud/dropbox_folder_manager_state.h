@@ -5,7 +5,7 @@
 // map are written to the sync-state file "orrery.local.status"; the rest lives in memory.
 //
 // The live record belongs to the main thread. The work queue only sees a snapshot made with
-// createByCopying(), which is O(1): the containers are implicitly shared and detach on the next
+// initByCopying(), which is O(1): the containers are implicitly shared and detach on the next
 // change, and the records they hold are immutable.
 
 #include "cloud/async_future_runnable.h"
@@ -38,7 +38,7 @@ class DropboxFolderManagerState final : public KeyedCodable {
   DropboxFolderManagerState();
   // A snapshot for writing: same version and index record, the flags, and containers holding
   // the same members.
-  static std::shared_ptr<DropboxFolderManagerState> createByCopying(const DropboxFolderManagerState& other);
+  static std::shared_ptr<DropboxFolderManagerState> initByCopying(const DropboxFolderManagerState& other);
   static std::shared_ptr<KeyedCodable> createWithCoder(KeyedDecoder& coder);
 
   // The record as JSON; null when it cannot be made.

@@ -120,7 +120,7 @@ void DropboxFolderManager::saveOrCreateLocalStatus(std::function<void(bool)> com
 void DropboxFolderManager::startStatusWrite() {
   mStatusWriteInFlight = true;
   mStatusWriteRequested = false;
-  auto snapshot = DropboxFolderManagerState::createByCopying(*mState);
+  auto snapshot = DropboxFolderManagerState::initByCopying(*mState);
   auto waiting = std::make_shared<std::vector<std::function<void(bool)>>>(std::move(mStatusWaiting));
   mStatusWaiting.clear();
   const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));

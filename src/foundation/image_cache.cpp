@@ -21,8 +21,8 @@ QImage ImageCache::imageWithName(const QString& name, const TintColor& color) {
   const QImage source = imageext::deviceImageNamed(name);
   if (source.isNull()) return {};
   // Two threads missing the same key may both tint; the later store wins.
-  QImage tinted = color.name.isEmpty() ? imagefilters::silhouetteTint(source, 0, 0, 0)
-                                      : imagefilters::silhouetteTint(source, color.red, color.green, color.blue);
+  QImage tinted = color.name.isEmpty() ? imagefilters::transformImage(source, 0, 0, 0)
+                                      : imagefilters::transformImage(source, color.red, color.green, color.blue);
   // A 2x picture keeps its point size.
   tinted.setDevicePixelRatio(source.devicePixelRatio());
   std::lock_guard lock(mMutex);

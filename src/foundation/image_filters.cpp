@@ -131,7 +131,7 @@ FilteredImage multiplyWithConstantColor(const FilteredImage& background, const Q
   return {result, background.origin};
 }
 
-QImage silhouetteTint(const QImage& image, double red, double green, double blue) {
+QImage transformImage(const QImage& image, double red, double green, double blue) {
   if (image.isNull()) return {};
   QImage result = premultiplied(image).copy();
   for (int y = 0; y < result.height(); ++y) {

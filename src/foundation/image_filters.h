@@ -1,7 +1,8 @@
 #pragma once
 // Small picture filters over premultiplied ARGB bitmaps: colour controls (saturation,
 // brightness, contrast), Gaussian blur, a constant colour multiplied over a picture, and the
-// flat silhouette tint. All of them are pure functions and may run on any thread.
+// flat silhouette tint (`transformImage`). All of them are pure functions and may run on any
+// thread.
 
 #include <QColor>
 #include <QImage>
@@ -34,7 +35,8 @@ FilteredImage gaussianBlur(const FilteredImage& image, double radius);
 // Multiply blend of a constant colour (the top layer, infinite in extent) over `background`.
 FilteredImage multiplyWithConstantColor(const FilteredImage& background, const QColor& color);
 
-// The picture's shape filled flat with (red, green, blue) in 0..255, keeping its alpha.
-QImage silhouetteTint(const QImage& image, double red, double green, double blue);
+// The silhouette tint: the picture's shape filled flat with (red, green, blue) in 0..255,
+// keeping its alpha.
+QImage transformImage(const QImage& image, double red, double green, double blue);
 
 }  // namespace orrery::imagefilters

@@ -65,7 +65,7 @@ void drawLine(QPainter& painter, const QString& text, const QFont& font, const Q
         p.drawText(QPointF(-box.x(), -box.y()), text);
       }
       const QColor c = shadow->color;
-      const QImage tinted = imagefilters::silhouetteTint(mask, c.red(), c.green(), c.blue());
+      const QImage tinted = imagefilters::transformImage(mask, c.red(), c.green(), c.blue());
       const imagefilters::FilteredImage blurred =
           imagefilters::gaussianBlur(imagefilters::fromImage(tinted), shadow->blurRadius * k / 2);
       painter.save();

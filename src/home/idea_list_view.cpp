@@ -97,7 +97,7 @@ void IdeaListView::insertProxy(IdeaProxyPtr proxy, std::uint64_t index) {
   const QString key = proxy->docIdentifier();
   if (!mVisibleItemsByKey.count(key)) {
     auto item = createItemForProxy(proxy);
-    placeView(*item, slotForElement(static_cast<std::int64_t>(index)), false, false);
+    updateItemPosition(*item, slotForElement(static_cast<std::int64_t>(index)), false, false);
     mVisibleItemsByKey[key] = item;
     // Below every other view, so that it never hides a tile it slides under.
     item->removeFromSuperview();
@@ -245,31 +245,31 @@ bool IdeaListView::addSlotIfMissing(std::int64_t slot) {
   const std::int64_t index = interpretedIndexFromVisualSlot(slot);
   if (index == kDockSlot) {
     if (!mDockingMode || mVisibleItemsByKey.count(dockKey())) return false;
-    auto marker = dequeueReusableItem<SmallDockView>();
+    auto marker = dequeueReusableItemForClass<SmallDockView>();
     const bool col0 = colFromSlot(slot) == 0;
-    placeView(*marker, slot, !col0, col0);
+    updateItemPosition(*marker, slot, !col0, col0);
     mVisibleItemsByKey[dockKey()] = marker;
     return true;
   }
   if (index == kAdderSlot) {
     if (mVisibleItemsByKey.count(adderKey())) return false;
-    auto adder = dequeueReusableItem<BigAdderView>();
+    auto adder = dequeueReusableItemForClass<BigAdderView>();
     adder->setDelegate(this);
     adder->setUserInteractionEnabled(mUserInteractionEnabled);
-    placeView(*adder, slot, false, false);
+    updateItemPosition(*adder, slot, false, false);
     mVisibleItemsByKey[adderKey()] = adder;
     return true;
   }
   const IdeaProxyPtr& proxy = mIdeaProxies[static_cast<std::size_t>(index)];
   if (mVisibleItemsByKey.count(proxy->docIdentifier())) return false;
   auto item = createItemForProxy(proxy);
-  placeView(*item, slot, false, false);
+  updateItemPosition(*item, slot, false, false);
   mVisibleItemsByKey[proxy->docIdentifier()] = item;
   return true;
 }
 
 std::shared_ptr<NormalIdeaListItemForIPad> IdeaListView::createItemForProxy(const IdeaProxyPtr& proxy) {
-  auto item = dequeueReusableItem<NormalIdeaListItemForIPad>();
+  auto item = dequeueReusableItemForClass<NormalIdeaListItemForIPad>();
   item->setIdeaProxy(proxy);
   IdeaListViewDelegate* delegate = mDelegate.get();
   item->ideaView().setShadowMode(delegate && delegate->hasShadowModeForDocument(proxy->docIdentifier()));
@@ -278,7 +278,7 @@ std::shared_ptr<NormalIdeaListItemForIPad> IdeaListView::createItemForProxy(cons
 }
 
 template <class T>
-std::shared_ptr<T> IdeaListView::dequeueReusableItem() {
+std::shared_ptr<T> IdeaListView::dequeueReusableItemForClass() {
   std::shared_ptr<T> view;
   auto& pool = mReusableItemViewsByType[typeid(T).name()];
   if (!pool.empty()) {
@@ -302,7 +302,7 @@ void IdeaListView::removeAndMakeReusableBasedOnKey(const QString& key) {
   mReusableItemViewsByType[typeid(v).name()].push_back(std::move(view));
 }
 
-void IdeaListView::placeView(platform::View& view, std::int64_t slot, bool xAdjusted, bool yAdjusted) {
+void IdeaListView::updateItemPosition(platform::View& view, std::int64_t slot, bool xAdjusted, bool yAdjusted) {
   viewext::setCenter(view, slotCentre(slot, xAdjusted, yAdjusted));
 }
 
@@ -329,11 +329,11 @@ void IdeaListView::updateItemPositionsAndRemoveLeftOvers() {
     if (isDock) {
       auto* marker = static_cast<SmallDockView*>(view.get());
       const bool col0 = colFromSlot(slot) == 0;
-      placeView(*marker, slot, !col0, col0);
+      updateItemPosition(*marker, slot, !col0, col0);
       marker->setHighlighted(mIdeaAdderAtFocus == mIdeaProxies.size());
     } else if (index == kAdderSlot) {
       auto* adder = static_cast<BigAdderView*>(view.get());
-      placeView(*adder, slot, false, false);
+      updateItemPosition(*adder, slot, false, false);
       adder->setDockMode(mDockingMode);
       adder->adderLayer().setNeedsDisplay();
     } else {
@@ -342,7 +342,7 @@ void IdeaListView::updateItemPositionsAndRemoveLeftOvers() {
       item->smallDock().setHighlighted(mIdeaAdderAtFocus == i);
       item->ideaView().setShadowMode(delegate && delegate->hasShadowModeForDocument(key));
       item->updateDockingMode(mDockingMode, mIdeaViewAtFocus == i ? mFocusStrength : 0.0f);
-      placeView(*item, slot, false, false);
+      updateItemPosition(*item, slot, false, false);
     }
   }
   for (const QString& key : leftOvers) removeAndMakeReusableBasedOnKey(key);

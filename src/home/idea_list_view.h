@@ -150,7 +150,7 @@ class IdeaListView : public BaseScrollView,
   void stopTrackingFocus();
   // A point in the grid's own coordinates.
   void updateFocusAtPoint(const QPointF& point);
-  static float calculateStrength(const QPointF& point, const QPointF& centre, float halfWidth, float halfHeight);
+  static float calculateStrenghtAt(const QPointF& point, const QPointF& centre, float halfWidth, float halfHeight);
 
   // Automatic scrolling during drags.
   static constexpr float kAutoScrollInterval = 0.0075f;
@@ -166,9 +166,9 @@ class IdeaListView : public BaseScrollView,
   bool addSlotIfMissing(std::int64_t slot);
   std::shared_ptr<NormalIdeaListItemForIPad> createItemForProxy(const IdeaProxyPtr& proxy);
   template <class T>
-  std::shared_ptr<T> dequeueReusableItem();
+  std::shared_ptr<T> dequeueReusableItemForClass();
   void removeAndMakeReusableBasedOnKey(const QString& key);
-  void placeView(platform::View& view, std::int64_t slot, bool xAdjusted, bool yAdjusted);
+  void updateItemPosition(platform::View& view, std::int64_t slot, bool xAdjusted, bool yAdjusted);
   void endDockingModeForListChange();
 
   std::map<QString, std::shared_ptr<platform::View>> mVisibleItemsByKey;

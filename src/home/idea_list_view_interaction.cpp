@@ -166,7 +166,7 @@ void IdeaListView::stopTrackingFocus() {
   }
 }
 
-float IdeaListView::calculateStrength(const QPointF& point, const QPointF& centre, float halfWidth,
+float IdeaListView::calculateStrenghtAt(const QPointF& point, const QPointF& centre, float halfWidth,
                                       float halfHeight) {
   const double dx = std::abs(point.x() - centre.x());
   const double dy = std::abs(point.y() - centre.y());
@@ -179,7 +179,7 @@ void IdeaListView::updateFocusAtPoint(const QPointF& point) {
   auto consider = [&](const std::shared_ptr<platform::View>& view, float halfWidth, std::uint64_t adder,
                       std::uint64_t tile) {
     const QPointF centre = convertPoint(viewext::center(*view), view->superview());
-    const float s = calculateStrength(point, centre, halfWidth, kBoxHalfHeight);
+    const float s = calculateStrenghtAt(point, centre, halfWidth, kBoxHalfHeight);
     if (s <= strength) return;
     strength = s;
     mIdeaAdderAtFocus = adder;

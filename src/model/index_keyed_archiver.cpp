@@ -1,6 +1,5 @@
 #include "model/index_keyed_archiver.h"
 
-#include "foundation/logging.h"
 
 #include <QCborArray>
 #include <QCborValue>
@@ -30,14 +29,7 @@ QByteArray KeyedArchiver::encodedData() const {
 
 bool KeyedArchiver::encodeNested(const KeyedCodable& object, QCborMap& out) {
   if (mFailed) return false;
-  if (std::find(mObjectStack.begin(), mObjectStack.end(), &object) != mObjectStack.end()) {
-    logLine(QStringLiteral("KeyedArchiver: circular reference for %1 not written").arg(object.description()));
-    mFailed = true;
-    return false;
-  }
-  if (mObjectStack.size() >= size_t(kMaxKeyedNestingDepth)) {
-    logLine(QStringLiteral("KeyedArchiver: objects nested deeper than %1 levels are not written")
-                .arg(kMaxKeyedNestingDepth));
+  if (!mayEncodeNested(mObjectStack, object, "KeyedArchiver")) {
     mFailed = true;
     return false;
   }

@@ -220,7 +220,7 @@ void JSONDecoder::addAlias(const QString& memberName, const QString& className) 
 // The helpers below need the private state; they live in this translation unit only.
 class JSONDecoderAccess {
  public:
-  static KeyedClassRegistry::Factory classFor(JSONDecoder& d, std::string_view name) {
+  static KeyedClassRegistry::Factory getClassForKey(JSONDecoder& d, std::string_view name) {
     auto& cache = d.mImpl->classCache;
     for (const auto& [cachedName, factory] : cache)
       if (cachedName == name) return factory;
@@ -258,15 +258,15 @@ class JSONDecoderAccess {
     const dom::object object(value);
     dom::element named;
     if (findMember(object, kClassMember, named) && named.type() == dom::element_type::STRING)
-      return decodeWith(d, classFor(d, std::string_view(named)), object);
-    return decodeWith(d, classFor(d, name), object);
+      return decodeWith(d, getClassForKey(d, std::string_view(named)), object);
+    return decodeWith(d, getClassForKey(d, name), object);
   }
 
-  static std::vector<std::shared_ptr<KeyedCodable>> decodeArray(JSONDecoder& d, const dom::array& array,
+  static std::vector<std::shared_ptr<KeyedCodable>> decodeArrayOfClass(JSONDecoder& d, const dom::array& array,
                                                                 std::string_view name) {
     auto it = array.begin();
     if (it == array.end()) return {};
-    const auto arrayClass = classFor(d, name);
+    const auto arrayClass = getClassForKey(d, name);
 
     // Either the elements themselves, or the wrapped form: the array's one object, whose only
     // member holds them. An array of several elements is never wrapped, so a damaged first
@@ -279,21 +279,21 @@ class JSONDecoderAccess {
       if ((*it).type() != dom::element_type::OBJECT) return {};
       const Shape shape = shapeOf(dom::object(*it), onlyName, onlyValue);
       const bool unknownClass =
-          !arrayClass && shape == Shape::OneName && onlyName != "string" && !classFor(d, onlyName);
+          !arrayClass && shape == Shape::OneName && onlyName != "string" && !getClassForKey(d, onlyName);
       wholeArray = shape == Shape::Several || unknownClass;
       if (!wholeArray) {
         if (shape == Shape::Empty) return {};
         elementName = onlyName;
       }
     }
-    const auto elementClass = arrayClass ? arrayClass : classFor(d, elementName);
+    const auto elementClass = arrayClass ? arrayClass : getClassForKey(d, elementName);
     std::vector<std::shared_ptr<KeyedCodable>> result;
     auto decodeElement = [&](const dom::element& element) {
       if (element.type() != dom::element_type::OBJECT) return true;
       const dom::object object(element);
       dom::element named;
       const bool hasClass = findMember(object, kClassMember, named) && named.type() == dom::element_type::STRING;
-      auto decoded = decodeWith(d, hasClass ? classFor(d, std::string_view(named)) : elementClass, object);
+      auto decoded = decodeWith(d, hasClass ? getClassForKey(d, std::string_view(named)) : elementClass, object);
       if (d.mFailed) return false;
       if (decoded) result.push_back(std::move(decoded));
       return true;
@@ -420,7 +420,7 @@ std::vector<std::shared_ptr<KeyedCodable>> JSONDecoder::decodeObjectsForKey(Code
   dom::element value;
   if (!mImpl->member(key, value) || value.type() != dom::element_type::ARRAY) return {};
   return withUtf8Key(key,
-                     [&](std::string_view name) { return JSONDecoderAccess::decodeArray(*this, dom::array(value), name); });
+                     [&](std::string_view name) { return JSONDecoderAccess::decodeArrayOfClass(*this, dom::array(value), name); });
 }
 
 }  // namespace orrery

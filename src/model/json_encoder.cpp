@@ -1,6 +1,5 @@
 #include "model/json_encoder.h"
 
-#include "foundation/logging.h"
 #include "foundation/string_extensions.h"
 #include "model/json_date_format.h"
 
@@ -138,15 +137,7 @@ QByteArray JSONEncoder::data() const {
 
 bool JSONEncoder::encodeNested(const KeyedCodable& object) {
   if (mFailed) return false;
-  if (std::find(objectStack.begin(), objectStack.end(), &object) != objectStack.end()) {
-    logLine(QStringLiteral("Circular Reference Not Allowed: Found circular reference for %1 ")
-                .arg(object.description()));
-    mFailed = true;
-    return false;
-  }
-  if (objectStack.size() >= size_t(kMaxKeyedNestingDepth)) {
-    logLine(QStringLiteral("JSONEncoder: objects nested deeper than %1 levels are not written")
-                .arg(kMaxKeyedNestingDepth));
+  if (!mayEncodeNested(objectStack, object, "JSONEncoder")) {
     mFailed = true;
     return false;
   }

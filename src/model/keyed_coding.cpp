@@ -1,6 +1,24 @@
 #include "model/keyed_coding.h"
 
+#include "foundation/logging.h"
+
+#include <algorithm>
+
 namespace orrery {
+
+bool mayEncodeNested(std::span<const KeyedCodable* const> enclosing, const KeyedCodable& object, const char* writer) {
+  if (std::find(enclosing.begin(), enclosing.end(), &object) != enclosing.end()) {
+    logLine(QStringLiteral("Circular Reference Not Allowed: Found circular reference for %1 ").arg(object.description()));
+    return false;
+  }
+  if (enclosing.size() >= size_t(kMaxKeyedNestingDepth)) {
+    logLine(QStringLiteral("%1: objects nested deeper than %2 levels are not written")
+                .arg(QLatin1String(writer))
+                .arg(kMaxKeyedNestingDepth));
+    return false;
+  }
+  return true;
+}
 
 KeyedClassRegistry& KeyedClassRegistry::shared() {
   static KeyedClassRegistry registry;

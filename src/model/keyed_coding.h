@@ -43,6 +43,11 @@ class KeyedCodable {
   virtual QString description() const { return className(); }
 };
 
+// Whether an encoder may enter `object` inside the objects it is encoding (`enclosing`,
+// outermost first): not when the object is one of them (the cycle would never end) nor
+// kMaxKeyedNestingDepth deep. Logs why not; `writer` names the encoder.
+bool mayEncodeNested(std::span<const KeyedCodable* const> enclosing, const KeyedCodable& object, const char* writer);
+
 class KeyedEncoder {
  public:
   virtual ~KeyedEncoder() = default;

@@ -12,20 +12,12 @@
 
 using namespace orrery;
 using apptest::AppFixture;
+using apptest::findItem;
 using platform::Event;
 using platform::EventType;
 namespace Mod = platform::ModifierFlag;
 
 namespace {
-
-std::shared_ptr<platform::MenuItem> findItem(const platform::Menu& menu, const QString& action) {
-  for (const auto& item : menu.items()) {
-    if (item->action() == action) return item;
-    if (item->submenu())
-      if (auto found = findItem(*item->submenu(), action)) return found;
-  }
-  return nullptr;
-}
 
 Event chord(const char* key, uint32_t mods = Mod::Command, int code = platform::KeyCode::Unknown) {
   return Event::key(EventType::KeyDown, code, QString::fromLatin1(key), mods);

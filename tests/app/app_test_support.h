@@ -11,6 +11,7 @@
 #include "platform/services/url_opener.h"
 #include "platform/services/user_defaults.h"
 #include "platform/ui/application.h"
+#include "platform/ui/menu.h"
 #include "shell/bundle_info.h"
 #include "shell/screen_factory.h"
 #include "ui_test_env.h"
@@ -134,5 +135,15 @@ class AppFixture : public ::testing::Test {
   QVariantMap mSavedBundle;
   platform::URLOpener mSavedOpener;
 };
+
+// The item of the menu or of its submenus that sends `action`, or none.
+inline std::shared_ptr<platform::MenuItem> findItem(const platform::Menu& menu, const QString& action) {
+  for (const auto& item : menu.items()) {
+    if (item->action() == action) return item;
+    if (item->submenu())
+      if (auto found = findItem(*item->submenu(), action)) return found;
+  }
+  return nullptr;
+}
 
 }  // namespace apptest

@@ -69,18 +69,9 @@ TEST_F(EditorWindows, TheFileMenuReachesTheEditorOfANewMap) {
   shared.updateMainMenu();
   const auto main = shared.mainMenu();
   ASSERT_NE(main, nullptr);
-  std::function<std::shared_ptr<platform::MenuItem>(const platform::Menu&, const QString&)> find =
-      [&](const platform::Menu& menu, const QString& action) -> std::shared_ptr<platform::MenuItem> {
-    for (const auto& item : menu.items()) {
-      if (item->action() == action) return item;
-      if (item->submenu())
-        if (auto found = find(*item->submenu(), action)) return found;
-    }
-    return nullptr;
-  };
   // Every File item the editor answers must name the action the editor handles.
   for (const char* action : {"cmdSaveLocalFile", "cmdSaveLocalFileAs", "cmdExport", "cmdPrintIdea"}) {
-    auto item = find(*main, QString::fromLatin1(action));
+    auto item = apptest::findItem(*main, QString::fromLatin1(action));
     ASSERT_NE(item, nullptr) << action;
     EXPECT_TRUE(item->isEnabled()) << action << " reaches the editor of a scratch map";
   }

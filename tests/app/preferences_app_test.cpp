@@ -207,15 +207,8 @@ TEST_F(PreferencesApp, TheMenusOpenPreferencesAndAboutWhichStayOutOfTheStoredSta
   auto& app = launch();
   const auto main = platform::Application::shared().mainMenu();
   ASSERT_TRUE(main);
-  std::shared_ptr<platform::MenuItem> about, preferences;
-  std::function<void(const platform::Menu&)> find = [&](const platform::Menu& menu) {
-    for (const auto& item : menu.items()) {
-      if (item->action() == "cmdOpenAboutDialog") about = item;
-      if (item->action() == "cmdOpenPreferences") preferences = item;
-      if (item->submenu()) find(*item->submenu());
-    }
-  };
-  find(*main);
+  const auto about = apptest::findItem(*main, "cmdOpenAboutDialog");
+  const auto preferences = apptest::findItem(*main, "cmdOpenPreferences");
   ASSERT_TRUE(about && preferences);
   EXPECT_EQ(about->title(), "About Orrery");
   EXPECT_EQ(preferences->title(), "Preferences…");

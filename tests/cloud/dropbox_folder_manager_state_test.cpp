@@ -136,7 +136,7 @@ TEST(SyncStateFileTest, SnapshotIsUnmovedByLaterChangesOfTheLiveRecord) {
   DropboxFolderManagerState live;
   live.docs().insert("dropbox:/a.orrx", DocumentInfo::create(SyncFileInfo::EMPTY(), nullptr, nullptr));
   live.filesToReallyDelete().insert("f");
-  const auto snapshot = DropboxFolderManagerState::createByCopying(live);
+  const auto snapshot = DropboxFolderManagerState::initByCopying(live);
   live.docs().insert("dropbox:/b.orrx", DocumentInfo::create(SyncFileInfo::EMPTY(), nullptr, nullptr));
   live.docs().remove("dropbox:/a.orrx");
   live.filesToReallyDelete().clear();

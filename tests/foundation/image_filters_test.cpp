@@ -52,7 +52,7 @@ TEST(ImageFiltersTest, SilhouetteTintFillsTheShapeKeepingItsAlpha) {
   image.setPixel(0, 0, qRgba(0, 0, 0, 0));
   image.setPixel(1, 0, qPremultiply(qRgba(10, 200, 30, 128)));
   image.setPixel(2, 0, qRgba(90, 90, 90, 255));
-  const QImage tinted = filters::silhouetteTint(image, 255, 0, 0);
+  const QImage tinted = filters::transformImage(image, 255, 0, 0);
   EXPECT_EQ(tinted.pixel(0, 0), qRgba(0, 0, 0, 0));
   // Premultiplied storage: alpha 128 with full red is (128, 0, 0, 128).
   EXPECT_EQ(tinted.pixel(1, 0), qRgba(128, 0, 0, 128));

@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -56,6 +57,25 @@ QStringList filesBelow(const QString& folder) {
   return found;
 }
 
+// The entries zipinfo lists, in archive order, once unzip found every size and checksum right.
+QStringList testedListing(const QString& archive) {
+  int code = -1;
+  const QString test = run("unzip", {"-t", "-q", archive}, &code);
+  EXPECT_EQ(code, 0) << test.toStdString();
+  return run("zipinfo", {"-1", archive}).split('\n', Qt::SkipEmptyParts);
+}
+
+// Unpacks the archive and compares the files below the folder, and only those, with `expected`.
+void expectUnpacksTo(const QString& archive, const QString& folder, const QMap<QString, QByteArray>& expected) {
+  ASSERT_TRUE(ZipArchive::unzipFileAtPath(archive, folder));
+  QMap<QString, QByteArray> found;
+  for (const QString& name : filesBelow(folder))
+    if (QFileInfo(folder + "/" + name).isFile()) found.insert(name, readFile(folder + "/" + name));
+  EXPECT_EQ(found.keys(), expected.keys());
+  for (auto it = expected.begin(); it != expected.end(); ++it)
+    EXPECT_TRUE(found.value(it.key()) == it.value()) << it.key().toStdString();
+}
+
 class ZipArchiveTest : public ::testing::Test {
  protected:
   QTemporaryDir dir;
@@ -71,21 +91,13 @@ TEST_F(ZipArchiveTest, PackedFolderHasItsFilesDeflatedAndEmptyFoldersAsPlacehold
   ASSERT_TRUE(ZipArchive::createZipFileAtPath(path("out.zip"), path("stage"), &error)) << error.toStdString();
 
   ASSERT_TRUE(testsupport::requireTool("zipinfo", "unzip"));
-  const QString listing = run("zipinfo", {"-1", path("out.zip")});
-  EXPECT_EQ(listing.split('\n', Qt::SkipEmptyParts), (QStringList{"a.txt", "empty/.DS_Store", "sub/b.txt"}));
+  EXPECT_EQ(testedListing(path("out.zip")), (QStringList{"a.txt", "empty/.DS_Store", "sub/b.txt"}));
   EXPECT_TRUE(run("zipinfo", {"-v", path("out.zip")}).contains("compression method:                             deflated"));
-  int code = -1;
-  run("unzip", {"-t", "-q", path("out.zip")}, &code);
-  EXPECT_EQ(code, 0);
   EXPECT_EQ(filesBelow(dir.path()), (QStringList{"out.zip", "stage", "stage/a.txt", "stage/empty", "stage/sub",
                                                  "stage/sub/b.txt"}))
       << "no temporary left beside the destination";
-
-  ASSERT_TRUE(ZipArchive::unzipFileAtPath(path("out.zip"), path("back")));
-  EXPECT_EQ(readFile(path("back/a.txt")), QByteArray(5000, 'a'));
-  EXPECT_EQ(readFile(path("back/sub/b.txt")), "bee");
-  EXPECT_TRUE(QFileInfo(path("back/empty/.DS_Store")).isFile());
-  EXPECT_EQ(QFileInfo(path("back/empty/.DS_Store")).size(), 0);
+  expectUnpacksTo(path("out.zip"), path("back"),
+                  {{"a.txt", QByteArray(5000, 'a')}, {"empty/.DS_Store", ""}, {"sub/b.txt", "bee"}});
 }
 
 TEST_F(ZipArchiveTest, EntriesFromMemoryAndCopiedArchivesUnpackToTheSameBytes) {
@@ -110,23 +122,17 @@ TEST_F(ZipArchiveTest, EntriesFromMemoryAndCopiedArchivesUnpackToTheSameBytes) {
       &error))
       << error.toStdString();
   ASSERT_TRUE(testsupport::requireTool("zipinfo", "unzip"));
-  EXPECT_EQ(run("zipinfo", {"-1", path("out.zip")}).split('\n', Qt::SkipEmptyParts),
+  EXPECT_EQ(testedListing(path("out.zip")),
             (QStringList{"files/data.js", "files/big.bin", "files/z.txt", "include/pics/a.txt", "include/pics/b.bin"}))
-      << "copied under the prefix, without folder entries";
-  int code = -1;
-  const QString test = run("unzip", {"-t", path("out.zip")}, &code);
-  EXPECT_EQ(code, 0) << test.toStdString() << "sizes and checksums carried over";
-  ASSERT_TRUE(ZipArchive::unzipFileAtPath(path("out.zip"), path("back")));
-  EXPECT_EQ(readFile(path("back/files/data.js")), "made in memory");
-  EXPECT_EQ(readFile(path("back/files/big.bin")), big);
-  EXPECT_EQ(readFile(path("back/files/z.txt")), "after");
-  EXPECT_EQ(readFile(path("back/include/pics/a.txt")), QByteArray(5000, 'A'));
-  EXPECT_EQ(readFile(path("back/include/pics/b.bin")), QByteArray::fromStdString(std::string([] {
-              std::string bytes;
-              for (int r = 0; r < 3; ++r)
-                for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
-              return bytes;
-            }())));
+      << "copied under the prefix, without folder entries, sizes and checksums carried over";
+  QByteArray allBytes;
+  for (int r = 0; r < 3 * 256; ++r) allBytes += static_cast<char>(r % 256);
+  expectUnpacksTo(path("out.zip"), path("back"),
+                  {{"files/data.js", "made in memory"},
+                   {"files/big.bin", big},
+                   {"files/z.txt", "after"},
+                   {"include/pics/a.txt", QByteArray(5000, 'A')},
+                   {"include/pics/b.bin", allBytes}});
   EXPECT_EQ(QFileInfo(path("back/include/pics/a.txt")).lastModified().date(), QDate(2001, 2, 3));
   EXPECT_EQ(QFileInfo(path("back/include/pics/a.txt")).permissions() & QFileDevice::WriteGroup, 0)
       << "the copied mode is kept";

@@ -4,6 +4,10 @@
 
 #include <QPainter>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -101,6 +105,34 @@ TEST(Compositor, ContentsAreDrawnOnceAndReusedWhenMoved) {
   EXPECT_EQ(at(moved, 5, 5), QColor(Qt::white));
 }
 
+namespace {
+
+// A change made without animation, then the colour the next frame shows at some points.
+struct Step {
+  const char* what;
+  std::function<void()> change;
+  std::vector<std::pair<QPoint, QColor>> expected;
+};
+
+// Runs the steps in order on one tree; every frame is composed anew, so a kept drawing that
+// misses a change shows the old pixels.
+void expectFrames(Layer& root, const std::vector<Step>& steps) {
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    withoutActions(step.change);
+    const QImage image = compositor::renderToImage(root);
+    for (const auto& [point, colour] : step.expected) {
+      const QColor found = at(image, point.x(), point.y());
+      if (colour == Qt::black)  // a shadow: dark, whatever its edge blending
+        EXPECT_LT(found.lightness(), 50) << point.x() << "," << point.y();
+      else
+        EXPECT_EQ(found, colour) << point.x() << "," << point.y();
+    }
+  }
+}
+
+}  // namespace
+
 // The shadow follows the shape and offset it has now: a changed outline of the same size, or a
 // changed corner radius, casts a new shadow rather than the one drawn before.
 TEST(Compositor, ShadowsFollowTheCurrentShapeOffsetAndOpacity) {
@@ -112,84 +144,60 @@ TEST(Compositor, ShadowsFollowTheCurrentShapeOffsetAndOpacity) {
   card->setShadowRadius(0);
   card->setShadowOffset(QPointF(10, 10));
   root->addSublayer(card);
-  auto still = [](const std::function<void()>& change) {
-    Transaction::begin();
-    Transaction::setDisableActions(true);
-    change();
-    Transaction::commit();
-  };
-  still([&] {
-    // A triangle pointing down: its shadow darkens below-left, not top-right.
-    card->setShadowPath(triangle({0, 0}, {60, 0}, {30, 60}));
+  const QColor shadow(Qt::black), none(Qt::white);
+  expectFrames(*root, {
+      {"a triangle pointing down darkens below-left, not bottom-right",
+       [&] { card->setShadowPath(triangle({0, 0}, {60, 0}, {30, 60})); }, {{{50, 45}, shadow}, {{98, 95}, none}}},
+      {"one pointing up, same bounds and element count: the new outline's shadow only",
+       [&] { card->setShadowPath(triangle({30, 0}, {60, 60}, {0, 60})); }, {{{95, 95}, shadow}, {{45, 42}, none}}},
+      {"without a path the rounded bounds cast it",
+       [&] {
+         card->setShadowPath(std::nullopt);
+         card->setCornerRadius(2);
+       },
+       {{{98, 98}, shadow}}},
+      {"a larger radius rounds the shadow's corner", [&] { card->setCornerRadius(25); }, {{{98, 98}, none}}},
+      {"no opacity, no shadow", [&] { card->setShadowOpacity(0); }, {{{95, 60}, none}}},
   });
-  QImage image = compositor::renderToImage(*root);
-  EXPECT_LT(at(image, 50, 45).lightness(), 50) << "inside the offset triangle";
-  EXPECT_GT(at(image, 98, 95).lightness(), 200) << "the bottom-right corner casts nothing";
-  still([&] {
-    // A triangle pointing up, same bounds and element count.
-    card->setShadowPath(triangle({30, 0}, {60, 60}, {0, 60}));
-  });
-  image = compositor::renderToImage(*root);
-  EXPECT_LT(at(image, 95, 95).lightness(), 50) << "the new outline's shadow";
-  EXPECT_GT(at(image, 45, 42).lightness(), 200) << "the old outline's shadow is gone";
-
-  // Without a path, the rounded bounds cast it; a larger radius rounds the shadow's corners.
-  still([&] {
-    card->setShadowPath(std::nullopt);
-    card->setCornerRadius(2);
-  });
-  image = compositor::renderToImage(*root);
-  EXPECT_LT(at(image, 98, 98).lightness(), 50);
-  still([&] {
-    card->setCornerRadius(25);
-  });
-  image = compositor::renderToImage(*root);
-  EXPECT_GT(at(image, 98, 98).lightness(), 200) << "the shadow's corner is rounded now";
-  still([&] { card->setShadowOpacity(0); });
-  image = compositor::renderToImage(*root);
-  EXPECT_EQ(at(image, 95, 60), QColor(Qt::white));
 }
 
-// A picture drawn at another scale is resampled once and reused: whatever changes (the
-// picture, its pixels in place, the scale, the position) must show at once, and the picture
-// lands where a resampling draw puts it.
+// A picture drawn at another scale is resampled on the frame that first shows it, kept on the
+// next and reused after: whatever changes (the picture, its pixels in place, the scale, the
+// position) must show at once, and the picture lands where a resampling draw puts it.
 TEST(Compositor, ScaledPicturesFollowEveryChange) {
   auto root = box(QRectF(0, 0, 100, 100), Qt::white);
   auto picture = Layer::layer();
   picture->setFrame(QRectF(10, 10, 40, 40));
+  root->addSublayer(picture);
   auto filled = [](QColor color) {
     QImage image(40, 40, QImage::Format_ARGB32_Premultiplied);
     image.fill(color);
     return image;
   };
-  picture->setContents(filled(Qt::red));
-  picture->setTransform(QTransform::fromScale(0.75, 0.75));  // about its centre: covers 15..45
-  root->addSublayer(picture);
-  auto render = [&] { return compositor::renderToImage(*root); };
-  QImage image = render();
-  EXPECT_EQ(at(image, 30, 30), QColor(Qt::red));
-  EXPECT_EQ(at(image, 16, 16), QColor(Qt::red));
-  EXPECT_EQ(at(image, 13, 13), QColor(Qt::white));
-  EXPECT_EQ(at(image, 47, 47), QColor(Qt::white));
-  for (int again = 0; again < 3; ++again) {
-    image = render();
-    EXPECT_EQ(at(image, 30, 30), QColor(Qt::red)) << "drawn again from what was kept";
-    EXPECT_EQ(at(image, 13, 13), QColor(Qt::white));
-  }
-
-  picture->setContents(filled(Qt::blue));
-  EXPECT_EQ(at(render(), 30, 30), QColor(Qt::blue)) << "a new picture";
-  QImage same = picture->contents();
-  same.fill(Qt::green);  // the same picture, changed in place
-  picture->setContents(same);
-  EXPECT_EQ(at(render(), 30, 30), QColor(Qt::green));
-
-  withoutActions([&] { picture->setTransform(QTransform::fromScale(0.5, 0.5)); });  // covers 20..40
-  image = render();
-  EXPECT_EQ(at(image, 30, 30), QColor(Qt::green));
-  EXPECT_EQ(at(image, 17, 17), QColor(Qt::white)) << "the smaller scale";
-  withoutActions([&] { picture->setPosition(QPointF(60, 60)); });  // covers 50..70
-  image = render();
-  EXPECT_EQ(at(image, 30, 30), QColor(Qt::white));
-  EXPECT_EQ(at(image, 60, 60), QColor(Qt::green));
+  const QColor red(Qt::red), blue(Qt::blue), green(Qt::green), white(Qt::white);
+  const std::vector<std::pair<QPoint, QColor>> redAtThreeQuarters = {
+      {{30, 30}, red}, {{16, 16}, red}, {{13, 13}, white}, {{47, 47}, white}};
+  expectFrames(*root, {
+      {"resampled",
+       [&] {
+         picture->setContents(filled(Qt::red));
+         picture->setTransform(QTransform::fromScale(0.75, 0.75));  // about its centre: covers 15..45
+       },
+       redAtThreeQuarters},
+      {"kept", [] {}, redAtThreeQuarters},
+      {"drawn from what was kept", [] {}, redAtThreeQuarters},
+      {"a new picture", [&] { picture->setContents(filled(Qt::blue)); }, {{{30, 30}, blue}}},
+      {"the same picture changed in place",
+       [&] {
+         QImage same = picture->contents();
+         same.fill(Qt::green);
+         picture->setContents(same);
+       },
+       {{{30, 30}, green}}},
+      {"kept again", [] {}, {{{30, 30}, green}, {{16, 16}, green}, {{47, 47}, white}}},
+      {"a smaller scale, covering 20..40", [&] { picture->setTransform(QTransform::fromScale(0.5, 0.5)); },
+       {{{30, 30}, green}, {{17, 17}, white}, {{43, 43}, white}}},
+      {"moved, covering 50..70", [&] { picture->setPosition(QPointF(60, 60)); },
+       {{{30, 30}, white}, {{60, 60}, green}}},
+  });
 }
