@@ -14,6 +14,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <future>
 #include <vector>
 
 namespace orrery {
@@ -153,6 +154,16 @@ MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, WebExportStyle style, 
   const bool written = ZipArchive::createZipFile(
       destination,
       [&](ZipArchive& archive, QString* why) {
+        // The preview, the longest step, is drawn and encoded on a thread of its own while
+        // the others run; it reads only the frozen copy.
+        auto previewError = std::make_shared<QString>();
+        auto previewTask = std::make_shared<std::packaged_task<QByteArray()>>([frozen, previewError] {
+          return ImageExporter::generatePNGImageFromIdea(frozen->ideaByRestrictingElements(kPreviewIdeaCount),
+                                                         /*transparency=*/false, previewError.get());
+        });
+        std::future<QByteArray> preview = previewTask->get_future();
+        platform::globalQueue().async([previewTask] { (*previewTask)(); });
+
         // 1. The record, data.js and every picture.
         const PictureNames names = pictureNamesFor(*frozen);
         bool picturesWritten = true;
@@ -197,11 +208,9 @@ MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, WebExportStyle style, 
         }
 
         // 6. The preview.
-        QString previewError;
-        const QByteArray png = ImageExporter::generatePNGImageFromIdea(
-            frozen->ideaByRestrictingElements(kPreviewIdeaCount), /*transparency=*/false, &previewError);
+        const QByteArray png = preview.get();
         if (png.isEmpty()) {
-          *why = QStringLiteral("preview.png: %1").arg(previewError);
+          *why = QStringLiteral("preview.png: %1").arg(*previewError);
           return false;
         }
         return archive.writeData(png, QStringLiteral("files/preview.png"), why);
