@@ -3,12 +3,13 @@
 #include "export/zip/zip_file_functions.h"
 
 #include "foundation/logging.h"
+#include "model/document_file_writer.h"
 #include "model/file_utils.h"
+#include "platform/core/atomic_file.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUuid>
 
 #include <minizip/unzip.h>
@@ -79,7 +80,8 @@ struct DatedPath {
 
 }  // namespace
 
-ZipArchive::ZipArchive(const QString& path) : mPath(path) {}
+ZipArchive::ZipArchive(const QString& path, const QString& shownPath)
+    : mPath(path), mShownPath(shownPath.isEmpty() ? path : shownPath) {}
 
 ZipArchive::~ZipArchive() {
   if (mZip) zipClose(mZip, nullptr);
@@ -238,7 +240,7 @@ bool ZipArchive::close(QString* error) {
   const int result = zipClose(mZip, nullptr);
   mZip = nullptr;
   if (result != ZIP_OK) {
-    if (error) *error = QStringLiteral("%1: finishing the archive failed").arg(mPath);
+    if (error) *error = QStringLiteral("%1: finishing the archive failed").arg(mShownPath);
     return false;
   }
   return true;
@@ -252,33 +254,34 @@ QString ZipArchive::temporaryPathForDiscardableFile() {
     if (scratch.isEmpty()) return;
     const QString folder = scratch + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!QDir().mkpath(folder)) return;
-    QSaveFile file(folder + QLatin1String("/.DS_Store"));
-    if (!file.open(QIODevice::WriteOnly) || !file.commit()) return;
-    path = file.fileName();
+    const QString file = folder + QLatin1String("/.DS_Store");
+    if (writeFileReplacing(file, QByteArray()) != FileWriteResult::Written) return;
+    path = file;
   });
   return path;
 }
 
 bool ZipArchive::createZipFile(const QString& path, const Filler& fill, QString* error) {
-  const QFileInfo destination(path);
-  // Beside the destination, so the final rename stays within one file system.
-  const QString temporary = destination.absolutePath() + QLatin1String("/.") + destination.fileName() +
-                            QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128) + QLatin1String(".part");
-  auto failWith = [&](const QString& why) {
-    logLine(QStringLiteral("[ZipArchive] Error: %1").arg(why));
-    if (error) *error = why;
-    QFile::remove(temporary);
-    return false;
-  };
   QString why;
-  {
-    ZipArchive archive(temporary);
-    if (!archive.open()) return failWith(QStringLiteral("%1: the archive cannot be created").arg(path));
-    if (!fill(archive, &why) || !archive.close(&why)) return failWith(why);
-  }
-  if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0)
-    return failWith(QStringLiteral("%1: %2").arg(path, systemReason()));
-  return true;
+  platform::AtomicWriteFailure failure;
+  const auto written = platform::writeFileAtomicallyAtPath(
+      QFile::encodeName(path).toStdString(),
+      [&](const std::string& staging) {
+        ZipArchive archive(QFile::decodeName(QByteArray::fromStdString(staging)), path);
+        if (!archive.open()) {
+          why = QStringLiteral("%1: the archive cannot be created").arg(path);
+          return false;
+        }
+        return fill(archive, &why) && archive.close(&why);
+      },
+      {}, &failure);
+  if (written == platform::AtomicWriteResult::Written) return true;
+  // The filler's own reason first; else the system's, for the step that failed.
+  if (why.isEmpty())
+    why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(failure.error)));
+  logLine(QStringLiteral("[ZipArchive] Error: %1").arg(why));
+  if (error) *error = why;
+  return false;
 }
 
 bool ZipArchive::createZipFileAtPath(const QString& path, const QString& directory, QString* error) {

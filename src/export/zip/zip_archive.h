@@ -3,9 +3,10 @@
 // archive into a folder. Paths are UTF-8; every call blocks its caller and may run on any
 // thread. Archives are never encrypted.
 //
-// Packing writes a temporary file beside the destination and renames it over the destination
-// only after every entry and the archive's close succeeded: a user's file is either the old
-// one or the whole new one. Unpacking treats the archive as untrusted: an entry that would land
+// Packing goes through the platform's atomic writer: a staging file beside the destination,
+// flushed and renamed over it only after every entry and the archive's close succeeded, so a
+// user's file is either the old one or the whole new one (through a symbolic link, the file it
+// points at; an existing file's mode is kept). Unpacking treats the archive as untrusted: an entry that would land
 // outside the destination (a "..", an absolute name), a symbolic link, or more bytes than the
 // limits below refuses the whole archive; modes are masked to 0755; nested archives stay files.
 
@@ -35,13 +36,14 @@ class ZipArchive {
   // Packs the folder's contents with names relative to it, deflated, no folder entries: an
   // empty folder becomes a zero-length ".DS_Store" inside it.
   static bool createZipFileAtPath(const QString& path, const QString& directory, QString* error = nullptr);
-  // Writes an archive at `path` through `fill`, beside it first and renamed over it only when
-  // `fill` and the close succeeded; on failure the reason is in `error` and the old file stays.
+  // Writes an archive at `path` through `fill`, replacing the old file only when `fill` and the
+  // close succeeded; on failure the reason is in `error` and the old file stays.
   using Filler = std::function<bool(ZipArchive& archive, QString* error)>;
   static bool createZipFile(const QString& path, const Filler& fill, QString* error = nullptr);
 
-  // One archive being written at `path` (replaced when it exists).
-  explicit ZipArchive(const QString& path);
+  // One archive being written at `path` (replaced when it exists); failures name
+  // `shownPath` when given (the user's file, where `path` is its staging file).
+  explicit ZipArchive(const QString& path, const QString& shownPath = QString());
   ~ZipArchive();
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;
@@ -71,6 +73,7 @@ class ZipArchive {
                   const std::function<qint64(char* buffer, qint64 size)>& read, QString* error);
 
   QString mPath;
+  QString mShownPath;
   zipFile mZip = nullptr;
 };
 
