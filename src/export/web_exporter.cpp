@@ -155,12 +155,13 @@ MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, WebExportStyle style, 
       destination,
       [&](ZipArchive& archive, QString* why) {
         // The preview, the longest step, is drawn and encoded on a thread of its own while
-        // the others run; it reads only the frozen copy.
+        // the others run, from a reduced copy of its own: copying resolves links, which
+        // caches in the source, so the copy is made here.
         auto previewError = std::make_shared<QString>();
-        auto previewTask = std::make_shared<std::packaged_task<QByteArray()>>([frozen, previewError] {
-          return ImageExporter::generatePNGImageFromIdea(frozen->ideaByRestrictingElements(kPreviewIdeaCount),
-                                                         /*transparency=*/false, previewError.get());
-        });
+        auto previewTask = std::make_shared<std::packaged_task<QByteArray()>>(
+            [reduced = frozen->ideaByRestrictingElements(kPreviewIdeaCount), previewError] {
+              return ImageExporter::generatePNGImageFromIdea(reduced, /*transparency=*/false, previewError.get());
+            });
         std::future<QByteArray> preview = previewTask->get_future();
         platform::globalQueue().async([previewTask] { (*previewTask)(); });
 
