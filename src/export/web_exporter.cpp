@@ -39,6 +39,15 @@ const char* modeWord(WebExportStyle style) {
   }
 }
 
+// Runs `work` on a default global-queue thread; the future gives its result.
+template <typename Result>
+std::future<Result> startInBackground(std::function<Result()> work) {
+  auto task = std::make_shared<std::packaged_task<Result()>>(std::move(work));
+  std::future<Result> result = task->get_future();
+  platform::globalQueue().async([task] { (*task)(); });
+  return result;
+}
+
 bool isPlainFileName(const QString& name) {
   static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]{0,99}$"));
   return plain.match(name).hasMatch();
@@ -154,18 +163,17 @@ MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, WebExportStyle style, 
   const bool written = ZipArchive::createZipFile(
       destination,
       [&](ZipArchive& archive, QString* why) {
-        // The preview, the longest step, is drawn and encoded on a thread of its own while
-        // the others run, from a reduced copy of its own: copying resolves links, which
-        // caches in the source, so the copy is made here.
+        // The preview is drawn and encoded on a thread of its own while the other entries are
+        // written, from a reduced copy: copying resolves links, which caches in the source, so
+        // the copy is made here, and the snapshot is only ever read on one thread at a time.
+        // What the thread touches it owns: an early return here does not wait for it.
         auto previewError = std::make_shared<QString>();
-        auto previewTask = std::make_shared<std::packaged_task<QByteArray()>>(
+        std::future<QByteArray> preview = startInBackground<QByteArray>(
             [reduced = frozen->ideaByRestrictingElements(kPreviewIdeaCount), previewError] {
               return ImageExporter::generatePNGImageFromIdea(reduced, /*transparency=*/false, previewError.get());
             });
-        std::future<QByteArray> preview = previewTask->get_future();
-        platform::globalQueue().async([previewTask] { (*previewTask)(); });
 
-        // 1. The record, data.js and every picture.
+        // 1. Every picture.
         const PictureNames names = pictureNamesFor(*frozen);
         bool picturesWritten = true;
         walkTree(*frozen, 0, [&](const Idea& idea, qint64 /*level*/) {
@@ -184,13 +192,17 @@ MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, WebExportStyle style, 
             picturesWritten = archive.writeData(idea.bigImageData(), QLatin1String("files/") + bigImageNameFor(base), why);
         });
         if (!picturesWritten) return false;
-        if (!archive.writeData(createDataJS(*frozen, names, style), QStringLiteral("files/data.js"), why))
-          return false;
+
+        // The record, data.js, is written out and deflated on another thread meanwhile; from
+        // here on this one leaves the snapshot alone.
+        const QString title = frozen->exportTitle();
+        std::future<ZipArchive::DeflatedData> data = startInBackground<ZipArchive::DeflatedData>(
+            [frozen, names, style] { return ZipArchive::deflate(createDataJS(*frozen, names, style)); });
 
         // 2. The page, its title escaped.
         const QString index = processResourceTemplate(
             QStringLiteral("web_index"), QStringLiteral("html"),
-            {{QStringLiteral("{{title}}"), TextExporter::htmlEscape(frozen->exportTitle())},
+            {{QStringLiteral("{{title}}"), TextExporter::htmlEscape(title)},
              // Only a presentation carries the emoji pictures and their table.
              {QStringLiteral("{{emoji}}"),
               style == 0 ? QStringLiteral("<script src=\"include/twemoji/index.js\"></script>\n") : QString()}},
@@ -208,7 +220,8 @@ MyResultPtr WebExporter::exportNow(const IdeaPtr& frozen, WebExportStyle style, 
             return false;
         }
 
-        // 6. The preview.
+        // 6. The record and the preview.
+        if (!archive.writeDeflated(data.get(), QStringLiteral("files/data.js"), why)) return false;
         const QByteArray png = preview.get();
         if (png.isEmpty()) {
           *why = QStringLiteral("preview.png: %1").arg(*previewError);

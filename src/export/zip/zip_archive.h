@@ -54,6 +54,19 @@ class ZipArchive {
   bool writeFileAtPath(const QString& path, const QString& fileName, QString* error);
   // Writes `data` as the entry `name`, deflated, dated now, mode 0644.
   bool writeData(const QByteArray& data, const QString& name, QString* error);
+  // An entry's bytes deflated ahead, on any thread, as writeData would: the archive then only
+  // copies them in.
+  struct DeflatedData {
+    QByteArray deflated;  // a raw deflate stream
+    std::uint32_t crc = 0;
+    qint64 size = 0;  // before deflating
+    bool text = false;  // what zlib took the bytes for, recorded in the entry as minizip does
+    bool ok = false;
+  };
+  static DeflatedData deflate(const QByteArray& data);
+  // Writes deflated bytes as the entry `name`, dated now, mode 0644: the same entry as
+  // writeData's of the original bytes.
+  bool writeDeflated(const DeflatedData& data, const QString& name, QString* error);
   // Copies every file entry of the archive at `source` (read whole into memory: for the
   // program's own bundles) still compressed, with its date and
   // mode, its name behind `prefix` (a folder path ending in "/", or empty); folder entries are
@@ -69,8 +82,10 @@ class ZipArchive {
   static QString temporaryPathForDiscardableFile();
 
  private:
+  // Fills one entry from `read`, deflating it, or, given `ahead`, copying its deflated bytes.
   bool writeEntry(const QByteArray& name, const std::uint32_t mode, const QDateTime& modified,
-                  const std::function<qint64(char* buffer, qint64 size)>& read, QString* error);
+                  const std::function<qint64(char* buffer, qint64 size)>& read, QString* error,
+                  const DeflatedData* ahead = nullptr);
 
   QString mPath;
   QString mShownPath;
