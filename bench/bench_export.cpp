@@ -10,10 +10,10 @@
 //
 // The web page and presentation: their preview is encoded by the exporter's own PNG encoder
 // (about 7 ms instead of 30–43 ms through QImage::save), and it and data.js (written and
-// deflated) are made on two global-queue threads while the archive's other entries are
-// written: web page 62–65 ms → 21–35 ms, presentation 83–95 ms → 36–54 ms, the exporter's own
-// thread busy 4–6 ms and 20–22 ms of it (the spread is the shared machine under a load of
-// about 10, and the staging file's fsync).
+// deflated at zlib's fastest level) are made on two global-queue threads while the archive's
+// other entries are written: web page 62–65 ms → 25–36 ms, presentation 83–95 ms → 39–54 ms,
+// the exporter's own thread busy 3–6 ms and 20–22 ms of it (the spread is the shared machine
+// under a load of about 10, and the staging file's fsync, about 7 ms an export there).
 //
 // OPML and HTML list against the JSON encoding (goal ≤ 0.5× each): before, OPML 7.51 ms and
 // HTML 1.54 ms beside JSON 2.16 ms (3.5×, 0.71×), the time going to a string per escape step

@@ -148,14 +148,15 @@ bool ZipArchive::writeData(const QByteArray& data, const QString& name, QString*
   return written;
 }
 
-ZipArchive::DeflatedData ZipArchive::deflate(const QByteArray& data) {
+ZipArchive::DeflatedData ZipArchive::deflate(const QByteArray& data, int level) {
   DeflatedData result;
   result.size = data.size();
+  result.level = level;
   result.crc = static_cast<std::uint32_t>(
       crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(data.constData()), static_cast<size_t>(data.size())));
   // The parameters writeEntry gives minizip, so the stream is the one it would write.
   z_stream stream{};
-  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY) != Z_OK)
+  if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY) != Z_OK)
     return result;
   result.deflated.resize(static_cast<qsizetype>(deflateBound(&stream, static_cast<uLong>(data.size()))));
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
@@ -199,7 +200,7 @@ bool ZipArchive::writeEntry(const QByteArray& name, const std::uint32_t mode, co
 
   std::vector<char> buffer(kWriteChunk);
   if (zipOpenNewFileInZip3(mZip, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                           Z_DEFAULT_COMPRESSION, ahead ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr,
+                           ahead ? ahead->level : Z_DEFAULT_COMPRESSION, ahead ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr,
                            0) != ZIP_OK) {
     *error = QStringLiteral("the archive refused the entry");
     return false;

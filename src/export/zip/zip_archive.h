@@ -54,16 +54,17 @@ class ZipArchive {
   bool writeFileAtPath(const QString& path, const QString& fileName, QString* error);
   // Writes `data` as the entry `name`, deflated, dated now, mode 0644.
   bool writeData(const QByteArray& data, const QString& name, QString* error);
-  // An entry's bytes deflated ahead, on any thread, as writeData would: the archive then only
-  // copies them in.
+  // An entry's bytes deflated ahead, on any thread, as writeData would (at zlib's `level`):
+  // the archive then only copies them in.
   struct DeflatedData {
     QByteArray deflated;  // a raw deflate stream
     std::uint32_t crc = 0;
     qint64 size = 0;  // before deflating
+    int level = -1;
     bool text = false;  // what zlib took the bytes for, recorded in the entry as minizip does
     bool ok = false;
   };
-  static DeflatedData deflate(const QByteArray& data);
+  static DeflatedData deflate(const QByteArray& data, int level = -1);
   // Writes deflated bytes as the entry `name`, dated now, mode 0644: the same entry as
   // writeData's of the original bytes.
   bool writeDeflated(const DeflatedData& data, const QString& name, QString* error);
