@@ -24,6 +24,8 @@ ROWS = [
     ("OPML", "bench_export", "BM_OPML", None, "bench_export", "BM_JSONEncoder", "≤ 0.5×"),
     ("calling thread's snapshot", "bench_export", "BM_CallingThreadSnapshot", None, "bench_export",
      "BM_JSONEncoder", "≤ 0.1×"),
+    ("PDF map page, 10 000 ideas", "bench_export", "BM_PDFMapPageOnly", None, "bench_export",
+     "BM_BarePdfWriterMap10000", ""),
     ("PDF, 1 000 ideas with notes", "bench_export", "BM_PDFOutline1000", None, "bench_export",
      "BM_BarePdfWriterOutline1000", "≤ 1.5×"),
     ("PNG, 10 000 ideas", "bench_export", "BM_PNG", None, "bench_export", "BM_PNGEncodeOnly", ""),
@@ -32,7 +34,7 @@ ROWS = [
     ("picture pane: until written", "bench_share", "BM_ImagePaneWritesChosenFile", None, "bench_share",
      "BM_PNGWriterAlone", ""),
     ("text pane: until written", "bench_share", "BM_TextPaneWritesChosenFile", None, "bench_share",
-     "BM_WriterPlusSaveFile", ""),
+     "BM_WriterPlusAtomicWrite", ""),
     ("deep copy, 100 000 ideas, new identifiers", "bench_documents", "BM_DeepCopyWithNewIdentifiers/100000",
      None, "bench_documents", "BM_SnapshotCopy/100000", "≤ 30 ms"),
 ]

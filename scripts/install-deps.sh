@@ -9,7 +9,7 @@ set -euo pipefail
 PROGRAM_PACKAGES=(
   g++ cmake ninja-build pkg-config make
   qt6-base-dev qt6-webengine-dev
-  zlib1g-dev libminizip-dev
+  zlib1g-dev libminizip-dev libpng-dev
   libcurl4-openssl-dev libssl-dev
   nlohmann-json3-dev
   libsimdjson-dev

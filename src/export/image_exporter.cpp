@@ -1,10 +1,10 @@
 #include "export/image_exporter.h"
 
+#include "export/png_encoder.h"
 #include "foundation/globals.h"
 #include "graph/graph_tile_factory.h"
 #include "model/idea_snapshot.h"
 
-#include <QBuffer>
 #include <QPainter>
 
 #include <algorithm>
@@ -43,9 +43,8 @@ QByteArray ImageExporter::generatePNGImageWithFactory(const GraphTileFactory& fa
                                                       QString* error) {
   const QImage image = renderImage(factory, transparency, error);
   if (image.isNull()) return {};
-  QByteArray png;
-  QBuffer buffer(&png);
-  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+  const QByteArray png = encodePNG(image);
+  if (png.isEmpty()) {
     if (error) *error = QStringLiteral("the picture cannot be encoded as PNG");
     return {};
   }

@@ -3,6 +3,7 @@
 #include "export/page_mapping.h"
 #include "export/simple_graph_print_renderer.h"
 #include "foundation/logging.h"
+#include "model/document_file_writer.h"
 #include "platform/core/dispatch.h"
 
 #include <QBuffer>
@@ -10,7 +11,6 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 namespace orrery {
 
@@ -83,9 +83,9 @@ MyResultPtr MindMapToPDF::writePDFNow(const QString& path) {
   QString error;
   const QByteArray data = generatePDF(&error);
   if (data.isEmpty()) return MyResult::error(QString(), QStringLiteral("%1: %2").arg(path, error));
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
-    const QString why = QStringLiteral("%1: %2").arg(path, file.errorString());
+  QString reason;
+  if (writeFileReplacing(path, data, &reason) != FileWriteResult::Written) {
+    const QString why = QStringLiteral("%1: %2").arg(path, reason);
     logLine(QStringLiteral("PDF export failed: %1").arg(why));
     return MyResult::error(QString(), why);
   }

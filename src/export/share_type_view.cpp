@@ -11,6 +11,7 @@
 #include "foundation/views/spinning_progress_indicator.h"
 #include "foundation/views/text_view.h"
 #include "foundation/views/view_extensions.h"
+#include "model/document_file_writer.h"
 #include "model/file_utils.h"
 #include "model/idea_document.h"
 #include "model/opml_writer.h"
@@ -21,7 +22,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -31,9 +31,9 @@ namespace {
 const QString kFailedToWrite = QStringLiteral("mac:Error:FailedToWriteFile");
 
 MyResultPtr writeFile(const QByteArray& data, const QString& path) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
-    return MyResult::error(kFailedToWrite, QStringLiteral("%1: %2").arg(path, file.errorString()));
+  QString reason;
+  if (writeFileReplacing(path, data, &reason) != FileWriteResult::Written)
+    return MyResult::error(kFailedToWrite, QStringLiteral("%1: %2").arg(path, reason));
   return MyResult::OK();
 }
 }  // namespace

@@ -3,16 +3,18 @@
 #include "export/zip/zip_file_functions.h"
 
 #include "foundation/logging.h"
+#include "model/document_file_writer.h"
 #include "model/file_utils.h"
+#include "platform/core/atomic_file.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUuid>
 
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -79,7 +81,8 @@ struct DatedPath {
 
 }  // namespace
 
-ZipArchive::ZipArchive(const QString& path) : mPath(path) {}
+ZipArchive::ZipArchive(const QString& path, const QString& shownPath)
+    : mPath(path), mShownPath(shownPath.isEmpty() ? path : shownPath) {}
 
 ZipArchive::~ZipArchive() {
   if (mZip) zipClose(mZip, nullptr);
@@ -123,24 +126,64 @@ bool ZipArchive::writeFileAtPath(const QString& path, const QString& fileName, Q
   return written || failWith(why);
 }
 
+namespace {
+
+// Hands out `data` chunk by chunk to an entry's writer.
+std::function<qint64(char*, qint64)> readerOf(const QByteArray& data) {
+  return [&data, offset = qint64{0}](char* buffer, qint64 size) mutable {
+    const qint64 n = std::min(size, data.size() - offset);
+    std::memcpy(buffer, data.constData() + offset, static_cast<size_t>(n));
+    offset += n;
+    return n;
+  };
+}
+
+}  // namespace
+
 bool ZipArchive::writeData(const QByteArray& data, const QString& name, QString* error) {
-  qint64 offset = 0;
   QString why;
   if (!mZip) why = QStringLiteral("the archive is not open");
-  const bool written = mZip && writeEntry(name.toUtf8(), 0644, QDateTime::currentDateTime(),
-                                          [&](char* buffer, qint64 size) {
-                                            const qint64 n = std::min(size, data.size() - offset);
-                                            std::memcpy(buffer, data.constData() + offset, static_cast<size_t>(n));
-                                            offset += n;
-                                            return n;
-                                          },
-                                          &why);
+  const bool written = mZip && writeEntry(name.toUtf8(), 0644, QDateTime::currentDateTime(), readerOf(data), &why);
+  if (!written && error) *error = QStringLiteral("%1: %2").arg(name, why);
+  return written;
+}
+
+ZipArchive::DeflatedData ZipArchive::deflate(const QByteArray& data, int level) {
+  DeflatedData result;
+  result.size = data.size();
+  result.level = level;
+  result.crc = static_cast<std::uint32_t>(
+      crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(data.constData()), static_cast<size_t>(data.size())));
+  // The parameters writeEntry gives minizip, so the stream is the one it would write.
+  z_stream stream{};
+  if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY) != Z_OK)
+    return result;
+  result.deflated.resize(static_cast<qsizetype>(deflateBound(&stream, static_cast<uLong>(data.size()))));
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(result.deflated.data());
+  stream.avail_out = static_cast<uInt>(result.deflated.size());
+  result.ok = ::deflate(&stream, Z_FINISH) == Z_STREAM_END;
+  result.text = stream.data_type == Z_TEXT;
+  result.deflated.resize(static_cast<qsizetype>(stream.total_out));
+  deflateEnd(&stream);
+  return result;
+}
+
+bool ZipArchive::writeDeflated(const DeflatedData& data, const QString& name, QString* error) {
+  QString why;
+  if (!mZip) why = QStringLiteral("the archive is not open");
+  if (!data.ok) why = QStringLiteral("the data could not be deflated");
+  const bool written = mZip && data.ok &&
+                       writeEntry(name.toUtf8(), 0644, QDateTime::currentDateTime(), readerOf(data.deflated), &why,
+                                  &data);
   if (!written && error) *error = QStringLiteral("%1: %2").arg(name, why);
   return written;
 }
 
 bool ZipArchive::writeEntry(const QByteArray& name, const std::uint32_t mode, const QDateTime& modified,
-                            const std::function<qint64(char* buffer, qint64 size)>& read, QString* error) {
+                            const std::function<qint64(char* buffer, qint64 size)>& read, QString* error,
+                            const DeflatedData* ahead) {
   zip_fileinfo info;
   std::memset(&info, 0, sizeof info);
   const QDate d = modified.date();
@@ -153,10 +196,11 @@ bool ZipArchive::writeEntry(const QByteArray& name, const std::uint32_t mode, co
   info.tmz_date.tm_year = static_cast<uInt>(d.year());
   const auto permissions = static_cast<std::int16_t>(mode & 07777);
   info.external_fa = static_cast<uLong>(static_cast<std::uint32_t>(permissions + 32768) << 16);
+  if (ahead && ahead->text) info.internal_fa = Z_TEXT;
 
   std::vector<char> buffer(kWriteChunk);
   if (zipOpenNewFileInZip3(mZip, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                           Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr,
+                           ahead ? ahead->level : Z_DEFAULT_COMPRESSION, ahead ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr,
                            0) != ZIP_OK) {
     *error = QStringLiteral("the archive refused the entry");
     return false;
@@ -174,7 +218,9 @@ bool ZipArchive::writeEntry(const QByteArray& name, const std::uint32_t mode, co
       return false;
     }
   }
-  if (zipCloseFileInZip(mZip) != ZIP_OK) {
+  const int closed = ahead ? zipCloseFileInZipRaw64(mZip, static_cast<ZPOS64_T>(ahead->size), ahead->crc)
+                           : zipCloseFileInZip(mZip);
+  if (closed != ZIP_OK) {
     *error = QStringLiteral("writing the archive failed");
     return false;
   }
@@ -238,7 +284,7 @@ bool ZipArchive::close(QString* error) {
   const int result = zipClose(mZip, nullptr);
   mZip = nullptr;
   if (result != ZIP_OK) {
-    if (error) *error = QStringLiteral("%1: finishing the archive failed").arg(mPath);
+    if (error) *error = QStringLiteral("%1: finishing the archive failed").arg(mShownPath);
     return false;
   }
   return true;
@@ -252,33 +298,34 @@ QString ZipArchive::temporaryPathForDiscardableFile() {
     if (scratch.isEmpty()) return;
     const QString folder = scratch + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!QDir().mkpath(folder)) return;
-    QSaveFile file(folder + QLatin1String("/.DS_Store"));
-    if (!file.open(QIODevice::WriteOnly) || !file.commit()) return;
-    path = file.fileName();
+    const QString file = folder + QLatin1String("/.DS_Store");
+    if (writeFileReplacing(file, QByteArray()) != FileWriteResult::Written) return;
+    path = file;
   });
   return path;
 }
 
 bool ZipArchive::createZipFile(const QString& path, const Filler& fill, QString* error) {
-  const QFileInfo destination(path);
-  // Beside the destination, so the final rename stays within one file system.
-  const QString temporary = destination.absolutePath() + QLatin1String("/.") + destination.fileName() +
-                            QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128) + QLatin1String(".part");
-  auto failWith = [&](const QString& why) {
-    logLine(QStringLiteral("[ZipArchive] Error: %1").arg(why));
-    if (error) *error = why;
-    QFile::remove(temporary);
-    return false;
-  };
   QString why;
-  {
-    ZipArchive archive(temporary);
-    if (!archive.open()) return failWith(QStringLiteral("%1: the archive cannot be created").arg(path));
-    if (!fill(archive, &why) || !archive.close(&why)) return failWith(why);
-  }
-  if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0)
-    return failWith(QStringLiteral("%1: %2").arg(path, systemReason()));
-  return true;
+  platform::AtomicWriteFailure failure;
+  const auto written = platform::writeFileAtomicallyAtPath(
+      QFile::encodeName(path).toStdString(),
+      [&](const std::string& staging) {
+        ZipArchive archive(QFile::decodeName(QByteArray::fromStdString(staging)), path);
+        if (!archive.open()) {
+          why = QStringLiteral("%1: the archive cannot be created").arg(path);
+          return false;
+        }
+        return fill(archive, &why) && archive.close(&why);
+      },
+      {}, &failure);
+  if (written == platform::AtomicWriteResult::Written) return true;
+  // The filler's own reason first; else the system's, for the step that failed.
+  if (why.isEmpty())
+    why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(failure.error)));
+  logLine(QStringLiteral("[ZipArchive] Error: %1").arg(why));
+  if (error) *error = why;
+  return false;
 }
 
 bool ZipArchive::createZipFileAtPath(const QString& path, const QString& directory, QString* error) {

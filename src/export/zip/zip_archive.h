@@ -3,9 +3,10 @@
 // archive into a folder. Paths are UTF-8; every call blocks its caller and may run on any
 // thread. Archives are never encrypted.
 //
-// Packing writes a temporary file beside the destination and renames it over the destination
-// only after every entry and the archive's close succeeded: a user's file is either the old
-// one or the whole new one. Unpacking treats the archive as untrusted: an entry that would land
+// Packing goes through the platform's atomic writer: a staging file beside the destination,
+// flushed and renamed over it only after every entry and the archive's close succeeded, so a
+// user's file is either the old one or the whole new one (through a symbolic link, the file it
+// points at; an existing file's mode is kept). Unpacking treats the archive as untrusted: an entry that would land
 // outside the destination (a "..", an absolute name), a symbolic link, or more bytes than the
 // limits below refuses the whole archive; modes are masked to 0755; nested archives stay files.
 
@@ -35,13 +36,14 @@ class ZipArchive {
   // Packs the folder's contents with names relative to it, deflated, no folder entries: an
   // empty folder becomes a zero-length ".DS_Store" inside it.
   static bool createZipFileAtPath(const QString& path, const QString& directory, QString* error = nullptr);
-  // Writes an archive at `path` through `fill`, beside it first and renamed over it only when
-  // `fill` and the close succeeded; on failure the reason is in `error` and the old file stays.
+  // Writes an archive at `path` through `fill`, replacing the old file only when `fill` and the
+  // close succeeded; on failure the reason is in `error` and the old file stays.
   using Filler = std::function<bool(ZipArchive& archive, QString* error)>;
   static bool createZipFile(const QString& path, const Filler& fill, QString* error = nullptr);
 
-  // One archive being written at `path` (replaced when it exists).
-  explicit ZipArchive(const QString& path);
+  // One archive being written at `path` (replaced when it exists); failures name
+  // `shownPath` when given (the user's file, where `path` is its staging file).
+  explicit ZipArchive(const QString& path, const QString& shownPath = QString());
   ~ZipArchive();
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;
@@ -52,6 +54,20 @@ class ZipArchive {
   bool writeFileAtPath(const QString& path, const QString& fileName, QString* error);
   // Writes `data` as the entry `name`, deflated, dated now, mode 0644.
   bool writeData(const QByteArray& data, const QString& name, QString* error);
+  // An entry's bytes deflated ahead, on any thread, as writeData would (at zlib's `level`):
+  // the archive then only copies them in.
+  struct DeflatedData {
+    QByteArray deflated;  // a raw deflate stream
+    std::uint32_t crc = 0;
+    qint64 size = 0;  // before deflating
+    int level = -1;
+    bool text = false;  // what zlib took the bytes for, recorded in the entry as minizip does
+    bool ok = false;
+  };
+  static DeflatedData deflate(const QByteArray& data, int level = -1);
+  // Writes deflated bytes as the entry `name`, dated now, mode 0644: the same entry as
+  // writeData's of the original bytes.
+  bool writeDeflated(const DeflatedData& data, const QString& name, QString* error);
   // Copies every file entry of the archive at `source` (read whole into memory: for the
   // program's own bundles) still compressed, with its date and
   // mode, its name behind `prefix` (a folder path ending in "/", or empty); folder entries are
@@ -67,10 +83,13 @@ class ZipArchive {
   static QString temporaryPathForDiscardableFile();
 
  private:
+  // Fills one entry from `read`, deflating it, or, given `ahead`, copying its deflated bytes.
   bool writeEntry(const QByteArray& name, const std::uint32_t mode, const QDateTime& modified,
-                  const std::function<qint64(char* buffer, qint64 size)>& read, QString* error);
+                  const std::function<qint64(char* buffer, qint64 size)>& read, QString* error,
+                  const DeflatedData* ahead = nullptr);
 
   QString mPath;
+  QString mShownPath;
   zipFile mZip = nullptr;
 };
 

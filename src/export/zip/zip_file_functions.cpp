@@ -44,7 +44,8 @@ struct BufferedWriter {
 
 voidpf ZCALLBACK openForWriting(voidpf, const void* path, int mode) {
   if (!(mode & ZLIB_FILEFUNC_MODE_CREATE) || !path) return nullptr;
-  const int fd = ::open(static_cast<const char*>(path), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Never through a link: the staging file the atomic writer made is what gets written.
+  const int fd = ::open(static_cast<const char*>(path), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return nullptr;
   auto* writer = new BufferedWriter;
   writer->fd = fd;

@@ -2,6 +2,8 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QPainter>
+#include <QTextBlock>
+#include <QTextLayout>
 
 namespace platform {
 
@@ -10,6 +12,7 @@ TextDocumentView::TextDocumentView() { mDocument.setDocumentMargin(0); }
 void TextDocumentView::setAttributedString(const AttributedString& text) {
   mText = text;
   fillTextDocument(mDocument, mText, mDocument.defaultFont(), Qt::black, TextAlignment::Natural);
+  mUsed.reset();
   relayout();
   setNeedsDisplay();
 }
@@ -33,19 +36,32 @@ void TextDocumentView::setBackgroundColor(const QColor& color) {
 }
 
 void TextDocumentView::relayout() {
-  const double width = frame().width() - 2 * mInset.width();
-  mDocument.setTextWidth(frame().width() > 0 ? std::max(0.0, width) : -1);
+  const double width = frame().width() > 0 ? std::max(0.0, frame().width() - 2 * mInset.width()) : -1;
+  // A long text takes a good part of a second to lay out: only a new width lays it out again.
+  if (width == mDocument.textWidth()) return;
+  mDocument.setTextWidth(width);
+  mUsed.reset();
+}
+
+bool TextDocumentView::anyLineWrapped() const {
+  for (QTextBlock block = mDocument.begin(); block.isValid(); block = block.next()) {
+    const QTextLayout* layout = block.layout();
+    if (layout && layout->lineCount() > block.text().count(QChar::LineSeparator) + 1) return true;
+  }
+  return false;
 }
 
 QSizeF TextDocumentView::usedSize() {
   if (mText.isEmpty()) return QSizeF(0, 0);
-  // A text that has to wrap uses the whole container width, one that fits its own width.
-  mDocument.setTextWidth(-1);
-  const double natural = mDocument.idealWidth();
-  relayout();
+  if (mUsed) return *mUsed;
+  // One layout at the container width answers both: a text that had to wrap uses the whole
+  // width, one that fits its widest line.
+  const double height = mDocument.size().height();
   const double container = mDocument.textWidth();
-  const double width = container >= 0 ? std::min(natural, container) : natural;
-  return QSizeF(width, mDocument.size().height());
+  const double natural = mDocument.idealWidth();
+  const double width = container < 0 ? natural : anyLineWrapped() ? container : std::min(natural, container);
+  mUsed = QSizeF(width, height);
+  return *mUsed;
 }
 
 void TextDocumentView::setFrame(const QRectF& frame) {

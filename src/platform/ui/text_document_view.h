@@ -9,6 +9,8 @@
 
 #include <QTextDocument>
 
+#include <optional>
+
 namespace platform {
 
 class TextDocumentView : public View {
@@ -29,7 +31,8 @@ class TextDocumentView : public View {
   bool isEditable() const { return false; }
   bool isSelectable() const { return false; }
 
-  // Lays the text out for the current width and answers the used size.
+  // Lays the text out for the current width (once per text and width) and answers the used
+  // size.
   QSizeF usedSize();
 
   void setFrame(const QRectF& frame) override;
@@ -37,9 +40,11 @@ class TextDocumentView : public View {
 
  private:
   void relayout();
+  bool anyLineWrapped() const;
 
   AttributedString mText;
   QTextDocument mDocument;
+  std::optional<QSizeF> mUsed;  // for the document's current text and width
   QSizeF mInset;
   bool mDrawsBackground = false;
   QColor mBackground{Qt::white};

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 namespace orrery {
 namespace {
@@ -147,6 +148,49 @@ TEST_F(ZipArchiveTest, EntriesFromMemoryAndCopiedArchivesUnpackToTheSameBytes) {
     EXPECT_EQ(run("zipinfo", {"-1", path("out.zip")}).split('\n', Qt::SkipEmptyParts).size(), 5);
   }
   EXPECT_FALSE(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files).join(" ").contains(".part"));
+}
+
+TEST_F(ZipArchiveTest, AnEntryDeflatedAheadIsTheEntryWriteDataMakes) {
+  // Text that deflates well, incompressible noise past minizip's chunk size, and nothing.
+  QByteArray noise(200000, Qt::Uninitialized);
+  std::uint32_t seed = 99;
+  for (char& byte : noise) byte = static_cast<char>((seed = seed * 1664525u + 1013904223u) >> 24);
+  const QList<QByteArray> contents{QByteArray("{\"text\": \"idea\"} ").repeated(5000), noise, QByteArray()};
+  QString error;
+  ASSERT_TRUE(ZipArchive::createZipFile(
+      path("out.zip"),
+      [&](ZipArchive& archive, QString* why) {
+        for (int i = 0; i < contents.size(); ++i) {
+          const ZipArchive::DeflatedData ahead = ZipArchive::deflate(contents[i]);
+          const ZipArchive::DeflatedData fast = ZipArchive::deflate(contents[i], Z_BEST_SPEED);
+          if (!ahead.ok || !fast.ok || !archive.writeDeflated(ahead, QString("ahead%1").arg(i), why) ||
+              !archive.writeDeflated(fast, QString("fast%1").arg(i), why) ||
+              !archive.writeData(contents[i], QString("direct%1").arg(i), why))
+            return false;
+        }
+        return true;
+      },
+      &error))
+      << error.toStdString();
+  ASSERT_TRUE(testsupport::requireTool("unzip", "unzip"));
+  int code = -1;
+  const QString test = run("unzip", {"-t", path("out.zip")}, &code);
+  EXPECT_EQ(code, 0) << test.toStdString() << "sizes and checksums as recorded";
+  // zipinfo's lines: mode, version, system, size, text/binary, compressed size, method, ...
+  const QStringList lines = run("zipinfo", {"-l", path("out.zip")}).split('\n');
+  auto details = [&](const QString& name) {
+    for (const QString& line : lines)
+      if (line.endsWith(' ' + name)) return line.split(' ', Qt::SkipEmptyParts).mid(3, 4).join(' ');
+    return QString();
+  };
+  ASSERT_TRUE(ZipArchive::unzipFileAtPath(path("out.zip"), path("back")));
+  for (int i = 0; i < contents.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(readFile(path("back/ahead%1").arg(i)), contents[i]);
+    EXPECT_EQ(readFile(path("back/fast%1").arg(i)), contents[i]);
+    EXPECT_FALSE(details(QString("ahead%1").arg(i)).isEmpty());
+    EXPECT_EQ(details(QString("ahead%1").arg(i)), details(QString("direct%1").arg(i)));
+  }
 }
 
 TEST_F(ZipArchiveTest, AFailedPackKeepsTheOldFileAndLeavesNoTemporary) {
