@@ -88,7 +88,15 @@ void MainWindowController::showDocument(const std::shared_ptr<IdeaDocument>& doc
     self->mWindow->switchToViewController(editor, [self, editor, doc, ideaIdentifier, action] {
       self->mWindow->contentView()->setNeedsLayout();
       if (action == kWindowInitialActionShowWelcome) {
-        self->showWelcomeScreen();
+        // The card waits for the document's first frame: the window shows without it first.
+        std::weak_ptr<MainWindowController> weakWindow = self;
+        auto show = [weakWindow] {
+          if (auto shown = weakWindow.lock()) shown->showWelcomeScreen();
+        };
+        if (AppDelegate* app = AppDelegate::current())
+          app->afterFirstFrame(std::move(show));
+        else
+          show();
       } else if (action == kWindowInitialActionEditCentralIdea) {
         QString idea = ideaIdentifier;
         if (idea.isEmpty() && doc && doc->idea()) idea = doc->idea()->identifier();

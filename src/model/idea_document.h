@@ -133,7 +133,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // of the last token.
   bool isOpen() const { return mFilePresenter != nullptr; }
   size_t tokenCount() const { return mTokens.size(); }
-  // Reads the file into this document without tokens.
+  // Reads the file into this document without tokens; reading and decoding run on the work
+  // queue.
   void readFromURL(const QUrl& url, BoolCompletion completion);
   // Writes the compressed document to a file on the persistence work queue; the bytes are
   // taken now, on the calling thread.
@@ -154,6 +155,10 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
                    const platform::FileStamp& stamp, const std::vector<IdeaMergeConflict>& announced = {});
   // The presenter read `bytes` from the file into this document; the file was at `stamp`.
   void noteFileRead(const QByteArray& bytes, bool compressed, const platform::FileStamp& stamp);
+  const platform::FileStamp& baseStamp() const { return mBaseStamp; }
+  // `read` was read from this document's file off the main thread: its tree, dates, mark and
+  // base become this document's when `readable`, its error always.
+  void takeReadFile(IdeaDocument& read, bool readable);
   // The tree of document file bytes (plain JSON or compressed); none when they do not read.
   // Any thread.
   static std::shared_ptr<Idea> treeFromFileBytes(const QByteArray& bytes, bool compressed);

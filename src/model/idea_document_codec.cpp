@@ -82,6 +82,19 @@ void IdeaDocument::noteFileRead(const QByteArray& bytes, bool compressed, const 
   mBaseStamp = stamp;
 }
 
+void IdeaDocument::takeReadFile(IdeaDocument& read, bool readable) {
+  mLastUserFriendlyError = read.mLastUserFriendlyError;
+  mLastError = read.mLastError;
+  if (!readable) return;
+  mIdea = std::move(read.mIdea);
+  mDateCreated = read.mDateCreated;
+  mDateModified = read.mDateModified;
+  mAppInstance = read.mAppInstance;
+  mBaseBytes = read.mBaseBytes;
+  mBaseCompressed = read.mBaseCompressed;
+  mBaseStamp = read.mBaseStamp;
+}
+
 void IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp) {
   if (!readable) {
     mLastUserFriendlyError = read.mLastUserFriendlyError;

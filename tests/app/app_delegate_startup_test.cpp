@@ -257,6 +257,22 @@ TEST_F(StartUp, AnUntouchedScratchMapIsNotKeptButOneWithContentIs) {
   EXPECT_EQ(storedWindows().size(), 1);
 }
 
+// The first window shows before telemetry starts and before the what's-new card covers it.
+TEST_F(StartUp, TelemetryAndTheWhatsNewCardWaitForTheFirstFrame) {
+  BundleInfo::setValues(version("1.5.2", "152"));
+  holdFirstFrameWork = true;
+  auto& app = launch();
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  const auto& window = *app.windowControllers().front();
+  ASSERT_NE(documentScreen(window), nullptr);
+  EXPECT_EQ(telemetryStarts, 0);
+  EXPECT_FALSE(showsWhatsNew(window));
+  ASSERT_EQ(firstFrameWork.size(), 2u);
+  for (auto& work : firstFrameWork) work();
+  EXPECT_EQ(telemetryStarts, 1);
+  EXPECT_TRUE(showsWhatsNew(window));
+}
+
 TEST_F(StartUp, TelemetryThatFailsToStartIsLoggedAndTheStartGoesOn) {
   telemetryThrows = true;
   auto& app = launch();
