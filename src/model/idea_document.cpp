@@ -266,6 +266,12 @@ void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion) {
   });
 }
 
+void IdeaDocument::writeEnded() {
+  if (mWritesInFlight > 0) --mWritesInFlight;
+  if (mWritesInFlight > 0 || !std::exchange(mChangeWhileWriting, false)) return;
+  if (mFilePresenter) mFilePresenter->presentedItemDidChange();
+}
+
 platform::Queue& IdeaDocument::workQueue() {
   if (mWorkQueue) return *mWorkQueue;
   if (!mOwnQueue) mOwnQueue = std::make_unique<platform::SerialQueue>("orrery.document");

@@ -98,14 +98,18 @@ void IdeaFilePresenter::readFile(bool changedByOthers, std::function<void(bool)>
     auto report = [weakOwner, read = std::move(read), granted, ok, changedByOthers,
                    completion = std::move(completion)]() {
       auto owner = weakOwner.lock();
+      bool taken = owner && granted && ok;
       if (owner && granted) {
-        // Another instance's version is merged with what this one changed since.
+        // Another instance's version is merged with what this one changed since; a change
+        // is only told when the file holds something new.
         if (!changedByOthers)
           owner->takeReadFile(*read, ok);
+        else if (owner->deferChangeWhileWriting())
+          taken = false;
         else if (ok || !read->lastUserFriendlyError().isEmpty())
-          owner->takeChangedFile(*read, ok, read->baseStamp());
+          taken = owner->takeChangedFile(*read, ok, read->baseStamp());
       }
-      if (completion) completion(owner && granted && ok);
+      if (completion) completion(taken);
     };
     completeOnMainQueue(std::function<void()>(std::move(report)));
   };
@@ -162,6 +166,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
   }
   // The main thread only copies the tree; encoding, compressing, waiting for the folder lock
   // and writing happen on the work queue.
+  owner->writeStarted();
   auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive, update,
                 identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
                 completion = std::move(completion)]() mutable {
@@ -193,13 +198,19 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
     auto report = [weakOwner, reason = std::move(reason), written = std::move(written),
                    merged = std::move(merged), bytes = std::move(bytes), stamp, announced = std::move(snapshot.replaced),
                    completion = std::move(completion)](FileWriteResult result) {
-      if (auto owner = weakOwner.lock()) {
+      auto owner = weakOwner.lock();
+      if (owner) {
         if (result == FileWriteResult::Failed)
           owner->noteWriteFailure(reason);
         else if (result == FileWriteResult::Written)
           owner->noteWritten(written, merged.idea, merged.conflicts, bytes, stamp, announced);
       }
       if (completion) completion(result);
+      if (!owner) return;
+      // The tree now holds another instance's changes, which the windows have not shown yet.
+      if (result == FileWriteResult::Written && merged.idea)
+        platform::NotificationCenter::defaultCenter().post(IdeaDocumentChangedNotification, owner.get());
+      owner->writeEnded();
     };
     // Nothing shared with the main thread stays here once the report is handed over.
     snapshot = DocumentSnapshot();
@@ -219,8 +230,8 @@ void IdeaFilePresenter::updateWithCompletionHandler(std::function<void(bool)> co
 }
 
 void IdeaFilePresenter::presentedItemDidChange() {
-  // Delivered on the main queue by the registry; re-read there and tell the editor only when
-  // someone else wrote the file.
+  // Delivered on the main queue by the registry; re-read on the work queue and tell the
+  // editor only when someone else wrote something new into the file.
   std::weak_ptr<IdeaDocument> weakOwner = mOwner;
   readFile(true, [weakOwner](bool success) {
     if (!success) return;
