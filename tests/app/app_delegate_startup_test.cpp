@@ -338,3 +338,22 @@ TEST_F(StartUp, AQuitBeforeTheWindowsCameBackKeepsTheStoredWindowSet) {
   EXPECT_EQ(exits, 1);
   EXPECT_EQ(defaults().dictionaryForKey("CurrentState"), stored) << "a signal during start-up loses no windows";
 }
+
+// A window is shown only once its screen is in, so its first frame is the screen and never an
+// empty window the screen replaces a frame later (which would also let the first-frame work
+// run before the window the user waits for).
+TEST_F(StartUp, AWindowShowsOnlyOnceItsScreenIsIn) {
+  launch();
+  auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
+  doc->setIdea(Idea::createWithText(QStringLiteral("shown")));
+  for (const bool home : {false, true}) {
+    const auto controller = home ? MainWindowController::createCloudWindow(DocumentLocationLocalFile)
+                                 : MainWindowController::createDocumentWindow(doc, 0);
+    controller->showWindow();
+    EXPECT_FALSE(controller->myWindow().isVisible()) << "not before its screen";
+    uitest::loop().runPending();
+    EXPECT_TRUE(controller->myWindow().isVisible());
+    EXPECT_TRUE(controller->myWindow().controller()) << "shown with its screen";
+    controller->myWindow().orderOut();
+  }
+}
