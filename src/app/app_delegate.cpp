@@ -181,8 +181,8 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   if (version != stored) {
     if (compareVersions(stored, QStringLiteral("1.5")) < 0 && Globals::userHasOptedForDropbox())
       Globals::optForDropbox(false);
-    defaults().setString(version, QString::fromLatin1(kCurrentVersionKey));
-    defaults().synchronize();
+    // Each write of the defaults waits for the disk: it is done once the first window shows.
+    afterFirstFrame([version] { defaults().setString(version, QString::fromLatin1(kCurrentVersionKey)); });
     if (version.startsWith(QLatin1String("1.5."))) {
       if (!openedFiles) createNewLocalFileWithInitialAction(kWindowInitialActionShowWelcome);
       return;

@@ -257,8 +257,9 @@ TEST_F(StartUp, AnUntouchedScratchMapIsNotKeptButOneWithContentIs) {
   EXPECT_EQ(storedWindows().size(), 1);
 }
 
-// The first window shows before telemetry starts and before the what's-new card covers it.
-TEST_F(StartUp, TelemetryAndTheWhatsNewCardWaitForTheFirstFrame) {
+// The first window shows before telemetry starts, before the what's-new card covers it and
+// before the new version is written to the defaults (a write waits for the disk).
+TEST_F(StartUp, TelemetryTheWhatsNewCardAndTheVersionsWriteWaitForTheFirstFrame) {
   BundleInfo::setValues(version("1.5.2", "152"));
   holdFirstFrameWork = true;
   auto& app = launch();
@@ -267,10 +268,12 @@ TEST_F(StartUp, TelemetryAndTheWhatsNewCardWaitForTheFirstFrame) {
   ASSERT_NE(documentScreen(window), nullptr);
   EXPECT_EQ(telemetryStarts, 0);
   EXPECT_FALSE(showsWhatsNew(window));
-  ASSERT_EQ(firstFrameWork.size(), 2u);
+  EXPECT_TRUE(defaults().stringForKey("CurrentOrreryVersion").isEmpty());
+  ASSERT_EQ(firstFrameWork.size(), 3u);
   for (auto& work : firstFrameWork) work();
   EXPECT_EQ(telemetryStarts, 1);
   EXPECT_TRUE(showsWhatsNew(window));
+  EXPECT_EQ(defaults().stringForKey("CurrentOrreryVersion"), QStringLiteral("1.5.2.152"));
 }
 
 TEST_F(StartUp, TelemetryThatFailsToStartIsLoggedAndTheStartGoesOn) {
