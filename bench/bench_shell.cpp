@@ -5,7 +5,8 @@
 //
 // Floors measured in the same run: a bare QWidget window shown until its first paint (the floor
 // of any Qt program here), and reading and decoding the 100 000-idea map alone in a fresh
-// process.
+// process. The starts launch their floor right before each launch and report the ratio to it
+// ("ratio", "floor_ms"), so a load that moves during the run moves both.
 // - a cold start in a fresh home, and a later start in a home a start and quit left behind,
 //   until the first window's first frame with its screen;
 // - a cold start with the 100 000-idea map on the command line until the map's window shows
@@ -32,6 +33,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -118,15 +120,49 @@ void stop(QProcess& p) {
   p.waitForFinished(20000);
 }
 
-void BM_BareQWidgetWindowUntilFirstPaint(benchmark::State& state) {
-  for (auto _ : state) {
-    Home home;
-    QElapsedTimer timer;
-    timer.start();
-    auto p = home.launch(gSelf, {"--floor-window"});
-    p->waitForFinished(20000);
-    state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+// One bare window launched until its first paint, in ms.
+double bareWindowMs() {
+  Home home;
+  QElapsedTimer timer;
+  timer.start();
+  auto p = home.launch(gSelf, {"--floor-window"});
+  p->waitForFinished(20000);
+  return timer.nsecsElapsed() / 1e6;
+}
+
+// The big map read and decoded alone in a fresh process, in ms; negative when it does not read.
+double decodeFloorMs() {
+  QProcess p;
+  p.start(gSelf, {"--decode-floor", bigMapPath()});
+  p.waitForFinished(20000);
+  bool ok = false;
+  const double ms = p.readAllStandardOutput().trimmed().toDouble(&ok);
+  return ok ? ms : -1;
+}
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The machine's load moves by the second while other builds run: each launch measured is
+// paired with a launch of its floor right before it, and "ratio" is the median of the launches
+// over the median of their floors (in "floor_ms").
+struct PairedFloor {
+  std::vector<double> measured, floors;
+  void add(double ms, double floorMs) {
+    measured.push_back(ms);
+    floors.push_back(floorMs);
   }
+  void report(benchmark::State& state) const {
+    state.counters["floor_ms"] = median(floors);
+    state.counters["ratio"] = median(floors) > 0 ? median(measured) / median(floors) : 0;
+  }
+};
+
+void BM_BareQWidgetWindowUntilFirstPaint(benchmark::State& state) {
+  for (auto _ : state) state.SetIterationTime(bareWindowMs() / 1000);
 }
 BENCHMARK(BM_BareQWidgetWindowUntilFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
@@ -134,21 +170,17 @@ BENCHMARK(BM_BareQWidgetWindowUntilFirstPaint)->UseManualTime()->Unit(benchmark:
 // avoid: the process touches its memory for the first time, as the program's does (the
 // child times only the read and the decode, not its own start).
 void BM_DecodeBigMapFloor(benchmark::State& state) {
-  const QString path = bigMapPath();
   for (auto _ : state) {
-    QProcess p;
-    p.start(gSelf, {"--decode-floor", path});
-    p.waitForFinished(20000);
-    bool ok = false;
-    const double ms = p.readAllStandardOutput().trimmed().toDouble(&ok);
-    if (!ok) state.SkipWithError("the map does not decode");
-    state.SetIterationTime(ms / 1000);
+    const double ms = decodeFloorMs();
+    if (ms < 0) state.SkipWithError("the map does not decode");
+    state.SetIterationTime(std::max(ms, 0.0) / 1000);
   }
 }
 BENCHMARK(BM_DecodeBigMapFloor)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 // range(0): 0 a first start in a fresh home, 1 a later start (a start and quit came before).
 void BM_ColdStartUntilFirstFrame(benchmark::State& state) {
+  PairedFloor paired;
   for (auto _ : state) {
     Home home;
     if (state.range(0) == 1) {
@@ -156,14 +188,18 @@ void BM_ColdStartUntilFirstFrame(benchmark::State& state) {
       waitForFrame(*before);
       stop(*before);
     }
+    const double floorMs = bareWindowMs();
     QElapsedTimer timer;
     timer.start();
     auto p = home.launch(gOrrery, {});
     const bool shown = waitForFrame(*p);
-    state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+    const double ms = timer.nsecsElapsed() / 1e6;
+    state.SetIterationTime(ms / 1000);
+    paired.add(ms, floorMs);
     stop(*p);
     if (!shown) state.SkipWithError("no window showed");
   }
+  paired.report(state);
 }
 BENCHMARK(BM_ColdStartUntilFirstFrame)
     ->Arg(0)
@@ -172,18 +208,24 @@ BENCHMARK(BM_ColdStartUntilFirstFrame)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
 
+// The floor is a bare window plus the decode, each launched right before.
 void BM_ColdStartWithBigMapUntilItsFrame(benchmark::State& state) {
   const QString path = bigMapPath();
+  PairedFloor paired;
   for (auto _ : state) {
     Home home;
+    const double floorMs = bareWindowMs() + decodeFloorMs();
     QElapsedTimer timer;
     timer.start();
     auto p = home.launch(gOrrery, {path});
     const bool shown = waitForFrame(*p, QStringLiteral("big.orrery"));
-    state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+    const double ms = timer.nsecsElapsed() / 1e6;
+    state.SetIterationTime(ms / 1000);
+    paired.add(ms, floorMs);
     stop(*p);
     if (!shown) state.SkipWithError("the map's window did not show");
   }
+  paired.report(state);
 }
 BENCHMARK(BM_ColdStartWithBigMapUntilItsFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 

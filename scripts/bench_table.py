@@ -30,7 +30,15 @@ def medians(program):
         parts = b["run_name"].split("/")
         name = "/".join(p for p in parts if not p.startswith(("iterations:", "manual_time", "repeats:")))
         found[name] = b["real_time"] * scale[b["time_unit"]]
+        # Launches paired with a floor launch right before each report the ratio themselves.
+        for counter in ("ratio", "floor_ms"):
+            if counter in b:
+                found[f"{name}:{counter}"] = b[counter]
     return found
+
+
+def paired(m, name):
+    return f"{m[name + ':ratio']:.2f}× its floor ({m[name + ':floor_ms']:.0f} ms)"
 
 
 def table(m):
@@ -40,11 +48,11 @@ def table(m):
         ("bare `QWidget` window to its first paint (floor)", bare, "", ""),
         ("decoding the 100 000-idea map alone (floor)", decode, "", ""),
         ("cold start, fresh home, to the first window's frame", m["BM_ColdStartUntilFirstFrame/0"],
-         f"{m['BM_ColdStartUntilFirstFrame/0'] / bare:.2f}× bare", "≤ 2×"),
+         paired(m, "BM_ColdStartUntilFirstFrame/0"), "≤ 2× bare"),
         ("later start (a start and quit before) to the first frame", m["BM_ColdStartUntilFirstFrame/1"],
-         f"{m['BM_ColdStartUntilFirstFrame/1'] / bare:.2f}× bare", "≤ 2×"),
+         paired(m, "BM_ColdStartUntilFirstFrame/1"), "≤ 2× bare"),
         ("start with the 100 000-idea map to its window's frame", m["BM_ColdStartWithBigMapUntilItsFrame"],
-         f"{m['BM_ColdStartWithBigMapUntilItsFrame'] / (bare + decode):.2f}× (bare + decode)", "≤ 1.5×"),
+         paired(m, "BM_ColdStartWithBigMapUntilItsFrame"), "≤ 1.5× (bare + decode)"),
         ("second launch handing a map over to its window's frame", m["BM_SecondLaunchHandingAFileOver"],
          f"{m['BM_SecondLaunchHandingAFileOver'] / bare:.2f}× bare", "≤ 100 ms"),
     ]
