@@ -86,8 +86,6 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   // The task bar groups windows under the launcher whose desktop entry has this name.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.orrery.Orrery"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.orrery.Orrery"),
-                                               QIcon(platform::pathForResource(QStringLiteral("orrery_icon.png")))));
 
   // Qt has taken its own options out by now; an option it did not know is left.
   const orrery::CommandLine commandLine = orrery::readCommandLine(app.arguments().mid(1), QDir::currentPath());
@@ -98,6 +96,12 @@ int main(int argc, char** argv) {
   const QStringList arguments = platform::handoff::normalizedArguments(app.arguments().mid(1), QDir::currentPath());
 
   platform::installQtMainQueue();
+  // Looking the icon up in the icon theme takes a few milliseconds; the windows shown by then
+  // take it over when it is set.
+  platform::Application::shared().firstFrame().after([] {
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.orrery.Orrery"),
+                                                 QIcon(platform::pathForResource(QStringLiteral("orrery_icon.png")))));
+  });
   orrery::installLocalDocumentImport();
   orrery::installCloudEngines();
   orrery::installEditorScreens();
