@@ -28,6 +28,7 @@
 #include <simdjson.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <malloc.h>
 #include <fstream>
@@ -97,10 +98,12 @@ void BM_SaveDocument(benchmark::State& state) {
   state.counters["main_ms"] = benchmark::Counter(mainSeconds * 1000, benchmark::Counter::kAvgIterations);
 }
 
+// "longest_main_ms": the longest the main thread was held at once by an open, the call or any
+// turn of the event loop until the document has its tree (goal: 16 ms, one frame).
 void BM_OpenDocument(benchmark::State& state) {
   const QString identifier = savedMap(int(state.range(0)), int(state.range(1))).doc->docIdentifier();
   auto& facade = PersistenceController::singleton();
-  double mainSeconds = 0;
+  double mainSeconds = 0, longest = 0;
   for (auto _ : state) {
     // A fresh object each time, so the file is read (the saved one holds its token).
     auto doc = IdeaDocument::createWithIdentifier(identifier);
@@ -108,11 +111,19 @@ void BM_OpenDocument(benchmark::State& state) {
     timer.start();
     int read = -1;
     doc->readFromURL(facade.urlForLocalOrTempFileWithDocIdentifer(identifier), [&](bool ok) { read = ok; });
-    mainSeconds += timer.nsecsElapsed() / 1e9;
-    spinUntil([&] { return read >= 0; });
+    const double call = timer.nsecsElapsed() / 1e9;
+    mainSeconds += call;
+    longest = std::max(longest, call);
+    // Turns that do not wait for events, so each one times only the work it runs.
+    while (read < 0) {
+      timer.restart();
+      QCoreApplication::processEvents(QEventLoop::AllEvents);
+      longest = std::max(longest, timer.nsecsElapsed() / 1e9);
+    }
     if (read != 1) state.SkipWithError("open failed");
   }
   state.counters["main_ms"] = benchmark::Counter(mainSeconds * 1000, benchmark::Counter::kAvgIterations);
+  state.counters["longest_main_ms"] = longest * 1000;
 }
 
 void BM_WriteToLocalFile(benchmark::State& state) {

@@ -2,8 +2,8 @@
 // 5) with 1 000 and 10 000 documents, next to its floor (scanning "Documents" and reading and
 // decoding the index); and the sync-state file of 10 000 records written and read, next to a
 // bare QJsonDocument round trip of the same text. Counters: "max_step_ms" is the longest
-// main-queue step, "second_step_ms" the longest after it (the longest is the index read),
-// as the median over the runs.
+// main-queue step (the index is read and decoded on the persistence queue, never in one),
+// "second_step_ms" the longest after it, as the median over the runs.
 
 #include "../tests/support/cloud_container_fixture.h"
 #include "../tests/support/test_home.h"

@@ -117,15 +117,18 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   if (!app.mainMenu()) app.setMainMenu(MenuHelper::createMainMenu(this));
   mSaveDrainWaiter = platform::addQuitWaiter("document saves", [] { PersistenceController::singleton().drainSaves(); });
 
-  // 1. Crash reporting and analytics; a failure there must not stop the program.
-  if (mServices.startTelemetry) {
-    try {
-      mServices.startTelemetry();
-    } catch (const std::exception& e) {
-      logLine(QStringLiteral("Telemetry did not start: %1").arg(QString::fromUtf8(e.what())));
-    } catch (...) {
-      logLine(QStringLiteral("Telemetry did not start"));
-    }
+  // 1. Crash reporting and analytics, once the first window shows; a failure there must not
+  // stop the program.
+  if (auto start = mServices.startTelemetry) {
+    afterFirstFrame([start] {
+      try {
+        start();
+      } catch (const std::exception& e) {
+        logLine(QStringLiteral("Telemetry did not start: %1").arg(QString::fromUtf8(e.what())));
+      } catch (...) {
+        logLine(QStringLiteral("Telemetry did not start"));
+      }
+    });
   }
   // 2.
   defaults().registerDefaults({{QString::fromLatin1(kRecentLocalFilesKey), QVariantList()}});
@@ -178,8 +181,8 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   if (version != stored) {
     if (compareVersions(stored, QStringLiteral("1.5")) < 0 && Globals::userHasOptedForDropbox())
       Globals::optForDropbox(false);
-    defaults().setString(version, QString::fromLatin1(kCurrentVersionKey));
-    defaults().synchronize();
+    // Each write of the defaults waits for the disk: it is done once the first window shows.
+    afterFirstFrame([version] { defaults().setString(version, QString::fromLatin1(kCurrentVersionKey)); });
     if (version.startsWith(QLatin1String("1.5."))) {
       if (!openedFiles) createNewLocalFileWithInitialAction(kWindowInitialActionShowWelcome);
       return;
@@ -197,6 +200,13 @@ void AppDelegate::openFirstWindow() {
     tryToPerform(QStringLiteral("cmdNewDropboxWindow"), {nullptr, this});
   else
     tryToPerform(QStringLiteral("cmdNewLocalFile"), {nullptr, this});
+}
+
+void AppDelegate::afterFirstFrame(std::function<void()> work) {
+  if (mServices.afterFirstFrame)
+    mServices.afterFirstFrame(std::move(work));
+  else if (work)
+    work();
 }
 
 void AppDelegate::handleArguments(const QStringList& arguments) {
@@ -427,6 +437,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
   platform::WeakRef<AppDelegate> self(this);
   if (path.toLower().endsWith(QLatin1String(".opml"))) {
     auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
+    doc->setWorkQueue(&PersistenceController::singleton().workQueue());
     doc->readFromURL(url, [self, doc, path](bool ok) {
       AppDelegate* app = self.get();
       if (!ok || !doc->idea()) {

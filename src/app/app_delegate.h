@@ -37,6 +37,8 @@ struct AppServices {
       handleDropboxRedirect;
   // Ends the process's event loop once the quit sequence is done.
   std::function<void()> exitEventLoop;
+  // Runs work the first frame does not need once a window has drawn; at once when unset.
+  std::function<void(std::function<void()>)> afterFirstFrame;
 };
 
 class PreferencesWindowController;
@@ -64,6 +66,8 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   // disk, sync engines' queued writes), wait for the termination holds, end the event loop.
   void terminate();
   bool isTerminating() const { return mTerminating; }
+  // Work the first window's first frame does not need (telemetry, the what's-new card).
+  void afterFirstFrame(std::function<void()> work);
   // Arguments of a later launch, or of this one: paths open, redirects go to the sign-in, and
   // no argument at all brings the key window to the front.
   void handleArguments(const QStringList& arguments);

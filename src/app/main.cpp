@@ -13,10 +13,13 @@
 #include "platform/services/qt_main_queue.h"
 #include "platform/services/resources.h"
 #include "platform/services/runtime_folder.h"
+#include "platform/ui/application.h"
+#include "platform/ui/font_warm_up.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/web_view.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QIcon>
 
@@ -42,6 +45,19 @@ int answerInformationRequest(orrery::CommandLine::Action action, int argc, char*
   return 0;
 }
 
+// A later launch hands its arguments to the running instance and ends: 0 once answered, 1 with
+// the reason when nobody answers, -1 when the instance quit meanwhile and this one is first.
+// A core application is all the hand-off needs, so the launch never pays for the GUI's start.
+int handOverToRunningInstance(orrery::SingleInstance& instance, int& argc, char** argv) {
+  QCoreApplication core(argc, argv);
+  const QStringList arguments = platform::handoff::normalizedArguments(core.arguments().mid(1), QDir::currentPath());
+  QString error;
+  if (instance.handOff(arguments, &error)) return 0;
+  if (instance.tryToBecomeFirst()) return -1;
+  std::fprintf(stderr, "orrery: %s\n", qPrintable(error));
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,13 +74,18 @@ int main(int argc, char** argv) {
   // Windows are placed where the stored state says, which Wayland does not allow: use XWayland.
   platform::preferPlatformThatPlacesWindows();
   platform::prepareWebEngineBeforeApplication();
-  QApplication app(argc, argv);
-  app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   platform::applyApplicationIdentity();
+  // A later launch hands its arguments over before it builds a window or starts anything.
+  orrery::SingleInstance instance(platform::runtimeFolder());
+  if (!instance.tryToBecomeFirst()) {
+    if (const int status = handOverToRunningInstance(instance, argc, argv); status >= 0) return status;
+  }
+
+  QApplication app(argc, argv);
+  const platform::FontDatabaseWarmUp fonts;
+  app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   // The task bar groups windows under the launcher whose desktop entry has this name.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.orrery.Orrery"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.orrery.Orrery"),
-                                               QIcon(platform::pathForResource(QStringLiteral("orrery_icon.png")))));
 
   // Qt has taken its own options out by now; an option it did not know is left.
   const orrery::CommandLine commandLine = orrery::readCommandLine(app.arguments().mid(1), QDir::currentPath());
@@ -73,19 +94,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   const QStringList arguments = platform::handoff::normalizedArguments(app.arguments().mid(1), QDir::currentPath());
-  // A later launch hands its arguments over before it builds a window or starts anything.
-  orrery::SingleInstance instance(platform::runtimeFolder());
-  if (!instance.tryToBecomeFirst()) {
-    QString error;
-    if (instance.handOff(arguments, &error)) return 0;
-    // The instance holding the lock may just have quit; otherwise give up with the reason.
-    if (!instance.tryToBecomeFirst()) {
-      std::fprintf(stderr, "orrery: %s\n", qPrintable(error));
-      return 1;
-    }
-  }
 
   platform::installQtMainQueue();
+  // Looking the icon up in the icon theme takes a few milliseconds; the windows shown by then
+  // take it over when it is set.
+  platform::Application::shared().firstFrame().after([] {
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.orrery.Orrery"),
+                                                 QIcon(platform::pathForResource(QStringLiteral("orrery_icon.png")))));
+  });
   orrery::installLocalDocumentImport();
   orrery::installCloudEngines();
   orrery::installEditorScreens();
@@ -96,6 +112,9 @@ int main(int argc, char** argv) {
   services.startTelemetry = [] { orrery::startTelemetry(); };
   orrery::installTelemetryLifecycle();
   services.handleDropboxRedirect = orrery::handleDropboxRedirect;
+  services.afterFirstFrame = [](std::function<void()> work) {
+    platform::Application::shared().firstFrame().after(std::move(work));
+  };
   orrery::AppDelegate delegate(services);
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(); });
   instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });

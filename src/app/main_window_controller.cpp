@@ -58,22 +58,31 @@ std::shared_ptr<MainWindowController> MainWindowController::createForRestoration
   return std::make_shared<MainWindowController>(Token());
 }
 
-void MainWindowController::showWindow() { mWindow->makeKeyAndOrderFront(); }
+void MainWindowController::showWindow() {
+  if (!mScreenPending) mWindow->makeKeyAndOrderFront();
+}
 
+// A window shows once its screen is in: its first frame is then the screen, not an empty
+// window that the screen replaces a frame later.
 void MainWindowController::showCloudHome(DocumentLocation location) {
-  mWindow->makeKeyAndOrderFront();
+  mScreenPending = true;
   std::weak_ptr<MainWindowController> weakSelf = weak_from_this();
   platform::mainQueue().async([weakSelf, location] {
     auto self = weakSelf.lock();
     if (!self) return;
+    self->mScreenPending = false;
     auto home = screenFactory().makeHome(location, QString());
     self->mControllerClass = QString::fromLatin1(kHomeControllerClass);
-    self->mWindow->switchToViewController(home, [self] { self->mWindow->contentView()->setNeedsLayout(); });
+    self->mWindow->switchToViewController(home, [self] {
+      self->mWindow->contentView()->setNeedsLayout();
+      self->mWindow->makeKeyAndOrderFront();
+    });
   });
 }
 
 void MainWindowController::showDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
                                         const QString& ideaIdentifier, WindowInitialAction action) {
+  mScreenPending = true;
   std::weak_ptr<MainWindowController> weakSelf = weak_from_this();
   platform::mainQueue().async([weakSelf, doc, token, ideaIdentifier, action] {
     auto self = weakSelf.lock();
@@ -82,13 +91,22 @@ void MainWindowController::showDocument(const std::shared_ptr<IdeaDocument>& doc
       if (doc && token >= 1) PersistenceController::singleton().releaseDocument(doc, token, nullptr);
       return;
     }
-    self->mWindow->makeKeyAndOrderFront();
+    self->mScreenPending = false;
     auto editor = screenFactory().makeEditor(doc, token, ideaIdentifier);
     self->mControllerClass = QString::fromLatin1(kDocumentControllerClass);
     self->mWindow->switchToViewController(editor, [self, editor, doc, ideaIdentifier, action] {
       self->mWindow->contentView()->setNeedsLayout();
+      self->mWindow->makeKeyAndOrderFront();
       if (action == kWindowInitialActionShowWelcome) {
-        self->showWelcomeScreen();
+        // The card waits for the document's first frame: the window shows without it first.
+        std::weak_ptr<MainWindowController> weakWindow = self;
+        auto show = [weakWindow] {
+          if (auto shown = weakWindow.lock()) shown->showWelcomeScreen();
+        };
+        if (AppDelegate* app = AppDelegate::current())
+          app->afterFirstFrame(std::move(show));
+        else
+          show();
       } else if (action == kWindowInitialActionEditCentralIdea) {
         QString idea = ideaIdentifier;
         if (idea.isEmpty() && doc && doc->idea()) idea = doc->idea()->identifier();

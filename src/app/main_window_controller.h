@@ -48,6 +48,7 @@ class MainWindowController : public platform::WindowDelegate,
   // The stored class of the current screen, empty before one is shown.
   const QString& controllerClass() const { return mControllerClass; }
 
+  // Shows the window at once, or as soon as the screen it is being given is in.
   void showWindow();
   // Null when no screen controller or its state is none, and for a new scratch document
   // nobody has touched (an empty, unsaved map is nothing to come back to).
@@ -78,6 +79,8 @@ class MainWindowController : public platform::WindowDelegate,
 
   std::shared_ptr<DragSupportWindow> mWindow;
   QString mControllerClass;
+  // Its screen comes on the next turn of the main queue, which then shows the window.
+  bool mScreenPending = false;
   std::weak_ptr<IdeaDocument> mScratchDocument;
 };
 

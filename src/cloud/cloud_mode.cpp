@@ -150,35 +150,56 @@ void CloudMode::handleIndexResults(const platform::MetadataQuery& query) {
     }
   }
   const QString path = mCloudDocURL + QLatin1Char('/') + IndexDocument::standardFileName();
-  auto index = std::make_shared<IndexDocument>(QUrl::fromLocalFile(path));
-  // Another instance may have made the index since the scan: read it rather than replace its list.
-  if (QFileInfo::exists(path)) {
-    openIndexDocumentUntilSuccess(index);
-    return;
-  }
-  bool written = false;
-  index->saveBinaryToURL(index->presentedItemURL(), [&written](bool success) { written = success; });
-  if (!written) {
-    logLine(QStringLiteral("CloudMode: cannot write a new index at %1").arg(path));
-    return;
-  }
-  subscribeToIndexDocumentChanges(index);
-  queryCloudDocuments();
+  // Held here, not by the work queue's task: an index lets its file go on the main thread.
+  mIndexInFlight = std::make_shared<IndexDocument>(QUrl::fromLocalFile(path));
+  // The write may wait seconds for another instance's folder lock: on the work queue.
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  const platform::FilePresenter* identity = mIndexInFlight.get();
+  PersistenceController::singleton().workQueue().async([weakSelf, identity, path] {
+    // Another instance may have made the index since the scan: read it rather than replace its list.
+    const bool exists = QFileInfo::exists(path);
+    QString failure;
+    const bool written = !exists && IndexDocument::writeListToFile(path, identity, ProxyList(), &failure);
+    platform::mainQueue().async([weakSelf, identity, path, exists, written, failure] {
+      auto self = weakSelf.lock();
+      if (!self || self->mDead || self->mIndexInFlight.get() != identity) return;
+      auto index = std::move(self->mIndexInFlight);
+      if (exists) return self->openIndexDocumentUntilSuccess(index);
+      if (!written) {
+        logLine(QStringLiteral("CloudMode: cannot write a new index at %1: %2").arg(path, failure));
+        self->report([&](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusUnavailable, self.get()); });
+        return;
+      }
+      self->subscribeToIndexDocumentChanges(index);
+      self->queryCloudDocuments();
+    });
+  });
 }
 
 void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocument>& index) {
   if (mDead || !index) return;
-  bool loaded = false;
-  index->readBinaryWithCompletionHandler([&loaded](bool success) { loaded = success; });
-  if (mDead) return;
-  if (loaded) {
-    subscribeToIndexDocumentChanges(index);
-    queryCloudDocuments();
-    return;
-  }
+  // Reading a big index takes a good part of a second: on the work queue; the list is taken
+  // over here.
+  mIndexInFlight = index;
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  platform::mainQueue().afterSeconds(kIndexRetrySeconds, [weakSelf, index] {
-    if (auto self = weakSelf.lock()) self->openIndexDocumentUntilSuccess(index);
+  const platform::FilePresenter* identity = index.get();
+  PersistenceController::singleton().workQueue().async([weakSelf, identity, path = index->presentedItemPath()] {
+    auto list = std::make_shared<ProxyList>();
+    const bool loaded = IndexDocument::readListFromFile(path, identity, *list);
+    platform::mainQueue().async([weakSelf, identity, list, loaded] {
+      auto self = weakSelf.lock();
+      if (!self || self->mDead || self->mIndexInFlight.get() != identity) return;
+      auto index = std::move(self->mIndexInFlight);
+      if (loaded) {
+        index->setIdeaProxyList(std::move(*list));
+        self->subscribeToIndexDocumentChanges(index);
+        self->queryCloudDocuments();
+        return;
+      }
+      platform::mainQueue().afterSeconds(kIndexRetrySeconds, [weakSelf, index] {
+        if (auto self = weakSelf.lock()) self->openIndexDocumentUntilSuccess(index);
+      });
+    });
   });
 }
 
@@ -194,6 +215,14 @@ void CloudMode::subscribeToIndexDocumentChanges(const std::shared_ptr<IndexDocum
 
 void CloudMode::indexDocumentStateChanged() {
   if (mDead || !mSubscribedIndexDocument) return;
+  // A walk under way reports the old list: it stops now, and a new one starts once the index
+  // is read again.
+  if (mQuery) {
+    mQuery->disableUpdates();
+    mQuery->stop();
+    mQuery.reset();
+    mQueryObserver.stopObserving();
+  }
   mSubscribedIndexDocument->resolvePotentialConflict();
   openIndexDocumentUntilSuccess(mSubscribedIndexDocument);
 }
@@ -275,6 +304,7 @@ void CloudMode::leaveState() {
   mAccountObserver.stopObserving();
   mIndexObserver.stopObserving();
   mIdentityMonitor.reset();
+  mIndexInFlight.reset();
 }
 
 // ---- document operations

@@ -109,6 +109,8 @@ class CloudMode final : public PersistenceState,
   std::shared_ptr<platform::MetadataQuery> mIndexQuery;
   QSet<QString> mFilesFound;
   std::shared_ptr<IndexDocument> mSubscribedIndexDocument;
+  // The index being read or made on the work queue; a later read or make replaces it.
+  std::shared_ptr<IndexDocument> mIndexInFlight;
   QString mCloudDocURL;
   QString mCloudToken;
   bool mDead = false;

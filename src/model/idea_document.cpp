@@ -254,11 +254,22 @@ void IdeaDocument::closeWithToken(DocumentToken token, BoolCompletion completion
 }
 
 void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion) {
-  // The read itself is synchronous; the presenter is only needed while it runs.
+  // The presenter is only needed until the read is done; the document (and the queue it may
+  // own) stays until then, as its reader's completion expects.
   mLastUserFriendlyError.clear();
   mLastError = DocumentError();
-  IdeaFilePresenter presenter(url, weak_from_this());
-  presenter.readWithCompletionHandler(std::move(completion));
+  auto presenter = std::make_shared<IdeaFilePresenter>(url, weak_from_this());
+  presenter->readWithCompletionHandler([self = shared_from_this(), presenter,
+                                        completion = std::move(completion)](bool ok) mutable {
+    presenter->close();
+    if (completion) completion(ok);
+  });
+}
+
+void IdeaDocument::writeEnded() {
+  if (mWritesInFlight > 0) --mWritesInFlight;
+  if (mWritesInFlight > 0 || !std::exchange(mChangeWhileWriting, false)) return;
+  if (mFilePresenter) mFilePresenter->presentedItemDidChange();
 }
 
 platform::Queue& IdeaDocument::workQueue() {

@@ -133,7 +133,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // of the last token.
   bool isOpen() const { return mFilePresenter != nullptr; }
   size_t tokenCount() const { return mTokens.size(); }
-  // Reads the file into this document without tokens.
+  // Reads the file into this document without tokens; reading and decoding run on the work
+  // queue.
   void readFromURL(const QUrl& url, BoolCompletion completion);
   // Writes the compressed document to a file on the persistence work queue; the bytes are
   // taken now, on the calling thread.
@@ -154,12 +155,24 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
                    const platform::FileStamp& stamp, const std::vector<IdeaMergeConflict>& announced = {});
   // The presenter read `bytes` from the file into this document; the file was at `stamp`.
   void noteFileRead(const QByteArray& bytes, bool compressed, const platform::FileStamp& stamp);
+  const platform::FileStamp& baseStamp() const { return mBaseStamp; }
+  // `read` was read from this document's file off the main thread: its tree, dates, mark and
+  // base become this document's when `readable`, its error always. A file that still holds
+  // what an open document last read or wrote leaves the tree its windows show.
+  void takeReadFile(IdeaDocument& read, bool readable);
+  // Writes of this document's presenter not yet reported. A change of the file told meanwhile
+  // is read again once they are: merged now, it would count as this instance's own edit when
+  // the write's merge comes back, and put older values over the file's.
+  void writeStarted() { ++mWritesInFlight; }
+  void writeEnded();
+  bool deferChangeWhileWriting();
   // The tree of document file bytes (plain JSON or compressed); none when they do not read.
   // Any thread.
   static std::shared_ptr<Idea> treeFromFileBytes(const QByteArray& bytes, bool compressed);
   // Another instance changed the file and `read` holds what it has now (or why it cannot be
   // read): this instance's unsaved changes are merged into it, the file's tree is the new base.
-  void takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp);
+  // False when nothing was taken: unreadable, or the file holds what was last read or written.
+  bool takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp);
   // The values of this instance that replaced another instance's changes in merges since the
   // last call (a save's completion can tell the user what the other window lost).
   std::vector<IdeaMergeConflict> takeMergeConflicts();
@@ -194,6 +207,9 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   void takeNewFileName();
   void startSave();
   void noteMergeConflicts(const std::vector<IdeaMergeConflict>& conflicts);
+  bool holdsFileOf(const IdeaDocument& read) const {
+    return !mBaseBytes.isEmpty() && mBaseBytes == read.mBaseBytes && mBaseCompressed == read.mBaseCompressed;
+  }
   QString ideaDescription() const;
 
   QString mDocIdentifier;
@@ -219,6 +235,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   QByteArray mBaseBytes;
   bool mBaseCompressed = true;
   platform::FileStamp mBaseStamp;
+  int mWritesInFlight = 0;
+  bool mChangeWhileWriting = false;
   std::vector<IdeaMergeConflict> mMergeConflicts;
   // Replaced changes of other instances the next save tells them about.
   std::vector<IdeaMergeConflict> mToAnnounce;

@@ -82,11 +82,33 @@ void IdeaDocument::noteFileRead(const QByteArray& bytes, bool compressed, const 
   mBaseStamp = stamp;
 }
 
-void IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp) {
+void IdeaDocument::takeReadFile(IdeaDocument& read, bool readable) {
+  mLastUserFriendlyError = read.mLastUserFriendlyError;
+  mLastError = read.mLastError;
+  if (!readable) return;
+  if (isOpen() && holdsFileOf(read)) {
+    mBaseStamp = read.mBaseStamp;
+    return;
+  }
+  mIdea = std::move(read.mIdea);
+  mDateCreated = read.mDateCreated;
+  mDateModified = read.mDateModified;
+  mAppInstance = read.mAppInstance;
+  mBaseBytes = read.mBaseBytes;
+  mBaseCompressed = read.mBaseCompressed;
+  mBaseStamp = read.mBaseStamp;
+}
+
+bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp) {
   if (!readable) {
     mLastUserFriendlyError = read.mLastUserFriendlyError;
     mLastError = read.mLastError;
-    return;
+    return false;
+  }
+  // Our own write, or a file put back as it was: the windows keep their tree.
+  if (holdsFileOf(read)) {
+    mBaseStamp = stamp;
+    return false;
   }
   IdeaMergeResult merged = mergeIdeaTrees(treeFromFileBytes(mBaseBytes, mBaseCompressed), mIdea, read.mIdea);
   // The file's writer replaced changes of ours: what we held until now keeps their values.
@@ -110,6 +132,13 @@ void IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
   mDateModified = read.mDateModified;
   mAppInstance = read.mAppInstance;
   noteMergeConflicts(merged.conflicts);
+  return true;
+}
+
+bool IdeaDocument::deferChangeWhileWriting() {
+  if (mWritesInFlight == 0) return false;
+  mChangeWhileWriting = true;
+  return true;
 }
 
 void IdeaDocument::noteMergeConflicts(const std::vector<IdeaMergeConflict>& conflicts) {

@@ -32,6 +32,30 @@ void checkMainThread(int line, const char* operation) {
   if (!platform::mainQueue().isCurrent()) softAssertionFailed(line, operation);
 }
 
+// Reads the file at `path` into `read` (a document nobody else sees); on any thread.
+bool readInto(const QString& path, Codec codec, IdeaDocument& read) {
+  removeStaleSaveTemporaries(path);
+  // Before the bytes: a file replaced in between then only looks changed once more.
+  const platform::FileStamp stamp = platform::FileStamp::of(path);
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  // No document file is larger than the JSON text it may hold, compressed or not; reading a
+  // bigger one whole could take more memory than there is.
+  if (file.size() > IdeaDocument::kMaxJSONBytes) return read.refuseAsTooLarge();
+  QByteArray bytes;
+  try {
+    bytes = file.readAll();
+  } catch (const std::bad_alloc&) {
+    return read.refuseAsTooLarge();
+  }
+  if (file.error() != QFileDevice::NoError) return false;
+  if (codec == Codec::OPML) return read.loadFromOPMLData(bytes);
+  const bool compressed = codec == Codec::Compressed;
+  const bool ok = compressed ? read.loadFromOrreryData(bytes) : read.loadFromJSONData(bytes);
+  if (ok) read.noteFileRead(bytes, compressed, stamp);
+  return ok;
+}
+
 }  // namespace
 
 IdeaFilePresenter::IdeaFilePresenter(const QUrl& fileURL, std::weak_ptr<IdeaDocument> owner)
@@ -49,54 +73,47 @@ void IdeaFilePresenter::close() {
   mFileURL = QUrl();
 }
 
-bool IdeaFilePresenter::readInto(const QString& path, bool changedByOthers) {
-  auto owner = mOwner.lock();
-  if (!owner) return false;
-  removeStaleSaveTemporaries(path);
-  // Before the bytes: a file replaced in between then only looks changed once more.
-  const platform::FileStamp stamp = platform::FileStamp::of(path);
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  // No document file is larger than the JSON text it may hold, compressed or not; reading a
-  // bigger one whole could take more memory than there is.
-  if (file.size() > IdeaDocument::kMaxJSONBytes) return owner->refuseAsTooLarge();
-  QByteArray bytes;
-  try {
-    bytes = file.readAll();
-  } catch (const std::bad_alloc&) {
-    return owner->refuseAsTooLarge();
-  }
-  if (file.error() != QFileDevice::NoError) return false;
-  const Codec codec = codecFor(mFileURL, *owner);
-  if (codec == Codec::OPML) return owner->loadFromOPMLData(bytes);
-  const bool compressed = codec == Codec::Compressed;
-  // Another instance's version is read apart and merged with what this one changed since.
-  auto target = changedByOthers ? IdeaDocument::createWithFileName(QStringLiteral("changed.orrx"), DocumentLocationDropbox)
-                                : owner;
-  const bool read = compressed ? target->loadFromOrreryData(bytes) : target->loadFromJSONData(bytes);
-  if (read) target->noteFileRead(bytes, compressed, stamp);
-  if (changedByOthers) owner->takeChangedFile(*target, read, stamp);
-  return read;
-}
-
 void IdeaFilePresenter::readWithCompletionHandler(std::function<void(bool)> completion) {
   readFile(false, std::move(completion));
 }
 
 void IdeaFilePresenter::readFile(bool changedByOthers, std::function<void(bool)> completion) {
-  bool result = false;
-  platform::FileCoordinator coordinator(this);
-  const bool granted = coordinator.coordinateReading(presentedItemPath(), [&](const QString& path) {
-    checkMainThread(190, "-[IdeaFilePresenter readWithCompletionHandler:]");
-    result = readInto(path, changedByOthers);
-  });
-  if (!granted) {
+  auto owner = mOwner.lock();
+  const QString path = presentedItemPath();
+  if (!owner || path.isEmpty()) {
     if (completion) completion(false);
     return;
   }
-  platform::mainQueue().async([completion = std::move(completion), result] {
-    if (completion) completion(result);
-  });
+  // Reading and decoding a big map takes a good part of a second: the work queue does both
+  // into a document of its own, after the writes already asked for, and the main thread only
+  // takes the result over.
+  auto work = [identifier = owner->docIdentifier(), codec = codecFor(mFileURL, *owner), path, changedByOthers,
+               identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
+               completion = std::move(completion)]() mutable {
+    auto read = IdeaDocument::createWithIdentifier(identifier);
+    bool ok = false;
+    platform::FileCoordinator coordinator(identity);
+    const bool granted =
+        coordinator.coordinateReading(path, [&](const QString& p) { ok = readInto(p, codec, *read); });
+    auto report = [weakOwner, read = std::move(read), granted, ok, changedByOthers,
+                   completion = std::move(completion)]() {
+      auto owner = weakOwner.lock();
+      bool taken = owner && granted && ok;
+      if (owner && granted) {
+        // Another instance's version is merged with what this one changed since; a change
+        // is only told when the file holds something new.
+        if (!changedByOthers)
+          owner->takeReadFile(*read, ok);
+        else if (owner->deferChangeWhileWriting())
+          taken = false;
+        else if (ok || !read->lastUserFriendlyError().isEmpty())
+          taken = owner->takeChangedFile(*read, ok, read->baseStamp());
+      }
+      if (completion) completion(taken);
+    };
+    completeOnMainQueue(std::function<void()>(std::move(report)));
+  };
+  owner->workQueue().async(std::move(work));
 }
 
 FileWriteResult IdeaFilePresenter::doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive,
@@ -149,6 +166,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
   }
   // The main thread only copies the tree; encoding, compressing, waiting for the folder lock
   // and writing happen on the work queue.
+  owner->writeStarted();
   auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive, update,
                 identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
                 completion = std::move(completion)]() mutable {
@@ -180,13 +198,19 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
     auto report = [weakOwner, reason = std::move(reason), written = std::move(written),
                    merged = std::move(merged), bytes = std::move(bytes), stamp, announced = std::move(snapshot.replaced),
                    completion = std::move(completion)](FileWriteResult result) {
-      if (auto owner = weakOwner.lock()) {
+      auto owner = weakOwner.lock();
+      if (owner) {
         if (result == FileWriteResult::Failed)
           owner->noteWriteFailure(reason);
         else if (result == FileWriteResult::Written)
           owner->noteWritten(written, merged.idea, merged.conflicts, bytes, stamp, announced);
       }
       if (completion) completion(result);
+      if (!owner) return;
+      // The tree now holds another instance's changes, which the windows have not shown yet.
+      if (result == FileWriteResult::Written && merged.idea)
+        platform::NotificationCenter::defaultCenter().post(IdeaDocumentChangedNotification, owner.get());
+      owner->writeEnded();
     };
     // Nothing shared with the main thread stays here once the report is handed over.
     snapshot = DocumentSnapshot();
@@ -206,8 +230,8 @@ void IdeaFilePresenter::updateWithCompletionHandler(std::function<void(bool)> co
 }
 
 void IdeaFilePresenter::presentedItemDidChange() {
-  // Delivered on the main queue by the registry; re-read there and tell the editor only when
-  // someone else wrote the file.
+  // Delivered on the main queue by the registry; re-read on the work queue and tell the
+  // editor only when someone else wrote something new into the file.
   std::weak_ptr<IdeaDocument> weakOwner = mOwner;
   readFile(true, [weakOwner](bool success) {
     if (!success) return;

@@ -33,10 +33,10 @@ class IdeaFilePresenter final : public platform::FilePresenter {
   QString presentedItemPath() const override { return mFileURL.toLocalFile(); }
   void presentedItemDidChange() override;
 
-  // Each completes on the main queue; false (or Failed) at once when coordination is refused.
-  // The read runs on the calling (main) thread. Writes take a snapshot of the owner here and
-  // encode and write it on the owner's work queue; a failed write leaves its reason in the
-  // owner's lastUserFriendlyError.
+  // Each completes on the main queue; false (or Failed) when coordination is refused. A read
+  // reads and decodes on the owner's work queue and hands the result to the owner on the main
+  // queue. Writes take a snapshot of the owner here and encode and write it on the owner's
+  // work queue; a failed write leaves its reason in the owner's lastUserFriendlyError.
   void readWithCompletionHandler(std::function<void(bool)> completion);
   // With `exclusive`, an existing file is left alone and the result is AlreadyExists.
   void createWithCompletionHandler(bool exclusive, std::function<void(FileWriteResult)> completion);
@@ -45,7 +45,6 @@ class IdeaFilePresenter final : public platform::FilePresenter {
   static FileWriteResult doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive, QString* reason);
 
  private:
-  bool readInto(const QString& path, bool changedByOthers);
   void readFile(bool changedByOthers, std::function<void(bool)> completion);
   // An update merges with another instance's version when the file changed since the owner
   // last read or wrote it; a create replaces whatever is there.

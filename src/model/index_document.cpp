@@ -6,8 +6,10 @@
 #include "model/index_keyed_archiver.h"
 #include "model/index_keyed_unarchiver.h"
 #include "model/index_portable_image.h"
+#include "model/persistence_controller.h"
 
 #include "foundation/globals.h"
+#include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/file_coordinator.h"
 
@@ -25,13 +27,15 @@ IndexDocument::IndexDocument(const QUrl& fileURL) : mFileURL(fileURL) {
 
 IndexDocument::~IndexDocument() { platform::FileCoordinator::removeFilePresenter(this); }
 
-QByteArray IndexDocument::contentsAsBinaryData() const {
+namespace {
+
+QByteArray archiveOf(const ProxyList& list) {
   KeyedArchiver archiver;
-  archiver.encodeRootObject(IndexFileContents(QString::fromLatin1(kProxyListKey), mIdeaProxyList));
+  archiver.encodeRootObject(IndexFileContents(QString::fromLatin1(kProxyListKey), list));
   return archiver.encodedData();
 }
 
-bool IndexDocument::loadFromContents(const QByteArray& data, DocumentError* error, bool onlyIfChanged) {
+bool decodeList(const QByteArray& data, DocumentError* error, bool onlyIfChanged, ProxyList& list) {
   static const QSet<QString> kAllowedClasses{QString::fromLatin1(IdeaProxy::kClassName),
                                              QString::fromLatin1(PortableImage::kClassName),
                                              QString::fromLatin1(IconImage::kClassName)};
@@ -50,38 +54,75 @@ bool IndexDocument::loadFromContents(const QByteArray& data, DocumentError* erro
   if (unarchiver->failed()) return false;
   // The file holds this process's own last write: nothing new to take.
   if (onlyIfChanged && writer == Globals::appInstance()) return false;
-  mIdeaProxyList = std::move(loaded);
+  list = std::move(loaded);
   return true;
 }
 
-void IndexDocument::saveBinaryToURL(const QUrl& url, BoolCompletion completion) {
-  const QByteArray data = contentsAsBinaryData();
-  bool written = false;
-  platform::FileCoordinator coordinator(this);
-  const bool granted = coordinator.coordinateWriting(url.toLocalFile(), [&](const QString& path) {
-    written = !data.isEmpty() && writeFileReplacing(path, data) == FileWriteResult::Written;
-  });
-  if (completion) completion(granted && written);
+}  // namespace
+
+QByteArray IndexDocument::contentsAsBinaryData() const { return archiveOf(mIdeaProxyList); }
+
+bool IndexDocument::loadFromContents(const QByteArray& data, DocumentError* error, bool onlyIfChanged) {
+  return decodeList(data, error, onlyIfChanged, mIdeaProxyList);
 }
 
-void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, bool onlyIfChanged) {
+bool IndexDocument::writeListToFile(const QString& path, const platform::FilePresenter* presenter,
+                                    const ProxyList& list, QString* failure) {
+  const QByteArray data = archiveOf(list);
+  if (data.isEmpty()) {
+    if (failure) *failure = QStringLiteral("the index could not be encoded");
+    return false;
+  }
+  FileWriteResult result = FileWriteResult::Failed;
+  QString reason;
+  platform::FileCoordinator coordinator(presenter);
+  const bool granted = coordinator.coordinateWriting(
+      path, [&](const QString& p) { result = writeFileReplacing(p, data, &reason); }, &reason);
+  if (failure) *failure = reason;
+  return granted && result == FileWriteResult::Written;
+}
+
+void IndexDocument::saveBinaryToURL(const QUrl& url, BoolCompletion completion) {
+  const bool written = writeListToFile(url.toLocalFile(), this, mIdeaProxyList);
+  if (completion) completion(written);
+}
+
+bool IndexDocument::readListFromFile(const QString& path, const platform::FilePresenter* presenter, ProxyList& list,
+                                     bool onlyIfChanged) {
   bool loaded = false;
-  platform::FileCoordinator coordinator(this);
-  const bool granted = coordinator.coordinateReading(presentedItemPath(), [&](const QString& path) {
-    QFile file(path);
+  platform::FileCoordinator coordinator(presenter);
+  const bool granted = coordinator.coordinateReading(path, [&](const QString& p) {
+    QFile file(p);
     if (!file.open(QIODevice::ReadOnly)) return;
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError) return;
-    loaded = loadFromContents(data, nullptr, onlyIfChanged);
+    loaded = decodeList(data, nullptr, onlyIfChanged, list);
   });
-  if (completion) completion(granted && loaded);
+  return granted && loaded;
+}
+
+void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, bool onlyIfChanged) {
+  const bool loaded = readListFromFile(presentedItemPath(), this, mIdeaProxyList, onlyIfChanged);
+  if (completion) completion(loaded);
 }
 
 void IndexDocument::presentedItemDidChange() {
-  // Delivered on the main queue: re-read there, and announce only what another instance wrote.
-  bool loaded = false;
-  readBinaryWithCompletionHandler([&loaded](bool success) { loaded = success; }, true);
-  if (loaded) platform::NotificationCenter::defaultCenter().post(IndexDocumentChangedNotification, this);
+  // Delivered on the main queue. A big index takes a good part of a second to read: on the
+  // work queue, and only what another instance wrote is taken and announced.
+  std::weak_ptr<IndexDocument*> alive = mLiveness;
+  PersistenceController::singleton().workQueue().async(
+      [alive, path = presentedItemPath(), identity = static_cast<const platform::FilePresenter*>(this)] {
+        auto list = std::make_shared<ProxyList>();
+        const bool loaded = readListFromFile(path, identity, *list, /*onlyIfChanged=*/true);
+        if (!loaded) return;
+        platform::mainQueue().async([alive, list] {
+          auto self = alive.lock();
+          if (!self) return;
+          IndexDocument* index = *self;
+          index->mIdeaProxyList = std::move(*list);
+          platform::NotificationCenter::defaultCenter().post(IndexDocumentChangedNotification, index);
+        });
+      });
 }
 
 }  // namespace orrery

@@ -3,7 +3,8 @@
 // instance's mark and the document list, kept in a keyed archive beside the documents. It
 // presents its file, so that a change made by another running instance of the application is
 // re-read and announced with IndexDocumentChangedNotification; this process's own writes are
-// not announced. Main thread only.
+// not announced; another instance's change is read on "orrery.persistence". Main thread only,
+// except the static file functions.
 
 #include "model/document_location.h"
 #include "model/idea_proxy.h"
@@ -13,6 +14,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
 namespace orrery {
 
@@ -51,6 +53,14 @@ class IndexDocument final : public platform::FilePresenter {
   // Coordinated read of this index's file; the completion runs before this returns, true when
   // a list was loaded.
   void readBinaryWithCompletionHandler(BoolCompletion completion, bool onlyIfChanged = false);
+  // The same read of the index file at `path` into `list`, on any thread (a big index takes a
+  // good part of a second); `presenter` is the index the list is for, by identity only.
+  static bool readListFromFile(const QString& path, const platform::FilePresenter* presenter, ProxyList& list,
+                               bool onlyIfChanged = false);
+  // The archive of `list` written to the file at `path` on any thread (writes wait for
+  // another instance's folder lock); false with the reason in `failure` (when given).
+  static bool writeListToFile(const QString& path, const platform::FilePresenter* presenter, const ProxyList& list,
+                              QString* failure = nullptr);
 
   // Conflicts of the index are settled by the next write.
   void resolvePotentialConflict() {}
@@ -58,6 +68,8 @@ class IndexDocument final : public platform::FilePresenter {
  private:
   QUrl mFileURL;
   ProxyList mIdeaProxyList;
+  // Re-reads finishing on the main queue find the index through this only while it lives.
+  std::shared_ptr<IndexDocument*> mLiveness = std::make_shared<IndexDocument*>(this);
 };
 
 }  // namespace orrery

@@ -263,6 +263,25 @@ TEST_F(StartUp, AnUntouchedScratchMapIsNotKeptButOneWithContentIs) {
   EXPECT_EQ(storedWindows().size(), 1);
 }
 
+// The first window shows before telemetry starts, before the what's-new card covers it and
+// before the new version is written to the defaults (a write waits for the disk).
+TEST_F(StartUp, TelemetryTheWhatsNewCardAndTheVersionsWriteWaitForTheFirstFrame) {
+  BundleInfo::setValues(version("1.5.2", "152"));
+  holdFirstFrameWork = true;
+  auto& app = launch();
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  const auto& window = *app.windowControllers().front();
+  ASSERT_NE(documentScreen(window), nullptr);
+  EXPECT_EQ(telemetryStarts, 0);
+  EXPECT_FALSE(showsWhatsNew(window));
+  EXPECT_TRUE(defaults().stringForKey("CurrentOrreryVersion").isEmpty());
+  ASSERT_EQ(firstFrameWork.size(), 3u);
+  for (auto& work : firstFrameWork) work();
+  EXPECT_EQ(telemetryStarts, 1);
+  EXPECT_TRUE(showsWhatsNew(window));
+  EXPECT_EQ(defaults().stringForKey("CurrentOrreryVersion"), QStringLiteral("1.5.2.152"));
+}
+
 TEST_F(StartUp, ClosingTheLastWindowStoresAnEmptyWindowSetAndQuits) {
   auto& app = launch();
   ASSERT_EQ(app.windowControllers().size(), 1u);
@@ -320,4 +339,23 @@ TEST_F(StartUp, AQuitBeforeTheWindowsCameBackKeepsTheStoredWindowSet) {
   app.terminate();
   EXPECT_EQ(exits, 1);
   EXPECT_EQ(defaults().dictionaryForKey("CurrentState"), stored) << "a signal during start-up loses no windows";
+}
+
+// A window is shown only once its screen is in, so its first frame is the screen and never an
+// empty window the screen replaces a frame later (which would also let the first-frame work
+// run before the window the user waits for).
+TEST_F(StartUp, AWindowShowsOnlyOnceItsScreenIsIn) {
+  launch();
+  auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
+  doc->setIdea(Idea::createWithText(QStringLiteral("shown")));
+  for (const bool home : {false, true}) {
+    const auto controller = home ? MainWindowController::createCloudWindow(DocumentLocationLocalFile)
+                                 : MainWindowController::createDocumentWindow(doc, 0);
+    controller->showWindow();
+    EXPECT_FALSE(controller->myWindow().isVisible()) << "not before its screen";
+    uitest::loop().runPending();
+    EXPECT_TRUE(controller->myWindow().isVisible());
+    EXPECT_TRUE(controller->myWindow().controller()) << "shown with its screen";
+    controller->myWindow().orderOut();
+  }
 }

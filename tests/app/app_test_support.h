@@ -66,6 +66,8 @@ class AppFixture : public ::testing::Test {
       ++telemetryStarts;
       if (telemetryThrows) throw std::runtime_error("configuration rejected");
     };
+    if (holdFirstFrameWork)
+      services.afterFirstFrame = [this](std::function<void()> work) { firstFrameWork.push_back(std::move(work)); };
     services.handleDropboxRedirect = [this](const QUrl& url, auto completion) {
       redirects.push_back(url);
       if (redirectHandler)
@@ -127,6 +129,9 @@ class AppFixture : public ::testing::Test {
   int exits = 0;
   int telemetryStarts = 0;
   bool telemetryThrows = false;
+  // When set, work the first frame does not need is held here instead of running at once.
+  bool holdFirstFrameWork = false;
+  std::vector<std::function<void()>> firstFrameWork;
   QTemporaryDir mFiles;
 
  private:

@@ -11,6 +11,8 @@
 #include "model/workspace.h"
 #include "platform/cloud/file_version.h"
 #include "platform/cloud/local_folder_container.h"
+#include "platform/services/file_coordinator_testing.h"
+#include "platform/services/process_lock.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -254,6 +257,26 @@ TEST_F(CloudModeTest, AnEmptyContainerGetsItsIndexBeforeTheDocumentsAreLooked_fo
   ASSERT_TRUE(waitFor("status 5"));
   EXPECT_TRUE(QFileInfo::exists(container.indexPath()));
   EXPECT_EQ(recorder->events, QStringList({"status 4", "list 0", "status 5"}));
+}
+
+// Another instance holding the folder while the first index is made: the wait happens off
+// the main thread, and the list says it is unavailable and the log why, instead of nothing.
+TEST_F(CloudModeTest, AnIndexThatCannotBeMadeForAnotherInstancesLockIsReported) {
+  CloudContainerFixture container;
+  ASSERT_TRUE(QDir().mkpath(container.documents()));
+  LogCapture log;
+  platform::setFolderLockPatienceForTesting(std::chrono::milliseconds(50));
+  {
+    platform::ProcessLock otherInstance(container.documents());
+    ASSERT_TRUE(otherInstance.isLocked());
+    start();
+    EXPECT_TRUE(waitFor("status 1"));
+  }
+  platform::setFolderLockPatienceForTesting(std::chrono::seconds(5));
+  EXPECT_EQ(recorder->events, QStringList({"status 4", "status 1"}));
+  EXPECT_FALSE(QFileInfo::exists(container.indexPath()));
+  EXPECT_EQ(log.lines().filter("cannot write a new index").size(), 1) << log.lines().join("\n").toStdString();
+  EXPECT_EQ(log.lines().filter("locked").size(), 1) << "the reason is in the line";
 }
 
 TEST_F(CloudModeTest, IdentityAppearingAndChangingDrivesTheLookup) {

@@ -53,6 +53,8 @@ TEST_F(DragTest, ALongPressDragsAPlanetOntoAnotherWhereTheChoiceCopiesIt) {
   presenter->menuAnswers.push_back(1);  // "Choice.CopyInside"
   send(EventType::LeftMouseUp, to);
   uitest::advance(0.05);
+  // The dropped idea is read from the file on the persistence queue; the drop ends after.
+  ASSERT_TRUE(waitFor([&] { return !window().floatingCopy(); }));
   ASSERT_TRUE(waitFor([&] { return !c().isUpdatingDocument(); }));
   EXPECT_EQ(root->ideas().size(), 3u);
   ASSERT_EQ(root->ideas()[0]->ideas().size(), 3u);
@@ -77,6 +79,7 @@ TEST_F(DragTest, APlanetParkedInTheWellIsDraggedOutOntoTheDeleteAreaAndLeavesThe
   send(EventType::LeftMouseDragged, wellCentre);
   send(EventType::LeftMouseUp, wellCentre);
   uitest::advance(0.05);
+  ASSERT_TRUE(waitFor([&] { return !window().floatingCopy(); }));
   ASSERT_TRUE(window().currentDockedIdea());
   EXPECT_EQ(window().currentDockedIdea()->identifier(), root->ideas()[1]->identifier());
   EXPECT_EQ(window().currentDockedDocIdentifier(), opened.doc->docIdentifier());
@@ -90,6 +93,7 @@ TEST_F(DragTest, APlanetParkedInTheWellIsDraggedOutOntoTheDeleteAreaAndLeavesThe
   send(EventType::LeftMouseDragged, binCentre);
   send(EventType::LeftMouseUp, binCentre);
   uitest::advance(0.05);
+  ASSERT_TRUE(waitFor([&] { return !window().floatingCopy(); }));
   EXPECT_FALSE(window().currentDockedIdea());
   EXPECT_TRUE(well->isHidden());
   EXPECT_TRUE(bin->isHidden());

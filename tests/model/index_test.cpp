@@ -242,8 +242,8 @@ TEST_F(IndexFiles, AChangeByAnotherInstanceIsAnnouncedAndOwnWritesAreNot) {
   other.coordinateWriting(file, [&](const QString& p) {
     EXPECT_EQ(writeFileReplacing(p, QCborValue(archive).toCbor()), FileWriteResult::Written);
   });
-  main.runPending();
-  EXPECT_EQ(announced, 2);
+  // Read on the work queue, announced on the main queue.
+  ASSERT_TRUE(main.runUntil([&] { return announced == 2; }));
   EXPECT_TRUE(announcedObject == &mine || announcedObject == &watcher);
   EXPECT_EQ(identifiersOf(watcher.ideaProxyList()), QStringList{"iCloud:/x.orrx"});
 }

@@ -15,6 +15,7 @@
 #include <QUuid>
 
 #include <cerrno>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/statvfs.h>
@@ -112,7 +113,41 @@ QString LocalFolderContainer::identityToken() {
 
 // ---- IdentityMonitor
 
-IdentityMonitor::IdentityMonitor(Tag) : mToken(LocalFolderContainer::identityToken()) {}
+namespace {
+
+std::mutex gReaderMutex;
+IdentityMonitor::TokenReader& reader() {
+  static IdentityMonitor::TokenReader current;
+  return current;
+}
+
+QString readToken() {
+  IdentityMonitor::TokenReader replaced;
+  {
+    std::lock_guard lock(gReaderMutex);
+    replaced = reader();
+  }
+  return replaced ? replaced() : LocalFolderContainer::identityToken();
+}
+
+// The root and its identity file, as far as they exist (what the watcher can follow).
+QStringList watchablePaths() {
+  const QString base = LocalFolderContainer::root().path;
+  QStringList existing;
+  for (const QString& path : {base, base + QLatin1Char('/') + QLatin1String(kIdentityFileName)})
+    if (QFileInfo::exists(path)) existing.append(path);
+  return existing;
+}
+
+}  // namespace
+
+void IdentityMonitor::setTokenReader(TokenReader replacement) {
+  std::lock_guard lock(gReaderMutex);
+  reader() = std::move(replacement);
+}
+
+// The first token is read where the monitor is made; its holders need it at once.
+IdentityMonitor::IdentityMonitor(Tag) : mToken(readToken()) {}
 
 IdentityMonitor::~IdentityMonitor() = default;  // here, where QFileSystemWatcher is complete
 
@@ -121,7 +156,7 @@ std::shared_ptr<IdentityMonitor> IdentityMonitor::shared() {
   if (auto monitor = current.lock()) return monitor;
   auto monitor = std::make_shared<IdentityMonitor>(Tag{});
   current = monitor;
-  monitor->watch();
+  monitor->watch(watchablePaths());
   monitor->schedule();
   return monitor;
 }
@@ -131,20 +166,28 @@ void IdentityMonitor::schedule() {
     auto self = weak.lock();
     if (!self) return;
     self->check();
-    FilePresenterRegistry::shared().recheckAll();
+    // Presented files are stat'ed where a hung mount holds no window.
+    globalQueue(QueuePriority::Default).async([] { FilePresenterRegistry::shared().recheckAll(); });
     self->schedule();
   });
 }
 
 void IdentityMonitor::check() {
-  const QString now = LocalFolderContainer::identityToken();
-  watch();
-  if (now == mToken) return;
-  mToken = now;
-  NotificationCenter::defaultCenter().post(kUbiquityIdentityDidChangeNotification);
+  globalQueue(QueuePriority::Default).async([weak = weak_from_this()] {
+    const QString now = readToken();
+    const QStringList existing = watchablePaths();
+    mainQueue().async([weak, now, existing] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->watch(existing);
+      if (now == self->mToken) return;
+      self->mToken = now;
+      NotificationCenter::defaultCenter().post(kUbiquityIdentityDidChangeNotification);
+    });
+  });
 }
 
-void IdentityMonitor::watch() {
+void IdentityMonitor::watch(const QStringList& existing) {
   // The watcher needs the Qt main thread; the poll covers everything it would miss.
   auto* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return;
@@ -160,13 +203,10 @@ void IdentityMonitor::watch() {
     QObject::connect(mWatcher.get(), &QFileSystemWatcher::fileChanged, recheck);
   }
   // The root may have moved, appeared, or had its identity file replaced.
-  const QString base = LocalFolderContainer::root().path;
-  const QStringList wanted = {base, base + QLatin1Char('/') + QLatin1String(kIdentityFileName)};
   for (const QString& path : mWatcher->files() + mWatcher->directories())
-    if (!wanted.contains(path)) mWatcher->removePath(path);
-  for (const QString& path : wanted)
-    if (QFileInfo::exists(path) && !mWatcher->files().contains(path) && !mWatcher->directories().contains(path))
-      mWatcher->addPath(path);
+    if (!existing.contains(path)) mWatcher->removePath(path);
+  for (const QString& path : existing)
+    if (!mWatcher->files().contains(path) && !mWatcher->directories().contains(path)) mWatcher->addPath(path);
 }
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 // container and no identity; the default root is made when missing.
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -47,18 +48,25 @@ class LocalFolderContainer {
   static QString identityToken();
 };
 
-// Re-reads the identity token every kPollSeconds on the main queue and whenever the root
-// folder changes, posting kUbiquityIdentityDidChangeNotification when it differs from the
-// last one read. Also re-checks presented files on every poll. Runs while someone holds it.
-// Main thread only.
+// Re-reads the identity token every kPollSeconds and whenever the root folder changes,
+// posting kUbiquityIdentityDidChangeNotification on the main queue when it differs from the
+// last one read. Also re-checks presented files on every poll. The container may sit on a
+// network mount that hangs: every touch of it runs on a global queue, never on the main
+// thread. Runs while someone holds it. Main thread only.
 class IdentityMonitor : public std::enable_shared_from_this<IdentityMonitor> {
  public:
+  using TokenReader = std::function<QString()>;
+
   static std::shared_ptr<IdentityMonitor> shared();
   ~IdentityMonitor();
   // The token as last read.
   const QString& token() const { return mToken; }
-  // Reads the token now, posting the notification when it changed.
+  // Reads the token off the main thread; back on the main queue it is taken and the
+  // notification posted when it changed.
   void check();
+  // Replaces LocalFolderContainer::identityToken as the monitor's reader (tests); an empty
+  // reader restores it. Called on the global queue.
+  static void setTokenReader(TokenReader reader);
 
  private:
   struct Tag {};
@@ -68,7 +76,8 @@ class IdentityMonitor : public std::enable_shared_from_this<IdentityMonitor> {
 
  private:
   void schedule();
-  void watch();
+  // Follows the root and its identity file, of which `existing` exist.
+  void watch(const QStringList& existing);
 
   QString mToken;
   // Watches the root folder and its identity file; lives on the Qt main thread.

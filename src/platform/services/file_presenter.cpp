@@ -118,8 +118,8 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
     });
   }
 
-  // Watcher callback on the main thread: a watched folder or file changed (any, when `path`
-  // is null).
+  // A watched folder or file changed (any, when `path` is null): the watcher's callback on the
+  // main thread, or a poll on any thread.
   void pathChanged(const QString& path) {
     std::vector<QString> rewatch;
     {
@@ -136,10 +136,13 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
         if (now.exists) deliver(e.presenter, e.id);
       }
     }
-    // A file replaced by rename is a new file: its old watch died with the old one.
-    if (watcher && QThread::currentThread() == watcher->thread())
+    // A file replaced by rename is a new file: its old watch died with the old one. A poll
+    // may run on any thread; the watcher is only touched on its own.
+    if (rewatch.empty()) return;
+    onWatcherThread([rewatch = std::move(rewatch)](QFileSystemWatcher& w) {
       for (const QString& key : rewatch)
-        if (!watcher->files().contains(key)) watcher->addPath(key);
+        if (!w.files().contains(key)) w.addPath(key);
+    });
   }
 };
 

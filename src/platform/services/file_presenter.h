@@ -57,7 +57,7 @@ class FilePresenterRegistry {
   // whose last known state differs is told of the change.
   void fileWritten(const QString& key, const FilePresenter* writer);
   // Re-stats every presented file and tells of the changes the watcher missed (network file
-  // systems send no change notices). Main thread.
+  // systems send no change notices). Any thread; changes are told on the main queue.
   void recheckAll();
 
  private:

@@ -2,6 +2,7 @@
 // The process's application object: the end of every responder chain (its delegate gets
 // what nobody else handled), the list of windows, the key window and action sending.
 
+#include "platform/ui/first_frame.h"
 #include "platform/ui/responder.h"
 
 #include <functional>
@@ -60,6 +61,9 @@ class Application : public Responder {
   // The item whose key equivalent matches, or null.
   std::shared_ptr<MenuItem> itemForKeyEquivalent(const Event& event) const;
 
+  // Work the first frame does not need waits for the first frame any window draws.
+  FirstFrameWaiters& firstFrame() { return mFirstFrame; }
+
   // Kept by the windows themselves.
   void addWindow(Window* window);
   void removeWindow(Window* window);
@@ -75,6 +79,7 @@ class Application : public Responder {
   std::shared_ptr<Menu> mMainMenu;
   std::uint64_t mMainMenuGeneration = 0;
   int mNextMonitorId = 1;
+  FirstFrameWaiters mFirstFrame;
 };
 
 }  // namespace platform

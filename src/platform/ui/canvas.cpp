@@ -18,6 +18,7 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <cstdio>
 
 namespace platform {
 namespace {
@@ -144,8 +145,21 @@ WindowCanvas::WindowCanvas(Window* window, QWidget* parent) : QWidget(parent), m
 
 void WindowCanvas::paintEvent(QPaintEvent* event) {
   if (!mWindow) return;
-  QPainter painter(this);
-  mWindow->compose(painter, event->rect());
+  {
+    QPainter painter(this);
+    mWindow->compose(painter, event->rect());
+  }
+  Application::shared().firstFrame().frameDrawn();
+  // Start-up measurements ask for it (ORRERY_LOG_FIRST_FRAMES set): the first frame a window
+  // draws under each title is noted on standard error, so a starter sees a document's window
+  // show, not only the process answer.
+  static const bool requested = qEnvironmentVariableIsSet("ORRERY_LOG_FIRST_FRAMES");
+  if (!requested) return;
+  const QString title = mWindow->title();
+  if (title == mNotedTitle) return;
+  mNotedTitle = title;
+  std::fprintf(stderr, "orrery: first frame of \"%s\"\n", qPrintable(title));
+  std::fflush(stderr);
 }
 
 void WindowCanvas::resizeEvent(QResizeEvent* event) {

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointF>
+#include <QString>
 #include <QWidget>
 
 namespace platform {
@@ -58,6 +59,8 @@ class WindowCanvas final : public QWidget {
   double mLastPressTime = -1;
   QPointF mLastPressPos;
   int mLastPressButton = -1;
+  // The title of the last frame noted for start-up measurements (see paintEvent).
+  QString mNotedTitle;
   int mClickCount = 0;
 };
 

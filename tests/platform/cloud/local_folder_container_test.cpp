@@ -2,6 +2,7 @@
 #include "platform/cloud/metadata_query.h"
 
 #include "model/support/virtual_main_queue.h"
+#include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/standard_folders.h"
 #include "platform/services/user_defaults.h"
@@ -9,10 +10,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <future>
 #include <set>
 #include <thread>
@@ -47,6 +51,29 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
+
+// Replaces a file whole, as a sync tool does: a poll running meanwhile reads old or new.
+bool replaceFile(const QString& path, const QByteArray& bytes) {
+  QSaveFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+// A monitor of a fresh container, on a virtual main queue, counting the changes it posts.
+class IdentityMonitorTest : public ::testing::Test {
+ protected:
+  IdentityMonitorTest() {
+    observer.observe(platform::kUbiquityIdentityDidChangeNotification, nullptr,
+                     [this](const platform::Notification&) { ++posted; });
+    monitor = platform::IdentityMonitor::shared();
+  }
+
+  orrery::testing::VirtualMainQueue main;
+  QTemporaryDir dir;
+  RootScope scope{dir.path()};
+  int posted = 0;
+  platform::ObserverScope observer;
+  std::shared_ptr<platform::IdentityMonitor> monitor;
+};
 
 }  // namespace
 
@@ -98,31 +125,51 @@ TEST(LocalFolderContainerTest, RacingInstancesAgreeOnOneIdentity) {
   EXPECT_EQ(LocalFolderContainer::identityToken(), "other-account");
 }
 
-TEST(LocalFolderContainerTest, IdentityChangesArePostedOnceWhileTheMonitorIsHeld) {
-  orrery::testing::VirtualMainQueue main;
-  QTemporaryDir dir;
-  RootScope scope(dir.path());
-  int posted = 0;
-  platform::ObserverScope observer;
-  observer.observe(platform::kUbiquityIdentityDidChangeNotification, nullptr,
-                   [&](const platform::Notification&) { ++posted; });
-  auto monitor = platform::IdentityMonitor::shared();
+TEST_F(IdentityMonitorTest, IdentityChangesArePostedOnceWhileTheMonitorIsHeld) {
   const QString first = monitor->token();
   EXPECT_FALSE(first.isEmpty());
   main.advance(LocalFolderContainer::kPollSeconds * 2);
   EXPECT_EQ(posted, 0) << "nothing changed";
 
-  ASSERT_TRUE(writeFile(dir.filePath(".identity"), "second-account"));
+  ASSERT_TRUE(replaceFile(dir.filePath(".identity"), "second-account"));
   main.advance(LocalFolderContainer::kPollSeconds);
-  EXPECT_EQ(posted, 1);
+  ASSERT_TRUE(main.runUntil([&] { return posted == 1; }));
   EXPECT_EQ(monitor->token(), "second-account");
   main.advance(LocalFolderContainer::kPollSeconds);
   EXPECT_EQ(posted, 1);
 
   monitor.reset();
-  ASSERT_TRUE(writeFile(dir.filePath(".identity"), "third-account"));
+  ASSERT_TRUE(replaceFile(dir.filePath(".identity"), "third-account"));
   main.advance(LocalFolderContainer::kPollSeconds * 2);
   EXPECT_EQ(posted, 1) << "nobody holds the monitor: it is gone";
+}
+
+// A container on a network mount that hangs must not hang the program: the poll reads the
+// identity elsewhere while the main queue keeps turning, and takes the answer when it comes.
+TEST_F(IdentityMonitorTest, TheIdentityPollWaitsForAHungContainerOffTheMainThread) {
+  std::promise<void> mountAnswers;
+  std::shared_future<void> answered = mountAnswers.get_future().share();
+  std::atomic<int> readsOnMain{0};
+  platform::IdentityMonitor::setTokenReader([&, answered] {
+    if (platform::mainQueue().isCurrent()) ++readsOnMain;
+    answered.wait_for(std::chrono::seconds(5));
+    return QStringLiteral("account on the share");
+  });
+
+  main.advance(LocalFolderContainer::kPollSeconds);
+  bool turned = false;
+  platform::mainQueue().async([&] { turned = true; });
+  ASSERT_TRUE(main.runUntil([&] { return turned; }));
+  EXPECT_EQ(readsOnMain, 0);
+  EXPECT_EQ(posted, 0) << "no answer yet";
+
+  mountAnswers.set_value();
+  ASSERT_TRUE(main.runUntil([&] { return posted == 1; }));
+  EXPECT_EQ(monitor->token(), "account on the share");
+  EXPECT_EQ(readsOnMain, 0);
+  platform::IdentityMonitor::setTokenReader({});
+  monitor.reset();
+  main.runPending();
 }
 
 TEST(MetadataQueryTest, GathersMatchingPlainFilesInNameOrderOnce) {
