@@ -136,8 +136,8 @@ QRectF placeContents(const QSizeF& content, const QRectF& b, ContentsGravity gra
 // least recently used go beyond a byte budget.
 class ResampledPictures {
  public:
-  static constexpr qsizetype kBudget = 24 << 20;
-  static constexpr int kLargest = 256;
+  static constexpr qsizetype kBudget = 48 << 20;
+  static constexpr int kLargest = 512;
 
   // The kept picture, or none where the caller should resample itself.
   const QImage* picture(const QImage& image, const QSize& pixels) {

@@ -273,6 +273,8 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
  protected:
   // A contents image sized for the current bounds and scale, transparent.
   QImage makeBackingImage() const;
+  // For a display() that finds its picture still current: clears the mark without drawing.
+  void keepContents() { mNeedsDisplay = false; }
 
  private:
   struct Running {
