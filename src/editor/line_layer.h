@@ -1,7 +1,8 @@
 #pragma once
-// The connector line from the parent idea to the sun: drawn once at a fixed length and laid
-// onto any segment by its transform (translate to A, rotate toward B, scale by the
-// segment's length over the drawn length), so moving the line never redraws it. The scale
+// The connector line from the parent idea to the sun: drawn at a fixed length and laid onto
+// any segment by its transform (translate to A, rotate toward B, scale by the segment's
+// length over the drawn length). It is stroked into each composition: a kept picture would
+// be resampled through the rotation on every frame, which costs more. The scale
 // applies to the whole layer: the visible line stops 1 % short of both ends and its width
 // and dashes follow the segment's length. Main thread only.
 
@@ -30,6 +31,7 @@ class LineLayer : public platform::Layer {
   void animateToLine(const QPointF& from, const QPointF& to, bool immediate);
 
   bool drawsContent() const override { return true; }
+  bool drawsEachComposition() const override { return true; }
   void drawInContext(QPainter& painter) override;
 
  private:

@@ -100,7 +100,7 @@ class SolarSystem : public BaseView,
   // While set a drill animation owns the geometry: layout leaves radius, scale, rounding
   // and drawing order alone, and rotation reports do nothing.
   bool isAnimating() const { return mAnimating; }
-  void setAnimating(bool animating) { mAnimating = animating; }
+  void setAnimating(bool animating);
 
   // Update batches: the layout runs when the outermost batch closes.
   void startUpdate() { ++mUpdateSemaphore; }

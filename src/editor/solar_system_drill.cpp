@@ -26,6 +26,12 @@ float clamp01(float t) { return std::clamp(std::isfinite(t) ? t : 1.0f, 0.0f, 1.
 
 }  // namespace
 
+void SolarSystem::setAnimating(bool animating) {
+  mAnimating = animating;
+  // A drill changes the ring's radius every frame: stroked then, not redrawn as a picture.
+  if (mOrbitLayer) mOrbitLayer->setStrokedEachComposition(animating);
+}
+
 SolarSystem::FrameFunction SolarSystem::prepareDrillDownAnimation(std::int64_t index, bool simulated) {
   std::shared_ptr<PlanetLayer> planet;
   if (ORRERY_SOFT_ASSERT(ideaViewAtIndex(index), "-[SolarSystem prepareDrillDownAnimation:simulated:]"))
@@ -98,8 +104,8 @@ void SolarSystem::animateDrillDownInto(std::int64_t index, const std::shared_ptr
   stopAnimations();
   newSolarSystem->stopAnimations();
   newSolarSystem->applyLayout();
-  mAnimating = true;
-  newSolarSystem->mAnimating = true;
+  setAnimating(true);
+  newSolarSystem->setAnimating(true);
   FrameFunction down = prepareDrillDownAnimation(index, /*simulated=*/false);
   FrameFunction collapse = newSolarSystem->prepareCollapseAnimation();
   collapse(1.0f);
@@ -111,10 +117,10 @@ void SolarSystem::animateDrillDownInto(std::int64_t index, const std::shared_ptr
     collapse(1 - p);
     if (p < 1.0f) return;
     if (SolarSystem* o = oldView.get()) {
-      o->mAnimating = false;
+      o->setAnimating(false);
       o->applyLayout();
     }
-    newView->mAnimating = false;
+    newView->setAnimating(false);
     newView->updateView();
     if (completion) completion();
   });
@@ -127,8 +133,8 @@ void SolarSystem::animateDrillUpFrom(std::int64_t index, const std::shared_ptr<S
   oldSolarSystem->stopAnimations();
   FrameFunction down = prepareDrillDownAnimation(index, /*simulated=*/true);
   FrameFunction collapse = oldSolarSystem->prepareCollapseAnimation();
-  mAnimating = true;
-  oldSolarSystem->mAnimating = true;
+  setAnimating(true);
+  oldSolarSystem->setAnimating(true);
   down(1.0f);
   platform::WeakRef<SolarSystem> newView(this);
   std::shared_ptr<SolarSystem> oldView = oldSolarSystem;
@@ -137,9 +143,9 @@ void SolarSystem::animateDrillUpFrom(std::int64_t index, const std::shared_ptr<S
     down(1 - p);
     collapse(p);
     if (p < 1.0f) return;
-    oldView->mAnimating = false;
+    oldView->setAnimating(false);
     if (SolarSystem* n = newView.get()) {
-      n->mAnimating = false;
+      n->setAnimating(false);
       n->mOrbitLayer->setNeedsDisplay();
       n->applyLayout();
     }

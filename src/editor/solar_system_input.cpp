@@ -337,7 +337,7 @@ void SolarSystem::stopAnimations() {
     mSolarRotationAnimator->cancel();
     mSolarRotationAnimator.reset();
   }
-  mAnimating = false;
+  setAnimating(false);
 }
 
 }  // namespace orrery

@@ -16,6 +16,12 @@ void SolarSystemLayer::setRadius(double radius) {
   setNeedsDisplay();
 }
 
+void SolarSystemLayer::setStrokedEachComposition(bool stroked) {
+  if (stroked == mStrokedEachComposition) return;
+  mStrokedEachComposition = stroked;
+  setNeedsDisplay();
+}
+
 QRectF SolarSystemLayer::drawnArea(const QRectF& bounds) const {
   // The stroke's half width and a pixel of antialiasing, then whole device pixels from the
   // bounds' corner, so the picture is blitted without resampling.

@@ -122,6 +122,16 @@ void BigAdderLayer::setPressed(bool pressed) {
   setNeedsDisplay();
 }
 
+void BigAdderLayer::display() {
+  const Look look{mPressed, bounds().size(), contentsScale()};
+  if (look == mDrawn && !contents().isNull()) {
+    keepContents();
+    return;
+  }
+  BaseLayer::display();
+  mDrawn = look;
+}
+
 void BigAdderLayer::drawInContext(QPainter& painter) {
   const QImage& image = mPressed ? mActiveImage : mImage;
   if (image.isNull()) return;

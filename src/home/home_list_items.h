@@ -97,12 +97,22 @@ class BigAdderLayer : public BaseLayer {
   bool pressed() const { return mPressed; }
   void setPressed(bool pressed);
   bool drawsContent() const override { return true; }
+  // The grid redisplays the adder wherever it places it, on every step of a drag over it: a
+  // picture of the same look, size and scale is kept rather than drawn again.
+  void display() override;
   void drawInContext(QPainter& painter) override;
 
  private:
+  struct Look {
+    bool pressed = false;
+    QSizeF size;
+    double scale = 0;
+    bool operator==(const Look&) const = default;
+  };
   QImage mImage;
   QImage mActiveImage;
   bool mPressed = false;
+  Look mDrawn;
 };
 
 class BigAdderView : public BaseView, public UserInteractionProtocol {

@@ -59,7 +59,8 @@ void Idea::takeContentOf(const Idea* source) {
 
 IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) const {
   const IdentifierMaker identifiers;
-  std::vector<std::pair<const Idea*, Idea*>> links;  // (source link, its copy)
+  std::vector<std::pair<const Idea*, Idea*>> links;   // (source link, its copy)
+  std::vector<std::pair<const Idea*, Idea*>> copies;  // (source, its copy) in pre-order
   auto copyOf = [&](const Idea& source) {
     IdeaPtr copy = std::make_shared<Idea>(Private{}, QString(), identifiers.next());
     if (source.isLink()) {
@@ -69,19 +70,20 @@ IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) c
     } else {
       copy->takeContentOf(&source);
     }
+    copies.emplace_back(&source, copy.get());
     return copy;
   };
 
   const IdeaPtr top = copyTree(depth, copyOf);
   if (links.empty()) return top;
-  // Source identifier -> its first copy, from both trees walked side by side in pre-order.
+  // The first copy, in pre-order, of every source idea a link names: only those identifiers
+  // are hashed into the table, not the whole tree's.
   QHash<QString, Idea*> copyBySource;
-  std::vector<std::pair<const Idea*, Idea*>> pairs{{this, top.get()}};
-  while (!pairs.empty()) {
-    const auto [source, copy] = pairs.back();
-    pairs.pop_back();
-    if (!copyBySource.contains(source->mIdentifier)) copyBySource.insert(source->mIdentifier, copy);
-    for (size_t i = copy->mIdeas.size(); i-- > 0;) pairs.emplace_back(source->mIdeas[i].get(), copy->mIdeas[i].get());
+  copyBySource.reserve(qsizetype(links.size()));
+  for (const auto& link : links) copyBySource.insert(link.first->ex().linkedIdentifier, nullptr);
+  for (const auto& [source, copy] : copies) {
+    const auto named = copyBySource.find(source->mIdentifier);
+    if (named != copyBySource.end() && !*named) *named = copy;
   }
   for (const auto& [sourceLink, linkCopy] : links) {
     if (Idea* inside = copyBySource.value(sourceLink->ex().linkedIdentifier)) {

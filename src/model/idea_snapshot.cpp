@@ -88,6 +88,7 @@ void IdeaSnapshot::build(const IdeaPtr& frozen, Capture* capture) {
     std::int32_t depth;
   };
   std::vector<Step> stack{{frozen.get(), -1, 0}};
+  if (capture) mNodes.reserve(capture->live.size());
   while (!stack.empty()) {
     const Step step = stack.back();
     stack.pop_back();
@@ -114,14 +115,20 @@ void IdeaSnapshot::build(const IdeaPtr& frozen, Capture* capture) {
     }
   }
   // Links, as the tree resolves them: the first idea of the identifier, unless it is a link.
+  // Only the identifiers links name are hashed.
   QHash<QString, std::int32_t> firstByIdentifier;
-  firstByIdentifier.reserve(size());
-  for (std::int32_t i = size(); i-- > 0;) firstByIdentifier.insert(mNodes[static_cast<std::size_t>(i)].identifier, i);
+  for (const IdeaSnapshotNode& node : mNodes)
+    if (node.isLink() && !node.targetIdentifier.isEmpty()) firstByIdentifier.insert(node.targetIdentifier, -1);
+  if (firstByIdentifier.isEmpty()) return;
+  for (std::int32_t i = 0; i < size(); ++i) {
+    const auto named = firstByIdentifier.find(mNodes[static_cast<std::size_t>(i)].identifier);
+    if (named != firstByIdentifier.end() && *named < 0) *named = i;
+  }
   for (std::int32_t i = 0; i < size(); ++i) {
     IdeaSnapshotNode& node = mNodes[static_cast<std::size_t>(i)];
     if (!node.isLink() || node.targetIdentifier.isEmpty()) continue;
     const auto found = firstByIdentifier.constFind(node.targetIdentifier);
-    if (found != firstByIdentifier.constEnd()) {
+    if (*found >= 0) {
       if (!mNodes[static_cast<std::size_t>(*found)].isLink()) {
         node.targetIndex = *found;
         takeTargetContent(node, mNodes[static_cast<std::size_t>(*found)]);

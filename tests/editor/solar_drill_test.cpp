@@ -4,6 +4,8 @@
 #include "foundation/geometry.h"
 #include "foundation/views/view_extensions.h"
 
+#include <QPainter>
+
 #include <gtest/gtest.h>
 
 using namespace orrery;
@@ -159,4 +161,31 @@ TEST(RadialDrill, AMissingPlanetStillAnimates) {
   uitest::advance(0.5);
   EXPECT_EQ(completions, 1);
   EXPECT_FALSE(s.view->isAnimating());
+}
+
+// A drill changes both rings' radii every frame: the frames stroke them and redraw no picture
+// of a ring's square; at rest each ring keeps its picture again.
+TEST(RadialDrill, DrillFramesRedrawNoRingPicture) {
+  Scene s(kWindow);
+  s.fill(6, true);
+  auto next = newViewFor(s, 1);
+  auto compose = [&] {
+    QImage frame(kWindow.toSize(), QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&frame);
+    s.window().compose(painter, QRectF(QPointF(0, 0), kWindow));
+  };
+  compose();
+  auto ringDraws = [&] { return s.view->orbitLayer().displayCount() + next->orbitLayer().displayCount(); };
+  s.view->animateDrillDownInto(1, next, nullptr);
+  compose();
+  const int before = ringDraws();
+  for (int frame = 0; frame < 15; ++frame) {
+    uitest::advance(1.0 / 60);
+    compose();
+    EXPECT_TRUE(s.view->orbitLayer().contents().isNull() && next->orbitLayer().contents().isNull());
+  }
+  EXPECT_EQ(ringDraws(), before);
+  uitest::advance(1.0);
+  compose();
+  EXPECT_FALSE(next->orbitLayer().contents().isNull()) << "the ring at rest is a picture again";
 }

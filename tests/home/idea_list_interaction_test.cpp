@@ -179,3 +179,27 @@ TEST_F(HomeGridInput, AutoScrollSpeedsAndEdges) {
   uitest::advance(0.2);
   EXPECT_EQ(grid->scrollPosition().y(), 20) << "a step past the top is not taken";
 }
+
+// Every step of a drag over the grid places its items again: what a step does not change (the
+// markers, the add button) keeps its picture.
+TEST_F(HomeGridInput, FocusStepsRedrawOnlyWhatTheyChange) {
+  std::function<int(platform::Layer&)> draws = [&](platform::Layer& layer) {
+    layer.displayIfNeeded();
+    int n = layer.displayCount();
+    for (const auto& sub : layer.sublayers()) n += draws(*sub);
+    return n;
+  };
+  const QPointF c = discCentre(1);
+  grid->startTrackingFocusAt(c, nullptr);
+  uitest::advance(1.0);
+  const int settled = draws(*grid->layer());
+  for (int step = 0; step < 5; ++step) {
+    grid->trackFocusAt(c + QPointF(step * 0.1, 0), nullptr);
+    uitest::advance(1.0 / 60);
+  }
+  EXPECT_EQ(draws(*grid->layer()), settled) << "steps over the same tile";
+  grid->trackFocusAt(discCentre(0) + QPointF(50, 0), nullptr);  // an insertion before tile 1
+  uitest::advance(1.0);
+  EXPECT_LE(draws(*grid->layer()), settled + 1) << "only the highlighted marker";
+  grid->stopTrackingFocus();
+}

@@ -85,3 +85,19 @@ TEST(IdeaSnapshot, ACaptureIsTheTreeAtCaptureTimeWhateverChangesBeforeItIsIndexe
   EXPECT_EQ(part->node(1).text, QStringLiteral("far")) << "the outside target as it was at capture time";
   EXPECT_EQ(part->liveIdea(0), b);
 }
+
+// Links resolve as the tree does: to the first idea of the identifier in pre-order, wherever
+// the link stands.
+TEST(IdeaSnapshot, LinksResolveToTheFirstIdeaOfARepeatedIdentifier) {
+  IdeaPtr root = idea(QStringLiteral("root"));
+  root->addIdea(Idea::createWithLinkToIdea(QStringLiteral("twin")));
+  root->addIdea(Idea::createWithText(QStringLiteral("first twin"), QStringLiteral("twin")));
+  root->addIdea(Idea::createWithText(QStringLiteral("second twin"), QStringLiteral("twin")));
+  root->addIdea(Idea::createWithLinkToIdea(QStringLiteral("twin")));
+  auto snapshot = IdeaSnapshot::create(root);
+  for (std::int32_t i : {1, 4}) {
+    EXPECT_EQ(snapshot->node(i).targetIndex, 2) << i;
+    EXPECT_EQ(snapshot->node(i).text, QStringLiteral("first twin")) << i;
+    EXPECT_EQ(root->ideas()[static_cast<std::size_t>(i - 1)]->linkedIdea(), root->ideas()[1]) << "as the tree resolves it";
+  }
+}

@@ -439,3 +439,26 @@ TEST(IdeaTest, EmptyPicturesMeanNoPicture) {
   EXPECT_EQ(strip->image().pixelSize(), QSizeF(160, 160));
   EXPECT_TRUE(strip->bigImageData().isNull());
 }
+
+// Where an identifier repeats inside the copied tree, a link to it points at the copy of the
+// first idea that has it in pre-order, as resolving the link in the source does; links
+// before and after their target both follow it.
+TEST(IdeaTest, DeepCopiesPointLinksAtTheFirstIdeaOfARepeatedIdentifier) {
+  SmallTree t;
+  IdeaPtr early = Idea::createWithLinkToIdea("twin");
+  t.a1->addIdea(early);
+  t.a2->addIdea(textIdea("first twin", "twin"));
+  t.b->addIdea(textIdea("second twin", "twin"));
+  IdeaPtr late = Idea::createWithLinkToIdea("twin");
+  t.b1->addIdea(late);
+  ASSERT_EQ(early->linkedIdea()->text(), "first twin");
+
+  const IdeaPtr copy = t.root->deepCopyWithNewIdentifiersNoExternalLinks();
+  const IdeaPtr firstTwin = copy->ideas()[0]->ideas()[1]->ideas()[0];
+  ASSERT_EQ(firstTwin->text(), "first twin");
+  for (const IdeaPtr& link : {copy->ideas()[0]->ideas()[0]->ideas()[0], copy->ideas()[1]->ideas()[0]->ideas()[0]}) {
+    ASSERT_TRUE(link->isLink());
+    EXPECT_EQ(link->linkedIdentifier(), firstTwin->identifier());
+    EXPECT_EQ(link->linkedIdea(), firstTwin);
+  }
+}

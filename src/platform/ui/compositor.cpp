@@ -136,8 +136,8 @@ QRectF placeContents(const QSizeF& content, const QRectF& b, ContentsGravity gra
 // least recently used go beyond a byte budget.
 class ResampledPictures {
  public:
-  static constexpr qsizetype kBudget = 24 << 20;
-  static constexpr int kLargest = 256;
+  static constexpr qsizetype kBudget = 48 << 20;
+  static constexpr int kLargest = 512;
 
   // The kept picture, or none where the caller should resample itself.
   const QImage* picture(const QImage& image, const QSize& pixels) {
@@ -204,8 +204,11 @@ void drawContents(QPainter& painter, const QImage& image, double scale, const QR
   const QTransform device = painter.deviceTransform();
   const bool axisAligned = device.type() <= QTransform::TxScale && device.m11() > 0 &&
                            std::abs(device.m11() - device.m22()) < 1e-9;
-  if (axisAligned && std::abs(target.width() * device.m11() - image.width()) < 1e-3 &&
-      std::abs(target.height() * device.m22() - image.height()) < 1e-3) {
+  // A picture drawn for bounds of a fractional pixel size is the next whole number of pixels
+  // wide: it is shown at its own size too, never resampled by a fraction of a pixel.
+  const double extraWidth = image.width() - target.width() * device.m11();
+  const double extraHeight = image.height() - target.height() * device.m22();
+  if (axisAligned && extraWidth > -1e-3 && extraWidth < 1 && extraHeight > -1e-3 && extraHeight < 1) {
     // One image pixel per device pixel: blit in device coordinates, no resampling. The corner
     // is snapped the same way for every image, so neighbouring tiles meet at any offset.
     const QPointF mapped = device.map(target.topLeft());
@@ -285,7 +288,12 @@ void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Op
   }
 
   const QImage& contents = layer.contents();
-  if (layer.isTiled())
+  if (layer.drawsEachComposition()) {
+    painter.save();
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+    layer.drawInContext(painter);
+    painter.restore();
+  } else if (layer.isTiled())
     drawTiles(painter, layer, b, options);
   else if (!contents.isNull())
     drawContents(painter, contents, layer.contentsScale(), layer.drawnArea(b), layer.contentsGravity());

@@ -7,8 +7,12 @@
 namespace platform {
 
 void ImageView::setImage(const QImage& image, const QSizeF& pointSize) {
+  const QSizeF size = pointSize.isEmpty() ? image.deviceIndependentSize() : pointSize;
+  // The same picture at the same size shows nothing new (the home grid sets its markers'
+  // pictures on every step of a drag over it).
+  if (image.cacheKey() == mImage.cacheKey() && size == mImageSize && !image.isNull()) return;
   mImage = image;
-  mImageSize = pointSize.isEmpty() ? image.deviceIndependentSize() : pointSize;
+  mImageSize = size;
   setNeedsDisplay();
 }
 

@@ -166,6 +166,12 @@ void Layer::display() {
     mTiled = false;
     return;
   }
+  if (drawsEachComposition()) {
+    mTiled = false;
+    mContents = QImage();
+    setNeedsComposite();
+    return;
+  }
   // Compared in floating point: a text container "of unlimited height" overflows an int.
   const double side = std::max(mModel.bounds.width(), mModel.bounds.height()) * mContentsScale;
   mTiled = side > kMaxBackingSide;

@@ -192,6 +192,10 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   // The part of `bounds` the drawing can touch: the contents image covers only it, so a
   // layer that draws little in large bounds keeps (and composes) a small picture.
   virtual QRectF drawnArea(const QRectF& bounds) const { return bounds; }
+  // Whether drawInContext paints straight into every composition instead of into a kept
+  // picture: a thin stroke across a large area costs less to stroke than its picture costs
+  // to blend, and a change of its geometry then redraws nothing.
+  virtual bool drawsEachComposition() const { return false; }
   // How many times the contents were drawn (diagnostics and benchmarks).
   int displayCount() const { return mDisplayCount; }
 
@@ -269,6 +273,8 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
  protected:
   // A contents image sized for the current bounds and scale, transparent.
   QImage makeBackingImage() const;
+  // For a display() that finds its picture still current: clears the mark without drawing.
+  void keepContents() { mNeedsDisplay = false; }
 
  private:
   struct Running {

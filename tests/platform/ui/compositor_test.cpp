@@ -201,3 +201,66 @@ TEST(Compositor, ScaledPicturesFollowEveryChange) {
        {{{30, 30}, white}, {{60, 60}, green}}},
   });
 }
+
+// A picture drawn for bounds a fraction of a pixel off a whole size is that whole size: it is
+// shown pixel for pixel, never resampled (which blurs it and costs a resample every frame).
+TEST(Compositor, PicturesOfFractionalBoundsAreShownPixelForPixel) {
+  class Checkers : public Layer {
+   public:
+    bool drawsContent() const override { return true; }
+    void drawInContext(QPainter& p) override {
+      const double px = 1 / contentsScale();
+      for (int y = 0; y * px < bounds().height(); ++y)
+        for (int x = 0; x < bounds().width() / px; ++x)
+          p.fillRect(QRectF(x * px, y * px, px, px), (x + y) % 2 ? Qt::black : Qt::white);
+    }
+  };
+  for (double k : {1.0, 2.0}) {
+    auto root = box(QRectF(0, 0, 120, 120), Qt::red);
+    auto layer = std::make_shared<Checkers>();
+    layer->setContentsScale(k);
+    layer->setFrame(QRectF(10, 10, 96.62, 50.4));
+    layer->setNeedsDisplay();
+    root->addSublayer(layer);
+    const QImage image = compositor::renderToImage(*root, k);
+    int greys = 0;
+    for (int y = 0; y < 50 * k; ++y)
+      for (int x = 0; x < 96 * k; ++x) {
+        const QColor c = at(image, static_cast<int>(10 * k) + x, static_cast<int>(10 * k) + y);
+        greys += c != QColor(x % 2 == y % 2 ? Qt::white : Qt::black);
+      }
+    EXPECT_EQ(greys, 0) << k;
+  }
+}
+
+// A layer that strokes into each composition keeps no picture, follows every change of its
+// geometry without a redraw, and is drawn where a picture would be.
+TEST(Compositor, LayersDrawnIntoEachCompositionKeepNoPicture) {
+  class Stroke : public Layer {
+   public:
+    bool drawsContent() const override { return true; }
+    bool drawsEachComposition() const override { return true; }
+    void drawInContext(QPainter& p) override {
+      ++strokes;
+      p.fillRect(QRectF(0, 0, 10, 2), Qt::blue);
+    }
+    int strokes = 0;
+  };
+  auto root = box(QRectF(0, 0, 100, 100), Qt::white);
+  auto stroke = std::make_shared<Stroke>();
+  stroke->setAnchorPoint(QPointF(0, 0));
+  stroke->setBounds(QRectF(0, 0, 10, 2));
+  stroke->setPosition(QPointF(20, 20));
+  stroke->setNeedsDisplay();
+  root->addSublayer(stroke);
+  QImage image = compositor::renderToImage(*root);
+  EXPECT_TRUE(stroke->contents().isNull());
+  EXPECT_EQ(stroke->displayCount(), 0);
+  EXPECT_EQ(at(image, 25, 20), QColor(Qt::blue));
+  withoutActions([&] { stroke->setTransform(QTransform::fromScale(3, 3)); });
+  image = compositor::renderToImage(*root);
+  EXPECT_EQ(at(image, 45, 24), QColor(Qt::blue)) << "the stroke follows its transform";
+  EXPECT_EQ(at(image, 25, 27), QColor(Qt::white));
+  EXPECT_EQ(stroke->strokes, 2);
+  EXPECT_TRUE(stroke->contents().isNull());
+}
