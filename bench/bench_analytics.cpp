@@ -198,7 +198,8 @@ void BM_EventsSustainedToDisk(benchmark::State& state) {
   Service service;
   for (auto _ : state) {
     state.PauseTiming();
-    auto engine = makeEngine(freshFolder("disk"), service.url());
+    const std::string root = freshFolder("disk");
+    auto engine = makeEngine(root, service.url());
     engine->drain();
     state.ResumeTiming();
     std::vector<std::thread> threads;
@@ -212,6 +213,8 @@ void BM_EventsSustainedToDisk(benchmark::State& state) {
     state.PauseTiming();
     settle(*engine);
     engine.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * kWriterThreads * kEventsPerThread);
