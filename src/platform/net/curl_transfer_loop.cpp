@@ -296,7 +296,7 @@ bool configure(Transfer& t, const HTTPTransferRequest& request) {
 
 }  // namespace
 
-std::shared_ptr<CurlTransferLoop> CurlTransferLoop::create(std::string label) {
+std::shared_ptr<CurlTransferLoop> CurlTransferLoop::create(std::string label, long maxConnectionsPerHost) {
   initialiseCurlOnce();
   auto state = std::make_shared<State>();
   state->label = std::move(label);
@@ -304,6 +304,7 @@ std::shared_ptr<CurlTransferLoop> CurlTransferLoop::create(std::string label) {
   if (!state->multi) return nullptr;
   // Keep idle connections for reuse even while few transfers run.
   curl_multi_setopt(state->multi, CURLMOPT_MAXCONNECTS, 32L);
+  if (maxConnectionsPerHost > 0) curl_multi_setopt(state->multi, CURLMOPT_MAX_HOST_CONNECTIONS, maxConnectionsPerHost);
   std::thread([state] {
     platform::nameCurrentThread(state->label);
     state->run();

@@ -44,7 +44,9 @@ class CurlTransferLoop {
 
   // Starts the loop's thread (named after `label`); it ends once this owner is destroyed
   // and every transfer completed. Nothing when libcurl cannot be set up.
-  static std::shared_ptr<CurlTransferLoop> create(std::string label);
+  // With `maxConnectionsPerHost` above zero, transfers beyond it wait for a free connection
+  // instead of opening one each.
+  static std::shared_ptr<CurlTransferLoop> create(std::string label, long maxConnectionsPerHost = 0);
   ~CurlTransferLoop();
   CurlTransferLoop(const CurlTransferLoop&) = delete;
   CurlTransferLoop& operator=(const CurlTransferLoop&) = delete;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <utility>
 
 #include "platform/core/notification_center.h"
 #include "sdk/analytics/ana_activity.h"
@@ -168,16 +169,9 @@ bool ANAAnalyticsController::discardedBySampling(const ANAEvent& event) const {
 
 void ANAAnalyticsController::logEvent(std::shared_ptr<const ANAEvent> event) {
   if (!event) return;
-  ANALogger::sharedLogger().log("Logging Analytics event: %s", event->name().c_str());
+  if (ANALogger::sharedLogger().debugMode())
+    ANALogger::sharedLogger().log("Logging Analytics event: %s", event->name().c_str());
   enqueueEvent(std::move(event));
-}
-
-void ANAAnalyticsController::enqueue(const std::string& activityName,
-                                     std::function<void(std::shared_ptr<Operation> activity)> block) {
-  std::lock_guard lock(mBatchMutex);
-  // Events recorded from now on follow this block.
-  mOpenBatch.reset();
-  enqueueOperations(activityName, std::move(block));
 }
 
 void ANAAnalyticsController::enqueueOperations(const std::string& activityName,
@@ -193,45 +187,65 @@ void ANAAnalyticsController::enqueueOperations(const std::string& activityName,
 
 void ANAAnalyticsController::enqueueEvent(std::shared_ptr<const ANAEvent> event) {
   if (!event) return;
-  // Events recorded while the queue has not yet taken the open batch join it: the caller
-  // pays a lock and a push, and one operation (and one termination hold) carries them all.
-  std::lock_guard lock(mBatchMutex);
-  if (mOpenBatch) {
-    mOpenBatch->push_back(std::move(event));
-    return;
-  }
-  auto batch = std::make_shared<EventBatch>();
-  batch->push_back(std::move(event));
-  mOpenBatch = batch;
+  if (mInbox.push({std::move(event), nullptr})) scheduleDrain();
+}
+
+void ANAAnalyticsController::scheduleDrain() {
+  static const std::string kRecordEvent = kPrefix + ".RecordEvent";
   std::weak_ptr<ANAAnalyticsController> weak = weak_from_this();
-  enqueueOperations(kPrefix + ".RecordEvent", [weak, batch](std::shared_ptr<Operation> activity) {
-    auto self = weak.lock();
-    if (!self) return;
-    EventBatch events;
-    {
-      std::lock_guard lock(self->mBatchMutex);
-      if (self->mOpenBatch == batch) self->mOpenBatch.reset();
-      events.swap(*batch);
-    }
-    // The queue runs one operation at a time, in order: the hold waits for the last write only.
-    for (size_t i = 0; i < events.size(); ++i) self->record(events[i], i + 1 == events.size() ? activity : nullptr);
+  enqueueOperations(kRecordEvent, [weak](std::shared_ptr<Operation> activity) {
+    if (auto self = weak.lock()) self->drainInbox(activity);
   });
 }
 
-void ANAAnalyticsController::record(const std::shared_ptr<const ANAEvent>& event, const std::shared_ptr<Operation>& activity) {
-  if (!shouldLogEvent()) return;
-  if (discardedBySampling(*event)) {
-    ANALogger::sharedLogger().log("Application is enabled for sampling, skipping %s", event->name().c_str());
-    return;
+void ANAAnalyticsController::drainInbox(const std::shared_ptr<Operation>& activity) {
+  EventBatch events;
+  for (auto& entry : mInbox.take()) {
+    if (entry.event) {
+      events.push_back(std::move(entry.event));
+      continue;
+    }
+    record(events, activity);
+    events.clear();
+    entry.block(activity);
   }
-  write(event, mMetadata, activity);
-  if (shouldSubmitLogAtURL(mCurrentLogURL) || event->triggersFlush()) rotateAndSubmitCurrentLog();
+  record(events, activity);
+  // What came meanwhile found a drain under way and asked for none.
+  if (!mInbox.finishDrain()) scheduleDrain();
+}
+
+void ANAAnalyticsController::record(const EventBatch& events, const std::shared_ptr<Operation>& activity) {
+  if (events.empty() || !shouldLogEvent()) return;
+  // A run of events goes in one write, ended where the log passes its size limit or an event
+  // flushes it; the size counts what queued writes will add, as the file has not grown yet.
+  if (mCurrentLogBytes < 0) mCurrentLogBytes = static_cast<std::int64_t>(ANAFileUtils::fileSizeAtURL(mCurrentLogURL));
+  std::shared_ptr<ANAWriteEventOperation> run;
+  std::shared_ptr<Operation> lastWrite;
+  for (const auto& event : events) {
+    if (discardedBySampling(*event)) {
+      ANALogger::sharedLogger().log("Application is enabled for sampling, skipping %s", event->name().c_str());
+      continue;
+    }
+    if (!run) run = std::make_shared<ANAWriteEventOperation>(mMetadata, mCurrentLogURL);
+    mCurrentLogBytes += static_cast<std::int64_t>(run->append(event));
+    if (mCurrentLogBytes <= mSettings.maximumPayloadSize() && !event->triggersFlush()) continue;
+    addToQueue(run);
+    lastWrite = std::exchange(run, nullptr);
+    rotateAndSubmitCurrentLog();
+  }
+  if (run) {
+    addToQueue(run);
+    lastWrite = run;
+  }
+  // The queue runs one operation at a time, in order: the hold waits for the last write only.
+  if (activity && lastWrite) activity->addDependency(lastWrite);
 }
 
 void ANAAnalyticsController::logCrashEvent(std::shared_ptr<const ANACrashEvent> event) {
   if (!event) return;
   std::weak_ptr<ANAAnalyticsController> weak = weak_from_this();
-  enqueue(kPrefix + ".RecordCrashEvent", [weak, event](std::shared_ptr<Operation> activity) {
+  // Through the inbox, so it keeps its place among the events recorded around it.
+  auto block = [weak, event](const std::shared_ptr<Operation>& activity) {
     auto self = weak.lock();
     if (!self) return;
     ANALogger::sharedLogger().log("Attempting to log %s", event->name().c_str());
@@ -243,7 +257,8 @@ void ANAAnalyticsController::logCrashEvent(std::shared_ptr<const ANACrashEvent> 
     self->rotateAndSubmitCurrentLog();
     self->write(event, self->mPreviousExecutionMetadata, activity);
     self->rotateAndSubmitCurrentLog();
-  });
+  };
+  if (mInbox.push({nullptr, std::move(block)})) scheduleDrain();
 }
 
 void ANAAnalyticsController::write(std::shared_ptr<const ANAEvent> event,

@@ -19,6 +19,7 @@
 #include "sdk/analytics/ana_crash_metadata.h"
 #include "sdk/analytics/ana_event.h"
 #include "sdk/analytics/ana_event_filter.h"
+#include "sdk/analytics/ana_event_inbox.h"
 #include "sdk/analytics/ana_metadata.h"
 #include "sdk/analytics/ana_settings.h"
 #include "sdk/analytics/ana_timer.h"
@@ -87,12 +88,15 @@ class ANAAnalyticsController final : public ANAUploaderDelegate,
   bool standalone() const { return mEnvironment.facts.has_value(); }
   void setUp();
   void enqueueEvent(std::shared_ptr<const ANAEvent> event);
-  // Runs `block` on the event queue after everything queued before, under a termination hold.
-  void enqueue(const std::string& activityName, std::function<void(std::shared_ptr<Operation> activity)> block);
+  // Queues a drain of the inbox under a termination hold that lasts until its writes ran.
+  void scheduleDrain();
+  // On the event queue: records the waiting events and runs the waiting blocks, in order.
+  void drainInbox(const std::shared_ptr<Operation>& activity);
   void enqueueOperations(const std::string& activityName,
                          std::function<void(std::shared_ptr<Operation> activity)> block);
-  // On the event queue: the settings gate, sampling, the write and, when due, the rotation.
-  void record(const std::shared_ptr<const ANAEvent>& event, const std::shared_ptr<Operation>& activity);
+  // On the event queue: the settings gate, sampling, the writes (a run of events in one) and,
+  // when due, the rotation; the hold waits for the last write.
+  void record(const std::vector<std::shared_ptr<const ANAEvent>>& events, const std::shared_ptr<Operation>& activity);
   bool shouldLogEvent() const;
   bool discardedBySampling(const ANAEvent& event) const;
   void write(std::shared_ptr<const ANAEvent> event, std::shared_ptr<const ANAMetadataSerializable> metadata,
@@ -121,15 +125,15 @@ class ANAAnalyticsController final : public ANAUploaderDelegate,
   const Environment mEnvironment;
   std::shared_ptr<OperationQueue> mEventQueue;
   using EventBatch = std::vector<std::shared_ptr<const ANAEvent>>;
-  std::mutex mBatchMutex;  // guards mOpenBatch; held while queueing, never while recording
-  // Events waiting for the queue's operation that records them, while it has not yet started.
-  std::shared_ptr<EventBatch> mOpenBatch;
+  ANAEventInbox mInbox;
   // Event queue only, from the set-up block on.
   std::string mRootEventDirectory;
   std::shared_ptr<ANAMetadata> mMetadata;
   std::shared_ptr<ANACrashMetadata> mPreviousExecutionMetadata;
   std::shared_ptr<ANAUploader> mUploader;
   std::string mCurrentLogURL;
+  // What the current log will hold once its queued writes ran; unknown (-1) until first needed.
+  std::int64_t mCurrentLogBytes = -1;
   std::shared_ptr<TELCertificatePinner> mCertPinner;
   ANAEventFilter mEventFilter;
   ANASettings mSettings;

@@ -56,6 +56,7 @@ void ANAAnalyticsController::rotateAndSubmitCurrentLog() {
   auto end = BlockOperation::create([activity] { activity->end(); });
   const std::string old = mCurrentLogURL;
   mCurrentLogURL = generateNewLogPath();
+  mCurrentLogBytes = 0;
   for (const auto& op : operationsForUncompressedLog(old)) {
     end->addDependency(op);
     addToQueue(op);

@@ -2,6 +2,7 @@
 // An event the application names itself, with its own attributes.
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -23,12 +24,18 @@ class ANACustomEvent final : public ANAEvent {
   nlohmann::ordered_json dictionaryRepresentation() const override;
   std::string description() const override;
 
-  const std::string& customEventName() const { return mCustomEventName; }
-  const ANAAttributeDictionary& customAttributes() const { return mCustomAttributes; }
+  const std::string& customEventName() const;
+  const ANAAttributeDictionary& customAttributes() const;
 
  private:
-  const std::string mCustomEventName;
-  const ANAAttributeDictionary mCustomAttributes;
+  // The name's repair and the attributes' checks run on first use, on the queue that writes
+  // the event, not on the thread that records it.
+  void prepare() const;
+
+  mutable std::once_flag mPrepared;
+  mutable std::string mCustomEventName;
+  mutable nlohmann::ordered_json mRawAttributes;
+  mutable ANAAttributeDictionary mCustomAttributes;
 };
 
 }  // namespace telemetry

@@ -16,7 +16,12 @@ uint64_t toUnsigned(double value) {
 }
 }  // namespace
 
-ANAEvent::ANAEvent() : mTimestamp(std::chrono::system_clock::now()), mIdentifier(TELGenerateUUIDString()) {}
+ANAEvent::ANAEvent() : mTimestamp(std::chrono::system_clock::now()) {}
+
+const std::string& ANAEvent::identifier() const {
+  std::call_once(mIdentifierOnce, [this] { mIdentifier = TELGenerateUUIDString(); });
+  return mIdentifier;
+}
 
 std::string ANAEvent::description() const { return "<ANAEvent: " + name() + ">"; }
 

@@ -4,6 +4,7 @@
 // Events are immutable once made and may be read from any thread.
 
 #include <chrono>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -22,15 +23,16 @@ class ANAEvent {
   virtual Time timestamp() const { return mTimestamp; }
   virtual std::string description() const;
 
-  // A fresh UUID given at creation.
-  const std::string& identifier() const { return mIdentifier; }
+  // A fresh UUID, drawn on first use so the thread recording the event does not pay for it.
+  const std::string& identifier() const;
 
  protected:
   ANAEvent();
 
  private:
   const Time mTimestamp;
-  const std::string mIdentifier;
+  mutable std::once_flag mIdentifierOnce;
+  mutable std::string mIdentifier;
 };
 
 // Whole seconds since 1970 of a time (0 before 1970), as the log lines count them.

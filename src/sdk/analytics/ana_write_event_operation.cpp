@@ -17,12 +17,6 @@ namespace {
 
 constexpr const char* kLabel = "WriteOperation";
 
-std::optional<std::string> eventLine(const std::shared_ptr<const ANAEvent>& event) {
-  if (!event) return std::nullopt;
-  return ANAWriteEventOperation::formatLine(ANAMillisecondsSince1970(event->timestamp()), event->name(),
-                                            event->dictionaryRepresentation());
-}
-
 std::optional<std::string> metadataLine(const std::shared_ptr<const ANAEvent>& event,
                                         const std::shared_ptr<const ANAMetadataSerializable>& metadata) {
   if (!event || !metadata) return std::nullopt;
@@ -37,11 +31,28 @@ std::optional<std::string> metadataLine(const std::shared_ptr<const ANAEvent>& e
 ANAWriteEventOperation::ANAWriteEventOperation(std::shared_ptr<const ANAEvent> event,
                                                std::shared_ptr<const ANAMetadataSerializable> metadata,
                                                std::string logFileUrl)
-    : mEvent(std::move(event)),
-      mMetadata(std::move(metadata)),
-      mLogFileUrl(std::move(logFileUrl)),
-      mFormattedEvent(eventLine(mEvent)),
-      mFormattedMetadata(metadataLine(mEvent, mMetadata)) {}
+    : ANAWriteEventOperation(std::move(metadata), std::move(logFileUrl)) {
+  append(event);
+}
+
+ANAWriteEventOperation::ANAWriteEventOperation(std::shared_ptr<const ANAMetadataSerializable> metadata,
+                                               std::string logFileUrl)
+    : mMetadata(std::move(metadata)), mLogFileUrl(std::move(logFileUrl)) {}
+
+size_t ANAWriteEventOperation::append(const std::shared_ptr<const ANAEvent>& event) {
+  if (!event) return 0;
+  if (!mFirstEvent) mFirstEvent = event;
+  auto line = formatLine(ANAMillisecondsSince1970(event->timestamp()), event->name(), event->dictionaryRepresentation());
+  if (!line) return 0;
+  if (!mFormattedEvent) mFormattedEvent.emplace();
+  mFormattedEvent->append(*line);
+  return line->size();
+}
+
+const std::optional<std::string>& ANAWriteEventOperation::formattedMetadata() const {
+  std::call_once(mMetadataFormatted, [this] { mFormattedMetadata = metadataLine(mFirstEvent, mMetadata); });
+  return mFormattedMetadata;
+}
 
 std::optional<std::string> ANAWriteEventOperation::formatLine(uint64_t milliseconds, const std::string& name,
                                                               const nlohmann::ordered_json& payload) {
@@ -104,8 +115,8 @@ off_t ANAWriteEventOperation::wholeLinesLength(int fd, off_t size) {
 }
 
 bool ANAWriteEventOperation::write(int fd, bool fileExisted, off_t length) {
-  if (!mFormattedEvent || !mFormattedMetadata) return false;
-  if (!fileExisted && !appendLine(fd, *mFormattedMetadata, length)) return false;
+  if (!mFormattedEvent) return false;
+  if (!fileExisted && (!formattedMetadata() || !appendLine(fd, *formattedMetadata(), length))) return false;
   return appendLine(fd, *mFormattedEvent, length);
 }
 

@@ -61,6 +61,7 @@ void Analytics::startWithBetaToken(const std::optional<std::string>& betaToken) 
                           : ANAAnalyticsController::initWithBetaToken(betaToken);
     std::lock_guard lock(mMutex);
     mController = std::move(controller);
+    mStartedController.store(mController.get(), std::memory_order_release);
   });
 }
 
@@ -70,7 +71,8 @@ std::shared_ptr<ANAAnalyticsController> Analytics::analyticsController() const {
 }
 
 void Analytics::record(std::shared_ptr<const ANAEvent> event) {
-  if (auto controller = sharedInstance().analyticsController()) controller->logEvent(std::move(event));
+  if (auto* controller = sharedInstance().mStartedController.load(std::memory_order_acquire))
+    controller->logEvent(std::move(event));
 }
 
 void Analytics::logSignUpWithMethod(const Text& method, std::optional<bool> success, const Json& attributes) {

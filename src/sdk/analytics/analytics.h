@@ -2,6 +2,7 @@
 // The analytics kit: starts the analytics engine once per process and records events from
 // any thread. Events recorded before the start are dropped.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -72,6 +73,9 @@ class Analytics final : public TELKitObject {
   std::once_flag mStarted;
   mutable std::mutex mMutex;  // guards the controller
   std::shared_ptr<ANAAnalyticsController> mController;
+  // The controller once started, read without the lock by every recorded event; it lives as
+  // long as the kit, which keeps it in mController.
+  std::atomic<ANAAnalyticsController*> mStartedController{nullptr};
 };
 
 }  // namespace telemetry

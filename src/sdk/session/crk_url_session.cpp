@@ -7,12 +7,19 @@
 
 namespace telemetry {
 
+namespace {
+constexpr long kMaximumConnectionsPerHost = 6;
+}  // namespace
+
 std::shared_ptr<CRKURLSession> CRKURLSession::sessionWithConfiguration(
     const std::optional<CRKURLSessionConfiguration>& configuration, std::shared_ptr<URLSessionDelegate> delegate,
     std::shared_ptr<OperationQueue> delegateQueue) {
   if (!configuration) return nullptr;
   if (!delegateQueue) delegateQueue = newDefaultDelegateQueue();
-  auto loop = platform::CurlTransferLoop::create(std::string(kSDKIdentifierPrefix) + ".URLSession");
+  // A few connections to a host, as browsers keep: a backlog of packages sent at once must
+  // not open one connection each and be turned away by the server.
+  auto loop = platform::CurlTransferLoop::create(std::string(kSDKIdentifierPrefix) + ".URLSession",
+                                                 kMaximumConnectionsPerHost);
   if (!loop) return nullptr;
   return std::shared_ptr<CRKURLSession>(
       new CRKURLSession(std::move(delegate), *configuration, std::move(delegateQueue), std::move(loop)));

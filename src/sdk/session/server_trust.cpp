@@ -10,6 +10,14 @@ namespace telemetry {
 
 namespace {
 
+// A certificate of this evaluation's own, decoded afresh: OpenSSL fills a certificate's caches
+// lazily as it verifies, so the shared objects (the pinned roots above all) must not be handed
+// to two evaluations at once.
+X509* privateCopy(const Certificate& certificate) {
+  const unsigned char* p = certificate.data().data();
+  return d2i_X509(nullptr, &p, static_cast<long>(certificate.data().size()));
+}
+
 bool isIPAddress(const std::string& host) {
   unsigned char buf[16];
   return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
@@ -46,15 +54,21 @@ TrustStatus ServerTrust::evaluate(TrustResult& result) {
   X509_STORE* store = X509_STORE_new();
   STACK_OF(X509)* untrusted = sk_X509_new_null();
   X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  X509* leaf = privateCopy(*mChain.front());
   TrustStatus status = kTrustStatusSuccess;
-  if (!store || !untrusted || !ctx) {
+  if (!store || !untrusted || !ctx || !leaf) {
     status = kTrustStatusParameterError;
   } else {
-    for (const auto& anchor : mAnchors) X509_STORE_add_cert(store, anchor->x509());
+    for (const auto& anchor : mAnchors) {
+      X509* copy = privateCopy(*anchor);
+      X509_STORE_add_cert(store, copy);  // the store holds its own reference
+      X509_free(copy);
+    }
     if (!mAnchorsOnly) X509_STORE_set_default_paths(store);
     for (size_t i = 1; i < mChain.size(); ++i)
-      if (mChain[i]) sk_X509_push(untrusted, mChain[i]->x509());
-    if (X509_STORE_CTX_init(ctx, store, mChain.front()->x509(), untrusted) != 1) {
+      if (mChain[i])
+        if (X509* copy = privateCopy(*mChain[i]); copy && !sk_X509_push(untrusted, copy)) X509_free(copy);
+    if (X509_STORE_CTX_init(ctx, store, leaf, untrusted) != 1) {
       status = kTrustStatusParameterError;
     } else {
       X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
@@ -76,7 +90,8 @@ TrustStatus ServerTrust::evaluate(TrustResult& result) {
     }
   }
   X509_STORE_CTX_free(ctx);
-  sk_X509_free(untrusted);
+  X509_free(leaf);
+  sk_X509_pop_free(untrusted, X509_free);
   X509_STORE_free(store);
   ERR_clear_error();
   return status;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -264,6 +265,40 @@ TEST_F(AnalyticsControllerTest, ALastingRefusalDropsOnlyThatPackage) {
   EXPECT_EQ(retries.scheduled(), 0u);
   ASSERT_EQ(receivedLogs().size(), 1u);
   EXPECT_EQ(receivedLogs()[0].names.back(), "app_became_active");
+}
+
+TEST_F(AnalyticsControllerTest, ABurstRecordedWhileTheQueueIsBusyStillClosesLogsAtTheSizeLimit) {
+  controller = make(false);
+  constexpr int kLimit = 2000;
+  controller->initializeSettingsIfNeededWithTelemetrySettings(settingsJSON(kLimit));
+  controller->drain();
+  // Held back, the whole burst reaches the queue as one batch of events.
+  controller->eventQueue()->setSuspended(true);
+  constexpr int kEvents = 300;
+  for (int i = 0; i < kEvents; ++i) controller->logEvent(ANACustomEvent::create("burst", nlohmann::ordered_json{{"i", i}}));
+  controller->eventQueue()->setSuspended(false);
+  platform::NotificationCenter::defaultCenter().post("NSApplicationWillResignActiveNotification");
+  settle();
+
+  std::vector<int> seen;
+  const auto logs = receivedLogs();
+  EXPECT_GT(logs.size(), 5u) << "a burst far over the limit spreads over several logs";
+  for (const auto& log : logs) {
+    size_t eventBytes = 0;
+    std::vector<int> inLog;
+    for (size_t i = 0; i < log.names.size(); ++i) {
+      if (log.names[i] != "custom") continue;
+      eventBytes += log.payloads[i].dump().size();
+      inLog.push_back(log.payloads[i]["custom_attributes"]["i"].get<int>());
+    }
+    EXPECT_LT(eventBytes, 2u * kLimit) << "a log closes once it passes the limit";
+    EXPECT_TRUE(std::is_sorted(inLog.begin(), inLog.end())) << "a log keeps the order recorded";
+    seen.insert(seen.end(), inLog.begin(), inLog.end());
+  }
+  std::sort(seen.begin(), seen.end());
+  std::vector<int> expected(kEvents);
+  for (int i = 0; i < kEvents; ++i) expected[i] = i;
+  EXPECT_EQ(seen, expected) << "every event once";
 }
 
 TEST_F(AnalyticsControllerTest, TheFlushTimerSendsOnlyALogOverTheLimit) {

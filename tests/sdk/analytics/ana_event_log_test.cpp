@@ -128,6 +128,32 @@ TEST(AnalyticsEventLog, EventsFromManyThreadsOnTheSerialQueueMakeWholeLines) {
   EXPECT_EQ(names.size(), 200u);
 }
 
+TEST(AnalyticsEventLog, OneWriteAppendsARunOfEventsInOrderAfterOneMetadataLine) {
+  test::ScratchFolder folder;
+  const std::string log = folder / "run.log";
+  const auto writeRun = [&](int from, int to) {
+    auto op = std::make_shared<ANAWriteEventOperation>(testMetadata(), log);
+    size_t bytes = 0;
+    for (int i = from; i < to; ++i) bytes += op->append(ANACustomEvent::create("e", Json{{"i", i}}));
+    EXPECT_EQ(op->append(nullptr), 0u) << "nothing makes no line";
+    EXPECT_EQ(bytes, op->formattedEvent()->size()) << "each append answers the bytes its line adds";
+    op->start();
+    return op->success();
+  };
+  ASSERT_TRUE(writeRun(0, 3));
+  ASSERT_TRUE(writeRun(3, 5));
+
+  Json read = readLogWithPython(log);
+  ASSERT_TRUE(read.is_object()) << test::readText(log);
+  EXPECT_TRUE(read["whole"].get<bool>());
+  ASSERT_EQ(read["lines"].size(), 6u) << "one metadata line, then the five events";
+  EXPECT_EQ(read["lines"][0]["name"], "metadata");
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(read["lines"][i + 1]["name"], "custom");
+    EXPECT_EQ(read["lines"][i + 1]["payload"]["custom_attributes"]["i"], i);
+  }
+}
+
 TEST(AnalyticsEventLog, AnExistingLogEvenEmptyReceivesOneLine) {
   test::ScratchFolder folder;
   const std::string log = folder / "existing.log";

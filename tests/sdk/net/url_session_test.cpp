@@ -151,6 +151,32 @@ TEST_F(URLSessionTest, PostBodyAndUploadFromFileReachTheServer) {
   EXPECT_EQ(requests[1].body.size(), 100000u);
 }
 
+// A backlog sent at once shares a few connections: a server that takes only some at a time
+// still answers every request.
+TEST_F(URLSessionTest, ManyTasksAtOnceShareAFewConnectionsToTheHost) {
+  HttpsTestServer::Limits limits;
+  limits.maxConnections = 8;
+  HttpsTestServer small(ca, limits);
+  small.setHandler([](const testsupport::HttpsTestRequest&) { return HttpsTestResponse::withStatus(202); });
+  constexpr int kTasks = 60;
+  std::vector<std::future<OptionalError>> results;
+  for (int i = 0; i < kTasks; ++i) {
+    auto promise = std::make_shared<std::promise<OptionalError>>();
+    results.push_back(promise->get_future());
+    URLRequest post(small.origin() + "/batch", 20);
+    post.setHTTPMethod("POST");
+    post.setHTTPBody({'x'});
+    session->dataTaskWithRequest(post, [promise](const auto&, const auto&, const auto& error) {
+      promise->set_value(error);
+    })->resume();
+  }
+  for (auto& result : results) {
+    ASSERT_EQ(result.wait_for(60s), std::future_status::ready);
+    EXPECT_FALSE(result.get());
+  }
+  EXPECT_EQ(small.requestCount("/batch"), static_cast<size_t>(kTasks));
+}
+
 TEST_F(URLSessionTest, DelegateHearsTasksWithoutCompletionBlocks) {
   server.script("/d", {HttpsTestResponse::ok("streamed body")});
   auto task = session->dataTaskWithRequest(URLRequest(server.origin() + "/d", 10));

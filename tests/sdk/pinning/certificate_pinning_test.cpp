@@ -5,7 +5,10 @@
 
 #include <dirent.h>
 
+#include <atomic>
 #include <cstdio>
+#include <latch>
+#include <thread>
 
 #include "sdk/core/file_io.h"
 #include "sdk/pinning/pinned_roots_der.h"
@@ -152,6 +155,30 @@ TEST(CertificatePinner, RefusesWhatOnlyTheSystemTrusts) {
   // A pinned root presented the same way passes.
   auto digicert = TELPinnedCertificates()[2];
   EXPECT_TRUE(challenge(pinner, std::make_shared<ServerTrust>(CertificateList{digicert}, "")).accepted);
+}
+
+// Sessions on several threads share the pinned roots; the first evaluations of a root race
+// each other when they meet it at once, so each round starts with roots nobody evaluated.
+TEST(CertificatePinner, EvaluatesTheSameRootsOnManyThreadsAtOnce) {
+  testsupport::TestCertificateAuthority ca("Shared Root");
+  auto leaf = ca.issueServerCertificate("127.0.0.1");
+  constexpr int kThreads = 8;
+  for (int round = 0; round < 4; ++round) {
+    TELCertificatePinner pinner({certificate(ca.root())});
+    std::latch start(kThreads);
+    std::atomic<int> accepted{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+      threads.emplace_back([&] {
+        // Each connection brings its own chain, the root among it as servers often send.
+        auto trust = std::make_shared<ServerTrust>(CertificateList{certificate(*leaf), pinner.certificates()[0]},
+                                                   "127.0.0.1");
+        start.arrive_and_wait();
+        if (challenge(pinner, trust).accepted) ++accepted;
+      });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(accepted.load(), kThreads) << "round " << round;
+  }
 }
 
 TEST(CertificatePinner, CancelsChallengesWithoutAServerTrust) {

@@ -1,0 +1,35 @@
+#include "sdk/analytics/ana_event_inbox.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace telemetry {
+
+ANAEventInbox::~ANAEventInbox() {
+  Node* node = mHead.load(std::memory_order_acquire);
+  while (node && node != draining()) delete std::exchange(node, node->next);
+}
+
+bool ANAEventInbox::push(Entry entry) {
+  Node* node = new Node{std::move(entry), nullptr};
+  Node* head = mHead.load(std::memory_order_relaxed);
+  do {
+    node->next = head == draining() ? nullptr : head;
+  } while (!mHead.compare_exchange_weak(head, node, std::memory_order_release, std::memory_order_relaxed));
+  return head == nullptr;
+}
+
+std::vector<ANAEventInbox::Entry> ANAEventInbox::take() {
+  Node* node = mHead.exchange(draining(), std::memory_order_acquire);
+  std::vector<Entry> entries;
+  for (; node && node != draining(); delete std::exchange(node, node->next)) entries.push_back(std::move(node->entry));
+  std::reverse(entries.begin(), entries.end());
+  return entries;
+}
+
+bool ANAEventInbox::finishDrain() {
+  Node* expected = draining();
+  return mHead.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel, std::memory_order_relaxed);
+}
+
+}  // namespace telemetry
