@@ -3,8 +3,10 @@
 #include "foundation/logging.h"
 #include "platform/services/hand_off_message.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
@@ -14,6 +16,8 @@ namespace orrery {
 namespace {
 
 constexpr char kAnswer = 'k';
+// How long a lock file may stay without the process it names before it counts as left over.
+constexpr qint64 kNamelessLockMillis = 2000;
 
 // Reads one message from a connection as its bytes arrive; answers and closes.
 class Connection final : public QObject {
@@ -73,6 +77,19 @@ bool SingleInstance::tryToBecomeFirst() {
   mLock = std::make_unique<QLockFile>(lockPath());
   // Only a lock whose process is gone is stale; a live instance keeps it however long it runs.
   mLock->setStaleLockTime(0);
+  if (mLock->tryLock(0)) return true;
+  // A lock file that names no process (cut short by a crash or a full disk while it was written)
+  // is never stale to QLockFile and would keep every later start out. The writer of a live lock
+  // fills it at once after creating it, so one still nameless after a while is nobody's.
+  qint64 pid = 0;
+  QString host;
+  QString application;
+  if (mLock->error() != QLockFile::LockFailedError || mLock->getLockInfo(&pid, &host, &application)) return false;
+  const QFileInfo lockFile(lockPath());
+  if (!lockFile.exists() || lockFile.lastModified().msecsTo(QDateTime::currentDateTime()) < kNamelessLockMillis)
+    return false;
+  logLine(QStringLiteral("Hand-off: removed a lock file that names no process"));
+  mLock->removeStaleLockFile();
   return mLock->tryLock(0);
 }
 

@@ -6,6 +6,7 @@
 #include "support/process_home.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -190,6 +191,39 @@ TEST_F(HandOff, AnInstanceThatNeverAnswersEndsTheLaunchWithAMessage) {
   auto launch = home.start({document("x.orrery")});
   ASSERT_TRUE(launch->waitForFinished(30000));
   EXPECT_NE(launch->exitCode(), 0);
+}
+
+// A lock file that names no process (a crash or a full disk cut its writing short) must not keep
+// every later start out; a lock being written this moment, or held, must.
+TEST(SingleInstanceInProcess, ALockFileThatNamesNoProcessIsTakenOverOnceItIsOld) {
+  struct Case {
+    const char* what;
+    QByteArray content;
+    int ageSeconds;
+    bool first;
+  };
+  const Case cases[] = {{"empty, left over", "", 60, true},
+                        {"garbled, left over", "\xff\xfe not a process\n", 60, true},
+                        {"empty, being written now", "", 0, false}};
+  for (const Case& c : cases) {
+    QTemporaryDir folder;
+    SingleInstance instance(folder.path());
+    QFile lockFile(instance.lockPath());
+    ASSERT_TRUE(lockFile.open(QIODevice::WriteOnly)) << c.what;
+    lockFile.write(c.content);
+    lockFile.flush();  // before the time is set, or closing would stamp it now
+    ASSERT_TRUE(lockFile.setFileTime(QDateTime::currentDateTime().addSecs(-c.ageSeconds),
+                                     QFileDevice::FileModificationTime));
+    lockFile.close();
+    EXPECT_EQ(instance.tryToBecomeFirst(), c.first) << c.what;
+  }
+  QTemporaryDir folder;
+  QLockFile held(QDir(folder.path()).filePath("orrery.lock"));
+  ASSERT_TRUE(held.tryLock(0));
+  ASSERT_TRUE(QFile(held.fileName()).exists());
+  QFile(held.fileName()).setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime);
+  SingleInstance second(folder.path());
+  EXPECT_FALSE(second.tryToBecomeFirst()) << "a lock naming this live process stays";
 }
 
 TEST(SingleInstanceInProcess, AMessageInPiecesIsDeliveredOnceAndAnswered) {
