@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 
@@ -27,10 +31,19 @@ std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes
   return path;
 }
 
-int openDescriptors() {
+// Descriptors open on the given files; counting every descriptor of the process would also see
+// the sockets and files other tests' threads open and close meanwhile.
+int descriptorsOpenOn(const std::vector<std::string>& paths) {
   int n = 0;
   if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++n;
+    while (const dirent* entry = readdir(d)) {
+      char target[4096];
+      const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+      const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+      if (length <= 0) continue;
+      target[length] = 0;
+      for (const std::string& path : paths) n += path == target;
+    }
     closedir(d);
   }
   return n;
@@ -292,21 +305,31 @@ TEST(MachOReader, LyingHeadersAreBoundedByTheMapping) {
 }
 
 TEST(MachOReader, UnopenableFilesLeaveNoDescriptorOpen) {
-  const int before = openDescriptors();
+  const auto real = [](const std::string& path) {
+    char resolved[PATH_MAX];
+    return std::string(realpath(path.c_str(), resolved) ? resolved : "");
+  };
+  const std::string shortFile = real(writeTemp("short.bin", std::vector<uint8_t>(15, 1)));
+  const std::string exactFile = real(writeTemp("exact16.bin", std::vector<uint8_t>(16, 1)));
+  const std::string folder = real(paths::temporaryDirectory());
+  const std::vector<std::string> opened = {shortFile, exactFile, folder};
+  const int probe = ::open(shortFile.c_str(), O_RDONLY);
+  ASSERT_EQ(descriptorsOpenOn(opened), 1) << "the count sees a descriptor left open";
+  ::close(probe);
   TELMachOFile file;
-  EXPECT_FALSE(TELMachOOpenFile(&file, writeTemp("short.bin", std::vector<uint8_t>(15, 1)).c_str()));
-  EXPECT_FALSE(TELMachOOpenFile(&file, paths::temporaryDirectory().c_str()));
+  EXPECT_FALSE(TELMachOOpenFile(&file, shortFile.c_str()));
+  EXPECT_FALSE(TELMachOOpenFile(&file, folder.c_str()));
   EXPECT_FALSE(TELMachOOpenFile(&file, "/nonexistent/path/to/binary"));
   EXPECT_FALSE(TELMachOOpenFile(nullptr, "/bin/sh"));
   EXPECT_FALSE(TELMachOOpenFile(&file, nullptr));
-  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(descriptorsOpenOn(opened), 0);
   EXPECT_EQ(file.descriptor, -1);
   EXPECT_EQ(file.mapping, nullptr);
   TELMachOCloseFile(nullptr);
   TELMachOCloseFile(&file);
-  EXPECT_TRUE(TELMachOOpenFile(&file, writeTemp("exact16.bin", std::vector<uint8_t>(16, 1)).c_str()));
+  EXPECT_TRUE(TELMachOOpenFile(&file, exactFile.c_str()));
   TELMachOCloseFile(&file);
-  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(descriptorsOpenOn(opened), 0);
 }
 
 TEST(MachOReader, UUIDTextIsLowercaseHexWithoutHyphens) {
