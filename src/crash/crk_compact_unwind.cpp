@@ -63,7 +63,7 @@ bool frameless(const CRKCompactUnwindResult* result, uint32_t mode, CRKUnwindCur
       continue;
     }
     uint64_t value = 0;
-    if (!readValue(slot, &value)) {
+    if (!CRKMemoryWindowRead(&cursor->memory, reinterpret_cast<const void*>(slot), &value, sizeof value)) {
       CRKLogWarn("Error: unable to read memory to set register\n");
       CRKLogWarn("Error: unable to restore registers\n");
       return false;
@@ -76,7 +76,7 @@ bool frameless(const CRKCompactUnwindResult* result, uint32_t mode, CRKUnwindCur
   const uint64_t returnSlot = sp + stackSize - 8;
   CRKLogWarn("SP is %p and we are reading %p\n", reinterpret_cast<void*>(sp), reinterpret_cast<void*>(returnSlot));
   uint64_t pc = 0;
-  if (!readValue(returnSlot, &pc)) {
+  if (!CRKMemoryWindowRead(&cursor->memory, reinterpret_cast<const void*>(returnSlot), &pc, sizeof pc)) {
     CRKLogWarn("Error: unable to read memory to set register\n");
     return false;
   }
@@ -133,7 +133,7 @@ bool CRKCompactUnwindRemapRegisters(uint32_t count, const uint32_t digits[6], ui
 bool CRKCompactUnwindBPFrame(CRKUnwindCursor* cursor) {
   const uint64_t fp = cursor->context.ss.rbp;
   uint64_t words[2] = {};
-  if (!CRKReadMemory(reinterpret_cast<const void*>(fp), words, sizeof words)) {
+  if (!CRKMemoryWindowRead(&cursor->memory, reinterpret_cast<const void*>(fp), words, sizeof words)) {
     CRKLogWarn("Error: failed to read memory at address %p\n", reinterpret_cast<void*>(fp));
     return false;
   }
@@ -299,7 +299,7 @@ bool CRKCompactUnwindComputeRegisters(CRKCompactUnwindContext* context, const CR
         CRKLogError("Unable to init FDE\n");
         return false;
       }
-      if (CRKDwarfUnwindComputeRegisters(&fde, &cursor->context, lookupPC) != CRKDwarfStep::kStepped) {
+      if (CRKDwarfUnwindComputeRegisters(&fde, &cursor->context, lookupPC, &cursor->memory) != CRKDwarfStep::kStepped) {
         CRKLogError("Failed to compute DWARF registers\n");
         return false;
       }

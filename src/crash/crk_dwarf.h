@@ -6,12 +6,14 @@
 // higher numbers are errors.
 //
 // Section bytes are read in place, never past the end the caller names (the end of the
-// segment holding the section); memory of the stack is read only with checked reads.
+// segment holding the section); memory of the stack is read only with checked reads,
+// through the caller's memory window when it passes one.
 // Everything here is async-signal-safe: no lock, no allocation.
 
 #include <cstddef>
 #include <cstdint>
 
+#include "crash/crk_memory_window.h"
 #include "crash/crk_thread_context.h"
 
 namespace telemetry {
@@ -118,17 +120,19 @@ bool CRKDwarfInstructionsEnumerate(uint64_t instructions, uint64_t length, const
 uint64_t CRKDwarfUnwindGetRegisterValue(const CRKThreadContext* context, uint64_t number);
 bool CRKDwarfUnwindSetRegisterValue(CRKThreadContext* context, uint64_t number, uint64_t value);
 
-bool CRKDwarfGetCFA(const CRKDwarfRules* rules, const CRKThreadContext* context, uint64_t sectionEnd, uint64_t* cfaOut);
+bool CRKDwarfGetCFA(const CRKDwarfRules* rules, const CRKThreadContext* context, uint64_t sectionEnd, uint64_t* cfaOut,
+                    CRKMemoryWindow* memory = nullptr);
 uint64_t CRKDwarfGetSavedRegister(const CRKThreadContext* context, uint64_t cfa, const CRKDwarfRule& rule,
-                                  uint64_t sectionEnd, bool* ok);
+                                  uint64_t sectionEnd, bool* ok, CRKMemoryWindow* memory = nullptr);
 bool CRKDwarfUnwindAssignRegisters(const CRKDwarfRules* rules, const CRKThreadContext* context, uint64_t cfa,
-                                   uint64_t sectionEnd, CRKThreadContext* out);
+                                   uint64_t sectionEnd, CRKThreadContext* out, CRKMemoryWindow* memory = nullptr);
 
 enum class CRKDwarfStep { kFailed, kStepped, kEndOfStack };
 // Replaces the context's registers by the caller's. `lookupPC` is the address whose row
 // applies (the pc, or a return address minus one). An undefined return address answers
 // kEndOfStack.
-CRKDwarfStep CRKDwarfUnwindComputeRegisters(const CRKDwarfFDE* fde, CRKThreadContext* context, uint64_t lookupPC);
+CRKDwarfStep CRKDwarfUnwindComputeRegisters(const CRKDwarfFDE* fde, CRKThreadContext* context, uint64_t lookupPC,
+                                             CRKMemoryWindow* memory = nullptr);
 
 // The expression machine.
 struct CRKDwarfExpressionMachine {
@@ -140,6 +144,7 @@ struct CRKDwarfExpressionMachine {
   uint64_t limit = 0;  // section end
   uint32_t executed = 0;
   const CRKThreadContext* context = nullptr;
+  CRKMemoryWindow* memory = nullptr;  // for deref; none: direct checked reads
 };
 
 bool CRKDwarfExpressionMachineInit(CRKDwarfExpressionMachine* m, uint64_t expression, uint64_t limit,
@@ -150,6 +155,6 @@ bool CRKDwarfExpressionMachineExecuteNextOpcode(CRKDwarfExpressionMachine* m);
 bool CRKDwarfExpressionMachineGetResult(const CRKDwarfExpressionMachine* m, uint64_t* result);
 // `expression` points at the ULEB128 length that precedes the opcodes.
 bool CRKDwarfEvalulateExpression(uint64_t expression, uint64_t limit, const CRKThreadContext* context,
-                                 uint64_t initialValue, uint64_t* resultOut);
+                                 uint64_t initialValue, uint64_t* resultOut, CRKMemoryWindow* memory = nullptr);
 
 }  // namespace telemetry

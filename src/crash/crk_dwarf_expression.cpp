@@ -74,7 +74,7 @@ bool binary(CRKDwarfExpressionMachine* m, uint8_t opcode) {
 
 bool readInto(CRKDwarfExpressionMachine* m, uint64_t address, size_t size) {
   uint64_t value = 0;
-  if (!CRKReadMemory(reinterpret_cast<const void*>(address), &value, size)) return false;
+  if (!CRKMemoryWindowRead(m->memory, reinterpret_cast<const void*>(address), &value, size)) return false;
   return push(m, value);
 }
 
@@ -241,7 +241,7 @@ bool CRKDwarfExpressionMachineGetResult(const CRKDwarfExpressionMachine* m, uint
 }
 
 bool CRKDwarfEvalulateExpression(uint64_t expression, uint64_t limit, const CRKThreadContext* context,
-                                 uint64_t initialValue, uint64_t* resultOut) {
+                                 uint64_t initialValue, uint64_t* resultOut, CRKMemoryWindow* memory) {
   if (!context || !resultOut) {
     CRKLogWarn("Error: inputs invalid\n");
     return false;
@@ -251,6 +251,7 @@ bool CRKDwarfEvalulateExpression(uint64_t expression, uint64_t limit, const CRKT
     CRKLogWarn("Error: unable to init DWARF expression machine\n");
     return false;
   }
+  m.memory = memory;
   if (!CRKDwarfExpressionMachinePrepareForExecution(&m)) {
     CRKLogWarn("Error: unable to prepare for execution\n");
     return false;

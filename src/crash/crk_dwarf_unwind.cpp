@@ -258,10 +258,11 @@ bool CRKDwarfUnwindSetRegisterValue(CRKThreadContext* context, uint64_t number, 
   return true;
 }
 
-bool CRKDwarfGetCFA(const CRKDwarfRules* rules, const CRKThreadContext* context, uint64_t sectionEnd, uint64_t* cfaOut) {
+bool CRKDwarfGetCFA(const CRKDwarfRules* rules, const CRKThreadContext* context, uint64_t sectionEnd, uint64_t* cfaOut,
+                    CRKMemoryWindow* memory) {
   if (!rules || !context || !cfaOut) return false;
   if (rules->row.cfaRegister == kCRKDwarfExpressionRegister) {
-    if (!CRKDwarfEvalulateExpression(rules->row.cfaExpression, sectionEnd, context, 0, cfaOut)) {
+    if (!CRKDwarfEvalulateExpression(rules->row.cfaExpression, sectionEnd, context, 0, cfaOut, memory)) {
       CRKLogWarn("Error: failed to compute CFA expression\n");
       return false;
     }
@@ -273,12 +274,13 @@ bool CRKDwarfGetCFA(const CRKDwarfRules* rules, const CRKThreadContext* context,
 }
 
 uint64_t CRKDwarfGetSavedRegister(const CRKThreadContext* context, uint64_t cfa, const CRKDwarfRule& rule,
-                                  uint64_t sectionEnd, bool* ok) {
+                                  uint64_t sectionEnd, bool* ok, CRKMemoryWindow* memory) {
   *ok = true;
   uint64_t value = 0, address = 0;
   switch (rule.kind) {
     case kCRKRuleOffset:
-      if (!CRKReadMemory(reinterpret_cast<const void*>(cfa + static_cast<uint64_t>(rule.value)), &value, 8)) {
+      if (!CRKMemoryWindowRead(memory, reinterpret_cast<const void*>(cfa + static_cast<uint64_t>(rule.value)), &value,
+                               8)) {
         CRKLogWarn("Error: Unable to read CFA value\n");
         *ok = false;
       }
@@ -288,18 +290,18 @@ uint64_t CRKDwarfGetSavedRegister(const CRKThreadContext* context, uint64_t cfa,
     case kCRKRuleRegister:
       return CRKDwarfUnwindGetRegisterValue(context, static_cast<uint64_t>(rule.value));
     case kCRKRuleExpression:
-      if (!CRKDwarfEvalulateExpression(static_cast<uint64_t>(rule.value), sectionEnd, context, cfa, &address)) {
+      if (!CRKDwarfEvalulateExpression(static_cast<uint64_t>(rule.value), sectionEnd, context, cfa, &address, memory)) {
         CRKLogWarn("Error: unable to evaluate expression\n");
         *ok = false;
         return 0;
       }
-      if (!CRKReadMemory(reinterpret_cast<const void*>(address), &value, 8)) {
+      if (!CRKMemoryWindowRead(memory, reinterpret_cast<const void*>(address), &value, 8)) {
         CRKLogWarn("Error: Unable to read memory computed from expression\n");
         *ok = false;
       }
       return value;
     case kCRKRuleValExpression:
-      if (!CRKDwarfEvalulateExpression(static_cast<uint64_t>(rule.value), sectionEnd, context, cfa, &value)) {
+      if (!CRKDwarfEvalulateExpression(static_cast<uint64_t>(rule.value), sectionEnd, context, cfa, &value, memory)) {
         CRKLogWarn("Error: unable to evaluate expression\n");
         *ok = false;
       }
@@ -312,7 +314,7 @@ uint64_t CRKDwarfGetSavedRegister(const CRKThreadContext* context, uint64_t cfa,
 }
 
 bool CRKDwarfUnwindAssignRegisters(const CRKDwarfRules* rules, const CRKThreadContext* context, uint64_t cfa,
-                                   uint64_t sectionEnd, CRKThreadContext* out) {
+                                   uint64_t sectionEnd, CRKThreadContext* out, CRKMemoryWindow* memory) {
   *out = *context;
   // Registers saved near the CFA are read in one checked read: each read is a system call.
   constexpr int64_t kSpan = 256;
@@ -327,15 +329,15 @@ bool CRKDwarfUnwindAssignRegisters(const CRKDwarfRules* rules, const CRKThreadCo
   uint64_t saved[kSpan / 8];
   const uint64_t span = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
   const bool haveSpan = aligned && low <= high && span < kSpan &&
-                        CRKReadMemory(reinterpret_cast<const void*>(cfa + static_cast<uint64_t>(low)), saved,
-                                      static_cast<size_t>(span + 8));
+                        CRKMemoryWindowRead(memory, reinterpret_cast<const void*>(cfa + static_cast<uint64_t>(low)),
+                                            saved, static_cast<size_t>(span + 8));
   for (uint64_t reg = 0; reg < kCRKDwarfRegisterCount; ++reg) {
     const CRKDwarfRule& rule = rules->row.registers[reg];
     if (rule.kind == kCRKRuleUnchanged || rule.kind == kCRKRuleUndefined) continue;
     bool ok = true;
     const uint64_t value = haveSpan && rule.kind == kCRKRuleOffset
                                ? saved[(static_cast<uint64_t>(rule.value) - static_cast<uint64_t>(low)) / 8]
-                               : CRKDwarfGetSavedRegister(context, cfa, rule, sectionEnd, &ok);
+                               : CRKDwarfGetSavedRegister(context, cfa, rule, sectionEnd, &ok, memory);
     if (!ok || !CRKDwarfUnwindSetRegisterValue(out, reg, value)) {
       CRKLogWarn("Error: Unable to restore register value\n");
       return false;
@@ -354,7 +356,8 @@ bool CRKDwarfUnwindAssignRegisters(const CRKDwarfRules* rules, const CRKThreadCo
   return true;
 }
 
-CRKDwarfStep CRKDwarfUnwindComputeRegisters(const CRKDwarfFDE* fde, CRKThreadContext* context, uint64_t lookupPC) {
+CRKDwarfStep CRKDwarfUnwindComputeRegisters(const CRKDwarfFDE* fde, CRKThreadContext* context, uint64_t lookupPC,
+                                             CRKMemoryWindow* memory) {
   if (!fde || !context) return CRKDwarfStep::kFailed;
   CRKDwarfRules rules;
   rules.row.cfaRegister = 0;
@@ -379,12 +382,12 @@ CRKDwarfStep CRKDwarfUnwindComputeRegisters(const CRKDwarfFDE* fde, CRKThreadCon
     return CRKDwarfStep::kEndOfStack;
   }
   uint64_t cfa = 0;
-  if (!CRKDwarfGetCFA(&rules, context, fde->cie.sectionEnd, &cfa)) {
+  if (!CRKDwarfGetCFA(&rules, context, fde->cie.sectionEnd, &cfa, memory)) {
     CRKLogWarn("Error: failed to get CFA\n");
     return CRKDwarfStep::kFailed;
   }
   CRKThreadContext caller;
-  if (!CRKDwarfUnwindAssignRegisters(&rules, context, cfa, fde->cie.sectionEnd, &caller)) {
+  if (!CRKDwarfUnwindAssignRegisters(&rules, context, cfa, fde->cie.sectionEnd, &caller, memory)) {
     CRKLogError("Error: Unable to assign DWARF registers\n");
     return CRKDwarfStep::kFailed;
   }

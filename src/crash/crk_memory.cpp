@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -21,11 +22,23 @@ constexpr size_t kPipeChunk = 4096;  // PIPE_BUF: a write of this size is all or
 std::atomic<bool> gUsePipe{false};
 std::atomic<bool> gProbed{false};
 int gPipe[2] = {-1, -1};
+// getpid is a system call of its own: reads use the id taken at start-up, after a fork and
+// when a crash begins.
+std::atomic<pid_t> gProcessID{0};
+
+pid_t processID() {
+  pid_t pid = gProcessID.load(std::memory_order_relaxed);
+  if (pid == 0) {
+    pid = getpid();
+    gProcessID.store(pid, std::memory_order_relaxed);
+  }
+  return pid;
+}
 
 bool readWithSyscall(const void* address, void* destination, size_t length) {
   iovec local{destination, length};
   iovec remote{const_cast<void*>(address), length};
-  const ssize_t n = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+  const ssize_t n = process_vm_readv(processID(), &local, 1, &remote, 1, 0);
   return n == static_cast<ssize_t>(length);
 }
 
@@ -47,8 +60,12 @@ void drainPipe() {
 
 }  // namespace
 
+void CRKMemoryRefreshProcessID() { gProcessID.store(getpid(), std::memory_order_relaxed); }
+
 void CRKMemoryInitialize() {
+  CRKMemoryRefreshProcessID();
   if (gProbed.exchange(true)) return;
+  pthread_atfork(nullptr, nullptr, CRKMemoryRefreshProcessID);
   uint64_t probe = 0x5a5a5a5a5a5a5a5a, copy = 0;
   if (readWithSyscall(&probe, &copy, sizeof probe) && copy == probe) return;
   if (openPipe()) gUsePipe.store(true);
@@ -91,12 +108,43 @@ bool CRKReadMemory(const void* address, void* destination, size_t length) {
   return readWithSyscall(address, destination, length);
 }
 
+size_t CRKReadMemoryPrefix(const void* address, void* destination, size_t length) {
+  const auto start = reinterpret_cast<uintptr_t>(address);
+  if (start < kCRKMinimumValidAddress || !destination || length == 0) return 0;
+  if (length > UINTPTR_MAX - start) length = UINTPTR_MAX - start;
+  // One piece per page: a page is readable as a whole or not at all, and the kernel stops
+  // at the first piece it cannot copy.
+  constexpr size_t kMaxPieces = 16;
+  iovec remote[kMaxPieces];
+  size_t pieces = 0;
+  for (uintptr_t at = start, end = start + length; at < end && pieces < kMaxPieces; ++pieces) {
+    uintptr_t stop = (at | (kCRKPageGranule - 1)) + 1;
+    if (stop > end || stop == 0) stop = end;
+    remote[pieces] = iovec{reinterpret_cast<void*>(at), stop - at};
+    at = stop;
+  }
+  auto* to = static_cast<uint8_t*>(destination);
+  if (CRKMemoryUsesPipe()) {
+    size_t got = 0;
+    for (size_t i = 0; i < pieces; ++i) {
+      if (!CRKReadMemoryThroughPipe(remote[i].iov_base, to + got, remote[i].iov_len)) break;
+      got += remote[i].iov_len;
+    }
+    return got;
+  }
+  size_t total = 0;
+  for (size_t i = 0; i < pieces; ++i) total += remote[i].iov_len;
+  iovec local{destination, total};
+  const ssize_t n = process_vm_readv(processID(), &local, 1, remote, pieces, 0);
+  return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
 bool CRKReadString(const char* address, const char** resultOut, size_t maxLength) {
   const auto start = reinterpret_cast<uintptr_t>(address);
   if (start < kCRKMinimumValidAddress) return false;
   if (maxLength > UINTPTR_MAX - start) return false;  // the range would wrap
   // A page is readable as a whole or not at all: check up to each page end in one read.
-  const uintptr_t page = 4096;
+  const uintptr_t page = kCRKPageGranule;
   uintptr_t at = start;
   const uintptr_t end = start + maxLength;
   char chunk[256];

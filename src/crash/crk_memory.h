@@ -16,13 +16,20 @@
 namespace telemetry {
 
 inline constexpr uintptr_t kCRKMinimumValidAddress = 4096;
+// The smallest page size: a range inside one such granule is readable as a whole or not.
+inline constexpr uintptr_t kCRKPageGranule = 4096;
 
 // Chooses the read strategy; safe to call more than once (the crash context calls it).
 void CRKMemoryInitialize();
+// Takes the process id again (the crash path calls it first; a fork's child does too).
+void CRKMemoryRefreshProcessID();
 // True when reads go through the pipe.
 bool CRKMemoryUsesPipe();
 
 bool CRKReadMemory(const void* address, void* destination, size_t length);
+// Reads as much of [address, address + length) as is readable from its start, page by page
+// in one system call; answers how many bytes were read (0 when the first is unreadable).
+size_t CRKReadMemoryPrefix(const void* address, void* destination, size_t length);
 bool CRKReadMemoryThroughPipe(const void* address, void* destination, size_t length);
 // Checks that the string at `address` is readable up to its terminator or for `maxLength`
 // bytes, then stores `address` in `resultOut`. A range that would wrap the address space

@@ -285,6 +285,9 @@ bool CRKHandlerIsRecordingThread() {
 }
 
 void CRKHandler(CRKFile* file, pid_t thread, const CRKThreadContext* machineContext) {
+  // Every checked read from here on uses this id (a child made by a raw clone or vfork has
+  // not told us its own).
+  CRKMemoryRefreshProcessID();
   CRKBinaryImageReconcile();
   CRKProcess process;
   CRKProcessInit(&process, thread, machineContext);

@@ -26,7 +26,7 @@ bool stackScan(CRKUnwindCursor* cursor) {
   const uint64_t fp = cursor->context.ss.rbp;
   const uint64_t end = fp > sp && fp - sp <= kMaxScan ? fp : sp + kScanWithoutFrame;
   uint64_t found = 0, at = 0;
-  if (!CRKUnwindFirstExecutableAddress(sp, end, &found, &at)) return false;
+  if (!CRKUnwindFirstExecutableAddress(sp, end, &found, &at, &cursor->memory)) return false;
   // The return address sits right above the frame record rbp points at: the function
   // built a frame, so the frame-pointer step also restores the caller's rbp.
   if (at == fp + 8) return CRKCompactUnwindBPFrame(cursor);
@@ -100,11 +100,12 @@ bool CRKUnwindIsAddressExecutable(uint64_t address) {
   return CRKBinaryImageSafeFindImageForAddress(address, &node);
 }
 
-bool CRKUnwindFirstExecutableAddress(uint64_t start, uint64_t end, uint64_t* found, uint64_t* foundAt) {
+bool CRKUnwindFirstExecutableAddress(uint64_t start, uint64_t end, uint64_t* found, uint64_t* foundAt,
+                                     CRKMemoryWindow* memory) {
   for (uint64_t at = start; at < end && at + 8 > at; at += 8) {
     if (at < kCRKMinimumValidAddress) continue;
     uint64_t word = 0;
-    if (!CRKReadMemory(reinterpret_cast<const void*>(at), &word, sizeof word)) return false;
+    if (!CRKMemoryWindowRead(memory, reinterpret_cast<const void*>(at), &word, sizeof word)) return false;
     CRKLogDebug("Checking address %p => %p\n", reinterpret_cast<void*>(at), reinterpret_cast<void*>(word));
     CRKLogDebug("Checking for executable %p\n", reinterpret_cast<void*>(word));
     if (CRKUnwindIsAddressExecutable(word)) {
@@ -157,7 +158,7 @@ int CRKUnwindWithEhFrameHeader(const CRKBinaryImageNode* node, CRKUnwindCursor* 
   CRKDwarfFDE fde;
   if (!CRKDwarfParseFDERecord(&fde, true, nullptr, fdeAddress, node->ehFrame, node->ehFrameEnd)) return 0;
   if (lookupPC < fde.pcStart || lookupPC - fde.pcStart >= fde.pcRange) return 0;
-  switch (CRKDwarfUnwindComputeRegisters(&fde, &cursor->context, lookupPC)) {
+  switch (CRKDwarfUnwindComputeRegisters(&fde, &cursor->context, lookupPC, &cursor->memory)) {
     case CRKDwarfStep::kStepped:
       *signalFrame = fde.cie.signalFrame;
       return 1;

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "crash/crk_binary_image.h"
+#include "crash/crk_memory_window.h"
 #include "crash/crk_thread_context.h"
 
 namespace telemetry {
@@ -55,6 +56,8 @@ struct CRKUnwindCursor {
   uint32_t repeatCount = 0;
   // The current pc is a return address (look it up one byte back).
   bool pcIsReturnAddress = false;
+  // Stack memory read so far: a frame's reads are mostly served from it.
+  CRKMemoryWindow memory;
 };
 
 bool CRKUnwindInit(CRKUnwindCursor* cursor, const CRKThreadContext* state);
@@ -66,7 +69,8 @@ uint64_t CRKUnwindGetStackPointer(const CRKUnwindCursor* cursor);
 uint32_t CRKUnwindGetRepeatCount(const CRKUnwindCursor* cursor);
 bool CRKUnwindIsAddressExecutable(uint64_t address);
 // The first word in [start, end) whose value lies in a tracked image; `foundAt` is where.
-bool CRKUnwindFirstExecutableAddress(uint64_t start, uint64_t end, uint64_t* found, uint64_t* foundAt = nullptr);
+bool CRKUnwindFirstExecutableAddress(uint64_t start, uint64_t end, uint64_t* found, uint64_t* foundAt = nullptr,
+                                     CRKMemoryWindow* memory = nullptr);
 
 // One step through ".eh_frame_hdr": 1 stepped, 0 no usable entry, -1 the end of the stack.
 int CRKUnwindWithEhFrameHeader(const CRKBinaryImageNode* node, CRKUnwindCursor* cursor, uint64_t lookupPC,
