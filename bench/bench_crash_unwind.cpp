@@ -15,6 +15,7 @@
 #include "sdk/binary/elf_reader.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 using namespace telemetry;
@@ -23,15 +24,25 @@ namespace {
 
 constexpr int kDepth = 64;
 
+// Filled once; plain storage so the exit handler never sees a destroyed string.
+char gReportFolder[64] = "";
+
+void removeReportFolder() {
+  std::error_code error;
+  std::filesystem::remove_all(gReportFolder, error);
+}
+
 std::string reportFolder() {
-  static std::string folder = [] {
-    char templ[] = "/tmp/orrery-bench-crash-XXXXXX";
-    const char* made = mkdtemp(templ);
+  if (gReportFolder[0] == '\0') {
+    std::strcpy(gReportFolder, "/tmp/orrery-bench-crash-XXXXXX");
     // The context writes its records here; nothing of them is kept after the run.
-    if (made) std::atexit([] { std::filesystem::remove_all(reportFolder()); });
-    return std::string(made ? made : "/tmp");
-  }();
-  return folder;
+    if (mkdtemp(gReportFolder)) {
+      std::atexit(removeReportFolder);
+    } else {
+      std::strcpy(gReportFolder, "/tmp");
+    }
+  }
+  return gReportFolder;
 }
 
 void ensureContext() {
