@@ -218,9 +218,14 @@ TEST_F(GraphStateTest, AnOutsideChangeWhileTheGraphShowsIsWhatTheGraphAndItsChoi
   platform::NotificationCenter::defaultCenter().post(orrery::IdeaDocumentChangedNotification, opened.doc.get());
   EXPECT_TRUE(graphShown());
   EXPECT_EQ(editor->window().firstResponder(), c().graphScrollView().get());
-  ASSERT_TRUE(uitest::loop().runUntil([&] { return c().graphScrollView()->graphView() && c().graphScrollView()->graphView()->ready(); }));
+  // The graph is built off the main thread: the build of the tree before the change may finish
+  // first, so wait for the one that holds the new tree.
   const IdeaPtr theirs = replaced->ideas().back();
-  EXPECT_GE(c().graphScrollView()->tileFactory()->snapshot()->indexOfIdentifier(theirs->identifier()), 0);
+  ASSERT_TRUE(uitest::loop().runUntil([&] {
+    const auto& scroll = c().graphScrollView();
+    return scroll->graphView() && scroll->graphView()->ready() && scroll->tileFactory()->snapshot() &&
+           scroll->tileFactory()->snapshot()->indexOfIdentifier(theirs->identifier()) >= 0;
+  }));
 
   const IdeaPtr chosen = replaced->ideas()[2];
   editor->click(inGraph(chosen));
