@@ -230,6 +230,10 @@ TEST_F(IndexFiles, AChangeByAnotherInstanceIsAnnouncedAndOwnWritesAreNot) {
 
   mine.setIdeaProxyList({proxyNamed("iCloud:/x.orrx", "X")});
   mine.saveBinaryToURL(mine.presentedItemURL(), nullptr);
+  // The watcher reads our write on the work queue; let that read finish before the other
+  // instance writes, or it would read the other's file and leave nothing new for the next read.
+  main.runPending();  // the change reaches the presenters, which queue their reads
+  PersistenceController::singleton().workQueue().sync([] {});
   main.runPending();
   EXPECT_EQ(announced, 0);
 
