@@ -21,7 +21,8 @@ bool mayEncodeNested(std::span<const KeyedCodable* const> enclosing, const Keyed
 }
 
 KeyedClassRegistry& KeyedClassRegistry::shared() {
-  static KeyedClassRegistry registry;
+  // Never destroyed: a read on the persistence queue may still decode while the process exits.
+  static KeyedClassRegistry& registry = *new KeyedClassRegistry;
   return registry;
 }
 

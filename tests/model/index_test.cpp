@@ -26,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 using namespace orrery;
 using orrery::testing::VirtualMainQueue;
 
@@ -233,7 +235,9 @@ TEST_F(IndexFiles, AChangeByAnotherInstanceIsAnnouncedAndOwnWritesAreNot) {
   // The watcher reads our write on the work queue; let that read finish before the other
   // instance writes, or it would read the other's file and leave nothing new for the next read.
   main.runPending();  // the change reaches the presenters, which queue their reads
-  PersistenceController::singleton().workQueue().sync([] {});
+  std::atomic<bool> readsDone{false};
+  PersistenceController::singleton().workQueue().async([&] { readsDone = true; });
+  ASSERT_TRUE(main.runUntil([&] { return readsDone.load(); }));
   main.runPending();
   EXPECT_EQ(announced, 0);
 
