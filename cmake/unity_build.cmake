@@ -116,6 +116,9 @@ function(orrery_merge_target_sources target roots)
   endif()
   if(units)
     set_property(TARGET ${target} PROPERTY SOURCES ${kept} ${units})
+    # GCC takes a merged source for a header and warns of its anonymous-namespace test fixtures.
+    set_source_files_properties(${units} TARGET_DIRECTORY ${target} PROPERTIES
+                                COMPILE_OPTIONS "$<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>")
   endif()
 endfunction()
 

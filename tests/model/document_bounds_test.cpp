@@ -152,9 +152,13 @@ TEST(DocumentBounds, SmallFilesOpenOrAreRefusedWithinTheirMemory) {
     std::printf("%s (%lld KB): %s, peak %lld MiB above the %lld MiB before\n", c.what, (long long)c.file.size() / 1000,
                 read ? "opened" : "refused", (long long)peakMiB, (long long)before / 1024);
     EXPECT_EQ(read, c.opens) << c.what;
-    if (!read) EXPECT_EQ(error.code, kDocumentErrorTooLarge) << c.what;
+    if (!read) {
+      EXPECT_EQ(error.code, kDocumentErrorTooLarge) << c.what;
+    }
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-    if (measured) EXPECT_LE(peakMiB, 300) << c.what;
+    if (measured) {
+      EXPECT_LE(peakMiB, 300) << c.what;
+    }
 #endif
     (void)measured;
   }
@@ -168,7 +172,9 @@ TEST(DocumentBounds, SmallFilesOpenOrAreRefusedWithinTheirMemory) {
     auto doc = scratchDocument();
     doc->setIdea(testsupport::makeTree(ideas));
     const QByteArray real = doc->exportAsOrreryData();
-    if (ideas == 100000) EXPECT_LT(real.size(), 1 << 20);
+    if (ideas == 100000) {
+      EXPECT_LT(real.size(), 1 << 20);
+    }
     EXPECT_TRUE(doc->loadFromOrreryData(real)) << ideas;
     EXPECT_TRUE(doc->loadFromJSONData(doc->exportAsPureJSONData())) << ideas;
   }
