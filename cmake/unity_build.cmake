@@ -1,51 +1,9 @@
 # The checking builds (sanitizers, fuzz) merge 8 program or test sources into one unit, the
-# release build 8 test sources. Sources whose file-local names clash with another source's in
-# the same unit compile on their own; when a new clash breaks a build ("redefinition of ..." in merged/<target>_<n>.cpp), add one of the two
-# files here or give the helper a distinct name.
-set(ORRERY_UNITY_EXCLUDED
-  src/crash/crk_internal_report.cpp
-  src/crash/crk_package_report.cpp
-  src/crash/crk_symbolication.cpp
-  src/foundation/kit_image.cpp
-  src/model/idea_proxy.cpp
-  src/model/index_portable_image.cpp
-  src/sdk/pinning/tel_pinned_certificates.cpp
-  src/sdk/settings/tel_settings_onboarding_manager.cpp
-  src/sdk/startup/tel_kit_registry.cpp
-  tests/app/app_delegate_startup_test.cpp
-  tests/crash/crk_crash_reporting_controller_test.cpp
-  tests/crash/crk_package_report_test.cpp
-  tests/crash/crk_report_folders_test.cpp
-  tests/crash/crk_symbolication_test.cpp
-  tests/crash/crk_web_view_test.cpp
-  tests/editor/note_hover_utility_test.cpp
-  tests/editor/solar_system_layout_test.cpp
-  tests/foundation/views/buttons_test.cpp
-  tests/foundation/views/presentation_transitions_test.cpp
-  tests/foundation/views/progress_hud_test.cpp
-  tests/graph/tap_pan_swipe_detector_test.cpp
-  tests/home/idea_list_view_test.cpp
-  tests/model/document_save_test.cpp
-  tests/model/idea_merge_test.cpp
-  tests/model/json_coder_test.cpp
-  tests/model/opml_test.cpp
-  tests/model/persistence_controller_test.cpp
-  tests/model/workspace_facade_test.cpp
-  tests/model/workspace_test.cpp
-  tests/panels/icon_image_tab_view_test.cpp
-  tests/platform/cloud/local_folder_container_test.cpp
-  tests/platform/cloud/presented_file_recheck_test.cpp
-  tests/platform/ui/popover_test.cpp
-  tests/sdk/analytics/ana_kill_test.cpp
-  tests/sdk/analytics/ana_stages_test.cpp
-  tests/sdk/identity/tel_application_identifer_model_test.cpp
-  tests/sdk/multipart/multipart_encoder_test.cpp
-  tests/sdk/net/settings_onboarding_test.cpp
-  tests/sdk/net/startup_configuration_test.cpp
-  tests/sdk/net/telemetry_start_test.cpp
-  tests/sdk/pinning/certificate_pinning_test.cpp
-  tests/shell/my_window_test.cpp
-)
+# release build 8 test sources. File-local names (anonymous namespaces, statics) must therefore
+# differ between the sources of one folder: where two files need the same helper, it lives in a
+# shared header; where they only share a name, one takes a name of its own. A file listed here
+# compiles alone instead, each one costing a unit in every build.
+set(ORRERY_UNITY_EXCLUDED)
 
 # Merges the C++ sources of every target under `dir` into units of ORRERY_UNITY_BATCH_SIZE, in
 # their order, leaving out the excluded ones, generated ones and ones with compile properties of

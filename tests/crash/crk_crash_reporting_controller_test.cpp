@@ -19,6 +19,7 @@
 #include "crash/crk_settings.h"
 #include "crash/crk_user_logging.h"
 #include "crash_test_support.h"
+#include "hex_text.h"
 #include "folder_wait.h"
 #include "platform/core/notification_center.h"
 #include "sdk/identity/main_bundle.h"
@@ -134,12 +135,7 @@ struct World {
   }
 };
 
-std::string hex(const std::string& text) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) out += {digits[c >> 4], digits[c & 15]};
-  return out;
-}
+using testsupport::hex;
 
 TEST(CrashReportingController, EarlierReportsAreSubmittedDeclinedOrDeletedAndTheRunIsTimed) {
   DeathStyle style;

@@ -8,24 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/proxy_lists.h"
+
 using namespace orrery;
 using orrery::testing::MemoryPersistenceState;
 using Op = MemoryPersistenceState::Op;
 
 namespace {
 
-IdeaProxyPtr proxyFor(const QString& docIdentifier, const QString& text = "t") {
-  auto proxy = std::make_shared<IdeaProxy>();
-  proxy->setDocIdentifier(docIdentifier);
-  proxy->setText(text);
-  return proxy;
-}
-
-QStringList identifiersOf(const ProxyList& list) {
-  QStringList identifiers;
-  for (const auto& proxy : list) identifiers << proxy->docIdentifier();
-  return identifiers;
-}
+using testsupport::proxyFor;
+using testsupport::identifiersOf;
 
 class WorkspaceTest : public ::testing::Test, protected orrery::testing::MemoryWorkspace {
  protected:

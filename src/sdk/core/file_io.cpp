@@ -60,6 +60,13 @@ bool writeFileAtomically(const std::string& path, const void* bytes, size_t leng
   return false;
 }
 
+std::string lastPathComponent(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const auto slash = trimmed.find_last_of('/');
+  return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+}
+
 bool createDirectories(const std::string& path, std::string* error) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return true;

@@ -18,6 +18,9 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t max
 bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error = nullptr,
                          bool durable = true);
 
+// The last component of a path ("a/b/" and "a/b" give "b"; a path without a slash is itself).
+std::string lastPathComponent(const std::string& path);
+
 // Creates the folder and every missing parent (mode 0700 for new ones).
 bool createDirectories(const std::string& path, std::string* error = nullptr);
 

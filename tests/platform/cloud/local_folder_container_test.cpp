@@ -6,6 +6,7 @@
 #include "platform/core/notification_center.h"
 #include "platform/services/standard_folders.h"
 #include "platform/services/user_defaults.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,6 +25,8 @@
 using platform::LocalFolderContainer;
 
 namespace {
+
+using testsupport::writeFile;
 
 // Chooses the container root through the environment for the life of the object.
 class RootScope {
@@ -46,11 +49,6 @@ class RootScope {
   bool mHad;
   QByteArray mPrevious;
 };
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // Replaces a file whole, as a sync tool does: a poll running meanwhile reads old or new.
 bool replaceFile(const QString& path, const QByteArray& bytes) {
