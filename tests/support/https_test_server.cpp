@@ -336,8 +336,8 @@ void HttpsTestServer::serveConnection(int fd) {
       if (answer.status != 204 && answer.status != 304)
         out += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
       out += closeAfter ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
-      if (answer.status != 204 && answer.status != 304) out += answer.body;
-      if (!writeAll(ssl, out)) break;
+      if (answer.status != 204 && answer.status != 304) out += answer.body.substr(0, answer.cutAfter.value_or(std::string::npos));
+      if (!writeAll(ssl, out) || answer.cutAfter) break;
       if (closeAfter) {
         clean = true;
         break;

@@ -49,6 +49,9 @@ struct HttpsTestResponse {
   // Answers only once the test calls release() (or the server stops): a stalled server
   // whose stall ends on the test's signal rather than after real time.
   bool held = false;
+  // Announces the whole body but sends only this many bytes of it, then closes the
+  // connection: a transfer cut off midway.
+  std::optional<std::size_t> cutAfter;
 
   static HttpsTestResponse ok(std::string body, std::string contentType = "application/json");
   static HttpsTestResponse withStatus(int code);
