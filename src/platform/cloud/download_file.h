@@ -21,7 +21,7 @@ namespace platform {
 
 class DownloadFile final : public std::enable_shared_from_this<DownloadFile> {
  public:
-  static constexpr std::size_t kWriteBatchBytes = 1u << 20;
+  static constexpr std::size_t kWriteBatchBytes = 256u << 10;
   static constexpr std::size_t kMaxPendingBytes = 8u << 20;
 
   // A new empty file ".download-XXXXXX" in the destination's folder; nullptr with `failure`
