@@ -102,7 +102,8 @@ class HttpsTestServer {
  private:
   void acceptLoop();
   void serveConnection(int fd);
-  HttpsTestResponse answerFor(const HttpsTestRequest& request);
+  // Shared, not copied: a scripted body of many megabytes costs nothing per request.
+  std::shared_ptr<const HttpsTestResponse> answerFor(const HttpsTestRequest& request);
   bool waitUnlessStopping(std::chrono::milliseconds delay);
   bool waitForRelease();
 
@@ -117,7 +118,7 @@ class HttpsTestServer {
   mutable std::condition_variable mCond;
   bool mStopping = false;
   bool mReleased = false;
-  std::map<std::string, std::deque<HttpsTestResponse>> mScripts;
+  std::map<std::string, std::deque<std::shared_ptr<const HttpsTestResponse>>> mScripts;
   std::function<HttpsTestResponse(const HttpsTestRequest&)> mHandler;
   std::vector<HttpsTestRequest> mRequests;
   std::size_t mConnections = 0;
