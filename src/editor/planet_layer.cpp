@@ -176,6 +176,46 @@ void PlanetLayer::drawInContext(QPainter& painter) {
   painter.restore();
 }
 
+std::optional<DiscLook> PlanetLayer::look() const {
+  const platform::LayerDelegate* d = delegate();
+  if (!mPlanetDrawer || (d && d->drawsLayer(*this))) return std::nullopt;
+  return DiscLook::of(*mPlanetDrawer, drawnArea(bounds()).size(), contentsScale());
+}
+
+void PlanetLayer::display() {
+  BaseLayer::display();
+  if (const auto shown = look()) DiscPictureCache::shared().keep(*shown, contents());
+}
+
+bool PlanetLayer::showKeptPicture() {
+  const auto shown = look();
+  const QImage* kept = shown ? DiscPictureCache::shared().find(*shown) : nullptr;
+  if (!kept) return false;
+  setContents(*kept);
+  keepContents();
+  return true;
+}
+
+QImage PlanetLayer::drawPicture() {
+  QImage image = makeBackingImage();
+  if (image.isNull()) return image;
+  {
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+    painter.translate(-drawnArea(bounds()).topLeft());
+    drawInContext(painter);
+  }
+  // The compositor reads the scale from contentsScale; a ratio of 1 lets it blit the image.
+  image.setDevicePixelRatio(1.0);
+  return image;
+}
+
+void PlanetLayer::showPicture(const QImage& picture) {
+  setContents(picture);
+  keepContents();
+  if (const auto shown = look()) DiscPictureCache::shared().keep(*shown, picture);
+}
+
 std::shared_ptr<PlanetLayer> PlanetLayer::copyForDragging() const {
   auto copy = std::make_shared<PlanetLayer>(0);
   copy->setIdeaIdentifier(mIdeaIdentifier);
