@@ -5,6 +5,8 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 namespace orrery {
 
 namespace {
@@ -174,6 +176,18 @@ void PlanetLayer::drawInContext(QPainter& painter) {
   painter.save();
   mPlanetDrawer->drawInCurrentContext(painter);
   painter.restore();
+}
+
+QRectF PlanetLayer::drawnArea(const QRectF& bounds) const {
+  const platform::LayerDelegate* d = delegate();
+  if (!mPlanetDrawer || (d && d->drawsLayer(*this))) return bounds;
+  // The dotted link ring at 1.1 radii and half its pen is the farthest the drawing reaches.
+  const double reach = 1.1 * mPlanetDrawer->scaledRadius() + 1;
+  const QPointF c = mPlanetDrawer->scaledCenter();
+  const double k = contentsScale();
+  const QRectF area(QPointF(std::floor((c.x() - reach) * k) / k, std::floor((c.y() - reach) * k) / k),
+                    QPointF(std::ceil((c.x() + reach) * k) / k, std::ceil((c.y() + reach) * k) / k));
+  return area.intersected(bounds);
 }
 
 std::optional<DiscLook> PlanetLayer::look() const {

@@ -80,6 +80,9 @@ class PlanetLayer : public BaseLayer {
 
   bool drawsContent() const override { return true; }
   void drawInContext(QPainter& painter) override;
+  // The disc's square out to the link ring, in whole device pixels: the corners of the layer
+  // stay empty and are neither kept nor composed.
+  QRectF drawnArea(const QRectF& bounds) const override;
   // Draws like the base and keeps the picture by its look (DiscPictureCache).
   void display() override;
   // What the picture shows, or none for a disc its view draws (views draw on the main thread

@@ -1,6 +1,7 @@
 #include "editor/disc_pictures.h"
 #include "editor/planet_layer.h"
 #include "editor_test_support.h"
+#include "platform/ui/compositor.h"
 
 #include <gtest/gtest.h>
 
@@ -90,4 +91,24 @@ TEST_F(DiscPictures, AFewDiscsAreLeftToTheirOwnDisplay) {
   }
   discpictures::drawConcurrently(discs);
   for (const auto& layer : layers) EXPECT_TRUE(layer->needsDisplay());
+}
+
+// The picture leaves out the empty corners of the layer; composed, it puts every pixel where
+// drawing the whole square would, at any screen scale.
+TEST_F(DiscPictures, TheTrimmedPictureComposesAsTheWholeSquareDraws) {
+  for (const double k : {1.0, 1.5, 2.0}) {
+    for (const double scale : {1.0, 0.61}) {
+      auto layer = disc(QStringLiteral("A linked idea"), mDark);
+      layer->setIsLink(true);
+      layer->setShowOrbit(true);
+      layer->setScale(scale);
+      layer->resizeToScale();
+      layer->setContentsScale(k);
+      EXPECT_LT(layer->drawnArea(layer->bounds()).width(), layer->bounds().width());
+      const QImage composed = platform::compositor::renderToImage(*layer, k);
+      const QImage whole = editortest::render(*layer->planetDrawer(), k);
+      ASSERT_EQ(composed.size(), whole.size()) << k;
+      EXPECT_EQ(editortest::differenceBox(composed, whole, 2), QRect()) << "at " << k << "×, scale " << scale;
+    }
+  }
 }
