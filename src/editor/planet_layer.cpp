@@ -3,7 +3,9 @@
 #include "foundation/logging.h"
 #include "foundation/views/view_extensions.h"
 
+#include <QCoreApplication>
 #include <QPainter>
+#include <QThread>
 
 #include <cmath>
 
@@ -198,6 +200,9 @@ std::optional<DiscLook> PlanetLayer::look() const {
 
 void PlanetLayer::display() {
   BaseLayer::display();
+  // The cache is the main thread's; a picture drawn on another thread is not kept.
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (app && QThread::currentThread() != app->thread()) return;
   if (const auto shown = look()) DiscPictureCache::shared().keep(*shown, contents());
 }
 
