@@ -22,25 +22,32 @@ constexpr std::size_t kWantedSpares = 4;
 // More than this stay unused after a burst; they go back to the system.
 constexpr std::size_t kKeptSpares = 8;
 
+// Taken when no spare is ready yet: small, so its owner soon moves on to a populated one.
+constexpr std::size_t kStopgapSlabBytes = 64 << 10;
+
 struct alignas(std::max_align_t) Slab {
+  explicit Slab(std::size_t size) : bytesTotal(size) {}
   // One per live allocation, plus one while a thread carves from it.
   std::atomic<std::int64_t> live{1};
+  const std::size_t bytesTotal;
   std::size_t used = 0;  // owner only
   unsigned char* bytes() { return reinterpret_cast<unsigned char*>(this + 1); }
+  std::size_t capacity() const { return bytesTotal - sizeof(Slab); }
 };
-constexpr std::size_t kCapacity = ANARecordingArena::kSlabBytes - sizeof(Slab);
 
 // Populated slabs have every page in place, in one call rather than a fault per page.
 Slab* newSlab(bool populate) {
-  void* memory = ::mmap(nullptr, ANARecordingArena::kSlabBytes, PROT_READ | PROT_WRITE,
+  const std::size_t size = populate ? ANARecordingArena::kSlabBytes : kStopgapSlabBytes;
+  void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0), -1, 0);
   if (memory == MAP_FAILED) throw std::bad_alloc();
-  return new (memory) Slab;
+  return new (memory) Slab(size);
 }
 
 void freeSlab(Slab* slab) {
+  const std::size_t size = slab->bytesTotal;
   slab->~Slab();
-  ::munmap(slab, ANARecordingArena::kSlabBytes);
+  ::munmap(slab, size);
 }
 
 // Never destroyed: a thread's slab may be retired while the process exits.
@@ -91,7 +98,7 @@ struct Pool {
   void recycle(Slab* slab) {
     {
       std::lock_guard lock(mutex);
-      if (spares.size() < kKeptSpares) {
+      if (spares.size() < kKeptSpares && slab->bytesTotal == ANARecordingArena::kSlabBytes) {
         slab->used = 0;
         slab->live.store(1, std::memory_order_relaxed);
         spares.push_back(slab);
@@ -128,7 +135,7 @@ void* ANARecordingArena::allocate(std::size_t bytes) {
     return memory + kHeader;
   }
   Slab*& slab = tOwner.slab;
-  if (!slab || slab->used + size > kCapacity) {
+  if (!slab || slab->used + size > slab->capacity()) {
     if (slab) release(std::exchange(slab, nullptr));
     slab = Pool::shared().take();
   }
