@@ -3,6 +3,7 @@
 
 #include "model/idea.h"
 #include "model/idea_identifier_maker.h"
+#include "model/idea_link_targets.h"
 
 #include <QHash>
 
@@ -141,21 +142,27 @@ IdeaPtr Idea::copyTree(qint64 depth, CopyOf&& copyOf) const {
 
 IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) const {
   const IdentifierMaker identifiers;
-  std::vector<std::pair<const Idea*, Idea*>> links;  // (source link, its copy)
-  // Every copy with its source's identifier and that identifier's hash, taken while the source
-  // is at hand: matching links to their targets afterwards reads no source idea again.
+  // Every copy and link copy with the identifiers and hashes the links are matched by, taken
+  // while the source is at hand: matching them afterwards reads no source idea again.
   struct Copied {
     size_t hash;
     QStringView sourceIdentifier;
     Idea* copy;
   };
+  struct Link {
+    Copied target;  // the identifier the source link names
+    const Idea* source;
+    Idea* copy;
+  };
   std::vector<Copied> copies;
+  std::vector<Link> links;
   auto copyOf = [&](const Idea& source) {
     IdeaPtr copy = std::make_shared<Idea>(Private{}, QString(), identifiers.next());
     if (source.isLink()) {
+      const QString& target = source.ex().linkedIdentifier;
       copy->mIdeaType = IdeaTypeLink;
-      copy->mut().linkedIdentifier = source.ex().linkedIdentifier;
-      links.emplace_back(&source, copy.get());
+      copy->mut().linkedIdentifier = target;
+      links.push_back({{qHash(QStringView(target)), target, nullptr}, &source, copy.get()});
     } else if (source.mExtras && !source.mExtras->linkedIdentifier.isNull()) {
       copy->takeContentOf(&source);  // drops the unused target identifier a former link kept
     } else {
@@ -167,54 +174,41 @@ IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) c
 
   const IdeaPtr top = copyTree(depth, copyOf);
   if (links.empty()) return top;
-  // Only the identifiers links name go into the table, and a bit field of their hashes lets
-  // nearly every other copy pass without a look-up.
-  constexpr size_t kFilterBits = size_t(1) << 18;
-  std::vector<std::uint64_t> named(kFilterBits / 64);
-  QHash<QStringView, Idea*> copyBySource;
-  copyBySource.reserve(qsizetype(links.size()));
-  for (const auto& link : links) {
-    const QString& target = link.first->ex().linkedIdentifier;
-    const size_t bit = qHash(QStringView(target)) % kFilterBits;
-    named[bit / 64] |= std::uint64_t(1) << (bit % 64);
-    copyBySource.insert(target, nullptr);
-  }
-  std::vector<const Copied*> matches;
+  IdeaLinkTargets targets(links.size());
+  std::vector<IdeaLinkTargets::Target*> targetOfLink;
+  targetOfLink.reserve(links.size());
+  for (const Link& link : links) targetOfLink.push_back(&targets.add(link.target.hash, link.target.sourceIdentifier));
+  std::vector<std::pair<Idea*, IdeaLinkTargets::Target*>> matches;
   bool repeated = false;
   for (const Copied& copied : copies) {
-    const size_t bit = copied.hash % kFilterBits;
-    if (!(named[bit / 64] >> (bit % 64) & 1)) continue;
-    const auto target = copyBySource.find(copied.sourceIdentifier);
-    if (target == copyBySource.end()) continue;
-    repeated = repeated || *target;
-    if (!*target) *target = copied.copy;
-    matches.push_back(&copied);
+    IdeaLinkTargets::Target* target = targets.find(copied.hash, copied.sourceIdentifier);
+    if (!target) continue;
+    repeated = repeated || target->first;
+    if (!target->first) target->first = copied.copy;
+    matches.emplace_back(copied.copy, target);
   }
   if (repeated) {
     // A named identifier more than one idea carries: the copies were made level by level, but
     // a link leads to the first in pre-order, as resolving it from the root does. One walk of
     // the copy in pre-order settles every such identifier.
-    QHash<const Idea*, QStringView> matchedIdentifier;
-    for (const Copied* match : matches) matchedIdentifier.insert(match->copy, match->sourceIdentifier);
-    for (auto target = copyBySource.begin(); target != copyBySource.end(); ++target) *target = nullptr;
+    const QHash<Idea*, IdeaLinkTargets::Target*> matched(matches.begin(), matches.end());
+    targets.forgetCopies();
     std::vector<Idea*> stack{top.get()};
     while (!stack.empty()) {
       Idea* idea = stack.back();
       stack.pop_back();
-      if (const auto match = matchedIdentifier.constFind(idea); match != matchedIdentifier.cend()) {
-        Idea*& first = copyBySource[*match];
-        if (!first) first = idea;
-      }
+      if (IdeaLinkTargets::Target* target = matched.value(idea); target && !target->first) target->first = idea;
       for (auto child = idea->mIdeas.rbegin(); child != idea->mIdeas.rend(); ++child) stack.push_back(child->get());
     }
   }
-  for (const auto& [sourceLink, linkCopy] : links) {
-    if (Idea* inside = copyBySource.value(sourceLink->ex().linkedIdentifier)) {
+  for (size_t i = 0; i < links.size(); ++i) {
+    Idea* linkCopy = links[i].copy;
+    if (const Idea* inside = targetOfLink[i]->first) {
       linkCopy->mut().linkedIdentifier = inside->mIdentifier;
       linkCopy->mLinkedIdea.reset();
     } else if (!preserveExternalLinks) {
       // The stored target identifier stays but is no longer used.
-      const IdeaPtr target = sourceLink->linkedIdea();
+      const IdeaPtr target = links[i].source->linkedIdea();
       linkCopy->takeContentOf(target.get());
     }
   }

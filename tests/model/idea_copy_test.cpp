@@ -3,6 +3,7 @@
 
 #include "idea_test_trees.h"
 #include "model/idea.h"
+#include "model/idea_link_targets.h"
 #include "model/json_encoder.h"
 #include "model/known_color_themes.h"
 
@@ -121,4 +122,26 @@ TEST(IdeaCopyTest, SnapshotsAreTheSourceAsItStands) {
   EXPECT_EQ(encoded(*snapshot), encoded(*source));
   for (const IdeaPtr& idea : allIdeas(snapshot))
     for (const IdeaPtr& child : idea->ideas()) EXPECT_EQ(child->parent(), idea);
+}
+
+// Identifiers whose hashes agree, or whose slots do, stay apart; probing wraps round the table.
+TEST(IdeaCopyTest, LinkTargetsTellIdentifiersApartWhateverTheirHashes) {
+  IdeaLinkTargets targets(3);  // eight slots
+  const QString a = "id1_1", b = "id1_2", c = "id1_3", d = "id1_4";
+  IdeaLinkTargets::Target& first = targets.add(7, a);
+  IdeaLinkTargets::Target& second = targets.add(7, b);  // the same hash
+  IdeaLinkTargets::Target& third = targets.add(15, c);  // the same slot, wrapping past the end
+  EXPECT_NE(&first, &second);
+  EXPECT_NE(&second, &third);
+  EXPECT_EQ(&targets.add(7, QString("id1_1")), &first);  // equal text elsewhere in memory
+  EXPECT_EQ(targets.find(7, b), &second);
+  EXPECT_EQ(targets.find(15, c), &third);
+  EXPECT_EQ(targets.find(7, d), nullptr);
+  EXPECT_EQ(targets.find(15, a), nullptr);
+  EXPECT_EQ(targets.find(8, a), nullptr);
+  Idea* const marker = reinterpret_cast<Idea*>(&first);
+  second.first = marker;
+  EXPECT_EQ(targets.find(7, b)->first, marker);
+  targets.forgetCopies();
+  EXPECT_EQ(targets.find(7, b)->first, nullptr);
 }
