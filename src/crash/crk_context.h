@@ -85,6 +85,8 @@ struct CRKThreadSlot {
   CRKThreadContext context;
   bool hasQueue = false;
   char queueLabel[128];
+  // The thread's name as the thread read it for itself (empty: not read).
+  char name[16];
 };
 
 struct CRKContext {

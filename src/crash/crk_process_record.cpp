@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -37,6 +38,26 @@ void futexWake(std::atomic<int32_t>* word) {
   syscall(SYS_futex, reinterpret_cast<int32_t*>(word), FUTEX_WAKE, 0x7fffffff, nullptr, nullptr, 0);
 }
 
+// One word for each direction of the handshake, so each costs the recording thread one
+// wait and one wake-up instead of one per thread: the answers so far (the thread that
+// brings it to gAnswersAwaited wakes the recording thread), and the resume generation
+// every parked thread sleeps on.
+std::atomic<int32_t> gAnswers{0};
+std::atomic<int32_t> gAnswersAwaited{0};
+std::atomic<int32_t> gResumeGeneration{0};
+
+void countAnswer() {
+  if (gAnswers.fetch_add(1) + 1 == gAnswersAwaited.load()) futexWake(&gAnswers);
+}
+
+// The calling thread's name, as /proc/self/task/<tid>/comm holds it.
+void readOwnName(CRKThreadSlot* slot) {
+  char name[16] = {};
+  if (prctl(PR_GET_NAME, name, 0, 0, 0) != 0) name[0] = '\0';
+  name[sizeof name - 1] = '\0';
+  std::memcpy(slot->name, name, sizeof name);
+}
+
 // "/proc/self/task/<tid>/<leaf>" into out.
 void taskPath(pid_t tid, const char* leaf, char* out, size_t capacity) {
   char digits[24];
@@ -67,14 +88,18 @@ void handshakeHandler(int, siginfo_t*, void* uc) {
   if (slot && slot->state.load() == kCRKSlotRequested && reinterpret_cast<uintptr_t>(uc) >= kCRKMinimumValidAddress) {
     CRKThreadContextFromUcontext(static_cast<const ucontext_t*>(uc), &slot->context);
     copyLabel(slot, platform::currentQueueLabel());
+    readOwnName(slot);
+    // Taken before parking: a resume after this point changes it, so the wait below
+    // cannot miss it.
+    const int32_t generation = gResumeGeneration.load();
     int32_t expected = kCRKSlotRequested;
     if (slot->state.compare_exchange_strong(expected, kCRKSlotParked)) {
-      futexWake(&slot->state);
+      countAnswer();
       const int64_t deadline = monotonicNanoseconds() + kCRKParkedWaitNanoseconds;
       while (slot->state.load() == kCRKSlotParked) {
         const int64_t left = deadline - monotonicNanoseconds();
         if (left <= 0) break;
-        futexWait(&slot->state, kCRKSlotParked, left);
+        futexWait(&gResumeGeneration, generation, left);
       }
     }
   }
@@ -105,11 +130,16 @@ CRKThreadSlot* CRKProcessSlotForThread(pid_t tid, bool claim) {
   CRKContext* c = CRKContextGet();
   if (!c || !c->threadSlots || tid <= 0) return nullptr;
   CRKThreadSlot* slots = c->threadSlots;
-  for (size_t i = 0; i < kCRKThreadSlotCount; ++i) {
-    if (__atomic_load_n(&slots[i].tid, __ATOMIC_ACQUIRE) == tid) return &slots[i];
+  // Slots are claimed first free first and never given back, so the claimed ones are the
+  // leading ones: the search ends at the first free slot.
+  size_t i = 0;
+  for (; i < kCRKThreadSlotCount; ++i) {
+    const int32_t held = __atomic_load_n(&slots[i].tid, __ATOMIC_ACQUIRE);
+    if (held == tid) return &slots[i];
+    if (held == 0) break;
   }
   if (!claim) return nullptr;
-  for (size_t i = 0; i < kCRKThreadSlotCount; ++i) {
+  for (; i < kCRKThreadSlotCount; ++i) {
     int32_t expected = 0;
     if (__atomic_compare_exchange_n(&slots[i].tid, &expected, tid, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
       return &slots[i];
@@ -129,8 +159,9 @@ void CRKProcessParkSecondFault(const CRKThreadContext* faultState) {
   if (CRKThreadSlot* slot = CRKProcessSlotForThread(CRKProcessCurrentThread(), true)) {
     if (faultState) slot->context = *faultState;
     copyLabel(slot, platform::currentQueueLabel());
-    slot->state.store(kCRKSlotFaulted);
-    futexWake(&slot->state);
+    readOwnName(slot);
+    // A request already sent to this thread is answered here (its handler stays blocked).
+    if (slot->state.exchange(kCRKSlotFaulted) == kCRKSlotRequested) countAnswer();
   }
   // The recording thread ends the process; if it does not within 10 s, end it here.
   const int64_t deadline = monotonicNanoseconds() + kCRKParkedWaitNanoseconds;
@@ -194,6 +225,10 @@ bool CRKProcessSuspendAllOtherThreads(CRKProcess* process) {
   CRKContext* c = CRKContextGet();
   const int sig = c ? c->signal.handshakeSignal : 0;
   bool ok = true;
+  // Nothing is awaited until every request is out.
+  gAnswersAwaited.store(-1);
+  gAnswers.store(0);
+  int32_t requested = 0;
   for (uint32_t i = 0; i < process->threadCount; ++i) {
     const pid_t tid = process->threads[i];
     if (tid == process->currentThread) continue;
@@ -208,20 +243,24 @@ bool CRKProcessSuspendAllOtherThreads(CRKProcess* process) {
     int32_t expected = slot->state.load();
     if (expected != kCRKSlotFree && expected != kCRKSlotResumed) continue;
     if (!slot->state.compare_exchange_strong(expected, kCRKSlotRequested)) continue;
+    slot->name[0] = '\0';
     if (sig == 0 || syscall(SYS_tgkill, process->task, tid, sig) != 0) {
       slot->state.store(kCRKSlotResumed);
       ok = false;
+      continue;
     }
+    ++requested;
   }
+  gAnswersAwaited.store(requested);
   const int64_t deadline = monotonicNanoseconds() + kCRKHandshakeWaitNanoseconds;
+  for (int32_t answers = gAnswers.load(); answers < requested; answers = gAnswers.load()) {
+    const int64_t left = deadline - monotonicNanoseconds();
+    if (left <= 0) break;
+    futexWait(&gAnswers, answers, left);
+  }
   for (uint32_t i = 0; i < process->threadCount; ++i) {
     CRKThreadSlot* slot = process->slots[i];
     if (!slot) continue;
-    while (slot->state.load() == kCRKSlotRequested) {
-      const int64_t left = deadline - monotonicNanoseconds();
-      if (left <= 0) break;
-      futexWait(&slot->state, kCRKSlotRequested, left);
-    }
     // A late answer finds the request withdrawn and returns at once.
     int32_t expected = kCRKSlotRequested;
     if (slot->state.compare_exchange_strong(expected, kCRKSlotResumed)) ok = false;
@@ -235,8 +274,10 @@ bool CRKProcessResumeAllOtherThreads(CRKProcess* process) {
     CRKThreadSlot* slot = process->slots[i];
     if (!slot) continue;
     int32_t expected = kCRKSlotParked;
-    if (slot->state.compare_exchange_strong(expected, kCRKSlotResumed)) futexWake(&slot->state);
+    slot->state.compare_exchange_strong(expected, kCRKSlotResumed);
   }
+  gResumeGeneration.fetch_add(1);
+  futexWake(&gResumeGeneration);
   return true;
 }
 
@@ -406,6 +447,13 @@ void CRKProcessRecordThreadNames(const CRKProcess* process, CRKFile* file) {
   CRKFileWriteSectionStart(file, "thread_names");
   CRKFileWriteArrayStart(file);
   for (uint32_t i = 0; i < process->threadCount; ++i) {
+    // A thread that answered the handshake read its own name, in parallel with the others;
+    // opening each thread's comm file costs tens of microseconds.
+    const CRKThreadSlot* slot = process->slots[i];
+    if (slot && isAnswered(slot->state.load()) && slot->name[0] != '\0') {
+      CRKFileWriteArrayEntryString(file, slot->name);
+      continue;
+    }
     char path[64];
     taskPath(process->threads[i], "comm", path, sizeof path);
     char name[64];

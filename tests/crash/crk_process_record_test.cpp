@@ -22,11 +22,19 @@ namespace {
 std::atomic<bool> gStop{false};
 std::atomic<uint64_t> gSpins{0};
 std::atomic<int> gSpinnersNamed{0};
+std::atomic<int> gNameRound{0};
 
+// Renames itself whenever the round changes, so each record must read names afresh.
 __attribute__((noinline)) void spinUntilStopped() {
-  pthread_setname_np(pthread_self(), "spinner");
-  gSpinnersNamed.fetch_add(1);
-  while (!gStop.load()) gSpins.fetch_add(1);
+  int round = -1;
+  while (!gStop.load()) {
+    if (const int wanted = gNameRound.load(); wanted != round) {
+      round = wanted;
+      pthread_setname_np(pthread_self(), round == 0 ? "spinner" : "spinner-again");
+      gSpinnersNamed.fetch_add(1);
+    }
+    gSpins.fetch_add(1);
+  }
 }
 
 std::vector<nlohmann::json> recordAll(const std::string& path) {
@@ -44,6 +52,7 @@ TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach)
   const std::string folder = crashtest::contextReportFolder();
   gStop = false;
   gSpinnersNamed = 0;
+  gNameRound = 0;
   std::vector<std::thread> threads;
   for (int i = 0; i < 3; ++i) threads.emplace_back(spinUntilStopped);
   // One thread blocks every signal: it is listed without registers and does not hold the
@@ -61,6 +70,7 @@ TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach)
 
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
+    const char* const spinnerName = round == 0 ? "spinner" : "spinner-again";
     const std::string path = folder + "/process-" + std::to_string(round) + ".crkrecord";
     const auto all = recordAll(path);
     nlohmann::json threadsSection, queues, names;
@@ -83,7 +93,7 @@ TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach)
         EXPECT_TRUE(t["stacktrace"].empty());
         EXPECT_TRUE(queues[i].is_null());
       }
-      if (names[i] == "spinner") {
+      if (names[i] == spinnerName) {
         ++spinners;
         EXPECT_TRUE(t.contains("registers"));
       }
@@ -99,6 +109,8 @@ TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach)
     // Resumed: every spinning thread moves on.
     const uint64_t before = gSpins.load();
     while (gSpins.load() < before + 1000) std::this_thread::yield();
+    gNameRound = round + 1;
+    while (gSpinnersNamed.load() < 3 * (round + 2)) std::this_thread::yield();
   }
   gStop = true;
   for (auto& t : threads) t.join();
