@@ -132,29 +132,33 @@ class Crowd {
 }  // namespace
 
 // Every thread of a crowded process answers every record of a series with its registers, its
-// stack and its name of the moment.
+// stack and its name of the moment, also once more threads have come and gone than there are
+// slots.
 TEST(CRKProcessRecordTest, EveryThreadOfAManyThreadRecordCarriesItsNameAndRegisters) {
   const std::string folder = crashtest::contextReportFolder();
   constexpr int kWorkers = 63;  // with the recording thread, 64
-  Crowd crowd(kWorkers);
-  for (int round = 0; round < 3; ++round) {
-    SCOPED_TRACE(round);
-    crowd.next(round);
-    const auto [threads, queues, names] = recordAll(folder + "/crowd-" + std::to_string(round) + ".crkrecord");
-    ASSERT_TRUE(threads.is_array());
-    std::map<std::string, int> seen;
-    for (size_t i = 0; i < threads.size(); ++i) {
-      const std::string name = names[i].is_string() ? names[i].get<std::string>() : "";
-      if (name.empty() || name[0] != 'w' || name.find('.') == std::string::npos) continue;
-      ++seen[name];
-      SCOPED_TRACE(name);
-      EXPECT_TRUE(threads[i].contains("registers"));
-      EXPECT_FALSE(threads[i]["stacktrace"].empty());
-      EXPECT_TRUE(queues[i].is_string());  // answered, so its queue label was read
+  constexpr int kCrowds = static_cast<int>(telemetry::kCRKThreadSlotCount) / kWorkers + 1;
+  for (int crowdIndex = 0; crowdIndex < kCrowds; ++crowdIndex) {
+    Crowd crowd(kWorkers);
+    for (int round = 0; round < 2; ++round) {
+      SCOPED_TRACE(testing::Message() << "crowd " << crowdIndex << ", round " << round);
+      crowd.next(round);
+      const auto [threads, queues, names] = recordAll(folder + "/crowd.crkrecord");
+      ASSERT_TRUE(threads.is_array());
+      std::map<std::string, int> seen;
+      for (size_t i = 0; i < threads.size(); ++i) {
+        const std::string name = names[i].is_string() ? names[i].get<std::string>() : "";
+        if (name.empty() || name[0] != 'w' || name.find('.') == std::string::npos) continue;
+        ++seen[name];
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(threads[i].contains("registers"));
+        EXPECT_FALSE(threads[i]["stacktrace"].empty());
+        EXPECT_TRUE(queues[i].is_string());  // answered, so its queue label was read
+      }
+      std::map<std::string, int> expected;
+      for (int w = 0; w < kWorkers; ++w) expected[Crowd::nameOf(w, round)] = 1;
+      ASSERT_EQ(seen, expected);
     }
-    std::map<std::string, int> expected;
-    for (int w = 0; w < kWorkers; ++w) expected[Crowd::nameOf(w, round)] = 1;
-    EXPECT_EQ(seen, expected);
   }
 }
 
