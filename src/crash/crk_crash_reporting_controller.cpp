@@ -56,7 +56,7 @@ std::shared_ptr<CRKCrashReportingController> CRKCrashReportingController::create
   controller->mFileManager = std::move(fileManager);
   controller->mDelegate = std::move(delegate);
   controller->mQueue = std::make_shared<OperationQueue>(std::string(kCRKBundleIdentifier) + ".work-queue", 1);
-  controller->mClient = CRKNetworkClient::create(controller->mQueue, controller->mFileManager.get(), controller,
+  controller->mClient = CRKNetworkClient::create(controller->mQueue, controller->mFileManager, controller,
                                                  pinnedCertificates);
   return controller;
 }
@@ -71,15 +71,16 @@ void CRKCrashReportingController::setPermissionPresenter(std::shared_ptr<CRKPerm
   gPresenter = std::move(presenter);
 }
 
-void CRKCrashReportingController::setRetryQueue(platform::Queue* queue) {
-  mRetryQueue = queue;
+void CRKCrashReportingController::setRetryQueue(std::shared_ptr<platform::Queue> queue) {
   mClient->setRetryQueue(queue);
+  std::lock_guard lock(mMutex);
+  mRetryQueue = std::move(queue);
 }
 
 std::shared_ptr<CRKReportsController> CRKCrashReportingController::reportsController() {
   std::lock_guard lock(mMutex);
   if (!mReportsController)
-    mReportsController = std::make_shared<CRKReportsController>(mQueue, weak_from_this(), mClient, mFileManager.get());
+    mReportsController = std::make_shared<CRKReportsController>(mQueue, weak_from_this(), mClient, mFileManager);
   return mReportsController;
 }
 
@@ -396,7 +397,12 @@ void CRKCrashReportingController::reportsControllerDidCompletePackageSubmission(
       (error->userInfo.value("quarantined", false) || error->userInfo.value("retry_limit_reached", false)))
     return;
   std::weak_ptr<CRKCrashReportingController> weak = weak_from_this();
-  platform::Queue& queue = mRetryQueue ? *mRetryQueue : platform::globalQueue(platform::QueuePriority::Default);
+  std::shared_ptr<platform::Queue> retryQueue;
+  {
+    std::lock_guard lock(mMutex);
+    retryQueue = mRetryQueue;
+  }
+  platform::Queue& queue = retryQueue ? *retryQueue : platform::globalQueue(platform::QueuePriority::Default);
   queue.afterSeconds(kRetryAfterFailureSeconds, [weak, path] {
     auto self = weak.lock();
     if (!self) return;

@@ -99,7 +99,7 @@ struct World {
   std::shared_ptr<CRKFileManager> manager = std::make_shared<CRKFileManager>(crashtest::makeFolder("crash-controller"));
   std::shared_ptr<ScriptedDelegate> delegate = std::make_shared<ScriptedDelegate>();
   test::VirtualMainQueue mainQueue;
-  test::VirtualRetryQueue retries;
+  std::shared_ptr<test::VirtualRetryQueue> retries = std::make_shared<test::VirtualRetryQueue>();
   std::shared_ptr<CRKCrashReportingController> controller;
 
   World() {
@@ -110,7 +110,7 @@ struct World {
   void make() {
     controller = CRKCrashReportingController::create(manager, delegate,
                                                      CertificateList{Certificate::createWithData(ca.rootDER())});
-    controller->setRetryQueue(&retries);
+    controller->setRetryQueue(retries);
     controller->setExecutionIdentifier("cccccccccccccccccccccccccccccccc");
   }
   std::string earlier(const std::string& id, bool crash = true) {
@@ -285,13 +285,47 @@ TEST(CrashReportingController, AFailedSubmissionIsRetriedSixHundredSecondsLater)
         w.make();
         w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt);
         if (!w.server.waitForRequests(1)) _exit(2);
-        if (!w.retries.waitForScheduled(1)) _exit(3);
-        w.retries.advance(599);
+        if (!w.retries->waitForScheduled(1)) _exit(3);
+        w.retries->advance(599);
         w.idle();
         if (w.server.requestCount() != 1) _exit(4);
-        if (!w.retries.advanceUntilFired(2)) _exit(5);
+        if (!w.retries->advanceUntilFired(2)) _exit(5);
         if (!w.server.waitForRequests(2)) _exit(6);
         if (!crashtest::waitUntilFolderEmpty(w.manager->preparedPath())) _exit(7);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// The session keeps the upload client, and so its completions, alive past the controller that
+// made it. An answer held back until the controller, its file manager and its retry queue
+// were let go still restarts the upload, and the refusal that follows is counted beside the
+// package.
+TEST(CrashReportingController, AnUploadOutlivesItsControllerAndWhatItsOwnerHeld) {
+  DeathStyle style;
+  EXPECT_EXIT(
+      {
+        World w;
+        w.server.script("/sdk-api", {HttpsTestResponse::heldUntilReleased(HttpsTestResponse::withStatus(503)),
+                                     HttpsTestResponse::withStatus(400)});
+        w.earlier("aaaa0000aaaa0000aaaa0000aaaa0000");
+        w.make();
+        w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt);
+        if (!w.server.waitForRequests(1)) _exit(2);
+        w.idle();
+        const std::string prepared = w.manager->preparedPath();
+        std::weak_ptr<CRKCrashReportingController> controller = w.controller;
+        std::weak_ptr<test::VirtualRetryQueue> weakRetries = w.retries;
+        w.controller.reset();
+        w.manager.reset();
+        w.retries.reset();
+        if (!controller.expired()) _exit(3);
+        w.server.release();
+        auto retries = weakRetries.lock();
+        if (!retries || !retries->waitForScheduled(1)) _exit(4);
+        if (!retries->advanceUntilFired(3)) _exit(5);
+        if (!w.server.waitForRequests(2)) _exit(6);
+        if (!crashtest::waitForEntryEndingWith(prepared, ".multipartmime.refusals")) _exit(7);
         _exit(0);
       },
       ::testing::ExitedWithCode(0), "");
