@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <random>
 #include <sstream>
+#include <vector>
 
 #include "crash/crk_exception.h"
 #include "crash/crk_file_manager.h"
@@ -40,6 +41,29 @@ std::string millisecondsText(double milliseconds) {
   text.precision(17);
   text << milliseconds;
   return text.str();
+}
+
+// The crash context keeps its callback target for the rest of the process, which a
+// controller need not live for: it gets a relay that is never freed and reaches the
+// controller only while it exists.
+class CrashCallbackRelay final : public CRKCrashCallbackTarget {
+ public:
+  explicit CrashCallbackRelay(std::weak_ptr<CRKCrashReportingController> controller)
+      : mController(std::move(controller)) {}
+  void deliverCrashDelegateCallback() override {
+    if (auto controller = mController.lock()) controller->deliverCrashDelegateCallback();
+  }
+
+ private:
+  std::weak_ptr<CRKCrashReportingController> mController;
+};
+
+CRKCrashCallbackTarget* newCrashCallbackRelay(std::weak_ptr<CRKCrashReportingController> controller) {
+  static auto* mutex = new std::mutex;
+  static auto* relays = new std::vector<std::unique_ptr<CrashCallbackRelay>>;
+  std::lock_guard lock(*mutex);
+  relays->push_back(std::make_unique<CrashCallbackRelay>(std::move(controller)));
+  return relays->back().get();
 }
 
 void writeInternalPairOnLoggingQueue(const std::string& key, const std::string& value) {
@@ -176,7 +200,8 @@ bool CRKCrashReportingController::startCrashReporter(const std::optional<std::st
   CRKContextInitData data;
   data.apiKey = mAPIKey.c_str();
   data.firstInstall = delegate && delegate->isFirstInstallForCrashReportingController(*this);
-  data.crashCallbackTarget = delegate && delegate->shouldInstallCrashCallback() ? this : nullptr;
+  data.crashCallbackTarget =
+      delegate && delegate->shouldInstallCrashCallback() ? newCrashCallbackRelay(weak_from_this()) : nullptr;
   data.reportPath = mReportPath.c_str();
   data.sessionId = mSessionId.c_str();
   data.installId = mInstallId.empty() ? nullptr : mInstallId.c_str();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
@@ -39,8 +40,8 @@ using crashtest::DeathStyle;
 
 class ScriptedDelegate final : public CRKCrashReportingControllerDelegate {
  public:
-  bool shouldInstallCrashCallback() override { return false; }
-  void detectedCrash() override {}
+  bool shouldInstallCrashCallback() override { return installCrashCallback; }
+  void detectedCrash() override { ++crashes; }
   bool reportingControllerCanUseBackgroundSessions(CRKCrashReportingController&) override { return false; }
   bool reportingControllerMustInformDelegateOfReports(CRKCrashReportingController&) override { return mustInform; }
   void reportingControllerDidDetectReportForLastExecution(CRKCrashReportingController& controller,
@@ -71,6 +72,8 @@ class ScriptedDelegate final : public CRKCrashReportingControllerDelegate {
 
   nlohmann::json settings = {{"features", {{"collect_reports", true}, {"prompt_enabled", false}}}};
   bool mustInform = false;
+  bool installCrashCallback = false;
+  std::atomic<int> crashes{0};
   std::set<std::string> declined;
   std::mutex mutex;
   std::set<std::string> asked, detected;
@@ -326,6 +329,31 @@ TEST(CrashReportingController, AnUploadOutlivesItsControllerAndWhatItsOwnerHeld)
         if (!retries->advanceUntilFired(3)) _exit(5);
         if (!w.server.waitForRequests(2)) _exit(6);
         if (!crashtest::waitForEntryEndingWith(prepared, ".multipartmime.refusals")) _exit(7);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// The crash context keeps its callback for the rest of the process; once the controller is
+// gone a crash reaches nobody rather than a freed controller.
+TEST(CrashReportingController, TheCrashCallbackReachesTheDelegateOnlyWhileTheControllerLives) {
+  DeathStyle style;
+  EXPECT_EXIT(
+      {
+        World w;
+        w.delegate->installCrashCallback = true;
+        w.make();
+        if (!w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt)) _exit(2);
+        CRKContext* context = CRKContextGet();
+        if (!context || !context->crashCallbackTarget) _exit(3);
+        context->crashCallbackTarget->deliverCrashDelegateCallback();
+        if (w.delegate->crashes != 1) _exit(4);
+        w.idle();
+        std::weak_ptr<CRKCrashReportingController> controller = w.controller;
+        w.controller.reset();
+        if (!controller.expired()) _exit(5);
+        context->crashCallbackTarget->deliverCrashDelegateCallback();
+        if (w.delegate->crashes != 1) _exit(6);
         _exit(0);
       },
       ::testing::ExitedWithCode(0), "");
