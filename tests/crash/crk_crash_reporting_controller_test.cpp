@@ -66,8 +66,24 @@ class ScriptedDelegate final : public CRKCrashReportingControllerDelegate {
     return "install-1";
   }
   bool isFirstInstallForCrashReportingController(CRKCrashReportingController&) override { return false; }
+  // The controller keeps the settings it is given until it is destroyed, so their release
+  // tells when it is gone (a work-queue thread may hold it a moment after its last task).
   std::shared_ptr<CRKSettings> settingsForCrashReportingController(CRKCrashReportingController&) override {
-    return std::make_shared<CRKSettings>(std::make_shared<const nlohmann::json>(settings));
+    auto count = settingsCount;
+    std::lock_guard lock(count->mutex);
+    ++count->handedOut;
+    return std::shared_ptr<CRKSettings>(new CRKSettings(std::make_shared<const nlohmann::json>(settings)),
+                                        [count](CRKSettings* gone) {
+                                          delete gone;
+                                          std::lock_guard lock(count->mutex);
+                                          ++count->released;
+                                          count->changed.notify_all();
+                                        });
+  }
+  bool waitUntilSettingsReleased() {
+    auto& count = *settingsCount;
+    std::unique_lock lock(count.mutex);
+    return count.changed.wait_for(lock, 20s, [&] { return count.released == count.handedOut; });
   }
 
   nlohmann::json settings = {{"features", {{"collect_reports", true}, {"prompt_enabled", false}}}};
@@ -78,6 +94,14 @@ class ScriptedDelegate final : public CRKCrashReportingControllerDelegate {
   std::mutex mutex;
   std::set<std::string> asked, detected;
   bool askedWhileQueueRan = false;
+
+ private:
+  struct SettingsCount {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int handedOut = 0, released = 0;
+  };
+  std::shared_ptr<SettingsCount> settingsCount = std::make_shared<SettingsCount>();
 };
 
 class ScriptedPresenter final : public CRKPermissionPresenter {
@@ -127,6 +151,13 @@ struct World {
   bool idle() {
     controller->operationQueue()->waitUntilAllOperationsAreFinished();
     return true;
+  }
+  // Lets go of the controller and waits until it is destroyed.
+  bool dropController() {
+    idle();
+    std::weak_ptr<CRKCrashReportingController> weak = controller;
+    controller.reset();
+    return delegate->waitUntilSettingsReleased() && weak.expired();
   }
   bool empty(const std::string& folder) { return crashtest::run("ls -A '" + folder + "'").empty(); }
   std::map<std::string, std::string> internalKeys() {
@@ -315,14 +346,11 @@ TEST(CrashReportingController, AnUploadOutlivesItsControllerAndWhatItsOwnerHeld)
         w.make();
         w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt);
         if (!w.server.waitForRequests(1)) _exit(2);
-        w.idle();
         const std::string prepared = w.manager->preparedPath();
-        std::weak_ptr<CRKCrashReportingController> controller = w.controller;
         std::weak_ptr<test::VirtualRetryQueue> weakRetries = w.retries;
-        w.controller.reset();
+        if (!w.dropController()) _exit(3);
         w.manager.reset();
         w.retries.reset();
-        if (!controller.expired()) _exit(3);
         w.server.release();
         auto retries = weakRetries.lock();
         if (!retries || !retries->waitForScheduled(1)) _exit(4);
@@ -348,10 +376,7 @@ TEST(CrashReportingController, TheCrashCallbackReachesTheDelegateOnlyWhileTheCon
         if (!context || !context->crashCallbackTarget) _exit(3);
         context->crashCallbackTarget->deliverCrashDelegateCallback();
         if (w.delegate->crashes != 1) _exit(4);
-        w.idle();
-        std::weak_ptr<CRKCrashReportingController> controller = w.controller;
-        w.controller.reset();
-        if (!controller.expired()) _exit(5);
+        if (!w.dropController()) _exit(5);
         context->crashCallbackTarget->deliverCrashDelegateCallback();
         if (w.delegate->crashes != 1) _exit(6);
         _exit(0);

@@ -84,7 +84,8 @@ class CrashUploadTest : public ::testing::Test {
 
   TestCertificateAuthority ca;
   HttpsTestServer server;
-  std::shared_ptr<CRKFileManager> managerOwner = std::make_shared<CRKFileManager>(crashtest::makeFolder("crash-upload"));
+  std::shared_ptr<CRKFileManager> managerOwner =
+      std::make_shared<CRKFileManager>(crashtest::makeFolder("crash-upload"));
   CRKFileManager& manager = *managerOwner;
   std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
   std::shared_ptr<test::VirtualRetryQueue> retryOwner = std::make_shared<test::VirtualRetryQueue>();

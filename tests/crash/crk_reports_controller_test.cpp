@@ -101,7 +101,8 @@ class CrashPipelineTest : public ::testing::Test {
   TestCertificateAuthority ca;
   HttpsTestServer server;
   ScopedEnvironment endpoint;
-  std::shared_ptr<CRKFileManager> managerOwner = std::make_shared<CRKFileManager>(crashtest::makeFolder("crash-pipeline"));
+  std::shared_ptr<CRKFileManager> managerOwner =
+      std::make_shared<CRKFileManager>(crashtest::makeFolder("crash-pipeline"));
   CRKFileManager& manager = *managerOwner;
   std::shared_ptr<OperationQueue> queue = std::make_shared<OperationQueue>("crash-work", 1);
   std::shared_ptr<PipelineDelegate> delegate = std::make_shared<PipelineDelegate>();
