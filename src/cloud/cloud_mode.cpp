@@ -255,6 +255,8 @@ void CloudMode::queryDidFinishGathering(const std::shared_ptr<platform::Metadata
   if (mDead) return;
   query->disableUpdates();
   mQueryObserver.stopObserving();
+  // Sized once: growing a set of thousands of names would rehash it all in one turn.
+  mFilesFound.reserve(qsizetype(query->resultCount()));
   doHandleQueryResultsFromIndex(0, query);
 }
 

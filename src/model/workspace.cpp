@@ -6,6 +6,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 namespace orrery {
 
@@ -239,27 +240,35 @@ void Workspace::statusChange(std::int64_t code, PersistenceState* state) {
 }
 
 void Workspace::foundIdeaDocument(const QString& docIdentifier, PersistenceState* state) {
-  if (isCurrent(state)) mKnownDocuments.append(docIdentifier);
+  if (isCurrent(state)) mKnownDocuments.insert(docIdentifier);
 }
 
 void Workspace::observeProxyList(const ProxyList& proxies, PersistenceState* state) {
   if (!isCurrent(state)) return;
-  // Only documents already listed or seen on storage count, and of duplicates the first.
-  const QSet<QString> known(mKnownDocuments.cbegin(), mKnownDocuments.cend());
-  QSet<QString> seen;
+  // Only documents already listed or seen on storage count, and of duplicates the first. An
+  // unlisted entry is taken as its identifier leaves the found set, so one hash operation
+  // decides it: the list arrives in one main-queue turn.
+  QSet<QString> known = std::exchange(mKnownDocuments, {});
+  QSet<QString> listedSeen;
   ProxyList list;
+  list.reserve(proxies.size());
   for (const IdeaProxyPtr& proxy : proxies) {
-    if (!proxy || seen.contains(proxy->docIdentifier())) continue;
-    const std::size_t listed = indexOfProxy(proxy->docIdentifier());
-    if (listed == kNotListed && !known.contains(proxy->docIdentifier())) continue;
-    if (listed != kNotListed) proxy->keepDocumentOf(*mIdeaProxies[listed]);
-    seen.insert(proxy->docIdentifier());
+    if (!proxy) continue;
+    const QString& identifier = proxy->docIdentifier();
+    const std::size_t listed = indexOfProxy(identifier);
+    if (listed == kNotListed) {
+      if (!known.remove(identifier)) continue;
+    } else {
+      const qsizetype before = listedSeen.size();
+      listedSeen.insert(identifier);
+      if (listedSeen.size() == before) continue;
+      proxy->keepDocumentOf(*mIdeaProxies[listed]);
+    }
     list.push_back(proxy);
   }
   mIdeaProxies = std::move(list);
   listChanged();
   mHasCompleteProxyList = true;
-  mKnownDocuments.clear();
   if (mDelegate) mDelegate->batchUpdateDoneInWorkspace(this);
   mSearch->startIndexing(nextSearchRequestID());
 }

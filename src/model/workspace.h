@@ -9,6 +9,7 @@
 #include "model/workspace_search.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -93,7 +94,8 @@ class Workspace final : public WorkspaceInterface,
   // changed: taking in a list of N entries costs N look-ups, not N scans.
   mutable QHash<QString, std::size_t> mIndexByIdentifier;
   mutable bool mIndexStale = true;
-  QStringList mKnownDocuments;
+  // Documents the engine found on storage while it gathers a complete list, one per report.
+  QSet<QString> mKnownDocuments;
   bool mHasCompleteProxyList = false;
   WorkspaceDelegate* mDelegate;
   std::shared_ptr<WorkspaceSearch> mSearch;
