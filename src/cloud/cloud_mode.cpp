@@ -14,6 +14,7 @@
 #include "platform/services/file_coordinator.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -23,6 +24,8 @@ namespace {
 
 const QString kIndexPattern = IndexDocument::standardFileName();
 const QString kAllFilesPattern = QStringLiteral("*");
+// The longest the documents walk holds the main thread in one turn.
+constexpr qint64 kWalkSliceNanoseconds = 2'000'000;
 
 // A document name that stays inside the folder it is joined to.
 bool isPlainDocumentName(const QString& name) {
@@ -269,22 +272,26 @@ void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
     report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusChanged, this); });
     return;
   }
+  // Results are taken in slices of a bounded time, each on its own main-queue turn: thousands
+  // of names cost a few turns, and none holds the main thread long. The list follows on a
+  // turn of its own.
+  QElapsedTimer slice;
+  slice.start();
+  do {
+    const platform::MetadataItem& item = query->resultAtIndex(index++);
+    if (!isPlainDocumentName(item.fsName) || mFilesFound.contains(item.fsName)) continue;
+    mFilesFound.insert(item.fsName);
+    // Naming the document is all the work there is: nothing to download from a local folder.
+    platform::MetadataQuery::startDownloadingUbiquitousItem(item.path);
+    const QString identifier = IdeaDocument::docIdentifierFromPath(item.fsName, DocumentLocationICloud);
+    report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(identifier, this); });
+    // A listener may have ended the mode or replaced the walk.
+    if (mDead || query != mQuery) return;
+  } while (index < query->resultCount() && slice.nsecsElapsed() < kWalkSliceNanoseconds);
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  auto next = [weakSelf, index, query] {
-    if (auto self = weakSelf.lock()) self->doHandleQueryResultsFromIndex(index + 1, query);
-  };
-  const platform::MetadataItem item = query->resultAtIndex(index);
-  if (!isPlainDocumentName(item.fsName) || mFilesFound.contains(item.fsName)) {
-    platform::mainQueue().async(std::move(next));
-    return;
-  }
-  mFilesFound.insert(item.fsName);
-  // Naming the document is all the work there is: nothing to download from a local folder, so
-  // no trip to the work queue, and still one result per main-queue turn.
-  platform::MetadataQuery::startDownloadingUbiquitousItem(item.path);
-  const QString identifier = IdeaDocument::docIdentifierFromPath(item.fsName, DocumentLocationICloud);
-  report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(identifier, this); });
-  platform::mainQueue().async(std::move(next));
+  platform::mainQueue().async([weakSelf, index, query] {
+    if (auto self = weakSelf.lock()) self->doHandleQueryResultsFromIndex(index, query);
+  });
 }
 
 void CloudMode::stopQueries() {

@@ -334,6 +334,18 @@ TEST_F(CloudModeTest, AWalkReplacedByANewerQueryStopsSilently) {
   settle();
   EXPECT_EQ(recorder->count("status 5"), 1);
   EXPECT_EQ(recorder->count("list 30"), 1);
+  EXPECT_EQ(recorder->found().size(), 2 + 30) << "the old walk reports nothing after its second document";
+}
+
+TEST_F(CloudModeTest, LeavingStateWhileReportingADocumentEndsTheWalkThere) {
+  CloudContainerFixture container;
+  container.addDocuments(30);
+  recorder->onFound = [&] { mode->leaveState(); };
+  start();
+  ASSERT_TRUE(waitFor("found " + IdeaDocument::docIdentifierFromPath("doc00000.orrx", DocumentLocationICloud)));
+  settle();
+  EXPECT_EQ(recorder->found().size(), 1);
+  EXPECT_EQ(recorder->count("list 30"), 0);
 }
 
 TEST_F(CloudModeTest, NothingHappensAfterLeavingState) {
