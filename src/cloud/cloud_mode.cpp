@@ -59,7 +59,8 @@ void CloudMode::fetchCloudDocumentsDirectoryURL(std::function<void(const QString
   platform::LocalFolderContainer::fetchDocumentsFolder(std::move(block));
 }
 
-QString CloudMode::currentCloudToken() { return platform::LocalFolderContainer::identityToken(); }
+// As the monitor last read it off the main thread: the container may sit on a mount that hangs.
+QString CloudMode::currentCloudToken() { return platform::IdentityMonitor::shared()->token(); }
 
 void CloudMode::report(const std::function<void(PersistenceStateDelegate&)>& message) {
   if (mDead) return;
