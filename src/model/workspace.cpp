@@ -2,17 +2,22 @@
 
 #include "model/idea_document.h"
 
+#include "platform/core/dispatch.h"
+
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSet>
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace orrery {
 
 namespace {
 
 constexpr std::size_t kNotListed = static_cast<std::size_t>(-1);
+constexpr qint64 kReleaseSliceNanoseconds = 1'000'000;
 
 // The engine's status codes as the screens see them; other codes leave the status alone.
 std::optional<WorkspaceStatus> mapEngineStatus(std::int64_t code) {
@@ -25,6 +30,21 @@ std::optional<WorkspaceStatus> mapEngineStatus(std::int64_t code) {
     case 4: return WorkspaceStatusLoading;
     default: return std::nullopt;
   }
+}
+
+// Entries of a replaced list are dropped a slice at a time on later main-queue turns:
+// freeing thousands at once would hold the main thread, and an entry may own a document
+// object, which lives on the main thread.
+void releaseInSlices(ProxyList doomed) {
+  if (doomed.empty()) return;
+  auto left = std::make_shared<ProxyList>(std::move(doomed));
+  platform::mainQueue().async([left] {
+    QElapsedTimer slice;
+    slice.start();
+    while (!left->empty() && slice.nsecsElapsed() < kReleaseSliceNanoseconds)
+      for (int i = 0; i < 64 && !left->empty(); ++i) left->pop_back();
+    releaseInSlices(std::move(*left));
+  });
 }
 
 }  // namespace
@@ -62,7 +82,7 @@ std::optional<ProxyList> Workspace::proxyListOrNilIfNotReady() const {
   return mIdeaProxies;
 }
 
-std::size_t Workspace::indexOfProxy(const QString& docIdentifier) const {
+const QHash<QString, std::size_t>& Workspace::positions() const {
   if (mIndexStale) {
     mIndexByIdentifier.clear();
     mIndexByIdentifier.reserve(qsizetype(mIdeaProxies.size()));
@@ -72,7 +92,11 @@ std::size_t Workspace::indexOfProxy(const QString& docIdentifier) const {
     }
     mIndexStale = false;
   }
-  const auto it = mIndexByIdentifier.constFind(docIdentifier);
+  return mIndexByIdentifier;
+}
+
+std::size_t Workspace::indexOfProxy(const QString& docIdentifier) const {
+  const auto it = positions().constFind(docIdentifier);
   return it == mIndexByIdentifier.constEnd() ? kNotListed : *it;
 }
 
@@ -245,29 +269,35 @@ void Workspace::foundIdeaDocument(const QString& docIdentifier, PersistenceState
 
 void Workspace::observeProxyList(const ProxyList& proxies, PersistenceState* state) {
   if (!isCurrent(state)) return;
-  // Only documents already listed or seen on storage count, and of duplicates the first. An
-  // unlisted entry is taken as its identifier leaves the found set, so one hash operation
-  // decides it: the list arrives in one main-queue turn.
+  // Only documents already listed or seen on storage count, and of duplicates the first: an
+  // unlisted entry is taken as its identifier leaves the found set, a listed one once per
+  // position. The new list's positions are recorded as it is made.
+  const QHash<QString, std::size_t>& listedAt = positions();
+  std::vector<bool> listedTaken(mIdeaProxies.size());
   QSet<QString> known = std::exchange(mKnownDocuments, {});
-  QSet<QString> listedSeen;
+  QHash<QString, std::size_t> at;
+  at.reserve(qsizetype(proxies.size()));
   ProxyList list;
   list.reserve(proxies.size());
   for (const IdeaProxyPtr& proxy : proxies) {
     if (!proxy) continue;
     const QString& identifier = proxy->docIdentifier();
-    const std::size_t listed = indexOfProxy(identifier);
-    if (listed == kNotListed) {
+    const auto listed = listedAt.constFind(identifier);
+    if (listed == listedAt.constEnd()) {
       if (!known.remove(identifier)) continue;
     } else {
-      const qsizetype before = listedSeen.size();
-      listedSeen.insert(identifier);
-      if (listedSeen.size() == before) continue;
-      proxy->keepDocumentOf(*mIdeaProxies[listed]);
+      if (listedTaken[*listed]) continue;
+      listedTaken[*listed] = true;
+      proxy->keepDocumentOf(*mIdeaProxies[*listed]);
     }
+    at.insert(identifier, list.size());
     list.push_back(proxy);
   }
-  mIdeaProxies = std::move(list);
-  listChanged();
+  releaseInSlices(std::exchange(mIdeaProxies, std::move(list)));
+  // Plain strings and numbers: freed on a worker.
+  platform::globalQueue(platform::QueuePriority::Background)
+      .async([replaced = std::exchange(mIndexByIdentifier, std::move(at)), known = std::move(known)] {});
+  mIndexStale = false;
   mHasCompleteProxyList = true;
   if (mDelegate) mDelegate->batchUpdateDoneInWorkspace(this);
   mSearch->startIndexing(nextSearchRequestID());

@@ -82,6 +82,8 @@ class Workspace final : public WorkspaceInterface,
  private:
   Workspace(std::shared_ptr<PersistenceState> engine, WorkspaceDelegate* delegate);
   bool isCurrent(const PersistenceState* state) const { return state && state == mCurrentState.get(); }
+  // Position of each listed identifier, rebuilt first when the list changed.
+  const QHash<QString, std::size_t>& positions() const;
   std::size_t indexOfProxy(const QString& docIdentifier) const;
   void listChanged() { mIndexStale = true; }
   void insertCreatedProxy(const std::shared_ptr<IdeaDocument>& doc, std::size_t index);

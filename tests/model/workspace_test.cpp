@@ -115,6 +115,16 @@ TEST_F(WorkspaceTest, EntriesTheEngineReplacesKeepTheirOpenDocumentObject) {
   engine->reportProxyList({proxyFor("iCloud:/b.orrx"), proxyFor("iCloud:/a.orrx", "again")});
   EXPECT_EQ(workspace->findDocument("iCloud:/a.orrx"), open);
   EXPECT_EQ(workspace->findProxy("iCloud:/a.orrx")->text(), "again");
+
+  // Replaced entries are let go on later turns, none kept.
+  auto c = proxyFor("iCloud:/c.orrx");
+  const std::weak_ptr<IdeaProxy> replaced = c;
+  engine->reportFound("iCloud:/c.orrx");
+  engine->reportProxyList({std::exchange(c, nullptr)});
+  engine->reportProxyList({proxyFor("iCloud:/c.orrx", "later")});
+  EXPECT_EQ(workspace->findProxy("iCloud:/c.orrx")->text(), "later");
+  main.runPending();
+  EXPECT_TRUE(replaced.expired());
 }
 
 TEST_F(WorkspaceTest, ReportsAfterCloseOrFromAnotherEngineChangeNothing) {
