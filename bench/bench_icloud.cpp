@@ -104,6 +104,14 @@ testsupport::CloudContainerFixture& containerWith(int documents) {
   return *slot;
 }
 
+// The timed poster as the main queue while it lives, over a container of `documents`.
+struct TimedMainQueue {
+  explicit TimedMainQueue(int documents) { containerWith(documents); }
+  ~TimedMainQueue() { platform::installMainQueuePoster(previous); }
+  std::shared_ptr<TimedPoster> poster = std::make_shared<TimedPoster>();
+  std::shared_ptr<platform::MainQueuePoster> previous = platform::installMainQueuePoster(poster);
+};
+
 double median(std::vector<double> values) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -140,9 +148,8 @@ std::size_t listedCount(const Workspace& workspace) {
 
 void BM_CloudModeStartToReady(benchmark::State& state) {
   const auto documents = std::size_t(state.range(0));
-  containerWith(int(documents));
-  auto poster = std::make_shared<TimedPoster>();
-  auto previous = platform::installMainQueuePoster(poster);
+  TimedMainQueue queue{int(documents)};
+  const auto& poster = queue.poster;
   LongestSteps longest;
   double maxCloseStep = 0;
   for (auto _ : state) {
@@ -169,7 +176,6 @@ void BM_CloudModeStartToReady(benchmark::State& state) {
   }
   longest.report(state);
   state.counters["close_step_ms"] = maxCloseStep;
-  platform::installMainQueuePoster(previous);
 }
 BENCHMARK(BM_CloudModeStartToReady)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
@@ -177,9 +183,8 @@ BENCHMARK(BM_CloudModeStartToReady)->Arg(1000)->Arg(10000)->Unit(benchmark::kMil
 // which replaces one of the same documents.
 void BM_CloudModeIndexChangeToList(benchmark::State& state) {
   const auto documents = std::size_t(state.range(0));
-  containerWith(int(documents));
-  auto poster = std::make_shared<TimedPoster>();
-  auto previous = platform::installMainQueuePoster(poster);
+  TimedMainQueue queue{int(documents)};
+  const auto& poster = queue.poster;
   Listed screens;
   auto workspace = Workspace::create(CloudMode::create(), &screens);
   poster->loop->runUntil([&] { return screens.listed; }, platform::Millis(120000));
@@ -203,7 +208,6 @@ void BM_CloudModeIndexChangeToList(benchmark::State& state) {
   workspace->closeWorkspace();
   workspace.reset();
   poster->loop->runPending();
-  platform::installMainQueuePoster(previous);
 }
 BENCHMARK(BM_CloudModeIndexChangeToList)->Arg(10000)->Unit(benchmark::kMillisecond);
 
