@@ -11,12 +11,15 @@
 #include "platform/cloud/local_folder_container.h"
 #include "platform/cloud/metadata_query.h"
 #include "platform/core/dispatch.h"
+#include "platform/core/release_in_background.h"
 #include "platform/services/file_coordinator.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+
+#include <utility>
 
 namespace orrery {
 
@@ -31,6 +34,16 @@ constexpr qint64 kWalkSliceNanoseconds = 2'000'000;
 bool isPlainDocumentName(const QString& name) {
   return IdeaDocument::fileNamingSchemeMatches(name) && !name.startsWith(QLatin1Char('.')) &&
          !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+// Stops a query and lets it go: a gathered one holds a path and a name per file, freed in
+// the background.
+void dropQuery(std::shared_ptr<platform::MetadataQuery>& query) {
+  if (!query) return;
+  query->disableUpdates();
+  query->stop();
+  platform::releaseInBackground(std::move(query));
+  query.reset();
 }
 
 }  // namespace
@@ -112,11 +125,8 @@ void CloudMode::iCloudAccountAvailabilityChanged() {
 // ---- the index
 
 void CloudMode::queryIndexFile() {
-  if (mIndexQuery) {
-    mIndexQuery->disableUpdates();
-    mIndexQuery->stop();
-    mIndexQueryObserver.stopObserving();
-  }
+  dropQuery(mIndexQuery);
+  mIndexQueryObserver.stopObserving();
   auto query = platform::MetadataQuery::create();
   query->setSearchFolder(mCloudDocURL);
   query->setNameLike(kIndexPattern);
@@ -221,12 +231,8 @@ void CloudMode::indexDocumentStateChanged() {
   if (mDead || !mSubscribedIndexDocument) return;
   // A walk under way reports the old list: it stops now, and a new one starts once the index
   // is read again.
-  if (mQuery) {
-    mQuery->disableUpdates();
-    mQuery->stop();
-    mQuery.reset();
-    mQueryObserver.stopObserving();
-  }
+  dropQuery(mQuery);
+  mQueryObserver.stopObserving();
   mSubscribedIndexDocument->resolvePotentialConflict();
   openIndexDocumentUntilSuccess(mSubscribedIndexDocument);
 }
@@ -234,12 +240,9 @@ void CloudMode::indexDocumentStateChanged() {
 // ---- the documents
 
 void CloudMode::queryCloudDocuments() {
-  if (mQuery) {
-    mQuery->disableUpdates();
-    mQuery->stop();
-    mQueryObserver.stopObserving();
-  }
-  mFilesFound.clear();
+  dropQuery(mQuery);
+  mQueryObserver.stopObserving();
+  platform::releaseInBackground(std::exchange(mFilesFound, {}));
   auto query = platform::MetadataQuery::create();
   query->setSearchFolder(mCloudDocURL);
   query->setNameLike(kAllFilesPattern);
@@ -296,12 +299,8 @@ void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
 }
 
 void CloudMode::stopQueries() {
-  for (auto* query : {&mQuery, &mIndexQuery}) {
-    if (!*query) continue;
-    (*query)->disableUpdates();
-    (*query)->stop();
-    query->reset();
-  }
+  dropQuery(mQuery);
+  dropQuery(mIndexQuery);
   mQueryObserver.stopObserving();
   mIndexQueryObserver.stopObserving();
 }
@@ -311,6 +310,7 @@ void CloudMode::leaveState() {
   mCloudDocURL.clear();
   mCloudToken.clear();
   stopQueries();
+  platform::releaseInBackground(std::exchange(mFilesFound, {}));
   mAccountObserver.stopObserving();
   mIndexObserver.stopObserving();
   mIdentityMonitor.reset();

@@ -3,6 +3,7 @@
 #include "model/idea_document.h"
 
 #include "platform/core/dispatch.h"
+#include "platform/core/release_in_background.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -67,7 +68,11 @@ WorkspaceFactory Workspace::factoryWithEngines(EngineFactory engines) {
   };
 }
 
-Workspace::~Workspace() { mSearch->stopAll(); }
+Workspace::~Workspace() {
+  mSearch->stopAll();
+  releaseInSlices(std::move(mIdeaProxies));
+  platform::releaseInBackground(std::move(mIndexByIdentifier), std::move(mKnownDocuments));
+}
 
 std::int64_t Workspace::nextSearchRequestID() { return WorkspaceSearch::nextRequestIdentifier(); }
 
@@ -294,9 +299,7 @@ void Workspace::observeProxyList(const ProxyList& proxies, PersistenceState* sta
     list.push_back(proxy);
   }
   releaseInSlices(std::exchange(mIdeaProxies, std::move(list)));
-  // Plain strings and numbers: freed on a worker.
-  platform::globalQueue(platform::QueuePriority::Background)
-      .async([replaced = std::exchange(mIndexByIdentifier, std::move(at)), known = std::move(known)] {});
+  platform::releaseInBackground(std::exchange(mIndexByIdentifier, std::move(at)), std::move(known));
   mIndexStale = false;
   mHasCompleteProxyList = true;
   if (mDelegate) mDelegate->batchUpdateDoneInWorkspace(this);
