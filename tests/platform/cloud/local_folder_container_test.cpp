@@ -8,6 +8,7 @@
 #include "platform/services/user_defaults.h"
 #include "support/files.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -140,6 +141,20 @@ TEST_F(IdentityMonitorTest, IdentityChangesArePostedOnceWhileTheMonitorIsHeld) {
   ASSERT_TRUE(replaceFile(dir.filePath(".identity"), "third-account"));
   main.advance(LocalFolderContainer::kPollSeconds * 2);
   EXPECT_EQ(posted, 1) << "nobody holds the monitor: it is gone";
+}
+
+// Monitors share one watcher that outlives them: the one made after another was released
+// still hears of a replaced identity at once, without waiting for the poll.
+TEST_F(IdentityMonitorTest, AMonitorMadeAfterAnotherHearsOfAReplacedIdentityBeforeThePoll) {
+  monitor.reset();
+  monitor = platform::IdentityMonitor::shared();
+  main.runPending();
+  ASSERT_TRUE(replaceFile(dir.filePath(".identity"), "second-account"));
+  ASSERT_TRUE(main.runUntil([&] {
+    QCoreApplication::processEvents();
+    return posted == 1;
+  }));
+  EXPECT_EQ(monitor->token(), "second-account");
 }
 
 // A container on a network mount that hangs must not hang the program: the poll reads the
