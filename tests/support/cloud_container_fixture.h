@@ -8,7 +8,7 @@
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
 #include "model/index_document.h"
-#include "support/files.h"
+#include "files.h"
 
 #include <QByteArray>
 #include <QDateTime>
