@@ -1,5 +1,6 @@
 #include "app/single_instance.h"
 
+#include "app/local_socket.h"
 #include "foundation/logging.h"
 #include "platform/services/hand_off_message.h"
 
@@ -7,10 +8,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+
+#include <sys/socket.h>
 
 namespace orrery {
 namespace {
@@ -22,40 +24,45 @@ constexpr qint64 kNamelessLockMillis = 2000;
 // Reads one message from a connection as its bytes arrive; answers and closes.
 class Connection final : public QObject {
  public:
-  Connection(QLocalSocket* socket, std::function<void(const QStringList&)> onArguments, int idleMillis)
-      : QObject(socket), mSocket(socket), mOnArguments(std::move(onArguments)) {
-    connect(socket, &QLocalSocket::readyRead, this, [this] { read(); });
-    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+  Connection(int fd, QObject* server, std::function<void(const QStringList&)> onArguments, int idleMillis)
+      : QObject(server), mFd(fd), mNotifier(fd, QSocketNotifier::Read, this), mOnArguments(std::move(onArguments)) {
+    connect(&mNotifier, &QSocketNotifier::activated, this, [this] { read(); });
     // A connection that never finishes its message would otherwise stay open for the whole run.
     QTimer::singleShot(idleMillis, this, [this] {
       if (mReader.state() != platform::HandOffMessageReader::State::NeedMore) return;
       logLine(QStringLiteral("Hand-off: closed a connection that sent no whole message in time"));
-      mSocket->disconnectFromServer();
+      finish();
     });
   }
+  ~Connection() override { localsocket::close(mFd); }
 
  private:
   void read() {
     using State = platform::HandOffMessageReader::State;
-    // Bytes after the message (until the close completes) must not deliver it a second time.
-    if (mReader.state() != State::NeedMore) {
-      mSocket->readAll();
+    bool closed = false;
+    const QByteArray bytes = localsocket::readAvailable(mFd, &closed);
+    // Bytes after the message must not deliver it a second time.
+    if (mReader.state() != State::NeedMore) return finish();
+    const State state = mReader.append(bytes);
+    if (state == State::NeedMore) {
+      if (closed) finish();
       return;
     }
-    const State state = mReader.append(mSocket->readAll());
-    if (state == State::NeedMore) return;
     if (state == State::Refused) {
       logLine(QStringLiteral("Hand-off: refused %1").arg(mReader.error()));
-      mSocket->disconnectFromServer();
-      return;
+      return finish();
     }
-    mSocket->write(&kAnswer, 1);
-    mSocket->flush();
-    mSocket->disconnectFromServer();
+    localsocket::writeAll(mFd, QByteArray(1, kAnswer), QDeadlineTimer(1000));
+    finish();
     if (mOnArguments) mOnArguments(mReader.arguments());
   }
+  void finish() {
+    mNotifier.setEnabled(false);
+    deleteLater();
+  }
 
-  QLocalSocket* mSocket;  // our parent
+  int mFd;
+  QSocketNotifier mNotifier;
   std::function<void(const QStringList&)> mOnArguments;
   platform::HandOffMessageReader mReader;
 };
@@ -66,6 +73,7 @@ SingleInstance::SingleInstance(const QString& folder) : mFolder(folder) {}
 
 SingleInstance::~SingleInstance() {
   delete mServer;
+  localsocket::close(mListening);
   if (mLock) mLock->unlock();
 }
 
@@ -95,17 +103,18 @@ bool SingleInstance::tryToBecomeFirst() {
 
 bool SingleInstance::listen(std::function<void(const QStringList&)> onArguments, int idleMillis) {
   if (mFolder.isEmpty()) return false;
-  // We hold the lock, so a socket file left here belongs to a killed instance.
-  QLocalServer::removeServer(socketPath());
-  mServer = new QLocalServer;
-  mServer->setSocketOptions(QLocalServer::UserAccessOption);
-  QObject::connect(mServer, &QLocalServer::newConnection, mServer, [this, onArguments, idleMillis] {
-    while (QLocalSocket* socket = mServer->nextPendingConnection()) new Connection(socket, onArguments, idleMillis);
-  });
-  if (!mServer->listen(socketPath())) {
-    logLine(QStringLiteral("Hand-off: cannot listen on %1: %2").arg(socketPath(), mServer->errorString()));
+  // We hold the lock, so a socket file left here belongs to a killed instance and is replaced.
+  QString error;
+  mListening = localsocket::listenAt(socketPath(), &error);
+  if (mListening < 0) {
+    logLine(QStringLiteral("Hand-off: cannot listen on %1: %2").arg(socketPath(), error));
     return false;
   }
+  mServer = new QSocketNotifier(mListening, QSocketNotifier::Read);
+  QObject::connect(mServer, &QSocketNotifier::activated, mServer, [this, onArguments, idleMillis] {
+    for (int fd; (fd = ::accept4(mListening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
+      new Connection(fd, mServer, onArguments, idleMillis);
+  });
   return true;
 }
 
@@ -123,27 +132,24 @@ bool SingleInstance::handOff(const QStringList& arguments, QString* error, int t
 }
 
 bool SingleInstance::sendOne(const QStringList& arguments, const QDeadlineTimer& deadline, QString* error) {
-  const auto remaining = [&deadline] { return static_cast<int>(std::max<qint64>(1, deadline.remainingTime())); };
-  QLocalSocket socket;
+  int fd = -1;
   // The first instance may still be starting: try again until it listens or time runs out.
   while (true) {
-    socket.connectToServer(socketPath());
-    if (socket.waitForConnected(remaining())) break;
+    QString why;
+    fd = localsocket::connectTo(socketPath(), &why);
+    if (fd >= 0) break;
     if (deadline.hasExpired()) {
-      if (error) *error = QStringLiteral("Orrery is already running but did not answer: %1").arg(socket.errorString());
+      if (error) *error = QStringLiteral("Orrery is already running but did not answer: %1").arg(why);
       return false;
     }
     QThread::msleep(20);
   }
-  socket.write(platform::handoff::encodeMessage(arguments));
-  socket.flush();
-  while (socket.bytesAvailable() < 1) {
-    if (deadline.hasExpired() || !socket.waitForReadyRead(remaining())) {
-      if (error) *error = QStringLiteral("Orrery is already running but did not answer in time");
-      return false;
-    }
-  }
-  return true;
+  bool closed = false;
+  const bool answered = localsocket::writeAll(fd, platform::handoff::encodeMessage(arguments), deadline) &&
+                        localsocket::waitReadable(fd, deadline) && !localsocket::readAvailable(fd, &closed).isEmpty();
+  localsocket::close(fd);
+  if (!answered && error) *error = QStringLiteral("Orrery is already running but did not answer in time");
+  return answered;
 }
 
 }  // namespace orrery

@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace orrery {
 
@@ -45,7 +45,8 @@ class SingleInstance {
 
   QString mFolder;
   std::unique_ptr<QLockFile> mLock;
-  QLocalServer* mServer = nullptr;  // owned here; deleted in the destructor
+  int mListening = -1;
+  QSocketNotifier* mServer = nullptr;  // owned here, with the connections; deleted in the destructor
 };
 
 }  // namespace orrery
