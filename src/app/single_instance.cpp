@@ -4,22 +4,24 @@
 #include "foundation/logging.h"
 #include "platform/services/hand_off_message.h"
 
-#include <QDateTime>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace orrery {
 namespace {
 
 constexpr char kAnswer = 'k';
-// How long a lock file may stay without the process it names before it counts as left over.
-constexpr qint64 kNamelessLockMillis = 2000;
 
 // Reads one message from a connection as its bytes arrive; answers and closes.
 class Connection final : public QObject {
@@ -74,7 +76,9 @@ SingleInstance::SingleInstance(const QString& folder) : mFolder(folder) {}
 SingleInstance::~SingleInstance() {
   delete mServer;
   localsocket::close(mListening);
-  if (mLock) mLock->unlock();
+  // Closing lets the lock go. The file stays: removing it could let two later starts each lock
+  // a file of their own.
+  if (mLock >= 0) ::close(mLock);
 }
 
 QString SingleInstance::lockPath() const { return QDir(mFolder).filePath(QString::fromLatin1(kLockName)); }
@@ -82,23 +86,27 @@ QString SingleInstance::socketPath() const { return QDir(mFolder).filePath(QStri
 
 bool SingleInstance::tryToBecomeFirst() {
   if (mFolder.isEmpty()) return true;  // no private folder: nothing to share, run alone
-  mLock = std::make_unique<QLockFile>(lockPath());
-  // Only a lock whose process is gone is stale; a live instance keeps it however long it runs.
-  mLock->setStaleLockTime(0);
-  if (mLock->tryLock(0)) return true;
-  // A lock file that names no process (cut short by a crash or a full disk while it was written)
-  // is never stale to QLockFile and would keep every later start out. The writer of a live lock
-  // fills it at once after creating it, so one still nameless after a while is nobody's.
-  qint64 pid = 0;
-  QString host;
-  QString application;
-  if (mLock->error() != QLockFile::LockFailedError || mLock->getLockInfo(&pid, &host, &application)) return false;
-  const QFileInfo lockFile(lockPath());
-  if (!lockFile.exists() || lockFile.lastModified().msecsTo(QDateTime::currentDateTime()) < kNamelessLockMillis)
+  if (mLock >= 0) return true;
+  // The kernel's lock on the file decides: it ends with its process however that ends, so a file
+  // left by a killed instance or cut short never keeps a start out, and taking it waits for no
+  // disk. Qt's lock files, which earlier versions hold, take the same lock.
+  const QByteArray path = QFile::encodeName(lockPath());
+  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
     return false;
-  logLine(QStringLiteral("Hand-off: removed a lock file that names no process"));
-  mLock->removeStaleLockFile();
-  return mLock->tryLock(0);
+  }
+  // Who holds it, in the layout of Qt's lock files, for earlier versions to read: they take a
+  // file over only once the process it names is gone.
+  QString application = QCoreApplication::applicationName();
+  if (application.isEmpty()) application = QStringLiteral("orrery");
+  const QByteArray holder = QByteArray::number(QCoreApplication::applicationPid()) + '\n' + application.toUtf8() +
+                            '\n' + QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + '\n';
+  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, holder.constData(), std::size_t(holder.size()), 0) != holder.size())
+    logLine(QStringLiteral("Hand-off: could not write the lock file's holder"));
+  mLock = fd;
+  return true;
 }
 
 bool SingleInstance::listen(std::function<void(const QStringList&)> onArguments, int idleMillis) {
