@@ -47,10 +47,12 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t max
   return bytes;
 }
 
-bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error) {
+bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error,
+                         bool durable) {
   platform::AtomicWriteOptions options;
   options.mode = 0600;
   options.replaceLink = true;
+  options.durable = durable;
   platform::AtomicWriteFailure failure;
   const std::string_view content(static_cast<const char*>(bytes), length);
   if (platform::writeFileAtomically(path, content, options, &failure) == platform::AtomicWriteResult::Written) return true;
