@@ -46,8 +46,7 @@ FileWriteResult writeFileReplacing(const QString& path, const QByteArray& bytes,
   return writeFile(path, bytes, false, true, reason);
 }
 
-FileWriteResult writeFileExclusively(const QString& path, const QByteArray& bytes, QString* reason,
-                                     bool waitForDisk) {
+FileWriteResult writeFileExclusively(const QString& path, const QByteArray& bytes, QString* reason, bool waitForDisk) {
   return writeFile(path, bytes, true, waitForDisk, reason);
 }
 

@@ -168,8 +168,8 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
   // The main thread only copies the tree; encoding, compressing, waiting for the folder lock
   // and writing happen on the work queue.
   owner->writeStarted();
-  auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive, update, waitForDisk,
-                identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
+  auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive, update,
+                waitForDisk, identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
                 completion = std::move(completion)]() mutable {
     FileWriteResult result = FileWriteResult::Failed;
     QString reason;
