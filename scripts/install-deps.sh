@@ -13,6 +13,7 @@ PROGRAM_PACKAGES=(
   libcurl4-openssl-dev libssl-dev
   nlohmann-json3-dev
   libsimdjson-dev
+  libfontconfig-dev
 )
 
 PACKAGES=(

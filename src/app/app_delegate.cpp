@@ -379,12 +379,14 @@ void AppDelegate::createNewLocalFileWithInitialAction(WindowInitialAction action
   const auto& themes = ColorTheme::standardThemes();
   if (!themes.empty() && !themes.front()->colors().empty()) idea->setColor(themes.front()->colors().front());
   idea->setColorThemeType(ColorThemeTypeLighterColor);
-  createNewLocalFileFromIdea(idea, action);
+  createNewLocalFileFromIdea(idea, action, true);
 }
 
-void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, WindowInitialAction action) {
+void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, WindowInitialAction action,
+                                             bool empty) {
   auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
   doc->setIdea(idea);
+  doc->setCreateWaitsForDisk(!empty);
   const QDateTime now = QDateTime::currentDateTimeUtc();
   doc->setDateCreated(now);
   doc->setDateModified(now);

@@ -94,7 +94,9 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
 
   // Documents.
   void createNewLocalFileWithInitialAction(WindowInitialAction action);
-  void createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, WindowInitialAction action);
+  // A new map with nothing in it yet (`empty`) has nothing worth holding its window for the
+  // disk: its file is written at once and synced after; an imported outline waits for the disk.
+  void createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, WindowInitialAction action, bool empty = false);
   // Opens the file and answers true at once; a failure shows an alert.
   bool openFile(const QString& path);
   void doOpenLocalFile(const QString& path, std::function<void(const MyResultPtr&)> completion);

@@ -81,8 +81,10 @@ int main(int argc, char** argv) {
     if (const int status = handOverToRunningInstance(instance, argc, argv); status >= 0) return status;
   }
 
+  // The font configuration is read meanwhile: the application object does not need it.
+  platform::FontConfigurationWarmUp fontConfiguration;
   QApplication app(argc, argv);
-  const platform::FontDatabaseWarmUp fonts;
+  const platform::FontDatabaseWarmUp fonts(fontConfiguration);
   app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   // The task bar groups windows under the launcher whose desktop entry has this name.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.orrery.Orrery"));

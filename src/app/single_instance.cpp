@@ -1,61 +1,70 @@
 #include "app/single_instance.h"
 
+#include "app/local_socket.h"
 #include "foundation/logging.h"
 #include "platform/services/hand_off_message.h"
 
-#include <QDateTime>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace orrery {
 namespace {
 
 constexpr char kAnswer = 'k';
-// How long a lock file may stay without the process it names before it counts as left over.
-constexpr qint64 kNamelessLockMillis = 2000;
 
 // Reads one message from a connection as its bytes arrive; answers and closes.
 class Connection final : public QObject {
  public:
-  Connection(QLocalSocket* socket, std::function<void(const QStringList&)> onArguments, int idleMillis)
-      : QObject(socket), mSocket(socket), mOnArguments(std::move(onArguments)) {
-    connect(socket, &QLocalSocket::readyRead, this, [this] { read(); });
-    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+  Connection(int fd, QObject* server, std::function<void(const QStringList&)> onArguments, int idleMillis)
+      : QObject(server), mFd(fd), mNotifier(fd, QSocketNotifier::Read, this), mOnArguments(std::move(onArguments)) {
+    connect(&mNotifier, &QSocketNotifier::activated, this, [this] { read(); });
     // A connection that never finishes its message would otherwise stay open for the whole run.
     QTimer::singleShot(idleMillis, this, [this] {
       if (mReader.state() != platform::HandOffMessageReader::State::NeedMore) return;
       logLine(QStringLiteral("Hand-off: closed a connection that sent no whole message in time"));
-      mSocket->disconnectFromServer();
+      finish();
     });
   }
+  ~Connection() override { localsocket::close(mFd); }
 
  private:
   void read() {
     using State = platform::HandOffMessageReader::State;
-    // Bytes after the message (until the close completes) must not deliver it a second time.
-    if (mReader.state() != State::NeedMore) {
-      mSocket->readAll();
+    bool closed = false;
+    const QByteArray bytes = localsocket::readAvailable(mFd, &closed);
+    // Bytes after the message must not deliver it a second time.
+    if (mReader.state() != State::NeedMore) return finish();
+    const State state = mReader.append(bytes);
+    if (state == State::NeedMore) {
+      if (closed) finish();
       return;
     }
-    const State state = mReader.append(mSocket->readAll());
-    if (state == State::NeedMore) return;
     if (state == State::Refused) {
       logLine(QStringLiteral("Hand-off: refused %1").arg(mReader.error()));
-      mSocket->disconnectFromServer();
-      return;
+      return finish();
     }
-    mSocket->write(&kAnswer, 1);
-    mSocket->flush();
-    mSocket->disconnectFromServer();
+    localsocket::writeAll(mFd, QByteArray(1, kAnswer), QDeadlineTimer(1000));
+    finish();
     if (mOnArguments) mOnArguments(mReader.arguments());
   }
+  void finish() {
+    mNotifier.setEnabled(false);
+    deleteLater();
+  }
 
-  QLocalSocket* mSocket;  // our parent
+  int mFd;
+  QSocketNotifier mNotifier;
   std::function<void(const QStringList&)> mOnArguments;
   platform::HandOffMessageReader mReader;
 };
@@ -66,7 +75,10 @@ SingleInstance::SingleInstance(const QString& folder) : mFolder(folder) {}
 
 SingleInstance::~SingleInstance() {
   delete mServer;
-  if (mLock) mLock->unlock();
+  localsocket::close(mListening);
+  // Closing lets the lock go. The file stays: removing it could let two later starts each lock
+  // a file of their own.
+  if (mLock >= 0) ::close(mLock);
 }
 
 QString SingleInstance::lockPath() const { return QDir(mFolder).filePath(QString::fromLatin1(kLockName)); }
@@ -74,38 +86,43 @@ QString SingleInstance::socketPath() const { return QDir(mFolder).filePath(QStri
 
 bool SingleInstance::tryToBecomeFirst() {
   if (mFolder.isEmpty()) return true;  // no private folder: nothing to share, run alone
-  mLock = std::make_unique<QLockFile>(lockPath());
-  // Only a lock whose process is gone is stale; a live instance keeps it however long it runs.
-  mLock->setStaleLockTime(0);
-  if (mLock->tryLock(0)) return true;
-  // A lock file that names no process (cut short by a crash or a full disk while it was written)
-  // is never stale to QLockFile and would keep every later start out. The writer of a live lock
-  // fills it at once after creating it, so one still nameless after a while is nobody's.
-  qint64 pid = 0;
-  QString host;
-  QString application;
-  if (mLock->error() != QLockFile::LockFailedError || mLock->getLockInfo(&pid, &host, &application)) return false;
-  const QFileInfo lockFile(lockPath());
-  if (!lockFile.exists() || lockFile.lastModified().msecsTo(QDateTime::currentDateTime()) < kNamelessLockMillis)
+  if (mLock >= 0) return true;
+  // The kernel's lock on the file decides: it ends with its process however that ends, so a file
+  // left by a killed instance or cut short never keeps a start out, and taking it waits for no
+  // disk. Qt's lock files, which earlier versions hold, take the same lock.
+  const QByteArray path = QFile::encodeName(lockPath());
+  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
     return false;
-  logLine(QStringLiteral("Hand-off: removed a lock file that names no process"));
-  mLock->removeStaleLockFile();
-  return mLock->tryLock(0);
+  }
+  // Who holds it, in the layout of Qt's lock files, for earlier versions to read: they take a
+  // file over only once the process it names is gone.
+  QString application = QCoreApplication::applicationName();
+  if (application.isEmpty()) application = QStringLiteral("orrery");
+  const QByteArray holder = QByteArray::number(QCoreApplication::applicationPid()) + '\n' + application.toUtf8() +
+                            '\n' + QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + '\n';
+  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, holder.constData(), std::size_t(holder.size()), 0) != holder.size())
+    logLine(QStringLiteral("Hand-off: could not write the lock file's holder"));
+  mLock = fd;
+  return true;
 }
 
 bool SingleInstance::listen(std::function<void(const QStringList&)> onArguments, int idleMillis) {
   if (mFolder.isEmpty()) return false;
-  // We hold the lock, so a socket file left here belongs to a killed instance.
-  QLocalServer::removeServer(socketPath());
-  mServer = new QLocalServer;
-  mServer->setSocketOptions(QLocalServer::UserAccessOption);
-  QObject::connect(mServer, &QLocalServer::newConnection, mServer, [this, onArguments, idleMillis] {
-    while (QLocalSocket* socket = mServer->nextPendingConnection()) new Connection(socket, onArguments, idleMillis);
-  });
-  if (!mServer->listen(socketPath())) {
-    logLine(QStringLiteral("Hand-off: cannot listen on %1: %2").arg(socketPath(), mServer->errorString()));
+  // We hold the lock, so a socket file left here belongs to a killed instance and is replaced.
+  QString error;
+  mListening = localsocket::listenAt(socketPath(), &error);
+  if (mListening < 0) {
+    logLine(QStringLiteral("Hand-off: cannot listen on %1: %2").arg(socketPath(), error));
     return false;
   }
+  mServer = new QSocketNotifier(mListening, QSocketNotifier::Read);
+  QObject::connect(mServer, &QSocketNotifier::activated, mServer, [this, onArguments, idleMillis] {
+    for (int fd; (fd = ::accept4(mListening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
+      new Connection(fd, mServer, onArguments, idleMillis);
+  });
   return true;
 }
 
@@ -123,27 +140,24 @@ bool SingleInstance::handOff(const QStringList& arguments, QString* error, int t
 }
 
 bool SingleInstance::sendOne(const QStringList& arguments, const QDeadlineTimer& deadline, QString* error) {
-  const auto remaining = [&deadline] { return static_cast<int>(std::max<qint64>(1, deadline.remainingTime())); };
-  QLocalSocket socket;
+  int fd = -1;
   // The first instance may still be starting: try again until it listens or time runs out.
   while (true) {
-    socket.connectToServer(socketPath());
-    if (socket.waitForConnected(remaining())) break;
+    QString why;
+    fd = localsocket::connectTo(socketPath(), &why);
+    if (fd >= 0) break;
     if (deadline.hasExpired()) {
-      if (error) *error = QStringLiteral("Orrery is already running but did not answer: %1").arg(socket.errorString());
+      if (error) *error = QStringLiteral("Orrery is already running but did not answer: %1").arg(why);
       return false;
     }
     QThread::msleep(20);
   }
-  socket.write(platform::handoff::encodeMessage(arguments));
-  socket.flush();
-  while (socket.bytesAvailable() < 1) {
-    if (deadline.hasExpired() || !socket.waitForReadyRead(remaining())) {
-      if (error) *error = QStringLiteral("Orrery is already running but did not answer in time");
-      return false;
-    }
-  }
-  return true;
+  bool closed = false;
+  const bool answered = localsocket::writeAll(fd, platform::handoff::encodeMessage(arguments), deadline) &&
+                        localsocket::waitReadable(fd, deadline) && !localsocket::readAvailable(fd, &closed).isEmpty();
+  localsocket::close(fd);
+  if (!answered && error) *error = QStringLiteral("Orrery is already running but did not answer in time");
+  return answered;
 }
 
 }  // namespace orrery

@@ -2,19 +2,17 @@
 // One running Orrery per user. The first instance holds the lock "orrery.lock" and listens on
 // the local socket "orrery.socket", both in the runtime folder. A later launch that cannot
 // take the lock connects instead, sends its arguments as one message
-// (platform/services/hand_off_message.h) and waits for the one-byte answer. A lock left by a killed
-// instance is taken over (its process is gone). Main thread only.
+// (platform/services/hand_off_message.h) and waits for the one-byte answer. The lock is the
+// kernel's lock on the file, so it goes with its process. Main thread only.
 
 #include <QDeadlineTimer>
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
-#include <memory>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace orrery {
 
@@ -44,8 +42,9 @@ class SingleInstance {
   bool sendOne(const QStringList& arguments, const QDeadlineTimer& deadline, QString* error);
 
   QString mFolder;
-  std::unique_ptr<QLockFile> mLock;
-  QLocalServer* mServer = nullptr;  // owned here; deleted in the destructor
+  int mLock = -1;  // the lock file, locked while open
+  int mListening = -1;
+  QSocketNotifier* mServer = nullptr;  // owned here, with the connections; deleted in the destructor
 };
 
 }  // namespace orrery

@@ -21,9 +21,11 @@ QString stagingPrefix(const QString& fileName) {
   return QFile::decodeName(QByteArray::fromStdString(platform::defaultStagingPrefix(QFile::encodeName(fileName).toStdString())));
 }
 
-FileWriteResult writeFile(const QString& path, const QByteArray& bytes, bool exclusive, QString* reason) {
+FileWriteResult writeFile(const QString& path, const QByteArray& bytes, bool exclusive, bool waitForDisk,
+                          QString* reason) {
   platform::AtomicWriteOptions options;
   options.exclusive = exclusive;
+  options.durable = waitForDisk;
   platform::AtomicWriteFailure failure;
   const auto result = platform::writeFileAtomically(QFile::encodeName(path).toStdString(),
                                                     std::string_view(bytes.constData(), size_t(bytes.size())), options,
@@ -41,12 +43,14 @@ FileWriteResult writeFile(const QString& path, const QByteArray& bytes, bool exc
 }  // namespace
 
 FileWriteResult writeFileReplacing(const QString& path, const QByteArray& bytes, QString* reason) {
-  return writeFile(path, bytes, false, reason);
+  return writeFile(path, bytes, false, true, reason);
 }
 
-FileWriteResult writeFileExclusively(const QString& path, const QByteArray& bytes, QString* reason) {
-  return writeFile(path, bytes, true, reason);
+FileWriteResult writeFileExclusively(const QString& path, const QByteArray& bytes, QString* reason, bool waitForDisk) {
+  return writeFile(path, bytes, true, waitForDisk, reason);
 }
+
+bool syncFileToDisk(const QString& path) { return platform::syncToDisk(QFile::encodeName(path).toStdString()); }
 
 bool isSaveTemporaryName(const QString& fileName) {
   return fileName.startsWith(QLatin1Char('.')) && fileName.contains(stagingPrefix(QString()).mid(1));

@@ -25,8 +25,15 @@ enum class FileWriteResult {
 FileWriteResult writeFileReplacing(const QString& path, const QByteArray& bytes, QString* reason = nullptr);
 
 // Creates the file at `path` complete, or not at all when a file of that name exists, so two
-// instances that picked the same new name cannot overwrite each other.
-FileWriteResult writeFileExclusively(const QString& path, const QByteArray& bytes, QString* reason = nullptr);
+// instances that picked the same new name cannot overwrite each other. Without `waitForDisk`
+// the file is whole and in place for every reader when this returns, but not yet synced to
+// the disk: the caller syncs it later (syncFileToDisk).
+FileWriteResult writeFileExclusively(const QString& path, const QByteArray& bytes, QString* reason = nullptr,
+                                     bool waitForDisk = true);
+
+// Waits for the disk to hold the file at `path` as a write that waited would have; false when
+// the file is gone or cannot be synced.
+bool syncFileToDisk(const QString& path);
 
 // Removes the staging files of `path` left by writers that no longer run; never the one a
 // live process is writing. Answers how many were removed.

@@ -170,8 +170,9 @@ void IdeaDocument::createAtURL(const QUrl& url, TokenCompletion completion) {
 void IdeaDocument::createAttempt(const QUrl& url, DocumentToken token, int attemptsLeft, TokenCompletion completion) {
   auto presenter = std::make_shared<IdeaFilePresenter>(url, weak_from_this());
   presenter->createWithCompletionHandler(
-      mNameIsOurs, [self = shared_from_this(), presenter, url, token, attemptsLeft,
-                    completion = std::move(completion)](FileWriteResult result) mutable {
+      mNameIsOurs, mCreateWaitsForDisk,
+      [self = shared_from_this(), presenter, url, token, attemptsLeft,
+       completion = std::move(completion)](FileWriteResult result) mutable {
         if (result == FileWriteResult::Written) {
           self->mCreateInFlight = false;
           self->mFilePresenter = std::move(presenter);

@@ -118,6 +118,10 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // Storage. Completions run on the main queue.
   void openFromURL(const QUrl& url, TokenCompletion completion);
   void createAtURL(const QUrl& url, TokenCompletion completion);
+  // A create normally completes once its file is on the disk. A new map with nothing in it yet
+  // need not hold its window for that: it completes once the file is whole and in place for
+  // every reader, and the disk sync follows on the work queue, before any later write.
+  void setCreateWaitsForDisk(bool waits) { mCreateWaitsForDisk = waits; }
   // Saves the tree as it is now. The main thread only takes a snapshot; encoding, compressing
   // and writing run on the work queue. Saves asked for while one runs merge into one write,
   // made when it ends, of the tree as it is then; each completion gets the result of the
@@ -227,6 +231,7 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // created a file of that name first.
   bool mNameIsOurs = false;
   bool mCreateInFlight = false;
+  bool mCreateWaitsForDisk = true;
   platform::Queue* mWorkQueue = nullptr;
   std::unique_ptr<platform::SerialQueue> mOwnQueue;
   SaveAnnouncer mSaveAnnouncer;

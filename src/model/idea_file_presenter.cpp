@@ -117,10 +117,10 @@ void IdeaFilePresenter::readFile(bool changedByOthers, std::function<void(bool)>
 }
 
 FileWriteResult IdeaFilePresenter::doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive,
-                                                QString* reason) {
+                                                QString* reason, bool waitForDisk) {
   // Whatever a killed writer of this file left behind goes first.
   removeStaleSaveTemporaries(path);
-  return exclusive ? writeFileExclusively(path, bytes, reason) : writeFileReplacing(path, bytes, reason);
+  return exclusive ? writeFileExclusively(path, bytes, reason, waitForDisk) : writeFileReplacing(path, bytes, reason);
 }
 
 IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, const DocumentSnapshot& snapshot,
@@ -155,7 +155,8 @@ IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, c
   return merged;
 }
 
-void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::function<void(FileWriteResult)> completion) {
+void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitForDisk,
+                                         std::function<void(FileWriteResult)> completion) {
   auto owner = mOwner.lock();
   const QString path = presentedItemPath();
   const Codec codec = owner ? codecFor(mFileURL, *owner) : Codec::OPML;
@@ -168,7 +169,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
   // and writing happen on the work queue.
   owner->writeStarted();
   auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive, update,
-                identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
+                waitForDisk, identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
                 completion = std::move(completion)]() mutable {
     FileWriteResult result = FileWriteResult::Failed;
     QString reason;
@@ -186,7 +187,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
           path,
           [&](const QString& p) {
             if (update) merged = mergeWithOtherInstance(p, snapshot, compressed, bytes);
-            result = doWriteToURL(p, bytes, exclusive, &reason);
+            result = doWriteToURL(p, bytes, exclusive, &reason, waitForDisk);
             stamp = platform::FileStamp::of(p);
           },
           &refusal);
@@ -215,16 +216,19 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
     // Nothing shared with the main thread stays here once the report is handed over.
     snapshot = DocumentSnapshot();
     completeOnMainQueue(std::function<void(FileWriteResult)>(std::move(report)), result);
+    // The owner has its file meanwhile; later writes on this queue come after the sync.
+    if (!waitForDisk && result == FileWriteResult::Written) syncFileToDisk(path);
   };
   owner->workQueue().async(std::move(write));
 }
 
-void IdeaFilePresenter::createWithCompletionHandler(bool exclusive, std::function<void(FileWriteResult)> completion) {
-  coordinatedWrite(exclusive, false, std::move(completion));
+void IdeaFilePresenter::createWithCompletionHandler(bool exclusive, bool waitForDisk,
+                                                    std::function<void(FileWriteResult)> completion) {
+  coordinatedWrite(exclusive, false, waitForDisk, std::move(completion));
 }
 
 void IdeaFilePresenter::updateWithCompletionHandler(std::function<void(bool)> completion) {
-  coordinatedWrite(false, true, [completion = std::move(completion)](FileWriteResult result) {
+  coordinatedWrite(false, true, true, [completion = std::move(completion)](FileWriteResult result) {
     if (completion) completion(result == FileWriteResult::Written);
   });
 }

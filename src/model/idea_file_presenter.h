@@ -38,17 +38,20 @@ class IdeaFilePresenter final : public platform::FilePresenter {
   // queue. Writes take a snapshot of the owner here and encode and write it on the owner's
   // work queue; a failed write leaves its reason in the owner's lastUserFriendlyError.
   void readWithCompletionHandler(std::function<void(bool)> completion);
-  // With `exclusive`, an existing file is left alone and the result is AlreadyExists.
-  void createWithCompletionHandler(bool exclusive, std::function<void(FileWriteResult)> completion);
+  // With `exclusive`, an existing file is left alone and the result is AlreadyExists. Without
+  // `waitForDisk` the completion comes once the file is whole and in place, and the work queue
+  // syncs it to the disk after.
+  void createWithCompletionHandler(bool exclusive, bool waitForDisk, std::function<void(FileWriteResult)> completion);
   void updateWithCompletionHandler(std::function<void(bool)> completion);
   // Writes the bytes to the file atomically (any thread, inside the coordination).
-  static FileWriteResult doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive, QString* reason);
+  static FileWriteResult doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive, QString* reason,
+                                      bool waitForDisk = true);
 
  private:
   void readFile(bool changedByOthers, std::function<void(bool)> completion);
   // An update merges with another instance's version when the file changed since the owner
   // last read or wrote it; a create replaces whatever is there.
-  void coordinatedWrite(bool exclusive, bool update, std::function<void(FileWriteResult)> completion);
+  void coordinatedWrite(bool exclusive, bool update, bool waitForDisk, std::function<void(FileWriteResult)> completion);
   // Inside the write: when another instance changed the file, `bytes` become the merge of
   // this instance's changes into its version; the merge is answered (no tree when none).
   static IdeaMergeResult mergeWithOtherInstance(const QString& path, const DocumentSnapshot& snapshot,

@@ -65,6 +65,25 @@ TEST_F(StartUp, AFirstStartWithoutAStorageChoiceOpensOneScratchDocumentEditingIt
   }
 }
 
+// The first window does not wait for the disk to sync its new map's file, yet the file is
+// there and whole once the window shows, so a process ending right then leaves a readable map.
+TEST_F(StartUp, TheFirstWindowsScratchMapIsWholeOnDiskWhenTheWindowShows) {
+  auto& app = launch();
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  const auto& window = *app.windowControllers().front();
+  EXPECT_TRUE(window.myWindow().isVisible());
+  const auto* screen = documentScreen(window);
+  ASSERT_NE(screen, nullptr);
+  const auto& doc = screen->document();
+  QFile file(PersistenceController::singleton().urlForLocalOrTempFileWithDocIdentifer(doc->docIdentifier()).toLocalFile());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const auto onDisk = IdeaDocument::fromFileBytes(file.readAll(), true);
+  ASSERT_TRUE(onDisk) << "the file reads back whole";
+  EXPECT_EQ(onDisk->idea()->identifier(), doc->idea()->identifier());
+  EXPECT_TRUE(onDisk->idea()->text().isEmpty());
+  quit();
+}
+
 TEST_F(StartUp, TheFirstStartOfAOnePointFiveVersionAddsOnlyTheWhatsNewWindowToTheRestoredOnes) {
   BundleInfo::setValues(version("1.5.2", "152"));
   defaults().setObject(QVariantMap{{"controllerStates",

@@ -193,37 +193,42 @@ TEST_F(HandOff, AnInstanceThatNeverAnswersEndsTheLaunchWithAMessage) {
   EXPECT_NE(launch->exitCode(), 0);
 }
 
-// A lock file that names no process (a crash or a full disk cut its writing short) must not keep
-// every later start out; a lock being written this moment, or held, must.
-TEST(SingleInstanceInProcess, ALockFileThatNamesNoProcessIsTakenOverOnceItIsOld) {
-  struct Case {
-    const char* what;
-    QByteArray content;
-    int ageSeconds;
-    bool first;
-  };
-  const Case cases[] = {{"empty, left over", "", 60, true},
-                        {"garbled, left over", "\xff\xfe not a process\n", 60, true},
-                        {"empty, being written now", "", 0, false}};
-  for (const Case& c : cases) {
+// A lock file nobody holds (left by a killed instance, cut short, garbled, even naming a live
+// process) never keeps a start out; a held one does, whether an instance of this version or
+// Qt's lock file (earlier versions) holds it, and Qt's lock files read who holds ours.
+TEST(SingleInstanceInProcess, OnlyAHeldLockKeepsAStartOut) {
+  const QByteArray contents[] = {"", "\xff\xfe not a process\n",
+                                 QByteArray::number(QCoreApplication::applicationPid()) + "\norrery\nhost\n"};
+  for (const QByteArray& content : contents) {
     QTemporaryDir folder;
     SingleInstance instance(folder.path());
     QFile lockFile(instance.lockPath());
-    ASSERT_TRUE(lockFile.open(QIODevice::WriteOnly)) << c.what;
-    lockFile.write(c.content);
-    lockFile.flush();  // before the time is set, or closing would stamp it now
-    ASSERT_TRUE(lockFile.setFileTime(QDateTime::currentDateTime().addSecs(-c.ageSeconds),
-                                     QFileDevice::FileModificationTime));
+    ASSERT_TRUE(lockFile.open(QIODevice::WriteOnly));
+    lockFile.write(content);
     lockFile.close();
-    EXPECT_EQ(instance.tryToBecomeFirst(), c.first) << c.what;
+    EXPECT_TRUE(instance.tryToBecomeFirst()) << content.toStdString();
   }
+
   QTemporaryDir folder;
+  {
+    SingleInstance first(folder.path());
+    ASSERT_TRUE(first.tryToBecomeFirst());
+    EXPECT_FALSE(SingleInstance(folder.path()).tryToBecomeFirst()) << "held by this version";
+    QLockFile earlier(first.lockPath());
+    EXPECT_FALSE(earlier.tryLock(0)) << "an earlier version sees it held";
+    qint64 pid = 0;
+    QString host, application;
+    ASSERT_TRUE(earlier.getLockInfo(&pid, &host, &application));
+    EXPECT_EQ(pid, QCoreApplication::applicationPid());
+  }
+  {
+    SingleInstance next(folder.path());
+    EXPECT_TRUE(next.tryToBecomeFirst()) << "let go when its holder ended";
+  }
+  QFile::remove(QDir(folder.path()).filePath("orrery.lock"));
   QLockFile held(QDir(folder.path()).filePath("orrery.lock"));
   ASSERT_TRUE(held.tryLock(0));
-  ASSERT_TRUE(QFile(held.fileName()).exists());
-  QFile(held.fileName()).setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime);
-  SingleInstance second(folder.path());
-  EXPECT_FALSE(second.tryToBecomeFirst()) << "a lock naming this live process stays";
+  EXPECT_FALSE(SingleInstance(folder.path()).tryToBecomeFirst()) << "held by an earlier version";
 }
 
 TEST(SingleInstanceInProcess, AMessageInPiecesIsDeliveredOnceAndAnswered) {

@@ -238,8 +238,9 @@ TEST_F(SaveTest, SaveTemporariesOfWritersThatAreGoneAreRemovedAtTheNextOpen) {
   PersistenceController::singleton().releaseDocument(reopened, again, nullptr);
 }
 
-// A writer killed at any moment of a save: the file always holds the old or the new content
-// whole, and the next open leaves no save temporary behind.
+// A writer killed at any moment of a save, or of a create that does not wait for the disk:
+// the file always holds the old or the new content whole (or, for a create, is not there yet),
+// and the next read leaves no save temporary behind.
 TEST_F(SaveTest, WritersKilledDuringSavesLeaveTheOldOrTheNewFile) {
   const QString path = folder + "/killed.orrery";
   auto version = [](const QString& text) {
@@ -249,23 +250,40 @@ TEST_F(SaveTest, WritersKilledDuringSavesLeaveTheOldOrTheNewFile) {
     return doc->exportAsOrreryData();
   };
   const QByteArray old = version("old"), fresh = version("new");
-  ASSERT_EQ(writeFileReplacing(path, old), FileWriteResult::Written);
   std::mt19937 rng(12);
-  for (int round = 0; round < 100; ++round) {
-    const pid_t writer = fork();
-    if (writer == 0) {
-      for (int n = 0;; ++n) writeFileReplacing(path, n % 2 ? old : fresh);
+  for (const bool creates : {false, true}) {
+    SCOPED_TRACE(creates ? "creates without waiting for the disk" : "replacing saves");
+    ASSERT_EQ(writeFileReplacing(path, old), FileWriteResult::Written);
+    for (int round = 0; round < 100; ++round) {
+      const pid_t writer = fork();
+      if (writer == 0) {
+        for (int n = 0;; ++n) {
+          const QByteArray& bytes = n % 2 ? old : fresh;
+          if (!creates) {
+            writeFileReplacing(path, bytes);
+            continue;
+          }
+          QFile::remove(path);
+          writeFileExclusively(path, bytes, nullptr, /*waitForDisk=*/false);
+        }
+      }
+      ASSERT_GT(writer, 0);
+      ::usleep(rng() % 3000);
+      ::kill(writer, SIGKILL);
+      ASSERT_EQ(waitpid(writer, nullptr, 0), writer);
+      auto reader = IdeaDocument::createWithIdentifier("file://" + path);
+      int read = -1;
+      reader->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { read = ok; });
+      ASSERT_TRUE(spinUntil([&] { return read >= 0; }));
+      const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+      if (creates && !QFile::exists(path)) {
+        ASSERT_EQ(read, 0);
+        ASSERT_TRUE(left.isEmpty()) << "round " << round;
+        continue;
+      }
+      ASSERT_EQ(read, 1) << "round " << round;
+      ASSERT_TRUE(reader->idea()->text() == "old" || reader->idea()->text() == "new");
+      ASSERT_EQ(left, QStringList{"killed.orrery"}) << "round " << round;
     }
-    ASSERT_GT(writer, 0);
-    ::usleep(rng() % 3000);
-    ::kill(writer, SIGKILL);
-    ASSERT_EQ(waitpid(writer, nullptr, 0), writer);
-    auto reader = IdeaDocument::createWithIdentifier("file://" + path);
-    int read = -1;
-    reader->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { read = ok; });
-    ASSERT_TRUE(spinUntil([&] { return read >= 0; }));
-    ASSERT_EQ(read, 1) << "round " << round;
-    ASSERT_TRUE(reader->idea()->text() == "old" || reader->idea()->text() == "new");
-    ASSERT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"killed.orrery"}) << "round " << round;
   }
 }

@@ -158,6 +158,32 @@ TEST_F(PersistenceFacade, BigMapTravelsThroughTheFacadeIntact) {
   EXPECT_FALSE(fetch("temp:/no-such-document.orrx"));
 }
 
+// A new map's create may complete before its file reached the disk: the file is whole for any
+// reader when the token arrives, and the disk sync that follows never puts the created content
+// back over a save made right after.
+TEST_F(PersistenceFacade, ACreateThatDoesNotWaitForTheDiskHasItsFileWholeAndLaterSavesLand) {
+  for (const bool waits : {true, false}) {
+    SCOPED_TRACE(waits ? "waits for the disk" : "syncs after");
+    auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
+    doc->setIdea(Idea::createWithText(""));
+    doc->setDateCreated(QDateTime::currentDateTimeUtc());
+    doc->setCreateWaitsForDisk(waits);
+    const DocumentToken token = createDoc(doc);
+    ASSERT_GE(token, 1);
+    QFile file(facade().urlForLocalOrTempFileWithDocIdentifer(doc->docIdentifier()).toLocalFile());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto created = IdeaDocument::fromFileBytes(file.readAll(), true);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(created->idea()->identifier(), doc->idea()->identifier());
+    EXPECT_TRUE(created->idea()->text().isEmpty());
+
+    doc->idea()->setText("the first thought");
+    ASSERT_TRUE(save(doc, token));
+    ASSERT_TRUE(release(doc, token));
+    EXPECT_EQ(fetch(doc->docIdentifier())->text(), "the first thought");
+  }
+}
+
 TEST_F(PersistenceFacade, OneFileHasOneObjectAndOneTree) {
   ASSERT_TRUE(QDir(dir.path()).mkpath("maps"));
   const QString path = dir.path() + "/maps/Ma carte ü.orrery";

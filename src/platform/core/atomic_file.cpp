@@ -219,6 +219,18 @@ std::string resolveWriteTarget(const std::string& path) {
   return {};  // a loop of links
 }
 
+bool syncToDisk(const std::string& path) {
+  const std::string target = resolveWriteTarget(path);
+  if (target.empty()) {
+    errno = ELOOP;
+    return false;
+  }
+  Descriptor file(::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (file.get() < 0 || ::fsync(file.get()) != 0) return false;
+  syncFolder(folderOf(target));
+  return file.close();
+}
+
 AtomicWriteResult writeFileAtomically(const std::string& path, std::string_view bytes,
                                       const AtomicWriteOptions& options, AtomicWriteFailure* failure) {
   return writeFileAtomically(path, [bytes](int fd) { return writeAllBytes(fd, bytes); }, options, failure);

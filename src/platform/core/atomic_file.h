@@ -63,6 +63,11 @@ AtomicWriteResult writeFileAtomicallyAtPath(const std::string& path, const Atomi
                                             const AtomicWriteOptions& options = {},
                                             AtomicWriteFailure* failure = nullptr);
 
+// Waits for the disk to hold the file at `path` (through its links) and its folder entry, as a
+// durable write would have: for a file written without waiting whose content is still to be
+// made safe. False (errno set) when the file cannot be opened or synced.
+bool syncToDisk(const std::string& path);
+
 // The file a write to `path` replaces: `path` itself, or the end of its chain of links;
 // empty for a loop of links.
 std::string resolveWriteTarget(const std::string& path);

@@ -2,8 +2,8 @@
 
 #include "platform/core/clock.h"
 #include "platform/core/dispatch.h"
+#include "platform/net/curl_library.h"
 
-#include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
@@ -24,17 +24,12 @@ namespace platform {
 
 namespace {
 
-void initialiseCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 TransferError failed(TransferFailure failure, std::string description) {
   return TransferError{failure, std::move(description)};
 }
 
-TransferError errorForCurlCode(CURLcode code, const char* detail, bool trustRefused) {
-  std::string text = detail && *detail ? detail : curl_easy_strerror(code);
+TransferError errorForCurlCode(const CurlLibrary& curl, CURLcode code, const char* detail, bool trustRefused) {
+  std::string text = detail && *detail ? detail : curl.easy_strerror(code);
   using F = TransferFailure;
   if (trustRefused) return failed(F::ServerCertificateUntrusted, "The server's certificate was refused: " + text);
   switch (code) {
@@ -68,6 +63,9 @@ std::string trimmed(const std::string& s) {
 // One request in flight: its easy handle and what it has heard so far.
 struct Transfer {
   CurlTransferLoop::TransferID id = 0;
+  // What was asked for, until the loop's thread sets the transfer up.
+  HTTPTransferRequest request;
+  const CurlLibrary* curl = nullptr;
   CURL* easy = nullptr;
   curl_slist* headerList = nullptr;
   std::vector<std::uint8_t> body;
@@ -79,7 +77,6 @@ struct Transfer {
   bool pendingIsRedirect = false;
   bool responseSent = false;
   bool trustRefused = false;
-  bool bodyUnreadable = false;
   char errorBuffer[CURL_ERROR_SIZE] = {};
   // Idle timeout, on the media clock.
   double timeout = 60.0;
@@ -87,8 +84,8 @@ struct Transfer {
   curl_off_t bytesMoved = -1;
 
   ~Transfer() {
-    if (easy) curl_easy_cleanup(easy);
-    curl_slist_free_all(headerList);
+    if (easy) curl->easy_cleanup(easy);
+    if (headerList) curl->slist_free_all(headerList);
     if (bodyFile) std::fclose(bodyFile);
   }
 
@@ -96,7 +93,7 @@ struct Transfer {
     if (responseSent) return;
     responseSent = true;
     char* effective = nullptr;
-    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+    curl->easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     if (effective) pending.url = effective;
     client->transferDidReceiveResponse(pending);
   }
@@ -104,7 +101,14 @@ struct Transfer {
 
 struct CurlTransferLoop::State {
   std::string label;
+  CurlLibraryLoader load;
+  // Set on the loop's thread once libcurl is loaded (under `mutex`); `unavailable` says why
+  // it could not be.
+  const CurlLibrary* curl = nullptr;
   CURLM* multi = nullptr;
+  std::string unavailable;
+  // Wakes the thread while it has no multi handle to wake.
+  std::condition_variable wakeWithoutCurl;
   std::mutex mutex;
   std::deque<std::unique_ptr<Transfer>> starting;
   std::vector<TransferID> cancelling;
@@ -114,10 +118,19 @@ struct CurlTransferLoop::State {
 
   ~State() {
     running.clear();
-    if (multi) curl_multi_cleanup(multi);
+    if (multi) curl->multi_cleanup(multi);
   }
 
+  // Caller holds `mutex`.
+  void wake() {
+    if (multi) curl->multi_wakeup(multi);
+    wakeWithoutCurl.notify_all();
+  }
+  // The loop's thread: loads libcurl for the first transfer, then runs transfers, or fails
+  // each with the reason.
+  void main(long maxConnectionsPerHost);
   void run();
+  void failEveryTransfer();
   void begin(std::unique_ptr<Transfer> transfer);
   void finish(TransferID id, const std::optional<TransferError>& error);
   // Ends the transfers idle for longer than their timeout; the next deadline, or infinity.
@@ -204,39 +217,40 @@ CURLcode onSSLContext(CURL*, void* sslContext, void* user) {
 
 // Fills in method, headers and body; false when the body file cannot be opened.
 bool configure(Transfer& t, const HTTPTransferRequest& request) {
+  const CurlLibrary& curl = *t.curl;
   CURL* e = t.easy;
-  curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl.easy_setopt(e, CURLOPT_URL, request.url.c_str());
+  curl.easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   // A redirect may never leave TLS.
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_TCP_NODELAY, 1L);
-  curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorBuffer);
-  curl_easy_setopt(e, CURLOPT_PRIVATE, &t);
-  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
-  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onData);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl.easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  curl.easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  curl.easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
+  curl.easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl.easy_setopt(e, CURLOPT_TCP_NODELAY, 1L);
+  curl.easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+  curl.easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorBuffer);
+  curl.easy_setopt(e, CURLOPT_PRIVATE, &t);
+  curl.easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
+  curl.easy_setopt(e, CURLOPT_HEADERDATA, &t);
+  curl.easy_setopt(e, CURLOPT_WRITEFUNCTION, onData);
+  curl.easy_setopt(e, CURLOPT_WRITEDATA, &t);
+  curl.easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl.easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
   if (t.client->decidesServerTrust()) {
     // Trust is decided in verifyPresentedChain; loading the whole system bundle for every
     // connection would only cost time.
-    curl_easy_setopt(e, CURLOPT_CAINFO, nullptr);
-    curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
-    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, onSSLContext);
-    curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
+    curl.easy_setopt(e, CURLOPT_CAINFO, nullptr);
+    curl.easy_setopt(e, CURLOPT_CAPATH, nullptr);
+    curl.easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, onSSLContext);
+    curl.easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
   }
 
   // An idle timeout (no progress for that long ends the transfer), kept by the loop itself
   // so that it runs on the media clock.
   t.timeout = request.timeoutInterval > 0 ? std::min(request.timeoutInterval, 86400.0) : 60.0;
-  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, onProgress);
-  curl_easy_setopt(e, CURLOPT_XFERINFODATA, &t);
+  curl.easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+  curl.easy_setopt(e, CURLOPT_XFERINFOFUNCTION, onProgress);
+  curl.easy_setopt(e, CURLOPT_XFERINFODATA, &t);
 
   bool hasContentType = false;
   for (const auto& [name, value] : request.headers) {
@@ -248,68 +262,64 @@ bool configure(Transfer& t, const HTTPTransferRequest& request) {
       continue;
     if (strcasecmp(name.c_str(), "Content-Type") == 0) hasContentType = true;
     std::string line = value.empty() ? name + ";" : name + ": " + value;
-    t.headerList = curl_slist_append(t.headerList, line.c_str());
+    t.headerList = curl.slist_append(t.headerList, line.c_str());
   }
-  t.headerList = curl_slist_append(t.headerList, "Expect:");
+  t.headerList = curl.slist_append(t.headerList, "Expect:");
 
   const std::string method = request.method.empty() ? std::string("GET") : request.method;
   bool hasBody = request.bodyFilePath.has_value() || !request.body.empty();
   if (hasBody) {
-    if (!hasContentType) t.headerList = curl_slist_append(t.headerList, "Content-Type:");
-    curl_easy_setopt(e, CURLOPT_POST, 1L);
+    if (!hasContentType) t.headerList = curl.slist_append(t.headerList, "Content-Type:");
+    curl.easy_setopt(e, CURLOPT_POST, 1L);
     if (request.bodyFilePath) {
       t.bodyFile = std::fopen(request.bodyFilePath->c_str(), "rbe");
       if (!t.bodyFile) return false;
       std::fseek(t.bodyFile, 0, SEEK_END);
       long size = std::ftell(t.bodyFile);
       std::fseek(t.bodyFile, 0, SEEK_SET);
-      curl_easy_setopt(e, CURLOPT_READFUNCTION, onReadBody);
-      curl_easy_setopt(e, CURLOPT_READDATA, &t);
-      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(std::max(0L, size)));
+      curl.easy_setopt(e, CURLOPT_READFUNCTION, onReadBody);
+      curl.easy_setopt(e, CURLOPT_READDATA, &t);
+      curl.easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(std::max(0L, size)));
     } else {
       t.body = request.body;
-      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
-      curl_easy_setopt(e, CURLOPT_POSTFIELDS, t.body.data());
+      curl.easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
+      curl.easy_setopt(e, CURLOPT_POSTFIELDS, t.body.data());
     }
-    if (method != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
+    if (method != "POST") curl.easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
   } else if (method == "HEAD") {
-    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    curl.easy_setopt(e, CURLOPT_NOBODY, 1L);
   } else if (method != "GET") {
-    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
+    curl.easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headerList);
+  curl.easy_setopt(e, CURLOPT_HTTPHEADER, t.headerList);
 
-  if (CURLU* url = curl_url()) {
-    if (curl_url_set(url, CURLUPART_URL, request.url.c_str(), 0) == CURLUE_OK) {
+  if (CURLU* url = curl.url()) {
+    if (curl.url_set(url, CURLUPART_URL, request.url.c_str(), 0) == CURLUE_OK) {
       char* host = nullptr;
       char* port = nullptr;
-      if (curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK && host) {
+      if (curl.url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK && host) {
         t.host = host;
         if (t.host.size() > 2 && t.host.front() == '[' && t.host.back() == ']') t.host = t.host.substr(1, t.host.size() - 2);
       }
-      if (curl_url_get(url, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK && port) t.port = std::atoi(port);
-      curl_free(host);
-      curl_free(port);
+      if (curl.url_get(url, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK && port) t.port = std::atoi(port);
+      curl.free(host);
+      curl.free(port);
     }
-    curl_url_cleanup(url);
+    curl.url_cleanup(url);
   }
   return true;
 }
 
 }  // namespace
 
-std::shared_ptr<CurlTransferLoop> CurlTransferLoop::create(std::string label, long maxConnectionsPerHost) {
-  initialiseCurlOnce();
+std::shared_ptr<CurlTransferLoop> CurlTransferLoop::create(std::string label, long maxConnectionsPerHost,
+                                                          CurlLibraryLoader load) {
   auto state = std::make_shared<State>();
   state->label = std::move(label);
-  state->multi = curl_multi_init();
-  if (!state->multi) return nullptr;
-  // Keep idle connections for reuse even while few transfers run.
-  curl_multi_setopt(state->multi, CURLMOPT_MAXCONNECTS, 32L);
-  if (maxConnectionsPerHost > 0) curl_multi_setopt(state->multi, CURLMOPT_MAX_HOST_CONNECTIONS, maxConnectionsPerHost);
-  std::thread([state] {
+  state->load = load ? std::move(load) : CurlLibraryLoader(curlLibrary);
+  std::thread([state, maxConnectionsPerHost] {
     platform::nameCurrentThread(state->label);
-    state->run();
+    state->main(maxConnectionsPerHost);
   }).detach();
   return std::shared_ptr<CurlTransferLoop>(new CurlTransferLoop(state));
 }
@@ -317,39 +327,84 @@ std::shared_ptr<CurlTransferLoop> CurlTransferLoop::create(std::string label, lo
 CurlTransferLoop::~CurlTransferLoop() {
   std::lock_guard lock(mState->mutex);
   mState->released = true;
-  curl_multi_wakeup(mState->multi);
+  mState->wake();
 }
 
 CurlTransferLoop::TransferID CurlTransferLoop::start(const HTTPTransferRequest& request, std::shared_ptr<CurlTransferClient> client) {
   auto transfer = std::make_unique<Transfer>();
   transfer->client = std::move(client);
-  transfer->easy = curl_easy_init();
-  // A failure is reported from the loop like every other outcome, never from inside start().
-  transfer->bodyUnreadable = !(transfer->easy && configure(*transfer, request));
+  transfer->request = request;
   std::lock_guard lock(mState->mutex);
   transfer->id = mState->nextID++;
   TransferID id = transfer->id;
   mState->starting.push_back(std::move(transfer));
-  curl_multi_wakeup(mState->multi);
+  mState->wake();
   return id;
 }
 
 void CurlTransferLoop::cancel(TransferID transfer) {
   std::lock_guard lock(mState->mutex);
   mState->cancelling.push_back(transfer);
-  curl_multi_wakeup(mState->multi);
+  mState->wake();
+}
+
+void CurlTransferLoop::State::main(long maxConnectionsPerHost) {
+  pthread_setname_np(pthread_self(), label.substr(0, 15).c_str());
+  {
+    // A loop made at start costs no library until something is sent.
+    std::unique_lock lock(mutex);
+    wakeWithoutCurl.wait(lock, [this] { return released || !starting.empty(); });
+    if (starting.empty()) return;
+  }
+  std::string why;
+  const CurlLibrary* library = load(&why);
+  CURLM* handle = library ? library->multi_init() : nullptr;
+  if (library && !handle) why = "Network transfers are unavailable: libcurl could not start a transfer loop";
+  if (handle) {
+    // Keep idle connections for reuse even while few transfers run.
+    library->multi_setopt(handle, CURLMOPT_MAXCONNECTS, 32L);
+    if (maxConnectionsPerHost > 0) library->multi_setopt(handle, CURLMOPT_MAX_HOST_CONNECTIONS, maxConnectionsPerHost);
+  }
+  {
+    std::lock_guard lock(mutex);
+    curl = handle ? library : nullptr;
+    multi = handle;
+    unavailable = why;
+  }
+  if (multi) run();
+  else failEveryTransfer();
+}
+
+// Without libcurl every transfer still completes, with the reason, so no caller waits forever.
+void CurlTransferLoop::State::failEveryTransfer() {
+  std::unique_lock lock(mutex);
+  for (;;) {
+    wakeWithoutCurl.wait(lock, [this] { return released || !starting.empty(); });
+    std::deque<std::unique_ptr<Transfer>> toFail;
+    toFail.swap(starting);
+    cancelling.clear();
+    const bool ownerGone = released;
+    lock.unlock();
+    for (auto& t : toFail) t->client->transferDidComplete(failed(TransferFailure::Unknown, unavailable));
+    toFail.clear();
+    lock.lock();
+    if (ownerGone && starting.empty()) return;
+  }
 }
 
 void CurlTransferLoop::State::begin(std::unique_ptr<Transfer> transfer) {
   TransferID id = transfer->id;
-  bool unusable = transfer->bodyUnreadable;
+  transfer->curl = curl;
+  transfer->easy = curl->easy_init();
+  const bool unusable = !(transfer->easy && configure(*transfer, transfer->request));
+  transfer->request = HTTPTransferRequest();
   transfer->lastProgress = mediaTime();
   running[id] = std::move(transfer);
   if (unusable) {
     finish(id, failed(TransferFailure::CannotOpenBodyFile, "The request's body could not be read"));
     return;
   }
-  if (curl_multi_add_handle(multi, running[id]->easy) != CURLM_OK)
+  if (curl->multi_add_handle(multi, running[id]->easy) != CURLM_OK)
     finish(id, failed(TransferFailure::Unknown, "The transfer could not be started"));
 }
 
@@ -371,13 +426,12 @@ void CurlTransferLoop::State::finish(TransferID id, const std::optional<Transfer
   if (it == running.end()) return;
   std::unique_ptr<Transfer> transfer = std::move(it->second);
   running.erase(it);
-  if (transfer->easy) curl_multi_remove_handle(multi, transfer->easy);
+  if (transfer->easy) curl->multi_remove_handle(multi, transfer->easy);
   if (!error) transfer->sendResponseIfNeeded();
   transfer->client->transferDidComplete(error);
 }
 
 void CurlTransferLoop::State::run() {
-  pthread_setname_np(pthread_self(), label.substr(0, 15).c_str());
   for (;;) {
     std::deque<std::unique_ptr<Transfer>> toStart;
     std::vector<TransferID> toCancel;
@@ -392,18 +446,18 @@ void CurlTransferLoop::State::run() {
     for (TransferID id : toCancel) finish(id, failed(TransferFailure::Cancelled, "cancelled"));
 
     int stillRunning = 0;
-    curl_multi_perform(multi, &stillRunning);
+    curl->multi_perform(multi, &stillRunning);
     int queued = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+    while (CURLMsg* msg = curl->multi_info_read(multi, &queued)) {
       if (msg->msg != CURLMSG_DONE) continue;
       Transfer* t = nullptr;
-      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
+      curl->easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
       if (!t) continue;
       CURLcode code = msg->data.result;
       if (code == CURLE_OK)
         finish(t->id, std::nullopt);
       else
-        finish(t->id, errorForCurlCode(code, t->errorBuffer, t->trustRefused));
+        finish(t->id, errorForCurlCode(*curl, code, t->errorBuffer, t->trustRefused));
     }
     double untilDeadline = expireIdleTransfers();
     if (ownerGone && running.empty()) {
@@ -414,7 +468,7 @@ void CurlTransferLoop::State::run() {
     // While transfers run, deadlines are looked at often enough that a media clock moved
     // by a test is noticed soon.
     int waitMs = running.empty() ? 1000 : static_cast<int>(std::clamp(std::ceil(untilDeadline * 1000.0), 1.0, 250.0));
-    curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
+    curl->multi_poll(multi, nullptr, 0, waitMs, nullptr);
   }
 }
 

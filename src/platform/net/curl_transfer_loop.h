@@ -9,6 +9,7 @@
 #include "platform/net/http_transfer.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,10 @@
 typedef struct x509_st X509;
 
 namespace platform {
+
+struct CurlLibrary;
+// Answers the libcurl to use, or null with the reason (platform/net/curl_library.h).
+using CurlLibraryLoader = std::function<const CurlLibrary*(std::string* error)>;
 
 class CurlTransferClient {
  public:
@@ -43,10 +48,13 @@ class CurlTransferLoop {
   using TransferID = std::uint64_t;
 
   // Starts the loop's thread (named after `label`); it ends once this owner is destroyed
-  // and every transfer completed. Nothing when libcurl cannot be set up.
+  // and every transfer completed. The thread loads libcurl through `load` (by default the
+  // process's one, `curlLibrary`) before its first transfer; when that fails, every transfer
+  // completes with the reason.
   // With `maxConnectionsPerHost` above zero, transfers beyond it wait for a free connection
   // instead of opening one each.
-  static std::shared_ptr<CurlTransferLoop> create(std::string label, long maxConnectionsPerHost = 0);
+  static std::shared_ptr<CurlTransferLoop> create(std::string label, long maxConnectionsPerHost = 0,
+                                                  CurlLibraryLoader load = {});
   ~CurlTransferLoop();
   CurlTransferLoop(const CurlTransferLoop&) = delete;
   CurlTransferLoop& operator=(const CurlTransferLoop&) = delete;

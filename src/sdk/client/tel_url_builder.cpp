@@ -1,6 +1,6 @@
 #include "sdk/client/tel_url_builder.h"
 
-#include <curl/curl.h>
+#include "platform/net/curl_library.h"
 
 #include <cstring>
 
@@ -47,10 +47,13 @@ void TELURLBuilder::appendValue(std::int64_t value, const std::string& queryPara
 }
 
 std::optional<std::string> TELURLBuilder::URL() const {
-  CURLU* url = curl_url();
+  // Without libcurl nothing could be sent to the address anyway.
+  const platform::CurlLibrary* curl = platform::curlLibrary();
+  if (!curl) return std::nullopt;
+  CURLU* url = curl->url();
   if (!url) return std::nullopt;
-  bool valid = curl_url_set(url, CURLUPART_URL, mURLString.c_str(), 0) == CURLUE_OK;
-  curl_url_cleanup(url);
+  bool valid = curl->url_set(url, CURLUPART_URL, mURLString.c_str(), 0) == CURLUE_OK;
+  curl->url_cleanup(url);
   if (!valid) return std::nullopt;
   return mURLString;
 }

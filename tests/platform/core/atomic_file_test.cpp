@@ -91,6 +91,12 @@ TEST_F(AtomicFileTest, WritesThroughLinksAndKeepsThem) {
   ASSERT_EQ(::symlink("loop-a", at("loop-b").c_str()), 0);
   EXPECT_EQ(writeFileAtomically(at("loop-a"), "x"), AtomicWriteResult::Failed);
   EXPECT_TRUE(isLink(at("loop-a")));
+
+  // The later sync of a write that did not wait follows the same links and leaves them.
+  EXPECT_TRUE(syncToDisk(at("chained")));
+  EXPECT_TRUE(isLink(at("chained")));
+  EXPECT_FALSE(syncToDisk(at("real/gone")));
+  EXPECT_FALSE(syncToDisk(at("loop-a")));
 }
 
 TEST_F(AtomicFileTest, PermissionsAreKeptOrSetExactly) {

@@ -1,5 +1,7 @@
 #include "platform/net/curl_transfer_loop.h"
 
+#include "platform/net/curl_library.h"
+
 #include "platform/core/clock.h"
 #include "support/https_test_server.h"
 
@@ -199,6 +201,46 @@ TEST_F(CurlTransferLoopTest, StalledServerTimesOutWhenTheMediaClockPassesTheTime
   ASSERT_TRUE(client->error);
   EXPECT_EQ(client->error->failure, TransferFailure::TimedOut);
   EXPECT_EQ(client->responses, 0);
+}
+
+// The program opens libcurl only when it first transfers; on a machine without it (or with one
+// lacking a function) every transfer still completes, with a reason that names the library.
+TEST(CurlLibrary, AMissingOrIncompleteLibraryIsRefusedWithItsName) {
+  std::string error;
+  EXPECT_EQ(loadCurlLibrary("libcurl-absent.so.4", &error), nullptr);
+  EXPECT_NE(error.find("libcurl-absent.so.4 could not be loaded"), std::string::npos) << error;
+  EXPECT_EQ(loadCurlLibrary("libz.so.1", &error), nullptr);
+  EXPECT_NE(error.find("libz.so.1 could not be loaded (it has no curl_global_init)"), std::string::npos) << error;
+
+  auto real = loadCurlLibrary(kCurlLibraryFile, &error);
+  ASSERT_NE(real, nullptr) << error;
+  EXPECT_NE(real->url_cleanup, nullptr);
+  EXPECT_EQ(curlLibrary(), curlLibrary());
+}
+
+TEST(CurlLibrary, WithoutLibcurlEveryTransferCompletesWithTheReason) {
+  std::shared_ptr<CurlTransferLoop> loop = CurlTransferLoop::create(
+      "test.nocurl", 0, [](std::string* error) { return loadCurlLibrary("libcurl-absent.so.4", error).release(); });
+  HTTPTransferRequest request;
+  request.url = "https://127.0.0.1:1/never";
+  std::vector<std::shared_ptr<RecordingClient>> clients;
+  for (int i = 0; i < 4; ++i) {
+    clients.push_back(std::make_shared<RecordingClient>(nullptr));
+    loop->start(request, clients.back());
+  }
+  loop->cancel(1);
+  // Those still waiting when the owner lets go are answered too.
+  loop.reset();
+  for (auto& client : clients) {
+    ASSERT_TRUE(client->waitForCompletion());
+    std::lock_guard lock(client->mMutex);
+    EXPECT_EQ(client->completions, 1);
+    EXPECT_EQ(client->responses, 0);
+    ASSERT_TRUE(client->error.has_value());
+    EXPECT_EQ(client->error->failure, TransferFailure::Unknown);
+    EXPECT_NE(client->error->description.find("libcurl-absent.so.4 could not be loaded"), std::string::npos)
+        << client->error->description;
+  }
 }
 
 }  // namespace
