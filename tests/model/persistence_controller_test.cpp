@@ -170,7 +170,7 @@ TEST_F(PersistenceFacade, ACreateThatDoesNotWaitForTheDiskHasItsFileWholeAndLate
     doc->setCreateWaitsForDisk(waits);
     const DocumentToken token = createDoc(doc);
     ASSERT_GE(token, 1);
-    QFile file(facade().urlForLocalOrTempFileWithDocIdentifer(doc->docIdentifier()).toLocalFile());
+    QFile file(PersistenceController::singleton().urlForLocalOrTempFileWithDocIdentifer(doc->docIdentifier()).toLocalFile());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const auto created = IdeaDocument::fromFileBytes(file.readAll(), true);
     ASSERT_TRUE(created);
