@@ -211,11 +211,12 @@ class SolarSystem : public BaseView,
                             std::function<void()> completion);
   void animateDrillUpFrom(std::int64_t index, const std::shared_ptr<SolarSystem>& oldSolarSystem,
                           std::function<void()> completion);
+  // Every planet's new picture, drawn on several threads: the drills do it before their first
+  // frame, and a view about to be drilled to can do it before it is shown.
+  void drawPlanetPictures();
 
  private:
   void placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const;
-  // Before a drill's first frame: every planet's new picture, drawn on several threads.
-  void drawPlanetPictures();
   void orderPlanetsFrom(std::size_t first);
   QPointF sunCenter() const;
   void clearPendingDrill() { mDrillWaitingConfirmation.reset(); }

@@ -6,6 +6,9 @@
 #include "foundation/views/delete_area_view.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
+#include "platform/core/dispatch.h"
+
+#include <utility>
 #include "platform/ui/window.h"
 
 namespace orrery {
@@ -47,10 +50,31 @@ void SolarSystemViewController::switchToIdea(const IdeaPtr& target, bool animate
 
   if (animated && mSolarSystem && mSolarSystem->superview() == view().get()) {
     if (asLink || (idea->parent() && idea->parent() == mRealIdea && indexByIdentity(mRealIdea, idea) >= 0))
-      return startAnimatedDrillDownToIdea(idea, next);
-    if (mOwnIdea && mOwnIdea->parent() == idea) return startAnimatedDrillUpWithSolarSystem(next);
+      return startDrillOnNextTurn(next, [this, idea, next] { startAnimatedDrillDownToIdea(idea, next); });
+    if (mOwnIdea && mOwnIdea->parent() == idea)
+      return startDrillOnNextTurn(next, [this, next] { startAnimatedDrillUpWithSolarSystem(next); });
   }
   switchDirectlyToIdea(idea, next);
+}
+
+void SolarSystemViewController::startDrillOnNextTurn(const std::shared_ptr<SolarSystem>& next,
+                                                     std::function<void()> start) {
+  next->drawPlanetPictures();
+  mDrillingUpOrDown = true;
+  setUserInteractionEnabled(false);
+  mPreparedDrillView = next;
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  std::weak_ptr<SolarSystem> shown = mSolarSystem;
+  platform::mainQueue().async([weak, shown, next, start = std::move(start)] {
+    auto me = weak.lock();
+    if (!me || me->mPreparedDrillView != next) return;
+    me->mPreparedDrillView.reset();
+    const auto old = shown.lock();
+    if (old && old == me->mSolarSystem && me->isViewLoaded() && old->superview() == me->view().get()) return start();
+    // The view it would leave went meanwhile (a direct switch, a close): no drill.
+    me->mDrillingUpOrDown = false;
+    me->applyPendingOutsideChange();
+  });
 }
 
 void SolarSystemViewController::startAnimatedDrillDownToIdea(const IdeaPtr& idea,
@@ -95,6 +119,7 @@ void SolarSystemViewController::startAnimatedDrillUpWithSolarSystem(const std::s
 }
 
 void SolarSystemViewController::switchDirectlyToIdea(const IdeaPtr& idea, const std::shared_ptr<SolarSystem>& next) {
+  if (std::exchange(mPreparedDrillView, nullptr)) mDrillingUpOrDown = false;
   setUserInteractionEnabled(false);
   if (mSolarSystem) mSolarSystem->removeFromSuperview();
   insertBelowOverlays(next);
