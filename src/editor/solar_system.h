@@ -212,8 +212,11 @@ class SolarSystem : public BaseView,
   void animateDrillUpFrom(std::int64_t index, const std::shared_ptr<SolarSystem>& oldSolarSystem,
                           std::function<void()> completion);
   // Every planet's new picture, drawn on several threads: the drills do it before their first
-  // frame, and a view about to be drilled to can do it before it is shown.
+  // frame.
   void drawPlanetPictures();
+  // Before the view goes into a window of `contentsScale`: the pictures of the sun, the parent
+  // and the adders, so the first frame that shows the view does not draw them.
+  void drawViewsBeforeShowing(double contentsScale);
 
  private:
   void placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const;

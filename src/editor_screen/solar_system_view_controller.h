@@ -137,9 +137,10 @@ class SolarSystemViewController : public BaseViewController,
 
   // Idea switching.
   void switchToIdea(const IdeaPtr& idea, bool animated);
-  // Draws the new view's discs on this turn, while the window still shows the old view at rest,
-  // and starts the drill on the next turn, so its first frame only composes.
-  void startDrillOnNextTurn(const std::shared_ptr<SolarSystem>& newSolarSystem, std::function<void()> start);
+  // Draws the new view's discs on this turn and its other views on the next, while the window
+  // still shows the old view at rest, and starts the drill on the turn after, so the drill's
+  // first frame only composes.
+  void startDrillWhenDrawn(const std::shared_ptr<SolarSystem>& newSolarSystem, std::function<void()> start);
   void startAnimatedDrillDownToIdea(const IdeaPtr& idea, const std::shared_ptr<SolarSystem>& newSolarSystem);
   void startAnimatedDrillUpWithSolarSystem(const std::shared_ptr<SolarSystem>& newSolarSystem);
   void switchDirectlyToIdea(const IdeaPtr& idea, const std::shared_ptr<SolarSystem>& newSolarSystem);

@@ -50,30 +50,45 @@ void SolarSystemViewController::switchToIdea(const IdeaPtr& target, bool animate
 
   if (animated && mSolarSystem && mSolarSystem->superview() == view().get()) {
     if (asLink || (idea->parent() && idea->parent() == mRealIdea && indexByIdentity(mRealIdea, idea) >= 0))
-      return startDrillOnNextTurn(next, [this, idea, next] { startAnimatedDrillDownToIdea(idea, next); });
+      return startDrillWhenDrawn(next, [this, idea, next] { startAnimatedDrillDownToIdea(idea, next); });
     if (mOwnIdea && mOwnIdea->parent() == idea)
-      return startDrillOnNextTurn(next, [this, next] { startAnimatedDrillUpWithSolarSystem(next); });
+      return startDrillWhenDrawn(next, [this, next] { startAnimatedDrillUpWithSolarSystem(next); });
   }
   switchDirectlyToIdea(idea, next);
 }
 
-void SolarSystemViewController::startDrillOnNextTurn(const std::shared_ptr<SolarSystem>& next,
-                                                     std::function<void()> start) {
+void SolarSystemViewController::startDrillWhenDrawn(const std::shared_ptr<SolarSystem>& next,
+                                                    std::function<void()> start) {
   next->drawPlanetPictures();
   mDrillingUpOrDown = true;
   setUserInteractionEnabled(false);
   mPreparedDrillView = next;
   std::weak_ptr<SolarSystemViewController> weak = self();
   std::weak_ptr<SolarSystem> shown = mSolarSystem;
-  platform::mainQueue().async([weak, shown, next, start = std::move(start)] {
+  // Still the drill to start, and the view it leaves still shown; otherwise it is dropped.
+  auto prepared = [weak, shown, next]() -> std::shared_ptr<SolarSystemViewController> {
     auto me = weak.lock();
-    if (!me || me->mPreparedDrillView != next) return;
-    me->mPreparedDrillView.reset();
+    if (!me || me->mPreparedDrillView != next) return nullptr;
     const auto old = shown.lock();
-    if (old && old == me->mSolarSystem && me->isViewLoaded() && old->superview() == me->view().get()) return start();
-    // The view it would leave went meanwhile (a direct switch, a close): no drill.
+    if (old && old == me->mSolarSystem && me->isViewLoaded() && old->superview() == me->view().get()) return me;
+    me->mPreparedDrillView.reset();
     me->mDrillingUpOrDown = false;
     me->applyPendingOutsideChange();
+    return nullptr;
+  };
+  // One turn for the sun, the parent and the adders, another for the start: no turn holds the
+  // main thread for all of it.
+  platform::mainQueue().async([prepared, next, start = std::move(start)]() mutable {
+    auto me = prepared();
+    if (!me) return;
+    const platform::Window* window = me->myWindow();
+    next->drawViewsBeforeShowing(window ? window->backingScaleFactor() : 1.0);
+    platform::mainQueue().async([prepared, next, start = std::move(start)] {
+      auto me = prepared();
+      if (!me) return;
+      me->mPreparedDrillView.reset();
+      start();
+    });
   });
 }
 
