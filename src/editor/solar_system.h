@@ -211,11 +211,15 @@ class SolarSystem : public BaseView,
                             std::function<void()> completion);
   void animateDrillUpFrom(std::int64_t index, const std::shared_ptr<SolarSystem>& oldSolarSystem,
                           std::function<void()> completion);
+  // Every planet's new picture, drawn on several threads: the drills do it before their first
+  // frame.
+  void drawPlanetPictures();
+  // Before the view goes into a window of `contentsScale`: the pictures of the sun, the parent
+  // and the adders, so the first frame that shows the view does not draw them.
+  void drawViewsBeforeShowing(double contentsScale);
 
  private:
   void placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const;
-  // Before a drill's first frame: every planet's new picture, drawn on several threads.
-  void drawPlanetPictures();
   void orderPlanetsFrom(std::size_t first);
   QPointF sunCenter() const;
   void clearPendingDrill() { mDrillWaitingConfirmation.reset(); }

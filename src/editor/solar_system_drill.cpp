@@ -12,8 +12,10 @@
 #include "foundation/geometry.h"
 #include "foundation/logging.h"
 #include "foundation/views/view_extensions.h"
+#include "platform/ui/compositor.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace orrery {
 namespace {
@@ -38,6 +40,20 @@ void SolarSystem::drawPlanetPictures() {
   planets.reserve(mIdeaViews.size());
   for (const auto& planet : mIdeaViews) planets.push_back(planet.get());
   discpictures::drawConcurrently(planets);
+}
+
+void SolarSystem::drawViewsBeforeShowing(double contentsScale) {
+  // A view's layer takes its window's scale when it goes in: given now, the pictures stay.
+  std::function<void(platform::View&)> scaleVisible = [&](platform::View& view) {
+    if (view.isHidden()) return;
+    view.layer()->setContentsScale(contentsScale);
+    for (const auto& sub : view.subviews()) scaleVisible(*sub);
+  };
+  for (const auto& sub : subviews()) {
+    if (sub->isHidden()) continue;
+    scaleVisible(*sub);
+    platform::compositor::displayTree(*sub->layer());
+  }
 }
 
 SolarSystem::FrameFunction SolarSystem::prepareDrillDownAnimation(std::int64_t index, bool simulated) {

@@ -137,6 +137,10 @@ class SolarSystemViewController : public BaseViewController,
 
   // Idea switching.
   void switchToIdea(const IdeaPtr& idea, bool animated);
+  // Draws the new view's discs on this turn and its other views on the next, while the window
+  // still shows the old view at rest, and starts the drill on the turn after, so the drill's
+  // first frame only composes.
+  void startDrillWhenDrawn(const std::shared_ptr<SolarSystem>& newSolarSystem, std::function<void()> start);
   void startAnimatedDrillDownToIdea(const IdeaPtr& idea, const std::shared_ptr<SolarSystem>& newSolarSystem);
   void startAnimatedDrillUpWithSolarSystem(const std::shared_ptr<SolarSystem>& newSolarSystem);
   void switchDirectlyToIdea(const IdeaPtr& idea, const std::shared_ptr<SolarSystem>& newSolarSystem);
@@ -339,6 +343,8 @@ class SolarSystemViewController : public BaseViewController,
   std::shared_ptr<platform::Popover> mEditPopover;
   SolarSystemState mSolarSystemState = kSolarSystemStateNothing;
   bool mDrillingUpOrDown = false;
+  // The view of a drill that starts on the next turn; a later switch replaces or drops it.
+  std::shared_ptr<SolarSystem> mPreparedDrillView;
   // Own saves started and not yet completed (two may overlap).
   int mSavesInFlight = 0;
   // Saves asked for whose write starts on a later turn (the quit starts them at once).

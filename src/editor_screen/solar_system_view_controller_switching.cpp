@@ -6,6 +6,9 @@
 #include "foundation/views/delete_area_view.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
+#include "platform/core/dispatch.h"
+
+#include <utility>
 #include "platform/ui/window.h"
 
 namespace orrery {
@@ -47,10 +50,46 @@ void SolarSystemViewController::switchToIdea(const IdeaPtr& target, bool animate
 
   if (animated && mSolarSystem && mSolarSystem->superview() == view().get()) {
     if (asLink || (idea->parent() && idea->parent() == mRealIdea && indexByIdentity(mRealIdea, idea) >= 0))
-      return startAnimatedDrillDownToIdea(idea, next);
-    if (mOwnIdea && mOwnIdea->parent() == idea) return startAnimatedDrillUpWithSolarSystem(next);
+      return startDrillWhenDrawn(next, [this, idea, next] { startAnimatedDrillDownToIdea(idea, next); });
+    if (mOwnIdea && mOwnIdea->parent() == idea)
+      return startDrillWhenDrawn(next, [this, next] { startAnimatedDrillUpWithSolarSystem(next); });
   }
   switchDirectlyToIdea(idea, next);
+}
+
+void SolarSystemViewController::startDrillWhenDrawn(const std::shared_ptr<SolarSystem>& next,
+                                                    std::function<void()> start) {
+  next->drawPlanetPictures();
+  mDrillingUpOrDown = true;
+  setUserInteractionEnabled(false);
+  mPreparedDrillView = next;
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  std::weak_ptr<SolarSystem> shown = mSolarSystem;
+  // Still the drill to start, and the view it leaves still shown; otherwise it is dropped.
+  auto prepared = [weak, shown, next]() -> std::shared_ptr<SolarSystemViewController> {
+    auto me = weak.lock();
+    if (!me || me->mPreparedDrillView != next) return nullptr;
+    const auto old = shown.lock();
+    if (old && old == me->mSolarSystem && me->isViewLoaded() && old->superview() == me->view().get()) return me;
+    me->mPreparedDrillView.reset();
+    me->mDrillingUpOrDown = false;
+    me->applyPendingOutsideChange();
+    return nullptr;
+  };
+  // One turn for the sun, the parent and the adders, another for the start: no turn holds the
+  // main thread for all of it.
+  platform::mainQueue().async([prepared, next, start = std::move(start)]() mutable {
+    auto me = prepared();
+    if (!me) return;
+    const platform::Window* window = me->myWindow();
+    next->drawViewsBeforeShowing(window ? window->backingScaleFactor() : 1.0);
+    platform::mainQueue().async([prepared, next, start = std::move(start)] {
+      auto me = prepared();
+      if (!me) return;
+      me->mPreparedDrillView.reset();
+      start();
+    });
+  });
 }
 
 void SolarSystemViewController::startAnimatedDrillDownToIdea(const IdeaPtr& idea,
@@ -95,6 +134,7 @@ void SolarSystemViewController::startAnimatedDrillUpWithSolarSystem(const std::s
 }
 
 void SolarSystemViewController::switchDirectlyToIdea(const IdeaPtr& idea, const std::shared_ptr<SolarSystem>& next) {
+  if (std::exchange(mPreparedDrillView, nullptr)) mDrillingUpOrDown = false;
   setUserInteractionEnabled(false);
   if (mSolarSystem) mSolarSystem->removeFromSuperview();
   insertBelowOverlays(next);

@@ -6,6 +6,9 @@
 
 #include <QPainter>
 
+#include <functional>
+#include <typeinfo>
+
 #include <gtest/gtest.h>
 
 using namespace orrery;
@@ -188,4 +191,45 @@ TEST(RadialDrill, DrillFramesRedrawNoRingPicture) {
   uitest::advance(1.0);
   compose();
   EXPECT_FALSE(next->orbitLayer().contents().isNull()) << "the ring at rest is a picture again";
+}
+
+// A view drawn before it goes into the window has nothing left to draw there and shows what
+// one drawn in the window shows.
+TEST(RadialDrill, AViewDrawnBeforeShowingDrawsNothingMoreAndLooksTheSame) {
+  Scene s(kWindow);
+  s.view->removeFromSuperview();
+  auto fresh = [] {
+    auto view = SolarSystem::create(QRectF(QPointF(0, 0), kWindow), QStringLiteral("temp:/doc"));
+    IdeaPtr parent = idea(QStringLiteral("parent"), 2);
+    IdeaPtr sun = idea(QStringLiteral("sun with a title"), 1);
+    parent->addIdea(sun);
+    view->setParentIdea(parent, false);
+    view->startUpdate();
+    view->setCentralIdea(sun);
+    for (int i = 0; i < 3; ++i) {
+      IdeaPtr child = idea(QStringLiteral("child %1").arg(i), i + 3);
+      sun->addIdea(child);
+      view->addIdea(child);
+    }
+    view->endUpdate();
+    view->applyLayout();
+    return view;
+  };
+  const double scale = s.window().backingScaleFactor();
+  auto drawn = fresh();
+  drawn->drawViewsBeforeShowing(scale);
+  s.shown.containerView->addSubview(drawn);
+  int views = 0;
+  std::function<void(platform::View&)> nothingLeft = [&](platform::View& view) {
+    ++views;
+    EXPECT_FALSE(view.layer()->needsDisplay()) << typeid(view).name();
+    for (const auto& sub : view.subviews()) nothingLeft(*sub);
+  };
+  for (const auto& sub : drawn->subviews()) nothingLeft(*sub);
+  EXPECT_GE(views, 5) << "the sun, the parent and the adders";
+  const QImage shownDrawn = s.window().snapshot(scale);
+  drawn->removeFromSuperview();
+
+  s.shown.containerView->addSubview(fresh());
+  EXPECT_EQ(s.window().snapshot(scale), shownDrawn);
 }

@@ -80,6 +80,35 @@ TEST_F(SwitchingTest, AnOutsideChangeDuringADrillEndsOnTheIdeaOfTheNewTree) {
   }
 }
 
+// A drill's switch only prepares the new view; the window shows it from the next turn on. A
+// direct switch before then drops the drill and leaves nothing half done.
+TEST_F(SwitchingTest, ADrillShowsItsViewFromTheNextTurnAndADirectSwitchBeforeDropsIt) {
+  IdeaPtr root = makeTree(4);
+  open(root);
+  auto first = c().solarSystem();
+  c().switchToIdea(root->ideas()[0], /*animated=*/true);
+  EXPECT_TRUE(c().isDrillingUpOrDown());
+  EXPECT_EQ(c().view()->subviews().size(), 4u) << "nothing new in the window on the switch's turn";
+  EXPECT_FALSE(first->userInteractionEnabled());
+
+  IdeaPtr deep = root->ideas()[0]->ideas()[1];
+  c().switchToIdea(deep, /*animated=*/false);
+  settle();
+  EXPECT_FALSE(c().isDrillingUpOrDown());
+  EXPECT_EQ(c().ownIdea(), deep);
+  EXPECT_EQ(first->superview(), nullptr);
+  EXPECT_EQ(c().view()->subviews().size(), 4u) << "the top bar, one radial view, the dock well and the delete area";
+  EXPECT_TRUE(c().solarSystem()->userInteractionEnabled());
+
+  c().onDrillUp();
+  EXPECT_EQ(c().view()->subviews().size(), 4u);
+  uitest::advance(0.05);
+  EXPECT_EQ(c().view()->subviews().size(), 5u) << "both views while the drill runs";
+  settle();
+  EXPECT_EQ(c().ownIdea(), root->ideas()[0]);
+  EXPECT_EQ(editor->planets(), editor->children());
+}
+
 TEST_F(SwitchingTest, ALinkPlanetShowsItsTargetAsTheSunAndADanglingOneGoesNowhere) {
   IdeaPtr root = makeTree(3);
   IdeaPtr target = root->ideas()[0];
