@@ -7,9 +7,9 @@
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
 #include "platform/core/dispatch.h"
+#include "platform/ui/window.h"
 
 #include <utility>
-#include "platform/ui/window.h"
 
 namespace orrery {
 
