@@ -8,13 +8,14 @@
 // Scaling: the actions that look for one record to handle (upload or delete, download,
 // resolve) take it from ordered key sets that storeRecord() keeps, so a pass costs O(log N).
 // One status-file write is in flight at a time; saves asked for meanwhile are served together
-// by the next write, made from an O(1) snapshot on a queue of its own.
+// by the next write, on a queue of its own that is handed only the records changed since.
 //
 // Main thread only: passes, actions, notification handlers and completions. Document and
 // index files are written and read on PersistenceController's work queue.
 
 #include "cloud/async_future_runnable.h"
 #include "cloud/dropbox_folder_manager_state.h"
+#include "cloud/encoded_status_records.h"
 #include "cloud/persistence_state_status.h"
 #include "cloud/remote_folder_client.h"
 
@@ -212,8 +213,12 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // Document writes queued and not yet applied, by key.
   std::map<QString, int> mQueuedWrites;
 
-  // Status file writes: one in flight; requests meanwhile wait for the next one.
+  // Status file writes: one in flight; requests meanwhile wait for the next one. The status
+  // queue keeps the records encoded (mWrittenRecords, touched only there) and is handed the
+  // records stored since the last write (null: removed).
   std::unique_ptr<platform::SerialQueue> mStatusQueue;
+  std::shared_ptr<EncodedStatusRecords> mWrittenRecords = std::make_shared<EncodedStatusRecords>();
+  DropboxFolderManagerState::DocumentMap mUnwrittenRecords;
   bool mStatusWriteInFlight = false;
   std::vector<std::function<void(bool)>> mStatusWaiting;
   bool mStatusWriteRequested = false;
