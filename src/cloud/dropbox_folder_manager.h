@@ -48,6 +48,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   static constexpr std::int64_t kPollIntervalMillis = 30000;
   static constexpr double kIdlePassSeconds = 1.0;
   static constexpr double kQuitBudgetSeconds = 5.0;
+  // Document writes queued one after another run as one step of at most this many.
+  static constexpr std::size_t kMaxJoinedWrites = 32;
   static constexpr char kStatusBackupName[] = "orrery.local.status.bak";
 
   using NetworkProbe = std::function<bool()>;
@@ -139,7 +141,9 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void initialize();
   void setStatus(std::uint64_t status);
   void report(const std::function<void(PersistenceStateDelegate&)>& message);
-  void queueTask(StepMaker maker);
+  // `joins`: a document write, which may run as one step with the writes queued right after it.
+  void queueTask(StepMaker maker, bool joins = false);
+  LocalStep joinQueuedDocumentWrites(AsyncFutureRunnable& head);
   // Writes the document into a new mirror file; on success stores record(old record, name).
   void queueDocumentWrite(const std::shared_ptr<IdeaDocument>& doc,
                           std::function<DocumentInfoPtr(const DocumentInfoPtr&, const QString&)> record,
@@ -208,7 +212,11 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   std::set<QString> mKeysToSend;       // no input, an output (file or delete marker)
   std::set<QString> mKeysToDownload;   // input EMPTY
   std::set<QString> mKeysToResolve;    // input with a file
-  std::map<const AsyncFutureRunnable*, StepMaker> mTaskSteps;
+  struct TaskStep {
+    StepMaker make;
+    bool joins = false;
+  };
+  std::map<const AsyncFutureRunnable*, TaskStep> mTaskSteps;
   std::weak_ptr<RunningStep> mRunningStep;
   // Document writes queued and not yet applied, by key.
   std::map<QString, int> mQueuedWrites;

@@ -459,6 +459,28 @@ TEST_F(DropboxEngineTest, CrashAmidManySavesLosesNoAcknowledgedSaveAndUploadsOnl
   }
 }
 
+TEST_F(DropboxEngineTest, BurstOfSavesKeepsItsOrderAndEveryCompletion) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  ASSERT_GT(create(*engine, "dropbox:/id5_1.orrx", "v0"), 0);
+  ASSERT_GT(create(*engine, "dropbox:/id5_2.orrx", "gone"), 0);
+  // More writes than one step joins, a delete in between, and the same documents again and again.
+  int completed = 0, succeeded = 0;
+  auto count = [&](bool ok) { ++completed, succeeded += ok; };
+  int asked = 0;
+  for (int i = 1; i <= 70; ++i, ++asked) {
+    engine->updateDocument(documentWithText("dropbox:/id5_1.orrx", QString("v%1").arg(i)), 1, count);
+    if (i == 40) engine->deleteDocument("dropbox:/id5_2.orrx", count), ++asked;
+    if (i % 3 == 0) engine->updateDocument(documentWithText("dropbox:/id5_3.orrx", QString("w%1").arg(i)), 1, count), ++asked;
+  }
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(completed, asked);
+  EXPECT_EQ(succeeded, asked);
+  EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/id5_1.orrx")), "v70");
+  EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/id5_3.orrx")), "w69");
+  EXPECT_FALSE(remote->livePaths().contains("/id5_2.orrx"));
+}
+
 TEST_F(DropboxEngineTest, StatusFileNamingFilesOutsideTheMirrorIsNeitherReadNorUploaded) {
   const QString folder = "hostile-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
   auto probe = DropboxFolderManager::createWithLocalFolder(folder);
