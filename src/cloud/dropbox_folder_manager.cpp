@@ -192,6 +192,7 @@ void DropboxFolderManager::indexRecord(const QString& key, const DocumentInfoPtr
 void DropboxFolderManager::storeRecord(const QString& key, DocumentInfoPtr record) {
   auto& docs = mState->docs();
   if (auto it = docs.find(key); it != docs.end()) indexRecord(key, it.value(), /*add=*/false);
+  mUnwrittenRecords.insert(key, record);
   if (!record) {
     docs.remove(key);
     return;

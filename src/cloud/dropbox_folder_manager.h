@@ -8,13 +8,14 @@
 // Scaling: the actions that look for one record to handle (upload or delete, download,
 // resolve) take it from ordered key sets that storeRecord() keeps, so a pass costs O(log N).
 // One status-file write is in flight at a time; saves asked for meanwhile are served together
-// by the next write, made from an O(1) snapshot on a queue of its own.
+// by the next write, on a queue of its own that is handed only the records changed since.
 //
 // Main thread only: passes, actions, notification handlers and completions. Document and
 // index files are written and read on PersistenceController's work queue.
 
 #include "cloud/async_future_runnable.h"
 #include "cloud/dropbox_folder_manager_state.h"
+#include "cloud/encoded_status_records.h"
 #include "cloud/persistence_state_status.h"
 #include "cloud/remote_folder_client.h"
 
@@ -47,6 +48,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   static constexpr std::int64_t kPollIntervalMillis = 30000;
   static constexpr double kIdlePassSeconds = 1.0;
   static constexpr double kQuitBudgetSeconds = 5.0;
+  // Document writes queued one after another run as one step of at most this many.
+  static constexpr std::size_t kMaxJoinedWrites = 32;
   static constexpr char kStatusBackupName[] = "orrery.local.status.bak";
 
   using NetworkProbe = std::function<bool()>;
@@ -138,7 +141,9 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void initialize();
   void setStatus(std::uint64_t status);
   void report(const std::function<void(PersistenceStateDelegate&)>& message);
-  void queueTask(StepMaker maker);
+  // `joins`: a document write, which may run as one step with the writes queued right after it.
+  void queueTask(StepMaker maker, bool joins = false);
+  LocalStep joinQueuedDocumentWrites(AsyncFutureRunnable& head);
   // Writes the document into a new mirror file; on success stores record(old record, name).
   void queueDocumentWrite(const std::shared_ptr<IdeaDocument>& doc,
                           std::function<DocumentInfoPtr(const DocumentInfoPtr&, const QString&)> record,
@@ -207,13 +212,21 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   std::set<QString> mKeysToSend;       // no input, an output (file or delete marker)
   std::set<QString> mKeysToDownload;   // input EMPTY
   std::set<QString> mKeysToResolve;    // input with a file
-  std::map<const AsyncFutureRunnable*, StepMaker> mTaskSteps;
+  struct TaskStep {
+    StepMaker make;
+    bool joins = false;
+  };
+  std::map<const AsyncFutureRunnable*, TaskStep> mTaskSteps;
   std::weak_ptr<RunningStep> mRunningStep;
   // Document writes queued and not yet applied, by key.
   std::map<QString, int> mQueuedWrites;
 
-  // Status file writes: one in flight; requests meanwhile wait for the next one.
+  // Status file writes: one in flight; requests meanwhile wait for the next one. The status
+  // queue keeps the records encoded (mWrittenRecords, touched only there) and is handed the
+  // records stored since the last write (null: removed).
   std::unique_ptr<platform::SerialQueue> mStatusQueue;
+  std::shared_ptr<EncodedStatusRecords> mWrittenRecords = std::make_shared<EncodedStatusRecords>();
+  DropboxFolderManagerState::DocumentMap mUnwrittenRecords;
   bool mStatusWriteInFlight = false;
   std::vector<std::function<void(bool)>> mStatusWaiting;
   bool mStatusWriteRequested = false;

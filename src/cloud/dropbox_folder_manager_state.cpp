@@ -17,7 +17,6 @@ namespace {
 
 constexpr char kVersionKey[] = "fileFormatVersion";
 constexpr char kIndexKey[] = "index";
-constexpr char kDocumentsKey[] = "documents";
 
 }  // namespace
 
@@ -68,6 +67,7 @@ std::shared_ptr<KeyedCodable> DropboxFolderManagerState::createWithCoder(KeyedDe
 void DropboxFolderManagerState::encodeWithCoder(KeyedEncoder& coder) const {
   coder.encodeString(mFileFormatVersion, kVersionKey);
   coder.encodeObject(mIndexDocumentInfo, kIndexKey);
+  // The records come last: EncodedStatusRecords appends them after the members above.
   std::vector<MapEntry> entries;
   entries.reserve(std::size_t(mDocs.size()));
   for (auto it = mDocs.cbegin(); it != mDocs.cend(); ++it)
@@ -85,7 +85,10 @@ QByteArray DropboxFolderManagerState::exportAsData() const {
 }
 
 bool DropboxFolderManagerState::writeAtomicallyToURL(const QString& path) const {
-  const QByteArray data = exportAsData();
+  return writeDataAtomically(exportAsData(), path);
+}
+
+bool DropboxFolderManagerState::writeDataAtomically(const QByteArray& data, const QString& path) {
   if (data.isEmpty()) {
     logLine(QStringLiteral("DropboxFolderManagerState: the sync state could not be encoded for %1").arg(path));
     return false;

@@ -28,6 +28,8 @@ class DropboxFolderManagerState final : public KeyedCodable {
  public:
   static constexpr char kClassName[] = "DropboxFolderManagerState";
   static constexpr char kStatusFileName[] = "orrery.local.status";
+  // The member holding the document records; the last one written.
+  static constexpr char kDocumentsKey[] = "documents";
   // Larger files are refused unread: a damaged or hostile file must not fill the memory.
   static constexpr qint64 kMaxStatusFileSize = 256LL * 1024 * 1024;
 
@@ -45,6 +47,9 @@ class DropboxFolderManagerState final : public KeyedCodable {
   QByteArray exportAsData() const;
   // Replaces the file at `path` atomically; false (and the old file kept) on any failure.
   bool writeAtomicallyToURL(const QString& path) const;
+  // Replaces the file at `path` atomically with an encoded record; false (and the old file
+  // kept) when it is empty or cannot be written.
+  static bool writeDataAtomically(const QByteArray& data, const QString& path);
   // The record stored at `path`, or null when it cannot be read or decoded.
   static std::shared_ptr<DropboxFolderManagerState> readFrom(const QString& path);
   // The record in `data`, or null.

@@ -18,13 +18,20 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 namespace orrery {
 
 namespace rules = dropboxrules;
 
 namespace {
+
+// The status queue rests this many times as long as its last write took, at most the cap.
+constexpr int kStatusRestPerWrite = 3;
+constexpr std::chrono::milliseconds kMaxStatusRest(50);
 
 // Made names share one counter, incremented before use under one lock.
 QString makeName(const char* format) {
@@ -120,18 +127,21 @@ void DropboxFolderManager::saveOrCreateLocalStatus(std::function<void(bool)> com
 void DropboxFolderManager::startStatusWrite() {
   mStatusWriteInFlight = true;
   mStatusWriteRequested = false;
-  auto snapshot = DropboxFolderManagerState::initByCopying(*mState);
   auto waiting = std::make_shared<std::vector<std::function<void(bool)>>>(std::move(mStatusWaiting));
   mStatusWaiting.clear();
+  // Only the records changed since the last write cross over: a snapshot sharing the live map
+  // would make the next change copy all of it, and the status queue encodes only those.
   const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
-  mStatusQueue->async([weak = weak_from_this(), snapshot, waiting, path]() mutable {
-    const bool ok = snapshot->writeAtomicallyToURL(path);
+  mStatusQueue->async([weak = weak_from_this(), written = mWrittenRecords, changes = std::exchange(mUnwrittenRecords, {}),
+                       version = mState->fileFormatVersion(), index = mState->indexDocumentInfo(), waiting,
+                       path]() mutable {
+    const auto start = std::chrono::steady_clock::now();
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) written->store(it.key(), it.value());
+    changes.clear();
+    const bool ok = DropboxFolderManagerState::writeDataAtomically(written->exportWith(version, index), path);
     if (!ok) logLine(QStringLiteral("Dropbox: the sync state could not be written to %1").arg(path));
-    // The snapshot shares its containers with the live records. Released here, the main thread
-    // could see them unshared and change them in place with nothing ordering that after this
-    // thread's reads; released on the main queue, it is ordered by the hop.
-    platform::mainQueue().async([weak, waiting, ok, snapshot = std::move(snapshot)]() mutable {
-      snapshot.reset();
+    const auto took = std::chrono::steady_clock::now() - start;
+    platform::mainQueue().async([weak, waiting, ok] {
       auto self = weak.lock();
       if (!self) return;
       self->mStatusWriteInFlight = false;
@@ -141,6 +151,10 @@ void DropboxFolderManager::startStatusWrite() {
         if (completion) completion(ok);
       if (self->mStatusWriteRequested || !self->mStatusWaiting.empty()) self->startStatusWrite();
     });
+    // The queue rests before the next write, which then serves everything asked for
+    // meanwhile: with saves coming faster than writes, the writes would otherwise take a core
+    // of their own, which a loaded machine takes from the engine's other work.
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(took * kStatusRestPerWrite, kMaxStatusRest));
   });
 }
 

@@ -1,10 +1,12 @@
 #include "cloud/dropbox_folder_manager_state.h"
+#include "cloud/encoded_status_records.h"
 
 #include "../foundation/log_capture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -130,6 +132,58 @@ TEST(SyncStateFileTest, UnreadableFilesGiveNoneAndAFailedWriteKeepsTheOldFile) {
   ASSERT_TRUE(QDir().mkpath(blocked + "/inside"));
   EXPECT_FALSE(state.writeAtomicallyToURL(blocked));
   EXPECT_TRUE(QFileInfo(blocked + "/inside").isDir());
+}
+
+// The JSON of a status file with its records keyed, so record order does not count.
+QJsonObject withRecordsByKey(const QByteArray& json) {
+  QJsonObject top = parsed(json);
+  QJsonObject state = top["dropboxFolderManagerState"].toObject();
+  if (state.contains("documents")) {
+    QJsonObject byKey;
+    for (const auto& entry : state["documents"].toArray()) byKey[entry.toObject()["key"].toString()] = entry;
+    state["documents"] = byKey;
+  }
+  top["dropboxFolderManagerState"] = state;
+  return top;
+}
+
+TEST(SyncStateFileTest, RecordsEncodedOneByOneJoinIntoWhatTheWholeRecordWrites) {
+  DropboxFolderManagerState whole;
+  EncodedStatusRecords pieces;
+  auto same = [&] { return pieces.exportWith(whole.fileFormatVersion(), whole.indexDocumentInfo()); };
+  EXPECT_EQ(same(), whole.exportAsData()) << "no records";
+  std::mt19937 random(11);
+  const QStringList keys = {"dropbox:/a.orrx", "dropbox:/\"quoted\\ and \u00e9\u4e2d.orrx", "dropbox:/b.orrx",
+                            "dropbox:/c.orrx", "dropbox:/\U0001F600.orrx"};
+  for (int step = 0; step < 300; ++step) {
+    const QString& key = keys[qsizetype(random() % std::uint32_t(keys.size()))];
+    DocumentInfoPtr record;
+    switch (random() % 4) {
+      case 0: break;  // removed
+      case 1: record = DocumentInfo::create(nullptr, nullptr, nullptr); break;  // no data: left out
+      case 2: record = DocumentInfo::create(SyncFileInfo::EMPTY(), nullptr, info(nullptr, "1a")); break;
+      default: record = DocumentInfo::create(nullptr, info("f\"1.orrx", "0f"), info("g.orrx", nullptr));
+    }
+    if (record)
+      whole.docs().insert(key, record);
+    else
+      whole.docs().remove(key);
+    pieces.store(key, record);
+    if (step % 50 == 0) whole.setIndexDocumentInfo(step % 100 ? nullptr : DocumentInfo::create(info("i", "2"), nullptr, nullptr));
+    ASSERT_EQ(withRecordsByKey(same()), withRecordsByKey(whole.exportAsData())) << "step " << step;
+    ASSERT_TRUE(DropboxFolderManagerState::readFromData(same())) << "step " << step;
+  }
+  // One record or none: the very same bytes.
+  for (const QString& key : keys) {
+    whole.docs().remove(key);
+    pieces.store(key, nullptr);
+  }
+  whole.docs().insert(keys[1], DocumentInfo::create(SyncFileInfo::EMPTY(), nullptr, nullptr));
+  pieces.store(keys[1], whole.docs().value(keys[1]));
+  EXPECT_EQ(same(), whole.exportAsData());
+  whole.setIndexDocumentInfo(nullptr);
+  whole.setFileFormatVersion(QString());
+  EXPECT_EQ(same(), whole.exportAsData()) << "a state object with no other member";
 }
 
 TEST(SyncStateFileTest, SnapshotIsUnmovedByLaterChangesOfTheLiveRecord) {
