@@ -22,69 +22,66 @@ std::vector<std::uint8_t> patterned(std::size_t size, std::uint32_t& seed) {
   return bytes;
 }
 
-std::string finished(DownloadFile& file, bool keep) {
-  std::promise<std::string> failure;
-  file.finish(keep, [&](const std::string& f) { failure.set_value(f); });
-  return failure.get_future().get();
-}
+class DownloadFileTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<DownloadFile> create() {
+    std::string failure;
+    auto file = DownloadFile::createBeside(mDir.filePath("doc.orrx"), failure);
+    EXPECT_TRUE(file) << failure;
+    return file;
+  }
+  static std::string finished(DownloadFile& file, bool keep) {
+    std::promise<std::string> failure;
+    file.finish(keep, [&](const std::string& f) { failure.set_value(f); });
+    return failure.get_future().get();
+  }
+  std::string leftovers() const {
+    return QDir(mDir.path()).entryList({".download-*"}, QDir::Hidden | QDir::Files).join(' ').toStdString();
+  }
 
-QStringList leftovers(const QTemporaryDir& dir) {
-  return QDir(dir.path()).entryList({".download-*"}, QDir::Hidden | QDir::Files);
-}
+  QTemporaryDir mDir;
+};
 
 }  // namespace
 
-TEST(DownloadFileTest, PiecesOfEverySizeArriveInOrderAndOnlyAKeptFileStays) {
-  QTemporaryDir dir;
-  std::string failure;
-  auto file = DownloadFile::createBeside(dir.filePath("doc.orrx"), failure);
-  ASSERT_TRUE(file) << failure;
-  EXPECT_EQ(QFileInfo(file->path()).dir(), QDir(dir.path()));
-
-  // More than the pending limit twice over, in pieces below, at and above a write batch.
+TEST_F(DownloadFileTest, PiecesOfEverySizeArriveInOrderAndOnlyAKeptFileStays) {
+  const std::string folder = QDir(mDir.path()).absolutePath().toStdString();
+  // More than the pending limit twice over, in pieces below, at and above a write batch; then a
+  // lone piece too small to be written before the file finishes.
   const std::size_t sizes[] = {1, 16384, 0, DownloadFile::kWriteBatchBytes, 700001, 3 * DownloadFile::kWriteBatchBytes + 7};
   std::uint32_t seed = 1;
-  QByteArray expected;
-  for (int round = 0; expected.size() < qsizetype(2 * DownloadFile::kMaxPendingBytes); ++round) {
-    auto piece = patterned(sizes[round % std::size(sizes)], seed);
-    expected.append(reinterpret_cast<const char*>(piece.data()), qsizetype(piece.size()));
-    file->append(std::move(piece));
+  for (const std::size_t total : {2 * DownloadFile::kMaxPendingBytes, std::size_t(1)}) {
+    auto file = create();
+    ASSERT_TRUE(file);
+    EXPECT_EQ(QFileInfo(file->path()).absolutePath().toStdString(), folder);
+    QByteArray expected;
+    for (std::size_t i = 0; std::size_t(expected.size()) < total; ++i) {
+      auto piece = patterned(total > 1 ? sizes[i % std::size(sizes)] : 2, seed);
+      expected.append(reinterpret_cast<const char*>(piece.data()), qsizetype(piece.size()));
+      file->append(std::move(piece));
+    }
+    EXPECT_EQ(finished(*file, true), "");
+    QFile written(file->path());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll() == expected) << expected.size() << " bytes sent";
+    ASSERT_TRUE(QFile::remove(file->path()));
   }
-  EXPECT_EQ(finished(*file, true), "");
-  QFile written(file->path());
-  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(written.readAll() == expected);
-
-  // A piece too small to be written on its own is written when the file finishes.
-  auto small = DownloadFile::createBeside(dir.filePath("doc.orrx"), failure);
-  ASSERT_TRUE(small);
-  small->append({'o', 'k'});
-  EXPECT_EQ(finished(*small, true), "");
-  QFile smallWritten(small->path());
-  ASSERT_TRUE(smallWritten.open(QIODevice::ReadOnly));
-  EXPECT_EQ(smallWritten.readAll(), "ok");
-  ASSERT_TRUE(QFile::remove(small->path()));
 
   // A file not kept, and one never finished, are removed.
-  auto dropped = DownloadFile::createBeside(dir.filePath("doc.orrx"), failure);
-  ASSERT_TRUE(dropped);
+  auto dropped = create();
   dropped->append(patterned(DownloadFile::kWriteBatchBytes + 1, seed));
   EXPECT_EQ(finished(*dropped, false), "");
-  auto abandoned = DownloadFile::createBeside(dir.filePath("doc.orrx"), failure);
-  ASSERT_TRUE(abandoned);
-  abandoned->append(patterned(100, seed));
-  abandoned.reset();
-  EXPECT_EQ(leftovers(dir), QStringList{QFileInfo(file->path()).fileName()});
+  create()->append(patterned(100, seed));
+  EXPECT_EQ(leftovers(), "");
 
-  EXPECT_FALSE(DownloadFile::createBeside(dir.filePath("missing/doc.orrx"), failure));
+  std::string failure;
+  EXPECT_FALSE(DownloadFile::createBeside(mDir.filePath("missing/doc.orrx"), failure));
   EXPECT_NE(failure.find("cannot make a file beside"), std::string::npos) << failure;
 }
 
-TEST(DownloadFileTest, AFailedWriteIsReportedRemovesTheFileAndNeverHoldsTheReceiver) {
-  QTemporaryDir dir;
-  std::string failure;
-  auto file = DownloadFile::createBeside(dir.filePath("doc.orrx"), failure);
-  ASSERT_TRUE(file) << failure;
+TEST_F(DownloadFileTest, AFailedWriteIsReportedRemovesTheFileAndNeverHoldsTheReceiver) {
+  auto file = create();
+  ASSERT_TRUE(file);
 
   // A file size limit makes the writes fail with EFBIG rather than a signal.
   rlimit before{};
@@ -101,5 +98,5 @@ TEST(DownloadFileTest, AFailedWriteIsReportedRemovesTheFileAndNeverHoldsTheRecei
   std::signal(SIGXFSZ, previousHandler);
 
   EXPECT_NE(reported.find("cannot write the download"), std::string::npos) << reported;
-  EXPECT_TRUE(leftovers(dir).isEmpty());
+  EXPECT_EQ(leftovers(), "");
 }
