@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -82,21 +85,12 @@ long minorFaultsOfThisThread() {
 
 // What a recorder holds on to while the queue is behind never touches a page for the first
 // time on the recorder: the pages of its slabs were put in place beforehand.
-TEST(AnalyticsRecordingArena, ARecorderKeepingEventsTouchesNoFreshPage) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "the sanitizer's shadow memory faults in pages of its own";
-#endif
+// Records 4000 events kept alive on a new thread: the page faults that thread took, or -1
+// when no spares were ready.
+long faultsOfARecorderKeepingEvents() {
   ANARecordingArena::prepareSpares();
   ANARecordingArena::waitForSpares();
-  ASSERT_GE(ANARecordingArena::spareSlabCount(), 2u);
-  // Spares made before a fork (other tests start children) are shared copy-on-write, so their
-  // next write faults: another thread holds every spare there is, and the recorder gets new ones.
-  std::vector<void*> held;
-  std::thread([&] {
-    while (ANARecordingArena::spareSlabCount() > 0)
-      held.push_back(ANARecordingArena::allocate(ANARecordingArena::kLargestSlabAllocation));
-  }).join();
-  ANARecordingArena::waitForSpares();
+  if (ANARecordingArena::spareSlabCount() < 2) return -1;
   std::vector<std::shared_ptr<ANACustomEvent>> kept;
   kept.reserve(4000);
   const nlohmann::ordered_json attributes{{"n", 1}, {"text", "a value longer than fifteen bytes"}};
@@ -108,9 +102,26 @@ TEST(AnalyticsRecordingArena, ARecorderKeepingEventsTouchesNoFreshPage) {
     faults = minorFaultsOfThisThread() - before;
   });
   recorder.join();
+  return faults;
+}
+
+TEST(AnalyticsRecordingArena, ARecorderKeepingEventsTouchesNoFreshPage) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer's shadow memory faults in pages of its own";
+#endif
+  // In a process of its own: after another test's fork every page written before it faults on
+  // its next write, and threads other tests left running take spares the recorder counts on.
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   // From the heap these events would cost about 350; a few are the thread's own stack.
-  EXPECT_LE(faults, 40) << "4000 events held cost the recorder " << faults << " page faults";
-  for (void* memory : held) ANARecordingArena::deallocate(memory);
+  EXPECT_EXIT(
+      {
+        const long faults = faultsOfARecorderKeepingEvents();
+        std::fprintf(stderr, "4000 events held cost the recorder %ld page faults\n", faults);
+        _exit(faults >= 0 && faults <= 40 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  GTEST_FLAG_SET(death_test_style, style);
 }
 
 // The recorder's copy of the attributes travels in a compact form; on the queue it must read
