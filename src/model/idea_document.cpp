@@ -2,6 +2,7 @@
 
 #include "model/idea_file_presenter.h"
 #include "model/main_queue_completion.h"
+#include "model/queued_file_work.h"
 #include "model/document_file_writer.h"
 
 #include "foundation/globals.h"
@@ -280,7 +281,7 @@ platform::Queue& IdeaDocument::workQueue() {
 
 void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion) {
   const QString path = url.toLocalFile();
-  workQueue().async([snapshot = snapshot(), path, completion = std::move(completion)]() mutable {
+  auto write = [snapshot = snapshot(), path, completion = std::move(completion)](bool) mutable {
     const QByteArray bytes = snapshot.encode(true);
     bool written = false;
     if (!bytes.isEmpty()) {
@@ -290,7 +291,8 @@ void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion
     }
     snapshot = DocumentSnapshot();
     completeOnMainQueue(std::move(completion), written);
-  });
+  };
+  QueuedFileWork::async(workQueue(), QueuedFileWork::Kind::Write, std::move(write));
 }
 
 }  // namespace orrery

@@ -2,6 +2,7 @@
 
 #include "model/idea_document.h"
 #include "model/main_queue_completion.h"
+#include "model/queued_file_work.h"
 
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -89,12 +90,13 @@ void IdeaFilePresenter::readFile(bool changedByOthers, std::function<void(bool)>
   // takes the result over.
   auto work = [identifier = owner->docIdentifier(), codec = codecFor(mFileURL, *owner), path, changedByOthers,
                identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
-               completion = std::move(completion)]() mutable {
+               completion = std::move(completion)](bool proceed) mutable {
     auto read = IdeaDocument::createWithIdentifier(identifier);
     bool ok = false;
     platform::FileCoordinator coordinator(identity);
+    // A read the quit dropped reports a refused coordination: nothing is taken, nothing told.
     const bool granted =
-        coordinator.coordinateReading(path, [&](const QString& p) { ok = readInto(p, codec, *read); });
+        proceed && coordinator.coordinateReading(path, [&](const QString& p) { ok = readInto(p, codec, *read); });
     auto report = [weakOwner, read = std::move(read), granted, ok, changedByOthers,
                    completion = std::move(completion)]() {
       auto owner = weakOwner.lock();
@@ -113,7 +115,7 @@ void IdeaFilePresenter::readFile(bool changedByOthers, std::function<void(bool)>
     };
     completeOnMainQueue(std::function<void()>(std::move(report)));
   };
-  owner->workQueue().async(std::move(work));
+  QueuedFileWork::async(owner->workQueue(), QueuedFileWork::Kind::Read, std::move(work));
 }
 
 FileWriteResult IdeaFilePresenter::doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive,
@@ -169,7 +171,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
   owner->writeStarted();
   auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive, update,
                 identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
-                completion = std::move(completion)]() mutable {
+                completion = std::move(completion)](bool) mutable {
     FileWriteResult result = FileWriteResult::Failed;
     QString reason;
     QByteArray bytes = snapshot.encode(compressed);
@@ -216,7 +218,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, std::funct
     snapshot = DocumentSnapshot();
     completeOnMainQueue(std::function<void(FileWriteResult)>(std::move(report)), result);
   };
-  owner->workQueue().async(std::move(write));
+  QueuedFileWork::async(owner->workQueue(), QueuedFileWork::Kind::Write, std::move(write));
 }
 
 void IdeaFilePresenter::createWithCompletionHandler(bool exclusive, std::function<void(FileWriteResult)> completion) {
