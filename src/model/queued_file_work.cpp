@@ -27,28 +27,38 @@ Counter& counter() {
   return *made;
 }
 
-// Counts one task for as long as the queue holds it: a queue that drops its tasks undone
-// (destroyed, or stopping) still gives the count back.
+// One counted task for as long as it lives: a queue that drops a task undone (destroyed, or
+// stopping) still gives its count back.
 class Ticket {
  public:
-  Ticket() {
-    std::lock_guard lock(counter().mutex);
-    ++counter().outstanding;
+  // A read is only counted when it starts, and not at all once the quit has begun.
+  static std::unique_ptr<Ticket> take(QueuedFileWork::Kind kind) {
+    Counter& c = counter();
+    std::lock_guard lock(c.mutex);
+    if (kind == QueuedFileWork::Kind::Read && c.quitting) return nullptr;
+    ++c.outstanding;
+    return std::unique_ptr<Ticket>(new Ticket);
   }
   ~Ticket() {
-    std::lock_guard lock(counter().mutex);
-    if (--counter().outstanding == 0) counter().emptied.notify_all();
+    Counter& c = counter();
+    std::lock_guard lock(c.mutex);
+    if (--c.outstanding == 0) c.emptied.notify_all();
   }
   Ticket(const Ticket&) = delete;
   Ticket& operator=(const Ticket&) = delete;
+
+ private:
+  Ticket() = default;
 };
 
 }  // namespace
 
 void QueuedFileWork::async(platform::Queue& queue, Kind kind, Task task) {
-  queue.async([ticket = std::make_shared<Ticket>(), kind, task = std::move(task)] {
-    const bool proceed = kind == Kind::Write || !quitBegun();
-    if (task) task(proceed);
+  std::shared_ptr<Ticket> queued;
+  if (kind == Kind::Write) queued = Ticket::take(kind);
+  queue.async([queued, kind, task = std::move(task)] {
+    const std::unique_ptr<Ticket> running = kind == Kind::Read ? Ticket::take(kind) : nullptr;
+    if (task) task(kind == Kind::Write || running != nullptr);
   });
 }
 

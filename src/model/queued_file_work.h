@@ -4,8 +4,9 @@
 // decoding uses the JSON parser's implementation objects, which are statics the exit destroys
 // (a read still parsing then dies with "pure virtual method called"), and a write cut short
 // loses the save. So the quit waits for it: registered as a quit waiter at first use, it lets
-// the work under way and every queued write finish, and drops the reads that have not started
-// (their task runs with `proceed` false and touches no file). Any thread.
+// the reads under way and every queued write finish, and drops the reads that have not started
+// (their task runs with `proceed` false and touches no file; the quit does not wait for the
+// work queued ahead of them). Any thread.
 
 #include "platform/core/dispatch.h"
 
@@ -22,7 +23,8 @@ class QueuedFileWork {
   // How long the quit waits at most (a write may wait seconds for another instance's lock).
   static constexpr platform::Millis kQuitPatience{10000};
 
-  // Posts `task` to `queue`, counted until it has run or the queue has dropped it.
+  // Posts `task` to `queue`. A write counts from now until it has run or the queue has dropped
+  // it, a read only while it runs.
   static void async(platform::Queue& queue, Kind kind, Task task);
 
   // The quit's wait: reads not started are dropped from now on; true once nothing counted is

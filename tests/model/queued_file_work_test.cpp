@@ -6,12 +6,15 @@
 
 #include "platform/core/dispatch.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <future>
 #include <thread>
 
@@ -19,6 +22,17 @@ using namespace orrery;
 using orrery::testing::VirtualMainQueue;
 
 namespace {
+
+constexpr char kExitReadPathVariable[] = "ORRERY_TEST_EXIT_READ_PATH";
+
+// The exiting child's queued read waits for this, which only its exit handler releases.
+std::promise<void> gReleaseAtExit;
+std::atomic<bool> gQueuedReadDone{false};
+
+void releaseQueuedReadAtExit() {
+  gReleaseAtExit.set_value();
+  while (!gQueuedReadDone.load()) std::this_thread::yield();
+}
 
 QByteArray bytesOf(const QString& path) {
   QFile file(path);
@@ -69,29 +83,19 @@ class QuitAndDocumentFiles : public ::testing::Test {
 }  // namespace
 
 // The exit must not find a worker decoding (the JSON parser's tables are statics the exit
-// destroys): reads still queued when the quit begins touch no file and answer NO, and the
-// quit returns once the queue has let them go, also when a queue drops them undone.
+// destroys): reads still queued when the quit begins touch no file and answer NO, and the quit
+// does not wait for them nor for what is queued ahead of them.
 TEST_F(QuitAndDocumentFiles, ReadsNotStartedWhenTheQuitBeginsAreDropped) {
   auto doc = IdeaDocument::createWithFileName(path, DocumentLocationLocalFile);
   std::promise<void> release = hold(doc->workQueue());
   int result = -1;
   doc->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { result = ok; });
 
-  std::thread quit = beginQuit(nullptr);
+  EXPECT_TRUE(QueuedFileWork::finishForQuit());
   release.set_value();
-  quit.join();
-  EXPECT_TRUE(quitEmptied);
   ASSERT_TRUE(main.runUntil([&] { return result >= 0; }));
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(doc->idea()) << "nothing was read";
-
-  // A queue destroyed with a counted read still waiting gives it back: the quit does not wait.
-  {
-    platform::SerialQueue dropping("dropping");
-    dropping.suspend();
-    QueuedFileWork::async(dropping, QueuedFileWork::Kind::Read, [](bool) {});
-  }
-  EXPECT_TRUE(QueuedFileWork::finishForQuit());
 
   // Once reopened, the same read goes through.
   QueuedFileWork::reopen();
@@ -124,4 +128,48 @@ TEST_F(QuitAndDocumentFiles, TheQuitWaitsForTheSavesQueuedBeforeIt) {
   EXPECT_TRUE(savedWhenQuitReturned) << "the quit returned before the save was written";
   main.runPending();
   doc->closeWithToken(token, nullptr);
+
+  // A queue destroyed with a write still waiting gives its count back: the quit does not wait.
+  {
+    platform::SerialQueue dropping("dropping");
+    dropping.suspend();
+    QueuedFileWork::async(dropping, QueuedFileWork::Kind::Write, [](bool) {});
+  }
+  EXPECT_TRUE(QueuedFileWork::finishForQuit());
+}
+
+// Run only as the child of the test below: ends its process while a read waits on a document's
+// own queue, as a search's read of a cloud document may when the program ends.
+TEST(ExitWithAQueuedReadProcess, Run) {
+  const QString path = qEnvironmentVariable(kExitReadPathVariable);
+  if (path.isEmpty()) GTEST_SKIP() << "runs only as the child of the exit test";
+  // Registered before the JSON parser's first use, so it runs after the exit destroyed the
+  // parser's statics.
+  std::atexit(releaseQueuedReadAtExit);
+  VirtualMainQueue main;
+  // Never destroyed, nor its queue: the read is still queued when the process exits.
+  const auto& doc = *new std::shared_ptr<IdeaDocument>(IdeaDocument::createWithFileName(path, DocumentLocationLocalFile));
+  int first = -1;
+  doc->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { first = ok; });
+  ASSERT_TRUE(main.runUntil([&] { return first >= 0; }));
+  ASSERT_EQ(first, 1);
+  doc->workQueue().async([held = gReleaseAtExit.get_future().share()] { held.wait(); });
+  doc->readFromURL(QUrl::fromLocalFile(path), nullptr);
+  doc->workQueue().async([] { gQueuedReadDone = true; });
+}
+
+TEST_F(QuitAndDocumentFiles, AProcessEndsCleanlyWithADocumentReadStillQueued) {
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  // Run as a shard of a shuffled run, the child would look for its one test in that shard only.
+  for (const char* name : {"GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_SHARD_STATUS_FILE"}) env.remove(name);
+  env.insert(kExitReadPathVariable, path);
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::MergedChannels);
+  child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=ExitWithAQueuedReadProcess.Run"});
+  ASSERT_TRUE(child.waitForFinished(60000));
+  const std::string output = child.readAll().toStdString();
+  EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output;
+  EXPECT_EQ(child.exitCode(), 0) << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
