@@ -148,7 +148,8 @@ TEST(ExitWithAQueuedReadProcess, Run) {
   std::atexit(releaseQueuedReadAtExit);
   VirtualMainQueue main;
   // Never destroyed, nor its queue: the read is still queued when the process exits.
-  const auto& doc = *new std::shared_ptr<IdeaDocument>(IdeaDocument::createWithFileName(path, DocumentLocationLocalFile));
+  const auto& doc =
+      *new std::shared_ptr<IdeaDocument>(IdeaDocument::createWithFileName(path, DocumentLocationLocalFile));
   int first = -1;
   doc->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { first = ok; });
   ASSERT_TRUE(main.runUntil([&] { return first >= 0; }));
