@@ -4,11 +4,11 @@
 #include "model/idea_document.h"
 #include "support/virtual_main_queue.h"
 
+#include "rerun_this_program.h"
+
 #include "platform/core/dispatch.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -160,17 +160,9 @@ TEST(ExitWithAQueuedReadProcess, Run) {
 }
 
 TEST_F(QuitAndDocumentFiles, AProcessEndsCleanlyWithADocumentReadStillQueued) {
-  QProcess child;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  // Run as a shard of a shuffled run, the child would look for its one test in that shard only.
-  for (const char* name : {"GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_SHARD_STATUS_FILE"}) env.remove(name);
-  env.insert(kExitReadPathVariable, path);
-  child.setProcessEnvironment(env);
-  child.setProcessChannelMode(QProcess::MergedChannels);
-  child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=ExitWithAQueuedReadProcess.Run"});
-  ASSERT_TRUE(child.waitForFinished(60000));
-  const std::string output = child.readAll().toStdString();
-  EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output;
-  EXPECT_EQ(child.exitCode(), 0) << output;
-  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+  const auto child = testsupport::rerunThisProgram("ExitWithAQueuedReadProcess.Run", {{kExitReadPathVariable, path}});
+  ASSERT_TRUE(child.finished);
+  EXPECT_TRUE(child.exitedNormally) << child.output;
+  EXPECT_EQ(child.exitCode, 0) << child.output;
+  EXPECT_NE(child.output.find("[  PASSED  ] 1 test"), std::string::npos) << child.output;
 }
