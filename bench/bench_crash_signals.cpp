@@ -41,16 +41,24 @@ std::string scratchFolder() {
   return made ? made : "";
 }
 
-// Whether the crash left a signal record that names the fault, and clears the folder for
-// the next crash.
-bool takeSignalRecord(const std::string& folder) {
+// Whether the crash left a signal record that names the fault and lists every thread with
+// its registers, and clears the folder for the next crash.
+bool takeSignalRecord(const std::string& folder, int threads) {
   const std::filesystem::path record = std::filesystem::path(folder) / "signal.crkrecord";
   std::ifstream in(record);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error))
     std::filesystem::remove_all(entry.path(), error);
-  return text.find("\"signal\"") != std::string::npos && text.find("\"number\":11") != std::string::npos;
+  const auto count = [&](const char* key) {
+    int n = 0;
+    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) ++n;
+    return n;
+  };
+  // The kit's own queue threads are listed too.
+  const int listed = count("\"stacktrace\"");
+  return text.find("\"signal\"") != std::string::npos && text.find("\"number\":11") != std::string::npos &&
+         listed >= threads && count("\"registers\"") == listed;
 }
 
 volatile int* gNull = nullptr;
@@ -112,14 +120,14 @@ void BM_CrashToExit(benchmark::State& state) {
       close(fds[0]);
       if (!got || !WIFSIGNALED(status) || WTERMSIG(status) != SIGSEGV) return state.SkipWithError("no crash");
       ms.push_back(static_cast<double>(end - at) / 1e6);
-      if (withKit) recorded += takeSignalRecord(folder) ? 1 : 0;
+      if (withKit) recorded += takeSignalRecord(folder, threads) ? 1 : 0;
     }
   }
   if (withKit) {
     std::error_code error;
     std::filesystem::remove_all(folder, error);
     // A crash the kit did not record is no measure of recording.
-    if (recorded != static_cast<int>(ms.size())) return state.SkipWithError("a crash left no signal record");
+    if (recorded != static_cast<int>(ms.size())) return state.SkipWithError("a crash left no full signal record");
   }
   std::sort(ms.begin(), ms.end());
   state.counters["p50_ms"] = ms[ms.size() / 2];

@@ -37,12 +37,15 @@ ROWS = [
      "BM_WriterPlusAtomicWrite", ""),
     ("deep copy, 100 000 ideas, new identifiers", "bench_documents", "BM_DeepCopyWithNewIdentifiers/100000",
      None, "bench_documents", "BM_SnapshotCopy/100000", "≤ 30 ms"),
+    ("deep copy, 100 000 ideas added in random places", "bench_model", "BM_DeepCopy/ideas:100000", None,
+     "bench_model", "BM_DeepCopyFloor/ideas:100000", "≤ 30 ms"),
 ]
 
 FILTERS = {
     "bench_export": ".",
     "bench_share": ".",
     "bench_documents": "BM_(DeepCopyWithNewIdentifiers|SnapshotCopy)",
+    "bench_model": "BM_DeepCopy",
 }
 
 

@@ -1,44 +1,14 @@
-# The checking builds (sanitizers, fuzz) merge 8 sources into one unit. Sources whose file-local
-# names clash with another source's in the same unit compile on their own; when a new clash
-# breaks a checking build ("redefinition of ..." in merged/<target>_<n>.cpp), add one of the two
-# files here or give the helper a distinct name.
-set(ORRERY_UNITY_EXCLUDED
-  src/crash/crk_internal_report.cpp
-  src/crash/crk_package_report.cpp
-  src/crash/crk_symbolication.cpp
-  src/foundation/kit_image.cpp
-  src/model/idea_proxy.cpp
-  src/model/index_portable_image.cpp
-  src/sdk/pinning/tel_pinned_certificates.cpp
-  src/sdk/settings/tel_settings_onboarding_manager.cpp
-  src/sdk/startup/tel_kit_registry.cpp
-  tests/crash/crk_crash_reporting_controller_test.cpp
-  tests/crash/crk_package_report_test.cpp
-  tests/crash/crk_report_folders_test.cpp
-  tests/crash/crk_symbolication_test.cpp
-  tests/crash/crk_web_view_test.cpp
-  tests/model/document_save_test.cpp
-  tests/model/idea_merge_test.cpp
-  tests/model/json_coder_test.cpp
-  tests/model/opml_test.cpp
-  tests/model/persistence_controller_test.cpp
-  tests/model/workspace_facade_test.cpp
-  tests/model/workspace_test.cpp
-  tests/platform/cloud/local_folder_container_test.cpp
-  tests/platform/cloud/presented_file_recheck_test.cpp
-  tests/sdk/analytics/ana_kill_test.cpp
-  tests/sdk/analytics/ana_stages_test.cpp
-  tests/sdk/identity/tel_application_identifer_model_test.cpp
-  tests/sdk/multipart/multipart_encoder_test.cpp
-  tests/sdk/net/settings_onboarding_test.cpp
-  tests/sdk/net/startup_configuration_test.cpp
-  tests/sdk/net/telemetry_start_test.cpp
-  tests/sdk/pinning/certificate_pinning_test.cpp
-)
+# The checking builds (sanitizers, fuzz) merge 8 program or test sources into one unit, the
+# release build 8 test sources. File-local names (anonymous namespaces, statics) must therefore
+# differ between the sources of one folder: where two files need the same helper, it lives in a
+# shared header; where they only share a name, one takes a name of its own. A file listed here
+# compiles alone instead, each one costing a unit in every build.
+set(ORRERY_UNITY_EXCLUDED)
 
 # Merges the C++ sources of every target under `dir` into units of ORRERY_UNITY_BATCH_SIZE, in
 # their order, leaving out the excluded ones, generated ones and ones with compile properties of
-# their own. The units include their sources by paths relative to themselves, never absolute
+# their own. Only sources under the folders `roots` names (a regular expression, e.g. "src|tests")
+# are merged. The units include their sources by paths relative to themselves, never absolute
 # ones, so the compiler cache serves a clone of the checkout in another folder (CMake's own unity
 # files name each source by its absolute path, which made every unit miss there).
 set(ORRERY_UNITY_BATCH_SIZE 8)
@@ -53,7 +23,7 @@ function(orrery_write_unit file sources)
   file(CONFIGURE OUTPUT ${file} CONTENT "${content}" @ONLY)  # written only when it changes
 endfunction()
 
-function(orrery_merge_target_sources target)
+function(orrery_merge_target_sources target roots)
   get_target_property(type ${target} TYPE)
   if(NOT type MATCHES "^(STATIC_LIBRARY|EXECUTABLE|OBJECT_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY)$")
     return()
@@ -79,7 +49,7 @@ function(orrery_merge_target_sources target)
       endif()
     endforeach()
     string(FIND "${path}" "${PROJECT_BINARY_DIR}/" in_build)
-    if(NOT path MATCHES "\\.cpp$" OR in_build EQUAL 0 OR NOT relative MATCHES "^(src|tests)/"
+    if(NOT path MATCHES "\\.cpp$" OR in_build EQUAL 0 OR NOT relative MATCHES "^(${roots})/"
        OR relative IN_LIST ORRERY_UNITY_EXCLUDED OR own)
       list(APPEND kept ${path})
       continue()
@@ -104,17 +74,20 @@ function(orrery_merge_target_sources target)
   endif()
   if(units)
     set_property(TARGET ${target} PROPERTY SOURCES ${kept} ${units})
+    # GCC takes a merged source for a header and warns of its anonymous-namespace test fixtures.
+    set_source_files_properties(${units} TARGET_DIRECTORY ${target} PROPERTIES
+                                COMPILE_OPTIONS "$<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>")
   endif()
 endfunction()
 
 # Merges the sources of every target under `dir`; run once all folders are added.
-function(orrery_merge_sources dir)
+function(orrery_merge_sources dir roots)
   get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
   foreach(target IN LISTS targets)
-    orrery_merge_target_sources(${target})
+    orrery_merge_target_sources(${target} "${roots}")
   endforeach()
   get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
   foreach(sub IN LISTS subdirs)
-    orrery_merge_sources(${sub})
+    orrery_merge_sources(${sub} "${roots}")
   endforeach()
 endfunction()

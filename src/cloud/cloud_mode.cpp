@@ -12,11 +12,15 @@
 #include "platform/cloud/local_folder_container.h"
 #include "platform/cloud/metadata_query.h"
 #include "platform/core/dispatch.h"
+#include "platform/core/release_in_background.h"
 #include "platform/services/file_coordinator.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+
+#include <utility>
 
 namespace orrery {
 
@@ -24,11 +28,23 @@ namespace {
 
 const QString kIndexPattern = IndexDocument::standardFileName();
 const QString kAllFilesPattern = QStringLiteral("*");
+// The longest the documents walk holds the main thread in one turn.
+constexpr qint64 kWalkSliceNanoseconds = 2'000'000;
 
 // A document name that stays inside the folder it is joined to.
 bool isPlainDocumentName(const QString& name) {
   return IdeaDocument::fileNamingSchemeMatches(name) && !name.startsWith(QLatin1Char('.')) &&
          !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+// Stops a query and lets it go: a gathered one holds a path and a name per file, freed in
+// the background.
+void dropQuery(std::shared_ptr<platform::MetadataQuery>& query) {
+  if (!query) return;
+  query->disableUpdates();
+  query->stop();
+  platform::releaseInBackground(std::move(query));
+  query.reset();
 }
 
 }  // namespace
@@ -57,7 +73,8 @@ void CloudMode::fetchCloudDocumentsDirectoryURL(std::function<void(const QString
   platform::LocalFolderContainer::fetchDocumentsFolder(std::move(block));
 }
 
-QString CloudMode::currentCloudToken() { return platform::LocalFolderContainer::identityToken(); }
+// As the monitor last read it off the main thread: the container may sit on a mount that hangs.
+QString CloudMode::currentCloudToken() { return platform::IdentityMonitor::shared()->token(); }
 
 void CloudMode::report(const std::function<void(PersistenceStateDelegate&)>& message) {
   if (mDead) return;
@@ -109,11 +126,8 @@ void CloudMode::iCloudAccountAvailabilityChanged() {
 // ---- the index
 
 void CloudMode::queryIndexFile() {
-  if (mIndexQuery) {
-    mIndexQuery->disableUpdates();
-    mIndexQuery->stop();
-    mIndexQueryObserver.stopObserving();
-  }
+  dropQuery(mIndexQuery);
+  mIndexQueryObserver.stopObserving();
   auto query = platform::MetadataQuery::create();
   query->setSearchFolder(mCloudDocURL);
   query->setNameLike(kIndexPattern);
@@ -221,12 +235,8 @@ void CloudMode::indexDocumentStateChanged() {
   if (mDead || !mSubscribedIndexDocument) return;
   // A walk under way reports the old list: it stops now, and a new one starts once the index
   // is read again.
-  if (mQuery) {
-    mQuery->disableUpdates();
-    mQuery->stop();
-    mQuery.reset();
-    mQueryObserver.stopObserving();
-  }
+  dropQuery(mQuery);
+  mQueryObserver.stopObserving();
   mSubscribedIndexDocument->resolvePotentialConflict();
   openIndexDocumentUntilSuccess(mSubscribedIndexDocument);
 }
@@ -234,12 +244,9 @@ void CloudMode::indexDocumentStateChanged() {
 // ---- the documents
 
 void CloudMode::queryCloudDocuments() {
-  if (mQuery) {
-    mQuery->disableUpdates();
-    mQuery->stop();
-    mQueryObserver.stopObserving();
-  }
-  mFilesFound.clear();
+  dropQuery(mQuery);
+  mQueryObserver.stopObserving();
+  platform::releaseInBackground(std::exchange(mFilesFound, {}));
   auto query = platform::MetadataQuery::create();
   query->setSearchFolder(mCloudDocURL);
   query->setNameLike(kAllFilesPattern);
@@ -259,6 +266,8 @@ void CloudMode::queryDidFinishGathering(const std::shared_ptr<platform::Metadata
   if (mDead) return;
   query->disableUpdates();
   mQueryObserver.stopObserving();
+  // Sized once: growing a set of thousands of names would rehash it all in one turn.
+  mFilesFound.reserve(qsizetype(query->resultCount()));
   doHandleQueryResultsFromIndex(0, query);
 }
 
@@ -271,31 +280,31 @@ void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
     report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusChanged, this); });
     return;
   }
+  // Results are taken in slices of a bounded time, each on its own main-queue turn: thousands
+  // of names cost a few turns, and none holds the main thread long. The list follows on a
+  // turn of its own.
+  QElapsedTimer slice;
+  slice.start();
+  do {
+    const platform::MetadataItem& item = query->resultAtIndex(index++);
+    if (!isPlainDocumentName(item.fsName) || mFilesFound.contains(item.fsName)) continue;
+    mFilesFound.insert(item.fsName);
+    // Naming the document is all the work there is: nothing to download from a local folder.
+    platform::MetadataQuery::startDownloadingUbiquitousItem(item.path);
+    const QString identifier = IdeaDocument::docIdentifierFromPath(item.fsName, DocumentLocationICloud);
+    report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(identifier, this); });
+    // A listener may have ended the mode or replaced the walk.
+    if (mDead || query != mQuery) return;
+  } while (index < query->resultCount() && slice.nsecsElapsed() < kWalkSliceNanoseconds);
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  auto next = [weakSelf, index, query] {
-    if (auto self = weakSelf.lock()) self->doHandleQueryResultsFromIndex(index + 1, query);
-  };
-  const platform::MetadataItem item = query->resultAtIndex(index);
-  if (!isPlainDocumentName(item.fsName) || mFilesFound.contains(item.fsName)) {
-    platform::mainQueue().async(std::move(next));
-    return;
-  }
-  mFilesFound.insert(item.fsName);
-  // Naming the document is all the work there is: nothing to download from a local folder, so
-  // no trip to the work queue, and still one result per main-queue turn.
-  platform::MetadataQuery::startDownloadingUbiquitousItem(item.path);
-  const QString identifier = IdeaDocument::docIdentifierFromPath(item.fsName, DocumentLocationICloud);
-  report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(identifier, this); });
-  platform::mainQueue().async(std::move(next));
+  platform::mainQueue().async([weakSelf, index, query] {
+    if (auto self = weakSelf.lock()) self->doHandleQueryResultsFromIndex(index, query);
+  });
 }
 
 void CloudMode::stopQueries() {
-  for (auto* query : {&mQuery, &mIndexQuery}) {
-    if (!*query) continue;
-    (*query)->disableUpdates();
-    (*query)->stop();
-    query->reset();
-  }
+  dropQuery(mQuery);
+  dropQuery(mIndexQuery);
   mQueryObserver.stopObserving();
   mIndexQueryObserver.stopObserving();
 }
@@ -305,6 +314,7 @@ void CloudMode::leaveState() {
   mCloudDocURL.clear();
   mCloudToken.clear();
   stopQueries();
+  platform::releaseInBackground(std::exchange(mFilesFound, {}));
   mAccountObserver.stopObserving();
   mIndexObserver.stopObserving();
   mIdentityMonitor.reset();

@@ -49,6 +49,8 @@ class CloudMode final : public PersistenceState,
   // Looks the container's Documents folder up off the main thread; the block gets it (empty
   // when there is none) on the main queue.
   static void fetchCloudDocumentsDirectoryURL(std::function<void(const QString& folder)> block);
+  // The account's identity token as the identity monitor last read it; never touches the
+  // container on the calling thread.
   static QString currentCloudToken();
 
   void checkIfWeCanProceed();

@@ -45,7 +45,7 @@ class CRKBetaController : public std::enable_shared_from_this<CRKBetaController>
   struct Environment {
     std::optional<bool> betaSupported;              // else isBetaSupported()
     std::optional<std::string> instanceIdentifier;  // else the SDK's
-    platform::Queue* mainQueue = nullptr;            // suspension timer; else the main queue
+    std::shared_ptr<platform::Queue> mainQueue;      // suspension timer; else the main queue
   };
 
   // Not an extension, and signed for distribution outside the store.

@@ -78,13 +78,17 @@ struct CRKWritableState {
 };
 
 // One thread's slot in the crash-time handshake: the thread stores its own state here
-// when the crashing thread asks for it.
+// when the crashing thread asks for it. Everything after `state` is written only by the
+// slot's own thread, before the store of `state` that publishes its answer, and read by the
+// recording thread only after it has seen that answer.
 struct CRKThreadSlot {
   int32_t tid = 0;
   std::atomic<int32_t> state{0};
   CRKThreadContext context;
   bool hasQueue = false;
   char queueLabel[128];
+  // The thread's name as the thread read it for itself.
+  char name[16] = {};
 };
 
 struct CRKContext {

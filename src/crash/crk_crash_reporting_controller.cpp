@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <random>
 #include <sstream>
+#include <vector>
 
 #include "crash/crk_exception.h"
 #include "crash/crk_file_manager.h"
@@ -42,6 +43,29 @@ std::string millisecondsText(double milliseconds) {
   return text.str();
 }
 
+// The crash context keeps its callback target for the rest of the process, which a
+// controller need not live for: it gets a relay that is never freed and reaches the
+// controller only while it exists.
+class CrashCallbackRelay final : public CRKCrashCallbackTarget {
+ public:
+  explicit CrashCallbackRelay(std::weak_ptr<CRKCrashReportingController> controller)
+      : mController(std::move(controller)) {}
+  void deliverCrashDelegateCallback() override {
+    if (auto controller = mController.lock()) controller->deliverCrashDelegateCallback();
+  }
+
+ private:
+  std::weak_ptr<CRKCrashReportingController> mController;
+};
+
+CRKCrashCallbackTarget* newCrashCallbackRelay(std::weak_ptr<CRKCrashReportingController> controller) {
+  static auto* mutex = new std::mutex;
+  static auto* relays = new std::vector<std::unique_ptr<CrashCallbackRelay>>;
+  std::lock_guard lock(*mutex);
+  relays->push_back(std::make_unique<CrashCallbackRelay>(std::move(controller)));
+  return relays->back().get();
+}
+
 void writeInternalPairOnLoggingQueue(const std::string& key, const std::string& value) {
   if (!CRKContextIsInitialized()) return;
   CRKLoggingQueue()->async([key, value] { CRKUserLoggingWriteInternalKeyValue(key.c_str(), value); });
@@ -56,7 +80,7 @@ std::shared_ptr<CRKCrashReportingController> CRKCrashReportingController::create
   controller->mFileManager = std::move(fileManager);
   controller->mDelegate = std::move(delegate);
   controller->mQueue = std::make_shared<OperationQueue>(std::string(kCRKBundleIdentifier) + ".work-queue", 1);
-  controller->mClient = CRKNetworkClient::create(controller->mQueue, controller->mFileManager.get(), controller,
+  controller->mClient = CRKNetworkClient::create(controller->mQueue, controller->mFileManager, controller,
                                                  pinnedCertificates);
   return controller;
 }
@@ -71,15 +95,16 @@ void CRKCrashReportingController::setPermissionPresenter(std::shared_ptr<CRKPerm
   gPresenter = std::move(presenter);
 }
 
-void CRKCrashReportingController::setRetryQueue(platform::Queue* queue) {
-  mRetryQueue = queue;
+void CRKCrashReportingController::setRetryQueue(std::shared_ptr<platform::Queue> queue) {
   mClient->setRetryQueue(queue);
+  std::lock_guard lock(mMutex);
+  mRetryQueue = std::move(queue);
 }
 
 std::shared_ptr<CRKReportsController> CRKCrashReportingController::reportsController() {
   std::lock_guard lock(mMutex);
   if (!mReportsController)
-    mReportsController = std::make_shared<CRKReportsController>(mQueue, weak_from_this(), mClient, mFileManager.get());
+    mReportsController = std::make_shared<CRKReportsController>(mQueue, weak_from_this(), mClient, mFileManager);
   return mReportsController;
 }
 
@@ -175,7 +200,8 @@ bool CRKCrashReportingController::startCrashReporter(const std::optional<std::st
   CRKContextInitData data;
   data.apiKey = mAPIKey.c_str();
   data.firstInstall = delegate && delegate->isFirstInstallForCrashReportingController(*this);
-  data.crashCallbackTarget = delegate && delegate->shouldInstallCrashCallback() ? this : nullptr;
+  data.crashCallbackTarget =
+      delegate && delegate->shouldInstallCrashCallback() ? newCrashCallbackRelay(weak_from_this()) : nullptr;
   data.reportPath = mReportPath.c_str();
   data.sessionId = mSessionId.c_str();
   data.installId = mInstallId.empty() ? nullptr : mInstallId.c_str();
@@ -396,7 +422,12 @@ void CRKCrashReportingController::reportsControllerDidCompletePackageSubmission(
       (error->userInfo.value("quarantined", false) || error->userInfo.value("retry_limit_reached", false)))
     return;
   std::weak_ptr<CRKCrashReportingController> weak = weak_from_this();
-  platform::Queue& queue = mRetryQueue ? *mRetryQueue : platform::globalQueue(platform::QueuePriority::Default);
+  std::shared_ptr<platform::Queue> retryQueue;
+  {
+    std::lock_guard lock(mMutex);
+    retryQueue = mRetryQueue;
+  }
+  platform::Queue& queue = retryQueue ? *retryQueue : platform::globalQueue(platform::QueuePriority::Default);
   queue.afterSeconds(kRetryAfterFailureSeconds, [weak, path] {
     auto self = weak.lock();
     if (!self) return;

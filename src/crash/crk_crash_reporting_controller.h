@@ -82,7 +82,7 @@ class CRKCrashReportingController final : public CRKNetworkClientDelegate,
   // The run's execution identifier; the SDK's unless set (tools, tests).
   void setExecutionIdentifier(std::string identifier) { mExecutionIdentifier = std::move(identifier); }
   // Where the 600-second retries wait: the global default-priority queue unless replaced.
-  void setRetryQueue(platform::Queue* queue);
+  void setRetryQueue(std::shared_ptr<platform::Queue> queue);
 
   const std::shared_ptr<OperationQueue>& operationQueue() const { return mQueue; }
   const std::shared_ptr<CRKNetworkClient>& networkClient() const { return mClient; }
@@ -134,7 +134,7 @@ class CRKCrashReportingController final : public CRKNetworkClientDelegate,
   std::shared_ptr<CRKSettings> mSettings;
   std::atomic<int64_t> mPromptChoice{0};
   std::string mExecutionIdentifier;
-  platform::Queue* mRetryQueue = nullptr;
+  std::shared_ptr<platform::Queue> mRetryQueue;
   int mLiveLock = -1;
   // Copies the crash context keeps pointers to for the process's life.
   std::string mReportPath, mSessionId, mAPIKey, mInstallId, mBetaToken;

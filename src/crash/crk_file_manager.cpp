@@ -23,11 +23,6 @@ namespace {
 
 constexpr const char* kLiveLockName = ".live.lock";
 
-std::string lastComponent(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string extensionOf(const std::string& name) {
   auto dot = name.find_last_of('.');
   return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot + 1);
@@ -80,7 +75,7 @@ bool CRKFileManager::moveItemAtPath(const std::string& path, const std::string& 
     CRKLogToConsole("[FileManager] Failed to move file, inputs invalid");
     return false;
   }
-  std::string target = paths::join(directory, lastComponent(path));
+  std::string target = paths::join(directory, fileio::lastPathComponent(path));
   if (::rename(path.c_str(), target.c_str()) == 0) return true;
   CRKLogToConsole("[FileManager] Failed to move file: %s", std::strerror(errno));
   return false;

@@ -7,6 +7,7 @@
 #include "crash/crk_user_logging.h"
 #include "sdk/core/sdk_constants.h"
 #include "sdk/core/standard_paths.h"
+#include "sdk/core/file_io.h"
 
 namespace telemetry {
 
@@ -15,13 +16,6 @@ namespace {
 bool exists(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
-}
-
-std::string lastComponent(const std::string& path) {
-  std::string trimmed = path;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  auto slash = trimmed.find_last_of('/');
-  return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
 std::optional<std::string> textOf(const std::optional<nlohmann::json>& value) {
@@ -45,7 +39,7 @@ std::shared_ptr<CRKInternalReport> CRKInternalReport::reportWithPath(const std::
   }
   if (identifier.empty()) {
     // The run died before its identity was written; its folder carries the same identifier.
-    identifier = lastComponent(path);
+    identifier = fileio::lastPathComponent(path);
     CRKLogToConsole("[CrashKit:Crash] Unable to read identifier at path %s", path.c_str());
   }
   if (identifier.empty()) return nullptr;
@@ -58,7 +52,7 @@ std::shared_ptr<CRKInternalReport> CRKInternalReport::reportWithPath(const std::
   return std::make_shared<CRKInternalReport>(path, executionIdentifier);
 }
 
-std::string CRKInternalReport::directoryName() const { return lastComponent(mPath); }
+std::string CRKInternalReport::directoryName() const { return fileio::lastPathComponent(mPath); }
 
 std::string CRKInternalReport::pathForContentFile(const std::string& name) const { return paths::join(mPath, name); }
 

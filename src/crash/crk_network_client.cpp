@@ -65,12 +65,12 @@ class PinningDelegate final : public URLSessionDelegate {
 }  // namespace
 
 std::shared_ptr<CRKNetworkClient> CRKNetworkClient::create(std::shared_ptr<OperationQueue> queue,
-                                                           const CRKFileManager* fileManager,
+                                                           std::shared_ptr<const CRKFileManager> fileManager,
                                                            std::weak_ptr<CRKNetworkClientDelegate> delegate,
                                                            const std::optional<CertificateList>& pinnedCertificates) {
   std::shared_ptr<CRKNetworkClient> client(new CRKNetworkClient());
   client->mQueue = queue ? std::move(queue) : CRKURLSession::newDefaultDelegateQueue();
-  client->mFileManager = fileManager;
+  client->mFileManager = std::move(fileManager);
   client->mDelegate = std::move(delegate);
   client->mPinner = pinnedCertificates ? std::make_shared<TELCertificatePinner>(*pinnedCertificates) : pinner();
   if (auto strong = client->mDelegate.lock()) client->mCanUseBackgroundSession = strong->networkClientCanUseBackgroundSessions(*client);
@@ -103,6 +103,11 @@ std::shared_ptr<CRKURLSession> CRKNetworkClient::session() {
 
 void CRKNetworkClient::attemptToReconnectBackgroundSessionWithCompletionBlock(const std::function<void()>& block) {
   if (block) block();
+}
+
+void CRKNetworkClient::setRetryQueue(std::shared_ptr<platform::Queue> queue) {
+  std::lock_guard lock(mMutex);
+  mRetryQueue = std::move(queue);
 }
 
 std::string CRKNetworkClient::rootPath() const { return mFileManager->rootPath(); }
@@ -253,11 +258,13 @@ void CRKNetworkClient::URLSessionTaskDidCompleteWithError(CRKURLSession&, CRKURL
 void CRKNetworkClient::restart(const URLRequest& request, const std::string& description,
                                const std::optional<URLResponse>& response) {
   unsigned count;
+  std::shared_ptr<platform::Queue> retryQueue;
   {
     std::lock_guard lock(mMutex);
     count = mRestarts[description];
+    retryQueue = mRetryQueue;
   }
-  platform::Queue& queue = mRetryQueue ? *mRetryQueue : platform::globalQueue(platform::QueuePriority::Default);
+  platform::Queue& queue = retryQueue ? *retryQueue : platform::globalQueue(platform::QueuePriority::Default);
   std::weak_ptr<CRKNetworkClient> weak = shared_from_this();
   queue.afterSeconds(TELNetworkClient::backoffDelayForResponse(response, count), [weak, request, description] {
     auto self = weak.lock();

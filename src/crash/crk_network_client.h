@@ -10,6 +10,10 @@
 // lasting refusal (a 4xx other than 408, 420 and 429) is counted in a hidden file beside the
 // package; at the third the package moves to "quarantine", where the newest
 // kQuarantineKept stay and none is sent again.
+//
+// The session keeps the client alive until its tasks end, so a completion may run after the
+// controller that made the client is gone: the client shares ownership of everything it
+// reaches from a completion (file manager, retry queue) and holds its delegate weakly.
 
 #include <cstdint>
 #include <functional>
@@ -50,7 +54,8 @@ class CRKNetworkClient : public URLSessionDelegate, public std::enable_shared_fr
   static constexpr size_t kQuarantineKept = 20;
 
   // `pinnedCertificates` replaces the shipped roots (tests pin their own authority).
-  static std::shared_ptr<CRKNetworkClient> create(std::shared_ptr<OperationQueue> queue, const CRKFileManager* fileManager,
+  static std::shared_ptr<CRKNetworkClient> create(std::shared_ptr<OperationQueue> queue,
+                                                  std::shared_ptr<const CRKFileManager> fileManager,
                                                   std::weak_ptr<CRKNetworkClientDelegate> delegate,
                                                   const std::optional<CertificateList>& pinnedCertificates = {});
   ~CRKNetworkClient() override;
@@ -75,7 +80,7 @@ class CRKNetworkClient : public URLSessionDelegate, public std::enable_shared_fr
   void checkForExistingTaskMatchingDescription(const std::string& description,
                                                const std::function<void(bool found)>& completion);
   // Where restarts wait: the global default-priority queue unless replaced.
-  void setRetryQueue(platform::Queue* queue) { mRetryQueue = queue; }
+  void setRetryQueue(std::shared_ptr<platform::Queue> queue);
   void invalidateAndCancel();
 
   void URLSessionTaskDidCompleteWithError(CRKURLSession& session, CRKURLSessionTask& task,
@@ -92,14 +97,14 @@ class CRKNetworkClient : public URLSessionDelegate, public std::enable_shared_fr
   bool recordRefusal(const std::string& packagePath);
 
   std::shared_ptr<OperationQueue> mQueue;
-  const CRKFileManager* mFileManager = nullptr;
+  std::shared_ptr<const CRKFileManager> mFileManager;
   std::weak_ptr<CRKNetworkClientDelegate> mDelegate;
   std::shared_ptr<TELCertificatePinner> mPinner;
   bool mCanUseBackgroundSession = false;
   std::mutex mMutex;
   std::shared_ptr<CRKURLSession> mSession;
   std::map<std::string, unsigned> mRestarts;  // by task description, this run
-  platform::Queue* mRetryQueue = nullptr;
+  std::shared_ptr<platform::Queue> mRetryQueue;  // guarded by mMutex
 };
 
 }  // namespace telemetry

@@ -20,11 +20,6 @@ namespace telemetry {
 
 namespace {
 
-std::string lastComponent(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 CRKPackageReportOperation::CRKPackageReportOperation(std::shared_ptr<CRKInternalReport> report,
@@ -60,7 +55,7 @@ void CRKPackageReportOperation::main() {
         if (isCancelled() || extension == "gz" || stream->failed()) return;
         auto data = fileio::readFile(path, 256u << 20);
         if (!data || data->empty()) {
-          CRKLogError("Error: unable to read data for compression: %s\n", lastComponent(path).c_str());
+          CRKLogError("Error: unable to read data for compression: %s\n", fileio::lastPathComponent(path).c_str());
           return;
         }
         encode(*encoder, *data, path);
@@ -84,8 +79,8 @@ void CRKPackageReportOperation::encode(TELMultipartMimeStreamEncoder& encoder, c
     return;
   }
   const std::string compressedPath = path + ".gz";
-  const std::string fieldName = lastComponent(path);
-  const std::string fileName = lastComponent(compressedPath);
+  const std::string fieldName = fileio::lastPathComponent(path);
+  const std::string fileName = fileio::lastPathComponent(compressedPath);
   if (compressData(data, compressedPath)) {
     encoder.addFile(compressedPath, fileName, std::string("application/x-gzip"), fieldName);
     return;

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -37,6 +38,56 @@ void futexWake(std::atomic<int32_t>* word) {
   syscall(SYS_futex, reinterpret_cast<int32_t*>(word), FUTEX_WAKE, 0x7fffffff, nullptr, nullptr, 0);
 }
 
+// One word for each direction of the handshake, so each costs the recording thread one
+// wait and one wake-up instead of one per thread: the answers so far, and the resume
+// generation every parked thread sleeps on. The count only wakes the recording thread;
+// which threads answered it reads from their slots (a late answer to an earlier record can
+// land in this record's count).
+std::atomic<int32_t> gAnswers{0};
+std::atomic<int32_t> gAnswersAwaited{INT32_MAX};
+std::atomic<int32_t> gResumeGeneration{0};
+
+// Called after the answer is published. From the awaited count on, every answer wakes the
+// recording thread.
+void countAnswer() {
+  if (gAnswers.fetch_add(1) + 1 >= gAnswersAwaited.load()) futexWake(&gAnswers);
+}
+
+// Loads that pair with an answer's release: the slot's contents are then the answer's.
+int32_t slotState(const CRKThreadSlot* slot) { return slot->state.load(std::memory_order_acquire); }
+
+// The calling thread's registers, queue label and name into its own slot; the caller then
+// publishes them with its answer.
+void storeOwnState(CRKThreadSlot* slot, const CRKThreadContext& context) {
+  slot->context = context;
+  const char* label = platform::currentQueueLabel();
+  slot->hasQueue = label != nullptr;
+  size_t n = 0;
+  if (label) {
+    for (; n + 1 < sizeof slot->queueLabel && label[n]; ++n) slot->queueLabel[n] = label[n];
+  }
+  slot->queueLabel[n] = '\0';
+  // As /proc/self/task/<tid>/comm holds it; empty when unreadable.
+  char name[sizeof slot->name] = {};
+  if (prctl(PR_GET_NAME, name, 0, 0, 0) != 0) name[0] = '\0';
+  name[sizeof name - 1] = '\0';
+  std::memcpy(slot->name, name, sizeof name);
+}
+
+// A parked thread's wait for its resume (at most 10 s).
+void waitWhileParked(const CRKThreadSlot* slot) {
+  const int64_t deadline = monotonicNanoseconds() + kCRKParkedWaitNanoseconds;
+  for (;;) {
+    // The generation is read before the state: a resume after this changes it, so the wait
+    // below cannot sleep through it.
+    const int32_t generation = gResumeGeneration.load();
+    if (slot->state.load() != kCRKSlotParked) return;
+    const int64_t left = deadline - monotonicNanoseconds();
+    if (left <= 0) return;
+    futexWait(&gResumeGeneration, generation, left);
+  }
+}
+
 // "/proc/self/task/<tid>/<leaf>" into out.
 void taskPath(pid_t tid, const char* leaf, char* out, size_t capacity) {
   char digits[24];
@@ -51,35 +102,29 @@ void taskPath(pid_t tid, const char* leaf, char* out, size_t capacity) {
 
 bool isAnswered(int32_t state) { return state == kCRKSlotParked || state == kCRKSlotFaulted; }
 
-void copyLabel(CRKThreadSlot* slot, const char* label) {
-  slot->hasQueue = label != nullptr;
-  size_t n = 0;
-  if (label) {
-    for (; n + 1 < sizeof slot->queueLabel && label[n]; ++n) slot->queueLabel[n] = label[n];
-  }
-  slot->queueLabel[n] = '\0';
-}
+bool hasAnswered(const CRKThreadSlot* slot) { return slot && isAnswered(slotState(slot)); }
 
 // The handler of the handshake signal: store this thread's state, then wait to be resumed.
 void handshakeHandler(int, siginfo_t*, void* uc) {
   const int savedErrno = errno;
   CRKThreadSlot* slot = CRKProcessSlotForThread(CRKProcessCurrentThread(), false);
-  if (slot && slot->state.load() == kCRKSlotRequested && reinterpret_cast<uintptr_t>(uc) >= kCRKMinimumValidAddress) {
-    CRKThreadContextFromUcontext(static_cast<const ucontext_t*>(uc), &slot->context);
-    copyLabel(slot, platform::currentQueueLabel());
+  // The acquire orders the stores below after the recording thread's reads of any earlier
+  // answer; the answer's release publishes them.
+  if (slot && slotState(slot) == kCRKSlotRequested && reinterpret_cast<uintptr_t>(uc) >= kCRKMinimumValidAddress) {
+    CRKThreadContext context;
+    CRKThreadContextFromUcontext(static_cast<const ucontext_t*>(uc), &context);
+    storeOwnState(slot, context);
     int32_t expected = kCRKSlotRequested;
-    if (slot->state.compare_exchange_strong(expected, kCRKSlotParked)) {
-      futexWake(&slot->state);
-      const int64_t deadline = monotonicNanoseconds() + kCRKParkedWaitNanoseconds;
-      while (slot->state.load() == kCRKSlotParked) {
-        const int64_t left = deadline - monotonicNanoseconds();
-        if (left <= 0) break;
-        futexWait(&slot->state, kCRKSlotParked, left);
-      }
+    if (slot->state.compare_exchange_strong(expected, kCRKSlotParked, std::memory_order_acq_rel)) {
+      countAnswer();
+      waitWhileParked(slot);
     }
   }
   errno = savedErrno;
 }
+
+// Whether the thread still runs (a thread id is not reused while its thread lives).
+bool threadExists(pid_t tid) { return syscall(SYS_tgkill, getpid(), tid, 0) == 0 || errno != ESRCH; }
 
 }  // namespace
 
@@ -105,18 +150,35 @@ CRKThreadSlot* CRKProcessSlotForThread(pid_t tid, bool claim) {
   CRKContext* c = CRKContextGet();
   if (!c || !c->threadSlots || tid <= 0) return nullptr;
   CRKThreadSlot* slots = c->threadSlots;
-  for (size_t i = 0; i < kCRKThreadSlotCount; ++i) {
-    if (__atomic_load_n(&slots[i].tid, __ATOMIC_ACQUIRE) == tid) return &slots[i];
+  // Slots are claimed first free first and never given back, so the claimed ones are the
+  // leading ones: the search ends at the first free slot.
+  size_t i = 0;
+  for (; i < kCRKThreadSlotCount; ++i) {
+    const int32_t held = __atomic_load_n(&slots[i].tid, __ATOMIC_ACQUIRE);
+    if (held == tid) return &slots[i];
+    if (held == 0) break;
   }
   if (!claim) return nullptr;
-  for (size_t i = 0; i < kCRKThreadSlotCount; ++i) {
+  for (; i < kCRKThreadSlotCount; ++i) {
     int32_t expected = 0;
     if (__atomic_compare_exchange_n(&slots[i].tid, &expected, tid, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
       return &slots[i];
     }
     if (expected == tid) return &slots[i];
   }
-  return nullptr;
+  // Every slot taken (records in a row over threads that came and went): the slot of an
+  // ended thread that is not mid-answer is taken over. Its tid never returns to 0, so the
+  // search above still ends at the first free slot.
+  const int errnoBefore = errno;
+  for (i = 0; i < kCRKThreadSlotCount; ++i) {
+    int32_t held = __atomic_load_n(&slots[i].tid, __ATOMIC_ACQUIRE);
+    const int32_t state = slots[i].state.load();
+    if (state != kCRKSlotFree && state != kCRKSlotResumed) continue;
+    if (held == tid || threadExists(held)) continue;
+    if (__atomic_compare_exchange_n(&slots[i].tid, &held, tid, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) break;
+  }
+  errno = errnoBefore;
+  return i < kCRKThreadSlotCount ? &slots[i] : nullptr;
 }
 
 void CRKProcessParkSecondFault(const CRKThreadContext* faultState) {
@@ -127,10 +189,15 @@ void CRKProcessParkSecondFault(const CRKThreadContext* faultState) {
     pthread_sigmask(SIG_BLOCK, &handshake, nullptr);
   }
   if (CRKThreadSlot* slot = CRKProcessSlotForThread(CRKProcessCurrentThread(), true)) {
-    if (faultState) slot->context = *faultState;
-    copyLabel(slot, platform::currentQueueLabel());
-    slot->state.store(kCRKSlotFaulted);
-    futexWake(&slot->state);
+    // Without the fault's registers, the thread's own here: an answer always carries some.
+    CRKThreadContext own;
+    if (!faultState) {
+      CRKThreadContextCaptureCaller(&own);
+      faultState = &own;
+    }
+    storeOwnState(slot, *faultState);
+    // A request already sent to this thread is answered here (its handler stays blocked).
+    if (slot->state.exchange(kCRKSlotFaulted, std::memory_order_acq_rel) == kCRKSlotRequested) countAnswer();
   }
   // The recording thread ends the process; if it does not within 10 s, end it here.
   const int64_t deadline = monotonicNanoseconds() + kCRKParkedWaitNanoseconds;
@@ -189,11 +256,39 @@ bool CRKProcessInit(CRKProcess* process, pid_t crashedThread, const CRKThreadCon
 
 int CRKProcessDestroy(CRKProcess*) { return 0; }
 
+namespace {
+
+bool anyStillAsked(const CRKProcess* process) {
+  for (uint32_t i = 0; i < process->threadCount; ++i) {
+    if (process->slots[i] && slotState(process->slots[i]) == kCRKSlotRequested) return true;
+  }
+  return false;
+}
+
+// Until every asked thread has answered, or the handshake's time is up.
+void awaitAnswers(const CRKProcess* process, int32_t requested) {
+  const int64_t deadline = monotonicNanoseconds() + kCRKHandshakeWaitNanoseconds;
+  for (;;) {
+    // Read before the slots: an answer after this changes it, so the wait cannot miss it.
+    const int32_t answers = gAnswers.load();
+    if (answers >= requested && !anyStillAsked(process)) return;
+    const int64_t left = deadline - monotonicNanoseconds();
+    if (left <= 0) return;
+    futexWait(&gAnswers, answers, left);
+  }
+}
+
+}  // namespace
+
 bool CRKProcessSuspendAllOtherThreads(CRKProcess* process) {
   if (!process) return false;
   CRKContext* c = CRKContextGet();
   const int sig = c ? c->signal.handshakeSignal : 0;
   bool ok = true;
+  // No answer wakes this thread until every request is out.
+  gAnswersAwaited.store(INT32_MAX);
+  gAnswers.store(0);
+  int32_t requested = 0;
   for (uint32_t i = 0; i < process->threadCount; ++i) {
     const pid_t tid = process->threads[i];
     if (tid == process->currentThread) continue;
@@ -209,19 +304,20 @@ bool CRKProcessSuspendAllOtherThreads(CRKProcess* process) {
     if (expected != kCRKSlotFree && expected != kCRKSlotResumed) continue;
     if (!slot->state.compare_exchange_strong(expected, kCRKSlotRequested)) continue;
     if (sig == 0 || syscall(SYS_tgkill, process->task, tid, sig) != 0) {
-      slot->state.store(kCRKSlotResumed);
-      ok = false;
+      // Withdrawn, unless the thread answered meanwhile by faulting (and counted itself).
+      int32_t asked = kCRKSlotRequested;
+      if (slot->state.compare_exchange_strong(asked, kCRKSlotResumed)) {
+        ok = false;
+        continue;
+      }
     }
+    ++requested;
   }
-  const int64_t deadline = monotonicNanoseconds() + kCRKHandshakeWaitNanoseconds;
+  gAnswersAwaited.store(requested);
+  awaitAnswers(process, requested);
   for (uint32_t i = 0; i < process->threadCount; ++i) {
     CRKThreadSlot* slot = process->slots[i];
     if (!slot) continue;
-    while (slot->state.load() == kCRKSlotRequested) {
-      const int64_t left = deadline - monotonicNanoseconds();
-      if (left <= 0) break;
-      futexWait(&slot->state, kCRKSlotRequested, left);
-    }
     // A late answer finds the request withdrawn and returns at once.
     int32_t expected = kCRKSlotRequested;
     if (slot->state.compare_exchange_strong(expected, kCRKSlotResumed)) ok = false;
@@ -235,8 +331,10 @@ bool CRKProcessResumeAllOtherThreads(CRKProcess* process) {
     CRKThreadSlot* slot = process->slots[i];
     if (!slot) continue;
     int32_t expected = kCRKSlotParked;
-    if (slot->state.compare_exchange_strong(expected, kCRKSlotResumed)) futexWake(&slot->state);
+    slot->state.compare_exchange_strong(expected, kCRKSlotResumed);
   }
+  gResumeGeneration.fetch_add(1);
+  futexWake(&gResumeGeneration);
   return true;
 }
 
@@ -256,7 +354,7 @@ bool CRKProcessGetThreadState(const CRKProcess* process, uint32_t index, CRKThre
     return true;
   }
   const CRKThreadSlot* slot = process->slots[index];
-  if (slot && isAnswered(slot->state.load())) {
+  if (hasAnswered(slot)) {
     *stateOut = slot->context;
     return true;
   }
@@ -390,7 +488,7 @@ void CRKProcessRecordDispatchQueueNames(const CRKProcess* process, CRKFile* file
       continue;
     }
     const CRKThreadSlot* slot = process->slots[i];
-    if (!slot || !isAnswered(slot->state.load())) {
+    if (!hasAnswered(slot)) {
       CRKLogWarn("unable to get thread info\n");
       CRKFileWriteArrayEntryString(file, nullptr);
       continue;
@@ -406,6 +504,18 @@ void CRKProcessRecordThreadNames(const CRKProcess* process, CRKFile* file) {
   CRKFileWriteSectionStart(file, "thread_names");
   CRKFileWriteArrayStart(file);
   for (uint32_t i = 0; i < process->threadCount; ++i) {
+    // A thread that answered the handshake read its own name, in parallel with the others;
+    // opening each thread's comm file costs tens of microseconds.
+    const CRKThreadSlot* slot = process->slots[i];
+    if (hasAnswered(slot)) {
+      char name[sizeof slot->name];
+      std::memcpy(name, slot->name, sizeof name);
+      name[sizeof name - 1] = '\0';
+      if (name[0] != '\0') {
+        CRKFileWriteArrayEntryString(file, name);
+        continue;
+      }
+    }
     char path[64];
     taskPath(process->threads[i], "comm", path, sizeof path);
     char name[64];

@@ -30,8 +30,12 @@ std::string nameWithoutExtension(const std::string& path) {
 
 CRKReportsController::CRKReportsController(std::shared_ptr<OperationQueue> queue,
                                            std::weak_ptr<CRKReportsControllerDelegate> delegate,
-                                           std::shared_ptr<CRKNetworkClient> client, const CRKFileManager* fileManager)
-    : mQueue(std::move(queue)), mDelegate(std::move(delegate)), mClient(std::move(client)), mFileManager(fileManager) {}
+                                           std::shared_ptr<CRKNetworkClient> client,
+                                           std::shared_ptr<const CRKFileManager> fileManager)
+    : mQueue(std::move(queue)),
+      mDelegate(std::move(delegate)),
+      mClient(std::move(client)),
+      mFileManager(std::move(fileManager)) {}
 
 std::shared_ptr<CRKSettings> CRKReportsController::settings() {
   auto delegate = mDelegate.lock();
@@ -116,7 +120,7 @@ bool CRKReportsController::prepareAndSubmitReport(std::shared_ptr<CRKInternalRep
           consoleLog("[CrashKit:Crash:Reports] Report packaging disabled");
           return;
         }
-        CRKPackageReportOperation packaging(report, mFileManager);
+        CRKPackageReportOperation packaging(report, mFileManager.get());
         packaging.main();
         if (!packaging.finalPath()) {
           // The report stays in "processing" and is packaged again at the next launch.

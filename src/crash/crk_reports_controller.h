@@ -37,7 +37,7 @@ class CRKReportsControllerDelegate {
 class CRKReportsController {
  public:
   CRKReportsController(std::shared_ptr<OperationQueue> queue, std::weak_ptr<CRKReportsControllerDelegate> delegate,
-                       std::shared_ptr<CRKNetworkClient> client, const CRKFileManager* fileManager);
+                       std::shared_ptr<CRKNetworkClient> client, std::shared_ptr<const CRKFileManager> fileManager);
 
   std::shared_ptr<CRKSettings> settings();
   std::optional<std::string> appBundleIdentifier();
@@ -61,13 +61,13 @@ class CRKReportsController {
 
   const std::shared_ptr<OperationQueue>& operationQueue() const { return mQueue; }
   const std::shared_ptr<CRKNetworkClient>& networkClient() const { return mClient; }
-  const CRKFileManager* fileManager() const { return mFileManager; }
+  const std::shared_ptr<const CRKFileManager>& fileManager() const { return mFileManager; }
 
  private:
   std::shared_ptr<OperationQueue> mQueue;
   std::weak_ptr<CRKReportsControllerDelegate> mDelegate;
   std::shared_ptr<CRKNetworkClient> mClient;
-  const CRKFileManager* mFileManager;
+  std::shared_ptr<const CRKFileManager> mFileManager;
 };
 
 }  // namespace telemetry

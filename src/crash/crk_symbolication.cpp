@@ -17,6 +17,7 @@
 #include "crash/crk_user_logging.h"
 #include "sdk/binary/elf_reader.h"
 #include "sdk/binary/executable_reader.h"
+#include "sdk/core/file_io.h"
 
 namespace telemetry {
 
@@ -32,11 +33,6 @@ std::optional<std::string> stringOf(const nlohmann::json& object, const char* ke
   auto found = object.find(key);
   if (found == object.end() || !found->is_string()) return std::nullopt;
   return found->get<std::string>();
-}
-
-std::string lastComponent(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The function symbols of an image file's ".symtab", sorted by address (not slid).
@@ -187,7 +183,7 @@ bool CRKSymbolResolver::updateStackFrame(CRKStackFrame* frame, bool exactAddress
     frame->rawSymbol = symbol->first;
     if (local > symbol->second) frame->offset = local - symbol->second;
   }
-  if (auto path = stringOf(*record, "path")) frame->library = lastComponent(*path);
+  if (auto path = stringOf(*record, "path")) frame->library = fileio::lastPathComponent(*path);
   return true;
 }
 

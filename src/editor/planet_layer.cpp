@@ -3,7 +3,11 @@
 #include "foundation/logging.h"
 #include "foundation/views/view_extensions.h"
 
+#include <QCoreApplication>
 #include <QPainter>
+#include <QThread>
+
+#include <cmath>
 
 namespace orrery {
 
@@ -174,6 +178,61 @@ void PlanetLayer::drawInContext(QPainter& painter) {
   painter.save();
   mPlanetDrawer->drawInCurrentContext(painter);
   painter.restore();
+}
+
+QRectF PlanetLayer::drawnArea(const QRectF& bounds) const {
+  const platform::LayerDelegate* d = delegate();
+  if (!mPlanetDrawer || (d && d->drawsLayer(*this))) return bounds;
+  // The dotted link ring at 1.1 radii and half its pen is the farthest the drawing reaches.
+  const double reach = 1.1 * mPlanetDrawer->scaledRadius() + 1;
+  const QPointF c = mPlanetDrawer->scaledCenter();
+  const double k = contentsScale();
+  const QRectF area(QPointF(std::floor((c.x() - reach) * k) / k, std::floor((c.y() - reach) * k) / k),
+                    QPointF(std::ceil((c.x() + reach) * k) / k, std::ceil((c.y() + reach) * k) / k));
+  return area.intersected(bounds);
+}
+
+std::optional<DiscLook> PlanetLayer::look() const {
+  const platform::LayerDelegate* d = delegate();
+  if (!mPlanetDrawer || (d && d->drawsLayer(*this))) return std::nullopt;
+  return DiscLook::of(*mPlanetDrawer, drawnArea(bounds()).size(), contentsScale());
+}
+
+void PlanetLayer::display() {
+  BaseLayer::display();
+  // The cache is the main thread's; a picture drawn on another thread is not kept.
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (app && QThread::currentThread() != app->thread()) return;
+  if (const auto shown = look()) DiscPictureCache::shared().keep(*shown, contents());
+}
+
+bool PlanetLayer::showKeptPicture() {
+  const auto shown = look();
+  const QImage* kept = shown ? DiscPictureCache::shared().find(*shown) : nullptr;
+  if (!kept) return false;
+  setContents(*kept);
+  keepContents();
+  return true;
+}
+
+QImage PlanetLayer::drawPicture() {
+  QImage image = makeBackingImage();
+  if (image.isNull()) return image;
+  {
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+    painter.translate(-drawnArea(bounds()).topLeft());
+    drawInContext(painter);
+  }
+  // The compositor reads the scale from contentsScale; a ratio of 1 lets it blit the image.
+  image.setDevicePixelRatio(1.0);
+  return image;
+}
+
+void PlanetLayer::showPicture(const QImage& picture) {
+  setContents(picture);
+  keepContents();
+  if (const auto shown = look()) DiscPictureCache::shared().keep(*shown, picture);
 }
 
 std::shared_ptr<PlanetLayer> PlanetLayer::copyForDragging() const {

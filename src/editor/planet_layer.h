@@ -8,11 +8,13 @@
 // difference, so refreshing every planet after an edit redraws only the discs that changed.
 // Main thread only.
 
+#include "editor/disc_picture_cache.h"
 #include "editor/planet_drawer.h"
 #include "foundation/views/base_layer.h"
 #include "model/idea.h"
 
 #include <memory>
+#include <optional>
 
 namespace orrery {
 
@@ -78,6 +80,20 @@ class PlanetLayer : public BaseLayer {
 
   bool drawsContent() const override { return true; }
   void drawInContext(QPainter& painter) override;
+  // The disc's square out to the link ring, in whole device pixels: the corners of the layer
+  // stay empty and are neither kept nor composed.
+  QRectF drawnArea(const QRectF& bounds) const override;
+  // Draws like the base and keeps the picture by its look (DiscPictureCache).
+  void display() override;
+  // What the picture shows, or none for a disc its view draws (views draw on the main thread
+  // and may add to the disc).
+  std::optional<DiscLook> look() const;
+  // Shows the picture kept for the current look, if any, in place of a display.
+  bool showKeptPicture();
+  // The picture display would draw now, drawn on any thread while the main thread leaves the
+  // layer alone; showPicture, on the main thread, then shows and keeps it in place of a display.
+  QImage drawPicture();
+  void showPicture(const QImage& picture);
 
   // A type-0 disc at scale 1 showing the same idea (no title), z position 1.
   std::shared_ptr<PlanetLayer> copyForDragging() const;

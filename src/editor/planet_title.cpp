@@ -30,7 +30,9 @@ const QPaintDevice& PlanetTitle::referenceDevice() {
 }
 
 QFont PlanetTitle::titleFont(double size) {
-  QFont font = platform::fontNamed(QStringLiteral("Helvetica"), 12).value_or(QFont());
+  // Finding the face asks fontconfig, which costs more than laying a title out: once a process.
+  static const QFont face = platform::fontNamed(QStringLiteral("Helvetica"), 12).value_or(QFont());
+  QFont font = face;
   platform::setFontSizeForDevice(font, size, &referenceDevice());
   return font;
 }

@@ -214,6 +214,8 @@ class SolarSystem : public BaseView,
 
  private:
   void placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const;
+  // Before a drill's first frame: every planet's new picture, drawn on several threads.
+  void drawPlanetPictures();
   void orderPlanetsFrom(std::size_t first);
   QPointF sunCenter() const;
   void clearPendingDrill() { mDrillWaitingConfirmation.reset(); }

@@ -6,6 +6,7 @@
 
 #include "editor/solar_system.h"
 
+#include "editor/disc_pictures.h"
 #include "editor/idea_view.h"
 #include "foundation/animator.h"
 #include "foundation/geometry.h"
@@ -30,6 +31,13 @@ void SolarSystem::setAnimating(bool animating) {
   mAnimating = animating;
   // A drill changes the ring's radius every frame: stroked then, not redrawn as a picture.
   if (mOrbitLayer) mOrbitLayer->setStrokedEachComposition(animating);
+}
+
+void SolarSystem::drawPlanetPictures() {
+  std::vector<PlanetLayer*> planets;
+  planets.reserve(mIdeaViews.size());
+  for (const auto& planet : mIdeaViews) planets.push_back(planet.get());
+  discpictures::drawConcurrently(planets);
 }
 
 SolarSystem::FrameFunction SolarSystem::prepareDrillDownAnimation(std::int64_t index, bool simulated) {
@@ -109,6 +117,7 @@ void SolarSystem::animateDrillDownInto(std::int64_t index, const std::shared_ptr
   FrameFunction down = prepareDrillDownAnimation(index, /*simulated=*/false);
   FrameFunction collapse = newSolarSystem->prepareCollapseAnimation();
   collapse(1.0f);
+  newSolarSystem->drawPlanetPictures();
   platform::WeakRef<SolarSystem> oldView(this);
   std::shared_ptr<SolarSystem> newView = newSolarSystem;
   Animator::create(kDrillSeconds, kFrameRate)->play([=](Animator& animator) {
@@ -136,6 +145,7 @@ void SolarSystem::animateDrillUpFrom(std::int64_t index, const std::shared_ptr<S
   setAnimating(true);
   oldSolarSystem->setAnimating(true);
   down(1.0f);
+  drawPlanetPictures();
   platform::WeakRef<SolarSystem> newView(this);
   std::shared_ptr<SolarSystem> oldView = oldSolarSystem;
   Animator::create(kDrillSeconds, kFrameRate)->play([=](Animator& animator) {

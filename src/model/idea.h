@@ -177,9 +177,14 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   // Levels 0 … depth − 1 copied with new identifiers, inner links pointing into the copy.
   IdeaPtr copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) const;
   void takeContentOf(const Idea* source);
-  // Levels 0 … depth − 1 as fresh ideas made by `copyOf` (content, not children), each
-  // attached to its parent's copy; walked without recursion.
-  IdeaPtr copyTree(qint64 depth, const std::function<IdeaPtr(const Idea& source)>& copyOf) const;
+  // Levels 0 … depth − 1 as fresh ideas made by `copyOf(const Idea&)` (content, not
+  // children), each attached to its parent's copy; walked without recursion.
+  template <typename CopyOf>
+  IdeaPtr copyTree(qint64 depth, CopyOf&& copyOf) const;
+  // The fields a copy shares with its source: type, text, colour, theme type and extras.
+  void shareContentOf(const Idea& source);
+  // Asks the memory for what a copy of this idea reads and writes besides the object itself.
+  void prefetchContent() const;
   void appendDebugLines(QString& out, int depth) const;
 
   // What most ideas never have, kept apart so that an idea stays small and a copy shares it:

@@ -2,16 +2,23 @@
 
 #include "model/idea_document.h"
 
+#include "platform/core/dispatch.h"
+#include "platform/core/release_in_background.h"
+
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace orrery {
 
 namespace {
 
 constexpr std::size_t kNotListed = static_cast<std::size_t>(-1);
+constexpr qint64 kReleaseSliceNanoseconds = 1'000'000;
 
 // The engine's status codes as the screens see them; other codes leave the status alone.
 std::optional<WorkspaceStatus> mapEngineStatus(std::int64_t code) {
@@ -24,6 +31,21 @@ std::optional<WorkspaceStatus> mapEngineStatus(std::int64_t code) {
     case 4: return WorkspaceStatusLoading;
     default: return std::nullopt;
   }
+}
+
+// Entries of a replaced list are dropped a slice at a time on later main-queue turns:
+// freeing thousands at once would hold the main thread, and an entry may own a document
+// object, which lives on the main thread.
+void releaseInSlices(ProxyList doomed) {
+  if (doomed.empty()) return;
+  auto left = std::make_shared<ProxyList>(std::move(doomed));
+  platform::mainQueue().async([left] {
+    QElapsedTimer slice;
+    slice.start();
+    while (!left->empty() && slice.nsecsElapsed() < kReleaseSliceNanoseconds)
+      for (int i = 0; i < 64 && !left->empty(); ++i) left->pop_back();
+    releaseInSlices(std::move(*left));
+  });
 }
 
 }  // namespace
@@ -46,7 +68,11 @@ WorkspaceFactory Workspace::factoryWithEngines(EngineFactory engines) {
   };
 }
 
-Workspace::~Workspace() { mSearch->stopAll(); }
+Workspace::~Workspace() {
+  mSearch->stopAll();
+  releaseInSlices(std::move(mIdeaProxies));
+  platform::releaseInBackground(std::move(mIndexByIdentifier), std::move(mKnownDocuments));
+}
 
 std::int64_t Workspace::nextSearchRequestID() { return WorkspaceSearch::nextRequestIdentifier(); }
 
@@ -61,7 +87,7 @@ std::optional<ProxyList> Workspace::proxyListOrNilIfNotReady() const {
   return mIdeaProxies;
 }
 
-std::size_t Workspace::indexOfProxy(const QString& docIdentifier) const {
+const QHash<QString, std::size_t>& Workspace::positions() const {
   if (mIndexStale) {
     mIndexByIdentifier.clear();
     mIndexByIdentifier.reserve(qsizetype(mIdeaProxies.size()));
@@ -71,7 +97,11 @@ std::size_t Workspace::indexOfProxy(const QString& docIdentifier) const {
     }
     mIndexStale = false;
   }
-  const auto it = mIndexByIdentifier.constFind(docIdentifier);
+  return mIndexByIdentifier;
+}
+
+std::size_t Workspace::indexOfProxy(const QString& docIdentifier) const {
+  const auto it = positions().constFind(docIdentifier);
   return it == mIndexByIdentifier.constEnd() ? kNotListed : *it;
 }
 
@@ -239,27 +269,39 @@ void Workspace::statusChange(std::int64_t code, PersistenceState* state) {
 }
 
 void Workspace::foundIdeaDocument(const QString& docIdentifier, PersistenceState* state) {
-  if (isCurrent(state)) mKnownDocuments.append(docIdentifier);
+  if (isCurrent(state)) mKnownDocuments.insert(docIdentifier);
 }
 
 void Workspace::observeProxyList(const ProxyList& proxies, PersistenceState* state) {
   if (!isCurrent(state)) return;
-  // Only documents already listed or seen on storage count, and of duplicates the first.
-  const QSet<QString> known(mKnownDocuments.cbegin(), mKnownDocuments.cend());
-  QSet<QString> seen;
+  // Only documents already listed or seen on storage count, and of duplicates the first: an
+  // unlisted entry is taken as its identifier leaves the found set, a listed one once per
+  // position. The new list's positions are recorded as it is made.
+  const QHash<QString, std::size_t>& listedAt = positions();
+  std::vector<bool> listedTaken(mIdeaProxies.size());
+  QSet<QString> known = std::exchange(mKnownDocuments, {});
+  QHash<QString, std::size_t> at;
+  at.reserve(qsizetype(proxies.size()));
   ProxyList list;
+  list.reserve(proxies.size());
   for (const IdeaProxyPtr& proxy : proxies) {
-    if (!proxy || seen.contains(proxy->docIdentifier())) continue;
-    const std::size_t listed = indexOfProxy(proxy->docIdentifier());
-    if (listed == kNotListed && !known.contains(proxy->docIdentifier())) continue;
-    if (listed != kNotListed) proxy->keepDocumentOf(*mIdeaProxies[listed]);
-    seen.insert(proxy->docIdentifier());
+    if (!proxy) continue;
+    const QString& identifier = proxy->docIdentifier();
+    const auto listed = listedAt.constFind(identifier);
+    if (listed == listedAt.constEnd()) {
+      if (!known.remove(identifier)) continue;
+    } else {
+      if (listedTaken[*listed]) continue;
+      listedTaken[*listed] = true;
+      proxy->keepDocumentOf(*mIdeaProxies[*listed]);
+    }
+    at.insert(identifier, list.size());
     list.push_back(proxy);
   }
-  mIdeaProxies = std::move(list);
-  listChanged();
+  releaseInSlices(std::exchange(mIdeaProxies, std::move(list)));
+  platform::releaseInBackground(std::exchange(mIndexByIdentifier, std::move(at)), std::move(known));
+  mIndexStale = false;
   mHasCompleteProxyList = true;
-  mKnownDocuments.clear();
   if (mDelegate) mDelegate->batchUpdateDoneInWorkspace(this);
   mSearch->startIndexing(nextSearchRequestID());
 }

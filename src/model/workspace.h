@@ -9,6 +9,7 @@
 #include "model/workspace_search.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -81,6 +82,8 @@ class Workspace final : public WorkspaceInterface,
  private:
   Workspace(std::shared_ptr<PersistenceState> engine, WorkspaceDelegate* delegate);
   bool isCurrent(const PersistenceState* state) const { return state && state == mCurrentState.get(); }
+  // Position of each listed identifier, rebuilt first when the list changed.
+  const QHash<QString, std::size_t>& positions() const;
   std::size_t indexOfProxy(const QString& docIdentifier) const;
   void listChanged() { mIndexStale = true; }
   void insertCreatedProxy(const std::shared_ptr<IdeaDocument>& doc, std::size_t index);
@@ -93,7 +96,8 @@ class Workspace final : public WorkspaceInterface,
   // changed: taking in a list of N entries costs N look-ups, not N scans.
   mutable QHash<QString, std::size_t> mIndexByIdentifier;
   mutable bool mIndexStale = true;
-  QStringList mKnownDocuments;
+  // Documents the engine found on storage while it gathers a complete list, one per report.
+  QSet<QString> mKnownDocuments;
   bool mHasCompleteProxyList = false;
   WorkspaceDelegate* mDelegate;
   std::shared_ptr<WorkspaceSearch> mSearch;

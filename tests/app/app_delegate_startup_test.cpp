@@ -17,7 +17,7 @@ using apptest::AppFixture;
 
 namespace {
 
-const DocumentPlaceholderController* documentScreen(const MainWindowController& c) {
+const DocumentPlaceholderController* placeholderOf(const MainWindowController& c) {
   return dynamic_cast<const DocumentPlaceholderController*>(c.myWindow().controller().get());
 }
 const HomePlaceholderController* homeScreen(const MainWindowController& c) {
@@ -47,7 +47,7 @@ TEST_F(StartUp, AFirstStartWithoutAStorageChoiceOpensOneScratchDocumentEditingIt
     ASSERT_EQ(app.windowControllers().size(), 1u);
     const auto& window = *app.windowControllers().front();
     EXPECT_EQ(window.controllerClass(), QStringLiteral("SolarSystemViewController"));
-    const auto* screen = documentScreen(window);
+    const auto* screen = placeholderOf(window);
     ASSERT_NE(screen, nullptr);
     ASSERT_NE(screen->document(), nullptr);
     const auto& root = screen->document()->idea();
@@ -75,9 +75,9 @@ TEST_F(StartUp, TheFirstStartOfAOnePointFiveVersionAddsOnlyTheWhatsNewWindowToTh
   auto& app = launch({}, 2);
   ASSERT_EQ(app.windowControllers().size(), 2u);
   EXPECT_NE(homeScreen(*app.windowControllers()[0]), nullptr);
-  EXPECT_NE(documentScreen(*app.windowControllers()[1]), nullptr);
+  EXPECT_NE(placeholderOf(*app.windowControllers()[1]), nullptr);
   EXPECT_TRUE(showsWhatsNew(*app.windowControllers()[1]));
-  EXPECT_TRUE(documentScreen(*app.windowControllers()[1])->editRequestedFor().isEmpty());
+  EXPECT_TRUE(placeholderOf(*app.windowControllers()[1])->editRequestedFor().isEmpty());
 
   // The same version again: no what's-new screen; the untouched scratch window was not kept.
   quit();
@@ -182,8 +182,8 @@ TEST_F(StartUp, AFirstStartWithAFileShowsWhatsNewOverTheFilesWindowAndKeepsNoUnt
   uitest::advance(0.1);
   ASSERT_EQ(app.windowControllers().size(), 1u) << "no second, untitled window";
   const auto& window = *app.windowControllers().front();
-  ASSERT_NE(documentScreen(window), nullptr);
-  EXPECT_EQ(documentScreen(window)->document()->filePath(), QFileInfo(path).canonicalFilePath());
+  ASSERT_NE(placeholderOf(window), nullptr);
+  EXPECT_EQ(placeholderOf(window)->document()->filePath(), QFileInfo(path).canonicalFilePath());
   EXPECT_TRUE(showsWhatsNew(window)) << "the card lies over the file's window";
 
   // The file's window comes back at the next start, once, without the card.
@@ -192,8 +192,8 @@ TEST_F(StartUp, AFirstStartWithAFileShowsWhatsNewOverTheFilesWindowAndKeepsNoUnt
   auto& again = launch();
   uitest::advance(0.1);
   ASSERT_EQ(again.windowControllers().size(), 1u);
-  ASSERT_NE(documentScreen(*again.windowControllers().front()), nullptr);
-  EXPECT_EQ(documentScreen(*again.windowControllers().front())->document()->filePath(), QFileInfo(path).canonicalFilePath());
+  ASSERT_NE(placeholderOf(*again.windowControllers().front()), nullptr);
+  EXPECT_EQ(placeholderOf(*again.windowControllers().front())->document()->filePath(), QFileInfo(path).canonicalFilePath());
   EXPECT_FALSE(showsWhatsNew(*again.windowControllers().front()));
 }
 
@@ -205,7 +205,7 @@ TEST_F(StartUp, LocalDocumentWindowsComeBackAfterQuitExceptFilesThatAreGone) {
   uitest::advance(0.1);
   ASSERT_EQ(app.windowControllers().size(), 2u) << "no scratch window beside them";
   for (std::size_t i = 0; i < 2; ++i) {
-    const auto* screen = documentScreen(*app.windowControllers()[i]);
+    const auto* screen = placeholderOf(*app.windowControllers()[i]);
     ASSERT_NE(screen, nullptr);
     EXPECT_EQ(screen->document()->filePath(), QFileInfo(i == 0 ? kept : gone).canonicalFilePath());
     EXPECT_TRUE(screen->editRequestedFor().isEmpty());
@@ -217,7 +217,7 @@ TEST_F(StartUp, LocalDocumentWindowsComeBackAfterQuitExceptFilesThatAreGone) {
   auto& again = launch({kept});
   uitest::advance(0.1);
   ASSERT_EQ(again.windowControllers().size(), 1u);
-  const auto* screen = documentScreen(*again.windowControllers().front());
+  const auto* screen = placeholderOf(*again.windowControllers().front());
   ASSERT_NE(screen, nullptr);
   EXPECT_EQ(screen->document()->filePath(), QFileInfo(kept).canonicalFilePath());
   EXPECT_TRUE(screen->editRequestedFor().isEmpty()) << "no new scratch map in its place";
@@ -234,7 +234,7 @@ TEST_F(StartUp, AStoredFileThatNoLongerOpensLeavesTheFirstWindowInItsPlace) {
   auto& app = launch();
   uitest::advance(0.1);
   ASSERT_EQ(app.windowControllers().size(), 1u);
-  const auto* screen = documentScreen(*app.windowControllers().front());
+  const auto* screen = placeholderOf(*app.windowControllers().front());
   ASSERT_NE(screen, nullptr);
   EXPECT_TRUE(screen->document()->isTempFile()) << "a new scratch map";
   EXPECT_TRUE(presenter->alerts.empty());
@@ -255,7 +255,7 @@ TEST_F(StartUp, AnUntouchedScratchMapIsNotKeptButOneWithContentIs) {
   EXPECT_TRUE(storedWindows().isEmpty()) << "an empty, unsaved map is nothing to come back to";
 
   auto& again = launch();
-  const auto* screen = documentScreen(*again.windowControllers().front());
+  const auto* screen = placeholderOf(*again.windowControllers().front());
   ASSERT_NE(screen, nullptr);
   screen->document()->idea()->setText(QStringLiteral("A thought"));
   screen->document()->setDateModified(screen->document()->dateCreated().addSecs(5));
@@ -271,7 +271,7 @@ TEST_F(StartUp, TelemetryTheWhatsNewCardAndTheVersionsWriteWaitForTheFirstFrame)
   auto& app = launch();
   ASSERT_EQ(app.windowControllers().size(), 1u);
   const auto& window = *app.windowControllers().front();
-  ASSERT_NE(documentScreen(window), nullptr);
+  ASSERT_NE(placeholderOf(window), nullptr);
   EXPECT_EQ(telemetryStarts, 0);
   EXPECT_FALSE(showsWhatsNew(window));
   EXPECT_TRUE(defaults().stringForKey("CurrentOrreryVersion").isEmpty());

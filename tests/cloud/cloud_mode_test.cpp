@@ -301,6 +301,22 @@ TEST_F(CloudModeTest, IdentityAppearingAndChangingDrivesTheLookup) {
   EXPECT_EQ(recorder->events.first(), "status 1");
 }
 
+// The account is the one the monitor read off the main thread; the mode never reads the
+// container itself, where a hung mount would hang the program.
+TEST_F(CloudModeTest, TheAccountFollowsWhatTheIdentityMonitorRead) {
+  CloudContainerFixture container;
+  start();
+  ASSERT_TRUE(waitFor("status 4"));
+  recorder->events.clear();
+  platform::IdentityMonitor::setTokenReader([] { return QStringLiteral("account on the share"); });
+  main.advance(platform::LocalFolderContainer::kPollSeconds);
+  const bool followed = waitFor("status 4");
+  platform::IdentityMonitor::setTokenReader({});
+  ASSERT_TRUE(followed);
+  EXPECT_EQ(recorder->events.first(), "status 1");
+  EXPECT_EQ(CloudMode::currentCloudToken(), "account on the share");
+}
+
 TEST_F(CloudModeTest, AnUnreadableIndexIsReadAgainEveryThreeSeconds) {
   CloudContainerFixture container;
   container.addDocuments(1, /*index=*/false);
@@ -334,6 +350,18 @@ TEST_F(CloudModeTest, AWalkReplacedByANewerQueryStopsSilently) {
   settle();
   EXPECT_EQ(recorder->count("status 5"), 1);
   EXPECT_EQ(recorder->count("list 30"), 1);
+  EXPECT_EQ(recorder->found().size(), 2 + 30) << "the old walk reports nothing after its second document";
+}
+
+TEST_F(CloudModeTest, LeavingStateWhileReportingADocumentEndsTheWalkThere) {
+  CloudContainerFixture container;
+  container.addDocuments(30);
+  recorder->onFound = [&] { mode->leaveState(); };
+  start();
+  ASSERT_TRUE(waitFor("found " + IdeaDocument::docIdentifierFromPath("doc00000.orrx", DocumentLocationICloud)));
+  settle();
+  EXPECT_EQ(recorder->found().size(), 1);
+  EXPECT_EQ(recorder->count("list 30"), 0);
 }
 
 TEST_F(CloudModeTest, NothingHappensAfterLeavingState) {

@@ -20,6 +20,7 @@
 #include "crash/crk_internal_report.h"
 #include "crash/crk_user_logging.h"
 #include "crash_test_support.h"
+#include "hex_text.h"
 #include "platform/core/notification_center.h"
 #include "sdk/analytics/analytics_test_support.h"
 #include "sdk/core/console.h"
@@ -124,12 +125,7 @@ struct Service {
   }
 };
 
-std::string hex(const std::string& text) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) out += {digits[c >> 4], digits[c & 15]};
-  return out;
-}
+using testsupport::hex;
 
 std::map<std::string, std::string> userKeys() {
   CRKLoggingQueue()->sync([] {});

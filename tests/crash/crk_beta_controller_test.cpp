@@ -43,22 +43,24 @@ class CRKBetaControllerTest : public ::testing::Test {
     CRKBetaController::Environment env;
     env.betaSupported = true;
     env.instanceIdentifier = "instance-1";
-    env.mainQueue = &mainQueue;
+    env.mainQueue = mainQueueOwner;
     controller = CRKBetaController::initWithDelegate(delegate, env);
   }
   static void settingsArrived() {
     platform::NotificationCenter::defaultCenter().post(kTELSettingsAvailableNotification);
   }
   // Until the answer was handled and the main-queue work it queued has run.
-  void settle() {
+  void settle() { settle(mainQueue); }
+  void settle(test::VirtualRetryQueue& queue) {
     for (int i = 0; i < 2000 && controller->retrying(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     controller->drain();
-    mainQueue.advance(0.001);
+    queue.advance(0.001);
   }
 
   TestCertificateAuthority ca;
   HttpsTestServer server;
-  test::VirtualRetryQueue mainQueue;
+  std::shared_ptr<test::VirtualRetryQueue> mainQueueOwner = std::make_shared<test::VirtualRetryQueue>();
+  test::VirtualRetryQueue& mainQueue = *mainQueueOwner;
   std::shared_ptr<FixedDelegate> delegate = std::make_shared<FixedDelegate>();
   CRKBetaController::TokenProvider previous;
   std::shared_ptr<CRKBetaController> controller;
@@ -135,6 +137,28 @@ TEST_F(CRKBetaControllerTest, AFailedOrEmptyLoadLeavesTheNextCheckFree) {
   OptionalError error;
   EXPECT_FALSE(CRKBetaUpdate::betaUpdateWithDictionary({{"url", 7}}, &error));
   EXPECT_TRUE(error && error->code == -1017);
+}
+
+// The suspension timer's queue stays with the controller after whoever handed it over let go.
+TEST_F(CRKBetaControllerTest, TheSuspensionKeepsItsQueueAfterItsGiverLetGo) {
+  server.script("/spi/v2/platforms/mac/apps/",
+                {HttpsTestResponse::ok("{\"url\":\"https://example.org/b.zip\",\"version_string\":\"2.0\"}")});
+  auto given = std::make_shared<test::VirtualRetryQueue>();
+  std::weak_ptr<test::VirtualRetryQueue> timers = given;
+  CRKBetaController::Environment env;
+  env.betaSupported = true;
+  env.instanceIdentifier = "instance-1";
+  env.mainQueue = std::move(given);
+  controller = CRKBetaController::initWithDelegate(delegate, std::move(env));
+  ASSERT_TRUE(controller->start());
+  settingsArrived();
+  ASSERT_TRUE(server.waitForRequests(1));
+  auto queue = timers.lock();
+  ASSERT_TRUE(queue);
+  settle(*queue);
+  EXPECT_TRUE(controller->checksSuspended());
+  queue->advance(3601);
+  EXPECT_FALSE(controller->checksSuspended());
 }
 
 }  // namespace

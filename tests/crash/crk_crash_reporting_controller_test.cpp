@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include "crash/crk_settings.h"
 #include "crash/crk_user_logging.h"
 #include "crash_test_support.h"
+#include "hex_text.h"
 #include "folder_wait.h"
 #include "platform/core/notification_center.h"
 #include "sdk/identity/main_bundle.h"
@@ -39,8 +41,8 @@ using crashtest::DeathStyle;
 
 class ScriptedDelegate final : public CRKCrashReportingControllerDelegate {
  public:
-  bool shouldInstallCrashCallback() override { return false; }
-  void detectedCrash() override {}
+  bool shouldInstallCrashCallback() override { return installCrashCallback; }
+  void detectedCrash() override { ++crashes; }
   bool reportingControllerCanUseBackgroundSessions(CRKCrashReportingController&) override { return false; }
   bool reportingControllerMustInformDelegateOfReports(CRKCrashReportingController&) override { return mustInform; }
   void reportingControllerDidDetectReportForLastExecution(CRKCrashReportingController& controller,
@@ -65,16 +67,42 @@ class ScriptedDelegate final : public CRKCrashReportingControllerDelegate {
     return "install-1";
   }
   bool isFirstInstallForCrashReportingController(CRKCrashReportingController&) override { return false; }
+  // The controller keeps the settings it is given until it is destroyed, so their release
+  // tells when it is gone (a work-queue thread may hold it a moment after its last task).
   std::shared_ptr<CRKSettings> settingsForCrashReportingController(CRKCrashReportingController&) override {
-    return std::make_shared<CRKSettings>(std::make_shared<const nlohmann::json>(settings));
+    auto count = settingsCount;
+    std::lock_guard lock(count->mutex);
+    ++count->handedOut;
+    return std::shared_ptr<CRKSettings>(new CRKSettings(std::make_shared<const nlohmann::json>(settings)),
+                                        [count](CRKSettings* gone) {
+                                          delete gone;
+                                          std::lock_guard lock(count->mutex);
+                                          ++count->released;
+                                          count->changed.notify_all();
+                                        });
+  }
+  bool waitUntilSettingsReleased() {
+    auto& count = *settingsCount;
+    std::unique_lock lock(count.mutex);
+    return count.changed.wait_for(lock, 20s, [&] { return count.released == count.handedOut; });
   }
 
   nlohmann::json settings = {{"features", {{"collect_reports", true}, {"prompt_enabled", false}}}};
   bool mustInform = false;
+  bool installCrashCallback = false;
+  std::atomic<int> crashes{0};
   std::set<std::string> declined;
   std::mutex mutex;
   std::set<std::string> asked, detected;
   bool askedWhileQueueRan = false;
+
+ private:
+  struct SettingsCount {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int handedOut = 0, released = 0;
+  };
+  std::shared_ptr<SettingsCount> settingsCount = std::make_shared<SettingsCount>();
 };
 
 class ScriptedPresenter final : public CRKPermissionPresenter {
@@ -99,7 +127,7 @@ struct World {
   std::shared_ptr<CRKFileManager> manager = std::make_shared<CRKFileManager>(crashtest::makeFolder("crash-controller"));
   std::shared_ptr<ScriptedDelegate> delegate = std::make_shared<ScriptedDelegate>();
   test::VirtualMainQueue mainQueue;
-  test::VirtualRetryQueue retries;
+  std::shared_ptr<test::VirtualRetryQueue> retries = std::make_shared<test::VirtualRetryQueue>();
   std::shared_ptr<CRKCrashReportingController> controller;
 
   World() {
@@ -110,7 +138,7 @@ struct World {
   void make() {
     controller = CRKCrashReportingController::create(manager, delegate,
                                                      CertificateList{Certificate::createWithData(ca.rootDER())});
-    controller->setRetryQueue(&retries);
+    controller->setRetryQueue(retries);
     controller->setExecutionIdentifier("cccccccccccccccccccccccccccccccc");
   }
   std::string earlier(const std::string& id, bool crash = true) {
@@ -125,6 +153,13 @@ struct World {
     controller->operationQueue()->waitUntilAllOperationsAreFinished();
     return true;
   }
+  // Lets go of the controller and waits until it is destroyed.
+  bool dropController() {
+    idle();
+    std::weak_ptr<CRKCrashReportingController> weak = controller;
+    controller.reset();
+    return delegate->waitUntilSettingsReleased() && weak.expired();
+  }
   bool empty(const std::string& folder) { return crashtest::run("ls -A '" + folder + "'").empty(); }
   std::map<std::string, std::string> internalKeys() {
     std::string folder = manager->activePath() + "/cccccccccccccccccccccccccccccccc";
@@ -134,12 +169,7 @@ struct World {
   }
 };
 
-std::string hex(const std::string& text) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) out += {digits[c >> 4], digits[c & 15]};
-  return out;
-}
+using testsupport::hex;
 
 TEST(CrashReportingController, EarlierReportsAreSubmittedDeclinedOrDeletedAndTheRunIsTimed) {
   DeathStyle style;
@@ -285,13 +315,66 @@ TEST(CrashReportingController, AFailedSubmissionIsRetriedSixHundredSecondsLater)
         w.make();
         w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt);
         if (!w.server.waitForRequests(1)) _exit(2);
-        if (!w.retries.waitForScheduled(1)) _exit(3);
-        w.retries.advance(599);
+        if (!w.retries->waitForScheduled(1)) _exit(3);
+        w.retries->advance(599);
         w.idle();
         if (w.server.requestCount() != 1) _exit(4);
-        if (!w.retries.advanceUntilFired(2)) _exit(5);
+        if (!w.retries->advanceUntilFired(2)) _exit(5);
         if (!w.server.waitForRequests(2)) _exit(6);
         if (!crashtest::waitUntilFolderEmpty(w.manager->preparedPath())) _exit(7);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// The session keeps the upload client, and so its completions, alive past the controller that
+// made it. An answer held back until the controller, its file manager and its retry queue
+// were let go still restarts the upload, and the refusal that follows is counted beside the
+// package.
+TEST(CrashReportingController, AnUploadOutlivesItsControllerAndWhatItsOwnerHeld) {
+  DeathStyle style;
+  EXPECT_EXIT(
+      {
+        World w;
+        w.server.script("/sdk-api", {HttpsTestResponse::heldUntilReleased(HttpsTestResponse::withStatus(503)),
+                                     HttpsTestResponse::withStatus(400)});
+        w.earlier("aaaa0000aaaa0000aaaa0000aaaa0000");
+        w.make();
+        w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt);
+        if (!w.server.waitForRequests(1)) _exit(2);
+        const std::string prepared = w.manager->preparedPath();
+        std::weak_ptr<test::VirtualRetryQueue> weakRetries = w.retries;
+        if (!w.dropController()) _exit(3);
+        w.manager.reset();
+        w.retries.reset();
+        w.server.release();
+        auto retries = weakRetries.lock();
+        if (!retries || !retries->waitForScheduled(1)) _exit(4);
+        if (!retries->advanceUntilFired(3)) _exit(5);
+        if (!w.server.waitForRequests(2)) _exit(6);
+        if (!crashtest::waitForEntryEndingWith(prepared, ".multipartmime.refusals")) _exit(7);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// The crash context keeps its callback for the rest of the process; once the controller is
+// gone a crash reaches nobody rather than a freed controller.
+TEST(CrashReportingController, TheCrashCallbackReachesTheDelegateOnlyWhileTheControllerLives) {
+  DeathStyle style;
+  EXPECT_EXIT(
+      {
+        World w;
+        w.delegate->installCrashCallback = true;
+        w.make();
+        if (!w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt)) _exit(2);
+        CRKContext* context = CRKContextGet();
+        if (!context || !context->crashCallbackTarget) _exit(3);
+        context->crashCallbackTarget->deliverCrashDelegateCallback();
+        if (w.delegate->crashes != 1) _exit(4);
+        if (!w.dropController()) _exit(5);
+        context->crashCallbackTarget->deliverCrashDelegateCallback();
+        if (w.delegate->crashes != 1) _exit(6);
         _exit(0);
       },
       ::testing::ExitedWithCode(0), "");

@@ -64,9 +64,9 @@ class CrashUploadTest : public ::testing::Test {
  protected:
   CrashUploadTest() : ca("Crash Upload Root"), server(ca) {
     EXPECT_TRUE(manager.prepareForNewLaunch());
-    client = CRKNetworkClient::create(nullptr, &manager, delegate,
+    client = CRKNetworkClient::create(nullptr, managerOwner, delegate,
                                       CertificateList{Certificate::createWithData(ca.rootDER())});
-    client->setRetryQueue(&retries);
+    client->setRetryQueue(retryOwner);
   }
   ~CrashUploadTest() override { client->invalidateAndCancel(); }
 
@@ -84,9 +84,12 @@ class CrashUploadTest : public ::testing::Test {
 
   TestCertificateAuthority ca;
   HttpsTestServer server;
-  CRKFileManager manager{crashtest::makeFolder("crash-upload")};
+  std::shared_ptr<CRKFileManager> managerOwner =
+      std::make_shared<CRKFileManager>(crashtest::makeFolder("crash-upload"));
+  CRKFileManager& manager = *managerOwner;
   std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
-  test::VirtualRetryQueue retries;
+  std::shared_ptr<test::VirtualRetryQueue> retryOwner = std::make_shared<test::VirtualRetryQueue>();
+  test::VirtualRetryQueue& retries = *retryOwner;
   std::shared_ptr<CRKNetworkClient> client;
 };
 
@@ -198,8 +201,8 @@ TEST_F(CrashUploadTest, UnreadablePackageDuplicateStartAndUnpinnedChain) {
   // A client pinning other roots refuses this server, debug mode or not.
   bool wasDebug = isDebugEnabled();
   setDebugEnabled(true);
-  auto other = CRKNetworkClient::create(nullptr, &manager, delegate, CertificateList{});
-  other->setRetryQueue(&retries);
+  auto other = CRKNetworkClient::create(nullptr, managerOwner, delegate, CertificateList{});
+  other->setRetryQueue(retryOwner);
   other->startUploadRequest(request(), path, false);
   ASSERT_TRUE(delegate->waitFor(3));
   setDebugEnabled(wasDebug);

@@ -2,12 +2,18 @@
 // uncaught exception's record and its abort's are), and the parsers of /proc texts.
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <poll.h>
 #include <signal.h>
 
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -22,28 +28,145 @@ namespace {
 std::atomic<bool> gStop{false};
 std::atomic<uint64_t> gSpins{0};
 std::atomic<int> gSpinnersNamed{0};
+std::atomic<int> gNameRound{0};
 
+// Renames itself whenever the round changes, so each record must read names afresh.
 __attribute__((noinline)) void spinUntilStopped() {
-  pthread_setname_np(pthread_self(), "spinner");
-  gSpinnersNamed.fetch_add(1);
-  while (!gStop.load()) gSpins.fetch_add(1);
+  int round = -1;
+  while (!gStop.load()) {
+    if (const int wanted = gNameRound.load(); wanted != round) {
+      round = wanted;
+      pthread_setname_np(pthread_self(), round == 0 ? "spinner" : "spinner-again");
+      gSpinnersNamed.fetch_add(1);
+    }
+    gSpins.fetch_add(1);
+  }
 }
 
-std::vector<nlohmann::json> recordAll(const std::string& path) {
+// The per-thread sections of one record of this process, as the crash callback writes it.
+struct ProcessRecord {
+  nlohmann::json threads, queues, names;
+};
+
+ProcessRecord recordAll(const std::string& path) {
+  unlink(path.c_str());  // a repeated test writes the same file again
   telemetry::CRKFile file;
   EXPECT_TRUE(telemetry::CRKFileInitWithPath(&file, path.c_str(), false));
   telemetry::CRKHandler(&file, telemetry::CRKProcessCurrentThread(), nullptr);
   telemetry::CRKFileClose(&file);
-  auto parsed = telemetry::CRKFileReadSections(path.c_str(), false);
-  return parsed ? *parsed : std::vector<nlohmann::json>{};
+  ProcessRecord record;
+  const auto parsed = telemetry::CRKFileReadSections(path.c_str(), false);
+  for (const auto& r : parsed ? *parsed : std::vector<nlohmann::json>{}) {
+    if (r.contains("threads")) record.threads = r["threads"];
+    if (r.contains("dispatch_queue_names")) record.queues = r["dispatch_queue_names"];
+    if (r.contains("thread_names")) record.names = r["thread_names"];
+  }
+  EXPECT_TRUE(record.threads.is_array());
+  EXPECT_EQ(record.threads.size(), record.queues.size());
+  EXPECT_EQ(record.threads.size(), record.names.size());
+  return record;
 }
 
+// Threads that name themselves afresh each round ("w<index>.<round>"), then wait for the
+// next round spinning, on a condition or in a pipe's poll: each way a thread can be caught.
+class Crowd {
+ public:
+  explicit Crowd(int count) : pipes_(count) {
+    for (int i = 0; i < count; ++i) {
+      if (pipe(pipes_[i].data()) != 0) ADD_FAILURE() << "pipe";
+      threads_.emplace_back([this, i] { run(i); });
+    }
+  }
+  ~Crowd() {
+    next(-1);
+    for (auto& t : threads_) t.join();
+    for (auto& p : pipes_) close(p[0]), close(p[1]);
+  }
+  static std::string nameOf(size_t worker, int round) {
+    return "w" + std::to_string(worker) + "." + std::to_string(round);
+  }
+  // Starts a round (-1: stop) and returns once every thread carries the round's name.
+  void next(int round) {
+    {
+      std::lock_guard lock(mutex_);
+      round_ = round;
+    }
+    changed_.notify_all();
+    for (auto& p : pipes_) EXPECT_EQ(write(p[1], "r", 1), 1);
+    if (round < 0) return;
+    const int wanted = static_cast<int>(threads_.size()) * (round + 1);
+    while (named_.load() < wanted) std::this_thread::yield();
+  }
+
+ private:
+  void run(int i) {
+    for (int seen = -2;;) {
+      const int now = round_.load();
+      if (now == -1) return;
+      if (now != seen && now >= 0) {
+        seen = now;
+        pthread_setname_np(pthread_self(), nameOf(i, now).c_str());
+        named_.fetch_add(1);
+      }
+      if (i < 2) continue;  // two spin
+      if (i % 2 == 0) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return round_ != seen; });
+      } else {
+        // Blocked in poll rather than read: ThreadSanitizer holds a signal back until a read returns.
+        pollfd readable{pipes_[i][0], POLLIN, 0};
+        char byte;
+        if (poll(&readable, 1, -1) == 1 && read(pipes_[i][0], &byte, 1) != 1) return;
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::atomic<int> round_{-2};  // changed under mutex_, so the waits cannot miss it
+  std::atomic<int> named_{0};
+  std::vector<std::array<int, 2>> pipes_;
+  std::vector<std::thread> threads_;
+};
+
 }  // namespace
+
+// Every thread of a crowded process answers every record of a series with its registers, its
+// stack and its name of the moment, also once more threads have come and gone than there are
+// slots.
+TEST(CRKProcessRecordTest, EveryThreadOfAManyThreadRecordCarriesItsNameAndRegisters) {
+  const std::string folder = crashtest::contextReportFolder();
+  constexpr int kWorkers = 63;  // with the recording thread, 64
+  constexpr int kCrowds = static_cast<int>(telemetry::kCRKThreadSlotCount) / kWorkers + 1;
+  for (int crowdIndex = 0; crowdIndex < kCrowds; ++crowdIndex) {
+    Crowd crowd(kWorkers);
+    for (int round = 0; round < 2; ++round) {
+      SCOPED_TRACE(testing::Message() << "crowd " << crowdIndex << ", round " << round);
+      crowd.next(round);
+      const auto [threads, queues, names] = recordAll(folder + "/crowd.crkrecord");
+      ASSERT_TRUE(threads.is_array());
+      std::map<std::string, int> seen;
+      for (size_t i = 0; i < threads.size(); ++i) {
+        const std::string name = names[i].is_string() ? names[i].get<std::string>() : "";
+        if (name.empty() || name[0] != 'w' || name.find('.') == std::string::npos) continue;
+        ++seen[name];
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(threads[i].contains("registers"));
+        EXPECT_FALSE(threads[i]["stacktrace"].empty());
+        EXPECT_TRUE(queues[i].is_string());  // answered, so its queue label was read
+      }
+      std::map<std::string, int> expected;
+      for (int w = 0; w < kWorkers; ++w) expected[Crowd::nameOf(w, round)] = 1;
+      ASSERT_EQ(seen, expected);
+    }
+  }
+}
 
 TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach) {
   const std::string folder = crashtest::contextReportFolder();
   gStop = false;
   gSpinnersNamed = 0;
+  gNameRound = 0;
   std::vector<std::thread> threads;
   for (int i = 0; i < 3; ++i) threads.emplace_back(spinUntilStopped);
   // One thread blocks every signal: it is listed without registers and does not hold the
@@ -61,17 +184,10 @@ TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach)
 
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
+    const char* const spinnerName = round == 0 ? "spinner" : "spinner-again";
     const std::string path = folder + "/process-" + std::to_string(round) + ".crkrecord";
-    const auto all = recordAll(path);
-    nlohmann::json threadsSection, queues, names;
-    for (const auto& r : all) {
-      if (r.contains("threads")) threadsSection = r["threads"];
-      if (r.contains("dispatch_queue_names")) queues = r["dispatch_queue_names"];
-      if (r.contains("thread_names")) names = r["thread_names"];
-    }
+    const auto [threadsSection, queues, names] = recordAll(path);
     ASSERT_TRUE(threadsSection.is_array());
-    EXPECT_EQ(threadsSection.size(), queues.size());
-    EXPECT_EQ(threadsSection.size(), names.size());
     // Sanitizer runtimes may add threads of their own that block signals too: the test's
     // threads are told apart by name.
     int spinners = 0, deaf = 0, crashed = 0;
@@ -83,7 +199,7 @@ TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach)
         EXPECT_TRUE(t["stacktrace"].empty());
         EXPECT_TRUE(queues[i].is_null());
       }
-      if (names[i] == "spinner") {
+      if (names[i] == spinnerName) {
         ++spinners;
         EXPECT_TRUE(t.contains("registers"));
       }
@@ -99,6 +215,8 @@ TEST(CRKProcessRecordTest, EveryThreadAnswersTwoRecordsInARowAndRunsOnAfterEach)
     // Resumed: every spinning thread moves on.
     const uint64_t before = gSpins.load();
     while (gSpins.load() < before + 1000) std::this_thread::yield();
+    gNameRound = round + 1;
+    while (gSpinnersNamed.load() < 3 * (round + 2)) std::this_thread::yield();
   }
   gStop = true;
   for (auto& t : threads) t.join();
@@ -190,6 +308,7 @@ TEST(CRKProcessRecordTest, GarbageStatesAndMissingThreadsGiveEmptyValues) {
   EXPECT_FALSE(telemetry::CRKProcessGetThreadState(&process, 7, &out));
 
   const std::string path = folder + "/garbage.crkrecord";
+  unlink(path.c_str());
   telemetry::CRKFile file;
   ASSERT_TRUE(telemetry::CRKFileInitWithPath(&file, path.c_str(), false));
   telemetry::CRKProcessRecordAllThreads(&process, &file);

@@ -13,6 +13,7 @@
 #include "crash/crk_internal_report.h"
 #include "crash/crk_user_logging.h"
 #include "crash_test_support.h"
+#include "hex_text.h"
 
 namespace {
 
@@ -23,12 +24,7 @@ void writeFile(const std::string& path, const std::string& text) { std::ofstream
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 // Record files hold text as lowercase hexadecimal.
-std::string hex(const std::string& text) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) out += {digits[c >> 4], digits[c & 15]};
-  return out;
-}
+using testsupport::hex;
 
 const char* kMetadata =
     R"({"identity":{"session_id":"0123456789abcdef0123456789abcdef","api_key":"key-1","started_at":1700000000}})"

@@ -79,8 +79,8 @@ class CrashPipelineTest : public ::testing::Test {
  protected:
   CrashPipelineTest() : ca("Crash Pipeline Root"), server(ca), endpoint("CrashKitReportsEndpoint", server.origin()) {
     EXPECT_TRUE(manager.prepareForNewLaunch());
-    client = CRKNetworkClient::create(queue, &manager, delegate, CertificateList{Certificate::createWithData(ca.rootDER())});
-    pipeline = std::make_unique<CRKReportsController>(queue, delegate, client, &manager);
+    client = CRKNetworkClient::create(queue, managerOwner, delegate, CertificateList{Certificate::createWithData(ca.rootDER())});
+    pipeline = std::make_unique<CRKReportsController>(queue, delegate, client, managerOwner);
     delegate->pipeline = pipeline.get();
   }
   ~CrashPipelineTest() override {
@@ -101,7 +101,9 @@ class CrashPipelineTest : public ::testing::Test {
   TestCertificateAuthority ca;
   HttpsTestServer server;
   ScopedEnvironment endpoint;
-  CRKFileManager manager{crashtest::makeFolder("crash-pipeline")};
+  std::shared_ptr<CRKFileManager> managerOwner =
+      std::make_shared<CRKFileManager>(crashtest::makeFolder("crash-pipeline"));
+  CRKFileManager& manager = *managerOwner;
   std::shared_ptr<OperationQueue> queue = std::make_shared<OperationQueue>("crash-work", 1);
   std::shared_ptr<PipelineDelegate> delegate = std::make_shared<PipelineDelegate>();
   std::shared_ptr<CRKNetworkClient> client;

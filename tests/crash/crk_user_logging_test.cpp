@@ -12,6 +12,7 @@
 #include "crash/crk_memory.h"
 #include "crash/crk_user_logging.h"
 #include "crash_test_support.h"
+#include "hex_text.h"
 #include "platform/core/dispatch.h"
 
 namespace {
@@ -23,11 +24,7 @@ size_t recordCount(const char* path) {
   return all ? all->size() : 0;
 }
 
-std::string unhex(const std::string& hex) {
-  std::string text;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) text += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return text;
-}
+using testsupport::unhex;
 
 void settle() { CRKLoggingQueue()->drain(); }
 

@@ -16,6 +16,7 @@
 #include "crash/crk_user_logging.h"
 #include "crash/crk_web_view.h"
 #include "crash_test_support.h"
+#include "hex_text.h"
 #include "platform/core/dispatch.h"
 #include "support/required_tool.h"
 
@@ -72,11 +73,7 @@ class RecordingHost final : public CRKScriptHost {
   bool mSupports;
 };
 
-std::string unhex(const std::string& hex) {
-  std::string text;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) text += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return text;
-}
+using testsupport::unhex;
 
 TEST(CRKWebViewTest, TheHookReportsEveryErrorAndKeepsThePagesHandlers) {
   RecordingHost none(false);

@@ -17,7 +17,7 @@ using platform::EventType;
 
 namespace {
 
-struct Host : NoteHoverUtilityDelegate {
+struct HoverHost : NoteHoverUtilityDelegate {
   bool allowed = true;
   platform::View* view = nullptr;
   int asked = 0;
@@ -48,7 +48,7 @@ struct Fixture {
 
   ContainerWindow shown;
   std::shared_ptr<BaseView> view;
-  Host host;
+  HoverHost host;
   std::unique_ptr<NoteHoverUtility> utility;
 };
 

@@ -2,6 +2,7 @@
 #include "editor/planet_title.h"
 #include "editor_test_support.h"
 #include "model/icon_image.h"
+#include "solid_image.h"
 
 #include <QFontDatabase>
 
@@ -20,11 +21,7 @@ class PlanetPixels : public ::testing::TestWithParam<double> {
   ColorPtr mDark = editortest::themeColor(false);
 };
 
-QImage solid(int w, int h, const QColor& color) {
-  QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
-  image.fill(color);
-  return image;
-}
+using testsupport::solid;
 
 // The title's ink in device pixels: a render with the title against one without.
 QRect titleInk(PlanetDrawer& drawer, const QString& title, double k) {

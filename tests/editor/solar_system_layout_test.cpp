@@ -26,7 +26,7 @@ struct LogScope {
   std::vector<QString> lines;
 };
 
-double distance(QPointF a, QPointF b) { return std::hypot(a.x() - b.x(), a.y() - b.y()); }
+double centreDistance(QPointF a, QPointF b) { return std::hypot(a.x() - b.x(), a.y() - b.y()); }
 
 // The angle at which a planet stands around the sun, in degrees [0, 360).
 double standingAngle(Scene& s, std::int64_t i) {
@@ -47,7 +47,7 @@ TEST(RadialLayout, OrbitRadiusGrowsFromTheSeventhPlanetUpToTheMaximum) {
   for (int i = 0; i < 4; ++i) {
     const float expected = radians(45 + 90 * i);
     EXPECT_NEAR(s.view->currentAngleForAdderAtIndex(i), expected, 1e-5);
-    EXPECT_NEAR(distance(s.adderCenter(i), sun), 202, 1.5) << "frames rounded down to whole points";
+    EXPECT_NEAR(centreDistance(s.adderCenter(i), sun), 202, 1.5) << "frames rounded down to whole points";
   }
   for (int n = 1; n <= 6; ++n) {
     s.view->addIdea(idea(QStringLiteral("p%1").arg(n)));
@@ -58,7 +58,7 @@ TEST(RadialLayout, OrbitRadiusGrowsFromTheSeventhPlanetUpToTheMaximum) {
   for (int n = 8; n <= 12; ++n) s.view->addIdea(idea(QStringLiteral("p%1").arg(n)));
   EXPECT_NEAR(s.view->radius(), 280, 1e-3);
   for (int i = 0; i < s.view->ideaViewCount(); ++i)
-    EXPECT_NEAR(distance(s.planetCenter(i), sun), 280, 1.0) << "integral frames move centres by under a point";
+    EXPECT_NEAR(centreDistance(s.planetCenter(i), sun), 280, 1.0) << "integral frames move centres by under a point";
 }
 
 TEST(RadialLayout, SmallViewsScaleByThreeQuartersAndLayNinePlanetsOutCompressed) {
@@ -306,7 +306,7 @@ TEST(RadialLayout, NoTwoDiscsOverlapWhileTheNormalLayoutApplies) {
       const double diameter = 2 * s.view->ideaViewAtIndex(0)->planetDrawer()->scaledRadius();
       for (std::int64_t i = 0; i < count; ++i)
         for (std::int64_t j = i + 1; j < count; ++j)
-          EXPECT_GE(distance(s.planetCenter(i), s.planetCenter(j)), diameter - 1)
+          EXPECT_GE(centreDistance(s.planetCenter(i), s.planetCenter(j)), diameter - 1)
               << count << " planets in " << size.width() << " × " << size.height() << ": " << i << " and " << j;
     }
     EXPECT_GE(normalCounts, 6) << "the normal layout was checked at " << size.width() << " × " << size.height();

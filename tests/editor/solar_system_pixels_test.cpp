@@ -3,6 +3,7 @@
 #include "editor_test_support.h"
 #include "foundation/kit_image.h"
 #include "foundation/views/view_extensions.h"
+#include "solid_image.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,11 +15,7 @@ using namespace solartest;
 
 namespace {
 
-QImage solid(int w, int h, const QColor& color) {
-  QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
-  image.fill(color);
-  return image;
-}
+using testsupport::solid;
 
 }  // namespace
 

@@ -13,7 +13,7 @@ namespace {
 
 QString text(const QPointF& p) { return QStringLiteral("%1,%2").arg(p.x()).arg(p.y()); }
 
-struct Recorder : TapPanSwipeDetectorDelegate {
+struct DetectorRecorder : TapPanSwipeDetectorDelegate {
   QStringList calls;
   void panGestureStarted(const QPointF& p) override { calls << "start " + text(p); }
   void panGestureUpdate(const QPointF& t) override { calls << "update " + text(t); }
@@ -24,7 +24,7 @@ struct Recorder : TapPanSwipeDetectorDelegate {
 
 struct DetectorTest : ::testing::Test {
   std::shared_ptr<TapPanSwipeDetector> detector = std::make_shared<TapPanSwipeDetector>();
-  Recorder recorder;
+  DetectorRecorder recorder;
   void SetUp() override { detector->setDelegate(&recorder); }
   void down(QPointF p, double t, int clicks = 1) { detector->mouseDown(Event::mouse(EventType::LeftMouseDown, p, t, clicks)); }
   void drag(QPointF p, double t) { detector->mouseDragged(Event::mouse(EventType::LeftMouseDragged, p, t)); }

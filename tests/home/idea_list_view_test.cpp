@@ -9,14 +9,14 @@ using hometest::proxy;
 
 namespace {
 
-QString docId(int i) { return QStringLiteral("file:///c/doc-%1.orrx").arg(i); }
+QString listDocId(int i) { return QStringLiteral("file:///c/doc-%1.orrx").arg(i); }
 
 // A grid of `count` documents, sized so that three cells fit a row and nothing scrolls when
 // the height allows it.
 std::shared_ptr<IdeaListView> grid(int count, QSizeF size = QSizeF(800, 1000)) {
   auto view = std::make_shared<IdeaListView>();
   view->setFrame(QRectF(QPointF(0, 0), size));
-  for (int i = 0; i < count; ++i) view->appendProxy(proxy(docId(i), QStringLiteral("T%1").arg(i), i), true);
+  for (int i = 0; i < count; ++i) view->appendProxy(proxy(listDocId(i), QStringLiteral("T%1").arg(i), i), true);
   view->updateView();
   return view;
 }
@@ -51,9 +51,9 @@ TEST(HomeGrid, TilesAndMarkersSitAtTheirSlotCentres) {
   auto view = grid(3);
   ASSERT_EQ(view->itemsPerRow(), 3);
   EXPECT_EQ(centreOf(*view, IdeaListView::adderKey()), QPointF(141, 131));
-  EXPECT_EQ(centreOf(*view, docId(0)), QPointF(359, 131));
-  EXPECT_EQ(centreOf(*view, docId(1)), QPointF(577, 131));
-  EXPECT_EQ(centreOf(*view, docId(2)), QPointF(141, 349));
+  EXPECT_EQ(centreOf(*view, listDocId(0)), QPointF(359, 131));
+  EXPECT_EQ(centreOf(*view, listDocId(1)), QPointF(577, 131));
+  EXPECT_EQ(centreOf(*view, listDocId(2)), QPointF(141, 349));
   EXPECT_EQ(view->interpretedIndexFromVisualSlot(0), IdeaListView::kAdderSlot);
   EXPECT_EQ(view->interpretedIndexFromVisualSlot(3), 2);
   EXPECT_EQ(view->interpretedIndexFromVisualSlot(4), IdeaListView::kDockSlot);
@@ -66,19 +66,19 @@ TEST(HomeGrid, TilesAndMarkersSitAtTheirSlotCentres) {
   four->doToggleDockMode();
   four->updateView();
   EXPECT_EQ(centreOf(*four, IdeaListView::dockKey()), QPointF(468, 349)) << "half a cell left, after the last tile";
-  auto* item = dynamic_cast<NormalIdeaListItemForIPad*>(four->visibleItemForKey(docId(0)));
+  auto* item = dynamic_cast<NormalIdeaListItemForIPad*>(four->visibleItemForKey(listDocId(0)));
   ASSERT_TRUE(item);
   EXPECT_TRUE(item->dockingMode());
   EXPECT_TRUE(static_cast<BigAdderView*>(four->visibleItemForKey(IdeaListView::adderKey()))->dockMode());
 
   // Any list change ends docking mode: the markers go and no tile keeps the focus.
-  four->insertProxy(proxy(docId(9), QStringLiteral("new"), 1), 1);
+  four->insertProxy(proxy(listDocId(9), QStringLiteral("new"), 1), 1);
   EXPECT_FALSE(four->dockingMode());
   EXPECT_EQ(four->visibleItemForKey(IdeaListView::dockKey()), nullptr);
   EXPECT_FALSE(item->dockingMode());
   EXPECT_EQ(four->indexOfIdeaAtFocus(), IdeaListView::kNotFound);
-  EXPECT_EQ(centreOf(*four, docId(9)), QPointF(577, 131));
-  EXPECT_EQ(centreOf(*four, docId(1)), QPointF(141, 349));
+  EXPECT_EQ(centreOf(*four, listDocId(9)), QPointF(577, 131));
+  EXPECT_EQ(centreOf(*four, listDocId(1)), QPointF(141, 349));
 }
 
 TEST(HomeGrid, ReadOnlyDropsTheAdderAndShowsThePlaceholderWhenEmpty) {
@@ -90,20 +90,20 @@ TEST(HomeGrid, ReadOnlyDropsTheAdderAndShowsThePlaceholderWhenEmpty) {
   const QRectF f = view->placeHolderView()->frame();
   EXPECT_NEAR(f.center().x(), 400, 1);
   EXPECT_NEAR(f.top(), 10, 0.5);
-  view->appendProxy(proxy(docId(0), QStringLiteral("a"), 1), false);
+  view->appendProxy(proxy(listDocId(0), QStringLiteral("a"), 1), false);
   EXPECT_EQ(view->placeHolderView(), nullptr);
-  EXPECT_EQ(centreOf(*view, docId(0)), QPointF(141, 131)) << "results start in slot 0";
+  EXPECT_EQ(centreOf(*view, listDocId(0)), QPointF(141, 131)) << "results start in slot 0";
   view->setReadOnlyMode(false);
-  EXPECT_EQ(centreOf(*view, docId(0)), QPointF(359, 131));
+  EXPECT_EQ(centreOf(*view, listDocId(0)), QPointF(359, 131));
   EXPECT_EQ(view->placeHolderView(), nullptr) << "an editable empty grid has no placeholder";
 }
 
 TEST(HomeGrid, MovesRemovesAndUnknownIdentifiers) {
   auto view = grid(5);
   view->moveProxyAtIndex(0, 3);
-  EXPECT_EQ(order(*view)[2], docId(0));
+  EXPECT_EQ(order(*view)[2], listDocId(0));
   view->moveProxyAtIndex(3, 0);
-  EXPECT_EQ(order(*view)[0], docId(3));
+  EXPECT_EQ(order(*view)[0], listDocId(3));
   const auto before = order(*view);
   view->moveProxyAtIndex(7, 0);
   view->moveProxyAtIndex(0, 9);
@@ -113,18 +113,18 @@ TEST(HomeGrid, MovesRemovesAndUnknownIdentifiers) {
   view->updateProxy(proxy(QStringLiteral("file:///c/none.orrx"), QStringLiteral("x"), 1));
   EXPECT_EQ(order(*view), before) << "bad indices and unknown identifiers change nothing";
 
-  auto renamed = proxy(docId(4), QStringLiteral("Renamed"), 40);
+  auto renamed = proxy(listDocId(4), QStringLiteral("Renamed"), 40);
   view->updateProxy(renamed);
-  ASSERT_TRUE(view->visibleIdeaViewForDocument(docId(4)));
-  EXPECT_EQ(view->visibleIdeaViewForDocument(docId(4))->proxy(), renamed);
-  EXPECT_EQ(view->findProxy(docId(4)), renamed);
+  ASSERT_TRUE(view->visibleIdeaViewForDocument(listDocId(4)));
+  EXPECT_EQ(view->visibleIdeaViewForDocument(listDocId(4))->proxy(), renamed);
+  EXPECT_EQ(view->findProxy(listDocId(4)), renamed);
 
-  view->removeProxyWithDocIdentifer(docId(4));
+  view->removeProxyWithDocIdentifer(listDocId(4));
   EXPECT_EQ(view->proxies().size(), 4u);
-  EXPECT_EQ(view->visibleIdeaViewForDocument(docId(4)), nullptr);
+  EXPECT_EQ(view->visibleIdeaViewForDocument(listDocId(4)), nullptr);
   EXPECT_EQ(centreOf(*view, order(*view)[3]), QPointF(359, 349)) << "the others close the gap";
-  view->insertProxy(proxy(docId(8), QStringLiteral("late"), 1), 99);
-  EXPECT_EQ(order(*view).back(), docId(8)) << "an index past the end appends";
+  view->insertProxy(proxy(listDocId(8), QStringLiteral("late"), 1), 99);
+  EXPECT_EQ(order(*view).back(), listDocId(8)) << "an index past the end appends";
 }
 
 TEST(HomeGrid, ScrollingAThousandTilesRecyclesAFewViews) {
@@ -151,5 +151,5 @@ TEST(HomeGrid, ScrollingAThousandTilesRecyclesAFewViews) {
   EXPECT_LE(most, static_cast<std::size_t>(perRow * 6 + 2)) << "live views follow the visible rows";
   view->scrollToPoint(QPointF(0, 0));
   EXPECT_NE(view->visibleItemForKey(IdeaListView::adderKey()), nullptr);
-  EXPECT_NE(view->visibleIdeaViewForDocument(docId(0)), nullptr);
+  EXPECT_NE(view->visibleIdeaViewForDocument(listDocId(0)), nullptr);
 }

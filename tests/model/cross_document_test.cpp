@@ -20,7 +20,6 @@ using Op = MemoryPersistenceState::Op;
 
 namespace {
 
-PersistenceController& facade() { return PersistenceController::singleton(); }
 
 class Listener final : public PersistenceControllerListener {
  public:
@@ -61,7 +60,7 @@ class CrossDocumentTest : public ::testing::Test {
     icloud->store("iCloud:/other.orrx", Idea::createWithText("Other"));
     dropbox->store("dropbox:/box.orrx", Idea::createWithText("Box"));
 
-    facade().setWorkspaceFactory(Workspace::factoryWithEngines(
+    PersistenceController::singleton().setWorkspaceFactory(Workspace::factoryWithEngines(
         [this](DocumentLocation location) -> std::shared_ptr<PersistenceState> {
           return location == DocumentLocationICloud ? std::shared_ptr<PersistenceState>(icloud) : dropbox;
         }));
@@ -70,12 +69,12 @@ class CrossDocumentTest : public ::testing::Test {
     icloud->reportStoredDocuments();
     dropbox->reportStoredDocuments();
     main.runPending();
-    facade().addListener(listener);
+    PersistenceController::singleton().addListener(listener);
   }
   ~CrossDocumentTest() override {
     Globals::optForICloud(false);
     Globals::optForDropbox(false);
-    facade().setWorkspaceFactory({});
+    PersistenceController::singleton().setWorkspaceFactory({});
   }
 
   // Runs an operation to its completion.
@@ -99,7 +98,7 @@ class CrossDocumentTest : public ::testing::Test {
   }
   QStringList listed(DocumentLocation location) {
     QStringList out;
-    for (const auto& proxy : facade().proxyListForLocation(location).value_or(ProxyList())) out << proxy->docIdentifier();
+    for (const auto& proxy : PersistenceController::singleton().proxyListForLocation(location).value_or(ProxyList())) out << proxy->docIdentifier();
     return out;
   }
 
@@ -107,7 +106,7 @@ class CrossDocumentTest : public ::testing::Test {
   std::shared_ptr<MemoryPersistenceState> icloud = std::make_shared<MemoryPersistenceState>();
   std::shared_ptr<MemoryPersistenceState> dropbox = std::make_shared<MemoryPersistenceState>();
   std::shared_ptr<Listener> listener = std::make_shared<Listener>();
-  PersistenceController& ops = facade();
+  PersistenceController& ops = PersistenceController::singleton();
   QString mTasksIdentifier;
   QString mShopIdentifier;
 };
@@ -119,7 +118,7 @@ TEST_F(CrossDocumentTest, FetchReadsTheFileApartFromTheOpenDocument) {
   EXPECT_EQ(shape(fetch(mShopIdentifier, "iCloud:/plan.orrx")), "Shop");
   EXPECT_EQ(fetch("id0_0", "iCloud:/plan.orrx"), nullptr);
   EXPECT_EQ(fetch(QString(), "iCloud:/missing.orrx"), nullptr);
-  EXPECT_NE(fetch(QString(), "iCloud:/plan.orrx"), facade().findDocument("iCloud:/plan.orrx")->idea());
+  EXPECT_NE(fetch(QString(), "iCloud:/plan.orrx"), PersistenceController::singleton().findDocument("iCloud:/plan.orrx")->idea());
 }
 
 TEST_F(CrossDocumentTest, CopiesCarryNewIdentifiersAndNoLinksLeavingThem) {
@@ -269,7 +268,7 @@ TEST_F(CrossDocumentTest, ChangesToTemporaryDocumentsAreAnnounced) {
   root->addIdea(child);
   doc->setIdea(root);
   DocumentToken token = 0;
-  facade().createDocument(doc, [&](DocumentToken t) { token = t; });
+  PersistenceController::singleton().createDocument(doc, [&](DocumentToken t) { token = t; });
   ASSERT_TRUE(main.runUntil([&] { return token != 0; }));
   ASSERT_GE(token, 1);
 

@@ -31,13 +31,12 @@ using testsupport::spinUntil;
 
 namespace {
 
-PersistenceController& facade() { return PersistenceController::singleton(); }
 
 std::shared_ptr<IdeaDocument> createLocal(const QString& path, IdeaPtr idea, DocumentToken* tokenOut) {
-  auto doc = facade().documentForIdentifier("file://" + path);
+  auto doc = PersistenceController::singleton().documentForIdentifier("file://" + path);
   doc->setIdea(std::move(idea));
   DocumentToken token = -1;
-  facade().createDocument(doc, [&](DocumentToken t) { token = t; });
+  PersistenceController::singleton().createDocument(doc, [&](DocumentToken t) { token = t; });
   EXPECT_TRUE(spinUntil([&] { return token >= 0; }));
   *tokenOut = token;
   return doc;
@@ -54,7 +53,7 @@ QString rootTextOnDisk(const QString& path) {
 class QueueGate {
  public:
   QueueGate() {
-    facade().workQueue().async([future = mRelease.get_future().share()] { future.wait(); });
+    PersistenceController::singleton().workQueue().async([future = mRelease.get_future().share()] { future.wait(); });
   }
   ~QueueGate() { release(); }
   void release() {
@@ -94,21 +93,21 @@ TEST_F(SaveTest, SavesAskedWhileOneRunsMergeAndAreAnnouncedBeforeTheirCompletion
   ASSERT_GE(token, 1);
   std::vector<QString> events;
   auto listener = std::make_shared<RecordingListener>(events);
-  facade().addListener(listener);
+  PersistenceController::singleton().addListener(listener);
 
   QueueGate gate;
   int done = 0;
   doc->idea()->setText("first");
-  facade().saveDocument(doc, token, [&](bool ok) { events.push_back(ok ? "done 1" : "failed 1"), done++; });
+  PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { events.push_back(ok ? "done 1" : "failed 1"), done++; });
   // The main thread is not held by the save: it goes on editing the tree meanwhile.
   doc->idea()->setText("second");
   doc->idea()->addIdea(Idea::createWithText("added while the first save waits"));
-  facade().saveDocument(doc, token, [&](bool ok) { events.push_back(ok ? "done 2" : "failed 2"), done++; });
+  PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { events.push_back(ok ? "done 2" : "failed 2"), done++; });
   doc->idea()->setText("third");
-  facade().saveDocument(doc, token, [&](bool ok) { events.push_back(ok ? "done 3" : "failed 3"), done++; });
+  PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { events.push_back(ok ? "done 3" : "failed 3"), done++; });
   gate.release();
   ASSERT_TRUE(spinUntil([&] { return done == 3; }));
-  facade().removeListener(listener.get());
+  PersistenceController::singleton().removeListener(listener.get());
 
   const QString updated = "updated " + doc->docIdentifier();
   // Two writes: the first save's, then one for the two asked meanwhile.
@@ -124,7 +123,7 @@ TEST_F(SaveTest, ASaveWritesTheTreeAsItWasWhenAskedForNotAsItIsWhenWritten) {
   QueueGate gate;
   int saved = -1;
   doc->idea()->setText("as asked");
-  facade().saveDocument(doc, token, [&](bool ok) { saved = ok; });
+  PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { saved = ok; });
   doc->idea()->setText("changed afterwards");
   for (int i = 0; i < 100; ++i) doc->idea()->addIdea(Idea::createWithText(QString("late %1").arg(i)));
   gate.release();
@@ -142,11 +141,11 @@ TEST_F(SaveTest, DrainingAtQuitPutsEverySaveAskedForOnDisk) {
   ASSERT_GE(token, 1);
   QueueGate gate;
   doc->idea()->setText("first");
-  facade().saveDocument(doc, token, nullptr);
+  PersistenceController::singleton().saveDocument(doc, token, nullptr);
   doc->idea()->setText("last words");
-  facade().saveDocument(doc, token, nullptr);
+  PersistenceController::singleton().saveDocument(doc, token, nullptr);
   gate.release();
-  facade().drainSaves();
+  PersistenceController::singleton().drainSaves();
   EXPECT_EQ(rootTextOnDisk(doc->filePath()), "last words");
   ASSERT_TRUE(spinUntil([&] { return !doc->isSaving(); }));
 }
@@ -164,7 +163,7 @@ TEST_F(SaveTest, ALockedFolderFailsTheSaveWithAReasonAndTheEditStays) {
     platform::ProcessLock otherInstance(folder);
     ASSERT_TRUE(otherInstance.isLocked());
     doc->idea()->setText("edit made while the folder is locked");
-    facade().saveDocument(doc, token, [&](bool ok) { saved = ok; });
+    PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { saved = ok; });
     ASSERT_TRUE(spinUntil([&] { return saved >= 0; }));
   }
   platform::setFolderLockPatienceForTesting(std::chrono::seconds(5));
@@ -174,7 +173,7 @@ TEST_F(SaveTest, ALockedFolderFailsTheSaveWithAReasonAndTheEditStays) {
   EXPECT_EQ(doc->idea()->text(), "edit made while the folder is locked");
 
   saved = -1;
-  facade().saveDocument(doc, token, [&](bool ok) { saved = ok; });
+  PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { saved = ok; });
   ASSERT_TRUE(spinUntil([&] { return saved >= 0; }));
   EXPECT_EQ(saved, 1);
   EXPECT_EQ(rootTextOnDisk(path), "edit made while the folder is locked");
@@ -195,7 +194,7 @@ TEST_F(SaveTest, AFailedWriteIsLoggedWithThePathAndTheSystemsReason) {
   small.rlim_cur = 4096;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   int saved = -1;
-  facade().saveDocument(doc, token, [&](bool ok) { saved = ok; });
+  PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { saved = ok; });
   const bool finished = spinUntil([&] { return saved >= 0; });
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
@@ -215,7 +214,7 @@ TEST_F(SaveTest, SaveTemporariesOfWritersThatAreGoneAreRemovedAtTheNextOpen) {
   auto doc = createLocal(path, testsupport::makeTree(20), &token);
   ASSERT_GE(token, 1);
   bool released = false;
-  facade().releaseDocument(doc, token, [&](bool) { released = true; });
+  PersistenceController::singleton().releaseDocument(doc, token, [&](bool) { released = true; });
   ASSERT_TRUE(released);
 
   const pid_t gone = fork();
@@ -228,15 +227,15 @@ TEST_F(SaveTest, SaveTemporariesOfWritersThatAreGoneAreRemovedAtTheNextOpen) {
   const QString otherDocument = folder + "/.other.orrery.orrery-save-" + QString::number(gone) + "-x3";
   for (const QString& p : {stale, ours, otherDocument}) ASSERT_TRUE(testsupport::writeAll(p, "half a save"));
 
-  auto reopened = facade().documentForIdentifier("file://" + path);
+  auto reopened = PersistenceController::singleton().documentForIdentifier("file://" + path);
   DocumentToken again = -1;
-  facade().openDocument(reopened, [&](DocumentToken t) { again = t; });
+  PersistenceController::singleton().openDocument(reopened, [&](DocumentToken t) { again = t; });
   ASSERT_TRUE(spinUntil([&] { return again >= 0; }));
   EXPECT_GE(again, 1);
   EXPECT_FALSE(QFileInfo::exists(stale));
   EXPECT_TRUE(QFileInfo::exists(ours));
   EXPECT_TRUE(QFileInfo::exists(otherDocument));
-  facade().releaseDocument(reopened, again, nullptr);
+  PersistenceController::singleton().releaseDocument(reopened, again, nullptr);
 }
 
 // A writer killed at any moment of a save: the file always holds the old or the new content

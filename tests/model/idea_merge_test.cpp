@@ -216,6 +216,12 @@ TEST(IdeaMergeProcess, Run) {
 }
 
 TEST(IdeaMerge, TwoProcessesSavingOneFileInTurnKeepEveryEdit) {
+#if defined(__SANITIZE_THREAD__)
+  // After QProcess starts children from this threaded process, ThreadSanitizer loses the
+  // ordering our queues' mutexes give and reports races in the tests that follow; the release
+  // and AddressSanitizer runs keep this test.
+  GTEST_SKIP() << "child processes confuse ThreadSanitizer";
+#endif
   testsupport::QtMainQueueScope mainQueue;
   QTemporaryDir dir;
   const QString path = dir.filePath("raced.orrery");

@@ -11,6 +11,7 @@
 #include "platform/core/notification_center.h"
 #include "platform/services/file_coordinator.h"
 
+#include "support/proxy_lists.h"
 #include "support/virtual_main_queue.h"
 
 #include <QCborArray>
@@ -33,6 +34,8 @@ using orrery::testing::VirtualMainQueue;
 
 namespace {
 
+using testsupport::identifiersOf;
+
 IdeaProxyPtr proxyNamed(const QString& docIdentifier, const QString& text) {
   auto proxy = std::make_shared<IdeaProxy>();
   proxy->setDocIdentifier(docIdentifier);
@@ -41,12 +44,6 @@ IdeaProxyPtr proxyNamed(const QString& docIdentifier, const QString& text) {
   proxy->setItemCount(3);
   proxy->setDateModified(QDateTime::fromSecsSinceEpoch(1'650'000'000, Qt::UTC));
   return proxy;
-}
-
-QStringList identifiersOf(const ProxyList& list) {
-  QStringList identifiers;
-  for (const auto& proxy : list) identifiers << proxy->docIdentifier();
-  return identifiers;
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes) {

@@ -17,32 +17,31 @@ using testsupport::spinUntil;
 
 namespace {
 
-PersistenceController& facade() { return PersistenceController::singleton(); }
 
 DocumentToken createDoc(const std::shared_ptr<IdeaDocument>& doc) {
   DocumentToken token = -1;
-  facade().createDocument(doc, [&](DocumentToken t) { token = t; });
+  PersistenceController::singleton().createDocument(doc, [&](DocumentToken t) { token = t; });
   EXPECT_TRUE(spinUntil([&] { return token >= 0; }));
   return token;
 }
 
 DocumentToken openDoc(const std::shared_ptr<IdeaDocument>& doc) {
   DocumentToken token = -1;
-  facade().openDocument(doc, [&](DocumentToken t) { token = t; });
+  PersistenceController::singleton().openDocument(doc, [&](DocumentToken t) { token = t; });
   EXPECT_TRUE(spinUntil([&] { return token >= 0; }));
   return token;
 }
 
 bool save(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
   int result = -1;
-  facade().saveDocument(doc, token, [&](bool ok) { result = ok; });
+  PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { result = ok; });
   EXPECT_TRUE(spinUntil([&] { return result >= 0; }));
   return result == 1;
 }
 
 bool release(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
   int result = -1;
-  facade().releaseDocument(doc, token, [&](bool ok) { result = ok; });
+  PersistenceController::singleton().releaseDocument(doc, token, [&](bool ok) { result = ok; });
   EXPECT_TRUE(spinUntil([&] { return result >= 0; }));
   return result == 1;
 }
@@ -50,7 +49,7 @@ bool release(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token) {
 IdeaPtr fetch(const QString& identifier) {
   bool done = false;
   IdeaPtr idea;
-  facade().fetchDocument(identifier, [&](IdeaPtr i) { idea = std::move(i), done = true; });
+  PersistenceController::singleton().fetchDocument(identifier, [&](IdeaPtr i) { idea = std::move(i), done = true; });
   EXPECT_TRUE(spinUntil([&] { return done; }));
   return idea;
 }
@@ -58,7 +57,7 @@ IdeaPtr fetch(const QString& identifier) {
 // Counts calls and the answers of every completion of a delete.
 std::vector<bool> deleteAnswers(const QString& identifier) {
   auto answers = std::make_shared<std::vector<bool>>();
-  facade().deleteDocument(identifier, [answers](bool ok) { answers->push_back(ok); });
+  PersistenceController::singleton().deleteDocument(identifier, [answers](bool ok) { answers->push_back(ok); });
   testsupport::drainEvents();
   return *answers;
 }
@@ -130,7 +129,7 @@ class PersistenceFacade : public ::testing::Test {
   void TearDown() override {
     Globals::optForICloud(false);
     Globals::optForDropbox(false);
-    facade().setWorkspaceFactory({});
+    PersistenceController::singleton().setWorkspaceFactory({});
   }
   testsupport::QtMainQueueScope mainQueue;
   QTemporaryDir dir;
@@ -144,13 +143,13 @@ TEST_F(PersistenceFacade, BigMapTravelsThroughTheFacadeIntact) {
   doc->setDateCreated(QDateTime::currentDateTimeUtc().addDays(-2));
   const DocumentToken token = createDoc(doc);
   ASSERT_GE(token, 1);
-  const QUrl url = facade().urlForLocalOrTempFileWithDocIdentifer(doc->docIdentifier());
+  const QUrl url = PersistenceController::singleton().urlForLocalOrTempFileWithDocIdentifer(doc->docIdentifier());
   EXPECT_EQ(QFileInfo(url.toLocalFile()).absolutePath(), platform::applicationSupportFolder() + "/volatile");
   doc->idea()->ideas()[3]->setText("edited before the save");
   ASSERT_TRUE(save(doc, token));
-  EXPECT_TRUE(facade().documentKnown(doc->docIdentifier()));
+  EXPECT_TRUE(PersistenceController::singleton().documentKnown(doc->docIdentifier()));
   ASSERT_TRUE(release(doc, token));
-  EXPECT_FALSE(facade().documentKnown(doc->docIdentifier())) << "the last token took it out of the registry";
+  EXPECT_FALSE(PersistenceController::singleton().documentKnown(doc->docIdentifier())) << "the last token took it out of the registry";
 
   IdeaPtr fetched = fetch(doc->docIdentifier());
   ASSERT_TRUE(fetched);
@@ -162,8 +161,8 @@ TEST_F(PersistenceFacade, BigMapTravelsThroughTheFacadeIntact) {
 TEST_F(PersistenceFacade, OneFileHasOneObjectAndOneTree) {
   ASSERT_TRUE(QDir(dir.path()).mkpath("maps"));
   const QString path = dir.path() + "/maps/Ma carte ü.orrery";
-  auto doc = facade().documentForIdentifier("file://" + dir.path() + "/maps/../maps/./Ma carte ü.orrery");
-  EXPECT_EQ(facade().documentForIdentifier("file://" + path), doc);
+  auto doc = PersistenceController::singleton().documentForIdentifier("file://" + dir.path() + "/maps/../maps/./Ma carte ü.orrery");
+  EXPECT_EQ(PersistenceController::singleton().documentForIdentifier("file://" + path), doc);
   doc->setIdea(Idea::createWithText("one tree"));
   const DocumentToken first = createDoc(doc);
   ASSERT_GE(first, 1);
@@ -172,15 +171,15 @@ TEST_F(PersistenceFacade, OneFileHasOneObjectAndOneTree) {
   auto intruder = IdeaDocument::createWithIdentifier("file://" + path);
   EXPECT_EQ(openDoc(intruder), 0);
   EXPECT_EQ(createDoc(intruder), 0);
-  const DocumentToken second = openDoc(facade().documentForIdentifier("file://" + path));
+  const DocumentToken second = openDoc(PersistenceController::singleton().documentForIdentifier("file://" + path));
   EXPECT_EQ(second, first + 1);
-  EXPECT_EQ(facade().findDocument("file://" + path), doc);
+  EXPECT_EQ(PersistenceController::singleton().findDocument("file://" + path), doc);
   EXPECT_EQ(createDoc(doc), 0) << "already registered: nothing is written";
 
   ASSERT_TRUE(release(doc, second));
-  EXPECT_TRUE(facade().documentKnown("file://" + path));
+  EXPECT_TRUE(PersistenceController::singleton().documentKnown("file://" + path));
   ASSERT_TRUE(release(doc, first));
-  EXPECT_FALSE(facade().documentKnown("file://" + path));
+  EXPECT_FALSE(PersistenceController::singleton().documentKnown("file://" + path));
   // Save As onto the same path again works once the document was released.
   doc->idea()->setText("saved again");
   const DocumentToken again = createDoc(doc);
@@ -198,14 +197,14 @@ TEST_F(PersistenceFacade, OneFileHasOneObjectAndOneTree) {
 }
 
 TEST_F(PersistenceFacade, EveryDeleteCompletesExactlyOnce) {
-  auto doc = facade().documentForIdentifier("temp:/" + IdeaDocument::createNewDocFileName());
+  auto doc = PersistenceController::singleton().documentForIdentifier("temp:/" + IdeaDocument::createNewDocFileName());
   doc->setIdea(Idea::createWithText("temporary"));
   const DocumentToken a = createDoc(doc);
   const DocumentToken b = openDoc(doc);
   ASSERT_GE(a, 1);
   ASSERT_GE(b, 1);
   EXPECT_EQ(deleteAnswers(doc->docIdentifier()), std::vector<bool>{true});
-  EXPECT_FALSE(facade().documentKnown(doc->docIdentifier()));
+  EXPECT_FALSE(PersistenceController::singleton().documentKnown(doc->docIdentifier()));
   EXPECT_EQ(deleteAnswers("temp:/never-made.orrx"), std::vector<bool>{false});
   ASSERT_TRUE(testsupport::writeAll(dir.filePath("plain.orrery"), "x"));
   EXPECT_EQ(deleteAnswers("file://" + dir.filePath("plain.orrery")), std::vector<bool>{true});
@@ -217,18 +216,18 @@ TEST_F(PersistenceFacade, EveryDeleteCompletesExactlyOnce) {
 
 TEST_F(PersistenceFacade, TemporaryNamesCannotLeadOutOfTheirFolder) {
   const QString volatileFolder = platform::applicationSupportFolder() + "/volatile";
-  EXPECT_EQ(facade().urlForLocalOrTempFileWithDocIdentifer("temp:/id1_2.orrx").toLocalFile(), volatileFolder + "/id1_2.orrx");
+  EXPECT_EQ(PersistenceController::singleton().urlForLocalOrTempFileWithDocIdentifer("temp:/id1_2.orrx").toLocalFile(), volatileFolder + "/id1_2.orrx");
   EXPECT_TRUE(QFileInfo(volatileFolder).isDir());
   for (const char* bad : {"temp:/../escape.orrx", "temp:/a/b.orrx", "temp:/", "temp:/.."})
-    EXPECT_FALSE(facade().urlForLocalOrTempFileWithDocIdentifer(bad).isValid()) << bad;
+    EXPECT_FALSE(PersistenceController::singleton().urlForLocalOrTempFileWithDocIdentifer(bad).isValid()) << bad;
   auto escaping = IdeaDocument::createWithIdentifier("temp:/../../outside.orrx");
   escaping->setIdea(Idea::createWithText("x"));
   EXPECT_EQ(createDoc(escaping), 0);
   EXPECT_FALSE(QFile::exists(platform::applicationSupportFolder() + "/../outside.orrx"));
-  EXPECT_EQ(facade().urlForLocalOrTempFileWithDocIdentifer("file:///home/a b/c.orrery").toLocalFile(), "/home/a b/c.orrery");
+  EXPECT_EQ(PersistenceController::singleton().urlForLocalOrTempFileWithDocIdentifer("file:///home/a b/c.orrery").toLocalFile(), "/home/a b/c.orrery");
   QStringList logged;
   LogSink previous = setLogSink([&](const QString& line) { logged << line; });
-  EXPECT_FALSE(facade().urlForLocalOrTempFileWithDocIdentifer("dropbox:/x.orrx").isValid());
+  EXPECT_FALSE(PersistenceController::singleton().urlForLocalOrTempFileWithDocIdentifer("dropbox:/x.orrx").isValid());
   setLogSink(previous);
   EXPECT_EQ(logged.size(), 1);
 }
@@ -238,97 +237,97 @@ TEST_F(PersistenceFacade, ListenersAreHeldWeaklyAndToldOverACopy) {
   auto second = std::make_shared<RecordingListener>();
   auto late = std::make_shared<RecordingListener>();
   auto gone = std::make_shared<RecordingListener>();
-  facade().addListener(first);
-  facade().addListener(gone);
-  facade().addListener(second);
+  PersistenceController::singleton().addListener(first);
+  PersistenceController::singleton().addListener(gone);
+  PersistenceController::singleton().addListener(second);
   gone.reset();
   // While being told, the first removes the second and adds a late one.
   first->onDeleted = [&] {
-    facade().removeListener(second.get());
-    facade().addListener(late);
+    PersistenceController::singleton().removeListener(second.get());
+    PersistenceController::singleton().addListener(late);
     first->onDeleted = nullptr;
   };
-  facade().documentDeleted("iCloud:/a.orrx", nullptr);
+  PersistenceController::singleton().documentDeleted("iCloud:/a.orrx", nullptr);
   EXPECT_EQ(first->events, QStringList{"deleted iCloud:/a.orrx"});
   EXPECT_EQ(second->events, QStringList{"deleted iCloud:/a.orrx"}) << "the fan-out in progress is not disturbed";
   EXPECT_TRUE(late->events.isEmpty());
-  facade().documentDeleted("iCloud:/b.orrx", nullptr);
+  PersistenceController::singleton().documentDeleted("iCloud:/b.orrx", nullptr);
   EXPECT_EQ(second->events.size(), 1);
   EXPECT_EQ(late->events, QStringList{"deleted iCloud:/b.orrx"});
-  facade().removeListener(first.get());
-  facade().removeListener(late.get());
+  PersistenceController::singleton().removeListener(first.get());
+  PersistenceController::singleton().removeListener(late.get());
 }
 
 TEST_F(PersistenceFacade, StorageChoicesMakeAndDropWorkspacesThatTakeTheCloudRequests) {
   std::map<DocumentLocation, std::shared_ptr<TestWorkspace>> made;
-  facade().setWorkspaceFactory([&](DocumentLocation location, WorkspaceDelegate* delegate) {
-    EXPECT_EQ(delegate, &facade());
+  PersistenceController::singleton().setWorkspaceFactory([&](DocumentLocation location, WorkspaceDelegate* delegate) {
+    EXPECT_EQ(delegate, &PersistenceController::singleton());
     auto workspace = std::make_shared<TestWorkspace>(location);
     made[location] = workspace;
     return workspace;
   });
   auto listener = std::make_shared<RecordingListener>();
-  facade().addListener(listener);
+  PersistenceController::singleton().addListener(listener);
   int stateChanges = 0;
   platform::ObserverScope observer;
   observer.observe(PersistenceStateChangeNotification, nullptr, [&](const platform::Notification&) { stateChanges++; });
 
-  EXPECT_EQ(facade().statusForLocation(DocumentLocationICloud), WorkspaceStatusUnavailable);
-  EXPECT_EQ(facade().statusForLocation(DocumentLocationTemp), WorkspaceStatusUnavailable);
-  EXPECT_TRUE(facade().isLocationReadyForUse(DocumentLocationLocalFile));
+  EXPECT_EQ(PersistenceController::singleton().statusForLocation(DocumentLocationICloud), WorkspaceStatusUnavailable);
+  EXPECT_EQ(PersistenceController::singleton().statusForLocation(DocumentLocationTemp), WorkspaceStatusUnavailable);
+  EXPECT_TRUE(PersistenceController::singleton().isLocationReadyForUse(DocumentLocationLocalFile));
   Globals::optForICloud(true);
   ASSERT_TRUE(made.count(DocumentLocationICloud));
   auto icloud = made[DocumentLocationICloud];
   EXPECT_EQ(stateChanges, 1);
-  EXPECT_EQ(facade().workspaceForLocation(DocumentLocationICloud), icloud.get());
-  EXPECT_EQ(facade().statusForLocation(DocumentLocationICloud), WorkspaceStatusLoading);
-  EXPECT_FALSE(facade().isLocationReadyForUse(DocumentLocationICloud));
-  EXPECT_FALSE(facade().proxyListForLocation(DocumentLocationICloud));
+  EXPECT_EQ(PersistenceController::singleton().workspaceForLocation(DocumentLocationICloud), icloud.get());
+  EXPECT_EQ(PersistenceController::singleton().statusForLocation(DocumentLocationICloud), WorkspaceStatusLoading);
+  EXPECT_FALSE(PersistenceController::singleton().isLocationReadyForUse(DocumentLocationICloud));
+  EXPECT_FALSE(PersistenceController::singleton().proxyListForLocation(DocumentLocationICloud));
   icloud->ready = true;
-  EXPECT_TRUE(facade().isLocationReadyForUse(DocumentLocationICloud));
+  EXPECT_TRUE(PersistenceController::singleton().isLocationReadyForUse(DocumentLocationICloud));
 
   auto doc = IdeaDocument::createWithFileName("id7_7.orrx", DocumentLocationICloud);
   DocumentToken token = 0;
-  facade().createDocument(doc, 4, [&](DocumentToken t) { token = t; });
-  facade().openDocument(doc, [&](DocumentToken t) { token += t; });
-  facade().saveDocument(doc, 9, nullptr);
-  facade().releaseDocument(doc, 9, nullptr);
-  facade().deleteDocument("iCloud:/id7_7.orrx", nullptr);
+  PersistenceController::singleton().createDocument(doc, 4, [&](DocumentToken t) { token = t; });
+  PersistenceController::singleton().openDocument(doc, [&](DocumentToken t) { token += t; });
+  PersistenceController::singleton().saveDocument(doc, 9, nullptr);
+  PersistenceController::singleton().releaseDocument(doc, 9, nullptr);
+  PersistenceController::singleton().deleteDocument("iCloud:/id7_7.orrx", nullptr);
   icloud->listed = doc;
-  EXPECT_EQ(facade().documentForIdentifier("iCloud:/id7_7.orrx"), doc);
+  EXPECT_EQ(PersistenceController::singleton().documentForIdentifier("iCloud:/id7_7.orrx"), doc);
   EXPECT_EQ(token, 2);
   EXPECT_EQ(icloud->calls, (QStringList{"create iCloud:/id7_7.orrx at 4", "open iCloud:/id7_7.orrx",
                                         "update iCloud:/id7_7.orrx 9 dated 1", "release iCloud:/id7_7.orrx 9",
                                         "delete iCloud:/id7_7.orrx", "find iCloud:/id7_7.orrx"}));
-  const auto requestId = facade().nextSearchRequestID();
-  EXPECT_EQ(facade().nextSearchRequestID(), requestId + 1);
-  facade().startSearch("planets", DocumentLocationICloud, requestId);
-  facade().killSearch(requestId, DocumentLocationICloud);
+  const auto requestId = PersistenceController::singleton().nextSearchRequestID();
+  EXPECT_EQ(PersistenceController::singleton().nextSearchRequestID(), requestId + 1);
+  PersistenceController::singleton().startSearch("planets", DocumentLocationICloud, requestId);
+  PersistenceController::singleton().killSearch(requestId, DocumentLocationICloud);
   EXPECT_EQ(icloud->calls.mid(6), (QStringList{QString("search planets %1").arg(requestId), QString("kill %1").arg(requestId)}));
-  facade().batchUpdateDoneInWorkspace(icloud.get());
-  facade().searchIsReady({}, 42, icloud.get());
+  PersistenceController::singleton().batchUpdateDoneInWorkspace(icloud.get());
+  PersistenceController::singleton().searchIsReady({}, 42, icloud.get());
 
   // The choice moves to Dropbox: the iCloud workspace closes and its users are asked to stop.
   Globals::optForDropbox(true);
   Globals::optForICloud(false);
   EXPECT_EQ(icloud->calls.last(), "close");
-  EXPECT_EQ(facade().workspaceForLocation(DocumentLocationICloud), nullptr);
+  EXPECT_EQ(PersistenceController::singleton().workspaceForLocation(DocumentLocationICloud), nullptr);
   ASSERT_TRUE(made.count(DocumentLocationDropbox));
   EXPECT_EQ(stateChanges, 2) << "dropping a workspace posts nothing";
-  facade().batchUpdateDoneInWorkspace(made[DocumentLocationDropbox].get());
-  facade().batchUpdateDoneInWorkspace(icloud.get());  // no longer current: nobody is told
+  PersistenceController::singleton().batchUpdateDoneInWorkspace(made[DocumentLocationDropbox].get());
+  PersistenceController::singleton().batchUpdateDoneInWorkspace(icloud.get());  // no longer current: nobody is told
   EXPECT_EQ(listener->events, (QStringList{"batch 2", "search 0 2 42", "stop 2", "batch 3"}));
 
   // Requests for a location without workspace fail at once with the neutral value.
   DocumentToken refused = -1;
   bool saved = true;
   bool fetched = false;
-  facade().openDocument(doc, [&](DocumentToken t) { refused = t; });
-  facade().saveDocument(doc, 1, [&](bool ok) { saved = ok; });
-  facade().fetchDocument("iCloud:/id7_7.orrx", [&](IdeaPtr idea) { fetched = !idea; });
+  PersistenceController::singleton().openDocument(doc, [&](DocumentToken t) { refused = t; });
+  PersistenceController::singleton().saveDocument(doc, 1, [&](bool ok) { saved = ok; });
+  PersistenceController::singleton().fetchDocument("iCloud:/id7_7.orrx", [&](IdeaPtr idea) { fetched = !idea; });
   EXPECT_EQ(refused, 0);
   EXPECT_FALSE(saved);
   EXPECT_TRUE(fetched);
-  EXPECT_EQ(facade().findDocument("iCloud:/id7_7.orrx"), nullptr);
-  facade().removeListener(listener.get());
+  EXPECT_EQ(PersistenceController::singleton().findDocument("iCloud:/id7_7.orrx"), nullptr);
+  PersistenceController::singleton().removeListener(listener.get());
 }

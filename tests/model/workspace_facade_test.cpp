@@ -25,7 +25,6 @@ using orrery::testing::VirtualMainQueue;
 
 namespace {
 
-PersistenceController& facade() { return PersistenceController::singleton(); }
 
 class ScreenListener final : public PersistenceControllerListener {
  public:
@@ -49,10 +48,10 @@ class WorkspaceFacadeTest : public ::testing::Test {
   WorkspaceFacadeTest() {
     icloud->store("iCloud:/a.orrx", Idea::createWithText("Alpha"));
     dropbox->store("dropbox:/b.orrx", Idea::createWithText("Beta"));
-    facade().addListener(listener);
+    PersistenceController::singleton().addListener(listener);
     stateChanges.observe(PersistenceStateChangeNotification, nullptr,
                          [this](const platform::Notification&) { ++notifications; });
-    facade().setWorkspaceFactory(Workspace::factoryWithEngines(
+    PersistenceController::singleton().setWorkspaceFactory(Workspace::factoryWithEngines(
         [this](DocumentLocation location) -> std::shared_ptr<PersistenceState> {
           if (location == DocumentLocationICloud) return icloud;
           return dropbox;
@@ -61,7 +60,7 @@ class WorkspaceFacadeTest : public ::testing::Test {
   ~WorkspaceFacadeTest() override {
     Globals::optForICloud(false);
     Globals::optForDropbox(false);
-    facade().setWorkspaceFactory({});
+    PersistenceController::singleton().setWorkspaceFactory({});
   }
 
   VirtualMainQueue main;
@@ -76,20 +75,20 @@ class WorkspaceFacadeTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(WorkspaceFacadeTest, ScreensHearTheListsAndStatusOfEachLocation) {
-  EXPECT_EQ(facade().statusForLocation(DocumentLocationICloud), WorkspaceStatusUnavailable);
+  EXPECT_EQ(PersistenceController::singleton().statusForLocation(DocumentLocationICloud), WorkspaceStatusUnavailable);
   Globals::optForICloud(true);
   EXPECT_EQ(notifications, 1);
-  EXPECT_EQ(facade().statusForLocation(DocumentLocationICloud), WorkspaceStatusStarting);
+  EXPECT_EQ(PersistenceController::singleton().statusForLocation(DocumentLocationICloud), WorkspaceStatusStarting);
   icloud->reportStatus(4);
   EXPECT_EQ(notifications, 2);
-  EXPECT_EQ(facade().statusForLocation(DocumentLocationICloud), WorkspaceStatusLoading);
-  EXPECT_FALSE(facade().isLocationReadyForUse(DocumentLocationICloud));
+  EXPECT_EQ(PersistenceController::singleton().statusForLocation(DocumentLocationICloud), WorkspaceStatusLoading);
+  EXPECT_FALSE(PersistenceController::singleton().isLocationReadyForUse(DocumentLocationICloud));
 
   icloud->reportStoredDocuments();
   main.runPending();
-  EXPECT_TRUE(facade().isLocationReadyForUse(DocumentLocationICloud));
-  ASSERT_TRUE(facade().findProxy("iCloud:/a.orrx"));
-  EXPECT_EQ(facade().findDocument("iCloud:/a.orrx"), facade().findProxy("iCloud:/a.orrx")->doc());
+  EXPECT_TRUE(PersistenceController::singleton().isLocationReadyForUse(DocumentLocationICloud));
+  ASSERT_TRUE(PersistenceController::singleton().findProxy("iCloud:/a.orrx"));
+  EXPECT_EQ(PersistenceController::singleton().findDocument("iCloud:/a.orrx"), PersistenceController::singleton().findProxy("iCloud:/a.orrx")->doc());
 
   auto appended = std::make_shared<IdeaProxy>();
   appended->setDocIdentifier("iCloud:/c.orrx");
@@ -98,8 +97,8 @@ TEST_F(WorkspaceFacadeTest, ScreensHearTheListsAndStatusOfEachLocation) {
   EXPECT_EQ(listener->events, (QStringList{"batch 2", "appended iCloud:/c.orrx", "deleted iCloud:/c.orrx"}));
 
   // A search through the facade answers with the location.
-  listener->awaited = facade().nextSearchRequestID();
-  facade().startSearch("alp", DocumentLocationICloud, listener->awaited);
+  listener->awaited = PersistenceController::singleton().nextSearchRequestID();
+  PersistenceController::singleton().startSearch("alp", DocumentLocationICloud, listener->awaited);
   main.runPending();
   EXPECT_EQ(listener->events.last(), "found 1 in 2");
 
@@ -111,16 +110,16 @@ TEST_F(WorkspaceFacadeTest, ScreensHearTheListsAndStatusOfEachLocation) {
   dropbox->reportStoredDocuments();
   main.runPending();
   EXPECT_EQ(listener->events, (QStringList{"stop 2", "batch 3"}));
-  EXPECT_FALSE(facade().findProxy("iCloud:/a.orrx"));
-  EXPECT_TRUE(facade().findProxy("dropbox:/b.orrx"));
+  EXPECT_FALSE(PersistenceController::singleton().findProxy("iCloud:/a.orrx"));
+  EXPECT_TRUE(PersistenceController::singleton().findProxy("dropbox:/b.orrx"));
 }
 
 TEST_F(WorkspaceFacadeTest, IndexingPassesAndScreenSearchesNeverShareAnIdentifier) {
   // Both draw from one source: each identifier is larger than every one handed out before,
   // whichever side asked.
-  const auto screen = facade().nextSearchRequestID();
+  const auto screen = PersistenceController::singleton().nextSearchRequestID();
   const auto indexing = Workspace::nextSearchRequestID();
-  const auto nextScreen = facade().nextSearchRequestID();
+  const auto nextScreen = PersistenceController::singleton().nextSearchRequestID();
   EXPECT_GT(indexing, screen);
   EXPECT_GT(nextScreen, indexing);
 
@@ -133,17 +132,17 @@ TEST_F(WorkspaceFacadeTest, IndexingPassesAndScreenSearchesNeverShareAnIdentifie
   };
   auto recorder = std::make_shared<Recorder>();
   recorder->heard = &heard;
-  facade().addListener(recorder);
+  PersistenceController::singleton().addListener(recorder);
   Globals::optForICloud(true);
   icloud->reportStoredDocuments();
-  listener->awaited = facade().nextSearchRequestID();
-  facade().startSearch("alp", DocumentLocationICloud, listener->awaited);
+  listener->awaited = PersistenceController::singleton().nextSearchRequestID();
+  PersistenceController::singleton().startSearch("alp", DocumentLocationICloud, listener->awaited);
   icloud->reportStoredDocuments();
   main.runPending();
   EXPECT_EQ(std::count(heard.begin(), heard.end(), listener->awaited), 1);
   EXPECT_GE(heard.size(), 2u) << "the indexing passes answer too";
   EXPECT_EQ(listener->events.filter("found").size(), 1);
-  facade().removeListener(recorder.get());
+  PersistenceController::singleton().removeListener(recorder.get());
 }
 
 TEST_F(WorkspaceFacadeTest, DocumentsMadeAndSavedThroughTheFacadeReachTheScreens) {
@@ -155,17 +154,17 @@ TEST_F(WorkspaceFacadeTest, DocumentsMadeAndSavedThroughTheFacadeReachTheScreens
   auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationDropbox);
   doc->setIdea(Idea::createWithText("Gamma"));
   DocumentToken token = 0;
-  facade().createDocument(doc, 0, [&](DocumentToken t) { token = t; });
+  PersistenceController::singleton().createDocument(doc, 0, [&](DocumentToken t) { token = t; });
   main.runPending();
   ASSERT_GE(token, 1);
   doc->idea()->setText("Gamma 2");
   std::optional<bool> saved;
-  facade().saveDocument(doc, token, [&](bool ok) { saved = ok; });
+  PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { saved = ok; });
   main.runPending();
   EXPECT_EQ(saved, true);
-  EXPECT_EQ(facade().findProxy(doc->docIdentifier())->text(), "Gamma 2");
-  facade().releaseDocument(doc, token, nullptr);
-  facade().deleteDocument(doc->docIdentifier(), nullptr);
+  EXPECT_EQ(PersistenceController::singleton().findProxy(doc->docIdentifier())->text(), "Gamma 2");
+  PersistenceController::singleton().releaseDocument(doc, token, nullptr);
+  PersistenceController::singleton().deleteDocument(doc->docIdentifier(), nullptr);
   main.runPending();
   EXPECT_EQ(listener->events, (QStringList{"added " + doc->docIdentifier() + " at 0", "updated " + doc->docIdentifier(),
                                            "deleted " + doc->docIdentifier()}));
@@ -180,11 +179,11 @@ TEST_F(WorkspaceFacadeTest, ConflictCallsGoOnlyToTheICloudWorkspace) {
   boxProxy->setDocIdentifier("dropbox:/b.orrx");
 
   std::vector<bool> answers;
-  facade().findConflictingVersion(cloudProxy);
-  facade().handleConflictForProxy(cloudProxy, [&](bool ok) { answers.push_back(ok); });
+  PersistenceController::singleton().findConflictingVersion(cloudProxy);
+  PersistenceController::singleton().handleConflictForProxy(cloudProxy, [&](bool ok) { answers.push_back(ok); });
   EXPECT_EQ(icloud->conflictCalls, 2);
-  EXPECT_FALSE(facade().findConflictingVersion(boxProxy));
-  facade().handleConflictForProxy(boxProxy, [&](bool ok) { answers.push_back(ok); });
+  EXPECT_FALSE(PersistenceController::singleton().findConflictingVersion(boxProxy));
+  PersistenceController::singleton().handleConflictForProxy(boxProxy, [&](bool ok) { answers.push_back(ok); });
   EXPECT_EQ(icloud->conflictCalls, 2);
   EXPECT_EQ(answers, (std::vector<bool>{true, false}));
 }

@@ -2,16 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/proxy_lists.h"
+
 using namespace orrery;
 
 namespace {
 
-IdeaProxyPtr proxyFor(const QString& identifier, const QString& text) {
-  auto proxy = std::make_shared<IdeaProxy>();
-  proxy->setDocIdentifier(identifier);
-  proxy->setText(text);
-  return proxy;
-}
+using testsupport::proxyFor;
 
 }  // namespace
 

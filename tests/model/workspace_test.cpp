@@ -8,24 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/proxy_lists.h"
+
 using namespace orrery;
 using orrery::testing::MemoryPersistenceState;
 using Op = MemoryPersistenceState::Op;
 
 namespace {
 
-IdeaProxyPtr proxyFor(const QString& docIdentifier, const QString& text = "t") {
-  auto proxy = std::make_shared<IdeaProxy>();
-  proxy->setDocIdentifier(docIdentifier);
-  proxy->setText(text);
-  return proxy;
-}
-
-QStringList identifiersOf(const ProxyList& list) {
-  QStringList identifiers;
-  for (const auto& proxy : list) identifiers << proxy->docIdentifier();
-  return identifiers;
-}
+using testsupport::proxyFor;
+using testsupport::identifiersOf;
 
 class WorkspaceTest : public ::testing::Test, protected orrery::testing::MemoryWorkspace {
  protected:
@@ -79,6 +71,16 @@ TEST_F(WorkspaceTest, ACompleteListKeepsKnownDocumentsOnceEach) {
   engine->reportFound("iCloud:/c.orrx");
   engine->reportProxyList({proxyFor("iCloud:/c.orrx")});
   EXPECT_EQ(listed(), QStringList{"iCloud:/c.orrx"});
+
+  // Duplicates of listed and of found documents, and a listed one found again: the first of each.
+  engine->reportFound("iCloud:/c.orrx");
+  engine->reportFound("iCloud:/d.orrx");
+  auto c = proxyFor("iCloud:/c.orrx", "first c");
+  auto d = proxyFor("iCloud:/d.orrx", "first d");
+  engine->reportProxyList({d, c, proxyFor("iCloud:/d.orrx", "second d"), proxyFor("iCloud:/c.orrx", "second c")});
+  EXPECT_EQ(listed(), (QStringList{"iCloud:/d.orrx", "iCloud:/c.orrx"}));
+  EXPECT_EQ(workspace->findProxy("iCloud:/c.orrx"), c);
+  EXPECT_EQ(workspace->findProxy("iCloud:/d.orrx"), d);
 }
 
 TEST_F(WorkspaceTest, SingleReportsAfterTheListAreRelayedAsCopies) {
@@ -105,6 +107,16 @@ TEST_F(WorkspaceTest, EntriesTheEngineReplacesKeepTheirOpenDocumentObject) {
   engine->reportProxyList({proxyFor("iCloud:/b.orrx"), proxyFor("iCloud:/a.orrx", "again")});
   EXPECT_EQ(workspace->findDocument("iCloud:/a.orrx"), open);
   EXPECT_EQ(workspace->findProxy("iCloud:/a.orrx")->text(), "again");
+
+  // Replaced entries are let go on later turns, none kept.
+  auto c = proxyFor("iCloud:/c.orrx");
+  const std::weak_ptr<IdeaProxy> replaced = c;
+  engine->reportFound("iCloud:/c.orrx");
+  engine->reportProxyList({std::exchange(c, nullptr)});
+  engine->reportProxyList({proxyFor("iCloud:/c.orrx", "later")});
+  EXPECT_EQ(workspace->findProxy("iCloud:/c.orrx")->text(), "later");
+  main.runPending();
+  EXPECT_TRUE(replaced.expired());
 }
 
 TEST_F(WorkspaceTest, ReportsAfterCloseOrFromAnotherEngineChangeNothing) {

@@ -18,7 +18,7 @@ using orrery::IconImageTabView;
 
 namespace {
 
-struct Changes : orrery::IconImageTabViewDelegate {
+struct IconChanges : orrery::IconImageTabViewDelegate {
   int count = 0;
   void didMakeChanges() override { ++count; }
 };
@@ -64,7 +64,7 @@ struct IconTabTest : ::testing::Test {
   platform::Window window;
   std::shared_ptr<IconImageTabView> tab;
   std::shared_ptr<orrery::EditIdeaViewController> controller;
-  Changes changes;
+  IconChanges changes;
 };
 
 TEST_F(IconTabTest, TheRemoveRowHeadsTheListOnlyWhileThereIsAnIcon) {

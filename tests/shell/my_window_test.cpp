@@ -23,7 +23,7 @@ using namespace orrery;
 
 namespace {
 
-class Screen : public BaseViewController {
+class SwitchedScreen : public BaseViewController {
  public:
   bool canClose = true;
   bool canDelete = true;
@@ -49,7 +49,7 @@ struct AppScope {
   ~AppScope() { Globals::setApp(previous); }
 };
 
-std::vector<std::shared_ptr<ProgressHUD>> notices(MyWindow& window) {
+std::vector<std::shared_ptr<ProgressHUD>> shownNotices(MyWindow& window) {
   std::vector<std::shared_ptr<ProgressHUD>> found;
   for (const auto& v : window.containerView()->subviews())
     if (auto hud = std::dynamic_pointer_cast<ProgressHUD>(v)) found.push_back(hud);
@@ -61,8 +61,8 @@ std::vector<std::shared_ptr<ProgressHUD>> notices(MyWindow& window) {
 TEST(MyWindow, AnAnimatedSwitchCompletesAtOnceWhileTheOldScreenFadesThenLeaves) {
   AppScope app;
   MyWindow window(QSizeF(640, 520));
-  auto first = std::make_shared<Screen>();
-  auto second = std::make_shared<Screen>();
+  auto first = std::make_shared<SwitchedScreen>();
+  auto second = std::make_shared<SwitchedScreen>();
   window.switchToViewController(first, nullptr);
   EXPECT_EQ(first->topLevel, 1);
   EXPECT_EQ(first->myWindow(), &window);
@@ -86,7 +86,7 @@ TEST(MyWindow, CloseAndDeleteQuestionsGoToTheScreenAndWithoutOneCloseYesDeleteNo
   MyWindow window(QSizeF(640, 520));
   EXPECT_TRUE(window.windowShouldClose());
   EXPECT_FALSE(window.canWeSafelyDeleteIdea(QString(), QStringLiteral("temp:/a")));
-  auto screen = std::make_shared<Screen>();
+  auto screen = std::make_shared<SwitchedScreen>();
   window.switchToViewController(screen, nullptr);
   screen->canClose = false;
   screen->canDelete = false;
@@ -105,16 +105,16 @@ TEST(MyWindow, TwoQuickNoticesEachShowForOnePointOneSecondsAndThenLeaveTheContai
   uitest::advance(0.1);
   window.showShortNotificationToUser(QStringLiteral("Second"));
   uitest::advance(0.1);
-  auto shown = notices(window);
+  auto shown = shownNotices(window);
   ASSERT_EQ(shown.size(), 1u) << "0.2 s after the request";
   EXPECT_EQ(shown[0]->mode(), ProgressHUD::Text);
   EXPECT_EQ(shown[0]->labelText(), QStringLiteral("Failed to update document"));
   uitest::advance(0.1);
-  EXPECT_EQ(notices(window).size(), 2u);
+  EXPECT_EQ(shownNotices(window).size(), 2u);
   uitest::advance(1.0);
-  EXPECT_EQ(notices(window).size(), 2u) << "1.1 s after appearing, not before";
+  EXPECT_EQ(shownNotices(window).size(), 2u) << "1.1 s after appearing, not before";
   uitest::advance(1.0);
-  EXPECT_TRUE(notices(window).empty()) << "hidden notices leave the container, so they never count as overlays";
+  EXPECT_TRUE(shownNotices(window).empty()) << "hidden notices leave the container, so they never count as overlays";
   EXPECT_EQ(window.containerView()->subviews().size(), 1u) << "only the example view is left";
 }
 

@@ -8,6 +8,7 @@
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
 #include "model/index_document.h"
+#include "files.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -44,14 +45,8 @@ class CloudContainerFixture {
   QString indexPath() const { return documentPath(orrery::IndexDocument::standardFileName()); }
   QString outside() const { return mBase.path(); }
 
-  static bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-  }
-  static QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  }
+  static bool writeFile(const QString& path, const QByteArray& bytes) { return testsupport::writeFile(path, bytes); }
+  static QByteArray readFile(const QString& path) { return testsupport::readFile(path); }
 
   // A document "<name>" whose root idea says `text`, as an iCloud file; its identifier.
   QString writeDocument(const QString& name, const QString& text) {

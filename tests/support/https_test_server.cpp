@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 #include <strings.h>
 
 namespace testsupport {
@@ -95,7 +96,7 @@ std::optional<HttpsTestRequest> readRequest(SSL* ssl, std::string& buffer) {
   return request;
 }
 
-bool writeAll(SSL* ssl, const std::string& bytes) {
+bool writeAll(SSL* ssl, std::string_view bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     int n = SSL_write(ssl, bytes.data() + done, static_cast<int>(std::min<size_t>(bytes.size() - done, 1 << 20)));
@@ -185,7 +186,9 @@ std::string HttpsTestServer::origin() const { return "https://127.0.0.1:" + std:
 void HttpsTestServer::script(const std::string& pathPrefix, std::vector<HttpsTestResponse> answers) {
   std::lock_guard lock(mMutex);
   mHandler = nullptr;
-  mScripts[pathPrefix] = std::deque<HttpsTestResponse>(answers.begin(), answers.end());
+  auto& script = mScripts[pathPrefix];
+  script.clear();
+  for (auto& answer : answers) script.push_back(std::make_shared<const HttpsTestResponse>(std::move(answer)));
 }
 
 void HttpsTestServer::setHandler(std::function<HttpsTestResponse(const HttpsTestRequest&)> handler) {
@@ -253,13 +256,13 @@ bool HttpsTestServer::waitUnlessStopping(std::chrono::milliseconds delay) {
   return !mCond.wait_for(lock, delay, [&] { return mStopping; });
 }
 
-HttpsTestResponse HttpsTestServer::answerFor(const HttpsTestRequest& request) {
+std::shared_ptr<const HttpsTestResponse> HttpsTestServer::answerFor(const HttpsTestRequest& request) {
   std::lock_guard lock(mMutex);
   mRequests.push_back(request);
   mCond.notify_all();
   if (mRequests.size() >= mLimits.maxRequests) mStopping = true;
-  if (mHandler) return mHandler(request);
-  std::deque<HttpsTestResponse>* best = nullptr;
+  if (mHandler) return std::make_shared<const HttpsTestResponse>(mHandler(request));
+  std::deque<std::shared_ptr<const HttpsTestResponse>>* best = nullptr;
   size_t bestLength = 0;
   for (auto& [prefix, answers] : mScripts) {
     if (request.path.rfind(prefix, 0) == 0 && (!best || prefix.size() >= bestLength)) {
@@ -267,8 +270,8 @@ HttpsTestResponse HttpsTestServer::answerFor(const HttpsTestRequest& request) {
       bestLength = prefix.size();
     }
   }
-  if (!best || best->empty()) return HttpsTestResponse::withStatus(404);
-  HttpsTestResponse answer = best->front();
+  if (!best || best->empty()) return std::make_shared<const HttpsTestResponse>(HttpsTestResponse::withStatus(404));
+  auto answer = best->front();
   if (best->size() > 1) best->pop_front();
   return answer;
 }
@@ -325,19 +328,22 @@ void HttpsTestServer::serveConnection(int fd) {
         std::lock_guard lock(mMutex);
         if (mStopping) break;
       }
-      HttpsTestResponse answer = answerFor(*request);
+      const auto scripted = answerFor(*request);
+      const HttpsTestResponse& answer = *scripted;
       if (answer.drop) break;
       if (answer.held && !waitForRelease()) break;
       if (answer.delay.count() > 0 && !waitUnlessStopping(answer.delay)) break;
       bool closeAfter = false;
       if (auto c = request->header("Connection"); c && iequals(*c, "close")) closeAfter = true;
-      std::string out = "HTTP/1.1 " + std::to_string(answer.status) + " " + reasonPhrase(answer.status) + "\r\n";
-      for (const auto& [key, value] : answer.headers) out += key + ": " + value + "\r\n";
-      if (answer.status != 204 && answer.status != 304)
-        out += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
-      out += closeAfter ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
-      if (answer.status != 204 && answer.status != 304) out += answer.body;
-      if (!writeAll(ssl, out)) break;
+      std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " + reasonPhrase(answer.status) + "\r\n";
+      for (const auto& [key, value] : answer.headers) head += key + ": " + value + "\r\n";
+      const bool hasBody = answer.status != 204 && answer.status != 304;
+      if (hasBody) head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+      head += closeAfter ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
+      // The body goes from the script as it stands, never through a copy of its own.
+      const std::string_view body =
+          hasBody ? std::string_view(answer.body).substr(0, answer.cutAfter.value_or(std::string::npos)) : std::string_view();
+      if (!writeAll(ssl, head) || !writeAll(ssl, body) || answer.cutAfter) break;
       if (closeAfter) {
         clean = true;
         break;

@@ -49,6 +49,9 @@ struct HttpsTestResponse {
   // Answers only once the test calls release() (or the server stops): a stalled server
   // whose stall ends on the test's signal rather than after real time.
   bool held = false;
+  // Announces the whole body but sends only this many bytes of it, then closes the
+  // connection: a transfer cut off midway.
+  std::optional<std::size_t> cutAfter;
 
   static HttpsTestResponse ok(std::string body, std::string contentType = "application/json");
   static HttpsTestResponse withStatus(int code);
@@ -99,7 +102,8 @@ class HttpsTestServer {
  private:
   void acceptLoop();
   void serveConnection(int fd);
-  HttpsTestResponse answerFor(const HttpsTestRequest& request);
+  // Shared, not copied: a scripted body of many megabytes costs nothing per request.
+  std::shared_ptr<const HttpsTestResponse> answerFor(const HttpsTestRequest& request);
   bool waitUnlessStopping(std::chrono::milliseconds delay);
   bool waitForRelease();
 
@@ -114,7 +118,7 @@ class HttpsTestServer {
   mutable std::condition_variable mCond;
   bool mStopping = false;
   bool mReleased = false;
-  std::map<std::string, std::deque<HttpsTestResponse>> mScripts;
+  std::map<std::string, std::deque<std::shared_ptr<const HttpsTestResponse>>> mScripts;
   std::function<HttpsTestResponse(const HttpsTestRequest&)> mHandler;
   std::vector<HttpsTestRequest> mRequests;
   std::size_t mConnections = 0;

@@ -1,12 +1,11 @@
 #include "platform/cloud/http_routes.h"
 
+#include "platform/cloud/download_file.h"
 #include "platform/cloud/dropbox_wire.h"
 #include "platform/core/dispatch.h"
 #include "platform/net/curl_transfer_loop.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonObject>
 #include <QUrl>
 
@@ -14,12 +13,9 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include <cstdio>
+#include <strings.h>
 
 namespace platform {
 
@@ -49,29 +45,11 @@ class RoutesTransfer final : public CurlTransferClient {
     mReply.status = response.statusCode;
     mReply.headers = response.headers;
     if (mDownloadTo.isEmpty() || response.statusCode != 200) return;
-    const QFileInfo target(mDownloadTo);
-    QByteArray pattern = QFile::encodeName(QDir(target.path()).filePath(QStringLiteral(".download-XXXXXX")));
-    mFd = mkstemp(pattern.data());
-    if (mFd < 0)
-      mWriteFailure = std::string("cannot make a file beside ") + mDownloadTo.toStdString() + ": " + strerror(errno);
-    else
-      mTempPath = QFile::decodeName(pattern);
+    mFile = DownloadFile::createBeside(mDownloadTo, mWriteFailure);
   }
 
   void transferDidReceiveData(std::vector<std::uint8_t> bytes) override {
-    if (mFd >= 0) {
-      std::size_t done = 0;
-      while (done < bytes.size()) {
-        const ssize_t n = ::write(mFd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-          mWriteFailure = std::string("cannot write the download: ") + strerror(errno);
-          return;
-        }
-        done += std::size_t(n);
-      }
-      return;
-    }
+    if (mFile) return mFile->append(std::move(bytes));
     if (!mDownloadTo.isEmpty() && mReply.status == 200) return;  // the temporary file could not be made
     if (mReply.body.size() + qsizetype(bytes.size()) > HttpRoutes::kMaxAnswerBytes) {
       mTooLarge = true;
@@ -84,16 +62,17 @@ class RoutesTransfer final : public CurlTransferClient {
     mReply.error = error;
     if (!error && !mWriteFailure.empty()) mReply.error = TransferError{TransferFailure::Unknown, mWriteFailure};
     if (!error && mTooLarge) mReply.error = TransferError{TransferFailure::BadServerResponse, "answer too large"};
-    if (mFd >= 0) {
-      const bool synced = ::fsync(mFd) == 0;
-      ::close(mFd);
-      if (!synced && !mReply.error) mReply.error = TransferError{TransferFailure::Unknown, "cannot sync the download"};
-      if (mReply.error)
-        QFile::remove(mTempPath);
-      else
-        mReply.downloadedFile = mTempPath;
+    if (!mFile) {
+      mainQueue().async([done = std::move(mDone), reply = std::move(mReply)] { done(reply); });
+      return;
     }
-    mainQueue().async([done = std::move(mDone), reply = std::move(mReply)] { done(reply); });
+    // The answer waits until the file is whole on disk, or gone.
+    auto file = std::move(mFile);
+    file->finish(!mReply.error, [path = file->path(), done = std::move(mDone), reply = std::move(mReply)](const std::string& failure) mutable {
+      if (!reply.error && !failure.empty()) reply.error = TransferError{TransferFailure::Unknown, failure};
+      if (!reply.error) reply.downloadedFile = path;
+      mainQueue().async([done = std::move(done), reply = std::move(reply)] { done(reply); });
+    });
   }
 
   bool decidesServerTrust() const override { return !mAnchors.empty(); }
@@ -126,8 +105,7 @@ class RoutesTransfer final : public CurlTransferClient {
   QString mDownloadTo;
   std::function<void(const HttpRoutes::Reply&)> mDone;
   HttpRoutes::Reply mReply;
-  int mFd = -1;
-  QString mTempPath;
+  std::shared_ptr<DownloadFile> mFile;
   std::string mWriteFailure;
   bool mTooLarge = false;
 };

@@ -121,6 +121,31 @@ IdentityMonitor::TokenReader& reader() {
   return current;
 }
 
+// The monitor in use; at most one lives at a time.
+std::weak_ptr<IdentityMonitor>& currentMonitor() {
+  static std::weak_ptr<IdentityMonitor> current;
+  return current;
+}
+
+// The watcher of every monitor, made on the Qt main thread and never deleted: closing a
+// watcher's inotify instance makes the closing thread wait out a kernel grace period, tens of
+// milliseconds, which leaving the iCloud location would spend on the main thread.
+QFileSystemWatcher& identityWatcher() {
+  static QFileSystemWatcher* const watcher = [] {
+    auto* made = new QFileSystemWatcher();
+    auto recheck = [](const QString&) {
+      // Hop to the main queue: the watcher's thread is the Qt one, the queue may be another loop.
+      mainQueue().async([] {
+        if (auto monitor = currentMonitor().lock()) monitor->check();
+      });
+    };
+    QObject::connect(made, &QFileSystemWatcher::directoryChanged, recheck);
+    QObject::connect(made, &QFileSystemWatcher::fileChanged, recheck);
+    return made;
+  }();
+  return *watcher;
+}
+
 QString readToken() {
   IdentityMonitor::TokenReader replaced;
   {
@@ -149,10 +174,15 @@ void IdentityMonitor::setTokenReader(TokenReader replacement) {
 // The first token is read where the monitor is made; its holders need it at once.
 IdentityMonitor::IdentityMonitor(Tag) : mToken(readToken()) {}
 
-IdentityMonitor::~IdentityMonitor() = default;  // here, where QFileSystemWatcher is complete
+IdentityMonitor::~IdentityMonitor() {
+  if (!mWatching) return;
+  QFileSystemWatcher& watcher = identityWatcher();
+  const QStringList watched = watcher.files() + watcher.directories();
+  if (!watched.isEmpty()) watcher.removePaths(watched);
+}
 
 std::shared_ptr<IdentityMonitor> IdentityMonitor::shared() {
-  static std::weak_ptr<IdentityMonitor> current;
+  std::weak_ptr<IdentityMonitor>& current = currentMonitor();
   if (auto monitor = current.lock()) return monitor;
   auto monitor = std::make_shared<IdentityMonitor>(Tag{});
   current = monitor;
@@ -191,22 +221,13 @@ void IdentityMonitor::watch(const QStringList& existing) {
   // The watcher needs the Qt main thread; the poll covers everything it would miss.
   auto* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) return;
-  if (!mWatcher) {
-    mWatcher = std::make_unique<QFileSystemWatcher>();
-    auto recheck = [weak = weak_from_this()](const QString&) {
-      // Hop to the main queue: the watcher's thread is the Qt one, the queue may be another loop.
-      mainQueue().async([weak] {
-        if (auto self = weak.lock()) self->check();
-      });
-    };
-    QObject::connect(mWatcher.get(), &QFileSystemWatcher::directoryChanged, recheck);
-    QObject::connect(mWatcher.get(), &QFileSystemWatcher::fileChanged, recheck);
-  }
+  QFileSystemWatcher& watcher = identityWatcher();
+  mWatching = true;
   // The root may have moved, appeared, or had its identity file replaced.
-  for (const QString& path : mWatcher->files() + mWatcher->directories())
-    if (!existing.contains(path)) mWatcher->removePath(path);
+  for (const QString& path : watcher.files() + watcher.directories())
+    if (!existing.contains(path)) watcher.removePath(path);
   for (const QString& path : existing)
-    if (!mWatcher->files().contains(path) && !mWatcher->directories().contains(path)) mWatcher->addPath(path);
+    if (!watcher.files().contains(path) && !watcher.directories().contains(path)) watcher.addPath(path);
 }
 
 }  // namespace platform

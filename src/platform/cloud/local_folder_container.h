@@ -14,8 +14,6 @@
 #include <functional>
 #include <memory>
 
-class QFileSystemWatcher;
-
 namespace platform {
 
 // Posted on the main queue, object none, when the identity token changed (appeared, went, or
@@ -80,8 +78,8 @@ class IdentityMonitor : public std::enable_shared_from_this<IdentityMonitor> {
   void watch(const QStringList& existing);
 
   QString mToken;
-  // Watches the root folder and its identity file; lives on the Qt main thread.
-  std::unique_ptr<QFileSystemWatcher> mWatcher;
+  // The process's watcher follows the root folder and its identity file for this monitor.
+  bool mWatching = false;
 };
 
 }  // namespace platform

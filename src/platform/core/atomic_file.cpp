@@ -114,7 +114,7 @@ class Writer {
       if (mOptions.exclusive && error == EEXIST) return AtomicWriteResult::AlreadyExists;
       return failAt("replacing the old file", error);
     }
-    syncFolder(mFolder);
+    if (mOptions.durable) syncFolder(mFolder);
     return AtomicWriteResult::Written;
   }
 
@@ -126,6 +126,7 @@ class Writer {
   }
 
   bool applyMode(int fd) const { return !mMode || ::fchmod(fd, *mMode) == 0; }
+  bool sync(int fd) const { return !mOptions.durable || ::fsync(fd) == 0; }
 
   // Creates the named staging file exclusively; its descriptor, or -1 with errno set.
   int createNamed() {
@@ -145,7 +146,7 @@ class Writer {
       // Unnamed while written, so that a writer killed meanwhile leaves nothing behind.
       Descriptor file(::open(mFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
       if (file.get() >= 0) {
-        if (!applyMode(file.get()) || !fill(file.get()) || ::fsync(file.get()) != 0) return false;
+        if (!applyMode(file.get()) || !fill(file.get()) || !sync(file.get())) return false;
         const std::string staging = defaultStagingPath(mFolder, nameOf(mTarget));
         const std::string procPath = "/proc/self/fd/" + std::to_string(file.get());
         if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, staging.c_str(), AT_SYMLINK_FOLLOW) != 0) return false;
@@ -156,7 +157,7 @@ class Writer {
     }
     Descriptor file(createNamed());
     if (file.get() < 0) return false;
-    return applyMode(file.get()) && fill(file.get()) && ::fsync(file.get()) == 0 && file.close();
+    return applyMode(file.get()) && fill(file.get()) && sync(file.get()) && file.close();
   }
 
   bool stageAtPath(const AtomicFillAtPath& fill) {
@@ -167,7 +168,7 @@ class Writer {
     errno = EIO;  // a filler that fails without saying why
     if (!fill(mStaging)) return false;
     Descriptor written(::open(mStaging.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    return written.get() >= 0 && ::fsync(written.get()) == 0 && written.close();
+    return written.get() >= 0 && sync(written.get()) && written.close();
   }
 
   const std::string& mPath;

@@ -37,6 +37,9 @@ struct AtomicWriteOptions {
   // A fixed staging file name in the target's folder, for callers whose clean-up knows it. A
   // leftover of that name is removed first.
   std::string stagingName;
+  // Waits for the disk (the file and its folder synced). Without it the file is whole and in
+  // place for any later process when the call returns, but a power cut may still lose it.
+  bool durable = true;
 };
 
 // What failed: the step ("writing the new content", "replacing the old file") and errno.

@@ -153,7 +153,9 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 size_t onData(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   t->sendResponseIfNeeded();
-  t->client->transferDidReceiveData(std::vector<std::uint8_t>(data, data + size * count));
+  // Through unsigned bytes, so the copy is one memcpy rather than a loop converting each char.
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+  t->client->transferDidReceiveData(std::vector<std::uint8_t>(bytes, bytes + size * count));
   return size * count;
 }
 

@@ -16,6 +16,7 @@
 #include "sdk/analytics/ana_lifecycle_event.h"
 #include "sdk/analytics/ana_logger.h"
 #include "sdk/analytics/ana_package_log_operation.h"
+#include "sdk/analytics/ana_recording_arena.h"
 #include "sdk/analytics/ana_rotate_crash_metadata_operation.h"
 #include "sdk/analytics/ana_upload_operation.h"
 #include "sdk/analytics/ana_write_event_operation.h"
@@ -82,6 +83,7 @@ ANAAnalyticsController::~ANAAnalyticsController() {
 }
 
 void ANAAnalyticsController::start() {
+  ANARecordingArena::prepareSpares();
   mEventQueue = std::make_shared<OperationQueue>(kPrefix + ".EventQueue", 1);
   auto& center = platform::NotificationCenter::defaultCenter();
   std::weak_ptr<ANAAnalyticsController> weak = weak_from_this();

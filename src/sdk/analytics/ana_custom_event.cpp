@@ -1,5 +1,9 @@
 #include "sdk/analytics/ana_custom_event.h"
 
+#include <cstring>
+#include <vector>
+
+#include "sdk/analytics/ana_recording_arena.h"
 #include "sdk/analytics/ana_text.h"
 #include "sdk/core/console.h"
 
@@ -11,17 +15,31 @@ std::shared_ptr<ANACustomEvent> ANACustomEvent::create(const std::optional<std::
     consoleLog("[Analytics] A custom event needs a name. Ignoring the event.");
     return nullptr;
   }
-  return std::make_shared<ANACustomEvent>(Tag{}, *customEventName, customAttributes);
+  return std::allocate_shared<ANACustomEvent>(ANARecordingArena::Allocator<ANACustomEvent>{}, Tag{},
+                                              *customEventName, customAttributes);
 }
 
-ANACustomEvent::ANACustomEvent(Tag, std::string name, const nlohmann::ordered_json& customAttributes)
-    : mCustomEventName(std::move(name)), mRawAttributes(customAttributes) {}
+ANACustomEvent::ANACustomEvent(Tag, const std::string& name, const nlohmann::ordered_json& customAttributes) {
+  // Encoded into a buffer the thread keeps, then copied once into the arena.
+  thread_local std::vector<std::uint8_t> encoded;
+  encoded.assign(name.begin(), name.end());
+  nlohmann::ordered_json::to_cbor(customAttributes, encoded);
+  mRecorded = static_cast<unsigned char*>(ANARecordingArena::allocate(encoded.size()));
+  std::memcpy(mRecorded, encoded.data(), encoded.size());
+  mNameLength = name.size();
+  mRecordedLength = encoded.size();
+}
+
+ANACustomEvent::~ANACustomEvent() { ANARecordingArena::deallocate(mRecorded); }
 
 void ANACustomEvent::prepare() const {
   std::call_once(mPrepared, [this] {
-    mCustomEventName = anatext::validUTF8(mCustomEventName);
-    mCustomAttributes = ANAAttributeDictionary(mRawAttributes);
-    mRawAttributes = nullptr;
+    const unsigned char* attributes = mRecorded + mNameLength;
+    const unsigned char* end = mRecorded + mRecordedLength;
+    auto raw = nlohmann::ordered_json::from_cbor(attributes, end, true, false);
+    mCustomEventName = anatext::validUTF8(std::string(reinterpret_cast<const char*>(mRecorded), mNameLength));
+    mCustomAttributes.emplace(raw.is_discarded() ? nlohmann::ordered_json() : raw);
+    ANARecordingArena::deallocate(std::exchange(mRecorded, nullptr));
   });
 }
 
@@ -32,7 +50,7 @@ const std::string& ANACustomEvent::customEventName() const {
 
 const ANAAttributeDictionary& ANACustomEvent::customAttributes() const {
   prepare();
-  return mCustomAttributes;
+  return *mCustomAttributes;
 }
 
 nlohmann::ordered_json ANACustomEvent::dictionaryRepresentation() const {

@@ -18,7 +18,8 @@ class ANACustomEvent final : public ANAEvent {
   // Nothing, with a console line, without a name: the name is the payload's "custom_type".
   static std::shared_ptr<ANACustomEvent> create(const std::optional<std::string>& customEventName,
                                                 const nlohmann::ordered_json& customAttributes = nullptr);
-  ANACustomEvent(Tag, std::string name, const nlohmann::ordered_json& customAttributes);
+  ANACustomEvent(Tag, const std::string& name, const nlohmann::ordered_json& customAttributes);
+  ~ANACustomEvent() override;
 
   std::string name() const override { return "custom"; }
   nlohmann::ordered_json dictionaryRepresentation() const override;
@@ -33,9 +34,13 @@ class ANACustomEvent final : public ANAEvent {
   void prepare() const;
 
   mutable std::once_flag mPrepared;
+  // Until prepared: the name's bytes, then the attributes in CBOR, in the recording arena
+  // (the recorder's copy of its attributes, made without touching the heap).
+  mutable unsigned char* mRecorded = nullptr;
+  std::size_t mNameLength = 0;
+  std::size_t mRecordedLength = 0;
   mutable std::string mCustomEventName;
-  mutable nlohmann::ordered_json mRawAttributes;
-  mutable ANAAttributeDictionary mCustomAttributes;
+  mutable std::optional<ANAAttributeDictionary> mCustomAttributes;
 };
 
 }  // namespace telemetry

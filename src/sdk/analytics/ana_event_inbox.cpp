@@ -3,15 +3,26 @@
 #include <algorithm>
 #include <utility>
 
+#include "sdk/analytics/ana_recording_arena.h"
+
 namespace telemetry {
+
+namespace {
+// Nodes come from the recording thread's arena, so a backlog does not fault in fresh heap.
+template <class Node>
+void destroy(Node* node) {
+  node->~Node();
+  ANARecordingArena::deallocate(node);
+}
+}  // namespace
 
 ANAEventInbox::~ANAEventInbox() {
   Node* node = mHead.load(std::memory_order_acquire);
-  while (node && node != draining()) delete std::exchange(node, node->next);
+  while (node && node != draining()) destroy(std::exchange(node, node->next));
 }
 
 bool ANAEventInbox::push(Entry entry) {
-  Node* node = new Node{std::move(entry), nullptr};
+  Node* node = new (ANARecordingArena::allocate(sizeof(Node))) Node{std::move(entry), nullptr};
   Node* head = mHead.load(std::memory_order_relaxed);
   do {
     node->next = head == draining() ? nullptr : head;
@@ -22,7 +33,7 @@ bool ANAEventInbox::push(Entry entry) {
 std::vector<ANAEventInbox::Entry> ANAEventInbox::take() {
   Node* node = mHead.exchange(draining(), std::memory_order_acquire);
   std::vector<Entry> entries;
-  for (; node && node != draining(); delete std::exchange(node, node->next)) entries.push_back(std::move(node->entry));
+  for (; node && node != draining(); destroy(std::exchange(node, node->next))) entries.push_back(std::move(node->entry));
   std::reverse(entries.begin(), entries.end());
   return entries;
 }

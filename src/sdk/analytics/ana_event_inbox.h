@@ -1,6 +1,6 @@
 #pragma once
 // Where recorded events wait for the analytics event queue. A recorder pays one allocation
-// and one compare-and-swap, never a lock, so recorders on many threads do not queue behind
+// from its arena and one compare-and-swap, never a lock, so recorders on many threads do not queue behind
 // each other or behind a preempted holder. The inbox also knows whether a drain is due: the
 // push that finds it idle answers true and its caller schedules one; a drain that ends with
 // entries waiting learns it from finishDrain and schedules the next itself. So an entry is

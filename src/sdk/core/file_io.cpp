@@ -47,15 +47,24 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t max
   return bytes;
 }
 
-bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error) {
+bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error,
+                         bool durable) {
   platform::AtomicWriteOptions options;
   options.mode = 0600;
   options.replaceLink = true;
+  options.durable = durable;
   platform::AtomicWriteFailure failure;
   const std::string_view content(static_cast<const char*>(bytes), length);
   if (platform::writeFileAtomically(path, content, options, &failure) == platform::AtomicWriteResult::Written) return true;
   if (error) *error = path + ": " + failure.text();
   return false;
+}
+
+std::string lastPathComponent(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const auto slash = trimmed.find_last_of('/');
+  return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
 bool createDirectories(const std::string& path, std::string* error) {

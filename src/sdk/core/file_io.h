@@ -14,7 +14,12 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t max
 
 // Replaces `path` (mode 0600; a link there is replaced, never followed) through the platform's atomic writer, so readers see the old
 // contents or the new, never a mix. False (with errno's text in `error`) when any step fails.
-bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error = nullptr);
+// Unless `durable` is false, it returns only once the new contents are on the disk.
+bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error = nullptr,
+                         bool durable = true);
+
+// The last component of a path ("a/b/" and "a/b" give "b"; a path without a slash is itself).
+std::string lastPathComponent(const std::string& path);
 
 // Creates the folder and every missing parent (mode 0700 for new ones).
 bool createDirectories(const std::string& path, std::string* error = nullptr);

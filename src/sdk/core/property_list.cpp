@@ -402,9 +402,9 @@ std::optional<json> readFile(const std::string& path, std::string* error) {
   return parse(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), error);
 }
 
-bool writeFile(const std::string& path, const json& value, std::string* error) {
+bool writeFile(const std::string& path, const json& value, std::string* error, bool durable) {
   const std::string text = serialize(value);
-  return fileio::writeFileAtomically(path, text.data(), text.size(), error);
+  return fileio::writeFileAtomically(path, text.data(), text.size(), error, durable);
 }
 
 }  // namespace telemetry::plist

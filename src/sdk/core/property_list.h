@@ -19,6 +19,7 @@ std::optional<nlohmann::json> parse(std::string_view xml, std::string* error = n
 
 std::optional<nlohmann::json> readFile(const std::string& path, std::string* error = nullptr);
 // Replaces the file atomically.
-bool writeFile(const std::string& path, const nlohmann::json& value, std::string* error = nullptr);
+bool writeFile(const std::string& path, const nlohmann::json& value, std::string* error = nullptr,
+               bool durable = true);
 
 }  // namespace telemetry::plist

@@ -14,6 +14,8 @@ inline constexpr const char* kHostKitIdentifier = "org.orrery.telemetry.Telemetr
 // Prefix of the analytics kit's identifiers (timers, activities).
 inline constexpr const char* kAnalyticsIdentifierPrefix = "org.orrery.telemetry.analytics";
 
+// The host kit's class name, as its messages name it.
+inline constexpr const char* kHostKitClassName = "Telemetry";
 inline constexpr const char* kHostKitDisplayVersion = "1.6.8";
 inline constexpr const char* kHostKitBuildVersion = "55";
 // Platform path segment of every SDK endpoint.

@@ -90,7 +90,7 @@ nlohmann::json CRKUserDefaults::dictionaryRepresentation() {
   return mDataDictionary;
 }
 
-bool CRKUserDefaults::synchronize() {
+bool CRKUserDefaults::synchronize(bool durable) {
   std::lock_guard lock(mFileMutex);
   // Copied here, in write order: a snapshot taken before another thread's write could
   // otherwise land after it and put back older values.
@@ -98,7 +98,7 @@ bool CRKUserDefaults::synchronize() {
   std::string error;
   if (fileio::kindOf(mDirectory) != fileio::FileKind::Directory && !fileio::createDirectories(mDirectory, &error))
     consoleLog("[Telemetry:UserDefaults] failed to create directory with error:" + error);
-  const bool written = plist::writeFile(mFile, snapshot, &error);
+  const bool written = plist::writeFile(mFile, snapshot, &error, durable);
   if (!written) consoleLog("[Telemetry:UserDefaults] Unable to open file for writing at path " + mFile);
   return written;
 }

@@ -39,7 +39,8 @@ class CRKUserDefaults {
   nlohmann::json dictionaryRepresentation();
 
   // Writes every value to the store file; false when that failed (it is logged).
-  bool synchronize();
+  // `durable` false writes the file without waiting for the disk (see fileio::writeFileAtomically).
+  bool synchronize(bool durable = true);
   // The dictionary in the store file, or nothing.
   std::optional<nlohmann::json> loadDefaults();
 

@@ -1,12 +1,12 @@
 #include "sdk/startup/tel_configuration.h"
 
 #include "sdk/core/console.h"
+#include "sdk/core/sdk_constants.h"
 #include "sdk/startup/tel_exception.h"
 
 namespace telemetry {
 
 namespace {
-constexpr const char* kHostKitClassName = "Telemetry";
 constexpr const char* kConfigurationKey = "Telemetry";
 }  // namespace
 

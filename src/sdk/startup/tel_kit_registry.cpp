@@ -10,8 +10,6 @@ namespace telemetry {
 
 namespace {
 
-constexpr const char* kHostKitClassName = "Telemetry";
-
 bool contains(const TELKitClassList& list, const TELKitClass* kitClass) {
   return std::find(list.begin(), list.end(), kitClass) != list.end();
 }

@@ -39,7 +39,10 @@ Telemetry::Telemetry() {
     mIsFirstInstall = true;
     mInstallID = TELGenerateUUIDString();
     store.setString(mInstallID, installationUUIDKey());
-    // The write waits for the disk (fsync); the start does not wait for it.
+    // Written at once, so that a process ending (or crashing) right after the start leaves the
+    // identifier its reports carry to the next run; waiting for the disk (fsync) takes
+    // milliseconds, so that happens in the background.
+    store.synchronize(/*durable=*/false);
     platform::globalQueue(platform::QueuePriority::Background).async([] {
       CRKUserDefaults::standardUserDefaults().synchronize();
     });

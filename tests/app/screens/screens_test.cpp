@@ -134,9 +134,10 @@ class Screens : public ControllerTest {
     ASSERT_TRUE(popover.isShown()) << name.toStdString();
     ASSERT_NE(popover.window(), nullptr);
     expectClean(*popover.window(), name);
-    if (QScreen* screen = screenFor(size.size))
+    if (QScreen* screen = screenFor(size.size)) {
       EXPECT_TRUE(QRectF(screen->availableGeometry()).adjusted(-1, -1, 1, 1).contains(popover.frame()))
           << name.toStdString() << ": the popover runs off its screen";
+    }
   }
 
   std::shared_ptr<MenuRecorder> recorder = std::make_shared<MenuRecorder>();

@@ -94,7 +94,7 @@ class RetryAtOnceQueue final : public platform::Queue {
 };
 
 std::shared_ptr<platform::RunLoop> gLoop;
-RetryAtOnceQueue gRetries;
+std::shared_ptr<RetryAtOnceQueue> gRetries = std::make_shared<RetryAtOnceQueue>();
 std::shared_ptr<crashtest::SubmittingCrashDelegate> gDelegate;
 std::shared_ptr<CRKCrashReportingController> gController;
 
@@ -117,7 +117,7 @@ bool startKit(bool submit) {
   std::transform(identifier.begin(), identifier.end(), identifier.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   gController->setExecutionIdentifier(identifier);
-  if (submit) gController->setRetryQueue(&gRetries);
+  if (submit) gController->setRetryQueue(gRetries);
   std::printf("RUN %s\n", identifier.c_str());
   const bool started = gController->startWithProfilingMark(CRKProfileMark(), std::nullopt);
   // The first main-queue turn: from here on the launch counts as one that got going.

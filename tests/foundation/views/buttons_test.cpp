@@ -60,10 +60,10 @@ bool showsNormal(const ButtonView& b) { return !b.parts()[1].view->isHidden(); }
 bool showsActive(const ButtonView& b) { return !b.parts()[0].view->isHidden(); }
 
 // Logs soft assertions into a list for the life of the object.
-struct LogCapture {
+struct ButtonsLogCapture {
   std::vector<QString> lines;
   LogSink previous = setLogSink([this](const QString& l) { lines.push_back(l); });
-  ~LogCapture() { setLogSink(previous); }
+  ~ButtonsLogCapture() { setLogSink(previous); }
 };
 
 }  // namespace
@@ -273,7 +273,7 @@ TEST(HorizontalSelector, ClicksSelectAndReportAndBadInputChangesNothing) {
   EXPECT_EQ(presses.indices, (std::vector<std::int64_t>{2, 2}));
   EXPECT_TRUE(e[2]->toggled());
 
-  LogCapture log;
+  ButtonsLogCapture log;
   selector->selectElement(3);
   selector->selectElement(-1);
   EXPECT_EQ(log.lines.size(), 2u);

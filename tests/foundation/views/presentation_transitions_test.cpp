@@ -23,12 +23,12 @@ struct Panel : platform::ViewController, ScreenProtectorViewDelegate {
 };
 
 // A window whose container hosts the presenting controller's view, filling it.
-struct Stage {
+struct TransitionStage {
   platform::Window window{QSizeF(800, 600)};
   std::shared_ptr<BaseView> container = std::make_shared<BaseView>();
   std::shared_ptr<platform::ViewController> screen = std::make_shared<platform::ViewController>();
   std::shared_ptr<Panel> panel = std::make_shared<Panel>();
-  Stage() {
+  TransitionStage() {
     window.setContentView(container);
     auto view = std::make_shared<BaseView>();
     view->layer()->setBackgroundColor(Qt::white);
@@ -43,7 +43,7 @@ struct Stage {
 }  // namespace
 
 TEST(SlideUpTransition, RisesFromBelowIntoTheExactFrameAndSinksAwayAgain) {
-  Stage stage;
+  TransitionStage stage;
   auto animator = std::make_shared<SlideUpViewTransitionAnimation>();
   stage.screen->presentViewController(stage.panel, animator);
   EXPECT_EQ(stage.panelView().superview(), stage.container.get());
@@ -67,7 +67,7 @@ TEST(SlideUpTransition, RisesFromBelowIntoTheExactFrameAndSinksAwayAgain) {
 }
 
 TEST(PartialTransition, BandDropsOverAFadingCoverAndFollowsTheWindowWidth) {
-  Stage stage;
+  TransitionStage stage;
   auto animator = std::make_shared<PartialViewTransitionAnimation>();
   stage.screen->presentViewController(stage.panel, animator);
   auto cover = animator->protector();
@@ -111,7 +111,7 @@ TEST(PartialTransition, BandDropsOverAFadingCoverAndFollowsTheWindowWidth) {
 }
 
 TEST(PartialTransition, DismissalWhileSlidingInAndControllersWithoutContainersAreHarmless) {
-  Stage stage;
+  TransitionStage stage;
   auto animator = std::make_shared<PartialViewTransitionAnimation>();
   stage.screen->presentViewController(stage.panel, animator);
   uitest::advance(0.1);

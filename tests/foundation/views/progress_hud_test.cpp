@@ -25,10 +25,10 @@ struct Container : BaseView {
   void mouseDown(const Event&) override { ++downs; }
 };
 
-struct Stage {
+struct HudStage {
   platform::Window window{QSizeF(600, 400)};
   std::shared_ptr<Container> content = std::make_shared<Container>();
-  Stage() { window.setContentView(content); }
+  HudStage() { window.setContentView(content); }
   std::vector<std::shared_ptr<ProgressHUD>> huds() const {
     std::vector<std::shared_ptr<ProgressHUD>> result;
     for (const auto& v : content->subviews())
@@ -42,7 +42,7 @@ struct Stage {
 };
 
 // What the window's notice does: a text-only HUD 0.2 s after the request, hidden 1.1 s later.
-void requestNotice(Stage& stage, const QString& message, bool removeOnHide) {
+void requestNotice(HudStage& stage, const QString& message, bool removeOnHide) {
   platform::mainQueue().after(platform::Millis(200), [&stage, message, removeOnHide] {
     auto hud = ProgressHUD::showHUDAddedTo(*stage.content, true);
     hud->setRemoveFromSuperViewOnHide(removeOnHide);
@@ -57,7 +57,7 @@ double shownOpacity(const ProgressHUD& hud) { return hud.layer()->presentation()
 }  // namespace
 
 TEST(ProgressHUD, NoticeAppearsAt200msAndFadesFrom1300ms) {
-  Stage stage;
+  HudStage stage;
   requestNotice(stage, "Failed to update document", false);
   uitest::advance(0.19);
   EXPECT_TRUE(stage.huds().empty());
@@ -90,7 +90,7 @@ TEST(ProgressHUD, NoticeAppearsAt200msAndFadesFrom1300ms) {
 }
 
 TEST(ProgressHUD, BoxFitsTheMessageInItsFontWithinTheContainer) {
-  Stage stage;
+  HudStage stage;
   auto hud = ProgressHUD::showHUDAddedTo(*stage.content, false);
   hud->setMode(ProgressHUD::Text);
   const QString message = "Failed to update document";
@@ -125,7 +125,7 @@ TEST(ProgressHUD, BoxFitsTheMessageInItsFontWithinTheContainer) {
 }
 
 TEST(ProgressHUD, MinimumShowTimeDelaysTheFadeAndGraceTimeKeepsItHidden) {
-  Stage stage;
+  HudStage stage;
   auto hud = std::make_shared<ProgressHUD>(*stage.content);
   stage.content->addSubview(hud);
   hud->setMinShowTime(2);
@@ -151,7 +151,7 @@ TEST(ProgressHUD, MinimumShowTimeDelaysTheFadeAndGraceTimeKeepsItHidden) {
 }
 
 TEST(ProgressHUD, SwallowsClicksOnlyWhileShownAndRemovesItselfWhenAsked) {
-  Stage stage;
+  HudStage stage;
   auto hud = ProgressHUD::showHUDAddedTo(*stage.content, false);
   hud->setMode(ProgressHUD::Text);
   hud->setLabelText("Busy");
@@ -173,7 +173,7 @@ TEST(ProgressHUD, SwallowsClicksOnlyWhileShownAndRemovesItselfWhenAsked) {
 }
 
 TEST(ProgressHUD, ModesSwapIndicatorsAndChangesFromOtherThreadsArriveOnTheMainQueue) {
-  Stage stage;
+  HudStage stage;
   auto hud = ProgressHUD::showHUDAddedTo(*stage.content, false);
   auto spinner = std::dynamic_pointer_cast<SpinningProgressIndicator>(hud->indicator());
   ASSERT_NE(spinner, nullptr);
@@ -238,7 +238,7 @@ TEST(ProgressHUD, ProgressViewsAndTheDimBackgroundOnPixels) {
   bar.setProgress(7.0f);  // beyond the end: full
   EXPECT_EQ(bar.snapshot().pixelColor(110, 10), QColor(Qt::white));
 
-  Stage stage;
+  HudStage stage;
   auto hud = ProgressHUD::showHUDAddedTo(*stage.content, false);
   hud->setDimBackground(true);
   hud->setColor(QColor());
@@ -249,7 +249,7 @@ TEST(ProgressHUD, ProgressViewsAndTheDimBackgroundOnPixels) {
 }
 
 TEST(ProgressHUD, StacksIndicatorLabelAndDetailsUpwardsAndHonoursOffsetsSquareAndMinimum) {
-  Stage stage;
+  HudStage stage;
   auto hud = ProgressHUD::showHUDAddedTo(*stage.content, false);
   hud->setMode(ProgressHUD::Determinate);
   hud->setLabelText("Label");

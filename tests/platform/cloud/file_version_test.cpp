@@ -1,4 +1,5 @@
 #include "platform/cloud/file_version.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,15 +14,8 @@ using platform::FileVersion;
 
 namespace {
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testsupport::writeFile;
+using testsupport::readFile;
 
 // A container root with its Documents folder.
 struct Root {

@@ -1,6 +1,7 @@
 #include "platform/cloud/http_routes.h"
 
 #include "fake_remote_server.h"
+#include "https_test_server.h"
 #include "route_wait.h"
 
 #include <QFile>
@@ -145,6 +146,51 @@ TEST_F(HttpRoutesTest, UploadAndDownloadRoundTripNonAsciiNamesAndAnswerRouteErro
   routes->delete_(name, uploaded.result->rev, [&](const auto& a) { del = a; });
   EXPECT_TRUE(wait(del).result);
   EXPECT_FALSE(remote->file(name));
+}
+
+TEST_F(HttpRoutesTest, ALargeDownloadArrivesWholeAndACutOneLeavesTheOldFileAndNoTemporary) {
+  testsupport::TestCertificateAuthority authority("downloads");
+  testsupport::HttpsTestServer scripted(authority);
+  DropboxEndpoints endpoints;
+  endpoints.apiBase = endpoints.contentBase = QString::fromStdString(scripted.origin());
+  const auto der = authority.rootDER();
+  endpoints.anchorsDER = {QByteArray(reinterpret_cast<const char*>(der.data()), qsizetype(der.size()))};
+  routes = routesWith(endpoints, {}, "access");
+
+  // Larger than what the receiver may hold back for the disk, and no multiple of any piece.
+  std::string body(12 * 1024 * 1024 + 4321, '\0');
+  std::uint32_t seed = 3;
+  for (char& c : body) c = char((seed = seed * 1664525u + 1013904223u) >> 24);
+  auto whole = testsupport::HttpsTestResponse::ok(body, "application/octet-stream");
+  whole.headers.push_back({"Dropbox-API-Result", R"({".tag":"file","path_lower":"/big.orrx","rev":"0123456789"})"});
+  auto cut = whole;
+  cut.cutAfter = body.size() / 2;
+  scripted.script("/2/files/download", {cut, whole});
+
+  const QString target = dir.filePath("big.orrx");
+  {
+    QFile old(target);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old");
+  }
+  auto contentOfTarget = [&] {
+    QFile in(target);
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+  };
+  std::optional<RemoteAnswer<RemoteMetadata>> down;
+  routes->downloadUrl("/big.orrx", true, target, [&](const auto& a) { down = a; });
+  const auto interrupted = wait(down);
+  ASSERT_TRUE(interrupted.networkError);
+  EXPECT_EQ(contentOfTarget(), "old");
+  EXPECT_EQ(QDir(dir.path()).entryList({".download-*"}, QDir::Hidden | QDir::Files).size(), 0);
+
+  down.reset();
+  routes->downloadUrl("/big.orrx", true, target, [&](const auto& a) { down = a; });
+  const auto downloaded = wait(down);
+  ASSERT_TRUE(downloaded.result);
+  EXPECT_EQ(downloaded.result->rev, "0123456789");
+  EXPECT_TRUE(contentOfTarget() == QByteArray::fromStdString(body));
+  EXPECT_EQ(QDir(dir.path()).entryList({".download-*"}, QDir::Hidden | QDir::Files).size(), 0);
 }
 
 TEST_F(HttpRoutesTest, ThrottlingAndServerFailuresAreTriedThreeTimesThenAreNetworkErrors) {

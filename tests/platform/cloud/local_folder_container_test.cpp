@@ -6,7 +6,9 @@
 #include "platform/core/notification_center.h"
 #include "platform/services/standard_folders.h"
 #include "platform/services/user_defaults.h"
+#include "support/files.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +26,8 @@
 using platform::LocalFolderContainer;
 
 namespace {
+
+using testsupport::writeFile;
 
 // Chooses the container root through the environment for the life of the object.
 class RootScope {
@@ -46,11 +50,6 @@ class RootScope {
   bool mHad;
   QByteArray mPrevious;
 };
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // Replaces a file whole, as a sync tool does: a poll running meanwhile reads old or new.
 bool replaceFile(const QString& path, const QByteArray& bytes) {
@@ -142,6 +141,20 @@ TEST_F(IdentityMonitorTest, IdentityChangesArePostedOnceWhileTheMonitorIsHeld) {
   ASSERT_TRUE(replaceFile(dir.filePath(".identity"), "third-account"));
   main.advance(LocalFolderContainer::kPollSeconds * 2);
   EXPECT_EQ(posted, 1) << "nobody holds the monitor: it is gone";
+}
+
+// Monitors share one watcher that outlives them: the one made after another was released
+// still hears of a replaced identity at once, without waiting for the poll.
+TEST_F(IdentityMonitorTest, AMonitorMadeAfterAnotherHearsOfAReplacedIdentityBeforeThePoll) {
+  monitor.reset();
+  monitor = platform::IdentityMonitor::shared();
+  main.runPending();
+  ASSERT_TRUE(replaceFile(dir.filePath(".identity"), "second-account"));
+  ASSERT_TRUE(main.runUntil([&] {
+    QCoreApplication::processEvents();
+    return posted == 1;
+  }));
+  EXPECT_EQ(monitor->token(), "second-account");
 }
 
 // A container on a network mount that hangs must not hang the program: the poll reads the

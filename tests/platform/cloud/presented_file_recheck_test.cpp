@@ -2,6 +2,7 @@
 #include "platform/services/file_presenter.h"
 
 #include "model/support/virtual_main_queue.h"
+#include "support/files.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using testsupport::writeFile;
 
 class CountingPresenter final : public platform::FilePresenter {
  public:
@@ -20,11 +23,6 @@ class CountingPresenter final : public platform::FilePresenter {
  private:
   QString mPath;
 };
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 }  // namespace
 

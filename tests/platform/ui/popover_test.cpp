@@ -40,8 +40,8 @@ class ClickCounter : public View {
   bool acceptsFirstResponder() const override { return true; }
 };
 
-struct Fixture {
-  Fixture() {
+struct PopoverFixture {
+  PopoverFixture() {
     window = std::make_shared<Window>(QSizeF(600, 400));
     root = std::make_shared<ClickCounter>(QRectF(0, 0, 600, 400));
     window->setContentView(root);
@@ -54,7 +54,7 @@ struct Fixture {
     popover->setBehavior(Popover::Semitransient);
     popover->setDelegate(&delegate);
   }
-  ~Fixture() {
+  ~PopoverFixture() {
     popover->close();
     uitest::advance(0.05);
   }
@@ -80,7 +80,7 @@ struct Fixture {
 }  // namespace
 
 TEST(Popover, StandsBesideTheChosenEdgeWithItsArrowOnTheAnchorAndTakesNoFocus) {
-  Fixture f;
+  PopoverFixture f;
   f.window->makeFirstResponder(f.root.get());
   const QRectF anchor(250, 100, 20, 20);
   f.popover->showRelativeToRect(anchor, f.root.get(), RectEdge::MaxY);
@@ -110,7 +110,7 @@ TEST(Popover, StandsBesideTheChosenEdgeWithItsArrowOnTheAnchorAndTakesNoFocus) {
 }
 
 TEST(Popover, TakesTheOppositeEdgeWithoutRoomAndSlidesAlongTheScreen) {
-  Fixture f;
+  PopoverFixture f;
   const QRectF screen = f.coverScreen();
 
   // Near the bottom: below has no room, so it stands above.
@@ -133,7 +133,7 @@ TEST(Popover, TakesTheOppositeEdgeWithoutRoomAndSlidesAlongTheScreen) {
 }
 
 TEST(Popover, ATallPopoverWithoutRoomAboveOrBelowStandsBesideTheAnchorAndNeverLeavesTheScreen) {
-  Fixture f;
+  PopoverFixture f;
   const QRectF screen = f.coverScreen();
   const auto inside = [&screen](const QRectF& frame) { return screen.contains(frame); };
 
@@ -161,7 +161,7 @@ TEST(Popover, ATallPopoverWithoutRoomAboveOrBelowStandsBesideTheAnchorAndNeverLe
 
 TEST(Popover, SemiTransientClosesOnAnOutsideClickEscapeOrTheOwnerHiding) {
   {
-    Fixture f;
+    PopoverFixture f;
     f.popover->showRelativeToRect(QRectF(10, 10, 20, 20), f.root.get(), RectEdge::MaxY);
     // A click inside the popover keeps it.
     Window* own = f.popover->window();
@@ -177,14 +177,14 @@ TEST(Popover, SemiTransientClosesOnAnOutsideClickEscapeOrTheOwnerHiding) {
     EXPECT_EQ(std::count(f.delegate.calls.begin(), f.delegate.calls.end(), "didClose"), 1);
   }
   {
-    Fixture f;
+    PopoverFixture f;
     f.window->makeFirstResponder(f.root.get());
     f.popover->showRelativeToRect(QRectF(10, 10, 20, 20), f.root.get(), RectEdge::MaxY);
     f.window->sendEvent(Event::key(EventType::KeyDown, KeyCode::Escape, "\x1b"));
     EXPECT_FALSE(f.popover->isShown());
   }
   {
-    Fixture f;
+    PopoverFixture f;
     f.popover->showRelativeToRect(QRectF(10, 10, 20, 20), f.root.get(), RectEdge::MaxY);
     f.window->orderOut();
     uitest::advance(0.01);
@@ -194,7 +194,7 @@ TEST(Popover, SemiTransientClosesOnAnOutsideClickEscapeOrTheOwnerHiding) {
 }
 
 TEST(Popover, ApplicationDefinedStaysUntilClosedAndKeepsItselfAliveWhileShown) {
-  Fixture f;
+  PopoverFixture f;
   f.popover->setBehavior(Popover::ApplicationDefined);
   f.popover->showRelativeToRect(QRectF(10, 10, 20, 20), f.root.get(), RectEdge::MaxX);
   f.window->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(400, 300)));
@@ -211,7 +211,7 @@ TEST(Popover, ApplicationDefinedStaysUntilClosedAndKeepsItselfAliveWhileShown) {
 }
 
 TEST(Popover, WithoutAWindowOrContentNothingShows) {
-  Fixture f;
+  PopoverFixture f;
   View loose(QRectF(0, 0, 50, 50));
   f.popover->showRelativeToRect(QRectF(0, 0, 10, 10), &loose, RectEdge::MaxY);
   EXPECT_FALSE(f.popover->isShown());
@@ -229,7 +229,7 @@ void typeIntoFocusedWindow(const QString& text) {
 }
 
 TEST(Popover, OnlyContentThatTakesTypingTakesTheKeys) {
-  Fixture f;
+  PopoverFixture f;
   f.window->makeFirstResponder(f.root.get());
   QWindow* owner = f.window->widget()->windowHandle();
   ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == owner; }));
@@ -295,7 +295,7 @@ TEST(Popover, ItsWindowShowsNoMenuBarUnderTheApplicationsMainMenu) {
   main->addItem(holder);
   Application::shared().setMainMenu(main);
   {
-    Fixture f;
+    PopoverFixture f;
     f.popover->showRelativeToRect(QRectF(250, 100, 20, 20), f.root.get(), RectEdge::MaxY);
     QMainWindow* widget = f.popover->window()->widget();
     EXPECT_EQ(f.popover->window()->canvas()->geometry(), QRect(QPoint(0, 0), widget->size()))
@@ -316,7 +316,7 @@ class GrowButton : public View {
 };
 
 TEST(Popover, ANewSizeAppliesAtOnceInItsOwnWindowWhichKeepsTheKeys) {
-  Fixture f;
+  PopoverFixture f;
   auto content = std::make_shared<View>(QRectF(0, 0, 200, 100));
   auto field = std::make_shared<NativeHostView>(new QLineEdit);
   field->setFrame(QRectF(10, 10, 180, 26));
