@@ -6,7 +6,8 @@
 // loses the save. So the quit waits for it: registered as a quit waiter at first use, it lets
 // the reads under way and every queued write finish, and drops the reads that have not started
 // (their task runs with `proceed` false and touches no file; the quit does not wait for the
-// work queued ahead of them). Any thread.
+// work queued ahead of them). Reads run again once the main queue runs a task after the quit's
+// wait, which only a process that outlives its quit does. Any thread.
 
 #include "platform/core/dispatch.h"
 
