@@ -241,6 +241,11 @@ void IdeaDocument::noteWriteFailure(const QString& reason) {
   if (!reason.isEmpty()) mLastUserFriendlyError += QStringLiteral(": ") + reason;
 }
 
+void IdeaDocument::noteReadCancelled() {
+  mLastUserFriendlyError.clear();
+  mLastError = DocumentError::cancelled();
+}
+
 void IdeaDocument::closeWithToken(DocumentToken token, BoolCompletion completion) {
   if (!goodToken(token)) {
     if (completion) completion(false);

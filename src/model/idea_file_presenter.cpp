@@ -94,13 +94,14 @@ void IdeaFilePresenter::readFile(bool changedByOthers, std::function<void(bool)>
     auto read = IdeaDocument::createWithIdentifier(identifier);
     bool ok = false;
     platform::FileCoordinator coordinator(identity);
-    // A read the quit dropped reports a refused coordination: nothing is taken, nothing told.
+    // A read the quit dropped takes nothing and tells no change; an open learns it was cancelled.
     const bool granted =
         proceed && coordinator.coordinateReading(path, [&](const QString& p) { ok = readInto(p, codec, *read); });
-    auto report = [weakOwner, read = std::move(read), granted, ok, changedByOthers,
+    auto report = [weakOwner, read = std::move(read), proceed, granted, ok, changedByOthers,
                    completion = std::move(completion)]() {
       auto owner = weakOwner.lock();
       bool taken = owner && granted && ok;
+      if (owner && !proceed && !changedByOthers) owner->noteReadCancelled();
       if (owner && granted) {
         // Another instance's version is merged with what this one changed since; a change
         // is only told when the file holds something new.

@@ -66,7 +66,7 @@ void IndexJSONDocument::readJSONWithCompletionHandler(ReadCompletion completion)
   auto self = shared_from_this();
   auto read = [self, path, completion = std::move(completion)](bool proceed) {
     ProxyList list;
-    DocumentError error = invalidFormat();
+    DocumentError error = proceed ? invalidFormat() : DocumentError::cancelled();
     bool loaded = false;
     QFile file(path);
     if (proceed && !path.isEmpty() && file.open(QIODevice::ReadOnly)) {

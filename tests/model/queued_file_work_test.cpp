@@ -1,12 +1,16 @@
 #include "model/queued_file_work.h"
 
 #include "model/idea.h"
+#include "model/document_open_failure.h"
 #include "model/idea_document.h"
+#include "model/idea_proxy.h"
+#include "model/index_json_document.h"
 #include "support/virtual_main_queue.h"
 
 #include "rerun_this_program.h"
 
 #include "platform/core/dispatch.h"
+#include "platform/core/quit_waiters.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,6 +20,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <future>
+#include <optional>
 #include <thread>
 
 using namespace orrery;
@@ -83,19 +88,39 @@ class QuitAndDocumentFiles : public ::testing::Test {
 }  // namespace
 
 // The exit must not find a worker decoding (the JSON parser's tables are statics the exit
-// destroys): reads still queued when the quit begins touch no file and answer NO, and the quit
-// does not wait for them nor for what is queued ahead of them.
-TEST_F(QuitAndDocumentFiles, ReadsNotStartedWhenTheQuitBeginsAreDropped) {
+// destroys): reads still queued when the quit begins touch no file and answer NO, as cancelled
+// rather than unreadable, and the quit does not wait for them nor for what is queued ahead.
+TEST_F(QuitAndDocumentFiles, ReadsNotStartedWhenTheQuitBeginsAreDroppedAsCancelled) {
   auto doc = IdeaDocument::createWithFileName(path, DocumentLocationLocalFile);
   std::promise<void> release = hold(doc->workQueue());
   int result = -1;
   doc->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { result = ok; });
+  DocumentToken token = -1;
+  auto opened = IdeaDocument::createWithFileName(path, DocumentLocationLocalFile);
+  opened->setWorkQueue(&doc->workQueue());
+  opened->openFromURL(QUrl::fromLocalFile(path), [&](DocumentToken t) { token = t; });
+  auto index = IndexJSONDocument::createWithFileURL(QUrl::fromLocalFile(path), doc->workQueue());
+  auto kept = std::make_shared<IdeaProxy>();
+  kept->setDocIdentifier("dropbox:/kept.orrx");
+  index->setIdeaProxyList({kept});
+  std::optional<DocumentError> indexError;
+  index->readJSONWithCompletionHandler([&](bool ok, const DocumentError& e) { indexError = ok ? DocumentError{} : e; });
 
   EXPECT_TRUE(QueuedFileWork::finishForQuit());
   release.set_value();
-  ASSERT_TRUE(main.runUntil([&] { return result >= 0; }));
+  ASSERT_TRUE(main.runUntil([&] { return result >= 0 && token >= 0 && indexError; }));
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(doc->idea()) << "nothing was read";
+  EXPECT_EQ(token, 0);
+  EXPECT_FALSE(opened->isOpen());
+  for (const auto* d : {doc.get(), opened.get()}) {
+    EXPECT_TRUE(d->lastError().isCancelled());
+    EXPECT_EQ(documentOpenFailure(path, d->lastError(), d->lastUserFriendlyError()), MyResult::USER_CANCEL())
+        << "a dropped read is no unreadable map";
+  }
+  EXPECT_TRUE(indexError->isCancelled());
+  ASSERT_EQ(index->ideaProxyList().size(), 1u) << "a dropped index read keeps the list";
+  EXPECT_EQ(index->ideaProxyList().front(), kept);
 
   // Once reopened, the same read goes through.
   QueuedFileWork::reopen();
@@ -105,6 +130,15 @@ TEST_F(QuitAndDocumentFiles, ReadsNotStartedWhenTheQuitBeginsAreDropped) {
   EXPECT_EQ(result, 1);
   ASSERT_TRUE(doc->idea());
   EXPECT_EQ(doc->idea()->text(), "on disk");
+}
+
+// The reads come back only when the main queue turns after the quit's waiter: the quit that
+// ends the program never lets it turn again.
+TEST_F(QuitAndDocumentFiles, ReadsComeBackOnlyWhenTheMainQueueTurnsAfterTheQuit) {
+  platform::runQuitWaiters();
+  EXPECT_TRUE(QueuedFileWork::quitBegun());
+  main.runPending();
+  EXPECT_FALSE(QueuedFileWork::quitBegun());
 }
 
 // A save asked for before the quit is on disk when the quit's wait returns, however long it
