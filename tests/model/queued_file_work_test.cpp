@@ -181,9 +181,11 @@ TEST(ExitWithAQueuedReadProcess, Run) {
   // parser's statics.
   std::atexit(releaseQueuedReadAtExit);
   VirtualMainQueue main;
-  // Never destroyed, nor its queue: the read is still queued when the process exits.
-  const auto& doc =
-      *new std::shared_ptr<IdeaDocument>(IdeaDocument::createWithFileName(path, DocumentLocationLocalFile));
+  // Never destroyed, nor its queue: the read is still queued when the process exits. Held by a
+  // static, so the leak checker sees it reachable.
+  static const auto* const held =
+      new std::shared_ptr<IdeaDocument>(IdeaDocument::createWithFileName(path, DocumentLocationLocalFile));
+  const auto& doc = *held;
   int first = -1;
   doc->readFromURL(QUrl::fromLocalFile(path), [&](bool ok) { first = ok; });
   ASSERT_TRUE(main.runUntil([&] { return first >= 0; }));
