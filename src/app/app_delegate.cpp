@@ -62,7 +62,7 @@ MyResultPtr openFailure(const QString& path, const IdeaDocument& doc) {
 }
 
 void showError(const MyResultPtr& result) {
-  if (result && result != MyResult::OK()) CustomAlertView::showErrorResult(result);
+  if (result && result->isError()) CustomAlertView::showErrorResult(result);
 }
 
 }  // namespace
@@ -171,7 +171,8 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
     // logged why); when nothing else opened, the start's first window stands in for it.
     doOpenLocalFile(path, [self, path](const MyResultPtr& result) {
       AppDelegate* app = self.get();
-      if (!app || result == MyResult::OK()) return;
+      // A cancelled open (the quit dropped its read) leaves the window to the next start.
+      if (!app || result == MyResult::OK() || result == MyResult::USER_CANCEL()) return;
       app->mReopening.removeAll(path);
       if (app->mWindowControllers.empty()) app->openFirstWindow();
     });
@@ -443,7 +444,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
     doc->readFromURL(url, [self, doc, path](bool ok) {
       AppDelegate* app = self.get();
       if (!ok || !doc->idea()) {
-        CustomAlertView::showErrorResult(openFailure(path, *doc));
+        showError(openFailure(path, *doc));
         return;
       }
       if (app) app->createNewLocalFileFromIdea(doc->idea(), app->takeOpenedFileAction());

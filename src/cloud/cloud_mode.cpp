@@ -6,6 +6,7 @@
 #include "model/idea_proxy.h"
 #include "model/index_document.h"
 #include "model/persistence_controller.h"
+#include "model/queued_file_work.h"
 
 #include "platform/cloud/file_version.h"
 #include "platform/cloud/local_folder_container.h"
@@ -169,7 +170,8 @@ void CloudMode::handleIndexResults(const platform::MetadataQuery& query) {
   // The write may wait seconds for another instance's folder lock: on the work queue.
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
   const platform::FilePresenter* identity = mIndexInFlight.get();
-  PersistenceController::singleton().workQueue().async([weakSelf, identity, path] {
+  auto& queue = PersistenceController::singleton().workQueue();
+  QueuedFileWork::async(queue, QueuedFileWork::Kind::Write, [weakSelf, identity, path](bool) {
     // Another instance may have made the index since the scan: read it rather than replace its list.
     const bool exists = QFileInfo::exists(path);
     QString failure;
@@ -197,9 +199,11 @@ void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocumen
   mIndexInFlight = index;
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
   const platform::FilePresenter* identity = index.get();
-  PersistenceController::singleton().workQueue().async([weakSelf, identity, path = index->presentedItemPath()] {
+  const QString path = index->presentedItemPath();
+  auto& queue = PersistenceController::singleton().workQueue();
+  QueuedFileWork::async(queue, QueuedFileWork::Kind::Read, [weakSelf, identity, path](bool proceed) {
     auto list = std::make_shared<ProxyList>();
-    const bool loaded = IndexDocument::readListFromFile(path, identity, *list);
+    const bool loaded = proceed && IndexDocument::readListFromFile(path, identity, *list);
     platform::mainQueue().async([weakSelf, identity, list, loaded] {
       auto self = weakSelf.lock();
       if (!self || self->mDead || self->mIndexInFlight.get() != identity) return;

@@ -190,6 +190,7 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // A newer remote version that arrived while a save of the document waited in the queue: it
   // becomes a new document, so neither the save nor the remote version is lost.
   void keepRemoteVersionBesideQueuedSave(const QString& key, const SyncFileInfoPtr& info);
+  // A read the quit dropped calls no completion: it only ends the pending operation.
   void readIndex(const QString& name, std::function<void(bool, const ProxyList&)> completion);
   void startStatusWrite();
   void removeFilesAsync(const QSet<QString>& paths);

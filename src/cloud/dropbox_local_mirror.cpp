@@ -259,7 +259,12 @@ void DropboxFolderManager::readIndex(const QString& name, std::function<void(boo
     return;
   }
   auto index = IndexJSONDocument::createWithFileURL(QUrl::fromLocalFile(localManagedFile(name)), workQueue());
-  index->readJSONWithCompletionHandler([index, completion](bool ok, const DocumentError& error) {
+  index->readJSONWithCompletionHandler([weak = weak_from_this(), index, completion](bool ok, const DocumentError& error) {
+    // The quit dropped the read: the index file stays known and is read at the next turn.
+    if (error.isCancelled()) {
+      if (auto self = weak.lock()) self->mState->setHasPendingGeneralOperation(false);
+      return;
+    }
     if (!ok) logLine(QStringLiteral("Dropbox: the index %1 is unreadable: %2").arg(index->fileURL().toLocalFile(), error.description));
     completion(ok, index->ideaProxyList());
   });

@@ -329,6 +329,8 @@ void HomeViewController::onDrillDownTo(const QString& docIdentifier, bool startE
 }
 
 void HomeViewController::showOpenFailure(const std::shared_ptr<IdeaDocument>& doc) {
+  // The quit dropped the read: nothing failed.
+  if (doc && doc->lastError().isCancelled()) return;
   if (doc && !doc->lastUserFriendlyError().isEmpty()) {
     showSimpleAlertViewWithTitle(Globals::normalLocalizedStringForKey(QStringLiteral("DocumentOpeningFailureDialog:Title"),
                                                                       QStringLiteral("Cannot open document")),

@@ -28,11 +28,19 @@ inline constexpr int kDocumentErrorInvalidFormat = 100;
 inline constexpr int kDocumentErrorNewerVersion = 150;
 // Beyond what one document may hold (see IdeaDocument's bounds), or out of memory reading it.
 inline constexpr int kDocumentErrorTooLarge = 110;
+// The read was dropped by the quit before it started: nothing is wrong with the file.
+inline constexpr int kDocumentErrorCancelled = 120;
 
 struct DocumentError {
   QString domain;
   int code = 0;
   QString description;
+
+  // Only logged: a cancelled open shows no alert.
+  static DocumentError cancelled() {
+    return {QString::fromLatin1(kDocumentErrorDomain), kDocumentErrorCancelled, QStringLiteral("cancelled by the quit")};
+  }
+  bool isCancelled() const { return code == kDocumentErrorCancelled && domain == QLatin1String(kDocumentErrorDomain); }
 };
 
 }  // namespace orrery

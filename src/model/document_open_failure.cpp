@@ -15,6 +15,7 @@ QString documentOpenFailureReason(const QString& path, const DocumentError& erro
 }
 
 MyResultPtr documentOpenFailure(const QString& path, const DocumentError& error, const QString& fallback) {
+  if (error.isCancelled()) return MyResult::USER_CANCEL();
   // Looked up first and filled in after, so a table entry keeps the name and the reason.
   const QString text =
       platform::localizedString(QStringLiteral("mac:Error:FailedToOpenNamedFile"), QStringLiteral("Failed to open file “%1”: %2"))

@@ -13,7 +13,8 @@ namespace orrery {
 // The reader's reason, else `fallback`, else whether the file is there at all.
 QString documentOpenFailureReason(const QString& path, const DocumentError& error, const QString& fallback = {});
 
-// "Failed to open file “<name>”: <reason>".
+// "Failed to open file “<name>”: <reason>"; the shared USER_CANCEL value for a cancelled read,
+// which no alert shows.
 MyResultPtr documentOpenFailure(const QString& path, const DocumentError& error, const QString& fallback = {});
 
 }  // namespace orrery

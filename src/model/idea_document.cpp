@@ -2,6 +2,7 @@
 
 #include "model/idea_file_presenter.h"
 #include "model/main_queue_completion.h"
+#include "model/queued_file_work.h"
 #include "model/document_file_writer.h"
 
 #include "foundation/globals.h"
@@ -241,6 +242,11 @@ void IdeaDocument::noteWriteFailure(const QString& reason) {
   if (!reason.isEmpty()) mLastUserFriendlyError += QStringLiteral(": ") + reason;
 }
 
+void IdeaDocument::noteReadCancelled() {
+  mLastUserFriendlyError.clear();
+  mLastError = DocumentError::cancelled();
+}
+
 void IdeaDocument::closeWithToken(DocumentToken token, BoolCompletion completion) {
   if (!goodToken(token)) {
     if (completion) completion(false);
@@ -281,7 +287,7 @@ platform::Queue& IdeaDocument::workQueue() {
 
 void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion) {
   const QString path = url.toLocalFile();
-  workQueue().async([snapshot = snapshot(), path, completion = std::move(completion)]() mutable {
+  auto write = [snapshot = snapshot(), path, completion = std::move(completion)](bool) mutable {
     const QByteArray bytes = snapshot.encode(true);
     bool written = false;
     if (!bytes.isEmpty()) {
@@ -291,7 +297,8 @@ void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion
     }
     snapshot = DocumentSnapshot();
     completeOnMainQueue(std::move(completion), written);
-  });
+  };
+  QueuedFileWork::async(workQueue(), QueuedFileWork::Kind::Write, std::move(write));
 }
 
 }  // namespace orrery

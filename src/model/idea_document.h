@@ -151,6 +151,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   DocumentSnapshot snapshot() const;
   // Called by the presenter with the outcome of a write it made (main thread).
   void noteWriteFailure(const QString& reason);
+  // The presenter's read was dropped by the quit: lastError says cancelled, not unreadable.
+  void noteReadCancelled();
   // The write of `written` succeeded: the file holds `bytes` at `stamp`; `merged` is the tree
   // written instead when another instance had changed the file (edits made meanwhile stay).
   // `announced` are the replaced changes of other instances the file now names.

@@ -2,6 +2,7 @@
 
 #include "model/idea_document.h"
 #include "model/main_queue_completion.h"
+#include "model/queued_file_work.h"
 
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -89,16 +90,18 @@ void IdeaFilePresenter::readFile(bool changedByOthers, std::function<void(bool)>
   // takes the result over.
   auto work = [identifier = owner->docIdentifier(), codec = codecFor(mFileURL, *owner), path, changedByOthers,
                identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
-               completion = std::move(completion)]() mutable {
+               completion = std::move(completion)](bool proceed) mutable {
     auto read = IdeaDocument::createWithIdentifier(identifier);
     bool ok = false;
     platform::FileCoordinator coordinator(identity);
+    // A read the quit dropped takes nothing and tells no change; an open learns it was cancelled.
     const bool granted =
-        coordinator.coordinateReading(path, [&](const QString& p) { ok = readInto(p, codec, *read); });
-    auto report = [weakOwner, read = std::move(read), granted, ok, changedByOthers,
+        proceed && coordinator.coordinateReading(path, [&](const QString& p) { ok = readInto(p, codec, *read); });
+    auto report = [weakOwner, read = std::move(read), proceed, granted, ok, changedByOthers,
                    completion = std::move(completion)]() {
       auto owner = weakOwner.lock();
       bool taken = owner && granted && ok;
+      if (owner && !proceed && !changedByOthers) owner->noteReadCancelled();
       if (owner && granted) {
         // Another instance's version is merged with what this one changed since; a change
         // is only told when the file holds something new.
@@ -113,7 +116,7 @@ void IdeaFilePresenter::readFile(bool changedByOthers, std::function<void(bool)>
     };
     completeOnMainQueue(std::function<void()>(std::move(report)));
   };
-  owner->workQueue().async(std::move(work));
+  QueuedFileWork::async(owner->workQueue(), QueuedFileWork::Kind::Read, std::move(work));
 }
 
 FileWriteResult IdeaFilePresenter::doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive,
@@ -170,7 +173,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
   owner->writeStarted();
   auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive, update,
                 waitForDisk, identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
-                completion = std::move(completion)]() mutable {
+                completion = std::move(completion)](bool) mutable {
     FileWriteResult result = FileWriteResult::Failed;
     QString reason;
     QByteArray bytes = snapshot.encode(compressed);
@@ -219,7 +222,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
     // The owner has its file meanwhile; later writes on this queue come after the sync.
     if (!waitForDisk && result == FileWriteResult::Written) syncFileToDisk(path);
   };
-  owner->workQueue().async(std::move(write));
+  QueuedFileWork::async(owner->workQueue(), QueuedFileWork::Kind::Write, std::move(write));
 }
 
 void IdeaFilePresenter::createWithCompletionHandler(bool exclusive, bool waitForDisk,

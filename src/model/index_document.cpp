@@ -7,6 +7,7 @@
 #include "model/index_keyed_unarchiver.h"
 #include "model/index_portable_image.h"
 #include "model/persistence_controller.h"
+#include "model/queued_file_work.h"
 
 #include "foundation/globals.h"
 #include "platform/core/dispatch.h"
@@ -110,8 +111,10 @@ void IndexDocument::presentedItemDidChange() {
   // Delivered on the main queue. A big index takes a good part of a second to read: on the
   // work queue, and only what another instance wrote is taken and announced.
   std::weak_ptr<IndexDocument*> alive = mLiveness;
-  PersistenceController::singleton().workQueue().async(
-      [alive, path = presentedItemPath(), identity = static_cast<const platform::FilePresenter*>(this)] {
+  QueuedFileWork::async(
+      PersistenceController::singleton().workQueue(), QueuedFileWork::Kind::Read,
+      [alive, path = presentedItemPath(), identity = static_cast<const platform::FilePresenter*>(this)](bool proceed) {
+        if (!proceed) return;
         auto list = std::make_shared<ProxyList>();
         const bool loaded = readListFromFile(path, identity, *list, /*onlyIfChanged=*/true);
         if (!loaded) return;

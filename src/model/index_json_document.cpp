@@ -5,6 +5,7 @@
 #include "model/index_file_contents.h"
 #include "model/json_decoder.h"
 #include "model/json_encoder.h"
+#include "model/queued_file_work.h"
 
 #include "platform/core/dispatch.h"
 
@@ -51,23 +52,24 @@ bool IndexJSONDocument::decodeFromJSON(const QByteArray& data, ProxyList& list, 
 void IndexJSONDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion) {
   const QByteArray data = contentsAsJSONData();
   const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-  mWorkQueue.async([data, path, completion = std::move(completion)] {
+  auto write = [data, path, completion = std::move(completion)](bool) {
     const bool written = !data.isEmpty() && !path.isEmpty() && writeFileReplacing(path, data) == FileWriteResult::Written;
     platform::mainQueue().async([completion, written] {
       if (completion) completion(written);
     });
-  });
+  };
+  QueuedFileWork::async(mWorkQueue, QueuedFileWork::Kind::Write, std::move(write));
 }
 
 void IndexJSONDocument::readJSONWithCompletionHandler(ReadCompletion completion) {
   const QString path = mFileURL.isLocalFile() ? mFileURL.toLocalFile() : QString();
   auto self = shared_from_this();
-  mWorkQueue.async([self, path, completion = std::move(completion)] {
+  auto read = [self, path, completion = std::move(completion)](bool proceed) {
     ProxyList list;
-    DocumentError error = invalidFormat();
+    DocumentError error = proceed ? invalidFormat() : DocumentError::cancelled();
     bool loaded = false;
     QFile file(path);
-    if (!path.isEmpty() && file.open(QIODevice::ReadOnly)) {
+    if (proceed && !path.isEmpty() && file.open(QIODevice::ReadOnly)) {
       const QByteArray data = file.readAll();
       loaded = file.error() == QFileDevice::NoError && decodeFromJSON(data, list, &error);
     }
@@ -75,7 +77,8 @@ void IndexJSONDocument::readJSONWithCompletionHandler(ReadCompletion completion)
       if (loaded) self->mIdeaProxyList = std::move(list);
       if (completion) completion(loaded, loaded ? DocumentError{} : error);
     });
-  });
+  };
+  QueuedFileWork::async(mWorkQueue, QueuedFileWork::Kind::Read, std::move(read));
 }
 
 }  // namespace orrery

@@ -135,7 +135,7 @@ bool DragSupportWindow::performFileDrop(const platform::DraggingInfo& info) {
       // A map the reader refused says which and why; a short notice could not.
       self->mDelayDragEnding = false;
       self->handleDragEndingForSource(true, true, kDragResultRefused);
-      CustomAlertView::showErrorResult(refusal);
+      if (refusal->isError()) CustomAlertView::showErrorResult(refusal);
       return;
     }
     self->mDelayDragEnding = false;

@@ -4,6 +4,7 @@
 #include "foundation/data_extensions.h"
 #include "foundation/logging.h"
 #include "model/color_theme.h"
+#include "model/queued_file_work.h"
 
 #include <QFile>
 #include <QDir>
@@ -127,6 +128,47 @@ TEST_F(Opening, ARefusedFileNamesItselfAndTheReaderReasonOnEveryWayIn) {
   }
   BaseViewController::setLocalDocumentFetcher(nullptr);
   EXPECT_EQ(app.windowControllers().size(), 1u);
+}
+
+// A read the quit dropped is no unreadable map: every way in shows nothing and opens nothing,
+// and the file opens as before once reads run again.
+TEST_F(Opening, AnOpenTheQuitDroppedShowsNoAlertAndTheFileStillOpensAfterwards) {
+  installLocalDocumentImport();
+  auto& app = launch();
+  const QString path = writeDocument("map.orrery", "Planets");
+  const QString outline = QDir(mFiles.path()).filePath("outline.opml");
+  {
+    QFile file(outline);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"(<?xml version="1.0"?><opml version="2.0"><body><outline text="Moons"/></body></opml>)");
+  }
+  struct ReopenAtEnd {
+    ~ReopenAtEnd() { QueuedFileWork::reopen(); }
+  } reopenAtEnd;
+  ASSERT_TRUE(QueuedFileWork::finishForQuit());
+  app.openFile(outline);
+  MyResultPtr result;
+  app.doOpenLocalFile(path, [&](const MyResultPtr& r) { result = r; });
+  // On the same work queue as the outline's read, so that one has reported by now.
+  ASSERT_TRUE(uitest::loop().runUntil([&] { return result != nullptr; }));
+  EXPECT_EQ(result, MyResult::USER_CANCEL()) << result->description().toStdString();
+  bool imported = false;
+  struct Importer : BaseViewController {} importer;
+  presenter->panelAnswers = {platform::FilePanelResult{platform::kModalResponseOK, {path}}};
+  importer.startImportingLocalFileOnCompletion([&](std::shared_ptr<IdeaDocument> doc) {
+    EXPECT_FALSE(doc);
+    imported = true;
+  });
+  ASSERT_TRUE(uitest::loop().runUntil([&] { return imported; }));
+  EXPECT_TRUE(presenter->alerts.empty()) << presenter->alerts.front().informativeText.toStdString();
+  EXPECT_EQ(app.windowControllers().size(), 1u);
+
+  QueuedFileWork::reopen();
+  result = nullptr;
+  app.doOpenLocalFile(path, [&](const MyResultPtr& r) { result = r; });
+  ASSERT_TRUE(uitest::loop().runUntil([&] { return result != nullptr; }));
+  EXPECT_EQ(result, MyResult::OK());
+  BaseViewController::setLocalDocumentFetcher(nullptr);
 }
 
 TEST_F(Opening, TheEleventhRecentFilePushesTheOldestOutAndARepeatMovesToTheFront) {

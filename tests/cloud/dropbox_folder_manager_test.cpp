@@ -6,6 +6,7 @@
 
 #include "../foundation/log_capture.h"
 #include "model/support/recording_workspace_delegate.h"
+#include "model/queued_file_work.h"
 #include "model/workspace.h"
 #include "platform/core/notification_center.h"
 
@@ -586,6 +587,40 @@ TEST_F(DropboxEngineTest, AnUnreadableLocalIndexGivesWayToANewOneAndOpenWithoutA
   bool closed = false;
   again->closeDocument(doc, 12345, [&](bool ok) { closed = ok; });
   EXPECT_TRUE(closed);
+}
+
+// A read of the local index that the quit dropped is no unreadable index: the record of the
+// index file stays, no new empty index takes its place, and the file is read once reads run again.
+TEST_F(DropboxEngineTest, ALocalIndexReadTheQuitDroppedKeepsTheIndexForTheNextRead) {
+  const QString folder = "index-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  auto engine = startEngine(folder);
+  ASSERT_TRUE(settle());
+  const auto index = engine->state().indexDocumentInfo();
+  ASSERT_TRUE(index && SyncFileInfo::hasFile(index->current()));
+  const QString name = index->current()->name();
+  engine->leaveState();
+  ASSERT_TRUE(main.runUntil([&] { return !engine->isBusyOffMainThread(); }));
+
+  struct ReopenAtEnd {
+    ~ReopenAtEnd() { QueuedFileWork::reopen(); }
+  } reopenAtEnd;
+  LogCapture log;
+  ASSERT_TRUE(QueuedFileWork::finishForQuit());
+  auto again = startEngine(folder);
+  ASSERT_TRUE(main.runUntil([&] { return again->state().isLocalStatusFileLoaded(); }));
+  // With its index unread the engine cannot settle: a few seconds of passes.
+  for (int pass = 0; pass < 12; ++pass) {
+    settleThreads();
+    pump([] { return false; }, 0.25);
+  }
+  EXPECT_FALSE(again->state().isIndexDocumentAvailable());
+  const auto kept = again->state().indexDocumentInfo();
+  ASSERT_TRUE(kept && SyncFileInfo::hasFile(kept->current()));
+  EXPECT_EQ(kept->current()->name(), name);
+  QueuedFileWork::reopen();
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(again->state().isIndexDocumentAvailable());
+  EXPECT_FALSE(log.lines().join("\n").contains("unreadable")) << log.lines().join("\n").toStdString();
 }
 
 TEST_F(DropboxEngineTest, NewMirrorNamesSkipFilesAnEarlierProcessLeftInTheSameSecond) {

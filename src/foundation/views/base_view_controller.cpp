@@ -80,7 +80,7 @@ void BaseViewController::startImportingLocalFileOnCompletion(
     if (result.response != platform::kModalResponseOK || result.paths.isEmpty() || result.paths.front().isEmpty())
       return;
     auto onFetched = [completion](std::shared_ptr<IdeaDocument> document, const MyResultPtr& failure) {
-      if (!document)
+      if (!document && (!failure || failure->isError()))
         CustomAlertView::showErrorResult(failure ? failure
                                                  : MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"),
                                                                    QStringLiteral("Failed to open file")));

@@ -11,6 +11,7 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include <dirent.h>
@@ -48,10 +49,12 @@ bool isRealFolderOrMissing(const QString& path, bool* exists) {
 
 // The document name a sync tool's conflict copy belongs to; empty for any other name.
 QString documentOfConflictCopy(const QString& name) {
-  static const QRegularExpression syncthing(QStringLiteral("^(.+)\\.sync-conflict-[^/]*\\.orrx$"));
-  static const QRegularExpression dropboxStyle(QStringLiteral("^(.+) \\([^/]*conflicted copy[^/]*\\)\\.orrx$"));
-  for (const QRegularExpression* pattern : {&syncthing, &dropboxStyle}) {
-    const auto match = pattern->match(name);
+  // Never destroyed: a documents query may still scan on a global queue while the process exits.
+  static const auto* const patterns = new std::array<QRegularExpression, 2>{
+      QRegularExpression(QStringLiteral("^(.+)\\.sync-conflict-[^/]*\\.orrx$")),
+      QRegularExpression(QStringLiteral("^(.+) \\([^/]*conflicted copy[^/]*\\)\\.orrx$"))};
+  for (const QRegularExpression& pattern : *patterns) {
+    const auto match = pattern.match(name);
     if (match.hasMatch()) return match.captured(1) + QStringLiteral(".orrx");
   }
   return {};

@@ -1,0 +1,40 @@
+#pragma once
+// Runs this test program again as a child process with only one test, for what only a whole
+// process shows (its exit): the child's output, merged, and how it ended.
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+namespace testsupport {
+
+struct ChildRun {
+  bool finished = false;
+  bool exitedNormally = false;
+  int exitCode = -1;
+  std::string output;
+};
+
+inline ChildRun rerunThisProgram(const QString& test, std::initializer_list<std::pair<QString, QString>> variables) {
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  // Run as a shard of a shuffled run, the child would look for its one test in that shard only.
+  for (const char* name : {"GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_SHARD_STATUS_FILE"}) env.remove(name);
+  for (const auto& [name, value] : variables) env.insert(name, value);
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::MergedChannels);
+  child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=" + test});
+  ChildRun run;
+  run.finished = child.waitForFinished(60000);
+  run.exitedNormally = child.exitStatus() == QProcess::NormalExit;
+  run.exitCode = child.exitCode();
+  run.output = child.readAll().toStdString();
+  return run;
+}
+
+}  // namespace testsupport
