@@ -41,6 +41,7 @@ TEST(ScanAtExitProcess, Run) {
 }
 
 TEST(ConflictCopies, AScanRunningWhileTheProcessExitsStillMovesItsCopies) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
   QTemporaryDir root;
   const QString documents = root.filePath("Documents");
   ASSERT_TRUE(QDir().mkpath(documents));

@@ -196,6 +196,7 @@ TEST(ExitWithAQueuedReadProcess, Run) {
 }
 
 TEST_F(QuitAndDocumentFiles, AProcessEndsCleanlyWithADocumentReadStillQueued) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
   const auto child = testsupport::rerunThisProgram("ExitWithAQueuedReadProcess.Run", {{kExitReadPathVariable, path}});
   ASSERT_TRUE(child.finished);
   EXPECT_TRUE(child.exitedNormally) << child.output;
