@@ -143,18 +143,27 @@ TEST(CRKProcessRecordTest, EveryThreadOfAManyThreadRecordCarriesItsNameAndRegist
     for (int round = 0; round < 2; ++round) {
       SCOPED_TRACE(testing::Message() << "crowd " << crowdIndex << ", round " << round);
       crowd.next(round);
-      const auto [threads, queues, names] = recordAll(folder + "/crowd.crkrecord");
-      ASSERT_TRUE(threads.is_array());
+      // A thread can miss the handshake's 200 ms when the machine or a sanitizer is slow, and is
+      // then rightly recorded without registers: such a record is taken again. A thread whose
+      // slot never answers misses every one.
       std::map<std::string, int> seen;
-      for (size_t i = 0; i < threads.size(); ++i) {
-        const std::string name = names[i].is_string() ? names[i].get<std::string>() : "";
-        if (name.empty() || name[0] != 'w' || name.find('.') == std::string::npos) continue;
-        ++seen[name];
-        SCOPED_TRACE(name);
-        EXPECT_TRUE(threads[i].contains("registers"));
-        EXPECT_FALSE(threads[i]["stacktrace"].empty());
-        EXPECT_TRUE(queues[i].is_string());  // answered, so its queue label was read
+      std::vector<std::string> unanswered;
+      for (int attempt = 0; attempt < 3; ++attempt) {
+        const auto [threads, queues, names] = recordAll(folder + "/crowd.crkrecord");
+        ASSERT_TRUE(threads.is_array());
+        seen.clear();
+        unanswered.clear();
+        for (size_t i = 0; i < threads.size(); ++i) {
+          const std::string name = names[i].is_string() ? names[i].get<std::string>() : "";
+          if (name.empty() || name[0] != 'w' || name.find('.') == std::string::npos) continue;
+          ++seen[name];
+          // Answered: its registers and stack were stored and its queue label was read.
+          if (!threads[i].contains("registers") || threads[i]["stacktrace"].empty() || !queues[i].is_string())
+            unanswered.push_back(name);
+        }
+        if (unanswered.empty()) break;
       }
+      EXPECT_EQ(unanswered, std::vector<std::string>{});
       std::map<std::string, int> expected;
       for (int w = 0; w < kWorkers; ++w) expected[Crowd::nameOf(w, round)] = 1;
       ASSERT_EQ(seen, expected);

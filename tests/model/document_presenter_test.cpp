@@ -1,4 +1,5 @@
 #include "document_test_support.h"
+#include "rerun_this_program.h"
 
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
@@ -105,6 +106,7 @@ TEST(DocumentWriterProcess, Run) {
 }
 
 TEST(DocumentChanges, AnotherInstancesSaveIsAnnouncedOnceAndOurOwnIsNot) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
   testsupport::QtMainQueueScope mainQueue;
   QTemporaryDir dir;
   const QString path = dir.filePath("shared é map.orrery");
@@ -137,6 +139,7 @@ TEST(DocumentChanges, AnotherInstancesSaveIsAnnouncedOnceAndOurOwnIsNot) {
 }
 
 TEST(DocumentChanges, KilledWriterLeavesTheOldFileWhole) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
   testsupport::QtMainQueueScope mainQueue;
   QTemporaryDir dir;
   const QString folder = QDir(dir.path()).canonicalPath();

@@ -3,6 +3,7 @@
 // one file in turn without losing either's edits.
 
 #include "document_test_support.h"
+#include "rerun_this_program.h"
 
 #include "foundation/globals.h"
 #include "model/document_file_writer.h"
@@ -216,12 +217,7 @@ TEST(IdeaMergeProcess, Run) {
 }
 
 TEST(IdeaMerge, TwoProcessesSavingOneFileInTurnKeepEveryEdit) {
-#if defined(__SANITIZE_THREAD__)
-  // After QProcess starts children from this threaded process, ThreadSanitizer loses the
-  // ordering our queues' mutexes give and reports races in the tests that follow; the release
-  // and AddressSanitizer runs keep this test.
-  GTEST_SKIP() << "child processes confuse ThreadSanitizer";
-#endif
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
   testsupport::QtMainQueueScope mainQueue;
   QTemporaryDir dir;
   const QString path = dir.filePath("raced.orrery");
