@@ -12,9 +12,10 @@
 #include <string>
 #include <utility>
 
-// After QProcess starts a child from a threaded process, ThreadSanitizer loses the ordering
-// our queues' mutexes give and reports races in the tests that follow: such tests run in the
-// release and AddressSanitizer builds only.
+// QProcess starts a child with a clone that shares the parent's memory until the exec
+// (CLONE_VM | CLONE_VFORK); what the child runs meanwhile changes ThreadSanitizer's own state
+// in the parent, which then reports races in the tests that follow. Tests that start children
+// so run in the release and AddressSanitizer builds only.
 #if defined(__SANITIZE_THREAD__)
 #define SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER() GTEST_SKIP() << "child processes confuse ThreadSanitizer"
 #else
