@@ -15,9 +15,10 @@ constexpr double kLabelHeight = 40;
 DragOverlayView::DragOverlayView(const KitImage& screenshot, bool accept) : mAccept(accept) {
   mBlurView = std::make_shared<BlurView>(screenshot);
   addSubview(mBlurView);
-  const QImage picture = imageext::deviceImageNamed(accept ? QStringLiteral("drop_here") : QStringLiteral("drop_here_no"));
-  mImageView = std::make_shared<BaseImageView>(picture);
-  mImageView->setFrame(QRectF(QPointF(0, 0), QSizeF(picture.size())));
+  mImageView = std::make_shared<BaseImageView>(
+      imageext::deviceImageNamed(accept ? QStringLiteral("drop_here") : QStringLiteral("drop_here_no")));
+  // Its size in points: the double-size picture has twice as many pixels.
+  mImageView->setFrame(QRectF(QPointF(0, 0), mImageView->imageSize()));
   addSubview(mImageView);
   mLabel = std::make_shared<TextView>();
   mLabel->setTextAlignment(platform::TextAlignment::Center);

@@ -34,9 +34,9 @@ WelcomeScreenView::WelcomeScreenView(const KitImage& screenshot)
   mColoredView->layer()->setBorderWidth(1.0);
   mColoredView->layer()->setBorderColor(Globals::colorGray58());
   addSubview(mColoredView);
-  const QImage logo = deviceImageNamed(QStringLiteral("about_logo"));
-  mLogoView = std::make_shared<BaseImageView>(logo);
-  mLogoView->setFrame(QRectF(QPointF(0, 0), QSizeF(logo.size())));
+  mLogoView = std::make_shared<BaseImageView>(deviceImageNamed(QStringLiteral("about_logo")));
+  // Its size in points: the double-size picture has twice as many pixels.
+  mLogoView->setFrame(QRectF(QPointF(0, 0), mLogoView->imageSize()));
   addSubview(mLogoView);
 
   mVersionLabel = addPrimaryLabel(QStringLiteral("Orrery version ") + BundleInfo::shortVersionString());

@@ -9,6 +9,7 @@
 #include "foundation/globals.h"
 #include "model/idea_document.h"
 #include "model/opml_parser.h"
+#include "platform/services/resources.h"
 #include "platform/services/standard_folders.h"
 #include "ui_test_env.h"
 
@@ -114,6 +115,7 @@ TEST(DragFilesIn, APictureFileWaitsInTheDockAfterItDecodesWithTheOverlayShownMea
   EXPECT_GT(arrow.blue(), 180);
   const QRectF picture = o.w->overlay()->imageView()->frame();
   EXPECT_EQ(picture.center(), middle);
+  EXPECT_EQ(picture.size(), QSizeF(QImage(platform::pathForResource("drop_here", "png")).size())) << "in points";
   EXPECT_DOUBLE_EQ(o.w->overlay()->label()->frame().top(), picture.bottom() + 28);
   o.w->setContentSize(QSizeF(800, 600));
   o.w->displayIfNeeded();

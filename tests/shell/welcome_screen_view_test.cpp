@@ -5,6 +5,7 @@
 #include "foundation/views/blur_view.h"
 #include "foundation/views/colored_view.h"
 #include "foundation/views/text_view.h"
+#include "platform/services/resources.h"
 #include "platform/ui/window.h"
 #include "foundation/globals.h"
 
@@ -56,6 +57,8 @@ TEST(WelcomeScreenView, LaysThePanelOutAroundTheCentreOfAnEightHundredBySixHundr
   EXPECT_DOUBLE_EQ(screen->coloredView()->frame().width(), 352);
   EXPECT_DOUBLE_EQ(screen->logoView()->frame().top(), 141);
   EXPECT_DOUBLE_EQ(screen->logoView()->frame().center().x(), 400);
+  // In points: the double-size picture's pixels made the panel run out of a 720-pixel screen.
+  EXPECT_EQ(screen->logoView()->frame().size(), QSizeF(QImage(platform::pathForResource("about_logo", "png")).size()));
   EXPECT_EQ(screen->blurView()->frame(), screen->frame());
 
   // Every line stays one line, whichever face stands in for Avenir.
