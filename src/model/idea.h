@@ -49,7 +49,8 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   static constexpr double kSmallImageSide = 160.0;
   static constexpr double kBigImageJPEGQuality = 0.75;
   static constexpr double kSmallImageSaturation = 0.7;
-  // A copy of a whole tree bigger than this goes on in parts on several threads.
+  // A whole tree's copy goes on in parts on several threads once this many ideas are copied;
+  // below that the helpers would cost about what they save.
   static constexpr std::size_t kCopyInPartsAfter = 8192;
 
   // "id<seconds since 1970, rounded>_<process-wide counter>"; the first of a run ends in "_1".

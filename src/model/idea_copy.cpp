@@ -93,9 +93,9 @@ void Idea::prefetchContent() const {
 
 namespace {
 
-// A whole tree goes on in parts on several threads once the calling thread has copied this many
-// ideas and as many subtrees wait; the copy spends its time waiting on memory, and the waits of
-// several threads overlap. Below that the copy is too short for the helpers to pay off.
+// A whole tree goes on in parts on several threads once the calling thread has copied
+// kCopyInPartsAfter ideas and at least this many subtrees wait: the copy spends its time
+// waiting on memory, and the waits of several threads overlap.
 constexpr size_t kLeastPieces = 64;
 // The parts the waiting subtrees are dealt into, taken one after another by whichever thread is
 // free: many more than threads, as one subtree may be much bigger than the others.
