@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <limits>
 #include <map>
 
 using namespace orrery;
@@ -78,11 +79,26 @@ void BM_ParseFloor(benchmark::State& state) {
 // random places, so a walk in tree order jumps about the heap), 5 % of the ideas links within
 // the tree; releasing the copy is left out of the time. Floor: what any copy must make, the
 // same number of heap objects of an idea's size, each with a fresh identifier made the way
-// the copy makes them, chained one to the next.
+// the copy makes them, chained one to the next, on one thread. The copy uses several threads,
+// so all of these are wall time.
 void BM_DeepCopy(benchmark::State& state) {
   const IdeaPtr& root = tree(int(state.range(0)), false);
   for (auto _ : state) {
     IdeaPtr copy = root->deepCopyWithNewIdentifiersNoExternalLinks();
+    benchmark::DoNotOptimize(copy.get());
+    state.PauseTiming();
+    copy.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(qint64(state.iterations()) * state.range(0));
+}
+
+// The same copy on the calling thread alone (a depth limit below every level keeps a copy
+// serial): the copy in parts must never be slower, even on two cores.
+void BM_DeepCopyOnOneThread(benchmark::State& state) {
+  const IdeaPtr& root = tree(int(state.range(0)), false);
+  for (auto _ : state) {
+    IdeaPtr copy = root->ideaByRestrictingDepth(std::numeric_limits<qint64>::max() - 1);
     benchmark::DoNotOptimize(copy.get());
     state.PauseTiming();
     copy.reset();
@@ -126,8 +142,9 @@ void sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_EncodeTree)->Apply(sizes);
 BENCHMARK(BM_DecodeTree)->Apply(sizes);
 BENCHMARK(BM_ParseFloor)->Apply(sizes);
-BENCHMARK(BM_DeepCopy)->Arg(100000)->ArgName("ideas")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DeepCopyFloor)->Arg(100000)->ArgName("ideas")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeepCopy)->Arg(25000)->Arg(100000)->ArgName("ideas")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DeepCopyOnOneThread)->Arg(25000)->Arg(100000)->ArgName("ideas")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DeepCopyFloor)->Arg(100000)->ArgName("ideas")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -49,6 +49,9 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   static constexpr double kSmallImageSide = 160.0;
   static constexpr double kBigImageJPEGQuality = 0.75;
   static constexpr double kSmallImageSaturation = 0.7;
+  // A whole tree's copy goes on in parts on several threads once this many ideas are copied;
+  // below that the helpers would cost about what they save.
+  static constexpr std::size_t kCopyInPartsAfter = 8192;
 
   // "id<seconds since 1970, rounded>_<process-wide counter>"; the first of a run ends in "_1".
   static QString createIdentifier();
@@ -152,7 +155,14 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   // The subtree as it is now, identifiers and links unchanged, sharing pictures and texts:
   // a copy nobody changes, so another thread may read (encode) it while the editor goes on
   // changing the original.
-  IdeaPtr snapshotCopy() const;
+  IdeaPtr snapshotCopy() const { return snapshotCopy(nullptr); }
+  // The ideas of a subtree in pre-order, and where its links are in that list.
+  struct PreOrder {
+    std::vector<std::weak_ptr<Idea>> ideas;
+    std::vector<std::int32_t> links;
+  };
+  // The snapshot copy, listing this subtree's own ideas (the copy's shape) into `live` too.
+  IdeaPtr snapshotCopy(PreOrder* live) const;
 
   // Colour, export and text.
   // The theme the children are coloured from; none without a colour.
@@ -177,10 +187,12 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   // Levels 0 … depth − 1 copied with new identifiers, inner links pointing into the copy.
   IdeaPtr copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) const;
   void takeContentOf(const Idea* source);
-  // Levels 0 … depth − 1 as fresh ideas made by `copyOf(const Idea&)` (content, not
-  // children), each attached to its parent's copy; walked without recursion.
-  template <typename CopyOf>
-  IdeaPtr copyTree(qint64 depth, CopyOf&& copyOf) const;
+  // Levels 0 … depth − 1 as fresh ideas made by a `Copier` (`IdeaPtr operator()(const Idea&)`:
+  // content, not children), each attached to its parent's copy; walked without recursion. A
+  // big whole tree is copied in parts by `copiers[1…]` on several threads; `live` as in
+  // snapshotCopy.
+  template <typename Copier>
+  IdeaPtr copyTree(qint64 depth, std::vector<Copier>& copiers, PreOrder* live) const;
   // The fields a copy shares with its source: type, text, colour, theme type and extras.
   void shareContentOf(const Idea& source);
   // Asks the memory for what a copy of this idea reads and writes besides the object itself.

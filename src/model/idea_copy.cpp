@@ -2,6 +2,7 @@
 // shares content.
 
 #include "model/idea.h"
+#include "model/concurrent_parts.h"
 #include "model/idea_identifier_maker.h"
 #include "model/idea_link_targets.h"
 
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -89,8 +91,45 @@ void Idea::prefetchContent() const {
   if (mExtras) __builtin_prefetch(reinterpret_cast<const char*>(mExtras.get()) - 8, 1);
 }
 
-template <typename CopyOf>
-IdeaPtr Idea::copyTree(qint64 depth, CopyOf&& copyOf) const {
+namespace {
+
+// A whole tree goes on in parts on several threads once the calling thread has copied
+// kCopyInPartsAfter ideas and at least this many subtrees wait: the copy spends its time
+// waiting on memory, and the waits of several threads overlap.
+constexpr size_t kLeastPieces = 64;
+// The parts the waiting subtrees are dealt into, taken one after another by whichever thread is
+// free: many more than threads, as one subtree may be much bigger than the others.
+constexpr size_t kMostParts = 48;
+constexpr size_t kMostHelpers = 3;
+
+struct CopyStep {
+  const Idea* source;
+  Idea* parentCopy;
+};
+
+// Where the pre-order list of one subtree copied in a part lies in its part's list.
+struct PieceSpan {
+  size_t part = 0;
+  size_t ideasBegin = 0, ideasEnd = 0;
+  size_t linksBegin = 0, linksEnd = 0;
+};
+
+void appendPreOrder(const IdeaPtr& top, Idea::PreOrder& out) {
+  std::vector<const IdeaPtr*> stack{&top};
+  while (!stack.empty()) {
+    const IdeaPtr& idea = *stack.back();
+    stack.pop_back();
+    if (idea->isLink()) out.links.push_back(static_cast<std::int32_t>(out.ideas.size()));
+    out.ideas.emplace_back(idea);
+    const auto& children = idea->ideas();
+    for (size_t i = children.size(); i-- > 0;) stack.push_back(&children[i]);
+  }
+}
+
+}  // namespace
+
+template <typename Copier>
+IdeaPtr Idea::copyTree(qint64 depth, std::vector<Copier>& copiers, PreOrder* live) const {
   // Level by level through one queue of (source, its parent's copy), each idea copied when its
   // turn comes: the ideas the walk reaches next are known some steps ahead and fetched while
   // earlier ones are copied. No recursion, so no tree is too deep; the copies are attached
@@ -98,46 +137,125 @@ IdeaPtr Idea::copyTree(qint64 depth, CopyOf&& copyOf) const {
   // needed. Children keep their order, as a parent's children are queued one after another.
   constexpr size_t kObjectsAhead = 16;
   constexpr size_t kContentAhead = 8;
-  struct Step {
-    const Idea* source;
-    Idea* parentCopy;
+  const bool whole = depth == std::numeric_limits<qint64>::max();
+  const Copier blank = copiers.front();
+  // Copies the queue's steps from `at` on; a step without parent copy adds its copy to `tops`.
+  // Stops before step `stopFrom` or later once kLeastPieces steps wait. With `firstChild`, notes
+  // the queue position of every copied step's first child.
+  auto copySteps = [&](std::vector<CopyStep>& queue, Copier& copyOf, std::vector<IdeaPtr>& tops, size_t stopFrom,
+                       std::vector<size_t>* firstChild) {
+    size_t levelEnd = queue.size();  // the end of the current level's steps
+    qint64 level = 0;
+    size_t at = 0;
+    for (; at < queue.size(); ++at) {
+      if (at >= stopFrom && queue.size() - at >= kLeastPieces) break;
+      if (at == levelEnd) {
+        ++level;
+        levelEnd = queue.size();
+      }
+      if (at + kObjectsAhead < queue.size()) {
+        const CopyStep& soon = queue[at + kObjectsAhead];
+        prefetchObject(soon.source, sizeof(Idea));
+        // The parent's copy was made a level earlier: its counts and child list get written.
+        if (soon.parentCopy) {
+          __builtin_prefetch(reinterpret_cast<const char*>(soon.parentCopy) - 8, 1);
+          __builtin_prefetch(&soon.parentCopy->mIdeas, 1);
+        }
+      }
+      if (at + kContentAhead < queue.size()) queue[at + kContentAhead].source->prefetchContent();
+      const auto [source, parentCopy] = queue[at];
+      IdeaPtr made = copyOf(*source);
+      Idea* copy = made.get();
+      if (parentCopy) {
+        made->mParent = parentCopy->weak_from_this();
+        parentCopy->mIdeas.push_back(std::move(made));
+      } else {
+        tops.push_back(std::move(made));
+      }
+      if (firstChild) firstChild->push_back(queue.size());
+      const auto& children = source->mIdeas;
+      if (children.empty() || level + 1 >= depth) continue;
+      copy->mIdeas.reserve(children.size());
+      for (const IdeaPtr& child : children) queue.push_back({child.get(), copy});
+    }
+    return at;
   };
-  std::vector<Step> queue;
+
+  std::vector<CopyStep> queue;
   queue.reserve(mIdeas.size() + 1);
   queue.push_back({this, nullptr});
-  IdeaPtr top;
-  size_t levelEnd = 1;  // the end of the current level's steps
-  qint64 level = 0;
-  for (size_t at = 0; at < queue.size(); ++at) {
-    if (at == levelEnd) {
-      ++level;
-      levelEnd = queue.size();
-    }
-    if (at + kObjectsAhead < queue.size()) {
-      const Step& soon = queue[at + kObjectsAhead];
-      prefetchObject(soon.source, sizeof(Idea));
-      // The parent's copy was made a level earlier: its counts and child list get written.
-      if (soon.parentCopy) {
-        __builtin_prefetch(reinterpret_cast<const char*>(soon.parentCopy) - 8, 1);
-        __builtin_prefetch(&soon.parentCopy->mIdeas, 1);
+  std::vector<IdeaPtr> tops;
+  std::vector<size_t> firstChild;
+  const size_t noStop = std::numeric_limits<size_t>::max();
+  const size_t copied = copySteps(queue, copiers.front(), tops, whole ? kCopyInPartsAfter : noStop,
+                                  live ? &firstChild : nullptr);
+
+  // The waiting steps are subtrees of their own. Each part copies a run of them level by level
+  // as one forest; the live tree is only read, and the main thread waits here, so nothing
+  // changes it meanwhile.
+  const size_t pieces = queue.size() - copied;
+  const size_t partCount = std::min(pieces, kMostParts);
+  std::vector<std::vector<IdeaPtr>> partTops(partCount);
+  std::vector<PreOrder> partLive(live ? partCount : 0);
+  std::vector<PieceSpan> spans(live ? pieces : 0);
+  if (partCount > 0) {
+    copiers.resize(1 + partCount, blank);
+    runInParts(partCount, kMostHelpers, [&](size_t part) {
+      const size_t begin = copied + part * pieces / partCount, end = copied + (part + 1) * pieces / partCount;
+      std::vector<CopyStep> own;
+      own.reserve(end - begin);
+      for (size_t i = begin; i < end; ++i) own.push_back({queue[i].source, nullptr});
+      copySteps(own, copiers[1 + part], partTops[part], noStop, nullptr);
+      if (!live) return;
+      PreOrder& list = partLive[part];
+      for (size_t i = begin; i < end; ++i) {
+        PieceSpan& span = spans[i - copied];
+        span = {part, list.ideas.size(), 0, list.links.size(), 0};
+        appendPreOrder(std::const_pointer_cast<Idea>(queue[i].source->shared_from_this()), list);
+        span.ideasEnd = list.ideas.size();
+        span.linksEnd = list.links.size();
+      }
+    });
+    size_t at = copied;
+    for (std::vector<IdeaPtr>& part : partTops) {
+      for (IdeaPtr& top : part) {
+        Idea* parentCopy = queue[at++].parentCopy;
+        top->mParent = parentCopy->weak_from_this();
+        parentCopy->mIdeas.push_back(std::move(top));
       }
     }
-    if (at + kContentAhead < queue.size()) queue[at + kContentAhead].source->prefetchContent();
-    const auto [source, parentCopy] = queue[at];
-    IdeaPtr made = copyOf(*source);
-    Idea* copy = made.get();
-    if (parentCopy) {
-      made->mParent = parentCopy->weak_from_this();
-      parentCopy->mIdeas.push_back(std::move(made));
-    } else {
-      top = std::move(made);
-    }
-    const auto& children = source->mIdeas;
-    if (children.empty() || level + 1 >= depth) continue;
-    copy->mIdeas.reserve(children.size());
-    for (const IdeaPtr& child : children) queue.push_back({child.get(), copy});
   }
-  return top;
+
+  if (live) {
+    // Pre-order over the queue positions: a step copied here lists itself and then its
+    // children, a waiting one the list its part made of its subtree.
+    live->ideas.reserve(live->ideas.size() + queue.size());
+    const IdeaPtr self = this->self();
+    struct Visit {
+      size_t step;
+      const IdeaPtr* idea;
+    };
+    std::vector<Visit> stack{{0, &self}};
+    while (!stack.empty()) {
+      const Visit visit = stack.back();
+      stack.pop_back();
+      if (visit.step >= copied) {
+        const PieceSpan& span = spans[visit.step - copied];
+        PreOrder& list = partLive[span.part];
+        const auto offset = static_cast<std::int32_t>(live->ideas.size() - span.ideasBegin);
+        for (size_t i = span.linksBegin; i < span.linksEnd; ++i) live->links.push_back(list.links[i] + offset);
+        std::move(list.ideas.begin() + std::ptrdiff_t(span.ideasBegin), list.ideas.begin() + std::ptrdiff_t(span.ideasEnd),
+                  std::back_inserter(live->ideas));
+        continue;
+      }
+      const IdeaPtr& idea = *visit.idea;
+      if (idea->isLink()) live->links.push_back(static_cast<std::int32_t>(live->ideas.size()));
+      live->ideas.emplace_back(idea);
+      const auto& children = idea->mIdeas;
+      for (size_t i = children.size(); i-- > 0;) stack.push_back({firstChild[visit.step] + i, &children[i]});
+    }
+  }
+  return tops.front();
 }
 
 IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) const {
@@ -154,43 +272,55 @@ IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) c
     const Idea* source;
     Idea* copy;
   };
-  std::vector<Copied> copies;
-  std::vector<Link> links;
-  auto copyOf = [&](const Idea& source) {
-    IdeaPtr copy = std::make_shared<Idea>(Private{}, QString(), identifiers.next());
-    if (source.isLink()) {
-      const QString& target = source.ex().linkedIdentifier;
-      copy->mIdeaType = IdeaTypeLink;
-      copy->mut().linkedIdentifier = target;
-      links.push_back({{qHash(QStringView(target)), target, nullptr}, &source, copy.get()});
-    } else if (source.mExtras && !source.mExtras->linkedIdentifier.isNull()) {
-      copy->takeContentOf(&source);  // drops the unused target identifier a former link kept
-    } else {
-      copy->shareContentOf(source);
-    }
-    copies.push_back({qHash(QStringView(source.mIdentifier)), source.mIdentifier, copy.get()});
-    return copy;
-  };
+  // One for each part of the tree copied on its own thread.
+  struct Copier {
+    const IdentifierMaker* identifiers;
+    IdentifierMaker::Block numbers;
+    std::vector<Copied> copies;
+    std::vector<Link> links;
 
-  const IdeaPtr top = copyTree(depth, copyOf);
-  if (links.empty()) return top;
-  IdeaLinkTargets targets(links.size());
-  std::vector<IdeaLinkTargets::Target*> targetOfLink;
-  targetOfLink.reserve(links.size());
-  for (const Link& link : links) targetOfLink.push_back(&targets.add(link.target.hash, link.target.sourceIdentifier));
+    IdeaPtr operator()(const Idea& source) {
+      IdeaPtr copy = std::make_shared<Idea>(Private{}, QString(), identifiers->next(numbers));
+      if (source.isLink()) {
+        const QString& target = source.ex().linkedIdentifier;
+        copy->mIdeaType = IdeaTypeLink;
+        copy->mut().linkedIdentifier = target;
+        links.push_back({{qHash(QStringView(target)), target, nullptr}, &source, copy.get()});
+      } else if (source.mExtras && !source.mExtras->linkedIdentifier.isNull()) {
+        copy->takeContentOf(&source);  // drops the unused target identifier a former link kept
+      } else {
+        copy->shareContentOf(source);
+      }
+      copies.push_back({qHash(QStringView(source.mIdentifier)), source.mIdentifier, copy.get()});
+      return copy;
+    }
+  };
+  std::vector<Copier> copiers{{&identifiers, {}, {}, {}}};
+  const IdeaPtr top = copyTree(depth, copiers, nullptr);
+  size_t linkCount = 0;
+  for (const Copier& part : copiers) linkCount += part.links.size();
+  if (linkCount == 0) return top;
+  IdeaLinkTargets targets(linkCount);
+  std::vector<std::pair<const Link*, IdeaLinkTargets::Target*>> targetOfLink;
+  targetOfLink.reserve(linkCount);
+  for (const Copier& part : copiers)
+    for (const Link& link : part.links)
+      targetOfLink.emplace_back(&link, &targets.add(link.target.hash, link.target.sourceIdentifier));
   std::vector<std::pair<Idea*, IdeaLinkTargets::Target*>> matches;
   bool repeated = false;
-  for (const Copied& copied : copies) {
-    IdeaLinkTargets::Target* target = targets.find(copied.hash, copied.sourceIdentifier);
-    if (!target) continue;
-    repeated = repeated || target->first;
-    if (!target->first) target->first = copied.copy;
-    matches.emplace_back(copied.copy, target);
+  for (const Copier& part : copiers) {
+    for (const Copied& copied : part.copies) {
+      IdeaLinkTargets::Target* target = targets.find(copied.hash, copied.sourceIdentifier);
+      if (!target) continue;
+      repeated = repeated || target->first;
+      if (!target->first) target->first = copied.copy;
+      matches.emplace_back(copied.copy, target);
+    }
   }
   if (repeated) {
-    // A named identifier more than one idea carries: the copies were made level by level, but
-    // a link leads to the first in pre-order, as resolving it from the root does. One walk of
-    // the copy in pre-order settles every such identifier.
+    // A named identifier more than one idea carries: the copies were made level by level (and
+    // in parts), but a link leads to the first in pre-order, as resolving it from the root
+    // does. One walk of the copy in pre-order settles every such identifier.
     const QHash<Idea*, IdeaLinkTargets::Target*> matched(matches.begin(), matches.end());
     targets.forgetCopies();
     std::vector<Idea*> stack{top.get()};
@@ -201,15 +331,16 @@ IdeaPtr Idea::copyWithNewIdentifiers(bool preserveExternalLinks, qint64 depth) c
       for (auto child = idea->mIdeas.rbegin(); child != idea->mIdeas.rend(); ++child) stack.push_back(child->get());
     }
   }
-  for (size_t i = 0; i < links.size(); ++i) {
-    Idea* linkCopy = links[i].copy;
-    if (const Idea* inside = targetOfLink[i]->first) {
+  for (const auto& [link, target] : targetOfLink) {
+    Idea* linkCopy = link->copy;
+    if (const Idea* inside = target->first) {
       linkCopy->mut().linkedIdentifier = inside->mIdentifier;
       linkCopy->mLinkedIdea.reset();
     } else if (!preserveExternalLinks) {
-      // The stored target identifier stays but is no longer used.
-      const IdeaPtr target = links[i].source->linkedIdea();
-      linkCopy->takeContentOf(target.get());
+      // The stored target identifier stays but is no longer used. (Resolving fills the
+      // source's cache, so it is done here, on the calling thread, never in a part.)
+      const IdeaPtr outside = link->source->linkedIdea();
+      linkCopy->takeContentOf(outside.get());
     }
   }
   return top;
@@ -219,12 +350,16 @@ IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExt
   return copyWithNewIdentifiers(preserveExternalLinks, std::numeric_limits<qint64>::max());
 }
 
-IdeaPtr Idea::snapshotCopy() const {
-  return copyTree(std::numeric_limits<qint64>::max(), [](const Idea& source) {
-    IdeaPtr copy = std::make_shared<Idea>(Private{}, QString(), source.mIdentifier);
-    copy->shareContentOf(source);
-    return copy;
-  });
+IdeaPtr Idea::snapshotCopy(PreOrder* live) const {
+  struct Copier {
+    IdeaPtr operator()(const Idea& source) const {
+      IdeaPtr copy = std::make_shared<Idea>(Private{}, QString(), source.mIdentifier);
+      copy->shareContentOf(source);
+      return copy;
+    }
+  };
+  std::vector<Copier> copiers(1);
+  return copyTree(std::numeric_limits<qint64>::max(), copiers, live);
 }
 
 }  // namespace orrery

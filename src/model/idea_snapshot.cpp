@@ -45,24 +45,18 @@ IdeaSnapshotPtr IdeaSnapshot::create(const IdeaPtr& live) { return createFromCap
 IdeaSnapshot::Capture IdeaSnapshot::capture(const IdeaPtr& live) {
   Capture capture;
   if (!live) return capture;
-  capture.frozen = live->snapshotCopy();
+  Idea::PreOrder preOrder;
+  capture.frozen = live->snapshotCopy(&preOrder);
+  capture.live = std::move(preOrder.ideas);
   // Link targets are looked up from the tree's top: at the top every target lies inside.
-  const bool hasOutside = live->root() != live;
-  std::vector<const IdeaPtr*> stack{&live};
-  while (!stack.empty()) {
-    const IdeaPtr& idea = *stack.back();
-    stack.pop_back();
-    const auto index = static_cast<std::int32_t>(capture.live.size());
-    capture.live.emplace_back(idea);
-    if (hasOutside && idea->isLink()) {
-      if (const IdeaPtr target = idea->linkedIdea()) {
-        IdeaSnapshotNode outside;
-        fillOwnContent(outside, *target);
-        capture.outsideTargets.insert(index, std::move(outside));
-      }
+  if (live->root() == live) return capture;
+  for (const std::int32_t index : preOrder.links) {
+    const IdeaPtr link = capture.live[static_cast<std::size_t>(index)].lock();
+    if (const IdeaPtr target = link ? link->linkedIdea() : nullptr) {
+      IdeaSnapshotNode outside;
+      fillOwnContent(outside, *target);
+      capture.outsideTargets.insert(index, std::move(outside));
     }
-    const auto& children = idea->ideas();
-    for (std::size_t i = children.size(); i-- > 0;) stack.push_back(&children[i]);
   }
   return capture;
 }
