@@ -203,12 +203,17 @@ void IdentityMonitor::schedule() {
 }
 
 void IdentityMonitor::check() {
-  globalQueue(QueuePriority::Default).async([weak = weak_from_this()] {
+  // The watcher's read and the poll's may be under way at once and end in either order: only
+  // the latest started is taken, or an older read (made while a sync tool was still replacing
+  // the file) would put the old token back and announce a change twice.
+  const std::uint64_t started = ++mReadsStarted;
+  globalQueue(QueuePriority::Default).async([weak = weak_from_this(), started] {
     const QString now = readToken();
     const QStringList existing = watchablePaths();
-    mainQueue().async([weak, now, existing] {
+    mainQueue().async([weak, now, existing, started] {
       auto self = weak.lock();
-      if (!self) return;
+      if (!self || started < self->mLatestReadTaken) return;
+      self->mLatestReadTaken = started;
       self->watch(existing);
       if (now == self->mToken) return;
       self->mToken = now;

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -78,6 +79,9 @@ class IdentityMonitor : public std::enable_shared_from_this<IdentityMonitor> {
   void watch(const QStringList& existing);
 
   QString mToken;
+  // Reads started, and the latest one whose answer was taken.
+  std::uint64_t mReadsStarted = 0;
+  std::uint64_t mLatestReadTaken = 0;
   // The process's watcher follows the root folder and its identity file for this monitor.
   bool mWatching = false;
 };

@@ -185,6 +185,38 @@ TEST_F(IdentityMonitorTest, TheIdentityPollWaitsForAHungContainerOffTheMainThrea
   main.runPending();
 }
 
+// The watcher's read and the poll's can end in either order: a read started earlier, which saw
+// the file before a sync tool replaced it, never puts the old token back once a newer read was
+// taken.
+TEST_F(IdentityMonitorTest, AnOlderReadEndingLastChangesNothing) {
+  const QString first = monitor->token();
+  std::promise<void> newerTaken;
+  std::shared_future<void> taken = newerTaken.get_future().share();
+  std::atomic<int> reads{0};
+  std::atomic<bool> olderAnswered{false};
+  platform::IdentityMonitor::setTokenReader([&, taken, first] {
+    if (reads++ > 0) return QStringLiteral("second-account");
+    taken.wait_for(std::chrono::seconds(5));
+    olderAnswered = true;
+    return first;
+  });
+  monitor->check();
+  ASSERT_TRUE(main.runUntil([&] { return reads == 1; }));
+  monitor->check();
+  ASSERT_TRUE(main.runUntil([&] { return posted == 1; }));
+  EXPECT_EQ(monitor->token(), "second-account");
+
+  newerTaken.set_value();
+  // The older answer reaches the main queue right after its read; it must change nothing.
+  main.loop->runUntil([&] { return posted > 1; }, platform::Millis(300));
+  EXPECT_TRUE(olderAnswered);
+  EXPECT_EQ(posted, 1);
+  EXPECT_EQ(monitor->token(), "second-account");
+  platform::IdentityMonitor::setTokenReader({});
+  monitor.reset();
+  main.runPending();
+}
+
 TEST(MetadataQueryTest, GathersMatchingPlainFilesInNameOrderOnce) {
   orrery::testing::VirtualMainQueue main;
   QTemporaryDir dir;
