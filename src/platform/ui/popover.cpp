@@ -9,7 +9,9 @@
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
 
+#include <QBitmap>
 #include <QEvent>
+#include <QImage>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QPainter>
@@ -98,6 +100,30 @@ class PopoverFrameView final : public View {
   }
 
   void drawRect(QPainter& painter, const QRectF& /*dirtyRect*/) override {
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0, 0, 0, 60), 1.0));
+    painter.setBrush(QColor(252, 252, 252));
+    painter.drawPath(outline());
+  }
+
+  // The pixels the bubble touches. Without a compositing manager an X server shows a
+  // translucent window's clear pixels black, so the window is shaped to these; with one,
+  // the shape only drops pixels that were clear anyway.
+  QBitmap shape() const {
+    QImage image(bounds().size().toSize(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 1.0));
+    painter.setBrush(Qt::black);
+    painter.drawPath(outline());
+    painter.end();
+    // The mask image paints the clear pixels white, which a bitmap leaves out of a shape.
+    return QBitmap::fromImage(image.createMaskFromColor(qRgba(0, 0, 0, 0), Qt::MaskInColor));
+  }
+
+ private:
+  QPainterPath outline() const {
     const QRectF bubble = bubbleRect().adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath path;
     path.addRoundedRect(bubble, Popover::kCornerRadius, Popover::kCornerRadius);
@@ -113,14 +139,9 @@ class PopoverFrameView final : public View {
     QPainterPath arrowPath;
     arrowPath.addPolygon(arrow);
     arrowPath.closeSubpath();
-    path = path.united(arrowPath);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0, 0, 0, 60), 1.0));
-    painter.setBrush(QColor(252, 252, 252));
-    painter.drawPath(path);
+    return path.united(arrowPath);
   }
 
- private:
   RectEdge mEdge;
   QPointF mTip;  // own coordinates
 };
@@ -313,6 +334,7 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
   content->removeFromSuperview();
   content->setFrame(bubble);
   frameView->addSubview(content);
+  widget->setMask(frameView->shape());
   widget->winId();
   if (QWindow* handle = widget->windowHandle()) handle->setTransientParent(owner->widget()->windowHandle());
   mWindow->setFrameOrigin(mFrame.topLeft());
@@ -336,6 +358,7 @@ bool Popover::reshapeShownWindow(View& content) {
   widget->setFixedSize(mFrame.size().toSize());
   mWindow->setContentSize(mFrame.size());
   frameView->setShape(mFrame.size(), mEdge, mArrowTip - mFrame.topLeft());
+  widget->setMask(frameView->shape());
   content.setFrame(frameView->bubbleRect());
   mWindow->setFrameOrigin(mFrame.topLeft());
   mWindow->displayIfNeeded();

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QRegion>
 #include <QScreen>
 #include <QTest>
 #include <QTextEdit>
@@ -107,6 +108,18 @@ TEST(Popover, StandsBesideTheChosenEdgeWithItsArrowOnTheAnchorAndTakesNoFocus) {
   EXPECT_GT(picture.pixelColor(QPoint(int(tip.x()), int(tip.y()) + 6)).alpha(), 200) << "inside the arrow";
   EXPECT_EQ(picture.pixelColor(QPoint(2, 2)).alpha(), 0) << "beside the arrow the window is clear";
   EXPECT_GT(picture.pixelColor(QPoint(100, 60)).alpha(), 200);
+
+  // Shaped to the bubble, so a server without a compositing manager shows no black around it.
+  const QRegion shape = widget->mask();
+  EXPECT_TRUE(shape.contains(QPoint(int(tip.x()), int(tip.y()) + 6)));
+  EXPECT_TRUE(shape.contains(QPoint(100, 60)));
+  EXPECT_FALSE(shape.contains(QPoint(2, 2)));
+  EXPECT_FALSE(shape.contains(QPoint(0, int(Popover::kArrowLength)))) << "the rounded corner";
+  int drawnOutside = 0;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x)
+      if (picture.pixelColor(QPoint(x, y)).alpha() > 0 && !shape.contains(QPoint(x, y))) ++drawnOutside;
+  EXPECT_EQ(drawnOutside, 0) << "drawn pixels the shape cuts off";
 }
 
 TEST(Popover, TakesTheOppositeEdgeWithoutRoomAndSlidesAlongTheScreen) {
@@ -342,6 +355,7 @@ TEST(Popover, ANewSizeAppliesAtOnceInItsOwnWindowWhichKeepsTheKeys) {
   EXPECT_EQ(f.popover->arrowTip(), tipBefore) << "it still points at the anchor";
   const QImage picture = window->snapshot();
   EXPECT_GT(picture.pixelColor(QPoint(100, 300)).alpha(), 200) << "the bubble reaches the new bottom";
+  EXPECT_TRUE(window->widget()->mask().contains(QPoint(100, 300))) << "and so does the window's shape";
 
   // Without its field the content shows in the same window, which keeps the keys.
   field->removeFromSuperview();
