@@ -18,6 +18,8 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace platform {
 
 int QtModalPresenter::runAlert(const AlertRequest& request) {
@@ -68,8 +70,18 @@ std::shared_ptr<MenuItem> QtModalPresenter::popUpMenu(Menu& menu, QPointF locati
   qmenu.setTitle(menu.title());
   std::vector<std::shared_ptr<MenuItem>> items;
   fillQMenu(qmenu, menu, items);
-  const QPoint global = window ? window->canvas()->mapToGlobal(locationInWindow.toPoint())
-                               : locationInWindow.toPoint();
+  QPoint global = locationInWindow.toPoint();
+  if (window) {
+    // Near the window's right or bottom edge the menu opens inward, over the window it serves.
+    const QWidget* canvas = window->canvas();
+    global = canvas->mapToGlobal(global);
+    const QRect area(canvas->mapToGlobal(QPoint(0, 0)), canvas->size());
+    const QSize size = qmenu.sizeHint();
+    if (global.x() + size.width() > area.x() + area.width())
+      global.setX(std::max(area.x(), area.x() + area.width() - size.width()));
+    if (global.y() + size.height() > area.y() + area.height())
+      global.setY(std::max(area.y(), area.y() + area.height() - size.height()));
+  }
   QAction* chosen = qmenu.exec(global);
   if (!chosen || !chosen->data().isValid()) return nullptr;
   const int index = chosen->data().toInt();

@@ -231,6 +231,37 @@ TEST(QtModalPresenterTest, ReturnAnswersTheFirstButtonAndEscapeTheCancelOne) {
   EXPECT_EQ(presenter.runAlert(request), kAlertFirstButtonReturn + 2);
 }
 
+TEST(QtModalPresenterTest, AMenuNearTheWindowsCornerOpensInwardAndElsewhereAtThePoint) {
+  QtModalPresenter presenter;
+  Window window(QSizeF(400, 300));
+  window.setContentView(std::make_shared<View>(QRectF(0, 0, 400, 300)));
+  window.makeKeyAndOrderFront();
+  Menu menu{QString()};
+  for (const char* title : {"Add Image", "Add Web Link"}) {
+    auto item = std::make_shared<MenuItem>();
+    item->setTitle(QString::fromLatin1(title));
+    menu.addItem(item);
+  }
+  const QRect area(window.canvas()->mapToGlobal(QPoint(0, 0)), window.canvas()->size());
+  auto shownAt = [&](QPointF location) {
+    QRect shown;
+    QTimer::singleShot(0, [&shown] {
+      QWidget* popup = QApplication::activePopupWidget();
+      ASSERT_NE(popup, nullptr);
+      shown = popup->geometry();
+      popup->close();
+    });
+    EXPECT_EQ(presenter.popUpMenu(menu, location, &window), nullptr) << "closed without a choice";
+    return shown;
+  };
+
+  const QRect nearCorner = shownAt(QPointF(395, 295));
+  ASSERT_FALSE(nearCorner.isEmpty());
+  EXPECT_TRUE(area.contains(nearCorner)) << "inside the window, not past its edges";
+  const QRect atPoint = shownAt(QPointF(20, 30));
+  EXPECT_EQ(atPoint.topLeft(), area.topLeft() + QPoint(20, 30)) << "with room it opens at the point";
+}
+
 TEST(QtModalPresenterTest, AFilePanelForAMissingFolderOpensAtHomeWithNoNameFilledIn) {
   QtModalPresenter presenter;
   FilePanelRequest request;
