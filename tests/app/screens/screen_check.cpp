@@ -14,9 +14,12 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegion>
 #include <QRegularExpression>
+#include <QMainWindow>
 #include <QTextEdit>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cxxabi.h>
 #include <typeinfo>
@@ -92,6 +95,23 @@ void walk(platform::View& view, const QRectF& clip, const QRectF& window, Findin
   for (const auto& child : view.subviews()) walk(*child, inner, window, findings);
 }
 
+// Without a compositing manager only the window's shape hides what lies under it: a clear
+// pixel inside the shape shows black.
+void expectShapedIfTranslucent(platform::Window& window, const QImage& picture, Findings& findings) {
+  const QWidget* widget = window.widget();
+  if (!widget || !widget->testAttribute(Qt::WA_TranslucentBackground) || picture.isNull()) return;
+  const QRegion shape = widget->mask().isEmpty() ? QRegion(widget->rect()) : widget->mask();
+  const double scale = picture.width() / std::max(1.0, window.contentSize().width());
+  int clear = 0;
+  for (const QRect& band : shape)
+    for (int y = band.top(); y <= band.bottom(); ++y)
+      for (int x = band.left(); x <= band.right(); ++x) {
+        const QPoint at(int((x + 0.5) * scale), int((y + 0.5) * scale));
+        if (picture.valid(at) && qAlpha(picture.pixel(at)) == 0) ++clear;
+      }
+  if (clear > 0) findings.black << QStringLiteral("%1 clear pixels inside the window's shape").arg(clear);
+}
+
 }  // namespace
 
 QString Findings::report() const {
@@ -99,6 +119,7 @@ QString Findings::report() const {
   if (!outside.isEmpty()) out += QStringLiteral("Outside the window:\n  ") + outside.join(QStringLiteral("\n  ")) + '\n';
   if (!keys.isEmpty()) out += QStringLiteral("Texts that are keys:\n  ") + keys.join(QStringLiteral("\n  ")) + '\n';
   if (!invisible.isEmpty()) out += QStringLiteral("Controls without pixels:\n  ") + invisible.join(QStringLiteral("\n  ")) + '\n';
+  if (!black.isEmpty()) out += QStringLiteral("Shown black without compositing:\n  ") + black.join(QStringLiteral("\n  ")) + '\n';
   return out;
 }
 
@@ -132,6 +153,7 @@ Findings checkWindow(platform::Window& window, const QString& name) {
   Findings findings;
   const QRectF bounds(QPointF(0, 0), window.contentSize());
   if (const auto& content = window.contentView()) walk(*content, bounds, bounds, findings);
+  expectShapedIfTranslucent(window, picture, findings);
   return findings;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Checks a shown window the way a user would look at it, and keeps its picture: every view
-// that is drawn lies inside the window, no text reads as a localisation key, and every
-// control (buttons, pictures) has pixels.
+// that is drawn lies inside the window, no text reads as a localisation key, every
+// control (buttons, pictures) has pixels, and a translucent window is shaped to what it draws.
 
 #include "platform/ui/view.h"
 #include "platform/ui/window.h"
@@ -16,8 +16,9 @@ struct Findings {
   QStringList outside;    // views drawn past the window's edge
   QStringList keys;       // texts that are localisation keys
   QStringList invisible;  // controls without a pixel
+  QStringList black;      // clear pixels a server without compositing shows black
   QStringList texts;      // every text found, for the reader of a failure
-  bool clean() const { return outside.isEmpty() && keys.isEmpty() && invisible.isEmpty(); }
+  bool clean() const { return outside.isEmpty() && keys.isEmpty() && invisible.isEmpty() && black.isEmpty(); }
   QString report() const;
 };
 
