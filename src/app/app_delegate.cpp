@@ -174,7 +174,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
       // A cancelled open (the quit dropped its read) leaves the window to the next start.
       if (!app || result == MyResult::OK() || result == MyResult::USER_CANCEL()) return;
       app->mReopening.removeAll(path);
-      if (app->mWindowControllers.empty()) app->openFirstWindow();
+      if (app->mWindowControllers.empty()) app->openStandInWindow();
     });
   }
 
@@ -384,7 +384,7 @@ void AppDelegate::createNewLocalFileWithInitialAction(WindowInitialAction action
 }
 
 void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, WindowInitialAction action,
-                                             bool empty) {
+                                             bool empty, std::function<void(const MyResultPtr&)> completion) {
   auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
   doc->setIdea(idea);
   doc->setCreateWaitsForDisk(!empty);
@@ -392,10 +392,14 @@ void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, 
   doc->setDateCreated(now);
   doc->setDateModified(now);
   platform::WeakRef<AppDelegate> self(this);
-  PersistenceController::singleton().createDocument(doc, [self, doc, action](DocumentToken token) {
+  PersistenceController::singleton().createDocument(doc, [self, doc, action, completion](DocumentToken token) {
     if (token < 1) {
-      CustomAlertView::showErrorResult(
-          MyResult::error(QStringLiteral("mac:Error:CouldNotCreateDocument"), QStringLiteral("Could not create document")));
+      const MyResultPtr failure =
+          MyResult::error(QStringLiteral("mac:Error:CouldNotCreateDocument"), QStringLiteral("Could not create document"));
+      if (completion)
+        completion(failure);
+      else
+        CustomAlertView::showErrorResult(failure);
       return;
     }
     AppDelegate* app = self.get();
@@ -404,6 +408,7 @@ void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, 
       return;
     }
     app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token, QString(), action));
+    if (completion) completion(MyResult::OK());
   });
 }
 
@@ -412,8 +417,33 @@ WindowInitialAction AppDelegate::takeOpenedFileAction() {
 }
 
 bool AppDelegate::openFile(const QString& path) {
-  doOpenLocalFile(path, showError);
+  ++mHandedOverOpens;
+  platform::WeakRef<AppDelegate> self(this);
+  doOpenLocalFile(path, [self](const MyResultPtr& result) {
+    showError(result);
+    if (AppDelegate* app = self.get()) app->handedOverOpenEnded(result);
+  });
   return true;
+}
+
+// A program without a window would hold the single-instance lock, and every later launch
+// would hand over to it: once the last handed-over file has failed and its alert is answered,
+// the start's first window stands in, as for a window of the last run that no longer opens.
+void AppDelegate::handedOverOpenEnded(const MyResultPtr& result) {
+  --mHandedOverOpens;
+  // A cancelled open is one the quit dropped.
+  if (result == MyResult::OK() || result == MyResult::USER_CANCEL()) return;
+  if (mTerminating || mHandedOverOpens > 0 || !mWindowControllers.empty()) return;
+  openStandInWindow();
+}
+
+// A new version's what's-new card that was to lie over a file's window goes over a new scratch
+// map instead, as at a start without files.
+void AppDelegate::openStandInWindow() {
+  if (std::exchange(mWelcomeOverOpenedFile, false))
+    createNewLocalFileWithInitialAction(kWindowInitialActionShowWelcome);
+  else
+    openFirstWindow();
 }
 
 void AppDelegate::runOpenPanel(const QStringList& types) {
@@ -441,13 +471,14 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
   if (path.toLower().endsWith(QLatin1String(".opml"))) {
     auto doc = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
     doc->setWorkQueue(&PersistenceController::singleton().workQueue());
-    doc->readFromURL(url, [self, doc, path](bool ok) {
+    doc->readFromURL(url, [self, doc, path, completion](bool ok) {
       AppDelegate* app = self.get();
       if (!ok || !doc->idea()) {
-        showError(openFailure(path, *doc));
+        const MyResultPtr failure = openFailure(path, *doc);
+        if (completion) completion(failure);
         return;
       }
-      if (app) app->createNewLocalFileFromIdea(doc->idea(), app->takeOpenedFileAction());
+      if (app) app->createNewLocalFileFromIdea(doc->idea(), app->takeOpenedFileAction(), false, completion);
     });
     return;
   }

@@ -96,9 +96,13 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   void createNewLocalFileWithInitialAction(WindowInitialAction action);
   // A new map with nothing in it yet (`empty`) has nothing worth holding its window for the
   // disk: its file is written at once and synced after; an imported outline waits for the disk.
-  void createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, WindowInitialAction action, bool empty = false);
-  // Opens the file and answers true at once; a failure shows an alert.
+  // The completion hears OK once the window shows, or the failure instead of an alert.
+  void createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, WindowInitialAction action, bool empty = false,
+                                  std::function<void(const MyResultPtr&)> completion = {});
+  // Opens a handed-over file (the command line, a second launch) and answers true at once; a
+  // failure shows an alert, and leaves the first window when no other window is left.
   bool openFile(const QString& path);
+  // The completion hears OK once the file's window shows, or why it did not open.
   void doOpenLocalFile(const QString& path, std::function<void(const MyResultPtr&)> completion);
   // A new window in the storage the user chose: a cloud home screen or a scratch map.
   void openFirstWindow();
@@ -121,6 +125,8 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
  private:
   void installActions();
   void runOpenPanel(const QStringList& types);
+  void handedOverOpenEnded(const MyResultPtr& result);
+  void openStandInWindow();
 
   AppServices mServices;
   std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
@@ -130,6 +136,7 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   bool mLaunched = false;  // the stored windows have been restored
   bool mWelcomeOverOpenedFile = false;
   QStringList mReopening;  // files of the last run's windows not yet shown again
+  int mHandedOverOpens = 0;  // handed-over files still opening
   int mSaveDrainWaiter = 0;
 };
 

@@ -259,6 +259,49 @@ TEST_F(StartUp, AStoredFileThatNoLongerOpensLeavesTheFirstWindowInItsPlace) {
   EXPECT_TRUE(presenter->alerts.empty());
 }
 
+// A file handed over at launch that does not open must not leave a running program without a
+// window: it would hold the single-instance lock, and every later launch would hand over to it.
+TEST_F(StartUp, AHandedOverFileThatDoesNotOpenShowsItsAlertAndTheFirstWindowStandsIn) {
+  auto writeBroken = [&](const QString& name) {
+    const QString path = QDir(mFiles.path()).filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a map");
+    return path;
+  };
+  const QString brokenMap = writeBroken(QStringLiteral("broken.orrery"));
+  const QString brokenOutline = writeBroken(QStringLiteral("broken.opml"));
+  const QString good = writeDocument("good.orrery", "Good");
+  BundleInfo::setValues(version("1.5.2", "152"));
+
+  bool firstStart = true;
+  for (const QStringList& files : {QStringList{brokenMap}, QStringList{brokenOutline}, QStringList{brokenMap, brokenOutline}}) {
+    presenter->alerts.clear();
+    const int exitsBefore = exits;
+    auto& app = launch(files);
+    uitest::advance(0.1);
+    EXPECT_EQ(presenter->alerts.size(), static_cast<std::size_t>(files.size())) << files.join(' ').toStdString();
+    ASSERT_EQ(app.windowControllers().size(), 1u) << files.join(' ').toStdString();
+    const auto* screen = placeholderOf(*app.windowControllers().front());
+    ASSERT_NE(screen, nullptr);
+    EXPECT_TRUE(screen->document()->isTempFile()) << "the start's scratch map";
+    EXPECT_EQ(showsWhatsNew(*app.windowControllers().front()), firstStart) << "a new version's card still shows";
+    EXPECT_EQ(exits, exitsBefore) << "still running";
+    firstStart = false;
+    quit();
+  }
+
+  // Beside a file that opens, a broken one adds only its alert.
+  presenter->alerts.clear();
+  auto& app = launch({brokenMap, good});
+  uitest::advance(0.1);
+  EXPECT_EQ(presenter->alerts.size(), 1u);
+  ASSERT_EQ(app.windowControllers().size(), 1u) << "no scratch map beside the file";
+  const auto* screen = placeholderOf(*app.windowControllers().front());
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(screen->document()->filePath(), QFileInfo(good).canonicalFilePath());
+}
+
 TEST_F(StartUp, AQuitBeforeTheFilesOfTheLastRunShowAgainKeepsThem) {
   const QString path = writeDocument("again.orrery", "Again");
   defaults().setObject(QStringList{path}, "LocalDocumentWindows");
