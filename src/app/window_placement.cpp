@@ -16,7 +16,8 @@ QRectF newWindowFrame(const QRectF& availableArea) {
 
 std::optional<QRectF> cascadedFrame(const QRectF& screen, const QRectF& mainFrame, const QRectF& newFrame) {
   if (mainFrame.top() - screen.top() >= 300) return std::nullopt;
-  const double x = std::min(mainFrame.left() + 30, screen.right() - newFrame.width() - 5);
+  // A window as wide as the screen would otherwise start past its left edge.
+  const double x = std::max(screen.left(), std::min(mainFrame.left() + 30, screen.right() - newFrame.width() - 5));
   const double y = std::max(screen.top(), std::min(mainFrame.top() + 30, screen.bottom() - 5 - newFrame.height()));
   return QRectF(QPointF(x, y), newFrame.size());
 }

@@ -33,6 +33,9 @@ TEST(WindowPlacement, WindowsOpenedOverAMainWindowNearTheTopCascade) {
   // Never past the right edge, never above the top.
   moved = cascadedFrame(screen, QRectF(900, 10, 600, 600), QRectF(0, 0, 600, 1000));
   EXPECT_EQ(*moved, QRectF(835, 0, 600, 1000));
+  // A window as wide as the screen starts at its left edge rather than past it.
+  moved = cascadedFrame(QRectF(0, 0, 1024, 720), QRectF(0, 34, 1024, 679), QRectF(0, 0, 1024, 679));
+  EXPECT_EQ(*moved, QRectF(0, 36, 1024, 679));
 }
 
 TEST(WindowPlacement, StoredFramesAreFittedOntoTheScreensThereAreNow) {
