@@ -1,5 +1,7 @@
 #include "app/legal_notices_window.h"
 
+#include "app/window_placement.h"
+
 #include "app/preferences_window_controller.h"
 #include "foundation/globals.h"
 #include "foundation/views/base_scroll_view.h"
@@ -16,15 +18,6 @@
 #include <vector>
 
 namespace orrery {
-
-namespace placement {
-
-QPointF centredOrigin(const QSizeF& size, const QRectF& availableArea) {
-  if (availableArea.isEmpty()) return QPointF();
-  return availableArea.center() - QPointF(size.width() / 2, size.height() / 2);
-}
-
-}  // namespace placement
 
 LegalNoticesView::LegalNoticesView() : ColoredView(Globals::colorGray93()) {
   mScrollView = std::make_shared<BaseScrollView>();

@@ -59,10 +59,4 @@ class LegalNoticesWindow {
   static LegalNoticesView* view();
 };
 
-namespace placement {
-// The origin that centres `size` in an available area, the area's own origin added; the
-// origin itself when there is no screen.
-QPointF centredOrigin(const QSizeF& size, const QRectF& availableArea);
-}  // namespace placement
-
 }  // namespace orrery

@@ -140,6 +140,9 @@ void PreferencesWindowController::windowDidLoad() {
   if (topLeft.typeId() == QMetaType::QString) {
     const QPointF stored = dictext::pointFromString(topLeft.toString());
     mWindow->setFrameOrigin(placement::fittedTopLeft(stored, mWindow->frame().size(), availableScreenAreas()));
+  } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    // Never moved yet: centred, as the about window; unplaced, it would open at the screen's corner.
+    mWindow->setFrameOrigin(placement::centredOrigin(mWindow->frame().size(), QRectF(screen->availableGeometry())));
   }
 }
 

@@ -46,4 +46,9 @@ QRectF fittedStoredFrame(const QRectF& stored, const QList<QRectF>& availableAre
   return frame;
 }
 
+QPointF centredOrigin(const QSizeF& size, const QRectF& availableArea) {
+  if (availableArea.isEmpty()) return QPointF();
+  return availableArea.center() - QPointF(size.width() / 2, size.height() / 2);
+}
+
 }  // namespace orrery::placement

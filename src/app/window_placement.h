@@ -5,6 +5,7 @@
 // frame back onto the screens there are now.
 
 #include <QList>
+#include <QPointF>
 #include <QRectF>
 #include <QSizeF>
 
@@ -29,5 +30,9 @@ std::optional<QRectF> cascadedFrame(const QRectF& screen, const QRectF& mainFram
 // minimum; the frame is at least `minimum`, at most the available area of the screen holding
 // its centre (else the first area, the primary screen's), and moved inside that area.
 QRectF fittedStoredFrame(const QRectF& stored, const QList<QRectF>& availableAreas, const QSizeF& minimum);
+
+// The origin that centres `size` in an available area, the area's own origin added; the
+// origin itself when there is no screen.
+QPointF centredOrigin(const QSizeF& size, const QRectF& availableArea);
 
 }  // namespace orrery::placement

@@ -1,5 +1,6 @@
 #include "app/about_window.h"
 #include "app/legal_notices_window.h"
+#include "app/window_placement.h"
 #include "foundation/views/base_scroll_view.h"
 #include "foundation/views/text_label.h"
 #include "foundation/views/text_view.h"

@@ -101,6 +101,9 @@ TEST_F(PreferencesTest, TheChosenPaneAndTopLeftComeBackInASecondController) {
     auto controller = make();
     EXPECT_EQ(controller->selectedViewController(), fixed) << "nothing stored: the first pane";
     EXPECT_EQ(controller->window().title(), "fixed label");
+    const QRectF screen(QGuiApplication::primaryScreen()->availableGeometry());
+    const QPointF offCentre = controller->window().frame().center() - screen.center();
+    EXPECT_LE(offCentre.manhattanLength(), 1.0) << "nothing stored: centred on the screen";
     controller->showWindow();
     controller->window().setFrameOrigin(QPointF(40, 50));
     controller->selectControllerWithIdentifier("wide");
