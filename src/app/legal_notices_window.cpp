@@ -1,8 +1,7 @@
 #include "app/legal_notices_window.h"
 
-#include "app/window_placement.h"
-
 #include "app/preferences_window_controller.h"
+#include "app/window_placement.h"
 #include "foundation/globals.h"
 #include "foundation/views/base_scroll_view.h"
 #include "foundation/views/container_view.h"

@@ -11,8 +11,8 @@
 
 #include <QBitmap>
 #include <QEvent>
-#include <QImage>
 #include <QGuiApplication>
+#include <QImage>
 #include <QMainWindow>
 #include <QPainter>
 #include <QPainterPath>

@@ -14,9 +14,9 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QRegion>
 #include <QRegularExpression>
-#include <QMainWindow>
 #include <QTextEdit>
 
 #include <algorithm>
