@@ -79,7 +79,9 @@ struct FilePresenterRegistry::Impl : std::enable_shared_from_this<Impl> {
     if (QThread::currentThread() == app->thread())
       run();
     else
-      QMetaObject::invokeMethod(app, std::move(run), Qt::QueuedConnection);
+      // Through the main queue, never Qt's own: a poll still running as the process exits
+      // would post into the thread data Qt is freeing.
+      mainQueue().async(std::move(run));
   }
 
   void watch(const QString& folder, const QString& key) {

@@ -4,8 +4,11 @@
 #include "model/support/virtual_main_queue.h"
 #include "support/files.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -53,4 +56,27 @@ TEST(PresentedFileRecheckTest, AChangeNoNoticeReportedIsFoundByTheRecheck) {
   main.runPending();
   EXPECT_EQ(presenter.changes, 1);
   platform::FileCoordinator::removeFilePresenter(&presenter);
+}
+
+// The container polls on a worker thread. Everything it hands the main thread goes through the
+// main queue (a locked list and a wake-up), never through Qt's event queue, which a poll still
+// running at exit would write into while Qt frees it.
+TEST(PresentedFileRecheckTest, APollOnAnotherThreadHandsTheMainThreadItsWorkOnlyThroughTheMainQueue) {
+  orrery::testing::VirtualMainQueue main;
+  QTemporaryDir dir;
+  const QString path = dir.filePath("polled.orrx");
+  ASSERT_TRUE(writeFile(path, "first"));
+  CountingPresenter presenter(path);
+  platform::FileCoordinator::addFilePresenter(&presenter);
+  main.runPending();
+
+  ASSERT_TRUE(writeFile(path, "changed elsewhere, and longer"));
+  std::thread poll([] { platform::FilePresenterRegistry::shared().recheckAll(); });
+  poll.join();
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(presenter.changes, 0) << "nothing reaches the main thread before its queue runs";
+  EXPECT_EQ(main.runPending(), 2) << "the change and the file's new watch, both on the main queue";
+  EXPECT_EQ(presenter.changes, 1);
+  platform::FileCoordinator::removeFilePresenter(&presenter);
+  main.runPending();
 }
