@@ -27,17 +27,28 @@ class CountingPresenter final : public platform::FilePresenter {
   QString mPath;
 };
 
-}  // namespace
+// A presented file in a fresh folder, with the main queue run by the test.
+class PresentedFileRecheckTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(writeFile(path, "first"));
+    platform::FileCoordinator::addFilePresenter(&presenter);
+  }
+  void TearDown() override {
+    platform::FileCoordinator::removeFilePresenter(&presenter);
+    main.runPending();
+  }
 
-// A network file system sends no change notices: the container's poll re-stats presented files.
-TEST(PresentedFileRecheckTest, AChangeNoNoticeReportedIsFoundByTheRecheck) {
   orrery::testing::VirtualMainQueue main;
   QTemporaryDir dir;
   const QString path = dir.filePath("shared.orrx");
-  ASSERT_TRUE(writeFile(path, "first"));
-  CountingPresenter presenter(path);
-  platform::FileCoordinator::addFilePresenter(&presenter);
+  CountingPresenter presenter{path};
+};
 
+}  // namespace
+
+// A network file system sends no change notices: the container's poll re-stats presented files.
+TEST_F(PresentedFileRecheckTest, AChangeNoNoticeReportedIsFoundByTheRecheck) {
   platform::FilePresenterRegistry::shared().recheckAll();
   main.runPending();
   EXPECT_EQ(presenter.changes, 0) << "nothing changed";
@@ -55,19 +66,12 @@ TEST(PresentedFileRecheckTest, AChangeNoNoticeReportedIsFoundByTheRecheck) {
   platform::FilePresenterRegistry::shared().recheckAll();
   main.runPending();
   EXPECT_EQ(presenter.changes, 1);
-  platform::FileCoordinator::removeFilePresenter(&presenter);
 }
 
 // The container polls on a worker thread. Everything it hands the main thread goes through the
 // main queue (a locked list and a wake-up), never through Qt's event queue, which a poll still
 // running at exit would write into while Qt frees it.
-TEST(PresentedFileRecheckTest, APollOnAnotherThreadHandsTheMainThreadItsWorkOnlyThroughTheMainQueue) {
-  orrery::testing::VirtualMainQueue main;
-  QTemporaryDir dir;
-  const QString path = dir.filePath("polled.orrx");
-  ASSERT_TRUE(writeFile(path, "first"));
-  CountingPresenter presenter(path);
-  platform::FileCoordinator::addFilePresenter(&presenter);
+TEST_F(PresentedFileRecheckTest, APollOnAnotherThreadHandsTheMainThreadItsWorkOnlyThroughTheMainQueue) {
   main.runPending();
 
   ASSERT_TRUE(writeFile(path, "changed elsewhere, and longer"));
@@ -77,6 +81,4 @@ TEST(PresentedFileRecheckTest, APollOnAnotherThreadHandsTheMainThreadItsWorkOnly
   EXPECT_EQ(presenter.changes, 0) << "nothing reaches the main thread before its queue runs";
   EXPECT_EQ(main.runPending(), 2) << "the change and the file's new watch, both on the main queue";
   EXPECT_EQ(presenter.changes, 1);
-  platform::FileCoordinator::removeFilePresenter(&presenter);
-  main.runPending();
 }
