@@ -233,11 +233,49 @@ bool AppDelegate::applicationShouldTerminate() {
   return true;
 }
 
-void AppDelegate::terminate() {
-  if (mTerminating) return;
-  mTerminating = true;
+void AppDelegate::terminate(bool askScreens) {
+  if (mTerminating || (mAskingBeforeQuit && askScreens)) return;
+  commitPendingEdits();
+  if (!askScreens) return finishTerminating();
+  mAskingBeforeQuit = true;
+  std::vector<std::weak_ptr<MainWindowController>> windows(mWindowControllers.begin(), mWindowControllers.end());
+  askBeforeQuitting(std::move(windows));
+}
+
+void AppDelegate::commitPendingEdits() {
   for (const auto& c : mWindowControllers)
     if (const auto& screen = c->myWindow().controller()) screen->commitPendingEdits();
+}
+
+// Each window's screen in turn; its answer may come later (a save in flight, the user's choice).
+void AppDelegate::askBeforeQuitting(std::vector<std::weak_ptr<MainWindowController>> windows) {
+  while (!windows.empty()) {
+    const auto controller = windows.front().lock();
+    windows.erase(windows.begin());
+    const auto screen = controller ? controller->myWindow().controller() : nullptr;
+    if (!screen) continue;
+    platform::WeakRef<AppDelegate> self(this);
+    screen->askBeforeQuitting([self, windows = std::move(windows)](bool mayQuit) mutable {
+      AppDelegate* app = self.get();
+      if (!app || app->mTerminating) return;
+      if (!mayQuit) {
+        app->mAskingBeforeQuit = false;
+        logLine(QStringLiteral("Quit: cancelled"));
+        return;
+      }
+      app->askBeforeQuitting(std::move(windows));
+    });
+    return;
+  }
+  finishTerminating();
+}
+
+void AppDelegate::finishTerminating() {
+  if (mTerminating) return;
+  mTerminating = true;
+  mAskingBeforeQuit = false;
+  // Edits made while the quit waited.
+  commitPendingEdits();
   applicationShouldTerminate();
   for (const std::string& name : platform::runQuitWaiters())
     logLine(QStringLiteral("Quit: %1 finished").arg(QString::fromStdString(name)));

@@ -62,9 +62,11 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   void applicationDidFinishLaunching(const QStringList& launchArguments = {});
   // Stores the window state now; the application may always terminate.
   bool applicationShouldTerminate();
-  // The one quit sequence: store the state, let every registered waiter finish (saves on
-  // disk, sync engines' queued writes), wait for the termination holds, end the event loop.
-  void terminate();
+  // The one quit sequence: ask every window's screen in turn (a window whose edit could not be
+  // saved asks the user, who may save it elsewhere, give it up or cancel the quit), store the
+  // state, let every registered waiter finish (saves on disk, sync engines' queued writes), wait
+  // for the termination holds, end the event loop. A quit from a signal asks nobody.
+  void terminate(bool askScreens = true);
   bool isTerminating() const { return mTerminating; }
   // Work the first window's first frame does not need (telemetry, the what's-new card).
   void afterFirstFrame(std::function<void()> work);
@@ -127,12 +129,16 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   void runOpenPanel(const QStringList& types);
   void handedOverOpenEnded(const MyResultPtr& result);
   void openStandInWindow();
+  void commitPendingEdits();
+  void askBeforeQuitting(std::vector<std::weak_ptr<MainWindowController>> windows);
+  void finishTerminating();
 
   AppServices mServices;
   std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
   std::unique_ptr<PreferencesWindowController> mPreferencesWindowController;
   bool mStateIsDirty = false;
   bool mTerminating = false;
+  bool mAskingBeforeQuit = false;
   bool mLaunched = false;  // the stored windows have been restored
   bool mWelcomeOverOpenedFile = false;
   QStringList mReopening;  // files of the last run's windows not yet shown again

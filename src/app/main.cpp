@@ -118,7 +118,8 @@ int main(int argc, char** argv) {
     platform::Application::shared().firstFrame().after(std::move(work));
   };
   orrery::AppDelegate delegate(services);
-  orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(); });
+  // Nobody may be there to answer a question: a signal quits at once.
+  orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(/*askScreens=*/false); });
   instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });
   platform::mainQueue().async([&delegate, arguments] { delegate.applicationDidFinishLaunching(arguments); });
   return app.exec();

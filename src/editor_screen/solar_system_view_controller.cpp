@@ -266,6 +266,8 @@ void SolarSystemViewController::setCurrentDoc(const std::shared_ptr<IdeaDocument
   mDoc = doc;
   mDocToken = token;
   mForcedClosing = false;
+  // A document just opened or written in full holds every edit.
+  mLastSaveFailed = false;
   if (doc && doc->idea()) {
     IdeaPtr shown = ideaIdentifier.isEmpty() ? nullptr : doc->idea()->findIdeaInSubTreeWithIdentifier(ideaIdentifier);
     setOwnIdea(shown ? shown : doc->idea());
@@ -278,9 +280,11 @@ void SolarSystemViewController::updateWindowFromDocument(const std::shared_ptr<I
   platform::Window* window = myWindow();
   if (!window || !doc) return;
   const bool temp = doc->location() == DocumentLocationTemp;
-  // Qt shows the edited mark where the title holds "[*]".
-  window->setTitle(doc->documentWindowName() + (temp ? QStringLiteral("[*]") : QString()));
-  window->widget()->setWindowModified(temp);
+  // Qt shows the edited mark where the title holds "[*]": a new document, and a document whose
+  // last save failed, hold changes that are not in their file.
+  const bool unsaved = temp || (doc == mDoc && mLastSaveFailed);
+  window->setTitle(doc->documentWindowName() + (unsaved ? QStringLiteral("[*]") : QString()));
+  window->widget()->setWindowModified(unsaved);
   MyWindow* shell = shellWindow();
   const QUrl url = doc->representativeURL();
   if (doc->location() == DocumentLocationLocalFile) {
@@ -341,28 +345,38 @@ void SolarSystemViewController::startSave() {
   }
   mDoc->setIdea(mRootIdea);
   std::weak_ptr<SolarSystemViewController> weak = self();
-  PersistenceController::singleton().saveDocument(mDoc, mDocToken, [weak](bool ok) {
-    if (auto me = weak.lock()) me->saveFinished(ok, /*wrote=*/true);
+  PersistenceController::singleton().saveDocument(mDoc, mDocToken, [weak, doc = mDoc](bool ok) {
+    // A save of the document this window left by Save As says nothing about the one it shows.
+    if (auto me = weak.lock()) me->saveFinished(ok || me->mDoc != doc, /*wrote=*/true);
   });
 }
 
 void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
   if (mSavesInFlight > 0) --mSavesInFlight;
-  mLastSaveFailed = !ok;
+  const bool wasFailed = std::exchange(mLastSaveFailed, !ok);
   // Our write landed after another instance's change: the file holds our older tree.
   if (wrote && ok && mPendingRoot) mOverwroteOutsideChange = true;
+  // An edit the user gave up before is no answer for a later one.
+  if (wrote && !ok) mDropUnsavedEdit = false;
   if (!ok)
     if (MyWindow* shell = shellWindow()) shell->showShortNotificationToUser(QString::fromLatin1(kFailedToUpdate));
+  // The unsaved mark stays in the title until a save succeeds.
+  if (wasFailed != mLastSaveFailed && mDoc) updateWindowFromDocument(mDoc);
   if (mSavesInFlight > 0) return;
-  if (mCloseAfterSaves) {
-    mCloseAfterSaves = false;
-    if (mLastSaveFailed)
-      askAboutUnsavedEdit();
-    else
-      closeWindow();
+  if (!mAfterSaves.empty()) {
+    auto waiting = std::exchange(mAfterSaves, {});
+    for (const auto& then : waiting) then();
     return;
   }
   applyPendingOutsideChange();
+}
+
+void SolarSystemViewController::whenSavesAreDone(std::function<void()> then) {
+  mAfterSaves.push_back(std::move(then));
+  if (mSavesInFlight > 0) return;
+  // The edit that could not be written is only in memory: try once more.
+  ++mSavesInFlight;
+  startSave();
 }
 
 void SolarSystemViewController::applyPendingOutsideChange() {
@@ -388,6 +402,23 @@ void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& new
     return;
   }
   mDoc->setIdea(newRoot);
+  showTree(newRoot);
+}
+
+void SolarSystemViewController::showTreeOfSavedAsDocument() {
+  // A change another instance made to the old file is no change of the new one.
+  mPendingRoot = nullptr;
+  mOverwroteOutsideChange = false;
+  if (!mRootIdea) return;
+  // A drill ends on an idea of the old tree: the new one is shown once it has ended.
+  if (mDrillingUpOrDown) {
+    mPendingRoot = mRootIdea;
+    return;
+  }
+  showTree(mRootIdea);
+}
+
+void SolarSystemViewController::showTree(const IdeaPtr& newRoot) {
   IdeaPtr shown = mOwnIdea ? newRoot->findIdeaInSubTreeWithIdentifier(mOwnIdea->identifier()) : nullptr;
   // A shown link whose target went is no sun either.
   if (shown && shown->isLink() && !shown->linkedIdea()) shown = nullptr;

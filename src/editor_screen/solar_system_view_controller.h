@@ -36,6 +36,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace orrery {
 
@@ -178,6 +179,9 @@ class SolarSystemViewController : public BaseViewController,
 
   // Window commands.
   bool startClosingCanCloseNow() override;
+  // An edit that could not be saved is asked about, as at a close; a save in flight is waited for.
+  void askBeforeQuitting(std::function<void(bool mayQuit)> answer) override;
+  bool hasUnsavedEdit() const { return mLastSaveFailed; }
   void commitPendingEdits() override;
   void cmdSaveLocalFile();
   void cmdSaveLocalFileAs();
@@ -309,7 +313,16 @@ class SolarSystemViewController : public BaseViewController,
   void askAboutClosingNewDocument();
   void saveAsPath(const QString& path, const ResultCompletion& done);
   void applyPendingOutsideChange();
-  void askAboutUnsavedEdit();
+  // Shows the idea of the same identifier (else the root) in `newRoot`'s tree, in the radial
+  // view and, when it is in front, the graph.
+  void showTree(const IdeaPtr& newRoot);
+  // After Save As the window edits the new document's own copy of the tree.
+  void showTreeOfSavedAsDocument();
+  // Runs `then` once the saves in flight are done; with none, a failed save is retried first.
+  void whenSavesAreDone(std::function<void()> then);
+  // The last save failed: the file and the reason, and "Save As…", "Do Not Save" or "Cancel";
+  // `then` hears whether the window may go (saved elsewhere, or the edit given up).
+  void askAboutUnsavedEdit(std::function<void(bool mayGo)> then);
   bool insertIntoRealIdea(const IdeaPtr& idea, std::int64_t index);
   void registerEditorCommands();
   void registerExportCommands();
@@ -322,6 +335,14 @@ class SolarSystemViewController : public BaseViewController,
   void showEditPanel(const std::shared_ptr<EditIdeaViewController>& panel, const QRectF& anchor,
                      std::function<void()> afterDismissal);
   void closeEditPopoverNow();
+  // Where an edited idea stood when its popover opened: its parent and its index there.
+  struct IdeaPlace {
+    QString parentIdentifier;
+    std::int64_t index = 0;
+  };
+  // The idea of a closing popover is gone from the tree: what was typed becomes a new idea
+  // where it stood, with a notice.
+  void keepEditOfDeletedIdea(const EditIdeaViewController& panel, const IdeaPlace& place);
   void addActionTo(ModalChoiceController& menu, const QString& key);
   void showNotice(const QString& message);
   QRectF radialRectInWindow(const QRectF& rect) const;
@@ -363,7 +384,8 @@ class SolarSystemViewController : public BaseViewController,
   IdeaPtr mPendingRoot;
   bool mOverwroteOutsideChange = false;
   bool mLastSaveFailed = false;
-  // The window closes once the saves in flight are done (a retried save after a failure).
+  // What waits for the saves in flight (a retried save after a failure): a close, a quit.
+  std::vector<std::function<void()>> mAfterSaves;
   bool mCloseAfterSaves = false;
   // A forced close released the token: the close that follows neither asks nor releases.
   bool mForcedClosing = false;

@@ -17,6 +17,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <utility>
+
 namespace orrery {
 
 namespace {
@@ -75,19 +77,35 @@ bool SolarSystemViewController::startClosingCanCloseNow() {
     releaseDocumentOnce(nullptr, /*discardScratchFile=*/true);
     return true;
   }
-  if (mSavesInFlight > 0) {
-    mCloseAfterSaves = true;
-    return false;
-  }
-  if (mLastSaveFailed) {
-    // The edit that could not be written is only in memory: try once more before closing.
-    mCloseAfterSaves = true;
-    ++mSavesInFlight;
-    startSave();
+  if (mSavesInFlight > 0 || mLastSaveFailed) {
+    // The window closes once the saves are done, or asks when the edit is still not written.
+    if (std::exchange(mCloseAfterSaves, true)) return false;
+    std::weak_ptr<SolarSystemViewController> weak = self();
+    whenSavesAreDone([weak] {
+      auto me = weak.lock();
+      if (!me) return;
+      me->mCloseAfterSaves = false;
+      if (!me->mLastSaveFailed) return me->closeWindow();
+      me->askAboutUnsavedEdit([weak](bool mayGo) {
+        if (auto me = weak.lock(); me && mayGo) me->closeWindowLater();
+      });
+    });
     return false;
   }
   releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
   return true;
+}
+
+void SolarSystemViewController::askBeforeQuitting(std::function<void(bool mayQuit)> answer) {
+  closeEditPopoverNow();
+  if (mForcedClosing || !mDoc || mDocToken < 1 || mDropUnsavedEdit || (mSavesInFlight == 0 && !mLastSaveFailed))
+    return answer(true);
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  whenSavesAreDone([weak, answer] {
+    auto me = weak.lock();
+    if (!me || !me->mLastSaveFailed) return answer(true);
+    me->askAboutUnsavedEdit(answer);
+  });
 }
 
 void SolarSystemViewController::askAboutClosingNewDocument() {
@@ -122,16 +140,28 @@ void SolarSystemViewController::askAboutClosingNewDocument() {
   alert.showFromWindow(myWindow());
 }
 
-void SolarSystemViewController::askAboutUnsavedEdit() {
+void SolarSystemViewController::askAboutUnsavedEdit(std::function<void(bool mayGo)> then) {
   std::weak_ptr<SolarSystemViewController> weak = self();
-  CustomAlertView alert(QString(), QStringLiteral("Failed to update document"));
-  alert.addButton(localized(QString(), "Do Not Save"), CAVButton::kOrdinary, [weak] {
+  // Which file, and why it could not be written.
+  const QString reason = mDoc && !mDoc->lastUserFriendlyError().isEmpty()
+                             ? mDoc->lastUserFriendlyError()
+                             : QStringLiteral("The document could not be saved");
+  CustomAlertView alert(QStringLiteral("Failed to update document"),
+                        QStringLiteral("%1\n%2").arg(mDoc ? mDoc->filePath() : QString(), reason));
+  alert.addButton(localized(QString(), "Save As…"), CAVButton::kOrdinary, [weak, then] {
     auto me = weak.lock();
-    if (!me) return;
-    me->mDropUnsavedEdit = true;
-    me->closeWindowLater();
+    if (!me) return then(false);
+    me->performSaveLocalFileWithCompletion([then](const MyResultPtr& result) {
+      if (result && result->isError()) CustomAlertView::showErrorResult(result);
+      then(result && result->isOK());
+    });
   });
-  alert.addButton(localized(QString(), "Cancel"), CAVButton::kCancel, [] {});
+  alert.addButton(localized(QString(), "Do Not Save"), CAVButton::kOrdinary, [weak, then] {
+    auto me = weak.lock();
+    if (me) me->mDropUnsavedEdit = true;
+    then(true);
+  });
+  alert.addButton(localized(QString(), "Cancel"), CAVButton::kCancel, [then] { then(false); });
   alert.showFromWindow(myWindow());
 }
 
@@ -191,7 +221,9 @@ void SolarSystemViewController::saveAsPath(const QString& path, const ResultComp
     return done(MyResult::error(QStringLiteral("mac:Error:CannotSaveOverOpenFile"),
                                 QStringLiteral("Cannot overwrite file that is open")));
   auto created = IdeaDocument::createWithFileName(path, DocumentLocationLocalFile);
-  created->setIdea(mRootIdea);
+  // The new file gets a tree of its own: other windows of the old document keep editing
+  // theirs, and neither file takes the other's later edits.
+  created->setIdea(mRootIdea->snapshotCopy());
   created->setDateCreated(mDoc->dateCreated());
   created->setDateModified(mDoc->dateModified());
   std::weak_ptr<SolarSystemViewController> weak = self();
@@ -208,6 +240,7 @@ void SolarSystemViewController::saveAsPath(const QString& path, const ResultComp
     // A new document's scratch file has no further use once its last token is back.
     me->releaseDocumentOnce(nullptr, /*discardScratchFile=*/true);
     me->setCurrentDoc(created, token, me->mOwnIdea ? me->mOwnIdea->identifier() : QString());
+    me->showTreeOfSavedAsDocument();
     done(MyResult::OK());
   });
 }

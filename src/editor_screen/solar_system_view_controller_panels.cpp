@@ -19,6 +19,8 @@
 #include "platform/ui/window.h"
 #include "shell/my_window.h"
 
+#include <algorithm>
+
 namespace orrery {
 
 namespace {
@@ -149,7 +151,9 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
   setUserInteractionEnabled(false);
   std::weak_ptr<SolarSystemViewController> weak = self();
   const QString identifier = idea->identifier();
-  showEditPanel(panel, anchor, [weak, panel, identifier] {
+  const IdeaPtr parent = idea->parent();
+  IdeaPlace place{parent ? parent->identifier() : QString(), parent ? parent->indexOfIdeaWithIdentifier(identifier) : 0};
+  showEditPanel(panel, anchor, [weak, panel, identifier, place] {
     auto me = weak.lock();
     if (!me) return;
     me->liberateScreen(QString::fromLatin1(kShowingIdeaEditor));
@@ -157,15 +161,39 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
     if (!panel->didChange()) return;
     // The tree may have been reloaded meanwhile: the edit goes to the idea as it is now.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
-    if (!target) return;
-    target->setText(panel->selectedTitleText());
-    target->setNote(panel->selectedNoteText());
-    target->setColor(panel->selectedColor());
-    target->setColorThemeType(panel->selectedColorThemeType());
-    target->setIconImage(panel->selectedIconImage());
+    if (!target) return me->keepEditOfDeletedIdea(*panel, place);
+    // Only what the user changed: a value another instance changed meanwhile stays.
+    if (panel->didChangeTitle()) target->setText(panel->selectedTitleText());
+    if (panel->didChangeNote()) target->setNote(panel->selectedNoteText());
+    if (panel->didChangeColor()) target->setColor(panel->selectedColor());
+    if (panel->didChangeColorThemeType()) target->setColorThemeType(panel->selectedColorThemeType());
+    if (panel->didChangeIcon()) target->setIconImage(panel->selectedIconImage());
     if (panel->didRecolor()) target->applyColorTheme();
     me->updateSolarSystemAndSaveDocument();
   });
+}
+
+void SolarSystemViewController::keepEditOfDeletedIdea(const EditIdeaViewController& panel, const IdeaPlace& place) {
+  if (!mRootIdea || !mRealIdea) return;
+  IdeaPtr kept = Idea::createWithText(panel.selectedTitleText());
+  kept->setNote(panel.selectedNoteText());
+  kept->setColor(panel.selectedColor());
+  kept->setColorThemeType(panel.selectedColorThemeType());
+  kept->setIconImage(panel.selectedIconImage());
+  // Where the idea stood when its parent is still there, else among the shown idea's children.
+  IdeaPtr parent = place.parentIdentifier.isEmpty() ? nullptr
+                                                    : mRootIdea->findIdeaInSubTreeWithIdentifier(place.parentIdentifier);
+  if (parent && parent->isLink()) parent = nullptr;
+  if (!parent || parent == mRealIdea) {
+    const auto count = static_cast<std::int64_t>(mRealIdea->ideas().size());
+    const std::int64_t index = parent && place.index >= 0 ? std::min(place.index, count) : count;
+    addNewIdeaAfterIndex(index - 1, kept, nullptr);
+  } else {
+    const auto count = static_cast<std::int64_t>(parent->ideas().size());
+    parent->insertIdea(kept, place.index >= 0 ? std::min(place.index, count) : count);
+    updateSolarSystemAndSaveDocument();
+  }
+  showNotice(QStringLiteral("The idea was deleted elsewhere: your changes are kept in a new idea"));
 }
 
 void SolarSystemViewController::editIdeaViewDidClose() {

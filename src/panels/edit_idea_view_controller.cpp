@@ -46,13 +46,17 @@ bool EditIdeaViewController::textEquality(const QString& a, const QString& b) {
   return a == b;
 }
 
+bool EditIdeaViewController::didChangeColor() const {
+  return !textEquality(nameOf(mSelectedColor), nameOf(mOriginalColor));
+}
+
+bool EditIdeaViewController::didChangeIcon() const {
+  return !textEquality(nameOf(mSelectedIconImage), nameOf(mOriginalIconImage));
+}
+
 bool EditIdeaViewController::didChange() const {
-  if (mSelectedColorThemeType != mOriginalColorThemeType) return true;
-  if (mDidRecolor) return true;
-  if (!textEquality(nameOf(mSelectedColor), nameOf(mOriginalColor))) return true;
-  if (!textEquality(nameOf(mSelectedIconImage), nameOf(mOriginalIconImage))) return true;
-  if (!textEquality(mSelectedNoteText, mOriginalNoteText)) return true;
-  return !textEquality(mSelectedTitleText, mOriginalTitleText);
+  return didChangeColorThemeType() || mDidRecolor || didChangeColor() || didChangeIcon() || didChangeNote() ||
+         didChangeTitle();
 }
 
 void EditIdeaViewController::loadView() {

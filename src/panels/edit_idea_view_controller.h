@@ -59,6 +59,13 @@ class EditIdeaViewController : public platform::ViewController,
   void setSelectedIconImage(IconImagePtr icon) { mSelectedIconImage = std::move(icon); }
   bool didRecolor() const { return mDidRecolor; }
   bool didChange() const;
+  // Which of the values the user changed since the popover showed: only those go back onto
+  // the idea, so values another instance changed meanwhile stay.
+  bool didChangeTitle() const { return !textEquality(mSelectedTitleText, mOriginalTitleText); }
+  bool didChangeNote() const { return !textEquality(mSelectedNoteText, mOriginalNoteText); }
+  bool didChangeColor() const;
+  bool didChangeColorThemeType() const { return mSelectedColorThemeType != mOriginalColorThemeType; }
+  bool didChangeIcon() const;
 
   EditIdeaViewControllerDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(EditIdeaViewControllerDelegate* delegate) { mDelegate.reset(delegate); }

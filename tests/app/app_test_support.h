@@ -97,9 +97,12 @@ class AppFixture : public ::testing::Test {
     uitest::advance(0);
   }
 
-  // Ends the delegate as a quit would, keeping what it stored.
+  // Ends the delegate as a quit would, keeping what it stored; the quit waits for the saves
+  // in flight.
   void quit() {
+    const int before = exits;
     mDelegate->terminate();
+    EXPECT_TRUE(uitest::loop().runUntil([&] { return exits > before; }));
     mDelegate.reset();
     uitest::advance(0);
   }

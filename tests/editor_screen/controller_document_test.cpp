@@ -25,20 +25,6 @@ QString scratchPath(const std::shared_ptr<IdeaDocument>& doc) {
   return PersistenceController::singleton().urlForLocalOrTempFileWithDocIdentifer(doc->docIdentifier()).toLocalFile();
 }
 
-platform::FilePanelResult chose(const QString& path) {
-  platform::FilePanelResult result;
-  result.response = platform::kModalResponseOK;
-  result.paths = QStringList{path};
-  return result;
-}
-
-std::vector<orrery::ProgressHUD*> notices(EditorWindow& editor) {
-  std::vector<orrery::ProgressHUD*> out;
-  for (const auto& v : editor.window().containerView()->subviews())
-    if (auto* hud = dynamic_cast<orrery::ProgressHUD*>(v.get())) out.push_back(hud);
-  return out;
-}
-
 using DocumentLife = ControllerTest;
 
 TEST_F(DocumentLife, TheWindowShowsWhereTheDocumentLives) {
@@ -267,10 +253,10 @@ TEST_F(DocumentLife, AFailedSaveKeepsTheEditTellsTheUserAndIsWrittenByTheNextSav
   EXPECT_TRUE(notices(editor).empty()) << "the notice left its container";
 
   // Closing tries again; when that fails too it asks, and "Cancel" keeps the window.
-  presenter->alertAnswers = {1001};
+  presenter->alertAnswers = {1002};
   editor.window().performClose();
   ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; }));
-  EXPECT_EQ(presenter->alerts[0].informativeText, QStringLiteral("Failed to update document"));
+  EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Failed to update document"));
   uitest::advance(0.1);
   EXPECT_FALSE(editor.closed);
 
@@ -293,7 +279,7 @@ TEST_F(DocumentLife, ClosingWhileTheLastSaveFailsAsksAndDoNotSaveCloses) {
   ASSERT_TRUE(QDir().mkdir(file));
   editor.controller->addNewIdeaAfterIndex(1, idea(QStringLiteral("lost")), nullptr);
   // Asked while the save is still under way: the close waits for it.
-  presenter->alertAnswers = {1000};  // Do Not Save
+  presenter->alertAnswers = {1001};  // Do Not Save
   editor.window().performClose();
   EXPECT_FALSE(editor.closed);
   ASSERT_TRUE(waitFor([&] { return editor.closed; }));

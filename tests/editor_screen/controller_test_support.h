@@ -8,9 +8,11 @@
 #include "editor_screen/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
+#include "foundation/views/progress_hud.h"
 #include "model/color_theme.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
+#include "platform/ui/modal_presenter.h"
 #include "platform/ui/window.h"
 #include "shell/my_window.h"
 
@@ -69,6 +71,14 @@ inline QStringList texts(const std::vector<IdeaPtr>& ideas) {
   QStringList out;
   for (const auto& i : ideas) out << (i->isLink() ? QStringLiteral("->") + i->linkedIdentifier() : i->text());
   return out;
+}
+
+// The save panel's answer when the user chose `path`.
+inline platform::FilePanelResult chose(const QString& path) {
+  platform::FilePanelResult result;
+  result.response = platform::kModalResponseOK;
+  result.paths = QStringList{path};
+  return result;
 }
 
 // The tree a document file holds, read by a document nobody else knows.
@@ -230,5 +240,13 @@ struct EditorWindow : platform::WindowDelegate {
   bool closed = false;
   int closeRequests = 0;
 };
+
+// The short notices the window shows now.
+inline std::vector<orrery::ProgressHUD*> notices(EditorWindow& editor) {
+  std::vector<orrery::ProgressHUD*> out;
+  for (const auto& v : editor.window().containerView()->subviews())
+    if (auto* hud = dynamic_cast<orrery::ProgressHUD*>(v.get())) out.push_back(hud);
+  return out;
+}
 
 }  // namespace controllertest

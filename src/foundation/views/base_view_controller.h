@@ -50,6 +50,9 @@ class BaseViewController : public platform::ViewController {
   virtual bool startClosingCanCloseNow() { return true; }
   // The quit closes no window: what is being typed is stored now, before the saves drain.
   virtual void commitPendingEdits() {}
+  // The quit asks every screen in turn; one holding changes it could not store asks the user
+  // and answers, once, whether the quit goes on.
+  virtual void askBeforeQuitting(std::function<void(bool mayQuit)> answer) { answer(true); }
   virtual void becameTopLevelController() {}
   virtual void reactToStateChange() {}
   // Idea identifier (empty for the whole document) and document identifier.
