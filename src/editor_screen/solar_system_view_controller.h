@@ -320,6 +320,8 @@ class SolarSystemViewController : public BaseViewController,
   void showTreeOfSavedAsDocument();
   // Runs `then` once the saves in flight are done; with none, a failed save is retried first.
   void whenSavesAreDone(std::function<void()> then);
+  // `then` hears true once every edit is written (or given up), else after the question below.
+  void settleUnsavedEdit(std::function<void(bool mayGo)> then);
   // The last save failed: the file and the reason, and "Save As…", "Do Not Save" or "Cancel";
   // `then` hears whether the window may go (saved elsewhere, or the edit given up).
   void askAboutUnsavedEdit(std::function<void(bool mayGo)> then);

@@ -81,14 +81,11 @@ bool SolarSystemViewController::startClosingCanCloseNow() {
     // The window closes once the saves are done, or asks when the edit is still not written.
     if (std::exchange(mCloseAfterSaves, true)) return false;
     std::weak_ptr<SolarSystemViewController> weak = self();
-    whenSavesAreDone([weak] {
+    settleUnsavedEdit([weak](bool mayGo) {
       auto me = weak.lock();
       if (!me) return;
       me->mCloseAfterSaves = false;
-      if (!me->mLastSaveFailed) return me->closeWindow();
-      me->askAboutUnsavedEdit([weak](bool mayGo) {
-        if (auto me = weak.lock(); me && mayGo) me->closeWindowLater();
-      });
+      if (mayGo) me->closeWindowLater();
     });
     return false;
   }
@@ -98,13 +95,17 @@ bool SolarSystemViewController::startClosingCanCloseNow() {
 
 void SolarSystemViewController::askBeforeQuitting(std::function<void(bool mayQuit)> answer) {
   closeEditPopoverNow();
-  if (mForcedClosing || !mDoc || mDocToken < 1 || mDropUnsavedEdit || (mSavesInFlight == 0 && !mLastSaveFailed))
-    return answer(true);
+  if (mForcedClosing || !mDoc || mDocToken < 1) return answer(true);
+  settleUnsavedEdit(std::move(answer));
+}
+
+void SolarSystemViewController::settleUnsavedEdit(std::function<void(bool mayGo)> then) {
+  if (mDropUnsavedEdit || (mSavesInFlight == 0 && !mLastSaveFailed)) return then(true);
   std::weak_ptr<SolarSystemViewController> weak = self();
-  whenSavesAreDone([weak, answer] {
+  whenSavesAreDone([weak, then = std::move(then)] {
     auto me = weak.lock();
-    if (!me || !me->mLastSaveFailed) return answer(true);
-    me->askAboutUnsavedEdit(answer);
+    if (!me || !me->mLastSaveFailed) return then(true);
+    me->askAboutUnsavedEdit(then);
   });
 }
 
@@ -151,9 +152,12 @@ void SolarSystemViewController::askAboutUnsavedEdit(std::function<void(bool mayG
   alert.addButton(localized(QString(), "Save As…"), CAVButton::kOrdinary, [weak, then] {
     auto me = weak.lock();
     if (!me) return then(false);
-    me->performSaveLocalFileWithCompletion([then](const MyResultPtr& result) {
+    me->performSaveLocalFileWithCompletion([weak, then](const MyResultPtr& result) {
       if (result && result->isError()) CustomAlertView::showErrorResult(result);
-      then(result && result->isOK());
+      auto me = weak.lock();
+      if (!me || !result || !result->isOK()) return then(false);
+      // Saved onto its own file, the save is still under way and may fail again.
+      me->settleUnsavedEdit(then);
     });
   });
   alert.addButton(localized(QString(), "Do Not Save"), CAVButton::kOrdinary, [weak, then] {

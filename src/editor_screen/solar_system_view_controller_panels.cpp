@@ -152,7 +152,8 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
   std::weak_ptr<SolarSystemViewController> weak = self();
   const QString identifier = idea->identifier();
   const IdeaPtr parent = idea->parent();
-  IdeaPlace place{parent ? parent->identifier() : QString(), parent ? parent->indexOfIdeaWithIdentifier(identifier) : 0};
+  IdeaPlace place{parent ? parent->identifier() : QString(),
+                  parent ? parent->indexOfIdeaWithIdentifier(identifier) : 0};
   showEditPanel(panel, anchor, [weak, panel, identifier, place] {
     auto me = weak.lock();
     if (!me) return;
@@ -181,8 +182,8 @@ void SolarSystemViewController::keepEditOfDeletedIdea(const EditIdeaViewControll
   kept->setColorThemeType(panel.selectedColorThemeType());
   kept->setIconImage(panel.selectedIconImage());
   // Where the idea stood when its parent is still there, else among the shown idea's children.
-  IdeaPtr parent = place.parentIdentifier.isEmpty() ? nullptr
-                                                    : mRootIdea->findIdeaInSubTreeWithIdentifier(place.parentIdentifier);
+  IdeaPtr parent =
+      place.parentIdentifier.isEmpty() ? nullptr : mRootIdea->findIdeaInSubTreeWithIdentifier(place.parentIdentifier);
   if (parent && parent->isLink()) parent = nullptr;
   if (!parent || parent == mRealIdea) {
     const auto count = static_cast<std::int64_t>(mRealIdea->ideas().size());

@@ -33,19 +33,23 @@ IdeaPtr treeIn(const QString& path) {
                                         : nullptr;
 }
 
+enum class SavePanel { Cancelled, Elsewhere, OwnFile };
+
 struct QuitCase {
   const char* name;
   std::deque<int> answers;  // Save As… 1000, Do Not Save 1001, Cancel 1002
-  bool savePanelConfirms;
+  SavePanel panel;
   bool quits;
+  size_t questions;
 };
 
 TEST_F(QuitWithUnsavedEdit, TheQuitAsksAndEachAnswerDoesWhatItSays) {
   const QuitCase cases[] = {
-      {"save as", {1000}, true, true},
-      {"save as, then the panel is cancelled", {1000}, false, false},
-      {"do not save", {1001}, false, true},
-      {"cancel", {1002}, false, false},
+      {"save as", {1000}, SavePanel::Elsewhere, true, 1},
+      {"save as, then the panel is cancelled", {1000}, SavePanel::Cancelled, false, 1},
+      {"save as onto its own file, which still refuses: asked again", {1000, 1002}, SavePanel::OwnFile, false, 2},
+      {"do not save", {1001}, SavePanel::Cancelled, true, 1},
+      {"cancel", {1002}, SavePanel::Cancelled, false, 1},
   };
   installEditorScreens();
   defaults().setString("1.6.0.160", "CurrentOrreryVersion");
@@ -75,18 +79,21 @@ TEST_F(QuitWithUnsavedEdit, TheQuitAsksAndEachAnswerDoesWhatItSays) {
 
     presenter->alerts.clear();
     presenter->alertAnswers = row.answers;
-    if (row.savePanelConfirms) presenter->panelAnswers = {chose(elsewhere)};
+    if (row.panel != SavePanel::Cancelled)
+      presenter->panelAnswers = {chose(row.panel == SavePanel::OwnFile ? file : elsewhere)};
     app.terminate();
     ASSERT_TRUE(uitest::loop().runUntil([&] { return !presenter->alerts.empty(); })) << "the quit asks";
     EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Failed to update document"));
     EXPECT_TRUE(presenter->alerts[0].informativeText.contains(named)) << "names the file";
+    ASSERT_TRUE(uitest::loop().runUntil([&] { return presenter->alerts.size() >= row.questions; }));
     if (row.quits) {
       ASSERT_TRUE(uitest::loop().runUntil([&] { return exits > 0; }));
     }
     uitest::advance(0.5);
     EXPECT_EQ(exits, row.quits ? 1 : 0);
+    EXPECT_EQ(presenter->alerts.size(), row.questions);
     const IdeaPtr savedAs = treeIn(elsewhere);
-    EXPECT_EQ(bool(savedAs), row.savePanelConfirms);
+    EXPECT_EQ(bool(savedAs), row.panel == SavePanel::Elsewhere);
     if (savedAs) {
       ASSERT_EQ(savedAs->ideas().size(), 1u);
       EXPECT_EQ(savedAs->ideas()[0]->text(), QStringLiteral("typed"));

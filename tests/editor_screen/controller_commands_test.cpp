@@ -246,7 +246,8 @@ TEST_F(CommandsTest, AnEditLandsOnTheIdeaOfTheCurrentTreeOrInANewOne) {
   titleEdit()->selectAll();
   typeTitle(QStringLiteral("lost?"));
   EXPECT_FALSE(c().rootIdea()->findIdeaInSubTreeWithIdentifier(c2)) << "a gone idea is not brought back";
-  EXPECT_EQ(texts(c().realIdea()->ideas()).count(QStringLiteral("lost?")), 1) << "what was typed is kept, in a new idea";
+  EXPECT_EQ(texts(c().realIdea()->ideas()).count(QStringLiteral("lost?")), 1)
+      << "what was typed is kept, in a new idea";
   saved();
 }
 

@@ -183,8 +183,8 @@ TEST_F(SharedDocument, AfterSaveAsEachWindowsEditsGoToTheFileItsTitleNames) {
 
     saving.controller->addNewIdeaAfterIndex(0, idea(QStringLiteral("from the saving window")), nullptr);
     other.controller->addNewIdeaAfterIndex(0, idea(QStringLiteral("from the other window")), nullptr);
-    ASSERT_TRUE(waitFor(
-        [&] { return !saving.controller->isUpdatingDocument() && !other.controller->isUpdatingDocument(); }));
+    ASSERT_TRUE(
+        waitFor([&] { return !saving.controller->isUpdatingDocument() && !other.controller->isUpdatingDocument(); }));
     EXPECT_EQ(saving.planets(), saving.children()) << "the saving window shows what it edits";
 
     const std::pair<EditorWindow*, QString> windows[] = {{&saving, QStringLiteral("from the saving window")},
@@ -195,8 +195,8 @@ TEST_F(SharedDocument, AfterSaveAsEachWindowsEditsGoToTheFileItsTitleNames) {
       const IdeaPtr named = readTree(path(title));
       ASSERT_TRUE(named) << "the title names a file of the folder";
       EXPECT_TRUE(holdsText(named, mine));
-      const QString theirs = window == &saving ? QStringLiteral("from the other window")
-                                               : QStringLiteral("from the saving window");
+      const QString theirs =
+          window == &saving ? QStringLiteral("from the other window") : QStringLiteral("from the saving window");
       EXPECT_FALSE(holdsText(named, theirs));
     }
     EXPECT_EQ(saving.window().title(), QFileInfo(newFile).fileName());
