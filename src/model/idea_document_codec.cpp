@@ -13,6 +13,8 @@
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 
+#include <QFileInfo>
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -296,7 +298,8 @@ bool IdeaDocument::loadFromOPMLData(const QByteArray& data, DocumentError* error
   mLastError = DocumentError();
   IdeaPtr root;
   try {
-    root = OPMLParser().parseIdeaFromOPMLData(data);
+    // A root the outline does not name is named after the file, as the user knows it.
+    root = OPMLParser().parseIdeaFromOPMLData(data, QFileInfo(mFilePath).completeBaseName());
   } catch (const std::bad_alloc&) {
     logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
     return failTooLarge(error);
