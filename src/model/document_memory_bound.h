@@ -5,8 +5,9 @@
 // Reading costs about kBytesPerTextByte for every byte inside a JSON string (the text, the
 // parser's copy and the decoded UTF-16 string), kBytesPerJSONByte for every other byte of
 // JSON text, kBytesPerValue for every value, keys included (the parser's tape and index and
-// what the decoder makes of it: a list entry, a member slot), and kBytesPerObject more for
-// every object (an idea with its identifier and lists). A real map takes about 115 bytes of
+// what the decoder makes of it: a list entry, a member slot; counted as the brackets, commas
+// and colons outside strings, each of which starts one), and kBytesPerObject more for every
+// object (an idea with its identifier and lists). A real map takes about 115 bytes of
 // memory per byte of its compressed file (100 000 ideas: 0.87 MB on disk, 98 MiB to open), so
 // a reading may take max(kMinBudget, kBudgetPerFileByte × the file's size): a real map of any
 // size opens, and a file of 1 MB or less can never make the reader take much more than
@@ -15,6 +16,7 @@
 #include <QByteArray>
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace orrery {
@@ -48,8 +50,8 @@ class DocumentMemoryBound {
   qint64 mObjects = 0;
   bool mInString = false;
   bool mEscaped = false;
-  // After an opening bracket, a comma or a colon, where the next number or literal starts.
-  bool mValueExpected = true;
+
+  void scan(const std::uint8_t* p, const std::uint8_t* end);
 };
 
 }  // namespace orrery

@@ -221,6 +221,35 @@ TEST(DocumentBounds, SmallFilesOpenOrAreRefusedWithinTheirMemory) {
   }
 }
 
+TEST(DocumentBounds, TheProjectionCountsStringBytesValuesAndObjectsWhereverTheyFall) {
+  using Bound = DocumentMemoryBound;
+  struct Case {
+    std::string text;
+    qint64 stringBytes, values, objects;  // counted by hand: a string's bytes are its opening quote and content
+  };
+  const Case cases[] = {
+      {R"({"a":[1,2,"{,:["]})", 7, 5, 1},
+      {R"(["\"{","\\","\\\"[",{}])", 13, 5, 1},
+      {"{\"t\":\"" + repeated("{[,:", 40) + "\"}", 163, 2, 1},  // brackets inside a string across blocks
+      {"[\"" + repeated("\\\\", 63) + R"(",{"k":"\"}"}])", 133, 4, 1},  // escapes across blocks
+      {"{\"\u00e9\":\"\u00fc{\"}", 7, 2, 1},
+  };
+  for (const Case& c : cases) {
+    for (const int padding : {0, 1, 31, 63, 64, 65, 130}) {
+      const std::string text = std::string(size_t(padding), ' ') + c.text;
+      const qint64 expected = c.stringBytes * Bound::kBytesPerTextByte +
+                              (qint64(text.size()) - c.stringBytes) * Bound::kBytesPerJSONByte +
+                              c.values * Bound::kBytesPerValue + c.objects * Bound::kBytesPerObject;
+      // Whole, and in pieces as inflation hands them over, some splitting a block or an escape.
+      for (const size_t piece : {text.size(), size_t(1), size_t(13), size_t(64), size_t(65)}) {
+        Bound bound(0);
+        for (size_t at = 0; at < text.size(); at += piece) bound.add(std::string_view(text).substr(at, piece));
+        EXPECT_EQ(bound.projectedBytes(), expected) << c.text << " after " << padding << " spaces in pieces of " << piece;
+      }
+    }
+  }
+}
+
 TEST(DocumentBounds, TextsAndObjectsBeyondTheBoundsAreRefusedWhole) {
   auto doc = scratchDocument();
   const QByteArray longest = QByteArray(IdeaDocument::kMaxTextLength, 'x');
