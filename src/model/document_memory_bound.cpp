@@ -22,7 +22,9 @@ struct BlockMasks {
 
 std::uint64_t matches(__m128i a, __m128i b, __m128i c, __m128i d, char byte) {
   const __m128i wanted = _mm_set1_epi8(byte);
-  auto bits = [&](__m128i bytes) { return std::uint64_t(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)))); };
+  auto bits = [&](__m128i bytes) {
+    return std::uint64_t(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted))));
+  };
   return bits(a) | bits(b) << 16 | bits(c) << 32 | bits(d) << 48;
 }
 

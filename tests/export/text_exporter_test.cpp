@@ -100,7 +100,9 @@ TEST(TextExporter, EveryLineOfATitleStaysAtItsIdeasIndentation) {
   const Case cases[] = {
       {"line feeds", "first\nsecond\nthird", {"first", "second", "third"}},
       {"Windows and old Mac breaks", "a\r\nb\rc", {"a", "b", "c"}},
-      {"Unicode separators", QString("a") + QChar::LineSeparator + "b" + QChar::ParagraphSeparator + "c", {"a", "b", "c"}},
+      {"Unicode separators",
+       QString("a") + QChar::LineSeparator + "b" + QChar::ParagraphSeparator + "c",
+       {"a", "b", "c"}},
       {"later lines with indentation of their own", "head\n\t\tdeeper\n   spaced", {"head", "deeper", "spaced"}},
       {"an empty line inside", "top\n\nbottom", {"top", "", "bottom"}},
       {"leading breaks go as before", "\n\n  text\nmore", {"text", "more"}},
@@ -126,7 +128,8 @@ TEST(TextExporter, EveryLineOfATitleStaysAtItsIdeasIndentation) {
       const QString outline = TextExporter::ideaAsTextOutline(*root, true);
       const QStringList lines = outline.split(QRegularExpression(R"(\r\n|[\n\r\x{2028}\x{2029}])"));
       QStringList expected;
-      for (int level = 0; level < depth; ++level) expected << QString(level, '\t') + (level ? QString("level %1").arg(level) : "root");
+      for (int level = 0; level < depth; ++level)
+        expected << QString(level, '\t') + (level ? QString("level %1").arg(level) : "root");
       for (const QString& line : c.lines) expected << QString(depth, '\t') + line;
       expected << QString(depth + 1, '\t') + "(Note 1)" << QString(depth + 1, '\t') + "child";
       EXPECT_EQ(lines.mid(0, expected.size()), expected) << c.what << " at depth " << depth;

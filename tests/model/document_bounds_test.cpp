@@ -190,7 +190,8 @@ TEST(DocumentBounds, SmallFilesOpenOrAreRefusedWithinTheirMemory) {
     DocumentError error;
     const bool read = doc->loadFromOrreryData(c.file, &error);
     const qint64 peakMiB = (statusKiB("VmHWM:") - before) / 1024;
-    std::printf("%s (%lld KB): %s, peak %lld MiB above the %lld MiB before\n", c.what.c_str(), (long long)c.file.size() / 1000,
+    std::printf("%s (%lld KB): %s, peak %lld MiB above the %lld MiB before\n", c.what.c_str(),
+                (long long)c.file.size() / 1000,
                 read ? "opened" : "refused", (long long)peakMiB, (long long)before / 1024);
     EXPECT_EQ(read, c.opens) << c.what;
     if (!read) {
@@ -244,7 +245,8 @@ TEST(DocumentBounds, TheProjectionCountsStringBytesValuesAndObjectsWhereverTheyF
       for (const size_t piece : {text.size(), size_t(1), size_t(13), size_t(64), size_t(65)}) {
         Bound bound(0);
         for (size_t at = 0; at < text.size(); at += piece) bound.add(std::string_view(text).substr(at, piece));
-        EXPECT_EQ(bound.projectedBytes(), expected) << c.text << " after " << padding << " spaces in pieces of " << piece;
+        EXPECT_EQ(bound.projectedBytes(), expected)
+            << c.text << " after " << padding << " spaces in pieces of " << piece;
       }
     }
   }

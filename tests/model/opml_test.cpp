@@ -74,8 +74,8 @@ TEST(OPMLParser, EveryOutlineShapeKeepsAllItsIdeasUnderOneNamedRoot) {
        "<opml version=\"2.0\"><head><ownerEmail>me@example.org</ownerEmail></head><body>"
        "<outline text=\"Real root\"><outline text=\"a\"/><outline text=\"b\"/></outline></body></opml>",
        "Real root\n  a\n  b\n"},
-      {"a blank head title counts as none", "<opml><head><title> \n </title></head><body><outline text=\"R\"/></body></opml>",
-       "R\n"},
+      {"a blank head title counts as none",
+       "<opml><head><title> \n </title></head><body><outline text=\"R\"/></body></opml>", "R\n"},
       {"a head without title and several outlines",
        "<opml><head/><body><outline text=\"a\"/><outline text=\"b\"/></body></opml>", "Feeds\n  a\n  b\n"},
       {"a head without title and no outline", "<opml><head></head><body/></opml>", "Feeds\n"},
@@ -112,7 +112,8 @@ TEST(OPMLParser, EveryOutlineShapeKeepsAllItsIdeasUnderOneNamedRoot) {
 
   IdeaPtr fixtureRoot = parser.parseIdeaFromOPMLData(fixture("no_head.opml"), "no_head");
   ASSERT_TRUE(fixtureRoot);
-  EXPECT_EQ(shape(fixtureRoot), "no_head\n  First root\n    Child A\n    Child B\n      Grandchild\n  Second top-level outline\n");
+  EXPECT_EQ(shape(fixtureRoot),
+            "no_head\n  First root\n    Child A\n    Child B\n      Grandchild\n  Second top-level outline\n");
   IdeaPtr again = parser.parseIdeaFromOPMLData(fixture("mixed_case.opml"));
   ASSERT_TRUE(again);
   EXPECT_EQ(shape(again), "Upper Case\n  Element names in capitals\n  <none>\n");
