@@ -18,13 +18,22 @@ QString outlineText(const QXmlStreamAttributes& attributes) {
   return QString();
 }
 
+// Whether `note` holds `link` as a word of its own (not as the start of a longer link).
+bool holdsLink(const QString& note, const QString& link) {
+  for (qsizetype at = note.indexOf(link); at >= 0; at = note.indexOf(link, at + 1)) {
+    const qsizetype after = at + link.size();
+    if ((at == 0 || note[at - 1].isSpace()) && (after == note.size() || note[after].isSpace())) return true;
+  }
+  return false;
+}
+
 // The idea model holds one web link only on an idea without a title, so the links go into the
 // note, each on a line of its own after the note's text, where they stay readable and clickable.
 QString outlineNote(const QXmlStreamAttributes& attributes) {
   QString note = attributes.value(QLatin1String("_note")).toString();
   for (const char* name : {"url", "htmlUrl", "xmlUrl"}) {
     const QString link = attributes.value(QLatin1String(name)).trimmed().toString();
-    if (link.isEmpty() || note.contains(link)) continue;
+    if (link.isEmpty() || holdsLink(note, link)) continue;
     if (!note.isEmpty()) note += QLatin1Char('\n');
     note += link;
   }

@@ -94,9 +94,11 @@ TEST(OPMLParser, EveryOutlineShapeKeepsAllItsIdeasUnderOneNamedRoot) {
        "<outline text=\"Blog\" type=\"rss\" xmlUrl=\"https://b.example/feed\" htmlUrl=\"https://b.example/\"/>"
        "<outline text=\"Noted\" _note=\"read later\" url=\" https://n.example \"/>"
        "<outline text=\"Twice\" _note=\"see https://t.example\" url=\"https://t.example\" "
-       "htmlUrl=\"https://t.example\"/><outline text=\"Empty\" url=\"\"/></body></opml>",
+       "htmlUrl=\"https://t.example\"/><outline text=\"Empty\" url=\"\"/>"
+       "<outline text=\"Prefix\" url=\"https://p.example/feed\" htmlUrl=\"https://p.example/\"/></body></opml>",
        "Links\n  Site | https://example.org/\n  Blog | https://b.example/\nhttps://b.example/feed\n"
-       "  Noted | read later\nhttps://n.example\n  Twice | see https://t.example\n  Empty\n"},
+       "  Noted | read later\nhttps://n.example\n  Twice | see https://t.example\n  Empty\n"
+       "  Prefix | https://p.example/feed\nhttps://p.example/\n"},
   };
   OPMLParser parser;  // one parser reads every file from scratch
   for (const Case& c : cases) {
