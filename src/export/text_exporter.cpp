@@ -44,16 +44,30 @@ QString TextExporter::textExportTitleFor(const Idea& idea) {
   return start == 0 ? title : title.mid(start);
 }
 
-void TextExporter::appendExportTitle(const Idea& idea, QString& buffer) {
+void TextExporter::appendExportTitle(const Idea& idea, qint64 level, QString& buffer) {
   const QString title = idea.exportTitle();
-  buffer += QStringView(title).mid(leadingSpaces(title));
+  const QStringView rest = QStringView(title).mid(leadingSpaces(title));
+  // A later line starting at column 0, or with tabs of its own, would read as another item in
+  // an outliner: it starts at the first line's indentation instead.
+  qsizetype start = 0;
+  for (qsizetype i = 0; i < rest.size(); ++i) {
+    const QChar c = rest[i];
+    if (c != u'\n' && c != u'\r' && c != QChar::LineSeparator && c != QChar::ParagraphSeparator) continue;
+    if (c == u'\r' && i + 1 < rest.size() && rest[i + 1] == u'\n') ++i;
+    buffer += rest.mid(start, i + 1 - start);
+    addLevelTabs(level, buffer);
+    start = i + 1;
+    while (start < rest.size() && (rest[start] == u' ' || rest[start] == u'\t')) ++start;
+    i = start - 1;
+  }
+  buffer += rest.mid(start);
 }
 
 void TextExporter::outlineIdea(const Idea& idea, qint64 level, std::int64_t* nextNote, QString& buffer) {
   // Walked without recursion: no outline is too deep to write.
   walkTree(idea, level, [&](const Idea& current, qint64 depth) {
     addLevelTabs(depth, buffer);
-    appendExportTitle(current, buffer);
+    appendExportTitle(current, depth, buffer);
     if (nextNote && current.hasNote()) {
       buffer += QLatin1Char('\n');
       addLevelTabs(depth + 1, buffer);

@@ -21,8 +21,9 @@ class TextExporter {
   static void addLevelTabs(qint64 level, QString& buffer);
   // The export title without its leading white space.
   static QString textExportTitleFor(const Idea& idea);
-  // The same title appended to `buffer`, and "(Note n)".
-  static void appendExportTitle(const Idea& idea, QString& buffer);
+  // The same title appended to `buffer` as an outline line at `level`, its later lines indented
+  // as the first; and "(Note n)".
+  static void appendExportTitle(const Idea& idea, qint64 level, QString& buffer);
   static void appendNoteReference(std::int64_t number, QString& buffer);
   // `nextNote` null means notes are off.
   static void outlineIdea(const Idea& idea, qint64 level, std::int64_t* nextNote, QString& buffer);

@@ -13,6 +13,8 @@
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 
+#include <QFileInfo>
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -188,8 +190,10 @@ Inflation inflateWithin(const QByteArray& data, qsizetype budget, DocumentMemory
   if (inflateInit(&zs) != Z_OK) return Inflation::Corrupt;
   qsizetype produced = 0;
   qsizetype consumed = 0;
-  // A document compresses about tenfold; start there and double, never past the budget.
-  qsizetype capacity = std::clamp<qsizetype>(data.size() * 8, 64 * 1024, budget + 1);
+  // A document compresses 10 to 20 fold. Room for 32 fold costs only address space until it is
+  // written, where growing copies all inflated so far (a tenth of an open's time at 100 000
+  // ideas); beyond it, double, never past the budget.
+  qsizetype capacity = std::clamp<qsizetype>(data.size() * 32, 64 * 1024, budget + 1);
   out.resize(capacity + kSlack);
   int rc = Z_OK;
   while (rc == Z_OK) {
@@ -296,7 +300,8 @@ bool IdeaDocument::loadFromOPMLData(const QByteArray& data, DocumentError* error
   mLastError = DocumentError();
   IdeaPtr root;
   try {
-    root = OPMLParser().parseIdeaFromOPMLData(data);
+    // A root the outline does not name is named after the file, as the user knows it.
+    root = OPMLParser().parseIdeaFromOPMLData(data, QFileInfo(mFilePath).completeBaseName());
   } catch (const std::bad_alloc&) {
     logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
     return failTooLarge(error);

@@ -157,6 +157,8 @@ struct JSONDecoder::Impl {
     if (frames.size() == depth) frames.emplace_back();
     std::vector<Field>& fields = frames[depth++];
     fields.clear();
+    // Sized at once: growing by doubling would hold two lists of a huge object at its peak.
+    fields.reserve(object.size());
     for (const dom::key_value_pair field : object) fields.push_back({field.key, field.value});
   }
   void pop() { --depth; }
@@ -355,7 +357,9 @@ QStringList JSONDecoder::decodeStringsForKey(CoderKey key) {
   dom::element value;
   QStringList result;
   if (!mImpl->member(key, value) || value.type() != dom::element_type::ARRAY) return result;
-  for (const dom::element element : dom::array(value))
+  const dom::array elements(value);
+  result.reserve(qsizetype(elements.size()));  // pages only count once written
+  for (const dom::element element : elements)
     if (element.type() == dom::element_type::STRING) result.append(JSONDecoderAccess::string(*this, element));
   return mFailed ? QStringList() : result;
 }

@@ -1,14 +1,18 @@
 #pragma once
-// Turns an OPML outline into a new idea tree: a head becomes the root (titled by its "title"
-// element), every top-level outline a child of it; without a head the first outline is the
-// root. Only titles ("text"), notes ("_note") and the tree shape travel; colours are made up
-// on the way in. Element names match in any letter case, attribute names exactly.
+// Turns an OPML outline into a new idea tree. A head with a title names the root and every
+// top-level outline becomes a child of it. Without a titled head, a lone top-level outline is
+// the root itself; several are kept under a root named after the file. An outline's title is
+// its "text", else its "title"; its note is "_note" followed by its links ("url", "htmlUrl",
+// "xmlUrl"), one a line. Colours are made up on the way in. Element names match in any letter
+// case, attribute names exactly.
 
 #include "model/idea.h"
 #include "model/keyed_coding.h"
 
 #include <QByteArray>
 #include <QString>
+
+class QXmlStreamAttributes;
 
 namespace orrery {
 
@@ -20,21 +24,31 @@ class OPMLParser {
   OPMLParser() = default;
 
   // The root of the outline, or none when the bytes are not well-formed XML, nest too deep or
-  // yield no idea. One parser may parse several files.
-  IdeaPtr parseIdeaFromOPMLData(const QByteArray& data);
+  // yield no idea. `fileTitle` names a root the file itself does not name. One parser may
+  // parse several files.
+  IdeaPtr parseIdeaFromOPMLData(const QByteArray& data, const QString& fileTitle = QString());
+
+  // Whether a head title this blank leaves the head untitled.
+  static bool isBlankTitle(const QString& title);
 
  private:
   void reset();
-  void appendNewIdeaAsCurrent(const QString& text);
-  void didStartElement(const QString& name, const QString& text, bool hasText, const QString& note);
+  void appendNewIdeaAsCurrent(const QString& text, const QString& note);
+  void didStartElement(const QString& name, const QXmlStreamAttributes& attributes);
   void didEndElement(const QString& name);
+  IdeaPtr settledRoot(const QString& fileTitle);
 
-  IdeaPtr mRoot;
+  // Holds the top-level outlines until the end of the file tells what the root is.
+  IdeaPtr mTop;
   IdeaPtr mCurrent;
   QString mElementContent;
-  bool mIgnoreRest = false;
+  QString mHeadTitle;
+  bool mHasHead = false;
   bool mInsideHead = false;
+  bool mHeadTitled = false;
+  bool mAnyOutline = false;
   int mDepth = 0;
+  int mDeepest = 0;
   bool mTooDeep = false;
 };
 

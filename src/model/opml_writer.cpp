@@ -1,5 +1,7 @@
 #include "model/opml_writer.h"
 
+#include "model/opml_parser.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -102,10 +104,20 @@ void OPMLWriter::appendIdeaIntoOPML(const Idea& idea, int level, QString& buffer
 
 QString OPMLWriter::ideaAsOPML(const Idea& root) {
   QString buffer;
-  buffer.append(u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>");
-  appendEscaped(root.exportTitle(), true, buffer);
-  buffer.append(u"</title></head><body>\n");
-  for (const IdeaPtr& child : root.ideas()) appendIdeaIntoOPML(*child, 1, buffer);
+  buffer.append(u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\">");
+  const QString title = root.exportTitle();
+  if (!root.note().isNull() || OPMLParser::isBlankTitle(title)) {
+    // Outliners read notes on outline elements only, and a blank head title reads as none: the
+    // root is then the one top-level outline under a head without title, which reads back as
+    // the root itself.
+    buffer.append(u"<head></head><body>\n");
+    appendIdeaIntoOPML(root, 1, buffer);
+  } else {
+    buffer.append(u"<head><title>");
+    appendEscaped(title, true, buffer);
+    buffer.append(u"</title></head><body>\n");
+    for (const IdeaPtr& child : root.ideas()) appendIdeaIntoOPML(*child, 1, buffer);
+  }
   buffer.append(u"</body></opml>");
   return buffer;
 }

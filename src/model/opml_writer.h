@@ -1,6 +1,7 @@
 #pragma once
 // Writes a map as an OPML 1.0 file: the root's export title as the head title and one outline
-// element per descendant, with its export title as "text" and its note as "_note".
+// element per descendant, with its export title as "text" and its note as "_note". A root with
+// a note or a blank title is itself the one top-level outline, under a head without title.
 
 #include "model/idea.h"
 

@@ -4,6 +4,7 @@
 #include "support/required_tool.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -88,6 +89,53 @@ TEST(TextExporter, HostileTitlesAreEscapedInHTMLAndKeptInTheOutline) {
   // tidy: 0 clean, 1 warnings only, 2 errors.
   const auto [tidyCode, tidyOutput] = check("tidy", {"-q", "-e", "-utf8"}, html);
   EXPECT_LT(tidyCode, 2) << tidyOutput.toStdString();
+}
+
+TEST(TextExporter, EveryLineOfATitleStaysAtItsIdeasIndentation) {
+  struct Case {
+    const char* what;
+    QString title;
+    QStringList lines;  // the title's lines as an outliner should read them, without indentation
+  };
+  const Case cases[] = {
+      {"line feeds", "first\nsecond\nthird", {"first", "second", "third"}},
+      {"Windows and old Mac breaks", "a\r\nb\rc", {"a", "b", "c"}},
+      {"Unicode separators",
+       QString("a") + QChar::LineSeparator + "b" + QChar::ParagraphSeparator + "c",
+       {"a", "b", "c"}},
+      {"later lines with indentation of their own", "head\n\t\tdeeper\n   spaced", {"head", "deeper", "spaced"}},
+      {"an empty line inside", "top\n\nbottom", {"top", "", "bottom"}},
+      {"leading breaks go as before", "\n\n  text\nmore", {"text", "more"}},
+  };
+  for (const Case& c : cases) {
+    for (const int depth : {0, 1, 3}) {
+      IdeaPtr root = textIdea("root");
+      IdeaPtr parent = root;
+      for (int level = 1; level < depth; ++level) {
+        IdeaPtr step = textIdea(QString("level %1").arg(level));
+        parent->addIdea(step);
+        parent = step;
+      }
+      IdeaPtr titled = depth == 0 ? root : textIdea(c.title, "n");
+      if (depth == 0) {
+        root->setText(c.title);
+        root->setNote("n");
+      } else {
+        parent->addIdea(titled);
+      }
+      titled->addIdea(textIdea("child"));
+      // What an outliner sees: every line split at any break, its depth its leading tabs.
+      const QString outline = TextExporter::ideaAsTextOutline(*root, true);
+      const QStringList lines = outline.split(QRegularExpression(R"(\r\n|[\n\r\x{2028}\x{2029}])"));
+      QStringList expected;
+      for (int level = 0; level < depth; ++level)
+        expected << QString(level, '\t') + (level ? QString("level %1").arg(level) : "root");
+      for (const QString& line : c.lines) expected << QString(depth, '\t') + line;
+      expected << QString(depth + 1, '\t') + "(Note 1)" << QString(depth + 1, '\t') + "child";
+      EXPECT_EQ(lines.mid(0, expected.size()), expected) << c.what << " at depth " << depth;
+      EXPECT_EQ(lines.at(expected.size()), "") << c.what << " at depth " << depth;
+    }
+  }
 }
 
 TEST(TextExporter, AVeryDeepTreeIsWrittenWithoutRecursion) {

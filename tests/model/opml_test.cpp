@@ -38,7 +38,7 @@ TEST(OPMLParser, ReadsHeadTitleNestingNotesAndEntities) {
             "      Socks\n"
             "      Jacket\n"
             "    Papers <important>\n"
-            "  Route\n"
+            "  Route | http://example.org/\n"
             "  <none> | An outline without text\n"
             "  Budget\n"
             "    été — ümlaut ✓\n");
@@ -56,15 +56,75 @@ TEST(OPMLParser, ReadsHeadTitleNestingNotesAndEntities) {
   EXPECT_EQ(top[0]->colorThemeType(), ColorThemeTypeVaryingColors);
 }
 
-TEST(OPMLParser, WithoutHeadTheFirstOutlineIsTheRootAndTheRestIsIgnored) {
-  OPMLParser parser;
-  IdeaPtr root = parser.parseIdeaFromOPMLData(fixture("no_head.opml"));
-  ASSERT_TRUE(root);
-  EXPECT_EQ(shape(root), "First root\n  Child A\n  Child B\n    Grandchild\n");
-  // The same parser object reads the next file from scratch.
+TEST(OPMLParser, EveryOutlineShapeKeepsAllItsIdeasUnderOneNamedRoot) {
+  struct Case {
+    const char* what;
+    QByteArray xml;
+    const char* shape;
+  };
+  const Case cases[] = {
+      {"no head, several outlines: nothing is dropped, the root is named after the file",
+       "<opml><body><outline text=\"A\"><outline text=\"A1\"/></outline><outline text=\"B\"/>"
+       "<outline text=\"C\"/></body></opml>",
+       "Feeds\n  A\n    A1\n  B\n  C\n"},
+      {"no head, one outline: it is the root",
+       "<opml><body><outline text=\"Only\" _note=\"n\"><outline text=\"x\"/></outline></body></opml>",
+       "Only | n\n  x\n"},
+      {"a head without title and one outline: no blank root above it",
+       "<opml version=\"2.0\"><head><ownerEmail>me@example.org</ownerEmail></head><body>"
+       "<outline text=\"Real root\"><outline text=\"a\"/><outline text=\"b\"/></outline></body></opml>",
+       "Real root\n  a\n  b\n"},
+      {"a blank head title counts as none",
+       "<opml><head><title> \n </title></head><body><outline text=\"R\"/></body></opml>", "R\n"},
+      {"a head without title and several outlines",
+       "<opml><head/><body><outline text=\"a\"/><outline text=\"b\"/></body></opml>", "Feeds\n  a\n  b\n"},
+      {"a head without title and no outline", "<opml><head></head><body/></opml>", "Feeds\n"},
+      {"a titled head keeps naming the root of a lone outline",
+       "<opml><head><title>Doc</title></head><body><outline text=\"Only\"/></body></opml>", "Doc\n  Only\n"},
+      {"a head after the body still names the root",
+       "<opml><body><outline text=\"a\"/><outline text=\"b\"/></body><head><title>Late</title></head></opml>",
+       "Late\n  a\n  b\n"},
+      {"title where text is missing; text wins, even empty",
+       "<opml><body><outline title=\"Feed name\"><outline text=\"t\" title=\"ignored\"/>"
+       "<outline text=\"\" title=\"ignored too\"/><outline/></outline></body></opml>",
+       "Feed name\n  t\n  \n  <none>\n"},
+      {"links go into the note, one a line, after its text",
+       "<opml><head><title>Links</title></head><body>"
+       "<outline text=\"Site\" type=\"link\" url=\"https://example.org/\"/>"
+       "<outline text=\"Blog\" type=\"rss\" xmlUrl=\"https://b.example/feed\" htmlUrl=\"https://b.example/\"/>"
+       "<outline text=\"Noted\" _note=\"read later\" url=\" https://n.example \"/>"
+       "<outline text=\"Twice\" _note=\"see https://t.example\" url=\"https://t.example\" "
+       "htmlUrl=\"https://t.example\"/><outline text=\"Empty\" url=\"\"/>"
+       "<outline text=\"Prefix\" url=\"https://p.example/feed\" htmlUrl=\"https://p.example/\"/></body></opml>",
+       "Links\n  Site | https://example.org/\n  Blog | https://b.example/\nhttps://b.example/feed\n"
+       "  Noted | read later\nhttps://n.example\n  Twice | see https://t.example\n  Empty\n"
+       "  Prefix | https://p.example/feed\nhttps://p.example/\n"},
+  };
+  OPMLParser parser;  // one parser reads every file from scratch
+  for (const Case& c : cases) {
+    IdeaPtr root = parser.parseIdeaFromOPMLData(c.xml, "Feeds");
+    ASSERT_TRUE(root) << c.what;
+    EXPECT_EQ(shape(root).toStdString(), c.shape) << c.what;
+    EXPECT_FALSE(root->parent()) << c.what;
+    // Colours follow the position in the tree that was settled on.
+    EXPECT_EQ(root->color(), themeColor(0, 0)) << c.what;
+    for (size_t i = 0; i < root->ideas().size(); ++i)
+      EXPECT_EQ(root->ideas()[i]->color(), themeColor((i + 1) % ColorTheme::standardThemes().size(), 0)) << c.what;
+  }
+
+  IdeaPtr fixtureRoot = parser.parseIdeaFromOPMLData(fixture("no_head.opml"), "no_head");
+  ASSERT_TRUE(fixtureRoot);
+  EXPECT_EQ(shape(fixtureRoot),
+            "no_head\n  First root\n    Child A\n    Child B\n      Grandchild\n  Second top-level outline\n");
   IdeaPtr again = parser.parseIdeaFromOPMLData(fixture("mixed_case.opml"));
   ASSERT_TRUE(again);
   EXPECT_EQ(shape(again), "Upper Case\n  Element names in capitals\n  <none>\n");
+}
+
+TEST(OPMLParser, AnImportedFileNamesItsRootAfterItself) {
+  auto doc = IdeaDocument::createWithIdentifier("file:///tmp/outlines/My feeds.2024.opml");
+  ASSERT_TRUE(doc->loadFromOPMLData("<opml><head/><body><outline title=\"a\"/><outline title=\"b\"/></body></opml>"));
+  EXPECT_EQ(shape(doc->idea()), "My feeds.2024\n  a\n  b\n");
 }
 
 TEST(OPMLParser, ReadsTheEncodingsOutlinersWrite) {
@@ -111,10 +171,19 @@ TEST(OPMLParser, DeepOutlinesAreReadUpToWhatADocumentCanHoldAndRefusedBeyond) {
 
 TEST(OPMLWriter, WritesTheFileByteForByte) {
   IdeaPtr lonely = Idea::createWithText("Alone");
-  lonely->setNote("the root's note is not exported");
   EXPECT_EQ(OPMLWriter::ideaAsOPML(*lonely),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<opml version=\"1.0\"><head><title>Alone</title></head><body>\n"
+            "</body></opml>");
+  // A root's note can only be read on an outline element: the root becomes the one outline.
+  lonely->setNote("the root's note");
+  lonely->addIdea(Idea::createWithText("child"));
+  EXPECT_EQ(OPMLWriter::ideaAsOPML(*lonely),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<opml version=\"1.0\"><head></head><body>\n"
+            "\t<outline text=\"Alone\" _note=\"the root&#x27;s note\">\n"
+            "\t\t<outline text=\"child\" />\n"
+            "\t</outline>\n"
             "</body></opml>");
 
   IdeaPtr root = Idea::createWithText("Tom & \"Jerry\"");
@@ -185,4 +254,35 @@ TEST(OPMLRoundTrip, TitlesNotesAndShapeSurvive) {
   EXPECT_EQ(back->ideas()[0]->note(), first->note());
   EXPECT_EQ(back->ideas()[0]->text(), first->text());
   EXPECT_NE(back->ideas()[0]->identifier(), first->identifier());
+}
+
+TEST(OPMLRoundTrip, EveryRootShapeReadsBackAsWritten) {
+  auto tree = [](const QString& rootText, const QString& rootNote, std::initializer_list<const char*> children) {
+    IdeaPtr root = Idea::createWithText(rootText);
+    root->setNote(rootNote);
+    for (const char* child : children) root->addIdea(Idea::createWithText(child));
+    return root;
+  };
+  IdeaPtr nested = tree("Same", {}, {"Same"});
+  nested->ideas()[0]->addIdea(Idea::createWithText("below"));
+  nested->ideas()[0]->setNote("child's note");
+  const struct {
+    const char* what;
+    IdeaPtr root;
+  } cases[] = {
+      {"a root with a note and children", tree("Root", "root note\nsecond line", {"a", "b"})},
+      {"a root with a note alone", tree("Root", "n", {})},
+      {"an empty root title and one child", tree("", {}, {"only"})},
+      {"a blank root title and several children", tree(" \t", {}, {"a", "b"})},
+      {"a blank root title alone", tree("", {}, {})},
+      {"a root without note and one child", tree("Root", {}, {"only"})},
+      {"a child titled as the root", nested},
+  };
+  for (const auto& c : cases) {
+    const QString written = OPMLWriter::ideaAsOPML(*c.root);
+    IdeaPtr back = OPMLParser().parseIdeaFromOPMLData(written.toUtf8(), "file name");
+    ASSERT_TRUE(back) << c.what;
+    EXPECT_EQ(shape(back).toStdString(), shape(c.root).toStdString()) << c.what;
+    EXPECT_EQ(OPMLWriter::ideaAsOPML(*back), written) << c.what;
+  }
 }
