@@ -93,6 +93,10 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   class OwnerWatch;
   bool handleMonitoredEvent(const struct Event& event);
   void place(const QRectF& screenRect, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size);
+  // A shown popover taking a new content size: its top-left corner and edge stay where they
+  // are, so what the user is about to click does not move away from the pointer.
+  void placeResized(const QRectF& anchor, const QRectF& screen, const QSizeF& size);
+  void pointArrow(const QRectF& anchor, double across);
   // Gives the shown window the placed frame; false when it cannot be reused.
   bool reshapeShownWindow(View& content);
   void finishShowing(const QRectF& rect, View* positioningView, Window* owner, bool wasShown);
@@ -111,6 +115,7 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   std::shared_ptr<Popover> mKeepAlive;  // set while shown
   int mMonitor = 0;
   bool mTakesKeys = false;
+  bool mResizingInPlace = false;
   QRectF mFrame;
   QRectF mPositioningRect;
   QPointF mArrowTip;
