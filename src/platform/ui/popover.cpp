@@ -268,34 +268,42 @@ void Popover::pointArrow(const QRectF& anchor, double across) {
 }
 
 void Popover::place(const QRectF& anchor, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size) {
+  // Room is sought for the largest size; a popover that will grow stands beside its anchor
+  // before above it, where growing would cover the anchor.
+  const bool grows = !mLargestContentSize.isEmpty();
+  const QSizeF room = size.expandedTo(mLargestContentSize);
   RectEdge edge = preferredEdge;
-  QRectF frame = frameBeside(anchor, edge, size);
+  QRectF frame = frameBeside(anchor, edge, room);
   if (!screen.isEmpty() && !fitsAcross(frame, edge, screen)) {
     // The opposite edge first, then the two edges across: a tall popover beside an anchor in
     // the middle of a short screen fits neither above nor below, but does on a side.
     const RectEdge across = vertical(edge) ? RectEdge::MaxX : RectEdge::MaxY;
-    const RectEdge candidates[] = {opposite(edge), across, opposite(across)};
+    const RectEdge usual[] = {opposite(edge), across, opposite(across)};
+    const RectEdge growing[] = {across, opposite(across), opposite(edge)};
     RectEdge roomiest = edge;
-    double room = roomAcross(frame, edge, screen);
+    double most = roomAcross(frame, edge, screen);
     bool found = false;
-    for (RectEdge candidate : candidates) {
-      const QRectF other = frameBeside(anchor, candidate, size);
+    for (RectEdge candidate : grows ? growing : usual) {
+      const QRectF other = frameBeside(anchor, candidate, room);
       if (fitsAcross(other, candidate, screen)) {
         edge = candidate;
         frame = other;
         found = true;
         break;
       }
-      if (roomAcross(other, candidate, screen) > room) {
-        room = roomAcross(other, candidate, screen);
+      if (roomAcross(other, candidate, screen) > most) {
+        most = roomAcross(other, candidate, screen);
         roomiest = candidate;
       }
     }
     if (!found) {
       edge = roomiest;
-      frame = frameBeside(anchor, edge, size);
+      frame = frameBeside(anchor, edge, room);
     }
   }
+  // Beside the anchor, the arrow points at the middle of what is shown now; the rest of the
+  // room lies below.
+  if (grows && !vertical(edge)) frame.moveTop(anchor.center().y() - size.height() / 2);
   // Along the edge the popover slides to stay on the screen; the arrow keeps pointing. Where
   // no edge had room, it is pushed on the screen across the edge too: the arrow may then
   // cover the anchor, but every part of the content can be reached.
@@ -303,6 +311,16 @@ void Popover::place(const QRectF& anchor, RectEdge preferredEdge, const QRectF& 
     frame.moveLeft(clampInto(frame.left(), frame.width(), screen.left(), screen.right()));
     frame.moveTop(clampInto(frame.top(), frame.height(), screen.top(), screen.bottom()));
   }
+  // The frame of the size shown now, from the same corner; above or left of the anchor its
+  // arrow still reaches the anchor.
+  const QSizeF shown = vertical(edge) ? QSizeF(size.width(), size.height() + kArrowLength)
+                                      : QSizeF(size.width() + kArrowLength, size.height());
+  if (edge == RectEdge::MinY)
+    frame = QRectF(QPointF(frame.left(), frame.bottom() - shown.height()), shown);
+  else if (edge == RectEdge::MinX)
+    frame = QRectF(QPointF(frame.right() - shown.width(), frame.top()), shown);
+  else
+    frame.setSize(shown);
   mEdge = edge;
   mFrame = frame;
   pointArrow(anchor, side(anchor, edge));

@@ -56,6 +56,10 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   // A shown popover takes a new size at once, where it stands.
   QSizeF contentSize() const { return mContentSize; }
   void setContentSize(const QSizeF& size);
+  // The largest size the content takes while shown (its tallest tab): the popover is placed
+  // where that size has room, beside the anchor rather than above it, so that growing later
+  // keeps its place. Empty: only the current size counts.
+  void setLargestContentSize(const QSizeF& size) { mLargestContentSize = size; }
   PopoverDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(PopoverDelegate* delegate) { mDelegate.reset(delegate); }
 
@@ -105,6 +109,7 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   bool mAnimates = false;
   std::shared_ptr<ViewController> mContent;
   QSizeF mContentSize;
+  QSizeF mLargestContentSize;
   WeakRef<PopoverDelegate> mDelegate;
 
   bool mShown = false;

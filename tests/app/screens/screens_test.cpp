@@ -522,3 +522,27 @@ TEST_F(DefaultWindow, APlanetDroppedInTheDockLooksAsItDidBefore) {
   screencheck::keepPicture(after, QStringLiteral("dock_drop_after"));
   EXPECT_EQ(screencheck::changedPixels(before, after, disc, scale()), 0) << "the planet is drawn as before the drag";
 }
+
+TEST_F(DefaultWindow, TheEditPopoverKeepsItsPlaceAcrossTabs) {
+  for (const QSizeF window : {defaultSize(), QSizeF(1024, 679)}) {
+    openCrowded(8, window, QStringLiteral("popover_place_%1").arg(window.height()));
+    // The lowest planet: below it there is little room, so the popover may stand above it.
+    std::int64_t lowest = 0;
+    for (std::int64_t i = 1; i < editor->radial().ideaViewCount(); ++i)
+      if (editor->planet(i).y() > editor->planet(lowest).y()) lowest = i;
+    const IdeaPtr edited = root->ideas()[static_cast<std::size_t>(lowest)];
+    c().onEditIdea(edited->identifier());
+    uitest::advance(0.5);
+    ASSERT_TRUE(c().editPopover() && c().editPopover()->isShown());
+    auto* panel = dynamic_cast<orrery::EditIdeaViewController*>(c().editPopover()->contentViewController().get());
+    ASSERT_NE(panel, nullptr);
+    const QPointF corner = c().editPopover()->frame().topLeft();
+    for (const std::int64_t tab : {1, 2, 0, 2}) {
+      panel->editViewTabBarUserSelectedItem(*panel->tabBar(), tab);
+      uitest::advance(0.5);
+      EXPECT_EQ(c().editPopover()->frame().topLeft(), corner) << "tab " << tab << " at " << window.height();
+    }
+    c().editPopover()->performClose();
+    uitest::advance(0.5);
+  }
+}

@@ -204,6 +204,22 @@ TEST(Popover, ANewSizeWhileShownKeepsItsTopLeftCornerAndEdge) {
       EXPECT_DOUBLE_EQ(f.popover->arrowTip().x(), f.onScreen(c.anchor).center().x());
     }
   }
+  // Told how large it will grow, a popover low on the screen stands beside its anchor with room
+  // for that size, and growing to it moves nothing.
+  f.popover->close();
+  f.popover->setContentSize(QSizeF(300, 100));
+  f.popover->setLargestContentSize(QSizeF(300, 400));
+  const QRectF low(300, screen.height() - 150, 20, 20);
+  f.popover->showRelativeToRect(low, f.root.get(), RectEdge::MaxY);
+  EXPECT_EQ(f.popover->shownEdge(), RectEdge::MaxX);
+  EXPECT_DOUBLE_EQ(f.popover->frame().left(), f.onScreen(low).right());
+  const QPointF corner = f.popover->frame().topLeft();
+  f.popover->setContentSize(QSizeF(300, 400));
+  EXPECT_EQ(f.popover->frame().topLeft(), corner);
+  EXPECT_LE(f.popover->frame().bottom(), screen.bottom());
+  EXPECT_DOUBLE_EQ(f.popover->arrowTip().x(), f.onScreen(low).right());
+  f.popover->setLargestContentSize(QSizeF());
+
   // Only where the new size would leave the screen does it move, as far as it must.
   f.popover->close();
   f.popover->setContentSize(QSizeF(300, 200));
