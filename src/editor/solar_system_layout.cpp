@@ -46,9 +46,7 @@ double SolarSystem::maxRadius() const {
 
 double SolarSystem::radiusAllowing(std::int64_t count) const { return minRadius() / 6 * static_cast<double>(count); }
 
-double SolarSystem::planetFootprint() const {
-  return 2.5 * PlanetDrawer::radiusForPlanetType(0) * scalingFactor();
-}
+double SolarSystem::planetFootprint() const { return 2.5 * PlanetDrawer::radiusForPlanetType(0) * scalingFactor(); }
 
 std::int64_t SolarSystem::elementsFittingRadius(float radius) const {
   // Neighbours at an even spacing stand a chord 2 r sin(pi / n) apart; they fit while that

@@ -21,9 +21,9 @@ MyResultPtr documentOpenFailure(const QString& path, const DocumentError& error,
 
 MyResultPtr namedFileOpenFailure(const QString& path, const QString& reason) {
   // Looked up first and filled in after, so a table entry keeps the name and the reason.
-  const QString text =
-      platform::localizedString(QStringLiteral("mac:Error:FailedToOpenNamedFile"), QStringLiteral("Failed to open file “%1”: %2"))
-          .arg(QFileInfo(path).fileName(), reason);
+  const QString text = platform::localizedString(QStringLiteral("mac:Error:FailedToOpenNamedFile"),
+                                                 QStringLiteral("Failed to open file “%1”: %2"))
+                           .arg(QFileInfo(path).fileName(), reason);
   return MyResult::errorWithText(text);
 }
 

@@ -20,10 +20,10 @@ std::shared_ptr<EditIdeaViewController> EditIdeaViewController::createForPopover
   if (popover) {
     popover->setAnimates(true);
     // Placed with room for its tallest tab, the popover keeps its place when tabs switch.
-    popover->setLargestContentSize(QSizeF(
-        kWidth, EditViewTabBar::desiredHeight() + std::max({ColorSelectionTabView::kPreferredHeight,
-                                                            IconImageTabView::kPreferredHeight,
-                                                            IdeaTextEditTabView::kExtendedHeight})));
+    popover->setLargestContentSize(
+        QSizeF(kWidth, EditViewTabBar::desiredHeight() +
+                           std::max({ColorSelectionTabView::kPreferredHeight, IconImageTabView::kPreferredHeight,
+                                     IdeaTextEditTabView::kExtendedHeight})));
     popover->setContentViewController(controller);
     popover->setDelegate(controller.get());
   }

@@ -242,8 +242,8 @@ void Popover::setContentSize(const QSizeF& size) {
 
 void Popover::placeResized(const QRectF& anchor, const QRectF& screen, const QSizeF& size) {
   const double L = kArrowLength;
-  QRectF frame(mFrame.topLeft(), vertical(mEdge) ? QSizeF(size.width(), size.height() + L)
-                                                 : QSizeF(size.width() + L, size.height()));
+  QRectF frame(mFrame.topLeft(),
+               vertical(mEdge) ? QSizeF(size.width(), size.height() + L) : QSizeF(size.width() + L, size.height()));
   // Only a popover that would run off the screen moves, and only as far as it must.
   if (!screen.isEmpty()) {
     frame.moveLeft(clampInto(frame.left(), frame.width(), screen.left(), screen.right()));
