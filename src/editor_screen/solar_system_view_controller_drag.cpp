@@ -76,9 +76,7 @@ void SolarSystemViewController::updateStatusDueToPossibleDockingUpdate() {
     mDockAreaView->takeIdeaInside(docked, docIdentifier);
     mDockAreaView->setHidden(!docked);
   }
-  // A planet is a shadow only while it is dragged: parked in the dock, its idea still stands
-  // where it was until it is dropped elsewhere, and its planet looks as it did.
-  if (mSolarSystem) mSolarSystem->removeAllShadows();
+  updateShadowStatusForIdea(docked ? docked->identifier() : QString(), docIdentifier);
 }
 
 // Starting drags: the window runs them.

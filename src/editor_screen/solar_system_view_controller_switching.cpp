@@ -145,7 +145,11 @@ void SolarSystemViewController::adoptRadialView(const std::shared_ptr<SolarSyste
   mSolarSystem = radialView;
   if (platform::Window* window = myWindow()) window->makeFirstResponder(radialView.get());
   setOwnIdea(idea);
-  radialView->removeAllShadows();
+  // The planet of the idea parked in the window's dock shows as a shadow.
+  const DragSupportWindow* window = dragWindow();
+  const IdeaPtr docked = window ? window->currentDockedIdea() : nullptr;
+  updateShadowStatusForIdea(docked ? docked->identifier() : QString(),
+                            window ? window->currentDockedDocIdentifier() : QString());
   setUserInteractionEnabled(true);
 }
 

@@ -379,14 +379,14 @@ TEST_F(CommandsTest, TheDockTheDeleteAreaAndTheirDistances) {
   EXPECT_EQ(well->frame().center(), QPointF(1000 - 30, 40 + 30)) << "below the top bar at the right";
   const QPointF wellCentre = well->superview()->convertPointToView(well->frame().center(), nullptr);
 
-  // Parked in the dock from this document: the well shows it, its planet looks as before.
+  // Parked in the dock from this document: its planet is shadowed, the well shows it.
   const IdeaPtr parked = root->ideas()[2];
   EXPECT_EQ(drop(parked, docId(), wellCentre + QPointF(79, 0)), orrery::kDragResultKept);
   EXPECT_EQ(window().currentDockedIdea(), parked);
   EXPECT_EQ(window().currentDockedDocIdentifier(), docId());
   EXPECT_FALSE(well->isHidden());
   ASSERT_TRUE(well->ideaView());
-  EXPECT_FALSE(editor->radial().ideaViewAtIndex(2)->shadowMode()) << "a shadow only while dragged";
+  EXPECT_TRUE(editor->radial().ideaViewAtIndex(2)->shadowMode()) << "the docked idea's planet is a shadow";
 
   // The delete area wins when both are near.
   orrery::DragInfoForIdea info;

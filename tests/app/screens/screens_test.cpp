@@ -500,29 +500,6 @@ TEST_F(DefaultWindow, DropMessagesFitAndReadAgainstTheMap) {
   }
 }
 
-TEST_F(DefaultWindow, APlanetDroppedInTheDockLooksAsItDidBefore) {
-  openCrowded(8, defaultSize(), QStringLiteral("dock_drop"));
-  const QPointF centre = editor->planet(3);
-  const QRectF disc(centre - QPointF(50, 50), QSizeF(100, 100));
-  const QImage before = picture();
-  // A drag of planet 3 from this window (the default source) into the dock.
-  const IdeaPtr dragged = root->ideas()[3];
-  orrery::DragInfoForIdea info;
-  info.ideaIdentifier = dragged->identifier();
-  info.docIdentifier = opened.doc->docIdentifier();
-  info.returnTarget.object = orrery::kDragTargetStart;
-  ASSERT_TRUE(c().dragOperationStarted(info));
-  info.location = c().dockAreaView()->convertRectToView(c().dockAreaView()->bounds(), nullptr).center();
-  ASSERT_EQ(c().dragOperationUpdate(info).object, orrery::kDragTargetDock);
-  std::optional<orrery::DragResult> result;
-  c().dragOperationEnded(info, dragged, opened.doc->docIdentifier(), [&](orrery::DragResult r) { result = r; });
-  uitest::advance(1.0);
-  ASSERT_EQ(result, orrery::kDragResultKept);
-  const QImage after = picture();
-  screencheck::keepPicture(after, QStringLiteral("dock_drop_after"));
-  EXPECT_EQ(screencheck::changedPixels(before, after, disc, scale()), 0) << "the planet is drawn as before the drag";
-}
-
 TEST_F(DefaultWindow, TheEditPopoverKeepsItsPlaceAcrossTabs) {
   for (const QSizeF window : {defaultSize(), QSizeF(1024, 679)}) {
     openCrowded(8, window, QStringLiteral("popover_place_%1").arg(window.height()));
