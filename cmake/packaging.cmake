@@ -16,5 +16,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The mapped fonts and the emoji face are read by name at run time, not linked; so is libcurl,
 # which the program opens when it first transfers (7.85 for the protocol lists it sets).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.85.0), fonts-dejavu-core, fonts-liberation2, fonts-noto-color-emoji")
+string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", qt6-image-formats-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 include(CPack)

@@ -19,12 +19,19 @@ function(orrery_add_shuffled_runs dir)
     if(NOT type STREQUAL "EXECUTABLE" OR NOT target MATCHES "^test_")
       continue()
     endif()
+    # A program that needs its own platform (the screen check's offscreen screens) names it in
+    # its ORRERY_QPA_PLATFORM property; it comes last, so it wins over the default.
+    get_target_property(platform ${target} ORRERY_QPA_PLATFORM)
+    set(environment ${ORRERY_TEST_ENVIRONMENT})
+    if(platform)
+      list(APPEND environment "QT_QPA_PLATFORM=${platform}")
+    endif()
     math(EXPR last "${ORRERY_TEST_SHARDS} - 1")
     foreach(shard RANGE ${last})
       add_test(NAME ${target}.shuffled.${shard} COMMAND ${target} --gtest_shuffle)
       set_tests_properties(${target}.shuffled.${shard} PROPERTIES
         LABELS shuffled
-        ENVIRONMENT "GTEST_TOTAL_SHARDS=${ORRERY_TEST_SHARDS};GTEST_SHARD_INDEX=${shard};${ORRERY_TEST_ENVIRONMENT}")
+        ENVIRONMENT "GTEST_TOTAL_SHARDS=${ORRERY_TEST_SHARDS};GTEST_SHARD_INDEX=${shard};${environment}")
     endforeach()
   endforeach()
   get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)

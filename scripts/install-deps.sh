@@ -18,6 +18,7 @@ PROGRAM_PACKAGES=(
 
 PACKAGES=(
   "${PROGRAM_PACKAGES[@]}"
+  qt6-image-formats-plugins  # reads the TIFF pictures the open panels offer
   ccache
   openssl
   libgtest-dev libgmock-dev libbenchmark-dev

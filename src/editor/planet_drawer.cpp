@@ -313,6 +313,11 @@ void PlanetDrawer::drawText(QPainter& painter) {
   painter.restore();
 }
 
+QString PlanetDrawer::shownTitle() {
+  if (mText.isEmpty()) return mText;
+  return titleLayout().title->shownText();
+}
+
 bool PlanetDrawer::hitsNote(const QPointF& point) const {
   if (mNoteNumber == 0) return false;
   const double s = mScale;

@@ -102,6 +102,8 @@ class PlanetDrawer {
   // Whether a point given relative to the disc centre lies on the (enlarged) note badge.
   bool hitsNote(const QPointF& point) const;
 
+  // The title as drawn: the whole text, or its beginning ending in an ellipsis.
+  QString shownTitle();
   // How many times the title was laid out (the cache's diagnostics).
   int titleLayoutCount() const { return mTitleLayoutCount; }
 

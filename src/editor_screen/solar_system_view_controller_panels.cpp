@@ -228,18 +228,13 @@ void SolarSystemViewController::pleaseStartImageAddition() {
   platform::FilePanelRequest request;
   request.kind = platform::FilePanelRequest::Kind::Open;
   request.directory = desktopFolder();
-  request.allowedFileTypes = {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("tiff"),
-                              QStringLiteral("jpeg"), QStringLiteral("gif")};
+  request.allowedFileTypes = PictureViewController::allowedFileTypes();
   std::weak_ptr<SolarSystemViewController> weak = self();
   platform::beginFilePanel(request, myWindow(), [weak](const platform::FilePanelResult& answer) {
     auto me = weak.lock();
     if (!me || answer.response != platform::kModalResponseOK || answer.paths.isEmpty()) return;
-    const KitImage image = KitImage::readFromURL(answer.paths.front());
-    if (image.isNull()) {
-      CustomAlertView::showErrorResult(
-          MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
-      return;
-    }
+    const KitImage image = PictureViewController::readChosenPicture(answer.paths.front());
+    if (image.isNull()) return;
     if (DragSupportWindow* window = me->dragWindow())
       window->setDockedIdea(Idea::createWithOriginalImage(image), QString());
     me->updateStatusDueToPossibleDockingUpdate();

@@ -39,12 +39,18 @@ QSize bitmapSize(const QSizeF& size) {
 }
 
 // Decodes with a bounded allocation; the header's size is checked before any pixel is read.
-QImage decode(QImageReader& reader) {
+QImage decode(QImageReader& reader, QString* reason = nullptr) {
   reader.setAllocationLimit(int(KitImage::kMaxBitmapBytes / (1024 * 1024)));
   const QSize size = reader.size();
-  if (size.isValid() && !fitsLimit(size.width(), size.height())) return {};
+  if (size.isValid() && !fitsLimit(size.width(), size.height())) {
+    if (reason) *reason = QStringLiteral("The picture is too large");
+    return {};
+  }
   QImage image;
-  if (!reader.read(&image)) return {};
+  if (!reader.read(&image)) {
+    if (reason) *reason = reader.errorString();
+    return {};
+  }
   return image;
 }
 
@@ -103,9 +109,11 @@ bool KitImage::isPNG(const QByteArray& data) {
          data[2] == 'N' && data[3] == 'G';
 }
 
-KitImage KitImage::readFromURL(const QString& path) {
+KitImage KitImage::readFromURL(const QString& path) { return readFromURL(path, nullptr); }
+
+KitImage KitImage::readFromURL(const QString& path, QString* reason) {
   QImageReader reader(path);
-  return KitImage(decode(reader));
+  return KitImage(decode(reader, reason));
 }
 
 KitImage KitImage::fromFilteredImage(const imagefilters::FilteredImage& image, const QRectF& rect) {

@@ -42,6 +42,8 @@ class KitImage {
   // The picture in the file (any format the platform decodes); no bitmap when the file cannot
   // be read or holds no picture.
   static KitImage readFromURL(const QString& path);
+  // The same; when there is no bitmap, `reason` says why in words.
+  static KitImage readFromURL(const QString& path, QString* reason);
   // Renders `rect` of a filtered picture into a new bitmap of the rectangle's size.
   static KitImage fromFilteredImage(const imagefilters::FilteredImage& image, const QRectF& rect);
 

@@ -36,6 +36,9 @@ GraphScrollView::GraphScrollView()
     : mTapPanSwipeDetector(std::make_shared<TapPanSwipeDetector>()),
       mNoteHoverUtility(std::make_unique<NoteHoverUtility>(this)) {
   setFrame(QRectF(0, 0, 1, 1));
+  // Zoomed in, the tile views are far larger than the view: they stop at its edge rather than
+  // covering the top bar above it.
+  layer()->setMasksToBounds(true);
   mTapPanSwipeDetector->setDelegate(this);
   registerActions();
   mAppearanceObserver.observe(GlobalsAppearanceSettingsChangedNotification, nullptr,

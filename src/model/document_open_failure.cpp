@@ -16,10 +16,14 @@ QString documentOpenFailureReason(const QString& path, const DocumentError& erro
 
 MyResultPtr documentOpenFailure(const QString& path, const DocumentError& error, const QString& fallback) {
   if (error.isCancelled()) return MyResult::USER_CANCEL();
+  return namedFileOpenFailure(path, documentOpenFailureReason(path, error, fallback));
+}
+
+MyResultPtr namedFileOpenFailure(const QString& path, const QString& reason) {
   // Looked up first and filled in after, so a table entry keeps the name and the reason.
-  const QString text =
-      platform::localizedString(QStringLiteral("mac:Error:FailedToOpenNamedFile"), QStringLiteral("Failed to open file “%1”: %2"))
-          .arg(QFileInfo(path).fileName(), documentOpenFailureReason(path, error, fallback));
+  const QString text = platform::localizedString(QStringLiteral("mac:Error:FailedToOpenNamedFile"),
+                                                 QStringLiteral("Failed to open file “%1”: %2"))
+                           .arg(QFileInfo(path).fileName(), reason);
   return MyResult::errorWithText(text);
 }
 

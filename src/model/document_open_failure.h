@@ -16,5 +16,7 @@ QString documentOpenFailureReason(const QString& path, const DocumentError& erro
 // "Failed to open file “<name>”: <reason>"; the shared USER_CANCEL value for a cancelled read,
 // which no alert shows.
 MyResultPtr documentOpenFailure(const QString& path, const DocumentError& error, const QString& fallback = {});
+// "Failed to open file “<name>”: <reason>" for any file, a picture among them.
+MyResultPtr namedFileOpenFailure(const QString& path, const QString& reason);
 
 }  // namespace orrery

@@ -5,6 +5,8 @@
 #include "platform/ui/window.h"
 #include "shell/text_undo.h"
 
+#include <algorithm>
+
 namespace orrery {
 
 namespace {
@@ -17,6 +19,11 @@ std::shared_ptr<EditIdeaViewController> EditIdeaViewController::createForPopover
   auto controller = std::make_shared<EditIdeaViewController>(Private{}, popover);
   if (popover) {
     popover->setAnimates(true);
+    // Placed with room for its tallest tab, the popover keeps its place when tabs switch.
+    popover->setLargestContentSize(
+        QSizeF(kWidth, EditViewTabBar::desiredHeight() +
+                           std::max({ColorSelectionTabView::kPreferredHeight, IconImageTabView::kPreferredHeight,
+                                     IdeaTextEditTabView::kExtendedHeight})));
     popover->setContentViewController(controller);
     popover->setDelegate(controller.get());
   }

@@ -8,7 +8,9 @@
 #include "foundation/logging.h"
 #include "foundation/views/base_scroll_view.h"
 #include "foundation/views/colored_view.h"
+#include "foundation/views/custom_alert_view.h"
 #include "foundation/views/modal_choice_controller.h"
+#include "model/document_open_failure.h"
 #include "platform/ui/event.h"
 #include "platform/ui/image_view.h"
 #include "platform/ui/menu.h"
@@ -157,6 +159,16 @@ const QStringList& PictureViewController::allowedFileTypes() {
   return types;
 }
 
+KitImage PictureViewController::readChosenPicture(const QString& path) {
+  QString reason;
+  KitImage picture = KitImage::readFromURL(path, &reason);
+  if (!picture.isNull() && !picture.pixelSize().isEmpty()) return picture;
+  // A name typed into the panel can be of any type, not only of those it lists.
+  if (reason.isEmpty()) reason = QStringLiteral("The file holds no picture");
+  CustomAlertView::showErrorResult(namedFileOpenFailure(path, reason));
+  return {};
+}
+
 PictureViewController::PictureViewController() {
   setActionHandler(platform::Actions::cancelOperation, [this](const platform::ActionSender&) { handleDismissal(); });
 }
@@ -234,15 +246,8 @@ void PictureViewController::pleaseStartImageChange() {
   platform::beginFilePanel(request, viewWindow(), [self](platform::FilePanelResult result) {
     PictureViewController* me = self.get();
     if (!me || result.response != platform::kModalResponseOK || result.paths.isEmpty()) return;
-    const KitImage picture = KitImage::readFromURL(result.paths.first());
-    if (picture.isNull() || picture.pixelSize().isEmpty()) {
-      platform::AlertRequest alert;
-      alert.messageText = Globals::normalLocalizedStringForKey(QStringLiteral("mac:Error:FailedToOpenFile"),
-                                                               QStringLiteral("Failed to open file"));
-      alert.informativeText = QFileInfo(result.paths.first()).fileName();
-      platform::runModalAlert(alert);
-      return;
-    }
+    const KitImage picture = readChosenPicture(result.paths.first());
+    if (picture.isNull()) return;
     me->mImage = picture.nsImage();
     me->mDidChangeImage = true;
     me->mPictureView->setImage(me->mImage);

@@ -3,6 +3,7 @@
 // and replaced by another picture file. It never changes the idea; the presenter reads
 // `didChangeImage` and `image` after dismissing it. Main thread only.
 
+#include "foundation/kit_image.h"
 #include "foundation/views/base_view.h"
 #include "foundation/views/base_view_controller.h"
 #include "foundation/views/button_view.h"
@@ -72,7 +73,11 @@ class PictureViewControllerDelegate : public virtual platform::Trackable {
 class PictureViewController : public BaseViewController, public ButtonViewDelegate, public Layouter {
  public:
   static constexpr double kTopBarHeight = 40;
+  // The picture types this machine opens, in the order the open panels list them.
   static const QStringList& allowedFileTypes();
+  // The picture in a file the user chose; when there is none, an alert names the file and
+  // says why.
+  static KitImage readChosenPicture(const QString& path);
 
   PictureViewController();
   void setImage(const QImage& image);

@@ -4,12 +4,15 @@
 #include "foundation/image_extensions.h"
 #include "foundation/views/view_extensions.h"
 
+#include <algorithm>
+
 namespace orrery {
 
 namespace {
 constexpr double kLabelGap = 28;
 constexpr double kLabelWidth = 400;
 constexpr double kLabelHeight = 40;
+constexpr double kLabelMargin = 20;
 }  // namespace
 
 DragOverlayView::DragOverlayView(const KitImage& screenshot, bool accept) : mAccept(accept) {
@@ -38,6 +41,9 @@ void DragOverlayView::applyLayout() {
   mBlurView->setFrame(bounds());
   viewext::setCenter(*mImageView, bounds().center());
   const QRectF picture = mImageView->frame();
+  // The label takes the lines its text needs at the width the window leaves: a narrow window
+  // or a wide face wraps it rather than cutting it off.
+  mLabel->sizeToFitWidth(std::max(kLabelHeight, bounds().width() - 2 * kLabelMargin));
   const QPointF topMiddle(picture.center().x(), picture.bottom() + kLabelGap);
   mLabel->setFrameOrigin(QPointF(topMiddle.x() - mLabel->frame().width() / 2, topMiddle.y()));
 }

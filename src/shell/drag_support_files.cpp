@@ -120,6 +120,8 @@ bool DragSupportWindow::performFileDrop(const platform::DraggingInfo& info) {
   const QString path = supportedFilePathFromPasteboard(info.draggingPasteboard());
   if (path.isEmpty()) {
     handleDragEndingForSource(true, true, kDragResultRefused);
+    // The overlay that said so has gone with the drop: the notice says it once more.
+    showShortNotificationToUser(localized("File type not supported"));
     return false;
   }
   if (!(info.draggingSourceOperationMask() & (Copy | Generic | Move))) {

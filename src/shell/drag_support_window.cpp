@@ -54,8 +54,10 @@ std::shared_ptr<BaseView> DraggablePlanet::sharedPlanetView() {
 }
 
 DragSupportWindow::DragSupportWindow(const QSizeF& contentSize) : MyWindow(contentSize) {
-  setDraggingDestination(this, {QString::fromLatin1(kIdeaPasteboardType),
-                                QString::fromLatin1(platform::kPasteboardTypeURIList)});
+  // Plain text is taken too, only to say that it cannot be dropped here.
+  setDraggingDestination(
+      this, {QString::fromLatin1(kIdeaPasteboardType), QString::fromLatin1(platform::kPasteboardTypeURIList),
+             QString::fromLatin1(platform::kPasteboardTypeText)});
   // Promised files of earlier runs go at the first window; this run's at quit.
   static std::once_flag once;
   std::call_once(once, [] {

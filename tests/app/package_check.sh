@@ -19,9 +19,10 @@ field() { printf '%s\n' "$info" | sed -n "s/^ $1: //p"; }
 [ "$(field Package)" = orrery ] || fail "Package"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture"
 depends=$(field Depends)
-# What the program links, as the system's packages name it, and the fonts it maps by name.
+# What the program links, as the system's packages name it, the fonts it maps by name and the
+# plugin that reads the TIFF pictures its open panels offer.
 for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libcurl4 libssl3 zlib1g libminizip1 \
-               libsimdjson14 fonts-dejavu-core fonts-liberation2 fonts-noto-color-emoji; do
+               libsimdjson14 fonts-dejavu-core fonts-liberation2 fonts-noto-color-emoji qt6-image-formats-plugins; do
   [[ ",$depends," == *", $package"[\ \(,]* || "$depends" == "$package"[\ \(,]* ]] || fail "no dependency on $package: $depends"
 done
 

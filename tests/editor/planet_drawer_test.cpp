@@ -1,6 +1,9 @@
 #include "editor/planet_drawer.h"
 #include "editor_test_support.h"
+#include "export/support/recording_device.h"
 #include "model/icon_image.h"
+
+#include <QPainter>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +165,55 @@ TEST(PlanetDrawerTitle, LaidOutOnceUntilWhatItShowsChanges) {
   drawer.setScale(0.5);
   render(drawer, 1);
   EXPECT_EQ(drawer.titleLayoutCount(), 6);
+}
+
+TEST(PlanetDrawerTitle, WhatDoesNotFitEndsInAnEllipsis) {
+  struct Case {
+    PlanetType type;
+    QString title;
+    bool cut;
+  };
+  const QString longWord = QStringLiteral("Supercalifragilisticexpialidociously");
+  const Case cases[] = {
+      {0, QStringLiteral("Food"), false},
+      {0, QStringLiteral("Holiday plans with the family"), false},
+      {0, QStringLiteral("A long planet title that runs on past the lines its disc has room for, and then some "
+                         "more words after those"),
+       true},
+      {0, longWord + QLatin1Char(' ') + longWord + QLatin1Char(' ') + longWord, true},
+      {0, QStringLiteral("first line\nsecond line\nthird line\nfourth line\nfifth line\nsixth line\nseventh line\n"
+                         "eighth line\nninth line\ntenth line\neleventh line"),
+       true},
+      {1, QStringLiteral("Japan and the cities we want to see on the long journey next spring, with the family, "
+                         "the grandparents and the dog, if the hotels on the way let us bring him along"),
+       true},
+      {2, QStringLiteral("Japanese gardens and the temples of Kyoto, Nara and Kamakura in the spring"), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title.toStdString());
+    PlanetDrawer drawer(c.type);
+    drawer.setText(c.title);
+    // What the painter was asked to write, line after line.
+    exporttest::RecordingDevice device(400, 400);
+    {
+      QPainter painter(&device);
+      drawer.drawInCurrentContext(painter);
+    }
+    QStringList lines;
+    for (const auto& text : device.engine().texts) lines << text.text.trimmed();
+    const QString drawn = lines.join(QLatin1Char(' ')).simplified();
+    const QString whole = c.title.simplified();
+    if (!c.cut) {
+      EXPECT_EQ(drawn, whole);
+      continue;
+    }
+    ASSERT_TRUE(drawn.endsWith(QChar(0x2026))) << "drawn: " << drawn.toStdString();
+    const QString kept = drawn.chopped(1).trimmed();
+    // Words broken across lines come together again without the space between their lines.
+    EXPECT_TRUE(QString(whole).remove(QLatin1Char(' ')).startsWith(QString(kept).remove(QLatin1Char(' '))))
+        << "drawn: " << drawn.toStdString();
+    EXPECT_LT(kept.size(), whole.size());
+  }
 }
 
 TEST(PlanetDrawerBadInput, OddTitlesPicturesAndNoColourDrawWithoutCrashing) {

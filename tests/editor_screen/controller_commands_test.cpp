@@ -463,14 +463,15 @@ TEST_F(CommandsTest, PicturesAndImportsWaitInTheDock) {
   ASSERT_FALSE(menus->menus.empty());
   EXPECT_EQ(menus->menus.back(), (QStringList{"Add Image", "Add Web Link"}));
   ASSERT_EQ(menus->panels.size(), 1u);
-  EXPECT_TRUE(menus->panels.back().allowedFileTypes.contains(QStringLiteral("gif")));
+  EXPECT_EQ(menus->panels.back().allowedFileTypes, orrery::PictureViewController::allowedFileTypes());
+  EXPECT_TRUE(menus->panels.back().allowedFileTypes.contains(QStringLiteral("tiff")));
   ASSERT_TRUE(window().currentDockedIdea());
   EXPECT_EQ(window().currentDockedIdea()->ideaType(), orrery::IdeaTypeImage);
   EXPECT_TRUE(window().currentDockedDocIdentifier().isEmpty());
   EXPECT_FALSE(c().dockAreaView()->isHidden());
   EXPECT_EQ(c().realIdea()->ideas().size(), 1u) << "pictures never enter the tree directly";
 
-  // A file that does not decode: a clear message, the dock unchanged.
+  // A file that does not decode: a message naming it and why, the dock unchanged.
   const IdeaPtr before = window().currentDockedIdea();
   ok.paths = {path(QStringLiteral("junk.png"))};
   menus->panelAnswers.push_back(ok);
@@ -478,7 +479,9 @@ TEST_F(CommandsTest, PicturesAndImportsWaitInTheDock) {
   c().pleaseStartImageAddition();
   uitest::advance(0.01);
   ASSERT_EQ(menus->alerts.size(), 1u);
-  EXPECT_EQ(menus->alerts.back().informativeText, QStringLiteral("Failed to open file"));
+  const QString said = menus->alerts.back().informativeText;
+  EXPECT_TRUE(said.startsWith(QStringLiteral("Failed to open file “junk.png”: "))) << said.toStdString();
+  EXPECT_GT(said.section(QStringLiteral("”: "), 1).trimmed().size(), 3) << said.toStdString();
   EXPECT_EQ(window().currentDockedIdea(), before);
 
   // Import: the file's tree lands in the dock as an idea of no document.

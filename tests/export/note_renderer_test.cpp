@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 namespace orrery {
@@ -145,6 +146,29 @@ TEST(NoteRenderer, LinksAreSkippedAndNumbersKeepTheirDigits) {
   RecordingDelegate small(QSizeF(746, 1090));
   render(small, *mapWithNotes(1, "n"), 7);
   EXPECT_EQ(small.numbers(0).front().text, "007");
+}
+
+TEST(NoteRenderer, ALongTitleIsShownWholeAboveItsNote) {
+  const QString title = "A title long enough to need three or four lines in its column of the notes page";
+  IdeaPtr root = Idea::createWithText("root");
+  IdeaPtr child = Idea::createWithText(title);
+  child->setNote("the note");
+  root->addIdea(child);
+  RecordingDelegate delegate(QSizeF(746, 1090));
+  render(delegate, *root);
+  ASSERT_EQ(delegate.pages.size(), 1u);
+  QStringList words;
+  double lowestTitleLine = 0, noteLine = 0;
+  for (const DrawnText& t : delegate.texts(0)) {
+    if (t.text == "the note") {
+      noteLine = t.origin.y();
+    } else if (t.text != "NOTES" && t.text != "001") {
+      words += t.text.split(' ', Qt::SkipEmptyParts);
+      lowestTitleLine = std::max(lowestTitleLine, t.origin.y());
+    }
+  }
+  EXPECT_EQ(words.join(' '), title) << "every word of the title, in order";
+  EXPECT_GT(noteLine, lowestTitleLine + 12) << "the note starts below the title's last line";
 }
 
 TEST(NoteRenderer, AMapWithoutNotesBeginsNoPage) {

@@ -182,9 +182,10 @@ TEST(DragFilesIn, WhatCannotBeReadIsRefusedOrReportedAndTheDockKeepsItsIdea) {
   QStringList many;
   for (int i = 0; i < 10000; ++i) many << o.files.filePath(QStringLiteral("f%1.png").arg(i));
   const std::vector<Case> cases = {
-      {{o.write("notes.txt", "hi")}, Qt::CopyAction, false, false, nullptr},
-      {{broken, o.write("two.png", "x")}, Qt::CopyAction, false, false, nullptr},
-      {many, Qt::CopyAction, false, false, nullptr},
+      {{o.write("notes.txt", "hi")}, Qt::CopyAction, false, false, "File type not supported"},
+      {{broken, o.write("two.png", "x")}, Qt::CopyAction, false, false, "File type not supported"},
+      {many, Qt::CopyAction, false, false, "File type not supported"},
+      {{}, Qt::CopyAction, false, false, "File type not supported"},  // plain text
       {{o.write("linked.png", pngBytes(QSize(2, 2), Qt::red))}, Qt::LinkAction, true, true, nullptr},
       {{broken}, Qt::CopyAction, true, true, "Error importing contents"},
       {{huge}, Qt::CopyAction, true, true, "Error importing contents"},
@@ -192,9 +193,10 @@ TEST(DragFilesIn, WhatCannotBeReadIsRefusedOrReportedAndTheDockKeepsItsIdea) {
       {{fifo}, Qt::CopyAction, true, true, "Error importing contents"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.paths.front().toStdString());
+    SCOPED_TRACE(c.paths.isEmpty() ? std::string("text") : c.paths.front().toStdString());
     const int before = o.screen->ends();
-    auto data = urls(c.paths);
+    auto data = c.paths.isEmpty() ? std::make_unique<QMimeData>() : urls(c.paths);
+    if (c.paths.isEmpty()) data->setText(QStringLiteral("words from another program"));
     ASSERT_TRUE(o.enter(*data, c.actions));
     ASSERT_TRUE(o.w->overlay());
     EXPECT_EQ(o.w->overlay()->accepts(), c.overlayAccepts);

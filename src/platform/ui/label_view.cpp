@@ -5,12 +5,34 @@
 #include <QTextDocument>
 #include <QTextOption>
 
+#include <algorithm>
 #include <cmath>
 
 namespace platform {
 namespace {
 constexpr double kSidePadding = 2.0;
+
+// The first `count` characters of the text, with the attributes they had.
+AttributedString leftPart(const AttributedString& text, int count) {
+  AttributedString part;
+  for (const auto& run : text.runs()) {
+    const int length = std::min(run.length, count - run.start);
+    if (length <= 0) break;
+    part.append(text.string().mid(run.start, length), run.attributes);
+  }
+  return part;
 }
+
+double idealWidth(const AttributedString& text, const QFont& font, const QColor& color, TextAlignment alignment) {
+  QTextDocument doc;
+  fillTextDocument(doc, text, font, color, alignment);
+  QTextOption option = doc.defaultTextOption();
+  option.setWrapMode(QTextOption::NoWrap);
+  doc.setDefaultTextOption(option);
+  return doc.idealWidth();
+}
+
+}  // namespace
 
 LabelView::LabelView() : LabelView(QRectF()) {}
 
@@ -64,13 +86,39 @@ QSizeF LabelView::fittingSize() const {
 
 void LabelView::sizeToFit() { setFrameSize(fittingSize()); }
 
+AttributedString LabelView::shownText() const {
+  const double room = bounds().width() - 2 * kSidePadding;
+  // Text of several lines keeps its lines; only a single line is cut.
+  if (mText.isEmpty() || mText.string().contains(QLatin1Char('\n')) ||
+      idealWidth(mText, mFont, mTextColor, mAlignment) <= room + 0.5)
+    return mText;
+  // The longest beginning that still fits with the ellipsis after it.
+  const QString ellipsis(QChar(0x2026));
+  const TextAttributes last = mText.runs().empty() ? TextAttributes{} : mText.runs().back().attributes;
+  auto cut = [&](int count) {
+    AttributedString part = leftPart(mText, count);
+    while (!part.string().isEmpty() && part.string().back().isSpace()) part = leftPart(part, part.string().size() - 1);
+    part.append(ellipsis, part.runs().empty() ? last : part.runs().back().attributes);
+    return part;
+  };
+  int fits = 0, tooLong = static_cast<int>(mText.string().size());
+  while (tooLong - fits > 1) {
+    const int middle = (fits + tooLong) / 2;
+    if (idealWidth(cut(middle), mFont, mTextColor, mAlignment) <= room + 0.5)
+      fits = middle;
+    else
+      tooLong = middle;
+  }
+  return cut(fits);
+}
+
 void LabelView::drawRect(QPainter& painter, const QRectF& dirtyRect) {
   (void)dirtyRect;
   const QRectF b = bounds();
   if (mDrawsBackground) painter.fillRect(b, mBackground);
   if (mText.isEmpty()) return;
   QTextDocument doc;
-  fillTextDocument(doc, mText, mFont, mTextColor, mAlignment);
+  fillTextDocument(doc, shownText(), mFont, mTextColor, mAlignment);
   QTextOption option = doc.defaultTextOption();
   option.setWrapMode(QTextOption::NoWrap);
   doc.setDefaultTextOption(option);

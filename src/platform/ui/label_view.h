@@ -29,6 +29,8 @@ class LabelView : public View {
 
   // The size the text needs, with the field's 2-point side padding.
   QSizeF fittingSize() const;
+  // The text as drawn: a line wider than the label is cut short with an ellipsis.
+  AttributedString shownText() const;
   void sizeToFit();
 
   void drawRect(QPainter& painter, const QRectF& dirtyRect) override;

@@ -39,6 +39,17 @@ RectEdge opposite(RectEdge edge) {
   return RectEdge::MaxY;
 }
 
+// Where the edge of a rectangle lies, across the edge.
+double side(const QRectF& rect, RectEdge edge) {
+  switch (edge) {
+    case RectEdge::MaxY: return rect.bottom();
+    case RectEdge::MinY: return rect.top();
+    case RectEdge::MaxX: return rect.right();
+    case RectEdge::MinX: return rect.left();
+  }
+  return rect.bottom();
+}
+
 // The whole popover beside `edge` of the anchor, centred on it along the edge.
 QRectF frameBeside(const QRectF& anchor, RectEdge edge, const QSizeF& content) {
   const double L = Popover::kArrowLength;
@@ -222,38 +233,77 @@ void Popover::setContentSize(const QSizeF& size) {
   if (size == mContentSize) return;
   mContentSize = size;
   // A shown popover takes its new size where it stands, at once.
-  if (View* view = mPositioningView.get(); mShown && view) showRelativeToRect(mPositioningRect, view, mPreferredEdge);
+  if (View* view = mPositioningView.get(); mShown && view) {
+    mResizingInPlace = true;
+    showRelativeToRect(mPositioningRect, view, mPreferredEdge);
+    mResizingInPlace = false;
+  }
+}
+
+void Popover::placeResized(const QRectF& anchor, const QRectF& screen, const QSizeF& size) {
+  const double L = kArrowLength;
+  QRectF frame(mFrame.topLeft(),
+               vertical(mEdge) ? QSizeF(size.width(), size.height() + L) : QSizeF(size.width() + L, size.height()));
+  // Only a popover that would run off the screen moves, and only as far as it must.
+  if (!screen.isEmpty()) {
+    frame.moveLeft(clampInto(frame.left(), frame.width(), screen.left(), screen.right()));
+    frame.moveTop(clampInto(frame.top(), frame.height(), screen.top(), screen.bottom()));
+  }
+  mFrame = frame;
+  pointArrow(anchor, side(frame, opposite(mEdge)));
+}
+
+void Popover::pointArrow(const QRectF& anchor, double across) {
+  // Along the edge the arrow points at the anchor's middle, as near as the rounded corners
+  // allow; `across` is where its tip stands across the edge.
+  const QRectF& frame = mFrame;
+  const double margin = kCornerRadius + kArrowBase / 2;
+  if (vertical(mEdge))
+    mArrowTip = QPointF(std::clamp(anchor.center().x(), frame.left() + std::min(margin, frame.width() / 2),
+                                   frame.right() - std::min(margin, frame.width() / 2)),
+                        across);
+  else
+    mArrowTip = QPointF(across, std::clamp(anchor.center().y(), frame.top() + std::min(margin, frame.height() / 2),
+                                           frame.bottom() - std::min(margin, frame.height() / 2)));
 }
 
 void Popover::place(const QRectF& anchor, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size) {
+  // Room is sought for the largest size; a popover that will grow stands beside its anchor
+  // before above it, where growing would cover the anchor.
+  const bool grows = !mLargestContentSize.isEmpty();
+  const QSizeF room = size.expandedTo(mLargestContentSize);
   RectEdge edge = preferredEdge;
-  QRectF frame = frameBeside(anchor, edge, size);
+  QRectF frame = frameBeside(anchor, edge, room);
   if (!screen.isEmpty() && !fitsAcross(frame, edge, screen)) {
     // The opposite edge first, then the two edges across: a tall popover beside an anchor in
     // the middle of a short screen fits neither above nor below, but does on a side.
     const RectEdge across = vertical(edge) ? RectEdge::MaxX : RectEdge::MaxY;
-    const RectEdge candidates[] = {opposite(edge), across, opposite(across)};
+    const RectEdge usual[] = {opposite(edge), across, opposite(across)};
+    const RectEdge growing[] = {across, opposite(across), opposite(edge)};
     RectEdge roomiest = edge;
-    double room = roomAcross(frame, edge, screen);
+    double most = roomAcross(frame, edge, screen);
     bool found = false;
-    for (RectEdge candidate : candidates) {
-      const QRectF other = frameBeside(anchor, candidate, size);
+    for (RectEdge candidate : grows ? growing : usual) {
+      const QRectF other = frameBeside(anchor, candidate, room);
       if (fitsAcross(other, candidate, screen)) {
         edge = candidate;
         frame = other;
         found = true;
         break;
       }
-      if (roomAcross(other, candidate, screen) > room) {
-        room = roomAcross(other, candidate, screen);
+      if (roomAcross(other, candidate, screen) > most) {
+        most = roomAcross(other, candidate, screen);
         roomiest = candidate;
       }
     }
     if (!found) {
       edge = roomiest;
-      frame = frameBeside(anchor, edge, size);
+      frame = frameBeside(anchor, edge, room);
     }
   }
+  // Beside the anchor, the arrow points at the middle of what is shown now; the rest of the
+  // room lies below.
+  if (grows && !vertical(edge)) frame.moveTop(anchor.center().y() - size.height() / 2);
   // Along the edge the popover slides to stay on the screen; the arrow keeps pointing. Where
   // no edge had room, it is pushed on the screen across the edge too: the arrow may then
   // cover the anchor, but every part of the content can be reached.
@@ -261,23 +311,19 @@ void Popover::place(const QRectF& anchor, RectEdge preferredEdge, const QRectF& 
     frame.moveLeft(clampInto(frame.left(), frame.width(), screen.left(), screen.right()));
     frame.moveTop(clampInto(frame.top(), frame.height(), screen.top(), screen.bottom()));
   }
-  const double margin = kCornerRadius + kArrowBase / 2;
-  QPointF tip;
-  switch (edge) {
-    case RectEdge::MaxY: tip = QPointF(anchor.center().x(), anchor.bottom()); break;
-    case RectEdge::MinY: tip = QPointF(anchor.center().x(), anchor.top()); break;
-    case RectEdge::MaxX: tip = QPointF(anchor.right(), anchor.center().y()); break;
-    case RectEdge::MinX: tip = QPointF(anchor.left(), anchor.center().y()); break;
-  }
-  if (vertical(edge))
-    tip.setX(std::clamp(tip.x(), frame.left() + std::min(margin, frame.width() / 2),
-                        frame.right() - std::min(margin, frame.width() / 2)));
+  // The frame of the size shown now, from the same corner; above or left of the anchor its
+  // arrow still reaches the anchor.
+  const QSizeF shown = vertical(edge) ? QSizeF(size.width(), size.height() + kArrowLength)
+                                      : QSizeF(size.width() + kArrowLength, size.height());
+  if (edge == RectEdge::MinY)
+    frame = QRectF(QPointF(frame.left(), frame.bottom() - shown.height()), shown);
+  else if (edge == RectEdge::MinX)
+    frame = QRectF(QPointF(frame.right() - shown.width(), frame.top()), shown);
   else
-    tip.setY(std::clamp(tip.y(), frame.top() + std::min(margin, frame.height() / 2),
-                        frame.bottom() - std::min(margin, frame.height() / 2)));
+    frame.setSize(shown);
   mEdge = edge;
   mFrame = frame;
-  mArrowTip = tip;
+  pointArrow(anchor, side(anchor, edge));
 }
 
 void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, RectEdge preferredEdge) {
@@ -297,7 +343,11 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
   const QPointF origin = canvas->mapToGlobal(QPointF(0, 0));
   const QRectF anchor = inWindow.translated(origin);
   QScreen* screen = canvas->screen() ? canvas->screen() : QGuiApplication::primaryScreen();
-  place(anchor, preferredEdge, screen ? QRectF(screen->availableGeometry()) : QRectF(), size);
+  const QRectF area = screen ? QRectF(screen->availableGeometry()) : QRectF();
+  if (mResizingInPlace && wasShown)
+    placeResized(anchor, area, size);
+  else
+    place(anchor, preferredEdge, area, size);
 
   mPreferredEdge = preferredEdge;
   // A shown popover keeps the keys it took; it needs a new window only to start taking them.

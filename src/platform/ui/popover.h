@@ -56,6 +56,10 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   // A shown popover takes a new size at once, where it stands.
   QSizeF contentSize() const { return mContentSize; }
   void setContentSize(const QSizeF& size);
+  // The largest size the content takes while shown (its tallest tab): the popover is placed
+  // where that size has room, beside the anchor rather than above it, so that growing later
+  // keeps its place. Empty: only the current size counts.
+  void setLargestContentSize(const QSizeF& size) { mLargestContentSize = size; }
   PopoverDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(PopoverDelegate* delegate) { mDelegate.reset(delegate); }
 
@@ -93,6 +97,10 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   class OwnerWatch;
   bool handleMonitoredEvent(const struct Event& event);
   void place(const QRectF& screenRect, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size);
+  // A shown popover taking a new content size: its top-left corner and edge stay where they
+  // are, so what the user is about to click does not move away from the pointer.
+  void placeResized(const QRectF& anchor, const QRectF& screen, const QSizeF& size);
+  void pointArrow(const QRectF& anchor, double across);
   // Gives the shown window the placed frame; false when it cannot be reused.
   bool reshapeShownWindow(View& content);
   void finishShowing(const QRectF& rect, View* positioningView, Window* owner, bool wasShown);
@@ -101,6 +109,7 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   bool mAnimates = false;
   std::shared_ptr<ViewController> mContent;
   QSizeF mContentSize;
+  QSizeF mLargestContentSize;
   WeakRef<PopoverDelegate> mDelegate;
 
   bool mShown = false;
@@ -111,6 +120,7 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   std::shared_ptr<Popover> mKeepAlive;  // set while shown
   int mMonitor = 0;
   bool mTakesKeys = false;
+  bool mResizingInPlace = false;
   QRectF mFrame;
   QRectF mPositioningRect;
   QPointF mArrowTip;

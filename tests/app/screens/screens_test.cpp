@@ -5,6 +5,8 @@
 
 #include "screen_check.h"
 
+#include "drawing_check.h"
+
 #include "controller_test_support.h"
 
 #include "app/about_window.h"
@@ -12,25 +14,35 @@
 #include "app/menu_helper.h"
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
+#include "app/window_placement.h"
 #include "editor_screen/editor_screens.h"
 #include "export/sharing_view_controller.h"
 #include "foundation/views/container_view.h"
+#include "foundation/views/progress_hud.h"
 #include "foundation/views/screenshot.h"
+#include "graph/graph_scroll_view.h"
 #include "home/home_screens.h"
 #include "home/home_view_controller.h"
+#include "model/color_theme.h"
 #include "panels/edit_idea_view_controller.h"
 #include "panels/edit_view_tab_bar.h"
 #include "platform/ui/application.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/popover.h"
 #include "scripted_presenter.h"
+#include "shell/drag_overlay_view.h"
 #include "shell/drag_support.h"
 #include "shell/screen_factory.h"
 #include "shell/welcome_screen_view.h"
 
+#include <QCoreApplication>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMimeData>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <QUrl>
 
 using namespace controllertest;
 using screencheck::checkWindow;
@@ -300,4 +312,214 @@ TEST_F(Screens, AboutAndLegalNotices) {
   uitest::advance(1.0);
   expectClean(legal, QStringLiteral("legal_notices"));
   legal.close();
+}
+
+// The default window of a 1440 × 900 screen, crowded maps, drops and zooming: besides the
+// window check, discs must not cover each other, texts must be whole or end in an ellipsis,
+// text must read against what is behind it and the graph must stay in its own area.
+
+namespace {
+
+class DefaultWindow : public Screens {
+ protected:
+  // The frame a new window takes on the large screen.
+  static QSizeF defaultSize() {
+    return orrery::placement::newWindowFrame(QRectF(screenFor(QSizeF(1440, 900))->availableGeometry())).size();
+  }
+
+  // "Japan and the cities we want to see" with `count` children, one of them long enough to
+  // need more lines than its disc has; the first has children of its own.
+  void openCrowded(int count, const QSizeF& size, const QString& name, bool drilled = false) {
+    editor.reset();
+    root = idea(QStringLiteral("Japan and the cities we want to see"), 0);
+    // The darkest colour a sun can have: what lies behind the messages in the middle.
+    for (const auto& theme : orrery::ColorTheme::standardThemes())
+      for (const auto& colour : theme->colors())
+        if (qGray(colour->uiColor().rgb()) < qGray(root->color()->uiColor().rgb())) root->setColor(colour);
+    const QStringList titles = {QStringLiteral("Food"), QStringLiteral("Cities"), QStringLiteral("Idea 2"),
+                                QStringLiteral("A long planet title that runs on past the lines its disc has room "
+                                               "for, and then some more words"),
+                                QStringLiteral("Temples"), QStringLiteral("Trains"), QStringLiteral("Hotels"),
+                                QStringLiteral("Budget"), QStringLiteral("Language")};
+    for (int i = 0; i < count; ++i) root->addIdea(idea(titles[i % titles.size()], i + 1));
+    for (const char* text : {"Sushi", "Ramen", "Tempura"}) root->ideas()[0]->addIdea(idea(QString::fromLatin1(text), 2));
+    opened = createLocal(path(name + QStringLiteral(".orrery")), root);
+    ASSERT_GE(opened.token, 1);
+    const QString shown = drilled ? root->ideas()[0]->identifier() : QString();
+    editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, shown), &app);
+    placeOnItsScreen(editor->window(), size);
+    uitest::advance(1.0);
+  }
+
+  void expectReadable(const QString& name) {
+    platform::View& content = *editor->window().contentView();
+    const QStringList overlaps = screencheck::overlappingDiscs(content);
+    EXPECT_TRUE(overlaps.isEmpty()) << name.toStdString() << ": discs overlap\n  "
+                                    << overlaps.join(QStringLiteral("\n  ")).toStdString();
+    const QStringList cut = screencheck::cutTexts(content);
+    EXPECT_TRUE(cut.isEmpty()) << name.toStdString() << ": cut without an ellipsis\n  "
+                               << cut.join(QStringLiteral("\n  ")).toStdString();
+    expectClean(editor->window(), name);
+  }
+
+  // The window's picture, one pixel per point.
+  QImage picture() {
+    editor->window().displayIfNeeded();
+    return editor->window().snapshot();
+  }
+  double scale() { return picture().width() / std::max(1.0, editor->window().contentSize().width()); }
+};
+
+}  // namespace
+
+TEST_F(DefaultWindow, CrowdedMapsStandApartWithWholeOrEllipsisedTitles) {
+  const QSizeF size = defaultSize();
+  ASSERT_EQ(size, QSizeF(1172, 760)) << "the default window of a 1440 × 900 screen";
+  for (const auto& [count, window] : {std::pair{8, size}, std::pair{9, size}, std::pair{8, QSizeF(1024, 679)},
+                                      std::pair{9, QSizeF(1440, 860)}}) {
+    for (const bool drilled : {false, true}) {
+      const QString name = QStringLiteral("crowded_%1_%2x%3%4")
+                               .arg(count)
+                               .arg(window.width())
+                               .arg(window.height())
+                               .arg(drilled ? "_drilled" : "");
+      openCrowded(count, window, name, drilled);
+      expectReadable(name);
+    }
+  }
+}
+
+TEST_F(DefaultWindow, TheZoomedGraphStaysBelowTheTopBar) {
+  openCrowded(9, defaultSize(), QStringLiteral("graph_zoom"));
+  c().cmdToggleMindmap();
+  uitest::advance(2.0);
+  ASSERT_TRUE(c().graphScrollView());
+  ASSERT_TRUE(waitFor([&] {
+    uitest::advance(0.05);
+    return !c().graphScrollView()->isBuilding() && c().graphScrollView()->graphView();
+  }));
+  uitest::advance(1.0);
+  const QImage before = picture();
+  for (int step = 0; step < 6; ++step) {
+    c().graphScrollView()->cmdZoomIn();
+    uitest::advance(0.5);
+  }
+  uitest::advance(2.0);
+  const QImage after = picture();
+  screencheck::keepPicture(after, QStringLiteral("graph_zoomed_in"));
+  EXPECT_GT(screencheck::changedPixels(before, after, c().solarSystemFrame(), scale()), 1000) << "the graph zoomed in";
+  const QRectF bar(0, 0, editor->window().contentSize().width(), SolarSystemViewController::topBarHeight());
+  EXPECT_EQ(screencheck::changedPixels(before, after, bar, scale()), 0) << "the graph drew over the top bar";
+}
+
+namespace {
+
+// Another program's drag over the editor's window, dropped at the end.
+bool dragFromElsewhere(platform::Window& window, QMimeData& data, bool drop) {
+  const QPoint at = (QPointF(window.contentSize().width(), window.contentSize().height()) / 2).toPoint();
+  if (!drop) {
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.canvas(), &enter);
+    return enter.isAccepted();
+  }
+  QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(window.canvas(), &dropped);
+  return dropped.isAccepted();
+}
+
+// The newest short notice in the window.
+std::shared_ptr<orrery::ProgressHUD> newestNotice(orrery::MyWindow& window) {
+  std::shared_ptr<orrery::ProgressHUD> found;
+  for (const auto& view : window.containerView()->subviews())
+    if (auto hud = std::dynamic_pointer_cast<orrery::ProgressHUD>(view)) found = hud;
+  return found;
+}
+
+}  // namespace
+
+TEST_F(DefaultWindow, DropMessagesFitAndReadAgainstTheMap) {
+  QTemporaryDir files;
+  const QString picturePath = files.filePath(QStringLiteral("photo.png"));
+  QImage photo(30, 20, QImage::Format_RGB32);
+  photo.fill(Qt::darkGreen);
+  ASSERT_TRUE(photo.save(picturePath));
+  for (const QSizeF window : {QSizeF(1172, 710), QSizeF(710, 520)}) {
+    const QString size = QStringLiteral("%1x%2").arg(window.width()).arg(window.height());
+    openCrowded(8, window, QStringLiteral("drop_%1").arg(size));
+    auto& shell = static_cast<orrery::MyWindow&>(editor->window());
+
+    // Plain text from another program: refused, saying why, while it hovers and after the drop.
+    QMimeData text;
+    text.setText(QStringLiteral("some words"));
+    ASSERT_TRUE(dragFromElsewhere(shell, text, /*drop=*/false)) << "the window hears of the text";
+    auto* dragWindow = dynamic_cast<orrery::DragSupportWindow*>(&shell);
+    ASSERT_TRUE(dragWindow && dragWindow->overlay());
+    EXPECT_FALSE(dragWindow->overlay()->accepts());
+    const QStringList cut = screencheck::cutTexts(*dragWindow->overlay());
+    EXPECT_TRUE(cut.isEmpty()) << size.toStdString() << ": " << cut.join(QStringLiteral("; ")).toStdString();
+    const auto& label = dragWindow->overlay()->label();
+    const QImage withLabel = picture();
+    screencheck::keepPicture(withLabel, QStringLiteral("drop_refused_%1").arg(size));
+    label->setHidden(true);
+    const QImage withoutLabel = picture();
+    label->setHidden(false);
+    EXPECT_GE(screencheck::textContrast(withLabel, withoutLabel, label->convertRectToView(label->bounds(), nullptr),
+                                        scale()),
+              4.5)
+        << size.toStdString() << ": \"" << label->text().toStdString() << "\" against the blurred map";
+    dragFromElsewhere(shell, text, /*drop=*/true);
+    uitest::advance(0.3);
+    ASSERT_TRUE(newestNotice(shell));
+    EXPECT_EQ(newestNotice(shell)->labelText(), QStringLiteral("File type not supported"));
+    uitest::advance(2.0);
+
+    // A picture file lands in the dock; the notice over the sun reads.
+    auto files = std::make_unique<QMimeData>();
+    files->setUrls({QUrl::fromLocalFile(picturePath)});
+    ASSERT_TRUE(dragFromElsewhere(shell, *files, /*drop=*/false));
+    ASSERT_TRUE(dragFromElsewhere(shell, *files, /*drop=*/true));
+    ASSERT_TRUE(waitFor([&] {
+      uitest::advance(0.05);
+      auto hud = newestNotice(shell);
+      return hud && hud->labelText() == QStringLiteral("Added to the dock");
+    }));
+    uitest::advance(0.5);  // faded in
+    auto notice = newestNotice(shell);
+    const QStringList cutNotice = screencheck::cutTexts(*notice);
+    EXPECT_TRUE(cutNotice.isEmpty()) << cutNotice.join(QStringLiteral("; ")).toStdString();
+    const QImage withNotice = picture();
+    screencheck::keepPicture(withNotice, QStringLiteral("drop_added_%1").arg(size));
+    notice->label()->setHidden(true);
+    const QImage withoutNotice = picture();
+    notice->label()->setHidden(false);
+    EXPECT_GE(screencheck::textContrast(withNotice, withoutNotice,
+                                        notice->label()->convertRectToView(notice->label()->bounds(), nullptr), scale()),
+              4.5)
+        << size.toStdString() << ": \"Added to the dock\" over the sun";
+    uitest::advance(2.0);
+  }
+}
+
+TEST_F(DefaultWindow, TheEditPopoverKeepsItsPlaceAcrossTabs) {
+  for (const QSizeF window : {defaultSize(), QSizeF(1024, 679)}) {
+    openCrowded(8, window, QStringLiteral("popover_place_%1").arg(window.height()));
+    // The lowest planet: below it there is little room, so the popover may stand above it.
+    std::int64_t lowest = 0;
+    for (std::int64_t i = 1; i < editor->radial().ideaViewCount(); ++i)
+      if (editor->planet(i).y() > editor->planet(lowest).y()) lowest = i;
+    const IdeaPtr edited = root->ideas()[static_cast<std::size_t>(lowest)];
+    c().onEditIdea(edited->identifier());
+    uitest::advance(0.5);
+    ASSERT_TRUE(c().editPopover() && c().editPopover()->isShown());
+    auto* panel = dynamic_cast<orrery::EditIdeaViewController*>(c().editPopover()->contentViewController().get());
+    ASSERT_NE(panel, nullptr);
+    const QPointF corner = c().editPopover()->frame().topLeft();
+    for (const std::int64_t tab : {1, 2, 0, 2}) {
+      panel->editViewTabBarUserSelectedItem(*panel->tabBar(), tab);
+      uitest::advance(0.5);
+      EXPECT_EQ(c().editPopover()->frame().topLeft(), corner) << "tab " << tab << " at " << window.height();
+    }
+    c().editPopover()->performClose();
+    uitest::advance(0.5);
+  }
 }

@@ -172,6 +172,63 @@ TEST(Popover, ATallPopoverWithoutRoomAboveOrBelowStandsBesideTheAnchorAndNeverLe
   EXPECT_LE(f.popover->frame().right(), screen.right());
 }
 
+TEST(Popover, ANewSizeWhileShownKeepsItsTopLeftCornerAndEdge) {
+  PopoverFixture f;
+  const QRectF screen = f.coverScreen();
+  struct Case {
+    const char* where;
+    QRectF anchor;
+    RectEdge edge;
+  };
+  // Below an anchor high on the screen and above one low on it: whatever the new size, what
+  // stands at the top (the edit popover's tabs) stays under the pointer.
+  const Case cases[] = {
+      {"below", QRectF(300, 100, 20, 20), RectEdge::MaxY},
+      {"above", QRectF(300, screen.height() - 200, 20, 20), RectEdge::MinY},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    f.popover->close();
+    f.popover->setContentSize(QSizeF(300, 200));
+    f.popover->showRelativeToRect(c.anchor, f.root.get(), RectEdge::MaxY);
+    ASSERT_EQ(f.popover->shownEdge(), c.edge);
+    const QPointF corner = f.popover->frame().topLeft();
+    for (const QSizeF size : {QSizeF(300, 350), QSizeF(300, 120), QSizeF(300, 260)}) {
+      f.popover->setContentSize(size);
+      EXPECT_EQ(f.popover->frame().topLeft(), corner) << size.height();
+      EXPECT_EQ(f.popover->shownEdge(), c.edge) << size.height();
+      EXPECT_EQ(f.popover->frame().height(), size.height() + Popover::kArrowLength);
+      EXPECT_DOUBLE_EQ(f.popover->arrowTip().y(),
+                       c.edge == RectEdge::MaxY ? f.popover->frame().top() : f.popover->frame().bottom())
+          << "the arrow stands on the edge toward the anchor";
+      EXPECT_DOUBLE_EQ(f.popover->arrowTip().x(), f.onScreen(c.anchor).center().x());
+    }
+  }
+  // Told how large it will grow, a popover low on the screen stands beside its anchor with room
+  // for that size, and growing to it moves nothing.
+  f.popover->close();
+  f.popover->setContentSize(QSizeF(300, 100));
+  f.popover->setLargestContentSize(QSizeF(300, 400));
+  const QRectF low(300, screen.height() - 150, 20, 20);
+  f.popover->showRelativeToRect(low, f.root.get(), RectEdge::MaxY);
+  EXPECT_EQ(f.popover->shownEdge(), RectEdge::MaxX);
+  EXPECT_DOUBLE_EQ(f.popover->frame().left(), f.onScreen(low).right());
+  const QPointF corner = f.popover->frame().topLeft();
+  f.popover->setContentSize(QSizeF(300, 400));
+  EXPECT_EQ(f.popover->frame().topLeft(), corner);
+  EXPECT_LE(f.popover->frame().bottom(), screen.bottom());
+  EXPECT_DOUBLE_EQ(f.popover->arrowTip().x(), f.onScreen(low).right());
+  f.popover->setLargestContentSize(QSizeF());
+
+  // Only where the new size would leave the screen does it move, as far as it must.
+  f.popover->close();
+  f.popover->setContentSize(QSizeF(300, 200));
+  f.popover->showRelativeToRect(QRectF(300, screen.height() - 320, 20, 20), f.root.get(), RectEdge::MaxY);
+  ASSERT_EQ(f.popover->shownEdge(), RectEdge::MaxY);
+  f.popover->setContentSize(QSizeF(300, 400));
+  EXPECT_DOUBLE_EQ(f.popover->frame().bottom(), screen.bottom());
+}
+
 TEST(Popover, SemiTransientClosesOnAnOutsideClickEscapeOrTheOwnerHiding) {
   {
     PopoverFixture f;
