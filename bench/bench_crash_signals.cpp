@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -150,7 +151,12 @@ void resetSignals() {
 
 void BM_SignalInitialize(benchmark::State& state) {
   if (!CRKContextGet()) {
-    const std::string folder = scratchFolder();
+    // The context lives for the process and writes its records here: removed as the run ends.
+    static const std::string folder = scratchFolder();
+    std::atexit([] {
+      std::error_code error;
+      std::filesystem::remove_all(folder, error);
+    });
     CRKContextInitData data;
     data.reportPath = folder.c_str();
     CRKContextInitialize(&data);

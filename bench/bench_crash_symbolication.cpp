@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,16 +17,22 @@ namespace {
 using namespace telemetry;
 
 struct Setup {
+  std::string folder;
   std::string imagesPath;
   std::vector<uint64_t> addresses;
+  ~Setup() {
+    std::error_code ignored;
+    if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+  }
   Setup() {
     Dl_info info{};
     dladdr(reinterpret_cast<void*>(&benchmark::Initialize), &info);
     CRKBinaryImageDetails details;
     const uint64_t header = reinterpret_cast<uint64_t>(info.dli_fbase);
     CRKBinaryImageFillDetails(info.dli_fbase, header, "bench", &details);
-    char folder[] = "/tmp/bench-symbolication-XXXXXX";
-    imagesPath = std::string(mkdtemp(folder)) + "/binary_images.crkrecord";
+    char made[] = "/tmp/bench-symbolication-XXXXXX";
+    if (mkdtemp(made)) folder = made;
+    imagesPath = folder + "/binary_images.crkrecord";
     if (FILE* file = std::fopen(imagesPath.c_str(), "w")) {
       std::fprintf(file, "{\"load\":{\"path\":\"bench\",\"uuid\":\"%s\",\"base\":%llu,\"size\":%llu}}\n", details.uuid,
                    static_cast<unsigned long long>(header), static_cast<unsigned long long>(details.node.textSize));

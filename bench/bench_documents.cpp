@@ -29,6 +29,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <malloc.h>
 #include <fstream>
@@ -39,8 +41,17 @@ using namespace orrery;
 
 namespace {
 
+// Every wait has a bound: a save or open that never finishes ends the run with a message.
 void spinUntil(const std::function<bool()>& done) {
-  while (!done()) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+  QElapsedTimer waited;
+  waited.start();
+  while (!done()) {
+    if (waited.elapsed() > 120000) {
+      std::fprintf(stderr, "bench_documents: the work waited for did not finish within 120 s\n");
+      std::exit(1);
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+  }
 }
 
 IdeaPtr makeMap(int count, int pictures) {

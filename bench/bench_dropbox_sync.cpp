@@ -194,7 +194,12 @@ std::optional<std::size_t> rawTransfer(platform::CurlTransferLoop& transfers, co
   if (!uploadFile.isEmpty()) request.bodyFilePath = uploadFile.toStdString();
   auto client = std::make_shared<RawClient>();
   transfers.start(request, client);
-  while (!client->done) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  // The bound only ends a transfer that never finishes; the caller fails the benchmark.
+  const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!client->done) {
+    if (std::chrono::steady_clock::now() > bound) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
   return client->ok ? std::optional(client->received) : std::nullopt;
 }
 

@@ -17,6 +17,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -45,12 +47,20 @@ class SteppingMainQueue final : public platform::MainQueuePoster {
   }
   bool isMainThread() const override { return std::this_thread::get_id() == mThread; }
 
+  // Runs tasks until `done`; a search that never answers ends the run with a message.
   void runUntil(const std::function<bool()>& done) {
+    const auto bound = Clock::now() + std::chrono::seconds(120);
     while (!done()) {
       platform::Task task;
       {
         std::unique_lock lock(mMutex);
-        mCond.wait(lock, [&] { return !mTasks.empty() || (!mTimers.empty() && mTimers.begin()->first <= Clock::now()); });
+        const bool ready = mCond.wait_until(lock, bound, [&] {
+          return !mTasks.empty() || (!mTimers.empty() && mTimers.begin()->first <= Clock::now());
+        });
+        if (!ready) {
+          std::fprintf(stderr, "bench_search: no answer within 120 s\n");
+          std::exit(1);
+        }
         if (!mTasks.empty()) {
           task = std::move(mTasks.front());
           mTasks.pop_front();

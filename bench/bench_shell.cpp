@@ -1,27 +1,31 @@
-// Start-up of the real program, measured as whole processes on the offscreen platform, each
-// until a window shows what the user waits for: the program notes the first frame each window
-// draws under each title (ORRERY_LOG_FIRST_FRAMES), and a window still titled "Orrery Desktop"
-// has no screen in it yet.
+// Start-up of the real program, measured as whole processes on the platform users have (xcb,
+// on the display of the environment, else on an X server of its own), each until a window
+// shows what the user waits for: the program notes the first frame each window draws under
+// each title (ORRERY_LOG_FIRST_FRAMES), and a window still titled "Orrery Desktop" has no
+// screen in it yet. Offscreen has no OpenGL, so it would not see what loading it costs.
 //
-// Floors measured in the same run: a bare QWidget window shown until its first paint (the floor
-// of any Qt program here), and reading and decoding the 100 000-idea map alone in a fresh
-// process. The starts launch their floor right before each launch and report the ratio to it
-// ("ratio", "floor_ms"), so a load that moves during the run moves both.
+// Floors measured in the same run, on the same platform: a bare QWidget window shown until its
+// first paint (the floor of any Qt program here), and reading and decoding the 100 000-idea map
+// alone in a fresh process. The starts launch their floor right before each launch and report
+// the ratio to it ("ratio", "floor_ms"), so a load that moves during the run moves both.
 // - a cold start in a fresh home, and a later start in a home a start and quit left behind,
 //   until the first window's first frame with its screen;
 // - a cold start with the 100 000-idea map on the command line until the map's window shows
 //   (goal: within 1.5 × (bare window + decode));
 // - a second launch handing a map to a running instance until the running instance shows the
 //   map's window (goal: 100 ms).
+// Every wait has a bound: a launch that shows nothing fails the benchmark with a message.
 
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/known_color_themes.h"
 
+#include "../tests/support/private_x_server.h"
 #include "../tests/support/process_home.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -46,6 +50,8 @@ namespace {
 
 QString gSelf;
 QString gOrrery;
+QString gDisplay;  // the X display every launch uses
+constexpr int kLaunchBoundMs = 30000;
 constexpr char kEmptyWindowTitle[] = "Orrery Desktop";
 
 // A map of `count` ideas, six children to a parent, every fifth with a note, in colour.
@@ -81,7 +87,11 @@ const QString& bigMapPath() {
 }
 
 struct Home : testsupport::ProcessHome {
-  Home() { env.insert("ORRERY_LOG_FIRST_FRAMES", "1"); }
+  Home() {
+    env.insert("ORRERY_LOG_FIRST_FRAMES", "1");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DISPLAY", gDisplay);
+  }
   // Standard error is read here; standard output goes nowhere.
   std::unique_ptr<QProcess> launch(const QString& program, const QStringList& arguments) const {
     auto p = std::make_unique<QProcess>();
@@ -102,8 +112,10 @@ struct Home : testsupport::ProcessHome {
 };
 
 // Reads the program's error output until it notes a frame of a window whose title holds
-// `title` (any title but the empty window's when `title` is empty); false when it ended first.
+// `title` (any title but the empty window's when `title` is empty); false when it ended first
+// or showed nothing within the bound.
 bool waitForFrame(QProcess& p, const QString& title = {}) {
+  const QDeadlineTimer bound(kLaunchBoundMs);
   for (;;) {
     while (p.canReadLine()) {
       const QString line = QString::fromUtf8(p.readLine());
@@ -111,30 +123,42 @@ bool waitForFrame(QProcess& p, const QString& title = {}) {
       const QString shown = line.section('"', 1, -2);
       if (title.isEmpty() ? shown != QLatin1String(kEmptyWindowTitle) : shown.contains(title)) return true;
     }
-    if (p.state() == QProcess::NotRunning || !p.waitForReadyRead(30000)) return false;
+    if (p.state() == QProcess::NotRunning || bound.hasExpired()) return false;
+    p.waitForReadyRead(static_cast<int>(std::max<qint64>(bound.remainingTime(), 1)));
   }
 }
 
 void stop(QProcess& p) {
   ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
-  p.waitForFinished(20000);
+  if (!p.waitForFinished(20000)) {
+    p.kill();
+    p.waitForFinished(5000);
+  }
 }
 
-// One bare window launched until its first paint, in ms.
+// One bare window launched until its first paint, in ms; negative when it did not paint
+// within the bound.
 double bareWindowMs() {
   Home home;
   QElapsedTimer timer;
   timer.start();
   auto p = home.launch(gSelf, {"--floor-window"});
-  p->waitForFinished(20000);
-  return timer.nsecsElapsed() / 1e6;
+  if (!p->waitForFinished(kLaunchBoundMs)) {
+    stop(*p);
+    return -1;
+  }
+  const double ms = timer.nsecsElapsed() / 1e6;
+  return p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0 ? ms : -1;
 }
 
 // The big map read and decoded alone in a fresh process, in ms; negative when it does not read.
 double decodeFloorMs() {
   QProcess p;
   p.start(gSelf, {"--decode-floor", bigMapPath()});
-  p.waitForFinished(20000);
+  if (!p.waitForFinished(kLaunchBoundMs)) {
+    stop(p);
+    return -1;
+  }
   bool ok = false;
   const double ms = p.readAllStandardOutput().trimmed().toDouble(&ok);
   return ok ? ms : -1;
@@ -162,7 +186,14 @@ struct PairedFloor {
 };
 
 void BM_BareQWidgetWindowUntilFirstPaint(benchmark::State& state) {
-  for (auto _ : state) state.SetIterationTime(bareWindowMs() / 1000);
+  for (auto _ : state) {
+    const double ms = bareWindowMs();
+    if (ms < 0) {
+      state.SkipWithError("the bare window did not paint");
+      break;
+    }
+    state.SetIterationTime(ms / 1000);
+  }
 }
 BENCHMARK(BM_BareQWidgetWindowUntilFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
@@ -172,8 +203,11 @@ BENCHMARK(BM_BareQWidgetWindowUntilFirstPaint)->UseManualTime()->Unit(benchmark:
 void BM_DecodeBigMapFloor(benchmark::State& state) {
   for (auto _ : state) {
     const double ms = decodeFloorMs();
-    if (ms < 0) state.SkipWithError("the map does not decode");
-    state.SetIterationTime(std::max(ms, 0.0) / 1000);
+    if (ms < 0) {
+      state.SkipWithError("the map does not decode");
+      break;
+    }
+    state.SetIterationTime(ms / 1000);
   }
 }
 BENCHMARK(BM_DecodeBigMapFloor)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
@@ -185,8 +219,12 @@ void BM_ColdStartUntilFirstFrame(benchmark::State& state) {
     Home home;
     if (state.range(0) == 1) {
       auto before = home.launch(gOrrery, {});
-      waitForFrame(*before);
+      const bool shown = waitForFrame(*before);
       stop(*before);
+      if (!shown) {
+        state.SkipWithError("the start before showed no window");
+        break;
+      }
     }
     const double floorMs = bareWindowMs();
     QElapsedTimer timer;
@@ -194,10 +232,13 @@ void BM_ColdStartUntilFirstFrame(benchmark::State& state) {
     auto p = home.launch(gOrrery, {});
     const bool shown = waitForFrame(*p);
     const double ms = timer.nsecsElapsed() / 1e6;
+    stop(*p);
+    if (!shown || floorMs < 0) {
+      state.SkipWithError(shown ? "the bare window did not paint" : "no window showed");
+      break;
+    }
     state.SetIterationTime(ms / 1000);
     paired.add(ms, floorMs);
-    stop(*p);
-    if (!shown) state.SkipWithError("no window showed");
   }
   paired.report(state);
 }
@@ -214,16 +255,19 @@ void BM_ColdStartWithBigMapUntilItsFrame(benchmark::State& state) {
   PairedFloor paired;
   for (auto _ : state) {
     Home home;
-    const double floorMs = bareWindowMs() + decodeFloorMs();
+    const double bareMs = bareWindowMs(), decodeMs = decodeFloorMs();
     QElapsedTimer timer;
     timer.start();
     auto p = home.launch(gOrrery, {path});
     const bool shown = waitForFrame(*p, QStringLiteral("big.orrery"));
     const double ms = timer.nsecsElapsed() / 1e6;
-    state.SetIterationTime(ms / 1000);
-    paired.add(ms, floorMs);
     stop(*p);
-    if (!shown) state.SkipWithError("the map's window did not show");
+    if (!shown || bareMs < 0 || decodeMs < 0) {
+      state.SkipWithError(shown ? "a floor did not finish" : "the map's window did not show");
+      break;
+    }
+    state.SetIterationTime(ms / 1000);
+    paired.add(ms, bareMs + decodeMs);
   }
   paired.report(state);
 }
@@ -233,7 +277,11 @@ BENCHMARK(BM_ColdStartWithBigMapUntilItsFrame)->UseManualTime()->Unit(benchmark:
 void BM_SecondLaunchHandingAFileOver(benchmark::State& state) {
   Home home;
   auto first = home.launch(gOrrery, {});
-  waitForFrame(*first);
+  if (!waitForFrame(*first)) {
+    stop(*first);
+    state.SkipWithError("the first instance showed no window");
+    return;
+  }
   int n = 0;
   for (auto _ : state) {
     const QString name = QStringLiteral("handed-%1.orrery").arg(++n);
@@ -243,8 +291,12 @@ void BM_SecondLaunchHandingAFileOver(benchmark::State& state) {
     auto second = home.launch(gOrrery, {file});
     const bool shown = waitForFrame(*first, name);
     state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-    second->waitForFinished(20000);
-    if (!shown) state.SkipWithError("the handed-over map's window did not show");
+    const bool ended = second->waitForFinished(kLaunchBoundMs);
+    if (!ended) stop(*second);
+    if (!shown || !ended) {
+      state.SkipWithError(shown ? "the second launch did not end" : "the handed-over map's window did not show");
+      break;
+    }
   }
   stop(*first);
 }
@@ -289,6 +341,16 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   gSelf = QCoreApplication::applicationFilePath();
   gOrrery = QDir(QCoreApplication::applicationDirPath()).filePath("../src/app/orrery");
+  std::unique_ptr<testsupport::PrivateXServer> xServer;
+  gDisplay = qEnvironmentVariable("DISPLAY");
+  if (gDisplay.isEmpty()) {
+    xServer = std::make_unique<testsupport::PrivateXServer>();
+    gDisplay = xServer->display();
+  }
+  if (gDisplay.isEmpty()) {
+    std::fprintf(stderr, "bench_shell: no X display, and Xvfb could not be started\n");
+    return 1;
+  }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -3,6 +3,7 @@
 // and made afresh per load as the panel does), and the confirmation picture of the 1440 x 860
 // page area beside QWidget::grab of that same view.
 // Goals: each ≤ 1.2 × its floor, measured in the same run.
+// Every wait has a bound: a page that does not load or draw fails the benchmark with a message.
 
 #include "loopback_http_server.h"
 #include "panels/html_page_view_controller.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QWebEngineView>
 
@@ -28,8 +30,14 @@ using namespace orrery;
 testsupport::LoopbackHttpServer* gServer = nullptr;
 const QSize kWindow(1440, 900);
 
-void spin(const std::function<bool()>& done) {
-  while (!done()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+// Runs the event loop until `done`; false when it did not hold within the bound.
+bool spin(const std::function<bool()>& done) {
+  const QDeadlineTimer bound(30000);
+  while (!done()) {
+    if (bound.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
 }
 
 QByteArray bigPage() {
@@ -54,17 +62,23 @@ struct PanelInWindow {
     panel->applyLayout();
     window.makeKeyAndOrderFront();
   }
-  void visit() {
+  // False when the page did not load within the bound.
+  bool visit() {
     panel->setFieldText(gServer->url(QStringLiteral("/page")).toString());
     panel->controlTextDidChange();
     panel->actionButtonPressed();
-    spin([&] { return panel->searchFieldState() == 4u; });
+    return spin([&] { return panel->searchFieldState() == 4u; });
   }
 };
 
 void panelVisit(benchmark::State& state) {
   PanelInWindow shown;
-  for (auto _ : state) shown.visit();
+  for (auto _ : state) {
+    if (!shown.visit()) {
+      state.SkipWithError("the panel's page did not load within 30 s");
+      break;
+    }
+  }
 }
 
 void floorBareViewLoad(benchmark::State& state) {
@@ -76,7 +90,10 @@ void floorBareViewLoad(benchmark::State& state) {
   for (auto _ : state) {
     finished = false;
     view.load(gServer->url(QStringLiteral("/page")));
-    spin([&] { return finished; });
+    if (!spin([&] { return finished; })) {
+      state.SkipWithError("the bare view's page did not load within 30 s");
+      break;
+    }
   }
 }
 
@@ -89,30 +106,39 @@ void floorFreshBareViewLoad(benchmark::State& state) {
     bool finished = false;
     QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool) { finished = true; });
     view.load(gServer->url(QStringLiteral("/page")));
-    spin([&] { return finished; });
+    if (!spin([&] { return finished; })) {
+      state.SkipWithError("the fresh bare view's page did not load within 30 s");
+      break;
+    }
   }
 }
 
-// Waits until the view has drawn its first frame (the load ends before it).
-void waitForFirstFrame(QWidget& widget) {
-  spin([&] {
+// Loads the page into the panel and waits until the view has drawn its first frame (the load
+// ends before it); false, with the reason given to the benchmark, when either ran out.
+bool showPage(benchmark::State& state, PanelInWindow& shown) {
+  if (!shown.visit()) {
+    state.SkipWithError("the panel's page did not load within 30 s");
+    return false;
+  }
+  QWidget& widget = *shown.panel->webView()->widget();
+  const bool drawn = spin([&] {
     const QImage top = widget.grab(QRect(0, 0, 40, 40)).toImage();
     return !top.isNull() && top.pixelColor(20, 20) == QColor(Qt::white);
   });
+  if (!drawn) state.SkipWithError("the page did not draw within 30 s");
+  return drawn;
 }
 
 void panelConfirmationPicture(benchmark::State& state) {
   PanelInWindow shown;
-  shown.visit();
-  waitForFirstFrame(*shown.panel->webView()->widget());
+  if (!showPage(state, shown)) return;
   for (auto _ : state) benchmark::DoNotOptimize(shown.panel->captureWebviewImage());
 }
 
 void floorViewGrab(benchmark::State& state) {
   PanelInWindow shown;
-  shown.visit();
+  if (!showPage(state, shown)) return;
   QWidget& view = *shown.panel->webView()->widget();
-  waitForFirstFrame(view);
   for (auto _ : state) benchmark::DoNotOptimize(view.grab().toImage());
 }
 

@@ -117,18 +117,17 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   if (!app.mainMenu()) app.setMainMenu(MenuHelper::createMainMenu(this));
   mSaveDrainWaiter = platform::addQuitWaiter("document saves", [] { PersistenceController::singleton().drainSaves(); });
 
-  // 1. Crash reporting and analytics, once the first window shows; a failure there must not
-  // stop the program.
-  if (auto start = mServices.startTelemetry) {
-    afterFirstFrame([start] {
-      try {
-        start();
-      } catch (const std::exception& e) {
-        logLine(QStringLiteral("Telemetry did not start: %1").arg(QString::fromUtf8(e.what())));
-      } catch (...) {
-        logLine(QStringLiteral("Telemetry did not start"));
-      }
-    });
+  // 1. Crash reporting and analytics, before any window is built, so a crash while the first
+  // windows are made (a file handed over that does not read) leaves its report; a failure
+  // there must not stop the program.
+  if (mServices.startTelemetry) {
+    try {
+      mServices.startTelemetry();
+    } catch (const std::exception& e) {
+      logLine(QStringLiteral("Telemetry did not start: %1").arg(QString::fromUtf8(e.what())));
+    } catch (...) {
+      logLine(QStringLiteral("Telemetry did not start"));
+    }
   }
   // 2.
   defaults().registerDefaults({{QString::fromLatin1(kRecentLocalFilesKey), QVariantList()}});

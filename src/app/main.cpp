@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
   orrery::AppServices services;
   services.startTelemetry = [] { orrery::startTelemetry(); };
   orrery::installTelemetryLifecycle();
+  orrery::installWebViewErrorHook();
   services.handleDropboxRedirect = orrery::handleDropboxRedirect;
   services.afterFirstFrame = [](std::function<void()> work) {
     platform::Application::shared().firstFrame().after(std::move(work));

@@ -5,6 +5,7 @@
 #include "platform/core/quit_waiters.h"
 #include "platform/core/termination.h"
 #include "platform/ui/modal_presenter.h"
+#include "platform/ui/web_view.h"
 #include "sdk/analytics/analytics.h"
 #include "sdk/startup/telemetry.h"
 
@@ -35,6 +36,26 @@ class PermissionAlert final : public CRKPermissionPresenter {
   }
 };
 
+// A web view as the crash kit's script host.
+class WebViewScriptHost final : public telemetry::CRKScriptHost {
+ public:
+  explicit WebViewScriptHost(platform::WebView& view) : mView(view) {}
+  bool supportsUserScripts() const override { return true; }
+  void addUserScript(const telemetry::CRKUserScript& script) override {
+    mView.addUserScript(QString::fromStdString(script.source), /*atDocumentEnd=*/script.injectionTime == 1,
+                        script.forMainFrameOnly);
+  }
+  void addScriptMessageHandler(const std::string& name,
+                               std::function<void(const telemetry::CRKScriptMessage&)> handler) override {
+    mView.addScriptMessageHandler(QString::fromStdString(name), [name, handler](const QString& body) {
+      handler(telemetry::CRKScriptMessage{name, body.toStdString()});
+    });
+  }
+
+ private:
+  platform::WebView& mView;
+};
+
 bool gActive = false;
 
 void post(const char* name) { platform::NotificationCenter::defaultCenter().post(name); }
@@ -46,6 +67,13 @@ std::shared_ptr<telemetry::CRKPermissionPresenter> makePermissionAlert() { retur
 void startTelemetry() {
   telemetry::CRKCrashReportingController::setPermissionPresenter(makePermissionAlert());
   telemetry::Telemetry::with({telemetry::CrashKit::sharedInstance(), telemetry::Analytics::kit()});
+}
+
+void installWebViewErrorHook() {
+  platform::setWebViewCreationHook([](platform::WebView& view) {
+    WebViewScriptHost host(view);
+    telemetry::CrashKit::sharedInstance().monitorErrorsForWebViewConfiguration(host);
+  });
 }
 
 void postApplicationStateChange(Qt::ApplicationState state) {

@@ -18,6 +18,10 @@ namespace orrery {
 // exception for an invalid configuration.
 void startTelemetry();
 
+// From now on every web view the program makes reports its pages' uncaught script errors to
+// the crash kit, which records them into the current crash report.
+void installWebViewErrorHook();
+
 // Posts the SDK's activation and resignation notifications for a change of Qt's application
 // state: "will" then "did" on becoming active, and on leaving the active state.
 void postApplicationStateChange(Qt::ApplicationState state);

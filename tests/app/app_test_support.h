@@ -64,6 +64,7 @@ class AppFixture : public ::testing::Test {
     services.exitEventLoop = [this] { ++exits; };
     services.startTelemetry = [this] {
       ++telemetryStarts;
+      if (startTelemetryHook) startTelemetryHook();
       if (telemetryThrows) throw std::runtime_error("configuration rejected");
     };
     if (holdFirstFrameWork)
@@ -132,6 +133,7 @@ class AppFixture : public ::testing::Test {
   int exits = 0;
   int telemetryStarts = 0;
   bool telemetryThrows = false;
+  std::function<void()> startTelemetryHook;
   // When set, work the first frame does not need is held here instead of running at once.
   bool holdFirstFrameWork = false;
   std::vector<std::function<void()>> firstFrameWork;

@@ -28,6 +28,9 @@ class WebContent {
     // Asked for every main-frame navigation the page itself starts (links, scripts, forms,
     // redirects, history); false refuses it. Loads asked for through load() are not asked.
     std::function<bool(const QUrl& url)> shouldNavigate;
+    // A message the page posted to a handler added with addScriptMessageHandler: the handler's
+    // name and the posted value as JSON text.
+    std::function<void(const QString& name, const QString& body)> scriptMessage;
   };
 
   virtual ~WebContent() = default;
@@ -45,6 +48,12 @@ class WebContent {
   virtual QSizeF contentsSize() const = 0;
   // What the widget shows in `rect` (widget coordinates), at the screen's pixel ratio.
   virtual QImage grab(const QRect& rect) = 0;
+  // A script run in every document loaded from now on, in the page's own script world: when
+  // the document has been parsed (else as it is created), in the main frame only or in all.
+  virtual void addUserScript(const QString& source, bool atDocumentEnd, bool mainFrameOnly) = 0;
+  // Gives documents loaded from now on window.webkit.messageHandlers.<name>.postMessage(value),
+  // which hands the value to Callbacks::scriptMessage. A name added twice is added once.
+  virtual void addScriptMessageHandler(const QString& name) = 0;
 };
 
 // What the module's root object provides.

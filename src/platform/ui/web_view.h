@@ -14,6 +14,8 @@
 #include <QSizeF>
 #include <QUrl>
 
+#include <functional>
+#include <map>
 #include <memory>
 
 namespace platform {
@@ -29,8 +31,9 @@ class WebViewDelegate : public virtual Trackable {
   virtual bool webViewShouldNavigate(WebView& /*webView*/, const QUrl& /*url*/) { return true; }
 };
 
-// Before the application object exists: what the web engine needs of the process (shared
-// OpenGL contexts; no sandbox when running as root, where the engine's sandbox cannot start).
+// Before the application object exists: what the web engine needs of the process (no sandbox
+// when running as root, where the engine's sandbox cannot start). OpenGL is not asked for:
+// the engine's shared context is made when the engine loads.
 void prepareWebEngineBeforeApplication();
 
 // Whether the module is in the process; loading is what WebView::create does.
@@ -38,11 +41,17 @@ bool isWebEngineLoaded();
 // Why the module could not be loaded (empty when it was, or was never tried).
 QString webEngineLoadError();
 
+// Called with every WebView made, before it loads anything (the application installs one at
+// start-up to watch every page). Answers the hook it replaces.
+using WebViewCreationHook = std::function<void(WebView&)>;
+WebViewCreationHook setWebViewCreationHook(WebViewCreationHook hook);
+
 class WebView : public NativeHostView {
   struct Private {};
 
  public:
-  // Null when the web engine module cannot be loaded (the reason is logged once).
+  // Null when the web engine module cannot be loaded (the reason is logged once). The
+  // creation hook has seen a view that is answered.
   static std::shared_ptr<WebView> create();
   WebView(Private, WebContent* content);
 
@@ -60,11 +69,21 @@ class WebView : public NativeHostView {
   // What the view shows in `rect` (view coordinates, points); null when nothing is shown.
   QImage grabRect(const QRectF& rect) const;
 
+  // A script run in every document loaded from now on, beside the page's own scripts: when the
+  // document has been parsed (else as it is created), in the main frame only or in every frame.
+  void addUserScript(const QString& source, bool atDocumentEnd, bool mainFrameOnly);
+  // What documents loaded from now on post with window.webkit.messageHandlers.<name>.postMessage(v)
+  // reaches `handler` as the JSON text of v, on the main thread. A later handler of the same
+  // name replaces the earlier.
+  using ScriptMessageHandler = std::function<void(const QString& body)>;
+  void addScriptMessageHandler(const QString& name, ScriptMessageHandler handler);
+
  private:
   WebContent* content() const { return widget() ? mContent : nullptr; }
 
   WebContent* mContent;  // owned by the hosted widget (the content is that widget)
   WeakRef<WebViewDelegate> mDelegate;
+  std::map<QString, ScriptMessageHandler> mScriptMessageHandlers;
 };
 
 }  // namespace platform

@@ -1,17 +1,51 @@
 #include "platform/web/engine_web_content.h"
 
 #include <QContextMenuEvent>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMenu>
+#include <QUuid>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 
 namespace platform {
 
-GuardedWebPage::GuardedWebPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
+namespace {
+
+// A JavaScript string literal of the text.
+QString scriptString(const QString& text) {
+  const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+  return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+// The page side of a message handler. The console function and JSON are taken before the
+// page's scripts run, so a page that replaces them does not cut the channel; the handler
+// itself cannot be replaced.
+const char kMessageHandlerScript[] = R"JS((function (name, prefix) {
+  var log = console.debug.bind(console), stringify = JSON.stringify;
+  var webkit = window.webkit || (window.webkit = {});
+  var handlers = webkit.messageHandlers || (webkit.messageHandlers = {});
+  if (Object.prototype.hasOwnProperty.call(handlers, name)) return;
+  var handler = Object.freeze({ postMessage: function (body) {
+    var text = stringify(body);
+    log(prefix + stringify([name, text === undefined ? 'null' : text]));
+  } });
+  Object.defineProperty(handlers, name, { value: handler, enumerable: true });
+})(%1, %2);
+)JS";
+
+}  // namespace
+
+GuardedWebPage::GuardedWebPage(QWebEngineProfile* profile, QObject* parent)
+    : QWebEnginePage(profile, parent),
+      mMessagePrefix(QStringLiteral("orrery-message ") + QUuid::createUuid().toString(QUuid::WithoutBraces) +
+                     QLatin1Char(' ')) {
   connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl& origin, Feature feature) {
     setFeaturePermission(origin, feature, PermissionDeniedByUser);
   });
@@ -23,6 +57,20 @@ bool GuardedWebPage::acceptNavigationRequest(const QUrl& url, NavigationType typ
   // Typed loads are the application's own (load, loadHtml); everything else the page started.
   if (!isMainFrame || type == NavigationTypeTyped) return true;
   return !shouldNavigate || shouldNavigate(url);
+}
+
+QString GuardedWebPage::messageHandlerScript(const QString& name) const {
+  return QString::fromLatin1(kMessageHandlerScript).arg(scriptString(name), scriptString(mMessagePrefix));
+}
+
+void GuardedWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
+                                              int lineNumber, const QString& sourceID) {
+  if (!message.startsWith(mMessagePrefix)) {
+    QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
+    return;
+  }
+  const QJsonArray parts = QJsonDocument::fromJson(message.mid(mMessagePrefix.size()).toUtf8()).array();
+  if (parts.size() == 2 && scriptMessage) scriptMessage(parts[0].toString(), parts[1].toString());
 }
 
 QWebEnginePage* GuardedWebPage::createWindow(WebWindowType /*type*/) { return nullptr; }
@@ -88,6 +136,23 @@ EngineWebContent::EngineWebContent() : mPage(new GuardedWebPage(sharedProfile(),
 void EngineWebContent::setCallbacks(Callbacks callbacks) {
   mCallbacks = std::move(callbacks);
   mPage->shouldNavigate = mCallbacks.shouldNavigate;
+  mPage->scriptMessage = mCallbacks.scriptMessage;
+}
+
+void EngineWebContent::addUserScript(const QString& source, bool atDocumentEnd, bool mainFrameOnly) {
+  QWebEngineScript script;
+  script.setName(QStringLiteral("orrery-user-script-%1").arg(mPage->scripts().count()));
+  script.setSourceCode(source);
+  script.setInjectionPoint(atDocumentEnd ? QWebEngineScript::DocumentReady : QWebEngineScript::DocumentCreation);
+  script.setWorldId(QWebEngineScript::MainWorld);
+  script.setRunsOnSubFrames(!mainFrameOnly);
+  mPage->scripts().insert(script);
+}
+
+void EngineWebContent::addScriptMessageHandler(const QString& name) {
+  if (mMessageHandlers.contains(name)) return;
+  mMessageHandlers << name;
+  addUserScript(mPage->messageHandlerScript(name), /*atDocumentEnd=*/false, /*mainFrameOnly=*/false);
 }
 
 void EngineWebContent::load(const QUrl& url) { QWebEngineView::load(url); }

@@ -17,6 +17,11 @@ class GuardedWebPage : public QWebEnginePage {
  public:
   GuardedWebPage(QWebEngineProfile* profile, QObject* parent);
   std::function<bool(const QUrl&)> shouldNavigate;
+  // Messages the page's scripts post through the message handlers' console channel.
+  std::function<void(const QString& name, const QString& body)> scriptMessage;
+  // The page-side handler: window.webkit.messageHandlers.<name>.postMessage(value) hands the
+  // value's JSON text to scriptMessage. Run as the document is created, before the page's scripts.
+  QString messageHandlerScript(const QString& name) const;
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
@@ -27,6 +32,12 @@ class GuardedWebPage : public QWebEnginePage {
                         QString* result) override;
   QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
                           const QStringList& acceptedMimeTypes) override;
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int lineNumber,
+                                const QString& sourceID) override;
+
+ private:
+  // Starts the console lines that carry a message; unknown to the page, so it cannot write one.
+  const QString mMessagePrefix;
 };
 
 class EngineWebContent : public QWebEngineView, public WebContent {
@@ -42,6 +53,8 @@ class EngineWebContent : public QWebEngineView, public WebContent {
   void goBack() override;
   QSizeF contentsSize() const override;
   QImage grab(const QRect& rect) override;
+  void addUserScript(const QString& source, bool atDocumentEnd, bool mainFrameOnly) override;
+  void addScriptMessageHandler(const QString& name) override;
 
   // The one profile every page shares.
   static QWebEngineProfile* sharedProfile();
@@ -54,6 +67,7 @@ class EngineWebContent : public QWebEngineView, public WebContent {
  private:
   GuardedWebPage* mPage;
   Callbacks mCallbacks;
+  QStringList mMessageHandlers;
 };
 
 }  // namespace platform
