@@ -227,12 +227,30 @@ void WindowCanvas::wheelEvent(QWheelEvent* e) {
   deliver(ev);
 }
 
+// Keys that reach the canvas while a hosted control is first responder (Qt's focus strayed
+// from it) go to that control, as they would with the focus where it belongs.
+// A key the focused control passed over comes up to the canvas as well: that one, and one the
+// control passes over while forwarded, takes the canvas's own way.
+bool WindowCanvas::forwardToFirstResponderWidget(QKeyEvent* e) {
+  QWidget* widget = mWindow ? mWindow->firstResponderWidget() : nullptr;
+  if (!widget || widget == this || mForwardingKey || QApplication::focusWidget() != this) return false;
+  if (e->type() == QEvent::KeyPress && widget->isVisible()) widget->setFocus(Qt::OtherFocusReason);
+  QKeyEvent copy(e->type(), e->key(), e->modifiers(), e->nativeScanCode(), e->nativeVirtualKey(), e->nativeModifiers(),
+                 e->text(), e->isAutoRepeat(), static_cast<quint16>(e->count()));
+  mForwardingKey = true;
+  QCoreApplication::sendEvent(widget, &copy);  // what the control passes over reaches the canvas inside
+  mForwardingKey = false;
+  return true;
+}
+
 void WindowCanvas::keyPressEvent(QKeyEvent* e) {
+  if (forwardToFirstResponderWidget(e)) return;
   Event ev = keyEvent(e, isModifierKey(e->key()) ? EventType::FlagsChanged : EventType::KeyDown);
   deliver(ev);
 }
 
 void WindowCanvas::keyReleaseEvent(QKeyEvent* e) {
+  if (forwardToFirstResponderWidget(e)) return;
   Event ev = keyEvent(e, isModifierKey(e->key()) ? EventType::FlagsChanged : EventType::KeyUp);
   deliver(ev);
 }

@@ -176,7 +176,10 @@ class KeyReturner final : public QObject {
 
 }  // namespace
 
-// Closes the popover when its owner window hides or goes away.
+// Closes the popover when its owner window hides or goes away. An activation of the owner
+// while a popover that takes the keys is shown (a window manager that activates a new window
+// late, after its popover, or a late answer to an earlier request) hands the keys back to
+// the popover: typing meant for its field would otherwise reach the window behind it.
 class Popover::OwnerWatch final : public QObject {
  public:
   OwnerWatch(Popover* popover, QWidget* owner) : mPopover(popover), mOwner(owner) {
@@ -190,6 +193,7 @@ class Popover::OwnerWatch final : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched == mOwner && (event->type() == QEvent::Hide || event->type() == QEvent::Close)) closeSoon();
+    if (watched == mOwner && event->type() == QEvent::WindowActivate) keysBackSoon();
     return false;
   }
 
@@ -199,6 +203,17 @@ class Popover::OwnerWatch final : public QObject {
     // Not inside the owner's own hide: the popover's window goes after it.
     mainQueue().async([popover] {
       if (Popover* p = popover.get(); p && p->isShown()) p->close();
+    });
+  }
+
+  void keysBackSoon() {
+    WeakRef<Popover> popover(mPopover);
+    // After Qt has finished activating the owner.
+    mainQueue().async([popover] {
+      Popover* p = popover.get();
+      if (!p || !p->isShown() || !p->takesKeyboardFocus() || !p->window()) return;
+      QWidget* own = p->window()->widget();
+      if (own->isVisible() && !own->isActiveWindow()) own->activateWindow();
     });
   }
 

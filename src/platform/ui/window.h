@@ -94,6 +94,9 @@ class Window : public Responder, public LayerHost {
   bool isKeyWindow() const;
 
   Responder* firstResponder() const;
+  // The widget of the hosted control that is first responder, else null: typing that reaches
+  // the canvas instead belongs to it.
+  QWidget* firstResponderWidget() const;
   // The old first responder must resign and the new one accept; null makes the window
   // itself first responder.
   bool makeFirstResponder(Responder* responder);
