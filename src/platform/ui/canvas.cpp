@@ -15,6 +15,7 @@
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QStyleHints>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -275,6 +276,17 @@ void WindowCanvas::dropEvent(QDropEvent* e) {
 }
 
 bool WindowCanvas::event(QEvent* e) {
+  if (e->type() == QEvent::ToolTip && mWindow) {
+    auto* help = static_cast<QHelpEvent*>(e);
+    const QString text = mWindow->toolTipAt(help->pos());
+    if (text.isEmpty()) {
+      QToolTip::hideText();
+      e->ignore();
+    } else {
+      QToolTip::showText(help->globalPos(), text, this);
+    }
+    return true;
+  }
   if (e->type() == QEvent::NativeGesture && mWindow) {
     auto* g = static_cast<QNativeGestureEvent*>(e);
     if (g->gestureType() == Qt::ZoomNativeGesture) {

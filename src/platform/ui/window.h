@@ -119,6 +119,9 @@ class Window : public Responder, public LayerHost {
   DraggingDestination* draggingDestination() const;
   void setDraggingDestination(DraggingDestination* destination, const QStringList& types);
   const QStringList& registeredDraggedTypes() const { return mDraggedTypes; }
+  // The tooltip of the view at `point` (window coordinates) or of its nearest ancestor that
+  // has one; empty for none.
+  QString toolTipAt(const QPointF& point) const;
   // Ends the mouse grab: what follows goes to the view under the pointer.
   void cancelMouseGrab();
 
