@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 namespace platform {
 namespace {
@@ -236,10 +237,9 @@ bool WindowCanvas::forwardToFirstResponderWidget(QKeyEvent* e) {
   QWidget* widget = mWindow ? mWindow->firstResponderWidget() : nullptr;
   if (!widget || widget == this || mForwardingKey || QApplication::focusWidget() != this) return false;
   if (e->type() == QEvent::KeyPress && widget->isVisible()) widget->setFocus(Qt::OtherFocusReason);
-  QKeyEvent copy(e->type(), e->key(), e->modifiers(), e->nativeScanCode(), e->nativeVirtualKey(), e->nativeModifiers(),
-                 e->text(), e->isAutoRepeat(), static_cast<quint16>(e->count()));
+  const std::unique_ptr<QKeyEvent> copy(e->clone());
   mForwardingKey = true;
-  QCoreApplication::sendEvent(widget, &copy);  // what the control passes over reaches the canvas inside
+  QCoreApplication::sendEvent(widget, copy.get());  // what the control passes over reaches the canvas inside
   mForwardingKey = false;
   return true;
 }

@@ -306,6 +306,7 @@ TEST(Popover, ItsFieldKeepsTheTypingWhenActivationArrivesLateOrFindsTheFieldHidd
   struct Case {
     const char* what;
     std::function<void(Window& owner, Window& own, QLineEdit& line)> disturb;
+    const char* typedMeanwhile = "";
   };
   const auto activate = [](Window& w) { w.widget()->activateWindow(); };
   const Case cases[] = {
@@ -321,7 +322,14 @@ TEST(Popover, ItsFieldKeepsTheTypingWhenActivationArrivesLateOrFindsTheFieldHidd
          own.displayIfNeeded();  // the field shows again
        }},
       {"a click elsewhere in the popover moves Qt's focus",
-       [&](Window&, Window& own, QLineEdit&) { own.canvas()->setFocus(Qt::MouseFocusReason); }}};
+       [&](Window&, Window& own, QLineEdit&) { own.canvas()->setFocus(Qt::MouseFocusReason); }},
+      {"keys typed while the owner is still active",
+       [&](Window& owner, Window&, QLineEdit&) {
+         activate(owner);
+         ASSERT_TRUE(QTest::qWaitFor([&] { return owner.widget()->isActiveWindow(); }));
+         typeIntoFocusedWindow(QStringLiteral("sun "));
+       },
+       "sun "}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     PopoverFixture f;
@@ -343,7 +351,7 @@ TEST(Popover, ItsFieldKeepsTheTypingWhenActivationArrivesLateOrFindsTheFieldHidd
     });
     EXPECT_TRUE(settled) << "the popover is active and its field has the caret";
     typeIntoFocusedWindow(QStringLiteral("moon"));
-    EXPECT_EQ(line->text(), QStringLiteral("moon"));
+    EXPECT_EQ(line->text(), QString::fromLatin1(c.typedMeanwhile) + QStringLiteral("moon"));
     EXPECT_EQ(f.root->typed, QString()) << "nothing reaches the window behind";
   }
 }
