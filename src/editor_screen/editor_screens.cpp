@@ -15,8 +15,9 @@ void installEditorScreens() {
   factory.makeEditorForRestoration = [] {
     return std::static_pointer_cast<BaseViewController>(SolarSystemViewController::createForRestoration());
   };
-  // The edit panels come with the panels; until then a tap on the sun edits nothing.
-  factory.onEditIdea = [](BaseViewController& /*editor*/, const QString& /*ideaIdentifier*/) {};
+  factory.onEditIdea = [](BaseViewController& editor, const QString& ideaIdentifier) {
+    if (auto* solar = dynamic_cast<SolarSystemViewController*>(&editor)) solar->onEditIdea(ideaIdentifier);
+  };
   setScreenFactory(std::move(factory));
   NoteDisplayViewController::installAsNoteDisplay();
 }

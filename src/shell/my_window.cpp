@@ -1,6 +1,7 @@
 #include "shell/my_window.h"
 
 #include "shell/text_undo.h"
+#include "shell/top_bar_view.h"
 
 #include "foundation/animator.h"
 #include "foundation/globals.h"
@@ -100,16 +101,42 @@ void MyWindow::showShortNotificationToUser(const QString& message) {
 
 void MyWindow::setCloudIconStateForLocation(DocumentLocation location) {
   mCloudIconName.clear();
+  mCloudIconToolTip.clear();
   if (isCloudLocation(location)) {
+    const char* key = nullptr;
+    const char* text = nullptr;
     switch (PersistenceController::singleton().statusForLocation(location)) {
-      case WorkspaceStatusReady: mCloudIconName = QStringLiteral("cloud"); break;
+      case WorkspaceStatusReady:
+        mCloudIconName = QStringLiteral("cloud");
+        key = "StorageStatus:Ready";
+        text = "%1: up to date";
+        break;
       case WorkspaceStatusStarting:
-      case WorkspaceStatusLoading: mCloudIconName = QStringLiteral("sync"); break;
-      case WorkspaceStatusUnavailable: mCloudIconName = QStringLiteral("error"); break;
+      case WorkspaceStatusLoading:
+        mCloudIconName = QStringLiteral("sync");
+        key = "StorageStatus:Syncing";
+        text = "%1: syncing";
+        break;
+      case WorkspaceStatusUnavailable:
+        mCloudIconName = QStringLiteral("error");
+        key = "StorageStatus:Unavailable";
+        text = "%1: unavailable";
+        break;
       default: break;
     }
+    if (key) {
+      const QString place = location == DocumentLocationICloud ? QStringLiteral("iCloud") : QStringLiteral("Dropbox");
+      mCloudIconToolTip =
+          Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString::fromLatin1(text)).arg(place);
+    }
   }
-  // The window keeps the application's icon: a task bar groups windows by it.
+  // The window keeps the application's icon (a task bar groups windows by it): the status
+  // shows in the window's top bars.
+  std::function<void(platform::View&)> show = [&](platform::View& view) {
+    if (auto* bar = dynamic_cast<TopBarView*>(&view)) bar->setStorageStatus(mCloudIconName, mCloudIconToolTip);
+    for (const auto& sub : view.subviews()) show(*sub);
+  };
+  show(*mContainerView);
 }
 
 bool MyWindow::windowShouldClose() { return !mCurrentController || mCurrentController->startClosingCanCloseNow(); }

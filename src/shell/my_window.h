@@ -48,10 +48,12 @@ class MyWindow : public platform::Window {
   // 0.2 s later a text-only notice over the container; hidden 1.1 s after it appeared and then
   // removed from the container.
   void showShortNotificationToUser(const QString& message);
-  // The window icon shows the location's workspace status (iCloud and Dropbox), else none.
+  // The top bars in the window show the location's workspace status (iCloud and Dropbox) as a
+  // glyph with a tooltip, else none; the window keeps the application's icon.
   void setCloudIconStateForLocation(DocumentLocation location);
-  // The status image shown ("cloud", "sync", "error"), empty for none.
+  // The status image shown ("cloud", "sync", "error"), empty for none, and its tooltip.
   const QString& cloudIconName() const { return mCloudIconName; }
+  const QString& cloudIconToolTip() const { return mCloudIconToolTip; }
 
   // Asked before the window closes: the controller's answer, yes without one.
   bool windowShouldClose();
@@ -67,6 +69,7 @@ class MyWindow : public platform::Window {
   std::shared_ptr<BaseViewController> mCurrentController;
   QUrl mDocURL;
   QString mCloudIconName;
+  QString mCloudIconToolTip;
 };
 
 // The window of every main window controller. It runs the drags of ideas for its screen

@@ -6,6 +6,7 @@
 #include "foundation/views/view_extensions.h"
 #include "platform/core/dispatch.h"
 #include "platform/ui/window.h"
+#include "shell/my_window.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -31,6 +32,9 @@ class EscapeWatcher final : public QObject {
  private:
   platform::WeakRef<TopBarView> mBar;
 };
+
+constexpr double kStorageGlyphSize = 16;
+constexpr double kStorageGlyphGap = 8;  // between the glyph and the search field
 
 }  // namespace
 
@@ -80,6 +84,29 @@ void TopBarView::switchButton(std::shared_ptr<ButtonView>& button, bool on, cons
   }
   setNeedsLayout();
   forceDirtyLayout();
+}
+
+void TopBarView::setStorageStatus(const QString& imageName, const QString& toolTip) {
+  if (imageName.isEmpty()) {
+    if (mStorageStatusView) mStorageStatusView->removeFromSuperview();
+    mStorageStatusView.reset();
+    return;
+  }
+  if (!mStorageStatusView) {
+    mStorageStatusView = std::make_shared<BaseImageView>(QRectF(0, 0, kStorageGlyphSize, kStorageGlyphSize));
+    mStorageStatusView->setImageScaling(platform::ImageScaling::ProportionallyUpOrDown);
+    addSubview(mStorageStatusView);
+  }
+  mStorageStatusView->setImage(deviceImageNamed(imageName), QSizeF(kStorageGlyphSize, kStorageGlyphSize));
+  mStorageStatusView->setToolTip(toolTip);
+  setNeedsLayout();
+  forceDirtyLayout();
+}
+
+void TopBarView::viewDidMoveToWindow() {
+  BaseView::viewDidMoveToWindow();
+  if (auto* shell = dynamic_cast<MyWindow*>(window()))
+    setStorageStatus(shell->cloudIconName(), shell->cloudIconToolTip());
 }
 
 void TopBarView::setHomeAction(bool on) { switchButton(mHomeButton, on, "home_icon", "home_icon_active"); }
@@ -195,6 +222,10 @@ void TopBarView::applyLayout() {
   const double h = bounds().height();
   setCenter(*mSearchTextField, QPointF(w / 2, h / 2));
   ensureIntegralFrame(*mSearchTextField);
+  if (mStorageStatusView) {
+    setMiddleRightPosition(*mStorageStatusView, QPointF(mSearchTextField->frame().left() - kStorageGlyphGap, h / 2));
+    ensureIntegralFrame(*mStorageStatusView);
+  }
   if (mHomeButton) {
     setMiddleLeftPosition(*mHomeButton, QPointF(14, h / 2));
     ensureIntegralFrame(*mHomeButton);

@@ -1,10 +1,13 @@
 #pragma once
 // The 40-point bar across the top of every screen: the search field in the middle, an
 // optional home button at the left edge, and at the right edge an optional overview-graph
-// toggle and an optional content button. It only presents: button presses and search-text
-// changes go to its delegate, the window's screen controller. Main thread only; reports of
-// typing and Escape are deferred by one main-queue turn.
+// toggle and an optional content button. Left of the search field it shows the storage status
+// of its window's cloud location, when there is one, as a glyph with a tooltip. It only
+// presents: button presses and search-text changes go to its delegate, the window's screen
+// controller. Main thread only; reports of typing and Escape are deferred by one main-queue
+// turn.
 
+#include "foundation/views/base_image_view.h"
 #include "foundation/views/base_view.h"
 #include "foundation/views/button_view.h"
 #include "platform/ui/event.h"
@@ -66,6 +69,12 @@ class TopBarView : public BaseView, public ButtonViewDelegate {
   void controlTextDidEndEditing();
   void cancelOperation();
 
+  // The glyph of the named image (16 points) and its tooltip; an empty name shows none (the
+  // view goes). A bar that enters a main window takes that window's status.
+  void setStorageStatus(const QString& imageName, const QString& toolTip);
+  const std::shared_ptr<BaseImageView>& storageStatusView() const { return mStorageStatusView; }
+  void viewDidMoveToWindow() override;
+
   const std::shared_ptr<SearchTextField>& searchTextField() const { return mSearchTextField; }
   const std::shared_ptr<ButtonView>& homeButton() const { return mHomeButton; }
   const std::shared_ptr<ButtonView>& mindmapToggleButton() const { return mMindmapToggleButton; }
@@ -87,6 +96,7 @@ class TopBarView : public BaseView, public ButtonViewDelegate {
   std::shared_ptr<ButtonView> mMindmapToggleButton;
   std::shared_ptr<ButtonView> mContentButton;
   std::shared_ptr<SearchTextField> mSearchTextField;
+  std::shared_ptr<BaseImageView> mStorageStatusView;
   QString mPrevCommunicatedSearchText;
   platform::WeakRef<TopBarViewDelegate> mDelegate;
   std::optional<platform::Event> mLastEvent;

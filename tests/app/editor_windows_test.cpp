@@ -6,8 +6,15 @@
 #include "panels/idea_text_edit_tab_view.h"
 #include "shell/top_bar_view.h"
 
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QTest>
+#include <QWindow>
+
+#include <functional>
+#include <iterator>
+#include <string>
 
 using namespace orrery;
 using apptest::AppFixture;
@@ -76,6 +83,60 @@ TEST_F(EditorWindows, TheFileMenuReachesTheEditorOfANewMap) {
     EXPECT_TRUE(item->isEnabled()) << action << " reaches the editor of a scratch map";
   }
   shared.setEventWindow(nullptr);
+}
+
+// A new map opens with its sun's edit popover, whose title takes what the user types, also
+// when the window manager activates the new window only after the popover.
+TEST_F(EditorWindows, ANewMapOpensTheEditorOfItsSunAndItsTitleTakesTheTyping) {
+  installEditorScreens();
+  defaults().setString("1.6.0.160", "CurrentOrreryVersion");
+  auto& app = launch();
+  // The popover fades in on the media clock while the events come.
+  const auto until = [](const std::function<bool()>& done) {
+    return QTest::qWaitFor([&] {
+      uitest::advance(0.02);
+      return done();
+    });
+  };
+  const std::function<void()> newMap[] = {
+      [] {},  // the first window of a start without stored windows
+      [&] {
+        platform::Application::shared().updateMainMenu();
+        apptest::findItem(*platform::Application::shared().mainMenu(), QStringLiteral("cmdNewLocalFile"))->perform();
+        settle(2);
+      }};
+  for (size_t i = 0; i < std::size(newMap); ++i) {
+    SCOPED_TRACE(i == 0 ? "first start" : "File > New");
+    newMap[i]();
+    ASSERT_EQ(app.windowControllers().size(), i + 1);
+    auto& window = app.windowControllers().back()->myWindow();
+    SolarSystemViewController* editor = nullptr;
+    ASSERT_TRUE(until([&] {
+      editor = editorOf(*app.windowControllers().back());
+      return editor && editor->editPopover() && editor->editPopover()->isShown();
+    })) << "the central idea's editor opens";
+    const auto& sun = *editor->solarSystem()->centralView();
+    const auto& popover = *editor->editPopover();
+    EXPECT_EQ(popover.positioningView()->convertRectToView(popover.positioningRect(), nullptr).center(),
+              sun.convertRectToView(sun.bounds(), nullptr).center())
+        << "it points at the sun";
+    auto* panel = dynamic_cast<EditIdeaViewController*>(editor->editPopover()->contentViewController().get());
+    ASSERT_NE(panel, nullptr);
+    QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
+    QWidget* popoverWindow = editor->editPopover()->window()->widget();
+
+    window.widget()->activateWindow();  // the window manager gets round to the new window
+    EXPECT_TRUE(until([&] {
+      return QGuiApplication::focusWindow() == popoverWindow->windowHandle() && title->hasFocus();
+    })) << "the title field has the keyboard and shows its caret";
+    QWindow* focused = QGuiApplication::focusWindow();
+    ASSERT_NE(focused, nullptr);
+    for (const char c : std::string("Saturn")) QTest::keyClick(focused, c);
+    QTest::keyClick(focused, Qt::Key_Return);
+    ASSERT_TRUE(until([&] { return !editor->editPopover() || !editor->editPopover()->isShown(); }))
+        << "Return closes the popover";
+    EXPECT_EQ(editor->realIdea()->text(), QStringLiteral("Saturn"));
+  }
 }
 
 TEST_F(EditorWindows, QuitKeepsTheTitleBeingTypedInTheEditPopover) {

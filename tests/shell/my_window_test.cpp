@@ -6,16 +6,26 @@
 #include "foundation/views/progress_hud.h"
 #include "foundation/views/search_text_field.h"
 #include "model/idea.h"
+#include "model/persistence_controller.h"
+#include "model/workspace.h"
+#include "platform/services/resources.h"
 #include "platform/ui/application.h"
 #include "platform/ui/menu.h"
+#include "shell/top_bar_view.h"
+#include "support/memory_persistence_state.h"
 #include "ui_test_env.h"
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPainter>
 #include <QPixmap>
 #include <QTest>
+#include <QToolTip>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -157,6 +167,97 @@ TEST(MyWindow, TheCloudIconFollowsTheWorkspaceStatusOnlyForCloudLocationsAndTheW
   QApplication::setWindowIcon(previous);
   window.setDocURL(QUrl::fromLocalFile(QStringLiteral("/tmp/map.orrery")));
   EXPECT_EQ(window.representedFilename(), QStringLiteral("/tmp/map.orrery"));
+}
+
+// The mean difference of the colour channels of two pictures of the same size (0 to 255): a
+// picture scaled on its way to the screen stays within a few steps of its source, another
+// picture or none differs by tens.
+double meanChannelDifference(const QImage& a, const QImage& b) {
+  double sum = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+    }
+  return sum / (3.0 * a.width() * a.height());
+}
+
+// Each status of a cloud location shows in the window's top bar as the glyph of its picture
+// with its tooltip, also in a bar that enters the window afterwards; elsewhere nothing shows.
+TEST(MyWindow, TheTopBarShowsTheStorageStatusAsAGlyphWithATooltip) {
+  auto& facade = PersistenceController::singleton();
+  auto engine = std::make_shared<orrery::testing::MemoryPersistenceState>();
+  facade.setWorkspaceFactory(Workspace::factoryWithEngines([engine](DocumentLocation location) {
+    return location == DocumentLocationDropbox ? std::static_pointer_cast<PersistenceState>(engine) : nullptr;
+  }));
+  Globals::optForDropbox(true);
+  uitest::advance(0);
+  struct Case {
+    std::int64_t engineStatus;
+    DocumentLocation location;
+    const char* picture;  // none: nothing shows
+    const char* toolTip;
+  };
+  const Case cases[] = {
+      {3, DocumentLocationDropbox, "cloud", "Dropbox: up to date"},
+      {0, DocumentLocationDropbox, "sync", "Dropbox: syncing"},
+      {4, DocumentLocationDropbox, "sync", "Dropbox: syncing"},
+      {1, DocumentLocationDropbox, "error", "Dropbox: unavailable"},
+      {3, DocumentLocationICloud, "error", "iCloud: unavailable"},  // no iCloud workspace
+      {3, DocumentLocationLocalFile, nullptr, nullptr},
+      {3, DocumentLocationTemp, nullptr, nullptr},
+  };
+  for (const bool barFirst : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(::testing::Message() << c.location << " engine status " << c.engineStatus
+                                        << (barFirst ? "" : ", the bar comes later"));
+      engine->reportStatus(c.engineStatus);
+      uitest::advance(0);
+      MyWindow window(QSizeF(640, 520));
+      auto bar = std::make_shared<TopBarView>();
+      bar->setFrame(QRectF(0, 0, 640, TopBarView::preferredHeight()));
+      if (barFirst) window.containerView()->addSubview(bar);
+      window.setCloudIconStateForLocation(c.location);
+      if (!barFirst) window.containerView()->addSubview(bar);
+      window.displayIfNeeded();
+
+      const QImage shot = window.snapshot(2);
+      const double fieldLeft = bar->searchTextField()->frame().left();
+      if (!c.picture) {
+        EXPECT_EQ(bar->storageStatusView(), nullptr);
+        const QImage left = shot.copy(QRect(0, 0, int(fieldLeft) * 2, 80));
+        QImage plain(left.size(), QImage::Format_ARGB32_Premultiplied);
+        plain.fill(Globals::colorGray91());
+        EXPECT_EQ(meanChannelDifference(left, plain), 0) << "nothing left of the search field";
+        const QPoint at(int(fieldLeft) - 16, 20);
+        QHelpEvent help(QEvent::ToolTip, at, window.canvas()->mapToGlobal(at));
+        QApplication::sendEvent(window.canvas(), &help);
+        EXPECT_FALSE(help.isAccepted()) << "no tooltip";
+        continue;
+      }
+      ASSERT_NE(bar->storageStatusView(), nullptr);
+      const auto& glyph = *bar->storageStatusView();
+      const QRectF place = glyph.convertRectToView(glyph.bounds(), nullptr);
+      ASSERT_EQ(place.size(), QSizeF(16, 16));
+      EXPECT_LT(place.right(), fieldLeft) << "left of the search field";
+      QImage expected(32, 32, QImage::Format_ARGB32_Premultiplied);
+      expected.fill(Globals::colorGray91());
+      const QImage picture(platform::pathForResource(QString::fromLatin1(c.picture) + "@2x", "png"));
+      ASSERT_FALSE(picture.isNull());
+      QPainter(&expected).drawImage(QRect(0, 0, 32, 32), picture);
+      const QImage drawn = shot.copy(QRect((place.topLeft() * 2).toPoint(), QSize(32, 32)));
+      EXPECT_LT(meanChannelDifference(drawn, expected), 16) << "the bar shows the status picture";
+
+      const QPoint at = place.center().toPoint();
+      QHelpEvent help(QEvent::ToolTip, at, window.canvas()->mapToGlobal(at));
+      QApplication::sendEvent(window.canvas(), &help);
+      EXPECT_EQ(QToolTip::text(), QString::fromLatin1(c.toolTip));
+      QToolTip::hideText();
+    }
+  }
+  Globals::optForDropbox(false);
+  facade.setWorkspaceFactory({});
+  uitest::advance(0);
 }
 
 TEST(DragSupportWindow, TheDockSlotHoldsOneIdeaWithItsDocument) {

@@ -15,10 +15,12 @@
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QStyleHints>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 namespace platform {
 namespace {
@@ -227,12 +229,29 @@ void WindowCanvas::wheelEvent(QWheelEvent* e) {
   deliver(ev);
 }
 
+// Keys that reach the canvas while a hosted control is first responder (Qt's focus strayed
+// from it) go to that control, as they would with the focus where it belongs.
+// A key the focused control passed over comes up to the canvas as well: that one, and one the
+// control passes over while forwarded, takes the canvas's own way.
+bool WindowCanvas::forwardToFirstResponderWidget(QKeyEvent* e) {
+  QWidget* widget = mWindow ? mWindow->firstResponderWidget() : nullptr;
+  if (!widget || widget == this || mForwardingKey || QApplication::focusWidget() != this) return false;
+  if (e->type() == QEvent::KeyPress && widget->isVisible()) widget->setFocus(Qt::OtherFocusReason);
+  const std::unique_ptr<QKeyEvent> copy(e->clone());
+  mForwardingKey = true;
+  QCoreApplication::sendEvent(widget, copy.get());  // what the control passes over reaches the canvas inside
+  mForwardingKey = false;
+  return true;
+}
+
 void WindowCanvas::keyPressEvent(QKeyEvent* e) {
+  if (forwardToFirstResponderWidget(e)) return;
   Event ev = keyEvent(e, isModifierKey(e->key()) ? EventType::FlagsChanged : EventType::KeyDown);
   deliver(ev);
 }
 
 void WindowCanvas::keyReleaseEvent(QKeyEvent* e) {
+  if (forwardToFirstResponderWidget(e)) return;
   Event ev = keyEvent(e, isModifierKey(e->key()) ? EventType::FlagsChanged : EventType::KeyUp);
   deliver(ev);
 }
@@ -257,6 +276,17 @@ void WindowCanvas::dropEvent(QDropEvent* e) {
 }
 
 bool WindowCanvas::event(QEvent* e) {
+  if (e->type() == QEvent::ToolTip && mWindow) {
+    auto* help = static_cast<QHelpEvent*>(e);
+    const QString text = mWindow->toolTipAt(help->pos());
+    if (text.isEmpty()) {
+      QToolTip::hideText();
+      e->ignore();
+    } else {
+      QToolTip::showText(help->globalPos(), text, this);
+    }
+    return true;
+  }
   if (e->type() == QEvent::NativeGesture && mWindow) {
     auto* g = static_cast<QNativeGestureEvent*>(e);
     if (g->gestureType() == Qt::ZoomNativeGesture) {

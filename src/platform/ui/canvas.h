@@ -55,6 +55,7 @@ class WindowCanvas final : public QWidget {
 
  private:
   void deliver(Event& event);
+  bool forwardToFirstResponderWidget(QKeyEvent* event);
   Window* mWindow;
   double mLastPressTime = -1;
   QPointF mLastPressPos;
@@ -62,6 +63,7 @@ class WindowCanvas final : public QWidget {
   // The title of the last frame noted for start-up measurements (see paintEvent).
   QString mNotedTitle;
   int mClickCount = 0;
+  bool mForwardingKey = false;
 };
 
 }  // namespace platform

@@ -43,7 +43,7 @@ enum : uint32_t {
 };
 }
 
-// Key codes the Parts test (the platform's virtual key numbers).
+// Key codes the program matches (the platform's virtual key numbers).
 namespace KeyCode {
 enum : int { Return = 36, Tab = 48, Space = 49, Delete = 51, Escape = 53, ForwardDelete = 117,
              LeftArrow = 123, RightArrow = 124, DownArrow = 125, UpArrow = 126, Unknown = -1 };

@@ -3,6 +3,7 @@
 #include "platform/ui/window.h"
 
 #include <QEvent>
+#include <QMainWindow>
 #include <QPainter>
 #include <QWidget>
 
@@ -98,7 +99,17 @@ void NativeHostView::syncNativeGeometry() {
     setNeedsDisplay();
   }
   if (covered) visible = false;
-  if (mWidget->isHidden() == visible) mWidget->setVisible(visible);
+  if (mWidget->isHidden() == visible) {
+    mWidget->setVisible(visible);
+    if (visible) reclaimKeyboardFocus();
+  }
+}
+
+void NativeHostView::reclaimKeyboardFocus() {
+  Window* w = window();
+  if (!mWidget || !w || w->firstResponder() != this || !mWidget->isVisible() || mWidget->hasFocus()) return;
+  if (!w->widget()->isActiveWindow()) return;  // Qt focuses it when the window activates
+  mWidget->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 namespace {

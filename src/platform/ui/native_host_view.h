@@ -32,6 +32,10 @@ class NativeHostView : public View {
 
   // Places and shows or hides the widget for the view's current on-screen state.
   void syncNativeGeometry();
+  // While the view is the first responder of the active window, Qt's keyboard focus belongs to
+  // its widget; an activation that found the widget hidden gives it elsewhere, and this takes
+  // it back (the caret shows again).
+  void reclaimKeyboardFocus();
   // Whether a view drawn later (not an ancestor) covers the widget's place. The widget, which
   // Qt draws above every layer, is then hidden and its picture drawn in the view's layer.
   bool isCoveredByLaterView() const;

@@ -10,9 +10,11 @@
 #include "platform/ui/window.h"
 
 #include <QBitmap>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QPainter>
 #include <QPainterPath>
@@ -21,6 +23,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <memory>
 
 namespace platform {
 namespace {
@@ -187,20 +190,30 @@ class KeyReturner final : public QObject {
 
 }  // namespace
 
-// Closes the popover when its owner window hides or goes away.
+// Closes the popover when its owner window hides or goes away. While a popover that takes
+// the keys is shown, the keys belong to it: an activation of the owner (a window manager that
+// activates a new window late, after its popover, or a late answer to an earlier request)
+// hands them back to the popover, and what is typed into the owner's canvas before the
+// popover's window is active goes to the popover's first responder (chords stay with the
+// owner's menus).
 class Popover::OwnerWatch final : public QObject {
  public:
-  OwnerWatch(Popover* popover, QWidget* owner) : mPopover(popover), mOwner(owner) {
-    owner->installEventFilter(this);
-    connect(owner, &QObject::destroyed, this, [this] { closeSoon(); });
+  OwnerWatch(Popover* popover, Window& owner) : mPopover(popover), mOwner(owner.widget()), mCanvas(owner.canvas()) {
+    mOwner->installEventFilter(this);
+    mCanvas->installEventFilter(this);
+    connect(mOwner, &QObject::destroyed, this, [this] { closeSoon(); });
   }
   ~OwnerWatch() override {
     if (mOwner) mOwner->removeEventFilter(this);
+    if (mCanvas) mCanvas->removeEventFilter(this);
   }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched == mOwner && (event->type() == QEvent::Hide || event->type() == QEvent::Close)) closeSoon();
+    if (watched == mOwner && event->type() == QEvent::WindowActivate) keysBackSoon();
+    if (watched == mCanvas && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease))
+      return typeAhead(static_cast<QKeyEvent*>(event));
     return false;
   }
 
@@ -213,8 +226,32 @@ class Popover::OwnerWatch final : public QObject {
     });
   }
 
+  bool typeAhead(QKeyEvent* key) {
+    Popover* p = mPopover;
+    if (!p->isShown() || !p->takesKeyboardFocus() || !p->window()) return false;
+    if (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) return false;
+    Window& own = *p->window();
+    QWidget* target = own.firstResponderWidget();
+    if (!target) target = own.canvas();
+    const std::unique_ptr<QKeyEvent> copy(key->clone());
+    QCoreApplication::sendEvent(target, copy.get());
+    return true;
+  }
+
+  void keysBackSoon() {
+    WeakRef<Popover> popover(mPopover);
+    // After Qt has finished activating the owner.
+    mainQueue().async([popover] {
+      Popover* p = popover.get();
+      if (!p || !p->isShown() || !p->takesKeyboardFocus() || !p->window()) return;
+      QWidget* own = p->window()->widget();
+      if (own->isVisible() && !own->isActiveWindow()) own->activateWindow();
+    });
+  }
+
   Popover* mPopover;
   QPointer<QWidget> mOwner;
+  QPointer<QWidget> mCanvas;
 };
 
 Popover::Popover(Private) {}
@@ -420,7 +457,7 @@ void Popover::finishShowing(const QRectF& rect, View* positioningView, Window* o
   mPositioningRect = rect;
   if (mOwner.get() != owner || !mOwnerWatch) {
     mOwner.reset(owner);
-    mOwnerWatch = std::make_unique<OwnerWatch>(this, owner->widget());
+    mOwnerWatch = std::make_unique<OwnerWatch>(this, *owner);
   }
   if (!mMonitor) {
     WeakRef<Popover> self(this);

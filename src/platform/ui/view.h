@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QRectF>
+#include <QString>
 
 #include <memory>
 #include <utility>
@@ -117,6 +118,11 @@ class View : public Responder, public LayerDelegate, public std::enable_shared_f
   void discardCursorRects() { mCursorRects.clear(); }
   const std::vector<std::pair<QRectF, Cursor>>& cursorRects() const { return mCursorRects; }
 
+  // The text the window shows in a tooltip while the pointer rests on the view (or on a
+  // subview without one of its own); empty for none.
+  const QString& toolTip() const { return mToolTip; }
+  void setToolTip(const QString& toolTip) { mToolTip = toolTip; }
+
   // Starts a drag of the pasteboard from a mouse event this view handles (see dragging.h);
   // null when the view has no window or a drag already runs.
   std::shared_ptr<DraggingSession> beginDraggingSession(std::shared_ptr<Pasteboard> pasteboard, const Event& event,
@@ -167,6 +173,7 @@ class View : public Responder, public LayerDelegate, public std::enable_shared_f
   std::vector<std::shared_ptr<TrackingArea>> mTrackingAreas;
   std::vector<std::pair<QRectF, Cursor>> mCursorRects;
   WeakRef<ViewController> mViewController;
+  QString mToolTip;
 };
 
 }  // namespace platform

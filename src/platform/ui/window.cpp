@@ -230,6 +230,14 @@ void Window::activationChanged(bool active) {
   if (active) {
     Application::shared().setKeyWindow(this);
     validateToolbar();
+    // Qt picks the focus widget after this notice; a hosted first responder that it passed
+    // over (hidden at that moment) takes the focus back on the next turn.
+    WeakRef<Window> self(this);
+    mainQueue().async([self] {
+      Window* w = self.get();
+      if (auto* host = w ? dynamic_cast<NativeHostView*>(w->mFirstResponder.get()) : nullptr)
+        host->reclaimKeyboardFocus();
+    });
     if (WindowDelegate* d = mDelegate.get()) d->windowDidBecomeKey(*this);
   } else if (WindowDelegate* d = mDelegate.get()) {
     d->windowDidResignKey(*this);
@@ -239,6 +247,11 @@ void Window::activationChanged(bool active) {
 Responder* Window::firstResponder() const {
   Responder* r = mFirstResponder.get();
   return r ? r : const_cast<Window*>(this);
+}
+
+QWidget* Window::firstResponderWidget() const {
+  auto* host = dynamic_cast<NativeHostView*>(mFirstResponder.get());
+  return host ? host->widget() : nullptr;
 }
 
 bool Window::makeFirstResponder(Responder* responder) {

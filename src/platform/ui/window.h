@@ -94,6 +94,9 @@ class Window : public Responder, public LayerHost {
   bool isKeyWindow() const;
 
   Responder* firstResponder() const;
+  // The widget of the hosted control that is first responder, else null: typing that reaches
+  // the canvas instead belongs to it.
+  QWidget* firstResponderWidget() const;
   // The old first responder must resign and the new one accept; null makes the window
   // itself first responder.
   bool makeFirstResponder(Responder* responder);
@@ -116,6 +119,9 @@ class Window : public Responder, public LayerHost {
   DraggingDestination* draggingDestination() const;
   void setDraggingDestination(DraggingDestination* destination, const QStringList& types);
   const QStringList& registeredDraggedTypes() const { return mDraggedTypes; }
+  // The tooltip of the view at `point` (window coordinates) or of its nearest ancestor that
+  // has one; empty for none.
+  QString toolTipAt(const QPointF& point) const;
   // Ends the mouse grab: what follows goes to the view under the pointer.
   void cancelMouseGrab();
 

@@ -104,6 +104,12 @@ void Window::dispatchMouse(const Event& event) {
   target->handleEvent(event);
 }
 
+QString Window::toolTipAt(const QPointF& point) const {
+  for (const View* v = hitView(point); v; v = v->superview())
+    if (!v->toolTip().isEmpty()) return v->toolTip();
+  return {};
+}
+
 void Window::cancelMouseGrab() {
   for (auto& grab : mGrab) grab.reset();
 }

@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace platform;
 
 namespace {
@@ -353,6 +355,62 @@ TEST(Popover, OnlyContentThatTakesTypingTakesTheKeys) {
   note->setFocusPolicy(Qt::NoFocus);
   note->setReadOnly(false);
   EXPECT_FALSE(noteView->takesKeys()) << "a widget that refuses focus takes no keys";
+}
+
+// However the window system orders the activations, typing meant for a popover's field lands
+// there and the field shows its caret.
+TEST(Popover, ItsFieldKeepsTheTypingWhenActivationArrivesLateOrFindsTheFieldHidden) {
+  struct Case {
+    const char* what;
+    std::function<void(Window& owner, Window& own, QLineEdit& line)> disturb;
+    const char* typedMeanwhile = "";
+  };
+  const auto activate = [](Window& w) { w.widget()->activateWindow(); };
+  const Case cases[] = {
+      {"the owner window is activated after its popover", [&](Window& owner, Window&, QLineEdit&) { activate(owner); }},
+      {"the popover's activation finds the field hidden",
+       [&](Window& owner, Window& own, QLineEdit& line) {
+         activate(owner);
+         ASSERT_TRUE(QTest::qWaitFor([&] { return owner.widget()->isActiveWindow(); }));
+         line.hide();
+         own.widget()->activateWindow();
+         ASSERT_TRUE(QTest::qWaitFor([&] { return own.widget()->isActiveWindow(); }));
+         ASSERT_FALSE(line.hasFocus()) << "Qt passes a hidden focus widget over";
+         own.displayIfNeeded();  // the field shows again
+       }},
+      {"a click elsewhere in the popover moves Qt's focus",
+       [&](Window&, Window& own, QLineEdit&) { own.canvas()->setFocus(Qt::MouseFocusReason); }},
+      {"keys typed while the owner is still active",
+       [&](Window& owner, Window&, QLineEdit&) {
+         activate(owner);
+         ASSERT_TRUE(QTest::qWaitFor([&] { return owner.widget()->isActiveWindow(); }));
+         typeIntoFocusedWindow(QStringLiteral("sun "));
+       },
+       "sun "}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PopoverFixture f;
+    auto content = std::make_shared<View>(QRectF(0, 0, 200, 100));
+    auto* line = new QLineEdit;
+    auto field = std::make_shared<NativeHostView>(line);
+    field->setFrame(QRectF(10, 10, 180, 30));
+    content->addSubview(field);
+    f.controller->setView(content);
+    f.popover->showRelativeToRect(QRectF(250, 100, 20, 20), f.root.get(), RectEdge::MaxY);
+    Window& own = *f.popover->window();
+    own.makeFirstResponder(field.get());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == own.widget()->windowHandle(); }));
+
+    c.disturb(*f.window, own, *line);
+    const bool settled = QTest::qWaitFor([&] {
+      uitest::advance(0);
+      return QGuiApplication::focusWindow() == own.widget()->windowHandle() && line->hasFocus();
+    });
+    EXPECT_TRUE(settled) << "the popover is active and its field has the caret";
+    typeIntoFocusedWindow(QStringLiteral("moon"));
+    EXPECT_EQ(line->text(), QString::fromLatin1(c.typedMeanwhile) + QStringLiteral("moon"));
+    EXPECT_EQ(f.root->typed, QString()) << "nothing reaches the window behind";
+  }
 }
 
 TEST(Popover, ItsWindowShowsNoMenuBarUnderTheApplicationsMainMenu) {
