@@ -6,8 +6,10 @@
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
 #include "app/version_check.h"
+#include "app/window_arrangement.h"
 #include "app/window_placement.h"
 #include "cloud/cloud_engines.h"
+#include "foundation/dictionary_extensions.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "foundation/views/custom_alert_view.h"
@@ -166,6 +168,9 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   if (!launchArguments.isEmpty()) handleArguments(launchArguments);
   platform::WeakRef<AppDelegate> self(this);
   mReopening = reopened;
+  const QVariant storedFrames = defaults().objectForKey(QString::fromLatin1(localwindows::kStoredFramesKey));
+  for (const QString& path : reopened)
+    if (const auto frame = localwindows::storedFrame(storedFrames, path)) mReopenFrames.insert(path, *frame);
   for (const QString& path : reopened) {
     // A window of the last run whose file no longer opens stays away without an alert (the open
     // logged why); when nothing else opened, the start's first window stands in for it.
@@ -248,21 +253,31 @@ void AppDelegate::terminate() {
 
 // Window registry.
 
-void AppDelegate::addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller) {
+void AppDelegate::addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller,
+                                                std::optional<QRectF> storedFrame) {
   if (!controller) return;
   platform::Window* main = platform::Application::shared().keyWindow();
   const QRectF mainFrame = main ? main->frame() : QRectF();
   mWindowControllers.push_back(controller);
   controller->showWindow();
-  if (main && main != &controller->myWindow()) {
-    QScreen* screen = QGuiApplication::screenAt(mainFrame.center().toPoint());
-    if (!screen) screen = QGuiApplication::primaryScreen();
-    if (screen) {
-      if (auto frame = placement::cascadedFrame(QRectF(screen->geometry()), mainFrame, controller->myWindow().frame()))
-        controller->myWindow().setFrame(*frame);
-    }
+  if (storedFrame) {
+    controller->myWindow().setFrame(*storedFrame);
+  } else if (main && main != &controller->myWindow()) {
+    const QRectF area = arrangement::availableAreaFor(mainFrame);
+    if (auto frame = placement::cascadedFrame(area, mainFrame, controller->myWindow().frame()))
+      controller->myWindow().setFrame(*frame);
   }
+  keepInsideAndUncovered(*controller);
   markPersistentAppStateDirty();
+}
+
+void AppDelegate::keepInsideAndUncovered(MainWindowController& controller) {
+  // The main window may not be the window opened last (a window manager activates windows
+  // late, files open in any order): every other window counts.
+  QList<QRectF> others;
+  for (const auto& c : mWindowControllers)
+    if (c.get() != &controller) others.append(c->myWindow().frame());
+  arrangement::keepInsideAndUncovered(controller.myWindow(), others);
 }
 
 void AppDelegate::removeWindowController(MainWindowController* controller) {
@@ -329,6 +344,7 @@ bool AppDelegate::restoreFromState(const QVariantMap& state) {
     auto controller = MainWindowController::createForRestoration();
     addAndShowNewWindowController(controller);
     if (!controller->restoreFromState(entry.toMap())) allRestored = false;
+    keepInsideAndUncovered(*controller);
   }
   return allRestored;
 }
@@ -353,6 +369,12 @@ bool AppDelegate::updateStoredState(bool quitting) {
   for (const auto& c : mWindowControllers) windowURLs.push_back(c->myWindow().docURL());
   for (const QString& path : std::as_const(mReopening)) windowURLs.push_back(QUrl::fromLocalFile(path));
   defaults().setObject(localwindows::filesOf(windowURLs), QString::fromLatin1(localwindows::kStoredFilesKey));
+  std::vector<std::pair<QUrl, QRectF>> frames;
+  for (const auto& c : mWindowControllers) frames.emplace_back(c->myWindow().docURL(), c->myWindow().frame());
+  QVariantMap kept;
+  for (const QString& path : std::as_const(mReopening))
+    if (mReopenFrames.contains(path)) dictext::setRect(kept, mReopenFrames.value(path), path);
+  defaults().setObject(localwindows::framesOf(frames, kept), QString::fromLatin1(localwindows::kStoredFramesKey));
   return true;
 }
 
@@ -410,6 +432,14 @@ void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, 
     app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token, QString(), action));
     if (completion) completion(MyResult::OK());
   });
+}
+
+std::optional<QRectF> AppDelegate::takeReopenFrame(const QString& path) {
+  const auto it = mReopenFrames.find(canonicalPath(path));
+  if (it == mReopenFrames.end()) return std::nullopt;
+  const QRectF frame = it.value();
+  mReopenFrames.erase(it);
+  return frame;
 }
 
 WindowInitialAction AppDelegate::takeOpenedFileAction() {
@@ -493,7 +523,9 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
       if (completion) completion(failure);
       return;
     }
-    app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token, QString(), app->takeOpenedFileAction()));
+    app->addAndShowNewWindowController(
+        MainWindowController::createDocumentWindow(doc, token, QString(), app->takeOpenedFileAction()),
+        app->takeReopenFrame(doc->filePath()));
     app->addNewRecentDocumentURL(QUrl::fromLocalFile(doc->filePath()));
     if (completion) completion(MyResult::OK());
   });

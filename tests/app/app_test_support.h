@@ -28,7 +28,7 @@ namespace apptest {
 
 inline const QStringList kTouchedDefaults = {
     "CurrentState", "RecentLocalFiles", "CurrentOrreryVersion", "cloudstoragechoice", "dropboxstoragechoice",
-    "LocalDocumentWindows"};
+    "LocalDocumentWindows", "LocalDocumentWindowFrames"};
 
 class AppFixture : public ::testing::Test {
  protected:
