@@ -80,8 +80,11 @@ QSizeF paneSize(const QSizeF& saved, const QSizeF& minimum, bool resizableWidth,
 }  // namespace placement
 
 void closesByKey(platform::Window& window) {
-  // The windows without their own controller answer Close Window (Ctrl+W) themselves.
-  window.setActionHandler(QStringLiteral("performClose"), [&window](const platform::ActionSender&) { window.performClose(); });
+  // The windows without their own controller answer Close Window (Ctrl+W) themselves; Escape
+  // closes these dialogs as it does on every desktop.
+  auto close = [&window](const platform::ActionSender&) { window.performClose(); };
+  window.setActionHandler(QStringLiteral("performClose"), close);
+  window.setActionHandler(platform::Actions::cancelOperation, close);
 }
 
 PreferencesWindowController::PreferencesWindowController(std::vector<PreferencesPane> panes, QString title)

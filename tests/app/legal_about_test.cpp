@@ -1,5 +1,7 @@
 #include "app/about_window.h"
 #include "app/legal_notices_window.h"
+#include "app/preferences_panes.h"
+#include "app/preferences_window_controller.h"
 #include "app/window_placement.h"
 #include "foundation/views/base_scroll_view.h"
 #include "foundation/views/text_label.h"
@@ -13,7 +15,10 @@
 #include "platform/services/resources.h"
 #include "platform/ui/window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMainWindow>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -28,9 +33,38 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <vector>
 
 using namespace orrery;
+
+TEST(Dialogs, EscapeClosesEveryDialogWhereverTheFocusIs) {
+  PreferencesWindowController preferences(
+      {std::make_shared<GeneralPreferencesViewController>(), std::make_shared<AdvancedPreferencesViewController>()},
+      QStringLiteral("Preferences"));
+  struct Case {
+    const char* name;
+    std::function<platform::Window&()> show;
+  };
+  const Case cases[] = {
+      {"About", [] -> platform::Window& { return AboutWindow::show(); }},
+      {"Legal Notices", [] -> platform::Window& { return LegalNoticesWindow::show(); }},
+      {"Preferences",
+       [&]() -> platform::Window& {
+         preferences.showWindow();
+         return preferences.window();
+       }},
+  };
+  for (const Case& c : cases) {
+    platform::Window& window = c.show();
+    ASSERT_TRUE(window.isVisible()) << c.name;
+    // The key as the desktop delivers it: to the focused control, else to the window.
+    QWidget* focus = window.widget()->focusWidget();
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(focus ? focus : window.canvas(), &escape);
+    EXPECT_FALSE(window.isVisible()) << c.name;
+  }
+}
 
 TEST(LegalNotices, OneWindowKeptWhereItWasLeftAndCentredInTheAvailableArea) {
   platform::Window& first = LegalNoticesWindow::show();
