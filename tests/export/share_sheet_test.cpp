@@ -472,18 +472,36 @@ TEST(ShareMail, EachHandOffGetsAFolderOfItsOwn) {
   EXPECT_EQ(QDir(PersistenceController::volatileFolder()).entryList(QDir::Files), volatileBefore);
 }
 
-TEST(ShareMail, WithoutAWorkingMailProgramTheFolderOpensWithANotice) {
+TEST(ShareMail, WithoutAWorkingMailProgramTheNoticeSaysWhatOpenedAndWhereTheFileIs) {
   QTemporaryDir dir;
-  for (const QString& command : {fakeMailer(dir, 3), dir.filePath("no-such-mailer")}) {
+  struct Case {
+    QString command;
+    bool folderOpens;
+    const char* notice;
+  };
+  const Case cases[] = {
+      {fakeMailer(dir, 3), true, ShareTypeView::kAttachNotice},
+      {dir.filePath("no-such-mailer"), true, ShareTypeView::kAttachNotice},
+      {fakeMailer(dir, 3), false, ShareTypeView::kNoFolderNotice},
+      {dir.filePath("no-such-mailer"), false, ShareTypeView::kNoFolderNotice},
+  };
+  for (const Case& c : cases) {
+    const std::string name = c.command.toStdString() + (c.folderOpens ? " with a file manager" : " alone");
     uitest::PresenterScope panels;
-    MailScope mail(command);
+    MailScope mail(c.command);
+    platform::setURLOpener([&](const QUrl& url) {
+      mail.opened.push_back(url);
+      return c.folderOpens;
+    });
     Sheet s(exporttest::fanMap("Solar", 2), 3);
     auto& text = s.pane<TextShareTypeView>();
     text.roundedTextButtonPressed(text.shareButton());
-    ASSERT_TRUE(waitWithEvents([&] { return !panels->alerts.empty(); })) << command.toStdString();
-    EXPECT_EQ(panels->alerts[0].messageText, ShareTypeView::kAttachNotice);
-    ASSERT_EQ(mail.opened.size(), 1u);
-    EXPECT_TRUE(QFileInfo::exists(QDir(mail.opened[0].toLocalFile()).filePath("Solar.txt")));
+    ASSERT_TRUE(waitWithEvents([&] { return !panels->alerts.empty(); })) << name;
+    EXPECT_EQ(panels->alerts[0].messageText, c.notice) << name;
+    ASSERT_EQ(mail.opened.size(), 1u) << name;
+    const QString file = QDir(mail.opened[0].toLocalFile()).filePath("Solar.txt");
+    EXPECT_TRUE(QFileInfo::exists(file)) << name;
+    EXPECT_EQ(panels->alerts[0].informativeText, file) << name << ": the notice names the file";
     EXPECT_TRUE(text.userInteractionEnabled());
   }
 }
