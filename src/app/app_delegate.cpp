@@ -261,7 +261,7 @@ void AppDelegate::addAndShowNewWindowController(const std::shared_ptr<MainWindow
   mWindowControllers.push_back(controller);
   controller->showWindow();
   if (storedFrame) {
-    controller->myWindow().setFrame(*storedFrame);
+    arrangement::applyStorableFrame(controller->myWindow(), *storedFrame);
   } else if (main && main != &controller->myWindow()) {
     const QRectF area = arrangement::availableAreaFor(mainFrame);
     if (auto frame = placement::cascadedFrame(area, mainFrame, controller->myWindow().frame()))
@@ -370,7 +370,7 @@ bool AppDelegate::updateStoredState(bool quitting) {
   for (const QString& path : std::as_const(mReopening)) windowURLs.push_back(QUrl::fromLocalFile(path));
   defaults().setObject(localwindows::filesOf(windowURLs), QString::fromLatin1(localwindows::kStoredFilesKey));
   std::vector<std::pair<QUrl, QRectF>> frames;
-  for (const auto& c : mWindowControllers) frames.emplace_back(c->myWindow().docURL(), c->myWindow().frame());
+  for (const auto& c : mWindowControllers) frames.emplace_back(c->myWindow().docURL(), arrangement::storableFrame(c->myWindow()));
   QVariantMap kept;
   for (const QString& path : std::as_const(mReopening))
     if (mReopenFrames.contains(path)) dictext::setRect(kept, mReopenFrames.value(path), path);

@@ -152,14 +152,15 @@ QVariantMap MainWindowController::createState() const {
   if (state.isEmpty()) return {};
   QVariantMap result{{QString::fromLatin1(kControllerClassKey), className},
                      {QString::fromLatin1(kControllerStateKey), state}};
-  dictext::setRect(result, mWindow->frame(), QString::fromLatin1(kWindowFrameKey));
+  dictext::setRect(result, arrangement::storableFrame(*mWindow), QString::fromLatin1(kWindowFrameKey));
   return result;
 }
 
 bool MainWindowController::restoreFromState(const QVariantMap& state) {
   const QRectF stored = dictext::rectForKey(state, QString::fromLatin1(kWindowFrameKey));
-  mWindow->setFrame(placement::fittedStoredFrame(stored, arrangement::availableAreas(),
-                                                 QSizeF(placement::kMinimumWidth, placement::kMinimumHeight)));
+  arrangement::applyStorableFrame(
+      *mWindow, placement::fittedStoredFrame(stored, arrangement::availableAreas(),
+                                             QSizeF(placement::kMinimumWidth, placement::kMinimumHeight)));
   const QString className = state.value(QString::fromLatin1(kControllerClassKey)).toString();
   const QVariantMap controllerState = state.value(QString::fromLatin1(kControllerStateKey)).toMap();
   if (className == QLatin1String(kHomeControllerClass)) {

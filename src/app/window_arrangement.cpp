@@ -65,6 +65,18 @@ void keepInsideAndUncovered(platform::Window& window, const QList<QRectF>& other
   applyIfMoved(window, placement::uncoveredFrame(placement::fittedFrame(frame, area, kMinimum), others, area));
 }
 
+QRectF storableFrame(const platform::Window& window) {
+  const QWidget* widget = window.widget();
+  if (!widget) return window.frame();
+  return QRectF(QPointF(widget->frameGeometry().topLeft()), QSizeF(widget->size()));
+}
+
+void applyStorableFrame(platform::Window& window, const QRectF& frame) {
+  const QWidget* widget = window.widget();
+  const QSizeF decorations = widget ? QSizeF(widget->frameGeometry().size() - widget->size()) : QSizeF();
+  window.setFrame(QRectF(frame.topLeft(), frame.size() + decorations));
+}
+
 void refitWhenDecorated(platform::Window& window) {
   QWidget* widget = window.widget();
   if (!widget) return;

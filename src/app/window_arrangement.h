@@ -22,6 +22,14 @@ QRectF availableAreaFor(const QRectF& frame);
 // the top left of any of `others`.
 void keepInsideAndUncovered(platform::Window& window, const QList<QRectF>& others);
 
+// The frame to store for the next run: where the decorations begin, and the size of what
+// is inside them. Set on a window that is not decorated yet, it gives the same window again
+// once the window manager has put its decorations around it; a frame with the decorations
+// would make the window grow by their size with every restart.
+QRectF storableFrame(const platform::Window& window);
+// Puts the window where a stored frame says, with the decorations known now around it.
+void applyStorableFrame(platform::Window& window, const QRectF& frame);
+
 // Fits the window into its area again each time the window manager's decorations around it
 // change (they come after the window is shown, and make the frame taller than it was placed).
 void refitWhenDecorated(platform::Window& window);
