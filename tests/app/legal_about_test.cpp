@@ -169,6 +169,25 @@ TEST(LegalNotices, LongTextWrapsInsideTheInsetsAndScrollsToItsLastLine) {
   window.orderOut();
 }
 
+TEST(LegalNotices, EveryRuleStaysOneLineUnderItsHeading) {
+  LegalNoticesView view;
+  view.setFrame(QRectF(0, 0, LegalNoticesWindow::kContentSize.width(), LegalNoticesWindow::kContentSize.height()));
+  // The text's height with a rule is its height with a short one: the rule took one line.
+  auto heightWith = [&](const QString& rule) {
+    view.setText(QStringLiteral("Qt 6 (Qt Core, Qt Gui)\n%1\n\nUnder the licence").arg(rule));
+    view.applyLayout();
+    return view.textView().innerTextView()->usedSize().height();
+  };
+  const double oneLine = heightWith(QStringLiteral("x"));
+  struct Case {
+    QChar rule;
+    int length;
+  };
+  for (const Case& c : {Case{'=', 63}, Case{'-', 200}, Case{'#', 12}})
+    EXPECT_EQ(heightWith(QString(c.length, c.rule)), oneLine) << c.length << " × " << QString(c.rule).toStdString();
+  EXPECT_EQ(LegalNoticesView::fittedRules("a ==== b\n====", QFont(), 1000), "a ==== b\n====") << "only whole-line rules";
+}
+
 TEST(LegalNotices, EveryLinkedLibraryIsNamed) {
   const QString legal = LegalNoticesView::loadText(platform::pathForResource("legal", "txt"));
   QProcess readelf;
