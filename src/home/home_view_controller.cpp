@@ -20,6 +20,8 @@
 #include <QDateTime>
 #include <QUrl>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace orrery {
@@ -186,6 +188,7 @@ void HomeViewController::showUnreachableFolder(const QString& folder) {
     mUnreachableNotice = std::make_shared<TextView>();
     mUnreachableNotice->setTextAlignment(platform::TextAlignment::Center);
     mUnreachableNotice->setTextColor(Globals::colorGrayDarkText());
+    mUnreachableNotice->setFont(Globals::fontAvenirBook(16));
     mLayoutView->addSubview(mUnreachableNotice);
   }
   mUnreachableNotice->setText(
@@ -197,9 +200,14 @@ void HomeViewController::showUnreachableFolder(const QString& folder) {
 void HomeViewController::performLayout() {
   if (!mUnreachableNotice || !mLayoutView) return;
   const QRectF area = mLayoutView->bounds();
-  const double top = mTopBar ? mTopBar->frame().height() : 0;
+  // Centred in the space below the top bar, and below the add button, which stays.
+  double top = (mTopBar ? mTopBar->frame().height() : 0) + 40;
+  if (platform::View* adder = mIdeaListView ? mIdeaListView->visibleItemForKey(IdeaListView::adderKey()) : nullptr)
+    top = std::max(top, adder->convertRectToView(adder->bounds(), mLayoutView.get()).bottom() + 30);
   mUnreachableNotice->sizeToFitWidth(std::max(0.0, area.width() - 80));
-  mUnreachableNotice->setFrame(QRectF(QPointF(40, top + 40), mUnreachableNotice->frame().size()));
+  const QSizeF size = mUnreachableNotice->frame().size();
+  const double y = std::max(top, area.center().y() - size.height() / 2);
+  mUnreachableNotice->setFrame(QRectF(QPointF(std::round(area.center().x() - size.width() / 2), std::round(y)), size));
 }
 
 void HomeViewController::keyDown(const platform::Event& event) {

@@ -444,6 +444,9 @@ TEST_F(HomeScreenTest, AFolderThatCannotBeReachedIsNamedOnTheScreenAndByTheAddBu
       const QRectF shown = notice.convertRectToView(notice.bounds(), nullptr);
       EXPECT_TRUE(QRectF(QPointF(), w.window->contentSize()).contains(shown));
       EXPECT_GT(shown.height(), 0);
+      platform::View* adder = w.grid().visibleItemForKey(IdeaListView::adderKey());
+      ASSERT_NE(adder, nullptr);
+      EXPECT_FALSE(adder->convertRectToView(adder->bounds(), nullptr).intersects(shown)) << "clear of the add button";
       // "+" says why nothing is made.
       w.home->pleaseCreateNewIdea();
       uitest::advance(0.1);
