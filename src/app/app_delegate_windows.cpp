@@ -144,7 +144,8 @@ bool AppDelegate::updateStoredState(bool quitting) {
   for (const QString& path : std::as_const(mReopening)) windowURLs.push_back(QUrl::fromLocalFile(path));
   windowDefaults().setObject(localwindows::filesOf(windowURLs), QString::fromLatin1(localwindows::kStoredFilesKey));
   std::vector<std::pair<QUrl, QRectF>> frames;
-  for (const auto& c : mWindowControllers) frames.emplace_back(c->myWindow().docURL(), arrangement::storableFrame(c->myWindow()));
+  for (const auto& c : mWindowControllers)
+    frames.emplace_back(c->myWindow().docURL(), arrangement::storableFrame(c->myWindow()));
   QVariantMap kept;
   for (const QString& path : std::as_const(mReopening))
     if (mReopenFrames.contains(path)) dictext::setRect(kept, mReopenFrames.value(path), path);

@@ -23,8 +23,8 @@ class DecorationWatcher final : public QObject {
  public:
   DecorationWatcher(QWidget* widget, platform::Window& window) : QObject(widget), mWidget(widget), mWindow(window) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == mWidget && (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
-                               event->type() == QEvent::Show)) {
+    if (watched == mWidget &&
+        (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
       const QSize decorations = mWidget->frameGeometry().size() - mWidget->size();
       if (decorations != mDecorations) {
         mDecorations = decorations;

@@ -433,7 +433,8 @@ void HomeViewController::onAddNewIdea() {
   if (!mUnreachableFolder.isEmpty()) {
     // Nothing can be created there: say why rather than doing nothing.
     CustomAlertView::showErrorResult(MyResult::error(
-        QString(), QStringLiteral("The iCloud folder cannot be reached. Orrery looked for it at %1").arg(mUnreachableFolder)));
+        QString(),
+        QStringLiteral("The iCloud folder cannot be reached. Orrery looked for it at %1").arg(mUnreachableFolder)));
     return;
   }
   IdeaPtr idea = Idea::createWithText(QString());

@@ -68,7 +68,9 @@ class HomeViewController : public BaseViewController,
   HomeScreenState state() const { return mState; }
   // Says that the location's folder cannot be reached and where it was looked for; null
   // while it can be.
-  class TextView* unreachableNotice() const { return mUnreachableFolder.isEmpty() ? nullptr : mUnreachableNotice.get(); }
+  class TextView* unreachableNotice() const {
+    return mUnreachableFolder.isEmpty() ? nullptr : mUnreachableNotice.get();
+  }
   bool isSearching() const { return mState == kHomeScreenStateSearching || mState == kHomeScreenStateResults; }
   std::int64_t currentSearchRequestID() const { return mCurrentSearchRequestID; }
   // Null before the view is loaded.

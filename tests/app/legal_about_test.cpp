@@ -185,7 +185,8 @@ TEST(LegalNotices, EveryRuleStaysOneLineUnderItsHeading) {
   };
   for (const Case& c : {Case{'=', 63}, Case{'-', 200}, Case{'#', 12}})
     EXPECT_EQ(heightWith(QString(c.length, c.rule)), oneLine) << c.length << " × " << QString(c.rule).toStdString();
-  EXPECT_EQ(LegalNoticesView::fittedRules("a ==== b\n====", QFont(), 1000), "a ==== b\n====") << "only whole-line rules";
+  EXPECT_EQ(LegalNoticesView::fittedRules("a ==== b\n====", QFont(), 1000), "a ==== b\n====")
+      << "only whole-line rules";
 }
 
 TEST(LegalNotices, EveryLinkedLibraryIsNamed) {

@@ -157,8 +157,8 @@ TEST_F(PreferencesTest, AShownWindowTakesEachPanesSizeWhetherItGrowsOrShrinks) {
     const char* pane;
     QSizeF content;
   };
-  const Step steps[] = {{"other", QSizeF(250, 90)}, {"fixed", QSizeF(300, 100)}, {"wide", QSizeF(200, 80)},
-                        {"other", QSizeF(250, 90)}};
+  const Step steps[] = {
+      {"other", QSizeF(250, 90)}, {"fixed", QSizeF(300, 100)}, {"wide", QSizeF(200, 80)}, {"other", QSizeF(250, 90)}};
   for (const Step& step : steps) {
     controller->selectControllerWithIdentifier(step.pane);
     uitest::advance(0);

@@ -524,7 +524,8 @@ TEST(ShareSheet, EveryTabShowsItsTitleInsideItselfAtEveryWidth) {
       const QRect area = tab->frame().toAlignedRect();
       for (int y = area.top(); y < area.bottom(); ++y)
         for (int x = area.left(); x < area.right(); ++x)
-          if (!icon.adjusted(-1, -1, 1, 1).contains(QPointF(x, y)) && qGray(shot.pixel(int(x * scale), int(y * scale))) < 160)
+          if (!icon.adjusted(-1, -1, 1, 1).contains(QPointF(x, y)) &&
+              qGray(shot.pixel(int(x * scale), int(y * scale))) < 160)
             ++dark;
       EXPECT_GT(dark, 50) << "tab " << tab->shareType() << " shows no title at " << width;
       if (width >= 1172) EXPECT_TRUE(tab->bounds().contains(tab->titleLabel()->frame())) << tab->shareType();

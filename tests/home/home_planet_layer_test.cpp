@@ -62,8 +62,8 @@ double contrast(const QColor& a, const QColor& b) {
 }
 
 TEST(HomeTile, CaptionsReadOnEveryDiscColour) {
-  std::vector<QColor> discs = {QColor(255, 0, 0), QColor(255, 255, 128), QColor(20, 30, 80), QColor(0, 0, 0),
-                               QColor(128, 128, 128), QColor(255, 255, 255)};
+  std::vector<QColor> discs = {QColor(255, 0, 0), QColor(255, 255, 128), QColor(20, 30, 80),
+                               QColor(0, 0, 0),   QColor(128, 128, 128), QColor(255, 255, 255)};
   for (const auto& theme : ColorTheme::standardThemes())
     for (const auto& color : theme->colors()) discs.push_back(color->uiColor());
   for (const QColor& disc : discs) {

@@ -30,10 +30,10 @@ QVariantMap homeWindow(const QRectF& frame) {
 
 struct RestoreCase {
   const char* name;
-  QList<QRectF> homeFrames;                   // stored home windows
-  QList<std::optional<QRectF>> fileFrames;    // local files, with the frame stored for each
-  bool lateActivation = false;  // the first window takes the focus back after each open
-  bool keepPlaces = false;      // the first home window and every file's window come back where they were
+  QList<QRectF> homeFrames;                 // stored home windows
+  QList<std::optional<QRectF>> fileFrames;  // local files, with the frame stored for each
+  bool lateActivation = false;              // the first window takes the focus back after each open
+  bool keepPlaces = false;                  // the first home window and every file's window come back where they were
 };
 
 }  // namespace
@@ -62,7 +62,8 @@ TEST_F(WindowRestore, WindowsComeBackInsideTheScreensAndNeverPileUp) {
     QStringList files;
     QVariantMap frames;
     for (int i = 0; i < c.fileFrames.size(); ++i) {
-      files << QFileInfo(writeDocument(QStringLiteral("map%1.orrery").arg(i), QStringLiteral("Map"))).canonicalFilePath();
+      files
+          << QFileInfo(writeDocument(QStringLiteral("map%1.orrery").arg(i), QStringLiteral("Map"))).canonicalFilePath();
       if (c.fileFrames[i]) dictext::setRect(frames, *c.fileFrames[i], files.last());
     }
     defaults().setObject(c.lateActivation ? QStringList() : files, "LocalDocumentWindows");
@@ -83,8 +84,8 @@ TEST_F(WindowRestore, WindowsComeBackInsideTheScreensAndNeverPileUp) {
     ASSERT_EQ(int(windows.size()), c.homeFrames.size() + c.fileFrames.size()) << c.name;
     for (std::size_t i = 0; i < windows.size(); ++i) {
       const QRectF frame = windows[i]->myWindow().frame();
-      EXPECT_TRUE(insideAnArea(frame)) << c.name << ": window " << i << " at " << frame.x() << ", " << frame.y()
-                                       << " (" << frame.width() << " × " << frame.height() << ")";
+      EXPECT_TRUE(insideAnArea(frame)) << c.name << ": window " << i << " at " << frame.x() << ", " << frame.y() << " ("
+                                       << frame.width() << " × " << frame.height() << ")";
       for (std::size_t j = 0; j < i; ++j)
         EXPECT_NE(windows[j]->myWindow().frame().topLeft(), frame.topLeft())
             << c.name << ": windows " << j << " and " << i << " lie on one another";

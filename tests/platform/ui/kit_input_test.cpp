@@ -228,10 +228,14 @@ TEST(ScrollViewKeys, PagesMoveByWhatIsShownLessALineAndHomeAndEndGoToTheEnds) {
     double from, to;
   };
   const Case cases[] = {
-      {Qt::Key_PageDown, Qt::NoModifier, 0, 100 - line}, {Qt::Key_PageUp, Qt::NoModifier, 500, 400 + line},
-      {Qt::Key_PageDown, Qt::NoModifier, 880, 900},      {Qt::Key_PageUp, Qt::NoModifier, 10, 0},
-      {Qt::Key_End, Qt::NoModifier, 0, 900},             {Qt::Key_Home, Qt::NoModifier, 500, 0},
-      {Qt::Key_PageDown, Qt::ControlModifier, 0, 0},     {Qt::Key_A, Qt::NoModifier, 300, 300},
+      {Qt::Key_PageDown, Qt::NoModifier, 0, 100 - line},
+      {Qt::Key_PageUp, Qt::NoModifier, 500, 400 + line},
+      {Qt::Key_PageDown, Qt::NoModifier, 880, 900},
+      {Qt::Key_PageUp, Qt::NoModifier, 10, 0},
+      {Qt::Key_End, Qt::NoModifier, 0, 900},
+      {Qt::Key_Home, Qt::NoModifier, 500, 0},
+      {Qt::Key_PageDown, Qt::ControlModifier, 0, 0},
+      {Qt::Key_A, Qt::NoModifier, 300, 300},
   };
   for (const Case& c : cases) {
     scroll->scrollToPoint(QPointF(0, c.from));
