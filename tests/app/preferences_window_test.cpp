@@ -13,7 +13,6 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QMainWindow>
 #include <QScreen>
 #include <QComboBox>
 #include <QSignalSpy>
@@ -148,30 +147,6 @@ TEST_F(PreferencesTest, PanesTakeTheirMinimumUnlessResizableAndSavedLarger) {
   const QSizeF screen = QGuiApplication::primaryScreen()->availableGeometry().size();
   EXPECT_LE(huge->window().contentSize().width(), screen.width());
   EXPECT_LE(huge->window().contentSize().height(), screen.height());
-}
-
-TEST_F(PreferencesTest, AShownWindowTakesEachPanesSizeWhetherItGrowsOrShrinks) {
-  auto controller = make();
-  controller->showWindow();
-  struct Step {
-    const char* pane;
-    QSizeF content;
-  };
-  const Step steps[] = {
-      {"other", QSizeF(250, 90)}, {"fixed", QSizeF(300, 100)}, {"wide", QSizeF(200, 80)}, {"other", QSizeF(250, 90)}};
-  for (const Step& step : steps) {
-    controller->selectControllerWithIdentifier(step.pane);
-    uitest::advance(0);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(controller->window().contentSize(), step.content) << step.pane;
-    const QWidget* frame = controller->window().widget();
-    // A pane of fixed size fixes the window at it; the window manager sees the same.
-    if (!controller->selectedViewController()->hasResizableWidth().value_or(false)) {
-      EXPECT_EQ(frame->minimumSize(), frame->size()) << step.pane;
-      EXPECT_EQ(frame->maximumSize(), frame->size()) << step.pane;
-    }
-  }
-  controller->window().performClose();
 }
 
 TEST_F(PreferencesTest, TabsWrapPastPlaceholdersAndPlaceholdersAreNeverSelected) {
