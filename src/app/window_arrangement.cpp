@@ -26,7 +26,9 @@ class DecorationWatcher final : public QObject {
     if (watched == mWidget &&
         (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
       const QSize decorations = mWidget->frameGeometry().size() - mWidget->size();
-      if (decorations != mDecorations) {
+      // A maximised or full-screen window is the window manager's to place.
+      const bool managed = mWidget->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen);
+      if (decorations != mDecorations && !managed) {
         mDecorations = decorations;
         const QRectF frame = mWindow.frame();
         applyIfMoved(mWindow, placement::fittedFrame(frame, availableAreaFor(frame), kMinimum));
