@@ -6,7 +6,6 @@
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
 #include "app/version_check.h"
-#include "app/window_placement.h"
 #include "cloud/cloud_engines.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -27,11 +26,10 @@
 #include "platform/ui/modal_presenter.h"
 #include "shell/bundle_info.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -165,6 +163,9 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   if (!launchArguments.isEmpty()) handleArguments(launchArguments);
   platform::WeakRef<AppDelegate> self(this);
   mReopening = reopened;
+  const QVariant storedFrames = defaults().objectForKey(QString::fromLatin1(localwindows::kStoredFramesKey));
+  for (const QString& path : reopened)
+    if (const auto frame = localwindows::storedFrame(storedFrames, path)) mReopenFrames.insert(path, *frame);
   for (const QString& path : reopened) {
     // A window of the last run whose file no longer opens stays away without an alert (the open
     // logged why); when nothing else opened, the start's first window stands in for it.
@@ -281,129 +282,6 @@ void AppDelegate::finishTerminating() {
   if (!platform::waitUntilTerminationAllowed(kTerminationHoldWait))
     logLine(QStringLiteral("Quit: termination holds still taken after waiting; quitting anyway"));
   mServices.exitEventLoop();
-}
-
-// Window registry.
-
-void AppDelegate::addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller) {
-  if (!controller) return;
-  platform::Window* main = platform::Application::shared().keyWindow();
-  const QRectF mainFrame = main ? main->frame() : QRectF();
-  mWindowControllers.push_back(controller);
-  controller->showWindow();
-  if (main && main != &controller->myWindow()) {
-    QScreen* screen = QGuiApplication::screenAt(mainFrame.center().toPoint());
-    if (!screen) screen = QGuiApplication::primaryScreen();
-    if (screen) {
-      if (auto frame = placement::cascadedFrame(QRectF(screen->geometry()), mainFrame, controller->myWindow().frame()))
-        controller->myWindow().setFrame(*frame);
-    }
-  }
-  markPersistentAppStateDirty();
-}
-
-void AppDelegate::removeWindowController(MainWindowController* controller) {
-  auto it = std::find_if(mWindowControllers.begin(), mWindowControllers.end(),
-                         [&](const auto& c) { return c.get() == controller; });
-  if (it == mWindowControllers.end()) return;
-  // Kept alive until the window has finished closing.
-  auto keep = *it;
-  mWindowControllers.erase(it);
-  markPersistentAppStateDirty();
-  platform::mainQueue().async([keep] {});
-  // Without a global menu bar, a program with no window could only be ended from outside.
-  if (mWindowControllers.empty() && !mTerminating) {
-    platform::mainQueue().async([] {
-      if (AppDelegate* app = current(); app && app->mWindowControllers.empty()) app->terminate();
-    });
-  }
-}
-
-MyWindow* AppDelegate::findWindowWithURL(const QUrl& url) const {
-  const QString path = canonicalPath(url);
-  for (const auto& c : mWindowControllers) {
-    const QUrl docURL = c->myWindow().docURL();
-    if (docURL.isEmpty()) continue;
-    if (path.isEmpty() ? docURL == url : canonicalPath(docURL) == path) return &c->myWindow();
-  }
-  return nullptr;
-}
-
-bool AppDelegate::isFileCurrentlyOpen(const QUrl& fileUrl) { return findWindowWithURL(fileUrl) != nullptr; }
-
-bool AppDelegate::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier) {
-  const auto controllers = mWindowControllers;
-  for (const auto& c : controllers)
-    if (!c->canWeSafelyDeleteIdea(ideaIdentifier, docIdentifier)) return false;
-  return true;
-}
-
-QVariantMap AppDelegate::createState(bool /*quitting*/) const {
-  QVariantList states;
-  for (const auto& c : mWindowControllers) {
-    // Local files come back by their file (updateStoredState), not as a stored screen.
-    if (c->myWindow().docURL().isLocalFile()) continue;
-    const QVariantMap state = c->createState();
-    if (!state.isEmpty()) states.append(state);
-  }
-  return {{QString::fromLatin1(kControllerStatesKey), states}};
-}
-
-bool AppDelegate::restoreFromState(const QVariantMap& state) {
-  if (state.isEmpty()) return true;
-  bool allRestored = true;
-  const QVariant entries = state.value(QString::fromLatin1(kControllerStatesKey));
-  if (entries.isValid() && entries.typeId() != QMetaType::QVariantList) {
-    logLine(QStringLiteral("Stored window state has no list of windows; nothing restored"));
-    return false;
-  }
-  for (const QVariant& entry : entries.toList()) {
-    if (entry.typeId() != QMetaType::QVariantMap) {
-      logLine(QStringLiteral("Stored window state holds an entry that is not a window; skipped"));
-      allRestored = false;
-      continue;
-    }
-    auto controller = MainWindowController::createForRestoration();
-    addAndShowNewWindowController(controller);
-    if (!controller->restoreFromState(entry.toMap())) allRestored = false;
-  }
-  return allRestored;
-}
-
-bool AppDelegate::restoreFromStoredState() {
-  const QVariant stored = defaults().objectForKey(QString::fromLatin1(kCurrentStateKey));
-  if (stored.isValid() && stored.typeId() != QMetaType::QVariantMap) {
-    logLine(QStringLiteral("Stored window state \"CurrentState\" is not a dictionary; nothing restored"));
-    return false;
-  }
-  return restoreFromState(stored.toMap());
-}
-
-bool AppDelegate::updateStoredState(bool quitting) {
-  // Before the stored windows came back, the window set is not the user's: keep the old one.
-  if (!mLaunched) return false;
-  defaults().setObject(createState(quitting), QString::fromLatin1(kCurrentStateKey));
-  // Files of the last run still on their way back count as windows: a quit right after the
-  // start keeps them.
-  mReopening.removeIf([this](const QString& path) { return findWindowWithURL(QUrl::fromLocalFile(path)); });
-  std::vector<QUrl> windowURLs;
-  for (const auto& c : mWindowControllers) windowURLs.push_back(c->myWindow().docURL());
-  for (const QString& path : std::as_const(mReopening)) windowURLs.push_back(QUrl::fromLocalFile(path));
-  defaults().setObject(localwindows::filesOf(windowURLs), QString::fromLatin1(localwindows::kStoredFilesKey));
-  return true;
-}
-
-void AppDelegate::dispatchNextStateUpdate() {
-  platform::WeakRef<AppDelegate> self(this);
-  platform::mainQueue().after(platform::Millis(kStateCycleMillis), [self] {
-    AppDelegate* app = self.get();
-    if (!app) return;
-    if (app->mStateIsDirty) {
-      app->updateStoredState(/*quitting=*/false);
-      app->mStateIsDirty = false;
-    }
-    app->dispatchNextStateUpdate();
-  });
 }
 
 QString AppDelegate::versionNumberDisplayString() {
@@ -530,7 +408,9 @@ void AppDelegate::doOpenLocalFile(const QString& path, std::function<void(const 
       if (completion) completion(failure);
       return;
     }
-    app->addAndShowNewWindowController(MainWindowController::createDocumentWindow(doc, token, QString(), app->takeOpenedFileAction()));
+    app->addAndShowNewWindowController(
+        MainWindowController::createDocumentWindow(doc, token, QString(), app->takeOpenedFileAction()),
+        app->takeReopenFrame(doc->filePath()));
     app->addNewRecentDocumentURL(QUrl::fromLocalFile(doc->filePath()));
     if (completion) completion(MyResult::OK());
   });

@@ -12,6 +12,8 @@
 #include "platform/ui/menu.h"
 #include "platform/ui/responder.h"
 
+#include <QHash>
+#include <QRectF>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -19,6 +21,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace orrery {
@@ -75,7 +78,10 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   void handleArguments(const QStringList& arguments);
 
   // Window registry.
-  void addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller);
+  // A stored frame (a local file's window of the last run) replaces the cascade; either way the
+  // window ends inside its screen's available area and off the place of every other window.
+  void addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller,
+                                     std::optional<QRectF> storedFrame = std::nullopt);
   void removeWindowController(MainWindowController* controller);
   const std::vector<std::shared_ptr<MainWindowController>>& windowControllers() const { return mWindowControllers; }
   MyWindow* findWindowWithURL(const QUrl& url) const;
@@ -132,6 +138,9 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   void commitPendingEdits();
   void askBeforeQuitting(std::vector<std::weak_ptr<MainWindowController>> windows);
   void finishTerminating();
+  void keepInsideAndUncovered(MainWindowController& controller);
+  // The frame the file's window had in the last run, once: a later window of it is new.
+  std::optional<QRectF> takeReopenFrame(const QString& path);
 
   AppServices mServices;
   std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
@@ -142,6 +151,7 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   bool mLaunched = false;  // the stored windows have been restored
   bool mWelcomeOverOpenedFile = false;
   QStringList mReopening;  // files of the last run's windows not yet shown again
+  QHash<QString, QRectF> mReopenFrames;  // their frames, by canonical path
   int mHandedOverOpens = 0;  // handed-over files still opening
   int mSaveDrainWaiter = 0;
 };

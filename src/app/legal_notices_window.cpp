@@ -5,18 +5,44 @@
 #include "foundation/globals.h"
 #include "foundation/views/base_scroll_view.h"
 #include "foundation/views/container_view.h"
+#include "foundation/views/kit_font.h"
 #include "foundation/views/text_view.h"
 #include "platform/services/resources.h"
 #include "platform/ui/window.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QScreen>
 
 #include <vector>
 
 namespace orrery {
+
+namespace {
+
+// A rule: a line of one repeated drawing character, the text file's underline.
+const QRegularExpression& ruleLine() {
+  static const QRegularExpression rule(QStringLiteral("^([=\\-_*~#])\\1{2,}\\s*$"));
+  return rule;
+}
+
+}  // namespace
+
+QString LegalNoticesView::fittedRules(const QString& text, const QFont& font, double width) {
+  const QFontMetricsF metrics(font);
+  QStringList lines = text.split(QLatin1Char('\n'));
+  for (QString& line : lines) {
+    const QRegularExpressionMatch match = ruleLine().match(line);
+    if (!match.hasMatch()) continue;
+    line = line.trimmed();
+    // Cut to what the width holds, so that a rule stays one line wherever the text wraps.
+    while (line.size() > 3 && metrics.horizontalAdvance(line) > width) line.chop(1);
+  }
+  return lines.join(QLatin1Char('\n'));
+}
 
 LegalNoticesView::LegalNoticesView() : ColoredView(Globals::colorGray93()) {
   mScrollView = std::make_shared<BaseScrollView>();
@@ -26,14 +52,19 @@ LegalNoticesView::LegalNoticesView() : ColoredView(Globals::colorGray93()) {
   addSubview(mScrollView);
   mTextView = std::make_shared<TextView>();
   mTextView->setInset(QSizeF(kHorizontalInset, kVerticalInset));
-  mTextView->setText(loadText(platform::pathForResource(QStringLiteral("legal"), QStringLiteral("txt"))));
+  mTextView->setFont(mFont);
   mScrollView->setDocumentView(mTextView);
+  setText(loadText(platform::pathForResource(QStringLiteral("legal"), QStringLiteral("txt"))));
 }
 
 void LegalNoticesView::setText(const QString& text) {
-  mTextView->setText(text);
+  mText = text;
+  mTextView->setText(fittedRules(text, mFont, wrapWidth()));
   setNeedsLayout();
 }
+
+// Lines wrap at the view's width less 20 and the insets; the scroller has the rest.
+double LegalNoticesView::wrapWidth() const { return std::max(0.0, bounds().width() - 20 - 2 * kHorizontalInset); }
 
 QString LegalNoticesView::loadText(const QString& path) {
   QFile file(path);
@@ -42,7 +73,8 @@ QString LegalNoticesView::loadText(const QString& path) {
 }
 
 void LegalNoticesView::applyLayout() {
-  // Lines wrap at the view's width less 20 and the insets; the scroller has the rest.
+  const QString shown = fittedRules(mText, mFont, wrapWidth());
+  if (shown != mTextView->text()) mTextView->setText(shown);
   mTextView->sizeToFitWidth(std::max(0.0, bounds().width() - 20));
   mScrollView->setFrame(bounds());
   mScrollView->tile();

@@ -3,8 +3,11 @@
 // one window per process, hidden rather than destroyed when closed. The text is a kit text view
 // some 20 000 points tall (more for a longer file): its layer is drawn in tiles as it scrolls.
 
+#include "foundation/globals.h"
 #include "foundation/views/colored_view.h"
+#include "foundation/views/kit_font.h"
 
+#include <QFont>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -36,10 +39,17 @@ class LegalNoticesView : public ColoredView {
   // The text of a notices file read as UTF-8 (bad bytes become replacement characters), or
   // "(error occurred loading resource file)" when it cannot be read.
   static QString loadText(const QString& path);
+  // The text with each rule (a line of one repeated "=", "-", "_", "*", "~" or "#") cut to
+  // what `width` holds in `font`; other lines as they are.
+  static QString fittedRules(const QString& text, const QFont& font, double width);
 
  private:
+  double wrapWidth() const;
+
   std::shared_ptr<BaseScrollView> mScrollView;
   std::shared_ptr<TextView> mTextView;
+  QFont mFont = kitFont(Globals::fontAvenirBook(12), 12);
+  QString mText;  // as loaded; the view shows it with its rules fitted
 };
 
 // A window made once per process around a view hosted over its whole content, centred in the

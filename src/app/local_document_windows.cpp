@@ -1,5 +1,7 @@
 #include "app/local_document_windows.h"
 
+#include "foundation/dictionary_extensions.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -33,6 +35,24 @@ QStringList reopenable(const QVariant& stored, const QStringList& skip) {
     if (!files.contains(path) && !skipped.contains(path)) files.append(path);
   }
   return files;
+}
+
+QVariantMap framesOf(const std::vector<std::pair<QUrl, QRectF>>& windows, const QVariantMap& kept) {
+  QVariantMap frames = kept;
+  for (const auto& [url, frame] : windows) {
+    if (!url.isLocalFile() || frame.isEmpty()) continue;
+    dictext::setRect(frames, frame, canonicalPath(url.toLocalFile()));
+  }
+  return frames;
+}
+
+std::optional<QRectF> storedFrame(const QVariant& stored, const QString& path) {
+  if (stored.typeId() != QMetaType::QVariantMap) return std::nullopt;
+  const QVariant entry = stored.toMap().value(canonicalPath(path));
+  if (entry.typeId() != QMetaType::QString) return std::nullopt;
+  const QRectF frame = dictext::rectFromString(entry.toString());
+  if (frame.isEmpty()) return std::nullopt;
+  return frame;
 }
 
 }  // namespace orrery::localwindows

@@ -1,6 +1,7 @@
 #include "app/main_window_controller.h"
 
 #include "app/app_delegate.h"
+#include "app/window_arrangement.h"
 #include "app/window_placement.h"
 #include "foundation/dictionary_extensions.h"
 #include "foundation/views/screenshot.h"
@@ -24,7 +25,10 @@ QRectF primaryAvailableArea() {
 
 }  // namespace
 
-MainWindowController::MainWindowController(Token) : mWindow(prepareWindow()) { mWindow->setDelegate(this); }
+MainWindowController::MainWindowController(Token) : mWindow(prepareWindow()) {
+  mWindow->setDelegate(this);
+  arrangement::refitWhenDecorated(*mWindow);
+}
 
 MainWindowController::~MainWindowController() {
   if (mWindow) mWindow->setDelegate(nullptr);
@@ -33,7 +37,9 @@ MainWindowController::~MainWindowController() {
 std::shared_ptr<DragSupportWindow> MainWindowController::prepareWindow() {
   const QRectF frame = placement::newWindowFrame(primaryAvailableArea());
   auto window = std::make_shared<DragSupportWindow>(frame.size());
-  window->setFrameOrigin(frame.topLeft());
+  // The whole window, its menu bar included, takes the frame: made with that content size it
+  // would reach past the bottom of a screen it was fitted to.
+  window->setFrame(frame);
   window->setBackgroundColor(Qt::white);
   window->setTitle(QStringLiteral("Orrery Desktop"));
   return window;
@@ -146,17 +152,15 @@ QVariantMap MainWindowController::createState() const {
   if (state.isEmpty()) return {};
   QVariantMap result{{QString::fromLatin1(kControllerClassKey), className},
                      {QString::fromLatin1(kControllerStateKey), state}};
-  dictext::setRect(result, mWindow->frame(), QString::fromLatin1(kWindowFrameKey));
+  dictext::setRect(result, arrangement::storableFrame(*mWindow), QString::fromLatin1(kWindowFrameKey));
   return result;
 }
 
 bool MainWindowController::restoreFromState(const QVariantMap& state) {
-  QList<QRectF> areas;
-  for (QScreen* screen : QGuiApplication::screens()) areas.append(QRectF(screen->availableGeometry()));
-  if (QScreen* primary = QGuiApplication::primaryScreen()) areas.prepend(QRectF(primary->availableGeometry()));
   const QRectF stored = dictext::rectForKey(state, QString::fromLatin1(kWindowFrameKey));
-  mWindow->setFrame(placement::fittedStoredFrame(stored, areas,
-                                                 QSizeF(placement::kMinimumWidth, placement::kMinimumHeight)));
+  arrangement::applyStorableFrame(
+      *mWindow, placement::fittedStoredFrame(stored, arrangement::availableAreas(),
+                                             QSizeF(placement::kMinimumWidth, placement::kMinimumHeight)));
   const QString className = state.value(QString::fromLatin1(kControllerClassKey)).toString();
   const QVariantMap controllerState = state.value(QString::fromLatin1(kControllerStateKey)).toMap();
   if (className == QLatin1String(kHomeControllerClass)) {

@@ -1,5 +1,6 @@
 #include "app/preferences_window_controller.h"
 
+#include "app/window_arrangement.h"
 #include "app/window_placement.h"
 #include "foundation/dictionary_extensions.h"
 #include "platform/core/dispatch.h"
@@ -21,14 +22,6 @@ namespace orrery {
 namespace {
 
 QString paneFrameKey(const QString& identifier) { return QStringLiteral("Preferences %1 Frame").arg(identifier); }
-
-QList<QRectF> availableScreenAreas() {
-  QList<QRectF> areas;
-  if (QScreen* primary = QGuiApplication::primaryScreen()) areas.append(QRectF(primary->availableGeometry()));
-  for (QScreen* screen : QGuiApplication::screens())
-    if (screen != QGuiApplication::primaryScreen()) areas.append(QRectF(screen->availableGeometry()));
-  return areas;
-}
 
 }  // namespace
 
@@ -87,8 +80,11 @@ QSizeF paneSize(const QSizeF& saved, const QSizeF& minimum, bool resizableWidth,
 }  // namespace placement
 
 void closesByKey(platform::Window& window) {
-  // The windows without their own controller answer Close Window (Ctrl+W) themselves.
-  window.setActionHandler(QStringLiteral("performClose"), [&window](const platform::ActionSender&) { window.performClose(); });
+  // The windows without their own controller answer Close Window (Ctrl+W) themselves; Escape
+  // closes these dialogs as it does on every desktop.
+  auto close = [&window](const platform::ActionSender&) { window.performClose(); };
+  window.setActionHandler(QStringLiteral("performClose"), close);
+  window.setActionHandler(platform::Actions::cancelOperation, close);
 }
 
 PreferencesWindowController::PreferencesWindowController(std::vector<PreferencesPane> panes, QString title)
@@ -139,7 +135,7 @@ void PreferencesWindowController::windowDidLoad() {
   const QVariant topLeft = platform::UserDefaults::standard().objectForKey(kPreferencesFrameTopLeftKey);
   if (topLeft.typeId() == QMetaType::QString) {
     const QPointF stored = dictext::pointFromString(topLeft.toString());
-    mWindow->setFrameOrigin(placement::fittedTopLeft(stored, mWindow->frame().size(), availableScreenAreas()));
+    mWindow->setFrameOrigin(placement::fittedTopLeft(stored, mWindow->frame().size(), arrangement::availableAreas()));
   } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     // Never moved yet: centred, as the about window; unplaced, it would open at the screen's corner.
     mWindow->setFrameOrigin(placement::centredOrigin(mWindow->frame().size(), QRectF(screen->availableGeometry())));

@@ -107,7 +107,7 @@ class PreferencesWindowController : public platform::WindowDelegate, public plat
   std::shared_ptr<int> mAlive = std::make_shared<int>(0);
 };
 
-// Makes the window answer Close Window (Ctrl+W) as the main windows do.
+// Makes the window answer Close Window (Ctrl+W) as the main windows do, and Escape.
 void closesByKey(platform::Window& window);
 
 namespace placement {

@@ -38,12 +38,38 @@ QRectF fittedStoredFrame(const QRectF& stored, const QList<QRectF>& availableAre
       break;
     }
   }
-  frame.setWidth(std::max(minimum.width(), std::min(frame.width(), area.width())));
-  frame.setHeight(std::max(minimum.height(), std::min(frame.height(), area.height())));
-  const double x = std::max(area.left(), std::min(frame.left(), area.right() - frame.width()));
-  const double y = std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height()));
-  frame.moveTopLeft(QPointF(x, y));
-  return frame;
+  return fittedFrame(frame, area, minimum);
+}
+
+QRectF fittedFrame(const QRectF& frame, const QRectF& area, const QSizeF& minimum) {
+  QRectF fitted = frame;
+  fitted.setWidth(std::max(minimum.width(), std::min(frame.width(), area.width())));
+  fitted.setHeight(std::max(minimum.height(), std::min(frame.height(), area.height())));
+  const double x = std::max(area.left(), std::min(frame.left(), area.right() - fitted.width()));
+  const double y = std::max(area.top(), std::min(frame.top(), area.bottom() - fitted.height()));
+  fitted.moveTopLeft(QPointF(x, y));
+  return fitted;
+}
+
+QRectF uncoveredFrame(const QRectF& frame, const QList<QRectF>& others, const QRectF& area) {
+  constexpr double kStep = 30;
+  auto taken = [&](const QPointF& at) {
+    return std::any_of(others.begin(), others.end(), [&](const QRectF& other) {
+      return std::abs(other.left() - at.x()) < 2 && std::abs(other.top() - at.y()) < 2;
+    });
+  };
+  // How far the frame can move right and down while staying inside the area.
+  const double roomX = area.right() - frame.width() - area.left();
+  const double roomY = area.bottom() - frame.height() - area.top();
+  if (roomX < kStep && roomY < kStep) return frame;
+  QPointF at = frame.topLeft();
+  // Every place of the cycle is tried at most once.
+  const int places = int((std::max(0.0, roomX) / kStep + 1) * (std::max(0.0, roomY) / kStep + 1)) + 1;
+  for (int step = 0; step < places && taken(at); ++step) {
+    if (roomX >= kStep) at.setX(at.x() + kStep > area.left() + roomX ? area.left() : at.x() + kStep);
+    if (roomY >= kStep) at.setY(at.y() + kStep > area.top() + roomY ? area.top() : at.y() + kStep);
+  }
+  return QRectF(at, frame.size());
 }
 
 QPointF centredOrigin(const QSizeF& size, const QRectF& availableArea) {

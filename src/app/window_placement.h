@@ -31,6 +31,16 @@ std::optional<QRectF> cascadedFrame(const QRectF& screen, const QRectF& mainFram
 // its centre (else the first area, the primary screen's), and moved inside that area.
 QRectF fittedStoredFrame(const QRectF& stored, const QList<QRectF>& availableAreas, const QSizeF& minimum);
 
+// A frame inside an available area: at least `minimum`, at most the area's size (the minimum
+// wins over a smaller area), moved inside it as far as its size allows.
+QRectF fittedFrame(const QRectF& frame, const QRectF& area, const QSizeF& minimum);
+
+// Where a window goes so that it does not lie exactly over another: while its top left is
+// within 2 points of the top left of one of `others`, it steps 30 points right and down,
+// starting again at the area's left or top edge when a step would take it past the other one.
+// A frame that has no room to step keeps its place.
+QRectF uncoveredFrame(const QRectF& frame, const QList<QRectF>& others, const QRectF& area);
+
 // The origin that centres `size` in an available area, the area's own origin added; the
 // origin itself when there is no screen.
 QPointF centredOrigin(const QSizeF& size, const QRectF& availableArea);

@@ -233,10 +233,12 @@ void ShareTypeView::shareViaEmail() {
 void ShareTypeView::handOffToMail(const QString& path) {
   auto* process = new QProcess();
   const QString folder = QFileInfo(path).absolutePath();
-  auto fallBack = [folder]() {
-    platform::openURL(QUrl::fromLocalFile(folder));
+  auto fallBack = [folder, path]() {
+    // The user attaches the file by hand: say where it is, also when no folder opened.
+    const bool opened = platform::openURL(QUrl::fromLocalFile(folder));
     platform::AlertRequest request;
-    request.messageText = QString::fromLatin1(kAttachNotice);
+    request.messageText = QString::fromLatin1(opened ? kAttachNotice : kNoFolderNotice);
+    request.informativeText = QDir::toNativeSeparators(path);
     platform::runModalAlert(request);
   };
   QObject::connect(process, &QProcess::finished, process, [process, fallBack](int code, QProcess::ExitStatus status) {

@@ -72,7 +72,10 @@ class ShareTypeView : public BaseView,
 
   // The mail program's command, replaceable for tests.
   static QString& mailCommand();
-  static constexpr const char* kAttachNotice = "Attach the exported file from the opened folder";
+  // Said when no mail program took the file, with the file's path below.
+  static constexpr const char* kAttachNotice =
+      "No mail program opened. Attach the exported file from the opened folder:";
+  static constexpr const char* kNoFolderNotice = "No mail program or file manager opened. The exported file is here:";
 
  protected:
   std::shared_ptr<RoundedTextButton> addButtonWithTitle(const QString& title, bool isCancel);

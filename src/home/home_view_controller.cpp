@@ -2,11 +2,16 @@
 
 #include "editor_screen/solar_system_view_controller.h"
 #include "foundation/globals.h"
+#include "foundation/logging.h"
+#include "foundation/views/custom_alert_view.h"
+#include "foundation/views/text_view.h"
 #include "model/color_theme.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
 #include "model/persistence_controller.h"
+#include "platform/cloud/local_folder_container.h"
+#include "platform/core/dispatch.h"
 #include "platform/ui/event.h"
 #include "shell/main_layout_view.h"
 #include "shell/my_window.h"
@@ -15,6 +20,8 @@
 #include <QDateTime>
 #include <QUrl>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace orrery {
@@ -58,8 +65,10 @@ std::shared_ptr<HomeViewController> HomeViewController::createForRestoration() {
 
 HomeViewController::HomeViewController(DocumentLocation location) : mLocation(location) {
   registerHomeCommands();
-  mStateObserver.observe(PersistenceStateChangeNotification, nullptr,
-                         [this](const platform::Notification&) { ensureCorrectTitle(); });
+  mStateObserver.observe(PersistenceStateChangeNotification, nullptr, [this](const platform::Notification&) {
+    ensureCorrectTitle();
+    checkFolderReachable();
+  });
 }
 
 HomeViewController::~HomeViewController() {
@@ -103,6 +112,7 @@ void HomeViewController::loadView() {
 
 void HomeViewController::viewDidLoad() {
   reloadTable();
+  checkFolderReachable();
   // Listeners are held weakly: the alias keeps this controller's life its own.
   auto listener = std::shared_ptr<PersistenceControllerListener>(self(), this);
   facade().removeListener(this);
@@ -140,9 +150,64 @@ bool HomeViewController::restoreFromState(const QVariantMap& state) {
   const qulonglong stored = state.value(QString::fromLatin1(kLocationKey)).toULongLong();
   mLocation = stored == DocumentLocationDropbox ? DocumentLocationDropbox : DocumentLocationICloud;
   // The grid was filled for no location while the screen was made; a ready list shows now.
-  if (isViewLoaded()) reloadTable();
+  if (isViewLoaded()) {
+    reloadTable();
+    checkFolderReachable();
+  }
   ensureCorrectTitle();
   return true;
+}
+
+// ---- an unreachable folder
+
+void HomeViewController::checkFolderReachable() {
+  const std::uint64_t check = ++mReachabilityCheck;
+  // Only the iCloud stand-in lives in a folder the user chose. A location that never found its
+  // folder stays "starting" or "unavailable", which it also is for a moment while the folder is
+  // looked up: the folder itself is asked.
+  const WorkspaceStatus status = facade().statusForLocation(mLocation);
+  if (mLocation != DocumentLocationICloud || status == WorkspaceStatusReady || status == WorkspaceStatusLoading) {
+    showUnreachableFolder(QString());
+    return;
+  }
+  std::weak_ptr<ViewController> weakSelf = weak_from_this();
+  platform::LocalFolderContainer::fetchDocumentsFolder([weakSelf, check](const QString& folder) {
+    auto me = std::static_pointer_cast<HomeViewController>(weakSelf.lock());
+    if (!me || check != me->mReachabilityCheck) return;
+    me->showUnreachableFolder(folder.isEmpty() ? platform::LocalFolderContainer::root().path : QString());
+  });
+}
+
+void HomeViewController::showUnreachableFolder(const QString& folder) {
+  if (folder == mUnreachableFolder) return;
+  mUnreachableFolder = folder;
+  if (!folder.isEmpty())
+    logLine(QStringLiteral("Home screen: the iCloud folder cannot be reached; looked for it at %1").arg(folder));
+  if (!mLayoutView) return;
+  if (!mUnreachableNotice) {
+    mUnreachableNotice = std::make_shared<TextView>();
+    mUnreachableNotice->setTextAlignment(platform::TextAlignment::Center);
+    mUnreachableNotice->setTextColor(Globals::colorGrayDarkText());
+    mUnreachableNotice->setFont(Globals::fontAvenirBook(16));
+    mLayoutView->addSubview(mUnreachableNotice);
+  }
+  mUnreachableNotice->setText(
+      QStringLiteral("The iCloud folder cannot be reached.\nOrrery looked for it at %1").arg(folder));
+  mUnreachableNotice->setHidden(folder.isEmpty());
+  mLayoutView->setNeedsLayout();
+}
+
+void HomeViewController::performLayout() {
+  if (!mUnreachableNotice || !mLayoutView) return;
+  const QRectF area = mLayoutView->bounds();
+  // Centred in the space below the top bar, and below the add button, which stays.
+  double top = (mTopBar ? mTopBar->frame().height() : 0) + 40;
+  if (platform::View* adder = mIdeaListView ? mIdeaListView->visibleItemForKey(IdeaListView::adderKey()) : nullptr)
+    top = std::max(top, adder->convertRectToView(adder->bounds(), mLayoutView.get()).bottom() + 30);
+  mUnreachableNotice->sizeToFitWidth(std::max(0.0, area.width() - 80));
+  const QSizeF size = mUnreachableNotice->frame().size();
+  const double y = std::max(top, area.center().y() - size.height() / 2);
+  mUnreachableNotice->setFrame(QRectF(QPointF(std::round(area.center().x() - size.width() / 2), std::round(y)), size));
 }
 
 void HomeViewController::keyDown(const platform::Event& event) {
@@ -365,6 +430,13 @@ void HomeViewController::openSolarSystemForIdeaDocument(const std::shared_ptr<Id
 
 void HomeViewController::onAddNewIdea() {
   if (screenOccupied()) return;
+  if (!mUnreachableFolder.isEmpty()) {
+    // Nothing can be created there: say why rather than doing nothing.
+    CustomAlertView::showErrorResult(MyResult::error(
+        QString(),
+        QStringLiteral("The iCloud folder cannot be reached. Orrery looked for it at %1").arg(mUnreachableFolder)));
+    return;
+  }
   IdeaPtr idea = Idea::createWithText(QString());
   const auto list = facade().proxyListForLocation(mLocation);
   const std::size_t count = list ? list->size() : 0;

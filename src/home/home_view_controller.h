@@ -66,6 +66,11 @@ class HomeViewController : public BaseViewController,
 
   DocumentLocation location() const { return mLocation; }
   HomeScreenState state() const { return mState; }
+  // Says that the location's folder cannot be reached and where it was looked for; null
+  // while it can be.
+  class TextView* unreachableNotice() const {
+    return mUnreachableFolder.isEmpty() ? nullptr : mUnreachableNotice.get();
+  }
   bool isSearching() const { return mState == kHomeScreenStateSearching || mState == kHomeScreenStateResults; }
   std::int64_t currentSearchRequestID() const { return mCurrentSearchRequestID; }
   // Null before the view is loaded.
@@ -161,7 +166,11 @@ class HomeViewController : public BaseViewController,
   MyWindow* shellWindow() const;
   // True while this screen is its window's current screen.
   bool isHostedInItsWindow() const;
-  void performLayout() {}
+  void performLayout();
+  // Looks whether the location's folder can be reached when the location reports itself
+  // unavailable, and shows or hides the notice saying so.
+  void checkFolderReachable();
+  void showUnreachableFolder(const QString& folder);
   void focusGrid();
   void startSearch(const QString& text);
   void showOpenFailure(const std::shared_ptr<IdeaDocument>& doc);
@@ -197,6 +206,10 @@ class HomeViewController : public BaseViewController,
   std::shared_ptr<MainLayoutView> mLayoutView;
   DocumentLocation mLocation;
   platform::ObserverScope mStateObserver;
+  // Where the location's folder was looked for, while it cannot be reached; else empty.
+  QString mUnreachableFolder;
+  std::shared_ptr<class TextView> mUnreachableNotice;
+  std::uint64_t mReachabilityCheck = 0;
 
   IdeaPtr mIdeaBeingAccepted;
   QString mIdeaBeingAcceptedDocIdentifier;

@@ -43,6 +43,7 @@ void IdeaListView::mouseUp(const platform::Event& event) {
 }
 
 void IdeaListView::keyDown(const platform::Event& event) {
+  if (scrollForKey(event)) return;
   // Keys stop here, except the Command shortcuts the screen answers (Command-F searches).
   if (!mUserInteractionEnabled || (event.modifierFlags & platform::ModifierFlag::Command)) BaseScrollView::keyDown(event);
 }

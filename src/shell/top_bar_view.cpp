@@ -183,6 +183,8 @@ void TopBarView::controlTextDidChange() {
 void TopBarView::controlTextDidEndEditing() { stopEditing(); }
 
 void TopBarView::cancelOperation() {
+  // Escape empties the search, as search fields do on every desktop; the grid shows all again.
+  mSearchTextField->lineEdit()->clear();
   platform::WeakRef<TopBarView> self(this);
   platform::mainQueue().async([self] {
     if (TopBarView* bar = self.get()) bar->stopEditing();

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <functional>
 
 using namespace orrery;
 using apptest::AppFixture;
@@ -308,6 +309,40 @@ TEST_F(StartUp, AQuitBeforeTheFilesOfTheLastRunShowAgainKeepsThem) {
   makeDelegate().applicationDidFinishLaunching({});
   quit();
   EXPECT_EQ(defaults().objectForKey("LocalDocumentWindows").toStringList(), QStringList{QFileInfo(path).canonicalFilePath()});
+}
+
+// The window manager's decorations come around a window after it was placed (here: around a
+// window that shows only once its screen is in); a window must not grow or shrink by them with
+// every restart.
+TEST_F(StartUp, WindowsKeepTheirSizeAndPlaceOverRestarts) {
+  const QString path = writeDocument("kept.orrery", "Kept");
+  struct Case {
+    const char* name;
+    bool iCloud;
+    QStringList arguments;
+  };
+  const Case cases[] = {
+      {"a local file's window", false, {path}},
+      {"a home window", true, {}},
+  };
+  for (const Case& c : cases) {
+    Globals::optForICloud(c.iCloud);
+    defaults().setString("1.6.0.160", "CurrentOrreryVersion");
+    auto& app = launch(c.arguments);
+    ASSERT_EQ(app.windowControllers().size(), 1u) << c.name;
+    app.windowControllers().front()->myWindow().setFrame(QRectF(100, 80, 700, 560));
+    const QRectF placed = app.windowControllers().front()->myWindow().frame();
+    quit();
+    for (int restart = 0; restart < 2; ++restart) {
+      auto& again = launch();
+      ASSERT_EQ(again.windowControllers().size(), 1u) << c.name;
+      EXPECT_EQ(again.windowControllers().front()->myWindow().frame(), placed) << c.name << ", restart " << restart;
+      quit();
+    }
+    Globals::optForICloud(false);
+    defaults().removeObjectForKey("CurrentState");
+    defaults().removeObjectForKey("LocalDocumentWindows");
+  }
 }
 
 TEST_F(StartUp, AnUntouchedScratchMapIsNotKeptButOneWithContentIs) {

@@ -27,8 +27,8 @@
 namespace apptest {
 
 inline const QStringList kTouchedDefaults = {
-    "CurrentState", "RecentLocalFiles", "CurrentOrreryVersion", "cloudstoragechoice", "dropboxstoragechoice",
-    "LocalDocumentWindows"};
+    "CurrentState",         "RecentLocalFiles",     "CurrentOrreryVersion",     "cloudstoragechoice",
+    "dropboxstoragechoice", "LocalDocumentWindows", "LocalDocumentWindowFrames"};
 
 class AppFixture : public ::testing::Test {
  protected:

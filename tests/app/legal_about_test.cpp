@@ -1,5 +1,7 @@
 #include "app/about_window.h"
 #include "app/legal_notices_window.h"
+#include "app/preferences_panes.h"
+#include "app/preferences_window_controller.h"
 #include "app/window_placement.h"
 #include "foundation/views/base_scroll_view.h"
 #include "foundation/views/text_label.h"
@@ -13,7 +15,10 @@
 #include "platform/services/resources.h"
 #include "platform/ui/window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMainWindow>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -28,9 +33,38 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <vector>
 
 using namespace orrery;
+
+TEST(Dialogs, EscapeClosesEveryDialogWhereverTheFocusIs) {
+  PreferencesWindowController preferences(
+      {std::make_shared<GeneralPreferencesViewController>(), std::make_shared<AdvancedPreferencesViewController>()},
+      QStringLiteral("Preferences"));
+  struct Case {
+    const char* name;
+    std::function<platform::Window&()> show;
+  };
+  const Case cases[] = {
+      {"About", [] -> platform::Window& { return AboutWindow::show(); }},
+      {"Legal Notices", [] -> platform::Window& { return LegalNoticesWindow::show(); }},
+      {"Preferences",
+       [&]() -> platform::Window& {
+         preferences.showWindow();
+         return preferences.window();
+       }},
+  };
+  for (const Case& c : cases) {
+    platform::Window& window = c.show();
+    ASSERT_TRUE(window.isVisible()) << c.name;
+    // The key as the desktop delivers it: to the focused control, else to the window.
+    QWidget* focus = window.widget()->focusWidget();
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(focus ? focus : window.canvas(), &escape);
+    EXPECT_FALSE(window.isVisible()) << c.name;
+  }
+}
 
 TEST(LegalNotices, OneWindowKeptWhereItWasLeftAndCentredInTheAvailableArea) {
   platform::Window& first = LegalNoticesWindow::show();
@@ -133,6 +167,26 @@ TEST(LegalNotices, LongTextWrapsInsideTheInsetsAndScrollsToItsLastLine) {
   inner.layer()->setContentsScale(window.backingScaleFactor());
   view.setText(saved);
   window.orderOut();
+}
+
+TEST(LegalNotices, EveryRuleStaysOneLineUnderItsHeading) {
+  LegalNoticesView view;
+  view.setFrame(QRectF(0, 0, LegalNoticesWindow::kContentSize.width(), LegalNoticesWindow::kContentSize.height()));
+  // The text's height with a rule is its height with a short one: the rule took one line.
+  auto heightWith = [&](const QString& rule) {
+    view.setText(QStringLiteral("Qt 6 (Qt Core, Qt Gui)\n%1\n\nUnder the licence").arg(rule));
+    view.applyLayout();
+    return view.textView().innerTextView()->usedSize().height();
+  };
+  const double oneLine = heightWith(QStringLiteral("x"));
+  struct Case {
+    QChar rule;
+    int length;
+  };
+  for (const Case& c : {Case{'=', 63}, Case{'-', 200}, Case{'#', 12}})
+    EXPECT_EQ(heightWith(QString(c.length, c.rule)), oneLine) << c.length << " × " << QString(c.rule).toStdString();
+  EXPECT_EQ(LegalNoticesView::fittedRules("a ==== b\n====", QFont(), 1000), "a ==== b\n====")
+      << "only whole-line rules";
 }
 
 TEST(LegalNotices, EveryLinkedLibraryIsNamed) {

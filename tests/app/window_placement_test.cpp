@@ -53,6 +53,44 @@ TEST(WindowPlacement, StoredFramesAreFittedOntoTheScreensThereAreNow) {
   EXPECT_EQ(fittedStoredFrame(QRectF(10, 40, 100, 100), areas, minimum), QRectF(10, 40, 640, 520));
 }
 
+TEST(WindowPlacement, AWindowOverAnotherSteps30PointsAndWrapsInsideTheArea) {
+  const QRectF area(0, 28, 1440, 872);
+  struct Case {
+    const char* name;
+    QRectF frame;
+    QList<QRectF> others;
+    QPointF expected;
+  };
+  const Case cases[] = {
+      {"free", QRectF(100, 100, 800, 600), {QRectF(300, 300, 800, 600)}, QPointF(100, 100)},
+      {"over one", QRectF(100, 100, 800, 600), {QRectF(100, 100, 500, 500)}, QPointF(130, 130)},
+      {"within two points", QRectF(100, 100, 800, 600), {QRectF(101, 99, 800, 600)}, QPointF(130, 130)},
+      {"over a cascade of two",
+       QRectF(100, 100, 800, 600),
+       {QRectF(100, 100, 1, 1), QRectF(130, 130, 1, 1)},
+       QPointF(160, 160)},
+      {"at the bottom: back to the top", QRectF(100, 300, 800, 600), {QRectF(100, 300, 800, 600)}, QPointF(130, 28)},
+      {"as wide as the area: down only", QRectF(0, 28, 1440, 600), {QRectF(0, 28, 1440, 600)}, QPointF(0, 58)},
+      {"as large as the area: stays", QRectF(0, 28, 1440, 872), {QRectF(0, 28, 1440, 872)}, QPointF(0, 28)},
+  };
+  for (const Case& c : cases) {
+    const QRectF placed = uncoveredFrame(c.frame, c.others, area);
+    EXPECT_EQ(placed.topLeft(), c.expected) << c.name;
+    EXPECT_EQ(placed.size(), c.frame.size()) << c.name;
+  }
+  // Twenty windows on one place all find places of their own inside the area.
+  QList<QRectF> placed;
+  for (int i = 0; i < 20; ++i) {
+    const QRectF frame = uncoveredFrame(QRectF(300, 200, 900, 600), placed, area);
+    EXPECT_TRUE(area.contains(frame)) << i;
+    for (const QRectF& other : placed) EXPECT_NE(other.topLeft(), frame.topLeft()) << i;
+    placed.append(frame);
+  }
+  EXPECT_EQ(fittedFrame(QRectF(200, 156, 1172, 779), QRectF(0, 0, 1440, 900), QSizeF(640, 520)),
+            QRectF(200, 121, 1172, 779));
+  EXPECT_EQ(fittedFrame(QRectF(0, 40, 1024, 720), QRectF(0, 0, 1024, 720), QSizeF(640, 520)), QRectF(0, 0, 1024, 720));
+}
+
 TEST(VersionCheck, ComponentsCompareAsNumbersAndGarbageCountsAsZero) {
   EXPECT_LT(compareVersions("1.4", "1.5"), 0);
   EXPECT_GT(compareVersions("1.10", "1.5"), 0) << "not as decimals";

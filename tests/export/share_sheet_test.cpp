@@ -472,40 +472,63 @@ TEST(ShareMail, EachHandOffGetsAFolderOfItsOwn) {
   EXPECT_EQ(QDir(PersistenceController::volatileFolder()).entryList(QDir::Files), volatileBefore);
 }
 
-TEST(ShareMail, WithoutAWorkingMailProgramTheFolderOpensWithANotice) {
+TEST(ShareMail, WithoutAWorkingMailProgramTheNoticeSaysWhatOpenedAndWhereTheFileIs) {
   QTemporaryDir dir;
-  for (const QString& command : {fakeMailer(dir, 3), dir.filePath("no-such-mailer")}) {
+  struct Case {
+    QString command;
+    bool folderOpens;
+    const char* notice;
+  };
+  const Case cases[] = {
+      {fakeMailer(dir, 3), true, ShareTypeView::kAttachNotice},
+      {dir.filePath("no-such-mailer"), true, ShareTypeView::kAttachNotice},
+      {fakeMailer(dir, 3), false, ShareTypeView::kNoFolderNotice},
+      {dir.filePath("no-such-mailer"), false, ShareTypeView::kNoFolderNotice},
+  };
+  for (const Case& c : cases) {
+    const std::string name = c.command.toStdString() + (c.folderOpens ? " with a file manager" : " alone");
     uitest::PresenterScope panels;
-    MailScope mail(command);
+    MailScope mail(c.command);
+    platform::setURLOpener([&](const QUrl& url) {
+      mail.opened.push_back(url);
+      return c.folderOpens;
+    });
     Sheet s(exporttest::fanMap("Solar", 2), 3);
     auto& text = s.pane<TextShareTypeView>();
     text.roundedTextButtonPressed(text.shareButton());
-    ASSERT_TRUE(waitWithEvents([&] { return !panels->alerts.empty(); })) << command.toStdString();
-    EXPECT_EQ(panels->alerts[0].messageText, ShareTypeView::kAttachNotice);
-    ASSERT_EQ(mail.opened.size(), 1u);
-    EXPECT_TRUE(QFileInfo::exists(QDir(mail.opened[0].toLocalFile()).filePath("Solar.txt")));
+    ASSERT_TRUE(waitWithEvents([&] { return !panels->alerts.empty(); })) << name;
+    EXPECT_EQ(panels->alerts[0].messageText, c.notice) << name;
+    ASSERT_EQ(mail.opened.size(), 1u) << name;
+    const QString file = QDir(mail.opened[0].toLocalFile()).filePath("Solar.txt");
+    EXPECT_TRUE(QFileInfo::exists(file)) << name;
+    EXPECT_EQ(panels->alerts[0].informativeText, file) << name << ": the notice names the file";
     EXPECT_TRUE(text.userInteractionEnabled());
   }
 }
 
-TEST(ShareSheet, EveryTabShowsItsTitleInsideItself) {
-  Sheet s;
-  platform::Window window(QSizeF(1172, 370));
-  window.contentView()->addSubview(s.sheet->view());
-  s.sheet->view()->setFrame(QRectF(0, 0, 1172, 370));
-  s.sheet->applyLayout();
-  window.displayIfNeeded();
-  const QImage shot = window.snapshot();
-  const double scale = shot.width() / 1172.0;
-  for (const auto& tab : s.sheet->tabButtons()) {
-    // The title sits inside its tab, and the tab's pixels hold its (dark) letters.
-    const QRectF title = tab->titleLabel()->frame();
-    EXPECT_TRUE(tab->bounds().contains(title)) << tab->shareType();
-    int dark = 0;
-    const QRect area = tab->frame().toAlignedRect();
-    for (int y = area.top(); y < area.bottom(); ++y)
-      for (int x = area.left(); x < area.right(); ++x)
-        if (qGray(shot.pixel(int(x * scale), int(y * scale))) < 160) ++dark;
-    EXPECT_GT(dark, 50) << "tab " << tab->shareType() << " shows no title";
+TEST(ShareSheet, EveryTabShowsItsTitleInsideItselfAtEveryWidth) {
+  // Beside the icon on a wide sheet, below it on a narrow one (a 1024-point window).
+  for (const double width : {1172.0, 1024.0, 760.0}) {
+    Sheet s;
+    platform::Window window(QSizeF(width, 370));
+    window.contentView()->addSubview(s.sheet->view());
+    s.sheet->view()->setFrame(QRectF(0, 0, width, 370));
+    s.sheet->applyLayout();
+    window.displayIfNeeded();
+    const QImage shot = window.snapshot();
+    const double scale = shot.width() / width;
+    for (const auto& tab : s.sheet->tabButtons()) {
+      // The tab's pixels outside its icon hold the (dark) letters of its title.
+      const QRectF icon = tab->convertRectToView(tab->iconView()->frame(), nullptr);
+      int dark = 0;
+      const QRect area = tab->frame().toAlignedRect();
+      for (int y = area.top(); y < area.bottom(); ++y)
+        for (int x = area.left(); x < area.right(); ++x)
+          if (!icon.adjusted(-1, -1, 1, 1).contains(QPointF(x, y)) &&
+              qGray(shot.pixel(int(x * scale), int(y * scale))) < 160)
+            ++dark;
+      EXPECT_GT(dark, 50) << "tab " << tab->shareType() << " shows no title at " << width;
+      if (width >= 1172) EXPECT_TRUE(tab->bounds().contains(tab->titleLabel()->frame())) << tab->shareType();
+    }
   }
 }

@@ -5,6 +5,8 @@
 #include "platform/ui/event.h"
 #include "support/virtual_main_queue.h"
 
+#include <QPainter>
+
 #include <gtest/gtest.h>
 
 using namespace orrery;
@@ -84,6 +86,29 @@ TEST(HomeItems, AddButtonAsksOncePerReleaseAndThePressedLookFollowsTheLastReleas
   adder->mouseDown(mouse(platform::EventType::LeftMouseDown));
   adder.reset();
   queue.loop->advance(0.2);  // a late step for a gone button does nothing
+}
+
+// A picture drawn larger than it was made smears its edges over several pixels.
+TEST(HomeItems, TheAddButtonIsSharpAtItsSizeOnEveryScreenScale) {
+  for (const bool pressed : {false, true}) {
+    for (const double scale : {1.0, 2.0}) {
+      BigAdderView adder;
+      adder.adderLayer().setPressed(pressed);
+      const int side = int(186 * scale);
+      QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+      image.fill(Qt::transparent);
+      QPainter painter(&image);
+      painter.scale(scale, scale);
+      adder.adderLayer().drawInContext(painter);
+      painter.end();
+      // The ring's outer edge on the middle row: from clear to solid within two pixels.
+      int soft = 0, x = 0;
+      for (; x < side / 2 && qAlpha(image.pixel(x, side / 2)) < 250; ++x)
+        if (qAlpha(image.pixel(x, side / 2)) > 5) ++soft;
+      EXPECT_LT(x, side / 2) << "the ring is drawn";
+      EXPECT_LE(soft, 2) << (pressed ? "pressed" : "normal") << " at " << scale << "x";
+    }
+  }
 }
 
 TEST(HomeItems, DragCopyShowsTheOrbitOnlyForTwoIdeasOrMore) {

@@ -17,6 +17,7 @@
 #include "panels/picture_view_controller.h"
 #include "foundation/kit_image.h"
 #include "panels/idea_text_edit_tab_view.h"
+#include "foundation/views/text_view.h"
 #include "foundation/views/view_extensions.h"
 #include "home/home_screens.h"
 #include "model/color_theme.h"
@@ -418,6 +419,44 @@ TEST_F(HomeScreenTest, ANewDocumentTakesTheNextThemesColourAndOpensForEditing) {
   EXPECT_EQ(doc->dateCreated(), doc->dateModified());
   EXPECT_EQ(w.grid().indexOfProxy(doc->docIdentifier()), 0) << "the list change reached the grid";
   EXPECT_EQ(dropbox->heldTokens(doc->docIdentifier()), 1u);
+}
+
+TEST_F(HomeScreenTest, AFolderThatCannotBeReachedIsNamedOnTheScreenAndByTheAddButton) {
+  struct Case {
+    const char* name;
+    bool folderExists;
+  };
+  for (const Case& c : {Case{"a missing folder", false}, Case{"a folder that is there", true}}) {
+    testsupport::CloudContainerFixture chosen(/*makeRoot=*/c.folderExists);
+    presenter->alerts.clear();
+    Globals::optForICloud(true);
+    HomeWindow w(HomeViewController::create(DocumentLocationICloud, QString()));
+    if (c.folderExists) {
+      ASSERT_TRUE(waitFor([] { return facade().statusForLocation(DocumentLocationICloud) == WorkspaceStatusReady; }));
+      uitest::advance(0.1);
+      EXPECT_EQ(w.home->unreachableNotice(), nullptr) << c.name;
+    } else {
+      ASSERT_TRUE(waitFor([&] { return w.home->unreachableNotice() != nullptr; })) << c.name;
+      const TextView& notice = *w.home->unreachableNotice();
+      EXPECT_TRUE(notice.text().contains("cannot be reached")) << notice.text().toStdString();
+      EXPECT_TRUE(notice.text().contains(chosen.root())) << notice.text().toStdString();
+      // Drawn inside the window, below the top bar.
+      const QRectF shown = notice.convertRectToView(notice.bounds(), nullptr);
+      EXPECT_TRUE(QRectF(QPointF(), w.window->contentSize()).contains(shown));
+      EXPECT_GT(shown.height(), 0);
+      platform::View* adder = w.grid().visibleItemForKey(IdeaListView::adderKey());
+      ASSERT_NE(adder, nullptr);
+      EXPECT_FALSE(adder->convertRectToView(adder->bounds(), nullptr).intersects(shown)) << "clear of the add button";
+      // "+" says why nothing is made.
+      w.home->pleaseCreateNewIdea();
+      uitest::advance(0.1);
+      ASSERT_EQ(presenter->alerts.size(), 1u) << c.name;
+      EXPECT_TRUE(presenter->alerts[0].informativeText.contains(chosen.root()));
+      EXPECT_EQ(w.editor(), nullptr);
+    }
+    Globals::optForICloud(false);
+    uitest::advance(0.1);
+  }
 }
 
 TEST_F(HomeScreenTest, NoTokenStaysWithTheEngineWhenNoEditorTakesIt) {

@@ -79,13 +79,16 @@ TEST(TopBarView, EveryTypedChangeIsReportedAndTheEndOfEditingReportsNoChange) {
   EXPECT_EQ(s.reports.statuses, (std::vector<bool>{true, true, false}));
   EXPECT_FALSE(s.bar->isEditingSearchText());
 
-  // A text set by the screen counts as reported; Escape ends editing one turn later.
+  // A text set by the screen counts as reported; Escape empties the field and ends editing one
+  // turn later, when the screen hears that the search changed.
   s.bar->setCurrentSearchText(QStringLiteral("orbit"));
   EXPECT_EQ(s.reports.statuses.size(), 3u) << "setting the text tells nobody";
   QTest::keyClick(s.edit(), Qt::Key_Escape);
   EXPECT_EQ(s.reports.statuses.size(), 3u) << "deferred by one main-queue turn";
   uitest::advance(0);
-  EXPECT_EQ(s.reports.statuses, (std::vector<bool>{true, true, false, false}));
+  EXPECT_EQ(s.reports.statuses, (std::vector<bool>{true, true, false, true}));
+  EXPECT_EQ(s.bar->currentSearchText(), QStringLiteral(""));
+  EXPECT_FALSE(s.bar->isEditingSearchText());
   s.bar->setCurrentSearchText(QString());
   EXPECT_EQ(s.bar->currentSearchText(), QStringLiteral(""));
   EXPECT_FALSE(s.bar->currentSearchText().isNull());

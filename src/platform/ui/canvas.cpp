@@ -69,6 +69,10 @@ int keyCodeOf(int key) {
     case Qt::Key_Right: return KeyCode::RightArrow;
     case Qt::Key_Down: return KeyCode::DownArrow;
     case Qt::Key_Up: return KeyCode::UpArrow;
+    case Qt::Key_Home: return KeyCode::Home;
+    case Qt::Key_End: return KeyCode::End;
+    case Qt::Key_PageUp: return KeyCode::PageUp;
+    case Qt::Key_PageDown: return KeyCode::PageDown;
     default:
       if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return KeyCode::functionKey(key - Qt::Key_F1 + 1);
       return KeyCode::Unknown;

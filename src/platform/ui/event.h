@@ -46,7 +46,8 @@ enum : uint32_t {
 // Key codes the program matches (the platform's virtual key numbers).
 namespace KeyCode {
 enum : int { Return = 36, Tab = 48, Space = 49, Delete = 51, Escape = 53, ForwardDelete = 117,
-             LeftArrow = 123, RightArrow = 124, DownArrow = 125, UpArrow = 126, Unknown = -1 };
+             LeftArrow = 123, RightArrow = 124, DownArrow = 125, UpArrow = 126, Home = 115, PageUp = 116,
+             End = 119, PageDown = 121, Unknown = -1 };
 // F1..F12 (the platform's numbers are not in order).
 constexpr int functionKey(int n) {
   constexpr int codes[] = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111};

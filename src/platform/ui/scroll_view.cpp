@@ -1,13 +1,18 @@
 #include "platform/ui/scroll_view.h"
 
+#include <QApplication>
+#include <QFontMetricsF>
 #include <QPainter>
 
 #include <algorithm>
 
 namespace platform {
 namespace {
-constexpr double kLineScroll = 10.0;  // points per coarse wheel line
-}
+
+// One line of the application's text: the unit of the desktop's wheel step.
+double lineHeight() { return QFontMetricsF(QApplication::font()).lineSpacing(); }
+
+}  // namespace
 
 Scroller::Scroller(ScrollView* owner, bool vertical) : mOwner(owner), mVertical(vertical) {}
 
@@ -201,10 +206,33 @@ void ScrollView::setFrame(const QRectF& frame) {
 }
 
 void ScrollView::scrollWheel(const Event& event) {
-  const double factor = event.hasPreciseScrollingDeltas ? 1.0 : kLineScroll;
+  // A notch moves as far as the desktop's other programs do: its lines of one text line each.
+  const double factor = event.hasPreciseScrollingDeltas ? 1.0 : QApplication::wheelScrollLines() * lineHeight();
   const QPointF delta(event.scrollingDeltaX * factor / mMagnification,
                       event.scrollingDeltaY * factor / mMagnification);
   scrollToPoint(scrollPosition() - delta);
+}
+
+bool ScrollView::scrollForKey(const Event& event) {
+  if (event.modifierFlags & (ModifierFlag::Command | ModifierFlag::Control | ModifierFlag::Option)) return false;
+  const QRectF visible = documentVisibleRect();
+  // A page keeps one line of the last one in sight.
+  const double page = std::max(visible.height() / 2, visible.height() - lineHeight());
+  const double bottom = mDocument ? mDocument->frame().height() : 0;
+  double y = visible.y();
+  switch (event.keyCode) {
+    case KeyCode::PageUp: y -= page; break;
+    case KeyCode::PageDown: y += page; break;
+    case KeyCode::Home: y = 0; break;
+    case KeyCode::End: y = bottom; break;
+    default: return false;
+  }
+  scrollToPoint(QPointF(visible.x(), y));
+  return true;
+}
+
+void ScrollView::keyDown(const Event& event) {
+  if (!scrollForKey(event)) View::keyDown(event);
 }
 
 void ScrollView::magnifyWithEvent(const Event& event) {

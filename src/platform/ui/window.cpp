@@ -142,7 +142,9 @@ void Window::setContentSize(const QSizeF& size) {
     canvasResized();
     return;
   }
-  const QSize extra = mFrame->size() - mCanvas->size();
+  // The chrome, not the canvas's size now: a largest size set just before may already have
+  // shrunk the canvas inside the unchanged frame.
+  const QSize extra(0, chromeHeight());
   if (!mResizable) mFrame->setFixedSize(size.toSize() + extra);
   mFrame->resize(size.toSize() + extra);
 }

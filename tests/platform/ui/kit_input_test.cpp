@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -192,15 +193,56 @@ TEST(ScrollViewZoom, MagnifyingKeepsThePointUnderThePointerAndWheelingStaysInThe
   wheel.scrollingDeltaY = -20;  // content moves up: further down the document
   window.sendEvent(wheel);
   EXPECT_EQ(scroll->scrollPosition(), QPointF(200, 110));
+  // A notch moves the desktop's wheel step: its number of lines of one text line.
+  const int lines = QApplication::wheelScrollLines();
+  QApplication::setWheelScrollLines(2);
+  const double notch = 2 * QFontMetricsF(QApplication::font()).lineSpacing();
   wheel.hasPreciseScrollingDeltas = false;
   wheel.scrollingDeltaY = 0;
-  wheel.scrollingDeltaX = 2;  // two lines to the left
+  wheel.scrollingDeltaX = 2;  // two notches to the left
   window.sendEvent(wheel);
-  EXPECT_EQ(scroll->scrollPosition(), QPointF(190, 110));
+  QApplication::setWheelScrollLines(lines);
+  EXPECT_NEAR(scroll->scrollPosition().x(), 200 - 2 * notch / 2, 1e-9);
+  EXPECT_EQ(scroll->scrollPosition().y(), 110);
   wheel.scrollingDeltaX = -1000;
   wheel.scrollingDeltaY = -1000;
   window.sendEvent(wheel);
   EXPECT_EQ(scroll->scrollPosition(), QPointF(900, 450)) << "the bottom-right end of the document";
+}
+
+TEST(ScrollViewKeys, PagesMoveByWhatIsShownLessALineAndHomeAndEndGoToTheEnds) {
+  Window window(QSizeF(200, 100));
+  auto scroll = std::make_shared<ScrollView>(QRectF(0, 0, 200, 100));
+  window.setContentView(scroll);
+  // The document takes the focus, as a grid of tiles does; the keys it leaves reach the scroll view.
+  struct Document : View {
+    using View::View;
+    bool acceptsFirstResponder() const override { return true; }
+  };
+  scroll->setDocumentView(std::make_shared<Document>(QRectF(0, 0, 200, 1000)));
+  ASSERT_TRUE(window.makeFirstResponder(scroll->documentView().get()));
+  const double line = QFontMetricsF(QApplication::font()).lineSpacing();
+  struct Case {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    double from, to;
+  };
+  const Case cases[] = {
+      {Qt::Key_PageDown, Qt::NoModifier, 0, 100 - line},
+      {Qt::Key_PageUp, Qt::NoModifier, 500, 400 + line},
+      {Qt::Key_PageDown, Qt::NoModifier, 880, 900},
+      {Qt::Key_PageUp, Qt::NoModifier, 10, 0},
+      {Qt::Key_End, Qt::NoModifier, 0, 900},
+      {Qt::Key_Home, Qt::NoModifier, 500, 0},
+      {Qt::Key_PageDown, Qt::ControlModifier, 0, 0},
+      {Qt::Key_A, Qt::NoModifier, 300, 300},
+  };
+  for (const Case& c : cases) {
+    scroll->scrollToPoint(QPointF(0, c.from));
+    QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers);
+    QApplication::sendEvent(window.canvas(), &press);
+    EXPECT_NEAR(scroll->scrollPosition().y(), c.to, 1e-9) << "key " << c.key << " from " << c.from;
+  }
 }
 
 TEST(QtModalPresenterTest, ReturnAnswersTheFirstButtonAndEscapeTheCancelOne) {
