@@ -75,7 +75,8 @@ TEST(ResourceNames, EveryPictureTheCodeAsksForExistsAtOneAndTwoTimesItsSize) {
   auto png = [](const QStringList& arguments) { return arguments.size() > 1 && arguments[1].contains("\"png\""); };
   const auto found = sourcerefs::findNames(
       sources(), {{"deviceImageNamed", 0, nullptr}, {"imageWithName", 0, nullptr}, {"pathForResource", 0, png}});
-  const QStringList names = namesOf(found, {{{"app/preferences_panes.cpp", "name"}, {"cloud", "sync", "error"}}});
+  const QStringList names = namesOf(found, {{{"app/preferences_panes.cpp", "name"}, {"cloud", "sync", "error"}},
+                                            {{"shell/top_bar_view.cpp", "shell->cloudIconName()"}, {"cloud", "sync", "error"}}});
   for (const char* name : {"checkbox_x", "pdf_icon_inactive", "bg_pattern", "plus_on_circle", "home_view_plus_active",
                            "arrow_left_active", "drop_here_no", "prefs_general", "cloud"})
     EXPECT_TRUE(names.contains(name)) << name;
