@@ -13,6 +13,7 @@ PROGRAM_PACKAGES=(
   libcurl4-openssl-dev libssl-dev
   nlohmann-json3-dev
   libexpat1-dev
+  libicu-dev
   libsimdjson-dev
   libfontconfig-dev
 )
