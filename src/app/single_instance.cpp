@@ -107,7 +107,8 @@ bool SingleInstance::tryToBecomeFirst() {
       ::close(fd);
       return false;
     }
-    struct stat locked {}, named {};
+    struct stat locked {};
+    struct stat named {};
     if (::fstat(fd, &locked) != 0 || ::stat(path.constData(), &named) != 0 || locked.st_dev != named.st_dev ||
         locked.st_ino != named.st_ino) {
       ::close(fd);

@@ -23,7 +23,8 @@ struct Folder {
     QFile map(dir.filePath("map.orrery"));
     EXPECT_TRUE(map.open(QIODevice::WriteOnly));
     QDir(dir.path()).mkdir("maps");
-    for (const char* name : {"a b.orrery", "-dash.orrery", "--help"}) QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
+    for (const char* name : {"a b.orrery", "-dash.orrery", "--help"})
+      QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
   }
   CommandLine read(const QStringList& arguments) const { return readCommandLine(arguments, dir.path()); }
 };
@@ -92,7 +93,8 @@ TEST(CommandLine, DoubleDashEndsTheOptions) {
   };
   for (const auto& c : cases) {
     for (const bool beforeQt : {false, true}) {
-      const CommandLine line = beforeQt ? orrery::readCommandLineBeforeQt(c.arguments, f.dir.path()) : f.read(c.arguments);
+      const CommandLine line =
+          beforeQt ? orrery::readCommandLineBeforeQt(c.arguments, f.dir.path()) : f.read(c.arguments);
       if (beforeQt && c.arguments.first() == "-x") continue;  // before Qt, an option is Qt's to read
       EXPECT_EQ(line.action, c.action) << c.arguments.join(' ').toStdString() << " before Qt: " << beforeQt;
       EXPECT_EQ(line.refusal, c.refusal) << c.arguments.join(' ').toStdString();

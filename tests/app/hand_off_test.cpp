@@ -138,7 +138,8 @@ TEST_F(HandOff, ACleanExitLeavesNothingInTheRuntimeOrTheTemporaryFolder) {
   for (const bool sessionRuntime : {true, false}) {
     if (!sessionRuntime) home.env.remove("XDG_RUNTIME_DIR");
     auto first = home.start({});
-    ASSERT_TRUE(ProcessHome::waitFor([&] { return ProcessHome::instanceListensIn(sessionRuntime ? home.runtime() : fallback); }));
+    const QString folder = sessionRuntime ? home.runtime() : fallback;
+    ASSERT_TRUE(ProcessHome::waitFor([&] { return ProcessHome::instanceListensIn(folder); }));
     ASSERT_TRUE(stopAndStore(*first));
     // Without a session runtime folder Qt makes its own ("runtime-<user>"), which is not ours.
     const auto left = [](const QString& folder) {

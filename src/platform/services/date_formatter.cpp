@@ -32,7 +32,8 @@ std::shared_future<std::shared_ptr<Generator>> generatorFor(const QLocale& local
   auto made = std::async(policy, [name] {
     auto generator = std::make_shared<Generator>();
     UErrorCode status = U_ZERO_ERROR;
-    generator->icu.reset(icu::DateTimePatternGenerator::createInstance(icu::Locale(name.toLatin1().constData()), status));
+    const icu::Locale icuLocale(name.toLatin1().constData());
+    generator->icu.reset(icu::DateTimePatternGenerator::createInstance(icuLocale, status));
     if (U_FAILURE(status)) generator->icu.reset();
     return generator;
   });
@@ -89,7 +90,8 @@ QString datePatternFromTemplate(const QString& dateTemplate, const QLocale& loca
   if (!generator->icu) return dateTemplate;
   std::lock_guard lock(generator->mutex);
   UErrorCode status = U_ZERO_ERROR;
-  const icu::UnicodeString skeleton(reinterpret_cast<const char16_t*>(dateTemplate.utf16()), int32_t(dateTemplate.size()));
+  const icu::UnicodeString skeleton(reinterpret_cast<const char16_t*>(dateTemplate.utf16()),
+                                    int32_t(dateTemplate.size()));
   const icu::UnicodeString best = generator->icu->getBestPattern(skeleton, status);
   return U_FAILURE(status) ? dateTemplate : qtPattern(toQString(best));
 }

@@ -42,7 +42,8 @@ std::optional<std::string> readValue(const std::string& path, char end = '\n') {
 std::string withPointRelease(const std::string& versionID) {
   const auto debian = readValue("/etc/debian_version");
   if (!debian || debian->rfind(versionID + ".", 0) != 0) return versionID;
-  const bool dotted = std::all_of(debian->begin(), debian->end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; });
+  const bool dotted = std::all_of(debian->begin(), debian->end(),
+                                  [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; });
   return dotted ? *debian : versionID;
 }
 

@@ -108,7 +108,8 @@ TEST(PropertyList, RefusesMalformedTextWithoutCrashing) {
   for (const char* bad : {"", "<plist>", "<plist><dict><key>a</key></dict></plist>", "<dict><string>x</string></dict>",
                           "<integer>12x</integer>", "<integer>99999999999999999999999</integer>", "<real>abc</real>",
                           "<data>abc</data>", "<string>&bogus;</string>", "<string>&#0;</string>", "<string>&#xD800;</string>",
-                          "<string>unterminated", "<unknown/>", "<dict></array>", "<string>a</string><string>b</string>",
+                          "<string>unterminated", "<unknown/>", "<dict></array>",
+                          "<string>a</string><string>b</string>",
                           "<string>a<b/></string>", "<plist><string>a</string><string>b</string></plist>",
                           "<array><key>k</key></array>", "<true>yes</true>", "<dict>text</dict>",
                           // Entities are never declared in a property list: no expansion bomb gets read.
