@@ -13,6 +13,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION editors)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Files root:root, directories 0755, files 0644 and the program 0755, whatever the build tree's
+# umask; nothing runs at install or removal: the only library is private (no ldconfig) and the
+# desktop, MIME and icon caches are refreshed by the triggers their packages own.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+    WORLD_READ WORLD_EXECUTE)
 # The mapped fonts and the emoji face are read by name at run time, not linked; so is libcurl,
 # which the program opens when it first transfers (7.85 for the protocol lists it sets).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.85.0), fonts-dejavu-core, fonts-liberation2, fonts-noto-color-emoji")

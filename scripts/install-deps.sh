@@ -12,6 +12,8 @@ PROGRAM_PACKAGES=(
   zlib1g-dev libminizip-dev libpng-dev
   libcurl4-openssl-dev libssl-dev
   nlohmann-json3-dev
+  libexpat1-dev
+  libicu-dev
   libsimdjson-dev
   libfontconfig-dev
 )
@@ -32,6 +34,7 @@ PACKAGES=(
   desktop-file-utils shared-mime-info
   xdg-utils
   appstream dpkg-dev man-db
+  lintian
 )
 
 check_only=0

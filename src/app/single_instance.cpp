@@ -3,6 +3,7 @@
 #include "app/local_socket.h"
 #include "foundation/logging.h"
 #include "platform/services/hand_off_message.h"
+#include "platform/services/standard_folders.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orrery {
@@ -76,9 +78,13 @@ SingleInstance::SingleInstance(const QString& folder) : mFolder(folder) {}
 SingleInstance::~SingleInstance() {
   delete mServer;
   localsocket::close(mListening);
-  // Closing lets the lock go. The file stays: removing it could let two later starts each lock
-  // a file of their own.
-  if (mLock >= 0) ::close(mLock);
+  if (mLock < 0) return;
+  // A clean exit leaves nothing behind. The files go while the lock is still held; a later start
+  // that opened the old lock file meanwhile sees that it is no longer the one at the path.
+  if (mListening >= 0) ::unlink(QFile::encodeName(socketPath()).constData());
+  ::unlink(QFile::encodeName(lockPath()).constData());
+  ::close(mLock);
+  platform::removeEmptyPrivateTemporaryFolders();
 }
 
 QString SingleInstance::lockPath() const { return QDir(mFolder).filePath(QString::fromLatin1(kLockName)); }
@@ -91,12 +97,25 @@ bool SingleInstance::tryToBecomeFirst() {
   // left by a killed instance or cut short never keeps a start out, and taking it waits for no
   // disk. Qt's lock files, which earlier versions hold, take the same lock.
   const QByteArray path = QFile::encodeName(lockPath());
-  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return false;
+  int fd = -1;
+  // A holder removes the file as it ends: a lock won on a file no longer at the path guards
+  // nothing, and the file there now is tried instead.
+  for (int attempt = 0; fd < 0 && attempt < 3; ++attempt) {
+    fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return false;
+    }
+    struct stat locked {};
+    struct stat named {};
+    if (::fstat(fd, &locked) != 0 || ::stat(path.constData(), &named) != 0 || locked.st_dev != named.st_dev ||
+        locked.st_ino != named.st_ino) {
+      ::close(fd);
+      fd = -1;
+    }
   }
+  if (fd < 0) return false;
   // Who holds it, in the layout of Qt's lock files, for earlier versions to read: they take a
   // file over only once the process it names is gone.
   QString application = QCoreApplication::applicationName();

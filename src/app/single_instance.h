@@ -3,7 +3,8 @@
 // the local socket "orrery.socket", both in the runtime folder. A later launch that cannot
 // take the lock connects instead, sends its arguments as one message
 // (platform/services/hand_off_message.h) and waits for the one-byte answer. The lock is the
-// kernel's lock on the file, so it goes with its process. Main thread only.
+// kernel's lock on the file, so it goes with its process; the first instance removes both files
+// (and the empty private temporary folders) as it ends. Main thread only.
 
 #include <QDeadlineTimer>
 #include <QObject>

@@ -87,7 +87,7 @@ std::string CrashKit::bundleIdentifier() const { return gCrashKitClass.bundleIde
 void CrashKit::start() {
   std::call_once(mStarted, [this] {
     const uint64_t mark = CRKProfileMark();
-    consoleLog(strformat("[CrashKit] Version %s (%s)", kDisplayVersion, kBuildVersion));
+    systemLog(strformat("[CrashKit] Version %s (%s)", kDisplayVersion, kBuildVersion));
     if (Telemetry::sharedSDK().debug())
       consoleLog(strformat("[CrashKit] Running on %s, %s (%s)", TELHostModel().value_or("").c_str(),
                            TELHostOSDisplayVersion().c_str(), TELHostOSBuildVersion().value_or("").c_str()));

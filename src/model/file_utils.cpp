@@ -20,6 +20,10 @@ namespace {
 
 QString newUuid() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
 
+QString scratchFolderIn(const QString& base) {
+  return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("orrery_temp"));
+}
+
 }  // namespace
 
 QString FileUtil::uniqueOrrerySession() {
@@ -27,11 +31,7 @@ QString FileUtil::uniqueOrrerySession() {
   return session;
 }
 
-QString FileUtil::temporaryDirectoryForOrrery() {
-  const QString base = platform::privateTemporaryFolder();
-  if (base.isEmpty()) return {};
-  return QDir(base).filePath(QStringLiteral("orrery_temp"));
-}
+QString FileUtil::temporaryDirectoryForOrrery() { return scratchFolderIn(platform::privateTemporaryFolder()); }
 
 QString FileUtil::temporaryDirectoryForFile() {
   const QString scratch = temporaryDirectoryForOrrery();
@@ -48,7 +48,8 @@ QString FileUtil::createDirectory(const QString& name, const QString& folder) {
 
 void FileUtil::cleanTemporaryFilesDuringStartup(std::function<void()> done) {
   std::vector<fs::path> entries;
-  const QString scratch = temporaryDirectoryForOrrery();
+  // Only looked in: a start that needs no scratch folder makes none.
+  const QString scratch = scratchFolderIn(platform::existingPrivateTemporaryFolder());
   std::error_code ec;
   const fs::path root(QFile::encodeName(scratch).toStdString());
   // A link standing in for the scratch folder itself is not entered either.

@@ -7,7 +7,6 @@
 
 #include <simdjson.h>
 
-#include <array>
 #include <cmath>
 #include <new>
 #include <string>
@@ -96,37 +95,6 @@ double numberValue(const dom::element& value) {
 bool isNumber(const dom::element& value) {
   const auto type = value.type();
   return type == dom::element_type::INT64 || type == dom::element_type::UINT64 || type == dom::element_type::DOUBLE;
-}
-
-// Standard Base64 as the writer makes it (no line breaks, padding only at the end), decoded
-// in one pass; false for any other text, which QByteArray::fromBase64 then reads leniently.
-bool decodePlainBase64(std::string_view text, QByteArray& out) {
-  static const auto table = [] {
-    std::array<int8_t, 256> t{};
-    t.fill(-1);
-    const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(alphabet[i])] = int8_t(i);
-    return t;
-  }();
-  if (text.size() % 4 != 0) return false;
-  std::size_t padding = 0;
-  if (!text.empty() && text.back() == '=') padding = text.size() >= 2 && text[text.size() - 2] == '=' ? 2 : 1;
-  out.resize(qsizetype(text.size() / 4 * 3 - padding));
-  auto* to = reinterpret_cast<unsigned char*>(out.data());
-  const auto* from = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t groups = text.size() / 4;
-  for (std::size_t g = 0; g < groups; ++g, from += 4) {
-    const bool last = g + 1 == groups;
-    const int a = table[from[0]], b = table[from[1]];
-    const int c = last && padding == 2 ? 0 : table[from[2]];
-    const int d = last && padding >= 1 ? 0 : table[from[3]];
-    if ((a | b | c | d) < 0) return false;
-    const uint32_t bits = uint32_t(a) << 18 | uint32_t(b) << 12 | uint32_t(c) << 6 | uint32_t(d);
-    *to++ = static_cast<unsigned char>(bits >> 16);
-    if (!last || padding < 2) *to++ = static_cast<unsigned char>(bits >> 8);
-    if (!last || padding < 1) *to++ = static_cast<unsigned char>(bits);
-  }
-  return true;
 }
 
 void throwIfOutOfMemory(simdjson::error_code error) {
@@ -402,10 +370,11 @@ QByteArray JSONDecoder::decodeDataForKey(CoderKey key) {
   dom::element value;
   if (!mImpl->member(key, value) || value.type() != dom::element_type::STRING) return {};
   const std::string_view text(value);
-  QByteArray plain;
-  if (decodePlainBase64(text, plain)) return plain;
-  // Characters outside the Base64 alphabet (line breaks, any non-ASCII) are skipped.
-  return QByteArray::fromBase64(QByteArray::fromRawData(text.data(), qsizetype(text.size())));
+  const QByteArray encoded = QByteArray::fromRawData(text.data(), qsizetype(text.size()));
+  // The writer's plain Base64 decodes strictly; other text is read leniently, characters outside
+  // the alphabet (line breaks, any non-ASCII) skipped.
+  if (auto strict = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors)) return *strict;
+  return QByteArray::fromBase64(encoded);
 }
 
 QDateTime JSONDecoder::decodeDateForKey(CoderKey key) {

@@ -35,7 +35,7 @@ bool processRuns(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
 
 void removeFolders(const std::function<bool(pid_t)>& remove) {
   // Only looked at, never made here.
-  const QString base = platform::privateTemporaryFolder();
+  const QString base = platform::existingPrivateTemporaryFolder();
   if (base.isEmpty()) return;
   const QString drags = QDir(base).filePath(QStringLiteral("drags"));
   std::error_code ec;

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "platform/services/hand_off_message.h"
 #include "process_home.h"
 
 #include <QDir>
@@ -22,6 +23,8 @@ struct Folder {
     QFile map(dir.filePath("map.orrery"));
     EXPECT_TRUE(map.open(QIODevice::WriteOnly));
     QDir(dir.path()).mkdir("maps");
+    for (const char* name : {"a b.orrery", "-dash.orrery", "--help"})
+      QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
   }
   CommandLine read(const QStringList& arguments) const { return readCommandLine(arguments, dir.path()); }
 };
@@ -41,8 +44,8 @@ TEST(CommandLine, ExistingPathsFileURLsAndSignInRedirectsAreOpened) {
   const QStringList accepted{"map.orrery",
                              "./maps",
                              f.dir.filePath("map.orrery"),
-                             "file:///nowhere/yet.orrery",
-                             "file://localhost/tmp/a%20b.orrery",
+                             "file://" + f.dir.filePath("map.orrery"),
+                             "file://localhost" + f.dir.filePath("a%20b.orrery"),
                              "db-orrerydesktop01://1/connect?state=x"};
   for (const QString& argument : accepted) {
     const CommandLine line = f.read({argument});
@@ -55,6 +58,8 @@ TEST(CommandLine, AnythingElseIsRefusedByNameWithTheReason) {
   Folder f;
   const QList<QPair<QString, QString>> refused{
       {"missing.orrery", "no such file or folder"},
+      {"file:///nowhere/missing.orrery", "no such file or folder"},
+      {"file://localhost/nowhere/missing.orrery", "no such file or folder"},
       {"https://example.com/map.orrery", "only file: URLs are opened"},
       {"file://otherhost/map.orrery", "not a file: URL of this computer"},
       {"file:", "not a file: URL of this computer"},
@@ -66,6 +71,37 @@ TEST(CommandLine, AnythingElseIsRefusedByNameWithTheReason) {
     EXPECT_EQ(line.action, CommandLine::Action::Refuse) << argument.toStdString();
     EXPECT_EQ(line.refusal, QStringLiteral("'%1': %2").arg(argument, why)) << "the first bad argument is named";
   }
+}
+
+// "--" ends the options: what follows is a name to open even when it reads like an option, and
+// it is checked like any other name.
+TEST(CommandLine, DoubleDashEndsTheOptions) {
+  Folder f;
+  const struct {
+    QStringList arguments;
+    CommandLine::Action action;
+    QString refusal;
+  } cases[] = {
+      {{"--"}, CommandLine::Action::Run, {}},
+      {{"--", "-dash.orrery"}, CommandLine::Action::Run, {}},
+      {{"map.orrery", "--", "--help"}, CommandLine::Action::Run, {}},
+      {{"--", "--", "map.orrery"}, CommandLine::Action::Refuse, "'--': no such file or folder"},
+      {{"--", "--version"}, CommandLine::Action::Refuse, "'--version': no such file or folder"},
+      {{"--", "-x"}, CommandLine::Action::Refuse, "'-x': no such file or folder"},
+      {{"-x", "--", "map.orrery"}, CommandLine::Action::Refuse, "'-x': unknown option (try --help)"},
+      {{"--version", "--", "missing"}, CommandLine::Action::Version, {}},
+  };
+  for (const auto& c : cases) {
+    for (const bool beforeQt : {false, true}) {
+      const CommandLine line =
+          beforeQt ? orrery::readCommandLineBeforeQt(c.arguments, f.dir.path()) : f.read(c.arguments);
+      if (beforeQt && c.arguments.first() == "-x") continue;  // before Qt, an option is Qt's to read
+      EXPECT_EQ(line.action, c.action) << c.arguments.join(' ').toStdString() << " before Qt: " << beforeQt;
+      EXPECT_EQ(line.refusal, c.refusal) << c.arguments.join(' ').toStdString();
+    }
+  }
+  const QStringList opened = platform::handoff::normalizedArguments({"--", "-dash.orrery", "--"}, f.dir.path());
+  EXPECT_EQ(opened, QStringList({f.dir.filePath("-dash.orrery"), f.dir.filePath("--")})) << "only the first -- ends";
 }
 
 TEST(CommandLineProcess, TheProgramAnswersHelpAndVersionAndRefusesABadArgumentWithoutAWindowSystem) {

@@ -14,6 +14,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -21,6 +22,8 @@
 
 #include <csignal>
 #include <memory>
+
+#include <unistd.h>
 
 using namespace orrery;
 
@@ -63,9 +66,10 @@ struct ProcessHome : testsupport::ProcessHome {
     return true;
   }
 
-  bool instanceListens() const {
+  bool instanceListens() const { return instanceListensIn(runtime()); }
+  static bool instanceListensIn(const QString& folder) {
     QLocalSocket probe;
-    probe.connectToServer(QDir(runtime()).filePath("orrery.socket"));
+    probe.connectToServer(QDir(folder).filePath("orrery.socket"));
     return probe.waitForConnected(200);
   }
 };
@@ -124,6 +128,29 @@ TEST_F(HandOff, ASecondLaunchHandsItsRelativePathToTheFirstAndExits) {
   const QVariantList windows = home.storedWindows();
   ASSERT_EQ(windows.size(), 1);
   EXPECT_EQ(windows[0].toMap().value("controllerClass").toString(), QStringLiteral("SolarSystemViewController"));
+}
+
+// With a runtime folder of the session or without one (the lock then lives in the private
+// temporary folder), an instance that ends cleanly leaves neither folder anything.
+TEST_F(HandOff, ACleanExitLeavesNothingInTheRuntimeOrTheTemporaryFolder) {
+  const QString temporary = home.root.filePath("tmp");
+  const QString fallback = QDir(temporary).filePath(QStringLiteral("orrery-%1").arg(::geteuid()));
+  for (const bool sessionRuntime : {true, false}) {
+    if (!sessionRuntime) home.env.remove("XDG_RUNTIME_DIR");
+    auto first = home.start({});
+    const QString folder = sessionRuntime ? home.runtime() : fallback;
+    ASSERT_TRUE(ProcessHome::waitFor([&] { return ProcessHome::instanceListensIn(folder); }));
+    ASSERT_TRUE(stopAndStore(*first));
+    // Without a session runtime folder Qt makes its own ("runtime-<user>"), which is not ours.
+    const auto left = [](const QString& folder) {
+      return QDir(folder)
+          .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+          .filter(QRegularExpression(QStringLiteral("^(?!runtime-)")))
+          .join(", ");
+    };
+    EXPECT_EQ(left(home.runtime()), "") << "session runtime folder: " << sessionRuntime;
+    EXPECT_EQ(left(temporary), "") << "session runtime folder: " << sessionRuntime;
+  }
 }
 
 TEST_F(HandOff, ALockLeftByAKilledInstanceIsTakenOver) {

@@ -197,7 +197,10 @@ TEST(LegalNotices, EveryLinkedLibraryIsNamed) {
   const QString dynamic = QString::fromUtf8(readelf.readAllStandardOutput());
   const QList<QPair<QString, QString>> names{{"libQt6", "Qt 6"},       {"libcurl", "libcurl"}, {"libssl", "OpenSSL"},
                                              {"libcrypto", "OpenSSL"}, {"libz.", "zlib"},      {"libminizip", "minizip"},
-                                             {"libsimdjson", "simdjson"}, {"libpng", "libpng"}, {"libfontconfig", "fontconfig"}};
+                                             {"libsimdjson", "simdjson"}, {"libpng", "libpng"},
+                                             {"libfontconfig", "fontconfig"},
+                                             {"libexpat", "Expat XML parser"},
+                                             {"libicu", "International Components for Unicode"}};
   const QStringList runtimes{"libstdc++", "libm.", "libgcc_s", "libc.", "ld-linux"};
   int needed = 0;
   static const QRegularExpression kNeeded(R"(\(NEEDED\)\s+Shared library: \[([^\]]+)\])");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build folder (as `make package` does) into a scratch folder
-# and reads it back: its control fields and dependencies (found by dpkg-shlibdeps), and that it
-# holds the program under /usr with its desktop files and nothing of the tests.
+# and reads it back: its control fields and dependencies (found by dpkg-shlibdeps), that it holds
+# the program under /usr with its desktop files and nothing of the tests, that it runs nothing at
+# install or removal, and what lintian says of it.
 set -euo pipefail
 build="${1:?build folder}"
 need() { command -v "$1" >/dev/null || { echo "missing $1: apt-get install $2" >&2; exit 1; }; }
@@ -27,9 +28,11 @@ for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libcurl4 l
 done
 
 files=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
-for f in ./usr/bin/orrery ./usr/lib/orrery/orrery_web.so ./usr/share/orrery/sdk/Info.plist \
+arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+for f in ./usr/bin/orrery ./usr/lib/$arch/orrery/orrery_web.so ./usr/share/orrery/sdk/Info.plist \
          ./usr/share/applications/org.orrery.Orrery.desktop ./usr/share/mime/packages/org.orrery.Orrery.xml \
-         ./usr/share/metainfo/org.orrery.Orrery.metainfo.xml ./usr/share/man/man1/orrery.1 \
+         ./usr/share/metainfo/org.orrery.Orrery.metainfo.xml ./usr/share/man/man1/orrery.1.gz \
+         ./usr/share/doc/orrery/copyright ./usr/share/doc/orrery/changelog.gz \
          ./usr/share/icons/hicolor/512x512/apps/org.orrery.Orrery.png \
          ./usr/share/icons/hicolor/scalable/apps/org.orrery.Orrery.svg; do
   grep -qx "$f" <<<"$files" || fail "the package lacks $f"
@@ -38,4 +41,22 @@ done
 mkdir "$out/root"
 dpkg-deb -x "$deb" "$out/root"
 ! readelf -S "$out/root/usr/bin/orrery" | grep -q '\.debug_info' || fail "the packaged program is not stripped"
+# Nothing runs at install or removal: the control part holds only the control file and the sums.
+mkdir "$out/control"
+dpkg-deb -e "$deb" "$out/control"
+scripts=$(cd "$out/control" && ls | grep -vx -e control -e md5sums || true)
+[ -z "$scripts" ] || fail "the package has maintainer scripts or triggers: $scripts"
+# What a Debian packager checks: no error and no warning. Skipped where lintian is not installed
+# ('make deps' installs it).
+# A build configured with Debian's hardening (as `make build` does) must show all of it.
+if command -v lintian >/dev/null; then
+  lintian --no-cfg --fail-on error,warning --display-info "$deb" >"$out/lintian.log" 2>&1 ||
+    fail "lintian: $(grep -E '^[EW]:' "$out/lintian.log" || cat "$out/lintian.log")"
+  ! grep -E '^[EW]:' "$out/lintian.log" || fail "lintian found errors or warnings"
+  if grep -q '^ORRERY_HARDENING_FLAGS:STRING=.' "$build/CMakeCache.txt"; then
+    ! grep -E 'hardening-' "$out/lintian.log" || fail "the hardened build lacks some hardening"
+  fi
+else
+  echo "lintian is not installed: the package's policy check is skipped" >&2
+fi
 echo "package $(basename "$deb") checked"

@@ -57,7 +57,8 @@ void startWithoutEndpoint() {
   CrashKit& kit = CrashKit::sharedInstance();
   Telemetry::with({kit, Analytics::kit()});
   checks.expect(kit.isCrashKitStarted(), "crash reporting started");
-  checks.expect(console.count("[Telemetry] No telemetry endpoint is configured") == 1, "the missing endpoint is said");
+  checks.expect(console.count("[Telemetry] No telemetry endpoint is configured") == 0,
+                "a build without a service is no news for the terminal");
 
   kit.logEvent("kept-on-disk", nlohmann::ordered_json{{"n", 1}});
   mainQueue.loop->runPending();

@@ -33,7 +33,7 @@ TEST_F(CompactDateTest, TodayShowsOnlyTheTimeWhateverTheFlag) {
 TEST_F(CompactDateTest, OtherDaysOfThisYearHaveNoYear) {
   auto f = formatter("en_US");
   EXPECT_EQ(f.formatDateTime(utc(2024, 1, 1, 23, 5), false), mmm("en_US", 1) + " 01");
-  EXPECT_EQ(f.formatDateTime(utc(2024, 1, 1, 23, 5), true), mmm("en_US", 1) + " 01 23:05");
+  EXPECT_EQ(f.formatDateTime(utc(2024, 1, 1, 23, 5), true), mmm("en_US", 1) + " 01, 23:05");
   // A future date of this year counts as this year.
   EXPECT_EQ(f.formatDateTime(utc(2024, 11, 30), false), mmm("en_US", 11) + " 30");
   EXPECT_EQ(f.formatDateOnly(utc(2024, 11, 30)), mmm("en_US", 11) + " 30");
@@ -42,7 +42,7 @@ TEST_F(CompactDateTest, OtherDaysOfThisYearHaveNoYear) {
 TEST_F(CompactDateTest, LastDecemberAskedOnSecondJanuaryHasTheYear) {
   auto f = formatter("en_US");
   EXPECT_EQ(f.formatDateTime(utc(2023, 12, 31, 23, 59), false), "12/31/2023");
-  EXPECT_EQ(f.formatDateTime(utc(2023, 12, 31, 23, 59), true), "12/31/2023 23:59");
+  EXPECT_EQ(f.formatDateTime(utc(2023, 12, 31, 23, 59), true), "12/31/2023, 23:59");
   EXPECT_EQ(f.formatDateOnly(utc(2023, 12, 31)), "12/31/2023");
   EXPECT_EQ(f.formatDateOnly(utc(2025, 1, 2)), "01/02/2025");
 }
@@ -59,43 +59,47 @@ TEST_F(CompactDateTest, DaysAreCountedInTheFormattersTimeZone) {
   EXPECT_EQ(east.formatDateTime(utc(2024, 1, 1, 23, 30), false), "01:30");
   auto west = formatter("en_US", QTimeZone(-11 * 3600));
   // There "now" is still 1 January 23:00, and noon on 2 January UTC is tomorrow.
-  EXPECT_EQ(west.formatDateTime(utc(2024, 1, 2, 12, 0), true), mmm("en_US", 1) + " 02 01:00");
+  EXPECT_EQ(west.formatDateTime(utc(2024, 1, 2, 12, 0), true), mmm("en_US", 1) + " 02, 01:00");
 }
 
 TEST_F(CompactDateTest, OrderAndSeparatorsFollowTheLocale) {
   auto de = formatter("de_DE");
-  EXPECT_EQ(de.formatDateTime(utc(2023, 12, 31, 23, 59), true), "31.12.2023 23:59");
+  EXPECT_EQ(de.formatDateTime(utc(2023, 12, 31, 23, 59), true), "31.12.2023, 23:59");
   EXPECT_EQ(de.formatDateTime(utc(2024, 1, 1), false).left(4), "01. ");
   auto gb = formatter("en_GB");
   EXPECT_EQ(gb.formatDateOnly(utc(2023, 12, 31)), "31/12/2023");
   EXPECT_EQ(gb.formatDateOnly(utc(2024, 3, 5)), "05 " + mmm("en_GB", 3));
+  // The locale's own hour: Finnish writes it without a leading zero, with a point.
   auto fi = formatter("fi_FI");
-  EXPECT_EQ(fi.formatDateTime(utc(2024, 1, 2, 7, 5), false), "07.05");
+  EXPECT_EQ(fi.formatDateTime(utc(2024, 1, 2, 7, 5), false), "7.05");
 }
 
 TEST_F(CompactDateTest, MonthAndDayReadAsTheLocaleWritesThem) {
-  // Suffixes, points and words the locale puts around the day and the month stay; the year
-  // and the weekday of the locale's full date go with their own words.
+  // Suffixes, points and words the locale puts around the day, the month and the time stay,
+  // with the hour as the locale writes it and the separator it puts between date and time.
   const struct {
     const char* locale;
     QString monthDay;
+    QString monthDayTime;
     QString yearMonthDay;
   } cases[] = {
-      {"ja_JP", QStringLiteral("1月05日"), QStringLiteral("2023/03/05")},
-      {"zh_CN", QStringLiteral("1月05日"), QStringLiteral("2023/03/05")},
-      {"ko_KR", QStringLiteral("1월 05일"), QStringLiteral("2023. 03. 05.")},
-      {"ru_RU", "05 " + mmm("ru_RU", 1), QStringLiteral("05.03.2023")},
-      {"uk_UA", "05 " + mmm("uk_UA", 1), QStringLiteral("05.03.2023")},
-      {"hu_HU", mmm("hu_HU", 1) + " 05.", QStringLiteral("2023. 03. 05.")},
-      {"de_DE", "05. " + mmm("de_DE", 1), QStringLiteral("05.03.2023")},
-      {"en_US", mmm("en_US", 1) + " 05", QStringLiteral("03/05/2023")},
-      {"tr_TR", "05 " + mmm("tr_TR", 1), QStringLiteral("05.03.2023")},
+      {"ja_JP", QStringLiteral("1月05日"), QStringLiteral("1月05日 9:07"), QStringLiteral("2023/03/05")},
+      {"zh_CN", QStringLiteral("1月05日"), QStringLiteral("1月05日 09:07"), QStringLiteral("2023/03/05")},
+      {"ko_KR", QStringLiteral("1월 05일"), QStringLiteral("1월 05일 09:07"), QStringLiteral("2023. 03. 05.")},
+      {"ru_RU", "05 " + mmm("ru_RU", 1), "05 " + mmm("ru_RU", 1) + ", 09:07", QStringLiteral("05.03.2023")},
+      {"uk_UA", "05 " + mmm("uk_UA", 1), "05 " + mmm("uk_UA", 1) + ", 09:07", QStringLiteral("05.03.2023")},
+      {"hu_HU", mmm("hu_HU", 1) + " 05.", mmm("hu_HU", 1) + " 05. 9:07", QStringLiteral("2023. 03. 05.")},
+      {"de_DE", "05. " + mmm("de_DE", 1), "05. " + mmm("de_DE", 1) + ", 09:07", QStringLiteral("05.03.2023")},
+      {"en_US", mmm("en_US", 1) + " 05", mmm("en_US", 1) + " 05, 09:07", QStringLiteral("03/05/2023")},
+      {"tr_TR", "05 " + mmm("tr_TR", 1), "05 " + mmm("tr_TR", 1) + " 09:07", QStringLiteral("05.03.2023")},
+      // A quoted word of the pattern ("klo") is kept as it stands.
+      {"fi_FI", "05. " + mmm("fi_FI", 1), "05. " + mmm("fi_FI", 1) + " klo 9.07", QStringLiteral("05.03.2023")},
   };
   mNow = utc(2024, 6, 1);
   for (const auto& c : cases) {
     auto f = formatter(c.locale);
     EXPECT_EQ(f.formatDateOnly(utc(2024, 1, 5)), c.monthDay) << c.locale;
-    EXPECT_EQ(f.formatDateTime(utc(2024, 1, 5, 9, 7), true), c.monthDay + " 09:07") << c.locale;
+    EXPECT_EQ(f.formatDateTime(utc(2024, 1, 5, 9, 7), true), c.monthDayTime) << c.locale;
     EXPECT_EQ(f.formatDateOnly(utc(2023, 3, 5)), c.yearMonthDay) << c.locale;
   }
 }

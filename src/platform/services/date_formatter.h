@@ -1,7 +1,8 @@
 #pragma once
 // Date formatting from templates: a template lists the fields wanted ("yyyyMMdd",
-// "MMMdd HHmm"), and the locale's own date formats decide their order, separators and
-// suffixes, so "MMMdd" reads "Jan 05" in English, "05. Jan." in German and "1月05日" in Japanese.
+// "MMMdd HHmm"), and the locale's own formats for those fields (ICU's pattern generator, from
+// the same CLDR data as Qt's) decide their order, separators and suffixes, so "MMMdd" reads
+// "Jan 05" in English, "05. Jan." in German and "1月05日" in Japanese. Any thread.
 
 #include <QDateTime>
 #include <QLocale>
@@ -10,9 +11,13 @@
 
 namespace platform {
 
-// The locale's pattern for a template of the fields y (year), M (MM numeric, MMM
-// abbreviated name), d (day), H (24-hour hour) and m (minute).
+// The locale's pattern (in Qt's letters) for a template of ICU's skeleton letters: y (year), M
+// (MM numeric, MMM abbreviated name), d (day), H (24-hour hour), m (minute) ...; characters
+// that are no field are ignored. The first pattern of a locale waits for its generator.
 QString datePatternFromTemplate(const QString& dateTemplate, const QLocale& locale);
+
+// Makes the locale's generator on a worker thread, so that the first formatting finds it ready.
+void prepareDatePatterns(const QLocale& locale = QLocale());
 
 class DateFormatter {
  public:

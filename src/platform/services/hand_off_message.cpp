@@ -14,7 +14,13 @@ namespace handoff {
 QStringList normalizedArguments(const QStringList& arguments, const QString& workingFolder) {
   QStringList result;
   const QDir base(workingFolder);
+  bool optionsEnded = false;
   for (const QString& argument : arguments) {
+    // The first "--" only ends the options; a later one is a name.
+    if (!optionsEnded && argument == QLatin1String("--")) {
+      optionsEnded = true;
+      continue;
+    }
     if (isRedirectURL(argument)) {
       result.append(argument);
       continue;

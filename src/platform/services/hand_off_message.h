@@ -22,8 +22,8 @@ constexpr qint32 kMaxMessageBytes = 1 << 20;
 constexpr int kHeaderBytes = 4;
 
 // Arguments as they travel: paths absolute (against `workingFolder`) and clean, file URLs as
-// paths, sign-in redirects as they are; empty arguments and URLs that name no local file are
-// dropped.
+// paths, sign-in redirects as they are; empty arguments, URLs that name no local file and the
+// "--" that ends the options are dropped.
 QStringList normalizedArguments(const QStringList& arguments, const QString& workingFolder);
 
 // The whole message, header included.

@@ -1,12 +1,13 @@
 #include "platform/services/standard_folders.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QtGlobal>
 
 #include <array>
 #include <cerrno>
+#include <filesystem>
 #include <mutex>
 
 #include <fcntl.h>
@@ -20,16 +21,31 @@ namespace {
 std::mutex gMutex;
 std::array<QString, 4> gOverrides;
 
+// The base-directory rules say a relative value is to be ignored; Qt's own paths take it as it
+// stands, which would put the settings under whatever folder the program was started in.
+QString absoluteFromEnvironment(const char* variable, const QString& fallback) {
+  const QString value = qEnvironmentVariable(variable);
+  return QDir::isAbsolutePath(value) ? QDir::cleanPath(value) : fallback;
+}
+
+// <base>/<organisation>/<application>, as Qt lays out an application's folders.
+QString applicationFolder(const char* variable, const char* underHome) {
+  QString path = absoluteFromEnvironment(variable, QDir::homePath() + QLatin1Char('/') + QLatin1String(underHome));
+  for (const QString& part : {QCoreApplication::organizationName(), QCoreApplication::applicationName()})
+    if (!part.isEmpty()) path += QLatin1Char('/') + part;
+  return path;
+}
+
 QString defaultFolder(StandardFolder kind) {
   switch (kind) {
     case StandardFolder::Config:
-      return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+      return applicationFolder("XDG_CONFIG_HOME", ".config");
     case StandardFolder::ApplicationSupport:
-      return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+      return applicationFolder("XDG_DATA_HOME", ".local/share");
     case StandardFolder::Caches:
-      return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+      return applicationFolder("XDG_CACHE_HOME", ".cache");
     case StandardFolder::Temporary:
-      return QDir::tempPath();
+      return absoluteFromEnvironment("TMPDIR", QStringLiteral("/tmp"));
   }
   return {};
 }
@@ -74,10 +90,39 @@ bool ensurePrivateFolder(const QString& path) {
   return ok;
 }
 
+namespace {
+
+QString privateTemporaryPath() {
+  return QDir(standardFolder(StandardFolder::Temporary)).filePath(QStringLiteral("orrery-%1").arg(::geteuid()));
+}
+
+// Depth first; a folder that still holds something stays (rmdir refuses it), links are not followed.
+void removeIfEmpty(const std::filesystem::path& folder, int depth) {
+  std::error_code ec;
+  if (depth > 0) {
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+      if (it->is_directory(ec) && !it->is_symlink(ec)) removeIfEmpty(it->path(), depth - 1);
+  }
+  ::rmdir(folder.c_str());
+}
+
+}  // namespace
+
 QString privateTemporaryFolder() {
-  const QString path =
-      QDir(standardFolder(StandardFolder::Temporary)).filePath(QStringLiteral("orrery-%1").arg(::geteuid()));
+  const QString path = privateTemporaryPath();
   return ensurePrivateFolder(path) ? path : QString();
+}
+
+QString existingPrivateTemporaryFolder() {
+  const QString path = privateTemporaryPath();
+  struct stat st {};
+  if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  return ensurePrivateFolder(path) ? path : QString();
+}
+
+void removeEmptyPrivateTemporaryFolders() {
+  const QString path = existingPrivateTemporaryFolder();
+  if (!path.isEmpty()) removeIfEmpty(QFile::encodeName(path).toStdString(), 3);
 }
 
 }  // namespace platform

@@ -28,6 +28,14 @@ QString cachesFolder();
 // group or other permission bits are removed. Empty when no such folder can be had.
 QString privateTemporaryFolder();
 
+// The private temporary folder when it exists already; never made here, for those that only
+// look in it. Empty when there is none (or it is not private).
+QString existingPrivateTemporaryFolder();
+
+// Removes the folders left empty in the private temporary folder, and the folder itself when
+// nothing is left in it: what a clean exit does.
+void removeEmptyPrivateTemporaryFolders();
+
 // Makes `path` (one level, its parent must exist) a private folder as above; true on success.
 bool ensurePrivateFolder(const QString& path);
 

@@ -43,7 +43,7 @@ QStringList moduleCandidates() {
   if (!named.isEmpty()) paths << named;
   const QString dir = QCoreApplication::applicationDirPath();
   paths << QDir(dir).filePath(QString::fromLatin1(kModuleFile))
-        << QDir(dir).filePath(QStringLiteral("../lib/orrery/") + QString::fromLatin1(kModuleFile));
+        << QDir(dir).filePath(QStringLiteral("../" ORRERY_MODULE_DIR "/") + QString::fromLatin1(kModuleFile));
   return paths;
 }
 

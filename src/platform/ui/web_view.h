@@ -4,7 +4,7 @@
 // pages never load the web engine. Main thread only.
 //
 // The module is looked for where ORRERY_WEB_MODULE names it, beside the executable, then in
-// the install prefix's lib/orrery.
+// the install prefix's folder for the program's own libraries (lib/<multiarch>/orrery on Debian).
 
 #include "platform/ui/native_host_view.h"
 #include "platform/ui/weak_ref.h"

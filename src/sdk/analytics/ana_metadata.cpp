@@ -37,7 +37,8 @@ ANAMetadata::ANAMetadata(const SDKFacts& facts, const std::optional<std::string>
       mHostModel(TELHostModel()),
       mLocale(TELNetworkOperation::localeIdentifier()),
       mOSBuildVersion(TELHostOSBuildVersion()),
-      mOSDisplayVersion(TELHostOSDisplayVersion()) {
+      mOSDisplayVersion(TELHostOSDisplayVersion()),
+      mPlatform(TELHostPlatformName()) {
   long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
   mNumberOfCores = cores > 0 ? static_cast<uint32_t>(cores) : 0;
 }

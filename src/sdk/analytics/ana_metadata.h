@@ -50,7 +50,7 @@ class ANAMetadata final : public ANAMetadataSerializable {
   const std::string& locale() const { return mLocale; }
   const std::optional<std::string>& OSBuildVersion() const { return mOSBuildVersion; }
   const std::string& OSDisplayVersion() const { return mOSDisplayVersion; }
-  std::string platform() const { return "Mac"; }
+  const std::string& platform() const { return mPlatform; }
   uint32_t platformCode() const { return 0; }
 
   static bool advertisingSupportFrameworkLinked() { return false; }
@@ -68,6 +68,7 @@ class ANAMetadata final : public ANAMetadataSerializable {
   std::string mLocale;
   std::optional<std::string> mOSBuildVersion;
   std::string mOSDisplayVersion;
+  std::string mPlatform;
 
   mutable std::mutex mCacheMutex;  // guards the two fields below; events are made on any thread
   mutable uint64_t mCachedStartTime = 0;

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <vector>
 
+#include <syslog.h>
+
 namespace telemetry {
 
 namespace {
@@ -34,6 +36,19 @@ void consoleLog(const std::string& line) {
 
 void debugLog(const std::string& line) {
   if (isDebugEnabled()) consoleLog(line);
+}
+
+void systemLog(const std::string& line) {
+  bool hasSink = false;
+  {
+    std::lock_guard lock(gSinkMutex);
+    hasSink = static_cast<bool>(sinkSlot());
+  }
+  if (hasSink || isDebugEnabled()) {
+    consoleLog(line);
+    if (hasSink) return;
+  }
+  ::syslog(LOG_USER | LOG_INFO, "%s", line.c_str());
 }
 
 bool isDebugEnabled() { return gDebug.load(std::memory_order_relaxed); }

@@ -1,6 +1,7 @@
 #pragma once
 // The SDK's console. Lines carry their component prefix ("[Telemetry]", "[CrashKit]" ...)
-// in the text itself. Failure lines are always written; progress lines only in debug mode.
+// in the text itself. Failure lines are always written; progress lines only in debug mode;
+// notes of every start go to the system's log.
 
 #include <cstdarg>
 #include <functional>
@@ -14,6 +15,10 @@ using ConsoleSink = std::function<void(const std::string& line)>;
 void consoleLog(const std::string& line);
 // Writes the line only while debug mode is on.
 void debugLog(const std::string& line);
+// A line for the system's log (syslog, so the journal), not the terminal: what every start
+// notes, which a user at a terminal need not read. Debug mode writes it to the console too; a
+// sink, when one is set, takes it instead.
+void systemLog(const std::string& line);
 
 bool isDebugEnabled();
 void setDebugEnabled(bool enabled);

@@ -1,8 +1,10 @@
 #include "sdk/core/property_list.h"
 
+#include <expat.h>
 #include <openssl/evp.h>
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +19,7 @@ using nlohmann::json;
 
 namespace {
 
-constexpr int kMaxDepth = 256;  // deeper nesting is refused rather than recursed into
+constexpr size_t kMaxDepth = 256;  // deeper nesting is refused rather than recursed into
 
 // ---- writing ----
 
@@ -103,249 +105,183 @@ void write(std::string& out, const json& v, int indent) {
 
 // ---- reading ----
 
-class Parser {
+// Values built as the XML parser reports elements: a stack of the containers and texts open.
+class Reader {
  public:
-  explicit Parser(std::string_view s) : mText(s) {}
+  Reader() : mParser(XML_ParserCreate(nullptr)) {
+    XML_SetUserData(mParser, this);
+    XML_SetElementHandler(mParser, &Reader::onStart, &Reader::onEnd);
+    XML_SetCharacterDataHandler(mParser, &Reader::onText);
+    // A property list declares no entities: a declaration (an expansion bomb, say) or a reference
+    // to an entity nobody declared ends the reading.
+    XML_SetEntityDeclHandler(mParser, &Reader::onEntityDeclaration);
+    XML_SetSkippedEntityHandler(mParser, &Reader::onSkippedEntity);
+  }
+  ~Reader() { XML_ParserFree(mParser); }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
 
-  std::optional<json> document(std::string* error) {
-    skipMisc();
-    std::optional<json> result;
-    Tag tag;
-    if (!readTag(tag)) return fail(error);
-    if (tag.name == "plist" && !tag.closing) {
-      if (tag.empty) return fail(error, "empty plist");
-      skipMisc();
-      result = value(0);
-      if (!result) return fail(error);
-      skipMisc();
-      Tag end;
-      if (!readTag(end) || end.name != "plist" || !end.closing) return fail(error, "plist not closed");
-    } else {
-      result = valueFromTag(tag, 0);
-      if (!result) return fail(error);
+  std::optional<json> read(std::string_view xml, std::string* error) {
+    if (!mParser) return fail(error, "out of memory");
+    if (xml.size() > static_cast<size_t>(INT_MAX)) return fail(error, "too large");
+    if (XML_Parse(mParser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) != XML_STATUS_OK) {
+      if (mError.empty()) mError = XML_ErrorString(XML_GetErrorCode(mParser));
+      return fail(error, nullptr);
     }
-    skipMisc();
-    if (mPos != mText.size()) return fail(error, "trailing content");
-    return result;
+    if (!mRoot) return fail(error, mSawPlist ? "empty plist" : "no value");
+    return std::move(mRoot);
   }
 
  private:
-  struct Tag {
-    std::string name;
-    bool closing = false;
-    bool empty = false;
+  enum class Kind { Plist, Dict, Array, Text };
+  struct Frame {
+    Kind kind;
+    std::string name;   // for Text: the element ("string", "key", "integer" ...)
+    json value;         // for Dict and Array: the container so far
+    std::string text;   // for Text: the character data so far
+    std::optional<std::string> key;  // for Dict: the key waiting for its value
   };
 
-  std::optional<json> fail(std::string* error, const char* why = nullptr) {
-    if (error) *error = std::string(why ? why : (mError.empty() ? "malformed property list" : mError.c_str())) +
-                        " at offset " + std::to_string(mPos);
+  // A stopped parser may still report the end of the element it stopped in: nothing is done then.
+  static void onStart(void* self, const XML_Char* name, const XML_Char** /*attributes*/) {
+    if (auto* reader = static_cast<Reader*>(self); reader->mError.empty()) reader->start(name);
+  }
+  static void onEnd(void* self, const XML_Char* /*name*/) {
+    if (auto* reader = static_cast<Reader*>(self); reader->mError.empty()) reader->end();
+  }
+  static void onText(void* self, const XML_Char* text, int length) {
+    if (auto* reader = static_cast<Reader*>(self); reader->mError.empty())
+      reader->characters(std::string_view(text, static_cast<size_t>(length)));
+  }
+  static void onEntityDeclaration(void* self, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
+                                  const XML_Char*, const XML_Char*, const XML_Char*) {
+    static_cast<Reader*>(self)->stop("entity declarations are not read");
+  }
+  static void onSkippedEntity(void* self, const XML_Char*, int) { static_cast<Reader*>(self)->stop("unknown entity"); }
+
+  void stop(const char* why) {
+    if (mError.empty()) mError = why;
+    XML_StopParser(mParser, XML_FALSE);
+  }
+
+  std::optional<json> fail(std::string* error, const char* why) {
+    if (error) {
+      *error = std::string(why ? why : mError.c_str());
+      if (mParser) *error += " at offset " + std::to_string(XML_GetCurrentByteIndex(mParser));
+    }
     return std::nullopt;
   }
 
-  bool startsWith(std::string_view s) const { return mText.substr(mPos, s.size()) == s; }
-
-  void skipSpace() {
-    while (mPos < mText.size() && std::strchr(" \t\r\n", mText[mPos])) ++mPos;
-  }
-
-  // Whitespace, comments, processing instructions and the document type.
-  void skipMisc() {
-    for (;;) {
-      skipSpace();
-      if (startsWith("<!--")) {
-        size_t end = mText.find("-->", mPos + 4);
-        mPos = end == std::string_view::npos ? mText.size() : end + 3;
-      } else if (startsWith("<?")) {
-        size_t end = mText.find("?>", mPos + 2);
-        mPos = end == std::string_view::npos ? mText.size() : end + 2;
-      } else if (startsWith("<!DOCTYPE")) {
-        size_t end = mText.find('>', mPos);
-        mPos = end == std::string_view::npos ? mText.size() : end + 1;
-      } else {
-        return;
-      }
-    }
-  }
-
-  bool readTag(Tag& tag) {
-    if (mPos >= mText.size() || mText[mPos] != '<') return error("expected a tag");
-    size_t end = mText.find('>', mPos);
-    if (end == std::string_view::npos) return error("unterminated tag");
-    std::string_view inner = mText.substr(mPos + 1, end - mPos - 1);
-    mPos = end + 1;
-    tag = Tag{};
-    if (!inner.empty() && inner.front() == '/') {
-      tag.closing = true;
-      inner.remove_prefix(1);
-    }
-    if (!inner.empty() && inner.back() == '/') {
-      tag.empty = true;
-      inner.remove_suffix(1);
-    }
-    size_t nameEnd = inner.find_first_of(" \t\r\n");
-    tag.name = std::string(inner.substr(0, nameEnd));  // attributes are ignored
-    return !tag.name.empty() || error("empty tag");
-  }
-
-  bool error(const char* what) {
-    mError = what;
-    return false;
-  }
-
-  // Character data up to "</name>", with entities and CDATA sections resolved.
-  std::optional<std::string> text(const std::string& name) {
-    std::string out;
-    const std::string close = "</" + name + ">";
-    while (mPos < mText.size()) {
-      if (startsWith(close)) {
-        mPos += close.size();
-        return out;
-      }
-      if (startsWith("<![CDATA[")) {
-        size_t end = mText.find("]]>", mPos);
-        if (end == std::string_view::npos) break;
-        out.append(mText.substr(mPos + 9, end - mPos - 9));
-        mPos = end + 3;
-        continue;
-      }
-      if (startsWith("<!--")) {
-        size_t end = mText.find("-->", mPos + 4);
-        if (end == std::string_view::npos) break;
-        mPos = end + 3;
-        continue;
-      }
-      char c = mText[mPos];
-      if (c == '<') break;
-      if (c == '&') {
-        if (!entity(out)) return std::nullopt;
-        continue;
-      }
-      out += c;
-      ++mPos;
-    }
-    error("unterminated text");
-    return std::nullopt;
-  }
-
-  bool entity(std::string& out) {
-    size_t end = mText.find(';', mPos);
-    if (end == std::string_view::npos || end - mPos > 12) return error("bad entity");
-    std::string_view name = mText.substr(mPos + 1, end - mPos - 1);
-    mPos = end + 1;
-    if (name == "lt") out += '<';
-    else if (name == "gt") out += '>';
-    else if (name == "amp") out += '&';
-    else if (name == "quot") out += '"';
-    else if (name == "apos") out += '\'';
-    else if (name.size() > 1 && name[0] == '#') {
-      std::string digits(name.substr(1));
-      int base = 10;
-      if (!digits.empty() && (digits[0] == 'x' || digits[0] == 'X')) {
-        base = 16;
-        digits.erase(0, 1);
-      }
-      char* stop = nullptr;
-      errno = 0;
-      unsigned long cp = std::strtoul(digits.c_str(), &stop, base);
-      if (digits.empty() || *stop || errno || cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return error("bad character reference");
-      strings::appendUTF8(out, static_cast<char32_t>(cp));
+  void start(std::string_view name) {
+    if (mRoot) return stop("content after the value");
+    if (mStack.size() > kMaxDepth) return stop("nested too deeply");
+    Frame* parent = mStack.empty() ? nullptr : &mStack.back();
+    if (parent && parent->kind == Kind::Text) return stop("an element inside a text");
+    const bool wantsKey = parent && parent->kind == Kind::Dict && !parent->key;
+    if (wantsKey != (name == "key")) return stop(wantsKey ? "expected a key" : "a key outside a dict");
+    if (name == "plist") {
+      if (parent) return stop("a plist inside a value");
+      mSawPlist = true;
+      mStack.push_back({Kind::Plist, std::string(name), json(), {}, {}});
+    } else if (name == "dict") {
+      mStack.push_back({Kind::Dict, std::string(name), json::object(), {}, {}});
+    } else if (name == "array") {
+      mStack.push_back({Kind::Array, std::string(name), json::array(), {}, {}});
+    } else if (name == "key" || name == "string" || name == "date" || name == "integer" || name == "real" ||
+               name == "data" || name == "true" || name == "false") {
+      mStack.push_back({Kind::Text, std::string(name), json(), {}, {}});
     } else {
-      return error("unknown entity");
+      stop("unknown element");
     }
-    return true;
   }
 
-  std::optional<json> value(int depth) {
-    Tag tag;
-    if (!readTag(tag)) return std::nullopt;
-    return valueFromTag(tag, depth);
+  void characters(std::string_view text) {
+    if (!mStack.empty() && mStack.back().kind == Kind::Text) {
+      mStack.back().text.append(text);
+    } else if (text.find_first_not_of(" \t\r\n") != std::string_view::npos) {
+      stop("text outside a value");
+    }
   }
 
-  std::optional<json> valueFromTag(const Tag& tag, int depth) {
-    if (tag.closing) {
-      error("unexpected closing tag");
-      return std::nullopt;
+  void end() {
+    Frame frame = std::move(mStack.back());
+    mStack.pop_back();
+    std::optional<json> value;
+    switch (frame.kind) {
+      case Kind::Plist:
+        if (!mRoot) return stop("empty plist");
+        return;
+      case Kind::Dict:
+        if (frame.key) return stop("a key without a value");
+        value = std::move(frame.value);
+        break;
+      case Kind::Array:
+        value = std::move(frame.value);
+        break;
+      case Kind::Text:
+        if (frame.name == "key") {
+          mStack.back().key = std::move(frame.text);
+          return;
+        }
+        value = scalar(frame);
+        if (!value) return;
+        break;
     }
-    if (depth > kMaxDepth) {
-      error("nested too deeply");
-      return std::nullopt;
+    deliver(std::move(*value));
+  }
+
+  void deliver(json value) {
+    if (mStack.empty()) {
+      mRoot = std::move(value);
+      return;
     }
-    const std::string& n = tag.name;
+    Frame& parent = mStack.back();
+    switch (parent.kind) {
+      case Kind::Plist:
+        mRoot = std::move(value);
+        break;
+      case Kind::Dict:
+        parent.value[*parent.key] = std::move(value);
+        parent.key.reset();
+        break;
+      case Kind::Array:
+        parent.value.push_back(std::move(value));
+        break;
+      case Kind::Text:
+        break;  // refused in start()
+    }
+  }
+
+  std::optional<json> scalar(const Frame& frame) {
+    const std::string& n = frame.name;
     if (n == "true" || n == "false") {
-      if (!tag.empty) {
-        skipSpace();
-        Tag end;
-        if (!readTag(end) || !end.closing || end.name != n) return std::nullopt;
-      }
+      if (frame.text.find_first_not_of(" \t\r\n") != std::string::npos) return refuse("text in a boolean");
       return json(n == "true");
     }
-    if (n == "dict") return tag.empty ? json::object() : dict(depth);
-    if (n == "array") return tag.empty ? json::array() : array(depth);
-    std::string body;
-    if (!tag.empty) {
-      auto t = text(n);
-      if (!t) return std::nullopt;
-      body = std::move(*t);
-    }
-    if (n == "string" || n == "date") return json(body);
-    if (n == "integer") return integer(body);
-    if (n == "real") return real(body);
-    if (n == "data") return data(body);
-    error("unknown element");
+    if (n == "string" || n == "date") return json(frame.text);
+    if (n == "integer") return integer(frame.text);
+    if (n == "real") return real(frame.text);
+    return data(frame.text);
+  }
+
+  std::optional<json> refuse(const char* why) {
+    stop(why);
     return std::nullopt;
-  }
-
-  std::optional<json> dict(int depth) {
-    json out = json::object();
-    for (;;) {
-      skipMisc();
-      Tag tag;
-      if (!readTag(tag)) return std::nullopt;
-      if (tag.closing && tag.name == "dict") return out;
-      if (tag.name != "key" || tag.closing) {
-        error("expected a key");
-        return std::nullopt;
-      }
-      std::string key;
-      if (!tag.empty) {
-        auto t = text("key");
-        if (!t) return std::nullopt;
-        key = std::move(*t);
-      }
-      skipMisc();
-      auto v = value(depth + 1);
-      if (!v) return std::nullopt;
-      out[key] = std::move(*v);
-    }
-  }
-
-  std::optional<json> array(int depth) {
-    json out = json::array();
-    for (;;) {
-      skipMisc();
-      Tag tag;
-      if (!readTag(tag)) return std::nullopt;
-      if (tag.closing && tag.name == "array") return out;
-      auto v = valueFromTag(tag, depth + 1);
-      if (!v) return std::nullopt;
-      out.push_back(std::move(*v));
-    }
   }
 
   std::optional<json> integer(const std::string& body) {
     std::string s = strings::trim(body);
-    if (s.empty()) return error("empty integer"), std::nullopt;
+    if (s.empty()) return refuse("empty integer");
     char* stop = nullptr;
     errno = 0;
     if (s[0] != '-') {
       unsigned long long u = std::strtoull(s.c_str(), &stop, 0);
-      if (*stop || errno) return error("bad integer"), std::nullopt;
+      if (*stop || errno) return refuse("bad integer");
       if (u <= static_cast<unsigned long long>(INT64_MAX)) return json(static_cast<int64_t>(u));
       return json(static_cast<uint64_t>(u));
     }
     long long v = std::strtoll(s.c_str(), &stop, 0);
-    if (*stop || errno) return error("bad integer"), std::nullopt;
+    if (*stop || errno) return refuse("bad integer");
     return json(static_cast<int64_t>(v));
   }
 
@@ -356,7 +292,7 @@ class Parser {
     if (s == "-infinity" || s == "-inf") return json(-HUGE_VAL);
     char* stop = nullptr;
     double d = std::strtod(s.c_str(), &stop);
-    if (s.empty() || *stop) return error("bad real"), std::nullopt;
+    if (s.empty() || *stop) return refuse("bad real");
     return json(d);
   }
 
@@ -364,18 +300,20 @@ class Parser {
     std::string s;
     for (char c : body)
       if (!std::strchr(" \t\r\n", c)) s += c;
-    if (s.size() % 4 != 0) return error("bad data"), std::nullopt;
+    if (s.size() % 4 != 0) return refuse("bad data");
     std::vector<uint8_t> bytes(s.size() / 4 * 3 + 1);
     int n = s.empty() ? 0 : EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(s.data()), int(s.size()));
-    if (n < 0) return error("bad data"), std::nullopt;
+    if (n < 0) return refuse("bad data");
     size_t padding = 0;
     if (!s.empty() && s.back() == '=') padding = s[s.size() - 2] == '=' ? 2 : 1;
     bytes.resize(static_cast<size_t>(n) - padding);
     return json::binary(std::move(bytes));
   }
 
-  std::string_view mText;
-  size_t mPos = 0;
+  XML_Parser mParser;
+  std::vector<Frame> mStack;
+  std::optional<json> mRoot;
+  bool mSawPlist = false;
   std::string mError;
 };
 
@@ -391,7 +329,7 @@ std::string serialize(const json& value) {
   return out;
 }
 
-std::optional<json> parse(std::string_view xml, std::string* error) { return Parser(xml).document(error); }
+std::optional<json> parse(std::string_view xml, std::string* error) { return Reader().read(xml, error); }
 
 std::optional<json> readFile(const std::string& path, std::string* error) {
   auto bytes = fileio::readFile(path, 16u << 20);

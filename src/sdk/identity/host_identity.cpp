@@ -3,6 +3,7 @@
 
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <mutex>
@@ -36,6 +37,16 @@ std::optional<std::string> readValue(const std::string& path, char end = '\n') {
   return text;
 }
 
+// Debian names only its major release in os-release ("12"); the point release ("12.11") is in
+// debian_version. A testing system's "trixie/sid" there adds nothing.
+std::string withPointRelease(const std::string& versionID) {
+  const auto debian = readValue("/etc/debian_version");
+  if (!debian || debian->rfind(versionID + ".", 0) != 0) return versionID;
+  const bool dotted = std::all_of(debian->begin(), debian->end(),
+                                  [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; });
+  return dotted ? *debian : versionID;
+}
+
 std::optional<std::string> osReleaseVersionID() {
   for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
     auto bytes = fileio::readFile(hostPath(path), 65536);
@@ -50,7 +61,7 @@ std::optional<std::string> osReleaseVersionID() {
       std::string value = line.substr(11);
       if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);
-      return value;
+      return withPointRelease(value);
     }
     return std::nullopt;  // the first file found is the one that counts
   }
@@ -128,6 +139,12 @@ std::optional<std::string> TELHostModel() {
   for (const char* path : {"/proc/device-tree/model", "/sys/firmware/devicetree/base/model"})
     if (auto model = readValue(path, '\0')) return model;
   return std::nullopt;
+}
+
+std::string TELHostPlatformName() {
+  struct utsname names {};
+  if (::uname(&names) == 0 && names.sysname[0]) return names.sysname;
+  return "Linux";
 }
 
 std::string TELHostOSDisplayVersion() {

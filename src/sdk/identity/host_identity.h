@@ -1,5 +1,6 @@
 #pragma once
-// Facts about the machine: the OS version (from /etc/os-release, else the kernel release),
+// Facts about the machine: the OS version (from /etc/os-release with Debian's point release,
+// else the kernel release), the operating system's name (the kernel's: "Linux"),
 // the kernel build (system control "kernel.osrelease") and the model (the firmware's
 // product name, else the device tree's model).
 
@@ -26,6 +27,7 @@ std::optional<std::string> TELHostOSBuildVersion();
 std::optional<std::string> TELHostModel();
 // "%ld.%ld.%ld" of the OS version.
 std::string TELHostOSDisplayVersion();
+std::string TELHostPlatformName();
 
 // Up to three dotted numbers from the start of a version text ("22.04" -> 22.4.0,
 // "6.1.0-18-amd64" -> 6.1.0); zeros when it starts with no number.

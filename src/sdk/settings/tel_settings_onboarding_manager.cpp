@@ -47,7 +47,8 @@ void TELSettingsOnboardingManager::beginSettingsAndOnboardingOperationsWithAPIKe
 
 void TELSettingsOnboardingManager::beginSettingsDownload() {
   if (!TELEndpoints::settingsEndpoint()) {
-    consoleLog("[Telemetry] No telemetry endpoint is configured; settings are not downloaded");
+    // A build without a service is a choice of its maker, nothing a user can act on.
+    debugLog("[Telemetry] No telemetry endpoint is configured; settings are not downloaded");
     finishNetworkingSession();
     return;
   }
@@ -184,7 +185,7 @@ void TELSettingsOnboardingManager::startOnboardingOnce(bool create) {
   }
   const std::optional<std::string> endpoint = TELEndpoints::configureEndpoint();
   if (!endpoint) {
-    consoleLog("[Telemetry] No configure endpoint; the application is not onboarded");
+    debugLog("[Telemetry] No configure endpoint; the application is not onboarded");
     finishNetworkingSession();
     return;
   }

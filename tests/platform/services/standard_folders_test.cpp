@@ -41,6 +41,30 @@ TEST_F(StandardFoldersTest, DefaultsFollowTheXdgVariablesAndOverridesReplaceThem
   EXPECT_TRUE(platform::configFolder().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
 }
 
+TEST_F(StandardFoldersTest, ARelativeOrEmptyVariableIsIgnoredForTheFolderUnderHome) {
+  const struct {
+    StandardFolder kind;
+    const char* variable;
+    QString fallback;
+  } cases[] = {
+      {StandardFolder::Config, "XDG_CONFIG_HOME", QDir::homePath() + "/.config/"},
+      {StandardFolder::ApplicationSupport, "XDG_DATA_HOME", QDir::homePath() + "/.local/share/"},
+      {StandardFolder::Caches, "XDG_CACHE_HOME", QDir::homePath() + "/.cache/"},
+      {StandardFolder::Temporary, "TMPDIR", QStringLiteral("/tmp")},
+  };
+  for (const auto& c : cases) {
+    const QByteArray saved = qgetenv(c.variable);
+    for (const char* value : {"relative/folder", "./here", ""}) {
+      qputenv(c.variable, value);
+      EXPECT_TRUE(platform::standardFolder(c.kind).startsWith(c.fallback))
+          << c.variable << "=" << value << " gave " << platform::standardFolder(c.kind).toStdString();
+    }
+    qputenv(c.variable, mRoot.filePath("absolute").toUtf8());
+    EXPECT_TRUE(platform::standardFolder(c.kind).startsWith(mRoot.filePath("absolute"))) << c.variable;
+    qputenv(c.variable, saved);
+  }
+}
+
 TEST_F(StandardFoldersTest, PrivateTemporaryFolderIsOwnedAndClosedToOthers) {
   platform::setStandardFolderOverride(StandardFolder::Temporary, mRoot.path());
   const QString folder = platform::privateTemporaryFolder();

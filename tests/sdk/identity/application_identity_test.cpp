@@ -137,6 +137,22 @@ TEST_F(Identity, HostFactsComeFromTheSystemFiles) {
   fileio::removeItem(root + "/sys/firmware");
   EXPECT_EQ(TELHostModel(), std::nullopt);
 
+  // Debian's point release is in debian_version; what is no version of the same release there
+  // (a testing system's codename, another major number) leaves os-release's.
+  const struct {
+    const char* versionID;
+    const char* debianVersion;
+    TELOperatingSystemVersion expected;
+  } debian[] = {{"12", "12.11\n", {12, 11, 0}},
+                {"12", "trixie/sid\n", {12, 0, 0}},
+                {"12", "13.1\n", {12, 0, 0}},
+                {"1", "12.1\n", {1, 0, 0}}};
+  for (const auto& c : debian) {
+    writeText(root + "/etc/os-release", std::string("ID=debian\nVERSION_ID=\"") + c.versionID + "\"\n");
+    writeText(root + "/etc/debian_version", c.debianVersion);
+    EXPECT_EQ(TELHostOperatingSystemVersion(), c.expected) << c.debianVersion;
+  }
+
   // Without os-release the kernel release stands in.
   fileio::removeItem(root + "/etc");
   EXPECT_EQ(TELHostOperatingSystemVersion(), (TELOperatingSystemVersion{6, 1, 0}));

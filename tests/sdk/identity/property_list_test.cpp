@@ -79,11 +79,42 @@ TEST(PropertyList, ReadsWhatOtherWritersProduce) {
   EXPECT_EQ((*v)["yes"], true);
 }
 
+// What XML allows besides the conventional layout: markup characters inside attribute values,
+// space inside tags, comments anywhere, other encodings declared or marked by a byte order mark.
+TEST(PropertyList, ReadsTheXMLThatAnyWriterMayProduce) {
+  using namespace std::string_literals;
+  const struct {
+    std::string xml;
+    json expected;
+  } cases[] = {
+      {R"(<plist version="1.0" comment="1 > 0"><string>x</string></plist>)", "x"},
+      {R"(<string note='a/>'>x</string>)", "x"},
+      {"<dict ><key >k</key ><integer\n>1</integer ></dict\t>", json({{"k", 1}})},
+      {"<dict><key>a</key><!-- </dict> --><string>b</string></dict>", json({{"a", "b"}})},
+      {"<string>a<!-- > -->b<?pi > ?>c</string>", "abc"},
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><string>caf\xe9</string>", "caf\xc3\xa9"},
+      {"\xff\xfe<\0s\0t\0r\0i\0n\0g\0>\0\xe9\0<\0/\0s\0t\0r\0i\0n\0g\0>\0"s, "\xc3\xa9"},
+      {"<!DOCTYPE plist [ <!ATTLIST plist version CDATA '1.0'> ]><plist><true/></plist>", true},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    const auto v = plist::parse(c.xml, &error);
+    ASSERT_TRUE(v.has_value()) << c.xml << ": " << error;
+    EXPECT_EQ(*v, c.expected) << c.xml;
+  }
+}
+
 TEST(PropertyList, RefusesMalformedTextWithoutCrashing) {
   for (const char* bad : {"", "<plist>", "<plist><dict><key>a</key></dict></plist>", "<dict><string>x</string></dict>",
                           "<integer>12x</integer>", "<integer>99999999999999999999999</integer>", "<real>abc</real>",
                           "<data>abc</data>", "<string>&bogus;</string>", "<string>&#0;</string>", "<string>&#xD800;</string>",
-                          "<string>unterminated", "<unknown/>", "<dict></array>", "<string>a</string><string>b</string>"}) {
+                          "<string>unterminated", "<unknown/>", "<dict></array>",
+                          "<string>a</string><string>b</string>",
+                          "<string>a<b/></string>", "<plist><string>a</string><string>b</string></plist>",
+                          "<array><key>k</key></array>", "<true>yes</true>", "<dict>text</dict>",
+                          // Entities are never declared in a property list: no expansion bomb gets read.
+                          "<!DOCTYPE plist [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;'>]><string>&b;</string>",
+                          "<!DOCTYPE plist SYSTEM 'x.dtd'><string>&undeclared;</string>"}) {
     std::string error;
     EXPECT_FALSE(plist::parse(bad, &error).has_value()) << bad;
     EXPECT_FALSE(error.empty()) << bad;
