@@ -180,6 +180,14 @@ struct IdeaMergeAccess {
   }
 };
 
+void addReplacedTree(std::vector<ReplacedTree>& trees, ReplacedTree tree) {
+  if (!tree.tree) return;
+  std::erase_if(trees, [&](const ReplacedTree& held) {
+    return held.instance == tree.instance && held.installation == tree.installation;
+  });
+  trees.push_back(std::move(tree));
+}
+
 IdeaMergeResult mergeIdeaTrees(const IdeaPtr& base, const IdeaPtr& ours, const IdeaPtr& theirs) {
   return IdeaMergeAccess::merge(base, ours, theirs);
 }

@@ -154,7 +154,7 @@ TEST_F(CloudConflictTest, DeletingADocumentKeepsItsUnsettledVersionsAsDocuments)
 // Machine B made a document and saved its index while A saved its own: the sync tool keeps
 // one index and leaves the other beside it, named as the tool names conflict copies.
 TEST_F(CloudConflictTest, AnIndexConflictCopyIsMergedIntoTheIndex) {
-  for (const QString copyName : {QString("orrery.sync-conflict-20261208-123456-MACHINEB.index"),
+  for (const QString& copyName : {QString("orrery.sync-conflict-20261208-123456-MACHINEB.index"),
                                  QString("orrery (Machine B's conflicted copy 2026-12-08).index")}) {
     SCOPED_TRACE(copyName.toStdString());
     CloudContainerFixture here;
