@@ -282,18 +282,13 @@ void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
   if (mDead || query != mQuery) return;
   if (index >= query->resultCount()) {
     const ProxyList proxies = mSubscribedIndexDocument ? mSubscribedIndexDocument->ideaProxyList() : ProxyList();
-    // Documents no index names (brought by a sync tool, or a conflict copy of no document) are
-    // read and listed after the index's list: nothing on disk stays out of sight.
-    QSet<QString> indexed;
+    QStringList indexed;
+    indexed.reserve(qsizetype(proxies.size()));
     for (const IdeaProxyPtr& proxy : proxies)
-      if (proxy) indexed.insert(IdeaDocument::pathFromIdentifier(proxy->docIdentifier()));
-    QStringList unindexed;
-    for (const QString& name : std::as_const(mFilesFound))
-      if (!indexed.contains(name)) unindexed << name;
-    unindexed.sort();
+      if (proxy) indexed << proxy->docIdentifier();
     report([&](PersistenceStateDelegate& d) { d.observeProxyList(proxies, this); });
     report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusChanged, this); });
-    if (!mDead && query == mQuery) listDocuments(unindexed, nullptr);
+    if (!mDead && query == mQuery) listUnindexedDocuments(std::move(indexed), mFilesFound, query);
     return;
   }
   // Results are taken in slices of a bounded time, each on its own main-queue turn: thousands
@@ -415,6 +410,28 @@ void CloudMode::deleteDocument(const QString& docIdentifier, BoolCompletion comp
       });
     });
   });
+}
+
+void CloudMode::listUnindexedDocuments(QStringList indexed, QSet<QString> found,
+                                       const std::shared_ptr<platform::MetadataQuery>& query) {
+  // Documents no index names (brought by a sync tool, or a conflict copy of no document) are
+  // read and listed after the index's list: nothing on disk stays out of sight. Thousands of
+  // names are compared off the main thread.
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  std::weak_ptr<platform::MetadataQuery> weakQuery = query;
+  platform::globalQueue(platform::QueuePriority::Default)
+      .async([weakSelf, weakQuery, indexed = std::move(indexed), found = std::move(found)]() mutable {
+        for (const QString& identifier : std::as_const(indexed))
+          found.remove(IdeaDocument::pathFromIdentifier(identifier));
+        QStringList unindexed(found.cbegin(), found.cend());
+        unindexed.sort();
+        if (unindexed.isEmpty()) return;
+        platform::mainQueue().async([weakSelf, weakQuery, unindexed] {
+          auto self = weakSelf.lock();
+          auto query = weakQuery.lock();
+          if (self && !self->mDead && query && query == self->mQuery) self->listDocuments(unindexed, nullptr);
+        });
+      });
 }
 
 void CloudMode::listDocuments(const QStringList& names, std::function<void()> done) {

@@ -106,6 +106,9 @@ class CloudMode final : public PersistenceState,
   void queryDidFinishGathering(const std::shared_ptr<platform::MetadataQuery>& query);
   void doHandleQueryResultsFromIndex(std::size_t index, const std::shared_ptr<platform::MetadataQuery>& query);
   void stopQueries();
+  // Lists the documents found that no name of `indexed` (document identifiers) names.
+  void listUnindexedDocuments(QStringList indexed, QSet<QString> found,
+                              const std::shared_ptr<platform::MetadataQuery>& query);
   // Reads the documents of these file names one after another and reports each that reads as
   // a proxy; `done` (may be null) follows the last.
   void listDocuments(const QStringList& names, std::function<void()> done);
