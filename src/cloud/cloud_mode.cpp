@@ -444,7 +444,10 @@ void CloudMode::listDocuments(const QStringList& names, std::function<void()> do
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
   fetchDocument(identifier, [weakSelf, rest = names.mid(1), done](const std::shared_ptr<IdeaDocument>& doc) {
     auto self = weakSelf.lock();
-    if (!self) return;
+    if (!self) {
+      if (done) done();
+      return;
+    }
     if (doc && !self->mDead) {
       const IdeaProxyPtr proxy = IdeaProxy::createWithDoc(doc);
       self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, self.get()); });
@@ -524,8 +527,8 @@ void CloudMode::handleConflictForProxy(const IdeaProxyPtr& proxy, ConflictComple
   settling->proxy = proxy;
   settling->newest = newest;
   settling->completion = std::move(completion);
-  for (const auto& version :
-       platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(urlForIdentifier(proxy->docIdentifier()).toLocalFile()))
+  for (const auto& version : platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(
+           urlForIdentifier(proxy->docIdentifier()).toLocalFile()))
     if (version->path() != newest->path()) settling->others.push_back(version);
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
   fetchIdea(proxy->docIdentifier(), [weakSelf, settling](const std::shared_ptr<Idea>& idea) {
@@ -579,7 +582,8 @@ void CloudMode::keepNextVersion(const std::shared_ptr<ConflictSettling>& settlin
     if (!self) return settling->answer(false);
     if (success && read->idea()) return self->keepAsDocument(settling, read->idea(), version);
     // No map: nothing to list. It is marked settled with the others and stays on disk.
-    logLine(QStringLiteral("CloudMode: the conflict version %1 does not read; it is kept as it is").arg(version->path()));
+    logLine(
+        QStringLiteral("CloudMode: the conflict version %1 does not read; it is kept as it is").arg(version->path()));
     self->keepNextVersion(settling);
   });
 }
@@ -592,9 +596,8 @@ void CloudMode::takeBackKeptDocuments(const std::shared_ptr<ConflictSettling>& s
   }
   settling->kept.clear();
   // After the deletions, which run in order on the work queue.
-  PersistenceController::singleton().workQueue().async([settling] {
-    platform::mainQueue().async([settling] { settling->answer(false); });
-  });
+  PersistenceController::singleton().workQueue().async(
+      [settling] { platform::mainQueue().async([settling] { settling->answer(false); }); });
 }
 
 void CloudMode::finishConflict(const std::shared_ptr<ConflictSettling>& settling) {

@@ -4,8 +4,9 @@
 // files with one-shot metadata queries, reports the documents found and the index's list to
 // its workspace, runs document operations through IdeaDocument's coordinated file access,
 // deletes files on the "orrery.persistence" queue and settles conflict versions: the newest
-// takes the file, every other one (the local content among them) becomes a new document. Documents are "iCloud:/<name>" with <name> a plain
-// ".orrx" file name in the Documents folder; any other name reaches no file.
+// takes the file, every other one (the local content among them) becomes a new document.
+// Documents are "iCloud:/<name>" with <name> a plain ".orrx" file name in the Documents
+// folder; any other name reaches no file.
 //
 // Main thread for every handler, report and completion. After leaveState nothing it started
 // (query, lookup, retry, notification) has any effect.

@@ -115,13 +115,15 @@ void HomeViewController::openDocumentFor(const QString& docIdentifier,
   // A sync tool found the file changed on several machines: the newest version takes the file
   // and every other one lives on as a new document, before the document is shown.
   if (facade().findConflictingVersion(proxy)) {
-    facade().handleConflictForProxy(proxy, [weak, doc, open](bool resolved, const std::vector<KeptConflictVersion>& kept) {
-      if (!resolved) logLine(QStringLiteral("Home: the conflict of %1 stays for a later open").arg(doc->docIdentifier()));
-      if (weak.lock())
-        open(resolved, kept);
-      else
-        logLine(QStringLiteral("Home: the screen left before %1 opened").arg(doc->docIdentifier()));
-    });
+    facade().handleConflictForProxy(
+        proxy, [weak, doc, open](bool resolved, const std::vector<KeptConflictVersion>& kept) {
+          if (!resolved)
+            logLine(QStringLiteral("Home: the conflict of %1 stays for a later open").arg(doc->docIdentifier()));
+          if (weak.lock())
+            open(resolved, kept);
+          else
+            logLine(QStringLiteral("Home: the screen left before %1 opened").arg(doc->docIdentifier()));
+        });
     return;
   }
   open(false, {});

@@ -243,7 +243,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::vector<ReplacedTree> withTreesToAnnounce(std::vector<ReplacedTree> trees) const;
   // Takes the file's replaced changes that `addressedHere` accepts into mReplacedHere; the
   // others, and the trees, are carried by the next save.
-  void takeReplacedEntries(const IdeaDocument& read, const std::function<bool(const IdeaMergeConflict&)>& addressedHere);
+  void takeReplacedEntries(const IdeaDocument& read,
+                           const std::function<bool(const IdeaMergeConflict&)>& addressedHere);
 
   QString mDocIdentifier;
   DocumentLocation mLocation = DocumentLocationTemp;

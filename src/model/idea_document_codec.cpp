@@ -156,7 +156,8 @@ void IdeaDocument::takeReplacedEntries(const IdeaDocument& read,
 
 std::vector<ReplacedTree> IdeaDocument::withTreesToAnnounce(std::vector<ReplacedTree> trees) const {
   for (const ReplacedTree& held : mReplacedTrees)
-    if (std::any_of(mToAnnounce.begin(), mToAnnounce.end(), [&](const IdeaMergeConflict& c) { return held.belongsTo(c); }))
+    if (std::any_of(mToAnnounce.begin(), mToAnnounce.end(),
+                    [&](const IdeaMergeConflict& c) { return held.belongsTo(c); }))
       addReplacedTree(trees, held);
   return trees;
 }
@@ -185,7 +186,8 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
     conflict.installation = read.mAppInstallation;
     addOnce(mToAnnounce, conflict);
   }
-  if (!merged.conflicts.empty()) addReplacedTree(mReplacedTrees, {read.mAppInstance, read.mAppInstallation, read.mIdea});
+  if (!merged.conflicts.empty())
+    addReplacedTree(mReplacedTrees, {read.mAppInstance, read.mAppInstallation, read.mIdea});
   mIdea = merged.idea;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;

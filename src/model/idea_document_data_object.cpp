@@ -40,7 +40,8 @@ std::shared_ptr<IdeaDocumentDataObject> IdeaDocumentDataObject::createWithCoder(
       const qsizetype first = entry.indexOf(QLatin1Char('\t')), last = entry.lastIndexOf(QLatin1Char('\t'));
       if (first <= 0 || last <= first) continue;
       const auto [instance, installation] = ownerOf(entry.left(first));
-      object->replacedChanges.push_back({entry.mid(first + 1, last - first - 1), entry.mid(last + 1), instance, installation});
+      object->replacedChanges.push_back(
+          {entry.mid(first + 1, last - first - 1), entry.mid(last + 1), instance, installation});
     }
   }
   if (coder.containsValueForKey("replacedTrees") && coder.containsValueForKey("replacedTreeOwners")) {

@@ -212,9 +212,10 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
     // The written tree goes back only when edits made meanwhile must be merged into a merged
     // file; otherwise it is released here, not on the main thread.
     IdeaPtr written = merged.idea ? std::move(snapshot.idea) : nullptr;
-    auto report = [weakOwner, reason = std::move(reason), written = std::move(written),
-                   merged = std::move(merged), bytes = std::move(bytes), stamp, announced = snapshot.allReplaced(),
-                   trees = std::move(snapshot.replacedTrees), completion = std::move(completion)](FileWriteResult result) {
+    auto report = [weakOwner, reason = std::move(reason), written = std::move(written), merged = std::move(merged),
+                   bytes = std::move(bytes), stamp, announced = snapshot.allReplaced(),
+                   trees = std::move(snapshot.replacedTrees),
+                   completion = std::move(completion)](FileWriteResult result) {
       auto owner = weakOwner.lock();
       if (owner) {
         if (result == FileWriteResult::Failed)

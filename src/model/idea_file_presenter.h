@@ -55,8 +55,8 @@ class IdeaFilePresenter final : public platform::FilePresenter {
   // Inside the write: when another instance changed the file, `bytes` become the merge of
   // this instance's changes into its version; the merge is answered (no tree when none), and
   // `snapshot` names what the merged file tells other instances.
-  static IdeaMergeResult mergeWithOtherInstance(const QString& path, DocumentSnapshot& snapshot,
-                                                bool compressed, QByteArray& bytes);
+  static IdeaMergeResult mergeWithOtherInstance(const QString& path, DocumentSnapshot& snapshot, bool compressed,
+                                                QByteArray& bytes);
 
   QUrl mFileURL;
   std::weak_ptr<IdeaDocument> mOwner;

@@ -127,7 +127,8 @@ TEST_F(CloudConflictTest, NothingOnDiskStaysUnlisted) {
                                    CloudContainerFixture::documentBytes("deleted.orrx", "version of a deleted one"));
   CloudContainerFixture::writeFile(container.documentPath("broken.orrx"), "no map");
   startWorkspace();
-  const QStringList expected{"brought by a sync tool", "copy of a gone document", "indexed", "version of a deleted one"};
+  const QStringList expected{"brought by a sync tool", "copy of a gone document", "indexed",
+                             "version of a deleted one"};
   EXPECT_TRUE(main.runUntil([&] { return listedTexts() == expected; })) << listedTexts().join(", ").toStdString();
 }
 
@@ -155,7 +156,7 @@ TEST_F(CloudConflictTest, DeletingADocumentKeepsItsUnsettledVersionsAsDocuments)
 // one index and leaves the other beside it, named as the tool names conflict copies.
 TEST_F(CloudConflictTest, AnIndexConflictCopyIsMergedIntoTheIndex) {
   for (const QString& copyName : {QString("orrery.sync-conflict-20261208-123456-MACHINEB.index"),
-                                 QString("orrery (Machine B's conflicted copy 2026-12-08).index")}) {
+                                  QString("orrery (Machine B's conflicted copy 2026-12-08).index")}) {
     SCOPED_TRACE(copyName.toStdString());
     CloudContainerFixture here;
     auto proxyOf = [](const QString& name, const QString& text) {
@@ -171,7 +172,7 @@ TEST_F(CloudConflictTest, AnIndexConflictCopyIsMergedIntoTheIndex) {
     writeIndex(here.indexPath(), {proxyOf("a.orrx", "made on A")});
     // B's list also names a document deleted since.
     writeIndex(here.documentPath(copyName), {proxyOf("b.orrx", "made on B"), proxyOf("a.orrx", "made on A"),
-                                              proxyOf("deleted.orrx", "deleted since")});
+                                             proxyOf("deleted.orrx", "deleted since")});
     workspace = Workspace::create(CloudMode::create(), &screens);
     ASSERT_TRUE(main.runUntil([&] { return workspace->status() == WorkspaceStatusReady; }));
     EXPECT_EQ(listedTexts(), QStringList({"made on A", "made on B"}));

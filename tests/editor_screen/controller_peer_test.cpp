@@ -143,7 +143,8 @@ TEST_F(PeerInstance, ChangesAnEarlierStartLostAreToldWhenTheDocumentOpens) {
   earlier->ideas()[1]->setText(QStringLiteral("lost by an earlier start"));
   const QDateTime date = QDateTime::currentDateTimeUtc();
   orrery::DocumentSnapshot written = orrery::DocumentSnapshot::of(now, date, date, QStringLiteral("MAC_winner"));
-  written.replaced = {{lostId, QStringLiteral("text"), QStringLiteral("MAC_earlier"), orrery::Globals::appInstallation()}};
+  written.replaced = {
+      {lostId, QStringLiteral("text"), QStringLiteral("MAC_earlier"), orrery::Globals::appInstallation()}};
   written.replacedTrees = {{QStringLiteral("MAC_earlier"), orrery::Globals::appInstallation(), earlier}};
   {
     QFile out(file);

@@ -510,7 +510,8 @@ TEST_F(HomeScreenTest, OpeningADocumentWithASyncConflictShowsTheOtherVersionAndK
       copy, testsupport::CloudContainerFixture::documentBytes(QStringLiteral("doc0.orrx"), QStringLiteral("Their edit"))));
   const QString older = container.documentPath(QStringLiteral("doc0 (Machine C's conflicted copy 2026-12-06).orrx"));
   ASSERT_TRUE(testsupport::CloudContainerFixture::writeFile(
-      older, testsupport::CloudContainerFixture::documentBytes(QStringLiteral("doc0.orrx"), QStringLiteral("Older edit"))));
+      older,
+      testsupport::CloudContainerFixture::documentBytes(QStringLiteral("doc0.orrx"), QStringLiteral("Older edit"))));
   {
     QFile file(older);
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));

@@ -88,7 +88,8 @@ TEST(ReplacedChangesAcrossStarts, AnInstanceThatQuitIsToldAtItsInstallationsNext
   const QString installation = Globals::appInstallation();
   auto run = [&](const char* step, const QString& asInstallation) {
     return testsupport::rerunThisProgram(
-        "LostChangeProcess.Run", {{kPathVariable, path}, {kStepVariable, step}, {kInstallationVariable, asInstallation}});
+        "LostChangeProcess.Run",
+        {{kPathVariable, path}, {kStepVariable, step}, {kInstallationVariable, asInstallation}});
   };
 
   // This instance has the document open with an unsaved change of idea a ...

@@ -174,7 +174,8 @@ QStringList FileVersion::versionsOfMissingDocuments(const QString& root, const Q
   const QString versions = root + QStringLiteral("/.versions");
   bool exists;
   if (!isRealFolderOrMissing(versions, &exists) || !exists) return missing;
-  for (const QString& name : QDir(versions).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+  for (const QString& name :
+       QDir(versions).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
     if (!name.endsWith(QLatin1String(kDocumentSuffix))) continue;
     const QString document = documentsFolder + QLatin1Char('/') + name;
     if (!QFileInfo::exists(document) && !QFileInfo(document).isSymLink()) missing << name;
