@@ -1,5 +1,6 @@
 #include "cloud/cloud_mode.h"
 
+#include "cloud/index_conflict_copies.h"
 #include "foundation/logging.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -8,14 +9,17 @@
 #include "model/persistence_controller.h"
 #include "model/queued_file_work.h"
 
+#include "platform/cloud/conflict_copy_name.h"
 #include "platform/cloud/file_version.h"
 #include "platform/cloud/local_folder_container.h"
 #include "platform/cloud/metadata_query.h"
 #include "platform/core/dispatch.h"
 #include "platform/core/release_in_background.h"
 #include "platform/services/file_coordinator.h"
+#include "platform/services/process_lock.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -204,6 +208,8 @@ void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocumen
   QueuedFileWork::async(queue, QueuedFileWork::Kind::Read, [weakSelf, identity, path](bool proceed) {
     auto list = std::make_shared<ProxyList>();
     const bool loaded = proceed && IndexDocument::readListFromFile(path, identity, *list);
+    // Another machine's list, left by a sync tool as a conflict copy, names its new documents.
+    if (loaded) mergeIndexConflictCopies(path, identity, *list);
     platform::mainQueue().async([weakSelf, identity, list, loaded] {
       auto self = weakSelf.lock();
       if (!self || self->mDead || self->mIndexInFlight.get() != identity) return;
@@ -276,8 +282,13 @@ void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
   if (mDead || query != mQuery) return;
   if (index >= query->resultCount()) {
     const ProxyList proxies = mSubscribedIndexDocument ? mSubscribedIndexDocument->ideaProxyList() : ProxyList();
+    QStringList indexed;
+    indexed.reserve(qsizetype(proxies.size()));
+    for (const IdeaProxyPtr& proxy : proxies)
+      if (proxy) indexed << proxy->docIdentifier();
     report([&](PersistenceStateDelegate& d) { d.observeProxyList(proxies, this); });
     report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusChanged, this); });
+    if (!mDead && query == mQuery) listUnindexedDocuments(std::move(indexed), mFilesFound, query);
     return;
   }
   // Results are taken in slices of a bounded time, each on its own main-queue turn: thousands
@@ -377,7 +388,72 @@ void CloudMode::deleteDocument(const QString& docIdentifier, BoolCompletion comp
     if (completion) completion(false);
     return;
   }
-  doDeleteFileAtURL(url, std::move(completion));
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  const QString path = url.toLocalFile();
+  doDeleteFileAtURL(url, [weakSelf, path, completion = std::move(completion)](bool deleted) {
+    auto answer = [completion](bool result) {
+      if (completion) completion(result);
+    };
+    if (!deleted) return answer(false);
+    // The user was asked about this document only: other machines' versions of it that were
+    // never settled stay, as documents of their own, listed before the deletion is told.
+    PersistenceController::singleton().workQueue().async([weakSelf, path, answer] {
+      QStringList restored;
+      {
+        platform::ProcessLock lock(QFileInfo(path).absolutePath());
+        restored = platform::FileVersion::restoreVersionsAsDocuments(path);
+      }
+      platform::mainQueue().async([weakSelf, restored, answer] {
+        auto self = weakSelf.lock();
+        if (!self || self->mDead || restored.isEmpty()) return answer(true);
+        self->listDocuments(restored, [answer] { answer(true); });
+      });
+    });
+  });
+}
+
+void CloudMode::listUnindexedDocuments(QStringList indexed, QSet<QString> found,
+                                       const std::shared_ptr<platform::MetadataQuery>& query) {
+  // Documents no index names (brought by a sync tool, or a conflict copy of no document) are
+  // read and listed after the index's list: nothing on disk stays out of sight. Thousands of
+  // names are compared off the main thread.
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  std::weak_ptr<platform::MetadataQuery> weakQuery = query;
+  platform::globalQueue(platform::QueuePriority::Default)
+      .async([weakSelf, weakQuery, indexed = std::move(indexed), found = std::move(found)]() mutable {
+        for (const QString& identifier : std::as_const(indexed))
+          found.remove(IdeaDocument::pathFromIdentifier(identifier));
+        QStringList unindexed(found.cbegin(), found.cend());
+        unindexed.sort();
+        if (unindexed.isEmpty()) return;
+        platform::mainQueue().async([weakSelf, weakQuery, unindexed] {
+          auto self = weakSelf.lock();
+          auto query = weakQuery.lock();
+          if (self && !self->mDead && query && query == self->mQuery) self->listDocuments(unindexed, nullptr);
+        });
+      });
+}
+
+void CloudMode::listDocuments(const QStringList& names, std::function<void()> done) {
+  if (mDead || names.isEmpty()) {
+    if (done) done();
+    return;
+  }
+  // One at a time: a container brought in whole is read document by document.
+  const QString identifier = IdeaDocument::docIdentifierFromPath(names.front(), DocumentLocationICloud);
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  fetchDocument(identifier, [weakSelf, rest = names.mid(1), done](const std::shared_ptr<IdeaDocument>& doc) {
+    auto self = weakSelf.lock();
+    if (!self) {
+      if (done) done();
+      return;
+    }
+    if (doc && !self->mDead) {
+      const IdeaProxyPtr proxy = IdeaProxy::createWithDoc(doc);
+      self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, self.get()); });
+    }
+    self->listDocuments(rest, done);
+  });
 }
 
 void CloudMode::fetchDocument(const QString& docIdentifier, DocumentCompletion completion) {
@@ -440,68 +516,125 @@ std::shared_ptr<platform::FileVersion> CloudMode::findConflictingVersion(const I
   return newest;
 }
 
-void CloudMode::handleConflictForProxy(const IdeaProxyPtr& proxy, std::function<void(bool)> completion) {
-  auto answer = [completion](bool result) {
-    if (completion) completion(result);
-  };
-  const auto version = findConflictingVersion(proxy);
-  if (!version) return answer(false);
+void CloudMode::handleConflictForProxy(const IdeaProxyPtr& proxy, ConflictCompletion completion) {
+  const auto newest = findConflictingVersion(proxy);
+  if (!newest) {
+    if (completion) completion(false, {});
+    return;
+  }
+  // Every version but the newest survives as a document of its own.
+  auto settling = std::make_shared<ConflictSettling>();
+  settling->proxy = proxy;
+  settling->newest = newest;
+  settling->completion = std::move(completion);
+  for (const auto& version : platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(
+           urlForIdentifier(proxy->docIdentifier()).toLocalFile()))
+    if (version->path() != newest->path()) settling->others.push_back(version);
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  fetchIdea(proxy->docIdentifier(), [weakSelf, proxy, version, answer](const std::shared_ptr<Idea>& idea) {
+  fetchIdea(proxy->docIdentifier(), [weakSelf, settling](const std::shared_ptr<Idea>& idea) {
     auto self = weakSelf.lock();
-    if (!self || self->mDead || !idea) return answer(false);
-    // The local content becomes a new document, made as every new document of the location.
-    auto copy = IdeaDocument::createWithFileName(QString(), DocumentLocationICloud);
-    copy->setIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    copy->setDateCreated(now);
-    copy->setDateModified(now);
-    self->createDocument(copy, [weakSelf, proxy, version, copy, answer](DocumentToken token) {
-      auto self = weakSelf.lock();
-      if (!self || token < 1) return answer(false);
-      self->closeDocument(copy, token, nullptr);
-      // Listed at once, as a new document of this location is: the user sees both versions,
-      // and the index written with the next save keeps the copy.
-      const IdeaProxyPtr listed = IdeaProxy::createWithDoc(copy);
-      self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(listed, self.get()); });
-      self->finishConflict(proxy, version, copy, answer);
-    });
+    if (!self || self->mDead || !idea) return settling->answer(false);
+    self->keepAsDocument(settling, idea, nullptr);
   });
 }
 
-void CloudMode::finishConflict(const IdeaProxyPtr& proxy, const std::shared_ptr<platform::FileVersion>& version,
-                               const std::shared_ptr<IdeaDocument>& copy, std::function<void(bool)> answer) {
+void CloudMode::ConflictSettling::answer(bool resolved) {
+  std::vector<KeptConflictVersion> told;
+  if (resolved)
+    for (const Kept& one : kept) told.push_back({one.source, one.doc->documentWindowName()});
+  if (completion) completion(resolved, told);
+}
+
+void CloudMode::keepAsDocument(const std::shared_ptr<ConflictSettling>& settling, const std::shared_ptr<Idea>& idea,
+                               const std::shared_ptr<platform::FileVersion>& version) {
+  // Made as every new document of the location is.
+  auto copy = IdeaDocument::createWithFileName(QString(), DocumentLocationICloud);
+  copy->setIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  copy->setDateCreated(now);
+  copy->setDateModified(now);
+  const QString source =
+      version ? platform::parseConflictCopyName(QFileInfo(version->path()).fileName()).mark : QString();
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  createDocument(copy, [weakSelf, settling, copy, version, source](DocumentToken token) {
+    auto self = weakSelf.lock();
+    if (!self) return settling->answer(false);
+    if (token < 1) return self->takeBackKeptDocuments(settling);
+    self->closeDocument(copy, token, nullptr);
+    // Listed at once, as a new document of this location is: the user sees every version, and
+    // the index written when the conflict is settled keeps them.
+    const IdeaProxyPtr listed = IdeaProxy::createWithDoc(copy);
+    self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(listed, self.get()); });
+    settling->kept.push_back({copy, version, source});
+    self->keepNextVersion(settling);
+  });
+}
+
+void CloudMode::keepNextVersion(const std::shared_ptr<ConflictSettling>& settling) {
+  if (mDead) return settling->answer(false);
+  if (settling->others.empty()) return finishConflict(settling);
+  const auto version = settling->others.front();
+  settling->others.erase(settling->others.begin());
+  auto read = IdeaDocument::createWithFileName(QFileInfo(version->path()).fileName(), DocumentLocationICloud);
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  read->readFromURL(QUrl::fromLocalFile(version->path()), [weakSelf, settling, version, read](bool success) {
+    auto self = weakSelf.lock();
+    if (!self) return settling->answer(false);
+    if (success && read->idea()) return self->keepAsDocument(settling, read->idea(), version);
+    // No map: nothing to list. It is marked settled with the others and stays on disk.
+    logLine(
+        QStringLiteral("CloudMode: the conflict version %1 does not read; it is kept as it is").arg(version->path()));
+    self->keepNextVersion(settling);
+  });
+}
+
+void CloudMode::takeBackKeptDocuments(const std::shared_ptr<ConflictSettling>& settling) {
+  // Copies of versions that all stay where they are would be duplicates.
+  for (const ConflictSettling::Kept& one : settling->kept) {
+    report([&](PersistenceStateDelegate& d) { d.ideaDocumentDeleted(one.doc->docIdentifier(), this); });
+    doDeleteFileAtURL(createFileURLForFileName(one.doc->filePath()), nullptr);
+  }
+  settling->kept.clear();
+  // After the deletions, which run in order on the work queue.
+  PersistenceController::singleton().workQueue().async(
+      [settling] { platform::mainQueue().async([settling] { settling->answer(false); }); });
+}
+
+void CloudMode::finishConflict(const std::shared_ptr<ConflictSettling>& settling) {
+  const IdeaProxyPtr proxy = settling->proxy;
   const QUrl url = urlForIdentifier(proxy->docIdentifier());
   QString error;
-  if (url.isEmpty() || !version->replaceItemAtURL(url.toLocalFile(), &error)) {
-    // The other side's content did not arrive: keep every version for a later try, and take
-    // back the copy, which would otherwise be a duplicate of the local content.
+  if (url.isEmpty() || !settling->newest->replaceItemAtURL(url.toLocalFile(), &error)) {
+    // The other side's content did not arrive: every version stays for a later try.
     logLine(QStringLiteral("CloudMode: the conflict version could not replace %1: %2").arg(url.toLocalFile(), error));
-    report([&](PersistenceStateDelegate& d) { d.ideaDocumentDeleted(copy->docIdentifier(), this); });
-    doDeleteFileAtURL(createFileURLForFileName(copy->filePath()), [answer](bool) { answer(false); });
-    return;
+    return takeBackKeptDocuments(settling);
   }
-  if (!platform::FileVersion::removeOtherVersionsOfItemAtURL(url.toLocalFile(), &error))
-    logLine(QStringLiteral("Error removing other document versions: %1").arg(error));
+  // The versions now in the file and in the new documents go; one that did not read stays,
+  // settled.
+  bool removedAll = settling->newest->remove(&error);
+  for (const ConflictSettling::Kept& one : settling->kept)
+    if (one.version && !one.version->remove(&error)) removedAll = false;
+  if (!removedAll) logLine(QStringLiteral("Error removing other document versions: %1").arg(error));
   for (const auto& left : platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(url.toLocalFile()))
     left->setResolved(true);
+  QDir().rmdir(platform::FileVersion::versionsFolderOf(url.toLocalFile()));  // only when empty
   // On a later turn: a presenter of the file re-reads the replaced content first.
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  platform::mainQueue().async([weakSelf, proxy, answer] {
+  platform::mainQueue().async([weakSelf, settling] {
     auto self = weakSelf.lock();
-    if (!self || self->mDead) return answer(false);
-    const auto doc = proxy->doc();
-    self->openDocument(doc, [weakSelf, doc, answer](DocumentToken token) {
+    if (!self || self->mDead) return settling->answer(false);
+    const auto doc = settling->proxy->doc();
+    self->openDocument(doc, [weakSelf, doc, settling](DocumentToken token) {
       auto self = weakSelf.lock();
-      if (!self || token < 1) return answer(false);
-      self->updateDocument(doc, token, [weakSelf, doc, token, answer](bool saved) {
+      if (!self || token < 1) return settling->answer(false);
+      self->updateDocument(doc, token, [weakSelf, doc, token, settling](bool saved) {
         if (auto self = weakSelf.lock()) {
           self->closeDocument(doc, token, nullptr);
           // The tile shows what the file holds now.
           const IdeaProxyPtr updated = IdeaProxy::createWithDoc(doc);
           if (saved) self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(updated, self.get()); });
         }
-        answer(saved);
+        settling->answer(saved);
       });
     });
   });

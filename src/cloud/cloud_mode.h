@@ -3,9 +3,10 @@
 // token), finds the container's Documents folder, the index "orrery.index" and the document
 // files with one-shot metadata queries, reports the documents found and the index's list to
 // its workspace, runs document operations through IdeaDocument's coordinated file access,
-// deletes files on the "orrery.persistence" queue and settles conflict versions by keeping
-// the local content as a new document. Documents are "iCloud:/<name>" with <name> a plain
-// ".orrx" file name in the Documents folder; any other name reaches no file.
+// deletes files on the "orrery.persistence" queue and settles conflict versions: the newest
+// takes the file, every other one (the local content among them) becomes a new document.
+// Documents are "iCloud:/<name>" with <name> a plain ".orrx" file name in the Documents
+// folder; any other name reaches no file.
 //
 // Main thread for every handler, report and completion. After leaveState nothing it started
 // (query, lookup, retry, notification) has any effect.
@@ -18,11 +19,13 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace platform {
 class IdentityMonitor;
@@ -71,7 +74,7 @@ class CloudMode final : public PersistenceState,
 
   // ConflictResolvingState.
   std::shared_ptr<platform::FileVersion> findConflictingVersion(const IdeaProxyPtr& proxy) override;
-  void handleConflictForProxy(const IdeaProxyPtr& proxy, std::function<void(bool)> completion) override;
+  void handleConflictForProxy(const IdeaProxyPtr& proxy, ConflictCompletion completion) override;
 
   // YES when the file is gone afterwards (or was already), NO when coordination or removal
   // failed.
@@ -104,8 +107,32 @@ class CloudMode final : public PersistenceState,
   void queryDidFinishGathering(const std::shared_ptr<platform::MetadataQuery>& query);
   void doHandleQueryResultsFromIndex(std::size_t index, const std::shared_ptr<platform::MetadataQuery>& query);
   void stopQueries();
-  void finishConflict(const IdeaProxyPtr& proxy, const std::shared_ptr<platform::FileVersion>& version,
-                      const std::shared_ptr<IdeaDocument>& copy, std::function<void(bool)> completion);
+  // Lists the documents found that no name of `indexed` (document identifiers) names.
+  void listUnindexedDocuments(QStringList indexed, QSet<QString> found,
+                              const std::shared_ptr<platform::MetadataQuery>& query);
+  // Reads the documents of these file names one after another and reports each that reads as
+  // a proxy; `done` (may be null) follows the last.
+  void listDocuments(const QStringList& names, std::function<void()> done);
+  // One conflict being settled: the version that takes the file, the others still to keep,
+  // and the documents made so far.
+  struct ConflictSettling {
+    struct Kept {
+      std::shared_ptr<IdeaDocument> doc;
+      std::shared_ptr<platform::FileVersion> version;  // null for the local content
+      QString source;
+    };
+    IdeaProxyPtr proxy;
+    std::shared_ptr<platform::FileVersion> newest;
+    std::vector<std::shared_ptr<platform::FileVersion>> others;
+    std::vector<Kept> kept;
+    ConflictCompletion completion;
+    void answer(bool resolved);
+  };
+  void keepAsDocument(const std::shared_ptr<ConflictSettling>& settling, const std::shared_ptr<Idea>& idea,
+                      const std::shared_ptr<platform::FileVersion>& version);
+  void keepNextVersion(const std::shared_ptr<ConflictSettling>& settling);
+  void takeBackKeptDocuments(const std::shared_ptr<ConflictSettling>& settling);
+  void finishConflict(const std::shared_ptr<ConflictSettling>& settling);
 
   std::shared_ptr<platform::MetadataQuery> mQuery;
   std::shared_ptr<platform::MetadataQuery> mIndexQuery;

@@ -118,6 +118,7 @@ void SolarSystemViewController::viewDidAppear() {
     mListening = true;
   }
   addViewsIfPossible();
+  tellAboutReplacedChangesSoon();
 }
 
 void SolarSystemViewController::viewWillDisappear() {
@@ -274,6 +275,15 @@ void SolarSystemViewController::setCurrentDoc(const std::shared_ptr<IdeaDocument
   }
   observeDocument(doc);
   updateWindowFromDocument(doc);
+  if (isViewLoaded()) tellAboutReplacedChangesSoon();
+}
+
+void SolarSystemViewController::tellAboutReplacedChangesSoon() {
+  // The file may name changes an earlier process of this installation lost after it quit:
+  // told once the window shows the document.
+  platform::mainQueue().async([weak = std::weak_ptr<SolarSystemViewController>(self())] {
+    if (auto me = weak.lock()) me->tellAboutReplacedChanges();
+  });
 }
 
 void SolarSystemViewController::updateWindowFromDocument(const std::shared_ptr<IdeaDocument>& doc) {

@@ -131,6 +131,7 @@ class SolarSystemViewController : public BaseViewController,
   // Another instance saved its own values over changes of this one: they are kept as a new
   // document beside this one and the user is told which ideas changed under them.
   void tellAboutReplacedChanges();
+  void tellAboutReplacedChangesSoon();
   void performForcedClose();
   // Leaves for the home screen: the token goes back and the window shows the home screen.
   void pleaseSwitchToHomeView();

@@ -70,9 +70,11 @@ void SolarSystemViewController::tellAboutReplacedChanges() {
   const QDateTime now = QDateTime::currentDateTimeUtc();
   copy->setDateCreated(now);
   copy->setDateModified(now);
-  PersistenceController::singleton().createDocument(copy, [copy, tell](DocumentToken token) {
+  PersistenceController::singleton().createDocument(copy, [weak, copy, tell](DocumentToken token) {
     if (token >= 1) PersistenceController::singleton().releaseDocument(copy, token, nullptr);
     tell(token >= 1 ? copy->documentWindowName() : QString());
+    // The file stops naming what this instance has now taken.
+    if (auto me = weak.lock(); me && token >= 1) me->startSave();
   });
 }
 

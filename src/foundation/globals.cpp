@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QUuid>
 
 #include <algorithm>
 #include <cmath>
@@ -60,6 +61,21 @@ QString Globals::appInstance() {
     return QString::asprintf("MAC_%f", seconds);
   }();
   return mark;
+}
+
+QString Globals::appInstallation() {
+  static const QString name = [] {
+    const QString key = QString::fromLatin1(kAppInstallationKey);
+    QString stored = defaults().stringForKey(key);
+    if (!stored.isEmpty()) return stored;
+    stored = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    defaults().setString(stored, key);
+    // At once: a process that ends without writing its settings would leave its files
+    // addressed to a name no later start knows.
+    defaults().synchronize();
+    return stored;
+  }();
+  return name;
 }
 
 QString Globals::normalLocalizedStringForKey(const QString& key, const QString& defaultText) {

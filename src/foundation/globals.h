@@ -26,6 +26,7 @@ class Globals {
   static constexpr char kHighContrastKey[] = "AdjustTextColorBasedOnBackground";
   static constexpr char kCloudStorageChoiceKey[] = "cloudstoragechoice";
   static constexpr char kDropboxStorageChoiceKey[] = "dropboxstoragechoice";
+  static constexpr char kAppInstallationKey[] = "AppInstallation";
 
   // Application.
   static ApplicationDelegate* app();  // null until the shell sets it
@@ -33,6 +34,10 @@ class Globals {
   static void markPersistentAppStateDirty();
   // "MAC_%f" of the seconds since 1970 at the first request; fixed for the process.
   static QString appInstance();
+  // A name of this installation (of the user's settings), made at the first request and kept
+  // in the user defaults: every process of one installation answers the same, so a later
+  // start recognises what was addressed to an earlier one. Main thread for the first request.
+  static QString appInstallation();
 
   // Localised strings; "//" marks a hyphenation point.
   static QString normalLocalizedStringForKey(const QString& key, const QString& defaultText);

@@ -19,6 +19,7 @@
 #include "platform/ui/popover.h"
 #include "shell/drag_support.h"
 #include "model/document_location.h"
+#include "model/kept_conflict_version.h"
 #include "model/persistence_controller_listener.h"
 #include "platform/core/notification_center.h"
 #include "shell/top_bar_view.h"
@@ -183,9 +184,12 @@ class HomeViewController : public BaseViewController,
   // A tile menu's item: the action for the document, with this controller as target.
   std::shared_ptr<platform::MenuItem> menuItemForDoc(const QString& docIdentifier, const QString& title,
                                                      const QString& action, const QString& keyEquivalent);
-  // Tells the user that the other device's version of the opened document is shown and this
-  // device's is kept as a new document; `then` runs once the user has read it.
+  // Tells the user that the newest version of the opened document is shown and names the new
+  // document each other version became; `then` runs once the user has read it.
+  // The alert's text: one line for each version kept.
+  static QString conflictResolvedMessage(const std::vector<KeptConflictVersion>& kept);
   void showConflictResolved(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                            const std::vector<KeptConflictVersion>& kept,
                             std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then);
   void editOpenedTextualIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void editOpenedImageIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);

@@ -94,8 +94,8 @@ void HomeViewController::openDocumentFor(const QString& docIdentifier,
   if (!doc) return;
   occupyScreen(QString::fromLatin1(kOpenDocumentToken));
   std::weak_ptr<ViewController> weak = weak_from_this();
-  auto open = [weak, doc, then](bool conflictResolved) {
-    facade().openDocument(doc, [weak, doc, then, conflictResolved](DocumentToken token) {
+  auto open = [weak, doc, then](bool conflictResolved, const std::vector<KeptConflictVersion>& kept) {
+    facade().openDocument(doc, [weak, doc, then, conflictResolved, kept](DocumentToken token) {
       auto me = std::static_pointer_cast<HomeViewController>(weak.lock());
       if (!me) {
         giveBack(doc, token);
@@ -107,29 +107,41 @@ void HomeViewController::openDocumentFor(const QString& docIdentifier,
         return;
       }
       if (conflictResolved)
-        me->showConflictResolved(doc, token, then);
+        me->showConflictResolved(doc, token, kept, then);
       else
         then(doc, token);
     });
   };
-  // A sync tool found the file changed on two machines: the other machine's version takes the
-  // file and this one's lives on as a new document, before the document is shown.
+  // A sync tool found the file changed on several machines: the newest version takes the file
+  // and every other one lives on as a new document, before the document is shown.
   if (facade().findConflictingVersion(proxy)) {
-    facade().handleConflictForProxy(proxy, [weak, doc, open](bool resolved) {
-      if (!resolved) logLine(QStringLiteral("Home: the conflict of %1 stays for a later open").arg(doc->docIdentifier()));
-      if (weak.lock())
-        open(resolved);
-      else
-        logLine(QStringLiteral("Home: the screen left before %1 opened").arg(doc->docIdentifier()));
-    });
+    facade().handleConflictForProxy(
+        proxy, [weak, doc, open](bool resolved, const std::vector<KeptConflictVersion>& kept) {
+          if (!resolved)
+            logLine(QStringLiteral("Home: the conflict of %1 stays for a later open").arg(doc->docIdentifier()));
+          if (weak.lock())
+            open(resolved, kept);
+          else
+            logLine(QStringLiteral("Home: the screen left before %1 opened").arg(doc->docIdentifier()));
+        });
     return;
   }
-  open(false);
+  open(false, {});
+}
+
+QString HomeViewController::conflictResolvedMessage(const std::vector<KeptConflictVersion>& kept) {
+  QStringList lines{localized("ConflictDialog:Message")};
+  for (const KeptConflictVersion& version : kept)
+    lines << (version.source.isEmpty()
+                  ? localized("ConflictDialog:KeptFromThisDevice").arg(version.documentName)
+                  : localized("ConflictDialog:KeptFromElsewhere").arg(version.documentName, version.source));
+  return lines.join(QLatin1Char('\n'));
 }
 
 void HomeViewController::showConflictResolved(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                                              const std::vector<KeptConflictVersion>& kept,
                                               std::function<void(std::shared_ptr<IdeaDocument>, DocumentToken)> then) {
-  CustomAlertView alert(localized("ConflictDialog:Title"), localized("ConflictDialog:Message"));
+  CustomAlertView alert(localized("ConflictDialog:Title"), conflictResolvedMessage(kept));
   std::weak_ptr<ViewController> weak = weak_from_this();
   alert.addButton(localized("ConflictDialog:AcceptCopying"), CAVButton::kOrdinary, [weak, doc, token, then] {
     auto me = std::static_pointer_cast<HomeViewController>(weak.lock());

@@ -39,6 +39,19 @@ struct DocumentSnapshot {
   platform::FileStamp baseStamp;
   // Other instances' changes this instance replaced, told to them through the file.
   std::vector<IdeaMergeConflict> replaced;
+  // The writing installation's name.
+  QString writerInstallation;
+  // What the file names for other instances already, carried until they take it.
+  std::vector<IdeaMergeConflict> carried;
+  // The trees of the instances named, as they last wrote them.
+  std::vector<ReplacedTree> replacedTrees;
+
+  // A snapshot of `idea` by `writerMark` (this process when empty) of this installation, with
+  // no base and nothing to tell other instances.
+  static DocumentSnapshot of(std::shared_ptr<Idea> idea, const QDateTime& created, const QDateTime& modified,
+                             const QString& writerMark = QString());
+  // Everything the file names: carried, then replaced.
+  std::vector<IdeaMergeConflict> allReplaced() const;
 
   // The document file's JSON text, or compressed; empty without a tree or when encoding fails.
   QByteArray encode(bool compressed) const;
@@ -88,6 +101,11 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   QUrl representativeURL() const;
   bool refersToURL(const QUrl& url) const;
   const QString& appInstance() const { return mAppInstance; }
+  // The installation of the process that last wrote the file, when the file names it.
+  const QString& appInstallation() const { return mAppInstallation; }
+  // What the file read names for instances whose changes its writer replaced, and their trees.
+  const std::vector<IdeaMergeConflict>& replacedInFile() const { return mReplacedInFile; }
+  const std::vector<ReplacedTree>& replacedTreesInFile() const { return mReplacedTreesInFile; }
   const QString& lastUserFriendlyError() const { return mLastUserFriendlyError; }
   // The error of the last failed read (code 0 when the file itself could not be read).
   const DocumentError& lastError() const { return mLastError; }
@@ -155,10 +173,12 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   void noteReadCancelled();
   // The write of `written` succeeded: the file holds `bytes` at `stamp`; `merged` is the tree
   // written instead when another instance had changed the file (edits made meanwhile stay).
-  // `announced` are the replaced changes of other instances the file now names.
+  // `announced` are the replaced changes of other instances the file now names, `trees` their
+  // trees.
   void noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
                    const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
-                   const platform::FileStamp& stamp, const std::vector<IdeaMergeConflict>& announced = {});
+                   const platform::FileStamp& stamp, const std::vector<IdeaMergeConflict>& announced = {},
+                   const std::vector<ReplacedTree>& trees = {});
   // The presenter read `bytes` from the file into this document; the file was at `stamp`.
   void noteFileRead(const QByteArray& bytes, bool compressed, const platform::FileStamp& stamp);
   const platform::FileStamp& baseStamp() const { return mBaseStamp; }
@@ -184,7 +204,9 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::vector<IdeaMergeConflict> takeMergeConflicts();
   // Changes of this instance that another instance replaced with its own, as the file it
   // wrote says, and this instance's tree from just before it took that file (which holds the
-  // replaced values); empty when there were none since the last call.
+  // replaced values); empty when there were none since the last call. A document opened anew
+  // takes what the file addresses to any process of this installation, with the tree that
+  // process last wrote.
   struct ReplacedChanges {
     std::vector<IdeaMergeConflict> changes;
     std::shared_ptr<Idea> formerTree;
@@ -217,6 +239,12 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
     return !mBaseBytes.isEmpty() && mBaseBytes == read.mBaseBytes && mBaseCompressed == read.mBaseCompressed;
   }
   QString ideaDescription() const;
+  // `trees` and the held trees of the instances mToAnnounce names.
+  std::vector<ReplacedTree> withTreesToAnnounce(std::vector<ReplacedTree> trees) const;
+  // Takes the file's replaced changes that `addressedHere` accepts into mReplacedHere; the
+  // others, and the trees, are carried by the next save.
+  void takeReplacedEntries(const IdeaDocument& read,
+                           const std::function<bool(const IdeaMergeConflict&)>& addressedHere);
 
   QString mDocIdentifier;
   DocumentLocation mLocation = DocumentLocationTemp;
@@ -224,6 +252,7 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::set<DocumentToken> mTokens;
   std::shared_ptr<IdeaFilePresenter> mFilePresenter;
   QString mAppInstance;
+  QString mAppInstallation;
   QString mLastUserFriendlyError;
   DocumentError mLastError;
   std::shared_ptr<Idea> mIdea;
@@ -249,6 +278,11 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::vector<IdeaMergeConflict> mToAnnounce;
   // As read from the file.
   std::vector<IdeaMergeConflict> mReplacedInFile;
+  std::vector<ReplacedTree> mReplacedTreesInFile;
+  // Replaced changes the file names for other instances, carried by every save until the
+  // instance they are for writes the file; the trees of those instances and of mToAnnounce's.
+  std::vector<IdeaMergeConflict> mCarriedInFile;
+  std::vector<ReplacedTree> mReplacedTrees;
   ReplacedChanges mReplacedHere;
 };
 

@@ -32,7 +32,13 @@ QByteArray DocumentSnapshot::encode(bool compressed) const {
   object.dateCreated = dateCreated.isValid() ? dateCreated : dateModified;
   object.idea = idea;
   object.writerMark = writerMark;
-  object.replacedChanges = replaced;
+  object.writerInstallation = writerInstallation;
+  object.replacedChanges = allReplaced();
+  // Only the trees of instances the file still names.
+  for (const ReplacedTree& tree : replacedTrees)
+    if (std::any_of(object.replacedChanges.begin(), object.replacedChanges.end(),
+                    [&](const IdeaMergeConflict& change) { return tree.belongsTo(change); }))
+      object.replacedTrees.push_back(tree);
   JSONEncoder encoder;
   encoder.encodeObject(object);
   const QByteArray json = encoder.data();
@@ -40,9 +46,32 @@ QByteArray DocumentSnapshot::encode(bool compressed) const {
   return dataext::zlibDeflate(json).value_or(QByteArray());
 }
 
+std::vector<IdeaMergeConflict> DocumentSnapshot::allReplaced() const {
+  std::vector<IdeaMergeConflict> all = carried;
+  for (const IdeaMergeConflict& change : replaced)
+    if (std::find(all.begin(), all.end(), change) == all.end()) all.push_back(change);
+  return all;
+}
+
+DocumentSnapshot DocumentSnapshot::of(std::shared_ptr<Idea> idea, const QDateTime& created, const QDateTime& modified,
+                                      const QString& writerMark) {
+  DocumentSnapshot made;
+  made.idea = std::move(idea);
+  made.dateCreated = created;
+  made.dateModified = modified;
+  made.writerMark = writerMark.isEmpty() ? Globals::appInstance() : writerMark;
+  made.writerInstallation = Globals::appInstallation();
+  return made;
+}
+
 DocumentSnapshot IdeaDocument::snapshot() const {
-  return DocumentSnapshot{mIdea ? mIdea->snapshotCopy() : nullptr, mDateCreated, mDateModified, Globals::appInstance(),
-                          mBaseBytes, mBaseStamp, mToAnnounce};
+  DocumentSnapshot made = DocumentSnapshot::of(mIdea ? mIdea->snapshotCopy() : nullptr, mDateCreated, mDateModified);
+  made.baseBytes = mBaseBytes;
+  made.baseStamp = mBaseStamp;
+  made.replaced = mToAnnounce;
+  made.carried = mCarriedInFile;
+  made.replacedTrees = mReplacedTrees;
+  return made;
 }
 
 std::shared_ptr<IdeaDocument> IdeaDocument::fromFileBytes(const QByteArray& bytes, bool compressed) {
@@ -66,12 +95,16 @@ void addOnce(std::vector<IdeaMergeConflict>& list, const IdeaMergeConflict& conf
 
 void IdeaDocument::noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
                                const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
-                               const platform::FileStamp& stamp, const std::vector<IdeaMergeConflict>& announced) {
+                               const platform::FileStamp& stamp, const std::vector<IdeaMergeConflict>& announced,
+                               const std::vector<ReplacedTree>& trees) {
   mBaseBytes = bytes;
   mBaseStamp = stamp;
   std::erase_if(mToAnnounce, [&](const IdeaMergeConflict& c) {
     return std::find(announced.begin(), announced.end(), c) != announced.end();
   });
+  // The file names them until their instances take them: later saves write them again.
+  mCarriedInFile = announced;
+  mReplacedTrees = withTreesToAnnounce(trees);
   if (!merged) return;
   // The file now holds the other instance's changes too; edits made while it was written stay.
   mIdea = mergeIdeaTrees(written, mIdea, merged).idea;
@@ -96,9 +129,39 @@ void IdeaDocument::takeReadFile(IdeaDocument& read, bool readable) {
   mDateCreated = read.mDateCreated;
   mDateModified = read.mDateModified;
   mAppInstance = read.mAppInstance;
+  mAppInstallation = read.mAppInstallation;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
   mBaseStamp = read.mBaseStamp;
+  // Opened anew: what the file addresses to any process of this installation (one that has
+  // quit since) is this one's to tell, with the tree that process last wrote.
+  takeReplacedEntries(read, [](const IdeaMergeConflict& change) {
+    return !change.installation.isEmpty() && change.installation == Globals::appInstallation();
+  });
+}
+
+void IdeaDocument::takeReplacedEntries(const IdeaDocument& read,
+                                       const std::function<bool(const IdeaMergeConflict&)>& addressedHere) {
+  mCarriedInFile.clear();
+  for (const IdeaMergeConflict& change : read.mReplacedInFile) {
+    if (!addressedHere(change)) {
+      addOnce(mCarriedInFile, change);
+      continue;
+    }
+    addOnce(mReplacedHere.changes, change);
+    if (mReplacedHere.formerTree) continue;
+    for (const ReplacedTree& tree : read.mReplacedTreesInFile)
+      if (tree.belongsTo(change) && tree.tree) mReplacedHere.formerTree = tree.tree->snapshotCopy();
+  }
+  mReplacedTrees = withTreesToAnnounce(read.mReplacedTreesInFile);
+}
+
+std::vector<ReplacedTree> IdeaDocument::withTreesToAnnounce(std::vector<ReplacedTree> trees) const {
+  for (const ReplacedTree& held : mReplacedTrees)
+    if (std::any_of(mToAnnounce.begin(), mToAnnounce.end(),
+                    [&](const IdeaMergeConflict& c) { return held.belongsTo(c); }))
+      addReplacedTree(trees, held);
+  return trees;
 }
 
 bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp) {
@@ -114,18 +177,19 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
   }
   IdeaMergeResult merged = mergeIdeaTrees(treeFromFileBytes(mBaseBytes, mBaseCompressed), mIdea, read.mIdea);
   // The file's writer replaced changes of ours: what we held until now keeps their values.
-  bool ours = false;
-  for (const IdeaMergeConflict& change : read.mReplacedInFile) {
-    if (change.instance != Globals::appInstance()) continue;
-    addOnce(mReplacedHere.changes, change);
-    ours = true;
-  }
-  if (ours && !mReplacedHere.formerTree && mIdea) mReplacedHere.formerTree = mIdea->snapshotCopy();
-  // Ours replaced changes of the file's writer: our next save tells it so.
+  const bool hadFormerTree = static_cast<bool>(mReplacedHere.formerTree);
+  const std::size_t held = mReplacedHere.changes.size();
+  takeReplacedEntries(read, [](const IdeaMergeConflict& change) { return change.instance == Globals::appInstance(); });
+  // Running, this instance still holds its values, unsaved ones too: they are what it keeps.
+  if (!hadFormerTree && mReplacedHere.changes.size() > held && mIdea) mReplacedHere.formerTree = mIdea->snapshotCopy();
+  // Ours replaced changes of the file's writer: our next save tells it so, with its tree.
   for (IdeaMergeConflict& conflict : merged.conflicts) {
     conflict.instance = read.mAppInstance;
+    conflict.installation = read.mAppInstallation;
     addOnce(mToAnnounce, conflict);
   }
+  if (!merged.conflicts.empty())
+    addReplacedTree(mReplacedTrees, {read.mAppInstance, read.mAppInstallation, read.mIdea});
   mIdea = merged.idea;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
@@ -158,11 +222,11 @@ std::vector<IdeaMergeConflict> IdeaDocument::takeMergeConflicts() {
 
 QByteArray IdeaDocument::exportAsPureJSONData() const {
   // On the calling thread, so the tree itself is encoded: no copy is needed.
-  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance(), {}, {}, {}}.encode(false);
+  return DocumentSnapshot::of(mIdea, mDateCreated, mDateModified).encode(false);
 }
 
 QByteArray IdeaDocument::exportAsOrreryData() const {
-  return DocumentSnapshot{mIdea, mDateCreated, mDateModified, Globals::appInstance(), {}, {}, {}}.encode(true);
+  return DocumentSnapshot::of(mIdea, mDateCreated, mDateModified).encode(true);
 }
 
 bool IdeaDocument::fail(int code, const char* key, const char* defaultText, DocumentError* error) {
@@ -252,6 +316,7 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
   if (auto decoder = JSONDecoder::createWithData(data)) {
     decoder->addAlias("idea", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("ideas", QString::fromLatin1(Idea::kClassName));
+    decoder->addAlias("replacedTrees", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("iconImage", QStringLiteral("IconImage"));
     decoder->setLimits({kMaxObjects, kMaxTextLength});
     object = decoder->decodeObjectOfClass<IdeaDocumentDataObject>();
@@ -267,7 +332,9 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
   mDateModified = object->dateModified;
   mIdea = object->idea;
   mAppInstance = object->appInstance;
+  mAppInstallation = object->appInstallation;
   mReplacedInFile = std::move(object->replacedChanges);
+  mReplacedTreesInFile = std::move(object->replacedTrees);
   return true;
 }
 

@@ -2,10 +2,26 @@
 
 #include "foundation/globals.h"
 
+#include <utility>
+
 namespace orrery {
 
 namespace {
+
 const bool registered = KeyedClassRegistry::add<IdeaDocumentDataObject>();
+
+// "<instance>@<installation>", or the instance alone when the installation is not known.
+QString ownerText(const QString& instance, const QString& installation) {
+  return installation.isEmpty() ? instance : instance + QLatin1Char('@') + installation;
+}
+
+// The instance and installation of an owner text.
+std::pair<QString, QString> ownerOf(const QString& text) {
+  const qsizetype at = text.lastIndexOf(QLatin1Char('@'));
+  if (at < 0) return {text, QString()};
+  return {text.left(at), text.mid(at + 1)};
+}
+
 }  // namespace
 
 std::shared_ptr<IdeaDocumentDataObject> IdeaDocumentDataObject::createWithCoder(KeyedDecoder& coder) {
@@ -16,13 +32,27 @@ std::shared_ptr<IdeaDocumentDataObject> IdeaDocumentDataObject::createWithCoder(
   object->dateCreated = coder.decodeDateForKey("dateCreated");
   object->dateModified = coder.decodeDateForKey("dateModified");
   if (coder.containsValueForKey("appInstance")) object->appInstance = coder.decodeStringForKey("appInstance");
+  if (coder.containsValueForKey("appInstallation"))
+    object->appInstallation = coder.decodeStringForKey("appInstallation");
   if (coder.containsValueForKey("replacedChanges")) {
     for (const QString& entry : coder.decodeStringsForKey("replacedChanges")) {
       // The identifier is whatever lies between the first and the last tab.
       const qsizetype first = entry.indexOf(QLatin1Char('\t')), last = entry.lastIndexOf(QLatin1Char('\t'));
       if (first <= 0 || last <= first) continue;
+      const auto [instance, installation] = ownerOf(entry.left(first));
       object->replacedChanges.push_back(
-          {entry.mid(first + 1, last - first - 1), entry.mid(last + 1), entry.left(first)});
+          {entry.mid(first + 1, last - first - 1), entry.mid(last + 1), instance, installation});
+    }
+  }
+  if (coder.containsValueForKey("replacedTrees") && coder.containsValueForKey("replacedTreeOwners")) {
+    const QStringList owners = coder.decodeStringsForKey("replacedTreeOwners");
+    // Position by position: an element that is no idea leaves its owner without a tree.
+    const auto trees = coder.decodeObjectsForKey("replacedTrees");
+    for (std::size_t i = 0; i < trees.size() && i < std::size_t(owners.size()); ++i) {
+      auto tree = std::dynamic_pointer_cast<Idea>(trees[i]);
+      if (!tree) continue;
+      const auto [instance, installation] = ownerOf(owners[qsizetype(i)]);
+      object->replacedTrees.push_back({instance, installation, std::move(tree)});
     }
   }
   return object;
@@ -34,11 +64,22 @@ void IdeaDocumentDataObject::encodeWithCoder(KeyedEncoder& coder) const {
   coder.encodeDate(dateCreated, "dateCreated");
   coder.encodeDate(dateModified, "dateModified");
   coder.encodeString(writerMark.isEmpty() ? Globals::appInstance() : writerMark, "appInstance");
+  coder.encodeString(writerInstallation.isEmpty() ? Globals::appInstallation() : writerInstallation, "appInstallation");
   if (replacedChanges.empty()) return;
   QStringList entries;
   for (const IdeaMergeConflict& change : replacedChanges)
-    entries << change.instance + QLatin1Char('\t') + change.identifier + QLatin1Char('\t') + change.what;
+    entries << ownerText(change.instance, change.installation) + QLatin1Char('\t') + change.identifier +
+                   QLatin1Char('\t') + change.what;
   coder.encodeStrings(entries, "replacedChanges");
+  if (replacedTrees.empty()) return;
+  QStringList owners;
+  std::vector<IdeaPtr> trees;
+  for (const ReplacedTree& replaced : replacedTrees) {
+    owners << ownerText(replaced.instance, replaced.installation);
+    trees.push_back(replaced.tree);
+  }
+  coder.encodeStrings(owners, "replacedTreeOwners");
+  coder.encodeObjects(trees, "replacedTrees");
 }
 
 }  // namespace orrery

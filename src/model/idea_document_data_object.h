@@ -1,6 +1,7 @@
 #pragma once
 // The top object of a document file: {"ideaDocumentDataObject": {"fileFormatVersion",
-// "idea", "dateCreated", "dateModified", "appInstance", "replacedChanges"}}.
+// "idea", "dateCreated", "dateModified", "appInstance", "appInstallation", "replacedChanges",
+// "replacedTrees", "replacedTreeOwners"}}.
 
 #include "model/idea.h"
 #include "model/idea_merge.h"
@@ -30,10 +31,17 @@ class IdeaDocumentDataObject final : public KeyedCodable {
   QString appInstance;
   // The mark written; the process's own when empty (set it when encoding off the main thread).
   QString writerMark;
+  // The writer's installation, as read; the one written (the process's own when empty).
+  QString appInstallation;
+  QString writerInstallation;
   // Changes of other instances this file's writer replaced with its own, so that the instance
-  // that made them can tell its user: "<instance>\t<idea identifier>\t<what>" each. Written
-  // only when there are any; older readers skip the member.
+  // that made them can tell its user: "<instance>[@<installation>]\t<idea identifier>\t<what>"
+  // each. Written only when there are any; older readers skip the member, and take an entry
+  // of an installation for one of another instance.
   std::vector<IdeaMergeConflict> replacedChanges;
+  // The trees of the instances named there, as they last wrote them ("replacedTrees", with
+  // "replacedTreeOwners" holding "<instance>@<installation>" of each, in order).
+  std::vector<ReplacedTree> replacedTrees;
 
   QString className() const override { return QString::fromLatin1(kClassName); }
   void encodeWithCoder(KeyedEncoder& coder) const override;

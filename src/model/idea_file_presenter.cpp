@@ -126,7 +126,7 @@ FileWriteResult IdeaFilePresenter::doWriteToURL(const QString& path, const QByte
   return exclusive ? writeFileExclusively(path, bytes, reason, waitForDisk) : writeFileReplacing(path, bytes, reason);
 }
 
-IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, const DocumentSnapshot& snapshot,
+IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, DocumentSnapshot& snapshot,
                                                           bool compressed, QByteArray& bytes) {
   const platform::FileStamp now = platform::FileStamp::of(path);
   if (!now.exists || snapshot.baseBytes.isEmpty() || now == snapshot.baseStamp) return {};
@@ -143,14 +143,27 @@ IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, c
   IdeaMergeResult merged = mergeIdeaTrees(base, snapshot.idea, theirs->idea());
   DocumentSnapshot mergedSnapshot = snapshot;
   mergedSnapshot.idea = merged.idea;
-  // The file tells the instance whose changes ours replaced.
+  // What the file names for others now is carried, not what it named when we last read it:
+  // an instance may have taken its own since.
+  mergedSnapshot.carried.clear();
+  for (const IdeaMergeConflict& change : theirs->replacedInFile())
+    if (change.instance != snapshot.writerMark) mergedSnapshot.carried.push_back(change);
+  for (const ReplacedTree& tree : theirs->replacedTreesInFile()) addReplacedTree(mergedSnapshot.replacedTrees, tree);
+  // The file tells the instance whose changes ours replaced, and keeps its tree for it: it
+  // may have quit, and learn of the loss only at its installation's next open.
   for (IdeaMergeConflict& conflict : merged.conflicts) {
     conflict.instance = theirs->appInstance();
+    conflict.installation = theirs->appInstallation();
     mergedSnapshot.replaced.push_back(conflict);
   }
+  if (!merged.conflicts.empty())
+    addReplacedTree(mergedSnapshot.replacedTrees, {theirs->appInstance(), theirs->appInstallation(), theirs->idea()});
   const QByteArray mergedBytes = mergedSnapshot.encode(compressed);
   if (mergedBytes.isEmpty()) return {};
   bytes = mergedBytes;
+  snapshot.carried = std::move(mergedSnapshot.carried);
+  snapshot.replaced = std::move(mergedSnapshot.replaced);
+  snapshot.replacedTrees = std::move(mergedSnapshot.replacedTrees);
   if (!merged.conflicts.empty())
     logLine(QStringLiteral("%1: %2 changes of another instance were replaced by this one's")
                 .arg(path)
@@ -199,15 +212,16 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
     // The written tree goes back only when edits made meanwhile must be merged into a merged
     // file; otherwise it is released here, not on the main thread.
     IdeaPtr written = merged.idea ? std::move(snapshot.idea) : nullptr;
-    auto report = [weakOwner, reason = std::move(reason), written = std::move(written),
-                   merged = std::move(merged), bytes = std::move(bytes), stamp, announced = std::move(snapshot.replaced),
+    auto report = [weakOwner, reason = std::move(reason), written = std::move(written), merged = std::move(merged),
+                   bytes = std::move(bytes), stamp, announced = snapshot.allReplaced(),
+                   trees = std::move(snapshot.replacedTrees),
                    completion = std::move(completion)](FileWriteResult result) {
       auto owner = weakOwner.lock();
       if (owner) {
         if (result == FileWriteResult::Failed)
           owner->noteWriteFailure(reason);
         else if (result == FileWriteResult::Written)
-          owner->noteWritten(written, merged.idea, merged.conflicts, bytes, stamp, announced);
+          owner->noteWritten(written, merged.idea, merged.conflicts, bytes, stamp, announced, trees);
       }
       if (completion) completion(result);
       if (!owner) return;

@@ -53,9 +53,10 @@ class IdeaFilePresenter final : public platform::FilePresenter {
   // last read or wrote it; a create replaces whatever is there.
   void coordinatedWrite(bool exclusive, bool update, bool waitForDisk, std::function<void(FileWriteResult)> completion);
   // Inside the write: when another instance changed the file, `bytes` become the merge of
-  // this instance's changes into its version; the merge is answered (no tree when none).
-  static IdeaMergeResult mergeWithOtherInstance(const QString& path, const DocumentSnapshot& snapshot,
-                                                bool compressed, QByteArray& bytes);
+  // this instance's changes into its version; the merge is answered (no tree when none), and
+  // `snapshot` names what the merged file tells other instances.
+  static IdeaMergeResult mergeWithOtherInstance(const QString& path, DocumentSnapshot& snapshot, bool compressed,
+                                                QByteArray& bytes);
 
   QUrl mFileURL;
   std::weak_ptr<IdeaDocument> mOwner;

@@ -39,7 +39,7 @@ struct IdeaMergeAccess {
       const bool oursChanged = !(get(ours) == get(base));
       const bool theirsChanged = !(get(theirs) == get(base));
       if (oursChanged && theirsChanged && !(get(ours) == get(theirs)))
-        conflicts.push_back({ours.mIdentifier, QString::fromLatin1(name), {}});
+        conflicts.push_back({ours.mIdentifier, QString::fromLatin1(name), {}, {}});
       return oursChanged;
     };
     const bool type = pick([](const Idea& i) { return i.mIdeaType; }, "type");
@@ -116,7 +116,7 @@ struct IdeaMergeAccess {
     if (!ours) return {theirs ? theirs->snapshotCopy() : nullptr, {}};
     if (!base || !theirs || base->mIdentifier != ours->mIdentifier || theirs->mIdentifier != ours->mIdentifier) {
       result.idea = ours->snapshotCopy();
-      if (theirs) result.conflicts.push_back({theirs->mIdentifier, QStringLiteral("changed"), {}});
+      if (theirs) result.conflicts.push_back({theirs->mIdentifier, QStringLiteral("changed"), {}, {}});
       return result;
     }
     const Index baseIndex = index(base), ourIndex = index(ours), theirIndex = index(theirs);
@@ -143,7 +143,7 @@ struct IdeaMergeAccess {
         if (inBase != baseIndex.constEnd()) {
           // They deleted it. It comes back only when we changed it meanwhile.
           if (!placedByUs && sameValues(*inBase->idea, *mine)) continue;
-          result.conflicts.push_back({id, QStringLiteral("deleted"), {}});
+          result.conflicts.push_back({id, QStringLiteral("deleted"), {}, {}});
         }
         target = lonelyCopy(*mine);
         merged.insert(id, target);
@@ -172,13 +172,21 @@ struct IdeaMergeAccess {
       if (!target) continue;
       const auto theirPlace = theirIndex.constFind(it.key());
       if (theirPlace != theirIndex.constEnd() && !sameValues(*it->idea, *theirPlace->idea))
-        result.conflicts.push_back({it.key(), QStringLiteral("changed"), {}});
+        result.conflicts.push_back({it.key(), QStringLiteral("changed"), {}, {}});
       detach(*target);
     }
     result.idea->ensureLinkConsistencyInSubTree();
     return result;
   }
 };
+
+void addReplacedTree(std::vector<ReplacedTree>& trees, ReplacedTree tree) {
+  if (!tree.tree) return;
+  std::erase_if(trees, [&](const ReplacedTree& held) {
+    return held.instance == tree.instance && held.installation == tree.installation;
+  });
+  trees.push_back(std::move(tree));
+}
 
 IdeaMergeResult mergeIdeaTrees(const IdeaPtr& base, const IdeaPtr& ours, const IdeaPtr& theirs) {
   return IdeaMergeAccess::merge(base, ours, theirs);

@@ -21,13 +21,29 @@ struct IdeaMergeConflict {
   QString what;
   // The instance whose change was lost (the writer of their tree), when known.
   QString instance;
+  // That instance's installation (Globals::appInstallation), when the file named it.
+  QString installation;
   bool operator==(const IdeaMergeConflict&) const = default;
+};
+
+// The tree of an instance whose changes were replaced, as that instance last wrote it: what
+// its installation keeps beside the document when it learns of the loss only at a later start.
+struct ReplacedTree {
+  QString instance;
+  QString installation;
+  IdeaPtr tree;
+  bool belongsTo(const IdeaMergeConflict& change) const {
+    return change.instance == instance && change.installation == installation;
+  }
 };
 
 struct IdeaMergeResult {
   IdeaPtr idea;
   std::vector<IdeaMergeConflict> conflicts;
 };
+
+// Adds `tree`, replacing an older tree of the same instance (the latest holds all it wrote).
+void addReplacedTree(std::vector<ReplacedTree>& trees, ReplacedTree tree);
 
 // The merged tree is new; none of the three is changed. Without a base, or with roots of
 // different identifiers, ours is taken whole and theirs reported lost.

@@ -62,7 +62,8 @@ class IndexDocument final : public platform::FilePresenter {
   static bool writeListToFile(const QString& path, const platform::FilePresenter* presenter, const ProxyList& list,
                               QString* failure = nullptr);
 
-  // Conflicts of the index are settled by the next write.
+  // The file has no versions of its own to settle: the iCloud engine folds the sync tools'
+  // conflict copies of it into the list whenever it reads the list (index_conflict_copies.h).
   void resolvePotentialConflict() {}
 
  private:

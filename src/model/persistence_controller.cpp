@@ -386,10 +386,11 @@ std::shared_ptr<platform::FileVersion> PersistenceController::findConflictingVer
   return workspace->findConflictingVersion(proxy);
 }
 
-void PersistenceController::handleConflictForProxy(const std::shared_ptr<IdeaProxy>& proxy, BoolCompletion completion) {
+void PersistenceController::handleConflictForProxy(const std::shared_ptr<IdeaProxy>& proxy,
+                                                   ConflictCompletion completion) {
   auto* workspace = workspaceForLocation(DocumentLocationICloud);
   if (!proxy || !workspace || proxy->location() != DocumentLocationICloud) {
-    if (completion) completion(false);
+    if (completion) completion(false, {});
     return;
   }
   workspace->handleConflictForProxy(proxy, std::move(completion));

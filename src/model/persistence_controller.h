@@ -83,7 +83,7 @@ class PersistenceController final : public WorkspaceDelegate {
 
   // Conflicting versions of iCloud documents; every other proxy answers none and NO.
   std::shared_ptr<platform::FileVersion> findConflictingVersion(const std::shared_ptr<IdeaProxy>& proxy);
-  void handleConflictForProxy(const std::shared_ptr<IdeaProxy>& proxy, BoolCompletion completion);
+  void handleConflictForProxy(const std::shared_ptr<IdeaProxy>& proxy, ConflictCompletion completion);
 
   // Ideas between documents (see CrossDocumentOperations). Every save they make is announced
   // to the listeners with documentUpdated, whatever the location.

@@ -6,6 +6,7 @@
 
 #include "model/document_location.h"
 #include "model/idea_proxy.h"
+#include "model/kept_conflict_version.h"
 
 #include <QString>
 
@@ -90,8 +91,9 @@ class ConflictResolvingState {
   virtual ~ConflictResolvingState() = default;
   // The newest unresolved conflict version of the proxy's file, or null.
   virtual std::shared_ptr<platform::FileVersion> findConflictingVersion(const IdeaProxyPtr& proxy) = 0;
-  // Keeps the local content as a new document and lets the conflicting version take the file.
-  virtual void handleConflictForProxy(const IdeaProxyPtr& proxy, std::function<void(bool)> completion) = 0;
+  // Lets the newest conflicting version take the file and keeps every other version, the
+  // local content among them, as a new document.
+  virtual void handleConflictForProxy(const IdeaProxyPtr& proxy, ConflictCompletion completion) = 0;
 };
 
 }  // namespace orrery

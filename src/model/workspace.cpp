@@ -228,17 +228,18 @@ std::shared_ptr<platform::FileVersion> Workspace::findConflictingVersion(const I
   return resolver ? resolver->findConflictingVersion(proxy) : nullptr;
 }
 
-void Workspace::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion) {
+void Workspace::handleConflictForProxy(const IdeaProxyPtr& proxy, ConflictCompletion completion) {
   auto* resolver = dynamic_cast<ConflictResolvingState*>(mCurrentState.get());
   if (!resolver) {
-    if (completion) completion(false);
+    if (completion) completion(false, {});
     return;
   }
   std::weak_ptr<Workspace> weakSelf = weak_from_this();
-  resolver->handleConflictForProxy(proxy, [weakSelf, completion = std::move(completion)](bool resolved) {
-    // The index keeps the new document the local content became.
+  resolver->handleConflictForProxy(proxy, [weakSelf, completion = std::move(completion)](
+                                              bool resolved, const std::vector<KeptConflictVersion>& kept) {
+    // The index keeps the new documents the other versions became.
     if (auto self = weakSelf.lock(); self && resolved) self->saveIdeaProxyList();
-    if (completion) completion(resolved);
+    if (completion) completion(resolved, kept);
   });
 }
 

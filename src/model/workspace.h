@@ -61,7 +61,7 @@ class Workspace final : public WorkspaceInterface,
 
   // Conflicts: only an engine that can settle them is asked; others answer none and NO.
   std::shared_ptr<platform::FileVersion> findConflictingVersion(const IdeaProxyPtr& proxy) override;
-  void handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion) override;
+  void handleConflictForProxy(const IdeaProxyPtr& proxy, ConflictCompletion completion) override;
 
   ProxyList findMatchingProxies(const QString& text) const { return mSearch->findMatchingProxies(text); }
   const SearchCache& searchCache() const { return mSearch->cache(); }

@@ -7,6 +7,7 @@
 // it; the facade itself knows no engine.
 
 #include "model/document_location.h"
+#include "model/kept_conflict_version.h"
 
 #include <QString>
 
@@ -89,8 +90,8 @@ class WorkspaceInterface {
   virtual std::shared_ptr<platform::FileVersion> findConflictingVersion(const std::shared_ptr<IdeaProxy>& /*proxy*/) {
     return nullptr;
   }
-  virtual void handleConflictForProxy(const std::shared_ptr<IdeaProxy>& /*proxy*/, BoolCompletion completion) {
-    if (completion) completion(false);
+  virtual void handleConflictForProxy(const std::shared_ptr<IdeaProxy>& /*proxy*/, ConflictCompletion completion) {
+    if (completion) completion(false, {});
   }
 };
 

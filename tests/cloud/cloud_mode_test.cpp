@@ -486,18 +486,19 @@ TEST_F(CloudModeTest, SyncedConflictNewestWinsAndLocalContentBecomesANewDocument
   EXPECT_TRUE(newest->path().contains("Machine C"));
 
   int result = -1;
-  workspace->handleConflictForProxy(proxy, [&](bool ok) { result = ok; });
+  workspace->handleConflictForProxy(proxy, [&](bool ok, auto&&) { result = ok; });
   ASSERT_TRUE(main.runUntil([&] { return result >= 0; }));
   EXPECT_EQ(result, 1);
   EXPECT_EQ(textOf(container.documentPath("shared.orrx")), "newest remote edit");
   EXPECT_FALSE(workspace->findConflictingVersion(proxy)) << "no version left unresolved";
-  EXPECT_EQ(workspace->proxyListOrNilIfNotReady()->size(), 2u) << "both versions are listed";
+  EXPECT_EQ(workspace->proxyListOrNilIfNotReady()->size(), 3u) << "every version is listed";
   EXPECT_EQ(workspace->findProxy(identifier)->text(), "newest remote edit") << "the tile shows the file's content";
-  // The local content lives on in a new document file.
+  // The local content and the older version live on in new document files.
   QStringList texts;
   for (const QString& name : QDir(container.documents()).entryList({"id*.orrx"}, QDir::Files))
     texts << textOf(container.documentPath(name));
-  EXPECT_EQ(texts, QStringList({"local edit"}));
+  texts.sort();
+  EXPECT_EQ(texts, QStringList({"local edit", "older remote edit"}));
   workspace->closeWorkspace();
 }
 
@@ -521,7 +522,7 @@ TEST_F(CloudModeTest, AFailingReplaceKeepsEveryVersionAndTakesBackTheCopy) {
   auto proxy = std::make_shared<IdeaProxy>();
   proxy->setDocIdentifier(identifier);
   int result = -1;
-  mode->handleConflictForProxy(proxy, [&](bool ok) { result = ok; });
+  mode->handleConflictForProxy(proxy, [&](bool ok, auto&&) { result = ok; });
   ASSERT_TRUE(main.runUntil([&] { return result >= 0; }));
   EXPECT_EQ(result, 0);
   settle();
@@ -535,7 +536,7 @@ TEST_F(CloudModeTest, AFailingReplaceKeepsEveryVersionAndTakesBackTheCopy) {
   auto plain = std::make_shared<IdeaProxy>();
   plain->setDocIdentifier(container.writeDocument("calm.orrx", "calm"));
   result = -1;
-  mode->handleConflictForProxy(plain, [&](bool ok) { result = ok; });
+  mode->handleConflictForProxy(plain, [&](bool ok, auto&&) { result = ok; });
   EXPECT_EQ(result, 0);
 }
 
@@ -615,7 +616,7 @@ TEST_F(CloudModeTest, TwoMachinesEditingOneDocumentConvergeWithBothContentsKept)
   const IdeaProxyPtr proxy = workspace->findProxy(identifier);
   ASSERT_TRUE(main.runUntil([&] { return workspace->findConflictingVersion(proxy) != nullptr; }));
   int settled = -1;
-  workspace->handleConflictForProxy(proxy, [&](bool ok) { settled = ok; });
+  workspace->handleConflictForProxy(proxy, [&](bool ok, auto&&) { settled = ok; });
   ASSERT_TRUE(main.runUntil([&] { return settled >= 0; }));
   ASSERT_EQ(settled, 1);
   EXPECT_FALSE(workspace->findConflictingVersion(proxy));

@@ -35,6 +35,7 @@ TEST(ScanAtExitProcess, Run) {
   const QString folder = qEnvironmentVariable(kFolderVariable);
   if (folder.isEmpty()) GTEST_SKIP() << "runs only as the child of the exit scan test";
   std::atexit(scanAtExit);
+  ASSERT_TRUE(writeFile(folder + "/map.orrx"));
   ASSERT_TRUE(writeFile(folder + "/map.sync-conflict-20261207-090000-A.orrx"));
   ASSERT_EQ(platform::FileVersion::collectConflictCopies(folder), 1);
   ASSERT_TRUE(writeFile(folder + "/map (B's conflicted copy 2026-12-07).orrx"));

@@ -2,6 +2,8 @@
 
 #include "platform/services/file_presenter.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QProcess>
 
 using namespace controllertest;
@@ -127,6 +129,45 @@ TEST_F(PeerInstance, AnIdeaBothChangedShowsThePeersTextTellsTheUserAndKeepsOursB
   IdeaPtr kept = readTree(copy);
   ASSERT_TRUE(kept) << "our version lies beside the document";
   EXPECT_TRUE(childNamed(kept, QStringLiteral("mine")));
+  EXPECT_EQ(presenter->alerts.size(), 1u);
+}
+
+// An earlier process of this installation lost a change to another instance after it had
+// quit: the file names the change, with the tree that process last wrote. Opening the
+// document tells the user once and keeps that tree beside the document.
+TEST_F(PeerInstance, ChangesAnEarlierStartLostAreToldWhenTheDocumentOpens) {
+  const QString file = path(QStringLiteral("earlier.orrery"));
+  const IdeaPtr now = makeTree(3);
+  const QString lostId = now->ideas()[1]->identifier();
+  const IdeaPtr earlier = now->snapshotCopy();
+  earlier->ideas()[1]->setText(QStringLiteral("lost by an earlier start"));
+  const QDateTime date = QDateTime::currentDateTimeUtc();
+  orrery::DocumentSnapshot written = orrery::DocumentSnapshot::of(now, date, date, QStringLiteral("MAC_winner"));
+  written.replaced = {
+      {lostId, QStringLiteral("text"), QStringLiteral("MAC_earlier"), orrery::Globals::appInstallation()}};
+  written.replacedTrees = {{QStringLiteral("MAC_earlier"), orrery::Globals::appInstallation(), earlier}};
+  {
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    ASSERT_GT(out.write(written.encode(/*compressed=*/true)), 0);
+  }
+  Opened opened = openAgain(IdeaDocument::createWithFileName(file, orrery::DocumentLocationLocalFile));
+  ASSERT_GE(opened.token, 1);
+  presenter->alertAnswers = {1000};
+  EditorWindow editor(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+  ASSERT_TRUE(waitFor([&] { return !presenter->alerts.empty(); }));
+  EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Your changes were replaced"));
+  EXPECT_TRUE(presenter->alerts[0].informativeText.contains(QStringLiteral("\u201Clost by an earlier start\u201D")))
+      << presenter->alerts[0].informativeText.toStdString();
+  IdeaPtr kept = readTree(path(QStringLiteral("earlier (replaced changes).orrery")));
+  ASSERT_TRUE(kept) << "the earlier start's version lies beside the document";
+  EXPECT_TRUE(childNamed(kept, QStringLiteral("lost by an earlier start")));
+  // Told once: the document's file stops naming it.
+  ASSERT_TRUE(waitFor([&] {
+    QFile in(file);
+    const auto read = in.open(QIODevice::ReadOnly) ? IdeaDocument::fromFileBytes(in.readAll(), true) : nullptr;
+    return read && read->replacedInFile().empty() && read->replacedTreesInFile().empty();
+  }));
   EXPECT_EQ(presenter->alerts.size(), 1u);
 }
 

@@ -37,6 +37,8 @@
 #include "ui_test_env.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -539,12 +541,21 @@ TEST_F(HomeScreenTest, AFailedOpenShowsTheAlertOfItsLocationAndTheGridStays) {
   EXPECT_FALSE(icloud.home->screenOccupied());
 }
 
-// A sync tool left its conflict copy of a document beside it. Opening the document shows the
-// other machine's version, says so, and this machine's version is a new document in the list.
+// Sync tools left their conflict copies of a document beside it. Opening the document shows the
+// newest version, and names the new document each other version became, this machine's among them.
 TEST_F(HomeScreenTest, OpeningADocumentWithASyncConflictShowsTheOtherVersionAndKeepsThisOneAsANewDocument) {
   const QString copy = container.documentPath(QStringLiteral("doc0.sync-conflict-20261207-090000-MACHINEB.orrx"));
   ASSERT_TRUE(testsupport::CloudContainerFixture::writeFile(
       copy, testsupport::CloudContainerFixture::documentBytes(QStringLiteral("doc0.orrx"), QStringLiteral("Their edit"))));
+  const QString older = container.documentPath(QStringLiteral("doc0 (Machine C's conflicted copy 2026-12-06).orrx"));
+  ASSERT_TRUE(testsupport::CloudContainerFixture::writeFile(
+      older,
+      testsupport::CloudContainerFixture::documentBytes(QStringLiteral("doc0.orrx"), QStringLiteral("Older edit"))));
+  {
+    QFile file(older);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::fromSecsSinceEpoch(1600000000), QFileDevice::FileModificationTime));
+  }
   startICloud();
   HomeWindow w(HomeViewController::create(DocumentLocationICloud, QString()));
   const QString id = indexed[0]->docIdentifier();
@@ -553,13 +564,18 @@ TEST_F(HomeScreenTest, OpeningADocumentWithASyncConflictShowsTheOtherVersionAndK
   ASSERT_TRUE(waitFor([&] { return w.editor() != nullptr; }));
   ASSERT_EQ(presenter->alerts.size(), 1u);
   EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Document changed on another device"));
+  const QStringList told = presenter->alerts[0].informativeText.split(QLatin1Char('\n'));
+  EXPECT_EQ(told.mid(1), QStringList({QStringLiteral("“Document 0”: the version from this device"),
+                                      QStringLiteral("“Older edit”: the version from “Machine C's conflicted copy "
+                                                     "2026-12-06”")}))
+      << presenter->alerts[0].informativeText.toStdString();
   ASSERT_EQ(presenter->alerts[0].buttons.size(), 1u);
   EXPECT_EQ(presenter->alerts[0].buttons[0].title, QStringLiteral("OK"));
   EXPECT_EQ(w.editor()->document()->idea()->text(), QStringLiteral("Their edit"));
   EXPECT_FALSE(w.home->screenOccupied());
   EXPECT_TRUE(waitFor([] {
     return sorted(listed(DocumentLocationICloud)) ==
-           QStringList({"Document 0", "Document 1", "Document 2", "Their edit"});
+           QStringList({"Document 0", "Document 1", "Document 2", "Older edit", "Their edit"});
   })) << listed(DocumentLocationICloud).join(", ").toStdString();
   ASSERT_TRUE(facade().findProxy(id));
   EXPECT_FALSE(facade().findConflictingVersion(facade().findProxy(id))) << "nothing left to resolve";

@@ -72,7 +72,7 @@ TEST(IdeaMerge, EachSidesChangesSurviveAndOursWinWhereBothChangedAValue) {
   const IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
   EXPECT_EQ(shape(merged.idea), "r=root .a=a by us ..a1=a1 by us ..n1=new of ours .b=b by them .@a=a by us .n2=new of theirs ");
   EXPECT_EQ(find(merged.idea, "b")->note(), "our note");
-  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a1", "text", {}}}));
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a1", "text", {}, {}}}));
   // The three trees are left as they were.
   EXPECT_EQ(find(theirs, "a1")->text(), "a1 by them");
   EXPECT_EQ(find(base, "a")->ideas().size(), 1u);
@@ -92,7 +92,7 @@ TEST(IdeaMerge, DeletionsAndMovesFollowTheSideThatMadeThem) {
   IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
   // a is gone (and the link to it with it), a1 moved with their new text.
   EXPECT_EQ(shape(merged.idea), "r=root .b=b ..a1=a1 by them ");
-  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a", "changed", {}}}));
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a", "changed", {}, {}}}));
 
   // They delete b, we changed it: it comes back; they delete a1, which we left alone: it goes.
   ours = base->snapshotCopy();
@@ -102,7 +102,7 @@ TEST(IdeaMerge, DeletionsAndMovesFollowTheSideThatMadeThem) {
   find(theirs, "a")->removeIdea("a1");
   merged = mergeIdeaTrees(base, ours, theirs);
   EXPECT_EQ(shape(merged.idea), "r=root .a=a .b=b by us .@a=a ");
-  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"b", "deleted", {}}}));
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"b", "deleted", {}, {}}}));
 }
 
 // What the file says about replaced changes reaches the instance that made them, and only it:
@@ -111,9 +111,10 @@ TEST(IdeaMerge, DeletionsAndMovesFollowTheSideThatMadeThem) {
 TEST(IdeaMerge, ReplacedChangesTravelInTheFileToTheInstanceThatMadeThem) {
   const QString me = Globals::appInstance();
   auto fileBytes = [](const IdeaPtr& tree, const QString& writer, std::vector<IdeaMergeConflict> replaced) {
-    return DocumentSnapshot{tree, QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), writer, {}, {},
-                            std::move(replaced)}
-        .encode(false);
+    DocumentSnapshot snapshot =
+        DocumentSnapshot::of(tree, QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), writer);
+    snapshot.replaced = std::move(replaced);
+    return snapshot.encode(false);
   };
   const QByteArray base = fileBytes(sampleTree(), me, {});
   IdeaPtr theirs = sampleTree();
@@ -125,11 +126,11 @@ TEST(IdeaMerge, ReplacedChangesTravelInTheFileToTheInstanceThatMadeThem) {
     find(doc->idea(), "a")->setText("a by us");
     auto read = IdeaDocument::createWithFileName("read.orrx", DocumentLocationDropbox);
     ASSERT_TRUE(read->loadFromJSONData(
-        fileBytes(theirs, "MAC_other", {{"a", "text", addressedToUs ? me : QStringLiteral("MAC_third")}})));
+        fileBytes(theirs, "MAC_other", {{"a", "text", addressedToUs ? me : QStringLiteral("MAC_third"), QString()}})));
     doc->takeChangedFile(*read, true, {});
     const auto replaced = doc->takeReplacedChanges();
     if (addressedToUs) {
-      EXPECT_EQ(replaced.changes, (std::vector<IdeaMergeConflict>{{"a", "text", me}}));
+      EXPECT_EQ(replaced.changes, (std::vector<IdeaMergeConflict>{{"a", "text", me, QString()}}));
       ASSERT_TRUE(replaced.formerTree);
       EXPECT_EQ(find(replaced.formerTree, "a")->text(), "a by us") << "the values as this instance had them";
     } else {
@@ -139,9 +140,12 @@ TEST(IdeaMerge, ReplacedChangesTravelInTheFileToTheInstanceThatMadeThem) {
     EXPECT_TRUE(doc->takeReplacedChanges().changes.empty()) << "told once";
     // Our unsaved value won over theirs: the next save tells the other instance.
     EXPECT_EQ(find(doc->idea(), "a")->text(), "a by us");
-    EXPECT_EQ(doc->snapshot().replaced, (std::vector<IdeaMergeConflict>{{"a", "text", "MAC_other"}}));
-    doc->noteWritten(nullptr, nullptr, {}, {}, {}, doc->snapshot().replaced);
+    EXPECT_EQ(doc->snapshot().replaced,
+              (std::vector<IdeaMergeConflict>{{"a", "text", "MAC_other", Globals::appInstallation()}}));
+    doc->noteWritten(nullptr, nullptr, {}, {}, {}, doc->snapshot().allReplaced());
     EXPECT_TRUE(doc->snapshot().replaced.empty()) << "announced once written";
+    // Named in the file until the instances they are for take them: every save names them.
+    EXPECT_EQ(doc->snapshot().allReplaced().size(), addressedToUs ? 1u : 2u);
   }
 }
 
@@ -175,13 +179,14 @@ TEST(IdeaMerge, ASaveAfterAnotherInstancesWriteMergesAndReportsWhatItReplaced) {
   EXPECT_EQ(shape(onDisk->idea()), "r=root .a=a by us ..a1=a1 by us .b=b by them .@a=a by us ");
   // What we show is what was written.
   EXPECT_EQ(shape(doc->idea()), shape(onDisk->idea()));
-  EXPECT_EQ(doc->takeMergeConflicts(), (std::vector<IdeaMergeConflict>{{"a", "text", other->appInstance()}}));
+  const IdeaMergeConflict lost{"a", "text", other->appInstance(), Globals::appInstallation()};
+  EXPECT_EQ(doc->takeMergeConflicts(), std::vector<IdeaMergeConflict>{lost});
   // The file names the change it replaced for the instance that made it.
   auto reader = IdeaDocument::createWithFileName("reader.orrx", DocumentLocationDropbox);
   ASSERT_TRUE(reader->loadFromJSONData(other->exportAsPureJSONData()));
   reader->noteFileRead(other->exportAsPureJSONData(), false, {});
   reader->takeChangedFile(*onDisk, true, {});
-  EXPECT_EQ(reader->takeReplacedChanges().changes, (std::vector<IdeaMergeConflict>{{"a", "text", other->appInstance()}}));
+  EXPECT_EQ(reader->takeReplacedChanges().changes, std::vector<IdeaMergeConflict>{lost});
   testsupport::drainEvents();
   EXPECT_TRUE(doc->takeMergeConflicts().empty());
   PersistenceController::singleton().releaseDocument(doc, token, nullptr);

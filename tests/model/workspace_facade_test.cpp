@@ -180,10 +180,11 @@ TEST_F(WorkspaceFacadeTest, ConflictCallsGoOnlyToTheICloudWorkspace) {
 
   std::vector<bool> answers;
   PersistenceController::singleton().findConflictingVersion(cloudProxy);
-  PersistenceController::singleton().handleConflictForProxy(cloudProxy, [&](bool ok) { answers.push_back(ok); });
+  PersistenceController::singleton().handleConflictForProxy(cloudProxy,
+                                                            [&](bool ok, auto&&) { answers.push_back(ok); });
   EXPECT_EQ(icloud->conflictCalls, 2);
   EXPECT_FALSE(PersistenceController::singleton().findConflictingVersion(boxProxy));
-  PersistenceController::singleton().handleConflictForProxy(boxProxy, [&](bool ok) { answers.push_back(ok); });
+  PersistenceController::singleton().handleConflictForProxy(boxProxy, [&](bool ok, auto&&) { answers.push_back(ok); });
   EXPECT_EQ(icloud->conflictCalls, 2);
   EXPECT_EQ(answers, (std::vector<bool>{true, false}));
 }

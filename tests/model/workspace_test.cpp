@@ -260,13 +260,13 @@ TEST_F(WorkspaceTest, ConflictCallsReachOnlyAnEngineThatSettlesConflicts) {
   auto proxy = proxyFor("dropbox:/a.orrx");
   std::optional<bool> handled;
   EXPECT_FALSE(workspace->findConflictingVersion(proxy));
-  workspace->handleConflictForProxy(proxy, [&](bool ok) { handled = ok; });
+  workspace->handleConflictForProxy(proxy, [&](bool ok, auto&&) { handled = ok; });
   EXPECT_EQ(handled, false);
 
   auto cloud = std::make_shared<orrery::testing::ConflictResolvingMemoryState>();
   auto icloud = Workspace::create(cloud, &delegate);
   icloud->findConflictingVersion(proxy);
-  icloud->handleConflictForProxy(proxy, [&](bool ok) { handled = ok; });
+  icloud->handleConflictForProxy(proxy, [&](bool ok, auto&&) { handled = ok; });
   EXPECT_EQ(handled, true);
   EXPECT_EQ(cloud->conflictCalls, 2);
   EXPECT_TRUE(icloud->description().contains("storage=MemoryPersistenceState"));

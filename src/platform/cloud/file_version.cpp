@@ -1,5 +1,6 @@
 #include "platform/cloud/file_version.h"
 
+#include "platform/cloud/conflict_copy_name.h"
 #include "platform/core/atomic_file.h"
 #include "platform/services/file_coordinator.h"
 #include "platform/services/process_lock.h"
@@ -7,14 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <string_view>
@@ -24,6 +22,7 @@ namespace platform {
 namespace {
 
 constexpr char kResolvedSuffix[] = ".resolved";
+constexpr char kDocumentSuffix[] = ".orrx";
 
 void logLine(const QString& line) { std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData()); }
 
@@ -49,15 +48,22 @@ bool isRealFolderOrMissing(const QString& path, bool* exists) {
 
 // The document name a sync tool's conflict copy belongs to; empty for any other name.
 QString documentOfConflictCopy(const QString& name) {
-  // Never destroyed: a documents query may still scan on a global queue while the process exits.
-  static const auto* const patterns = new std::array<QRegularExpression, 2>{
-      QRegularExpression(QStringLiteral("^(.+)\\.sync-conflict-[^/]*\\.orrx$")),
-      QRegularExpression(QStringLiteral("^(.+) \\([^/]*conflicted copy[^/]*\\)\\.orrx$"))};
-  for (const QRegularExpression& pattern : *patterns) {
-    const auto match = pattern.match(name);
-    if (match.hasMatch()) return match.captured(1) + QStringLiteral(".orrx");
-  }
-  return {};
+  const ConflictCopyName copy = parseConflictCopyName(name);
+  return copy.original.endsWith(QLatin1String(kDocumentSuffix)) ? copy.original : QString();
+}
+
+// A free name for `name` in `folder`: itself, else "2-<name>", "3-<name>", ...
+QString freeNameIn(const QString& folder, const QString& name) {
+  QString target = folder + QLatin1Char('/') + name;
+  for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+    target = folder + QStringLiteral("/%1-%2").arg(n).arg(name);
+  return target;
+}
+
+bool moveFile(const QString& source, const QString& target) {
+  if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0) return true;
+  logLine(QStringLiteral("FileVersion: cannot move %1 to %2").arg(source, target));
+  return false;
 }
 
 // The versions folder of `name` made (never through a link); empty when it cannot be.
@@ -140,38 +146,55 @@ bool FileVersion::removeOtherVersionsOfItemAtURL(const QString& path, QString* e
 }
 
 int FileVersion::collectConflictCopies(const QString& documentsFolder) {
-  // Names first: a folder of thousands of documents is read without a stat per entry.
   QStringList copies;
-  if (DIR* dir = ::opendir(QFile::encodeName(documentsFolder).constData())) {
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string_view name(entry->d_name);
-      if (name.find("sync-conflict") == std::string_view::npos &&
-          name.find("conflicted copy") == std::string_view::npos)
-        continue;
-      const QString decoded = QFile::decodeName(entry->d_name);
-      if (!documentOfConflictCopy(decoded).isEmpty()) copies << decoded;
-    }
-    ::closedir(dir);
-  }
-  if (copies.isEmpty()) return 0;
+  for (const QString& name : conflictCopiesIn(documentsFolder))
+    if (!documentOfConflictCopy(name).isEmpty()) copies << name;
+  const QString root = QFileInfo(documentsFolder).absolutePath();
+  const QStringList orphaned = versionsOfMissingDocuments(root, documentsFolder);
+  if (copies.isEmpty() && orphaned.isEmpty()) return 0;
   // Another instance's scan may move the same copies: take turns on the folder.
   ProcessLock lock(documentsFolder);
-  const QString root = QFileInfo(documentsFolder).absolutePath();
+  // Versions whose document is gone are documents again: nothing else would ever show them.
+  for (const QString& name : orphaned) restoreVersionsAsDocuments(documentsFolder + QLatin1Char('/') + name);
   int moved = 0;
   for (const QString& name : copies) {
     const QString source = documentsFolder + QLatin1Char('/') + name;
     if (!isPlainFile(source)) continue;  // gone meanwhile, or a link
-    const QString folder = makeVersionsFolder(root, documentOfConflictCopy(name));
-    if (folder.isEmpty()) continue;
-    QString target = folder + QLatin1Char('/') + name;
-    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
-      target = folder + QStringLiteral("/%1-%2").arg(n).arg(name);
-    if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0)
-      ++moved;
-    else
-      logLine(QStringLiteral("FileVersion: cannot move %1 to %2").arg(source, target));
+    // A copy of no document is a document of its own, listed as any other.
+    const QString document = documentOfConflictCopy(name);
+    if (!isPlainFile(documentsFolder + QLatin1Char('/') + document)) continue;
+    const QString folder = makeVersionsFolder(root, document);
+    if (!folder.isEmpty() && moveFile(source, freeNameIn(folder, name))) ++moved;
   }
   return moved;
+}
+
+QStringList FileVersion::versionsOfMissingDocuments(const QString& root, const QString& documentsFolder) {
+  QStringList missing;
+  const QString versions = root + QStringLiteral("/.versions");
+  bool exists;
+  if (!isRealFolderOrMissing(versions, &exists) || !exists) return missing;
+  for (const QString& name :
+       QDir(versions).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+    if (!name.endsWith(QLatin1String(kDocumentSuffix))) continue;
+    const QString document = documentsFolder + QLatin1Char('/') + name;
+    if (!QFileInfo::exists(document) && !QFileInfo(document).isSymLink()) missing << name;
+  }
+  return missing;
+}
+
+QStringList FileVersion::restoreVersionsAsDocuments(const QString& path) {
+  QStringList restored;
+  const QString documents = QFileInfo(path).absolutePath();
+  for (const FileVersionPtr& version : unresolvedConflictVersionsOfItemAtURL(path)) {
+    const QString name = QFileInfo(version->path()).fileName();
+    if (!name.endsWith(QLatin1String(kDocumentSuffix)) || name.startsWith(QLatin1Char('.'))) continue;
+    const QString target = freeNameIn(documents, name);
+    if (moveFile(version->path(), target)) restored << QFileInfo(target).fileName();
+  }
+  // What is left was settled already (or is no document): it goes with the document.
+  removeOtherVersionsOfItemAtURL(path, nullptr);
+  return restored;
 }
 
 bool FileVersion::replaceItemAtURL(const QString& target, QString* error) const {
@@ -202,6 +225,13 @@ bool FileVersion::replaceItemAtURL(const QString& target, QString* error) const 
   if (!granted) reason = QStringLiteral("%1 cannot be coordinated").arg(target);
   if (!written && error) *error = reason;
   return granted && written;
+}
+
+bool FileVersion::remove(QString* error) const {
+  QFile file(mPath);
+  if (file.remove() || !QFileInfo::exists(mPath)) return true;
+  if (error) *error = QStringLiteral("%1: %2").arg(mPath, file.errorString());
+  return false;
 }
 
 bool FileVersion::setResolved(bool resolved) {

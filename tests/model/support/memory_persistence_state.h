@@ -235,9 +235,9 @@ class ConflictResolvingMemoryState final : public MemoryPersistenceState, public
     ++conflictCalls;
     return nullptr;
   }
-  void handleConflictForProxy(const IdeaProxyPtr&, std::function<void(bool)> completion) override {
+  void handleConflictForProxy(const IdeaProxyPtr&, ConflictCompletion completion) override {
     ++conflictCalls;
-    completion(true);
+    completion(true, {});
   }
   int conflictCalls = 0;
 };

@@ -63,6 +63,7 @@ TEST(FileVersionTest, JunkInTheVersionsFolderIsIgnoredAndLinksAreNeverFollowed) 
 
   // A versions folder that is a link leads nowhere, and copies stay put rather than go there.
   QFile::link(elsewhere.path(), root.versions("linked.orrx"));
+  writeFile(root.doc("linked.orrx"), "mine");
   writeFile(root.doc("linked.sync-conflict-1.orrx"), "copy");
   EXPECT_TRUE(FileVersion::unresolvedConflictVersionsOfItemAtURL(root.doc("linked.orrx")).empty());
   EXPECT_EQ(FileVersion::collectConflictCopies(root.documents()), 0);
@@ -99,4 +100,33 @@ TEST(FileVersionTest, ReplaceResolveAndRemove) {
   EXPECT_FALSE(versions[0]->replaceItemAtURL(root.doc("plan.orrx"), &error));
   EXPECT_FALSE(error.isEmpty());
   EXPECT_EQ(readFile(root.doc("plan.orrx")), "theirs");
+}
+
+// The versions of a document that is gone (deleted here, or on another machine) are documents
+// again, under the names the sync tools gave them; settled ones go with the document.
+TEST(FileVersionTest, VersionsOfAGoneDocumentBecomeDocumentsAgain) {
+  Root root;
+  QDir().mkpath(root.versions("gone.orrx"));
+  writeFile(root.versions("gone.orrx") + "/gone (B's conflicted copy 2026-12-08).orrx", "from B");
+  writeFile(root.versions("gone.orrx") + "/gone.sync-conflict-1-C.orrx.resolved", "settled");
+  // Taken by a document since: the version takes the next free name.
+  writeFile(root.doc("kept.sync-conflict-1-C.orrx"), "a document already");
+  QDir().mkpath(root.versions("kept.orrx"));
+  writeFile(root.versions("kept.orrx") + "/kept.sync-conflict-1-C.orrx", "from C");
+  // A document still here keeps its versions.
+  writeFile(root.doc("here.orrx"), "mine");
+  QDir().mkpath(root.versions("here.orrx"));
+  writeFile(root.versions("here.orrx") + "/here (1).orrx", "theirs");
+
+  EXPECT_EQ(FileVersion::collectConflictCopies(root.documents()), 0);
+  EXPECT_EQ(QDir(root.documents()).entryList(QDir::Files),
+            QStringList({"2-kept.sync-conflict-1-C.orrx", "gone (B's conflicted copy 2026-12-08).orrx", "here.orrx",
+                         "kept.sync-conflict-1-C.orrx"}));
+  EXPECT_EQ(readFile(root.doc("2-kept.sync-conflict-1-C.orrx")), "from C");
+  EXPECT_EQ(readFile(root.doc("gone (B's conflicted copy 2026-12-08).orrx")), "from B");
+  EXPECT_FALSE(QFileInfo::exists(root.versions("gone.orrx")));
+  EXPECT_FALSE(QFileInfo::exists(root.versions("kept.orrx")));
+  EXPECT_EQ(FileVersion::unresolvedConflictVersionsOfItemAtURL(root.doc("here.orrx")).size(), 1u);
+  // The restored copy of a document that is gone is no version of anything: it stays.
+  EXPECT_EQ(FileVersion::collectConflictCopies(root.documents()), 0);
 }
