@@ -55,7 +55,7 @@ Telemetry::Telemetry() {
   mExecutionIdentifier = execution;
 
   mModel = TELApplicationIdentiferModel::create(mInstallID, [] { return TELAppIconUtility().applicationIcon(); });
-  mManager = TELSettingsOnboardingManager::create(mModel, TELPinnedCertificates());
+  mManager = TELSettingsOnboardingManager::create(mModel, &TELPinnedCertificates);
   mManager->setAdvertisingTokenSource([this] { return advertisingToken(); });
 }
 
