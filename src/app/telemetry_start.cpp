@@ -1,9 +1,11 @@
 #include "app/telemetry_start.h"
 
 #include "crash/crash_kit.h"
+#include "platform/core/launch_work.h"
 #include "platform/core/notification_center.h"
 #include "platform/core/quit_waiters.h"
 #include "platform/core/termination.h"
+#include "platform/ui/application.h"
 #include "platform/ui/modal_presenter.h"
 #include "platform/ui/web_view.h"
 #include "sdk/analytics/analytics.h"
@@ -65,6 +67,11 @@ void post(const char* name) { platform::NotificationCenter::defaultCenter().post
 std::shared_ptr<telemetry::CRKPermissionPresenter> makePermissionAlert() { return std::make_shared<PermissionAlert>(); }
 
 void startTelemetry() {
+  // Crash capture is in place when the start returns; what can wait (the analytics set-up and
+  // its old logs, earlier reports, the settings download, the table of loaded images) waits for
+  // the first window's frame instead of competing with it.
+  platform::holdLaunchWork();
+  platform::Application::shared().firstFrame().after(&platform::releaseLaunchWork);
   telemetry::CRKCrashReportingController::setPermissionPresenter(makePermissionAlert());
   telemetry::Telemetry::with({telemetry::CrashKit::sharedInstance(), telemetry::Analytics::kit()});
 }
@@ -94,6 +101,8 @@ int installTelemetryLifecycle() {
     QObject::connect(app, &QGuiApplication::applicationStateChanged, app, &postApplicationStateChange);
   }
   return platform::addQuitWaiter("telemetry", [] {
+    // A quit before the first frame: the engine records the termination behind its set-up.
+    platform::releaseLaunchWork();
     post("NSApplicationWillTerminateNotification");
     // Recording the termination takes a hold; the quit waits for it, but not for long.
     platform::waitUntilTerminationAllowed(std::chrono::milliseconds(kTerminationWaitMillis));

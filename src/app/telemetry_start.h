@@ -14,8 +14,9 @@ class CRKPermissionPresenter;
 
 namespace orrery {
 
-// Installs the permission alert, then starts the SDK with both kits. Raises the SDK's
-// exception for an invalid configuration.
+// Installs the permission alert, then starts the SDK with both kits: crashes are captured from
+// its return, and the SDK's deferrable work waits for the first frame (or the quit). Raises the
+// SDK's exception for an invalid configuration.
 void startTelemetry();
 
 // From now on every web view the program makes reports its pages' uncaught script errors to

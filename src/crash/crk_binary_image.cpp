@@ -13,6 +13,7 @@
 #include "crash/crk_log.h"
 #include "crash/crk_memory.h"
 #include "platform/core/dispatch.h"
+#include "platform/core/launch_work.h"
 #include "sdk/binary/elf_reader.h"
 #include "sdk/binary/mach_o_reader.h"
 
@@ -257,11 +258,10 @@ void CRKBinaryImageRecordSlice(bool loaded, const CRKBinaryImageDetails& details
   if (openedNow) CRKFileClose(&s->file);
 }
 
-void CRKBinaryImageInit() {
-  CRKBinaryImageStore* s = store();
-  CRKContext* c = CRKContextGet();
-  if (!s || !c) return;
-  // The images present now, gathered first: the loader's lock is held during the walk.
+namespace {
+
+// The images loaded now, the main program first; the loader's lock is held during the walk.
+std::vector<StartImage> loadedImages() {
   std::vector<StartImage> images;
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void* data) {
@@ -269,32 +269,70 @@ void CRKBinaryImageInit() {
         const bool mainProgram = list->empty();
         StartImage image;
         image.path = mainProgram ? executablePath() : std::string(info->dlpi_name ? info->dlpi_name : "");
-        const uint64_t header = headerOf(info);
-        if (mainProgram) {
-          if (CRKBinaryImageStore* st = store()) st->debugSlot = debugSlotOf(info);
-        }
-        if (!CRKBinaryImageFillDetails(reinterpret_cast<const void*>(header), info->dlpi_addr, nullptr, &image.details))
+        if (!CRKBinaryImageFillDetails(reinterpret_cast<const void*>(headerOf(info)), info->dlpi_addr, nullptr,
+                                       &image.details))
           return 0;
         list->push_back(std::move(image));
         return 0;
       },
       &images);
-  auto work = [s, c, &images] {
-    if (c->binaryImagesPath && !CRKUnlinkIfExists(c->binaryImagesPath)) {
-      CRKLogWarn("Unable to reset the binary image log file %s\n", CRKErrorText(errno));
-    }
-    if (!CRKFileInitWithPath(&s->file, c->binaryImagesPath, /*bufferEnabled=*/false)) {
-      CRKLogWarn("Error: Unable to open the binary image log file during init\n");
-    }
-    for (auto& image : images) {
-      image.details.path = image.path.empty() ? nullptr : image.path.c_str();
-      storeNode(true, image.details);
-      CRKBinaryImageRecordSlice(true, image.details);
-    }
-    CRKFileClose(&s->file);
-  };
-  // Written before start-up returns, so a crash right after it can be symbolicated.
-  if (platform::SerialQueue* queue = CRKBinaryImagesQueue()) {
+  return images;
+}
+
+// Finds where the loader keeps its link map and the main program's path: all a crash needs to
+// list the images itself.
+void findDebugSlot(CRKBinaryImageStore* s) {
+  s->mainProgramPath = CRKDupString(executablePath().c_str());
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        static_cast<CRKBinaryImageStore*>(data)->debugSlot = debugSlotOf(info);
+        return 1;  // the main program comes first
+      },
+      s);
+}
+
+void resetRecord(const CRKContext* c) {
+  if (c->binaryImagesPath && !CRKUnlinkIfExists(c->binaryImagesPath)) {
+    CRKLogWarn("Unable to reset the binary image log file %s\n", CRKErrorText(errno));
+  }
+}
+
+void storeAndRecord(CRKBinaryImageStore* s, const CRKContext* c, std::vector<StartImage>& images) {
+  if (!CRKFileInitWithPath(&s->file, c->binaryImagesPath, /*bufferEnabled=*/false)) {
+    CRKLogWarn("Error: Unable to open the binary image log file during init\n");
+  }
+  for (auto& image : images) {
+    image.details.path = image.path.empty() ? nullptr : image.path.c_str();
+    storeNode(true, image.details);
+    CRKBinaryImageRecordSlice(true, image.details);
+  }
+  CRKFileClose(&s->file);
+}
+
+}  // namespace
+
+void CRKBinaryImageInit() {
+  CRKBinaryImageStore* s = store();
+  CRKContext* c = CRKContextGet();
+  if (!s || !c) return;
+  findDebugSlot(s);
+  resetRecord(c);
+  platform::SerialQueue* queue = CRKBinaryImagesQueue();
+  if (queue && platform::isLaunchWorkHeld()) {
+    // Reading and recording every image takes milliseconds a launch does without: until the
+    // launch is over, a crash finds the images in the loader's link map itself.
+    platform::afterLaunch([queue, s, c] {
+      queue->async([s, c] {
+        std::vector<StartImage> images = loadedImages();
+        storeAndRecord(s, c, images);
+      });
+    });
+    return;
+  }
+  // Otherwise written before start-up returns, so a crash right after it can be symbolicated.
+  std::vector<StartImage> images = loadedImages();
+  auto work = [s, c, &images] { storeAndRecord(s, c, images); };
+  if (queue) {
     queue->sync(work);
   } else {
     work();
@@ -343,6 +381,7 @@ int CRKBinaryImageReconcile() {
       if (header != map.l_addr) continue;  // headers elsewhere are not walked blind
       const char* name = nullptr;
       if (map.l_name && !CRKReadString(map.l_name, &name, PATH_MAX)) name = nullptr;
+      if (count == 0 && (!name || !*name)) name = s->mainProgramPath;
       CRKBinaryImageDetails details;
       if (!CRKBinaryImageFillDetails(reinterpret_cast<const void*>(header), map.l_addr, name, &details)) continue;
       index = storeNode(true, details);

@@ -44,6 +44,8 @@ struct CRKBinaryImageStore {
   CRKFile file;
   // Where the main program's DT_DEBUG entry keeps the loader's r_debug address (0: none).
   uint64_t debugSlot = 0;
+  // The main program's path, which the link map leaves empty.
+  const char* mainProgramPath = nullptr;
   CRKBinaryImageNode nodes[kCRKBinaryImageNodeCount];
 };
 

@@ -16,6 +16,7 @@
 #include "crash/crk_settings.h"
 #include "crash/crk_signal.h"
 #include "crash/crk_user_logging.h"
+#include "platform/core/launch_work.h"
 #include "platform/core/notification_center.h"
 #include "sdk/core/console.h"
 #include "sdk/core/file_io.h"
@@ -266,13 +267,18 @@ bool CRKCrashReportingController::startWithProfilingMark(uint64_t profilingMark,
   auto fileManager = mFileManager;
   mQueue->addOperationWithBlock([fileManager] { fileManager->removeLegacyDirectories(); });
   mQueue->waitUntilAllOperationsAreFinished();
-  // The work the start hands to the queue (packaging earlier reports above all) begins once
-  // the start returned, instead of competing with the calling thread for the processor.
+  // The work the start hands to the queue (packaging and uploading earlier reports above all)
+  // begins once the start returned and the launch is over, instead of competing with the
+  // first window for the processor.
   mQueue->setSuspended(true);
   struct Resume {
-    OperationQueue& queue;
-    ~Resume() { queue.setSuspended(false); }
-  } resume{*mQueue};
+    std::weak_ptr<OperationQueue> queue;
+    ~Resume() {
+      platform::afterLaunch([queue = queue] {
+        if (auto work = queue.lock()) work->setSuspended(false);
+      });
+    }
+  } resume{mQueue};
   if (!mFileManager->prepareForNewLaunch()) return false;
   const bool urgent = checkForAndCreateLaunchMarker();
   const std::vector<std::string> earlier = mFileManager->activePathContents();

@@ -72,7 +72,7 @@ std::shared_ptr<CRKNetworkClient> CRKNetworkClient::create(std::shared_ptr<Opera
   client->mQueue = queue ? std::move(queue) : CRKURLSession::newDefaultDelegateQueue();
   client->mFileManager = std::move(fileManager);
   client->mDelegate = std::move(delegate);
-  client->mPinner = pinnedCertificates ? std::make_shared<TELCertificatePinner>(*pinnedCertificates) : pinner();
+  if (pinnedCertificates) client->mPinner = std::make_shared<TELCertificatePinner>(*pinnedCertificates);
   if (auto strong = client->mDelegate.lock()) client->mCanUseBackgroundSession = strong->networkClientCanUseBackgroundSessions(*client);
   if (!client->supportsBackgroundRequests() && isDebugEnabled())
     consoleLog("[CrashKit:Crash:Client] Background session uploading not supported, asynchronous uploading will be used");
@@ -85,6 +85,12 @@ CRKNetworkClient::~CRKNetworkClient() {
 
 std::shared_ptr<TELCertificatePinner> CRKNetworkClient::pinner() {
   return std::make_shared<TELCertificatePinner>(TELPinnedCertificates());
+}
+
+std::shared_ptr<TELCertificatePinner> CRKNetworkClient::certPinner() const {
+  std::lock_guard lock(mPinnerMutex);
+  if (!mPinner) mPinner = pinner();
+  return mPinner;
 }
 
 bool CRKNetworkClient::supportsBackgroundRequests() const {
@@ -173,7 +179,7 @@ void CRKNetworkClient::startImmediateUploadRequest(const URLRequest& request, co
   }
   // Its own session and delegate queue: the caller may be the work queue itself.
   auto own = CRKURLSession::sessionWithConfiguration(CRKURLSessionConfiguration::defaultSessionConfiguration(),
-                                                     std::make_shared<PinningDelegate>(mPinner),
+                                                     std::make_shared<PinningDelegate>(certPinner()),
                                                      CRKURLSession::newDefaultDelegateQueue());
   if (!own) return;
   auto outcome = std::make_shared<std::promise<std::optional<URLResponse>>>();
@@ -314,7 +320,7 @@ bool CRKNetworkClient::recordRefusal(const std::string& packagePath) {
 void CRKNetworkClient::URLSessionDidReceiveChallenge(CRKURLSession& session, const URLAuthenticationChallenge& challenge,
                                                      ChallengeCompletion completion) {
   // Every mode pins, debug included.
-  mPinner->handleChallenge(challenge, &session, completion);
+  certPinner()->handleChallenge(challenge, &session, completion);
 }
 
 void CRKNetworkClient::URLSessionDidBecomeInvalidWithError(CRKURLSession&, const OptionalError& error) {

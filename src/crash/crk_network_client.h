@@ -66,7 +66,8 @@ class CRKNetworkClient : public URLSessionDelegate, public std::enable_shared_fr
   // Made on first use; nothing while no session can be made.
   std::shared_ptr<CRKURLSession> session();
   const std::shared_ptr<OperationQueue>& operationQueue() const { return mQueue; }
-  const std::shared_ptr<TELCertificatePinner>& certPinner() const { return mPinner; }
+  // Made on first use: reading the built-in certificates waits until a report goes out.
+  std::shared_ptr<TELCertificatePinner> certPinner() const;
 
   void attemptToReconnectBackgroundSessionWithCompletionBlock(const std::function<void()>& block);
   void startUploadRequest(const URLRequest& request, const std::string& filePath, bool immediately);
@@ -99,7 +100,8 @@ class CRKNetworkClient : public URLSessionDelegate, public std::enable_shared_fr
   std::shared_ptr<OperationQueue> mQueue;
   std::shared_ptr<const CRKFileManager> mFileManager;
   std::weak_ptr<CRKNetworkClientDelegate> mDelegate;
-  std::shared_ptr<TELCertificatePinner> mPinner;
+  mutable std::mutex mPinnerMutex;
+  mutable std::shared_ptr<TELCertificatePinner> mPinner;  // guarded by mPinnerMutex
   bool mCanUseBackgroundSession = false;
   std::mutex mMutex;
   std::shared_ptr<CRKURLSession> mSession;

@@ -6,6 +6,7 @@
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "platform/ui/application.h"
+#include "sdk/analytics/ana_analytics_controller.h"
 #include "shell/screen_factory.h"
 #include "support/rerun_this_program.h"
 #include "ui_test_env.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -43,6 +45,11 @@ constexpr char kChild[] = "ORRERY_EARLY_CRASH_CHILD";
 
   ScreenFactory factory;
   factory.makeEditor = [](const std::shared_ptr<IdeaDocument>&, DocumentToken, const QString&) {
+    // What can wait for the first frame has not run: the analytics kit made no folders yet.
+    const std::string events = telemetry::ANAAnalyticsController::eventDirectoryForRootDirectory(
+        telemetry::ANAAnalyticsController::rootDirectory());
+    std::printf("analytics set up: %d\n", QFileInfo::exists(QString::fromStdString(events)) ? 1 : 0);
+    std::fflush(stdout);
     std::raise(SIGSEGV);
     return std::shared_ptr<BaseViewController>();
   };
@@ -82,6 +89,14 @@ TEST(EarlyCrash, ACrashWhileTheFirstWindowIsBuiltLeavesACrashRecord) {
   QFile record(records.front());
   ASSERT_TRUE(record.open(QIODevice::ReadOnly));
   EXPECT_TRUE(record.readAll().contains("\"signal\"")) << "the record names no signal";
+  EXPECT_NE(run.output.find("analytics set up: 0"), std::string::npos) << run.output;
+  // The crash listed the loaded images itself, the program under its own path among them.
+  QFile images(QFileInfo(records.front()).dir().filePath(QStringLiteral("binary_images.crkrecord")));
+  ASSERT_TRUE(images.open(QIODevice::ReadOnly)) << images.fileName().toStdString();
+  const QByteArray listed = images.readAll();
+  EXPECT_GT(listed.count("\"load\""), 10) << listed.toStdString();
+  EXPECT_TRUE(listed.contains(QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath().toUtf8()))
+      << listed.toStdString();
   // The child's home is its own; only its caches are left to remove.
   QDir(caches.captured(1)).removeRecursively();
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "platform/core/launch_work.h"
 #include "platform/core/notification_center.h"
 #include "sdk/analytics/ana_activity.h"
 #include "sdk/analytics/ana_cleanup_files_operation.h"
@@ -85,6 +86,12 @@ ANAAnalyticsController::~ANAAnalyticsController() {
 void ANAAnalyticsController::start() {
   ANARecordingArena::prepareSpares();
   mEventQueue = std::make_shared<OperationQueue>(kPrefix + ".EventQueue", 1);
+  // The set-up (folders, the previous run's metadata, old logs) and the events waiting behind
+  // it keep their order but begin once the launch is over, off the first window's way.
+  mEventQueue->setSuspended(true);
+  platform::afterLaunch([queue = std::weak_ptr<OperationQueue>(mEventQueue)] {
+    if (auto events = queue.lock()) events->setSuspended(false);
+  });
   auto& center = platform::NotificationCenter::defaultCenter();
   std::weak_ptr<ANAAnalyticsController> weak = weak_from_this();
   for (const char* name : kLifecycleNotifications) {

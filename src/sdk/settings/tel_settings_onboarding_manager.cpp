@@ -24,15 +24,34 @@ std::string describe(const Error& error) {
 
 std::shared_ptr<TELSettingsOnboardingManager> TELSettingsOnboardingManager::create(
     std::shared_ptr<TELApplicationIdentiferModel> appIdentifierModel, const CertificateList& pinnedCertificates) {
+  return create(std::move(appIdentifierModel), [pinnedCertificates] { return pinnedCertificates; });
+}
+
+std::shared_ptr<TELSettingsOnboardingManager> TELSettingsOnboardingManager::create(
+    std::shared_ptr<TELApplicationIdentiferModel> appIdentifierModel, CertificateSource pinnedCertificates) {
   std::shared_ptr<TELSettingsOnboardingManager> manager(new TELSettingsOnboardingManager());
   manager->mAppIdentifierModel = std::move(appIdentifierModel);
-  manager->mNetworkClient = TELNetworkClient::createWithQueue(nullptr, pinnedCertificates);
+  manager->mPinnedCertificates = std::move(pinnedCertificates);
   return manager;
 }
 
 TELSettingsOnboardingManager::~TELSettingsOnboardingManager() {
   // The session holds its client until it is invalidated.
   if (mNetworkClient) mNetworkClient->invalidateAndCancel();
+}
+
+std::shared_ptr<TELNetworkClient> TELSettingsOnboardingManager::networkClient() {
+  std::lock_guard lock(mClientMutex);
+  if (!mNetworkClient) {
+    mNetworkClient =
+        TELNetworkClient::createWithQueue(nullptr, mPinnedCertificates ? mPinnedCertificates() : CertificateList{});
+  }
+  return mNetworkClient;
+}
+
+std::shared_ptr<TELNetworkClient> TELSettingsOnboardingManager::madeNetworkClient() {
+  std::lock_guard lock(mClientMutex);
+  return mNetworkClient;
 }
 
 void TELSettingsOnboardingManager::beginSettingsAndOnboardingOperationsWithAPIKey(
@@ -61,17 +80,18 @@ void TELSettingsOnboardingManager::beginSettingsDownload() {
   }
   auto operation = TELDownloadAndSaveSettingsOperation::create(
       APIKey, weak_from_this(), settingsURL(), settingsDirectoryPath(), settingsPath(),
-      mAppIdentifierModel ? mAppIdentifierModel->installID() : std::string(), advertisingToken, mNetworkClient);
+      mAppIdentifierModel ? mAppIdentifierModel->installID() : std::string(), advertisingToken, networkClient());
   if (operation) operation->start();
 }
 
 void TELSettingsOnboardingManager::beginOnboarding(bool create, const std::string& endpointString) {
   std::shared_ptr<TELOnboardingOperation> previous, operation;
+  const std::shared_ptr<TELNetworkClient> client = networkClient();
   {
     std::lock_guard lock(mMutex);
     previous = std::move(mOnboardingOperation);
     operation = TELOnboardingOperation::create(weak_from_this(), create, mAPIKey, mKitVersionsByKitBundleIdentifier,
-                                               mAppIdentifierModel, endpointString, mNetworkClient);
+                                               mAppIdentifierModel, endpointString, client);
     mOnboardingOperation = operation;
   }
   if (previous) previous->cancel();
@@ -134,7 +154,7 @@ void TELSettingsOnboardingManager::setAdvertisingTokenSource(AdvertisingTokenSou
 }
 
 void TELSettingsOnboardingManager::finishNetworkingSession() {
-  if (mNetworkClient) mNetworkClient->invalidateAndCancel();
+  if (auto client = madeNetworkClient()) client->invalidateAndCancel();
 }
 
 void TELSettingsOnboardingManager::postSettingsDownloadCompletedNotification() {

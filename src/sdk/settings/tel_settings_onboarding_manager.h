@@ -30,9 +30,14 @@ class TELSettingsOnboardingManager : public TELDownloadAndSaveSettingsOperationD
   using KitVersions = std::map<std::string, std::string>;
   using AdvertisingTokenSource = std::function<std::optional<std::string>()>;
 
-  // The network client trusts only `pinnedCertificates`.
+  using CertificateSource = std::function<CertificateList()>;
+
+  // The network client trusts only `pinnedCertificates`. It is made at its first request, so
+  // reading the certificates waits until then.
   static std::shared_ptr<TELSettingsOnboardingManager> create(
       std::shared_ptr<TELApplicationIdentiferModel> appIdentifierModel, const CertificateList& pinnedCertificates);
+  static std::shared_ptr<TELSettingsOnboardingManager> create(
+      std::shared_ptr<TELApplicationIdentiferModel> appIdentifierModel, CertificateSource pinnedCertificates);
   ~TELSettingsOnboardingManager() override;
 
   void beginSettingsAndOnboardingOperationsWithAPIKey(const std::optional<std::string>& APIKey,
@@ -57,7 +62,8 @@ class TELSettingsOnboardingManager : public TELDownloadAndSaveSettingsOperationD
   void finishNetworkingSession();
   void postSettingsDownloadCompletedNotification();
 
-  const std::shared_ptr<TELNetworkClient>& networkClient() const { return mNetworkClient; }
+  // Made on first use.
+  std::shared_ptr<TELNetworkClient> networkClient();
 
   void operationDidDownloadAndSaveSettingsWithError(TELDownloadAndSaveSettingsOperation& operation,
                                                     const OptionalError& error) override;
@@ -70,6 +76,8 @@ class TELSettingsOnboardingManager : public TELDownloadAndSaveSettingsOperationD
   TELSettingsOnboardingManager() = default;
   // Marks the run as having tried onboarding, then sends the request.
   void startOnboardingOnce(bool create);
+  // The client if it was made, else none.
+  std::shared_ptr<TELNetworkClient> madeNetworkClient();
 
   mutable std::mutex mMutex;  // guards the values below
   bool mHasAttemptedAppConfigure = false;
@@ -79,6 +87,8 @@ class TELSettingsOnboardingManager : public TELDownloadAndSaveSettingsOperationD
   std::optional<std::string> mAPIKey;
   KitVersions mKitVersionsByKitBundleIdentifier;
   AdvertisingTokenSource mAdvertisingTokenSource;
+  std::mutex mClientMutex;  // guards the two below
+  CertificateSource mPinnedCertificates;
   std::shared_ptr<TELNetworkClient> mNetworkClient;
 };
 

@@ -12,6 +12,7 @@
 #include "sdk/startup/tel_configuration.h"
 
 #include "platform/core/dispatch.h"
+#include "platform/core/launch_work.h"
 
 #include <algorithm>
 #include <atomic>
@@ -54,7 +55,7 @@ Telemetry::Telemetry() {
   mExecutionIdentifier = execution;
 
   mModel = TELApplicationIdentiferModel::create(mInstallID, [] { return TELAppIconUtility().applicationIcon(); });
-  mManager = TELSettingsOnboardingManager::create(mModel, TELPinnedCertificates());
+  mManager = TELSettingsOnboardingManager::create(mModel, &TELPinnedCertificates);
   mManager->setAdvertisingTokenSource([this] { return advertisingToken(); });
 }
 
@@ -74,7 +75,8 @@ Telemetry& Telemetry::with(const std::vector<TELKitArgument>& kits) {
     sdk.mKitClasses = classes;
   }
   for (const TELKitClass* kitClass : classes) TELKitRegistry::initializeKit(*kitClass);
-  sdk.onboardAppAndDownloadSettings();
+  // Kits read the previous run's settings at their start; the new ones can wait for the launch.
+  platform::afterLaunch([&sdk] { sdk.onboardAppAndDownloadSettings(); });
   return sdk;
 }
 

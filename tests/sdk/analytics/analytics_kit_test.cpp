@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
 #include <set>
 #include <thread>
 
 #include "analytics/analytics_test_support.h"
+#include "platform/core/launch_work.h"
 #include "sdk/analytics/ana_logger.h"
 #include "sdk/analytics/analytics.h"
 
@@ -74,6 +76,27 @@ TEST_F(AnalyticsKitTest, EarlyEventsAreDroppedAndTheKitStartsOnce) {
   for (const auto& [name, payload] : loggedLines()) names.insert(name);
   EXPECT_EQ(names.count("custom"), 0u);
   EXPECT_EQ(names.count("app_launched"), 1u);
+}
+
+// While a launch holds its deferrable work the kit takes events but neither makes its folders
+// nor writes; once the launch is over it sets up and writes the events in the order they came.
+TEST_F(AnalyticsKitTest, DuringALaunchTheSetUpWaitsAndTheEventsKeepTheirOrder) {
+  platform::holdLaunchWork();
+  kit->startWithBetaToken(std::nullopt);
+  Analytics::logCustomEventWithName("during the launch");
+  // Work queued behind the set-up: it must not run (within a bound) before the release.
+  std::promise<void> behind;
+  kit->analyticsController()->eventQueue()->addOperationWithBlock([&] { behind.set_value(); });
+  const bool ranDuringTheLaunch = behind.get_future().wait_for(std::chrono::milliseconds(300)) ==
+                                  std::future_status::ready;
+  EXPECT_FALSE(ranDuringTheLaunch);
+  EXPECT_FALSE(test::exists(events())) << "the set-up ran during the launch";
+  platform::releaseLaunchWork();
+  Analytics::logCustomEventWithName("after the launch");
+  std::vector<std::string> order;
+  for (const auto& [name, payload] : loggedLines())
+    order.push_back(name == "custom" ? payload.value("custom_type", "") : name);
+  EXPECT_EQ(order, (std::vector<std::string>{"metadata", "app_launched", "during the launch", "after the launch"}));
 }
 
 TEST_F(AnalyticsKitTest, EachOperationRecordsItsType) {
