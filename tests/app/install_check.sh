@@ -127,8 +127,9 @@ done
 kill -TERM "$pid"
 wait "$pid" || fail "the installed program ended with $? on SIGTERM"
 pid=""
-# The terminal is told nothing of the reporting kits' start.
-! grep -E '^\[(CrashKit|Telemetry)\]' "$stage/start.err" || fail "the start wrote the kits' notes to the terminal"
+# A start and a clean quit tell the terminal nothing (the offscreen platform's own notes aside).
+said=$(grep -v -E '^This plugin does not support' "$stage/start.err" || true)
+[ -z "$said" ] || fail "the start and quit wrote to the terminal: $said"
 # A clean exit leaves neither its lock and socket nor a private temporary folder.
 left=$(cd "$home" && find runtime tmp -mindepth 1)
 [ -z "$left" ] || fail "left behind after a clean exit: $left"
