@@ -1,9 +1,11 @@
 #include "sdk/analytics/ana_compress_log_operation.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -42,16 +44,20 @@ bool ANACompressLogOperation::compressInto(const std::string& temporaryPath) {
     ::close(in);
     return false;
   }
+  // A line a killed writer left unfinished is no event: it stays out of the package.
+  struct stat st {};
+  off_t left = ::fstat(in, &st) == 0 ? ANAFileUtils::wholeLinesLength(in, st.st_size) : 0;
   bool ok = true;
   std::vector<char> buffer(kChunkSize);
-  for (;;) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
+  while (left > 0) {
+    ssize_t n = ::read(in, buffer.data(), static_cast<size_t>(std::min<off_t>(left, static_cast<off_t>(buffer.size()))));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ok = false;
       break;
     }
     if (n == 0) break;
+    left -= n;
     if (gzwrite(gz, buffer.data(), static_cast<unsigned>(n)) != n) {
       ok = false;
       break;

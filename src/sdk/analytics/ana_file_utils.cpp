@@ -35,6 +35,22 @@ std::set<std::string> ANAFileUtils::filesWithExtension(const std::string& extens
   return matching;
 }
 
+off_t ANAFileUtils::wholeLinesLength(int fd, off_t size) {
+  char last = '\n';
+  if (size == 0 || (::pread(fd, &last, 1, size - 1) == 1 && last == '\n')) return size;
+  char buffer[4096];
+  off_t end = size;
+  while (end > 0) {
+    const off_t start = end > static_cast<off_t>(sizeof buffer) ? end - static_cast<off_t>(sizeof buffer) : 0;
+    const ssize_t n = ::pread(fd, buffer, static_cast<size_t>(end - start), start);
+    if (n != end - start) return size;
+    for (ssize_t i = n - 1; i >= 0; --i)
+      if (buffer[i] == '\n') return start + i + 1;
+    end = start;
+  }
+  return 0;
+}
+
 uint64_t ANAFileUtils::fileSizeAtURL(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <set>
+#include <sys/types.h>
 #include <string>
 
 namespace telemetry {
@@ -22,6 +23,9 @@ class ANAFileUtils {
   static std::set<std::string> filesWithExtension(const std::string& extension, const std::string& directory);
   // 0 when the file cannot be examined.
   static uint64_t fileSizeAtURL(const std::string& path);
+  // Where the last whole line of an open log of `size` bytes ends: a writer killed in the
+  // middle of a line leaves its start behind, which is no event. `size` when it cannot be read.
+  static off_t wholeLinesLength(int fd, off_t size);
   // Stage files are written once, so their modification time is their creation time.
   static Time fileCreatedDateAtURL(const std::string& path, Time fallback);
 

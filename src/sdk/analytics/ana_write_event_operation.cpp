@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sdk/analytics/ana_file_utils.h"
 #include "sdk/analytics/ana_logger.h"
 #include "sdk/analytics/ana_text.h"
 #include "sdk/core/json_text.h"
@@ -95,21 +96,9 @@ void ANAWriteEventOperation::main() {
 }
 
 off_t ANAWriteEventOperation::wholeLinesLength(int fd, off_t size) {
-  // A writer killed in the middle of a line leaves its start behind; the next line must not
-  // be glued to it.
-  char last = '\n';
-  if (size == 0 || (::pread(fd, &last, 1, size - 1) == 1 && last == '\n')) return size;
-  char buffer[4096];
-  off_t end = size;
-  off_t keep = 0;
-  while (end > 0 && keep == 0) {
-    off_t start = end > static_cast<off_t>(sizeof buffer) ? end - static_cast<off_t>(sizeof buffer) : 0;
-    ssize_t n = ::pread(fd, buffer, static_cast<size_t>(end - start), start);
-    if (n != end - start) return size;
-    for (ssize_t i = n - 1; i >= 0 && keep == 0; --i)
-      if (buffer[i] == '\n') keep = start + i + 1;
-    end = start;
-  }
+  // The next line must not be glued to what a killed writer left.
+  const off_t keep = ANAFileUtils::wholeLinesLength(fd, size);
+  if (keep == size) return size;
   ANALogger::sharedLogger().logWithLabel(kLabel, "Removing a partial line from %s", mLogFileUrl.c_str());
   return ::ftruncate(fd, keep) == 0 ? keep : size;
 }

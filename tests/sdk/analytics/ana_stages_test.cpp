@@ -86,16 +86,17 @@ std::set<std::string> namesIn(const std::string& folder) {
 
 }  // namespace
 
-TEST(AnalyticsStages, ALogBecomesAGzipFileAndThenAPackageThatReadBack) {
+TEST(AnalyticsStages, ALogsWholeLinesBecomeAGzipFileAndThenAPackageThatReadBack) {
   test::ScratchFolder folder;
   const std::string log = folder / "5F1C.log";
-  const std::string text = "1\tmetadata\t2\t{}\n2\tcustom\t2\t{}\n" + std::string(200000, 'e');  // several chunks
-  test::writeText(log, text);
+  // Several chunks of whole lines, then the start of a line a killed writer left.
+  const std::string text = "1\tmetadata\t2\t{}\n2\tcustom\t2\t{}\n" + std::string(200000, 'e') + "\n";
+  test::writeText(log, text + "3\tcustom\t9\t{\"cut\":");
   const std::string gz = ANACompressLogOperation::compressedURLForUncompressedURL(log);
   EXPECT_EQ(gz, folder / "5F1C.gz");
   ASSERT_TRUE(compress(log, gz));
   EXPECT_EQ(gunzipWithPython(gz), hexOf(text));
-  EXPECT_EQ(test::readText(log), text) << "compression keeps its input";
+  EXPECT_EQ(test::readText(log), text + "3\tcustom\t9\t{\"cut\":") << "compression keeps its input";
 
   const std::string boundary = "0A1B2C3D-BOUNDARY";
   const std::string packagePath = ANAPackageLogOperation::multipartURLForCompressedURL(gz, boundary);
@@ -116,6 +117,10 @@ TEST(AnalyticsStages, ALogBecomesAGzipFileAndThenAPackageThatReadBack) {
   test::writeText(empty, "");
   ASSERT_TRUE(compress(empty, folder / "empty.gz"));
   EXPECT_EQ(gunzipWithPython(folder / "empty.gz"), "") << "an empty log is a valid empty gzip stream";
+  const std::string cutOnly = folder / "cut.log";
+  test::writeText(cutOnly, "4\tcustom\t9\t{\"cut\":");
+  ASSERT_TRUE(compress(cutOnly, folder / "cut.gz"));
+  EXPECT_EQ(gunzipWithPython(folder / "cut.gz"), "") << "a log of one unfinished line holds no event";
 }
 
 TEST(AnalyticsStages, NothingToDoLeavesEverythingAsItWas) {
