@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QUuid>
@@ -57,6 +58,12 @@ class EngineRecorder final : public PersistenceStateDelegate {
     if (onFound) onFound();
   }
   int count(const QString& event) const { return int(events.count(event)); }
+  // The first status since the events were cleared: a listing may still arrive from a read
+  // that was under way.
+  QString firstStatus() const {
+    const QStringList statuses = events.filter(QRegularExpression(QStringLiteral("^status ")));
+    return statuses.isEmpty() ? QString() : statuses.first();
+  }
   QStringList found() const { return events.filter("found "); }
 
   QStringList events;
@@ -214,7 +221,7 @@ TEST_F(CloudModeTest, StartsWithFoundDocumentsThenTheIndexListAndReady) {
   CloudContainerFixture::writeFile(container.documentPath("notes.txt"), "not a document");
   start();
   ASSERT_TRUE(waitFor("status 5"));
-  EXPECT_EQ(recorder->events.first(), "status 4");
+  EXPECT_EQ(recorder->firstStatus(), "status 4");
   EXPECT_EQ(recorder->found(),
             QStringList({"found " + identifiers[0], "found " + identifiers[1], "found " + identifiers[2]}))
       << "once each, in name order; the index and other files are never reported";
@@ -290,7 +297,7 @@ TEST_F(CloudModeTest, IdentityAppearingAndChangingDrivesTheLookup) {
   ASSERT_TRUE(QDir().mkpath(container.root()));
   main.advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor("status 5"));
-  EXPECT_EQ(recorder->events.first(), "status 4");
+  EXPECT_EQ(recorder->firstStatus(), "status 4");
   EXPECT_EQ(mode->cloudDocumentsFolder(), container.documents());
 
   // Another account: unavailable, then the container is looked up again.
@@ -298,7 +305,7 @@ TEST_F(CloudModeTest, IdentityAppearingAndChangingDrivesTheLookup) {
   ASSERT_TRUE(container.setIdentity(QUuid::createUuid().toString()));
   main.advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor("status 4"));
-  EXPECT_EQ(recorder->events.first(), "status 1");
+  EXPECT_EQ(recorder->firstStatus(), "status 1");
 }
 
 // The account is the one the monitor read off the main thread; the mode never reads the
@@ -313,7 +320,7 @@ TEST_F(CloudModeTest, TheAccountFollowsWhatTheIdentityMonitorRead) {
   const bool followed = waitFor("status 4");
   platform::IdentityMonitor::setTokenReader({});
   ASSERT_TRUE(followed);
-  EXPECT_EQ(recorder->events.first(), "status 1");
+  EXPECT_EQ(recorder->firstStatus(), "status 1");
   EXPECT_EQ(CloudMode::currentCloudToken(), "account on the share");
 }
 
