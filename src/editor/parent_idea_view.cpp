@@ -71,7 +71,7 @@ ParentIdeaView::ParentIdeaView(const QString& text, ColorPtr color)
   QPainterPath mask;
   mask.addEllipse(disc);
   mContentView->layer()->setMaskPath(mask);
-  mLabel = std::make_shared<TextLabel>(defaultTextFrame());
+  mLabel = std::make_shared<ParentTitleLabel>(defaultTextFrame());
   updateLabel();
   mContentView->addSubview(mLabel);
   mAppearanceObserver.observe(GlobalsAppearanceSettingsChangedNotification, nullptr,

@@ -5,10 +5,10 @@
 // updated afterwards, except that the title follows text-size and contrast changes.
 // Main thread only.
 
+#include "editor/parent_title_label.h"
 #include "foundation/kit_image.h"
 #include "foundation/views/base_image_view.h"
 #include "foundation/views/base_view.h"
-#include "foundation/views/text_label.h"
 #include "model/color.h"
 #include "model/idea.h"
 #include "platform/core/notification_center.h"
@@ -39,7 +39,7 @@ class ParentIdeaView : public BaseView {
   const std::shared_ptr<BaseView>& contentView() const { return mContentView; }
   const std::shared_ptr<BaseImageView>& imageView() const { return mImageView; }
   // None for a picture parent.
-  const std::shared_ptr<TextLabel>& label() const { return mLabel; }
+  const std::shared_ptr<ParentTitleLabel>& label() const { return mLabel; }
   float radius() const { return mRadius; }
   // The bounding square of the disc, mostly outside the view's corner.
   QRectF discSquare() const;
@@ -57,7 +57,7 @@ class ParentIdeaView : public BaseView {
   ParentIdeaView();
   void updateLabel();
 
-  std::shared_ptr<TextLabel> mLabel;
+  std::shared_ptr<ParentTitleLabel> mLabel;
   float mRadius;
   QPointF mOrigin;
   QImage mImage;

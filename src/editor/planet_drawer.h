@@ -102,7 +102,7 @@ class PlanetDrawer {
   // Whether a point given relative to the disc centre lies on the (enlarged) note badge.
   bool hitsNote(const QPointF& point) const;
 
-  // The title as drawn: the whole text, or its beginning ending in an ellipsis.
+  // The title as drawn: the whole text, or the beginning that fills the lines that fit.
   QString shownTitle();
   // How many times the title was laid out (the cache's diagnostics).
   int titleLayoutCount() const { return mTitleLayoutCount; }

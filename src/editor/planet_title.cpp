@@ -58,53 +58,32 @@ PlanetTitle::PlanetTitle(const QString& text, float fontSize, float textRadius, 
   const double boxAscent = fontHeight > 0 ? size * metrics.ascent() / fontHeight : size;
   const double boxDescent = size - boxAscent;
 
-  // Lays `shown` out line by line; answers the width of the last line and where its text
-  // starts, for cutting it short.
-  double firstBaseline = 0, lastBaseline = 0, lastWidth = 0;
-  int lastStart = 0;
-  auto layOut = [&](const QString& shown) {
-    mLayout = std::make_unique<QTextLayout>(shown, font, const_cast<QPaintDevice*>(&referenceDevice()));
-    QTextOption option(Qt::AlignHCenter);
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    mLayout->setTextOption(option);
-    mLayout->setCacheEnabled(true);
-    mLineCount = 0;
-    int end = 0;
-    mLayout->beginLayout();
-    for (double y = top; y + size <= bottom + 1e-9; y += size + kLineGap) {
-      const double width = 2 * std::min(halfChord(t, y), halfChord(t, y + size));
-      if (width < 1) break;
-      QTextLine line = mLayout->createLine();
-      if (!line.isValid()) break;
-      line.setLineWidth(width);
-      const double baseline = y + boxAscent;
-      line.setPosition(QPointF(t - width / 2, baseline - line.ascent()));
-      if (mLineCount == 0) firstBaseline = baseline;
-      lastBaseline = baseline;
-      lastWidth = width;
-      lastStart = line.textStart();
-      end = line.textStart() + line.textLength();
-      ++mLineCount;
-    }
-    mLayout->endLayout();
-    return end;
-  };
-  const int end = layOut(text);
-  if (mLineCount == 0) return;
-  if (end < text.size() && !text.mid(end).trimmed().isEmpty()) {
-    // What does not fit ends the last line with an ellipsis, so the title never reads as whole.
-    // (Line breaks in the title end lines early; joined, the rest may fit after all.)
-    const QString rest = text.mid(lastStart).simplified();
-    QString last = rest;
-    if (metrics.horizontalAdvance(rest) > lastWidth - 1) {
-      last = metrics.elidedText(rest + QChar(0x2026), Qt::ElideRight, lastWidth - 1);
-      if (!last.endsWith(QChar(0x2026))) last = QString(QChar(0x2026));
-    }
-    mShown = text.left(lastStart) + last;
-    layOut(mShown);
-  } else {
-    mShown = text;
+  mLayout = std::make_unique<QTextLayout>(text, font, const_cast<QPaintDevice*>(&referenceDevice()));
+  QTextOption option(Qt::AlignHCenter);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  mLayout->setTextOption(option);
+  mLayout->setCacheEnabled(true);
+
+  // Lines go in from the top of the band while they fit; the rest of the title is not drawn.
+  double firstBaseline = 0, lastBaseline = 0;
+  int end = 0;
+  mLayout->beginLayout();
+  for (double y = top; y + size <= bottom + 1e-9; y += size + kLineGap) {
+    const double width = 2 * std::min(halfChord(t, y), halfChord(t, y + size));
+    if (width < 1) break;
+    QTextLine line = mLayout->createLine();
+    if (!line.isValid()) break;
+    line.setLineWidth(width);
+    const double baseline = y + boxAscent;
+    line.setPosition(QPointF(t - width / 2, baseline - line.ascent()));
+    if (mLineCount == 0) firstBaseline = baseline;
+    lastBaseline = baseline;
+    end = line.textStart() + line.textLength();
+    ++mLineCount;
   }
+  mLayout->endLayout();
+  if (mLineCount == 0) return;
+  mShown = text.left(end);
 
   // Heights measured upwards from the bottom chord.
   const double d = band.desiredCentre * t;

@@ -1,8 +1,7 @@
 #pragma once
 // A disc's title laid out line by line into the part of its text circle between two
 // horizontal chords: each line gets the width the circle leaves over its whole height,
-// centred; lines are fontSize tall and 2 points apart; what does not fit is cut off with an
-// ellipsis at the end of the last line. The
+// centred; lines are fontSize tall and 2 points apart; what does not fit is not drawn. The
 // block is then moved toward the disc centre. Coordinates are y-down text space, in which the
 // text circle of radius t has its centre at (t, t).
 
@@ -44,7 +43,7 @@ class PlanetTitle {
   PlanetTitle& operator=(const PlanetTitle&) = delete;
 
   int lineCount() const { return mLineCount; }
-  // The title as drawn: the whole text, or its beginning ending in an ellipsis.
+  // The title as drawn: the whole text, or the beginning that fills the lines that fit.
   const QString& shownText() const { return mShown; }
   // The vertical move (down positive) that brings the block toward the disc centre.
   double offset() const { return mOffset; }

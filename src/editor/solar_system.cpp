@@ -21,6 +21,9 @@ std::int64_t trueModulo(std::int64_t a, std::int64_t n) { return n > 0 ? ((a % n
 SolarSystem::SolarSystem(const QRectF& frame, const QString& docIdentifier)
     : BaseView(frame), mDocIdentifier(docIdentifier), mSolarRotationGestureRecognizer(this) {
   setFrame(frame);
+  // The parent disc's centre lies beyond the view's corner, and a drill or a crowded orbit can
+  // carry discs past its edges: none of it may cover the top bar or the dock beside the view.
+  layer()->setMasksToBounds(true);
   mNoteHoverUtility = std::make_unique<NoteHoverUtility>(this);
   mRadius = static_cast<float>(normal_mode_radius());
   mOrbitLayer = SolarSystemLayer::layer();

@@ -77,9 +77,6 @@ class SolarSystem : public BaseView,
   double minRadius() const;
   double maxRadius() const;
   double radiusAllowing(std::int64_t count) const;
-  // The square a planet needs on the orbit, and how many planets stand at an even spacing on
-  // an orbit of this radius without one covering another (at least 6).
-  double planetFootprint() const;
   std::int64_t elementsFittingRadius(float radius) const;
 
   // Angle rules.

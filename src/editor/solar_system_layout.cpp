@@ -4,7 +4,6 @@
 
 #include "editor/solar_system.h"
 
-#include "editor/planet_drawer.h"
 #include "foundation/geometry.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -20,6 +19,7 @@ namespace {
 constexpr float kTwoPi = 2 * std::numbers::pi_v<float>;
 constexpr double kSmallSideLimit = 640;
 constexpr double kMaxRadiusShare = static_cast<double>(0.7f);
+constexpr double kFittingFactor = 0.800000011920929;
 constexpr std::int64_t kMinimumFitting = 6;
 constexpr float k343Degrees = 5.98647928f;
 constexpr double kSixDegrees = 0.10471975511965977;
@@ -46,15 +46,10 @@ double SolarSystem::maxRadius() const {
 
 double SolarSystem::radiusAllowing(std::int64_t count) const { return minRadius() / 6 * static_cast<double>(count); }
 
-double SolarSystem::planetFootprint() const { return 2.5 * PlanetDrawer::radiusForPlanetType(0) * scalingFactor(); }
-
 std::int64_t SolarSystem::elementsFittingRadius(float radius) const {
-  // Neighbours at an even spacing stand a chord 2 r sin(pi / n) apart; they fit while that
-  // chord leaves a planet's whole square between their centres.
-  const double share = planetFootprint() / (2.0 * radius);
-  if (!std::isfinite(share) || share <= 0 || share >= 1) return kMinimumFitting;
-  const double value = std::numbers::pi / std::asin(share);
-  return static_cast<std::int64_t>(std::floor(std::clamp(value + 1e-9, 0.0, 1e9)));
+  const double value = (radius - minRadius()) * 6 / minRadius() * kFittingFactor + 6;
+  if (!std::isfinite(value)) return kMinimumFitting;
+  return static_cast<std::int64_t>(std::trunc(std::clamp(value, -1e9, 1e9)));
 }
 
 float SolarSystem::normalAngleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const {
@@ -83,8 +78,7 @@ float SolarSystem::scaleAngleForElementAtIndex(std::int64_t index, std::int64_t 
 }
 
 float SolarSystem::angleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const {
-  // The pile is for planets that no longer fit on the orbit at the even spacing.
-  if (ideaViewCount() > elementsFittingRadius(mRadius)) return scaleAngleForElementAtIndex(index, count, offset);
+  if (radiusAllowing(ideaViewCount()) > mRadius) return scaleAngleForElementAtIndex(index, count, offset);
   return normalAngleForElementAtIndex(index, count, offset);
 }
 

@@ -83,25 +83,7 @@ void drawLine(QPainter& painter, const QString& text, const QFont& font, const Q
   painter.restore();
 }
 
-// The relative luminance of a colour on the screen, 0 for black to 1 for white.
-double relativeLuminance(const QColor& color) {
-  auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-  return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
-}
-
 }  // namespace
-
-double HomePlanetLayer::contrastRatio(const QColor& a, const QColor& b) {
-  const double la = relativeLuminance(a), lb = relativeLuminance(b);
-  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-QColor HomePlanetLayer::captionColorOn(const QColor& disc) {
-  // Black or white, whichever reads better on the disc: a dark caption on a dark colour could
-  // not be read, and the mid colours of the themes leave no room for a grey.
-  const QColor dark(Qt::black), light(Qt::white);
-  return contrastRatio(dark, disc) >= contrastRatio(light, disc) ? dark : light;
-}
 
 HomePlanetLayer::HomePlanetLayer() {
   setOpaque(false);
@@ -137,7 +119,11 @@ void HomePlanetLayer::updateWithProxy(IdeaProxyPtr proxy) {
     mUserImage = KitImage();
     mText = p ? p->text().left(kMaxTitleLength) : QString();
     mIconImage = p ? p->iconImage() : nullptr;
-    mLabelTextColor = captionColorOn(p && p->color() ? p->color()->uiColor() : Globals::colorLightGray());
+    RGBAValues rgb;
+    if (p && p->color()) rgb = p->color()->rgba();
+    const double luma = 0.114 * rgb.b + 0.587 * rgb.g + 0.299 * rgb.r;
+    const float white = luma < 128 ? 0.2f : 0.35f;
+    mLabelTextColor = QColor::fromRgbF(white, white, white, 1.0f);
   }
   if (p && p->hasWebLink()) {
     if (mWebLinkIndicatorImage.isNull()) mWebLinkIndicatorImage = imageext::deviceImageNamed(QStringLiteral("web_link_icon"));

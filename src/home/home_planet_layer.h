@@ -35,9 +35,6 @@ class HomePlanetLayer : public BaseLayer {
   const QString& text() const { return mText; }
   bool showsPicture() const { return !mUserImage.isNull(); }
   const QColor& labelTextColor() const { return mLabelTextColor; }
-  // The caption colour on a disc of that colour, and the contrast ratio of two colours (1 to 21).
-  static QColor captionColorOn(const QColor& disc);
-  static double contrastRatio(const QColor& a, const QColor& b);
   const QColor& textColor() const { return mTextColor; }
   float fontSize() const { return mFontSize; }
   float sliderPercentage() const { return mSliderPercentage; }

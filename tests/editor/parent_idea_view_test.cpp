@@ -1,6 +1,9 @@
 #include "editor/parent_idea_view.h"
+#include "editor/planet_title.h"
 #include "editor_test_support.h"
 #include "platform/services/font_catalog.h"
+
+#include <QFontMetricsF>
 
 #include <gtest/gtest.h>
 
@@ -117,4 +120,50 @@ TEST(ParentIdea, HitsAnywhereInItsSquare) {
     EXPECT_EQ(root->hitTest(p), view.get()) << p.x() << "," << p.y();
   EXPECT_EQ(root->hitTest(QPointF(121, 60)), root.get());
   EXPECT_FALSE(view->snapshot().isNull()) << "no colour tints the artwork black";
+}
+
+TEST(ParentIdea, ATitleShowsTheWholeLinesThatFitAndNoEllipsis) {
+  editortest::AppearanceScope restore;
+  const QString longTitle = QStringLiteral("A long parent title that runs on past the lines its corner has room for");
+  const QString longWord = QStringLiteral("Supercalifragilisticexpialidociously");
+  const struct {
+    int factor;
+    QString title;
+    bool whole;
+  } cases[] = {
+      {4, QStringLiteral("Thoughts"), true},
+      {4, QStringLiteral("Japan and the cities we want to see"), true},
+      {4, longTitle, false},
+      {7, longTitle, false},
+      {3, longWord + QLatin1Char(' ') + longWord, false},
+      {4, QStringLiteral("one\ntwo\nthree\nfour\nfive"), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title.toStdString());
+    Globals::changeFontSizeFactor(c.factor);
+    ParentIdeaView view(c.title, editortest::themeColor(false));
+    const QStringList lines = view.label()->shownLines();
+    ASSERT_FALSE(lines.isEmpty());
+    const QString shown = lines.join(QLatin1Char(' '));
+    EXPECT_FALSE(shown.contains(QChar(0x2026)));
+    auto squeezed = [](QString text) { return text.simplified().remove(QLatin1Char(' ')); };
+    if (c.whole) {
+      EXPECT_EQ(squeezed(shown), squeezed(c.title));
+    } else {
+      EXPECT_TRUE(squeezed(c.title).startsWith(squeezed(shown))) << "shown: " << shown.toStdString();
+      EXPECT_LT(squeezed(shown).size(), squeezed(c.title).size());
+    }
+    // Drawn: nothing below the last whole line, nothing outside the label's frame.
+    const QImage withTitle = view.snapshot();
+    view.label()->setHidden(true);
+    const QImage disc = view.snapshot();
+    const QRect ink = editortest::differenceBox(disc, withTitle, 40);
+    ASSERT_FALSE(ink.isEmpty());
+    const QRectF frame = ParentIdeaView::defaultTextFrame();
+    const double lineHeight = QFontMetricsF(view.label()->font(), &PlanetTitle::referenceDevice()).height();
+    EXPECT_GE(ink.left(), frame.left());
+    EXPECT_LE(ink.right(), frame.right());
+    EXPECT_GE(ink.top(), frame.top());
+    EXPECT_LE(ink.bottom(), frame.top() + lines.size() * lineHeight + 1) << lines.size() << " lines";
+  }
 }

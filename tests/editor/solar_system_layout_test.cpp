@@ -61,7 +61,7 @@ TEST(RadialLayout, OrbitRadiusGrowsFromTheSeventhPlanetUpToTheMaximum) {
     EXPECT_NEAR(centreDistance(s.planetCenter(i), sun), 280, 1.0) << "integral frames move centres by under a point";
 }
 
-TEST(RadialLayout, SmallViewsScaleByThreeQuartersAndLayThirteenPlanetsOutCompressed) {
+TEST(RadialLayout, SmallViewsScaleByThreeQuartersAndLayNinePlanetsOutCompressed) {
   Scene s(QSizeF(600, 800));
   s.fill(3);
   EXPECT_DOUBLE_EQ(s.view->scalingFactor(), 0.75);
@@ -73,31 +73,52 @@ TEST(RadialLayout, SmallViewsScaleByThreeQuartersAndLayThirteenPlanetsOutCompres
   for (int i = 3; i < 9; ++i) s.view->addIdea(idea(QStringLiteral("more")));
   EXPECT_DOUBLE_EQ(s.view->radiusAllowing(9), 227.25);
   EXPECT_NEAR(s.view->radius(), 210, 1e-3);
-  // Nine squares of 105 points still fit on an orbit of 210 at the even spacing; thirteen do not.
-  EXPECT_EQ(s.view->currentAngleForIdeaAtIndex(3), s.view->normalAngleForElementAtIndex(3, 9, s.view->currentAngle()));
-  for (int i = 9; i < 13; ++i) s.view->addIdea(idea(QStringLiteral("more")));
-  EXPECT_EQ(s.view->currentAngleForIdeaAtIndex(3), s.view->scaleAngleForElementAtIndex(3, 13, s.view->currentAngle()));
+  EXPECT_EQ(s.view->currentAngleForIdeaAtIndex(3), s.view->scaleAngleForElementAtIndex(3, 9, s.view->currentAngle()));
 }
 
-TEST(RadialLayout, PlanetsThatNoLongerFitStandInRunsAndAPile) {
-  Scene s;  // 1000 × 800: an orbit of 280 holds twelve squares of 140 at the even spacing
-  s.fill(14);
+TEST(RadialLayout, NinePlanetsInAThousandByEightHundredStandInRunsAndAPile) {
+  Scene s;
+  s.fill(9);
   s.view->setCurrentAngle(0);
   s.view->updateView();
-  std::vector<double> angles;
-  for (int i = 0; i < 14; ++i) {
-    angles.push_back(degrees(s.view->currentAngleForIdeaAtIndex(i)));
-    EXPECT_NEAR(standingAngle(s, i), angles.back(), 0.3) << "planet " << i << " on screen";
+  EXPECT_EQ(s.view->elementsFittingRadius(s.view->radius()), 7);
+  const double expected[] = {3, 54.4, 105.9, 157.3, 174.7, 179.6, 208.7, 260.1, 311.6};
+  for (int i = 0; i < 9; ++i) {
+    EXPECT_NEAR(degrees(s.view->currentAngleForIdeaAtIndex(i)), expected[i], 0.1) << "planet " << i;
+    EXPECT_NEAR(standingAngle(s, i), expected[i], 0.3) << "planet " << i << " on screen";
   }
-  EXPECT_NEAR(angles[0], 3, 0.1);
-  // The two planets that do not fit pile up just before 183°; the others run round the orbit
-  // at the spacing of twelve.
-  std::vector<double> run;
-  for (double a : angles)
-    if (!(a > 171.9 && a < 182.9)) run.push_back(a);
-  EXPECT_EQ(run.size(), 12u);
-  std::sort(run.begin(), run.end());
-  for (std::size_t k = 1; k < run.size(); ++k) EXPECT_NEAR(run[k] - run[k - 1], 30, 0.1) << "at " << run[k];
+}
+
+TEST(RadialLayout, TheFittingCountFollowsTheRadiusAndNeverFallsBelowSix) {
+  const struct {
+    QSizeF size;
+    float radius;
+    std::int64_t fitting;
+  } cases[] = {
+      {QSizeF(1000, 800), 202, 6},       {QSizeF(1000, 800), 280, 7},  {QSizeF(1000, 800), 300, 8},
+      {QSizeF(1000, 800), 340, 9},       {QSizeF(1000, 800), 606, 15}, {QSizeF(600, 800), 151.5f, 6},
+      {QSizeF(600, 800), 209.99998f, 7}, {QSizeF(600, 800), 100, 6},   {QSizeF(1000, 800), 0, 6},
+  };
+  for (const auto& c : cases) {
+    Scene s(c.size);
+    EXPECT_EQ(std::max<std::int64_t>(6, s.view->elementsFittingRadius(c.radius)), c.fitting)
+        << c.size.width() << " × " << c.size.height() << " at radius " << c.radius;
+  }
+}
+
+TEST(RadialEdits, InsertingIntoACrowdedOrbitLandsThePlanetInItsGap) {
+  // Nine planets in 1000 × 800 stand compressed; the tenth goes where the tapped adder was.
+  for (int after : {0, 2, 6, 8}) {
+    Scene s;
+    s.fill(9);
+    ASSERT_GT(s.view->radiusAllowing(9), s.view->radius()) << "laid out compressed";
+    const float gap = s.view->currentAngleForAdderAtIndex(after);
+    auto added = idea(QStringLiteral("new"));
+    s.view->insertIdea(added, after);
+    ASSERT_EQ(s.view->ideaViewAtIndex(after + 1)->ideaIdentifier(), added->identifier());
+    EXPECT_NEAR(Geometry::minimumAngleFrom(s.view->currentAngleForIdeaAtIndex(after + 1), gap), 0, 0.03)
+        << "after planet " << after << ", gap at " << degrees(gap) << "°";
+  }
 }
 
 TEST(RadialLayout, TheCompressedLayoutSkipsTheGapBeforeTheTurn) {
@@ -300,11 +321,10 @@ TEST(RadialLayout, OddSizesAndCrowdsNeverGiveNonFinitePlaces) {
   }
 }
 
-TEST(RadialLayout, NoTwoPlanetsCoverEachOtherWhileTheyFitOnTheOrbit) {
-  // The radial view below the top bar of the smallest window, of the default windows on a
-  // 1024 × 720 and a 1440 × 900 screen, and of a window filling that screen.
-  for (const QSizeF size : {QSizeF(520, 480), QSizeF(1024, 620), QSizeF(1172, 700), QSizeF(1440, 860)}) {
-    int checked = 0;
+TEST(RadialLayout, NoTwoDiscsOverlapWhileTheNormalLayoutApplies) {
+  // The radial view of the smallest window and of a 1440 × 900 screen (below the top bar).
+  for (const QSizeF size : {QSizeF(520, 480), QSizeF(1440, 860)}) {
+    int normalCounts = 0;
     for (int n = 0; n < 24; ++n) {
       Scene s(size);
       s.fill(n);
@@ -313,16 +333,14 @@ TEST(RadialLayout, NoTwoPlanetsCoverEachOtherWhileTheyFitOnTheOrbit) {
       s.root->addIdea(extra);
       s.view->addIdea(extra);
       const std::int64_t count = s.view->ideaViewCount();
-      // The square each planet is drawn in, and whether that many squares fit on the orbit.
-      const double side = s.view->ideaViewAtIndex(0)->bounds().width();
-      const double chord = 2 * s.view->radius() * std::sin(std::numbers::pi / static_cast<double>(count));
-      if (count > 1 && chord < side) continue;
-      ++checked;
+      if (s.view->radiusAllowing(count) > s.view->radius()) continue;  // the compressed layout
+      ++normalCounts;
+      const double diameter = 2 * s.view->ideaViewAtIndex(0)->planetDrawer()->scaledRadius();
       for (std::int64_t i = 0; i < count; ++i)
         for (std::int64_t j = i + 1; j < count; ++j)
-          EXPECT_GE(centreDistance(s.planetCenter(i), s.planetCenter(j)), side - 1)
+          EXPECT_GE(centreDistance(s.planetCenter(i), s.planetCenter(j)), diameter - 1)
               << count << " planets in " << size.width() << " × " << size.height() << ": " << i << " and " << j;
     }
-    EXPECT_GE(checked, 8) << "planets that fit were checked at " << size.width() << " × " << size.height();
+    EXPECT_GE(normalCounts, 6) << "the normal layout was checked at " << size.width() << " × " << size.height();
   }
 }

@@ -82,3 +82,32 @@ TEST(RadialPixels, AWholeScreenShowsDiscsWhereTheLayoutPutsThem) {
   const QPointF badge = withNote->frame().topLeft() + withNote->planetDrawer()->noteRect().center();
   EXPECT_GT(editortest::channelDistance(picture.pixelColor(badge.toPoint()), children[3]->color()->uiColor()), 40);
 }
+
+// The radial view stands below the top bar: the parent disc in its corner, whose centre lies
+// beyond it, and planets carried far out are cut at the view's edges.
+TEST(RadialPixels, NothingIsDrawnOutsideTheView) {
+  Scene s(QSizeF(1000, 800));
+  s.view->setFrame(QRectF(0, 60, 1000, 740));
+  s.fill(9, /*withParent=*/true);
+  s.view->setCurrentAngle(0.3f);
+  s.view->updateView();
+  // A planet carried past the top edge, as a drill frame can.
+  s.view->ideaViewAtIndex(0)->setPosition(QPointF(500, -20));
+  s.window().displayIfNeeded();
+  const QImage with = s.window().snapshot();
+  s.view->setHidden(true);
+  s.window().displayIfNeeded();
+  const QImage without = s.window().snapshot();
+  s.view->setHidden(false);
+  const double k = with.width() / 1000.0;
+  int above = 0, inside = 0;
+  for (int y = 0; y < with.height(); ++y)
+    for (int x = 0; x < with.width(); ++x) {
+      if (with.pixel(x, y) == without.pixel(x, y)) continue;
+      (y < 60 * k ? above : inside) += 1;
+    }
+  EXPECT_EQ(above, 0) << "pixels drawn over the top bar's place";
+  EXPECT_GT(inside, 1000) << "the view drew its discs";
+  EXPECT_NE(with.pixel(QPoint(10, 70) * k), without.pixel(QPoint(10, 70) * k)) << "the parent disc in the corner";
+  EXPECT_NE(with.pixel(QPoint(500, 62) * k), without.pixel(QPoint(500, 62) * k)) << "the planet's lower half";
+}

@@ -1,10 +1,10 @@
 #include "home_test_support.h"
+#include "editor/planet_title.h"
 #include "model/color_theme.h"
 #include "model/icon_image.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <numbers>
 #include <vector>
 
@@ -51,38 +51,48 @@ TEST(HomeTile, GaugeGrowsWithTheIdeaCountAndStaysWithinItsRange) {
   EXPECT_FALSE(isWhite(gaugePixel(image, 170)));
 }
 
-// The contrast ratio of two colours on the screen, 1 to 21.
-double contrast(const QColor& a, const QColor& b) {
-  auto luminance = [](const QColor& c) {
-    auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-  };
-  const double la = luminance(a), lb = luminance(b);
-  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+// The caption grey the tile's colour calls for, from the colour's 0 to 255 components.
+QColor captionGreyFor(const QColor& disc) {
+  const double luma = 0.114 * disc.blue() + 0.587 * disc.green() + 0.299 * disc.red();
+  const double white = luma < 128 ? 0.2 : 0.35;
+  return QColor::fromRgbF(white, white, white);
 }
 
-TEST(HomeTile, CaptionsReadOnEveryDiscColour) {
+TEST(HomeTile, CaptionsAreTheGreyOfTheDiscsLuma) {
   std::vector<QColor> discs = {QColor(255, 0, 0), QColor(255, 255, 128), QColor(20, 30, 80),
-                               QColor(0, 0, 0),   QColor(128, 128, 128), QColor(255, 255, 255)};
+                               QColor(0, 0, 0),   QColor(127, 128, 128), QColor(255, 255, 255)};
   for (const auto& theme : ColorTheme::standardThemes())
     for (const auto& color : theme->colors()) discs.push_back(color->uiColor());
+  int checked = 0;
   for (const QColor& disc : discs) {
+    const QColor grey = captionGreyFor(disc);
+    // On a disc close to the caption's own grey no pixel stands out to be measured.
+    if (channelDistance(disc, grey) < 60) continue;
     HomePlanetLayer tile(proxy("c", QString(), 3, disc));
     const QImage image = render(tile);
-    // The "CREATED" caption: the pixel that stands out most from the disc in its row band.
-    double best = 1;
+    // The "CREATED" caption: the pixel that stands out most from the disc in its row band is
+    // one the caption covers whole.
+    QColor ink = disc;
     for (int y = 132; y <= 142; ++y)
-      for (int x = 50; x <= 95; ++x) best = std::max(best, contrast(image.pixelColor(x, y), disc));
-    EXPECT_GE(best, 4.5) << "caption on " << disc.name().toStdString();
+      for (int x = 50; x <= 95; ++x)
+        if (channelDistance(image.pixelColor(x, y), disc) > channelDistance(ink, disc)) ink = image.pixelColor(x, y);
+    EXPECT_LT(channelDistance(ink, grey), 12)
+        << "caption " << ink.name().toStdString() << " on " << disc.name().toStdString();
+    ++checked;
   }
+  EXPECT_GE(checked, 8);
 }
 
-TEST(HomeTile, DiscColourAndGreyWithoutColour) {
+TEST(HomeTile, DiscColourCaptionColourByLumaAndGreyWithoutColour) {
   HomePlanetLayer red(proxy("r", QString(), 3, QColor(255, 0, 0)));
+  EXPECT_LT(channelDistance(red.labelTextColor(), QColor::fromRgbF(0.2f, 0.2f, 0.2f)), 3);
   const QImage image = render(red);
   EXPECT_EQ(image.pixelColor(static_cast<int>(kC), static_cast<int>(kC + 40)), QColor(255, 0, 0));
   EXPECT_EQ(image.pixelColor(2, 2).alpha(), 0) << "outside the disc";
   EXPECT_EQ(image.pixelColor(static_cast<int>(kC + 96), static_cast<int>(kC)).alpha(), 0);
+
+  HomePlanetLayer pale(proxy("p", QString(), 3, QColor(255, 255, 128)));
+  EXPECT_LT(channelDistance(pale.labelTextColor(), QColor::fromRgbF(0.35f, 0.35f, 0.35f)), 3);
 
   HomePlanetLayer none(proxy("n", QString(), 3, QColor()));
   const QColor grey = render(none).pixelColor(static_cast<int>(kC), static_cast<int>(kC + 40));
@@ -118,6 +128,24 @@ TEST(HomeTile, TitleSitsInItsBandAndLeavesTheIconSquareFree) {
   const QRect text = differenceBox(render(icon), render(both));
   ASSERT_FALSE(text.isEmpty());
   EXPECT_GE(text.top(), kC - 0.56 * 83 - 1) << "the band top drops below the icon";
+}
+
+TEST(HomeTile, ALongTitleShowsTheLinesThatFitTheBandAndNoEllipsis) {
+  const QString title = QStringLiteral("Holiday plans for the whole family with the grandparents, the cousins, the "
+                                       "dog and everything we still want to see before the summer is over");
+  // The tile's band: 0.72 of the text radius above the centre, 0.1 below it.
+  const PlanetTitle laid(title, HomePlanetLayer::fetchNewFontSize(), 83, PlanetTitle::Band{0.72, 0.1, 0.36});
+  ASSERT_GT(laid.lineCount(), 1);
+  EXPECT_FALSE(laid.shownText().contains(QChar(0x2026)));
+  EXPECT_TRUE(title.startsWith(laid.shownText().trimmed()));
+  EXPECT_LT(laid.shownText().trimmed().size(), title.size());
+
+  HomePlanetLayer plain(proxy("t", QString(), 3));
+  HomePlanetLayer titled(proxy("t", title, 3));
+  const QRect ink = differenceBox(render(plain), render(titled));
+  ASSERT_FALSE(ink.isEmpty());
+  EXPECT_GE(ink.top(), kC - 0.72 * 83 - 1);
+  EXPECT_LE(ink.bottom(), kC + 0.1 * 83 + 1) << "no line below the band";
 }
 
 TEST(HomeTile, PictureHidesTitleAndIconAndShowsTheWebMarkerOnlyThere) {

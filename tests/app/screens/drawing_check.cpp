@@ -1,7 +1,9 @@
 #include "drawing_check.h"
 
+#include "editor/parent_title_label.h"
 #include "editor/planet_drawer.h"
 #include "editor/planet_layer.h"
+#include "editor/solar_system.h"
 #include "foundation/views/text_view.h"
 #include "platform/ui/label_view.h"
 #include "platform/ui/layer.h"
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <vector>
 
 namespace screencheck {
@@ -56,6 +59,23 @@ bool wholeOrEllipsised(const QString& whole, const QString& shown) {
   return plain.startsWith(shown.chopped(1).simplified());
 }
 
+// Whether `shown` is the beginning of `whole` as a disc draws it: whole lines, no ellipsis.
+// Lines broken inside a word come together without the space between them.
+bool beginningInLines(const QString& whole, const QString& shown) {
+  auto squeezed = [](QString text) {
+    text.remove(QChar::LineSeparator);
+    return text.simplified().remove(QLatin1Char(' '));
+  };
+  return !shown.contains(kEllipsis) && squeezed(whole).startsWith(squeezed(shown));
+}
+
+// Radial views below `view`, the top one first.
+void collectRadialViews(platform::View& view, std::vector<orrery::SolarSystem*>& found) {
+  if (view.isHidden() || view.alphaValue() <= 0) return;
+  if (auto* radial = dynamic_cast<orrery::SolarSystem*>(&view)) found.push_back(radial);
+  for (const auto& child : view.subviews()) collectRadialViews(*child, found);
+}
+
 double luminance(QColor c) {
   auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
   return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
@@ -87,13 +107,63 @@ QStringList overlappingDiscs(platform::View& root) {
   return found;
 }
 
+QStringList overlapsOutsideThePile(platform::View& root) {
+  QStringList found;
+  std::vector<orrery::SolarSystem*> radials;
+  collectRadialViews(root, radials);
+  for (orrery::SolarSystem* radial : radials) {
+    if (!radial->centralView()) continue;
+    const std::int64_t count = radial->ideaViewCount();
+    const bool compressed = radial->radiusAllowing(count) > radial->radius();
+    const QPointF sun = radial->centralView()->frame().center();
+    auto angle = [&](QPointF p) {
+      const double a = std::atan2(p.y() - sun.y(), p.x() - sun.x()) * 180 / std::numbers::pi;
+      return a < 0 ? a + 360 : a;
+    };
+    auto inPile = [](double degrees) { return degrees > 171.5 && degrees < 183.5; };
+    for (std::int64_t i = 0; i < count; ++i)
+      for (std::int64_t j = i + 1; j < count; ++j) {
+        orrery::PlanetLayer& a = *radial->ideaViewAtIndex(i);
+        orrery::PlanetLayer& b = *radial->ideaViewAtIndex(j);
+        if (!a.planetDrawer() || !b.planetDrawer()) continue;
+        const QPointF d = a.position() - b.position();
+        const double apart = std::hypot(d.x(), d.y());
+        if (apart >= a.planetDrawer()->scaledRadius() + b.planetDrawer()->scaledRadius() - 1) continue;
+        const double angleA = angle(a.position()), angleB = angle(b.position());
+        if (compressed && (inPile(angleA) || inPile(angleB))) continue;
+        found << QStringLiteral("planets %1 at %2° and %3 at %4° of %5 (%6): centres %7 apart")
+                     .arg(i)
+                     .arg(angleA, 0, 'f', 1)
+                     .arg(j)
+                     .arg(angleB, 0, 'f', 1)
+                     .arg(count)
+                     .arg(compressed ? QStringLiteral("compressed") : QStringLiteral("even spacing"))
+                     .arg(apart, 0, 'f', 1);
+      }
+  }
+  return found;
+}
+
 QStringList cutTexts(platform::View& root) {
   QStringList found;
   std::vector<platform::View*> views;
   collectViews(root, views);
   for (platform::View* view : views) {
     const QRectF b = view->bounds();
-    if (auto* label = dynamic_cast<platform::LabelView*>(view)) {
+    if (auto* title = dynamic_cast<orrery::ParentTitleLabel*>(view)) {
+      const QStringList lines = title->shownLines();
+      const QFontMetricsF metrics(title->font());
+      if (!beginningInLines(title->text(), lines.join(QLatin1Char(' '))))
+        found << QStringLiteral("parent title \"%1\" shown as \"%2\"").arg(title->text(), lines.join(QLatin1Char('/')));
+      for (const QString& line : lines)
+        if (metrics.horizontalAdvance(line) > b.width() + 1)
+          found << QStringLiteral("parent title line \"%1\" wider than %2 points").arg(line).arg(b.width());
+      if (lines.size() * metrics.height() > b.height() + 1)
+        found << QStringLiteral("parent title \"%1\": %2 lines in %3 points")
+                     .arg(title->text())
+                     .arg(lines.size())
+                     .arg(b.height());
+    } else if (auto* label = dynamic_cast<platform::LabelView*>(view)) {
       const QString text = label->stringValue();
       if (text.trimmed().isEmpty()) continue;
       const QString shown = label->shownText().string();
@@ -118,7 +188,7 @@ QStringList cutTexts(platform::View& root) {
     orrery::PlanetDrawer* drawer = planet->planetDrawer();
     if (!drawer || drawer->text().trimmed().isEmpty()) continue;
     const QString shown = drawer->shownTitle();
-    if (!wholeOrEllipsised(drawer->text(), shown))
+    if (!beginningInLines(drawer->text(), shown))
       found << QStringLiteral("disc title \"%1\" shown as \"%2\"").arg(drawer->text(), shown);
   }
   return found;

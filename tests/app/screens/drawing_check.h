@@ -1,7 +1,8 @@
 #pragma once
 // What a user sees go wrong inside a window, beyond what the screen check looks for: discs
-// that cover each other, text cut off without an ellipsis, text too faint against what lies
-// behind it, and drawings that reach past their own view into their neighbours'.
+// that cover each other where the radial layout does not pile them, text cut off where it
+// should not be, text too faint against what lies behind it, and drawings that reach past
+// their own view into their neighbours'.
 
 #include "platform/ui/view.h"
 #include "platform/ui/window.h"
@@ -15,8 +16,14 @@ namespace screencheck {
 // Discs of the radial view's planets that overlap another planet's disc.
 QStringList overlappingDiscs(platform::View& root);
 
-// Texts shown cut off, across or down, without an ellipsis where they are cut: labels, text
-// views and disc titles below `root`.
+// Planets of a radial view below `root` that cover each other where its layout does not pile
+// them: at the even spacing none may, and in the compressed layout only pairs of which one
+// stands in the pile just before 183°.
+QStringList overlapsOutsideThePile(platform::View& root);
+
+// Texts shown cut off wrongly below `root`: a one-line label or text view cut without an
+// ellipsis; a disc title (orbit, sun, parent disc) that is not the beginning of its text in
+// whole lines, that ends in an ellipsis, or whose lines run past their room.
 QStringList cutTexts(platform::View& root);
 
 // How well a text reads: the contrast ratio between the median pixel of `area` (window
