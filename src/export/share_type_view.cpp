@@ -234,10 +234,11 @@ void ShareTypeView::handOffToMail(const QString& path) {
   auto* process = new QProcess();
   const QString folder = QFileInfo(path).absolutePath();
   auto fallBack = [folder, path]() {
-    // The user attaches the file by hand: say where it is, also when no folder opened.
+    // The user attaches the file by hand: say where it is, and no more about the folder than
+    // the desktop told.
     const bool opened = platform::openURL(QUrl::fromLocalFile(folder));
     platform::AlertRequest request;
-    request.messageText = QString::fromLatin1(opened ? kAttachNotice : kNoFolderNotice);
+    request.messageText = QString::fromLatin1(opened ? kFolderHandedNotice : kNoFolderNotice);
     request.informativeText = QDir::toNativeSeparators(path);
     platform::runModalAlert(request);
   };
