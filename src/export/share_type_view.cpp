@@ -8,6 +8,7 @@
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
 #include "foundation/logging.h"
+#include "foundation/views/kit_font.h"
 #include "foundation/views/spinning_progress_indicator.h"
 #include "foundation/views/text_view.h"
 #include "foundation/views/view_extensions.h"
@@ -73,7 +74,7 @@ std::shared_ptr<TextView> ShareTypeView::addDescriptionView(const QString& text)
   view->setTextColor(Globals::colorBlack());
   view->setLineSpacing(0);
   view->setLineHeightMultiple(1.0);
-  view->setFont(Globals::fontAvenirBook(16));
+  view->setFont(kitFont(Globals::fontAvenirBook(16), 16));
   view->setKern(0.6);
   view->setText(text);
   view->sizeToFitWidth(440);
@@ -95,7 +96,7 @@ std::shared_ptr<ButtonView> ShareTypeView::addCheckbox(bool on) {
 
 std::shared_ptr<TextView> ShareTypeView::addCheckboxExplanation(const QString& text) {
   auto view = std::make_shared<TextView>();
-  view->setFont(Globals::fontAvenirBook(16));
+  view->setFont(kitFont(Globals::fontAvenirBook(16), 16));
   view->setKern(-0.1);
   view->setText(text);
   view->sizeToFitWidth(300);

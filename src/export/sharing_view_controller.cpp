@@ -3,6 +3,7 @@
 #include "foundation/globals.h"
 #include "foundation/views/base_image_view.h"
 #include "foundation/views/colored_view.h"
+#include "foundation/views/kit_font.h"
 #include "foundation/views/text_label.h"
 #include "platform/ui/window.h"
 
@@ -24,7 +25,7 @@ TabItem::TabItem(const QImage& image, const QString& title, ShareType type) : mS
   addView(mIcon, 0, keepSize);
   mTitle = std::make_shared<TextLabel>();
   platform::TextAttributes attributes;
-  attributes.font = Globals::fontAvenirBook(20);
+  attributes.font = kitFont(Globals::fontAvenirBook(20), 20);
   attributes.color = Globals::colorGray46();
   attributes.kern = -0.1;
   platform::ParagraphStyle paragraph;
