@@ -96,17 +96,10 @@ void NoteRenderer::renderNote(std::int64_t number, const QString& note, const QS
   mCurrentLine += 14;
   drawFirstLine(*mCtx, QString::asprintf("%03lld", static_cast<long long>(number)), mNumberFont,
                 Globals::colorBlack(), /*width=*/0, QPointF(columnX(), columnTop() - mCurrentLine + 1));
-  if (!title.isEmpty()) {
-    // The whole title, line under line: its first line alone would read as the whole of it.
-    const auto lines = layOutText(title, mTitleFont, kTextWidth, mCtx->device());
-    const double firstY = lines->lineCount() > 0 ? lines->lineAt(0).y() : 0;
-    for (int i = 0; i < lines->lineCount(); ++i) {
-      const double below = lines->lineAt(i).y() - firstY;
-      drawLineAt(*mCtx, lines->lineAt(i), QPointF(columnX() + kTextLeftMargin, columnTop() - mCurrentLine - below),
-                 Globals::colorBlack());
-    }
-    if (lines->lineCount() > 1) mCurrentLine += lines->lineAt(lines->lineCount() - 1).y() - firstY;
-  }
+  // The first line alone, broken within the text width: the entry's room is fixed, so more
+  // lines would run past the column's foot.
+  drawFirstLine(*mCtx, title, mTitleFont, Globals::colorBlack(), kTextWidth,
+                QPointF(columnX() + kTextLeftMargin, columnTop() - mCurrentLine));
   mCurrentLine += 20;
 
   if (!note.isEmpty()) {

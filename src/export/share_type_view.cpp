@@ -8,6 +8,7 @@
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
 #include "foundation/logging.h"
+#include "foundation/views/kit_font.h"
 #include "foundation/views/spinning_progress_indicator.h"
 #include "foundation/views/text_view.h"
 #include "foundation/views/view_extensions.h"
@@ -73,7 +74,7 @@ std::shared_ptr<TextView> ShareTypeView::addDescriptionView(const QString& text)
   view->setTextColor(Globals::colorBlack());
   view->setLineSpacing(0);
   view->setLineHeightMultiple(1.0);
-  view->setFont(Globals::fontAvenirBook(16));
+  view->setFont(kitFont(Globals::fontAvenirBook(16), 16));
   view->setKern(0.6);
   view->setText(text);
   view->sizeToFitWidth(440);
@@ -95,7 +96,7 @@ std::shared_ptr<ButtonView> ShareTypeView::addCheckbox(bool on) {
 
 std::shared_ptr<TextView> ShareTypeView::addCheckboxExplanation(const QString& text) {
   auto view = std::make_shared<TextView>();
-  view->setFont(Globals::fontAvenirBook(16));
+  view->setFont(kitFont(Globals::fontAvenirBook(16), 16));
   view->setKern(-0.1);
   view->setText(text);
   view->sizeToFitWidth(300);
@@ -234,10 +235,11 @@ void ShareTypeView::handOffToMail(const QString& path) {
   auto* process = new QProcess();
   const QString folder = QFileInfo(path).absolutePath();
   auto fallBack = [folder, path]() {
-    // The user attaches the file by hand: say where it is, also when no folder opened.
+    // The user attaches the file by hand: say where it is, and no more about the folder than
+    // the desktop told.
     const bool opened = platform::openURL(QUrl::fromLocalFile(folder));
     platform::AlertRequest request;
-    request.messageText = QString::fromLatin1(opened ? kAttachNotice : kNoFolderNotice);
+    request.messageText = QString::fromLatin1(opened ? kFolderHandedNotice : kNoFolderNotice);
     request.informativeText = QDir::toNativeSeparators(path);
     platform::runModalAlert(request);
   };

@@ -72,9 +72,10 @@ class ShareTypeView : public BaseView,
 
   // The mail program's command, replaceable for tests.
   static QString& mailCommand();
-  // Said when no mail program took the file, with the file's path below.
-  static constexpr const char* kAttachNotice =
-      "No mail program opened. Attach the exported file from the opened folder:";
+  // Said when no mail program took the file, with the file's path below. The desktop's
+  // answer says only that a program was asked to open the folder, not that a window showed.
+  static constexpr const char* kFolderHandedNotice =
+      "No mail program opened. The exported file's folder was handed to the desktop to show. The file is here:";
   static constexpr const char* kNoFolderNotice = "No mail program or file manager opened. The exported file is here:";
 
  protected:

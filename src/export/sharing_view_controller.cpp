@@ -3,6 +3,7 @@
 #include "foundation/globals.h"
 #include "foundation/views/base_image_view.h"
 #include "foundation/views/colored_view.h"
+#include "foundation/views/kit_font.h"
 #include "foundation/views/text_label.h"
 #include "platform/ui/window.h"
 
@@ -24,7 +25,7 @@ TabItem::TabItem(const QImage& image, const QString& title, ShareType type) : mS
   addView(mIcon, 0, keepSize);
   mTitle = std::make_shared<TextLabel>();
   platform::TextAttributes attributes;
-  attributes.font = Globals::fontAvenirBook(20);
+  attributes.font = kitFont(Globals::fontAvenirBook(20), 20);
   attributes.color = Globals::colorGray46();
   attributes.kern = -0.1;
   platform::ParagraphStyle paragraph;
@@ -34,12 +35,6 @@ TabItem::TabItem(const QImage& image, const QString& title, ShareType type) : mS
   mTitle->setAttributedText(platform::AttributedString(title, attributes));
   mTitle->sizeToFit();
   addView(mTitle, 0, keepSize);
-  // A tab too narrow for the title beside its icon names itself in small type below it.
-  attributes.font = Globals::fontAvenirBook(kCompactTitleSize);
-  mCompactTitle = std::make_shared<TextLabel>();
-  mCompactTitle->setAttributedText(platform::AttributedString(title, attributes));
-  mCompactTitle->sizeToFit();
-  addView(mCompactTitle, 0, keepSize);
 }
 
 void TabItem::applyLayout() {
@@ -49,22 +44,13 @@ void TabItem::applyLayout() {
   // The leftmost tab keeps only its right white edge.
   mGrey->setFrame(mShareType == 0 ? QRectF(0, 0, b.width() - 1, b.height()) : b.adjusted(1, 0, -1, 0));
   QRectF icon = mIcon->frame();
+  // A tab too narrow for its title shows the icon alone, centred.
   const bool wide = b.width() >= kTitleMinWidth;
-  QRectF compact = mCompactTitle->frame();
-  const bool compactFits = !wide && compact.width() <= b.width() - 8;
-  if (wide) {
+  if (wide)
     icon.moveTopLeft(QPointF(10, b.height() / 2 - icon.height() / 2));
-  } else if (compactFits) {
-    // The icon and the small title below it, centred together.
-    const double gap = 6, top = b.center().y() - (icon.height() + gap + compact.height()) / 2;
-    icon.moveTopLeft(QPointF(b.center().x() - icon.width() / 2, std::round(top)));
-    compact.moveTopLeft(QPointF(b.center().x() - compact.width() / 2, icon.bottom() + gap));
-  } else {
+  else
     icon.moveCenter(b.center());
-  }
   mIcon->setFrame(icon);
-  mCompactTitle->setFrame(compact);
-  mCompactTitle->setAlphaValue(compactFits ? 1 : 0);
   mTitle->setAlphaValue(wide ? 1 : 0);
   QRectF title = mTitle->frame();
   title.moveTopLeft(QPointF(icon.right() + 10, b.height() / 2 - title.height() / 2));

@@ -25,7 +25,6 @@ class SharingViewController;
 class TabItem : public ButtonView {
  public:
   static constexpr double kTitleMinWidth = 162;
-  static constexpr double kCompactTitleSize = 13;
   TabItem(const QImage& image, const QString& title, ShareType type);
   ShareType shareType() const { return mShareType; }
   void applyLayout() override;
@@ -38,7 +37,6 @@ class TabItem : public ButtonView {
   std::shared_ptr<ColoredView> mGrey;
   std::shared_ptr<BaseImageView> mIcon;
   std::shared_ptr<TextLabel> mTitle;
-  std::shared_ptr<TextLabel> mCompactTitle;
 };
 
 class SharingViewControllerDelegate : public virtual platform::Trackable {

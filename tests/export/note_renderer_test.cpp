@@ -1,13 +1,22 @@
 #include "export/note_renderer.h"
 
+#include "export/mind_map_to_pdf.h"
+#include "export/printed_view.h"
+#include "export_test_support.h"
 #include "model/idea.h"
+#include "support/pdf_tools.h"
+#include "support/print_to_file.h"
 #include "support/recording_device.h"
 
 #include <QPainter>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <map>
 #include <set>
 
 namespace orrery {
@@ -148,27 +157,102 @@ TEST(NoteRenderer, LinksAreSkippedAndNumbersKeepTheirDigits) {
   EXPECT_EQ(small.numbers(0).front().text, "007");
 }
 
-TEST(NoteRenderer, ALongTitleIsShownWholeAboveItsNote) {
-  const QString title = "A title long enough to need three or four lines in its column of the notes page";
-  IdeaPtr root = Idea::createWithText("root");
-  IdeaPtr child = Idea::createWithText(title);
-  child->setNote("the note");
-  root->addIdea(child);
-  RecordingDelegate delegate(QSizeF(746, 1090));
-  render(delegate, *root);
-  ASSERT_EQ(delegate.pages.size(), 1u);
-  QStringList words;
-  double lowestTitleLine = 0, noteLine = 0;
-  for (const DrawnText& t : delegate.texts(0)) {
-    if (t.text == "the note") {
-      noteLine = t.origin.y();
-    } else if (t.text != "NOTES" && t.text != "001") {
-      words += t.text.split(' ', Qt::SkipEmptyParts);
-      lowestTitleLine = std::max(lowestTitleLine, t.origin.y());
+// A title of `length` characters made of numbered words ("t7w001 t7w002 …" for tag 7).
+QString longTitle(int tag, int length) {
+  QString title;
+  for (int word = 1; title.size() < length; ++word) title += QString("t%1w%2 ").arg(tag).arg(word, 3, 10, QChar('0'));
+  return title.left(length);
+}
+
+// Checks every word of the note pages against its column (the 240-point strip its left edge
+// stands in, below the 50-point header band) and the page's foot; answers the lines each title
+// word was drawn on, by title tag. The page's scale and place come from the first note page:
+// its entry numbers mark where the columns start and where the first entry's top is.
+std::map<int, std::set<int>> checkNotePages(const QString& pdf, QSizeF layout, const std::string& name) {
+  const auto words = testsupport::pdfWords(pdf);
+  static const QRegularExpression number("^\\d{3,}$");
+  std::set<double> lefts;
+  double firstTop = 1e9;
+  for (const auto& w : words)
+    if (w.page == 2 && number.match(w.text).hasMatch()) {
+      lefts.insert(w.xMin);
+      firstTop = std::min(firstTop, w.yMin);
     }
+  std::map<int, std::set<int>> titleLines;
+  if (lefts.size() < 2 || *lefts.rbegin() - *lefts.begin() < 100) {
+    ADD_FAILURE() << name << ": the first note page has fewer than two columns";
+    return titleLines;
   }
-  EXPECT_EQ(words.join(' '), title) << "every word of the title, in order";
-  EXPECT_GT(noteLine, lowestTitleLine + 12) << "the note starts below the title's last line";
+  const double left0 = *lefts.begin();
+  const double scale = *std::find_if(lefts.begin(), lefts.end(), [&](double x) { return x > left0 + 100; });
+  const double s = (scale - left0) / 240;
+  const int columns = int(layout.width() - 8) / 240;
+  for (const auto& w : words) {
+    if (w.page < 2 || w.text == "NOTES") continue;
+    const double left = 8 + (w.xMin - left0) / s, right = 8 + (w.xMax - left0) / s;
+    const double top = 50 + (w.yMin - firstTop) / s, bottom = 50 + (w.yMax - firstTop) / s;
+    const int column = int(std::floor((left - 8 + 0.5) / 240));
+    const std::string where = name + ": \"" + w.text.toStdString() + "\" on page " + std::to_string(w.page);
+    EXPECT_TRUE(column >= 0 && column < columns) << where;
+    EXPECT_LE(right, 8 + 240.0 * (column + 1)) << where << " reaches into the next column";
+    // A word's box is as tall as its font's ascent, a little above its ink.
+    EXPECT_GE(top, 50 - 4) << where << " rises into the header band";
+    EXPECT_LE(bottom, layout.height() + 0.5) << where << " runs past the foot of the page";
+    static const QRegularExpression titleWord("^t(\\d+)w\\d+$");
+    if (const auto m = titleWord.match(w.text); m.hasMatch())
+      titleLines[m.captured(1).toInt()].insert(int(std::lround(w.yMin)));
+  }
+  return titleLines;
+}
+
+TEST(NoteRenderer, ALongTitleShowsItsFirstLineOnlyAndEveryPageKeepsToItsColumns) {
+  // The long titles stand low in a column: after twelve entries, and at the foot of the last
+  // column, where a whole title would run off the page.
+  IdeaPtr root = Idea::createWithText("root");
+  std::map<int, QString> notes;
+  auto add = [&](const QString& title, int tag) {
+    IdeaPtr idea = Idea::createWithText(title);
+    notes[tag] = QString("Note %1").arg(tag) + QString(" and more words").repeated(12 + tag % 5) + QString(" last%1x").arg(tag);
+    idea->setNote(notes[tag]);
+    root->addIdea(idea);
+  };
+  add(longTitle(1, 2000), 1);
+  for (int tag = 2; tag <= 13; ++tag) add(QString("entry %1").arg(tag), tag);
+  add(longTitle(14, 400), 14);
+  for (int tag = 15; tag <= 40; ++tag) add(tag % 9 == 0 ? longTitle(tag, 2000) : QString("entry %1").arg(tag), tag);
+
+  QTemporaryDir dir;
+  struct Written {
+    std::string name;
+    QString pdf;
+    QSizeF layout;
+  };
+  std::vector<Written> written;
+  MindMapToPDF pdf(root, QDateTime());
+  pdf.setShowNotes(true);
+  ASSERT_TRUE(pdf.writePDFNow(dir.filePath("notes.pdf"))->isOK());
+  written.push_back({"PDF", dir.filePath("notes.pdf"), QSizeF(746, 1090)});
+  for (const auto orientation : {QPageLayout::Portrait, QPageLayout::Landscape}) {
+    const QString file = dir.filePath(QString("printed%1.pdf").arg(int(orientation)));
+    uitest::PresenterScope presenter;
+    PrintedView view(root, QDateTime());
+    presenter->printAnswers.push_back(testsupport::printToPdfFile(file, orientation));
+    platform::PrintOperation operation(view);
+    ASSERT_EQ(operation.runOperation(), platform::PrintOperation::Outcome::Printed);
+    written.push_back(
+        {orientation == QPageLayout::Portrait ? "printed portrait" : "printed landscape", file, view.layoutArea()});
+  }
+  for (const Written& w : written) {
+    const std::map<int, std::set<int>> titleLines = checkNotePages(w.pdf, w.layout, w.name);
+    for (const int tag : {1, 14, 18, 27, 36}) {
+      ASSERT_TRUE(titleLines.count(tag)) << w.name << ": title " << tag << " is missing";
+      EXPECT_EQ(titleLines.at(tag).size(), 1u) << w.name << ": title " << tag << " shows more than its first line";
+    }
+    // Every note after a long title is still there to its last word.
+    const QString text = testsupport::pdfText(w.pdf);
+    for (const auto& [tag, note] : notes)
+      EXPECT_TRUE(text.contains(QString("last%1x").arg(tag))) << w.name << ": note " << tag;
+  }
 }
 
 TEST(NoteRenderer, AMapWithoutNotesBeginsNoPage) {

@@ -472,18 +472,22 @@ TEST(ShareMail, EachHandOffGetsAFolderOfItsOwn) {
   EXPECT_EQ(QDir(PersistenceController::volatileFolder()).entryList(QDir::Files), volatileBefore);
 }
 
-TEST(ShareMail, WithoutAWorkingMailProgramTheNoticeSaysWhatOpenedAndWhereTheFileIs) {
+TEST(ShareMail, WithoutAWorkingMailProgramTheNoticeSaysWhereTheFileIsAndOnlyWhatTheDesktopTold) {
   QTemporaryDir dir;
   struct Case {
     QString command;
     bool folderOpens;
-    const char* notice;
+    QString notice;
   };
+  // A desktop that takes the folder may hand it to any program: no folder window is promised.
+  const QString handed = QStringLiteral(
+      "No mail program opened. The exported file's folder was handed to the desktop to show. The file is here:");
+  const QString refused = QStringLiteral("No mail program or file manager opened. The exported file is here:");
   const Case cases[] = {
-      {fakeMailer(dir, 3), true, ShareTypeView::kAttachNotice},
-      {dir.filePath("no-such-mailer"), true, ShareTypeView::kAttachNotice},
-      {fakeMailer(dir, 3), false, ShareTypeView::kNoFolderNotice},
-      {dir.filePath("no-such-mailer"), false, ShareTypeView::kNoFolderNotice},
+      {fakeMailer(dir, 3), true, handed},
+      {dir.filePath("no-such-mailer"), true, handed},
+      {fakeMailer(dir, 3), false, refused},
+      {dir.filePath("no-such-mailer"), false, refused},
   };
   for (const Case& c : cases) {
     const std::string name = c.command.toStdString() + (c.folderOpens ? " with a file manager" : " alone");
@@ -506,9 +510,10 @@ TEST(ShareMail, WithoutAWorkingMailProgramTheNoticeSaysWhatOpenedAndWhereTheFile
   }
 }
 
-TEST(ShareSheet, EveryTabShowsItsTitleInsideItselfAtEveryWidth) {
-  // Beside the icon on a wide sheet, below it on a narrow one (a 1024-point window).
-  for (const double width : {1172.0, 1024.0, 760.0}) {
+TEST(ShareSheet, TitlesShowBesideTheIconsOnlyWhileEveryTabIsAtLeast162PointsWide) {
+  // Seven tabs of 162 points need a 1,134-point band; below it each tab shows its icon alone.
+  for (const double width : {1400.0, 1134.0, 1133.0, 1024.0, 1000.0, 760.0}) {
+    const bool titled = width >= 1134;
     Sheet s;
     platform::Window window(QSizeF(width, 370));
     window.contentView()->addSubview(s.sheet->view());
@@ -518,7 +523,8 @@ TEST(ShareSheet, EveryTabShowsItsTitleInsideItselfAtEveryWidth) {
     const QImage shot = window.snapshot();
     const double scale = shot.width() / width;
     for (const auto& tab : s.sheet->tabButtons()) {
-      // The tab's pixels outside its icon hold the (dark) letters of its title.
+      const std::string name = "tab " + std::to_string(tab->shareType()) + " at " + std::to_string(int(width));
+      // The tab's pixels outside its icon hold the (dark) letters of its title, or none.
       const QRectF icon = tab->convertRectToView(tab->iconView()->frame(), nullptr);
       int dark = 0;
       const QRect area = tab->frame().toAlignedRect();
@@ -527,8 +533,15 @@ TEST(ShareSheet, EveryTabShowsItsTitleInsideItselfAtEveryWidth) {
           if (!icon.adjusted(-1, -1, 1, 1).contains(QPointF(x, y)) &&
               qGray(shot.pixel(int(x * scale), int(y * scale))) < 160)
             ++dark;
-      EXPECT_GT(dark, 50) << "tab " << tab->shareType() << " shows no title at " << width;
-      if (width >= 1172) EXPECT_TRUE(tab->bounds().contains(tab->titleLabel()->frame())) << tab->shareType();
+      if (titled) {
+        EXPECT_GT(dark, 50) << name << " shows no title";
+        EXPECT_TRUE(tab->bounds().contains(tab->titleLabel()->frame())) << name;
+        EXPECT_EQ(tab->iconView()->frame().left(), 10) << name;
+      } else {
+        EXPECT_EQ(dark, 0) << name << " shows text beside its icon";
+        EXPECT_NEAR(tab->iconView()->frame().center().x(), tab->bounds().center().x(), 0.5) << name;
+        EXPECT_NEAR(tab->iconView()->frame().center().y(), tab->bounds().center().y(), 0.5) << name;
+      }
     }
   }
 }

@@ -30,9 +30,21 @@ var Orrery = (function () {
     return null;
   }
 
+  // The theme colours the program marks bright, as data.js writes them. A caption on an idea's
+  // colour is white, as on the program's discs; where the viewer asks for more contrast, a
+  // bright colour gets dark grey instead (orrery.css), as the discs do under high contrast.
+  var brightColors = {
+    "#1FE2BF": 1, "#8FD6C4": 1, "#97BFB3": 1, "#52D6EA": 1, "#7DC8DB": 1, "#88B7CC": 1, "#E57A62": 1,
+    "#C7C4D3": 1, "#CDCCD1": 1, "#FCD29F": 1, "#EDE515": 1, "#3AFC60": 1, "#29E587": 1, "#38FFE1": 1,
+    "#3DC9E5": 1, "#82F4FF": 1, "#0FCFFF": 1, "#F9E084": 1
+  };
+
   function bubble(doc, idea) {
     var box = element(doc, "span", "idea");
-    if (idea.bgcolor) box.style.background = idea.bgcolor;
+    if (idea.bgcolor) {
+      box.style.background = idea.bgcolor;
+      box.className += brightColors[String(idea.bgcolor).toUpperCase()] ? " colored bright" : " colored";
+    }
     var icon = emojiPicture(doc, idea);
     if (icon) box.appendChild(icon);
     if (idea.image) {

@@ -237,6 +237,27 @@ TEST_F(Screens, OverviewGraph) {
   }
 }
 
+// Rows of a share pane that touch or overlap: two shown views that do not stand side by side
+// (centred on each other's row) keep at least the 10 points the buttons' rows keep between them.
+QStringList touchingRows(platform::View& pane) {
+  std::vector<QRectF> shown;
+  for (const auto& view : pane.subviews())
+    if (!view->isHidden() && view->alphaValue() > 0) shown.push_back(view->frame());
+  QStringList found;
+  for (std::size_t i = 0; i < shown.size(); ++i)
+    for (std::size_t j = i + 1; j < shown.size(); ++j) {
+      const QRectF& a = shown[i];
+      const QRectF& b = shown[j];
+      const bool sideBySide = a.top() < b.center().y() && b.center().y() < a.bottom();
+      const double gap = std::max(b.top() - a.bottom(), a.top() - b.bottom());
+      if (!sideBySide && gap < 10 - 1e-6)
+        found << QStringLiteral("(%1,%2 %3x%4) and (%5,%6 %7x%8) %9 apart")
+                     .arg(a.x()).arg(a.y()).arg(a.width()).arg(a.height())
+                     .arg(b.x()).arg(b.y()).arg(b.width()).arg(b.height()).arg(gap);
+    }
+  return found;
+}
+
 TEST_F(Screens, ShareSheetAtTwoWidths) {
   for (const Size& size : kSizes) {
     openEditor(size, QStringLiteral("share_%1").arg(size.name));
@@ -250,6 +271,9 @@ TEST_F(Screens, ShareSheetAtTwoWidths) {
       sheet->buttonPressed(*sheet->tabButtons()[tab]);
       uitest::advance(1.0);
       expectClean(editor->window(), QStringLiteral("share_tab%1_%2").arg(tab).arg(size.name));
+      const QStringList touching = touchingRows(*sheet->shareTypes()[tab]);
+      EXPECT_TRUE(touching.isEmpty()) << "tab " << tab << " at " << size.name << ": "
+                                      << touching.join("; ").toStdString();
     }
   }
 }
