@@ -20,12 +20,6 @@ namespace {
 
 const QChar kEllipsis(0x2026);
 
-struct Disc {
-  QPointF centre;
-  double radius;
-  QString title;
-};
-
 // Planets are layers, not views: the layer tree below every view is searched.
 void collectPlanets(platform::Layer& layer, std::vector<orrery::PlanetLayer*>& found) {
   if (layer.isHidden() || layer.opacity() <= 0) return;
@@ -37,12 +31,6 @@ std::vector<orrery::PlanetLayer*> planetsBelow(platform::View& root) {
   std::vector<orrery::PlanetLayer*> found;
   if (root.layer()) collectPlanets(*root.layer(), found);
   return found;
-}
-
-bool isShown(platform::View& view) {
-  for (platform::View* v = &view; v; v = v->superview())
-    if (v->isHidden() || v->alphaValue() <= 0) return false;
-  return true;
 }
 
 void collectViews(platform::View& view, std::vector<platform::View*>& found) {
@@ -82,30 +70,6 @@ double luminance(QColor c) {
 }
 
 }  // namespace
-
-QStringList overlappingDiscs(platform::View& root) {
-  std::vector<Disc> discs;
-  for (orrery::PlanetLayer* planet : planetsBelow(root)) {
-    orrery::PlanetDrawer* drawer = planet->planetDrawer();
-    // Only the orbit's planets (planet type 0) stand beside each other.
-    if (!drawer || drawer->planetType() != 0) continue;
-    const QPointF centre = planet->convertPointToLayer(planet->bounds().center(), nullptr);
-    discs.push_back({centre, drawer->scaledRadius(), drawer->text()});
-  }
-  QStringList found;
-  for (std::size_t i = 0; i < discs.size(); ++i)
-    for (std::size_t j = i + 1; j < discs.size(); ++j) {
-      const QPointF d = discs[i].centre - discs[j].centre;
-      const double apart = std::hypot(d.x(), d.y());
-      if (apart < discs[i].radius + discs[j].radius - 1)
-        found << QStringLiteral("\"%1\" and \"%2\": centres %3 apart, radii %4 and %5")
-                     .arg(discs[i].title, discs[j].title)
-                     .arg(apart, 0, 'f', 1)
-                     .arg(discs[i].radius)
-                     .arg(discs[j].radius);
-    }
-  return found;
-}
 
 QStringList overlapsOutsideThePile(platform::View& root) {
   QStringList found;

@@ -13,9 +13,6 @@
 
 namespace screencheck {
 
-// Discs of the radial view's planets that overlap another planet's disc.
-QStringList overlappingDiscs(platform::View& root);
-
 // Planets of a radial view below `root` that cover each other where its layout does not pile
 // them: at the even spacing none may, and in the compressed layout only pairs of which one
 // stands in the pile just before 183°.
