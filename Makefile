@@ -88,7 +88,7 @@ fuzz: deps
 
 bench: build
 	for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
-	python3 scripts/bench_table.py $(BUILD_DIR)
+	python3 scripts/bench_table.py $(BUILD_DIR) --write
 	python3 bench/export_figures.py --build $(BUILD_DIR) --update docs/architecture.md
 
 # The program, its resources, the desktop entry, the document type, the icons, the metainfo and

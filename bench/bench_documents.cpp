@@ -2,11 +2,13 @@
 // the persistence facade, and importing a 50 000-outline OPML file. Counters: "main_ms" is the
 // time the main thread spends inside the call, "bytes" the size of the file written.
 //
-// Side by side with the document codec, its floors on the same bytes: BM_DecodeFloor inflates
-// and parses with simdjson only, BM_EncodeFloor copies the JSON into a buffer and compresses
-// it. BM_Decode reports "peak_MiB" (resident memory the open document adds at its peak) and
+// Side by side with the document codec, its floors on the same bytes: BM_Decode opens in turns
+// with inflating and parsing with simdjson only (its "ratio" to that floor, pair by pair, see
+// interleaved_floor.h), BM_EncodeFloor copies the JSON into a buffer and compresses it.
+// BM_Decode reports "peak_MiB" (resident memory the open document adds at its peak) and
 // "json_MiB".
 
+#include "interleaved_floor.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/known_color_themes.h"
@@ -206,6 +208,33 @@ qint64 statusKiB(const char* field) {
   return 0;
 }
 
+// One open of the file's bytes into a document, closing it left out.
+double decodeMs(benchmark::State& state, const Codec& c) {
+  auto doc = IdeaDocument::createWithFileName("open.orrx", DocumentLocationDropbox);
+  const double ms = benchpairs::timeMs([&] {
+    if (!doc->loadFromOrreryData(c.compressed)) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(doc->idea());
+  });
+  doc.reset();
+  return ms;
+}
+
+// The floor: inflating and parsing the same bytes with simdjson only.
+double decodeFloorMs(benchmark::State& state, const Codec& c) {
+  return benchpairs::timeMs([&] {
+    QByteArray json(c.json.size() + qsizetype(simdjson::SIMDJSON_PADDING), Qt::Uninitialized);
+    uLongf size = uLongf(json.size());
+    uncompress(reinterpret_cast<Bytef*>(json.data()), &size, reinterpret_cast<const Bytef*>(c.compressed.constData()),
+               uLong(c.compressed.size()));
+    simdjson::dom::parser parser;
+    simdjson::dom::element root;
+    if (parser.parse(reinterpret_cast<const uint8_t*>(json.constData()), size, false).get(root))
+      state.SkipWithError("parse failed");
+    benchmark::DoNotOptimize(root);
+  });
+}
+
+// Each open in turn with its floor on the same bytes.
 void BM_Decode(benchmark::State& state) {
   Codec& c = codec(int(state.range(0)), int(state.range(1)));
   {
@@ -220,30 +249,7 @@ void BM_Decode(benchmark::State& state) {
     state.counters["peak_MiB"] = double(statusKiB("VmHWM:") - before) / 1024;
     state.counters["json_MiB"] = double(c.json.size()) / (1 << 20);
   }
-  for (auto _ : state) {
-    auto doc = IdeaDocument::createWithFileName("open.orrx", DocumentLocationDropbox);
-    if (!doc->loadFromOrreryData(c.compressed)) state.SkipWithError("decode failed");
-    benchmark::DoNotOptimize(doc->idea());
-    // Closing the document is not part of opening it.
-    state.PauseTiming();
-    doc.reset();
-    state.ResumeTiming();
-  }
-}
-
-void BM_DecodeFloor(benchmark::State& state) {
-  Codec& c = codec(int(state.range(0)), int(state.range(1)));
-  for (auto _ : state) {
-    QByteArray json(c.json.size() + qsizetype(simdjson::SIMDJSON_PADDING), Qt::Uninitialized);
-    uLongf size = uLongf(json.size());
-    uncompress(reinterpret_cast<Bytef*>(json.data()), &size, reinterpret_cast<const Bytef*>(c.compressed.constData()),
-               uLong(c.compressed.size()));
-    simdjson::dom::parser parser;
-    simdjson::dom::element root;
-    if (parser.parse(reinterpret_cast<const uint8_t*>(json.constData()), size, false).get(root))
-      state.SkipWithError("parse failed");
-    benchmark::DoNotOptimize(root);
-  }
+  benchpairs::runInTurns(state, [&] { return decodeMs(state, c); }, [&] { return decodeFloorMs(state, c); });
 }
 
 void BM_Encode(benchmark::State& state) {
@@ -285,14 +291,15 @@ void BM_DeepCopyWithNewIdentifiers(benchmark::State& state) {
   }
 }
 
-void sizes(benchmark::internal::Benchmark* b) {
+void sizeArgs(benchmark::internal::Benchmark* b) {
   for (int ideas : {1000, 10000, 100000})
     for (int pictures : {0, 100}) b->Args({ideas, pictures});
-  b->Unit(benchmark::kMillisecond)->UseRealTime();
+  b->Unit(benchmark::kMillisecond);
 }
 
-BENCHMARK(BM_Decode)->Apply(sizes);
-BENCHMARK(BM_DecodeFloor)->Apply(sizes);
+void sizes(benchmark::internal::Benchmark* b) { sizeArgs(b->UseRealTime()); }
+
+BENCHMARK(BM_Decode)->Apply(sizeArgs)->UseManualTime();
 BENCHMARK(BM_Encode)->Apply(sizes);
 BENCHMARK(BM_EncodeFloor)->Apply(sizes);
 BENCHMARK(BM_SnapshotCopy)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();

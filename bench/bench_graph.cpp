@@ -5,10 +5,10 @@
 // snapshot copy (the floor, same run); one 250-deep branch beside 50 000 leaves (< 200 ms).
 //
 // Frames at 1440×900 (1×; QT_SCALE_FACTOR=2 for 2×) gliding and zooming over the map with its
-// tiles present: each iteration moves or zooms the view and the window composes (goal ≤ 4 ms
-// at 1×, ≤ 8 ms at 2×). Floor: the kit composing as many layers with the same images moved
-// alike. The longest main-queue step while a screen of tiles arrives is reported as
-// "longest_step_ms" (goal < 16 ms).
+// tiles present: each iteration moves or zooms the view, runs what that posted to the main
+// queue, and the window composes (goal ≤ 4 ms at 1×, ≤ 8 ms at 2×). Floor: the kit composing
+// as many layers with the same images moved alike. The longest main-queue step while a screen
+// of tiles arrives is reported as "longest_step_ms" (goal < 16 ms).
 //
 // The densest 424-point square at zoom 1 (planets counted) in the 50 000-idea map beside the
 // same in a 500-idea map (goal ≤ 1.5×).
@@ -174,6 +174,7 @@ void glideFrame(benchmark::State& state) {
   for (auto _ : state) {
     // Back and forth by 6 points a frame: the tiles present stay present.
     overview.view->panGestureUpdate(QPointF((step++ / 20) % 2 ? 6 : -6, 0));
+    gLoop->runPending();
     overview.compose();
   }
   state.counters["longest_step_ms"] = overview.longestStepMs;
@@ -188,6 +189,8 @@ void zoomFrame(benchmark::State& state) {
     platform::Event pinch = platform::Event::mouse(platform::EventType::Magnify, QPointF(720, 450), gClock->now(), 0);
     pinch.magnification = (step++ / 10) % 2 ? 0.01 : -0.01;
     overview.view->magnifyWithEvent(pinch);
+    // What the zoom posts to the main queue (tiles arriving, their layers) is part of its frame.
+    gLoop->runPending();
     overview.compose();
   }
   state.counters["tiles"] = overview.tiles();

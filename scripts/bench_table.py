@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Runs the start-up benchmarks and writes their figures, each beside the floor measured in
-the same run, into the table between the markers in docs/architecture.md.
+"""Runs the start-up benchmarks and prints their figures, each beside the floor measured in
+the same run, as the table docs/architecture.md carries; with --write it puts the table between
+the markers in docs/architecture.md instead (what `make bench` does).
 
-usage: bench_table.py [BUILD_DIR] [--print]   (BUILD_DIR defaults to build/release)
+usage: bench_table.py [BUILD_DIR] [--write]   (BUILD_DIR defaults to build/release)
 """
 
 import json
@@ -65,7 +66,7 @@ def main():
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
     build = pathlib.Path(args[0]) if args else ROOT / "build" / "release"
     text = table(medians(build / "bench" / "bench_shell"))
-    if "--print" in sys.argv:
+    if "--write" not in sys.argv[1:]:
         print(text)
         return
     doc = DOC.read_text()

@@ -72,13 +72,33 @@ HTMLPageViewController::~HTMLPageViewController() {
 std::shared_ptr<HTMLPageViewController> HTMLPageViewController::createShowingPages(
     HTMLPageViewControllerDelegate* delegate, const QString& urlString) {
   auto panel = std::make_shared<HTMLPageViewController>(delegate, urlString);
-  if (panel->webView()) return panel;
+  if (panel->webView() || panel->isWaitingForEngine()) return panel;
+  showEngineError();
+  return nullptr;
+}
+
+void HTMLPageViewController::showEngineError() {
   // The reason is filled in after the lookup, so that the table's text keeps it.
   CustomAlertView::showErrorResult(MyResult::error(
       QString(), Globals::normalLocalizedStringForKey(QStringLiteral("WebPagesNotAvailable"),
                                                       QStringLiteral("Web pages cannot be shown: %1"))
                      .arg(platform::webEngineLoadError())));
-  return nullptr;
+}
+
+void HTMLPageViewController::engineIsReady() {
+  if (!mWaitingForEngine) return;
+  mWaitingForEngine = false;
+  if (mDismissed) return;
+  std::function<void()> load = std::move(mLoadOnceReady);
+  switchToFreshWebView();
+  if (!mWebView) {
+    // The engine could not be loaded after all: the panel has nothing to offer.
+    showEngineError();
+    closeButtonPressed();
+    return;
+  }
+  if (load) load();
+  updateView();
 }
 
 bool HTMLPageViewController::storeResultInto(Idea& idea) const {
@@ -160,6 +180,18 @@ void HTMLPageViewController::switchToFreshWebView() {
     // The old page may be reporting right now (a failure starts the next load): it goes on a
     // later turn.
     platform::mainQueue().async([old = std::move(mWebView)] {});
+  }
+  if (mWaitingForEngine) return;
+  if (!platform::isWebEngineLoaded() && platform::webEngineLoadError().isEmpty()) {
+    // The first page of the process: the engine loads without holding the main thread while
+    // the panel shows, and the page view comes once it has.
+    mWaitingForEngine = true;
+    platform::WeakRef<HTMLPageViewController> self(this);
+    platform::prepareWebEngine([self] {
+      if (HTMLPageViewController* me = self.get()) me->engineIsReady();
+    });
+    if (!platform::webEngineLoadError().isEmpty()) mWaitingForEngine = false;
+    return;
   }
   mWebView = platform::WebView::create();
   if (!mWebView) return;
@@ -331,6 +363,10 @@ void HTMLPageViewController::startLoadingPageWithURL(const QUrl& url) {
   mShowsEmptyPage = false;
   switchToFreshWebView();
   if (mWebView) mWebView->loadURL(url);
+  if (mWaitingForEngine)
+    mLoadOnceReady = [this, url] {
+      if (mWebView) mWebView->loadURL(url);
+    };
   mSearchFieldState = webaddress::kLoading;
   updateView();
 }

@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace orrery {
@@ -54,7 +55,9 @@ class HTMLPageViewController : public BaseViewController,
   HTMLPageViewController(HTMLPageViewControllerDelegate* delegate, const QString& urlString);
   ~HTMLPageViewController() override;
   // A panel that can show pages; null after an alert has told the user why none can (no web
-  // engine), so presenters open nothing.
+  // engine), so presenters open nothing. The first panel of a process shows at once, without
+  // its page view while the engine loads; should the engine then fail to load, the alert
+  // tells why and the panel closes itself with no change.
   static std::shared_ptr<HTMLPageViewController> createShowingPages(HTMLPageViewControllerDelegate* delegate,
                                                                     const QString& urlString);
 
@@ -99,6 +102,8 @@ class HTMLPageViewController : public BaseViewController,
   std::uint64_t webViewState() const { return mWebViewState; }
   bool isEditSession() const { return mIsThisAEditSession; }
   bool isDismissed() const { return mDismissed; }
+  // The engine is loading: the page view (and a load asked for meanwhile) comes once it has.
+  bool isWaitingForEngine() const { return mWaitingForEngine; }
   const QUrl& missingPageURL() const { return mMissingPageURL; }
   const std::shared_ptr<platform::WebView>& webView() const { return mWebView; }
   const std::shared_ptr<SearchTextField>& searchTextField() const { return mSearchTextField; }
@@ -113,6 +118,8 @@ class HTMLPageViewController : public BaseViewController,
 
  private:
   void switchToFreshWebView();
+  void engineIsReady();
+  static void showEngineError();
   void webViewDidFinishLoading();
   void showEmptyPage();
   void resignFieldFocus();
@@ -141,6 +148,8 @@ class HTMLPageViewController : public BaseViewController,
   bool mLoadingMissingPage = false;
   // An empty page stands in for a missing page that failed; its own loads are not reported.
   bool mShowsEmptyPage = false;
+  bool mWaitingForEngine = false;
+  std::function<void()> mLoadOnceReady;  // the last load asked for while the engine loads
   QObject* mKeyWatcher = nullptr;  // owned by the field's line edit
 };
 

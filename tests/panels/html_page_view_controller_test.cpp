@@ -8,6 +8,7 @@
 #include "foundation/views/spinning_progress_indicator.h"
 #include "loopback_http_server.h"
 #include "platform/services/url_opener.h"
+#include "platform/ui/web_view.h"
 #include "platform/ui/window.h"
 #include "web_test_support.h"
 
@@ -78,6 +79,8 @@ struct WebPanelTest : ::testing::Test {
     panel->applyLayout();
     window->makeKeyAndOrderFront();
     window->displayIfNeeded();
+    // The first panel of the program waits for the engine to load.
+    EXPECT_TRUE(waitFor([&] { return !panel->isWaitingForEngine(); }));
     panel->viewDidAppear();
     return *panel;
   }
@@ -166,6 +169,29 @@ TEST_F(WebPanelTest, TypingDecidesWhatTheBarOffers) {
   EXPECT_EQ(presenter.dismissals, 0) << "the panel stays";
 }
 
+// Each test runs in a program of its own: its first panel is the program's first.
+TEST_F(WebPanelTest, TheFirstPanelShowsAtOnceAndLoadsItsPageOnceTheEngineHasLoaded) {
+  if (platform::isWebEngineLoaded()) GTEST_SKIP() << "another test of this program loaded the engine";
+  server.setPage(QStringLiteral("/red"), webtest::bands("red", 200, "white", 10));
+  window = std::make_unique<platform::Window>(QSizeF(1000, 700));
+  panel = std::make_shared<HTMLPageViewController>(&presenter, server.url(QStringLiteral("/red")).toString());
+  EXPECT_FALSE(platform::isWebEngineLoaded()) << "the engine does not load on the turn that opens the panel";
+  EXPECT_TRUE(panel->isWaitingForEngine());
+  EXPECT_EQ(panel->webView(), nullptr);
+  window->setContentView(panel->view());
+  panel->view()->setFrame(QRectF(0, 0, 1000, 700));
+  panel->applyLayout();
+  window->makeKeyAndOrderFront();
+  EXPECT_FALSE(panel->progressView()->isHidden()) << "the link's page is on its way";
+  EXPECT_EQ(panel->searchFieldState(), 3u);
+
+  ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u; })) << "the load asked for meanwhile is made";
+  ASSERT_TRUE(panel->webView());
+  EXPECT_EQ(panel->webView()->frame(), QRectF(0, 40, 1000, 660));
+  EXPECT_TRUE(showsColour(Qt::red));
+  EXPECT_EQ(presenter.dismissals, 0);
+}
+
 TEST_F(WebPanelTest, TheFieldIsCentredWhileThereIsRoomAndNeverWiderThan500) {
   open();
   type(QStringLiteral("example.com"));
@@ -195,6 +221,7 @@ TEST_F(WebPanelTest, ABareHostLoadsOverHttpAndShowsTheAddressItEndedAt) {
   pressReturn();
   EXPECT_EQ(panel->searchFieldState(), 3u);
   EXPECT_EQ(action(), QStringLiteral("Add"));
+  uitest::advance(0);  // the field reports losing the keys on the next turn
   EXPECT_FALSE(panel->progressView()->isHidden()) << "loading shows the indicator";
   ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u; }));
   EXPECT_EQ(panel->fieldText(), server.url(QStringLiteral("/new")).toString());

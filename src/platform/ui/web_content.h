@@ -62,6 +62,9 @@ class WebEngineModule {
   virtual ~WebEngineModule() = default;
   // A fresh page widget without a parent.
   virtual WebContent* createContent() = 0;
+  // Starts the engine itself (what the first page would otherwise start), so that the first
+  // createContent holds the main thread less.
+  virtual void startEngine() = 0;
 };
 
 }  // namespace platform

@@ -1,14 +1,19 @@
 #include "platform/ui/web_view.h"
 
+#include "platform/core/dispatch.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibrary>
 #include <QOpenGLContext>
 #include <QPluginLoader>
+#include <QThread>
 #include <QWidget>
 
 #include <cstdio>
 #include <unistd.h>
+#include <vector>
 
 // Qt's process-wide context that every other context shares with (exported by Qt GUI; the
 // application object makes it only when asked to before it exists).
@@ -22,9 +27,11 @@ namespace {
 const char kModuleFile[] = "orrery_web.so";
 
 struct ModuleState {
-  bool tried = false;
+  bool tried = false;    // the root object was asked for: module or error is known
+  bool loading = false;  // the library is being loaded off the main thread
   WebEngineModule* module = nullptr;
   QString error;
+  std::vector<std::function<void()>> waiting;  // prepareWebEngine's callers
 };
 
 WebViewCreationHook& creationHook() {
@@ -52,38 +59,130 @@ QStringList moduleCandidates() {
 // application object for it would load OpenGL (Mesa and its compiler) at every start, for
 // pages most starts never show: it is made here, once, before the engine loads. Where it
 // cannot be created (no OpenGL) the engine composes in software, as it would with Qt's own.
+// Made on the calling thread, then handed to the main thread, which the engine uses it on.
 void provideGlobalShareContext() {
   if (qt_gl_global_share_context()) return;
   auto* context = new QOpenGLContext();  // lives as long as the engine, for the process
   context->create();
+  QThread* main = QCoreApplication::instance() ? QCoreApplication::instance()->thread() : nullptr;
+  if (main && context->thread() != main) context->moveToThread(main);
   qt_gl_set_global_share_context(context);
+}
+
+// Counts the library's load off the main thread while it runs.
+DispatchGroup& libraryLoad() {
+  static DispatchGroup group;
+  return group;
+}
+
+void failLoading(ModuleState& state, const QString& reason) {
+  state.tried = true;
+  state.error = reason;
+  std::fprintf(stderr, "Web pages are not available: %s\n", qPrintable(state.error));
+}
+
+QString notFound() { return QStringLiteral("%1 not found").arg(QString::fromLatin1(kModuleFile)); }
+
+// The module's root object from a library that is (or is now) in memory; its reason when none.
+WebEngineModule* instantiate(const QString& path, QString* reason) {
+  // Never unloaded: pages and the engine's threads live until the process ends.
+  auto* loader = new QPluginLoader(path);
+  if (auto* module = qobject_cast<WebEngineModule*>(loader->instance())) return module;
+  *reason = path + QStringLiteral(": ") + loader->errorString();
+  delete loader;
+  return nullptr;
 }
 
 WebEngineModule* loadedModule() {
   ModuleState& state = moduleState();
   if (state.tried) return state.module;
-  state.tried = true;
+  // Asked for while the library loads off the main thread: that load is waited for, not raced
+  // (where the shared context is made on this thread, the turn that makes it is not waited for).
+  if (state.loading) libraryLoad().wait(Millis(120000));
   QStringList reasons;
   for (const QString& path : moduleCandidates()) {
     if (!QFileInfo(path).isFile()) continue;
     provideGlobalShareContext();
-    // Never unloaded: pages and the engine's threads live until the process ends.
-    auto* loader = new QPluginLoader(path);
-    QObject* root = loader->instance();
-    if (auto* module = qobject_cast<WebEngineModule*>(root)) {
-      state.module = module;
-      return module;
+    QString reason;
+    if ((state.module = instantiate(path, &reason))) {
+      state.tried = true;
+      return state.module;
     }
-    reasons << path + QStringLiteral(": ") + loader->errorString();
-    delete loader;
+    reasons << reason;
   }
-  state.error = reasons.isEmpty() ? QStringLiteral("%1 not found").arg(QString::fromLatin1(kModuleFile))
-                                  : reasons.join(QStringLiteral("; "));
-  std::fprintf(stderr, "Web pages are not available: %s\n", qPrintable(state.error));
+  failLoading(state, reasons.isEmpty() ? notFound() : reasons.join(QStringLiteral("; ")));
   return nullptr;
 }
 
+void answerWaiting() {
+  std::vector<std::function<void()>> waiting;
+  std::swap(waiting, moduleState().waiting);
+  for (const auto& ready : waiting) ready();
+}
+
+// On the main thread, once the library is in memory: the root object on one turn, the
+// engine's start on the next, each a short hold of the main thread; then the callers.
+void finishLoadingOnMainThread(const QString& path, const QString& libraryError) {
+  ModuleState& state = moduleState();
+  state.loading = false;
+  if (state.tried) return answerWaiting();  // a synchronous create() came first
+  QString reason = path + QStringLiteral(": ") + libraryError;
+  if (libraryError.isEmpty()) state.module = instantiate(path, &reason);
+  if (!state.module) {
+    failLoading(state, reason);
+    return answerWaiting();
+  }
+  state.tried = true;
+  mainQueue().async([] {
+    if (WebEngineModule* module = moduleState().module) module->startEngine();
+    mainQueue().async(&answerWaiting);
+  });
+}
+
+// Off the main thread: maps and relocates the engine's libraries, most of a first page's wait.
+void loadLibrary(const QString& path) {
+  QLibrary library(path);
+  library.setLoadHints(QLibrary::PreventUnloadHint);
+  const QString error = library.load() ? QString() : library.errorString();
+  mainQueue().async([path, error] { finishLoadingOnMainThread(path, error); });
+}
+
 }  // namespace
+
+void prepareWebEngine(std::function<void()> ready) {
+  ModuleState& state = moduleState();
+  state.waiting.push_back(std::move(ready));
+  if (state.loading) return;
+  if (state.tried) {
+    mainQueue().async(&answerWaiting);
+    return;
+  }
+  QString path;
+  for (const QString& candidate : moduleCandidates())
+    if (QFileInfo(candidate).isFile()) {
+      path = candidate;
+      break;
+    }
+  if (path.isEmpty()) {
+    failLoading(state, notFound());
+    mainQueue().async(&answerWaiting);
+    return;
+  }
+  state.loading = true;
+  // Even asking whether OpenGL may be used off the main thread loads it (Mesa and its
+  // compiler): it is asked, and the shared context made, beside the library where it may.
+  libraryLoad().async(globalQueue(), [path] {
+    if (!QOpenGLContext::supportsThreadedOpenGL()) {
+      mainQueue().async([path] {
+        provideGlobalShareContext();
+        libraryLoad().async(globalQueue(), [path] { loadLibrary(path); });
+      });
+      return;
+    }
+    provideGlobalShareContext();
+    loadLibrary(path);
+  });
+}
 
 void prepareWebEngineBeforeApplication() {
   if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
@@ -91,6 +190,8 @@ void prepareWebEngineBeforeApplication() {
 }
 
 bool isWebEngineLoaded() { return moduleState().module != nullptr; }
+
+bool isWebEngineLoading() { return moduleState().loading; }
 
 QString webEngineLoadError() { return moduleState().error; }
 

@@ -36,8 +36,18 @@ class WebViewDelegate : public virtual Trackable {
 // the engine's shared context is made when the engine loads.
 void prepareWebEngineBeforeApplication();
 
-// Whether the module is in the process; loading is what WebView::create does.
+// Whether the module is in the process; loading is what WebView::create does, or
+// prepareWebEngine without holding the main thread.
 bool isWebEngineLoaded();
+// Whether prepareWebEngine is loading the module.
+bool isWebEngineLoading();
+// Loads the module without holding the main thread for long: its libraries (the engine, and
+// the OpenGL it draws with) on a background thread, then its root object and the engine's
+// start on separate turns of the main thread. `ready` runs on the main thread on a later turn
+// once WebView::create answers without loading: a view, or null when the module cannot be
+// loaded (webEngineLoadError says why, already when no module file is found at the call).
+// A create() meanwhile waits for the background load.
+void prepareWebEngine(std::function<void()> ready);
 // Why the module could not be loaded (empty when it was, or was never tried).
 QString webEngineLoadError();
 

@@ -6,4 +6,6 @@ namespace platform {
 
 WebContent* EngineModule::createContent() { return new EngineWebContent(); }
 
+void EngineModule::startEngine() { EngineWebContent::sharedProfile(); }
+
 }  // namespace platform

@@ -14,6 +14,7 @@ class EngineModule : public QObject, public WebEngineModule {
 
  public:
   WebContent* createContent() override;
+  void startEngine() override;
 };
 
 }  // namespace platform
