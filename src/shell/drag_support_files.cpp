@@ -151,7 +151,7 @@ bool DragSupportWindow::performFileDrop(const platform::DraggingInfo& info) {
     self->mDelayDragEnding = false;
     if (idea) {
       self->setDockedIdea(idea, QString());
-      self->showShortNotificationToUser(localized("Added to the dock"));
+      self->showShortNotificationToUser(localized("Copied to clipboard"));
       self->handleDragEndingForSource(true, true, kDragResultKept);
     } else {
       self->showShortNotificationToUser(localized("Error importing contents"));

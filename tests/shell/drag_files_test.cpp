@@ -142,7 +142,7 @@ TEST(DragFilesIn, APictureFileWaitsInTheDockAfterItDecodesWithTheOverlayShownMea
   EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept}));
   EXPECT_FALSE(o.w->overlay());
   uitest::advance(0.25);
-  EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Added to the dock"}));
+  EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Copied to clipboard"}));
 }
 
 TEST(DragFilesIn, DocumentsAndOutlinesArriveAsTheirTrees) {
