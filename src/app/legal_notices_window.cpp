@@ -123,7 +123,8 @@ KeptWindow& legalWindow() {
 }  // namespace
 
 platform::Window& LegalNoticesWindow::show() {
-  return showKeptWindow(legalWindow(), kContentSize, QStringLiteral("Legal Notices"),
+  return showKeptWindow(legalWindow(), kContentSize,
+                        Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Legal Notices")),
                         [] { return std::make_shared<LegalNoticesView>(); });
 }
 

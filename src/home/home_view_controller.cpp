@@ -233,10 +233,10 @@ void HomeViewController::ensureCorrectTitle() {
   MyWindow* window = shellWindow();
   if (!window) return;
   if (mLocation == DocumentLocationICloud) {
-    window->setTitle(QStringLiteral("iCloud Documents"));
+    window->setTitle(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("iCloud Documents")));
     window->setDocURL(QUrl(QStringLiteral("icloud://icloud")));
   } else if (mLocation == DocumentLocationDropbox) {
-    window->setTitle(QStringLiteral("Dropbox Documents"));
+    window->setTitle(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Dropbox Documents")));
     window->setDocURL(QUrl(QStringLiteral("dropbox://dropbox")));
   } else {
     window->setTitle(QString());

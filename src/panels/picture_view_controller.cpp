@@ -229,7 +229,7 @@ void PictureViewController::buttonPressed(ButtonView& button) {
   if (&button != mChangeContentButton.get()) return;
   mChoice = ModalChoiceController::create();
   platform::WeakRef<PictureViewController> self(this);
-  mChoice->addButton(QStringLiteral("Change Image"), [self] {
+  mChoice->addButton(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Change Image")), [self] {
     if (PictureViewController* me = self.get()) me->pleaseStartImageChange();
   });
   mChoice->showModallyFromRect(mChangeContentButton->frame(), view().get());
