@@ -25,6 +25,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTextBlock>
 #include <QTextFrame>
@@ -189,35 +190,77 @@ TEST(LegalNotices, EveryRuleStaysOneLineUnderItsHeading) {
       << "only whole-line rules";
 }
 
-TEST(LegalNotices, EveryLinkedLibraryIsNamed) {
-  const QString legal = LegalNoticesView::loadText(platform::pathForResource("legal", "txt"));
+namespace {
+
+// The libraries the program is linked to (as the loader lists them), runtimes left out, each
+// with how the legal notices and the about window's credits name it.
+struct LinkedLibrary {
+  QString library;
+  QString notice;
+  QString credit;
+};
+
+std::vector<LinkedLibrary> linkedLibraries() {
   QProcess readelf;
   readelf.start("readelf", {"-d", ORRERY_BINARY});
-  ASSERT_TRUE(readelf.waitForFinished(60000));
+  if (!readelf.waitForFinished(60000)) return {};
   const QString dynamic = QString::fromUtf8(readelf.readAllStandardOutput());
-  const QList<QPair<QString, QString>> names{{"libQt6", "Qt 6"},       {"libcurl", "libcurl"}, {"libssl", "OpenSSL"},
-                                             {"libcrypto", "OpenSSL"}, {"libz.", "zlib"},      {"libminizip", "minizip"},
-                                             {"libsimdjson", "simdjson"}, {"libpng", "libpng"},
-                                             {"libfontconfig", "fontconfig"},
-                                             {"libexpat", "Expat XML parser"},
-                                             {"libicu", "International Components for Unicode"}};
+  struct Name {
+    const char* prefix;
+    const char* notice;
+    const char* credit;
+  };
+  const Name names[] = {{"libQt6", "Qt 6", "Qt"},
+                        {"libcurl", "libcurl", "libcurl"},
+                        {"libssl", "OpenSSL", "OpenSSL"},
+                        {"libcrypto", "OpenSSL", "OpenSSL"},
+                        {"libz.", "zlib", "zlib"},
+                        {"libminizip", "minizip", "minizip"},
+                        {"libsimdjson", "simdjson", "simdjson"},
+                        {"libpng", "libpng", "libpng"},
+                        {"libfontconfig", "fontconfig", "fontconfig"},
+                        {"libexpat", "Expat XML parser", "Expat"},
+                        {"libicu", "International Components for Unicode", "ICU"}};
   const QStringList runtimes{"libstdc++", "libm.", "libgcc_s", "libc.", "ld-linux"};
-  int needed = 0;
+  std::vector<LinkedLibrary> out;
   static const QRegularExpression kNeeded(R"(\(NEEDED\)\s+Shared library: \[([^\]]+)\])");
   for (auto it = kNeeded.globalMatch(dynamic); it.hasNext();) {
     const QString library = it.next().captured(1);
-    ++needed;
     bool runtime = false;
     for (const QString& prefix : runtimes) runtime |= library.startsWith(prefix);
     if (runtime) continue;
-    QString notice;
-    for (const auto& [prefix, name] : names)
-      if (library.startsWith(prefix)) notice = name;
-    ASSERT_FALSE(notice.isEmpty()) << "no notice known for " << library.toStdString();
-    EXPECT_TRUE(legal.contains(notice)) << library.toStdString();
+    LinkedLibrary found{library, {}, {}};
+    for (const Name& name : names)
+      if (library.startsWith(name.prefix)) found = {library, name.notice, name.credit};
+    out.push_back(found);
   }
-  EXPECT_GT(needed, 5);
+  return out;
+}
+
+}  // namespace
+
+TEST(LegalNotices, EveryLinkedLibraryIsNamed) {
+  const QString legal = LegalNoticesView::loadText(platform::pathForResource("legal", "txt"));
+  const std::vector<LinkedLibrary> linked = linkedLibraries();
+  for (const LinkedLibrary& each : linked) {
+    ASSERT_FALSE(each.notice.isEmpty()) << "no notice known for " << each.library.toStdString();
+    EXPECT_TRUE(legal.contains(each.notice)) << each.library.toStdString();
+  }
+  EXPECT_GT(linked.size(), 5u);
   for (const char* bundled : {"nlohmann-json", "minizip", "Fonts"}) EXPECT_TRUE(legal.contains(bundled));
+}
+
+TEST(About, TheCreditsNameEveryLinkedLibrary) {
+  const QString page = AboutView::loadPage(platform::pathForResource("credits", "html"));
+  QTextDocument document;
+  document.setHtml(page);
+  const QString credits = document.toPlainText();
+  const std::vector<LinkedLibrary> linked = linkedLibraries();
+  EXPECT_GT(linked.size(), 5u);
+  for (const LinkedLibrary& each : linked)
+    EXPECT_TRUE(!each.credit.isEmpty() && credits.contains(QRegularExpression("\\b" + QRegularExpression::escape(each.credit) + "\\b")))
+        << each.library.toStdString();
+  EXPECT_TRUE(credits.contains("JSON for Modern C++")) << "built in, not linked";
 }
 
 TEST(LegalNotices, NamesEachComponentAndCarriesEveryLicenceTextItsNoticesName) {
