@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QFile>
 #include <QProcess>
@@ -167,6 +168,44 @@ TEST(LegalNotices, LongTextWrapsInsideTheInsetsAndScrollsToItsLastLine) {
   }
   inner.layer()->setContentsScale(window.backingScaleFactor());
   view.setText(saved);
+  window.orderOut();
+}
+
+// The keys as the desktop delivers them: to the focused control, else to the window.
+TEST(LegalNotices, TheKeysScrollTheTextAsItsScrollerDoes) {
+  platform::Window& window = LegalNoticesWindow::show();
+  LegalNoticesView& view = *LegalNoticesWindow::view();
+  window.displayIfNeeded();
+  auto& scroll = view.scrollView();
+  const double shown = scroll.documentVisibleRect().height();
+  const double bottom = scroll.documentView()->frame().height() - shown;
+  ASSERT_GT(bottom, 10 * shown) << "the notices are many pages long";
+  struct Case {
+    Qt::Key key;
+    double from;
+    double least, most;  // how far down the text it ends up
+  };
+  const double middle = bottom / 2;
+  const Case cases[] = {
+      {Qt::Key_End, 0, bottom, bottom},
+      {Qt::Key_Home, bottom, 0, 0},
+      {Qt::Key_PageDown, middle, middle + shown / 2, middle + shown - 1},  // a line of the last page stays
+      {Qt::Key_PageUp, middle, middle - shown + 1, middle - shown / 2},
+      {Qt::Key_Down, middle, middle + 1, middle + 40},  // a line
+      {Qt::Key_Up, middle, middle - 40, middle - 1},
+      {Qt::Key_PageDown, bottom, bottom, bottom},
+      {Qt::Key_Up, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(QKeySequence(c.key).toString().toStdString() + " from " + std::to_string(c.from));
+    scroll.scrollToPoint(QPointF(0, c.from));
+    QWidget* focus = window.widget()->focusWidget();
+    QKeyEvent press(QEvent::KeyPress, c.key, Qt::NoModifier);
+    QApplication::sendEvent(focus ? focus : window.canvas(), &press);
+    const double y = scroll.documentVisibleRect().y();
+    EXPECT_GE(y, c.least - 0.5);
+    EXPECT_LE(y, c.most + 0.5);
+  }
   window.orderOut();
 }
 
