@@ -458,7 +458,8 @@ void AppDelegate::handleRedirectURL(const QUrl& url) {
       Globals::optForDropbox(true);
       logLine(QStringLiteral("Success! User is logged into Dropbox."));
       if (!description.isEmpty()) {
-        CustomAlertView alert(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Dropbox Authentication")), description);
+        CustomAlertView alert(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Dropbox Authentication")),
+                              description);
         alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QStringLiteral("Close")),
                         CAVButton::kOrdinary, nullptr);
         alert.showFromWindow(platform::Application::shared().keyWindow());

@@ -129,10 +129,9 @@ KeptWindow& legalWindow() {
 }  // namespace
 
 platform::Window& LegalNoticesWindow::show() {
-  platform::Window& window =
-      showKeptWindow(legalWindow(), kContentSize,
-                     Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Legal Notices")),
-                     [] { return std::make_shared<LegalNoticesView>(); });
+  platform::Window& window = showKeptWindow(
+      legalWindow(), kContentSize, Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Legal Notices")),
+      [] { return std::make_shared<LegalNoticesView>(); });
   window.makeFirstResponder(&view()->scrollView());
   return window;
 }

@@ -159,9 +159,9 @@ const QStringList& PictureViewController::allowedFileTypes() {
   static const QStringList types = [] {
     const QList<QByteArray> readable = QImageReader::supportedImageFormats();
     QStringList offered;
-    for (const PictureType& type : {PictureType{"png", {"png"}}, PictureType{"jpeg", {"jpg"}},
-                                    PictureType{"tiff", {"tiff", "tif"}}, PictureType{"jpeg", {"jpeg", "jpe"}},
-                                    PictureType{"gif", {"gif"}}})
+    for (const PictureType& type :
+         {PictureType{"png", {"png"}}, PictureType{"jpeg", {"jpg"}}, PictureType{"tiff", {"tiff", "tif"}},
+          PictureType{"jpeg", {"jpeg", "jpe"}}, PictureType{"gif", {"gif"}}})
       if (readable.contains(QByteArray(type.format)))
         for (const char* extension : type.extensions) offered << QString::fromLatin1(extension);
     return offered;

@@ -297,7 +297,8 @@ TEST(About, TheCreditsNameEveryLinkedLibrary) {
   const std::vector<LinkedLibrary> linked = linkedLibraries();
   EXPECT_GT(linked.size(), 5u);
   for (const LinkedLibrary& each : linked)
-    EXPECT_TRUE(!each.credit.isEmpty() && credits.contains(QRegularExpression("\\b" + QRegularExpression::escape(each.credit) + "\\b")))
+    EXPECT_TRUE(!each.credit.isEmpty() &&
+                credits.contains(QRegularExpression("\\b" + QRegularExpression::escape(each.credit) + "\\b")))
         << each.library.toStdString();
   EXPECT_TRUE(credits.contains("JSON for Modern C++")) << "built in, not linked";
 }

@@ -185,15 +185,15 @@ TEST(PictureViewController, EveryNameOfEachOfferedTypeIsListedAndOpens) {
   };
   // One red pixel: Qt reads GIF but does not write it.
   static const char kRedPixel[] =
-      "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\xff\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02" "D\x01\x00;";
+      "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\xff\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
+      "D\x01\x00;";
   struct Case {
     const char* name;
     const char* format;  // written by Qt; null: the GIF pixel above
   };
   // TIFF comes with the image-format plugins the program depends on.
-  const Case cases[] = {{"a.png", "png"},   {"b.jpg", "jpeg"},  {"c.jpeg", "jpeg"}, {"d.jpe", "jpeg"},
-                        {"e.tiff", "tiff"}, {"f.tif", "tiff"},  {"G.TIF", "tiff"},  {"h.gif", nullptr},
-                        {"I.JPG", "jpeg"}};
+  const Case cases[] = {{"a.png", "png"},  {"b.jpg", "jpeg"}, {"c.jpeg", "jpeg"}, {"d.jpe", "jpeg"}, {"e.tiff", "tiff"},
+                        {"f.tif", "tiff"}, {"G.TIF", "tiff"}, {"h.gif", nullptr}, {"I.JPG", "jpeg"}};
   QTemporaryDir dir;
   QImage picture(40, 20, QImage::Format_RGB32);
   picture.fill(Qt::darkCyan);

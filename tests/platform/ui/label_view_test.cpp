@@ -69,10 +69,12 @@ TEST(LabelView, TheEllipsisFollowsWholeCharactersOnly) {
   const QString family = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466");
   const QString flagFR = QString::fromUtf8("\U0001F1EB\U0001F1F7"), flagDE = QString::fromUtf8("\U0001F1E9\U0001F1EA");
   const QString thumb = QString::fromUtf8("\U0001F44D\U0001F3FD"), keycap = QString::fromUtf8("1\uFE0F\u20E3");
-  const QString eAcute = QString::fromUtf8("e\u0301"), rainbowFlag = QString::fromUtf8("\U0001F3F3\uFE0F\u200D\U0001F308");
+  const QString eAcute = QString::fromUtf8("e\u0301"),
+                rainbowFlag = QString::fromUtf8("\U0001F3F3\uFE0F\u200D\U0001F308");
   const Case cases[] = {
-      {"emoji", {"T", "r", "i", "p", " ", QString::fromUtf8("\U0001F600"), QString::fromUtf8("\U0001F680"),
-                 QString::fromUtf8("\U0001F30D"), " ", "a", "n", "d", " ", "m", "o", "r", "e"}},
+      {"emoji",
+       {"T", "r", "i", "p", " ", QString::fromUtf8("\U0001F600"), QString::fromUtf8("\U0001F680"),
+        QString::fromUtf8("\U0001F30D"), " ", "a", "n", "d", " ", "m", "o", "r", "e"}},
       {"joined sequences", {"F", "a", "m", "i", "l", "y", " ", family, family, rainbowFlag, family, " ", "x", "y"}},
       {"flags", {"G", "o", " ", flagFR, flagDE, flagFR, flagDE, " ", "t", "o", "u", "r"}},
       {"marks and modifiers", {"C", "a", "f", eAcute, " ", thumb, keycap, eAcute, thumb, " ", "o", "k"}},
