@@ -626,7 +626,8 @@ TEST_F(HomeScreenTest, PreferencesAndListReportsKeepTheGridWhereItWasScrolled) {
     EXPECT_DOUBLE_EQ(w.grid().documentVisibleRect().y(), scrolled);
     ASSERT_EQ(w.tiles().size(), 40);
     // The tiles of the rows in sight are drawn there (the add button takes the first slot).
-    const auto firstInSight = static_cast<std::size_t>(w.grid().itemsPerRow() * (1 + static_cast<int>(scrolled / 218)) - 1);
+    const auto firstInSight =
+        static_cast<std::size_t>(w.grid().itemsPerRow() * (1 + static_cast<int>(scrolled / 218)) - 1);
     EXPECT_TRUE(w.grid().visibleIdeaViewForDocument(w.grid().proxies()[firstInSight]->docIdentifier()));
   }
 }
