@@ -60,7 +60,8 @@ AboutView::AboutView() : ColoredView(Globals::colorGray93()) {
   QFont oblique = Globals::fontAvenirOblique(10);
   oblique.setUnderline(true);
   legal->setAttributedText(
-      platform::AttributedString(QStringLiteral("Legal Notices"), {oblique, Globals::colorGray46(), {}, {}}));
+      platform::AttributedString(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Legal Notices")),
+                                 {oblique, Globals::colorGray46(), {}, {}}));
   legal->sizeToFit();
   mButtonView = std::make_shared<ButtonView>();
   mButtonView->setFrame(legal->frame());

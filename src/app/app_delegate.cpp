@@ -458,7 +458,8 @@ void AppDelegate::handleRedirectURL(const QUrl& url) {
       Globals::optForDropbox(true);
       logLine(QStringLiteral("Success! User is logged into Dropbox."));
       if (!description.isEmpty()) {
-        CustomAlertView alert(QStringLiteral("Dropbox Authentication"), description);
+        CustomAlertView alert(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Dropbox Authentication")),
+                              description);
         alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QStringLiteral("Close")),
                         CAVButton::kOrdinary, nullptr);
         alert.showFromWindow(platform::Application::shared().keyWindow());
@@ -477,9 +478,10 @@ void AppDelegate::sessionDidReceiveAuthorizationFailure() {
   platform::NotificationCenter::defaultCenter().post("DropboxInvalidAccessTokenNotification", nullptr);
   if (!Globals::userHasOptedForDropbox()) return;
   Globals::optForDropbox(false);
-  CustomAlertView alert(QStringLiteral("Dropbox Authentication"),
-                        QStringLiteral("Problem with authenticating with Dropbox. Please reconnect your account in "
-                                       "Orrery Settings."));
+  CustomAlertView alert(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Dropbox Authentication")),
+                        Globals::normalLocalizedStringForKey(
+                            QString(), QStringLiteral("Problem with authenticating with Dropbox. Please reconnect "
+                                                      "your account in Orrery Settings.")));
   alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QStringLiteral("Close")),
                   CAVButton::kOrdinary, nullptr);
   alert.showFromWindow(platform::Application::shared().keyWindow());

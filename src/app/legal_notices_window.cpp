@@ -29,6 +29,12 @@ const QRegularExpression& ruleLine() {
   return rule;
 }
 
+// The scroller of the notices takes the window's keys, so the reading keys scroll the text.
+class KeyedScrollView : public BaseScrollView {
+ public:
+  bool acceptsFirstResponder() const override { return true; }
+};
+
 }  // namespace
 
 QString LegalNoticesView::fittedRules(const QString& text, const QFont& font, double width) {
@@ -45,7 +51,7 @@ QString LegalNoticesView::fittedRules(const QString& text, const QFont& font, do
 }
 
 LegalNoticesView::LegalNoticesView() : ColoredView(Globals::colorGray93()) {
-  mScrollView = std::make_shared<BaseScrollView>();
+  mScrollView = std::make_shared<KeyedScrollView>();
   mScrollView->setHasVerticalScroller(true);
   mScrollView->setHasHorizontalScroller(false);
   mScrollView->setAutohidesScrollers(false);
@@ -123,8 +129,11 @@ KeptWindow& legalWindow() {
 }  // namespace
 
 platform::Window& LegalNoticesWindow::show() {
-  return showKeptWindow(legalWindow(), kContentSize, QStringLiteral("Legal Notices"),
-                        [] { return std::make_shared<LegalNoticesView>(); });
+  platform::Window& window = showKeptWindow(
+      legalWindow(), kContentSize, Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Legal Notices")),
+      [] { return std::make_shared<LegalNoticesView>(); });
+  window.makeFirstResponder(&view()->scrollView());
+  return window;
 }
 
 LegalNoticesView* LegalNoticesWindow::view() { return static_cast<LegalNoticesView*>(legalWindow().view.get()); }

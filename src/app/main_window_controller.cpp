@@ -4,6 +4,7 @@
 #include "app/window_arrangement.h"
 #include "app/window_placement.h"
 #include "foundation/dictionary_extensions.h"
+#include "foundation/globals.h"
 #include "foundation/views/screenshot.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -41,7 +42,7 @@ std::shared_ptr<DragSupportWindow> MainWindowController::prepareWindow() {
   // would reach past the bottom of a screen it was fitted to.
   window->setFrame(frame);
   window->setBackgroundColor(Qt::white);
-  window->setTitle(QStringLiteral("Orrery Desktop"));
+  window->setTitle(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Orrery Desktop")));
   return window;
 }
 

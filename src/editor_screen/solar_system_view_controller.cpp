@@ -369,7 +369,9 @@ void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
   // An edit the user gave up before is no answer for a later one.
   if (wrote && !ok) mDropUnsavedEdit = false;
   if (!ok)
-    if (MyWindow* shell = shellWindow()) shell->showShortNotificationToUser(QString::fromLatin1(kFailedToUpdate));
+    if (MyWindow* shell = shellWindow())
+      shell->showShortNotificationToUser(
+          Globals::normalLocalizedStringForKey(QString(), QString::fromLatin1(kFailedToUpdate)));
   // The unsaved mark stays in the title until a save succeeds.
   if (wasFailed != mLastSaveFailed && mDoc) updateWindowFromDocument(mDoc);
   if (mSavesInFlight > 0) return;

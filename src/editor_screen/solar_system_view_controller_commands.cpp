@@ -146,8 +146,8 @@ void SolarSystemViewController::askAboutUnsavedEdit(std::function<void(bool mayG
   // Which file, and why it could not be written.
   const QString reason = mDoc && !mDoc->lastUserFriendlyError().isEmpty()
                              ? mDoc->lastUserFriendlyError()
-                             : QStringLiteral("The document could not be saved");
-  CustomAlertView alert(QStringLiteral("Failed to update document"),
+                             : localized(QString(), "The document could not be saved");
+  CustomAlertView alert(localized(QString(), "Failed to update document"),
                         QStringLiteral("%1\n%2").arg(mDoc ? mDoc->filePath() : QString(), reason));
   alert.addButton(localized(QString(), "Save As…"), CAVButton::kOrdinary, [weak, then] {
     auto me = weak.lock();

@@ -285,7 +285,8 @@ void SolarSystemViewController::onDeleteItem(const QString& ideaIdentifier) {
     deleteIdeaWithIdentifier(ideaIdentifier);
     return;
   }
-  CustomAlertView alert(QStringLiteral("Delete"), Globals::normalLocalizedStringForKey(QString(), message));
+  CustomAlertView alert(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Delete")),
+                        Globals::normalLocalizedStringForKey(QString(), message));
   std::weak_ptr<SolarSystemViewController> weak = self();
   const QString operation = QString::fromLatin1(kDeleteConfirmation);
   alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Delete"), QStringLiteral("Delete")),

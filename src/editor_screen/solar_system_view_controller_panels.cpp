@@ -194,7 +194,8 @@ void SolarSystemViewController::keepEditOfDeletedIdea(const EditIdeaViewControll
     parent->insertIdea(kept, place.index >= 0 ? std::min(place.index, count) : count);
     updateSolarSystemAndSaveDocument();
   }
-  showNotice(QStringLiteral("The idea was deleted elsewhere: your changes are kept in a new idea"));
+  showNotice(Globals::normalLocalizedStringForKey(
+      QString(), QStringLiteral("The idea was deleted elsewhere: your changes are kept in a new idea")));
 }
 
 void SolarSystemViewController::editIdeaViewDidClose() {
@@ -309,7 +310,7 @@ void SolarSystemViewController::onOpenItemInBrowser(const QString& ideaIdentifie
   const QString scheme = url.scheme().toLower();
   // A stored link may name any scheme (local files, custom handlers): only web pages open.
   if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-    showNotice(QStringLiteral("Cannot open this link"));
+    showNotice(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Cannot open this link")));
     return;
   }
   platform::openURL(url);

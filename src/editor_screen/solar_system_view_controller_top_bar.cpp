@@ -1,5 +1,6 @@
 #include "editor_screen/solar_system_view_controller.h"
 
+#include "foundation/globals.h"
 #include "foundation/views/modal_choice_controller.h"
 #include "model/idea_document.h"
 #include "shell/my_window.h"
@@ -37,10 +38,10 @@ void SolarSystemViewController::topBarAction(TopBarActionKind kind, const QRectF
   if (kind == kTopBarActionContent && mSolarSystemState == kSolarSystemStateRadial) {
     auto menu = ModalChoiceController::create();
     std::weak_ptr<SolarSystemViewController> weak = self();
-    menu->addButton(QStringLiteral("Add Image"), [weak] {
+    menu->addButton(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Add Image")), [weak] {
       if (auto me = weak.lock()) me->pleaseStartImageAddition();
     });
-    menu->addButton(QStringLiteral("Add Web Link"), [weak] {
+    menu->addButton(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Add Web Link")), [weak] {
       if (auto me = weak.lock()) me->pleaseStartWebLinkAddition();
     });
     menu->showModallyFromRect(fromRect, view().get());

@@ -233,10 +233,10 @@ void HomeViewController::ensureCorrectTitle() {
   MyWindow* window = shellWindow();
   if (!window) return;
   if (mLocation == DocumentLocationICloud) {
-    window->setTitle(QStringLiteral("iCloud Documents"));
+    window->setTitle(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("iCloud Documents")));
     window->setDocURL(QUrl(QStringLiteral("icloud://icloud")));
   } else if (mLocation == DocumentLocationDropbox) {
-    window->setTitle(QStringLiteral("Dropbox Documents"));
+    window->setTitle(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Dropbox Documents")));
     window->setDocURL(QUrl(QStringLiteral("dropbox://dropbox")));
   } else {
     window->setTitle(QString());
@@ -248,10 +248,14 @@ void HomeViewController::ensureCorrectTitle() {
 
 void HomeViewController::reloadTable() {
   if (!mIdeaListView) return;
+  // Emptied for a moment, the grid would be scrolled to its top: the list comes back where
+  // the user had it (as far down as it still reaches).
+  const QPointF scrolled = mIdeaListView->scrollPosition();
   mIdeaListView->removeAllContent();
   if (auto list = facade().proxyListForLocation(mLocation))
     for (const auto& proxy : *list) mIdeaListView->appendProxy(proxy, /*silently=*/true);
   updateView();
+  mIdeaListView->scrollToPoint(scrolled);
 }
 
 void HomeViewController::updateView() {
@@ -310,6 +314,8 @@ void HomeViewController::topBarSearchStatusDidChange(bool final) {
     mCurrentSearchRequestID = 0;
     mState = facade().proxyListForLocation(mLocation) ? kHomeScreenStateList : kHomeScreenStateListNotReady;
     reloadTable();
+    // The list comes back from its top, not from where the results were scrolled to.
+    if (mIdeaListView) mIdeaListView->scrollToPoint(QPointF());
   }
   if (!mTopBar->isEditingSearchText()) focusGrid();
 }

@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
+#include <initializer_list>
 
 namespace orrery {
 
@@ -148,12 +149,21 @@ void PictureView::applyLayout() {
 // --- the panel ---
 
 const QStringList& PictureViewController::allowedFileTypes() {
-  // TIFF and GIF come from image plugins that a machine may lack: offer only what opens here.
+  // Each type with every name its files go by; the reader knows a type by its content, so
+  // "jpe" opens as JPEG although no plugin names it. TIFF and GIF come from image plugins that
+  // a machine may lack: offer only what opens here.
+  struct PictureType {
+    const char* format;
+    std::initializer_list<const char*> extensions;
+  };
   static const QStringList types = [] {
     const QList<QByteArray> readable = QImageReader::supportedImageFormats();
     QStringList offered;
-    for (const char* type : {"png", "jpg", "tiff", "jpeg", "gif"})
-      if (readable.contains(QByteArray(type))) offered << QString::fromLatin1(type);
+    for (const PictureType& type :
+         {PictureType{"png", {"png"}}, PictureType{"jpeg", {"jpg"}}, PictureType{"tiff", {"tiff", "tif"}},
+          PictureType{"jpeg", {"jpeg", "jpe"}}, PictureType{"gif", {"gif"}}})
+      if (readable.contains(QByteArray(type.format)))
+        for (const char* extension : type.extensions) offered << QString::fromLatin1(extension);
     return offered;
   }();
   return types;
@@ -229,7 +239,7 @@ void PictureViewController::buttonPressed(ButtonView& button) {
   if (&button != mChangeContentButton.get()) return;
   mChoice = ModalChoiceController::create();
   platform::WeakRef<PictureViewController> self(this);
-  mChoice->addButton(QStringLiteral("Change Image"), [self] {
+  mChoice->addButton(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Change Image")), [self] {
     if (PictureViewController* me = self.get()) me->pleaseStartImageChange();
   });
   mChoice->showModallyFromRect(mChangeContentButton->frame(), view().get());

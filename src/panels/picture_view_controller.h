@@ -73,7 +73,8 @@ class PictureViewControllerDelegate : public virtual platform::Trackable {
 class PictureViewController : public BaseViewController, public ButtonViewDelegate, public Layouter {
  public:
   static constexpr double kTopBarHeight = 40;
-  // The picture types this machine opens, in the order the open panels list them.
+  // The file name extensions of the picture types this machine opens, in the order the open
+  // panels list them.
   static const QStringList& allowedFileTypes();
   // The picture in a file the user chose; when there is none, an alert names the file and
   // says why.

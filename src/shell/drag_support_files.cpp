@@ -113,7 +113,15 @@ platform::DragOperation DragSupportWindow::fileDragEntered(const platform::Dragg
     refuseTargetSide();
     return None;
   }
+  // Taken even when the overlay refuses, so that the rest of the drag (moves, drop, leave)
+  // still comes here and ends the overlay; the refusal goes with every move.
   return Every;
+}
+
+platform::DragOperation DragSupportWindow::fileDragOperation() const {
+  // The other program learns the outcome from the answers to its moves, not from the drop:
+  // what the overlay refuses is refused to it too.
+  return mDragTargetOverlay && mDragTargetOverlay->accepts() ? Every : None;
 }
 
 bool DragSupportWindow::performFileDrop(const platform::DraggingInfo& info) {
@@ -143,7 +151,7 @@ bool DragSupportWindow::performFileDrop(const platform::DraggingInfo& info) {
     self->mDelayDragEnding = false;
     if (idea) {
       self->setDockedIdea(idea, QString());
-      self->showShortNotificationToUser(localized("Added to the dock"));
+      self->showShortNotificationToUser(localized("Copied to clipboard"));
       self->handleDragEndingForSource(true, true, kDragResultKept);
     } else {
       self->showShortNotificationToUser(localized("Error importing contents"));

@@ -199,6 +199,7 @@ platform::DragOperation DragSupportWindow::draggingEntered(const platform::Dragg
 platform::DragOperation DragSupportWindow::draggingUpdated(const platform::DraggingInfo& info) {
   if (info.draggingSequenceNumber() != mDragTargetSessionNumber || !mDragTargetInfo) return None;
   mDragTargetInfo->location = info.draggingLocation();
+  if (mDragTargetInfo->source == kDragSourceOutside) return fileDragOperation();
   if (!mDragTargetIdeaView) return Every;
   placeFloatingCopy(info.draggingLocation());
   DragSupportDelegate* delegate = dragSupportDelegate();

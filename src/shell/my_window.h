@@ -150,6 +150,7 @@ class DragSupportWindow : public MyWindow, public platform::DraggingSource, publ
   void animateReturnDraggedViewAndRemoveIt(const DragInfo& info);
   void removeTargetIdeaViewAndOverlays();
   platform::DragOperation fileDragEntered(const platform::DraggingInfo& info);
+  platform::DragOperation fileDragOperation() const;
   bool performFileDrop(const platform::DraggingInfo& info);
   void refuseTargetSide();
   void placeFloatingCopy(const QPointF& windowPoint);

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QFile>
 #include <QProcess>
@@ -25,6 +26,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTextBlock>
 #include <QTextFrame>
@@ -169,6 +171,44 @@ TEST(LegalNotices, LongTextWrapsInsideTheInsetsAndScrollsToItsLastLine) {
   window.orderOut();
 }
 
+// The keys as the desktop delivers them: to the focused control, else to the window.
+TEST(LegalNotices, TheKeysScrollTheTextAsItsScrollerDoes) {
+  platform::Window& window = LegalNoticesWindow::show();
+  LegalNoticesView& view = *LegalNoticesWindow::view();
+  window.displayIfNeeded();
+  auto& scroll = view.scrollView();
+  const double shown = scroll.documentVisibleRect().height();
+  const double bottom = scroll.documentView()->frame().height() - shown;
+  ASSERT_GT(bottom, 10 * shown) << "the notices are many pages long";
+  struct Case {
+    Qt::Key key;
+    double from;
+    double least, most;  // how far down the text it ends up
+  };
+  const double middle = bottom / 2;
+  const Case cases[] = {
+      {Qt::Key_End, 0, bottom, bottom},
+      {Qt::Key_Home, bottom, 0, 0},
+      {Qt::Key_PageDown, middle, middle + shown / 2, middle + shown - 1},  // a line of the last page stays
+      {Qt::Key_PageUp, middle, middle - shown + 1, middle - shown / 2},
+      {Qt::Key_Down, middle, middle + 1, middle + 40},  // a line
+      {Qt::Key_Up, middle, middle - 40, middle - 1},
+      {Qt::Key_PageDown, bottom, bottom, bottom},
+      {Qt::Key_Up, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(QKeySequence(c.key).toString().toStdString() + " from " + std::to_string(c.from));
+    scroll.scrollToPoint(QPointF(0, c.from));
+    QWidget* focus = window.widget()->focusWidget();
+    QKeyEvent press(QEvent::KeyPress, c.key, Qt::NoModifier);
+    QApplication::sendEvent(focus ? focus : window.canvas(), &press);
+    const double y = scroll.documentVisibleRect().y();
+    EXPECT_GE(y, c.least - 0.5);
+    EXPECT_LE(y, c.most + 0.5);
+  }
+  window.orderOut();
+}
+
 TEST(LegalNotices, EveryRuleStaysOneLineUnderItsHeading) {
   LegalNoticesView view;
   view.setFrame(QRectF(0, 0, LegalNoticesWindow::kContentSize.width(), LegalNoticesWindow::kContentSize.height()));
@@ -189,35 +229,78 @@ TEST(LegalNotices, EveryRuleStaysOneLineUnderItsHeading) {
       << "only whole-line rules";
 }
 
-TEST(LegalNotices, EveryLinkedLibraryIsNamed) {
-  const QString legal = LegalNoticesView::loadText(platform::pathForResource("legal", "txt"));
+namespace {
+
+// The libraries the program is linked to (as the loader lists them), runtimes left out, each
+// with how the legal notices and the about window's credits name it.
+struct LinkedLibrary {
+  QString library;
+  QString notice;
+  QString credit;
+};
+
+std::vector<LinkedLibrary> linkedLibraries() {
   QProcess readelf;
   readelf.start("readelf", {"-d", ORRERY_BINARY});
-  ASSERT_TRUE(readelf.waitForFinished(60000));
+  if (!readelf.waitForFinished(60000)) return {};
   const QString dynamic = QString::fromUtf8(readelf.readAllStandardOutput());
-  const QList<QPair<QString, QString>> names{{"libQt6", "Qt 6"},       {"libcurl", "libcurl"}, {"libssl", "OpenSSL"},
-                                             {"libcrypto", "OpenSSL"}, {"libz.", "zlib"},      {"libminizip", "minizip"},
-                                             {"libsimdjson", "simdjson"}, {"libpng", "libpng"},
-                                             {"libfontconfig", "fontconfig"},
-                                             {"libexpat", "Expat XML parser"},
-                                             {"libicu", "International Components for Unicode"}};
+  struct Name {
+    const char* prefix;
+    const char* notice;
+    const char* credit;
+  };
+  const Name names[] = {{"libQt6", "Qt 6", "Qt"},
+                        {"libcurl", "libcurl", "libcurl"},
+                        {"libssl", "OpenSSL", "OpenSSL"},
+                        {"libcrypto", "OpenSSL", "OpenSSL"},
+                        {"libz.", "zlib", "zlib"},
+                        {"libminizip", "minizip", "minizip"},
+                        {"libsimdjson", "simdjson", "simdjson"},
+                        {"libpng", "libpng", "libpng"},
+                        {"libfontconfig", "fontconfig", "fontconfig"},
+                        {"libexpat", "Expat XML parser", "Expat"},
+                        {"libicu", "International Components for Unicode", "ICU"}};
   const QStringList runtimes{"libstdc++", "libm.", "libgcc_s", "libc.", "ld-linux"};
-  int needed = 0;
+  std::vector<LinkedLibrary> out;
   static const QRegularExpression kNeeded(R"(\(NEEDED\)\s+Shared library: \[([^\]]+)\])");
   for (auto it = kNeeded.globalMatch(dynamic); it.hasNext();) {
     const QString library = it.next().captured(1);
-    ++needed;
     bool runtime = false;
     for (const QString& prefix : runtimes) runtime |= library.startsWith(prefix);
     if (runtime) continue;
-    QString notice;
-    for (const auto& [prefix, name] : names)
-      if (library.startsWith(prefix)) notice = name;
-    ASSERT_FALSE(notice.isEmpty()) << "no notice known for " << library.toStdString();
-    EXPECT_TRUE(legal.contains(notice)) << library.toStdString();
+    LinkedLibrary found{library, {}, {}};
+    for (const Name& name : names)
+      if (library.startsWith(name.prefix)) found = {library, name.notice, name.credit};
+    out.push_back(found);
   }
-  EXPECT_GT(needed, 5);
+  return out;
+}
+
+}  // namespace
+
+TEST(LegalNotices, EveryLinkedLibraryIsNamed) {
+  const QString legal = LegalNoticesView::loadText(platform::pathForResource("legal", "txt"));
+  const std::vector<LinkedLibrary> linked = linkedLibraries();
+  for (const LinkedLibrary& each : linked) {
+    ASSERT_FALSE(each.notice.isEmpty()) << "no notice known for " << each.library.toStdString();
+    EXPECT_TRUE(legal.contains(each.notice)) << each.library.toStdString();
+  }
+  EXPECT_GT(linked.size(), 5u);
   for (const char* bundled : {"nlohmann-json", "minizip", "Fonts"}) EXPECT_TRUE(legal.contains(bundled));
+}
+
+TEST(About, TheCreditsNameEveryLinkedLibrary) {
+  const QString page = AboutView::loadPage(platform::pathForResource("credits", "html"));
+  QTextDocument document;
+  document.setHtml(page);
+  const QString credits = document.toPlainText();
+  const std::vector<LinkedLibrary> linked = linkedLibraries();
+  EXPECT_GT(linked.size(), 5u);
+  for (const LinkedLibrary& each : linked)
+    EXPECT_TRUE(!each.credit.isEmpty() &&
+                credits.contains(QRegularExpression("\\b" + QRegularExpression::escape(each.credit) + "\\b")))
+        << each.library.toStdString();
+  EXPECT_TRUE(credits.contains("JSON for Modern C++")) << "built in, not linked";
 }
 
 TEST(LegalNotices, NamesEachComponentAndCarriesEveryLicenceTextItsNoticesName) {

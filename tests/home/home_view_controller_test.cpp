@@ -593,6 +593,45 @@ TEST_F(HomeScreenTest, WithdrawingDropboxClosesOnlyTheDropboxWindow) {
   EXPECT_FALSE(icloud.closed);
 }
 
+TEST_F(HomeScreenTest, PreferencesAndListReportsKeepTheGridWhereItWasScrolled) {
+  for (int i = 2; i < 40; ++i)
+    dropbox->store(QStringLiteral("dropbox:/box%1.orrx").arg(i), Idea::createWithText(QStringLiteral("Box %1").arg(i)));
+  startDropbox();
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  ASSERT_EQ(w.tiles().size(), 40);
+  const double before = Globals::fontSizeFactor();
+  const bool contrast = Globals::highContrastText();
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+  };
+  const Case cases[] = {
+      {"text size", [] { Globals::changeFontSizeFactor(7); }},
+      {"same text size again", [] { Globals::changeFontSizeFactor(7); }},
+      {"high contrast", [contrast] { Globals::setHighContrastText(!contrast); }},
+      {"text size back", [before] { Globals::changeFontSizeFactor(static_cast<std::int64_t>(before)); }},
+      {"contrast back", [contrast] { Globals::setHighContrastText(contrast); }},
+      {"iCloud chosen as well", [] { Globals::optForICloud(true); }},
+      {"the location's list told again", [this] { dropbox->reportStoredDocuments(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    w.grid().scrollToPoint(QPointF(0, 900));
+    w.window->displayIfNeeded();
+    const double scrolled = w.grid().documentVisibleRect().y();
+    ASSERT_GT(scrolled, 800);
+    c.change();
+    uitest::advance(0.5);
+    w.window->displayIfNeeded();
+    EXPECT_DOUBLE_EQ(w.grid().documentVisibleRect().y(), scrolled);
+    ASSERT_EQ(w.tiles().size(), 40);
+    // The tiles of the rows in sight are drawn there (the add button takes the first slot).
+    const auto firstInSight =
+        static_cast<std::size_t>(w.grid().itemsPerRow() * (1 + static_cast<int>(scrolled / 218)) - 1);
+    EXPECT_TRUE(w.grid().visibleIdeaViewForDocument(w.grid().proxies()[firstInSight]->docIdentifier()));
+  }
+}
+
 TEST_F(HomeScreenTest, CommandFStartsEditingTheSearchOnceAndTheRestoredLocationIsACloudOne) {
   startDropbox();
   auto restored = HomeViewController::createForRestoration();

@@ -8,6 +8,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_header_coverage  # noqa: E402
 import check_layering  # noqa: E402
+import check_user_texts  # noqa: E402
 
 
 class LayeringRules(unittest.TestCase):
@@ -86,6 +87,26 @@ class HeaderCoverage(unittest.TestCase):
                                      ("src/m/forced.cpp", " -include pch.h"), ("checks/m_alone_h.cpp", ""),
                                      ("generated/moc.cpp", "")]]
         self.assertEqual(check_header_coverage.uncovered(src, commands), ["m/forced.h", "m/late.h"])
+
+
+class UserTextRules(unittest.TestCase):
+    def test_literals_handed_to_what_the_user_reads_are_found(self):
+        for line in ['showNotice(QStringLiteral("Cannot open this link"));',
+                     'w->showShortNotificationToUser(QString::fromLatin1(kFailed));',
+                     'CustomAlertView alert(QStringLiteral("Delete"), message);',
+                     'CustomAlertView("Delete", message);',
+                     'menu->addButton(QStringLiteral("Add Image"), [] {});',
+                     'window->setTitle(QLatin1String("iCloud Documents"));',
+                     'hud->setLabelText(\n    QString::fromUtf8("Copied"));']:
+            self.assertEqual(len(check_user_texts.problems(line)), 1, line)
+
+    def test_texts_through_globals_pass(self):
+        for line in ['showNotice(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("x")));',
+                     'CustomAlertView alert(localized(QString(), "Failed to update document"), reason);',
+                     'menu->addButton(text("Open"), [] {});',
+                     'window->setTitle(doc->documentWindowName());',
+                     'mButton->setTitleColor(QStringLiteral("x"));']:
+            self.assertEqual(check_user_texts.problems(line), [], line)
 
 
 if __name__ == "__main__":

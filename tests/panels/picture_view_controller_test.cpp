@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -170,20 +171,45 @@ TEST(PicturePanel, AChosenGifReplacesThePictureAndAnUndecodableFileChangesNothin
   EXPECT_EQ(presenter.dismissals, 2);
 }
 
-TEST(PictureViewController, EveryOfferedFormatOpensHere) {
+TEST(PictureViewController, EveryNameOfEachOfferedTypeIsListedAndOpens) {
   const QStringList offered = PictureViewController::allowedFileTypes();
+  // As the open panel filters: "*.<type>", whatever the case of the name.
+  auto listed = [&](const QString& name) {
+    for (const QString& type : offered)
+      if (QRegularExpression(QRegularExpression::wildcardToRegularExpression("*." + type),
+                             QRegularExpression::CaseInsensitiveOption)
+              .match(name)
+              .hasMatch())
+        return true;
+    return false;
+  };
+  // One red pixel: Qt reads GIF but does not write it.
+  static const char kRedPixel[] =
+      "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\xff\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
+      "D\x01\x00;";
+  struct Case {
+    const char* name;
+    const char* format;  // written by Qt; null: the GIF pixel above
+  };
   // TIFF comes with the image-format plugins the program depends on.
-  for (const char* always : {"png", "jpg", "tiff", "jpeg", "gif"}) EXPECT_TRUE(offered.contains(always)) << always;
+  const Case cases[] = {{"a.png", "png"},  {"b.jpg", "jpeg"}, {"c.jpeg", "jpeg"}, {"d.jpe", "jpeg"}, {"e.tiff", "tiff"},
+                        {"f.tif", "tiff"}, {"G.TIF", "tiff"}, {"h.gif", nullptr}, {"I.JPG", "jpeg"}};
   QTemporaryDir dir;
   QImage picture(40, 20, QImage::Format_RGB32);
   picture.fill(Qt::darkCyan);
-  for (const QString& type : offered) {
-    SCOPED_TRACE(type.toStdString());
-    EXPECT_TRUE(QImageReader::supportedImageFormats().contains(type.toLatin1()));
-    // Formats Qt only reads (GIF) cannot be written here to try.
-    if (!QImageWriter::supportedImageFormats().contains(type.toLatin1())) continue;
-    const QString path = dir.filePath("picture." + type);
-    ASSERT_TRUE(picture.save(path, type.toLatin1().constData()));
-    EXPECT_EQ(KitImage::readFromURL(path).pixelSize(), QSizeF(40, 20));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(listed(QString::fromLatin1(c.name)));
+    const QString path = dir.filePath(QString::fromLatin1(c.name));
+    if (c.format) {
+      ASSERT_TRUE(picture.save(path, c.format));
+    } else {
+      QFile file(path);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(kRedPixel, sizeof(kRedPixel) - 1);
+    }
+    EXPECT_EQ(PictureViewController::readChosenPicture(path).pixelSize(), c.format ? QSizeF(40, 20) : QSizeF(1, 1));
   }
+  EXPECT_FALSE(listed("notes.txt"));
+  EXPECT_EQ(offered.mid(0, 3), (QStringList{"png", "jpg", "tiff"})) << "in the order the panel has always listed them";
 }

@@ -70,6 +70,16 @@ struct OneWindow {
     QCoreApplication::sendEvent(w->canvas(), &e);
     return e.isAccepted();
   }
+  // What the other program hears while it hovers: Qt follows every entry with a move.
+  bool move(QMimeData& data, Qt::DropActions actions = Qt::CopyAction) {
+    QDragMoveEvent e(QPoint(305, 205), actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w->canvas(), &e);
+    return e.isAccepted();
+  }
+  void leave() {
+    QDragLeaveEvent e;
+    QCoreApplication::sendEvent(w->canvas(), &e);
+  }
   bool drop(QMimeData& data, Qt::DropActions actions = Qt::CopyAction) {
     QDropEvent e(QPointF(310, 210), actions, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(w->canvas(), &e);
@@ -132,7 +142,7 @@ TEST(DragFilesIn, APictureFileWaitsInTheDockAfterItDecodesWithTheOverlayShownMea
   EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept}));
   EXPECT_FALSE(o.w->overlay());
   uitest::advance(0.25);
-  EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Added to the dock"}));
+  EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Copied to clipboard"}));
 }
 
 TEST(DragFilesIn, DocumentsAndOutlinesArriveAsTheirTrees) {
@@ -198,6 +208,7 @@ TEST(DragFilesIn, WhatCannotBeReadIsRefusedOrReportedAndTheDockKeepsItsIdea) {
     auto data = c.paths.isEmpty() ? std::make_unique<QMimeData>() : urls(c.paths);
     if (c.paths.isEmpty()) data->setText(QStringLiteral("words from another program"));
     ASSERT_TRUE(o.enter(*data, c.actions));
+    EXPECT_EQ(o.move(*data, c.actions), c.overlayAccepts);
     ASSERT_TRUE(o.w->overlay());
     EXPECT_EQ(o.w->overlay()->accepts(), c.overlayAccepts);
     if (!c.overlayAccepts) {
@@ -216,6 +227,42 @@ TEST(DragFilesIn, WhatCannotBeReadIsRefusedOrReportedAndTheDockKeepsItsIdea) {
     }
     uitest::advance(1.5);
   }
+}
+
+// The other program reads the outcome from the answers to the moves Qt sends after every
+// entry; after a refusal it ends the drag with a leave, or, if it drops all the same, with a drop.
+TEST(DragFilesIn, WhatTheOverlayRefusesIsRefusedToTheOtherProgramAndEveryDragGetsItsOverlay) {
+  OneWindow o;
+  struct Case {
+    const char* what;
+    bool endWithDrop;
+  };
+  const QString notes = o.write("notes.txt", "hi");
+  for (int round = 0; round < 2; ++round)
+    for (const Case& c : {Case{"text", true}, Case{"text", false}, Case{"notes.txt", true}, Case{"notes.txt", false}}) {
+      SCOPED_TRACE(std::string(c.what) + (c.endWithDrop ? " dropped" : " left") + " round " + std::to_string(round));
+      auto data = QString::fromLatin1(c.what) == "text" ? std::make_unique<QMimeData>() : urls({notes});
+      if (!data->hasUrls()) data->setText(QStringLiteral("words from another program"));
+      o.enter(*data, Qt::CopyAction | Qt::MoveAction);
+      EXPECT_FALSE(o.move(*data, Qt::CopyAction | Qt::MoveAction)) << "the program is told none while it hovers";
+      ASSERT_TRUE(o.w->overlay()) << "the refusal shows";
+      EXPECT_FALSE(o.w->overlay()->accepts());
+      if (c.endWithDrop)
+        EXPECT_FALSE(o.drop(*data, Qt::CopyAction | Qt::MoveAction));
+      else
+        o.leave();
+      EXPECT_FALSE(o.w->overlay());
+      EXPECT_EQ(o.w->targetSessionNumber(), DragSupportWindow::kNoSession) << "ready for the next drag";
+      uitest::advance(1.5);
+    }
+  // A file that can be dropped is still taken.
+  auto picture = urls({o.write("a.png", pngBytes(QSize(2, 2), Qt::red))});
+  EXPECT_TRUE(o.enter(*picture));
+  EXPECT_TRUE(o.move(*picture));
+  ASSERT_TRUE(o.w->overlay());
+  EXPECT_TRUE(o.w->overlay()->accepts());
+  o.leave();
+  EXPECT_FALSE(o.w->overlay());
 }
 
 TEST(DragFilesIn, ARefusedMapSaysWhichFileAndWhy) {

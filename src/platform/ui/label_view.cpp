@@ -2,11 +2,13 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QPainter>
+#include <QTextBoundaryFinder>
 #include <QTextDocument>
 #include <QTextOption>
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -101,15 +103,22 @@ AttributedString LabelView::shownText() const {
     part.append(ellipsis, part.runs().empty() ? last : part.runs().back().attributes);
     return part;
   };
-  int fits = 0, tooLong = static_cast<int>(mText.string().size());
+  // Cut only between whole characters as the reader sees them: an emoji of several code
+  // points (surrogate pairs, joined sequences, flags) or a letter with its marks stays whole.
+  std::vector<int> ends;
+  QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, mText.string());
+  for (qsizetype at = graphemes.toNextBoundary(); at > 0; at = graphemes.toNextBoundary())
+    ends.push_back(static_cast<int>(at));
+  // Indices into `ends`: how many whole characters are kept; -1 keeps none.
+  int fits = -1, tooLong = static_cast<int>(ends.size());
   while (tooLong - fits > 1) {
     const int middle = (fits + tooLong) / 2;
-    if (idealWidth(cut(middle), mFont, mTextColor, mAlignment) <= room + 0.5)
+    if (idealWidth(cut(ends[static_cast<std::size_t>(middle)]), mFont, mTextColor, mAlignment) <= room + 0.5)
       fits = middle;
     else
       tooLong = middle;
   }
-  return cut(fits);
+  return cut(fits < 0 ? 0 : ends[static_cast<std::size_t>(fits)]);
 }
 
 void LabelView::drawRect(QPainter& painter, const QRectF& dirtyRect) {

@@ -219,15 +219,20 @@ bool ScrollView::scrollForKey(const Event& event) {
   // A page keeps one line of the last one in sight.
   const double page = std::max(visible.height() / 2, visible.height() - lineHeight());
   const double bottom = mDocument ? mDocument->frame().height() : 0;
-  double y = visible.y();
+  double x = visible.x(), y = visible.y();
+  // An arrow moves a line, as a notch of the wheel moves its lines.
   switch (event.keyCode) {
     case KeyCode::PageUp: y -= page; break;
     case KeyCode::PageDown: y += page; break;
     case KeyCode::Home: y = 0; break;
     case KeyCode::End: y = bottom; break;
+    case KeyCode::UpArrow: y -= lineHeight(); break;
+    case KeyCode::DownArrow: y += lineHeight(); break;
+    case KeyCode::LeftArrow: x -= lineHeight(); break;
+    case KeyCode::RightArrow: x += lineHeight(); break;
     default: return false;
   }
-  scrollToPoint(QPointF(visible.x(), y));
+  scrollToPoint(QPointF(x, y));
   return true;
 }
 

@@ -79,7 +79,7 @@ class ScrollView : public View {
   void setFrame(const QRectF& frame) override;
   void scrollWheel(const Event& event) override;
   // Page Up and Page Down move by what is shown less a line, Home and End to the document's
-  // ends; other keys go on along the responder chain.
+  // ends, the arrows by a line; other keys go on along the responder chain.
   void keyDown(const Event& event) override;
   // Scrolls for one of those keys; false for any other key or with a modifier.
   bool scrollForKey(const Event& event);

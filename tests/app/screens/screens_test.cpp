@@ -545,7 +545,7 @@ TEST_F(DefaultWindow, DropMessagesFitAndReadAgainstTheMap) {
     ASSERT_TRUE(waitFor([&] {
       uitest::advance(0.05);
       auto hud = newestNotice(shell);
-      return hud && hud->labelText() == QStringLiteral("Added to the dock");
+      return hud && hud->labelText() == QStringLiteral("Copied to clipboard");
     }));
     uitest::advance(0.5);  // faded in
     auto notice = newestNotice(shell);
@@ -559,7 +559,7 @@ TEST_F(DefaultWindow, DropMessagesFitAndReadAgainstTheMap) {
     EXPECT_GE(screencheck::textContrast(withNotice, withoutNotice,
                                         notice->label()->convertRectToView(notice->label()->bounds(), nullptr), scale()),
               4.5)
-        << size.toStdString() << ": \"Added to the dock\" over the sun";
+        << size.toStdString() << ": \"Copied to clipboard\" over the sun";
     uitest::advance(2.0);
   }
 }

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace platform {
 namespace {
 
@@ -53,6 +56,51 @@ TEST(LabelView, ALineWiderThanTheLabelEndsInAnEllipsisThatFits) {
     const QFontMetricsF metrics(label.font());
     EXPECT_LE(metrics.horizontalAdvance(drawn), std::max(c.width - 4, metrics.horizontalAdvance(QChar(0x2026))) + 1)
         << drawn.toStdString();
+  }
+}
+
+// Emoji of several code points and letters with marks are whole characters: a cut never
+// halves one, at any width.
+TEST(LabelView, TheEllipsisFollowsWholeCharactersOnly) {
+  struct Case {
+    const char* what;
+    QStringList characters;  // as the reader counts them
+  };
+  const QString family = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466");
+  const QString flagFR = QString::fromUtf8("\U0001F1EB\U0001F1F7"), flagDE = QString::fromUtf8("\U0001F1E9\U0001F1EA");
+  const QString thumb = QString::fromUtf8("\U0001F44D\U0001F3FD"), keycap = QString::fromUtf8("1\uFE0F\u20E3");
+  const QString eAcute = QString::fromUtf8("e\u0301"),
+                rainbowFlag = QString::fromUtf8("\U0001F3F3\uFE0F\u200D\U0001F308");
+  const Case cases[] = {
+      {"emoji",
+       {"T", "r", "i", "p", " ", QString::fromUtf8("\U0001F600"), QString::fromUtf8("\U0001F680"),
+        QString::fromUtf8("\U0001F30D"), " ", "a", "n", "d", " ", "m", "o", "r", "e"}},
+      {"joined sequences", {"F", "a", "m", "i", "l", "y", " ", family, family, rainbowFlag, family, " ", "x", "y"}},
+      {"flags", {"G", "o", " ", flagFR, flagDE, flagFR, flagDE, " ", "t", "o", "u", "r"}},
+      {"marks and modifiers", {"C", "a", "f", eAcute, " ", thumb, keycap, eAcute, thumb, " ", "o", "k"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QString text = c.characters.join(QString());
+    std::vector<int> ends{0};
+    for (const QString& character : c.characters) ends.push_back(ends.back() + static_cast<int>(character.size()));
+    LabelView label(QRectF(0, 0, 400, 30));
+    label.setFont(QFont(QStringLiteral("DejaVu Sans"), 12));
+    label.setStringValue(text);
+    const double full = label.fittingSize().width();
+    int cutCount = 0;
+    for (double width = 6; width + 1 < full; width += 1) {
+      label.setFrameSize(QSizeF(width, 30));
+      const QString shown = label.shownText().string();
+      ASSERT_TRUE(shown.endsWith(QChar(0x2026))) << width;
+      const QString kept = shown.chopped(1);
+      ASSERT_TRUE(text.startsWith(kept)) << width;
+      EXPECT_NE(std::find(ends.begin(), ends.end(), static_cast<int>(kept.size())), ends.end())
+          << "cut inside a character at width " << width;
+      EXPECT_FALSE(kept.contains(QChar::ReplacementCharacter));
+      ++cutCount;
+    }
+    EXPECT_GT(cutCount, 40) << "many widths tried";
   }
 }
 
