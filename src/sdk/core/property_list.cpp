@@ -108,6 +108,7 @@ void escape(std::string& out, const std::string& s) {
 
 // The text as written by escape(): byte escapes turned back into their bytes.
 std::string unescape(std::string text) {
+  if (text.find('\xEE') == std::string::npos) return text;  // the lead byte of every escape
   std::string bytes;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   bool escaped = false;
