@@ -35,6 +35,7 @@ PACKAGES=(
   xdg-utils
   appstream dpkg-dev man-db
   lintian
+  locales
 )
 
 check_only=0
@@ -50,7 +51,20 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
+# A comma-decimal locale, for the tests that numbers are written and read alike in every locale.
+make_test_locale() {
+  if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
+    $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8
+  fi
+}
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+
 if [ ${#missing[@]} -eq 0 ]; then
+  [ $check_only -eq 1 ] || make_test_locale
   exit 0
 fi
 if [ $check_only -eq 1 ]; then
@@ -60,9 +74,6 @@ if [ $check_only -eq 1 ]; then
 fi
 
 echo "Installing: ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then
-  SUDO="sudo"
-fi
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+make_test_locale

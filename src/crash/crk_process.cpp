@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "crash/crk_log.h"
-#include "sdk/core/sdk_constants.h"
 #include "sdk/identity/host_identity.h"
 #include "sdk/net/tel_network_operation.h"
 
@@ -109,7 +108,8 @@ bool CRKHostWriteModelInfo(CRKFile* file) {
   CRKFileWriteHashEntryString(file, "cpu", cpu);
   CRKFileWriteHashEntryNSString(file, "os_build_version", TELHostOSBuildVersion());
   CRKFileWriteHashEntryNSString(file, "os_display_version", TELHostOSDisplayVersion());
-  CRKFileWriteHashEntryString(file, "platform", kPlatformName);
+  // The system the program runs on, named as the analytics metadata names it.
+  CRKFileWriteHashEntryNSString(file, "platform", TELHostPlatformName());
   CRKFileWriteHashEntryNSString(file, "locale", TELNetworkOperation::localeIdentifier());
   CRKFileWriteHashEnd(file);
   CRKFileWriteSectionEnd(file);

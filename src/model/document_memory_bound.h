@@ -7,10 +7,14 @@
 // JSON text, kBytesPerValue for every value, keys included (the parser's tape and index and
 // what the decoder makes of it: a list entry, a member slot; counted as the brackets, commas
 // and colons outside strings, each of which starts one), and kBytesPerObject more for every
-// object (an idea with its identifier and lists). A real map takes about 115 bytes of
-// memory per byte of its compressed file (100 000 ideas: 0.87 MB on disk, 98 MiB to open), so
-// a reading may take max(kMinBudget, kBudgetPerFileByte × the file's size): a real map of any
-// size opens, and a file of 1 MB or less can never make the reader take much more than
+// object (an idea with its identifier and lists). A map projects about 160 bytes per byte of
+// its compressed file with distinct titles and up to about 380 when its ideas are alike (an
+// imported outline: 400 000 ideas with one 62-character title, 1.2 MB on disk, 426 MiB
+// projected), as every idea still has an identifier of its own, while files made to take
+// memory repeat one value (46 MB of numbers, strings or members in 46-70 KB: 8 000 per byte and
+// more). So a reading may
+// take max(kMinBudget, kBudgetPerFileByte × the file's size): every map the program writes
+// reopens, and a file of 192 KB or less can never make the reader take much more than
 // kMinBudget, however tightly it packs its values.
 
 #include <QByteArray>
@@ -24,7 +28,7 @@ namespace orrery {
 class DocumentMemoryBound {
  public:
   static constexpr qint64 kMinBudget = qint64(192) << 20;
-  static constexpr qint64 kBudgetPerFileByte = 160;
+  static constexpr qint64 kBudgetPerFileByte = 1024;
   static constexpr qint64 kBytesPerTextByte = 4;
   static constexpr qint64 kBytesPerJSONByte = 2;
   static constexpr qint64 kBytesPerValue = 32;

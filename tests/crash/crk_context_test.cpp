@@ -61,6 +61,8 @@ TEST(CRKContextTest, StartUpWritesTheMetadataRecord) {
   EXPECT_TRUE(host["cpu"].is_string());
   EXPECT_NE(host["cpu"], "(failed)");
   EXPECT_TRUE(host.contains("locale"));
+  EXPECT_EQ(host["platform"], crashtest::run("uname -s").substr(0, crashtest::run("uname -s").size() - 1))
+      << "the system it runs on, as the analytics metadata says";
 
   EXPECT_TRUE((*sections)[2].contains("application"));
   const auto& executable = (*sections)[3]["executable"];

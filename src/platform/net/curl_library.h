@@ -14,7 +14,7 @@ namespace platform {
   X(global_init) X(easy_init) X(easy_cleanup) X(easy_setopt) X(easy_getinfo) X(easy_strerror) X(free) \
   X(slist_append) X(slist_free_all) X(multi_init) X(multi_cleanup) X(multi_setopt) X(multi_add_handle) \
   X(multi_remove_handle) X(multi_perform) X(multi_poll) X(multi_wakeup) X(multi_info_read) X(url)      \
-  X(url_set) X(url_get) X(url_cleanup)
+  X(url_set) X(url_get) X(url_cleanup) X(easy_escape)
 
 struct CurlLibrary {
 #define ORRERY_CURL_MEMBER(name) decltype(&::curl_##name) name = nullptr;

@@ -35,11 +35,23 @@ std::string TELURLBuilder::escapeString(const std::string& string) {
 
 void TELURLBuilder::escapeAndAppendComponent(const std::string& component) { mURLString += escapeString(component); }
 
+std::string TELURLBuilder::escapeQueryValue(const std::string& value) {
+  // Everything but RFC 3986's unreserved characters is escaped: a "+" left as it is reaches the
+  // server as a space, an "&" or "=" splits the parameter.
+  const platform::CurlLibrary* curl = platform::curlLibrary();
+  char* escaped = curl ? curl->easy_escape(nullptr, value.data(), static_cast<int>(value.size())) : nullptr;
+  // Without libcurl URL() makes no URL, so what the string holds then matters to nobody.
+  if (!escaped) return escapeString(value);
+  std::string out(escaped);
+  curl->free(escaped);
+  return out;
+}
+
 void TELURLBuilder::appendValue(const std::optional<std::string>& value, const std::string& queryParam) {
   if (!value) return;
   mURLString += mQueryParams == 0 ? "?" : "&";
   ++mQueryParams;
-  mURLString += queryParam + "=" + escapeString(*value);
+  mURLString += queryParam + "=" + escapeQueryValue(*value);
 }
 
 void TELURLBuilder::appendValue(std::int64_t value, const std::string& queryParam) {

@@ -18,7 +18,7 @@ class TELURLBuilder {
   // characters ("&", "=", "+", "/", "?" and the like) stay as they are.
   static std::string escapeString(const std::string& string);
   void escapeAndAppendComponent(const std::string& component);
-  // "?" before the first parameter, "&" before later ones; the value is escaped.
+  // "?" before the first parameter, "&" before later ones; the value is escaped fully.
   void appendValue(const std::optional<std::string>& value, const std::string& queryParam);
   void appendValue(std::int64_t value, const std::string& queryParam);
 
@@ -28,6 +28,8 @@ class TELURLBuilder {
   std::optional<std::string> URL() const;
 
  private:
+  // Every byte of the value but letters, digits and "-._~" percent-escaped, as libcurl escapes.
+  static std::string escapeQueryValue(const std::string& value);
   std::string mURLString;
   std::uint64_t mQueryParams = 0;
 };

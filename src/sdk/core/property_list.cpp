@@ -3,11 +3,9 @@
 #include <expat.h>
 #include <openssl/evp.h>
 
-#include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "sdk/core/file_io.h"
@@ -23,15 +21,118 @@ constexpr size_t kMaxDepth = 256;  // deeper nesting is refused rather than recu
 
 // ---- writing ----
 
+// Strings are written so that any text reads back as it was. XML 1.0 text cannot hold most C0
+// control characters (not even as character references) or the non-characters U+FFFE and
+// U+FFFF, and a raw carriage return reads back as a line feed. So:
+//   - "&", "<" and ">" are written as entities, a carriage return as "&#13;";
+//   - every byte of another character that cannot stand as it is becomes the private-use
+//     character U+E000 + the byte's value (NUL is U+E000, 0x1F is U+E01F, U+FFFF is
+//     U+E0EF U+E0BF U+E0BF);
+//   - so that this reads back unambiguously, a character of U+E000-U+E0FF in the string is
+//     itself written as its three UTF-8 bytes, each mapped the same way;
+//   - a byte that is no part of UTF-8 text is written as U+FFFD: it was no text to begin with.
+// The reader maps every character of U+E000-U+E0FF back to its byte, when the bytes that result
+// are UTF-8 (a list from another writer may hold such a character for its own sake).
+constexpr char32_t kByteEscapeBase = 0xE000;
+
+bool isByteEscape(char32_t cp) { return cp >= kByteEscapeBase && cp <= kByteEscapeBase + 0xFF; }
+
+// The length of the well-formed UTF-8 sequence at `p` (shortest form, no surrogates), with its
+// code point in `cp`; 0 when the bytes there are not UTF-8.
+size_t utf8Sequence(const unsigned char* p, size_t available, char32_t* cp) {
+  const unsigned char c = p[0];
+  size_t length;
+  char32_t min;
+  if (c < 0x80) {
+    *cp = c;
+    return 1;
+  } else if ((c & 0xE0) == 0xC0) {
+    length = 2, min = 0x80, *cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    length = 3, min = 0x800, *cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    length = 4, min = 0x10000, *cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (available < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    *cp = (*cp << 6) | (p[i] & 0x3F);
+  }
+  if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return 0;
+  return length;
+}
+
+bool isUTF8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  char32_t cp;
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = utf8Sequence(p + i, s.size() - i, &cp);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+void escapeBytes(std::string& out, const unsigned char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) strings::appendUTF8(out, kByteEscapeBase + p[i]);
+}
+
 void escape(std::string& out, const std::string& s) {
-  for (char c : s) {
-    switch (c) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (size_t i = 0; i < s.size();) {
+    char32_t cp = 0;
+    size_t n = utf8Sequence(p + i, s.size() - i, &cp);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";  // not text at all: U+FFFD, as any UTF-8 decoder reads it
+      i += 1;
+      continue;
+    }
+    switch (cp) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
-      default: out += c;
+      case '\r': out += "&#13;"; break;
+      case '\t':
+      case '\n': out += static_cast<char>(cp); break;
+      default:
+        if (cp < 0x20 || cp == 0xFFFE || cp == 0xFFFF || isByteEscape(cp))
+          escapeBytes(out, p + i, n);
+        else
+          out.append(s, i, n);
     }
+    i += n;
   }
+}
+
+// The text as written by escape(): byte escapes turned back into their bytes.
+std::string unescape(std::string text) {
+  if (text.find('\xEE') == std::string::npos) return text;  // the lead byte of every escape
+  std::string bytes;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  bool escaped = false;
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    size_t n = utf8Sequence(p + i, text.size() - i, &cp);
+    if (n == 0) return text;  // the XML parser hands out UTF-8 only
+    if (isByteEscape(cp)) {
+      bytes += static_cast<char>(cp - kByteEscapeBase);
+      escaped = true;
+    } else {
+      bytes.append(text, i, n);
+    }
+    i += n;
+  }
+  return escaped && isUTF8(bytes) ? bytes : text;
+}
+
+// Numbers in the one form every reader takes, whatever the process's locale.
+template <typename Number>
+std::string number(Number value) {
+  char buffer[40];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
 }
 
 std::string base64(const std::vector<uint8_t>& bytes) {
@@ -78,21 +179,16 @@ void write(std::string& out, const json& v, int indent) {
       out += tabs + (v.get<bool>() ? "<true/>\n" : "<false/>\n");
       break;
     case json::value_t::number_integer:
-      out += tabs + "<integer>" + std::to_string(v.get<int64_t>()) + "</integer>\n";
+      out += tabs + "<integer>" + number(v.get<int64_t>()) + "</integer>\n";
       break;
     case json::value_t::number_unsigned:
-      out += tabs + "<integer>" + std::to_string(v.get<uint64_t>()) + "</integer>\n";
+      out += tabs + "<integer>" + number(v.get<uint64_t>()) + "</integer>\n";
       break;
     case json::value_t::number_float: {
-      double d = v.get<double>();
-      char buf[40];
-      if (std::isnan(d))
-        std::snprintf(buf, sizeof buf, "nan");
-      else if (std::isinf(d))
-        std::snprintf(buf, sizeof buf, d > 0 ? "+infinity" : "-infinity");
-      else
-        std::snprintf(buf, sizeof buf, "%.17g", d);
-      out += tabs + "<real>" + buf + "</real>\n";
+      // The shortest text that reads back as the same double.
+      const double d = v.get<double>();
+      const char* special = std::isnan(d) ? "nan" : std::isinf(d) ? (d > 0 ? "+infinity" : "-infinity") : nullptr;
+      out += tabs + "<real>" + (special ? std::string(special) : number(d)) + "</real>\n";
       break;
     }
     case json::value_t::binary:
@@ -220,7 +316,7 @@ class Reader {
         break;
       case Kind::Text:
         if (frame.name == "key") {
-          mStack.back().key = std::move(frame.text);
+          mStack.back().key = unescape(std::move(frame.text));
           return;
         }
         value = scalar(frame);
@@ -258,7 +354,8 @@ class Reader {
       if (frame.text.find_first_not_of(" \t\r\n") != std::string::npos) return refuse("text in a boolean");
       return json(n == "true");
     }
-    if (n == "string" || n == "date") return json(frame.text);
+    if (n == "string") return json(unescape(frame.text));
+    if (n == "date") return json(frame.text);
     if (n == "integer") return integer(frame.text);
     if (n == "real") return real(frame.text);
     return data(frame.text);
@@ -269,30 +366,38 @@ class Reader {
     return std::nullopt;
   }
 
+  // Decimal, or hexadecimal after "0x"; a sign may lead.
   std::optional<json> integer(const std::string& body) {
-    std::string s = strings::trim(body);
-    if (s.empty()) return refuse("empty integer");
-    char* stop = nullptr;
-    errno = 0;
-    if (s[0] != '-') {
-      unsigned long long u = std::strtoull(s.c_str(), &stop, 0);
-      if (*stop || errno) return refuse("bad integer");
-      if (u <= static_cast<unsigned long long>(INT64_MAX)) return json(static_cast<int64_t>(u));
-      return json(static_cast<uint64_t>(u));
+    const std::string s = strings::trim(body);
+    const char* p = s.data();
+    const char* end = p + s.size();
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+')) ++p;
+    int base = 10;
+    if (end - p > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2, base = 16;
+    if (p == end) return refuse(s.empty() ? "empty integer" : "bad integer");
+    uint64_t magnitude = 0;
+    const auto [stop, ec] = std::from_chars(p, end, magnitude, base);
+    if (ec != std::errc() || stop != end) return refuse("bad integer");
+    if (!negative) {
+      if (magnitude <= uint64_t(INT64_MAX)) return json(static_cast<int64_t>(magnitude));
+      return json(magnitude);
     }
-    long long v = std::strtoll(s.c_str(), &stop, 0);
-    if (*stop || errno) return refuse("bad integer");
-    return json(static_cast<int64_t>(v));
+    if (magnitude > uint64_t(INT64_MAX) + 1) return refuse("bad integer");
+    return json(static_cast<int64_t>(0 - magnitude));
   }
 
   std::optional<json> real(const std::string& body) {
-    std::string s = strings::trim(body);
+    const std::string s = strings::trim(body);
     if (s == "nan") return json(std::nan(""));
     if (s == "+infinity" || s == "inf") return json(HUGE_VAL);
     if (s == "-infinity" || s == "-inf") return json(-HUGE_VAL);
-    char* stop = nullptr;
-    double d = std::strtod(s.c_str(), &stop);
-    if (s.empty() || *stop) return refuse("bad real");
+    const char* p = s.data();
+    const char* end = p + s.size();
+    if (p != end && *p == '+' && ++p != end && *p == '-') return refuse("bad real");  // from_chars takes no "+"
+    double d = 0;
+    const auto [stop, ec] = std::from_chars(p, end, d);
+    if (p == end || ec != std::errc() || stop != end) return refuse("bad real");
     return json(d);
   }
 

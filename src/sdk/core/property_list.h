@@ -3,7 +3,8 @@
 //   dict <-> object, array <-> array, string <-> string, integer <-> integer,
 //   real <-> floating number, true/false <-> boolean, data <-> binary.
 // A <date> is read as its ISO 8601 text. JSON null has no property-list form: such
-// values are left out when writing.
+// values are left out when writing. UTF-8 strings read back as they were written, control
+// characters included, and numbers are written and read alike in every locale.
 
 #include <optional>
 #include <string>

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <locale>
+#include <string>
+#include <vector>
 
 #include "sdk/core/property_list.h"
 
@@ -41,6 +45,78 @@ TEST(PropertyList, RoundTripsEveryKindOfValue) {
   // Null has no property-list form and is left out.
   auto withNull = plist::parse(plist::serialize({{"keep", 1}, {"drop", nullptr}}));
   EXPECT_EQ(*withNull, json({{"keep", 1}}));
+}
+
+// XML 1.0 text holds no NUL, no other C0 control but tab and line feed, and no U+FFFE or U+FFFF,
+// and reads a carriage return as a line feed: every such string, as a value and as a key, must
+// still read back as it was written.
+TEST(PropertyList, RoundTripsStringsXMLTextCannotHold) {
+  using namespace std::string_literals;
+  std::vector<std::string> strings = {"\r\n\r", "a\0b"s, "\t\n"};
+  std::string allControls;
+  for (int c = 0; c < 0x20; ++c) {
+    strings.push_back(std::string(1, char(c)));
+    strings.push_back("x" + std::string(1, char(c)) + "&<" + std::string(1, char(c)));
+    allControls += char(c);
+  }
+  strings.push_back(allControls);
+  // The private-use characters that stand for such bytes, the non-characters, and bytes that are not UTF-8.
+  strings.insert(strings.end(), {"\xEE\x80\x80", "\xEE\x83\xBF\x01", "\xEF\xBF\xBE\xEF\xBF\xBF", "\xEE\x83\x83\xC2\xA0",
+                                 "\x7F\xC2\x80\xF0\x9F\x8C\x8D"});
+  for (const std::string& text : strings) {
+    const json value = {{text, text}, {"list", json::array({text})}};
+    std::string error;
+    const auto back = plist::parse(plist::serialize(value), &error);
+    ASSERT_TRUE(back.has_value()) << testing::PrintToString(text) << ": " << error;
+    EXPECT_EQ(*back, value) << testing::PrintToString(text);
+  }
+  // Another writer's private-use character that stands for no UTF-8 byte sequence is read as it is,
+  // and bytes that are no text are written as U+FFFD: what is read is always UTF-8.
+  EXPECT_EQ(plist::parse("<string>\xEE\x83\x83</string>"), json("\xEE\x83\x83"));
+  EXPECT_EQ(plist::parse(plist::serialize(json::array({"caf\xC3", "\xED\xA0\x80\x01"}))),
+            json::array({"caf\xEF\xBF\xBD", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\x01"}));
+}
+
+// Restores the process's locale, which the test below switches to one that writes "1,5".
+class CommaDecimalLocale {
+ public:
+  CommaDecimalLocale() : mSaved(std::setlocale(LC_ALL, nullptr)), mSavedGlobal(std::locale()) {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"}) {
+      if (std::setlocale(LC_ALL, name)) {
+        std::locale::global(std::locale(name));
+        mName = name;
+        return;
+      }
+    }
+  }
+  ~CommaDecimalLocale() {
+    std::locale::global(mSavedGlobal);
+    std::setlocale(LC_ALL, mSaved.c_str());
+  }
+  const std::string& name() const { return mName; }
+
+ private:
+  std::string mSaved;
+  std::locale mSavedGlobal;
+  std::string mName;
+};
+
+TEST(PropertyList, WritesAndReadsNumbersAlikeUnderACommaDecimalLocale) {
+  CommaDecimalLocale locale;
+  if (locale.name().empty()) GTEST_SKIP() << "no comma-decimal locale installed (scripts/install-deps.sh makes de_DE.UTF-8)";
+  ASSERT_STREQ(std::localeconv()->decimal_point, ",") << locale.name();
+  const json numbers = json::array({1.5, 0.1, -2.5e-300, 1e21, 4.9e-324, -0.0, 1234567, -42, 18446744073709551615ULL});
+  const std::string text = plist::serialize(numbers);
+  EXPECT_NE(text.find("<real>1.5</real>"), std::string::npos) << text;
+  EXPECT_NE(text.find("<integer>1234567</integer>"), std::string::npos) << text;
+  const auto back = plist::parse(text);
+  ASSERT_TRUE(back.has_value()) << text;
+  EXPECT_EQ(*back, numbers);
+  std::string error;
+  EXPECT_EQ(plist::parse("<array><real>1.5</real><real> -2.5e3 </real><real>+7</real></array>", &error),
+            json::array({1.5, -2500.0, 7.0}))
+      << error;
+  EXPECT_FALSE(plist::parse("<real>1,5</real>").has_value());
 }
 
 TEST(PropertyList, ReadsWhatOtherWritersProduce) {
