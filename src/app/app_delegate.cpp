@@ -279,6 +279,8 @@ void AppDelegate::finishTerminating() {
   applicationShouldTerminate();
   // A quit that goes as it should says nothing on the terminal; only one that gives up does.
   platform::runQuitWaiters();
+  // Settings changed by the quit itself (the stored windows) are on disk before it ends.
+  defaults().flush();
   if (!platform::waitUntilTerminationAllowed(kTerminationHoldWait))
     logLine(QStringLiteral("Quit: termination holds still taken after waiting; quitting anyway"));
   mServices.exitEventLoop();
