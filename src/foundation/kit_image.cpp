@@ -123,9 +123,13 @@ bool KitImage::isPNG(const QByteArray& data) {
 KitImage KitImage::readFromURL(const QString& path) { return readFromURL(path, nullptr); }
 
 KitImage KitImage::readFromURL(const QString& path, QString* reason) {
-  QImageReader reader(path);
   QFile file(path);
-  if (file.open(QIODevice::ReadOnly) && isPNG(file.read(8))) readAsPNG(reader);
+  if (file.open(QIODevice::ReadOnly) && isPNG(file.peek(8))) {
+    QImageReader reader(&file);
+    readAsPNG(reader);
+    return KitImage(decode(reader, reason));
+  }
+  QImageReader reader(path);  // reports a missing file as such
   return KitImage(decode(reader, reason));
 }
 
