@@ -338,7 +338,7 @@ int storeHomeWindow(int argc, char** argv) {
                            {"controllerState", QVariantMap{{"location", 2}}},
                            {"windowFrame", "{{100, 100}, {1172, 760}}"}};
   defaults.setObject(QVariantMap{{"controllerStates", QVariantList{window}}}, QStringLiteral("CurrentState"));
-  return defaults.synchronize() ? 0 : 1;
+  return defaults.flush() ? 0 : 1;
 }
 
 int scrollHome(int argc, char** argv) {

@@ -182,7 +182,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   if (version != stored) {
     if (compareVersions(stored, QStringLiteral("1.5")) < 0 && Globals::userHasOptedForDropbox())
       Globals::optForDropbox(false);
-    // Each write of the defaults waits for the disk: it is done once the first window shows.
+    // Its observers (the persistence facade re-evaluates its workspaces) wait for the first window.
     afterFirstFrame([version] { defaults().setString(version, QString::fromLatin1(kCurrentVersionKey)); });
     if (version.startsWith(QLatin1String("1.5."))) {
       if (!openedFiles) createNewLocalFileWithInitialAction(kWindowInitialActionShowWelcome);
@@ -279,6 +279,8 @@ void AppDelegate::finishTerminating() {
   applicationShouldTerminate();
   // A quit that goes as it should says nothing on the terminal; only one that gives up does.
   platform::runQuitWaiters();
+  // Settings changed by the quit itself (the stored windows) are on disk before it ends.
+  defaults().flush();
   if (!platform::waitUntilTerminationAllowed(kTerminationHoldWait))
     logLine(QStringLiteral("Quit: termination holds still taken after waiting; quitting anyway"));
   mServices.exitEventLoop();

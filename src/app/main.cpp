@@ -14,6 +14,7 @@
 #include "platform/services/resources.h"
 #include "platform/services/runtime_folder.h"
 #include "platform/ui/application.h"
+#include "platform/ui/deferred_standard_icons.h"
 #include "platform/ui/font_warm_up.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/web_view.h"
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
   platform::FontConfigurationWarmUp fontConfiguration;
   QApplication app(argc, argv);
   const platform::FontDatabaseWarmUp fonts(fontConfiguration);
+  platform::installDeferredStandardIcons();
   app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   // The task bar groups windows under the launcher whose desktop entry has this name.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.orrery.Orrery"));

@@ -285,7 +285,6 @@ void PreferencesWindowController::storeFrame() {
   if (mSelected && mSelected->hasResizableWidth().value_or(false) | mSelected->hasResizableHeight().value_or(false))
     defaults.setString(dictext::stringFromRect(QRectF(QPointF(), mWindow->contentSize())),
                        paneFrameKey(mSelected->identifier()));
-  defaults.synchronize();
 }
 
 bool PreferencesWindowController::windowShouldClose(platform::Window&) {

@@ -264,9 +264,10 @@ bool CRKCrashReportingController::startWithProfilingMark(uint64_t profilingMark,
     return false;
   }
   // The folders are made only after the legacy tree is gone, or its removal would take them.
-  auto fileManager = mFileManager;
-  mQueue->addOperationWithBlock([fileManager] { fileManager->removeLegacyDirectories(); });
+  // Here, not on the work queue: finding no legacy tree is one look at the disk, less than
+  // handing the queue a task and waiting for its thread to start and answer.
   mQueue->waitUntilAllOperationsAreFinished();
+  mFileManager->removeLegacyDirectories();
   // The work the start hands to the queue (packaging and uploading earlier reports above all)
   // begins once the start returned and the launch is over, instead of competing with the
   // first window for the processor.

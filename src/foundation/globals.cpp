@@ -69,10 +69,9 @@ QString Globals::appInstallation() {
     QString stored = defaults().stringForKey(key);
     if (!stored.isEmpty()) return stored;
     stored = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // Saved at once (off this thread): a process that ends without writing its settings would
+    // leave its files addressed to a name no later start knows.
     defaults().setString(stored, key);
-    // At once: a process that ends without writing its settings would leave its files
-    // addressed to a name no later start knows.
-    defaults().synchronize();
     return stored;
   }();
   return name;

@@ -4,6 +4,7 @@
 #include "foundation/logging.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
@@ -54,12 +55,21 @@ QImage decode(QImageReader& reader, QString* reason = nullptr) {
   return image;
 }
 
+// Unless told not to guess, Qt asks every image-format plug-in whether it reads a picture,
+// loading each with its codec libraries, even when the format is named: PNG, which Qt reads
+// itself, is read without asking them.
+void readAsPNG(QImageReader& reader) {
+  reader.setFormat("png");
+  reader.setAutoDetectImageFormat(false);
+}
+
 QImage decodeData(const QByteArray& data, const char* format) {
   if (data.isEmpty()) return {};
   QBuffer buffer;
   buffer.setData(data);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer, format);
+  if (qstrcmp(format, "png") == 0) readAsPNG(reader);
   return decode(reader);
 }
 
@@ -89,7 +99,8 @@ KitImage KitImage::fromPNGData(const QByteArray& data) {
   QBuffer buffer;
   buffer.setData(data);
   buffer.open(QIODevice::ReadOnly);
-  QImageReader reader(&buffer, "png");
+  QImageReader reader(&buffer);
+  readAsPNG(reader);
   const QSize size = reader.size();
   if (!size.isValid() || !fitsLimit(size.width(), size.height())) return {};
   auto bitmap = std::make_shared<Bitmap>();
@@ -112,7 +123,13 @@ bool KitImage::isPNG(const QByteArray& data) {
 KitImage KitImage::readFromURL(const QString& path) { return readFromURL(path, nullptr); }
 
 KitImage KitImage::readFromURL(const QString& path, QString* reason) {
-  QImageReader reader(path);
+  QFile file(path);
+  if (file.open(QIODevice::ReadOnly) && isPNG(file.peek(8))) {
+    QImageReader reader(&file);
+    readAsPNG(reader);
+    return KitImage(decode(reader, reason));
+  }
+  QImageReader reader(path);  // reports a missing file as such
   return KitImage(decode(reader, reason));
 }
 

@@ -61,6 +61,7 @@ TEST_F(GlobalsTest, ChangingTheFontSizeFactorClampsStoresAndAlwaysPosts) {
   EXPECT_EQ(mPosted, 2);
   Globals::changeFontSizeFactor(-100);
   EXPECT_EQ(Globals::fontSizeFactor(), 3);
+  ASSERT_TRUE(defaults().flush());
   EXPECT_EQ(platform::UserDefaults(defaults().filePath()).integerForKey(Globals::kFontSizeFactorKey), 3);
 }
 
@@ -84,6 +85,7 @@ TEST_F(GlobalsTest, StorageChoicesAreStoredAtOnce) {
   Globals::optForDropbox(true);
   EXPECT_TRUE(Globals::userHasOptedForDropbox());
   EXPECT_FALSE(Globals::userHasOptedForICloud());
+  ASSERT_TRUE(defaults().flush());
   EXPECT_TRUE(platform::UserDefaults(defaults().filePath()).boolForKey(Globals::kDropboxStorageChoiceKey));
   Globals::optForICloud(true);
   EXPECT_TRUE(Globals::userHasOptedForICloud());

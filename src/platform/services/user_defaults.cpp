@@ -1,7 +1,7 @@
 #include "platform/services/user_defaults.h"
 
-#include "platform/core/atomic_file.h"
 #include "platform/core/notification_center.h"
+#include "platform/services/settings_file_writer.h"
 #include "platform/services/standard_folders.h"
 
 #include <QDataStream>
@@ -9,15 +9,16 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdlib>
 #include <memory>
 
 namespace platform {
 
 namespace {
 
-constexpr quint32 kMagic = 0x4F524446;  // "ORDF"
-constexpr quint32 kFormatVersion = 1;
-constexpr QDataStream::Version kStreamVersion = QDataStream::Qt_6_4;
+constexpr quint32 kMagic = SettingsFileWriter::kMagic;
+constexpr quint32 kFormatVersion = SettingsFileWriter::kFormatVersion;
+constexpr QDataStream::Version kStreamVersion = SettingsFileWriter::kStreamVersion;
 
 bool isKind(const QVariant& v, QMetaType::Type type) { return v.typeId() == type; }
 
@@ -130,12 +131,22 @@ bool readValue(QDataStream& in, QVariant& out, int depth) {
 
 }  // namespace
 
-UserDefaults::UserDefaults(QString filePath) : mFilePath(std::move(filePath)) { load(); }
+UserDefaults::UserDefaults(QString filePath)
+    : mFilePath(std::move(filePath)), mWriter(std::make_shared<SettingsFileWriter>(mFilePath)) {
+  load();
+}
+
+UserDefaults::~UserDefaults() { mWriter->flush(); }
 
 QString UserDefaults::standardFilePath() { return QDir(configFolder()).filePath(QStringLiteral("defaults.dat")); }
 
 UserDefaults& UserDefaults::standard() {
-  static UserDefaults* instance = new UserDefaults(standardFilePath());
+  static UserDefaults* instance = [] {
+    auto* store = new UserDefaults(standardFilePath());
+    // A process that ends without the application's quit sequence keeps its changes too.
+    std::atexit([] { standard().flush(); });
+    return store;
+  }();
   return *instance;
 }
 
@@ -153,17 +164,6 @@ void UserDefaults::load() {
     return;
   }
   mValues = std::move(values);
-}
-
-bool UserDefaults::writeLocked() {
-  QDir().mkpath(QFileInfo(mFilePath).absolutePath());
-  QByteArray bytes;
-  QDataStream out(&bytes, QIODevice::WriteOnly);
-  out.setVersion(kStreamVersion);
-  out << kMagic << kFormatVersion << mValues;
-  if (out.status() != QDataStream::Ok) return false;
-  return writeFileAtomically(QFile::encodeName(mFilePath).toStdString(), std::string_view(bytes.constData(), size_t(bytes.size()))) ==
-         AtomicWriteResult::Written;
 }
 
 QVariant UserDefaults::objectForKey(const QString& key) const {
@@ -227,11 +227,14 @@ QVariantMap UserDefaults::dictionaryForKey(const QString& key) const {
 void UserDefaults::setObject(const QVariant& value, const QString& key) {
   {
     std::lock_guard lock(mMutex);
+    const auto it = mValues.constFind(key);
+    const bool stored = it != mValues.constEnd();
+    if (value.isValid() ? stored && *it == value && it->typeId() == value.typeId() : !stored) return;
     if (value.isValid())
       mValues.insert(key, value);
     else
       mValues.remove(key);
-    if (!writeLocked()) qWarning("Failed to save settings to %s", qPrintable(mFilePath));
+    mWriter->submit(mValues);
   }
   NotificationCenter::defaultCenter().post(kUserDefaultsDidChangeNotification, this);
 }
@@ -242,8 +245,13 @@ void UserDefaults::registerDefaults(const QVariantMap& defaults) {
 }
 
 bool UserDefaults::synchronize() {
-  std::lock_guard lock(mMutex);
-  return writeLocked();
+  {
+    std::lock_guard lock(mMutex);
+    mWriter->submit(mValues);
+  }
+  return mWriter->lastWriteSucceeded();
 }
+
+bool UserDefaults::flush() { return mWriter->flush(); }
 
 }  // namespace platform

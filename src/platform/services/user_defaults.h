@@ -1,7 +1,9 @@
 #pragma once
-// A typed key-value store for the application's settings. Every write is saved at once,
-// atomically, to one file in the config folder and then announced on the default
-// notification centre, so other parts of the program can react to any settings change.
+// A typed key-value store for the application's settings. Every change is announced at once on
+// the default notification centre, so other parts of the program can react to it, and saved
+// atomically to one file in the config folder on a background queue (changes in a burst are
+// written together; setting a value a key already holds writes nothing). The application's
+// store is written out before its process ends; a store made by hand, when it is destroyed.
 
 #include <QString>
 #include <QStringList>
@@ -9,17 +11,21 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <memory>
 #include <mutex>
 
 namespace platform {
 
-// Posted after every write, with the store as object.
+class SettingsFileWriter;
+
+// Posted after every change, with the store as object.
 inline constexpr char kUserDefaultsDidChangeNotification[] = "UserDefaultsDidChangeNotification";
 
 class UserDefaults {
  public:
   // A store kept in `filePath`; the file is read now when it exists.
   explicit UserDefaults(QString filePath);
+  ~UserDefaults();
   UserDefaults(const UserDefaults&) = delete;
   UserDefaults& operator=(const UserDefaults&) = delete;
 
@@ -54,14 +60,18 @@ class UserDefaults {
   // Values answered for keys that have nothing stored; never written to the file.
   void registerDefaults(const QVariantMap& defaults);
 
-  // Writes the stored values now; false when the file could not be replaced.
+  // Saves the whole store again, off the calling thread (every change is on its way to the
+  // disk already); true unless the last write failed. Never waits for the disk.
   bool synchronize();
+  // Writes the changes not yet saved on the calling thread and waits for the disk, for a
+  // quit; false when the file could not be replaced.
+  bool flush();
 
  private:
   void load();
-  bool writeLocked();
 
   const QString mFilePath;
+  const std::shared_ptr<SettingsFileWriter> mWriter;
   mutable std::mutex mMutex;
   QVariantMap mValues;
   QVariantMap mRegistered;

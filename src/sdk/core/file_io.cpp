@@ -67,23 +67,42 @@ std::string lastPathComponent(const std::string& path) {
   return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
-bool createDirectories(const std::string& path, std::string* error) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return true;
-  std::string partial;
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = path.find('/', pos + 1);
-    partial = path.substr(0, pos);
-    if (partial.empty()) continue;
-    if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-      setError(error, "cannot create " + partial);
-      return false;
-    }
-  }
-  if (!std::filesystem::is_directory(path, ec)) {
+namespace {
+
+bool isDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The folder first, its parents only when it has none: a start that makes a few folders deep in
+// an existing tree asks the file system once per new folder, not once per level of the path.
+bool makeFolder(const std::string& path, std::string* failed) {
+  if (::mkdir(path.c_str(), 0700) == 0) return true;
+  if (errno == EEXIST) {
+    if (isDirectory(path)) return true;
     errno = ENOTDIR;
-    setError(error, "cannot create " + path);
+  } else if (errno == ENOENT) {
+    const size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && makeFolder(path.substr(0, slash), failed) &&
+        (::mkdir(path.c_str(), 0700) == 0 || (errno == EEXIST && isDirectory(path))))
+      return true;
+    if (!failed->empty()) return false;
+  }
+  *failed = path;
+  return false;
+}
+
+}  // namespace
+
+bool createDirectories(const std::string& path, std::string* error) {
+  std::string folder = path;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (isDirectory(folder)) return true;
+  std::string failed;
+  if (folder.empty() || !makeFolder(folder, &failed)) {
+    const int saved = errno;
+    setError(error, "cannot create " + (failed.empty() ? path : failed));
+    errno = saved;
     return false;
   }
   return true;

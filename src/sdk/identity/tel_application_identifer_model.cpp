@@ -21,10 +21,17 @@ std::shared_ptr<TELApplicationIdentiferModel> TELApplicationIdentiferModel::buil
   std::shared_ptr<TELApplicationIdentiferModel> model(new TELApplicationIdentiferModel(std::move(path)));
   if (!model->computeExecutableInfo()) return nullptr;
   model->computeInstanceIdentifier();
-  if (iconSource) model->mIcon = iconSource();
+  model->mIconSource = iconSource;
   model->mInstallID = installID;
   model->mBundleIdentifier = TELApplicationEscapedBundleIdentifier();
   return model;
+}
+
+std::shared_ptr<TELIcon> TELApplicationIdentiferModel::icon() const {
+  std::call_once(mIconAsked, [this] {
+    if (mIconSource) mIcon = mIconSource();
+  });
+  return mIcon;
 }
 
 bool TELApplicationIdentiferModel::computeExecutableInfo() {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -21,7 +22,8 @@ class TELApplicationIdentiferModel {
   using IconSource = std::function<std::shared_ptr<TELIcon>()>;
 
   // The running executable's identity, or nothing when its file cannot be read. The icon
-  // source (may be empty) is asked once, after the executable has been read.
+  // source (may be empty) is asked once, when the icon is first wanted (by the onboarding, on
+  // the SDK's own queues), so reading the icon's file is not part of the SDK's start.
   static std::shared_ptr<TELApplicationIdentiferModel> create(const std::string& installID, IconSource iconSource = {});
   // The same for another executable file.
   static std::shared_ptr<TELApplicationIdentiferModel> createForExecutable(const std::string& executablePath,
@@ -30,7 +32,7 @@ class TELApplicationIdentiferModel {
 
   const std::map<std::string, std::string>& architectureUUIDMap() const { return mArchitectureUUIDMap; }
   const std::string& installID() const { return mInstallID; }
-  const std::shared_ptr<TELIcon>& icon() const { return mIcon; }
+  std::shared_ptr<TELIcon> icon() const;
   const std::optional<std::string>& bundleIdentifier() const { return mBundleIdentifier; }
   const std::string& instanceIdentifier() const { return mInstanceIdentifier; }
   const TELMachOVersion& builtSDK() const { return mBuiltSDK; }
@@ -52,7 +54,9 @@ class TELApplicationIdentiferModel {
   std::optional<std::string> mExecutablePath;  // none: the running executable
   std::map<std::string, std::string> mArchitectureUUIDMap;
   std::string mInstallID;
-  std::shared_ptr<TELIcon> mIcon;
+  IconSource mIconSource;
+  mutable std::once_flag mIconAsked;
+  mutable std::shared_ptr<TELIcon> mIcon;
   std::optional<std::string> mBundleIdentifier;
   std::string mInstanceIdentifier;
   TELMachOVersion mBuiltSDK;

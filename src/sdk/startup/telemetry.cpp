@@ -75,8 +75,12 @@ Telemetry& Telemetry::with(const std::vector<TELKitArgument>& kits) {
     sdk.mKitClasses = classes;
   }
   for (const TELKitClass* kitClass : classes) TELKitRegistry::initializeKit(*kitClass);
-  // Kits read the previous run's settings at their start; the new ones can wait for the launch.
-  platform::afterLaunch([&sdk] { sdk.onboardAppAndDownloadSettings(); });
+  // Kits read the previous run's settings at their start; the new ones can wait for the launch,
+  // and are asked for off the calling thread: making the network client loads the transfer
+  // library with its two dozen dependencies, several milliseconds the main thread must not wait.
+  platform::afterLaunch([&sdk] {
+    platform::globalQueue(platform::QueuePriority::Default).async([&sdk] { sdk.onboardAppAndDownloadSettings(); });
+  });
   return sdk;
 }
 

@@ -4,7 +4,9 @@
 
 #include <QDataStream>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QThread>
 #include <QUrl>
 #include <QTemporaryDir>
 
@@ -13,6 +15,9 @@
 namespace {
 
 using platform::UserDefaults;
+
+// The value the file at `path` holds under `key` now, 0 when none.
+qint64 readStored(const QString& path, const QString& key) { return UserDefaults(path).integerForKey(key); }
 
 class UserDefaultsTest : public ::testing::Test {
  protected:
@@ -73,21 +78,42 @@ TEST_F(UserDefaultsTest, TypedReadsOfTheWrongKindAnswerNeutralValues) {
   EXPECT_FALSE(defaults.boolForKey("absent"));
 }
 
-TEST_F(UserDefaultsTest, EachWriteIsOnDiskAndAnnouncedBeforeTheSetterReturns) {
+TEST_F(UserDefaultsTest, EachChangeIsAnnouncedAtOnceAndReachesTheFileWithoutAFlush) {
   UserDefaults defaults(path());
   int posted = 0;
-  bool onDiskWhenPosted = false;
   platform::ObserverScope scope;
-  scope.observe(platform::kUserDefaultsDidChangeNotification, &defaults, [&](const platform::Notification&) {
-    ++posted;
-    onDiskWhenPosted = UserDefaults(path()).integerForKey("k") == posted;
-  });
+  scope.observe(platform::kUserDefaultsDidChangeNotification, &defaults, [&](const platform::Notification&) { ++posted; });
   defaults.setInteger(1, "k");
   EXPECT_EQ(posted, 1);
-  EXPECT_TRUE(onDiskWhenPosted);
   defaults.setInteger(2, "k");
   EXPECT_EQ(posted, 2);
-  EXPECT_TRUE(onDiskWhenPosted);
+  EXPECT_EQ(defaults.integerForKey("k"), 2);
+  QDeadlineTimer bound(10000);
+  while (readStored(path(), "k") != 2) {
+    ASSERT_FALSE(bound.hasExpired()) << "the change never reached the file";
+    QThread::msleep(2);
+  }
+}
+
+TEST_F(UserDefaultsTest, SettingWhatAKeyHoldsNeitherWritesNorAnnounces) {
+  UserDefaults defaults(path());
+  defaults.setObject(QVariantList{1, "two"}, "list");
+  defaults.setInteger(3, "n");
+  ASSERT_TRUE(defaults.flush());
+  ASSERT_TRUE(QFile::remove(path()));
+  int posted = 0;
+  platform::ObserverScope scope;
+  scope.observe(platform::kUserDefaultsDidChangeNotification, &defaults, [&](const platform::Notification&) { ++posted; });
+  defaults.setObject(QVariantList{1, "two"}, "list");
+  defaults.setInteger(3, "n");
+  defaults.removeObjectForKey("absent");
+  ASSERT_TRUE(defaults.flush());
+  EXPECT_EQ(posted, 0);
+  EXPECT_FALSE(QFile::exists(path())) << "an unchanged store was written again";
+  defaults.setDouble(3, "n");  // the same number of another kind is a change
+  ASSERT_TRUE(defaults.flush());
+  EXPECT_EQ(posted, 1);
+  EXPECT_EQ(UserDefaults(path()).objectForKey("n").typeId(), QMetaType::Double);
 }
 
 TEST_F(UserDefaultsTest, ACorruptFileIsIgnoredAndReplacedByTheNextWrite) {
@@ -101,6 +127,7 @@ TEST_F(UserDefaultsTest, ACorruptFileIsIgnoredAndReplacedByTheNextWrite) {
   UserDefaults defaults(path());
   EXPECT_FALSE(defaults.hasObjectForKey("seed"));
   defaults.setInteger(4, "k");
+  ASSERT_TRUE(defaults.flush());
   EXPECT_EQ(UserDefaults(path()).integerForKey("k"), 4);
 }
 

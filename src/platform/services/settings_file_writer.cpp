@@ -1,0 +1,65 @@
+#include "platform/services/settings_file_writer.h"
+
+#include "platform/core/atomic_file.h"
+#include "platform/core/dispatch.h"
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace platform {
+
+QByteArray SettingsFileWriter::encode(const QVariantMap& values) {
+  QByteArray bytes;
+  QDataStream out(&bytes, QIODevice::WriteOnly);
+  out.setVersion(kStreamVersion);
+  out << kMagic << kFormatVersion << values;
+  return out.status() == QDataStream::Ok ? bytes : QByteArray();
+}
+
+void SettingsFileWriter::submit(QVariantMap values) {
+  std::lock_guard lock(mMutex);
+  mWaiting = std::move(values);
+  if (mScheduled) return;
+  mScheduled = true;
+  globalQueue(QueuePriority::Background).async([self = shared_from_this()] {
+    {
+      std::lock_guard lock(self->mMutex);
+      self->mScheduled = false;
+    }
+    self->flush();
+  });
+}
+
+bool SettingsFileWriter::flush() {
+  std::lock_guard writing(mWriteMutex);
+  return writeWaiting();
+}
+
+bool SettingsFileWriter::lastWriteSucceeded() {
+  std::lock_guard lock(mMutex);
+  return mLastWriteSucceeded;
+}
+
+// Called with the write mutex held: the state taken here is newer than any written before.
+bool SettingsFileWriter::writeWaiting() {
+  std::optional<QVariantMap> values;
+  {
+    std::lock_guard lock(mMutex);
+    values.swap(mWaiting);
+    if (!values) return mLastWriteSucceeded;
+  }
+  QDir().mkpath(QFileInfo(mFilePath).absolutePath());
+  const QByteArray bytes = encode(*values);
+  const bool written =
+      !bytes.isEmpty() && writeFileAtomically(QFile::encodeName(mFilePath).toStdString(),
+                                              std::string_view(bytes.constData(), size_t(bytes.size()))) ==
+                              AtomicWriteResult::Written;
+  if (!written) qWarning("Failed to save settings to %s", qPrintable(mFilePath));
+  std::lock_guard lock(mMutex);
+  mLastWriteSucceeded = written;
+  return written;
+}
+
+}  // namespace platform
