@@ -1,5 +1,6 @@
 #include "cloud/cloud_mode.h"
 
+#include "cloud/damaged_index.h"
 #include "cloud/index_conflict_copies.h"
 #include "foundation/logging.h"
 #include "model/idea.h"
@@ -68,6 +69,14 @@ void CloudMode::start() {
                              if (auto self = weakSelf.lock()) self->iCloudAccountAvailabilityChanged();
                            });
   checkIfWeCanProceed();
+  // The workspace attaches itself once this returns: a container that cannot be reached now is
+  // told to it on the next turn, or its screens would say "syncing" for as long as it stays away.
+  if (mCloudToken.isEmpty())
+    platform::mainQueue().async([weakSelf] {
+      auto self = weakSelf.lock();
+      if (self && self->mCloudToken.isEmpty() && self->mCloudDocURL.isEmpty())
+        self->report([&](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusUnavailable, self.get()); });
+    });
 }
 
 CloudMode::~CloudMode() { leaveState(); }
@@ -106,7 +115,11 @@ void CloudMode::checkIfWeCanProceed() {
     auto self = weakSelf.lock();
     if (!self || self->mDead || generation != self->mLookupGeneration) return;
     self->mCloudDocURL = folder;
-    if (folder.isEmpty()) return;
+    if (folder.isEmpty()) {
+      // An account without a usable folder: nothing can be listed until the next change.
+      self->report([&](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusUnavailable, self.get()); });
+      return;
+    }
     self->report([&](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusSynced, self.get()); });
     // The report may have ended the mode.
     if (self->mDead) return;
@@ -168,6 +181,10 @@ void CloudMode::handleIndexResults(const platform::MetadataQuery& query) {
       return;
     }
   }
+  createIndexFile();
+}
+
+void CloudMode::createIndexFile() {
   const QString path = mCloudDocURL + QLatin1Char('/') + IndexDocument::standardFileName();
   // Held here, not by the work queue's task: an index lets its file go on the main thread.
   mIndexInFlight = std::make_shared<IndexDocument>(QUrl::fromLocalFile(path));
@@ -210,7 +227,12 @@ void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocumen
     const bool loaded = proceed && IndexDocument::readListFromFile(path, identity, *list);
     // Another machine's list, left by a sync tool as a conflict copy, names its new documents.
     if (loaded) mergeIndexConflictCopies(path, identity, *list);
-    platform::mainQueue().async([weakSelf, identity, list, loaded] {
+    // Bytes that will never read, however often they are read again, go aside; a new list is
+    // then made from what is on disk.
+    QString failure;
+    const QString keptAs = loaded || !proceed ? QString() : setDamagedIndexAside(path, identity, &failure);
+    if (!failure.isEmpty()) logLine(QStringLiteral("CloudMode: a damaged index stays: %1").arg(failure));
+    platform::mainQueue().async([weakSelf, identity, list, loaded, keptAs] {
       auto self = weakSelf.lock();
       if (!self || self->mDead || self->mIndexInFlight.get() != identity) return;
       auto index = std::move(self->mIndexInFlight);
@@ -218,6 +240,14 @@ void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocumen
         index->setIdeaProxyList(std::move(*list));
         self->subscribeToIndexDocumentChanges(index);
         self->queryCloudDocuments();
+        return;
+      }
+      if (!keptAs.isEmpty()) {
+        logLine(QStringLiteral("CloudMode: the index does not read; it is kept as %1").arg(keptAs));
+        platform::NotificationCenter::defaultCenter().post(
+            CloudIndexSetAsideNotification, nullptr,
+            {{kCloudNoticeMessageKey, damagedIndexMessage(keptAs)}, {kCloudNoticeToldKey, std::make_shared<bool>(false)}});
+        if (!self->mDead) self->createIndexFile();
         return;
       }
       platform::mainQueue().afterSeconds(kIndexRetrySeconds, [weakSelf, index] {
@@ -435,14 +465,20 @@ void CloudMode::listUnindexedDocuments(QStringList indexed, QSet<QString> found,
 }
 
 void CloudMode::listDocuments(const QStringList& names, std::function<void()> done) {
+  listDocumentsInto(names, std::make_shared<ProxyList>(), std::move(done));
+}
+
+void CloudMode::listDocumentsInto(const QStringList& names, const std::shared_ptr<ProxyList>& listed,
+                                  std::function<void()> done) {
   if (mDead || names.isEmpty()) {
+    if (!mDead) indexListedDocuments(*listed);
     if (done) done();
     return;
   }
   // One at a time: a container brought in whole is read document by document.
   const QString identifier = IdeaDocument::docIdentifierFromPath(names.front(), DocumentLocationICloud);
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  fetchDocument(identifier, [weakSelf, rest = names.mid(1), done](const std::shared_ptr<IdeaDocument>& doc) {
+  fetchDocument(identifier, [weakSelf, rest = names.mid(1), listed, done](const std::shared_ptr<IdeaDocument>& doc) {
     auto self = weakSelf.lock();
     if (!self) {
       if (done) done();
@@ -450,10 +486,28 @@ void CloudMode::listDocuments(const QStringList& names, std::function<void()> do
     }
     if (doc && !self->mDead) {
       const IdeaProxyPtr proxy = IdeaProxy::createWithDoc(doc);
+      listed->push_back(proxy);
       self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, self.get()); });
     }
-    self->listDocuments(rest, done);
+    self->listDocumentsInto(rest, listed, done);
   });
+}
+
+void CloudMode::indexListedDocuments(const ProxyList& listed) {
+  // What is listed is also in the index: another instance, and the next start, list it too.
+  if (listed.empty() || mCloudDocURL.isEmpty() || !mSubscribedIndexDocument) return;
+  ProxyList list = mSubscribedIndexDocument->ideaProxyList();
+  QSet<QString> indexed;
+  for (const IdeaProxyPtr& proxy : list)
+    if (proxy) indexed.insert(proxy->docIdentifier());
+  bool added = false;
+  for (const IdeaProxyPtr& proxy : listed)
+    if (proxy && !indexed.contains(proxy->docIdentifier())) {
+      indexed.insert(proxy->docIdentifier());
+      list.push_back(proxy);
+      added = true;
+    }
+  if (added) saveProxyList(list);
 }
 
 void CloudMode::fetchDocument(const QString& docIdentifier, DocumentCompletion completion) {

@@ -100,6 +100,9 @@ class CloudMode final : public PersistenceState,
   void queryIndexFile();
   void indexFileQueryDidFinishGathering(const std::shared_ptr<platform::MetadataQuery>& query);
   void handleIndexResults(const platform::MetadataQuery& query);
+  // Writes an empty index (unless another instance made one meanwhile, which is then read) and
+  // looks for the documents.
+  void createIndexFile();
   void openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocument>& index);
   void subscribeToIndexDocumentChanges(const std::shared_ptr<IndexDocument>& index);
   void indexDocumentStateChanged();
@@ -113,6 +116,10 @@ class CloudMode final : public PersistenceState,
   // Reads the documents of these file names one after another and reports each that reads as
   // a proxy; `done` (may be null) follows the last.
   void listDocuments(const QStringList& names, std::function<void()> done);
+  void listDocumentsInto(const QStringList& names, const std::shared_ptr<ProxyList>& listed,
+                         std::function<void()> done);
+  // Adds the documents listed that the index in use lacks to it, and saves it.
+  void indexListedDocuments(const ProxyList& listed);
   // One conflict being settled: the version that takes the file, the others still to keep,
   // and the documents made so far.
   struct ConflictSettling {

@@ -2,7 +2,7 @@
 // copies of documents and of the index, copies of no document, documents no index names.
 #include "cloud/cloud_mode.h"
 
-#include "cloud_container_fixture.h"
+#include "cloud/support/cloud_workspace_test.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/index_document.h"
@@ -25,58 +25,7 @@ using testsupport::CloudContainerFixture;
 
 namespace {
 
-class CloudConflictTest : public ::testing::Test {
- protected:
-  void startWorkspace() {
-    workspace = Workspace::create(CloudMode::create(), &screens);
-    ASSERT_TRUE(main.runUntil([&] { return workspace->status() == WorkspaceStatusReady; }));
-    settle();
-  }
-  void TearDown() override {
-    if (workspace) workspace->closeWorkspace();
-  }
-  // Lets the work queue and the main queue finish what they were given.
-  void settle() {
-    for (int i = 0; i < 4; ++i) {
-      PersistenceController::singleton().workQueue().drain();
-      main.loop->runUntil([] { return false; }, platform::Millis(20));
-    }
-  }
-  // The root texts of the listed documents, sorted.
-  QStringList listedTexts() const {
-    QStringList texts;
-    if (auto list = workspace->proxyListOrNilIfNotReady())
-      for (const IdeaProxyPtr& proxy : *list) texts << proxy->text();
-    texts.sort();
-    return texts;
-  }
-  // The root texts of the document files of the container, sorted.
-  QStringList textsOnDisk() {
-    QStringList texts;
-    for (const QString& name : QDir(container.documents()).entryList({"*.orrx"}, QDir::Files)) {
-      auto doc = IdeaDocument::createWithFileName(name, DocumentLocationICloud);
-      int read = -1;
-      doc->readFromURL(QUrl::fromLocalFile(container.documentPath(name)), [&](bool ok) { read = ok; });
-      main.runUntil([&] { return read >= 0; });
-      texts << (read == 1 && doc->idea() ? doc->idea()->text() : "(unreadable " + name + ")");
-    }
-    texts.sort();
-    return texts;
-  }
-  void writeCopy(const QString& name, const QString& text, qint64 modified) {
-    const QString path = container.documentPath(name);
-    ASSERT_TRUE(CloudContainerFixture::writeFile(path, CloudContainerFixture::documentBytes(name, text)));
-    struct utimbuf times {
-      modified, modified
-    };
-    ::utime(QFile::encodeName(path).constData(), &times);
-  }
-
-  CloudContainerFixture container;
-  orrery::testing::VirtualMainQueue main;
-  orrery::testing::RecordingWorkspaceDelegate screens;
-  std::shared_ptr<Workspace> workspace;
-};
+using CloudConflictTest = cloudtest::CloudWorkspaceTest;
 
 }  // namespace
 

@@ -290,8 +290,9 @@ TEST_F(CloudModeTest, IdentityAppearingAndChangingDrivesTheLookup) {
   CloudContainerFixture container(/*makeRoot=*/false);
   start();
   settle();
-  EXPECT_TRUE(recorder->events.isEmpty()) << "no account at start: nothing reaches the workspace";
+  EXPECT_EQ(recorder->events, QStringList({"status 1"})) << "no account at start: unavailable, once listened to";
   EXPECT_TRUE(mode->cloudDocumentsFolder().isEmpty());
+  recorder->events.clear();
 
   // The share is mounted: the next poll sees an identity.
   ASSERT_TRUE(QDir().mkpath(container.root()));
@@ -324,19 +325,21 @@ TEST_F(CloudModeTest, TheAccountFollowsWhatTheIdentityMonitorRead) {
   EXPECT_EQ(CloudMode::currentCloudToken(), "account on the share");
 }
 
-TEST_F(CloudModeTest, AnUnreadableIndexIsReadAgainEveryThreeSeconds) {
+// A file that cannot be read at all may read later (a folder in its place, a share that
+// answers again): it is read again every three seconds, never replaced.
+TEST_F(CloudModeTest, AnIndexThatCannotBeReadIsReadAgainEveryThreeSeconds) {
   CloudContainerFixture container;
   container.addDocuments(1, /*index=*/false);
-  QDir().mkpath(container.documents());
-  ASSERT_TRUE(CloudContainerFixture::writeFile(container.indexPath(), "damaged"));
+  ASSERT_TRUE(QDir().mkpath(container.indexPath() + "/inside"));
   start();
   ASSERT_TRUE(waitFor("status 4"));
   settle();
   main.advance(CloudMode::kIndexRetrySeconds);
   settle();
   EXPECT_FALSE(recorder->events.contains("status 5"));
-  EXPECT_EQ(CloudContainerFixture::readFile(container.indexPath()), "damaged") << "never replaced";
+  EXPECT_TRUE(QFileInfo::exists(container.indexPath() + "/inside")) << "never replaced";
 
+  ASSERT_TRUE(QDir(container.indexPath()).removeRecursively());
   ASSERT_TRUE(container.writeIndex());
   main.advance(CloudMode::kIndexRetrySeconds);
   ASSERT_TRUE(waitFor("status 5"));
@@ -373,8 +376,8 @@ TEST_F(CloudModeTest, LeavingStateWhileReportingADocumentEndsTheWalkThere) {
 
 TEST_F(CloudModeTest, NothingHappensAfterLeavingState) {
   CloudContainerFixture container;
-  container.addDocuments(2);
-  ASSERT_TRUE(CloudContainerFixture::writeFile(container.indexPath(), "damaged"));
+  container.addDocuments(2, /*index=*/false);
+  ASSERT_TRUE(QDir().mkpath(container.indexPath()));
   start();
   mode->leaveState();  // the container lookup is under way
   settle();
@@ -384,7 +387,10 @@ TEST_F(CloudModeTest, NothingHappensAfterLeavingState) {
 
   // Left while retrying the index, and while the queries run.
   for (bool goodIndex : {false, true}) {
-    if (goodIndex) container.writeIndex();
+    if (goodIndex) {
+      QDir().rmdir(container.indexPath());
+      container.writeIndex();
+    }
     recorder->events.clear();
     recorder->onStatus = [&](std::int64_t code) {
       if (goodIndex && code == 4) mode->leaveState();
