@@ -2,6 +2,7 @@
 
 #include "cloud/damaged_index.h"
 #include "cloud/index_conflict_copies.h"
+#include "cloud/new_documents_scan.h"
 #include "foundation/logging.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -135,6 +136,7 @@ void CloudMode::iCloudAccountAvailabilityChanged() {
   if (!old.isEmpty() && mCloudToken != old) {
     mCloudDocURL.clear();
     ++mLookupGeneration;
+    ++mScanGeneration;
     report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusUnavailable, this); });
   }
   checkIfWeCanProceed();
@@ -282,10 +284,14 @@ void CloudMode::indexDocumentStateChanged() {
 void CloudMode::queryCloudDocuments() {
   dropQuery(mQuery);
   mQueryObserver.stopObserving();
+  ++mScanGeneration;
+  // Copies the user sees as documents stay documents when their document turns up.
+  QSet<QString> listedCopies = listedConflictCopies();
   platform::releaseInBackground(std::exchange(mFilesFound, {}));
   auto query = platform::MetadataQuery::create();
   query->setSearchFolder(mCloudDocURL);
   query->setNameLike(kAllFilesPattern);
+  query->setCollectConflictCopiesExcept(std::move(listedCopies));
   mQuery = query;
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
   std::weak_ptr<platform::MetadataQuery> weakQuery = query;
@@ -318,7 +324,10 @@ void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
       if (proxy) indexed << proxy->docIdentifier();
     report([&](PersistenceStateDelegate& d) { d.observeProxyList(proxies, this); });
     report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusChanged, this); });
-    if (!mDead && query == mQuery) listUnindexedDocuments(std::move(indexed), mFilesFound, query);
+    if (!mDead && query == mQuery) {
+      listUnindexedDocuments(std::move(indexed), mFilesFound, query);
+      scheduleNewDocumentsScan();
+    }
     return;
   }
   // Results are taken in slices of a bounded time, each on its own main-queue turn: thousands
@@ -343,6 +352,47 @@ void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
   });
 }
 
+QSet<QString> CloudMode::listedConflictCopies() const {
+  QStringList names(mFilesFound.cbegin(), mFilesFound.cend());
+  if (mSubscribedIndexDocument)
+    for (const IdeaProxyPtr& proxy : mSubscribedIndexDocument->ideaProxyList())
+      if (proxy) names << IdeaDocument::pathFromIdentifier(proxy->docIdentifier());
+  return conflictCopyNames(names);
+}
+
+void CloudMode::scheduleNewDocumentsScan() {
+  const std::uint64_t generation = ++mScanGeneration;
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  platform::mainQueue().afterSeconds(kNewDocumentsScanSeconds, [weakSelf, generation] {
+    auto self = weakSelf.lock();
+    if (!self || self->mDead || generation != self->mScanGeneration || self->mCloudDocURL.isEmpty()) return;
+    scanForNewDocuments(self->mCloudDocURL, self->mFilesFound, self->listedConflictCopies(),
+                        [weakSelf, generation](const QStringList& added) {
+                          auto self = weakSelf.lock();
+                          if (self && !self->mDead && generation == self->mScanGeneration)
+                            self->listNewDocuments(added);
+                        });
+  });
+}
+
+void CloudMode::listNewDocuments(const QStringList& added) {
+  QStringList names;
+  for (const QString& name : added) {
+    if (!isPlainDocumentName(name) || mFilesFound.contains(name)) continue;
+    mFilesFound.insert(name);
+    names << name;
+    const QString identifier = IdeaDocument::docIdentifierFromPath(name, DocumentLocationICloud);
+    report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(identifier, this); });
+    if (mDead) return;
+  }
+  const std::uint64_t generation = mScanGeneration;
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  listDocuments(names, [weakSelf, generation] {
+    auto self = weakSelf.lock();
+    if (self && !self->mDead && generation == self->mScanGeneration) self->scheduleNewDocumentsScan();
+  });
+}
+
 void CloudMode::stopQueries() {
   dropQuery(mQuery);
   dropQuery(mIndexQuery);
@@ -352,6 +402,7 @@ void CloudMode::stopQueries() {
 
 void CloudMode::leaveState() {
   mDead = true;
+  ++mScanGeneration;
   mCloudDocURL.clear();
   mCloudToken.clear();
   stopQueries();
@@ -391,7 +442,12 @@ void CloudMode::createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCo
     if (completion) completion(0);
     return;
   }
-  doc->createAtURL(url, std::move(completion));
+  // A document made here is no new document for the next look at the folder.
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  doc->createAtURL(url, [weakSelf, name = doc->filePath(), completion = std::move(completion)](DocumentToken token) {
+    if (auto self = weakSelf.lock(); self && token >= 1) self->mFilesFound.insert(name);
+    if (completion) completion(token);
+  });
 }
 
 void CloudMode::updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
@@ -425,6 +481,8 @@ void CloudMode::deleteDocument(const QString& docIdentifier, BoolCompletion comp
       if (completion) completion(result);
     };
     if (!deleted) return answer(false);
+    // A file of that name brought later is a new document.
+    if (auto self = weakSelf.lock()) self->mFilesFound.remove(QFileInfo(path).fileName());
     // The user was asked about this document only: other machines' versions of it that were
     // never settled stay, as documents of their own, listed before the deletion is told.
     PersistenceController::singleton().workQueue().async([weakSelf, path, answer] {

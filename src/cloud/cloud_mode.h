@@ -110,6 +110,12 @@ class CloudMode final : public PersistenceState,
   void queryDidFinishGathering(const std::shared_ptr<platform::MetadataQuery>& query);
   void doHandleQueryResultsFromIndex(std::size_t index, const std::shared_ptr<platform::MetadataQuery>& query);
   void stopQueries();
+  // The sync tools' conflict copies the user sees as documents (found, or in the index).
+  QSet<QString> listedConflictCopies() const;
+  // Looks at the folder again a few seconds from now, while the list is ready, and lists the
+  // documents that appeared; again and again until a new walk, an account change or leaveState.
+  void scheduleNewDocumentsScan();
+  void listNewDocuments(const QStringList& added);
   // Lists the documents found that no name of `indexed` (document identifiers) names.
   void listUnindexedDocuments(QStringList indexed, QSet<QString> found,
                               const std::shared_ptr<platform::MetadataQuery>& query);
@@ -153,6 +159,8 @@ class CloudMode final : public PersistenceState,
 
   // Answers of a container lookup that a later one replaced are dropped.
   std::uint64_t mLookupGeneration = 0;
+  // Scans of the folder that a later walk, an account change or leaveState replaced are dropped.
+  std::uint64_t mScanGeneration = 0;
   std::shared_ptr<platform::IdentityMonitor> mIdentityMonitor;
   platform::ObserverScope mAccountObserver;
   platform::ObserverScope mIndexQueryObserver;

@@ -2,6 +2,7 @@
 // that goes away and comes back, documents a sync tool copies in while the program runs.
 #include "cloud/cloud_mode.h"
 #include "cloud/damaged_index.h"
+#include "cloud/new_documents_scan.h"
 
 #include "cloud/support/cloud_workspace_test.h"
 #include "model/idea.h"
@@ -12,6 +13,7 @@
 #include "model/support/virtual_main_queue.h"
 #include "model/workspace.h"
 #include "platform/cloud/local_folder_container.h"
+#include "platform/cloud/file_version.h"
 #include "platform/core/notification_center.h"
 
 #include <QDir>
@@ -101,4 +103,45 @@ TEST_F(CloudFolderChangesTest, ADamagedIndexIsSetAsideAndTheDocumentsOnDiskAreLi
     settle();
     QDir(container.documents()).removeRecursively();
   }
+}
+
+// What a sync tool brings while the list is shown appears within a few seconds, as at start;
+// a conflict copy of a listed document becomes one of its versions; a copy of no document,
+// listed at start, stays listed when its document arrives after it.
+TEST_F(CloudFolderChangesTest, MapsASyncToolBringsWhileRunningAppearWithinSeconds) {
+  const QString shared = container.writeDocument("shared.orrx", "Shared");
+  writeCopy("gone.sync-conflict-20261207-090000-MACHINEB.orrx", "Copy of gone", 1700000000);
+  ASSERT_TRUE(container.writeIndex());
+  startWorkspace();
+  ASSERT_TRUE(main.runUntil([&] { return listedTexts() == QStringList({"Copy of gone", "Shared"}); }));
+
+  struct Brought {
+    const char* name;
+    const char* text;
+    bool listed;
+  };
+  QStringList expected{"Copy of gone", "Shared"};
+  std::vector<Brought> brought{{"gone.orrx", "Gone is back", true},
+                               {"shared (Machine C's conflicted copy 2026-12-08).orrx", "Shared on C", false}};
+  std::vector<QString> names;
+  for (int i = 0; i < 37; ++i) names.push_back(QString("copied%1.orrx").arg(i, 2, 10, QChar('0')));
+  for (const QString& name : names) brought.push_back({nullptr, nullptr, true});
+  for (std::size_t i = 0; i < brought.size(); ++i) {
+    const QString name = brought[i].name ? QString(brought[i].name) : names[i - 2];
+    const QString text = brought[i].text ? QString(brought[i].text) : "Copied " + name.mid(6, 2);
+    ASSERT_TRUE(CloudContainerFixture::writeFile(container.documentPath(name),
+                                                 CloudContainerFixture::documentBytes(name, text)));
+    if (brought[i].listed) expected << text;
+  }
+  expected.sort();
+  main.advance(kNewDocumentsScanSeconds);
+  EXPECT_TRUE(main.runUntil([&] { return listedTexts() == expected; })) << listedTexts().join(", ").toStdString();
+  settle();
+  main.advance(kNewDocumentsScanSeconds);
+  settle();
+  EXPECT_EQ(listedTexts(), expected) << "nothing vanished, nothing listed twice";
+  EXPECT_TRUE(QFileInfo::exists(container.documentPath("gone.sync-conflict-20261207-090000-MACHINEB.orrx")))
+      << "the listed copy stays a document";
+  EXPECT_TRUE(workspace->findConflictingVersion(workspace->findProxy(shared))) << "the new copy is a version";
+  EXPECT_EQ(indexedIdentifiers().size(), expected.size()) << "the index names what is listed";
 }

@@ -145,10 +145,10 @@ bool FileVersion::removeOtherVersionsOfItemAtURL(const QString& path, QString* e
   return removedAll;
 }
 
-int FileVersion::collectConflictCopies(const QString& documentsFolder) {
+int FileVersion::collectConflictCopies(const QString& documentsFolder, const QSet<QString>& listed) {
   QStringList copies;
   for (const QString& name : conflictCopiesIn(documentsFolder))
-    if (!documentOfConflictCopy(name).isEmpty()) copies << name;
+    if (!documentOfConflictCopy(name).isEmpty() && !listed.contains(name)) copies << name;
   const QString root = QFileInfo(documentsFolder).absolutePath();
   const QStringList orphaned = versionsOfMissingDocuments(root, documentsFolder);
   if (copies.isEmpty() && orphaned.isEmpty()) return 0;
