@@ -125,7 +125,7 @@ TEST_F(CloudFolderChangesTest, MapsASyncToolBringsWhileRunningAppearWithinSecond
                                {"shared (Machine C's conflicted copy 2026-12-08).orrx", "Shared on C", false}};
   std::vector<QString> names;
   for (int i = 0; i < 37; ++i) names.push_back(QString("copied%1.orrx").arg(i, 2, 10, QChar('0')));
-  for (const QString& name : names) brought.push_back({nullptr, nullptr, true});
+  brought.resize(brought.size() + names.size(), {nullptr, nullptr, true});
   for (std::size_t i = 0; i < brought.size(); ++i) {
     const QString name = brought[i].name ? QString(brought[i].name) : names[i - 2];
     const QString text = brought[i].text ? QString(brought[i].text) : "Copied " + name.mid(6, 2);

@@ -48,18 +48,35 @@ class CloudWorkspaceTest : public ::testing::Test {
     texts.sort();
     return texts;
   }
-  // The root texts of the document files of the container, sorted.
-  QStringList textsOnDisk() {
+  // The root texts of the document files of the container (or of another Documents folder),
+  // sorted.
+  QStringList textsOnDisk() { return textsOnDisk(container.documents()); }
+  QStringList textsOnDisk(const QString& documents) {
     QStringList texts;
-    for (const QString& name : QDir(container.documents()).entryList({"*.orrx"}, QDir::Files)) {
+    for (const QString& name : QDir(documents).entryList({"*.orrx"}, QDir::Files)) {
       auto doc = orrery::IdeaDocument::createWithFileName(name, orrery::DocumentLocationICloud);
       int read = -1;
-      doc->readFromURL(QUrl::fromLocalFile(container.documentPath(name)), [&](bool ok) { read = ok; });
+      doc->readFromURL(QUrl::fromLocalFile(documents + "/" + name), [&](bool ok) { read = ok; });
       main.runUntil([&] { return read >= 0; });
       texts << (read == 1 && doc->idea() ? doc->idea()->text() : "(unreadable " + name + ")");
     }
     texts.sort();
     return texts;
+  }
+  // Settles the conflict of a listed document: 1 settled, 0 not, -1 no answer; what was kept.
+  struct Settled {
+    int result = -1;
+    std::vector<orrery::KeptConflictVersion> kept;
+  };
+  Settled settleConflict(const orrery::IdeaProxyPtr& proxy) {
+    Settled settled;
+    workspace->handleConflictForProxy(proxy, [&](bool ok, const std::vector<orrery::KeptConflictVersion>& kept) {
+      settled.result = ok;
+      settled.kept = kept;
+    });
+    main.runUntil([&] { return settled.result >= 0; });
+    settle();
+    return settled;
   }
   void writeCopy(const QString& name, const QString& text, qint64 modified) {
     const QString path = container.documentPath(name);
