@@ -4,6 +4,11 @@
 
 #include "controller_test_support.h"
 
+#include "cloud/cloud_engines.h"
+#include "model/workspace.h"
+#include "platform/cloud/local_folder_container.h"
+#include "support/cloud_container_fixture.h"
+
 #include <QDir>
 #include <QMainWindow>
 
@@ -73,3 +78,52 @@ TEST_F(UnsavedEdit, TheWindowKeepsTheMarkAndEachAnswerToTheCloseQuestionDoesWhat
 }
 
 }  // namespace
+
+// The iCloud folder goes away (an unmounted share) while a map is open: an edit made meanwhile
+// keeps the unsaved mark and the top bar says the location is unavailable; once the folder is
+// back the edit is written at once, and the mark goes.
+TEST_F(UnsavedEdit, AnEditMadeWhileTheICloudFolderIsAwayIsWrittenAsSoonAsItIsBack) {
+  testsupport::CloudContainerFixture container;
+  const QString identifier = container.writeDocument(QStringLiteral("cloud.orrx"), QStringLiteral("Cloud map"));
+  ASSERT_TRUE(container.writeIndex());
+  auto& facade = orrery::PersistenceController::singleton();
+  facade.setWorkspaceFactory(orrery::Workspace::factoryWithEngines(orrery::cloudEngineForLocation));
+  const bool opted = orrery::Globals::userHasOptedForICloud();
+  orrery::Globals::optForICloud(true);
+  auto status = [&] { return facade.statusForLocation(orrery::DocumentLocationICloud); };
+  ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusReady && facade.findProxy(identifier) != nullptr; }));
+  Opened opened = openAgain(facade.findProxy(identifier)->doc());
+  ASSERT_GE(opened.token, 1);
+  {
+    EditorWindow editor(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+    auto& c = *editor.controller;
+    QWidget& widget = *editor.window().widget();
+
+    const QString away = container.root() + QStringLiteral(".away");
+    ASSERT_TRUE(QDir().rename(container.root(), away));
+    uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+    ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusUnavailable; }));
+    c.addNewIdeaAfterIndex(0, idea(QStringLiteral("made while away")), nullptr);
+    ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
+    EXPECT_TRUE(widget.isWindowModified());
+    EXPECT_EQ(editor.window().cloudIconToolTip(), QStringLiteral("iCloud: unavailable"));
+
+    ASSERT_TRUE(QDir().rename(away, container.root()));
+    uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+    ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusReady; }));
+    EXPECT_TRUE(waitFor([&] { return !widget.isWindowModified(); })) << "written without waiting for the quit";
+    EXPECT_EQ(editor.window().cloudIconToolTip(), QStringLiteral("iCloud: up to date"));
+    IdeaPtr written;
+    bool fetched = false;
+    facade.fetchDocument(identifier, [&](IdeaPtr root) {
+      written = root;
+      fetched = true;
+    });
+    ASSERT_TRUE(waitFor([&] { return fetched; }));
+    ASSERT_TRUE(written);
+    EXPECT_TRUE(texts(written->ideas()).contains(QStringLiteral("made while away")));
+  }
+  orrery::Globals::optForICloud(opted);
+  facade.setWorkspaceFactory({});
+  uitest::advance(0);
+}
