@@ -47,9 +47,9 @@ TEST_F(CloudConflictTest, TheNewestVersionTakesTheFileAndEveryOtherOneBecomesADo
   EXPECT_EQ(workspace->findProxy(identifier)->text(), "newest edit on C");
   EXPECT_FALSE(QFileInfo::exists(platform::FileVersion::versionsFolderOf(container.documentPath("shared.orrx"))));
   // The user is told of each version and where it went.
-  EXPECT_EQ(kept, (std::vector<KeptConflictVersion>{{"", "local edit"},
-                                                    {"1", "oldest copy"},
-                                                    {"sync-conflict-20261207-090000-MACHINEB", "older edit on B"}}));
+  EXPECT_EQ(kept, (std::vector<KeptConflictVersion>{{"", "local edit", ""},
+                                                    {"1", "oldest copy", ""},
+                                                    {"sync-conflict-20261207-090000-MACHINEB", "older edit on B", ""}}));
   // The index keeps them all.
   IndexDocument index(QUrl::fromLocalFile(container.indexPath()));
   index.readBinaryWithCompletionHandler(nullptr);
