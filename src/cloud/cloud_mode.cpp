@@ -1,6 +1,8 @@
 #include "cloud/cloud_mode.h"
 
+#include "cloud/damaged_index.h"
 #include "cloud/index_conflict_copies.h"
+#include "cloud/new_documents_scan.h"
 #include "foundation/logging.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -68,6 +70,14 @@ void CloudMode::start() {
                              if (auto self = weakSelf.lock()) self->iCloudAccountAvailabilityChanged();
                            });
   checkIfWeCanProceed();
+  // The workspace attaches itself once this returns: a container that cannot be reached now is
+  // told to it on the next turn, or its screens would say "syncing" for as long as it stays away.
+  if (mCloudToken.isEmpty())
+    platform::mainQueue().async([weakSelf] {
+      auto self = weakSelf.lock();
+      if (self && self->mCloudToken.isEmpty() && self->mCloudDocURL.isEmpty())
+        self->report([&](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusUnavailable, self.get()); });
+    });
 }
 
 CloudMode::~CloudMode() { leaveState(); }
@@ -106,7 +116,11 @@ void CloudMode::checkIfWeCanProceed() {
     auto self = weakSelf.lock();
     if (!self || self->mDead || generation != self->mLookupGeneration) return;
     self->mCloudDocURL = folder;
-    if (folder.isEmpty()) return;
+    if (folder.isEmpty()) {
+      // An account without a usable folder: nothing can be listed until the next change.
+      self->report([&](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusUnavailable, self.get()); });
+      return;
+    }
     self->report([&](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusSynced, self.get()); });
     // The report may have ended the mode.
     if (self->mDead) return;
@@ -122,6 +136,7 @@ void CloudMode::iCloudAccountAvailabilityChanged() {
   if (!old.isEmpty() && mCloudToken != old) {
     mCloudDocURL.clear();
     ++mLookupGeneration;
+    ++mScanGeneration;
     report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusUnavailable, this); });
   }
   checkIfWeCanProceed();
@@ -168,6 +183,10 @@ void CloudMode::handleIndexResults(const platform::MetadataQuery& query) {
       return;
     }
   }
+  createIndexFile();
+}
+
+void CloudMode::createIndexFile() {
   const QString path = mCloudDocURL + QLatin1Char('/') + IndexDocument::standardFileName();
   // Held here, not by the work queue's task: an index lets its file go on the main thread.
   mIndexInFlight = std::make_shared<IndexDocument>(QUrl::fromLocalFile(path));
@@ -210,7 +229,12 @@ void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocumen
     const bool loaded = proceed && IndexDocument::readListFromFile(path, identity, *list);
     // Another machine's list, left by a sync tool as a conflict copy, names its new documents.
     if (loaded) mergeIndexConflictCopies(path, identity, *list);
-    platform::mainQueue().async([weakSelf, identity, list, loaded] {
+    // Bytes that will never read, however often they are read again, go aside; a new list is
+    // then made from what is on disk.
+    QString failure;
+    const QString keptAs = loaded || !proceed ? QString() : setDamagedIndexAside(path, identity, &failure);
+    if (!failure.isEmpty()) logLine(QStringLiteral("CloudMode: a damaged index stays: %1").arg(failure));
+    platform::mainQueue().async([weakSelf, identity, list, loaded, keptAs] {
       auto self = weakSelf.lock();
       if (!self || self->mDead || self->mIndexInFlight.get() != identity) return;
       auto index = std::move(self->mIndexInFlight);
@@ -218,6 +242,14 @@ void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocumen
         index->setIdeaProxyList(std::move(*list));
         self->subscribeToIndexDocumentChanges(index);
         self->queryCloudDocuments();
+        return;
+      }
+      if (!keptAs.isEmpty()) {
+        logLine(QStringLiteral("CloudMode: the index does not read; it is kept as %1").arg(keptAs));
+        platform::NotificationCenter::defaultCenter().post(
+            CloudIndexSetAsideNotification, nullptr,
+            {{kCloudNoticeMessageKey, damagedIndexMessage(keptAs)}, {kCloudNoticeToldKey, std::make_shared<bool>(false)}});
+        if (!self->mDead) self->createIndexFile();
         return;
       }
       platform::mainQueue().afterSeconds(kIndexRetrySeconds, [weakSelf, index] {
@@ -252,10 +284,14 @@ void CloudMode::indexDocumentStateChanged() {
 void CloudMode::queryCloudDocuments() {
   dropQuery(mQuery);
   mQueryObserver.stopObserving();
+  ++mScanGeneration;
+  // Copies the user sees as documents stay documents when their document turns up.
+  QSet<QString> listedCopies = listedConflictCopies();
   platform::releaseInBackground(std::exchange(mFilesFound, {}));
   auto query = platform::MetadataQuery::create();
   query->setSearchFolder(mCloudDocURL);
   query->setNameLike(kAllFilesPattern);
+  query->setCollectConflictCopiesExcept(std::move(listedCopies));
   mQuery = query;
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
   std::weak_ptr<platform::MetadataQuery> weakQuery = query;
@@ -288,7 +324,10 @@ void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
       if (proxy) indexed << proxy->docIdentifier();
     report([&](PersistenceStateDelegate& d) { d.observeProxyList(proxies, this); });
     report([this](PersistenceStateDelegate& d) { d.statusChange(PersistenceStateStatusChanged, this); });
-    if (!mDead && query == mQuery) listUnindexedDocuments(std::move(indexed), mFilesFound, query);
+    if (!mDead && query == mQuery) {
+      listUnindexedDocuments(std::move(indexed), mFilesFound, query);
+      scheduleNewDocumentsScan();
+    }
     return;
   }
   // Results are taken in slices of a bounded time, each on its own main-queue turn: thousands
@@ -313,6 +352,47 @@ void CloudMode::doHandleQueryResultsFromIndex(std::size_t index,
   });
 }
 
+QSet<QString> CloudMode::listedConflictCopies() const {
+  QStringList names(mFilesFound.cbegin(), mFilesFound.cend());
+  if (mSubscribedIndexDocument)
+    for (const IdeaProxyPtr& proxy : mSubscribedIndexDocument->ideaProxyList())
+      if (proxy) names << IdeaDocument::pathFromIdentifier(proxy->docIdentifier());
+  return conflictCopyNames(names);
+}
+
+void CloudMode::scheduleNewDocumentsScan() {
+  const std::uint64_t generation = ++mScanGeneration;
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  platform::mainQueue().afterSeconds(kNewDocumentsScanSeconds, [weakSelf, generation] {
+    auto self = weakSelf.lock();
+    if (!self || self->mDead || generation != self->mScanGeneration || self->mCloudDocURL.isEmpty()) return;
+    scanForNewDocuments(self->mCloudDocURL, self->mFilesFound, self->listedConflictCopies(),
+                        [weakSelf, generation](const QStringList& added) {
+                          auto self = weakSelf.lock();
+                          if (self && !self->mDead && generation == self->mScanGeneration)
+                            self->listNewDocuments(added);
+                        });
+  });
+}
+
+void CloudMode::listNewDocuments(const QStringList& added) {
+  QStringList names;
+  for (const QString& name : added) {
+    if (!isPlainDocumentName(name) || mFilesFound.contains(name)) continue;
+    mFilesFound.insert(name);
+    names << name;
+    const QString identifier = IdeaDocument::docIdentifierFromPath(name, DocumentLocationICloud);
+    report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(identifier, this); });
+    if (mDead) return;
+  }
+  const std::uint64_t generation = mScanGeneration;
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  listDocuments(names, [weakSelf, generation] {
+    auto self = weakSelf.lock();
+    if (self && !self->mDead && generation == self->mScanGeneration) self->scheduleNewDocumentsScan();
+  });
+}
+
 void CloudMode::stopQueries() {
   dropQuery(mQuery);
   dropQuery(mIndexQuery);
@@ -322,6 +402,7 @@ void CloudMode::stopQueries() {
 
 void CloudMode::leaveState() {
   mDead = true;
+  ++mScanGeneration;
   mCloudDocURL.clear();
   mCloudToken.clear();
   stopQueries();
@@ -361,7 +442,12 @@ void CloudMode::createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCo
     if (completion) completion(0);
     return;
   }
-  doc->createAtURL(url, std::move(completion));
+  // A document made here is no new document for the next look at the folder.
+  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
+  doc->createAtURL(url, [weakSelf, name = doc->filePath(), completion = std::move(completion)](DocumentToken token) {
+    if (auto self = weakSelf.lock(); self && token >= 1) self->mFilesFound.insert(name);
+    if (completion) completion(token);
+  });
 }
 
 void CloudMode::updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
@@ -395,6 +481,8 @@ void CloudMode::deleteDocument(const QString& docIdentifier, BoolCompletion comp
       if (completion) completion(result);
     };
     if (!deleted) return answer(false);
+    // A file of that name brought later is a new document.
+    if (auto self = weakSelf.lock()) self->mFilesFound.remove(QFileInfo(path).fileName());
     // The user was asked about this document only: other machines' versions of it that were
     // never settled stay, as documents of their own, listed before the deletion is told.
     PersistenceController::singleton().workQueue().async([weakSelf, path, answer] {
@@ -435,14 +523,20 @@ void CloudMode::listUnindexedDocuments(QStringList indexed, QSet<QString> found,
 }
 
 void CloudMode::listDocuments(const QStringList& names, std::function<void()> done) {
+  listDocumentsInto(names, std::make_shared<ProxyList>(), std::move(done));
+}
+
+void CloudMode::listDocumentsInto(const QStringList& names, const std::shared_ptr<ProxyList>& listed,
+                                  std::function<void()> done) {
   if (mDead || names.isEmpty()) {
+    if (!mDead) indexListedDocuments(*listed);
     if (done) done();
     return;
   }
   // One at a time: a container brought in whole is read document by document.
   const QString identifier = IdeaDocument::docIdentifierFromPath(names.front(), DocumentLocationICloud);
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  fetchDocument(identifier, [weakSelf, rest = names.mid(1), done](const std::shared_ptr<IdeaDocument>& doc) {
+  fetchDocument(identifier, [weakSelf, rest = names.mid(1), listed, done](const std::shared_ptr<IdeaDocument>& doc) {
     auto self = weakSelf.lock();
     if (!self) {
       if (done) done();
@@ -450,10 +544,28 @@ void CloudMode::listDocuments(const QStringList& names, std::function<void()> do
     }
     if (doc && !self->mDead) {
       const IdeaProxyPtr proxy = IdeaProxy::createWithDoc(doc);
+      listed->push_back(proxy);
       self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, self.get()); });
     }
-    self->listDocuments(rest, done);
+    self->listDocumentsInto(rest, listed, done);
   });
+}
+
+void CloudMode::indexListedDocuments(const ProxyList& listed) {
+  // What is listed is also in the index: another instance, and the next start, list it too.
+  if (listed.empty() || mCloudDocURL.isEmpty() || !mSubscribedIndexDocument) return;
+  ProxyList list = mSubscribedIndexDocument->ideaProxyList();
+  QSet<QString> indexed;
+  for (const IdeaProxyPtr& proxy : list)
+    if (proxy) indexed.insert(proxy->docIdentifier());
+  bool added = false;
+  for (const IdeaProxyPtr& proxy : listed)
+    if (proxy && !indexed.contains(proxy->docIdentifier())) {
+      indexed.insert(proxy->docIdentifier());
+      list.push_back(proxy);
+      added = true;
+    }
+  if (added) saveProxyList(list);
 }
 
 void CloudMode::fetchDocument(const QString& docIdentifier, DocumentCompletion completion) {
@@ -499,143 +611,6 @@ void CloudMode::doDeleteFileAtURL(const QUrl& url, BoolCompletion completion) {
     const bool deleted = granted && gone;
     platform::mainQueue().async([completion, deleted] {
       if (completion) completion(deleted);
-    });
-  });
-}
-
-// ---- conflicts
-
-std::shared_ptr<platform::FileVersion> CloudMode::findConflictingVersion(const IdeaProxyPtr& proxy) {
-  const QUrl url = proxy ? urlForIdentifier(proxy->docIdentifier()) : QUrl();
-  if (url.isEmpty()) return nullptr;
-  std::shared_ptr<platform::FileVersion> newest;
-  for (const auto& version : platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(url.toLocalFile())) {
-    const qint64 seconds = version->modificationDate().toSecsSinceEpoch();
-    if (!newest || seconds > newest->modificationDate().toSecsSinceEpoch()) newest = version;
-  }
-  return newest;
-}
-
-void CloudMode::handleConflictForProxy(const IdeaProxyPtr& proxy, ConflictCompletion completion) {
-  const auto newest = findConflictingVersion(proxy);
-  if (!newest) {
-    if (completion) completion(false, {});
-    return;
-  }
-  // Every version but the newest survives as a document of its own.
-  auto settling = std::make_shared<ConflictSettling>();
-  settling->proxy = proxy;
-  settling->newest = newest;
-  settling->completion = std::move(completion);
-  for (const auto& version : platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(
-           urlForIdentifier(proxy->docIdentifier()).toLocalFile()))
-    if (version->path() != newest->path()) settling->others.push_back(version);
-  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  fetchIdea(proxy->docIdentifier(), [weakSelf, settling](const std::shared_ptr<Idea>& idea) {
-    auto self = weakSelf.lock();
-    if (!self || self->mDead || !idea) return settling->answer(false);
-    self->keepAsDocument(settling, idea, nullptr);
-  });
-}
-
-void CloudMode::ConflictSettling::answer(bool resolved) {
-  std::vector<KeptConflictVersion> told;
-  if (resolved)
-    for (const Kept& one : kept) told.push_back({one.source, one.doc->documentWindowName()});
-  if (completion) completion(resolved, told);
-}
-
-void CloudMode::keepAsDocument(const std::shared_ptr<ConflictSettling>& settling, const std::shared_ptr<Idea>& idea,
-                               const std::shared_ptr<platform::FileVersion>& version) {
-  // Made as every new document of the location is.
-  auto copy = IdeaDocument::createWithFileName(QString(), DocumentLocationICloud);
-  copy->setIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
-  const QDateTime now = QDateTime::currentDateTimeUtc();
-  copy->setDateCreated(now);
-  copy->setDateModified(now);
-  const QString source =
-      version ? platform::parseConflictCopyName(QFileInfo(version->path()).fileName()).mark : QString();
-  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  createDocument(copy, [weakSelf, settling, copy, version, source](DocumentToken token) {
-    auto self = weakSelf.lock();
-    if (!self) return settling->answer(false);
-    if (token < 1) return self->takeBackKeptDocuments(settling);
-    self->closeDocument(copy, token, nullptr);
-    // Listed at once, as a new document of this location is: the user sees every version, and
-    // the index written when the conflict is settled keeps them.
-    const IdeaProxyPtr listed = IdeaProxy::createWithDoc(copy);
-    self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(listed, self.get()); });
-    settling->kept.push_back({copy, version, source});
-    self->keepNextVersion(settling);
-  });
-}
-
-void CloudMode::keepNextVersion(const std::shared_ptr<ConflictSettling>& settling) {
-  if (mDead) return settling->answer(false);
-  if (settling->others.empty()) return finishConflict(settling);
-  const auto version = settling->others.front();
-  settling->others.erase(settling->others.begin());
-  auto read = IdeaDocument::createWithFileName(QFileInfo(version->path()).fileName(), DocumentLocationICloud);
-  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  read->readFromURL(QUrl::fromLocalFile(version->path()), [weakSelf, settling, version, read](bool success) {
-    auto self = weakSelf.lock();
-    if (!self) return settling->answer(false);
-    if (success && read->idea()) return self->keepAsDocument(settling, read->idea(), version);
-    // No map: nothing to list. It is marked settled with the others and stays on disk.
-    logLine(
-        QStringLiteral("CloudMode: the conflict version %1 does not read; it is kept as it is").arg(version->path()));
-    self->keepNextVersion(settling);
-  });
-}
-
-void CloudMode::takeBackKeptDocuments(const std::shared_ptr<ConflictSettling>& settling) {
-  // Copies of versions that all stay where they are would be duplicates.
-  for (const ConflictSettling::Kept& one : settling->kept) {
-    report([&](PersistenceStateDelegate& d) { d.ideaDocumentDeleted(one.doc->docIdentifier(), this); });
-    doDeleteFileAtURL(createFileURLForFileName(one.doc->filePath()), nullptr);
-  }
-  settling->kept.clear();
-  // After the deletions, which run in order on the work queue.
-  PersistenceController::singleton().workQueue().async(
-      [settling] { platform::mainQueue().async([settling] { settling->answer(false); }); });
-}
-
-void CloudMode::finishConflict(const std::shared_ptr<ConflictSettling>& settling) {
-  const IdeaProxyPtr proxy = settling->proxy;
-  const QUrl url = urlForIdentifier(proxy->docIdentifier());
-  QString error;
-  if (url.isEmpty() || !settling->newest->replaceItemAtURL(url.toLocalFile(), &error)) {
-    // The other side's content did not arrive: every version stays for a later try.
-    logLine(QStringLiteral("CloudMode: the conflict version could not replace %1: %2").arg(url.toLocalFile(), error));
-    return takeBackKeptDocuments(settling);
-  }
-  // The versions now in the file and in the new documents go; one that did not read stays,
-  // settled.
-  bool removedAll = settling->newest->remove(&error);
-  for (const ConflictSettling::Kept& one : settling->kept)
-    if (one.version && !one.version->remove(&error)) removedAll = false;
-  if (!removedAll) logLine(QStringLiteral("Error removing other document versions: %1").arg(error));
-  for (const auto& left : platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(url.toLocalFile()))
-    left->setResolved(true);
-  QDir().rmdir(platform::FileVersion::versionsFolderOf(url.toLocalFile()));  // only when empty
-  // On a later turn: a presenter of the file re-reads the replaced content first.
-  std::weak_ptr<CloudMode> weakSelf = weak_from_this();
-  platform::mainQueue().async([weakSelf, settling] {
-    auto self = weakSelf.lock();
-    if (!self || self->mDead) return settling->answer(false);
-    const auto doc = settling->proxy->doc();
-    self->openDocument(doc, [weakSelf, doc, settling](DocumentToken token) {
-      auto self = weakSelf.lock();
-      if (!self || token < 1) return settling->answer(false);
-      self->updateDocument(doc, token, [weakSelf, doc, token, settling](bool saved) {
-        if (auto self = weakSelf.lock()) {
-          self->closeDocument(doc, token, nullptr);
-          // The tile shows what the file holds now.
-          const IdeaProxyPtr updated = IdeaProxy::createWithDoc(doc);
-          if (saved) self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(updated, self.get()); });
-        }
-        settling->answer(saved);
-      });
     });
   });
 }

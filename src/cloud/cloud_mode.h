@@ -4,7 +4,9 @@
 // files with one-shot metadata queries, reports the documents found and the index's list to
 // its workspace, runs document operations through IdeaDocument's coordinated file access,
 // deletes files on the "orrery.persistence" queue and settles conflict versions: the newest
-// takes the file, every other one (the local content among them) becomes a new document.
+// that reads takes the file, every other one that reads (the local content among them) becomes
+// a new document, and one that does not read is kept as a file beside the documents
+// (conflict_settling.cpp).
 // Documents are "iCloud:/<name>" with <name> a plain ".orrx" file name in the Documents
 // folder; any other name reaches no file.
 //
@@ -100,6 +102,9 @@ class CloudMode final : public PersistenceState,
   void queryIndexFile();
   void indexFileQueryDidFinishGathering(const std::shared_ptr<platform::MetadataQuery>& query);
   void handleIndexResults(const platform::MetadataQuery& query);
+  // Writes an empty index (unless another instance made one meanwhile, which is then read) and
+  // looks for the documents.
+  void createIndexFile();
   void openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocument>& index);
   void subscribeToIndexDocumentChanges(const std::shared_ptr<IndexDocument>& index);
   void indexDocumentStateChanged();
@@ -107,31 +112,56 @@ class CloudMode final : public PersistenceState,
   void queryDidFinishGathering(const std::shared_ptr<platform::MetadataQuery>& query);
   void doHandleQueryResultsFromIndex(std::size_t index, const std::shared_ptr<platform::MetadataQuery>& query);
   void stopQueries();
+  // The sync tools' conflict copies the user sees as documents (found, or in the index).
+  QSet<QString> listedConflictCopies() const;
+  // Looks at the folder again a few seconds from now, while the list is ready, and lists the
+  // documents that appeared; again and again until a new walk, an account change or leaveState.
+  void scheduleNewDocumentsScan();
+  void listNewDocuments(const QStringList& added);
   // Lists the documents found that no name of `indexed` (document identifiers) names.
   void listUnindexedDocuments(QStringList indexed, QSet<QString> found,
                               const std::shared_ptr<platform::MetadataQuery>& query);
   // Reads the documents of these file names one after another and reports each that reads as
   // a proxy; `done` (may be null) follows the last.
   void listDocuments(const QStringList& names, std::function<void()> done);
-  // One conflict being settled: the version that takes the file, the others still to keep,
-  // and the documents made so far.
+  void listDocumentsInto(const QStringList& names, const std::shared_ptr<ProxyList>& listed,
+                         std::function<void()> done);
+  // Adds the documents listed that the index in use lacks to it, and saves it.
+  void indexListedDocuments(const ProxyList& listed);
+  // One conflict being settled: the versions still to read, those that read and those that do
+  // not, the version that takes the file, the documents made and the files set aside so far.
   struct ConflictSettling {
+    struct Read {
+      std::shared_ptr<platform::FileVersion> version;
+      std::shared_ptr<Idea> idea;
+    };
+    struct Unreadable {
+      std::shared_ptr<platform::FileVersion> version;
+      bool newerFormat = false;
+    };
     struct Kept {
       std::shared_ptr<IdeaDocument> doc;
       std::shared_ptr<platform::FileVersion> version;  // null for the local content
       QString source;
     };
     IdeaProxyPtr proxy;
+    std::vector<std::shared_ptr<platform::FileVersion>> toRead;
+    std::vector<Read> readable;
+    std::vector<Unreadable> unreadable;
     std::shared_ptr<platform::FileVersion> newest;
-    std::vector<std::shared_ptr<platform::FileVersion>> others;
     std::vector<Kept> kept;
+    std::vector<KeptConflictVersion> setAside;
     ConflictCompletion completion;
     void answer(bool resolved);
   };
+  void readNextVersion(const std::shared_ptr<ConflictSettling>& settling);
+  void chooseNewestReadable(const std::shared_ptr<ConflictSettling>& settling);
   void keepAsDocument(const std::shared_ptr<ConflictSettling>& settling, const std::shared_ptr<Idea>& idea,
                       const std::shared_ptr<platform::FileVersion>& version);
   void keepNextVersion(const std::shared_ptr<ConflictSettling>& settling);
   void takeBackKeptDocuments(const std::shared_ptr<ConflictSettling>& settling);
+  // Moves the versions that do not read beside the documents, each under a name saying so.
+  void setUnreadableVersionsAside(const std::shared_ptr<ConflictSettling>& settling);
   void finishConflict(const std::shared_ptr<ConflictSettling>& settling);
 
   std::shared_ptr<platform::MetadataQuery> mQuery;
@@ -146,6 +176,8 @@ class CloudMode final : public PersistenceState,
 
   // Answers of a container lookup that a later one replaced are dropped.
   std::uint64_t mLookupGeneration = 0;
+  // Scans of the folder that a later walk, an account change or leaveState replaced are dropped.
+  std::uint64_t mScanGeneration = 0;
   std::shared_ptr<platform::IdentityMonitor> mIdentityMonitor;
   platform::ObserverScope mAccountObserver;
   platform::ObserverScope mIndexQueryObserver;

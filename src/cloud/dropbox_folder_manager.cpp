@@ -26,9 +26,9 @@ DropboxFolderManager::NetworkProbe& networkProbe() {
   return probe;
 }
 
-double nowMillis() { return double(Globals::currentTimeMillis()); }
-
 }  // namespace
+
+double DropboxFolderManager::nowMillis() { return double(Globals::currentTimeMillis()); }
 
 DropboxFolderManager::NetworkProbe DropboxFolderManager::setNetworkProbe(NetworkProbe probe) {
   return std::exchange(networkProbe(), std::move(probe));

@@ -56,6 +56,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // Replaces the network probe (null: the platform's); returns the previous one.
   static NetworkProbe setNetworkProbe(NetworkProbe probe);
   static bool hasNetworkConnection();
+  // The engine's clock: whole seconds since 1970, in milliseconds.
+  static double nowMillis();
 
   // The engine of the mirror folder `folderName`; posts its first pass.
   static std::shared_ptr<DropboxFolderManager> createWithLocalFolder(const QString& folderName);

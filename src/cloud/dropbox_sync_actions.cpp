@@ -16,12 +16,6 @@ namespace orrery {
 
 namespace rules = dropboxrules;
 
-namespace {
-
-double nowMillis() { return double(Globals::currentTimeMillis()); }
-
-}  // namespace
-
 // ---- the actions, in pass order
 
 bool DropboxFolderManager::action_ensureDropboxConnectionStatus() {

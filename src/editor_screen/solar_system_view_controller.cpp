@@ -82,7 +82,16 @@ void SolarSystemViewController::observePersistenceState() {
   mStateObserver.observe(PersistenceStateChangeNotification, nullptr, [this](const platform::Notification&) {
     tryLoadingDocumentForRestoration();
     if (mDoc) updateWindowFromDocument(mDoc);
+    saveWhenLocationIsBack();
   });
+}
+
+void SolarSystemViewController::saveWhenLocationIsBack() {
+  // An edit made while the location's folder was away is written as soon as it is back.
+  if (!mDoc || !mLastSaveFailed || mSavesInFlight > 0 || mDocToken < 1 || !isCloudLocation(mDoc->location())) return;
+  if (PersistenceController::singleton().statusForLocation(mDoc->location()) != WorkspaceStatusReady) return;
+  ++mSavesInFlight;
+  startSave();
 }
 
 void SolarSystemViewController::observeDocument(const std::shared_ptr<IdeaDocument>& doc) {

@@ -293,6 +293,7 @@ class SolarSystemViewController : public BaseViewController,
   std::shared_ptr<SolarSystemViewController> self();
   void observeDocument(const std::shared_ptr<IdeaDocument>& doc);
   void observePersistenceState();
+  void saveWhenLocationIsBack();
   void addViewsIfPossible();
   // Radial views lie below the delete area (and the dock well).
   void insertBelowOverlays(const std::shared_ptr<SolarSystem>& radialView);

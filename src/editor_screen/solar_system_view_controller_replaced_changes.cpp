@@ -67,6 +67,11 @@ void SolarSystemViewController::tellAboutReplacedChanges() {
   auto copy = copyBeside(*mDoc);
   if (!copy) return tell(QString());
   copy->setIdea(replaced.formerTree->deepCopyWithNewIdentifiersNoExternalLinks());
+  // A cloud document is named by its root idea: the copy's name says what it holds, and differs
+  // from the map's.
+  if (copy->location() != DocumentLocationLocalFile && copy->idea())
+    copy->idea()->setText(copy->idea()->text() + QLatin1Char(' ') +
+                          localized("ReplacedChanges:CopySuffix", "(replaced changes)"));
   const QDateTime now = QDateTime::currentDateTimeUtc();
   copy->setDateCreated(now);
   copy->setDateModified(now);

@@ -1,5 +1,6 @@
 #include "home/home_view_controller.h"
 
+#include "cloud/damaged_index.h"
 #include "editor_screen/solar_system_view_controller.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -69,6 +70,22 @@ HomeViewController::HomeViewController(DocumentLocation location) : mLocation(lo
     ensureCorrectTitle();
     checkFolderReachable();
   });
+  mStateObserver.observe(CloudIndexSetAsideNotification, nullptr,
+                         [this](const platform::Notification& n) { tellCloudNotice(n); });
+}
+
+void HomeViewController::tellCloudNotice(const platform::Notification& notice) {
+  // One screen tells it, whichever shows the iCloud list first.
+  const auto told = notice.userInfo.find(kCloudNoticeToldKey);
+  const auto message = notice.userInfo.find(kCloudNoticeMessageKey);
+  if (told == notice.userInfo.end() || message == notice.userInfo.end()) return;
+  const auto* flag = std::any_cast<std::shared_ptr<bool>>(&told->second);
+  const auto* text = std::any_cast<QString>(&message->second);
+  if (!flag || !*flag || **flag || !text || mLocation != DocumentLocationICloud || !isHostedInItsWindow()) return;
+  **flag = true;
+  CustomAlertView alert(localized("CloudIndexSetAside:Title"), *text);
+  alert.addButton(localized("Choice.Close"), CAVButton::kOrdinary, nullptr);
+  alert.showFromWindow(myWindow());
 }
 
 HomeViewController::~HomeViewController() {

@@ -172,6 +172,8 @@ class HomeViewController : public BaseViewController,
   // unavailable, and shows or hides the notice saying so.
   void checkFolderReachable();
   void showUnreachableFolder(const QString& folder);
+  // Shows what the iCloud engine had to tell the user, when no other screen showed it yet.
+  void tellCloudNotice(const platform::Notification& notice);
   void focusGrid();
   void startSearch(const QString& text);
   void showOpenFailure(const std::shared_ptr<IdeaDocument>& doc);

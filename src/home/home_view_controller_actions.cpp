@@ -131,10 +131,18 @@ void HomeViewController::openDocumentFor(const QString& docIdentifier,
 
 QString HomeViewController::conflictResolvedMessage(const std::vector<KeptConflictVersion>& kept) {
   QStringList lines{localized("ConflictDialog:Message")};
-  for (const KeptConflictVersion& version : kept)
+  for (const KeptConflictVersion& version : kept) {
+    if (!version.problem.isEmpty()) continue;
     lines << (version.source.isEmpty()
                   ? localized("ConflictDialog:KeptFromThisDevice").arg(version.documentName)
                   : localized("ConflictDialog:KeptFromElsewhere").arg(version.documentName, version.source));
+  }
+  // Versions that could not be read are no documents: named apart, with the reason.
+  for (const KeptConflictVersion& version : kept)
+    if (!version.problem.isEmpty())
+      lines << localized("ConflictDialog:KeptUnreadable")
+                   .arg(version.source.isEmpty() ? localized("ConflictVersion:ThisDevice") : version.source,
+                        version.problem, version.documentName);
   return lines.join(QLatin1Char('\n'));
 }
 

@@ -134,6 +134,10 @@ IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, D
   QFile file(path);
   QByteArray theirBytes;
   if (file.open(QIODevice::ReadOnly) && file.size() <= IdeaDocument::kMaxJSONBytes) theirBytes = file.readAll();
+  // Or nobody did: the file still holds what this instance last read or wrote, under a new
+  // stamp (its folder went away and came back, a sync tool wrote it again). Nobody's change is
+  // in it, so none is replaced.
+  if (theirBytes == snapshot.baseBytes) return {};
   const auto theirs = IdeaDocument::fromFileBytes(theirBytes, compressed);
   const auto base = IdeaDocument::treeFromFileBytes(snapshot.baseBytes, compressed);
   if (!theirs || !base) {

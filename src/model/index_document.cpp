@@ -67,6 +67,10 @@ bool IndexDocument::loadFromContents(const QByteArray& data, DocumentError* erro
   return decodeList(data, error, onlyIfChanged, mIdeaProxyList);
 }
 
+bool IndexDocument::listFromContents(const QByteArray& data, ProxyList& list) {
+  return decodeList(data, nullptr, false, list);
+}
+
 bool IndexDocument::writeListToFile(const QString& path, const platform::FilePresenter* presenter,
                                     const ProxyList& list, QString* failure) {
   const QByteArray data = archiveOf(list);

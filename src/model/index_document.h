@@ -46,6 +46,8 @@ class IndexDocument final : public platform::FilePresenter {
   // Loads a list from archive bytes, re-homed into the iCloud location. With `onlyIfChanged`
   // an archive this very process wrote loads nothing. False leaves the list alone.
   bool loadFromContents(const QByteArray& data, DocumentError* error, bool onlyIfChanged);
+  // Whether archive bytes read as a list, on any thread; the list they hold into `list`.
+  static bool listFromContents(const QByteArray& data, ProxyList& list);
 
   // Coordinated, atomic replace of the file at `url`; the completion (which may be null) runs
   // before this returns.

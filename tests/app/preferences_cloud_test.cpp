@@ -139,15 +139,18 @@ TEST_F(PreferencesCloud, ConnectingICloudOpensTheContainerAndDisconnectingLeaves
   EXPECT_TRUE(facade.findProxy("iCloud:/doc00001.orrx"));
 }
 
-TEST_F(PreferencesCloud, AnUnmountedContainerShowsTheRowSyncingUntilItAppears) {
+// Unmounted, the container is unavailable (as the home screen says), not syncing for as long as
+// it stays away.
+TEST_F(PreferencesCloud, AnUnmountedContainerShowsTheRowUnavailableUntilItAppears) {
   testsupport::CloudContainerFixture container(/*makeRoot=*/false);
   auto& app = launch();
   auto& pane = general(app);
   QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
   uitest::advance(0);
   ASSERT_TRUE(PersistenceController::singleton().workspaceForLocation(DocumentLocationICloud));
-  EXPECT_EQ(status(DocumentLocationICloud), WorkspaceStatusStarting);
-  EXPECT_EQ(pane.iCloudConnectButton()->property("cloudImage").toString(), "sync");
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusUnavailable; }));
+  uitest::advance(0);
+  EXPECT_EQ(pane.iCloudConnectButton()->property("cloudImage").toString(), "error");
   // The share is mounted: the next look finds it and the row follows the state notice.
   ASSERT_TRUE(QDir().mkpath(container.root()));
   uitest::advance(platform::LocalFolderContainer::kPollSeconds);

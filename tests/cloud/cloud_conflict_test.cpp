@@ -2,7 +2,7 @@
 // copies of documents and of the index, copies of no document, documents no index names.
 #include "cloud/cloud_mode.h"
 
-#include "cloud_container_fixture.h"
+#include "cloud/support/cloud_workspace_test.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/index_document.h"
@@ -25,58 +25,7 @@ using testsupport::CloudContainerFixture;
 
 namespace {
 
-class CloudConflictTest : public ::testing::Test {
- protected:
-  void startWorkspace() {
-    workspace = Workspace::create(CloudMode::create(), &screens);
-    ASSERT_TRUE(main.runUntil([&] { return workspace->status() == WorkspaceStatusReady; }));
-    settle();
-  }
-  void TearDown() override {
-    if (workspace) workspace->closeWorkspace();
-  }
-  // Lets the work queue and the main queue finish what they were given.
-  void settle() {
-    for (int i = 0; i < 4; ++i) {
-      PersistenceController::singleton().workQueue().drain();
-      main.loop->runUntil([] { return false; }, platform::Millis(20));
-    }
-  }
-  // The root texts of the listed documents, sorted.
-  QStringList listedTexts() const {
-    QStringList texts;
-    if (auto list = workspace->proxyListOrNilIfNotReady())
-      for (const IdeaProxyPtr& proxy : *list) texts << proxy->text();
-    texts.sort();
-    return texts;
-  }
-  // The root texts of the document files of the container, sorted.
-  QStringList textsOnDisk() {
-    QStringList texts;
-    for (const QString& name : QDir(container.documents()).entryList({"*.orrx"}, QDir::Files)) {
-      auto doc = IdeaDocument::createWithFileName(name, DocumentLocationICloud);
-      int read = -1;
-      doc->readFromURL(QUrl::fromLocalFile(container.documentPath(name)), [&](bool ok) { read = ok; });
-      main.runUntil([&] { return read >= 0; });
-      texts << (read == 1 && doc->idea() ? doc->idea()->text() : "(unreadable " + name + ")");
-    }
-    texts.sort();
-    return texts;
-  }
-  void writeCopy(const QString& name, const QString& text, qint64 modified) {
-    const QString path = container.documentPath(name);
-    ASSERT_TRUE(CloudContainerFixture::writeFile(path, CloudContainerFixture::documentBytes(name, text)));
-    struct utimbuf times {
-      modified, modified
-    };
-    ::utime(QFile::encodeName(path).constData(), &times);
-  }
-
-  CloudContainerFixture container;
-  orrery::testing::VirtualMainQueue main;
-  orrery::testing::RecordingWorkspaceDelegate screens;
-  std::shared_ptr<Workspace> workspace;
-};
+using CloudConflictTest = cloudtest::CloudWorkspaceTest;
 
 }  // namespace
 
@@ -90,24 +39,17 @@ TEST_F(CloudConflictTest, TheNewestVersionTakesTheFileAndEveryOtherOneBecomesADo
   ASSERT_EQ(listedTexts(), QStringList({"local edit"})) << "conflict copies are versions, not documents";
 
   const IdeaProxyPtr proxy = workspace->findProxy(identifier);
-  int result = -1;
-  std::vector<KeptConflictVersion> kept;
-  workspace->handleConflictForProxy(proxy, [&](bool ok, const std::vector<KeptConflictVersion>& k) {
-    result = ok;
-    kept = k;
-  });
-  ASSERT_TRUE(main.runUntil([&] { return result >= 0; }));
+  const auto [result, kept] = settleConflict(proxy);
   ASSERT_EQ(result, 1);
-  settle();
   EXPECT_EQ(textsOnDisk(), QStringList({"local edit", "newest edit on C", "older edit on B", "oldest copy"}))
       << "no version is lost";
   EXPECT_EQ(listedTexts(), textsOnDisk());
   EXPECT_EQ(workspace->findProxy(identifier)->text(), "newest edit on C");
   EXPECT_FALSE(QFileInfo::exists(platform::FileVersion::versionsFolderOf(container.documentPath("shared.orrx"))));
   // The user is told of each version and where it went.
-  EXPECT_EQ(kept, (std::vector<KeptConflictVersion>{{"", "local edit"},
-                                                    {"1", "oldest copy"},
-                                                    {"sync-conflict-20261207-090000-MACHINEB", "older edit on B"}}));
+  EXPECT_EQ(kept, (std::vector<KeptConflictVersion>{{"", "local edit", ""},
+                                                    {"1", "oldest copy", ""},
+                                                    {"sync-conflict-20261207-090000-MACHINEB", "older edit on B", ""}}));
   // The index keeps them all.
   IndexDocument index(QUrl::fromLocalFile(container.indexPath()));
   index.readBinaryWithCompletionHandler(nullptr);
@@ -182,6 +124,70 @@ TEST_F(CloudConflictTest, AnIndexConflictCopyIsMergedIntoTheIndex) {
     QStringList indexed;
     for (const IdeaProxyPtr& proxy : index.ideaProxyList()) indexed << proxy->docIdentifier();
     EXPECT_EQ(indexed, QStringList({"iCloud:/a.orrx", "iCloud:/b.orrx"}));
+    workspace->closeWorkspace();
+    workspace.reset();
+    settle();
+  }
+}
+
+// A version written by a newer release, or cut short by an interrupted transfer, does not read:
+// it never takes the file, is never called a kept document, and is never deleted; it goes back
+// beside the documents as a file named for what it is, and the user is told why.
+TEST_F(CloudConflictTest, AVersionThatDoesNotReadIsKeptAsAFileBesideTheDocumentsWithItsReason) {
+  struct Case {
+    const char* name;
+    bool withReadableVersion;
+  };
+  for (const Case& c : {Case{"beside a readable version", true}, Case{"alone", false}}) {
+    SCOPED_TRACE(c.name);
+    CloudContainerFixture here;
+    const QString identifier = here.writeDocument("shared.orrx", "local edit");
+    here.writeIndex();
+    QByteArray newer = CloudContainerFixture::documentBytes("shared.orrx", "from a newer release");
+    ASSERT_TRUE(newer.contains("\"fileFormatVersion\":3"));
+    newer.replace("\"fileFormatVersion\":3", "\"fileFormatVersion\":4");
+    const QByteArray cut = CloudContainerFixture::documentBytes("shared.orrx", "cut short").left(40);
+    auto put = [&](const QString& name, const QByteArray& bytes, qint64 modified) {
+      ASSERT_TRUE(CloudContainerFixture::writeFile(here.documentPath(name), bytes));
+      struct utimbuf times {
+        modified, modified
+      };
+      ::utime(QFile::encodeName(here.documentPath(name)).constData(), &times);
+    };
+    put("shared (Machine C's conflicted copy 2026-12-08).orrx", newer, 1800000000);
+    put("shared.sync-conflict-20261208-101010-MACHINED.orrx", cut, 1750000000);
+    if (c.withReadableVersion)
+      put("shared.sync-conflict-20261207-090000-MACHINEB.orrx",
+          CloudContainerFixture::documentBytes("shared.orrx", "edit on B"), 1700000000);
+    workspace = Workspace::create(CloudMode::create(), &screens);
+    ASSERT_TRUE(main.runUntil([&] { return workspace->status() == WorkspaceStatusReady; }));
+    settle();
+
+    const IdeaProxyPtr proxy = workspace->findProxy(identifier);
+    const auto [result, kept] = settleConflict(proxy);
+    EXPECT_EQ(result, 1);
+    const QString keptNewer = "shared (Machine C's conflicted copy 2026-12-08) - needs a newer Orrery.unreadable";
+    const QString keptCut = "shared (sync-conflict-20261208-101010-MACHINED) - damaged.unreadable";
+    EXPECT_EQ(CloudContainerFixture::readFile(here.documentPath(keptNewer)), newer) << "kept byte for byte";
+    EXPECT_EQ(CloudContainerFixture::readFile(here.documentPath(keptCut)), cut);
+    const std::vector<KeptConflictVersion> unreadable{
+        {"Machine C's conflicted copy 2026-12-08", keptNewer, "it needs a newer version of Orrery"},
+        {"sync-conflict-20261208-101010-MACHINED", keptCut, "it is damaged or incomplete"}};
+    std::vector<KeptConflictVersion> expected;
+    if (c.withReadableVersion) expected.push_back({"", "local edit", ""});
+    expected.insert(expected.end(), unreadable.begin(), unreadable.end());
+    EXPECT_EQ(kept, expected);
+    // The newest version that reads has the file; without one the local content keeps it.
+    EXPECT_EQ(textsOnDisk(here.documents()), c.withReadableVersion ? QStringList({"edit on B", "local edit"}) : QStringList({"local edit"}));
+    EXPECT_FALSE(workspace->findConflictingVersion(proxy));
+
+    // Deleting the document later takes nothing else with it.
+    int deleted = -1;
+    workspace->deleteDocument(identifier, [&](bool ok) { deleted = ok; });
+    ASSERT_TRUE(main.runUntil([&] { return deleted >= 0; }));
+    settle();
+    EXPECT_TRUE(QFileInfo::exists(here.documentPath(keptNewer)));
+    EXPECT_TRUE(QFileInfo::exists(here.documentPath(keptCut)));
     workspace->closeWorkspace();
     workspace.reset();
     settle();

@@ -53,6 +53,9 @@ class EngineRecorder final : public PersistenceStateDelegate {
     events << QString("list %1").arg(proxies.size());
     lastList = proxies;
   }
+  void observeIdeaProxy(const IdeaProxyPtr&, PersistenceState*) override {
+    if (onProxy) onProxy();
+  }
   void foundIdeaDocument(const QString& docIdentifier, PersistenceState*) override {
     events << "found " + docIdentifier;
     if (onFound) onFound();
@@ -69,6 +72,7 @@ class EngineRecorder final : public PersistenceStateDelegate {
   QStringList events;
   ProxyList lastList;
   std::function<void()> onFound;
+  std::function<void()> onProxy;
   std::function<void(std::int64_t)> onStatus;
 };
 
@@ -290,8 +294,9 @@ TEST_F(CloudModeTest, IdentityAppearingAndChangingDrivesTheLookup) {
   CloudContainerFixture container(/*makeRoot=*/false);
   start();
   settle();
-  EXPECT_TRUE(recorder->events.isEmpty()) << "no account at start: nothing reaches the workspace";
+  EXPECT_EQ(recorder->events, QStringList({"status 1"})) << "no account at start: unavailable, once listened to";
   EXPECT_TRUE(mode->cloudDocumentsFolder().isEmpty());
+  recorder->events.clear();
 
   // The share is mounted: the next poll sees an identity.
   ASSERT_TRUE(QDir().mkpath(container.root()));
@@ -324,19 +329,21 @@ TEST_F(CloudModeTest, TheAccountFollowsWhatTheIdentityMonitorRead) {
   EXPECT_EQ(CloudMode::currentCloudToken(), "account on the share");
 }
 
-TEST_F(CloudModeTest, AnUnreadableIndexIsReadAgainEveryThreeSeconds) {
+// A file that cannot be read at all may read later (a folder in its place, a share that
+// answers again): it is read again every three seconds, never replaced.
+TEST_F(CloudModeTest, AnIndexThatCannotBeReadIsReadAgainEveryThreeSeconds) {
   CloudContainerFixture container;
   container.addDocuments(1, /*index=*/false);
-  QDir().mkpath(container.documents());
-  ASSERT_TRUE(CloudContainerFixture::writeFile(container.indexPath(), "damaged"));
+  ASSERT_TRUE(QDir().mkpath(container.indexPath() + "/inside"));
   start();
   ASSERT_TRUE(waitFor("status 4"));
   settle();
   main.advance(CloudMode::kIndexRetrySeconds);
   settle();
   EXPECT_FALSE(recorder->events.contains("status 5"));
-  EXPECT_EQ(CloudContainerFixture::readFile(container.indexPath()), "damaged") << "never replaced";
+  EXPECT_TRUE(QFileInfo::exists(container.indexPath() + "/inside")) << "never replaced";
 
+  ASSERT_TRUE(QDir(container.indexPath()).removeRecursively());
   ASSERT_TRUE(container.writeIndex());
   main.advance(CloudMode::kIndexRetrySeconds);
   ASSERT_TRUE(waitFor("status 5"));
@@ -373,8 +380,8 @@ TEST_F(CloudModeTest, LeavingStateWhileReportingADocumentEndsTheWalkThere) {
 
 TEST_F(CloudModeTest, NothingHappensAfterLeavingState) {
   CloudContainerFixture container;
-  container.addDocuments(2);
-  ASSERT_TRUE(CloudContainerFixture::writeFile(container.indexPath(), "damaged"));
+  container.addDocuments(2, /*index=*/false);
+  ASSERT_TRUE(QDir().mkpath(container.indexPath()));
   start();
   mode->leaveState();  // the container lookup is under way
   settle();
@@ -384,7 +391,10 @@ TEST_F(CloudModeTest, NothingHappensAfterLeavingState) {
 
   // Left while retrying the index, and while the queries run.
   for (bool goodIndex : {false, true}) {
-    if (goodIndex) container.writeIndex();
+    if (goodIndex) {
+      QDir().rmdir(container.indexPath());
+      container.writeIndex();
+    }
     recorder->events.clear();
     recorder->onStatus = [&](std::int64_t code) {
       if (goodIndex && code == 4) mode->leaveState();
@@ -515,15 +525,14 @@ TEST_F(CloudModeTest, AFailingReplaceKeepsEveryVersionAndTakesBackTheCopy) {
   container.writeIndex();
   start();
   ASSERT_TRUE(waitFor("status 5"));
-  // A version that cannot be taken: larger than any document (sparse, so the test stays small).
+  // The newest version is gone by the time it would take the file (a sync tool took it back).
   const QString versions = container.root() + "/.versions/shared.orrx";
   QDir().mkpath(versions);
-  QFile huge(versions + "/huge.orrx");
-  ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
-  ASSERT_TRUE(huge.resize(platform::FileVersion::kMaxVersionBytes + 1));
-  huge.close();
-  CloudContainerFixture::writeFile(versions + "/older.orrx", "{}");
+  CloudContainerFixture::writeFile(versions + "/newest.orrx", CloudContainerFixture::documentBytes("shared.orrx", "newest"));
+  setModified(versions + "/newest.orrx", 1800000000);
+  CloudContainerFixture::writeFile(versions + "/older.orrx", CloudContainerFixture::documentBytes("shared.orrx", "older"));
   setModified(versions + "/older.orrx", 1600000000);
+  recorder->onProxy = [&] { QFile::remove(versions + "/newest.orrx"); };
   const QStringList before = QDir(container.documents()).entryList(QDir::Files);
 
   auto proxy = std::make_shared<IdeaProxy>();
@@ -536,7 +545,7 @@ TEST_F(CloudModeTest, AFailingReplaceKeepsEveryVersionAndTakesBackTheCopy) {
   EXPECT_EQ(QDir(container.documents()).entryList(QDir::Files), before)
       << "the copy made for the local content is gone";
   EXPECT_EQ(platform::FileVersion::unresolvedConflictVersionsOfItemAtURL(container.documentPath("shared.orrx")).size(),
-            2u);
+            1u);
   EXPECT_EQ(textOf(container.documentPath("shared.orrx")), "local edit");
 
   // Nothing to settle: NO, nothing touched.

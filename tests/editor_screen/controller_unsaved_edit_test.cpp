@@ -4,6 +4,14 @@
 
 #include "controller_test_support.h"
 
+#include "cloud/cloud_engines.h"
+#include "model/document_file_writer.h"
+#include "model/index_document.h"
+#include "model/workspace.h"
+#include "platform/cloud/local_folder_container.h"
+#include "platform/services/file_presenter.h"
+#include "support/cloud_container_fixture.h"
+
 #include <QDir>
 #include <QMainWindow>
 
@@ -73,3 +81,96 @@ TEST_F(UnsavedEdit, TheWindowKeepsTheMarkAndEachAnswerToTheCloseQuestionDoesWhat
 }
 
 }  // namespace
+
+// An editor over a map of a stand-in iCloud container, with the iCloud location chosen.
+struct ICloudEditor : UnsavedEdit {
+  void SetUp() override {
+    UnsavedEdit::SetUp();
+    IdeaPtr root = idea(QStringLiteral("Cloud map"));
+    root->addIdea(idea(QStringLiteral("ours"), 1));
+    auto doc = orrery::IdeaDocument::createWithFileName(QStringLiteral("cloud.orrx"), orrery::DocumentLocationICloud);
+    doc->setIdea(root);
+    QDir().mkpath(container.documents());
+    ASSERT_TRUE(testsupport::CloudContainerFixture::writeFile(container.documentPath(doc->filePath()),
+                                                               doc->exportAsPureJSONData()));
+    identifier = doc->docIdentifier();
+    orrery::IndexDocument index(QUrl::fromLocalFile(container.indexPath()));
+    index.setIdeaProxyList({orrery::IdeaProxy::createWithDoc(doc)});
+    index.saveBinaryToURL(index.presentedItemURL(), nullptr);
+    facade.setWorkspaceFactory(orrery::Workspace::factoryWithEngines(orrery::cloudEngineForLocation));
+    opted = orrery::Globals::userHasOptedForICloud();
+    orrery::Globals::optForICloud(true);
+    ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusReady && facade.findProxy(identifier) != nullptr; }));
+    Opened opened = openAgain(facade.findProxy(identifier)->doc());
+    ASSERT_GE(opened.token, 1);
+    editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+  }
+  void TearDown() override {
+    editor.reset();
+    orrery::Globals::optForICloud(opted);
+    facade.setWorkspaceFactory({});
+    uitest::advance(0);
+    UnsavedEdit::TearDown();
+  }
+  orrery::WorkspaceStatus status() { return facade.statusForLocation(orrery::DocumentLocationICloud); }
+  IdeaPtr rootOnDisk() {
+    IdeaPtr written;
+    bool fetched = false;
+    facade.fetchDocument(identifier, [&](IdeaPtr root) {
+      written = root;
+      fetched = true;
+    });
+    waitFor([&] { return fetched; });
+    return written;
+  }
+
+  testsupport::CloudContainerFixture container;
+  orrery::PersistenceController& facade = orrery::PersistenceController::singleton();
+  QString identifier;
+  bool opted = false;
+  std::unique_ptr<EditorWindow> editor;
+};
+
+// The iCloud folder goes away (an unmounted share) while a map is open: an edit made meanwhile
+// keeps the unsaved mark and the top bar says the location is unavailable; once the folder is
+// back the edit is written at once, and the mark goes.
+TEST_F(ICloudEditor, AnEditMadeWhileTheFolderIsAwayIsWrittenAsSoonAsItIsBack) {
+  auto& c = *editor->controller;
+  QWidget& widget = *editor->window().widget();
+  const QString away = container.root() + QStringLiteral(".away");
+  ASSERT_TRUE(QDir().rename(container.root(), away));
+  uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusUnavailable; }));
+  c.addNewIdeaAfterIndex(0, idea(QStringLiteral("made while away")), nullptr);
+  ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
+  EXPECT_TRUE(widget.isWindowModified());
+  EXPECT_EQ(editor->window().cloudIconToolTip(), QStringLiteral("iCloud: unavailable"));
+
+  ASSERT_TRUE(QDir().rename(away, container.root()));
+  uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusReady; }));
+  EXPECT_TRUE(waitFor([&] { return !widget.isWindowModified(); })) << "written without waiting for the quit";
+  EXPECT_EQ(editor->window().cloudIconToolTip(), QStringLiteral("iCloud: up to date"));
+  const IdeaPtr written = rootOnDisk();
+  ASSERT_TRUE(written);
+  EXPECT_TRUE(texts(written->ideas()).contains(QStringLiteral("made while away")));
+}
+
+// Another instance saved over a change of this one: the version kept for the user is a new
+// iCloud document whose name is not the map's.
+TEST_F(ICloudEditor, TheCopyKeptOfReplacedChangesIsNamedApartFromTheMap) {
+  const IdeaPtr shown = editor->controller->document()->idea();
+  IdeaPtr theirs = shown->snapshotCopy();
+  theirs->ideas()[0]->setText(QStringLiteral("theirs"));
+  orrery::DocumentSnapshot other = orrery::DocumentSnapshot::of(theirs, QDateTime::currentDateTimeUtc(),
+                                                                QDateTime::currentDateTimeUtc(), QStringLiteral("OTHER"));
+  other.replaced.push_back({shown->ideas()[0]->identifier(), QStringLiteral("text"), orrery::Globals::appInstance(),
+                            orrery::Globals::appInstallation()});
+  ASSERT_EQ(orrery::writeFileReplacing(container.documentPath(QStringLiteral("cloud.orrx")), other.encode(false)),
+            orrery::FileWriteResult::Written);
+  platform::FilePresenterRegistry::shared().recheckAll();
+  ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; }));
+  const QString told = presenter->alerts[0].informativeText;
+  EXPECT_TRUE(told.contains(QStringLiteral("Your version is kept in \u201CCloud map (replaced changes)\u201D")))
+      << told.toStdString();
+}

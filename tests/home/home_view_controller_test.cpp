@@ -437,8 +437,12 @@ TEST_F(HomeScreenTest, AFolderThatCannotBeReachedIsNamedOnTheScreenAndByTheAddBu
       ASSERT_TRUE(waitFor([] { return facade().statusForLocation(DocumentLocationICloud) == WorkspaceStatusReady; }));
       uitest::advance(0.1);
       EXPECT_EQ(w.home->unreachableNotice(), nullptr) << c.name;
+      EXPECT_EQ(w.window->cloudIconToolTip(), QStringLiteral("iCloud: up to date"));
     } else {
       ASSERT_TRUE(waitFor([&] { return w.home->unreachableNotice() != nullptr; })) << c.name;
+      // The top bar says what the screen says, not "syncing" for as long as the folder is away.
+      EXPECT_TRUE(waitFor([&] { return w.window->cloudIconToolTip() == QStringLiteral("iCloud: unavailable"); }))
+          << w.window->cloudIconToolTip().toStdString();
       const TextView& notice = *w.home->unreachableNotice();
       EXPECT_TRUE(notice.text().contains("cannot be reached")) << notice.text().toStdString();
       EXPECT_TRUE(notice.text().contains(chosen.root())) << notice.text().toStdString();
@@ -551,8 +555,12 @@ TEST_F(HomeScreenTest, OpeningADocumentWithASyncConflictShowsTheOtherVersionAndK
   ASSERT_TRUE(testsupport::CloudContainerFixture::writeFile(
       older,
       testsupport::CloudContainerFixture::documentBytes(QStringLiteral("doc0.orrx"), QStringLiteral("Older edit"))));
-  {
-    QFile file(older);
+  // A copy an interrupted transfer cut short.
+  const QString cut = container.documentPath(QStringLiteral("doc0 (SFConflict D 2026-12-05).orrx"));
+  ASSERT_TRUE(testsupport::CloudContainerFixture::writeFile(
+      cut, testsupport::CloudContainerFixture::documentBytes(QStringLiteral("doc0.orrx"), QStringLiteral("Cut")).left(30)));
+  for (const QString& path : {older, cut}) {
+    QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
     ASSERT_TRUE(file.setFileTime(QDateTime::fromSecsSinceEpoch(1600000000), QFileDevice::FileModificationTime));
   }
@@ -567,7 +575,11 @@ TEST_F(HomeScreenTest, OpeningADocumentWithASyncConflictShowsTheOtherVersionAndK
   const QStringList told = presenter->alerts[0].informativeText.split(QLatin1Char('\n'));
   EXPECT_EQ(told.mid(1), QStringList({QStringLiteral("“Document 0”: the version from this device"),
                                       QStringLiteral("“Older edit”: the version from “Machine C's conflicted copy "
-                                                     "2026-12-06”")}))
+                                                     "2026-12-06”"),
+                                      QStringLiteral("The version from “SFConflict D 2026-12-05” could not be read (it "
+                                                     "is damaged or incomplete); it is kept as the file “doc0 "
+                                                     "(SFConflict D 2026-12-05) - damaged.unreadable” beside the "
+                                                     "documents.")}))
       << presenter->alerts[0].informativeText.toStdString();
   ASSERT_EQ(presenter->alerts[0].buttons.size(), 1u);
   EXPECT_EQ(presenter->alerts[0].buttons[0].title, QStringLiteral("OK"));
@@ -579,6 +591,22 @@ TEST_F(HomeScreenTest, OpeningADocumentWithASyncConflictShowsTheOtherVersionAndK
   })) << listed(DocumentLocationICloud).join(", ").toStdString();
   ASSERT_TRUE(facade().findProxy(id));
   EXPECT_FALSE(facade().findConflictingVersion(facade().findProxy(id))) << "nothing left to resolve";
+}
+
+// The index was cut short by an interrupted sync: the documents on disk are listed, and the
+// user hears once where the damaged list was kept.
+TEST_F(HomeScreenTest, ADamagedIndexIsToldOnceAndTheDocumentsAreListed) {
+  ASSERT_TRUE(testsupport::CloudContainerFixture::writeFile(
+      container.indexPath(), testsupport::CloudContainerFixture::readFile(container.indexPath()).left(100)));
+  HomeWindow w(HomeViewController::create(DocumentLocationICloud, QString()));
+  HomeWindow second(HomeViewController::create(DocumentLocationICloud, QString()));
+  startICloud();
+  uitest::advance(10);
+  EXPECT_EQ(sorted(w.tiles()), QStringList({"Document 0", "Document 1", "Document 2"}));
+  ASSERT_EQ(presenter->alerts.size(), 1u) << "one window tells it, once";
+  EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("iCloud document list replaced"));
+  EXPECT_TRUE(presenter->alerts[0].informativeText.contains(QStringLiteral("orrery.index.damaged-")))
+      << presenter->alerts[0].informativeText.toStdString();
 }
 
 TEST_F(HomeScreenTest, WithdrawingDropboxClosesOnlyTheDropboxWindow) {

@@ -6,7 +6,9 @@
 #include "rerun_this_program.h"
 
 #include "foundation/globals.h"
+#include "model/icon_image.h"
 #include "model/idea_document.h"
+#include "model/document_file_writer.h"
 #include "model/persistence_controller.h"
 
 #include "platform/services/user_defaults.h"
@@ -156,4 +158,33 @@ TEST(ReplacedChangesAcrossStarts, EntriesWithAndWithoutAnInstallationRead) {
   ASSERT_TRUE(old);
   EXPECT_TRUE(old->appInstallation().isEmpty());
   EXPECT_EQ(old->replacedInFile(), (std::vector<IdeaMergeConflict>{{"r", "text", "MAC_5", ""}}));
+}
+
+// The file still holds this instance's last write, under a new stamp (its folder went away and
+// came back, a sync tool wrote it again): the next save names no replaced change, since no
+// other instance made one, for an idea with an icon too.
+TEST(ReplacedChangesAcrossStarts, AnInstanceNeverReportsAConflictWithItself) {
+  testsupport::QtMainQueueScope mainQueue;
+  QTemporaryDir dir;
+  const QString path = dir.filePath("own.orrery");
+  Opened running{PersistenceController::singleton().documentForIdentifier("file://" + path)};
+  IdeaPtr root = Idea::createWithText("root", "r");
+  root->addIdea(Idea::createWithText("a1", "a"));
+  root->setIconImage(std::make_shared<IconImage>("star", "Symbols", "\u2B50"));
+  running.doc->setIdea(root);
+  PersistenceController::singleton().createDocument(running.doc, [&](DocumentToken t) { running.token = t; });
+  ASSERT_TRUE(spinUntil([&] { return running.token >= 0; }));
+  ASSERT_GE(running.token, 1);
+  root->setIconImage(std::make_shared<IconImage>("backpack", "Objects", "\U0001F392"));
+  ASSERT_TRUE(save(running));
+  ASSERT_EQ(writeFileReplacing(path, testsupport::readAll(path)), FileWriteResult::Written);
+  ideaA(running.doc)->setText("a2");
+  ASSERT_TRUE(save(running));
+  const auto last = onDisk(path);
+  ASSERT_TRUE(last);
+  EXPECT_TRUE(last->replacedInFile().empty());
+  EXPECT_EQ(ideaA(last)->text(), "a2");
+  EXPECT_TRUE(running.doc->takeReplacedChanges().changes.empty());
+  PersistenceController::singleton().releaseDocument(running.doc, running.token, nullptr);
+  spinUntil([] { return false; }, 50);
 }

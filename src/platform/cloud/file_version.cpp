@@ -145,10 +145,10 @@ bool FileVersion::removeOtherVersionsOfItemAtURL(const QString& path, QString* e
   return removedAll;
 }
 
-int FileVersion::collectConflictCopies(const QString& documentsFolder) {
+int FileVersion::collectConflictCopies(const QString& documentsFolder, const QSet<QString>& listed) {
   QStringList copies;
   for (const QString& name : conflictCopiesIn(documentsFolder))
-    if (!documentOfConflictCopy(name).isEmpty()) copies << name;
+    if (!documentOfConflictCopy(name).isEmpty() && !listed.contains(name)) copies << name;
   const QString root = QFileInfo(documentsFolder).absolutePath();
   const QStringList orphaned = versionsOfMissingDocuments(root, documentsFolder);
   if (copies.isEmpty() && orphaned.isEmpty()) return 0;
@@ -192,8 +192,17 @@ QStringList FileVersion::restoreVersionsAsDocuments(const QString& path) {
     const QString target = freeNameIn(documents, name);
     if (moveFile(version->path(), target)) restored << QFileInfo(target).fileName();
   }
-  // What is left was settled already (or is no document): it goes with the document.
-  removeOtherVersionsOfItemAtURL(path, nullptr);
+  // What is left did not read when the conflict was settled (an earlier release marked such
+  // versions resolved), or is no document: kept beside the documents, never deleted unseen.
+  const QString folder = versionsFolderOf(path);
+  for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    const QString entry = folder + QLatin1Char('/') + name;
+    if (!isPlainFile(entry)) continue;
+    QString kept = name.endsWith(QLatin1String(kResolvedSuffix)) ? name.chopped(int(qstrlen(kResolvedSuffix))) : name;
+    if (kept.startsWith(QLatin1Char('.'))) kept.remove(0, 1);
+    moveFile(entry, freeNameIn(documents, kept + QStringLiteral(".unreadable")));
+  }
+  QDir().rmdir(folder);  // only when nothing else is left in it
   return restored;
 }
 

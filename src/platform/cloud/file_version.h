@@ -9,6 +9,7 @@
 // coordinator and the folder lock.
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -32,11 +33,13 @@ class FileVersion {
   static bool removeOtherVersionsOfItemAtURL(const QString& path, QString* error);
   // Moves the sync tools' conflict copies found in `documentsFolder` into the versions folder
   // of their document, and the versions of documents that are gone back (see
-  // restoreVersionsAsDocuments); the number of copies moved.
-  static int collectConflictCopies(const QString& documentsFolder);
+  // restoreVersionsAsDocuments); the number of copies moved. The copies named in `listed` are
+  // documents the user sees (copies of no document when they were found): they stay.
+  static int collectConflictCopies(const QString& documentsFolder, const QSet<QString>& listed = {});
   // Moves the unresolved versions of the document file at `path` into its folder as documents
-  // of their own (under the names the sync tools gave them) and removes the rest; the names
-  // they took. For a document that is deleted or gone.
+  // of their own (under the names the sync tools gave them), and the rest beside them as
+  // "<name>.unreadable" files; the names the documents took. For a document that is deleted
+  // or gone.
   static QStringList restoreVersionsAsDocuments(const QString& path);
   // "<root>/.versions/<name>" for the document file at `path`.
   static QString versionsFolderOf(const QString& path);

@@ -41,8 +41,9 @@ std::vector<MetadataItem> MetadataQuery::scan(const QString& folder, const QStri
 bool MetadataQuery::start() {
   if (mStarted || mStopped || mFolder.isEmpty() || mPattern.isEmpty()) return false;
   mStarted = true;
-  globalQueue(QueuePriority::Default).async([weak = weak_from_this(), folder = mFolder, pattern = mPattern] {
-    FileVersion::collectConflictCopies(folder);
+  globalQueue(QueuePriority::Default).async([weak = weak_from_this(), folder = mFolder, pattern = mPattern,
+                                             collect = mCollectCopies, listed = mListedCopies] {
+    if (collect) FileVersion::collectConflictCopies(folder, listed);
     auto items = scan(folder, pattern);
     mainQueue().async([weak, items = std::move(items)]() mutable {
       auto self = weak.lock();

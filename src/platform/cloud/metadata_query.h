@@ -1,11 +1,12 @@
 #pragma once
 // A one-shot search of the container's Documents folder for file names matching a pattern
 // ("like": * and ? wildcards). start() scans the folder once on a global queue (first moving
-// sync tools' conflict copies into the versions folder), keeps the results in name order and
+// sync tools' conflict copies into the versions folder when asked to), keeps the results in name order and
 // posts kMetadataQueryDidFinishGatheringNotification (object: the query) on the main queue.
 // A stopped query posts nothing more. Entries that are not plain files (folders, symbolic
 // links, devices) are never results. Main thread only.
 
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -27,6 +28,12 @@ class MetadataQuery : public std::enable_shared_from_this<MetadataQuery> {
   void setSearchFolder(const QString& folder) { mFolder = folder; }
   // The file-name pattern, as a "%K like %@" predicate on the file name has it.
   void setNameLike(const QString& pattern) { mPattern = pattern; }
+  // The scan first moves sync tools' conflict copies into the versions folder, except those
+  // named here (documents the user sees); without this call it leaves them where they are.
+  void setCollectConflictCopiesExcept(QSet<QString> listed) {
+    mCollectCopies = true;
+    mListedCopies = std::move(listed);
+  }
 
   // False, and nothing scanned, when the query has no folder or pattern or ran already.
   bool start();
@@ -56,6 +63,8 @@ class MetadataQuery : public std::enable_shared_from_this<MetadataQuery> {
  private:
   QString mFolder;
   QString mPattern;
+  bool mCollectCopies = false;
+  QSet<QString> mListedCopies;
   std::vector<MetadataItem> mResults;
   bool mStarted = false;
   bool mStopped = false;

@@ -103,7 +103,8 @@ TEST(FileVersionTest, ReplaceResolveAndRemove) {
 }
 
 // The versions of a document that is gone (deleted here, or on another machine) are documents
-// again, under the names the sync tools gave them; settled ones go with the document.
+// again, under the names the sync tools gave them; those an earlier release marked settled
+// (versions that did not read) are kept beside them as files, never deleted.
 TEST(FileVersionTest, VersionsOfAGoneDocumentBecomeDocumentsAgain) {
   Root root;
   QDir().mkpath(root.versions("gone.orrx"));
@@ -120,8 +121,9 @@ TEST(FileVersionTest, VersionsOfAGoneDocumentBecomeDocumentsAgain) {
 
   EXPECT_EQ(FileVersion::collectConflictCopies(root.documents()), 0);
   EXPECT_EQ(QDir(root.documents()).entryList(QDir::Files),
-            QStringList({"2-kept.sync-conflict-1-C.orrx", "gone (B's conflicted copy 2026-12-08).orrx", "here.orrx",
-                         "kept.sync-conflict-1-C.orrx"}));
+            QStringList({"2-kept.sync-conflict-1-C.orrx", "gone (B's conflicted copy 2026-12-08).orrx",
+                         "gone.sync-conflict-1-C.orrx.unreadable", "here.orrx", "kept.sync-conflict-1-C.orrx"}));
+  EXPECT_EQ(readFile(root.doc("gone.sync-conflict-1-C.orrx.unreadable")), "settled");
   EXPECT_EQ(readFile(root.doc("2-kept.sync-conflict-1-C.orrx")), "from C");
   EXPECT_EQ(readFile(root.doc("gone (B's conflicted copy 2026-12-08).orrx")), "from B");
   EXPECT_FALSE(QFileInfo::exists(root.versions("gone.orrx")));
