@@ -3,6 +3,10 @@
 // platform users have (xcb), with the window manager's display, and looks where the windows
 // really stand once its configure events have come in.
 
+#include "platform/ui/native_host_view.h"
+#include "platform/ui/popover.h"
+#include "platform/ui/view.h"
+#include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
 #include "support/rerun_this_program.h"
 #include "support/window_manager_session.h"
@@ -11,6 +15,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QThread>
 
@@ -76,6 +81,52 @@ std::string text(const QRectF& r) {
 }
 
 }  // namespace
+
+// The edit popover's tabs change its height where it stands: a resize of a top-level window
+// whose configure events the window manager answers late must not leave it elsewhere.
+TEST(WindowManager, APopoverKeepsItsPlaceAndArrowWhenItsSizeChanges) {
+  if (!inChild()) return runInChild();
+  auto owner = std::make_shared<Window>(QSizeF(1000, 700));
+  auto root = std::make_shared<View>(QRectF(0, 0, 1000, 700));
+  owner->setContentView(root);
+  owner->setFrame(QRectF(200, 80, 1000, 730));
+  owner->makeKeyAndOrderFront();
+  letTheWindowManagerAnswer(300);
+
+  auto controller = std::make_shared<ViewController>();
+  // Its text tab's field takes the keys, so the popover's window is one the window manager focuses.
+  auto content = std::make_shared<View>(QRectF(0, 0, 331, 123));
+  auto field = std::make_shared<NativeHostView>(new QLineEdit);
+  field->setFrame(QRectF(10, 40, 311, 30));
+  content->addSubview(field);
+  controller->setView(content);
+  auto popover = Popover::create();
+  popover->setContentViewController(controller);
+  popover->setLargestContentSize(QSizeF(331, 483));
+  // Whether the window manager's answers come late enough to matter varies from one window to
+  // the next: each round shows the popover in a new window and switches its tabs.
+  for (int round = 0; round < 5; ++round) {
+    popover->setContentSize(QSizeF(331, 123));
+    popover->showRelativeToRect(QRectF(600, 320, 60, 60), root.get(), RectEdge::MaxY);
+    letTheWindowManagerAnswer(200);
+    const QPointF corner = popover->frame().topLeft();
+    const QPointF tip = popover->arrowTip();
+    for (const double height : {483.0, 123.0}) {
+      popover->setContentSize(QSizeF(331, height));
+      letTheWindowManagerAnswer(100);
+      ASSERT_TRUE(popover->isShown());
+      QWidget* widget = popover->window()->widget();
+      const QRectF shownAt(QRect(serverPosition(widget), widget->size()));
+      EXPECT_EQ(popover->frame().topLeft(), corner) << height;
+      EXPECT_EQ(popover->arrowTip(), tip) << height;
+      EXPECT_EQ(shownAt, popover->frame().toRect()) << "round " << round << ", at " << height
+                                                    << ": the popover's window stands at " << text(shownAt)
+                                                    << ", placed at " << text(popover->frame());
+    }
+    popover->close();
+    letTheWindowManagerAnswer(30);
+  }
+}
 
 // A window placed right after it is shown, before the window manager has put its title bar
 // around it (a restored window is), stands where its frame was asked to begin and keeps its
