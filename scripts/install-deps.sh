@@ -25,6 +25,7 @@ PACKAGES=(
   openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  openbox  # the screen checks under a window manager (late decorations and configure events)
   fonts-noto-color-emoji fonts-dejavu-core fonts-liberation2
   python3
   binutils

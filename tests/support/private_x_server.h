@@ -11,6 +11,16 @@
 
 namespace testsupport {
 
+// Ends a program a test started: asked first, killed when it does not end.
+inline void endProcess(QProcess& process) {
+  if (process.state() == QProcess::NotRunning) return;
+  process.terminate();
+  if (!process.waitForFinished(5000)) {
+    process.kill();
+    process.waitForFinished(5000);
+  }
+}
+
 class PrivateXServer {
  public:
   PrivateXServer() {
@@ -26,14 +36,7 @@ class PrivateXServer {
       mServer.waitForReadyRead(static_cast<int>(std::max<qint64>(cap.remainingTime(), 1)));
     if (mServer.canReadLine()) mDisplay = QStringLiteral(":") + QString::fromLatin1(mServer.readLine().trimmed());
   }
-  ~PrivateXServer() {
-    if (mServer.state() == QProcess::NotRunning) return;
-    mServer.terminate();
-    if (!mServer.waitForFinished(5000)) {
-      mServer.kill();
-      mServer.waitForFinished(5000);
-    }
-  }
+  ~PrivateXServer() { endProcess(mServer); }
   PrivateXServer(const PrivateXServer&) = delete;
   PrivateXServer& operator=(const PrivateXServer&) = delete;
 

@@ -142,6 +142,16 @@ void WindowFrame::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
 }
 
+void WindowFrame::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  if (mWindow) mWindow->frameGeometryChanged();
+}
+
+void WindowFrame::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (mWindow) mWindow->frameGeometryChanged();
+}
+
 WindowCanvas::WindowCanvas(Window* window, QWidget* parent) : QWidget(parent), mWindow(window) {
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);

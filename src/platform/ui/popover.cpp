@@ -442,6 +442,11 @@ bool Popover::reshapeShownWindow(View& content) {
   auto* frameView = dynamic_cast<PopoverFrameView*>(mWindow->contentView().get());
   if (!frameView || content.superview() != frameView) return false;
   QMainWindow* widget = mWindow->widget();
+  // The window system's own record of where the window stands can lag behind the widget's:
+  // a window manager's late configure events leave it where the window was before being
+  // placed. A resize asks for the size at that recorded place, and the new size limits carry
+  // it to the window manager, which moves the window there: it is set to the placed corner first.
+  if (QWindow* handle = widget->windowHandle()) handle->setPosition(mFrame.topLeft().toPoint());
   widget->setFixedSize(mFrame.size().toSize());
   mWindow->setContentSize(mFrame.size());
   frameView->setShape(mFrame.size(), mEdge, mArrowTip - mFrame.topLeft());

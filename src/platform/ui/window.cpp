@@ -15,9 +15,11 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QToolBar>
+#include <QWindow>
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 namespace platform {
 
@@ -150,12 +152,56 @@ void Window::setContentSize(const QSizeF& size) {
 }
 
 QRectF Window::frame() const { return QRectF(mFrame->frameGeometry()); }
-void Window::setFrameOrigin(const QPointF& topLeft) { mFrame->move(topLeft.toPoint()); }
+
+void Window::setFrameOrigin(const QPointF& topLeft) {
+  // A hidden window is placed by its frame's corner when shown. A shown one that the window
+  // manager has not decorated yet is placed by its content's corner: its title bar would then
+  // come above the place asked for (a window restored there would creep up by the title bar's
+  // height at every start). The window manager's late configure events may also still give
+  // it the size it was mapped with. So the place and size asked for are put again once the
+  // decorations are there.
+  QWindow* handle = mFrame->windowHandle();
+  const bool undecorated = !(mFrame->windowFlags() & Qt::FramelessWindowHint) && mFrame->isVisible() && handle &&
+                           handle->frameMargins().isNull();
+  mFrame->move(topLeft.toPoint());
+  mUndecoratedFrame.reset();
+  if (!undecorated) return;
+  mUndecoratedFrame = QRect(topLeft.toPoint(), mFrame->size());
+  watchForDecorations(++mDecorationWatch, kDecorationChecks);
+}
+
+void Window::watchForDecorations(int watch, int checksLeft) {
+  // The decorations come without an event of their own: they are looked for a few times a
+  // second, for as long as a window manager takes to put them around a window.
+  WeakRef<Window> self(this);
+  mainQueue().after(Millis(kDecorationCheckMillis), [self, watch, checksLeft] {
+    Window* w = self.get();
+    if (!w || watch != w->mDecorationWatch || !w->mUndecoratedFrame) return;
+    w->frameGeometryChanged();
+    if (!w->mUndecoratedFrame) return;
+    if (checksLeft > 1)
+      w->watchForDecorations(watch, checksLeft - 1);
+    else
+      w->mUndecoratedFrame.reset();  // no window manager decorates it
+  });
+}
+
+void Window::frameGeometryChanged() {
+  if (!mUndecoratedFrame) return;
+  QWindow* handle = mFrame->windowHandle();
+  const QMargins decorations = handle ? handle->frameMargins() : QMargins();
+  if (decorations.isNull()) return;
+  const QRect asked = *std::exchange(mUndecoratedFrame, std::nullopt);
+  const QRect content = asked.translated(decorations.left(), decorations.top());
+  if (mFrame->geometry() != content) mFrame->setGeometry(content);
+}
+
 void Window::setFrame(const QRectF& frame) {
   const QSize decorations = mFrame->frameGeometry().size() - mFrame->size();
-  mFrame->move(frame.topLeft().toPoint());
+  setFrameOrigin(frame.topLeft());
   if (mFrame->isVisible()) {
     mFrame->resize(frame.size().toSize() - decorations);
+    if (mUndecoratedFrame) mUndecoratedFrame->setSize(mFrame->size());
   } else {
     setContentSize(frame.size() - QSizeF(decorations) - QSizeF(0, chromeHeight()));
   }

@@ -10,6 +10,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QRect>
 #include <QRectF>
 #include <QString>
 #include <QStringList>
@@ -71,6 +72,8 @@ class Window : public Responder, public LayerHost {
   void setContentSize(const QSizeF& size);
   // The whole window on the screen.
   QRectF frame() const;
+  // Moves the whole window: its decorations begin at `topLeft`, also where a window manager
+  // puts them around a shown window only later.
   void setFrameOrigin(const QPointF& topLeft);
   // Moves and sizes the whole window (decorations included, as frame() reads it).
   void setFrame(const QRectF& frame);
@@ -162,6 +165,7 @@ class Window : public Responder, public LayerHost {
   void closeRequested();
   void activationChanged(bool active);
   void mouseLeftCanvas();
+  void frameGeometryChanged();
 
  private:
   void dispatchMouse(const Event& event);
@@ -173,11 +177,18 @@ class Window : public Responder, public LayerHost {
   // The height of what sits above the canvas inside the frame (menu bar, toolbar).
   int chromeHeight() const;
   void validateToolbar();
+  void watchForDecorations(int watch, int checksLeft);
 
   WindowFrame* mFrame = nullptr;  // owned through Qt parentage; deleted in the destructor
   WindowCanvas* mCanvas = nullptr;
   std::unique_ptr<MenuBarBridge> mMenuBar;
   std::shared_ptr<Toolbar> mToolbar;
+  // Where a shown window's decorations were asked to begin, and the size of what is inside
+  // them, before the window manager had put them around it: put again once they come.
+  std::optional<QRect> mUndecoratedFrame;
+  int mDecorationWatch = 0;  // the latest watch; older ones end
+  static constexpr int kDecorationChecks = 40;
+  static constexpr int kDecorationCheckMillis = 50;
   QSizeF mContentMaxSize;  // empty: none beyond what resizability says
   bool mResizable = true;
   bool mShowsMenuBar = true;  // never for a borderless window
