@@ -124,6 +124,7 @@ int main(int argc, char** argv) {
   orrery::installTelemetryLifecycle();
   orrery::installWebViewErrorHook();
   services.handleDropboxRedirect = orrery::handleDropboxRedirect;
+  services.runPostedMainQueueTasks = [] { platform::runPostedQtMainQueueTasks(); };
   services.afterFirstFrame = [](std::function<void()> work) {
     platform::Application::shared().firstFrame().after(std::move(work));
   };
