@@ -17,6 +17,17 @@
 
 namespace {
 
+// The crash reporter's launch markers and signal records under `caches`.
+std::pair<QStringList, QStringList> crashTraces(const QString& caches) {
+  QStringList markers, records;
+  for (QDirIterator it(caches, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+    const QString path = it.next();
+    if (it.fileName() == QLatin1String("launchmarker")) markers << path;
+    if (it.fileName() == QLatin1String("signal.crkrecord")) records << path;
+  }
+  return {markers, records};
+}
+
 struct ProgramRun {
   bool drew = false;
   bool finished = false;
@@ -108,6 +119,10 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
     EXPECT_TRUE(QDir(working.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
         << "a relative folder was made in the working folder: "
         << QDir(working.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
+    // A start that went well leaves no sign of a failed one.
+    const auto [markers, records] = crashTraces(home.root.filePath(QStringLiteral("cache")));
+    EXPECT_TRUE(markers.isEmpty()) << markers.join(' ').toStdString();
+    EXPECT_TRUE(records.isEmpty()) << records.join(' ').toStdString();
   }
 }
 
@@ -138,12 +153,7 @@ TEST(StartEnvironment, ACrashAtAnyPointOfTheStartLeavesItsRecord) {
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.status, QProcess::CrashExit) << "it did not crash: " << run.exitCode;
     const QString caches = home.root.filePath(QStringLiteral("cache"));
-    QStringList markers, records;
-    for (QDirIterator it(caches, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-      const QString path = it.next();
-      if (it.fileName() == QLatin1String("launchmarker")) markers << path;
-      if (it.fileName() == QLatin1String("signal.crkrecord")) records << path;
-    }
+    const auto [markers, records] = crashTraces(caches);
     EXPECT_EQ(markers.size(), 1) << "no launch marker under " << caches.toStdString();
     ASSERT_EQ(records.size(), 1) << "no crash record under " << caches.toStdString();
     QFile record(records[0]);
@@ -154,6 +164,17 @@ TEST(StartEnvironment, ACrashAtAnyPointOfTheStartLeavesItsRecord) {
     ASSERT_TRUE(metadata.open(QIODevice::ReadOnly));
     const QString folder = QFileInfo(records[0]).dir().dirName();
     EXPECT_TRUE(metadata.readAll().contains("\"session_id\":\"" + folder.toLatin1() + "\"")) << "unreadable identity";
+    if (qstrcmp(point, "launch") != 0) continue;
+    // The next start takes the record for a report of the run that crashed and packages it.
+    home.env.remove(QStringLiteral("ORRERY_CRASH_AT"));
+    const ProgramRun next = startAndQuit(home.env, working.path());
+    EXPECT_TRUE(next.drew);
+    EXPECT_FALSE(QFileInfo::exists(records[0])) << "the record was left where it was";
+    QStringList packages;
+    for (QDirIterator it(caches, {QStringLiteral("*.multipartmime")}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();)
+      if (const QString path = it.next(); path.contains(QLatin1String("/v3/prepared/"))) packages << path;
+    EXPECT_EQ(packages.size(), 1) << "the crash was not packaged for sending";
   }
 }
 
