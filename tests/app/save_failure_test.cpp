@@ -73,20 +73,20 @@ class SaveFailure : public AppFixture {
     AppFixture::TearDown();
   }
 
-  // Opens a document whose file the disk then refuses to replace (a folder took its name, which
-  // holds for root too), and adds an idea: the save of that edit fails.
-  SolarSystemViewController* openAndEditRefusedDocument(const QString& name) {
-    mFile = writeDocument(name, QStringLiteral("root"));
+  // Opens the document at `file` and adds an idea, whose save the disk refuses: a full disk, or
+  // a folder that takes the file's name once it is open (`standIn`; it holds for root too).
+  SolarSystemViewController* openAndEditRefusedDocument(const QString& file, bool standIn = true) {
     defaults().removeObjectForKey(QStringLiteral("LocalDocumentWindows"));
     defaults().removeObjectForKey(QStringLiteral("CurrentState"));
-    auto& app = launch({mFile});
-    if (app.windowControllers().size() != 1u) return nullptr;
+    auto& app = launch({file});
     SolarSystemViewController* editor = nullptr;
     uitest::loop().runUntil([&] {
-      editor = dynamic_cast<SolarSystemViewController*>(app.windowControllers().front()->myWindow().controller().get());
+      editor = app.windowControllers().empty() ? nullptr
+                                               : dynamic_cast<SolarSystemViewController*>(
+                                                     app.windowControllers().front()->myWindow().controller().get());
       return editor && editor->solarSystem() && editor->realIdea();
     });
-    if (!editor || !QFile::remove(mFile) || !QDir().mkdir(mFile)) return nullptr;
+    if (!editor || (standIn && (!QFile::remove(file) || !QDir().mkdir(file)))) return nullptr;
     presenter->alerts.clear();
     editor->addNewIdeaAfterIndex(0, Idea::createWithText(QStringLiteral("typed")), nullptr);
     uitest::loop().runUntil([&] { return !editor->isUpdatingDocument(); });
@@ -99,21 +99,10 @@ class SaveFailure : public AppFixture {
   // and the program waits for its signal with the quit signals installed as the program has them.
   [[noreturn]] void editUntilSignalled() {
     platform::setStandardFolderOverride(platform::StandardFolder::ApplicationSupport, qEnvironmentVariable(kChildData));
-    const QString file = qEnvironmentVariable(kChildDocument);
-    AppDelegate& app = launch({file});
-    SolarSystemViewController* editor = nullptr;
-    uitest::loop().runUntil([&] {
-      editor = app.windowControllers().empty() ? nullptr
-                                               : dynamic_cast<SolarSystemViewController*>(
-                                                     app.windowControllers().front()->myWindow().controller().get());
-      return editor && editor->solarSystem() && editor->realIdea();
-    });
-    if (!editor) std::_Exit(3);
-    if (qEnvironmentVariableIsSet(kChildStandIn) && (!QFile::remove(file) || !QDir().mkdir(file))) std::_Exit(3);
-    editor->addNewIdeaAfterIndex(0, Idea::createWithText(QStringLiteral("typed")), nullptr);
-    uitest::loop().runUntil([&] { return !editor->isUpdatingDocument(); });
-    if (!editor->hasUnsavedEdit()) std::_Exit(5);  // the disk took it
-    installQuitSignalHandlers([&app] { app.terminate(/*askScreens=*/false); });
+    SolarSystemViewController* editor =
+        openAndEditRefusedDocument(qEnvironmentVariable(kChildDocument), qEnvironmentVariableIsSet(kChildStandIn));
+    if (!editor || !editor->hasUnsavedEdit()) std::_Exit(3);
+    installQuitSignalHandlers([this] { app().terminate(/*askScreens=*/false); });
     std::printf("ready\n");
     std::fflush(stdout);
     QElapsedTimer timer;
@@ -127,7 +116,7 @@ class SaveFailure : public AppFixture {
 };
 
 TEST_F(SaveFailure, TheFirstFailedSaveTellsTheFileAndTheReasonOnceAndSaveAsks) {
-  SolarSystemViewController* editor = openAndEditRefusedDocument(QStringLiteral("told.orrery"));
+  SolarSystemViewController* editor = openAndEditRefusedDocument(mFile = writeDocument(QStringLiteral("told.orrery"), QStringLiteral("root")));
   ASSERT_TRUE(editor);
   ASSERT_TRUE(editor->hasUnsavedEdit());
   ASSERT_EQ(presenter->alerts.size(), 1u) << "the first failure tells at once";
@@ -167,7 +156,7 @@ TEST_F(SaveFailure, TheFirstFailedSaveTellsTheFileAndTheReasonOnceAndSaveAsks) {
 }
 
 TEST_F(SaveFailure, AQuitNobodyIsAskedAboutKeepsTheEditAndTheNextStartOffersIt) {
-  SolarSystemViewController* editor = openAndEditRefusedDocument(QStringLiteral("kept.orrery"));
+  SolarSystemViewController* editor = openAndEditRefusedDocument(mFile = writeDocument(QStringLiteral("kept.orrery"), QStringLiteral("root")));
   ASSERT_TRUE(editor);
   ASSERT_TRUE(editor->hasUnsavedEdit());
   const size_t before = presenter->alerts.size();
