@@ -1,10 +1,10 @@
 #include "crash/crk_early_capture.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -16,7 +16,6 @@
 #include "crash/crk_signal.h"
 #include "sdk/core/file_io.h"
 #include "sdk/core/standard_paths.h"
-#include "sdk/identity/encoding.h"
 
 namespace telemetry {
 
@@ -72,11 +71,17 @@ bool writeIdentity(const std::string& path, const std::string& sessionId) {
   return CRKFileClose(&file);
 }
 
+// 32 lowercase hexadecimal digits, as the kit names a run's folder; straight from the kernel,
+// since loading the cryptography library's configuration would cost the start a millisecond.
 std::string sessionIdentifier() {
-  std::string id = TELGenerateUUIDString();
+  unsigned char bytes[16] = {};
+  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return {};
+  static const char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (char c : id)
-    if (c != '-') out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  for (unsigned char b : bytes) {
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 15]);
+  }
   return out;
 }
 
@@ -86,6 +91,7 @@ bool CRKEarlyCaptureInstall(const std::string& rootPath) {
   if (gEarly.installed || rootPath.empty()) return false;
   CRKFileManager files(rootPath);
   const std::string id = sessionIdentifier();
+  if (id.empty()) return false;
   const std::string report = paths::join(files.activePath(), id);
   std::string error;
   if (!fileio::createDirectories(report, &error)) return false;
