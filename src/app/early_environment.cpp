@@ -40,12 +40,11 @@ QString prepareEnvironmentBeforeApplication() {
     return QStringLiteral("HOME is \"%1\", not a full path: set it to the full path of your home folder").arg(home);
   for (const char* variable : kFolderVariables) dropRelativeFolder(variable);
   for (const char* variable : kFolderListVariables) dropRelativeFoldersOfList(variable);
-  // Qt falls back to a folder of its own with a warning; ours is the one the single-instance
-  // lock already uses.
-  if (!qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
-    const QString runtime = platform::runtimeFolder();
-    if (!runtime.isEmpty()) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
-  }
+  // Without a runtime folder of this user's own, Qt falls back to a folder of its own, or uses
+  // one others may enter, with a warning; ours is the one the single-instance lock already uses.
+  const QString runtime = platform::runtimeFolder();
+  if (!runtime.isEmpty() && runtime != qEnvironmentVariable("XDG_RUNTIME_DIR"))
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
   return {};
 }
 

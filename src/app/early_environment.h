@@ -8,7 +8,7 @@
 namespace orrery {
 
 // Drops relative XDG folder values (the base-directory rules say to ignore them) and names
-// the program's own runtime folder when the session gives none. Answers why the program cannot
+// the program's own runtime folder when the session gives none of this user's own. Answers why the program cannot
 // start here (a relative HOME, under which nothing could be found again), or empty.
 QString prepareEnvironmentBeforeApplication();
 

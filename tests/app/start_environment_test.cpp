@@ -91,6 +91,7 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
       {"every folder named", {}},
       {"a real display", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.constData()}}},
       {"no runtime folder", {{"XDG_RUNTIME_DIR", nullptr}}},
+      {"a runtime folder others may enter", {{"XDG_RUNTIME_DIR", "/tmp"}}},
       {"relative folders",
        {{"XDG_RUNTIME_DIR", "run"},
         {"XDG_CONFIG_HOME", "config"},
