@@ -7,9 +7,10 @@
 
 namespace orrery {
 
-// Drops relative XDG folder values (the base-directory rules say to ignore them) and names
-// the program's own runtime folder when the session gives none of this user's own. Answers why the program cannot
-// start here (a relative HOME, under which nothing could be found again), or empty.
+// Drops relative XDG folder values (the base-directory rules say to ignore them) and names the
+// program's own runtime folder when the session gives none of this user's own. Answers why the
+// program cannot start here (a relative HOME, under which nothing could be found again), or
+// empty.
 QString prepareEnvironmentBeforeApplication();
 
 }  // namespace orrery

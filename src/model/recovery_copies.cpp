@@ -28,7 +28,8 @@ QString keepRecoveryCopy(const QString& originalPath, const QByteArray& bytes, Q
   }
   QString name = QFileInfo(originalPath).completeBaseName();
   if (name.isEmpty()) name = QStringLiteral("Document");
-  const QString stem = QStringLiteral("%1 %2").arg(name, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")));
+  const QString stem =
+      QStringLiteral("%1 %2").arg(name, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")));
   // Two windows of one name ended in the same second each keep a copy of their own.
   for (int n = 1; n < 1000; ++n) {
     const QString path = QDir(folder).filePath(stem + (n > 1 ? QStringLiteral(" %1").arg(n) : QString()) + kExtension);

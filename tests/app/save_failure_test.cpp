@@ -116,7 +116,8 @@ class SaveFailure : public AppFixture {
 };
 
 TEST_F(SaveFailure, TheFirstFailedSaveTellsTheFileAndTheReasonOnceAndSaveAsks) {
-  SolarSystemViewController* editor = openAndEditRefusedDocument(mFile = writeDocument(QStringLiteral("told.orrery"), QStringLiteral("root")));
+  mFile = writeDocument(QStringLiteral("told.orrery"), QStringLiteral("root"));
+  SolarSystemViewController* editor = openAndEditRefusedDocument(mFile);
   ASSERT_TRUE(editor);
   ASSERT_TRUE(editor->hasUnsavedEdit());
   ASSERT_EQ(presenter->alerts.size(), 1u) << "the first failure tells at once";
@@ -156,7 +157,8 @@ TEST_F(SaveFailure, TheFirstFailedSaveTellsTheFileAndTheReasonOnceAndSaveAsks) {
 }
 
 TEST_F(SaveFailure, AQuitNobodyIsAskedAboutKeepsTheEditAndTheNextStartOffersIt) {
-  SolarSystemViewController* editor = openAndEditRefusedDocument(mFile = writeDocument(QStringLiteral("kept.orrery"), QStringLiteral("root")));
+  mFile = writeDocument(QStringLiteral("kept.orrery"), QStringLiteral("root"));
+  SolarSystemViewController* editor = openAndEditRefusedDocument(mFile);
   ASSERT_TRUE(editor);
   ASSERT_TRUE(editor->hasUnsavedEdit());
   const size_t before = presenter->alerts.size();
@@ -226,8 +228,8 @@ TEST_F(SaveFailure, ASignalWithAnEditTheFullDiskRefusedKeepsTheEditForTheNextSta
   if (!full.mounted()) env.insert(kChildStandIn, QStringLiteral("1"));
   child.setProcessEnvironment(env);
   child.setProcessChannelMode(QProcess::MergedChannels);
-  child.start(QCoreApplication::applicationFilePath(),
-              {QStringLiteral("--gtest_filter=SaveFailure.ASignalWithAnEditTheFullDiskRefusedKeepsTheEditForTheNextStart")});
+  const QString self = QStringLiteral("SaveFailure.ASignalWithAnEditTheFullDiskRefusedKeepsTheEditForTheNextStart");
+  child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=") + self});
   ASSERT_TRUE(child.waitForStarted(10000)) << child.errorString().toStdString();
   QByteArray output;
   QElapsedTimer timer;

@@ -85,7 +85,8 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
     std::vector<std::pair<const char*, const char*>> set;  // a null value removes the variable
   };
   testsupport::PrivateXServer xServer;
-  if (xServer.display().isEmpty()) ADD_FAILURE() << "no X server (Xvfb) could be started: the real display is not checked";
+  if (xServer.display().isEmpty())
+    ADD_FAILURE() << "no X server (Xvfb) could be started: the real display is not checked";
   const QByteArray display = xServer.display().toLatin1();
   const Row rows[] = {
       {"every folder named", {}},
