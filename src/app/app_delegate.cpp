@@ -5,6 +5,7 @@
 #include "app/menu_helper.h"
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
+#include "app/recovery_offer.h"
 #include "app/version_check.h"
 #include "cloud/cloud_engines.h"
 #include "foundation/globals.h"
@@ -16,6 +17,7 @@
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
+#include "model/recovery_copies.h"
 #include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
 #include "platform/core/quit_waiters.h"
@@ -144,6 +146,12 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   FileUtil::cleanTemporaryFilesDuringStartup();
   // 9.
   dispatchNextStateUpdate();
+  // Edits an earlier run could not save when it was ended, over the first window.
+  if (!recoveryCopies().isEmpty()) {
+    afterFirstFrame([self = platform::WeakRef<AppDelegate>(this)] {
+      if (AppDelegate* app = self.get()) offerRecoveryCopies(*app);
+    });
+  }
 
   // Files handed over at launch open now, then the local document windows of the last run
   // come back; both stand in for a first window. The what's-new card of a new version goes
@@ -243,8 +251,14 @@ void AppDelegate::terminate(bool askScreens) {
 }
 
 void AppDelegate::commitPendingEdits() {
-  for (const auto& c : mWindowControllers)
-    if (const auto& screen = c->myWindow().controller()) screen->commitPendingEdits();
+  forEachScreen([](BaseViewController& screen) { screen.commitPendingEdits(); });
+}
+
+void AppDelegate::forEachScreen(const std::function<void(BaseViewController&)>& work) {
+  const std::vector<std::shared_ptr<MainWindowController>> controllers(mWindowControllers.begin(),
+                                                                       mWindowControllers.end());
+  for (const auto& c : controllers)
+    if (const auto& screen = c->myWindow().controller()) work(*screen);
 }
 
 // Each window's screen in turn; its answer may come later (a save in flight, the user's choice).
@@ -274,11 +288,16 @@ void AppDelegate::finishTerminating() {
   if (mTerminating) return;
   mTerminating = true;
   mAskingBeforeQuit = false;
-  // Edits made while the quit waited.
+  // Edits made while the quit waited, and those whose last save failed, once more.
   commitPendingEdits();
+  forEachScreen([](BaseViewController& screen) { screen.saveOnceMoreBeforeQuit(); });
   applicationShouldTerminate();
   // A quit that goes as it should says nothing on the terminal; only one that gives up does.
   platform::runQuitWaiters();
+  // The saves' results reach the windows now rather than after the loop ended; what is still
+  // not on disk is kept for the next start.
+  if (mServices.runPostedMainQueueTasks) mServices.runPostedMainQueueTasks();
+  forEachScreen([](BaseViewController& screen) { screen.keepEditNotOnDisk(); });
   // Settings changed by the quit itself (the stored windows) are on disk before it ends.
   defaults().flush();
   if (!platform::waitUntilTerminationAllowed(kTerminationHoldWait))

@@ -27,6 +27,7 @@
 namespace orrery {
 
 class Idea;
+class BaseViewController;
 
 // What the delegate asks of the world around it; tests replace any part.
 struct AppServices {
@@ -40,6 +41,9 @@ struct AppServices {
       handleDropboxRedirect;
   // Ends the process's event loop once the quit sequence is done.
   std::function<void()> exitEventLoop;
+  // Runs the main-queue tasks posted so far: the quit hears the results of the saves it waited
+  // for before the event loop ends.
+  std::function<void()> runPostedMainQueueTasks;
   // Runs work the first frame does not need once a window has drawn; at once when unset.
   std::function<void(std::function<void()>)> afterFirstFrame;
 };
@@ -137,6 +141,7 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   void openStandInWindow();
   void commitPendingEdits();
   void askBeforeQuitting(std::vector<std::weak_ptr<MainWindowController>> windows);
+  void forEachScreen(const std::function<void(BaseViewController&)>& work);
   void finishTerminating();
   void keepInsideAndUncovered(MainWindowController& controller);
   // The frame the file's window had in the last run, once: a later window of it is new.

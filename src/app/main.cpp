@@ -1,8 +1,10 @@
 #include "app/app_delegate.h"
 #include "app/command_line.h"
+#include "app/early_environment.h"
 #include "app/local_document_import.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
+#include "app/start_crash_capture.h"
 #include "app/telemetry_start.h"
 #include "cloud/cloud_engines.h"
 #include "editor_screen/editor_screens.h"
@@ -72,6 +74,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orrery: %s\n", qPrintable(early.refusal));
     return 2;
   }
+  if (const QString why = orrery::prepareEnvironmentBeforeApplication(); !why.isEmpty()) {
+    std::fprintf(stderr, "orrery: %s\n", qPrintable(why));
+    return 2;
+  }
+  const orrery::StartCrashCapture crashCapture;
+  orrery::crashHereWhenAsked("start");
   // Windows are placed where the stored state says, which Wayland does not allow: use XWayland.
   platform::preferPlatformThatPlacesWindows();
   platform::prepareWebEngineBeforeApplication();
@@ -85,6 +93,7 @@ int main(int argc, char** argv) {
   // The font configuration is read meanwhile: the application object does not need it.
   platform::FontConfigurationWarmUp fontConfiguration;
   QApplication app(argc, argv);
+  orrery::crashHereWhenAsked("application");
   const platform::FontDatabaseWarmUp fonts(fontConfiguration);
   platform::installDeferredStandardIcons();
   app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
@@ -117,6 +126,7 @@ int main(int argc, char** argv) {
   orrery::installTelemetryLifecycle();
   orrery::installWebViewErrorHook();
   services.handleDropboxRedirect = orrery::handleDropboxRedirect;
+  services.runPostedMainQueueTasks = [] { platform::runPostedQtMainQueueTasks(); };
   services.afterFirstFrame = [](std::function<void()> work) {
     platform::Application::shared().firstFrame().after(std::move(work));
   };
@@ -124,6 +134,9 @@ int main(int argc, char** argv) {
   // Nobody may be there to answer a question: a signal quits at once.
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(/*askScreens=*/false); });
   instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });
-  platform::mainQueue().async([&delegate, arguments] { delegate.applicationDidFinishLaunching(arguments); });
+  platform::mainQueue().async([&delegate, arguments] {
+    orrery::crashHereWhenAsked("launch");
+    delegate.applicationDidFinishLaunching(arguments);
+  });
   return app.exec();
 }

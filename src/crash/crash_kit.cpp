@@ -5,6 +5,7 @@
 
 #include "crash/crk_application.h"
 #include "crash/crk_context.h"
+#include "crash/crk_early_capture.h"
 #include "crash/crk_exception.h"
 #include "crash/crk_file_manager.h"
 #include "crash/crk_internal_report.h"
@@ -62,6 +63,10 @@ CrashKit& CrashKit::sharedInstance() {
 }
 
 void CrashKit::initializeIfNeeded() { sharedInstance().start(); }
+
+bool CrashKit::captureCrashesBeforeStart() { return CRKEarlyCaptureInstall(CRKFileManager::defaultRootPath()); }
+
+void CrashKit::abandonCaptureBeforeStart() { CRKEarlyCaptureAbandon(); }
 
 CrashKit& CrashKit::startWithAPIKey(const std::string& APIKey, std::shared_ptr<CrashKitDelegate> delegate) {
   CrashKit& kit = sharedInstance();

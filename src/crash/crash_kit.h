@@ -77,6 +77,11 @@ class CrashKit final : public TELKitObject,
   // The one instance, made on first use; it lives for the process.
   static CrashKit& sharedInstance();
   static void initializeIfNeeded();
+  // From the first lines of main until the kit starts: the launch marker is set and a fatal
+  // signal leaves a record for the next start. False when it could not be set up.
+  static bool captureCrashesBeforeStart();
+  // A process that ends without starting the kit leaves neither record folder nor marker.
+  static void abandonCaptureBeforeStart();
   // Sets the delegate when one is given, sets the key and starts the SDK with this kit.
   static CrashKit& startWithAPIKey(const std::string& APIKey, std::shared_ptr<CrashKitDelegate> delegate = nullptr);
   // The delay is ignored (deprecated forms).

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "crash/crk_early_capture.h"
 #include "crash/crk_exception.h"
 #include "crash/crk_file_manager.h"
 #include "crash/crk_internal_report.h"
@@ -165,7 +166,10 @@ bool CRKCrashReportingController::createLaunchMarker() {
 }
 
 bool CRKCrashReportingController::checkForAndCreateLaunchMarker() {
-  if (fileio::kindOf(mFileManager->launchMarkerPath()) != fileio::FileKind::Missing) {
+  // The early capture made the marker at the top of main and saw whether one was left.
+  const bool found = mEarlyMarkerFound ? *mEarlyMarkerFound
+                                       : fileio::kindOf(mFileManager->launchMarkerPath()) != fileio::FileKind::Missing;
+  if (found) {
     debugLog("[CrashKit:Crash] Last launch failed: this may indicate a crash shortly after app launch.");
     return true;
   }
@@ -254,6 +258,8 @@ void CRKCrashReportingController::setupStateNotifications() {
 
 bool CRKCrashReportingController::startWithProfilingMark(uint64_t profilingMark,
                                                          const std::optional<std::string>& betaToken) {
+  // From here on the kit's own handlers (or none, when reporting is off) take over.
+  mEarlyMarkerFound = CRKEarlyCaptureEnd();
   if (bundleIdentifier().empty()) {
     consoleLog("[CrashKit] An application must have a valid bundle idenifier in its Info.plist");
     return false;

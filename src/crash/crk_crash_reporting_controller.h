@@ -136,6 +136,8 @@ class CRKCrashReportingController final : public CRKNetworkClientDelegate,
   std::string mExecutionIdentifier;
   std::shared_ptr<platform::Queue> mRetryQueue;
   int mLiveLock = -1;
+  // Whether the launch marker was there when the early capture made it; nothing without one.
+  std::optional<bool> mEarlyMarkerFound;
   // Copies the crash context keeps pointers to for the process's life.
   std::string mReportPath, mSessionId, mAPIKey, mInstallId, mBetaToken;
 };

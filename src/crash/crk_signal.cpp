@@ -307,6 +307,31 @@ void CRKHandler(CRKFile* file, pid_t thread, const CRKThreadContext* machineCont
   }
 }
 
+void CRKSignalWriteSection(CRKFile* file, int number, const siginfo_t* information, int savedErrno) {
+  const char* name = nullptr;
+  const char* codeName = nullptr;
+  CRKSignalNameLookup(number, &name, &codeName);
+  CRKFileWriteSectionStart(file, "signal");
+  CRKFileWriteHashStart(file);
+  if (information) {
+    CRKFileWriteHashEntryUint64(file, "number", static_cast<uint64_t>(number));
+    CRKFileWriteHashEntryInt64(file, "code", information->si_code);
+    if (information->si_code > 0) {
+      CRKFileWriteHashEntryUint64(file, "address", reinterpret_cast<uint64_t>(information->si_addr));
+    } else {
+      // Sent by kill, raise or a queue: the union holds the sender, not a fault address.
+      CRKFileWriteHashEntryInt64(file, "sender_pid", information->si_pid);
+      CRKFileWriteHashEntryUint64(file, "sender_uid", information->si_uid);
+    }
+    CRKFileWriteHashEntryString(file, "name", name);
+    CRKFileWriteHashEntryString(file, "code_name", codeName);
+  }
+  CRKFileWriteHashEntryUint64(file, "errno", static_cast<uint64_t>(static_cast<uint32_t>(savedErrno)));
+  CRKFileWriteHashEntryUint64(file, "time", static_cast<uint64_t>(time(nullptr)));
+  CRKFileWriteHashEnd(file);
+  CRKFileWriteSectionEnd(file);
+}
+
 void CRKSignalHandler(int number, siginfo_t* information, void* machineContext) {
   const int savedErrno = errno;
   errno = 0;
@@ -340,28 +365,7 @@ void CRKSignalHandler(int number, siginfo_t* information, void* machineContext) 
         !CRKFileInitWithPathAndBuffer(&file, c->signal.path, c->signal.writeBuffer, kCRKCrashWriteBufferSize)) {
       CRKLogWarn("Unable to open signal file\n");
     } else {
-      const char* name = nullptr;
-      const char* codeName = nullptr;
-      CRKSignalNameLookup(number, &name, &codeName);
-      CRKFileWriteSectionStart(&file, "signal");
-      CRKFileWriteHashStart(&file);
-      if (information) {
-        CRKFileWriteHashEntryUint64(&file, "number", static_cast<uint64_t>(number));
-        CRKFileWriteHashEntryInt64(&file, "code", information->si_code);
-        if (information->si_code > 0) {
-          CRKFileWriteHashEntryUint64(&file, "address", reinterpret_cast<uint64_t>(information->si_addr));
-        } else {
-          // Sent by kill, raise or a queue: the union holds the sender, not a fault address.
-          CRKFileWriteHashEntryInt64(&file, "sender_pid", information->si_pid);
-          CRKFileWriteHashEntryUint64(&file, "sender_uid", information->si_uid);
-        }
-        CRKFileWriteHashEntryString(&file, "name", name);
-        CRKFileWriteHashEntryString(&file, "code_name", codeName);
-      }
-      CRKFileWriteHashEntryUint64(&file, "errno", static_cast<uint64_t>(static_cast<uint32_t>(savedErrno)));
-      CRKFileWriteHashEntryUint64(&file, "time", static_cast<uint64_t>(time(nullptr)));
-      CRKFileWriteHashEnd(&file);
-      CRKFileWriteSectionEnd(&file);
+      CRKSignalWriteSection(&file, number, information, savedErrno);
       CRKHandler(&file, CRKProcessCurrentThread(), machineContext ? &state : nullptr);
       CRKFileClose(&file);
     }

@@ -41,6 +41,8 @@ bool CRKSignalSafeInstallPreexistingHandlers();
 // Writes to standard error a line per handled signal whose handler is not ours.
 void CRKSignalCheckHandlers();
 void CRKSignalHandler(int number, siginfo_t* information, void* machineContext);
+// The "signal" section of a fault (async-signal-safe).
+void CRKSignalWriteSection(CRKFile* file, int number, const siginfo_t* information, int savedErrno);
 // Names by Linux signal number; both outputs are required.
 bool CRKSignalNameLookup(int number, const char** nameOut, const char** codeNameOut);
 void CRKSignalEnumerateHandledSignals(const std::function<void(int index, int number)>& block);

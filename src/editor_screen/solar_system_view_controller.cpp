@@ -4,12 +4,14 @@
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "foundation/views/colored_view.h"
+#include "foundation/views/custom_alert_view.h"
 #include "foundation/views/delete_area_view.h"
 #include "foundation/views/modal_choice_controller.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
 #include "model/persistence_controller.h"
+#include "model/recovery_copies.h"
 #include "platform/core/dispatch.h"
 #include "platform/ui/window.h"
 #include "shell/my_window.h"
@@ -381,6 +383,14 @@ void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
     if (MyWindow* shell = shellWindow())
       shell->showShortNotificationToUser(
           Globals::normalLocalizedStringForKey(QString(), QString::fromLatin1(kFailedToUpdate)));
+  // The first failure also says which file could not be written and why, unless a question
+  // about it follows (a close, the quit, Save); the failures after it until a save succeeds add
+  // nothing new. Told on a later turn, not from inside the save's report.
+  if (!ok && !wasFailed && mAfterSaves.empty()) {
+    platform::mainQueue().async([weak = std::weak_ptr<SolarSystemViewController>(self())] {
+      if (auto me = weak.lock(); me && me->mLastSaveFailed && !me->mQuitting) me->tellAboutFailedSave();
+    });
+  }
   // The unsaved mark stays in the title until a save succeeds.
   if (wasFailed != mLastSaveFailed && mDoc) updateWindowFromDocument(mDoc);
   if (mSavesInFlight > 0) return;
@@ -390,6 +400,40 @@ void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
     return;
   }
   applyPendingOutsideChange();
+}
+
+void SolarSystemViewController::tellAboutFailedSave() {
+  if (!mDoc) return;
+  CustomAlertView alert(Globals::normalLocalizedStringForKey(QString(), QString::fromLatin1(kFailedToUpdate)),
+                        failedSaveDescription());
+  alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QStringLiteral("Close")),
+                  CAVButton::kCancel, [] {});
+  alert.showFromWindow(myWindow());
+}
+
+QString SolarSystemViewController::failedSaveDescription() const {
+  // Which file, and why it could not be written.
+  const QString reason = mDoc && !mDoc->lastUserFriendlyError().isEmpty()
+                             ? mDoc->lastUserFriendlyError()
+                             : Globals::normalLocalizedStringForKey(QStringLiteral("CannotSaveDocument:Message"),
+                                                                    QStringLiteral("The document could not be saved"));
+  return QStringLiteral("%1\n%2").arg(mDoc ? mDoc->filePath() : QString(), reason);
+}
+
+void SolarSystemViewController::saveOnceMoreBeforeQuit() {
+  mQuitting = true;
+  if (!mLastSaveFailed || mDropUnsavedEdit || mSavesInFlight > 0) return;
+  ++mSavesInFlight;
+  startSave();
+}
+
+void SolarSystemViewController::keepEditNotOnDisk() {
+  if (!mLastSaveFailed || mDropUnsavedEdit || !mDoc || !mRootIdea) return;
+  mDoc->setIdea(mRootIdea);
+  QString reason;
+  const QString copy = keepRecoveryCopy(mDoc->filePath(), mDoc->exportAsOrreryData(), &reason);
+  if (copy.isEmpty())
+    logLine(QStringLiteral("Quit: the edit of %1 could not be kept: %2").arg(mDoc->filePath(), reason));
 }
 
 void SolarSystemViewController::whenSavesAreDone(std::function<void()> then) {

@@ -184,6 +184,8 @@ class SolarSystemViewController : public BaseViewController,
   void askBeforeQuitting(std::function<void(bool mayQuit)> answer) override;
   bool hasUnsavedEdit() const { return mLastSaveFailed; }
   void commitPendingEdits() override;
+  void saveOnceMoreBeforeQuit() override;
+  void keepEditNotOnDisk() override;
   void cmdSaveLocalFile();
   void cmdSaveLocalFileAs();
   // Prints the map page and note pages through the print panel; nothing while the screen is
@@ -322,6 +324,8 @@ class SolarSystemViewController : public BaseViewController,
   void showTreeOfSavedAsDocument();
   // Runs `then` once the saves in flight are done; with none, a failed save is retried first.
   void whenSavesAreDone(std::function<void()> then);
+  void tellAboutFailedSave();
+  QString failedSaveDescription() const;
   // `then` hears true once every edit is written (or given up), else after the question below.
   void settleUnsavedEdit(std::function<void(bool mayGo)> then);
   // The last save failed: the file and the reason, and "Save As…", "Do Not Save" or "Cancel";
@@ -395,6 +399,8 @@ class SolarSystemViewController : public BaseViewController,
   bool mForcedClosing = false;
   // The user chose to lose an edit that could not be saved.
   bool mDropUnsavedEdit = false;
+  // The quit runs: nobody is there to be told about a failed save.
+  bool mQuitting = false;
   platform::ObserverScope mDocumentObserver;
   platform::ObserverScope mStateObserver;
   bool mListening = false;

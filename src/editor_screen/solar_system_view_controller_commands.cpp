@@ -143,12 +143,7 @@ void SolarSystemViewController::askAboutClosingNewDocument() {
 
 void SolarSystemViewController::askAboutUnsavedEdit(std::function<void(bool mayGo)> then) {
   std::weak_ptr<SolarSystemViewController> weak = self();
-  // Which file, and why it could not be written.
-  const QString reason = mDoc && !mDoc->lastUserFriendlyError().isEmpty()
-                             ? mDoc->lastUserFriendlyError()
-                             : localized(QString(), "The document could not be saved");
-  CustomAlertView alert(localized(QString(), "Failed to update document"),
-                        QStringLiteral("%1\n%2").arg(mDoc ? mDoc->filePath() : QString(), reason));
+  CustomAlertView alert(localized(QString(), "Failed to update document"), failedSaveDescription());
   alert.addButton(localized(QString(), "Save As…"), CAVButton::kOrdinary, [weak, then] {
     auto me = weak.lock();
     if (!me) return then(false);
@@ -178,10 +173,12 @@ void SolarSystemViewController::closeWindowLater() {
 }
 
 void SolarSystemViewController::cmdSaveLocalFile() {
-  if (mDoc && mDoc->location() == DocumentLocationTemp)
-    cmdSaveLocalFileAs();
-  else
-    doSaveLocalFile();
+  if (mDoc && mDoc->location() == DocumentLocationTemp) return cmdSaveLocalFileAs();
+  // Asked for by the user: an edit given up before is saved now, and a failure asks as the
+  // close does.
+  mDropUnsavedEdit = false;
+  doSaveLocalFile();
+  settleUnsavedEdit([](bool) {});
 }
 
 void SolarSystemViewController::cmdSaveLocalFileAs() {

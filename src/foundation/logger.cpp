@@ -15,10 +15,7 @@ struct TraceSet {
 };
 
 TraceSet& traceSet() {
-  static TraceSet* set = [] {
-    logLine(QStringLiteral("Initializing Logger"));
-    return new TraceSet();
-  }();
+  static TraceSet* set = new TraceSet();
   return *set;
 }
 

@@ -17,6 +17,7 @@
 #include "ui_test_env.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -62,6 +63,7 @@ class AppFixture : public ::testing::Test {
   orrery::AppDelegate& makeDelegate() {
     orrery::AppServices services;
     services.exitEventLoop = [this] { ++exits; };
+    services.runPostedMainQueueTasks = [] { uitest::loop().runPending(); };
     services.startTelemetry = [this] {
       ++telemetryStarts;
       if (startTelemetryHook) startTelemetryHook();
@@ -145,6 +147,14 @@ class AppFixture : public ::testing::Test {
   QVariantMap mSavedBundle;
   platform::URLOpener mSavedOpener;
 };
+
+// The tree of the document file at `path`, or none when it does not read.
+inline orrery::IdeaPtr treeIn(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly)
+             ? orrery::IdeaDocument::treeFromFileBytes(file.readAll(), /*compressed=*/true)
+             : nullptr;
+}
 
 // The item of the menu or of its submenus that sends `action`, or none.
 inline std::shared_ptr<platform::MenuItem> findItem(const platform::Menu& menu, const QString& action) {

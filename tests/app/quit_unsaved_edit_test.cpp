@@ -15,6 +15,7 @@
 
 using namespace orrery;
 using apptest::AppFixture;
+using apptest::treeIn;
 
 namespace {
 
@@ -25,12 +26,6 @@ platform::FilePanelResult chose(const QString& path) {
   result.response = platform::kModalResponseOK;
   result.paths = QStringList{path};
   return result;
-}
-
-IdeaPtr treeIn(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? IdeaDocument::treeFromFileBytes(file.readAll(), /*compressed=*/true)
-                                        : nullptr;
 }
 
 enum class SavePanel { Cancelled, Elsewhere, OwnFile };

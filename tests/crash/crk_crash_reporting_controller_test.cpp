@@ -15,6 +15,7 @@
 
 #include "crash/crk_context.h"
 #include "crash/crk_crash_reporting_controller.h"
+#include "crash/crk_early_capture.h"
 #include "crash/crk_file_manager.h"
 #include "crash/crk_internal_report.h"
 #include "crash/crk_settings.h"
@@ -246,6 +247,47 @@ TEST(CrashReportingController, ALaunchThatDiedEarlyMakesEarlierReportsUrgent) {
         _exit(0);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+// The capture from the first lines of main makes the launch marker itself; the kit hears from it
+// whether the last launch left one, and takes the signals over without reporting the capture's
+// own folder as an earlier report.
+TEST(CrashReportingController, TheCaptureBeforeTheStartHandsTheMarkerAndTheSignalsToTheKit) {
+  DeathStyle style;
+  for (const bool leftByLastLaunch : {true, false}) {
+    SCOPED_TRACE(leftByLastLaunch ? "marker left" : "no marker");
+    EXPECT_EXIT(
+        {
+          setenv("CrashKitUrgentReports", "1", 1);
+          World w;
+          w.server.script("/sdk-api", {HttpsTestResponse::ok("{}")});
+          w.earlier("aaaa0000aaaa0000aaaa0000aaaa0000");
+          if (leftByLastLaunch) std::ofstream(w.manager->launchMarkerPath()) << "";
+          struct sigaction before {};
+          sigaction(SIGSEGV, nullptr, &before);
+          if (!CRKEarlyCaptureInstall(w.manager->rootPath())) _exit(2);
+          const std::string early = CRKEarlyCaptureReportPath();
+          struct sigaction during {};
+          sigaction(SIGSEGV, nullptr, &during);
+          if (access(w.manager->launchMarkerPath().c_str(), F_OK) != 0) _exit(3);
+          if (during.sa_sigaction == before.sa_sigaction) _exit(4);
+          w.delegate->declined = {"aaaa0000aaaa0000aaaa0000aaaa0000"};
+          w.make();
+          w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt);
+          w.idle();
+          // Urgent after a launch that died: sent during the start without asking.
+          if (w.server.requestCount() != (leftByLastLaunch ? 1u : 0u)) _exit(5);
+          if (w.delegate->asked.empty() != leftByLastLaunch) _exit(6);
+          if (access(early.c_str(), F_OK) == 0) _exit(7);
+          if (w.delegate->detected.size() != 1) _exit(8);
+          struct sigaction after {};
+          sigaction(SIGSEGV, nullptr, &after);
+          if (after.sa_sigaction == during.sa_sigaction) _exit(9);
+          if (CRKEarlyCaptureEnd()) _exit(10);
+          _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+  }
 }
 
 // Runs three earlier reports past a presenter answering `choice` once; answers the exit code.

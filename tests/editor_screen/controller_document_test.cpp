@@ -251,6 +251,11 @@ TEST_F(DocumentLife, AFailedSaveKeepsTheEditTellsTheUserAndIsWrittenByTheNextSav
   EXPECT_EQ(shown[0]->mode(), orrery::ProgressHUD::Text);
   uitest::advance(3.0);
   EXPECT_TRUE(notices(editor).empty()) << "the notice left its container";
+  // The first failure also says which file and why.
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Failed to update document"));
+  EXPECT_TRUE(presenter->alerts[0].informativeText.startsWith(c.document()->filePath() + "\n"));
+  presenter->alerts.clear();
 
   // Closing tries again; when that fails too it asks, and "Cancel" keeps the window.
   presenter->alertAnswers = {1002};

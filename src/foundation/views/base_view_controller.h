@@ -50,6 +50,10 @@ class BaseViewController : public platform::ViewController {
   virtual bool startClosingCanCloseNow() { return true; }
   // The quit closes no window: what is being typed is stored now, before the saves drain.
   virtual void commitPendingEdits() {}
+  // At a quit nobody is asked about: an edit whose last save failed is saved once more, and
+  // once the saves ended, an edit still not on disk is kept as a copy the next start offers.
+  virtual void saveOnceMoreBeforeQuit() {}
+  virtual void keepEditNotOnDisk() {}
   // The quit asks every screen in turn; one holding changes it could not store asks the user
   // and answers, once, whether the quit goes on.
   virtual void askBeforeQuitting(std::function<void(bool mayQuit)> answer) { answer(true); }

@@ -45,23 +45,28 @@ class Wakeup {
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] { runPosted(); });
   }
 
-  void runPosted() {
+ public:
+  int runPosted() {
     uint64_t posted = 0;
-    if (::read(mFd, &posted, sizeof posted) != sizeof posted) return;
+    if (::read(mFd, &posted, sizeof posted) != sizeof posted) return 0;
     // Only the tasks posted before this wake-up: one a task posts runs on a later turn, after
     // the events that arrived meanwhile, as a task of its own would.
+    int ran = 0;
     for (uint64_t i = 0; i < posted; ++i) {
       Task task;
       {
         std::lock_guard lock(mMutex);
-        if (mTasks.empty()) return;
+        if (mTasks.empty()) return ran;
         task = std::move(mTasks.front());
         mTasks.pop_front();
       }
       task();
+      ++ran;
     }
+    return ran;
   }
 
+ private:
   int mFd = -1;
   std::mutex mMutex;
   std::deque<Task> mTasks;
@@ -91,6 +96,12 @@ void QtMainQueuePoster::postAfter(Millis delay, Task task) {
     start();
   else
     post(std::move(start));
+}
+
+int runPostedQtMainQueueTasks() {
+  auto* app = QCoreApplication::instance();
+  if (!app || QThread::currentThread() != app->thread()) return 0;
+  return Wakeup::shared().runPosted();
 }
 
 bool QtMainQueuePoster::isMainThread() const {

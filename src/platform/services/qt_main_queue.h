@@ -18,6 +18,9 @@ class QtMainQueuePoster final : public MainQueuePoster {
   bool isMainThread() const override;
 };
 
+// Runs, from the main thread, the main-queue tasks posted so far; answers how many ran.
+int runPostedQtMainQueueTasks();
+
 // Installs a QtMainQueuePoster; call once the QCoreApplication exists.
 void installQtMainQueue();
 

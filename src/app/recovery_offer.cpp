@@ -1,0 +1,58 @@
+#include "app/recovery_offer.h"
+
+#include "app/app_delegate.h"
+#include "app/main_window_controller.h"
+#include "foundation/globals.h"
+#include "foundation/logging.h"
+#include "foundation/views/custom_alert_view.h"
+#include "model/idea_document.h"
+#include "model/recovery_copies.h"
+#include "platform/ui/weak_ref.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace orrery {
+
+namespace {
+
+QString text(const char* key, const char* defaultText) {
+  return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString::fromLatin1(defaultText));
+}
+
+void openCopy(AppDelegate& app, const QString& copy) {
+  QFile file(copy);
+  const IdeaPtr tree =
+      file.open(QIODevice::ReadOnly) ? IdeaDocument::treeFromFileBytes(file.readAll(), /*compressed=*/true) : nullptr;
+  if (!tree) {
+    logLine(QStringLiteral("Recovered copy %1 does not read; it stays where it is").arg(copy));
+    return;
+  }
+  app.createNewLocalFileFromIdea(tree, kWindowInitialActionNone, /*empty=*/false, [copy](const MyResultPtr& result) {
+    if (result && result->isOK()) QFile::remove(copy);
+  });
+}
+
+}  // namespace
+
+bool offerRecoveryCopies(AppDelegate& app) {
+  const QStringList copies = recoveryCopies();
+  if (copies.isEmpty()) return false;
+  QStringList names;
+  for (const QString& copy : copies) names.append(QFileInfo(copy).completeBaseName());
+  CustomAlertView alert(text("RecoveredDocuments.Title", "Recovered documents"),
+                        text("RecoveredDocuments.Message",
+                             "These edits could not be saved when Orrery was ended last time, and copies were kept:") +
+                            QStringLiteral("\n") + names.join(QLatin1Char('\n')));
+  platform::WeakRef<AppDelegate> self(&app);
+  alert.addButton(text("RecoveredDocuments.Open", "Open"), CAVButton::kOrdinary, [self, copies] {
+    AppDelegate* app = self.get();
+    if (!app) return;
+    for (const QString& copy : copies) openCopy(*app, copy);
+  });
+  alert.addButton(text("RecoveredDocuments.Later", "Not Now"), CAVButton::kCancel, [] {});
+  alert.showFromWindow(nullptr);
+  return true;
+}
+
+}  // namespace orrery

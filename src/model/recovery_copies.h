@@ -1,0 +1,22 @@
+#pragma once
+// Copies of documents whose edits could not reach their own files when the program was ended
+// (a signal at logout, a full disk): kept in the program's data folder, whole and readable as
+// any document file, until the next start offers them to the user.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace orrery {
+
+// "<data folder>/Recovered Documents"; empty when the data folder is unknown.
+QString recoveryFolder();
+
+// Writes `bytes` (a document file's content) as a new copy named after the file at
+// `originalPath` and the time; answers the copy's path, or empty with the reason.
+QString keepRecoveryCopy(const QString& originalPath, const QByteArray& bytes, QString* reason = nullptr);
+
+// The copies waiting to be offered, oldest first.
+QStringList recoveryCopies();
+
+}  // namespace orrery

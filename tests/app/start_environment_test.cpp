@@ -1,0 +1,183 @@
+// The program as a terminal starts it: whatever the environment names for its folders, a start
+// and a clean quit print nothing, and a start that cannot work says why and ends. A crash at
+// any point of the start leaves its record for the next start.
+
+#include "support/private_x_server.h"
+#include "support/process_home.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+// The crash reporter's launch markers and signal records under `caches`.
+std::pair<QStringList, QStringList> crashTraces(const QString& caches) {
+  QStringList markers, records;
+  for (QDirIterator it(caches, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+    const QString path = it.next();
+    if (it.fileName() == QLatin1String("launchmarker")) markers << path;
+    if (it.fileName() == QLatin1String("signal.crkrecord")) records << path;
+  }
+  return {markers, records};
+}
+
+struct ProgramRun {
+  bool drew = false;
+  bool finished = false;
+  QProcess::ExitStatus status = QProcess::NormalExit;
+  int exitCode = -1;
+  QByteArray terminal;  // standard output and error, the first-frame lines left out
+};
+
+// Starts the program, waits for its first frame when it gets that far, then quits it with
+// SIGTERM as a logout does. The first-frame line is the one thing asked for on the terminal.
+ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder) {
+  env.insert(QStringLiteral("ORRERY_LOG_FIRST_FRAMES"), QStringLiteral("1"));
+  QProcess p;
+  p.setProcessEnvironment(env);
+  p.setWorkingDirectory(workingFolder);
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.setChildProcessModifier([] {
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+  });
+  p.start(QStringLiteral(ORRERY_BINARY), {});
+  ProgramRun run;
+  if (!p.waitForStarted(10000)) {
+    run.terminal = p.errorString().toLocal8Bit();
+    return run;
+  }
+  QByteArray output;
+  QElapsedTimer timer;
+  timer.start();
+  // The timeout only ends a broken run.
+  while (!run.drew && p.state() == QProcess::Running && timer.elapsed() < 30000) {
+    if (p.waitForReadyRead(500)) output += p.readAll();
+    run.drew = output.contains("orrery: first frame of ");
+  }
+  if (p.state() == QProcess::Running && run.drew) ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+  // False when it ended before the call: what counts is that it ended.
+  p.waitForFinished(20000);
+  run.finished = p.state() == QProcess::NotRunning;
+  if (!run.finished) p.kill(), p.waitForFinished(5000);
+  output += p.readAll();
+  run.status = p.exitStatus();
+  run.exitCode = p.exitCode();
+  // Qt's offscreen stand-in for a display says which window calls it cannot carry out; a real
+  // display (the X server row) carries them out silently.
+  static const QRegularExpression asked(
+      QStringLiteral("^(orrery: first frame of |This plugin does not support (raise|setting window masks)).*\\n"),
+      QRegularExpression::MultilineOption);
+  run.terminal = QString::fromLocal8Bit(output).remove(asked).toLocal8Bit();
+  return run;
+}
+
+TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed) {
+  struct Row {
+    const char* name;
+    std::vector<std::pair<const char*, const char*>> set;  // a null value removes the variable
+  };
+  testsupport::PrivateXServer xServer;
+  if (xServer.display().isEmpty())
+    ADD_FAILURE() << "no X server (Xvfb) could be started: the real display is not checked";
+  const QByteArray display = xServer.display().toLatin1();
+  const Row rows[] = {
+      {"every folder named", {}},
+      {"a real display", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.constData()}}},
+      {"no runtime folder", {{"XDG_RUNTIME_DIR", nullptr}}},
+      {"a runtime folder others may enter", {{"XDG_RUNTIME_DIR", "/tmp"}}},
+      {"relative folders",
+       {{"XDG_RUNTIME_DIR", "run"},
+        {"XDG_CONFIG_HOME", "config"},
+        {"XDG_DATA_HOME", "data"},
+        {"XDG_CACHE_HOME", "cache"},
+        {"XDG_STATE_HOME", "state"},
+        {"XDG_DATA_DIRS", "share:/usr/share"},
+        {"XDG_CONFIG_DIRS", "etc"}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testsupport::ProcessHome home;
+    for (const auto& [name, value] : row.set) {
+      if (value)
+        home.env.insert(QString::fromLatin1(name), QString::fromLatin1(value));
+      else
+        home.env.remove(QString::fromLatin1(name));
+    }
+    QTemporaryDir working;
+    const ProgramRun run = startAndQuit(home.env, working.path());
+    EXPECT_TRUE(run.drew) << "no window drew: " << run.terminal.toStdString();
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(run.status, QProcess::NormalExit);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.terminal.toStdString(), "") << "printed on the terminal";
+    EXPECT_TRUE(QDir(working.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+        << "a relative folder was made in the working folder: "
+        << QDir(working.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
+    // A start that went well leaves no sign of a failed one.
+    const auto [markers, records] = crashTraces(home.root.filePath(QStringLiteral("cache")));
+    EXPECT_TRUE(markers.isEmpty()) << markers.join(' ').toStdString();
+    EXPECT_TRUE(records.isEmpty()) << records.join(' ').toStdString();
+  }
+}
+
+TEST(StartEnvironment, ARelativeHomeEndsTheStartSayingWhy) {
+  testsupport::ProcessHome home;
+  home.env.insert(QStringLiteral("HOME"), QStringLiteral("home"));
+  for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+    home.env.insert(QString::fromLatin1(name), QString::fromLatin1(name).toLower());
+  QTemporaryDir working;
+  const ProgramRun run = startAndQuit(home.env, working.path());
+  EXPECT_FALSE(run.drew);
+  ASSERT_TRUE(run.finished) << "the start hangs: " << run.terminal.toStdString();
+  EXPECT_EQ(run.status, QProcess::NormalExit);
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_TRUE(run.terminal.startsWith("orrery: HOME is \"home\", not a full path")) << run.terminal.toStdString();
+  EXPECT_TRUE(QDir(working.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+// What a crash at the named point of the start leaves under the program's caches: the launch
+// marker, and a report folder whose "signal" record and identity the next start reads.
+TEST(StartEnvironment, ACrashAtAnyPointOfTheStartLeavesItsRecord) {
+  for (const char* point : {"start", "application", "launch"}) {
+    SCOPED_TRACE(point);
+    testsupport::ProcessHome home;
+    home.env.insert(QStringLiteral("ORRERY_CRASH_AT"), QString::fromLatin1(point));
+    QTemporaryDir working;
+    const ProgramRun run = startAndQuit(home.env, working.path());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.status, QProcess::CrashExit) << "it did not crash: " << run.exitCode;
+    const QString caches = home.root.filePath(QStringLiteral("cache"));
+    const auto [markers, records] = crashTraces(caches);
+    EXPECT_EQ(markers.size(), 1) << "no launch marker under " << caches.toStdString();
+    ASSERT_EQ(records.size(), 1) << "no crash record under " << caches.toStdString();
+    QFile record(records[0]);
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    const QByteArray signal = record.readAll();
+    EXPECT_TRUE(signal.startsWith("{\"signal\":{\"number\":11,")) << signal.toStdString();
+    QFile metadata(QFileInfo(records[0]).dir().filePath(QStringLiteral("metadata.crkrecord")));
+    ASSERT_TRUE(metadata.open(QIODevice::ReadOnly));
+    const QString folder = QFileInfo(records[0]).dir().dirName();
+    EXPECT_TRUE(metadata.readAll().contains("\"session_id\":\"" + folder.toLatin1() + "\"")) << "unreadable identity";
+    if (qstrcmp(point, "launch") != 0) continue;
+    // The next start takes the record for a report of the run that crashed and packages it.
+    home.env.remove(QStringLiteral("ORRERY_CRASH_AT"));
+    const ProgramRun next = startAndQuit(home.env, working.path());
+    EXPECT_TRUE(next.drew);
+    EXPECT_FALSE(QFileInfo::exists(records[0])) << "the record was left where it was";
+    QStringList packages;
+    for (QDirIterator it(caches, {QStringLiteral("*.multipartmime")}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();)
+      if (const QString path = it.next(); path.contains(QLatin1String("/v3/prepared/"))) packages << path;
+    EXPECT_EQ(packages.size(), 1) << "the crash was not packaged for sending";
+  }
+}
+
+}  // namespace
