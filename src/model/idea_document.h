@@ -212,6 +212,12 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
     std::shared_ptr<Idea> formerTree;
   };
   ReplacedChanges takeReplacedChanges();
+  // This instance is about to write value `what` of idea `identifier` as `written` holds it,
+  // where it showed the value `shown` holds (an edit panel opened on it). When the value now
+  // differs from both because another instance's version brought it, the next save tells
+  // that instance its change was replaced, with the tree it wrote.
+  void noteReplacingOutsideValue(const QString& identifier, const QString& what, const Idea& shown,
+                                 const Idea& written);
   // The document read from file bytes (plain JSON or compressed); none when they do not read.
   // Any thread.
   static std::shared_ptr<IdeaDocument> fromFileBytes(const QByteArray& bytes, bool compressed);
@@ -284,6 +290,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::vector<IdeaMergeConflict> mCarriedInFile;
   std::vector<ReplacedTree> mReplacedTrees;
   ReplacedChanges mReplacedHere;
+  // The last version another instance wrote that this one took, with its writer.
+  ReplacedTree mLastOutsideVersion;
 };
 
 }  // namespace orrery

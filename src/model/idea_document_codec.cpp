@@ -190,6 +190,8 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
   }
   if (!merged.conflicts.empty())
     addReplacedTree(mReplacedTrees, {read.mAppInstance, read.mAppInstallation, read.mIdea});
+  if (read.mAppInstance != Globals::appInstance())
+    mLastOutsideVersion = {read.mAppInstance, read.mAppInstallation, read.mIdea};
   mIdea = merged.idea;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
@@ -210,6 +212,18 @@ bool IdeaDocument::deferChangeWhileWriting() {
 void IdeaDocument::noteMergeConflicts(const std::vector<IdeaMergeConflict>& conflicts) {
   // The same loss may be found twice: when the other's save arrives and again by our save.
   for (const IdeaMergeConflict& conflict : conflicts) addOnce(mMergeConflicts, conflict);
+}
+
+void IdeaDocument::noteReplacingOutsideValue(const QString& identifier, const QString& what, const Idea& shown,
+                                             const Idea& written) {
+  const IdeaPtr now = mIdea ? mIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+  if (!now || sameIdeaValue(*now, shown, what) || sameIdeaValue(*now, written, what)) return;
+  const ReplacedTree& outside = mLastOutsideVersion;
+  const IdeaPtr theirs = outside.tree ? outside.tree->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+  // Another window of this instance may have changed it: that is no other instance's loss.
+  if (!theirs || !sameIdeaValue(*theirs, *now, what)) return;
+  addOnce(mToAnnounce, {identifier, what, outside.instance, outside.installation});
+  addReplacedTree(mReplacedTrees, outside);
 }
 
 IdeaDocument::ReplacedChanges IdeaDocument::takeReplacedChanges() { return std::exchange(mReplacedHere, {}); }

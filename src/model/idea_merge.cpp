@@ -200,6 +200,12 @@ void addReplacedTree(std::vector<ReplacedTree>& trees, ReplacedTree tree) {
   trees.push_back(std::move(tree));
 }
 
+bool sameIdeaValue(const Idea& a, const Idea& b, const QString& what) {
+  for (const IdeaMergeAccess::Field& field : IdeaMergeAccess::fields())
+    if (what == QLatin1String(field.name)) return field.same(a, b);
+  return true;
+}
+
 IdeaMergeResult mergeIdeaTrees(const IdeaPtr& base, const IdeaPtr& ours, const IdeaPtr& theirs) {
   return IdeaMergeAccess::merge(base, ours, theirs);
 }

@@ -42,6 +42,10 @@ struct IdeaMergeResult {
   std::vector<IdeaMergeConflict> conflicts;
 };
 
+// Whether `a` and `b` hold the same value `what` (a name of IdeaMergeConflict::what), as a file
+// stores it; an unknown name holds nothing to differ.
+bool sameIdeaValue(const Idea& a, const Idea& b, const QString& what);
+
 // Adds `tree`, replacing an older tree of the same instance (the latest holds all it wrote).
 void addReplacedTree(std::vector<ReplacedTree>& trees, ReplacedTree tree);
 
