@@ -290,6 +290,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::vector<IdeaMergeConflict> mCarriedInFile;
   std::vector<ReplacedTree> mReplacedTrees;
   ReplacedChanges mReplacedHere;
+  // What mReplacedHere took that the file still names: told once, however often it is read.
+  std::vector<IdeaMergeConflict> mToldHere;
   // The last version another instance wrote that this one took, with its writer.
   ReplacedTree mLastOutsideVersion;
 };

@@ -143,16 +143,22 @@ void IdeaDocument::takeReadFile(IdeaDocument& read, bool readable) {
 void IdeaDocument::takeReplacedEntries(const IdeaDocument& read,
                                        const std::function<bool(const IdeaMergeConflict&)>& addressedHere) {
   mCarriedInFile.clear();
+  std::vector<IdeaMergeConflict> stillNamed;
   for (const IdeaMergeConflict& change : read.mReplacedInFile) {
-    if (!addressedHere(change)) {
+    // Told already: a file written before this instance's next save still names it.
+    const bool told = std::find(mToldHere.begin(), mToldHere.end(), change) != mToldHere.end();
+    if (!told && !addressedHere(change)) {
       addOnce(mCarriedInFile, change);
       continue;
     }
+    addOnce(stillNamed, change);
+    if (told) continue;
     addOnce(mReplacedHere.changes, change);
     if (mReplacedHere.formerTree) continue;
     for (const ReplacedTree& tree : read.mReplacedTreesInFile)
       if (tree.belongsTo(change) && tree.tree) mReplacedHere.formerTree = tree.tree->snapshotCopy();
   }
+  mToldHere = std::move(stillNamed);
   mReplacedTrees = withTreesToAnnounce(read.mReplacedTreesInFile);
 }
 

@@ -238,6 +238,40 @@ TEST(IdeaMerge, ReplacedChangesTravelInTheFileToTheInstanceThatMadeThem) {
   }
 }
 
+// The instance that replaced our change may save again before our next save stops the file
+// naming it: the change is told once, never carried by our saves, and a later loss of the
+// same value, once the file stopped naming the first, is told again.
+TEST(IdeaMerge, ALostChangeIsToldOnceHoweverManyFilesNameIt) {
+  const IdeaMergeConflict lost{"a", "text", Globals::appInstance(), Globals::appInstallation()};
+  auto fileBytes = [](const QString& bText, std::vector<IdeaMergeConflict> replaced) {
+    IdeaPtr tree = sampleTree();
+    find(tree, "b")->setText(bText);
+    DocumentSnapshot snapshot =
+        DocumentSnapshot::of(tree, QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), "MAC_other");
+    snapshot.replaced = std::move(replaced);
+    return snapshot.encode(false);
+  };
+  auto doc = IdeaDocument::createWithFileName("ours.orrx", DocumentLocationDropbox);
+  const QByteArray base = fileBytes("b", {});
+  ASSERT_TRUE(doc->loadFromJSONData(base));
+  doc->noteFileRead(base, false, {});
+  const struct {
+    const char* bText;  // each file differs from the one before
+    bool namesIt;
+    bool told;
+  } arrivals[] = {{"b1", true, true}, {"b2", true, false}, {"b3", false, false}, {"b4", true, true}};
+  for (const auto& arrival : arrivals) {
+    SCOPED_TRACE(arrival.bText);
+    auto read = IdeaDocument::createWithFileName("read.orrx", DocumentLocationDropbox);
+    const QByteArray bytes = fileBytes(arrival.bText, arrival.namesIt ? std::vector{lost} : std::vector<IdeaMergeConflict>{});
+    ASSERT_TRUE(read->loadFromJSONData(bytes));
+    read->noteFileRead(bytes, false, {});
+    ASSERT_TRUE(doc->takeChangedFile(*read, true, {}));
+    EXPECT_EQ(doc->takeReplacedChanges().changes.size(), arrival.told ? 1u : 0u);
+    EXPECT_TRUE(doc->snapshot().allReplaced().empty()) << "our next save stops naming it";
+  }
+}
+
 TEST(IdeaMerge, ASaveAfterAnotherInstancesWriteMergesAndReportsWhatItReplaced) {
   testsupport::QtMainQueueScope mainQueue;
   QTemporaryDir dir;
