@@ -150,7 +150,7 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
   IdeaPlace place{parent ? parent->identifier() : QString(),
                   parent ? parent->indexOfIdeaWithIdentifier(identifier) : 0};
   // What the panel showed: a value that differs from it at the close came from elsewhere.
-  const IdeaPtr shown = ideaOfPanel(*panel);
+  const IdeaPtr shown = ideaValuesOf(*idea);
   showEditPanel(panel, anchor, [weak, panel, identifier, place, shown] {
     auto me = weak.lock();
     if (!me) return;
@@ -160,16 +160,7 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
     // The tree may have been reloaded meanwhile: the edit goes to the idea as it is now.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
     if (!target) return me->keepEditOfDeletedIdea(*panel, place);
-    if (me->mDoc) {
-      const IdeaPtr written = ideaOfPanel(*panel);
-      const std::pair<bool, const char*> changed[] = {
-          {panel->didChangeTitle(), "text"},          {panel->didChangeNote(), "note"},
-          {panel->didChangeColor(), "color"},         {panel->didChangeIcon(), "icon"},
-          {panel->didChangeColorThemeType(), "theme"},
-      };
-      for (const auto& [didChange, what] : changed)
-        if (didChange) me->mDoc->noteReplacingOutsideValue(identifier, QString::fromLatin1(what), *shown, *written);
-    }
+    const IdeaPtr replaced = ideaValuesOf(*target);
     // Only what the user changed: a value another instance changed meanwhile stays.
     if (panel->didChangeTitle()) target->setText(panel->selectedTitleText());
     if (panel->didChangeNote()) target->setNote(panel->selectedNoteText());
@@ -177,6 +168,7 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
     if (panel->didChangeColorThemeType()) target->setColorThemeType(panel->selectedColorThemeType());
     if (panel->didChangeIcon()) target->setIconImage(panel->selectedIconImage());
     if (panel->didRecolor()) target->applyColorTheme();
+    if (me->mDoc) me->mDoc->noteReplacedOutsideValues(identifier, *shown, *replaced);
     me->updateSolarSystemAndSaveDocument();
   });
 }

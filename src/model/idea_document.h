@@ -212,12 +212,11 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
     std::shared_ptr<Idea> formerTree;
   };
   ReplacedChanges takeReplacedChanges();
-  // This instance is about to write value `what` of idea `identifier` as `written` holds it,
-  // where it showed the value `shown` holds (an edit panel opened on it). When the value now
-  // differs from both because another instance's version brought it, the next save tells
-  // that instance its change was replaced, with the tree it wrote.
-  void noteReplacingOutsideValue(const QString& identifier, const QString& what, const Idea& shown,
-                                 const Idea& written);
+  // An edit panel opened on idea `identifier` when it held the values of `shown` has just
+  // written its own over `replaced` (the idea's values a moment before). Each value written
+  // over one that another instance's version brought while the panel was open is that
+  // instance's change replaced: the next save tells it so, with the tree it wrote.
+  void noteReplacedOutsideValues(const QString& identifier, const Idea& shown, const Idea& replaced);
   // The document read from file bytes (plain JSON or compressed); none when they do not read.
   // Any thread.
   static std::shared_ptr<IdeaDocument> fromFileBytes(const QByteArray& bytes, bool compressed);

@@ -220,16 +220,17 @@ void IdeaDocument::noteMergeConflicts(const std::vector<IdeaMergeConflict>& conf
   for (const IdeaMergeConflict& conflict : conflicts) addOnce(mMergeConflicts, conflict);
 }
 
-void IdeaDocument::noteReplacingOutsideValue(const QString& identifier, const QString& what, const Idea& shown,
-                                             const Idea& written) {
+void IdeaDocument::noteReplacedOutsideValues(const QString& identifier, const Idea& shown, const Idea& replaced) {
   const IdeaPtr now = mIdea ? mIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
-  if (!now || sameIdeaValue(*now, shown, what) || sameIdeaValue(*now, written, what)) return;
   const ReplacedTree& outside = mLastOutsideVersion;
   const IdeaPtr theirs = outside.tree ? outside.tree->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
-  // Another window of this instance may have changed it: that is no other instance's loss.
-  if (!theirs || !sameIdeaValue(*theirs, *now, what)) return;
-  addOnce(mToAnnounce, {identifier, what, outside.instance, outside.installation});
-  addReplacedTree(mReplacedTrees, outside);
+  if (!now || !theirs) return;
+  for (const QString& what : differingIdeaValues(*now, replaced)) {
+    // Another window of this instance may have changed it: that is no other instance's loss.
+    if (sameIdeaValue(replaced, shown, what) || !sameIdeaValue(replaced, *theirs, what)) continue;
+    addOnce(mToAnnounce, {identifier, what, outside.instance, outside.installation});
+    addReplacedTree(mReplacedTrees, outside);
+  }
 }
 
 IdeaDocument::ReplacedChanges IdeaDocument::takeReplacedChanges() { return std::exchange(mReplacedHere, {}); }

@@ -206,6 +206,15 @@ bool sameIdeaValue(const Idea& a, const Idea& b, const QString& what) {
   return true;
 }
 
+QStringList differingIdeaValues(const Idea& a, const Idea& b) {
+  QStringList names;
+  for (const IdeaMergeAccess::Field& field : IdeaMergeAccess::fields())
+    if (!field.same(a, b)) names << QString::fromLatin1(field.name);
+  return names;
+}
+
+IdeaPtr ideaValuesOf(const Idea& source) { return IdeaMergeAccess::lonelyCopy(source); }
+
 IdeaMergeResult mergeIdeaTrees(const IdeaPtr& base, const IdeaPtr& ours, const IdeaPtr& theirs) {
   return IdeaMergeAccess::merge(base, ours, theirs);
 }

@@ -10,6 +10,7 @@
 #include "foundation/views/custom_text_field.h"
 #include "model/icon_image.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/picture_view_controller.h"
 #include "platform/services/file_presenter.h"
 #include "platform/ui/popover.h"
 
@@ -47,6 +48,13 @@ IdeaPtr solarMap() {
   return root;
 }
 
+// The pixels of picture variant `n`.
+QImage pictureVariant(int n) {
+  QImage pixels(16, 16, QImage::Format_ARGB32);
+  pixels.fill(QColor(30 * n, 0, 0));
+  return pixels;
+}
+
 // Sets `field` of `idea` to its variant `n`, made anew each time.
 void setField(orrery::Idea& idea, const QString& field, int n) {
   // The names the merge reports.
@@ -57,9 +65,7 @@ void setField(orrery::Idea& idea, const QString& field, int n) {
   } else if (field == QLatin1String("color")) {
     idea.setColor(colour(n + 2));  // the map's colours are 0 to 3
   } else if (field == QLatin1String("image")) {
-    QImage pixels(16, 16, QImage::Format_ARGB32);
-    pixels.fill(QColor(30 * n, 0, 0));
-    idea.replaceWithOriginalImage(orrery::KitImage(pixels));
+    idea.replaceWithOriginalImage(orrery::KitImage(pictureVariant(n)));
   } else {
     ADD_FAILURE() << "no field " << field.toStdString();
   }
@@ -83,7 +89,7 @@ struct Instance {
   }
   // Lets the other instance's writes arrive and what they start (kept copies, saves) finish.
   void settle() {
-    for (int turn = 0; turn < 8; ++turn) {
+    for (int turn = 0; turn < 5; ++turn) {
       platform::FilePresenterRegistry::shared().recheckAll();
       auto done = std::make_shared<std::promise<void>>();
       auto drained = done->get_future().share();
@@ -188,16 +194,34 @@ bool holds(const IdeaPtr& tree, const std::vector<Change>& changes) {
   return true;
 }
 
-// Opens the title popover on child `i` and types `text` over the title.
-void typeTitle(Instance& instance, int i, const QString& text) {
-  instance.c().doEditTextualIdea(instance.child(i));
-  ASSERT_TRUE(instance.c().editPopover() && instance.c().editPopover()->isShown());
-  auto* panel =
-      dynamic_cast<orrery::EditIdeaViewController*>(instance.c().editPopover()->contentViewController().get());
-  ASSERT_NE(panel, nullptr);
-  QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
-  title->selectAll();
-  QTest::keyClicks(title, text);
+// Opens the panel that edits `change.field` of the idea and makes the change there, as the
+// user would: the title typed into the popover, or a picture chosen from `folder`. Answers
+// what closes the panel.
+std::function<void()> editInPanel(Instance& instance, const Change& change, const QString& folder) {
+  SolarSystemViewController& c = instance.c();
+  if (QLatin1String(change.field) == QLatin1String("text")) {
+    c.doEditTextualIdea(instance.child(change.child));
+    EXPECT_TRUE(c.editPopover() && c.editPopover()->isShown());
+    auto* panel = dynamic_cast<orrery::EditIdeaViewController*>(c.editPopover()->contentViewController().get());
+    QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
+    title->selectAll();
+    QTest::keyClicks(title, QStringLiteral("title %1").arg(change.variant));
+    return [&c] { c.editPopover()->performClose(); };
+  }
+  c.onEditIdea(instance.child(change.child)->identifier());
+  orrery::PictureViewController* panel = nullptr;
+  for (const auto& presented : c.presentedViewControllers())
+    if (auto* p = dynamic_cast<orrery::PictureViewController*>(presented.get())) panel = p;
+  EXPECT_TRUE(panel);
+  const QString chosen = folder + QStringLiteral("/chosen.png");
+  EXPECT_TRUE(pictureVariant(change.variant).save(chosen));
+  platform::FilePanelResult ok;
+  ok.response = platform::kModalResponseOK;
+  ok.paths = {chosen};
+  instance.presenter.panelAnswers.push_back(ok);
+  panel->pleaseStartImageChange();
+  EXPECT_TRUE(waitFor([&] { return panel->didChangeImage(); }));
+  return [panel] { panel->tryToPerform(platform::Actions::cancelOperation); };
 }
 
 struct Case {
@@ -208,7 +232,7 @@ struct Case {
   const char* theirField;  // the peer's change, made before ours arrived, saved after it
   int theirChild;
   int theirVariant;
-  bool inPopover;         // ours typed in the title popover while the peer's save arrives
+  bool inPanel;           // ours made in an edit panel open while the peer's save arrives
   QStringList ourAlerts;  // the ideas each alert names
   QStringList theirAlerts;
 };
@@ -236,6 +260,8 @@ TEST_F(TwoInstances, OnlyAChangeThatLeftTheFileIsToldToItsInstanceOnceWithOneKep
       {"the same colour", "color", 1, 2, "color", 1, 3, false, {mars}, {}},
       {"the same picture", "image", 2, 2, "image", 2, 3, false, {picture}, {}},
       {"a title typed while the peer renamed it", "text", 0, 2, "text", 0, 3, true, {}, {typed}},
+      {"a picture chosen while the peer changed it", "image", 2, 2, "image", 2, 3, true, {}, {picture}},
+      {"a picture chosen while the peer changed another idea", "image", 2, 2, "text", 0, 3, true, {}, {}},
   };
   Peer peer;
   int n = 0;
@@ -246,13 +272,12 @@ TEST_F(TwoInstances, OnlyAChangeThatLeftTheFileIsToldToItsInstanceOnceWithOneKep
     Instance ours(createLocal(file, solarMap()), *presenter, app);
     peer.ask(QStringLiteral("open ") + file);
     peer.ask(QStringLiteral("edit %1 %2 %3").arg(row.theirField).arg(row.theirChild).arg(row.theirVariant));
-    if (row.inPopover) {
-      // The popover is open on the idea; the peer's rename arrives; the typed title is closed in.
-      typeTitle(ours, row.ourChild, QStringLiteral("title %1").arg(row.ourVariant));
+    if (row.inPanel) {
+      const auto close = editInPanel(ours, {row.ourField, row.ourChild, row.ourVariant}, QFileInfo(file).path() + "/..");
       peer.ask(QStringLiteral("save"));
       ours.settle();
-      ours.c().editPopover()->performClose();
-      uitest::advance(0.05);
+      close();
+      uitest::advance(1.0);
       ASSERT_TRUE(waitFor([&] { return !ours.c().isUpdatingDocument(); }));
     } else {
       ours.edit(QString::fromLatin1(row.ourField), row.ourChild, row.ourVariant);
@@ -277,7 +302,7 @@ TEST_F(TwoInstances, OnlyAChangeThatLeftTheFileIsToldToItsInstanceOnceWithOneKep
     const Change mine{row.ourField, row.ourChild, row.ourVariant};
     const Change peers{row.theirField, row.theirChild, row.theirVariant};
     // Of a value both changed, the later save's wins: the peer's, or the popover's closing.
-    EXPECT_TRUE(holds(readTree(file), row.inPopover ? std::vector{peers, mine} : std::vector{mine, peers}));
+    EXPECT_TRUE(holds(readTree(file), row.inPanel ? std::vector{peers, mine} : std::vector{mine, peers}));
     if (oursLost || theirsLost)
       EXPECT_TRUE(holds(readTree(QFileInfo(file).dir().filePath(QStringLiteral("solar (replaced changes).orrery"))),
                         {oursLost ? mine : peers}))
