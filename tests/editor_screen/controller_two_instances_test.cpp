@@ -55,9 +55,8 @@ QImage pictureVariant(int n) {
   return pixels;
 }
 
-// Sets `field` of `idea` to its variant `n`, made anew each time.
+// Sets `field` (named as the merge names it) of `idea` to its variant `n`, made anew each time.
 void setField(orrery::Idea& idea, const QString& field, int n) {
-  // The names the merge reports.
   if (field == QLatin1String("text")) {
     idea.setText(QStringLiteral("title %1").arg(n));
   } else if (field == QLatin1String("icon")) {
@@ -123,9 +122,12 @@ struct Peer {
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=TwoInstances.PeerRuns")});
   }
-  ~Peer() {
+  ~Peer() { finish(); }
+  // Ends the peer: its exit code (0 when all its checks held).
+  int finish() {
     process.closeWriteChannel();
-    if (!process.waitForFinished(10000)) process.kill();
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(10000)) process.kill();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
   }
   // Sends a command and answers the lines the peer replied, up to its "done".
   QStringList ask(const QString& command) {
@@ -308,6 +310,7 @@ TEST_F(TwoInstances, OnlyAChangeThatLeftTheFileIsToldToItsInstanceOnceWithOneKep
                         {oursLost ? mine : peers}))
           << "the kept copy holds the lost value";
   }
+  EXPECT_EQ(peer.finish(), 0) << "the peer's own checks held";
 }
 
 }  // namespace
