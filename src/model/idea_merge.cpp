@@ -163,9 +163,10 @@ struct IdeaMergeAccess {
       } else if (inBase != baseIndex.constEnd()) {
         mergeValues(*inBase->idea, *mine, *theirIndex[id].idea, *target, result.conflicts);
       } else if (!sameValues(*mine, *target)) {
-        // Both made an idea of this identifier: ours is kept.
-        IdeaPtr values = lonelyCopy(*mine);
-        mergeValues(*values, *mine, *target, *target, result.conflicts);
+        // Both made an idea of this identifier: each value either side gave it stays, ours
+        // where both did, and theirs is then lost.
+        const IdeaPtr blank = Idea::createWithText(QString(), id);
+        mergeValues(*blank, *mine, *target, *target, result.conflicts);
       }
       if (!placedByUs || ourPlace.parent.isEmpty()) continue;
       // Under our parent when it still exists, else under the nearest of our ancestors that does.

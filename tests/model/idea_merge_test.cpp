@@ -194,6 +194,25 @@ TEST(IdeaMerge, TreesReadFromOneFileMergeWithoutLossAndKeepEachSidesChange) {
   EXPECT_FALSE(find(merged.idea, "a")->image().isNull());
 }
 
+// Two instances may make an idea of one identifier (made of the second and a counter).
+TEST(IdeaMerge, AnIdeaBothMadeKeepsOurValuesAndReportsTheirsLost) {
+  const IdeaPtr base = sampleTree();
+  const IdeaPtr ours = base->snapshotCopy(), theirs = base->snapshotCopy();
+  IdeaPtr mine = Idea::createWithText("ours", "n");
+  mine->setNote("our note");
+  ours->addIdea(mine);
+  IdeaPtr other = Idea::createWithText("theirs", "n");
+  other->setURL("https://example.org/theirs");
+  theirs->addIdea(other);
+  const IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
+  const IdeaPtr both = find(merged.idea, "n");
+  ASSERT_TRUE(both);
+  EXPECT_EQ(both->text(), "ours");
+  EXPECT_EQ(both->note(), "our note");
+  EXPECT_EQ(both->URL(), "https://example.org/theirs") << "a value only they gave it";
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"n", "text", {}, {}}}));
+}
+
 // What the file says about replaced changes reaches the instance that made them, and only it:
 // that instance gets the ideas and its tree from before; the writer announces what its own
 // unsaved changes replaced in its next save.
