@@ -351,6 +351,8 @@ class SolarSystemViewController : public BaseViewController,
   // The idea of a closing popover is gone from the tree: what was typed becomes a new idea
   // where it stood, with a notice.
   void keepEditOfDeletedIdea(const EditIdeaViewController& panel, const IdeaPlace& place);
+  // A new idea holding what the panel holds now.
+  static IdeaPtr ideaOfPanel(const EditIdeaViewController& panel);
   void addActionTo(ModalChoiceController& menu, const QString& key);
   void showNotice(const QString& message);
   QRectF radialRectInWindow(const QRectF& rect) const;

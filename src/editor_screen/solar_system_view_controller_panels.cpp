@@ -109,12 +109,7 @@ void SolarSystemViewController::onAddNewIdeaAfterIndex(std::int64_t adder, const
     if (!me) return;
     me->liberateScreen(QString::fromLatin1(kShowingIdeaEditor));
     if (!panel->didChange()) return;
-    IdeaPtr idea = Idea::createWithText(panel->selectedTitleText());
-    idea->setNote(panel->selectedNoteText());
-    idea->setColor(panel->selectedColor());
-    idea->setColorThemeType(panel->selectedColorThemeType());
-    idea->setIconImage(panel->selectedIconImage());
-    me->addNewIdeaAfterIndex(adder, idea, nullptr);
+    me->addNewIdeaAfterIndex(adder, ideaOfPanel(*panel), nullptr);
   });
 }
 
@@ -154,7 +149,9 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
   const IdeaPtr parent = idea->parent();
   IdeaPlace place{parent ? parent->identifier() : QString(),
                   parent ? parent->indexOfIdeaWithIdentifier(identifier) : 0};
-  showEditPanel(panel, anchor, [weak, panel, identifier, place] {
+  // What the panel showed: a value that differs from it at the close came from elsewhere.
+  const IdeaPtr shown = ideaValuesOf(*idea);
+  showEditPanel(panel, anchor, [weak, panel, identifier, place, shown] {
     auto me = weak.lock();
     if (!me) return;
     me->liberateScreen(QString::fromLatin1(kShowingIdeaEditor));
@@ -163,6 +160,7 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
     // The tree may have been reloaded meanwhile: the edit goes to the idea as it is now.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
     if (!target) return me->keepEditOfDeletedIdea(*panel, place);
+    const IdeaPtr replaced = ideaValuesOf(*target);
     // Only what the user changed: a value another instance changed meanwhile stays.
     if (panel->didChangeTitle()) target->setText(panel->selectedTitleText());
     if (panel->didChangeNote()) target->setNote(panel->selectedNoteText());
@@ -170,17 +168,23 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
     if (panel->didChangeColorThemeType()) target->setColorThemeType(panel->selectedColorThemeType());
     if (panel->didChangeIcon()) target->setIconImage(panel->selectedIconImage());
     if (panel->didRecolor()) target->applyColorTheme();
+    if (me->mDoc) me->mDoc->noteReplacedOutsideValues(identifier, *shown, *replaced);
     me->updateSolarSystemAndSaveDocument();
   });
 }
 
+IdeaPtr SolarSystemViewController::ideaOfPanel(const EditIdeaViewController& panel) {
+  IdeaPtr idea = Idea::createWithText(panel.selectedTitleText());
+  idea->setNote(panel.selectedNoteText());
+  idea->setColor(panel.selectedColor());
+  idea->setColorThemeType(panel.selectedColorThemeType());
+  idea->setIconImage(panel.selectedIconImage());
+  return idea;
+}
+
 void SolarSystemViewController::keepEditOfDeletedIdea(const EditIdeaViewController& panel, const IdeaPlace& place) {
   if (!mRootIdea || !mRealIdea) return;
-  IdeaPtr kept = Idea::createWithText(panel.selectedTitleText());
-  kept->setNote(panel.selectedNoteText());
-  kept->setColor(panel.selectedColor());
-  kept->setColorThemeType(panel.selectedColorThemeType());
-  kept->setIconImage(panel.selectedIconImage());
+  IdeaPtr kept = ideaOfPanel(panel);
   // Where the idea stood when its parent is still there, else among the shown idea's children.
   IdeaPtr parent =
       place.parentIdentifier.isEmpty() ? nullptr : mRootIdea->findIdeaInSubTreeWithIdentifier(place.parentIdentifier);

@@ -4,6 +4,7 @@
 #include "editor_screen/solar_system_view_controller.h"
 #include "foundation/kit_image.h"
 #include "foundation/views/presentation_transitions.h"
+#include "model/idea_document.h"
 
 namespace orrery {
 
@@ -25,13 +26,20 @@ void SolarSystemViewController::presentIdeaPanel(const std::shared_ptr<platform:
   setUserInteractionEnabled(false);
   mPresentedPanel = panel;
   std::weak_ptr<SolarSystemViewController> weak = self();
-  mAfterPanelDismissal = [weak, identifier, apply = std::move(apply)] {
+  // What the panel showed: a value that differs from it at the close came from elsewhere.
+  const IdeaPtr idea = mRootIdea ? mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+  const IdeaPtr shown = idea ? ideaValuesOf(*idea) : nullptr;
+  mAfterPanelDismissal = [weak, identifier, shown, apply = std::move(apply)] {
     auto me = weak.lock();
     if (!me) return;
     me->setUserInteractionEnabled(true);
     // The tree may have been reloaded meanwhile: the change goes to the idea as it is now.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
-    if (target && apply(target)) me->updateSolarSystemAndSaveDocument();
+    if (!target) return;
+    const IdeaPtr replaced = ideaValuesOf(*target);
+    if (!apply(target)) return;
+    if (me->mDoc && shown) me->mDoc->noteReplacedOutsideValues(identifier, *shown, *replaced);
+    me->updateSolarSystemAndSaveDocument();
   };
   presentViewController(panel, std::make_shared<SlideUpViewTransitionAnimation>());
 }

@@ -37,6 +37,18 @@ std::shared_ptr<IdeaDocument> copyBeside(const IdeaDocument& doc) {
   return nullptr;
 }
 
+// The idea as the user knows it: its title, else what it shows instead of one.
+QString nameForAlert(const Idea* idea) {
+  auto quoted = [](const QString& text) { return QStringLiteral("\u201C%1\u201D").arg(text); };
+  if (!idea) return localized("ReplacedChanges:GoneIdea", "an idea deleted since");
+  if (!idea->text().isEmpty()) return quoted(idea->text());
+  if (idea->ideaType() == IdeaTypeURL && !idea->URL().isEmpty()) return quoted(idea->URL());
+  if (idea->ideaType() == IdeaTypeImage) return localized("ReplacedChanges:Picture", "a picture");
+  if (const IconImagePtr icon = idea->iconImage())
+    return localized("ReplacedChanges:IdeaWithIcon", "the idea with the icon %1").arg(icon->symbol());
+  return localized("ReplacedChanges:UntitledIdea", "an idea without a title");
+}
+
 }  // namespace
 
 void SolarSystemViewController::tellAboutReplacedChanges() {
@@ -45,8 +57,9 @@ void SolarSystemViewController::tellAboutReplacedChanges() {
   if (replaced.changes.empty() || !replaced.formerTree) return;
   QStringList names;
   for (const IdeaMergeConflict& change : replaced.changes) {
-    const IdeaPtr idea = replaced.formerTree->findIdeaInSubTreeWithIdentifier(change.identifier);
-    const QString name = QStringLiteral("\u201C%1\u201D").arg(idea ? idea->text() : change.identifier);
+    IdeaPtr idea = replaced.formerTree->findIdeaInSubTreeWithIdentifier(change.identifier);
+    if (!idea && mRootIdea) idea = mRootIdea->findIdeaInSubTreeWithIdentifier(change.identifier);
+    const QString name = nameForAlert(idea.get());
     if (!names.contains(name)) names << name;
   }
   std::weak_ptr<SolarSystemViewController> weak = self();

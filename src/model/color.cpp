@@ -11,6 +11,11 @@ QColor platformColor(const RGBAValues& rgb) {
 
 }  // namespace
 
+bool Color::same(const ColorPtr& a, const ColorPtr& b) {
+  if (!a || !b) return !a && !b;
+  return a == b || a->mName == b->mName;
+}
+
 Color::Color(QString name, float hue, float saturation, float value, float alpha, bool bright,
              const std::shared_ptr<const ColorTheme>& theme)
     : mName(std::move(name)), mTheme(theme), mIsBright(bright) {

@@ -24,6 +24,9 @@ class Color {
   // A named colour from a platform colour: no theme, not bright.
   Color(QString name, const QColor& color);
 
+  // Alike as a document stores them, by name (both none counts as alike).
+  static bool same(const ColorPtr& a, const ColorPtr& b);
+
   const QString& name() const { return mName; }
   // None for colours made outside a theme.
   ColorThemePtr theme() const { return mTheme.lock(); }

@@ -29,6 +29,11 @@ IconImage::IconImage(QString name, QString category, QString symbol)
   (void)kRegistered;
 }
 
+bool IconImage::same(const IconImagePtr& a, const IconImagePtr& b) {
+  if (!a || !b) return !a && !b;
+  return a->mName == b->mName && a->mCategory == b->mCategory && a->mSymbol == b->mSymbol;
+}
+
 std::shared_ptr<IconImage> IconImage::createWithCoder(KeyedDecoder& coder) {
   return std::make_shared<IconImage>(coder.decodeStringForKey("name"), coder.decodeStringForKey("category"),
                                      coder.decodeStringForKey("symbol"));

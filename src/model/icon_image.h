@@ -25,6 +25,9 @@ class IconImage final : public KeyedCodable {
   IconImage(QString name, QString category, QString symbol);
   static std::shared_ptr<IconImage> createWithCoder(KeyedDecoder& coder);
 
+  // Alike as a document stores them (both none counts as alike): every read makes new icons.
+  static bool same(const IconImagePtr& a, const IconImagePtr& b);
+
   const QString& name() const { return mName; }
   const QString& category() const { return mCategory; }
   const QString& symbol() const { return mSymbol; }

@@ -212,6 +212,11 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
     std::shared_ptr<Idea> formerTree;
   };
   ReplacedChanges takeReplacedChanges();
+  // An edit panel opened on idea `identifier` when it held the values of `shown` has just
+  // written its own over `replaced` (the idea's values a moment before). Each value written
+  // over one that another instance's version brought while the panel was open is that
+  // instance's change replaced: the next save tells it so, with the tree it wrote.
+  void noteReplacedOutsideValues(const QString& identifier, const Idea& shown, const Idea& replaced);
   // The document read from file bytes (plain JSON or compressed); none when they do not read.
   // Any thread.
   static std::shared_ptr<IdeaDocument> fromFileBytes(const QByteArray& bytes, bool compressed);
@@ -284,6 +289,10 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::vector<IdeaMergeConflict> mCarriedInFile;
   std::vector<ReplacedTree> mReplacedTrees;
   ReplacedChanges mReplacedHere;
+  // What mReplacedHere took that the file still names: told once, however often it is read.
+  std::vector<IdeaMergeConflict> mToldHere;
+  // The last version another instance wrote that this one took, with its writer.
+  ReplacedTree mLastOutsideVersion;
 };
 
 }  // namespace orrery

@@ -143,16 +143,22 @@ void IdeaDocument::takeReadFile(IdeaDocument& read, bool readable) {
 void IdeaDocument::takeReplacedEntries(const IdeaDocument& read,
                                        const std::function<bool(const IdeaMergeConflict&)>& addressedHere) {
   mCarriedInFile.clear();
+  std::vector<IdeaMergeConflict> stillNamed;
   for (const IdeaMergeConflict& change : read.mReplacedInFile) {
-    if (!addressedHere(change)) {
+    // Told already: a file written before this instance's next save still names it.
+    const bool told = std::find(mToldHere.begin(), mToldHere.end(), change) != mToldHere.end();
+    if (!told && !addressedHere(change)) {
       addOnce(mCarriedInFile, change);
       continue;
     }
+    addOnce(stillNamed, change);
+    if (told) continue;
     addOnce(mReplacedHere.changes, change);
     if (mReplacedHere.formerTree) continue;
     for (const ReplacedTree& tree : read.mReplacedTreesInFile)
       if (tree.belongsTo(change) && tree.tree) mReplacedHere.formerTree = tree.tree->snapshotCopy();
   }
+  mToldHere = std::move(stillNamed);
   mReplacedTrees = withTreesToAnnounce(read.mReplacedTreesInFile);
 }
 
@@ -190,6 +196,8 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
   }
   if (!merged.conflicts.empty())
     addReplacedTree(mReplacedTrees, {read.mAppInstance, read.mAppInstallation, read.mIdea});
+  if (read.mAppInstance != Globals::appInstance())
+    mLastOutsideVersion = {read.mAppInstance, read.mAppInstallation, read.mIdea};
   mIdea = merged.idea;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
@@ -210,6 +218,19 @@ bool IdeaDocument::deferChangeWhileWriting() {
 void IdeaDocument::noteMergeConflicts(const std::vector<IdeaMergeConflict>& conflicts) {
   // The same loss may be found twice: when the other's save arrives and again by our save.
   for (const IdeaMergeConflict& conflict : conflicts) addOnce(mMergeConflicts, conflict);
+}
+
+void IdeaDocument::noteReplacedOutsideValues(const QString& identifier, const Idea& shown, const Idea& replaced) {
+  const IdeaPtr now = mIdea ? mIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+  const ReplacedTree& outside = mLastOutsideVersion;
+  const IdeaPtr theirs = outside.tree ? outside.tree->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+  if (!now || !theirs) return;
+  for (const QString& what : differingIdeaValues(*now, replaced)) {
+    // Another window of this instance may have changed it: that is no other instance's loss.
+    if (sameIdeaValue(replaced, shown, what) || !sameIdeaValue(replaced, *theirs, what)) continue;
+    addOnce(mToAnnounce, {identifier, what, outside.instance, outside.installation});
+    addReplacedTree(mReplacedTrees, outside);
+  }
 }
 
 IdeaDocument::ReplacedChanges IdeaDocument::takeReplacedChanges() { return std::exchange(mReplacedHere, {}); }

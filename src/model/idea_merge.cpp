@@ -1,5 +1,8 @@
 #include "model/idea_merge.h"
 
+#include "model/color.h"
+#include "model/icon_image.h"
+
 #include <QHash>
 
 #include <algorithm>
@@ -32,39 +35,51 @@ struct IdeaMergeAccess {
     return places;
   }
 
-  // The merged values of one idea, field by field, written into `into`.
+  // One value of an idea as the merge sees it: compared as the file stores it, never by the
+  // identity of a shared object (every read of a file makes new icons and pictures).
+  struct Field {
+    const char* name;
+    bool (*same)(const Idea&, const Idea&);
+    void (*take)(const Idea& from, Idea& into);
+  };
+  static const std::vector<Field>& fields() {
+    static const std::vector<Field> all = {
+        {"type", [](const Idea& a, const Idea& b) { return a.mIdeaType == b.mIdeaType; },
+         [](const Idea& f, Idea& i) { i.mIdeaType = f.mIdeaType; }},
+        {"link", [](const Idea& a, const Idea& b) { return a.ex().linkedIdentifier == b.ex().linkedIdentifier; },
+         [](const Idea& f, Idea& i) { i.mut().linkedIdentifier = f.ex().linkedIdentifier; }},
+        {"text", [](const Idea& a, const Idea& b) { return a.mText == b.mText; },
+         [](const Idea& f, Idea& i) { i.mText = f.mText; }},
+        {"URL", [](const Idea& a, const Idea& b) { return a.ex().url == b.ex().url; },
+         [](const Idea& f, Idea& i) { i.mut().url = f.ex().url; }},
+        {"note", [](const Idea& a, const Idea& b) { return a.ex().note == b.ex().note; },
+         [](const Idea& f, Idea& i) { i.mut().note = f.ex().note; }},
+        {"color", [](const Idea& a, const Idea& b) { return Color::same(a.mColor, b.mColor); },
+         [](const Idea& f, Idea& i) { i.mColor = f.mColor; }},
+        {"icon", [](const Idea& a, const Idea& b) { return IconImage::same(a.ex().icon, b.ex().icon); },
+         [](const Idea& f, Idea& i) { i.mut().icon = f.ex().icon; }},
+        // The small picture goes with the big one.
+        {"image",
+         [](const Idea& a, const Idea& b) { return a.ex().bigImageData == b.ex().bigImageData && sameImage(a, b); },
+         [](const Idea& f, Idea& i) {
+           i.mut().image = f.ex().image;
+           i.mut().bigImageData = f.ex().bigImageData;
+         }},
+        {"theme", [](const Idea& a, const Idea& b) { return a.colorThemeTypeValue == b.colorThemeTypeValue; },
+         [](const Idea& f, Idea& i) { i.colorThemeTypeValue = f.colorThemeTypeValue; }},
+    };
+    return all;
+  }
+
+  // Our changed values, field by field, written into `into`, which holds theirs.
   static void mergeValues(const Idea& base, const Idea& ours, const Idea& theirs, Idea& into,
                           std::vector<IdeaMergeConflict>& conflicts) {
-    auto pick = [&](auto get, const char* name) {
-      const bool oursChanged = !(get(ours) == get(base));
-      const bool theirsChanged = !(get(theirs) == get(base));
-      if (oursChanged && theirsChanged && !(get(ours) == get(theirs)))
-        conflicts.push_back({ours.mIdentifier, QString::fromLatin1(name), {}, {}});
-      return oursChanged;
-    };
-    const bool type = pick([](const Idea& i) { return i.mIdeaType; }, "type");
-    const bool link = pick([](const Idea& i) { return i.ex().linkedIdentifier; }, "link");
-    const bool text = pick([](const Idea& i) { return i.mText; }, "text");
-    const bool url = pick([](const Idea& i) { return i.ex().url; }, "URL");
-    const bool note = pick([](const Idea& i) { return i.ex().note; }, "note");
-    const bool color = pick([](const Idea& i) { return i.mColor; }, "color");
-    const bool icon = pick([](const Idea& i) { return i.ex().icon; }, "icon");
-    // The small picture goes with the big one.
-    const bool image = pick([](const Idea& i) { return i.ex().bigImageData; }, "image") || !sameImage(ours, base);
-    const bool theme = pick([](const Idea& i) { return i.colorThemeTypeValue; }, "theme");
-    const Idea& t = theirs;
-    Idea::Extras extras;
-    extras.linkedIdentifier = (link ? ours : t).ex().linkedIdentifier;
-    extras.url = (url ? ours : t).ex().url;
-    extras.note = (note ? ours : t).ex().note;
-    extras.icon = (icon ? ours : t).ex().icon;
-    extras.image = (image ? ours : t).ex().image;
-    extras.bigImageData = (image ? ours : t).ex().bigImageData;
-    into.mIdeaType = (type ? ours : t).mIdeaType;
-    into.mText = (text ? ours : t).mText;
-    into.mColor = (color ? ours : t).mColor;
-    into.colorThemeTypeValue = (theme ? ours : t).colorThemeTypeValue;
-    into.mExtras = std::make_shared<Idea::Extras>(std::move(extras));
+    for (const Field& field : fields()) {
+      if (field.same(ours, base)) continue;
+      if (!field.same(theirs, base) && !field.same(ours, theirs))
+        conflicts.push_back({ours.mIdentifier, QString::fromLatin1(field.name), {}, {}});
+      field.take(ours, into);
+    }
   }
 
   static bool sameImage(const Idea& a, const Idea& b) {
@@ -73,10 +88,7 @@ struct IdeaMergeAccess {
   }
 
   static bool sameValues(const Idea& a, const Idea& b) {
-    return a.mIdeaType == b.mIdeaType && a.ex().linkedIdentifier == b.ex().linkedIdentifier && a.mText == b.mText &&
-           a.ex().url == b.ex().url && a.ex().note == b.ex().note && a.mColor == b.mColor &&
-           a.ex().icon == b.ex().icon && a.ex().bigImageData == b.ex().bigImageData &&
-           a.colorThemeTypeValue == b.colorThemeTypeValue && sameImage(a, b);
+    return std::all_of(fields().begin(), fields().end(), [&](const Field& field) { return field.same(a, b); });
   }
 
   static IdeaPtr lonelyCopy(const Idea& source) {
@@ -151,9 +163,10 @@ struct IdeaMergeAccess {
       } else if (inBase != baseIndex.constEnd()) {
         mergeValues(*inBase->idea, *mine, *theirIndex[id].idea, *target, result.conflicts);
       } else if (!sameValues(*mine, *target)) {
-        // Both made an idea of this identifier: ours is kept.
-        IdeaPtr values = lonelyCopy(*mine);
-        mergeValues(*values, *mine, *target, *target, result.conflicts);
+        // Both made an idea of this identifier: each value either side gave it stays, ours
+        // where both did, and theirs is then lost.
+        const IdeaPtr blank = Idea::createWithText(QString(), id);
+        mergeValues(*blank, *mine, *target, *target, result.conflicts);
       }
       if (!placedByUs || ourPlace.parent.isEmpty()) continue;
       // Under our parent when it still exists, else under the nearest of our ancestors that does.
@@ -187,6 +200,21 @@ void addReplacedTree(std::vector<ReplacedTree>& trees, ReplacedTree tree) {
   });
   trees.push_back(std::move(tree));
 }
+
+bool sameIdeaValue(const Idea& a, const Idea& b, const QString& what) {
+  for (const IdeaMergeAccess::Field& field : IdeaMergeAccess::fields())
+    if (what == QLatin1String(field.name)) return field.same(a, b);
+  return true;
+}
+
+QStringList differingIdeaValues(const Idea& a, const Idea& b) {
+  QStringList names;
+  for (const IdeaMergeAccess::Field& field : IdeaMergeAccess::fields())
+    if (!field.same(a, b)) names << QString::fromLatin1(field.name);
+  return names;
+}
+
+IdeaPtr ideaValuesOf(const Idea& source) { return IdeaMergeAccess::lonelyCopy(source); }
 
 IdeaMergeResult mergeIdeaTrees(const IdeaPtr& base, const IdeaPtr& ours, const IdeaPtr& theirs) {
   return IdeaMergeAccess::merge(base, ours, theirs);

@@ -8,6 +8,7 @@
 #include "model/idea.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -41,6 +42,14 @@ struct IdeaMergeResult {
   IdeaPtr idea;
   std::vector<IdeaMergeConflict> conflicts;
 };
+
+// Whether `a` and `b` hold the same value `what` (a name of IdeaMergeConflict::what), as a file
+// stores it; an unknown name holds nothing to differ.
+bool sameIdeaValue(const Idea& a, const Idea& b, const QString& what);
+// The names of the values in which `a` and `b` differ.
+QStringList differingIdeaValues(const Idea& a, const Idea& b);
+// An idea without children holding `source`'s identifier and values, to compare with later.
+IdeaPtr ideaValuesOf(const Idea& source);
 
 // Adds `tree`, replacing an older tree of the same instance (the latest holds all it wrote).
 void addReplacedTree(std::vector<ReplacedTree>& trees, ReplacedTree tree);

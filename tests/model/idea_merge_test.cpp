@@ -9,6 +9,8 @@
 #include "model/document_file_writer.h"
 #include "model/idea_document.h"
 #include "model/idea_merge.h"
+#include "model/color.h"
+#include "model/icon_image.h"
 #include "model/persistence_controller.h"
 
 #include <QCoreApplication>
@@ -17,6 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
+#include <functional>
 #include <random>
 
 using namespace orrery;
@@ -105,6 +110,109 @@ TEST(IdeaMerge, DeletionsAndMovesFollowTheSideThatMadeThem) {
   EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"b", "deleted", {}, {}}}));
 }
 
+// Each value the merge compares, set to variant `n` made anew at every call: two calls with
+// one `n` give equal values that are never the same object, as two reads of one file do.
+struct FieldCase {
+  const char* what;
+  std::function<void(Idea&, int)> set;
+  std::function<QByteArray(const Idea&)> value;  // as the file stores it
+};
+
+const std::vector<FieldCase>& fieldCases() {
+  static const std::vector<FieldCase> cases = {
+      {"text", [](Idea& i, int n) { i.setText(QString("text %1").arg(n)); }, [](const Idea& i) { return i.text().toUtf8(); }},
+      {"URL", [](Idea& i, int n) { i.setURL(QString("https://example.org/%1").arg(n)); },
+       [](const Idea& i) { return i.URL().toUtf8(); }},
+      {"note", [](Idea& i, int n) { i.setNote(QString("note %1").arg(n)); }, [](const Idea& i) { return i.note().toUtf8(); }},
+      {"color",
+       [](Idea& i, int n) { i.setColor(std::make_shared<const Color>(QString("colour %1").arg(n), QColor(n, 0, 0))); },
+       [](const Idea& i) { return i.color() ? i.color()->name().toUtf8() : QByteArray(); }},
+      {"icon",
+       [](Idea& i, int n) {
+         i.setIconImage(std::make_shared<IconImage>(QString("icon %1").arg(n), "Travel", QString(QChar(0x2600 + n))));
+       },
+       [](const Idea& i) { return i.iconImage() ? i.iconImage()->description().toUtf8() : QByteArray(); }},
+      {"image",
+       [](Idea& i, int n) {
+         QImage pixels(8, 8, QImage::Format_ARGB32);
+         pixels.fill(QColor(0, 40 * n, 0));
+         i.replaceWithOriginalImage(KitImage(pixels));
+       },
+       [](const Idea& i) { return i.bigImageData() + i.image().pngData(); }},
+      {"theme", [](Idea& i, int n) { i.setColorThemeType(static_cast<ColorThemeType>(n - 1)); },
+       [](const Idea& i) { return QByteArray::number(int(i.colorThemeType())); }},
+  };
+  return cases;
+}
+
+TEST(IdeaMerge, EveryValueIsComparedByWhatItHoldsNotByWhichObjectHoldsIt) {
+  for (const FieldCase& field : fieldCases()) {
+    SCOPED_TRACE(field.what);
+    // base, ours, theirs: the variant each sets on idea "a" (0 for none); the merged variant;
+    // whether the merge reports their change lost.
+    struct Row {
+      int base, ours, theirs, merged;
+      bool lost;
+    };
+    const Row rows[] = {
+        {1, 1, 1, 1, false},  // nobody changed it: equal values in new objects
+        {1, 2, 2, 2, false},  // both changed it alike
+        {1, 1, 2, 2, false},  // only they changed it
+        {1, 2, 1, 2, false},  // only we did
+        {1, 2, 3, 2, true},   // both, differently: ours is kept, theirs is lost
+    };
+    for (const Row& row : rows) {
+      SCOPED_TRACE(testing::Message() << row.base << row.ours << row.theirs);
+      auto tree = [&](int n) {
+        IdeaPtr root = sampleTree();
+        field.set(*find(root, "a"), n);
+        return root;
+      };
+      const IdeaMergeResult merged = mergeIdeaTrees(tree(row.base), tree(row.ours), tree(row.theirs));
+      EXPECT_EQ(field.value(*find(merged.idea, "a")), field.value(*find(tree(row.merged), "a")));
+      const std::vector<IdeaMergeConflict> lost = {{"a", field.what, {}, {}}};
+      EXPECT_EQ(merged.conflicts, row.lost ? lost : std::vector<IdeaMergeConflict>{});
+    }
+  }
+}
+
+TEST(IdeaMerge, TreesReadFromOneFileMergeWithoutLossAndKeepEachSidesChange) {
+  IdeaPtr written = sampleTree();
+  for (const FieldCase& field : fieldCases()) field.set(*find(written, "a"), 1);
+  find(written, "b")->setIconImage(std::make_shared<IconImage>("planet", "Travel", QString(QChar(0x2604))));
+  const QByteArray bytes =
+      DocumentSnapshot::of(written, QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc()).encode(true);
+  auto read = [&] { return IdeaDocument::treeFromFileBytes(bytes, true); };
+  const IdeaPtr base = read(), ours = read(), theirs = read();
+  find(ours, "b")->setText("b by us");
+  find(theirs, "a1")->setText("a1 by them");
+  const IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
+  EXPECT_TRUE(merged.conflicts.empty());
+  EXPECT_EQ(find(merged.idea, "b")->text(), "b by us");
+  EXPECT_EQ(find(merged.idea, "a1")->text(), "a1 by them");
+  EXPECT_EQ(find(merged.idea, "b")->iconImage()->name(), "planet");
+  EXPECT_FALSE(find(merged.idea, "a")->image().isNull());
+}
+
+// Two instances may make an idea of one identifier (made of the second and a counter).
+TEST(IdeaMerge, AnIdeaBothMadeKeepsOurValuesAndReportsTheirsLost) {
+  const IdeaPtr base = sampleTree();
+  const IdeaPtr ours = base->snapshotCopy(), theirs = base->snapshotCopy();
+  IdeaPtr mine = Idea::createWithText("ours", "n");
+  mine->setNote("our note");
+  ours->addIdea(mine);
+  IdeaPtr other = Idea::createWithText("theirs", "n");
+  other->setURL("https://example.org/theirs");
+  theirs->addIdea(other);
+  const IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
+  const IdeaPtr both = find(merged.idea, "n");
+  ASSERT_TRUE(both);
+  EXPECT_EQ(both->text(), "ours");
+  EXPECT_EQ(both->note(), "our note");
+  EXPECT_EQ(both->URL(), "https://example.org/theirs") << "a value only they gave it";
+  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"n", "text", {}, {}}}));
+}
+
 // What the file says about replaced changes reaches the instance that made them, and only it:
 // that instance gets the ideas and its tree from before; the writer announces what its own
 // unsaved changes replaced in its next save.
@@ -146,6 +254,40 @@ TEST(IdeaMerge, ReplacedChangesTravelInTheFileToTheInstanceThatMadeThem) {
     EXPECT_TRUE(doc->snapshot().replaced.empty()) << "announced once written";
     // Named in the file until the instances they are for take them: every save names them.
     EXPECT_EQ(doc->snapshot().allReplaced().size(), addressedToUs ? 1u : 2u);
+  }
+}
+
+// The instance that replaced our change may save again before our next save stops the file
+// naming it: the change is told once, never carried by our saves, and a later loss of the
+// same value, once the file stopped naming the first, is told again.
+TEST(IdeaMerge, ALostChangeIsToldOnceHoweverManyFilesNameIt) {
+  const IdeaMergeConflict lost{"a", "text", Globals::appInstance(), Globals::appInstallation()};
+  auto fileBytes = [](const QString& bText, std::vector<IdeaMergeConflict> replaced) {
+    IdeaPtr tree = sampleTree();
+    find(tree, "b")->setText(bText);
+    DocumentSnapshot snapshot =
+        DocumentSnapshot::of(tree, QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), "MAC_other");
+    snapshot.replaced = std::move(replaced);
+    return snapshot.encode(false);
+  };
+  auto doc = IdeaDocument::createWithFileName("ours.orrx", DocumentLocationDropbox);
+  const QByteArray base = fileBytes("b", {});
+  ASSERT_TRUE(doc->loadFromJSONData(base));
+  doc->noteFileRead(base, false, {});
+  const struct {
+    const char* bText;  // each file differs from the one before
+    bool namesIt;
+    bool told;
+  } arrivals[] = {{"b1", true, true}, {"b2", true, false}, {"b3", false, false}, {"b4", true, true}};
+  for (const auto& arrival : arrivals) {
+    SCOPED_TRACE(arrival.bText);
+    auto read = IdeaDocument::createWithFileName("read.orrx", DocumentLocationDropbox);
+    const QByteArray bytes = fileBytes(arrival.bText, arrival.namesIt ? std::vector{lost} : std::vector<IdeaMergeConflict>{});
+    ASSERT_TRUE(read->loadFromJSONData(bytes));
+    read->noteFileRead(bytes, false, {});
+    ASSERT_TRUE(doc->takeChangedFile(*read, true, {}));
+    EXPECT_EQ(doc->takeReplacedChanges().changes.size(), arrival.told ? 1u : 0u);
+    EXPECT_TRUE(doc->snapshot().allReplaced().empty()) << "our next save stops naming it";
   }
 }
 

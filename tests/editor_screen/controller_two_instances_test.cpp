@@ -1,0 +1,316 @@
+// Two running instances of the program with windows on one map of icons, pictures and
+// colours: this test's process and a second one (this program again, driven through its
+// standard input). Each edits a field, both save, and the alerts each shows and the files on
+// disk say who lost what: only a change that left the file is told, to the instance that made
+// it, once, with one kept copy.
+
+#include "controller_test_support.h"
+#include "support/rerun_this_program.h"
+
+#include "foundation/views/custom_text_field.h"
+#include "model/icon_image.h"
+#include "panels/edit_idea_view_controller.h"
+#include "panels/picture_view_controller.h"
+#include "platform/services/file_presenter.h"
+#include "platform/ui/popover.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTest>
+
+#include <future>
+#include <iostream>
+#include <string>
+
+using namespace controllertest;
+
+namespace {
+
+constexpr char kPeerVariable[] = "ORRERY_TEST_PEER_INSTANCE";
+constexpr char kReply[] = "peer: ";
+
+// "solar" with "Planet 9" (an icon), "Mars" (a colour), a picture and "Venus" (an icon).
+IdeaPtr solarMap() {
+  IdeaPtr root = idea(QStringLiteral("solar"));
+  IdeaPtr planet9 = idea(QStringLiteral("Planet 9"), 1);
+  planet9->setIconImage(std::make_shared<orrery::IconImage>("ringed planet", "Travel", QStringLiteral("\U0001FA90")));
+  root->addIdea(planet9);
+  root->addIdea(idea(QStringLiteral("Mars"), 2));
+  QImage pixels(16, 16, QImage::Format_ARGB32);
+  pixels.fill(Qt::darkBlue);
+  root->addIdea(orrery::Idea::createWithOriginalImage(orrery::KitImage(pixels)));
+  IdeaPtr venus = idea(QStringLiteral("Venus"), 3);
+  venus->setIconImage(std::make_shared<orrery::IconImage>("sun", "Travel", QStringLiteral("\u2600")));
+  root->addIdea(venus);
+  return root;
+}
+
+// The pixels of picture variant `n`.
+QImage pictureVariant(int n) {
+  QImage pixels(16, 16, QImage::Format_ARGB32);
+  pixels.fill(QColor(30 * n, 0, 0));
+  return pixels;
+}
+
+// Sets `field` (named as the merge names it) of `idea` to its variant `n`, made anew each time.
+void setField(orrery::Idea& idea, const QString& field, int n) {
+  if (field == QLatin1String("text")) {
+    idea.setText(QStringLiteral("title %1").arg(n));
+  } else if (field == QLatin1String("icon")) {
+    idea.setIconImage(std::make_shared<orrery::IconImage>(QStringLiteral("icon %1").arg(n), "Travel", QString(QChar(0x2600 + n))));
+  } else if (field == QLatin1String("color")) {
+    idea.setColor(colour(n + 2));  // the map's colours are 0 to 3
+  } else if (field == QLatin1String("image")) {
+    idea.replaceWithOriginalImage(orrery::KitImage(pictureVariant(n)));
+  } else {
+    ADD_FAILURE() << "no field " << field.toStdString();
+  }
+}
+
+// One instance's window on the map.
+struct Instance {
+  Instance(Opened document, testsupport::ScriptedPresenter& shown, RecordingAppDelegate& app)
+      : presenter(shown), opened(std::move(document)) {
+    EXPECT_GE(opened.token, 1);
+    editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
+    alertsBefore = presenter.alerts.size();
+    settle();
+  }
+  SolarSystemViewController& c() { return *editor->controller; }
+  IdeaPtr child(int i) { return c().rootIdea()->ideas()[size_t(i)]; }
+  void edit(const QString& field, int i, int n) { setField(*child(i), field, n); }
+  void save() {
+    c().updateSolarSystemAndSaveDocument();
+    EXPECT_TRUE(waitFor([&] { return !c().isUpdatingDocument(); }));
+  }
+  // Lets the other instance's writes arrive and what they start (kept copies, saves) finish.
+  void settle() {
+    for (int turn = 0; turn < 5; ++turn) {
+      platform::FilePresenterRegistry::shared().recheckAll();
+      auto done = std::make_shared<std::promise<void>>();
+      auto drained = done->get_future().share();
+      orrery::PersistenceController::singleton().workQueue().async([done] { done->set_value(); });
+      uitest::loop().runUntil([&] { return drained.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                              platform::Millis(5000));
+      uitest::advance(0.05);
+    }
+    EXPECT_TRUE(waitFor([&] { return !c().isUpdatingDocument(); }));
+  }
+  QStringList alerts() const {
+    QStringList out;
+    for (size_t i = alertsBefore; i < presenter.alerts.size(); ++i)
+      out << presenter.alerts[i].messageText + QStringLiteral(": ") + presenter.alerts[i].informativeText;
+    return out;
+  }
+
+  testsupport::ScriptedPresenter& presenter;
+  Opened opened;
+  size_t alertsBefore = 0;
+  std::unique_ptr<EditorWindow> editor;
+};
+
+// The second instance, as a process of its own.
+struct Peer {
+  Peer() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_SHARD_STATUS_FILE"}) env.remove(name);
+    env.insert(kPeerVariable, QStringLiteral("1"));
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=TwoInstances.PeerRuns")});
+  }
+  ~Peer() { finish(); }
+  // Ends the peer: its exit code (0 when all its checks held).
+  int finish() {
+    process.closeWriteChannel();
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(10000)) process.kill();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  }
+  // Sends a command and answers the lines the peer replied, up to its "done".
+  QStringList ask(const QString& command) {
+    process.write(command.toUtf8() + '\n');
+    QStringList replies;
+    for (;;) {
+      while (!process.canReadLine())
+        if (!process.waitForReadyRead(20000)) {
+          ADD_FAILURE() << "the peer did not answer " << command.toStdString();
+          return replies;
+        }
+      const QString line = QString::fromUtf8(process.readLine()).trimmed();
+      if (!line.startsWith(QLatin1String(kReply))) continue;
+      const QString reply = line.mid(int(qstrlen(kReply)));
+      if (reply == QLatin1String("done")) return replies;
+      replies << reply;
+    }
+  }
+  QProcess process;
+};
+
+using TwoInstances = ControllerTest;
+
+// The peer's side: one window at a time, on the map each "open" names.
+//   open <file> | edit <field> <child> <variant> | save | settle | alerts
+TEST_F(TwoInstances, PeerRuns) {
+  if (qEnvironmentVariable(kPeerVariable).isEmpty()) GTEST_SKIP() << "runs only as the second instance";
+  std::unique_ptr<Instance> instance;
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    const QStringList words = QString::fromStdString(line).split(QLatin1Char(' '));
+    const QString& command = words.front();
+    if (command == QLatin1String("open")) {
+      instance.reset();
+      const QString file = words.mid(1).join(QLatin1Char(' '));
+      instance = std::make_unique<Instance>(
+          openAgain(IdeaDocument::createWithFileName(file, orrery::DocumentLocationLocalFile)), *presenter, app);
+    } else if (command == QLatin1String("edit") && words.size() == 4) {
+      instance->edit(words[1], words[2].toInt(), words[3].toInt());
+    } else if (command == QLatin1String("save")) {
+      instance->save();
+    } else if (command == QLatin1String("settle")) {
+      instance->settle();
+    } else if (command == QLatin1String("alerts")) {
+      for (const QString& alert : instance->alerts()) std::cout << kReply << alert.toStdString() << '\n';
+    }
+    std::cout << kReply << "done" << std::endl;
+  }
+  instance.reset();
+}
+
+struct Change {
+  const char* field;
+  int child;
+  int variant;
+};
+
+// Whether `tree` holds, in the fields the changes name, the map with the changes made in turn.
+bool holds(const IdeaPtr& tree, const std::vector<Change>& changes) {
+  if (!tree || tree->ideas().size() != 4) return false;
+  const IdeaPtr expected = solarMap();
+  for (const Change& change : changes) setField(*expected->ideas()[size_t(change.child)], change.field, change.variant);
+  for (size_t i = 0; i < 4; ++i)
+    for (const Change& change : changes)
+      if (!orrery::sameIdeaValue(*tree->ideas()[i], *expected->ideas()[i], QString::fromLatin1(change.field))) return false;
+  return true;
+}
+
+// Opens the panel that edits `change.field` of the idea and makes the change there, as the
+// user would: the title typed into the popover, or a picture chosen from `folder`. Answers
+// what closes the panel.
+std::function<void()> editInPanel(Instance& instance, const Change& change, const QString& folder) {
+  SolarSystemViewController& c = instance.c();
+  if (QLatin1String(change.field) == QLatin1String("text")) {
+    c.doEditTextualIdea(instance.child(change.child));
+    EXPECT_TRUE(c.editPopover() && c.editPopover()->isShown());
+    auto* panel = dynamic_cast<orrery::EditIdeaViewController*>(c.editPopover()->contentViewController().get());
+    QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
+    title->selectAll();
+    QTest::keyClicks(title, QStringLiteral("title %1").arg(change.variant));
+    return [&c] { c.editPopover()->performClose(); };
+  }
+  c.onEditIdea(instance.child(change.child)->identifier());
+  orrery::PictureViewController* panel = nullptr;
+  for (const auto& presented : c.presentedViewControllers())
+    if (auto* p = dynamic_cast<orrery::PictureViewController*>(presented.get())) panel = p;
+  EXPECT_TRUE(panel);
+  const QString chosen = folder + QStringLiteral("/chosen.png");
+  EXPECT_TRUE(pictureVariant(change.variant).save(chosen));
+  platform::FilePanelResult ok;
+  ok.response = platform::kModalResponseOK;
+  ok.paths = {chosen};
+  instance.presenter.panelAnswers.push_back(ok);
+  panel->pleaseStartImageChange();
+  EXPECT_TRUE(waitFor([&] { return panel->didChangeImage(); }));
+  return [panel] { panel->tryToPerform(platform::Actions::cancelOperation); };
+}
+
+struct Case {
+  const char* name;
+  const char* ourField;  // this instance's change, saved first
+  int ourChild;
+  int ourVariant;
+  const char* theirField;  // the peer's change, made before ours arrived, saved after it
+  int theirChild;
+  int theirVariant;
+  bool inPanel;           // ours made in an edit panel open while the peer's save arrives
+  QStringList ourAlerts;  // the ideas each alert names
+  QStringList theirAlerts;
+};
+
+// The names the alerts hold, in order.
+std::string namedIn(const QStringList& alerts, const QStringList& names) {
+  QStringList out;
+  for (const QString& alert : alerts)
+    for (const QString& name : names)
+      if (alert.contains(name)) out << name;
+  return out.join(QStringLiteral(", ")).toStdString();
+}
+
+TEST_F(TwoInstances, OnlyAChangeThatLeftTheFileIsToldToItsInstanceOnceWithOneKeptCopy) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
+  const QString planet9 = QStringLiteral("\u201CPlanet 9\u201D"), mars = QStringLiteral("\u201CMars\u201D");
+  const QString picture = QStringLiteral("a picture"), typed = QStringLiteral("\u201Ctitle 3\u201D");
+  const QStringList names = {planet9, mars, picture, typed, QStringLiteral("\u201CVenus\u201D")};
+  const Case cases[] = {
+      {"different ideas", "icon", 0, 2, "color", 1, 3, false, {}, {}},
+      {"different fields of one idea", "icon", 0, 2, "text", 0, 3, false, {}, {}},
+      {"a picture and an icon", "image", 2, 2, "icon", 3, 3, false, {}, {}},
+      {"the same value alike", "icon", 0, 2, "icon", 0, 2, false, {}, {}},
+      {"the same icon", "icon", 0, 2, "icon", 0, 3, false, {planet9}, {}},
+      {"the same colour", "color", 1, 2, "color", 1, 3, false, {mars}, {}},
+      {"the same picture", "image", 2, 2, "image", 2, 3, false, {picture}, {}},
+      {"a title typed while the peer renamed it", "text", 0, 2, "text", 0, 3, true, {}, {typed}},
+      {"a picture chosen while the peer changed it", "image", 2, 2, "image", 2, 3, true, {}, {picture}},
+      {"a picture chosen while the peer changed another idea", "image", 2, 2, "text", 0, 3, true, {}, {}},
+  };
+  Peer peer;
+  int n = 0;
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.name);
+    const QString file = path(QStringLiteral("solar%1/solar.orrery").arg(n++));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()));
+    Instance ours(createLocal(file, solarMap()), *presenter, app);
+    peer.ask(QStringLiteral("open ") + file);
+    peer.ask(QStringLiteral("edit %1 %2 %3").arg(row.theirField).arg(row.theirChild).arg(row.theirVariant));
+    if (row.inPanel) {
+      const auto close = editInPanel(ours, {row.ourField, row.ourChild, row.ourVariant}, QFileInfo(file).path() + "/..");
+      peer.ask(QStringLiteral("save"));
+      ours.settle();
+      close();
+      uitest::advance(1.0);
+      ASSERT_TRUE(waitFor([&] { return !ours.c().isUpdatingDocument(); }));
+    } else {
+      ours.edit(QString::fromLatin1(row.ourField), row.ourChild, row.ourVariant);
+      ours.save();
+      peer.ask(QStringLiteral("save"));
+    }
+    // Enough rounds for alerts to bounce back and forth, were they to.
+    for (int round = 0; round < 3; ++round) {
+      ours.settle();
+      peer.ask(QStringLiteral("settle"));
+    }
+    const QStringList theirs = peer.ask(QStringLiteral("alerts"));
+    EXPECT_EQ(namedIn(ours.alerts(), names), namedIn(row.ourAlerts, names)) << ours.alerts().join('\n').toStdString();
+    EXPECT_EQ(namedIn(theirs, names), namedIn(row.theirAlerts, names)) << theirs.join('\n').toStdString();
+    EXPECT_EQ(ours.alerts().size() + theirs.size(), qsizetype(row.ourAlerts.size() + row.theirAlerts.size()));
+
+    // On disk: the map with the winning values, and one kept copy per lost change, holding it.
+    const QStringList files = QDir(QFileInfo(file).path()).entryList(QDir::Files, QDir::Name);
+    const bool oursLost = !row.ourAlerts.isEmpty(), theirsLost = !row.theirAlerts.isEmpty();
+    EXPECT_EQ(files.join(QStringLiteral(" | ")).toStdString(),
+              oursLost || theirsLost ? "solar (replaced changes).orrery | solar.orrery" : "solar.orrery");
+    const Change mine{row.ourField, row.ourChild, row.ourVariant};
+    const Change peers{row.theirField, row.theirChild, row.theirVariant};
+    // Of a value both changed, the later save's wins: the peer's, or the popover's closing.
+    EXPECT_TRUE(holds(readTree(file), row.inPanel ? std::vector{peers, mine} : std::vector{mine, peers}));
+    if (oursLost || theirsLost)
+      EXPECT_TRUE(holds(readTree(QFileInfo(file).dir().filePath(QStringLiteral("solar (replaced changes).orrery"))),
+                        {oursLost ? mine : peers}))
+          << "the kept copy holds the lost value";
+  }
+  EXPECT_EQ(peer.finish(), 0) << "the peer's own checks held";
+}
+
+}  // namespace
