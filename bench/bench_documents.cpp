@@ -208,8 +208,16 @@ qint64 statusKiB(const char* field) {
   return 0;
 }
 
+// Each step of a pair starts from the same heap: free pages handed back to the system. Left
+// in place, the pages the previous open's tree freed made the floor's buffers (taken from the
+// heap) land on memory already mapped while the open's own buffers did not, so the ratio
+// followed the allocator's thresholds (floors of 30 or 55 ms on the same bytes) rather than
+// the work. Now both pay for the memory they touch, as an open in a fresh process does.
+void startCold() { malloc_trim(0); }
+
 // One open of the file's bytes into a document, closing it left out.
 double decodeMs(benchmark::State& state, const Codec& c) {
+  startCold();
   auto doc = IdeaDocument::createWithFileName("open.orrx", DocumentLocationDropbox);
   const double ms = benchpairs::timeMs([&] {
     if (!doc->loadFromOrreryData(c.compressed)) state.SkipWithError("decode failed");
@@ -221,6 +229,7 @@ double decodeMs(benchmark::State& state, const Codec& c) {
 
 // The floor: inflating and parsing the same bytes with simdjson only.
 double decodeFloorMs(benchmark::State& state, const Codec& c) {
+  startCold();
   return benchpairs::timeMs([&] {
     QByteArray json(c.json.size() + qsizetype(simdjson::SIMDJSON_PADDING), Qt::Uninitialized);
     uLongf size = uLongf(json.size());

@@ -65,10 +65,9 @@ IdeaPtr Idea::createWithCoder(KeyedDecoder& coder) {
     else
       idea->mIdeaType = IdeaTypeText;
   }
-  for (IdeaPtr& child : coder.decodeObjectsOfClassForKey<Idea>("ideas")) {
-    child->mParent = idea;
-    idea->mIdeas.push_back(std::move(child));
-  }
+  // The decoded list becomes the child list itself: no second list grown one child at a time.
+  idea->mIdeas = coder.decodeObjectsOfClassForKey<Idea>("ideas");
+  for (const IdeaPtr& child : idea->mIdeas) child->mParent = idea;
   return idea;
 }
 

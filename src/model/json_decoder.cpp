@@ -135,8 +135,10 @@ struct JSONDecoder::Impl {
     const std::vector<Field>& fields = frames[depth - 1];
     return withUtf8Key(key, [&](std::string_view name) {
       // From the end: a name given twice reads as its last value.
+      // Most names asked for are absent or of another length; the first byte settles most
+      // of the rest without a call to compare.
       for (auto it = fields.rbegin(); it != fields.rend(); ++it)
-        if (it->key == name) {
+        if (it->key.size() == name.size() && (name.empty() || it->key[0] == name[0]) && it->key == name) {
           out = it->value;
           return true;
         }

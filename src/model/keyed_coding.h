@@ -20,6 +20,8 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 namespace orrery {
@@ -100,9 +102,18 @@ class KeyedDecoder {
   // Elements of other classes are left out.
   template <class T>
   std::vector<std::shared_ptr<T>> decodeObjectsOfClassForKey(CoderKey key) {
+    std::vector<std::shared_ptr<KeyedCodable>> objects = decodeObjectsForKey(key);
     std::vector<std::shared_ptr<T>> result;
-    for (auto& object : decodeObjectsForKey(key))
-      if (auto typed = std::dynamic_pointer_cast<T>(std::move(object))) result.push_back(std::move(typed));
+    result.reserve(objects.size());
+    for (auto& object : objects) {
+      // A final class is matched by its exact type: cheaper than a cast search, once per
+      // element of a list as long as a tree.
+      if constexpr (std::is_final_v<T>) {
+        if (object && typeid(*object) == typeid(T)) result.push_back(std::static_pointer_cast<T>(std::move(object)));
+      } else if (auto typed = std::dynamic_pointer_cast<T>(std::move(object))) {
+        result.push_back(std::move(typed));
+      }
+    }
     return result;
   }
 };
