@@ -104,21 +104,31 @@ void MainWindowController::showDocument(const std::shared_ptr<IdeaDocument>& doc
     self->mWindow->switchToViewController(editor, [self, editor, doc, ideaIdentifier, action] {
       self->mWindow->contentView()->setNeedsLayout();
       self->mWindow->makeKeyAndOrderFront();
+      // The welcome card and the edit panel wait for the document's first frame: the window
+      // shows without them first (the panel is a window of its own, not needed for that frame).
+      std::function<void()> initial;
       if (action == kWindowInitialActionShowWelcome) {
-        // The card waits for the document's first frame: the window shows without it first.
         std::weak_ptr<MainWindowController> weakWindow = self;
-        auto show = [weakWindow] {
+        initial = [weakWindow] {
           if (auto shown = weakWindow.lock()) shown->showWelcomeScreen();
         };
-        if (AppDelegate* app = AppDelegate::current())
-          app->afterFirstFrame(std::move(show));
-        else
-          show();
       } else if (action == kWindowInitialActionEditCentralIdea) {
         QString idea = ideaIdentifier;
         if (idea.isEmpty() && doc && doc->idea()) idea = doc->idea()->identifier();
-        screenFactory().onEditIdea(*editor, idea);
+        std::weak_ptr<MainWindowController> weakWindow = self;
+        std::weak_ptr<BaseViewController> weakEditor = editor;
+        initial = [weakWindow, weakEditor, idea] {
+          // Only while the editor is still the window's screen.
+          auto window = weakWindow.lock();
+          auto shown = weakEditor.lock();
+          if (window && shown && window->mWindow->controller() == shown) screenFactory().onEditIdea(*shown, idea);
+        };
       }
+      if (!initial) return;
+      if (AppDelegate* app = AppDelegate::current())
+        app->afterFirstFrame(std::move(initial));
+      else
+        initial();
     });
   });
 }

@@ -14,6 +14,9 @@ namespace orrery::imageext {
 // "name@2x.png" exists, that picture with a device pixel ratio of 2: its
 // deviceIndependentSize() is the point size.
 QImage deviceImageNamed(const QString& name);
+// The point size deviceImageNamed's picture has, read without decoding it; empty when there
+// is none.
+QSizeF deviceImageSizeNamed(const QString& name);
 
 // Like KitImage::drawInRect: `flipped` means the painter's y axis points down.
 void drawInRect(const QImage& image, const QRectF& rect, QPainter& painter, bool flipped);

@@ -133,6 +133,15 @@ KitImage KitImage::readFromURL(const QString& path, QString* reason) {
   return KitImage(decode(reader, reason));
 }
 
+QSize KitImage::pixelSizeAtURL(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QImageReader reader(&file);
+  if (isPNG(file.peek(8))) readAsPNG(reader);
+  const QSize size = reader.size();
+  return size.isValid() ? size : QSize();
+}
+
 KitImage KitImage::fromFilteredImage(const imagefilters::FilteredImage& image, const QRectF& rect) {
   QImage bitmap = createBitmapContextForSize(rect.size());
   if (bitmap.isNull()) return {};

@@ -44,6 +44,9 @@ class KitImage {
   static KitImage readFromURL(const QString& path);
   // The same; when there is no bitmap, `reason` says why in words.
   static KitImage readFromURL(const QString& path, QString* reason);
+  // The pixel size of the picture in the file, read from its header without decoding it;
+  // empty when the file cannot be read or holds no picture.
+  static QSize pixelSizeAtURL(const QString& path);
   // Renders `rect` of a filtered picture into a new bitmap of the rectangle's size.
   static KitImage fromFilteredImage(const imagefilters::FilteredImage& image, const QRectF& rect);
 

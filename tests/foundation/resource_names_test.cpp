@@ -93,5 +93,7 @@ TEST(ResourceNames, EveryPictureTheCodeAsksForExistsAtOneAndTwoTimesItsSize) {
     EXPECT_EQ(picture.size(), large);
     EXPECT_EQ(picture.devicePixelRatio(), 2.0);
     EXPECT_EQ(picture.deviceIndependentSize(), QSizeF(small));
+    EXPECT_EQ(orrery::imageext::deviceImageSizeNamed(name), QSizeF(small)) << "read from the header alone";
   }
+  EXPECT_TRUE(orrery::imageext::deviceImageSizeNamed("no_such_picture").isEmpty());
 }

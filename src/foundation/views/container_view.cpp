@@ -2,15 +2,22 @@
 
 #include "foundation/image_extensions.h"
 
+#include <utility>
+
 namespace orrery {
 
-ExampleView::ExampleView(const QString& imageName) {
-  const QImage image = imageext::deviceImageNamed(imageName);
-  setImage(image);
+ExampleView::ExampleView(const QString& imageName)
+    : mReadImage([imageName] { return imageext::deviceImageNamed(imageName); }) {
+  setImageSize(imageext::deviceImageSizeNamed(imageName));
   setImageAlignment(platform::ImageAlignment::TopLeft);
   setImageScaling(platform::ImageScaling::None);
   setAlphaValue(0.5);
   setFrame(QRectF(QPointF(0, 0), imageSize()));
+}
+
+void ExampleView::drawRect(QPainter& painter, const QRectF& dirtyRect) {
+  if (mReadImage) setImage(std::exchange(mReadImage, nullptr)());
+  BaseImageView::drawRect(painter, dirtyRect);
 }
 
 ContainerView::ContainerView(ConstructionToken) {}

@@ -5,6 +5,7 @@
 #include "foundation/views/base_image_view.h"
 #include "foundation/views/base_view.h"
 
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -14,6 +15,11 @@ namespace orrery {
 class ExampleView : public BaseImageView {
  public:
   explicit ExampleView(const QString& imageName);
+  void drawRect(QPainter& painter, const QRectF& dirtyRect) override;
+
+ private:
+  // The view stays hidden: its picture is read only should it ever be drawn.
+  std::function<QImage()> mReadImage;
 };
 
 // Made only through create(), which constructs and then initialises: a constructor cannot

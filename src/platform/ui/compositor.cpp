@@ -2,6 +2,7 @@
 
 #include "platform/core/clock.h"
 #include "platform/ui/layer.h"
+#include "platform/ui/transparent_image.h"
 
 #include <QPaintEngine>
 #include <QPainter>
@@ -383,9 +384,8 @@ QImage renderToImage(Layer& layer, double scale, const Options& options) {
   const QSize pixels(static_cast<int>(std::ceil(b.width() * scale)),
                      static_cast<int>(std::ceil(b.height() * scale)));
   if (pixels.isEmpty()) return {};
-  QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
-  image.setDevicePixelRatio(scale);
-  image.fill(Qt::transparent);
+  QImage image = makeTransparentImage(pixels, scale);
+  if (image.isNull()) return {};
   QPainter painter(&image);
   renderLayerContents(painter, layer, options);
   return image;

@@ -4,6 +4,7 @@
 #include "platform/ui/animation.h"
 #include "platform/ui/animation_engine.h"
 #include "platform/ui/transaction.h"
+#include "platform/ui/transparent_image.h"
 
 #include <QPainter>
 
@@ -152,10 +153,7 @@ QImage Layer::makeBackingImage() const {
                      static_cast<int>(std::ceil(area.height() * mContentsScale - 1e-6)));
   // Never gigabytes: past the limit a layer draws tiles instead.
   if (pixels.isEmpty() || pixels.width() > kMaxBackingSide || pixels.height() > kMaxBackingSide) return {};
-  QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
-  image.setDevicePixelRatio(mContentsScale);
-  image.fill(Qt::transparent);
-  return image;
+  return makeTransparentImage(pixels, mContentsScale);
 }
 
 void Layer::display() {

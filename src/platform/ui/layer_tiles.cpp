@@ -1,6 +1,7 @@
 // The tiles of a layer too tall (or wide) for one contents image.
 
 #include "platform/ui/layer.h"
+#include "platform/ui/transparent_image.h"
 
 #include <QPainter>
 
@@ -23,10 +24,8 @@ const QImage& Layer::tileImage(int column, int row) {
   const QRectF rect = tileRect(column, row);
   const QSize pixels(std::max(1, static_cast<int>(std::ceil(rect.width() * mContentsScale - 1e-6))),
                      std::max(1, static_cast<int>(std::ceil(rect.height() * mContentsScale - 1e-6))));
-  QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
-  image.setDevicePixelRatio(mContentsScale);
-  image.fill(Qt::transparent);
-  {
+  QImage image = makeTransparentImage(pixels, mContentsScale);
+  if (!image.isNull()) {
     QPainter painter(&image);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
     painter.translate(-rect.topLeft());

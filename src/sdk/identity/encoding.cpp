@@ -1,8 +1,14 @@
 #include "sdk/identity/encoding.h"
 
-#include <openssl/rand.h>
+// The one-shot SHA1() and RAND_bytes() of OpenSSL 3 go through its provider machinery, whose
+// first use reads the system's OpenSSL configuration and seeds a generator: about 2 ms on the
+// main thread at every start, for identifiers made before the first window. The digest's own
+// functions and the kernel's generator need neither.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
+#include <sys/random.h>
 
+#include <cerrno>
 #include <cstring>
 #include <random>
 
@@ -30,7 +36,10 @@ std::string TELHexStringFromData(const std::vector<uint8_t>& data) {
 std::string TELSHA1HexStringFromBytes(const void* bytes, uint32_t count) {
   unsigned char digest[SHA_DIGEST_LENGTH];
   static const unsigned char kNothing = 0;
-  SHA1(bytes ? static_cast<const unsigned char*>(bytes) : &kNothing, bytes ? count : 0, digest);
+  SHA_CTX context;
+  SHA1_Init(&context);
+  SHA1_Update(&context, bytes ? static_cast<const unsigned char*>(bytes) : &kNothing, bytes ? count : 0);
+  SHA1_Final(digest, &context);
   char out[2 * SHA_DIGEST_LENGTH + 1];
   TELHexEncodeBytes(digest, sizeof digest, out);
   return out;
@@ -52,8 +61,12 @@ std::string TELHexStringFromUUIDBytes(const uint8_t uuid[16]) {
 
 std::string TELGenerateUUIDString() {
   uint8_t b[16];
-  if (RAND_bytes(b, sizeof b) != 1) {
-    std::random_device rd;  // the system's entropy, when OpenSSL has none to give
+  ssize_t got = -1;
+  do {
+    got = getrandom(b, sizeof b, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got != static_cast<ssize_t>(sizeof b)) {
+    std::random_device rd;  // another source of the system's entropy, when the call has none to give
     for (auto& x : b) x = static_cast<uint8_t>(rd());
   }
   b[6] = static_cast<uint8_t>((b[6] & 0x0f) | 0x40);  // version 4

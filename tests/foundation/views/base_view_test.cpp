@@ -1,3 +1,4 @@
+#include "foundation/image_extensions.h"
 #include "foundation/views/base_layer.h"
 #include "foundation/views/base_view.h"
 #include "foundation/views/container_view.h"
@@ -178,6 +179,17 @@ TEST(BaseLayerAndContainer, CentreAnchorAndHiddenExampleFillingTheBounds) {
   ASSERT_TRUE(container->exampleView());
   EXPECT_TRUE(container->exampleView()->isHidden());
   EXPECT_EQ(container->exampleView()->frame(), QRectF(0, 0, 500, 400));
+  // Never shown by the program, it still draws its picture when shown.
+  auto fresh = ContainerView::create(QStringLiteral("example_welcome"));
+  const QImage picture = imageext::deviceImageNamed(QStringLiteral("example_welcome"));
+  ASSERT_FALSE(picture.isNull());
+  EXPECT_EQ(fresh->exampleView()->frame(), QRectF(QPointF(0, 0), picture.deviceIndependentSize()));
+  fresh->exampleView()->setHidden(false);
+  const QImage drawn = fresh->exampleView()->snapshot(1.0);
+  int painted = 0;
+  for (int y = 0; y < drawn.height(); ++y)
+    for (int x = 0; x < drawn.width(); ++x) painted += qAlpha(drawn.pixel(x, y)) > 0;
+  EXPECT_GT(painted, 0);
   EXPECT_FALSE(container->acceptsFirstResponder());
   auto screen = std::make_shared<platform::View>();
   container->addHostedView(screen);

@@ -177,6 +177,10 @@ TEST_F(Identity, HexSHA1AndUUIDHelpers) {
 
   EXPECT_EQ(TELSHA1HexStringFromData(std::string("abc")), "a9993e364706816aba3e25717850c26c9cd0d89d");
   EXPECT_EQ(TELSHA1HexStringFromData(std::vector<uint8_t>{}), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  // Longer than one 64-byte block, and a million bytes.
+  EXPECT_EQ(TELSHA1HexStringFromData(std::string("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+            "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+  EXPECT_EQ(TELSHA1HexStringFromData(std::string(1000000, 'a')), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
   EXPECT_EQ(TELSHA1HexStringFromBytes(nullptr, 10), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
   const uint8_t uuid[16] = {0xde, 0xad, 0xbe, 0xef, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
   EXPECT_EQ(TELHexStringFromUUIDBytes(uuid), "deadbeef000102030405060708090a0b");
