@@ -140,6 +140,8 @@ void MainWindowController::showWelcomeScreen() {
   auto screen = std::make_shared<WelcomeScreenView>(kitImageByCapturingScreenshot(container));
   container.addSubview(screen);
   screen->forceDirtyLayout();
+  // The card takes the keys, so none reaches the editor it covers.
+  mWindow->makeFirstResponder(screen.get());
 }
 
 bool MainWindowController::showsUntouchedScratchDocument() const {

@@ -94,7 +94,11 @@ std::shared_ptr<RoundedTextButton> WelcomeScreenView::addCloseButton(const QStri
   return button;
 }
 
-void WelcomeScreenView::roundedTextButtonPressed(RoundedTextButton& /*button*/) { removeFromSuperview(); }
+void WelcomeScreenView::roundedTextButtonPressed(RoundedTextButton& /*button*/) {
+  // The keys go back to the window, and from it to the screen beneath.
+  if (platform::Window* w = window(); w && w->firstResponder() == this) w->makeFirstResponder(nullptr);
+  removeFromSuperview();
+}
 
 void WelcomeScreenView::cursorUpdate(const platform::Event& /*event*/) {
   if (platform::Window* w = window()) w->applyCursor(platform::Cursor::Arrow);

@@ -24,11 +24,12 @@ const DocumentPlaceholderController* placeholderOf(const MainWindowController& c
 const HomePlaceholderController* homeScreen(const MainWindowController& c) {
   return dynamic_cast<const HomePlaceholderController*>(c.myWindow().controller().get());
 }
-bool showsWhatsNew(const MainWindowController& c) {
+WelcomeScreenView* whatsNewOf(const MainWindowController& c) {
   for (const auto& v : c.myWindow().containerView()->subviews())
-    if (std::dynamic_pointer_cast<WelcomeScreenView>(v)) return true;
-  return false;
+    if (auto* card = dynamic_cast<WelcomeScreenView*>(v.get())) return card;
+  return nullptr;
 }
+bool showsWhatsNew(const MainWindowController& c) { return whatsNewOf(c) != nullptr; }
 QVariantList storedWindows() {
   return platform::UserDefaults::standard().dictionaryForKey("CurrentState").value("controllerStates").toList();
 }
@@ -98,6 +99,16 @@ TEST_F(StartUp, TheFirstStartOfAOnePointFiveVersionAddsOnlyTheWhatsNewWindowToTh
   EXPECT_NE(placeholderOf(*app.windowControllers()[1]), nullptr);
   EXPECT_TRUE(showsWhatsNew(*app.windowControllers()[1]));
   EXPECT_TRUE(placeholderOf(*app.windowControllers()[1])->editRequestedFor().isEmpty());
+  // Keys typed while the card shows stop at it, not at the editor beneath; closing it gives
+  // them back.
+  {
+    auto& whatsNew = *app.windowControllers()[1];
+    WelcomeScreenView* card = whatsNewOf(whatsNew);
+    EXPECT_EQ(whatsNew.myWindow().firstResponder(), card);
+    card->roundedTextButtonPressed(*card->closeButton());
+    EXPECT_FALSE(showsWhatsNew(whatsNew));
+    EXPECT_EQ(whatsNew.myWindow().firstResponder(), &whatsNew.myWindow());
+  }
 
   // The same version again: no what's-new screen; the untouched scratch window was not kept.
   quit();
