@@ -140,8 +140,7 @@ void MainWindowController::showWelcomeScreen() {
   auto screen = std::make_shared<WelcomeScreenView>(kitImageByCapturingScreenshot(container));
   container.addSubview(screen);
   screen->forceDirtyLayout();
-  // The card takes the keys, so none reaches the editor it covers.
-  mWindow->makeFirstResponder(screen.get());
+  screen->takeTheKeys();
 }
 
 bool MainWindowController::showsUntouchedScratchDocument() const {

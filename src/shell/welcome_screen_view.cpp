@@ -94,9 +94,15 @@ std::shared_ptr<RoundedTextButton> WelcomeScreenView::addCloseButton(const QStri
   return button;
 }
 
+void WelcomeScreenView::takeTheKeys() {
+  platform::Window* w = window();
+  if (!w) return;
+  mKeysBefore.reset(w->firstResponder());
+  w->makeFirstResponder(this);
+}
+
 void WelcomeScreenView::roundedTextButtonPressed(RoundedTextButton& /*button*/) {
-  // The keys go back to the window, and from it to the screen beneath.
-  if (platform::Window* w = window(); w && w->firstResponder() == this) w->makeFirstResponder(nullptr);
+  if (platform::Window* w = window(); w && w->firstResponder() == this) w->makeFirstResponder(mKeysBefore.get());
   removeFromSuperview();
 }
 

@@ -61,6 +61,9 @@ class WelcomeScreenView : public BaseView, public RoundedTextButtonDelegate {
   void tabletProximity(const platform::Event& /*event*/) override {}
   void cursorUpdate(const platform::Event& event) override;
   int lastKeyCode() const { return mLastKeyCode; }
+  // Once shown: the card takes the window's keys until it closes, then hands them back to
+  // whoever had them, so none reaches the screen it covers meanwhile.
+  void takeTheKeys();
 
  private:
   std::shared_ptr<TextView> addLabel(const QString& text, const QColor& color, const QSizeF& size);
@@ -75,6 +78,7 @@ class WelcomeScreenView : public BaseView, public RoundedTextButtonDelegate {
   std::shared_ptr<TextView> mBottomLabel;
   std::shared_ptr<RoundedTextButton> mCloseButtonView;
   int mLastKeyCode = -1;
+  platform::WeakRef<platform::Responder> mKeysBefore;
 };
 
 }  // namespace orrery

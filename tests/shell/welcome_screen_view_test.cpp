@@ -89,15 +89,16 @@ TEST(WelcomeScreenView, EventsStopAtTheScreenAndOnlyTheButtonClosesIt) {
   auto beneath = std::make_shared<Beneath>(QRectF(0, 0, 800, 600));
   window.contentView()->addSubview(beneath);
   window.makeKeyAndOrderFront();
+  window.makeFirstResponder(beneath.get());
   auto screen = std::make_shared<WelcomeScreenView>(screenshotOfSize(800, 600));
   window.contentView()->addSubview(screen);
   screen->applyLayout();
+  screen->takeTheKeys();
   window.displayIfNeeded();
 
   for (auto type : {EventType::LeftMouseDown, EventType::LeftMouseDragged, EventType::LeftMouseUp,
                     EventType::ScrollWheel})
     window.sendEvent(Event::mouse(type, QPointF(50, 50)));
-  window.makeFirstResponder(screen.get());
   window.sendEvent(Event::key(EventType::KeyDown, platform::KeyCode::Space, QStringLiteral(" ")));
   EXPECT_EQ(beneath->events, 0);
   EXPECT_EQ(screen->lastKeyCode(), platform::KeyCode::Space) << "the key is read and consumed";
@@ -115,4 +116,6 @@ TEST(WelcomeScreenView, EventsStopAtTheScreenAndOnlyTheButtonClosesIt) {
   EXPECT_EQ(screen->superview(), nullptr);
   window.sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(50, 50)));
   EXPECT_EQ(beneath->events, 1) << "the document is reachable again";
+  window.sendEvent(Event::key(EventType::KeyDown, platform::KeyCode::Space, QStringLiteral(" ")));
+  EXPECT_EQ(beneath->events, 2) << "and the keys go back to who had them";
 }
