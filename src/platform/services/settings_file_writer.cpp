@@ -19,8 +19,9 @@ QByteArray SettingsFileWriter::encode(const QVariantMap& values) {
 }
 
 void SettingsFileWriter::submit(QVariantMap values) {
+  QByteArray bytes = encode(values);
   std::lock_guard lock(mMutex);
-  mWaiting = std::move(values);
+  mWaiting = std::move(bytes);
   if (mScheduled) return;
   mScheduled = true;
   globalQueue(QueuePriority::Background).async([self = shared_from_this()] {
@@ -44,14 +45,14 @@ bool SettingsFileWriter::lastWriteSucceeded() {
 
 // Called with the write mutex held: the state taken here is newer than any written before.
 bool SettingsFileWriter::writeWaiting() {
-  std::optional<QVariantMap> values;
+  std::optional<QByteArray> waiting;
   {
     std::lock_guard lock(mMutex);
-    values.swap(mWaiting);
-    if (!values) return mLastWriteSucceeded;
+    waiting.swap(mWaiting);
+    if (!waiting) return mLastWriteSucceeded;
   }
   QDir().mkpath(QFileInfo(mFilePath).absolutePath());
-  const QByteArray bytes = encode(*values);
+  const QByteArray& bytes = *waiting;
   const bool written =
       !bytes.isEmpty() && writeFileAtomically(QFile::encodeName(mFilePath).toStdString(),
                                               std::string_view(bytes.constData(), size_t(bytes.size()))) ==

@@ -1,7 +1,9 @@
 #pragma once
 // Saves a settings store's values to its file off the caller's thread. Each submitted state
 // replaces the one still waiting, so a burst of changes is written once, on a background
-// queue; flush writes what is still waiting on the calling thread, for a quit.
+// queue; flush writes what is still waiting on the calling thread, for a quit. The values are
+// encoded on the caller's thread: the store's map shares its data with the copies it hands out,
+// and that sharing is not safe to read on one thread while the store changes on another.
 
 #include <QDataStream>
 #include <QString>
@@ -17,7 +19,7 @@ class SettingsFileWriter : public std::enable_shared_from_this<SettingsFileWrite
  public:
   explicit SettingsFileWriter(QString filePath) : mFilePath(std::move(filePath)) {}
 
-  // Schedules writing `values` unless a write is already scheduled, which then writes these.
+  // Schedules writing `values` unless a write is already scheduled, which then writes these. `values` are encoded here, on the calling thread.
   void submit(QVariantMap values);
   // Writes what is still waiting now and waits for the disk; false when the last write could
   // not replace the file.
@@ -36,7 +38,7 @@ class SettingsFileWriter : public std::enable_shared_from_this<SettingsFileWrite
   const QString mFilePath;
   std::mutex mWriteMutex;  // one write at a time, each of a newer state than the last
   std::mutex mMutex;       // guards the fields below
-  std::optional<QVariantMap> mWaiting;
+  std::optional<QByteArray> mWaiting;  // encoded, or empty where encoding failed
   bool mScheduled = false;
   bool mLastWriteSucceeded = true;
 };

@@ -95,6 +95,22 @@ TEST_F(UserDefaultsTest, EachChangeIsAnnouncedAtOnceAndReachesTheFileWithoutAFlu
   }
 }
 
+// The store keeps changing while its file is written on another thread (the thread checker
+// reads this one: the written state must share nothing the store goes on changing).
+TEST_F(UserDefaultsTest, ChangesWhileTheFileIsWrittenLeaveTheLastStateOnDisk) {
+  UserDefaults defaults(path());
+  // Pauses let a write end between changes as well as run during them.
+  for (int i = 0; i < 300; ++i) {
+    defaults.setInteger(i, QStringLiteral("k%1").arg(i % 40));
+    defaults.setObject(QVariantList{i, QStringLiteral("v")}, "list");
+    QThread::usleep(i % 3 == 0 ? 1000 : 20);
+  }
+  ASSERT_TRUE(defaults.flush());
+  UserDefaults reread(path());
+  EXPECT_EQ(reread.integerForKey("k19"), 299);
+  EXPECT_EQ(reread.objectForKey("list"), QVariant(QVariantList{299, QStringLiteral("v")}));
+}
+
 TEST_F(UserDefaultsTest, SettingWhatAKeyHoldsNeitherWritesNorAnnounces) {
   UserDefaults defaults(path());
   defaults.setObject(QVariantList{1, "two"}, "list");
