@@ -49,8 +49,8 @@ TEST(Dialogs, EscapeClosesEveryDialogWhereverTheFocusIs) {
     std::function<platform::Window&()> show;
   };
   const Case cases[] = {
-      {"About", [] -> platform::Window& { return AboutWindow::show(); }},
-      {"Legal Notices", [] -> platform::Window& { return LegalNoticesWindow::show(); }},
+      {"About", []() -> platform::Window& { return AboutWindow::show(); }},
+      {"Legal Notices", []() -> platform::Window& { return LegalNoticesWindow::show(); }},
       {"Preferences",
        [&]() -> platform::Window& {
          preferences.showWindow();

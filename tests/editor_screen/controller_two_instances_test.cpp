@@ -305,10 +305,11 @@ TEST_F(TwoInstances, OnlyAChangeThatLeftTheFileIsToldToItsInstanceOnceWithOneKep
     const Change peers{row.theirField, row.theirChild, row.theirVariant};
     // Of a value both changed, the later save's wins: the peer's, or the popover's closing.
     EXPECT_TRUE(holds(readTree(file), row.inPanel ? std::vector{peers, mine} : std::vector{mine, peers}));
-    if (oursLost || theirsLost)
+    if (oursLost || theirsLost) {
       EXPECT_TRUE(holds(readTree(QFileInfo(file).dir().filePath(QStringLiteral("solar (replaced changes).orrery"))),
                         {oursLost ? mine : peers}))
           << "the kept copy holds the lost value";
+    }
   }
   EXPECT_EQ(peer.finish(), 0) << "the peer's own checks held";
 }

@@ -91,7 +91,9 @@ TEST_F(WindowRestore, WindowsComeBackInsideTheScreensAndNeverPileUp) {
             << c.name << ": windows " << j << " and " << i << " lie on one another";
     }
     if (c.keepPlaces) {
-      if (!c.homeFrames.isEmpty()) EXPECT_EQ(windows.front()->myWindow().frame(), c.homeFrames.front()) << c.name;
+      if (!c.homeFrames.isEmpty()) {
+        EXPECT_EQ(windows.front()->myWindow().frame(), c.homeFrames.front()) << c.name;
+      }
       for (int i = 0; i < files.size(); ++i) {
         const MyWindow* shown = app.findWindowWithURL(QUrl::fromLocalFile(files[i]));
         ASSERT_NE(shown, nullptr) << c.name;
