@@ -84,6 +84,10 @@ double roomAcross(const QRectF& frame, RectEdge edge, const QRectF& screen) {
   return std::min(frame.right(), screen.right()) - std::max(frame.left(), screen.left());
 }
 
+// How far the arrow's tip keeps from the ends of a bubble side of `length`: clear of the
+// rounded corners.
+double arrowReach(double length) { return std::min(Popover::kCornerRadius + Popover::kArrowBase / 2, length / 2); }
+
 double clampInto(double start, double length, double lo, double hi) {
   if (length >= hi - lo) return lo;
   return std::clamp(start, lo, hi - length);
@@ -278,13 +282,31 @@ void Popover::setContentSize(const QSizeF& size) {
 }
 
 void Popover::placeResized(const QRectF& anchor, const QRectF& screen, const QSizeF& size) {
-  const double L = kArrowLength;
-  QRectF frame(mFrame.topLeft(),
-               vertical(mEdge) ? QSizeF(size.width(), size.height() + L) : QSizeF(size.width() + L, size.height()));
-  // Only a popover that would run off the screen moves, and only as far as it must.
-  if (!screen.isEmpty()) {
-    frame.moveLeft(clampInto(frame.left(), frame.width(), screen.left(), screen.right()));
-    frame.moveTop(clampInto(frame.top(), frame.height(), screen.top(), screen.bottom()));
+  // A new size that no longer fits beside its edge is placed afresh.
+  if (!screen.isEmpty() && !fitsAcross(frameBeside(anchor, mEdge, size), mEdge, screen))
+    return place(anchor, mPreferredEdge, screen, size);
+  standBeside(anchor, screen, size, vertical(mEdge) ? mFrame.left() : mFrame.top());
+}
+
+void Popover::standBeside(const QRectF& anchor, const QRectF& screen, const QSizeF& size, double start) {
+  QRectF frame = frameBeside(anchor, mEdge, size);
+  // Along the edge the popover stays as near `start` as lets its arrow reach the anchor's
+  // middle, and slides on the screen from there.
+  const auto along = [&](double length, double middle, double lo, double hi) {
+    const double near = std::clamp(start, middle + arrowReach(length) - length, middle - arrowReach(length));
+    return screen.isEmpty() ? near : clampInto(near, length, lo, hi);
+  };
+  if (vertical(mEdge))
+    frame.moveLeft(along(frame.width(), anchor.center().x(), screen.left(), screen.right()));
+  else
+    frame.moveTop(along(frame.height(), anchor.center().y(), screen.top(), screen.bottom()));
+  // Where no edge had room, it is pushed on the screen across the edge too: the arrow may
+  // then cover the anchor, but every part of the content can be reached.
+  if (!screen.isEmpty() && !fitsAcross(frame, mEdge, screen)) {
+    if (vertical(mEdge))
+      frame.moveTop(clampInto(frame.top(), frame.height(), screen.top(), screen.bottom()));
+    else
+      frame.moveLeft(clampInto(frame.left(), frame.width(), screen.left(), screen.right()));
   }
   mFrame = frame;
   pointArrow(anchor, side(frame, opposite(mEdge)));
@@ -294,37 +316,35 @@ void Popover::pointArrow(const QRectF& anchor, double across) {
   // Along the edge the arrow points at the anchor's middle, as near as the rounded corners
   // allow; `across` is where its tip stands across the edge.
   const QRectF& frame = mFrame;
-  const double margin = kCornerRadius + kArrowBase / 2;
   if (vertical(mEdge))
-    mArrowTip = QPointF(std::clamp(anchor.center().x(), frame.left() + std::min(margin, frame.width() / 2),
-                                   frame.right() - std::min(margin, frame.width() / 2)),
+    mArrowTip = QPointF(std::clamp(anchor.center().x(), frame.left() + arrowReach(frame.width()),
+                                   frame.right() - arrowReach(frame.width())),
                         across);
   else
-    mArrowTip = QPointF(across, std::clamp(anchor.center().y(), frame.top() + std::min(margin, frame.height() / 2),
-                                           frame.bottom() - std::min(margin, frame.height() / 2)));
+    mArrowTip = QPointF(across, std::clamp(anchor.center().y(), frame.top() + arrowReach(frame.height()),
+                                           frame.bottom() - arrowReach(frame.height())));
 }
 
 void Popover::place(const QRectF& anchor, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size) {
-  // Room is sought for the largest size; a popover that will grow stands beside its anchor
-  // before above it, where growing would cover the anchor.
+  // The edge is chosen with room for the largest size, so that growing keeps it; a popover
+  // that will grow stands beside its anchor before above it, where growing moves the tabs at
+  // its top furthest.
   const bool grows = !mLargestContentSize.isEmpty();
   const QSizeF room = size.expandedTo(mLargestContentSize);
   RectEdge edge = preferredEdge;
-  QRectF frame = frameBeside(anchor, edge, room);
-  if (!screen.isEmpty() && !fitsAcross(frame, edge, screen)) {
+  if (!screen.isEmpty() && !fitsAcross(frameBeside(anchor, edge, room), edge, screen)) {
     // The opposite edge first, then the two edges across: a tall popover beside an anchor in
     // the middle of a short screen fits neither above nor below, but does on a side.
     const RectEdge across = vertical(edge) ? RectEdge::MaxX : RectEdge::MaxY;
     const RectEdge usual[] = {opposite(edge), across, opposite(across)};
     const RectEdge growing[] = {across, opposite(across), opposite(edge)};
     RectEdge roomiest = edge;
-    double most = roomAcross(frame, edge, screen);
+    double most = roomAcross(frameBeside(anchor, edge, room), edge, screen);
     bool found = false;
     for (RectEdge candidate : grows ? growing : usual) {
       const QRectF other = frameBeside(anchor, candidate, room);
       if (fitsAcross(other, candidate, screen)) {
         edge = candidate;
-        frame = other;
         found = true;
         break;
       }
@@ -333,34 +353,12 @@ void Popover::place(const QRectF& anchor, RectEdge preferredEdge, const QRectF& 
         roomiest = candidate;
       }
     }
-    if (!found) {
-      edge = roomiest;
-      frame = frameBeside(anchor, edge, room);
-    }
+    if (!found) edge = roomiest;
   }
-  // Beside the anchor, the arrow points at the middle of what is shown now; the rest of the
-  // room lies below.
-  if (grows && !vertical(edge)) frame.moveTop(anchor.center().y() - size.height() / 2);
-  // Along the edge the popover slides to stay on the screen; the arrow keeps pointing. Where
-  // no edge had room, it is pushed on the screen across the edge too: the arrow may then
-  // cover the anchor, but every part of the content can be reached.
-  if (!screen.isEmpty()) {
-    frame.moveLeft(clampInto(frame.left(), frame.width(), screen.left(), screen.right()));
-    frame.moveTop(clampInto(frame.top(), frame.height(), screen.top(), screen.bottom()));
-  }
-  // The frame of the size shown now, from the same corner; above or left of the anchor its
-  // arrow still reaches the anchor.
-  const QSizeF shown = vertical(edge) ? QSizeF(size.width(), size.height() + kArrowLength)
-                                      : QSizeF(size.width() + kArrowLength, size.height());
-  if (edge == RectEdge::MinY)
-    frame = QRectF(QPointF(frame.left(), frame.bottom() - shown.height()), shown);
-  else if (edge == RectEdge::MinX)
-    frame = QRectF(QPointF(frame.right() - shown.width(), frame.top()), shown);
-  else
-    frame.setSize(shown);
+  // The frame of the size shown now stands beside the anchor, centred on it along the edge.
   mEdge = edge;
-  mFrame = frame;
-  pointArrow(anchor, side(anchor, edge));
+  const QRectF centred = frameBeside(anchor, edge, size);
+  standBeside(anchor, screen, size, vertical(edge) ? centred.left() : centred.top());
 }
 
 void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, RectEdge preferredEdge) {

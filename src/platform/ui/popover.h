@@ -53,12 +53,13 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   const std::shared_ptr<ViewController>& contentViewController() const { return mContent; }
   void setContentViewController(std::shared_ptr<ViewController> controller);
   // The content's size (the arrow comes on top); an empty size takes the content view's.
-  // A shown popover takes a new size at once, where it stands.
+  // A shown popover takes a new size at once, on the same edge and as near where it stands
+  // as keeps its arrow on the anchor.
   QSizeF contentSize() const { return mContentSize; }
   void setContentSize(const QSizeF& size);
-  // The largest size the content takes while shown (its tallest tab): the popover is placed
-  // where that size has room, beside the anchor rather than above it, so that growing later
-  // keeps its place. Empty: only the current size counts.
+  // The largest size the content takes while shown (its tallest tab): the popover takes an
+  // edge where that size has room, beside the anchor rather than above it, so that growing
+  // later keeps its edge. Empty: only the current size counts.
   void setLargestContentSize(const QSizeF& size) { mLargestContentSize = size; }
   PopoverDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(PopoverDelegate* delegate) { mDelegate.reset(delegate); }
@@ -97,9 +98,12 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   class OwnerWatch;
   bool handleMonitoredEvent(const struct Event& event);
   void place(const QRectF& screenRect, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size);
-  // A shown popover taking a new content size: its top-left corner and edge stay where they
-  // are, so what the user is about to click does not move away from the pointer.
+  // A shown popover taking a new content size keeps its edge and moves along it only as far
+  // as its arrow and the screen need, so what the user is about to click stays near the pointer.
   void placeResized(const QRectF& anchor, const QRectF& screen, const QSizeF& size);
+  // The frame of `size` beside the anchor on the chosen edge, starting along the edge as near
+  // `start` as the arrow and the screen allow.
+  void standBeside(const QRectF& anchor, const QRectF& screen, const QSizeF& size, double start);
   void pointArrow(const QRectF& anchor, double across);
   // Gives the shown window the placed frame; false when it cannot be reused.
   bool reshapeShownWindow(View& content);

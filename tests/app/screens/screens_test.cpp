@@ -564,7 +564,7 @@ TEST_F(DefaultWindow, DropMessagesFitAndReadAgainstTheMap) {
   }
 }
 
-TEST_F(DefaultWindow, TheEditPopoverKeepsItsPlaceAcrossTabs) {
+TEST_F(DefaultWindow, TheEditPopoverKeepsItsEdgeBesideThePlanetAcrossTabs) {
   for (const QSizeF window : {defaultSize(), QSizeF(1024, 679)}) {
     openCrowded(8, window, QStringLiteral("popover_place_%1").arg(window.height()));
     // The lowest planet: below it there is little room, so the popover may stand above it.
@@ -577,11 +577,24 @@ TEST_F(DefaultWindow, TheEditPopoverKeepsItsPlaceAcrossTabs) {
     ASSERT_TRUE(c().editPopover() && c().editPopover()->isShown());
     auto* panel = dynamic_cast<orrery::EditIdeaViewController*>(c().editPopover()->contentViewController().get());
     ASSERT_NE(panel, nullptr);
-    const QPointF corner = c().editPopover()->frame().topLeft();
+    // The side facing the planet stays where it is: the popover only slides along it.
+    const auto facing = [&] {
+      const QRectF frame = c().editPopover()->frame();
+      switch (c().editPopover()->shownEdge()) {
+        case platform::RectEdge::MaxY: return frame.top();
+        case platform::RectEdge::MinY: return frame.bottom();
+        case platform::RectEdge::MaxX: return frame.left();
+        case platform::RectEdge::MinX: return frame.right();
+      }
+      return 0.0;
+    };
+    const platform::RectEdge edge = c().editPopover()->shownEdge();
+    const double side = facing();
     for (const std::int64_t tab : {1, 2, 0, 2}) {
       panel->editViewTabBarUserSelectedItem(*panel->tabBar(), tab);
       uitest::advance(0.5);
-      EXPECT_EQ(c().editPopover()->frame().topLeft(), corner) << "tab " << tab << " at " << window.height();
+      EXPECT_EQ(c().editPopover()->shownEdge(), edge) << "tab " << tab << " at " << window.height();
+      EXPECT_EQ(facing(), side) << "tab " << tab << " at " << window.height();
     }
     c().editPopover()->performClose();
     uitest::advance(0.5);

@@ -174,16 +174,17 @@ TEST(Popover, ATallPopoverWithoutRoomAboveOrBelowStandsBesideTheAnchorAndNeverLe
   EXPECT_LE(f.popover->frame().right(), screen.right());
 }
 
-TEST(Popover, ANewSizeWhileShownKeepsItsTopLeftCornerAndEdge) {
+TEST(Popover, ANewSizeWhileShownKeepsItsEdgeAndItsArrowOnTheAnchor) {
   PopoverFixture f;
   const QRectF screen = f.coverScreen();
+  const double reach = Popover::kCornerRadius + Popover::kArrowBase / 2;
   struct Case {
     const char* where;
     QRectF anchor;
     RectEdge edge;
   };
-  // Below an anchor high on the screen and above one low on it: whatever the new size, what
-  // stands at the top (the edit popover's tabs) stays under the pointer.
+  // Below an anchor high on the screen the top stays, above one low on it the bottom: the arrow
+  // stays on the anchor whatever the new size.
   const Case cases[] = {
       {"below", QRectF(300, 100, 20, 20), RectEdge::MaxY},
       {"above", QRectF(300, screen.height() - 200, 20, 20), RectEdge::MinY},
@@ -194,41 +195,49 @@ TEST(Popover, ANewSizeWhileShownKeepsItsTopLeftCornerAndEdge) {
     f.popover->setContentSize(QSizeF(300, 200));
     f.popover->showRelativeToRect(c.anchor, f.root.get(), RectEdge::MaxY);
     ASSERT_EQ(f.popover->shownEdge(), c.edge);
-    const QPointF corner = f.popover->frame().topLeft();
+    const QRectF a = f.onScreen(c.anchor);
+    const double left = f.popover->frame().left();
     for (const QSizeF size : {QSizeF(300, 350), QSizeF(300, 120), QSizeF(300, 260)}) {
       f.popover->setContentSize(size);
-      EXPECT_EQ(f.popover->frame().topLeft(), corner) << size.height();
+      const QRectF frame = f.popover->frame();
       EXPECT_EQ(f.popover->shownEdge(), c.edge) << size.height();
-      EXPECT_EQ(f.popover->frame().height(), size.height() + Popover::kArrowLength);
-      EXPECT_DOUBLE_EQ(f.popover->arrowTip().y(),
-                       c.edge == RectEdge::MaxY ? f.popover->frame().top() : f.popover->frame().bottom())
-          << "the arrow stands on the edge toward the anchor";
-      EXPECT_DOUBLE_EQ(f.popover->arrowTip().x(), f.onScreen(c.anchor).center().x());
+      EXPECT_DOUBLE_EQ(frame.left(), left);
+      EXPECT_DOUBLE_EQ(frame.height(), size.height() + Popover::kArrowLength);
+      EXPECT_DOUBLE_EQ(c.edge == RectEdge::MaxY ? frame.top() : frame.bottom(),
+                       c.edge == RectEdge::MaxY ? a.bottom() : a.top());
+      EXPECT_EQ(f.popover->arrowTip(), QPointF(a.center().x(), c.edge == RectEdge::MaxY ? a.bottom() : a.top()));
     }
   }
   // Told how large it will grow, a popover low on the screen stands beside its anchor with room
-  // for that size, and growing to it moves nothing.
+  // for that size; each size moves it along the side only as far as the screen and its arrow need.
   f.popover->close();
   f.popover->setContentSize(QSizeF(300, 100));
   f.popover->setLargestContentSize(QSizeF(300, 400));
   const QRectF low(300, screen.height() - 150, 20, 20);
+  const QRectF a = f.onScreen(low);
   f.popover->showRelativeToRect(low, f.root.get(), RectEdge::MaxY);
   EXPECT_EQ(f.popover->shownEdge(), RectEdge::MaxX);
-  EXPECT_DOUBLE_EQ(f.popover->frame().left(), f.onScreen(low).right());
-  const QPointF corner = f.popover->frame().topLeft();
-  f.popover->setContentSize(QSizeF(300, 400));
-  EXPECT_EQ(f.popover->frame().topLeft(), corner);
-  EXPECT_LE(f.popover->frame().bottom(), screen.bottom());
-  EXPECT_DOUBLE_EQ(f.popover->arrowTip().x(), f.onScreen(low).right());
-  f.popover->setLargestContentSize(QSizeF());
-
-  // Only where the new size would leave the screen does it move, as far as it must.
-  f.popover->close();
-  f.popover->setContentSize(QSizeF(300, 200));
-  f.popover->showRelativeToRect(QRectF(300, screen.height() - 320, 20, 20), f.root.get(), RectEdge::MaxY);
-  ASSERT_EQ(f.popover->shownEdge(), RectEdge::MaxY);
+  EXPECT_DOUBLE_EQ(f.popover->frame().left(), a.right());
+  EXPECT_DOUBLE_EQ(f.popover->frame().center().y(), a.center().y()) << "centred on the anchor";
   f.popover->setContentSize(QSizeF(300, 400));
   EXPECT_DOUBLE_EQ(f.popover->frame().bottom(), screen.bottom());
+  EXPECT_EQ(f.popover->arrowTip(), QPointF(a.right(), a.center().y()));
+  f.popover->setContentSize(QSizeF(300, 100));
+  EXPECT_EQ(f.popover->shownEdge(), RectEdge::MaxX);
+  EXPECT_DOUBLE_EQ(f.popover->frame().bottom(), a.center().y() + reach) << "no further than the arrow needs";
+  EXPECT_EQ(f.popover->arrowTip(), QPointF(a.right(), a.center().y()));
+  f.popover->setLargestContentSize(QSizeF());
+
+  // A new size without room on its edge takes the other edge rather than covering the anchor.
+  f.popover->close();
+  f.popover->setContentSize(QSizeF(300, 200));
+  const QRectF middle(300, screen.height() - 320, 20, 20);
+  f.popover->showRelativeToRect(middle, f.root.get(), RectEdge::MaxY);
+  ASSERT_EQ(f.popover->shownEdge(), RectEdge::MaxY);
+  f.popover->setContentSize(QSizeF(300, 400));
+  EXPECT_EQ(f.popover->shownEdge(), RectEdge::MinY);
+  EXPECT_DOUBLE_EQ(f.popover->frame().bottom(), f.onScreen(middle).top());
+  EXPECT_EQ(f.popover->arrowTip(), QPointF(f.onScreen(middle).center().x(), f.onScreen(middle).top()));
 }
 
 TEST(Popover, SemiTransientClosesOnAnOutsideClickEscapeOrTheOwnerHiding) {

@@ -8,73 +8,20 @@
 #include "platform/ui/view.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
-#include "support/rerun_this_program.h"
-#include "support/window_manager_session.h"
-#include "ui_test_env.h"
+#include "support/window_manager_child.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-
 using namespace platform;
+using testsupport::inWindowManagerChild;
+using testsupport::letTheWindowManagerAnswer;
+using testsupport::runInWindowManagerChild;
+using testsupport::serverPosition;
 
 namespace {
-
-constexpr char kChildVariable[] = "ORRERY_WINDOW_MANAGER_CHILD";
-
-bool inChild() { return qEnvironmentVariableIsSet(kChildVariable); }
-
-// Runs the current test again in a child on the window manager's display; skips with the
-// reason where there is none.
-void runInChild() {
-  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
-  testsupport::WindowManagerSession session;
-  if (!session.missing().isEmpty())
-    GTEST_SKIP() << "not checked under a window manager: " << session.missing().toStdString();
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const QString name = QString::fromLatin1(info->test_suite_name()) + "." + QString::fromLatin1(info->name());
-  const testsupport::ChildRun run = testsupport::rerunThisProgram(
-      name, {{"DISPLAY", session.display()}, {"QT_QPA_PLATFORM", "xcb"}, {kChildVariable, "1"}});
-  EXPECT_TRUE(run.finished && run.exitedNormally && run.exitCode == 0) << run.output;
-}
-
-// Lets the window manager's answers in for `millis` of real time, the virtual clock keeping
-// pace with it.
-void letTheWindowManagerAnswer(int millis) {
-  QElapsedTimer timer;
-  timer.start();
-  qint64 last = 0;
-  while (timer.elapsed() < millis) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    const qint64 now = timer.elapsed();
-    uitest::advance(double(now - last) / 1000);
-    last = now;
-    QThread::msleep(5);
-  }
-}
-
-// Where the X server has the widget's window: what the user sees, whatever Qt was told.
-QPoint serverPosition(QWidget* widget) {
-  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (!x11) return {};
-  xcb_connection_t* connection = x11->connection();
-  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-  auto cookie = xcb_translate_coordinates(connection, xcb_window_t(widget->winId()), root, 0, 0);
-  xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(connection, cookie, nullptr);
-  if (!reply) return {};
-  const QPoint at(reply->dst_x, reply->dst_y);
-  free(reply);
-  return at;
-}
 
 std::string text(const QRectF& r) {
   return QStringLiteral("%1, %2 (%3 × %4)").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
@@ -85,7 +32,7 @@ std::string text(const QRectF& r) {
 // The edit popover's tabs change its height where it stands: a resize of a top-level window
 // whose configure events the window manager answers late must not leave it elsewhere.
 TEST(WindowManager, APopoverKeepsItsPlaceAndArrowWhenItsSizeChanges) {
-  if (!inChild()) return runInChild();
+  if (!inWindowManagerChild()) return runInWindowManagerChild();
   auto owner = std::make_shared<Window>(QSizeF(1000, 700));
   auto root = std::make_shared<View>(QRectF(0, 0, 1000, 700));
   owner->setContentView(root);
@@ -132,7 +79,7 @@ TEST(WindowManager, APopoverKeepsItsPlaceAndArrowWhenItsSizeChanges) {
 // around it (a restored window is), stands where its frame was asked to begin and keeps its
 // size; so does one placed once decorated.
 TEST(WindowManager, AWindowPlacedBeforeItsDecorationsComeKeepsItsPlace) {
-  if (!inChild()) return runInChild();
+  if (!inWindowManagerChild()) return runInWindowManagerChild();
   struct Case {
     const char* when;
     int settleMillis;  // between showing and placing
