@@ -214,7 +214,9 @@ TEST_F(SaveFailure, ASignalWithAnEditTheFullDiskRefusedKeepsTheEditForTheNextSta
     QFile out(file);
     ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(doc->exportAsOrreryData()) > 0);
   }
-  if (full.mounted()) ASSERT_TRUE(full.fill());
+  if (full.mounted()) {
+    ASSERT_TRUE(full.fill());
+  }
   const QByteArray before = [&] {
     QFile in(file);
     return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
