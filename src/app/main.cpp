@@ -8,6 +8,7 @@
 #include "app/telemetry_start.h"
 #include "cloud/cloud_engines.h"
 #include "editor_screen/editor_screens.h"
+#include "foundation/logging.h"
 #include "home/home_screens.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/application_identity.h"
@@ -64,6 +65,7 @@ int handOverToRunningInstance(orrery::SingleInstance& instance, int& argc, char*
 }  // namespace
 
 int main(int argc, char** argv) {
+  orrery::logToSystemLog("orrery");
   QStringList rawArguments;
   for (int i = 1; i < argc; ++i) rawArguments.append(QString::fromLocal8Bit(argv[i]));
   const orrery::CommandLine early = orrery::readCommandLineBeforeQt(rawArguments, QDir::currentPath());
