@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 #include "app/command_line.h"
+#include "app/display_check.h"
 #include "app/early_environment.h"
 #include "app/local_document_import.h"
 #include "app/quit_signals.h"
@@ -91,10 +92,18 @@ int main(int argc, char** argv) {
   if (!instance.tryToBecomeFirst()) {
     if (const int status = handOverToRunningInstance(instance, argc, argv); status >= 0) return status;
   }
+  // Qt aborts when it finds no display, which would be taken for a crash. The hand-off above
+  // needs none, so a later launch still reaches a running instance from any terminal.
+  orrery::DisplayCheck display(rawArguments);
+  if (!display.whyNot().isEmpty()) {
+    std::fprintf(stderr, "orrery: %s\n", qPrintable(display.whyNot()));
+    return 1;
+  }
 
   // The font configuration is read meanwhile: the application object does not need it.
   platform::FontConfigurationWarmUp fontConfiguration;
   QApplication app(argc, argv);
+  display.release();
   orrery::crashHereWhenAsked("application");
   const platform::FontDatabaseWarmUp fonts(fontConfiguration);
   platform::installDeferredStandardIcons();

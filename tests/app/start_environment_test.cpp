@@ -39,7 +39,8 @@ struct ProgramRun {
 
 // Starts the program, waits for its first frame when it gets that far, then quits it with
 // SIGTERM as a logout does. The first-frame line is the one thing asked for on the terminal.
-ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder) {
+ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder, const QStringList& arguments = {},
+                        const QString& program = QStringLiteral(ORRERY_BINARY)) {
   env.insert(QStringLiteral("ORRERY_LOG_FIRST_FRAMES"), QStringLiteral("1"));
   QProcess p;
   p.setProcessEnvironment(env);
@@ -49,7 +50,7 @@ ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder) {
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
   });
-  p.start(QStringLiteral(ORRERY_BINARY), {});
+  p.start(program, arguments);
   ProgramRun run;
   if (!p.waitForStarted(10000)) {
     run.terminal = p.errorString().toLocal8Bit();
@@ -149,6 +150,49 @@ TEST(StartEnvironment, ARelativeHomeEndsTheStartSayingWhy) {
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_TRUE(run.terminal.startsWith("orrery: HOME is \"home\", not a full path")) << run.terminal.toStdString();
   EXPECT_TRUE(QDir(working.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+// Without a display Qt would abort, and the abort would be filed as a crash: the program says
+// so itself, ends with 1 and leaves no record. What needs no display still works.
+TEST(StartEnvironment, WithoutADisplayTheStartSaysSoAndLeavesNoCrashRecord) {
+  const std::vector<std::pair<const char*, const char*>> rows[] = {
+      {{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", nullptr}},
+      {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", nullptr}},
+      {{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", ":no-such-display"}},
+      {{"QT_QPA_PLATFORM", "wayland;xcb"}, {"DISPLAY", nullptr}},
+  };
+  for (const auto& row : rows) {
+    testsupport::ProcessHome home;
+    home.env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    home.env.remove(QStringLiteral("WAYLAND_SOCKET"));
+    QString name;
+    for (const auto& [variable, value] : row) {
+      name += QStringLiteral("%1=%2 ").arg(QString::fromLatin1(variable), value ? QString::fromLatin1(value) : "(unset)");
+      if (value)
+        home.env.insert(QString::fromLatin1(variable), QString::fromLatin1(value));
+      else
+        home.env.remove(QString::fromLatin1(variable));
+    }
+    SCOPED_TRACE(name.toStdString());
+    QTemporaryDir working;
+    const ProgramRun run = startAndQuit(home.env, working.path());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.status, QProcess::NormalExit) << "it aborted";
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.terminal.startsWith("orrery: cannot connect to a display (")) << run.terminal.toStdString();
+    EXPECT_EQ(run.terminal.count('\n'), 1) << run.terminal.toStdString();
+    const auto [markers, records] = crashTraces(home.root.filePath(QStringLiteral("cache")));
+    EXPECT_TRUE(markers.isEmpty()) << markers.join(' ').toStdString();
+    EXPECT_TRUE(records.isEmpty()) << records.join(' ').toStdString();
+
+    const ProgramRun refused = startAndQuit(home.env, working.path(), {QStringLiteral("--bogus")});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.terminal.toStdString(), "orrery: '--bogus': unknown option (try --help)\n");
+    for (const char* asked : {"--help", "--version"}) {
+      const ProgramRun answered = startAndQuit(home.env, working.path(), {QString::fromLatin1(asked)});
+      EXPECT_EQ(answered.exitCode, 0) << asked << ": " << answered.terminal.toStdString();
+    }
+  }
 }
 
 // What a crash at the named point of the start leaves under the program's caches: the launch
