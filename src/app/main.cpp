@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const orrery::StartCrashCapture crashCapture;
-  orrery::crashHereWhenAsked("start");
+  orrery::startPointReached("start");
   // Windows are placed where the stored state says, which Wayland does not allow: use XWayland.
   platform::preferPlatformThatPlacesWindows();
   platform::prepareWebEngineBeforeApplication();
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
   platform::FontConfigurationWarmUp fontConfiguration;
   QApplication app(argc, argv);
   display.release();
-  orrery::crashHereWhenAsked("application");
+  orrery::startPointReached("application");
   const platform::FontDatabaseWarmUp fonts(fontConfiguration);
   platform::installDeferredStandardIcons();
   app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(/*askScreens=*/false); });
   instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });
   platform::mainQueue().async([&delegate, arguments] {
-    orrery::crashHereWhenAsked("launch");
+    orrery::startPointReached("launch");
     delegate.applicationDidFinishLaunching(arguments);
   });
   return app.exec();

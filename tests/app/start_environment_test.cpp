@@ -1,7 +1,7 @@
 // The program as a terminal starts it: whatever the environment names for its folders, a start
 // and a clean quit print nothing (the program's log lines go to the system log), and a start
-// that cannot work says why and ends. A crash at any point of the start leaves its record for
-// the next start.
+// that cannot work says why and ends. A crash at any point of the start (in a test build of the
+// program) leaves its record for the next start.
 
 #include "support/private_x_server.h"
 #include "support/process_home.h"
@@ -196,14 +196,18 @@ TEST(StartEnvironment, WithoutADisplayTheStartSaysSoAndLeavesNoCrashRecord) {
 }
 
 // What a crash at the named point of the start leaves under the program's caches: the launch
-// marker, and a report folder whose "signal" record and identity the next start reads.
+// marker, and a report folder whose "signal" record and identity the next start reads. A test
+// build of the program crashes there when asked; the program itself has no way to be asked.
 TEST(StartEnvironment, ACrashAtAnyPointOfTheStartLeavesItsRecord) {
+  QFile shipped(QStringLiteral(ORRERY_BINARY));
+  ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(shipped.readAll().contains("ORRERY_CRASH_AT")) << "the program crashes itself when asked";
   for (const char* point : {"start", "application", "launch"}) {
     SCOPED_TRACE(point);
     testsupport::ProcessHome home;
     home.env.insert(QStringLiteral("ORRERY_CRASH_AT"), QString::fromLatin1(point));
     QTemporaryDir working;
-    const ProgramRun run = startAndQuit(home.env, working.path());
+    const ProgramRun run = startAndQuit(home.env, working.path(), {}, QStringLiteral(ORRERY_START_CRASHES_BINARY));
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.status, QProcess::CrashExit) << "it did not crash: " << run.exitCode;
     const QString caches = home.root.filePath(QStringLiteral("cache"));
@@ -221,7 +225,7 @@ TEST(StartEnvironment, ACrashAtAnyPointOfTheStartLeavesItsRecord) {
     if (qstrcmp(point, "launch") != 0) continue;
     // The next start takes the record for a report of the run that crashed and packages it.
     home.env.remove(QStringLiteral("ORRERY_CRASH_AT"));
-    const ProgramRun next = startAndQuit(home.env, working.path());
+    const ProgramRun next = startAndQuit(home.env, working.path(), {}, QStringLiteral(ORRERY_START_CRASHES_BINARY));
     EXPECT_TRUE(next.drew);
     EXPECT_FALSE(QFileInfo::exists(records[0])) << "the record was left where it was";
     QStringList packages;
