@@ -40,6 +40,25 @@ QString whyNotOpenable(const QString& argument, const QDir& base, bool isName) {
   return QStringLiteral("no such file or folder");
 }
 
+// The options Qt's application object takes out of the command line (its own, its widgets', and
+// the X11 platform's), with one dash or two.
+const QStringList& qtOptionsWithValue() {
+  static const QStringList options{"-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
+                                   "-qwindowicon", "-qwindowtitle", "-session", "-style", "-stylesheet",
+                                   "-qmljsdebugger", "-display", "-geometry", "-title", "-icon", "-name", "-visual"};
+  return options;
+}
+
+bool isQtFlag(const QString& option) {
+  static const QStringList flags{"-reverse", "-testability", "-widgetcount", "-qdevel", "-qdebug", "-nograb", "-dograb"};
+  static const QRegularExpression joinedValue(QStringLiteral("^-(style|stylesheet|qmljsdebugger)="));
+  return flags.contains(option) || joinedValue.match(option).hasMatch();
+}
+
+QString oneDash(const QString& argument) {
+  return argument.startsWith(QLatin1String("--")) ? argument.mid(1) : argument;
+}
+
 }  // namespace
 
 CommandLine readCommandLine(const QStringList& arguments, const QString& workingFolder) {
@@ -58,9 +77,6 @@ CommandLine readCommandLine(const QStringList& arguments, const QString& working
 }
 
 CommandLine readCommandLineBeforeQt(const QStringList& arguments, const QString& workingFolder) {
-  static const QStringList qtOptionsWithValue{
-      "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry", "-qwindowicon",
-      "-qwindowtitle", "-session", "-style", "-stylesheet", "-display", "-geometry", "-title", "-name"};
   QStringList names;
   for (qsizetype i = 0; i < arguments.size(); ++i) {
     const QString& argument = arguments[i];
@@ -68,13 +84,24 @@ CommandLine readCommandLineBeforeQt(const QStringList& arguments, const QString&
       names.append(arguments.mid(i));
       break;
     }
-    if (isHelp(argument) || isVersion(argument) || !argument.startsWith(QLatin1Char('-'))) {
-      names.append(argument);
-    } else if (qtOptionsWithValue.contains(argument)) {
+    const QString option = oneDash(argument);
+    if (qtOptionsWithValue().contains(option))
       ++i;
-    }
+    else if (!isQtFlag(option))
+      names.append(argument);  // checked below: an option of no one's is refused here
   }
   return readCommandLine(names, workingFolder);
+}
+
+QString qtOptionValue(const QStringList& arguments, const QString& option) {
+  QString value;
+  for (qsizetype i = 0; i < arguments.size() && !isEndOfOptions(arguments[i]); ++i) {
+    const QString given = oneDash(arguments[i]);
+    if (!qtOptionsWithValue().contains(given)) continue;
+    if (given == option && i + 1 < arguments.size()) value = arguments[i + 1];
+    ++i;
+  }
+  return value;
 }
 
 QString commandLineHelp() {

@@ -20,8 +20,13 @@ struct CommandLine {
 CommandLine readCommandLine(const QStringList& arguments, const QString& workingFolder);
 
 // The same before Qt has taken its own options out: those (-platform offscreen, -style …) and
-// their values pass, so a bad name is refused before a window system is needed.
+// their values pass, so a bad name or an unknown option is refused before a window system is
+// needed.
 CommandLine readCommandLineBeforeQt(const QStringList& arguments, const QString& workingFolder);
+
+// The value the command line gives Qt's `option` ("-platform", "-display"), the last one
+// winning; empty when it gives none.
+QString qtOptionValue(const QStringList& arguments, const QString& option);
 
 // The answer to Help or Version as printed; the version is read from the installed bundle's
 // facts, empty when they are not found.

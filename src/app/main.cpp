@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 #include "app/command_line.h"
+#include "app/display_check.h"
 #include "app/early_environment.h"
 #include "app/local_document_import.h"
 #include "app/quit_signals.h"
@@ -8,6 +9,7 @@
 #include "app/telemetry_start.h"
 #include "cloud/cloud_engines.h"
 #include "editor_screen/editor_screens.h"
+#include "foundation/logging.h"
 #include "home/home_screens.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/application_identity.h"
@@ -64,6 +66,7 @@ int handOverToRunningInstance(orrery::SingleInstance& instance, int& argc, char*
 }  // namespace
 
 int main(int argc, char** argv) {
+  orrery::logToSystemLog("orrery");
   QStringList rawArguments;
   for (int i = 1; i < argc; ++i) rawArguments.append(QString::fromLocal8Bit(argv[i]));
   const orrery::CommandLine early = orrery::readCommandLineBeforeQt(rawArguments, QDir::currentPath());
@@ -79,7 +82,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const orrery::StartCrashCapture crashCapture;
-  orrery::crashHereWhenAsked("start");
+  orrery::startPointReached("start");
   // Windows are placed where the stored state says, which Wayland does not allow: use XWayland.
   platform::preferPlatformThatPlacesWindows();
   platform::prepareWebEngineBeforeApplication();
@@ -89,11 +92,19 @@ int main(int argc, char** argv) {
   if (!instance.tryToBecomeFirst()) {
     if (const int status = handOverToRunningInstance(instance, argc, argv); status >= 0) return status;
   }
+  // Qt aborts when it finds no display, which would be taken for a crash. The hand-off above
+  // needs none, so a later launch still reaches a running instance from any terminal.
+  orrery::DisplayCheck display(rawArguments);
+  if (!display.whyNot().isEmpty()) {
+    std::fprintf(stderr, "orrery: %s\n", qPrintable(display.whyNot()));
+    return 1;
+  }
 
   // The font configuration is read meanwhile: the application object does not need it.
   platform::FontConfigurationWarmUp fontConfiguration;
   QApplication app(argc, argv);
-  orrery::crashHereWhenAsked("application");
+  display.release();
+  orrery::startPointReached("application");
   const platform::FontDatabaseWarmUp fonts(fontConfiguration);
   platform::installDeferredStandardIcons();
   app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
@@ -135,7 +146,7 @@ int main(int argc, char** argv) {
   orrery::installQuitSignalHandlers([&delegate] { delegate.terminate(/*askScreens=*/false); });
   instance.listen([&delegate](const QStringList& handed) { delegate.handleArguments(handed); });
   platform::mainQueue().async([&delegate, arguments] {
-    orrery::crashHereWhenAsked("launch");
+    orrery::startPointReached("launch");
     delegate.applicationDidFinishLaunching(arguments);
   });
   return app.exec();

@@ -15,8 +15,9 @@ class StartCrashCapture {
   StartCrashCapture& operator=(const StartCrashCapture&) = delete;
 };
 
-// Tests name a point of the start in ORRERY_CRASH_AT ("start", "application", "launch"); the
-// program dies there of SIGSEGV. Nothing happens otherwise.
-void crashHereWhenAsked(const char* point);
+// main passes the named points of its start here: "start" (the capture set up), "application"
+// (the application object made) and "launch" (the first turn of the main queue). The program
+// links a definition that does nothing; a test build of it links one that can crash there.
+void startPointReached(const char* point);
 
 }  // namespace orrery

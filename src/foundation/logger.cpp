@@ -14,8 +14,12 @@ struct TraceSet {
   size_t highWaterMark = 0;
 };
 
+// Made on the first use of the logger, which announces itself then.
 TraceSet& traceSet() {
-  static TraceSet* set = new TraceSet();
+  static TraceSet* set = [] {
+    logLine(QStringLiteral("Initializing Logger"));
+    return new TraceSet();
+  }();
   return *set;
 }
 
@@ -28,8 +32,8 @@ QString EqualityHolder::description() const {
 }
 
 bool Logger::addTraceableObject(const std::shared_ptr<const void>& object) {
-  if (!object) return false;
   TraceSet& set = traceSet();
+  if (!object) return false;
   std::lock_guard lock(set.mutex);
   EqualityHolder holder(object);
   if (!set.holders.emplace(holder.hash(), holder).second) return false;
@@ -47,8 +51,8 @@ bool Logger::addTraceableObject(const std::shared_ptr<const void>& object) {
 }
 
 bool Logger::canLog(const void* object) {
-  if (!object) return false;
   TraceSet& set = traceSet();
+  if (!object) return false;
   std::lock_guard lock(set.mutex);
   return set.holders.count(reinterpret_cast<std::uintptr_t>(object)) > 0;
 }

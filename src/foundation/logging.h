@@ -14,6 +14,11 @@ using LogSink = std::function<void(const QString& line)>;
 // error. Returns the previous sink. Tests install one to read what was logged.
 LogSink setLogSink(LogSink sink);
 
+// The program's lines go to the system log (the journal) under `programName`, a literal that
+// outlives the process's logging, and so do Qt's messages: a terminal that starts the program
+// shows none of them. A fatal Qt message is also written to standard error before Qt aborts.
+void logToSystemLog(const char* programName);
+
 // Writes one line to the current sink; callable from any thread.
 void logLine(const QString& line);
 

@@ -258,6 +258,7 @@ std::vector<LinkedLibrary> linkedLibraries() {
                         {"libsimdjson", "simdjson", "simdjson"},
                         {"libpng", "libpng", "libpng"},
                         {"libfontconfig", "fontconfig", "fontconfig"},
+                        {"libxcb", "libxcb", "libxcb"},
                         {"libexpat", "Expat XML parser", "Expat"},
                         {"libicu", "International Components for Unicode", "ICU"}};
   const QStringList runtimes{"libstdc++", "libm.", "libgcc_s", "libc.", "ld-linux"};

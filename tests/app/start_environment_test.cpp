@@ -1,6 +1,7 @@
 // The program as a terminal starts it: whatever the environment names for its folders, a start
-// and a clean quit print nothing, and a start that cannot work says why and ends. A crash at
-// any point of the start leaves its record for the next start.
+// and a clean quit print nothing (the program's log lines go to the system log), and a start
+// that cannot work says why and ends. A crash at any point of the start (in a test build of the
+// program) leaves its record for the next start.
 
 #include "support/private_x_server.h"
 #include "support/process_home.h"
@@ -38,7 +39,8 @@ struct ProgramRun {
 
 // Starts the program, waits for its first frame when it gets that far, then quits it with
 // SIGTERM as a logout does. The first-frame line is the one thing asked for on the terminal.
-ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder) {
+ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder, const QStringList& arguments = {},
+                        const QString& program = QStringLiteral(ORRERY_BINARY)) {
   env.insert(QStringLiteral("ORRERY_LOG_FIRST_FRAMES"), QStringLiteral("1"));
   QProcess p;
   p.setProcessEnvironment(env);
@@ -48,7 +50,7 @@ ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder) {
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
   });
-  p.start(QStringLiteral(ORRERY_BINARY), {});
+  p.start(program, arguments);
   ProgramRun run;
   if (!p.waitForStarted(10000)) {
     run.terminal = p.errorString().toLocal8Bit();
@@ -70,11 +72,10 @@ ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder) {
   output += p.readAll();
   run.status = p.exitStatus();
   run.exitCode = p.exitCode();
-  // Qt's offscreen stand-in for a display says which window calls it cannot carry out; a real
-  // display (the X server row) carries them out silently.
-  static const QRegularExpression asked(
-      QStringLiteral("^(orrery: first frame of |This plugin does not support (raise|setting window masks)).*\\n"),
-      QRegularExpression::MultilineOption);
+  // Qt's own messages (the offscreen stand-in's "This plugin does not support raise()" among
+  // them) go to the system log with the program's.
+  static const QRegularExpression asked(QStringLiteral("^orrery: first frame of .*\\n"),
+                                        QRegularExpression::MultilineOption);
   run.terminal = QString::fromLocal8Bit(output).remove(asked).toLocal8Bit();
   return run;
 }
@@ -83,6 +84,7 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
   struct Row {
     const char* name;
     std::vector<std::pair<const char*, const char*>> set;  // a null value removes the variable
+    QByteArray settings = {};                               // the settings file's bytes, when any
   };
   testsupport::PrivateXServer xServer;
   if (xServer.display().isEmpty())
@@ -101,6 +103,8 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
         {"XDG_STATE_HOME", "state"},
         {"XDG_DATA_DIRS", "share:/usr/share"},
         {"XDG_CONFIG_DIRS", "etc"}}},
+      // The line that says the file was set aside is logged, and logs go to the system log.
+      {"an unreadable settings file", {}, "not a settings file"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -110,6 +114,11 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
         home.env.insert(QString::fromLatin1(name), QString::fromLatin1(value));
       else
         home.env.remove(QString::fromLatin1(name));
+    }
+    if (!row.settings.isEmpty()) {
+      QDir().mkpath(QFileInfo(home.defaultsFile()).path());
+      QFile settings(home.defaultsFile());
+      ASSERT_TRUE(settings.open(QIODevice::WriteOnly) && settings.write(row.settings) == row.settings.size());
     }
     QTemporaryDir working;
     const ProgramRun run = startAndQuit(home.env, working.path());
@@ -143,15 +152,62 @@ TEST(StartEnvironment, ARelativeHomeEndsTheStartSayingWhy) {
   EXPECT_TRUE(QDir(working.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
 }
 
+// Without a display Qt would abort, and the abort would be filed as a crash: the program says
+// so itself, ends with 1 and leaves no record. What needs no display still works.
+TEST(StartEnvironment, WithoutADisplayTheStartSaysSoAndLeavesNoCrashRecord) {
+  const std::vector<std::pair<const char*, const char*>> rows[] = {
+      {{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", nullptr}},
+      {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", nullptr}},
+      {{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", ":no-such-display"}},
+      {{"QT_QPA_PLATFORM", "wayland;xcb"}, {"DISPLAY", nullptr}},
+  };
+  for (const auto& row : rows) {
+    testsupport::ProcessHome home;
+    home.env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    home.env.remove(QStringLiteral("WAYLAND_SOCKET"));
+    QString name;
+    for (const auto& [variable, value] : row) {
+      name += QStringLiteral("%1=%2 ").arg(QString::fromLatin1(variable), value ? QString::fromLatin1(value) : "(unset)");
+      if (value)
+        home.env.insert(QString::fromLatin1(variable), QString::fromLatin1(value));
+      else
+        home.env.remove(QString::fromLatin1(variable));
+    }
+    SCOPED_TRACE(name.toStdString());
+    QTemporaryDir working;
+    const ProgramRun run = startAndQuit(home.env, working.path());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.status, QProcess::NormalExit) << "it aborted";
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.terminal.startsWith("orrery: cannot connect to a display (")) << run.terminal.toStdString();
+    EXPECT_EQ(run.terminal.count('\n'), 1) << run.terminal.toStdString();
+    const auto [markers, records] = crashTraces(home.root.filePath(QStringLiteral("cache")));
+    EXPECT_TRUE(markers.isEmpty()) << markers.join(' ').toStdString();
+    EXPECT_TRUE(records.isEmpty()) << records.join(' ').toStdString();
+
+    const ProgramRun refused = startAndQuit(home.env, working.path(), {QStringLiteral("--bogus")});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.terminal.toStdString(), "orrery: '--bogus': unknown option (try --help)\n");
+    for (const char* asked : {"--help", "--version"}) {
+      const ProgramRun answered = startAndQuit(home.env, working.path(), {QString::fromLatin1(asked)});
+      EXPECT_EQ(answered.exitCode, 0) << asked << ": " << answered.terminal.toStdString();
+    }
+  }
+}
+
 // What a crash at the named point of the start leaves under the program's caches: the launch
-// marker, and a report folder whose "signal" record and identity the next start reads.
+// marker, and a report folder whose "signal" record and identity the next start reads. A test
+// build of the program crashes there when asked; the program itself has no way to be asked.
 TEST(StartEnvironment, ACrashAtAnyPointOfTheStartLeavesItsRecord) {
+  QFile shipped(QStringLiteral(ORRERY_BINARY));
+  ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(shipped.readAll().contains("ORRERY_CRASH_AT")) << "the program crashes itself when asked";
   for (const char* point : {"start", "application", "launch"}) {
     SCOPED_TRACE(point);
     testsupport::ProcessHome home;
     home.env.insert(QStringLiteral("ORRERY_CRASH_AT"), QString::fromLatin1(point));
     QTemporaryDir working;
-    const ProgramRun run = startAndQuit(home.env, working.path());
+    const ProgramRun run = startAndQuit(home.env, working.path(), {}, QStringLiteral(ORRERY_START_CRASHES_BINARY));
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.status, QProcess::CrashExit) << "it did not crash: " << run.exitCode;
     const QString caches = home.root.filePath(QStringLiteral("cache"));
@@ -169,7 +225,7 @@ TEST(StartEnvironment, ACrashAtAnyPointOfTheStartLeavesItsRecord) {
     if (qstrcmp(point, "launch") != 0) continue;
     // The next start takes the record for a report of the run that crashed and packages it.
     home.env.remove(QStringLiteral("ORRERY_CRASH_AT"));
-    const ProgramRun next = startAndQuit(home.env, working.path());
+    const ProgramRun next = startAndQuit(home.env, working.path(), {}, QStringLiteral(ORRERY_START_CRASHES_BINARY));
     EXPECT_TRUE(next.drew);
     EXPECT_FALSE(QFileInfo::exists(records[0])) << "the record was left where it was";
     QStringList packages;

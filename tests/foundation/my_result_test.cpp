@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace {
 
 using orrery::MyResult;
@@ -76,6 +79,25 @@ TEST(LoggerTest, TracesOnlyRegisteredObjectsAndPrunesLostOnes) {
 
   EXPECT_EQ(orrery::CodeOptimizationTimer::create("tiles"), nullptr);
   EXPECT_EQ(orrery::CodeOptimizationTimer::total(nullptr, "tiles"), 0.0);
+}
+
+// The logger announces itself once, on its first use in a process: a fresh process is the only
+// place where that use is the first, whatever ran before in this one.
+TEST(LoggerTest, TheFirstUseInAProcessLogsInitializingLoggerOnce) {
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        LogCapture log;
+        orrery::Logger::canLog(nullptr);
+        auto object = std::make_shared<int>(1);
+        orrery::Logger::addTraceableObject(object);
+        orrery::Logger::canLog(object.get());
+        std::fprintf(stderr, "logged: %s\n", qPrintable(log.lines().join(" | ")));
+        std::_Exit(log.lines() == QStringList{"Initializing Logger"} ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "logged: Initializing Logger\n");
+  GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace
