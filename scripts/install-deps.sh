@@ -5,9 +5,10 @@
 #                    needs and fails when there are any (`make install`).
 set -euo pipefail
 
-# What building the program needs.
+# What building the program needs (dpkg-dev: the hardening flags, read when it is configured, and
+# the package's library dependencies).
 PROGRAM_PACKAGES=(
-  g++ cmake ninja-build pkg-config make
+  g++ cmake ninja-build pkg-config make dpkg-dev
   qt6-base-dev qt6-webengine-dev
   zlib1g-dev libminizip-dev libpng-dev
   libcurl4-openssl-dev libssl-dev
@@ -34,7 +35,7 @@ PACKAGES=(
   libxml2-utils tidy unzip poppler-utils qpdf pngcheck nodejs
   desktop-file-utils shared-mime-info
   xdg-utils
-  appstream dpkg-dev man-db
+  appstream man-db
   lintian
   locales
 )

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the built program into a staging folder and checks what a desktop and a user see: the
-# layout, a stripped program, the desktop entry and the metainfo as their validators read them,
+# layout, a stripped and hardened program, the desktop entry and the metainfo as their validators read them,
 # the manual page as man reads it, the document type as the MIME database records it, and the
 # installed program finding its resources
 # (--version reads the bundle's facts), refusing a bad argument and starting with no window system
@@ -59,6 +59,7 @@ changelog_date=$(dpkg-parsechangelog -l "$stage/changelog" -S Timestamp)
 changelog_version=$(dpkg-parsechangelog -l "$stage/changelog" -S Version)
 release_date=$(date -u -d "@$changelog_date" +%Y-%m-%d)
 ! readelf -S "$prefix/bin/orrery" | grep -q '\.debug_info' || fail "the installed program is not stripped"
+"$source_dir/scripts/check-hardening.sh" "$prefix/bin/orrery" "$prefix/$module" >/dev/null || fail "the installed program is not hardened"
 [ -z "$(find "$prefix" -name 'test_*' -o -name 'bench_*')" ] || fail "tests or benchmarks installed"
 
 desktop="$prefix/share/applications/$id.desktop"
