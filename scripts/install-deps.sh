@@ -63,7 +63,16 @@ make_test_locale() {
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
   SUDO="sudo"
+  # A minimal Debian has no sudo: say so rather than fail on a missing command.
+  if ! command -v sudo >/dev/null; then
+    SUDO="no_sudo"
+  fi
 fi
+no_sudo() {
+  echo "Installing packages needs root, and sudo is not installed: run this as root, or install sudo" \
+       "(as root: apt-get install sudo) and allow this user to use it." >&2
+  exit 1
+}
 
 if [ ${#missing[@]} -eq 0 ]; then
   [ $check_only -eq 1 ] || make_test_locale

@@ -41,6 +41,9 @@ done
 mkdir "$out/root"
 dpkg-deb -x "$deb" "$out/root"
 ! readelf -S "$out/root/usr/bin/orrery" | grep -q '\.debug_info' || fail "the packaged program is not stripped"
+# The manual page names the package's folders.
+gzip -dc "$out/root/usr/share/man/man1/orrery.1.gz" | grep -q "^\.I /usr/lib/$arch/orrery/orrery_web.so$" ||
+  fail "the packaged manual page does not name the module under /usr"
 # Nothing runs at install or removal: the control part holds only the control file and the sums.
 mkdir "$out/control"
 dpkg-deb -e "$deb" "$out/control"
