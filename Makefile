@@ -52,15 +52,9 @@ deps:
 # The release build keeps line tables and function names (what a backtrace, a profiler and the
 # crash reporter's tests read) rather than full debug information: a fifth less compile time.
 # The installed program is stripped either way.
-# The program is hardened as Debian builds its packages: dpkg-buildflags' hardening, without its
-# optimisation and debug flags (set above) and without the build folder in the flags (which would
-# keep a clone elsewhere from the compiler cache). The checking builds do without.
-DPKG_BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS="hardening=+all reproducible=-all" \
-  DEB_CFLAGS_MAINT_STRIP="-g -O2" DEB_CXXFLAGS_MAINT_STRIP="-g -O2" dpkg-buildflags
-HARDENING_FLAGS := $(strip $(shell $(DPKG_BUILDFLAGS) --get CPPFLAGS 2>/dev/null) $(shell $(DPKG_BUILDFLAGS) --get CXXFLAGS 2>/dev/null))
-HARDENING_LINK_FLAGS := $(shell $(DPKG_BUILDFLAGS) --get LDFLAGS 2>/dev/null)
-RELEASE_FLAGS = -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
-  -DORRERY_HARDENING_FLAGS="$(HARDENING_FLAGS)" -DORRERY_HARDENING_LINK_FLAGS="$(HARDENING_LINK_FLAGS)"
+# The program's hardening is read from dpkg-buildflags when CMake configures it (cmake/hardening.cmake),
+# after `make deps`.
+RELEASE_FLAGS = -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 
 build: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORRERY_BUILD_TESTS=ON -DORRERY_BUILD_BENCH=ON $(RELEASE_FLAGS) $(CMAKE_ARGS)
@@ -106,13 +100,13 @@ install:
 	@if [ -z "$(DESTDIR)" ]; then ./scripts/refresh-desktop-databases.sh "$(PREFIX)"; fi
 
 # A Debian package of the program (build/release/orrery_<version>_<arch>.deb), from the release
-# build as `make install` makes it.
+# build as `make install` makes it, refused when the program is not hardened.
 package:
 	@./scripts/install-deps.sh --check-program
-	@command -v dpkg-shlibdeps >/dev/null || { echo "dpkg-shlibdeps is missing: 'make deps' installs dpkg-dev" >&2; exit 1; }
 	@test -f $(BUILD_DIR)/build.ninja || cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DORRERY_BUILD_TESTS=OFF -DORRERY_BUILD_BENCH=OFF $(RELEASE_FLAGS) $(CMAKE_ARGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target orrery
+	./scripts/check-hardening.sh $(BUILD_DIR)/src/app/orrery $(BUILD_DIR)/src/app/orrery_web.so
 	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:

@@ -41,17 +41,14 @@ set(ORRERY_RELEASE_DATE ${CMAKE_MATCH_3}-${release_month}-${release_day})
 configure_file(${desktop_dir}/${app_id}.metainfo.xml ${PROJECT_BINARY_DIR}/${app_id}.metainfo.xml @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/${app_id}.metainfo.xml DESTINATION share/metainfo)
 
-# Compressed as Debian's tools do (best compression, no name or time in the header, so the same
-# text gives the same bytes).
-function(orrery_gzip source target)
-  execute_process(COMMAND gzip -9 -n -c ${source} OUTPUT_FILE ${target} RESULT_VARIABLE failed)
-  if(failed)
-    message(FATAL_ERROR "gzip ${source} failed")
-  endif()
-endfunction()
-configure_file(${desktop_dir}/orrery.1 ${PROJECT_BINARY_DIR}/desktop/orrery.1 @ONLY)
-orrery_gzip(${PROJECT_BINARY_DIR}/desktop/orrery.1 ${PROJECT_BINARY_DIR}/desktop/orrery.1.gz)
-install(FILES ${PROJECT_BINARY_DIR}/desktop/orrery.1.gz DESTINATION share/man/man1)
+include(${CMAKE_CURRENT_LIST_DIR}/debian_gzip.cmake)
+# The manual page names the installed program's folders: it is made when it is installed.
+install(CODE "set(ORRERY_MANUAL_SOURCE \"${desktop_dir}/orrery.1\")
+              set(ORRERY_MANUAL_BUILD_DIR \"${PROJECT_BINARY_DIR}/desktop\")
+              set(ORRERY_MODULE_DIR \"${ORRERY_MODULE_DIR}\")
+              set(ORRERY_RELEASE_DATE \"${ORRERY_RELEASE_DATE}\")
+              set(PROJECT_VERSION \"${PROJECT_VERSION}\")")
+install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/install_manual.cmake)
 # A package without a Debian revision is native: its changelog is "changelog.gz".
 configure_file(${desktop_dir}/changelog ${PROJECT_BINARY_DIR}/desktop/changelog COPYONLY)
 orrery_gzip(${PROJECT_BINARY_DIR}/desktop/changelog ${PROJECT_BINARY_DIR}/desktop/changelog.gz)

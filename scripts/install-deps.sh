@@ -5,9 +5,10 @@
 #                    needs and fails when there are any (`make install`).
 set -euo pipefail
 
-# What building the program needs.
+# What building the program needs (dpkg-dev: the hardening flags, read when it is configured, and
+# the package's library dependencies).
 PROGRAM_PACKAGES=(
-  g++ cmake ninja-build pkg-config make
+  g++ cmake ninja-build pkg-config make dpkg-dev
   qt6-base-dev qt6-webengine-dev
   zlib1g-dev libminizip-dev libpng-dev
   libcurl4-openssl-dev libssl-dev
@@ -34,7 +35,7 @@ PACKAGES=(
   libxml2-utils tidy unzip poppler-utils qpdf pngcheck nodejs
   desktop-file-utils shared-mime-info
   xdg-utils
-  appstream dpkg-dev man-db
+  appstream man-db
   lintian
   locales
 )
@@ -62,7 +63,16 @@ make_test_locale() {
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
   SUDO="sudo"
+  # A minimal Debian has no sudo: say so rather than fail on a missing command.
+  if ! command -v sudo >/dev/null; then
+    SUDO="no_sudo"
+  fi
 fi
+no_sudo() {
+  echo "Installing packages needs root, and sudo is not installed: run this as root, or install sudo" \
+       "(as root: apt-get install sudo) and allow this user to use it." >&2
+  exit 1
+}
 
 if [ ${#missing[@]} -eq 0 ]; then
   [ $check_only -eq 1 ] || make_test_locale

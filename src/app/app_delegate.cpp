@@ -144,6 +144,8 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   mLaunched = true;
   // 8.
   FileUtil::cleanTemporaryFilesDuringStartup();
+  // Files handed to the mail program are kept for a while, not emptied like the scratch folder.
+  FileUtil::cleanHandOffFilesDuringStartup();
   // 9.
   dispatchNextStateUpdate();
   // Edits an earlier run could not save when it was ended, over the first window.

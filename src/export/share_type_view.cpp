@@ -1,6 +1,7 @@
 #include "export/share_type_view.h"
 
 #include "export/image_exporter.h"
+#include "export/mail_hand_off.h"
 #include "export/mind_map_to_pdf.h"
 #include "export/sharing_view_controller.h"
 #include "export/text_exporter.h"
@@ -17,12 +18,10 @@
 #include "model/idea_document.h"
 #include "model/opml_writer.h"
 #include "platform/core/dispatch.h"
-#include "platform/services/url_opener.h"
 #include "platform/ui/modal_presenter.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -38,11 +37,6 @@ MyResultPtr writeFile(const QByteArray& data, const QString& path) {
   return MyResult::OK();
 }
 }  // namespace
-
-QString& ShareTypeView::mailCommand() {
-  static QString command = QStringLiteral("xdg-email");
-  return command;
-}
 
 ShareTypeView::ShareTypeView(ShareTypeViewDelegate* delegate) : mDelegate(delegate) {
   mExportButton = addButtonWithTitle(QStringLiteral("Export ..."), false);
@@ -213,9 +207,9 @@ void ShareTypeView::presentSaveDestinationChooserWithProposedName(const QString&
 void ShareTypeView::shareViaEmail() {
   const IdeaPtr root = rootIdea();
   if (!root) return;
-  // A folder of its own per hand-off: names never collide, and the scratch folder is
-  // emptied at the next start rather than at quit, while the mail program may still read it.
-  const QString folder = FileUtil::temporaryDirectoryForFile();
+  // A folder of its own per hand-off: names never collide. It outlives the next start, which
+  // empties the scratch folder: the user may still have to attach the file by hand.
+  const QString folder = FileUtil::handOffDirectoryForFile();
   if (!ORRERY_SOFT_ASSERT(!folder.isEmpty(), "-[ShareTypeView shareViaEmail]")) return;
   const QString path = QDir(folder).filePath(root->exportFileNameForType(fileTypeSuffix()));
   setWriting(true);
@@ -227,32 +221,8 @@ void ShareTypeView::shareViaEmail() {
       reportFailure(result);
       return;
     }
-    if (pane) pane->handOffToMail(path);
+    if (pane) MailHandOff::handOff(path);
   });
-}
-
-void ShareTypeView::handOffToMail(const QString& path) {
-  auto* process = new QProcess();
-  const QString folder = QFileInfo(path).absolutePath();
-  auto fallBack = [folder, path]() {
-    // The user attaches the file by hand: say where it is, and no more about the folder than
-    // the desktop told.
-    const bool opened = platform::openURL(QUrl::fromLocalFile(folder));
-    platform::AlertRequest request;
-    request.messageText = QString::fromLatin1(opened ? kFolderHandedNotice : kNoFolderNotice);
-    request.informativeText = QDir::toNativeSeparators(path);
-    platform::runModalAlert(request);
-  };
-  QObject::connect(process, &QProcess::finished, process, [process, fallBack](int code, QProcess::ExitStatus status) {
-    process->deleteLater();
-    if (status != QProcess::NormalExit || code != 0) fallBack();
-  });
-  QObject::connect(process, &QProcess::errorOccurred, process, [process, fallBack](QProcess::ProcessError error) {
-    if (error != QProcess::FailedToStart) return;
-    process->deleteLater();
-    fallBack();
-  });
-  process->start(mailCommand(), QStringList{QStringLiteral("--attach"), path});
 }
 
 void ShareTypeView::roundedTextButtonPressed(RoundedTextButton& button) {

@@ -1,7 +1,7 @@
 #pragma once
 // The panes of the share sheet: one per export format, each with a description, its
 // checkboxes and three buttons ("Export ...", "Send via email ...", "Cancel"). The base holds
-// the buttons, the save panel, the mail hand-off and the file write; a pane adds its texts,
+// the buttons, the save panel, the mail hand-off (MailHandOff) and the file write; a pane adds its texts,
 // checkboxes, suffix and the one writer call. Main thread only.
 
 #include "foundation/my_result.h"
@@ -70,14 +70,6 @@ class ShareTypeView : public BaseView,
   // Spins beside the buttons while a write runs.
   SpinningProgressIndicator& progressIndicator() const { return *mProgress; }
 
-  // The mail program's command, replaceable for tests.
-  static QString& mailCommand();
-  // Said when no mail program took the file, with the file's path below. The desktop's
-  // answer says only that a program was asked to open the folder, not that a window showed.
-  static constexpr const char* kFolderHandedNotice =
-      "No mail program opened. The exported file's folder was handed to the desktop to show. The file is here:";
-  static constexpr const char* kNoFolderNotice = "No mail program or file manager opened. The exported file is here:";
-
  protected:
   std::shared_ptr<RoundedTextButton> addButtonWithTitle(const QString& title, bool isCancel);
   std::shared_ptr<TextView> addDescriptionView(const QString& text);
@@ -95,7 +87,6 @@ class ShareTypeView : public BaseView,
   static void reportFailure(const MyResultPtr& result);
   // The buttons off and the indicator spinning while a write runs, or back.
   void setWriting(bool writing);
-  void handOffToMail(const QString& path);
 
   platform::WeakRef<ShareTypeViewDelegate> mDelegate;
   std::shared_ptr<RoundedTextButton> mExportButton;

@@ -3,6 +3,7 @@
 #include "foundation/globals.h"
 #include "foundation/views/container_view.h"
 #include "model/color_theme.h"
+#include "model/file_utils.h"
 #include "shell/welcome_screen_view.h"
 #include "platform/core/notification_center.h"
 
@@ -10,8 +11,13 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <functional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace orrery;
 using apptest::AppFixture;
@@ -464,4 +470,24 @@ TEST_F(StartUp, AWindowShowsOnlyOnceItsScreenIsIn) {
     EXPECT_TRUE(controller->myWindow().controller()) << "shown with its screen";
     controller->myWindow().orderOut();
   }
+}
+
+// A file handed to the mail program may still have to be attached by hand: a start keeps it
+// until it is a week old, and removes it then.
+TEST_F(StartUp, AStartKeepsTheFilesHandedToTheMailProgramUntilTheyAreAWeekOld) {
+  const QString recent = FileUtil::handOffDirectoryForFile();
+  const QString old = FileUtil::handOffDirectoryForFile();
+  ASSERT_FALSE(recent.isEmpty());
+  ASSERT_FALSE(old.isEmpty());
+  for (const QString& file : {recent + "/Solar.pdf", old + "/Old.pdf"}) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  const time_t then = std::time(nullptr) - std::chrono::seconds(FileUtil::kHandOffKeptFor).count() - 60;
+  const timespec times[2] = {{then, 0}, {then, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(old).constData(), times, 0), 0);
+  launch();
+  EXPECT_TRUE(uitest::loop().runUntil([&] { return !QFileInfo::exists(old); })) << "the week-old file stays";
+  EXPECT_TRUE(QFile::exists(recent + "/Solar.pdf"));
+  QDir(recent).removeRecursively();
 }

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs the built program into a staging folder and checks what a desktop and a user see: the
-# layout, a stripped program, the desktop entry and the metainfo as their validators read them,
-# the manual page as man reads it, the document type as the MIME database records it, and the
-# installed program finding its resources
-# (--version reads the bundle's facts), refusing a bad argument and starting with no window system
-# but the offscreen one.
+# layout, a stripped and hardened program, the desktop entry and the metainfo as their validators
+# read them, the manual page as man reads it (and that it follows the prefix and names what the
+# program reads from its environment), the document type as the MIME database records it, and the
+# installed program finding its resources (--version reads the bundle's facts), refusing a bad
+# argument and starting with no window system but the offscreen one.
 set -euo pipefail
 build="${1:?build folder}"
 source_dir="${2:?source folder}"
@@ -18,8 +18,10 @@ need dpkg-parsechangelog dpkg-dev
 stage="$(mktemp -d)"
 pid=""
 trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null || true; rm -rf "$stage"' EXIT
-DESTDIR="$stage" cmake --install "$build" --prefix /usr --strip >/dev/null
-prefix="$stage/usr"
+# Where `make install` puts it by default.
+install_prefix=/usr/local
+DESTDIR="$stage" cmake --install "$build" --prefix "$install_prefix" --strip >/dev/null
+prefix="$stage$install_prefix"
 id=org.orrery.Orrery
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
@@ -50,15 +52,33 @@ for f in share/man/man1/orrery.1.gz share/doc/orrery/changelog.gz; do
 done
 manual=$(MANWIDTH=200 man --warnings -l "$prefix/share/man/man1/orrery.1.gz" 2>"$stage/man-warnings")
 [ ! -s "$stage/man-warnings" ] || fail "the manual page has warnings: $(cat "$stage/man-warnings")"
-for expected in ENVIRONMENT ORRERY_CLOUD_CONTAINER XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR \
-                "SEE ALSO" orrery.lock orrery_web.so ' --  '; do
+for expected in ENVIRONMENT "SEE ALSO" orrery.lock ' --  ' "$install_prefix/share/orrery" \
+                "$install_prefix/$module"; do
   grep -qF -- "$expected" <<<"$manual" || fail "the manual page does not mention '$expected'"
 done
+# It names the folders of this install (under make install's prefix), no others.
+! grep -E '(^|[^.])/usr/' <<<"${manual//$install_prefix\//}" || fail "the manual page names folders outside $install_prefix"
+# It names every variable the program reads: those its code asks for by name or keeps in lists
+# (base folders, locale), the display, and the reporting kits' overrides, which are named by
+# their keys. The test builds' own switches are not the installed program's.
+read_variables=$(cd "$source_dir/src" && {
+  grep -rhoE '(getenv|qgetenv|qEnvironmentVariable[A-Za-z]*)\("[A-Za-z_][A-Za-z0-9_]*"' . | sed -E 's/.*\("//; s/"$//'
+  grep -rhoE '"(ORRERY_[A-Z_]+|XDG_[A-Z_]+|LC_[A-Z]+|LANG|QT[A-Z_]*)"' . | tr -d '"'
+  grep -rhoE 'valueForConfigurationKey\("[A-Za-z]+"' crash | sed -E 's/.*\("/CrashKit/; s/"$//'
+  grep -rhoE 'EndpointKey = "[A-Za-z]+"' sdk | sed -E 's/.*= "//; s/"$//'
+  echo DISPLAY
+} | sort -u | grep -vx -e ORRERY_CRASH_AT)
+[ "$(wc -l <<<"$read_variables")" -gt 25 ] || fail "too few variables found in the sources: $read_variables"
+for variable in $read_variables; do
+  grep -qw -- "$variable" <<<"$manual" || fail "the manual page does not name the variable $variable"
+done
+! grep -qi 'translation' <<<"$manual" || fail "the manual page speaks of translations"
 gzip -dc "$prefix/share/doc/orrery/changelog.gz" >"$stage/changelog"
 changelog_date=$(dpkg-parsechangelog -l "$stage/changelog" -S Timestamp)
 changelog_version=$(dpkg-parsechangelog -l "$stage/changelog" -S Version)
 release_date=$(date -u -d "@$changelog_date" +%Y-%m-%d)
 ! readelf -S "$prefix/bin/orrery" | grep -q '\.debug_info' || fail "the installed program is not stripped"
+"$source_dir/scripts/check-hardening.sh" "$prefix/bin/orrery" "$prefix/$module" >/dev/null || fail "the installed program is not hardened"
 [ -z "$(find "$prefix" -name 'test_*' -o -name 'bench_*')" ] || fail "tests or benchmarks installed"
 
 desktop="$prefix/share/applications/$id.desktop"

@@ -2,6 +2,7 @@
 // dismissal per request, every format written and read back, the save panel's proposals,
 // failures shown and nothing lost, and the mail hand-off.
 
+#include "export/mail_hand_off.h"
 #include "export/sharing_view_controller.h"
 #include "export/web_exporter.h"
 #include "export_test_support.h"
@@ -12,7 +13,6 @@
 #include "foundation/views/spinning_progress_indicator.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/file_coordinator.h"
-#include "platform/services/url_opener.h"
 #include "platform/ui/responder.h"
 #include "support/pdf_tools.h"
 #include "support/required_tool.h"
@@ -29,6 +29,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <future>
 #include <thread>
 
@@ -410,104 +411,150 @@ bool waitWithEvents(const std::function<bool()>& condition) {
   return condition();
 }
 
-// A stand-in mail program: records its arguments, one line per run, and exits with `code`.
-QString fakeMailer(const QTemporaryDir& dir, int code) {
-  const QString path = dir.filePath(QString("mailer%1").arg(code));
+// A stand-in desktop tool: records its arguments, one line per run, in "<name><code>.log" and
+// exits with `code`. With `release`, it first waits until that file exists.
+QString fakeTool(const QTemporaryDir& dir, const QString& name, int code, const QString& release = {}) {
+  const QString path = dir.filePath(QString("%1%2").arg(name).arg(code));
   QFile script(path);
   script.open(QIODevice::WriteOnly);
-  script.write(QString("#!/bin/sh\necho \"$@\" >> %1\nexit %2\n").arg(dir.filePath("mail.log")).arg(code).toUtf8());
+  QString body = QString("#!/bin/sh\necho \"$@\" >> %1.log\n").arg(path);
+  if (!release.isEmpty()) body += QString("while [ ! -e %1 ]; do sleep 0.02; done\necho ended >> %2.log\n").arg(release, path);
+  script.write((body + QString("exit %1\n").arg(code)).toUtf8());
   script.close();
   script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   return path;
 }
 
+QStringList logOf(const QString& tool) {
+  return QString::fromUtf8(readAll(tool + ".log")).split('\n', Qt::SkipEmptyParts);
+}
+
+void startCleanUps() {
+  std::promise<void> scratch, handOff;
+  FileUtil::cleanTemporaryFilesDuringStartup([&] { scratch.set_value(); });
+  FileUtil::cleanHandOffFilesDuringStartup([&] { handOff.set_value(); });
+  scratch.get_future().wait();
+  handOff.get_future().wait();
+}
+
 struct MailScope {
-  QString previousCommand = ShareTypeView::mailCommand();
-  platform::URLOpener previousOpener;
-  std::vector<QUrl> opened;
-  // The hand-off folders stay for the mail program until the next start; the test removes its own.
-  QString run = FileUtil::temporaryDirectoryForOrrery() + "/" + FileUtil::uniqueOrrerySession();
-  QStringList before = QDir(run).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-  explicit MailScope(const QString& command) {
-    ShareTypeView::mailCommand() = command;
-    previousOpener = platform::setURLOpener([this](const QUrl& url) {
-      opened.push_back(url);
-      return true;
-    });
+  QString previousMail = MailHandOff::mailCommand();
+  QString previousFolder = MailHandOff::folderCommand();
+  // The hand-off folders outlive the run for the mail program; the test removes its own.
+  QString handOff = FileUtil::handOffDirectory();
+  QStringList before = QDir(handOff).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  MailScope(const QString& mail, const QString& folder) {
+    MailHandOff::mailCommand() = mail;
+    MailHandOff::folderCommand() = folder;
   }
   ~MailScope() {
-    ShareTypeView::mailCommand() = previousCommand;
-    platform::setURLOpener(previousOpener);
-    for (const QString& entry : QDir(run).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-      if (!before.contains(entry)) QDir(QDir(run).filePath(entry)).removeRecursively();
+    MailHandOff::mailCommand() = previousMail;
+    MailHandOff::folderCommand() = previousFolder;
+    for (const QString& entry : QDir(handOff).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+      if (!before.contains(entry)) QDir(QDir(handOff).filePath(entry)).removeRecursively();
   }
 };
 
 }  // namespace
 
-TEST(ShareMail, EachHandOffGetsAFolderOfItsOwn) {
+TEST(ShareMail, EachHandOffGetsAFolderOfItsOwnThatTheNextStartKeeps) {
   uitest::PresenterScope panels;
   QTemporaryDir dir;
-  MailScope mail(fakeMailer(dir, 0));
+  const QString mailer = fakeTool(dir, "mailer", 0);
+  const QString folderTool = fakeTool(dir, "folder", 0);
+  MailScope mail(mailer, folderTool);
   const QStringList volatileBefore = QDir(PersistenceController::volatileFolder()).entryList(QDir::Files);
   Sheet s(exporttest::fanMap("Solar", 2), 4);
   auto& opml = s.pane<OPMLShareTypeView>();
   opml.roundedTextButtonPressed(opml.shareButton());
-  ASSERT_TRUE(waitWithEvents([&] { return readAll(dir.filePath("mail.log")).count('\n') == 1; }));
+  ASSERT_TRUE(waitWithEvents([&] { return logOf(mailer).size() == 1; }));
   opml.roundedTextButtonPressed(opml.shareButton());
-  ASSERT_TRUE(waitWithEvents([&] { return readAll(dir.filePath("mail.log")).count('\n') == 2; }));
-  const QList<QByteArray> runs = readAll(dir.filePath("mail.log")).trimmed().split('\n');
+  ASSERT_TRUE(waitWithEvents([&] { return logOf(mailer).size() == 2; }));
+  const QStringList runs = logOf(mailer);
   ASSERT_EQ(runs.size(), 2);
   QStringList files;
-  for (const QByteArray& run : runs) {
+  for (const QString& run : runs) {
     ASSERT_TRUE(run.startsWith("--attach "));
-    files << QString::fromUtf8(run.mid(9));
+    files << run.mid(9);
     EXPECT_TRUE(files.last().endsWith("/Solar.opml"));
     EXPECT_NE(OPMLParser().parseIdeaFromOPMLData(readAll(files.last())), nullptr);
+    // The user may have to attach it by hand after a restart: not in the scratch folder, which
+    // the next start empties.
+    EXPECT_TRUE(files.last().startsWith(FileUtil::handOffDirectory() + "/"));
+    EXPECT_FALSE(files.last().startsWith(FileUtil::temporaryDirectoryForOrrery() + "/"));
   }
   EXPECT_NE(QFileInfo(files[0]).absolutePath(), QFileInfo(files[1]).absolutePath());
   EXPECT_EQ(s.presenter.dismissals, 0);
-  EXPECT_TRUE(mail.opened.empty());
+  EXPECT_TRUE(logOf(folderTool).empty());
   EXPECT_TRUE(panels->alerts.empty());
   EXPECT_EQ(QDir(PersistenceController::volatileFolder()).entryList(QDir::Files), volatileBefore);
+  startCleanUps();
+  for (const QString& file : files) EXPECT_TRUE(QFile::exists(file)) << file.toStdString();
 }
 
-TEST(ShareMail, WithoutAWorkingMailProgramTheNoticeSaysWhereTheFileIsAndOnlyWhatTheDesktopTold) {
+TEST(ShareMail, WithoutAWorkingMailProgramTheAlertNamesTheFileAndWhichToolsDidNotOpen) {
   QTemporaryDir dir;
   struct Case {
-    QString command;
-    bool folderOpens;
+    const char* name;
+    QString mail;
+    QString folder;
     QString notice;
   };
   // A desktop that takes the folder may hand it to any program: no folder window is promised.
   const QString handed = QStringLiteral(
       "No mail program opened. The exported file's folder was handed to the desktop to show. The file is here:");
-  const QString refused = QStringLiteral("No mail program or file manager opened. The exported file is here:");
+  const QString neither = QStringLiteral("No mail program or file manager opened. The exported file is here:");
+  const QString missing = dir.filePath("no-such-tool");
   const Case cases[] = {
-      {fakeMailer(dir, 3), true, handed},
-      {dir.filePath("no-such-mailer"), true, handed},
-      {fakeMailer(dir, 3), false, refused},
-      {dir.filePath("no-such-mailer"), false, refused},
+      {"a failing mail program, a file manager", fakeTool(dir, "mailer", 3), fakeTool(dir, "folder", 0), handed},
+      {"no mail program, a file manager", missing, fakeTool(dir, "folder", 0), handed},
+      // What xdg-open does where no program opens folders.
+      {"a failing mail program, a failing folder tool", fakeTool(dir, "mailer", 3), fakeTool(dir, "folder", 3), neither},
+      {"no mail program, a failing folder tool", missing, fakeTool(dir, "folder", 4), neither},
+      {"no mail program, no folder tool", missing, missing, neither},
   };
   for (const Case& c : cases) {
-    const std::string name = c.command.toStdString() + (c.folderOpens ? " with a file manager" : " alone");
+    SCOPED_TRACE(c.name);
     uitest::PresenterScope panels;
-    MailScope mail(c.command);
-    platform::setURLOpener([&](const QUrl& url) {
-      mail.opened.push_back(url);
-      return c.folderOpens;
-    });
+    MailScope mail(c.mail, c.folder);
+    const qsizetype foldersBefore = logOf(c.folder).size();
     Sheet s(exporttest::fanMap("Solar", 2), 3);
     auto& text = s.pane<TextShareTypeView>();
     text.roundedTextButtonPressed(text.shareButton());
-    ASSERT_TRUE(waitWithEvents([&] { return !panels->alerts.empty(); })) << name;
-    EXPECT_EQ(panels->alerts[0].messageText, c.notice) << name;
-    ASSERT_EQ(mail.opened.size(), 1u) << name;
-    const QString file = QDir(mail.opened[0].toLocalFile()).filePath("Solar.txt");
-    EXPECT_TRUE(QFileInfo::exists(file)) << name;
-    EXPECT_EQ(panels->alerts[0].informativeText, file) << name << ": the notice names the file";
+    ASSERT_TRUE(waitWithEvents([&] { return !panels->alerts.empty(); }));
+    EXPECT_EQ(panels->alerts[0].messageText.toStdString(), c.notice.toStdString());
+    const QString file = panels->alerts[0].informativeText;
+    EXPECT_TRUE(file.endsWith("/Solar.txt")) << file.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(file)) << "the notice names the file";
+    if (c.folder != missing) {
+      const QStringList folders = logOf(c.folder);
+      ASSERT_EQ(folders.size(), foldersBefore + 1);
+      EXPECT_EQ(folders.last(), QFileInfo(file).absolutePath());
+    }
     EXPECT_TRUE(text.userInteractionEnabled());
   }
+}
+
+TEST(ShareMail, AFileManagerThatKeepsRunningHasTakenTheFolderAfterFiveSeconds) {
+  QTemporaryDir dir;
+  const QString release = dir.filePath("release");
+  const QString folderTool = fakeTool(dir, "folder", 0, release);
+  uitest::PresenterScope panels;
+  MailScope mail(dir.filePath("no-such-mailer"), folderTool);
+  Sheet s(exporttest::fanMap("Solar", 2), 3);
+  auto& text = s.pane<TextShareTypeView>();
+  text.roundedTextButtonPressed(text.shareButton());
+  ASSERT_TRUE(waitWithEvents([&] { return logOf(folderTool).size() == 1; }));
+  const double wait = std::chrono::duration<double>(MailHandOff::kFolderTakenAfter).count();
+  uitest::advance(wait - 0.1);
+  EXPECT_TRUE(panels->alerts.empty()) << "the alert came before the file manager had its time";
+  uitest::advance(0.2);
+  ASSERT_TRUE(waitWithEvents([&] { return !panels->alerts.empty(); }));
+  EXPECT_EQ(panels->alerts[0].messageText.toStdString(),
+            "No mail program opened. The exported file's folder was handed to the desktop to show. The file is here:");
+  QFile(release).open(QIODevice::WriteOnly);
+  ASSERT_TRUE(waitWithEvents([&] { return logOf(folderTool).contains("ended"); }));
+  EXPECT_EQ(panels->alerts.size(), 1u) << "its end says nothing more";
 }
 
 TEST(ShareSheet, TitlesShowBesideTheIconsOnlyWhileEveryTabIsAtLeast162PointsWide) {

@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,8 +21,14 @@ using orrery::FileUtil;
 
 class FileUtilTest : public ::testing::Test {
  protected:
-  void SetUp() override { platform::setStandardFolderOverride(platform::StandardFolder::Temporary, mTemp.path()); }
-  void TearDown() override { platform::setStandardFolderOverride(platform::StandardFolder::Temporary, {}); }
+  void SetUp() override {
+    platform::setStandardFolderOverride(platform::StandardFolder::Temporary, mTemp.path());
+    platform::setStandardFolderOverride(platform::StandardFolder::Caches, mTemp.filePath("cache"));
+  }
+  void TearDown() override {
+    platform::setStandardFolderOverride(platform::StandardFolder::Temporary, {});
+    platform::setStandardFolderOverride(platform::StandardFolder::Caches, {});
+  }
 
   static void write(const QString& path, const QByteArray& content = "x") {
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
@@ -31,6 +40,19 @@ class FileUtilTest : public ::testing::Test {
     std::promise<void> finished;
     FileUtil::cleanTemporaryFilesDuringStartup([&finished] { finished.set_value(); });
     finished.get_future().wait();
+  }
+
+  static void cleanHandOffAndWait() {
+    std::promise<void> finished;
+    FileUtil::cleanHandOffFilesDuringStartup([&finished] { finished.set_value(); });
+    finished.get_future().wait();
+  }
+  // Dates the entry itself (not what a link points to) `age` back.
+  static void age(const QString& path, std::chrono::hours age) {
+    const auto then = std::chrono::system_clock::now() - age;
+    const timespec when{std::chrono::system_clock::to_time_t(then), 0};
+    const timespec times[2] = {when, when};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
   }
 
   QTemporaryDir mTemp;
@@ -122,6 +144,56 @@ TEST_F(FileUtilTest, MissingScratchFolderIsNothingToClean) {
   EXPECT_FALSE(QFileInfo::exists(FileUtil::temporaryDirectoryForOrrery()));
   cleanAndWait();
   EXPECT_FALSE(QFileInfo::exists(FileUtil::temporaryDirectoryForOrrery()));
+}
+
+TEST_F(FileUtilTest, HandedOffFilesOutliveTheStartsCleanUpUntilAWeekHasPassed) {
+  using std::chrono::hours;
+  const QString first = FileUtil::handOffDirectoryForFile();
+  const QString second = FileUtil::handOffDirectoryForFile();
+  ASSERT_FALSE(first.isEmpty());
+  ASSERT_NE(first, second);
+  const QString root = FileUtil::handOffDirectory();
+  EXPECT_EQ(root, mTemp.filePath("cache/mail"));
+  EXPECT_EQ(QFileInfo(first).absolutePath(), root);
+  const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther |
+                      QFile::WriteOther | QFile::ExeOther;
+  EXPECT_FALSE(QFileInfo(root).permissions() & others) << "others may read the exported maps";
+  write(first + "/Solar.pdf");
+  write(second + "/Old.pdf");
+  age(second, FileUtil::kHandOffKeptFor + hours(1));
+  const QString lastWeek = FileUtil::handOffDirectoryForFile();
+  age(lastWeek, FileUtil::kHandOffKeptFor - hours(1));
+  QTemporaryDir outside;
+  write(outside.filePath("precious.txt"));
+  ASSERT_TRUE(QFile::link(outside.path(), root + "/old-link"));
+  age(root + "/old-link", FileUtil::kHandOffKeptFor + hours(1));
+
+  cleanAndWait();  // the scratch folder's emptying at a start leaves them
+  EXPECT_TRUE(QFile::exists(first + "/Solar.pdf"));
+  EXPECT_TRUE(QFile::exists(second + "/Old.pdf"));
+  cleanHandOffAndWait();
+  EXPECT_TRUE(QFile::exists(first + "/Solar.pdf"));
+  EXPECT_TRUE(QFileInfo(lastWeek).isDir());
+  EXPECT_FALSE(QFileInfo::exists(second));
+  EXPECT_FALSE(QFileInfo(root + "/old-link").isSymLink());
+  EXPECT_TRUE(QFile::exists(outside.filePath("precious.txt")));
+}
+
+TEST_F(FileUtilTest, AHandOffFolderThatIsALinkIsNeitherUsedNorEntered) {
+  QTemporaryDir outside;
+  write(outside.filePath("old/file.txt"));
+  age(outside.filePath("old"), FileUtil::kHandOffKeptFor * 2);
+  ASSERT_TRUE(QDir().mkpath(mTemp.filePath("cache")));
+  ASSERT_TRUE(QFile::link(outside.path(), FileUtil::handOffDirectory()));
+  EXPECT_TRUE(FileUtil::handOffDirectoryForFile().isEmpty());
+  cleanHandOffAndWait();
+  EXPECT_TRUE(QFile::exists(outside.filePath("old/file.txt")));
+  EXPECT_EQ(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"old"});
+}
+
+TEST_F(FileUtilTest, NoHandOffFolderIsNothingToClean) {
+  cleanHandOffAndWait();
+  EXPECT_FALSE(QFileInfo::exists(FileUtil::handOffDirectory()));
 }
 
 }  // namespace
