@@ -246,9 +246,11 @@ void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocumen
       }
       if (!keptAs.isEmpty()) {
         logLine(QStringLiteral("CloudMode: the index does not read; it is kept as %1").arg(keptAs));
-        platform::NotificationCenter::defaultCenter().post(
-            CloudIndexSetAsideNotification, nullptr,
-            {{kCloudNoticeMessageKey, damagedIndexMessage(keptAs)}, {kCloudNoticeToldKey, std::make_shared<bool>(false)}});
+        // Told by the iCloud screen showing now, or else by the next one shown.
+        const QString message = damagedIndexMessage(keptAs);
+        leaveCloudNotice(message);
+        platform::NotificationCenter::defaultCenter().post(CloudIndexSetAsideNotification, nullptr,
+                                                           {{kCloudNoticeMessageKey, message}});
         if (!self->mDead) self->createIndexFile();
         return;
       }
