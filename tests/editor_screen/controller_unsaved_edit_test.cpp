@@ -132,8 +132,9 @@ struct ICloudEditor : UnsavedEdit {
 };
 
 // The iCloud folder goes away (an unmounted share) while a map is open: an edit made meanwhile
-// keeps the unsaved mark and the top bar says the location is unavailable; once the folder is
-// back the edit is written at once, and the mark goes.
+// keeps the unsaved mark, the top bar says the location is unavailable and the failed save
+// names the file and why; once the folder is back the edit is written at once, and the mark
+// goes.
 TEST_F(ICloudEditor, AnEditMadeWhileTheFolderIsAwayIsWrittenAsSoonAsItIsBack) {
   auto& c = *editor->controller;
   QWidget& widget = *editor->window().widget();
@@ -141,10 +142,16 @@ TEST_F(ICloudEditor, AnEditMadeWhileTheFolderIsAwayIsWrittenAsSoonAsItIsBack) {
   ASSERT_TRUE(QDir().rename(container.root(), away));
   uitest::advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusUnavailable; }));
+  presenter->alerts.clear();
   c.addNewIdeaAfterIndex(0, idea(QStringLiteral("made while away")), nullptr);
   ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
   EXPECT_TRUE(widget.isWindowModified());
   EXPECT_EQ(editor->window().cloudIconToolTip(), QStringLiteral("iCloud: unavailable"));
+  ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; }));
+  const QString told = presenter->alerts[0].informativeText;
+  EXPECT_TRUE(told.contains(container.documentPath(QStringLiteral("cloud.orrx")))) << told.toStdString();
+  EXPECT_TRUE(told.section(QStringLiteral("could not be saved: "), 1).contains(container.root()))
+      << "the reason names the folder: " << told.toStdString();
 
   ASSERT_TRUE(QDir().rename(away, container.root()));
   uitest::advance(platform::LocalFolderContainer::kPollSeconds);
