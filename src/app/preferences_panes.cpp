@@ -178,7 +178,14 @@ void GeneralPreferencesViewController::ensureDropboxChoiceValue() {
 
 void GeneralPreferencesViewController::iCloudButtonPressed() {
   // Withdrawing closes the workspace; the files stay where they are.
-  Globals::optForICloud(!Globals::userHasOptedForICloud());
+  if (Globals::userHasOptedForICloud()) {
+    Globals::optForICloud(false);
+    return;
+  }
+  // Connecting makes the default folder when it is missing; once made, a folder that goes away
+  // is away until it is back, never replaced by an empty one behind the user's back. The choice
+  // is recorded either way: a folder that cannot be had shows as unavailable.
+  platform::LocalFolderContainer::connectInBackground([](bool /*reachable*/) { Globals::optForICloud(true); });
 }
 
 void GeneralPreferencesViewController::changeICloudFolderPressed() {

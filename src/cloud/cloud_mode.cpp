@@ -3,6 +3,7 @@
 #include "cloud/damaged_index.h"
 #include "cloud/index_conflict_copies.h"
 #include "cloud/new_documents_scan.h"
+#include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -41,6 +42,13 @@ constexpr qint64 kWalkSliceNanoseconds = 2'000'000;
 bool isPlainDocumentName(const QString& name) {
   return IdeaDocument::fileNamingSchemeMatches(name) && !name.startsWith(QLatin1Char('.')) &&
          !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+// Why a document of the container cannot be written while its folder is away.
+QString folderAwayReason() {
+  return Globals::normalLocalizedStringForKey(QStringLiteral("CloudFolderUnreachable:Reason"),
+                                              QStringLiteral("The iCloud folder %1 cannot be reached"))
+      .arg(platform::LocalFolderContainer::root().path);
 }
 
 // Stops a query and lets it go: a gathered one holds a path and a name per file, freed in
@@ -246,9 +254,11 @@ void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocumen
       }
       if (!keptAs.isEmpty()) {
         logLine(QStringLiteral("CloudMode: the index does not read; it is kept as %1").arg(keptAs));
-        platform::NotificationCenter::defaultCenter().post(
-            CloudIndexSetAsideNotification, nullptr,
-            {{kCloudNoticeMessageKey, damagedIndexMessage(keptAs)}, {kCloudNoticeToldKey, std::make_shared<bool>(false)}});
+        // Told by the iCloud screen showing now, or else by the next one shown.
+        const QString message = damagedIndexMessage(keptAs);
+        leaveCloudNotice(message);
+        platform::NotificationCenter::defaultCenter().post(CloudIndexSetAsideNotification, nullptr,
+                                                           {{kCloudNoticeMessageKey, message}});
         if (!self->mDead) self->createIndexFile();
         return;
       }
@@ -453,6 +463,8 @@ void CloudMode::createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCo
 void CloudMode::updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
                                BoolCompletion completion) {
   if (mCloudDocURL.isEmpty() || !doc) {
+    // The edit stays in memory and is written once the folder is back; the user hears why.
+    if (doc) doc->noteWriteFailure(folderAwayReason());
     if (completion) completion(false);
     return;
   }

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <utility>
 
 namespace orrery {
 
@@ -66,6 +67,17 @@ QString setDamagedIndexAside(const QString& path, const platform::FilePresenter*
   }
   return QFileInfo(target).fileName();
 }
+
+namespace {
+QStringList& cloudNotices() {
+  static QStringList waiting;
+  return waiting;
+}
+}  // namespace
+
+void leaveCloudNotice(const QString& message) { cloudNotices().append(message); }
+
+QStringList takeCloudNotices() { return std::exchange(cloudNotices(), {}); }
 
 QString damagedIndexMessage(const QString& keptAs) {
   return Globals::normalLocalizedStringForKey(

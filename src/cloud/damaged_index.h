@@ -6,15 +6,21 @@
 #include "platform/services/file_presenter.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace orrery {
 
-// Posted on the main queue, object none, once for each index set aside; the user info holds
-// the message for the user under kCloudNoticeMessageKey (a QString) and, under
-// kCloudNoticeToldKey, a std::shared_ptr<bool> that the one screen that shows it sets.
+// Posted on the main queue, object none, once for each index set aside, once its message waits
+// among the cloud notices; the user info holds the message under kCloudNoticeMessageKey (a
+// QString).
 inline constexpr char CloudIndexSetAsideNotification[] = "CloudIndexSetAsideNotification";
 inline constexpr char kCloudNoticeMessageKey[] = "message";
-inline constexpr char kCloudNoticeToldKey[] = "told";
+
+// Messages for the user of the iCloud location that no screen has shown yet, oldest first. The
+// first iCloud screen to show takes them, at once or whenever one next shows: each is told once,
+// never lost for want of a screen. Main thread.
+void leaveCloudNotice(const QString& message);
+QStringList takeCloudNotices();
 
 // On any thread but the main one: when the file at `path` is there, reads in full and still
 // does not read as an index, it is renamed to "<name>.damaged-<yyyyMMdd-hhmmss>" beside it (a

@@ -417,7 +417,7 @@ QString SolarSystemViewController::failedSaveDescription() const {
                              ? mDoc->lastUserFriendlyError()
                              : Globals::normalLocalizedStringForKey(QStringLiteral("CannotSaveDocument:Message"),
                                                                     QStringLiteral("The document could not be saved"));
-  return QStringLiteral("%1\n%2").arg(mDoc ? mDoc->filePath() : QString(), reason);
+  return QStringLiteral("%1\n%2").arg(mDoc ? mDoc->openFilePath() : QString(), reason);
 }
 
 void SolarSystemViewController::saveOnceMoreBeforeQuit() {

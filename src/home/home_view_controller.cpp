@@ -71,21 +71,21 @@ HomeViewController::HomeViewController(DocumentLocation location) : mLocation(lo
     checkFolderReachable();
   });
   mStateObserver.observe(CloudIndexSetAsideNotification, nullptr,
-                         [this](const platform::Notification& n) { tellCloudNotice(n); });
+                         [this](const platform::Notification&) { tellCloudNotices(); });
 }
 
-void HomeViewController::tellCloudNotice(const platform::Notification& notice) {
-  // One screen tells it, whichever shows the iCloud list first.
-  const auto told = notice.userInfo.find(kCloudNoticeToldKey);
-  const auto message = notice.userInfo.find(kCloudNoticeMessageKey);
-  if (told == notice.userInfo.end() || message == notice.userInfo.end()) return;
-  const auto* flag = std::any_cast<std::shared_ptr<bool>>(&told->second);
-  const auto* text = std::any_cast<QString>(&message->second);
-  if (!flag || !*flag || **flag || !text || mLocation != DocumentLocationICloud || !isHostedInItsWindow()) return;
-  **flag = true;
-  CustomAlertView alert(localized("CloudIndexSetAside:Title"), *text);
-  alert.addButton(localized("Choice.Close"), CAVButton::kOrdinary, nullptr);
-  alert.showFromWindow(myWindow());
+void HomeViewController::tellCloudNotices() {
+  // The alert waits for its answer: not from inside the engine's report or a window's switch.
+  platform::mainQueue().async([weakSelf = std::weak_ptr<ViewController>(weak_from_this())] {
+    auto me = std::static_pointer_cast<HomeViewController>(weakSelf.lock());
+    // One screen tells them, whichever shows the iCloud list first; until one shows, they wait.
+    if (!me || me->mLocation != DocumentLocationICloud || !me->isHostedInItsWindow()) return;
+    const QStringList messages = takeCloudNotices();
+    if (messages.isEmpty()) return;
+    CustomAlertView alert(localized("CloudIndexSetAside:Title"), messages.join(QStringLiteral("\n\n")));
+    alert.addButton(localized("Choice.Close"), CAVButton::kOrdinary, nullptr);
+    alert.showFromWindow(me->myWindow());
+  });
 }
 
 HomeViewController::~HomeViewController() {
@@ -154,6 +154,7 @@ void HomeViewController::becameTopLevelController() {
   BaseViewController::becameTopLevelController();
   focusGrid();
   ensureCorrectTitle();
+  tellCloudNotices();
 }
 
 QString HomeViewController::storedClassName() const { return QString::fromLatin1(kHomeControllerClass); }

@@ -172,8 +172,9 @@ class HomeViewController : public BaseViewController,
   // unavailable, and shows or hides the notice saying so.
   void checkFolderReachable();
   void showUnreachableFolder(const QString& folder);
-  // Shows what the iCloud engine had to tell the user, when no other screen showed it yet.
-  void tellCloudNotice(const platform::Notification& notice);
+  // Shows, on a later turn, what the iCloud engine left for the user that no screen showed yet,
+  // when this is an iCloud screen shown in its window.
+  void tellCloudNotices();
   void focusGrid();
   void startSearch(const QString& text);
   void showOpenFailure(const std::shared_ptr<IdeaDocument>& doc);

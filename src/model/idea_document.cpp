@@ -242,6 +242,10 @@ void IdeaDocument::noteWriteFailure(const QString& reason) {
   if (!reason.isEmpty()) mLastUserFriendlyError += QStringLiteral(": ") + reason;
 }
 
+QString IdeaDocument::openFilePath() const {
+  return mFilePresenter ? mFilePresenter->presentedItemPath() : mFilePath;
+}
+
 void IdeaDocument::noteReadCancelled() {
   mLastUserFriendlyError.clear();
   mLastError = DocumentError::cancelled();

@@ -154,6 +154,9 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // True while a presenter is held, i.e. between a successful open or create and the return
   // of the last token.
   bool isOpen() const { return mFilePresenter != nullptr; }
+  // The file an open document is kept in (for a cloud document, inside its location's folder);
+  // filePath() while it is not open.
+  QString openFilePath() const;
   size_t tokenCount() const { return mTokens.size(); }
   // Reads the file into this document without tokens; reading and decoding run on the work
   // queue.

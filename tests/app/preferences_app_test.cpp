@@ -9,6 +9,7 @@
 #include "editor/solar_system.h"
 #include "foundation/globals.h"
 #include "model/color.h"
+#include "platform/cloud/local_folder_container.h"
 #include "platform/ui/event.h"
 
 #include <QComboBox>
@@ -29,7 +30,8 @@ class PreferencesApp : public AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
-    for (const char* key : {kPreferencesSelectedIdentifierKey, kPreferencesFrameTopLeftKey, "CloudContainerFolder"}) {
+    for (const char* key : {kPreferencesSelectedIdentifierKey, kPreferencesFrameTopLeftKey, "CloudContainerFolder",
+                            platform::kDefaultCloudContainerMadeKey}) {
       mPrefs.insert(key, defaults().objectForKey(key));
       defaults().removeObjectForKey(key);
     }
@@ -79,7 +81,8 @@ TEST_F(PreferencesApp, TheGeneralPaneRecordsAndWithdrawsTheStorageChoices) {
   pane.view();
   EXPECT_EQ(pane.iCloudConnectButton()->text(), "Connect");
   QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
-  EXPECT_TRUE(Globals::userHasOptedForICloud());
+  // Recorded once the container's folder was looked for (and made) off the main thread.
+  ASSERT_TRUE(uitest::loop().runUntil([] { return Globals::userHasOptedForICloud(); }, platform::Millis(10000)));
   uitest::advance(0);
   EXPECT_EQ(pane.iCloudConnectButton()->text(), "Disconnect") << "refreshed by the defaults notice";
   EXPECT_TRUE(pane.iCloudConnectButton()->property("cloudImage").isValid());

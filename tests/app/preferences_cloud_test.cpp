@@ -25,6 +25,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -146,15 +147,29 @@ TEST_F(PreferencesCloud, AnUnmountedContainerShowsTheRowUnavailableUntilItAppear
   auto& app = launch();
   auto& pane = general(app);
   QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
-  uitest::advance(0);
-  ASSERT_TRUE(PersistenceController::singleton().workspaceForLocation(DocumentLocationICloud));
+  ASSERT_TRUE(waitFor([] { return PersistenceController::singleton().workspaceForLocation(DocumentLocationICloud); }));
   ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusUnavailable; }));
+  EXPECT_FALSE(QFileInfo::exists(container.root())) << "connecting makes no folder the user named";
   uitest::advance(0);
   EXPECT_EQ(pane.iCloudConnectButton()->property("cloudImage").toString(), "error");
   // The share is mounted: the next look finds it and the row follows the state notice.
   ASSERT_TRUE(QDir().mkpath(container.root()));
   uitest::advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady; }));
+  uitest::advance(0);
+  EXPECT_EQ(pane.iCloudConnectButton()->property("cloudImage").toString(), "cloud");
+}
+
+// Connecting makes the default folder, also when the one made before has gone since (which
+// the program, iCloud chosen, leaves unavailable rather than replace behind the user's back).
+TEST_F(PreferencesCloud, ConnectingMakesTheDefaultFolderAgainAfterItWent) {
+  testsupport::CloudContainerFixture container(testsupport::CloudContainerFixture::DefaultRoot{}, /*makeRoot=*/false);
+  container.defaults().setString(container.root(), platform::kDefaultCloudContainerMadeKey);
+  auto& app = launch();
+  auto& pane = general(app);
+  QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady; }));
+  EXPECT_TRUE(QFileInfo::exists(container.indexPath())) << "a new, empty container";
   uitest::advance(0);
   EXPECT_EQ(pane.iCloudConnectButton()->property("cloudImage").toString(), "cloud");
 }

@@ -34,6 +34,7 @@ class CloudFolderChangesTest : public cloudtest::CloudWorkspaceTest {
       told << std::any_cast<QString>(n.userInfo.at(kCloudNoticeMessageKey));
     });
   }
+  ~CloudFolderChangesTest() override { takeCloudNotices(); }
   QStringList indexedIdentifiers() const {
     IndexDocument index(QUrl::fromLocalFile(container.indexPath()));
     index.readBinaryWithCompletionHandler(nullptr);
@@ -82,6 +83,7 @@ TEST_F(CloudFolderChangesTest, ADamagedIndexIsSetAsideAndTheDocumentsOnDiskAreLi
     EXPECT_EQ(indexedIdentifiers().size(), 13) << "a new index lists what is on disk";
     ASSERT_EQ(told.size(), 1);
     EXPECT_TRUE(told[0].contains(aside[0])) << told[0].toStdString();
+    EXPECT_EQ(takeCloudNotices(), told) << "left for the next iCloud screen that shows";
 
     // A map made now is listed and indexed; nothing is read again nor told again.
     auto doc = IdeaDocument::createWithFileName("made-now.orrx", DocumentLocationICloud);

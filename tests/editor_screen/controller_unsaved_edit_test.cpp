@@ -13,6 +13,7 @@
 #include "support/cloud_container_fixture.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMainWindow>
 
 using namespace controllertest;
@@ -82,8 +83,11 @@ TEST_F(UnsavedEdit, TheWindowKeepsTheMarkAndEachAnswerToTheCloseQuestionDoesWhat
 
 }  // namespace
 
-// An editor over a map of a stand-in iCloud container, with the iCloud location chosen.
+// An editor over a map of a stand-in iCloud container, with the iCloud location chosen: a folder
+// the user named, or the program's default one.
 struct ICloudEditor : UnsavedEdit {
+  explicit ICloudEditor(bool defaultFolder = false)
+      : owned(defaultFolder ? std::make_unique<Container>(Container::DefaultRoot{}) : std::make_unique<Container>()) {}
   void SetUp() override {
     UnsavedEdit::SetUp();
     IdeaPtr root = idea(QStringLiteral("Cloud map"));
@@ -91,8 +95,7 @@ struct ICloudEditor : UnsavedEdit {
     auto doc = orrery::IdeaDocument::createWithFileName(QStringLiteral("cloud.orrx"), orrery::DocumentLocationICloud);
     doc->setIdea(root);
     QDir().mkpath(container.documents());
-    ASSERT_TRUE(testsupport::CloudContainerFixture::writeFile(container.documentPath(doc->filePath()),
-                                                               doc->exportAsPureJSONData()));
+    ASSERT_TRUE(Container::writeFile(container.documentPath(doc->filePath()), doc->exportAsPureJSONData()));
     identifier = doc->docIdentifier();
     orrery::IndexDocument index(QUrl::fromLocalFile(container.indexPath()));
     index.setIdeaProxyList({orrery::IdeaProxy::createWithDoc(doc)});
@@ -123,30 +126,55 @@ struct ICloudEditor : UnsavedEdit {
     waitFor([&] { return fetched; });
     return written;
   }
+  // The entry of the map in the index file, as the next start lists it.
+  orrery::IdeaProxyPtr indexedOnDisk() {
+    orrery::IndexDocument index(QUrl::fromLocalFile(container.indexPath()));
+    index.readBinaryWithCompletionHandler(nullptr);
+    for (const orrery::IdeaProxyPtr& proxy : index.ideaProxyList())
+      if (proxy->docIdentifier() == identifier) return proxy;
+    return nullptr;
+  }
+  void editWhileTheFolderIsAway();
 
-  testsupport::CloudContainerFixture container;
+  using Container = testsupport::CloudContainerFixture;
+  std::unique_ptr<Container> owned;
+  Container& container = *owned;
   orrery::PersistenceController& facade = orrery::PersistenceController::singleton();
   QString identifier;
   bool opted = false;
   std::unique_ptr<EditorWindow> editor;
 };
 
-// The iCloud folder goes away (an unmounted share) while a map is open: an edit made meanwhile
-// keeps the unsaved mark and the top bar says the location is unavailable; once the folder is
-// back the edit is written at once, and the mark goes.
-TEST_F(ICloudEditor, AnEditMadeWhileTheFolderIsAwayIsWrittenAsSoonAsItIsBack) {
+struct ICloudEditorOnTheDefaultFolder : ICloudEditor {
+  ICloudEditorOnTheDefaultFolder() : ICloudEditor(/*defaultFolder=*/true) {}
+};
+
+// The iCloud folder goes away (an unmounted share, a folder the user moved) while a map is open:
+// nothing stands in for it. An edit made meanwhile keeps the unsaved mark, the top bar says the
+// location is unavailable and the failed save names the file and why; once the folder is back
+// the edit is written at once, the mark goes, and the map's entry in the list counts the ideas
+// its file holds, in this run and the next.
+void ICloudEditor::editWhileTheFolderIsAway() {
   auto& c = *editor->controller;
   QWidget& widget = *editor->window().widget();
-  const QString away = container.root() + QStringLiteral(".away");
-  ASSERT_TRUE(QDir().rename(container.root(), away));
-  uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(container.moveAway());
+  for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusUnavailable; }));
+  presenter->alerts.clear();
   c.addNewIdeaAfterIndex(0, idea(QStringLiteral("made while away")), nullptr);
   ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
   EXPECT_TRUE(widget.isWindowModified());
   EXPECT_EQ(editor->window().cloudIconToolTip(), QStringLiteral("iCloud: unavailable"));
+  ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; }));
+  const QString told = presenter->alerts[0].informativeText;
+  EXPECT_TRUE(told.contains(container.documentPath(QStringLiteral("cloud.orrx")))) << told.toStdString();
+  EXPECT_TRUE(told.section(QStringLiteral("could not be saved: "), 1).contains(container.root()))
+      << "the reason names the folder: " << told.toStdString();
+  for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+  EXPECT_FALSE(QFileInfo::exists(container.root())) << "nothing stands in for the folder";
+  EXPECT_EQ(status(), orrery::WorkspaceStatusUnavailable);
 
-  ASSERT_TRUE(QDir().rename(away, container.root()));
+  ASSERT_TRUE(container.moveBack());
   uitest::advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusReady; }));
   EXPECT_TRUE(waitFor([&] { return !widget.isWindowModified(); })) << "written without waiting for the quit";
@@ -154,6 +182,18 @@ TEST_F(ICloudEditor, AnEditMadeWhileTheFolderIsAwayIsWrittenAsSoonAsItIsBack) {
   const IdeaPtr written = rootOnDisk();
   ASSERT_TRUE(written);
   EXPECT_TRUE(texts(written->ideas()).contains(QStringLiteral("made while away")));
+  uitest::advance(1.0);
+  ASSERT_TRUE(facade.findProxy(identifier));
+  EXPECT_EQ(facade.findProxy(identifier)->itemCount(), written->calculateWholeTreeSize());
+  const orrery::IdeaProxyPtr indexed = indexedOnDisk();
+  ASSERT_TRUE(indexed);
+  EXPECT_EQ(indexed->itemCount(), written->calculateWholeTreeSize()) << "the next start's tile";
+}
+
+TEST_F(ICloudEditor, AnEditMadeWhileTheFolderIsAwayIsWrittenAsSoonAsItIsBack) { editWhileTheFolderIsAway(); }
+
+TEST_F(ICloudEditorOnTheDefaultFolder, AnEditMadeWhileTheFolderIsAwayIsWrittenAsSoonAsItIsBack) {
+  editWhileTheFolderIsAway();
 }
 
 // Another instance saved over a change of this one: the version kept for the user is a new

@@ -609,6 +609,29 @@ TEST_F(HomeScreenTest, ADamagedIndexIsToldOnceAndTheDocumentsAreListed) {
       << presenter->alerts[0].informativeText.toStdString();
 }
 
+// Found while no iCloud list shows (the start opened a map, or a Dropbox list), the damaged
+// index is told when an iCloud list next shows, once, and no later list tells it again.
+TEST_F(HomeScreenTest, ADamagedIndexFoundWhileNoICloudListShowsIsToldWhenOneNextShows) {
+  ASSERT_TRUE(testsupport::CloudContainerFixture::writeFile(
+      container.indexPath(), testsupport::CloudContainerFixture::readFile(container.indexPath()).left(100)));
+  startDropbox();
+  HomeWindow box(HomeViewController::create(DocumentLocationDropbox, QString()));
+  startICloud();
+  uitest::advance(10);
+  EXPECT_TRUE(presenter->alerts.empty()) << "no iCloud list to tell it in yet";
+
+  auto shown = std::make_unique<HomeWindow>(HomeViewController::create(DocumentLocationICloud, QString()));
+  uitest::advance(0);
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("iCloud document list replaced"));
+  EXPECT_TRUE(presenter->alerts[0].informativeText.contains(QStringLiteral("orrery.index.damaged-")))
+      << presenter->alerts[0].informativeText.toStdString();
+  shown.reset();
+  HomeWindow again(HomeViewController::create(DocumentLocationICloud, QString()));
+  uitest::advance(0);
+  EXPECT_EQ(presenter->alerts.size(), 1u) << "told once";
+}
+
 TEST_F(HomeScreenTest, WithdrawingDropboxClosesOnlyTheDropboxWindow) {
   startICloud();
   startDropbox();

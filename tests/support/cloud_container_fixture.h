@@ -1,13 +1,16 @@
 #pragma once
 // A stand-in iCloud container for tests and benchmarks: a fresh root folder made the
-// container's root through ORRERY_CLOUD_CONTAINER for the fixture's life, with helpers that
-// put documents and an index into its Documents folder as another machine would have synced
-// them. Needs the model library.
+// container's root through ORRERY_CLOUD_CONTAINER for the fixture's life (or the program's own
+// default folder, with no root chosen), with helpers that put documents and an index into its
+// Documents folder as another machine would have synced them, and that move the folder away
+// and back. Needs the model library.
 
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
 #include "model/index_document.h"
+#include "platform/cloud/local_folder_container.h"
+#include "platform/services/user_defaults.h"
 #include "files.h"
 
 #include <QByteArray>
@@ -17,6 +20,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVariantMap>
 
 namespace testsupport {
 
@@ -30,11 +34,29 @@ class CloudContainerFixture {
     if (makeRoot) QDir().mkpath(mRoot);
     qputenv("ORRERY_CLOUD_CONTAINER", mRoot.toUtf8());
   }
+  // The default container "<application support>/cloud-container": no root chosen, neither
+  // the environment nor the user default, and no note that the program ever made it; with
+  // `makeRoot` the folder is there, as a connect leaves it. All is put back at the end.
+  struct DefaultRoot {};
+  explicit CloudContainerFixture(DefaultRoot, bool makeRoot = true) : CloudContainerFixture(/*makeRoot=*/false) {
+    qunsetenv("ORRERY_CLOUD_CONTAINER");
+    for (const char* key : {platform::kCloudContainerFolderKey, platform::kDefaultCloudContainerMadeKey}) {
+      mDefaults.insert(key, defaults().objectForKey(key));
+      defaults().removeObjectForKey(key);
+    }
+    mRoot = platform::LocalFolderContainer::root().path;
+    QDir(mRoot).removeRecursively();
+    if (makeRoot) QDir().mkpath(mRoot);
+  }
   ~CloudContainerFixture() {
     if (mHadPrevious)
       qputenv("ORRERY_CLOUD_CONTAINER", mPrevious);
     else
       qunsetenv("ORRERY_CLOUD_CONTAINER");
+    if (mDefaults.isEmpty()) return;
+    for (auto it = mDefaults.cbegin(); it != mDefaults.cend(); ++it) defaults().setObject(it.value(), it.key());
+    QDir(mRoot).removeRecursively();
+    QDir(away()).removeRecursively();
   }
   CloudContainerFixture(const CloudContainerFixture&) = delete;
   CloudContainerFixture& operator=(const CloudContainerFixture&) = delete;
@@ -45,6 +67,12 @@ class CloudContainerFixture {
   QString indexPath() const { return documentPath(orrery::IndexDocument::standardFileName()); }
   QString outside() const { return mBase.path(); }
 
+  // Where the folder goes while it is away (a share unmounted, a folder moved by the user).
+  QString away() const { return mRoot + ".away"; }
+  bool moveAway() const { return QDir().rename(mRoot, away()); }
+  bool moveBack() const { return QDir().rename(away(), mRoot); }
+
+  static platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
   static bool writeFile(const QString& path, const QByteArray& bytes) { return testsupport::writeFile(path, bytes); }
   static QByteArray readFile(const QString& path) { return testsupport::readFile(path); }
 
@@ -93,6 +121,7 @@ class CloudContainerFixture {
   QString mRoot;
   QByteArray mPrevious;
   bool mHadPrevious;
+  QVariantMap mDefaults;  // the keys a default container cleared, with what they held
   std::vector<std::shared_ptr<orrery::IdeaDocument>> mDocuments;
 };
 

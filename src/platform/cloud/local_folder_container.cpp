@@ -62,6 +62,29 @@ bool createIdentityFile(const QString& path) {
   return created;
 }
 
+// The default root made when missing: always for a connect, else only when the program never
+// made it. A root found there is noted as made (an earlier run may have made it unnoted).
+bool haveDefaultRoot(const QString& path, bool connecting) {
+  UserDefaults& defaults = UserDefaults::standard();
+  const QString key = QString::fromLatin1(kDefaultCloudContainerMadeKey);
+  const bool made = defaults.stringForKey(key) == path;
+  if (!QFileInfo(path).isDir()) {
+    // Gone since: a new empty folder would take the edits meant for the real one.
+    if (made && !connecting) return false;
+    if (!QDir().mkpath(path)) return false;
+  }
+  if (!made) defaults.setString(path, key);
+  return true;
+}
+
+QString usableRoot(bool connecting) {
+  const LocalFolderContainer::Root chosen = LocalFolderContainer::root();
+  if (chosen.path.isEmpty() || QDir::isRelativePath(chosen.path)) return {};
+  if (chosen.isDefault && !haveDefaultRoot(chosen.path, connecting)) return {};
+  if (!QFileInfo(chosen.path).isDir() || !isWritableFolder(chosen.path)) return {};
+  return chosen.path;
+}
+
 QString readIdentityFile(const QString& path) {
   QFile file(path);
   if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return {};
@@ -78,12 +101,17 @@ LocalFolderContainer::Root LocalFolderContainer::root() {
   return {applicationSupportFolder() + QStringLiteral("/cloud-container"), true};
 }
 
-QString LocalFolderContainer::reachableRoot() {
-  const Root chosen = root();
-  if (chosen.path.isEmpty() || QDir::isRelativePath(chosen.path)) return {};
-  if (chosen.isDefault && !QDir().mkpath(chosen.path)) return {};
-  if (!QFileInfo(chosen.path).isDir() || !isWritableFolder(chosen.path)) return {};
-  return chosen.path;
+QString LocalFolderContainer::reachableRoot() { return usableRoot(/*connecting=*/false); }
+
+bool LocalFolderContainer::connect() { return !usableRoot(/*connecting=*/true).isEmpty(); }
+
+void LocalFolderContainer::connectInBackground(std::function<void(bool)> block) {
+  globalQueue(QueuePriority::Default).async([block = std::move(block)] {
+    const bool reachable = connect();
+    mainQueue().async([block, reachable] {
+      if (block) block(reachable);
+    });
+  });
 }
 
 QString LocalFolderContainer::documentsFolder() {

@@ -6,7 +6,10 @@
 // "<root>/.versions" the conflict versions (file_version.h).
 //
 // A root that was set but is missing or read-only (an unmounted or offline share) gives no
-// container and no identity; the default root is made when missing.
+// container and no identity. The default root is made when the user connects to the container,
+// or at its first look-up when it was never made (the iCloud choice stored before any folder
+// was); one made before and gone since (moved away, on a disk not mounted) is away just as a
+// missing share is, so that nothing is written into a new empty folder in its place.
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +25,8 @@ namespace platform {
 inline constexpr char kUbiquityIdentityDidChangeNotification[] = "UbiquityIdentityDidChangeNotification";
 inline constexpr char kCloudContainerEnvironment[] = "ORRERY_CLOUD_CONTAINER";
 inline constexpr char kCloudContainerFolderKey[] = "CloudContainerFolder";
+// The user default naming the default root once the program made it (or found it made).
+inline constexpr char kDefaultCloudContainerMadeKey[] = "DefaultCloudContainerMade";
 
 class LocalFolderContainer {
  public:
@@ -35,8 +40,15 @@ class LocalFolderContainer {
   static constexpr double kPollSeconds = 5.0;
 
   static Root root();
-  // The root, usable as it is now (made when it is the default one); empty when unreachable.
+  // The root, usable as it is now (the default one made when it never was); empty when
+  // unreachable. Blocks on the file system.
   static QString reachableRoot();
+  // The user connects to the container: the default root is made when missing, whether or not
+  // it was made before; a root that was set is never made. False when the root cannot be had.
+  // Blocks on the file system: call it off the main thread.
+  static bool connect();
+  // connect() on a global queue; the block gets its answer on the main queue.
+  static void connectInBackground(std::function<void(bool reachable)> block);
   // "<root>/Documents", made when missing; empty when the container is unreachable. Blocks on
   // the file system: call it off the main thread.
   static QString documentsFolder();

@@ -76,8 +76,28 @@ class IdentityMonitorTest : public ::testing::Test {
 
 }  // namespace
 
+// Clears the user defaults that choose the root or note the default one made, for the life of
+// the object.
+class DefaultsScope {
+ public:
+  DefaultsScope() {
+    for (const char* key : {platform::kCloudContainerFolderKey, platform::kDefaultCloudContainerMadeKey}) {
+      mSaved.insert(key, defaults().objectForKey(key));
+      defaults().removeObjectForKey(key);
+    }
+  }
+  ~DefaultsScope() {
+    for (auto it = mSaved.cbegin(); it != mSaved.cend(); ++it) defaults().setObject(it.value(), it.key());
+  }
+  static platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+
+ private:
+  QVariantMap mSaved;
+};
+
 TEST(LocalFolderContainerTest, RootComesFromTheEnvironmentThenTheUserDefaultThenApplicationSupport) {
   QTemporaryDir dir;
+  DefaultsScope defaults;
   {
     RootScope scope(dir.filePath("env"));
     platform::UserDefaults::standard().setString(dir.filePath("chosen"), platform::kCloudContainerFolderKey);
@@ -90,12 +110,46 @@ TEST(LocalFolderContainerTest, RootComesFromTheEnvironmentThenTheUserDefaultThen
   const auto fallback = LocalFolderContainer::root();
   EXPECT_TRUE(fallback.isDefault);
   EXPECT_EQ(fallback.path, platform::applicationSupportFolder() + "/cloud-container");
+}
 
-  // The default root is made, with its Documents folder and an identity.
-  EXPECT_EQ(LocalFolderContainer::documentsFolder(), fallback.path + "/Documents");
-  EXPECT_TRUE(QFileInfo(fallback.path + "/Documents").isDir());
-  EXPECT_FALSE(LocalFolderContainer::identityToken().isEmpty());
-  QDir(fallback.path).removeRecursively();
+// The default folder is made where the user connects to it, or at the first look when it was
+// never made; once made, a folder that has gone is away, as an unmounted share is, and comes back
+// with its identity. Only a connect makes it again.
+TEST(LocalFolderContainerTest, TheDefaultRootIsMadeOnceAndAwayWhenItHasGone) {
+  DefaultsScope defaults;
+  RootScope scope{QString()};
+  const QString root = LocalFolderContainer::root().path;
+  const QString away = root + ".away";
+  QDir(root).removeRecursively();
+
+  // Never made (the choice stored before any folder was): made, with its Documents and identity.
+  EXPECT_EQ(LocalFolderContainer::documentsFolder(), root + "/Documents");
+  EXPECT_TRUE(QFileInfo(root + "/Documents").isDir());
+  const QString identity = LocalFolderContainer::identityToken();
+  EXPECT_FALSE(identity.isEmpty());
+
+  ASSERT_TRUE(QDir().rename(root, away));
+  EXPECT_TRUE(LocalFolderContainer::reachableRoot().isEmpty());
+  EXPECT_TRUE(LocalFolderContainer::documentsFolder().isEmpty());
+  EXPECT_TRUE(LocalFolderContainer::identityToken().isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(root)) << "no empty folder stands in for the one that went";
+  ASSERT_TRUE(QDir().rename(away, root));
+  EXPECT_EQ(LocalFolderContainer::identityToken(), identity) << "the same account is back";
+
+  // A folder an earlier run made without noting it is noted when found, and away when gone.
+  defaults.defaults().removeObjectForKey(platform::kDefaultCloudContainerMadeKey);
+  EXPECT_EQ(LocalFolderContainer::reachableRoot(), root);
+  ASSERT_TRUE(QDir(root).removeRecursively());
+  EXPECT_TRUE(LocalFolderContainer::reachableRoot().isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(root));
+
+  // Connecting makes it again, empty, with a new identity.
+  EXPECT_TRUE(LocalFolderContainer::connect());
+  EXPECT_TRUE(QFileInfo(root).isDir());
+  const QString renewed = LocalFolderContainer::identityToken();
+  EXPECT_FALSE(renewed.isEmpty());
+  EXPECT_NE(renewed, identity);
+  QDir(root).removeRecursively();
 }
 
 TEST(LocalFolderContainerTest, AChosenRootThatIsMissingGivesNothingAndMakesNothing) {
@@ -103,6 +157,7 @@ TEST(LocalFolderContainerTest, AChosenRootThatIsMissingGivesNothingAndMakesNothi
   RootScope scope(dir.filePath("unmounted"));
   EXPECT_TRUE(LocalFolderContainer::documentsFolder().isEmpty());
   EXPECT_TRUE(LocalFolderContainer::identityToken().isEmpty());
+  EXPECT_FALSE(LocalFolderContainer::connect()) << "connecting to it makes nothing either";
   EXPECT_FALSE(QFileInfo::exists(dir.filePath("unmounted"))) << "a share that is not mounted is never shadowed";
   RootScope relative("relative/path");
   EXPECT_TRUE(LocalFolderContainer::documentsFolder().isEmpty());
