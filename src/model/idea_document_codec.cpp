@@ -145,8 +145,12 @@ void IdeaDocument::takeReplacedEntries(const IdeaDocument& read,
   mCarriedInFile.clear();
   std::vector<IdeaMergeConflict> stillNamed;
   for (const IdeaMergeConflict& change : read.mReplacedInFile) {
-    // Told already: a file written before this instance's next save still names it.
-    const bool told = std::find(mToldHere.begin(), mToldHere.end(), change) != mToldHere.end();
+    // Told already: a file written before this instance's next save still names it. An
+    // earlier version carries an entry without its value: it is the one told of that value.
+    const bool told = std::any_of(mToldHere.begin(), mToldHere.end(), [&](IdeaMergeConflict toldOne) {
+      if (change.lostValue.isEmpty()) toldOne.lostValue.clear();
+      return toldOne == change;
+    });
     if (!told && !addressedHere(change)) {
       addOnce(mCarriedInFile, change);
       continue;
@@ -189,15 +193,13 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
   // Running, this instance still holds its values, unsaved ones too: they are what it keeps.
   if (!hadFormerTree && mReplacedHere.changes.size() > held && mIdea) mReplacedHere.formerTree = mIdea->snapshotCopy();
   // Ours replaced changes of the file's writer: our next save tells it so, with its tree.
+  const ReplacedTree writer{read.mAppInstance, read.mAppInstallation, read.mIdea, stamp};
   for (IdeaMergeConflict& conflict : merged.conflicts) {
-    conflict.instance = read.mAppInstance;
-    conflict.installation = read.mAppInstallation;
+    conflict = lossOfInstance(std::move(conflict), writer);
     addOnce(mToAnnounce, conflict);
   }
-  if (!merged.conflicts.empty())
-    addReplacedTree(mReplacedTrees, {read.mAppInstance, read.mAppInstallation, read.mIdea});
-  if (read.mAppInstance != Globals::appInstance())
-    mLastOutsideVersion = {read.mAppInstance, read.mAppInstallation, read.mIdea};
+  if (!merged.conflicts.empty()) addReplacedTree(mReplacedTrees, writer);
+  if (read.mAppInstance != Globals::appInstance()) mLastOutsideVersion = writer;
   mIdea = merged.idea;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
@@ -228,10 +230,11 @@ void IdeaDocument::noteReplacedOutsideValues(const QString& identifier, const Id
   for (const QString& what : differingIdeaValues(*now, replaced)) {
     // Another window of this instance may have changed it: that is no other instance's loss.
     if (sameIdeaValue(replaced, shown, what) || !sameIdeaValue(replaced, *theirs, what)) continue;
-    addOnce(mToAnnounce, {identifier, what, outside.instance, outside.installation});
+    addOnce(mToAnnounce, lossOfInstance({identifier, what, {}, {}, ideaValueFingerprint(replaced, what)}, outside));
     addReplacedTree(mReplacedTrees, outside);
   }
 }
+
 
 IdeaDocument::ReplacedChanges IdeaDocument::takeReplacedChanges() { return std::exchange(mReplacedHere, {}); }
 

@@ -314,4 +314,48 @@ TEST_F(TwoInstances, OnlyAChangeThatLeftTheFileIsToldToItsInstanceOnceWithOneKep
   EXPECT_EQ(peer.finish(), 0) << "the peer's own checks held";
 }
 
+// The files in `file`'s folder, in order.
+std::string filesBeside(const QString& file) {
+  return QDir(QFileInfo(file).path()).entryList(QDir::Files, QDir::Name).join(QStringLiteral(" | ")).toStdString();
+}
+
+// Round after round the peer saves its title over ours, which it had not seen yet; ours is the
+// same again in the third round, lost to a new title of the peer's. Every loss is told here
+// once, with a kept copy of its own that holds the title lost.
+TEST_F(TwoInstances, EveryTitleLostInARowIsToldOnceWithACopyOfItsOwn) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
+  const QString file = path(QStringLiteral("rounds/solar.orrery"));
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()));
+  Instance ours(createLocal(file, solarMap()), *presenter, app);
+  Peer peer;
+  peer.ask(QStringLiteral("open ") + file);
+  const struct { int ours, theirs; } rounds[] = {{1, 11}, {2, 12}, {2, 13}, {3, 14}};
+  QStringList files = {QStringLiteral("solar.orrery")};
+  for (int round = 1; round <= int(std::size(rounds)); ++round) {
+    SCOPED_TRACE(round);
+    const auto& titles = rounds[round - 1];
+    peer.ask(QStringLiteral("edit text 0 %1").arg(titles.theirs));
+    ours.edit(QStringLiteral("text"), 0, titles.ours);
+    ours.save();
+    peer.ask(QStringLiteral("save"));
+    for (int turn = 0; turn < 3; ++turn) {
+      ours.settle();
+      peer.ask(QStringLiteral("settle"));
+    }
+    const QStringList told = ours.alerts();
+    ASSERT_EQ(told.size(), round) << told.join('\n').toStdString();
+    EXPECT_TRUE(told.back().contains(QStringLiteral("\u201Ctitle %1\u201D").arg(titles.ours)))
+        << told.back().toStdString();
+    files << (round == 1 ? QStringLiteral("solar (replaced changes).orrery")
+                         : QStringLiteral("solar (replaced changes) %1.orrery").arg(round));
+    EXPECT_TRUE(holds(readTree(file), {{"text", 0, titles.theirs}}));
+    EXPECT_TRUE(holds(readTree(QFileInfo(file).dir().filePath(files.back())), {{"text", 0, titles.ours}}))
+        << "the copy holds the title lost";
+  }
+  files.sort();
+  EXPECT_EQ(filesBeside(file), files.join(QStringLiteral(" | ")).toStdString());
+  EXPECT_TRUE(peer.ask(QStringLiteral("alerts")).isEmpty());
+  EXPECT_EQ(peer.finish(), 0) << "the peer's own checks held";
+}
+
 }  // namespace
