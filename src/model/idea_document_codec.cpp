@@ -133,6 +133,7 @@ void IdeaDocument::takeReadFile(IdeaDocument& read, bool readable) {
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
   mBaseStamp = read.mBaseStamp;
+  mDeletedOutside.clear();
   // Opened anew: what the file addresses to any process of this installation (one that has
   // quit since) is this one's to tell, with the tree that process last wrote.
   takeReplacedEntries(read, [](const IdeaMergeConflict& change) {
@@ -199,7 +200,11 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
     addOnce(mToAnnounce, conflict);
   }
   if (!merged.conflicts.empty()) addReplacedTree(mReplacedTrees, writer);
-  if (read.mAppInstance != Globals::appInstance()) mLastOutsideVersion = writer;
+  if (read.mAppInstance != Globals::appInstance()) {
+    mLastOutsideVersion = writer;
+    for (const QString& identifier : merged.theirDeletions)
+      mDeletedOutside.insert(identifier, {writer.instance, writer.installation, nullptr, stamp});
+  }
   mIdea = merged.idea;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
@@ -235,6 +240,13 @@ void IdeaDocument::noteReplacedOutsideValues(const QString& identifier, const Id
   }
 }
 
+void IdeaDocument::noteKeptDeletedIdea(const QString& deleted, const Idea& shown, const QString& kept) {
+  // Deleted by another window of this instance: nobody else is to hear of it.
+  const auto by = mDeletedOutside.constFind(deleted);
+  if (by == mDeletedOutside.constEnd()) return;
+  const QString what = QStringLiteral("deleted");
+  addOnce(mToAnnounce, lossOfInstance({kept, what, {}, {}, ideaValueFingerprint(shown, what)}, *by));
+}
 
 IdeaDocument::ReplacedChanges IdeaDocument::takeReplacedChanges() { return std::exchange(mReplacedHere, {}); }
 

@@ -184,6 +184,7 @@ struct IdeaMergeAccess {
       if (!target) {
         if (inBase != baseIndex.constEnd()) {
           // They deleted it. It comes back only when we changed it meanwhile.
+          result.theirDeletions << id;
           if (!placedByUs && sameValues(*inBase->idea, *mine)) continue;
           result.conflicts.push_back(lost(*inBase->idea, QStringLiteral("deleted")));
         }
@@ -212,7 +213,10 @@ struct IdeaMergeAccess {
     for (auto it = baseIndex.constBegin(); it != baseIndex.constEnd(); ++it) {
       if (ourIndex.contains(it.key())) continue;
       const IdeaPtr target = merged.value(it.key());
-      if (!target) continue;
+      if (!target) {
+        result.theirDeletions << it.key();  // both deleted it
+        continue;
+      }
       const auto theirPlace = theirIndex.constFind(it.key());
       if (theirPlace != theirIndex.constEnd() && !sameValues(*it->idea, *theirPlace->idea))
         result.conflicts.push_back(lost(*theirPlace->idea, QStringLiteral("changed")));

@@ -50,6 +50,8 @@ struct IdeaMergeResult {
   IdeaPtr idea;
   // Each with the fingerprint of their value lost.
   std::vector<IdeaMergeConflict> conflicts;
+  // The ideas of the base their tree no longer holds.
+  QStringList theirDeletions = {};
 };
 
 // Whether `a` and `b` hold the same value `what` (a name of IdeaMergeConflict::what), as a file

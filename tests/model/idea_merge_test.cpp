@@ -113,6 +113,9 @@ TEST(IdeaMerge, DeletionsAndMovesFollowTheSideThatMadeThem) {
   merged = mergeIdeaTrees(base, ours, theirs);
   EXPECT_EQ(shape(merged.idea), "r=root .a=a .b=b by us .@a=a ");
   EXPECT_EQ(merged.conflicts, std::vector{lostOf(base, "b", "deleted")});
+  QStringList deleted = merged.theirDeletions;
+  deleted.sort();
+  EXPECT_EQ(deleted, QStringList({"a1", "b"}));
 }
 
 // Each value the merge compares, set to variant `n` made anew at every call: two calls with
