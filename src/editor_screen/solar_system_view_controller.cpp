@@ -92,8 +92,7 @@ void SolarSystemViewController::saveWhenLocationIsBack() {
   // An edit made while the location's folder was away is written as soon as it is back.
   if (!mDoc || !mLastSaveFailed || mSavesInFlight > 0 || mDocToken < 1 || !isCloudLocation(mDoc->location())) return;
   if (PersistenceController::singleton().statusForLocation(mDoc->location()) != WorkspaceStatusReady) return;
-  ++mSavesInFlight;
-  startSave();
+  saveCounted();
 }
 
 void SolarSystemViewController::observeDocument(const std::shared_ptr<IdeaDocument>& doc) {
@@ -372,6 +371,12 @@ void SolarSystemViewController::startSave() {
   });
 }
 
+void SolarSystemViewController::saveCounted() {
+  // Counted as in flight like every save, so that its report ends no other save's count.
+  ++mSavesInFlight;
+  startSave();
+}
+
 void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
   if (mSavesInFlight > 0) --mSavesInFlight;
   const bool wasFailed = std::exchange(mLastSaveFailed, !ok);
@@ -423,8 +428,7 @@ QString SolarSystemViewController::failedSaveDescription() const {
 void SolarSystemViewController::saveOnceMoreBeforeQuit() {
   mQuitting = true;
   if (!mLastSaveFailed || mDropUnsavedEdit || mSavesInFlight > 0) return;
-  ++mSavesInFlight;
-  startSave();
+  saveCounted();
 }
 
 void SolarSystemViewController::keepEditNotOnDisk() {
@@ -440,8 +444,7 @@ void SolarSystemViewController::whenSavesAreDone(std::function<void()> then) {
   mAfterSaves.push_back(std::move(then));
   if (mSavesInFlight > 0) return;
   // The edit that could not be written is only in memory: try once more.
-  ++mSavesInFlight;
-  startSave();
+  saveCounted();
 }
 
 void SolarSystemViewController::applyPendingOutsideChange() {

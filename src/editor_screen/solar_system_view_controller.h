@@ -228,7 +228,8 @@ class SolarSystemViewController : public BaseViewController,
   void pleaseStartWebLinkAddition();
   void pleaseDismissHTMLPageView(HTMLPageViewController& panel) override;
   // Presents a panel over the editor, interaction off; when it closes, `apply` gets the idea with
-  // `identifier` as it is then, and the document is saved when it answers true.
+  // `identifier` as it is then (deleted meanwhile: a new idea of the values shown, kept where it
+  // stood), and the document is saved when it answers true.
   void presentIdeaPanel(const std::shared_ptr<platform::ViewController>& panel, const QString& identifier,
                         std::function<bool(const IdeaPtr&)> apply);
   // Dismisses `asking` only when it is what this editor presented, then runs its block once.
@@ -303,6 +304,8 @@ class SolarSystemViewController : public BaseViewController,
   void adoptRadialView(const std::shared_ptr<SolarSystem>& radialView, const IdeaPtr& idea);
   // Starts the save of the tree as it is now, unless the token has been returned.
   void startSave();
+  // Starts a save now, counted among the saves in flight.
+  void saveCounted();
   void saveFinished(bool ok, bool wrote);
   // Returns the token exactly once; later calls only complete with false.
   void releaseDocumentOnce(BoolCompletion completion, bool discardScratchFile);
@@ -343,14 +346,16 @@ class SolarSystemViewController : public BaseViewController,
   void showEditPanel(const std::shared_ptr<EditIdeaViewController>& panel, const QRectF& anchor,
                      std::function<void()> afterDismissal);
   void closeEditPopoverNow();
-  // Where an edited idea stood when its popover opened: its parent and its index there.
+  // Where an edited idea stood when its panel opened: its parent and its index there.
   struct IdeaPlace {
     QString parentIdentifier;
     std::int64_t index = 0;
   };
-  // The idea of a closing popover is gone from the tree: what was typed becomes a new idea
-  // where it stood, with a notice.
-  void keepEditOfDeletedIdea(const EditIdeaViewController& panel, const IdeaPlace& place);
+  static IdeaPlace placeOf(const Idea& idea);
+  // The idea `identifier` of a closing panel, which held the values of `shown` when it opened,
+  // is gone from the tree: `kept`, the idea with the panel's edit, goes where it stood, with a
+  // notice, and another instance that deleted it hears so.
+  void keepEditOfDeletedIdea(const IdeaPtr& kept, const IdeaPlace& place, const QString& identifier, const Idea& shown);
   // A new idea holding what the panel holds now.
   static IdeaPtr ideaOfPanel(const EditIdeaViewController& panel);
   void addActionTo(ModalChoiceController& menu, const QString& key);

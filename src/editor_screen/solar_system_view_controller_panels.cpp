@@ -146,9 +146,7 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
   setUserInteractionEnabled(false);
   std::weak_ptr<SolarSystemViewController> weak = self();
   const QString identifier = idea->identifier();
-  const IdeaPtr parent = idea->parent();
-  IdeaPlace place{parent ? parent->identifier() : QString(),
-                  parent ? parent->indexOfIdeaWithIdentifier(identifier) : 0};
+  const IdeaPlace place = placeOf(*idea);
   // What the panel showed: a value that differs from it at the close came from elsewhere.
   const IdeaPtr shown = ideaValuesOf(*idea);
   showEditPanel(panel, anchor, [weak, panel, identifier, place, shown] {
@@ -159,7 +157,7 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
     if (!panel->didChange()) return;
     // The tree may have been reloaded meanwhile: the edit goes to the idea as it is now.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
-    if (!target) return me->keepEditOfDeletedIdea(*panel, place);
+    if (!target) return me->keepEditOfDeletedIdea(ideaOfPanel(*panel), place, identifier, *shown);
     const IdeaPtr replaced = ideaValuesOf(*target);
     // Only what the user changed: a value another instance changed meanwhile stays.
     if (panel->didChangeTitle()) target->setText(panel->selectedTitleText());
@@ -182,9 +180,15 @@ IdeaPtr SolarSystemViewController::ideaOfPanel(const EditIdeaViewController& pan
   return idea;
 }
 
-void SolarSystemViewController::keepEditOfDeletedIdea(const EditIdeaViewController& panel, const IdeaPlace& place) {
-  if (!mRootIdea || !mRealIdea) return;
-  IdeaPtr kept = ideaOfPanel(panel);
+SolarSystemViewController::IdeaPlace SolarSystemViewController::placeOf(const Idea& idea) {
+  const IdeaPtr parent = idea.parent();
+  return {parent ? parent->identifier() : QString(), parent ? parent->indexOfIdeaWithIdentifier(idea.identifier()) : 0};
+}
+
+void SolarSystemViewController::keepEditOfDeletedIdea(const IdeaPtr& kept, const IdeaPlace& place,
+                                                      const QString& identifier, const Idea& shown) {
+  if (!mRootIdea || !mRealIdea || !kept) return;
+  if (mDoc) mDoc->noteKeptDeletedIdea(identifier, shown, kept->identifier());
   // Where the idea stood when its parent is still there, else among the shown idea's children.
   IdeaPtr parent =
       place.parentIdentifier.isEmpty() ? nullptr : mRootIdea->findIdeaInSubTreeWithIdentifier(place.parentIdentifier);

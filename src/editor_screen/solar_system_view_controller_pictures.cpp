@@ -29,13 +29,19 @@ void SolarSystemViewController::presentIdeaPanel(const std::shared_ptr<platform:
   // What the panel showed: a value that differs from it at the close came from elsewhere.
   const IdeaPtr idea = mRootIdea ? mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
   const IdeaPtr shown = idea ? ideaValuesOf(*idea) : nullptr;
-  mAfterPanelDismissal = [weak, identifier, shown, apply = std::move(apply)] {
+  const IdeaPlace place = idea ? placeOf(*idea) : IdeaPlace();
+  mAfterPanelDismissal = [weak, identifier, shown, place, apply = std::move(apply)] {
     auto me = weak.lock();
     if (!me) return;
     me->setUserInteractionEnabled(true);
-    // The tree may have been reloaded meanwhile: the change goes to the idea as it is now.
+    // The tree may have been reloaded meanwhile: the change goes to the idea as it is now, or,
+    // deleted elsewhere, to a new one where it stood.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
-    if (!target) return;
+    if (!target) {
+      const IdeaPtr kept = shown ? shown->deepCopyWithNewIdentifiersNoExternalLinks() : nullptr;
+      if (kept && apply(kept)) me->keepEditOfDeletedIdea(kept, place, identifier, *shown);
+      return;
+    }
     const IdeaPtr replaced = ideaValuesOf(*target);
     if (!apply(target)) return;
     if (me->mDoc && shown) me->mDoc->noteReplacedOutsideValues(identifier, *shown, *replaced);

@@ -54,31 +54,51 @@ QString nameForAlert(const Idea* idea) {
 void SolarSystemViewController::tellAboutReplacedChanges() {
   if (!mDoc) return;
   IdeaDocument::ReplacedChanges replaced = mDoc->takeReplacedChanges();
-  if (replaced.changes.empty() || !replaced.formerTree) return;
-  QStringList names;
+  // Values of ours another instance replaced are named as we had them; ideas we deleted that
+  // another instance kept for an edit made there, as the map holds them now.
+  QStringList names, keptNames;
   for (const IdeaMergeConflict& change : replaced.changes) {
-    IdeaPtr idea = replaced.formerTree->findIdeaInSubTreeWithIdentifier(change.identifier);
-    if (!idea && mRootIdea) idea = mRootIdea->findIdeaInSubTreeWithIdentifier(change.identifier);
-    const QString name = nameForAlert(idea.get());
-    if (!names.contains(name)) names << name;
+    const bool deletion = change.what == QLatin1String("deleted");
+    IdeaPtr former =
+        replaced.formerTree ? replaced.formerTree->findIdeaInSubTreeWithIdentifier(change.identifier) : nullptr;
+    IdeaPtr now = mRootIdea ? mRootIdea->findIdeaInSubTreeWithIdentifier(change.identifier) : nullptr;
+    const QString name = nameForAlert(deletion ? (now ? now : former).get() : (former ? former : now).get());
+    QStringList& list = deletion ? keptNames : names;
+    if (!list.contains(name)) list << name;
   }
+  if (names.isEmpty() && keptNames.isEmpty()) return;
   std::weak_ptr<SolarSystemViewController> weak = self();
-  auto tell = [weak, names](const QString& copyName) {
+  auto tell = [weak, names, keptNames](const QString& copyName) {
     auto me = weak.lock();
     if (!me) return;
-    QString message = localized("ReplacedChanges:Message",
-                                "Another instance of Orrery saved its own changes over yours in %1.")
-                          .arg(names.join(QStringLiteral(", ")));
-    message += QLatin1Char(' ');
-    message += copyName.isEmpty()
-                   ? localized("ReplacedChanges:NotKept", "Your version could not be kept.")
-                   : localized("ReplacedChanges:Kept", "Your version is kept in \u201C%1\u201D.").arg(copyName);
-    CustomAlertView alert(localized("ReplacedChanges:Title", "Your changes were replaced"), message);
+    QStringList sentences;
+    if (!names.isEmpty()) {
+      sentences << localized("ReplacedChanges:Message",
+                             "Another instance of Orrery saved its own changes over yours in %1.")
+                       .arg(names.join(QStringLiteral(", ")));
+      sentences << (copyName.isEmpty()
+                        ? localized("ReplacedChanges:NotKept", "Your version could not be kept.")
+                        : localized("ReplacedChanges:Kept", "Your version is kept in \u201C%1\u201D.").arg(copyName));
+    }
+    if (!keptNames.isEmpty())
+      sentences << localized("ReplacedChanges:DeletionUndone",
+                             "Another window of Orrery edited what you deleted, so it was kept: %1.")
+                       .arg(keptNames.join(QStringLiteral(", ")));
+    const QString title = names.isEmpty() ? localized("ReplacedChanges:DeletionUndoneTitle", "A deleted idea was kept")
+                                          : localized("ReplacedChanges:Title", "Your changes were replaced");
+    CustomAlertView alert(title, sentences.join(QLatin1Char(' ')));
     alert.addButton(localized("Choice.Close", "Close"), CAVButton::kOrdinary, nullptr);
     alert.showFromWindow(me->myWindow());
   };
-  auto copy = copyBeside(*mDoc);
-  if (!copy) return tell(QString());
+  // A deletion undone keeps nothing of ours: our version is the map without the idea.
+  auto copy = names.isEmpty() ? nullptr : copyBeside(*mDoc);
+  if (!copy || !replaced.formerTree) {
+    tell(QString());
+    // Told: the file stops naming it. A version that could not be kept is told again at the
+    // next open.
+    if (names.isEmpty()) saveCounted();
+    return;
+  }
   copy->setIdea(replaced.formerTree->deepCopyWithNewIdentifiersNoExternalLinks());
   // A cloud document is named by its root idea: the copy's name says what it holds, and differs
   // from the map's.
@@ -92,7 +112,7 @@ void SolarSystemViewController::tellAboutReplacedChanges() {
     if (token >= 1) PersistenceController::singleton().releaseDocument(copy, token, nullptr);
     tell(token >= 1 ? copy->documentWindowName() : QString());
     // The file stops naming what this instance has now taken.
-    if (auto me = weak.lock(); me && token >= 1) me->startSave();
+    if (auto me = weak.lock(); me && token >= 1) me->saveCounted();
   });
 }
 

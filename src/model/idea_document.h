@@ -13,6 +13,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QUrl>
 
@@ -220,6 +221,11 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // over one that another instance's version brought while the panel was open is that
   // instance's change replaced: the next save tells it so, with the tree it wrote.
   void noteReplacedOutsideValues(const QString& identifier, const Idea& shown, const Idea& replaced);
+  // An edit panel's idea `deleted`, which held the values of `shown` when it opened, is gone
+  // from the tree when the panel closes, and its edit is kept as the new idea `kept`. When
+  // another instance's version deleted it, the next save tells that instance its deletion was
+  // undone.
+  void noteKeptDeletedIdea(const QString& deleted, const Idea& shown, const QString& kept);
   // The document read from file bytes (plain JSON or compressed); none when they do not read.
   // Any thread.
   static std::shared_ptr<IdeaDocument> fromFileBytes(const QByteArray& bytes, bool compressed);
@@ -296,6 +302,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::vector<IdeaMergeConflict> mToldHere;
   // The last version another instance wrote that this one took, with its writer.
   ReplacedTree mLastOutsideVersion;
+  // The ideas other instances' versions deleted, with the version that did (without its tree).
+  QHash<QString, ReplacedTree> mDeletedOutside;
 };
 
 }  // namespace orrery

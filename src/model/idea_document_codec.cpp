@@ -133,6 +133,7 @@ void IdeaDocument::takeReadFile(IdeaDocument& read, bool readable) {
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
   mBaseStamp = read.mBaseStamp;
+  mDeletedOutside.clear();
   // Opened anew: what the file addresses to any process of this installation (one that has
   // quit since) is this one's to tell, with the tree that process last wrote.
   takeReplacedEntries(read, [](const IdeaMergeConflict& change) {
@@ -145,8 +146,12 @@ void IdeaDocument::takeReplacedEntries(const IdeaDocument& read,
   mCarriedInFile.clear();
   std::vector<IdeaMergeConflict> stillNamed;
   for (const IdeaMergeConflict& change : read.mReplacedInFile) {
-    // Told already: a file written before this instance's next save still names it.
-    const bool told = std::find(mToldHere.begin(), mToldHere.end(), change) != mToldHere.end();
+    // Told already: a file written before this instance's next save still names it. An
+    // earlier version carries an entry without its value: it is the one told of that value.
+    const bool told = std::any_of(mToldHere.begin(), mToldHere.end(), [&](IdeaMergeConflict toldOne) {
+      if (change.lostValue.isEmpty()) toldOne.lostValue.clear();
+      return toldOne == change;
+    });
     if (!told && !addressedHere(change)) {
       addOnce(mCarriedInFile, change);
       continue;
@@ -189,15 +194,17 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
   // Running, this instance still holds its values, unsaved ones too: they are what it keeps.
   if (!hadFormerTree && mReplacedHere.changes.size() > held && mIdea) mReplacedHere.formerTree = mIdea->snapshotCopy();
   // Ours replaced changes of the file's writer: our next save tells it so, with its tree.
+  const ReplacedTree writer{read.mAppInstance, read.mAppInstallation, read.mIdea, stamp};
   for (IdeaMergeConflict& conflict : merged.conflicts) {
-    conflict.instance = read.mAppInstance;
-    conflict.installation = read.mAppInstallation;
+    conflict = lossOfInstance(std::move(conflict), writer);
     addOnce(mToAnnounce, conflict);
   }
-  if (!merged.conflicts.empty())
-    addReplacedTree(mReplacedTrees, {read.mAppInstance, read.mAppInstallation, read.mIdea});
-  if (read.mAppInstance != Globals::appInstance())
-    mLastOutsideVersion = {read.mAppInstance, read.mAppInstallation, read.mIdea};
+  if (!merged.conflicts.empty()) addReplacedTree(mReplacedTrees, writer);
+  if (read.mAppInstance != Globals::appInstance()) {
+    mLastOutsideVersion = writer;
+    for (const QString& identifier : merged.theirDeletions)
+      mDeletedOutside.insert(identifier, {writer.instance, writer.installation, nullptr, stamp});
+  }
   mIdea = merged.idea;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
@@ -228,9 +235,17 @@ void IdeaDocument::noteReplacedOutsideValues(const QString& identifier, const Id
   for (const QString& what : differingIdeaValues(*now, replaced)) {
     // Another window of this instance may have changed it: that is no other instance's loss.
     if (sameIdeaValue(replaced, shown, what) || !sameIdeaValue(replaced, *theirs, what)) continue;
-    addOnce(mToAnnounce, {identifier, what, outside.instance, outside.installation});
+    addOnce(mToAnnounce, lossOfInstance({identifier, what, {}, {}, ideaValueFingerprint(replaced, what)}, outside));
     addReplacedTree(mReplacedTrees, outside);
   }
+}
+
+void IdeaDocument::noteKeptDeletedIdea(const QString& deleted, const Idea& shown, const QString& kept) {
+  // Deleted by another window of this instance: nobody else is to hear of it.
+  const auto by = mDeletedOutside.constFind(deleted);
+  if (by == mDeletedOutside.constEnd()) return;
+  const QString what = QStringLiteral("deleted");
+  addOnce(mToAnnounce, lossOfInstance({kept, what, {}, {}, ideaValueFingerprint(shown, what)}, *by));
 }
 
 IdeaDocument::ReplacedChanges IdeaDocument::takeReplacedChanges() { return std::exchange(mReplacedHere, {}); }

@@ -2,6 +2,7 @@
 
 #include "foundation/globals.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace orrery {
@@ -35,13 +36,18 @@ std::shared_ptr<IdeaDocumentDataObject> IdeaDocumentDataObject::createWithCoder(
   if (coder.containsValueForKey("appInstallation"))
     object->appInstallation = coder.decodeStringForKey("appInstallation");
   if (coder.containsValueForKey("replacedChanges")) {
-    for (const QString& entry : coder.decodeStringsForKey("replacedChanges")) {
+    // Position by position; files of earlier versions have no values.
+    const QStringList values =
+        coder.containsValueForKey("replacedValues") ? coder.decodeStringsForKey("replacedValues") : QStringList();
+    const QStringList entries = coder.decodeStringsForKey("replacedChanges");
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+      const QString& entry = entries[i];
       // The identifier is whatever lies between the first and the last tab.
       const qsizetype first = entry.indexOf(QLatin1Char('\t')), last = entry.lastIndexOf(QLatin1Char('\t'));
       if (first <= 0 || last <= first) continue;
       const auto [instance, installation] = ownerOf(entry.left(first));
       object->replacedChanges.push_back(
-          {entry.mid(first + 1, last - first - 1), entry.mid(last + 1), instance, installation});
+          {entry.mid(first + 1, last - first - 1), entry.mid(last + 1), instance, installation, values.value(i)});
     }
   }
   if (coder.containsValueForKey("replacedTrees") && coder.containsValueForKey("replacedTreeOwners")) {
@@ -66,11 +72,16 @@ void IdeaDocumentDataObject::encodeWithCoder(KeyedEncoder& coder) const {
   coder.encodeString(writerMark.isEmpty() ? Globals::appInstance() : writerMark, "appInstance");
   coder.encodeString(writerInstallation.isEmpty() ? Globals::appInstallation() : writerInstallation, "appInstallation");
   if (replacedChanges.empty()) return;
-  QStringList entries;
-  for (const IdeaMergeConflict& change : replacedChanges)
+  QStringList entries, values;
+  for (const IdeaMergeConflict& change : replacedChanges) {
     entries << ownerText(change.instance, change.installation) + QLatin1Char('\t') + change.identifier +
                    QLatin1Char('\t') + change.what;
+    values << change.lostValue;
+  }
   coder.encodeStrings(entries, "replacedChanges");
+  // A member of its own: earlier versions read the entries as they always were.
+  if (std::any_of(values.begin(), values.end(), [](const QString& value) { return !value.isEmpty(); }))
+    coder.encodeStrings(values, "replacedValues");
   if (replacedTrees.empty()) return;
   QStringList owners;
   std::vector<IdeaPtr> trees;

@@ -1,7 +1,7 @@
 #pragma once
 // The top object of a document file: {"ideaDocumentDataObject": {"fileFormatVersion",
 // "idea", "dateCreated", "dateModified", "appInstance", "appInstallation", "replacedChanges",
-// "replacedTrees", "replacedTreeOwners"}}.
+// "replacedValues", "replacedTrees", "replacedTreeOwners"}}.
 
 #include "model/idea.h"
 #include "model/idea_merge.h"
@@ -37,7 +37,9 @@ class IdeaDocumentDataObject final : public KeyedCodable {
   // Changes of other instances this file's writer replaced with its own, so that the instance
   // that made them can tell its user: "<instance>[@<installation>]\t<idea identifier>\t<what>"
   // each. Written only when there are any; older readers skip the member, and take an entry
-  // of an installation for one of another instance.
+  // of an installation for one of another instance. What tells each loss from another of the
+  // same value (IdeaMergeConflict::lostValue) goes in "replacedValues", position by position,
+  // which older readers skip.
   std::vector<IdeaMergeConflict> replacedChanges;
   // The trees of the instances named there, as they last wrote them ("replacedTrees", with
   // "replacedTreeOwners" holding "<instance>@<installation>" of each, in order).

@@ -155,13 +155,12 @@ IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, D
   for (const ReplacedTree& tree : theirs->replacedTreesInFile()) addReplacedTree(mergedSnapshot.replacedTrees, tree);
   // The file tells the instance whose changes ours replaced, and keeps its tree for it: it
   // may have quit, and learn of the loss only at its installation's next open.
+  const ReplacedTree loser{theirs->appInstance(), theirs->appInstallation(), theirs->idea(), now};
   for (IdeaMergeConflict& conflict : merged.conflicts) {
-    conflict.instance = theirs->appInstance();
-    conflict.installation = theirs->appInstallation();
+    conflict = lossOfInstance(std::move(conflict), loser);
     mergedSnapshot.replaced.push_back(conflict);
   }
-  if (!merged.conflicts.empty())
-    addReplacedTree(mergedSnapshot.replacedTrees, {theirs->appInstance(), theirs->appInstallation(), theirs->idea()});
+  if (!merged.conflicts.empty()) addReplacedTree(mergedSnapshot.replacedTrees, loser);
   const QByteArray mergedBytes = mergedSnapshot.encode(compressed);
   if (mergedBytes.isEmpty()) return {};
   bytes = mergedBytes;

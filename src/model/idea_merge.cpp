@@ -3,6 +3,7 @@
 #include "model/color.h"
 #include "model/icon_image.h"
 
+#include <QCryptographicHash>
 #include <QHash>
 
 #include <algorithm>
@@ -41,34 +42,58 @@ struct IdeaMergeAccess {
     const char* name;
     bool (*same)(const Idea&, const Idea&);
     void (*take)(const Idea& from, Idea& into);
+    // The value as the file stores it, for fingerprints (only of lost values: the images' PNG
+    // encoding is not for every comparison).
+    QByteArray (*stored)(const Idea&);
   };
   static const std::vector<Field>& fields() {
     static const std::vector<Field> all = {
         {"type", [](const Idea& a, const Idea& b) { return a.mIdeaType == b.mIdeaType; },
-         [](const Idea& f, Idea& i) { i.mIdeaType = f.mIdeaType; }},
+         [](const Idea& f, Idea& i) { i.mIdeaType = f.mIdeaType; },
+         [](const Idea& i) { return QByteArray::number(int(i.mIdeaType)); }},
         {"link", [](const Idea& a, const Idea& b) { return a.ex().linkedIdentifier == b.ex().linkedIdentifier; },
-         [](const Idea& f, Idea& i) { i.mut().linkedIdentifier = f.ex().linkedIdentifier; }},
+         [](const Idea& f, Idea& i) { i.mut().linkedIdentifier = f.ex().linkedIdentifier; },
+         [](const Idea& i) { return i.ex().linkedIdentifier.toUtf8(); }},
         {"text", [](const Idea& a, const Idea& b) { return a.mText == b.mText; },
-         [](const Idea& f, Idea& i) { i.mText = f.mText; }},
+         [](const Idea& f, Idea& i) { i.mText = f.mText; }, [](const Idea& i) { return i.mText.toUtf8(); }},
         {"URL", [](const Idea& a, const Idea& b) { return a.ex().url == b.ex().url; },
-         [](const Idea& f, Idea& i) { i.mut().url = f.ex().url; }},
+         [](const Idea& f, Idea& i) { i.mut().url = f.ex().url; }, [](const Idea& i) { return i.ex().url.toUtf8(); }},
         {"note", [](const Idea& a, const Idea& b) { return a.ex().note == b.ex().note; },
-         [](const Idea& f, Idea& i) { i.mut().note = f.ex().note; }},
+         [](const Idea& f, Idea& i) { i.mut().note = f.ex().note; },
+         [](const Idea& i) { return i.ex().note.toUtf8(); }},
         {"color", [](const Idea& a, const Idea& b) { return Color::same(a.mColor, b.mColor); },
-         [](const Idea& f, Idea& i) { i.mColor = f.mColor; }},
+         [](const Idea& f, Idea& i) { i.mColor = f.mColor; },
+         [](const Idea& i) { return i.mColor ? "+" + i.mColor->name().toUtf8() : QByteArray(); }},
         {"icon", [](const Idea& a, const Idea& b) { return IconImage::same(a.ex().icon, b.ex().icon); },
-         [](const Idea& f, Idea& i) { i.mut().icon = f.ex().icon; }},
+         [](const Idea& f, Idea& i) { i.mut().icon = f.ex().icon; },
+         [](const Idea& i) {
+           const IconImagePtr& icon = i.ex().icon;
+           return icon ? pieces({icon->name().toUtf8(), icon->category().toUtf8(), icon->symbol().toUtf8()})
+                       : QByteArray();
+         }},
         // The small picture goes with the big one.
         {"image",
          [](const Idea& a, const Idea& b) { return a.ex().bigImageData == b.ex().bigImageData && sameImage(a, b); },
          [](const Idea& f, Idea& i) {
            i.mut().image = f.ex().image;
            i.mut().bigImageData = f.ex().bigImageData;
+         },
+         [](const Idea& i) {
+           const KitImage& small = i.ex().image;
+           return pieces({i.ex().bigImageData, small.isNull() ? QByteArray() : "+" + small.pngData()});
          }},
         {"theme", [](const Idea& a, const Idea& b) { return a.colorThemeTypeValue == b.colorThemeTypeValue; },
-         [](const Idea& f, Idea& i) { i.colorThemeTypeValue = f.colorThemeTypeValue; }},
+         [](const Idea& f, Idea& i) { i.colorThemeTypeValue = f.colorThemeTypeValue; },
+         [](const Idea& i) { return QByteArray::number(int(i.colorThemeTypeValue)); }},
     };
     return all;
+  }
+
+  // Texts one after another, each after its length, so that no two lists run together alike.
+  static QByteArray pieces(std::initializer_list<QByteArray> texts) {
+    QByteArray out;
+    for (const QByteArray& text : texts) out += QByteArray::number(text.size()) + ':' + text;
+    return out;
   }
 
   // Our changed values, field by field, written into `into`, which holds theirs.
@@ -77,9 +102,14 @@ struct IdeaMergeAccess {
     for (const Field& field : fields()) {
       if (field.same(ours, base)) continue;
       if (!field.same(theirs, base) && !field.same(ours, theirs))
-        conflicts.push_back({ours.mIdentifier, QString::fromLatin1(field.name), {}, {}});
+        conflicts.push_back(lost(theirs, QString::fromLatin1(field.name)));
       field.take(ours, into);
     }
+  }
+
+  // The loss of `idea`'s value `what`, as the other side had it.
+  static IdeaMergeConflict lost(const Idea& idea, const QString& what) {
+    return {idea.mIdentifier, what, {}, {}, ideaValueFingerprint(idea, what)};
   }
 
   static bool sameImage(const Idea& a, const Idea& b) {
@@ -128,7 +158,7 @@ struct IdeaMergeAccess {
     if (!ours) return {theirs ? theirs->snapshotCopy() : nullptr, {}};
     if (!base || !theirs || base->mIdentifier != ours->mIdentifier || theirs->mIdentifier != ours->mIdentifier) {
       result.idea = ours->snapshotCopy();
-      if (theirs) result.conflicts.push_back({theirs->mIdentifier, QStringLiteral("changed"), {}, {}});
+      if (theirs) result.conflicts.push_back(lost(*theirs, QStringLiteral("changed")));
       return result;
     }
     const Index baseIndex = index(base), ourIndex = index(ours), theirIndex = index(theirs);
@@ -154,8 +184,9 @@ struct IdeaMergeAccess {
       if (!target) {
         if (inBase != baseIndex.constEnd()) {
           // They deleted it. It comes back only when we changed it meanwhile.
+          result.theirDeletions << id;
           if (!placedByUs && sameValues(*inBase->idea, *mine)) continue;
-          result.conflicts.push_back({id, QStringLiteral("deleted"), {}, {}});
+          result.conflicts.push_back(lost(*inBase->idea, QStringLiteral("deleted")));
         }
         target = lonelyCopy(*mine);
         merged.insert(id, target);
@@ -182,10 +213,13 @@ struct IdeaMergeAccess {
     for (auto it = baseIndex.constBegin(); it != baseIndex.constEnd(); ++it) {
       if (ourIndex.contains(it.key())) continue;
       const IdeaPtr target = merged.value(it.key());
-      if (!target) continue;
+      if (!target) {
+        result.theirDeletions << it.key();  // both deleted it
+        continue;
+      }
       const auto theirPlace = theirIndex.constFind(it.key());
       if (theirPlace != theirIndex.constEnd() && !sameValues(*it->idea, *theirPlace->idea))
-        result.conflicts.push_back({it.key(), QStringLiteral("changed"), {}, {}});
+        result.conflicts.push_back(lost(*theirPlace->idea, QStringLiteral("changed")));
       detach(*target);
     }
     result.idea->ensureLinkConsistencyInSubTree();
@@ -212,6 +246,34 @@ QStringList differingIdeaValues(const Idea& a, const Idea& b) {
   for (const IdeaMergeAccess::Field& field : IdeaMergeAccess::fields())
     if (!field.same(a, b)) names << QString::fromLatin1(field.name);
   return names;
+}
+
+namespace {
+
+// 64 bits: enough to tell apart the few values one idea loses.
+QString shortHash(const QByteArray& bytes) {
+  return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(16));
+}
+
+}  // namespace
+
+QString ideaValueFingerprint(const Idea& idea, const QString& what) {
+  const bool whole = what == QLatin1String("deleted") || what == QLatin1String("changed");
+  QByteArray values;
+  for (const IdeaMergeAccess::Field& field : IdeaMergeAccess::fields())
+    if (whole || what == QLatin1String(field.name)) values += IdeaMergeAccess::pieces({field.name, field.stored(idea)});
+  return shortHash(values);
+}
+
+IdeaMergeConflict lossOfInstance(IdeaMergeConflict conflict, const ReplacedTree& loser) {
+  conflict.instance = loser.instance;
+  conflict.installation = loser.installation;
+  const platform::FileStamp& v = loser.version;
+  if (!v.exists) return conflict;
+  conflict.lostValue = shortHash(IdeaMergeAccess::pieces(
+      {conflict.lostValue.toLatin1(), QByteArray::number(qulonglong(v.device)), QByteArray::number(qulonglong(v.inode)),
+       QByteArray::number(v.size), QByteArray::number(v.modifiedNanos), QByteArray::number(v.changedNanos)}));
+  return conflict;
 }
 
 IdeaPtr ideaValuesOf(const Idea& source) { return IdeaMergeAccess::lonelyCopy(source); }

@@ -7,6 +7,8 @@
 
 #include "model/idea.h"
 
+#include "platform/services/file_presenter.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +26,10 @@ struct IdeaMergeConflict {
   QString instance;
   // That instance's installation (Globals::appInstallation), when the file named it.
   QString installation;
+  // Tells this loss from any other of the same value of the same idea: the fingerprint of the
+  // value lost, and once the loss is named for its instance (lossOfInstance), of the version
+  // it was lost from. Empty in what files of earlier versions name.
+  QString lostValue = {};
   bool operator==(const IdeaMergeConflict&) const = default;
 };
 
@@ -33,6 +39,8 @@ struct ReplacedTree {
   QString instance;
   QString installation;
   IdeaPtr tree;
+  // The stamp of the file this instance read that version from; none for trees a file names.
+  platform::FileStamp version = {};
   bool belongsTo(const IdeaMergeConflict& change) const {
     return change.instance == instance && change.installation == installation;
   }
@@ -40,7 +48,10 @@ struct ReplacedTree {
 
 struct IdeaMergeResult {
   IdeaPtr idea;
+  // Each with the fingerprint of their value lost.
   std::vector<IdeaMergeConflict> conflicts;
+  // The ideas of the base their tree no longer holds.
+  QStringList theirDeletions = {};
 };
 
 // Whether `a` and `b` hold the same value `what` (a name of IdeaMergeConflict::what), as a file
@@ -48,6 +59,12 @@ struct IdeaMergeResult {
 bool sameIdeaValue(const Idea& a, const Idea& b, const QString& what);
 // The names of the values in which `a` and `b` differ.
 QStringList differingIdeaValues(const Idea& a, const Idea& b);
+// A short text that differs between two values `what` of ideas that are not the same value
+// (sameIdeaValue); of all the idea's values for "deleted" and "changed".
+QString ideaValueFingerprint(const Idea& idea, const QString& what);
+// `conflict`, a loss as the merge reports it, named for the instance of `loser`, the version
+// it was lost from: the same value lost again from a later version is another loss.
+IdeaMergeConflict lossOfInstance(IdeaMergeConflict conflict, const ReplacedTree& loser);
 // An idea without children holding `source`'s identifier and values, to compare with later.
 IdeaPtr ideaValuesOf(const Idea& source);
 

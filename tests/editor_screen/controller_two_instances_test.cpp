@@ -152,7 +152,7 @@ struct Peer {
 using TwoInstances = ControllerTest;
 
 // The peer's side: one window at a time, on the map each "open" names.
-//   open <file> | edit <field> <child> <variant> | save | settle | alerts
+//   open <file> | edit <field> <child> <variant> | delete <child> | save | settle | alerts
 TEST_F(TwoInstances, PeerRuns) {
   if (qEnvironmentVariable(kPeerVariable).isEmpty()) GTEST_SKIP() << "runs only as the second instance";
   std::unique_ptr<Instance> instance;
@@ -167,6 +167,13 @@ TEST_F(TwoInstances, PeerRuns) {
           openAgain(IdeaDocument::createWithFileName(file, orrery::DocumentLocationLocalFile)), *presenter, app);
     } else if (command == QLatin1String("edit") && words.size() == 4) {
       instance->edit(words[1], words[2].toInt(), words[3].toInt());
+    } else if (command == QLatin1String("delete") && words.size() == 2) {
+      // "Delete" when asked (a picture); the question is no report.
+      presenter->alertAnswers = {1000};
+      instance->c().onDeleteItem(instance->child(words[1].toInt())->identifier());
+      presenter->alertAnswers.clear();
+      instance->alertsBefore = presenter->alerts.size();
+      EXPECT_TRUE(waitFor([&] { return !instance->c().isUpdatingDocument(); }));
     } else if (command == QLatin1String("save")) {
       instance->save();
     } else if (command == QLatin1String("settle")) {
@@ -310,6 +317,96 @@ TEST_F(TwoInstances, OnlyAChangeThatLeftTheFileIsToldToItsInstanceOnceWithOneKep
                         {oursLost ? mine : peers}))
           << "the kept copy holds the lost value";
     }
+  }
+  EXPECT_EQ(peer.finish(), 0) << "the peer's own checks held";
+}
+
+// The files in `file`'s folder, in order.
+std::string filesBeside(const QString& file) {
+  return QDir(QFileInfo(file).path()).entryList(QDir::Files, QDir::Name).join(QStringLiteral(" | ")).toStdString();
+}
+
+// Round after round the peer saves its title over ours, which it had not seen yet; ours is the
+// same again in the third round, lost to a new title of the peer's. Every loss is told here
+// once, with a kept copy of its own that holds the title lost.
+TEST_F(TwoInstances, EveryTitleLostInARowIsToldOnceWithACopyOfItsOwn) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
+  const QString file = path(QStringLiteral("rounds/solar.orrery"));
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()));
+  Instance ours(createLocal(file, solarMap()), *presenter, app);
+  Peer peer;
+  peer.ask(QStringLiteral("open ") + file);
+  const struct { int ours, theirs; } rounds[] = {{1, 11}, {2, 12}, {2, 13}, {3, 14}};
+  QStringList files = {QStringLiteral("solar.orrery")};
+  for (int round = 1; round <= int(std::size(rounds)); ++round) {
+    SCOPED_TRACE(round);
+    const auto& titles = rounds[round - 1];
+    peer.ask(QStringLiteral("edit text 0 %1").arg(titles.theirs));
+    ours.edit(QStringLiteral("text"), 0, titles.ours);
+    ours.save();
+    peer.ask(QStringLiteral("save"));
+    for (int turn = 0; turn < 3; ++turn) {
+      ours.settle();
+      peer.ask(QStringLiteral("settle"));
+    }
+    const QStringList told = ours.alerts();
+    ASSERT_EQ(told.size(), round) << told.join('\n').toStdString();
+    EXPECT_TRUE(told.back().contains(QStringLiteral("\u201Ctitle %1\u201D").arg(titles.ours)))
+        << told.back().toStdString();
+    files << (round == 1 ? QStringLiteral("solar (replaced changes).orrery")
+                         : QStringLiteral("solar (replaced changes) %1.orrery").arg(round));
+    EXPECT_TRUE(holds(readTree(file), {{"text", 0, titles.theirs}}));
+    EXPECT_TRUE(holds(readTree(QFileInfo(file).dir().filePath(files.back())), {{"text", 0, titles.ours}}))
+        << "the copy holds the title lost";
+  }
+  files.sort();
+  EXPECT_EQ(filesBeside(file), files.join(QStringLiteral(" | ")).toStdString());
+  EXPECT_TRUE(peer.ask(QStringLiteral("alerts")).isEmpty());
+  EXPECT_EQ(peer.finish(), 0) << "the peer's own checks held";
+}
+
+// A planet's popover or a picture's panel is open here while the peer deletes that idea, and
+// closing it keeps the edit: the peer's deletion is taken before the close, or met by the save
+// after it. The peer is told once that the idea it deleted was kept, named by what it is now;
+// nothing is kept beside the map, and here only the panel's notice says anything.
+TEST_F(TwoInstances, AnIdeaDeletedWhileAnotherInstanceEditsItIsKeptAndTheDeleterIsTold) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
+  const struct {
+    Change edit;
+    bool takenFirst;
+    const char* named;
+  } cases[] = {
+      {{"text", 0, 3}, true, "\u201Ctitle 3\u201D"},
+      {{"text", 0, 3}, false, "\u201Ctitle 3\u201D"},
+      {{"image", 2, 3}, true, "a picture"},
+      {{"image", 2, 3}, false, "a picture"},
+  };
+  Peer peer;
+  int n = 0;
+  for (const auto& row : cases) {
+    SCOPED_TRACE(testing::Message() << row.edit.field
+                                    << (row.takenFirst ? ", taken before the close" : ", met by the save"));
+    const QString file = path(QStringLiteral("deleted%1/solar.orrery").arg(n++));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()));
+    Instance ours(createLocal(file, solarMap()), *presenter, app);
+    peer.ask(QStringLiteral("open ") + file);
+    const auto close = editInPanel(ours, row.edit, QFileInfo(file).path() + "/..");
+    peer.ask(QStringLiteral("delete %1").arg(row.edit.child));
+    if (row.takenFirst) ours.settle();
+    close();
+    uitest::advance(1.0);
+    ASSERT_TRUE(waitFor([&] { return !ours.c().isUpdatingDocument(); }));
+    for (int turn = 0; turn < 3; ++turn) {
+      ours.settle();
+      peer.ask(QStringLiteral("settle"));
+    }
+    const QStringList theirs = peer.ask(QStringLiteral("alerts"));
+    ASSERT_EQ(theirs.size(), 1) << theirs.join('\n').toStdString();
+    EXPECT_TRUE(theirs.front().contains(QStringLiteral("edited what you deleted, so it was kept: ") + row.named))
+        << theirs.front().toStdString();
+    EXPECT_TRUE(ours.alerts().isEmpty()) << ours.alerts().join('\n').toStdString();
+    EXPECT_EQ(filesBeside(file), "solar.orrery");
+    EXPECT_TRUE(holds(readTree(file), {row.edit})) << "the edit is in the map where the idea stood";
   }
   EXPECT_EQ(peer.finish(), 0) << "the peer's own checks held";
 }

@@ -49,6 +49,11 @@ IdeaPtr sampleTree() {
 
 IdeaPtr find(const IdeaPtr& root, const QString& id) { return root->findIdeaInSubTreeWithIdentifier(id); }
 
+// The loss of value `what` of idea `id` as `tree` holds it, by an instance not named.
+IdeaMergeConflict lostOf(const IdeaPtr& tree, const QString& id, const QString& what) {
+  return {id, what, {}, {}, ideaValueFingerprint(*find(tree, id), what)};
+}
+
 std::string shape(const IdeaPtr& root) {
   QString out;
   root->traverseNaturally(
@@ -77,7 +82,7 @@ TEST(IdeaMerge, EachSidesChangesSurviveAndOursWinWhereBothChangedAValue) {
   const IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
   EXPECT_EQ(shape(merged.idea), "r=root .a=a by us ..a1=a1 by us ..n1=new of ours .b=b by them .@a=a by us .n2=new of theirs ");
   EXPECT_EQ(find(merged.idea, "b")->note(), "our note");
-  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a1", "text", {}, {}}}));
+  EXPECT_EQ(merged.conflicts, std::vector{lostOf(theirs, "a1", "text")});
   // The three trees are left as they were.
   EXPECT_EQ(find(theirs, "a1")->text(), "a1 by them");
   EXPECT_EQ(find(base, "a")->ideas().size(), 1u);
@@ -97,7 +102,7 @@ TEST(IdeaMerge, DeletionsAndMovesFollowTheSideThatMadeThem) {
   IdeaMergeResult merged = mergeIdeaTrees(base, ours, theirs);
   // a is gone (and the link to it with it), a1 moved with their new text.
   EXPECT_EQ(shape(merged.idea), "r=root .b=b ..a1=a1 by them ");
-  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"a", "changed", {}, {}}}));
+  EXPECT_EQ(merged.conflicts, std::vector{lostOf(theirs, "a", "changed")});
 
   // They delete b, we changed it: it comes back; they delete a1, which we left alone: it goes.
   ours = base->snapshotCopy();
@@ -107,7 +112,10 @@ TEST(IdeaMerge, DeletionsAndMovesFollowTheSideThatMadeThem) {
   find(theirs, "a")->removeIdea("a1");
   merged = mergeIdeaTrees(base, ours, theirs);
   EXPECT_EQ(shape(merged.idea), "r=root .a=a .b=b by us .@a=a ");
-  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"b", "deleted", {}, {}}}));
+  EXPECT_EQ(merged.conflicts, std::vector{lostOf(base, "b", "deleted")});
+  QStringList deleted = merged.theirDeletions;
+  deleted.sort();
+  EXPECT_EQ(deleted, QStringList({"a1", "b"}));
 }
 
 // Each value the merge compares, set to variant `n` made anew at every call: two calls with
@@ -161,18 +169,20 @@ TEST(IdeaMerge, EveryValueIsComparedByWhatItHoldsNotByWhichObjectHoldsIt) {
         {1, 2, 1, 2, false},  // only we did
         {1, 2, 3, 2, true},   // both, differently: ours is kept, theirs is lost
     };
+    auto tree = [&](int n) {
+      IdeaPtr root = sampleTree();
+      field.set(*find(root, "a"), n);
+      return root;
+    };
     for (const Row& row : rows) {
       SCOPED_TRACE(testing::Message() << row.base << row.ours << row.theirs);
-      auto tree = [&](int n) {
-        IdeaPtr root = sampleTree();
-        field.set(*find(root, "a"), n);
-        return root;
-      };
       const IdeaMergeResult merged = mergeIdeaTrees(tree(row.base), tree(row.ours), tree(row.theirs));
       EXPECT_EQ(field.value(*find(merged.idea, "a")), field.value(*find(tree(row.merged), "a")));
-      const std::vector<IdeaMergeConflict> lost = {{"a", field.what, {}, {}}};
+      const std::vector<IdeaMergeConflict> lost = {lostOf(tree(row.theirs), "a", field.what)};
       EXPECT_EQ(merged.conflicts, row.lost ? lost : std::vector<IdeaMergeConflict>{});
     }
+    // A loss is told apart from another by the value lost.
+    EXPECT_NE(lostOf(tree(2), "a", field.what), lostOf(tree(3), "a", field.what));
   }
 }
 
@@ -210,7 +220,7 @@ TEST(IdeaMerge, AnIdeaBothMadeKeepsOurValuesAndReportsTheirsLost) {
   EXPECT_EQ(both->text(), "ours");
   EXPECT_EQ(both->note(), "our note");
   EXPECT_EQ(both->URL(), "https://example.org/theirs") << "a value only they gave it";
-  EXPECT_EQ(merged.conflicts, (std::vector<IdeaMergeConflict>{{"n", "text", {}, {}}}));
+  EXPECT_EQ(merged.conflicts, std::vector{lostOf(theirs, "n", "text")});
 }
 
 // What the file says about replaced changes reaches the instance that made them, and only it:
@@ -249,7 +259,8 @@ TEST(IdeaMerge, ReplacedChangesTravelInTheFileToTheInstanceThatMadeThem) {
     // Our unsaved value won over theirs: the next save tells the other instance.
     EXPECT_EQ(find(doc->idea(), "a")->text(), "a by us");
     EXPECT_EQ(doc->snapshot().replaced,
-              (std::vector<IdeaMergeConflict>{{"a", "text", "MAC_other", Globals::appInstallation()}}));
+              (std::vector<IdeaMergeConflict>{
+                  {"a", "text", "MAC_other", Globals::appInstallation(), lostOf(theirs, "a", "text").lostValue}}));
     doc->noteWritten(nullptr, nullptr, {}, {}, {}, doc->snapshot().allReplaced());
     EXPECT_TRUE(doc->snapshot().replaced.empty()) << "announced once written";
     // Named in the file until the instances they are for take them: every save names them.
@@ -257,36 +268,70 @@ TEST(IdeaMerge, ReplacedChangesTravelInTheFileToTheInstanceThatMadeThem) {
   }
 }
 
-// The instance that replaced our change may save again before our next save stops the file
-// naming it: the change is told once, never carried by our saves, and a later loss of the
-// same value, once the file stopped naming the first, is told again.
-TEST(IdeaMerge, ALostChangeIsToldOnceHoweverManyFilesNameIt) {
-  const IdeaMergeConflict lost{"a", "text", Globals::appInstance(), Globals::appInstallation()};
-  auto fileBytes = [](const QString& bText, std::vector<IdeaMergeConflict> replaced) {
-    IdeaPtr tree = sampleTree();
-    find(tree, "b")->setText(bText);
+// Another instance replaces this one's value of one idea's title again and again: each value
+// lost is told once, with this instance's tree holding it, however often that instance's
+// later files still name it (it saved again before it read ours); our saves never name it.
+TEST(IdeaMerge, EachValueLostIsToldOnceWithATreeHoldingItHoweverManyFilesNameIt) {
+  const QString me = Globals::appInstance();
+  auto fileBytes = [](const IdeaPtr& tree, std::vector<IdeaMergeConflict> replaced, std::vector<ReplacedTree> trees) {
     DocumentSnapshot snapshot =
         DocumentSnapshot::of(tree, QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), "MAC_other");
     snapshot.replaced = std::move(replaced);
+    snapshot.replacedTrees = std::move(trees);
     return snapshot.encode(false);
   };
   auto doc = IdeaDocument::createWithFileName("ours.orrx", DocumentLocationDropbox);
-  const QByteArray base = fileBytes("b", {});
+  IdeaPtr theirs = sampleTree();
+  const QByteArray base = fileBytes(theirs, {}, {});
   ASSERT_TRUE(doc->loadFromJSONData(base));
   doc->noteFileRead(base, false, {});
+  std::vector<IdeaMergeConflict> named;
+  std::vector<ReplacedTree> namedTrees;
+  // Our title, written and then lost to theirs, changed before ours arrived; none: they save
+  // again, still naming the last loss, or an earlier version carries it (without its value).
   const struct {
-    const char* bText;  // each file differs from the one before
-    bool namesIt;
-    bool told;
-  } arrivals[] = {{"b1", true, true}, {"b2", true, false}, {"b3", false, false}, {"b4", true, true}};
-  for (const auto& arrival : arrivals) {
-    SCOPED_TRACE(arrival.bText);
+    const char* ours;
+    const char* theirs;
+    bool earlierVersion;
+  } steps[] = {{"ours 1", "theirs 1", false}, {nullptr, nullptr, false},     {nullptr, nullptr, true},
+               {"ours 2", "theirs 2", false}, {"ours 3", "theirs 3", false}, {nullptr, nullptr, false},
+               {"ours 1", "theirs 4", false}};
+  int saves = 0;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.ours ? step.ours : "saved again");
+    if (step.earlierVersion)
+      for (IdeaMergeConflict& entry : named) entry.lostValue.clear();
+    if (step.ours) {
+      find(doc->idea(), "a")->setText(step.ours);
+      const DocumentSnapshot ours = doc->snapshot();
+      const QByteArray written = ours.encode(false);
+      doc->noteWritten(nullptr, nullptr, {}, written, {}, ours.allReplaced());
+      IdeaPtr changed = theirs->snapshotCopy();
+      find(changed, "a")->setText(step.theirs);
+      IdeaMergeResult merged = mergeIdeaTrees(theirs, changed, IdeaDocument::treeFromFileBytes(written, false));
+      ASSERT_EQ(merged.conflicts.size(), 1u);
+      for (IdeaMergeConflict& lost : merged.conflicts) {
+        lost.instance = me;
+        lost.installation = Globals::appInstallation();
+      }
+      named = merged.conflicts;
+      namedTrees = {{me, Globals::appInstallation(), ours.idea}};
+      theirs = merged.idea;
+    }
+    // Each of their files differs from the one before.
+    find(theirs, "b")->setText(QString("b %1").arg(++saves));
     auto read = IdeaDocument::createWithFileName("read.orrx", DocumentLocationDropbox);
-    const QByteArray bytes = fileBytes(arrival.bText, arrival.namesIt ? std::vector{lost} : std::vector<IdeaMergeConflict>{});
+    const QByteArray bytes = fileBytes(theirs, named, namedTrees);
     ASSERT_TRUE(read->loadFromJSONData(bytes));
     read->noteFileRead(bytes, false, {});
     ASSERT_TRUE(doc->takeChangedFile(*read, true, {}));
-    EXPECT_EQ(doc->takeReplacedChanges().changes.size(), arrival.told ? 1u : 0u);
+    const auto told = doc->takeReplacedChanges();
+    EXPECT_EQ(told.changes.size(), step.ours ? 1u : 0u);
+    if (step.ours) {
+      ASSERT_TRUE(told.formerTree);
+      EXPECT_EQ(find(told.formerTree, "a")->text(), step.ours) << "kept";
+    }
+    EXPECT_EQ(find(doc->idea(), "a")->text(), step.ours ? step.theirs : find(theirs, "a")->text());
     EXPECT_TRUE(doc->snapshot().allReplaced().empty()) << "our next save stops naming it";
   }
 }
@@ -321,8 +366,11 @@ TEST(IdeaMerge, ASaveAfterAnotherInstancesWriteMergesAndReportsWhatItReplaced) {
   EXPECT_EQ(shape(onDisk->idea()), "r=root .a=a by us ..a1=a1 by us .b=b by them .@a=a by us ");
   // What we show is what was written.
   EXPECT_EQ(shape(doc->idea()), shape(onDisk->idea()));
-  const IdeaMergeConflict lost{"a", "text", other->appInstance(), Globals::appInstallation()};
-  EXPECT_EQ(doc->takeMergeConflicts(), std::vector<IdeaMergeConflict>{lost});
+  const std::vector<IdeaMergeConflict> conflicts = doc->takeMergeConflicts();
+  ASSERT_EQ(conflicts.size(), 1u);
+  const IdeaMergeConflict lost = conflicts.front();
+  EXPECT_EQ(lost, (IdeaMergeConflict{"a", "text", other->appInstance(), Globals::appInstallation(), lost.lostValue}));
+  EXPECT_FALSE(lost.lostValue.isEmpty());
   // The file names the change it replaced for the instance that made it.
   auto reader = IdeaDocument::createWithFileName("reader.orrx", DocumentLocationDropbox);
   ASSERT_TRUE(reader->loadFromJSONData(other->exportAsPureJSONData()));

@@ -134,13 +134,14 @@ TEST(ReplacedChangesAcrossStarts, AnInstanceThatQuitIsToldAtItsInstallationsNext
   PersistenceController::singleton().releaseDocument(running.doc, running.token, nullptr);
 }
 
-// Files of writers that named no installation read as before; new files name it.
+// Files of writers that named no installation or no values lost read as before; new files
+// name both, and still hold the entries as earlier versions read them.
 TEST(ReplacedChangesAcrossStarts, EntriesWithAndWithoutAnInstallationRead) {
   IdeaPtr tree = Idea::createWithText("root", "r");
   DocumentSnapshot snapshot =
       DocumentSnapshot::of(tree, QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), "MAC_1");
   snapshot.writerInstallation = "install-1";
-  snapshot.replaced = {{"r", "text", "MAC_2", "install-2"}, {"r", "note", "MAC_3", ""}};
+  snapshot.replaced = {{"r", "text", "MAC_2", "install-2", "0123456789abcdef"}, {"r", "note", "MAC_3", ""}};
   snapshot.replacedTrees = {{"MAC_2", "install-2", Idea::createWithText("theirs", "r")},
                             {"MAC_9", "install-9", Idea::createWithText("named nowhere", "r")}};
   const auto read = IdeaDocument::fromFileBytes(snapshot.encode(false), false);
@@ -150,6 +151,7 @@ TEST(ReplacedChangesAcrossStarts, EntriesWithAndWithoutAnInstallationRead) {
   EXPECT_EQ(read->replacedInFile(), snapshot.replaced);
   ASSERT_EQ(read->replacedTreesInFile().size(), 1u) << "only trees of instances the file names";
   EXPECT_EQ(read->replacedTreesInFile()[0].tree->text(), "theirs");
+  EXPECT_NE(snapshot.encode(false).indexOf(R"("replacedChanges":["MAC_2@install-2\tr\ttext","MAC_3\tr\tnote"])"), -1);
 
   const QByteArray older =
       R"({"ideaDocumentDataObject":{"fileFormatVersion":3,"idea":{"text":"root","identifier":"r"},)"
