@@ -183,6 +183,7 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
 
  private:
   friend struct IdeaMergeAccess;
+  friend struct IdentifierMending;
   IdeaPtr self() const { return std::const_pointer_cast<Idea>(shared_from_this()); }
   const Idea* content() const;
   // Levels 0 … depth − 1 copied with new identifiers, inner links pointing into the copy.
