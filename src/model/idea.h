@@ -53,7 +53,8 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
   // below that the helpers would cost about what they save.
   static constexpr std::size_t kCopyInPartsAfter = 8192;
 
-  // "id<seconds since 1970, rounded>_<process-wide counter>"; the first of a run ends in "_1".
+  // "id<seconds since 1970, rounded>_<number>": the numbers one process makes follow each other
+  // and no other process makes them (idea_identifier_maker.h).
   static QString createIdentifier();
 
   static IdeaPtr createWithText(const QString& text, const QString& identifier);
@@ -182,6 +183,7 @@ class Idea final : public KeyedCodable, public std::enable_shared_from_this<Idea
 
  private:
   friend struct IdeaMergeAccess;
+  friend struct IdentifierMending;
   IdeaPtr self() const { return std::const_pointer_cast<Idea>(shared_from_this()); }
   const Idea* content() const;
   // Levels 0 … depth − 1 copied with new identifiers, inner links pointing into the copy.

@@ -2,6 +2,8 @@
 
 #include "model/idea.h"
 
+#include "model/idea_identifier_mending.h"
+
 #include <utility>
 
 namespace orrery {
@@ -36,6 +38,8 @@ IdeaPtr Idea::createWithCoder(KeyedDecoder& coder) {
   QString identifier = coder.decodeStringForKey("identifier");
   // Every idea needs an identifier to be found and linked to.
   if (identifier.isEmpty()) identifier = createIdentifier();
+  // Here, while the text is at hand: a tree that repeats none is not walked again.
+  IdentifierRepeatWatch::note(identifier);
   IdeaPtr idea = createWithText(QString(), identifier);
   const auto storedType = static_cast<IdeaType>(static_cast<std::uint32_t>(coder.decodeIntForKey("ideaType")));
   if (storedType == IdeaTypeLink) {

@@ -1,6 +1,7 @@
 #include "model/idea_document_data_object.h"
 
 #include "foundation/globals.h"
+#include "model/idea_identifier_mending.h"
 
 #include <algorithm>
 #include <utility>
@@ -29,7 +30,7 @@ std::shared_ptr<IdeaDocumentDataObject> IdeaDocumentDataObject::createWithCoder(
   (void)registered;
   auto object = std::make_shared<IdeaDocumentDataObject>();
   object->fileFormatVersion = coder.decodeIntForKey("fileFormatVersion");
-  object->idea = coder.decodeObjectOfClassForKey<Idea>("idea");
+  object->idea = decodeMendingRepeatedIdentifiers([&] { return coder.decodeObjectOfClassForKey<Idea>("idea"); });
   object->dateCreated = coder.decodeDateForKey("dateCreated");
   object->dateModified = coder.decodeDateForKey("dateModified");
   if (coder.containsValueForKey("appInstance")) object->appInstance = coder.decodeStringForKey("appInstance");
@@ -53,7 +54,7 @@ std::shared_ptr<IdeaDocumentDataObject> IdeaDocumentDataObject::createWithCoder(
   if (coder.containsValueForKey("replacedTrees") && coder.containsValueForKey("replacedTreeOwners")) {
     const QStringList owners = coder.decodeStringsForKey("replacedTreeOwners");
     // Position by position: an element that is no idea leaves its owner without a tree.
-    const auto trees = coder.decodeObjectsForKey("replacedTrees");
+    const auto trees = decodeMendingRepeatedIdentifiers([&] { return coder.decodeObjectsForKey("replacedTrees"); });
     for (std::size_t i = 0; i < trees.size() && i < std::size_t(owners.size()); ++i) {
       auto tree = std::dynamic_pointer_cast<Idea>(trees[i]);
       if (!tree) continue;

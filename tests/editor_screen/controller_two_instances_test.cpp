@@ -2,19 +2,21 @@
 // colours: this test's process and a second one (this program again, driven through its
 // standard input). Each edits a field, both save, and the alerts each shows and the files on
 // disk say who lost what: only a change that left the file is told, to the instance that made
-// it, once, with one kept copy.
+// it, once, with one kept copy. Two instances adding ideas in one second make two ideas.
 
 #include "controller_test_support.h"
 #include "support/rerun_this_program.h"
 
 #include "foundation/views/custom_text_field.h"
 #include "model/icon_image.h"
+#include "model/idea_identifier_maker_testing.h"
 #include "panels/edit_idea_view_controller.h"
 #include "panels/picture_view_controller.h"
 #include "platform/services/file_presenter.h"
 #include "platform/ui/popover.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QImage>
 #include <QLineEdit>
@@ -30,6 +32,8 @@ using namespace controllertest;
 namespace {
 
 constexpr char kPeerVariable[] = "ORRERY_TEST_PEER_INSTANCE";
+// The seconds the peer's new identifiers carry, when set.
+constexpr char kSecondsVariable[] = "ORRERY_TEST_PEER_IDENTIFIER_SECONDS";
 constexpr char kReply[] = "peer: ";
 
 // "solar" with "Planet 9" (an icon), "Mars" (a colour), a picture and "Venus" (an icon).
@@ -70,6 +74,20 @@ void setField(orrery::Idea& idea, const QString& field, int n) {
   }
 }
 
+// Types `title` into the title field of the edit panel `c` shows, as the user does; false
+// when no panel shows.
+bool typeTitle(SolarSystemViewController& c, const QString& title) {
+  EXPECT_TRUE(c.editPopover() && c.editPopover()->isShown());
+  auto* panel = c.editPopover()
+                    ? dynamic_cast<orrery::EditIdeaViewController*>(c.editPopover()->contentViewController().get())
+                    : nullptr;
+  if (!panel) return false;
+  QLineEdit* field = panel->textTabView()->titleTextField()->field()->lineEdit();
+  field->selectAll();
+  QTest::keyClicks(field, title);
+  return true;
+}
+
 // One instance's window on the map.
 struct Instance {
   Instance(Opened document, testsupport::ScriptedPresenter& shown, RecordingAppDelegate& app)
@@ -82,6 +100,34 @@ struct Instance {
   SolarSystemViewController& c() { return *editor->controller; }
   IdeaPtr child(int i) { return c().rootIdea()->ideas()[size_t(i)]; }
   void edit(const QString& field, int i, int n) { setField(*child(i), field, n); }
+  // A planet added after the last one through the new-idea panel, saved: its identifier.
+  QString add(const QString& title) {
+    c().onAddNewIdeaAfterIndex(std::int64_t(c().rootIdea()->ideas().size()) - 1, QRectF());
+    if (!typeTitle(c(), title)) return {};
+    c().editPopover()->performClose();
+    IdeaPtr added;
+    EXPECT_TRUE(waitFor([&] {
+      for (const IdeaPtr& idea : c().rootIdea()->ideas())
+        if (idea->text() == title) added = idea;
+      return added && !c().isUpdatingDocument();
+    }));
+    return added ? added->identifier() : QString();
+  }
+  // The idea renamed in its panel, opened as a double click on its planet opens it, and saved.
+  void rename(const QString& identifier, const QString& title) {
+    c().onEditIdea(identifier);
+    if (!typeTitle(c(), title)) return;
+    c().editPopover()->performClose();
+    uitest::advance(1.0);
+    EXPECT_TRUE(waitFor([&] { return !c().isUpdatingDocument(); }));
+  }
+  // "<identifier> <text>" of each idea below the root ("<identifier>" without a text).
+  QStringList ideas() {
+    QStringList out;
+    for (const IdeaPtr& idea : c().rootIdea()->ideas())
+      out << (idea->identifier() + QLatin1Char(' ') + idea->text()).trimmed();
+    return out;
+  }
   void save() {
     c().updateSolarSystemAndSaveDocument();
     EXPECT_TRUE(waitFor([&] { return !c().isUpdatingDocument(); }));
@@ -114,10 +160,12 @@ struct Instance {
 
 // The second instance, as a process of its own.
 struct Peer {
-  Peer() {
+  // `seconds`: what its new identifiers carry instead of the clock's, when given.
+  explicit Peer(const QString& seconds = QString()) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_SHARD_STATUS_FILE"}) env.remove(name);
     env.insert(kPeerVariable, QStringLiteral("1"));
+    if (!seconds.isEmpty()) env.insert(kSecondsVariable, seconds);
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=TwoInstances.PeerRuns")});
@@ -153,8 +201,11 @@ using TwoInstances = ControllerTest;
 
 // The peer's side: one window at a time, on the map each "open" names.
 //   open <file> | edit <field> <child> <variant> | delete <child> | save | settle | alerts
+//   | add <title> | rename <identifier> <title> | ideas
 TEST_F(TwoInstances, PeerRuns) {
   if (qEnvironmentVariable(kPeerVariable).isEmpty()) GTEST_SKIP() << "runs only as the second instance";
+  if (const QString seconds = qEnvironmentVariable(kSecondsVariable); !seconds.isEmpty())
+    orrery::setIdentifierSecondsForTesting(seconds.toLongLong());
   std::unique_ptr<Instance> instance;
   std::string line;
   while (std::getline(std::cin, line)) {
@@ -180,10 +231,17 @@ TEST_F(TwoInstances, PeerRuns) {
       instance->settle();
     } else if (command == QLatin1String("alerts")) {
       for (const QString& alert : instance->alerts()) std::cout << kReply << alert.toStdString() << '\n';
+    } else if (command == QLatin1String("add")) {
+      std::cout << kReply << instance->add(words.mid(1).join(QLatin1Char(' '))).toStdString() << '\n';
+    } else if (command == QLatin1String("rename") && words.size() >= 3) {
+      instance->rename(words[1], words.mid(2).join(QLatin1Char(' ')));
+    } else if (command == QLatin1String("ideas")) {
+      for (const QString& idea : instance->ideas()) std::cout << kReply << idea.toStdString() << '\n';
     }
     std::cout << kReply << "done" << std::endl;
   }
   instance.reset();
+  orrery::setIdentifierSecondsForTesting(std::nullopt);
 }
 
 struct Change {
@@ -210,11 +268,7 @@ std::function<void()> editInPanel(Instance& instance, const Change& change, cons
   SolarSystemViewController& c = instance.c();
   if (QLatin1String(change.field) == QLatin1String("text")) {
     c.doEditTextualIdea(instance.child(change.child));
-    EXPECT_TRUE(c.editPopover() && c.editPopover()->isShown());
-    auto* panel = dynamic_cast<orrery::EditIdeaViewController*>(c.editPopover()->contentViewController().get());
-    QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
-    title->selectAll();
-    QTest::keyClicks(title, QStringLiteral("title %1").arg(change.variant));
+    typeTitle(c, QStringLiteral("title %1").arg(change.variant));
     return [&c] { c.editPopover()->performClose(); };
   }
   c.onEditIdea(instance.child(change.child)->identifier());
@@ -409,6 +463,54 @@ TEST_F(TwoInstances, AnIdeaDeletedWhileAnotherInstanceEditsItIsKeptAndTheDeleter
     EXPECT_TRUE(holds(readTree(file), {row.edit})) << "the edit is in the map where the idea stood";
   }
   EXPECT_EQ(peer.finish(), 0) << "the peer's own checks held";
+}
+
+// Started together on one map, two instances each add a planet in the same second: two
+// planets, each with an identifier of its own, so that renaming one (opened by a double click,
+// which finds the planet's idea by its identifier) leaves the other as it was, untold.
+TEST_F(TwoInstances, PlanetsAddedInOneSecondByTwoInstancesStayTwoIdeas) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
+  const QString file = path(QStringLiteral("one second/solar.orrery"));
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()));
+  const Opened made = createLocal(file, solarMap());
+  ASSERT_GE(made.token, 1);
+  orrery::PersistenceController::singleton().releaseDocument(made.doc, made.token, nullptr);
+  const QString second = QString::number(QDateTime::currentSecsSinceEpoch());
+  Peer a(second), b(second);
+  a.ask(QStringLiteral("open ") + file);
+  b.ask(QStringLiteral("open ") + file);
+  const QStringList ofA = a.ask(QStringLiteral("add A's planet")), ofB = b.ask(QStringLiteral("add B's planet"));
+  ASSERT_EQ(ofA.size(), 1);
+  ASSERT_EQ(ofB.size(), 1);
+  EXPECT_TRUE(ofA[0].startsWith("id" + second + "_") && ofB[0].startsWith("id" + second + "_"));
+  EXPECT_NE(ofA[0].toStdString(), ofB[0].toStdString());
+  auto settleBoth = [&] {
+    for (int round = 0; round < 3; ++round) {
+      a.ask(QStringLiteral("settle"));
+      b.ask(QStringLiteral("settle"));
+    }
+  };
+  settleBoth();
+  a.ask(QStringLiteral("rename %1 A's planet renamed").arg(ofA[0]));
+  settleBoth();
+
+  const QString planetOfA = ofA[0] + QStringLiteral(" A's planet renamed"), planetOfB = ofB[0] + QStringLiteral(" B's planet");
+  // In any order: who saved first decides which planet comes first.
+  auto sorted = [](QStringList lines) {
+    lines.sort();
+    return lines.join(QLatin1Char('\n')).toStdString();
+  };
+  QStringList inFile;
+  if (const IdeaPtr tree = readTree(file))
+    for (const IdeaPtr& idea : tree->ideas()) inFile << (idea->identifier() + QLatin1Char(' ') + idea->text()).trimmed();
+  EXPECT_EQ(inFile.size(), 6) << sorted(inFile);
+  EXPECT_TRUE(inFile.contains(planetOfA) && inFile.contains(planetOfB)) << sorted(inFile);
+  for (Peer* peer : {&a, &b}) {
+    EXPECT_EQ(sorted(peer->ask(QStringLiteral("ideas"))), sorted(inFile)) << "each instance shows the file";
+    EXPECT_EQ(peer->ask(QStringLiteral("alerts")).join(QLatin1Char('\n')).toStdString(), "") << "nothing was lost to tell";
+  }
+  EXPECT_EQ(a.finish(), 0);
+  EXPECT_EQ(b.finish(), 0);
 }
 
 }  // namespace
