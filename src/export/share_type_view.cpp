@@ -251,8 +251,9 @@ std::shared_ptr<TabItem> OrreryShareTypeView::createTabItem() {
 void OrreryShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
   auto document = IdeaDocument::createWithFileName(QString(), DocumentLocation(0));
   document->setIdea(rootIdea());
-  document->writeToLocalFileAt(QUrl::fromLocalFile(path), [document, completion](bool ok) {
-    completion(ok ? MyResult::OK() : MyResult::error(kFailedToWrite, QString()));
+  document->writeToLocalFileAt(QUrl::fromLocalFile(path), [document, path, completion](bool ok) {
+    completion(ok ? MyResult::OK()
+                  : MyResult::error(kFailedToWrite, QStringLiteral("%1: %2").arg(path, document->lastUserFriendlyError())));
   });
 }
 

@@ -101,7 +101,7 @@ TEST_F(Opening, ARefusedFileNamesItselfAndTheReaderReasonOnEveryWayIn) {
   };
   const std::pair<QString, QString> refused[] = {
       {write("large.orrery", R"({"ideaDocumentDataObject":{"fileFormatVersion":3,"idea":{"text":")" +
-                                 QByteArray(IdeaDocument::kMaxTextLength + 1, 'x') + R"("}}})"),
+                                 QByteArray(DocumentLimits::kMaxTextLength + 1, 'x') + R"("}}})"),
        "The document is too large to open"},
       {write("future.orrery", R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"text":"x"}}})"),
        "Newer Orrery version is needed"},
