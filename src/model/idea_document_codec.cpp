@@ -407,8 +407,26 @@ bool IdeaDocument::loadFromOPMLData(const QByteArray& data, DocumentError* error
   mLastError = DocumentError();
   IdeaPtr root;
   try {
+    OPMLParser parser;
     // A root the outline does not name is named after the file, as the user knows it.
-    root = OPMLParser().parseIdeaFromOPMLData(data, QFileInfo(mFilePath).completeBaseName());
+    root = parser.parseIdeaFromOPMLData(data, QFileInfo(mFilePath).completeBaseName());
+    if (parser.tooLarge()) return failTooLarge(error);
+    // An outline the program could not write as a map is refused as such a map would be.
+    if (root) {
+      IdeaDocumentDataObject object;
+      object.fileFormatVersion = IdeaDocumentDataObject::kCurrentFileFormatVersion;
+      object.idea = root;
+      JSONEncoder encoder;
+      encoder.encodeObject(object);
+      const EncodedDocument file = documentFileWithinLimits(encoder, /*compressed=*/true);
+      if (file.bytes.isEmpty() && !file.refusal.isEmpty()) {
+        failTooLarge(error);
+        mLastUserFriendlyError += QStringLiteral(": ") + file.refusal;
+        mLastError.description = mLastUserFriendlyError;
+        if (error) *error = mLastError;
+        return false;
+      }
+    }
   } catch (const std::bad_alloc&) {
     logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
     return failTooLarge(error);
