@@ -362,6 +362,9 @@ class SolarSystemViewController : public BaseViewController,
   void showNotice(const QString& message);
   QRectF radialRectInWindow(const QRectF& rect) const;
   IdeaPtr copyOf(const IdeaPtr& idea) const;
+  // Whether the map has room for `added` (an idea with its subtree) beside what it holds
+  // (DocumentLimits); when it has not, the user is told and the caller changes nothing.
+  bool roomFor(const Idea& added);
 
   std::shared_ptr<IdeaDocument> mDoc;
   std::shared_ptr<TopBarView> mTopBar;
