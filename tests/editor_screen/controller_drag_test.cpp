@@ -28,6 +28,9 @@ struct DragTest : ControllerTest {
   }
   void open(IdeaPtr root) {
     opened = createLocal(path("map.orrery"), root);
+    show();
+  }
+  void show() {
     ASSERT_GE(opened.token, 1);
     editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
     uitest::place(*editor->shown, QPoint(0, 0));
@@ -124,7 +127,17 @@ TEST_F(DragTest, PicturesFromTheDockFillAMapToItsLimitAndTheNextIsRefusedSayingW
   root->addIdea(idea(QStringLiteral("Drop here")));
   const qint64 count = (orrery::DocumentLimits::kMaxJSONBytes - 4096) / each - 1;
   for (qint64 i = 0; i < count; ++i) root->ideas()[0]->addIdea(picture->deepCopyWithNewIdentifiersNoExternalLinks());
-  open(root);
+  // Written whole before the window shows: 256 MB compressed takes seconds.
+  const platform::Millis writing(120000);
+  opened.doc = IdeaDocument::createWithFileName(path(QStringLiteral("map.orrery")), orrery::DocumentLocationLocalFile);
+  opened.doc->setIdea(root);
+  bool created = false;
+  orrery::PersistenceController::singleton().createDocument(opened.doc, [&](orrery::DocumentToken t) {
+    opened.token = t;
+    created = true;
+  });
+  ASSERT_TRUE(uitest::loop().runUntil([&] { return created; }, writing));
+  show();
   const qint64 stored = opened.doc->storedSize().jsonBytes;
   ASSERT_TRUE(stored + each <= orrery::DocumentLimits::kMaxJSONBytes &&
               stored + 2 * each > orrery::DocumentLimits::kMaxJSONBytes)
@@ -142,7 +155,7 @@ TEST_F(DragTest, PicturesFromTheDockFillAMapToItsLimitAndTheNextIsRefusedSayingW
     send(EventType::LeftMouseUp, editor->planet(1));
     uitest::advance(0.05);
     ASSERT_TRUE(waitFor([&] { return !window().floatingCopy(); }));
-    ASSERT_TRUE(uitest::loop().runUntil([&] { return !c().isUpdatingDocument(); }, platform::Millis(120000)));
+    ASSERT_TRUE(uitest::loop().runUntil([&] { return !c().isUpdatingDocument(); }, writing));
   };
   dropFromTheDock();
   ASSERT_EQ(target->ideas().size(), 1u) << "the last picture that fits";
