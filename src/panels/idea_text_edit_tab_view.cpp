@@ -2,7 +2,7 @@
 
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
-#include "foundation/views/progress_hud.h"
+#include "foundation/views/custom_alert_view.h"
 #include "model/document_limits.h"
 #include "panels/edit_idea_view_controller.h"
 #include "panels/note_text_edit.h"
@@ -119,7 +119,7 @@ void IdeaTextEditTabView::ensureExtendedPortion() {
   NoteTextEdit* edit = makeNoteTextEdit(/*readOnly=*/false);
   platform::WeakRef<platform::View> self(this);
   edit->setRefusalHandler([self] {
-    if (auto* tab = static_cast<IdeaTextEditTabView*>(self.get())) tab->showRefusal(DocumentLimits::textTooLongMessage());
+    if (auto* tab = static_cast<IdeaTextEditTabView*>(self.get())) tab->tellRefusal(DocumentLimits::textTooLongMessage());
   });
   mNoteView = std::make_shared<platform::NativeHostView>(edit);
   edit->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -135,16 +135,19 @@ void IdeaTextEditTabView::ensureExtendedPortion() {
   forceDirtyLayout();
 }
 
-void IdeaTextEditTabView::showRefusal(const QString& message) {
-  // One notice at a time: keys held at the limit refuse again and again.
-  if (mRefusalNotice && !mRefusalNotice->isFinished()) return;
-  mRefusalNotice = ProgressHUD::showHUDAddedTo(*this, /*animated=*/true);
-  mRefusalNotice->setMode(ProgressHUD::Text);
-  mRefusalNotice->setDetailsLabelText(message);
-  mRefusalNotice->setRemoveFromSuperViewOnHide(true);
-  std::weak_ptr<ProgressHUD> notice = mRefusalNotice;
-  platform::mainQueue().after(platform::Millis(kRefusalNoticeMillis), [notice] {
-    if (auto shown = notice.lock()) shown->hide(/*animated=*/true);
+void IdeaTextEditTabView::tellRefusal(const QString& message) {
+  // Told on a later turn, not from inside the key or the paste the field is handling; keys held
+  // at the limit meanwhile add no second alert.
+  if (mRefusalPending) return;
+  mRefusalPending = true;
+  platform::WeakRef<platform::View> self(this);
+  platform::mainQueue().async([self, message] {
+    CustomAlertView alert(QString(), message);
+    alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QStringLiteral("Close")),
+                    CAVButton::kCancel, [] {});
+    auto* tab = static_cast<IdeaTextEditTabView*>(self.get());
+    alert.showFromWindow(tab ? tab->window() : nullptr);
+    if (auto* still = static_cast<IdeaTextEditTabView*>(self.get())) still->mRefusalPending = false;
   });
 }
 

@@ -22,8 +22,6 @@ class QTextEdit;
 
 namespace orrery {
 
-class ProgressHUD;
-
 class IdeaTextEditTabViewDelegate : public virtual platform::Trackable {
  public:
   virtual void pleaseUpdateIdeaTextEditTabViewHeight() {}
@@ -74,16 +72,13 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate, public E
 
   // The note's context menu: what the note offers, reduced as the title field's menu is.
   static std::shared_ptr<platform::Menu> noteMenuFor(QTextEdit* edit);
-  // A short notice over the tab, when the note refused what was typed or pasted.
-  const std::shared_ptr<ProgressHUD>& refusalNotice() const { return mRefusalNotice; }
 
  private:
   class KeyFilter;
-  static constexpr int kRefusalNoticeMillis = 2500;
-
   void ensureExtendedPortion();
   void removeExtendedPortion();
-  void showRefusal(const QString& message);
+  // An alert when the note refused what was typed or pasted.
+  void tellRefusal(const QString& message);
 
   std::shared_ptr<CustomTextField> mTitleTextField;
   std::shared_ptr<NoteScrollView> mNoteScrollView;
@@ -91,7 +86,7 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate, public E
   std::shared_ptr<ButtonView> mNoteButton;
   platform::WeakRef<IdeaTextEditTabViewDelegate> mDelegate;
   std::unique_ptr<KeyFilter> mKeyFilter;  // watches the title's line edit, owned here
-  std::shared_ptr<ProgressHUD> mRefusalNotice;
+  bool mRefusalPending = false;
 };
 
 }  // namespace orrery

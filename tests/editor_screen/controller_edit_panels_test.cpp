@@ -266,17 +266,22 @@ TEST_F(EditPanelsTest, TheNoteTakesTheLongestTextAMapHoldsAndRefusesMoreSayingWh
   QTest::keyClick(note, Qt::Key_V, Qt::ControlModifier);
   ASSERT_EQ(note->toPlainText().size(), limit - 1);
   QTest::keyClick(note, Qt::Key_Return);
+  uitest::advance(0.05);
   EXPECT_EQ(note->toPlainText().size(), limit) << "a line break fits";
-  EXPECT_FALSE(tab->refusalNotice());
+  EXPECT_TRUE(presenter->alerts.empty());
 
   QTest::keyClick(note, Qt::Key_A);
+  uitest::advance(0.05);
   EXPECT_EQ(note->toPlainText().size(), limit) << "a typed letter does not";
-  ASSERT_TRUE(tab->refusalNotice());
-  const QString told = tab->refusalNotice()->detailsLabelText();
+  ASSERT_EQ(presenter->alerts.size(), 1u) << "and says so";
+  const QString told = presenter->alerts[0].informativeText;
   EXPECT_TRUE(told.contains(QStringLiteral("1000000")) && told.contains(QStringLiteral("not added"))) << told.toStdString();
   QGuiApplication::clipboard()->setText(QStringLiteral("more"));
   QTest::keyClick(note, Qt::Key_V, Qt::ControlModifier);
+  uitest::advance(0.05);
   EXPECT_EQ(note->toPlainText().size(), limit) << "nor does a paste";
+  EXPECT_EQ(presenter->alerts.size(), 2u);
+  EXPECT_TRUE(c().editPopover() && c().editPopover()->isShown()) << "the popover stays for the user to go on";
   // In place of as much, a paste fits.
   QTest::keyClick(note, Qt::Key_Home, Qt::ControlModifier);
   for (int i = 0; i < 4; ++i) QTest::keyClick(note, Qt::Key_Right, Qt::ShiftModifier);
