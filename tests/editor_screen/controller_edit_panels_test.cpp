@@ -299,6 +299,30 @@ TEST_F(EditPanelsTest, TheNoteTakesTheLongestTextAMapHoldsAndRefusesMoreSayingWh
   EXPECT_EQ(onDisk->ideas()[0]->note(), kept);
 }
 
+// A new idea typed into a map that has no room left is not added: the alert says why, and what
+// was typed waits in the dock, from where it can go into another map.
+TEST_F(EditPanelsTest, ANewIdeaAMapHasNoRoomForIsToldAndWaitsInTheDock) {
+  open();
+  // What came in since the file was written has filled the map but for a few bytes.
+  ASSERT_TRUE(opened.doc->makeRoomFor(
+      orrery::DocumentSize{orrery::DocumentLimits::kMaxJSONBytes - opened.doc->storedSize().jsonBytes - 64, 0, 0}));
+  const QStringList before = editor->children();
+  c().onAddNewIdeaAfterIndex(0, editor->radial().bounds());
+  uitest::advance(0.05);
+  ASSERT_TRUE(panel());
+  ASSERT_TRUE(popoverIsActive());
+  typeIntoActiveWindow(QStringLiteral("Comet"));
+  QTest::keyClick(panel()->textTabView()->titleTextField()->field()->lineEdit(), Qt::Key_Return);
+  uitest::advance(0.05);
+  EXPECT_FALSE(c().editPopover());
+  EXPECT_EQ(editor->children(), before) << "the map keeps what it had";
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].informativeText.toStdString(), orrery::DocumentLimits::documentFullMessage().toStdString());
+  const IdeaPtr docked = editor->shown->currentDockedIdea();
+  ASSERT_TRUE(docked);
+  EXPECT_EQ(docked->text(), QStringLiteral("Comet"));
+}
+
 TEST_F(EditPanelsTest, WhileANoteHoversTheEditorKeepsTheKeysAndTheEditPopoverTakesThem) {
   open();
   const orrery::NoteDisplayFactory previous = orrery::NoteHoverUtility::setNoteDisplayFactory({});
