@@ -177,12 +177,14 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   for (const QString& path : reopened)
     if (const auto frame = localwindows::storedFrame(storedFrames, path)) mReopenFrames.insert(path, *frame);
   for (const QString& path : reopened) {
-    // A window of the last run whose file no longer opens stays away without an alert (the open
-    // logged why); when nothing else opened, the start's first window stands in for it.
+    // A window of the last run whose file is there but no longer opens says which and why; one
+    // whose file is gone stays away without a word. When nothing else opened, the start's first
+    // window stands in for it.
     doOpenLocalFile(path, [self, path](const MyResultPtr& result) {
       AppDelegate* app = self.get();
       // A cancelled open (the quit dropped its read) leaves the window to the next start.
       if (!app || result == MyResult::OK() || result == MyResult::USER_CANCEL()) return;
+      if (QFileInfo::exists(path)) showError(result);
       app->mReopening.removeAll(path);
       if (app->mWindowControllers.empty()) app->openStandInWindow();
     });

@@ -103,6 +103,7 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   bool isFileCurrentlyOpen(const QUrl& fileUrl) override;
   void markPersistentAppStateDirty() override { mStateIsDirty = true; }
   void openDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier) override;
+  void storedWindowCannotShow(platform::Window* window, const MyResultPtr& why) override;
 
   // Documents.
   void createNewLocalFileWithInitialAction(WindowInitialAction action);
@@ -158,6 +159,8 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   QStringList mReopening;  // files of the last run's windows not yet shown again
   QHash<QString, QRectF> mReopenFrames;  // their frames, by canonical path
   int mHandedOverOpens = 0;  // handed-over files still opening
+  // Windows of the stored state closing without having shown their documents.
+  std::vector<const MainWindowController*> mClosingUnshown;
   int mSaveDrainWaiter = 0;
 };
 

@@ -8,6 +8,7 @@
 #include "app/window_placement.h"
 #include "foundation/dictionary_extensions.h"
 #include "foundation/logging.h"
+#include "foundation/views/custom_alert_view.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/user_defaults.h"
 #include "platform/ui/application.h"
@@ -63,6 +64,16 @@ void AppDelegate::removeWindowController(MainWindowController* controller) {
   mWindowControllers.erase(it);
   markPersistentAppStateDirty();
   platform::mainQueue().async([keep] {});
+  const bool unshown = std::erase(mClosingUnshown, controller) > 0;
+  // A window of the last run that could not come back leaves the start's first window, as a
+  // file of the last run that no longer opens does.
+  if (unshown && mWindowControllers.empty() && !mTerminating) {
+    platform::mainQueue().async([] {
+      if (AppDelegate* app = current(); app && app->mWindowControllers.empty() && !app->mTerminating)
+        app->openStandInWindow();
+    });
+    return;
+  }
   // Without a global menu bar, a program with no window could only be ended from outside.
   if (mWindowControllers.empty() && !mTerminating) {
     platform::mainQueue().async([] {
@@ -82,6 +93,15 @@ MyWindow* AppDelegate::findWindowWithURL(const QUrl& url) const {
 }
 
 bool AppDelegate::isFileCurrentlyOpen(const QUrl& fileUrl) { return findWindowWithURL(fileUrl) != nullptr; }
+
+void AppDelegate::storedWindowCannotShow(platform::Window* window, const MyResultPtr& why) {
+  if (why && why->isError()) {
+    logLine(QStringLiteral("A window of the last run did not come back: %1").arg(why->description()));
+    CustomAlertView::showErrorResult(why);
+  }
+  for (const auto& c : mWindowControllers)
+    if (&c->myWindow() == window) mClosingUnshown.push_back(c.get());
+}
 
 bool AppDelegate::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier) {
   const auto controllers = mWindowControllers;

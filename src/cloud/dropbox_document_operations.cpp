@@ -114,12 +114,22 @@ void DropboxFolderManager::queueDocumentWrite(const std::shared_ptr<IdeaDocument
   queueTask([this, doc, key, name, record, completion]() -> LocalStep {
     const QString path = localManagedFile(name);
     // The document is taken as it is when the task runs; only the copy is made here, the
-    // encoding runs with the write, off the main thread.
+    // encoding runs with the write, off the main thread. What the file measures goes back to
+    // the document, which counts what the ways in add from there (DocumentLimits).
     auto snapshot = std::make_shared<DocumentSnapshot>(doc->snapshot());
-    return {[path, snapshot] { return writeMirrorFile(path, snapshot->encode(/*compressed=*/true)); },
-            [this, key, name, record, completion](bool written) -> std::function<void(bool)> {
+    auto file = std::make_shared<EncodedDocument>();
+    return {[path, snapshot, file] {
+              *file = snapshot->encodeWithinLimits(/*compressed=*/true);
+              const bool written = writeMirrorFile(path, file->bytes);
+              file->bytes = QByteArray();
+              return written;
+            },
+            [this, doc, growth = doc->growth(), file, key, name, record,
+             completion](bool written) -> std::function<void(bool)> {
               if (auto it = mQueuedWrites.find(key); it != mQueuedWrites.end() && --it->second <= 0)
                 mQueuedWrites.erase(it);
+              if (written) doc->noteWrittenSize(file->size, growth);
+              else if (!file->refusal.isEmpty()) doc->noteWriteFailure(file->refusal);
               if (written) storeRecord(key, record(mState->docs().value(key), name));
               return [completion, written](bool saved) {
                 if (completion) completion(written && saved);

@@ -8,6 +8,7 @@
 #include "foundation/views/delete_area_view.h"
 #include "foundation/views/modal_choice_controller.h"
 #include "foundation/views/view_extensions.h"
+#include "model/document_open_failure.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
 #include "model/persistence_controller.h"
@@ -168,7 +169,7 @@ bool SolarSystemViewController::restoreFromState(const QVariantMap& state) {
   const QVariant identifier = state.value(QStringLiteral("docIdentifier"));
   if (identifier.typeId() != QMetaType::QString || identifier.toString().isEmpty()) {
     // A window with nothing to show would stay empty: it goes.
-    if (!mDoc) closeWindowLater();
+    if (!mDoc) closeRestoredWindowUnshown(nullptr, /*later=*/true);
     return false;
   }
   mRestorationDictionary = state;
@@ -185,7 +186,7 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration() {
   if ((location == DocumentLocationICloud && !Globals::userHasOptedForICloud()) ||
       (location == DocumentLocationDropbox && !Globals::userHasOptedForDropbox())) {
     mRestorationDictionary.reset();
-    closeWindowLater();
+    closeRestoredWindowUnshown(nullptr, /*later=*/true);
     return;
   }
   auto& persistence = PersistenceController::singleton();
@@ -202,7 +203,12 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration() {
     }
     if (token < 1 || !doc->idea()) {
       if (token >= 1) PersistenceController::singleton().releaseDocument(doc, token, nullptr);
-      me->closeWindow();
+      // Told when a reader refused the file; a file that is gone, or a read the quit dropped,
+      // records no reason and is not told.
+      const bool refused = token < 1 && !doc->lastUserFriendlyError().isEmpty();
+      me->closeRestoredWindowUnshown(
+          refused ? documentOpenFailure(doc->filePath(), doc->lastError(), doc->lastUserFriendlyError()) : nullptr,
+          /*later=*/false);
       return;
     }
     me->mSolarSystemState = kSolarSystemStateRadial;
@@ -212,6 +218,14 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration() {
     // The view was laid out while it had nothing to show: place the bar and the map now.
     me->applyLayout();
   });
+}
+
+void SolarSystemViewController::closeRestoredWindowUnshown(const MyResultPtr& why, bool later) {
+  if (ApplicationDelegate* app = Globals::app()) app->storedWindowCannotShow(myWindow(), why);
+  if (later)
+    closeWindowLater();
+  else
+    closeWindow();
 }
 
 void SolarSystemViewController::occupyScreen(const QString& operation) {

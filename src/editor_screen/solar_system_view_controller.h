@@ -362,6 +362,12 @@ class SolarSystemViewController : public BaseViewController,
   void showNotice(const QString& message);
   QRectF radialRectInWindow(const QRectF& rect) const;
   IdeaPtr copyOf(const IdeaPtr& idea) const;
+  // A window of the stored state goes without having shown its document; `why` tells the user
+  // which and why, when there is a reason to tell.
+  void closeRestoredWindowUnshown(const MyResultPtr& why, bool later);
+  // Whether the map has room for `added` (an idea with its subtree) beside what it holds
+  // (DocumentLimits); when it has not, the user is told and the caller changes nothing.
+  bool roomFor(const Idea& added);
 
   std::shared_ptr<IdeaDocument> mDoc;
   std::shared_ptr<TopBarView> mTopBar;

@@ -6,8 +6,10 @@
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "foundation/views/custom_alert_view.h"
+#include "model/document_limits.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
+#include "shell/my_window.h"
 
 #include <algorithm>
 
@@ -87,6 +89,13 @@ IdeaPtr SolarSystemViewController::copyOf(const IdeaPtr& idea) const {
   return idea->deepCopyWithNewIdentifiersPreservingExternalLinks(sameTree);
 }
 
+bool SolarSystemViewController::roomFor(const Idea& added) {
+  if (!mDoc || mDoc->makeRoomFor(DocumentSize::of(added))) return true;
+  logLine(QStringLiteral("%1: no room for %2 more ideas").arg(mDoc->filePath()).arg(added.calculateWholeTreeSize()));
+  showNonblockingAlertViewWithTitle(QString(), DocumentLimits::documentFullMessage());
+  return false;
+}
+
 bool SolarSystemViewController::insertIntoRealIdea(const IdeaPtr& idea, std::int64_t index) {
   if (!mRealIdea) return false;
   mRealIdea->insertIdea(idea, index);
@@ -96,6 +105,13 @@ bool SolarSystemViewController::insertIntoRealIdea(const IdeaPtr& idea, std::int
 void SolarSystemViewController::addNewIdeaAfterIndex(std::int64_t adder, const IdeaPtr& idea,
                                                      const BoolCompletion& /*completion*/) {
   if (!idea || !mRealIdea) return;
+  if (!roomFor(*idea)) {
+    // What was typed waits in an empty dock rather than being lost.
+    DragSupportWindow* window = dragWindow();
+    if (window && !window->currentDockedIdea()) window->setDockedIdea(idea, QString());
+    updateStatusDueToPossibleDockingUpdate();
+    return;
+  }
   insertIntoRealIdea(idea, indexAfter(adder));
   if (mSolarSystem) mSolarSystem->insertIdea(idea, adder);
   updateSolarSystemAndSaveDocument();
@@ -113,6 +129,7 @@ void SolarSystemViewController::moveIdeaAfter(const IdeaPtr& idea, const QString
   if (!idea || !mRealIdea || !mRootIdea) return complete(completion, false);
   const std::int64_t k = indexAfter(adder);
   if (!mDoc || docIdentifier.isEmpty() || docIdentifier != mDoc->docIdentifier()) {
+    if (!roomFor(*idea)) return complete(completion, false);
     IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
     if (mSolarSystem) mSolarSystem->insertIdea(copy, adder);
     insertIntoRealIdea(copy, k);
@@ -146,6 +163,7 @@ void SolarSystemViewController::moveIdeaInside(const IdeaPtr& idea, const QStrin
   IdeaPtr target = childIdeaAtFocusIndex(planet);
   if (!idea || !target || !mRootIdea) return complete(completion, false);
   if (!mDoc || docIdentifier.isEmpty() || docIdentifier != mDoc->docIdentifier()) {
+    if (!roomFor(*idea)) return complete(completion, false);
     target->addIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
     updateSolarSystemAndSaveDocument();
     return removeExternalIdea(idea, docIdentifier, completion);
@@ -174,6 +192,7 @@ void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const Q
   IdeaPtr parent = mOwnIdea ? mOwnIdea->parent() : nullptr;
   if (!idea || !parent || !mRootIdea) return complete(completion, false);
   if (!mDoc || docIdentifier.isEmpty() || docIdentifier != mDoc->docIdentifier()) {
+    if (!roomFor(*idea)) return complete(completion, false);
     parent->addIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
     updateSolarSystemAndSaveDocument();
     return removeExternalIdea(idea, docIdentifier, completion);
@@ -197,7 +216,7 @@ void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const Q
 
 void SolarSystemViewController::copyIdeaAfter(const IdeaPtr& idea, std::int64_t adder,
                                               const BoolCompletion& completion) {
-  if (!idea || !mRealIdea) return complete(completion, false);
+  if (!idea || !mRealIdea || !roomFor(*idea)) return complete(completion, false);
   IdeaPtr copy = copyOf(idea);
   insertIntoRealIdea(copy, indexAfter(adder));
   if (mSolarSystem) mSolarSystem->insertIdea(copy, adder);
@@ -208,7 +227,7 @@ void SolarSystemViewController::copyIdeaAfter(const IdeaPtr& idea, std::int64_t 
 void SolarSystemViewController::copyIdeaInside(const IdeaPtr& idea, std::int64_t planet,
                                                const BoolCompletion& completion) {
   IdeaPtr target = childIdeaAtFocusIndex(planet);
-  if (!idea || !target || target->isLink()) return complete(completion, false);
+  if (!idea || !target || target->isLink() || !roomFor(*idea)) return complete(completion, false);
   target->addIdea(copyOf(idea));
   updateSolarSystemAndSaveDocument();
   complete(completion, true);
@@ -216,7 +235,7 @@ void SolarSystemViewController::copyIdeaInside(const IdeaPtr& idea, std::int64_t
 
 void SolarSystemViewController::copyToParentTheIdea(const IdeaPtr& idea, const BoolCompletion& completion) {
   IdeaPtr parent = mOwnIdea ? mOwnIdea->parent() : nullptr;
-  if (!idea || !parent) return complete(completion, false);
+  if (!idea || !parent || !roomFor(*idea)) return complete(completion, false);
   parent->addIdea(copyOf(idea));
   updateSolarSystemAndSaveDocument();
   complete(completion, true);
@@ -226,6 +245,7 @@ void SolarSystemViewController::createLinkToIdea(const IdeaPtr& idea, std::int64
                                                  const BoolCompletion& completion) {
   if (!idea || !mRealIdea) return complete(completion, false);
   IdeaPtr link = Idea::createWithLinkToIdea(idea->identifier());
+  if (!roomFor(*link)) return complete(completion, false);
   insertIntoRealIdea(link, indexAfter(adder));
   if (mSolarSystem) mSolarSystem->insertIdea(link, adder);
   updateSolarSystemAndSaveDocument();

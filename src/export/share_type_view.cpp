@@ -30,10 +30,15 @@ namespace orrery {
 namespace {
 const QString kFailedToWrite = QStringLiteral("mac:Error:FailedToWriteFile");
 
+// The alert's text under its "Failed to save file" title: the file and the reason, as they are
+// (looked up as a table key's default, they would give way to the title's own text).
+MyResultPtr failedToWrite(const QString& path, const QString& reason) {
+  return MyResult::errorWithText(path.isEmpty() ? reason : QStringLiteral("%1: %2").arg(path, reason));
+}
+
 MyResultPtr writeFile(const QByteArray& data, const QString& path) {
   QString reason;
-  if (writeFileReplacing(path, data, &reason) != FileWriteResult::Written)
-    return MyResult::error(kFailedToWrite, QStringLiteral("%1: %2").arg(path, reason));
+  if (writeFileReplacing(path, data, &reason) != FileWriteResult::Written) return failedToWrite(path, reason);
   return MyResult::OK();
 }
 }  // namespace
@@ -145,7 +150,7 @@ void ShareTypeView::saveInBackground(BytesMaker make, const QString& path, Resul
   platform::globalQueue().async([make = std::move(make), path, completion = std::move(completion)] {
     QString error;
     const QByteArray data = make(&error);
-    const MyResultPtr result = error.isEmpty() ? writeFile(data, path) : MyResult::error(kFailedToWrite, error);
+    const MyResultPtr result = error.isEmpty() ? writeFile(data, path) : failedToWrite(path, error);
     if (completion) platform::mainQueue().async([completion, result] { completion(result); });
   });
 }
@@ -251,8 +256,8 @@ std::shared_ptr<TabItem> OrreryShareTypeView::createTabItem() {
 void OrreryShareTypeView::saveToFileAtURL(const QString& path, ResultCompletion completion) {
   auto document = IdeaDocument::createWithFileName(QString(), DocumentLocation(0));
   document->setIdea(rootIdea());
-  document->writeToLocalFileAt(QUrl::fromLocalFile(path), [document, completion](bool ok) {
-    completion(ok ? MyResult::OK() : MyResult::error(kFailedToWrite, QString()));
+  document->writeToLocalFileAt(QUrl::fromLocalFile(path), [document, path, completion](bool ok) {
+    completion(ok ? MyResult::OK() : failedToWrite(path, document->lastUserFriendlyError()));
   });
 }
 

@@ -2,8 +2,14 @@
 // What the foundation and the model ask of the application delegate. The application shell
 // implements it and hands it to Globals::setApp at start-up; it lives for the whole run.
 
+#include "foundation/my_result.h"
+
 #include <QString>
 #include <QUrl>
+
+namespace platform {
+class Window;
+}
 
 namespace orrery {
 
@@ -20,6 +26,10 @@ class ApplicationDelegate {
   virtual void markPersistentAppStateDirty() = 0;
   // Opens the document again in a new window centred on the idea.
   virtual void openDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier) = 0;
+  // A window of the stored state is closing without having shown its document: `why`, when an
+  // error, tells the user which and why; a window that was the last leaves the start's first
+  // window in its place rather than ending the program.
+  virtual void storedWindowCannotShow(platform::Window* /*window*/, const MyResultPtr& /*why*/) {}
 };
 
 }  // namespace orrery

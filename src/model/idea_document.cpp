@@ -246,6 +246,19 @@ QString IdeaDocument::openFilePath() const {
   return mFilePresenter ? mFilePresenter->presentedItemPath() : mFilePath;
 }
 
+bool IdeaDocument::makeRoomFor(const DocumentSize& added, const DocumentSize& removed) {
+  const DocumentSize after = mStoredSize.changedBy(mGrowth).changedBy(added, removed);
+  if (!after.withinLimits()) return false;
+  mGrowth = mGrowth.changedBy(added, removed);
+  return true;
+}
+
+void IdeaDocument::noteWrittenSize(const DocumentSize& size, const DocumentSize& growth) {
+  mStoredSize = size;
+  // What was let in after the snapshot is not in the file yet.
+  mGrowth = mGrowth.changedBy(DocumentSize(), growth);
+}
+
 void IdeaDocument::noteReadCancelled() {
   mLastUserFriendlyError.clear();
   mLastError = DocumentError::cancelled();
@@ -291,16 +304,21 @@ platform::Queue& IdeaDocument::workQueue() {
 
 void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion) {
   const QString path = url.toLocalFile();
-  auto write = [snapshot = snapshot(), path, completion = std::move(completion)](bool) mutable {
-    const QByteArray bytes = snapshot.encode(true);
+  auto write = [snapshot = snapshot(), path, weakSelf = weak_from_this(),
+                completion = std::move(completion)](bool) mutable {
+    const EncodedDocument file = snapshot.encodeWithinLimits(true);
     bool written = false;
-    if (!bytes.isEmpty()) {
+    if (!file.bytes.isEmpty()) {
       platform::FileCoordinator coordinator;
       coordinator.coordinateWriting(
-          path, [&](const QString& p) { written = writeFileReplacing(p, bytes) == FileWriteResult::Written; });
+          path, [&](const QString& p) { written = writeFileReplacing(p, file.bytes) == FileWriteResult::Written; });
     }
     snapshot = DocumentSnapshot();
-    completeOnMainQueue(std::move(completion), written);
+    std::function<void()> report = [weakSelf, refusal = file.refusal, written, completion = std::move(completion)] {
+      if (auto self = weakSelf.lock(); self && !written) self->noteWriteFailure(refusal);
+      if (completion) completion(written);
+    };
+    completeOnMainQueue(std::move(report));
   };
   QueuedFileWork::async(workQueue(), QueuedFileWork::Kind::Write, std::move(write));
 }

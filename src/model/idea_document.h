@@ -5,6 +5,7 @@
 // create, save and close go through its file presenter with coordinated file access.
 // Main thread only, except where said.
 
+#include "model/document_limits.h"
 #include "model/document_location.h"
 #include "model/idea_merge.h"
 
@@ -54,20 +55,14 @@ struct DocumentSnapshot {
   // Everything the file names: carried, then replaced.
   std::vector<IdeaMergeConflict> allReplaced() const;
 
-  // The document file's JSON text, or compressed; empty without a tree or when encoding fails.
-  QByteArray encode(bool compressed) const;
+  // The document file's JSON text, or compressed; empty without a tree, when encoding fails or
+  // when the reader would refuse the file (DocumentLimits), which `encodeWithinLimits` says why.
+  QByteArray encode(bool compressed) const { return encodeWithinLimits(compressed).bytes; }
+  EncodedDocument encodeWithinLimits(bool compressed) const;
 };
 
 class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
  public:
-  // What one document may hold. A real map stays far below: 100 000 ideas are about 12 MB of
-  // JSON, a picture idea about 100 KB. Anything beyond is refused with "The document is too
-  // large to open" before it can take the memory it asks for (decoding costs a few times the
-  // JSON's size).
-  static constexpr qsizetype kMaxJSONBytes = qsizetype(256) << 20;  // 256 MiB of JSON text
-  static constexpr qint64 kMaxObjects = 1000000;                      // ideas and icons
-  static constexpr qsizetype kMaxTextLength = 1000000;                // characters of one text
-
   using TokenCompletion = std::function<void(DocumentToken)>;
   using BoolCompletion = std::function<void(bool)>;
   using SaveAnnouncer = std::function<void(const std::shared_ptr<IdeaDocument>&)>;
@@ -110,6 +105,16 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   const QString& lastUserFriendlyError() const { return mLastUserFriendlyError; }
   // The error of the last failed read (code 0 when the file itself could not be read).
   const DocumentError& lastError() const { return mLastError; }
+  // The measure of the file as last read or written. A way in asks makeRoomFor before it adds
+  // content: whether `added` in place of `removed` keeps the document within DocumentLimits,
+  // counting what was let in since the file was read or written; what it lets in counts until
+  // a write that holds it reports.
+  const DocumentSize& storedSize() const { return mStoredSize; }
+  bool makeRoomFor(const DocumentSize& added, const DocumentSize& removed = {});
+  // What was let in since the file was last read or written.
+  const DocumentSize& growth() const { return mGrowth; }
+  // A write of a snapshot taken when `growth` had been let in wrote a file of `size`.
+  void noteWrittenSize(const DocumentSize& size, const DocumentSize& growth);
   bool inConflict() const { return false; }
   bool canBeDeleted() const { return true; }
   void resolvePotentialConflict() {}
@@ -269,6 +274,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   QString mAppInstallation;
   QString mLastUserFriendlyError;
   DocumentError mLastError;
+  DocumentSize mStoredSize;
+  DocumentSize mGrowth;
   std::shared_ptr<Idea> mIdea;
   QDateTime mDateCreated;
   QDateTime mDateModified;

@@ -9,7 +9,6 @@
 #include "model/json_encoder.h"
 #include "model/opml_parser.h"
 
-#include "foundation/data_extensions.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 
@@ -23,7 +22,7 @@
 
 namespace orrery {
 
-QByteArray DocumentSnapshot::encode(bool compressed) const {
+EncodedDocument DocumentSnapshot::encodeWithinLimits(bool compressed) const {
   // A file without a tree is refused on reading; writing one would lose the map unseen.
   if (!idea) return {};
   IdeaDocumentDataObject object;
@@ -41,9 +40,7 @@ QByteArray DocumentSnapshot::encode(bool compressed) const {
       object.replacedTrees.push_back(tree);
   JSONEncoder encoder;
   encoder.encodeObject(object);
-  const QByteArray json = encoder.data();
-  if (!compressed || json.isEmpty()) return json;
-  return dataext::zlibDeflate(json).value_or(QByteArray());
+  return documentFileWithinLimits(encoder, compressed);
 }
 
 std::vector<IdeaMergeConflict> DocumentSnapshot::allReplaced() const {
@@ -130,6 +127,8 @@ void IdeaDocument::takeReadFile(IdeaDocument& read, bool readable) {
   mDateModified = read.mDateModified;
   mAppInstance = read.mAppInstance;
   mAppInstallation = read.mAppInstallation;
+  mStoredSize = read.mStoredSize;
+  mGrowth = DocumentSize();
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
   mBaseStamp = read.mBaseStamp;
@@ -206,6 +205,7 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
       mDeletedOutside.insert(identifier, {writer.instance, writer.installation, nullptr, stamp});
   }
   mIdea = merged.idea;
+  mStoredSize = read.mStoredSize;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
   mBaseStamp = stamp;
@@ -336,7 +336,7 @@ Inflation inflateWithin(const QByteArray& data, qsizetype budget, DocumentMemory
 
 bool IdeaDocument::loadFromJSONData(const QByteArray& data, DocumentError* error) {
   try {
-    if (data.size() > kMaxJSONBytes) return failTooLarge(error);
+    if (data.size() > DocumentLimits::kMaxJSONBytes) return failTooLarge(error);
     DocumentMemoryBound bound(data.size());
     if (!bound.add(std::string_view(data.constData(), size_t(data.size())))) return failTooLarge(error);
     return loadFromJSONDataUnguarded(data, error);
@@ -347,16 +347,18 @@ bool IdeaDocument::loadFromJSONData(const QByteArray& data, DocumentError* error
 }
 
 bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentError* error) {
-  if (data.size() > kMaxJSONBytes) return failTooLarge(error);
+  if (data.size() > DocumentLimits::kMaxJSONBytes) return failTooLarge(error);
   std::shared_ptr<IdeaDocumentDataObject> object;
+  qint64 objectsRead = 0;
   if (auto decoder = JSONDecoder::createWithData(data)) {
     decoder->addAlias("idea", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("ideas", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("replacedTrees", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("iconImage", QStringLiteral("IconImage"));
-    decoder->setLimits({kMaxObjects, kMaxTextLength});
+    decoder->setLimits({DocumentLimits::kMaxObjects, DocumentLimits::kMaxTextLength});
     object = decoder->decodeObjectOfClass<IdeaDocumentDataObject>();
     if (decoder->tooLarge()) return failTooLarge(error);
+    objectsRead = decoder->objectsMade();
   }
   // A data object without a tree is as unreadable as no data object at all.
   if (!object || object->fileFormatVersion < 1 || !object->idea)
@@ -367,6 +369,8 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
   mDateCreated = object->dateCreated;
   mDateModified = object->dateModified;
   mIdea = object->idea;
+  mStoredSize = {data.size(), objectsRead, 0};
+  mGrowth = DocumentSize();
   mAppInstance = object->appInstance;
   mAppInstallation = object->appInstallation;
   mReplacedInFile = std::move(object->replacedChanges);
@@ -389,7 +393,7 @@ bool IdeaDocument::loadFromOrreryDataUnguarded(const QByteArray& data, DocumentE
   // Empty bytes are no stream; they read as an empty (invalid) JSON text.
   QByteArray json;
   DocumentMemoryBound bound(data.size());
-  switch (data.isEmpty() ? Inflation::Done : inflateWithin(data, kMaxJSONBytes, bound, json)) {
+  switch (data.isEmpty() ? Inflation::Done : inflateWithin(data, DocumentLimits::kMaxJSONBytes, bound, json)) {
     case Inflation::TooLarge: return failTooLarge(error);
     case Inflation::Corrupt:
       return fail(kDocumentErrorInvalidFormat, "InvalidOrreryDocument:Message", "Invalid document format", error);
@@ -403,8 +407,26 @@ bool IdeaDocument::loadFromOPMLData(const QByteArray& data, DocumentError* error
   mLastError = DocumentError();
   IdeaPtr root;
   try {
+    OPMLParser parser;
     // A root the outline does not name is named after the file, as the user knows it.
-    root = OPMLParser().parseIdeaFromOPMLData(data, QFileInfo(mFilePath).completeBaseName());
+    root = parser.parseIdeaFromOPMLData(data, QFileInfo(mFilePath).completeBaseName());
+    if (parser.tooLarge()) return failTooLarge(error);
+    // An outline the program could not write as a map is refused as such a map would be.
+    if (root) {
+      IdeaDocumentDataObject object;
+      object.fileFormatVersion = IdeaDocumentDataObject::kCurrentFileFormatVersion;
+      object.idea = root;
+      JSONEncoder encoder;
+      encoder.encodeObject(object);
+      const EncodedDocument file = documentFileWithinLimits(encoder, /*compressed=*/true);
+      if (file.bytes.isEmpty() && !file.refusal.isEmpty()) {
+        failTooLarge(error);
+        mLastUserFriendlyError += QStringLiteral(": ") + file.refusal;
+        mLastError.description = mLastUserFriendlyError;
+        if (error) *error = mLastError;
+        return false;
+      }
+    }
   } catch (const std::bad_alloc&) {
     logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
     return failTooLarge(error);

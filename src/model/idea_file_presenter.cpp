@@ -42,7 +42,7 @@ bool readInto(const QString& path, Codec codec, IdeaDocument& read) {
   if (!file.open(QIODevice::ReadOnly)) return false;
   // No document file is larger than the JSON text it may hold, compressed or not; reading a
   // bigger one whole could take more memory than there is.
-  if (file.size() > IdeaDocument::kMaxJSONBytes) return read.refuseAsTooLarge();
+  if (file.size() > DocumentLimits::kMaxJSONBytes) return read.refuseAsTooLarge();
   QByteArray bytes;
   try {
     bytes = file.readAll();
@@ -127,13 +127,13 @@ FileWriteResult IdeaFilePresenter::doWriteToURL(const QString& path, const QByte
 }
 
 IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, DocumentSnapshot& snapshot,
-                                                          bool compressed, QByteArray& bytes) {
+                                                          bool compressed, EncodedDocument& written) {
   const platform::FileStamp now = platform::FileStamp::of(path);
   if (!now.exists || snapshot.baseBytes.isEmpty() || now == snapshot.baseStamp) return {};
   // Another instance wrote the file since this one last read or wrote it.
   QFile file(path);
   QByteArray theirBytes;
-  if (file.open(QIODevice::ReadOnly) && file.size() <= IdeaDocument::kMaxJSONBytes) theirBytes = file.readAll();
+  if (file.open(QIODevice::ReadOnly) && file.size() <= DocumentLimits::kMaxJSONBytes) theirBytes = file.readAll();
   // Or nobody did: the file still holds what this instance last read or wrote, under a new
   // stamp (its folder went away and came back, a sync tool wrote it again). Nobody's change is
   // in it, so none is replaced.
@@ -161,9 +161,13 @@ IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, D
     mergedSnapshot.replaced.push_back(conflict);
   }
   if (!merged.conflicts.empty()) addReplacedTree(mergedSnapshot.replacedTrees, loser);
-  const QByteArray mergedBytes = mergedSnapshot.encode(compressed);
-  if (mergedBytes.isEmpty()) return {};
-  bytes = mergedBytes;
+  EncodedDocument mergedFile = mergedSnapshot.encodeWithinLimits(compressed);
+  if (mergedFile.bytes.isEmpty()) {
+    // Written over, the other instance's changes would be lost untold.
+    if (!mergedFile.refusal.isEmpty()) written = std::move(mergedFile);
+    return {};
+  }
+  written = std::move(mergedFile);
   snapshot.carried = std::move(mergedSnapshot.carried);
   snapshot.replaced = std::move(mergedSnapshot.replaced);
   snapshot.replacedTrees = std::move(mergedSnapshot.replacedTrees);
@@ -187,44 +191,52 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
   // The main thread only copies the tree; encoding, compressing, waiting for the folder lock
   // and writing happen on the work queue.
   owner->writeStarted();
-  auto write = [snapshot = owner->snapshot(), compressed = codec == Codec::Compressed, path, exclusive, update,
-                waitForDisk, identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
-                completion = std::move(completion)](bool) mutable {
+  auto write = [snapshot = owner->snapshot(), growth = owner->growth(), compressed = codec == Codec::Compressed, path,
+                exclusive, update, waitForDisk, identity = static_cast<const platform::FilePresenter*>(this),
+                weakOwner = mOwner, completion = std::move(completion)](bool) mutable {
     FileWriteResult result = FileWriteResult::Failed;
     QString reason;
-    QByteArray bytes = snapshot.encode(compressed);
+    EncodedDocument file = snapshot.encodeWithinLimits(compressed);
     IdeaMergeResult merged;
     platform::FileStamp stamp;
-    if (bytes.isEmpty()) {
-      reason = QStringLiteral("the document could not be encoded");
+    auto unwritable = [&] {
+      if (!file.bytes.isEmpty()) return false;
+      // A file the reader would refuse is not written: the one on disk stays, the map in memory.
+      reason = file.refusal.isEmpty() ? QStringLiteral("the document could not be encoded") : file.refusal;
       logLine(QStringLiteral("Could not write %1: %2").arg(path, reason));
-    } else {
+      return true;
+    };
+    if (!unwritable()) {
       // Tied to this presenter (by identity only), so our own write is not reported back.
       platform::FileCoordinator coordinator(identity);
       QString refusal;
       const bool granted = coordinator.coordinateWriting(
           path,
           [&](const QString& p) {
-            if (update) merged = mergeWithOtherInstance(p, snapshot, compressed, bytes);
-            result = doWriteToURL(p, bytes, exclusive, &reason, waitForDisk);
+            if (update) merged = mergeWithOtherInstance(p, snapshot, compressed, file);
+            if (unwritable()) return;
+            result = doWriteToURL(p, file.bytes, exclusive, &reason, waitForDisk);
             stamp = platform::FileStamp::of(p);
           },
           &refusal);
       if (!granted) reason = refusal;
     }
+    QByteArray bytes = std::move(file.bytes);
     // The written tree goes back only when edits made meanwhile must be merged into a merged
     // file; otherwise it is released here, not on the main thread.
     IdeaPtr written = merged.idea ? std::move(snapshot.idea) : nullptr;
     auto report = [weakOwner, reason = std::move(reason), written = std::move(written), merged = std::move(merged),
-                   bytes = std::move(bytes), stamp, announced = snapshot.allReplaced(),
+                   bytes = std::move(bytes), size = file.size, growth, stamp, announced = snapshot.allReplaced(),
                    trees = std::move(snapshot.replacedTrees),
                    completion = std::move(completion)](FileWriteResult result) {
       auto owner = weakOwner.lock();
       if (owner) {
-        if (result == FileWriteResult::Failed)
+        if (result == FileWriteResult::Failed) {
           owner->noteWriteFailure(reason);
-        else if (result == FileWriteResult::Written)
+        } else if (result == FileWriteResult::Written) {
+          owner->noteWrittenSize(size, growth);
           owner->noteWritten(written, merged.idea, merged.conflicts, bytes, stamp, announced, trees);
+        }
       }
       if (completion) completion(result);
       if (!owner) return;

@@ -52,11 +52,12 @@ class IdeaFilePresenter final : public platform::FilePresenter {
   // An update merges with another instance's version when the file changed since the owner
   // last read or wrote it; a create replaces whatever is there.
   void coordinatedWrite(bool exclusive, bool update, bool waitForDisk, std::function<void(FileWriteResult)> completion);
-  // Inside the write: when another instance changed the file, `bytes` become the merge of
-  // this instance's changes into its version; the merge is answered (no tree when none), and
-  // `snapshot` names what the merged file tells other instances.
+  // Inside the write: when another instance changed the file, `written` becomes the merge of
+  // this instance's changes into its version (no bytes when the merge is beyond the limits:
+  // nothing is written then); the merge is answered (no tree when none), and `snapshot` names
+  // what the merged file tells other instances.
   static IdeaMergeResult mergeWithOtherInstance(const QString& path, DocumentSnapshot& snapshot, bool compressed,
-                                                QByteArray& bytes);
+                                                EncodedDocument& file);
 
   QUrl mFileURL;
   std::weak_ptr<IdeaDocument> mOwner;

@@ -38,6 +38,8 @@ class JSONDecoder final : public KeyedDecoder {
   void setLimits(const Limits& limits) { mLimits = limits; }
   // True once the text went beyond the limits; decoding then yields nothing.
   bool tooLarge() const { return mTooLarge; }
+  // The objects decoded so far, as the limits count them.
+  qint64 objectsMade() const { return mObjectsMade; }
 
   // Decodes the root: the one member of the root object, whose name gives the class. Null when
   // the root holds no such object, the file nests deeper than kMaxKeyedNestingDepth or goes

@@ -114,6 +114,8 @@ void JSONEncoder::beginMember(CoderKey key) {
 
 void JSONEncoder::encodeRoot(const KeyedCodable& root, bool wrapped) {
   mLength = 0;
+  mObjectsWritten = 0;
+  mLongestText = 0;
   if (wrapped) {
     put('{');
     putString(stringext::camelcaseString(root.className()));
@@ -143,6 +145,7 @@ bool JSONEncoder::encodeNested(const KeyedCodable& object) {
   }
   objectStack.push_back(&object);
   mHasMembers.push_back(false);
+  ++mObjectsWritten;
   put('{');
   object.encodeWithCoder(*this);
   put('}');
@@ -155,6 +158,7 @@ void JSONEncoder::encodeString(const QString& value, CoderKey key) {
   if (!writing() || value.isNull()) return;
   beginMember(key);
   putString(value);
+  mLongestText = std::max(mLongestText, value.size());
 }
 
 void JSONEncoder::encodeStrings(const QStringList& values, CoderKey key) {
@@ -164,6 +168,7 @@ void JSONEncoder::encodeStrings(const QStringList& values, CoderKey key) {
   for (qsizetype i = 0; i < values.size(); ++i) {
     if (i) put(',');
     putString(values[i]);
+    mLongestText = std::max(mLongestText, values[i].size());
   }
   put(']');
 }

@@ -25,6 +25,12 @@ class JSONEncoder final : public KeyedEncoder {
   // circular reference, or nesting beyond kMaxKeyedNestingDepth).
   QByteArray data() const;
   bool failed() const { return mFailed; }
+  // What was written so far, as the reader's limits count it: bytes, objects (the root among
+  // them, never its wrapper) and the longest string value in UTF-16 units (keys, data and dates
+  // not counted).
+  qsizetype length() const { return mLength; }
+  qint64 objectsWritten() const { return mObjectsWritten; }
+  qsizetype longestText() const { return mLongestText; }
   // Appends `text` as a quoted JSON string, the same as the encoder writes it.
   static void appendString(QByteArray& out, QStringView text);
 
@@ -64,6 +70,8 @@ class JSONEncoder final : public KeyedEncoder {
   qsizetype mLength = 0;
   bool mHasResult = false;
   bool mFailed = false;
+  qint64 mObjectsWritten = 0;
+  qsizetype mLongestText = 0;
 };
 
 }  // namespace orrery

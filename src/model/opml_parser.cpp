@@ -1,5 +1,6 @@
 #include "model/opml_parser.h"
 
+#include "model/document_limits.h"
 #include "model/known_color_themes.h"
 
 #include <QXmlStreamReader>
@@ -77,6 +78,8 @@ void OPMLParser::reset() {
   mDepth = 0;
   mDeepest = 0;
   mTooDeep = false;
+  mIdeas = 0;
+  mTooMany = false;
 }
 
 IdeaPtr OPMLParser::parseIdeaFromOPMLData(const QByteArray& data, const QString& fileTitle) {
@@ -84,7 +87,7 @@ IdeaPtr OPMLParser::parseIdeaFromOPMLData(const QByteArray& data, const QString&
   // Read to the very end: a file that breaks off or is not XML fails whole instead of
   // importing part of a tree.
   QXmlStreamReader reader(data);
-  while (!reader.atEnd() && !mTooDeep) {
+  while (!reader.atEnd() && !mTooDeep && !mTooMany) {
     switch (reader.readNext()) {
       case QXmlStreamReader::StartElement:
         didStartElement(reader.name().toString(), reader.attributes());
@@ -99,7 +102,7 @@ IdeaPtr OPMLParser::parseIdeaFromOPMLData(const QByteArray& data, const QString&
         break;
     }
   }
-  IdeaPtr root = reader.hasError() || mTooDeep ? nullptr : settledRoot(fileTitle);
+  IdeaPtr root = reader.hasError() || mTooDeep || mTooMany ? nullptr : settledRoot(fileTitle);
   mTop.reset();
   mCurrent.reset();
   return root;
@@ -166,6 +169,7 @@ void OPMLParser::appendNewIdeaAsCurrent(const QString& text, const QString& note
   mCurrent->addIdea(idea);
   mCurrent = idea;
   mDeepest = std::max(mDeepest, ++mDepth);
+  if (++mIdeas > DocumentLimits::kMaxObjects) mTooMany = true;
   // The lone outline may still become the root: one level more is read before refusing.
   if (mDepth > kMaxOutlineDepth + 1) mTooDeep = true;
 }

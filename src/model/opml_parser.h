@@ -30,6 +30,9 @@ class OPMLParser {
 
   // Whether a head title this blank leaves the head untitled.
   static bool isBlankTitle(const QString& title);
+  // Whether the last parse stopped at more ideas than a map holds (DocumentLimits::kMaxObjects):
+  // a small file of empty outlines would otherwise take gigabytes.
+  bool tooLarge() const { return mTooMany; }
 
  private:
   void reset();
@@ -50,6 +53,8 @@ class OPMLParser {
   int mDepth = 0;
   int mDeepest = 0;
   bool mTooDeep = false;
+  qint64 mIdeas = 0;
+  bool mTooMany = false;
 };
 
 }  // namespace orrery

@@ -2,6 +2,8 @@
 
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
+#include "foundation/views/custom_alert_view.h"
+#include "model/document_limits.h"
 #include "panels/edit_idea_view_controller.h"
 #include "panels/note_text_edit.h"
 #include "platform/core/dispatch.h"
@@ -53,6 +55,8 @@ IdeaTextEditTabView::IdeaTextEditTabView() : BaseView(QRectF(0, 0, 320, kCompact
   QLineEdit* edit = mTitleTextField->field()->lineEdit();
   edit->setPlaceholderText(Globals::normalLocalizedStringForKey(QStringLiteral("TitleEditField:Placeholder"), QString()));
   edit->setFont(editFont());
+  // Qt's line edit holds at most 32767 characters, far within the text a map may hold.
+  static_assert(DocumentLimits::kMaxTextLength >= 32767);
   platform::WeakRef<platform::View> self(this);
   QObject::connect(edit, &QLineEdit::returnPressed, [self] {
     auto* tab = static_cast<IdeaTextEditTabView*>(self.get());
@@ -112,7 +116,11 @@ void IdeaTextEditTabView::activate() {
 void IdeaTextEditTabView::ensureExtendedPortion() {
   if (mNoteView) return;
   mNoteButton->setHidden(true);
-  QTextEdit* edit = makeNoteTextEdit(/*readOnly=*/false);
+  NoteTextEdit* edit = makeNoteTextEdit(/*readOnly=*/false);
+  platform::WeakRef<platform::View> self(this);
+  edit->setRefusalHandler([self] {
+    if (auto* tab = static_cast<IdeaTextEditTabView*>(self.get())) tab->tellRefusal(DocumentLimits::textTooLongMessage());
+  });
   mNoteView = std::make_shared<platform::NativeHostView>(edit);
   edit->setContextMenuPolicy(Qt::CustomContextMenu);
   platform::WeakRef<platform::View> host(mNoteView.get());
@@ -125,6 +133,22 @@ void IdeaTextEditTabView::ensureExtendedPortion() {
   mNoteScrollView->setDocumentView(mNoteView);
   addSubview(mNoteScrollView);
   forceDirtyLayout();
+}
+
+void IdeaTextEditTabView::tellRefusal(const QString& message) {
+  // Told on a later turn, not from inside the key or the paste the field is handling; keys held
+  // at the limit meanwhile add no second alert.
+  if (mRefusalPending) return;
+  mRefusalPending = true;
+  platform::WeakRef<platform::View> self(this);
+  platform::mainQueue().async([self, message] {
+    CustomAlertView alert(QString(), message);
+    alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QStringLiteral("Close")),
+                    CAVButton::kCancel, [] {});
+    auto* tab = static_cast<IdeaTextEditTabView*>(self.get());
+    alert.showFromWindow(tab ? tab->window() : nullptr);
+    if (auto* still = static_cast<IdeaTextEditTabView*>(self.get())) still->mRefusalPending = false;
+  });
 }
 
 void IdeaTextEditTabView::removeExtendedPortion() {

@@ -77,6 +77,8 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate, public E
   class KeyFilter;
   void ensureExtendedPortion();
   void removeExtendedPortion();
+  // An alert when the note refused what was typed or pasted.
+  void tellRefusal(const QString& message);
 
   std::shared_ptr<CustomTextField> mTitleTextField;
   std::shared_ptr<NoteScrollView> mNoteScrollView;
@@ -84,6 +86,7 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate, public E
   std::shared_ptr<ButtonView> mNoteButton;
   platform::WeakRef<IdeaTextEditTabViewDelegate> mDelegate;
   std::unique_ptr<KeyFilter> mKeyFilter;  // watches the title's line edit, owned here
+  bool mRefusalPending = false;
 };
 
 }  // namespace orrery

@@ -3,12 +3,35 @@
 // font map, no frame, a vertical scroll bar that never hides and no horizontal one, text
 // inset 5 across and 3 down. Main thread only.
 
+#include <QTextEdit>
+
+#include <functional>
+
 class QString;
-class QTextEdit;
 
 namespace orrery {
 
-QTextEdit* makeNoteTextEdit(bool readOnly);
+// A note never grows beyond the text a map may hold (DocumentLimits::kMaxTextLength): typing,
+// pasting, dropping or composing that would take it there inserts nothing, the note stays as
+// it was, and the owner is told.
+class NoteTextEdit final : public QTextEdit {
+ public:
+  NoteTextEdit() = default;
+  void setRefusalHandler(std::function<void()> refused) { mRefused = std::move(refused); }
+  // Whether `inserted` characters in place of the selection keep the note within the limit.
+  bool hasRoomFor(qsizetype inserted) const;
+
+ protected:
+  void insertFromMimeData(const QMimeData* source) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
+
+ private:
+  bool refusesToInsert(qsizetype inserted);
+  std::function<void()> mRefused;
+};
+
+NoteTextEdit* makeNoteTextEdit(bool readOnly);
 // Replaces the text, keeping the inset.
 void setNoteText(QTextEdit& edit, const QString& text);
 // Lays the whole text out at the viewport's width, so the scroll range covers all of it.

@@ -96,16 +96,21 @@ TEST_F(Opening, ARefusedFileNamesItselfAndTheReaderReasonOnEveryWayIn) {
     const QString path = QDir(mFiles.path()).filePath(name);
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(json.isEmpty() ? QByteArray("\x78\x9c damaged", 10) : *dataext::zlibDeflate(json));
+    const bool outline = name.endsWith(".opml");
+    file.write(json.isEmpty() ? QByteArray("\x78\x9c damaged", 10) : outline ? json : *dataext::zlibDeflate(json));
     return path;
   };
   const std::pair<QString, QString> refused[] = {
       {write("large.orrery", R"({"ideaDocumentDataObject":{"fileFormatVersion":3,"idea":{"text":")" +
-                                 QByteArray(IdeaDocument::kMaxTextLength + 1, 'x') + R"("}}})"),
+                                 QByteArray(DocumentLimits::kMaxTextLength + 1, 'x') + R"("}}})"),
        "The document is too large to open"},
       {write("future.orrery", R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"text":"x"}}})"),
        "Newer Orrery version is needed"},
       {write("damaged.orrery", {}), "Invalid document format"},
+      // An outline that would make a map the program could not write and open again.
+      {write("large.opml", R"(<opml><body><outline text="Log" _note=")" +
+                               QByteArray(DocumentLimits::kMaxTextLength + 1, 'x') + R"("/></body></opml>)"),
+       "The document is too large to open: a text of 1000001 characters"},
   };
   auto expectNamed = [&](const QString& path, const QString& reason, const char* way) {
     ASSERT_TRUE(uitest::loop().runUntil([&] { return !presenter->alerts.empty(); })) << way;

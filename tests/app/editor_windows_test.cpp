@@ -2,10 +2,13 @@
 
 #include "editor_screen/editor_screens.h"
 #include "editor_screen/solar_system_view_controller.h"
+#include "foundation/data_extensions.h"
 #include "foundation/views/custom_text_field.h"
+#include "model/document_limits.h"
 #include "panels/idea_text_edit_tab_view.h"
 #include "shell/top_bar_view.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -164,4 +167,41 @@ TEST_F(EditorWindows, QuitKeepsTheTitleBeingTypedInTheEditPopover) {
   const IdeaPtr tree = IdeaDocument::treeFromFileBytes(saved.readAll(), /*compressed=*/true);
   ASSERT_TRUE(tree);
   EXPECT_EQ(tree->text(), QStringLiteral("typed at quit"));
+}
+
+// A map of the last run whose file no longer opens (an earlier version wrote what the reader
+// refuses) is named with the reason at the next start; the start's first window stands in and
+// the program goes on.
+TEST_F(EditorWindows, AStoredMapThatNoLongerOpensIsToldAndTheFirstWindowStandsIn) {
+  installEditorScreens();
+  defaults().setString("1.6.0.160", "CurrentOrreryVersion");
+  const QString stored = QStringLiteral("temp:/id1500000000_7.orrx");
+  const QString file = PersistenceController::singleton().urlForLocalOrTempFileWithDocIdentifer(stored).toLocalFile();
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()));
+  QFile written(file);
+  ASSERT_TRUE(written.open(QIODevice::WriteOnly));
+  written.write(*dataext::zlibDeflate(R"({"ideaDocumentDataObject":{"fileFormatVersion":3,"idea":{"text":"Notes","note":")" +
+                                      QByteArray(DocumentLimits::kMaxTextLength + 1, 'x') + R"("}}})"));
+  written.close();
+  defaults().setObject(
+      QVariantMap{{"controllerStates",
+                   QVariantList{QVariantMap{{"controllerClass", "SolarSystemViewController"},
+                                            {"controllerState", QVariantMap{{"docIdentifier", stored}}}}}}},
+      "CurrentState");
+
+  auto& app = launch();
+  ASSERT_TRUE(uitest::loop().runUntil([&] { return !presenter->alerts.empty(); })) << "the start says so";
+  const QString told = presenter->alerts.front().informativeText;
+  EXPECT_TRUE(told.contains(QFileInfo(file).fileName()) && told.contains("The document is too large to open"))
+      << told.toStdString();
+  settle(1);
+  uitest::advance(0.5);
+  EXPECT_EQ(exits, 0) << "still running";
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  auto* standIn = editorOf(*app.windowControllers().front());
+  ASSERT_NE(standIn, nullptr);
+  ASSERT_TRUE(uitest::loop().runUntil([&] { return standIn->document() != nullptr; }));
+  EXPECT_NE(standIn->document()->docIdentifier(), stored) << "a new map";
+  EXPECT_EQ(QFile(file).size(), written.size()) << "the file that did not open is kept";
+  EXPECT_EQ(presenter->alerts.size(), 1u);
 }

@@ -6,6 +6,7 @@
 
 #include "../foundation/log_capture.h"
 #include "model/support/recording_workspace_delegate.h"
+#include "model/document_limits.h"
 #include "model/queued_file_work.h"
 #include "model/workspace.h"
 #include "platform/core/notification_center.h"
@@ -636,4 +637,28 @@ TEST_F(DropboxEngineTest, NewMirrorNamesSkipFilesAnEarlierProcessLeftInTheSameSe
   }
   EXPECT_EQ(engine->createLocalORRXFileName(), QString("%1_%2.orrx").arg(stem).arg(counter + 4));
   EXPECT_NE(engine->createLocalORRXFileName(), engine->createLocalORRXFileName()) << "same millisecond, new counter";
+}
+
+// A mirror file is measured as a local file is: the document counts what comes in from its
+// size; one the reader would refuse is not written, and the document says why.
+TEST_F(DropboxEngineTest, AMirrorFileTellsTheDocumentItsSizeAndOneTheReaderWouldRefuseIsNotWritten) {
+  auto engine = startEngine();
+  ASSERT_TRUE(settle());
+  auto doc = documentWithText("dropbox:/id7_1.orrx", "map");
+  ASSERT_TRUE(doc->makeRoomFor(DocumentSize{1000, 1, 3}));
+  DocumentToken token = -1;
+  engine->createDocument(doc, [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(main.runUntil([&] { return token >= 0; }));
+  ASSERT_EQ(token, 1);
+  EXPECT_GT(doc->storedSize().jsonBytes, 0);
+  EXPECT_EQ(doc->growth().jsonBytes, 0) << "what came in is in the file now";
+
+  doc->idea()->setNote(QString(DocumentLimits::kMaxTextLength + 1, QLatin1Char('n')));
+  int saved = -1;
+  engine->updateDocument(doc, token, [&](bool ok) { saved = ok; });
+  ASSERT_TRUE(main.runUntil([&] { return saved >= 0; }));
+  EXPECT_EQ(saved, 0);
+  EXPECT_TRUE(doc->lastUserFriendlyError().contains("a text of 1000001 characters"))
+      << doc->lastUserFriendlyError().toStdString();
+  EXPECT_EQ(fetchText(*engine, "dropbox:/id7_1.orrx"), "map");
 }

@@ -6,12 +6,15 @@
 
 #include "editor/note_hover_utility.h"
 #include "model/icon_image_collection.h"
+#include "model/document_limits.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/idea_text_edit_tab_view.h"
 #include "panels/note_display_view_controller.h"
 #include "platform/ui/application.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/popover.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -240,6 +243,84 @@ TEST_F(EditPanelsTest, EveryTabEditsAPlanetAndTheReopenedFileKeepsIt) {
   EXPECT_FALSE(panel());
   EXPECT_FALSE(c().isUpdatingDocument()) << "an untouched panel saves nothing";
   EXPECT_EQ(edited(c().realIdea()->ideas()[0]), edited(expected));
+}
+
+// A note takes as long a text as a map holds, typed or pasted, and the map opens again with it;
+// beyond that nothing goes in, the tab says why, and the note stays as it was.
+TEST_F(EditPanelsTest, TheNoteTakesTheLongestTextAMapHoldsAndRefusesMoreSayingWhy) {
+  open();
+  doubleClick(editor->planet(0));
+  ASSERT_TRUE(panel());
+  ASSERT_TRUE(popoverIsActive());
+  QTest::keyClick(panel()->textTabView()->titleTextField()->field()->lineEdit(), Qt::Key_Tab);
+  uitest::advance(0.05);
+  orrery::IdeaTextEditTabView* tab = panel()->textTabView();
+  QTextEdit* note = tab->noteEdit();
+  ASSERT_TRUE(note);
+  const qsizetype limit = orrery::DocumentLimits::kMaxTextLength;
+  // A log of lines, one character short of the limit.
+  QString log;
+  while (log.size() < limit - 1) log += QStringLiteral("%1 a line of the log\n").arg(log.size(), 7);
+  log.truncate(limit - 1);
+  QGuiApplication::clipboard()->setText(log);
+  QTest::keyClick(note, Qt::Key_V, Qt::ControlModifier);
+  ASSERT_EQ(note->toPlainText().size(), limit - 1);
+  QTest::keyClick(note, Qt::Key_Return);
+  uitest::advance(0.05);
+  EXPECT_EQ(note->toPlainText().size(), limit) << "a line break fits";
+  EXPECT_TRUE(presenter->alerts.empty());
+
+  QTest::keyClick(note, Qt::Key_A);
+  uitest::advance(0.05);
+  EXPECT_EQ(note->toPlainText().size(), limit) << "a typed letter does not";
+  ASSERT_EQ(presenter->alerts.size(), 1u) << "and says so";
+  const QString told = presenter->alerts[0].informativeText;
+  EXPECT_TRUE(told.contains(QStringLiteral("1000000")) && told.contains(QStringLiteral("not added"))) << told.toStdString();
+  QGuiApplication::clipboard()->setText(QStringLiteral("more"));
+  QTest::keyClick(note, Qt::Key_V, Qt::ControlModifier);
+  uitest::advance(0.05);
+  EXPECT_EQ(note->toPlainText().size(), limit) << "nor does a paste";
+  EXPECT_EQ(presenter->alerts.size(), 2u);
+  EXPECT_TRUE(c().editPopover() && c().editPopover()->isShown()) << "the popover stays for the user to go on";
+  // In place of as much, a paste fits.
+  QTest::keyClick(note, Qt::Key_Home, Qt::ControlModifier);
+  for (int i = 0; i < 4; ++i) QTest::keyClick(note, Qt::Key_Right, Qt::ShiftModifier);
+  QTest::keyClick(note, Qt::Key_V, Qt::ControlModifier);
+  const QString kept = note->toPlainText();
+  ASSERT_EQ(kept.size(), limit);
+  EXPECT_TRUE(kept.startsWith(QStringLiteral("more")));
+
+  click(*panel()->tabBar()->doneButton());
+  uitest::advance(0.05);
+  saved();
+  EXPECT_TRUE(c().document()->lastUserFriendlyError().isEmpty()) << c().document()->lastUserFriendlyError().toStdString();
+  const IdeaPtr onDisk = readTree(path(QStringLiteral("map.orrery")));
+  ASSERT_TRUE(onDisk) << "the map opens again";
+  EXPECT_EQ(onDisk->ideas()[0]->note(), kept);
+}
+
+// A new idea typed into a map that has no room left is not added: the alert says why, and what
+// was typed waits in the dock, from where it can go into another map.
+TEST_F(EditPanelsTest, ANewIdeaAMapHasNoRoomForIsToldAndWaitsInTheDock) {
+  open();
+  // What came in since the file was written has filled the map but for a few bytes.
+  ASSERT_TRUE(opened.doc->makeRoomFor(
+      orrery::DocumentSize{orrery::DocumentLimits::kMaxJSONBytes - opened.doc->storedSize().jsonBytes - 64, 0, 0}));
+  const QStringList before = editor->children();
+  c().onAddNewIdeaAfterIndex(0, editor->radial().bounds());
+  uitest::advance(0.05);
+  ASSERT_TRUE(panel());
+  ASSERT_TRUE(popoverIsActive());
+  typeIntoActiveWindow(QStringLiteral("Comet"));
+  QTest::keyClick(panel()->textTabView()->titleTextField()->field()->lineEdit(), Qt::Key_Return);
+  uitest::advance(0.05);
+  EXPECT_FALSE(c().editPopover());
+  EXPECT_EQ(editor->children(), before) << "the map keeps what it had";
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].informativeText.toStdString(), orrery::DocumentLimits::documentFullMessage().toStdString());
+  const IdeaPtr docked = editor->shown->currentDockedIdea();
+  ASSERT_TRUE(docked);
+  EXPECT_EQ(docked->text(), QStringLiteral("Comet"));
 }
 
 TEST_F(EditPanelsTest, WhileANoteHoversTheEditorKeepsTheKeysAndTheEditPopoverTakesThem) {

@@ -4,11 +4,13 @@
 #include "document_test_support.h"
 
 #include "model/idea_document.h"
+#include "model/document_limits.h"
 #include "model/document_memory_bound.h"
 #include "model/json_decoder.h"
 #include "model/persistence_controller.h"
 
 #include "foundation/data_extensions.h"
+#include "foundation/kit_image.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -20,6 +22,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
@@ -108,7 +111,7 @@ struct AllocationFailure final : KeyedCodable {
 }  // namespace
 
 TEST(DocumentBounds, ACompressionBombIsRefusedWithinTheBudget) {
-  const QByteArray bomb = compressedBomb(IdeaDocument::kMaxJSONBytes + (32 << 20));
+  const QByteArray bomb = compressedBomb(DocumentLimits::kMaxJSONBytes + (32 << 20));
   ASSERT_LT(bomb.size(), 4 << 20);
   auto doc = scratchDocument();
   const bool measured = resetPeakMemory();
@@ -128,7 +131,7 @@ TEST(DocumentBounds, ACompressionBombIsRefusedWithinTheBudget) {
     const qint64 extraMiB = (peak - before) / 1024;
     std::printf("peak memory of refusing the bomb: %lld MiB above the %lld MiB before\n", (long long)extraMiB,
                 (long long)before / 1024);
-    EXPECT_LE(extraMiB, (IdeaDocument::kMaxJSONBytes >> 20) + 32);
+    EXPECT_LE(extraMiB, (DocumentLimits::kMaxJSONBytes >> 20) + 32);
   }
   // The process goes on, and so does the document.
   doc->setIdea(testsupport::makeTree(30));
@@ -143,7 +146,7 @@ TEST(DocumentBounds, SmallFilesOpenOrAreRefusedWithinTheirMemory) {
   };
   const std::string longText = "{\"ideaType\":1,\"text\":\"" + std::string(1000000, 'w') + "\"},";
   std::vector<Case> cases = {
-      {"tiny ideas up to the JSON bound", compressedChildren("{},", IdeaDocument::kMaxJSONBytes / 3 - 1000), false},
+      {"tiny ideas up to the JSON bound", compressedChildren("{},", DocumentLimits::kMaxJSONBytes / 3 - 1000), false},
       {"999 000 ideas", compressedChildren("{\"ideaType\":1},", 999000), false},
       {"250 texts of a million characters", compressedChildren(longText, 250), false},
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
@@ -254,18 +257,18 @@ TEST(DocumentBounds, TheProjectionCountsStringBytesValuesAndObjectsWhereverTheyF
 
 TEST(DocumentBounds, TextsAndObjectsBeyondTheBoundsAreRefusedWhole) {
   auto doc = scratchDocument();
-  const QByteArray longest = QByteArray(IdeaDocument::kMaxTextLength, 'x');
+  const QByteArray longest = QByteArray(DocumentLimits::kMaxTextLength, 'x');
   auto withText = [](const QByteArray& text) {
     return "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideas\":[{\"ideaType\":1,\"note\":\"" + text +
            "\"}]}}}";
   };
   EXPECT_TRUE(doc->loadFromJSONData(withText(longest)));
-  EXPECT_EQ(doc->idea()->ideas().at(0)->note().size(), IdeaDocument::kMaxTextLength);
+  EXPECT_EQ(doc->idea()->ideas().at(0)->note().size(), DocumentLimits::kMaxTextLength);
   DocumentError error;
   EXPECT_FALSE(doc->loadFromJSONData(withText(longest + "é"), &error));
   EXPECT_EQ(error.code, kDocumentErrorTooLarge);
   EXPECT_EQ(error.description, "The document is too large to open");
-  EXPECT_EQ(doc->idea()->ideas().at(0)->note().size(), IdeaDocument::kMaxTextLength) << "the old tree stays";
+  EXPECT_EQ(doc->idea()->ideas().at(0)->note().size(), DocumentLimits::kMaxTextLength) << "the old tree stays";
 
   // The object bound counts every object made, however the file nests them.
   QByteArray many = "{\"ideaDocumentDataObject\":{\"idea\":{\"ideas\":[";
@@ -303,7 +306,7 @@ TEST(DocumentBounds, AFileLargerThanAnyDocumentIsNotReadAtAll) {
   const QString path = dir.filePath("huge.orrery");
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  ASSERT_TRUE(file.resize(IdeaDocument::kMaxJSONBytes + 1));  // sparse: no disk taken
+  ASSERT_TRUE(file.resize(DocumentLimits::kMaxJSONBytes + 1));  // sparse: no disk taken
   file.close();
   auto doc = IdeaDocument::createWithIdentifier("file://" + path);
   int read = -1;
@@ -369,7 +372,7 @@ TEST(DocumentBounds, EveryMapTheProgramWritesOpensAgain) {
       const std::string what = std::to_string(count) + " ideas with " + t.what;
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
       // The bound alone decides whether the map opens; the release run opens each.
-      const auto json = dataext::zlibInflate(file, IdeaDocument::kMaxJSONBytes);
+      const auto json = dataext::zlibInflate(file, DocumentLimits::kMaxJSONBytes);
       ASSERT_TRUE(json) << what;
       DocumentMemoryBound bound(file.size());
       EXPECT_TRUE(bound.add(std::string_view(json->constData(), size_t(json->size())))) << what;
@@ -382,5 +385,95 @@ TEST(DocumentBounds, EveryMapTheProgramWritesOpensAgain) {
       }
 #endif
     }
+  }
+}
+
+// What the reader would refuse, the writer does not write: a map at a limit is written and opens
+// again; one beyond it is not written, its save says why, and the file on disk and the map in
+// memory both stay as they were.
+TEST(DocumentBounds, TheWriterKeepsTheLimitsTheReaderKeeps) {
+  testsupport::QtMainQueueScope mainQueue;
+  QTemporaryDir dir;
+  const QString longest(DocumentLimits::kMaxTextLength, QChar(u'é'));
+  auto mapWith = [](const std::function<void(Idea&)>& set, int children = 1) {
+    IdeaPtr root = Idea::createWithText("Map");
+    for (int i = 0; i < children; ++i) {
+      root->addIdea(Idea::createWithText(QStringLiteral("child %1").arg(i)));
+      set(*root->ideas().back());
+    }
+    return root;
+  };
+  // 60 notes of one letter repeated: a file of a few kilobytes that opening takes 240 MB for.
+  const QString repeated(DocumentLimits::kMaxTextLength, QChar(u'x'));
+  struct Case {
+    std::string what;
+    IdeaPtr tree;
+    bool plainJSON;
+    QString refusal;  // none: written, and opens again
+  };
+  std::vector<Case> cases = {
+      {"a note at the text limit", mapWith([&](Idea& i) { i.setNote(longest); }), false, {}},
+      {"a note one character longer", mapWith([&](Idea& i) { i.setNote(longest + "!"); }), false,
+       "a text of 1000001 characters"},
+      {"a title one character longer", mapWith([&](Idea& i) { i.setText(longest + "!"); }), false,
+       "a text of 1000001 characters"},
+      {"repeated texts, compressed", mapWith([&](Idea& i) { i.setNote(repeated); }, 60), false, "texts repeat"},
+      {"repeated texts, plain JSON", mapWith([&](Idea& i) { i.setNote(repeated); }, 60), true, {}},
+  };
+  {
+    IdeaPtr link = Idea::createWithURL("https://example.org/" + longest, KitImage());
+    IdeaPtr root = Idea::createWithText("Links");
+    root->addIdea(link);
+    cases.push_back({"a web link one character longer", root, false, "a text of 1000020 characters"});
+  }
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // Building, writing and reading these takes minutes under the sanitizers; the release run has them.
+  {
+    // The data object and the root count among the objects.
+    IdeaPtr most = Idea::createWithText("Outline");
+    for (qint64 i = 2; i < DocumentLimits::kMaxObjects; ++i) most->addIdea(Idea::createWithText(QString()));
+    cases.push_back({"as many ideas as a map holds", most, false, {}});
+    IdeaPtr more = Idea::createWithText("Outline");
+    for (qint64 i = 1; i < DocumentLimits::kMaxObjects; ++i) more->addIdea(Idea::createWithText(QString()));
+    cases.push_back({"one idea more", more, false, "it holds 1000001 ideas and icons"});
+    // 90 notes of a million three-byte characters: 270 MB of JSON.
+    const QString wide(DocumentLimits::kMaxTextLength, QChar(u'€'));
+    cases.push_back({"JSON beyond the limit", mapWith([&](Idea& i) { i.setNote(wide); }, 90), true,
+                     "it would take 258 MB, more than the 256 MB"});
+  }
+#endif
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QString path = dir.filePath(QStringLiteral("limit%1.orrx").arg(n++));
+    auto doc = IdeaDocument::createWithFileName(path, c.plainJSON ? DocumentLocationICloud : DocumentLocationLocalFile);
+    doc->setIdea(Idea::createWithText("As it was"));
+    DocumentToken token = -1;
+    doc->createAtURL(QUrl::fromLocalFile(path), [&](DocumentToken t) { token = t; });
+    ASSERT_TRUE(spinUntil([&] { return token >= 0; }));
+    ASSERT_GE(token, 1);
+    doc->setIdea(c.tree);
+    int saved = -1;
+    doc->updateWithToken(token, [&](bool ok) { saved = ok; });
+    ASSERT_TRUE(spinUntil([&] { return saved >= 0; }, 120000));
+    EXPECT_EQ(saved == 1, c.refusal.isEmpty());
+    auto reader = IdeaDocument::createWithFileName("reader.orrx", DocumentLocationDropbox);
+    const QByteArray onDisk = testsupport::readAll(path);
+    DocumentError error;
+    ASSERT_TRUE(c.plainJSON ? reader->loadFromJSONData(onDisk, &error) : reader->loadFromOrreryData(onDisk, &error))
+        << "whatever the writer wrote opens: " << error.description.toStdString();
+    if (c.refusal.isEmpty()) {
+      EXPECT_EQ(reader->idea()->calculateWholeTreeSize(), c.tree->calculateWholeTreeSize());
+      EXPECT_EQ(reader->idea()->ideas().back()->note(), c.tree->ideas().back()->note());
+    } else {
+      EXPECT_EQ(reader->idea()->text(), "As it was") << "the file on disk stays";
+      EXPECT_EQ(doc->idea(), c.tree) << "the map stays in memory";
+      EXPECT_TRUE(doc->lastUserFriendlyError().startsWith("The document could not be saved: ") &&
+                  doc->lastUserFriendlyError().contains(c.refusal))
+          << doc->lastUserFriendlyError().left(200).toStdString();
+    }
+    bool closed = false;
+    doc->closeWithToken(token, [&](bool) { closed = true; });
+    ASSERT_TRUE(spinUntil([&] { return closed; }));
   }
 }

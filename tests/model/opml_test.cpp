@@ -1,9 +1,12 @@
 #include "document_test_support.h"
 
+#include "model/document_limits.h"
 #include "model/opml_parser.h"
 #include "model/opml_writer.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 using namespace orrery;
 
@@ -167,6 +170,56 @@ TEST(OPMLParser, DeepOutlinesAreReadUpToWhatADocumentCanHoldAndRefusedBeyond) {
   auto back = IdeaDocument::createWithFileName("deep2.orrx", DocumentLocationTemp);
   ASSERT_TRUE(back->loadFromOrreryData(doc->exportAsOrreryData()));
   EXPECT_EQ(back->idea()->calculateWholeTreeSize(), OPMLParser::kMaxOutlineDepth + 1);
+}
+
+// An outline imports as a map only when the map it makes can be written and opened again:
+// beyond a limit the import is refused as such a map would be, saying which limit.
+TEST(OPMLParser, AnOutlineBeyondWhatAMapHoldsIsRefusedAsTooLarge) {
+  const qsizetype limit = DocumentLimits::kMaxTextLength;
+  auto outline = [](const QByteArray& attributes) {
+    return "<opml><head><title>Log</title></head><body><outline " + attributes + "/></body></opml>";
+  };
+  struct Case {
+    const char* what;
+    QByteArray file;
+    QString refusal;  // none: imports, and the map opens again
+  };
+  std::vector<Case> cases = {
+      {"a note at the text limit", outline("text=\"a\" _note=\"" + QByteArray(limit, 'n') + "\""), {}},
+      {"a note one character longer", outline("text=\"a\" _note=\"" + QByteArray(limit + 1, 'n') + "\""),
+       "a text of 1000001 characters"},
+      {"a title one character longer", outline("text=\"" + QByteArray(limit + 1, 't') + "\""),
+       "a text of 1000001 characters"},
+      {"a note its links take beyond it",
+       outline("_note=\"" + QByteArray(limit - 10, 'n') + "\" url=\"https://example.org/\""),
+       "a text of 1000011 characters"},
+  };
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // A few megabytes of empty outlines would make millions of ideas: reading stops past the limit.
+  {
+    QByteArray many = "<opml><body><outline text=\"root\">";
+    for (qint64 i = 0; i < 2 * DocumentLimits::kMaxObjects; ++i) many += "<outline/>";
+    cases.push_back({"two million outlines", many + "</outline></body></opml>", "The document is too large to open"});
+  }
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto doc = IdeaDocument::createWithFileName("outline.opml", DocumentLocationTemp);
+    DocumentError error;
+    const bool imported = doc->loadFromOPMLData(c.file, &error);
+    EXPECT_EQ(imported, c.refusal.isEmpty());
+    if (!imported) {
+      EXPECT_EQ(error.code, kDocumentErrorTooLarge);
+      EXPECT_TRUE(error.description.startsWith("The document is too large to open") &&
+                  error.description.contains(c.refusal))
+          << error.description.toStdString();
+      EXPECT_EQ(doc->lastUserFriendlyError(), error.description);
+      continue;
+    }
+    auto back = IdeaDocument::createWithFileName("back.orrx", DocumentLocationTemp);
+    ASSERT_TRUE(back->loadFromOrreryData(doc->exportAsOrreryData())) << "the imported map opens again";
+    EXPECT_EQ(back->idea()->ideas().at(0)->note().size(), limit);
+  }
 }
 
 TEST(OPMLWriter, WritesTheFileByteForByte) {

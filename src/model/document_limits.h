@@ -1,0 +1,60 @@
+#pragma once
+// What one document may hold: the one definition the reader, the writer and every way content
+// comes in share. The reader refuses a file beyond any limit with "The document is too large to
+// open" before it takes the memory the file asks for (decoding costs a few times the JSON's
+// size; see also document_memory_bound.h); so the writer refuses to write such a file, and the
+// ways in (typing, pasting, imports, pictures, copies) refuse content that would make one,
+// saying so. A real map stays far below: 100 000 ideas are about 12 MB of JSON, a picture idea
+// about 90 KB.
+
+#include <QByteArray>
+#include <QString>
+
+namespace orrery {
+
+class JSONEncoder;
+class KeyedCodable;
+
+struct DocumentLimits {
+  static constexpr qsizetype kMaxJSONBytes = qsizetype(256) << 20;  // 256 MiB of JSON text
+  static constexpr qint64 kMaxObjects = 1000000;                      // coded objects: ideas, icons
+  static constexpr qsizetype kMaxTextLength = 1000000;                // UTF-16 units of one text
+
+  // What the user reads where a way in refuses content: a text longer than kMaxTextLength, and
+  // an addition that would take the map beyond the other limits.
+  static QString textTooLongMessage();
+  static QString documentFullMessage();
+};
+
+// The measure of a document's JSON text, as the limits count it.
+struct DocumentSize {
+  qint64 jsonBytes = 0;
+  qint64 objects = 0;
+  qsizetype longestText = 0;
+
+  // The measure of `object` alone (an idea with its subtree), written as a member of a list.
+  static DocumentSize of(const KeyedCodable& object);
+  // What the encoder wrote.
+  static DocumentSize of(const JSONEncoder& encoder);
+  // `added` taking the place of `removed`.
+  DocumentSize changedBy(const DocumentSize& added, const DocumentSize& removed) const;
+  DocumentSize changedBy(const DocumentSize& added) const { return changedBy(added, DocumentSize()); }
+  bool withinLimits() const;
+  // Why a document of this measure cannot be written, for the user; empty within the limits.
+  QString refusal() const;
+};
+
+// A document file as the writer makes it.
+struct EncodedDocument {
+  // Empty when encoding failed or the file would be refused on reading.
+  QByteArray bytes;
+  DocumentSize size;
+  // Why the file is not written, for the user, when a limit refused it.
+  QString refusal;
+};
+
+// The document file of what `encoder` wrote (its JSON text, or compressed), when the reader
+// would take it: within the limits and within the memory a file of its size may ask for.
+EncodedDocument documentFileWithinLimits(const JSONEncoder& encoder, bool compressed);
+
+}  // namespace orrery
