@@ -109,7 +109,9 @@ TEST(RepeatedIdentifiers, EveryIdeaIsReadWithItsOwnIdentifierTheSameInEveryReade
     if (*row.other) {
       const QString made = withText(read, row.other)->identifier();
       EXPECT_TRUE(form.match(made).hasMatch()) << made.toStdString();
-      if (kept == kX) EXPECT_TRUE(made.startsWith("id1500000000_")) << "the seconds stay";
+      if (kept == kX) {
+        EXPECT_TRUE(made.startsWith("id1500000000_")) << "the seconds stay";
+      }
     }
 
     // Another instance reading the file, and a merge reading it as its base, give the same.
