@@ -109,7 +109,8 @@ class KeyedDecoder {
       // A final class is matched by its exact type: cheaper than a cast search, once per
       // element of a list as long as a tree.
       if constexpr (std::is_final_v<T>) {
-        if (object && typeid(*object) == typeid(T)) result.push_back(std::static_pointer_cast<T>(std::move(object)));
+        if (const KeyedCodable* raw = object.get(); raw && typeid(*raw) == typeid(T))
+          result.push_back(std::static_pointer_cast<T>(std::move(object)));
       } else if (auto typed = std::dynamic_pointer_cast<T>(std::move(object))) {
         result.push_back(std::move(typed));
       }

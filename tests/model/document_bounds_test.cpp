@@ -114,7 +114,7 @@ TEST(DocumentBounds, ACompressionBombIsRefusedWithinTheBudget) {
   const QByteArray bomb = compressedBomb(DocumentLimits::kMaxJSONBytes + (32 << 20));
   ASSERT_LT(bomb.size(), 4 << 20);
   auto doc = scratchDocument();
-  const bool measured = resetPeakMemory();
+  [[maybe_unused]] const bool measured = resetPeakMemory();
   const qint64 before = statusKiB("VmRSS:");
   DocumentError error;
   EXPECT_FALSE(doc->loadFromOrreryData(bomb, &error));
@@ -188,7 +188,7 @@ TEST(DocumentBounds, SmallFilesOpenOrAreRefusedWithinTheirMemory) {
     auto doc = scratchDocument();
     // Freed heap goes back to the system first, or a reading that reuses it shows no peak.
     malloc_trim(0);
-    const bool measured = resetPeakMemory();
+    [[maybe_unused]] const bool measured = resetPeakMemory();
     const qint64 before = statusKiB("VmRSS:");
     DocumentError error;
     const bool read = doc->loadFromOrreryData(c.file, &error);
