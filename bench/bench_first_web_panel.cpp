@@ -100,10 +100,13 @@ class XWatch {
   // Reads what has come, timed at `ms`.
   void poll(double ms) {
     while (xcb_generic_event_t* e = xcb_poll_for_event(mConnection)) {
-      switch (e->response_type & ~0x80) {
+      // Only the server's own notices: a client may send any it likes (Qt sends an unmap to
+      // the root for every window it hides).
+      const int type = e->response_type & 0x80 ? 0 : e->response_type;
+      switch (type) {
         case XCB_MAP_NOTIFY: {
           const auto* map = reinterpret_cast<xcb_map_notify_event_t*>(e);
-          mShown.insert(map->window);
+          if (map->event == mRoot) mShown.insert(map->window);
           note(Map, map->event, ms);
           break;
         }
@@ -111,7 +114,7 @@ class XWatch {
           note(Unmap, reinterpret_cast<xcb_unmap_notify_event_t*>(e)->event, ms);
           break;
         case XCB_DESTROY_NOTIFY: {
-          // Only windows that were shown: the engine makes and ends hidden ones of its own.
+          // Only top-level windows that were shown: the engine makes and ends hidden ones.
           const auto* destroy = reinterpret_cast<xcb_destroy_notify_event_t*>(e);
           if (mShown.erase(destroy->window)) note(Destroy, destroy->event, ms);
           break;
@@ -138,7 +141,7 @@ class XWatch {
   xcb_window_t mRoot = 0;
   xcb_window_t mInside = 0;
   std::vector<Change> mChanges;
-  std::set<xcb_window_t> mShown;  // windows seen mapped
+  std::set<xcb_window_t> mShown;  // top-level windows seen mapped
 };
 
 // What one opening measured, in milliseconds from the click.
