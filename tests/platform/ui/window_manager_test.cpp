@@ -8,8 +8,7 @@
 #include "platform/ui/view.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
-#include "support/rerun_this_program.h"
-#include "support/window_manager_session.h"
+#include "support/window_manager_child.h"
 #include "ui_test_env.h"
 
 #include <QCoreApplication>
@@ -29,23 +28,11 @@ using namespace platform;
 
 namespace {
 
-constexpr char kChildVariable[] = "ORRERY_WINDOW_MANAGER_CHILD";
-
-bool inChild() { return qEnvironmentVariableIsSet(kChildVariable); }
+bool inChild() { return testsupport::inWindowManagerChild(); }
 
 // Runs the current test again in a child on the window manager's display; skips with the
 // reason where there is none.
-void runInChild() {
-  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
-  testsupport::WindowManagerSession session;
-  if (!session.missing().isEmpty())
-    GTEST_SKIP() << "not checked under a window manager: " << session.missing().toStdString();
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const QString name = QString::fromLatin1(info->test_suite_name()) + "." + QString::fromLatin1(info->name());
-  const testsupport::ChildRun run = testsupport::rerunThisProgram(
-      name, {{"DISPLAY", session.display()}, {"QT_QPA_PLATFORM", "xcb"}, {kChildVariable, "1"}});
-  EXPECT_TRUE(run.finished && run.exitedNormally && run.exitCode == 0) << run.output;
-}
+void runInChild() { testsupport::runInWindowManagerChild(); }
 
 // Lets the window manager's answers in for `millis` of real time, the virtual clock keeping
 // pace with it.
