@@ -18,9 +18,10 @@
 // per first opening (the page's own).
 //
 // The editor's redraw cost before the first opening and after it has closed, in the same
-// process (CPU time of the whole process, software OpenGL threads included): a full repaint
-// of the window ("repaint_cpu_…_ms") and a resize that waits for its frame ("resize_cpu_…");
-// "repaint_ratio" and "resize_ratio" are after ÷ before (goal ≤ 1.2).
+// process (CPU time of the whole process, software OpenGL threads included, per frame, the
+// least of several blocks): a full repaint of the window ("repaint_cpu_…_ms") and a resize that
+// waits for its frame ("resize_cpu_…"); "repaint_ratio" and "resize_ratio" are after ÷ before
+// (goal ≤ 1.2).
 
 #include "foundation/views/base_view.h"
 #include "foundation/views/presentation_transitions.h"
@@ -215,7 +216,8 @@ struct Redraw {
 };
 
 // The window's redraw cost: full repaints, then resizes, each waiting for its frame (drawn
-// and handed to the X server on that turn).
+// and handed to the X server on that turn). Each is timed in blocks; the least disturbed block
+// counts (other programs share the cores).
 Redraw measureRedraw(Stage& stage) {
   spinFor(1000);  // whatever the last step left running settles
   QWidget* canvas = stage.window.canvas();
@@ -223,24 +225,34 @@ Redraw measureRedraw(Stage& stage) {
   int paints = 0;
   watch.painted = [&] { ++paints; };
   canvas->installEventFilter(&watch);
+  // The thread sleeps while it waits, so that the process's CPU time is the frame's work.
+  QTimer wake;
+  wake.start(50);
   const auto frame = [&](const std::function<void()>& change, const std::function<bool()>& drawn) {
     const int before = paints;
     change();
-    spinFor(2000, [&] { return paints > before && drawn(); });
+    const QDeadlineTimer bound(2000);
+    while (!(paints > before && drawn()) && !bound.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QCoreApplication::processEvents();
   };
+  // The least CPU time per frame over `blocks` blocks of `frames` frames.
+  const auto leastPerFrame = [](int blocks, int frames, const std::function<void(int)>& draw) {
+    double least = -1;
+    for (int b = 0, i = 0; b < blocks; ++b) {
+      const double start = processCpuMs();
+      for (int f = 0; f < frames; ++f) draw(i++);
+      const double perFrame = (processCpuMs() - start) / frames;
+      if (least < 0 || perFrame < least) least = perFrame;
+    }
+    return least;
+  };
   Redraw r;
-  constexpr int kRepaints = 20;
-  double start = processCpuMs();
-  for (int i = 0; i < kRepaints; ++i) frame([&] { canvas->update(); }, [] { return true; });
-  r.repaintCpuMs = (processCpuMs() - start) / kRepaints;
-  constexpr int kResizes = 10;
-  start = processCpuMs();
-  for (int i = 0; i < kResizes; ++i) {
+  r.repaintCpuMs = leastPerFrame(/*blocks=*/6, /*frames=*/10, [&](int) { frame([&] { canvas->update(); }, [] { return true; }); });
+  r.resizeCpuMs = leastPerFrame(/*blocks=*/5, /*frames=*/4, [&](int i) {
     const QSize size = i % 2 ? kWindow : kWindow - QSize(48, 32);
     frame([&] { stage.window.setContentSize(QSizeF(size)); }, [&] { return canvas->size() == size; });
-  }
-  r.resizeCpuMs = (processCpuMs() - start) / kResizes;
+  });
   canvas->removeEventFilter(&watch);
   return r;
 }
