@@ -248,8 +248,10 @@ Redraw measureRedraw(Stage& stage) {
     return least;
   };
   Redraw r;
-  r.repaintCpuMs = leastPerFrame(/*blocks=*/6, /*frames=*/10, [&](int) { frame([&] { canvas->update(); }, [] { return true; }); });
-  r.resizeCpuMs = leastPerFrame(/*blocks=*/5, /*frames=*/4, [&](int i) {
+  r.repaintCpuMs = leastPerFrame(/*blocks=*/10, /*frames=*/8, [&](int) {
+    frame([&] { canvas->update(); }, [] { return true; });
+  });
+  r.resizeCpuMs = leastPerFrame(/*blocks=*/8, /*frames=*/4, [&](int i) {
     const QSize size = i % 2 ? kWindow : kWindow - QSize(48, 32);
     frame([&] { stage.window.setContentSize(QSizeF(size)); }, [&] { return canvas->size() == size; });
   });
