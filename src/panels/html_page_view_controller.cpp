@@ -14,10 +14,10 @@
 #include "platform/services/url_opener.h"
 #include "platform/ui/window.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QShortcut>
 
 #include <algorithm>
 
@@ -30,20 +30,25 @@ QUrl& engineSlot() {
   return engine;
 }
 
-// Escape in the field (a native line edit, outside the responder chain) closes the panel.
+// Escape closes the panel: in the field (a native line edit, outside the responder chain),
+// and in the page before the page sees it. The page lives in a native window of its own,
+// whose keys the application hands out directly: its watcher sees every key the application
+// delivers and keeps those meant for the page.
 class EscapeWatcher final : public QObject {
  public:
-  explicit EscapeWatcher(HTMLPageViewController* panel) : mPanel(panel) {}
+  EscapeWatcher(HTMLPageViewController* panel, bool pageOnly) : mPanel(panel), mPageOnly(pageOnly) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-      if (HTMLPageViewController* p = mPanel.get()) p->cancelOperation();
-      return true;
-    }
-    return QObject::eventFilter(watched, event);
+    if (event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape)
+      return QObject::eventFilter(watched, event);
+    HTMLPageViewController* p = mPanel.get();
+    if (mPageOnly && !(p && p->webView() && p->webView()->isHostedObject(watched))) return false;
+    if (p) p->cancelOperation();
+    return true;
   }
 
  private:
   platform::WeakRef<HTMLPageViewController> mPanel;
+  bool mPageOnly;
 };
 
 }  // namespace
@@ -167,9 +172,12 @@ void HTMLPageViewController::loadView() {
       if (!focused && me->mTextFieldIsBeingEdited) me->controlTextDidEndEditing();
     });
   };
-  mKeyWatcher = new EscapeWatcher(this);
+  mKeyWatcher = new EscapeWatcher(this, /*pageOnly=*/false);
   mKeyWatcher->setParent(edit);
   edit->installEventFilter(mKeyWatcher);
+  auto* pageKeys = new EscapeWatcher(this, /*pageOnly=*/true);
+  pageKeys->setParent(edit);
+  QCoreApplication::instance()->installEventFilter(pageKeys);
   updateView();
 }
 
@@ -198,12 +206,6 @@ void HTMLPageViewController::switchToFreshWebView() {
   mWebView->setDelegate(this);
   mWebView->setFrame(view()->bounds());
   viewext::insertSubviewBelow(*view(), mWebView, mTopAreaView.get());
-  platform::WeakRef<HTMLPageViewController> self(this);
-  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), mWebView->widget(), nullptr, nullptr,
-                               Qt::WidgetWithChildrenShortcut);
-  QObject::connect(escape, &QShortcut::activated, escape, [self] {
-    if (HTMLPageViewController* me = self.get()) me->cancelOperation();
-  });
   applyLayout();
 }
 

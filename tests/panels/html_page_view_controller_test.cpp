@@ -10,6 +10,7 @@
 #include "platform/services/url_opener.h"
 #include "platform/ui/web_view.h"
 #include "platform/ui/window.h"
+#include "support/window_manager_child.h"
 #include "web_test_support.h"
 
 #include <QApplication>
@@ -18,12 +19,19 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
 
 using namespace orrery;
 using webtest::waitFor;
@@ -47,6 +55,103 @@ class DesktopOpens : public QObject {
 
  private:
   QStringList mSchemes;
+};
+
+// Requests to the X server on Qt's own connection: what the server holds, and input as the
+// server would deliver it.
+class XServer {
+ public:
+  XServer() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    mConnection = x11 ? x11->connection() : nullptr;
+    if (mConnection) mRoot = xcb_setup_roots_iterator(xcb_get_setup(mConnection)).data->root;
+  }
+  bool isThere() const { return mConnection; }
+  // The windows above `window`, up to the root (left out).
+  std::vector<xcb_window_t> ancestors(xcb_window_t window) const {
+    std::vector<xcb_window_t> chain;
+    while (xcb_query_tree_reply_t* tree =
+               xcb_query_tree_reply(mConnection, xcb_query_tree(mConnection, window), nullptr)) {
+      window = tree->parent;
+      std::free(tree);
+      if (window == mRoot || window == XCB_NONE) break;
+      chain.push_back(window);
+    }
+    return chain;
+  }
+  // The colour the server shows at `at` in `window`.
+  QColor colourAt(xcb_window_t window, QPoint at) const {
+    xcb_get_image_reply_t* image = xcb_get_image_reply(
+        mConnection,
+        xcb_get_image(mConnection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, int16_t(at.x()), int16_t(at.y()), 1, 1, ~0u),
+        nullptr);
+    if (!image) return {};
+    QColor colour;
+    if (xcb_get_image_data_length(image) >= 4) {
+      const uint8_t* bgrx = xcb_get_image_data(image);
+      colour = QColor(bgrx[2], bgrx[1], bgrx[0]);
+    }
+    std::free(image);
+    return colour;
+  }
+  xcb_window_t keyboardWindow() const {
+    xcb_get_input_focus_reply_t* reply =
+        xcb_get_input_focus_reply(mConnection, xcb_get_input_focus(mConnection), nullptr);
+    const xcb_window_t focus = reply ? reply->focus : XCB_NONE;
+    std::free(reply);
+    return focus;
+  }
+  // A left click at `at` in `window`.
+  void click(xcb_window_t window, QPoint at) const {
+    for (const uint8_t type : {uint8_t(XCB_BUTTON_PRESS), uint8_t(XCB_BUTTON_RELEASE)}) {
+      xcb_button_press_event_t e{};
+      e.response_type = type;
+      e.detail = 1;
+      e.root = mRoot;
+      e.event = window;
+      e.event_x = e.root_x = int16_t(at.x());
+      e.event_y = e.root_y = int16_t(at.y());
+      e.state = type == XCB_BUTTON_RELEASE ? XCB_BUTTON_MASK_1 : 0;
+      e.same_screen = 1;
+      send(window, type == XCB_BUTTON_PRESS ? XCB_EVENT_MASK_BUTTON_PRESS : XCB_EVENT_MASK_BUTTON_RELEASE, &e);
+    }
+  }
+  // The key of `keysym`, pressed and released in the window that holds the keyboard.
+  void type(xcb_keysym_t keysym) const {
+    const xcb_window_t window = keyboardWindow();
+    for (const uint8_t type : {uint8_t(XCB_KEY_PRESS), uint8_t(XCB_KEY_RELEASE)}) {
+      xcb_key_press_event_t e{};
+      e.response_type = type;
+      e.detail = keycode(keysym);
+      e.root = mRoot;
+      e.event = window;
+      e.same_screen = 1;
+      send(window, type == XCB_KEY_PRESS ? XCB_EVENT_MASK_KEY_PRESS : XCB_EVENT_MASK_KEY_RELEASE, &e);
+    }
+  }
+
+ private:
+  template <class Event>
+  void send(xcb_window_t window, uint32_t mask, const Event* e) const {
+    xcb_send_event(mConnection, 0, window, mask, reinterpret_cast<const char*>(e));
+    xcb_flush(mConnection);
+  }
+  xcb_keycode_t keycode(xcb_keysym_t keysym) const {
+    const xcb_setup_t* setup = xcb_get_setup(mConnection);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
+        mConnection, xcb_get_keyboard_mapping(mConnection, setup->min_keycode, uint8_t(count)), nullptr);
+    xcb_keycode_t code = 0;
+    if (map) {
+      const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
+      for (int i = 0; i < count * map->keysyms_per_keycode && !code; ++i)
+        if (syms[i] == keysym) code = xcb_keycode_t(setup->min_keycode + i / map->keysyms_per_keycode);
+      std::free(map);
+    }
+    return code;
+  }
+  xcb_connection_t* mConnection = nullptr;
+  xcb_window_t mRoot = 0;
 };
 
 struct CountingPresenter : HTMLPageViewControllerDelegate {
@@ -471,6 +576,77 @@ TEST_F(WebPanelTest, CloseOrEscapeAnswersNoChangeOnce) {
   QTest::keyClick(target, Qt::Key_Escape);
   ASSERT_TRUE(waitFor([&] { return presenter.dismissals == 3; }));
   EXPECT_TRUE(panel->resultURL().isNull());
+}
+
+// Qt would draw the whole window through OpenGL once a page is in it, and make its native
+// window again for that: the page shows in a native child window of its own instead, and the
+// window keeps its native window and its raster drawing. The page takes clicks and keys as the
+// X server delivers them, and when Escape closes the panel the keys come back to the window.
+// On the platform users have (xcb), on a bare X server and under a window manager.
+TEST_F(WebPanelTest, APageShowsInANativeWindowOfItsOwnAndTheWindowIsNeverMadeAgain) {
+  if (!testsupport::inWindowManagerChild()) {
+    testsupport::runInWindowManagerChild({/*withManager=*/false, /*withManager=*/true});
+    return;
+  }
+  const XServer x;
+  ASSERT_TRUE(x.isThere());
+  server.setPage(QStringLiteral("/keys"),
+                 "<html style='height:100%'><body style='margin:0;height:100%;background:red' "
+                 "onclick=\"document.body.style.background='blue'\" "
+                 "onkeydown=\"document.body.style.background='lime'\"></body></html>");
+  window = std::make_unique<platform::Window>(QSizeF(1000, 700));
+  window->makeKeyAndOrderFront();
+  QWidget* frame = window->widget();
+  ASSERT_TRUE(waitFor([&] { return frame->windowHandle()->isExposed() && frame->isActiveWindow(); }));
+  const WId id = frame->winId();
+  const QWindow* handle = frame->windowHandle();
+  const auto keepsItsWindow = [&](const char* when) {
+    EXPECT_EQ(frame->winId(), id) << "the window was made again " << when;
+    EXPECT_EQ(frame->windowHandle(), handle) << when;
+    EXPECT_EQ(frame->windowHandle()->surfaceType(), QSurface::RasterSurface) << when;
+  };
+
+  panel = std::make_shared<HTMLPageViewController>(&presenter, server.url(QStringLiteral("/keys")).toString());
+  window->setContentView(panel->view());
+  panel->view()->setFrame(QRectF(0, 0, 1000, 700));
+  panel->applyLayout();
+  ASSERT_TRUE(waitFor([&] { return panel->searchFieldState() == 4u; }));
+  ASSERT_TRUE(showsColour(Qt::red));
+  panel->viewDidAppear();
+  keepsItsWindow("as the page shows");
+  QWidget* page = panel->webView()->widget()->window();
+  ASSERT_NE(page, frame) << "the page is drawn in the window";
+  // What the server shows of the page.
+  const auto onScreen = [&](QColor colour) {
+    const QColor shown = x.colourAt(xcb_window_t(page->winId()), QPoint(20, 20));
+    return shown.isValid() && std::abs(shown.red() - colour.red()) < 16 &&
+           std::abs(shown.green() - colour.green()) < 16 && std::abs(shown.blue() - colour.blue()) < 16;
+  };
+  EXPECT_TRUE(waitFor([&] { return onScreen(Qt::red); }));
+  const std::vector<xcb_window_t> above = x.ancestors(xcb_window_t(page->winId()));
+  EXPECT_NE(std::find(above.begin(), above.end(), xcb_window_t(id)), above.end())
+      << "the page's native window is not inside the window's";
+
+  // The engine drops the clicks of the first moments after a page from the network first
+  // shows (a page among the window's own widgets alike): the click comes again until one lands.
+  for (QDeadlineTimer bound(20000); !onScreen(Qt::blue) && !bound.hasExpired();) {
+    x.click(xcb_window_t(page->winId()), QPoint(50, 50));
+    waitFor([&, step = QDeadlineTimer(100)] { return onScreen(Qt::blue) || step.hasExpired(); });
+  }
+  ASSERT_TRUE(onScreen(Qt::blue)) << "the click reached the page";
+  ASSERT_TRUE(waitFor([&] { return QGuiApplication::focusWindow() == page->windowHandle(); }));
+  EXPECT_EQ(x.keyboardWindow(), xcb_window_t(page->winId()));
+  EXPECT_EQ(window->firstResponder(), panel->webView().get());
+  EXPECT_TRUE(frame->isActiveWindow()) << "the window stays the active one";
+  x.type(0x61);  // a
+  EXPECT_TRUE(waitFor([&] { return onScreen(Qt::green); })) << "the key reached the page";
+
+  x.type(0xff1b);  // Escape
+  ASSERT_TRUE(waitFor([&] { return presenter.dismissals == 1; }));
+  EXPECT_TRUE(panel->resultURL().isNull());
+  EXPECT_TRUE(waitFor([&] { return QGuiApplication::focusWindow() == handle; })) << "the keys come back to the window";
+  EXPECT_FALSE(page->isVisible());
+  keepsItsWindow("once the panel has closed");
 }
 
 }  // namespace

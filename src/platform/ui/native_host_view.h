@@ -1,20 +1,26 @@
 #pragma once
 // A view that hosts a real Qt widget (a text field, a text editor, a web page) as a native
-// child of its window's canvas. The widget follows the view's on-screen frame after every
-// layout and animation step, is hidden with the view or an ancestor, and first-responder
-// status follows Qt keyboard focus both ways.
+// child of its window's canvas, or (a web page, which composes with OpenGL) in a native child
+// window of its own (native_host_window.h). The widget follows the view's on-screen frame
+// after every layout and animation step, is hidden with the view or an ancestor, and
+// first-responder status follows Qt keyboard focus both ways.
 
 #include "platform/ui/view.h"
 
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
 namespace platform {
+
+class NativeHostWindow;
 
 class NativeHostView : public View {
  public:
+  enum class Placement { InCanvas, InWindowOfItsOwn };
   // Takes ownership of the widget.
-  explicit NativeHostView(QWidget* widget);
+  explicit NativeHostView(QWidget* widget, Placement placement = Placement::InCanvas);
   ~NativeHostView() override;
 
   QWidget* widget() const { return mWidget; }
@@ -41,10 +47,21 @@ class NativeHostView : public View {
   bool isCoveredByLaterView() const;
   bool showsPictureInLayer() const { return mShowsPicture; }
   void drawRect(QPainter& painter, const QRectF& dirtyRect) override;
+  // Whether an event sent to `object` is one for the hosted widget: the widget, one inside it,
+  // or the native window of its own where the platform's events arrive.
+  bool isHostedObject(const QObject* object) const;
+
+ protected:
+  // Whether a widget in a window of its own may get its native window now.
+  virtual bool isReadyForWindowOfItsOwn() const { return true; }
 
  private:
   class FocusWatcher;
+  // The view's frame in the window, in whole pixels: where it shows now, or where it is going.
+  QRect framePixels(bool presentation) const;
+  void fitWidget(const QSize& size);
   QPointer<QWidget> mWidget;
+  std::unique_ptr<NativeHostWindow> mOwnWindow;
   FocusWatcher* mWatcher = nullptr;
   Window* mRegisteredWindow = nullptr;
   bool mShowsPicture = false;

@@ -35,6 +35,10 @@ class WebContent {
 
   virtual ~WebContent() = default;
   virtual QWidget* widget() = 0;
+  // Whether the widget holds the engine's drawing surface yet (it makes it with the first load).
+  // The surface composes with OpenGL: the widget's native window is made once it is there, so
+  // that the window is made for OpenGL at once instead of being made again when it comes.
+  virtual bool hasDrawingSurface() const = 0;
   virtual void setCallbacks(Callbacks callbacks) = 0;
   // Loads from the network, never from a cache.
   virtual void load(const QUrl& url) = 0;
@@ -69,5 +73,5 @@ class WebEngineModule {
 
 }  // namespace platform
 
-#define ORRERY_WEB_ENGINE_MODULE_IID "org.orrery.WebEngineModule/1"
+#define ORRERY_WEB_ENGINE_MODULE_IID "org.orrery.WebEngineModule/2"
 Q_DECLARE_INTERFACE(platform::WebEngineModule, ORRERY_WEB_ENGINE_MODULE_IID)

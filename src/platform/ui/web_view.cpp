@@ -210,7 +210,8 @@ std::shared_ptr<WebView> WebView::create() {
   return view;
 }
 
-WebView::WebView(Private, WebContent* content) : NativeHostView(content->widget()), mContent(content) {
+WebView::WebView(Private, WebContent* content)
+    : NativeHostView(content->widget(), Placement::InWindowOfItsOwn), mContent(content) {
   WeakRef<WebView> self(this);
   WebContent::Callbacks callbacks;
   callbacks.loadStarted = [self] {
@@ -254,12 +255,23 @@ void WebView::addScriptMessageHandler(const QString& name, ScriptMessageHandler 
   c->addScriptMessageHandler(name);
 }
 
+bool WebView::isReadyForWindowOfItsOwn() const {
+  const WebContent* c = content();
+  return c && c->hasDrawingSurface();
+}
+
+void WebView::showOnceReady() {
+  if (window() && isReadyForWindowOfItsOwn()) syncNativeGeometry();
+}
+
 void WebView::loadURL(const QUrl& url) {
   if (WebContent* c = content()) c->load(url);
+  showOnceReady();
 }
 
 void WebView::loadHTMLString(const QString& html) {
   if (WebContent* c = content()) c->loadHtml(html);
+  showOnceReady();
 }
 
 QUrl WebView::mainDocumentURL() const {

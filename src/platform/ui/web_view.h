@@ -1,7 +1,9 @@
 #pragma once
 // A web page in the view tree. The pages come from the web engine module, a library of its
 // own that is loaded the first time a WebView is made, so start-up and the screens without
-// pages never load the web engine. Main thread only.
+// pages never load the web engine. A page composes with OpenGL: it shows in a native child
+// window of its own (native_host_window.h), made once the page has its drawing surface, so the
+// window holding it keeps its raster drawing. Main thread only.
 //
 // The module is looked for where ORRERY_WEB_MODULE names it, beside the executable, then in
 // the install prefix's folder for the program's own libraries (lib/<multiarch>/orrery on Debian).
@@ -88,8 +90,13 @@ class WebView : public NativeHostView {
   using ScriptMessageHandler = std::function<void(const QString& body)>;
   void addScriptMessageHandler(const QString& name, ScriptMessageHandler handler);
 
+ protected:
+  bool isReadyForWindowOfItsOwn() const override;
+
  private:
   WebContent* content() const { return widget() ? mContent : nullptr; }
+  // After a load has begun: the page may have its surface now.
+  void showOnceReady();
 
   WebContent* mContent;  // owned by the hosted widget (the content is that widget)
   WeakRef<WebViewDelegate> mDelegate;

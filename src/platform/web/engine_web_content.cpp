@@ -159,6 +159,9 @@ void EngineWebContent::load(const QUrl& url) { QWebEngineView::load(url); }
 
 void EngineWebContent::loadHtml(const QString& html) { setHtml(html); }
 
+// The engine's drawing widget becomes the view's focus proxy as it is made.
+bool EngineWebContent::hasDrawingSurface() const { return focusProxy() != nullptr; }
+
 QUrl EngineWebContent::url() const { return mPage->url(); }
 
 bool EngineWebContent::canGoBack() const { return mPage->history()->canGoBack(); }

@@ -45,6 +45,7 @@ class EngineWebContent : public QWebEngineView, public WebContent {
   EngineWebContent();
 
   QWidget* widget() override { return this; }
+  bool hasDrawingSurface() const override;
   void setCallbacks(Callbacks callbacks) override;
   void load(const QUrl& url) override;
   void loadHtml(const QString& html) override;
