@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QImage>
+#include <QRect>
 #include <QThread>
 #include <QWidget>
 
@@ -66,18 +68,41 @@ inline void letTheWindowManagerAnswer(int millis) {
   }
 }
 
+inline xcb_window_t rootWindow(xcb_connection_t* connection) {
+  return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+}
+
 // Where the X server has the top-level widget's window: what the user sees, whatever Qt was told.
 inline QPoint serverPosition(QWidget* widget) {
   auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
   if (!x11) return {};
   xcb_connection_t* connection = x11->connection();
-  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+  const xcb_window_t root = rootWindow(connection);
   auto cookie = xcb_translate_coordinates(connection, xcb_window_t(widget->winId()), root, 0, 0);
   xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(connection, cookie, nullptr);
   if (!reply) return {};
   const QPoint at(reply->dst_x, reply->dst_y);
   free(reply);
   return at;
+}
+
+// The pixels the X server shows in `area` of its screen: the windows as it has composed them,
+// shapes and clear pixels included. Null unless the screen has 24 bits in 32-bit pixels.
+inline QImage serverPixels(const QRect& area) {
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11 || area.isEmpty()) return {};
+  xcb_connection_t* connection = x11->connection();
+  auto cookie = xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, rootWindow(connection), int16_t(area.x()),
+                              int16_t(area.y()), uint16_t(area.width()), uint16_t(area.height()), ~0u);
+  xcb_get_image_reply_t* reply = xcb_get_image_reply(connection, cookie, nullptr);
+  if (!reply) return {};
+  QImage image;
+  const int length = xcb_get_image_data_length(reply);
+  if (reply->depth == 24 && length == area.width() * area.height() * 4)
+    image = QImage(xcb_get_image_data(reply), area.width(), area.height(), area.width() * 4, QImage::Format_RGB32)
+                .copy();
+  free(reply);
+  return image;
 }
 
 }  // namespace testsupport

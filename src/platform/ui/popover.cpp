@@ -5,15 +5,14 @@
 #include "platform/ui/application.h"
 #include "platform/ui/event.h"
 #include "platform/ui/native_host_view.h"
+#include "platform/ui/shaped_window.h"
 #include "platform/ui/view.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
 
-#include <QBitmap>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QImage>
 #include <QKeyEvent>
 #include <QMainWindow>
 #include <QPainter>
@@ -117,30 +116,16 @@ class PopoverFrameView final : public View {
     return r;
   }
 
+  static QColor fill() { return QColor(252, 252, 252); }
+
   void drawRect(QPainter& painter, const QRectF& /*dirtyRect*/) override {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(QColor(0, 0, 0, 60), 1.0));
-    painter.setBrush(QColor(252, 252, 252));
+    painter.setBrush(fill());
     painter.drawPath(outline());
   }
 
-  // The pixels the bubble touches. Without a compositing manager an X server shows a
-  // translucent window's clear pixels black, so the window is shaped to these; with one,
-  // the shape only drops pixels that were clear anyway.
-  QBitmap shape() const {
-    QImage image(bounds().size().toSize(), QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Qt::black, 1.0));
-    painter.setBrush(Qt::black);
-    painter.drawPath(outline());
-    painter.end();
-    // The mask image paints the clear pixels white, which a bitmap leaves out of a shape.
-    return QBitmap::fromImage(image.createMaskFromColor(qRgba(0, 0, 0, 0), Qt::MaskInColor));
-  }
-
- private:
+  // The bubble with its arrow, in own coordinates: the window is cut to the pixels it touches.
   QPainterPath outline() const {
     const QRectF bubble = bubbleRect().adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath path;
@@ -160,6 +145,7 @@ class PopoverFrameView final : public View {
     return path.united(arrowPath);
   }
 
+ private:
   RectEdge mEdge;
   QPointF mTip;  // own coordinates
 };
@@ -409,9 +395,9 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
     mWindow->canvas()->setFocusPolicy(Qt::NoFocus);
     new KeyReturner(widget, owner->widget());
   }
-  widget->setAttribute(Qt::WA_TranslucentBackground);
+  // Without a blending compositing manager the window is opaque, the bubble's edge drawn on its fill.
+  prepareShapedWindow(*mWindow, owner->widget(), PopoverFrameView::fill());
   widget->setFixedSize(mFrame.size().toSize());
-  mWindow->setBackgroundColor(Qt::transparent);
   auto frameView =
       std::make_shared<PopoverFrameView>(QRectF(QPointF(0, 0), mFrame.size()), mEdge, mArrowTip - mFrame.topLeft());
   mWindow->setContentView(frameView);
@@ -419,7 +405,7 @@ void Popover::showRelativeToRect(const QRectF& rect, View* positioningView, Rect
   content->removeFromSuperview();
   content->setFrame(bubble);
   frameView->addSubview(content);
-  widget->setMask(frameView->shape());
+  setWindowShape(*mWindow, frameView->outline());
   widget->winId();
   if (QWindow* handle = widget->windowHandle()) handle->setTransientParent(owner->widget()->windowHandle());
   mWindow->setFrameOrigin(mFrame.topLeft());
@@ -448,7 +434,7 @@ bool Popover::reshapeShownWindow(View& content) {
   widget->setFixedSize(mFrame.size().toSize());
   mWindow->setContentSize(mFrame.size());
   frameView->setShape(mFrame.size(), mEdge, mArrowTip - mFrame.topLeft());
-  widget->setMask(frameView->shape());
+  setWindowShape(*mWindow, frameView->outline());
   content.setFrame(frameView->bubbleRect());
   mWindow->setFrameOrigin(mFrame.topLeft());
   mWindow->displayIfNeeded();

@@ -1,7 +1,9 @@
 // The edit popover's arrow points at what it edits (the sun, a planet at the window's top,
 // bottom, left or right, the adder of a new child) on every tab, in windows of several sizes:
 // offscreen on a 1440 × 900 and a 1024 × 720 screen, and on an X server with a window manager
-// (openbox) and without, where the X server says where the windows really stand.
+// (openbox) and without, where the X server says where the windows really stand and shows no
+// black pixel around the bubble (beside the arrow, at the rounded corners) where a translucent
+// window's clear or half-clear pixels went unblended.
 
 #include "screen_check.h"
 
@@ -17,7 +19,11 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStringList>
 #include <QWidget>
+
+#include <algorithm>
+#include <vector>
 
 using namespace controllertest;
 
@@ -34,6 +40,51 @@ QPointF onScreen(QWidget* widget) {
 
 std::string text(const QRectF& r) {
   return QStringLiteral("%1, %2 (%3 × %4)").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
+}
+
+// Darker than the bubble's faint outline ever draws: black.
+bool black(QRgb pixel) { return std::max({qRed(pixel), qGreen(pixel), qBlue(pixel)}) < 100; }
+
+// What the X server showed of a popover's frame, to be held against what lies beneath once it
+// has closed.
+struct ServerShot {
+  QRect frame;  // on the screen
+  QImage pixels;
+  platform::RectEdge edge;
+  QString where;
+};
+
+// Around the bubble, in the frame: the strip the arrow stands in and the squares of the rounded
+// corners.
+bool aroundTheBubble(const QPoint& at, const QSize& frame, platform::RectEdge edge) {
+  const int arrow = int(platform::Popover::kArrowLength);
+  const int corner = int(platform::Popover::kCornerRadius) + 1;
+  QRect bubble(QPoint(0, 0), frame);
+  switch (edge) {
+    case platform::RectEdge::MaxY: bubble.setTop(arrow); break;
+    case platform::RectEdge::MinY: bubble.setBottom(bubble.bottom() - arrow); break;
+    case platform::RectEdge::MaxX: bubble.setLeft(arrow); break;
+    case platform::RectEdge::MinX: bubble.setRight(bubble.right() - arrow); break;
+  }
+  if (!bubble.contains(at)) return true;
+  const bool nearSide = at.x() < bubble.left() + corner || at.x() > bubble.right() - corner;
+  const bool nearEnd = at.y() < bubble.top() + corner || at.y() > bubble.bottom() - corner;
+  return nearSide && nearEnd;
+}
+
+// The black pixels the popover showed around its bubble where what lies beneath is not black.
+void expectNoBlackAroundTheBubble(const ServerShot& shot) {
+  const QImage beneath = testsupport::serverPixels(shot.frame);
+  ASSERT_EQ(beneath.size(), shot.pixels.size()) << shot.where.toStdString();
+  QStringList found;
+  for (int y = 0; y < beneath.height(); ++y)
+    for (int x = 0; x < beneath.width(); ++x)
+      if (aroundTheBubble(QPoint(x, y), beneath.size(), shot.edge) && black(shot.pixels.pixel(x, y)) &&
+          !black(beneath.pixel(x, y)))
+        found << QStringLiteral("%1, %2").arg(x).arg(y);
+  EXPECT_TRUE(found.isEmpty()) << shot.where.toStdString() << ": " << found.size()
+                               << " black pixels around the bubble, in the frame at "
+                               << found.mid(0, 8).join(QStringLiteral("; ")).toStdString();
 }
 
 // A window frame on a screen of a given size (a place whose screen is missing is left out).
@@ -121,6 +172,7 @@ class EditPopoverArrow : public ControllerTest {
     platform::Popover& popover = *c().editPopover();
     const QRectF anchor = target.translated(onScreen(editor->window().canvas()));
     const std::int64_t tabs[] = {0, 1, 2, 0};
+    std::vector<ServerShot> shots;
     for (std::size_t step = 0; step < std::size(tabs); ++step) {
       const std::int64_t tab = tabs[step];
       if (tab != panel()->currentTab()) panel()->editViewTabBarUserSelectedItem(*panel()->tabBar(), tab);
@@ -136,12 +188,19 @@ class EditPopoverArrow : public ControllerTest {
         EXPECT_TRUE(QRectF(screen->availableGeometry()).adjusted(-1, -1, 1, 1).contains(frame))
             << where.toStdString() << ", tab " << tab << ": the popover at " << text(frame) << " leaves the screen";
       }
+      if (onXServer()) {
+        const QRect onServer = frame.toRect();
+        shots.push_back({onServer, testsupport::serverPixels(onServer), popover.shownEdge(),
+                         QStringLiteral("%1, tab %2").arg(where).arg(tab)});
+        ASSERT_FALSE(shots.back().pixels.isNull()) << where.toStdString();
+      }
       if (keepPictures && onXServer())
         screencheck::keepPicture(shown->screen()->grabWindow(0).toImage(),
                                  QStringLiteral("%1_%2_tab%3").arg(where).arg(step + 1).arg(tab));
     }
     popover.performClose();
     settle(100);
+    for (const ServerShot& shot : shots) expectNoBlackAroundTheBubble(shot);
   }
 
   // Every place and every anchor: the sun, the planets at the edges, and adder 0 of an empty
