@@ -1,13 +1,14 @@
 #pragma once
 // A measure and its floor timed in turns within one benchmark: measure, floor, measure,
 // floor… so that a swing in the machine's load falls on both alike, and each ratio comes from
-// one pair run back to back. The benchmark's time is the measure's (manual time); its counters
-// give the floor's median ("floor_ms"), the median, lowest and highest ratio of a pair
-// ("ratio", "ratio_low", "ratio_high") and the median time the measure adds to its floor
-// ("added_ms"), with the minor page faults of a step ("faults", "floor_faults", medians) and
-// what a first touch of a fresh page costs on this machine at the time ("touch_us"): on a
-// virtual machine that is a few microseconds (about ten times bare metal) and moves with the
-// host's memory, so a step landing on fresh pages measures the machine as much as the work.
+// one pair run back to back. The benchmark's time is the measure's mean (manual time); its
+// counters give the measure's and the floor's medians ("measure_ms", "floor_ms"), the median,
+// lowest and highest ratio of a pair ("ratio", "ratio_low", "ratio_high") and the median time
+// the measure adds to its floor ("added_ms"), with the minor page faults of a step ("faults",
+// "floor_faults", medians) and what a first touch of a fresh page costs on this machine at the
+// time ("touch_us"): on a virtual machine that is a few microseconds (about ten times bare
+// metal) and moves with the host's memory, so a step landing on fresh pages measures the
+// machine as much as the work.
 //
 // Each step answers the milliseconds it took, so that it can leave out what is not part of
 // it (closing what it opened, say).
@@ -85,6 +86,7 @@ struct Pairs {
   void report(benchmark::State& state) const {
     if (measureMs.empty()) return;
     const std::vector<double> r = ratios();
+    state.counters["measure_ms"] = quantile(measureMs, 0.5);
     state.counters["floor_ms"] = quantile(floorMs, 0.5);
     state.counters["ratio"] = quantile(r, 0.5);
     state.counters["ratio_low"] = quantile(r, 0);
