@@ -61,7 +61,7 @@ def command(program, build, cores):
         args += [f"--benchmark_repetitions={program.repetitions}", "--benchmark_enable_random_interleaving=true",
                  "--benchmark_report_aggregates_only=true"]
     env = [f"{k}={v}" for k, v in sorted(program.env.items())]
-    unset = [f"-u {name}" for name in program.unset]
+    unset = [arg for name in program.unset for arg in ("-u", name)]
     prefix = (["env"] + unset + env) if (env or unset) else []
     return prefix + ["taskset", "-c", cores] + args
 
@@ -120,7 +120,9 @@ def commit():
 
 
 def number(v):
-    a = abs(v)
+    if v < 0:
+        return "−" + number(-v)
+    a = round(abs(v), 1)
     if a >= 100 or v == int(v):
         return f"{v:.0f}"
     if a >= 10:
@@ -134,6 +136,18 @@ def span(values, unit):
     lo, hi = number(min(values)), number(max(values))
     text = lo if lo == hi else f"{lo}–{hi}"
     return f"{text}{unit}" if unit in ("×", "%") else f"{text} {unit}".rstrip()
+
+
+def stated(values, unit, share):
+    """The range a table states for its figure: the runs' lowest to highest widened by `share`
+    of their median each way (never below 0 for a figure that never was), what `--check`
+    holds a fresh run to."""
+    ordered = sorted(values)
+    margin = abs(ordered[len(ordered) // 2]) * share
+    lo = ordered[0] - margin
+    if ordered[0] >= 0:
+        lo = max(lo, 0)
+    return span([lo, ordered[-1] + margin], unit)
 
 
 def values_of(figure, extract, data):
@@ -155,10 +169,11 @@ def goal_text(figure, data):
 
 
 def row(figure, data):
-    beside = "; ".join(f"{label} {span(values_of(figure, extract, data), unit)}"
-                       for label, extract, unit in figure.beside)
-    return (f"| {figure.label} | {span(values_of(figure, figure.value, data), figure.unit)} | {beside} | "
-            f"{goal_text(figure, data)} |")
+    values = values_of(figure, figure.value, data)
+    beside = "; ".join([f"runs {span(values, figure.unit)}"] +
+                       [f"{label} {span(values_of(figure, extract, data), unit)}"
+                        for label, extract, unit in figure.beside])
+    return f"| {figure.label} | {stated(values, figure.unit, figure.margin)} | {beside} | {goal_text(figure, data)} |"
 
 
 def how(section, data):
@@ -168,7 +183,9 @@ def how(section, data):
     runs = len(data["runs"][keys[0]])
     lines = [f"{runs} runs of each command below, in turn with the others (`python3 scripts/bench_table.py "
              f"{section}` runs them, with `--check` against this table); a run's figure is the median of "
-             f"its repetitions where it repeats, the range spans the runs. {data['date']}, build of "
+             f"its repetitions where it repeats; the range is the runs' lowest to highest widened by a "
+             f"tenth of their median each way (half for a tail, a p99 or the longest of a run, and for a "
+             f"main-thread time), which a fresh run is checked against. {data['date']}, build of "
              f"{data['commit']}, this 8-core virtual machine (AMD EPYC, KVM), the two cores shared with "
              f"other builds at a load of {min(loads):.1f}–{max(loads):.1f} (one-minute average over 8 cores):"]
     for k in keys:
@@ -177,7 +194,7 @@ def how(section, data):
 
 
 def table(section, data):
-    lines = ["| measure | fresh runs | beside it, same runs | goal |", "|---|---|---|---|"]
+    lines = ["| measure | range | the runs, and beside it in the same runs | goal |", "|---|---|---|---|"]
     lines += [row(f, data) for f in FIGURES if f.section == section]
     return "\n".join(lines) + "\n\n" + how(section, data)
 
@@ -204,7 +221,7 @@ def check(selected, data):
     for section in selected:
         stated = stated_ranges(doc, section)
         for f in (f for f in FIGURES if f.section == section):
-            fresh = [float(number(v)) for v in values_of(f, f.value, data)]
+            fresh = [float(number(v).replace("−", "-")) for v in values_of(f, f.value, data)]
             if f.label not in stated:
                 print(f"{section}: \"{f.label}\" is not in the docs' table")
                 outside += 1
