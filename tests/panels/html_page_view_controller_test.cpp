@@ -57,101 +57,68 @@ class DesktopOpens : public QObject {
   QStringList mSchemes;
 };
 
-// Requests to the X server on Qt's own connection: what the server holds, and input as the
+// Requests to the X server on Qt's own connection: where it has a window, and input as the
 // server would deliver it.
 class XServer {
  public:
   XServer() {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     mConnection = x11 ? x11->connection() : nullptr;
-    if (mConnection) mRoot = xcb_setup_roots_iterator(xcb_get_setup(mConnection)).data->root;
   }
   bool isThere() const { return mConnection; }
   // The windows above `window`, up to the root (left out).
   std::vector<xcb_window_t> ancestors(xcb_window_t window) const {
     std::vector<xcb_window_t> chain;
-    while (xcb_query_tree_reply_t* tree =
-               xcb_query_tree_reply(mConnection, xcb_query_tree(mConnection, window), nullptr)) {
+    while (auto* tree = xcb_query_tree_reply(mConnection, xcb_query_tree(mConnection, window), nullptr)) {
       window = tree->parent;
       std::free(tree);
-      if (window == mRoot || window == XCB_NONE) break;
+      if (window == testsupport::rootWindow(mConnection) || window == XCB_NONE) break;
       chain.push_back(window);
     }
     return chain;
   }
-  // The colour the server shows at `at` in `window`.
-  QColor colourAt(xcb_window_t window, QPoint at) const {
-    xcb_get_image_reply_t* image = xcb_get_image_reply(
-        mConnection,
-        xcb_get_image(mConnection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, int16_t(at.x()), int16_t(at.y()), 1, 1, ~0u),
-        nullptr);
-    if (!image) return {};
-    QColor colour;
-    if (xcb_get_image_data_length(image) >= 4) {
-      const uint8_t* bgrx = xcb_get_image_data(image);
-      colour = QColor(bgrx[2], bgrx[1], bgrx[0]);
-    }
-    std::free(image);
-    return colour;
-  }
   xcb_window_t keyboardWindow() const {
-    xcb_get_input_focus_reply_t* reply =
-        xcb_get_input_focus_reply(mConnection, xcb_get_input_focus(mConnection), nullptr);
+    auto* reply = xcb_get_input_focus_reply(mConnection, xcb_get_input_focus(mConnection), nullptr);
     const xcb_window_t focus = reply ? reply->focus : XCB_NONE;
     std::free(reply);
     return focus;
   }
-  // A left click at `at` in `window`.
-  void click(xcb_window_t window, QPoint at) const {
-    for (const uint8_t type : {uint8_t(XCB_BUTTON_PRESS), uint8_t(XCB_BUTTON_RELEASE)}) {
-      xcb_button_press_event_t e{};
+  // A left click at `at` in `window`; the key of `keysym` in the window that holds the keyboard.
+  void click(xcb_window_t window, QPoint at) const { pressAndRelease(XCB_BUTTON_PRESS, 1, window, at); }
+  void type(xcb_keysym_t keysym) const { pressAndRelease(XCB_KEY_PRESS, keycode(keysym), keyboardWindow(), {}); }
+
+ private:
+  // A key's and a button's events share one layout, each release following its press, and
+  // their event masks follow in the same order from the key press's.
+  void pressAndRelease(uint8_t press, uint8_t detail, xcb_window_t window, QPoint at) const {
+    for (const uint8_t type : {press, uint8_t(press + 1)}) {
+      xcb_key_press_event_t e{};
       e.response_type = type;
-      e.detail = 1;
-      e.root = mRoot;
+      e.detail = detail;
+      e.root = testsupport::rootWindow(mConnection);
       e.event = window;
       e.event_x = e.root_x = int16_t(at.x());
       e.event_y = e.root_y = int16_t(at.y());
       e.state = type == XCB_BUTTON_RELEASE ? XCB_BUTTON_MASK_1 : 0;
       e.same_screen = 1;
-      send(window, type == XCB_BUTTON_PRESS ? XCB_EVENT_MASK_BUTTON_PRESS : XCB_EVENT_MASK_BUTTON_RELEASE, &e);
+      xcb_send_event(mConnection, 0, window, 1u << (type - XCB_KEY_PRESS), reinterpret_cast<const char*>(&e));
     }
-  }
-  // The key of `keysym`, pressed and released in the window that holds the keyboard.
-  void type(xcb_keysym_t keysym) const {
-    const xcb_window_t window = keyboardWindow();
-    for (const uint8_t type : {uint8_t(XCB_KEY_PRESS), uint8_t(XCB_KEY_RELEASE)}) {
-      xcb_key_press_event_t e{};
-      e.response_type = type;
-      e.detail = keycode(keysym);
-      e.root = mRoot;
-      e.event = window;
-      e.same_screen = 1;
-      send(window, type == XCB_KEY_PRESS ? XCB_EVENT_MASK_KEY_PRESS : XCB_EVENT_MASK_KEY_RELEASE, &e);
-    }
-  }
-
- private:
-  template <class Event>
-  void send(xcb_window_t window, uint32_t mask, const Event* e) const {
-    xcb_send_event(mConnection, 0, window, mask, reinterpret_cast<const char*>(e));
     xcb_flush(mConnection);
   }
   xcb_keycode_t keycode(xcb_keysym_t keysym) const {
     const xcb_setup_t* setup = xcb_get_setup(mConnection);
     const int count = setup->max_keycode - setup->min_keycode + 1;
-    xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
+    auto* map = xcb_get_keyboard_mapping_reply(
         mConnection, xcb_get_keyboard_mapping(mConnection, setup->min_keycode, uint8_t(count)), nullptr);
-    xcb_keycode_t code = 0;
-    if (map) {
-      const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
-      for (int i = 0; i < count * map->keysyms_per_keycode && !code; ++i)
-        if (syms[i] == keysym) code = xcb_keycode_t(setup->min_keycode + i / map->keysyms_per_keycode);
-      std::free(map);
-    }
+    if (!map) return 0;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
+    const long all = count * map->keysyms_per_keycode;
+    const long at = std::find(syms, syms + all, keysym) - syms;
+    const auto code = xcb_keycode_t(at < all ? setup->min_keycode + at / map->keysyms_per_keycode : 0);
+    std::free(map);
     return code;
   }
   xcb_connection_t* mConnection = nullptr;
-  xcb_window_t mRoot = 0;
 };
 
 struct CountingPresenter : HTMLPageViewControllerDelegate {
@@ -618,9 +585,12 @@ TEST_F(WebPanelTest, APageShowsInANativeWindowOfItsOwnAndTheWindowIsNeverMadeAga
   ASSERT_NE(page, frame) << "the page is drawn in the window";
   // What the server shows of the page.
   const auto onScreen = [&](QColor colour) {
-    const QColor shown = x.colourAt(xcb_window_t(page->winId()), QPoint(20, 20));
-    return shown.isValid() && std::abs(shown.red() - colour.red()) < 16 &&
-           std::abs(shown.green() - colour.green()) < 16 && std::abs(shown.blue() - colour.blue()) < 16;
+    const QPoint at = testsupport::serverPosition(page) + QPoint(20, 20);
+    const QImage shown = testsupport::serverPixels(QRect(at, QSize(1, 1)));
+    if (shown.isNull()) return false;
+    const QRgb pixel = shown.pixel(0, 0);
+    return std::max({std::abs(qRed(pixel) - colour.red()), std::abs(qGreen(pixel) - colour.green()),
+                     std::abs(qBlue(pixel) - colour.blue())}) < 16;
   };
   EXPECT_TRUE(waitFor([&] { return onScreen(Qt::red); }));
   const std::vector<xcb_window_t> above = x.ancestors(xcb_window_t(page->winId()));
