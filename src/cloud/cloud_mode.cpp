@@ -517,6 +517,10 @@ void CloudMode::listUnindexedDocuments(QStringList indexed, QSet<QString> found,
   // Documents no index names (brought by a sync tool, or a conflict copy of no document) are
   // read and listed after the index's list: nothing on disk stays out of sight. Thousands of
   // names are compared off the main thread.
+  // The worker gets a set of its own: one still shared with the main thread's would be written
+  // in place by the main thread as soon as the worker's first removal detached it, while the
+  // worker may still be reading the data they shared.
+  found.detach();
   std::weak_ptr<CloudMode> weakSelf = weak_from_this();
   std::weak_ptr<platform::MetadataQuery> weakQuery = query;
   platform::globalQueue(platform::QueuePriority::Default)
