@@ -48,6 +48,37 @@ QString localized(const char* key) {
   return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString());
 }
 
+// What the screen, the add button and a failed open say while the iCloud folder is away.
+QString unreachableFolderText(const QString& folder) {
+  return Globals::normalLocalizedStringForKey(
+             QStringLiteral("CloudFolderUnreachable:Notice"),
+             QStringLiteral("The iCloud folder cannot be reached.\nOrrery looked for it at %1"))
+      .arg(folder);
+}
+
+// The notice's band: its text across the width less these sides, this far below the top bar,
+// and the grid this far below the text.
+constexpr double kNoticeSide = 40;
+constexpr double kNoticeTop = 20;
+constexpr double kNoticeBottom = 12;
+
+void placeNotice(platform::View& view, const QRectF& host) {
+  auto& notice = static_cast<TextView&>(view);
+  if (notice.isHidden()) {
+    notice.setFrame(QRectF(host.topLeft(), QSizeF(host.width(), 0)));
+    return;
+  }
+  notice.sizeToFitWidth(std::max(0.0, host.width() - 2 * kNoticeSide));
+  const QSizeF size = notice.frame().size();
+  notice.setFrame(QRectF(QPointF(std::round(host.center().x() - size.width() / 2), host.top() + kNoticeTop), size));
+}
+
+// The grid fills what the notice leaves below it.
+void placeGridBelow(const platform::View& notice, platform::View& grid, const QRectF& host) {
+  const double top = notice.isHidden() ? host.top() : std::min(host.bottom(), notice.frame().bottom() + kNoticeBottom);
+  grid.setFrame(QRectF(host.left(), top, host.width(), host.bottom() - top));
+}
+
 }  // namespace
 
 std::shared_ptr<HomeViewController> HomeViewController::create(DocumentLocation location, const QString& searchText) {
@@ -120,11 +151,25 @@ void HomeViewController::loadView() {
   mIdeaListView = std::make_shared<IdeaListView>();
   mIdeaListView->setDelegate(this);
   mIdeaListView->dockAreaView().setDelegate(this);
-  mLayoutView->setContentView(mIdeaListView);
+  // The content: the notice of an unreachable folder (hidden while the folder is there) over
+  // the grid, each in its own part, so the notice never covers a tile or takes its clicks.
+  mUnreachableNotice = std::make_shared<TextView>();
+  mUnreachableNotice->setTextAlignment(platform::TextAlignment::Center);
+  mUnreachableNotice->setTextColor(Globals::colorGrayDarkText());
+  mUnreachableNotice->setFont(Globals::fontAvenirBook(16));
+  mUnreachableNotice->setHidden(true);
+  mContentView = std::make_shared<BaseView>();
+  mContentView->addHostedView(mUnreachableNotice, placeNotice);
+  mContentView->addHostedView(mIdeaListView,
+                              [notice = mUnreachableNotice.get()](platform::View& grid, const QRectF& host) {
+                                placeGridBelow(*notice, grid, host);
+                              });
+  mLayoutView->setContentView(mContentView);
   mTopBar = std::make_shared<TopBarView>();
   mTopBar->setDelegate(this);
   mLayoutView->setTopBar(mTopBar);
   mLayoutView->setNeedsLayout();
+  updateUnreachableNotice();
 }
 
 void HomeViewController::viewDidLoad() {
@@ -201,31 +246,14 @@ void HomeViewController::showUnreachableFolder(const QString& folder) {
   mUnreachableFolder = folder;
   if (!folder.isEmpty())
     logLine(QStringLiteral("Home screen: the iCloud folder cannot be reached; looked for it at %1").arg(folder));
-  if (!mLayoutView) return;
-  if (!mUnreachableNotice) {
-    mUnreachableNotice = std::make_shared<TextView>();
-    mUnreachableNotice->setTextAlignment(platform::TextAlignment::Center);
-    mUnreachableNotice->setTextColor(Globals::colorGrayDarkText());
-    mUnreachableNotice->setFont(Globals::fontAvenirBook(16));
-    mLayoutView->addSubview(mUnreachableNotice);
-  }
-  mUnreachableNotice->setText(
-      QStringLiteral("The iCloud folder cannot be reached.\nOrrery looked for it at %1").arg(folder));
-  mUnreachableNotice->setHidden(folder.isEmpty());
-  mLayoutView->setNeedsLayout();
+  updateUnreachableNotice();
 }
 
-void HomeViewController::performLayout() {
-  if (!mUnreachableNotice || !mLayoutView) return;
-  const QRectF area = mLayoutView->bounds();
-  // Centred in the space below the top bar, and below the add button, which stays.
-  double top = (mTopBar ? mTopBar->frame().height() : 0) + 40;
-  if (platform::View* adder = mIdeaListView ? mIdeaListView->visibleItemForKey(IdeaListView::adderKey()) : nullptr)
-    top = std::max(top, adder->convertRectToView(adder->bounds(), mLayoutView.get()).bottom() + 30);
-  mUnreachableNotice->sizeToFitWidth(std::max(0.0, area.width() - 80));
-  const QSizeF size = mUnreachableNotice->frame().size();
-  const double y = std::max(top, area.center().y() - size.height() / 2);
-  mUnreachableNotice->setFrame(QRectF(QPointF(std::round(area.center().x() - size.width() / 2), std::round(y)), size));
+void HomeViewController::updateUnreachableNotice() {
+  if (!mUnreachableNotice || !mContentView) return;
+  mUnreachableNotice->setText(unreachableFolderText(mUnreachableFolder));
+  mUnreachableNotice->setHidden(mUnreachableFolder.isEmpty());
+  mContentView->forceDirtyLayout();
 }
 
 void HomeViewController::keyDown(const platform::Event& event) {
@@ -426,9 +454,13 @@ void HomeViewController::showOpenFailure(const std::shared_ptr<IdeaDocument>& do
                                  doc->lastUserFriendlyError());
     return;
   }
-  showSimpleAlertViewWithTitle(localized("DialogTitle.Oops"),
-                               localized(mLocation == DocumentLocationICloud ? "DocumentOpeningFailedFromICloud:Message"
-                                                                             : "GenericDocumentOpeningFailedDialog:Message"));
+  QString message;
+  if (!mUnreachableFolder.isEmpty())  // the folder is known to be away: no download is under way
+    message = unreachableFolderText(mUnreachableFolder);
+  else
+    message = localized(mLocation == DocumentLocationICloud ? "DocumentOpeningFailedFromICloud:Message"
+                                                            : "GenericDocumentOpeningFailedDialog:Message");
+  showSimpleAlertViewWithTitle(localized("DialogTitle.Oops"), message);
 }
 
 void HomeViewController::openSolarSystemForIdeaDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
@@ -456,9 +488,7 @@ void HomeViewController::onAddNewIdea() {
   if (screenOccupied()) return;
   if (!mUnreachableFolder.isEmpty()) {
     // Nothing can be created there: say why rather than doing nothing.
-    CustomAlertView::showErrorResult(MyResult::error(
-        QString(),
-        QStringLiteral("The iCloud folder cannot be reached. Orrery looked for it at %1").arg(mUnreachableFolder)));
+    CustomAlertView::showErrorResult(MyResult::error(QString(), unreachableFolderText(mUnreachableFolder)));
     return;
   }
   IdeaPtr idea = Idea::createWithText(QString());

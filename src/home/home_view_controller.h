@@ -31,6 +31,7 @@
 
 namespace orrery {
 
+class BaseView;
 class IdeaDocument;
 class MainLayoutView;
 class MyWindow;
@@ -68,7 +69,8 @@ class HomeViewController : public BaseViewController,
   DocumentLocation location() const { return mLocation; }
   HomeScreenState state() const { return mState; }
   // Says that the location's folder cannot be reached and where it was looked for; null
-  // while it can be.
+  // while it can be. It takes a band across the top of the content and the grid starts below
+  // it, so it never lies over a tile.
   class TextView* unreachableNotice() const {
     return mUnreachableFolder.isEmpty() ? nullptr : mUnreachableNotice.get();
   }
@@ -83,7 +85,6 @@ class HomeViewController : public BaseViewController,
   void viewDidLoad() override;
   void viewWillAppear() override;
   void viewDidAppear() override;
-  void viewWillLayout() override { performLayout(); }
   void becameTopLevelController() override;
   QString storedClassName() const override;
   QVariantMap createState() override;
@@ -167,11 +168,12 @@ class HomeViewController : public BaseViewController,
   MyWindow* shellWindow() const;
   // True while this screen is its window's current screen.
   bool isHostedInItsWindow() const;
-  void performLayout();
   // Looks whether the location's folder can be reached when the location reports itself
   // unavailable, and shows or hides the notice saying so.
   void checkFolderReachable();
   void showUnreachableFolder(const QString& folder);
+  // Puts what showUnreachableFolder last learnt into the notice and lays the content out again.
+  void updateUnreachableNotice();
   // Shows, on a later turn, what the iCloud engine left for the user that no screen showed yet,
   // when this is an iCloud screen shown in its window.
   void tellCloudNotices();
@@ -216,6 +218,8 @@ class HomeViewController : public BaseViewController,
   // Where the location's folder was looked for, while it cannot be reached; else empty.
   QString mUnreachableFolder;
   std::shared_ptr<class TextView> mUnreachableNotice;
+  // The layout's content: the notice over the grid.
+  std::shared_ptr<BaseView> mContentView;
   std::uint64_t mReachabilityCheck = 0;
 
   IdeaPtr mIdeaBeingAccepted;

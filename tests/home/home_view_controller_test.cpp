@@ -40,6 +40,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLineEdit>
+#include <QLineF>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -462,6 +463,63 @@ TEST_F(HomeScreenTest, AFolderThatCannotBeReachedIsNamedOnTheScreenAndByTheAddBu
     }
     Globals::optForICloud(false);
     uitest::advance(0.1);
+  }
+}
+
+// The folder of a listed grid goes away (a share unmounted, a folder moved): at every window
+// size the notice has its own band above the grid, clear of every tile, and a click on the tile
+// nearest it opens that tile, whose failure names the folder rather than a download.
+TEST_F(HomeScreenTest, TheNoticeOfAFolderGoneAwayLeavesEveryTileVisibleAndClickable) {
+  for (int i = 3; i < 20; ++i) {  // three rows at the largest size
+    auto doc = treeDocument(QStringLiteral("doc%1.orrx").arg(i), QStringLiteral("Document %1").arg(i),
+                            QStringLiteral("hay"));
+    testsupport::CloudContainerFixture::writeFile(container.documentPath(doc->filePath()), doc->exportAsPureJSONData());
+    indexed.push_back(IdeaProxy::createWithDoc(doc));
+  }
+  writeIndex();
+  Globals::optForICloud(true);
+  ASSERT_TRUE(waitFor([] { return listed(DocumentLocationICloud).size() == 20; }));
+  HomeWindow w(HomeViewController::create(DocumentLocationICloud, QString()));
+  ASSERT_TRUE(container.moveAway());
+  for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(waitFor([&] { return w.home->unreachableNotice() != nullptr; }));
+  const TextView& notice = *w.home->unreachableNotice();
+  ASSERT_EQ(w.grid().proxies().size(), 20u) << "the list stays while the folder is away";
+
+  const double smallest = MyWindow::kMinimumContentSize;
+  for (const QSizeF size : {QSizeF(1440, 900), QSizeF(1024, 720), QSizeF(smallest, smallest)}) {
+    const std::string at = QStringLiteral("%1x%2").arg(size.width()).arg(size.height()).toStdString();
+    w.window->setContentSize(size);
+    w.window->displayIfNeeded();
+    const QRectF shown = notice.convertRectToView(notice.bounds(), nullptr);
+    EXPECT_GT(shown.height(), 0) << at;
+    EXPECT_TRUE(QRectF(QPointF(), size).contains(shown)) << at;
+    QString nearest;
+    double nearestDistance = 1e9;
+    for (const auto& proxy : w.grid().proxies()) {
+      auto* disc = w.grid().visibleIdeaViewForDocument(proxy->docIdentifier());
+      if (!disc) continue;
+      platform::View& tile = *disc->superview();
+      EXPECT_FALSE(tile.convertRectToView(tile.bounds(), nullptr).intersects(shown))
+          << at << ": " << proxy->text().toStdString() << " lies under the notice";
+      const QPointF centre = w.tileCentre(proxy->docIdentifier());
+      const double distance = QLineF(centre, shown.center()).length();
+      if (distance < nearestDistance) {
+        nearest = proxy->docIdentifier();
+        nearestDistance = distance;
+      }
+    }
+    ASSERT_FALSE(nearest.isEmpty()) << at;
+    presenter->alerts.clear();
+    presenter->alertAnswers = {1000};
+    w.click(w.tileCentre(nearest));
+    uitest::advance(0.5);
+    ASSERT_TRUE(waitFor([&] { return !presenter->alerts.empty() && !w.home->screenOccupied(); }))
+        << at << ": the click reached no tile";
+    const QString told = presenter->alerts[0].informativeText;
+    EXPECT_TRUE(told.contains(QStringLiteral("cannot be reached")) && told.contains(container.root()))
+        << at << ": " << told.toStdString();
+    EXPECT_EQ(w.window->controller(), w.home);
   }
 }
 

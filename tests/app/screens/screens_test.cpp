@@ -15,6 +15,8 @@
 #include "app/preferences_panes.h"
 #include "app/preferences_window_controller.h"
 #include "app/window_placement.h"
+#include "cloud/cloud_engines.h"
+#include "cloud_container_fixture.h"
 #include "editor_screen/editor_screens.h"
 #include "export/sharing_view_controller.h"
 #include "foundation/views/container_view.h"
@@ -24,6 +26,8 @@
 #include "home/home_screens.h"
 #include "home/home_view_controller.h"
 #include "model/color_theme.h"
+#include "model/persistence_controller.h"
+#include "model/workspace.h"
 #include "panels/edit_idea_view_controller.h"
 #include "panels/edit_view_tab_bar.h"
 #include "platform/ui/application.h"
@@ -40,6 +44,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -290,17 +295,48 @@ TEST_F(Screens, WhatsNewOverAMap) {
   }
 }
 
+// The iCloud home screen before iCloud is used, then listing maps whose folder has gone away
+// (the notice of the unreachable folder above the grid).
 TEST_F(Screens, HomeScreen) {
-  for (const Size& size : kSizes) {
-    auto window = std::make_shared<orrery::DragSupportWindow>(size.size);
-    window->switchToViewController(orrery::screenFactory().makeHome(orrery::DocumentLocationICloud, QString()),
-                                   /*animated=*/false, nullptr);
-    placeOnItsScreen(*window, size.size);
-    uitest::advance(1.0);
-    expectClean(*window, QStringLiteral("home_%1").arg(size.name));
-    window->close();
-    uitest::advance(0.1);
-  }
+  auto showHome = [&](const QString& name, bool away) {
+    for (const Size& size : kSizes) {
+      auto window = std::make_shared<orrery::DragSupportWindow>(size.size);
+      auto home = std::dynamic_pointer_cast<orrery::HomeViewController>(
+          orrery::screenFactory().makeHome(orrery::DocumentLocationICloud, QString()));
+      ASSERT_TRUE(home);
+      window->switchToViewController(home, /*animated=*/false, nullptr);
+      placeOnItsScreen(*window, size.size);
+      uitest::advance(1.0);
+      if (away) {
+        ASSERT_TRUE(waitFor([&] { return home->unreachableNotice() != nullptr; })) << size.name;
+      }
+      window->displayIfNeeded();
+      expectClean(*window, QStringLiteral("%1_%2").arg(name, size.name));
+      window->close();
+      uitest::advance(0.1);
+    }
+  };
+  showHome(QStringLiteral("home"), /*away=*/false);
+
+  testsupport::CloudContainerFixture container;
+  container.addDocuments(14);
+  auto& facade = orrery::PersistenceController::singleton();
+  orrery::installCloudEngines();
+  orrery::Globals::optForICloud(true);
+  const auto stopICloud = qScopeGuard([&] {
+    orrery::Globals::optForICloud(false);
+    uitest::advance(0);
+    facade.setWorkspaceFactory(nullptr);
+  });
+  ASSERT_TRUE(waitFor([&] {
+    return facade.proxyListForLocation(orrery::DocumentLocationICloud).value_or(orrery::ProxyList()).size() == 14;
+  }));
+  ASSERT_TRUE(container.moveAway());
+  for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(waitFor([&] {
+    return facade.statusForLocation(orrery::DocumentLocationICloud) == orrery::WorkspaceStatusUnavailable;
+  }));
+  showHome(QStringLiteral("home_folder_away"), /*away=*/true);
 }
 
 TEST_F(Screens, PreferencesPanes) {
