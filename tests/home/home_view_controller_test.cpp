@@ -10,6 +10,7 @@
 #include "editor_screen/solar_system_view_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/globals.h"
+#include "foundation/logging.h"
 #include "foundation/views/progress_hud.h"
 #include "foundation/views/search_text_field.h"
 #include "foundation/views/custom_text_field.h"
@@ -45,6 +46,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 using namespace orrery;
 using orrery::testing::MemoryPersistenceState;
@@ -428,12 +431,23 @@ TEST_F(HomeScreenTest, AFolderThatCannotBeReachedIsNamedOnTheScreenAndByTheAddBu
   struct Case {
     const char* name;
     bool folderExists;
+    bool lookedForBeforeShown;  // the screen learns of the folder before its view is made
   };
-  for (const Case& c : {Case{"a missing folder", false}, Case{"a folder that is there", true}}) {
+  for (const Case& c : {Case{"a missing folder", false, false}, Case{"a folder that is there", true, false},
+                        Case{"a missing folder looked for before the screen shows", false, true}}) {
     testsupport::CloudContainerFixture chosen(/*makeRoot=*/c.folderExists);
     presenter->alerts.clear();
+    auto home = HomeViewController::create(DocumentLocationICloud, QString());
+    std::atomic<bool> lookedFor = false;
+    const LogSink previous = setLogSink([&](const QString& line) {
+      if (line.startsWith(QStringLiteral("Home screen: the iCloud folder cannot be reached"))) lookedFor = true;
+    });
     Globals::optForICloud(true);
-    HomeWindow w(HomeViewController::create(DocumentLocationICloud, QString()));
+    if (c.lookedForBeforeShown) {
+      EXPECT_TRUE(waitFor([&] { return lookedFor.load(); })) << c.name;
+    }
+    setLogSink(previous);
+    HomeWindow w(std::move(home));
     if (c.folderExists) {
       ASSERT_TRUE(waitFor([] { return facade().statusForLocation(DocumentLocationICloud) == WorkspaceStatusReady; }));
       uitest::advance(0.1);
