@@ -535,6 +535,11 @@ TEST_F(HomeScreenTest, TheNoticeOfAFolderGoneAwayLeavesEveryTileVisibleAndClicka
         << at << ": " << told.toStdString();
     EXPECT_EQ(w.window->controller(), w.home);
   }
+  // Back again: the band goes and the grid reaches up to the top bar.
+  ASSERT_TRUE(container.moveBack());
+  uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(waitFor([&] { return w.home->unreachableNotice() == nullptr; }));
+  EXPECT_EQ(w.grid().convertRectToView(w.grid().bounds(), nullptr).top(), w.home->topBar()->frame().bottom());
 }
 
 TEST_F(HomeScreenTest, NoTokenStaysWithTheEngineWhenNoEditorTakesIt) {
