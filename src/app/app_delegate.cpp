@@ -27,6 +27,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/modal_presenter.h"
 #include "shell/bundle_info.h"
+#include "shell/screen_factory.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -250,8 +251,7 @@ void AppDelegate::terminate(bool askScreens) {
   commitPendingEdits();
   if (!askScreens) return finishTerminating();
   mAskingBeforeQuit = true;
-  std::vector<std::weak_ptr<MainWindowController>> windows(mWindowControllers.begin(), mWindowControllers.end());
-  askBeforeQuitting(std::move(windows));
+  askBeforeQuitting();
 }
 
 void AppDelegate::commitPendingEdits() {
@@ -265,27 +265,52 @@ void AppDelegate::forEachScreen(const std::function<void(BaseViewController&)>& 
     if (const auto& screen = c->myWindow().controller()) work(*screen);
 }
 
-// Each window's screen in turn; its answer may come later (a save in flight, the user's choice).
-void AppDelegate::askBeforeQuitting(std::vector<std::weak_ptr<MainWindowController>> windows) {
+void AppDelegate::askBeforeQuitting() {
+  platform::WeakRef<AppDelegate> self(this);
+  auto ask = [self](BaseViewController& screen, std::function<void(bool)> answer) {
+    // A quit that started meanwhile (a signal) asks nobody more.
+    if (AppDelegate* app = self.get(); app && !app->mTerminating) screen.askBeforeQuitting(std::move(answer));
+  };
+  askScreensInTurn({mWindowControllers.begin(), mWindowControllers.end()}, ask, [self](bool mayQuit) {
+    AppDelegate* app = self.get();
+    if (!app || app->mTerminating) return;
+    if (mayQuit) return app->finishTerminating();
+    app->mAskingBeforeQuit = false;
+    logLine(QStringLiteral("Quit: cancelled"));
+  });
+}
+
+void AppDelegate::askBeforeLeavingLocation(DocumentLocation location, std::function<void()> leave) {
+  if (mAskingBeforeLeaving || mTerminating) return;
+  mAskingBeforeLeaving = true;
+  platform::WeakRef<AppDelegate> self(this);
+  auto ask = [self, location](BaseViewController& screen, std::function<void(bool)> answer) {
+    if (AppDelegate* app = self.get(); app && !app->mTerminating)
+      screenFactory().askBeforeLeavingLocation(screen, location, std::move(answer));
+  };
+  askScreensInTurn({mWindowControllers.begin(), mWindowControllers.end()}, ask,
+                   [self, leave = std::move(leave)](bool mayGo) {
+                     AppDelegate* app = self.get();
+                     if (!app) return;
+                     app->mAskingBeforeLeaving = false;
+                     if (mayGo && !app->mTerminating) leave();
+                   });
+}
+
+void AppDelegate::askScreensInTurn(std::vector<std::weak_ptr<MainWindowController>> windows, ScreenQuestion ask,
+                                   std::function<void(bool)> done) {
   while (!windows.empty()) {
     const auto controller = windows.front().lock();
     windows.erase(windows.begin());
     const auto screen = controller ? controller->myWindow().controller() : nullptr;
     if (!screen) continue;
-    platform::WeakRef<AppDelegate> self(this);
-    screen->askBeforeQuitting([self, windows = std::move(windows)](bool mayQuit) mutable {
-      AppDelegate* app = self.get();
-      if (!app || app->mTerminating) return;
-      if (!mayQuit) {
-        app->mAskingBeforeQuit = false;
-        logLine(QStringLiteral("Quit: cancelled"));
-        return;
-      }
-      app->askBeforeQuitting(std::move(windows));
+    ask(*screen, [windows = std::move(windows), ask, done](bool agreed) mutable {
+      if (!agreed) return done(false);
+      askScreensInTurn(std::move(windows), std::move(ask), std::move(done));
     });
     return;
   }
-  finishTerminating();
+  done(true);
 }
 
 void AppDelegate::finishTerminating() {

@@ -9,6 +9,7 @@
 #include "app/main_window_controller.h"
 #include "foundation/application_delegate.h"
 #include "foundation/my_result.h"
+#include "model/document_location.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/responder.h"
 
@@ -75,6 +76,11 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   // for the termination holds, end the event loop. A quit from a signal asks nobody.
   void terminate(bool askScreens = true);
   bool isTerminating() const { return mTerminating; }
+  // Before a cloud location is dropped (its Disconnect): the windows' screens are asked in turn
+  // as at the quit, so an edit that could not reach the location's folder is saved elsewhere or
+  // given up by the user's word; `leave` runs once every screen agreed, and a Cancel keeps the
+  // location. A second request while one asks is ignored.
+  void askBeforeLeavingLocation(DocumentLocation location, std::function<void()> leave);
   // Work the first window's first frame does not need (telemetry, the what's-new card).
   void afterFirstFrame(std::function<void()> work);
   // Arguments of a later launch, or of this one: paths open, redirects go to the sign-in, and
@@ -141,7 +147,12 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   void handedOverOpenEnded(const MyResultPtr& result);
   void openStandInWindow();
   void commitPendingEdits();
-  void askBeforeQuitting(std::vector<std::weak_ptr<MainWindowController>> windows);
+  void askBeforeQuitting();
+  // Each window's screen in turn through `ask`, whose answer may come later (a save in flight,
+  // the user's choice); `done` hears true once all agreed, false at the first that did not.
+  using ScreenQuestion = std::function<void(BaseViewController& screen, std::function<void(bool)> answer)>;
+  static void askScreensInTurn(std::vector<std::weak_ptr<MainWindowController>> windows, ScreenQuestion ask,
+                               std::function<void(bool)> done);
   void forEachScreen(const std::function<void(BaseViewController&)>& work);
   void finishTerminating();
   void keepInsideAndUncovered(MainWindowController& controller);
@@ -154,6 +165,7 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   bool mStateIsDirty = false;
   bool mTerminating = false;
   bool mAskingBeforeQuit = false;
+  bool mAskingBeforeLeaving = false;
   bool mLaunched = false;  // the stored windows have been restored
   bool mWelcomeOverOpenedFile = false;
   QStringList mReopening;  // files of the last run's windows not yet shown again

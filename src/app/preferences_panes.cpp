@@ -1,5 +1,7 @@
 #include "app/preferences_panes.h"
 
+#include "app/app_delegate.h"
+
 #include "foundation/globals.h"
 #include "model/persistence_controller.h"
 #include "platform/cloud/local_folder_container.h"
@@ -179,7 +181,9 @@ void GeneralPreferencesViewController::ensureDropboxChoiceValue() {
 void GeneralPreferencesViewController::iCloudButtonPressed() {
   // Withdrawing closes the workspace; the files stay where they are.
   if (Globals::userHasOptedForICloud()) {
-    Globals::optForICloud(false);
+    leaveLocation(DocumentLocationICloud, [] {
+      if (Globals::userHasOptedForICloud()) Globals::optForICloud(false);
+    });
     return;
   }
   // Connecting makes the default folder when it is missing; once made, a folder that goes away
@@ -205,9 +209,19 @@ void GeneralPreferencesViewController::changeICloudFolderPressed() {
                            });
 }
 
+void GeneralPreferencesViewController::leaveLocation(DocumentLocation location, std::function<void()> leave) {
+  // The windows of the location close once it is dropped: an edit one holds that is not on disk
+  // is asked about first, and a Cancel keeps the location connected.
+  AppDelegate* app = AppDelegate::current();
+  if (!app) return leave();
+  app->askBeforeLeavingLocation(location, std::move(leave));
+}
+
 void GeneralPreferencesViewController::dropboxButtonPressed() {
   if (Globals::userHasOptedForDropbox()) {
-    Globals::optForDropbox(false);
+    leaveLocation(DocumentLocationDropbox, [] {
+      if (Globals::userHasOptedForDropbox()) Globals::optForDropbox(false);
+    });
     return;
   }
   // The choice is recorded when the browser's redirect comes back signed in.

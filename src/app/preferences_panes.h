@@ -8,6 +8,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -72,6 +74,8 @@ class GeneralPreferencesViewController : public PreferencesViewController {
 
  private:
   void refresh();
+  // Runs `leave` once every window holding an edit of the location has had its say.
+  static void leaveLocation(DocumentLocation location, std::function<void()> leave);
 
   std::shared_ptr<platform::NativeHostView> mView;
   QPushButton* mICloudConnectButton = nullptr;

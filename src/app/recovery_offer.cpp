@@ -40,10 +40,10 @@ bool offerRecoveryCopies(AppDelegate& app) {
   if (copies.isEmpty()) return false;
   QStringList names;
   for (const QString& copy : copies) names.append(QFileInfo(copy).completeBaseName());
-  CustomAlertView alert(text("RecoveredDocuments.Title", "Recovered documents"),
-                        text("RecoveredDocuments.Message",
-                             "These edits could not be saved when Orrery was ended last time, and copies were kept:") +
-                            QStringLiteral("\n") + names.join(QLatin1Char('\n')));
+  CustomAlertView alert(
+      text("RecoveredDocuments.Title", "Recovered documents"),
+      text("RecoveredDocuments.Message", "These edits could not be saved to their own files, and copies were kept:") +
+          QStringLiteral("\n") + names.join(QLatin1Char('\n')));
   platform::WeakRef<AppDelegate> self(&app);
   alert.addButton(text("RecoveredDocuments.Open", "Open"), CAVButton::kOrdinary, [self, copies] {
     AppDelegate* app = self.get();

@@ -18,6 +18,12 @@ void installEditorScreens() {
   factory.onEditIdea = [](BaseViewController& editor, const QString& ideaIdentifier) {
     if (auto* solar = dynamic_cast<SolarSystemViewController*>(&editor)) solar->onEditIdea(ideaIdentifier);
   };
+  factory.askBeforeLeavingLocation = [](BaseViewController& screen, DocumentLocation location,
+                                        std::function<void(bool mayGo)> answer) {
+    if (auto* solar = dynamic_cast<SolarSystemViewController*>(&screen))
+      return solar->askBeforeLeavingLocation(location, std::move(answer));
+    answer(true);
+  };
   setScreenFactory(std::move(factory));
   NoteDisplayViewController::installAsNoteDisplay();
 }

@@ -430,6 +430,25 @@ void SolarSystemViewController::tellAboutFailedSave() {
   alert.showFromWindow(myWindow());
 }
 
+void SolarSystemViewController::tellAboutEditKept(const QString& name, const QString& copy, const QString& reason) {
+  const QString text =
+      copy.isEmpty()
+          ? Globals::normalLocalizedStringForKey(QStringLiteral("ForcedClose.CopyFailed"),
+                                                 QStringLiteral("\u201C%1\u201D is no longer available here, and its "
+                                                                "last changes were not saved to it. No copy of them "
+                                                                "could be kept: %2"))
+                .arg(name, reason)
+          : Globals::normalLocalizedStringForKey(QStringLiteral("ForcedClose.CopyKept"),
+                                                 QStringLiteral("\u201C%1\u201D is no longer available here, and its "
+                                                                "last changes were not saved to it. A copy of them is "
+                                                                "kept, and Orrery offers it the next time it starts."))
+                .arg(name);
+  CustomAlertView alert(Globals::normalLocalizedStringForKey(QString(), QString::fromLatin1(kFailedToUpdate)), text);
+  alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QStringLiteral("Close")),
+                  CAVButton::kCancel, [] {});
+  alert.showFromWindow(nullptr);
+}
+
 QString SolarSystemViewController::failedSaveDescription() const {
   // Which file, and why it could not be written.
   const QString reason = mDoc && !mDoc->lastUserFriendlyError().isEmpty()
@@ -447,11 +466,14 @@ void SolarSystemViewController::saveOnceMoreBeforeQuit() {
 
 void SolarSystemViewController::keepEditNotOnDisk() {
   if (!mLastSaveFailed || mDropUnsavedEdit || !mDoc || !mRootIdea) return;
-  mDoc->setIdea(mRootIdea);
   QString reason;
-  const QString copy = keepRecoveryCopy(mDoc->filePath(), mDoc->exportAsOrreryData(), &reason);
-  if (copy.isEmpty())
+  if (keepCopyOfEdit(&reason).isEmpty())
     logLine(QStringLiteral("Quit: the edit of %1 could not be kept: %2").arg(mDoc->filePath(), reason));
+}
+
+QString SolarSystemViewController::keepCopyOfEdit(QString* reason) {
+  mDoc->setIdea(mRootIdea);
+  return keepRecoveryCopy(mDoc->filePath(), mDoc->exportAsOrreryData(), reason);
 }
 
 void SolarSystemViewController::whenSavesAreDone(std::function<void()> then) {
@@ -572,6 +594,29 @@ void SolarSystemViewController::performForcedClose() {
   if (mForcedClosing) return;
   if (!screenOccupied()) occupyScreen(QString::fromLatin1(kClosingWindow));
   mForcedClosing = true;
+  std::weak_ptr<SolarSystemViewController> weak = self();
+  // Whether the edit reached the file is known once the own saves under way have ended.
+  if (mSavesInFlight > 0) {
+    mAfterSaves.push_back([weak] {
+      if (auto me = weak.lock()) me->finishForcedClose();
+    });
+    return;
+  }
+  finishForcedClose();
+}
+
+void SolarSystemViewController::finishForcedClose() {
+  if (mLastSaveFailed && !mDropUnsavedEdit && mDoc && mRootIdea) {
+    QString reason;
+    const QString copy = keepCopyOfEdit(&reason);
+    const QString name = mDoc->documentWindowName();
+    if (copy.isEmpty())
+      logLine(QStringLiteral("The window of %1 closed; its edit could not be kept: %2").arg(mDoc->filePath(), reason));
+    else
+      logLine(QStringLiteral("The window of %1 closed; its edit is kept in %2").arg(mDoc->filePath(), copy));
+    // Told once the window has gone, not from inside the report that closed it.
+    platform::mainQueue().async([name, copy, reason] { tellAboutEditKept(name, copy, reason); });
+  }
   std::weak_ptr<SolarSystemViewController> weak = self();
   releaseDocumentOnce(
       [weak](bool) {

@@ -132,6 +132,8 @@ class SolarSystemViewController : public BaseViewController,
   // document beside this one and the user is told which ideas changed under them.
   void tellAboutReplacedChanges();
   void tellAboutReplacedChangesSoon();
+  // The document or its location went without the user being asked: an edit that is not in
+  // the file is kept as a copy the next start offers, and the user is told so.
   void performForcedClose();
   // Leaves for the home screen: the token goes back and the window shows the home screen.
   void pleaseSwitchToHomeView();
@@ -182,6 +184,9 @@ class SolarSystemViewController : public BaseViewController,
   bool startClosingCanCloseNow() override;
   // An edit that could not be saved is asked about, as at a close; a save in flight is waited for.
   void askBeforeQuitting(std::function<void(bool mayQuit)> answer) override;
+  // Before the document's cloud location is dropped the same question; an editor of another
+  // location answers yes at once.
+  void askBeforeLeavingLocation(DocumentLocation location, std::function<void(bool mayGo)> answer);
   bool hasUnsavedEdit() const { return mLastSaveFailed; }
   void commitPendingEdits() override;
   void saveOnceMoreBeforeQuit() override;
@@ -312,6 +317,10 @@ class SolarSystemViewController : public BaseViewController,
   static void deleteScratchFileWhenIdle(const std::shared_ptr<IdeaDocument>& doc, const QString& path);
   void closeWindow();
   void closeWindowLater();
+  // The forced close once the own saves under way have ended.
+  void finishForcedClose();
+  // A copy of the tree as it is now among the recovery copies: its path, or empty with why.
+  QString keepCopyOfEdit(QString* reason);
   void registerCommands();
   void registerGraphCommands();
   // Cross-fades from one view to the other over 0.4 s, holding "AnimatingSwitch".
@@ -328,6 +337,9 @@ class SolarSystemViewController : public BaseViewController,
   // Runs `then` once the saves in flight are done; with none, a failed save is retried first.
   void whenSavesAreDone(std::function<void()> then);
   void tellAboutFailedSave();
+  // After a forced close: the edit of the map `name` that was not in its file is kept in `copy`
+  // (empty: it could not be, for `reason`).
+  static void tellAboutEditKept(const QString& name, const QString& copy, const QString& reason);
   QString failedSaveDescription() const;
   // `then` hears true once every edit is written (or given up), else after the question below.
   void settleUnsavedEdit(std::function<void(bool mayGo)> then);

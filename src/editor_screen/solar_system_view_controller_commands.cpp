@@ -59,8 +59,10 @@ void SolarSystemViewController::cmdPrintIdea() {
 bool SolarSystemViewController::startClosingCanCloseNow() {
   // An open edit popover saves what was typed before the token can go back.
   closeEditPopoverNow();
-  // A forced close or the home button has returned the token already.
-  if (mForcedClosing || !mDoc || mDocToken < 1) return true;
+  // A forced close or the home button has returned the token already; a forced close that
+  // waits for its saves closes the window itself.
+  if (mForcedClosing) return mDocToken < 1;
+  if (!mDoc || mDocToken < 1) return true;
   if (!mOwnIdea) return true;
   if (mDropUnsavedEdit) {
     releaseDocumentOnce(nullptr, /*discardScratchFile=*/false);
@@ -97,6 +99,12 @@ void SolarSystemViewController::askBeforeQuitting(std::function<void(bool mayQui
   closeEditPopoverNow();
   if (mForcedClosing || !mDoc || mDocToken < 1) return answer(true);
   settleUnsavedEdit(std::move(answer));
+}
+
+void SolarSystemViewController::askBeforeLeavingLocation(DocumentLocation location,
+                                                         std::function<void(bool mayGo)> answer) {
+  if (!mDoc || mDoc->location() != location) return answer(true);
+  askBeforeQuitting(std::move(answer));
 }
 
 void SolarSystemViewController::settleUnsavedEdit(std::function<void(bool mayGo)> then) {

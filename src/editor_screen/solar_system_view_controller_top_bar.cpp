@@ -52,6 +52,13 @@ void SolarSystemViewController::pleaseSwitchToHomeView() {
   MyWindow* shell = shellWindow();
   const auto& makeHome = screenFactory().makeHome;
   if (!makeHome || !shell || screenOccupied()) return;
+  // The document goes back: an edit not yet written is waited for, or asked about as at a close.
+  if (!mDropUnsavedEdit && (mSavesInFlight > 0 || mLastSaveFailed)) {
+    settleUnsavedEdit([weak = std::weak_ptr<SolarSystemViewController>(self())](bool mayGo) {
+      if (auto me = weak.lock(); me && mayGo) me->pleaseSwitchToHomeView();
+    });
+    return;
+  }
   // Never liberated: this controller is leaving its window.
   occupyScreen(QString::fromLatin1(kSwitchToHome));
   const DocumentLocation location = isCloud(mDoc) ? mDoc->location() : DocumentLocationICloud;

@@ -40,6 +40,8 @@ ScreenFactory standInFactory() {
   f.onEditIdea = [](BaseViewController& editor, const QString& ideaIdentifier) {
     if (auto* p = dynamic_cast<DocumentPlaceholderController*>(&editor)) p->noteEditRequest(ideaIdentifier);
   };
+  f.askBeforeLeavingLocation = [](BaseViewController& /*screen*/, DocumentLocation /*location*/,
+                                  std::function<void(bool mayGo)> answer) { answer(true); };
   f.makeHome = [](DocumentLocation location, const QString& /*searchText*/) {
     return std::make_shared<HomePlaceholderController>(location);
   };
@@ -60,6 +62,7 @@ ScreenFactory setScreenFactory(ScreenFactory factory) {
   if (!factory.makeEditor) factory.makeEditor = standIn.makeEditor;
   if (!factory.makeEditorForRestoration) factory.makeEditorForRestoration = standIn.makeEditorForRestoration;
   if (!factory.onEditIdea) factory.onEditIdea = standIn.onEditIdea;
+  if (!factory.askBeforeLeavingLocation) factory.askBeforeLeavingLocation = standIn.askBeforeLeavingLocation;
   if (!factory.makeHome) factory.makeHome = standIn.makeHome;
   if (!factory.makeHomeForRestoration) factory.makeHomeForRestoration = standIn.makeHomeForRestoration;
   installed() = std::move(factory);

@@ -31,6 +31,10 @@ struct ScreenFactory {
   std::function<std::shared_ptr<BaseViewController>()> makeEditorForRestoration;
   // Opens the edit panel on an idea of the editor.
   std::function<void(BaseViewController& editor, const QString& ideaIdentifier)> onEditIdea;
+  // Before a cloud location is dropped: a screen holding an edit of a document there that is
+  // not on disk asks the user, and `answer` hears once whether the location may go.
+  std::function<void(BaseViewController& screen, DocumentLocation location, std::function<void(bool mayGo)> answer)>
+      askBeforeLeavingLocation;
   // The home screen of a cloud location (iCloud 2, Dropbox 3), searching for a non-empty
   // text, and an empty one to restore.
   std::function<std::shared_ptr<BaseViewController>(DocumentLocation location, const QString& searchText)> makeHome;

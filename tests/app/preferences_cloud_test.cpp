@@ -19,6 +19,7 @@
 #include "model/persistence_controller_listener.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
+#include "model/recovery_copies.h"
 #include "platform/cloud/local_folder_container.h"
 #include "platform/cloud/remote_routes.h"
 #include "platform/ui/menu.h"
@@ -244,4 +245,75 @@ TEST_F(PreferencesCloud, DropboxSignsInThroughTheBrowserAndListsTheAppFolder) {
   EXPECT_FALSE(Globals::userHasOptedForDropbox());
   EXPECT_EQ(recorder->stopped, std::vector<DocumentLocation>{DocumentLocationDropbox});
   EXPECT_EQ(remote->contentOf("/Planets.orrx"), planetBytes);
+}
+
+// The iCloud folder is away and an open map holds an edit it could not take: Disconnect asks as
+// closing the window does. Cancel keeps the window, the edit and the connection, and the edit
+// reaches the file once the folder is back; "Do Not Save" lets the location and the edit go.
+TEST_F(PreferencesCloud, DisconnectAsksFirstAboutAnEditTheAwayFolderCouldNotTake) {
+  testsupport::CloudContainerFixture container;
+  container.addDocuments(1);
+  installEditorScreens();
+  installHomeScreens();
+  auto& app = launch();
+  auto& pane = general(app);
+  auto& facade = PersistenceController::singleton();
+  QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
+  const QString identifier = QStringLiteral("iCloud:/doc00000.orrx");
+  ASSERT_TRUE(
+      waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady && facade.findProxy(identifier); }));
+  app.openDocumentInNewWindow(identifier, QString());
+  settle(2);
+  ASSERT_EQ(app.windowControllers().size(), 2u);
+  const std::weak_ptr<MainWindowController> cloudWindow = app.windowControllers().back();
+  auto* editor = dynamic_cast<SolarSystemViewController*>(cloudWindow.lock()->myWindow().controller().get());
+  ASSERT_TRUE(editor && waitFor([&] { return editor->realIdea() != nullptr; }));
+  const QStringList copiesBefore = recoveryCopies();
+  auto editWhileAway = [&](const QString& text) {
+    presenter->alerts.clear();
+    ASSERT_TRUE(container.moveAway());
+    for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+    ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusUnavailable; }));
+    editor->addNewIdeaAfterIndex(0, Idea::createWithText(text), nullptr);
+    ASSERT_TRUE(waitFor([&] { return !editor->isUpdatingDocument(); }));
+    ASSERT_TRUE(editor->hasUnsavedEdit());
+    ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; })) << "the failed save is told";
+    presenter->alerts.clear();
+  };
+
+  editWhileAway(QStringLiteral("made while away"));
+  if (HasFatalFailure()) return;
+  presenter->alertAnswers = {1002};  // Cancel
+  QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return !presenter->alerts.empty(); })) << "Disconnect asks";
+  EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Failed to update document"));
+  EXPECT_TRUE(presenter->alerts[0].informativeText.contains(container.documentPath(QStringLiteral("doc00000.orrx"))))
+      << presenter->alerts[0].informativeText.toStdString();
+  uitest::advance(0.5);
+  EXPECT_TRUE(Globals::userHasOptedForICloud()) << "Cancel keeps the connection";
+  EXPECT_TRUE(recorder->stopped.empty());
+  EXPECT_EQ(pane.iCloudConnectButton()->text(), "Disconnect");
+  ASSERT_FALSE(cloudWindow.expired()) << "and the window";
+  EXPECT_TRUE(editor->hasUnsavedEdit()) << "and the edit";
+
+  ASSERT_TRUE(container.moveBack());
+  uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady; }));
+  ASSERT_TRUE(waitFor([&] { return !editor->hasUnsavedEdit(); })) << "written once the folder is back";
+  IdeaPtr written;
+  facade.fetchDocument(identifier, [&](IdeaPtr root) { written = root; });
+  ASSERT_TRUE(waitFor([&] { return written != nullptr; }));
+  ASSERT_FALSE(written->ideas().empty());
+  EXPECT_EQ(written->ideas()[0]->text(), QStringLiteral("made while away"));
+
+  editWhileAway(QStringLiteral("given up"));
+  if (HasFatalFailure()) return;
+  presenter->alertAnswers = {1001};  // Do Not Save
+  QTest::mouseClick(pane.iCloudConnectButton(), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return cloudWindow.expired(); })) << "the window goes with the location";
+  EXPECT_EQ(presenter->alerts.size(), 1u) << "asked once, and nothing more to tell";
+  EXPECT_FALSE(Globals::userHasOptedForICloud());
+  EXPECT_EQ(recorder->stopped, std::vector<DocumentLocation>{DocumentLocationICloud});
+  EXPECT_EQ(recoveryCopies(), copiesBefore) << "the user gave the edit up: no copy is kept";
+  ASSERT_TRUE(container.moveBack());
 }

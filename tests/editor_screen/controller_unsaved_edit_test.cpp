@@ -7,6 +7,7 @@
 #include "cloud/cloud_engines.h"
 #include "model/document_file_writer.h"
 #include "model/index_document.h"
+#include "model/recovery_copies.h"
 #include "model/workspace.h"
 #include "platform/cloud/local_folder_container.h"
 #include "platform/services/file_presenter.h"
@@ -135,6 +136,7 @@ struct ICloudEditor : UnsavedEdit {
     return nullptr;
   }
   void editWhileTheFolderIsAway();
+  void holdEditWhileAway(const QString& text);
 
   using Container = testsupport::CloudContainerFixture;
   std::unique_ptr<Container> owned;
@@ -213,4 +215,65 @@ TEST_F(ICloudEditor, TheCopyKeptOfReplacedChangesIsNamedApartFromTheMap) {
   const QString told = presenter->alerts[0].informativeText;
   EXPECT_TRUE(told.contains(QStringLiteral("Your version is kept in \u201CCloud map (replaced changes)\u201D")))
       << told.toStdString();
+}
+
+// The folder goes away and an edit is made: its save fails and is told.
+void ICloudEditor::holdEditWhileAway(const QString& text) {
+  auto& c = *editor->controller;
+  ASSERT_TRUE(container.moveAway());
+  for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+  ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusUnavailable; }));
+  presenter->alerts.clear();
+  c.addNewIdeaAfterIndex(0, idea(text), nullptr);
+  ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument() && presenter->alerts.size() == 1; }));
+  ASSERT_TRUE(c.hasUnsavedEdit());
+  presenter->alerts.clear();
+}
+
+// The home button returns the document: an edit the away folder could not take is asked about
+// as at a close. Cancel stays with the edit, "Do Not Save" goes home.
+TEST_F(ICloudEditor, TheHomeButtonAsksAboutAnEditTheAwayFolderCouldNotTake) {
+  auto& c = *editor->controller;
+  holdEditWhileAway(QStringLiteral("made while away"));
+  if (HasFatalFailure()) return;
+  presenter->alertAnswers = {1002};  // Cancel
+  c.topBarAction(orrery::kTopBarActionHome, QRectF());
+  ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; })) << "asked";
+  EXPECT_EQ(presenter->alerts[0].buttons.size(), 3u);
+  uitest::advance(0.5);
+  EXPECT_EQ(editor->window().controller(), editor->controller) << "Cancel stays";
+  EXPECT_GE(c.docToken(), 1);
+  EXPECT_TRUE(c.hasUnsavedEdit());
+  presenter->alertAnswers = {1001};  // Do Not Save
+  c.topBarAction(orrery::kTopBarActionHome, QRectF());
+  ASSERT_TRUE(waitFor([&] { return editor->window().controller() != editor->controller; })) << "home";
+  EXPECT_EQ(presenter->alerts.size(), 2u);
+  EXPECT_LT(c.docToken(), 1);
+  ASSERT_TRUE(container.moveBack());
+}
+
+// The location is dropped without anyone being asked (the choice withdrawn elsewhere, a sign-in
+// refused) while the folder is away and the map holds an edit it could not take: the window
+// closes, the edit is kept as a copy the next start offers, and the user is told so.
+TEST_F(ICloudEditor, AnEditNotOnDiskOutlivesTheLocationDroppedUnasked) {
+  auto& c = *editor->controller;
+  holdEditWhileAway(QStringLiteral("made while away"));
+  if (HasFatalFailure()) return;
+  const QStringList before = orrery::recoveryCopies();
+
+  orrery::Globals::optForICloud(false);
+  ASSERT_TRUE(waitFor([&] { return editor->closed; }));
+  ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; })) << "the user is told";
+  QStringList copies = orrery::recoveryCopies();
+  for (const QString& old : before) copies.removeAll(old);
+  ASSERT_EQ(copies.size(), 1) << "one copy, offered at the next start";
+  QFile file(copies[0]);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const IdeaPtr kept = IdeaDocument::treeFromFileBytes(file.readAll(), /*compressed=*/true);
+  file.remove();
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(texts(kept->ideas()), (QStringList{"ours", "made while away"}));
+  EXPECT_TRUE(presenter->alerts[0].informativeText.contains(c.document()->documentWindowName()))
+      << presenter->alerts[0].informativeText.toStdString();
+  ASSERT_TRUE(container.moveBack());
 }
