@@ -22,6 +22,7 @@
 #include "platform/ui/font_warm_up.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/web_view.h"
+#include "sdk/startup/telemetry.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -67,6 +68,7 @@ int handOverToRunningInstance(orrery::SingleInstance& instance, int& argc, char*
 
 int main(int argc, char** argv) {
   orrery::logToSystemLog("orrery");
+  telemetry::Telemetry::logToSystemLog();
   QStringList rawArguments;
   for (int i = 1; i < argc; ++i) rawArguments.append(QString::fromLocal8Bit(argv[i]));
   const orrery::CommandLine early = orrery::readCommandLineBeforeQt(rawArguments, QDir::currentPath());

@@ -406,7 +406,7 @@ void CRKCrashReportingController::handlePromptComplete(std::shared_ptr<CRKIntern
     }
     self->reportsController()->prepareAndSubmitReport(report, false, true);
     self->mPromptChoice = always ? 3 : 2;
-    if (always) debugLog("should set always submit here");
+    if (always) systemLog("should set always submit here");
   });
 }
 

@@ -1,6 +1,5 @@
 #include "crash/crk_settings.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +7,7 @@
 
 #include "platform/core/text_table.h"
 #include "sdk/analytics/ana_settings.h"
+#include "sdk/core/console.h"
 #include "sdk/identity/main_bundle.h"
 #include "sdk/settings/tel_endpoints.h"
 #include "sdk/startup/telemetry.h"
@@ -96,7 +96,7 @@ nlohmann::json CRKSettings::defaultConfiguration() {
 nlohmann::json CRKSettings::valueForConfigurationKey(const std::string& key) const {
   const std::string variable = "CrashKit" + key;
   if (const char* env = std::getenv(variable.c_str())) {
-    std::fprintf(stderr, "[CrashKit:Crash] override: '%s' => '%s'\n", key.c_str(), env);
+    consoleLog(strformat("[CrashKit:Crash] override: '%s' => '%s'", key.c_str(), env));
     return env;
   }
   const nlohmann::json c = configuration();

@@ -105,6 +105,8 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
         {"XDG_CONFIG_DIRS", "etc"}}},
       // The line that says the file was set aside is logged, and logs go to the system log.
       {"an unreadable settings file", {}, "not a settings file"},
+      // So do the telemetry SDK's lines: here the one that says the settings download failed.
+      {"an unreachable settings endpoint", {{"SettingsEndpoint", "https://127.0.0.1:1"}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -227,6 +229,7 @@ TEST(StartEnvironment, ACrashAtAnyPointOfTheStartLeavesItsRecord) {
     home.env.remove(QStringLiteral("ORRERY_CRASH_AT"));
     const ProgramRun next = startAndQuit(home.env, working.path(), {}, QStringLiteral(ORRERY_START_CRASHES_BINARY));
     EXPECT_TRUE(next.drew);
+    EXPECT_EQ(next.terminal.toStdString(), "") << "printed on the terminal";
     EXPECT_FALSE(QFileInfo::exists(records[0])) << "the record was left where it was";
     QStringList packages;
     for (QDirIterator it(caches, {QStringLiteral("*.multipartmime")}, QDir::Files, QDirIterator::Subdirectories);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include "folder_wait.h"
 #include "platform/core/notification_center.h"
 #include "sdk/identity/main_bundle.h"
+#include "sdk/net/captured_console.h"
 #include "sdk/net/virtual_retry_queue.h"
 #include "sdk/session/certificate.h"
 #include "support/https_test_server.h"
@@ -292,6 +294,7 @@ TEST(CrashReportingController, TheCaptureBeforeTheStartHandsTheMarkerAndTheSigna
 
 // Runs three earlier reports past a presenter answering `choice` once; answers the exit code.
 int promptRun(CRKPermissionPresenter::Choice choice, size_t expectedRequests) {
+  test::CapturedConsole console;  // debug mode stays off
   World w;
   w.server.script("/sdk-api", std::vector<HttpsTestResponse>(3, HttpsTestResponse::ok("{}")));
   w.delegate->settings["features"]["prompt_enabled"] = true;
@@ -315,6 +318,10 @@ int promptRun(CRKPermissionPresenter::Choice choice, size_t expectedRequests) {
   if (w.server.requestCount() != expectedRequests) return 5;
   // Only the current run's folder is left in "active".
   if (w.manager->activePathContents().size() != 1) return 6;
+  // "Always Send" is noted in the system log whether or not debug mode is on.
+  const auto lines = console.lines();
+  const auto noted = std::count(lines.begin(), lines.end(), "should set always submit here");
+  if (noted != (choice == CRKPermissionPresenter::Choice::AlwaysSend ? 1 : 0)) return 7;
   return 0;
 }
 

@@ -5,8 +5,9 @@
 #include <cstdlib>
 
 #include "crash/crk_settings.h"
-#include "sdk/settings/tel_endpoints.h"
 #include "sdk/identity/main_bundle.h"
+#include "sdk/net/captured_console.h"
+#include "sdk/settings/tel_endpoints.h"
 
 namespace {
 
@@ -79,13 +80,14 @@ TEST(CRKSettingsTest, ConfigurationComesFromTheEnvironmentThenTheBundleThenTheDe
   EnvScope package("CrashKitPackageReports", nullptr);
   EnvScope reports("CrashKitReportsEndpoint", nullptr);
   const CRKSettings s(nullptr);
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(s.canProcessUrgentReports());
-  EXPECT_FALSE(s.canProcessUrgentReports());
-  const std::string printed = testing::internal::GetCapturedStderr();
-  // Printed each time the value is read.
-  const std::string line = "[CrashKit:Crash] override: 'UrgentReports' => 'NO'\n";
-  EXPECT_EQ(printed, line + line);
+  {
+    telemetry::test::CapturedConsole console;
+    EXPECT_FALSE(s.canProcessUrgentReports());
+    EXPECT_FALSE(s.canProcessUrgentReports());
+    // A console line each time the value is read.
+    const std::string line = "[CrashKit:Crash] override: 'UrgentReports' => 'NO'";
+    EXPECT_EQ(console.lines(), (std::vector<std::string>{line, line}));
+  }
   EXPECT_FALSE(s.shouldSubmitReports());
   EXPECT_TRUE(s.shouldPackageReports());
   EXPECT_EQ(s.reportsEndpoint(), "https://bundle.example");
@@ -93,9 +95,8 @@ TEST(CRKSettingsTest, ConfigurationComesFromTheEnvironmentThenTheBundleThenTheDe
   EXPECT_EQ(s.betaEndpoint(), telemetry::TELEndpoints::builtInEndpoint().value_or(""));
   {
     EnvScope on("CrashKitPackageReports", "1");
-    testing::internal::CaptureStderr();
+    const telemetry::test::CapturedConsole quiet;
     EXPECT_TRUE(s.shouldPackageReports());
-    testing::internal::GetCapturedStderr();
   }
 }
 

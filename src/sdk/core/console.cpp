@@ -12,26 +12,34 @@ namespace telemetry {
 
 namespace {
 std::atomic<bool> gDebug{false};
+std::atomic<bool> gToSystemLog{false};
 std::mutex gSinkMutex;
 ConsoleSink& sinkSlot() {
   static ConsoleSink* sink = new ConsoleSink();  // outlives static destructors
   return *sink;
 }
-}  // namespace
-
-void consoleLog(const std::string& line) {
-  ConsoleSink sink;
-  {
-    std::lock_guard lock(gSinkMutex);
-    sink = sinkSlot();
-  }
-  if (sink) {
-    sink(line);
-    return;
-  }
+ConsoleSink currentSink() {
+  std::lock_guard lock(gSinkMutex);
+  return sinkSlot();
+}
+// Tagged with the name the program gave openlog, as the program's own lines are.
+void writeToSystemLog(int priority, const std::string& line) { ::syslog(LOG_USER | priority, "%s", line.c_str()); }
+void writeToStandardError(const std::string& line) {
   std::string out = line;
   if (out.empty() || out.back() != '\n') out.push_back('\n');
   std::fwrite(out.data(), 1, out.size(), stderr);
+}
+}  // namespace
+
+void consoleLog(const std::string& line) {
+  if (const ConsoleSink sink = currentSink()) {
+    sink(line);
+    return;
+  }
+  if (gToSystemLog.load(std::memory_order_relaxed))
+    writeToSystemLog(LOG_NOTICE, line);
+  else
+    writeToStandardError(line);
 }
 
 void debugLog(const std::string& line) {
@@ -39,17 +47,15 @@ void debugLog(const std::string& line) {
 }
 
 void systemLog(const std::string& line) {
-  bool hasSink = false;
-  {
-    std::lock_guard lock(gSinkMutex);
-    hasSink = static_cast<bool>(sinkSlot());
+  if (const ConsoleSink sink = currentSink()) {
+    sink(line);
+    return;
   }
-  if (hasSink || isDebugEnabled()) {
-    consoleLog(line);
-    if (hasSink) return;
-  }
-  ::syslog(LOG_USER | LOG_INFO, "%s", line.c_str());
+  if (isDebugEnabled() && !gToSystemLog.load(std::memory_order_relaxed)) writeToStandardError(line);
+  writeToSystemLog(LOG_INFO, line);
 }
+
+void consoleToSystemLog() { gToSystemLog.store(true, std::memory_order_relaxed); }
 
 bool isDebugEnabled() { return gDebug.load(std::memory_order_relaxed); }
 

@@ -143,6 +143,8 @@ std::optional<std::string> Telemetry::instanceIdentifier() const {
   return mModel->instanceIdentifier();
 }
 
+void Telemetry::logToSystemLog() { consoleToSystemLog(); }
+
 bool Telemetry::debug() const { return isDebugEnabled(); }
 
 void Telemetry::setDebug(bool debug) { setDebugEnabled(debug); }

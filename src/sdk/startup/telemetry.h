@@ -33,6 +33,9 @@ class Telemetry {
   static Telemetry& with(const std::vector<TELKitArgument>& kits);
   // The one instance of the process, made on first use.
   static Telemetry& sharedSDK();
+  // From now on the SDK's console lines go to the system log, under the name the program
+  // opened it with, instead of standard error; for a program whose own lines go there.
+  static void logToSystemLog();
 
   // Set explicitly, else the configuration's "APIKey" (validating the configuration on
   // first use, which may raise TELException).

@@ -22,6 +22,10 @@ class CapturedConsole {
   CapturedConsole(const CapturedConsole&) = delete;
   CapturedConsole& operator=(const CapturedConsole&) = delete;
 
+  std::vector<std::string> lines() {
+    std::lock_guard lock(mMutex);
+    return mLines;
+  }
   bool contains(const std::string& text) {
     std::lock_guard lock(mMutex);
     for (const auto& line : mLines)
