@@ -24,6 +24,7 @@
 #include "model/index_document.h"
 #include "model/persistence_controller.h"
 #include "model/workspace.h"
+#include "platform/cloud/local_folder_container.h"
 #include "platform/services/application_identity.h"
 #include "platform/services/qt_main_queue.h"
 #include "platform/services/user_defaults.h"
@@ -80,6 +81,9 @@ IdeaProxyPtr makeProxy(int i) {
 void makeContainer(const QString& root, int docs, int ideas) {
   const QString folder = root + "/Documents";
   QDir().mkpath(folder);
+  // Connected, as the preferences leave it.
+  qputenv("ORRERY_CLOUD_CONTAINER", root.toUtf8());
+  platform::LocalFolderContainer::connect();
   ProxyList proxies;
   const QDateTime now = QDateTime::currentDateTimeUtc();
   for (int d = 0; d < docs; ++d) {

@@ -91,6 +91,8 @@ class PreferencesCloud : public AppFixture {
 TEST_F(PreferencesCloud, ConnectingICloudOpensTheContainerAndDisconnectingLeavesItsFiles) {
   testsupport::CloudContainerFixture container;
   container.addDocuments(2);
+  // Chosen but never connected: the folder holds no identity yet.
+  ASSERT_TRUE(QFile::remove(container.root() + "/.identity"));
   installEditorScreens();
   installHomeScreens();
   auto& app = launch();
@@ -103,6 +105,7 @@ TEST_F(PreferencesCloud, ConnectingICloudOpensTheContainerAndDisconnectingLeaves
   ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady; }));
   uitest::advance(0);
   EXPECT_TRUE(facade.findProxy("iCloud:/doc00001.orrx")) << "the container's documents are listed";
+  EXPECT_FALSE(container.identity().isEmpty()) << "connecting made the container in the chosen folder";
   EXPECT_EQ(pane.iCloudConnectButton()->text(), "Disconnect");
   EXPECT_EQ(pane.iCloudConnectButton()->property("cloudImage").toString(), "cloud") << "status 3, ready";
   EXPECT_FALSE(pane.iCloudChangeButton()->isEnabled());
@@ -153,8 +156,10 @@ TEST_F(PreferencesCloud, AnUnmountedContainerShowsTheRowUnavailableUntilItAppear
   EXPECT_FALSE(QFileInfo::exists(container.root())) << "connecting makes no folder the user named";
   uitest::advance(0);
   EXPECT_EQ(pane.iCloudConnectButton()->property("cloudImage").toString(), "error");
-  // The share is mounted: the next look finds it and the row follows the state notice.
+  // The share holding the container is mounted: the next look finds it and the row follows
+  // the state notice.
   ASSERT_TRUE(QDir().mkpath(container.root()));
+  ASSERT_TRUE(container.setIdentity(QStringLiteral("account on the share")));
   uitest::advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady; }));
   uitest::advance(0);

@@ -298,8 +298,9 @@ TEST_F(CloudModeTest, IdentityAppearingAndChangingDrivesTheLookup) {
   EXPECT_TRUE(mode->cloudDocumentsFolder().isEmpty());
   recorder->events.clear();
 
-  // The share is mounted: the next poll sees an identity.
+  // The share holding the container is mounted: the next poll sees its identity.
   ASSERT_TRUE(QDir().mkpath(container.root()));
+  ASSERT_TRUE(container.setIdentity(QUuid::createUuid().toString()));
   main.advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor("status 5"));
   EXPECT_EQ(recorder->firstStatus(), "status 4");

@@ -135,7 +135,8 @@ struct ICloudEditor : UnsavedEdit {
       if (proxy->docIdentifier() == identifier) return proxy;
     return nullptr;
   }
-  void editWhileTheFolderIsAway();
+  // With `standIn`, an empty folder stands where the folder was while it is away.
+  void editWhileTheFolderIsAway(bool standIn = false);
   void holdEditWhileAway(const QString& text);
 
   using Container = testsupport::CloudContainerFixture;
@@ -152,14 +153,18 @@ struct ICloudEditorOnTheDefaultFolder : ICloudEditor {
 };
 
 // The iCloud folder goes away (an unmounted share, a folder the user moved) while a map is open:
-// nothing stands in for it. An edit made meanwhile keeps the unsaved mark, the top bar says the
-// location is unavailable and the failed save names the file and why; once the folder is back
-// the edit is written at once, the mark goes, and the map's entry in the list counts the ideas
-// its file holds, in this run and the next.
-void ICloudEditor::editWhileTheFolderIsAway() {
+// nothing stands in for it, not even an empty folder at its path (the share's mount point). An
+// edit made meanwhile keeps the unsaved mark, the top bar says the location is unavailable and
+// the failed save names the file and why; once the folder is back the edit is written at once,
+// the mark goes, and the map's entry in the list counts the ideas its file holds, in this run
+// and the next.
+void ICloudEditor::editWhileTheFolderIsAway(bool standIn) {
   auto& c = *editor->controller;
   QWidget& widget = *editor->window().widget();
   ASSERT_TRUE(container.moveAway());
+  if (standIn) {
+    ASSERT_TRUE(container.putEmptyFolderInItsPlace());
+  }
   for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusUnavailable; }));
   presenter->alerts.clear();
@@ -173,9 +178,15 @@ void ICloudEditor::editWhileTheFolderIsAway() {
   EXPECT_TRUE(told.section(QStringLiteral("could not be saved: "), 1).contains(container.root()))
       << "the reason names the folder: " << told.toStdString();
   for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
-  EXPECT_FALSE(QFileInfo::exists(container.root())) << "nothing stands in for the folder";
+  if (standIn)
+    EXPECT_TRUE(container.rootIsEmpty()) << "nothing is written into the empty folder";
+  else
+    EXPECT_FALSE(QFileInfo::exists(container.root())) << "nothing stands in for the folder";
   EXPECT_EQ(status(), orrery::WorkspaceStatusUnavailable);
 
+  if (standIn) {
+    ASSERT_TRUE(QDir().rmdir(container.root()));
+  }
   ASSERT_TRUE(container.moveBack());
   uitest::advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusReady; }));
@@ -196,6 +207,14 @@ TEST_F(ICloudEditor, AnEditMadeWhileTheFolderIsAwayIsWrittenAsSoonAsItIsBack) { 
 
 TEST_F(ICloudEditorOnTheDefaultFolder, AnEditMadeWhileTheFolderIsAwayIsWrittenAsSoonAsItIsBack) {
   editWhileTheFolderIsAway();
+}
+
+TEST_F(ICloudEditor, AnEditMadeWhileAnEmptyFolderStandsInIsWrittenAsSoonAsTheRealOneIsBack) {
+  editWhileTheFolderIsAway(/*standIn=*/true);
+}
+
+TEST_F(ICloudEditorOnTheDefaultFolder, AnEditMadeWhileAnEmptyFolderStandsInIsWrittenAsSoonAsTheRealOneIsBack) {
+  editWhileTheFolderIsAway(/*standIn=*/true);
 }
 
 // Another instance saved over a change of this one: the version kept for the user is a new

@@ -1,9 +1,10 @@
 #pragma once
 // A stand-in iCloud container for tests and benchmarks: a fresh root folder made the
 // container's root through ORRERY_CLOUD_CONTAINER for the fixture's life (or the program's own
-// default folder, with no root chosen), with helpers that put documents and an index into its
-// Documents folder as another machine would have synced them, and that move the folder away
-// and back. Needs the model library.
+// default folder, with no root chosen) and connected as the preferences connect it, with helpers
+// that put documents and an index into its Documents folder as another machine would have synced
+// them, and that move the folder away and back, or put an empty one in its place. Needs the
+// model library.
 
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -31,12 +32,14 @@ class CloudContainerFixture {
       : mPrevious(qgetenv("ORRERY_CLOUD_CONTAINER")),
         mHadPrevious(qEnvironmentVariableIsSet("ORRERY_CLOUD_CONTAINER")) {
     mRoot = mBase.path() + "/container";
-    if (makeRoot) QDir().mkpath(mRoot);
     qputenv("ORRERY_CLOUD_CONTAINER", mRoot.toUtf8());
+    if (!makeRoot) return;
+    QDir().mkpath(mRoot);
+    platform::LocalFolderContainer::connect();
   }
   // The default container "<application support>/cloud-container": no root chosen, neither
   // the environment nor the user default, and no note that the program ever made it; with
-  // `makeRoot` the folder is there, as a connect leaves it. All is put back at the end.
+  // `makeRoot` it is connected, the folder there and noted made. All is put back at the end.
   struct DefaultRoot {};
   explicit CloudContainerFixture(DefaultRoot, bool makeRoot = true) : CloudContainerFixture(/*makeRoot=*/false) {
     qunsetenv("ORRERY_CLOUD_CONTAINER");
@@ -46,7 +49,7 @@ class CloudContainerFixture {
     }
     mRoot = platform::LocalFolderContainer::root().path;
     QDir(mRoot).removeRecursively();
-    if (makeRoot) QDir().mkpath(mRoot);
+    if (makeRoot) platform::LocalFolderContainer::connect();
   }
   ~CloudContainerFixture() {
     if (mHadPrevious)
@@ -71,6 +74,11 @@ class CloudContainerFixture {
   QString away() const { return mRoot + ".away"; }
   bool moveAway() const { return QDir().rename(mRoot, away()); }
   bool moveBack() const { return QDir().rename(away(), mRoot); }
+  // An empty folder in place of the one away, as an unmounted share's mount point stands there.
+  bool putEmptyFolderInItsPlace() const { return QDir().mkdir(mRoot); }
+  bool rootIsEmpty() const {
+    return QDir(mRoot).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+  }
 
   static platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
   static bool writeFile(const QString& path, const QByteArray& bytes) { return testsupport::writeFile(path, bytes); }

@@ -62,27 +62,32 @@ bool createIdentityFile(const QString& path) {
   return created;
 }
 
-// The default root made when missing: always for a connect, else only when the program never
-// made it. A root found there is noted as made (an earlier run may have made it unnoted).
-bool haveDefaultRoot(const QString& path, bool connecting) {
-  UserDefaults& defaults = UserDefaults::standard();
-  const QString key = QString::fromLatin1(kDefaultCloudContainerMadeKey);
-  const bool made = defaults.stringForKey(key) == path;
-  if (!QFileInfo(path).isDir()) {
-    // Gone since: a new empty folder would take the edits meant for the real one.
-    if (made && !connecting) return false;
-    if (!QDir().mkpath(path)) return false;
-  }
-  if (!made) defaults.setString(path, key);
-  return true;
-}
+QString identityFileOf(const QString& root) { return root + QLatin1Char('/') + QLatin1String(kIdentityFileName); }
 
+// The root while it is the container, else empty. A root is the container while it holds an
+// identity: the one the program made there, or one that came with the folder (another
+// machine's copy, an earlier run). The program makes it (the default root's folder first) only
+// where the user connects, and in the default root at its first look when the program never
+// made that root (the iCloud choice stored before any folder was). Without an identity, a
+// chosen folder never connected, the empty mount point of an unmounted share and an empty
+// folder standing where the container was all look alike: none of them is the container, and
+// nothing is written into them.
 QString usableRoot(bool connecting) {
-  const LocalFolderContainer::Root chosen = LocalFolderContainer::root();
-  if (chosen.path.isEmpty() || QDir::isRelativePath(chosen.path)) return {};
-  if (chosen.isDefault && !haveDefaultRoot(chosen.path, connecting)) return {};
-  if (!QFileInfo(chosen.path).isDir() || !isWritableFolder(chosen.path)) return {};
-  return chosen.path;
+  const LocalFolderContainer::Root root = LocalFolderContainer::root();
+  if (root.path.isEmpty() || QDir::isRelativePath(root.path)) return {};
+  const QString madeKey = QString::fromLatin1(kDefaultCloudContainerMadeKey);
+  const bool defaultMade = root.isDefault && UserDefaults::standard().stringForKey(madeKey) == root.path;
+  const QString identity = identityFileOf(root.path);
+  const bool held = QFileInfo(identity).isFile();
+  const bool mayMake = connecting || (root.isDefault && !defaultMade);
+  if (!held && !mayMake) return {};
+  if (!held && root.isDefault && !QDir().mkpath(root.path)) return {};
+  if (!QFileInfo(root.path).isDir() || !isWritableFolder(root.path)) return {};
+  // Of two instances making it at once, the one whose identity is kept does for both.
+  if (!held && !createIdentityFile(identity) && !QFileInfo(identity).isFile()) return {};
+  // A default root found made (an earlier run made it unnoted) is noted as made.
+  if (root.isDefault && !defaultMade) UserDefaults::standard().setString(root.path, madeKey);
+  return root.path;
 }
 
 QString readIdentityFile(const QString& path) {
@@ -134,9 +139,7 @@ void LocalFolderContainer::fetchDocumentsFolder(std::function<void(const QString
 QString LocalFolderContainer::identityToken() {
   const QString base = reachableRoot();
   if (base.isEmpty()) return {};
-  const QString path = base + QLatin1Char('/') + QLatin1String(kIdentityFileName);
-  if (!QFileInfo::exists(path)) createIdentityFile(path);
-  return readIdentityFile(path);
+  return readIdentityFile(identityFileOf(base));
 }
 
 // ---- IdentityMonitor
@@ -187,7 +190,7 @@ QString readToken() {
 QStringList watchablePaths() {
   const QString base = LocalFolderContainer::root().path;
   QStringList existing;
-  for (const QString& path : {base, base + QLatin1Char('/') + QLatin1String(kIdentityFileName)})
+  for (const QString& path : {base, identityFileOf(base)})
     if (QFileInfo::exists(path)) existing.append(path);
   return existing;
 }

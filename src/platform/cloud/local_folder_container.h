@@ -5,11 +5,13 @@
 // live in "<root>/Documents"; "<root>/.identity" holds the identity token (the account), and
 // "<root>/.versions" the conflict versions (file_version.h).
 //
-// A root that was set but is missing or read-only (an unmounted or offline share) gives no
-// container and no identity. The default root is made when the user connects to the container,
-// or at its first look-up when it was never made (the iCloud choice stored before any folder
-// was); one made before and gone since (moved away, on a disk not mounted) is away just as a
-// missing share is, so that nothing is written into a new empty folder in its place.
+// A root is the container while it holds an identity. The program makes one (and the default
+// root's folder) when the user connects to the container, and in the default root also at its
+// first look-up when it was never made (the iCloud choice stored before any folder was); one
+// that came with the folder (another machine's copy, an earlier run) is taken as found. A root
+// that is missing, read-only, or without an identity (an unmounted share's empty mount point, an
+// empty folder where the container was) gives no container and no identity, and nothing is
+// written into it; the edits wait for the real one.
 
 #include <QString>
 #include <QStringList>
@@ -43,9 +45,10 @@ class LocalFolderContainer {
   // The root, usable as it is now (the default one made when it never was); empty when
   // unreachable. Blocks on the file system.
   static QString reachableRoot();
-  // The user connects to the container: the default root is made when missing, whether or not
-  // it was made before; a root that was set is never made. False when the root cannot be had.
-  // Blocks on the file system: call it off the main thread.
+  // The user connects to the container: the container is made in the root when it lacks one
+  // (the default root's folder made too when missing, whether or not it was made before); the
+  // folder of a root that was set is never made. False when the root cannot be had. Blocks on
+  // the file system: call it off the main thread.
   static bool connect();
   // connect() on a global queue; the block gets its answer on the main queue.
   static void connectInBackground(std::function<void(bool reachable)> block);
@@ -54,8 +57,8 @@ class LocalFolderContainer {
   static QString documentsFolder();
   // Looks the Documents folder up on a global queue and answers on the main queue.
   static void fetchDocumentsFolder(std::function<void(const QString& folder)> block);
-  // The text of "<root>/.identity", which is created (exclusively, holding a new UUID) when a
-  // reachable root lacks it; empty when there is no reachable root or the file is unreadable.
+  // The text of "<root>/.identity" (created exclusively, holding a new UUID, where the container
+  // is made); empty when there is no reachable root or the file is unreadable.
   static QString identityToken();
 };
 

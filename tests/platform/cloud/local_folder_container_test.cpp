@@ -69,6 +69,7 @@ class IdentityMonitorTest : public ::testing::Test {
   orrery::testing::VirtualMainQueue main;
   QTemporaryDir dir;
   RootScope scope{dir.path()};
+  bool connected = LocalFolderContainer::connect();
   int posted = 0;
   platform::ObserverScope observer;
   std::shared_ptr<platform::IdentityMonitor> monitor;
@@ -163,12 +164,43 @@ TEST(LocalFolderContainerTest, AChosenRootThatIsMissingGivesNothingAndMakesNothi
   EXPECT_TRUE(LocalFolderContainer::documentsFolder().isEmpty());
 }
 
+// A folder chosen in the preferences or named by the environment becomes the container only when
+// the user connects it: before, an empty one (as an unmounted share's mount point is) gives no
+// container and gets nothing written into it. Afterwards an empty folder in its place is no
+// container either (tests/editor_screen), unless the user connects again. The default folder
+// does the same once made.
+TEST(LocalFolderContainerTest, AnEmptyFolderBecomesTheContainerOnlyWhenConnected) {
+  for (const bool bySetting : {false, true}) {
+    SCOPED_TRACE(bySetting ? "chosen in the preferences" : "named by the environment");
+    QTemporaryDir dir;
+    DefaultsScope defaults;
+    const QString root = dir.filePath("share");
+    RootScope scope(bySetting ? QString() : root);
+    if (bySetting) defaults.defaults().setString(root, platform::kCloudContainerFolderKey);
+    ASSERT_TRUE(QDir().mkpath(root));
+    EXPECT_TRUE(LocalFolderContainer::documentsFolder().isEmpty());
+    EXPECT_TRUE(LocalFolderContainer::identityToken().isEmpty());
+    EXPECT_TRUE(QDir(root).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    ASSERT_TRUE(LocalFolderContainer::connect());
+    EXPECT_EQ(LocalFolderContainer::documentsFolder(), root + "/Documents");
+    const QString identity = LocalFolderContainer::identityToken();
+    EXPECT_FALSE(identity.isEmpty());
+    // Connecting over an empty folder in its place is the user's word: a new container.
+    ASSERT_TRUE(QDir(root).removeRecursively() && QDir().mkdir(root));
+    EXPECT_TRUE(LocalFolderContainer::identityToken().isEmpty());
+    ASSERT_TRUE(LocalFolderContainer::connect());
+    EXPECT_NE(LocalFolderContainer::identityToken(), identity);
+  }
+}
+
 TEST(LocalFolderContainerTest, RacingInstancesAgreeOnOneIdentity) {
   QTemporaryDir dir;
   RootScope scope(dir.path());
   std::vector<std::future<QString>> readers;
   for (int i = 0; i < 8; ++i)
-    readers.push_back(std::async(std::launch::async, [] { return LocalFolderContainer::identityToken(); }));
+    readers.push_back(std::async(std::launch::async, [] {
+      return LocalFolderContainer::connect() ? LocalFolderContainer::identityToken() : QString();
+    }));
   std::set<QString> tokens;
   for (auto& reader : readers) tokens.insert(reader.get());
   ASSERT_EQ(tokens.size(), 1u);
