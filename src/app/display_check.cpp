@@ -1,6 +1,7 @@
 #include "app/display_check.h"
 
 #include "app/command_line.h"
+#include "app/qt_platform_plugins.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,9 +46,16 @@ DisplayCheck::DisplayCheck(const QStringList& arguments) {
   QStringList platforms = named.split(QLatin1Char(';'), Qt::SkipEmptyParts);
   // The program names X11 itself when nothing else does; this is Qt's own choice then too.
   if (platforms.isEmpty()) platforms.append(QStringLiteral("xcb"));
+  QtPlatformPlugins plugins(arguments);
   QStringList reasons;
+  QStringList missing;
   for (const QString& platform : platforms) {
     const QString name = platform.section(QLatin1Char(':'), 0, 0);
+    if (!plugins.has(name)) {
+      missing.append(QStringLiteral("\"%1\"").arg(name));
+      reasons.append(QStringLiteral("no plugin for the Qt platform \"%1\"").arg(name));
+      continue;
+    }
     QString why;
     if (name == QLatin1String("xcb"))
       why = whyNoX11Display(qtOptionValue(arguments, QStringLiteral("-display")));
@@ -55,6 +63,15 @@ DisplayCheck::DisplayCheck(const QStringList& arguments) {
       why = whyNoWaylandDisplay();
     if (why.isEmpty()) return;
     reasons.append(why);
+  }
+  if (missing.size() == platforms.size()) {
+    QString where = QStringLiteral("no folder of Qt platform plugins was found");
+    if (!plugins.folders().isEmpty())
+      where = QStringLiteral("no plugin for it in %1").arg(plugins.folders().join(QLatin1String(", ")));
+    if (!plugins.platforms().isEmpty())
+      where += QStringLiteral(", only for %1").arg(plugins.platforms().join(QLatin1String(", ")));
+    mWhyNot = QStringLiteral("cannot load the Qt platform %1 (%2)").arg(missing.join(QLatin1String(" or ")), where);
+    return;
   }
   mWhyNot = QStringLiteral("cannot connect to a display (%1)").arg(reasons.join(QLatin1String("; ")));
 }

@@ -1,6 +1,7 @@
 #pragma once
-// Whether the window system Qt is about to use can be reached. Qt cannot start without it and
-// aborts, which would look like a crash; the program checks first and ends saying why.
+// Whether the platform Qt is about to use has its plugin and can reach its window system. Qt
+// cannot start without them and aborts, which would look like a crash; the program checks first
+// and ends saying why.
 
 #include <QString>
 #include <QStringList>
@@ -21,7 +22,8 @@ class DisplayCheck {
   DisplayCheck(const DisplayCheck&) = delete;
   DisplayCheck& operator=(const DisplayCheck&) = delete;
 
-  // Why no platform can open its display, or empty when one can or Qt needs none (offscreen).
+  // Why no platform can load or open its display, or empty when one can (the offscreen one
+  // needs no display).
   const QString& whyNot() const { return mWhyNot; }
   // Drops the check's own connection; called once Qt holds its own.
   void release();

@@ -94,8 +94,9 @@ int main(int argc, char** argv) {
   if (!instance.tryToBecomeFirst()) {
     if (const int status = handOverToRunningInstance(instance, argc, argv); status >= 0) return status;
   }
-  // Qt aborts when it finds no display, which would be taken for a crash. The hand-off above
-  // needs none, so a later launch still reaches a running instance from any terminal.
+  // Qt aborts when it finds no plugin for its platform or no display, which would be taken for a
+  // crash. The hand-off above needs neither, so a later launch still reaches a running instance
+  // from any terminal.
   orrery::DisplayCheck display(rawArguments);
   if (!display.whyNot().isEmpty()) {
     std::fprintf(stderr, "orrery: %s\n", qPrintable(display.whyNot()));

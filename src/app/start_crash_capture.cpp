@@ -4,7 +4,9 @@
 
 namespace orrery {
 
-StartCrashCapture::StartCrashCapture() { telemetry::CrashKit::captureCrashesBeforeStart(); }
+StartCrashCapture::StartCrashCapture() {
+  telemetry::CrashKit::captureCrashesBeforeStart([] { startPointReached("hand-over"); });
+}
 
 StartCrashCapture::~StartCrashCapture() { telemetry::CrashKit::abandonCaptureBeforeStart(); }
 

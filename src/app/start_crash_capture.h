@@ -16,8 +16,9 @@ class StartCrashCapture {
 };
 
 // main passes the named points of its start here: "start" (the capture set up), "application"
-// (the application object made) and "launch" (the first turn of the main queue). The program
-// links a definition that does nothing; a test build of it links one that can crash there.
+// (the application object made) and "launch" (the first turn of the main queue); the capture
+// passes "hand-over" (the crash reporter about to put its own handlers in). The program links a
+// definition that does nothing; a test build of it links one that can crash there.
 void startPointReached(const char* point);
 
 }  // namespace orrery

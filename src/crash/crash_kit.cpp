@@ -64,7 +64,9 @@ CrashKit& CrashKit::sharedInstance() {
 
 void CrashKit::initializeIfNeeded() { sharedInstance().start(); }
 
-bool CrashKit::captureCrashesBeforeStart() { return CRKEarlyCaptureInstall(CRKFileManager::defaultRootPath()); }
+bool CrashKit::captureCrashesBeforeStart(void (*atHandOver)()) {
+  return CRKEarlyCaptureInstall(CRKFileManager::defaultRootPath(), atHandOver);
+}
 
 void CrashKit::abandonCaptureBeforeStart() { CRKEarlyCaptureAbandon(); }
 

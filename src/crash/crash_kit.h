@@ -79,7 +79,8 @@ class CrashKit final : public TELKitObject,
   static void initializeIfNeeded();
   // From the first lines of main until the kit starts: the launch marker is set and a fatal
   // signal leaves a record for the next start. False when it could not be set up.
-  static bool captureCrashesBeforeStart();
+  // `atHandOver`, when given, is called as the kit's handlers are about to take over.
+  static bool captureCrashesBeforeStart(void (*atHandOver)() = nullptr);
   // A process that ends without starting the kit leaves neither record folder nor marker.
   static void abandonCaptureBeforeStart();
   // Sets the delegate when one is given, sets the key and starts the SDK with this kit.

@@ -258,8 +258,12 @@ void CRKCrashReportingController::setupStateNotifications() {
 
 bool CRKCrashReportingController::startWithProfilingMark(uint64_t profilingMark,
                                                          const std::optional<std::string>& betaToken) {
-  // From here on the kit's own handlers (or none, when reporting is off) take over.
-  mEarlyMarkerFound = CRKEarlyCaptureEnd();
+  // The capture from the start of main records faults until the kit's own handlers are in; it
+  // ends there, or on the way out when the kit does not start, putting back what it replaced.
+  mEarlyMarkerFound = CRKEarlyCaptureMarkerFound();
+  struct EndEarlyCapture {
+    ~EndEarlyCapture() { CRKEarlyCaptureEnd(); }
+  } endEarlyCapture;
   if (bundleIdentifier().empty()) {
     consoleLog("[CrashKit] An application must have a valid bundle idenifier in its Info.plist");
     return false;
@@ -293,7 +297,9 @@ bool CRKCrashReportingController::startWithProfilingMark(uint64_t profilingMark,
   const std::vector<std::string> leftPackages = mFileManager->preparedPathContents();
   const std::vector<std::string> leftProcessing = mFileManager->processingPathContents();
   auto current = setupCurrentReport();
+  CRKEarlyCaptureHandOverReached();
   bool started = startCrashReporter(betaToken, profilingMark, current);
+  CRKEarlyCaptureEnd();
   if (current && !started) consoleLog("[CrashKit:Crash] Unable to start crash reporter");
   for (const auto& path : earlier) {
     // Another running instance's folder is not an earlier report.

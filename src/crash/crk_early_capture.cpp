@@ -32,6 +32,7 @@ struct EarlyCapture {
   struct sigaction priorActions[kCRKSavedSignalCount] = {};
   stack_t priorStack = {};
   bool priorStackSaved = false;
+  void (*atHandOver)() = nullptr;
 };
 
 EarlyCapture gEarly;
@@ -40,6 +41,12 @@ char gWriteBuffer[kCRKCrashWriteBufferSize];
 
 void restorePriorHandling() {
   for (size_t i = 0; i < kCRKSavedSignalCount; ++i) sigaction(kCRKHandledSignals[i], &gEarly.priorActions[i], nullptr);
+}
+
+void earlySignalHandler(int number, siginfo_t* information, void*);
+
+bool isOwnAction(const struct sigaction& action) {
+  return (action.sa_flags & SA_SIGINFO) && action.sa_sigaction == earlySignalHandler;
 }
 
 void earlySignalHandler(int number, siginfo_t* information, void*) {
@@ -87,7 +94,7 @@ std::string sessionIdentifier() {
 
 }  // namespace
 
-bool CRKEarlyCaptureInstall(const std::string& rootPath) {
+bool CRKEarlyCaptureInstall(const std::string& rootPath, void (*atHandOver)()) {
   if (gEarly.installed || rootPath.empty()) return false;
   CRKFileManager files(rootPath);
   const std::string id = sessionIdentifier();
@@ -110,6 +117,7 @@ bool CRKEarlyCaptureInstall(const std::string& rootPath) {
   gEarly.reportPath = report;
   gEarly.markerPath = marker;
   gEarly.signalPath = paths::join(report, "signal.crkrecord");
+  gEarly.atHandOver = atHandOver;
 
   stack_t stack{};
   stack.ss_sp = gStack;
@@ -126,11 +134,34 @@ bool CRKEarlyCaptureInstall(const std::string& rootPath) {
   return true;
 }
 
+std::optional<bool> CRKEarlyCaptureMarkerFound() {
+  if (!gEarly.installed) return std::nullopt;
+  return gEarly.markerFound;
+}
+
+void CRKEarlyCaptureHandOverReached() {
+  if (gEarly.installed && gEarly.atHandOver) gEarly.atHandOver();
+}
+
+void CRKEarlyCaptureSeeThroughAction(size_t signalIndex, struct sigaction* action) {
+  if (signalIndex < kCRKSavedSignalCount && isOwnAction(*action)) *action = gEarly.priorActions[signalIndex];
+}
+
+void CRKEarlyCaptureSeeThroughStack(stack_t* stack) {
+  if (stack->ss_sp == gStack && gEarly.priorStackSaved) *stack = gEarly.priorStack;
+}
+
 std::optional<bool> CRKEarlyCaptureEnd() {
   if (!gEarly.installed) return std::nullopt;
   gEarly.installed = false;
-  restorePriorHandling();
-  if (gEarly.priorStackSaved) sigaltstack(&gEarly.priorStack, nullptr);
+  for (size_t i = 0; i < kCRKSavedSignalCount; ++i) {
+    struct sigaction current {};
+    if (sigaction(kCRKHandledSignals[i], nullptr, &current) == 0 && isOwnAction(current))
+      sigaction(kCRKHandledSignals[i], &gEarly.priorActions[i], nullptr);
+  }
+  stack_t current{};
+  if (gEarly.priorStackSaved && sigaltstack(nullptr, &current) == 0 && current.ss_sp == gStack)
+    sigaltstack(&gEarly.priorStack, nullptr);
   std::string error;
   fileio::removeItem(gEarly.reportPath, &error);
   if (gEarly.lock >= 0) ::close(gEarly.lock);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "crash/crk_binary_image.h"
+#include "crash/crk_early_capture.h"
 #include "crash/crk_log.h"
 #include "crash/crk_memory.h"
 #include "crash/crk_process_record.h"
@@ -153,6 +154,7 @@ bool CRKSignalInstallAltStack() {
     CRKLogWarn("Unable to setup stack %s\n", CRKErrorText(errno));
     return false;
   }
+  CRKEarlyCaptureSeeThroughStack(&prior);
   c->signal.priorStack = prior;
   c->signal.priorStackSaved = true;
   return true;
@@ -201,6 +203,9 @@ void CRKSignalInitialize() {
       CRKLogWarn("Unable to install handler for %d (%s)\n", number, CRKErrorText(errno));
       continue;
     }
+    // The capture from the start of main is still in place and ends once ours are in: a fault
+    // is handed on to what was there before it.
+    CRKEarlyCaptureSeeThroughAction(i, &prior);
     const bool isDefault = !(prior.sa_flags & SA_SIGINFO) && prior.sa_handler == SIG_DFL;
     if (isDefault) {
       std::memset(&c->signal.priorActions[i], 0, sizeof c->signal.priorActions[i]);

@@ -1,5 +1,6 @@
 // The test build of the program dies of SIGSEGV at the point of its start named in
-// ORRERY_CRASH_AT ("start", "application", "launch"); the program itself has no such switch.
+// ORRERY_CRASH_AT ("start", "application", "launch", "hand-over"); the program itself has no
+// such switch.
 #include "app/start_crash_capture.h"
 
 #include <csignal>

@@ -20,6 +20,7 @@
 #include "crash/crk_file_manager.h"
 #include "crash/crk_internal_report.h"
 #include "crash/crk_settings.h"
+#include "crash/crk_signal.h"
 #include "crash/crk_user_logging.h"
 #include "crash_test_support.h"
 #include "hex_text.h"
@@ -271,6 +272,8 @@ TEST(CrashReportingController, TheCaptureBeforeTheStartHandsTheMarkerAndTheSigna
           const std::string early = CRKEarlyCaptureReportPath();
           struct sigaction during {};
           sigaction(SIGSEGV, nullptr, &during);
+          stack_t duringStack{};
+          sigaltstack(nullptr, &duringStack);
           if (access(w.manager->launchMarkerPath().c_str(), F_OK) != 0) _exit(3);
           if (during.sa_sigaction == before.sa_sigaction) _exit(4);
           w.delegate->declined = {"aaaa0000aaaa0000aaaa0000aaaa0000"};
@@ -284,8 +287,15 @@ TEST(CrashReportingController, TheCaptureBeforeTheStartHandsTheMarkerAndTheSigna
           if (w.delegate->detected.size() != 1) _exit(8);
           struct sigaction after {};
           sigaction(SIGSEGV, nullptr, &after);
-          if (after.sa_sigaction == during.sa_sigaction) _exit(9);
+          if (after.sa_sigaction != CRKSignalHandler) _exit(9);
           if (CRKEarlyCaptureEnd()) _exit(10);
+          // The kit went in while the capture still caught: it hands a fault on to what was there
+          // before the capture, never to the capture.
+          const CRKContext* context = CRKContextGet();
+          const size_t segv = std::find(std::begin(kCRKHandledSignals), std::end(kCRKHandledSignals), SIGSEGV) -
+                              std::begin(kCRKHandledSignals);
+          if (context->signal.priorActions[segv].sa_sigaction != before.sa_sigaction) _exit(11);
+          if (context->signal.priorStack.ss_sp == duringStack.ss_sp) _exit(12);
           _exit(0);
         },
         ::testing::ExitedWithCode(0), "");
@@ -339,10 +349,17 @@ TEST(CrashReportingController, ReportingSwitchedOffEmptiesTheTree) {
         w.delegate->settings["features"]["collect_reports"] = false;
         w.earlier("aaaa0000aaaa0000aaaa0000aaaa0000");
         std::ofstream(w.manager->preparedPath() + "/X.multipartmime") << "x";
+        struct sigaction before {};
+        sigaction(SIGSEGV, nullptr, &before);
+        if (!CRKEarlyCaptureInstall(w.manager->rootPath())) _exit(7);
         w.make();
         if (w.controller->startWithProfilingMark(CRKProfileMark(), std::nullopt)) _exit(2);
         if (!w.empty(w.manager->activePath()) || !w.empty(w.manager->preparedPath())) _exit(3);
         if (CRKContextIsInitialized()) _exit(4);
+        // The capture from the start of main ended all the same: what was there before it is back.
+        struct sigaction after {};
+        sigaction(SIGSEGV, nullptr, &after);
+        if (CRKEarlyCaptureMarkerFound() || after.sa_sigaction != before.sa_sigaction) _exit(8);
         MainBundle::shared().setInfoDictionary(nlohmann::json{{"CFBundleIdentifier", ""}});
         w.delegate->settings["features"]["collect_reports"] = true;
         w.earlier("aaaa0000aaaa0000aaaa0000aaaa0000");
