@@ -331,10 +331,13 @@ TEST_F(PanelTest, ANoteOfOneLongLineIsKeptAsPastedAndWordsStillWrapAtTheirBounda
   EXPECT_EQ(note->toPlainText(), line + QLatin1Char('y'));
   EXPECT_GT(note->document()->firstBlock().layout()->lineCount(), 1000) << "the line wraps";
 
-  // Words again in its place wrap at their boundaries once more.
+  // Words again in its place wrap at their boundaries once more; an undo brings the line back.
   paste(note, words);
   uitest::advance(0.01);
   EXPECT_TRUE(wrapsAtWords(note));
+  QTest::keyClick(note, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(note->toPlainText(), line + QLatin1Char('y'));
+  note->redo();
   popover->performClose();
   EXPECT_EQ(panel->selectedNoteText(), words);
 }
