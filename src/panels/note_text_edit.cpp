@@ -51,10 +51,20 @@ bool needsWrapAnywhere(QStringView text) {
   return false;
 }
 
+// A note that wraps anywhere is drawn without the font's optional shaping too (kerning pairs,
+// ligatures; scripts that need shaping keep it): a layout after a key then takes about half.
+void setWrapsAnywhere(QTextEdit& edit, bool anywhere) {
+  QFont font = edit.font();
+  font.setStyleStrategy(anywhere ? QFont::PreferNoShaping : QFont::PreferDefault);
+  edit.setFont(font);
+  edit.setWordWrapMode(anywhere ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere);
+}
+
+bool wrapsAnywhere(const QTextEdit& edit) { return edit.wordWrapMode() == QTextOption::WrapAnywhere; }
+
 // Before `coming` goes in: wrapping anywhere from the start spares laying it out twice.
 void wrapAnywhereFor(QTextEdit& edit, QStringView coming) {
-  if (edit.wordWrapMode() != QTextOption::WrapAnywhere && needsWrapAnywhere(coming))
-    edit.setWordWrapMode(QTextOption::WrapAnywhere);
+  if (!wrapsAnywhere(edit) && needsWrapAnywhere(coming)) setWrapsAnywhere(edit, /*anywhere=*/true);
 }
 
 // The document margin pads all four sides alike; the inset is 5 across and 3 down.
@@ -83,16 +93,15 @@ void NoteTextEdit::fitLayoutTo(int from, int added) {
   if (!needsWrapAnywhere(document()->toPlainText())) {
     // Back to the word wrap on a later turn, once the change is laid out: wrapping anywhere is
     // never slow, and a text replaced whole passes through empty on its way.
-    if (wordWrapMode() != QTextOption::WrapAnywhere || mWordWrapCheckPending) return;
+    if (!wrapsAnywhere(*this) || mWordWrapCheckPending) return;
     mWordWrapCheckPending = true;
     platform::mainQueue().async([edit = QPointer<NoteTextEdit>(this)] {
       if (!edit) return;
       edit->mWordWrapCheckPending = false;
-      if (!needsWrapAnywhere(edit->document()->toPlainText()))
-        edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+      if (!needsWrapAnywhere(edit->document()->toPlainText())) setWrapsAnywhere(*edit, /*anywhere=*/false);
     });
-  } else if (wordWrapMode() != QTextOption::WrapAnywhere) {
-    setWordWrapMode(QTextOption::WrapAnywhere);
+  } else if (!wrapsAnywhere(*this)) {
+    setWrapsAnywhere(*this, /*anywhere=*/true);
   }
 }
 

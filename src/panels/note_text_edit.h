@@ -18,8 +18,8 @@ namespace orrery {
 // Any note within that limit lays out in time linear in its length. Lines wrap at word
 // boundaries, unless the note holds so many characters without a place to break that Qt's
 // word wrap would take quadratic time over them (it scans each line on to the next break):
-// then the whole note wraps anywhere, which is how the word wrap breaks such runs too. Its
-// text is never changed to fit.
+// then the whole note wraps anywhere, which is how the word wrap breaks such runs too, and is
+// drawn without the font's optional shaping. Its text is never changed to fit.
 class NoteTextEdit final : public QTextEdit {
  public:
   NoteTextEdit();
