@@ -7,17 +7,25 @@
 // - the "Symbols" grid of the icon tab on its first frame (goal ≤ 16 ms) beside composing the
 //   grid already built;
 // - each frame of the grid's slide over the category list (goal ≤ 4 ms): the animation moved
-//   one 60 Hz step and the tab composed, beside composing the same half-slid tab again.
+//   one 60 Hz step and the tab composed, beside composing the same half-slid tab again;
+// - a note of the most a map holds pasted into an empty note area until the window shows it,
+//   as one line without a space or break (goal ≤ 2×) in turns with the same number of
+//   characters in lines of 80 (its floor), and keys typed at the end of each until the window
+//   shows them (goal ≤ 250 ms).
 // The main queue is a run loop on a virtual clock, so deferred steps and the slide run when
 // the benchmark says.
+
+#include "interleaved_floor.h"
 
 #include "editor_screen/solar_system_view_controller.h"
 #include "foundation/globals.h"
 #include "model/icon_image_collection.h"
+#include "model/document_limits.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 #include "panels/edit_idea_view_controller.h"
 #include "panels/icon_image_tab_view.h"
+#include "panels/idea_text_edit_tab_view.h"
 #include "platform/core/clock.h"
 #include "platform/core/dispatch.h"
 #include "platform/core/run_loop.h"
@@ -28,14 +36,18 @@
 #include "shell/my_window.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QTextEdit>
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -245,6 +257,75 @@ void symbolsGridBuiltFrame(benchmark::State& state) {
   }
 }
 
+// The paste leaves room for the keys typed after it: the note ends at the most a map holds.
+constexpr int kKeysTyped = 3;
+constexpr qsizetype kNoteCharacters = DocumentLimits::kMaxTextLength - kKeysTyped;
+
+// The note's characters: one line without a space, or lines of 80 letters and a break.
+QString noteText(bool lined) {
+  QString text(kNoteCharacters, QLatin1Char('a'));
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const bool lineEnd = lined && i % 81 == 80;
+    text[i] = lineEnd ? QLatin1Char('\n') : QLatin1Char(char('a' + i % 26));
+  }
+  return text;
+}
+
+// The text tab in a window of the popover's size, its note area opened empty for each paste.
+struct NoteInWindow {
+  NoteInWindow() : window(QSizeF(320, IdeaTextEditTabView::kExtendedHeight), platform::Window::Borderless) {
+    tab = std::make_shared<IdeaTextEditTabView>();
+    tab->setFrame(QRectF(0, 0, 320, IdeaTextEditTabView::kExtendedHeight));
+    window.setContentView(tab);
+    window.makeKeyAndOrderFront();
+  }
+  // What the screen does before it shows a change: queued work, layout, drawing.
+  void show() {
+    QCoreApplication::processEvents();
+    gLoop->runPending();
+    window.displayIfNeeded();
+    benchmark::DoNotOptimize(window.snapshot());
+  }
+  // A paste of `text` from the clipboard (as Ctrl+V takes it) into a fresh, empty note until the
+  // window shows it; then keys typed at its end, each until the window shows it, into `keys`.
+  double pasteMs(const QString& text, std::vector<double>& keys) {
+    tab->reloadFrom(QStringLiteral("t"), QString());
+    tab->switchToExtendedMode();
+    show();
+    QGuiApplication::clipboard()->setText(text);
+    QTextEdit* note = tab->noteEdit();
+    const double pasted = benchpairs::timeMs([&] {
+      note->paste();
+      show();
+    });
+    for (int i = 0; i < kKeysTyped; ++i) keys.push_back(benchpairs::timeMs([&] {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+      QApplication::sendEvent(note, &press);
+      QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+      QApplication::sendEvent(note, &release);
+      show();
+    }));
+    return pasted;
+  }
+
+  platform::Window window;
+  std::shared_ptr<IdeaTextEditTabView> tab;
+};
+
+void notePasteOneLine(benchmark::State& state) {
+  NoteInWindow shown;
+  const QString oneLine = noteText(/*lined=*/false), lined = noteText(/*lined=*/true);
+  std::vector<double> oneLineKeys, linedKeys;
+  benchpairs::runInTurns(state, [&] { return shown.pasteMs(oneLine, oneLineKeys); },
+                         [&] { return shown.pasteMs(lined, linedKeys); });
+  state.counters["key_ms"] = benchpairs::quantile(oneLineKeys, 0.5);
+  state.counters["key_max_ms"] = benchpairs::quantile(oneLineKeys, 1);
+  state.counters["lined_key_ms"] = benchpairs::quantile(linedKeys, 0.5);
+  state.counters["lined_key_max_ms"] = benchpairs::quantile(linedKeys, 1);
+  if (shown.tab->noteEdit()->toPlainText() != lined + QString(kKeysTyped, QLatin1Char('a')))
+    state.SkipWithError("the note does not hold what was pasted and typed");
+}
+
 }  // namespace
 
 BENCHMARK(spaceToTextTabFrame)->Unit(benchmark::kMillisecond);
@@ -256,6 +337,7 @@ BENCHMARK(symbolsGridFirstFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(symbolsGridBuiltFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(symbolsSlideFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(symbolsSlideFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(notePasteOneLine)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   // Settings, documents and scratch files live in a fresh folder, never the user's own.

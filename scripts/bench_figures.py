@@ -51,6 +51,7 @@ PROGRAMS = {
                                     "|firstScreenAtFit|requestCapture|requestCopyFloor)", repetitions=3),
     "export": program("bench_export"),
     "share": program("bench_share", repetitions=3),
+    "edit_panels": program("bench_edit_panels", "^notePasteOneLine/"),
 }
 
 
@@ -364,5 +365,22 @@ EXPORTS = [
               "BM_WriterPlusAtomicWrite", prog="share"),
 ]
 
-FIGURES = DOCUMENTS + ICLOUD + SDK + DRAG + RADIAL + STARTUP + LEGAL + GRAPH + EXPORTS
+NOTE_PASTE = "notePasteOneLine"
+
+
+def note_key(label, prefix):
+    longest = counter(NOTE_PASTE, f"{prefix}key_max_ms")
+    median = counter(NOTE_PASTE, f"{prefix}key_ms")
+    return figure("note", label, "edit_panels", longest, "ms", [("median", median, "ms")],
+                  Goal("≤ 250 ms", at_most(250, longest)), margin=TAIL)
+
+
+NOTE = [
+    in_turns("note", "999 997 characters pasted as one line until shown, to the same in lines of 80", "edit_panels",
+             NOTE_PASTE, 2, "one line"),
+    note_key("a key typed after the one line until shown, the longest of a run", ""),
+    note_key("a key typed after the lines until shown, the longest of a run", "lined_"),
+]
+
+FIGURES = DOCUMENTS + ICLOUD + SDK + DRAG + RADIAL + STARTUP + LEGAL + GRAPH + EXPORTS + NOTE
 SECTIONS = list(dict.fromkeys(f.section for f in FIGURES))

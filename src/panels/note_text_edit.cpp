@@ -2,13 +2,17 @@
 
 #include "foundation/views/kit_font.h"
 #include "model/document_limits.h"
+#include "platform/core/dispatch.h"
 #include "platform/services/font_catalog.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPointer>
+#include <QTextBlock>
 #include <QTextFrame>
+#include <QTextLayout>
 
 namespace orrery {
 
@@ -16,6 +20,52 @@ namespace {
 constexpr double kFontSize = 14;
 constexpr double kInsetX = 5;
 constexpr double kInsetY = 3;
+
+// Qt's word wrap lays each line out up to the next place to break, so a run of L characters
+// without one costs it about L² / (2 × the characters a line holds): a line of a million
+// letters takes minutes. Runs this short span a few lines at most and cost next to nothing.
+constexpr qsizetype kShortRun = 100;
+// The sum of the squares of a note's longer runs beyond which the word wrap would add more than
+// a few milliseconds to a layout of the note (at 16 characters a line, the narrowest).
+constexpr double kMaxWordWrapCost = 16e6;
+// Blocks this long keep their shaped glyphs and character attributes after they are laid out:
+// placing the caret and drawing would otherwise work through the whole block again.
+constexpr int kCachedBlockLength = 10000;
+
+bool breaksLine(QChar c) { return c.isSpace() && c.decompositionTag() != QChar::NoBreak; }
+
+// Whether word wrapping `text` would cost more than kMaxWordWrapCost. Only spaces count as
+// places to break (Qt finds more, so this never underestimates).
+bool needsWrapAnywhere(QStringView text) {
+  double cost = 0;
+  qsizetype run = 0;
+  for (qsizetype i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && !breaksLine(text[i])) {
+      ++run;
+      continue;
+    }
+    if (run > kShortRun) cost += double(run) * double(run);
+    if (cost > kMaxWordWrapCost) return true;
+    run = 0;
+  }
+  return false;
+}
+
+// A note that wraps anywhere is drawn without the font's optional shaping too (kerning pairs,
+// ligatures; scripts that need shaping keep it): a layout after a key then takes about half.
+void setWrapsAnywhere(QTextEdit& edit, bool anywhere) {
+  QFont font = edit.font();
+  font.setStyleStrategy(anywhere ? QFont::PreferNoShaping : QFont::PreferDefault);
+  edit.setFont(font);
+  edit.setWordWrapMode(anywhere ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere);
+}
+
+bool wrapsAnywhere(const QTextEdit& edit) { return edit.wordWrapMode() == QTextOption::WrapAnywhere; }
+
+// Before `coming` goes in: wrapping anywhere from the start spares laying it out twice.
+void wrapAnywhereFor(QTextEdit& edit, QStringView coming) {
+  if (!wrapsAnywhere(edit) && needsWrapAnywhere(coming)) setWrapsAnywhere(edit, /*anywhere=*/true);
+}
 
 // The document margin pads all four sides alike; the inset is 5 across and 3 down.
 void applyInset(QTextEdit& edit) {
@@ -28,6 +78,32 @@ void applyInset(QTextEdit& edit) {
   edit.document()->rootFrame()->setFrameFormat(inset);
 }
 }  // namespace
+
+NoteTextEdit::NoteTextEdit() {
+  // Told before the layout lays the change out.
+  connect(document(), &QTextDocument::contentsChange, this,
+          [this](int from, int /*removed*/, int added) { fitLayoutTo(from, added); });
+}
+
+void NoteTextEdit::fitLayoutTo(int from, int added) {
+  for (QTextBlock block = document()->findBlock(from); block.isValid() && block.position() <= from + added;
+       block = block.next()) {
+    if (block.length() >= kCachedBlockLength) block.layout()->setCacheEnabled(true);
+  }
+  if (!needsWrapAnywhere(document()->toPlainText())) {
+    // Back to the word wrap on a later turn, once the change is laid out: wrapping anywhere is
+    // never slow, and a text replaced whole passes through empty on its way.
+    if (!wrapsAnywhere(*this) || mWordWrapCheckPending) return;
+    mWordWrapCheckPending = true;
+    platform::mainQueue().async([edit = QPointer<NoteTextEdit>(this)] {
+      if (!edit) return;
+      edit->mWordWrapCheckPending = false;
+      if (!needsWrapAnywhere(edit->document()->toPlainText())) setWrapsAnywhere(*edit, /*anywhere=*/false);
+    });
+  } else if (!wrapsAnywhere(*this)) {
+    setWrapsAnywhere(*this, /*anywhere=*/true);
+  }
+}
 
 bool NoteTextEdit::hasRoomFor(qsizetype inserted) const {
   // The plain text has one character per block separator, less the last.
@@ -46,6 +122,7 @@ bool NoteTextEdit::refusesToInsert(qsizetype inserted) {
 void NoteTextEdit::insertFromMimeData(const QMimeData* source) {
   // Rich text is not taken: what goes in is the source's plain text.
   if (source && refusesToInsert(source->text().size())) return;
+  if (source) wrapAnywhereFor(*this, source->text());
   QTextEdit::insertFromMimeData(source);
 }
 
@@ -92,13 +169,15 @@ NoteTextEdit* makeNoteTextEdit(bool readOnly) {
 }
 
 void setNoteText(QTextEdit& edit, const QString& text) {
+  wrapAnywhereFor(edit, text);
   edit.setPlainText(text);
   applyInset(edit);
 }
 
 void ensureNoteTextWidth(QTextEdit& edit) {
+  // A new width lays the whole text out again, so only a changed one is set.
   const double width = edit.viewport()->width();
-  if (width > 0) edit.document()->setTextWidth(width);
+  if (width > 0 && width != edit.document()->textWidth()) edit.document()->setTextWidth(width);
   edit.document()->documentLayout()->documentSize();
 }
 

@@ -14,9 +14,15 @@ namespace orrery {
 // A note never grows beyond the text a map may hold (DocumentLimits::kMaxTextLength): typing,
 // pasting, dropping or composing that would take it there inserts nothing, the note stays as
 // it was, and the owner is told.
+//
+// Any note within that limit lays out in time linear in its length. Lines wrap at word
+// boundaries, unless the note holds so many characters without a place to break that Qt's
+// word wrap would take quadratic time over them (it scans each line on to the next break):
+// then the whole note wraps anywhere, which is how the word wrap breaks such runs too, and is
+// drawn without the font's optional shaping. Its text is never changed to fit.
 class NoteTextEdit final : public QTextEdit {
  public:
-  NoteTextEdit() = default;
+  NoteTextEdit();
   void setRefusalHandler(std::function<void()> refused) { mRefused = std::move(refused); }
   // Whether `inserted` characters in place of the selection keep the note within the limit.
   bool hasRoomFor(qsizetype inserted) const;
@@ -28,11 +34,15 @@ class NoteTextEdit final : public QTextEdit {
 
  private:
   bool refusesToInsert(qsizetype inserted);
+  // Readies the layout for a change from `from` on, `added` characters long, before Qt lays
+  // it out.
+  void fitLayoutTo(int from, int added);
   std::function<void()> mRefused;
+  bool mWordWrapCheckPending = false;
 };
 
 NoteTextEdit* makeNoteTextEdit(bool readOnly);
-// Replaces the text, keeping the inset.
+// Replaces the text, keeping the inset and laying it out once, in the wrap it needs.
 void setNoteText(QTextEdit& edit, const QString& text);
 // Lays the whole text out at the viewport's width, so the scroll range covers all of it.
 void ensureNoteTextWidth(QTextEdit& edit);

@@ -5,16 +5,22 @@
 #include "ui_test_env.h"
 
 #include "model/color_theme.h"
+#include "model/document_limits.h"
 #include "model/icon_image_collection.h"
 #include "panels/edit_idea_view_controller.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/window.h"
 
+#include <QAbstractTextDocumentLayout>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTextLayout>
 
 #include <gtest/gtest.h>
 
@@ -291,6 +297,49 @@ TEST_F(PanelTest, TheNoteSitsInsideItsBorderAndAnEmptyNoteAreaClosesOnReturn) {
   EXPECT_DOUBLE_EQ(popover->contentSize().height(), 123);
   popover->performClose();
   EXPECT_FALSE(panel->didChange()) << "an empty note equals no note";
+}
+
+// Whether every line of the note's first paragraph but its last ends at a space.
+bool wrapsAtWords(QTextEdit* note) {
+  note->document()->documentLayout()->documentSize();  // lays the whole note out
+  const QTextBlock block = note->document()->firstBlock();
+  const QTextLayout* layout = block.layout();
+  if (layout->lineCount() < 2) return false;
+  for (int i = 0; i + 1 < layout->lineCount(); ++i) {
+    const QTextLine line = layout->lineAt(i);
+    if (block.text().at(line.textStart() + line.textLength() - 1) != QLatin1Char(' ')) return false;
+  }
+  return true;
+}
+
+void paste(QTextEdit* note, const QString& text) {
+  QGuiApplication::clipboard()->setText(text);
+  note->selectAll();
+  QTest::keyClick(note, Qt::Key_V, Qt::ControlModifier);
+}
+
+TEST_F(PanelTest, ANoteOfOneLongLineIsKeptAsPastedAndWordsStillWrapAtTheirBoundaries) {
+  const QString words = QStringLiteral("alpha beta gamma delta epsilon ").repeated(20);
+  auto panel = show(QStringLiteral("t"), words);
+  QTextEdit* note = panel->textTabView()->noteEdit();
+  EXPECT_TRUE(wrapsAtWords(note));
+
+  // The most a map holds, without a space or a break: kept as pasted, and a key typed after it.
+  const QString line(orrery::DocumentLimits::kMaxTextLength - 1, QLatin1Char('x'));
+  paste(note, line);
+  QTest::keyClick(note, Qt::Key_Y);
+  EXPECT_EQ(note->toPlainText(), line + QLatin1Char('y'));
+  EXPECT_GT(note->document()->firstBlock().layout()->lineCount(), 1000) << "the line wraps";
+
+  // Words again in its place wrap at their boundaries once more; an undo brings the line back.
+  paste(note, words);
+  uitest::advance(0.01);
+  EXPECT_TRUE(wrapsAtWords(note));
+  QTest::keyClick(note, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(note->toPlainText(), line + QLatin1Char('y'));
+  note->redo();
+  popover->performClose();
+  EXPECT_EQ(panel->selectedNoteText(), words);
 }
 
 TEST_F(PanelTest, TheNoteMenuIsReducedToTheClipboardItemsAndActsOnTheNote) {
