@@ -1,6 +1,7 @@
 #include "editor/parent_title_label.h"
 
 #include "editor/planet_title.h"
+#include "foundation/text_wrap.h"
 
 #include <QPainter>
 #include <QTextLayout>
@@ -21,7 +22,8 @@ int ParentTitleLabel::layOut(QTextLayout& layout) const {
   layout.setText(text);
   layout.setFont(font());
   QTextOption option(Qt::AlignLeft);
-  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  // As on the discs, a title with long runs without a space wraps anywhere.
+  option.setWrapMode(textwrap::wrapModeFor(text));
   layout.setTextOption(option);
   const QRectF b = bounds();
   const double width = b.width() - 2 * kSidePadding;

@@ -1,5 +1,6 @@
 #include "editor/planet_title.h"
 
+#include "foundation/text_wrap.h"
 #include "platform/services/font_catalog.h"
 
 #include <QFontMetricsF>
@@ -60,7 +61,9 @@ PlanetTitle::PlanetTitle(const QString& text, float fontSize, float textRadius, 
 
   mLayout = std::make_unique<QTextLayout>(text, font, const_cast<QPaintDevice*>(&referenceDevice()));
   QTextOption option(Qt::AlignHCenter);
-  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  // Only the lines that fit are laid out, but the word wrap reads ahead to the next space on
+  // each: a title with long runs without one wraps anywhere.
+  option.setWrapMode(textwrap::wrapModeFor(text));
   mLayout->setTextOption(option);
   mLayout->setCacheEnabled(true);
 

@@ -1,5 +1,7 @@
 #include "export/export_text.h"
 
+#include "foundation/text_wrap.h"
+
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPen>
@@ -28,7 +30,9 @@ std::unique_ptr<QTextLayout> layOutText(const QString& text, const QFont& font, 
                                         const QPaintDevice* device) {
   auto layout = std::make_unique<QTextLayout>(withLineSeparators(text), font, const_cast<QPaintDevice*>(device));
   QTextOption option;
-  option.setWrapMode(width > 0 ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+  // A text with long runs without a space wraps anywhere: the word wrap would take minutes on
+  // a line as long as a map holds.
+  option.setWrapMode(width > 0 ? textwrap::wrapModeFor(layout->text()) : QTextOption::NoWrap);
   layout->setTextOption(option);
   layout->setCacheEnabled(true);
   layout->beginLayout();

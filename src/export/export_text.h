@@ -9,7 +9,6 @@
 #include <QPointF>
 #include <QString>
 #include <QTextLayout>
-
 #include <memory>
 
 class QPainter;
@@ -20,8 +19,9 @@ namespace orrery {
 // `face` sized `units` tall in `device`'s own units.
 QFont exportFont(QFont face, double units, const QPaintDevice* device);
 
-// The text laid out in lines of `width` (no wrapping when width ≤ 0), broken at every line
-// feed as well.
+// The text laid out in lines of `width` (no wrapping when width ≤ 0) at word boundaries, or
+// anywhere for a text with very long runs without a space (textwrap::needsWrapAnywhere),
+// broken at every line feed as well. Linear in the text's length.
 std::unique_ptr<QTextLayout> layOutText(const QString& text, const QFont& font, double width,
                                         const QPaintDevice* device);
 

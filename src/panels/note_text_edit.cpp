@@ -1,5 +1,6 @@
 #include "panels/note_text_edit.h"
 
+#include "foundation/text_wrap.h"
 #include "foundation/views/kit_font.h"
 #include "model/document_limits.h"
 #include "platform/core/dispatch.h"
@@ -17,39 +18,15 @@
 namespace orrery {
 
 namespace {
+using textwrap::needsWrapAnywhere;
+
 constexpr double kFontSize = 14;
 constexpr double kInsetX = 5;
 constexpr double kInsetY = 3;
 
-// Qt's word wrap lays each line out up to the next place to break, so a run of L characters
-// without one costs it about L² / (2 × the characters a line holds): a line of a million
-// letters takes minutes. Runs this short span a few lines at most and cost next to nothing.
-constexpr qsizetype kShortRun = 100;
-// The sum of the squares of a note's longer runs beyond which the word wrap would add more than
-// a few milliseconds to a layout of the note (at 16 characters a line, the narrowest).
-constexpr double kMaxWordWrapCost = 16e6;
 // Blocks this long keep their shaped glyphs and character attributes after they are laid out:
 // placing the caret and drawing would otherwise work through the whole block again.
 constexpr int kCachedBlockLength = 10000;
-
-bool breaksLine(QChar c) { return c.isSpace() && c.decompositionTag() != QChar::NoBreak; }
-
-// Whether word wrapping `text` would cost more than kMaxWordWrapCost. Only spaces count as
-// places to break (Qt finds more, so this never underestimates).
-bool needsWrapAnywhere(QStringView text) {
-  double cost = 0;
-  qsizetype run = 0;
-  for (qsizetype i = 0; i <= text.size(); ++i) {
-    if (i < text.size() && !breaksLine(text[i])) {
-      ++run;
-      continue;
-    }
-    if (run > kShortRun) cost += double(run) * double(run);
-    if (cost > kMaxWordWrapCost) return true;
-    run = 0;
-  }
-  return false;
-}
 
 // A note that wraps anywhere is drawn without the font's optional shaping too (kerning pairs,
 // ligatures; scripts that need shaping keep it): a layout after a key then takes about half.

@@ -126,6 +126,7 @@ TEST(ParentIdea, ATitleShowsTheWholeLinesThatFitAndNoEllipsis) {
   editortest::AppearanceScope restore;
   const QString longTitle = QStringLiteral("A long parent title that runs on past the lines its corner has room for");
   const QString longWord = QStringLiteral("Supercalifragilisticexpialidociously");
+  const QString longLineStart = QStringLiteral("Go ");
   const struct {
     int factor;
     QString title;
@@ -137,15 +138,20 @@ TEST(ParentIdea, ATitleShowsTheWholeLinesThatFitAndNoEllipsis) {
       {7, longTitle, false},
       {3, longWord + QLatin1Char(' ') + longWord, false},
       {4, QStringLiteral("one\ntwo\nthree\nfour\nfive"), false},
+      // As long as a title may be: wrapped anywhere, as the word wrap is slow on such a run.
+      {4, longLineStart + QString(999997, QLatin1Char('x')), false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.title.toStdString());
+    SCOPED_TRACE(c.title.left(80).toStdString());
     Globals::changeFontSizeFactor(c.factor);
     ParentIdeaView view(c.title, editortest::themeColor(false));
     const QStringList lines = view.label()->shownLines();
     ASSERT_FALSE(lines.isEmpty());
     const QString shown = lines.join(QLatin1Char(' '));
     EXPECT_FALSE(shown.contains(QChar(0x2026)));
+    if (c.title.startsWith(longLineStart)) {
+      EXPECT_TRUE(lines.front().startsWith(longLineStart + "xx")) << "the run starts beside the word";
+    }
     auto squeezed = [](QString text) { return text.simplified().remove(QLatin1Char(' ')); };
     if (c.whole) {
       EXPECT_EQ(squeezed(shown), squeezed(c.title));

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -116,7 +117,7 @@ TEST(MindMapToPDF, AnEditAfterTheCallIsNotWrittenAndAFailedWriteKeepsTheOldFile)
 namespace orrery {
 namespace {
 
-TEST(MindMapToPDF, EmojiTitlesAndAHundredThousandCharacterNoteGiveACompleteDocument) {
+TEST(MindMapToPDF, EmojiTitlesAHundredThousandCharacterNoteAndALongLineGiveACompleteDocument) {
   QTemporaryDir dir;
   IdeaPtr root = Idea::createWithText(QStringLiteral("Party 🎉😀"));
   IdeaPtr child = Idea::createWithText(QStringLiteral("🎂 cake"));
@@ -124,8 +125,11 @@ TEST(MindMapToPDF, EmojiTitlesAndAHundredThousandCharacterNoteGiveACompleteDocum
   while (note.size() < 100000) note += QStringLiteral("word%1 ").arg(note.size());
   child->setNote(note.left(100000));
   root->addIdea(child);
-  IdeaPtr unbroken = Idea::createWithText(QStringLiteral("unbroken"));
-  unbroken->setNote(QString(20000, QChar('m')));
+  // A word, then a line of letters without a space: the word wrap took seconds on it.
+  IdeaPtr unbroken = Idea::createWithText(QStringLiteral("Unbroken"));
+  QString line(200000, QChar('a'));
+  for (qsizetype i = 0; i < line.size(); ++i) line[i] = QLatin1Char(char('a' + i % 26));
+  unbroken->setNote(QStringLiteral("Start ") + line);
   root->addIdea(unbroken);
   MindMapToPDF pdf(root, QDateTime());
   pdf.setShowNotes(true);
@@ -137,6 +141,23 @@ TEST(MindMapToPDF, EmojiTitlesAndAHundredThousandCharacterNoteGiveACompleteDocum
   const QString text = testsupport::pdfText(dir.filePath("big.pdf"));
   EXPECT_TRUE(text.contains("Party"));
   EXPECT_TRUE(text.contains(note.left(100000).trimmed().split(' ').last())) << "the note's last word is printed";
+
+  // The line's pieces, column after column, hold every letter in order; it wraps anywhere as a
+  // whole, so its first piece shares the word's line.
+  const std::vector<testsupport::PdfWord> words = testsupport::pdfWords(dir.filePath("big.pdf"));
+  const auto start = std::find_if(words.begin(), words.end(), [](const auto& w) { return w.text == "Start"; });
+  ASSERT_NE(start, words.end());
+  static const QRegularExpression letters("^[a-z]+$");
+  QString printed;
+  for (auto w = start; w != words.end(); ++w) {
+    if (!letters.match(w->text).hasMatch()) continue;
+    if (printed.isEmpty()) {
+      EXPECT_NEAR(w->yMin, start->yMin, 1) << "the line starts beside the word";
+    }
+    printed += w->text;
+  }
+  EXPECT_EQ(printed.size(), line.size());
+  EXPECT_TRUE(printed == line) << "the one-line note is printed whole and in order";
 }
 
 }  // namespace

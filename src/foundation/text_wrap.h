@@ -1,0 +1,27 @@
+#pragma once
+// How a text that may hold very long runs without a space is wrapped, the same wherever a
+// note or a title is laid out in lines: the note field, the note pages of a PDF or a print,
+// the titles on the discs. Any thread.
+
+#include <QStringView>
+#include <QTextOption>
+
+namespace orrery::textwrap {
+
+// Qt's word wrap lays each line out up to the next place to break, so a run of L characters
+// without one costs it about L² / (2 × the characters a line holds): a line of a million
+// letters takes minutes. Runs this short span a few lines at most and cost next to nothing.
+inline constexpr qsizetype kShortRun = 100;
+// The sum of the squares of a text's longer runs beyond which the word wrap would add more
+// than a few milliseconds to a layout of it (at 16 characters a line, the narrowest).
+inline constexpr double kMaxWordWrapCost = 16e6;
+
+// Whether word wrapping `text` would cost more than kMaxWordWrapCost, so that it is wrapped
+// anywhere as a whole (the word wrap breaks such runs anywhere too). Only spaces count as
+// places to break (Qt finds more, so this never underestimates). Linear in the text's length.
+bool needsWrapAnywhere(QStringView text);
+
+// The word wrap, or wrapping anywhere for a text that needs it.
+QTextOption::WrapMode wrapModeFor(QStringView text);
+
+}  // namespace orrery::textwrap
