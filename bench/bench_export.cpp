@@ -2,7 +2,8 @@
 // OPML, web page, presentation and PDF each in turns with encoding the same map as the
 // program's JSON (their "ratio" to that floor, pair by pair), and the copies the calling thread
 // takes; PNG beside encoding its pixels alone. Then a PDF of a 1 000-idea outline with 300-character notes beside
-// bare QPdfWriter / QTextLayout calls drawing the same discs, lines and note texts.
+// bare QPdfWriter / QTextLayout calls drawing the same discs, lines and note texts, and a PDF
+// whose one note is as long as a map holds, as one line and in lines of 80 in turns.
 //
 // The PDF against its own floor: QPdfWriter drawing only the map page's shapes (10 000 outlined
 // discs and spokes) takes 219–225 ms, 46× the JSON encoding, beside the map page's 460–500 ms;
@@ -35,6 +36,7 @@
 #include "export/text_exporter.h"
 #include "export/web_exporter.h"
 #include "graph/graph_tile_factory.h"
+#include "model/document_limits.h"
 #include "model/idea_snapshot.h"
 #include "model/json_encoder.h"
 #include "model/opml_writer.h"
@@ -264,6 +266,30 @@ void BM_BarePdfWriterOutline1000(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_BarePdfWriterOutline1000)->Unit(benchmark::kMillisecond);
+
+// A map whose one note is as long as a map holds: letters without a space, as one line or
+// with a line feed after every 80.
+IdeaPtr longNoteMap(bool lined) {
+  QString note(DocumentLimits::kMaxTextLength, QLatin1Char('a'));
+  for (qsizetype i = 0; i < note.size(); ++i)
+    note[i] = lined && i % 81 == 80 ? QLatin1Char('\n') : QLatin1Char(char('a' + i % 26));
+  IdeaPtr root = Idea::createWithText("Long note");
+  root->setNote(note);
+  return root;
+}
+
+// The one line against the same characters in lines: before, the word wrap took about
+// L² / (2 × a line's characters) on a run of L letters (94 ms at 40 000, minutes at the full
+// length).
+void BM_PDFOneLineNote(benchmark::State& state) {
+  MindMapToPDF oneLine(longNoteMap(false), QDateTime()), lined(longNoteMap(true), QDateTime());
+  oneLine.setShowNotes(true);
+  lined.setShowNotes(true);
+  benchpairs::runInTurns(
+      state, [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(oneLine.generatePDF().size()); }); },
+      [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(lined.generatePDF().size()); }); });
+}
+BENCHMARK(BM_PDFOneLineNote)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -52,6 +52,7 @@ PROGRAMS = {
     "export": program("bench_export"),
     "share": program("bench_share", repetitions=3),
     "edit_panels": program("bench_edit_panels", "^notePasteOneLine/"),
+    "export_note": program("bench_export", "^BM_PDFOneLineNote/"),
 }
 
 
@@ -382,5 +383,10 @@ NOTE = [
     note_key("a key typed after the lines until shown, the longest of a run", "lined_"),
 ]
 
-FIGURES = DOCUMENTS + ICLOUD + SDK + DRAG + RADIAL + STARTUP + LEGAL + GRAPH + EXPORTS + NOTE
+NOTE_PAGES = [
+    in_turns("note_pages", "PDF of a note of 1 000 000 characters as one line, to the same in lines of 80",
+             "export_note", "BM_PDFOneLineNote", 2, "one line"),
+]
+
+FIGURES = DOCUMENTS + ICLOUD + SDK + DRAG + RADIAL + STARTUP + LEGAL + GRAPH + EXPORTS + NOTE + NOTE_PAGES
 SECTIONS = list(dict.fromkeys(f.section for f in FIGURES))
