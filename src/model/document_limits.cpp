@@ -7,7 +7,10 @@
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 namespace orrery {
@@ -22,6 +25,37 @@ QString localized(const char* key, const char* defaultText) {
 }
 
 qint64 wholeMiB(qint64 bytes) { return (bytes + (qint64(1) << 20) - 1) >> 20; }
+
+// One zlib stream of `json` of at least `leastBytes` bytes, so that the reader's memory bound
+// takes it. The default level packs long runs of one character a thousand to one, and a map of
+// such texts would look like a compression bomb; then the stream stores as many of the first
+// bytes as they are as make it large enough, and compresses the rest at the default level. Every
+// zlib reader reads such a stream. Nothing on failure.
+std::optional<QByteArray> documentStream(const QByteArray& json, qint64 leastBytes) {
+  std::optional<QByteArray> packed = dataext::zlibDeflate(json);
+  if (!packed || packed->size() >= leastBytes) return packed;
+  const qsizetype stored = std::min<qsizetype>(json.size(), leastBytes);
+  z_stream zs{};
+  if (deflateInit(&zs, Z_NO_COMPRESSION) != Z_OK) return std::nullopt;
+  // Stored blocks take 5 bytes per 64 KiB beyond their content, within the bound of any level.
+  QByteArray out(qsizetype(compressBound(uLong(json.size()))) + 64, Qt::Uninitialized);
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = uInt(out.size());
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(json.constData()));
+  zs.avail_in = uInt(stored);
+  // The stored part ends its block before the level changes; deflateParams needs no input left.
+  bool done = deflate(&zs, Z_BLOCK) == Z_OK && zs.avail_in == 0 &&
+              deflateParams(&zs, Z_DEFAULT_COMPRESSION, Z_DEFAULT_STRATEGY) == Z_OK;
+  if (done) {
+    zs.avail_in = uInt(json.size() - stored);
+    done = deflate(&zs, Z_FINISH) == Z_STREAM_END;
+  }
+  const qsizetype written = out.size() - qsizetype(zs.avail_out);
+  deflateEnd(&zs);
+  if (!done) return std::nullopt;
+  out.truncate(written);
+  return out;
+}
 
 }  // namespace
 
@@ -81,25 +115,22 @@ EncodedDocument documentFileWithinLimits(const JSONEncoder& encoder, bool compre
   if (json.isEmpty()) return file;
   file.size = DocumentSize::of(encoder);
   file.refusal = file.size.refusal();
-  if (file.refusal.isEmpty()) {
-    QByteArray bytes = compressed ? dataext::zlibDeflate(json).value_or(QByteArray()) : json;
-    if (bytes.isEmpty()) return file;
-    // A file whose texts repeat compresses so well that reading it would take more memory than
-    // a file of its size may ask for: the reader takes it for a compression bomb.
-    DocumentMemoryBound bound(bytes.size());
-    if (bound.add(std::string_view(json.constData(), size_t(json.size()))))
-      file.bytes = std::move(bytes);
-    else
-      file.refusal = localized("DocumentTooLargeToSave:Memory",
-                               "its texts repeat so much that opening it would take more memory than a file of "
-                               "its size may ask for");
-  }
-  if (!file.refusal.isEmpty())
+  if (!file.refusal.isEmpty()) {
     logLine(QStringLiteral("Document of %1 bytes of JSON, %2 objects, a text of %3 characters not written: %4")
                 .arg(file.size.jsonBytes)
                 .arg(file.size.objects)
                 .arg(file.size.longestText)
                 .arg(file.refusal));
+    return file;
+  }
+  if (!compressed) {
+    file.bytes = json;
+    return file;
+  }
+  DocumentMemoryBound projection(0);
+  projection.add(std::string_view(json.constData(), size_t(json.size())));
+  file.bytes = documentStream(json, DocumentMemoryBound::leastFileBytesFor(projection.projectedBytes()))
+                   .value_or(QByteArray());
   return file;
 }
 
