@@ -3,7 +3,6 @@
 #include "model/document_memory_bound.h"
 #include "model/json_encoder.h"
 
-#include "foundation/data_extensions.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 
@@ -27,32 +26,47 @@ QString localized(const char* key, const char* defaultText) {
 qint64 wholeMiB(qint64 bytes) { return (bytes + (qint64(1) << 20) - 1) >> 20; }
 
 // One zlib stream of `json` of at least `leastBytes` bytes, so that the reader's memory bound
-// takes it. The default level packs long runs of one character a thousand to one, and a map of
-// such texts would look like a compression bomb; then the stream stores as many of the first
-// bytes as they are as make it large enough, and compresses the rest at the default level. Every
-// zlib reader reads such a stream. Nothing on failure.
+// takes it: compressed at zlib's default level, which packs a long run of one character a
+// thousand to one, until only as much input is left as the file still needs; that rest is stored
+// as it is. Every zlib reader reads such a stream. Without a least size it is the default level
+// throughout. Nothing on failure.
 std::optional<QByteArray> documentStream(const QByteArray& json, qint64 leastBytes) {
-  std::optional<QByteArray> packed = dataext::zlibDeflate(json);
-  if (!packed || packed->size() >= leastBytes) return packed;
-  const qsizetype stored = std::min<qsizetype>(json.size(), leastBytes);
+  constexpr qsizetype kPiece = qsizetype(1) << 20;
   z_stream zs{};
-  if (deflateInit(&zs, Z_NO_COMPRESSION) != Z_OK) return std::nullopt;
-  // Stored blocks take 5 bytes per 64 KiB beyond their content, within the bound of any level.
+  if (deflateInit(&zs, Z_DEFAULT_COMPRESSION) != Z_OK) return std::nullopt;
+  // Room for any level: stored blocks take 5 bytes per 64 KiB beyond their content, within the bound.
   QByteArray out(qsizetype(compressBound(uLong(json.size()))) + 64, Qt::Uninitialized);
   zs.next_out = reinterpret_cast<Bytef*>(out.data());
   zs.avail_out = uInt(out.size());
   zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(json.constData()));
-  zs.avail_in = uInt(stored);
-  // The stored part ends its block before the level changes; deflateParams needs no input left.
-  bool done = deflate(&zs, Z_BLOCK) == Z_OK && zs.avail_in == 0 &&
-              deflateParams(&zs, Z_DEFAULT_COMPRESSION, Z_DEFAULT_STRATEGY) == Z_OK;
-  if (done) {
-    zs.avail_in = uInt(json.size() - stored);
-    done = deflate(&zs, Z_FINISH) == Z_STREAM_END;
+  qsizetype fed = 0;
+  auto feed = [&](qsizetype bytes, int flush) {
+    zs.avail_in = uInt(bytes);
+    fed += bytes;
+    const int rc = deflate(&zs, flush);
+    return flush == Z_FINISH ? rc == Z_STREAM_END : rc == Z_OK && zs.avail_in == 0;
+  };
+  bool ok = true;
+  bool finished = false;
+  // At the default level while what is left, stored as it is, still takes the file to its size;
+  // what the level holds back until later only makes the file larger than counted here.
+  while (ok && !finished) {
+    const qsizetype left = json.size() - fed;
+    const qint64 toStore = std::max<qint64>(leastBytes - qint64(zs.total_out), 0);
+    const qsizetype piece = qsizetype(std::min<qint64>(kPiece, left - toStore));
+    if (piece <= 0 && toStore > 0) break;
+    finished = piece == left;
+    ok = feed(piece, finished ? Z_FINISH : Z_NO_FLUSH);
+  }
+  if (ok && !finished) {
+    // What came before ends its block at the default level; the rest goes in stored blocks.
+    const int flushed = deflate(&zs, Z_BLOCK);
+    ok = (flushed == Z_OK || flushed == Z_BUF_ERROR) &&
+         deflateParams(&zs, Z_NO_COMPRESSION, Z_DEFAULT_STRATEGY) == Z_OK && feed(json.size() - fed, Z_FINISH);
   }
   const qsizetype written = out.size() - qsizetype(zs.avail_out);
   deflateEnd(&zs);
-  if (!done) return std::nullopt;
+  if (!ok) return std::nullopt;
   out.truncate(written);
   return out;
 }

@@ -55,8 +55,9 @@ struct EncodedDocument {
 };
 
 // The document file of what `encoder` wrote (its JSON text, or a zlib stream of it), when it
-// is within the limits: compressed at zlib's default level, or with as much of it stored as it
-// is as keeps the file within the memory a file of its size may ask for on reading.
+// is within the limits. The stream is compressed at zlib's default level, except for as much of
+// its end, stored uncompressed, as a map of long runs of one character needs for the reader to
+// take the file (reading may take at most so much memory per byte of the file).
 EncodedDocument documentFileWithinLimits(const JSONEncoder& encoder, bool compressed);
 
 }  // namespace orrery

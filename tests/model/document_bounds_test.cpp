@@ -496,4 +496,7 @@ TEST(DocumentBounds, TheWriterKeepsTheLimitsTheReaderKeeps) {
                        reinterpret_cast<const Bytef*>(written.constData()), uLong(written.size())),
             Z_OK);
   EXPECT_TRUE(size == uLongf(json.size()) && inflated == json);
+  // An ordinary map, large enough to be written in many pieces, is the default level throughout.
+  doc->setIdea(testsupport::makeTree(30000));
+  EXPECT_EQ(doc->exportAsOrreryData(), *dataext::zlibDeflate(doc->exportAsPureJSONData()));
 }
