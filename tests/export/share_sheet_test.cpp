@@ -240,7 +240,8 @@ TEST(SharePanes, AMapWhoseFileWouldNotOpenAgainIsNotExportedAndTheAlertSaysWhy) 
   ASSERT_TRUE(exporttest::waitFor([&] { return !panels->alerts.empty(); }));
   EXPECT_EQ(panels->alerts[0].messageText, "Failed to save file");
   const QString told = panels->alerts[0].informativeText;
-  EXPECT_TRUE(told.contains(path) && told.contains("a text of 1000001 characters")) << told.toStdString() << " / " << panels->alerts[0].messageText.toStdString();
+  EXPECT_TRUE(told.contains(path) && told.contains("a text of 1000001 characters"))
+      << told.toStdString() << " / " << panels->alerts[0].messageText.toStdString();
   EXPECT_FALSE(QFile::exists(path));
   EXPECT_EQ(s.presenter.dismissals, 0);
 }
