@@ -6,7 +6,8 @@
 // with inflating and parsing with simdjson only (its "ratio" to that floor, pair by pair, see
 // interleaved_floor.h), BM_EncodeFloor copies the JSON into a buffer and compresses it.
 // BM_Decode reports "peak_MiB" (resident memory the open document adds at its peak) and
-// "json_MiB".
+// "json_MiB". BM_EncodeRepeatedNotes writes maps whose texts are runs of one character, in turns
+// with compressing their JSON at the default level.
 
 #include "interleaved_floor.h"
 #include "model/idea.h"
@@ -276,6 +277,42 @@ void BM_EncodeFloor(benchmark::State& state) {
   }
 }
 
+// A map of notes of a million "=" each, encoded and compressed, in turns with its floor (the
+// JSON copied and compressed at the default level). From 51 notes the default level packs the
+// file so tightly that the reader would take it for a bomb, and the writer stores part of it.
+void BM_EncodeRepeatedNotes(benchmark::State& state) {
+  static std::map<int, std::shared_ptr<IdeaDocument>> made;
+  auto& doc = made[int(state.range(0))];
+  if (!doc) {
+    doc = IdeaDocument::createWithFileName("notes.orrx", DocumentLocationDropbox);
+    doc->setIdea(Idea::createWithText("Logs"));
+    for (int i = 0; i < state.range(0); ++i) {
+      doc->idea()->addIdea(Idea::createWithText(QString("log %1").arg(i)));
+      doc->idea()->ideas().back()->setNote(QString(1000000, QLatin1Char('=')));
+    }
+  }
+  const DocumentSnapshot snapshot = doc->snapshot();
+  const QByteArray json = snapshot.encode(false);
+  qsizetype bytes = 0;
+  benchpairs::runInTurns(
+      state,
+      [&] {
+        return benchpairs::timeMs([&] {
+          bytes = snapshot.encode(true).size();
+          if (bytes == 0) state.SkipWithError("not written");
+        });
+      },
+      [&] {
+        return benchpairs::timeMs([&] {
+          QByteArray buffer(json.size(), Qt::Uninitialized);
+          std::memcpy(buffer.data(), json.constData(), size_t(json.size()));
+          benchmark::DoNotOptimize(dataext::zlibDeflate(buffer));
+        });
+      });
+  state.counters["bytes"] = double(bytes);
+  state.counters["json_MiB"] = double(json.size()) / (1 << 20);
+}
+
 void BM_SnapshotCopy(benchmark::State& state) {
   Codec& c = codec(int(state.range(0)), 0);
   for (auto _ : state) {
@@ -311,6 +348,7 @@ void sizes(benchmark::internal::Benchmark* b) { sizeArgs(b->UseRealTime()); }
 BENCHMARK(BM_Decode)->Apply(sizeArgs)->UseManualTime();
 BENCHMARK(BM_Encode)->Apply(sizes);
 BENCHMARK(BM_EncodeFloor)->Apply(sizes);
+BENCHMARK(BM_EncodeRepeatedNotes)->Arg(50)->Arg(51)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SnapshotCopy)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DeepCopyWithNewIdentifiers)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SaveDocument)->Apply(sizes);

@@ -3,11 +3,13 @@
 #include "model/document_memory_bound.h"
 #include "model/json_encoder.h"
 
-#include "foundation/data_extensions.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 namespace orrery {
@@ -22,6 +24,52 @@ QString localized(const char* key, const char* defaultText) {
 }
 
 qint64 wholeMiB(qint64 bytes) { return (bytes + (qint64(1) << 20) - 1) >> 20; }
+
+// One zlib stream of `json` of at least `leastBytes` bytes, so that the reader's memory bound
+// takes it: compressed at zlib's default level, which packs a long run of one character a
+// thousand to one, until only as much input is left as the file still needs; that rest is stored
+// as it is. Every zlib reader reads such a stream. Without a least size it is the default level
+// throughout. Nothing on failure.
+std::optional<QByteArray> documentStream(const QByteArray& json, qint64 leastBytes) {
+  constexpr qsizetype kPiece = qsizetype(1) << 20;
+  z_stream zs{};
+  if (deflateInit(&zs, Z_DEFAULT_COMPRESSION) != Z_OK) return std::nullopt;
+  // Room for any level: stored blocks take 5 bytes per 64 KiB beyond their content, within the bound.
+  QByteArray out(qsizetype(compressBound(uLong(json.size()))) + 64, Qt::Uninitialized);
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = uInt(out.size());
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(json.constData()));
+  qsizetype fed = 0;
+  auto feed = [&](qsizetype bytes, int flush) {
+    zs.avail_in = uInt(bytes);
+    fed += bytes;
+    const int rc = deflate(&zs, flush);
+    return flush == Z_FINISH ? rc == Z_STREAM_END : rc == Z_OK && zs.avail_in == 0;
+  };
+  bool ok = true;
+  bool finished = false;
+  // At the default level while what is left, stored as it is, still takes the file to its size;
+  // what the level holds back until later only makes the file larger than counted here.
+  while (ok && !finished) {
+    const qsizetype left = json.size() - fed;
+    const qint64 toStore = std::max<qint64>(leastBytes - qint64(zs.total_out), 0);
+    const qsizetype piece = qsizetype(std::min<qint64>(kPiece, left - toStore));
+    if (piece <= 0 && toStore > 0) break;
+    finished = piece == left;
+    ok = feed(piece, finished ? Z_FINISH : Z_NO_FLUSH);
+  }
+  if (ok && !finished) {
+    // What came before ends its block at the default level; the rest goes in stored blocks.
+    const int flushed = deflate(&zs, Z_BLOCK);
+    ok = (flushed == Z_OK || flushed == Z_BUF_ERROR) &&
+         deflateParams(&zs, Z_NO_COMPRESSION, Z_DEFAULT_STRATEGY) == Z_OK && feed(json.size() - fed, Z_FINISH);
+  }
+  const qsizetype written = out.size() - qsizetype(zs.avail_out);
+  deflateEnd(&zs);
+  if (!ok) return std::nullopt;
+  out.truncate(written);
+  return out;
+}
 
 }  // namespace
 
@@ -81,25 +129,22 @@ EncodedDocument documentFileWithinLimits(const JSONEncoder& encoder, bool compre
   if (json.isEmpty()) return file;
   file.size = DocumentSize::of(encoder);
   file.refusal = file.size.refusal();
-  if (file.refusal.isEmpty()) {
-    QByteArray bytes = compressed ? dataext::zlibDeflate(json).value_or(QByteArray()) : json;
-    if (bytes.isEmpty()) return file;
-    // A file whose texts repeat compresses so well that reading it would take more memory than
-    // a file of its size may ask for: the reader takes it for a compression bomb.
-    DocumentMemoryBound bound(bytes.size());
-    if (bound.add(std::string_view(json.constData(), size_t(json.size()))))
-      file.bytes = std::move(bytes);
-    else
-      file.refusal = localized("DocumentTooLargeToSave:Memory",
-                               "its texts repeat so much that opening it would take more memory than a file of "
-                               "its size may ask for");
-  }
-  if (!file.refusal.isEmpty())
+  if (!file.refusal.isEmpty()) {
     logLine(QStringLiteral("Document of %1 bytes of JSON, %2 objects, a text of %3 characters not written: %4")
                 .arg(file.size.jsonBytes)
                 .arg(file.size.objects)
                 .arg(file.size.longestText)
                 .arg(file.refusal));
+    return file;
+  }
+  if (!compressed) {
+    file.bytes = json;
+    return file;
+  }
+  DocumentMemoryBound projection(0);
+  projection.add(std::string_view(json.constData(), size_t(json.size())));
+  file.bytes = documentStream(json, DocumentMemoryBound::leastFileBytesFor(projection.projectedBytes()))
+                   .value_or(QByteArray());
   return file;
 }
 

@@ -4,7 +4,8 @@
 // open" before it takes the memory the file asks for (decoding costs a few times the JSON's
 // size; see also document_memory_bound.h); so the writer refuses to write such a file, and the
 // ways in (typing, pasting, imports, pictures, copies) refuse content that would make one,
-// saying so. A real map stays far below: 100 000 ideas are about 12 MB of JSON, a picture idea
+// saying so. Within these limits every map is written in a form the reader takes, however its
+// texts repeat. A real map stays far below: 100 000 ideas are about 12 MB of JSON, a picture idea
 // about 90 KB.
 
 #include <QByteArray>
@@ -46,15 +47,17 @@ struct DocumentSize {
 
 // A document file as the writer makes it.
 struct EncodedDocument {
-  // Empty when encoding failed or the file would be refused on reading.
+  // Empty when encoding failed or a limit refused the map.
   QByteArray bytes;
   DocumentSize size;
   // Why the file is not written, for the user, when a limit refused it.
   QString refusal;
 };
 
-// The document file of what `encoder` wrote (its JSON text, or compressed), when the reader
-// would take it: within the limits and within the memory a file of its size may ask for.
+// The document file of what `encoder` wrote (its JSON text, or a zlib stream of it), when it
+// is within the limits. The stream is compressed at zlib's default level, except for as much of
+// its end, stored uncompressed, as a map of long runs of one character needs for the reader to
+// take the file (reading may take at most so much memory per byte of the file).
 EncodedDocument documentFileWithinLimits(const JSONEncoder& encoder, bool compressed);
 
 }  // namespace orrery

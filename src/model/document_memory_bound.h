@@ -15,7 +15,8 @@
 // more). So a reading may
 // take max(kMinBudget, kBudgetPerFileByte × the file's size): every map the program writes
 // reopens, and a file of 192 KB or less can never make the reader take much more than
-// kMinBudget, however tightly it packs its values.
+// kMinBudget, however tightly it packs its values. A map whose texts repeat in long runs packs
+// tighter still; the writer then stores part of its JSON uncompressed (document_limits.h).
 
 #include <QByteArray>
 
@@ -36,6 +37,10 @@ class DocumentMemoryBound {
 
   // The budget of reading a file of `fileBytes` bytes.
   explicit DocumentMemoryBound(qint64 fileBytes);
+  // The fewest bytes a file may have whose reading projects `projectedBytes`.
+  static qint64 leastFileBytesFor(qint64 projectedBytes) {
+    return projectedBytes <= kMinBudget ? 0 : (projectedBytes + kBudgetPerFileByte - 1) / kBudgetPerFileByte;
+  }
 
   // Takes the next piece of JSON text; false once the projection is beyond the budget.
   bool add(std::string_view text);
@@ -57,5 +62,12 @@ class DocumentMemoryBound {
 
   void scan(const std::uint8_t* p, const std::uint8_t* end);
 };
+
+// No byte of JSON projects more than a file byte may ask for, so the JSON text itself, or any
+// zlib stream at least as long, is within the bound: the writer relies on it.
+static_assert(DocumentMemoryBound::kBytesPerTextByte <= DocumentMemoryBound::kBudgetPerFileByte &&
+              DocumentMemoryBound::kBytesPerJSONByte + DocumentMemoryBound::kBytesPerValue +
+                      DocumentMemoryBound::kBytesPerObject <=
+                  DocumentMemoryBound::kBudgetPerFileByte);
 
 }  // namespace orrery

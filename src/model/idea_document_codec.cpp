@@ -418,10 +418,11 @@ bool IdeaDocument::loadFromOPMLData(const QByteArray& data, DocumentError* error
       object.idea = root;
       JSONEncoder encoder;
       encoder.encodeObject(object);
-      const EncodedDocument file = documentFileWithinLimits(encoder, /*compressed=*/true);
-      if (file.bytes.isEmpty() && !file.refusal.isEmpty()) {
+      // Within the limits the writer writes any map: their measure decides.
+      const QString refusal = DocumentSize::of(encoder).refusal();
+      if (!refusal.isEmpty()) {
         failTooLarge(error);
-        mLastUserFriendlyError += QStringLiteral(": ") + file.refusal;
+        mLastUserFriendlyError += QStringLiteral(": ") + refusal;
         mLastError.description = mLastUserFriendlyError;
         if (error) *error = mLastError;
         return false;

@@ -1,10 +1,13 @@
 #include "model/recovery_copies.h"
 
 #include "model/document_file_writer.h"
+#include "model/idea_document.h"
+#include "foundation/logging.h"
 #include "platform/services/standard_folders.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace orrery {
@@ -12,6 +15,15 @@ namespace orrery {
 namespace {
 
 constexpr char kExtension[] = ".orrery";
+
+// Why `bytes` would not open as a document file; empty when they open.
+QString whyUnreadable(const QByteArray& bytes) {
+  if (bytes.isEmpty()) return QStringLiteral("it is empty");
+  auto reader = IdeaDocument::createWithFileName(QStringLiteral("recovered.orrx"), DocumentLocationDropbox);
+  DocumentError error;
+  if (reader->loadFromOrreryData(bytes, &error)) return {};
+  return QStringLiteral("it does not open: %1").arg(error.description);
+}
 
 }  // namespace
 
@@ -21,6 +33,11 @@ QString recoveryFolder() {
 }
 
 QString keepRecoveryCopy(const QString& originalPath, const QByteArray& bytes, QString* reason) {
+  // A copy that does not open would be offered as a kept edit and open nothing.
+  if (const QString unreadable = whyUnreadable(bytes); !unreadable.isEmpty()) {
+    if (reason) *reason = bytes.isEmpty() ? QStringLiteral("the document could not be encoded") : unreadable;
+    return {};
+  }
   const QString folder = recoveryFolder();
   if (folder.isEmpty() || !QDir().mkpath(folder)) {
     if (reason) *reason = QStringLiteral("the folder for recovered documents could not be made: %1").arg(folder);
@@ -49,7 +66,14 @@ QStringList recoveryCopies() {
   QStringList copies;
   const QFileInfoList found = QDir(folder).entryInfoList({QStringLiteral("*") + kExtension}, QDir::Files,
                                                          QDir::Time | QDir::Reversed);
-  for (const QFileInfo& info : found) copies.append(info.absoluteFilePath());
+  for (const QFileInfo& info : found) {
+    QFile file(info.absoluteFilePath());
+    const QString unreadable = file.open(QIODevice::ReadOnly) ? whyUnreadable(file.readAll()) : file.errorString();
+    if (unreadable.isEmpty())
+      copies.append(info.absoluteFilePath());
+    else
+      logLine(QStringLiteral("Recovered copy %1 is not offered: %2").arg(info.absoluteFilePath(), unreadable));
+  }
   return copies;
 }
 

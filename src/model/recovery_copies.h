@@ -13,10 +13,12 @@ namespace orrery {
 QString recoveryFolder();
 
 // Writes `bytes` (a document file's content) as a new copy named after the file at
-// `originalPath` and the time; answers the copy's path, or empty with the reason.
+// `originalPath` and the time, when they open as a document; answers the copy's path, or empty
+// with the reason (bytes that are empty or do not read back are not written).
 QString keepRecoveryCopy(const QString& originalPath, const QByteArray& bytes, QString* reason = nullptr);
 
-// The copies waiting to be offered, oldest first.
+// The copies waiting to be offered, oldest first: those that open as documents. An empty or
+// unreadable file there (one a newer version wrote, say) stays where it is and is logged.
 QStringList recoveryCopies();
 
 }  // namespace orrery

@@ -7,6 +7,7 @@
 #include "editor_screen/editor_screens.h"
 #include "editor_screen/solar_system_view_controller.h"
 #include "app/quit_signals.h"
+#include "model/document_limits.h"
 #include "model/recovery_copies.h"
 #include "platform/services/standard_folders.h"
 #include "support/rerun_this_program.h"
@@ -18,7 +19,9 @@
 #include <QMainWindow>
 #include <QProcess>
 
+#include <algorithm>
 #include <csignal>
+#include <optional>
 #include <sys/mount.h>
 
 using namespace orrery;
@@ -59,6 +62,11 @@ class FullDisk {
 constexpr char kChildDocument[] = "ORRERY_SIGNAL_CHILD_DOCUMENT";
 constexpr char kChildData[] = "ORRERY_SIGNAL_CHILD_DATA";
 constexpr char kChildStandIn[] = "ORRERY_SIGNAL_CHILD_STAND_IN";
+constexpr char kChildNote[] = "ORRERY_SIGNAL_CHILD_NOTE";
+
+// A note as long as a map holds, of one character: a map of 51 packs so tightly at zlib's
+// default level that the reader would take its file for a compression bomb.
+QString longestRun() { return QString(DocumentLimits::kMaxTextLength, QLatin1Char('=')); }
 
 class SaveFailure : public AppFixture {
  protected:
@@ -66,16 +74,23 @@ class SaveFailure : public AppFixture {
     AppFixture::SetUp();
     installEditorScreens();
     defaults().setString("1.6.0.160", "CurrentOrreryVersion");
-    for (const QString& copy : recoveryCopies()) QFile::remove(copy);
+    removeRecoveryFiles();
   }
   void TearDown() override {
-    for (const QString& copy : recoveryCopies()) QFile::remove(copy);
+    removeRecoveryFiles();
     AppFixture::TearDown();
+  }
+  // Those that are offered and those that are not.
+  static void removeRecoveryFiles() {
+    const QDir folder(recoveryFolder());
+    if (recoveryFolder().isEmpty()) return;
+    for (const QString& name : folder.entryList(QDir::Files)) QFile::remove(folder.filePath(name));
   }
 
   // Opens the document at `file` and adds an idea, whose save the disk refuses: a full disk, or
   // a folder that takes the file's name once it is open (`standIn`; it holds for root too).
-  SolarSystemViewController* openAndEditRefusedDocument(const QString& file, bool standIn = true) {
+  SolarSystemViewController* openAndEditRefusedDocument(const QString& file, bool standIn = true,
+                                                        const QString& note = {}) {
     defaults().removeObjectForKey(QStringLiteral("LocalDocumentWindows"));
     defaults().removeObjectForKey(QStringLiteral("CurrentState"));
     auto& app = launch({file});
@@ -88,7 +103,9 @@ class SaveFailure : public AppFixture {
     });
     if (!editor || (standIn && (!QFile::remove(file) || !QDir().mkdir(file)))) return nullptr;
     presenter->alerts.clear();
-    editor->addNewIdeaAfterIndex(0, Idea::createWithText(QStringLiteral("typed")), nullptr);
+    const IdeaPtr typed = Idea::createWithText(QStringLiteral("typed"));
+    typed->setNote(note);
+    editor->addNewIdeaAfterIndex(0, typed, nullptr);
     uitest::loop().runUntil([&] { return !editor->isUpdatingDocument(); });
     return editor;
   }
@@ -100,7 +117,8 @@ class SaveFailure : public AppFixture {
   [[noreturn]] void editUntilSignalled() {
     platform::setStandardFolderOverride(platform::StandardFolder::ApplicationSupport, qEnvironmentVariable(kChildData));
     SolarSystemViewController* editor =
-        openAndEditRefusedDocument(qEnvironmentVariable(kChildDocument), qEnvironmentVariableIsSet(kChildStandIn));
+        openAndEditRefusedDocument(qEnvironmentVariable(kChildDocument), qEnvironmentVariableIsSet(kChildStandIn),
+                                   qEnvironmentVariableIsSet(kChildNote) ? longestRun() : QString());
     if (!editor || !editor->hasUnsavedEdit()) std::_Exit(3);
     installQuitSignalHandlers([this] { app().terminate(/*askScreens=*/false); });
     std::printf("ready\n");
@@ -173,6 +191,15 @@ TEST_F(SaveFailure, AQuitNobodyIsAskedAboutKeepsTheEditAndTheNextStartOffersIt) 
   ASSERT_EQ(kept->ideas().size(), 1u);
   EXPECT_EQ(kept->ideas()[0]->text(), QStringLiteral("typed"));
 
+  // An empty or unreadable file there (a copy an earlier version wrote empty) is no kept edit.
+  const QString empty = QDir(recoveryFolder()).filePath(QStringLiteral("empty 2026-01-01 00.00.00.orrery"));
+  const QString broken = QDir(recoveryFolder()).filePath(QStringLiteral("broken 2026-01-01 00.00.00.orrery"));
+  for (const QString& path : {empty, broken}) {
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    if (path == broken) out.write("not a document");
+  }
+
   // The next start offers it; "Not Now" leaves it for the start after, "Open" makes it a new
   // document and the copy goes.
   for (const int answer : {kFirstButton + 1, kFirstButton}) {
@@ -184,6 +211,9 @@ TEST_F(SaveFailure, AQuitNobodyIsAskedAboutKeepsTheEditAndTheNextStartOffersIt) 
     ASSERT_FALSE(presenter->alerts.empty());
     EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Recovered documents"));
     EXPECT_TRUE(presenter->alerts[0].informativeText.contains(QFileInfo(copies[0]).completeBaseName()));
+    EXPECT_FALSE(presenter->alerts[0].informativeText.contains(QStringLiteral("empty")) ||
+                 presenter->alerts[0].informativeText.contains(QStringLiteral("broken")))
+        << presenter->alerts[0].informativeText.toStdString();
     if (answer != kFirstButton) {
       EXPECT_EQ(recoveryCopies(), copies);
       quit();
@@ -199,63 +229,92 @@ TEST_F(SaveFailure, AQuitNobodyIsAskedAboutKeepsTheEditAndTheNextStartOffersIt) 
     EXPECT_TRUE(shown) << "no window shows the recovered edit";
     quit();
   }
+  // With only those left, the start offers nothing.
+  presenter->alerts.clear();
+  defaults().removeObjectForKey(QStringLiteral("LocalDocumentWindows"));
+  defaults().removeObjectForKey(QStringLiteral("CurrentState"));
+  launch({});
+  for (const auto& alert : presenter->alerts) EXPECT_NE(alert.messageText, QStringLiteral("Recovered documents"));
+  quit();
+  EXPECT_TRUE(QFile::exists(empty) && QFile::exists(broken)) << "they stay where they are";
 }
 
 TEST_F(SaveFailure, ASignalWithAnEditTheFullDiskRefusedKeepsTheEditForTheNextStart) {
   SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
   if (qEnvironmentVariableIsSet(kChildDocument))
     editUntilSignalled();
-  QTemporaryDir disk, data;
-  const FullDisk full(disk.path());
-  const QString file = QDir(disk.path()).filePath(QStringLiteral("logout.orrery"));
-  {
-    auto doc = IdeaDocument::createWithFileName(file, DocumentLocationLocalFile);
-    doc->setIdea(Idea::createWithText(QStringLiteral("root")));
-    QFile out(file);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(doc->exportAsOrreryData()) > 0);
-  }
-  if (full.mounted()) {
-    ASSERT_TRUE(full.fill());
-  }
-  const QByteArray before = [&] {
-    QFile in(file);
-    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-  }();
+  const struct {
+    const char* what;
+    int longNotes;  // notes of longestRun() in the map before the edit, which adds one more
+    bool fullDisk;
+  } rows[] = {
+      {"an idea typed into a map on a full disk", 0, true},
+      {"a 51st note of a million '=' into a map whose file the disk refuses", 50, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    QTemporaryDir disk, data;
+    std::optional<FullDisk> full;
+    if (row.fullDisk) full.emplace(disk.path());
+    const bool mounted = full && full->mounted();
+    const QString file = QDir(disk.path()).filePath(QStringLiteral("logout.orrery"));
+    {
+      auto doc = IdeaDocument::createWithFileName(file, DocumentLocationLocalFile);
+      doc->setIdea(Idea::createWithText(QStringLiteral("root")));
+      for (int i = 0; i < row.longNotes; ++i) {
+        doc->idea()->addIdea(Idea::createWithText(QStringLiteral("log %1").arg(i)));
+        doc->idea()->ideas().back()->setNote(longestRun());
+      }
+      QFile out(file);
+      ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(doc->exportAsOrreryData()) > 0);
+    }
+    if (mounted) {
+      ASSERT_TRUE(full->fill());
+    }
+    const QByteArray before = [&] {
+      QFile in(file);
+      return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    }();
 
-  QProcess child;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_SHARD_STATUS_FILE"}) env.remove(name);
-  env.insert(kChildDocument, file);
-  env.insert(kChildData, data.path());
-  if (!full.mounted()) env.insert(kChildStandIn, QStringLiteral("1"));
-  child.setProcessEnvironment(env);
-  child.setProcessChannelMode(QProcess::MergedChannels);
-  const QString self = QStringLiteral("SaveFailure.ASignalWithAnEditTheFullDiskRefusedKeepsTheEditForTheNextStart");
-  child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=") + self});
-  ASSERT_TRUE(child.waitForStarted(10000)) << child.errorString().toStdString();
-  QByteArray output;
-  QElapsedTimer timer;
-  timer.start();
-  while (!output.contains("ready\n") && child.state() == QProcess::Running && timer.elapsed() < 30000)
-    if (child.waitForReadyRead(1000)) output += child.readAll();
-  ASSERT_TRUE(output.contains("ready\n")) << output.toStdString();
-  ::kill(static_cast<pid_t>(child.processId()), SIGTERM);
-  ASSERT_TRUE(child.waitForFinished(20000));
-  output += child.readAll();
-  EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output.toStdString();
-  EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_SHARD_STATUS_FILE"}) env.remove(name);
+    env.insert(kChildDocument, file);
+    env.insert(kChildData, data.path());
+    if (!mounted) env.insert(kChildStandIn, QStringLiteral("1"));
+    if (row.longNotes > 0) env.insert(kChildNote, QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    const QString self = QStringLiteral("SaveFailure.ASignalWithAnEditTheFullDiskRefusedKeepsTheEditForTheNextStart");
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=") + self});
+    ASSERT_TRUE(child.waitForStarted(10000)) << child.errorString().toStdString();
+    QByteArray output;
+    QElapsedTimer timer;
+    timer.start();
+    while (!output.contains("ready\n") && child.state() == QProcess::Running && timer.elapsed() < 60000)
+      if (child.waitForReadyRead(1000)) output += child.readAll();
+    ASSERT_TRUE(output.contains("ready\n")) << output.toStdString();
+    ::kill(static_cast<pid_t>(child.processId()), SIGTERM);
+    ASSERT_TRUE(child.waitForFinished(20000));
+    output += child.readAll();
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output.toStdString();
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
 
-  const QStringList copies =
-      QDir(data.filePath(QStringLiteral("Recovered Documents"))).entryList({QStringLiteral("*.orrery")}, QDir::Files);
-  ASSERT_EQ(copies.size(), 1) << "the edit is gone: " << output.toStdString();
-  const IdeaPtr kept = treeIn(data.filePath(QStringLiteral("Recovered Documents/") + copies[0]));
-  ASSERT_TRUE(kept);
-  ASSERT_EQ(kept->ideas().size(), 1u);
-  EXPECT_EQ(kept->ideas()[0]->text(), QStringLiteral("typed"));
-  if (full.mounted()) {
-    QFile in(file);
-    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-    EXPECT_EQ(in.readAll(), before) << "the full disk kept the old file whole";
+    const QStringList copies =
+        QDir(data.filePath(QStringLiteral("Recovered Documents"))).entryList({QStringLiteral("*.orrery")}, QDir::Files);
+    ASSERT_EQ(copies.size(), 1) << "the edit is gone: " << output.toStdString();
+    const IdeaPtr kept = treeIn(data.filePath(QStringLiteral("Recovered Documents/") + copies[0]));
+    ASSERT_TRUE(kept) << "the copy does not open: " << output.toStdString();
+    ASSERT_EQ(kept->ideas().size(), size_t(row.longNotes + 1));
+    const auto typed = std::find_if(kept->ideas().begin(), kept->ideas().end(),
+                                    [](const IdeaPtr& idea) { return idea->text() == QStringLiteral("typed"); });
+    ASSERT_NE(typed, kept->ideas().end());
+    EXPECT_EQ((*typed)->note(), row.longNotes > 0 ? longestRun() : QString());
+    if (mounted) {
+      QFile in(file);
+      ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+      EXPECT_EQ(in.readAll(), before) << "the full disk kept the old file whole";
+    }
   }
 }
 
