@@ -149,8 +149,9 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& launchArgumen
   FileUtil::cleanHandOffFilesDuringStartup();
   // 9.
   dispatchNextStateUpdate();
-  // Edits an earlier run could not save when it was ended, over the first window.
-  if (!recoveryCopies().isEmpty()) {
+  // Edits an earlier run could not save, over the first window; the copies are read whole only
+  // once it shows.
+  if (mayHaveRecoveryCopies()) {
     afterFirstFrame([self = platform::WeakRef<AppDelegate>(this)] {
       if (AppDelegate* app = self.get()) offerRecoveryCopies(*app);
     });

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace orrery {
 
 namespace {
@@ -60,13 +62,24 @@ QString keepRecoveryCopy(const QString& originalPath, const QByteArray& bytes, Q
   return {};
 }
 
-QStringList recoveryCopies() {
+namespace {
+
+QFileInfoList recoveryFiles() {
   const QString folder = recoveryFolder();
   if (folder.isEmpty()) return {};
+  return QDir(folder).entryInfoList({QStringLiteral("*") + kExtension}, QDir::Files, QDir::Time | QDir::Reversed);
+}
+
+}  // namespace
+
+bool mayHaveRecoveryCopies() {
+  const QFileInfoList found = recoveryFiles();
+  return std::any_of(found.begin(), found.end(), [](const QFileInfo& info) { return info.size() > 0; });
+}
+
+QStringList recoveryCopies() {
   QStringList copies;
-  const QFileInfoList found = QDir(folder).entryInfoList({QStringLiteral("*") + kExtension}, QDir::Files,
-                                                         QDir::Time | QDir::Reversed);
-  for (const QFileInfo& info : found) {
+  for (const QFileInfo& info : recoveryFiles()) {
     QFile file(info.absoluteFilePath());
     const QString unreadable = file.open(QIODevice::ReadOnly) ? whyUnreadable(file.readAll()) : file.errorString();
     if (unreadable.isEmpty())

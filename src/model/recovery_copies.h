@@ -21,4 +21,8 @@ QString keepRecoveryCopy(const QString& originalPath, const QByteArray& bytes, Q
 // unreadable file there (one a newer version wrote, say) stays where it is and is logged.
 QStringList recoveryCopies();
 
+// Whether the folder holds a file that may be a copy: a look at names and sizes only, where
+// recoveryCopies reads each file whole.
+bool mayHaveRecoveryCopies();
+
 }  // namespace orrery
