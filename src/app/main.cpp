@@ -12,6 +12,7 @@
 #include "foundation/logging.h"
 #include "home/home_screens.h"
 #include "platform/core/dispatch.h"
+#include "platform/net/crypto_lifetime.h"
 #include "platform/services/application_identity.h"
 #include "platform/services/hand_off_message.h"
 #include "platform/services/qt_main_queue.h"
@@ -67,6 +68,7 @@ int handOverToRunningInstance(orrery::SingleInstance& instance, int& argc, char*
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::keepCryptoThroughExit();
   orrery::logToSystemLog("orrery");
   telemetry::Telemetry::logToSystemLog();
   QStringList rawArguments;

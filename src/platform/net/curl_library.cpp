@@ -29,15 +29,18 @@ std::unique_ptr<CurlLibrary> loadCurlLibrary(const char* file, std::string* erro
 }
 
 const CurlLibrary* curlLibrary(std::string* error) {
+  // Never freed: transfer threads still call through the table while the process exits.
   static std::once_flag once;
-  static std::unique_ptr<CurlLibrary> library;
-  static std::string failure;
+  static const CurlLibrary* library = nullptr;
+  static const std::string* failure = nullptr;
   std::call_once(once, [] {
-    library = loadCurlLibrary(kCurlLibraryFile, &failure);
-    if (!library) std::fprintf(stderr, "orrery: %s\n", failure.c_str());
+    auto* why = new std::string;
+    library = loadCurlLibrary(kCurlLibraryFile, why).release();
+    failure = why;
+    if (!library) std::fprintf(stderr, "orrery: %s\n", why->c_str());
   });
-  if (!library && error) *error = failure;
-  return library.get();
+  if (!library && error) *error = *failure;
+  return library;
 }
 
 }  // namespace platform
