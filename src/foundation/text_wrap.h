@@ -12,9 +12,11 @@ namespace orrery::textwrap {
 // without one costs it about L² / (2 × the characters a line holds): a line of a million
 // letters takes minutes. Runs this short span a few lines at most and cost next to nothing.
 inline constexpr qsizetype kShortRun = 100;
-// The sum of the squares of a text's longer runs beyond which the word wrap would add more
-// than a few milliseconds to a layout of it (at 16 characters a line, the narrowest).
-inline constexpr double kMaxWordWrapCost = 16e6;
+// The sum of the squares of a text's longer runs beyond which the word wrap would add tens of
+// milliseconds to a layout of it: one run of 20 000 letters took 25 ms at 35 characters a
+// line, 40 000 took 100 ms. Below it a long token in prose (a key, a web address, a line of
+// a log) keeps the word wrap of the words around it.
+inline constexpr double kMaxWordWrapCost = 4e8;
 
 // Whether word wrapping `text` would cost more than kMaxWordWrapCost, so that it is wrapped
 // anywhere as a whole (the word wrap breaks such runs anywhere too). Only spaces count as

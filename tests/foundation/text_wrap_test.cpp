@@ -24,11 +24,13 @@ TEST(TextWrap, OnlyTextsWithRunsTooLongForTheWordWrapWrapAnywhere) {
       {"prose as long as a map holds", runs(7, 125000, space), false},
       {"lines of 80 as long as a map holds", runs(80, 12345, lineFeed), false},
       {"lines ended by line separators", runs(80, 12345, QChar::LineSeparator), false},
-      {"a run of 4 000 among words", runs(5, 100, space) + runs(4000, 1, space), false},
-      {"a run of 5 000 among words", runs(5, 100, space) + runs(5000, 1, space), true},
+      {"a run of 20 000 among words", runs(5, 100, space) + runs(20000, 1, space), false},
+      {"a run of 21 000 among words", runs(5, 100, space) + runs(21000, 1, space), true},
       {"one line as long as a map holds", QString(1000000, QLatin1Char('x')), true},
-      {"words joined by no-break spaces", runs(7, 1000, QChar::Nbsp), true},
-      {"many runs of 200", runs(200, 500, space), true},
+      {"words joined by no-break spaces", runs(7, 3000, QChar::Nbsp), true},
+      {"runs of 200 as long as a map holds", runs(200, 4900, space), false},
+      {"a hundred runs of 2 000", runs(2000, 100, lineFeed), false},
+      {"a hundred and one runs of 2 000", runs(2000, 101, lineFeed), true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
