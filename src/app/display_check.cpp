@@ -51,7 +51,9 @@ DisplayCheck::DisplayCheck(const QStringList& arguments) {
   QStringList missing;
   for (const QString& platform : platforms) {
     const QString name = platform.section(QLatin1Char(':'), 0, 0);
-    if (!plugins.has(name)) {
+    // Without any folder of plugins Qt may still have them (built in, or named by a qt.conf
+    // only the application object reads): then it decides.
+    if (!plugins.folders().isEmpty() && !plugins.has(name)) {
       missing.append(QStringLiteral("\"%1\"").arg(name));
       reasons.append(QStringLiteral("no plugin for the Qt platform \"%1\"").arg(name));
       continue;
@@ -65,9 +67,7 @@ DisplayCheck::DisplayCheck(const QStringList& arguments) {
     reasons.append(why);
   }
   if (missing.size() == platforms.size()) {
-    QString where = QStringLiteral("no folder of Qt platform plugins was found");
-    if (!plugins.folders().isEmpty())
-      where = QStringLiteral("no plugin for it in %1").arg(plugins.folders().join(QLatin1String(", ")));
+    QString where = QStringLiteral("no plugin for it in %1").arg(plugins.folders().join(QLatin1String(", ")));
     if (!plugins.platforms().isEmpty())
       where += QStringLiteral(", only for %1").arg(plugins.platforms().join(QLatin1String(", ")));
     mWhyNot = QStringLiteral("cannot load the Qt platform %1 (%2)").arg(missing.join(QLatin1String(" or ")), where);
