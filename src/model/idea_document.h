@@ -231,9 +231,10 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // another instance's version deleted it, the next save tells that instance its deletion was
   // undone.
   void noteKeptDeletedIdea(const QString& deleted, const Idea& shown, const QString& kept);
-  // The document read from file bytes (plain JSON or compressed); none when they do not read.
-  // Any thread.
-  static std::shared_ptr<IdeaDocument> fromFileBytes(const QByteArray& bytes, bool compressed);
+  // The document read from file bytes (plain JSON or compressed); none when they do not read,
+  // with why in `error`. Any thread.
+  static std::shared_ptr<IdeaDocument> fromFileBytes(const QByteArray& bytes, bool compressed,
+                                                     DocumentError* error = nullptr);
 
   // Codec. The exports are empty for a document without a root idea. The readers refuse a
   // document beyond the bounds above, and one whose reading runs out of memory, with

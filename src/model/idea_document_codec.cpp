@@ -71,9 +71,10 @@ DocumentSnapshot IdeaDocument::snapshot() const {
   return made;
 }
 
-std::shared_ptr<IdeaDocument> IdeaDocument::fromFileBytes(const QByteArray& bytes, bool compressed) {
+std::shared_ptr<IdeaDocument> IdeaDocument::fromFileBytes(const QByteArray& bytes, bool compressed,
+                                                         DocumentError* error) {
   auto scratch = createWithFileName(QStringLiteral("base.orrx"), DocumentLocationDropbox);
-  const bool read = compressed ? scratch->loadFromOrreryData(bytes) : scratch->loadFromJSONData(bytes);
+  const bool read = compressed ? scratch->loadFromOrreryData(bytes, error) : scratch->loadFromJSONData(bytes, error);
   return read ? scratch : nullptr;
 }
 

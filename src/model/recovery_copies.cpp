@@ -21,9 +21,8 @@ constexpr char kExtension[] = ".orrery";
 // Why `bytes` would not open as a document file; empty when they open.
 QString whyUnreadable(const QByteArray& bytes) {
   if (bytes.isEmpty()) return QStringLiteral("it is empty");
-  auto reader = IdeaDocument::createWithFileName(QStringLiteral("recovered.orrx"), DocumentLocationDropbox);
   DocumentError error;
-  if (reader->loadFromOrreryData(bytes, &error)) return {};
+  if (IdeaDocument::fromFileBytes(bytes, /*compressed=*/true, &error)) return {};
   return QStringLiteral("it does not open: %1").arg(error.description);
 }
 
