@@ -293,6 +293,7 @@ void SolarSystemViewController::setCurrentDoc(const std::shared_ptr<IdeaDocument
   mForcedClosing = false;
   // A document just opened or written in full holds every edit.
   mLastSaveFailed = false;
+  mEditLeftUnwritten = false;
   if (doc && doc->idea()) {
     IdeaPtr shown = ideaIdentifier.isEmpty() ? nullptr : doc->idea()->findIdeaInSubTreeWithIdentifier(ideaIdentifier);
     setOwnIdea(shown ? shown : doc->idea());
@@ -393,7 +394,8 @@ void SolarSystemViewController::saveCounted() {
 
 void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
   if (mSavesInFlight > 0) --mSavesInFlight;
-  const bool wasFailed = std::exchange(mLastSaveFailed, !ok);
+  // A write started before a forced close cancelled the later ones holds none of their edits.
+  const bool wasFailed = std::exchange(mLastSaveFailed, !ok || mEditLeftUnwritten);
   // Our write landed after another instance's change: the file holds our older tree.
   if (wrote && ok && mPendingRoot) mOverwroteOutsideChange = true;
   // An edit the user gave up before is no answer for a later one.
@@ -413,12 +415,13 @@ void SolarSystemViewController::saveFinished(bool ok, bool wrote) {
   // The unsaved mark stays in the title until a save succeeds.
   if (wasFailed != mLastSaveFailed && mDoc) updateWindowFromDocument(mDoc);
   if (mSavesInFlight > 0) return;
-  if (!mAfterSaves.empty()) {
-    auto waiting = std::exchange(mAfterSaves, {});
-    for (const auto& then : waiting) then();
-    return;
-  }
+  if (!mAfterSaves.empty()) return runWhatWaitsForSaves();
   applyPendingOutsideChange();
+}
+
+void SolarSystemViewController::runWhatWaitsForSaves() {
+  auto waiting = std::exchange(mAfterSaves, {});
+  for (const auto& then : waiting) then();
 }
 
 void SolarSystemViewController::tellAboutFailedSave() {
@@ -473,7 +476,10 @@ void SolarSystemViewController::keepEditNotOnDisk() {
 
 QString SolarSystemViewController::keepCopyOfEdit(QString* reason) {
   mDoc->setIdea(mRootIdea);
-  return keepRecoveryCopy(mDoc->filePath(), mDoc->exportAsOrreryData(), reason);
+  const QString copy = keepRecoveryCopy(mDoc->filePath(), mDoc->exportAsOrreryData(), reason);
+  // The copy holds the edit: no later close or quit saves, asks about or keeps it again.
+  if (!copy.isEmpty()) mDropUnsavedEdit = true;
+  return copy;
 }
 
 void SolarSystemViewController::whenSavesAreDone(std::function<void()> then) {
@@ -592,17 +598,24 @@ void SolarSystemViewController::closeWindow() {
 
 void SolarSystemViewController::performForcedClose() {
   if (mForcedClosing) return;
+  // What the open popover holds joins the edit, to be written or kept with it.
+  closeEditPopoverNow();
   if (!screenOccupied()) occupyScreen(QString::fromLatin1(kClosingWindow));
   mForcedClosing = true;
-  std::weak_ptr<SolarSystemViewController> weak = self();
-  // Whether the edit reached the file is known once the own saves under way have ended.
-  if (mSavesInFlight > 0) {
-    mAfterSaves.push_back([weak] {
-      if (auto me = weak.lock()) me->finishForcedClose();
-    });
-    return;
+  // A write not started yet would put the document back where it was deleted or dropped: the
+  // edits it held are kept as a copy instead.
+  if (mSavesScheduled > 0) {
+    mSavesInFlight -= std::exchange(mSavesScheduled, 0);
+    mEditLeftUnwritten = true;
+    mLastSaveFailed = true;
+    mDropUnsavedEdit = false;
   }
-  finishForcedClose();
+  // Whether the edit reached the file is known once the own writes under way have ended. It is
+  // settled before a close or a question that waited for them goes on: kept, it is not asked about.
+  mAfterSaves.insert(mAfterSaves.begin(), [weak = std::weak_ptr<SolarSystemViewController>(self())] {
+    if (auto me = weak.lock()) me->finishForcedClose();
+  });
+  if (mSavesInFlight == 0) runWhatWaitsForSaves();
 }
 
 void SolarSystemViewController::finishForcedClose() {

@@ -312,6 +312,7 @@ class SolarSystemViewController : public BaseViewController,
   // Starts a save now, counted among the saves in flight.
   void saveCounted();
   void saveFinished(bool ok, bool wrote);
+  void runWhatWaitsForSaves();
   // Returns the token exactly once; later calls only complete with false.
   void releaseDocumentOnce(BoolCompletion completion, bool discardScratchFile);
   static void deleteScratchFileWhenIdle(const std::shared_ptr<IdeaDocument>& doc, const QString& path);
@@ -417,12 +418,15 @@ class SolarSystemViewController : public BaseViewController,
   IdeaPtr mPendingRoot;
   bool mOverwroteOutsideChange = false;
   bool mLastSaveFailed = false;
+  // A forced close cancelled saves not yet started: the shown tree is not on disk.
+  bool mEditLeftUnwritten = false;
   // What waits for the saves in flight (a retried save after a failure): a close, a quit.
   std::vector<std::function<void()>> mAfterSaves;
   bool mCloseAfterSaves = false;
   // A forced close released the token: the close that follows neither asks nor releases.
   bool mForcedClosing = false;
-  // The user chose to lose an edit that could not be saved.
+  // An edit that could not be saved needs nothing more: the user chose to lose it, or a copy
+  // of it is kept.
   bool mDropUnsavedEdit = false;
   // The quit runs: nobody is there to be told about a failed save.
   bool mQuitting = false;

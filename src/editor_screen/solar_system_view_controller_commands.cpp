@@ -112,7 +112,7 @@ void SolarSystemViewController::settleUnsavedEdit(std::function<void(bool mayGo)
   std::weak_ptr<SolarSystemViewController> weak = self();
   whenSavesAreDone([weak, then = std::move(then)] {
     auto me = weak.lock();
-    if (!me || !me->mLastSaveFailed) return then(true);
+    if (!me || !me->mLastSaveFailed || me->mDropUnsavedEdit) return then(true);
     me->askAboutUnsavedEdit(then);
   });
 }

@@ -9,13 +9,17 @@
 #include "model/index_document.h"
 #include "model/recovery_copies.h"
 #include "model/workspace.h"
+#include "panels/edit_idea_view_controller.h"
 #include "platform/cloud/local_folder_container.h"
 #include "platform/services/file_presenter.h"
+#include "platform/ui/popover.h"
 #include "support/cloud_container_fixture.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QTest>
 
 using namespace controllertest;
 
@@ -138,6 +142,18 @@ struct ICloudEditor : UnsavedEdit {
   // With `standIn`, an empty folder stands where the folder was while it is away.
   void editWhileTheFolderIsAway(bool standIn = false);
   void holdEditWhileAway(const QString& text);
+  // The recovery copies made since `before`, read back.
+  std::vector<IdeaPtr> copiesSince(const QStringList& before) {
+    std::vector<IdeaPtr> kept;
+    for (const QString& copy : orrery::recoveryCopies()) {
+      if (before.contains(copy)) continue;
+      QFile file(copy);
+      if (!file.open(QIODevice::ReadOnly)) continue;
+      kept.push_back(IdeaDocument::treeFromFileBytes(file.readAll(), /*compressed=*/true));
+      file.remove();
+    }
+    return kept;
+  }
 
   using Container = testsupport::CloudContainerFixture;
   std::unique_ptr<Container> owned;
@@ -273,26 +289,52 @@ TEST_F(ICloudEditor, TheHomeButtonAsksAboutAnEditTheAwayFolderCouldNotTake) {
 
 // The location is dropped without anyone being asked (the choice withdrawn elsewhere, a sign-in
 // refused) while the folder is away and the map holds an edit it could not take: the window
-// closes, the edit is kept as a copy the next start offers, and the user is told so.
+// closes, the edit is kept as a copy the next start offers, and the user is told so. Title text
+// still in the open popover goes into that copy, and a quit before the window is gone keeps no
+// second one.
 TEST_F(ICloudEditor, AnEditNotOnDiskOutlivesTheLocationDroppedUnasked) {
   auto& c = *editor->controller;
   holdEditWhileAway(QStringLiteral("made while away"));
   if (HasFatalFailure()) return;
   const QStringList before = orrery::recoveryCopies();
+  c.onAddNewIdeaAfterIndex(0, QRectF());
+  ASSERT_TRUE(c.editPopover());
+  auto* panel = dynamic_cast<orrery::EditIdeaViewController*>(c.editPopover()->contentViewController().get());
+  ASSERT_TRUE(panel);
+  QTest::keyClicks(panel->textTabView()->titleTextField()->field()->lineEdit(), QStringLiteral("typed"));
 
   orrery::Globals::optForICloud(false);
   ASSERT_TRUE(waitFor([&] { return editor->closed; }));
   ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; })) << "the user is told";
-  QStringList copies = orrery::recoveryCopies();
-  for (const QString& old : before) copies.removeAll(old);
-  ASSERT_EQ(copies.size(), 1) << "one copy, offered at the next start";
-  QFile file(copies[0]);
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const IdeaPtr kept = IdeaDocument::treeFromFileBytes(file.readAll(), /*compressed=*/true);
-  file.remove();
-  ASSERT_TRUE(kept);
-  EXPECT_EQ(texts(kept->ideas()), (QStringList{"ours", "made while away"}));
+  // The quit's last save and keeping of what is not on disk, as a quit before the window went.
+  c.saveOnceMoreBeforeQuit();
+  c.keepEditNotOnDisk();
+  uitest::advance(0);
+  const std::vector<IdeaPtr> kept = copiesSince(before);
+  ASSERT_EQ(kept.size(), 1u) << "one copy, offered at the next start";
+  ASSERT_TRUE(kept[0]);
+  EXPECT_EQ(texts(kept[0]->ideas()), (QStringList{"ours", "typed", "made while away"}));
   EXPECT_TRUE(presenter->alerts[0].informativeText.contains(c.document()->documentWindowName()))
       << presenter->alerts[0].informativeText.toStdString();
   ASSERT_TRUE(container.moveBack());
+}
+
+// Another instance deleted the map while an edit made in the same turn waited for its write:
+// the write does not put the file back; the edit is kept as a copy, and the user is told.
+TEST_F(ICloudEditor, AnEditQueuedAsTheMapIsDeletedElsewhereIsKeptAsACopyNotWritten) {
+  auto& c = *editor->controller;
+  const QString file = container.documentPath(QStringLiteral("cloud.orrx"));
+  const QStringList before = orrery::recoveryCopies();
+  presenter->alerts.clear();
+  ASSERT_TRUE(QFile::remove(file));
+  c.addNewIdeaAfterIndex(0, idea(QStringLiteral("made as it went")), nullptr);
+  c.documentDeleted(identifier);
+  ASSERT_TRUE(waitFor([&] { return editor->closed; }));
+  ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; })) << "the user is told";
+  uitest::advance(1.0);
+  EXPECT_FALSE(QFileInfo::exists(file)) << "the deleted map stays deleted";
+  const std::vector<IdeaPtr> kept = copiesSince(before);
+  ASSERT_EQ(kept.size(), 1u);
+  ASSERT_TRUE(kept[0]);
+  EXPECT_EQ(texts(kept[0]->ideas()), (QStringList{"ours", "made as it went"}));
 }
