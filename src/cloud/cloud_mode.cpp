@@ -44,7 +44,7 @@ bool isPlainDocumentName(const QString& name) {
          !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
-// Why a document of the container cannot be written while its folder is away.
+// Why a document of the container cannot be opened or written while its folder is away.
 QString folderAwayReason() {
   return Globals::normalLocalizedStringForKey(QStringLiteral("CloudFolderUnreachable:Reason"),
                                               QStringLiteral("The iCloud folder %1 cannot be reached"))
@@ -438,12 +438,27 @@ QUrl CloudMode::urlForIdentifier(const QString& docIdentifier) const {
 }
 
 void CloudMode::openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) {
+  // While the folder is away no download is under way: the user hears where it was looked for.
+  if (doc && mCloudDocURL.isEmpty()) doc->noteOpenFailure(folderAwayReason());
   const QUrl url = doc ? urlForIdentifier(doc->docIdentifier()) : QUrl();
   if (url.isEmpty()) {
     if (completion) completion(0);
     return;
   }
-  doc->openFromURL(url, std::move(completion));
+  doc->openFromURL(url, [doc, completion = std::move(completion)](DocumentToken token) mutable {
+    const bool toldWhy = !doc->lastUserFriendlyError().isEmpty() || doc->lastError().isCancelled();
+    if (token >= 1 || toldWhy) {
+      if (completion) completion(token);
+      return;
+    }
+    // The folder may have gone since this mode last looked (the next poll tells it); then the
+    // file is not one still downloading.
+    platform::LocalFolderContainer::fetchDocumentsFolder(
+        [doc, completion = std::move(completion)](const QString& folder) {
+          if (folder.isEmpty()) doc->noteOpenFailure(folderAwayReason());
+          if (completion) completion(0);
+        });
+  });
 }
 
 void CloudMode::createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) {

@@ -48,7 +48,7 @@ QString localized(const char* key) {
   return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString());
 }
 
-// What the screen, the add button and a failed open say while the iCloud folder is away.
+// What the screen and the add button say while the iCloud folder is away.
 QString unreachableFolderText(const QString& folder) {
   return Globals::normalLocalizedStringForKey(
              QStringLiteral("CloudFolderUnreachable:Notice"),
@@ -454,13 +454,9 @@ void HomeViewController::showOpenFailure(const std::shared_ptr<IdeaDocument>& do
                                  doc->lastUserFriendlyError());
     return;
   }
-  QString message;
-  if (!mUnreachableFolder.isEmpty())  // the folder is known to be away: no download is under way
-    message = unreachableFolderText(mUnreachableFolder);
-  else
-    message = localized(mLocation == DocumentLocationICloud ? "DocumentOpeningFailedFromICloud:Message"
-                                                            : "GenericDocumentOpeningFailedDialog:Message");
-  showSimpleAlertViewWithTitle(localized("DialogTitle.Oops"), message);
+  showSimpleAlertViewWithTitle(localized("DialogTitle.Oops"),
+                               localized(mLocation == DocumentLocationICloud ? "DocumentOpeningFailedFromICloud:Message"
+                                                                             : "GenericDocumentOpeningFailedDialog:Message"));
 }
 
 void HomeViewController::openSolarSystemForIdeaDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,

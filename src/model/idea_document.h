@@ -178,6 +178,9 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   DocumentSnapshot snapshot() const;
   // Called by the presenter with the outcome of a write it made (main thread).
   void noteWriteFailure(const QString& reason);
+  // An open failed for a reason the file itself does not tell (its folder cannot be reached):
+  // the text the user is told.
+  void noteOpenFailure(const QString& reason) { mLastUserFriendlyError = reason; }
   // The presenter's read was dropped by the quit: lastError says cancelled, not unreadable.
   void noteReadCancelled();
   // The write of `written` succeeded: the file holds `bytes` at `stamp`; `merged` is the tree
