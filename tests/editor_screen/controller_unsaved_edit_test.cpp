@@ -141,7 +141,7 @@ struct ICloudEditor : UnsavedEdit {
   }
   // With `standIn`, an empty folder stands where the folder was while it is away.
   void editWhileTheFolderIsAway(bool standIn = false);
-  void holdEditWhileAway(const QString& text);
+  void holdEditWhileAway(const QString& text, bool standIn = false, QString* told = nullptr);
   // The recovery copies made since `before`, read back.
   std::vector<IdeaPtr> copiesSince(const QStringList& before) {
     std::vector<IdeaPtr> kept;
@@ -168,15 +168,10 @@ struct ICloudEditorOnTheDefaultFolder : ICloudEditor {
   ICloudEditorOnTheDefaultFolder() : ICloudEditor(/*defaultFolder=*/true) {}
 };
 
-// The iCloud folder goes away (an unmounted share, a folder the user moved) while a map is open:
-// nothing stands in for it, not even an empty folder at its path (the share's mount point). An
-// edit made meanwhile keeps the unsaved mark, the top bar says the location is unavailable and
-// the failed save names the file and why; once the folder is back the edit is written at once,
-// the mark goes, and the map's entry in the list counts the ideas its file holds, in this run
-// and the next.
-void ICloudEditor::editWhileTheFolderIsAway(bool standIn) {
+// The folder goes away (with `standIn`, an empty folder takes its place) and an edit is made:
+// its save fails and is told (`told`).
+void ICloudEditor::holdEditWhileAway(const QString& text, bool standIn, QString* told) {
   auto& c = *editor->controller;
-  QWidget& widget = *editor->window().widget();
   ASSERT_TRUE(container.moveAway());
   if (standIn) {
     ASSERT_TRUE(container.putEmptyFolderInItsPlace());
@@ -184,12 +179,26 @@ void ICloudEditor::editWhileTheFolderIsAway(bool standIn) {
   for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
   ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusUnavailable; }));
   presenter->alerts.clear();
-  c.addNewIdeaAfterIndex(0, idea(QStringLiteral("made while away")), nullptr);
-  ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument(); }));
+  c.addNewIdeaAfterIndex(0, idea(text), nullptr);
+  ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument() && presenter->alerts.size() == 1; }));
+  ASSERT_TRUE(c.hasUnsavedEdit());
+  if (told) *told = presenter->alerts[0].informativeText;
+  presenter->alerts.clear();
+}
+
+// The iCloud folder goes away (an unmounted share, a folder the user moved) while a map is open:
+// nothing stands in for it, not even an empty folder at its path (the share's mount point). An
+// edit made meanwhile keeps the unsaved mark, the top bar says the location is unavailable and
+// the failed save names the file and why; once the folder is back the edit is written at once,
+// the mark goes, and the map's entry in the list counts the ideas its file holds, in this run
+// and the next.
+void ICloudEditor::editWhileTheFolderIsAway(bool standIn) {
+  QWidget& widget = *editor->window().widget();
+  QString told;
+  holdEditWhileAway(QStringLiteral("made while away"), standIn, &told);
+  if (HasFatalFailure()) return;
   EXPECT_TRUE(widget.isWindowModified());
   EXPECT_EQ(editor->window().cloudIconToolTip(), QStringLiteral("iCloud: unavailable"));
-  ASSERT_TRUE(waitFor([&] { return presenter->alerts.size() == 1; }));
-  const QString told = presenter->alerts[0].informativeText;
   EXPECT_TRUE(told.contains(container.documentPath(QStringLiteral("cloud.orrx")))) << told.toStdString();
   EXPECT_TRUE(told.section(QStringLiteral("could not be saved: "), 1).contains(container.root()))
       << "the reason names the folder: " << told.toStdString();
@@ -252,18 +261,6 @@ TEST_F(ICloudEditor, TheCopyKeptOfReplacedChangesIsNamedApartFromTheMap) {
       << told.toStdString();
 }
 
-// The folder goes away and an edit is made: its save fails and is told.
-void ICloudEditor::holdEditWhileAway(const QString& text) {
-  auto& c = *editor->controller;
-  ASSERT_TRUE(container.moveAway());
-  for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
-  ASSERT_TRUE(waitFor([&] { return status() == orrery::WorkspaceStatusUnavailable; }));
-  presenter->alerts.clear();
-  c.addNewIdeaAfterIndex(0, idea(text), nullptr);
-  ASSERT_TRUE(waitFor([&] { return !c.isUpdatingDocument() && presenter->alerts.size() == 1; }));
-  ASSERT_TRUE(c.hasUnsavedEdit());
-  presenter->alerts.clear();
-}
 
 // The home button returns the document: an edit the away folder could not take is asked about
 // as at a close. Cancel stays with the edit, "Do Not Save" goes home.
