@@ -93,6 +93,10 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   void addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller,
                                      std::optional<QRectF> storedFrame = std::nullopt);
   void removeWindowController(MainWindowController* controller);
+  // A window of the program closed (a map or home window, Preferences, About, Legal Notices):
+  // once none is left open the program ends through the quit sequence, there being no global
+  // menu bar to go on from.
+  void windowDidClose();
   const std::vector<std::shared_ptr<MainWindowController>>& windowControllers() const { return mWindowControllers; }
   MyWindow* findWindowWithURL(const QUrl& url) const;
   bool isStateDirty() const { return mStateIsDirty; }
@@ -156,6 +160,7 @@ class AppDelegate : public platform::Responder, public ApplicationDelegate, publ
   void forEachScreen(const std::function<void(BaseViewController&)>& work);
   void finishTerminating();
   void keepInsideAndUncovered(MainWindowController& controller);
+  bool hasOpenWindow() const;
   // The frame the file's window had in the last run, once: a later window of it is new.
   std::optional<QRectF> takeReopenFrame(const QString& path);
 

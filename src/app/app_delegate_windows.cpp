@@ -12,6 +12,10 @@
 #include "platform/core/dispatch.h"
 #include "platform/services/user_defaults.h"
 #include "platform/ui/application.h"
+#include "platform/ui/window.h"
+
+#include <QMainWindow>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -74,12 +78,26 @@ void AppDelegate::removeWindowController(MainWindowController* controller) {
     });
     return;
   }
-  // Without a global menu bar, a program with no window could only be ended from outside.
-  if (mWindowControllers.empty() && !mTerminating) {
-    platform::mainQueue().async([] {
-      if (AppDelegate* app = current(); app && app->mWindowControllers.empty()) app->terminate();
-    });
-  }
+  windowDidClose();
+}
+
+void AppDelegate::windowDidClose() {
+  if (mTerminating) return;
+  // The window is still on the screen while it closes.
+  platform::mainQueue().async([] {
+    if (AppDelegate* app = current(); app && !app->mTerminating && !app->hasOpenWindow()) app->terminate();
+  });
+}
+
+// Preferences, About and Legal Notices count as much as a map does. A popover stands for the
+// window it belongs to (its transient parent), as in Qt's own count of primary windows.
+bool AppDelegate::hasOpenWindow() const {
+  if (!mWindowControllers.empty()) return true;
+  const auto& windows = platform::Application::shared().windows();
+  return std::any_of(windows.begin(), windows.end(), [](const platform::Window* window) {
+    const QWindow* handle = window->widget()->windowHandle();
+    return window->isVisible() && !(handle && handle->transientParent());
+  });
 }
 
 MyWindow* AppDelegate::findWindowWithURL(const QUrl& url) const {

@@ -58,10 +58,11 @@ DisplayCheck::DisplayCheck(const QStringList& arguments) {
       reasons.append(QStringLiteral("no plugin for the Qt platform \"%1\"").arg(name));
       continue;
     }
+    // Qt matches the name to its plugins' keys whatever its case: "XCB" is X11 too.
     QString why;
-    if (name == QLatin1String("xcb"))
+    if (name.compare(QLatin1String("xcb"), Qt::CaseInsensitive) == 0)
       why = whyNoX11Display(qtOptionValue(arguments, QStringLiteral("-display")));
-    else if (name.startsWith(QLatin1String("wayland")))
+    else if (name.startsWith(QLatin1String("wayland"), Qt::CaseInsensitive))
       why = whyNoWaylandDisplay();
     if (why.isEmpty()) return;
     reasons.append(why);

@@ -1,5 +1,6 @@
 #include "app/legal_notices_window.h"
 
+#include "app/app_delegate.h"
 #include "app/preferences_window_controller.h"
 #include "app/window_placement.h"
 #include "foundation/globals.h"
@@ -87,6 +88,17 @@ void LegalNoticesView::applyLayout() {
   ColoredView::applyLayout();
 }
 
+namespace {
+
+class ClosingCounts : public platform::WindowDelegate {
+ public:
+  void windowWillClose(platform::Window&) override {
+    if (AppDelegate* app = AppDelegate::current()) app->windowDidClose();
+  }
+};
+
+}  // namespace
+
 platform::Window& showKeptWindow(KeptWindow& kept, const QSizeF& contentSize, const QString& title,
                                  const std::function<std::shared_ptr<BaseView>()>& makeView) {
   if (!kept.window) {
@@ -97,11 +109,14 @@ platform::Window& showKeptWindow(KeptWindow& kept, const QSizeF& contentSize, co
         for (KeptWindow* each : made) {
           each->window.reset();
           each->view.reset();
+          each->delegate.reset();
         }
         made.clear();
       });
     made.push_back(&kept);
     kept.window = std::make_unique<platform::Window>(contentSize, platform::Window::Titled | platform::Window::Closable);
+    kept.delegate = std::make_unique<ClosingCounts>();
+    kept.window->setDelegate(kept.delegate.get());
     kept.window->setMinSize(contentSize);
     kept.window->setShowsMenuBar(false);
     closesByKey(*kept.window);

@@ -18,6 +18,7 @@
 namespace platform {
 class View;
 class Window;
+class WindowDelegate;
 }  // namespace platform
 
 namespace orrery {
@@ -53,10 +54,12 @@ class LegalNoticesView : public ColoredView {
 };
 
 // A window made once per process around a view hosted over its whole content, centred in the
-// primary screen's available area and kept until the application object goes.
+// primary screen's available area and kept until the application object goes. Closing it
+// counts as closing any window of the program: the last one ends the program.
 struct KeptWindow {
   std::unique_ptr<platform::Window> window;
   std::shared_ptr<platform::View> view;
+  std::unique_ptr<platform::WindowDelegate> delegate;
 };
 platform::Window& showKeptWindow(KeptWindow& kept, const QSizeF& contentSize, const QString& title,
                                  const std::function<std::shared_ptr<BaseView>()>& makeView);

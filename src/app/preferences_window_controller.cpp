@@ -1,5 +1,6 @@
 #include "app/preferences_window_controller.h"
 
+#include "app/app_delegate.h"
 #include "app/window_arrangement.h"
 #include "app/window_placement.h"
 #include "foundation/dictionary_extensions.h"
@@ -291,6 +292,9 @@ bool PreferencesWindowController::windowShouldClose(platform::Window&) {
   return !mSelected || mSelected->commitEditing();
 }
 
-void PreferencesWindowController::windowWillClose(platform::Window&) { storeFrame(); }
+void PreferencesWindowController::windowWillClose(platform::Window&) {
+  storeFrame();
+  if (AppDelegate* app = AppDelegate::current()) app->windowDidClose();
+}
 
 }  // namespace orrery

@@ -322,3 +322,37 @@ TEST_F(PreferencesCloud, DisconnectAsksFirstAboutAnEditTheAwayFolderCouldNotTake
   EXPECT_EQ(recoveryCopies(), copiesBefore) << "the user gave the edit up: no copy is kept";
   ASSERT_TRUE(container.moveBack());
 }
+
+// Disconnect closes the only map window, a document of the location dropped; Preferences, still
+// open, keeps the program running, and closing it ends the program as the last map window does.
+TEST_F(PreferencesCloud, DisconnectingTheOnlyMapWindowLeavesTheProgramToPreferences) {
+  testsupport::CloudContainerFixture container;
+  container.addDocuments(1);
+  installEditorScreens();
+  installHomeScreens();
+  Globals::optForICloud(true);
+  auto& app = launch();
+  const QString identifier = QStringLiteral("iCloud:/doc00000.orrx");
+  ASSERT_TRUE(waitFor([&] { return PersistenceController::singleton().findProxy(identifier) != nullptr; }));
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  app.openDocumentInNewWindow(identifier, QString());
+  settle(2);
+  app.windowControllers().front()->myWindow().performClose();  // the home screen
+  ASSERT_EQ(app.windowControllers().size(), 1u);
+  const std::weak_ptr<MainWindowController> mapWindow = app.windowControllers().front();
+  ASSERT_TRUE(dynamic_cast<SolarSystemViewController*>(mapWindow.lock()->myWindow().controller().get()));
+  ASSERT_TRUE(app.tryToPerform(QStringLiteral("cmdOpenPreferences")));
+  platform::Window& preferences = app.preferencesWindowController().window();
+  ASSERT_TRUE(preferences.isVisible());
+
+  QTest::mouseClick(general(app).iCloudConnectButton(), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return mapWindow.expired(); }));
+  uitest::advance(0.5);
+  EXPECT_EQ(exits, 0) << "Preferences is open";
+  EXPECT_TRUE(preferences.isVisible());
+
+  preferences.performClose();
+  uitest::advance(0);
+  EXPECT_EQ(exits, 1);
+  EXPECT_EQ(defaults().dictionaryForKey("CurrentState"), QVariantMap({{"controllerStates", QVariantList()}}));
+}

@@ -178,6 +178,7 @@ TEST(StartEnvironment, WithoutADisplayOrItsPlatformTheStartSaysSoAndLeavesNoCras
   const Row rows[] = {
       {{{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", nullptr}}, {}, noDisplay},
       {{{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", nullptr}}, {}, noDisplay},
+      {{{"QT_QPA_PLATFORM", "XCB"}, {"DISPLAY", nullptr}}, {}, noDisplay},
       {{{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", ":no-such-display"}}, {}, noDisplay},
       {{{"QT_QPA_PLATFORM", "wayland;xcb"}, {"DISPLAY", nullptr}}, {}, noDisplay},
       {{}, {QStringLiteral("-platform"), QStringLiteral("bogus")}, "orrery: cannot load the Qt platform \"bogus\" ("},
