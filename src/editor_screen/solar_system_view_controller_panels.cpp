@@ -193,8 +193,8 @@ void SolarSystemViewController::keepEditOfDeletedIdea(const IdeaPtr& kept, const
   IdeaPtr parent =
       place.parentIdentifier.isEmpty() ? nullptr : mRootIdea->findIdeaInSubTreeWithIdentifier(place.parentIdentifier);
   // Nor under a link, nor where it would go deeper than a map holds.
-  if (parent && (parent->isLink() || DocumentSize::levelsOf(*kept, DocumentSize::levelOf(*parent) + 1).deepest >
-                                         DocumentLimits::kMaxDepth))
+  if (parent && (parent->isLink() ||
+                 DocumentSize::levelsOf(*kept, DocumentSize::levelOf(*parent) + 1).deepest > DocumentLimits::kMaxDepth))
     parent = nullptr;
   if (!parent || parent == mRealIdea) {
     const auto count = static_cast<std::int64_t>(mRealIdea->ideas().size());

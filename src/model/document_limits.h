@@ -69,9 +69,10 @@ struct EncodedDocument {
 };
 
 // The document file of what `encoder` wrote, a tree `deepest` levels deep (its JSON text, or a
-// zlib stream of it), when it is within the limits. The stream is compressed at zlib's default level, except for as much of
-// its end, stored uncompressed, as a map of long runs of one character needs for the reader to
-// take the file (reading may take at most so much memory per byte of the file).
+// zlib stream of it), when it is within the limits. The stream is compressed at zlib's default
+// level, except for as much of its end, stored uncompressed, as a map of long runs of one
+// character needs for the reader to take the file (reading may take at most so much memory per
+// byte of the file).
 EncodedDocument documentFileWithinLimits(const JSONEncoder& encoder, int deepest, bool compressed);
 
 }  // namespace orrery
