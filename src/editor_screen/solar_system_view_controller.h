@@ -378,9 +378,10 @@ class SolarSystemViewController : public BaseViewController,
   // A window of the stored state goes without having shown its document; `why` tells the user
   // which and why, when there is a reason to tell.
   void closeRestoredWindowUnshown(const MyResultPtr& why, bool later);
-  // Whether the map has room for `added` (an idea with its subtree) beside what it holds
-  // (DocumentLimits); when it has not, the user is told and the caller changes nothing.
-  bool roomFor(const Idea& added);
+  // Whether the map has room for `added` (an idea with its subtree) under `parent` beside what
+  // it holds (DocumentLimits); an idea `moved` within the map takes levels only. When it has
+  // not, the user is told and the caller changes nothing.
+  bool roomFor(const Idea& added, const Idea& parent, bool moved = false);
 
   std::shared_ptr<IdeaDocument> mDoc;
   std::shared_ptr<TopBarView> mTopBar;

@@ -89,10 +89,18 @@ IdeaPtr SolarSystemViewController::copyOf(const IdeaPtr& idea) const {
   return idea->deepCopyWithNewIdentifiersPreservingExternalLinks(sameTree);
 }
 
-bool SolarSystemViewController::roomFor(const Idea& added) {
-  if (!mDoc || mDoc->makeRoomFor(DocumentSize::of(added))) return true;
-  logLine(QStringLiteral("%1: no room for %2 more ideas").arg(mDoc->filePath()).arg(added.calculateWholeTreeSize()));
-  showNonblockingAlertViewWithTitle(QString(), DocumentLimits::documentFullMessage());
+bool SolarSystemViewController::roomFor(const Idea& added, const Idea& parent, bool moved) {
+  if (!mDoc) return true;
+  const int level = DocumentSize::levelOf(parent) + 1;
+  const DocumentSize size = moved ? DocumentSize::levelsOf(added, level) : DocumentSize::of(added, level);
+  if (mDoc->makeRoomFor(size)) return true;
+  const bool tooDeep = size.deepest > DocumentLimits::kMaxDepth;
+  if (tooDeep)
+    logLine(QStringLiteral("%1: no room for ideas %2 levels deep").arg(mDoc->filePath()).arg(size.deepest));
+  else
+    logLine(QStringLiteral("%1: no room for %2 more ideas").arg(mDoc->filePath()).arg(added.calculateWholeTreeSize()));
+  showNonblockingAlertViewWithTitle(QString(),
+                                    tooDeep ? DocumentLimits::tooDeepMessage() : DocumentLimits::documentFullMessage());
   return false;
 }
 
@@ -105,7 +113,7 @@ bool SolarSystemViewController::insertIntoRealIdea(const IdeaPtr& idea, std::int
 void SolarSystemViewController::addNewIdeaAfterIndex(std::int64_t adder, const IdeaPtr& idea,
                                                      const BoolCompletion& /*completion*/) {
   if (!idea || !mRealIdea) return;
-  if (!roomFor(*idea)) {
+  if (!roomFor(*idea, *mRealIdea)) {
     // What was typed waits in an empty dock rather than being lost.
     DragSupportWindow* window = dragWindow();
     if (window && !window->currentDockedIdea()) window->setDockedIdea(idea, QString());
@@ -129,7 +137,7 @@ void SolarSystemViewController::moveIdeaAfter(const IdeaPtr& idea, const QString
   if (!idea || !mRealIdea || !mRootIdea) return complete(completion, false);
   const std::int64_t k = indexAfter(adder);
   if (!mDoc || docIdentifier.isEmpty() || docIdentifier != mDoc->docIdentifier()) {
-    if (!roomFor(*idea)) return complete(completion, false);
+    if (!roomFor(*idea, *mRealIdea)) return complete(completion, false);
     IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
     if (mSolarSystem) mSolarSystem->insertIdea(copy, adder);
     insertIntoRealIdea(copy, k);
@@ -141,7 +149,9 @@ void SolarSystemViewController::moveIdeaAfter(const IdeaPtr& idea, const QString
   if (!moved) return complete(completion, false);
   // An idea cannot go into its own subtree: once detached it could not be inserted and would
   // be lost.
-  if (mRealIdea->couldMyChildBeDescendantOfIdeaWithIdentifier(moved->identifier())) return complete(completion, false);
+  if (mRealIdea->couldMyChildBeDescendantOfIdeaWithIdentifier(moved->identifier()) ||
+      !roomFor(*moved, *mRealIdea, true))
+    return complete(completion, false);
   const std::int64_t c = indexOfIdeaWithIdentifier(moved->identifier());
   if (c == kNotFound) {
     IdeaPtr parent = moved->parent();
@@ -163,7 +173,7 @@ void SolarSystemViewController::moveIdeaInside(const IdeaPtr& idea, const QStrin
   IdeaPtr target = childIdeaAtFocusIndex(planet);
   if (!idea || !target || !mRootIdea) return complete(completion, false);
   if (!mDoc || docIdentifier.isEmpty() || docIdentifier != mDoc->docIdentifier()) {
-    if (!roomFor(*idea)) return complete(completion, false);
+    if (!roomFor(*idea, *target)) return complete(completion, false);
     target->addIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
     updateSolarSystemAndSaveDocument();
     return removeExternalIdea(idea, docIdentifier, completion);
@@ -171,7 +181,8 @@ void SolarSystemViewController::moveIdeaInside(const IdeaPtr& idea, const QStrin
   IdeaPtr moved = mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier());
   ORRERY_SOFT_ASSERT(moved, "-[SolarSystemViewController moveIdea:fromDocument:inside:completion:]");
   if (!moved) return complete(completion, false);
-  if (target->isLink() || target->couldMyChildBeDescendantOfIdeaWithIdentifier(moved->identifier()))
+  if (target->isLink() || target->couldMyChildBeDescendantOfIdeaWithIdentifier(moved->identifier()) ||
+      !roomFor(*moved, *target, true))
     return complete(completion, false);
   const std::int64_t c = indexOfIdeaWithIdentifier(moved->identifier());
   if (c == kNotFound) {
@@ -192,13 +203,14 @@ void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const Q
   IdeaPtr parent = mOwnIdea ? mOwnIdea->parent() : nullptr;
   if (!idea || !parent || !mRootIdea) return complete(completion, false);
   if (!mDoc || docIdentifier.isEmpty() || docIdentifier != mDoc->docIdentifier()) {
-    if (!roomFor(*idea)) return complete(completion, false);
+    if (!roomFor(*idea, *parent)) return complete(completion, false);
     parent->addIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
     updateSolarSystemAndSaveDocument();
     return removeExternalIdea(idea, docIdentifier, completion);
   }
   IdeaPtr moved = mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier());
-  if (!moved || parent->couldMyChildBeDescendantOfIdeaWithIdentifier(moved->identifier()))
+  if (!moved || parent->couldMyChildBeDescendantOfIdeaWithIdentifier(moved->identifier()) ||
+      !roomFor(*moved, *parent, true))
     return complete(completion, false);
   const std::int64_t c = indexOfIdeaWithIdentifier(moved->identifier());
   if (c != kNotFound) {
@@ -216,7 +228,7 @@ void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const Q
 
 void SolarSystemViewController::copyIdeaAfter(const IdeaPtr& idea, std::int64_t adder,
                                               const BoolCompletion& completion) {
-  if (!idea || !mRealIdea || !roomFor(*idea)) return complete(completion, false);
+  if (!idea || !mRealIdea || !roomFor(*idea, *mRealIdea)) return complete(completion, false);
   IdeaPtr copy = copyOf(idea);
   insertIntoRealIdea(copy, indexAfter(adder));
   if (mSolarSystem) mSolarSystem->insertIdea(copy, adder);
@@ -227,7 +239,7 @@ void SolarSystemViewController::copyIdeaAfter(const IdeaPtr& idea, std::int64_t 
 void SolarSystemViewController::copyIdeaInside(const IdeaPtr& idea, std::int64_t planet,
                                                const BoolCompletion& completion) {
   IdeaPtr target = childIdeaAtFocusIndex(planet);
-  if (!idea || !target || target->isLink() || !roomFor(*idea)) return complete(completion, false);
+  if (!idea || !target || target->isLink() || !roomFor(*idea, *target)) return complete(completion, false);
   target->addIdea(copyOf(idea));
   updateSolarSystemAndSaveDocument();
   complete(completion, true);
@@ -235,7 +247,7 @@ void SolarSystemViewController::copyIdeaInside(const IdeaPtr& idea, std::int64_t
 
 void SolarSystemViewController::copyToParentTheIdea(const IdeaPtr& idea, const BoolCompletion& completion) {
   IdeaPtr parent = mOwnIdea ? mOwnIdea->parent() : nullptr;
-  if (!idea || !parent || !roomFor(*idea)) return complete(completion, false);
+  if (!idea || !parent || !roomFor(*idea, *parent)) return complete(completion, false);
   parent->addIdea(copyOf(idea));
   updateSolarSystemAndSaveDocument();
   complete(completion, true);
@@ -245,7 +257,7 @@ void SolarSystemViewController::createLinkToIdea(const IdeaPtr& idea, std::int64
                                                  const BoolCompletion& completion) {
   if (!idea || !mRealIdea) return complete(completion, false);
   IdeaPtr link = Idea::createWithLinkToIdea(idea->identifier());
-  if (!roomFor(*link)) return complete(completion, false);
+  if (!roomFor(*link, *mRealIdea)) return complete(completion, false);
   insertIntoRealIdea(link, indexAfter(adder));
   if (mSolarSystem) mSolarSystem->insertIdea(link, adder);
   updateSolarSystemAndSaveDocument();

@@ -192,7 +192,10 @@ void SolarSystemViewController::keepEditOfDeletedIdea(const IdeaPtr& kept, const
   // Where the idea stood when its parent is still there, else among the shown idea's children.
   IdeaPtr parent =
       place.parentIdentifier.isEmpty() ? nullptr : mRootIdea->findIdeaInSubTreeWithIdentifier(place.parentIdentifier);
-  if (parent && parent->isLink()) parent = nullptr;
+  // Nor under a link, nor where it would go deeper than a map holds.
+  if (parent && (parent->isLink() ||
+                 DocumentSize::levelsOf(*kept, DocumentSize::levelOf(*parent) + 1).deepest > DocumentLimits::kMaxDepth))
+    parent = nullptr;
   if (!parent || parent == mRealIdea) {
     const auto count = static_cast<std::int64_t>(mRealIdea->ideas().size());
     const std::int64_t index = parent && place.index >= 0 ? std::min(place.index, count) : count;

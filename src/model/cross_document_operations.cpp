@@ -90,7 +90,10 @@ void CrossDocumentOperations::copyIdeaInside(const IdeaPtr& idea, std::size_t in
   mController.openDocument(doc, [this, doc, copy, done](DocumentToken token) {
     if (token < 1) return done(false);
     const IdeaPtr root = doc->idea();
-    if (!root) {
+    // A copy the map has no room for would leave it one that cannot be saved.
+    const bool fits = root && doc->makeRoomFor(DocumentSize::of(*copy, 2));
+    if (!fits) {
+      if (root) logLine(QStringLiteral("%1: no room for the copy of %2").arg(doc->docIdentifier(), copy->description()));
       mController.releaseDocument(doc, token, nullptr);
       return done(false);
     }

@@ -1,6 +1,7 @@
 #include "model/document_limits.h"
 
 #include "model/document_memory_bound.h"
+#include "model/idea.h"
 #include "model/json_encoder.h"
 
 #include "foundation/globals.h"
@@ -11,6 +12,8 @@
 #include <algorithm>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace orrery {
 
@@ -78,6 +81,12 @@ QString DocumentLimits::textTooLongMessage() {
       .arg(kMaxTextLength);
 }
 
+QString DocumentLimits::tooDeepMessage() {
+  return localized("DocumentTooDeep:Message",
+                   "The map has no room for this here: a map holds ideas at most %1 levels deep")
+      .arg(kMaxDepth);
+}
+
 QString DocumentLimits::documentFullMessage() {
   return localized("DocumentFull:Message",
                    "The map has no room for this: a map holds at most %1 MB of texts and pictures and %2 ideas")
@@ -85,29 +94,56 @@ QString DocumentLimits::documentFullMessage() {
       .arg(kMaxObjects);
 }
 
-DocumentSize DocumentSize::of(const KeyedCodable& object) {
+DocumentSize DocumentSize::of(const Idea& idea, int level) {
+  const int deepest = levelsOf(idea, level).deepest;
+  // A subtree the file could not hold is not encoded: the encoder stops at its nesting bound.
+  if (deepest > DocumentLimits::kMaxDepth) return {0, 0, 0, deepest};
   JSONEncoder encoder;
-  encoder.encodeTopObject(object);
-  DocumentSize size = of(encoder);
+  encoder.encodeTopObject(idea);
+  DocumentSize size = of(encoder, deepest);
   size.jsonBytes += kListMemberBytes;
   return size;
 }
 
-DocumentSize DocumentSize::of(const JSONEncoder& encoder) {
-  return {encoder.length(), encoder.objectsWritten(), encoder.longestText()};
+DocumentSize DocumentSize::levelsOf(const Idea& idea, int level) {
+  // Without recursion: the tree may be deeper than any limit.
+  int deepest = level;
+  std::vector<std::pair<const Idea*, int>> pending{{&idea, level}};
+  while (!pending.empty()) {
+    const auto [next, at] = pending.back();
+    pending.pop_back();
+    deepest = std::max(deepest, at);
+    for (const IdeaPtr& child : next->ideas())
+      if (child) pending.emplace_back(child.get(), at + 1);
+  }
+  return {0, 0, 0, deepest};
+}
+
+int DocumentSize::levelOf(const Idea& idea) {
+  int level = 1;
+  for (IdeaPtr parent = idea.parent(); parent; parent = parent->parent()) ++level;
+  return level;
+}
+
+DocumentSize DocumentSize::of(const JSONEncoder& encoder, int deepest) {
+  return {encoder.length(), encoder.objectsWritten(), encoder.longestText(), deepest};
 }
 
 DocumentSize DocumentSize::changedBy(const DocumentSize& added, const DocumentSize& removed) const {
   return {std::max<qint64>(0, jsonBytes + added.jsonBytes - removed.jsonBytes),
-          std::max<qint64>(0, objects + added.objects - removed.objects), std::max(longestText, added.longestText)};
+          std::max<qint64>(0, objects + added.objects - removed.objects), std::max(longestText, added.longestText),
+          std::max(deepest, added.deepest)};
 }
 
 bool DocumentSize::withinLimits() const {
   return jsonBytes <= DocumentLimits::kMaxJSONBytes && objects <= DocumentLimits::kMaxObjects &&
-         longestText <= DocumentLimits::kMaxTextLength;
+         longestText <= DocumentLimits::kMaxTextLength && deepest <= DocumentLimits::kMaxDepth;
 }
 
 QString DocumentSize::refusal() const {
+  if (deepest > DocumentLimits::kMaxDepth)
+    return localized("DocumentTooLargeToSave:Depth", "its ideas go deeper than the %1 levels a map can hold")
+        .arg(DocumentLimits::kMaxDepth);
   if (longestText > DocumentLimits::kMaxTextLength)
     return localized("DocumentTooLargeToSave:Text", "a text of %1 characters is longer than the %2 a map can hold")
         .arg(longestText)
@@ -123,11 +159,11 @@ QString DocumentSize::refusal() const {
   return {};
 }
 
-EncodedDocument documentFileWithinLimits(const JSONEncoder& encoder, bool compressed) {
+EncodedDocument documentFileWithinLimits(const JSONEncoder& encoder, int deepest, bool compressed) {
   EncodedDocument file;
   const QByteArray json = encoder.data();
   if (json.isEmpty()) return file;
-  file.size = DocumentSize::of(encoder);
+  file.size = DocumentSize::of(encoder, deepest);
   file.refusal = file.size.refusal();
   if (!file.refusal.isEmpty()) {
     logLine(QStringLiteral("Document of %1 bytes of JSON, %2 objects, a text of %3 characters not written: %4")

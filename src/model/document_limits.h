@@ -8,22 +8,28 @@
 // texts repeat. A real map stays far below: 100 000 ideas are about 12 MB of JSON, a picture idea
 // about 90 KB.
 
+#include "model/keyed_coding.h"
+
 #include <QByteArray>
 #include <QString>
 
 namespace orrery {
 
+class Idea;
 class JSONEncoder;
-class KeyedCodable;
 
 struct DocumentLimits {
   static constexpr qsizetype kMaxJSONBytes = qsizetype(256) << 20;  // 256 MiB of JSON text
   static constexpr qint64 kMaxObjects = 1000000;                      // coded objects: ideas, icons
   static constexpr qsizetype kMaxTextLength = 1000000;                // UTF-16 units of one text
+  // Levels of ideas, the root the first. The file nests the data object above the root and an
+  // icon below the deepest idea, which the coders take.
+  static constexpr int kMaxDepth = kMaxKeyedNestingDepth - 2;
 
-  // What the user reads where a way in refuses content: a text longer than kMaxTextLength, and
-  // an addition that would take the map beyond the other limits.
+  // What the user reads where a way in refuses content: a text longer than kMaxTextLength, an
+  // addition that would take the map beyond kMaxDepth, and one beyond the other limits.
   static QString textTooLongMessage();
+  static QString tooDeepMessage();
   static QString documentFullMessage();
 };
 
@@ -32,12 +38,20 @@ struct DocumentSize {
   qint64 jsonBytes = 0;
   qint64 objects = 0;
   qsizetype longestText = 0;
+  int deepest = 0;  // levels of ideas
 
-  // The measure of `object` alone (an idea with its subtree), written as a member of a list.
-  static DocumentSize of(const KeyedCodable& object);
-  // What the encoder wrote.
-  static DocumentSize of(const JSONEncoder& encoder);
-  // `added` taking the place of `removed`.
+  // The measure of `idea` with its subtree, written as a member of a list, its top at `level`
+  // (the root's level is 1).
+  static DocumentSize of(const Idea& idea, int level);
+  // The levels alone that `idea` with its subtree reaches with its top at `level`: all an idea
+  // moved within its map adds.
+  static DocumentSize levelsOf(const Idea& idea, int level);
+  // The level of `idea` in its tree.
+  static int levelOf(const Idea& idea);
+  // What the encoder wrote, of a tree `deepest` levels deep.
+  static DocumentSize of(const JSONEncoder& encoder, int deepest);
+  // `added` taking the place of `removed`; the longest text and the deepest level stay the
+  // most either reached.
   DocumentSize changedBy(const DocumentSize& added, const DocumentSize& removed) const;
   DocumentSize changedBy(const DocumentSize& added) const { return changedBy(added, DocumentSize()); }
   bool withinLimits() const;
@@ -54,10 +68,11 @@ struct EncodedDocument {
   QString refusal;
 };
 
-// The document file of what `encoder` wrote (its JSON text, or a zlib stream of it), when it
-// is within the limits. The stream is compressed at zlib's default level, except for as much of
-// its end, stored uncompressed, as a map of long runs of one character needs for the reader to
-// take the file (reading may take at most so much memory per byte of the file).
-EncodedDocument documentFileWithinLimits(const JSONEncoder& encoder, bool compressed);
+// The document file of what `encoder` wrote, a tree `deepest` levels deep (its JSON text, or a
+// zlib stream of it), when it is within the limits. The stream is compressed at zlib's default
+// level, except for as much of its end, stored uncompressed, as a map of long runs of one
+// character needs for the reader to take the file (reading may take at most so much memory per
+// byte of the file).
+EncodedDocument documentFileWithinLimits(const JSONEncoder& encoder, int deepest, bool compressed);
 
 }  // namespace orrery

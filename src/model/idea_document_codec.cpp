@@ -22,6 +22,19 @@
 
 namespace orrery {
 
+namespace {
+
+// The levels of a document's trees: its own and those it keeps for other instances, which the
+// file nests as deep.
+int deepestLevel(const IdeaPtr& idea, const std::vector<ReplacedTree>& replacedTrees) {
+  int deepest = idea ? DocumentSize::levelsOf(*idea, 1).deepest : 0;
+  for (const ReplacedTree& replaced : replacedTrees)
+    if (replaced.tree) deepest = std::max(deepest, DocumentSize::levelsOf(*replaced.tree, 1).deepest);
+  return deepest;
+}
+
+}  // namespace
+
 EncodedDocument DocumentSnapshot::encodeWithinLimits(bool compressed) const {
   // A file without a tree is refused on reading; writing one would lose the map unseen.
   if (!idea) return {};
@@ -38,9 +51,17 @@ EncodedDocument DocumentSnapshot::encodeWithinLimits(bool compressed) const {
     if (std::any_of(object.replacedChanges.begin(), object.replacedChanges.end(),
                     [&](const IdeaMergeConflict& change) { return tree.belongsTo(change); }))
       object.replacedTrees.push_back(tree);
+  // A tree deeper than a map holds is not encoded at all: the encoder stops at its nesting bound.
+  EncodedDocument refused;
+  refused.size.deepest = deepestLevel(object.idea, object.replacedTrees);
+  refused.refusal = refused.size.refusal();
+  if (!refused.refusal.isEmpty()) {
+    logLine(QStringLiteral("Document %1 levels deep not written").arg(refused.size.deepest));
+    return refused;
+  }
   JSONEncoder encoder;
   encoder.encodeObject(object);
-  return documentFileWithinLimits(encoder, compressed);
+  return documentFileWithinLimits(encoder, refused.size.deepest, compressed);
 }
 
 std::vector<IdeaMergeConflict> DocumentSnapshot::allReplaced() const {
@@ -187,6 +208,14 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
     return false;
   }
   IdeaMergeResult merged = mergeIdeaTrees(treeFromFileBytes(mBaseBytes, mBaseCompressed), mIdea, read.mIdea);
+  // Merged deeper than a map holds, the map could not be saved again: ours stays, and our next
+  // save, merging once more, says why.
+  if (const int deepest = deepestLevel(merged.idea, {}); deepest > DocumentLimits::kMaxDepth) {
+    logLine(QStringLiteral("%1: another instance's version merged would be %2 levels deep; not taken")
+                .arg(mDocIdentifier)
+                .arg(deepest));
+    return false;
+  }
   // The file's writer replaced changes of ours: what we held until now keeps their values.
   const bool hadFormerTree = static_cast<bool>(mReplacedHere.formerTree);
   const std::size_t held = mReplacedHere.changes.size();
@@ -367,10 +396,13 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
   if (object->fileFormatVersion >= 4)
     return fail(kDocumentErrorNewerVersion, "CannotOpenFuturisticDocument:Message", "Newer Orrery version is needed",
                 error);
+  // What the writer would not write is not read: the map could never be saved.
+  const int deepest = deepestLevel(object->idea, object->replacedTrees);
+  if (deepest > DocumentLimits::kMaxDepth) return failTooLarge(error);
   mDateCreated = object->dateCreated;
   mDateModified = object->dateModified;
   mIdea = object->idea;
-  mStoredSize = {data.size(), objectsRead, 0};
+  mStoredSize = {data.size(), objectsRead, 0, deepest};
   mGrowth = DocumentSize();
   mAppInstance = object->appInstance;
   mAppInstallation = object->appInstallation;
@@ -413,21 +445,24 @@ bool IdeaDocument::loadFromOPMLData(const QByteArray& data, DocumentError* error
     root = parser.parseIdeaFromOPMLData(data, QFileInfo(mFilePath).completeBaseName());
     if (parser.tooLarge()) return failTooLarge(error);
     // An outline the program could not write as a map is refused as such a map would be.
-    if (root) {
+    QString refusal;
+    if (parser.tooDeep()) {
+      refusal = DocumentSize{0, 0, 0, DocumentLimits::kMaxDepth + 1}.refusal();
+    } else if (root) {
       IdeaDocumentDataObject object;
       object.fileFormatVersion = IdeaDocumentDataObject::kCurrentFileFormatVersion;
       object.idea = root;
       JSONEncoder encoder;
       encoder.encodeObject(object);
       // Within the limits the writer writes any map: their measure decides.
-      const QString refusal = DocumentSize::of(encoder).refusal();
-      if (!refusal.isEmpty()) {
-        failTooLarge(error);
-        mLastUserFriendlyError += QStringLiteral(": ") + refusal;
-        mLastError.description = mLastUserFriendlyError;
-        if (error) *error = mLastError;
-        return false;
-      }
+      refusal = DocumentSize::of(encoder, DocumentSize::levelsOf(*root, 1).deepest).refusal();
+    }
+    if (!refusal.isEmpty()) {
+      failTooLarge(error);
+      mLastUserFriendlyError += QStringLiteral(": ") + refusal;
+      mLastError.description = mLastUserFriendlyError;
+      if (error) *error = mLastError;
+      return false;
     }
   } catch (const std::bad_alloc&) {
     logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));

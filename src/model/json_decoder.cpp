@@ -211,7 +211,7 @@ class JSONDecoderAccess {
     if (d.mImpl->depth > size_t(kMaxKeyedNestingDepth)) {
       logLine(QStringLiteral("JSONDecoder: objects nested deeper than %1 levels are not read")
                   .arg(kMaxKeyedNestingDepth));
-      d.mFailed = true;
+      d.mFailed = d.mTooLarge = true;
       return nullptr;
     }
     if (d.mLimits.maxObjects >= 0 && ++d.mObjectsMade > d.mLimits.maxObjects) {

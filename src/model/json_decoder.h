@@ -36,7 +36,8 @@ class JSONDecoder final : public KeyedDecoder {
     addAlias(memberName, QString::fromLatin1(T::kClassName));
   }
   void setLimits(const Limits& limits) { mLimits = limits; }
-  // True once the text went beyond the limits; decoding then yields nothing.
+  // True once the text went beyond the limits or kMaxKeyedNestingDepth; decoding then yields
+  // nothing.
   bool tooLarge() const { return mTooLarge; }
   // The objects decoded so far, as the limits count them.
   qint64 objectsMade() const { return mObjectsMade; }

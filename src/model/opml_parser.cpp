@@ -124,7 +124,10 @@ IdeaPtr OPMLParser::settledRoot(const QString& fileTitle) {
     root = mTop;
     root->setText(fileTitle);
   }
-  if (mDeepest > kMaxOutlineDepth) return nullptr;
+  if (mDeepest > kMaxOutlineDepth) {
+    mTooDeep = true;
+    return nullptr;
+  }
   const auto& standard = ColorTheme::standardThemes();
   if (!standard.empty() && !standard[0]->colors().empty()) root->setColor(standard[0]->colors()[0]);
   colorChildren(*root, true);

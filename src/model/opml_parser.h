@@ -6,8 +6,8 @@
 // "xmlUrl"), one a line. Colours are made up on the way in. Element names match in any letter
 // case, attribute names exactly.
 
+#include "model/document_limits.h"
 #include "model/idea.h"
-#include "model/keyed_coding.h"
 
 #include <QByteArray>
 #include <QString>
@@ -18,8 +18,9 @@ namespace orrery {
 
 class OPMLParser {
  public:
-  // Deeper outlines are refused: the document file could not hold them.
-  static constexpr int kMaxOutlineDepth = kMaxKeyedNestingDepth - 3;
+  // Deeper outlines are refused: a map could not hold them. The outlines of a file go one level
+  // below its root.
+  static constexpr int kMaxOutlineDepth = DocumentLimits::kMaxDepth - 1;
 
   OPMLParser() = default;
 
@@ -33,6 +34,8 @@ class OPMLParser {
   // Whether the last parse stopped at more ideas than a map holds (DocumentLimits::kMaxObjects):
   // a small file of empty outlines would otherwise take gigabytes.
   bool tooLarge() const { return mTooMany; }
+  // Whether the last parse met outlines nested deeper than a map holds (kMaxOutlineDepth).
+  bool tooDeep() const { return mTooDeep; }
 
  private:
   void reset();

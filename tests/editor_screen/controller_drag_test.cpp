@@ -120,7 +120,7 @@ TEST_F(DragTest, PicturesFromTheDockFillAMapToItsLimitAndTheNextIsRefusedSayingW
     for (int x = 0; x < noise.width(); ++x) line[x] = random();
   }
   const IdeaPtr picture = orrery::Idea::createWithOriginalImage(orrery::KitImage(noise));
-  const qint64 each = orrery::DocumentSize::of(*picture).jsonBytes;
+  const qint64 each = orrery::DocumentSize::of(*picture, 2).jsonBytes;
   // An album just one picture short of the limit, beside the planet the pictures are dropped on.
   IdeaPtr root = idea(QStringLiteral("Map"));
   root->addIdea(idea(QStringLiteral("Album")));

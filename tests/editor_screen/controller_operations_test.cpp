@@ -240,3 +240,58 @@ TEST_F(OperationsTest, AWindowShowingAnIdeaRefusesDeletingItOrItsAncestors) {
 }
 
 }  // namespace
+
+// However an idea comes in (typed, dropped as a copy or a move, from this map or another), it
+// goes no deeper than a map holds: beyond, it is refused, saying why, and the map keeps what it
+// had. The map at its deepest saves and opens again.
+TEST_F(OperationsTest, NothingGoesDeeperThanAMapHolds) {
+  const int deepest = orrery::DocumentLimits::kMaxDepth;
+  IdeaPtr root = idea(QStringLiteral("root"));
+  IdeaPtr pair = idea(QStringLiteral("pair"));
+  pair->addIdea(idea(QStringLiteral("inner")));
+  root->addIdea(pair);
+  root->addIdea(idea(QStringLiteral("leaf")));
+  // Shown: an idea one level above the deepest.
+  IdeaPtr shown = root;
+  for (int level = 2; level < deepest; ++level) {
+    shown->addIdea(idea(QStringLiteral("level %1").arg(level)));
+    shown = shown->ideas().back();
+  }
+  opened = createLocal(path(QStringLiteral("deep.orrery")), root);
+  ASSERT_GE(opened.token, 1);
+  editor = std::make_unique<EditorWindow>(
+      SolarSystemViewController::create(opened.doc, opened.token, shown->identifier()), &app);
+  ASSERT_EQ(c().realIdea(), shown);
+  const QString doc = opened.doc->docIdentifier();
+  IdeaPtr foreign = idea(QStringLiteral("foreign"));
+  foreign->addIdea(idea(QStringLiteral("below")));
+
+  std::vector<bool> results;
+  // At the deepest level a leaf fits.
+  c().addNewIdeaAfterIndex(-1, idea(QStringLiteral("deepest")), nullptr);
+  c().moveIdeaAfter(root->ideas()[1], doc, 0, record(results));
+  ASSERT_EQ(order(), (QStringList{"deepest", "leaf"}));
+  // Nothing below it, nor an idea with its own children there.
+  c().copyIdeaInside(pair, 0, record(results));
+  c().moveIdeaInside(child(1), doc, 0, record(results));
+  c().moveIdeaInside(foreign, QString(), 0, record(results));
+  c().moveIdeaAfter(pair, doc, 1, record(results));
+  c().copyIdeaAfter(foreign, 1, record(results));
+  EXPECT_EQ(results, (std::vector<bool>{true, false, false, false, false, false}));
+  EXPECT_EQ(order(), (QStringList{"deepest", "leaf"}));
+  EXPECT_TRUE(child(0)->ideas().empty());
+  EXPECT_EQ(pair->parent(), root);
+  ASSERT_EQ(presenter->alerts.size(), 5u);
+  for (const auto& alert : presenter->alerts)
+    EXPECT_EQ(alert.informativeText, orrery::DocumentLimits::tooDeepMessage());
+  EXPECT_TRUE(orrery::DocumentLimits::tooDeepMessage().contains(QStringLiteral("498 levels")));
+
+  // Nor is one typed at the deepest level.
+  c().switchToIdea(child(0), /*animated=*/false);
+  c().addNewIdeaAfterIndex(-1, idea(QStringLiteral("too deep")), nullptr);
+  EXPECT_TRUE(c().realIdea()->ideas().empty());
+  EXPECT_EQ(presenter->alerts.size(), 6u);
+  c().switchToIdea(shown, /*animated=*/false);
+  expectShownAndSaved();
+  EXPECT_TRUE(opened.doc->lastUserFriendlyError().isEmpty()) << opened.doc->lastUserFriendlyError().toStdString();
+}

@@ -170,6 +170,16 @@ TEST_F(CrossDocumentTest, ACopyInsideBecomesTheFirstChildOfAListedDocument) {
 
   EXPECT_FALSE(run([&](auto done) { ops.copyIdeaInside(shop, list.size(), DocumentLocationICloud, done); }));
   EXPECT_FALSE(run([&](auto done) { ops.copyIdeaInside(shop, 0, DocumentLocationTemp, done); }));
+  // Nor goes in what would take the map deeper than a map holds.
+  IdeaPtr deep = Idea::createWithText("Deep");
+  IdeaPtr bottom = deep;
+  for (int level = 2; level <= DocumentLimits::kMaxDepth; ++level) {
+    bottom->addIdea(Idea::createWithText("Deeper"));
+    bottom = bottom->ideas().back();
+  }
+  EXPECT_FALSE(run([&](auto done) { ops.copyIdeaInside(deep, other, DocumentLocationICloud, done); }));
+  EXPECT_EQ(shape(icloud->storedIdea("iCloud:/other.orrx")), "Other[Shop]");
+  EXPECT_EQ(icloud->heldTokens("iCloud:/other.orrx"), 0u);
   EXPECT_EQ(listener->events.size(), 1);
 }
 

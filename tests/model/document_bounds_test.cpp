@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <pthread.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -256,7 +257,7 @@ TEST(DocumentBounds, TheProjectionCountsStringBytesValuesAndObjectsWhereverTheyF
   }
 }
 
-TEST(DocumentBounds, TextsAndObjectsBeyondTheBoundsAreRefusedWhole) {
+TEST(DocumentBounds, TextsObjectsAndLevelsBeyondTheBoundsAreRefusedWhole) {
   auto doc = scratchDocument();
   const QByteArray longest = QByteArray(DocumentLimits::kMaxTextLength, 'x');
   auto withText = [](const QByteArray& text) {
@@ -285,6 +286,22 @@ TEST(DocumentBounds, TextsAndObjectsBeyondTheBoundsAreRefusedWhole) {
     // The data object, the root idea and 2 000 below it.
     EXPECT_EQ(read, bound == 2002) << bound;
     EXPECT_EQ(decoder->tooLarge(), bound == 2001) << bound;
+  }
+
+  // Ideas go as deep as the writer writes them, as an earlier version could write them deeper,
+  // or as deep as no coder takes.
+  auto nested = [](int levels) {
+    QByteArray json = R"({"ideaDocumentDataObject":{"fileFormatVersion":3,"idea":{"text":"1")";
+    json += QByteArray(R"(,"ideas":[{"ideaType":1,"text":"")").repeated(levels - 1) + QByteArray("}]").repeated(levels - 1);
+    return json + "}}}";
+  };
+  for (const int levels : {DocumentLimits::kMaxDepth, DocumentLimits::kMaxDepth + 1, kMaxKeyedNestingDepth + 1}) {
+    DocumentError deep;
+    const bool read = doc->loadFromJSONData(nested(levels), &deep);
+    EXPECT_EQ(read, levels == DocumentLimits::kMaxDepth) << levels;
+    if (!read) {
+      EXPECT_EQ(deep.code, kDocumentErrorTooLarge) << levels;
+    }
   }
 }
 
@@ -428,6 +445,19 @@ TEST(DocumentBounds, TheWriterKeepsTheLimitsTheReaderKeeps) {
     root->addIdea(link);
     cases.push_back({"a web link one character longer", root, false, "a text of 1000020 characters"});
   }
+  // The deepest idea wears an icon, which the file nests one level further.
+  for (const int levels : {DocumentLimits::kMaxDepth, DocumentLimits::kMaxDepth + 1}) {
+    IdeaPtr root = Idea::createWithText("Deep");
+    IdeaPtr bottom = root;
+    for (int level = 2; level <= levels; ++level) {
+      bottom->addIdea(Idea::createWithText(QStringLiteral("level %1").arg(level)));
+      bottom = bottom->ideas().back();
+    }
+    bottom->setIconImage(std::make_shared<IconImage>("star", "Symbols", "⭐"));
+    const bool deepest = levels == DocumentLimits::kMaxDepth;
+    cases.push_back({deepest ? "ideas as deep as a map holds" : "one level deeper", root, false,
+                     deepest ? QString() : QStringLiteral("its ideas go deeper than the 498 levels a map can hold")});
+  }
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // Building, writing and reading these takes minutes under the sanitizers; the release run has them.
   {
@@ -499,4 +529,45 @@ TEST(DocumentBounds, TheWriterKeepsTheLimitsTheReaderKeeps) {
   // An ordinary map, large enough to be written in many pieces, is the default level throughout.
   doc->setIdea(testsupport::makeTree(30000));
   EXPECT_EQ(doc->exportAsOrreryData(), *dataext::zlibDeflate(doc->exportAsPureJSONData()));
+}
+
+// The coders recurse once a level. The work queues write and read on threads of the default
+// stack size: 8 MiB, 2 MiB where the stack is unlimited, less only where the user set it so.
+// The deepest map is written and read again on half of the smallest (beyond it, the guard page
+// ends the process).
+TEST(DocumentBounds, TheDeepestMapIsWrittenAndReadAgainOnASmallStack) {
+  struct Run {
+    IdeaPtr root;
+    bool reopened = false;
+  } run;
+  run.root = Idea::createWithText("Deep");
+  IdeaPtr bottom = run.root;
+  for (int level = 2; level <= DocumentLimits::kMaxDepth; ++level) {
+    bottom->addIdea(Idea::createWithText(QStringLiteral("level %1").arg(level)));
+    bottom = bottom->ideas().back();
+  }
+  bottom->setIconImage(std::make_shared<IconImage>("star", "Symbols", "⭐"));
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // Unoptimised and with redzones, frames are a few times larger: the default size.
+  const size_t stack = size_t(8) << 20;
+#else
+  const size_t stack = size_t(1) << 20;
+#endif
+  pthread_attr_t attributes;
+  ASSERT_EQ(pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stack), 0);
+  pthread_t thread;
+  auto body = [](void* argument) -> void* {
+    auto& r = *static_cast<Run*>(argument);
+    auto doc = IdeaDocument::createWithFileName("deep.orrx", DocumentLocationDropbox);
+    doc->setIdea(r.root);
+    auto back = IdeaDocument::createWithFileName("back.orrx", DocumentLocationDropbox);
+    r.reopened = back->loadFromOrreryData(doc->exportAsOrreryData()) &&
+                 DocumentSize::levelsOf(*back->idea(), 1).deepest == DocumentLimits::kMaxDepth;
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attributes, body, &run), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+  EXPECT_TRUE(run.reopened);
 }

@@ -122,3 +122,34 @@ TEST_F(OutsideChange, AChangeToldWhileASaveIsUnderWayNeverPutsOlderValuesBack) {
   EXPECT_EQ(textOf(onDisk, "b"), "b second") << "the other instance's newer value stays in the file";
   EXPECT_EQ(textOf(onDisk, "a"), "a by us");
 }
+
+// Two versions, each within the levels a map holds, can merge into a deeper one: the save is
+// refused, saying why, and the file keeps the other instance's version rather than losing it.
+TEST_F(OutsideChange, AMergeDeeperThanAMapHoldsIsNotWrittenAndSaysWhy) {
+  auto chainBelow = [](IdeaPtr idea, int levels) {
+    for (int i = 0; i < levels; ++i) {
+      idea->addIdea(Idea::createWithText("deeper"));
+      idea = idea->ideas().back();
+    }
+    return idea;
+  };
+  const QString aBottom = chainBelow(doc->idea()->ideas()[0], 300)->identifier();
+  const IdeaPtr bBottom = chainBelow(doc->idea()->ideas()[1], 150);
+  ASSERT_TRUE(save());
+  // They move b below a's chain: 453 levels.
+  auto other = IdeaDocument::createWithFileName("other.orrx", DocumentLocationDropbox);
+  ASSERT_TRUE(other->loadFromOrreryData(testsupport::readAll(path)));
+  const IdeaPtr b = other->idea()->findIdeaInSubTreeWithIdentifier("b");
+  other->idea()->detachIdea("b");
+  other->idea()->findIdeaInSubTreeWithIdentifier(aBottom)->addIdea(b);
+  const QByteArray theirs = other->exportAsOrreryData();
+  ASSERT_FALSE(theirs.isEmpty());
+  ASSERT_EQ(writeFileReplacing(path, theirs), FileWriteResult::Written);
+  // We go on below b's chain: 513 levels merged.
+  chainBelow(bBottom, 60);
+  EXPECT_FALSE(save());
+  EXPECT_TRUE(doc->lastUserFriendlyError().contains("its ideas go deeper than the 498 levels a map can hold"))
+      << doc->lastUserFriendlyError().toStdString();
+  EXPECT_EQ(testsupport::readAll(path), theirs);
+  EXPECT_EQ(DocumentSize::levelsOf(*doc->idea(), 1).deepest, 302) << "the map in memory stays ours";
+}

@@ -193,6 +193,11 @@ TEST(OPMLParser, AnOutlineBeyondWhatAMapHoldsIsRefusedAsTooLarge) {
       {"a note its links take beyond it",
        outline("_note=\"" + QByteArray(limit - 10, 'n') + "\" url=\"https://example.org/\""),
        "a text of 1000011 characters"},
+      {"outlines one level deeper than a map holds",
+       "<opml><head><title>Deep</title></head><body>" +
+           QByteArray("<outline>").repeated(OPMLParser::kMaxOutlineDepth + 1) +
+           QByteArray("</outline>").repeated(OPMLParser::kMaxOutlineDepth + 1) + "</body></opml>",
+       "its ideas go deeper than the 498 levels a map can hold"},
   };
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // A few megabytes of empty outlines would make millions of ideas: reading stops past the limit.
