@@ -106,6 +106,11 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
   if (xServer.display().isEmpty())
     ADD_FAILURE() << "no X server (Xvfb) could be started: the real display is not checked";
   const QByteArray display = xServer.display().toLatin1();
+  // A libcurl that does not load comes first where the loader looks.
+  QTemporaryDir noCurl;
+  QFile emptyCurl(noCurl.filePath(QStringLiteral("libcurl.so.4")));
+  ASSERT_TRUE(emptyCurl.open(QIODevice::WriteOnly));
+  const QByteArray libraryPath = QStringList{noCurl.path(), qEnvironmentVariable("LD_LIBRARY_PATH")}.join(':').toLocal8Bit();
   const Row rows[] = {
       {"every folder named", {}},
       {"a real display", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.constData()}}},
@@ -129,6 +134,10 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
        {{"SettingsEndpoint", "https://127.0.0.1:1"}},
        {},
        "[Telemetry] failed to download settings"},
+      {"no libcurl",
+       {{"LD_LIBRARY_PATH", libraryPath.constData()}, {"SettingsEndpoint", "https://127.0.0.1:1"}},
+       {},
+       "Network transfers are unavailable: libcurl.so.4 could not be loaded"},
   };
   // What a start that went well must not log.
   static const QRegularExpression failure(QStringLiteral("unable|fail|error|cannot|not available|unavailable"),
