@@ -292,7 +292,13 @@ bool CRKCrashReportingController::startWithProfilingMark(uint64_t profilingMark,
   } resume{mQueue};
   if (!mFileManager->prepareForNewLaunch()) return false;
   const bool urgent = checkForAndCreateLaunchMarker();
-  const std::vector<std::string> earlier = mFileManager->activePathContents();
+  std::vector<std::string> earlier = mFileManager->activePathContents();
+  // The capture from the start of main writes into a folder of this run until the kit's handlers
+  // are in, and it is removed only then: it is not an earlier run's report.
+  if (const std::string early = CRKEarlyCaptureReportPath(); !early.empty())
+    std::erase_if(earlier, [&](const std::string& path) {
+      return fileio::lastPathComponent(path) == fileio::lastPathComponent(early);
+    });
   // Packages of earlier runs only: those this run makes are already on their way.
   const std::vector<std::string> leftPackages = mFileManager->preparedPathContents();
   const std::vector<std::string> leftProcessing = mFileManager->processingPathContents();

@@ -1,11 +1,11 @@
 #include "foundation/logging.h"
 
+#include "platform/core/system_log.h"
+
 #include <QtGlobal>
 
 #include <cstdio>
 #include <mutex>
-
-#include <syslog.h>
 
 namespace orrery {
 
@@ -14,23 +14,19 @@ namespace {
 std::mutex gSinkMutex;
 LogSink gSink;
 
-int systemLogPriority(QtMsgType type) {
+platform::LogLevel levelOf(QtMsgType type) {
   switch (type) {
-    case QtDebugMsg: return LOG_DEBUG;
-    case QtInfoMsg: return LOG_INFO;
-    case QtWarningMsg: return LOG_WARNING;
-    case QtCriticalMsg: return LOG_ERR;
-    case QtFatalMsg: return LOG_CRIT;
+    case QtDebugMsg: return platform::LogLevel::Debug;
+    case QtInfoMsg: return platform::LogLevel::Info;
+    case QtWarningMsg: return platform::LogLevel::Warning;
+    case QtCriticalMsg: return platform::LogLevel::Error;
+    case QtFatalMsg: return platform::LogLevel::Critical;
   }
-  return LOG_NOTICE;
-}
-
-void writeToSystemLog(int priority, const QString& line) {
-  ::syslog(priority, "%s", line.toUtf8().constData());
+  return platform::LogLevel::Notice;
 }
 
 void qtMessageToSystemLog(QtMsgType type, const QMessageLogContext& /*context*/, const QString& message) {
-  writeToSystemLog(systemLogPriority(type), message);
+  platform::logLine(message.toUtf8().toStdString(), levelOf(type));
   // Qt aborts next: whoever started the program learns why there and then.
   if (type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
@@ -45,8 +41,7 @@ LogSink setLogSink(LogSink sink) {
 }
 
 void logToSystemLog(const char* programName) {
-  ::openlog(programName, LOG_PID, LOG_USER);
-  setLogSink([](const QString& line) { writeToSystemLog(LOG_NOTICE, line); });
+  platform::sendLogToSystemLog(programName);
   qInstallMessageHandler(qtMessageToSystemLog);
 }
 
@@ -56,8 +51,7 @@ void logLine(const QString& line) {
     gSink(line);
     return;
   }
-  const QByteArray utf8 = line.toUtf8();
-  std::fprintf(stderr, "%s\n", utf8.constData());
+  platform::logLine(line.toUtf8().toStdString());
 }
 
 void softAssertionFailed(int line, const char* operation) {

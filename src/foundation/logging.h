@@ -10,8 +10,9 @@ namespace orrery {
 
 using LogSink = std::function<void(const QString& line)>;
 
-// Where log lines go (standard error until replaced); an empty sink restores standard
-// error. Returns the previous sink. Tests install one to read what was logged.
+// Where log lines go (the program's one route of platform/core/system_log.h until replaced); an
+// empty sink restores that route. Returns the previous sink. Tests install one to read what was
+// logged.
 LogSink setLogSink(LogSink sink);
 
 // The program's lines go to the system log (the journal) under `programName`, a literal that

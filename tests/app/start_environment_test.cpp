@@ -1,5 +1,6 @@
 // The program as a terminal starts it: whatever the environment names for its folders, a start
-// and a clean quit print nothing (the program's log lines go to the system log), and a start
+// and a clean quit print nothing (the program's log lines go to the system log, where a start
+// that went well logs no failure), and a start
 // that cannot work says why and ends. A crash at any point of the start (in a test build of the
 // program) leaves its record for the next start.
 
@@ -37,14 +38,20 @@ struct ProgramRun {
   bool finished = false;
   QProcess::ExitStatus status = QProcess::NormalExit;
   int exitCode = -1;
-  QByteArray terminal;  // standard output and error, the first-frame lines left out
+  QByteArray terminal;   // standard output and error, the first-frame lines left out
+  QByteArray systemLog;  // the lines the program sent to the system log
 };
 
-// Starts the program, waits for its first frame when it gets that far, then quits it with
-// SIGTERM as a logout does. The first-frame line is the one thing asked for on the terminal.
+// Starts the program, waits for its first frame when it gets that far (and for `awaited` in what
+// it writes, when given), then quits it with SIGTERM as a logout does. The first-frame line is
+// the one thing asked for on the terminal.
 ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder, const QStringList& arguments = {},
-                        const QString& program = QStringLiteral(ORRERY_BINARY)) {
+                        const QString& program = QStringLiteral(ORRERY_BINARY), const char* awaited = nullptr) {
   env.insert(QStringLiteral("ORRERY_LOG_FIRST_FRAMES"), QStringLiteral("1"));
+  // The program's system log lines are copied to its standard error, marked with its name and id.
+  const QString preload = env.value(QStringLiteral("LD_PRELOAD"));
+  env.insert(QStringLiteral("LD_PRELOAD"),
+             QStringLiteral(ORRERY_SYSTEM_LOG_COPY) + (preload.isEmpty() ? QString() : ' ' + preload));
   QProcess p;
   p.setProcessEnvironment(env);
   p.setWorkingDirectory(workingFolder);
@@ -63,7 +70,8 @@ ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder, c
   QElapsedTimer timer;
   timer.start();
   // The timeout only ends a broken run.
-  while (!run.drew && p.state() == QProcess::Running && timer.elapsed() < 30000) {
+  while (!(run.drew && (!awaited || output.contains(awaited))) && p.state() == QProcess::Running &&
+         timer.elapsed() < 30000) {
     if (p.waitForReadyRead(500)) output += p.readAll();
     run.drew = output.contains("orrery: first frame of ");
   }
@@ -79,7 +87,11 @@ ProgramRun startAndQuit(QProcessEnvironment env, const QString& workingFolder, c
   // them) go to the system log with the program's.
   static const QRegularExpression asked(QStringLiteral("^orrery: first frame of .*\\n"),
                                         QRegularExpression::MultilineOption);
-  run.terminal = QString::fromLocal8Bit(output).remove(asked).toLocal8Bit();
+  static const QRegularExpression logged(QStringLiteral("^orrery\\[[0-9]+\\]: (.*\\n)"),
+                                         QRegularExpression::MultilineOption);
+  QString text = QString::fromLocal8Bit(output).remove(asked);
+  for (auto it = logged.globalMatch(text); it.hasNext();) run.systemLog += it.next().captured(1).toLocal8Bit();
+  run.terminal = text.remove(logged).toLocal8Bit();
   return run;
 }
 
@@ -88,11 +100,17 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
     const char* name;
     std::vector<std::pair<const char*, const char*>> set;  // a null value removes the variable
     QByteArray settings = {};                               // the settings file's bytes, when any
+    const char* logged = nullptr;  // the failure the start logs, when it has one to log
   };
   testsupport::PrivateXServer xServer;
   if (xServer.display().isEmpty())
     ADD_FAILURE() << "no X server (Xvfb) could be started: the real display is not checked";
   const QByteArray display = xServer.display().toLatin1();
+  // A libcurl that does not load comes first where the loader looks.
+  QTemporaryDir noCurl;
+  QFile emptyCurl(noCurl.filePath(QStringLiteral("libcurl.so.4")));
+  ASSERT_TRUE(emptyCurl.open(QIODevice::WriteOnly));
+  const QByteArray libraryPath = QStringList{noCurl.path(), qEnvironmentVariable("LD_LIBRARY_PATH")}.join(':').toLocal8Bit();
   const Row rows[] = {
       {"every folder named", {}},
       {"a real display", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.constData()}}},
@@ -110,10 +128,20 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
         {"XDG_DATA_DIRS", "share:/usr/share"},
         {"XDG_CONFIG_DIRS", "etc"}}},
       // The line that says the file was set aside is logged, and logs go to the system log.
-      {"an unreadable settings file", {}, "not a settings file"},
+      {"an unreadable settings file", {}, "not a settings file", "Ignoring unreadable settings file"},
       // So do the telemetry SDK's lines: here the one that says the settings download failed.
-      {"an unreachable settings endpoint", {{"SettingsEndpoint", "https://127.0.0.1:1"}}},
+      {"an unreachable settings endpoint",
+       {{"SettingsEndpoint", "https://127.0.0.1:1"}},
+       {},
+       "[Telemetry] failed to download settings"},
+      {"no libcurl",
+       {{"LD_LIBRARY_PATH", libraryPath.constData()}, {"SettingsEndpoint", "https://127.0.0.1:1"}},
+       {},
+       "Network transfers are unavailable: libcurl.so.4 could not be loaded"},
   };
+  // What a start that went well must not log.
+  static const QRegularExpression failure(QStringLiteral("unable|fail|error|cannot|not available|unavailable"),
+                                          QRegularExpression::CaseInsensitiveOption);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     testsupport::ProcessHome home;
@@ -129,12 +157,16 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
       ASSERT_TRUE(settings.open(QIODevice::WriteOnly) && settings.write(row.settings) == row.settings.size());
     }
     QTemporaryDir working;
-    const ProgramRun run = startAndQuit(home.env, working.path());
+    const ProgramRun run = startAndQuit(home.env, working.path(), {}, QStringLiteral(ORRERY_BINARY), row.logged);
     EXPECT_TRUE(run.drew) << "no window drew: " << run.terminal.toStdString();
     EXPECT_TRUE(run.finished);
     EXPECT_EQ(run.status, QProcess::NormalExit);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.terminal.toStdString(), "") << "printed on the terminal";
+    if (row.logged)
+      EXPECT_TRUE(run.systemLog.contains(row.logged)) << "not in the system log: " << run.systemLog.toStdString();
+    else
+      EXPECT_FALSE(QString::fromLocal8Bit(run.systemLog).contains(failure)) << "logged: " << run.systemLog.toStdString();
     EXPECT_TRUE(QDir(working.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
         << "a relative folder was made in the working folder: "
         << QDir(working.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();

@@ -2,6 +2,7 @@
 
 #include "platform/cloud/conflict_copy_name.h"
 #include "platform/core/atomic_file.h"
+#include "platform/core/system_log.h"
 #include "platform/services/file_coordinator.h"
 #include "platform/services/process_lock.h"
 
@@ -24,7 +25,7 @@ namespace {
 constexpr char kResolvedSuffix[] = ".resolved";
 constexpr char kDocumentSuffix[] = ".orrx";
 
-void logLine(const QString& line) { std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData()); }
+void warn(const QString& line) { logLine(line.toStdString(), LogLevel::Warning); }
 
 struct stat lstatOf(const QString& path, bool* ok) {
   struct stat st {};
@@ -62,7 +63,7 @@ QString freeNameIn(const QString& folder, const QString& name) {
 
 bool moveFile(const QString& source, const QString& target) {
   if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0) return true;
-  logLine(QStringLiteral("FileVersion: cannot move %1 to %2").arg(source, target));
+  warn(QStringLiteral("FileVersion: cannot move %1 to %2").arg(source, target));
   return false;
 }
 
@@ -73,11 +74,11 @@ QString makeVersionsFolder(const QString& root, const QString& name) {
   for (const QString& step : {versions, folder}) {
     bool exists;
     if (!isRealFolderOrMissing(step, &exists)) {
-      logLine(QStringLiteral("FileVersion: %1 is not a folder; conflict copies stay where they are").arg(step));
+      warn(QStringLiteral("FileVersion: %1 is not a folder; conflict copies stay where they are").arg(step));
       return {};
     }
     if (!exists && !QDir().mkdir(step)) {
-      logLine(QStringLiteral("FileVersion: cannot make %1").arg(step));
+      warn(QStringLiteral("FileVersion: cannot make %1").arg(step));
       return {};
     }
   }
@@ -105,7 +106,7 @@ std::vector<FileVersionPtr> FileVersion::unresolvedConflictVersionsOfItemAtURL(c
   const QString folder = versionsFolderOf(path);
   bool exists;
   if (!isRealFolderOrMissing(QFileInfo(folder).absolutePath(), &exists) || !isRealFolderOrMissing(folder, &exists)) {
-    logLine(QStringLiteral("FileVersion: %1 is not a folder; no versions read").arg(folder));
+    warn(QStringLiteral("FileVersion: %1 is not a folder; no versions read").arg(folder));
     return versions;
   }
   if (!exists) return versions;
@@ -114,7 +115,7 @@ std::vector<FileVersionPtr> FileVersion::unresolvedConflictVersionsOfItemAtURL(c
   for (const QString& name : names) {
     const QString entry = folder + QLatin1Char('/') + name;
     if (!isPlainFile(entry)) {
-      logLine(QStringLiteral("FileVersion: %1 is not a plain file; ignored").arg(entry));
+      warn(QStringLiteral("FileVersion: %1 is not a plain file; ignored").arg(entry));
       continue;
     }
     if (name.endsWith(QLatin1String(kResolvedSuffix))) continue;

@@ -1,8 +1,9 @@
 #include "platform/net/curl_library.h"
 
+#include "platform/core/system_log.h"
+
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <mutex>
 
 namespace platform {
@@ -37,7 +38,7 @@ const CurlLibrary* curlLibrary(std::string* error) {
     auto* why = new std::string;
     library = loadCurlLibrary(kCurlLibraryFile, why).release();
     failure = why;
-    if (!library) std::fprintf(stderr, "orrery: %s\n", why->c_str());
+    if (!library) logLine(*why, LogLevel::Warning);
   });
   if (!library && error) *error = *failure;
   return library;

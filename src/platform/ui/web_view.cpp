@@ -1,6 +1,7 @@
 #include "platform/ui/web_view.h"
 
 #include "platform/core/dispatch.h"
+#include "platform/core/system_log.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QThread>
 #include <QWidget>
 
-#include <cstdio>
 #include <unistd.h>
 #include <vector>
 
@@ -78,7 +78,7 @@ DispatchGroup& libraryLoad() {
 void failLoading(ModuleState& state, const QString& reason) {
   state.tried = true;
   state.error = reason;
-  std::fprintf(stderr, "Web pages are not available: %s\n", qPrintable(state.error));
+  logLine(QStringLiteral("Web pages are not available: %1").arg(state.error).toStdString(), LogLevel::Warning);
 }
 
 QString notFound() { return QStringLiteral("%1 not found").arg(QString::fromLatin1(kModuleFile)); }

@@ -1,12 +1,12 @@
 #include "sdk/core/console.h"
 
+#include "platform/core/system_log.h"
+
 #include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <vector>
-
-#include <syslog.h>
 
 namespace telemetry {
 
@@ -22,8 +22,6 @@ ConsoleSink currentSink() {
   std::lock_guard lock(gSinkMutex);
   return sinkSlot();
 }
-// Tagged with the name the program gave openlog, as the program's own lines are.
-void writeToSystemLog(int priority, const std::string& line) { ::syslog(LOG_USER | priority, "%s", line.c_str()); }
 void writeToStandardError(const std::string& line) {
   std::string out = line;
   if (out.empty() || out.back() != '\n') out.push_back('\n');
@@ -37,7 +35,7 @@ void consoleLog(const std::string& line) {
     return;
   }
   if (gToSystemLog.load(std::memory_order_relaxed))
-    writeToSystemLog(LOG_NOTICE, line);
+    platform::writeToSystemLog(line, platform::LogLevel::Notice);
   else
     writeToStandardError(line);
 }
@@ -52,7 +50,7 @@ void systemLog(const std::string& line) {
     return;
   }
   if (isDebugEnabled() && !gToSystemLog.load(std::memory_order_relaxed)) writeToStandardError(line);
-  writeToSystemLog(LOG_INFO, line);
+  platform::writeToSystemLog(line, platform::LogLevel::Info);
 }
 
 void consoleToSystemLog() { gToSystemLog.store(true, std::memory_order_relaxed); }

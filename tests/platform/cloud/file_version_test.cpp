@@ -1,4 +1,5 @@
 #include "platform/cloud/file_version.h"
+#include "platform/core/system_log.h"
 #include "support/files.h"
 
 #include <QDir>
@@ -8,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <syslog.h>
+#include <unistd.h>
 #include <utime.h>
 
 using platform::FileVersion;
@@ -131,4 +134,23 @@ TEST(FileVersionTest, VersionsOfAGoneDocumentBecomeDocumentsAgain) {
   EXPECT_EQ(FileVersion::unresolvedConflictVersionsOfItemAtURL(root.doc("here.orrx")).size(), 1u);
   // The restored copy of a document that is gone is no version of anything: it stays.
   EXPECT_EQ(FileVersion::collectConflictCopies(root.documents()), 0);
+}
+
+// What the versions code logs takes the program's one route: there, the system log.
+TEST(FileVersionTest, ItsLinesGoWhereTheProgramSendsItsLog) {
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        platform::sendLogToSystemLog("orrery");
+        // The system log's lines are copied to standard error, marked with the name and the id.
+        ::openlog("orrery", LOG_PID | LOG_PERROR, LOG_USER);
+        Root root;
+        QDir().mkpath(root.dir.filePath(".versions"));
+        writeFile(root.versions("plan.orrx"), "a file where a folder belongs");
+        FileVersion::unresolvedConflictVersionsOfItemAtURL(root.doc("plan.orrx"));
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "orrery\\[[0-9]+\\]: FileVersion: [^\n]*plan\\.orrx is not a folder; no versions read");
+  GTEST_FLAG_SET(death_test_style, style);
 }
