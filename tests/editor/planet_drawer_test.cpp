@@ -172,8 +172,12 @@ TEST(PlanetDrawerTitle, WhatDoesNotFitIsNotDrawnAndNothingEndsInAnEllipsis) {
     PlanetType type;
     QString title;
     bool cut;
+    QStringList wholeWords = {};  // the first words drawn, none broken
   };
   const QString longWord = QStringLiteral("Supercalifragilisticexpialidociously");
+  // A key too long for any line after a few short words; its length once made every word break.
+  QString key(25000, QLatin1Char('k'));
+  for (qsizetype i = 0; i < key.size(); ++i) key[i] = QLatin1Char("abcdefghijklmnopqrstuvwxyzABCDEF0123456789"[i % 42]);
   const Case cases[] = {
       {0, QStringLiteral("Food"), false},
       {0, QStringLiteral("Holiday plans with the family"), false},
@@ -188,9 +192,11 @@ TEST(PlanetDrawerTitle, WhatDoesNotFitIsNotDrawnAndNothingEndsInAnEllipsis) {
                          "the grandparents and the dog, if the hotels on the way let us bring him along"),
        true},
       {2, QStringLiteral("Japanese gardens and the temples of Kyoto, Nara and Kamakura in the spring"), true},
+      {0, QStringLiteral("API key for staging: ") + key, true, {"API", "key", "for", "staging:", key.left(8)}},
+      {1, QStringLiteral("API key for staging: ") + key, true, {"API", "key", "for", "staging:", key.left(8)}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.title.toStdString());
+    SCOPED_TRACE(c.title.left(80).toStdString());
     PlanetDrawer drawer(c.type);
     drawer.setText(c.title);
     // What the painter was asked to write, line after line.
@@ -210,6 +216,11 @@ TEST(PlanetDrawerTitle, WhatDoesNotFitIsNotDrawnAndNothingEndsInAnEllipsis) {
     const QString drawn = lines.join(QLatin1Char(' ')).simplified();
     const QString whole = c.title.simplified();
     EXPECT_FALSE(drawn.contains(QChar(0x2026))) << "drawn: " << drawn.toStdString();
+    const QStringList words = drawn.split(QLatin1Char(' '));
+    for (qsizetype i = 0; i < c.wholeWords.size(); ++i) {
+      ASSERT_LT(i, words.size());
+      EXPECT_TRUE(words[i].startsWith(c.wholeWords[i])) << "drawn: " << drawn.left(200).toStdString();
+    }
     if (!c.cut) {
       EXPECT_EQ(drawn, whole);
       EXPECT_EQ(drawer.shownTitle(), c.title);
