@@ -280,17 +280,20 @@ IdeaPtr longNoteMap(bool lined) {
   return root;
 }
 
+// The PDFs with notes of `measured` and of `floor`, in turns.
+void pdfsInTurns(benchmark::State& state, IdeaPtr measured, IdeaPtr floor) {
+  MindMapToPDF measure(std::move(measured), QDateTime()), beside(std::move(floor), QDateTime());
+  measure.setShowNotes(true);
+  beside.setShowNotes(true);
+  benchpairs::runInTurns(
+      state, [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(measure.generatePDF().size()); }); },
+      [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(beside.generatePDF().size()); }); });
+}
+
 // The one line against the same characters in lines: before, the word wrap took about
 // L² / (2 × a line's characters) on a run of L letters (94 ms at 40 000, minutes at the full
 // length).
-void BM_PDFOneLineNote(benchmark::State& state) {
-  MindMapToPDF oneLine(longNoteMap(false), QDateTime()), lined(longNoteMap(true), QDateTime());
-  oneLine.setShowNotes(true);
-  lined.setShowNotes(true);
-  benchpairs::runInTurns(
-      state, [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(oneLine.generatePDF().size()); }); },
-      [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(lined.generatePDF().size()); }); });
-}
+void BM_PDFOneLineNote(benchmark::State& state) { pdfsInTurns(state, longNoteMap(false), longNoteMap(true)); }
 BENCHMARK(BM_PDFOneLineNote)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // A map whose one child, with a note, has a title of `length` characters: a few words, then a
@@ -309,12 +312,7 @@ IdeaPtr longTitleMap(qsizetype length) {
 }
 
 void BM_PDFLongTitle(benchmark::State& state) {
-  MindMapToPDF longTitle(longTitleMap(DocumentLimits::kMaxTextLength), QDateTime()), shortTitle(longTitleMap(200), QDateTime());
-  longTitle.setShowNotes(true);
-  shortTitle.setShowNotes(true);
-  benchpairs::runInTurns(
-      state, [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(longTitle.generatePDF().size()); }); },
-      [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(shortTitle.generatePDF().size()); }); });
+  pdfsInTurns(state, longTitleMap(DocumentLimits::kMaxTextLength), longTitleMap(200));
 }
 BENCHMARK(BM_PDFLongTitle)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
 
