@@ -2,11 +2,19 @@
 // draw (a fresh drawer lays its title out) and on a repeated one (the kept layout), beside a
 // floor measured in the same run: the same ellipse, rim and icon plus the title as one
 // QTextLayout in its bounding rectangle. Goals: first draw ≤ 2× the floor, repeated ≤ 1.2×.
+//
+// A title as long as a map holds, a few words and then one run without a space, laid out on a
+// fresh orbit planet and in the parent's corner, in turns with the same disc or corner titled
+// with its first 200 characters, more than either shows.
 
+#include "editor/parent_idea_view.h"
+#include "editor/parent_title_label.h"
 #include "editor/planet_drawer.h"
 #include "editor/planet_title.h"
 #include "foundation/globals.h"
+#include "interleaved_floor.h"
 #include "model/color_theme.h"
+#include "model/document_limits.h"
 #include "model/icon_image.h"
 
 #include <QApplication>
@@ -133,8 +141,50 @@ void floorRepeatedDraw(benchmark::State& state) {
   }
 }
 
+// More of the long title than a disc or the corner shows.
+constexpr qsizetype kShownPart = 200;
+
+QString longTitle() {
+  QString title = QStringLiteral("API key for staging: ");
+  const qsizetype words = title.size();
+  title.resize(DocumentLimits::kMaxTextLength);
+  for (qsizetype i = words; i < title.size(); ++i)
+    title[i] = QLatin1Char("abcdefghijklmnopqrstuvwxyzABCDEF0123456789"[i % 42]);
+  return title;
+}
+
+void longTitleOnDisc(benchmark::State& state) {
+  const QString title = longTitle();
+  Canvas canvas(1);
+  auto draw = [&](const QString& text) {
+    return benchpairs::timeMs([&] {
+      PlanetDrawer drawer(0);
+      drawer.setBaseColor(discColor());
+      drawer.setText(text);
+      canvas.paint(1, [&](QPainter& p) { drawer.drawInCurrentContext(p); });
+      benchmark::DoNotOptimize(canvas.image.constBits());
+    });
+  };
+  benchpairs::runInTurns(state, [&] { return draw(title); }, [&] { return draw(title.left(kShownPart)); });
+}
+
+void longTitleInCorner(benchmark::State& state) {
+  const QString title = longTitle();
+  auto layOut = [&](const QString& text) {
+    return benchpairs::timeMs([&] {
+      ParentTitleLabel label(ParentIdeaView::defaultTextFrame());
+      label.setFont(PlanetTitle::titleFont(PlanetDrawer::fontSizeForPlanetType(0)));
+      label.setText(text);
+      benchmark::DoNotOptimize(label.shownLines().size());
+    });
+  };
+  benchpairs::runInTurns(state, [&] { return layOut(title); }, [&] { return layOut(title.left(kShownPart)); });
+}
+
 }  // namespace
 
+BENCHMARK(longTitleOnDisc)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(longTitleInCorner)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(discFirstDraw)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(floorFirstDraw)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(discRepeatedDraw)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);

@@ -3,7 +3,9 @@
 // program's JSON (their "ratio" to that floor, pair by pair), and the copies the calling thread
 // takes; PNG beside encoding its pixels alone. Then a PDF of a 1 000-idea outline with 300-character notes beside
 // bare QPdfWriter / QTextLayout calls drawing the same discs, lines and note texts, and a PDF
-// whose one note is as long as a map holds, as one line and in lines of 80 in turns.
+// whose one note is as long as a map holds, as one line and in lines of 80 in turns, and one
+// whose idea with a note has a title as long as a map holds (a few words, then one run without
+// a space), in turns with the same map whose title is its first 200 characters.
 //
 // The PDF against its own floor: QPdfWriter drawing only the map page's shapes (10 000 outlined
 // discs and spokes) takes 219–225 ms, 46× the JSON encoding, beside the map page's 460–500 ms;
@@ -278,18 +280,41 @@ IdeaPtr longNoteMap(bool lined) {
   return root;
 }
 
+// The PDFs with notes of `measured` and of `floor`, in turns.
+void pdfsInTurns(benchmark::State& state, IdeaPtr measured, IdeaPtr floor) {
+  MindMapToPDF measure(std::move(measured), QDateTime()), beside(std::move(floor), QDateTime());
+  measure.setShowNotes(true);
+  beside.setShowNotes(true);
+  benchpairs::runInTurns(
+      state, [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(measure.generatePDF().size()); }); },
+      [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(beside.generatePDF().size()); }); });
+}
+
 // The one line against the same characters in lines: before, the word wrap took about
 // L² / (2 × a line's characters) on a run of L letters (94 ms at 40 000, minutes at the full
 // length).
-void BM_PDFOneLineNote(benchmark::State& state) {
-  MindMapToPDF oneLine(longNoteMap(false), QDateTime()), lined(longNoteMap(true), QDateTime());
-  oneLine.setShowNotes(true);
-  lined.setShowNotes(true);
-  benchpairs::runInTurns(
-      state, [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(oneLine.generatePDF().size()); }); },
-      [&] { return benchpairs::timeMs([&] { benchmark::DoNotOptimize(lined.generatePDF().size()); }); });
-}
+void BM_PDFOneLineNote(benchmark::State& state) { pdfsInTurns(state, longNoteMap(false), longNoteMap(true)); }
 BENCHMARK(BM_PDFOneLineNote)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A map whose one child, with a note, has a title of `length` characters: a few words, then a
+// key without a space. Its title shows on the map page and over its note.
+IdeaPtr longTitleMap(qsizetype length) {
+  QString title = QStringLiteral("API key for staging: ");
+  const qsizetype words = title.size();
+  title.resize(length);
+  for (qsizetype i = words; i < title.size(); ++i)
+    title[i] = QLatin1Char("abcdefghijklmnopqrstuvwxyz0123456789"[i % 36]);
+  IdeaPtr root = Idea::createWithText("Keys");
+  IdeaPtr child = Idea::createWithText(title);
+  child->setNote(QStringLiteral("Rotated monthly."));
+  root->addIdea(child);
+  return root;
+}
+
+void BM_PDFLongTitle(benchmark::State& state) {
+  pdfsInTurns(state, longTitleMap(DocumentLimits::kMaxTextLength), longTitleMap(200));
+}
+BENCHMARK(BM_PDFLongTitle)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,8 +1,9 @@
 #include "editor/parent_title_label.h"
 
 #include "editor/planet_title.h"
-#include "foundation/text_wrap.h"
+#include "editor/title_cut.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QTextLayout>
 
@@ -16,30 +17,38 @@ constexpr double kSidePadding = 2.0;
 ParentTitleLabel::ParentTitleLabel(const QRectF& frame) : TextLabel(frame) {}
 
 int ParentTitleLabel::layOut(QTextLayout& layout) const {
-  QString text = stringValue();
-  // Line breaks in a title end its lines here as they do on the discs.
-  text.replace(QLatin1Char('\n'), QChar::LineSeparator);
-  layout.setText(text);
-  layout.setFont(font());
-  QTextOption option(Qt::AlignLeft);
-  // As on the discs, a title with long runs without a space wraps anywhere.
-  option.setWrapMode(textwrap::wrapModeFor(text));
-  layout.setTextOption(option);
   const QRectF b = bounds();
   const double width = b.width() - 2 * kSidePadding;
+  const double lineHeight = QFontMetricsF(font(), &PlanetTitle::referenceDevice()).height();
+  const int lines = lineHeight > 0 ? static_cast<int>((b.height() + 0.5) / lineHeight) + 1 : 1;
+  TitleCut cut(stringValue(), font(), &PlanetTitle::referenceDevice(), lines, width);
   int fitting = 0;
-  double y = 0;
-  layout.beginLayout();
-  while (width > 0) {
-    QTextLine line = layout.createLine();
-    if (!line.isValid()) break;
-    line.setLineWidth(width);
-    line.setPosition(QPointF(0, y));
-    y += line.height();
-    if (y > b.height() + 0.5) break;
-    ++fitting;
-  }
-  layout.endLayout();
+  qsizetype end = 0;
+  do {
+    QString text = cut.text();
+    // Line breaks in a title end its lines here as they do on the discs.
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    layout.setText(text);
+    layout.setFont(font());
+    QTextOption option(Qt::AlignLeft);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    fitting = 0;
+    end = 0;
+    double y = 0;
+    layout.beginLayout();
+    while (width > 0) {
+      QTextLine line = layout.createLine();
+      if (!line.isValid()) break;
+      line.setLineWidth(width);
+      line.setPosition(QPointF(0, y));
+      y += line.height();
+      if (y > b.height() + 0.5) break;
+      ++fitting;
+      end = line.textStart() + line.textLength();
+    }
+    layout.endLayout();
+  } while (!cut.holds(end));
   return fitting;
 }
 

@@ -1,9 +1,8 @@
 #pragma once
 // The title in the parent disc's corner: wrapped at word boundaries (anywhere inside a word too
-// long for a line; anywhere throughout a title with very long runs, textwrap::needsWrapAnywhere)
-// within the label's width, drawn line by line from the top while a whole line fits the
-// label's height. What does not fit is not drawn, and no line ends in an ellipsis, as on every
-// other disc. Main thread only.
+// long for a line) within the label's width, drawn line by line from the top while a whole line
+// fits the label's height. What does not fit is not drawn, nor laid out (TitleCut), and no line
+// ends in an ellipsis, as on every other disc. Main thread only.
 
 #include "foundation/views/text_label.h"
 

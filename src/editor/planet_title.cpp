@@ -1,6 +1,6 @@
 #include "editor/planet_title.h"
 
-#include "foundation/text_wrap.h"
+#include "editor/title_cut.h"
 #include "platform/services/font_catalog.h"
 
 #include <QFontMetricsF>
@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace orrery {
 
@@ -59,32 +60,46 @@ PlanetTitle::PlanetTitle(const QString& text, float fontSize, float textRadius, 
   const double boxAscent = fontHeight > 0 ? size * metrics.ascent() / fontHeight : size;
   const double boxDescent = size - boxAscent;
 
-  mLayout = std::make_unique<QTextLayout>(text, font, const_cast<QPaintDevice*>(&referenceDevice()));
-  QTextOption option(Qt::AlignHCenter);
-  // Only the lines that fit are laid out, but the word wrap reads ahead to the next space on
-  // each: a title with long runs without one wraps anywhere.
-  option.setWrapMode(textwrap::wrapModeFor(text));
-  mLayout->setTextOption(option);
-  mLayout->setCacheEnabled(true);
-
-  // Lines go in from the top of the band while they fit; the rest of the title is not drawn.
-  double firstBaseline = 0, lastBaseline = 0;
-  int end = 0;
-  mLayout->beginLayout();
+  // The lines the band has room for, from its top: each line's top and width.
+  struct Row {
+    double top;
+    double width;
+  };
+  std::vector<Row> rows;
+  double widest = 0;
   for (double y = top; y + size <= bottom + 1e-9; y += size + kLineGap) {
     const double width = 2 * std::min(halfChord(t, y), halfChord(t, y + size));
     if (width < 1) break;
-    QTextLine line = mLayout->createLine();
-    if (!line.isValid()) break;
-    line.setLineWidth(width);
-    const double baseline = y + boxAscent;
-    line.setPosition(QPointF(t - width / 2, baseline - line.ascent()));
-    if (mLineCount == 0) firstBaseline = baseline;
-    lastBaseline = baseline;
-    end = line.textStart() + line.textLength();
-    ++mLineCount;
+    rows.push_back({y, width});
+    widest = std::max(widest, width);
   }
-  mLayout->endLayout();
+
+  // Lines go in from the top of the band while they fit; the rest of the title is not drawn.
+  TitleCut cut(text, font, &referenceDevice(), static_cast<int>(rows.size()), widest);
+  double firstBaseline = 0, lastBaseline = 0;
+  int end = 0;
+  do {
+    mLayout = std::make_unique<QTextLayout>(cut.text(), font, const_cast<QPaintDevice*>(&referenceDevice()));
+    QTextOption option(Qt::AlignHCenter);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    mLayout->setTextOption(option);
+    mLayout->setCacheEnabled(true);
+    mLineCount = 0;
+    end = 0;
+    mLayout->beginLayout();
+    for (const Row& row : rows) {
+      QTextLine line = mLayout->createLine();
+      if (!line.isValid()) break;
+      line.setLineWidth(row.width);
+      const double baseline = row.top + boxAscent;
+      line.setPosition(QPointF(t - row.width / 2, baseline - line.ascent()));
+      if (mLineCount == 0) firstBaseline = baseline;
+      lastBaseline = baseline;
+      end = line.textStart() + line.textLength();
+      ++mLineCount;
+    }
+    mLayout->endLayout();
+  } while (!cut.holds(end));
   if (mLineCount == 0) return;
   mShown = text.left(end);
 

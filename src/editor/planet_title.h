@@ -1,9 +1,10 @@
 #pragma once
 // A disc's title laid out line by line into the part of its text circle between two
 // horizontal chords: each line gets the width the circle leaves over its whole height,
-// centred, broken as textwrap::wrapModeFor says; lines are fontSize tall and 2 points apart;
-// what does not fit is not drawn. The block is then moved toward the disc centre. Coordinates
-// are y-down text space, in which the text circle of radius t has its centre at (t, t).
+// centred, broken at word boundaries (anywhere inside a word too long for a line); lines are
+// fontSize tall and 2 points apart; what does not fit is not drawn, nor laid out (TitleCut).
+// The block is then moved toward the disc centre. Coordinates are y-down text space, in which
+// the text circle of radius t has its centre at (t, t).
 
 #include <QColor>
 #include <QFont>

@@ -1,5 +1,6 @@
 #include "export/export_text.h"
 
+#include "editor/title_cut.h"
 #include "foundation/text_wrap.h"
 
 #include <QPaintDevice>
@@ -58,8 +59,29 @@ void drawLineAt(QPainter& painter, const QTextLine& line, QPointF origin, const 
 void drawFirstLine(QPainter& painter, const QString& text, const QFont& font, const QColor& color, double width,
                    QPointF origin) {
   if (text.isEmpty()) return;
-  const auto layout = layOutText(text, font, width, painter.device());
-  if (layout->lineCount() > 0) drawLineAt(painter, layout->lineAt(0), origin, color);
+  if (width <= 0) {
+    const auto layout = layOutText(text, font, width, painter.device());
+    if (layout->lineCount() > 0) drawLineAt(painter, layout->lineAt(0), origin, color);
+    return;
+  }
+  // A title: broken at word boundaries, and only its first line laid out.
+  TitleCut cut(withLineSeparators(text), font, painter.device(), 1, width);
+  std::unique_ptr<QTextLayout> layout;
+  QTextLine line;
+  do {
+    layout = std::make_unique<QTextLayout>(cut.text(), font, painter.device());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout->setTextOption(option);
+    layout->beginLayout();
+    line = layout->createLine();
+    if (line.isValid()) {
+      line.setLineWidth(width);
+      line.setPosition(QPointF(0, 0));
+    }
+    layout->endLayout();
+  } while (!cut.holds(line.isValid() ? line.textStart() + line.textLength() : 0));
+  if (line.isValid()) drawLineAt(painter, line, origin, color);
 }
 
 }  // namespace orrery

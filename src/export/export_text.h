@@ -28,7 +28,8 @@ std::unique_ptr<QTextLayout> layOutText(const QString& text, const QFont& font, 
 // Draws `line` in `color` with its baseline starting at `origin` (y-up coordinates).
 void drawLineAt(QPainter& painter, const QTextLine& line, QPointF origin, const QColor& color);
 
-// Draws only the first line of `text` broken at `width` with its baseline at `origin`.
+// Draws only the first line of `text` with its baseline at `origin`: a title broken at word
+// boundaries within `width` (laid out no further than that line), or unbroken when width ≤ 0.
 void drawFirstLine(QPainter& painter, const QString& text, const QFont& font, const QColor& color, double width,
                    QPointF origin);
 

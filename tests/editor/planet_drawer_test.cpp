@@ -1,9 +1,12 @@
 #include "editor/planet_drawer.h"
+#include "editor/planet_title.h"
 #include "editor_test_support.h"
 #include "export/support/recording_device.h"
 #include "model/icon_image.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
+#include <QTextLayout>
 
 #include <gtest/gtest.h>
 
@@ -172,8 +175,12 @@ TEST(PlanetDrawerTitle, WhatDoesNotFitIsNotDrawnAndNothingEndsInAnEllipsis) {
     PlanetType type;
     QString title;
     bool cut;
+    QStringList wholeWords = {};  // the first words drawn, none broken
   };
   const QString longWord = QStringLiteral("Supercalifragilisticexpialidociously");
+  // A key too long for any line after a few short words; its length once made every word break.
+  QString key(25000, QLatin1Char('k'));
+  for (qsizetype i = 0; i < key.size(); ++i) key[i] = QLatin1Char("abcdefghijklmnopqrstuvwxyzABCDEF0123456789"[i % 42]);
   const Case cases[] = {
       {0, QStringLiteral("Food"), false},
       {0, QStringLiteral("Holiday plans with the family"), false},
@@ -188,9 +195,11 @@ TEST(PlanetDrawerTitle, WhatDoesNotFitIsNotDrawnAndNothingEndsInAnEllipsis) {
                          "the grandparents and the dog, if the hotels on the way let us bring him along"),
        true},
       {2, QStringLiteral("Japanese gardens and the temples of Kyoto, Nara and Kamakura in the spring"), true},
+      {0, QStringLiteral("API key for staging: ") + key, true, {"API", "key", "for", "staging:", key.left(8)}},
+      {1, QStringLiteral("API key for staging: ") + key, true, {"API", "key", "for", "staging:", key.left(8)}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.title.toStdString());
+    SCOPED_TRACE(c.title.left(80).toStdString());
     PlanetDrawer drawer(c.type);
     drawer.setText(c.title);
     // What the painter was asked to write, line after line.
@@ -210,6 +219,11 @@ TEST(PlanetDrawerTitle, WhatDoesNotFitIsNotDrawnAndNothingEndsInAnEllipsis) {
     const QString drawn = lines.join(QLatin1Char(' ')).simplified();
     const QString whole = c.title.simplified();
     EXPECT_FALSE(drawn.contains(QChar(0x2026))) << "drawn: " << drawn.toStdString();
+    const QStringList words = drawn.split(QLatin1Char(' '));
+    for (qsizetype i = 0; i < c.wholeWords.size(); ++i) {
+      ASSERT_LT(i, words.size());
+      EXPECT_TRUE(words[i].startsWith(c.wholeWords[i])) << "drawn: " << drawn.left(200).toStdString();
+    }
     if (!c.cut) {
       EXPECT_EQ(drawn, whole);
       EXPECT_EQ(drawer.shownTitle(), c.title);
@@ -220,6 +234,70 @@ TEST(PlanetDrawerTitle, WhatDoesNotFitIsNotDrawnAndNothingEndsInAnEllipsis) {
     EXPECT_TRUE(squeezed(whole).startsWith(squeezed(drawn))) << "drawn: " << drawn.toStdString();
     EXPECT_LT(squeezed(drawn).size(), squeezed(whole).size());
     EXPECT_EQ(squeezed(drawer.shownTitle()), squeezed(drawn)) << "the screen check reads what is drawn";
+  }
+}
+
+namespace {
+
+// The title drawn in its band from a layout of the whole text, line by line while lines fit.
+QImage wholeTitle(const QString& text, float fontSize, float t, bool withIcon) {
+  const PlanetTitle::Band band = PlanetTitle::discBand(withIcon);
+  const QFont font = PlanetTitle::titleFont(fontSize);
+  const QFontMetricsF metrics(font, &PlanetTitle::referenceDevice());
+  const double boxAscent = fontSize * metrics.ascent() / (metrics.ascent() + metrics.descent());
+  QTextLayout layout(text, font, const_cast<QPaintDevice*>(&PlanetTitle::referenceDevice()));
+  QTextOption option(Qt::AlignHCenter);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  layout.setTextOption(option);
+  auto halfChord = [t](double y) { return std::sqrt(std::max(0.0, t * t - (y - t) * (y - t))); };
+  int lines = 0;
+  layout.beginLayout();
+  for (double y = t - band.above * t; y + fontSize <= t + band.below * t + 1e-9; y += fontSize + 2, ++lines) {
+    const double width = 2 * std::min(halfChord(y), halfChord(y + fontSize));
+    QTextLine line = layout.createLine();
+    if (width < 1 || !line.isValid()) break;
+    line.setLineWidth(width);
+    line.setPosition(QPointF(t - width / 2, y + boxAscent - line.ascent()));
+  }
+  layout.endLayout();
+  QImage image(int(2 * t), int(2 * t), QImage::Format_ARGB32);
+  image.fill(Qt::black);
+  QPainter painter(&image);
+  painter.setPen(Qt::white);
+  for (int i = 0; i < std::min(lines, layout.lineCount()); ++i) layout.lineAt(i).draw(&painter, QPointF(0, 0));
+  return image;
+}
+
+}  // namespace
+
+TEST(PlanetDrawerTitle, ALongTitleShowsWhatItsWholeLayoutShows) {
+  auto run = [](const QString& of, qsizetype length) {
+    QString text(length, QLatin1Char(' '));
+    for (qsizetype i = 0; i < length; ++i) text[i] = of[i % of.size()];
+    return text;
+  };
+  const QString titles[] = {
+      QStringLiteral("API key for staging: ") + run(QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEF0123456789"), 25000),
+      // Figures and signs take the script of the first letter after them, which shapes them.
+      QStringLiteral("%$€ ") + run(QStringLiteral("11"), 30000) + QStringLiteral(" Ωμέγα"),
+      // Right to left, with signs whose direction is settled far on.
+      QStringLiteral("שלום abc !! ") + run(QStringLiteral("!:/-?;."), 3000) + QStringLiteral(" 字本文"),
+      QStringLiteral("a") + run(QStringLiteral("\u0301"), 5000) + QStringLiteral(" word ") + run(QStringLiteral("\u200d"), 5000),
+      run(QStringLiteral("word "), 6000),
+  };
+  for (const QString& title : titles) {
+    SCOPED_TRACE(title.left(40).toStdString());
+    for (const bool withIcon : {false, true}) {
+      const PlanetTitle laidOut(title, 10, 53, withIcon);
+      QImage image(106, 106, QImage::Format_ARGB32);
+      image.fill(Qt::black);
+      {
+        QPainter painter(&image);
+        painter.translate(0, -laidOut.offset());
+        laidOut.draw(painter, Qt::white);
+      }
+      EXPECT_TRUE(image == wholeTitle(title, 10, 53, withIcon)) << (withIcon ? "with an icon" : "without an icon");
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -125,6 +126,12 @@ TEST(MindMapToPDF, EmojiTitlesAHundredThousandCharacterNoteAndALongLineGiveAComp
   while (note.size() < 100000) note += QStringLiteral("word%1 ").arg(note.size());
   child->setNote(note.left(100000));
   root->addIdea(child);
+  // A few short words, then a key too long for any line.
+  QString key(25000, QLatin1Char('k'));
+  for (qsizetype i = 0; i < key.size(); ++i) key[i] = QLatin1Char("abcdefghijklmnopqrstuvwxyzABCDEF0123456789"[i % 42]);
+  IdeaPtr keyed = Idea::createWithText(QStringLiteral("API key for staging: ") + key);
+  keyed->setNote(QStringLiteral("Rotated monthly"));
+  root->addIdea(keyed);
   // A word, then a line of letters without a space: the word wrap took seconds on it.
   IdeaPtr unbroken = Idea::createWithText(QStringLiteral("Unbroken"));
   QString line(200000, QChar('a'));
@@ -158,6 +165,24 @@ TEST(MindMapToPDF, EmojiTitlesAHundredThousandCharacterNoteAndALongLineGiveAComp
   }
   EXPECT_EQ(printed.size(), line.size());
   EXPECT_TRUE(printed == line) << "the one-line note is printed whole and in order";
+
+  // The keyed title breaks between its words only, on its disc and over its note, where its
+  // first line alone shows: the words, without a piece of the key.
+  std::set<int> pages;
+  for (const auto& w : words)
+    if (w.text == "staging:") pages.insert(w.page);
+  ASSERT_EQ(pages.size(), 2u) << "on the map page and on a note page";
+  for (const int page : pages) {
+    for (const char* word : {"API", "key", "for"}) {
+      EXPECT_TRUE(std::any_of(words.begin(), words.end(), [&](const auto& w) { return w.page == page && w.text == word; }))
+          << word << " on page " << page;
+    }
+  }
+  const auto last = std::find_if(words.begin(), words.end(),
+                                 [&](const auto& w) { return w.page == *pages.rbegin() && w.text == "staging:"; });
+  EXPECT_FALSE(std::any_of(words.begin(), words.end(), [&](const auto& w) {
+    return w.page == last->page && std::abs(w.yMin - last->yMin) < 1 && w.xMin > last->xMax && w.xMin < last->xMax + 20;
+  })) << "the note's title line ends with the words";
 }
 
 }  // namespace

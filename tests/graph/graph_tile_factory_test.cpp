@@ -38,7 +38,7 @@ IdeaPtr coloured(const QString& id, bool bright = false) {
   return i;
 }
 
-// A paint device that only counts the text a drawing sets.
+// A paint device that only keeps the text a drawing sets.
 class TextCountingEngine : public QPaintEngine {
  public:
   TextCountingEngine() : QPaintEngine(QPaintEngine::AllFeatures) {}
@@ -49,9 +49,13 @@ class TextCountingEngine : public QPaintEngine {
   void drawImage(const QRectF&, const QImage&, const QRectF&, Qt::ImageConversionFlags) override {}
   void drawPath(const QPainterPath&) override {}
   void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
-  void drawTextItem(const QPointF&, const QTextItem&) override { ++texts; }
+  void drawTextItem(const QPointF&, const QTextItem& item) override {
+    ++texts;
+    words += item.text().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+  }
   Type type() const override { return QPaintEngine::User; }
   int texts = 0;
+  QStringList words;
 };
 
 class TextCountingDevice : public QPaintDevice {
@@ -149,6 +153,27 @@ TEST(GraphTileFactory, TitlesAppearFromZoomFiveHundredths) {
   // The threshold is the single-precision 0.05, a hair above the double 0.05.
   EXPECT_GT(texts(static_cast<double>(0.05f)), 0) << "titles from a float zoom of 0.05 on";
   EXPECT_EQ(texts(0.05), 0) << "bare discs below";
+}
+
+TEST(GraphTileFactory, TitlesBreakAtWordBoundariesWhateverTheirRuns) {
+  IdeaPtr root = coloured(QStringLiteral("root"));
+  root->setText(QStringLiteral("Keys"));
+  QString key(25000, QLatin1Char('k'));
+  for (qsizetype i = 0; i < key.size(); ++i) key[i] = QLatin1Char("abcdefghijklmnopqrstuvwxyzABCDEF0123456789"[i % 42]);
+  IdeaPtr child = coloured(QStringLiteral("child"));
+  child->setText(QStringLiteral("API key for staging: ") + key);
+  root->addIdea(child);
+  GraphTileFactory factory(root, nullptr, false);
+  TextCountingDevice device;
+  QPainter painter(&device);
+  factory.drawTile(QRectF(QPointF(0, 0), factory.contentSize()), 1, painter);
+  painter.end();
+  const QStringList& words = device.engine.words;
+  for (const char* word : {"Keys", "API", "key", "for", "staging:"})
+    EXPECT_TRUE(words.contains(QLatin1String(word))) << word << " in " << words.join(QLatin1Char('|')).left(300).toStdString();
+  const qsizetype at = words.indexOf(QStringLiteral("staging:"));
+  ASSERT_TRUE(at >= 0 && at + 1 < words.size());
+  EXPECT_TRUE(key.startsWith(words[at + 1])) << "the key follows, broken within itself";
 }
 
 TEST(GraphTileFactory, NoteStylesShowIndicatorsOrNumbers) {
