@@ -5,6 +5,7 @@
 #include "ui_test_env.h"
 
 #include "model/color_theme.h"
+#include "foundation/text_wrap.h"
 #include "model/document_limits.h"
 #include "model/icon_image_collection.h"
 #include "panels/edit_idea_view_controller.h"
@@ -12,10 +13,13 @@
 #include "platform/ui/window.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMimeData>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -23,6 +27,8 @@
 #include <QTextLayout>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using orrery::EditIdeaViewController;
 
@@ -340,6 +346,79 @@ TEST_F(PanelTest, ANoteOfOneLongLineIsKeptAsPastedAndWordsStillWrapAtTheirBounda
   note->redo();
   popover->performClose();
   EXPECT_EQ(panel->selectedNoteText(), words);
+}
+
+// Counts the note's layouts, and those whose wrap or shaping did not fit the text laid out.
+struct LayoutWatch {
+  explicit LayoutWatch(QTextEdit* note) {
+    QObject::connect(note->document()->documentLayout(), &QAbstractTextDocumentLayout::update, &guard, [this, note] {
+      ++layouts;
+      const bool needed = orrery::textwrap::needsWrapAnywhere(note->toPlainText());
+      const bool unshaped = note->document()->defaultFont().styleStrategy() & QFont::PreferNoShaping;
+      if ((note->wordWrapMode() == QTextOption::WrapAnywhere) != needed || unshaped != needed) ++misfits;
+    });
+  }
+  QObject guard;
+  int layouts = 0;
+  int misfits = 0;
+};
+
+void sendDrop(QTextEdit* note, const QString& text) {
+  QMimeData data;
+  data.setText(text);
+  const QPoint at(10, 10);
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(note->viewport(), &enter);
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(note->viewport(), &drop);
+}
+
+// Every way a text comes into the note lays it out in the wrap it needs from its first layout:
+// the word wrap laid over a long line of letters would take seconds.
+TEST_F(PanelTest, EveryWayATextComesInLaysItOutInTheWrapItNeeds) {
+  const QString words = QStringLiteral("alpha beta gamma delta epsilon ").repeated(20);
+  const QString line(25000, QLatin1Char('x')), justWordWrapped(20000, QLatin1Char('x'));
+  auto panel = show(QStringLiteral("t"), words);
+  orrery::IdeaTextEditTabView* tab = panel->textTabView();
+  QTextEdit* note = tab->noteEdit();
+  const struct {
+    const char* way;
+    std::function<void()> bring;
+    bool anywhere;
+  } steps[] = {
+      {"loaded from the map", [&] { tab->reloadFrom(QStringLiteral("t"), line); }, true},
+      {"loaded again", [&] { tab->reloadFrom(QStringLiteral("t"), words); }, false},
+      {"pasted", [&] { paste(note, line); }, true},
+      {"pasted over", [&] { paste(note, words); }, false},
+      {"undone", [&] { QTest::keyClick(note, Qt::Key_Z, Qt::ControlModifier); }, true},
+      {"redone", [&] { note->redo(); }, false},
+      {"dropped", [&] { note->clear(); sendDrop(note, line); }, true},
+      {"as much typed by a key",
+       [&] {
+         paste(note, justWordWrapped);
+         QTest::keyClick(note, Qt::Key_X);
+       },
+       true},
+      {"erased by a key", [&] { QTest::keyClick(note, Qt::Key_Backspace); }, false},
+      {"composed",
+       [&] {
+         note->clear();
+         QInputMethodEvent composed;
+         composed.setCommitString(line);
+         QApplication::sendEvent(note, &composed);
+       },
+       true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.way);
+    LayoutWatch watch(note);
+    step.bring();
+    uitest::advance(0.01);
+    note->document()->documentLayout()->documentSize();
+    EXPECT_EQ(watch.misfits, 0) << "of " << watch.layouts << " layouts";
+    EXPECT_GE(watch.layouts, 1);
+    EXPECT_EQ(note->wordWrapMode() == QTextOption::WrapAnywhere, step.anywhere);
+  }
 }
 
 TEST_F(PanelTest, TheNoteMenuIsReducedToTheClipboardItemsAndActsOnTheNote) {
