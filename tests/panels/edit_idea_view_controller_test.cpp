@@ -131,6 +131,29 @@ TEST_F(PanelTest, ReturnInTheTitleClosesOnceWithTheTypedTitle) {
   EXPECT_EQ(panel->selectedNoteText(), QString()) << "a closed note area hands back no note";
 }
 
+// A title longer than a line edit holds by default, up to the most a map holds, is handed back
+// whole from an untouched field; an edit that would take it beyond is refused whole, saying why.
+TEST_F(PanelTest, ATitleKeepsAllAMapHoldsAndAnEditBeyondIsRefusedSayingWhy) {
+  uitest::PresenterScope presenter;
+  const QString beyondTheDefault(32768, QLatin1Char('t'));
+  auto panel = show(beyondTheDefault, QString());
+  QTest::keyClick(title(*panel), Qt::Key_Return);
+  EXPECT_EQ(delegate.titleAtClose, beyondTheDefault);
+  EXPECT_FALSE(panel->didChange());
+
+  const QString most(orrery::DocumentLimits::kMaxTextLength, QLatin1Char('t'));
+  panel = show(most, QString());
+  QLineEdit* edit = title(*panel);
+  QTest::keyClick(edit, Qt::Key_A);
+  QGuiApplication::clipboard()->setText(QStringLiteral("more"));
+  QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+  uitest::advance(0.05);
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(delegate.titleAtClose, most) << "neither a letter nor a paste beyond the limit goes in";
+  ASSERT_EQ(presenter->alerts.size(), 1u) << "one alert for the key and the paste refused together";
+  EXPECT_EQ(presenter->alerts[0].informativeText, orrery::DocumentLimits::textTooLongMessage());
+}
+
 TEST_F(PanelTest, EscapeAndAClickElsewhereCloseIt) {
   auto panel = show(QStringLiteral("a"), QString());
   QTest::keyClick(title(*panel), Qt::Key_Escape);
