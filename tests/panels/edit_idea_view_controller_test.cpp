@@ -4,8 +4,8 @@
 #include "icon_pictures.h"
 #include "ui_test_env.h"
 
-#include "model/color_theme.h"
 #include "foundation/text_wrap.h"
+#include "model/color_theme.h"
 #include "model/document_limits.h"
 #include "model/icon_image_collection.h"
 #include "panels/edit_idea_view_controller.h"
