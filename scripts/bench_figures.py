@@ -366,7 +366,8 @@ EXPORTS = [
               "BM_WriterPlusAtomicWrite", prog="share"),
 ]
 
-NOTE_PASTE = "notePasteOneLine"
+NOTE_PASTE = "notePasteOneLine/1000000"
+NOTE_PASTE_TENTH = "notePasteOneLine/100000"
 
 
 def note_key(label, prefix):
@@ -376,11 +377,25 @@ def note_key(label, prefix):
                   Goal("≤ 250 ms", at_most(250, longest)), margin=TAIL)
 
 
+def note_step(label, name, step):
+    """An undo or a redo of the one line until shown, to the same of the lines in the same run."""
+    ratio = counter(name, f"{step}_ratio")
+    return figure("note", label, "edit_panels", ratio, "×",
+                  [("one line", counter(name, f"{step}_ms"), "ms"), ("lines", counter(name, f"lined_{step}_ms"), "ms")],
+                  Goal("≤ 2×", at_most(2, ratio)))
+
+
 NOTE = [
     in_turns("note", "999 997 characters pasted as one line until shown, to the same in lines of 80", "edit_panels",
              NOTE_PASTE, 2, "one line"),
     note_key("a key typed after the one line until shown, the longest of a run", ""),
     note_key("a key typed after the lines until shown, the longest of a run", "lined_"),
+    note_step("the one line, emptied, brought back by Ctrl+Z until shown, to the same for the lines", NOTE_PASTE,
+              "undo"),
+    note_step("the one line's paste, undone, brought back by a redo until shown, to the same for the lines",
+              NOTE_PASTE, "redo"),
+    note_step("the same Ctrl+Z at 99 997 characters", NOTE_PASTE_TENTH, "undo"),
+    note_step("the same redo at 99 997 characters", NOTE_PASTE_TENTH, "redo"),
 ]
 
 NOTE_PAGES = [

@@ -18,6 +18,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextEdit>
+#include <QValidator>
+
+#include <limits>
 
 namespace orrery {
 
@@ -25,6 +28,15 @@ namespace {
 QFont editFont() {
   return platform::fontNamed(QStringLiteral("HelveticaNeue"), 14).value_or(QFont());
 }
+
+// A title holds as much as a map's text may; an edit that would take it beyond is refused whole.
+class TitleLengthValidator final : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int& /*pos*/) const override {
+    return input.size() > DocumentLimits::kMaxTextLength ? Invalid : Acceptable;
+  }
+};
 }  // namespace
 
 // Tab in the title opens the note; Qt would move the focus instead.
@@ -55,9 +67,15 @@ IdeaTextEditTabView::IdeaTextEditTabView() : BaseView(QRectF(0, 0, 320, kCompact
   QLineEdit* edit = mTitleTextField->field()->lineEdit();
   edit->setPlaceholderText(Globals::normalLocalizedStringForKey(QStringLiteral("TitleEditField:Placeholder"), QString()));
   edit->setFont(editFont());
-  // Qt's line edit holds at most 32767 characters, far within the text a map may hold.
-  static_assert(DocumentLimits::kMaxTextLength >= 32767);
+  // The line edit's own maximum (32767 by default) would cut a longer title without a word,
+  // even one only shown and handed back; the map's limit refuses an edit whole instead, with
+  // the note's alert.
+  edit->setMaxLength(std::numeric_limits<int>::max());
+  edit->setValidator(new TitleLengthValidator(edit));
   platform::WeakRef<platform::View> self(this);
+  QObject::connect(edit, &QLineEdit::inputRejected, [self] {
+    if (auto* tab = static_cast<IdeaTextEditTabView*>(self.get())) tab->tellRefusal(DocumentLimits::textTooLongMessage());
+  });
   QObject::connect(edit, &QLineEdit::returnPressed, [self] {
     auto* tab = static_cast<IdeaTextEditTabView*>(self.get());
     if (!tab) return;

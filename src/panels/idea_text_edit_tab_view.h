@@ -77,7 +77,7 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate, public E
   class KeyFilter;
   void ensureExtendedPortion();
   void removeExtendedPortion();
-  // An alert when the note refused what was typed or pasted.
+  // An alert when the title or the note refused what was typed, pasted, dropped or composed.
   void tellRefusal(const QString& message);
 
   std::shared_ptr<CustomTextField> mTitleTextField;

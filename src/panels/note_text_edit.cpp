@@ -3,14 +3,12 @@
 #include "foundation/text_wrap.h"
 #include "foundation/views/kit_font.h"
 #include "model/document_limits.h"
-#include "platform/core/dispatch.h"
 #include "platform/services/font_catalog.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QPointer>
 #include <QTextBlock>
 #include <QTextFrame>
 #include <QTextLayout>
@@ -30,6 +28,7 @@ constexpr int kCachedBlockLength = 10000;
 
 // A note that wraps anywhere is drawn without the font's optional shaping too (kerning pairs,
 // ligatures; scripts that need shaping keep it): a layout after a key then takes about half.
+// Both change with the layout held, or each would lay the whole note out again.
 void setWrapsAnywhere(QTextEdit& edit, bool anywhere) {
   QFont font = edit.font();
   font.setStyleStrategy(anywhere ? QFont::PreferNoShaping : QFont::PreferDefault);
@@ -38,11 +37,6 @@ void setWrapsAnywhere(QTextEdit& edit, bool anywhere) {
 }
 
 bool wrapsAnywhere(const QTextEdit& edit) { return edit.wordWrapMode() == QTextOption::WrapAnywhere; }
-
-// Before `coming` goes in: wrapping anywhere from the start spares laying it out twice.
-void wrapAnywhereFor(QTextEdit& edit, QStringView coming) {
-  if (!wrapsAnywhere(edit) && needsWrapAnywhere(coming)) setWrapsAnywhere(edit, /*anywhere=*/true);
-}
 
 // The document margin pads all four sides alike; the inset is 5 across and 3 down.
 void applyInset(QTextEdit& edit) {
@@ -56,10 +50,22 @@ void applyInset(QTextEdit& edit) {
 }
 }  // namespace
 
+HeldLayout::HeldLayout(QTextDocument* document) : mPage(document->pageSize()) {
+  // A page of no size stops the layout: changes meanwhile only drop what was laid out.
+  if (mPage.isNull()) return;
+  mDocument = document;
+  document->setPageSize(QSizeF(0, 0));
+}
+
+HeldLayout::~HeldLayout() {
+  if (mDocument) mDocument->setPageSize(mPage);
+}
+
 NoteTextEdit::NoteTextEdit() {
-  // Told before the layout lays the change out.
+  // Told of a change before the layout lays it out, and again once it is done.
   connect(document(), &QTextDocument::contentsChange, this,
           [this](int from, int /*removed*/, int added) { fitLayoutTo(from, added); });
+  connect(document(), &QTextDocument::contentsChanged, this, [this] { mHeldForChange.reset(); });
 }
 
 void NoteTextEdit::fitLayoutTo(int from, int added) {
@@ -67,19 +73,13 @@ void NoteTextEdit::fitLayoutTo(int from, int added) {
        block = block.next()) {
     if (block.length() >= kCachedBlockLength) block.layout()->setCacheEnabled(true);
   }
-  if (!needsWrapAnywhere(document()->toPlainText())) {
-    // Back to the word wrap on a later turn, once the change is laid out: wrapping anywhere is
-    // never slow, and a text replaced whole passes through empty on its way.
-    if (!wrapsAnywhere(*this) || mWordWrapCheckPending) return;
-    mWordWrapCheckPending = true;
-    platform::mainQueue().async([edit = QPointer<NoteTextEdit>(this)] {
-      if (!edit) return;
-      edit->mWordWrapCheckPending = false;
-      if (!needsWrapAnywhere(edit->document()->toPlainText())) setWrapsAnywhere(*edit, /*anywhere=*/false);
-    });
-  } else if (!wrapsAnywhere(*this)) {
-    setWrapsAnywhere(*this, /*anywhere=*/true);
-  }
+  // However the text came in (typed, pasted, dropped, composed, undone, redone, loaded), it is
+  // in the document but not laid out yet: the layout waits until the change is done, and lays
+  // it out once in the new wrap.
+  const bool anywhere = needsWrapAnywhere(document()->toPlainText());
+  if (anywhere == wrapsAnywhere(*this)) return;
+  if (!mHeldForChange) mHeldForChange.emplace(document());
+  setWrapsAnywhere(*this, anywhere);
 }
 
 bool NoteTextEdit::hasRoomFor(qsizetype inserted) const {
@@ -99,7 +99,6 @@ bool NoteTextEdit::refusesToInsert(qsizetype inserted) {
 void NoteTextEdit::insertFromMimeData(const QMimeData* source) {
   // Rich text is not taken: what goes in is the source's plain text.
   if (source && refusesToInsert(source->text().size())) return;
-  if (source) wrapAnywhereFor(*this, source->text());
   QTextEdit::insertFromMimeData(source);
 }
 
@@ -146,7 +145,7 @@ NoteTextEdit* makeNoteTextEdit(bool readOnly) {
 }
 
 void setNoteText(QTextEdit& edit, const QString& text) {
-  wrapAnywhereFor(edit, text);
+  const HeldLayout held(edit.document());
   edit.setPlainText(text);
   applyInset(edit);
 }

@@ -3,13 +3,30 @@
 // font map, no frame, a vertical scroll bar that never hides and no horizontal one, text
 // inset 5 across and 3 down. Main thread only.
 
+#include <QSizeF>
 #include <QTextEdit>
 
 #include <functional>
+#include <optional>
 
 class QString;
+class QTextDocument;
 
 namespace orrery {
+
+// While it lives, `document` lays nothing out; at its end the text is laid out once, with
+// whatever changed meanwhile. Within another, it leaves the layout to the outer one.
+class HeldLayout {
+ public:
+  explicit HeldLayout(QTextDocument* document);
+  ~HeldLayout();
+  HeldLayout(const HeldLayout&) = delete;
+  HeldLayout& operator=(const HeldLayout&) = delete;
+
+ private:
+  QTextDocument* mDocument = nullptr;
+  QSizeF mPage;
+};
 
 // A note never grows beyond the text a map may hold (DocumentLimits::kMaxTextLength): typing,
 // pasting, dropping or composing that would take it there inserts nothing, the note stays as
@@ -35,14 +52,16 @@ class NoteTextEdit final : public QTextEdit {
  private:
   bool refusesToInsert(qsizetype inserted);
   // Readies the layout for a change from `from` on, `added` characters long, before Qt lays
-  // it out.
+  // it out: the wrap and the shaping the whole note needs.
   void fitLayoutTo(int from, int added);
   std::function<void()> mRefused;
-  bool mWordWrapCheckPending = false;
+  // Holds the layout from the start of a change that changes the wrap until the change is done.
+  std::optional<HeldLayout> mHeldForChange;
 };
 
 NoteTextEdit* makeNoteTextEdit(bool readOnly);
-// Replaces the text, keeping the inset and laying it out once, in the wrap it needs.
+// Replaces the text of a note made by makeNoteTextEdit, keeping the inset and laying it out
+// once, in the wrap it needs.
 void setNoteText(QTextEdit& edit, const QString& text);
 // Lays the whole text out at the viewport's width, so the scroll range covers all of it.
 void ensureNoteTextWidth(QTextEdit& edit);

@@ -4,6 +4,7 @@
 #include "icon_pictures.h"
 #include "ui_test_env.h"
 
+#include "foundation/text_wrap.h"
 #include "model/color_theme.h"
 #include "model/document_limits.h"
 #include "model/icon_image_collection.h"
@@ -12,10 +13,13 @@
 #include "platform/ui/window.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMimeData>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -23,6 +27,8 @@
 #include <QTextLayout>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using orrery::EditIdeaViewController;
 
@@ -123,6 +129,29 @@ TEST_F(PanelTest, ReturnInTheTitleClosesOnceWithTheTypedTitle) {
   EXPECT_EQ(delegate.titleAtClose, QStringLiteral("Jupiter")) << "values are refreshed before the delegate hears";
   EXPECT_TRUE(panel->didChange());
   EXPECT_EQ(panel->selectedNoteText(), QString()) << "a closed note area hands back no note";
+}
+
+// A title longer than a line edit holds by default, up to the most a map holds, is handed back
+// whole from an untouched field; an edit that would take it beyond is refused whole, saying why.
+TEST_F(PanelTest, ATitleKeepsAllAMapHoldsAndAnEditBeyondIsRefusedSayingWhy) {
+  uitest::PresenterScope presenter;
+  const QString beyondTheDefault(32768, QLatin1Char('t'));
+  auto panel = show(beyondTheDefault, QString());
+  QTest::keyClick(title(*panel), Qt::Key_Return);
+  EXPECT_EQ(delegate.titleAtClose, beyondTheDefault);
+  EXPECT_FALSE(panel->didChange());
+
+  const QString most(orrery::DocumentLimits::kMaxTextLength, QLatin1Char('t'));
+  panel = show(most, QString());
+  QLineEdit* edit = title(*panel);
+  QTest::keyClick(edit, Qt::Key_A);
+  QGuiApplication::clipboard()->setText(QStringLiteral("more"));
+  QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+  uitest::advance(0.05);
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(delegate.titleAtClose, most) << "neither a letter nor a paste beyond the limit goes in";
+  ASSERT_EQ(presenter->alerts.size(), 1u) << "one alert for the key and the paste refused together";
+  EXPECT_EQ(presenter->alerts[0].informativeText, orrery::DocumentLimits::textTooLongMessage());
 }
 
 TEST_F(PanelTest, EscapeAndAClickElsewhereCloseIt) {
@@ -340,6 +369,79 @@ TEST_F(PanelTest, ANoteOfOneLongLineIsKeptAsPastedAndWordsStillWrapAtTheirBounda
   note->redo();
   popover->performClose();
   EXPECT_EQ(panel->selectedNoteText(), words);
+}
+
+// Counts the note's layouts, and those whose wrap or shaping did not fit the text laid out.
+struct LayoutWatch {
+  explicit LayoutWatch(QTextEdit* note) {
+    QObject::connect(note->document()->documentLayout(), &QAbstractTextDocumentLayout::update, &guard, [this, note] {
+      ++layouts;
+      const bool needed = orrery::textwrap::needsWrapAnywhere(note->toPlainText());
+      const bool unshaped = note->document()->defaultFont().styleStrategy() & QFont::PreferNoShaping;
+      if ((note->wordWrapMode() == QTextOption::WrapAnywhere) != needed || unshaped != needed) ++misfits;
+    });
+  }
+  QObject guard;
+  int layouts = 0;
+  int misfits = 0;
+};
+
+void sendDrop(QTextEdit* note, const QString& text) {
+  QMimeData data;
+  data.setText(text);
+  const QPoint at(10, 10);
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(note->viewport(), &enter);
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(note->viewport(), &drop);
+}
+
+// Every way a text comes into the note lays it out in the wrap it needs from its first layout:
+// the word wrap laid over a long line of letters would take seconds.
+TEST_F(PanelTest, EveryWayATextComesInLaysItOutInTheWrapItNeeds) {
+  const QString words = QStringLiteral("alpha beta gamma delta epsilon ").repeated(20);
+  const QString line(25000, QLatin1Char('x')), justWordWrapped(20000, QLatin1Char('x'));
+  auto panel = show(QStringLiteral("t"), words);
+  orrery::IdeaTextEditTabView* tab = panel->textTabView();
+  QTextEdit* note = tab->noteEdit();
+  const struct {
+    const char* way;
+    std::function<void()> bring;
+    bool anywhere;
+  } steps[] = {
+      {"loaded from the map", [&] { tab->reloadFrom(QStringLiteral("t"), line); }, true},
+      {"loaded again", [&] { tab->reloadFrom(QStringLiteral("t"), words); }, false},
+      {"pasted", [&] { paste(note, line); }, true},
+      {"pasted over", [&] { paste(note, words); }, false},
+      {"undone", [&] { QTest::keyClick(note, Qt::Key_Z, Qt::ControlModifier); }, true},
+      {"redone", [&] { note->redo(); }, false},
+      {"dropped", [&] { note->clear(); sendDrop(note, line); }, true},
+      {"as much typed by a key",
+       [&] {
+         paste(note, justWordWrapped);
+         QTest::keyClick(note, Qt::Key_X);
+       },
+       true},
+      {"erased by a key", [&] { QTest::keyClick(note, Qt::Key_Backspace); }, false},
+      {"composed",
+       [&] {
+         note->clear();
+         QInputMethodEvent composed;
+         composed.setCommitString(line);
+         QApplication::sendEvent(note, &composed);
+       },
+       true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.way);
+    LayoutWatch watch(note);
+    step.bring();
+    uitest::advance(0.01);
+    note->document()->documentLayout()->documentSize();
+    EXPECT_EQ(watch.misfits, 0) << "of " << watch.layouts << " layouts";
+    EXPECT_GE(watch.layouts, 1);
+    EXPECT_EQ(note->wordWrapMode() == QTextOption::WrapAnywhere, step.anywhere);
+  }
 }
 
 TEST_F(PanelTest, TheNoteMenuIsReducedToTheClipboardItemsAndActsOnTheNote) {
