@@ -10,14 +10,14 @@
 #include "platform/ui/weak_ref.h"
 
 #include <QFile>
-#include <QFileInfo>
+#include <QLocale>
 
 namespace orrery {
 
 namespace {
 
 QString text(const char* key, const char* defaultText) {
-  return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString::fromLatin1(defaultText));
+  return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString::fromUtf8(defaultText));
 }
 
 void openCopy(AppDelegate& app, const QString& copy) {
@@ -36,10 +36,15 @@ void openCopy(AppDelegate& app, const QString& copy) {
 }  // namespace
 
 bool offerRecoveryCopies(AppDelegate& app) {
-  const QStringList copies = recoveryCopies();
+  QStringList copies, names;
+  // Named as the user knows the map, and when its edit was kept: the file's name is made for
+  // the folder, and of a cloud map it is a number.
+  for (const RecoveryCopy& copy : recoveryCopiesToOffer()) {
+    copies.append(copy.path);
+    names.append(text("RecoveredDocuments.Copy", "\u201C%1\u201D, kept %2")
+                     .arg(copy.title, QLocale().toString(copy.kept, QLocale::ShortFormat)));
+  }
   if (copies.isEmpty()) return false;
-  QStringList names;
-  for (const QString& copy : copies) names.append(QFileInfo(copy).completeBaseName());
   CustomAlertView alert(
       text("RecoveredDocuments.Title", "Recovered documents"),
       text("RecoveredDocuments.Message", "These edits could not be saved to their own files, and copies were kept:") +

@@ -183,12 +183,13 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   void noteOpenFailure(const QString& reason) { mLastUserFriendlyError = reason; }
   // The presenter's read was dropped by the quit: lastError says cancelled, not unreadable.
   void noteReadCancelled();
-  // The write of `written` succeeded: the file holds `bytes` at `stamp`; `merged` is the tree
-  // written instead when another instance had changed the file (edits made meanwhile stay).
+  // The write of `written` succeeded: the file holds `bytes` (`compressed` or plain JSON) at
+  // `stamp`; `merged` is the tree written instead when another instance had changed the file
+  // (edits made meanwhile stay).
   // `announced` are the replaced changes of other instances the file now names, `trees` their
   // trees.
   void noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
-                   const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
+                   const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes, bool compressed,
                    const platform::FileStamp& stamp, const std::vector<IdeaMergeConflict>& announced = {},
                    const std::vector<ReplacedTree>& trees = {});
   // The presenter read `bytes` from the file into this document; the file was at `stamp`.

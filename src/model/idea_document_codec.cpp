@@ -114,9 +114,13 @@ void addOnce(std::vector<IdeaMergeConflict>& list, const IdeaMergeConflict& conf
 
 void IdeaDocument::noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
                                const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
-                               const platform::FileStamp& stamp, const std::vector<IdeaMergeConflict>& announced,
+                               bool compressed, const platform::FileStamp& stamp,
+                               const std::vector<IdeaMergeConflict>& announced,
                                const std::vector<ReplacedTree>& trees) {
+  // The codec goes with the bytes: a plain JSON file taken for a compressed one no longer
+  // looks like this instance's own write when it is read back.
   mBaseBytes = bytes;
+  mBaseCompressed = compressed;
   mBaseStamp = stamp;
   std::erase_if(mToAnnounce, [&](const IdeaMergeConflict& c) {
     return std::find(announced.begin(), announced.end(), c) != announced.end();

@@ -226,8 +226,8 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
     // file; otherwise it is released here, not on the main thread.
     IdeaPtr written = merged.idea ? std::move(snapshot.idea) : nullptr;
     auto report = [weakOwner, reason = std::move(reason), written = std::move(written), merged = std::move(merged),
-                   bytes = std::move(bytes), size = file.size, growth, stamp, announced = snapshot.allReplaced(),
-                   trees = std::move(snapshot.replacedTrees),
+                   bytes = std::move(bytes), compressed, size = file.size, growth, stamp,
+                   announced = snapshot.allReplaced(), trees = std::move(snapshot.replacedTrees),
                    completion = std::move(completion)](FileWriteResult result) {
       auto owner = weakOwner.lock();
       if (owner) {
@@ -235,7 +235,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
           owner->noteWriteFailure(reason);
         } else if (result == FileWriteResult::Written) {
           owner->noteWrittenSize(size, growth);
-          owner->noteWritten(written, merged.idea, merged.conflicts, bytes, stamp, announced, trees);
+          owner->noteWritten(written, merged.idea, merged.conflicts, bytes, compressed, stamp, announced, trees);
         }
       }
       if (completion) completion(result);

@@ -18,12 +18,22 @@ namespace {
 
 constexpr char kExtension[] = ".orrery";
 
-// Why `bytes` would not open as a document file; empty when they open.
-QString whyUnreadable(const QByteArray& bytes) {
-  if (bytes.isEmpty()) return QStringLiteral("it is empty");
+// The document `bytes` hold as a document file; none, with why, when they do not open.
+std::shared_ptr<IdeaDocument> documentOf(const QByteArray& bytes, QString* why) {
+  if (bytes.isEmpty()) {
+    *why = QStringLiteral("it is empty");
+    return nullptr;
+  }
   DocumentError error;
-  if (IdeaDocument::fromFileBytes(bytes, /*compressed=*/true, &error)) return {};
-  return QStringLiteral("it does not open: %1").arg(error.description);
+  auto doc = IdeaDocument::fromFileBytes(bytes, /*compressed=*/true, &error);
+  if (!doc) *why = QStringLiteral("it does not open: %1").arg(error.description);
+  return doc;
+}
+
+QString whyUnreadable(const QByteArray& bytes) {
+  QString why;
+  documentOf(bytes, &why);
+  return why;
 }
 
 }  // namespace
@@ -76,17 +86,27 @@ bool mayHaveRecoveryCopies() {
   return std::any_of(found.begin(), found.end(), [](const QFileInfo& info) { return info.size() > 0; });
 }
 
-QStringList recoveryCopies() {
-  QStringList copies;
+std::vector<RecoveryCopy> recoveryCopiesToOffer() {
+  std::vector<RecoveryCopy> copies;
   for (const QFileInfo& info : recoveryFiles()) {
     QFile file(info.absoluteFilePath());
-    const QString unreadable = file.open(QIODevice::ReadOnly) ? whyUnreadable(file.readAll()) : file.errorString();
-    if (unreadable.isEmpty())
-      copies.append(info.absoluteFilePath());
-    else
+    QString unreadable = file.errorString();
+    const auto doc = file.open(QIODevice::ReadOnly) ? documentOf(file.readAll(), &unreadable) : nullptr;
+    if (!doc) {
       logLine(QStringLiteral("Recovered copy %1 is not offered: %2").arg(info.absoluteFilePath(), unreadable));
+      continue;
+    }
+    // The file is named after the document's file, which for a cloud map says nothing the
+    // user knows: the map goes by its title, as the home screen shows it.
+    copies.push_back({info.absoluteFilePath(), doc->documentWindowName().simplified(), info.lastModified()});
   }
   return copies;
+}
+
+QStringList recoveryCopies() {
+  QStringList paths;
+  for (const RecoveryCopy& copy : recoveryCopiesToOffer()) paths.append(copy.path);
+  return paths;
 }
 
 }  // namespace orrery

@@ -4,8 +4,11 @@
 // any document file, until the next start offers them to the user.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 namespace orrery {
 
@@ -17,8 +20,16 @@ QString recoveryFolder();
 // with the reason (bytes that are empty or do not read back are not written).
 QString keepRecoveryCopy(const QString& originalPath, const QByteArray& bytes, QString* reason = nullptr);
 
+struct RecoveryCopy {
+  QString path;
+  QString title;   // the map's, as its root idea names it
+  QDateTime kept;  // when the copy was written
+};
+
 // The copies waiting to be offered, oldest first: those that open as documents. An empty or
 // unreadable file there (one a newer version wrote, say) stays where it is and is logged.
+std::vector<RecoveryCopy> recoveryCopiesToOffer();
+// Their paths.
 QStringList recoveryCopies();
 
 // Whether the folder holds a file that may be a copy: a look at names and sizes only, where

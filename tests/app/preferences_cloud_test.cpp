@@ -356,3 +356,63 @@ TEST_F(PreferencesCloud, DisconnectingTheOnlyMapWindowLeavesTheProgramToPreferen
   EXPECT_EQ(exits, 1);
   EXPECT_EQ(defaults().dictionaryForKey("CurrentState"), QVariantMap({{"controllerStates", QVariantList()}}));
 }
+
+// An edit held while the iCloud folder is away lands once it is back as this instance's own: the
+// file the next start reads says no other instance's change was replaced, so that start tells
+// no loss and keeps no copy of the map before the outage. For a map made in this run and one
+// opened from the list.
+TEST_F(PreferencesCloud, AnEditHeldWhileTheFolderIsAwayLandsAsTheWritersOwn) {
+  installEditorScreens();
+  installHomeScreens();
+  auto& facade = PersistenceController::singleton();
+  for (const bool madeHere : {true, false}) {
+    SCOPED_TRACE(madeHere ? "a map made in this run" : "a map opened from the list");
+    testsupport::CloudContainerFixture container;
+    container.addDocuments(1);
+    defaults().setString("1.6.0.160", "CurrentOrreryVersion");
+    auto& app = launch();
+    Globals::optForICloud(true);
+    ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady; }));
+    QString identifier = QStringLiteral("iCloud:/doc00000.orrx");
+    // The window of a new map takes over the document its creation opened.
+    auto made = IdeaDocument::createWithFileName(QStringLiteral("made.orrx"), DocumentLocationICloud);
+    DocumentToken creation = -1;
+    if (madeHere) {
+      made->setIdea(Idea::createWithText(QStringLiteral("Made here")));
+      identifier = made->docIdentifier();
+      facade.createDocument(made, [&](DocumentToken t) { creation = t; });
+      ASSERT_TRUE(waitFor([&] { return creation >= 0; }));
+    }
+    ASSERT_TRUE(waitFor([&] { return facade.findProxy(identifier) != nullptr; }));
+    app.openDocumentInNewWindow(identifier, QString());
+    settle(2);
+    if (creation >= 1) facade.releaseDocument(made, creation, nullptr);
+    auto* editor =
+        dynamic_cast<SolarSystemViewController*>(app.windowControllers().back()->myWindow().controller().get());
+    ASSERT_TRUE(editor && waitFor([&] { return editor->realIdea() != nullptr; }));
+    editor->addNewIdeaAfterIndex(0, Idea::createWithText(QStringLiteral("before")), nullptr);
+    ASSERT_TRUE(waitFor([&] { return !editor->isUpdatingDocument() && !editor->hasUnsavedEdit(); }));
+
+    ASSERT_TRUE(container.moveAway());
+    for (int poll = 0; poll < 3; ++poll) uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+    ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusUnavailable; }));
+    editor->addNewIdeaAfterIndex(1, Idea::createWithText(QStringLiteral("held")), nullptr);
+    ASSERT_TRUE(waitFor([&] { return !editor->isUpdatingDocument() && editor->hasUnsavedEdit(); }));
+    ASSERT_TRUE(container.moveBack());
+    uitest::advance(platform::LocalFolderContainer::kPollSeconds);
+    ASSERT_TRUE(waitFor([&] { return status(DocumentLocationICloud) == WorkspaceStatusReady; }));
+    ASSERT_TRUE(waitFor([&] { return !editor->hasUnsavedEdit(); })) << "the held edit lands";
+    quit();
+
+    // What the next start reads: the held edit, and no change of another instance replaced.
+    const QString file = container.documentPath(IdeaDocument::pathFromIdentifier(identifier));
+    const auto written = IdeaDocument::fromFileBytes(testsupport::CloudContainerFixture::readFile(file), false);
+    ASSERT_TRUE(written);
+    ASSERT_EQ(written->idea()->ideas().size(), 2u);
+    EXPECT_EQ(written->idea()->ideas()[1]->text(), QStringLiteral("held"));
+    EXPECT_TRUE(written->replacedInFile().empty()) << "the file names a replaced change";
+    EXPECT_TRUE(written->replacedTreesInFile().empty());
+    Globals::optForICloud(false);
+    uitest::advance(0);
+  }
+}

@@ -210,7 +210,10 @@ TEST_F(SaveFailure, AQuitNobodyIsAskedAboutKeepsTheEditAndTheNextStartOffersIt) 
     auto& again = launch({}, answer == kFirstButton ? 2 : 1);
     ASSERT_FALSE(presenter->alerts.empty());
     EXPECT_EQ(presenter->alerts[0].messageText, QStringLiteral("Recovered documents"));
-    EXPECT_TRUE(presenter->alerts[0].informativeText.contains(QFileInfo(copies[0]).completeBaseName()));
+    // By the map's title, not by the copy's file name.
+    const QString offered = presenter->alerts[0].informativeText;
+    EXPECT_TRUE(offered.contains(QStringLiteral("\u201Croot\u201D, kept "))) << offered.toStdString();
+    EXPECT_FALSE(offered.contains(QFileInfo(copies[0]).completeBaseName())) << offered.toStdString();
     EXPECT_FALSE(presenter->alerts[0].informativeText.contains(QStringLiteral("empty")) ||
                  presenter->alerts[0].informativeText.contains(QStringLiteral("broken")))
         << presenter->alerts[0].informativeText.toStdString();

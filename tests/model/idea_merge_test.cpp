@@ -261,7 +261,7 @@ TEST(IdeaMerge, ReplacedChangesTravelInTheFileToTheInstanceThatMadeThem) {
     EXPECT_EQ(doc->snapshot().replaced,
               (std::vector<IdeaMergeConflict>{
                   {"a", "text", "MAC_other", Globals::appInstallation(), lostOf(theirs, "a", "text").lostValue}}));
-    doc->noteWritten(nullptr, nullptr, {}, {}, {}, doc->snapshot().allReplaced());
+    doc->noteWritten(nullptr, nullptr, {}, {}, true, {}, doc->snapshot().allReplaced());
     EXPECT_TRUE(doc->snapshot().replaced.empty()) << "announced once written";
     // Named in the file until the instances they are for take them: every save names them.
     EXPECT_EQ(doc->snapshot().allReplaced().size(), addressedToUs ? 1u : 2u);
@@ -305,7 +305,7 @@ TEST(IdeaMerge, EachValueLostIsToldOnceWithATreeHoldingItHoweverManyFilesNameIt)
       find(doc->idea(), "a")->setText(step.ours);
       const DocumentSnapshot ours = doc->snapshot();
       const QByteArray written = ours.encode(false);
-      doc->noteWritten(nullptr, nullptr, {}, written, {}, ours.allReplaced());
+      doc->noteWritten(nullptr, nullptr, {}, written, false, {}, ours.allReplaced());
       IdeaPtr changed = theirs->snapshotCopy();
       find(changed, "a")->setText(step.theirs);
       IdeaMergeResult merged = mergeIdeaTrees(theirs, changed, IdeaDocument::treeFromFileBytes(written, false));

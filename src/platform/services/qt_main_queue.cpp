@@ -50,13 +50,21 @@ class Wakeup {
     uint64_t posted = 0;
     if (::read(mFd, &posted, sizeof posted) != sizeof posted) return 0;
     // Only the tasks posted before this wake-up: one a task posts runs on a later turn, after
-    // the events that arrived meanwhile, as a task of its own would.
+    // the events that arrived meanwhile, as a task of its own would. The count is shared: a
+    // task that runs a modal loop leaves the rest of its turn to the wake-ups inside that loop,
+    // which would otherwise run the older tasks in place of the new ones and leave as many of
+    // the newest waiting until the modal loop ends.
+    mDue += posted;
     int ran = 0;
-    for (uint64_t i = 0; i < posted; ++i) {
+    while (mDue > 0) {
+      --mDue;
       Task task;
       {
         std::lock_guard lock(mMutex);
-        if (mTasks.empty()) return ran;
+        if (mTasks.empty()) {
+          mDue = 0;
+          return ran;
+        }
         task = std::move(mTasks.front());
         mTasks.pop_front();
       }
@@ -68,6 +76,7 @@ class Wakeup {
 
  private:
   int mFd = -1;
+  uint64_t mDue = 0;  // main thread only
   std::mutex mMutex;
   std::deque<Task> mTasks;
 };

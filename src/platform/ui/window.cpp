@@ -11,6 +11,7 @@
 #include "platform/ui/transaction.h"
 #include "platform/ui/view.h"
 
+#include <QApplication>
 #include <QLayout>
 #include <QMenuBar>
 #include <QPainter>
@@ -247,6 +248,13 @@ void Window::makeKeyAndOrderFront() {
   mFrame->show();
   mFrame->raise();
   mFrame->activateWindow();
+  // A question waiting for its answer stays in front with the keyboard: without a window
+  // manager nothing would put it back over the window raised here, and it would take the keys
+  // unseen.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->window() != mFrame) {
+    modal->raise();
+    modal->activateWindow();
+  }
   Application::shared().setKeyWindow(this);
   validateToolbar();
   displayIfNeeded();
