@@ -86,12 +86,11 @@ inline QPoint serverPosition(QWidget* widget) {
   return at;
 }
 
-// The pixels the X server shows in `area` of its screen: the windows as it has composed them,
-// shapes and clear pixels included. Null unless the screen has 24 bits in 32-bit pixels.
-inline QImage serverPixels(const QRect& area) {
-  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (!x11 || area.isEmpty()) return {};
-  xcb_connection_t* connection = x11->connection();
+// The pixels the X server of `connection` shows in `area` of its screen: the windows as it has
+// composed them, shapes and clear pixels included. Null unless the screen has 24 bits in 32-bit
+// pixels.
+inline QImage serverPixels(xcb_connection_t* connection, const QRect& area) {
+  if (area.isEmpty()) return {};
   auto cookie = xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, rootWindow(connection), int16_t(area.x()),
                               int16_t(area.y()), uint16_t(area.width()), uint16_t(area.height()), ~0u);
   xcb_get_image_reply_t* reply = xcb_get_image_reply(connection, cookie, nullptr);
@@ -103,6 +102,12 @@ inline QImage serverPixels(const QRect& area) {
                 .copy();
   free(reply);
   return image;
+}
+
+// The same on this program's own X server.
+inline QImage serverPixels(const QRect& area) {
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  return x11 ? serverPixels(x11->connection(), area) : QImage();
 }
 
 }  // namespace testsupport

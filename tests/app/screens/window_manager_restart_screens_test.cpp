@@ -8,6 +8,7 @@
 #include "model/idea_document.h"
 #include "platform/services/user_defaults.h"
 #include "support/process_home.h"
+#include "support/window_manager_child.h"
 #include "support/window_manager_session.h"
 #include "ui_test_env.h"
 
@@ -118,7 +119,7 @@ void restartsKeepThePlaces(const QString& display) {
 class XServerView {
  public:
   explicit XServerView(const QString& display) : mConnection(xcb_connect(display.toLatin1().constData(), nullptr)) {
-    mRoot = xcb_setup_roots_iterator(xcb_get_setup(mConnection)).data->root;
+    mRoot = testsupport::rootWindow(mConnection);
   }
   ~XServerView() { xcb_disconnect(mConnection); }
   XServerView(const XServerView&) = delete;
@@ -162,19 +163,7 @@ class XServerView {
     return window;
   }
   // The screen's pixels in `area`, as the server composed them.
-  QImage pixels(const QRect& area) {
-    auto* reply =
-        xcb_get_image_reply(mConnection,
-                            xcb_get_image(mConnection, XCB_IMAGE_FORMAT_Z_PIXMAP, mRoot, int16_t(area.x()),
-                                          int16_t(area.y()), uint16_t(area.width()), uint16_t(area.height()), ~0u),
-                            nullptr);
-    QImage image;
-    if (reply && xcb_get_image_data_length(reply) == area.width() * area.height() * 4)
-      image =
-          QImage(xcb_get_image_data(reply), area.width(), area.height(), area.width() * 4, QImage::Format_RGB32).copy();
-    free(reply);
-    return image;
-  }
+  QImage pixels(const QRect& area) { return testsupport::serverPixels(mConnection, area); }
 
  private:
   xcb_atom_t atom(const char* name) {
