@@ -37,7 +37,9 @@ bool IdeaEditRoom::holdRoomFor(Part part, const std::function<void(Idea&)>& chan
   most[part].objects = std::max(most[part].objects, objects);
   DocumentSize held;
   for (const DocumentSize& taken : most) held = held.changedBy(taken);
-  if (const auto document = mDocument.lock(); document && !document->holdRoom(this, held)) {
+  // What takes no more than the values it began with is never refused, whatever the map holds.
+  const bool takesRoom = held.jsonBytes > 0 || held.objects > 0;
+  if (const auto document = mDocument.lock(); document && takesRoom && !document->holdRoom(this, held)) {
     mRefusal = DocumentLimits::documentFullMessage();
     return false;
   }
