@@ -281,12 +281,20 @@ struct NoteTimes {
 };
 
 // The text tab in a window of the popover's size, its note area opened empty for each paste.
+// As in the popover over a map, each text that goes in asks the map's room for it.
 struct NoteInWindow {
   NoteInWindow() : window(QSizeF(320, IdeaTextEditTabView::kExtendedHeight), platform::Window::Borderless) {
     tab = std::make_shared<IdeaTextEditTabView>();
     tab->setFrame(QRectF(0, 0, 320, IdeaTextEditTabView::kExtendedHeight));
     window.setContentView(tab);
     window.makeKeyAndOrderFront();
+    const IdeaPtr root = Idea::createWithText(QStringLiteral("map"));
+    root->addIdea(Idea::createWithText(QStringLiteral("t")));
+    map = IdeaDocument::createWithFileName(QString(), DocumentLocationTemp);
+    map->setIdea(root);
+    panel = EditIdeaViewController::createForPopover(nullptr);
+    panel->setEditRoom(std::make_shared<IdeaEditRoom>(map, root->ideas().front()));
+    tab->setDelegate(panel.get());
   }
   // What the screen does before it shows a change: queued work, layout, drawing.
   void show() {
@@ -334,6 +342,8 @@ struct NoteInWindow {
 
   platform::Window window;
   std::shared_ptr<IdeaTextEditTabView> tab;
+  std::shared_ptr<IdeaDocument> map;
+  std::shared_ptr<EditIdeaViewController> panel;
 };
 
 // The median of the ratios of the measures to their floors, pair by pair.

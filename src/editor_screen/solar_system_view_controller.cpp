@@ -476,7 +476,10 @@ void SolarSystemViewController::keepEditNotOnDisk() {
 
 QString SolarSystemViewController::keepCopyOfEdit(QString* reason) {
   mDoc->setIdea(mRootIdea);
-  const QString copy = keepRecoveryCopy(mDoc->filePath(), mDoc->exportAsOrreryData(), reason);
+  const QString copy = keepRecoveryCopy(mDoc->filePath(),
+                                        DocumentSnapshot::of(mRootIdea, mDoc->dateCreated(), mDoc->dateModified())
+                                            .encodeWithinLimits(/*compressed=*/true),
+                                        reason);
   // The copy holds the edit: no later close or quit saves, asks about or keeps it again.
   if (!copy.isEmpty()) mDropUnsavedEdit = true;
   return copy;

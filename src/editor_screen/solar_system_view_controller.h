@@ -234,9 +234,10 @@ class SolarSystemViewController : public BaseViewController,
   void pleaseDismissHTMLPageView(HTMLPageViewController& panel) override;
   // Presents a panel over the editor, interaction off; when it closes, `apply` gets the idea with
   // `identifier` as it is then (deleted meanwhile: a new idea of the values shown, kept where it
-  // stood), and the document is saved when it answers true.
+  // stood), and the document is saved when it answers true. `room` is the edit's room in the
+  // map, which the panel was given.
   void presentIdeaPanel(const std::shared_ptr<platform::ViewController>& panel, const QString& identifier,
-                        std::function<bool(const IdeaPtr&)> apply);
+                        const std::shared_ptr<IdeaEditRoom>& room, std::function<bool(const IdeaPtr&)> apply);
   // Dismisses `asking` only when it is what this editor presented, then runs its block once.
   void dismissPresentedPanel(platform::ViewController& asking);
   void pleaseStartImageAddition();
@@ -382,6 +383,8 @@ class SolarSystemViewController : public BaseViewController,
   // it holds (DocumentLimits); an idea `moved` within the map takes levels only. When it has
   // not, the user is told and the caller changes nothing.
   bool roomFor(const Idea& added, const Idea& parent, bool moved = false);
+  // An idea the map had no room for waits in an empty dock rather than being lost.
+  void keepInDock(const IdeaPtr& idea);
 
   std::shared_ptr<IdeaDocument> mDoc;
   std::shared_ptr<TopBarView> mTopBar;

@@ -104,6 +104,12 @@ bool SolarSystemViewController::roomFor(const Idea& added, const Idea& parent, b
   return false;
 }
 
+void SolarSystemViewController::keepInDock(const IdeaPtr& idea) {
+  DragSupportWindow* window = dragWindow();
+  if (window && !window->currentDockedIdea()) window->setDockedIdea(idea, QString());
+  updateStatusDueToPossibleDockingUpdate();
+}
+
 bool SolarSystemViewController::insertIntoRealIdea(const IdeaPtr& idea, std::int64_t index) {
   if (!mRealIdea) return false;
   mRealIdea->insertIdea(idea, index);
@@ -113,13 +119,7 @@ bool SolarSystemViewController::insertIntoRealIdea(const IdeaPtr& idea, std::int
 void SolarSystemViewController::addNewIdeaAfterIndex(std::int64_t adder, const IdeaPtr& idea,
                                                      const BoolCompletion& /*completion*/) {
   if (!idea || !mRealIdea) return;
-  if (!roomFor(*idea, *mRealIdea)) {
-    // What was typed waits in an empty dock rather than being lost.
-    DragSupportWindow* window = dragWindow();
-    if (window && !window->currentDockedIdea()) window->setDockedIdea(idea, QString());
-    updateStatusDueToPossibleDockingUpdate();
-    return;
-  }
+  if (!roomFor(*idea, *mRealIdea)) return keepInDock(idea);
   insertIntoRealIdea(idea, indexAfter(adder));
   if (mSolarSystem) mSolarSystem->insertIdea(idea, adder);
   updateSolarSystemAndSaveDocument();

@@ -138,6 +138,8 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
     anchor = mSolarSystem->popoverRectForIdeaAtIndex(index);
   }
   auto panel = makeEditPanel();
+  auto room = std::make_shared<IdeaEditRoom>(mDoc, idea);
+  panel->setEditRoom(room);
   panel->setSelectedTitleText(idea->text());
   panel->setSelectedNoteText(idea->note());
   panel->setSelectedColor(idea->color());
@@ -149,14 +151,15 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
   const IdeaPlace place = placeOf(*idea);
   // What the panel showed: a value that differs from it at the close came from elsewhere.
   const IdeaPtr shown = ideaValuesOf(*idea);
-  showEditPanel(panel, anchor, [weak, panel, identifier, place, shown] {
+  showEditPanel(panel, anchor, [weak, panel, room, identifier, place, shown] {
     auto me = weak.lock();
     if (!me) return;
     me->liberateScreen(QString::fromLatin1(kShowingIdeaEditor));
     me->setUserInteractionEnabled(true);
-    if (!panel->didChange()) return;
     // The tree may have been reloaded meanwhile: the edit goes to the idea as it is now.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+    room->end(/*applied=*/panel->didChange() && target);
+    if (!panel->didChange()) return;
     if (!target) return me->keepEditOfDeletedIdea(ideaOfPanel(*panel), place, identifier, *shown);
     const IdeaPtr replaced = ideaValuesOf(*target);
     // Only what the user changed: a value another instance changed meanwhile stays.
@@ -200,6 +203,8 @@ void SolarSystemViewController::keepEditOfDeletedIdea(const IdeaPtr& kept, const
     const auto count = static_cast<std::int64_t>(mRealIdea->ideas().size());
     const std::int64_t index = parent && place.index >= 0 ? std::min(place.index, count) : count;
     addNewIdeaAfterIndex(index - 1, kept, nullptr);
+  } else if (!roomFor(*kept, *parent)) {
+    keepInDock(kept);
   } else {
     const auto count = static_cast<std::int64_t>(parent->ideas().size());
     parent->insertIdea(kept, place.index >= 0 ? std::min(place.index, count) : count);

@@ -13,7 +13,9 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea) {
   auto panel = std::make_shared<PictureViewController>();
   panel->setImage(idea->bigImage().nsImage());
   panel->setDelegate(this);
-  presentIdeaPanel(panel, idea->identifier(), [panel](const IdeaPtr& target) {
+  auto room = std::make_shared<IdeaEditRoom>(mDoc, idea);
+  panel->setEditRoom(room);
+  presentIdeaPanel(panel, idea->identifier(), room, [panel](const IdeaPtr& target) {
     if (!panel->didChangeImage()) return false;
     target->replaceWithOriginalImage(KitImage(panel->image()));
     return true;
@@ -21,7 +23,7 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea) {
 }
 
 void SolarSystemViewController::presentIdeaPanel(const std::shared_ptr<platform::ViewController>& panel,
-                                                 const QString& identifier,
+                                                 const QString& identifier, const std::shared_ptr<IdeaEditRoom>& room,
                                                  std::function<bool(const IdeaPtr&)> apply) {
   setUserInteractionEnabled(false);
   mPresentedPanel = panel;
@@ -30,20 +32,23 @@ void SolarSystemViewController::presentIdeaPanel(const std::shared_ptr<platform:
   const IdeaPtr idea = mRootIdea ? mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
   const IdeaPtr shown = idea ? ideaValuesOf(*idea) : nullptr;
   const IdeaPlace place = idea ? placeOf(*idea) : IdeaPlace();
-  mAfterPanelDismissal = [weak, identifier, shown, place, apply = std::move(apply)] {
+  mAfterPanelDismissal = [weak, identifier, shown, place, room, apply = std::move(apply)] {
     auto me = weak.lock();
     if (!me) return;
     me->setUserInteractionEnabled(true);
     // The tree may have been reloaded meanwhile: the change goes to the idea as it is now, or,
-    // deleted elsewhere, to a new one where it stood.
+    // deleted elsewhere, to a new one where it stood, which asks for its own room.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
     if (!target) {
+      room->end(/*applied=*/false);
       const IdeaPtr kept = shown ? shown->deepCopyWithNewIdentifiersNoExternalLinks() : nullptr;
       if (kept && apply(kept)) me->keepEditOfDeletedIdea(kept, place, identifier, *shown);
       return;
     }
     const IdeaPtr replaced = ideaValuesOf(*target);
-    if (!apply(target)) return;
+    const bool applied = apply(target);
+    room->end(applied);
+    if (!applied) return;
     if (me->mDoc && shown) me->mDoc->noteReplacedOutsideValues(identifier, *shown, *replaced);
     me->updateSolarSystemAndSaveDocument();
   };

@@ -19,7 +19,10 @@ void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea) {
   if (!idea || screenOccupied() || mPresentedPanel) return;
   auto panel = HTMLPageViewController::createShowingPages(this, idea->URL());
   if (!panel) return;
-  presentIdeaPanel(panel, idea->identifier(), [panel](const IdeaPtr& target) { return panel->storeResultInto(*target); });
+  auto room = std::make_shared<IdeaEditRoom>(mDoc, idea);
+  panel->setEditRoom(room);
+  presentIdeaPanel(panel, idea->identifier(), room,
+                   [panel](const IdeaPtr& target) { return panel->storeResultInto(*target); });
 }
 
 void SolarSystemViewController::pleaseStartWebLinkAddition() {

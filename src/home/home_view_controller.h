@@ -201,9 +201,10 @@ class HomeViewController : public BaseViewController,
   void editOpenedURLIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void presentEditingPanel(const std::shared_ptr<platform::ViewController>& panel);
   // Holds "IdeaEditing" until the panel closes; then the changes go into the root and are
-  // saved, or the document goes straight back when there are none.
+  // saved, or the document goes straight back when there are none. `room` is the edit's room
+  // in the map, which the panel was given.
   void afterEditing(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
-                    std::function<bool(Idea&)> applyChanges);
+                    const std::shared_ptr<IdeaEditRoom>& room, std::function<bool(Idea&)> applyChanges);
   // Stores the edited root and saves it; the document goes back whatever the outcome.
   void saveEditedRootAndRelease(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void registerHomeCommands();

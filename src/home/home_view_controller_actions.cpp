@@ -288,13 +288,15 @@ void HomeViewController::editOpenedTextualIdeaProxy(const std::shared_ptr<IdeaDo
   popover->setBehavior(platform::Popover::Semitransient);
   auto panel = EditIdeaViewController::createForPopover(popover);
   panel->setDelegate(this);
+  auto room = std::make_shared<IdeaEditRoom>(doc, root);
+  panel->setEditRoom(room);
   panel->setSelectedTitleText(root->text());
   panel->setSelectedNoteText(root->note());
   panel->setSelectedColor(root->color());
   panel->setSelectedColorThemeType(root->colorThemeType());
   panel->setSelectedIconImage(root->iconImage());
   mEditPopover = popover;
-  afterEditing(doc, token, [panel](Idea& root) {
+  afterEditing(doc, token, room, [panel](Idea& root) {
     if (!panel->didChange()) return false;
     root.setText(panel->selectedTitleText());
     root.setNote(panel->selectedNoteText());
@@ -313,14 +315,17 @@ void HomeViewController::editOpenedTextualIdeaProxy(const std::shared_ptr<IdeaDo
 }
 
 void HomeViewController::afterEditing(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                                      const std::shared_ptr<IdeaEditRoom>& room,
                                       std::function<bool(Idea&)> applyChanges) {
   occupyScreen(QString::fromLatin1(kIdeaEditingToken));
   std::weak_ptr<ViewController> weak = weak_from_this();
-  mActionAfterEditing = [weak, doc, token, applyChanges = std::move(applyChanges)] {
+  mActionAfterEditing = [weak, doc, token, room, applyChanges = std::move(applyChanges)] {
     auto me = std::static_pointer_cast<HomeViewController>(weak.lock());
     if (me) me->liberateScreen(QString::fromLatin1(kIdeaEditingToken));
     const IdeaPtr root = doc->idea();
-    if (!me || !root || !applyChanges(*root)) {
+    const bool applied = me && root && applyChanges(*root);
+    room->end(applied);
+    if (!applied) {
       giveBack(doc, token);
       return;
     }
@@ -343,7 +348,9 @@ void HomeViewController::editOpenedImageIdeaProxy(const std::shared_ptr<IdeaDocu
   auto panel = std::make_shared<PictureViewController>();
   panel->setImage(doc->idea()->bigImage().nsImage());
   panel->setDelegate(this);
-  afterEditing(doc, token, [panel](Idea& root) {
+  auto room = std::make_shared<IdeaEditRoom>(doc, doc->idea());
+  panel->setEditRoom(room);
+  afterEditing(doc, token, room, [panel](Idea& root) {
     if (!panel->didChangeImage()) return false;
     root.replaceWithOriginalImage(KitImage(panel->image()));
     return true;
@@ -358,7 +365,9 @@ void HomeViewController::editOpenedURLIdeaProxy(const std::shared_ptr<IdeaDocume
     giveBack(doc, token);
     return;
   }
-  afterEditing(doc, token, [panel](Idea& root) { return panel->storeResultInto(root); });
+  auto room = std::make_shared<IdeaEditRoom>(doc, doc->idea());
+  panel->setEditRoom(room);
+  afterEditing(doc, token, room, [panel](Idea& root) { return panel->storeResultInto(root); });
   presentEditingPanel(panel);
 }
 

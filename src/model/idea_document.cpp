@@ -247,10 +247,33 @@ QString IdeaDocument::openFilePath() const {
 }
 
 bool IdeaDocument::makeRoomFor(const DocumentSize& added, const DocumentSize& removed) {
-  const DocumentSize after = mStoredSize.changedBy(mGrowth).changedBy(added, removed);
+  DocumentSize after = mStoredSize.changedBy(mGrowth).changedBy(added, removed);
+  for (const auto& [holder, held] : mHeldRoom) after = after.changedBy(held);
   if (!after.withinLimits()) return false;
   mGrowth = mGrowth.changedBy(added, removed);
   return true;
+}
+
+bool IdeaDocument::holdRoom(const void* holder, const DocumentSize& held) {
+  const auto mine = mHeldRoom.find(holder);
+  // No more than it holds takes nothing: the room is there whatever came in since.
+  if (mine != mHeldRoom.end() && held.jsonBytes <= mine->second.jsonBytes && held.objects <= mine->second.objects) {
+    mine->second = held;
+    return true;
+  }
+  DocumentSize after = mStoredSize.changedBy(mGrowth).changedBy(held);
+  for (const auto& [other, size] : mHeldRoom)
+    if (other != holder) after = after.changedBy(size);
+  if (!after.withinLimits()) return false;
+  mHeldRoom[holder] = held;
+  return true;
+}
+
+void IdeaDocument::releaseRoom(const void* holder, bool applied) {
+  const auto held = mHeldRoom.find(holder);
+  if (held == mHeldRoom.end()) return;
+  if (applied) mGrowth = mGrowth.changedBy(held->second);
+  mHeldRoom.erase(held);
 }
 
 void IdeaDocument::noteWrittenSize(const DocumentSize& size, const DocumentSize& growth) {

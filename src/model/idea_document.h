@@ -19,6 +19,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -111,6 +112,13 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // a write that holds it reports.
   const DocumentSize& storedSize() const { return mStoredSize; }
   bool makeRoomFor(const DocumentSize& added, const DocumentSize& removed = {});
+  // Room held for an edit not applied yet (a panel open on an idea), counted as let in until it
+  // ends, so no other way in takes it meanwhile. `held` becomes the holder's hold when the map
+  // has room for it beside everything else (or it holds no more than before); else nothing
+  // changes and the answer is false.
+  bool holdRoom(const void* holder, const DocumentSize& held);
+  // The holder's edit is over: `applied`, what it held counts as let in; else it is given back.
+  void releaseRoom(const void* holder, bool applied);
   // What was let in since the file was last read or written.
   const DocumentSize& growth() const { return mGrowth; }
   // A write of a snapshot taken when `growth` had been let in wrote a file of `size`.
@@ -281,6 +289,7 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   DocumentError mLastError;
   DocumentSize mStoredSize;
   DocumentSize mGrowth;
+  std::map<const void*, DocumentSize> mHeldRoom;
   std::shared_ptr<Idea> mIdea;
   QDateTime mDateCreated;
   QDateTime mDateModified;

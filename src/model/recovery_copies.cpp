@@ -71,6 +71,14 @@ QString keepRecoveryCopy(const QString& originalPath, const QByteArray& bytes, Q
   return {};
 }
 
+QString keepRecoveryCopy(const QString& originalPath, const EncodedDocument& file, QString* reason) {
+  if (file.bytes.isEmpty() && !file.refusal.isEmpty()) {
+    if (reason) *reason = file.refusal;
+    return {};
+  }
+  return keepRecoveryCopy(originalPath, file.bytes, reason);
+}
+
 namespace {
 
 QFileInfoList recoveryFiles() {

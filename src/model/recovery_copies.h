@@ -7,8 +7,9 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
-
 #include <vector>
+
+#include "model/document_limits.h"
 
 namespace orrery {
 
@@ -19,6 +20,8 @@ QString recoveryFolder();
 // `originalPath` and the time, when they open as a document; answers the copy's path, or empty
 // with the reason (bytes that are empty or do not read back are not written).
 QString keepRecoveryCopy(const QString& originalPath, const QByteArray& bytes, QString* reason = nullptr);
+// The same for a document file as the writer made it: one a limit refused gives that reason.
+QString keepRecoveryCopy(const QString& originalPath, const EncodedDocument& file, QString* reason = nullptr);
 
 struct RecoveryCopy {
   QString path;

@@ -121,20 +121,28 @@ void ColorSelectionTabView::didSelectChildColorTheme(std::int64_t index) {
       ensureChildThemeSelectorContents();
       mChildThemeSelector->selectElement(0);
     }
-  } else if (index == 0) {
-    setDidRecolor(false);
-    setSelectedColorThemeType(mOriginalColorThemeType);
-  } else if (index == 1) {
-    setDidRecolor(true);
-    setSelectedColorThemeType(ColorThemeTypeVaryingColors);
-  } else if (index == 2) {
-    setDidRecolor(true);
-    setSelectedColorThemeType(ColorThemeTypeSameColor);
+  } else if (index >= 0 && index <= 2) {
+    const bool recolor = index != 0;
+    const ColorThemeType type = index == 0   ? mOriginalColorThemeType
+                                : index == 1 ? ColorThemeTypeVaryingColors
+                                             : ColorThemeTypeSameColor;
+    if (ColorSelectionTabViewDelegate* d = delegate(); d && !d->mayChooseColors(mSelectedColor, type, recolor)) {
+      // The selector shows the pressed rule already.
+      setSelectedColorThemeType(mSelectedColorThemeType);
+      return;
+    }
+    setDidRecolor(recolor);
+    setSelectedColorThemeType(type);
   }
   if (ColorSelectionTabViewDelegate* d = delegate()) d->didMakeChanges();
 }
 
 void ColorSelectionTabView::handleColorSelection(const ColorPtr& color) {
+  if (ColorSelectionTabViewDelegate* d = delegate();
+      d && !d->mayChooseColors(color, mSelectedColorThemeType, mDidRecolor)) {
+    mColorSelector->selectColor(mSelectedColor);
+    return;
+  }
   setSelectedColor(color);
   if (ColorSelectionTabViewDelegate* d = delegate()) d->didMakeChanges();
 }

@@ -24,6 +24,8 @@ class EditIdeaViewController;
 class ColorSelectionTabViewDelegate : public virtual platform::Trackable {
  public:
   virtual void didMakeChanges() = 0;
+  // Asked before a picked colour or child rule is taken; a refused one leaves all as it was.
+  virtual bool mayChooseColors(const ColorPtr& /*color*/, ColorThemeType /*type*/, bool /*recolor*/) { return true; }
 };
 
 class ColorSelectionTabView : public BaseView,

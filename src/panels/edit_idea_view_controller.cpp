@@ -1,6 +1,8 @@
 #include "panels/edit_idea_view_controller.h"
 
 #include "foundation/views/colored_view.h"
+#include "model/idea.h"
+#include "panels/refusal_alert.h"
 #include "platform/ui/transaction.h"
 #include "platform/ui/window.h"
 #include "shell/text_undo.h"
@@ -114,6 +116,38 @@ void EditIdeaViewController::popoverDidShow(platform::Popover& /*popover*/) {
 void EditIdeaViewController::popoverDidClose(platform::Popover& /*popover*/) {
   reloadDataFromSubViews();
   if (EditIdeaViewControllerDelegate* d = delegate()) d->editIdeaViewDidClose();
+}
+
+QString EditIdeaViewController::refuse(IdeaEditRoom::Part part, const std::function<void(Idea&)>& change,
+                                       bool recolor) {
+  if (!mEditRoom || mEditRoom->holdRoomFor(part, change, recolor)) return {};
+  return mEditRoom->refusal();
+}
+
+QString EditIdeaViewController::refuseTitle(const QString& text) {
+  return refuse(IdeaEditRoom::Title, [&](Idea& idea) { idea.setText(text); });
+}
+
+QString EditIdeaViewController::refuseNote(const QString& text) {
+  return refuse(IdeaEditRoom::Note, [&](Idea& idea) { idea.setNote(text); });
+}
+
+bool EditIdeaViewController::mayChooseColors(const ColorPtr& color, ColorThemeType type, bool recolor) {
+  const QString why = refuse(
+      IdeaEditRoom::Colors,
+      [&](Idea& idea) {
+        idea.setColor(color);
+        idea.setColorThemeType(type);
+      },
+      recolor);
+  if (!why.isEmpty()) tellRefusal(isViewLoaded() ? view().get() : nullptr, why);
+  return why.isEmpty();
+}
+
+bool EditIdeaViewController::mayChooseIcon(const IconImagePtr& icon) {
+  const QString why = refuse(IdeaEditRoom::Icon, [&](Idea& idea) { idea.setIconImage(icon); });
+  if (!why.isEmpty()) tellRefusal(isViewLoaded() ? view().get() : nullptr, why);
+  return why.isEmpty();
 }
 
 void EditIdeaViewController::pleaseUpdateIdeaTextEditTabViewHeight() {

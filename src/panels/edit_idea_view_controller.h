@@ -3,12 +3,15 @@
 // never touches an Idea: its presenter fills the five selected… values, shows the popover,
 // and when the delegate hears editIdeaViewDidClose reads them back (with didChange) and
 // applies them. It closes on Return in the title, on Escape and on a click outside (the
-// popover is semi-transient). A tab bar switches between the text, colour and icon tabs. Main thread only.
+// popover is semi-transient). A tab bar switches between the text, colour and icon tabs. Given
+// the room of its edit in the map, the panel refuses, where it is made, a change the map has no
+// room for, saying why. Main thread only.
 
 #include "foundation/views/base_view.h"
 #include "model/color.h"
 #include "model/color_theme.h"
 #include "model/icon_image.h"
+#include "model/idea_edit_room.h"
 #include "panels/color_selection_tab_view.h"
 #include "panels/edit_view_tab_bar.h"
 #include "panels/icon_image_tab_view.h"
@@ -19,6 +22,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace orrery {
@@ -67,6 +71,10 @@ class EditIdeaViewController : public platform::ViewController,
   bool didChangeColorThemeType() const { return mSelectedColorThemeType != mOriginalColorThemeType; }
   bool didChangeIcon() const;
 
+  // The room the edit of an existing idea takes in its map; none for a new idea, whose room its
+  // presenter asks for when it adds it.
+  void setEditRoom(std::shared_ptr<IdeaEditRoom> room) { mEditRoom = std::move(room); }
+
   EditIdeaViewControllerDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(EditIdeaViewControllerDelegate* delegate) { mDelegate.reset(delegate); }
   std::shared_ptr<platform::Popover> popover() const { return mPopover.lock(); }
@@ -93,10 +101,14 @@ class EditIdeaViewController : public platform::ViewController,
   // IdeaTextEditTabViewDelegate.
   void pleaseUpdateIdeaTextEditTabViewHeight() override;
   void pleaseCloseEditView() override { closeButtonPressed(); }
+  QString refuseTitle(const QString& text) override;
+  QString refuseNote(const QString& text) override;
   // EditViewTabBarDelegate.
   void editViewTabBarUserSelectedItem(EditViewTabBar& bar, std::int64_t item) override;
   // ColorSelectionTabViewDelegate and IconImageTabViewDelegate.
   void didMakeChanges() override { reloadDataFromSubViews(); }
+  bool mayChooseColors(const ColorPtr& color, ColorThemeType type, bool recolor) override;
+  bool mayChooseIcon(const IconImagePtr& icon) override;
 
  private:
   struct Private {};
@@ -111,6 +123,8 @@ class EditIdeaViewController : public platform::ViewController,
   EditIdeaViewSubordinate* subordinateAt(std::int64_t tab) const;
   double preferredHeightOf(std::int64_t tab) const;
   void reloadTab(std::int64_t tab, bool isInitialLoad);
+  // Empty when the map has room for the idea's `part` as `change` makes it, else why not.
+  QString refuse(IdeaEditRoom::Part part, const std::function<void(Idea&)>& change, bool recolor = false);
 
   // The popover holds the panel as its content; whoever presents it keeps the popover (a shown
   // popover keeps itself alive).
@@ -132,6 +146,7 @@ class EditIdeaViewController : public platform::ViewController,
   ColorThemeType mSelectedColorThemeType = ColorThemeTypeLighterColor;
   IconImagePtr mSelectedIconImage;
   bool mDidRecolor = false;
+  std::shared_ptr<IdeaEditRoom> mEditRoom;
   platform::WeakRef<EditIdeaViewControllerDelegate> mDelegate;
 };
 

@@ -9,6 +9,7 @@
 #include "foundation/views/spinning_progress_indicator.h"
 #include "foundation/views/view_extensions.h"
 #include "model/idea.h"
+#include "panels/refusal_alert.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/resources.h"
 #include "platform/services/url_opener.h"
@@ -106,10 +107,16 @@ void HTMLPageViewController::engineIsReady() {
   updateView();
 }
 
+namespace {
+void storeLink(Idea& idea, const QString& url, const QImage& picture) {
+  idea.setURL(url);
+  if (!picture.isNull()) idea.replaceWithOriginalImage(KitImage(picture));
+}
+}  // namespace
+
 bool HTMLPageViewController::storeResultInto(Idea& idea) const {
   if (mResultURL.isNull()) return false;
-  idea.setURL(mResultURL);
-  if (!mResultPageImage.isNull()) idea.replaceWithOriginalImage(KitImage(mResultPageImage));
+  storeLink(idea, mResultURL, mResultPageImage);
   return true;
 }
 
@@ -292,11 +299,19 @@ void HTMLPageViewController::buttonPressed(ButtonView& button) {
 void HTMLPageViewController::actionButtonPressed() {
   if (mDismissed) return;
   switch (mSearchFieldState) {
-    case webaddress::kLoaded:
-      mResultURL = fieldText();
-      mResultPageImage = captureWebviewImage();
+    case webaddress::kLoaded: {
+      const QString url = fieldText();
+      const QImage picture = captureWebviewImage();
+      if (mEditRoom &&
+          !mEditRoom->holdRoomFor(IdeaEditRoom::Picture, [&](Idea& idea) { storeLink(idea, url, picture); })) {
+        tellRefusal(view().get(), mEditRoom->refusal());
+        break;
+      }
+      mResultURL = url;
+      mResultPageImage = picture;
       performDismissalViaDelegate();
       break;
+    }
     case webaddress::kAddressLike:
       resignFieldFocus();
       startLoadingPage(fieldText());

@@ -3,12 +3,14 @@
 // The field on top takes an address or words to search for; the page shows below; confirming
 // on a loaded page hands back the page's address and a picture of its top. The panel changes
 // no idea by itself: its presenter reads the result (or has storeResultInto apply it) after the
-// panel has asked to be dismissed. After that the panel is inert. Main thread only.
+// panel has asked to be dismissed. After that the panel is inert. An address and picture the
+// idea's map has no room for are refused as they are confirmed. Main thread only.
 
 #include "foundation/views/base_view.h"
 #include "foundation/views/base_view_controller.h"
 #include "foundation/views/button_view.h"
 #include "foundation/views/rounded_text_button.h"
+#include "model/idea_edit_room.h"
 #include "panels/web_address.h"
 #include "platform/ui/web_view.h"
 
@@ -67,6 +69,8 @@ class HTMLPageViewController : public BaseViewController,
   // Gives a web-link idea the confirmed address and page picture; false (idea untouched) when
   // nothing was confirmed. A page that showed nothing leaves the idea its picture.
   bool storeResultInto(Idea& idea) const;
+  // The room the edit of an existing link takes in its map.
+  void setEditRoom(std::shared_ptr<IdeaEditRoom> room) { mEditRoom = std::move(room); }
 
   void roundedTextButtonPressed(RoundedTextButton& button) override;
   void buttonPressed(ButtonView& button) override;
@@ -142,6 +146,7 @@ class HTMLPageViewController : public BaseViewController,
   std::uint64_t mWebViewState = kWebNothing;
   QString mResultURL;
   QImage mResultPageImage;
+  std::shared_ptr<IdeaEditRoom> mEditRoom;
   bool mDismissed = false;
   bool mFirstAppearanceDone = false;
   // The current load is the missing page: its failure shows an empty page instead.

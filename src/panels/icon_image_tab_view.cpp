@@ -249,13 +249,22 @@ IconSelectorView::IconSelectorView(const QString& category, const std::vector<Ic
     button->setAssociatedObject(icon);
     button->addView(std::make_shared<ColoredView>(QBrush(Qt::white)), kActiveMask,
                     [](platform::View& v, const QRectF& host) { v.setFrame(host); });
-    button->addView(std::make_shared<BaseImageView>(icon->image()), kAlwaysMask, [](platform::View& v, const QRectF& host) {
-      v.setFrame(snapped(QRectF(host.center().x() - kSampleSide / 2, host.center().y() - kSampleSide / 2, kSampleSide,
-                                kSampleSide)));
-    });
-    button->setToggled(current && current->name() == icon->name() && current->category() == icon->category());
+    button->addView(std::make_shared<BaseImageView>(icon->image()), kAlwaysMask,
+                    [](platform::View& v, const QRectF& host) {
+                      v.setFrame(snapped(QRectF(host.center().x() - kSampleSide / 2,
+                                                host.center().y() - kSampleSide / 2, kSampleSide, kSampleSide)));
+                    });
     mIconButtons.push_back(button);
     mContentView->addSubview(button);
+  }
+  showSelection(current);
+}
+
+void IconSelectorView::showSelection(const IconImagePtr& current) {
+  for (const auto& button : mIconButtons) {
+    const auto icon = std::any_cast<IconImagePtr>(button->associatedObject());
+    const bool on = current && current->name() == icon->name() && current->category() == icon->category();
+    if (button->toggled() != on) button->setToggled(on);
   }
 }
 
@@ -327,6 +336,11 @@ void IconImageTabView::setSelectedIconImage(const IconImagePtr& icon) {
 }
 
 void IconImageTabView::handleIconSelection(const IconImagePtr& icon) {
+  if (IconImageTabViewDelegate* d = delegate(); d && !d->mayChooseIcon(icon)) {
+    // The grid toggled the pressed icon already.
+    if (mIconSelectorView) mIconSelectorView->showSelection(selectedIconImage());
+    return;
+  }
   setSelectedIconImage(icon);
   if (IconImageTabViewDelegate* d = delegate()) d->didMakeChanges();
 }

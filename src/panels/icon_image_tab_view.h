@@ -39,6 +39,8 @@ class IconCategoryTableViewDelegate : public virtual platform::Trackable {
 class IconImageTabViewDelegate : public virtual platform::Trackable {
  public:
   virtual void didMakeChanges() = 0;
+  // Asked before a picked icon is taken; a refused one leaves the icon as it was.
+  virtual bool mayChooseIcon(const IconImagePtr& /*icon*/) { return true; }
 };
 
 // The tiled pattern behind the list's rows.
@@ -131,6 +133,8 @@ class IconSelectorView : public BaseView, public ButtonViewDelegate {
   const std::shared_ptr<BaseView>& contentView() const { return mContentView; }
   const std::shared_ptr<BaseScrollView>& scrollView() const { return mScrollView; }
 
+  // Toggles on the button of `current` (same name and category) and every other off.
+  void showSelection(const IconImagePtr& current);
   void buttonPressed(ButtonView& button) override;
   void applyLayout() override;
   // The grid's empty places are the selector's own: clicks there reach nothing beneath.

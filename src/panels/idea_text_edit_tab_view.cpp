@@ -2,10 +2,10 @@
 
 #include "foundation/globals.h"
 #include "foundation/image_extensions.h"
-#include "foundation/views/custom_alert_view.h"
 #include "model/document_limits.h"
 #include "panels/edit_idea_view_controller.h"
 #include "panels/note_text_edit.h"
+#include "panels/refusal_alert.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/font_catalog.h"
 #include "platform/ui/window.h"
@@ -29,15 +29,27 @@ QFont editFont() {
   return platform::fontNamed(QStringLiteral("HelveticaNeue"), 14).value_or(QFont());
 }
 
-// A title holds as much as a map's text may; an edit that would take it beyond is refused whole.
-class TitleLengthValidator final : public QValidator {
- public:
-  using QValidator::QValidator;
-  State validate(QString& input, int& /*pos*/) const override {
-    return input.size() > DocumentLimits::kMaxTextLength ? Invalid : Acceptable;
-  }
-};
 }  // namespace
+
+// A title holds as much as a map's text may, and what the map has room for; an edit that would
+// take it beyond is refused whole.
+class IdeaTextEditTabView::TitleValidator final : public QValidator {
+ public:
+  TitleValidator(IdeaTextEditTabView* owner, QObject* parent) : QValidator(parent), mOwner(owner) {}
+  State validate(QString& input, int& /*pos*/) const override {
+    auto* tab = static_cast<IdeaTextEditTabView*>(mOwner.get());
+    mWhy = input.size() > DocumentLimits::kMaxTextLength ? DocumentLimits::textTooLongMessage()
+           : tab && tab->delegate()                      ? tab->delegate()->refuseTitle(input)
+                                                         : QString();
+    return mWhy.isEmpty() ? Acceptable : Invalid;
+  }
+  // Why the last text was refused.
+  const QString& why() const { return mWhy; }
+
+ private:
+  platform::WeakRef<platform::View> mOwner;
+  mutable QString mWhy;
+};
 
 // Tab in the title opens the note; Qt would move the focus instead.
 class IdeaTextEditTabView::KeyFilter final : public QObject {
@@ -71,10 +83,11 @@ IdeaTextEditTabView::IdeaTextEditTabView() : BaseView(QRectF(0, 0, 320, kCompact
   // even one only shown and handed back; the map's limit refuses an edit whole instead, with
   // the note's alert.
   edit->setMaxLength(std::numeric_limits<int>::max());
-  edit->setValidator(new TitleLengthValidator(edit));
+  mTitleValidator = new TitleValidator(this, edit);
+  edit->setValidator(mTitleValidator);
   platform::WeakRef<platform::View> self(this);
   QObject::connect(edit, &QLineEdit::inputRejected, [self] {
-    if (auto* tab = static_cast<IdeaTextEditTabView*>(self.get())) tab->tellRefusal(DocumentLimits::textTooLongMessage());
+    if (auto* tab = static_cast<IdeaTextEditTabView*>(self.get())) tellRefusal(tab, tab->mTitleValidator->why());
   });
   QObject::connect(edit, &QLineEdit::returnPressed, [self] {
     auto* tab = static_cast<IdeaTextEditTabView*>(self.get());
@@ -136,9 +149,11 @@ void IdeaTextEditTabView::ensureExtendedPortion() {
   mNoteButton->setHidden(true);
   NoteTextEdit* edit = makeNoteTextEdit(/*readOnly=*/false);
   platform::WeakRef<platform::View> self(this);
-  edit->setRefusalHandler([self] {
-    if (auto* tab = static_cast<IdeaTextEditTabView*>(self.get())) tab->tellRefusal(DocumentLimits::textTooLongMessage());
+  edit->setRoomCheck([self](const QString& note) {
+    auto* tab = static_cast<IdeaTextEditTabView*>(self.get());
+    return tab && tab->delegate() ? tab->delegate()->refuseNote(note) : QString();
   });
+  edit->setRefusalHandler([self](const QString& why) { tellRefusal(self.get(), why); });
   mNoteView = std::make_shared<platform::NativeHostView>(edit);
   edit->setContextMenuPolicy(Qt::CustomContextMenu);
   platform::WeakRef<platform::View> host(mNoteView.get());
@@ -151,22 +166,6 @@ void IdeaTextEditTabView::ensureExtendedPortion() {
   mNoteScrollView->setDocumentView(mNoteView);
   addSubview(mNoteScrollView);
   forceDirtyLayout();
-}
-
-void IdeaTextEditTabView::tellRefusal(const QString& message) {
-  // Told on a later turn, not from inside the key or the paste the field is handling; keys held
-  // at the limit meanwhile add no second alert.
-  if (mRefusalPending) return;
-  mRefusalPending = true;
-  platform::WeakRef<platform::View> self(this);
-  platform::mainQueue().async([self, message] {
-    CustomAlertView alert(QString(), message);
-    alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QStringLiteral("Close")),
-                    CAVButton::kCancel, [] {});
-    auto* tab = static_cast<IdeaTextEditTabView*>(self.get());
-    alert.showFromWindow(tab ? tab->window() : nullptr);
-    if (auto* still = static_cast<IdeaTextEditTabView*>(self.get())) still->mRefusalPending = false;
-  });
 }
 
 void IdeaTextEditTabView::removeExtendedPortion() {

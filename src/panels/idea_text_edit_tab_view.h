@@ -26,6 +26,10 @@ class IdeaTextEditTabViewDelegate : public virtual platform::Trackable {
  public:
   virtual void pleaseUpdateIdeaTextEditTabViewHeight() {}
   virtual void pleaseCloseEditView() {}
+  // Asked before the title or the note becomes `text`: empty when it may (the room it takes in
+  // the map is then held), else why not.
+  virtual QString refuseTitle(const QString& /*text*/) { return {}; }
+  virtual QString refuseNote(const QString& /*text*/) { return {}; }
 };
 
 // The note's frame: the text 1 point inside a rounded 2-point border.
@@ -75,10 +79,9 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate, public E
 
  private:
   class KeyFilter;
+  class TitleValidator;
   void ensureExtendedPortion();
   void removeExtendedPortion();
-  // An alert when the title or the note refused what was typed, pasted, dropped or composed.
-  void tellRefusal(const QString& message);
 
   std::shared_ptr<CustomTextField> mTitleTextField;
   std::shared_ptr<NoteScrollView> mNoteScrollView;
@@ -86,7 +89,7 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate, public E
   std::shared_ptr<ButtonView> mNoteButton;
   platform::WeakRef<IdeaTextEditTabViewDelegate> mDelegate;
   std::unique_ptr<KeyFilter> mKeyFilter;  // watches the title's line edit, owned here
-  bool mRefusalPending = false;
+  TitleValidator* mTitleValidator = nullptr;  // owned by the title's line edit
 };
 
 }  // namespace orrery

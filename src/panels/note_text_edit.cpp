@@ -90,15 +90,26 @@ bool NoteTextEdit::hasRoomFor(qsizetype inserted) const {
   return length - replaced + inserted <= DocumentLimits::kMaxTextLength;
 }
 
-bool NoteTextEdit::refusesToInsert(qsizetype inserted) {
-  if (inserted <= 0 || isReadOnly() || hasRoomFor(inserted)) return false;
-  if (mRefused) mRefused();
+bool NoteTextEdit::refusesToInsert(const QString& inserted) {
+  if (inserted.isEmpty() || isReadOnly()) return false;
+  QString why;
+  if (!hasRoomFor(inserted.size())) {
+    why = DocumentLimits::textTooLongMessage();
+  } else if (mRoomCheck) {
+    // The note as it would be handed back: plain text, the selection replaced.
+    QString note = toPlainText();
+    const QTextCursor cursor = textCursor();
+    note.replace(cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart(), inserted);
+    why = mRoomCheck(note);
+  }
+  if (why.isEmpty()) return false;
+  if (mRefused) mRefused(why);
   return true;
 }
 
 void NoteTextEdit::insertFromMimeData(const QMimeData* source) {
   // Rich text is not taken: what goes in is the source's plain text.
-  if (source && refusesToInsert(source->text().size())) return;
+  if (source && refusesToInsert(source->text())) return;
   QTextEdit::insertFromMimeData(source);
 }
 
@@ -109,7 +120,7 @@ void NoteTextEdit::keyPressEvent(QKeyEvent* event) {
   const QString text = event->text();
   const bool typed = !text.isEmpty() && (text.front().isPrint() || text.front() == QLatin1Char('\t')) &&
                      !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier));
-  if ((lineBreak || typed) && refusesToInsert(lineBreak ? 1 : text.size())) {
+  if ((lineBreak || typed) && refusesToInsert(lineBreak ? QStringLiteral("\n") : text)) {
     event->accept();
     return;
   }
@@ -117,7 +128,7 @@ void NoteTextEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 void NoteTextEdit::inputMethodEvent(QInputMethodEvent* event) {
-  if (refusesToInsert(event->commitString().size())) {
+  if (refusesToInsert(event->commitString())) {
     event->accept();
     return;
   }

@@ -4,12 +4,11 @@
 // inset 5 across and 3 down. Main thread only.
 
 #include <QSizeF>
+#include <QString>
 #include <QTextEdit>
-
 #include <functional>
 #include <optional>
 
-class QString;
 class QTextDocument;
 
 namespace orrery {
@@ -28,9 +27,9 @@ class HeldLayout {
   QSizeF mPage;
 };
 
-// A note never grows beyond the text a map may hold (DocumentLimits::kMaxTextLength): typing,
-// pasting, dropping or composing that would take it there inserts nothing, the note stays as
-// it was, and the owner is told.
+// A note never grows beyond the text a map may hold (DocumentLimits::kMaxTextLength), nor
+// beyond what its owner's room check lets in: typing, pasting, dropping or composing that would
+// take it there inserts nothing, the note stays as it was, and the owner is told why.
 //
 // Any note within that limit lays out in time linear in its length. Lines wrap at word
 // boundaries, unless the note holds so many characters without a place to break that Qt's
@@ -40,7 +39,11 @@ class HeldLayout {
 class NoteTextEdit final : public QTextEdit {
  public:
   NoteTextEdit();
-  void setRefusalHandler(std::function<void()> refused) { mRefused = std::move(refused); }
+  // Asked before a text goes in, with the note as it would be then: empty when it may go in,
+  // else why not.
+  using RoomCheck = std::function<QString(const QString& note)>;
+  void setRoomCheck(RoomCheck check) { mRoomCheck = std::move(check); }
+  void setRefusalHandler(std::function<void(const QString& why)> refused) { mRefused = std::move(refused); }
   // Whether `inserted` characters in place of the selection keep the note within the limit.
   bool hasRoomFor(qsizetype inserted) const;
 
@@ -50,11 +53,12 @@ class NoteTextEdit final : public QTextEdit {
   void inputMethodEvent(QInputMethodEvent* event) override;
 
  private:
-  bool refusesToInsert(qsizetype inserted);
+  bool refusesToInsert(const QString& inserted);
   // Readies the layout for a change from `from` on, `added` characters long, before Qt lays
   // it out: the wrap and the shaping the whole note needs.
   void fitLayoutTo(int from, int added);
-  std::function<void()> mRefused;
+  RoomCheck mRoomCheck;
+  std::function<void(const QString&)> mRefused;
   // Holds the layout from the start of a change that changes the wrap until the change is done.
   std::optional<HeldLayout> mHeldForChange;
 };

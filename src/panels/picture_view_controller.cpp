@@ -11,6 +11,8 @@
 #include "foundation/views/custom_alert_view.h"
 #include "foundation/views/modal_choice_controller.h"
 #include "model/document_open_failure.h"
+#include "model/idea.h"
+#include "panels/refusal_alert.h"
 #include "platform/ui/event.h"
 #include "platform/ui/image_view.h"
 #include "platform/ui/menu.h"
@@ -258,6 +260,11 @@ void PictureViewController::pleaseStartImageChange() {
     if (!me || result.response != platform::kModalResponseOK || result.paths.isEmpty()) return;
     const KitImage picture = readChosenPicture(result.paths.first());
     if (picture.isNull()) return;
+    if (me->mEditRoom && !me->mEditRoom->holdRoomFor(IdeaEditRoom::Picture,
+                                                     [&](Idea& idea) { idea.replaceWithOriginalImage(picture); })) {
+      tellRefusal(me->view().get(), me->mEditRoom->refusal());
+      return;
+    }
     me->mImage = picture.nsImage();
     me->mDidChangeImage = true;
     me->mPictureView->setImage(me->mImage);

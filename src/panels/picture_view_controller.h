@@ -1,12 +1,14 @@
 #pragma once
 // The picture panel: an image idea's big picture over the whole window, zoomed and scrolled,
 // and replaced by another picture file. It never changes the idea; the presenter reads
-// `didChangeImage` and `image` after dismissing it. Main thread only.
+// `didChangeImage` and `image` after dismissing it. A picture the map has no room for is refused
+// as it is chosen. Main thread only.
 
 #include "foundation/kit_image.h"
 #include "foundation/views/base_view.h"
 #include "foundation/views/base_view_controller.h"
 #include "foundation/views/button_view.h"
+#include "model/idea_edit_room.h"
 
 #include <QImage>
 #include <QSizeF>
@@ -86,6 +88,8 @@ class PictureViewController : public BaseViewController, public ButtonViewDelega
   bool didChangeImage() const { return mDidChangeImage; }
   PictureViewControllerDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(PictureViewControllerDelegate* delegate) { mDelegate.reset(delegate); }
+  // The room the edit takes in the idea's map.
+  void setEditRoom(std::shared_ptr<IdeaEditRoom> room) { mEditRoom = std::move(room); }
 
   void buttonPressed(ButtonView& button) override;
   void pleaseStartImageChange();
@@ -110,6 +114,7 @@ class PictureViewController : public BaseViewController, public ButtonViewDelega
   bool mFirstAppearanceDone = false;
   platform::WeakRef<PictureViewControllerDelegate> mDelegate;
   std::shared_ptr<ModalChoiceController> mChoice;
+  std::shared_ptr<IdeaEditRoom> mEditRoom;
 };
 
 }  // namespace orrery

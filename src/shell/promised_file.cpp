@@ -109,10 +109,10 @@ void PromisedFile::fulfil(const IdeaPtr& idea, std::function<void(bool)> complet
   auto self = shared_from_this();
   PersistenceController::singleton().workQueue().async(
       [self, snapshot = doc->snapshot(), completion = std::move(completion)]() mutable {
-        const QByteArray bytes = snapshot.encode(true);
-        QString reason;
+        const EncodedDocument file = snapshot.encodeWithinLimits(/*compressed=*/true);
+        QString reason = file.refusal;
         const bool written =
-            !bytes.isEmpty() && writeFileExclusively(self->mPath, bytes, &reason) == FileWriteResult::Written;
+            !file.bytes.isEmpty() && writeFileExclusively(self->mPath, file.bytes, &reason) == FileWriteResult::Written;
         if (!written) logLine(QStringLiteral("Failed to write dragged file %1: %2").arg(self->mPath, reason));
         snapshot = DocumentSnapshot();
         self->settle(written);

@@ -3,13 +3,16 @@
 // note undoes through the Edit menu's keys, and the note hover leaves the keys with the editor.
 
 #include "controller_test_support.h"
+#include "../foundation/log_capture.h"
 
 #include "editor/note_hover_utility.h"
 #include "model/icon_image_collection.h"
 #include "model/document_limits.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/icon_image_tab_view.h"
 #include "panels/idea_text_edit_tab_view.h"
 #include "panels/note_display_view_controller.h"
+#include "panels/picture_view_controller.h"
 #include "platform/ui/application.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/popover.h"
@@ -65,8 +68,8 @@ struct EditPanelsTest : ControllerTest {
     editor.reset();
     ControllerTest::TearDown();
   }
-  void open(const QString& name = QStringLiteral("map.orrery")) {
-    opened = createLocal(path(name), makeTree(3));
+  void open(const QString& name = QStringLiteral("map.orrery"), const IdeaPtr& tree = makeTree(3)) {
+    opened = createLocal(path(name), tree);
     ASSERT_GE(opened.token, 1);
     editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
     editor->window().makeKeyAndOrderFront();
@@ -321,6 +324,194 @@ TEST_F(EditPanelsTest, ANewIdeaAMapHasNoRoomForIsToldAndWaitsInTheDock) {
   const IdeaPtr docked = editor->shown->currentDockedIdea();
   ASSERT_TRUE(docked);
   EXPECT_EQ(docked->text(), QStringLiteral("Comet"));
+}
+
+// A map at a limit takes no edit of an existing idea that would take it beyond: the key, the
+// paste, the chosen icon, the replaced picture is refused where it is made, with the alert that
+// says why, and nothing else is lost: what fits is saved when the panel closes, and the file
+// opens again.
+TEST_F(EditPanelsTest, AnEditTheMapHasNoRoomForIsRefusedWhereItIsMadeAndTheRestIsSaved) {
+  const QString full = orrery::DocumentLimits::documentFullMessage();
+  QImage blue(300, 200, QImage::Format_RGB32);
+  blue.fill(Qt::blue);
+  // A picture of detail, which takes more room than the plain one it replaces.
+  QImage green(300, 200, QImage::Format_RGB32);
+  for (int y = 0; y < green.height(); ++y)
+    for (int x = 0; x < green.width(); ++x)
+      green.setPixel(x, y, qRgb((x * 7 ^ y) & 63, 192 + (x ^ y) % 64, x * y & 63));
+  ASSERT_TRUE(green.save(path(QStringLiteral("green.png"))));
+  const QString category = orrery::IconImageCollection::instance().categories().front();
+  const auto& inCategory = orrery::IconImageCollection::instance().iconImagesByCategory(category);
+  ASSERT_GE(inCategory.size(), 4u);
+
+  // Picks the fourth icon of the first category in the popover open on c0.
+  auto pickIcon = [&] {
+    chooseTab(orrery::EditIdeaTabIcon);
+    orrery::IconImageTabView* icons = panel()->iconTabView();
+    const auto& rows = icons->iconCategoryTableView()->rows();
+    click(*rows.at(std::size_t(icons->iconCategoryTableView()->categoryOffset())));
+    ASSERT_TRUE(icons->iconSelectorView());
+    click(*icons->iconSelectorView()->iconButtons().at(3));
+  };
+  auto typeTitle = [&](const QString& text) {
+    chooseTab(orrery::EditIdeaTabText);
+    QLineEdit* title = panel()->textTabView()->titleTextField()->field()->lineEdit();
+    title->selectAll();
+    QTest::keyClicks(title, text);
+  };
+  auto closePopover = [&] {
+    click(*panel()->tabBar()->doneButton());
+    uitest::advance(0.05);
+    EXPECT_FALSE(c().editPopover());
+    saved();
+  };
+  enum Limit { Bytes, Objects };
+  struct Row {
+    std::string what;
+    Limit limit;
+    IdeaPtr tree;
+    std::function<void()> edit;
+    int alerts;                                                           // refusals the edit meets
+    std::function<void(const IdeaPtr& c0, const IdeaPtr& picture)> kept;  // in the file reopened
+  };
+  IdeaPtr withIcon = makeTree(3);
+  withIcon->ideas()[0]->setIconImage(inCategory[0]);
+  IdeaPtr uncoloured = makeTree(3);
+  for (const IdeaPtr& child : uncoloured->ideas()[0]->ideas()) child->setColor(nullptr);
+  IdeaPtr withPicture = makeTree(3);
+  withPicture->addIdea(orrery::Idea::createWithOriginalImage(orrery::KitImage(blue)));
+  const std::vector<Row> rows = {
+      {"an icon at the object limit", Objects, makeTree(3),
+       [&] {
+         doubleClick(editor->planet(0));
+         ASSERT_TRUE(popoverIsActive());
+         pickIcon();
+         EXPECT_FALSE(panel()->iconTabView()->selectedIconImage()) << "the preview keeps no icon";
+         for (const auto& button : panel()->iconTabView()->iconSelectorView()->iconButtons())
+           EXPECT_FALSE(button->toggled()) << "nor does the grid show one chosen";
+         typeTitle(QStringLiteral("Io"));
+         closePopover();
+       },
+       1,
+       [&](const IdeaPtr& c0, const IdeaPtr&) {
+         EXPECT_EQ(c0->text(), QStringLiteral("Io")) << "what was typed before and after is kept";
+         EXPECT_FALSE(c0->iconImage());
+       }},
+      {"an icon in place of another at the object limit", Objects, withIcon,
+       [&] {
+         doubleClick(editor->planet(0));
+         ASSERT_TRUE(popoverIsActive());
+         pickIcon();
+         closePopover();
+       },
+       0,
+       [&](const IdeaPtr& c0, const IdeaPtr&) {
+         ASSERT_TRUE(c0->iconImage());
+         EXPECT_EQ(c0->iconImage()->name(), inCategory[3]->name());
+       }},
+      {"a title and a note at the byte limit", Bytes, makeTree(3),
+       [&] {
+         doubleClick(editor->planet(0));
+         ASSERT_TRUE(popoverIsActive());
+         QLineEdit* title = panel()->textTabView()->titleTextField()->field()->lineEdit();
+         typeIntoActiveWindow(QStringLiteral("a"));
+         EXPECT_EQ(title->text(), QStringLiteral("c0"));
+         QTest::keyClick(title, Qt::Key_Tab);
+         uitest::advance(0.05);
+         QTextEdit* note = panel()->textTabView()->noteEdit();
+         ASSERT_TRUE(note);
+         typeIntoActiveWindow(QStringLiteral("b"));
+         QGuiApplication::clipboard()->setText(QStringLiteral("more"));
+         QTest::keyClick(note, Qt::Key_V, Qt::ControlModifier);
+         EXPECT_TRUE(note->toPlainText().isEmpty());
+         typeTitle(QStringLiteral("X"));
+         EXPECT_EQ(title->text(), QStringLiteral("X")) << "a shorter title takes no more room";
+         closePopover();
+       },
+       2,  // the title's; then one for the note's key and paste, told on the same turn
+       [&](const IdeaPtr& c0, const IdeaPtr&) {
+         EXPECT_EQ(c0->text(), QStringLiteral("X"));
+         EXPECT_TRUE(c0->note().isEmpty());
+       }},
+      {"a child rule that recolours at the byte limit", Bytes, uncoloured,
+       [&] {
+         doubleClick(editor->planet(0));
+         ASSERT_TRUE(popoverIsActive());
+         chooseTab(orrery::EditIdeaTabColor);
+         orrery::ColorSelectionTabView* colours = panel()->colorTabView();
+         click(*colours->childThemeSelector()->elements().at(0));  // "Define child theme"
+         click(*colours->childThemeSelector()->elements().at(1));  // "Varying" colours g0 and g1
+         EXPECT_FALSE(colours->didRecolor());
+         EXPECT_TRUE(colours->childThemeSelector()->elements().at(0)->toggled()) << "\"No change\" shows again";
+         closePopover();
+       },
+       1,
+       [&](const IdeaPtr& c0, const IdeaPtr&) {
+         for (const IdeaPtr& child : c0->ideas()) EXPECT_FALSE(child->color()) << "the children keep no colour";
+       }},
+      {"a picture at the byte limit", Bytes, withPicture,
+       [&] {
+         c().onEditIdea(c().realIdea()->ideas().back()->identifier());
+         orrery::PictureViewController* picturePanel = nullptr;
+         for (const auto& presented : c().presentedViewControllers())
+           if (auto* p = dynamic_cast<orrery::PictureViewController*>(presented.get())) picturePanel = p;
+         ASSERT_TRUE(picturePanel);
+         presenter->panelAnswers.push_back(chose(path(QStringLiteral("green.png"))));
+         picturePanel->pleaseStartImageChange();
+         ASSERT_TRUE(waitFor([&] { return !presenter->alerts.empty(); }));
+         EXPECT_FALSE(picturePanel->didChangeImage());
+         EXPECT_GT(picturePanel->image().pixelColor(10, 10).blue(), 200) << "the panel shows the old picture";
+         picturePanel->tryToPerform(platform::Actions::cancelOperation);
+         uitest::advance(1.0);
+         EXPECT_TRUE(c().presentedViewControllers().empty());
+         EXPECT_FALSE(c().isUpdatingDocument()) << "nothing changed, nothing to save";
+       },
+       1,
+       [&](const IdeaPtr&, const IdeaPtr& picture) {
+         ASSERT_TRUE(picture);
+         const QImage big = picture->bigImage().nsImage();
+         EXPECT_GT(big.pixelColor(big.width() / 2, big.height() / 2).blue(), 200);
+       }},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const QString name = QStringLiteral("limit%1.orrery").arg(n++);
+    open(name, row.tree);
+    presenter->alerts.clear();
+    // What came in since the file was written has filled the map to the limit.
+    const orrery::DocumentSize now = opened.doc->storedSize().changedBy(opened.doc->growth());
+    ASSERT_TRUE(opened.doc->makeRoomFor(
+        row.limit == Bytes ? orrery::DocumentSize{orrery::DocumentLimits::kMaxJSONBytes - now.jsonBytes, 0, 0}
+                           : orrery::DocumentSize{0, orrery::DocumentLimits::kMaxObjects - now.objects, 0}));
+    row.edit();
+    uitest::advance(0.05);
+    ASSERT_EQ(presenter->alerts.size(), std::size_t(row.alerts));
+    for (const auto& alert : presenter->alerts) EXPECT_EQ(alert.informativeText.toStdString(), full.toStdString());
+    EXPECT_TRUE(c().document()->lastUserFriendlyError().isEmpty())
+        << c().document()->lastUserFriendlyError().toStdString();
+    editor->window().performClose();
+    ASSERT_TRUE(waitFor([&] { return editor->closed; }));
+    editor.reset();
+    const IdeaPtr onDisk = readTree(path(name));
+    ASSERT_TRUE(onDisk) << "the map opens again";
+    row.kept(onDisk->ideas()[0],
+             onDisk->ideas().back()->ideaType() == orrery::IdeaTypeImage ? onDisk->ideas().back() : nullptr);
+  }
+
+  // A map taken beyond a limit by no way in at all is not written; its save, and the copy a
+  // quit would keep of the edit, both say why.
+  open(QStringLiteral("beyond.orrery"));
+  c().realIdea()->ideas()[0]->setNote(QString(orrery::DocumentLimits::kMaxTextLength + 1, QChar(u'n')));
+  c().updateSolarSystemAndSaveDocument();
+  saved();
+  EXPECT_TRUE(c().document()->lastUserFriendlyError().contains(QStringLiteral("a text of 1000001 characters")))
+      << c().document()->lastUserFriendlyError().toStdString();
+  LogCapture log;
+  c().keepEditNotOnDisk();
+  ASSERT_FALSE(log.lines().isEmpty());
+  EXPECT_TRUE(log.lines().back().contains(QStringLiteral("could not be kept: a text of 1000001 characters")))
+      << log.lines().back().toStdString();
 }
 
 TEST_F(EditPanelsTest, WhileANoteHoversTheEditorKeepsTheKeysAndTheEditPopoverTakesThem) {

@@ -7,6 +7,8 @@
 #include "foundation/kit_image.h"
 #include "foundation/views/search_text_field.h"
 #include "loopback_http_server.h"
+#include "model/document_limits.h"
+#include "model/idea_document.h"
 #include "panels/html_page_view_controller.h"
 #include "web_test_support.h"
 
@@ -118,6 +120,26 @@ TEST_F(WebLinkTest, AnEditedLinkIsSavedWithItsNewAddressAndPicture) {
   ASSERT_TRUE(saved);
   EXPECT_EQ(saved->URL(), server.url(QStringLiteral("/green")).toString());
   EXPECT_TRUE(mostlyGreen(saved->image().nsImage())) << "the page's picture";
+
+  // At the map's limit a page whose address takes more room is refused as it is confirmed,
+  // saying why; the panel stays, and closing it leaves the link as it was.
+  const QString longer = QStringLiteral("/") + QString(200, QChar(u'x'));
+  server.setPage(longer, webtest::bands("red", 2000, "blue", 10));
+  const orrery::DocumentSize now = opened.doc->storedSize().changedBy(opened.doc->growth());
+  ASSERT_TRUE(
+      opened.doc->makeRoomFor(orrery::DocumentSize{orrery::DocumentLimits::kMaxJSONBytes - now.jsonBytes, 0, 0}));
+  presenter->alerts.clear();
+  c().onEditIdea(id);
+  visitAndConfirm(longer, Qt::red);
+  ASSERT_TRUE(panel()) << "the panel stays for the user to go on";
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].informativeText.toStdString(),
+            orrery::DocumentLimits::documentFullMessage().toStdString());
+  panel()->cancelOperation();
+  uitest::advance(1.0);
+  EXPECT_FALSE(c().isUpdatingDocument());
+  EXPECT_EQ(c().realIdea()->findIdeaInSubTreeWithIdentifier(id)->URL(),
+            server.url(QStringLiteral("/green")).toString());
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "foundation/views/search_text_field.h"
 #include "foundation/views/custom_text_field.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/icon_image_tab_view.h"
 #include "panels/picture_view_controller.h"
 #include "foundation/kit_image.h"
 #include "panels/idea_text_edit_tab_view.h"
@@ -22,6 +23,7 @@
 #include "foundation/views/view_extensions.h"
 #include "home/home_screens.h"
 #include "model/color_theme.h"
+#include "model/icon_image_collection.h"
 #include "model/index_document.h"
 #include "model/persistence_controller.h"
 #include "model/workspace.h"
@@ -44,6 +46,7 @@
 #include <QLineF>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -1106,6 +1109,44 @@ TEST_F(HomeScreenTest, AnEditorsPlanetDroppedOnAHomeTileMovesIntoThatDocumentAnd
   EXPECT_EQ(platform::DraggingSession::current(), nullptr);
   editor->performForcedClose();
   uitest::advance(0.5);
+}
+
+// A map at its limit of ideas and icons takes no icon for its central idea: the pick is refused
+// where it is made, saying why, and the title typed in the same popover is saved.
+TEST_F(HomeScreenTest, AnInPlaceEditTheMapHasNoRoomForIsRefusedWhereItIsMadeAndTheRestIsSaved) {
+  startDropbox();
+  const QString box = QStringLiteral("dropbox:/box1.orrx");
+  dropbox->store(box, Idea::createWithText(QStringLiteral("Box 1")));
+  dropbox->reportStoredDocuments();
+  uitest::advance(0);
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  w.home->onEditItem(box);
+  ASSERT_TRUE(waitFor([&] { return w.home->editPopover() != nullptr; }));
+  auto* panel = dynamic_cast<EditIdeaViewController*>(w.home->editPopover()->contentViewController().get());
+  ASSERT_TRUE(panel);
+  const auto doc = facade().findProxy(box)->doc();
+  const DocumentSize now = doc->storedSize().changedBy(doc->growth());
+  ASSERT_TRUE(doc->makeRoomFor(DocumentSize{0, DocumentLimits::kMaxObjects - now.objects, 0}));
+
+  QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
+  title->selectAll();
+  QTest::keyClicks(title, QStringLiteral("Renamed"));
+  panel->editViewTabBarUserSelectedItem(*panel->tabBar(), EditIdeaTabIcon);
+  IconImageTabView* icons = panel->iconTabView();
+  ASSERT_TRUE(icons);
+  icons->categorySelected(IconImageCollection::instance().categories().front());
+  ASSERT_TRUE(icons->iconSelectorView());
+  auto& pick = *icons->iconSelectorView()->iconButtons().at(0);
+  pick.delegate()->buttonPressed(pick);
+  uitest::advance(0.05);
+  EXPECT_FALSE(icons->selectedIconImage());
+  ASSERT_EQ(presenter->alerts.size(), 1u);
+  EXPECT_EQ(presenter->alerts[0].informativeText.toStdString(), DocumentLimits::documentFullMessage().toStdString());
+
+  w.home->editPopover()->performClose();
+  ASSERT_TRUE(waitFor([&] { return dropbox->heldTokens(box) == 0; }));
+  EXPECT_EQ(dropbox->storedIdea(box)->text(), QStringLiteral("Renamed"));
+  EXPECT_FALSE(dropbox->storedIdea(box)->iconImage());
 }
 
 TEST_F(HomeScreenTest, EveryInPlaceEditThatChangesNothingGivesTheDocumentBack) {

@@ -3,9 +3,12 @@
 
 #include "document_test_support.h"
 
+#include "model/color_theme.h"
 #include "model/idea_document.h"
 #include "model/document_limits.h"
 #include "model/document_memory_bound.h"
+#include "model/icon_image.h"
+#include "model/idea_edit_room.h"
 #include "model/json_decoder.h"
 #include "model/persistence_controller.h"
 
@@ -14,6 +17,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -529,6 +533,104 @@ TEST(DocumentBounds, TheWriterKeepsTheLimitsTheReaderKeeps) {
   // An ordinary map, large enough to be written in many pieces, is the default level throughout.
   doc->setIdea(testsupport::makeTree(30000));
   EXPECT_EQ(doc->exportAsOrreryData(), *dataext::zlibDeflate(doc->exportAsPureJSONData()));
+}
+
+// An edit of an idea in a panel takes exactly the room its file takes: with that much left in
+// the map it is let in, with a byte or an object less it is refused, saying why; what it
+// lets in is held until the edit ends, so no other way in takes it meanwhile.
+TEST(DocumentBounds, AnEditOfAnIdeaTakesTheRoomItsFileTakes) {
+  const auto star = std::make_shared<IconImage>("star", "Symbols", "⭐");
+  const auto comet = std::make_shared<IconImage>("comet with a long tail", "Space", "☄");
+  QImage picture(320, 200, QImage::Format_RGB32);
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, y, qRgb(x, y, x ^ y));
+  auto map = [&] {
+    IdeaPtr root = Idea::createWithText("Map");
+    root->setColor(ColorTheme::colorByName("green1"));
+    for (int i = 0; i < 7; ++i) {
+      root->addIdea(Idea::createWithText(QStringLiteral("child %1").arg(i)));
+      if (i % 2) root->ideas().back()->setColor(ColorTheme::colorByName("violet2"));
+    }
+    root->ideas()[1]->setIconImage(star);
+    root->addIdea(Idea::createWithLinkToIdea(root->ideas()[0]->identifier()));
+    return root;
+  };
+  struct Case {
+    std::string what;
+    int child;  // the idea edited: a child of the root, or the root itself (-1)
+    IdeaEditRoom::Part part;
+    std::function<void(Idea&)> change;
+    bool recolor = false;
+  };
+  const std::vector<Case> cases = {
+      {"a longer title", 0, IdeaEditRoom::Title, [](Idea& i) { i.setText("child 0, \"quoted\" and é"); }},
+      {"a note", 0, IdeaEditRoom::Note, [](Idea& i) { i.setNote("line\nnext line ☄ \x01"); }},
+      {"an icon where there was none", 0, IdeaEditRoom::Icon, [&](Idea& i) { i.setIconImage(star); }},
+      {"an icon of a longer name", 1, IdeaEditRoom::Icon, [&](Idea& i) { i.setIconImage(comet); }},
+      {"a colour, the children recoloured", -1, IdeaEditRoom::Colors,
+       [](Idea& i) {
+         i.setColor(ColorTheme::colorByName("blue2"));
+         i.setColorThemeType(ColorThemeTypeVaryingColors);
+       },
+       true},
+      {"a picture", 2, IdeaEditRoom::Picture, [&](Idea& i) { i.replaceWithOriginalImage(KitImage(picture)); }},
+  };
+  auto fileSize = [](const IdeaPtr& root) {
+    return DocumentSnapshot::of(root, QDateTime(), QDateTime::fromSecsSinceEpoch(1800000000, Qt::UTC))
+        .encodeWithinLimits(/*compressed=*/false)
+        .size;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const IdeaPtr edited = map();
+    const IdeaPtr idea = c.child < 0 ? edited : edited->ideas()[c.child];
+    const DocumentSize before = fileSize(edited);
+    c.change(*idea);
+    if (c.recolor) idea->applyColorTheme();
+    const DocumentSize after = fileSize(edited);
+    const qint64 bytes = after.jsonBytes - before.jsonBytes;
+    const qint64 objects = after.objects - before.objects;
+    ASSERT_TRUE(bytes > 0 || objects > 0) << "each change here makes the file larger";
+    for (const qint64 less : {0, 1}) {
+      const IdeaPtr tree = map();
+      auto doc = scratchDocument();
+      // What is left in the map: as much as the change takes, or a byte (an object) less.
+      ASSERT_TRUE(doc->makeRoomFor(
+          DocumentSize{DocumentLimits::kMaxJSONBytes - std::max<qint64>(bytes, 0) + less,
+                       DocumentLimits::kMaxObjects - std::max<qint64>(objects, 0) + (objects > 0 ? less : 0), 0}));
+      IdeaEditRoom room(doc, c.child < 0 ? tree : tree->ideas()[c.child]);
+      EXPECT_EQ(room.holdRoomFor(c.part, c.change, c.recolor), less == 0)
+          << "room left: as much as it takes less " << less;
+      EXPECT_EQ(room.refusal().toStdString(),
+                less == 0 ? std::string() : DocumentLimits::documentFullMessage().toStdString());
+      if (less == 0) {
+        EXPECT_FALSE(doc->makeRoomFor(DocumentSize{objects > 0 ? 0 : 1, objects > 0 ? 1 : 0, 0}))
+            << "nothing else takes the room held";
+        room.end(/*applied=*/false);
+        EXPECT_TRUE(doc->makeRoomFor(DocumentSize{std::max<qint64>(bytes, 0), std::max<qint64>(objects, 0), 0}))
+            << "an edit given up gives its room back";
+      }
+    }
+  }
+
+  // A part holds the most it took, which an undo may bring back: the title's room is still the
+  // title's after it was shortened again, and an edit that ends applied has let it in.
+  auto doc = scratchDocument();
+  const IdeaPtr tree = map();
+  const QString title = tree->ideas()[0]->text();
+  ASSERT_TRUE(doc->makeRoomFor(DocumentSize{DocumentLimits::kMaxJSONBytes - 9, 0, 0}));
+  IdeaEditRoom room(doc, tree->ideas()[0]);
+  EXPECT_TRUE(room.holdRoomFor(IdeaEditRoom::Title, [&](Idea& i) { i.setText(title + "123456789"); }));
+  EXPECT_TRUE(room.holdRoomFor(IdeaEditRoom::Title, [&](Idea& i) { i.setText("A"); }));
+  EXPECT_TRUE(room.holdRoomFor(IdeaEditRoom::Title, [&](Idea& i) { i.setText(title + "12345678"); }));
+  EXPECT_FALSE(room.holdRoomFor(IdeaEditRoom::Note, [&](Idea& i) { i.setNote("n"); }));
+  EXPECT_FALSE(room.holdRoomFor(IdeaEditRoom::Title, [&](Idea& i) { i.setText(title + "1234567890"); }));
+  EXPECT_EQ(room.refusal().toStdString(), DocumentLimits::documentFullMessage().toStdString());
+  EXPECT_FALSE(room.holdRoomFor(IdeaEditRoom::Note,
+                                [&](Idea& i) { i.setNote(QString(DocumentLimits::kMaxTextLength + 1, QChar(u'n'))); }));
+  EXPECT_EQ(room.refusal().toStdString(), DocumentLimits::textTooLongMessage().toStdString());
+  room.end(/*applied=*/true);
+  EXPECT_FALSE(doc->makeRoomFor(DocumentSize{1, 0, 0})) << "the title's nine bytes are in the map now";
 }
 
 // The coders recurse once a level. The work queues write and read on threads of the default
