@@ -87,13 +87,14 @@ void CrossDocumentOperations::copyIdeaInside(const IdeaPtr& idea, std::size_t in
     return done(false);
   auto doc = (*proxies)[index]->doc();
   IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
-  mController.openDocument(doc, [this, doc, copy, done](DocumentToken token) {
+  mController.openDocument(doc, [this, doc, copy, source = idea->identifier(), done](DocumentToken token) {
     if (token < 1) return done(false);
     const IdeaPtr root = doc->idea();
     // A copy the map has no room for would leave it one that cannot be saved.
     const bool fits = root && doc->makeRoomFor(DocumentSize::of(*copy, 2));
     if (!fits) {
-      if (root) logLine(QStringLiteral("%1: no room for the copy of %2").arg(doc->docIdentifier(), copy->description()));
+      // The idea by its identifier: what the user typed stays out of the log.
+      if (root) logLine(QStringLiteral("%1: no room for the copy of idea %2").arg(doc->docIdentifier(), source));
       mController.releaseDocument(doc, token, nullptr);
       return done(false);
     }

@@ -9,6 +9,7 @@
 #include "support/memory_persistence_state.h"
 #include "support/virtual_main_queue.h"
 
+#include "../foundation/log_capture.h"
 #include "../foundation/qt_printers.h"
 
 #include <gtest/gtest.h>
@@ -170,14 +171,17 @@ TEST_F(CrossDocumentTest, ACopyInsideBecomesTheFirstChildOfAListedDocument) {
 
   EXPECT_FALSE(run([&](auto done) { ops.copyIdeaInside(shop, list.size(), DocumentLocationICloud, done); }));
   EXPECT_FALSE(run([&](auto done) { ops.copyIdeaInside(shop, 0, DocumentLocationTemp, done); }));
-  // Nor goes in what would take the map deeper than a map holds.
+  // Nor goes in what would take the map deeper than a map holds; the log names the idea by its
+  // identifier, not by what the user typed.
   IdeaPtr deep = Idea::createWithText("Deep");
   IdeaPtr bottom = deep;
   for (int level = 2; level <= DocumentLimits::kMaxDepth; ++level) {
     bottom->addIdea(Idea::createWithText("Deeper"));
     bottom = bottom->ideas().back();
   }
+  LogCapture log;
   EXPECT_FALSE(run([&](auto done) { ops.copyIdeaInside(deep, other, DocumentLocationICloud, done); }));
+  EXPECT_EQ(log.lines().join('\n'), "iCloud:/other.orrx: no room for the copy of idea " + deep->identifier());
   EXPECT_EQ(shape(icloud->storedIdea("iCloud:/other.orrx")), "Other[Shop]");
   EXPECT_EQ(icloud->heldTokens("iCloud:/other.orrx"), 0u);
   EXPECT_EQ(listener->events.size(), 1);

@@ -6,6 +6,8 @@
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 
+#include "../foundation/log_capture.h"
+
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,13 +31,6 @@ QString text(const char* key, const char* defaultText) {
   return Globals::normalLocalizedStringForKey(key, defaultText);
 }
 
-struct LogCapture {
-  LogCapture() { previous = setLogSink([this](const QString& line) { lines << line; }); }
-  ~LogCapture() { setLogSink(previous); }
-  LogSink previous;
-  QStringList lines;
-};
-
 }  // namespace
 
 TEST(DocumentIdentifiers, PrefixesLocationsAndPaths) {
@@ -49,8 +44,8 @@ TEST(DocumentIdentifiers, PrefixesLocationsAndPaths) {
   {
     LogCapture log;
     EXPECT_TRUE(IdeaDocument::docIdentifierFromPath("a", 7).isNull());
-    ASSERT_EQ(log.lines.size(), 1);
-    EXPECT_TRUE(log.lines[0].contains("line: 540")) << log.lines[0].toStdString();
+    ASSERT_EQ(log.lines().size(), 1);
+    EXPECT_TRUE(log.lines()[0].contains("line: 540")) << log.lines()[0].toStdString();
   }
   const QRegularExpression name("^id\\d+_\\d+\\.orrx$");
   const QString first = IdeaDocument::createNewDocFileName();

@@ -8,7 +8,22 @@
 #include "sdk/identity/host_identity.h"
 #include "sdk/session/url_errors.h"
 
+#include "platform/net/curl_library.h"
+
 namespace telemetry {
+
+namespace {
+
+// Why the download does not start. Without libcurl the builder makes no URL, and the URL is not
+// at fault: the error is the one every transfer ends with then.
+Error notStarted(bool hasURL) {
+  if (hasURL) return makeURLError(kURLErrorCancelled, "The network session has ended");
+  std::string unavailable;
+  if (!platform::curlLibrary(&unavailable)) return makeURLError(kURLErrorUnknown, unavailable);
+  return makeURLError(kURLErrorBadURL, "The settings URL is not valid");
+}
+
+}  // namespace
 
 std::shared_ptr<TELDownloadAndSaveSettingsOperation> TELDownloadAndSaveSettingsOperation::create(
     const std::optional<std::string>& APIKey, std::weak_ptr<TELDownloadAndSaveSettingsOperationDelegate> delegate,
@@ -53,8 +68,7 @@ OptionalError TELDownloadAndSaveSettingsOperation::error() const {
 void TELDownloadAndSaveSettingsOperation::main() {
   auto client = mNetworkClient.lock();
   if (!mSettingsURL || !client) {
-    finish(makeURLError(mSettingsURL ? kURLErrorCancelled : kURLErrorBadURL,
-                        mSettingsURL ? "The network session has ended" : "The settings URL is not valid"));
+    finish(notStarted(mSettingsURL.has_value()));
     return;
   }
   auto self = std::static_pointer_cast<TELDownloadAndSaveSettingsOperation>(shared_from_this());
