@@ -22,9 +22,11 @@ namespace rules = dropboxrules;
 
 namespace {
 
-bool writeMirrorFile(const QString& path, const QByteArray& bytes) {
+// `refusal`: why the document has no bytes, when a limit refused it.
+bool writeMirrorFile(const QString& path, const QByteArray& bytes, const QString& refusal = QString()) {
   if (bytes.isEmpty()) {
-    logLine(QStringLiteral("Dropbox: nothing to write to %1").arg(path));
+    logLine(refusal.isEmpty() ? QStringLiteral("Dropbox: nothing to write to %1").arg(path)
+                              : QStringLiteral("Dropbox: cannot write %1: %2").arg(path, refusal));
     return false;
   }
   QString reason;
@@ -120,7 +122,7 @@ void DropboxFolderManager::queueDocumentWrite(const std::shared_ptr<IdeaDocument
     auto file = std::make_shared<EncodedDocument>();
     return {[path, snapshot, file] {
               *file = snapshot->encodeWithinLimits(/*compressed=*/true);
-              const bool written = writeMirrorFile(path, file->bytes);
+              const bool written = writeMirrorFile(path, file->bytes, file->refusal);
               file->bytes = QByteArray();
               return written;
             },

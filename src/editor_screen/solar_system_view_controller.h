@@ -234,10 +234,10 @@ class SolarSystemViewController : public BaseViewController,
   void pleaseDismissHTMLPageView(HTMLPageViewController& panel) override;
   // Presents a panel over the editor, interaction off; when it closes, `apply` gets the idea with
   // `identifier` as it is then (deleted meanwhile: a new idea of the values shown, kept where it
-  // stood), and the document is saved when it answers true. `room` is the edit's room in the
-  // map, which the panel was given.
+  // stood), through `room`, the edit's room in the map, which the panel was given; the document
+  // is saved when it answers true.
   void presentIdeaPanel(const std::shared_ptr<platform::ViewController>& panel, const QString& identifier,
-                        const std::shared_ptr<IdeaEditRoom>& room, std::function<bool(const IdeaPtr&)> apply);
+                        const std::shared_ptr<IdeaEditRoom>& room, std::function<bool(Idea&)> apply);
   // Dismisses `asking` only when it is what this editor presented, then runs its block once.
   void dismissPresentedPanel(platform::ViewController& asking);
   void pleaseStartImageAddition();
@@ -383,8 +383,11 @@ class SolarSystemViewController : public BaseViewController,
   // it holds (DocumentLimits); an idea `moved` within the map takes levels only. When it has
   // not, the user is told and the caller changes nothing.
   bool roomFor(const Idea& added, const Idea& parent, bool moved = false);
-  // An idea the map had no room for waits in an empty dock rather than being lost.
+  // An idea the map had no room for waits in the dock, when the dock is empty.
   void keepInDock(const IdeaPtr& idea);
+  // An edit the map has no room for at the panel's close (another instance's version grew the
+  // idea meanwhile): the user is told, and `kept`, a new idea holding it, waits in the dock.
+  void keepEditWithoutRoom(const IdeaPtr& kept);
 
   std::shared_ptr<IdeaDocument> mDoc;
   std::shared_ptr<TopBarView> mTopBar;

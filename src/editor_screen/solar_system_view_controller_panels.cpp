@@ -156,19 +156,16 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea) {
     if (!me) return;
     me->liberateScreen(QString::fromLatin1(kShowingIdeaEditor));
     me->setUserInteractionEnabled(true);
+    if (!panel->didChange()) return room->giveBack();
     // The tree may have been reloaded meanwhile: the edit goes to the idea as it is now.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
-    room->end(/*applied=*/panel->didChange() && target);
-    if (!panel->didChange()) return;
-    if (!target) return me->keepEditOfDeletedIdea(ideaOfPanel(*panel), place, identifier, *shown);
+    if (!target) {
+      room->giveBack();
+      return me->keepEditOfDeletedIdea(ideaOfPanel(*panel), place, identifier, *shown);
+    }
     const IdeaPtr replaced = ideaValuesOf(*target);
-    // Only what the user changed: a value another instance changed meanwhile stays.
-    if (panel->didChangeTitle()) target->setText(panel->selectedTitleText());
-    if (panel->didChangeNote()) target->setNote(panel->selectedNoteText());
-    if (panel->didChangeColor()) target->setColor(panel->selectedColor());
-    if (panel->didChangeColorThemeType()) target->setColorThemeType(panel->selectedColorThemeType());
-    if (panel->didChangeIcon()) target->setIconImage(panel->selectedIconImage());
-    if (panel->didRecolor()) target->applyColorTheme();
+    const auto store = [&](Idea& idea) { panel->storeChangesInto(idea); };
+    if (!room->applyTo(*target, store, panel->didRecolor())) return me->keepEditWithoutRoom(ideaOfPanel(*panel));
     if (me->mDoc) me->mDoc->noteReplacedOutsideValues(identifier, *shown, *replaced);
     me->updateSolarSystemAndSaveDocument();
   });
@@ -210,8 +207,16 @@ void SolarSystemViewController::keepEditOfDeletedIdea(const IdeaPtr& kept, const
     parent->insertIdea(kept, place.index >= 0 ? std::min(place.index, count) : count);
     updateSolarSystemAndSaveDocument();
   }
+  // Told only when the new idea is in the map or waits in the dock.
+  DragSupportWindow* window = dragWindow();
+  if (!kept->parent() && !(window && window->currentDockedIdea() == kept)) return;
   showNotice(Globals::normalLocalizedStringForKey(
       QString(), QStringLiteral("The idea was deleted elsewhere: your changes are kept in a new idea")));
+}
+
+void SolarSystemViewController::keepEditWithoutRoom(const IdeaPtr& kept) {
+  showNonblockingAlertViewWithTitle(QString(), DocumentLimits::documentFullMessage());
+  keepInDock(kept);
 }
 
 void SolarSystemViewController::editIdeaViewDidClose() {

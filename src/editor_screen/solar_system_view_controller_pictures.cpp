@@ -15,16 +15,16 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea) {
   panel->setDelegate(this);
   auto room = std::make_shared<IdeaEditRoom>(mDoc, idea);
   panel->setEditRoom(room);
-  presentIdeaPanel(panel, idea->identifier(), room, [panel](const IdeaPtr& target) {
+  presentIdeaPanel(panel, idea->identifier(), room, [panel](Idea& target) {
     if (!panel->didChangeImage()) return false;
-    target->replaceWithOriginalImage(KitImage(panel->image()));
+    target.replaceWithOriginalImage(KitImage(panel->image()));
     return true;
   });
 }
 
 void SolarSystemViewController::presentIdeaPanel(const std::shared_ptr<platform::ViewController>& panel,
                                                  const QString& identifier, const std::shared_ptr<IdeaEditRoom>& room,
-                                                 std::function<bool(const IdeaPtr&)> apply) {
+                                                 std::function<bool(Idea&)> apply) {
   setUserInteractionEnabled(false);
   mPresentedPanel = panel;
   std::weak_ptr<SolarSystemViewController> weak = self();
@@ -39,16 +39,19 @@ void SolarSystemViewController::presentIdeaPanel(const std::shared_ptr<platform:
     // The tree may have been reloaded meanwhile: the change goes to the idea as it is now, or,
     // deleted elsewhere, to a new one where it stood, which asks for its own room.
     const IdeaPtr target = me->mRootIdea ? me->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+    const IdeaPtr kept = shown ? shown->deepCopyWithNewIdentifiersNoExternalLinks() : nullptr;
     if (!target) {
-      room->end(/*applied=*/false);
-      const IdeaPtr kept = shown ? shown->deepCopyWithNewIdentifiersNoExternalLinks() : nullptr;
-      if (kept && apply(kept)) me->keepEditOfDeletedIdea(kept, place, identifier, *shown);
+      room->giveBack();
+      if (kept && apply(*kept)) me->keepEditOfDeletedIdea(kept, place, identifier, *shown);
       return;
     }
     const IdeaPtr replaced = ideaValuesOf(*target);
-    const bool applied = apply(target);
-    room->end(applied);
-    if (!applied) return;
+    bool changed = false;
+    if (!room->applyTo(*target, [&](Idea& idea) { changed = apply(idea); })) {
+      if (kept && apply(*kept)) me->keepEditWithoutRoom(kept);
+      return;
+    }
+    if (!changed) return;
     if (me->mDoc && shown) me->mDoc->noteReplacedOutsideValues(identifier, *shown, *replaced);
     me->updateSolarSystemAndSaveDocument();
   };

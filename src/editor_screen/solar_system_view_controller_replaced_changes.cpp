@@ -101,10 +101,11 @@ void SolarSystemViewController::tellAboutReplacedChanges() {
   }
   copy->setIdea(replaced.formerTree->deepCopyWithNewIdentifiersNoExternalLinks());
   // A cloud document is named by its root idea: the copy's name says what it holds, and differs
-  // from the map's.
-  if (copy->location() != DocumentLocationLocalFile && copy->idea())
-    copy->idea()->setText(copy->idea()->text() + QLatin1Char(' ') +
-                          localized("ReplacedChanges:CopySuffix", "(replaced changes)"));
+  // from the map's, where the title has room for more.
+  const QString suffix = QLatin1Char(' ') + localized("ReplacedChanges:CopySuffix", "(replaced changes)");
+  if (copy->location() != DocumentLocationLocalFile && copy->idea() &&
+      copy->idea()->text().size() + suffix.size() <= DocumentLimits::kMaxTextLength)
+    copy->idea()->setText(copy->idea()->text() + suffix);
   const QDateTime now = QDateTime::currentDateTimeUtc();
   copy->setDateCreated(now);
   copy->setDateModified(now);

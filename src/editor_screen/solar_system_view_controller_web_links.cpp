@@ -21,8 +21,7 @@ void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea) {
   if (!panel) return;
   auto room = std::make_shared<IdeaEditRoom>(mDoc, idea);
   panel->setEditRoom(room);
-  presentIdeaPanel(panel, idea->identifier(), room,
-                   [panel](const IdeaPtr& target) { return panel->storeResultInto(*target); });
+  presentIdeaPanel(panel, idea->identifier(), room, [panel](Idea& target) { return panel->storeResultInto(target); });
 }
 
 void SolarSystemViewController::pleaseStartWebLinkAddition() {

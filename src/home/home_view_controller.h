@@ -200,11 +200,13 @@ class HomeViewController : public BaseViewController,
   void editOpenedImageIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void editOpenedURLIdeaProxy(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void presentEditingPanel(const std::shared_ptr<platform::ViewController>& panel);
-  // Holds "IdeaEditing" until the panel closes; then the changes go into the root and are
-  // saved, or the document goes straight back when there are none. `room` is the edit's room
-  // in the map, which the panel was given.
+  // Holds "IdeaEditing" until the panel closes; then `applyChanges` gives the root the changes
+  // (answering whether there were any; `recolors`: and its children are recoloured) through
+  // `room`, the edit's room in the map, which the panel was given, and they are saved, or the
+  // document goes straight back when there are none.
   void afterEditing(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
-                    const std::shared_ptr<IdeaEditRoom>& room, std::function<bool(Idea&)> applyChanges);
+                    const std::shared_ptr<IdeaEditRoom>& room, std::function<bool(Idea&)> applyChanges,
+                    std::function<bool()> recolors = {});
   // Stores the edited root and saves it; the document goes back whatever the outcome.
   void saveEditedRootAndRelease(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token);
   void registerHomeCommands();

@@ -13,6 +13,7 @@
 #include "foundation/views/presentation_transitions.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
+#include "model/idea_merge.h"
 #include "model/idea_proxy.h"
 #include "model/persistence_controller.h"
 #include "platform/core/dispatch.h"
@@ -296,16 +297,14 @@ void HomeViewController::editOpenedTextualIdeaProxy(const std::shared_ptr<IdeaDo
   panel->setSelectedColorThemeType(root->colorThemeType());
   panel->setSelectedIconImage(root->iconImage());
   mEditPopover = popover;
-  afterEditing(doc, token, room, [panel](Idea& root) {
-    if (!panel->didChange()) return false;
-    root.setText(panel->selectedTitleText());
-    root.setNote(panel->selectedNoteText());
-    root.setColor(panel->selectedColor());
-    root.setColorThemeType(panel->selectedColorThemeType());
-    root.setIconImage(panel->selectedIconImage());
-    if (panel->didRecolor()) root.applyColorTheme();
-    return true;
-  });
+  // Only what the user changed: a value another instance changed meanwhile stays.
+  afterEditing(
+      doc, token, room,
+      [panel](Idea& root) {
+        panel->storeChangesInto(root);
+        return panel->didChange();
+      },
+      [panel] { return panel->didRecolor(); });
   QRectF anchor;
   if (IdeaViewForIPadListItem* tile = visibleIdeaViewForDocument(doc->docIdentifier()))
     anchor = view()->convertRect(tile->frame(), tile->superview());
@@ -316,16 +315,27 @@ void HomeViewController::editOpenedTextualIdeaProxy(const std::shared_ptr<IdeaDo
 
 void HomeViewController::afterEditing(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
                                       const std::shared_ptr<IdeaEditRoom>& room,
-                                      std::function<bool(Idea&)> applyChanges) {
+                                      std::function<bool(Idea&)> applyChanges, std::function<bool()> recolors) {
   occupyScreen(QString::fromLatin1(kIdeaEditingToken));
   std::weak_ptr<ViewController> weak = weak_from_this();
-  mActionAfterEditing = [weak, doc, token, room, applyChanges = std::move(applyChanges)] {
+  mActionAfterEditing = [weak, doc, token, room, applyChanges = std::move(applyChanges),
+                         recolors = std::move(recolors)] {
     auto me = std::static_pointer_cast<HomeViewController>(weak.lock());
     if (me) me->liberateScreen(QString::fromLatin1(kIdeaEditingToken));
     const IdeaPtr root = doc->idea();
-    const bool applied = me && root && applyChanges(*root);
-    room->end(applied);
-    if (!applied) {
+    bool changed = false;
+    const auto apply = [&](Idea& idea) { changed = applyChanges(idea); };
+    if (me && root && !room->applyTo(*root, apply, recolors && recolors())) {
+      // Another instance's version grew the map meanwhile: the edit waits in the dock.
+      const IdeaPtr kept = ideaValuesOf(*root)->deepCopyWithNewIdentifiersNoExternalLinks();
+      apply(*kept);
+      me->showNonblockingAlertViewWithTitle(QString(), DocumentLimits::documentFullMessage());
+      DragSupportWindow* window = me->dragWindow();
+      if (window && !window->currentDockedIdea()) window->setDockedIdea(kept, QString());
+      me->updateStatusDueToPossibleDockingUpdate();
+    }
+    room->giveBack();
+    if (!me || !root || !changed) {
       giveBack(doc, token);
       return;
     }

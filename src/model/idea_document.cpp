@@ -269,12 +269,7 @@ bool IdeaDocument::holdRoom(const void* holder, const DocumentSize& held) {
   return true;
 }
 
-void IdeaDocument::releaseRoom(const void* holder, bool applied) {
-  const auto held = mHeldRoom.find(holder);
-  if (held == mHeldRoom.end()) return;
-  if (applied) mGrowth = mGrowth.changedBy(held->second);
-  mHeldRoom.erase(held);
-}
+void IdeaDocument::releaseRoom(const void* holder) { mHeldRoom.erase(holder); }
 
 void IdeaDocument::noteWrittenSize(const DocumentSize& size, const DocumentSize& growth) {
   mStoredSize = size;

@@ -117,8 +117,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // has room for it beside everything else (or it holds no more than before); else nothing
   // changes and the answer is false.
   bool holdRoom(const void* holder, const DocumentSize& held);
-  // The holder's edit is over: `applied`, what it held counts as let in; else it is given back.
-  void releaseRoom(const void* holder, bool applied);
+  // The holder's edit is over: what it held is given back (what it applies asks makeRoomFor).
+  void releaseRoom(const void* holder);
   // What was let in since the file was last read or written.
   const DocumentSize& growth() const { return mGrowth; }
   // A write of a snapshot taken when `growth` had been let in wrote a file of `size`.

@@ -7,8 +7,14 @@
 #include "model/idea_merge.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace orrery {
+
+namespace {
+// An idea's own values as the file holds them (its children not counted).
+DocumentSize sizeOf(const Idea& values) { return DocumentSize::of(values, /*level=*/1); }
+}  // namespace
 
 IdeaEditRoom::IdeaEditRoom(std::shared_ptr<IdeaDocument> document, const std::shared_ptr<Idea>& idea)
     : mDocument(std::move(document)),
@@ -17,9 +23,7 @@ IdeaEditRoom::IdeaEditRoom(std::shared_ptr<IdeaDocument> document, const std::sh
   mShownSize = sizeOf(*mShown);
 }
 
-IdeaEditRoom::~IdeaEditRoom() { end(/*applied=*/false); }
-
-DocumentSize IdeaEditRoom::sizeOf(const Idea& values) const { return DocumentSize::of(values, /*level=*/1); }
+IdeaEditRoom::~IdeaEditRoom() { giveBack(); }
 
 bool IdeaEditRoom::holdRoomFor(Part part, const std::function<void(Idea&)>& change, bool recolor) {
   mRefusal.clear();
@@ -30,9 +34,10 @@ bool IdeaEditRoom::holdRoomFor(Part part, const std::function<void(Idea&)>& chan
     mRefusal = DocumentLimits::textTooLongMessage();
     return false;
   }
-  const qint64 bytes = size.jsonBytes - mShownSize.jsonBytes + (recolor ? recoloredBytes(*values) : 0);
+  const std::shared_ptr<Idea> idea = recolor ? currentIdea() : nullptr;
+  const qint64 bytes = size.jsonBytes - mShownSize.jsonBytes + (idea ? recoloredBytes(*values, *idea) : 0);
   const qint64 objects = size.objects - mShownSize.objects;
-  std::array<DocumentSize, kPartCount> most = mMost;
+  std::array<DocumentSize, kParts> most = mMost;
   most[part].jsonBytes = std::max(most[part].jsonBytes, bytes);
   most[part].objects = std::max(most[part].objects, objects);
   DocumentSize held;
@@ -47,19 +52,46 @@ bool IdeaEditRoom::holdRoomFor(Part part, const std::function<void(Idea&)>& chan
   return true;
 }
 
-void IdeaEditRoom::end(bool applied) {
-  if (const auto document = mDocument.lock()) document->releaseRoom(this, applied);
+bool IdeaEditRoom::applyTo(Idea& target, const std::function<void(Idea&)>& change, bool recolor) {
+  const std::shared_ptr<Idea> before = ideaValuesOf(target);
+  const std::shared_ptr<Idea> after = ideaValuesOf(target);
+  change(*after);
+  giveBack();
+  DocumentSize added = sizeOf(*after);
+  DocumentSize removed = sizeOf(*before);
+  // The children's colours, by the same measure: what they take more goes with the added side.
+  const qint64 recolored = recolor ? recoloredBytes(*after, target) : 0;
+  (recolored > 0 ? added : removed).jsonBytes += std::abs(recolored);
+  const bool takesRoom = added.jsonBytes > removed.jsonBytes || added.objects > removed.objects;
+  if (const auto document = mDocument.lock(); document && takesRoom && !document->makeRoomFor(added, removed)) {
+    mRefusal = DocumentLimits::documentFullMessage();
+    return false;
+  }
+  change(target);
+  if (recolor) target.applyColorTheme();
+  return true;
+}
+
+void IdeaEditRoom::giveBack() {
+  if (const auto document = mDocument.lock()) document->releaseRoom(this);
   mMost = {};
 }
 
-qint64 IdeaEditRoom::recoloredBytes(const Idea& values) const {
-  const std::shared_ptr<Idea> idea = mIdea.lock();
-  if (!idea) return 0;
+std::shared_ptr<Idea> IdeaEditRoom::currentIdea() const {
+  const auto document = mDocument.lock();
+  const std::shared_ptr<Idea> root = document ? document->idea() : nullptr;
+  std::shared_ptr<Idea> idea = mIdea.lock();
+  if (idea && (!root || idea->root() == root)) return idea;
+  // Another instance's version took the tree's place meanwhile.
+  return root ? root->findIdeaInSubTreeWithIdentifier(mShown->identifier()) : idea;
+}
+
+qint64 IdeaEditRoom::recoloredBytes(const Idea& values, const Idea& idea) const {
   // As Idea::applyColorTheme colours them; a link keeps no colour of its own.
   const ColorThemePtr theme = values.colorTheme();
   const std::size_t count = theme ? theme->colors().size() : 0;
   qint64 bytes = 0;
-  const auto& children = idea->ideas();
+  const auto& children = idea.ideas();
   for (std::size_t i = 0; i < children.size(); ++i) {
     if (children[i]->isLink()) continue;
     bytes += colorBytes(count > 0 ? theme->colors()[i % count] : nullptr) - colorBytes(children[i]->color());

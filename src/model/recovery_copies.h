@@ -7,11 +7,12 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+
 #include <vector>
 
-#include "model/document_limits.h"
-
 namespace orrery {
+
+struct EncodedDocument;
 
 // "<data folder>/Recovered Documents"; empty when the data folder is unknown.
 QString recoveryFolder();

@@ -63,6 +63,14 @@ bool EditIdeaViewController::didChangeIcon() const {
   return !textEquality(nameOf(mSelectedIconImage), nameOf(mOriginalIconImage));
 }
 
+void EditIdeaViewController::storeChangesInto(Idea& idea) const {
+  if (didChangeTitle()) idea.setText(mSelectedTitleText);
+  if (didChangeNote()) idea.setNote(mSelectedNoteText);
+  if (didChangeColor()) idea.setColor(mSelectedColor);
+  if (didChangeColorThemeType()) idea.setColorThemeType(mSelectedColorThemeType);
+  if (didChangeIcon()) idea.setIconImage(mSelectedIconImage);
+}
+
 bool EditIdeaViewController::didChange() const {
   return didChangeColorThemeType() || mDidRecolor || didChangeColor() || didChangeIcon() || didChangeNote() ||
          didChangeTitle();

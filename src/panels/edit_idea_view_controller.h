@@ -70,6 +70,8 @@ class EditIdeaViewController : public platform::ViewController,
   bool didChangeColor() const;
   bool didChangeColorThemeType() const { return mSelectedColorThemeType != mOriginalColorThemeType; }
   bool didChangeIcon() const;
+  // Gives `idea` the values the user changed (a recolouring of its children is the presenter's).
+  void storeChangesInto(Idea& idea) const;
 
   // The room the edit of an existing idea takes in its map; none for a new idea, whose room its
   // presenter asks for when it adds it.

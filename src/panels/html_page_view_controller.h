@@ -69,7 +69,6 @@ class HTMLPageViewController : public BaseViewController,
   // Gives a web-link idea the confirmed address and page picture; false (idea untouched) when
   // nothing was confirmed. A page that showed nothing leaves the idea its picture.
   bool storeResultInto(Idea& idea) const;
-  // The room the edit of an existing link takes in its map.
   void setEditRoom(std::shared_ptr<IdeaEditRoom> room) { mEditRoom = std::move(room); }
 
   void roundedTextButtonPressed(RoundedTextButton& button) override;

@@ -43,7 +43,6 @@ class IdeaTextEditTabView::TitleValidator final : public QValidator {
                                                          : QString();
     return mWhy.isEmpty() ? Acceptable : Invalid;
   }
-  // Why the last text was refused.
   const QString& why() const { return mWhy; }
 
  private:

@@ -48,6 +48,20 @@ void applyInset(QTextEdit& edit) {
   inset.setBottomMargin(kInsetY);
   edit.document()->rootFrame()->setFrameFormat(inset);
 }
+
+// Whether the text editor takes `event` as text to insert: shortcuts (paste among them) go their
+// own ways, while a format character, a private-use one, an emoji and a key with AltGr or Meta
+// are text as much as a printable one.
+bool typesText(const QKeyEvent& event) {
+  const QString text = event.text();
+  if (text.isEmpty()) return false;
+  const QChar c = text.front();
+  if (c.category() == QChar::Other_Format) return true;
+  const Qt::KeyboardModifiers modifiers = event.modifiers() & ~Qt::KeypadModifier;
+  if (modifiers == Qt::ControlModifier || modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) return false;
+  return c.isPrint() || c.category() == QChar::Other_PrivateUse || c == QLatin1Char('\t') ||
+         (c.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate());
+}
 }  // namespace
 
 HeldLayout::HeldLayout(QTextDocument* document) : mPage(document->pageSize()) {
@@ -114,13 +128,9 @@ void NoteTextEdit::insertFromMimeData(const QMimeData* source) {
 }
 
 void NoteTextEdit::keyPressEvent(QKeyEvent* event) {
-  // Shortcuts (paste among them) go their own ways; a key typed as text inserts its text, Return
-  // a line break.
+  // A key typed as text inserts its text, Return a line break.
   const bool lineBreak = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  const QString text = event->text();
-  const bool typed = !text.isEmpty() && (text.front().isPrint() || text.front() == QLatin1Char('\t')) &&
-                     !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier));
-  if ((lineBreak || typed) && refusesToInsert(lineBreak ? QStringLiteral("\n") : text)) {
+  if ((lineBreak || typesText(*event)) && refusesToInsert(lineBreak ? QStringLiteral("\n") : event->text())) {
     event->accept();
     return;
   }

@@ -6,6 +6,7 @@
 #include <QSizeF>
 #include <QString>
 #include <QTextEdit>
+
 #include <functional>
 #include <optional>
 

@@ -88,7 +88,6 @@ class PictureViewController : public BaseViewController, public ButtonViewDelega
   bool didChangeImage() const { return mDidChangeImage; }
   PictureViewControllerDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(PictureViewControllerDelegate* delegate) { mDelegate.reset(delegate); }
-  // The room the edit takes in the idea's map.
   void setEditRoom(std::shared_ptr<IdeaEditRoom> room) { mEditRoom = std::move(room); }
 
   void buttonPressed(ButtonView& button) override;

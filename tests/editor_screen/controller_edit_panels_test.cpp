@@ -20,6 +20,7 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTest>
@@ -285,6 +286,14 @@ TEST_F(EditPanelsTest, TheNoteTakesTheLongestTextAMapHoldsAndRefusesMoreSayingWh
   EXPECT_EQ(note->toPlainText().size(), limit) << "nor does a paste";
   EXPECT_EQ(presenter->alerts.size(), 2u);
   EXPECT_TRUE(c().editPopover() && c().editPopover()->isShown()) << "the popover stays for the user to go on";
+  // Nor does a key whose text is no letter: an emoji, a joiner, a character typed with AltGr.
+  for (const auto& [typed, modifiers] : {std::pair{QStringLiteral("😀"), Qt::KeyboardModifiers()},
+                                         {QString(QChar(0x200D)), Qt::KeyboardModifiers()},
+                                         {QStringLiteral("€"), Qt::ControlModifier | Qt::AltModifier}}) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, modifiers, typed);
+    QCoreApplication::sendEvent(note, &press);
+    EXPECT_EQ(note->toPlainText().size(), limit) << typed.toStdString();
+  }
   // In place of as much, a paste fits.
   QTest::keyClick(note, Qt::Key_Home, Qt::ControlModifier);
   for (int i = 0; i < 4; ++i) QTest::keyClick(note, Qt::Key_Right, Qt::ShiftModifier);
@@ -490,6 +499,10 @@ TEST_F(EditPanelsTest, AnEditTheMapHasNoRoomForIsRefusedWhereItIsMadeAndTheRestI
     for (const auto& alert : presenter->alerts) EXPECT_EQ(alert.informativeText.toStdString(), full.toStdString());
     EXPECT_TRUE(c().document()->lastUserFriendlyError().isEmpty())
         << c().document()->lastUserFriendlyError().toStdString();
+    const orrery::DocumentSize after = opened.doc->storedSize().changedBy(opened.doc->growth());
+    EXPECT_TRUE(opened.doc->makeRoomFor(orrery::DocumentSize{orrery::DocumentLimits::kMaxJSONBytes - after.jsonBytes,
+                                                             orrery::DocumentLimits::kMaxObjects - after.objects, 0}))
+        << "the closed panel holds no room";
     editor->window().performClose();
     ASSERT_TRUE(waitFor([&] { return editor->closed; }));
     editor.reset();

@@ -606,7 +606,7 @@ TEST(DocumentBounds, AnEditOfAnIdeaTakesTheRoomItsFileTakes) {
       if (less == 0) {
         EXPECT_FALSE(doc->makeRoomFor(DocumentSize{objects > 0 ? 0 : 1, objects > 0 ? 1 : 0, 0}))
             << "nothing else takes the room held";
-        room.end(/*applied=*/false);
+        room.giveBack();
         EXPECT_TRUE(doc->makeRoomFor(DocumentSize{std::max<qint64>(bytes, 0), std::max<qint64>(objects, 0), 0}))
             << "an edit given up gives its room back";
       }
@@ -614,7 +614,8 @@ TEST(DocumentBounds, AnEditOfAnIdeaTakesTheRoomItsFileTakes) {
   }
 
   // A part holds the most it took, which an undo may bring back: the title's room is still the
-  // title's after it was shortened again, and an edit that ends applied has let it in.
+  // title's after it was shortened again. At the close the change goes onto the idea as it is
+  // then, and what it adds there is let in; without room for that nothing changes.
   auto doc = scratchDocument();
   const IdeaPtr tree = map();
   const QString title = tree->ideas()[0]->text();
@@ -629,8 +630,15 @@ TEST(DocumentBounds, AnEditOfAnIdeaTakesTheRoomItsFileTakes) {
   EXPECT_FALSE(room.holdRoomFor(IdeaEditRoom::Note,
                                 [&](Idea& i) { i.setNote(QString(DocumentLimits::kMaxTextLength + 1, QChar(u'n'))); }));
   EXPECT_EQ(room.refusal().toStdString(), DocumentLimits::textTooLongMessage().toStdString());
-  room.end(/*applied=*/true);
-  EXPECT_FALSE(doc->makeRoomFor(DocumentSize{1, 0, 0})) << "the title's nine bytes are in the map now";
+  const auto longer = [&](Idea& i) { i.setText(title + "12345678"); };
+  tree->ideas()[0]->setText("");  // shortened elsewhere meanwhile: the change adds more than it held
+  EXPECT_FALSE(room.applyTo(*tree->ideas()[0], longer));
+  EXPECT_EQ(tree->ideas()[0]->text(), QString(""));
+  tree->ideas()[0]->setText(title);
+  EXPECT_TRUE(room.applyTo(*tree->ideas()[0], longer));
+  EXPECT_EQ(tree->ideas()[0]->text(), title + "12345678");
+  EXPECT_FALSE(doc->makeRoomFor(DocumentSize{2, 0, 0})) << "the title's eight bytes are in the map now";
+  EXPECT_TRUE(doc->makeRoomFor(DocumentSize{1, 0, 0}));
 }
 
 // The coders recurse once a level. The work queues write and read on threads of the default
