@@ -383,8 +383,6 @@ TEST_F(EditPanelsTest, AnEditTheMapHasNoRoomForIsRefusedWhereItIsMadeAndTheRestI
     int alerts;                                                           // refusals the edit meets
     std::function<void(const IdeaPtr& c0, const IdeaPtr& picture)> kept;  // in the file reopened
   };
-  IdeaPtr withIcon = makeTree(3);
-  withIcon->ideas()[0]->setIconImage(inCategory[0]);
   IdeaPtr uncoloured = makeTree(3);
   for (const IdeaPtr& child : uncoloured->ideas()[0]->ideas()) child->setColor(nullptr);
   IdeaPtr withPicture = makeTree(3);
@@ -405,18 +403,6 @@ TEST_F(EditPanelsTest, AnEditTheMapHasNoRoomForIsRefusedWhereItIsMadeAndTheRestI
        [&](const IdeaPtr& c0, const IdeaPtr&) {
          EXPECT_EQ(c0->text(), QStringLiteral("Io")) << "what was typed before and after is kept";
          EXPECT_FALSE(c0->iconImage());
-       }},
-      {"an icon in place of another at the object limit", Objects, withIcon,
-       [&] {
-         doubleClick(editor->planet(0));
-         ASSERT_TRUE(popoverIsActive());
-         pickIcon();
-         closePopover();
-       },
-       0,
-       [&](const IdeaPtr& c0, const IdeaPtr&) {
-         ASSERT_TRUE(c0->iconImage());
-         EXPECT_EQ(c0->iconImage()->name(), inCategory[3]->name());
        }},
       {"a title and a note at the byte limit", Bytes, makeTree(3),
        [&] {
@@ -469,10 +455,8 @@ TEST_F(EditPanelsTest, AnEditTheMapHasNoRoomForIsRefusedWhereItIsMadeAndTheRestI
          picturePanel->pleaseStartImageChange();
          ASSERT_TRUE(waitFor([&] { return !presenter->alerts.empty(); }));
          EXPECT_FALSE(picturePanel->didChangeImage());
-         EXPECT_GT(picturePanel->image().pixelColor(10, 10).blue(), 200) << "the panel shows the old picture";
          picturePanel->tryToPerform(platform::Actions::cancelOperation);
          uitest::advance(1.0);
-         EXPECT_TRUE(c().presentedViewControllers().empty());
          EXPECT_FALSE(c().isUpdatingDocument()) << "nothing changed, nothing to save";
        },
        1,

@@ -1128,24 +1128,20 @@ TEST_F(HomeScreenTest, AnInPlaceEditTheMapHasNoRoomForIsRefusedWhereItIsMadeAndT
   const DocumentSize now = doc->storedSize().changedBy(doc->growth());
   ASSERT_TRUE(doc->makeRoomFor(DocumentSize{0, DocumentLimits::kMaxObjects - now.objects, 0}));
 
-  QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
-  title->selectAll();
-  QTest::keyClicks(title, QStringLiteral("Renamed"));
+  QTest::keyClicks(panel->textTabView()->titleTextField()->field()->lineEdit(), QStringLiteral(", renamed"));
   panel->editViewTabBarUserSelectedItem(*panel->tabBar(), EditIdeaTabIcon);
   IconImageTabView* icons = panel->iconTabView();
-  ASSERT_TRUE(icons);
   icons->categorySelected(IconImageCollection::instance().categories().front());
-  ASSERT_TRUE(icons->iconSelectorView());
   auto& pick = *icons->iconSelectorView()->iconButtons().at(0);
   pick.delegate()->buttonPressed(pick);
   uitest::advance(0.05);
   EXPECT_FALSE(icons->selectedIconImage());
   ASSERT_EQ(presenter->alerts.size(), 1u);
-  EXPECT_EQ(presenter->alerts[0].informativeText.toStdString(), DocumentLimits::documentFullMessage().toStdString());
+  EXPECT_EQ(presenter->alerts[0].informativeText, DocumentLimits::documentFullMessage());
 
   w.home->editPopover()->performClose();
   ASSERT_TRUE(waitFor([&] { return dropbox->heldTokens(box) == 0; }));
-  EXPECT_EQ(dropbox->storedIdea(box)->text(), QStringLiteral("Renamed"));
+  EXPECT_EQ(dropbox->storedIdea(box)->text(), QStringLiteral("Box 1, renamed"));
   EXPECT_FALSE(dropbox->storedIdea(box)->iconImage());
 }
 
