@@ -171,7 +171,7 @@ bool DropboxFolderManager::isSettled() const {
 
 bool DropboxFolderManager::isBusyOffMainThread() const {
   const auto running = mRunningStep.lock();
-  return mStatusWriteInFlight || mLocalLoadsRunning > 0 || (running && !running->applied);
+  return mStatusReadInFlight || mStatusWriteInFlight || mLocalLoadsRunning > 0 || (running && !running->applied);
 }
 
 // ---- records

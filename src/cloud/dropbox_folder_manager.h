@@ -108,7 +108,7 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   std::int64_t reconnectDelayMillis() const { return mReconnectDelay; }
   // Nothing to do now: no action would act and nothing is in flight.
   bool isSettled() const;
-  // A status write, a document load or a task's file work runs on another thread.
+  // A status read or write, a document load or a task's file work runs on another thread.
   bool isBusyOffMainThread() const;
   // Stores a record under the key (null removes it): the one place records change.
   void storeRecord(const QString& key, DocumentInfoPtr record);
@@ -231,6 +231,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   std::shared_ptr<EncodedStatusRecords> mWrittenRecords = std::make_shared<EncodedStatusRecords>();
   DropboxFolderManagerState::DocumentMap mUnwrittenRecords;
   bool mStatusWriteInFlight = false;
+  // The start-up read of the status file, until its answer is applied.
+  bool mStatusReadInFlight = false;
   std::vector<std::function<void(bool)>> mStatusWaiting;
   bool mStatusWriteRequested = false;
   int mLocalLoadsRunning = 0;

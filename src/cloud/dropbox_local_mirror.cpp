@@ -200,6 +200,7 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
 
 void DropboxFolderManager::loadLocalStatus(
     const QString& path, std::function<void(std::shared_ptr<DropboxFolderManagerState>)> completion) {
+  mStatusReadInFlight = true;
   mStatusQueue->async([weak = weak_from_this(), path, completion = std::move(completion)] {
     std::shared_ptr<DropboxFolderManagerState> read = DropboxFolderManagerState::readFrom(path);
     if (!read) {
@@ -211,7 +212,9 @@ void DropboxFolderManager::loadLocalStatus(
                   kept ? QStringLiteral("kept as ") + backup : QStringLiteral("it could not be set aside")));
     }
     platform::mainQueue().async([weak, read, completion] {
-      if (!weak.lock()) return;
+      auto self = weak.lock();
+      if (!self) return;
+      self->mStatusReadInFlight = false;
       completion(read);
     });
   });

@@ -22,6 +22,8 @@
 #include <random>
 #include <thread>
 
+#include <sys/stat.h>
+
 using namespace orrery;
 using namespace orrery::testing;
 using testsupport::FakeRemote;
@@ -256,7 +258,25 @@ TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnre
     QFile f(dir + "/" + stray);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   }
+  // The status file behind a pipe holds the start-up read open: until its answer is applied the
+  // engine counts as busy, or a waiter would move the virtual clock on under the read.
+  const QString statusPath = dir + "/orrery.local.status";
+  QByteArray statusBytes;
+  {
+    QFile status(statusPath);
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    statusBytes = status.readAll();
+  }
+  ASSERT_TRUE(QFile::remove(statusPath));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(statusPath).constData(), 0600), 0);
   auto again = startEngine(folder);
+  ASSERT_TRUE(main.runUntil([&] { return again->state().hasPendingGeneralOperation(); }));
+  EXPECT_TRUE(again->isBusyOffMainThread()) << "the status file is being read";
+  {
+    QFile status(statusPath);
+    ASSERT_TRUE(status.open(QIODevice::WriteOnly));
+    status.write(statusBytes);
+  }
   ASSERT_TRUE(settle());
   settleThreads();
   EXPECT_FALSE(QFileInfo::exists(dir + "/stray.orrx"));

@@ -2,9 +2,10 @@
 // logs so it rotates, compresses, packages and uploads all the time; the kill test ends it with
 // SIGKILL at a point of its choosing.
 //
-//   ana_kill_child <root> <events url> <pinned root DER file> <ready fd>
+//   ana_kill_child <root> <events url> <pinned root DER file> <progress fd>
 //
-// Writes one byte to <ready fd> once the engine runs, then records until killed.
+// Writes one byte to <progress fd> once the engine runs, then records until killed, writing one
+// more byte after each event it recorded.
 
 #include <unistd.h>
 
@@ -39,14 +40,15 @@ int main(int argc, char** argv) {
                      {"flush_interval_secs", 0},
                      {"max_pending_send_file_count", 100000}}}}));
   controller->drain();
-  const char ready = 'r';
-  if (::write(std::stoi(argv[4]), &ready, 1) != 1) return 3;
+  const int progress = std::stoi(argv[4]);
+  if (::write(progress, "r", 1) != 1) return 3;
 
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([controller, t] {
+    threads.emplace_back([controller, t, progress] {
       for (long i = 0;; ++i) {
         controller->logEvent(ANACustomEvent::create("k", nlohmann::ordered_json{{"t", t}, {"i", i}}));
+        if (::write(progress, "e", 1) != 1) return;
         // A steady pace: kills land in every stage rather than in a backlog, and the packages
         // each launch leaves stay below the clean-up's cap on the pile.
         std::this_thread::sleep_for(std::chrono::milliseconds(2));

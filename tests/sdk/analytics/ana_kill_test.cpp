@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -133,28 +134,34 @@ class AnalyticsKillTest : public ::testing::Test {
     });
   }
 
-  // One launch, killed `delay` after its engine came up.
-  void launchAndKill(std::chrono::microseconds delay) {
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
+  // One launch, killed once its engine came up and it recorded `events` events: a count, not a
+  // time, so a loaded machine's launches record as much as an idle one's.
+  void launchAndKill(int events) {
+    int progress[2];
+    ASSERT_EQ(::pipe(progress), 0);
     const std::string url = server.origin() + "/spi/v2/events";
-    const std::string fd = std::to_string(ready[1]);
+    const std::string fd = std::to_string(progress[1]);
     const pid_t pid = ::fork();
     if (pid == 0) {
-      ::close(ready[0]);
+      ::close(progress[0]);
       ::execl(ANALYTICS_KILL_CHILD, ANALYTICS_KILL_CHILD, root.path().c_str(), url.c_str(), caPath.c_str(), fd.c_str(),
               static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    ::close(ready[1]);
-    char byte = 0;
-    const bool started = ::read(ready[0], &byte, 1) == 1;
-    ::close(ready[0]);
-    if (started) std::this_thread::sleep_for(delay);
+    ::close(progress[1]);
+    // The engine's byte, then one per event.
+    int received = 0;
+    char bytes[256];
+    while (received < events + 1) {
+      const ssize_t n = ::read(progress[0], bytes, std::min<size_t>(sizeof bytes, events + 1 - received));
+      if (n <= 0) break;
+      received += int(n);
+    }
     ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(started) << "the child never came up, status " << status;
+    ::close(progress[0]);
+    ASSERT_EQ(received, events + 1) << "the child ended early, status " << status;
   }
 
   test::ScratchFolder root;
@@ -173,9 +180,9 @@ TEST_F(AnalyticsKillTest, FiftyKilledLaunchesLoseNoWrittenEventAndRepeatOnlyAnsw
   std::map<std::string, std::string> seenIn;
   std::vector<std::string> problems;
   std::mt19937 seeded(20261207);
-  std::uniform_int_distribution<int> delayMicros(0, 100000);
+  std::uniform_int_distribution<int> eventsBeforeKill(0, 200);
   for (int launch = 0; launch < 50; ++launch) {
-    ASSERT_NO_FATAL_FAILURE(launchAndKill(std::chrono::microseconds(delayMicros(seeded))));
+    ASSERT_NO_FATAL_FAILURE(launchAndKill(eventsBeforeKill(seeded)));
     Scan left = scan(kWrittenIds, events, nullptr);
     written.insert(left.ids.begin(), left.ids.end());
     for (const auto& [id, file] : left.fileOfId) seenIn.emplace(id, "launch " + std::to_string(launch) + " " + file);
