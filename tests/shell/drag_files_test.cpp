@@ -11,6 +11,8 @@
 #include "model/opml_parser.h"
 #include "platform/services/resources.h"
 #include "platform/services/standard_folders.h"
+#include "support/fake_pointer.h"
+#include "support/window_manager_child.h"
 #include "ui_test_env.h"
 
 #include <QBuffer>
@@ -22,11 +24,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeData>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
+#include <QWidget>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -103,6 +110,58 @@ QByteArray pngBytes(QSize size, QColor colour) {
   buffer.open(QIODevice::WriteOnly);
   image.save(&buffer, "JPEG");
   return bytes;
+}
+
+// Another program that takes file drops, as a file manager does: it reads the drop's URI list
+// in its drop handler, after the drop, and prints it. It moves the pointer itself: a press on
+// the planet at `from`, out of the source's window onto this one, and the release, each step
+// once the source has its answer to the drag's last move.
+constexpr char kDropTakerVariable[] = "ORRERY_DROP_TAKER_FROM";
+
+class DropTaker : public QWidget {
+ public:
+  explicit DropTaker(QPoint from) : mFrom(from) {
+    setAcceptDrops(true);
+    setGeometry(900, 300, 300, 300);
+  }
+  bool dropped = false;
+  void start() {
+    mPointer.moveTo(mFrom);
+    mPointer.press();
+    mPointer.moveTo(mFrom + QPoint(8, 8));
+    mPointer.moveTo(geometry().center());
+  }
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* e) override { e->acceptProposedAction(); }
+  void dragMoveEvent(QDragMoveEvent* e) override {
+    e->acceptProposedAction();
+    // Queued: the answer to this move goes out first.
+    QMetaObject::invokeMethod(this, [this, n = ++mMoves] {
+      if (n == 1) mPointer.moveTo(geometry().center() + QPoint(10, 10));
+      if (n == 2) mPointer.release();
+    }, Qt::QueuedConnection);
+  }
+  void dropEvent(QDropEvent* e) override {
+    std::printf("DROPPED %s\n", e->mimeData()->data("text/uri-list").trimmed().constData());
+    std::fflush(stdout);
+    e->acceptProposedAction();
+    dropped = true;
+  }
+
+ private:
+  QPoint mFrom;
+  testsupport::FakePointer mPointer;
+  int mMoves = 0;
+};
+
+void takeOneDrop() {
+  const QStringList from = qEnvironmentVariable(kDropTakerVariable).split(',');
+  DropTaker taker(QPoint(from.value(0).toInt(), from.value(1).toInt()));
+  taker.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&taker));
+  taker.start();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return taker.dropped; }, 30000));
 }
 
 }  // namespace
@@ -357,6 +416,45 @@ TEST(DragFilesOut, LeavingTheProgramWritesTheSubtreeIntoAFreshPrivateFolderAndOf
   // Quitting removes this run's folders.
   PromisedFile::removeOwnFolders();
   EXPECT_FALSE(file.dir().exists());
+}
+
+TEST(DragFilesOut, AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen) {
+  if (qEnvironmentVariableIsSet(kDropTakerVariable)) return takeOneDrop();
+  if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false});
+  ASSERT_TRUE(testsupport::FakePointer().available()) << "no XTest on the X server";
+  OneWindow o;
+  // Qt's own drag, to whatever window of any program is under the pointer.
+  platform::DraggingSession::setDragRunner(nullptr);
+  platform::DraggingSession::setWindowLocator(nullptr);
+  IdeaPtr x = Idea::createWithText("My great idea");
+  o.w->setDockedIdea(x, QString());
+  auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
+  src->planet = std::make_shared<TestPlanet>(x->identifier(), QString(), x->text());
+  o.w->containerView()->addSubview(src);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(o.w->widget()->windowHandle()));
+  const QPoint from = o.w->canvas()->mapToGlobal(QPoint(60, 60));
+
+  QProcess taker;
+  testsupport::startThisProgramAgain(taker, "DragFilesOut.AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen",
+                                     {{kDropTakerVariable, QStringLiteral("%1,%2").arg(from.x()).arg(from.y())}});
+  // The drag runs here meanwhile, and so do the answers to the other program's reads.
+  const bool ended = QTest::qWaitFor(
+      [&] {
+        uitest::advance(0);
+        return taker.state() == QProcess::NotRunning;
+      },
+      60000);
+  testsupport::endProcess(taker);
+  const QString output = QString::fromLocal8Bit(taker.readAll());
+  ASSERT_TRUE(ended) << output.toStdString();
+  const QUrl url = QUrl::fromEncoded(output.section("DROPPED ", 1).section('\n', 0, 0).trimmed().toLatin1());
+  ASSERT_TRUE(url.isLocalFile()) << output.toStdString();
+  auto doc = IdeaDocument::createWithFileName(url.toLocalFile(), DocumentLocationLocalFile);
+  bool read = false;
+  doc->readFromURL(url, [&](bool ok) { read = ok; });
+  ASSERT_TRUE(runUntil([&] { return read; }));
+  EXPECT_EQ(doc->idea()->text(), "My great idea");
+  EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept}));
 }
 
 TEST(DragFilesOut, AFailedWriteOffersNothingAndSaysSo) {
