@@ -7,7 +7,10 @@
 #include "foundation/application_delegate.h"
 #include "foundation/data_extensions.h"
 #include "foundation/globals.h"
+#include "foundation/logging.h"
+#include "model/document_limits.h"
 #include "model/idea_document.h"
+#include "model/persistence_controller.h"
 #include "model/opml_parser.h"
 #include "platform/services/resources.h"
 #include "platform/services/standard_folders.h"
@@ -34,6 +37,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <future>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -457,26 +461,57 @@ TEST(DragFilesOut, AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen) {
   EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept}));
 }
 
-TEST(DragFilesOut, AFailedWriteOffersNothingAndSaysSo) {
-  OneWindow o;
-  const QString drags = QDir(platform::privateTemporaryFolder()).filePath("drags");
-  QDir(drags).removeRecursively();
-  {
-    QFile blocker(drags);
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+TEST(DragFilesOut, AFailedWriteOffersNothingSaysSoAndLogsNoTitle) {
+  enum Failure { kNoFolder, kTooDeep, kFolderGone };
+  for (const Failure failure : {kNoFolder, kTooDeep, kFolderGone}) {
+    SCOPED_TRACE(failure);
+    OneWindow o;
+    const QString drags = QDir(platform::privateTemporaryFolder()).filePath("drags");
+    QDir(drags).removeRecursively();
+    if (failure == kNoFolder) {
+      QFile blocker(drags);
+      ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    IdeaPtr secret = Idea::createWithText("Secret plan");
+    IdeaPtr deepest = secret;
+    for (int i = 0; failure == kTooDeep && i <= DocumentLimits::kMaxDepth; ++i) {
+      deepest->addIdea(Idea::createWithText("deeper"));
+      deepest = deepest->ideas().front();
+    }
+    // A cleaner of temporary files takes the folder while the write waits its turn.
+    std::promise<void> folderGone;
+    if (failure == kFolderGone) {
+      PersistenceController::singleton().workQueue().async([gone = folderGone.get_future().share()] { gone.wait(); });
+      o.seams.outside = [&](QDrag&) {
+        QDir(drags).removeRecursively();
+        folderGone.set_value();
+        return Qt::IgnoreAction;
+      };
+    }
+    o.w->setDockedIdea(secret, QString());
+    auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
+    src->planet = std::make_shared<TestPlanet>(secret->identifier(), QString(), secret->text());
+    o.w->containerView()->addSubview(src);
+    o.seams.readTypes = {"text/uri-list"};
+    QStringList logged;
+    const LogSink previous = setLogSink([&](const QString& line) { logged << line; });
+    o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
+    o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
+    setLogSink(previous);
+    ASSERT_EQ(o.seams.handedOver.size(), 1u);
+    EXPECT_TRUE(o.seams.handedOver.front().data.at("text/uri-list").isEmpty());
+    EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultRefused}));
+    // The write's outcome reaches the window through the main queue; the notice then fades in.
+    EXPECT_TRUE(runUntil([&] {
+      uitest::advance(0.05);
+      return !notices(*o.w).empty();
+    }));
+    EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Failed to save file"}));
+    if (failure != kNoFolder) EXPECT_TRUE(logged.join('\n').contains("Failed to write dragged file in " + drags + "/"));
+    EXPECT_FALSE(logged.join('\n').contains("Secret")) << "the user's text stays out of the log: "
+                                                        << logged.join('\n').toStdString();
+    QFile::remove(drags);
   }
-  auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
-  src->planet = std::make_shared<TestPlanet>(o.parked->identifier(), QString(), o.parked->text());
-  o.w->containerView()->addSubview(src);
-  o.seams.readTypes = {"text/uri-list"};
-  o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
-  o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
-  ASSERT_EQ(o.seams.handedOver.size(), 1u);
-  EXPECT_TRUE(o.seams.handedOver.front().data.at("text/uri-list").isEmpty());
-  EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultRefused}));
-  uitest::advance(0.25);
-  EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Failed to save file"}));
-  QFile::remove(drags);
 }
 
 TEST(DragFilesOut, StartUpRemovesTheFoldersOfProcessesThatAreGoneOnly) {
