@@ -26,6 +26,7 @@ PACKAGES=(
   openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  libxcb-xtest0-dev  # the drag tests move the pointer of their own X server
   openbox  # the screen checks under a window manager (late decorations and configure events)
   fonts-noto-color-emoji fonts-dejavu-core fonts-liberation2
   python3

@@ -2,13 +2,15 @@
 
 #include "foundation/logging.h"
 #include "foundation/string_extensions.h"
-#include "model/document_file_writer.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
+#include "platform/core/atomic_file.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/standard_folders.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <atomic>
 #include <cerrno>
@@ -29,6 +31,19 @@ pid_t ownerOf(const QString& folderName) {
   bool ok = false;
   const long pid = folderName.left(dash).toLong(&ok);
   return ok && pid > 0 ? static_cast<pid_t>(pid) : 0;
+}
+
+// The file is named after the idea's title, which the user typed: not written through the
+// document writer, whose failures log the path, and logged here by its folder only.
+bool writeNewFile(const QString& path, const QByteArray& bytes, QString* reason) {
+  platform::AtomicWriteOptions options;
+  options.exclusive = true;
+  platform::AtomicWriteFailure failure;
+  const bool written = platform::writeFileAtomically(QFile::encodeName(path).toStdString(),
+                                                     std::string_view(bytes.constData(), size_t(bytes.size())),
+                                                     options, &failure) == platform::AtomicWriteResult::Written;
+  if (!written) *reason = QString::fromStdString(failure.text());
+  return written;
 }
 
 bool processRuns(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
@@ -111,9 +126,10 @@ void PromisedFile::fulfil(const IdeaPtr& idea, std::function<void(bool)> complet
       [self, snapshot = doc->snapshot(), completion = std::move(completion)]() mutable {
         const EncodedDocument file = snapshot.encodeWithinLimits(/*compressed=*/true);
         QString reason = file.refusal;
-        const bool written =
-            !file.bytes.isEmpty() && writeFileExclusively(self->mPath, file.bytes, &reason) == FileWriteResult::Written;
-        if (!written) logLine(QStringLiteral("Failed to write dragged file %1: %2").arg(self->mPath, reason));
+        const bool written = !file.bytes.isEmpty() && writeNewFile(self->mPath, file.bytes, &reason);
+        if (!written)
+          logLine(QStringLiteral("Failed to write dragged file in %1: %2")
+                      .arg(QFileInfo(self->mPath).absolutePath(), reason));
         snapshot = DocumentSnapshot();
         self->settle(written);
         if (completion) platform::mainQueue().async([completion, written] { completion(written); });

@@ -7,10 +7,15 @@
 #include "foundation/application_delegate.h"
 #include "foundation/data_extensions.h"
 #include "foundation/globals.h"
+#include "foundation/logging.h"
+#include "model/document_limits.h"
 #include "model/idea_document.h"
+#include "model/persistence_controller.h"
 #include "model/opml_parser.h"
 #include "platform/services/resources.h"
 #include "platform/services/standard_folders.h"
+#include "support/fake_pointer.h"
+#include "support/window_manager_child.h"
 #include "ui_test_env.h"
 
 #include <QBuffer>
@@ -22,11 +27,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeData>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
+#include <QWidget>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <future>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -103,6 +114,58 @@ QByteArray pngBytes(QSize size, QColor colour) {
   buffer.open(QIODevice::WriteOnly);
   image.save(&buffer, "JPEG");
   return bytes;
+}
+
+// Another program that takes file drops, as a file manager does: it reads the drop's URI list
+// in its drop handler, after the drop, and prints it. It moves the pointer itself: a press on
+// the planet at `from`, out of the source's window onto this one, and the release, each step
+// once the source has its answer to the drag's last move.
+constexpr char kDropTakerVariable[] = "ORRERY_DROP_TAKER_FROM";
+
+class DropTaker : public QWidget {
+ public:
+  explicit DropTaker(QPoint from) : mFrom(from) {
+    setAcceptDrops(true);
+    setGeometry(900, 300, 300, 300);
+  }
+  bool dropped = false;
+  void start() {
+    mPointer.moveTo(mFrom);
+    mPointer.press();
+    mPointer.moveTo(mFrom + QPoint(8, 8));
+    mPointer.moveTo(geometry().center());
+  }
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* e) override { e->acceptProposedAction(); }
+  void dragMoveEvent(QDragMoveEvent* e) override {
+    e->acceptProposedAction();
+    // Queued: the answer to this move goes out first.
+    QMetaObject::invokeMethod(this, [this, n = ++mMoves] {
+      if (n == 1) mPointer.moveTo(geometry().center() + QPoint(10, 10));
+      if (n == 2) mPointer.release();
+    }, Qt::QueuedConnection);
+  }
+  void dropEvent(QDropEvent* e) override {
+    std::printf("DROPPED %s\n", e->mimeData()->data("text/uri-list").trimmed().constData());
+    std::fflush(stdout);
+    e->acceptProposedAction();
+    dropped = true;
+  }
+
+ private:
+  QPoint mFrom;
+  testsupport::FakePointer mPointer;
+  int mMoves = 0;
+};
+
+void takeOneDrop() {
+  const QStringList from = qEnvironmentVariable(kDropTakerVariable).split(',');
+  DropTaker taker(QPoint(from.value(0).toInt(), from.value(1).toInt()));
+  taker.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&taker));
+  taker.start();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return taker.dropped; }, 30000));
 }
 
 }  // namespace
@@ -359,26 +422,96 @@ TEST(DragFilesOut, LeavingTheProgramWritesTheSubtreeIntoAFreshPrivateFolderAndOf
   EXPECT_FALSE(file.dir().exists());
 }
 
-TEST(DragFilesOut, AFailedWriteOffersNothingAndSaysSo) {
+TEST(DragFilesOut, AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen) {
+  if (qEnvironmentVariableIsSet(kDropTakerVariable)) return takeOneDrop();
+  if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false});
+  ASSERT_TRUE(testsupport::FakePointer().available()) << "no XTest on the X server";
   OneWindow o;
-  const QString drags = QDir(platform::privateTemporaryFolder()).filePath("drags");
-  QDir(drags).removeRecursively();
-  {
-    QFile blocker(drags);
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  }
+  // Qt's own drag, to whatever window of any program is under the pointer.
+  platform::DraggingSession::setDragRunner(nullptr);
+  platform::DraggingSession::setWindowLocator(nullptr);
+  IdeaPtr x = Idea::createWithText("My great idea");
+  o.w->setDockedIdea(x, QString());
   auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
-  src->planet = std::make_shared<TestPlanet>(o.parked->identifier(), QString(), o.parked->text());
+  src->planet = std::make_shared<TestPlanet>(x->identifier(), QString(), x->text());
   o.w->containerView()->addSubview(src);
-  o.seams.readTypes = {"text/uri-list"};
-  o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
-  o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
-  ASSERT_EQ(o.seams.handedOver.size(), 1u);
-  EXPECT_TRUE(o.seams.handedOver.front().data.at("text/uri-list").isEmpty());
-  EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultRefused}));
-  uitest::advance(0.25);
-  EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Failed to save file"}));
-  QFile::remove(drags);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(o.w->widget()->windowHandle()));
+  const QPoint from = o.w->canvas()->mapToGlobal(QPoint(60, 60));
+
+  QProcess taker;
+  testsupport::startThisProgramAgain(taker, "DragFilesOut.AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen",
+                                     {{kDropTakerVariable, QStringLiteral("%1,%2").arg(from.x()).arg(from.y())}});
+  // The drag runs here meanwhile, and so do the answers to the other program's reads.
+  const bool ended = QTest::qWaitFor(
+      [&] {
+        uitest::advance(0);
+        return taker.state() == QProcess::NotRunning;
+      },
+      60000);
+  testsupport::endProcess(taker);
+  const QString output = QString::fromLocal8Bit(taker.readAll());
+  ASSERT_TRUE(ended) << output.toStdString();
+  const QUrl url = QUrl::fromEncoded(output.section("DROPPED ", 1).section('\n', 0, 0).trimmed().toLatin1());
+  ASSERT_TRUE(url.isLocalFile()) << output.toStdString();
+  auto doc = IdeaDocument::createWithFileName(url.toLocalFile(), DocumentLocationLocalFile);
+  bool read = false;
+  doc->readFromURL(url, [&](bool ok) { read = ok; });
+  ASSERT_TRUE(runUntil([&] { return read; }));
+  EXPECT_EQ(doc->idea()->text(), "My great idea");
+  EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept}));
+}
+
+TEST(DragFilesOut, AFailedWriteOffersNothingSaysSoAndLogsNoTitle) {
+  enum Failure { kNoFolder, kTooDeep, kFolderGone };
+  for (const Failure failure : {kNoFolder, kTooDeep, kFolderGone}) {
+    SCOPED_TRACE(failure);
+    OneWindow o;
+    const QString drags = QDir(platform::privateTemporaryFolder()).filePath("drags");
+    QDir(drags).removeRecursively();
+    if (failure == kNoFolder) {
+      QFile blocker(drags);
+      ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    IdeaPtr secret = Idea::createWithText("Secret plan");
+    IdeaPtr deepest = secret;
+    for (int i = 0; failure == kTooDeep && i <= DocumentLimits::kMaxDepth; ++i) {
+      deepest->addIdea(Idea::createWithText("deeper"));
+      deepest = deepest->ideas().front();
+    }
+    // A cleaner of temporary files takes the folder while the write waits its turn.
+    std::promise<void> folderGone;
+    if (failure == kFolderGone) {
+      PersistenceController::singleton().workQueue().async([gone = folderGone.get_future().share()] { gone.wait(); });
+      o.seams.outside = [&](QDrag&) {
+        QDir(drags).removeRecursively();
+        folderGone.set_value();
+        return Qt::IgnoreAction;
+      };
+    }
+    o.w->setDockedIdea(secret, QString());
+    auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
+    src->planet = std::make_shared<TestPlanet>(secret->identifier(), QString(), secret->text());
+    o.w->containerView()->addSubview(src);
+    o.seams.readTypes = {"text/uri-list"};
+    QStringList logged;
+    const LogSink previous = setLogSink([&](const QString& line) { logged << line; });
+    o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
+    o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
+    setLogSink(previous);
+    ASSERT_EQ(o.seams.handedOver.size(), 1u);
+    EXPECT_TRUE(o.seams.handedOver.front().data.at("text/uri-list").isEmpty());
+    EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultRefused}));
+    // The write's outcome reaches the window through the main queue; the notice then fades in.
+    EXPECT_TRUE(runUntil([&] {
+      uitest::advance(0.05);
+      return !notices(*o.w).empty();
+    }));
+    EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Failed to save file"}));
+    if (failure != kNoFolder) EXPECT_TRUE(logged.join('\n').contains("Failed to write dragged file in " + drags + "/"));
+    EXPECT_FALSE(logged.join('\n').contains("Secret")) << "the user's text stays out of the log: "
+                                                        << logged.join('\n').toStdString();
+    QFile::remove(drags);
+  }
 }
 
 TEST(DragFilesOut, StartUpRemovesTheFoldersOfProcessesThatAreGoneOnly) {

@@ -31,8 +31,9 @@ struct ChildRun {
   std::string output;
 };
 
-inline ChildRun rerunThisProgram(const QString& test, std::initializer_list<std::pair<QString, QString>> variables) {
-  QProcess child;
+// Starts the child and returns at once, for a parent that must go on answering it meanwhile.
+inline void startThisProgramAgain(QProcess& child, const QString& test,
+                                  std::initializer_list<std::pair<QString, QString>> variables) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   // Run as a shard of a shuffled run, the child would look for its one test in that shard only.
   for (const char* name : {"GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_SHARD_STATUS_FILE"}) env.remove(name);
@@ -40,6 +41,11 @@ inline ChildRun rerunThisProgram(const QString& test, std::initializer_list<std:
   child.setProcessEnvironment(env);
   child.setProcessChannelMode(QProcess::MergedChannels);
   child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=" + test});
+}
+
+inline ChildRun rerunThisProgram(const QString& test, std::initializer_list<std::pair<QString, QString>> variables) {
+  QProcess child;
+  startThisProgramAgain(child, test, variables);
   ChildRun run;
   run.finished = child.waitForFinished(60000);
   run.exitedNormally = child.exitStatus() == QProcess::NormalExit;

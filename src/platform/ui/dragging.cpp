@@ -257,8 +257,16 @@ void DraggingSession::handOver(const QPointF& screenPoint) {
   }
   Qt::DropActions actions = qtActionsFromDragOperation(mask);
   if (!actions) actions = Qt::CopyAction;
-  const Qt::DropAction action = runner() ? runner()(*drag, actions) : drag->exec(actions, Qt::CopyAction);
-  if (drag) drag->deleteLater();
+  Qt::DropAction action = Qt::IgnoreAction;
+  if (runner()) {
+    action = runner()(*drag, actions);
+    // A stand-in never gave the drag to Qt: it goes as on a platform that does not keep it.
+    if (drag) drag->deleteLater();
+  } else {
+    // From here Qt deletes the drag. A platform that keeps it (xcb) does so only once the
+    // receiver has read its data, which it asks for after the drop, when exec has returned.
+    action = drag->exec(actions, Qt::CopyAction);
+  }
   finish(mLastScreenPoint, action == Qt::IgnoreAction ? DragOperationBits::None : dragOperationFromQt(action));
 }
 

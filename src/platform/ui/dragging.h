@@ -111,7 +111,9 @@ class DraggingSession {
  public:
   // Finds our window at a screen point, or null; the default asks Qt for the top-level window.
   using WindowLocator = std::function<Window*(const QPointF& screenPoint)>;
-  // Runs Qt's drag offering `actions` and answers its outcome; the default is QDrag::exec.
+  // Runs Qt's drag offering `actions` and answers its outcome; the default is QDrag::exec,
+  // after which the drag is Qt's (it may keep it past the drop for the receiver's reads). A
+  // replacement only uses the drag while it runs.
   using DragRunner = std::function<Qt::DropAction(QDrag& drag, Qt::DropActions actions)>;
 
   // The running session, if any (one at a time).

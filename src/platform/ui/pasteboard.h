@@ -54,8 +54,8 @@ class Pasteboard {
   // pasteboardformats::kMaxPicturePixels, or as image data of this process; null otherwise.
   QImage image() const;
 
-  // Qt's drag takes the data (and deletes it when the drag is over); the pasteboard reads it
-  // until then.
+  // Qt's drag takes the data and deletes it with the drag, which may outlive the drop while
+  // the receiver reads; the pasteboard reads it until then.
   QMimeData* releaseMimeDataForDrag();
   const QMimeData* mimeData() const { return mData.data(); }
 

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QVariant>
 
@@ -208,7 +209,11 @@ TEST(Dragging, ASourceWindowThatGoesEndsItsDrag) {
 TEST(Dragging, LeavingOurWindowsHandsTheDragToQtOnceWithItsDataAndLastImage) {
   Fixture f;
   f.seams.readTypes = {"text/uri-list", "application/x-test"};
-  f.seams.outside = [](QDrag&) { return Qt::CopyAction; };
+  QPointer<QDrag> handed;
+  f.seams.outside = [&handed](QDrag& drag) {
+    handed = &drag;
+    return Qt::CopyAction;
+  };
   QImage accept(QSize(5, 7), QImage::Format_ARGB32_Premultiplied);
   accept.fill(Qt::red);
   f.da.imageToSet = accept;
@@ -225,6 +230,8 @@ TEST(Dragging, LeavingOurWindowsHandsTheDragToQtOnceWithItsDataAndLastImage) {
                                              "source:end"}));
   EXPECT_EQ(f.source->ends.back(), DragOperationBits::Copy);
   EXPECT_EQ(DraggingSession::current(), nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(handed) << "a drag Qt never ran is not left behind";
   f.release(QPointF(50, 50));
   EXPECT_EQ(f.seams.handedOver.size(), 1u);
   EXPECT_EQ(f.source->ends.size(), 1u);
