@@ -91,7 +91,11 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   QString localManagedFile(const QString& name) const;
   bool ensureLocalManagedFolder() const;
   bool hasLocalManagedFile(const QString& name) const;
+  // A regular file is at the path (a FIFO or a folder is none).
   static bool fileExists(const QString& path);
+  // Reads a mirror file whole, refusing anything but a regular file without waiting; a
+  // failure is logged. Any thread.
+  static bool readMirrorFile(const QString& path, QByteArray* bytes);
   QString createLocalORRXFileName();
   QString createLocalIndexFileName();
   QString createDropboxORRXFileName();
@@ -176,7 +180,7 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void markMissingDropboxDocumentsForDownload(const FileMetadataList& entries);
   void markMissingLocalDocumentsForCheck(const FileMetadataList& entries);
   // Reads the status file on the status queue; the completion runs on the main queue with the
-  // record read, or null (an unreadable file is then set aside).
+  // record read, or null (an unreadable file, whatever it is, is then set aside unopened).
   void loadLocalStatus(const QString& path,
                        std::function<void(std::shared_ptr<DropboxFolderManagerState>)> completion);
   void finishStartUp(std::shared_ptr<DropboxFolderManagerState> read);

@@ -4,6 +4,7 @@
 #include "cloud/dropbox_folder_manager.h"
 
 #include "cloud/dropbox_sync_rules.h"
+#include "cloud/regular_file.h"
 
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -19,9 +20,14 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orrery {
 
@@ -49,6 +55,20 @@ QSet<QString> namesOf(const DocumentInfoPtr& record) {
   return names;
 }
 
+// Kept for a later look, whatever it is: renamed, never opened or copied, so a FIFO does not
+// hold the queue and a folder keeps what it holds.
+void setStatusFileAside(const QString& path) {
+  const QString backup = QFileInfo(path).dir().filePath(QLatin1String(DropboxFolderManager::kStatusBackupName));
+  const QByteArray from = QFile::encodeName(path), to = QFile::encodeName(backup);
+  struct stat st {};
+  if (::lstat(to.constData(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(to.constData());
+  const bool kept = ::rename(from.constData(), to.constData()) == 0;
+  const int error = errno;
+  logLine(QStringLiteral("Dropbox: the sync state %1 is unreadable; %2")
+              .arg(path, kept ? QStringLiteral("kept as ") + backup
+                              : QStringLiteral("it could not be set aside: ") + QString::fromLocal8Bit(std::strerror(error))));
+}
+
 }  // namespace
 
 // ---- folder and names
@@ -71,7 +91,14 @@ bool DropboxFolderManager::hasLocalManagedFile(const QString& name) const {
   return QFileInfo::exists(localManagedFile(name));
 }
 
-bool DropboxFolderManager::fileExists(const QString& path) { return QFileInfo(path).isFile(); }
+bool DropboxFolderManager::fileExists(const QString& path) { return isRegularFile(path); }
+
+bool DropboxFolderManager::readMirrorFile(const QString& path, QByteArray* bytes) {
+  QString why;
+  if (readRegularFile(path, /*maxBytes=*/-1, bytes, &why) == RegularFileRead::Read) return true;
+  logLine(QStringLiteral("Dropbox: cannot read %1: %2").arg(path, why));
+  return false;
+}
 
 // The counter starts afresh in every process and the time has whole seconds: a process started
 // again within the same second would make its predecessor's names again, and the start-up
@@ -203,14 +230,8 @@ void DropboxFolderManager::loadLocalStatus(
   mStatusReadInFlight = true;
   mStatusQueue->async([weak = weak_from_this(), path, completion = std::move(completion)] {
     std::shared_ptr<DropboxFolderManagerState> read = DropboxFolderManagerState::readFrom(path);
-    if (!read) {
-      // Kept for a later look; the engine starts as with no status file.
-      const QString backup = QFileInfo(path).dir().filePath(QLatin1String(kStatusBackupName));
-      QFile::remove(backup);
-      const bool kept = QFile::rename(path, backup);
-      logLine(QStringLiteral("Dropbox: the sync state %1 is unreadable; %2").arg(path,
-                  kept ? QStringLiteral("kept as ") + backup : QStringLiteral("it could not be set aside")));
-    }
+    // Kept for a later look; the engine starts as with no status file.
+    if (!read) setStatusFileAside(path);
     platform::mainQueue().async([weak, read, completion] {
       auto self = weak.lock();
       if (!self) return;
@@ -257,7 +278,10 @@ void DropboxFolderManager::finishStartUp(std::shared_ptr<DropboxFolderManagerSta
 // ---- the local index
 
 void DropboxFolderManager::readIndex(const QString& name, std::function<void(bool, const ProxyList&)> completion) {
-  if (name.isEmpty()) {
+  // The index reader would wait on a FIFO: anything but a regular file is unreadable here.
+  if (name.isEmpty() || !fileExists(localManagedFile(name))) {
+    if (!name.isEmpty())
+      logLine(QStringLiteral("Dropbox: the index %1 is unreadable: missing or not a regular file").arg(localManagedFile(name)));
     platform::mainQueue().async([completion] { completion(false, {}); });
     return;
   }
@@ -338,10 +362,8 @@ void DropboxFolderManager::loadDocument(const QString& key, const QString& path,
                                         std::function<void(std::shared_ptr<IdeaDocument>)> completion) {
   ++mLocalLoadsRunning;
   workQueue().async([weak = weak_from_this(), key, path, completion] {
-    QFile file(path);
     QByteArray bytes;
-    const bool read = file.open(QIODevice::ReadOnly) && (bytes = file.readAll(), file.error() == QFileDevice::NoError);
-    if (!read) logLine(QStringLiteral("Dropbox: cannot read %1: %2").arg(path, file.errorString()));
+    const bool read = readMirrorFile(path, &bytes);
     platform::mainQueue().async([weak, key, bytes, read, completion] {
       if (auto self = weak.lock()) --self->mLocalLoadsRunning;
       std::shared_ptr<IdeaDocument> doc;

@@ -22,7 +22,9 @@
 #include <random>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orrery;
 using namespace orrery::testing;
@@ -258,25 +260,11 @@ TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnre
     QFile f(dir + "/" + stray);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   }
-  // The status file behind a pipe holds the start-up read open: until its answer is applied the
-  // engine counts as busy, or a waiter would move the virtual clock on under the read.
-  const QString statusPath = dir + "/orrery.local.status";
-  QByteArray statusBytes;
-  {
-    QFile status(statusPath);
-    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
-    statusBytes = status.readAll();
-  }
-  ASSERT_TRUE(QFile::remove(statusPath));
-  ASSERT_EQ(::mkfifo(QFile::encodeName(statusPath).constData(), 0600), 0);
+  // Until the answer of the start-up read is applied the engine counts as busy, or a waiter
+  // would move the virtual clock on under the read.
   auto again = startEngine(folder);
   ASSERT_TRUE(main.runUntil([&] { return again->state().hasPendingGeneralOperation(); }));
   EXPECT_TRUE(again->isBusyOffMainThread()) << "the status file is being read";
-  {
-    QFile status(statusPath);
-    ASSERT_TRUE(status.open(QIODevice::WriteOnly));
-    status.write(statusBytes);
-  }
   ASSERT_TRUE(settle());
   settleThreads();
   EXPECT_FALSE(QFileInfo::exists(dir + "/stray.orrx"));
@@ -302,6 +290,50 @@ TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnre
   EXPECT_TRUE(third->state().isLocalStatusFileLoaded());
   EXPECT_TRUE(log.lines().join("\n").contains("unreadable"));
   EXPECT_EQ(fetchText(*third, "dropbox:/id2_1.orrx"), "kept") << "the app folder brings the document back";
+}
+
+namespace {
+
+bool makeFifo(const QString& path) {
+  return (!QFileInfo::exists(path) || QFile::remove(path)) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+}
+
+// A reader waiting on the FIFO at `path` is let go, so that a failure ends the test instead of
+// hanging it.
+void releaseFifoReader(const QString& path) {
+  if (const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) ::close(fd);
+}
+
+}  // namespace
+
+// A FIFO where a mirror file belongs is refused at once: a fetch of its document completes
+// with none, and a local index in its place gives way to a new one.
+TEST_F(DropboxEngineTest, MirrorFilesThatAreNoRegularFilesAreRefusedWithoutWaiting) {
+  const QString folder = "fifo-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  networkUp = false;
+  auto engine = startEngine(folder);
+  DocumentToken token = -1;
+  engine->createDocument(documentWithText("dropbox:/id3_1.orrx", "piped"), [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(pump([&] { return token > 0 && engine->state().isIndexDocumentAvailable(); }, 60, /*fileWork=*/true));
+  const QString document = engine->localManagedFile(engine->state().docs().value("dropbox:/id3_1.orrx")->output()->name());
+  const QString index = engine->localManagedFile(engine->state().indexDocumentInfo()->output()->name());
+  ASSERT_TRUE(makeFifo(document));
+  bool fetched = false, none = false;
+  engine->fetchDocument("dropbox:/id3_1.orrx", [&](std::shared_ptr<IdeaDocument> doc) { fetched = true, none = !doc; });
+  const bool answered = pump([&] { return fetched; }, 60, /*fileWork=*/true);
+  releaseFifoReader(document);
+  ASSERT_TRUE(answered);
+  EXPECT_TRUE(none);
+
+  engine->finishForQuit();
+  engine->leaveState();
+  settleThreads();
+  ASSERT_TRUE(makeFifo(index));
+  auto again = startEngine(folder);
+  const bool indexed = pump([&] { return again->state().isIndexDocumentAvailable(); }, 60, /*fileWork=*/true);
+  releaseFifoReader(index);
+  ASSERT_TRUE(indexed);
+  EXPECT_TRUE(recorders[1]->events.contains("list 0")) << "a new empty index was reported";
 }
 
 TEST_F(DropboxEngineTest, FailedFirstStatusWriteIsTriedAgain) {
