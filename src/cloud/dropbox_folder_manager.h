@@ -27,6 +27,7 @@
 #include <QMetaObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <cstdint>
@@ -179,11 +180,20 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // records whose file is no longer listed are marked for a check.
   void markMissingDropboxDocumentsForDownload(const FileMetadataList& entries);
   void markMissingLocalDocumentsForCheck(const FileMetadataList& entries);
-  // Reads the status file on the status queue; the completion runs on the main queue with the
-  // record read, or null (an unreadable file, whatever it is, is then set aside unopened).
-  void loadLocalStatus(const QString& path,
-                       std::function<void(std::shared_ptr<DropboxFolderManagerState>)> completion);
+  // What the start-up read of the status file found: the record, or, without one, the mirror
+  // files that stand for the maps the lost records named (mirror_maps.h).
+  struct StatusRead {
+    std::shared_ptr<DropboxFolderManagerState> state;
+    bool unreadable = false;  // something was at the path, and it gave no record
+    QStringList mapsWithoutRecords;
+  };
+  // Reads the status file on the status queue (an unreadable one, whatever it is, is set
+  // aside unopened); the completion runs on the main queue.
+  void loadLocalStatus(const QString& path, std::function<void(const StatusRead&)> completion);
   void finishStartUp(std::shared_ptr<DropboxFolderManagerState> read);
+  // The records start anew: every map of the mirror gets one as a map made here, waiting to be
+  // sent, under a new name.
+  void startWithMapsWithoutRecords(const QStringList& names);
   static QSet<QString> fileURLsFromProxyList(const ProxyList& proxies);
   void ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies);
   void loadDocument(const QString& key, const QString& path,

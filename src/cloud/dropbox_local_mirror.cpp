@@ -4,6 +4,7 @@
 #include "cloud/dropbox_folder_manager.h"
 
 #include "cloud/dropbox_sync_rules.h"
+#include "cloud/mirror_maps.h"
 #include "cloud/regular_file.h"
 
 #include "foundation/globals.h"
@@ -194,9 +195,15 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
     logLine(QStringLiteral("Dropbox: cannot make the mirror folder %1").arg(localManagedFolder()));
   s.setHasPendingGeneralOperation(true);
   const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
-  auto startEmpty = [weak = weak_from_this()] {
+  loadLocalStatus(path, [weak = weak_from_this()](const StatusRead& read) {
     auto self = weak.lock();
     if (!self) return;
+    if (read.state) {
+      self->finishStartUp(read.state);
+      return;
+    }
+    if (read.unreadable) softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
+    self->startWithMapsWithoutRecords(read.mapsWithoutRecords);
     self->saveOrCreateLocalStatus([weak](bool ok) {
       auto self = weak.lock();
       if (!self) return;
@@ -207,38 +214,44 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
       else
         softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
     });
-  };
-  if (!QFileInfo::exists(path)) {
-    startEmpty();
-    return true;
-  }
-  loadLocalStatus(path, [weak = weak_from_this(), startEmpty](std::shared_ptr<DropboxFolderManagerState> read) {
-    auto self = weak.lock();
-    if (!self) return;
-    if (read) {
-      self->finishStartUp(read);
-    } else {
-      softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
-      startEmpty();
-    }
   });
   return true;
 }
 
-void DropboxFolderManager::loadLocalStatus(
-    const QString& path, std::function<void(std::shared_ptr<DropboxFolderManagerState>)> completion) {
+void DropboxFolderManager::loadLocalStatus(const QString& path, std::function<void(const StatusRead&)> completion) {
   mStatusReadInFlight = true;
   mStatusQueue->async([weak = weak_from_this(), path, completion = std::move(completion)] {
-    std::shared_ptr<DropboxFolderManagerState> read = DropboxFolderManagerState::readFrom(path);
-    // Kept for a later look; the engine starts as with no status file.
-    if (!read) setStatusFileAside(path);
-    platform::mainQueue().async([weak, read, completion] {
+    const QFileInfo at(path);
+    StatusRead read;
+    const bool present = at.exists() || at.isSymLink();
+    if (present) read.state = DropboxFolderManagerState::readFrom(path);
+    if (!read.state) {
+      read.unreadable = present;
+      if (present) setStatusFileAside(path);
+      // Without records no mirror file is known for what it is; the maps among them stay.
+      read.mapsWithoutRecords = newestMapVersionsIn(at.absolutePath());
+    }
+    platform::mainQueue().async([weak, read = std::move(read), completion] {
       auto self = weak.lock();
       if (!self) return;
       self->mStatusReadInFlight = false;
       completion(read);
     });
   });
+}
+
+void DropboxFolderManager::startWithMapsWithoutRecords(const QStringList& names) {
+  // Only an earlier try of this start, whose first write failed, can have left records.
+  for (const QString& key : mState->docs().keys()) storeRecord(key, nullptr);
+  for (const QString& name : names) {
+    const QString key = rules::fileURLFromDropboxPath(rules::dropboxPathForFile(createDropboxORRXFileName()));
+    storeRecord(key, DocumentInfo::create(nullptr, nullptr, SyncFileInfo::create(name, QString())));
+    report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(key, this); });
+  }
+  if (!names.isEmpty())
+    logLine(QStringLiteral("Dropbox: maps in %1 without a record: %2; each is kept and sent as a new document")
+                .arg(localManagedFolder())
+                .arg(names.size()));
 }
 
 void DropboxFolderManager::finishStartUp(std::shared_ptr<DropboxFolderManagerState> read) {

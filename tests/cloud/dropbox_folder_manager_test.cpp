@@ -294,6 +294,11 @@ TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnre
 
 namespace {
 
+bool writeFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
 bool makeFifo(const QString& path) {
   return (!QFileInfo::exists(path) || QFile::remove(path)) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
 }
@@ -305,6 +310,76 @@ void releaseFifoReader(const QString& path) {
 }
 
 }  // namespace
+
+// A map made while the app folder cannot be reached waits in the mirror for its first upload.
+// Whatever became of the status file, the map stays listed through the next two starts, as its
+// newest version only, and reaches the app folder once the network is back.
+TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIsSentLater) {
+  std::mt19937 random(17);
+  QByteArray noise(4096, '\0');
+  for (char& c : noise) c = char(random());
+  QByteArray otherShape = "[";
+  for (int i = 0; i < 40000; ++i) otherShape += R"({"key":"dropbox:/id1_1.orrx","rows":[1,2,3]},)";
+  otherShape.back() = ']';
+  const std::vector<std::pair<const char*, std::function<bool(const QString&)>>> damages{
+      {"random bytes", [&](const QString& p) { return writeFile(p, noise); }},
+      {"empty", [](const QString& p) { return writeFile(p, {}); }},
+      {"JSON of another shape", [&](const QString& p) { return writeFile(p, otherShape); }},
+      {"a folder", [](const QString& p) { return QFile::remove(p) && QDir().mkpath(p) && writeFile(p + "/inside", "x"); }},
+      {"removed", [](const QString& p) { return QFile::remove(p); }},
+      {"a FIFO", [](const QString& p) { return makeFifo(p); }},
+  };
+  auto proxiesWith = [](const QStringList& events, const QString& text) {
+    return std::count_if(events.begin(), events.end(),
+                         [&](const QString& e) { return e.startsWith("proxy ") && e.endsWith(" " + text); });
+  };
+  for (std::size_t row = 0; row < damages.size(); ++row) {
+    const auto& [what, damage] = damages[row];
+    SCOPED_TRACE(what);
+    const QString draft = QString("draft %1").arg(row), mine = QString("mine %1").arg(row);
+    const QString folder = "damaged-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    networkUp = false;
+    auto engine = startEngine(folder);
+    auto doc = documentWithText("dropbox:/id1_1.orrx", draft);
+    DocumentToken token = -1;
+    engine->createDocument(doc, [&](DocumentToken t) { token = t; });
+    ASSERT_TRUE(pump([&] { return token >= 0; }, 60, /*fileWork=*/true));
+    doc->idea()->setText(mine);
+    int saved = -1;
+    engine->updateDocument(doc, token, [&](bool ok) { saved = ok; });
+    ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
+    ASSERT_EQ(saved, 1);
+    const QString dir = engine->localManagedFolder(), status = dir + "/orrery.local.status";
+    for (int start = 0; start < 3; ++start) {
+      engine->finishForQuit();
+      engine->leaveState();
+      settleThreads();
+      engines.clear();
+      recorders.clear();
+      if (start == 0) {
+        ASSERT_TRUE(damage(status));
+        ASSERT_TRUE(makeFifo(dir + "/file1_1.orrx")) << "a FIFO among the mirror files is no map";
+      }
+      networkUp = start == 2;
+      engine = startEngine(folder);
+      const bool listed = pump([&] { return proxiesWith(recorders[0]->events, mine) > 0; }, 60, /*fileWork=*/true);
+      releaseFifoReader(status);
+      ASSERT_TRUE(listed) << "start " << start;
+      EXPECT_EQ(proxiesWith(recorders[0]->events, draft), 0) << "an older version is no map of its own";
+    }
+    ASSERT_TRUE(settle());
+    int sent = 0;
+    for (const QString& path : remote->livePaths()) sent += textOfDocumentBytes(remote->contentOf(path)) == mine;
+    EXPECT_EQ(sent, 1) << "the map reaches the app folder once";
+    if (QString(what) == "a folder") {
+      EXPECT_TRUE(QFileInfo::exists(dir + "/orrery.local.status.bak/inside")) << "the folder keeps its content";
+    }
+    engine->leaveState();
+    settleThreads();
+    engines.clear();
+    recorders.clear();
+  }
+}
 
 // A FIFO where a mirror file belongs is refused at once: a fetch of its document completes
 // with none, and a local index in its place gives way to a new one.
