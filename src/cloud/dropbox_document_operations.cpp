@@ -14,7 +14,6 @@
 #include "model/persistence_controller.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 
 namespace orrery {
 
@@ -192,15 +191,7 @@ void DropboxFolderManager::fetchDocument(const QString& docIdentifier, DocumentC
     mState->filesBeingAccessedByLoad().append(name);
     auto bytes = std::make_shared<QByteArray>();
     const QString path = localManagedFile(name);
-    return {[path, bytes] {
-              QFile file(path);
-              if (!file.open(QIODevice::ReadOnly)) {
-                logLine(QStringLiteral("Dropbox: cannot read %1: %2").arg(path, file.errorString()));
-                return false;
-              }
-              *bytes = file.readAll();
-              return file.error() == QFileDevice::NoError;
-            },
+    return {[path, bytes] { return readMirrorFile(path, bytes.get()); },
             [this, docIdentifier, name, bytes, completion](bool read) -> std::function<void(bool)> {
               mState->filesBeingAccessedByLoad().removeAll(name);
               std::shared_ptr<IdeaDocument> doc;

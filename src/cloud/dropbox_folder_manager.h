@@ -27,6 +27,7 @@
 #include <QMetaObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <cstdint>
@@ -91,7 +92,11 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   QString localManagedFile(const QString& name) const;
   bool ensureLocalManagedFolder() const;
   bool hasLocalManagedFile(const QString& name) const;
+  // A regular file is at the path (a FIFO or a folder is none).
   static bool fileExists(const QString& path);
+  // Reads a mirror file whole, refusing anything but a regular file without waiting; a
+  // failure is logged. Any thread.
+  static bool readMirrorFile(const QString& path, QByteArray* bytes);
   QString createLocalORRXFileName();
   QString createLocalIndexFileName();
   QString createDropboxORRXFileName();
@@ -175,11 +180,20 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // records whose file is no longer listed are marked for a check.
   void markMissingDropboxDocumentsForDownload(const FileMetadataList& entries);
   void markMissingLocalDocumentsForCheck(const FileMetadataList& entries);
-  // Reads the status file on the status queue; the completion runs on the main queue with the
-  // record read, or null (an unreadable file is then set aside).
-  void loadLocalStatus(const QString& path,
-                       std::function<void(std::shared_ptr<DropboxFolderManagerState>)> completion);
+  // What the start-up read of the status file found: the record, or, without one, the mirror
+  // files that stand for the maps the lost records named (mirror_maps.h).
+  struct StatusRead {
+    std::shared_ptr<DropboxFolderManagerState> state;
+    bool unreadable = false;  // something was at the path, and it gave no record
+    QStringList mapsWithoutRecords;
+  };
+  // Reads the status file on the status queue (an unreadable one, whatever it is, is set
+  // aside unopened); the completion runs on the main queue.
+  void loadLocalStatus(const QString& path, std::function<void(const StatusRead&)> completion);
   void finishStartUp(std::shared_ptr<DropboxFolderManagerState> read);
+  // The records start anew: every map of the mirror gets one as a map made here, waiting to be
+  // sent, under a new name.
+  void startWithMapsWithoutRecords(const QStringList& names);
   static QSet<QString> fileURLsFromProxyList(const ProxyList& proxies);
   void ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies);
   void loadDocument(const QString& key, const QString& path,

@@ -1,13 +1,12 @@
 #include "cloud/dropbox_folder_manager_state.h"
 
 #include "cloud/map_entry.h"
+#include "cloud/regular_file.h"
 
 #include "foundation/logging.h"
 #include "model/document_file_writer.h"
 #include "model/json_decoder.h"
 #include "model/json_encoder.h"
-
-#include <QFile>
 
 #include <vector>
 
@@ -97,24 +96,19 @@ bool DropboxFolderManagerState::writeDataAtomically(const QByteArray& data, cons
 }
 
 std::shared_ptr<DropboxFolderManagerState> DropboxFolderManagerState::readFrom(const QString& path) {
-  QFile file(path);
-  if (!file.exists()) return nullptr;
-  if (!file.open(QIODevice::ReadOnly)) {
-    logLine(QStringLiteral("DropboxFolderManagerState: cannot read %1: %2").arg(path, file.errorString()));
-    return nullptr;
+  QByteArray data;
+  QString why;
+  switch (readRegularFile(path, kMaxStatusFileSize, &data, &why)) {
+    case RegularFileRead::Read:
+      return readFromData(data);
+    case RegularFileRead::Missing:
+      return nullptr;
+    case RegularFileRead::Refused:
+    case RegularFileRead::Failed:
+      break;
   }
-  if (file.size() > kMaxStatusFileSize) {
-    logLine(QStringLiteral("DropboxFolderManagerState: %1 is too large to be a sync state (%2 bytes)")
-                .arg(path)
-                .arg(file.size()));
-    return nullptr;
-  }
-  const QByteArray data = file.readAll();
-  if (file.error() != QFileDevice::NoError) {
-    logLine(QStringLiteral("DropboxFolderManagerState: cannot read %1: %2").arg(path, file.errorString()));
-    return nullptr;
-  }
-  return readFromData(data);
+  logLine(QStringLiteral("DropboxFolderManagerState: cannot read %1: %2").arg(path, why));
+  return nullptr;
 }
 
 std::shared_ptr<DropboxFolderManagerState> DropboxFolderManagerState::readFromData(const QByteArray& data) {

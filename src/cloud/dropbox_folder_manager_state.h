@@ -50,7 +50,8 @@ class DropboxFolderManagerState final : public KeyedCodable {
   // Replaces the file at `path` atomically with an encoded record; false (and the old file
   // kept) when it is empty or cannot be written.
   static bool writeDataAtomically(const QByteArray& data, const QString& path);
-  // The record stored at `path`, or null when it cannot be read or decoded.
+  // The record stored at `path`, or null when it cannot be read or decoded. Anything but a
+  // regular file (a FIFO, a folder) is refused without waiting.
   static std::shared_ptr<DropboxFolderManagerState> readFrom(const QString& path);
   // The record in `data`, or null.
   static std::shared_ptr<DropboxFolderManagerState> readFromData(const QByteArray& data);

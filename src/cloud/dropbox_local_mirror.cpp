@@ -4,6 +4,8 @@
 #include "cloud/dropbox_folder_manager.h"
 
 #include "cloud/dropbox_sync_rules.h"
+#include "cloud/mirror_maps.h"
+#include "cloud/regular_file.h"
 
 #include "foundation/globals.h"
 #include "foundation/logging.h"
@@ -19,9 +21,14 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orrery {
 
@@ -49,6 +56,20 @@ QSet<QString> namesOf(const DocumentInfoPtr& record) {
   return names;
 }
 
+// Kept for a later look, whatever it is: renamed, never opened or copied, so a FIFO does not
+// hold the queue and a folder keeps what it holds.
+void setStatusFileAside(const QString& path) {
+  const QString backup = QFileInfo(path).dir().filePath(QLatin1String(DropboxFolderManager::kStatusBackupName));
+  const QByteArray from = QFile::encodeName(path), to = QFile::encodeName(backup);
+  struct stat st {};
+  if (::lstat(to.constData(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(to.constData());
+  const bool kept = ::rename(from.constData(), to.constData()) == 0;
+  const int error = errno;
+  logLine(QStringLiteral("Dropbox: the sync state %1 is unreadable; %2")
+              .arg(path, kept ? QStringLiteral("kept as ") + backup
+                              : QStringLiteral("it could not be set aside: ") + QString::fromLocal8Bit(std::strerror(error))));
+}
+
 }  // namespace
 
 // ---- folder and names
@@ -71,7 +92,14 @@ bool DropboxFolderManager::hasLocalManagedFile(const QString& name) const {
   return QFileInfo::exists(localManagedFile(name));
 }
 
-bool DropboxFolderManager::fileExists(const QString& path) { return QFileInfo(path).isFile(); }
+bool DropboxFolderManager::fileExists(const QString& path) { return isRegularFile(path); }
+
+bool DropboxFolderManager::readMirrorFile(const QString& path, QByteArray* bytes) {
+  QString why;
+  if (readRegularFile(path, /*maxBytes=*/-1, bytes, &why) == RegularFileRead::Read) return true;
+  logLine(QStringLiteral("Dropbox: cannot read %1: %2").arg(path, why));
+  return false;
+}
 
 // The counter starts afresh in every process and the time has whole seconds: a process started
 // again within the same second would make its predecessor's names again, and the start-up
@@ -167,9 +195,15 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
     logLine(QStringLiteral("Dropbox: cannot make the mirror folder %1").arg(localManagedFolder()));
   s.setHasPendingGeneralOperation(true);
   const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
-  auto startEmpty = [weak = weak_from_this()] {
+  loadLocalStatus(path, [weak = weak_from_this()](const StatusRead& read) {
     auto self = weak.lock();
     if (!self) return;
+    if (read.state) {
+      self->finishStartUp(read.state);
+      return;
+    }
+    if (read.unreadable) softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
+    self->startWithMapsWithoutRecords(read.mapsWithoutRecords);
     self->saveOrCreateLocalStatus([weak](bool ok) {
       auto self = weak.lock();
       if (!self) return;
@@ -180,44 +214,44 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
       else
         softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
     });
-  };
-  if (!QFileInfo::exists(path)) {
-    startEmpty();
-    return true;
-  }
-  loadLocalStatus(path, [weak = weak_from_this(), startEmpty](std::shared_ptr<DropboxFolderManagerState> read) {
-    auto self = weak.lock();
-    if (!self) return;
-    if (read) {
-      self->finishStartUp(read);
-    } else {
-      softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
-      startEmpty();
-    }
   });
   return true;
 }
 
-void DropboxFolderManager::loadLocalStatus(
-    const QString& path, std::function<void(std::shared_ptr<DropboxFolderManagerState>)> completion) {
+void DropboxFolderManager::loadLocalStatus(const QString& path, std::function<void(const StatusRead&)> completion) {
   mStatusReadInFlight = true;
   mStatusQueue->async([weak = weak_from_this(), path, completion = std::move(completion)] {
-    std::shared_ptr<DropboxFolderManagerState> read = DropboxFolderManagerState::readFrom(path);
-    if (!read) {
-      // Kept for a later look; the engine starts as with no status file.
-      const QString backup = QFileInfo(path).dir().filePath(QLatin1String(kStatusBackupName));
-      QFile::remove(backup);
-      const bool kept = QFile::rename(path, backup);
-      logLine(QStringLiteral("Dropbox: the sync state %1 is unreadable; %2").arg(path,
-                  kept ? QStringLiteral("kept as ") + backup : QStringLiteral("it could not be set aside")));
+    const QFileInfo at(path);
+    StatusRead read;
+    const bool present = at.exists() || at.isSymLink();
+    if (present) read.state = DropboxFolderManagerState::readFrom(path);
+    if (!read.state) {
+      read.unreadable = present;
+      if (present) setStatusFileAside(path);
+      // Without records no mirror file is known for what it is; the maps among them stay.
+      read.mapsWithoutRecords = newestMapVersionsIn(at.absolutePath());
     }
-    platform::mainQueue().async([weak, read, completion] {
+    platform::mainQueue().async([weak, read = std::move(read), completion] {
       auto self = weak.lock();
       if (!self) return;
       self->mStatusReadInFlight = false;
       completion(read);
     });
   });
+}
+
+void DropboxFolderManager::startWithMapsWithoutRecords(const QStringList& names) {
+  // Only an earlier try of this start, whose first write failed, can have left records.
+  for (const QString& key : mState->docs().keys()) storeRecord(key, nullptr);
+  for (const QString& name : names) {
+    const QString key = rules::fileURLFromDropboxPath(rules::dropboxPathForFile(createDropboxORRXFileName()));
+    storeRecord(key, DocumentInfo::create(nullptr, nullptr, SyncFileInfo::create(name, QString())));
+    report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(key, this); });
+  }
+  if (!names.isEmpty())
+    logLine(QStringLiteral("Dropbox: maps in %1 without a record: %2; each is kept and sent as a new document")
+                .arg(localManagedFolder())
+                .arg(names.size()));
 }
 
 void DropboxFolderManager::finishStartUp(std::shared_ptr<DropboxFolderManagerState> read) {
@@ -257,7 +291,10 @@ void DropboxFolderManager::finishStartUp(std::shared_ptr<DropboxFolderManagerSta
 // ---- the local index
 
 void DropboxFolderManager::readIndex(const QString& name, std::function<void(bool, const ProxyList&)> completion) {
-  if (name.isEmpty()) {
+  // The index reader would wait on a FIFO: anything but a regular file is unreadable here.
+  if (name.isEmpty() || !fileExists(localManagedFile(name))) {
+    if (!name.isEmpty())
+      logLine(QStringLiteral("Dropbox: the index %1 is unreadable: missing or not a regular file").arg(localManagedFile(name)));
     platform::mainQueue().async([completion] { completion(false, {}); });
     return;
   }
@@ -338,10 +375,8 @@ void DropboxFolderManager::loadDocument(const QString& key, const QString& path,
                                         std::function<void(std::shared_ptr<IdeaDocument>)> completion) {
   ++mLocalLoadsRunning;
   workQueue().async([weak = weak_from_this(), key, path, completion] {
-    QFile file(path);
     QByteArray bytes;
-    const bool read = file.open(QIODevice::ReadOnly) && (bytes = file.readAll(), file.error() == QFileDevice::NoError);
-    if (!read) logLine(QStringLiteral("Dropbox: cannot read %1: %2").arg(path, file.errorString()));
+    const bool read = readMirrorFile(path, &bytes);
     platform::mainQueue().async([weak, key, bytes, read, completion] {
       if (auto self = weak.lock()) --self->mLocalLoadsRunning;
       std::shared_ptr<IdeaDocument> doc;

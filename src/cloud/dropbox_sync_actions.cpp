@@ -230,7 +230,7 @@ bool DropboxFolderManager::action_uploadIndexFileToDropbox() {
   const DocumentInfoPtr index = s.indexDocumentInfo();
   if (s.hasPendingGeneralOperation() || s.hasPendingDropboxOperation() || !s.perhapsDropboxConnection() ||
       !s.isLocalStatusFileLoaded() || !s.doWeHaveInitialDropboxFileStatus() || !index || index->input() ||
-      !SyncFileInfo::hasFile(index->output()) || !hasLocalManagedFile(index->output()->name()))
+      !SyncFileInfo::hasFile(index->output()) || !fileExists(localManagedFile(index->output()->name())))
     return false;
   s.setHasPendingDropboxOperation(true);
   tellDelegateAboutSync();

@@ -22,7 +22,9 @@
 #include <random>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orrery;
 using namespace orrery::testing;
@@ -258,25 +260,11 @@ TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnre
     QFile f(dir + "/" + stray);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   }
-  // The status file behind a pipe holds the start-up read open: until its answer is applied the
-  // engine counts as busy, or a waiter would move the virtual clock on under the read.
-  const QString statusPath = dir + "/orrery.local.status";
-  QByteArray statusBytes;
-  {
-    QFile status(statusPath);
-    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
-    statusBytes = status.readAll();
-  }
-  ASSERT_TRUE(QFile::remove(statusPath));
-  ASSERT_EQ(::mkfifo(QFile::encodeName(statusPath).constData(), 0600), 0);
+  // Until the answer of the start-up read is applied the engine counts as busy, or a waiter
+  // would move the virtual clock on under the read.
   auto again = startEngine(folder);
   ASSERT_TRUE(main.runUntil([&] { return again->state().hasPendingGeneralOperation(); }));
   EXPECT_TRUE(again->isBusyOffMainThread()) << "the status file is being read";
-  {
-    QFile status(statusPath);
-    ASSERT_TRUE(status.open(QIODevice::WriteOnly));
-    status.write(statusBytes);
-  }
   ASSERT_TRUE(settle());
   settleThreads();
   EXPECT_FALSE(QFileInfo::exists(dir + "/stray.orrx"));
@@ -302,6 +290,125 @@ TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnre
   EXPECT_TRUE(third->state().isLocalStatusFileLoaded());
   EXPECT_TRUE(log.lines().join("\n").contains("unreadable"));
   EXPECT_EQ(fetchText(*third, "dropbox:/id2_1.orrx"), "kept") << "the app folder brings the document back";
+}
+
+namespace {
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+bool makeFifo(const QString& path) {
+  return (!QFileInfo::exists(path) || QFile::remove(path)) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+}
+
+// A reader waiting on the FIFO at `path` is let go, so that a failure ends the test instead of
+// hanging it.
+void releaseFifoReader(const QString& path) {
+  if (const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) ::close(fd);
+}
+
+}  // namespace
+
+// A map made while the app folder cannot be reached waits in the mirror for its first upload.
+// Whatever became of the status file, the map stays listed through the next two starts, as its
+// newest version only, and reaches the app folder once the network is back.
+TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIsSentLater) {
+  std::mt19937 random(17);
+  QByteArray noise(4096, '\0');
+  for (char& c : noise) c = char(random());
+  QByteArray otherShape = "[";
+  for (int i = 0; i < 40000; ++i) otherShape += R"({"key":"dropbox:/id1_1.orrx","rows":[1,2,3]},)";
+  otherShape.back() = ']';
+  const std::vector<std::pair<const char*, std::function<bool(const QString&)>>> damages{
+      {"random bytes", [&](const QString& p) { return writeFile(p, noise); }},
+      {"empty", [](const QString& p) { return writeFile(p, {}); }},
+      {"JSON of another shape", [&](const QString& p) { return writeFile(p, otherShape); }},
+      {"a folder", [](const QString& p) { return QFile::remove(p) && QDir().mkpath(p) && writeFile(p + "/inside", "x"); }},
+      {"removed", [](const QString& p) { return QFile::remove(p); }},
+      {"a FIFO", [](const QString& p) { return makeFifo(p); }},
+  };
+  auto proxiesWith = [](const QStringList& events, const QString& text) {
+    return std::count_if(events.begin(), events.end(),
+                         [&](const QString& e) { return e.startsWith("proxy ") && e.endsWith(" " + text); });
+  };
+  for (std::size_t row = 0; row < damages.size(); ++row) {
+    const auto& [what, damage] = damages[row];
+    SCOPED_TRACE(what);
+    const QString draft = QString("draft %1").arg(row), mine = QString("mine %1").arg(row);
+    const QString folder = "damaged-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    networkUp = false;
+    auto engine = startEngine(folder);
+    auto doc = documentWithText("dropbox:/id1_1.orrx", draft);
+    DocumentToken token = -1;
+    engine->createDocument(doc, [&](DocumentToken t) { token = t; });
+    ASSERT_TRUE(pump([&] { return token >= 0; }, 60, /*fileWork=*/true));
+    doc->idea()->setText(mine);
+    int saved = -1;
+    engine->updateDocument(doc, token, [&](bool ok) { saved = ok; });
+    ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
+    ASSERT_EQ(saved, 1);
+    const QString dir = engine->localManagedFolder(), status = dir + "/orrery.local.status";
+    for (int start = 0; start < 3; ++start) {
+      engine->finishForQuit();
+      engine->leaveState();
+      settleThreads();
+      engines.clear();
+      recorders.clear();
+      if (start == 0) {
+        ASSERT_TRUE(damage(status));
+        ASSERT_TRUE(makeFifo(dir + "/file1_1.orrx")) << "a FIFO among the mirror files is no map";
+      }
+      networkUp = start == 2;
+      engine = startEngine(folder);
+      const bool listed = pump([&] { return proxiesWith(recorders[0]->events, mine) > 0; }, 60, /*fileWork=*/true);
+      releaseFifoReader(status);
+      ASSERT_TRUE(listed) << "start " << start;
+      EXPECT_EQ(proxiesWith(recorders[0]->events, draft), 0) << "an older version is no map of its own";
+    }
+    ASSERT_TRUE(settle());
+    int sent = 0;
+    for (const QString& path : remote->livePaths()) sent += textOfDocumentBytes(remote->contentOf(path)) == mine;
+    EXPECT_EQ(sent, 1) << "the map reaches the app folder once";
+    if (QString(what) == "a folder") {
+      EXPECT_TRUE(QFileInfo::exists(dir + "/orrery.local.status.bak/inside")) << "the folder keeps its content";
+    }
+    engine->leaveState();
+    settleThreads();
+    engines.clear();
+    recorders.clear();
+  }
+}
+
+// A FIFO where a mirror file belongs is refused at once: a fetch of its document completes
+// with none, and a local index in its place gives way to a new one.
+TEST_F(DropboxEngineTest, MirrorFilesThatAreNoRegularFilesAreRefusedWithoutWaiting) {
+  const QString folder = "fifo-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  networkUp = false;
+  auto engine = startEngine(folder);
+  DocumentToken token = -1;
+  engine->createDocument(documentWithText("dropbox:/id3_1.orrx", "piped"), [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(pump([&] { return token > 0 && engine->state().isIndexDocumentAvailable(); }, 60, /*fileWork=*/true));
+  const QString document = engine->localManagedFile(engine->state().docs().value("dropbox:/id3_1.orrx")->output()->name());
+  const QString index = engine->localManagedFile(engine->state().indexDocumentInfo()->output()->name());
+  ASSERT_TRUE(makeFifo(document));
+  bool fetched = false, none = false;
+  engine->fetchDocument("dropbox:/id3_1.orrx", [&](std::shared_ptr<IdeaDocument> doc) { fetched = true, none = !doc; });
+  const bool answered = pump([&] { return fetched; }, 60, /*fileWork=*/true);
+  releaseFifoReader(document);
+  ASSERT_TRUE(answered);
+  EXPECT_TRUE(none);
+
+  engine->finishForQuit();
+  engine->leaveState();
+  settleThreads();
+  ASSERT_TRUE(makeFifo(index));
+  auto again = startEngine(folder);
+  const bool indexed = pump([&] { return again->state().isIndexDocumentAvailable(); }, 60, /*fileWork=*/true);
+  releaseFifoReader(index);
+  ASSERT_TRUE(indexed);
+  EXPECT_TRUE(recorders[1]->events.contains("list 0")) << "a new empty index was reported";
 }
 
 TEST_F(DropboxEngineTest, FailedFirstStatusWriteIsTriedAgain) {

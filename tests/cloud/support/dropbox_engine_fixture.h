@@ -112,14 +112,26 @@ class DropboxEngineFixture : public ::testing::Test {
     return false;
   }
   // Runs the main queue, waits for the engines' threads and moves virtual time on only when
-  // nothing else can happen, until `done` holds; false when it never did.
-  bool pump(const std::function<bool()>& done, double maxSeconds = 900) {
+  // nothing else can happen, until `done` holds; false when it never did, or when a thread
+  // stayed busy for a minute (stuck: the test fails instead of hanging). With `fileWork` the
+  // persistence queue's file work (mirror and index files) is waited for as well.
+  bool pump(const std::function<bool()>& done, double maxSeconds = 900, bool fileWork = false) {
+    int busyWaits = 0;
     for (double waited = 0; waited < maxSeconds;) {
       main.runPending();
       if (done()) return true;
       if (anyBusy()) {
-        main.loop->runUntil([&] { return !anyBusy() || done(); }, platform::Millis(10000));
+        if (!main.loop->runUntil([&] { return !anyBusy() || done(); }, platform::Millis(10000)) && ++busyWaits >= 6)
+          return done();
         continue;
+      }
+      busyWaits = 0;
+      if (fileWork) {
+        auto group = std::make_shared<platform::DispatchGroup>();
+        group->enter();
+        PersistenceController::singleton().workQueue().async([group] { group->leave(); });
+        if (!group->wait(platform::Millis(60000))) return done();
+        if (main.runPending() > 0) continue;
       }
       main.advance(0.25);
       waited += 0.25;
