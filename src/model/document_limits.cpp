@@ -88,10 +88,11 @@ QString DocumentLimits::tooDeepMessage() {
 }
 
 QString DocumentLimits::documentFullMessage() {
+  // Of the objects a file holds, one is the file's own record; every other is an idea or an icon.
   return localized("DocumentFull:Message",
-                   "The map has no room for this: a map holds at most %1 MB of texts and pictures and %2 ideas")
+                   "The map has no room for this: a map holds at most %1 MB, and %2 ideas and icons together")
       .arg(kMaxJSONBytes >> 20)
-      .arg(kMaxObjects);
+      .arg(kMaxObjects - 1);
 }
 
 DocumentSize DocumentSize::of(const Idea& idea, int level) {

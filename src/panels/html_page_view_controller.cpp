@@ -52,6 +52,15 @@ class EscapeWatcher final : public QObject {
   bool mPageOnly;
 };
 
+// While the panel is shown the keys are its own, so that Escape reaches it wherever it is
+// pressed: its view takes them whenever nothing in it has them (the view beneath the panel
+// had them, the field gave them up, the page that had them was replaced).
+class PanelRootView final : public ColoredView {
+ public:
+  using ColoredView::ColoredView;
+  bool acceptsFirstResponder() const override { return true; }
+};
+
 }  // namespace
 
 QUrl HTMLPageViewController::searchEngine() { return engineSlot(); }
@@ -127,7 +136,7 @@ void HTMLPageViewController::setFieldText(const QString& text) { mSearchTextFiel
 // --- building ---
 
 void HTMLPageViewController::loadView() {
-  auto root = std::make_shared<ColoredView>(QBrush(Qt::white), this);
+  auto root = std::make_shared<PanelRootView>(QBrush(Qt::white), this);
   root->setFrame(QRectF(0, 0, 1000, 700));
   setView(root);
   mTopAreaView = std::make_shared<ColoredView>(QBrush(Globals::colorGrayD7DEE4()));
@@ -195,6 +204,7 @@ void HTMLPageViewController::switchToFreshWebView() {
     // The old page may be reporting right now (a failure starts the next load): it goes on a
     // later turn.
     platform::mainQueue().async([old = std::move(mWebView)] {});
+    takeKeys();
   }
   if (mWaitingForEngine) return;
   if (!platform::isWebEngineLoaded() && platform::webEngineLoadError().isEmpty()) {
@@ -351,13 +361,30 @@ void HTMLPageViewController::cancelOperation() {
 
 void HTMLPageViewController::performDismissalViaDelegate() {
   mDismissed = true;
+  // The keys go back to whoever had them before the panel took them.
+  platform::Window* w = viewWindow();
+  auto* holder = w ? dynamic_cast<platform::View*>(w->firstResponder()) : nullptr;
+  if (holder && holder->isDescendantOf(view().get())) {
+    auto* before = dynamic_cast<platform::View*>(mKeysBefore.get());
+    w->makeFirstResponder(before && before->window() == w ? before : nullptr);
+  }
   view()->setHidden(true);
   if (HTMLPageViewControllerDelegate* d = mDelegate.get()) d->pleaseDismissHTMLPageView(*this);
 }
 
 void HTMLPageViewController::resignFieldFocus() {
-  if (platform::Window* w = viewWindow(); w && mSearchTextField->showsFirstResponder()) w->makeFirstResponder(nullptr);
+  if (platform::Window* w = viewWindow(); w && mSearchTextField->showsFirstResponder())
+    w->makeFirstResponder(view().get());
   if (mSearchTextField->lineEdit()->hasFocus()) mSearchTextField->lineEdit()->clearFocus();
+}
+
+void HTMLPageViewController::takeKeys() {
+  platform::Window* w = viewWindow();
+  if (!w || mDismissed) return;
+  platform::Responder* holder = w->firstResponder();
+  if (auto* v = dynamic_cast<platform::View*>(holder); v && v->isDescendantOf(view().get())) return;
+  if (holder != w) mKeysBefore.reset(holder);
+  w->makeFirstResponder(view().get());
 }
 
 // --- loading ---
@@ -467,6 +494,7 @@ QImage HTMLPageViewController::captureWebviewImage() const {
 void HTMLPageViewController::viewDidAppear() {
   if (mFirstAppearanceDone) return;
   mFirstAppearanceDone = true;
+  takeKeys();
   if (!fieldText().isEmpty()) return;
   if (platform::Window* w = viewWindow()) w->makeFirstResponder(mSearchTextField->hostedField().get());
   mSearchTextField->lineEdit()->selectAll();

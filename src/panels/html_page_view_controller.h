@@ -126,6 +126,8 @@ class HTMLPageViewController : public BaseViewController,
   void webViewDidFinishLoading();
   void showEmptyPage();
   void resignFieldFocus();
+  // Makes the panel's view the first responder unless something in the panel already is.
+  void takeKeys();
   void performDismissalViaDelegate();
   bool isCurrent(const platform::WebView& webView) const;
 
@@ -155,6 +157,8 @@ class HTMLPageViewController : public BaseViewController,
   bool mWaitingForEngine = false;
   std::function<void()> mLoadOnceReady;  // the last load asked for while the engine loads
   QObject* mKeyWatcher = nullptr;  // owned by the field's line edit
+  // Who had the keys when the panel took them; they go back to it as the panel closes.
+  platform::WeakRef<platform::Responder> mKeysBefore;
 };
 
 }  // namespace orrery

@@ -8,10 +8,14 @@
 #include <QAbstractTextDocumentLayout>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMimeData>
 #include <QTextBlock>
 #include <QTextFrame>
 #include <QTextLayout>
+
+#include <algorithm>
+#include <initializer_list>
 
 namespace orrery {
 
@@ -49,19 +53,40 @@ void applyInset(QTextEdit& edit) {
   edit.document()->rootFrame()->setFrameFormat(inset);
 }
 
-// Whether the text editor takes `event` as text to insert: shortcuts (paste among them) go their
-// own ways, while a format character, a private-use one, an emoji and a key with AltGr or Meta
-// are text as much as a printable one.
-bool typesText(const QKeyEvent& event) {
+// What an editable plain QTextEdit puts into its text for `event`, as the note hands it back
+// (a new paragraph or line as "\n"); empty when the key puts nothing in. It decides as the
+// editor does: the keys it takes as commands first (moves, selections, clipboard, undo,
+// deletions; a paste comes in through insertFromMimeData), then the keys that break the line,
+// then the rule of Qt's text controls for text input, for which Ctrl and Ctrl+Shift alone type
+// nothing but Ctrl with any other modifier (AltGr, the keypad) does.
+QString textTypedBy(const QKeyEvent& event) {
+  using Key = QKeySequence;
+  const auto takenAs = [&event](std::initializer_list<Key::StandardKey> commands) {
+    return std::any_of(commands.begin(), commands.end(), [&](Key::StandardKey k) { return event.matches(k); });
+  };
+  // The moves and selections of the caret (by character, word, line, page, block and document)
+  // are the run from MoveToNextChar to SelectEndOfDocument.
+  for (int k = Key::MoveToNextChar; k <= Key::SelectEndOfDocument; ++k)
+    if (event.matches(Key::StandardKey(k))) return {};
+  if (takenAs({Key::SelectAll, Key::Copy}) || event.key() == Qt::Key_Direction_L ||
+      event.key() == Qt::Key_Direction_R ||
+      (event.key() == Qt::Key_Backspace && !(event.modifiers() & ~Qt::ShiftModifier)))
+    return {};
+  if (takenAs({Key::InsertParagraphSeparator, Key::InsertLineSeparator})) return QStringLiteral("\n");
+  if (takenAs({Key::Undo, Key::Redo, Key::Cut, Key::Paste, Key::Delete, Key::Backspace, Key::DeleteEndOfWord,
+               Key::DeleteStartOfWord, Key::DeleteEndOfLine}))
+    return {};
   const QString text = event.text();
-  if (text.isEmpty()) return false;
+  if (text.isEmpty()) return {};
   const QChar c = text.front();
-  if (c.category() == QChar::Other_Format) return true;
-  const Qt::KeyboardModifiers modifiers = event.modifiers() & ~Qt::KeypadModifier;
-  if (modifiers == Qt::ControlModifier || modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) return false;
-  return c.isPrint() || c.category() == QChar::Other_PrivateUse || c == QLatin1Char('\t') ||
-         (c.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate());
+  if (c.category() == QChar::Other_Format) return text;
+  const Qt::KeyboardModifiers modifiers = event.modifiers();
+  if (modifiers == Qt::ControlModifier || modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) return {};
+  const bool typed = c.isPrint() || c.category() == QChar::Other_PrivateUse || c == QLatin1Char('\t') ||
+                     (c.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate());
+  return typed ? text : QString();
 }
+
 }  // namespace
 
 HeldLayout::HeldLayout(QTextDocument* document) : mPage(document->pageSize()) {
@@ -128,9 +153,7 @@ void NoteTextEdit::insertFromMimeData(const QMimeData* source) {
 }
 
 void NoteTextEdit::keyPressEvent(QKeyEvent* event) {
-  // A key typed as text inserts its text, Return a line break.
-  const bool lineBreak = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  if ((lineBreak || typesText(*event)) && refusesToInsert(lineBreak ? QStringLiteral("\n") : event->text())) {
+  if (refusesToInsert(textTypedBy(*event))) {
     event->accept();
     return;
   }

@@ -5,7 +5,9 @@
 #include "platform/core/dispatch.h"
 #include "platform/ui/view.h"
 #include "platform/ui/weak_ref.h"
+#include "platform/ui/window.h"
 
+#include <QMainWindow>
 #include <QString>
 
 namespace orrery {
@@ -25,6 +27,10 @@ void tellRefusal(platform::View* from, const QString& message) {
     platform::View* shown = view.get();
     alert.showFromWindow(shown ? shown->window() : nullptr);
     gRefusalPending = false;
+    // The alert took the keyboard: it goes back to the window the refusal came from, where the
+    // user goes on (without a window manager nothing else gives it back).
+    if (platform::View* back = view.get(); back && back->window() && back->window()->isVisible())
+      back->window()->widget()->activateWindow();
   });
 }
 

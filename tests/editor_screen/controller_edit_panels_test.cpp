@@ -27,6 +27,8 @@
 #include <QTextEdit>
 #include <QWindow>
 
+#include <tuple>
+
 using namespace controllertest;
 using orrery::EditIdeaViewController;
 
@@ -286,11 +288,18 @@ TEST_F(EditPanelsTest, TheNoteTakesTheLongestTextAMapHoldsAndRefusesMoreSayingWh
   EXPECT_EQ(note->toPlainText().size(), limit) << "nor does a paste";
   EXPECT_EQ(presenter->alerts.size(), 2u);
   EXPECT_TRUE(c().editPopover() && c().editPopover()->isShown()) << "the popover stays for the user to go on";
-  // Nor does a key whose text is no letter: an emoji, a joiner, a character typed with AltGr.
-  for (const auto& [typed, modifiers] : {std::pair{QStringLiteral("😀"), Qt::KeyboardModifiers()},
-                                         {QString(QChar(0x200D)), Qt::KeyboardModifiers()},
-                                         {QStringLiteral("€"), Qt::ControlModifier | Qt::AltModifier}}) {
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, modifiers, typed);
+  // Nor does a key whose text is no letter: an emoji, a joiner, a character typed with AltGr,
+  // nor one typed on the keypad with Ctrl held.
+  const Qt::KeyboardModifiers ctrlKeypad = Qt::ControlModifier | Qt::KeypadModifier;
+  for (const auto& [key, typed, modifiers] :
+       {std::tuple{Qt::Key_unknown, QStringLiteral("😀"), Qt::KeyboardModifiers()},
+        {Qt::Key_unknown, QString(QChar(0x200D)), Qt::KeyboardModifiers()},
+        {Qt::Key_unknown, QStringLiteral("€"), Qt::ControlModifier | Qt::AltModifier},
+        {Qt::Key_1, QStringLiteral("1"), ctrlKeypad},
+        {Qt::Key_0, QStringLiteral("0"), ctrlKeypad},
+        {Qt::Key_Period, QStringLiteral("."), ctrlKeypad},
+        {Qt::Key_Asterisk, QStringLiteral("*"), ctrlKeypad}}) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, typed);
     QCoreApplication::sendEvent(note, &press);
     EXPECT_EQ(note->toPlainText().size(), limit) << typed.toStdString();
   }

@@ -10,12 +10,17 @@
 #include "model/document_limits.h"
 #include "model/idea_document.h"
 #include "panels/html_page_view_controller.h"
+#include "platform/ui/qt_modal_presenter.h"
 #include "web_test_support.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 using namespace controllertest;
 
@@ -53,6 +58,10 @@ struct WebLinkTest : ControllerTest {
     for (const auto& presented : c().presentedViewControllers())
       if (auto* p = dynamic_cast<orrery::HTMLPageViewController*>(presented.get())) return p;
     return nullptr;
+  }
+  void pressEscape() {
+    editor->window().sendEvent(platform::Event::key(platform::EventType::KeyDown, platform::KeyCode::Escape, QString(),
+                                                    0, uitest::clock().now()));
   }
   void visitAndConfirm(const QString& path, QColor colour) { webtest::visitAndConfirm(panel(), server, path, colour); }
 
@@ -102,8 +111,8 @@ TEST_F(WebLinkTest, AnEditedLinkIsSavedWithItsNewAddressAndPicture) {
   EXPECT_TRUE(panel()->isEditSession());
   EXPECT_EQ(panel()->fieldText(), server.url(QStringLiteral("/red")).toString());
 
-  // Escape: nothing changes, nothing is written.
-  panel()->cancelOperation();
+  // Escape, though the editor beneath had the keys: nothing changes, nothing is written.
+  pressEscape();
   uitest::advance(1.0);
   EXPECT_EQ(panel(), nullptr);
   EXPECT_EQ(linkIdea->URL(), server.url(QStringLiteral("/red")).toString());
@@ -121,22 +130,38 @@ TEST_F(WebLinkTest, AnEditedLinkIsSavedWithItsNewAddressAndPicture) {
   EXPECT_EQ(saved->URL(), server.url(QStringLiteral("/green")).toString());
   EXPECT_TRUE(mostlyGreen(saved->image().nsImage())) << "the page's picture";
 
-  // At the map's limit a page whose address takes more room is refused as it is confirmed,
-  // saying why; the panel stays, and closing it leaves the link as it was.
+  // At the map's limit a page that ends at an address taking more room is refused as "Change"
+  // confirms it, saying why; the panel stays, and once the alert is answered the window has
+  // the keys again and Escape closes the panel, leaving the link as it was.
   const QString longer = QStringLiteral("/") + QString(200, QChar(u'x'));
   server.setPage(longer, webtest::bands("red", 2000, "blue", 10));
+  server.setRedirect(QStringLiteral("/green"), server.url(longer).toString());
   const orrery::DocumentSize now = opened.doc->storedSize().changedBy(opened.doc->growth());
   ASSERT_TRUE(
       opened.doc->makeRoomFor(orrery::DocumentSize{orrery::DocumentLimits::kMaxJSONBytes - now.jsonBytes, 0, 0}));
-  presenter->alerts.clear();
   c().onEditIdea(id);
-  visitAndConfirm(longer, Qt::red);
+  ASSERT_TRUE(
+      webtest::waitFor([&] { return panel()->searchFieldState() == 4u && panel()->fieldText().endsWith(longer); }));
+  const auto previous = platform::setModalPresenter(std::make_shared<platform::QtModalPresenter>());
+  QString told;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    told = box->informativeText();
+    QTest::keyClick(box, Qt::Key_Escape);
+  });
+  answer.start(10);
+  const orrery::RoundedTextButton& change = *panel()->actionButton();
+  editor->click(change.convertPointToView(change.bounds().center(), nullptr));
+  uitest::advance(0.3);  // a button reports its press after its release shows
+  ASSERT_TRUE(webtest::waitFor([&] { return !told.isEmpty() && !QApplication::activeModalWidget(); }));
+  platform::setModalPresenter(previous);
+  EXPECT_EQ(told.toStdString(), orrery::DocumentLimits::documentFullMessage().toStdString());
   ASSERT_TRUE(panel()) << "the panel stays for the user to go on";
-  ASSERT_EQ(presenter->alerts.size(), 1u);
-  EXPECT_EQ(presenter->alerts[0].informativeText.toStdString(),
-            orrery::DocumentLimits::documentFullMessage().toStdString());
-  panel()->cancelOperation();
-  uitest::advance(1.0);
+  EXPECT_TRUE(webtest::waitFor([&] { return editor->window().widget()->isActiveWindow(); }));
+  pressEscape();
+  EXPECT_TRUE(webtest::waitFor([&] { return !panel(); })) << "Escape closes it";
   EXPECT_FALSE(c().isUpdatingDocument());
   EXPECT_EQ(c().realIdea()->findIdeaInSubTreeWithIdentifier(id)->URL(),
             server.url(QStringLiteral("/green")).toString());
