@@ -306,8 +306,13 @@ void IdeaDocument::measureAsWritten() {
   }
 }
 
-void IdeaDocument::measureIfLarge() {
-  if (!mStoredMeasured && mStoredSize.jsonBytes > DocumentLimits::kMaxJSONBytes / 2) measureAsWritten();
+void IdeaDocument::measureIfNearLimit() {
+  // Where the bound leaves less room than a large addition takes, a room question would soon
+  // measure the map on the main thread; measured while it is read, it never does. Elsewhere only
+  // an addition of more than this room measures it, which costs a good part of that itself.
+  constexpr qint64 kRoomLeftUnmeasured = qint64(32) << 20;
+  if (!mStoredMeasured && mStoredSize.jsonBytes > DocumentLimits::kMaxJSONBytes - kRoomLeftUnmeasured)
+    measureAsWritten();
 }
 
 void IdeaDocument::noteWrittenSize(const DocumentSize& size, const DocumentSize& growth) {

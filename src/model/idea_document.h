@@ -123,9 +123,9 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   void takeMapOf(const IdeaDocument& read);
   // Measures the map read as the writer would write it now (the tree's thread).
   void measureAsWritten();
-  // Right after a read, off the main thread: a map whose bound passes half of what a map holds
-  // is measured now, so that its room questions on the main thread do not encode it.
-  void measureIfLarge();
+  // Right after a read, off the main thread: a map whose bound leaves it less than 32 MiB is
+  // measured now, so that its room questions on the main thread do not encode it.
+  void measureIfNearLimit();
   // Room held for an edit not applied yet (a panel open on an idea), counted as let in until it
   // ends, so no other way in takes it meanwhile. `held` becomes the holder's hold when the map
   // has room for it beside everything else (or it holds no more than before); else nothing

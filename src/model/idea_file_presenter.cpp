@@ -55,7 +55,7 @@ bool readInto(const QString& path, Codec codec, IdeaDocument& read) {
   const bool ok = compressed ? read.loadFromOrreryData(bytes) : read.loadFromJSONData(bytes);
   if (!ok) return false;
   read.noteFileRead(bytes, compressed, stamp);
-  read.measureIfLarge();
+  read.measureIfNearLimit();
   return true;
 }
 
