@@ -595,9 +595,14 @@ TEST(DocumentBounds, EveryWayIntoAMapAsksTheRoomItsFileTakes) {
       const IdeaPtr edited = child < 0 ? root : root->ideas()[child];
       IdeaEditRoom room(doc, edited);
       const bool held = room.holdRoomFor(part, change, recolor);
-      EXPECT_EQ(room.refusal().toStdString(), held ? std::string() : DocumentLimits::documentFullMessage().toStdString());
+      EXPECT_EQ(room.refusal().toStdString(),
+                held ? std::string() : DocumentLimits::documentFullMessage().toStdString());
       return held && room.applyTo(*edited, change, recolor);
     };
+  };
+  const auto recolored = [](Idea& i) {
+    i.setColor(ColorTheme::colorByName("blue2"));
+    i.setColorThemeType(ColorThemeTypeVaryingColors);
   };
   struct Row {
     std::string what;
@@ -605,7 +610,8 @@ TEST(DocumentBounds, EveryWayIntoAMapAsksTheRoomItsFileTakes) {
     bool shorterFile = false;
   };
   const std::vector<Row> rows = {
-      {"a new idea", into(-1, [](const IdeaPtr&, const Idea& to) { return IdeaArrival::of(Idea::createWithText("new"), to); })},
+      {"a new idea",
+       into(-1, [](const IdeaPtr&, const Idea& to) { return IdeaArrival::of(Idea::createWithText("new"), to); })},
       {"a copy within the map, its link kept",
        into(4, [](const IdeaPtr& root, const Idea& to) { return IdeaArrival::copyOf(*root->ideas()[3], to, true); })},
       {"a copy from another map, its link leading out",
@@ -618,12 +624,7 @@ TEST(DocumentBounds, EveryWayIntoAMapAsksTheRoomItsFileTakes) {
       {"a note", edit(0, IdeaEditRoom::Note, [](Idea& i) { i.setNote("line\nnext line ☄ \x01"); })},
       {"an icon where there was none", edit(0, IdeaEditRoom::Icon, [&](Idea& i) { i.setIconImage(star); })},
       {"an icon of a longer name", edit(1, IdeaEditRoom::Icon, [&](Idea& i) { i.setIconImage(comet); })},
-      {"a colour, the children recoloured", edit(-1, IdeaEditRoom::Colors,
-                                                 [](Idea& i) {
-                                                   i.setColor(ColorTheme::colorByName("blue2"));
-                                                   i.setColorThemeType(ColorThemeTypeVaryingColors);
-                                                 },
-                                                 true)},
+      {"a colour, the children recoloured", edit(-1, IdeaEditRoom::Colors, recolored, true)},
       {"a picture", edit(2, IdeaEditRoom::Picture, [&](Idea& i) { i.replaceWithOriginalImage(KitImage(picture)); })},
       {"a letter, the map read from a shorter file", edit(-1, IdeaEditRoom::Title, [](Idea& i) { i.setText("Maps"); }),
        true},
@@ -637,7 +638,8 @@ TEST(DocumentBounds, EveryWayIntoAMapAsksTheRoomItsFileTakes) {
   // ideas and their icons).
   auto fileSize = [](const IdeaDocument& doc) {
     qint64 objects = 1;
-    doc.idea()->traverseNaturally([&](const IdeaPtr& i, qint64) { objects += !i->isLink() && i->iconImage() ? 2 : 1; }, 0);
+    doc.idea()->traverseNaturally([&](const IdeaPtr& i, qint64) { objects += i->isLink() || !i->iconImage() ? 1 : 2; },
+                                  0);
     return std::pair{qint64(doc.exportAsPureJSONData().size()), objects};
   };
   for (const Row& row : rows) {
@@ -653,8 +655,9 @@ TEST(DocumentBounds, EveryWayIntoAMapAsksTheRoomItsFileTakes) {
       doc = opened(row);
       // Held elsewhere beside the map as read: as much as leaves it the room the change takes, or less.
       const int elsewhere = 0;
-      ASSERT_TRUE(doc->holdRoom(&elsewhere, DocumentSize{DocumentLimits::kMaxJSONBytes - bytesBefore - bytes + lessBytes,
-                                                         DocumentLimits::kMaxObjects - objectsBefore - objects + lessObjects, 0}));
+      ASSERT_TRUE(doc->holdRoom(&elsewhere,
+                                DocumentSize{DocumentLimits::kMaxJSONBytes - bytesBefore - bytes + lessBytes,
+                                             DocumentLimits::kMaxObjects - objectsBefore - objects + lessObjects, 0}));
       EXPECT_EQ(row.enter(doc, doc->idea()), lessBytes + lessObjects == 0)
           << "room left: as much as it takes less " << lessBytes << " bytes, " << lessObjects << " objects";
     }
