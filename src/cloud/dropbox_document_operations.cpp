@@ -212,11 +212,7 @@ void DropboxFolderManager::fetchDocument(const QString& docIdentifier, DocumentC
 
 void DropboxFolderManager::openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) {
   fetchDocument(doc->docIdentifier(), [doc, completion](std::shared_ptr<IdeaDocument> fetched) {
-    if (fetched) {
-      doc->setIdea(fetched->idea());
-      doc->setDateCreated(fetched->dateCreated());
-      doc->setDateModified(fetched->dateModified());
-    }
+    if (fetched) doc->takeMapOf(*fetched);
     if (completion) completion(fetched ? 1 : 0);
   });
 }

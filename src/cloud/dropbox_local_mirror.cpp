@@ -437,9 +437,7 @@ void DropboxFolderManager::showNewRemoteVersion(const std::shared_ptr<IdeaDocume
   auto live = workspace ? workspace->findDocument(loaded->docIdentifier()) : nullptr;
   if (!live || live == loaded) return;
   // The open copy takes the new version, so its next save builds on it instead of undoing it.
-  live->setIdea(loaded->idea());
-  live->setDateCreated(loaded->dateCreated());
-  live->setDateModified(loaded->dateModified());
+  live->takeMapOf(*loaded);
   platform::NotificationCenter::defaultCenter().post(IdeaDocumentChangedNotification, live.get());
 }
 

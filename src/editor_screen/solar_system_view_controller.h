@@ -43,6 +43,7 @@ namespace orrery {
 class ColoredView;
 class DeleteAreaView;
 class DragSupportWindow;
+struct IdeaArrival;
 class IdeaDocument;
 class ModalChoiceController;
 class MyWindow;
@@ -375,14 +376,14 @@ class SolarSystemViewController : public BaseViewController,
   void addActionTo(ModalChoiceController& menu, const QString& key);
   void showNotice(const QString& message);
   QRectF radialRectInWindow(const QRectF& rect) const;
-  IdeaPtr copyOf(const IdeaPtr& idea) const;
+  // A copy of `idea` to go under `parent`, an idea of the shown tree.
+  IdeaArrival copyOf(const IdeaPtr& idea, const Idea& parent) const;
   // A window of the stored state goes without having shown its document; `why` tells the user
   // which and why, when there is a reason to tell.
   void closeRestoredWindowUnshown(const MyResultPtr& why, bool later);
-  // Whether the map has room for `added` (an idea with its subtree) under `parent` beside what
-  // it holds (DocumentLimits); an idea `moved` within the map takes levels only. When it has
-  // not, the user is told and the caller changes nothing.
-  bool roomFor(const Idea& added, const Idea& parent, bool moved = false);
+  // Whether the map has room for `arrival` beside what it holds (DocumentLimits), as what goes
+  // in takes it where it goes. When it has not, the user is told and the caller changes nothing.
+  bool roomFor(const IdeaArrival& arrival);
   // An idea the map had no room for waits in the dock, when the dock is empty.
   void keepInDock(const IdeaPtr& idea);
   // An edit the map has no room for at the panel's close (another instance's version grew the

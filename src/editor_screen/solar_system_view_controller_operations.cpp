@@ -7,6 +7,7 @@
 #include "foundation/logging.h"
 #include "foundation/views/custom_alert_view.h"
 #include "model/document_limits.h"
+#include "model/idea_arrival.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 #include "shell/my_window.h"
@@ -82,23 +83,22 @@ bool SolarSystemViewController::isOurChildIdea(const QString& ideaIdentifier) co
 
 // Edits.
 
-IdeaPtr SolarSystemViewController::copyOf(const IdeaPtr& idea) const {
+IdeaArrival SolarSystemViewController::copyOf(const IdeaPtr& idea, const Idea& parent) const {
   // Inside the same tree the copy's links keep their targets.
   const IdeaPtr root = idea->root();
   const bool sameTree = root && mRootIdea && root->identifier() == mRootIdea->identifier();
-  return idea->deepCopyWithNewIdentifiersPreservingExternalLinks(sameTree);
+  return IdeaArrival::copyOf(*idea, parent, sameTree);
 }
 
-bool SolarSystemViewController::roomFor(const Idea& added, const Idea& parent, bool moved) {
-  if (!mDoc) return true;
-  const int level = DocumentSize::levelOf(parent) + 1;
-  const DocumentSize size = moved ? DocumentSize::levelsOf(added, level) : DocumentSize::of(added, level);
-  if (mDoc->makeRoomFor(size)) return true;
-  const bool tooDeep = size.deepest > DocumentLimits::kMaxDepth;
+bool SolarSystemViewController::roomFor(const IdeaArrival& arrival) {
+  if (!mDoc || mDoc->makeRoomFor(arrival.added, arrival.removed)) return true;
+  const bool tooDeep = arrival.added.deepest > DocumentLimits::kMaxDepth;
   if (tooDeep)
-    logLine(QStringLiteral("%1: no room for ideas %2 levels deep").arg(mDoc->filePath()).arg(size.deepest));
+    logLine(QStringLiteral("%1: no room for ideas %2 levels deep").arg(mDoc->filePath()).arg(arrival.added.deepest));
   else
-    logLine(QStringLiteral("%1: no room for %2 more ideas").arg(mDoc->filePath()).arg(added.calculateWholeTreeSize()));
+    logLine(QStringLiteral("%1: no room for %2 more bytes")
+                .arg(mDoc->filePath())
+                .arg(arrival.added.jsonBytes - arrival.removed.jsonBytes));
   showNonblockingAlertViewWithTitle(QString(),
                                     tooDeep ? DocumentLimits::tooDeepMessage() : DocumentLimits::documentFullMessage());
   return false;
@@ -119,7 +119,7 @@ bool SolarSystemViewController::insertIntoRealIdea(const IdeaPtr& idea, std::int
 void SolarSystemViewController::addNewIdeaAfterIndex(std::int64_t adder, const IdeaPtr& idea,
                                                      const BoolCompletion& /*completion*/) {
   if (!idea || !mRealIdea) return;
-  if (!roomFor(*idea, *mRealIdea)) return keepInDock(idea);
+  if (!roomFor(IdeaArrival::of(idea, *mRealIdea))) return keepInDock(idea);
   insertIntoRealIdea(idea, indexAfter(adder));
   if (mSolarSystem) mSolarSystem->insertIdea(idea, adder);
   updateSolarSystemAndSaveDocument();
@@ -137,8 +137,10 @@ void SolarSystemViewController::moveIdeaAfter(const IdeaPtr& idea, const QString
   if (!idea || !mRealIdea || !mRootIdea) return complete(completion, false);
   const std::int64_t k = indexAfter(adder);
   if (!mDoc || docIdentifier.isEmpty() || docIdentifier != mDoc->docIdentifier()) {
-    if (!roomFor(*idea, *mRealIdea)) return complete(completion, false);
-    IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
+    // The copy that goes in is the one measured; the source keeps its idea unless it does.
+    const IdeaArrival arrival = IdeaArrival::copyOf(*idea, *mRealIdea, /*keepingLinks=*/false);
+    if (!roomFor(arrival)) return complete(completion, false);
+    const IdeaPtr& copy = arrival.idea;
     if (mSolarSystem) mSolarSystem->insertIdea(copy, adder);
     insertIntoRealIdea(copy, k);
     updateSolarSystemAndSaveDocument();
@@ -150,7 +152,7 @@ void SolarSystemViewController::moveIdeaAfter(const IdeaPtr& idea, const QString
   // An idea cannot go into its own subtree: once detached it could not be inserted and would
   // be lost.
   if (mRealIdea->couldMyChildBeDescendantOfIdeaWithIdentifier(moved->identifier()) ||
-      !roomFor(*moved, *mRealIdea, true))
+      !roomFor(IdeaArrival::moveOf(moved, *mRealIdea)))
     return complete(completion, false);
   const std::int64_t c = indexOfIdeaWithIdentifier(moved->identifier());
   if (c == kNotFound) {
@@ -173,8 +175,9 @@ void SolarSystemViewController::moveIdeaInside(const IdeaPtr& idea, const QStrin
   IdeaPtr target = childIdeaAtFocusIndex(planet);
   if (!idea || !target || !mRootIdea) return complete(completion, false);
   if (!mDoc || docIdentifier.isEmpty() || docIdentifier != mDoc->docIdentifier()) {
-    if (!roomFor(*idea, *target)) return complete(completion, false);
-    target->addIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
+    const IdeaArrival arrival = IdeaArrival::copyOf(*idea, *target, /*keepingLinks=*/false);
+    if (!roomFor(arrival)) return complete(completion, false);
+    target->addIdea(arrival.idea);
     updateSolarSystemAndSaveDocument();
     return removeExternalIdea(idea, docIdentifier, completion);
   }
@@ -182,7 +185,7 @@ void SolarSystemViewController::moveIdeaInside(const IdeaPtr& idea, const QStrin
   ORRERY_SOFT_ASSERT(moved, "-[SolarSystemViewController moveIdea:fromDocument:inside:completion:]");
   if (!moved) return complete(completion, false);
   if (target->isLink() || target->couldMyChildBeDescendantOfIdeaWithIdentifier(moved->identifier()) ||
-      !roomFor(*moved, *target, true))
+      !roomFor(IdeaArrival::moveOf(moved, *target)))
     return complete(completion, false);
   const std::int64_t c = indexOfIdeaWithIdentifier(moved->identifier());
   if (c == kNotFound) {
@@ -203,14 +206,15 @@ void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const Q
   IdeaPtr parent = mOwnIdea ? mOwnIdea->parent() : nullptr;
   if (!idea || !parent || !mRootIdea) return complete(completion, false);
   if (!mDoc || docIdentifier.isEmpty() || docIdentifier != mDoc->docIdentifier()) {
-    if (!roomFor(*idea, *parent)) return complete(completion, false);
-    parent->addIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
+    const IdeaArrival arrival = IdeaArrival::copyOf(*idea, *parent, /*keepingLinks=*/false);
+    if (!roomFor(arrival)) return complete(completion, false);
+    parent->addIdea(arrival.idea);
     updateSolarSystemAndSaveDocument();
     return removeExternalIdea(idea, docIdentifier, completion);
   }
   IdeaPtr moved = mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier());
   if (!moved || parent->couldMyChildBeDescendantOfIdeaWithIdentifier(moved->identifier()) ||
-      !roomFor(*moved, *parent, true))
+      !roomFor(IdeaArrival::moveOf(moved, *parent)))
     return complete(completion, false);
   const std::int64_t c = indexOfIdeaWithIdentifier(moved->identifier());
   if (c != kNotFound) {
@@ -228,8 +232,10 @@ void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const Q
 
 void SolarSystemViewController::copyIdeaAfter(const IdeaPtr& idea, std::int64_t adder,
                                               const BoolCompletion& completion) {
-  if (!idea || !mRealIdea || !roomFor(*idea, *mRealIdea)) return complete(completion, false);
-  IdeaPtr copy = copyOf(idea);
+  if (!idea || !mRealIdea) return complete(completion, false);
+  const IdeaArrival arrival = copyOf(idea, *mRealIdea);
+  if (!roomFor(arrival)) return complete(completion, false);
+  const IdeaPtr& copy = arrival.idea;
   insertIntoRealIdea(copy, indexAfter(adder));
   if (mSolarSystem) mSolarSystem->insertIdea(copy, adder);
   updateSolarSystemAndSaveDocument();
@@ -239,16 +245,20 @@ void SolarSystemViewController::copyIdeaAfter(const IdeaPtr& idea, std::int64_t 
 void SolarSystemViewController::copyIdeaInside(const IdeaPtr& idea, std::int64_t planet,
                                                const BoolCompletion& completion) {
   IdeaPtr target = childIdeaAtFocusIndex(planet);
-  if (!idea || !target || target->isLink() || !roomFor(*idea, *target)) return complete(completion, false);
-  target->addIdea(copyOf(idea));
+  if (!idea || !target || target->isLink()) return complete(completion, false);
+  const IdeaArrival arrival = copyOf(idea, *target);
+  if (!roomFor(arrival)) return complete(completion, false);
+  target->addIdea(arrival.idea);
   updateSolarSystemAndSaveDocument();
   complete(completion, true);
 }
 
 void SolarSystemViewController::copyToParentTheIdea(const IdeaPtr& idea, const BoolCompletion& completion) {
   IdeaPtr parent = mOwnIdea ? mOwnIdea->parent() : nullptr;
-  if (!idea || !parent || !roomFor(*idea, *parent)) return complete(completion, false);
-  parent->addIdea(copyOf(idea));
+  if (!idea || !parent) return complete(completion, false);
+  const IdeaArrival arrival = copyOf(idea, *parent);
+  if (!roomFor(arrival)) return complete(completion, false);
+  parent->addIdea(arrival.idea);
   updateSolarSystemAndSaveDocument();
   complete(completion, true);
 }
@@ -257,7 +267,7 @@ void SolarSystemViewController::createLinkToIdea(const IdeaPtr& idea, std::int64
                                                  const BoolCompletion& completion) {
   if (!idea || !mRealIdea) return complete(completion, false);
   IdeaPtr link = Idea::createWithLinkToIdea(idea->identifier());
-  if (!roomFor(*link, *mRealIdea)) return complete(completion, false);
+  if (!roomFor(IdeaArrival::of(link, *mRealIdea))) return complete(completion, false);
   insertIntoRealIdea(link, indexAfter(adder));
   if (mSolarSystem) mSolarSystem->insertIdea(link, adder);
   updateSolarSystemAndSaveDocument();

@@ -11,6 +11,7 @@
 #include "foundation/views/custom_alert_view.h"
 #include "foundation/views/modal_choice_controller.h"
 #include "model/color_theme.h"
+#include "model/idea_arrival.h"
 #include "model/idea_document.h"
 #include "platform/core/dispatch.h"
 #include "platform/services/url_opener.h"
@@ -200,7 +201,7 @@ void SolarSystemViewController::keepEditOfDeletedIdea(const IdeaPtr& kept, const
     const auto count = static_cast<std::int64_t>(mRealIdea->ideas().size());
     const std::int64_t index = parent && place.index >= 0 ? std::min(place.index, count) : count;
     addNewIdeaAfterIndex(index - 1, kept, nullptr);
-  } else if (!roomFor(*kept, *parent)) {
+  } else if (!roomFor(IdeaArrival::of(kept, *parent))) {
     keepInDock(kept);
   } else {
     const auto count = static_cast<std::int64_t>(parent->ideas().size());

@@ -1,5 +1,6 @@
 #include "model/cross_document_operations.h"
 
+#include "model/idea_arrival.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
 #include "model/persistence_controller.h"
@@ -91,7 +92,7 @@ void CrossDocumentOperations::copyIdeaInside(const IdeaPtr& idea, std::size_t in
     if (token < 1) return done(false);
     const IdeaPtr root = doc->idea();
     // A copy the map has no room for would leave it one that cannot be saved.
-    const bool fits = root && doc->makeRoomFor(DocumentSize::of(*copy, 2));
+    const bool fits = root && doc->makeRoomFor(IdeaArrival::of(copy, *root).added);
     if (!fits) {
       // The idea by its identifier: what the user typed stays out of the log.
       if (root) logLine(QStringLiteral("%1: no room for the copy of idea %2").arg(doc->docIdentifier(), source));

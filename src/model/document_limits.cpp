@@ -19,8 +19,13 @@ namespace orrery {
 
 namespace {
 
-// Beyond its own text an idea added to a list takes a comma, or the list's member around it.
-constexpr qint64 kListMemberBytes = 16;
+// What the writer may write for one object of a file beyond the file's own text of it: an
+// identifier the file left out or repeated (a new one of about 30 characters), a type and a child
+// rule it left out or wrote shorter (at most 11 digits each, with their names), and the padding of
+// two Base64 texts.
+constexpr qint64 kWrittenBeyondReadPerObject = 128;
+// And once a document: the dates, the writer's marks and the version.
+constexpr qint64 kWrittenBeyondReadPerDocument = 4096;
 
 QString localized(const char* key, const char* defaultText) {
   return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString::fromLatin1(defaultText));
@@ -101,9 +106,11 @@ DocumentSize DocumentSize::of(const Idea& idea, int level) {
   if (deepest > DocumentLimits::kMaxDepth) return {0, 0, 0, deepest};
   JSONEncoder encoder;
   encoder.encodeTopObject(idea);
-  DocumentSize size = of(encoder, deepest);
-  size.jsonBytes += kListMemberBytes;
-  return size;
+  return of(encoder, deepest);
+}
+
+DocumentSize DocumentSize::boundOfRead(qint64 parsedBytes, qint64 objects, int deepest) {
+  return {parsedBytes + objects * kWrittenBeyondReadPerObject + kWrittenBeyondReadPerDocument, objects, 0, deepest};
 }
 
 DocumentSize DocumentSize::levelsOf(const Idea& idea, int level) {

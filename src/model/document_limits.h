@@ -40,9 +40,14 @@ struct DocumentSize {
   qsizetype longestText = 0;
   int deepest = 0;  // levels of ideas
 
-  // The measure of `idea` with its subtree, written as a member of a list, its top at `level`
-  // (the root's level is 1).
+  // The measure of `idea` with its subtree, its top at `level` (the root's level is 1); what
+  // joins it to a list of children is not counted (IdeaArrival counts it).
   static DocumentSize of(const Idea& idea, int level);
+  // The most the writer writes of a map read from `parsedBytes` of strict JSON text holding
+  // `objects` objects: a file may leave out members the writer always writes, repeat identifiers
+  // that get longer ones, or write numbers and Base64 texts shorter, but never holds a text the
+  // writer writes longer.
+  static DocumentSize boundOfRead(qint64 parsedBytes, qint64 objects, int deepest);
   // The levels alone that `idea` with its subtree reaches with its top at `level`: all an idea
   // moved within its map adds.
   static DocumentSize levelsOf(const Idea& idea, int level);

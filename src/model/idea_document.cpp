@@ -14,6 +14,7 @@
 #include <QFileInfo>
 
 #include <atomic>
+#include <new>
 
 namespace orrery {
 
@@ -246,10 +247,26 @@ QString IdeaDocument::openFilePath() const {
   return mFilePresenter ? mFilePresenter->presentedItemPath() : mFilePath;
 }
 
+DocumentSize IdeaDocument::letIn(const void* holder) const {
+  DocumentSize all = mStoredSize.changedBy(mGrowth);
+  for (const auto& [other, held] : mHeldRoom)
+    if (other != holder) all = all.changedBy(held);
+  return all;
+}
+
+bool IdeaDocument::hasRoomFor(const DocumentSize& added, const DocumentSize& removed, const void* holder) {
+  DocumentSize after = letIn(holder).changedBy(added, removed);
+  if (after.withinLimits()) return true;
+  // Of a map read in another form only the bytes are a bound: where they alone stand in the
+  // way, the map's measure settles it.
+  after.jsonBytes = 0;
+  if (mStoredMeasured || !after.withinLimits()) return false;
+  measureAsWritten();
+  return letIn(holder).changedBy(added, removed).withinLimits();
+}
+
 bool IdeaDocument::makeRoomFor(const DocumentSize& added, const DocumentSize& removed) {
-  DocumentSize after = mStoredSize.changedBy(mGrowth).changedBy(added, removed);
-  for (const auto& [holder, held] : mHeldRoom) after = after.changedBy(held);
-  if (!after.withinLimits()) return false;
+  if (!hasRoomFor(added, removed, nullptr)) return false;
   mGrowth = mGrowth.changedBy(added, removed);
   return true;
 }
@@ -261,18 +278,46 @@ bool IdeaDocument::holdRoom(const void* holder, const DocumentSize& held) {
     mine->second = held;
     return true;
   }
-  DocumentSize after = mStoredSize.changedBy(mGrowth).changedBy(held);
-  for (const auto& [other, size] : mHeldRoom)
-    if (other != holder) after = after.changedBy(size);
-  if (!after.withinLimits()) return false;
+  if (!hasRoomFor(held, DocumentSize(), holder)) return false;
   mHeldRoom[holder] = held;
   return true;
 }
 
 void IdeaDocument::releaseRoom(const void* holder) { mHeldRoom.erase(holder); }
 
+void IdeaDocument::takeMapOf(const IdeaDocument& read) {
+  mIdea = read.mIdea;
+  mDateCreated = read.mDateCreated;
+  mDateModified = read.mDateModified;
+  mStoredSize = read.mStoredSize;
+  mStoredMeasured = read.mStoredMeasured;
+  mGrowth = DocumentSize();
+}
+
+void IdeaDocument::measureAsWritten() {
+  if (!mIdea) return;
+  try {
+    // What was let in since the read is in the tree now; it counts apart until a write holds it.
+    mStoredSize = measureOfNextWrite().changedBy(DocumentSize(), mGrowth);
+    mStoredMeasured = true;
+  } catch (const std::bad_alloc&) {
+    // The bound stays, which refuses rather than lets in too much.
+    logLine(QStringLiteral("Out of memory measuring %1").arg(mDocIdentifier));
+  }
+}
+
+void IdeaDocument::measureIfNearLimit() {
+  // Where the bound leaves less room than a large addition takes, a room question would soon
+  // measure the map on the main thread; measured while it is read, it never does. Elsewhere only
+  // an addition of more than this room measures it, which costs a good part of that itself.
+  constexpr qint64 kRoomLeftUnmeasured = qint64(32) << 20;
+  if (!mStoredMeasured && mStoredSize.jsonBytes > DocumentLimits::kMaxJSONBytes - kRoomLeftUnmeasured)
+    measureAsWritten();
+}
+
 void IdeaDocument::noteWrittenSize(const DocumentSize& size, const DocumentSize& growth) {
   mStoredSize = size;
+  mStoredMeasured = true;
   // What was let in after the snapshot is not in the file yet.
   mGrowth = mGrowth.changedBy(DocumentSize(), growth);
 }

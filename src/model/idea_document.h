@@ -60,6 +60,8 @@ struct DocumentSnapshot {
   // when the reader would refuse the file (DocumentLimits), which `encodeWithinLimits` says why.
   QByteArray encode(bool compressed) const { return encodeWithinLimits(compressed).bytes; }
   EncodedDocument encodeWithinLimits(bool compressed) const;
+  // The measure of the file a save writes, whether or not within the limits.
+  DocumentSize measure() const;
 };
 
 class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
@@ -106,12 +108,24 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   const QString& lastUserFriendlyError() const { return mLastUserFriendlyError; }
   // The error of the last failed read (code 0 when the file itself could not be read).
   const DocumentError& lastError() const { return mLastError; }
-  // The measure of the file as last read or written. A way in asks makeRoomFor before it adds
-  // content: whether `added` in place of `removed` keeps the document within DocumentLimits,
-  // counting what was let in since the file was read or written; what it lets in counts until
-  // a write that holds it reports.
+  // The measure of the map as the writer wrote it or would write it, as last read or written.
+  // A file read in another form (an earlier version's, one written by hand) gives only the most
+  // the writer would write of it (DocumentSize::boundOfRead) until it is measured. A way in asks
+  // makeRoomFor before it adds content: whether `added` in place of `removed` keeps the document
+  // within DocumentLimits, counting what was let in since the file was read or written; what it
+  // lets in counts until a write that holds it reports. Where only the bound stands in the way,
+  // the map is measured first.
   const DocumentSize& storedSize() const { return mStoredSize; }
+  bool storedSizeMeasured() const { return mStoredMeasured; }
   bool makeRoomFor(const DocumentSize& added, const DocumentSize& removed = {});
+  // The tree, dates and measure of `read`, another reading of this document's file, become this
+  // document's; what was let in before went with the tree it was in.
+  void takeMapOf(const IdeaDocument& read);
+  // Measures the map read as the writer would write it now (the tree's thread).
+  void measureAsWritten();
+  // Right after a read, off the main thread: a map whose bound leaves it less than 32 MiB is
+  // measured now, so that its room questions on the main thread do not encode it.
+  void measureIfNearLimit();
   // Room held for an edit not applied yet (a panel open on an idea), counted as let in until it
   // ends, so no other way in takes it meanwhile. `held` becomes the holder's hold when the map
   // has room for it beside everything else (or it holds no more than before); else nothing
@@ -263,6 +277,14 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   bool failTooLarge(DocumentError* error);
   bool loadFromJSONDataUnguarded(const QByteArray& data, DocumentError* error);
   bool loadFromOrreryDataUnguarded(const QByteArray& data, DocumentError* error);
+  // The state a save of `tree` as this document's writes.
+  DocumentSnapshot snapshotOf(std::shared_ptr<Idea> tree) const;
+  // The most the next save writes of the tree as it is now.
+  DocumentSize measureOfNextWrite() const;
+  // Whether `added` in place of `removed` keeps the map within the limits beside all let in and
+  // held (but the hold of `holder`).
+  bool hasRoomFor(const DocumentSize& added, const DocumentSize& removed, const void* holder);
+  DocumentSize letIn(const void* holder) const;
   void createAttempt(const QUrl& url, DocumentToken token, int attemptsLeft, TokenCompletion completion);
   void takeNewFileName();
   void startSave();
@@ -288,6 +310,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   QString mLastUserFriendlyError;
   DocumentError mLastError;
   DocumentSize mStoredSize;
+  // False while mStoredSize is only the bound of a file read in another form.
+  bool mStoredMeasured = true;
   DocumentSize mGrowth;
   std::map<const void*, DocumentSize> mHeldRoom;
   std::shared_ptr<Idea> mIdea;

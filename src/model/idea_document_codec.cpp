@@ -35,22 +35,32 @@ int deepestLevel(const IdeaPtr& idea, const std::vector<ReplacedTree>& replacedT
 
 }  // namespace
 
-EncodedDocument DocumentSnapshot::encodeWithinLimits(bool compressed) const {
-  // A file without a tree is refused on reading; writing one would lose the map unseen.
-  if (!idea) return {};
+namespace {
+
+// The data object a save of `snapshot` writes.
+IdeaDocumentDataObject dataObjectOf(const DocumentSnapshot& snapshot) {
   IdeaDocumentDataObject object;
   object.fileFormatVersion = IdeaDocumentDataObject::kCurrentFileFormatVersion;
-  object.dateModified = dateModified.isValid() ? dateModified : QDateTime::currentDateTimeUtc();
-  object.dateCreated = dateCreated.isValid() ? dateCreated : dateModified;
-  object.idea = idea;
-  object.writerMark = writerMark;
-  object.writerInstallation = writerInstallation;
-  object.replacedChanges = allReplaced();
+  object.dateModified = snapshot.dateModified.isValid() ? snapshot.dateModified : QDateTime::currentDateTimeUtc();
+  object.dateCreated = snapshot.dateCreated.isValid() ? snapshot.dateCreated : snapshot.dateModified;
+  object.idea = snapshot.idea;
+  object.writerMark = snapshot.writerMark;
+  object.writerInstallation = snapshot.writerInstallation;
+  object.replacedChanges = snapshot.allReplaced();
   // Only the trees of instances the file still names.
-  for (const ReplacedTree& tree : replacedTrees)
+  for (const ReplacedTree& tree : snapshot.replacedTrees)
     if (std::any_of(object.replacedChanges.begin(), object.replacedChanges.end(),
                     [&](const IdeaMergeConflict& change) { return tree.belongsTo(change); }))
       object.replacedTrees.push_back(tree);
+  return object;
+}
+
+}  // namespace
+
+EncodedDocument DocumentSnapshot::encodeWithinLimits(bool compressed) const {
+  // A file without a tree is refused on reading; writing one would lose the map unseen.
+  if (!idea) return {};
+  const IdeaDocumentDataObject object = dataObjectOf(*this);
   // A tree deeper than a map holds is not encoded at all: the encoder stops at its nesting bound.
   EncodedDocument refused;
   refused.size.deepest = deepestLevel(object.idea, object.replacedTrees);
@@ -62,6 +72,17 @@ EncodedDocument DocumentSnapshot::encodeWithinLimits(bool compressed) const {
   JSONEncoder encoder;
   encoder.encodeObject(object);
   return documentFileWithinLimits(encoder, refused.size.deepest, compressed);
+}
+
+DocumentSize DocumentSnapshot::measure() const {
+  if (!idea) return {};
+  const IdeaDocumentDataObject object = dataObjectOf(*this);
+  const int deepest = deepestLevel(object.idea, object.replacedTrees);
+  // Beyond the deepest level the encoder stops: such a tree is measured by its levels alone.
+  if (deepest > DocumentLimits::kMaxDepth) return {0, 0, 0, deepest};
+  JSONEncoder encoder;
+  encoder.encodeObject(object);
+  return DocumentSize::of(encoder, deepest);
 }
 
 std::vector<IdeaMergeConflict> DocumentSnapshot::allReplaced() const {
@@ -82,8 +103,20 @@ DocumentSnapshot DocumentSnapshot::of(std::shared_ptr<Idea> idea, const QDateTim
   return made;
 }
 
-DocumentSnapshot IdeaDocument::snapshot() const {
-  DocumentSnapshot made = DocumentSnapshot::of(mIdea ? mIdea->snapshotCopy() : nullptr, mDateCreated, mDateModified);
+DocumentSize IdeaDocument::measureOfNextWrite() const {
+  DocumentSnapshot next = snapshotOf(mIdea);
+  // A document just read holds what its file names for others apart: all of it may be written again.
+  for (const IdeaMergeConflict& change : mReplacedInFile)
+    if (std::find(next.carried.begin(), next.carried.end(), change) == next.carried.end())
+      next.carried.push_back(change);
+  for (const ReplacedTree& tree : mReplacedTreesInFile) addReplacedTree(next.replacedTrees, tree);
+  return next.measure();
+}
+
+DocumentSnapshot IdeaDocument::snapshot() const { return snapshotOf(mIdea ? mIdea->snapshotCopy() : nullptr); }
+
+DocumentSnapshot IdeaDocument::snapshotOf(std::shared_ptr<Idea> tree) const {
+  DocumentSnapshot made = DocumentSnapshot::of(std::move(tree), mDateCreated, mDateModified);
   made.baseBytes = mBaseBytes;
   made.baseStamp = mBaseStamp;
   made.replaced = mToAnnounce;
@@ -148,13 +181,9 @@ void IdeaDocument::takeReadFile(IdeaDocument& read, bool readable) {
     mBaseStamp = read.mBaseStamp;
     return;
   }
-  mIdea = std::move(read.mIdea);
-  mDateCreated = read.mDateCreated;
-  mDateModified = read.mDateModified;
+  takeMapOf(read);
   mAppInstance = read.mAppInstance;
   mAppInstallation = read.mAppInstallation;
-  mStoredSize = read.mStoredSize;
-  mGrowth = DocumentSize();
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
   mBaseStamp = read.mBaseStamp;
@@ -240,6 +269,7 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
   }
   mIdea = merged.idea;
   mStoredSize = read.mStoredSize;
+  mStoredMeasured = read.mStoredMeasured;
   mBaseBytes = read.mBaseBytes;
   mBaseCompressed = read.mBaseCompressed;
   mBaseStamp = stamp;
@@ -384,6 +414,7 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
   if (data.size() > DocumentLimits::kMaxJSONBytes) return failTooLarge(error);
   std::shared_ptr<IdeaDocumentDataObject> object;
   qint64 objectsRead = 0;
+  qsizetype parsedBytes = 0;
   if (auto decoder = JSONDecoder::createWithData(data)) {
     decoder->addAlias("idea", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("ideas", QString::fromLatin1(Idea::kClassName));
@@ -393,6 +424,7 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
     object = decoder->decodeObjectOfClass<IdeaDocumentDataObject>();
     if (decoder->tooLarge()) return failTooLarge(error);
     objectsRead = decoder->objectsMade();
+    parsedBytes = decoder->parsedBytes();
   }
   // A data object without a tree is as unreadable as no data object at all.
   if (!object || object->fileFormatVersion < 1 || !object->idea)
@@ -406,7 +438,10 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
   mDateCreated = object->dateCreated;
   mDateModified = object->dateModified;
   mIdea = object->idea;
-  mStoredSize = {data.size(), objectsRead, 0, deepest};
+  // The file may be in another form than the writer's, which may take more: until the map is
+  // measured, the most it may take stands for it.
+  mStoredSize = DocumentSize::boundOfRead(parsedBytes, objectsRead, deepest);
+  mStoredMeasured = false;
   mGrowth = DocumentSize();
   mAppInstance = object->appInstance;
   mAppInstallation = object->appInstallation;

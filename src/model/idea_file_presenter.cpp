@@ -53,8 +53,10 @@ bool readInto(const QString& path, Codec codec, IdeaDocument& read) {
   if (codec == Codec::OPML) return read.loadFromOPMLData(bytes);
   const bool compressed = codec == Codec::Compressed;
   const bool ok = compressed ? read.loadFromOrreryData(bytes) : read.loadFromJSONData(bytes);
-  if (ok) read.noteFileRead(bytes, compressed, stamp);
-  return ok;
+  if (!ok) return false;
+  read.noteFileRead(bytes, compressed, stamp);
+  read.measureIfNearLimit();
+  return true;
 }
 
 }  // namespace

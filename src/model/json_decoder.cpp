@@ -181,7 +181,10 @@ std::unique_ptr<JSONDecoder> JSONDecoder::createWithData(const QByteArray& data)
     return nullptr;
   }
   impl->root = dom::object(root);
-  return std::unique_ptr<JSONDecoder>(new JSONDecoder(std::move(impl)));
+  const qsizetype parsed = impl->strictText.empty() ? data.size() : qsizetype(impl->strictText.size());
+  std::unique_ptr<JSONDecoder> decoder(new JSONDecoder(std::move(impl)));
+  decoder->mParsedBytes = parsed;
+  return decoder;
 }
 
 void JSONDecoder::addAlias(const QString& memberName, const QString& className) {

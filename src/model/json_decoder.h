@@ -41,6 +41,8 @@ class JSONDecoder final : public KeyedDecoder {
   bool tooLarge() const { return mTooLarge; }
   // The objects decoded so far, as the limits count them.
   qint64 objectsMade() const { return mObjectsMade; }
+  // The bytes of strict JSON parsed: the text itself, or its rewriting when it was lenient.
+  qsizetype parsedBytes() const { return mParsedBytes; }
 
   // Decodes the root: the one member of the root object, whose name gives the class. Null when
   // the root holds no such object, the file nests deeper than kMaxKeyedNestingDepth or goes
@@ -69,6 +71,7 @@ class JSONDecoder final : public KeyedDecoder {
   QHash<QString, QString> mappingClasses;
   Limits mLimits;
   qint64 mObjectsMade = 0;
+  qsizetype mParsedBytes = 0;
   bool mFailed = false;
   bool mTooLarge = false;
 };

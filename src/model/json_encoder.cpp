@@ -106,6 +106,9 @@ void JSONEncoder::beginMember(CoderKey key) {
       putString(view);
     else if constexpr (std::is_same_v<View, QLatin1StringView>)
       putLatin1String(view);
+    // ASCII, as keys are, is the same text as Latin-1.
+    else if (std::all_of(view.begin(), view.end(), [](auto c) { return static_cast<unsigned char>(c) < 0x80; }))
+      putLatin1String(QLatin1StringView(reinterpret_cast<const char*>(view.data()), view.size()));
     else
       putString(view.toString());
   });

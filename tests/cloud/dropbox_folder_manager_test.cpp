@@ -767,7 +767,8 @@ TEST_F(DropboxEngineTest, NewMirrorNamesSkipFilesAnEarlierProcessLeftInTheSameSe
 }
 
 // A mirror file is measured as a local file is: the document counts what comes in from its
-// size; one the reader would refuse is not written, and the document says why.
+// size, also when the file is opened again; one the reader would refuse is not written, and the
+// document says why.
 TEST_F(DropboxEngineTest, AMirrorFileTellsTheDocumentItsSizeAndOneTheReaderWouldRefuseIsNotWritten) {
   auto engine = startEngine();
   ASSERT_TRUE(settle());
@@ -779,6 +780,11 @@ TEST_F(DropboxEngineTest, AMirrorFileTellsTheDocumentItsSizeAndOneTheReaderWould
   ASSERT_EQ(token, 1);
   EXPECT_GT(doc->storedSize().jsonBytes, 0);
   EXPECT_EQ(doc->growth().jsonBytes, 0) << "what came in is in the file now";
+  auto again = IdeaDocument::createWithIdentifier("dropbox:/id7_1.orrx");
+  DocumentToken opened = -1;
+  engine->openDocument(again, [&](DocumentToken t) { opened = t; });
+  ASSERT_TRUE(main.runUntil([&] { return opened >= 0; }));
+  EXPECT_GE(again->storedSize().jsonBytes, doc->storedSize().jsonBytes) << "opened, the map counts what its file holds";
 
   doc->idea()->setNote(QString(DocumentLimits::kMaxTextLength + 1, QLatin1Char('n')));
   int saved = -1;

@@ -1,6 +1,7 @@
 #include "controller_test_support.h"
 
 #include "foundation/views/custom_alert_view.h"
+#include "model/idea_arrival.h"
 
 using namespace controllertest;
 using orrery::Idea;
@@ -165,6 +166,45 @@ TEST_F(OperationsTest, AMoveFromAnotherDocumentCopiesInThenTakesItOutThere) {
   IdeaPtr otherSaved = readTree(other.doc->filePath());
   ASSERT_TRUE(otherSaved);
   EXPECT_TRUE(otherSaved->ideas().empty()) << "the idea left its own document";
+  orrery::PersistenceController::singleton().releaseDocument(other.doc, other.token, nullptr);
+}
+
+// What comes into the map asks the room it takes as it arrives: a copy from another map whose
+// link leads out of it carries the target's note, and a move into a planet without children opens
+// its list. With a byte less than that left each is refused, saying why, and both maps keep all.
+TEST_F(OperationsTest, WhatComesInAsksTheRoomItTakesAsItArrives) {
+  open(5);
+  IdeaPtr otherRoot = idea(QStringLiteral("other"));
+  IdeaPtr notes = idea(QStringLiteral("notes"));
+  notes->setNote(QString(10000, QChar(u'n')));
+  IdeaPtr part = idea(QStringLiteral("part"));
+  part->addIdea(Idea::createWithLinkToIdea(notes->identifier()));
+  otherRoot->addIdea(notes);
+  otherRoot->addIdea(part);
+  Opened other = createLocal(path(QStringLiteral("other.orrery")), otherRoot);
+  ASSERT_GE(other.token, 1);
+  const IdeaPtr target = child(1);
+  const qint64 copy = orrery::IdeaArrival::copyOf(*part, *target, /*keepingLinks=*/false).added.jsonBytes;
+  ASSERT_GT(copy, 10000) << "the note the link leads to";
+  const qint64 left = orrery::DocumentLimits::kMaxJSONBytes - opened.doc->storedSize().jsonBytes;
+  ASSERT_TRUE(opened.doc->makeRoomFor(orrery::DocumentSize{left - copy + 1, 0, 0}));
+
+  std::vector<bool> results;
+  c().copyIdeaInside(part, 1, record(results));
+  c().moveIdeaInside(part, other.doc->docIdentifier(), 1, record(results));
+  // Ten bytes: ,"ideas":[ and ] less the comma the move takes from the orbit.
+  ASSERT_TRUE(opened.doc->makeRoomFor(orrery::DocumentSize{copy - 1 - 9, 0, 0}));
+  c().moveIdeaInside(child(2), opened.doc->docIdentifier(), 1, record(results));
+  EXPECT_EQ(results, (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(order(), (QStringList{"c0", "c1", "c2", "c3", "c4"}));
+  EXPECT_TRUE(target->ideas().empty());
+  ASSERT_EQ(presenter->alerts.size(), 3u);
+  for (const auto& alert : presenter->alerts)
+    EXPECT_EQ(alert.informativeText.toStdString(), orrery::DocumentLimits::documentFullMessage().toStdString());
+  expectShownAndSaved();
+  const IdeaPtr otherSaved = readTree(other.doc->filePath());
+  ASSERT_TRUE(otherSaved);
+  EXPECT_EQ(texts(otherSaved->ideas()), (QStringList{"notes", "part"})) << "the refused move left the idea in its map";
   orrery::PersistenceController::singleton().releaseDocument(other.doc, other.token, nullptr);
 }
 

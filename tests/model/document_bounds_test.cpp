@@ -8,6 +8,7 @@
 #include "model/document_limits.h"
 #include "model/document_memory_bound.h"
 #include "model/icon_image.h"
+#include "model/idea_arrival.h"
 #include "model/idea_edit_room.h"
 #include "model/json_decoder.h"
 #include "model/persistence_controller.h"
@@ -535,81 +536,130 @@ TEST(DocumentBounds, TheWriterKeepsTheLimitsTheReaderKeeps) {
   EXPECT_EQ(doc->exportAsOrreryData(), *dataext::zlibDeflate(doc->exportAsPureJSONData()));
 }
 
-// An edit of an idea in a panel takes exactly the room its file takes: with that much left in
-// the map it is let in, with a byte or an object less it is refused, saying why; what it
-// lets in is held until the edit ends, so no other way in takes it meanwhile.
-TEST(DocumentBounds, AnEditOfAnIdeaTakesTheRoomItsFileTakes) {
+// Every way into a map asks the room its file takes more: with exactly that much left in the map
+// it is let in, with a byte or an object less it is refused, saying why. What the file takes is
+// the writer's own output before and after. The map is as it was read, from the writer's file
+// or from one that leaves out members the writer writes.
+TEST(DocumentBounds, EveryWayIntoAMapAsksTheRoomItsFileTakes) {
   const auto star = std::make_shared<IconImage>("star", "Symbols", "⭐");
   const auto comet = std::make_shared<IconImage>("comet with a long tail", "Space", "☄");
   QImage picture(320, 200, QImage::Format_RGB32);
   for (int y = 0; y < picture.height(); ++y)
     for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, y, qRgb(x, y, x ^ y));
+  // Identifiers as earlier versions made them: shorter than a copy's.
+  int made = 0;
+  auto idea = [&](const QString& text) { return Idea::createWithText(text, QStringLiteral("i%1").arg(++made)); };
   auto map = [&] {
-    IdeaPtr root = Idea::createWithText("Map");
+    IdeaPtr root = idea("Map");
     root->setColor(ColorTheme::colorByName("green1"));
     for (int i = 0; i < 7; ++i) {
-      root->addIdea(Idea::createWithText(QStringLiteral("child %1").arg(i)));
+      root->addIdea(idea(QStringLiteral("child %1").arg(i)));
       if (i % 2) root->ideas().back()->setColor(ColorTheme::colorByName("violet2"));
     }
     root->ideas()[1]->setIconImage(star);
+    root->ideas()[3]->addIdea(idea("inner"));
+    root->ideas()[3]->ideas()[0]->addIdea(Idea::createWithLinkToIdea(root->ideas()[0]->identifier()));
     root->addIdea(Idea::createWithLinkToIdea(root->ideas()[0]->identifier()));
     return root;
   };
-  struct Case {
-    std::string what;
-    int child;  // the idea edited: a child of the root, or the root itself (-1)
-    IdeaEditRoom::Part part;
-    std::function<void(Idea&)> change;
-    bool recolor = false;
+  // Another map: a part of it links to an idea outside the part, which holds a long note.
+  const IdeaPtr other = idea("Other map");
+  other->addIdea(idea("notes"));
+  other->ideas()[0]->setNote(QString(1000, QChar(u'n')));
+  other->addIdea(idea("part"));
+  other->ideas()[1]->addIdea(Idea::createWithLinkToIdea(other->ideas()[0]->identifier()));
+  auto written = scratchDocument();
+  written->setIdea(map());
+  written->setDateModified(QDateTime::fromSecsSinceEpoch(1800000000, Qt::UTC));
+  const QByteArray file = written->exportAsPureJSONData();
+  // The same map without each idea's child rule, which the reader takes as 0.
+  QByteArray shorter = file;
+  shorter.replace(",\"colorThemeType\":1", "");
+  ASSERT_LT(shorter.size(), file.size());
+
+  using Enter = std::function<bool(const std::shared_ptr<IdeaDocument>&, const IdeaPtr& root)>;
+  // What arrives under the root's child `parent` (-1: the root) goes in where it is let in.
+  auto into = [](int parent, std::function<IdeaArrival(const IdeaPtr& root, const Idea& to)> arrive) -> Enter {
+    return [=](const std::shared_ptr<IdeaDocument>& doc, const IdeaPtr& root) {
+      const IdeaPtr to = parent < 0 ? root : root->ideas()[parent];
+      const IdeaArrival arrival = arrive(root, *to);
+      if (!doc->makeRoomFor(arrival.added, arrival.removed)) return false;
+      if (const IdeaPtr from = arrival.idea->parent()) from->detachIdea(arrival.idea->identifier());
+      to->addIdea(arrival.idea);
+      return true;
+    };
   };
-  const std::vector<Case> cases = {
-      {"a longer title", 0, IdeaEditRoom::Title, [](Idea& i) { i.setText("child 0, \"quoted\" and é"); }},
-      {"a note", 0, IdeaEditRoom::Note, [](Idea& i) { i.setNote("line\nnext line ☄ \x01"); }},
-      {"an icon where there was none", 0, IdeaEditRoom::Icon, [&](Idea& i) { i.setIconImage(star); }},
-      {"an icon of a longer name", 1, IdeaEditRoom::Icon, [&](Idea& i) { i.setIconImage(comet); }},
-      {"a colour, the children recoloured", -1, IdeaEditRoom::Colors,
-       [](Idea& i) {
-         i.setColor(ColorTheme::colorByName("blue2"));
-         i.setColorThemeType(ColorThemeTypeVaryingColors);
-       },
-       true},
-      {"a picture", 2, IdeaEditRoom::Picture, [&](Idea& i) { i.replaceWithOriginalImage(KitImage(picture)); }},
-  };
-  auto fileSize = [](const IdeaPtr& root) {
-    return DocumentSnapshot::of(root, QDateTime(), QDateTime::fromSecsSinceEpoch(1800000000, Qt::UTC))
-        .encodeWithinLimits(/*compressed=*/false)
-        .size;
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const IdeaPtr edited = map();
-    const IdeaPtr idea = c.child < 0 ? edited : edited->ideas()[c.child];
-    const DocumentSize before = fileSize(edited);
-    c.change(*idea);
-    if (c.recolor) idea->applyColorTheme();
-    const DocumentSize after = fileSize(edited);
-    const qint64 bytes = after.jsonBytes - before.jsonBytes;
-    const qint64 objects = after.objects - before.objects;
-    ASSERT_TRUE(bytes > 0 || objects > 0) << "each change here makes the file larger";
-    for (const qint64 less : {0, 1}) {
-      const IdeaPtr tree = map();
-      auto doc = scratchDocument();
-      // What is left in the map: as much as the change takes, or a byte (an object) less.
-      ASSERT_TRUE(doc->makeRoomFor(
-          DocumentSize{DocumentLimits::kMaxJSONBytes - std::max<qint64>(bytes, 0) + less,
-                       DocumentLimits::kMaxObjects - std::max<qint64>(objects, 0) + (objects > 0 ? less : 0), 0}));
-      IdeaEditRoom room(doc, c.child < 0 ? tree : tree->ideas()[c.child]);
-      EXPECT_EQ(room.holdRoomFor(c.part, c.change, c.recolor), less == 0)
-          << "room left: as much as it takes less " << less;
+  // A panel's edit of the root's child `child`, held while it is made and applied at its close.
+  auto edit = [](int child, IdeaEditRoom::Part part, std::function<void(Idea&)> change, bool recolor = false) -> Enter {
+    return [=](const std::shared_ptr<IdeaDocument>& doc, const IdeaPtr& root) {
+      const IdeaPtr edited = child < 0 ? root : root->ideas()[child];
+      IdeaEditRoom room(doc, edited);
+      const bool held = room.holdRoomFor(part, change, recolor);
       EXPECT_EQ(room.refusal().toStdString(),
-                less == 0 ? std::string() : DocumentLimits::documentFullMessage().toStdString());
-      if (less == 0) {
-        EXPECT_FALSE(doc->makeRoomFor(DocumentSize{objects > 0 ? 0 : 1, objects > 0 ? 1 : 0, 0}))
-            << "nothing else takes the room held";
-        room.giveBack();
-        EXPECT_TRUE(doc->makeRoomFor(DocumentSize{std::max<qint64>(bytes, 0), std::max<qint64>(objects, 0), 0}))
-            << "an edit given up gives its room back";
-      }
+                held ? std::string() : DocumentLimits::documentFullMessage().toStdString());
+      return held && room.applyTo(*edited, change, recolor);
+    };
+  };
+  const auto recolored = [](Idea& i) {
+    i.setColor(ColorTheme::colorByName("blue2"));
+    i.setColorThemeType(ColorThemeTypeVaryingColors);
+  };
+  struct Row {
+    std::string what;
+    Enter enter;
+    bool shorterFile = false;
+  };
+  const std::vector<Row> rows = {
+      {"a new idea",
+       into(-1, [](const IdeaPtr&, const Idea& to) { return IdeaArrival::of(Idea::createWithText("new"), to); })},
+      {"a copy within the map, its link kept",
+       into(4, [](const IdeaPtr& root, const Idea& to) { return IdeaArrival::copyOf(*root->ideas()[3], to, true); })},
+      {"a copy from another map, its link leading out",
+       into(4, [&](const IdeaPtr&, const Idea& to) { return IdeaArrival::copyOf(*other->ideas()[1], to, false); })},
+      {"a move from another map",
+       into(5, [&](const IdeaPtr&, const Idea& to) { return IdeaArrival::copyOf(*other->ideas()[0], to, false); })},
+      {"a move into an idea with no children",
+       into(2, [](const IdeaPtr& root, const Idea& to) { return IdeaArrival::moveOf(root->ideas()[1], to); })},
+      {"a longer title", edit(0, IdeaEditRoom::Title, [](Idea& i) { i.setText("child 0, \"quoted\" and é"); })},
+      {"a note", edit(0, IdeaEditRoom::Note, [](Idea& i) { i.setNote("line\nnext line ☄ \x01"); })},
+      {"an icon where there was none", edit(0, IdeaEditRoom::Icon, [&](Idea& i) { i.setIconImage(star); })},
+      {"an icon of a longer name", edit(1, IdeaEditRoom::Icon, [&](Idea& i) { i.setIconImage(comet); })},
+      {"a colour, the children recoloured", edit(-1, IdeaEditRoom::Colors, recolored, true)},
+      {"a picture", edit(2, IdeaEditRoom::Picture, [&](Idea& i) { i.replaceWithOriginalImage(KitImage(picture)); })},
+      {"a letter, the map read from a shorter file", edit(-1, IdeaEditRoom::Title, [](Idea& i) { i.setText("Maps"); }),
+       true},
+  };
+  auto opened = [&](const Row& row) {
+    auto doc = scratchDocument();
+    EXPECT_TRUE(doc->loadFromJSONData(row.shorterFile ? shorter : file));
+    return doc;
+  };
+  // The file the writer makes of a document: its bytes, and its objects (the data object, the
+  // ideas and their icons).
+  auto fileSize = [](const IdeaDocument& doc) {
+    qint64 objects = 1;
+    doc.idea()->traverseNaturally([&](const IdeaPtr& i, qint64) { objects += i->isLink() || !i->iconImage() ? 1 : 2; },
+                                  0);
+    return std::pair{qint64(doc.exportAsPureJSONData().size()), objects};
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    auto doc = opened(row);
+    const auto [bytesBefore, objectsBefore] = fileSize(*doc);
+    ASSERT_TRUE(row.enter(doc, doc->idea()));
+    const auto [bytesAfter, objectsAfter] = fileSize(*doc);
+    const qint64 bytes = bytesAfter - bytesBefore, objects = std::max<qint64>(objectsAfter - objectsBefore, 0);
+    ASSERT_GT(bytes, 0) << "each way in here makes the file larger";
+    for (const auto& [lessBytes, lessObjects] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
+      if (lessObjects > 0 && objects == 0) continue;
+      doc = opened(row);
+      // Held elsewhere beside the map as read: as much as leaves it the room the change takes, or less.
+      const int elsewhere = 0;
+      ASSERT_TRUE(doc->holdRoom(&elsewhere,
+                                DocumentSize{DocumentLimits::kMaxJSONBytes - bytesBefore - bytes + lessBytes,
+                                             DocumentLimits::kMaxObjects - objectsBefore - objects + lessObjects, 0}));
+      EXPECT_EQ(row.enter(doc, doc->idea()), lessBytes + lessObjects == 0)
+          << "room left: as much as it takes less " << lessBytes << " bytes, " << lessObjects << " objects";
     }
   }
 
@@ -625,6 +675,7 @@ TEST(DocumentBounds, AnEditOfAnIdeaTakesTheRoomItsFileTakes) {
   EXPECT_TRUE(room.holdRoomFor(IdeaEditRoom::Title, [&](Idea& i) { i.setText("A"); }));
   EXPECT_TRUE(room.holdRoomFor(IdeaEditRoom::Title, [&](Idea& i) { i.setText(title + "12345678"); }));
   EXPECT_FALSE(room.holdRoomFor(IdeaEditRoom::Note, [&](Idea& i) { i.setNote("n"); }));
+  EXPECT_FALSE(doc->makeRoomFor(DocumentSize{1, 0, 0})) << "nothing else takes the room held";
   EXPECT_FALSE(room.holdRoomFor(IdeaEditRoom::Title, [&](Idea& i) { i.setText(title + "1234567890"); }));
   EXPECT_EQ(room.refusal().toStdString(), DocumentLimits::documentFullMessage().toStdString());
   EXPECT_FALSE(room.holdRoomFor(IdeaEditRoom::Note,
