@@ -33,6 +33,7 @@ TEST_F(UserDefaultsTest, EveryKindOfValueSurvivesARestart) {
     defaults.setBool(true, "cloudstoragechoice");
     defaults.setDouble(0.25, "ratio");
     defaults.setString("1.5.0", "CurrentOrreryVersion");
+    defaults.setString(QStringLiteral("\uFEFF\uFEFFplan"), "marked");
     defaults.setObject(QStringList{"/a.orrery", "/b.orrery"}, "RecentLocalFiles");
     defaults.setObject(frame, "CurrentState");
     defaults.setObject(QByteArray("\x00\x01", 2), "blob");
@@ -42,6 +43,7 @@ TEST_F(UserDefaultsTest, EveryKindOfValueSurvivesARestart) {
   EXPECT_TRUE(reread.boolForKey("cloudstoragechoice"));
   EXPECT_DOUBLE_EQ(reread.doubleForKey("ratio"), 0.25);
   EXPECT_EQ(reread.stringForKey("CurrentOrreryVersion"), "1.5.0");
+  EXPECT_EQ(reread.stringForKey("marked"), QStringLiteral("\uFEFF\uFEFFplan"));
   EXPECT_EQ(reread.stringArrayForKey("RecentLocalFiles"), (QStringList{"/a.orrery", "/b.orrery"}));
   EXPECT_EQ(reread.dictionaryForKey("CurrentState"), frame);
   EXPECT_EQ(reread.objectForKey("blob").toByteArray(), QByteArray("\x00\x01", 2));
