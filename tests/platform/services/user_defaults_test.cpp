@@ -176,6 +176,11 @@ TEST_F(UserDefaultsTest, HostileFilesAreIgnoredWithoutExhaustingMemoryOrStack) {
   // A kind the store never writes (a picture, whose reader trusts its own size fields).
   writeHostileFile(path(), [](QDataStream& out) { out << quint32(QMetaType::QImage) << qint8(0) << quint32(0); });
   EXPECT_FALSE(UserDefaults(path()).hasObjectForKey("k"));
+  // A date-time with a time spec Qt does not know reads as it will after a save: in UTC.
+  writeHostileFile(path(), [](QDataStream& out) {
+    out << quint32(QMetaType::QDateTime) << qint8(0) << qint64(2'460'000) << quint32(1000) << qint8(6);
+  });
+  EXPECT_EQ(UserDefaults(path()).objectForKey("k").toDateTime().timeSpec(), Qt::UTC);
 
   // What the store writes still reads, nested lists and maps included.
   const QVariantMap nested{{"list", QVariantList{QVariantList{1, "two"}, QStringList{"a"}, QVariantMap{{"d", QDateTime::fromSecsSinceEpoch(5, Qt::UTC)}}}},
