@@ -2,6 +2,7 @@
 
 #include "platform/core/system_log.h"
 
+#include <QRegularExpression>
 #include <QtGlobal>
 
 #include <cstdio>
@@ -25,9 +26,53 @@ platform::LogLevel levelOf(QtMsgType type) {
   return platform::LogLevel::Notice;
 }
 
-void qtMessageToSystemLog(QtMsgType type, const QMessageLogContext& /*context*/, const QString& message) {
-  platform::logLine(message.toUtf8().toStdString(), levelOf(type));
-  // Qt aborts next: whoever started the program learns why there and then.
+constexpr QChar kElided(0x2026);
+
+bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
+
+// Qt quotes what it was handed ('…' or "…"): an address to open, a file or object name, a window
+// title. Any of it may be what the user typed, so the quoted text goes and the quotes stay. A
+// quote after a letter is an apostrophe; an unclosed one hides the rest of the message.
+QString withoutQuotedText(const QString& message) {
+  QString out;
+  out.reserve(message.size());
+  for (qsizetype i = 0; i < message.size(); ++i) {
+    const QChar c = message.at(i);
+    const bool opens = (c == u'\'' || c == u'"') && (i == 0 || !isWordChar(message.at(i - 1)));
+    if (!opens) {
+      out += c;
+      continue;
+    }
+    qsizetype close = i + 1;
+    while (close < message.size() &&
+           !(message.at(close) == c && (close + 1 == message.size() || !isWordChar(message.at(close + 1)))))
+      ++close;
+    out += c;
+    if (close == message.size()) return out + kElided;
+    if (close > i + 1) out += kElided;
+    out += c;
+    i = close;
+  }
+  return out;
+}
+
+// A Qt message as the system log may keep it: without quoted text, and without a web address
+// even where Qt did not quote one (file: and mailto: ones too: an idea's address may be either).
+QString withoutUserText(const QString& message) {
+  static const QRegularExpression kAddress(
+      QStringLiteral(R"((?<![\w.+-])(?:[A-Za-z][A-Za-z0-9+.-]*://\S*|(?:mailto|file|data|javascript|tel|sms|news):\S+))"),
+      QRegularExpression::CaseInsensitiveOption);
+  return withoutQuotedText(message).replace(kAddress, QString(kElided));
+}
+
+void qtMessageToLog(QtMsgType type, const QMessageLogContext& /*context*/, const QString& message) {
+  const QString line = withoutUserText(message);
+  {
+    std::lock_guard lock(gSinkMutex);
+    if (gSink) gSink(line);
+    else platform::logLine(line.toUtf8().toStdString(), levelOf(type));
+  }
+  // Qt aborts next: whoever started the program learns why there and then, in Qt's own words.
   if (type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
@@ -42,8 +87,10 @@ LogSink setLogSink(LogSink sink) {
 
 void logToSystemLog(const char* programName) {
   platform::sendLogToSystemLog(programName);
-  qInstallMessageHandler(qtMessageToSystemLog);
+  logQtMessages();
 }
+
+void logQtMessages() { qInstallMessageHandler(qtMessageToLog); }
 
 void logLine(const QString& line) {
   std::lock_guard lock(gSinkMutex);

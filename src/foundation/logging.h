@@ -20,6 +20,11 @@ LogSink setLogSink(LogSink sink);
 // shows none of them. A fatal Qt message is also written to standard error before Qt aborts.
 void logToSystemLog(const char* programName);
 
+// From now on Qt's messages go where the program's lines go, without what a user may have typed:
+// Qt quotes the address it failed to open, a file or a window's name, so quoted text and web
+// addresses become "…" ("Unable to detect a web browser to launch '…'").
+void logQtMessages();
+
 // Writes one line to the current sink; callable from any thread.
 void logLine(const QString& line);
 

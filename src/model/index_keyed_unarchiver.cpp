@@ -3,6 +3,7 @@
 #include "model/index_keyed_archiver.h"
 
 #include "foundation/logging.h"
+#include "platform/services/utf8_text.h"
 
 #include <QCborArray>
 #include <QCborValue>
@@ -36,7 +37,7 @@ bool KeyedUnarchiver::containsValueForKey(CoderKey key) const {
 
 QString KeyedUnarchiver::decodeStringForKey(CoderKey key) {
   const QCborValue value = member(key);
-  return value.isString() ? value.toString() : QString();
+  return platform::textOfCbor(value);
 }
 
 QStringList KeyedUnarchiver::decodeStringsForKey(CoderKey key) {
@@ -44,7 +45,7 @@ QStringList KeyedUnarchiver::decodeStringsForKey(CoderKey key) {
   QStringList result;
   if (!value.isArray()) return result;
   for (const QCborValue& element : value.toArray())
-    if (element.isString()) result << element.toString();
+    if (element.isString()) result << platform::textOfCbor(element);
   return result;
 }
 

@@ -4,6 +4,7 @@
 #include "foundation/string_extensions.h"
 #include "model/json_date_format.h"
 #include "model/json_text.h"
+#include "platform/services/utf8_text.h"
 
 #include <simdjson.h>
 
@@ -22,7 +23,7 @@ constexpr std::string_view kClassMember = "@class";
 // Class lookups remembered per decoder; a hostile file naming endless classes is not cached.
 constexpr std::size_t kClassCacheSize = 64;
 
-QString toQString(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString toQString(std::string_view text) { return platform::textFromUtf8(QByteArrayView(text.data(), qsizetype(text.size()))); }
 
 // Calls `f` with the key as UTF-8.
 template <class F>

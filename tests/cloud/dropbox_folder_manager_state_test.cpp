@@ -53,6 +53,9 @@ TEST(SyncStateFileTest, WriteThenReadGivesEqualRecordsAndFreshFlags) {
   state.docs().insert("dropbox:/x.orrx",
                       DocumentInfo::create(SyncFileInfo::EMPTY(), info("x.orrx", "0f"), info("x.orrx~up", "0f")));
   state.docs().insert("dropbox:/gone.orrx", DocumentInfo::create(nullptr, SyncFileInfo::EMPTY(), info(nullptr, "1a")));
+  // A text may begin with what looks like a byte-order mark; it is text all the same.
+  const QString marked = QStringLiteral("\uFEFF\uFEFFplan.orrx");
+  state.docs().insert(marked, DocumentInfo::create(nullptr, SyncFileInfo::create(marked, marked), nullptr));
   state.setPerhapsDropboxConnection(false);
   state.setPollFolderASAP(true);
   state.filesToReallyDelete().insert("junk");
@@ -67,7 +70,9 @@ TEST(SyncStateFileTest, WriteThenReadGivesEqualRecordsAndFreshFlags) {
   EXPECT_TRUE(back->filesToReallyDelete().isEmpty());
   EXPECT_TRUE(back->tasksToExecute().isEmpty());
   EXPECT_FALSE(back->isLocalStatusFileLoaded());
-  ASSERT_EQ(back->docs().size(), 2);
+  ASSERT_EQ(back->docs().size(), 3);
+  ASSERT_TRUE(back->docs().value(marked));
+  EXPECT_TRUE(SyncFileInfo::areEqual(back->docs().value(marked)->current(), SyncFileInfo::create(marked, marked)));
   const auto x = back->docs().value("dropbox:/x.orrx");
   ASSERT_TRUE(x);
   EXPECT_TRUE(SyncFileInfo::areEqual(x->input(), SyncFileInfo::EMPTY()));

@@ -3,6 +3,9 @@
 #include "log_capture.h"
 #include "qt_printers.h"
 
+#include <QDebug>
+#include <QUrl>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -55,6 +58,26 @@ TEST(SoftAssertionTest, LogsTheLinePaddedToThreeDigitsAndEvaluatesToTheCondition
   EXPECT_EQ(log.lines()[0], "ERROR: Assertion failure, line: 063 -[Idea addChild:]");
   EXPECT_EQ(log.lines()[1], "ERROR: Assertion failure, line: 1234 +[Globals fontAvenirMedium:]");
   EXPECT_EQ(log.lines()[2], QString("ERROR: Assertion failure, line: %1 -[X y]").arg(failingLine, 3, 10, QChar('0')));
+}
+
+TEST(SoftAssertionTest, QtMessagesKeepTheirShapeAndLoseWhatAUserMayHaveTyped) {
+  LogCapture log;
+  orrery::logQtMessages();
+  qWarning("Unable to detect a web browser to launch '%s'", "https://example.org/plan?title=Secret%20plan");
+  qWarning("QDesktopServices::openUrl: Unable to open \"%s\"", "mailto:me@example.org?subject=Notes");
+  qWarning() << "Opening" << QUrl("file:///home/u/diary.html") << "failed";
+  qWarning("Could not open https://example.org/a?b nor 'Bob's plan', can't go on");
+  qWarning("No end to 'a quote that runs on");
+  qWarning("QLayout: Attempting to add QLayout \"\" to QWidget \"\", which already has a layout");
+  qWarning("QFont::setPointSizeF: Point size <= 0 (0.000000), must be greater than 0");
+  qInstallMessageHandler(nullptr);
+  EXPECT_EQ(log.lines().join('\n'), QStringList({"Unable to detect a web browser to launch '…'",
+                                      "QDesktopServices::openUrl: Unable to open \"…\"",
+                                      "Opening QUrl(\"…\") failed",
+                                      "Could not open … nor '…', can't go on",
+                                      "No end to '…",
+                                      "QLayout: Attempting to add QLayout \"\" to QWidget \"\", which already has a layout",
+                                      "QFont::setPointSizeF: Point size <= 0 (0.000000), must be greater than 0"}).join('\n'));
 }
 
 TEST(LoggerTest, TracesOnlyRegisteredObjectsAndPrunesLostOnes) {

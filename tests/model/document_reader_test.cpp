@@ -101,6 +101,7 @@ std::vector<IdeaPtr> hardTrees() {
   texts->addIdea(Idea::createWithText(QString(100000, QChar(u'ß'))));
   texts->addIdea(Idea::createWithText(QString("controls \x01\x1f\x7f \"q\" \\ / \u2028 \uFEFF end")));
   texts->addIdea(Idea::createWithText(QString()));
+  texts->addIdea(Idea::createWithText(QStringLiteral("\uFEFF\uFEFFbegins with marks")));
   IdeaPtr url = Idea::createWithURL("https://example.org/ü?q=1&r=\"2\"", ideatrees::samplePicture(300, 200, 5));
   texts->addIdea(url);
   texts->addIdea(Idea::createWithLinkToIdea(url->identifier()));

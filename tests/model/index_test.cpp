@@ -51,6 +51,9 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
   return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+// A title that begins with what looks like a byte-order mark.
+const QString kMarkedTitle = QStringLiteral("\uFEFF\uFEFFTwo");
+
 class IndexFiles : public ::testing::Test {
  protected:
   QString path(const QString& name) const { return folder.path() + "/" + name; }
@@ -81,7 +84,7 @@ class IndexFiles : public ::testing::Test {
 
 TEST_F(IndexFiles, JSONIndexIsWrittenAndReadBackIntoDropbox) {
   auto index = IndexJSONDocument::createWithFileURL(url("orrery.index"), PersistenceController::singleton().workQueue());
-  index->setIdeaProxyList({proxyNamed("dropbox:/one.orrx", "One"), proxyNamed("iCloud:/sub/two.orrx", "Two")});
+  index->setIdeaProxyList({proxyNamed("dropbox:/one.orrx", "One"), proxyNamed("iCloud:/sub/two.orrx", kMarkedTitle)});
   std::optional<bool> written;
   index->saveJSONToURL(url("orrery.index"), [&](bool ok) { written = ok; });
   // The data was taken when the write was asked for.
@@ -102,6 +105,7 @@ TEST_F(IndexFiles, JSONIndexIsWrittenAndReadBackIntoDropbox) {
   EXPECT_EQ(identifiersOf(*read), (QStringList{"dropbox:/one.orrx", "dropbox:/two.orrx"}));
   EXPECT_EQ((*read)[0]->text(), "One");
   EXPECT_EQ((*read)[0]->itemCount(), 3);
+  EXPECT_EQ((*read)[1]->text(), kMarkedTitle);
 }
 
 TEST_F(IndexFiles, JSONIndexWriteIntoAMissingFolderFails) {
@@ -145,7 +149,7 @@ TEST_F(IndexFiles, HostileOrForeignJSONIndexesLoadNothing) {
 
 TEST_F(IndexFiles, KeyedIndexIsWrittenAndReadBackIntoICloud) {
   IndexDocument writer(url(IndexDocument::standardFileName()));
-  writer.setIdeaProxyList({proxyNamed("dropbox:/a.orrx", "A"), proxyNamed("iCloud:/b.orrx", "B")});
+  writer.setIdeaProxyList({proxyNamed("dropbox:/a.orrx", "A"), proxyNamed("iCloud:/b.orrx", kMarkedTitle)});
   std::optional<bool> saved;
   writer.saveBinaryToURL(writer.presentedItemURL(), [&](bool ok) { saved = ok; });
   ASSERT_EQ(saved, true);
@@ -155,7 +159,7 @@ TEST_F(IndexFiles, KeyedIndexIsWrittenAndReadBackIntoICloud) {
   reader.readBinaryWithCompletionHandler([&](bool ok) { loaded = ok; });
   ASSERT_EQ(loaded, true);
   EXPECT_EQ(identifiersOf(reader.ideaProxyList()), (QStringList{"iCloud:/a.orrx", "iCloud:/b.orrx"}));
-  EXPECT_EQ(reader.ideaProxyList()[1]->text(), "B");
+  EXPECT_EQ(reader.ideaProxyList()[1]->text(), kMarkedTitle);
 
   // This process's own write is nothing new.
   reader.readBinaryWithCompletionHandler([&](bool ok) { loaded = ok; }, true);

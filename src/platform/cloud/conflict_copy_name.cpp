@@ -1,5 +1,7 @@
 #include "platform/cloud/conflict_copy_name.h"
 
+#include "platform/services/utf8_text.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -47,7 +49,7 @@ QStringList conflictCopiesIn(const QString& folder, const QString& original) {
     // Every pattern has one of these: most names are passed over without a parse.
     const std::string_view raw(entry->d_name);
     if (raw.find("onflict") == std::string_view::npos && raw.find(" (") == std::string_view::npos) continue;
-    const QString name = QFile::decodeName(entry->d_name);
+    const QString name = textFromUtf8(raw);
     const ConflictCopyName copy = parseConflictCopyName(name);
     if (copy.isCopy() && (original.isEmpty() || copy.original == original)) copies << name;
   }

@@ -3,6 +3,7 @@
 #include "platform/cloud/file_version.h"
 #include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
+#include "platform/services/utf8_text.h"
 
 #include <QFile>
 
@@ -29,7 +30,7 @@ std::vector<MetadataItem> MetadataQuery::scan(const QString& folder, const QStri
     // Only plain files: a link could lead out of the container, a folder is no document.
     struct stat st {};
     if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    const QString fsName = QFile::decodeName(name);
+    const QString fsName = textFromUtf8(name);
     items.push_back({folder + QLatin1Char('/') + fsName, fsName});
   }
   ::closedir(dir);

@@ -5,6 +5,7 @@
 #include "platform/services/standard_folders.h"
 
 #include <QDataStream>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -122,6 +123,12 @@ bool readValue(QDataStream& in, QVariant& out, int depth) {
       QVariant value(type);
       if (!type.load(in, value.data()) || in.status() != QDataStream::Ok) return false;
       out = std::move(value);
+      // Qt reads a time spec it does not know as an offset of zero, which it writes as such and
+      // reads back as UTC: held as UTC now, the value saves the same before and after a restart.
+      if (typeId == QMetaType::QDateTime) {
+        QDateTime& dateTime = *static_cast<QDateTime*>(out.data());
+        if (dateTime.timeSpec() == Qt::OffsetFromUTC && dateTime.offsetFromUtc() == 0) dateTime.setTimeSpec(Qt::UTC);
+      }
       return true;
     }
     default:

@@ -83,9 +83,27 @@ class LegacyJSONEncoder final : public KeyedEncoder {
   bool mFailed = false;
 };
 
+// The parser drops a U+FEFF that begins a string and keeps one written as an escape. In valid
+// JSON its bytes stand only inside strings, so escaping them (except at the start of the text, or
+// after an escaping backslash) changes nothing else: texts then read as the current reader reads
+// them, and the two differ only where they are meant to.
+inline QByteArray keepingLeadingMarks(const QByteArray& data) {
+  static const QByteArray mark("\xEF\xBB\xBF");
+  QByteArray out;
+  qsizetype copied = 0;
+  for (qsizetype at = data.indexOf(mark, 1); at >= 0; at = data.indexOf(mark, at + mark.size())) {
+    qsizetype backslashes = 0;
+    while (at - backslashes > 0 && data.at(at - backslashes - 1) == '\\') ++backslashes;
+    if (backslashes % 2 != 0) continue;
+    out.append(data.constData() + copied, at - copied).append("\\ufeff");
+    copied = at + mark.size();
+  }
+  return copied == 0 ? data : out.append(data.constData() + copied, data.size() - copied);
+}
+
 inline std::unique_ptr<LegacyJSONDecoder> LegacyJSONDecoder::createWithData(const QByteArray& data) {
   QJsonParseError error{};
-  const QJsonDocument document = QJsonDocument::fromJson(data, &error);
+  const QJsonDocument document = QJsonDocument::fromJson(keepingLeadingMarks(data), &error);
   if (error.error != QJsonParseError::NoError || !document.isObject()) {
     const QString details = error.error != QJsonParseError::NoError
                                 ? QStringLiteral("%1 at offset %2").arg(error.errorString()).arg(error.offset)

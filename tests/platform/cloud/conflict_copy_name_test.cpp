@@ -1,5 +1,6 @@
 #include "platform/cloud/conflict_copy_name.h"
 #include "platform/cloud/file_version.h"
+#include "platform/services/utf8_text.h"
 #include "support/files.h"
 
 #include <QDir>
@@ -30,6 +31,7 @@ const NameCase kNames[] = {
      "SFConflict ann@example.com 2026-12-08-12-34-56"},
     {"plan (1).orrx", "plan.orrx", "1"},
     {"my plan.v2 (12).orrx", "my plan.v2.orrx", "12"},
+    {"\xEF\xBB\xBF\xEF\xBB\xBFplan (1).orrx", "\xEF\xBB\xBF\xEF\xBB\xBFplan.orrx", "1"},
     {"orrery.sync-conflict-20261208-123456-MACHINEB.index", "orrery.index", "sync-conflict-20261208-123456-MACHINEB"},
     {"orrery (Machine B's conflicted copy 2026-12-08).index", "orrery.index", "Machine B's conflicted copy 2026-12-08"},
     {"plan.orrx", "", ""},
@@ -47,9 +49,9 @@ const NameCase kNames[] = {
 TEST(ConflictCopyNameTest, EachToolsNamingIsReadAndOnlyThose) {
   for (const NameCase& c : kNames) {
     SCOPED_TRACE(c.name);
-    const auto parsed = parseConflictCopyName(QString::fromUtf8(c.name));
-    EXPECT_EQ(parsed.original, QString::fromUtf8(c.original));
-    EXPECT_EQ(parsed.mark, QString::fromUtf8(c.mark));
+    const auto parsed = parseConflictCopyName(platform::textFromUtf8(c.name));
+    EXPECT_EQ(parsed.original, platform::textFromUtf8(c.original));
+    EXPECT_EQ(parsed.mark, platform::textFromUtf8(c.mark));
   }
 }
 
@@ -57,14 +59,14 @@ TEST(ConflictCopyNameTest, EachToolsNamingIsReadAndOnlyThose) {
 // stays where it is, a document of its own.
 TEST(ConflictCopyNameTest, EachToolsCopyIsCollectedOnlyBesideItsDocument) {
   for (const NameCase& c : kNames) {
-    const QString original = QString::fromUtf8(c.original);
+    const QString original = platform::textFromUtf8(c.original);
     if (!original.endsWith(".orrx")) continue;
     SCOPED_TRACE(c.name);
     for (const bool documentExists : {true, false}) {
       QTemporaryDir root;
       const QString documents = root.filePath("Documents");
       QDir().mkpath(documents);
-      const QString copy = documents + "/" + QString::fromUtf8(c.name);
+      const QString copy = documents + "/" + platform::textFromUtf8(c.name);
       testsupport::writeFile(copy, "theirs");
       if (documentExists) testsupport::writeFile(documents + "/" + original, "mine");
       EXPECT_EQ(FileVersion::collectConflictCopies(documents), documentExists ? 1 : 0);

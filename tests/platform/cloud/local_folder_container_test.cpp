@@ -308,6 +308,8 @@ TEST(MetadataQueryTest, GathersMatchingPlainFilesInNameOrderOnce) {
   orrery::testing::VirtualMainQueue main;
   QTemporaryDir dir;
   for (const char* name : {"b.orrx", "a.orrx", "orrery.index", "notes.txt"}) writeFile(dir.filePath(name), "x");
+  const QString marked = QStringLiteral("\uFEFF\uFEFFc.orrx");
+  writeFile(dir.filePath(marked), "x");
   QDir().mkpath(dir.filePath("folder.orrx"));
   QFile::link(dir.filePath("a.orrx"), dir.filePath("link.orrx"));
 
@@ -324,9 +326,10 @@ TEST(MetadataQueryTest, GathersMatchingPlainFilesInNameOrderOnce) {
   ASSERT_TRUE(main.runUntil([&] { return gathered > 0; }));
   main.runPending();
   EXPECT_EQ(gathered, 1);
-  ASSERT_EQ(query->resultCount(), 2u);
+  ASSERT_EQ(query->resultCount(), 3u);
   EXPECT_EQ(query->resultAtIndex(0).fsName, "a.orrx");
   EXPECT_EQ(query->resultAtIndex(1).path, dir.filePath("b.orrx"));
+  EXPECT_EQ(query->resultAtIndex(2).path, dir.filePath(marked));
 
   // A query stopped before it gathered posts nothing.
   auto stopped = platform::MetadataQuery::create();

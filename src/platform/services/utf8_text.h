@@ -1,0 +1,23 @@
+#pragma once
+// Stored UTF-8 read back exactly as it was written. Qt's own UTF-8 readers take a U+FEFF at the
+// start of each text they convert for a byte-order mark and drop it (QString::fromUtf8 and so
+// fromStdString and QFile::decodeName, every text string QCborValue and QJsonDocument parse), so
+// a title or a name that begins with one would lose one at every read. Every conversion of a
+// stored value goes through these instead; what the Qt layers read with QJsonDocument (absolute
+// paths, the cloud server's answers) never begins with one. Qt Core only; any thread.
+
+#include <QByteArrayView>
+#include <QString>
+
+class QCborValue;
+
+namespace platform {
+
+// The text of `utf8`, a leading U+FEFF kept; invalid sequences become U+FFFD, as in fromUtf8.
+QString textFromUtf8(QByteArrayView utf8);
+
+// The text of a CBOR text string as its bytes have it (toString drops a leading U+FEFF of a parsed
+// one); empty for any other value.
+QString textOfCbor(const QCborValue& value);
+
+}  // namespace platform
