@@ -507,7 +507,9 @@ TEST(DragFilesOut, AFailedWriteOffersNothingSaysSoAndLogsNoTitle) {
       return !notices(*o.w).empty();
     }));
     EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Failed to save file"}));
-    if (failure != kNoFolder) EXPECT_TRUE(logged.join('\n').contains("Failed to write dragged file in " + drags + "/"));
+    if (failure != kNoFolder) {
+      EXPECT_TRUE(logged.join('\n').contains("Failed to write dragged file in " + drags + "/"));
+    }
     EXPECT_FALSE(logged.join('\n').contains("Secret")) << "the user's text stays out of the log: "
                                                         << logged.join('\n').toStdString();
     QFile::remove(drags);
