@@ -14,6 +14,9 @@
 #include "model/persistence_controller.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+
+#include <utility>
 
 namespace orrery {
 
@@ -273,6 +276,10 @@ void DropboxFolderManager::finishForQuit() {
   const bool saved = DropboxFolderManagerState::initByCopying(*mState)->writeAtomicallyToURL(
       localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName)));
   if (!saved) logLine(QStringLiteral("Dropbox: the sync state could not be written at quit"));
+  // What no record names any more goes now, not at the next start, which would take the file of
+  // a document deleted just before the quit for a map whose record was lost.
+  if (saved)
+    for (const QString& path : std::exchange(mState->filesToReallyDelete(), {})) QFile::remove(path);
   for (auto& after : waiting) after(saved);
 }
 

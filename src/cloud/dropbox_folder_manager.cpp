@@ -189,9 +189,42 @@ void DropboxFolderManager::indexRecord(const QString& key, const DocumentInfoPtr
   place(mKeysToResolve, record && SyncFileInfo::hasFile(record->input()));
 }
 
+void DropboxFolderManager::countFileUses(const DocumentInfoPtr& record, int change, bool givenUp) {
+  if (!record) return;
+  const SyncFileInfoPtr* infos[] = {&record->input(), &record->current(), &record->output()};
+  for (int i = 0; i < 3; ++i) {
+    const SyncFileInfoPtr& info = *infos[i];
+    if (!SyncFileInfo::hasFile(info)) continue;
+    // A file the record names twice counts once, as the first it names.
+    bool counted = false;
+    for (int j = 0; j < i; ++j) counted = counted || SyncFileInfo::refers(*infos[j], info->name());
+    if (counted) continue;
+    auto& deleting = mState->filesToReallyDelete();
+    auto uses = mFileUses.find(info->name());
+    if (uses == mFileUses.end()) uses = mFileUses.insert(info->name(), 0);
+    *uses += change;
+    if (*uses > 0) {
+      if (change > 0 && *uses == 1 && !deleting.isEmpty()) deleting.remove(localManagedFile(info->name()));
+      continue;
+    }
+    mFileUses.erase(uses);
+    // A version the app folder holds (input, current) may go; an older local edit waits for
+    // the start, which keeps it while it is the newest readable version of its map.
+    if (givenUp || info != record->output()) deleting.insert(localManagedFile(info->name()));
+  }
+}
+
 void DropboxFolderManager::storeRecord(const QString& key, DocumentInfoPtr record) {
   auto& docs = mState->docs();
-  if (auto it = docs.find(key); it != docs.end()) indexRecord(key, it.value(), /*add=*/false);
+  const auto it = docs.find(key);
+  const DocumentInfoPtr before = it != docs.end() ? it.value() : nullptr;
+  if (before) indexRecord(key, before, /*add=*/false);
+  // The new names first: a file both records name is never scheduled.
+  countFileUses(record, +1, /*givenUp=*/false);
+  const bool givenUp = !record || SyncFileInfo::isDeleted(record->output()) ||
+                       (!SyncFileInfo::hasFile(record->input()) && !SyncFileInfo::hasFile(record->current()) &&
+                        !SyncFileInfo::hasFile(record->output()));
+  countFileUses(before, -1, givenUp);
   mUnwrittenRecords.insert(key, record);
   if (!record) {
     docs.remove(key);

@@ -24,6 +24,7 @@
 #include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
 
+#include <QHash>
 #include <QMetaObject>
 #include <QSet>
 #include <QString>
@@ -194,6 +195,11 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // The records start anew: every map of the mirror gets one as a map made here, waiting to be
   // sent, under a new name.
   void startWithMapsWithoutRecords(const QStringList& names);
+  // Counts the mirror files a record names up or down. One no record names any more goes with
+  // the next clean-up when the app folder holds it or its document was given up (deleted, or
+  // its record names no file): the next start could not tell it from a map whose record was
+  // lost. An older local edit is left to the start.
+  void countFileUses(const DocumentInfoPtr& record, int change, bool givenUp);
   static QSet<QString> fileURLsFromProxyList(const ProxyList& proxies);
   void ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies);
   void loadDocument(const QString& key, const QString& path,
@@ -229,6 +235,7 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   std::set<QString> mKeysToSend;       // no input, an output (file or delete marker)
   std::set<QString> mKeysToDownload;   // input EMPTY
   std::set<QString> mKeysToResolve;    // input with a file
+  QHash<QString, int> mFileUses;       // mirror file name: the records naming it
   struct TaskStep {
     StepMaker make;
     bool joins = false;

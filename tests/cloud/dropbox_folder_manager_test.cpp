@@ -104,7 +104,8 @@ TEST_F(DropboxEngineTest, SaveCompletesOnlyOnceTheStatusFileNamesItsMirrorFileTh
 }
 
 TEST_F(DropboxEngineTest, PeerChangesAreDownloadedReportedAndShownInAnOpenDocument) {
-  auto engine = startEngine();
+  const QString folder = "peer-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  auto engine = startEngine(folder);
   remote->peerWrite("/id7_1.orrx", documentBytes("theirs"));
   ASSERT_TRUE(settle());
   EXPECT_TRUE(recorders[0]->events.contains("proxy dropbox:/id7_1.orrx theirs"));
@@ -121,6 +122,17 @@ TEST_F(DropboxEngineTest, PeerChangesAreDownloadedReportedAndShownInAnOpenDocume
   main.advance(31);
   ASSERT_TRUE(settle());
   EXPECT_TRUE(recorders[0]->events.contains("deleted dropbox:/id7_1.orrx"));
+
+  // Neither the deleted document nor a version the downloads replaced comes back.
+  engine->finishForQuit();
+  engine->leaveState();
+  settleThreads();
+  engines.clear();
+  recorders.clear();
+  auto again = startEngine(folder);
+  ASSERT_TRUE(settle());
+  EXPECT_TRUE(again->state().docs().isEmpty());
+  EXPECT_EQ(recorders[0]->events.filter("proxy ").size(), 0);
 }
 
 TEST_F(DropboxEngineTest, NewerRemoteVersionReachesTheDocumentOpenInTheWorkspace) {
@@ -232,7 +244,8 @@ TEST_F(DropboxEngineTest, ConflictingEditsKeepBothVersions) {
 }
 
 TEST_F(DropboxEngineTest, DeleteMadeDuringAnUploadDeletesTheUploadedVersion) {
-  auto engine = startEngine();
+  const QString folder = "deleted-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  auto engine = startEngine(folder);
   ASSERT_TRUE(settle());
   // The user deletes the document while its first upload is on its way.
   bool deleted = false;
@@ -245,6 +258,24 @@ TEST_F(DropboxEngineTest, DeleteMadeDuringAnUploadDeletesTheUploadedVersion) {
   EXPECT_TRUE(deleted);
   EXPECT_FALSE(remote->file("/id9_1.orrx")) << "the document must not come back";
   EXPECT_EQ(remote->deleteParentRevs().size(), 1u);
+
+  // One made and deleted offline right before the quit stays deleted at the next start.
+  remote->beforeAnswer(Route::Upload, nullptr);
+  networkUp = false;
+  DocumentToken token = -1;
+  engine->createDocument(documentWithText("dropbox:/id9_2.orrx", "brief"), [&](DocumentToken t) { token = t; });
+  ASSERT_TRUE(pump([&] { return token >= 0; }, 60, /*fileWork=*/true));
+  engine->deleteDocument("dropbox:/id9_2.orrx", nullptr);
+  engine->finishForQuit();
+  engine->leaveState();
+  settleThreads();
+  engines.clear();
+  recorders.clear();
+  networkUp = true;
+  startEngine(folder);
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(recorders[0]->events.filter(" brief").size(), 0);
+  EXPECT_EQ(remote->livePaths(), QStringList{"/orrery.index"});
 }
 
 TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnreadableStatus) {
