@@ -181,20 +181,29 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // records whose file is no longer listed are marked for a check.
   void markMissingDropboxDocumentsForDownload(const FileMetadataList& entries);
   void markMissingLocalDocumentsForCheck(const FileMetadataList& entries);
-  // What the start-up read of the status file found: the record, or, without one, the mirror
-  // files that stand for the maps the lost records named (mirror_maps.h).
+  // What the start-up read of the status file and the mirror folder found (mirror_maps.h).
   struct StatusRead {
     std::shared_ptr<DropboxFolderManagerState> state;
     bool unreadable = false;  // something was at the path, and it gave no record
+    // The newest version of each map no record names, all of them without a state.
     QStringList mapsWithoutRecords;
+    // With a state: its records that stay, the mirror files to delete (full paths), and the
+    // newer versions records take (key to file name).
+    DropboxFolderManagerState::DocumentMap records;
+    QSet<QString> filesToDelete;
+    QHash<QString, QString> newerVersions;
   };
-  // Reads the status file on the status queue (an unreadable one, whatever it is, is set
-  // aside unopened); the completion runs on the main queue.
+  // Reads the status file and sorts the mirror's files on the status queue (an unreadable
+  // status file, whatever it is, is set aside unopened); the completion runs on the main queue.
   void loadLocalStatus(const QString& path, std::function<void(const StatusRead&)> completion);
-  void finishStartUp(std::shared_ptr<DropboxFolderManagerState> read);
-  // The records start anew: every map of the mirror gets one as a map made here, waiting to be
-  // sent, under a new name.
+  // The records of a state read and what becomes of each mirror file. Status queue.
+  static void sortMirrorFiles(const QString& folder, StatusRead& read);
+  void finishStartUp(const StatusRead& read);
+  // The records start anew: every map of the mirror gets one, as giveRecordsTo gives it.
   void startWithMapsWithoutRecords(const QStringList& names);
+  // Each of the mirror files gets a record as a map made here, waiting to be sent, under a
+  // new name.
+  void giveRecordsTo(const QStringList& names);
   // Counts the mirror files a record names up or down. One no record names any more goes with
   // the next clean-up when the app folder holds it or its document was given up (deleted, or
   // its record names no file): the next start could not tell it from a map whose record was

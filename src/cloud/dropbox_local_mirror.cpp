@@ -199,7 +199,7 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
     auto self = weak.lock();
     if (!self) return;
     if (read.state) {
-      self->finishStartUp(read.state);
+      self->finishStartUp(read);
       return;
     }
     if (read.unreadable) softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
@@ -225,7 +225,9 @@ void DropboxFolderManager::loadLocalStatus(const QString& path, std::function<vo
     StatusRead read;
     const bool present = at.exists() || at.isSymLink();
     if (present) read.state = DropboxFolderManagerState::readFrom(path);
-    if (!read.state) {
+    if (read.state) {
+      sortMirrorFiles(at.absolutePath(), read);
+    } else {
       read.unreadable = present;
       if (present) setStatusFileAside(path);
       // Without records no mirror file is known for what it is; the maps among them stay.
@@ -240,9 +242,57 @@ void DropboxFolderManager::loadLocalStatus(const QString& path, std::function<vo
   });
 }
 
+void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& read) {
+  read.records = rules::filterOutDeletedDocuments(read.state->docs());
+  // A status file naming files outside the mirror folder is damaged or hostile: such records
+  // are dropped rather than read or uploaded; a map of the mirror among their files is kept
+  // like any other no record names.
+  qsizetype refused = 0;
+  for (auto it = read.records.begin(); it != read.records.end();) {
+    if (rules::hasOnlyPlainNames(it.value()) && rules::isDocumentPath(rules::dropboxPathFromFileURL(it.key())) &&
+        it.key() == rules::fileURLFromDropboxPath(rules::dropboxPathFromFileURL(it.key()))) {
+      ++it;
+    } else {
+      ++refused;
+      it = read.records.erase(it);
+    }
+  }
+  if (refused > 0)
+    logLine(QStringLiteral("Dropbox: %1 records of the sync state name no usable file; dropped").arg(refused));
+
+  // Names referred to are gathered once; each mirror file is then one lookup.
+  // The index's input is looked at again at every start (finishStartUp): its file is not kept.
+  const DocumentInfoPtr& index = read.state->indexDocumentInfo();
+  const QSet<QString> indexNames =
+      index && rules::hasOnlyPlainNames(index) ? namesOf(index->withInput(SyncFileInfo::EMPTY())) : QSet<QString>();
+  QSet<QString> documentNames;
+  documentNames.reserve(read.records.size());
+  for (const auto& record : read.records) documentNames.unite(namesOf(record));
+  const QDir dir(folder);
+  QStringList unnamed;
+  for (const QFileInfo& file : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    const QString name = file.fileName();
+    if (shouldFileBeKept(name, indexNames, documentNames)) continue;
+    // A map file no record names may be a map whose record was lost: it is read first. A link
+    // is no file of the mirror and is never read, as newestMapVersionsIn reads none.
+    if (name.endsWith(QLatin1String(".orrx")) && !file.isSymLink())
+      unnamed << name;
+    else
+      read.filesToDelete.insert(dir.filePath(name));
+  }
+  UnnamedMapFiles maps = sortUnnamedMapFiles(folder, unnamed, read.records);
+  for (const QString& name : maps.older) read.filesToDelete.insert(dir.filePath(name));
+  read.newerVersions = std::move(maps.newer);
+  read.mapsWithoutRecords = std::move(maps.withoutRecord);
+}
+
 void DropboxFolderManager::startWithMapsWithoutRecords(const QStringList& names) {
   // Only an earlier try of this start, whose first write failed, can have left records.
   for (const QString& key : mState->docs().keys()) storeRecord(key, nullptr);
+  giveRecordsTo(names);
+}
+
+void DropboxFolderManager::giveRecordsTo(const QStringList& names) {
   for (const QString& name : names) {
     const QString key = rules::fileURLFromDropboxPath(rules::dropboxPathForFile(createDropboxORRXFileName()));
     storeRecord(key, DocumentInfo::create(nullptr, nullptr, SyncFileInfo::create(name, QString())));
@@ -254,38 +304,27 @@ void DropboxFolderManager::startWithMapsWithoutRecords(const QStringList& names)
                 .arg(names.size()));
 }
 
-void DropboxFolderManager::finishStartUp(std::shared_ptr<DropboxFolderManagerState> read) {
+void DropboxFolderManager::finishStartUp(const StatusRead& read) {
   auto& s = *mState;
   s.setHasPendingGeneralOperation(false);
   s.setIsLocalStatusFileLoaded(true);
-  auto kept = rules::filterOutDeletedDocuments(read->docs());
-  // A status file naming files outside the mirror folder is damaged or hostile: such records
-  // are dropped (the listing brings their documents back) rather than read or uploaded.
-  qsizetype refused = 0;
-  for (auto it = kept.begin(); it != kept.end();) {
-    if (rules::hasOnlyPlainNames(it.value()) && rules::isDocumentPath(rules::dropboxPathFromFileURL(it.key())) &&
-        it.key() == rules::fileURLFromDropboxPath(rules::dropboxPathFromFileURL(it.key()))) {
-      ++it;
-    } else {
-      ++refused;
-      it = kept.erase(it);
-    }
-  }
-  if (refused > 0) logLine(QStringLiteral("Dropbox: %1 records of the sync state name no usable file; dropped").arg(refused));
-  for (auto it = kept.cbegin(); it != kept.cend(); ++it) storeRecord(it.key(), it.value());
-  if (const auto& index = read->indexDocumentInfo(); index && rules::hasOnlyPlainNames(index))
+  for (auto it = read.records.cbegin(); it != read.records.cend(); ++it) storeRecord(it.key(), it.value());
+  if (const auto& index = read.state->indexDocumentInfo(); index && rules::hasOnlyPlainNames(index))
     s.setIndexDocumentInfo(index->withInput(SyncFileInfo::EMPTY()));
-
-  // Names referred to are gathered once; each mirror file is then one lookup.
-  const QSet<QString> indexNames = namesOf(s.indexDocumentInfo());
-  QSet<QString> documentNames;
-  documentNames.reserve(kept.size());
-  for (const auto& record : kept) documentNames.unite(namesOf(record));
-  const QDir folder(localManagedFolder());
-  for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-    if (!shouldFileBeKept(name, indexNames, documentNames)) s.filesToReallyDelete().insert(folder.filePath(name));
-  for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+  s.filesToReallyDelete().unite(read.filesToDelete);
+  // A record written before a later version of its map (an older status file put back) takes
+  // that version as its edit, as a save would; the next start finds the one it named older.
+  for (auto it = read.newerVersions.cbegin(); it != read.newerVersions.cend(); ++it) {
+    const DocumentInfoPtr record = s.docs().value(it.key());
+    logLine(QStringLiteral("Dropbox: the record of %1 names an older version than %2; it takes that one")
+                .arg(it.key(), it.value()));
+    const QString rev = rules::localRevFromDocumentInfo(record);
+    storeRecord(it.key(), record->withOutput(SyncFileInfo::create(it.value(), rev)));
+  }
+  for (auto it = read.records.cbegin(); it != read.records.cend(); ++it)
     report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(it.key(), this); });
+  giveRecordsTo(read.mapsWithoutRecords);
+  if (!read.newerVersions.isEmpty() || !read.mapsWithoutRecords.isEmpty()) saveOrCreateLocalStatus();
 }
 
 // ---- the local index

@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <chrono>
 #include <future>
@@ -298,7 +300,7 @@ TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnre
   EXPECT_TRUE(again->isBusyOffMainThread()) << "the status file is being read";
   ASSERT_TRUE(settle());
   settleThreads();
-  EXPECT_FALSE(QFileInfo::exists(dir + "/stray.orrx"));
+  EXPECT_TRUE(QFileInfo::exists(dir + "/stray.orrx")) << "a file that holds no readable map is left in place";
   EXPECT_FALSE(QFileInfo::exists(dir + "/notes.txt"));
   EXPECT_FALSE(QFileInfo::exists(dir + "/x.index"));
   EXPECT_TRUE(QFileInfo::exists(dir + "/old.bak"));
@@ -330,6 +332,21 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
   return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+QByteArray readFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Rewrites the record object of the status file at `path` as JSON.
+bool editStatus(const QString& path, const std::function<void(QJsonObject&)>& edit) {
+  QJsonObject top = QJsonDocument::fromJson(readFile(path)).object();
+  QJsonObject state = top["dropboxFolderManagerState"].toObject();
+  if (state.isEmpty()) return false;
+  edit(state);
+  top["dropboxFolderManagerState"] = state;
+  return writeFile(path, QJsonDocument(top).toJson(QJsonDocument::Compact));
+}
+
 bool makeFifo(const QString& path) {
   return (!QFileInfo::exists(path) || QFile::remove(path)) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
 }
@@ -344,7 +361,7 @@ void releaseFifoReader(const QString& path) {
 
 // A map made while the app folder cannot be reached waits in the mirror for its first upload.
 // Whatever became of the status file, the map stays listed through the next two starts, as its
-// newest version only, and reaches the app folder once the network is back.
+// newest readable version only, and reaches the app folder once the network is back.
 TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIsSentLater) {
   std::mt19937 random(17);
   QByteArray noise(4096, '\0');
@@ -352,35 +369,82 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
   QByteArray otherShape = "[";
   for (int i = 0; i < 40000; ++i) otherShape += R"({"key":"dropbox:/id1_1.orrx","rows":[1,2,3]},)";
   otherShape.back() = ']';
-  const std::vector<std::pair<const char*, std::function<bool(const QString&)>>> damages{
+  // Per row: the status file as it was before the map was made and after its first save, and
+  // the map's newest file.
+  QByteArray before, firstSave;
+  QString newest;
+  struct Row {
+    const char* what;
+    std::function<bool(const QString&)> damage;
+    bool newestUnreadable = false;  // the map comes back one save older
+  };
+  const std::vector<Row> rows{
       {"random bytes", [&](const QString& p) { return writeFile(p, noise); }},
       {"empty", [](const QString& p) { return writeFile(p, {}); }},
       {"JSON of another shape", [&](const QString& p) { return writeFile(p, otherShape); }},
       {"a folder", [](const QString& p) { return QFile::remove(p) && QDir().mkpath(p) && writeFile(p + "/inside", "x"); }},
       {"removed", [](const QString& p) { return QFile::remove(p); }},
       {"a FIFO", [](const QString& p) { return makeFifo(p); }},
+      // A status file that still reads but names the map's file no more.
+      {"an older copy", [&](const QString& p) { return !before.isEmpty() && writeFile(p, before); }},
+      {"an older copy naming the first save",
+       [&](const QString& p) { return !firstSave.isEmpty() && writeFile(p, firstSave); }},
+      {"one character of the file name changed",
+       [&](const QString& p) {
+         // The last digit, to one that names no file.
+         QString changed = newest;
+         const qsizetype digit = changed.size() - QString(".orrx").size() - 1;
+         const QDir dir = QFileInfo(p).dir();
+         for (char c = '0'; c <= '9' && (changed == newest || dir.exists(changed)); ++c) changed[digit] = QChar(c);
+         QByteArray bytes = readFile(p);
+         return bytes.contains(newest.toUtf8()) && writeFile(p, bytes.replace(newest.toUtf8(), changed.toUtf8()));
+       }},
+      {"an empty key",
+       [](const QString& p) {
+         QByteArray bytes = readFile(p);
+         return bytes.contains(R"("key":"dropbox:/id1_1.orrx")") &&
+                writeFile(p, bytes.replace(R"("key":"dropbox:/id1_1.orrx")", R"("key":"")"));
+       }},
+      {"documents of another shape",
+       [](const QString& p) { return editStatus(p, [](QJsonObject& state) { state["documents"] = "broken"; }); }},
+      {"a record naming no usable file",
+       [](const QString& p) {
+         QByteArray bytes = readFile(p);
+         return bytes.contains("dropbox:/id1_1.orrx") &&
+                writeFile(p, bytes.replace("dropbox:/id1_1.orrx", "dropbox:/a/id1_1.orrx"));
+       }},
+      {"unreadable, and the newest version truncated", [&](const QString& p) {
+         const QString file = QFileInfo(p).dir().filePath(newest);
+         return writeFile(p, noise) && writeFile(file, readFile(file).left(40));
+       }, /*newestUnreadable=*/true},
   };
   auto proxiesWith = [](const QStringList& events, const QString& text) {
     return std::count_if(events.begin(), events.end(),
                          [&](const QString& e) { return e.startsWith("proxy ") && e.endsWith(" " + text); });
   };
-  for (std::size_t row = 0; row < damages.size(); ++row) {
-    const auto& [what, damage] = damages[row];
-    SCOPED_TRACE(what);
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    const Row& r = rows[row];
+    SCOPED_TRACE(r.what);
     const QString draft = QString("draft %1").arg(row), mine = QString("mine %1").arg(row);
+    const QString kept = r.newestUnreadable ? draft : mine, lost = r.newestUnreadable ? mine : draft;
     const QString folder = "damaged-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
     networkUp = false;
     auto engine = startEngine(folder);
+    const QString dir = engine->localManagedFolder(), status = dir + "/orrery.local.status";
+    const auto started = [&] { return engine->state().isIndexDocumentAvailable() && !engine->isBusyOffMainThread(); };
+    ASSERT_TRUE(pump(started, 60, /*fileWork=*/true));
+    before = readFile(status);
     auto doc = documentWithText("dropbox:/id1_1.orrx", draft);
     DocumentToken token = -1;
     engine->createDocument(doc, [&](DocumentToken t) { token = t; });
     ASSERT_TRUE(pump([&] { return token >= 0; }, 60, /*fileWork=*/true));
+    firstSave = readFile(status);
     doc->idea()->setText(mine);
     int saved = -1;
     engine->updateDocument(doc, token, [&](bool ok) { saved = ok; });
     ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
     ASSERT_EQ(saved, 1);
-    const QString dir = engine->localManagedFolder(), status = dir + "/orrery.local.status";
+    newest = engine->state().docs().value("dropbox:/id1_1.orrx")->output()->name();
     for (int start = 0; start < 3; ++start) {
       engine->finishForQuit();
       engine->leaveState();
@@ -388,21 +452,28 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
       engines.clear();
       recorders.clear();
       if (start == 0) {
-        ASSERT_TRUE(damage(status));
+        ASSERT_TRUE(r.damage(status));
         ASSERT_TRUE(makeFifo(dir + "/file1_1.orrx")) << "a FIFO among the mirror files is no map";
       }
       networkUp = start == 2;
       engine = startEngine(folder);
-      const bool listed = pump([&] { return proxiesWith(recorders[0]->events, mine) > 0; }, 60, /*fileWork=*/true);
+      const bool listed = pump([&] { return proxiesWith(recorders[0]->events, kept) > 0; }, 60, /*fileWork=*/true);
       releaseFifoReader(status);
       ASSERT_TRUE(listed) << "start " << start;
-      EXPECT_EQ(proxiesWith(recorders[0]->events, draft), 0) << "an older version is no map of its own";
+      EXPECT_EQ(proxiesWith(recorders[0]->events, lost), 0) << "an older version is no map of its own";
     }
     ASSERT_TRUE(settle());
+    QSet<QString> listings;
+    for (const QString& e : recorders[0]->events)
+      if (e.startsWith("proxy ") && e.endsWith(" " + kept)) listings.insert(e.section(' ', 1, 1));
+    EXPECT_EQ(listings.size(), 1) << "the map is listed once";
     int sent = 0;
-    for (const QString& path : remote->livePaths()) sent += textOfDocumentBytes(remote->contentOf(path)) == mine;
+    for (const QString& path : remote->livePaths()) sent += textOfDocumentBytes(remote->contentOf(path)) == kept;
     EXPECT_EQ(sent, 1) << "the map reaches the app folder once";
-    if (QString(what) == "a folder") {
+    if (r.newestUnreadable) {
+      EXPECT_TRUE(QFileInfo::exists(dir + "/" + newest)) << "a file that holds no readable map is left in place";
+    }
+    if (QString(r.what) == "a folder") {
       EXPECT_TRUE(QFileInfo::exists(dir + "/orrery.local.status.bak/inside")) << "the folder keeps its content";
     }
     engine->leaveState();
