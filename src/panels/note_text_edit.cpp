@@ -4,6 +4,7 @@
 #include "foundation/views/kit_font.h"
 #include "model/document_limits.h"
 #include "platform/services/font_catalog.h"
+#include "platform/services/utf8_text.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QInputMethodEvent>
@@ -158,9 +159,12 @@ QMimeData* NoteTextEdit::createMimeDataFromSelection() const {
 }
 
 void NoteTextEdit::insertFromMimeData(const QMimeData* source) {
-  // Rich text is not taken: what goes in is the source's plain text.
-  if (source && refusesToInsert(source->text())) return;
-  QTextEdit::insertFromMimeData(source);
+  // Rich text is not taken: what goes in is the source's plain text, a leading U+FEFF kept.
+  if (!source) return;
+  QMimeData plain;
+  plain.setText(platform::plainTextOf(*source));
+  if (refusesToInsert(plain.text())) return;
+  QTextEdit::insertFromMimeData(&plain);
 }
 
 void NoteTextEdit::keyPressEvent(QKeyEvent* event) {

@@ -405,10 +405,10 @@ QMimeData* utf8Text(const QString& text) {
 }
 
 // The title and the note hand back every character as it is: a note the editor holds otherwise
-// (U+2029, "\r\n") comes back as loaded while untouched, and what is typed or pasted goes in as
-// the keys or the clipboard have it.
+// (U+2029, "\r\n") comes back as loaded while untouched, and what is typed, pasted or dropped
+// goes in as the keys, the clipboard or the drag have it (Qt's reading drops a leading U+FEFF).
 TEST_F(PanelTest, TheTitleAndTheNoteHandBackEveryCharacterAsItIs) {
-  const QString price = QStringLiteral("Prix\u00a0: 10\u00a0€");
+  const QString price = QStringLiteral("Prix\u00a0: 10\u00a0€"), marked = QStringLiteral("\uFEFF\uFEFFplan");
   const QString note = price + QStringLiteral("\u2028deux\u2029trois\r\nquatre\nfin"), t = QStringLiteral("t");
   const auto pasteAtEnd = [](QWidget* into, QMimeData* data) {
     if (data) QGuiApplication::clipboard()->setMimeData(data);
@@ -436,6 +436,26 @@ TEST_F(PanelTest, TheTitleAndTheNoteHandBackEveryCharacterAsItIs) {
          pasteAtEnd(n, nullptr);
        },
        t, QStringLiteral("a\u00a0\u2028\u00a0\u2028").repeated(2)},
+      {"marks pasted into both", t, QStringLiteral("n"),
+       [&](QLineEdit* l, QTextEdit* n) {
+         QTest::keyClick(l, Qt::Key_X);
+         pasteAtEnd(l, utf8Text(marked));
+         l->undo();
+         EXPECT_EQ(l->text(), QStringLiteral("tx")) << "the paste is an undo step of its own";
+         l->redo();
+         pasteAtEnd(n, nullptr);
+       },
+       QStringLiteral("tx") + marked, QStringLiteral("n") + marked},
+      {"marks dropped on the title", t, QString(),
+       [&](QLineEdit* l, QTextEdit*) {
+         const std::unique_ptr<QMimeData> data(utf8Text(marked));
+         const QPoint at(l->width() - 2, l->height() / 2);
+         QDragEnterEvent enter(at, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+         QApplication::sendEvent(l, &enter);
+         QDropEvent drop(at, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+         QApplication::sendEvent(l, &drop);
+       },
+       t + marked, QString()},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.way);
