@@ -114,7 +114,9 @@ QString IdeaTextEditTabView::selectedTitleText() const { return mTitleTextField-
 
 std::optional<QString> IdeaTextEditTabView::selectedNoteText() const {
   if (!mNoteView) return std::nullopt;
-  return noteEdit()->toPlainText();
+  const QString held = noteTextOf(*noteEdit()->document());
+  // Until it is edited, a note the editor holds otherwise (a U+2029, a "\r\n") is the note loaded.
+  return held == mLoadedNoteAsHeld ? mLoadedNote : held;
 }
 
 QTextEdit* IdeaTextEditTabView::noteEdit() const {
@@ -126,11 +128,14 @@ void IdeaTextEditTabView::reloadFrom(const EditIdeaViewController& controller, b
 }
 
 void IdeaTextEditTabView::reloadFrom(const QString& title, const QString& note) {
+  mLoadedNote = note;
   if (!note.isEmpty()) {
     ensureExtendedPortion();
     setNoteText(*noteEdit(), note);
+    mLoadedNoteAsHeld = noteTextOf(*noteEdit()->document());
   } else {
     removeExtendedPortion();
+    mLoadedNoteAsHeld = note;
   }
   mTitleTextField->setText(title);
 }

@@ -50,7 +50,8 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate, public E
   void setDelegate(IdeaTextEditTabViewDelegate* delegate) { mDelegate.reset(delegate); }
 
   QString selectedTitleText() const;
-  // None while the note area is closed.
+  // None while the note area is closed; else the note as the editor holds it (noteTextOf), and
+  // exactly the note loaded while it holds that unchanged.
   std::optional<QString> selectedNoteText() const;
   double currentPreferredHeight() const override { return isExtended() ? kExtendedHeight : kCompactHeight; }
   bool isExtended() const { return mNoteView != nullptr; }
@@ -90,6 +91,9 @@ class IdeaTextEditTabView : public BaseView, public ButtonViewDelegate, public E
   platform::WeakRef<IdeaTextEditTabViewDelegate> mDelegate;
   std::unique_ptr<KeyFilter> mKeyFilter;  // watches the title's line edit, owned here
   TitleValidator* mTitleValidator = nullptr;  // owned by the title's line edit
+  // The note last loaded, and the note editor's text right after.
+  QString mLoadedNote;
+  QString mLoadedNoteAsHeld;
 };
 
 }  // namespace orrery

@@ -4,6 +4,7 @@
 #include "foundation/views/kit_font.h"
 #include "model/document_limits.h"
 #include "platform/services/font_catalog.h"
+#include "platform/services/utf8_text.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QInputMethodEvent>
@@ -42,6 +43,9 @@ void setWrapsAnywhere(QTextEdit& edit, bool anywhere) {
 
 bool wrapsAnywhere(const QTextEdit& edit) { return edit.wordWrapMode() == QTextOption::WrapAnywhere; }
 
+// Qt's raw text of a document or a selection has U+2029 between paragraphs.
+QString withParagraphBreaksAsNewlines(QString raw) { return raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n')); }
+
 // The document margin pads all four sides alike; the inset is 5 across and 3 down.
 void applyInset(QTextEdit& edit) {
   QTextFrameFormat inset = edit.document()->rootFrame()->frameFormat();
@@ -54,11 +58,11 @@ void applyInset(QTextEdit& edit) {
 }
 
 // What an editable plain QTextEdit puts into its text for `event`, as the note hands it back
-// (a new paragraph or line as "\n"); empty when the key puts nothing in. It decides as the
-// editor does: the keys it takes as commands first (moves, selections, clipboard, undo,
-// deletions; a paste comes in through insertFromMimeData), then the keys that break the line,
-// then the rule of Qt's text controls for text input, for which Ctrl and Ctrl+Shift alone type
-// nothing but Ctrl with any other modifier (AltGr, the keypad) does.
+// (a new paragraph as "\n", a new line as U+2028); empty when the key puts nothing in. It
+// decides as the editor does: the keys it takes as commands first (moves, selections,
+// clipboard, undo, deletions; a paste comes in through insertFromMimeData), then the keys that
+// break the line, then the rule of Qt's text controls for text input, for which Ctrl and
+// Ctrl+Shift alone type nothing but Ctrl with any other modifier (AltGr, the keypad) does.
 QString textTypedBy(const QKeyEvent& event) {
   using Key = QKeySequence;
   const auto takenAs = [&event](std::initializer_list<Key::StandardKey> commands) {
@@ -72,7 +76,8 @@ QString textTypedBy(const QKeyEvent& event) {
       event.key() == Qt::Key_Direction_R ||
       (event.key() == Qt::Key_Backspace && !(event.modifiers() & ~Qt::ShiftModifier)))
     return {};
-  if (takenAs({Key::InsertParagraphSeparator, Key::InsertLineSeparator})) return QStringLiteral("\n");
+  if (takenAs({Key::InsertParagraphSeparator})) return QStringLiteral("\n");
+  if (takenAs({Key::InsertLineSeparator})) return QString(QChar::LineSeparator);
   if (takenAs({Key::Undo, Key::Redo, Key::Cut, Key::Paste, Key::Delete, Key::Backspace, Key::DeleteEndOfWord,
                Key::DeleteStartOfWord, Key::DeleteEndOfLine}))
     return {};
@@ -115,7 +120,7 @@ void NoteTextEdit::fitLayoutTo(int from, int added) {
   // However the text came in (typed, pasted, dropped, composed, undone, redone, loaded), it is
   // in the document but not laid out yet: the layout waits until the change is done, and lays
   // it out once in the new wrap.
-  const bool anywhere = needsWrapAnywhere(document()->toPlainText());
+  const bool anywhere = needsWrapAnywhere(noteTextOf(*document()));
   if (anywhere == wrapsAnywhere(*this)) return;
   if (!mHeldForChange) mHeldForChange.emplace(document());
   setWrapsAnywhere(*this, anywhere);
@@ -136,7 +141,7 @@ bool NoteTextEdit::refusesToInsert(const QString& inserted) {
     why = DocumentLimits::textTooLongMessage();
   } else if (mRoomCheck) {
     // The note as it would be handed back: plain text, the selection replaced.
-    QString note = toPlainText();
+    QString note = noteTextOf(*document());
     const QTextCursor cursor = textCursor();
     note.replace(cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart(), inserted);
     why = mRoomCheck(note);
@@ -146,10 +151,20 @@ bool NoteTextEdit::refusesToInsert(const QString& inserted) {
   return true;
 }
 
+QMimeData* NoteTextEdit::createMimeDataFromSelection() const {
+  // The selection as the note holds it, no-break spaces and line separators as they are.
+  auto* data = new QMimeData;
+  data->setText(withParagraphBreaksAsNewlines(textCursor().selectedText()));
+  return data;
+}
+
 void NoteTextEdit::insertFromMimeData(const QMimeData* source) {
-  // Rich text is not taken: what goes in is the source's plain text.
-  if (source && refusesToInsert(source->text())) return;
-  QTextEdit::insertFromMimeData(source);
+  // Rich text is not taken: what goes in is the source's plain text, a leading U+FEFF kept.
+  if (!source) return;
+  QMimeData plain;
+  plain.setText(platform::plainTextOf(*source));
+  if (refusesToInsert(plain.text())) return;
+  QTextEdit::insertFromMimeData(&plain);
 }
 
 void NoteTextEdit::keyPressEvent(QKeyEvent* event) {
@@ -193,6 +208,8 @@ void setNoteText(QTextEdit& edit, const QString& text) {
   edit.setPlainText(text);
   applyInset(edit);
 }
+
+QString noteTextOf(const QTextDocument& document) { return withParagraphBreaksAsNewlines(document.toRawText()); }
 
 void ensureNoteTextWidth(QTextEdit& edit) {
   // A new width lays the whole text out again, so only a changed one is set.

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+class QMimeData;
 class QTextDocument;
 
 namespace orrery {
@@ -49,6 +50,7 @@ class NoteTextEdit final : public QTextEdit {
   bool hasRoomFor(qsizetype inserted) const;
 
  protected:
+  QMimeData* createMimeDataFromSelection() const override;
   void insertFromMimeData(const QMimeData* source) override;
   void keyPressEvent(QKeyEvent* event) override;
   void inputMethodEvent(QInputMethodEvent* event) override;
@@ -63,6 +65,11 @@ class NoteTextEdit final : public QTextEdit {
   // Holds the layout from the start of a change that changes the wrap until the change is done.
   std::optional<HeldLayout> mHeldForChange;
 };
+
+// The note as the editor holds it: every character as it is, a break between paragraphs as "\n"
+// (toPlainText would make a no-break space a space, and a line separator a "\n"). A note the
+// document cannot hold as it is ("\r\n", "\r" or U+2029 between paragraphs) comes back with "\n".
+QString noteTextOf(const QTextDocument& document);
 
 NoteTextEdit* makeNoteTextEdit(bool readOnly);
 // Replaces the text of a note made by makeNoteTextEdit, keeping the inset and laying it out

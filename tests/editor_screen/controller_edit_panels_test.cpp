@@ -1,6 +1,7 @@
 // The edit popover through a real editor and a real document file: every tab edits a planet
 // with the mouse and the keys, the file keeps every change after it is reopened, typing in the
-// note undoes through the Edit menu's keys, and the note hover leaves the keys with the editor.
+// note undoes through the Edit menu's keys, a note closed untouched writes nothing whatever it
+// holds, and the note hover leaves the keys with the editor.
 
 #include "controller_test_support.h"
 #include "../foundation/log_capture.h"
@@ -13,6 +14,7 @@
 #include "panels/idea_text_edit_tab_view.h"
 #include "panels/note_display_view_controller.h"
 #include "panels/picture_view_controller.h"
+#include "platform/services/file_presenter.h"
 #include "platform/ui/application.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/popover.h"
@@ -27,6 +29,7 @@
 #include <QTextEdit>
 #include <QWindow>
 
+#include <atomic>
 #include <tuple>
 
 using namespace controllertest;
@@ -73,6 +76,19 @@ struct EditPanelsTest : ControllerTest {
   }
   void open(const QString& name = QStringLiteral("map.orrery"), const IdeaPtr& tree = makeTree(3)) {
     opened = createLocal(path(name), tree);
+    show();
+  }
+  // The map `tree` in the file `name` as the program writes it, then opened from the file.
+  void openFile(const QString& name, const IdeaPtr& tree) {
+    const QDateTime date = QDateTime::currentDateTimeUtc();
+    QFile file(path(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_GT(file.write(orrery::DocumentSnapshot::of(tree, date, date).encode(/*compressed=*/true)), 0);
+    file.close();
+    opened = openAgain(IdeaDocument::createWithFileName(path(name), orrery::DocumentLocationLocalFile));
+    show();
+  }
+  void show() {
     ASSERT_GE(opened.token, 1);
     editor = std::make_unique<EditorWindow>(SolarSystemViewController::create(opened.doc, opened.token, QString()), &app);
     editor->window().makeKeyAndOrderFront();
@@ -112,6 +128,12 @@ struct EditPanelsTest : ControllerTest {
            });
   }
   void saved() { ASSERT_TRUE(waitFor([&] { return !c().isUpdatingDocument(); })); }
+  // What the document's work queue holds now has run.
+  void drained() {
+    std::atomic<bool> done{false};
+    opened.doc->workQueue().async([&] { done = true; });
+    ASSERT_TRUE(waitFor([&] { return done.load(); })) << "the document's work queue did not drain within 10 s";
+  }
 
   Opened opened;
   std::unique_ptr<EditorWindow> editor;
@@ -249,6 +271,48 @@ TEST_F(EditPanelsTest, EveryTabEditsAPlanetAndTheReopenedFileKeepsIt) {
   EXPECT_FALSE(panel());
   EXPECT_FALSE(c().isUpdatingDocument()) << "an untouched panel saves nothing";
   EXPECT_EQ(edited(c().realIdea()->ideas()[0]), edited(expected));
+}
+
+// A note the note editor holds otherwise (no-break spaces, a line and a paragraph separator, a
+// Windows line end), opened from the file and closed with the done button untouched, is no
+// change: nothing is written, not even when the window closes.
+TEST_F(EditPanelsTest, ANoteClosedUntouchedIsNoChangeWhateverItHolds) {
+  int n = 0;
+  for (const auto& [what, note] :
+       {std::pair{"no-break spaces and separators", QStringLiteral("Prix\u00a0: 10\u00a0€\u2028ligne deux\u2029fin")},
+        {"a Windows line end", QStringLiteral("un\r\ndeux")}}) {
+    SCOPED_TRACE(what);
+    const QString name = QStringLiteral("note%1.orrery").arg(n++), file = path(name);
+    const auto bytesOf = [&file] {
+      QFile in(file);
+      return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    };
+    IdeaPtr tree = makeTree(3);
+    tree->ideas()[0]->setNote(note);
+    openFile(name, tree);
+    const QByteArray bytes = bytesOf();
+    const platform::FileStamp stamp = platform::FileStamp::of(file);
+    ASSERT_FALSE(bytes.isEmpty());
+    doubleClick(editor->planet(0));
+    ASSERT_TRUE(panel());
+    ASSERT_TRUE(panel()->textTabView()->noteEdit()) << "a note opens the note area";
+    const std::shared_ptr<platform::ViewController> shown = c().editPopover()->contentViewController();
+    const auto* closed = dynamic_cast<const EditIdeaViewController*>(shown.get());
+    click(*panel()->tabBar()->doneButton());
+    ASSERT_TRUE(waitFor([&] { return !c().editPopover(); })) << "done did not close the popover within 10 s";
+    EXPECT_FALSE(closed->didChange());
+    EXPECT_EQ(closed->selectedNoteText().toStdString(), note.toStdString());
+    saved();
+    drained();
+    EXPECT_EQ(c().realIdea()->ideas()[0]->note().toStdString(), note.toStdString());
+    EXPECT_TRUE(platform::FileStamp::of(file) == stamp) << "the file was written";
+    editor->window().performClose();
+    ASSERT_TRUE(waitFor([&] { return editor->closed; })) << "the window did not close within 10 s";
+    editor.reset();
+    drained();
+    EXPECT_TRUE(platform::FileStamp::of(file) == stamp) << "the file was written at the close";
+    EXPECT_TRUE(bytesOf() == bytes) << "the file's bytes changed";
+  }
 }
 
 // A note takes as long a text as a map holds, typed or pasted, and the map opens again with it;

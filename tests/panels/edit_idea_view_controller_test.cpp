@@ -9,6 +9,7 @@
 #include "model/document_limits.h"
 #include "model/icon_image_collection.h"
 #include "panels/edit_idea_view_controller.h"
+#include "panels/note_text_edit.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/window.h"
 
@@ -376,7 +377,7 @@ struct LayoutWatch {
   explicit LayoutWatch(QTextEdit* note) {
     QObject::connect(note->document()->documentLayout(), &QAbstractTextDocumentLayout::update, &guard, [this, note] {
       ++layouts;
-      const bool needed = orrery::textwrap::needsWrapAnywhere(note->toPlainText());
+      const bool needed = orrery::textwrap::needsWrapAnywhere(orrery::noteTextOf(*note->document()));
       const bool unshaped = note->document()->defaultFont().styleStrategy() & QFont::PreferNoShaping;
       if ((note->wordWrapMode() == QTextOption::WrapAnywhere) != needed || unshaped != needed) ++misfits;
     });
@@ -396,11 +397,83 @@ void sendDrop(QTextEdit* note, const QString& text) {
   QApplication::sendEvent(note->viewport(), &drop);
 }
 
+// Another program's text as the clipboard or a drag holds it: UTF-8 bytes.
+QMimeData* utf8Text(const QString& text) {
+  auto* data = new QMimeData;
+  for (const char* type : {"text/plain;charset=utf-8", "text/plain"}) data->setData(QLatin1String(type), text.toUtf8());
+  return data;
+}
+
+// The title and the note hand back every character as it is: a note the editor holds otherwise
+// (U+2029, "\r\n") comes back as loaded while untouched, and what is typed, pasted or dropped
+// goes in as the keys, the clipboard or the drag have it (Qt's reading drops a leading U+FEFF).
+TEST_F(PanelTest, TheTitleAndTheNoteHandBackEveryCharacterAsItIs) {
+  const QString price = QStringLiteral("Prix\u00a0: 10\u00a0€"), marked = QStringLiteral("\uFEFF\uFEFFplan");
+  const QString note = price + QStringLiteral("\u2028deux\u2029trois\r\nquatre\nfin"), t = QStringLiteral("t");
+  const auto pasteAtEnd = [](QWidget* into, QMimeData* data) {
+    if (data) QGuiApplication::clipboard()->setMimeData(data);
+    if (auto* note = qobject_cast<QTextEdit*>(into)) note->moveCursor(QTextCursor::End);
+    QTest::keyClick(into, Qt::Key_V, Qt::ControlModifier);
+  };
+  const struct {
+    const char* way;
+    QString title, note;
+    std::function<void(QLineEdit*, QTextEdit*)> act;
+    QString wantTitle, wantNote;
+  } rows[] = {
+      {"untouched", price, note, [](QLineEdit*, QTextEdit*) {}, price, note},
+      {"only the title edited", price, note, [](QLineEdit* l, QTextEdit*) { QTest::keyClick(l, Qt::Key_X); },
+       price + QLatin1Char('x'), note},
+      {"typed, pasted from another program, copied and pasted", t, QStringLiteral("a"),
+       [&](QLineEdit*, QTextEdit* n) {
+         QKeyEvent nbsp(QEvent::KeyPress, Qt::Key_nobreakspace, Qt::NoModifier, QStringLiteral("\u00a0"));
+         n->moveCursor(QTextCursor::End);
+         QApplication::sendEvent(n, &nbsp);
+         QTest::keyClick(n, Qt::Key_Return, Qt::ShiftModifier);
+         pasteAtEnd(n, utf8Text(QStringLiteral("\u00a0\u2028")));
+         n->selectAll();
+         n->copy();
+         pasteAtEnd(n, nullptr);
+       },
+       t, QStringLiteral("a\u00a0\u2028\u00a0\u2028").repeated(2)},
+      {"marks pasted into both", t, QStringLiteral("n"),
+       [&](QLineEdit* l, QTextEdit* n) {
+         QTest::keyClick(l, Qt::Key_X);
+         pasteAtEnd(l, utf8Text(marked));
+         l->undo();
+         EXPECT_EQ(l->text(), QStringLiteral("tx")) << "the paste is an undo step of its own";
+         l->redo();
+         pasteAtEnd(n, nullptr);
+       },
+       QStringLiteral("tx") + marked, QStringLiteral("n") + marked},
+      {"marks dropped on the title", t, QString(),
+       [&](QLineEdit* l, QTextEdit*) {
+         const std::unique_ptr<QMimeData> data(utf8Text(marked));
+         const QPoint at(l->width() - 2, l->height() / 2);
+         QDragEnterEvent enter(at, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+         QApplication::sendEvent(l, &enter);
+         QDropEvent drop(at, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+         QApplication::sendEvent(l, &drop);
+       },
+       t + marked, QString()},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.way);
+    auto panel = show(row.title, row.note);
+    row.act(title(*panel), panel->textTabView()->noteEdit());
+    popover->performClose();
+    EXPECT_EQ(panel->selectedTitleText(), row.wantTitle);
+    EXPECT_EQ(panel->selectedNoteText(), row.wantNote);
+    EXPECT_EQ(panel->didChange(), row.wantTitle != row.title || row.wantNote != row.note) << "only a change is saved";
+  }
+}
+
 // Every way a text comes into the note lays it out in the wrap it needs from its first layout:
 // the word wrap laid over a long line of letters would take seconds.
 TEST_F(PanelTest, EveryWayATextComesInLaysItOutInTheWrapItNeeds) {
   const QString words = QStringLiteral("alpha beta gamma delta epsilon ").repeated(20);
   const QString line(25000, QLatin1Char('x')), justWordWrapped(20000, QLatin1Char('x'));
+  const QString joined = QStringLiteral("x\u00a0").repeated(12500);  // no place to break either
   auto panel = show(QStringLiteral("t"), words);
   orrery::IdeaTextEditTabView* tab = panel->textTabView();
   QTextEdit* note = tab->noteEdit();
@@ -411,6 +484,8 @@ TEST_F(PanelTest, EveryWayATextComesInLaysItOutInTheWrapItNeeds) {
   } steps[] = {
       {"loaded from the map", [&] { tab->reloadFrom(QStringLiteral("t"), line); }, true},
       {"loaded again", [&] { tab->reloadFrom(QStringLiteral("t"), words); }, false},
+      {"letters joined by no-break spaces", [&] { tab->reloadFrom(QStringLiteral("t"), joined); }, true},
+      {"words once more", [&] { tab->reloadFrom(QStringLiteral("t"), words); }, false},
       {"pasted", [&] { paste(note, line); }, true},
       {"pasted over", [&] { paste(note, words); }, false},
       {"undone", [&] { QTest::keyClick(note, Qt::Key_Z, Qt::ControlModifier); }, true},

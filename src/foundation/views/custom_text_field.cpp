@@ -2,20 +2,78 @@
 
 #include "foundation/globals.h"
 #include "platform/core/dispatch.h"
+#include "platform/services/utf8_text.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/window.h"
 
 #include <QClipboard>
+#include <QDropEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 
 namespace orrery {
 
+namespace {
+
+// The clipboard's (or the selection's) plain text, a leading U+FEFF kept: Qt's reading drops it.
+QString clipboardText(QClipboard::Mode mode) {
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData(mode);
+  return data ? platform::plainTextOf(*data) : QString();
+}
+
+// A caret moved away and back starts a new undo step; removing a selection starts one itself.
+void startUndoStep(QLineEdit& edit) {
+  if (edit.hasSelectedText() || edit.text().isEmpty()) return;
+  const int at = edit.cursorPosition();
+  edit.setCursorPosition(at > 0 ? at - 1 : at + 1);
+  edit.setCursorPosition(at);
+}
+
+// Qt's paste, the pasted text an undo step of its own, with the text read exactly.
+void pasteExactly(QLineEdit& edit, QClipboard::Mode mode) {
+  const QString text = clipboardText(mode);
+  if (edit.isReadOnly() || (text.isEmpty() && !edit.hasSelectedText())) return;
+  startUndoStep(edit);
+  edit.insert(text);
+  startUndoStep(edit);
+}
+
+// A line edit that takes pasted and dropped text as the clipboard or the drag holds it.
+class ExactLineEdit final : public QLineEdit {
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (!event->matches(QKeySequence::Paste) || isReadOnly()) return QLineEdit::keyPressEvent(event);
+    pasteExactly(*this, QClipboard::Clipboard);
+    event->accept();
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() != Qt::MiddleButton || isReadOnly() || !QGuiApplication::clipboard()->supportsSelection())
+      return QLineEdit::mouseReleaseEvent(event);
+    deselect();
+    insert(clipboardText(QClipboard::Selection));
+  }
+  void dropEvent(QDropEvent* event) override {
+    QMimeData plain;
+    plain.setText(event->mimeData() ? platform::plainTextOf(*event->mimeData()) : QString());
+    QDropEvent exact(event->position(), event->possibleActions(), &plain, event->buttons(), event->modifiers(),
+                     event->type());
+    exact.setDropAction(event->dropAction());
+    QLineEdit::dropEvent(&exact);
+    event->setDropAction(exact.dropAction());
+    event->setAccepted(exact.isAccepted());
+  }
+};
+
+}  // namespace
+
 // The hosted line edit.
 
-HostedLineEdit::HostedLineEdit() : NativeHostView(new QLineEdit) {
+HostedLineEdit::HostedLineEdit() : NativeHostView(new ExactLineEdit) {
   lineEdit()->setFrame(false);
   lineEdit()->setAttribute(Qt::WA_MacShowFocusRect, false);
 }
@@ -157,14 +215,14 @@ std::shared_ptr<platform::Menu> CustomTextField::offeredMenu(QLineEdit* edit) {
   };
   const bool editable = !edit->isReadOnly();
   const bool selection = edit->hasSelectedText();
-  const QClipboard* clipboard = QGuiApplication::clipboard();
-  const bool canPaste = clipboard && !clipboard->text().isEmpty();
+  const bool canPaste = !clipboardText(QClipboard::Clipboard).isEmpty();
   add(*menu, "Undo", "undo", [](QLineEdit* l) { l->undo(); }, editable && edit->isUndoAvailable());
   add(*menu, "Redo", "redo", [](QLineEdit* l) { l->redo(); }, editable && edit->isRedoAvailable());
   menu->addItem(platform::MenuItem::separator());
   add(*menu, "Cut", "cut", [](QLineEdit* l) { l->cut(); }, editable && selection);
   add(*menu, "Copy", "copy", [](QLineEdit* l) { l->copy(); }, selection);
-  add(*menu, "Paste", "paste", [](QLineEdit* l) { l->paste(); }, editable && canPaste);
+  const auto paste = [](QLineEdit* l) { pasteExactly(*l, QClipboard::Clipboard); };
+  add(*menu, "Paste", "paste", paste, editable && canPaste);
   add(*menu, "Delete", "delete", [](QLineEdit* l) { l->del(); }, editable && selection);
   menu->addItem(platform::MenuItem::separator());
   add(*menu, "Select All", "selectAll", [](QLineEdit* l) { l->selectAll(); }, !edit->text().isEmpty());

@@ -21,7 +21,8 @@ class Menu;
 
 namespace orrery {
 
-// A hosted line edit that tells its owner when it gains or loses first-responder status.
+// A hosted line edit that tells its owner when it gains or loses first-responder status. Its
+// pastes and drops go in as the clipboard or the drag holds the text, a leading U+FEFF kept.
 class HostedLineEdit : public platform::NativeHostView {
  public:
   HostedLineEdit();

@@ -2,6 +2,7 @@
 
 #include <QCborStreamReader>
 #include <QCborValue>
+#include <QMimeData>
 #include <QStringDecoder>
 
 namespace platform {
@@ -33,6 +34,12 @@ QString textOfCbor(const QCborValue& value) {
     utf8.truncate(before + chunk.data);
   } while (chunk.status == QCborStreamReader::Ok);
   return textFromUtf8(utf8);
+}
+
+QString plainTextOf(const QMimeData& data) {
+  const QString utf8PlainText = QStringLiteral("text/plain;charset=utf-8");
+  if (data.hasFormat(utf8PlainText)) return textFromUtf8(data.data(utf8PlainText));
+  return data.text();
 }
 
 }  // namespace platform
