@@ -275,6 +275,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   IdeaDocument(QString identifier, DocumentLocation location, QString path);
   bool fail(int code, const char* key, const char* defaultText, DocumentError* error);
   bool failTooLarge(DocumentError* error);
+  // The same, saying why the map could never be saved (DocumentSize::refusal).
+  bool failTooLarge(DocumentError* error, const QString& refusal);
   bool loadFromJSONDataUnguarded(const QByteArray& data, DocumentError* error);
   bool loadFromOrreryDataUnguarded(const QByteArray& data, DocumentError* error);
   // The state a save of `tree` as this document's writes.
