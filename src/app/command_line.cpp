@@ -3,7 +3,6 @@
 #include "platform/services/hand_off_message.h"
 #include "shell/bundle_info.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrl>
@@ -21,22 +20,22 @@ bool isEndOfOptions(const QString& a) { return a == QLatin1String("--"); }
 
 // Empty when `argument` names something to open, else why not. A name (after "--") is never
 // taken for an option.
-QString whyNotOpenable(const QString& argument, const QDir& base, bool isName) {
+QString whyNotOpenable(const QString& argument, const QString& workingFolder, bool isName) {
   if (argument.isEmpty()) return QStringLiteral("an empty name is no file");
   if (argument.contains(QChar(0))) return QStringLiteral("a name may not hold a NUL character");
   if (platform::handoff::isRedirectURL(argument)) return {};
-  QString path = argument;
-  if (argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-    const QUrl url(argument, QUrl::StrictMode);
-    const bool thisMachine = url.host().isEmpty() || url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
-    if (!url.isValid() || !thisMachine || url.path().isEmpty()) return QStringLiteral("not a file: URL of this computer");
-    path = url.path();
+  // The file checked is the one the launch opens.
+  const QString path = platform::handoff::localPathNamed(argument, workingFolder);
+  const bool fileURL = argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive);
+  if (fileURL) {
+    if (!QUrl(argument, QUrl::StrictMode).isValid() || path.isEmpty())
+      return QStringLiteral("not a file: URL of this computer");
   } else if (!isName && argument.startsWith(QLatin1Char('-'))) {
     return QStringLiteral("unknown option (try --help)");
   }
-  if (QFileInfo::exists(base.absoluteFilePath(path))) return {};
+  if (QFileInfo::exists(path)) return {};
   static const QRegularExpression otherUrl(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
-  if (path == argument && otherUrl.match(argument).hasMatch()) return QStringLiteral("only file: URLs are opened");
+  if (!fileURL && otherUrl.match(argument).hasMatch()) return QStringLiteral("only file: URLs are opened");
   return QStringLiteral("no such file or folder");
 }
 
@@ -67,10 +66,9 @@ CommandLine readCommandLine(const QStringList& arguments, const QString& working
     if (isHelp(argument)) return {CommandLine::Action::Help, {}};
     if (isVersion(argument)) return {CommandLine::Action::Version, {}};
   }
-  const QDir base(workingFolder);
   for (qsizetype i = 0; i < arguments.size(); ++i) {
     if (i == optionsEnd) continue;
-    const QString why = whyNotOpenable(arguments[i], base, /*isName=*/i > optionsEnd);
+    const QString why = whyNotOpenable(arguments[i], workingFolder, /*isName=*/i > optionsEnd);
     if (!why.isEmpty()) return {CommandLine::Action::Refuse, QStringLiteral("'%1': %2").arg(arguments[i], why)};
   }
   return {};

@@ -12,6 +12,8 @@
 #include "model/persistence_controller.h"
 #include "shell/my_window.h"
 
+#include <QStringList>
+
 #include <algorithm>
 
 namespace orrery {
@@ -93,12 +95,17 @@ IdeaArrival SolarSystemViewController::copyOf(const IdeaPtr& idea, const Idea& p
 bool SolarSystemViewController::roomFor(const IdeaArrival& arrival) {
   if (!mDoc || mDoc->makeRoomFor(arrival.added, arrival.removed)) return true;
   const bool tooDeep = arrival.added.deepest > DocumentLimits::kMaxDepth;
-  if (tooDeep)
-    logLine(QStringLiteral("%1: no room for ideas %2 levels deep").arg(mDoc->filePath()).arg(arrival.added.deepest));
-  else
-    logLine(QStringLiteral("%1: no room for %2 more bytes")
-                .arg(mDoc->filePath())
-                .arg(arrival.added.jsonBytes - arrival.removed.jsonBytes));
+  // The log names each limit that refused.
+  const DocumentSize after = mDoc->sizeWith(arrival.added, arrival.removed);
+  QStringList refused;
+  if (tooDeep) refused << QStringLiteral("ideas %1 levels deep").arg(arrival.added.deepest);
+  if (after.longestText > DocumentLimits::kMaxTextLength)
+    refused << QStringLiteral("a text of %1 characters").arg(after.longestText);
+  if (after.jsonBytes > DocumentLimits::kMaxJSONBytes)
+    refused << QStringLiteral("%1 more bytes").arg(arrival.added.jsonBytes - arrival.removed.jsonBytes);
+  if (after.objects > DocumentLimits::kMaxObjects)
+    refused << QStringLiteral("%1 more ideas and icons").arg(arrival.added.objects - arrival.removed.objects);
+  logLine(QStringLiteral("%1: no room for %2").arg(mDoc->filePath(), refused.join(QStringLiteral(" and "))));
   showNonblockingAlertViewWithTitle(QString(),
                                     tooDeep ? DocumentLimits::tooDeepMessage() : DocumentLimits::documentFullMessage());
   return false;

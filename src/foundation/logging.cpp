@@ -1,11 +1,13 @@
 #include "foundation/logging.h"
 
 #include "platform/core/system_log.h"
+#include "platform/services/program_log.h"
 
 #include <QRegularExpression>
 #include <QtGlobal>
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace orrery {
@@ -65,8 +67,17 @@ QString withoutUserText(const QString& message) {
   return withoutQuotedText(message).replace(kAddress, QString(kElided));
 }
 
-void qtMessageToLog(QtMsgType type, const QMessageLogContext& /*context*/, const QString& message) {
+// A Qt message as the system log keeps it: the program's own lines whole; Qt's under their
+// category, as Qt's own handler writes them ("qt.qpa.xcb: …"), without what a user may have typed.
+QString lineOfQtMessage(const char* category, const QString& message) {
+  if (category && std::strcmp(category, platform::programLog().categoryName()) == 0) return message;
   const QString line = withoutUserText(message);
+  if (!category || std::strcmp(category, "default") == 0) return line;
+  return QString::fromLatin1(category) + QStringLiteral(": ") + line;
+}
+
+void qtMessageToLog(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  const QString line = lineOfQtMessage(context.category, message);
   {
     std::lock_guard lock(gSinkMutex);
     if (gSink) gSink(line);

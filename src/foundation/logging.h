@@ -20,9 +20,10 @@ LogSink setLogSink(LogSink sink);
 // shows none of them. A fatal Qt message is also written to standard error before Qt aborts.
 void logToSystemLog(const char* programName);
 
-// From now on Qt's messages go where the program's lines go, without what a user may have typed:
-// Qt quotes the address it failed to open, a file or a window's name, so quoted text and web
-// addresses become "…" ("Unable to detect a web browser to launch '…'").
+// From now on Qt's messages go where the program's lines go, under their category, without what
+// a user may have typed: Qt quotes the address it failed to open, a file or a window's name, so
+// quoted text and web addresses become "…" ("Unable to detect a web browser to launch '…'").
+// The lower layers' own lines (platform/services/program_log.h) go as they are.
 void logQtMessages();
 
 // Writes one line to the current sink; callable from any thread.

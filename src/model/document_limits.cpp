@@ -93,11 +93,10 @@ QString DocumentLimits::tooDeepMessage() {
 }
 
 QString DocumentLimits::documentFullMessage() {
-  // Of the objects a file holds, one is the file's own record; every other is an idea or an icon.
   return localized("DocumentFull:Message",
                    "The map has no room for this: a map holds at most %1 MB, and %2 ideas and icons together")
       .arg(kMaxJSONBytes >> 20)
-      .arg(kMaxObjects - 1);
+      .arg(kMaxIdeasAndIcons);
 }
 
 DocumentSize DocumentSize::of(const Idea& idea, int level) {
@@ -160,10 +159,11 @@ QString DocumentSize::refusal() const {
     return localized("DocumentTooLargeToSave:Size", "it would take %1 MB, more than the %2 MB a map can hold")
         .arg(wholeMiB(jsonBytes))
         .arg(DocumentLimits::kMaxJSONBytes >> 20);
+  // Counted as the full-map alert counts them: the file's own record is none of them.
   if (objects > DocumentLimits::kMaxObjects)
     return localized("DocumentTooLargeToSave:Objects", "it holds %1 ideas and icons, more than the %2 a map can hold")
-        .arg(objects)
-        .arg(DocumentLimits::kMaxObjects);
+        .arg(objects - 1)
+        .arg(DocumentLimits::kMaxIdeasAndIcons);
   return {};
 }
 

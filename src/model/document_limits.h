@@ -21,6 +21,9 @@ class JSONEncoder;
 struct DocumentLimits {
   static constexpr qsizetype kMaxJSONBytes = qsizetype(256) << 20;  // 256 MiB of JSON text
   static constexpr qint64 kMaxObjects = 1000000;                      // coded objects: ideas, icons
+  // Of the objects a file holds, one is the file's own record; every other is an idea or an icon,
+  // which is what the user is told of.
+  static constexpr qint64 kMaxIdeasAndIcons = kMaxObjects - 1;
   static constexpr qsizetype kMaxTextLength = 1000000;                // UTF-16 units of one text
   // Levels of ideas, the root the first. The file nests the data object above the root and an
   // icon below the deepest idea, which the coders take.

@@ -118,6 +118,11 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   const DocumentSize& storedSize() const { return mStoredSize; }
   bool storedSizeMeasured() const { return mStoredMeasured; }
   bool makeRoomFor(const DocumentSize& added, const DocumentSize& removed = {});
+  // The measure the map would take with `added` in place of `removed`, beside all let in and
+  // held: which limit a refused way in would pass.
+  DocumentSize sizeWith(const DocumentSize& added, const DocumentSize& removed = {}) const {
+    return letIn(nullptr).changedBy(added, removed);
+  }
   // The tree, dates and measure of `read`, another reading of this document's file, become this
   // document's; what was let in before went with the tree it was in.
   void takeMapOf(const IdeaDocument& read);
@@ -275,6 +280,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   IdeaDocument(QString identifier, DocumentLocation location, QString path);
   bool fail(int code, const char* key, const char* defaultText, DocumentError* error);
   bool failTooLarge(DocumentError* error);
+  // The same, saying why the map could never be saved (DocumentSize::refusal).
+  bool failTooLarge(DocumentError* error, const QString& refusal);
   bool loadFromJSONDataUnguarded(const QByteArray& data, DocumentError* error);
   bool loadFromOrreryDataUnguarded(const QByteArray& data, DocumentError* error);
   // The state a save of `tree` as this document's writes.

@@ -103,14 +103,23 @@ DocumentSnapshot DocumentSnapshot::of(std::shared_ptr<Idea> idea, const QDateTim
   return made;
 }
 
-DocumentSize IdeaDocument::measureOfNextWrite() const {
-  DocumentSnapshot next = snapshotOf(mIdea);
-  // A document just read holds what its file names for others apart: all of it may be written again.
-  for (const IdeaMergeConflict& change : mReplacedInFile)
+namespace {
+
+// The measure of `next` written with what a file read names for others, which a document holds
+// apart: all of it may be written again.
+DocumentSize measureWithFileHeld(DocumentSnapshot next, const std::vector<IdeaMergeConflict>& inFile,
+                                 const std::vector<ReplacedTree>& treesInFile) {
+  for (const IdeaMergeConflict& change : inFile)
     if (std::find(next.carried.begin(), next.carried.end(), change) == next.carried.end())
       next.carried.push_back(change);
-  for (const ReplacedTree& tree : mReplacedTreesInFile) addReplacedTree(next.replacedTrees, tree);
+  for (const ReplacedTree& tree : treesInFile) addReplacedTree(next.replacedTrees, tree);
   return next.measure();
+}
+
+}  // namespace
+
+DocumentSize IdeaDocument::measureOfNextWrite() const {
+  return measureWithFileHeld(snapshotOf(mIdea), mReplacedInFile, mReplacedTreesInFile);
 }
 
 DocumentSnapshot IdeaDocument::snapshot() const { return snapshotOf(mIdea ? mIdea->snapshotCopy() : nullptr); }
@@ -340,6 +349,14 @@ bool IdeaDocument::failTooLarge(DocumentError* error) {
   return fail(kDocumentErrorTooLarge, "DocumentTooLarge:Message", "The document is too large to open", error);
 }
 
+bool IdeaDocument::failTooLarge(DocumentError* error, const QString& refusal) {
+  failTooLarge(nullptr);
+  mLastUserFriendlyError += QStringLiteral(": ") + refusal;
+  mLastError.description = mLastUserFriendlyError;
+  if (error) *error = mLastError;
+  return false;
+}
+
 namespace {
 
 enum class Inflation { Done, Corrupt, TooLarge };
@@ -432,16 +449,22 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
   if (object->fileFormatVersion >= 4)
     return fail(kDocumentErrorNewerVersion, "CannotOpenFuturisticDocument:Message", "Newer Orrery version is needed",
                 error);
-  // What the writer would not write is not read: the map could never be saved.
+  // The file may be in another form than the writer's, which may take more: until the map is
+  // measured, the most it may take stands for it. Where that passes a limit the map is measured
+  // now, as the writer would write it.
   const int deepest = deepestLevel(object->idea, object->replacedTrees);
-  if (deepest > DocumentLimits::kMaxDepth) return failTooLarge(error);
+  DocumentSize stored = DocumentSize::boundOfRead(parsedBytes, objectsRead, deepest);
+  const bool measured = !stored.withinLimits() && deepest <= DocumentLimits::kMaxDepth;
+  if (measured)
+    stored = measureWithFileHeld(DocumentSnapshot::of(object->idea, object->dateCreated, object->dateModified),
+                                 object->replacedChanges, object->replacedTrees);
+  // What the writer would not write is not read: the map could never be saved.
+  if (!stored.withinLimits()) return failTooLarge(error, stored.refusal());
   mDateCreated = object->dateCreated;
   mDateModified = object->dateModified;
   mIdea = object->idea;
-  // The file may be in another form than the writer's, which may take more: until the map is
-  // measured, the most it may take stands for it.
-  mStoredSize = DocumentSize::boundOfRead(parsedBytes, objectsRead, deepest);
-  mStoredMeasured = false;
+  mStoredSize = stored;
+  mStoredMeasured = measured;
   mGrowth = DocumentSize();
   mAppInstance = object->appInstance;
   mAppInstallation = object->appInstallation;
@@ -496,13 +519,7 @@ bool IdeaDocument::loadFromOPMLData(const QByteArray& data, DocumentError* error
       // Within the limits the writer writes any map: their measure decides.
       refusal = DocumentSize::of(encoder, DocumentSize::levelsOf(*root, 1).deepest).refusal();
     }
-    if (!refusal.isEmpty()) {
-      failTooLarge(error);
-      mLastUserFriendlyError += QStringLiteral(": ") + refusal;
-      mLastError.description = mLastUserFriendlyError;
-      if (error) *error = mLastError;
-      return false;
-    }
+    if (!refusal.isEmpty()) return failTooLarge(error, refusal);
   } catch (const std::bad_alloc&) {
     logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
     return failTooLarge(error);

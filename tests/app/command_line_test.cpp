@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -22,9 +23,11 @@ struct Folder {
   Folder() {
     QFile map(dir.filePath("map.orrery"));
     EXPECT_TRUE(map.open(QIODevice::WriteOnly));
-    QDir(dir.path()).mkdir("maps");
-    for (const char* name : {"a b.orrery", "-dash.orrery", "--help"})
-      QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
+    QDir(dir.path()).mkpath("maps/inner");
+    // QTemporaryDir::filePath, as QDir, takes a name that starts with ":" for an absolute path.
+    for (const char* name : {"a b.orrery", "-dash.orrery", "--help", ":colon.orrery", "100%.orrery", "maps/up.orrery"})
+      QFile(dir.path() + '/' + name).open(QIODevice::WriteOnly);
+    QFile::link(dir.filePath("maps/inner"), dir.filePath("inner"));
   }
   CommandLine read(const QStringList& arguments) const { return readCommandLine(arguments, dir.path()); }
 };
@@ -52,6 +55,20 @@ TEST(CommandLine, ExistingPathsFileURLsAndSignInRedirectsAreOpened) {
     EXPECT_EQ(line.action, CommandLine::Action::Run) << argument.toStdString() << ": " << line.refusal.toStdString();
   }
   EXPECT_EQ(f.read({}).action, CommandLine::Action::Run) << "no argument opens the last windows";
+
+  // Each opens what it names: a name that starts with ":" is no Qt resource, a URL is decoded
+  // whole, and ".." goes up from where a link leads.
+  const QString up = QFileInfo(f.dir.filePath("maps/up.orrery")).canonicalFilePath();
+  const QList<QPair<QString, QString>> named{
+      {":colon.orrery", f.dir.path() + "/:colon.orrery"},
+      {"FILE://" + f.dir.filePath("100%25.orrery"), f.dir.filePath("100%.orrery")},
+      {"inner/../up.orrery", up},
+      {"file://" + f.dir.filePath("inner/../up.orrery"), up}};
+  for (const auto& [argument, path] : named) {
+    const CommandLine line = f.read({argument});
+    EXPECT_EQ(line.action, CommandLine::Action::Run) << argument.toStdString() << ": " << line.refusal.toStdString();
+    EXPECT_EQ(platform::handoff::normalizedArguments({argument}, f.dir.path()), QStringList{path});
+  }
 }
 
 TEST(CommandLine, AnythingElseIsRefusedByNameWithTheReason) {

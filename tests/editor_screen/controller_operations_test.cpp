@@ -1,4 +1,5 @@
 #include "controller_test_support.h"
+#include "../foundation/log_capture.h"
 
 #include "foundation/views/custom_alert_view.h"
 #include "model/idea_arrival.h"
@@ -187,18 +188,33 @@ TEST_F(OperationsTest, WhatComesInAsksTheRoomItTakesAsItArrives) {
   const qint64 copy = orrery::IdeaArrival::copyOf(*part, *target, /*keepingLinks=*/false).added.jsonBytes;
   ASSERT_GT(copy, 10000) << "the note the link leads to";
   const qint64 left = orrery::DocumentLimits::kMaxJSONBytes - opened.doc->storedSize().jsonBytes;
+  LogCapture log;
+  std::vector<bool> results;
+  // Held elsewhere: all the ideas and icons the map has room for.
+  const int elsewhere = 0;
+  ASSERT_TRUE(opened.doc->holdRoom(
+      &elsewhere, orrery::DocumentSize{0, orrery::DocumentLimits::kMaxObjects - opened.doc->storedSize().objects, 0}));
+  c().copyIdeaInside(part, 1, record(results));
+  opened.doc->releaseRoom(&elsewhere);
   ASSERT_TRUE(opened.doc->makeRoomFor(orrery::DocumentSize{left - copy + 1, 0, 0}));
 
-  std::vector<bool> results;
   c().copyIdeaInside(part, 1, record(results));
   c().moveIdeaInside(part, other.doc->docIdentifier(), 1, record(results));
   // Ten bytes: ,"ideas":[ and ] less the comma the move takes from the orbit.
   ASSERT_TRUE(opened.doc->makeRoomFor(orrery::DocumentSize{copy - 1 - 9, 0, 0}));
   c().moveIdeaInside(child(2), opened.doc->docIdentifier(), 1, record(results));
-  EXPECT_EQ(results, (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(results, (std::vector<bool>{false, false, false, false}));
   EXPECT_EQ(order(), (QStringList{"c0", "c1", "c2", "c3", "c4"}));
   EXPECT_TRUE(target->ideas().empty());
-  ASSERT_EQ(presenter->alerts.size(), 3u);
+  // Each refusal is logged with the limit that refused it.
+  const QString file = opened.doc->filePath();
+  EXPECT_EQ(log.lines().filter(": no room for ").join('\n'),
+            QStringList({file + ": no room for 2 more ideas and icons",
+                         file + ": no room for " + QString::number(copy) + " more bytes",
+                         file + ": no room for " + QString::number(copy) + " more bytes",
+                         file + ": no room for 10 more bytes"})
+                .join('\n'));
+  ASSERT_EQ(presenter->alerts.size(), 4u);
   for (const auto& alert : presenter->alerts)
     EXPECT_EQ(alert.informativeText.toStdString(), orrery::DocumentLimits::documentFullMessage().toStdString());
   expectShownAndSaved();

@@ -3,7 +3,10 @@
 #include "log_capture.h"
 #include "qt_printers.h"
 
+#include "platform/services/localization.h"
+
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -14,6 +17,9 @@
 namespace {
 
 using orrery::MyResult;
+
+// A category of Qt's own, as its platform plugin logs under.
+Q_LOGGING_CATEGORY(xcbLog, "qt.qpa.xcb")
 
 TEST(MyResultTest, SharedValuesAreTellApartByIdentityNotText) {
   EXPECT_TRUE(MyResult::OK()->isOK());
@@ -70,6 +76,9 @@ TEST(SoftAssertionTest, QtMessagesKeepTheirShapeAndLoseWhatAUserMayHaveTyped) {
   qWarning("No end to 'a quote that runs on");
   qWarning("QLayout: Attempting to add QLayout \"\" to QWidget \"\", which already has a layout");
   qWarning("QFont::setPointSizeF: Point size <= 0 (0.000000), must be greater than 0");
+  qCWarning(xcbLog, "Could not load the Qt platform plugin \"%s\" in \"%s\"", "xcb", "/home/u/My plugins");
+  // The program's own line, as the localisation table writes it.
+  platform::LocalizationTable::parse("Key = Text\nno sign in \"this\" line\n");
   qInstallMessageHandler(nullptr);
   EXPECT_EQ(log.lines().join('\n'), QStringList({"Unable to detect a web browser to launch '…'",
                                       "QDesktopServices::openUrl: Unable to open \"…\"",
@@ -77,7 +86,9 @@ TEST(SoftAssertionTest, QtMessagesKeepTheirShapeAndLoseWhatAUserMayHaveTyped) {
                                       "Could not open … nor '…', can't go on",
                                       "No end to '…",
                                       "QLayout: Attempting to add QLayout \"\" to QWidget \"\", which already has a layout",
-                                      "QFont::setPointSizeF: Point size <= 0 (0.000000), must be greater than 0"}).join('\n'));
+                                      "QFont::setPointSizeF: Point size <= 0 (0.000000), must be greater than 0",
+                                      "qt.qpa.xcb: Could not load the Qt platform plugin \"…\" in \"…\"",
+                                      "Skipping localisation line without \"=\": no sign in \"this\" line"}).join('\n'));
 }
 
 TEST(LoggerTest, TracesOnlyRegisteredObjectsAndPrunesLostOnes) {

@@ -7,6 +7,7 @@
 #include "platform/core/atomic_file.h"
 #include "platform/core/dispatch.h"
 #include "platform/net/curl_transfer_loop.h"
+#include "platform/services/program_log.h"
 #include "platform/services/standard_folders.h"
 #include "platform/services/url_opener.h"
 
@@ -46,7 +47,7 @@ SignIn& signIn() {
   return s;
 }
 
-void log(const QString& line) { qWarning("%s", qPrintable(line)); }
+void log(const QString& line) { qCWarning(platform::programLog, "%s", qPrintable(line)); }
 
 QString randomToken(int bytes) {
   QByteArray raw(bytes, Qt::Uninitialized);

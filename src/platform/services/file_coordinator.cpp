@@ -2,6 +2,7 @@
 
 #include "platform/services/file_coordinator_testing.h"
 #include "platform/services/process_lock.h"
+#include "platform/services/program_log.h"
 
 #include <QFileInfo>
 
@@ -107,7 +108,7 @@ bool FileCoordinator::coordinateWriting(const QString& path, const Accessor& wri
                             ? QStringLiteral("another instance kept the folder %1 locked").arg(folder)
                             : QStringLiteral("the folder %1 cannot be locked: %2")
                                   .arg(folder, QString::fromLocal8Bit(std::strerror(folderLock.failure())));
-    qWarning("Not writing %s: %s", qPrintable(key), qPrintable(why));
+    qCWarning(platform::programLog, "Not writing %s: %s", qPrintable(key), qPrintable(why));
     if (refusal) *refusal = why;
     return false;
   }

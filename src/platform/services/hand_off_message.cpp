@@ -1,19 +1,34 @@
 #include "platform/services/hand_off_message.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QUrl>
 #include <QtEndian>
 
+#include <climits>
+#include <cstdlib>
+
 namespace platform {
 
 namespace handoff {
 
+namespace {
+
+// Where the last ".." of `path` ends, or -1.
+qsizetype endOfLastUp(const QString& path) {
+  for (qsizetype at = path.lastIndexOf(QLatin1String("/..")); at >= 0;
+       at = at == 0 ? -1 : path.lastIndexOf(QLatin1String("/.."), at - 1))
+    if (at + 3 == path.size() || path.at(at + 3) == QLatin1Char('/')) return at + 3;
+  return -1;
+}
+
+}  // namespace
+
 QStringList normalizedArguments(const QStringList& arguments, const QString& workingFolder) {
   QStringList result;
-  const QDir base(workingFolder);
   bool optionsEnded = false;
   for (const QString& argument : arguments) {
     // The first "--" only ends the options; a later one is a name.
@@ -25,17 +40,32 @@ QStringList normalizedArguments(const QStringList& arguments, const QString& wor
       result.append(argument);
       continue;
     }
-    QString path = argument;
-    if (argument.startsWith(QLatin1String("file:"))) {
-      QUrl url(argument);
-      // "localhost" names this machine, as no host does.
-      if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) url.setHost(QString());
-      path = url.toLocalFile();
-    }
-    if (path.isEmpty()) continue;
-    result.append(QDir::cleanPath(base.absoluteFilePath(path)));
+    const QString path = localPathNamed(argument, workingFolder);
+    if (!path.isEmpty()) result.append(path);
   }
   return result;
+}
+
+QString localPathNamed(const QString& name, const QString& workingFolder) {
+  QString path = name;
+  if (name.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+    QUrl url(name);
+    // "localhost" names this machine, as no host does.
+    if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) url.setHost(QString());
+    if (!url.isValid() || !url.host().isEmpty()) return {};
+    path = url.toLocalFile();
+  }
+  if (path.isEmpty() || path.contains(QChar(0))) return {};
+  // Only "/" makes a path absolute: QDir takes a name that starts with ":" for a Qt resource.
+  if (!path.startsWith(QLatin1Char('/'))) path = QDir(workingFolder).absolutePath() + QLatin1Char('/') + path;
+  // Cleaning the text would take "link/.." for the folder that holds the link; the system goes up
+  // from where the link leads.
+  if (const qsizetype up = endOfLastUp(path); up > 0) {
+    char resolved[PATH_MAX];
+    if (::realpath(QFile::encodeName(path.left(up)).constData(), resolved))
+      path = QFile::decodeName(resolved) + path.mid(up);
+  }
+  return QDir::cleanPath(path);
 }
 
 bool isRedirectURL(const QString& argument) {
@@ -45,7 +75,7 @@ bool isRedirectURL(const QString& argument) {
 
 bool isAcceptableArgument(const QString& argument) {
   if (argument.contains(QChar(0))) return false;
-  return isRedirectURL(argument) || QDir::isAbsolutePath(argument);
+  return isRedirectURL(argument) || argument.startsWith(QLatin1Char('/'));
 }
 
 QList<QStringList> splitIntoMessages(const QStringList& arguments, QStringList* dropped) {

@@ -26,6 +26,13 @@ constexpr int kHeaderBytes = 4;
 // "--" that ends the options are dropped.
 QStringList normalizedArguments(const QStringList& arguments, const QString& workingFolder);
 
+// The absolute, clean path of the file `name` names from `workingFolder`: a path, or a file: URL
+// of this computer (any case of "file:", fully decoded). Empty when it names no local file: a URL
+// of another computer or whose path is empty or holds a NUL. A name is never a Qt resource, even
+// one that starts with ":", and a ".." goes up from where the folder before it really is, as the
+// system goes, when that folder exists.
+QString localPathNamed(const QString& name, const QString& workingFolder);
+
 // The whole message, header included.
 QByteArray encodeMessage(const QStringList& arguments);
 
@@ -33,7 +40,8 @@ QByteArray encodeMessage(const QStringList& arguments);
 // not a JSON array of acceptable arguments.
 std::optional<QStringList> decodeMessage(const QByteArray& body, QString* error = nullptr);
 
-// True for what a sender may hand over: an absolute path without NUL or a sign-in redirect.
+// True for what a sender may hand over: an absolute path (one that starts with "/") without NUL,
+// or a sign-in redirect.
 bool isAcceptableArgument(const QString& argument);
 // A sign-in redirect: a URL whose scheme starts "db-" ("db-<app key>://…"). A file named
 // "db-notes.orrery" is a path, not a redirect.

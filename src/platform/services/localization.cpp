@@ -1,6 +1,7 @@
 #include "platform/services/localization.h"
 
 #include "platform/core/text_table.h"
+#include "platform/services/program_log.h"
 #include "platform/services/resources.h"
 
 #include <QFile>
@@ -38,7 +39,8 @@ LocalizationTable LocalizationTable::parse(const QByteArray& utf8) {
   std::vector<std::string> skipped;
   for (const auto& entry : texttable::parse(std::string_view(utf8.constData(), size_t(utf8.size())), &skipped))
     table.mEntries.insert(QString::fromStdString(entry.key), unescape(QString::fromStdString(entry.text)));
-  for (const std::string& line : skipped) qWarning("Skipping localisation line without \"=\": %s", line.c_str());
+  for (const std::string& line : skipped)
+    qCWarning(platform::programLog, "Skipping localisation line without \"=\": %s", line.c_str());
   return table;
 }
 
@@ -51,7 +53,7 @@ LocalizationTable LocalizationTable::fromFile(const QString& path) {
 const LocalizationTable& LocalizationTable::main() {
   static const LocalizationTable table = [] {
     const QString path = pathForResource(QStringLiteral("localizable"), QStringLiteral("txt"));
-    if (path.isEmpty()) qWarning("No localisation table found; using default texts");
+    if (path.isEmpty()) qCWarning(platform::programLog, "No localisation table found; using default texts");
     return fromFile(path);
   }();
   return table;

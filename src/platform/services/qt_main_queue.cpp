@@ -1,5 +1,7 @@
 #include "platform/services/qt_main_queue.h"
 
+#include "platform/services/program_log.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QThread>
@@ -34,7 +36,8 @@ class Wakeup {
       mTasks.push_back(std::move(task));
     }
     const uint64_t one = 1;
-    if (::write(mFd, &one, sizeof one) != sizeof one) qWarning("Main queue wake-up failed: %s", strerror(errno));
+    if (::write(mFd, &one, sizeof one) != sizeof one)
+      qCWarning(platform::programLog, "Main queue wake-up failed: %s", strerror(errno));
   }
 
  private:

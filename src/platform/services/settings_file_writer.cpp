@@ -2,6 +2,7 @@
 
 #include "platform/core/atomic_file.h"
 #include "platform/core/dispatch.h"
+#include "platform/services/program_log.h"
 
 #include <QDataStream>
 #include <QDir>
@@ -57,7 +58,7 @@ bool SettingsFileWriter::writeWaiting() {
       !bytes.isEmpty() && writeFileAtomically(QFile::encodeName(mFilePath).toStdString(),
                                               std::string_view(bytes.constData(), size_t(bytes.size()))) ==
                               AtomicWriteResult::Written;
-  if (!written) qWarning("Failed to save settings to %s", qPrintable(mFilePath));
+  if (!written) qCWarning(platform::programLog, "Failed to save settings to %s", qPrintable(mFilePath));
   std::lock_guard lock(mMutex);
   mLastWriteSucceeded = written;
   return written;

@@ -1,5 +1,7 @@
 #include "platform/services/standard_folders.h"
 
+#include "platform/services/program_log.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -73,20 +75,20 @@ QString cachesFolder() { return standardFolder(StandardFolder::Caches); }
 bool ensurePrivateFolder(const QString& path) {
   const QByteArray native = QFile::encodeName(path);
   if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-    qWarning("Cannot create private folder %s", native.constData());
+    qCWarning(platform::programLog, "Cannot create private folder %s", native.constData());
     return false;
   }
   // O_NOFOLLOW: another user may have planted a link to a folder of theirs under this name.
   int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
-    qWarning("Refusing private folder %s: not a plain folder", native.constData());
+    qCWarning(platform::programLog, "Refusing private folder %s: not a plain folder", native.constData());
     return false;
   }
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
   if (ok && (st.st_mode & 077) != 0) ok = ::fchmod(fd, 0700) == 0;
   ::close(fd);
-  if (!ok) qWarning("Refusing private folder %s: wrong owner or mode", native.constData());
+  if (!ok) qCWarning(platform::programLog, "Refusing private folder %s: wrong owner or mode", native.constData());
   return ok;
 }
 

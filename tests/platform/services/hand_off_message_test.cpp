@@ -26,11 +26,16 @@ HandOffMessageReader::State readWhole(const QByteArray& bytes, HandOffMessageRea
 TEST(HandOffMessage, ArgumentsTravelAbsoluteAndComeBackAsSent) {
   const QStringList normalized = normalizedArguments(
       {"map.orrery", "/abs/../abs/x.opml", "file:///tmp/with%20space.orrery", "db-abc://2/token?code=1", "",
-       "./sub/../Ünïcødé 🪐.orrery", "file://LocalHost/tmp/y.orrery", "file:z.orrery"},
+       "./sub/../Ünïcødé 🪐.orrery", "file://LocalHost/tmp/y.orrery", "file:z.orrery", ":colon.orrery",
+       ":x/../:y.orrery", "FILE:///tmp/caps.orrery", "file:///tmp/100%25.orrery", "file:///tmp/a%00b.orrery",
+       "file://otherhost/tmp/y.orrery"},
       "/home/u");
-  EXPECT_EQ(normalized, (QStringList{"/home/u/map.orrery", "/abs/x.opml", "/tmp/with space.orrery",
-                                     "db-abc://2/token?code=1", "/home/u/Ünïcødé 🪐.orrery", "/tmp/y.orrery",
-                                     "/home/u/z.orrery"}));
+  // A name that starts with ":" is a file's, not a Qt resource's; a URL that names no file of
+  // this computer is left out.
+  EXPECT_EQ(normalized,
+            (QStringList{"/home/u/map.orrery", "/abs/x.opml", "/tmp/with space.orrery", "db-abc://2/token?code=1",
+                         "/home/u/Ünïcødé 🪐.orrery", "/tmp/y.orrery", "/home/u/z.orrery",
+                         "/home/u/:colon.orrery", "/home/u/:y.orrery", "/tmp/caps.orrery", "/tmp/100%.orrery"}));
   const QByteArray message = encodeMessage(normalized);
   EXPECT_EQ(message.left(4), withHeader(message.mid(4)).left(4)) << "a big-endian length of the body";
 
@@ -58,6 +63,7 @@ TEST(HandOffMessage, WhatNoLaunchSendsIsRefusedWithAReason) {
       withHeader("{\"a\":1}"),
       withHeader("[\"/a\", 1]"),
       withHeader("[\"relative.orrery\"]"),
+      withHeader("[\":resource.orrery\"]"),
       withHeader(QByteArray("[\"/a\\u0000b\"]")),
       withHeader("[\"/a\""),
       withHeader(""),
