@@ -49,8 +49,7 @@ int main(int argc, char** argv) {
       for (long i = 0;; ++i) {
         controller->logEvent(ANACustomEvent::create("k", nlohmann::ordered_json{{"t", t}, {"i", i}}));
         if (::write(progress, "e", 1) != 1) return;
-        // A steady pace: kills land in every stage rather than in a backlog, and the packages
-        // each launch leaves stay below the clean-up's cap on the pile.
+        // A steady pace: kills land in every stage rather than in a backlog.
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         if (t == 0 && i % 20 == 19)
           platform::NotificationCenter::defaultCenter().post("NSApplicationWillResignActiveNotification");
