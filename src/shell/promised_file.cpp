@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 #include <unistd.h>
 
 namespace orrery {
@@ -92,9 +93,10 @@ QString PromisedFile::createFreshFolder() {
   return QString::fromLocal8Bit(pattern);
 }
 
-std::shared_ptr<PromisedFile> PromisedFile::create(const QString& path) {
+std::shared_ptr<PromisedFile> PromisedFile::create(const QString& path, std::function<void()> undelivered) {
   std::shared_ptr<PromisedFile> promise(new PromisedFile);
   promise->mPath = path;
+  promise->mUndelivered = std::move(undelivered);
   return promise;
 }
 
@@ -113,27 +115,24 @@ void PromisedFile::removeOwnFolders() {
   removeFolders([self](pid_t pid) { return pid == self; });
 }
 
-void PromisedFile::fulfil(const IdeaPtr& idea, std::function<void(bool)> completion) {
+void PromisedFile::fulfil(const IdeaPtr& idea) {
   if (!idea || mPath.isEmpty()) {
     settle(false);
-    if (completion) platform::mainQueue().async([completion] { completion(false); });
     return;
   }
   auto doc = IdeaDocument::createWithFileName(mPath, DocumentLocationLocalFile);
   doc->setIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
   auto self = shared_from_this();
-  PersistenceController::singleton().workQueue().async(
-      [self, snapshot = doc->snapshot(), completion = std::move(completion)]() mutable {
-        const EncodedDocument file = snapshot.encodeWithinLimits(/*compressed=*/true);
-        QString reason = file.refusal;
-        const bool written = !file.bytes.isEmpty() && writeNewFile(self->mPath, file.bytes, &reason);
-        if (!written)
-          logLine(QStringLiteral("Failed to write dragged file in %1: %2")
-                      .arg(QFileInfo(self->mPath).absolutePath(), reason));
-        snapshot = DocumentSnapshot();
-        self->settle(written);
-        if (completion) platform::mainQueue().async([completion, written] { completion(written); });
-      });
+  PersistenceController::singleton().workQueue().async([self, snapshot = doc->snapshot()]() mutable {
+    const EncodedDocument file = snapshot.encodeWithinLimits(/*compressed=*/true);
+    QString reason = file.refusal;
+    const bool written = !file.bytes.isEmpty() && writeNewFile(self->mPath, file.bytes, &reason);
+    if (!written)
+      logLine(
+          QStringLiteral("Failed to write dragged file in %1: %2").arg(QFileInfo(self->mPath).absolutePath(), reason));
+    snapshot = DocumentSnapshot();
+    self->settle(written);
+  });
 }
 
 void PromisedFile::settle(bool written) {
@@ -143,12 +142,32 @@ void PromisedFile::settle(bool written) {
     mWritten = written;
   }
   mChanged.notify_all();
+  if (!written) tellUndelivered();
 }
 
-QUrl PromisedFile::waitForURL(std::chrono::milliseconds wait) const {
-  std::unique_lock<std::mutex> lock(mMutex);
-  mChanged.wait_for(lock, wait, [this] { return mSettled; });
-  return mSettled && mWritten ? QUrl::fromLocalFile(mPath) : QUrl();
+void PromisedFile::tellUndelivered() {
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (std::exchange(mToldUndelivered, true)) return;
+  }
+  if (mUndelivered) platform::mainQueue().async(mUndelivered);
+}
+
+QUrl PromisedFile::waitForURL(std::chrono::milliseconds wait) {
+  bool settled = false;
+  bool written = false;
+  {
+    std::unique_lock<std::mutex> lock(mMutex);
+    settled = mChanged.wait_for(lock, wait, [this] { return mSettled; });
+    written = mWritten;
+  }
+  if (settled) return written ? QUrl::fromLocalFile(mPath) : QUrl();
+  // The reader goes on with nothing; a file written after this reaches nobody.
+  logLine(QStringLiteral("Dragged file in %1 not written within %2 ms; the other program got nothing")
+              .arg(QFileInfo(mPath).absolutePath())
+              .arg(wait.count()));
+  tellUndelivered();
+  return {};
 }
 
 }  // namespace orrery
