@@ -6,12 +6,14 @@
 #include "model/persistence_controller.h"
 #include "platform/core/atomic_file.h"
 #include "platform/core/dispatch.h"
+#include "platform/services/qt_main_queue.h"
 #include "platform/services/standard_folders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -25,6 +27,10 @@ namespace orrery {
 
 namespace {
 constexpr qsizetype kMaxTitleCharacters = 10;
+// How often a reader on the main thread looks for main-queue tasks while the idea is on its way.
+constexpr std::chrono::milliseconds kTaskPoll{5};
+// Main thread only: a reader is running main-queue tasks, so one of them that asks again only waits.
+bool gRunningMainQueueTasks = false;
 
 // The pid a promise folder name starts with, or 0.
 pid_t ownerOf(const QString& folderName) {
@@ -120,6 +126,10 @@ void PromisedFile::fulfil(const IdeaPtr& idea) {
     settle(false);
     return;
   }
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mFulfilled = true;
+  }
   auto doc = IdeaDocument::createWithFileName(mPath, DocumentLocationLocalFile);
   doc->setIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
   auto self = shared_from_this();
@@ -154,13 +164,26 @@ void PromisedFile::tellUndelivered() {
 }
 
 QUrl PromisedFile::waitForURL(std::chrono::milliseconds wait) {
-  bool settled = false;
-  bool written = false;
-  {
-    std::unique_lock<std::mutex> lock(mMutex);
-    settled = mChanged.wait_for(lock, wait, [this] { return mSettled; });
-    written = mWritten;
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  std::unique_lock<std::mutex> lock(mMutex);
+  // Asked on the main thread before the idea has come: it comes through the main queue (a
+  // map's idea once the map has been read again), which this wait would hold up. The tasks
+  // posted there run meanwhile; once the idea is in hand only the write, elsewhere, is waited for.
+  if (platform::mainQueue().isCurrent() && !gRunningMainQueueTasks) {
+    while (!mFulfilled && !mSettled && std::chrono::steady_clock::now() < deadline) {
+      lock.unlock();
+      gRunningMainQueueTasks = true;
+      const int ran = platform::runPostedQtMainQueueTasks();
+      gRunningMainQueueTasks = false;
+      lock.lock();
+      if (ran == 0)
+        mChanged.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + kTaskPoll),
+                            [this] { return mFulfilled || mSettled; });
+    }
   }
+  const bool settled = mChanged.wait_until(lock, deadline, [this] { return mSettled; });
+  const bool written = mWritten;
+  lock.unlock();
   if (settled) return written ? QUrl::fromLocalFile(mPath) : QUrl();
   // The reader goes on with nothing; a file written after this reaches nobody.
   logLine(QStringLiteral("Dragged file in %1 not written within %2 ms; the other program got nothing")

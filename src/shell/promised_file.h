@@ -5,9 +5,10 @@
 // The tree is taken on the main thread (a deep copy, links leading out of it as plain ideas);
 // encoding and writing run on the persistence queue, the file created exclusively under a
 // temporary name and renamed into place. The receiver's reader waits for that write from any
-// thread (never needing the main thread) and gets the file's URL, or nothing when it failed or
-// took too long; either way the promise says once that the file did not reach its reader.
-// This process's folders go at quit; those of processes that are gone go at the next start.
+// thread (on the main thread it runs the main queue's tasks until the idea has come) and gets
+// the file's URL, or nothing when it failed or took too long; either way the promise says once
+// that the file did not reach its reader. This process's folders go at quit; those of
+// processes that are gone go at the next start.
 
 #include "model/idea.h"
 
@@ -48,7 +49,8 @@ class PromisedFile : public std::enable_shared_from_this<PromisedFile> {
   // Main thread: takes the tree now and writes it on the persistence queue; a null idea
   // fails the promise.
   void fulfil(const IdeaPtr& idea);
-  // Any thread: waits for the write up to `wait`; the file's URL once written, else empty.
+  // Any thread: waits for the write up to `wait`; the file's URL once written, else empty. On
+  // the main thread, until `fulfil` has run, the main-queue tasks posted meanwhile run too.
   QUrl waitForURL(std::chrono::milliseconds wait = kReaderWait);
 
  private:
@@ -61,6 +63,7 @@ class PromisedFile : public std::enable_shared_from_this<PromisedFile> {
   std::function<void()> mUndelivered;
   std::mutex mMutex;  // guards the flags; never held while calling out
   std::condition_variable mChanged;
+  bool mFulfilled = false;
   bool mSettled = false;
   bool mWritten = false;
   bool mToldUndelivered = false;

@@ -2,6 +2,7 @@
 #include "shell/my_window.h"
 #include "shell/promised_file.h"
 
+#include "document_test_support.h"
 #include "drag_test_fixtures.h"
 #include "drag_test_support.h"
 #include "foundation/application_delegate.h"
@@ -39,6 +40,7 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include <sys/stat.h>
@@ -75,6 +77,13 @@ struct OneWindow {
     f.open(QIODevice::WriteOnly);
     f.write(bytes);
     return f.fileName();
+  }
+  // A map file of `root`; its document identifier, empty when it could not be written.
+  QString map(const IdeaPtr& root) {
+    const QString path = files.filePath("map.orrery");
+    auto doc = IdeaDocument::createWithFileName(path, DocumentLocationLocalFile);
+    doc->setIdea(root);
+    return testsupport::writeAll(path, doc->snapshot().encode(/*compressed=*/true)) ? doc->docIdentifier() : QString();
   }
   // Another program's drag of `urls` entering, moving and dropping; answers whether the drop
   // was taken.
@@ -392,85 +401,124 @@ TEST(PromisedFile, NamesComeFromTitlesCutToTenCharactersWithoutLeadingDots) {
 }
 
 TEST(DragFilesOut, LeavingTheProgramWritesTheSubtreeIntoAFreshPrivateFolderAndOffersItsURL) {
-  OneWindow o;
-  // X is dragged; its child links to Y outside it.
-  IdeaPtr root = Idea::createWithText("root");
-  IdeaPtr x = Idea::createWithText("My great idea");
-  IdeaPtr y = Idea::createWithText("outside");
-  root->addIdea(x);
-  root->addIdea(y);
-  x->addIdea(Idea::createWithLinkToIdea(y->identifier()));
-  o.w->setDockedIdea(x, QString());
-  auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
-  src->planet = std::make_shared<TestPlanet>(x->identifier(), QString(), x->text());
-  o.w->containerView()->addSubview(src);
-  o.seams.readTypes = {"text/uri-list", DragSupportWindow::kIdeaPasteboardType};
-  o.seams.outside = [](QDrag&) { return Qt::CopyAction; };
-  o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
-  o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
-  ASSERT_EQ(o.seams.handedOver.size(), 1u);
-  const auto& out = o.seams.handedOver.front();
-  EXPECT_EQ(out.actions, Qt::DropActions(Qt::CopyAction));
-  EXPECT_EQ(out.image.deviceIndependentSize(), QSizeF(56, 56)) << "\"accept_active\", set as the drag left the window";
-  const QJsonObject ids = QJsonDocument::fromJson(out.data.at(DragSupportWindow::kIdeaPasteboardType)).object();
-  EXPECT_EQ(ids.value("ideaIdentifier").toString(), x->identifier());
-  const QUrl url = QUrl::fromEncoded(out.data.at("text/uri-list").trimmed());
-  ASSERT_TRUE(url.isLocalFile()) << out.data.at("text/uri-list").toStdString();
-  const QFileInfo file(url.toLocalFile());
-  EXPECT_EQ(file.fileName(), "Mygreatide.orrery");
-  EXPECT_EQ(file.dir().dirName().section('-', 0, 0).toLongLong(), ::getpid());
-  EXPECT_TRUE(file.dir().absolutePath().startsWith(PromisedFile::dragsFolder()));
-  struct stat st {};
-  ASSERT_EQ(::stat(file.dir().absolutePath().toLocal8Bit().constData(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept})) << "taken by the other program";
+  // The idea from the dock, and from a map, which is read again on the persistence queue. That
+  // reading is held until the receiver has asked: its idea then reaches the main queue (on the
+  // Qt event loop, as in the program) only while the reader waits on the main thread.
+  for (const bool fromMap : {false, true}) {
+    SCOPED_TRACE(fromMap);
+    OneWindow o;
+    // X is dragged; its child links to Y outside it.
+    IdeaPtr root = Idea::createWithText("root");
+    IdeaPtr x = Idea::createWithText("My great idea");
+    IdeaPtr y = Idea::createWithText("outside");
+    root->addIdea(x);
+    root->addIdea(y);
+    x->addIdea(Idea::createWithLinkToIdea(y->identifier()));
+    QString map;
+    if (fromMap) {
+      map = o.map(root);
+      ASSERT_FALSE(map.isEmpty());
+    } else {
+      o.w->setDockedIdea(x, QString());
+    }
+    auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
+    src->planet = std::make_shared<TestPlanet>(x->identifier(), map, x->text());
+    o.w->containerView()->addSubview(src);
+    platform::SerialQueue& persistence = PersistenceController::singleton().workQueue();
+    bool held = fromMap;
+    auto release = [&] {
+      if (std::exchange(held, false)) persistence.resume();
+    };
+    std::optional<testsupport::QtMainQueueScope> asInTheProgram;
+    if (fromMap) {
+      persistence.suspend();
+      asInTheProgram.emplace();
+    }
+    o.seams.readTypes = {"text/uri-list", DragSupportWindow::kIdeaPasteboardType};
+    // The receiver asks right after this: the reading goes on once the main queue runs.
+    o.seams.outside = [&](QDrag&) {
+      platform::mainQueue().async(release);
+      return Qt::CopyAction;
+    };
+    o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
+    o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
+    release();
+    asInTheProgram.reset();
+    ASSERT_EQ(o.seams.handedOver.size(), 1u);
+    const auto& out = o.seams.handedOver.front();
+    EXPECT_EQ(out.actions, Qt::DropActions(Qt::CopyAction));
+    EXPECT_EQ(out.image.deviceIndependentSize(), QSizeF(56, 56)) << "\"accept_active\", set as the drag left the window";
+    const QJsonObject ids = QJsonDocument::fromJson(out.data.at(DragSupportWindow::kIdeaPasteboardType)).object();
+    EXPECT_EQ(ids.value("ideaIdentifier").toString(), x->identifier());
+    const QUrl url = QUrl::fromEncoded(out.data.at("text/uri-list").trimmed());
+    ASSERT_TRUE(url.isLocalFile()) << out.data.at("text/uri-list").toStdString();
+    const QFileInfo file(url.toLocalFile());
+    EXPECT_EQ(file.fileName(), "Mygreatide.orrery");
+    EXPECT_EQ(file.dir().dirName().section('-', 0, 0).toLongLong(), ::getpid());
+    EXPECT_TRUE(file.dir().absolutePath().startsWith(PromisedFile::dragsFolder()));
+    struct stat st {};
+    ASSERT_EQ(::stat(file.dir().absolutePath().toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept})) << "taken by the other program";
 
-  auto doc = IdeaDocument::createWithFileName(file.absoluteFilePath(), DocumentLocationLocalFile);
-  bool read = false;
-  doc->readFromURL(url, [&](bool ok) { read = ok; });
-  ASSERT_TRUE(runUntil([&] { return read; }));
-  ASSERT_TRUE(doc->idea());
-  EXPECT_EQ(doc->idea()->text(), "My great idea");
-  ASSERT_EQ(doc->idea()->ideas().size(), 1u);
-  EXPECT_FALSE(doc->idea()->ideas()[0]->isLink()) << "a link leading out becomes a plain idea";
-  EXPECT_EQ(doc->idea()->ideas()[0]->text(), "outside");
+    auto doc = IdeaDocument::createWithFileName(file.absoluteFilePath(), DocumentLocationLocalFile);
+    bool read = false;
+    doc->readFromURL(url, [&](bool ok) { read = ok; });
+    ASSERT_TRUE(runUntil([&] { return read; }));
+    ASSERT_TRUE(doc->idea());
+    EXPECT_EQ(doc->idea()->text(), "My great idea");
+    ASSERT_EQ(doc->idea()->ideas().size(), 1u);
+    EXPECT_FALSE(doc->idea()->ideas()[0]->isLink()) << "a link leading out becomes a plain idea";
+    EXPECT_EQ(doc->idea()->ideas()[0]->text(), "outside");
 
-  // Quitting removes this run's folders.
-  PromisedFile::removeOwnFolders();
-  EXPECT_FALSE(file.dir().exists());
+    // Quitting removes this run's folders.
+    PromisedFile::removeOwnFolders();
+    EXPECT_FALSE(file.dir().exists());
+  }
 }
 
 TEST(DragFilesOut, AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen) {
   if (qEnvironmentVariableIsSet(kDropTakerVariable)) return takeOneDrop();
   if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false});
   ASSERT_TRUE(testsupport::FakePointer().available()) << "no XTest on the X server";
-  // The write at once, and behind a save that keeps the persistence queue busy for 3 s from
-  // the press: longer than the reader used to wait, shorter than the 5 s the receiver gives it.
+  // The idea from the dock, written at once; and from a map, read again behind a save that
+  // keeps the persistence queue busy for 3 s from the press, while the receiver asks at once
+  // after the drop: the idea reaches the main queue (the program's, on the Qt event loop) only
+  // while the reader holds the main thread, and the file is written later than the reader
+  // used to wait, within the 5 s the receiver gives it.
   for (const std::chrono::milliseconds busy : {std::chrono::milliseconds(0), std::chrono::milliseconds(3000)}) {
     SCOPED_TRACE(busy.count());
+    const bool fromMap = busy.count() > 0;
     OneWindow o;
     // Qt's own drag, to whatever window of any program is under the pointer.
     platform::DraggingSession::setDragRunner(nullptr);
     platform::DraggingSession::setWindowLocator(nullptr);
+    IdeaPtr root = Idea::createWithText("root");
     IdeaPtr x = Idea::createWithText("My great idea");
-    o.w->setDockedIdea(x, QString());
+    root->addIdea(x);
+    const QString map = fromMap ? o.map(root) : QString();
+    if (!fromMap) o.w->setDockedIdea(x, QString());
     auto src = std::make_shared<BusySource>(*o.w, QRectF(20, 20, 100, 100), busy);
-    src->planet = std::make_shared<TestPlanet>(x->identifier(), QString(), x->text());
+    src->planet = std::make_shared<TestPlanet>(x->identifier(), map, x->text());
     o.w->containerView()->addSubview(src);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(o.w->widget()->windowHandle()));
     const QPoint from = o.w->canvas()->mapToGlobal(QPoint(60, 60));
 
     QProcess taker;
-    testsupport::startThisProgramAgain(taker, "DragFilesOut.AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen",
-                                       {{kDropTakerVariable, QStringLiteral("%1,%2").arg(from.x()).arg(from.y())}});
-    // The drag runs here meanwhile, and so do the answers to the other program's reads.
-    const bool ended = QTest::qWaitFor(
-        [&] {
-          uitest::advance(0);
-          return taker.state() == QProcess::NotRunning;
-        },
-        60000);
-    testsupport::endProcess(taker);
+    bool ended = false;
+    {
+      testsupport::QtMainQueueScope asInTheProgram;
+      testsupport::startThisProgramAgain(taker, "DragFilesOut.AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen",
+                                         {{kDropTakerVariable, QStringLiteral("%1,%2").arg(from.x()).arg(from.y())}});
+      // The drag runs here meanwhile, and so do the answers to the other program's reads.
+      ended = QTest::qWaitFor(
+          [&] {
+            uitest::advance(0);
+            return taker.state() == QProcess::NotRunning;
+          },
+          60000);
+      testsupport::endProcess(taker);
+    }
     const QString output = QString::fromLocal8Bit(taker.readAll());
     ASSERT_TRUE(ended) << output.toStdString();
     const QUrl url = QUrl::fromEncoded(output.section("DROPPED ", 1).section('\n', 0, 0).trimmed().toLatin1());
