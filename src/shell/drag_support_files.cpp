@@ -168,17 +168,15 @@ QStringList DragSupportWindow::namesOfPromisedFilesDroppedAtDestination(const QS
   // The folder is fresh, so the name is free there; the receiver settles clashes in its own.
   const QString chosen = PromisedFile::fileNameForTitle(title);
   QDir destination(folder);
-  mPromisedFile = PromisedFile::create(folder.isEmpty() ? QString() : destination.filePath(chosen));
-  std::shared_ptr<PromisedFile> promise = mPromisedFile;
   platform::WeakRef<DragSupportWindow> weak(this);
-  afterLoadingDraggedIdea([promise, weak](std::shared_ptr<Idea> idea) {
-    promise->fulfil(idea, [weak](bool written) {
-      DragSupportWindow* self = weak.get();
-      if (!written && self)
-        self->showShortNotificationToUser(Globals::normalLocalizedStringForKey(
-            QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file")));
-    });
+  // Written too late for the reader is as good as not written: the user hears the same.
+  mPromisedFile = PromisedFile::create(folder.isEmpty() ? QString() : destination.filePath(chosen), [weak] {
+    if (DragSupportWindow* self = weak.get())
+      self->showShortNotificationToUser(Globals::normalLocalizedStringForKey(
+          QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file")));
   });
+  std::shared_ptr<PromisedFile> promise = mPromisedFile;
+  afterLoadingDraggedIdea([promise](std::shared_ptr<Idea> idea) { promise->fulfil(idea); });
   return {chosen};
 }
 

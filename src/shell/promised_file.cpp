@@ -6,24 +6,31 @@
 #include "model/persistence_controller.h"
 #include "platform/core/atomic_file.h"
 #include "platform/core/dispatch.h"
+#include "platform/services/qt_main_queue.h"
 #include "platform/services/standard_folders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 #include <unistd.h>
 
 namespace orrery {
 
 namespace {
 constexpr qsizetype kMaxTitleCharacters = 10;
+// How often a reader on the main thread looks for main-queue tasks while the idea is on its way.
+constexpr std::chrono::milliseconds kTaskPoll{5};
+// Main thread only: a reader is running main-queue tasks, so one of them that asks again only waits.
+bool gRunningMainQueueTasks = false;
 
 // The pid a promise folder name starts with, or 0.
 pid_t ownerOf(const QString& folderName) {
@@ -92,9 +99,10 @@ QString PromisedFile::createFreshFolder() {
   return QString::fromLocal8Bit(pattern);
 }
 
-std::shared_ptr<PromisedFile> PromisedFile::create(const QString& path) {
+std::shared_ptr<PromisedFile> PromisedFile::create(const QString& path, std::function<void()> undelivered) {
   std::shared_ptr<PromisedFile> promise(new PromisedFile);
   promise->mPath = path;
+  promise->mUndelivered = std::move(undelivered);
   return promise;
 }
 
@@ -113,27 +121,28 @@ void PromisedFile::removeOwnFolders() {
   removeFolders([self](pid_t pid) { return pid == self; });
 }
 
-void PromisedFile::fulfil(const IdeaPtr& idea, std::function<void(bool)> completion) {
+void PromisedFile::fulfil(const IdeaPtr& idea) {
   if (!idea || mPath.isEmpty()) {
     settle(false);
-    if (completion) platform::mainQueue().async([completion] { completion(false); });
     return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mFulfilled = true;
   }
   auto doc = IdeaDocument::createWithFileName(mPath, DocumentLocationLocalFile);
   doc->setIdea(idea->deepCopyWithNewIdentifiersNoExternalLinks());
   auto self = shared_from_this();
-  PersistenceController::singleton().workQueue().async(
-      [self, snapshot = doc->snapshot(), completion = std::move(completion)]() mutable {
-        const EncodedDocument file = snapshot.encodeWithinLimits(/*compressed=*/true);
-        QString reason = file.refusal;
-        const bool written = !file.bytes.isEmpty() && writeNewFile(self->mPath, file.bytes, &reason);
-        if (!written)
-          logLine(QStringLiteral("Failed to write dragged file in %1: %2")
-                      .arg(QFileInfo(self->mPath).absolutePath(), reason));
-        snapshot = DocumentSnapshot();
-        self->settle(written);
-        if (completion) platform::mainQueue().async([completion, written] { completion(written); });
-      });
+  PersistenceController::singleton().workQueue().async([self, snapshot = doc->snapshot()]() mutable {
+    const EncodedDocument file = snapshot.encodeWithinLimits(/*compressed=*/true);
+    QString reason = file.refusal;
+    const bool written = !file.bytes.isEmpty() && writeNewFile(self->mPath, file.bytes, &reason);
+    if (!written)
+      logLine(
+          QStringLiteral("Failed to write dragged file in %1: %2").arg(QFileInfo(self->mPath).absolutePath(), reason));
+    snapshot = DocumentSnapshot();
+    self->settle(written);
+  });
 }
 
 void PromisedFile::settle(bool written) {
@@ -143,12 +152,45 @@ void PromisedFile::settle(bool written) {
     mWritten = written;
   }
   mChanged.notify_all();
+  if (!written) tellUndelivered();
 }
 
-QUrl PromisedFile::waitForURL(std::chrono::milliseconds wait) const {
+void PromisedFile::tellUndelivered() {
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (std::exchange(mToldUndelivered, true)) return;
+  }
+  if (mUndelivered) platform::mainQueue().async(mUndelivered);
+}
+
+QUrl PromisedFile::waitForURL(std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
   std::unique_lock<std::mutex> lock(mMutex);
-  mChanged.wait_for(lock, wait, [this] { return mSettled; });
-  return mSettled && mWritten ? QUrl::fromLocalFile(mPath) : QUrl();
+  // Asked on the main thread before the idea has come: it comes through the main queue (a
+  // map's idea once the map has been read again), which this wait would hold up. The tasks
+  // posted there run meanwhile; once the idea is in hand only the write, elsewhere, is waited for.
+  if (platform::mainQueue().isCurrent() && !gRunningMainQueueTasks) {
+    while (!mFulfilled && !mSettled && std::chrono::steady_clock::now() < deadline) {
+      lock.unlock();
+      gRunningMainQueueTasks = true;
+      const int ran = platform::runPostedQtMainQueueTasks();
+      gRunningMainQueueTasks = false;
+      lock.lock();
+      if (ran == 0)
+        mChanged.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + kTaskPoll),
+                            [this] { return mFulfilled || mSettled; });
+    }
+  }
+  const bool settled = mChanged.wait_until(lock, deadline, [this] { return mSettled; });
+  const bool written = mWritten;
+  lock.unlock();
+  if (settled) return written ? QUrl::fromLocalFile(mPath) : QUrl();
+  // The reader goes on with nothing; a file written after this reaches nobody.
+  logLine(QStringLiteral("Dragged file in %1 not written within %2 ms; the other program got nothing")
+              .arg(QFileInfo(mPath).absolutePath())
+              .arg(wait.count()));
+  tellUndelivered();
+  return {};
 }
 
 }  // namespace orrery

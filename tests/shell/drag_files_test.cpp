@@ -2,6 +2,7 @@
 #include "shell/my_window.h"
 #include "shell/promised_file.h"
 
+#include "document_test_support.h"
 #include "drag_test_fixtures.h"
 #include "drag_test_support.h"
 #include "foundation/application_delegate.h"
@@ -36,8 +37,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <future>
+#include <optional>
+#include <thread>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -73,6 +77,13 @@ struct OneWindow {
     f.open(QIODevice::WriteOnly);
     f.write(bytes);
     return f.fileName();
+  }
+  // A map file of `root`; its document identifier, empty when it could not be written.
+  QString map(const IdeaPtr& root) {
+    const QString path = files.filePath("map.orrery");
+    auto doc = IdeaDocument::createWithFileName(path, DocumentLocationLocalFile);
+    doc->setIdea(root);
+    return testsupport::writeAll(path, doc->snapshot().encode(/*compressed=*/true)) ? doc->docIdentifier() : QString();
   }
   // Another program's drag of `urls` entering, moving and dropping; answers whether the drop
   // was taken.
@@ -167,6 +178,22 @@ void takeOneDrop() {
   taker.start();
   EXPECT_TRUE(QTest::qWaitFor([&] { return taker.dropped; }, 30000));
 }
+
+// Starts its drag while a save of `busy` runs on the persistence queue, ahead of the write of
+// the dragged file.
+class BusySource : public SourceView {
+ public:
+  BusySource(DragSupportWindow& window, QRectF frame, std::chrono::milliseconds busy)
+      : SourceView(window, frame), mBusy(busy) {}
+  void mouseDown(const Event& event) override {
+    if (mBusy.count() > 0)
+      PersistenceController::singleton().workQueue().async([busy = mBusy] { std::this_thread::sleep_for(busy); });
+    SourceView::mouseDown(event);
+  }
+
+ private:
+  std::chrono::milliseconds mBusy;
+};
 
 }  // namespace
 
@@ -374,96 +401,142 @@ TEST(PromisedFile, NamesComeFromTitlesCutToTenCharactersWithoutLeadingDots) {
 }
 
 TEST(DragFilesOut, LeavingTheProgramWritesTheSubtreeIntoAFreshPrivateFolderAndOffersItsURL) {
-  OneWindow o;
-  // X is dragged; its child links to Y outside it.
-  IdeaPtr root = Idea::createWithText("root");
-  IdeaPtr x = Idea::createWithText("My great idea");
-  IdeaPtr y = Idea::createWithText("outside");
-  root->addIdea(x);
-  root->addIdea(y);
-  x->addIdea(Idea::createWithLinkToIdea(y->identifier()));
-  o.w->setDockedIdea(x, QString());
-  auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
-  src->planet = std::make_shared<TestPlanet>(x->identifier(), QString(), x->text());
-  o.w->containerView()->addSubview(src);
-  o.seams.readTypes = {"text/uri-list", DragSupportWindow::kIdeaPasteboardType};
-  o.seams.outside = [](QDrag&) { return Qt::CopyAction; };
-  o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
-  o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
-  ASSERT_EQ(o.seams.handedOver.size(), 1u);
-  const auto& out = o.seams.handedOver.front();
-  EXPECT_EQ(out.actions, Qt::DropActions(Qt::CopyAction));
-  EXPECT_EQ(out.image.deviceIndependentSize(), QSizeF(56, 56)) << "\"accept_active\", set as the drag left the window";
-  const QJsonObject ids = QJsonDocument::fromJson(out.data.at(DragSupportWindow::kIdeaPasteboardType)).object();
-  EXPECT_EQ(ids.value("ideaIdentifier").toString(), x->identifier());
-  const QUrl url = QUrl::fromEncoded(out.data.at("text/uri-list").trimmed());
-  ASSERT_TRUE(url.isLocalFile()) << out.data.at("text/uri-list").toStdString();
-  const QFileInfo file(url.toLocalFile());
-  EXPECT_EQ(file.fileName(), "Mygreatide.orrery");
-  EXPECT_EQ(file.dir().dirName().section('-', 0, 0).toLongLong(), ::getpid());
-  EXPECT_TRUE(file.dir().absolutePath().startsWith(PromisedFile::dragsFolder()));
-  struct stat st {};
-  ASSERT_EQ(::stat(file.dir().absolutePath().toLocal8Bit().constData(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept})) << "taken by the other program";
+  // The idea from the dock, and from a map, which is read again on the persistence queue. That
+  // reading is held until the receiver has asked: its idea then reaches the main queue (on the
+  // Qt event loop, as in the program) only while the reader waits on the main thread.
+  for (const bool fromMap : {false, true}) {
+    SCOPED_TRACE(fromMap);
+    OneWindow o;
+    // X is dragged; its child links to Y outside it.
+    IdeaPtr root = Idea::createWithText("root");
+    IdeaPtr x = Idea::createWithText("My great idea");
+    IdeaPtr y = Idea::createWithText("outside");
+    root->addIdea(x);
+    root->addIdea(y);
+    x->addIdea(Idea::createWithLinkToIdea(y->identifier()));
+    QString map;
+    if (fromMap) {
+      map = o.map(root);
+      ASSERT_FALSE(map.isEmpty());
+    } else {
+      o.w->setDockedIdea(x, QString());
+    }
+    auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
+    src->planet = std::make_shared<TestPlanet>(x->identifier(), map, x->text());
+    o.w->containerView()->addSubview(src);
+    platform::SerialQueue& persistence = PersistenceController::singleton().workQueue();
+    bool held = fromMap;
+    auto release = [&] {
+      if (std::exchange(held, false)) persistence.resume();
+    };
+    std::optional<testsupport::QtMainQueueScope> asInTheProgram;
+    if (fromMap) {
+      persistence.suspend();
+      asInTheProgram.emplace();
+    }
+    o.seams.readTypes = {"text/uri-list", DragSupportWindow::kIdeaPasteboardType};
+    // The receiver asks right after this: the reading goes on once the main queue runs.
+    o.seams.outside = [&](QDrag&) {
+      platform::mainQueue().async(release);
+      return Qt::CopyAction;
+    };
+    o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
+    o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
+    release();
+    asInTheProgram.reset();
+    ASSERT_EQ(o.seams.handedOver.size(), 1u);
+    const auto& out = o.seams.handedOver.front();
+    EXPECT_EQ(out.actions, Qt::DropActions(Qt::CopyAction));
+    EXPECT_EQ(out.image.deviceIndependentSize(), QSizeF(56, 56)) << "\"accept_active\", set as the drag left the window";
+    const QJsonObject ids = QJsonDocument::fromJson(out.data.at(DragSupportWindow::kIdeaPasteboardType)).object();
+    EXPECT_EQ(ids.value("ideaIdentifier").toString(), x->identifier());
+    const QUrl url = QUrl::fromEncoded(out.data.at("text/uri-list").trimmed());
+    ASSERT_TRUE(url.isLocalFile()) << out.data.at("text/uri-list").toStdString();
+    const QFileInfo file(url.toLocalFile());
+    EXPECT_EQ(file.fileName(), "Mygreatide.orrery");
+    EXPECT_EQ(file.dir().dirName().section('-', 0, 0).toLongLong(), ::getpid());
+    EXPECT_TRUE(file.dir().absolutePath().startsWith(PromisedFile::dragsFolder()));
+    struct stat st {};
+    ASSERT_EQ(::stat(file.dir().absolutePath().toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept})) << "taken by the other program";
 
-  auto doc = IdeaDocument::createWithFileName(file.absoluteFilePath(), DocumentLocationLocalFile);
-  bool read = false;
-  doc->readFromURL(url, [&](bool ok) { read = ok; });
-  ASSERT_TRUE(runUntil([&] { return read; }));
-  ASSERT_TRUE(doc->idea());
-  EXPECT_EQ(doc->idea()->text(), "My great idea");
-  ASSERT_EQ(doc->idea()->ideas().size(), 1u);
-  EXPECT_FALSE(doc->idea()->ideas()[0]->isLink()) << "a link leading out becomes a plain idea";
-  EXPECT_EQ(doc->idea()->ideas()[0]->text(), "outside");
+    auto doc = IdeaDocument::createWithFileName(file.absoluteFilePath(), DocumentLocationLocalFile);
+    bool read = false;
+    doc->readFromURL(url, [&](bool ok) { read = ok; });
+    ASSERT_TRUE(runUntil([&] { return read; }));
+    ASSERT_TRUE(doc->idea());
+    EXPECT_EQ(doc->idea()->text(), "My great idea");
+    ASSERT_EQ(doc->idea()->ideas().size(), 1u);
+    EXPECT_FALSE(doc->idea()->ideas()[0]->isLink()) << "a link leading out becomes a plain idea";
+    EXPECT_EQ(doc->idea()->ideas()[0]->text(), "outside");
 
-  // Quitting removes this run's folders.
-  PromisedFile::removeOwnFolders();
-  EXPECT_FALSE(file.dir().exists());
+    // Quitting removes this run's folders.
+    PromisedFile::removeOwnFolders();
+    EXPECT_FALSE(file.dir().exists());
+  }
 }
 
 TEST(DragFilesOut, AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen) {
   if (qEnvironmentVariableIsSet(kDropTakerVariable)) return takeOneDrop();
   if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false});
   ASSERT_TRUE(testsupport::FakePointer().available()) << "no XTest on the X server";
-  OneWindow o;
-  // Qt's own drag, to whatever window of any program is under the pointer.
-  platform::DraggingSession::setDragRunner(nullptr);
-  platform::DraggingSession::setWindowLocator(nullptr);
-  IdeaPtr x = Idea::createWithText("My great idea");
-  o.w->setDockedIdea(x, QString());
-  auto src = std::make_shared<SourceView>(*o.w, QRectF(20, 20, 100, 100));
-  src->planet = std::make_shared<TestPlanet>(x->identifier(), QString(), x->text());
-  o.w->containerView()->addSubview(src);
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(o.w->widget()->windowHandle()));
-  const QPoint from = o.w->canvas()->mapToGlobal(QPoint(60, 60));
+  // The idea from the dock, written at once; and from a map, read again behind a save that
+  // keeps the persistence queue busy for 3 s from the press, while the receiver asks at once
+  // after the drop: the idea reaches the main queue (the program's, on the Qt event loop) only
+  // while the reader holds the main thread, and the file is written later than the reader
+  // used to wait, within the 5 s the receiver gives it.
+  for (const std::chrono::milliseconds busy : {std::chrono::milliseconds(0), std::chrono::milliseconds(3000)}) {
+    SCOPED_TRACE(busy.count());
+    const bool fromMap = busy.count() > 0;
+    OneWindow o;
+    // Qt's own drag, to whatever window of any program is under the pointer.
+    platform::DraggingSession::setDragRunner(nullptr);
+    platform::DraggingSession::setWindowLocator(nullptr);
+    IdeaPtr root = Idea::createWithText("root");
+    IdeaPtr x = Idea::createWithText("My great idea");
+    root->addIdea(x);
+    const QString map = fromMap ? o.map(root) : QString();
+    if (!fromMap) o.w->setDockedIdea(x, QString());
+    auto src = std::make_shared<BusySource>(*o.w, QRectF(20, 20, 100, 100), busy);
+    src->planet = std::make_shared<TestPlanet>(x->identifier(), map, x->text());
+    o.w->containerView()->addSubview(src);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(o.w->widget()->windowHandle()));
+    const QPoint from = o.w->canvas()->mapToGlobal(QPoint(60, 60));
 
-  QProcess taker;
-  testsupport::startThisProgramAgain(taker, "DragFilesOut.AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen",
-                                     {{kDropTakerVariable, QStringLiteral("%1,%2").arg(from.x()).arg(from.y())}});
-  // The drag runs here meanwhile, and so do the answers to the other program's reads.
-  const bool ended = QTest::qWaitFor(
-      [&] {
-        uitest::advance(0);
-        return taker.state() == QProcess::NotRunning;
-      },
-      60000);
-  testsupport::endProcess(taker);
-  const QString output = QString::fromLocal8Bit(taker.readAll());
-  ASSERT_TRUE(ended) << output.toStdString();
-  const QUrl url = QUrl::fromEncoded(output.section("DROPPED ", 1).section('\n', 0, 0).trimmed().toLatin1());
-  ASSERT_TRUE(url.isLocalFile()) << output.toStdString();
-  auto doc = IdeaDocument::createWithFileName(url.toLocalFile(), DocumentLocationLocalFile);
-  bool read = false;
-  doc->readFromURL(url, [&](bool ok) { read = ok; });
-  ASSERT_TRUE(runUntil([&] { return read; }));
-  EXPECT_EQ(doc->idea()->text(), "My great idea");
-  EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept}));
+    QProcess taker;
+    bool ended = false;
+    {
+      testsupport::QtMainQueueScope asInTheProgram;
+      testsupport::startThisProgramAgain(taker, "DragFilesOut.AnotherProgramReadsTheFileAfterTheDropOnTheRealScreen",
+                                         {{kDropTakerVariable, QStringLiteral("%1,%2").arg(from.x()).arg(from.y())}});
+      // The drag runs here meanwhile, and so do the answers to the other program's reads.
+      ended = QTest::qWaitFor(
+          [&] {
+            uitest::advance(0);
+            return taker.state() == QProcess::NotRunning;
+          },
+          60000);
+      testsupport::endProcess(taker);
+    }
+    const QString output = QString::fromLocal8Bit(taker.readAll());
+    ASSERT_TRUE(ended) << output.toStdString();
+    const QUrl url = QUrl::fromEncoded(output.section("DROPPED ", 1).section('\n', 0, 0).trimmed().toLatin1());
+    ASSERT_TRUE(url.isLocalFile()) << output.toStdString();
+    auto doc = IdeaDocument::createWithFileName(url.toLocalFile(), DocumentLocationLocalFile);
+    bool read = false;
+    doc->readFromURL(url, [&](bool ok) { read = ok; });
+    ASSERT_TRUE(runUntil([&] { return read; }));
+    EXPECT_EQ(doc->idea()->text(), "My great idea");
+    EXPECT_EQ(o.screen->endedWith, (std::vector<DragResult>{kDragResultKept}));
+    uitest::advance(1);
+    EXPECT_TRUE(notices(*o.w).empty()) << "the file arrived: nothing to report";
+  }
 }
 
-TEST(DragFilesOut, AFailedWriteOffersNothingSaysSoAndLogsNoTitle) {
-  enum Failure { kNoFolder, kTooDeep, kFolderGone };
-  for (const Failure failure : {kNoFolder, kTooDeep, kFolderGone}) {
+TEST(DragFilesOut, AFailedOrLateWriteOffersNothingSaysSoOnceAndLogsNoTitle) {
+  enum Failure { kNoFolder, kTooDeep, kFolderGone, kTooLate };
+  for (const Failure failure : {kNoFolder, kTooDeep, kFolderGone, kTooLate}) {
     SCOPED_TRACE(failure);
     OneWindow o;
     const QString drags = QDir(platform::privateTemporaryFolder()).filePath("drags");
@@ -478,13 +551,15 @@ TEST(DragFilesOut, AFailedWriteOffersNothingSaysSoAndLogsNoTitle) {
       deepest->addIdea(Idea::createWithText("deeper"));
       deepest = deepest->ideas().front();
     }
-    // A cleaner of temporary files takes the folder while the write waits its turn.
-    std::promise<void> folderGone;
+    // The write waits its turn behind other work: meanwhile a cleaner of temporary files takes
+    // the folder, or the work outlasts the reader's wait and the file is written after it.
+    std::promise<void> queueFree;
+    if (failure == kFolderGone || failure == kTooLate)
+      PersistenceController::singleton().workQueue().async([free = queueFree.get_future().share()] { free.wait(); });
     if (failure == kFolderGone) {
-      PersistenceController::singleton().workQueue().async([gone = folderGone.get_future().share()] { gone.wait(); });
       o.seams.outside = [&](QDrag&) {
         QDir(drags).removeRecursively();
-        folderGone.set_value();
+        queueFree.set_value();
         return Qt::IgnoreAction;
       };
     }
@@ -497,6 +572,8 @@ TEST(DragFilesOut, AFailedWriteOffersNothingSaysSoAndLogsNoTitle) {
     const LogSink previous = setLogSink([&](const QString& line) { logged << line; });
     o.w->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(60, 60)));
     o.w->sendEvent(Event::mouse(EventType::LeftMouseDragged, QPointF(-900, -900)));
+    if (failure == kTooLate) queueFree.set_value();
+    PersistenceController::singleton().workQueue().drain();
     setLogSink(previous);
     ASSERT_EQ(o.seams.handedOver.size(), 1u);
     EXPECT_TRUE(o.seams.handedOver.front().data.at("text/uri-list").isEmpty());
@@ -508,7 +585,7 @@ TEST(DragFilesOut, AFailedWriteOffersNothingSaysSoAndLogsNoTitle) {
     }));
     EXPECT_EQ(notices(*o.w), (std::vector<QString>{"Failed to save file"}));
     if (failure != kNoFolder) {
-      EXPECT_TRUE(logged.join('\n').contains("Failed to write dragged file in " + drags + "/"));
+      EXPECT_TRUE(logged.join('\n').contains("dragged file in " + drags + "/", Qt::CaseInsensitive));
     }
     EXPECT_FALSE(logged.join('\n').contains("Secret")) << "the user's text stays out of the log: "
                                                         << logged.join('\n').toStdString();
