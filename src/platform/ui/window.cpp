@@ -150,9 +150,24 @@ void Window::setContentSize(const QSizeF& size) {
   const QSize extra(0, chromeHeight());
   if (!mResizable) mFrame->setFixedSize(size.toSize() + extra);
   mFrame->resize(size.toSize() + extra);
+  // A size asked for before the decorations came is the one that holds once they are there.
+  if (mUndecoratedFrame) mUndecoratedFrame->setSize(mFrame->size());
 }
 
-QRectF Window::frame() const { return QRectF(mFrame->frameGeometry()); }
+QRectF Window::frame() const {
+  // Until the window manager has put a window where it was asked to stand, its configure
+  // events may still give the window the size it was shown with: the frame asked for holds,
+  // with the decorations once they are there. Without any (no title bar above, no border at
+  // the left), Qt's margins only say how far the size it knows lags behind the X server's.
+  if (mUndecoratedFrame) {
+    const QWindow* handle = mFrame->windowHandle();
+    const QMargins margins = handle ? handle->frameMargins() : QMargins();
+    const bool decorated = margins.left() > 0 || margins.top() > 0;
+    return QRectF(mUndecoratedFrame->topLeft(),
+                  decorated ? mUndecoratedFrame->size().grownBy(margins) : mUndecoratedFrame->size());
+  }
+  return QRectF(mFrame->frameGeometry());
+}
 
 void Window::setFrameOrigin(const QPointF& topLeft) {
   // A hidden window is placed by its frame's corner when shown. A shown one that the window

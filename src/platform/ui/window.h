@@ -70,7 +70,8 @@ class Window : public Responder, public LayerHost {
   QString representedFilename() const;
   QSizeF contentSize() const;
   void setContentSize(const QSizeF& size);
-  // The whole window on the screen.
+  // The whole window on the screen; where it was asked to stand while the window manager has
+  // yet to put it there.
   QRectF frame() const;
   // Moves the whole window: its decorations begin at `topLeft`, also where a window manager
   // puts them around a shown window only later.

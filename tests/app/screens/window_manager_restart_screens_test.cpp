@@ -7,6 +7,7 @@
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "platform/services/user_defaults.h"
+#include "support/files.h"
 #include "support/process_home.h"
 #include "support/window_manager_child.h"
 #include "support/window_manager_session.h"
@@ -32,9 +33,15 @@ using namespace orrery;
 
 namespace {
 
-// Starts the program, waits until each of `titles` has drawn and the window manager has had
-// its turn, and ends it as a session's end would (SIGTERM stores the windows).
-::testing::AssertionResult runOnce(testsupport::ProcessHome& home, const QStringList& titles) {
+// Whether the X server on `display` shows a window whose decorations begin where each of
+// `frames` does, with the size of what is inside them; else `shown` says where windows stand.
+bool serverShows(const QString& display, const QList<QRect>& frames, std::string* shown);
+
+// Starts the program, waits until each of `titles` has drawn and the window manager has put
+// each window where `frames` says, and ends it as a session's end would (SIGTERM stores the
+// windows).
+::testing::AssertionResult runOnce(testsupport::ProcessHome& home, const QStringList& titles,
+                                   const QList<QRect>& frames) {
   QProcess p;
   p.setProcessEnvironment(home.env);
   p.setStandardOutputFile(QProcess::nullDevice());
@@ -57,10 +64,18 @@ namespace {
     p.waitForFinished(5000);
     return ::testing::AssertionFailure() << "never drawn: " << waiting.join(", ").toStdString();
   }
-  // The window manager's frames and configure events come after the first frame.
-  QThread::msleep(400);
+  // The window manager's frames and configure events come after the first frame. The time
+  // limit only ends a run whose windows stand elsewhere.
+  std::string shown;
+  timer.restart();
+  while (!serverShows(home.env.value("DISPLAY"), frames, &shown) && timer.elapsed() < 10000) QThread::msleep(20);
+  const bool placed = serverShows(home.env.value("DISPLAY"), frames, &shown);
   ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
   if (!p.waitForFinished(20000)) return ::testing::AssertionFailure() << "still running after SIGTERM";
+  if (!placed)
+    return ::testing::AssertionFailure() << "gave up after 10 s waiting for the windows to stand where "
+                                            "they were stored; the X server shows "
+                                         << shown;
   return ::testing::AssertionSuccess();
 }
 
@@ -68,8 +83,8 @@ std::string text(const QRectF& r) {
   return QStringLiteral("%1, %2 (%3 × %4)").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
 }
 
-// Three restarts on `display`: a home window and a local file's map window, each stored where
-// it stood, are stored at the same place again.
+// Three restarts on `display`: a home window, an iCloud map's window and a local file's map
+// window, each stored where it stood, are stored at the same place again.
 void restartsKeepThePlaces(const QString& display) {
   testsupport::ProcessHome home;
   home.env.insert("QT_QPA_PLATFORM", "xcb");
@@ -86,30 +101,50 @@ void restartsKeepThePlaces(const QString& display) {
     ASSERT_TRUE(QFileInfo::exists(file));
   }
   const QString path = QFileInfo(file).canonicalFilePath();
-  // Where each window stood: a home window, and a local file's map window beside it.
-  const QRectF homeFrame(120, 93, 900, 640), fileFrame(480, 180, 820, 600);
+  // A connected iCloud folder (its identity there) holding one map.
+  const QString container = QDir(home.root.path()).filePath("container");
+  home.env.insert("ORRERY_CLOUD_CONTAINER", container);
+  auto cloudDoc = IdeaDocument::createWithFileName("Heights.orrx", DocumentLocationICloud);
+  cloudDoc->setIdea(Idea::createWithText("Heights"));
+  ASSERT_TRUE(QDir().mkpath(container + "/Documents"));
+  ASSERT_TRUE(testsupport::writeFile(container + "/.identity", "restarts"));
+  ASSERT_TRUE(testsupport::writeFile(container + "/Documents/Heights.orrx", cloudDoc->exportAsPureJSONData()));
+  // Where each window stood. Both maps stand right of x 268, past which a window of the new
+  // window's width (1172) would not fit the screen (1440).
+  const QRectF homeFrame(120, 93, 900, 640), cloudFrame(399, 180, 800, 539), fileFrame(480, 180, 820, 600);
   {
     platform::UserDefaults stored(home.defaultsFile());
     stored.setString("1.6.0.160", "CurrentOrreryVersion");
-    stored.setObject(QVariantMap{{"controllerStates",
-                                  QVariantList{QVariantMap{{"controllerClass", "HomeViewController"},
-                                                           {"controllerState", QVariantMap{{"location", 2}}},
-                                                           {"windowFrame", dictext::stringFromRect(homeFrame)}}}}},
-                     "CurrentState");
+    stored.setBool(true, "cloudstoragechoice");
+    // The iCloud map first: the window shown first is decorated at the size it was shown with.
+    stored.setObject(
+        QVariantMap{
+            {"controllerStates",
+             QVariantList{QVariantMap{{"controllerClass", "SolarSystemViewController"},
+                                      {"controllerState", QVariantMap{{"docIdentifier", cloudDoc->docIdentifier()}}},
+                                      {"windowFrame", dictext::stringFromRect(cloudFrame)}},
+                          QVariantMap{{"controllerClass", "HomeViewController"},
+                                      {"controllerState", QVariantMap{{"location", 2}}},
+                                      {"windowFrame", dictext::stringFromRect(homeFrame)}}}}},
+        "CurrentState");
     stored.setObject(QStringList{path}, "LocalDocumentWindows");
     QVariantMap frames;
     dictext::setRect(frames, fileFrame, path);
     stored.setObject(frames, "LocalDocumentWindowFrames");
   }
   for (int run = 1; run <= 3; ++run) {
-    ASSERT_TRUE(runOnce(home, {"iCloud Documents", "Places.orrery"})) << "run " << run;
+    EXPECT_TRUE(runOnce(home, {"Heights", "iCloud Documents", "Places.orrery"},
+                        {cloudFrame.toRect(), homeFrame.toRect(), fileFrame.toRect()}))
+        << "run " << run;
     platform::UserDefaults stored(home.defaultsFile());
     const QVariantList windows = stored.dictionaryForKey("CurrentState").value("controllerStates").toList();
-    ASSERT_EQ(windows.size(), 1) << "run " << run;
-    const QRectF homeNow = dictext::rectForKey(windows[0].toMap(), "windowFrame");
+    ASSERT_EQ(windows.size(), 2) << "run " << run;
+    const QRectF cloudNow = dictext::rectForKey(windows[0].toMap(), "windowFrame");
+    EXPECT_TRUE(cloudNow == cloudFrame) << "run " << run << ": the iCloud map's window came back at " << text(cloudNow);
+    const QRectF homeNow = dictext::rectForKey(windows[1].toMap(), "windowFrame");
     EXPECT_TRUE(homeNow == homeFrame) << "run " << run << ": the home window came back at " << text(homeNow);
     const QRectF fileNow = dictext::rectForKey(stored.dictionaryForKey("LocalDocumentWindowFrames"), path);
-    EXPECT_TRUE(fileNow == fileFrame) << "run " << run << ": the map window came back at " << text(fileNow);
+    EXPECT_TRUE(fileNow == fileFrame) << "run " << run << ": the local map's window came back at " << text(fileNow);
   }
 }
 
@@ -129,6 +164,7 @@ class XServerView {
     xcb_window_t window;
     bool dialog;
     QRect frame;
+    QPoint decorated;  // where the window manager's decorations begin
   };
   // The windows shown, bottom to top: the window manager's stacking list, or without one the
   // root's children as the server stacks them.
@@ -152,7 +188,10 @@ class XServerView {
       const QRect frame = frameOf(window);
       if (!viewable || frame.width() < 50) continue;
       const std::vector<xcb_window_t> types = listProperty(window, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM);
-      shown.push_back({window, !types.empty() && types[0] == dialogType, frame});
+      // Left, right, top, bottom.
+      const std::vector<xcb_window_t> extents = listProperty(window, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL);
+      const QPoint decorated = extents.size() == 4 ? QPoint(int(extents[0]), int(extents[2])) : QPoint();
+      shown.push_back({window, !types.empty() && types[0] == dialogType, frame, frame.topLeft() - decorated});
     }
     return shown;
   }
@@ -200,6 +239,19 @@ class XServerView {
   xcb_connection_t* mConnection;
   xcb_window_t mRoot = XCB_NONE;
 };
+
+namespace {
+
+bool serverShows(const QString& display, const QList<QRect>& frames, std::string* shown) {
+  XServerView server(display);
+  QList<QRect> standing;
+  for (const auto& window : server.stacking()) standing.append(QRect(window.decorated, window.frame.size()));
+  *shown = "";
+  for (const QRect& frame : standing) *shown += text(frame) + "; ";
+  return std::all_of(frames.begin(), frames.end(), [&](const QRect& frame) { return standing.contains(frame); });
+}
+
+}  // namespace
 
 // A first start of this version with an edit an earlier run kept, on `display`: the offer of the
 // copy stands above the map's window (a new one, or with `restored` the one of the last run)
