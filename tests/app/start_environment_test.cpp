@@ -19,6 +19,7 @@
 #include <csignal>
 #include <iostream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -101,6 +102,7 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
     std::vector<std::pair<const char*, const char*>> set;  // a null value removes the variable
     QByteArray settings = {};                               // the settings file's bytes, when any
     std::vector<const char*> logged = {};                   // the failures the start logs, the last awaited
+    const char* fifo = nullptr;                             // a file, under the home, that is a FIFO
   };
   testsupport::PrivateXServer xServer;
   if (xServer.display().isEmpty())
@@ -142,6 +144,13 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
        {"Network transfers are unavailable: libcurl.so.4 could not be loaded",
         "[Telemetry] failed to download settings Error Domain=URLErrorDomain Code=-1 \"Network transfers are "
         "unavailable: libcurl.so.4 could not be loaded"}},
+      // A FIFO in a settings file's place is not waited on: the start goes on without its values.
+      {"a FIFO for the settings file", {}, {}, {"not a regular file (a FIFO)"}, "config/Orrery/Orrery/defaults.dat"},
+      {"a FIFO for the SDK's defaults",
+       {},
+       {},
+       {"[Telemetry:UserDefaults] failed to read existing UserDefaults file", "not a regular file (a FIFO)"},
+       "data/org.orrery.Orrery/org.orrery.telemetry/CRKUserDefaults.plist"},
   };
   // What a start that went well must not log.
   static const QRegularExpression failure(QStringLiteral("unable|fail|error|cannot|not available|unavailable"),
@@ -160,6 +169,10 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
       QFile settings(home.defaultsFile());
       ASSERT_TRUE(settings.open(QIODevice::WriteOnly) && settings.write(row.settings) == row.settings.size());
     }
+    if (row.fifo) {
+      const QString fifo = home.root.filePath(QString::fromLatin1(row.fifo));
+      ASSERT_TRUE(QDir().mkpath(QFileInfo(fifo).path()) && ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    }
     QTemporaryDir working;
     const ProgramRun run = startAndQuit(home.env, working.path(), {}, QStringLiteral(ORRERY_BINARY),
                                         row.logged.empty() ? nullptr : row.logged.back());
@@ -172,6 +185,9 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
       EXPECT_TRUE(run.systemLog.contains(line)) << "not in the system log: " << run.systemLog.toStdString();
     if (row.logged.empty())
       EXPECT_FALSE(QString::fromLocal8Bit(run.systemLog).contains(failure)) << "logged: " << run.systemLog.toStdString();
+    if (row.fifo) {
+      EXPECT_EQ(run.systemLog.count("not a regular file"), 1) << "not said once: " << run.systemLog.toStdString();
+    }
     EXPECT_TRUE(QDir(working.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
         << "a relative folder was made in the working folder: "
         << QDir(working.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
