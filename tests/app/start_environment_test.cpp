@@ -4,6 +4,7 @@
 // that cannot work says why and ends. A crash at any point of the start (in a test build of the
 // program) leaves its record for the next start.
 
+#include "app/quit_signals.h"
 #include "support/private_x_server.h"
 #include "support/process_home.h"
 
@@ -277,6 +278,45 @@ TEST(StartEnvironment, WithoutADisplayOrItsPlatformTheStartSaysSoAndLeavesNoCras
       const ProgramRun answered = startAndQuit(home.env, working.path(), {QString::fromLatin1(asked)});
       EXPECT_EQ(answered.exitCode, 0) << asked << ": " << answered.terminal.toStdString();
     }
+  }
+}
+
+// A start that waits for something that never comes still ends on SIGTERM, as a logout sends
+// it: at once before the quit handlers are in, and within the start's patience once they are,
+// though the main loop never turns. (A test build of the program stops at the point asked.)
+TEST(StartEnvironment, ASIGTERMEndsAStartThatNeverGoesOn) {
+  for (const char* point : {"application", "launch"}) {
+    SCOPED_TRACE(point);
+    testsupport::ProcessHome home;
+    home.env.insert(QStringLiteral("ORRERY_HOLD_AT"), QString::fromLatin1(point));
+    home.env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ORRERY_SYSTEM_LOG_COPY));
+    QProcess p;
+    p.setProcessEnvironment(home.env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(ORRERY_START_CRASHES_BINARY), {});
+    ASSERT_TRUE(p.waitForStarted(10000));
+    const QByteArray held = QByteArray("orrery: held at ") + point;
+    QByteArray output;
+    QElapsedTimer timer;
+    timer.start();
+    while (!output.contains(held) && p.state() == QProcess::Running && timer.elapsed() < 30000)
+      if (p.waitForReadyRead(500)) output += p.readAll();
+    ASSERT_TRUE(output.contains(held)) << "the start was not held: " << output.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    const bool ended = p.waitForFinished(20000);
+    if (!ended) p.kill(), p.waitForFinished(5000);
+    output += p.readAll();
+    ASSERT_TRUE(ended) << "still running 20 s after SIGTERM: " << output.toStdString();
+    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(p.exitCode(), SIGTERM) << "it did not end by the signal: " << output.toStdString();
+    if (qstrcmp(point, "launch") == 0) {
+      const QByteArray said = QByteArray("The start did not take SIGTERM within ") +
+                              QByteArray::number(qint64(orrery::kStartQuitPatience.count())) +
+                              " s: the program ends now";
+      EXPECT_TRUE(output.contains(said)) << output.toStdString();
+    }
+    const auto [markers, records] = crashTraces(home.root.filePath(QStringLiteral("cache")));
+    EXPECT_TRUE(records.isEmpty()) << "a SIGTERM was filed as a crash: " << records.join(' ').toStdString();
   }
 }
 
