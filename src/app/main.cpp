@@ -153,6 +153,7 @@ int main(int argc, char** argv) {
   platform::mainQueue().async([&delegate, arguments] {
     orrery::startPointReached("launch");
     delegate.applicationDidFinishLaunching(arguments);
+    orrery::quitSignalsStartFinished();
   });
   return app.exec();
 }

@@ -7,6 +7,7 @@
 #include "foundation/views/custom_alert_view.h"
 #include "model/idea_document.h"
 #include "model/recovery_copies.h"
+#include "platform/services/qt_regular_file.h"
 #include "platform/ui/weak_ref.h"
 
 #include <QFile>
@@ -21,9 +22,10 @@ QString text(const char* key, const char* defaultText) {
 }
 
 void openCopy(AppDelegate& app, const QString& copy) {
-  QFile file(copy);
-  const IdeaPtr tree =
-      file.open(QIODevice::ReadOnly) ? IdeaDocument::treeFromFileBytes(file.readAll(), /*compressed=*/true) : nullptr;
+  QFile file;
+  const IdeaPtr tree = platform::openRegularFile(file, copy) == platform::RegularFileRead::Read
+                           ? IdeaDocument::treeFromFileBytes(file.readAll(), /*compressed=*/true)
+                           : nullptr;
   if (!tree) {
     logLine(QStringLiteral("Recovered copy %1 does not read; it stays where it is").arg(copy));
     return;

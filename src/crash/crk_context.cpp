@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <new>
+#include <sstream>
 
 #include "crash/crk_file.h"
 #include "crash/crk_log.h"
@@ -21,6 +21,7 @@
 #include "crash/crk_signal.h"
 #include "crash/crk_user_logging.h"
 #include "platform/core/dispatch.h"
+#include "sdk/core/file_io.h"
 #include "sdk/identity/application_identity.h"
 
 namespace telemetry {
@@ -144,8 +145,10 @@ std::string CRKDocumentsDirectory() {
   };
   if (const char* env = std::getenv("XDG_DOCUMENTS_DIR"); env && *env) return expand(env);
   const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::ifstream dirs((config && *config ? std::string(config) : homePath + "/.config") + "/user-dirs.dirs");
-  for (std::string line; std::getline(dirs, line);) {
+  const auto dirs =
+      fileio::readFile((config && *config ? std::string(config) : homePath + "/.config") + "/user-dirs.dirs");
+  std::istringstream lines(dirs ? std::string(dirs->begin(), dirs->end()) : std::string());
+  for (std::string line; std::getline(lines, line);) {
     if (line.rfind("XDG_DOCUMENTS_DIR=", 0) != 0) continue;
     std::string value = line.substr(std::strlen("XDG_DOCUMENTS_DIR="));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);

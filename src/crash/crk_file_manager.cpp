@@ -12,6 +12,7 @@
 
 #include "crash/crk_internal_report.h"
 #include "crash/crk_user_logging.h"
+#include "platform/core/regular_file.h"
 #include "sdk/core/file_io.h"
 #include "sdk/core/sdk_constants.h"
 #include "sdk/core/standard_paths.h"
@@ -190,7 +191,8 @@ int CRKFileManager::lockReportFolder(const std::string& folder) {
 }
 
 bool CRKFileManager::isReportFolderLive(const std::string& folder) {
-  int fd = ::open(paths::join(folder, kLiveLockName).c_str(), O_RDONLY | O_CLOEXEC);
+  // Only the lock file a live run made: anything else at its name is no sign of life.
+  const int fd = platform::openRegularFile(paths::join(folder, kLiveLockName), /*maxBytes=*/-1);
   if (fd < 0) return false;
   bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   ::close(fd);

@@ -16,6 +16,7 @@
 #include "sdk/client/tel_network_client.h"
 #include "sdk/client/tel_network_response_handler.h"
 #include "sdk/core/console.h"
+#include "sdk/core/file_io.h"
 #include "sdk/core/standard_paths.h"
 #include "sdk/pinning/tel_certificate_pinner.h"
 #include "sdk/pinning/tel_pinned_certificates.h"
@@ -289,9 +290,9 @@ void CRKNetworkClient::handleTaskDescriptionCompleted(const std::string& descrip
 bool CRKNetworkClient::recordRefusal(const std::string& packagePath) {
   const std::string counter = refusalCounterPath(packagePath);
   unsigned refusals = 0;
-  if (FILE* file = std::fopen(counter.c_str(), "r")) {
-    if (std::fscanf(file, "%u", &refusals) != 1) refusals = 0;
-    std::fclose(file);
+  if (const auto bytes = fileio::readFile(counter)) {
+    const std::string text(bytes->begin(), bytes->end());
+    if (std::sscanf(text.c_str(), "%u", &refusals) != 1) refusals = 0;
   }
   ++refusals;
   if (refusals < kRefusalsBeforeQuarantine) {

@@ -1,13 +1,13 @@
 #include "crash/crk_settings.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/core/text_table.h"
 #include "sdk/analytics/ana_settings.h"
 #include "sdk/core/console.h"
+#include "sdk/core/file_io.h"
 #include "sdk/identity/main_bundle.h"
 #include "sdk/settings/tel_endpoints.h"
 #include "sdk/startup/telemetry.h"
@@ -128,11 +128,9 @@ std::map<std::string, std::string> CRKSettings::localizedStrings() {
   const auto info = MainBundle::shared().infoPath();
   if (!info) return {};
   const std::filesystem::path path = std::filesystem::path(*info).parent_path() / "CrashKit.txt";
-  std::ifstream in(path);
-  if (!in) return {};
-  std::stringstream s;
-  s << in.rdbuf();
-  return parseStringTable(s.str());
+  const auto bytes = fileio::readFile(path.string(), SIZE_MAX);
+  if (!bytes) return {};
+  return parseStringTable(std::string(bytes->begin(), bytes->end()));
 }
 
 }  // namespace telemetry

@@ -2,6 +2,7 @@
 
 #include "foundation/image_filters.h"
 #include "foundation/logging.h"
+#include "platform/services/qt_regular_file.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -123,19 +124,22 @@ bool KitImage::isPNG(const QByteArray& data) {
 KitImage KitImage::readFromURL(const QString& path) { return readFromURL(path, nullptr); }
 
 KitImage KitImage::readFromURL(const QString& path, QString* reason) {
-  QFile file(path);
-  if (file.open(QIODevice::ReadOnly) && isPNG(file.peek(8))) {
+  QFile file;
+  const platform::RegularFileRead opened = platform::openRegularFile(file, path, /*maxBytes=*/-1, reason);
+  // A FIFO or a device in a picture's place is not waited on.
+  if (opened == platform::RegularFileRead::Refused) return {};
+  if (opened == platform::RegularFileRead::Read && isPNG(file.peek(8))) {
     QImageReader reader(&file);
     readAsPNG(reader);
     return KitImage(decode(reader, reason));
   }
-  QImageReader reader(path);  // reports a missing file as such
+  QImageReader reader(path);  // reports a missing file as such, and takes a format from the name
   return KitImage(decode(reader, reason));
 }
 
 QSize KitImage::pixelSizeAtURL(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
+  QFile file;
+  if (platform::openRegularFile(file, path) != platform::RegularFileRead::Read) return {};
   QImageReader reader(&file);
   if (isPNG(file.peek(8))) readAsPNG(reader);
   const QSize size = reader.size();

@@ -2,9 +2,8 @@
 
 #include "platform/core/dispatch.h"
 #include "platform/core/quit_waiters.h"
+#include "platform/services/qt_regular_file.h"
 #include "platform/services/resources.h"
-
-#include <QFile>
 
 #include <atomic>
 
@@ -13,9 +12,11 @@ namespace orrery {
 namespace {
 
 QString readCatalogue() {
-  QFile file(platform::pathForResource(QStringLiteral("emoji_list"), QStringLiteral("txt")));
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return QString::fromUtf8(file.readAll());
+  QByteArray bytes;
+  if (platform::readRegularFile(platform::pathForResource(QStringLiteral("emoji_list"), QStringLiteral("txt")),
+                                /*maxBytes=*/-1, &bytes) != platform::RegularFileRead::Read)
+    return {};
+  return QString::fromUtf8(bytes);
 }
 
 // Drawing in the background uses the fonts of the application: a quit stops it and waits for

@@ -9,6 +9,7 @@
 #include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/file_coordinator.h"
+#include "platform/services/qt_regular_file.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -38,8 +39,8 @@ bool readInto(const QString& path, Codec codec, IdeaDocument& read) {
   removeStaleSaveTemporaries(path);
   // Before the bytes: a file replaced in between then only looks changed once more.
   const platform::FileStamp stamp = platform::FileStamp::of(path);
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return false;
+  QFile file;
+  if (platform::openRegularFile(file, path) != platform::RegularFileRead::Read) return false;
   // No document file is larger than the JSON text it may hold, compressed or not; reading a
   // bigger one whole could take more memory than there is.
   if (file.size() > DocumentLimits::kMaxJSONBytes) return read.refuseAsTooLarge();
@@ -133,9 +134,11 @@ IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, D
   const platform::FileStamp now = platform::FileStamp::of(path);
   if (!now.exists || snapshot.baseBytes.isEmpty() || now == snapshot.baseStamp) return {};
   // Another instance wrote the file since this one last read or wrote it.
-  QFile file(path);
+  QFile file;
   QByteArray theirBytes;
-  if (file.open(QIODevice::ReadOnly) && file.size() <= DocumentLimits::kMaxJSONBytes) theirBytes = file.readAll();
+  if (platform::openRegularFile(file, path) == platform::RegularFileRead::Read &&
+      file.size() <= DocumentLimits::kMaxJSONBytes)
+    theirBytes = file.readAll();
   // Or nobody did: the file still holds what this instance last read or wrote, under a new
   // stamp (its folder went away and came back, a sync tool wrote it again). Nobody's change is
   // in it, so none is replaced.

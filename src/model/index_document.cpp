@@ -13,6 +13,7 @@
 #include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/file_coordinator.h"
+#include "platform/services/qt_regular_file.h"
 
 #include <QFile>
 
@@ -97,8 +98,8 @@ bool IndexDocument::readListFromFile(const QString& path, const platform::FilePr
   bool loaded = false;
   platform::FileCoordinator coordinator(presenter);
   const bool granted = coordinator.coordinateReading(path, [&](const QString& p) {
-    QFile file(p);
-    if (!file.open(QIODevice::ReadOnly)) return;
+    QFile file;
+    if (platform::openRegularFile(file, p) != platform::RegularFileRead::Read) return;
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError) return;
     loaded = decodeList(data, nullptr, onlyIfChanged, list);

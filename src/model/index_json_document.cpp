@@ -8,6 +8,7 @@
 #include "model/queued_file_work.h"
 
 #include "platform/core/dispatch.h"
+#include "platform/services/qt_regular_file.h"
 
 #include <QFile>
 
@@ -68,8 +69,8 @@ void IndexJSONDocument::readJSONWithCompletionHandler(ReadCompletion completion)
     ProxyList list;
     DocumentError error = proceed ? invalidFormat() : DocumentError::cancelled();
     bool loaded = false;
-    QFile file(path);
-    if (proceed && !path.isEmpty() && file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (proceed && !path.isEmpty() && platform::openRegularFile(file, path) == platform::RegularFileRead::Read) {
       const QByteArray data = file.readAll();
       loaded = file.error() == QFileDevice::NoError && decodeFromJSON(data, list, &error);
     }

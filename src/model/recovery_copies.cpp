@@ -3,6 +3,7 @@
 #include "model/document_file_writer.h"
 #include "model/idea_document.h"
 #include "foundation/logging.h"
+#include "platform/services/qt_regular_file.h"
 #include "platform/services/standard_folders.h"
 
 #include <QDateTime>
@@ -97,9 +98,11 @@ bool mayHaveRecoveryCopies() {
 std::vector<RecoveryCopy> recoveryCopiesToOffer() {
   std::vector<RecoveryCopy> copies;
   for (const QFileInfo& info : recoveryFiles()) {
-    QFile file(info.absoluteFilePath());
-    QString unreadable = file.errorString();
-    const auto doc = file.open(QIODevice::ReadOnly) ? documentOf(file.readAll(), &unreadable) : nullptr;
+    QFile file;
+    QString unreadable;
+    const bool opened = platform::openRegularFile(file, info.absoluteFilePath(), /*maxBytes=*/-1, &unreadable) ==
+                        platform::RegularFileRead::Read;
+    const auto doc = opened ? documentOf(file.readAll(), &unreadable) : nullptr;
     if (!doc) {
       logLine(QStringLiteral("Recovered copy %1 is not offered: %2").arg(info.absoluteFilePath(), unreadable));
       continue;

@@ -1,8 +1,8 @@
 #include "shell/bundle_info.h"
 
+#include "platform/services/qt_regular_file.h"
 #include "platform/services/resources.h"
 
-#include <QFile>
 #include <QXmlStreamReader>
 
 #include <optional>
@@ -48,8 +48,11 @@ QVariantMap BundleInfo::parse(const QByteArray& plist) {
 QString BundleInfo::value(const QString& key) {
   auto& values = cached();
   if (!values) {
-    QFile file(platform::pathForResource(QStringLiteral("sdk/Info.plist")));
-    values = file.open(QIODevice::ReadOnly) ? parse(file.readAll()) : QVariantMap();
+    const QString path = platform::pathForResource(QStringLiteral("sdk/Info.plist"));
+    QByteArray bytes;
+    values = platform::readRegularFile(path, /*maxBytes=*/-1, &bytes) == platform::RegularFileRead::Read
+                 ? parse(bytes)
+                 : QVariantMap();
   }
   return values->value(key).toString();
 }

@@ -4,6 +4,7 @@
 // that cannot work says why and ends. A crash at any point of the start (in a test build of the
 // program) leaves its record for the next start.
 
+#include "app/quit_signals.h"
 #include "support/private_x_server.h"
 #include "support/process_home.h"
 
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <iostream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -101,6 +103,7 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
     std::vector<std::pair<const char*, const char*>> set;  // a null value removes the variable
     QByteArray settings = {};                               // the settings file's bytes, when any
     std::vector<const char*> logged = {};                   // the failures the start logs, the last awaited
+    const char* fifo = nullptr;                             // a file, under the home, that is a FIFO
   };
   testsupport::PrivateXServer xServer;
   if (xServer.display().isEmpty())
@@ -142,6 +145,13 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
        {"Network transfers are unavailable: libcurl.so.4 could not be loaded",
         "[Telemetry] failed to download settings Error Domain=URLErrorDomain Code=-1 \"Network transfers are "
         "unavailable: libcurl.so.4 could not be loaded"}},
+      // A FIFO in a settings file's place is not waited on: the start goes on without its values.
+      {"a FIFO for the settings file", {}, {}, {"not a regular file (a FIFO)"}, "config/Orrery/Orrery/defaults.dat"},
+      {"a FIFO for the SDK's defaults",
+       {},
+       {},
+       {"[Telemetry:UserDefaults] failed to read existing UserDefaults file", "not a regular file (a FIFO)"},
+       "data/org.orrery.Orrery/org.orrery.telemetry/CRKUserDefaults.plist"},
   };
   // What a start that went well must not log.
   static const QRegularExpression failure(QStringLiteral("unable|fail|error|cannot|not available|unavailable"),
@@ -160,6 +170,10 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
       QFile settings(home.defaultsFile());
       ASSERT_TRUE(settings.open(QIODevice::WriteOnly) && settings.write(row.settings) == row.settings.size());
     }
+    if (row.fifo) {
+      const QString fifo = home.root.filePath(QString::fromLatin1(row.fifo));
+      ASSERT_TRUE(QDir().mkpath(QFileInfo(fifo).path()) && ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    }
     QTemporaryDir working;
     const ProgramRun run = startAndQuit(home.env, working.path(), {}, QStringLiteral(ORRERY_BINARY),
                                         row.logged.empty() ? nullptr : row.logged.back());
@@ -172,6 +186,9 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
       EXPECT_TRUE(run.systemLog.contains(line)) << "not in the system log: " << run.systemLog.toStdString();
     if (row.logged.empty())
       EXPECT_FALSE(QString::fromLocal8Bit(run.systemLog).contains(failure)) << "logged: " << run.systemLog.toStdString();
+    if (row.fifo) {
+      EXPECT_EQ(run.systemLog.count("not a regular file"), 1) << "not said once: " << run.systemLog.toStdString();
+    }
     EXPECT_TRUE(QDir(working.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
         << "a relative folder was made in the working folder: "
         << QDir(working.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
@@ -261,6 +278,45 @@ TEST(StartEnvironment, WithoutADisplayOrItsPlatformTheStartSaysSoAndLeavesNoCras
       const ProgramRun answered = startAndQuit(home.env, working.path(), {QString::fromLatin1(asked)});
       EXPECT_EQ(answered.exitCode, 0) << asked << ": " << answered.terminal.toStdString();
     }
+  }
+}
+
+// A start that waits for something that never comes still ends on SIGTERM, as a logout sends
+// it: at once before the quit handlers are in, and within the start's patience once they are,
+// though the main loop never turns. (A test build of the program stops at the point asked.)
+TEST(StartEnvironment, ASIGTERMEndsAStartThatNeverGoesOn) {
+  for (const char* point : {"application", "launch"}) {
+    SCOPED_TRACE(point);
+    testsupport::ProcessHome home;
+    home.env.insert(QStringLiteral("ORRERY_HOLD_AT"), QString::fromLatin1(point));
+    home.env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ORRERY_SYSTEM_LOG_COPY));
+    QProcess p;
+    p.setProcessEnvironment(home.env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(ORRERY_START_CRASHES_BINARY), {});
+    ASSERT_TRUE(p.waitForStarted(10000));
+    const QByteArray held = QByteArray("orrery: held at ") + point;
+    QByteArray output;
+    QElapsedTimer timer;
+    timer.start();
+    while (!output.contains(held) && p.state() == QProcess::Running && timer.elapsed() < 30000)
+      if (p.waitForReadyRead(500)) output += p.readAll();
+    ASSERT_TRUE(output.contains(held)) << "the start was not held: " << output.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    const bool ended = p.waitForFinished(20000);
+    if (!ended) p.kill(), p.waitForFinished(5000);
+    output += p.readAll();
+    ASSERT_TRUE(ended) << "still running 20 s after SIGTERM: " << output.toStdString();
+    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(p.exitCode(), SIGTERM) << "it did not end by the signal: " << output.toStdString();
+    if (qstrcmp(point, "launch") == 0) {
+      const QByteArray said = QByteArray("The start did not take SIGTERM within ") +
+                              QByteArray::number(qint64(orrery::kStartQuitPatience.count())) +
+                              " s: the program ends now";
+      EXPECT_TRUE(output.contains(said)) << output.toStdString();
+    }
+    const auto [markers, records] = crashTraces(home.root.filePath(QStringLiteral("cache")));
+    EXPECT_TRUE(records.isEmpty()) << "a SIGTERM was filed as a crash: " << records.join(' ').toStdString();
   }
 }
 

@@ -1,5 +1,7 @@
 #include "export/zip/zip_file_functions.h"
 
+#include "platform/services/qt_regular_file.h"
+
 #include <QByteArray>
 #include <QFile>
 
@@ -104,10 +106,12 @@ struct MemoryReader {
 
 voidpf ZCALLBACK openForReading(voidpf, const void* path, int mode) {
   if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ || !path) return nullptr;
-  QFile file(QFile::decodeName(static_cast<const char*>(path)));
-  if (!file.open(QIODevice::ReadOnly)) return nullptr;
+  QByteArray bytes;
+  if (platform::readRegularFile(QFile::decodeName(static_cast<const char*>(path)), /*maxBytes=*/-1, &bytes) !=
+      platform::RegularFileRead::Read)
+    return nullptr;
   auto* reader = new MemoryReader;
-  reader->bytes = file.readAll();
+  reader->bytes = std::move(bytes);
   return reader;
 }
 

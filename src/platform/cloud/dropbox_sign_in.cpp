@@ -8,6 +8,7 @@
 #include "platform/core/dispatch.h"
 #include "platform/net/curl_transfer_loop.h"
 #include "platform/services/program_log.h"
+#include "platform/services/qt_regular_file.h"
 #include "platform/services/standard_folders.h"
 #include "platform/services/url_opener.h"
 
@@ -77,8 +78,8 @@ QString writeTokenFile(const QString& refreshToken) {
 }
 
 QString readTokenFile() {
-  QFile file(tokenFilePath());
-  if (!file.open(QIODevice::ReadOnly)) return {};
+  QFile file;
+  if (openRegularFile(file, tokenFilePath()) != RegularFileRead::Read) return {};
   const QByteArray data = file.read(64 * 1024);
   return QJsonDocument::fromJson(data).object().value(QStringLiteral("refresh_token")).toString();
 }

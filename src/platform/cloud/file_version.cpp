@@ -5,6 +5,7 @@
 #include "platform/core/system_log.h"
 #include "platform/services/file_coordinator.h"
 #include "platform/services/process_lock.h"
+#include "platform/services/qt_regular_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -208,8 +209,8 @@ QStringList FileVersion::restoreVersionsAsDocuments(const QString& path) {
 }
 
 bool FileVersion::replaceItemAtURL(const QString& target, QString* error) const {
-  QFile version(mPath);
-  if (!isPlainFile(mPath) || !version.open(QIODevice::ReadOnly)) {
+  QFile version;
+  if (!isPlainFile(mPath) || openRegularFile(version, mPath) != RegularFileRead::Read) {
     if (error) *error = QStringLiteral("the version %1 cannot be read").arg(mPath);
     return false;
   }

@@ -3,6 +3,7 @@
 #include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
 #include "platform/services/file_presenter.h"
+#include "platform/services/qt_regular_file.h"
 #include "platform/services/standard_folders.h"
 #include "platform/services/user_defaults.h"
 
@@ -91,8 +92,8 @@ QString usableRoot(bool connecting) {
 }
 
 QString readIdentityFile(const QString& path) {
-  QFile file(path);
-  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return {};
+  QFile file;
+  if (openRegularFile(file, path) != RegularFileRead::Read) return {};
   return QString::fromUtf8(file.read(kMaxIdentityBytes)).trimmed();
 }
 

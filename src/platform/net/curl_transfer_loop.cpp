@@ -2,6 +2,7 @@
 
 #include "platform/core/clock.h"
 #include "platform/core/dispatch.h"
+#include "platform/core/regular_file.h"
 #include "platform/net/curl_library.h"
 
 #include <openssl/ssl.h>
@@ -19,6 +20,7 @@
 #include <pthread.h>
 #include <strings.h>
 #include <thread>
+#include <unistd.h>
 
 namespace platform {
 
@@ -272,8 +274,14 @@ bool configure(Transfer& t, const HTTPTransferRequest& request) {
     if (!hasContentType) t.headerList = curl.slist_append(t.headerList, "Content-Type:");
     curl.easy_setopt(e, CURLOPT_POST, 1L);
     if (request.bodyFilePath) {
-      t.bodyFile = std::fopen(request.bodyFilePath->c_str(), "rbe");
-      if (!t.bodyFile) return false;
+      // A body file is sent only when it is a regular file: a FIFO in its place must not hold
+      // the loop's thread.
+      const int fd = openRegularFile(*request.bodyFilePath, /*maxBytes=*/-1);
+      t.bodyFile = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+      if (!t.bodyFile) {
+        if (fd >= 0) ::close(fd);
+        return false;
+      }
       std::fseek(t.bodyFile, 0, SEEK_END);
       long size = std::ftell(t.bodyFile);
       std::fseek(t.bodyFile, 0, SEEK_SET);

@@ -2,9 +2,8 @@
 
 #include "platform/core/text_table.h"
 #include "platform/services/program_log.h"
+#include "platform/services/qt_regular_file.h"
 #include "platform/services/resources.h"
-
-#include <QFile>
 
 namespace platform {
 
@@ -45,9 +44,9 @@ LocalizationTable LocalizationTable::parse(const QByteArray& utf8) {
 }
 
 LocalizationTable LocalizationTable::fromFile(const QString& path) {
-  QFile file(path);
-  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return {};
-  return parse(file.readAll());
+  QByteArray bytes;
+  if (path.isEmpty() || readRegularFile(path, /*maxBytes=*/-1, &bytes) != RegularFileRead::Read) return {};
+  return parse(bytes);
 }
 
 const LocalizationTable& LocalizationTable::main() {

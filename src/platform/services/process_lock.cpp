@@ -14,7 +14,8 @@ namespace platform {
 
 ProcessLock::ProcessLock(const QString& path, std::chrono::milliseconds patience) {
   const QByteArray native = QFile::encodeName(path);
-  int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting: a FIFO put at the path must not hold the writer.
+  int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     mFailure = errno;
     return;

@@ -1,6 +1,8 @@
 #include "platform/services/user_defaults.h"
 
 #include "platform/core/notification_center.h"
+#include "platform/services/program_log.h"
+#include "platform/services/qt_regular_file.h"
 #include "platform/services/settings_file_writer.h"
 #include "platform/services/standard_folders.h"
 
@@ -158,8 +160,9 @@ UserDefaults& UserDefaults::standard() {
 }
 
 void UserDefaults::load() {
-  QFile file(mFilePath);
-  if (!file.open(QIODevice::ReadOnly)) return;
+  // Read at start on the main thread: a FIFO in the file's place must not hold the start.
+  QFile file;
+  if (openRegularFile(file, mFilePath) != RegularFileRead::Read) return;
   QDataStream in(&file);
   in.setVersion(kStreamVersion);
   quint32 magic = 0, version = 0;
@@ -167,7 +170,7 @@ void UserDefaults::load() {
   in >> magic >> version;
   const bool read = magic == kMagic && version == kFormatVersion && readMap(in, values, /*depth=*/0);
   if (!read || in.status() != QDataStream::Ok) {
-    qWarning("Ignoring unreadable settings file %s", qPrintable(mFilePath));
+    qCWarning(programLog, "Ignoring unreadable settings file %s", qPrintable(mFilePath));
     return;
   }
   mValues = std::move(values);

@@ -1,12 +1,12 @@
 #include "sdk/binary/executable_reader.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 
+#include "platform/core/regular_file.h"
 #include "sdk/binary/byte_reader.h"
 #include "sdk/binary/elf_reader.h"
 #include "sdk/binary/mach_o_reader.h"
@@ -64,10 +64,11 @@ ExecutableFormat executableFormatOf(const void* pointer, uint64_t size) {
 bool openExecutableFile(ExecutableFile* file, const char* path) {
   if (!file || !path) return false;
   *file = ExecutableFile{};
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  // An image named in a crash record may be anything by now: only a regular file is opened.
+  const int fd = platform::openRegularFile(path, /*maxBytes=*/-1);
   if (fd < 0) return false;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || st.st_size < 16 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || st.st_size < 16) {
     ::close(fd);
     return false;
   }

@@ -1,12 +1,14 @@
 #include "sdk/core/file_io.h"
 
-#include "platform/core/atomic_file.h"
+#include "sdk/core/console.h"
 
-#include <fcntl.h>
+#include "platform/core/atomic_file.h"
+#include "platform/core/regular_file.h"
+
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
@@ -19,32 +21,18 @@ void setError(std::string* error, const std::string& what) {
 }  // namespace
 
 std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > maxBytes) {
-    ::close(fd);
-    return std::nullopt;
-  }
   std::vector<uint8_t> bytes;
-  bytes.reserve(static_cast<size_t>(st.st_size));
-  uint8_t buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
+  std::string why;
+  const int64_t cap = maxBytes > size_t(INT64_MAX) ? -1 : int64_t(maxBytes);
+  switch (platform::readRegularFile(path, cap, &bytes, &why)) {
+    case platform::RegularFileRead::Read: return bytes;
+    case platform::RegularFileRead::Refused:
+      consoleLog("[Telemetry] Not reading " + path + ": " + why);
       return std::nullopt;
-    }
-    if (n == 0) break;
-    if (bytes.size() + static_cast<size_t>(n) > maxBytes) {  // grew while being read
-      ::close(fd);
-      return std::nullopt;
-    }
-    bytes.insert(bytes.end(), buffer, buffer + n);
+    case platform::RegularFileRead::Missing:
+    case platform::RegularFileRead::Failed: return std::nullopt;
   }
-  ::close(fd);
-  return bytes;
+  return std::nullopt;
 }
 
 bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, std::string* error,

@@ -9,7 +9,8 @@
 namespace telemetry::fileio {
 
 // The whole file, or nothing when it cannot be read, is not a regular file or is larger
-// than `maxBytes`.
+// than `maxBytes`. Opened without waiting (platform/core/regular_file.h): a FIFO or a device
+// in the file's place is refused at once, and the refusal is logged with the path and reason.
 std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t maxBytes = 64u << 20);
 
 // Replaces `path` (mode 0600; a link there is replaced, never followed) through the platform's atomic writer, so readers see the old

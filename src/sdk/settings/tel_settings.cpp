@@ -2,9 +2,9 @@
 
 #include "sdk/core/console.h"
 
+#include "platform/core/regular_file.h"
+
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace telemetry {
 
@@ -13,27 +13,29 @@ TELSettings::TELSettings(std::string settingsPath) : mSettingsPath(std::move(set
 TELSettings::Dictionary TELSettings::settingsDictionary() {
   std::lock_guard lock(mMutex);
   if (mSettingsDictionary) return mSettingsDictionary;
-  std::ifstream in(mSettingsPath, std::ios::binary);
-  if (!in) return nullptr;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  std::string failure;
-  bool tooDeep = false;
-  try {
-    // Copying or printing a value recurses once per level: deeper nesting than any section
-    // needs is refused rather than left to exhaust a reader's stack.
-    auto parsed = nlohmann::json::parse(buffer.str(), [&](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
-      if (depth > kMaxNestingDepth) tooDeep = true;
-      return !tooDeep;
-    });
-    if (tooDeep)
-      failure = "the settings are nested too deeply";
-    else if (parsed.is_object())
-      mSettingsDictionary = std::make_shared<const nlohmann::json>(std::move(parsed));
-    else
-      failure = "the settings are not a JSON object";
-  } catch (const nlohmann::json::exception& e) {
-    failure = e.what();
+  std::string text, failure;
+  const platform::RegularFileRead read = platform::readRegularFile(mSettingsPath, /*maxBytes=*/-1, &text, &failure);
+  if (read == platform::RegularFileRead::Missing || read == platform::RegularFileRead::Failed) return nullptr;
+  // What is not a regular file (a FIFO, a folder) is not read, and goes as unreadable settings do.
+  if (read == platform::RegularFileRead::Read) {
+    failure.clear();
+    bool tooDeep = false;
+    try {
+      // Copying or printing a value recurses once per level: deeper nesting than any section
+      // needs is refused rather than left to exhaust a reader's stack.
+      auto parsed = nlohmann::json::parse(text, [&](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+        if (depth > kMaxNestingDepth) tooDeep = true;
+        return !tooDeep;
+      });
+      if (tooDeep)
+        failure = "the settings are nested too deeply";
+      else if (parsed.is_object())
+        mSettingsDictionary = std::make_shared<const nlohmann::json>(std::move(parsed));
+      else
+        failure = "the settings are not a JSON object";
+    } catch (const nlohmann::json::exception& e) {
+      failure = e.what();
+    }
   }
   if (!failure.empty()) {
     consoleLog("[Telemetry] Could not load settings with error: " + failure);

@@ -12,6 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 using platform::UserDefaults;
@@ -59,7 +69,9 @@ TEST_F(UserDefaultsTest, RemovalAndRegisteredDefaults) {
   defaults.removeObjectForKey("fontSizeFactor");
   EXPECT_EQ(defaults.integerForKey("fontSizeFactor"), 5);
 
-  // Registered values are never written.
+  // Registered values are never written (read once the writes on their way are done: the file
+  // may hold the set value for a moment).
+  ASSERT_TRUE(defaults.flush());
   UserDefaults reread(path());
   EXPECT_FALSE(reread.hasObjectForKey("RecentLocalFiles"));
   EXPECT_FALSE(reread.hasObjectForKey("fontSizeFactor"));
@@ -134,19 +146,70 @@ TEST_F(UserDefaultsTest, SettingWhatAKeyHoldsNeitherWritesNorAnnounces) {
   EXPECT_EQ(UserDefaults(path()).objectForKey("n").typeId(), QMetaType::Double);
 }
 
-TEST_F(UserDefaultsTest, ACorruptFileIsIgnoredAndReplacedByTheNextWrite) {
-  {
+// The Qt messages of the calling process while it lives, from any thread.
+class WarningCapture {
+ public:
+  WarningCapture() {
+    sCurrent = this;
+    mPrevious = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+      std::lock_guard lock(sCurrent->mMutex);
+      sCurrent->mLines << text;
+    });
+  }
+  ~WarningCapture() {
+    qInstallMessageHandler(mPrevious);
+    sCurrent = nullptr;
+  }
+  int count(const QString& text) {
+    std::lock_guard lock(mMutex);
+    return int(std::count_if(mLines.begin(), mLines.end(), [&](const QString& l) { return l.contains(text); }));
+  }
+
+ private:
+  static inline WarningCapture* sCurrent = nullptr;
+  std::mutex mMutex;
+  QStringList mLines;
+  QtMessageHandler mPrevious;
+};
+
+TEST_F(UserDefaultsTest, ADamagedFileIsIgnoredWithoutWaitingAndReplacedByTheNextWrite) {
+  struct Row {
+    const char* name;
+    std::function<bool(const QString&)> damage;
+    const char* logged;
+  };
+  const Row rows[] = {
+      {"bytes of another kind",
+       [](const QString& p) {
+         QFile file(p);
+         return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write("not a settings file") > 0;
+       },
+       "Ignoring unreadable settings file"},
+      {"a FIFO",
+       [](const QString& p) { return QFile::remove(p) && ::mkfifo(QFile::encodeName(p).constData(), 0600) == 0; },
+       "not a regular file (a FIFO)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     QFile::remove(path());
     UserDefaults(path()).setInteger(1, "seed");  // creates the folder
-    QFile file(path());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("not a settings file");
+    ASSERT_TRUE(row.damage(path()));
+    WarningCapture warnings;
+    // Read on a thread of its own, so that a read that waits fails the test instead of hanging it.
+    auto read = std::async(std::launch::async, [this] { return std::make_unique<UserDefaults>(path()); });
+    if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      ADD_FAILURE() << "the store still waits on its file after 10 s";
+      // A writer that comes and goes lets the waiting open return.
+      if (const int fd = ::open(QFile::encodeName(path()).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0)
+        ::close(fd);
+    }
+    const std::unique_ptr<UserDefaults> defaults = read.get();
+    EXPECT_FALSE(defaults->hasObjectForKey("seed"));
+    EXPECT_EQ(warnings.count(row.logged), 1) << "the damage is logged once";
+    defaults->setInteger(4, "k");
+    ASSERT_TRUE(defaults->flush());
+    EXPECT_EQ(UserDefaults(path()).integerForKey("k"), 4);
   }
-  UserDefaults defaults(path());
-  EXPECT_FALSE(defaults.hasObjectForKey("seed"));
-  defaults.setInteger(4, "k");
-  ASSERT_TRUE(defaults.flush());
-  EXPECT_EQ(UserDefaults(path()).integerForKey("k"), 4);
 }
 
 // A settings file written by hand: the store's header, then one entry under "k" whose value

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "sdk/core/console.h"
@@ -119,7 +121,7 @@ TEST_F(DefaultsStore, UnsynchronizedValuesAreLostAndWritesReplaceTheFileAtomical
   EXPECT_EQ(entries, 1);
 }
 
-TEST_F(DefaultsStore, CorruptFileOrFolderInItsPlaceStartsEmpty) {
+TEST_F(DefaultsStore, CorruptFileFIFOOrFolderInItsPlaceStartsEmpty) {
   fileio::createDirectories(directory);
   std::ofstream(file()) << "<plist><dict><key>k</key>";  // cut off mid-write by something else
   auto store = open();
@@ -128,6 +130,30 @@ TEST_F(DefaultsStore, CorruptFileOrFolderInItsPlaceStartsEmpty) {
   store->setString("v", "k");
   ASSERT_TRUE(store->synchronize());
   EXPECT_EQ(open()->stringForKey("k"), "v");
+
+  // A FIFO is not read, nor waited on: the store starts empty, says so once, and its next
+  // synchronisation puts a file in its place.
+  fileio::removeItem(file());
+  ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0);
+  lines.clear();
+  auto opening = std::async(std::launch::async, [this] { return open(); });
+  if (opening.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "the store still waits on the FIFO after 10 s";
+    // A writer that comes and goes lets the waiting open return.
+    if (const int fd = ::open(file().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) ::close(fd);
+  }
+  auto fromFifo = opening.get();
+  EXPECT_TRUE(fromFifo->dictionaryRepresentation().empty());
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) {
+                            return l == "[Telemetry] Not reading " + file() + ": not a regular file (a FIFO)";
+                          }),
+            1)
+      << "the FIFO is logged once";
+  EXPECT_TRUE(logged("[Telemetry:UserDefaults] failed to read existing UserDefaults file"));
+  fromFifo->setString("w", "k");
+  ASSERT_TRUE(fromFifo->synchronize());
+  EXPECT_EQ(fileio::kindOf(file()), fileio::FileKind::Regular);
 
   fileio::removeItem(file());
   fileio::createDirectories(file() + "/inner");

@@ -1,0 +1,116 @@
+#include "platform/core/regular_file.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+const char* kindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "of an unknown kind";
+}
+
+// What is at `path` is refused unless it is a regular file within `maxBytes`: the reason, or
+// an empty string.
+std::string refusalOf(const struct stat& st, int64_t maxBytes) {
+  if (!S_ISREG(st.st_mode)) return std::string("not a regular file (") + kindOf(st.st_mode) + ")";
+  if (maxBytes >= 0 && st.st_size > maxBytes) return "too large (" + std::to_string(int64_t(st.st_size)) + " bytes)";
+  return {};
+}
+
+int refuse(RegularFileRead result, const std::string& reason, RegularFileRead* answer, std::string* why) {
+  if (answer) *answer = result;
+  if (why) *why = reason;
+  return -1;
+}
+
+int failWithErrno(RegularFileRead* answer, std::string* why) {
+  const int error = errno;
+  return refuse(error == ENOENT ? RegularFileRead::Missing : RegularFileRead::Failed, std::strerror(error), answer,
+                why);
+}
+
+template <class Bytes>
+RegularFileRead readWhole(const std::string& path, int64_t maxBytes, Bytes* bytes, std::string* why) {
+  RegularFileRead answer = RegularFileRead::Read;
+  const int fd = openRegularFile(path, maxBytes, &answer, why);
+  if (fd < 0) return answer;
+  struct stat st {};
+  Bytes read;
+  if (::fstat(fd, &st) == 0) read.reserve(size_t(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (why) *why = std::strerror(errno);
+      answer = RegularFileRead::Failed;
+      break;
+    }
+    if (n == 0) break;
+    if (maxBytes >= 0 && int64_t(read.size()) + n > maxBytes) {
+      if (why) *why = "grew beyond " + std::to_string(maxBytes) + " bytes while read";
+      answer = RegularFileRead::Refused;
+      break;
+    }
+    read.insert(read.end(), buffer, buffer + n);
+  }
+  ::close(fd);
+  if (answer == RegularFileRead::Read) *bytes = std::move(read);
+  return answer;
+}
+
+}  // namespace
+
+int openRegularFile(const std::string& path, int64_t maxBytes, RegularFileRead* answer, std::string* why) {
+  // Looked at before the open, so that a device is not even opened.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return failWithErrno(answer, why);
+  if (const std::string refusal = refusalOf(st, maxBytes); !refusal.empty())
+    return refuse(RegularFileRead::Refused, refusal, answer, why);
+  // Without waiting, and looked at again once open: the entry may have been replaced meanwhile.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return failWithErrno(answer, why);
+  RegularFileRead result = RegularFileRead::Failed;
+  std::string reason;
+  if (::fstat(fd, &st) != 0) {
+    reason = std::strerror(errno);
+  } else if (reason = refusalOf(st, maxBytes); !reason.empty()) {
+    result = RegularFileRead::Refused;
+  } else {
+    // A regular file it is: its reads may wait for the disk, as any file's do.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+      if (answer) *answer = RegularFileRead::Read;
+      return fd;
+    }
+    reason = std::strerror(errno);
+  }
+  ::close(fd);
+  return refuse(result, reason, answer, why);
+}
+
+RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::string* bytes, std::string* why) {
+  return readWhole(path, maxBytes, bytes, why);
+}
+
+RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::vector<uint8_t>* bytes,
+                                std::string* why) {
+  return readWhole(path, maxBytes, bytes, why);
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace platform

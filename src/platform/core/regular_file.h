@@ -1,0 +1,39 @@
+#pragma once
+// The one rule for reading a file someone else may have put in place: the path is opened in a
+// way that never waits, and read only when it holds a regular file. A FIFO, a device or a
+// socket where a file belongs is refused at once, instead of holding the thread that reads it
+// (the start on the main thread, or a queue and every quit that drains it) for good. Links are
+// followed. Any thread; nothing is logged here: the caller says what it refused, with the
+// reason given. The crash reporter's record reader keeps a copy of the rule of its own, which
+// refuses links too.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class RegularFileRead {
+  Read,     // read, or opened
+  Missing,  // nothing at the path
+  Refused,  // not a regular file, or larger than allowed
+  Failed,   // the system refused the open or the read
+};
+
+// A descriptor reading the regular file at `path` when it holds at most `maxBytes` (negative:
+// any size), blocking again once open and closed on exec; the caller closes it. Else -1, with
+// the answer in `answer` and the reason in `why` when given.
+int openRegularFile(const std::string& path, int64_t maxBytes, RegularFileRead* answer = nullptr,
+                    std::string* why = nullptr);
+
+// The bytes of the regular file at `path` when it holds at most `maxBytes` (negative: any
+// size); `why`, when given, gets the reason of any other answer.
+RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::string* bytes,
+                                std::string* why = nullptr);
+RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::vector<uint8_t>* bytes,
+                                std::string* why = nullptr);
+
+// Whether `path` (links followed) is a regular file; it is not opened.
+bool isRegularFile(const std::string& path);
+
+}  // namespace platform
