@@ -1,6 +1,7 @@
 #include "model/json_text.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 
 namespace orrery::jsontext {
@@ -315,6 +316,11 @@ class Normalizer {
     char buffer[32];
     const auto written = std::to_chars(buffer, buffer + sizeof buffer, number);
     mOut.append(buffer, written.ptr);
+    // The shortest form of a value beyond 64 bits may be an integer again ("34444444444444446000"),
+    // which the fast reader refuses as it refused the original: a fraction makes it a double.
+    const std::string_view shortest(buffer, std::size_t(written.ptr - buffer));
+    if (shortest.find_first_of(".eE") == std::string_view::npos && std::fabs(number) >= 18446744073709551616.0)
+      mOut += ".0";
     return true;
   }
 

@@ -167,6 +167,8 @@ TEST(DocumentCoder, TheReaderAcceptsAndRefusesExactlyWhereTheEarlierOneDid) {
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3.,\"idea\":{\"text\":\"a\tb\\x\\ud83d\\ude80\"}}}",
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":.3e1,\"idea\":{\"ideaType\":1e-320}}}",
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideaType\":123456789012345678901234567890}}}",
+      "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideaType\":34444444444444444444}}}",
+      "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"\":[{\"\":-34444444444444444444}]}}}",
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideaType\":1e309}}}",
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideaType\":01}}}",
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"text\":\"\\u12\"}}}",
