@@ -19,6 +19,7 @@
 #include "platform/services/resources.h"
 #include "platform/services/runtime_folder.h"
 #include "platform/ui/application.h"
+#include "platform/ui/clipboard_text.h"
 #include "platform/ui/deferred_standard_icons.h"
 #include "platform/ui/font_warm_up.h"
 #include "platform/ui/popover.h"
@@ -112,6 +113,7 @@ int main(int argc, char** argv) {
   orrery::startPointReached("application");
   const platform::FontDatabaseWarmUp fonts(fontConfiguration);
   platform::installDeferredStandardIcons();
+  platform::offerExactTextOnTheClipboard();
   app.setQuitOnLastWindowClosed(false);  // the last window's close runs the quit sequence itself
   // The task bar groups windows under the launcher whose desktop entry has this name.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.orrery.Orrery"));

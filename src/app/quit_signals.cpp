@@ -1,6 +1,7 @@
 #include "app/quit_signals.h"
 
 #include "platform/core/system_log.h"
+#include "platform/core/writes_under_way.h"
 
 #include <QSocketNotifier>
 
@@ -21,9 +22,10 @@ namespace orrery {
 namespace {
 
 int gSignalPipe[2] = {-1, -1};
-// Wakes the start's watch: 1 for a signal, 0 once the start has run.
+// Wakes the watch, one byte a signal.
 int gWatchPipe[2] = {-1, -1};
 std::atomic<bool> gStarting{true};
+std::atomic<bool> gQuitTaken{false};  // the main loop has run the quit sequence for a signal
 std::atomic<int> gLastSignal{0};
 std::atomic<unsigned> gArrived{0};  // signals the handler saw
 std::atomic<unsigned> gTaken{0};    // of those, the ones the main loop had when it last read the pipe
@@ -37,25 +39,28 @@ void onQuitSignal(int signal) {
   gArrived.fetch_add(1);
   const char byte = 1;
   [[maybe_unused]] ssize_t written = ::write(gSignalPipe[0], &byte, 1);
-  if (gStarting.load()) written = ::write(gWatchPipe[1], &byte, 1);
+  written = ::write(gWatchPipe[1], &byte, 1);
   errno = saved;
 }
 
-// Until the start has run: each signal must reach the main loop within the patience, else the
-// start is taken for stuck and the signal does what it does to a program without a handler.
-void watchTheStart() {
+// Each signal must reach the main loop within the patience, else the loop is taken for stuck
+// and the signal does what it does to a program without a handler, after the writes under way.
+void watchTheMainLoop() {
   for (;;) {
     char byte = 0;
     const ssize_t n = ::read(gWatchPipe[0], &byte, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 || byte == 0) return;
+    if (n <= 0) return;
     const unsigned arrived = gArrived.load();
     std::unique_lock lock(gTakenMutex);
-    if (gTakenChanged.wait_for(lock, kStartQuitPatience, [arrived] { return gTaken.load() >= arrived; })) continue;
+    const auto taken = [arrived] { return gQuitTaken.load() || gTaken.load() >= arrived; };
+    if (gTakenChanged.wait_for(lock, kQuitPatience, taken)) continue;
     const int signal = gLastSignal.load();
     const char* name = ::sigabbrev_np(signal);
-    platform::logLine(std::string("The start did not take SIG") + (name ? name : "?") + " within " +
-                      std::to_string(kStartQuitPatience.count()) + " s: the program ends now");
+    platform::logLine(std::string(gStarting.load() ? "The start" : "The main loop") + " did not take SIG" +
+                      (name ? name : "?") + " within " + std::to_string(kQuitPatience.count()) +
+                      " s: the program ends now");
+    platform::closeWritesAndWait();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     ::_exit(128 + signal);
@@ -70,7 +75,7 @@ bool installQuitSignalHandlers(std::function<void()> onSignal) {
   if (::pipe2(gWatchPipe, O_CLOEXEC) != 0) return false;
   // Never blocks the handler: a full pipe already wakes the watch.
   ::fcntl(gWatchPipe[1], F_SETFL, ::fcntl(gWatchPipe[1], F_GETFL) | O_NONBLOCK);
-  std::thread(watchTheStart).detach();
+  std::thread(watchTheMainLoop).detach();
   auto* notifier = new QSocketNotifier(gSignalPipe[1], QSocketNotifier::Read);  // lives for the process
   QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onSignal](QSocketDescriptor, QSocketNotifier::Type) {
     char buffer[16];
@@ -79,6 +84,8 @@ bool installQuitSignalHandlers(std::function<void()> onSignal) {
     {
       std::lock_guard lock(gTakenMutex);
       gTaken.store(gArrived.load());
+      // The quit sequence may hold the main loop while it waits for saves: later signals wait for it.
+      if (onSignal) gQuitTaken.store(true);
     }
     gTakenChanged.notify_all();
     if (onSignal) onSignal();
@@ -91,10 +98,6 @@ bool installQuitSignalHandlers(std::function<void()> onSignal) {
   return true;
 }
 
-void quitSignalsStartFinished() {
-  if (!gStarting.exchange(false) || gWatchPipe[1] < 0) return;
-  const char done = 0;
-  [[maybe_unused]] const ssize_t written = ::write(gWatchPipe[1], &done, 1);
-}
+void quitSignalsStartFinished() { gStarting.store(false); }
 
 }  // namespace orrery

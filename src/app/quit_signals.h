@@ -1,21 +1,23 @@
 #pragma once
 // SIGTERM, SIGINT and SIGHUP end the program through the one quit sequence: the handler only
 // writes a byte to a pipe; the main loop reads it and runs `onSignal` on the main thread.
-// During the start no loop may turn for a while, or ever, when something there waits: a signal
-// the main loop has not taken within kStartQuitPatience then ends the program at once, as the
-// signal's default would.
+// The main loop may not turn for a while, or ever: during the start when something there waits,
+// later in a long piece of work (a map being laid out). A thread watches each signal: one the
+// main loop has not taken within kQuitPatience ends the program, as the signal's default would,
+// once the file writes under way have finished (platform/core/writes_under_way.h). A signal
+// that comes while the quit sequence taken from an earlier one runs is left to it.
 
 #include <chrono>
 #include <functional>
 
 namespace orrery {
 
-inline constexpr std::chrono::seconds kStartQuitPatience{5};
+inline constexpr std::chrono::seconds kQuitPatience{5};
 
 // Installs the handlers once; false when the pipe could not be made.
 bool installQuitSignalHandlers(std::function<void()> onSignal);
-// The start has run and the main loop turns: from now on a signal waits for it however long
-// it is busy.
+// The start has run and the main loop turns: the log says from now on that the main loop, not
+// the start, did not take a signal.
 void quitSignalsStartFinished();
 
 }  // namespace orrery

@@ -1,10 +1,12 @@
 #include "model/queued_file_work.h"
 
 #include "platform/core/quit_waiters.h"
+#include "platform/core/writes_under_way.h"
 
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace orrery {
 
@@ -64,6 +66,9 @@ void QueuedFileWork::async(platform::Queue& queue, Kind kind, Task task) {
   if (kind == Kind::Write) queued = Ticket::take(kind);
   queue.async([queued, kind, task = std::move(task)] {
     const std::unique_ptr<Ticket> running = kind == Kind::Read ? Ticket::take(kind) : nullptr;
+    // A save from its snapshot to the written file: an end that cannot wait for the quit lets it finish.
+    std::optional<platform::WriteUnderWay> underWay;
+    if (kind == Kind::Write) underWay.emplace();
     if (task) task(kind == Kind::Write || running != nullptr);
   });
 }

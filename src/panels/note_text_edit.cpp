@@ -155,6 +155,7 @@ QMimeData* NoteTextEdit::createMimeDataFromSelection() const {
   // The selection as the note holds it, no-break spaces and line separators as they are.
   auto* data = new QMimeData;
   data->setText(withParagraphBreaksAsNewlines(textCursor().selectedText()));
+  platform::offerExactUtf8Text(*data);  // a drag of it too
   return data;
 }
 

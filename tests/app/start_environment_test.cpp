@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <iostream>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -184,8 +185,9 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
     EXPECT_EQ(run.terminal.toStdString(), "") << "printed on the terminal";
     for (const char* line : row.logged)
       EXPECT_TRUE(run.systemLog.contains(line)) << "not in the system log: " << run.systemLog.toStdString();
-    if (row.logged.empty())
+    if (row.logged.empty()) {
       EXPECT_FALSE(QString::fromLocal8Bit(run.systemLog).contains(failure)) << "logged: " << run.systemLog.toStdString();
+    }
     if (row.fifo) {
       EXPECT_EQ(run.systemLog.count("not a regular file"), 1) << "not said once: " << run.systemLog.toStdString();
     }
@@ -281,42 +283,78 @@ TEST(StartEnvironment, WithoutADisplayOrItsPlatformTheStartSaysSoAndLeavesNoCras
   }
 }
 
-// A start that waits for something that never comes still ends on SIGTERM, as a logout sends
-// it: at once before the quit handlers are in, and within the start's patience once they are,
-// though the main loop never turns. (A test build of the program stops at the point asked.)
-TEST(StartEnvironment, ASIGTERMEndsAStartThatNeverGoesOn) {
-  for (const char* point : {"application", "launch"}) {
-    SCOPED_TRACE(point);
+// A program whose main loop does not turn still ends on SIGTERM, SIGINT or SIGHUP, as a logout
+// sends them: at once before the quit handlers are in, and within the quit's patience once they
+// are, though the loop never turns (a test build of the program stops at the point asked: in
+// the start, or on the first turn after it while a file opens), once a file write under way has
+// finished. Where the loop turns, the quit sequence runs whole: a clean exit.
+TEST(StartEnvironment, AQuitSignalEndsTheProgramAlsoWhenItsMainLoopNeverTurns) {
+  struct Row {
+    const char* point;  // where the main thread is held; none: the loop turns
+    int signal;
+    bool writing = false;  // a file write is under way when the patience runs out
+  };
+  const Row rows[] = {{"application", SIGTERM}, {"launch", SIGTERM},     {"open", SIGTERM}, {"open", SIGINT},
+                      {"open", SIGHUP},         {"open", SIGTERM, true}, {nullptr, SIGINT}, {nullptr, SIGHUP}};
+  const QByteArray whole = QByteArray("whole\n").repeated(100000);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.point ? row.point : "none") + " " + ::sigabbrev_np(row.signal) +
+                 (row.writing ? " writing" : ""));
     testsupport::ProcessHome home;
-    home.env.insert(QStringLiteral("ORRERY_HOLD_AT"), QString::fromLatin1(point));
+    if (row.point) home.env.insert(QStringLiteral("ORRERY_HOLD_AT"), QString::fromLatin1(row.point));
     home.env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ORRERY_SYSTEM_LOG_COPY));
+    home.env.insert(QStringLiteral("ORRERY_LOG_FIRST_FRAMES"), QStringLiteral("1"));
+    // An outline to open, and the file written meanwhile.
+    const QString outline = home.root.filePath(QStringLiteral("plan.opml"));
+    const QString written = home.root.filePath(QStringLiteral("written.txt"));
+    for (const auto& [path, bytes] : {std::pair{outline, QByteArray("<opml version=\"1.0\"><head/><body>"
+                                                                    "<outline text=\"plan\"/></body></opml>")},
+                                      std::pair{written, QByteArray("old\n")}}) {
+      QFile file(path);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+    if (row.writing) home.env.insert(QStringLiteral("ORRERY_WRITE_WHILE_HELD"), written);
     QProcess p;
     p.setProcessEnvironment(home.env);
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral(ORRERY_START_CRASHES_BINARY), {});
+    p.start(QStringLiteral(ORRERY_START_CRASHES_BINARY), {outline});
     ASSERT_TRUE(p.waitForStarted(10000));
-    const QByteArray held = QByteArray("orrery: held at ") + point;
+    const QByteArray awaited =
+        row.point ? QByteArray("orrery: held at ") + row.point : QByteArray("orrery: first frame of ");
     QByteArray output;
     QElapsedTimer timer;
     timer.start();
-    while (!output.contains(held) && p.state() == QProcess::Running && timer.elapsed() < 30000)
+    const auto seen = [&] { return output.contains(awaited) && (!row.writing || output.contains("orrery: writing")); };
+    while (!seen() && p.state() == QProcess::Running && timer.elapsed() < 30000)
       if (p.waitForReadyRead(500)) output += p.readAll();
-    ASSERT_TRUE(output.contains(held)) << "the start was not held: " << output.toStdString();
-    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
-    const bool ended = p.waitForFinished(20000);
+    ASSERT_TRUE(seen()) << "not held, or no window: " << output.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), row.signal);
+    const bool ended = p.waitForFinished(30000);
     if (!ended) p.kill(), p.waitForFinished(5000);
     output += p.readAll();
-    ASSERT_TRUE(ended) << "still running 20 s after SIGTERM: " << output.toStdString();
+    ASSERT_TRUE(ended) << "still running 30 s after the signal: " << output.toStdString();
+    const auto [markers, records] = crashTraces(home.root.filePath(QStringLiteral("cache")));
+    EXPECT_TRUE(records.isEmpty()) << "a quit signal was filed as a crash: " << records.join(' ').toStdString();
+    if (!row.point) {
+      EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << output.toStdString();
+      EXPECT_EQ(p.exitCode(), 0);
+      EXPECT_TRUE(markers.isEmpty()) << "the quit sequence did not run to its end: " << markers.join(' ').toStdString();
+      continue;
+    }
     EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(p.exitCode(), SIGTERM) << "it did not end by the signal: " << output.toStdString();
-    if (qstrcmp(point, "launch") == 0) {
-      const QByteArray said = QByteArray("The start did not take SIGTERM within ") +
-                              QByteArray::number(qint64(orrery::kStartQuitPatience.count())) +
-                              " s: the program ends now";
+    EXPECT_EQ(p.exitCode(), row.signal) << "it did not end by the signal: " << output.toStdString();
+    if (qstrcmp(row.point, "application") != 0) {
+      const QByteArray said = QByteArray(qstrcmp(row.point, "launch") == 0 ? "The start" : "The main loop") +
+                              " did not take SIG" + ::sigabbrev_np(row.signal) + " within " +
+                              QByteArray::number(qint64(orrery::kQuitPatience.count())) + " s: the program ends now";
       EXPECT_TRUE(output.contains(said)) << output.toStdString();
     }
-    const auto [markers, records] = crashTraces(home.root.filePath(QStringLiteral("cache")));
-    EXPECT_TRUE(records.isEmpty()) << "a SIGTERM was filed as a crash: " << records.join(' ').toStdString();
+    QFile file(written);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == (row.writing ? whole : QByteArray("old\n"))) << "the file is not whole";
+    EXPECT_EQ(QDir(home.root.path()).entryList({QStringLiteral(".written.txt.*")}, QDir::Files | QDir::Hidden),
+              QStringList())
+        << "a staging file was left";
   }
 }
 

@@ -12,6 +12,7 @@
 #include "panels/note_text_edit.h"
 #include "platform/ui/popover.h"
 #include "platform/ui/window.h"
+#include "support/window_manager_child.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -29,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 
 using orrery::EditIdeaViewController;
@@ -78,6 +80,16 @@ struct PanelTest : ::testing::Test {
   }
   QLineEdit* title(EditIdeaViewController& panel) {
     return panel.textTabView()->titleTextField()->field()->lineEdit();
+  }
+  // Run as another program: copies `text` from its title as the user does and holds the
+  // clipboard until ended.
+  void copyTitleForAnotherProgram(const QString& text) {
+    auto panel = show(text, QString());
+    title(*panel)->selectAll();
+    QTest::keyClick(title(*panel), Qt::Key_C, Qt::ControlModifier);
+    std::printf("COPIED\n");
+    std::fflush(stdout);
+    (void)QTest::qWaitFor([] { return false; }, 60000);
   }
 
   platform::Window window;
@@ -409,6 +421,8 @@ QMimeData* utf8Text(const QString& text) {
 // goes in as the keys, the clipboard or the drag have it (Qt's reading drops a leading U+FEFF).
 TEST_F(PanelTest, TheTitleAndTheNoteHandBackEveryCharacterAsItIs) {
   const QString price = QStringLiteral("Prix\u00a0: 10\u00a0€"), marked = QStringLiteral("\uFEFF\uFEFFplan");
+  static constexpr char kCopier[] = "ORRERY_COPY_MARKED_TITLE";
+  if (qEnvironmentVariableIsSet(kCopier)) return copyTitleForAnotherProgram(marked);
   const QString note = price + QStringLiteral("\u2028deux\u2029trois\r\nquatre\nfin"), t = QStringLiteral("t");
   const auto pasteAtEnd = [](QWidget* into, QMimeData* data) {
     if (data) QGuiApplication::clipboard()->setMimeData(data);
@@ -420,6 +434,7 @@ TEST_F(PanelTest, TheTitleAndTheNoteHandBackEveryCharacterAsItIs) {
     QString title, note;
     std::function<void(QLineEdit*, QTextEdit*)> act;
     QString wantTitle, wantNote;
+    bool betweenPrograms = false;  // only a real screen has a clipboard programs share
   } rows[] = {
       {"untouched", price, note, [](QLineEdit*, QTextEdit*) {}, price, note},
       {"only the title edited", price, note, [](QLineEdit* l, QTextEdit*) { QTest::keyClick(l, Qt::Key_X); },
@@ -456,8 +471,27 @@ TEST_F(PanelTest, TheTitleAndTheNoteHandBackEveryCharacterAsItIs) {
          QApplication::sendEvent(l, &drop);
        },
        t + marked, QString()},
+      {"marks copied in another program and pasted", t, QString(),
+       [&](QLineEdit* l, QTextEdit*) {
+         QProcess copier;
+         testsupport::startThisProgramAgain(copier, "PanelTest.TheTitleAndTheNoteHandBackEveryCharacterAsItIs",
+                                            {{kCopier, "1"}});
+         QByteArray said;
+         const bool copied = QTest::qWaitFor(
+                                 [&] {
+                                   said += copier.readAll();
+                                   return said.contains("COPIED") || copier.state() == QProcess::NotRunning;
+                                 },
+                                 30000) &&
+                             said.contains("COPIED");
+         EXPECT_TRUE(copied) << "the other program did not copy: " << said.toStdString();
+         pasteAtEnd(l, nullptr);
+         testsupport::endProcess(copier);
+       },
+       t + marked, QString(), true},
   };
   for (const auto& row : rows) {
+    if (row.betweenPrograms && !testsupport::inWindowManagerChild()) continue;
     SCOPED_TRACE(row.way);
     auto panel = show(row.title, row.note);
     row.act(title(*panel), panel->textTabView()->noteEdit());
@@ -466,6 +500,7 @@ TEST_F(PanelTest, TheTitleAndTheNoteHandBackEveryCharacterAsItIs) {
     EXPECT_EQ(panel->selectedNoteText(), row.wantNote);
     EXPECT_EQ(panel->didChange(), row.wantTitle != row.title || row.wantNote != row.note) << "only a change is saved";
   }
+  if (!testsupport::inWindowManagerChild()) testsupport::runInWindowManagerChild({false});
 }
 
 // Every way a text comes into the note lays it out in the wrap it needs from its first layout:

@@ -1,4 +1,5 @@
 #include "platform/core/atomic_file.h"
+#include "platform/core/writes_under_way.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -93,6 +94,7 @@ class Writer {
       : mPath(path), mOptions(options), mFailure(failure) {}
 
   AtomicWriteResult write(const AtomicFill* fill, const AtomicFillAtPath* fillAtPath) {
+    const WriteUnderWay underWay;  // a quit that cannot wait for the main loop waits for this
     struct stat named {};
     if (mOptions.exclusive && ::lstat(mPath.c_str(), &named) == 0) return AtomicWriteResult::AlreadyExists;
     mTarget = mOptions.replaceLink ? mPath : resolveWriteTarget(mPath);

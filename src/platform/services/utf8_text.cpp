@@ -10,6 +10,7 @@ namespace platform {
 namespace {
 
 constexpr QByteArrayView kUtf8Mark("\xEF\xBB\xBF");
+constexpr QLatin1StringView kUtf8PlainText("text/plain;charset=utf-8");
 
 }  // namespace
 
@@ -37,9 +38,13 @@ QString textOfCbor(const QCborValue& value) {
 }
 
 QString plainTextOf(const QMimeData& data) {
-  const QString utf8PlainText = QStringLiteral("text/plain;charset=utf-8");
-  if (data.hasFormat(utf8PlainText)) return textFromUtf8(data.data(utf8PlainText));
+  if (data.hasFormat(kUtf8PlainText)) return textFromUtf8(data.data(kUtf8PlainText));
   return data.text();
+}
+
+void offerExactUtf8Text(QMimeData& data) {
+  if (!data.hasText() || data.hasFormat(kUtf8PlainText)) return;
+  data.setData(kUtf8PlainText, data.text().toUtf8());
 }
 
 }  // namespace platform

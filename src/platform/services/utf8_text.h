@@ -26,4 +26,9 @@ QString textOfCbor(const QCborValue& value);
 // them, else what QMimeData::text reads (null when it offers no text).
 QString plainTextOf(const QMimeData& data);
 
+// Adds the exact UTF-8 bytes of the text `data` holds as "text/plain;charset=utf-8", the type
+// plainTextOf reads first, unless it has that type or no text. Data this process made only:
+// the text is read as it was set.
+void offerExactUtf8Text(QMimeData& data);
+
 }  // namespace platform

@@ -464,7 +464,11 @@ void Popover::finishShowing(const QRectF& rect, View* positioningView, Window* o
 bool Popover::handleMonitoredEvent(const Event& event) {
   if (!mShown || mBehavior == ApplicationDefined) return false;
   Window* own = mWindow.get();
-  if (event.isMouseDown() && event.window != own) {
+  // A semi-transient one ends only with work in the window it points into: a press in another
+  // window (of this program or, unseen here, of another) leaves it open, so a text can be
+  // dragged from there onto it.
+  const bool ends = mBehavior == Transient ? event.window != own : event.window && event.window == mOwner.get();
+  if (event.isMouseDown() && ends) {
     close();
     return false;  // the click still reaches what it was meant for
   }

@@ -8,8 +8,9 @@
 // closes. Every screen's panels and the note hover use it. Main thread only.
 //
 // Behaviours are the platform's numbers: 0 application-defined (closes only when asked),
-// 1 transient and 2 semi-transient (close on a mouse-down in another window of the program,
-// on Escape, and when the owner window hides). The popover keeps itself alive while shown.
+// 1 transient (closes on a mouse-down in any other window of the program, on Escape, and when
+// the window it points into hides) and 2 semi-transient (the same, but only a mouse-down in the
+// window it points into closes it). The popover keeps itself alive while shown.
 
 #include "platform/ui/view.h"
 #include "platform/ui/weak_ref.h"

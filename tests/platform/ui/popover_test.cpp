@@ -6,6 +6,8 @@
 #include "platform/ui/view.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
+#include "support/fake_pointer.h"
+#include "support/window_manager_child.h"
 #include "ui_test_env.h"
 
 #include <QCoreApplication>
@@ -17,6 +19,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTextEdit>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -240,14 +243,43 @@ TEST(Popover, ANewSizeWhileShownKeepsItsEdgeAndItsArrowOnTheAnchor) {
   EXPECT_EQ(f.popover->arrowTip(), QPointF(f.onScreen(middle).center().x(), f.onScreen(middle).top()));
 }
 
-TEST(Popover, SemiTransientClosesOnAnOutsideClickEscapeOrTheOwnerHiding) {
+// Another program's window, run by this test again, that says when it is shown and when pressed.
+constexpr char kOtherProgramVariable[] = "ORRERY_OTHER_PROGRAM_WINDOW";
+constexpr QRect kOtherProgramArea(900, 500, 300, 200);
+
+class OtherProgramWindow final : public QWidget {
+ protected:
+  void mousePressEvent(QMouseEvent*) override {
+    std::printf("PRESSED\n");
+    std::fflush(stdout);
+  }
+};
+
+void showOtherProgramWindow() {
+  OtherProgramWindow other;
+  other.setGeometry(kOtherProgramArea);
+  other.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+  std::printf("SHOWN\n");
+  std::fflush(stdout);
+  // Ended by the test that started it.
+  (void)QTest::qWaitFor([] { return false; }, 60000);
+}
+
+TEST(Popover, SemiTransientClosesOnAPressInTheWindowItPointsIntoOnEscapeOrWhenItHides) {
+  if (qEnvironmentVariableIsSet(kOtherProgramVariable)) return showOtherProgramWindow();
   {
     PopoverFixture f;
     f.popover->showRelativeToRect(QRectF(10, 10, 20, 20), f.root.get(), RectEdge::MaxY);
-    // A click inside the popover keeps it.
+    // A click inside the popover keeps it, and so does one in another window of the program.
     Window* own = f.popover->window();
     own->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(50, 50)));
     own->sendEvent(Event::mouse(EventType::LeftMouseUp, QPointF(50, 50)));
+    Window elsewhere(QSizeF(200, 100));
+    elsewhere.setContentView(std::make_shared<View>(QRectF(0, 0, 200, 100)));
+    elsewhere.makeKeyAndOrderFront();
+    elsewhere.sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(50, 50)));
+    elsewhere.sendEvent(Event::mouse(EventType::LeftMouseUp, QPointF(50, 50)));
     EXPECT_TRUE(f.popover->isShown());
     // A click in the owner closes it and still reaches the owner.
     f.window->sendEvent(Event::mouse(EventType::LeftMouseDown, QPointF(400, 300)));
@@ -272,6 +304,60 @@ TEST(Popover, SemiTransientClosesOnAnOutsideClickEscapeOrTheOwnerHiding) {
     EXPECT_FALSE(f.popover->isShown());
     EXPECT_EQ(f.delegate.calls.back(), "didClose");
   }
+  // On a real screen, with and without a window manager: a press in another program's window
+  // leaves the popover open (the user may drag a text from there onto its field); the next
+  // press in the window it points into closes it.
+  if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false, true});
+  testsupport::FakePointer pointer;
+  ASSERT_TRUE(pointer.available()) << "no XTest on the X server";
+  PopoverFixture f;
+  auto content = std::make_shared<View>(QRectF(0, 0, 200, 100));
+  auto field = std::make_shared<NativeHostView>(new QLineEdit);
+  field->setFrame(QRectF(10, 10, 180, 30));
+  content->addSubview(field);
+  f.controller->setView(content);
+  f.popover->showRelativeToRect(QRectF(250, 100, 20, 20), f.root.get(), RectEdge::MaxY);
+  QWindow* own = f.popover->window()->widget()->windowHandle();
+  f.popover->window()->makeFirstResponder(field.get());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == own; })) << "the popover took the keys";
+  QProcess other;
+  testsupport::startThisProgramAgain(other,
+                                     "Popover.SemiTransientClosesOnAPressInTheWindowItPointsIntoOnEscapeOrWhenItHides",
+                                     {{kOtherProgramVariable, "1"}});
+  QByteArray said;
+  const auto otherSays = [&](const char* what) {
+    return QTest::qWaitFor(
+               [&] {
+                 said += other.readAll();
+                 return said.contains(what) || other.state() == QProcess::NotRunning;
+               },
+               30000) &&
+           said.contains(what);
+  };
+  ASSERT_TRUE(otherSays("SHOWN")) << said.toStdString();
+  pointer.moveTo(kOtherProgramArea.center());
+  pointer.press();
+  pointer.release();
+  EXPECT_TRUE(otherSays("PRESSED")) << said.toStdString();
+  // The keys went to the other program, and this one heard of it.
+  const bool leftToTheOther = QTest::qWaitFor([&] {
+    uitest::advance(0);
+    return QGuiApplication::focusWindow() != own;
+  });
+  EXPECT_TRUE(leftToTheOther) << "the popover still has the keys; the other program said: " << said.toStdString();
+  uitest::advance(0.1);
+  EXPECT_TRUE(f.popover->isShown()) << "a press in another program's window closed the popover";
+  testsupport::endProcess(other);
+
+  pointer.moveTo(f.window->canvas()->mapToGlobal(QPoint(500, 350)));
+  pointer.press();
+  pointer.release();
+  const bool closed = QTest::qWaitFor([&] {
+    uitest::advance(0);
+    return !f.popover->isShown();
+  });
+  EXPECT_TRUE(closed) << "a press in the window it points into left it open";
+  EXPECT_EQ(f.root->downs, 1) << "the press still reached the window";
 }
 
 TEST(Popover, ApplicationDefinedStaysUntilClosedAndKeepsItselfAliveWhileShown) {

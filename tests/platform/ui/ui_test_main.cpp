@@ -4,6 +4,7 @@
 
 #include "platform/core/dispatch.h"
 #include "platform/core/quit_waiters.h"
+#include "platform/ui/clipboard_text.h"
 #include "platform/ui/web_view.h"
 
 #include <QApplication>
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
   if (!home.isValid() || !testsupport::redirectStandardFolders(home.path())) return 2;
   platform::prepareWebEngineBeforeApplication();
   QApplication app(argc, argv);
+  // Copies offer their exact text, as in the program.
+  platform::offerExactTextOnTheClipboard();
   QCoreApplication::setOrganizationName("Orrery");
   QCoreApplication::setApplicationName("Orrery");
   uitest::gClock = std::make_shared<platform::VirtualClock>(1000.0);
