@@ -63,7 +63,7 @@ class Normalizer {
   }
 
   bool object(int depth) {
-    if (depth > kMaxJSONNesting) return fail("too deeply nested document");
+    if (depth > kMaxJSONNesting) return fail(kTooDeeplyNested);
     ++mPos;
     mOut += '{';
     skipSpace();
@@ -99,7 +99,7 @@ class Normalizer {
   }
 
   bool array(int depth) {
-    if (depth > kMaxJSONNesting) return fail("too deeply nested document");
+    if (depth > kMaxJSONNesting) return fail(kTooDeeplyNested);
     ++mPos;
     mOut += '[';
     skipSpace();
