@@ -28,8 +28,10 @@ QString whyNotOpenable(const QString& argument, const QString& workingFolder, bo
   const QString path = platform::handoff::localPathNamed(argument, workingFolder);
   const bool fileURL = argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive);
   if (fileURL) {
-    if (!QUrl(argument, QUrl::StrictMode).isValid() || path.isEmpty())
-      return QStringLiteral("not a file: URL of this computer");
+    const QUrl url(argument, QUrl::StrictMode);
+    if (url.isValid() && url.path(QUrl::FullyDecoded).contains(QChar(0)))
+      return QStringLiteral("a file: URL may not hold a NUL character (%00)");
+    if (!url.isValid() || path.isEmpty()) return QStringLiteral("not a file: URL of this computer");
   } else if (!isName && argument.startsWith(QLatin1Char('-'))) {
     return QStringLiteral("unknown option (try --help)");
   }

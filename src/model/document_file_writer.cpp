@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 
 #include <sys/types.h>
 
@@ -32,7 +31,7 @@ FileWriteResult writeFile(const QString& path, const QByteArray& bytes, bool exc
                                                     &failure);
   if (result == platform::AtomicWriteResult::Written) return FileWriteResult::Written;
   if (result == platform::AtomicWriteResult::AlreadyExists) return FileWriteResult::AlreadyExists;
-  const QString text = QString::fromLocal8Bit(std::strerror(failure.error));
+  const QString text = QString::fromLocal8Bit(failure.reason());
   logLine(QStringLiteral("Could not write %1: %2 (%3, errno %4)")
               .arg(path, text, QString::fromStdString(failure.step))
               .arg(failure.error));

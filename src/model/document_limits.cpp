@@ -99,6 +99,27 @@ QString DocumentLimits::documentFullMessage() {
       .arg(kMaxIdeasAndIcons);
 }
 
+QString DocumentLimits::beyondSizeRefusal() {
+  return localized("DocumentTooLargeToOpen:Size", "it would take more than the %1 MB a map can hold")
+      .arg(kMaxJSONBytes >> 20);
+}
+
+QString DocumentLimits::beyondObjectsRefusal() {
+  return localized("DocumentTooLargeToOpen:Objects", "it holds more than the %1 ideas and icons a map can hold")
+      .arg(kMaxIdeasAndIcons);
+}
+
+QString DocumentLimits::beyondMemoryRefusal(qint64 budget, qint64 fileBytes) {
+  return localized("DocumentTooLargeToOpen:Memory",
+                   "reading it would take more than the %1 MB of memory a file of %2 KB may take")
+      .arg(budget >> 20)
+      .arg((fileBytes + 1023) / 1024);
+}
+
+QString DocumentLimits::outOfMemoryRefusal() {
+  return localized("DocumentTooLargeToOpen:OutOfMemory", "there is not enough memory to read it");
+}
+
 DocumentSize DocumentSize::of(const Idea& idea, int level) {
   const int deepest = levelsOf(idea, level).deepest;
   // A subtree the file could not hold is not encoded: the encoder stops at its nesting bound.

@@ -34,6 +34,15 @@ struct DocumentLimits {
   static QString textTooLongMessage();
   static QString tooDeepMessage();
   static QString documentFullMessage();
+
+  // Why a file is refused where reading stopped before the map's measure was known, in the
+  // words of DocumentSize::refusal: its JSON beyond kMaxJSONBytes, its ideas and icons beyond
+  // kMaxIdeasAndIcons, more memory than a file of `fileBytes` may take (`budget`, packed more
+  // tightly than the writer packs a map), or none left.
+  static QString beyondSizeRefusal();
+  static QString beyondObjectsRefusal();
+  static QString beyondMemoryRefusal(qint64 budget, qint64 fileBytes);
+  static QString outOfMemoryRefusal();
 };
 
 // The measure of a document's JSON text, as the limits count it.

@@ -198,8 +198,8 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // taken now, on the calling thread.
   void writeToLocalFileAt(const QUrl& url, BoolCompletion completion);
 
-  // Refuses a file whose size alone is beyond the bounds (kDocumentErrorTooLarge); false.
-  bool refuseAsTooLarge() { return failTooLarge(nullptr); }
+  // Refuses a file that cannot be read whole (kDocumentErrorTooLarge), saying why; false.
+  bool refuseAsTooLarge(const QString& refusal) { return failTooLarge(nullptr, refusal); }
 
   // The state a save writes (main thread).
   DocumentSnapshot snapshot() const;
@@ -279,8 +279,7 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
  private:
   IdeaDocument(QString identifier, DocumentLocation location, QString path);
   bool fail(int code, const char* key, const char* defaultText, DocumentError* error);
-  bool failTooLarge(DocumentError* error);
-  // The same, saying why the map could never be saved (DocumentSize::refusal).
+  // "The document is too large to open: <refusal>" (DocumentSize::refusal and its kind).
   bool failTooLarge(DocumentError* error, const QString& refusal);
   bool loadFromJSONDataUnguarded(const QByteArray& data, DocumentError* error);
   bool loadFromOrreryDataUnguarded(const QByteArray& data, DocumentError* error);

@@ -345,12 +345,8 @@ bool IdeaDocument::fail(int code, const char* key, const char* defaultText, Docu
   return false;
 }
 
-bool IdeaDocument::failTooLarge(DocumentError* error) {
-  return fail(kDocumentErrorTooLarge, "DocumentTooLarge:Message", "The document is too large to open", error);
-}
-
 bool IdeaDocument::failTooLarge(DocumentError* error, const QString& refusal) {
-  failTooLarge(nullptr);
+  fail(kDocumentErrorTooLarge, "DocumentTooLarge:Message", "The document is too large to open", nullptr);
   mLastUserFriendlyError += QStringLiteral(": ") + refusal;
   mLastError.description = mLastUserFriendlyError;
   if (error) *error = mLastError;
@@ -359,7 +355,8 @@ bool IdeaDocument::failTooLarge(DocumentError* error, const QString& refusal) {
 
 namespace {
 
-enum class Inflation { Done, Corrupt, TooLarge };
+// Beyond the memory bound, the stream packs its text more tightly than the writer packs a map.
+enum class Inflation { Done, Corrupt, TooLarge, BeyondMemoryBound };
 
 // Inflates a zlib stream into at most `budget` bytes, refusing as soon as the output passes
 // it or the memory its reading would take passes `bound`, so that a small file that would
@@ -396,7 +393,7 @@ Inflation inflateWithin(const QByteArray& data, qsizetype budget, DocumentMemory
     if (!bound.add(std::string_view(out.constData() + before, size_t(produced - before)))) {
       inflateEnd(&zs);
       out = QByteArray();
-      return Inflation::TooLarge;
+      return Inflation::BeyondMemoryBound;
     }
     if (rc == Z_BUF_ERROR && zs.avail_out == 0) rc = Z_OK;  // only the output was full
   }
@@ -413,35 +410,55 @@ Inflation inflateWithin(const QByteArray& data, qsizetype budget, DocumentMemory
   return Inflation::Done;
 }
 
+// A tree deeper than a map holds, however much deeper.
+QString depthRefusal() { return DocumentSize{0, 0, 0, DocumentLimits::kMaxDepth + 1}.refusal(); }
+
+// Why `decoder` stopped reading.
+QString refusalOf(const JSONDecoder& decoder) {
+  switch (decoder.excess()) {
+    case JSONDecoder::Excess::Nesting: return depthRefusal();
+    case JSONDecoder::Excess::Text: return DocumentSize{0, 0, decoder.excessTextLength(), 0}.refusal();
+    case JSONDecoder::Excess::Objects:
+    case JSONDecoder::Excess::None: break;
+  }
+  return DocumentLimits::beyondObjectsRefusal();
+}
+
 }  // namespace
 
 bool IdeaDocument::loadFromJSONData(const QByteArray& data, DocumentError* error) {
   try {
-    if (data.size() > DocumentLimits::kMaxJSONBytes) return failTooLarge(error);
+    if (data.size() > DocumentLimits::kMaxJSONBytes)
+      return failTooLarge(error, DocumentSize{data.size(), 0, 0, 0}.refusal());
     DocumentMemoryBound bound(data.size());
-    if (!bound.add(std::string_view(data.constData(), size_t(data.size())))) return failTooLarge(error);
+    if (!bound.add(std::string_view(data.constData(), size_t(data.size()))))
+      return failTooLarge(error, DocumentLimits::beyondMemoryRefusal(bound.budget(), data.size()));
     return loadFromJSONDataUnguarded(data, error);
   } catch (const std::bad_alloc&) {
     logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
-    return failTooLarge(error);
+    return failTooLarge(error, DocumentLimits::outOfMemoryRefusal());
   }
 }
 
 bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentError* error) {
-  if (data.size() > DocumentLimits::kMaxJSONBytes) return failTooLarge(error);
+  if (data.size() > DocumentLimits::kMaxJSONBytes)
+    return failTooLarge(error, DocumentSize{data.size(), 0, 0, 0}.refusal());
   std::shared_ptr<IdeaDocumentDataObject> object;
   qint64 objectsRead = 0;
   qsizetype parsedBytes = 0;
-  if (auto decoder = JSONDecoder::createWithData(data)) {
+  bool tooDeep = false;
+  if (auto decoder = JSONDecoder::createWithData(data, &tooDeep)) {
     decoder->addAlias("idea", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("ideas", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("replacedTrees", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("iconImage", QStringLiteral("IconImage"));
     decoder->setLimits({DocumentLimits::kMaxObjects, DocumentLimits::kMaxTextLength});
     object = decoder->decodeObjectOfClass<IdeaDocumentDataObject>();
-    if (decoder->tooLarge()) return failTooLarge(error);
+    if (decoder->tooLarge()) return failTooLarge(error, refusalOf(*decoder));
     objectsRead = decoder->objectsMade();
     parsedBytes = decoder->parsedBytes();
+  } else if (tooDeep) {
+    return failTooLarge(error, depthRefusal());
   }
   // A data object without a tree is as unreadable as no data object at all.
   if (!object || object->fileFormatVersion < 1 || !object->idea)
@@ -480,7 +497,7 @@ bool IdeaDocument::loadFromOrreryData(const QByteArray& data, DocumentError* err
     return loadFromOrreryDataUnguarded(data, error);
   } catch (const std::bad_alloc&) {
     logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
-    return failTooLarge(error);
+    return failTooLarge(error, DocumentLimits::outOfMemoryRefusal());
   }
 }
 
@@ -489,7 +506,9 @@ bool IdeaDocument::loadFromOrreryDataUnguarded(const QByteArray& data, DocumentE
   QByteArray json;
   DocumentMemoryBound bound(data.size());
   switch (data.isEmpty() ? Inflation::Done : inflateWithin(data, DocumentLimits::kMaxJSONBytes, bound, json)) {
-    case Inflation::TooLarge: return failTooLarge(error);
+    case Inflation::TooLarge: return failTooLarge(error, DocumentLimits::beyondSizeRefusal());
+    case Inflation::BeyondMemoryBound:
+      return failTooLarge(error, DocumentLimits::beyondMemoryRefusal(bound.budget(), data.size()));
     case Inflation::Corrupt:
       return fail(kDocumentErrorInvalidFormat, "InvalidOrreryDocument:Message", "Invalid document format", error);
     case Inflation::Done: break;
@@ -505,11 +524,11 @@ bool IdeaDocument::loadFromOPMLData(const QByteArray& data, DocumentError* error
     OPMLParser parser;
     // A root the outline does not name is named after the file, as the user knows it.
     root = parser.parseIdeaFromOPMLData(data, QFileInfo(mFilePath).completeBaseName());
-    if (parser.tooLarge()) return failTooLarge(error);
+    if (parser.tooLarge()) return failTooLarge(error, DocumentLimits::beyondObjectsRefusal());
     // An outline the program could not write as a map is refused as such a map would be.
     QString refusal;
     if (parser.tooDeep()) {
-      refusal = DocumentSize{0, 0, 0, DocumentLimits::kMaxDepth + 1}.refusal();
+      refusal = depthRefusal();
     } else if (root) {
       IdeaDocumentDataObject object;
       object.fileFormatVersion = IdeaDocumentDataObject::kCurrentFileFormatVersion;
@@ -522,7 +541,7 @@ bool IdeaDocument::loadFromOPMLData(const QByteArray& data, DocumentError* error
     if (!refusal.isEmpty()) return failTooLarge(error, refusal);
   } catch (const std::bad_alloc&) {
     logLine(QStringLiteral("Out of memory reading %1").arg(mDocIdentifier));
-    return failTooLarge(error);
+    return failTooLarge(error, DocumentLimits::outOfMemoryRefusal());
   }
   if (!root)
     return fail(kDocumentErrorInvalidFormat, "InvalidOPMLDocument:Message", "Failed to read this OPML document", error);

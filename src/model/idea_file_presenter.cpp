@@ -43,12 +43,12 @@ bool readInto(const QString& path, Codec codec, IdeaDocument& read) {
   if (platform::openRegularFile(file, path) != platform::RegularFileRead::Read) return false;
   // No document file is larger than the JSON text it may hold, compressed or not; reading a
   // bigger one whole could take more memory than there is.
-  if (file.size() > DocumentLimits::kMaxJSONBytes) return read.refuseAsTooLarge();
+  if (file.size() > DocumentLimits::kMaxJSONBytes) return read.refuseAsTooLarge(DocumentLimits::beyondSizeRefusal());
   QByteArray bytes;
   try {
     bytes = file.readAll();
   } catch (const std::bad_alloc&) {
-    return read.refuseAsTooLarge();
+    return read.refuseAsTooLarge(DocumentLimits::outOfMemoryRefusal());
   }
   if (file.error() != QFileDevice::NoError) return false;
   if (codec == Codec::OPML) return read.loadFromOPMLData(bytes);

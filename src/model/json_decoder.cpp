@@ -152,7 +152,8 @@ JSONDecoder::JSONDecoder(std::unique_ptr<Impl> impl) : mImpl(std::move(impl)) { 
 
 JSONDecoder::~JSONDecoder() = default;
 
-std::unique_ptr<JSONDecoder> JSONDecoder::createWithData(const QByteArray& data) {
+std::unique_ptr<JSONDecoder> JSONDecoder::createWithData(const QByteArray& data, bool* tooDeep) {
+  if (tooDeep) *tooDeep = false;
   auto impl = std::make_unique<Impl>();
   const auto size = size_t(data.size());
   throwIfOutOfMemory(impl->parser.allocate(std::max<size_t>(size, 64), size_t(jsontext::kMaxJSONNesting) + 1));
@@ -167,6 +168,7 @@ std::unique_ptr<JSONDecoder> JSONDecoder::createWithData(const QByteArray& data)
     std::size_t offset = 0;
     if (!jsontext::normalizeLenient(std::string_view(data.constData(), size), impl->strictText, &why, &offset)) {
       logLine(QStringLiteral("NSJSONSerialization: Error %1 at offset %2").arg(QString::fromStdString(why)).arg(offset));
+      if (tooDeep) *tooDeep = why == jsontext::kTooDeeplyNested;
       return nullptr;
     }
     impl->strictText.reserve(impl->strictText.size() + simdjson::SIMDJSON_PADDING);
@@ -215,12 +217,14 @@ class JSONDecoderAccess {
     if (d.mImpl->depth > size_t(kMaxKeyedNestingDepth)) {
       logLine(QStringLiteral("JSONDecoder: objects nested deeper than %1 levels are not read")
                   .arg(kMaxKeyedNestingDepth));
-      d.mFailed = d.mTooLarge = true;
+      d.mFailed = true;
+      d.mExcess = JSONDecoder::Excess::Nesting;
       return nullptr;
     }
     if (d.mLimits.maxObjects >= 0 && ++d.mObjectsMade > d.mLimits.maxObjects) {
       logLine(QStringLiteral("JSONDecoder: more than %1 objects are not read").arg(d.mLimits.maxObjects));
-      d.mFailed = d.mTooLarge = true;
+      d.mFailed = true;
+      d.mExcess = JSONDecoder::Excess::Objects;
       return nullptr;
     }
     d.mImpl->push(object);
@@ -299,7 +303,9 @@ class JSONDecoderAccess {
       QString decoded = toQString(text);
       if (decoded.size() > limit) {
         logLine(QStringLiteral("JSONDecoder: texts longer than %1 characters are not read").arg(limit));
-        d.mFailed = d.mTooLarge = true;
+        d.mFailed = true;
+        d.mExcess = JSONDecoder::Excess::Text;
+        d.mExcessTextLength = decoded.size();
         return {};
       }
       return decoded;

@@ -25,9 +25,10 @@ class JSONDecoder final : public KeyedDecoder {
   };
 
   // Parses UTF-8 JSON whose root is an object; on failure logs "NSJSONSerialization: Error …"
-  // and returns null. The root object is then the current object. Allocation failure while
-  // parsing propagates as std::bad_alloc.
-  static std::unique_ptr<JSONDecoder> createWithData(const QByteArray& data);
+  // and returns null, with `tooDeep` set when nesting deeper than kMaxJSONNesting is what
+  // stopped it. The root object is then the current object. Allocation failure while parsing
+  // propagates as std::bad_alloc.
+  static std::unique_ptr<JSONDecoder> createWithData(const QByteArray& data, bool* tooDeep = nullptr);
   ~JSONDecoder() override;
 
   void addAlias(const QString& memberName, const QString& className);
@@ -38,7 +39,11 @@ class JSONDecoder final : public KeyedDecoder {
   void setLimits(const Limits& limits) { mLimits = limits; }
   // True once the text went beyond the limits or kMaxKeyedNestingDepth; decoding then yields
   // nothing.
-  bool tooLarge() const { return mTooLarge; }
+  bool tooLarge() const { return mExcess != Excess::None; }
+  // Which bound it went beyond, and for a text its length.
+  enum class Excess { None, Nesting, Objects, Text };
+  Excess excess() const { return mExcess; }
+  qsizetype excessTextLength() const { return mExcessTextLength; }
   // The objects decoded so far, as the limits count them.
   qint64 objectsMade() const { return mObjectsMade; }
   // The bytes of strict JSON parsed: the text itself, or its rewriting when it was lenient.
@@ -73,7 +78,8 @@ class JSONDecoder final : public KeyedDecoder {
   qint64 mObjectsMade = 0;
   qsizetype mParsedBytes = 0;
   bool mFailed = false;
-  bool mTooLarge = false;
+  Excess mExcess = Excess::None;
+  qsizetype mExcessTextLength = 0;
 };
 
 }  // namespace orrery

@@ -1,7 +1,6 @@
 #include "model/json_text.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 
 namespace orrery::jsontext {
@@ -64,7 +63,7 @@ class Normalizer {
   }
 
   bool object(int depth) {
-    if (depth > kMaxJSONNesting) return fail("too deeply nested document");
+    if (depth > kMaxJSONNesting) return fail(kTooDeeplyNested);
     ++mPos;
     mOut += '{';
     skipSpace();
@@ -100,7 +99,7 @@ class Normalizer {
   }
 
   bool array(int depth) {
-    if (depth > kMaxJSONNesting) return fail("too deeply nested document");
+    if (depth > kMaxJSONNesting) return fail(kTooDeeplyNested);
     ++mPos;
     mOut += '[';
     skipSpace();
@@ -316,10 +315,12 @@ class Normalizer {
     char buffer[32];
     const auto written = std::to_chars(buffer, buffer + sizeof buffer, number);
     mOut.append(buffer, written.ptr);
-    // The shortest form of a value beyond 64 bits may be an integer again ("34444444444444446000"),
-    // which the fast reader refuses as it refused the original: a fraction makes it a double.
+    // The shortest form of a value the fast reader holds as no integer (below -2^63, or 2^64 and
+    // above) may be an integer again ("34444444444444446000"), which it refuses as it refused the
+    // original: a fraction makes it a double.
     const std::string_view shortest(buffer, std::size_t(written.ptr - buffer));
-    if (shortest.find_first_of(".eE") == std::string_view::npos && std::fabs(number) >= 18446744073709551616.0)
+    if (shortest.find_first_of(".eE") == std::string_view::npos &&
+        (number < -9223372036854775808.0 || number >= 18446744073709551616.0))
       mOut += ".0";
     return true;
   }

@@ -16,8 +16,9 @@
 
 namespace orrery::jsontext {
 
-// Objects and arrays nested deeper than this are refused.
+// Objects and arrays nested deeper than this are refused, with this error.
 inline constexpr int kMaxJSONNesting = 1024;
+inline constexpr char kTooDeeplyNested[] = "too deeply nested document";
 
 // Rewrites a lenient JSON text as strict JSON (lone surrogates become U+FFFD, numbers their
 // shortest round-trip form). False, with `error` and `offset` set, for a text the grammar

@@ -82,7 +82,8 @@ TEST(CommandLine, AnythingElseIsRefusedByNameWithTheReason) {
       {"file:", "not a file: URL of this computer"},
       {"--frobnicate", "unknown option (try --help)"},
       {"", "an empty name is no file"},
-      {QStringLiteral("map.orrery") + QChar(0), "a name may not hold a NUL character"}};
+      {QStringLiteral("map.orrery") + QChar(0), "a name may not hold a NUL character"},
+      {"file:///tmp/map%00.orrery", "a file: URL may not hold a NUL character (%00)"}};
   for (const auto& [argument, why] : refused) {
     const CommandLine line = f.read({"map.orrery", argument, "also-missing"});
     EXPECT_EQ(line.action, CommandLine::Action::Refuse) << argument.toStdString();

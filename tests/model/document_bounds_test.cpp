@@ -127,7 +127,9 @@ TEST(DocumentBounds, ACompressionBombIsRefusedWithinTheBudget) {
   EXPECT_FALSE(doc->loadFromOrreryData(bomb, &error));
   const qint64 peak = statusKiB("VmHWM:");
   EXPECT_EQ(error.code, kDocumentErrorTooLarge);
-  EXPECT_EQ(doc->lastUserFriendlyError(), "The document is too large to open");
+  EXPECT_TRUE(doc->lastUserFriendlyError().startsWith(
+      "The document is too large to open: reading it would take more than the "))
+      << doc->lastUserFriendlyError().toStdString();
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   // The sanitizers keep freed blocks in quarantine or shadow them: resident memory says nothing here.
   const bool meaningful = false;
@@ -156,6 +158,8 @@ TEST(DocumentBounds, SmallFilesOpenOrAreRefusedWithinTheirMemory) {
       {"tiny ideas up to the JSON bound", compressedChildren("{},", DocumentLimits::kMaxJSONBytes / 3 - 1000), false},
       {"999 000 ideas", compressedChildren("{\"ideaType\":1},", 999000), false},
       {"250 texts of a million characters", compressedChildren(longText, 250), false},
+      {"300 000 ideas holding the same 100 letters",
+       compressedChildren("{\"ideaType\":1,\"text\":\"" + std::string(100, 'x') + "\"},", 300000), false},
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
       // Under the sanitizers these large opens take minutes and run the same decoding as the small
       // ones; the release run checks that the bound lets them through.
@@ -206,6 +210,12 @@ TEST(DocumentBounds, SmallFilesOpenOrAreRefusedWithinTheirMemory) {
     EXPECT_EQ(read, c.opens) << c.what;
     if (!read) {
       EXPECT_EQ(error.code, kDocumentErrorTooLarge) << c.what;
+      // Packed more tightly than the writer packs any map.
+      EXPECT_TRUE(error.description.startsWith("The document is too large to open: reading it would take more than "
+                                               "the ") &&
+                  error.description.contains(
+                      QString(" MB of memory a file of %1 KB may take").arg((c.file.size() + 1023) / 1024)))
+          << c.what << ": " << error.description.toStdString();
     }
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     if (measured) {
@@ -274,7 +284,9 @@ TEST(DocumentBounds, TextsObjectsAndLevelsBeyondTheBoundsAreRefusedWhole) {
   DocumentError error;
   EXPECT_FALSE(doc->loadFromJSONData(withText(longest + "é"), &error));
   EXPECT_EQ(error.code, kDocumentErrorTooLarge);
-  EXPECT_EQ(error.description, "The document is too large to open");
+  EXPECT_EQ(
+      error.description,
+      "The document is too large to open: a text of 1000001 characters is longer than the 1000000 a map can hold");
   EXPECT_EQ(doc->idea()->ideas().at(0)->note().size(), DocumentLimits::kMaxTextLength) << "the old tree stays";
 
   // The object bound counts every object made, however the file nests them.
@@ -300,16 +312,16 @@ TEST(DocumentBounds, TextsObjectsAndLevelsBeyondTheBoundsAreRefusedWhole) {
     json += QByteArray(R"(,"ideas":[{"ideaType":1,"text":"")").repeated(levels - 1) + QByteArray("}]").repeated(levels - 1);
     return json + "}}}";
   };
-  for (const int levels : {DocumentLimits::kMaxDepth, DocumentLimits::kMaxDepth + 1, kMaxKeyedNestingDepth + 1}) {
+  for (const int levels :
+       {DocumentLimits::kMaxDepth, DocumentLimits::kMaxDepth + 1, kMaxKeyedNestingDepth + 1, 20000}) {
     DocumentError deep;
     const bool read = doc->loadFromJSONData(nested(levels), &deep);
     EXPECT_EQ(read, levels == DocumentLimits::kMaxDepth) << levels;
     if (!read) {
       EXPECT_EQ(deep.code, kDocumentErrorTooLarge) << levels;
-    }
-    if (levels == DocumentLimits::kMaxDepth + 1) {
       EXPECT_EQ(deep.description,
-                "The document is too large to open: its ideas go deeper than the 498 levels a map can hold");
+                "The document is too large to open: its ideas go deeper than the 498 levels a map can hold")
+          << levels;
     }
   }
 
@@ -369,6 +381,7 @@ TEST(DocumentBounds, RunningOutOfMemoryWhileReadingIsARefusalNotAnEnd) {
   KeyedClassRegistry::shared().unregisterClass(AllocationFailure::kClassName);
   EXPECT_FALSE(read);
   EXPECT_EQ(error.code, kDocumentErrorTooLarge);
+  EXPECT_EQ(error.description, "The document is too large to open: there is not enough memory to read it");
   EXPECT_FALSE(doc->idea());
 }
 
@@ -386,6 +399,8 @@ TEST(DocumentBounds, AFileLargerThanAnyDocumentIsNotReadAtAll) {
   ASSERT_TRUE(spinUntil([&] { return read >= 0; }));
   EXPECT_EQ(read, 0);
   EXPECT_EQ(doc->lastError().code, kDocumentErrorTooLarge);
+  EXPECT_EQ(doc->lastError().description,
+            "The document is too large to open: it would take more than the 256 MB a map can hold");
 }
 
 TEST(DocumentBounds, FetchingADocumentHandsTheRefusalToTheCaller) {

@@ -169,6 +169,11 @@ TEST(DocumentCoder, TheReaderAcceptsAndRefusesExactlyWhereTheEarlierOneDid) {
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideaType\":123456789012345678901234567890}}}",
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideaType\":34444444444444444444}}}",
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"\":[{\"\":-34444444444444444444}]}}}",
+      // Below -2^63, the least integer the fast reader holds: -2^63-1, one between, -2^64, -2^64-1.
+      "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideaType\":-9223372036854775809}}}",
+      "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideaType\":-12345678901234567890}}}",
+      "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"\":[{\"\":-18446744073709551616}]}}}",
+      "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"\":[{\"\":-18446744073709551617}]}}}",
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideaType\":1e309}}}",
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"ideaType\":01}}}",
       "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":3,\"idea\":{\"text\":\"\\u12\"}}}",

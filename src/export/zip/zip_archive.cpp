@@ -322,7 +322,7 @@ bool ZipArchive::createZipFile(const QString& path, const Filler& fill, QString*
   if (written == platform::AtomicWriteResult::Written) return true;
   // The filler's own reason first; else the system's, for the step that failed.
   if (why.isEmpty())
-    why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(failure.error)));
+    why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(failure.reason()));
   logLine(QStringLiteral("[ZipArchive] Error: %1").arg(why));
   if (error) *error = why;
   return false;

@@ -1,6 +1,8 @@
 #include "platform/core/atomic_file.h"
 #include "platform/core/writes_under_way.h"
 
+#include "platform/core/regular_file.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <utility>
 
 namespace platform {
 
@@ -99,6 +102,10 @@ class Writer {
     if (mOptions.exclusive && ::lstat(mPath.c_str(), &named) == 0) return AtomicWriteResult::AlreadyExists;
     mTarget = mOptions.replaceLink ? mPath : resolveWriteTarget(mPath);
     if (mTarget.empty()) return failAt("following the link", ELOOP);
+    // The rename would put the file in place of a device or a FIFO the link leads to (as root,
+    // /dev/null itself).
+    if (struct stat st {}; mTarget != mPath && ::lstat(mTarget.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+      return failAt("following the link", S_ISDIR(st.st_mode) ? EISDIR : EINVAL, notRegularFileReason(st.st_mode));
     mFolder = folderOf(mTarget);
     mMode = modeFor(mTarget, mOptions);
 
@@ -121,8 +128,8 @@ class Writer {
   }
 
  private:
-  AtomicWriteResult failAt(const char* step, int error) {
-    if (mFailure) *mFailure = AtomicWriteFailure{step, error};
+  AtomicWriteResult failAt(const char* step, int error, std::string refusal = {}) {
+    if (mFailure) *mFailure = AtomicWriteFailure{step, error, std::move(refusal)};
     errno = error;
     return AtomicWriteResult::Failed;
   }
@@ -184,7 +191,9 @@ class Writer {
 
 }  // namespace
 
-std::string AtomicWriteFailure::text() const { return step + ": " + std::strerror(error); }
+std::string AtomicWriteFailure::reason() const { return refusal.empty() ? std::strerror(error) : refusal; }
+
+std::string AtomicWriteFailure::text() const { return step + ": " + reason(); }
 
 std::string defaultStagingPrefix(const std::string& fileName) { return "." + fileName + ".orrery-save-"; }
 
@@ -227,7 +236,8 @@ bool syncToDisk(const std::string& path) {
     errno = ELOOP;
     return false;
   }
-  Descriptor file(::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  // Without waiting: a FIFO in the file's place would hold the open until a writer comes.
+  Descriptor file(::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0 || ::fsync(file.get()) != 0) return false;
   syncFolder(folderOf(target));
   return file.close();

@@ -3,9 +3,11 @@
 // the bytes go to a staging file in the target's folder, created exclusively (never through
 // a name someone else planted), are flushed to disk, take the target's place in one rename,
 // and the folder is flushed after. A target that is a symbolic link keeps the link: the file
-// it points at (also a missing one) is what gets replaced, unless the caller asks for the
-// link itself to be replaced. Any failure leaves the old file as
-// it was and no staging file behind.
+// it points at (also a missing one, which is created) is what gets replaced, unless the caller
+// asks for the link itself to be replaced. A link is followed only to a regular file: one that
+// leads to a device, a FIFO, a folder or a socket is refused with its reason, and what it leads
+// to stays as it is (whoever links a file to /dev/null means to keep nothing). Any failure
+// leaves the old file as it was and no staging file behind.
 //
 // Without a staging name the file is unnamed while written (a writer killed meanwhile leaves
 // nothing) and gets the name ".<file name>.orrery-save-<pid>-<random>" only for the rename.
@@ -46,7 +48,11 @@ struct AtomicWriteOptions {
 struct AtomicWriteFailure {
   std::string step;
   int error = 0;
-  std::string text() const;  // "<step>: <strerror>"
+  // For a link to what is not a regular file, nothing was tried: why, in the words of the
+  // readers' refusals ("not a regular file (a FIFO)"); else empty.
+  std::string refusal;
+  std::string reason() const;  // the refusal, else strerror
+  std::string text() const;    // "<step>: <reason>"
 };
 
 // Fills the staging file through its descriptor; false (errno set) fails the write.

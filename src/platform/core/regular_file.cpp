@@ -22,7 +22,7 @@ const char* kindOf(mode_t mode) {
 // What is at `path` is refused unless it is a regular file within `maxBytes`: the reason, or
 // an empty string.
 std::string refusalOf(const struct stat& st, int64_t maxBytes) {
-  if (!S_ISREG(st.st_mode)) return std::string("not a regular file (") + kindOf(st.st_mode) + ")";
+  if (!S_ISREG(st.st_mode)) return notRegularFileReason(st.st_mode);
   if (maxBytes >= 0 && st.st_size > maxBytes) return "too large (" + std::to_string(int64_t(st.st_size)) + " bytes)";
   return {};
 }
@@ -106,6 +106,10 @@ RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::
 RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::vector<uint8_t>* bytes,
                                 std::string* why) {
   return readWhole(path, maxBytes, bytes, why);
+}
+
+std::string notRegularFileReason(mode_t mode) {
+  return S_ISREG(mode) ? std::string() : std::string("not a regular file (") + kindOf(mode) + ")";
 }
 
 bool isRegularFile(const std::string& path) {

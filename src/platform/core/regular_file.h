@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace platform {
 
 enum class RegularFileRead {
@@ -35,5 +37,9 @@ RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::
 
 // Whether `path` (links followed) is a regular file; it is not opened.
 bool isRegularFile(const std::string& path);
+
+// Why what `mode` describes is refused where a regular file belongs ("not a regular file (a
+// FIFO)"); empty for a regular file.
+std::string notRegularFileReason(mode_t mode);
 
 }  // namespace platform

@@ -54,11 +54,18 @@ bool SettingsFileWriter::writeWaiting() {
   }
   QDir().mkpath(QFileInfo(mFilePath).absolutePath());
   const QByteArray& bytes = *waiting;
+  AtomicWriteFailure failure;
   const bool written =
       !bytes.isEmpty() && writeFileAtomically(QFile::encodeName(mFilePath).toStdString(),
-                                              std::string_view(bytes.constData(), size_t(bytes.size()))) ==
-                              AtomicWriteResult::Written;
-  if (!written) qCWarning(platform::programLog, "Failed to save settings to %s", qPrintable(mFilePath));
+                                              std::string_view(bytes.constData(), size_t(bytes.size())), {},
+                                              &failure) == AtomicWriteResult::Written;
+  // A file linked to /dev/null is the user's way of keeping no settings: said once, not at every change.
+  const bool refused = !failure.refusal.empty();
+  if (refused && !mToldRefusal)
+    qCWarning(platform::programLog, "Not writing %s: %s", qPrintable(mFilePath), failure.refusal.c_str());
+  else if (!written && !refused)
+    qCWarning(platform::programLog, "Failed to save settings to %s", qPrintable(mFilePath));
+  mToldRefusal = refused;
   std::lock_guard lock(mMutex);
   mLastWriteSucceeded = written;
   return written;

@@ -3,7 +3,8 @@
 // replaces the one still waiting, so a burst of changes is written once, on a background
 // queue; flush writes what is still waiting on the calling thread, for a quit. The values are
 // encoded on the caller's thread: the store's map shares its data with the copies it hands out,
-// and that sharing is not safe to read on one thread while the store changes on another.
+// and that sharing is not safe to read on one thread while the store changes on another. A
+// file linked to what is not a regular file (/dev/null) is never written, and the log says so once.
 
 #include <QDataStream>
 #include <QString>
@@ -37,6 +38,7 @@ class SettingsFileWriter : public std::enable_shared_from_this<SettingsFileWrite
 
   const QString mFilePath;
   std::mutex mWriteMutex;  // one write at a time, each of a newer state than the last
+  bool mToldRefusal = false;  // guarded by the write mutex: the last write was refused and said so
   std::mutex mMutex;       // guards the fields below
   std::optional<QByteArray> mWaiting;  // encoded, or empty where encoding failed
   bool mScheduled = false;

@@ -4,11 +4,13 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -97,6 +99,72 @@ TEST_F(AtomicFileTest, WritesThroughLinksAndKeepsThem) {
   EXPECT_TRUE(isLink(at("chained")));
   EXPECT_FALSE(syncToDisk(at("real/gone")));
   EXPECT_FALSE(syncToDisk(at("loop-a")));
+}
+
+// Each writer's way through the atomic writer against a link to each kind of file: a link is
+// followed only to a regular file (or to a missing one, which is created), and what it leads to
+// otherwise stays as it was. Never a link to a real device: a faulty write would replace it.
+TEST_F(AtomicFileTest, ALinkIsWrittenThroughOnlyToARegularFile) {
+  AtomicWriteOptions ownLink, ownStagedLink, exclusive;
+  ownLink.replaceLink = ownStagedLink.replaceLink = true;
+  ownStagedLink.stagingName = "out.partial";
+  exclusive.exclusive = true;
+  const struct {
+    const char* writers;
+    AtomicWriteOptions options;
+    bool atPath;
+  } ways[] = {{"maps, exports, indexes, iCloud versions, settings", {}, false},
+              {"web and presentation archives", {}, true},
+              {"the SDK's files, the sign-in token", ownLink, false},
+              {"analytics stages, crash packages", ownStagedLink, true},
+              {"recovered copies, dragged files", exclusive, false}};
+  const struct {
+    const char* kind;
+    std::function<bool(const std::string&)> make;
+    std::string refusal;  // through the link; empty: written through
+  } targets[] = {
+      {"a regular file", [](const std::string& p) { return put(p, "old"), true; }, ""},
+      {"a FIFO", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600) == 0; }, "not a regular file (a FIFO)"},
+      {"a folder", [](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0; }, "not a regular file (a folder)"},
+      // A node of its own in the test's folder, where root may make one.
+      {"a device", [](const std::string& p) { return ::mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; },
+       "not a regular file (a device)"},
+      {"nothing", [](const std::string&) { return true; }, ""}};
+  int made = 0;
+  for (const auto& way : ways) {
+    for (const auto& target : targets) {
+      SCOPED_TRACE(std::string(way.writers) + ", a link to " + target.kind);
+      const std::string folder = at(std::to_string(made++)), file = folder + "/target", link = folder + "/out";
+      ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+      if (!target.make(file)) continue;  // no device without root
+      ASSERT_EQ(::symlink("target", link.c_str()), 0);
+      struct stat before {}, after {};
+      const bool existed = ::lstat(file.c_str(), &before) == 0;
+      AtomicWriteFailure failure;
+      const auto result =
+          way.atPath ? writeFileAtomicallyAtPath(
+                           link, [](const std::string& p) { return put(p, "new"), true; }, way.options, &failure)
+                     : writeFileAtomically(link, "new", way.options, &failure);
+      const bool through = !way.options.replaceLink && !way.options.exclusive;
+      const bool refused = through && !target.refusal.empty();
+      EXPECT_EQ(result, way.options.exclusive ? AtomicWriteResult::AlreadyExists
+                        : refused             ? AtomicWriteResult::Failed
+                                              : AtomicWriteResult::Written);
+      EXPECT_EQ(failure.refusal, through ? target.refusal : "");
+      EXPECT_EQ(isLink(link), !way.options.replaceLink);
+      ASSERT_EQ(::lstat(file.c_str(), &after) == 0, existed || through);
+      if (!target.refusal.empty()) {
+        EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode && after.st_rdev == before.st_rdev)
+            << target.kind << " stays as it was";
+      } else if (existed || through) {
+        EXPECT_EQ(contents(file), through ? "new" : "old") << "a missing file is created";
+      }
+      if (way.options.replaceLink) {
+        EXPECT_EQ(contents(link), "new") << "the link gave way";
+      }
+      EXPECT_EQ(entries(folder).size(), existed || through ? 2u : 1u) << "no staging file stays";
+    }
+  }
 }
 
 TEST_F(AtomicFileTest, PermissionsAreKeptOrSetExactly) {

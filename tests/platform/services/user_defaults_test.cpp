@@ -5,7 +5,9 @@
 #include <QDataStream>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 #include <QUrl>
 #include <QTemporaryDir>
@@ -20,6 +22,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -209,6 +212,43 @@ TEST_F(UserDefaultsTest, ADamagedFileIsIgnoredWithoutWaitingAndReplacedByTheNext
     defaults->setInteger(4, "k");
     ASSERT_TRUE(defaults->flush());
     EXPECT_EQ(UserDefaults(path()).integerForKey("k"), 4);
+  }
+}
+
+// A link in the file's place to what is not a regular file is neither read nor written through:
+// whoever links the file to /dev/null means to keep no settings, and the device stays a device.
+TEST_F(UserDefaultsTest, ALinkToWhatIsNotARegularFileIsNeitherReadNorWritten) {
+  const struct {
+    const char* kind;
+    std::function<bool(const QByteArray&)> make;
+  } rows[] = {
+      {"a FIFO", [](const QByteArray& p) { return ::mkfifo(p.constData(), 0600) == 0; }},
+      {"a folder", [](const QByteArray& p) { return ::mkdir(p.constData(), 0700) == 0; }},
+      // A node of its own in the test's folder, where root may make one; never a real device.
+      {"a device", [](const QByteArray& p) { return ::mknod(p.constData(), S_IFCHR | 0600, makedev(1, 3)) == 0; }}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.kind);
+    const QString folder = mDir.filePath(row.kind), link = folder + "/defaults.dat";
+    const QByteArray target = QFile::encodeName(folder + "/target");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    if (!row.make(target)) continue;  // no device without root
+    ASSERT_EQ(::symlink("target", QFile::encodeName(link).constData()), 0);
+    struct stat before {}, after {};
+    ASSERT_EQ(::lstat(target.constData(), &before), 0);
+    WarningCapture warnings;
+    {
+      UserDefaults defaults(link);
+      defaults.setInteger(4, "k");
+      defaults.setInteger(5, "k");
+      EXPECT_FALSE(defaults.flush());
+    }
+    const QString why = QStringLiteral(": not a regular file (%1)").arg(row.kind);
+    EXPECT_EQ(warnings.count("Not reading " + link + why), 1);
+    EXPECT_EQ(warnings.count("Not writing " + link + why), 1) << "said once for all the writes";
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    ASSERT_EQ(::lstat(target.constData(), &after), 0);
+    EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode && after.st_rdev == before.st_rdev)
+        << row.kind << " stays as it was";
   }
 }
 
