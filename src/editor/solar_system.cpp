@@ -1,12 +1,12 @@
 #include "editor/solar_system.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "foundation/geometry.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "foundation/views/view_extensions.h"
-
-#include <algorithm>
-#include <cmath>
 
 namespace orrery {
 namespace {
@@ -251,6 +251,7 @@ void SolarSystem::setDockingMode(bool docking) {
 void SolarSystem::setShadowForIdeaAtIndex(std::int64_t index) {
   for (std::size_t i = 0; i < mIdeaViews.size(); ++i)
     mIdeaViews[i]->setShadowMode(static_cast<std::int64_t>(i) == index);
+  coverHiddenPlanets();  // a shadow covers nothing
 }
 
 void SolarSystem::appearanceSettingsChanged() {

@@ -11,6 +11,13 @@
 // adders reach it up the responder chain. Deferred steps (the 300 ms drill wait, animation
 // frames) refer to the view weakly. Main thread only.
 
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <vector>
+
 #include "editor/idea_adder_view.h"
 #include "editor/line_layer.h"
 #include "editor/note_hover_utility.h"
@@ -27,13 +34,6 @@
 #include "foundation/views/user_interaction_protocol.h"
 #include "model/idea.h"
 #include "platform/core/notification_center.h"
-
-#include <cstdint>
-#include <functional>
-#include <limits>
-#include <memory>
-#include <optional>
-#include <vector>
 
 namespace orrery {
 
@@ -221,6 +221,9 @@ class SolarSystem : public BaseView,
  private:
   void placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const;
   void orderPlanetsFrom(std::size_t first);
+  bool isPlanet(const platform::Layer& layer) const;
+  // Marks the planets wholly under others as covered (drawn by no composition, no picture).
+  void coverHiddenPlanets();
   QPointF sunCenter() const;
   void clearPendingDrill() { mDrillWaitingConfirmation.reset(); }
 

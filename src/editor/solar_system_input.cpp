@@ -1,17 +1,16 @@
 // How the radial view turns pointer and key input into reports to its delegate, the cursor
 // and note hover, the drop focus during a drag, and the rotation gesture's view side.
 
-#include "editor/solar_system.h"
+#include <cmath>
+#include <limits>
 
+#include "editor/solar_system.h"
 #include "foundation/geometry.h"
 #include "foundation/logging.h"
 #include "foundation/views/container_view.h"
 #include "foundation/views/view_extensions.h"
 #include "platform/core/dispatch.h"
 #include "platform/ui/tracking_area.h"
-
-#include <cmath>
-#include <limits>
 
 namespace orrery {
 namespace {
@@ -99,8 +98,10 @@ void SolarSystem::markViewInFocus(const std::optional<SolarFocusObject>& focus, 
   const float progress = std::clamp(distance / kFocusScaleDistance, 0.0f, 1.0f);
   for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
     const bool focused = planetFocus && focus->index() == static_cast<std::int64_t>(i);
-    layerext::transformToScale(*mIdeaViews[i], focused ? Geometry::interpolateLinearlyFrom(kFocusScale, 1.0f, progress) : 1.0);
+    layerext::transformToScale(*mIdeaViews[i],
+                               focused ? Geometry::interpolateLinearlyFrom(kFocusScale, 1.0f, progress) : 1.0);
   }
+  coverHiddenPlanets();  // a grown planet covers no other, nor is it covered
 }
 
 void SolarSystem::stopFocusing() {
@@ -151,7 +152,8 @@ std::shared_ptr<platform::Menu> SolarSystem::menuForEvent(const platform::Event&
   if (!d) return nullptr;
   const Hit hit = viewAtPoint(event.locationInWindow);
   switch (hit.kind) {
-    case Hit::Kind::Planet: return d->onRightClickAtIdea(mIdeaViews[static_cast<std::size_t>(hit.index)]->ideaIdentifier());
+    case Hit::Kind::Planet:
+      return d->onRightClickAtIdea(mIdeaViews[static_cast<std::size_t>(hit.index)]->ideaIdentifier());
     case Hit::Kind::Sun: return d->onRightClickAtIdea(mCentralView->ideaIdentifier());
     case Hit::Kind::Parent:
       return mParentView->objectTag() ? d->onRightClickAtIdea(mParentView->objectTag()->identifier()) : nullptr;

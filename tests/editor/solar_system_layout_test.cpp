@@ -1,10 +1,9 @@
-#include "solar_test_support.h"
+#include <gtest/gtest.h>
 
 #include "foundation/geometry.h"
 #include "foundation/logging.h"
 #include "foundation/views/view_extensions.h"
-
-#include <gtest/gtest.h>
+#include "solar_test_support.h"
 
 using namespace orrery;
 using namespace solartest;
@@ -181,8 +180,8 @@ TEST(RadialEdits, RemovingClosesTheGapAroundThePlaceAndTheLastLeavesFourAdders) 
   s.view->removeIdeaAtIndex(2);
   ASSERT_EQ(s.view->ideaViewCount(), 4);
   EXPECT_EQ(s.view->ideaAdderViewCount(), 4);
-  const float middle =
-      Geometry::interpolateAngleFrom(s.view->currentAngleForIdeaAtIndex(1), s.view->currentAngleForIdeaAtIndex(2), 0.5f);
+  const float middle = Geometry::interpolateAngleFrom(s.view->currentAngleForIdeaAtIndex(1),
+                                                      s.view->currentAngleForIdeaAtIndex(2), 0.5f);
   EXPECT_NEAR(Geometry::minimumAngleFrom(middle, removedAt), 0, 1e-4);
 
   Scene single;
@@ -343,4 +342,46 @@ TEST(RadialLayout, NoTwoDiscsOverlapWhileTheNormalLayoutApplies) {
     }
     EXPECT_GE(normalCounts, 6) << "the normal layout was checked at " << size.width() << " × " << size.height();
   }
+}
+
+// A flat map of 100 000 ideas: the orbit fills in one batch, draws its planets clockwise from
+// the one at the smallest angle, and only the discs on top of the pile keep a picture, also
+// once the ring has turned and others came on top.
+TEST(RadialLayout, AHundredThousandPlanetsPileUpAndOnlyTheDiscsOnTopKeepPictures) {
+  Scene s(QSizeF(1440, 860));
+  s.fill(100000);
+  const std::int64_t n = s.view->ideaViewCount();
+  ASSERT_EQ(n, 100000);
+  ASSERT_EQ(s.view->ideaAdderViewCount(), n);
+  auto checkPile = [&](const char* when) {
+    std::int64_t first = 0;
+    for (std::int64_t i = 1; i < n; ++i)
+      if (s.view->currentAngleForIdeaAtIndex(i) < s.view->currentAngleForIdeaAtIndex(first)) first = i;
+    const auto& sublayers = s.view->layer()->sublayers();
+    ASSERT_GE(static_cast<std::int64_t>(sublayers.size()), n);
+    for (std::int64_t k = 0; k < n; ++k)
+      ASSERT_EQ(sublayers[sublayers.size() - static_cast<std::size_t>(n - k)].get(),
+                s.view->ideaViewAtIndex((first + k) % n))
+          << when << ": drawn " << k << "th from the planet at the smallest angle";
+    s.window().displayIfNeeded();
+    s.window().snapshot();
+    std::int64_t onTop = 0;
+    for (std::int64_t i = 0; i < n; ++i) {
+      PlanetLayer* planet = s.view->ideaViewAtIndex(i);
+      ASSERT_EQ(planet->contents().isNull(), planet->isCovered()) << when << ": planet " << i;
+      if (planet->isCovered()) continue;
+      ++onTop;
+      // What a press there meets is a disc on top.
+      const std::int64_t hit = s.view->ideaViewAt(planet->position());
+      ASSERT_GE(hit, 0);
+      EXPECT_FALSE(s.view->ideaViewAtIndex(hit)->isCovered()) << when << ": a press on planet " << i;
+    }
+    EXPECT_LT(onTop, 200) << when;
+  };
+  checkPile("filled");
+  s.view->handleBeginRotationGesture(s.view->rotationRecognizer(), 0);
+  s.view->angleUpdate(1.3f);
+  EXPECT_FLOAT_EQ(s.view->currentAngle(), 1.3f);
+  checkPile("turned");
+  s.view->rotationEnded();
 }
