@@ -119,7 +119,10 @@ class SolarSystem : public BaseView,
   std::int64_t ideaViewCount() const { return static_cast<std::int64_t>(mIdeaViews.size()); }
   PlanetLayer* ideaViewAtIndex(std::int64_t index) const;
   std::int64_t ideaAdderViewCount() const { return static_cast<std::int64_t>(mIdeaAdderViews.size()); }
+  // Made when first asked for: an adder that lies wholly under a planet is not made until then.
   IdeaAdderView* ideaAdderViewAtIndex(std::int64_t index) const;
+  // Whether the adder's view exists yet.
+  bool isAdderViewMade(std::int64_t index) const;
   QRectF popoverRectForIdeaAtIndex(std::int64_t index) const;
   SimpleIdeaView* centralView() const { return mCentralView.get(); }
   ParentIdeaView* parentView() const { return mParentView.get(); }
@@ -222,6 +225,12 @@ class SolarSystem : public BaseView,
   void placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const;
   void orderPlanetsFrom(std::size_t first);
   bool isPlanet(const platform::Layer& layer) const;
+  // The adder's view, made at its place when missing.
+  IdeaAdderView& adderAt(std::size_t index) const;
+  // Where the layout puts adder `index`.
+  QRectF adderFrame(std::size_t index) const;
+  // Whether the adder lies wholly under the opaque disc of a planet beside it.
+  bool adderUnderPlanet(std::size_t index, const QRectF& frame) const;
   // Marks the planets wholly under others as covered (drawn by no composition, no picture).
   void coverHiddenPlanets();
   QPointF sunCenter() const;
@@ -230,7 +239,11 @@ class SolarSystem : public BaseView,
   bool mUserInteractionDisabled = false;
   QString mDocIdentifier;
   std::vector<std::shared_ptr<PlanetLayer>> mIdeaViews;
-  std::vector<std::shared_ptr<IdeaAdderView>> mIdeaAdderViews;
+  // Adders under the pile of a crowded orbit are never seen: their views are made only when
+  // one shows or is asked for (null until then); the tag each will carry is kept beside.
+  mutable std::vector<std::shared_ptr<IdeaAdderView>> mIdeaAdderViews;
+  std::vector<IdeaPtr> mAdderTags;
+  double mAdderScale = 1;
   std::unique_ptr<NoteHoverUtility> mNoteHoverUtility;
   float mRadius;
   std::shared_ptr<SolarSystemLayer> mOrbitLayer;

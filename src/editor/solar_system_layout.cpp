@@ -276,18 +276,45 @@ void SolarSystem::updateViewScaled() {
   if (!mAnimating && !mIdeaViews.empty()) orderPlanetsFrom(smallest);
   coverHiddenPlanets();
   for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i) {
-    IdeaAdderView& adder = *mIdeaAdderViews[i];
-    const float alpha = currentAngleForAdderAtIndex(static_cast<std::int64_t>(i));
+    const QRectF placed = adderFrame(i);
+    // Planets are drawn above the adders: one wholly under a disc is neither made nor drawn.
+    const bool under = adderUnderPlanet(i, placed);
+    if (!mIdeaAdderViews[i] && under) continue;
+    IdeaAdderView& adder = adderAt(i);
+    adder.layer()->setCovered(under);
     if (adder.isHidden() && adder.adderState() != 0) adder.setHidden(false);
-    const QPointF center = c + QPointF(r * std::cos(alpha), r * std::sin(alpha));
-    const QRectF f = adder.frame();
-    QRectF placed(center.x() - f.width() / 2, center.y() - f.height() / 2, f.width(), f.height());
-    if (!mAnimating) {
-      const double k = Globals::screenScale();
-      placed.moveTo(std::floor(placed.x() * k) / k, std::floor(placed.y() * k) / k);
-    }
-    if (placed != f) adder.setFrame(placed);
+    if (placed != adder.frame()) adder.setFrame(placed);
   }
+}
+
+QRectF SolarSystem::adderFrame(std::size_t index) const {
+  const float r = finiteOr(mRadius, static_cast<float>(minRadius()));
+  const float alpha = currentAngleForAdderAtIndex(static_cast<std::int64_t>(index));
+  const QPointF center = sunCenter() + QPointF(r * std::cos(alpha), r * std::sin(alpha));
+  const double side = IdeaAdderView::kSide;
+  QRectF placed(center.x() - side / 2, center.y() - side / 2, side, side);
+  if (!mAnimating) {
+    const double k = Globals::screenScale();
+    placed.moveTo(std::floor(placed.x() * k) / k, std::floor(placed.y() * k) / k);
+  }
+  return placed;
+}
+
+bool SolarSystem::adderUnderPlanet(std::size_t index, const QRectF& frame) const {
+  const std::size_t n = mIdeaViews.size();
+  if (n == 0 || index >= n) return false;
+  // The adder stands between its planet and the next one; its picture stays inside its frame.
+  const double reach = std::hypot(frame.width(), frame.height()) / 2 * mAdderScale;
+  for (const std::size_t i : {index, (index + 1) % n}) {
+    const PlanetLayer& planet = *mIdeaViews[i];
+    const QTransform& t = planet.transform();
+    if (planet.isHidden() || planet.opacity() < 1 || !hasOpaqueDisc(planet) || !t.isAffine() || t.m12() != 0 ||
+        t.m21() != 0 || t.m11() != t.m22() || t.m11() <= 0 || t.dx() != 0 || t.dy() != 0)
+      continue;
+    const double disc = planet.radius() * t.m11() - 1;
+    if (Geometry::distanceFrom(frame.center(), planet.position()) + reach <= disc) return true;
+  }
+  return false;
 }
 
 }  // namespace orrery

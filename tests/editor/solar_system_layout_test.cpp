@@ -377,6 +377,11 @@ TEST(RadialLayout, AHundredThousandPlanetsPileUpAndOnlyTheDiscsOnTopKeepPictures
       EXPECT_FALSE(s.view->ideaViewAtIndex(hit)->isCovered()) << when << ": a press on planet " << i;
     }
     EXPECT_LT(onTop, 200) << when;
+    // Adders under the pile are neither made nor drawn; those beside it are.
+    std::int64_t made = 0;
+    for (std::int64_t i = 0; i < n; ++i) made += s.view->isAdderViewMade(i);
+    EXPECT_LT(made, 400) << when;
+    EXPECT_GE(made, 5) << when;
   };
   checkPile("filled");
   s.view->handleBeginRotationGesture(s.view->rotationRecognizer(), 0);
@@ -384,4 +389,13 @@ TEST(RadialLayout, AHundredThousandPlanetsPileUpAndOnlyTheDiscsOnTopKeepPictures
   EXPECT_FLOAT_EQ(s.view->currentAngle(), 1.3f);
   checkPile("turned");
   s.view->rotationEnded();
+  // A drag over the pile focuses what lies nearest, an adder made for it if need be.
+  const QPointF pile = s.view->ideaViewAtIndex(n / 2)->position();
+  EXPECT_LE(s.view->updateFocusBasedOnPoint(pile + QPointF(3, 3), s.view.get()), 60);
+  ASSERT_TRUE(s.view->currentFocusObject());
+  const auto& focus = *s.view->currentFocusObject();
+  if (focus.focusType() == SolarFocusObject::kAdder) {
+    EXPECT_TRUE(s.view->ideaAdderViewAtIndex(focus.index())->inFocus());
+  }
+  s.view->stopFocusing();
 }
