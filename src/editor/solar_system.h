@@ -16,6 +16,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "editor/idea_adder_view.h"
@@ -225,6 +226,8 @@ class SolarSystem : public BaseView,
   void placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const;
   void orderPlanetsFrom(std::size_t first);
   bool isPlanet(const platform::Layer& layer) const;
+  // Whether the planets are the view's last layers, drawn from planet `first` clockwise.
+  bool planetsDrawnFrom(std::size_t first) const;
   // The adder's view, made at its place when missing.
   IdeaAdderView& adderAt(std::size_t index) const;
   // Where the layout puts adder `index`.
@@ -244,6 +247,8 @@ class SolarSystem : public BaseView,
   mutable std::vector<std::shared_ptr<IdeaAdderView>> mIdeaAdderViews;
   std::vector<IdeaPtr> mAdderTags;
   double mAdderScale = 1;
+  std::size_t mDrawFirst = 0;                                  // the planet drawn first (lowest)
+  mutable std::pair<std::int64_t, double> mSqueezeRoot{0, 0};  // count, its squeeze factor's root
   std::unique_ptr<NoteHoverUtility> mNoteHoverUtility;
   float mRadius;
   std::shared_ptr<SolarSystemLayer> mOrbitLayer;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <typeinfo>
 #include <unordered_map>
 
 #include "editor/solar_system.h"
@@ -69,7 +70,10 @@ float SolarSystem::scaleAngleForElementAtIndex(std::int64_t index, std::int64_t 
     // The elements past 343° are squeezed into the last 17° of the circle, ever closer.
     const double t = (b - k343Degrees) / (static_cast<float>(count) * sf - k343Degrees);
     const double k = static_cast<double>(count - 3);
-    const double v = std::pow(std::pow(kSqueezeBase, 1 / k), t * k);
+    // The inner power depends on the count alone: worked out once per count, as a layout asks
+    // for every element of the same count.
+    if (mSqueezeRoot.first != count) mSqueezeRoot = {count, std::pow(kSqueezeBase, 1 / k)};
+    const double v = std::pow(mSqueezeRoot.second, t * k);
     const double extra = v * kSixDegrees;
     if (extra < 0)
       softAssertionFailed(kCompressionLine, "-[SolarSystem scaleAngleForElementAtIndex:numElements:offset:]");
@@ -165,10 +169,8 @@ void SolarSystem::orderPlanetsFrom(std::size_t first) {
   // layer of the view; only a changed order touches the layer tree, and then in one pass.
   const auto& sublayers = layer()->sublayers();
   const std::size_t n = mIdeaViews.size();
-  bool ordered = sublayers.size() >= n;
-  for (std::size_t k = 0; ordered && k < n; ++k)
-    ordered = sublayers[sublayers.size() - n + k] == mIdeaViews[(first + k) % n];
-  if (ordered) return;
+  mDrawFirst = first;
+  if (planetsDrawnFrom(first)) return;
   std::vector<std::shared_ptr<platform::Layer>> order;
   order.reserve(sublayers.size());
   for (const auto& sublayer : sublayers)
@@ -177,10 +179,19 @@ void SolarSystem::orderPlanetsFrom(std::size_t first) {
   layer()->reorderSublayers(std::move(order));
 }
 
+bool SolarSystem::planetsDrawnFrom(std::size_t first) const {
+  const auto& sublayers = layer()->sublayers();
+  const std::size_t n = mIdeaViews.size();
+  if (sublayers.size() < n || first >= std::max<std::size_t>(n, 1)) return false;
+  for (std::size_t k = 0; k < n; ++k)
+    if (sublayers[sublayers.size() - n + k] != mIdeaViews[(first + k) % n]) return false;
+  return true;
+}
+
 bool SolarSystem::isPlanet(const platform::Layer& layer) const {
   // Planets alone are PlanetLayers with this view as their delegate (the sun's disc is its
   // view's backing layer).
-  return layer.delegate() == this && dynamic_cast<const PlanetLayer*>(&layer);
+  return layer.delegate() == this && typeid(layer) == typeid(PlanetLayer);
 }
 
 namespace {
@@ -222,12 +233,18 @@ void SolarSystem::coverHiddenPlanets() {
   // A crowded orbit piles planets up: one drawn over another of the same size at the same place
   // hides all of it but the soft rim both share (and a link's ring, unless it has one too).
   // Hidden ones are left out of every composition and keep no picture. From the top down.
+  // The planets are the view's last layers, drawn from the first of the layout's order; in any
+  // other order (inside an update batch) every planet is drawn.
+  const std::size_t n = mIdeaViews.size();
+  const bool ordered = planetsDrawnFrom(mDrawFirst);
   std::unordered_map<Place, Cover, PlaceHash> covers;
-  const auto& sublayers = layer()->sublayers();
-  for (auto it = sublayers.rbegin(); it != sublayers.rend(); ++it) {
-    if (!isPlanet(**it)) continue;
-    auto& planet = static_cast<PlanetLayer&>(**it);
+  for (std::size_t up = n; up-- > 0;) {
+    PlanetLayer& planet = *mIdeaViews[(mDrawFirst + up) % n];
     const PlanetDrawer* drawer = planet.planetDrawer();
+    if (!ordered) {
+      planet.setCovered(false);
+      continue;
+    }
     if (planet.isHidden() || !drawer) {
       planet.setCovered(false);
       continue;
