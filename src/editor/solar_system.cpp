@@ -131,7 +131,7 @@ bool SolarSystem::isAdderViewMade(std::int64_t index) const {
   return index >= 0 && index < ideaAdderViewCount() && mIdeaAdderViews[static_cast<std::size_t>(index)];
 }
 
-IdeaAdderView& SolarSystem::adderAt(std::size_t index) const {
+IdeaAdderView& SolarSystem::adderAt(std::size_t index, bool belowPlanets) const {
   auto& adder = mIdeaAdderViews[index];
   if (adder) return *adder;
   auto* self = const_cast<SolarSystem*>(this);
@@ -144,11 +144,12 @@ IdeaAdderView& SolarSystem::adderAt(std::size_t index) const {
     adder->setInFocus(mObjectAtFocus->index() == static_cast<std::int64_t>(index));
   self->addSubview(adder);
   // Below the planets, as if it had been made with them.
-  for (const auto& sublayer : layer()->sublayers())
-    if (sublayer != adder->layer() && isPlanet(*sublayer)) {
-      layer()->insertSublayerBelow(adder->layer(), sublayer.get());
-      break;
-    }
+  if (belowPlanets)
+    for (const auto& sublayer : layer()->sublayers())
+      if (sublayer != adder->layer() && isPlanet(*sublayer)) {
+        layer()->insertSublayerBelow(adder->layer(), sublayer.get());
+        break;
+      }
   return *adder;
 }
 

@@ -228,8 +228,9 @@ class SolarSystem : public BaseView,
   bool isPlanet(const platform::Layer& layer) const;
   // Whether the planets are the view's last layers, drawn from planet `first` clockwise.
   bool planetsDrawnFrom(std::size_t first) const;
-  // The adder's view, made at its place when missing.
-  IdeaAdderView& adderAt(std::size_t index) const;
+  // The adder's view, made at its place when missing; below the planets, unless the caller puts
+  // the planets in order next.
+  IdeaAdderView& adderAt(std::size_t index, bool belowPlanets = true) const;
   // Where the layout puts adder `index`.
   QRectF adderFrame(std::size_t index) const;
   // Whether the adder lies wholly under the opaque disc of a planet beside it.

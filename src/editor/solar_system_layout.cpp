@@ -290,18 +290,19 @@ void SolarSystem::updateViewScaled() {
       smallestAngle = alpha;
     }
   }
-  if (!mAnimating && !mIdeaViews.empty()) orderPlanetsFrom(smallest);
-  coverHiddenPlanets();
   for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i) {
     const QRectF placed = adderFrame(i);
     // Planets are drawn above the adders: one wholly under a disc is neither made nor drawn.
+    // Made here, it goes below the planets when they are put in order next, all in one pass.
     const bool under = adderUnderPlanet(i, placed);
     if (!mIdeaAdderViews[i] && under) continue;
-    IdeaAdderView& adder = adderAt(i);
+    IdeaAdderView& adder = adderAt(i, /*belowPlanets=*/mAnimating);
     adder.layer()->setCovered(under);
     if (adder.isHidden() && adder.adderState() != 0) adder.setHidden(false);
     if (placed != adder.frame()) adder.setFrame(placed);
   }
+  if (!mAnimating && !mIdeaViews.empty()) orderPlanetsFrom(smallest);
+  coverHiddenPlanets();
 }
 
 QRectF SolarSystem::adderFrame(std::size_t index) const {

@@ -398,4 +398,22 @@ TEST(RadialLayout, AHundredThousandPlanetsPileUpAndOnlyTheDiscsOnTopKeepPictures
     EXPECT_TRUE(s.view->ideaAdderViewAtIndex(focus.index())->inFocus());
   }
   s.view->stopFocusing();
+  // A drill into the disc on top of the pile carries it to the middle in view, while what goes
+  // under keeps no picture.
+  const std::int64_t top = s.view->ideaViewAt(pile);
+  ASSERT_GE(top, 0);
+  PlanetLayer* drilled = s.view->ideaViewAtIndex(top);
+  auto frame = s.view->prepareDrillDownAnimation(top, /*simulated=*/true);
+  s.view->setAnimating(true);
+  for (const float t : {0.3f, 0.7f, 1.0f}) {
+    frame(t);
+    s.window().displayIfNeeded();
+    s.window().snapshot();
+    EXPECT_FALSE(drilled->isCovered() || drilled->contents().isNull()) << "at " << t;
+    for (std::int64_t i = 0; i < n; ++i)
+      if (PlanetLayer* planet = s.view->ideaViewAtIndex(i); planet->isCovered()) {
+        ASSERT_TRUE(planet->contents().isNull()) << "planet " << i << " at " << t;
+      }
+  }
+  s.view->setAnimating(false);
 }
