@@ -17,12 +17,7 @@
 //   map's window (goal: 100 ms).
 // Every wait has a bound: a launch that shows nothing fails the benchmark with a message.
 
-#include "model/idea.h"
-#include "model/idea_document.h"
-#include "model/known_color_themes.h"
-
-#include "../tests/support/private_x_server.h"
-#include "../tests/support/process_home.h"
+#include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -30,20 +25,26 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
-
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <vector>
+
+#include "../tests/support/private_x_server.h"
+#include "../tests/support/process_home.h"
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "model/known_color_themes.h"
 
 using namespace orrery;
 
@@ -56,8 +57,9 @@ constexpr int kLaunchBoundMs = 30000;
 constexpr char kEmptyWindowTitle[] = "Orrery Desktop";
 constexpr char kFloorWindowTitle[] = "bare window";
 
-// A map of `count` ideas, six children to a parent, every fifth with a note, in colour.
-QByteArray mapFileBytes(int count) {
+// A map of `count` ideas, six children to a parent, every fifth with a note, in colour; or, flat,
+// the same ideas all directly under the root.
+QByteArray mapFileBytes(int count, bool flat = false) {
   IdeaPtr root = Idea::createWithText("Benchmark map");
   std::vector<IdeaPtr> all{root};
   all.reserve(std::size_t(count));
@@ -65,7 +67,7 @@ QByteArray mapFileBytes(int count) {
     IdeaPtr idea = Idea::createWithText(QString("Idea number %1 with a few words").arg(i));
     if (i % 5 == 0) idea->setNote(QString("A note for idea %1\nwith a second line").arg(i));
     idea->setColor(ColorTheme::standardThemes()[std::size_t(i % 4)]->colors()[std::size_t(i % 7)]);
-    all[std::size_t((i - 1) / 6)]->addIdea(idea);
+    all[flat ? 0 : std::size_t((i - 1) / 6)]->addIdea(idea);
     all.push_back(idea);
   }
   auto doc = IdeaDocument::createWithFileName(QStringLiteral("map.orrx"), DocumentLocationDropbox);
@@ -116,8 +118,8 @@ struct Home : testsupport::ProcessHome {
 // Reads the program's error output until it notes a frame of a window whose title holds
 // `title` (any title but the empty window's when `title` is empty); false when it ended first
 // or showed nothing within the bound.
-bool waitForFrame(QProcess& p, const QString& title = {}) {
-  const QDeadlineTimer bound(kLaunchBoundMs);
+bool waitForFrame(QProcess& p, const QString& title = {}, int boundMs = kLaunchBoundMs) {
+  const QDeadlineTimer bound(boundMs);
   for (;;) {
     while (p.canReadLine()) {
       const QString line = QString::fromUtf8(p.readLine());
@@ -243,12 +245,7 @@ void BM_ColdStartUntilFirstFrame(benchmark::State& state) {
   }
   paired.report(state);
 }
-BENCHMARK(BM_ColdStartUntilFirstFrame)
-    ->Arg(0)
-    ->Arg(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10);
+BENCHMARK(BM_ColdStartUntilFirstFrame)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 // The floor is a bare window plus the decode, each launched right before.
 void BM_ColdStartWithBigMapUntilItsFrame(benchmark::State& state) {
@@ -273,6 +270,80 @@ void BM_ColdStartWithBigMapUntilItsFrame(benchmark::State& state) {
   paired.report(state);
 }
 BENCHMARK(BM_ColdStartWithBigMapUntilItsFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// A map of `children` ideas under its root, flat or in groups of six, written once per run.
+QString shapedMapPath(int children, bool flat) {
+  static QTemporaryDir dir;
+  static std::map<std::pair<int, bool>, QString> paths;
+  QString& path = paths[{children, flat}];
+  if (path.isEmpty()) {
+    path = dir.filePath(QStringLiteral("%1-%2.orrery").arg(flat ? "flat" : "grouped").arg(children));
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(mapFileBytes(children + 1, flat));
+  }
+  return path;
+}
+
+// The most memory a running process has held so far, in MiB; negative when unknown.
+double peakMiB(const QProcess& p) {
+  QFile status(QStringLiteral("/proc/%1/status").arg(p.processId()));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').front().toDouble() / 1024;
+  return -1;
+}
+
+// A start with the map on the command line until its window's frame, in ms, and the peak memory
+// then; both negative when the window did not show within the bound.
+std::pair<double, double> startWithMap(const QString& path, int boundMs) {
+  Home home;
+  QElapsedTimer timer;
+  timer.start();
+  auto p = home.launch(gOrrery, {path});
+  const bool shown = waitForFrame(*p, QFileInfo(path).fileName(), boundMs);
+  const double ms = timer.nsecsElapsed() / 1e6;
+  const double peak = shown ? peakMiB(*p) : -1;
+  stop(*p);
+  return shown ? std::pair(ms, peak) : std::pair(-1.0, -1.0);
+}
+
+// A map with all its ideas directly under the sun against the same ideas in groups of six, each
+// a cold start until the map's window shows (goal: the flat map within 2× the time and 2× the
+// peak memory). range(0): the ideas under the root.
+void BM_FlatMapUntilItsFrame(benchmark::State& state) {
+  const int children = static_cast<int>(state.range(0));
+  const QString flat = shapedMapPath(children, true), grouped = shapedMapPath(children, false);
+  const int boundMs = std::max(kLaunchBoundMs, children / 10);
+  std::vector<double> flatMs, groupedMs, flatMiB, groupedMiB;
+  for (auto _ : state) {
+    const auto [gMs, gMiB] = startWithMap(grouped, boundMs);
+    const auto [fMs, fMiB] = startWithMap(flat, boundMs);
+    if (gMs < 0 || fMs < 0) {
+      state.SkipWithError(gMs < 0 ? "the grouped map's window did not show" : "the flat map's window did not show");
+      break;
+    }
+    state.SetIterationTime(fMs / 1000);
+    flatMs.push_back(fMs);
+    groupedMs.push_back(gMs);
+    flatMiB.push_back(fMiB);
+    groupedMiB.push_back(gMiB);
+  }
+  if (flatMs.empty()) return;
+  state.counters["grouped_ms"] = median(groupedMs);
+  state.counters["ratio"] = median(flatMs) / median(groupedMs);
+  state.counters["flat_MiB"] = median(flatMiB);
+  state.counters["grouped_MiB"] = median(groupedMiB);
+  state.counters["memory_ratio"] = median(groupedMiB) > 0 ? median(flatMiB) / median(groupedMiB) : 0;
+}
+BENCHMARK(BM_FlatMapUntilItsFrame)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+// A fresh process takes seconds at this size: few turns.
+BENCHMARK(BM_FlatMapUntilItsFrame)->Arg(999990)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
 
 // Each launch hands a map not open yet, so the running instance opens a window for it.
 void BM_SecondLaunchHandingAFileOver(benchmark::State& state) {
@@ -344,6 +415,13 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QFile f(QString::fromLocal8Bit(argv[2]));
     return f.open(QIODevice::WriteOnly) && f.write(mapFileBytes(100000)) > 0 ? 0 : 1;
+  }
+  // The same for a map of that many ideas under its root, flat or in groups.
+  if (argc == 5 && std::strcmp(argv[1], "--write-shaped-map") == 0) {
+    QCoreApplication app(argc, argv);
+    QFile f(QString::fromLocal8Bit(argv[2]));
+    const bool flat = std::strcmp(argv[4], "flat") == 0;
+    return f.open(QIODevice::WriteOnly) && f.write(mapFileBytes(std::atoi(argv[3]) + 1, flat)) > 0 ? 0 : 1;
   }
   QCoreApplication app(argc, argv);
   gSelf = QCoreApplication::applicationFilePath();

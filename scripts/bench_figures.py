@@ -45,7 +45,9 @@ PROGRAMS = {
     "editor": program("bench_editor_controller", "^BM_(Spin|Drill)TenThousandIdeas"),
     "editor_2x": program("bench_editor_controller", "^BM_(Spin|Drill)TenThousandIdeas", env=SCALE_2X),
     # Its own X server (Xvfb), as the benchmark starts one when there is no display.
-    "shell": program("bench_shell", unset=["DISPLAY"]),
+    "shell": program("bench_shell", "^BM_(BareQWidgetWindow|DecodeBigMap|ColdStart|SecondLaunch)", unset=["DISPLAY"]),
+    # Maps of a million ideas: the slowest starts, a table of their own.
+    "map_shapes": program("bench_shell", "^BM_FlatMapUntilItsFrame/", unset=["DISPLAY"]),
     "legal": program("bench_text_document_view", repetitions=3),
     "graph": program("bench_graph", "^(snapshotGraphLayout|snapshotWalk|glideFrame|zoomFrame|composeFloor"
                                     "|firstScreenAtFit|requestCapture|requestCopyFloor)", repetitions=3),
@@ -315,6 +317,22 @@ STARTUP = [
            ms("BM_DecodeBigMapFloor"), "ms"),
 ]
 
+def flat_map(ideas, label):
+    name = f"BM_FlatMapUntilItsFrame/{ideas}"
+    time, memory = counter(name, "ratio"), counter(name, "memory_ratio")
+    return [
+        figure("map_shapes", f"start with {label} ideas under the sun to its window's frame, to the same in groups",
+               "map_shapes", time, "×", [("the flat map", ms(name), "ms"), ("in groups", counter(name, "grouped_ms"), "ms")],
+               Goal("≤ 2×", at_most(2, time))),
+        figure("map_shapes", f"peak memory then, {label} ideas under the sun, to the same in groups", "map_shapes",
+               memory, "×", [("the flat map", counter(name, "flat_MiB"), "MiB"),
+                             ("in groups", counter(name, "grouped_MiB"), "MiB")],
+               Goal("≤ 2×", at_most(2, memory))),
+    ]
+
+
+MAP_SHAPES = flat_map(10000, "10 000") + flat_map(100000, "100 000") + flat_map(999990, "999 990")
+
 LEGAL = [to_floor("legal", "sizing the legal notices' view, to one bare layout", "legal", "BM_LegalTextViewSized",
                   "BM_LegalTextOneLayout")]
 
@@ -403,5 +421,5 @@ NOTE_PAGES = [
              "export_note", "BM_PDFOneLineNote", 2, "one line"),
 ]
 
-FIGURES = DOCUMENTS + ICLOUD + SDK + DRAG + RADIAL + STARTUP + LEGAL + GRAPH + EXPORTS + NOTE + NOTE_PAGES
+FIGURES = DOCUMENTS + ICLOUD + SDK + DRAG + RADIAL + STARTUP + MAP_SHAPES + LEGAL + GRAPH + EXPORTS + NOTE + NOTE_PAGES
 SECTIONS = list(dict.fromkeys(f.section for f in FIGURES))

@@ -1,16 +1,15 @@
 #include "editor/disc_pictures.h"
 
-#include "editor/planet_layer.h"
-#include "platform/core/dispatch.h"
-
 #include <QImage>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "editor/planet_layer.h"
+#include "platform/core/dispatch.h"
 
 namespace orrery::discpictures {
 namespace {
@@ -41,7 +40,8 @@ struct Work {
 void drawConcurrently(const std::vector<PlanetLayer*>& discs) {
   auto work = std::make_shared<Work>();
   for (PlanetLayer* disc : discs)
-    if (disc && disc->needsDisplay() && !disc->isHidden() && disc->look() && !disc->showKeptPicture())
+    if (disc && disc->needsDisplay() && !disc->isHidden() && !disc->isCovered() && disc->look() &&
+        !disc->showKeptPicture())
       work->discs.push_back(disc);
   const auto count = work->discs.size();
   if (count < static_cast<std::size_t>(kConcurrentFrom)) return;

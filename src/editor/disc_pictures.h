@@ -3,8 +3,8 @@
 // a hundred new discs (a drill into a big idea, or back out to it) would otherwise lay out a
 // hundred titles in that one frame. The calling thread draws too, and every picture is shown
 // before the call returns, so nothing can change between drawing and showing. A disc whose
-// look was drawn before shows the kept picture. Discs that need no new picture, discs a view
-// draws and a handful are left to their own display.
+// look was drawn before shows the kept picture. Discs that need no new picture, discs covered
+// by others, discs a view draws and a handful are left to their own display.
 // Main thread only.
 
 #include <vector>

@@ -1,17 +1,16 @@
 #include "editor/idea_adder_view.h"
 
+#include <QHash>
+
 #include "foundation/image_extensions.h"
 #include "foundation/views/view_extensions.h"
 #include "platform/ui/event.h"
 #include "platform/ui/tracking_area.h"
 
-#include <QHash>
-
 namespace orrery {
 
 namespace {
 
-constexpr double kSide = 40;
 constexpr double kHoverScale = 1.25;
 
 // Every adder shows the same four pictures: they are read once per process, not per adder
@@ -65,9 +64,7 @@ void IdeaAdderView::reactToStateChange() {
       mImageView->setImage(mInFocus ? mSmallDockActiveIcon : mSmallDockIcon);
       setHidden(false);
       break;
-    default:
-      setHidden(true);
-      break;
+    default: setHidden(true); break;
   }
 }
 

@@ -7,15 +7,14 @@
 // action (the delegate's handleTapOnIdeaAdderView) for keyboard and accessibility use.
 // Main thread only.
 
+#include <QImage>
+#include <cstdint>
+#include <memory>
+
 #include "foundation/views/base_image_view.h"
 #include "foundation/views/visual_object.h"
 #include "model/idea.h"
 #include "platform/ui/view.h"
-
-#include <QImage>
-
-#include <cstdint>
-#include <memory>
 
 namespace orrery {
 
@@ -31,6 +30,8 @@ using IdeaAdderState = std::uint64_t;
 
 class IdeaAdderView : public platform::View, public VisualObject {
  public:
+  static constexpr double kSide = 40;
+
   IdeaAdderView();
 
   IdeaAdderState adderState() const { return mAdderState; }

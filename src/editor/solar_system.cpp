@@ -1,12 +1,12 @@
 #include "editor/solar_system.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "foundation/geometry.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "foundation/views/view_extensions.h"
-
-#include <algorithm>
-#include <cmath>
 
 namespace orrery {
 namespace {
@@ -124,7 +124,33 @@ PlanetLayer* SolarSystem::ideaViewAtIndex(std::int64_t index) const {
 
 IdeaAdderView* SolarSystem::ideaAdderViewAtIndex(std::int64_t index) const {
   if (index < 0 || index >= ideaAdderViewCount()) return nullptr;
-  return mIdeaAdderViews[static_cast<std::size_t>(index)].get();
+  return &adderAt(static_cast<std::size_t>(index));
+}
+
+bool SolarSystem::isAdderViewMade(std::int64_t index) const {
+  return index >= 0 && index < ideaAdderViewCount() && mIdeaAdderViews[static_cast<std::size_t>(index)];
+}
+
+IdeaAdderView& SolarSystem::adderAt(std::size_t index, bool belowPlanets) const {
+  auto& adder = mIdeaAdderViews[index];
+  if (adder) return *adder;
+  auto* self = const_cast<SolarSystem*>(this);
+  adder = self->createIdeaAdderView();
+  adder->setObjectTag(mAdderTags[index]);
+  adder->setDelegate(self);
+  adder->setFrame(adderFrame(index));
+  if (mAdderScale != 1) viewext::setScale(*adder, mAdderScale);
+  if (mObjectAtFocus && mObjectAtFocus->focusType() == SolarFocusObject::kAdder)
+    adder->setInFocus(mObjectAtFocus->index() == static_cast<std::int64_t>(index));
+  self->addSubview(adder);
+  // Below the planets, as if it had been made with them.
+  if (belowPlanets)
+    for (const auto& sublayer : layer()->sublayers())
+      if (sublayer != adder->layer() && isPlanet(*sublayer)) {
+        layer()->insertSublayerBelow(adder->layer(), sublayer.get());
+        break;
+      }
+  return *adder;
 }
 
 QRectF SolarSystem::popoverRectForIdeaAtIndex(std::int64_t index) const {
@@ -144,19 +170,19 @@ void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
   const float theta = currentAngleForAdderAtIndex(target);
   const float offset =
       mUpdateSemaphore == 0 ? angleOffsetForShowingElementAtIndex(insertion, count + 1, theta) : mCurrentAngle;
-  const QPointF place = viewext::center(*mIdeaAdderViews[static_cast<std::size_t>(target)]);
+  const auto& targetAdder = mIdeaAdderViews[static_cast<std::size_t>(target)];
+  const QPointF place =
+      targetAdder ? viewext::center(*targetAdder) : adderFrame(static_cast<std::size_t>(target)).center();
   if (count == 0) {
-    for (auto& adder : mIdeaAdderViews) adder->removeFromSuperview();
+    for (auto& adder : mIdeaAdderViews)
+      if (adder) adder->removeFromSuperview();
     mIdeaAdderViews.clear();
+    mAdderTags.clear();
   }
 
-  auto adder = createIdeaAdderView();
-  adder->setObjectTag(idea);
-  adder->setDelegate(this);
-  viewext::setCenter(*adder, place);
-  viewext::ensureIntegralFrame(*adder);
-  addSubview(adder);
-  mIdeaAdderViews.insert(mIdeaAdderViews.begin() + static_cast<std::ptrdiff_t>(insertion), adder);
+  // The adder's view is made by the layout when it shows, or when asked for.
+  mIdeaAdderViews.insert(mIdeaAdderViews.begin() + static_cast<std::ptrdiff_t>(insertion), nullptr);
+  mAdderTags.insert(mAdderTags.begin() + static_cast<std::ptrdiff_t>(insertion), idea);
 
   auto planet = std::make_shared<PlanetLayer>(0);
   planet->updateWithIdea(idea, mDocIdentifier);
@@ -179,8 +205,9 @@ void SolarSystem::removeIdeaAtIndex(std::int64_t index) {
   mIdeaViews[static_cast<std::size_t>(index)]->removeFromSuperlayer();
   mIdeaViews.erase(mIdeaViews.begin() + at);
   if (index < ideaAdderViewCount()) {
-    mIdeaAdderViews[static_cast<std::size_t>(index)]->removeFromSuperview();
+    if (const auto& adder = mIdeaAdderViews[static_cast<std::size_t>(index)]) adder->removeFromSuperview();
     mIdeaAdderViews.erase(mIdeaAdderViews.begin() + at);
+    mAdderTags.erase(mAdderTags.begin() + at);
   }
   if (mIdeaAdderViews.empty()) ensureIdeaAddersWhenEmpty();
   const std::int64_t n = ideaViewCount();
@@ -235,6 +262,7 @@ void SolarSystem::ensureIdeaAddersWhenEmpty() {
     adder->setDelegate(this);
     addSubview(adder);
     mIdeaAdderViews.push_back(adder);
+    mAdderTags.push_back(nullptr);
   }
   updateView();
 }
@@ -242,6 +270,7 @@ void SolarSystem::ensureIdeaAddersWhenEmpty() {
 void SolarSystem::setDockingMode(bool docking) {
   mDockingMode = docking;
   for (auto& adder : mIdeaAdderViews) {
+    if (!adder) continue;  // made in the state of the moment
     adder->setAdderState(docking ? 3 : 1);
     if (!docking) adder->setInFocus(false);
   }
@@ -251,6 +280,7 @@ void SolarSystem::setDockingMode(bool docking) {
 void SolarSystem::setShadowForIdeaAtIndex(std::int64_t index) {
   for (std::size_t i = 0; i < mIdeaViews.size(); ++i)
     mIdeaViews[i]->setShadowMode(static_cast<std::int64_t>(i) == index);
+  coverHiddenPlanets();  // a shadow covers nothing
 }
 
 void SolarSystem::appearanceSettingsChanged() {

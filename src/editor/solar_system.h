@@ -11,6 +11,14 @@
 // adders reach it up the responder chain. Deferred steps (the 300 ms drill wait, animation
 // frames) refer to the view weakly. Main thread only.
 
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include "editor/idea_adder_view.h"
 #include "editor/line_layer.h"
 #include "editor/note_hover_utility.h"
@@ -27,13 +35,6 @@
 #include "foundation/views/user_interaction_protocol.h"
 #include "model/idea.h"
 #include "platform/core/notification_center.h"
-
-#include <cstdint>
-#include <functional>
-#include <limits>
-#include <memory>
-#include <optional>
-#include <vector>
 
 namespace orrery {
 
@@ -119,7 +120,10 @@ class SolarSystem : public BaseView,
   std::int64_t ideaViewCount() const { return static_cast<std::int64_t>(mIdeaViews.size()); }
   PlanetLayer* ideaViewAtIndex(std::int64_t index) const;
   std::int64_t ideaAdderViewCount() const { return static_cast<std::int64_t>(mIdeaAdderViews.size()); }
+  // Made when first asked for: an adder that lies wholly under a planet is not made until then.
   IdeaAdderView* ideaAdderViewAtIndex(std::int64_t index) const;
+  // Whether the adder's view exists yet.
+  bool isAdderViewMade(std::int64_t index) const;
   QRectF popoverRectForIdeaAtIndex(std::int64_t index) const;
   SimpleIdeaView* centralView() const { return mCentralView.get(); }
   ParentIdeaView* parentView() const { return mParentView.get(); }
@@ -221,13 +225,31 @@ class SolarSystem : public BaseView,
  private:
   void placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const;
   void orderPlanetsFrom(std::size_t first);
+  bool isPlanet(const platform::Layer& layer) const;
+  // Whether the planets are the view's last layers, drawn from planet `first` clockwise.
+  bool planetsDrawnFrom(std::size_t first) const;
+  // The adder's view, made at its place when missing; below the planets, unless the caller puts
+  // the planets in order next.
+  IdeaAdderView& adderAt(std::size_t index, bool belowPlanets = true) const;
+  // Where the layout puts adder `index`.
+  QRectF adderFrame(std::size_t index) const;
+  // Whether the adder lies wholly under the opaque disc of a planet beside it.
+  bool adderUnderPlanet(std::size_t index, const QRectF& frame) const;
+  // Marks the planets wholly under others as covered (drawn by no composition, no picture).
+  void coverHiddenPlanets();
   QPointF sunCenter() const;
   void clearPendingDrill() { mDrillWaitingConfirmation.reset(); }
 
   bool mUserInteractionDisabled = false;
   QString mDocIdentifier;
   std::vector<std::shared_ptr<PlanetLayer>> mIdeaViews;
-  std::vector<std::shared_ptr<IdeaAdderView>> mIdeaAdderViews;
+  // Adders under the pile of a crowded orbit are never seen: their views are made only when
+  // one shows or is asked for (null until then); the tag each will carry is kept beside.
+  mutable std::vector<std::shared_ptr<IdeaAdderView>> mIdeaAdderViews;
+  std::vector<IdeaPtr> mAdderTags;
+  double mAdderScale = 1;
+  std::size_t mDrawFirst = 0;                                  // the planet drawn first (lowest)
+  mutable std::pair<std::int64_t, double> mSqueezeRoot{0, 0};  // count, its squeeze factor's root
   std::unique_ptr<NoteHoverUtility> mNoteHoverUtility;
   float mRadius;
   std::shared_ptr<SolarSystemLayer> mOrbitLayer;

@@ -4,18 +4,17 @@
 // per second drives both views; while it runs their layout leaves radius, scale, rounding
 // and drawing order alone.
 
-#include "editor/solar_system.h"
+#include <algorithm>
+#include <functional>
 
 #include "editor/disc_pictures.h"
 #include "editor/idea_view.h"
+#include "editor/solar_system.h"
 #include "foundation/animator.h"
 #include "foundation/geometry.h"
 #include "foundation/logging.h"
 #include "foundation/views/view_extensions.h"
 #include "platform/ui/compositor.h"
-
-#include <algorithm>
-#include <functional>
 
 namespace orrery {
 namespace {
@@ -85,7 +84,8 @@ SolarSystem::FrameFunction SolarSystem::prepareDrillDownAnimation(std::int64_t i
     const float f = std::min(t / kRingFadeEnd, 1.0f);
     view->mRadius = Geometry::interpolateLinearlyFrom(R0, D, t);
     if (view->mParentView) view->mParentView->setFrameOrigin(Geometry::interpolatePointFrom(QPointF(0, 0), T, t));
-    if (view->mCentralView) viewext::setCenter(*view->mCentralView, Geometry::interpolatePointFrom(S, QPointF(0, 0), t));
+    if (view->mCentralView)
+      viewext::setCenter(*view->mCentralView, Geometry::interpolatePointFrom(S, QPointF(0, 0), t));
     if (planet) layerext::transformToScale(*planet, Geometry::interpolateLinearlyFrom(1.0f, k, t));
     view->mOrbitLayer->setOpacity(Geometry::interpolateLinearlyFrom(1.0f, 0.0f, f));
     layerext::setCenter(*view->mOrbitLayer, view->sunCenter());
@@ -116,7 +116,9 @@ SolarSystem::FrameFunction SolarSystem::prepareCollapseAnimation() {
     view->mRadius = R0 * s;
     view->mOrbitLayer->setRadius(view->mRadius);
     for (auto& planet : view->mIdeaViews) layerext::transformToScale(*planet, s);
-    for (auto& adder : view->mIdeaAdderViews) viewext::setScale(*adder, s);
+    view->mAdderScale = s;
+    for (auto& adder : view->mIdeaAdderViews)
+      if (adder) viewext::setScale(*adder, s);
     view->updateView();
   };
 }

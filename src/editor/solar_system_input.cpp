@@ -1,17 +1,16 @@
 // How the radial view turns pointer and key input into reports to its delegate, the cursor
 // and note hover, the drop focus during a drag, and the rotation gesture's view side.
 
-#include "editor/solar_system.h"
+#include <cmath>
+#include <limits>
 
+#include "editor/solar_system.h"
 #include "foundation/geometry.h"
 #include "foundation/logging.h"
 #include "foundation/views/container_view.h"
 #include "foundation/views/view_extensions.h"
 #include "platform/core/dispatch.h"
 #include "platform/ui/tracking_area.h"
-
-#include <cmath>
-#include <limits>
 
 namespace orrery {
 namespace {
@@ -40,8 +39,11 @@ SolarSystem::Hit SolarSystem::viewAtPoint(const QPointF& windowPoint) const {
   if (const std::int64_t planet = ideaViewAt(p); planet >= 0) return {Hit::Kind::Planet, planet};
   if (mParentView && mParentView->hitTest(p)) return {Hit::Kind::Parent, 0};
   if (mCentralView && mCentralView->hitTest(p)) return {Hit::Kind::Sun, 0};
-  for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i)
-    if (mIdeaAdderViews[i]->hitTest(p)) return {Hit::Kind::Adder, static_cast<std::int64_t>(i)};
+  for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i) {
+    // An adder not made yet lies under a planet, which the press met first.
+    const auto& adder = mIdeaAdderViews[i];
+    if (adder && adder->hitTest(p)) return {Hit::Kind::Adder, static_cast<std::int64_t>(i)};
+  }
   return {};
 }
 
@@ -58,14 +60,19 @@ std::optional<SolarFocusObject> SolarSystem::closestViewToPoint(const QPointF& p
     bestDistance = static_cast<float>(std::max(std::max(inSuper.x() - c.x(), 0.0), std::max(inSuper.y() - c.y(), 0.0)));
     best.emplace(mParentView, SolarFocusObject::kParent, 0);
   }
+  std::int64_t bestAdder = -1;
   for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i) {
     const auto& adder = mIdeaAdderViews[i];
-    if (adder->isHidden()) continue;
-    const float d = Geometry::distanceFrom(p, viewext::center(*adder));
+    if (adder && adder->isHidden()) continue;
+    const float d = Geometry::distanceFrom(p, adder ? viewext::center(*adder) : adderFrame(i).center());
     if (d < bestDistance) {
       bestDistance = d;
-      best.emplace(adder, SolarFocusObject::kAdder, static_cast<std::int64_t>(i));
+      bestAdder = static_cast<std::int64_t>(i);
     }
+  }
+  if (bestAdder >= 0) {
+    adderAt(static_cast<std::size_t>(bestAdder));
+    best.emplace(mIdeaAdderViews[static_cast<std::size_t>(bestAdder)], SolarFocusObject::kAdder, bestAdder);
   }
   for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
     const auto& planet = mIdeaViews[i];
@@ -95,12 +102,16 @@ void SolarSystem::markViewInFocus(const std::optional<SolarFocusObject>& focus, 
   const bool adderFocus = focus && focus->focusType() == SolarFocusObject::kAdder;
   const bool planetFocus = focus && focus->focusType() == SolarFocusObject::kPlanet;
   for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i)
-    mIdeaAdderViews[i]->setInFocus(adderFocus && focus->index() == static_cast<std::int64_t>(i));
+    if (mIdeaAdderViews[i])
+      mIdeaAdderViews[i]->setInFocus(adderFocus && focus->index() == static_cast<std::int64_t>(i));
+  if (adderFocus) ideaAdderViewAtIndex(focus->index());  // made in focus
   const float progress = std::clamp(distance / kFocusScaleDistance, 0.0f, 1.0f);
   for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
     const bool focused = planetFocus && focus->index() == static_cast<std::int64_t>(i);
-    layerext::transformToScale(*mIdeaViews[i], focused ? Geometry::interpolateLinearlyFrom(kFocusScale, 1.0f, progress) : 1.0);
+    layerext::transformToScale(*mIdeaViews[i],
+                               focused ? Geometry::interpolateLinearlyFrom(kFocusScale, 1.0f, progress) : 1.0);
   }
+  coverHiddenPlanets();  // a grown planet covers no other, nor is it covered
 }
 
 void SolarSystem::stopFocusing() {
@@ -151,7 +162,8 @@ std::shared_ptr<platform::Menu> SolarSystem::menuForEvent(const platform::Event&
   if (!d) return nullptr;
   const Hit hit = viewAtPoint(event.locationInWindow);
   switch (hit.kind) {
-    case Hit::Kind::Planet: return d->onRightClickAtIdea(mIdeaViews[static_cast<std::size_t>(hit.index)]->ideaIdentifier());
+    case Hit::Kind::Planet:
+      return d->onRightClickAtIdea(mIdeaViews[static_cast<std::size_t>(hit.index)]->ideaIdentifier());
     case Hit::Kind::Sun: return d->onRightClickAtIdea(mCentralView->ideaIdentifier());
     case Hit::Kind::Parent:
       return mParentView->objectTag() ? d->onRightClickAtIdea(mParentView->objectTag()->identifier()) : nullptr;
@@ -232,7 +244,7 @@ void SolarSystem::singleTap(const QPointF& point) {
     case Hit::Kind::Planet: return handleTapOnIdeaLayer(hit.index);
     case Hit::Kind::Sun: return handleTapOnCentralView();
     case Hit::Kind::Parent: return handleTapOnParentIdeaView(*mParentView);
-    case Hit::Kind::Adder: return handleTapOnIdeaAdderView(*mIdeaAdderViews[static_cast<std::size_t>(hit.index)]);
+    case Hit::Kind::Adder: return handleTapOnIdeaAdderView(adderAt(static_cast<std::size_t>(hit.index)));
     case Hit::Kind::None: return;
   }
 }

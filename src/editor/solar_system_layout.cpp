@@ -2,16 +2,17 @@
 // compressed), the offset search that turns the ring after an insertion or move, and the
 // placement pass.
 
-#include "editor/solar_system.h"
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <typeinfo>
+#include <unordered_map>
 
+#include "editor/solar_system.h"
 #include "foundation/geometry.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "foundation/views/view_extensions.h"
-
-#include <algorithm>
-#include <cmath>
-#include <numbers>
 
 namespace orrery {
 namespace {
@@ -69,9 +70,13 @@ float SolarSystem::scaleAngleForElementAtIndex(std::int64_t index, std::int64_t 
     // The elements past 343° are squeezed into the last 17° of the circle, ever closer.
     const double t = (b - k343Degrees) / (static_cast<float>(count) * sf - k343Degrees);
     const double k = static_cast<double>(count - 3);
-    const double v = std::pow(std::pow(kSqueezeBase, 1 / k), t * k);
+    // The inner power depends on the count alone: worked out once per count, as a layout asks
+    // for every element of the same count.
+    if (mSqueezeRoot.first != count) mSqueezeRoot = {count, std::pow(kSqueezeBase, 1 / k)};
+    const double v = std::pow(mSqueezeRoot.second, t * k);
     const double extra = v * kSixDegrees;
-    if (extra < 0) softAssertionFailed(kCompressionLine, "-[SolarSystem scaleAngleForElementAtIndex:numElements:offset:]");
+    if (extra < 0)
+      softAssertionFailed(kCompressionLine, "-[SolarSystem scaleAngleForElementAtIndex:numElements:offset:]");
     b = static_cast<float>(k343Degrees + extra);
   }
   return normalized(static_cast<float>(b + k183Degrees));
@@ -121,7 +126,8 @@ float SolarSystem::angleOffsetForShowingElementAtIndex(std::int64_t index, std::
   const double x1 = findMaxValueLocation(0, span, coarse, f);
   // Without coarse check points the fine pass covers the whole span.
   const double half = coarse > 0 ? span / static_cast<float>(coarse) * 0.5 : span;
-  const double x2 = findMaxValueLocation(std::max(x1 - half, 0.0), std::min(x1 + half, static_cast<double>(span)), 20, f);
+  const double x2 =
+      findMaxValueLocation(std::max(x1 - half, 0.0), std::min(x1 + half, static_cast<double>(span)), 20, f);
   return static_cast<float>(x2);
 }
 
@@ -152,24 +158,119 @@ void SolarSystem::placePlanet(PlanetLayer& planet, const QPointF& center, bool i
   if (integral && planet.transform().isIdentity()) {
     const QPointF origin(std::round(static_cast<float>(center.x() - size.width() / 2)),
                          std::round(static_cast<float>(center.y() - size.height() / 2)));
-    position = origin + QPointF(std::ceil(static_cast<float>(size.width())), std::ceil(static_cast<float>(size.height()))) / 2;
+    position =
+        origin + QPointF(std::ceil(static_cast<float>(size.width())), std::ceil(static_cast<float>(size.height()))) / 2;
   }
   if (planet.position() != position) planet.setPosition(position);
 }
 
 void SolarSystem::orderPlanetsFrom(std::size_t first) {
-  // Later planets (clockwise from the first) are drawn above earlier ones; only a changed
-  // order touches the layer tree.
+  // Later planets (clockwise from the first) are drawn above earlier ones, above every other
+  // layer of the view; only a changed order touches the layer tree, and then in one pass.
   const auto& sublayers = layer()->sublayers();
   const std::size_t n = mIdeaViews.size();
-  bool ordered = sublayers.size() >= n;
-  for (std::size_t k = 0; ordered && k < n; ++k)
-    ordered = sublayers[sublayers.size() - n + k] == mIdeaViews[(first + k) % n];
-  if (ordered) return;
-  for (std::size_t k = 0; k < n; ++k) {
-    const auto& planet = mIdeaViews[(first + k) % n];
-    planet->removeFromSuperlayer();
-    layer()->addSublayer(planet);
+  mDrawFirst = first;
+  if (planetsDrawnFrom(first)) return;
+  std::vector<std::shared_ptr<platform::Layer>> order;
+  order.reserve(sublayers.size());
+  for (const auto& sublayer : sublayers)
+    if (!isPlanet(*sublayer)) order.push_back(sublayer);
+  for (std::size_t k = 0; k < n; ++k) order.push_back(mIdeaViews[(first + k) % n]);
+  layer()->reorderSublayers(std::move(order));
+}
+
+bool SolarSystem::planetsDrawnFrom(std::size_t first) const {
+  const auto& sublayers = layer()->sublayers();
+  const std::size_t n = mIdeaViews.size();
+  if (sublayers.size() < n || first >= std::max<std::size_t>(n, 1)) return false;
+  for (std::size_t k = 0; k < n; ++k)
+    if (sublayers[sublayers.size() - n + k] != mIdeaViews[(first + k) % n]) return false;
+  return true;
+}
+
+bool SolarSystem::isPlanet(const platform::Layer& layer) const {
+  // Planets alone are PlanetLayers with this view as their delegate (the sun's disc is its
+  // view's backing layer).
+  return layer.delegate() == this && typeid(layer) == typeid(PlanetLayer);
+}
+
+namespace {
+
+// Where a planet's picture lands, to the device pixel, and how it is drawn there: planets of
+// one place draw their discs over the same pixels.
+struct Place {
+  qint64 x, y;
+  double width, height, m11, m12, m21, m22, dx, dy;
+  float scale;
+  bool operator==(const Place& o) const {
+    return x == o.x && y == o.y && width == o.width && height == o.height && m11 == o.m11 && m12 == o.m12 &&
+           m21 == o.m21 && m22 == o.m22 && dx == o.dx && dy == o.dy && scale == o.scale;
+  }
+};
+
+struct PlaceHash {
+  std::size_t operator()(const Place& p) const {
+    return std::hash<qint64>()(p.x * 1000003 + p.y) ^ std::hash<double>()(p.width + 7 * p.m11 + 13 * p.dx);
+  }
+};
+
+// What is drawn above a place so far.
+struct Cover {
+  bool disc = false;  // an opaque disc
+  bool ring = false;  // a link's ring
+};
+
+// A disc of one colour fills its circle; a picture may leave parts of it clear.
+bool hasOpaqueDisc(const PlanetLayer& planet) {
+  const PlanetDrawer* drawer = planet.planetDrawer();
+  if (!drawer || !drawer->image().isNull()) return false;
+  return !drawer->baseColor() || drawer->baseColor()->uiColor().alpha() == 255;
+}
+
+}  // namespace
+
+void SolarSystem::coverHiddenPlanets() {
+  // A crowded orbit piles planets up: one drawn over another of the same size at the same place
+  // hides all of it but the soft rim both share (and a link's ring, unless it has one too).
+  // Hidden ones are left out of every composition and keep no picture. From the top down.
+  // The planets are the view's last layers, drawn from the first of the layout's order; in any
+  // other order (inside an update batch) every planet is drawn.
+  const std::size_t n = mIdeaViews.size();
+  const bool ordered = planetsDrawnFrom(mDrawFirst);
+  std::unordered_map<Place, Cover, PlaceHash> covers;
+  for (std::size_t up = n; up-- > 0;) {
+    PlanetLayer& planet = *mIdeaViews[(mDrawFirst + up) % n];
+    const PlanetDrawer* drawer = planet.planetDrawer();
+    if (!ordered) {
+      planet.setCovered(false);
+      continue;
+    }
+    if (planet.isHidden() || !drawer) {
+      planet.setCovered(false);
+      continue;
+    }
+    const double k = planet.contentsScale();
+    const QRectF drawn = planet.drawnArea(planet.bounds());
+    const QPointF anchor(planet.bounds().width() * planet.anchorPoint().x(),
+                         planet.bounds().height() * planet.anchorPoint().y());
+    const QPointF corner = (planet.position() + drawn.topLeft() - anchor) * k;
+    const QTransform& t = planet.transform();
+    const Place place{static_cast<qint64>(std::floor(corner.x() + 0.5)),
+                      static_cast<qint64>(std::floor(corner.y() + 0.5)),
+                      drawn.width(),
+                      drawn.height(),
+                      t.m11(),
+                      t.m12(),
+                      t.m21(),
+                      t.m22(),
+                      t.dx(),
+                      t.dy(),
+                      drawer->scale()};
+    Cover& cover = covers[place];
+    planet.setCovered(cover.disc && (cover.ring || !drawer->isLink()));
+    if (planet.opacity() < 1) continue;
+    cover.disc = cover.disc || hasOpaqueDisc(planet);
+    cover.ring = cover.ring || drawer->isLink();
   }
 }
 
@@ -189,20 +290,49 @@ void SolarSystem::updateViewScaled() {
       smallestAngle = alpha;
     }
   }
-  if (!mAnimating && !mIdeaViews.empty()) orderPlanetsFrom(smallest);
   for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i) {
-    IdeaAdderView& adder = *mIdeaAdderViews[i];
-    const float alpha = currentAngleForAdderAtIndex(static_cast<std::int64_t>(i));
+    const QRectF placed = adderFrame(i);
+    // Planets are drawn above the adders: one wholly under a disc is neither made nor drawn.
+    // Made here, it goes below the planets when they are put in order next, all in one pass.
+    const bool under = adderUnderPlanet(i, placed);
+    if (!mIdeaAdderViews[i] && under) continue;
+    IdeaAdderView& adder = adderAt(i, /*belowPlanets=*/mAnimating);
+    adder.layer()->setCovered(under);
     if (adder.isHidden() && adder.adderState() != 0) adder.setHidden(false);
-    const QPointF center = c + QPointF(r * std::cos(alpha), r * std::sin(alpha));
-    const QRectF f = adder.frame();
-    QRectF placed(center.x() - f.width() / 2, center.y() - f.height() / 2, f.width(), f.height());
-    if (!mAnimating) {
-      const double k = Globals::screenScale();
-      placed.moveTo(std::floor(placed.x() * k) / k, std::floor(placed.y() * k) / k);
-    }
-    if (placed != f) adder.setFrame(placed);
+    if (placed != adder.frame()) adder.setFrame(placed);
   }
+  if (!mAnimating && !mIdeaViews.empty()) orderPlanetsFrom(smallest);
+  coverHiddenPlanets();
+}
+
+QRectF SolarSystem::adderFrame(std::size_t index) const {
+  const float r = finiteOr(mRadius, static_cast<float>(minRadius()));
+  const float alpha = currentAngleForAdderAtIndex(static_cast<std::int64_t>(index));
+  const QPointF center = sunCenter() + QPointF(r * std::cos(alpha), r * std::sin(alpha));
+  const double side = IdeaAdderView::kSide;
+  QRectF placed(center.x() - side / 2, center.y() - side / 2, side, side);
+  if (!mAnimating) {
+    const double k = Globals::screenScale();
+    placed.moveTo(std::floor(placed.x() * k) / k, std::floor(placed.y() * k) / k);
+  }
+  return placed;
+}
+
+bool SolarSystem::adderUnderPlanet(std::size_t index, const QRectF& frame) const {
+  const std::size_t n = mIdeaViews.size();
+  if (n == 0 || index >= n) return false;
+  // The adder stands between its planet and the next one; its picture stays inside its frame.
+  const double reach = std::hypot(frame.width(), frame.height()) / 2 * mAdderScale;
+  for (const std::size_t i : {index, (index + 1) % n}) {
+    const PlanetLayer& planet = *mIdeaViews[i];
+    const QTransform& t = planet.transform();
+    if (planet.isHidden() || planet.opacity() < 1 || !hasOpaqueDisc(planet) || !t.isAffine() || t.m12() != 0 ||
+        t.m21() != 0 || t.m11() != t.m22() || t.m11() <= 0 || t.dx() != 0 || t.dy() != 0)
+      continue;
+    const double disc = planet.radius() * t.m11() - 1;
+    if (Geometry::distanceFrom(frame.center(), planet.position()) + reach <= disc) return true;
+  }
+  return false;
 }
 
 }  // namespace orrery

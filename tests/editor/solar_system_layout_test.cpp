@@ -1,10 +1,9 @@
-#include "solar_test_support.h"
+#include <gtest/gtest.h>
 
 #include "foundation/geometry.h"
 #include "foundation/logging.h"
 #include "foundation/views/view_extensions.h"
-
-#include <gtest/gtest.h>
+#include "solar_test_support.h"
 
 using namespace orrery;
 using namespace solartest;
@@ -181,8 +180,8 @@ TEST(RadialEdits, RemovingClosesTheGapAroundThePlaceAndTheLastLeavesFourAdders) 
   s.view->removeIdeaAtIndex(2);
   ASSERT_EQ(s.view->ideaViewCount(), 4);
   EXPECT_EQ(s.view->ideaAdderViewCount(), 4);
-  const float middle =
-      Geometry::interpolateAngleFrom(s.view->currentAngleForIdeaAtIndex(1), s.view->currentAngleForIdeaAtIndex(2), 0.5f);
+  const float middle = Geometry::interpolateAngleFrom(s.view->currentAngleForIdeaAtIndex(1),
+                                                      s.view->currentAngleForIdeaAtIndex(2), 0.5f);
   EXPECT_NEAR(Geometry::minimumAngleFrom(middle, removedAt), 0, 1e-4);
 
   Scene single;
@@ -343,4 +342,78 @@ TEST(RadialLayout, NoTwoDiscsOverlapWhileTheNormalLayoutApplies) {
     }
     EXPECT_GE(normalCounts, 6) << "the normal layout was checked at " << size.width() << " × " << size.height();
   }
+}
+
+// A flat map of 100 000 ideas: the orbit fills in one batch, draws its planets clockwise from
+// the one at the smallest angle, and only the discs on top of the pile keep a picture, also
+// once the ring has turned and others came on top.
+TEST(RadialLayout, AHundredThousandPlanetsPileUpAndOnlyTheDiscsOnTopKeepPictures) {
+  Scene s(QSizeF(1440, 860));
+  s.fill(100000);
+  const std::int64_t n = s.view->ideaViewCount();
+  ASSERT_EQ(n, 100000);
+  ASSERT_EQ(s.view->ideaAdderViewCount(), n);
+  auto checkPile = [&](const char* when) {
+    std::int64_t first = 0;
+    for (std::int64_t i = 1; i < n; ++i)
+      if (s.view->currentAngleForIdeaAtIndex(i) < s.view->currentAngleForIdeaAtIndex(first)) first = i;
+    const auto& sublayers = s.view->layer()->sublayers();
+    ASSERT_GE(static_cast<std::int64_t>(sublayers.size()), n);
+    for (std::int64_t k = 0; k < n; ++k)
+      ASSERT_EQ(sublayers[sublayers.size() - static_cast<std::size_t>(n - k)].get(),
+                s.view->ideaViewAtIndex((first + k) % n))
+          << when << ": drawn " << k << "th from the planet at the smallest angle";
+    s.window().displayIfNeeded();
+    s.window().snapshot();
+    std::int64_t onTop = 0;
+    for (std::int64_t i = 0; i < n; ++i) {
+      PlanetLayer* planet = s.view->ideaViewAtIndex(i);
+      ASSERT_EQ(planet->contents().isNull(), planet->isCovered()) << when << ": planet " << i;
+      if (planet->isCovered()) continue;
+      ++onTop;
+      // What a press there meets is a disc on top.
+      const std::int64_t hit = s.view->ideaViewAt(planet->position());
+      ASSERT_GE(hit, 0);
+      EXPECT_FALSE(s.view->ideaViewAtIndex(hit)->isCovered()) << when << ": a press on planet " << i;
+    }
+    EXPECT_LT(onTop, 200) << when;
+    // Adders under the pile are neither made nor drawn; those beside it are.
+    std::int64_t made = 0;
+    for (std::int64_t i = 0; i < n; ++i) made += s.view->isAdderViewMade(i);
+    EXPECT_LT(made, 400) << when;
+    EXPECT_GE(made, 5) << when;
+  };
+  checkPile("filled");
+  s.view->handleBeginRotationGesture(s.view->rotationRecognizer(), 0);
+  s.view->angleUpdate(1.3f);
+  EXPECT_FLOAT_EQ(s.view->currentAngle(), 1.3f);
+  checkPile("turned");
+  s.view->rotationEnded();
+  // A drag over the pile focuses what lies nearest, an adder made for it if need be.
+  const QPointF pile = s.view->ideaViewAtIndex(n / 2)->position();
+  EXPECT_LE(s.view->updateFocusBasedOnPoint(pile + QPointF(3, 3), s.view.get()), 60);
+  ASSERT_TRUE(s.view->currentFocusObject());
+  const auto& focus = *s.view->currentFocusObject();
+  if (focus.focusType() == SolarFocusObject::kAdder) {
+    EXPECT_TRUE(s.view->ideaAdderViewAtIndex(focus.index())->inFocus());
+  }
+  s.view->stopFocusing();
+  // A drill into the disc on top of the pile carries it to the middle in view, while what goes
+  // under keeps no picture.
+  const std::int64_t top = s.view->ideaViewAt(pile);
+  ASSERT_GE(top, 0);
+  PlanetLayer* drilled = s.view->ideaViewAtIndex(top);
+  auto frame = s.view->prepareDrillDownAnimation(top, /*simulated=*/true);
+  s.view->setAnimating(true);
+  for (const float t : {0.3f, 0.7f, 1.0f}) {
+    frame(t);
+    s.window().displayIfNeeded();
+    s.window().snapshot();
+    EXPECT_FALSE(drilled->isCovered() || drilled->contents().isNull()) << "at " << t;
+    for (std::int64_t i = 0; i < n; ++i)
+      if (PlanetLayer* planet = s.view->ideaViewAtIndex(i); planet->isCovered()) {
+        ASSERT_TRUE(planet->contents().isNull()) << "planet " << i << " at " << t;
+      }
+  }
+  s.view->setAnimating(false);
 }

@@ -1,14 +1,15 @@
-#include "solar_test_support.h"
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <algorithm>
+#include <cmath>
 
 #include "editor_test_support.h"
 #include "foundation/kit_image.h"
 #include "foundation/views/view_extensions.h"
+#include "solar_test_support.h"
 #include "solid_image.h"
-
-#include <QCoreApplication>
-#include <QDir>
-
-#include <gtest/gtest.h>
 
 using namespace orrery;
 using namespace solartest;
@@ -42,7 +43,8 @@ TEST(RadialPixels, AWholeScreenShowsDiscsWhereTheLayoutPutsThem) {
   s.view->endUpdate();
   s.view->applyLayout();
   const QImage picture = s.window().snapshot();
-  const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("radial_view_1440x900.png"));
+  const QString path =
+      QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("radial_view_1440x900.png"));
   EXPECT_TRUE(picture.save(path));
 
   const QPointF sun = viewext::center(*s.view->centralView());
@@ -64,8 +66,7 @@ TEST(RadialPixels, AWholeScreenShowsDiscsWhereTheLayoutPutsThem) {
   const QPoint onRing = (sun + QPointF(r * std::cos(gapAngle), r * std::sin(gapAngle))).toPoint();
   bool ringInk = false;
   for (int dy = -1; dy <= 1; ++dy)
-    for (int dx = -1; dx <= 1; ++dx)
-      ringInk |= picture.pixelColor(onRing + QPoint(dx, dy)).lightness() < 250;
+    for (int dx = -1; dx <= 1; ++dx) ringInk |= picture.pixelColor(onRing + QPoint(dx, dy)).lightness() < 250;
   EXPECT_TRUE(ringInk) << "the orbit ring is drawn";
   // The parent's artwork shows in the corner; the dashed line runs toward the sun.
   EXPECT_LE(editortest::channelDistance(picture.pixelColor(60, 60), parent->color()->uiColor()), 60);
@@ -110,4 +111,40 @@ TEST(RadialPixels, NothingIsDrawnOutsideTheView) {
   EXPECT_GT(inside, 1000) << "the view drew its discs";
   EXPECT_NE(with.pixel(QPoint(10, 70) * k), without.pixel(QPoint(10, 70) * k)) << "the parent disc in the corner";
   EXPECT_NE(with.pixel(QPoint(500, 62) * k), without.pixel(QPoint(500, 62) * k)) << "the planet's lower half";
+}
+
+// A crowded orbit piles its planets up before the ring's turn. Those wholly under a disc at the
+// same place are left out of the picture and keep none of their own: the pile shows the same
+// discs as when every planet is drawn, differing only on the rims of the discs on top, where
+// the hidden discs' soft rims no longer show through.
+TEST(RadialPixels, APileShowsTheDiscsOnTopAsWhenEveryPlanetIsDrawn) {
+  Scene s(QSizeF(1000, 800));
+  s.fill(3000);
+  s.window().displayIfNeeded();
+  const QImage shown = s.window().snapshot();
+  std::vector<QPointF> rims;
+  for (std::int64_t i = 0; i < s.view->ideaViewCount(); ++i) {
+    PlanetLayer* planet = s.view->ideaViewAtIndex(i);
+    if (planet->isCovered())
+      EXPECT_TRUE(planet->contents().isNull()) << "covered planet " << i << " keeps a picture";
+    else
+      rims.push_back(planet->position());
+    planet->setCovered(false);
+  }
+  EXPECT_LT(rims.size(), 100u) << "planets drawn of 3000";
+  s.window().displayIfNeeded();
+  const QImage all = s.window().snapshot();
+  const double k = all.width() / 1000.0;
+  const double r = s.view->ideaViewAtIndex(0)->radius();
+  int elsewhere = 0;
+  for (int y = 0; y < all.height(); ++y)
+    for (int x = 0; x < all.width(); ++x) {
+      if (shown.pixel(x, y) == all.pixel(x, y)) continue;
+      const QPointF p(x / k, y / k);
+      const bool onRim = std::any_of(rims.begin(), rims.end(), [&](const QPointF& c) {
+        return std::abs(std::hypot(p.x() - c.x(), p.y() - c.y()) - r) < 2.5;
+      });
+      elsewhere += !onRim;
+    }
+  EXPECT_EQ(elsewhere, 0) << "pixels that differ away from the rims of the discs on top";
 }

@@ -1,16 +1,15 @@
 #include "platform/ui/compositor.h"
 
-#include "platform/core/clock.h"
-#include "platform/ui/layer.h"
-#include "platform/ui/transparent_image.h"
-
 #include <QPaintEngine>
 #include <QPainter>
-
 #include <algorithm>
 #include <cmath>
 #include <list>
 #include <vector>
+
+#include "platform/core/clock.h"
+#include "platform/ui/layer.h"
+#include "platform/ui/transparent_image.h"
 
 namespace platform::compositor {
 namespace {
@@ -74,8 +73,8 @@ void drawShadow(QPainter& painter, const Layer& layer, const Layer::State& s) {
   if (rect.isEmpty()) return;
   // Keyed by the outline itself: another shape of the same size (a new path, a new corner
   // radius) must not reuse the blur of the old one.
-  QString key = QStringLiteral("%1,%2,%3,%4,%5")
-                    .arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()).arg(radius);
+  QString key =
+      QStringLiteral("%1,%2,%3,%4,%5").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()).arg(radius);
   auto& cache = layer.shadowCache();
   if (cache.key != key || cache.shape != shape || cache.image.isNull()) {
     QImage mask(rect.size().toSize() + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
@@ -121,10 +120,22 @@ QRectF placeContents(const QSizeF& content, const QRectF& b, ContentsGravity gra
     case ContentsGravity::Bottom: y = b.bottom() - h; break;
     case ContentsGravity::Left: x = b.x(); break;
     case ContentsGravity::Right: x = b.right() - w; break;
-    case ContentsGravity::TopLeft: x = b.x(); y = b.y(); break;
-    case ContentsGravity::TopRight: x = b.right() - w; y = b.y(); break;
-    case ContentsGravity::BottomLeft: x = b.x(); y = b.bottom() - h; break;
-    case ContentsGravity::BottomRight: x = b.right() - w; y = b.bottom() - h; break;
+    case ContentsGravity::TopLeft:
+      x = b.x();
+      y = b.y();
+      break;
+    case ContentsGravity::TopRight:
+      x = b.right() - w;
+      y = b.y();
+      break;
+    case ContentsGravity::BottomLeft:
+      x = b.x();
+      y = b.bottom() - h;
+      break;
+    case ContentsGravity::BottomRight:
+      x = b.right() - w;
+      y = b.bottom() - h;
+      break;
     default: break;
   }
   return QRectF(x, y, w, h);
@@ -198,13 +209,12 @@ void blitAtDevicePoint(QPainter& painter, const QPointF& mapped, const QImage& i
 }
 
 // The contents image is `contentsScale` pixels per point, whatever its own pixel ratio.
-void drawContents(QPainter& painter, const QImage& image, double scale, const QRectF& bounds,
-                  ContentsGravity gravity) {
+void drawContents(QPainter& painter, const QImage& image, double scale, const QRectF& bounds, ContentsGravity gravity) {
   const QSizeF natural(image.width() / scale, image.height() / scale);
   const QRectF target = placeContents(natural, bounds, gravity);
   const QTransform device = painter.deviceTransform();
-  const bool axisAligned = device.type() <= QTransform::TxScale && device.m11() > 0 &&
-                           std::abs(device.m11() - device.m22()) < 1e-9;
+  const bool axisAligned =
+      device.type() <= QTransform::TxScale && device.m11() > 0 && std::abs(device.m11() - device.m22()) < 1e-9;
   // A picture drawn for bounds of a fractional pixel size is the next whole number of pixels
   // wide: it is shown at its own size too, never resampled by a fraction of a pixel.
   const double extraWidth = image.width() - target.width() * device.m11();
@@ -310,14 +320,14 @@ void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Op
     for (const auto& sub : subs)
       if (sub->zPosition() != 0) zOrdered = true;
     if (!zOrdered) {
-      for (const auto& sub : subs) renderLayer(painter, *sub, options);
+      for (const auto& sub : subs)
+        if (!sub->isCovered()) renderLayer(painter, *sub, options);
     } else {
       std::vector<std::pair<double, Layer*>> order;
       order.reserve(subs.size());
       for (const auto& sub : subs)
-        order.emplace_back(sub->zPosition(), sub.get());
-      std::stable_sort(order.begin(), order.end(),
-                       [](const auto& a, const auto& c) { return a.first < c.first; });
+        if (!sub->isCovered()) order.emplace_back(sub->zPosition(), sub.get());
+      std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& c) { return a.first < c.first; });
       for (auto& [z, sub] : order) renderLayer(painter, *sub, options);
     }
     if (transformed) painter.restore();
@@ -381,8 +391,7 @@ void renderLayerContents(QPainter& painter, Layer& layer, const Options& options
 
 QImage renderToImage(Layer& layer, double scale, const Options& options) {
   const QRectF b = layer.bounds();
-  const QSize pixels(static_cast<int>(std::ceil(b.width() * scale)),
-                     static_cast<int>(std::ceil(b.height() * scale)));
+  const QSize pixels(static_cast<int>(std::ceil(b.width() * scale)), static_cast<int>(std::ceil(b.height() * scale)));
   if (pixels.isEmpty()) return {};
   QImage image = makeTransparentImage(pixels, scale);
   if (image.isNull()) return {};
@@ -392,6 +401,7 @@ QImage renderToImage(Layer& layer, double scale, const Options& options) {
 }
 
 void displayTree(Layer& root) {
+  if (root.isCovered()) return;
   root.displayIfNeeded();
   for (const auto& sub : root.sublayers()) displayTree(*sub);
 }

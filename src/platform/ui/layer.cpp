@@ -1,15 +1,14 @@
 #include "platform/ui/layer.h"
 
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
 #include "platform/core/dispatch.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/animation_engine.h"
 #include "platform/ui/transaction.h"
 #include "platform/ui/transparent_image.h"
-
-#include <QPainter>
-
-#include <algorithm>
-#include <cmath>
 
 namespace platform {
 namespace {
@@ -27,13 +26,10 @@ bool isFullyTransparent(const QImage& image) {
 
 }  // namespace
 
-QRectF Layer::State::frame() const {
-  return toSuperlayer().mapRect(bounds);
-}
+QRectF Layer::State::frame() const { return toSuperlayer().mapRect(bounds); }
 
 QTransform Layer::State::toSuperlayer() const {
-  const QPointF anchor(bounds.x() + anchorPoint.x() * bounds.width(),
-                       bounds.y() + anchorPoint.y() * bounds.height());
+  const QPointF anchor(bounds.x() + anchorPoint.x() * bounds.width(), bounds.y() + anchorPoint.y() * bounds.height());
   QTransform m = QTransform::fromTranslate(-anchor.x(), -anchor.y());
   if (!transform.isIdentity()) m *= transform;
   m *= QTransform::fromTranslate(position.x(), position.y());
@@ -65,15 +61,13 @@ void Layer::setAnchorPoint(const QPointF& anchor) {
 
 void Layer::setFrame(const QRectF& frame) {
   const QRectF b(mModel.bounds.topLeft(), frame.size());
-  setPosition(QPointF(frame.x() + mModel.anchorPoint.x() * frame.width(),
-                      frame.y() + mModel.anchorPoint.y() * frame.height()));
+  setPosition(
+      QPointF(frame.x() + mModel.anchorPoint.x() * frame.width(), frame.y() + mModel.anchorPoint.y() * frame.height()));
   setBounds(b);
 }
 
 void Layer::setTransform(const QTransform& t) { changeProperty(LayerProperty::Transform, t); }
-void Layer::setSublayerTransform(const QTransform& t) {
-  changeProperty(LayerProperty::SublayerTransform, t);
-}
+void Layer::setSublayerTransform(const QTransform& t) { changeProperty(LayerProperty::SublayerTransform, t); }
 void Layer::setZPosition(double z) { changeProperty(LayerProperty::ZPosition, z); }
 void Layer::setOpacity(double opacity) { changeProperty(LayerProperty::Opacity, opacity); }
 
@@ -137,6 +131,21 @@ void Layer::setNeedsDisplay() {
   setNeedsComposite();
 }
 
+void Layer::setCovered(bool covered) {
+  if (covered == mCovered) return;
+  mCovered = covered;
+  if (covered) {
+    // The picture goes; the next composition that shows the layer draws it again.
+    if (!mContents.isNull() || !mTiles.empty()) {
+      mContents = QImage();
+      mTiles.clear();
+      mNeedsDisplay = true;
+    }
+    return;
+  }
+  setNeedsComposite();
+}
+
 void Layer::displayIfNeeded() {
   if (mNeedsDisplay) display();
 }
@@ -182,8 +191,7 @@ void Layer::display() {
   QImage image = makeBackingImage();
   if (!image.isNull()) {
     QPainter painter(&image);
-    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
-                           QPainter::TextAntialiasing);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
     painter.translate(-drawnArea(mModel.bounds).topLeft());
     drawInContext(painter);
   }
@@ -212,9 +220,7 @@ void Layer::adopt(const std::shared_ptr<Layer>& layer) {
   layer->mSuperlayer = this;
 }
 
-void Layer::addSublayer(std::shared_ptr<Layer> layer) {
-  insertSublayer(std::move(layer), mSublayers.size());
-}
+void Layer::addSublayer(std::shared_ptr<Layer> layer) { insertSublayer(std::move(layer), mSublayers.size()); }
 
 void Layer::insertSublayer(std::shared_ptr<Layer> layer, size_t index) {
   if (!layer || layer.get() == this) return;
@@ -227,8 +233,7 @@ void Layer::insertSublayer(std::shared_ptr<Layer> layer, size_t index) {
 void Layer::insertSublayerBelow(std::shared_ptr<Layer> layer, const Layer* sibling) {
   if (!layer) return;
   adopt(layer);  // first, so that the sibling's index is read after the removal
-  auto it = std::find_if(mSublayers.begin(), mSublayers.end(),
-                         [&](const auto& l) { return l.get() == sibling; });
+  auto it = std::find_if(mSublayers.begin(), mSublayers.end(), [&](const auto& l) { return l.get() == sibling; });
   mSublayers.insert(it == mSublayers.end() ? mSublayers.begin() : it, std::move(layer));
   setNeedsComposite();
 }
@@ -236,8 +241,7 @@ void Layer::insertSublayerBelow(std::shared_ptr<Layer> layer, const Layer* sibli
 void Layer::insertSublayerAbove(std::shared_ptr<Layer> layer, const Layer* sibling) {
   if (!layer) return;
   adopt(layer);
-  auto it = std::find_if(mSublayers.begin(), mSublayers.end(),
-                         [&](const auto& l) { return l.get() == sibling; });
+  auto it = std::find_if(mSublayers.begin(), mSublayers.end(), [&](const auto& l) { return l.get() == sibling; });
   mSublayers.insert(it == mSublayers.end() ? mSublayers.end() : it + 1, std::move(layer));
   setNeedsComposite();
 }
@@ -248,9 +252,16 @@ void Layer::removeFromSuperlayer() {
   parent->setNeedsComposite();
   auto keep = shared_from_this();
   auto& subs = parent->mSublayers;
-  subs.erase(std::remove_if(subs.begin(), subs.end(), [&](const auto& l) { return l.get() == this; }),
-             subs.end());
+  subs.erase(std::remove_if(subs.begin(), subs.end(), [&](const auto& l) { return l.get() == this; }), subs.end());
   mSuperlayer = nullptr;
+}
+
+void Layer::reorderSublayers(std::vector<std::shared_ptr<Layer>> order) {
+  if (order.size() != mSublayers.size()) return;
+  for (const auto& layer : order)
+    if (!layer || layer->mSuperlayer != this) return;
+  mSublayers = std::move(order);
+  setNeedsComposite();
 }
 
 bool Layer::isDescendantOf(const Layer* ancestor) const {

@@ -3,20 +3,19 @@
 // ordered sublayers and running animations. Coordinates are top-left (y grows downwards).
 // Main thread only.
 
-#include "platform/ui/anim_value.h"
-#include "platform/ui/weak_ref.h"
-
 #include <QColor>
 #include <QImage>
 #include <QPainterPath>
 #include <QString>
 #include <QStringList>
-
 #include <map>
 #include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "platform/ui/anim_value.h"
+#include "platform/ui/weak_ref.h"
 
 class QPainter;
 
@@ -199,6 +198,12 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   // How many times the contents were drawn (diagnostics and benchmarks).
   int displayCount() const { return mDisplayCount; }
 
+  // Known to lie wholly under what is drawn above it: compositions leave it and its sublayers
+  // out, and it keeps no picture until it shows again. Its owner decides; hit tests, the model
+  // and the presentation are not affected.
+  bool isCovered() const { return mCovered; }
+  void setCovered(bool covered);
+
   // Tall contents. A contents image may not pass kMaxBackingSide pixels on a side; a layer that
   // would need more keeps kTileSide-pixel tiles of its contents instead, each drawn when a
   // composition first shows it and dropped once it lies far from what is shown.
@@ -222,6 +227,9 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   void insertSublayerBelow(std::shared_ptr<Layer> layer, const Layer* sibling);
   void insertSublayerAbove(std::shared_ptr<Layer> layer, const Layer* sibling);
   void removeFromSuperlayer();
+  // Puts the sublayers into the order given, in one pass; `order` holds exactly the current
+  // sublayers, or nothing changes.
+  void reorderSublayers(std::vector<std::shared_ptr<Layer>> order);
   bool isDescendantOf(const Layer* ancestor) const;
   Layer* rootLayer();
 
@@ -309,6 +317,7 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   ContentsGravity mGravity = ContentsGravity::Resize;
   bool mNeedsDisplay = false;
   bool mNeedsDisplayOnBoundsChange = false;
+  bool mCovered = false;
   int mDisplayCount = 0;
 
   Layer* mSuperlayer = nullptr;

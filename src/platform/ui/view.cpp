@@ -1,13 +1,12 @@
 #include "platform/ui/view.h"
 
+#include <QPainter>
+#include <algorithm>
+
 #include "platform/ui/compositor.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/view_controller.h"
 #include "platform/ui/window.h"
-
-#include <QPainter>
-
-#include <algorithm>
 
 namespace platform {
 namespace {
@@ -21,9 +20,7 @@ bool containsPoint(const QRectF& r, const QPointF& p) {
 
 View::View() : View(QRectF()) {}
 
-View::View(const QRectF& frame) : View(std::shared_ptr<Layer>()) {
-  setFrame(frame);
-}
+View::View(const QRectF& frame) : View(std::shared_ptr<Layer>()) { setFrame(frame); }
 
 View::View(std::shared_ptr<Layer> layer) : mLayer(layer ? layer : std::make_shared<Layer>()) {
   if (!layer) mLayer->setAnchorPoint(QPointF(0, 0));  // the platform's own backing layers
@@ -88,8 +85,7 @@ QTransform View::localToLayer() const {
 
 QRectF View::layerFrameForSubview(const View& subview) const {
   QRectF r = subview.mFrame;
-  if (!isFlipped())
-    r.moveTop(2 * mBounds.y() + mBounds.height() - r.bottom());
+  if (!isFlipped()) r.moveTop(2 * mBounds.y() + mBounds.height() - r.bottom());
   return r;
 }
 
@@ -100,8 +96,7 @@ void View::syncLayerGeometry() {
   mLayer->setPosition(QPointF(r.x() + anchor.x() * r.width(), r.y() + anchor.y() * r.height()));
   const double sx = mBounds.width() > 0 ? mFrame.width() / mBounds.width() : 1;
   const double sy = mBounds.height() > 0 ? mFrame.height() / mBounds.height() : 1;
-  mLayer->setSublayerTransform(QTransform::fromTranslate(-mBounds.x(), -mBounds.y()) *
-                               QTransform::fromScale(sx, sy));
+  mLayer->setSublayerTransform(QTransform::fromTranslate(-mBounds.x(), -mBounds.y()) * QTransform::fromScale(sx, sy));
 }
 
 void View::noteGeometryChanged() {
@@ -125,8 +120,10 @@ void View::insertSubviewAt(std::shared_ptr<View> view, const View* sibling, bool
   if (view->mSuperview) view->removeFromSuperview();
   if (view->mWindow != mWindow) view->willMoveToWindowRecursively(mWindow);
 
-  auto it = std::find_if(mSubviews.begin(), mSubviews.end(),
-                         [&](const auto& v) { return v.get() == sibling; });
+  // Without a sibling nothing is searched: filling a view with many subviews stays linear.
+  auto it = sibling
+                ? std::find_if(mSubviews.begin(), mSubviews.end(), [&](const auto& v) { return v.get() == sibling; })
+                : mSubviews.end();
   const Layer* siblingLayer = it != mSubviews.end() ? (*it)->mLayer.get() : nullptr;
   if (it == mSubviews.end())
     it = above ? mSubviews.end() : mSubviews.begin();
@@ -163,8 +160,7 @@ void View::removeFromSuperview() {
     mWindow->viewWillLeave(this);
   }
   auto& subs = parent->mSubviews;
-  subs.erase(std::remove_if(subs.begin(), subs.end(), [&](const auto& v) { return v.get() == this; }),
-             subs.end());
+  subs.erase(std::remove_if(subs.begin(), subs.end(), [&](const auto& v) { return v.get() == this; }), subs.end());
   mLayer->removeFromSuperlayer();
   mSuperview = nullptr;
   Window* oldWindow = mWindow;
@@ -243,9 +239,7 @@ void View::drawLayer(Layer& layer, QPainter& painter) {
   painter.restore();
 }
 
-bool View::drawingMayBeBlank(const Layer& layer) const {
-  return &layer == mLayer.get() && mBaseDrawReached;
-}
+bool View::drawingMayBeBlank(const Layer& layer) const { return &layer == mLayer.get() && mBaseDrawReached; }
 
 void View::drawingWasBlank(const Layer& layer, bool blank) {
   if (&layer == mLayer.get()) mKnownBlank = blank;
@@ -294,8 +288,7 @@ QPointF View::convertPointToSuperview(const QPointF& p) const {
 
 QPointF View::convertPointFromSuperview(const QPointF& p) const {
   const bool superFlipped = !mSuperview || mSuperview->isFlipped();
-  const QPointF inLayer = superFlipped ? p - mFrame.topLeft()
-                                       : QPointF(p.x() - mFrame.x(), mFrame.bottom() - p.y());
+  const QPointF inLayer = superFlipped ? p - mFrame.topLeft() : QPointF(p.x() - mFrame.x(), mFrame.bottom() - p.y());
   return localToLayer().inverted().map(inLayer);
 }
 
@@ -359,9 +352,9 @@ void View::addTrackingArea(std::shared_ptr<TrackingArea> area) {
 }
 
 void View::removeTrackingArea(const TrackingArea* area) {
-  mTrackingAreas.erase(std::remove_if(mTrackingAreas.begin(), mTrackingAreas.end(),
-                                      [&](const auto& a) { return a.get() == area; }),
-                       mTrackingAreas.end());
+  mTrackingAreas.erase(
+      std::remove_if(mTrackingAreas.begin(), mTrackingAreas.end(), [&](const auto& a) { return a.get() == area; }),
+      mTrackingAreas.end());
   noteGeometryChanged();
 }
 
