@@ -1,58 +1,37 @@
 #include "cloud/mirror_maps.h"
 
-#include "cloud/regular_file.h"
+#include <QDateTime>
+#include <QDir>
+#include <QRegularExpression>
+#include <algorithm>
+#include <optional>
+#include <utility>
+#include <vector>
 
+#include "cloud/regular_file.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "model/document_limits.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
-#include "platform/cloud/metadata_query.h"
-
-#include <QDateTime>
-#include <QDir>
-#include <QRegularExpression>
-#include <QSet>
-
-#include <algorithm>
-#include <iterator>
-#include <limits>
-#include <optional>
-#include <tuple>
-#include <utility>
-#include <vector>
+#include "model/idea_proxy.h"
+#include "model/index_json_document.h"
 
 namespace orrery {
 
 namespace {
 
+// A map is known by its root idea, which every version of it keeps (a creation date is not
+// written with every version).
+QString mapOf(const QString& rootIdea) { return rootIdea; }
+
 struct Version {
   QString name;
-  QString map;  // root idea and creation date
+  QString map;
   QString installation;
   qint64 modified = 0;
-  // The engine's "file<ms>_<n>.orrx": made later means written later.
-  qint64 madeAt = 0;
-  qint64 counter = 0;
-
-  auto newestOrder() const { return std::tie(modified, madeAt, counter, name); }
-  auto madeOrder() const { return std::tie(madeAt, counter, name); }
+  qint64 number = -1;
 };
-
-qint64 millisOf(const QDateTime& date) {
-  return date.isValid() ? date.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
-}
-
-Version madeVersion(const QString& name) {
-  static const QRegularExpression made(QStringLiteral("^file(\\d+)_(\\d+)\\.orrx$"));
-  Version version;
-  version.name = name;
-  if (const auto match = made.match(name); match.hasMatch()) {
-    version.madeAt = match.captured(1).toLongLong();
-    version.counter = match.captured(2).toLongLong();
-  }
-  return version;
-}
 
 // The version in the file, or none; a file that is there and holds no readable map is logged.
 std::optional<Version> readVersion(const QString& folder, const QString& name) {
@@ -71,82 +50,172 @@ std::optional<Version> readVersion(const QString& folder, const QString& name) {
     logLine(QStringLiteral("Dropbox: %1 holds no readable map: %2; it is left in place").arg(path, why));
     return std::nullopt;
   }
-  Version version = madeVersion(name);
-  version.map = doc->idea()->identifier() + QLatin1Char('\n') + QString::number(millisOf(doc->dateCreated()));
+  Version version;
+  version.name = name;
+  version.map = mapOf(doc->idea()->identifier());
   version.installation = doc->appInstallation();
-  version.modified = millisOf(doc->dateModified());
+  version.modified = doc->dateModified().isValid() ? doc->dateModified().toMSecsSinceEpoch() : 0;
+  version.number = saveNumberOf(name);
   return version;
 }
 
-QStringList newestOfEachMapAndWriter(const std::vector<Version>& versions) {
-  QHash<QString, const Version*> newest;
-  for (const Version& version : versions) {
-    const QString writer = version.map + QLatin1Char('\n') + version.installation;
-    if (auto it = newest.find(writer); it == newest.end() || (*it)->newestOrder() < version.newestOrder())
-      newest.insert(writer, &version);
-  }
-  QStringList names;
-  names.reserve(newest.size());
-  for (const Version* version : newest) names << version->name;
-  names.sort();
-  return names;
+// What a start knows of one record of a map that unnamed files hold.
+struct Holder {
+  QString key;
+  std::optional<Version> file;  // the newest file it names, when readable
+  bool namesEdit = false;       // that file is an edit not yet sent
+  QString fallback;             // the newest earlier save that reads, when the newest file does not
+};
+
+bool later(const Version& a, const Version& b) {
+  return a.number > b.number || (a.number == b.number && a.name < b.name);
 }
 
 }  // namespace
 
-QStringList newestMapVersionsIn(const QString& folder) {
-  std::vector<Version> versions;
-  for (const platform::MetadataItem& item : platform::MetadataQuery::scan(folder, QStringLiteral("*.orrx")))
-    if (auto version = readVersion(folder, item.fsName)) versions.push_back(std::move(*version));
-  return newestOfEachMapAndWriter(versions);
+qint64 saveNumberOf(const QString& name) {
+  static const QRegularExpression made(QStringLiteral("^file-?\\d+_(\\d{1,18})\\.(orrx|index)$"));
+  const auto match = made.match(name);
+  return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
-UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& unnamed,
-                                    const QHash<QString, DocumentInfoPtr>& records) {
+QHash<QString, QString> mapsOfIndex(const QByteArray& indexBytes) {
+  QHash<QString, QString> maps;
+  ProxyList proxies;
+  if (indexBytes.isEmpty() || !IndexJSONDocument::decodeFromJSON(indexBytes, proxies, nullptr)) return maps;
+  for (const auto& proxy : proxies)
+    if (proxy && !proxy->ideaIdentifier().isEmpty()) maps.insert(proxy->fileURL(), mapOf(proxy->ideaIdentifier()));
+  return maps;
+}
+
+UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& unnamed, const QSet<QString>& present,
+                                    const QHash<QString, DocumentInfoPtr>& records,
+                                    const QHash<QString, QString>& indexMaps,
+                                    const QHash<QString, QStringList>& earlier, bool word) {
   UnnamedMapFiles sorted;
   QHash<QString, std::vector<Version>> waiting;
   for (const QString& name : unnamed)
     if (auto version = readVersion(folder, name)) waiting[version->map].push_back(std::move(*version));
-  if (waiting.isEmpty()) return sorted;
 
-  struct Named {
-    Version made;
-    QString key;
-    bool deleting;
-  };
-  std::vector<Named> named;
-  QSet<QString> seen;
+  QHash<QString, std::vector<Holder>> holders;
+  std::vector<Holder> fallingBack;
   for (auto it = records.cbegin(); it != records.cend(); ++it) {
     const DocumentInfoPtr& record = it.value();
-    for (const SyncFileInfoPtr* info : {&record->input(), &record->current(), &record->output()})
-      if (SyncFileInfo::hasFile(*info) && !seen.contains((*info)->name())) {
-        seen.insert((*info)->name());
-        named.push_back({madeVersion((*info)->name()), it.key(), SyncFileInfo::isDeleted(record->output())});
+    const SyncFileInfoPtr& newest = SyncFileInfo::hasFile(record->output())    ? record->output()
+                                    : SyncFileInfo::hasFile(record->current()) ? record->current()
+                                                                               : record->input();
+    if (!SyncFileInfo::hasFile(newest)) continue;
+    // A map made here and never sent whose file is gone: nothing is left of it, unless an
+    // earlier save or an unnamed file turns out to be its map.
+    if (newest == record->output() && !record->input() && !record->current() && newest->rev().isNull() &&
+        !present.contains(newest->name()))
+      sorted.dropped << it.key();
+    const QStringList earlierSaves = earlier.value(it.key());
+    if (waiting.isEmpty() && earlierSaves.isEmpty()) continue;
+    const QString listed = indexMaps.value(it.key());
+    if (earlierSaves.isEmpty() && !listed.isEmpty() && !waiting.contains(listed)) continue;
+    Holder holder{it.key(), present.contains(newest->name()) ? readVersion(folder, newest->name()) : std::nullopt,
+                  newest == record->output(), QString()};
+    QString map = holder.file ? holder.file->map : listed;
+    if (holder.file) {
+      sorted.earlierGo << earlierSaves;
+    } else if (!earlierSaves.isEmpty()) {
+      std::vector<Version> saves;
+      for (const QString& name : earlierSaves)
+        if (auto version = readVersion(folder, name)) saves.push_back(std::move(*version));
+      std::sort(saves.begin(), saves.end(), later);
+      if (!saves.empty()) {
+        holder.fallback = saves.front().name;
+        if (map.isEmpty()) map = saves.front().map;
       }
-  }
-  // The first version of a map read this way is the newest one a record names.
-  std::sort(named.begin(), named.end(),
-            [](const Named& a, const Named& b) { return b.made.madeOrder() < a.made.madeOrder(); });
-  const QString here = Globals::appInstallation();
-  for (const Named& file : named) {
-    if (waiting.isEmpty()) break;
-    const auto version = readVersion(folder, file.made.name);
-    if (!version) continue;
-    const auto it = waiting.find(version->map);
-    if (it == waiting.end()) continue;
-    const Version* newer = nullptr;
-    for (const Version& other : *it) {
-      if (file.deleting || other.madeOrder() < version->madeOrder())
-        sorted.older << other.name;
-      else if (other.installation == here && (!newer || newer->madeOrder() < other.madeOrder()))
-        newer = &other;
+      for (const QString& name : earlierSaves)
+        if (name != holder.fallback) sorted.earlierGo << name;
     }
-    if (newer && !sorted.newer.contains(file.key)) sorted.newer.insert(file.key, newer->name);
-    waiting.erase(it);
+    if (waiting.contains(map))
+      holders[map].push_back(std::move(holder));
+    else if (!holder.fallback.isEmpty())
+      fallingBack.push_back(std::move(holder));
   }
-  std::vector<Version> unrecorded;
-  for (auto& versions : waiting) std::move(versions.begin(), versions.end(), std::back_inserter(unrecorded));
-  sorted.withoutRecord = newestOfEachMapAndWriter(unrecorded);
+
+  const QString here = Globals::appInstallation();
+  for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+    std::vector<Version>& versions = it.value();
+    std::sort(versions.begin(), versions.end(), later);
+    const std::vector<Holder>& held = holders[it.key()];
+    // The one that may go back to a record: the newest save made here, else a copy by hand.
+    const Version* edit = nullptr;
+    for (const Version& v : versions)
+      if (v.number >= 0 && v.installation == here) {
+        edit = &v;
+        break;
+      }
+    if (!edit)
+      for (const Version& v : versions)
+        if (v.number < 0) {
+          edit = &v;
+          break;
+        }
+    if (held.empty()) {
+      // No record holds the map: the newest save of each installation is the map, each copy
+      // by hand a map of its own.
+      QSet<QString> writers;
+      for (const Version& v : versions) {
+        if (v.number < 0 || !writers.contains(v.installation))
+          sorted.withoutRecord << v.name;
+        else
+          sorted.setAside << v.name;
+        if (v.number >= 0) writers.insert(v.installation);
+      }
+      continue;
+    }
+    const Holder* to = nullptr;
+    bool earlierGoes = false;
+    if (edit) {
+      std::vector<const Holder*> broken, older;
+      for (const Holder& holder : held) {
+        // A record that falls back on an earlier save takes only a later save made here.
+        if (!holder.file &&
+            (holder.fallback.isEmpty() || (edit->number > saveNumberOf(holder.fallback) && edit->installation == here)))
+          broken.push_back(&holder);
+        else if (edit->number >= 0 && holder.file->number >= 0 && holder.file->number < edit->number &&
+                 (!holder.namesEdit || holder.file->installation == edit->installation))
+          older.push_back(&holder);
+      }
+      if (broken.size() == 1) {
+        to = broken.front();
+      } else if (broken.empty() && older.size() == 1) {
+        to = older.front();
+        // The clock decides nothing but may keep a file: an earlier save whose map says it was
+        // changed after the later one stays, set aside.
+        earlierGoes = word && to->namesEdit && to->file->modified <= edit->modified;
+      }
+    }
+    if (to) {
+      sorted.taken.insert(to->key, {edit->name, earlierGoes});
+      sorted.dropped.removeAll(to->key);
+      if (!to->fallback.isEmpty()) sorted.earlierGo << to->fallback;
+    }
+    for (const Holder& holder : held)
+      if (&holder != to && !holder.fallback.isEmpty()) fallingBack.push_back(holder);
+    for (const Version& v : versions) {
+      if (to && &v == edit) continue;
+      // A save made here that no record can be said to be older than stays a map of its own.
+      const bool newestHere =
+          &v == edit && v.number >= 0 && std::none_of(held.begin(), held.end(), [&](const Holder& h) {
+            return h.file && h.file->number >= 0 && h.file->number > v.number;
+          });
+      if (v.number < 0 || newestHere)
+        sorted.withoutRecord << v.name;
+      else
+        sorted.setAside << v.name;
+    }
+  }
+  for (const Holder& holder : fallingBack) {
+    sorted.taken.insert(holder.key, {holder.fallback, false});
+    sorted.dropped.removeAll(holder.key);
+  }
+  sorted.withoutRecord.sort();
+  sorted.setAside.sort();
   return sorted;
 }
 
