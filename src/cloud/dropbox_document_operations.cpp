@@ -288,7 +288,9 @@ void DropboxFolderManager::finishForQuit() {
   // The status on disk now lets these go; earlier saves of maps that stay wait for the start.
   if (saved) {
     removeWrittenLetGo(header.letGo());
-    for (const QString& path : std::exchange(mState->filesToReallyDelete(), {})) QFile::remove(path);
+    for (const QString& path : std::exchange(mState->filesToReallyDelete(), {}))
+      if (QFile::remove(path) && mRemovalReasons.contains(path))
+        logLine(QStringLiteral("Dropbox: removed %1: %2").arg(path, mRemovalReasons.take(path)));
   }
   for (auto& after : waiting) after(saved);
 }

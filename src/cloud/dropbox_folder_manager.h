@@ -261,6 +261,7 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // when it goes once a status naming it is written. Removed files leave with the next write.
   QHash<QString, QString> mLetGo;
   QHash<QString, QStringList> mEarlierSaves;  // key: its let-go files waiting for the next start
+  QHash<QString, QString> mRemovalReasons;    // full path: why the start removes it, logged once it is gone
   QSet<QString> mSetAside;                    // written as "setAside"
   struct TaskStep {
     StepMaker make;

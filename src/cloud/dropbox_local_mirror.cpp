@@ -129,8 +129,14 @@ bool DropboxFolderManager::shouldFileBeKept(const QString& name, const QSet<QStr
 }
 
 void DropboxFolderManager::removeFilesAsync(const QSet<QString>& paths) {
-  workQueue().async([weak = weak_from_this(), paths] {
-    for (const QString& path : paths) QFile::remove(path);
+  QHash<QString, QString> reasons;
+  for (const QString& path : paths)
+    if (auto it = mRemovalReasons.constFind(path); it != mRemovalReasons.cend())
+      reasons.insert(path, mRemovalReasons.take(path));
+  workQueue().async([weak = weak_from_this(), paths, reasons] {
+    for (const QString& path : paths)
+      if (QFile::remove(path) && reasons.contains(path))
+        logLine(QStringLiteral("Dropbox: removed %1: %2").arg(path, reasons.value(path)));
     platform::mainQueue().async([weak, paths] {
       auto self = weak.lock();
       if (!self) return;

@@ -203,10 +203,9 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
     s.setIndexDocumentInfo(index->withInput(SyncFileInfo::EMPTY()));
   // What the engine let go of goes now; the list names each file until it is gone.
   for (const QString& name : read.letGo) mLetGo.insert(name, QString());
-  for (auto it = read.filesToDelete.cbegin(); it != read.filesToDelete.cend(); ++it) {
-    logLine(QStringLiteral("Dropbox: %1 is removed: %2").arg(it.key(), it.value()));
+  mRemovalReasons = read.filesToDelete;
+  for (auto it = read.filesToDelete.cbegin(); it != read.filesToDelete.cend(); ++it)
     s.filesToReallyDelete().insert(it.key());
-  }
   mSetAside = QSet<QString>(read.setAside.cbegin(), read.setAside.cend());
   for (const QString& name : read.maps.setAside) {
     logLine(QStringLiteral("Dropbox: %1 is kept aside: an earlier save, or another installation's version, of a map "
@@ -222,6 +221,8 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
     if (earlier && earlier->name() != it->name) {
       if (it->earlierGoes) {
         what = earlier->name() + QStringLiteral(" is let go");
+        mRemovalReasons.insert(localManagedFile(earlier->name()),
+                               QStringLiteral("an earlier save of a map whose record took a later one"));
       } else {
         // Only a guess, or a file that is gone or unreadable: nothing is removed for it.
         mLetGo.remove(earlier->name());

@@ -23,6 +23,7 @@
 #include <set>
 #include <vector>
 
+#include "../../foundation/log_capture.h"
 #include "cloud/dropbox_folder_manager.h"
 #include "fake_remote.h"
 #include "foundation/globals.h"
@@ -371,12 +372,18 @@ class DropboxEngineTest : public DropboxEngineFixture {
     ASSERT_TRUE(writeFile(dir + "/orrery.local.status", mirror.status));
     for (const auto& [name, bytes] : mirror.files) ASSERT_TRUE(writeFile(dir + "/" + name, bytes));
     networkUp = false;
+    LogCapture log;
     auto engine = startEngine(folder);
     ASSERT_TRUE(pump([&] { return engine->state().isIndexDocumentAvailable() && !engine->isBusyOffMainThread(); }, 60,
                      /*fileWork=*/true));
     engine->finishForQuit();
     engine->leaveState();
     settleThreads();
+    for (const auto& [name, bytes] : mirror.files)
+      if (!QFileInfo::exists(dir + "/" + name)) {
+        EXPECT_EQ(log.lines().filter("Dropbox: removed " + dir + "/" + name + ": ").size(), 1)
+            << "every file removed at a start is logged with its reason: " << qPrintable(name);
+      }
     engines.clear();
     recorders.clear();
     networkUp = true;
