@@ -203,8 +203,13 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   static void sortMirrorFiles(const QString& folder, StatusRead& read);
   void finishStartUp(const StatusRead& read);
   // Each of the mirror files gets a record as a map made here, waiting to be sent, under a
-  // new name.
-  void giveRecordsTo(const QStringList& names);
+  // new name; `maps`: what the start read of them, for their list entries.
+  void giveRecordsTo(const QStringList& names, const QHash<QString, std::shared_ptr<IdeaDocument>>& maps = {});
+  // The earlier saves of these records' maps, kept through the start, go once the map's newer
+  // save is found to read; a record whose newer save does not read takes the newest that does.
+  // The files are read on the status queue.
+  void lookAtEarlierSaves(const QHash<QString, QStringList>& earlier);
+  void applyEarlierSavesLookedAt(const QHash<QString, EarlierSavesOf>& asked, const EarlierSavesLookedAt& looked);
   // Counts the mirror files a record names up or down. One no record names any more is let go:
   // written as such with the next status, and removed once that status is on disk, or at the
   // next start when it was the record's edit and the map stays (an earlier save).
@@ -262,7 +267,12 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   QHash<QString, QString> mLetGo;
   QHash<QString, QStringList> mEarlierSaves;  // key: its let-go files waiting for the next start
   QHash<QString, QString> mRemovalReasons;    // full path: why the start removes it, logged once it is gone
-  QSet<QString> mSetAside;                    // written as "setAside"
+  // Record key to the file and the map a start read of a map that got a record: its list entry
+  // needs no second read.
+  QHash<QString, std::pair<QString, std::shared_ptr<IdeaDocument>>> mMapsReadAtStart;
+  QHash<QString, QStringList> mEarlierSavesToLookAt;  // kept through the start, looked at once the index is read
+  bool mEarlierSavesLookInFlight = false;
+  QSet<QString> mSetAside;  // written as "setAside"
   struct TaskStep {
     StepMaker make;
     bool joins = false;

@@ -59,9 +59,9 @@ std::shared_ptr<KeyedCodable> DropboxFolderManagerState::createWithCoder(KeyedDe
     state->mLastMade = number && made >= 0 ? made : 0;
     state->mLetGo = coder.decodeStringsForKey(kLetGoKey);
     state->mSetAside = coder.decodeStringsForKey(kSetAsideKey);
-    for (const auto& entry : coder.decodeObjectsOfClassForKey<MapEntry>(kEarlierSavesKey))
-      if (!entry->key().isEmpty() && entry->val() && SyncFileInfo::hasFile(entry->val()->output()))
-        state->mEarlierSaves.append({entry->key(), entry->val()->output()->name()});
+    const QStringList earlier = coder.decodeStringsForKey(kEarlierSavesKey);
+    for (qsizetype i = 0; i + 1 < earlier.size(); i += 2)
+      if (!earlier[i].isEmpty() && !earlier[i + 1].isEmpty()) state->mEarlierSaves.append({earlier[i], earlier[i + 1]});
   }
   qsizetype damaged = 0;
   for (const auto& entry : coder.decodeObjectsOfClassForKey<MapEntry>(kDocumentsKey)) {
@@ -84,13 +84,10 @@ void DropboxFolderManagerState::encodeWithCoder(KeyedEncoder& coder) const {
     coder.encodeString(QString::number(mLastMade), kLastMadeKey);
     coder.encodeStrings(mLetGo, kLetGoKey);
     coder.encodeStrings(mSetAside, kSetAsideKey);
-    std::vector<MapEntry> earlier;
-    earlier.reserve(std::size_t(mEarlierSaves.size()));
-    for (const auto& [key, name] : mEarlierSaves)
-      earlier.emplace_back(key, DocumentInfo::create(nullptr, nullptr, SyncFileInfo::create(name, QString())));
-    std::vector<const KeyedCodable*> plain;
-    for (const MapEntry& entry : earlier) plain.push_back(&entry);
-    coder.encodeObjects(std::span<const KeyedCodable* const>(plain), kEarlierSavesKey);
+    QStringList earlier;
+    earlier.reserve(2 * mEarlierSaves.size());
+    for (const auto& [key, name] : mEarlierSaves) earlier << key << name;
+    coder.encodeStrings(earlier, kEarlierSavesKey);
   }
   // The records come last: EncodedStatusRecords appends them after the members above.
   std::vector<MapEntry> entries;
@@ -143,7 +140,6 @@ std::shared_ptr<DropboxFolderManagerState> DropboxFolderManagerState::readFromDa
   decoder->addAlias<SyncFileInfo>(QStringLiteral("current"));
   decoder->addAlias<SyncFileInfo>(QStringLiteral("output"));
   decoder->addAlias<MapEntry>(QStringLiteral("documents"));
-  decoder->addAlias<MapEntry>(QString::fromLatin1(kEarlierSavesKey));
   decoder->addAlias<DocumentInfo>(QStringLiteral("val"));
   return decoder->decodeObjectOfClass<DropboxFolderManagerState>();
 }

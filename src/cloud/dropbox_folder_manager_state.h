@@ -37,8 +37,9 @@ class DropboxFolderManagerState final : public KeyedCodable {
   static constexpr char kLastMadeKey[] = "lastMade";
   static constexpr char kLetGoKey[] = "letGo";
   static constexpr char kSetAsideKey[] = "setAside";
-  // Earlier saves let go of while their map stays, each as {"key", "val": {"output": {"name"}}}:
-  // the next start removes them once the map's newer save reads, and falls back on one when not.
+  // Earlier saves let go of while their map stays, each as its record's key followed by its
+  // file name: the next start removes them once the map's newer save reads, and falls back on
+  // one when not.
   static constexpr char kEarlierSavesKey[] = "earlierSaves";
   using EarlierSaves = QList<std::pair<QString, QString>>;  // key, file name
   // Larger files are refused unread: a damaged or hostile file must not fill the memory.

@@ -100,8 +100,7 @@ QString DropboxFolderManager::unusedLocalName(const char* format) {
 }
 
 void DropboxFolderManager::noteSaveNumbers(qint64 number) {
-  for (const QString& name : QDir(localManagedFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System))
-    number = std::max(number, saveNumberOf(name));
+  for (const auto& [name, link] : mirrorEntries(localManagedFolder())) number = std::max(number, saveNumberOf(name));
   std::lock_guard lock(counterMutex());
   nameCounter() = std::max(nameCounter(), long(number));
 }
@@ -140,6 +139,8 @@ void DropboxFolderManager::removeFilesAsync(const QSet<QString>& paths) {
     platform::mainQueue().async([weak, paths] {
       auto self = weak.lock();
       if (!self) return;
+      // The clean-up is a step like another: what waited behind it need not wait for an idle pass.
+      self->ensureRunnable();
       // Gone: the next status no longer lets them go.
       for (const QString& path : paths)
         if (auto it = self->mLetGo.find(QFileInfo(path).fileName()); it != self->mLetGo.end() && it.value().isEmpty())
@@ -307,8 +308,22 @@ QSet<QString> DropboxFolderManager::fileURLsFromProxyList(const ProxyList& proxi
 void DropboxFolderManager::ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies) {
   const QSet<QString> listed = fileURLsFromProxyList(proxies);
   const auto& docs = mState->docs();
-  for (auto it = docs.cbegin(); it != docs.cend(); ++it)
-    if (!listed.contains(it.key())) mState->documentsToLoadAsProxies().insert(it.key());
+  const auto readAtStart = std::exchange(mMapsReadAtStart, {});
+  for (auto it = docs.cbegin(); it != docs.cend(); ++it) {
+    if (listed.contains(it.key())) continue;
+    // A map the start read, whose record still names that file, is listed from what was read.
+    if (const auto read = readAtStart.constFind(it.key());
+        read != readAtStart.cend() && SyncFileInfo::refers(it.value()->output(), read->first) && isActive()) {
+      auto doc = IdeaDocument::createWithFileName(it.key().section(QLatin1Char('/'), -1), DocumentLocationDropbox);
+      doc->takeMapOf(*read->second);
+      auto proxy = std::make_shared<IdeaProxy>();
+      proxy->updateWithDoc(doc);
+      report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, this); });
+    } else {
+      mState->documentsToLoadAsProxies().insert(it.key());
+    }
+  }
+  if (!mEarlierSavesToLookAt.isEmpty()) lookAtEarlierSaves(std::exchange(mEarlierSavesToLookAt, {}));
 }
 
 // ---- loading documents

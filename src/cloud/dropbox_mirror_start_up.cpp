@@ -60,6 +60,13 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
     if (!self) return;
     if (read.unreadable) softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
     self->finishStartUp(read);
+    // A status that holds the engine's word and that the start left as it was is not written again.
+    const auto& maps = read.maps;
+    if (read.state && read.state->lastMade() >= 0 && maps.taken.isEmpty() && maps.withoutRecord.isEmpty() &&
+        maps.setAside.isEmpty() && maps.dropped.isEmpty()) {
+      self->ensureRunnable();
+      return;
+    }
     self->saveOrCreateLocalStatus([weak, withState = static_cast<bool>(read.state)](bool ok) {
       auto self = weak.lock();
       if (!self || withState) return;
@@ -137,19 +144,18 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
   const QDir dir(folder);
   QStringList unnamed;
   QSet<QString> present;
-  for (const QFileInfo& file : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-    const QString name = file.fileName();
+  for (const auto& [name, link] : mirrorEntries(folder)) {
     present.insert(name);
     read.highestSaveNumber = std::max(read.highestSaveNumber, saveNumberOf(name));
     if (indexNames.contains(name) || documentNames.contains(name)) continue;
-    if (const auto it = earlierOf.constFind(name); it != earlierOf.cend() && !file.isSymLink()) {
+    if (const auto it = earlierOf.constFind(name); it != earlierOf.cend() && !link) {
       earlier[it.value()] << name;
     } else if (letGo.contains(name)) {
       read.letGo << name;
       read.filesToDelete.insert(dir.filePath(name), QStringLiteral("the sync state lets it go"));
     } else if (setAside.contains(name)) {
       read.setAside << name;
-    } else if (name.endsWith(QLatin1String(".orrx")) && !file.isSymLink()) {
+    } else if (name.endsWith(QLatin1String(".orrx")) && !link) {
       // A map file that no record names may be a save whose status never landed, or a map
       // whose record was lost: it is read. A link is no file of the mirror and is never read.
       unnamed << name;
@@ -173,10 +179,12 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
   }
 }
 
-void DropboxFolderManager::giveRecordsTo(const QStringList& names) {
+void DropboxFolderManager::giveRecordsTo(const QStringList& names,
+                                         const QHash<QString, std::shared_ptr<IdeaDocument>>& maps) {
   for (const QString& name : names) {
     const QString key = rules::fileURLFromDropboxPath(rules::dropboxPathForFile(createDropboxORRXFileName()));
     storeRecord(key, DocumentInfo::create(nullptr, nullptr, SyncFileInfo::create(name, QString())));
+    if (const auto map = maps.value(name)) mMapsReadAtStart.insert(key, {name, map});
     report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(key, this); });
   }
   if (!names.isEmpty())
@@ -245,7 +253,58 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
   }
   for (auto it = read.records.cbegin(); it != read.records.cend(); ++it)
     if (s.docs().contains(it.key())) report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(it.key(), this); });
-  giveRecordsTo(read.maps.withoutRecord);
+  giveRecordsTo(read.maps.withoutRecord, read.maps.maps);
+  // Looked at once the home shows the maps, which need not wait for it.
+  mEarlierSavesToLookAt = read.maps.unchecked;
+  for (auto it = mEarlierSavesToLookAt.cbegin(); it != mEarlierSavesToLookAt.cend(); ++it)
+    for (const QString& name : it.value()) letGo(name, it.key());
+}
+
+void DropboxFolderManager::lookAtEarlierSaves(const QHash<QString, QStringList>& earlier) {
+  QHash<QString, EarlierSavesOf> asked;
+  for (auto it = earlier.cbegin(); it != earlier.cend(); ++it) {
+    const DocumentInfoPtr record = mState->docs().value(it.key());
+    if (!record) continue;
+    const SyncFileInfoPtr& newest = SyncFileInfo::hasFile(record->output()) ? record->output() : record->current();
+    if (!SyncFileInfo::hasFile(newest)) continue;
+    asked.insert(it.key(), {newest->name(), it.value()});
+  }
+  if (asked.isEmpty()) return;
+  mEarlierSavesLookInFlight = true;
+  mStatusQueue->async([weak = weak_from_this(), folder = localManagedFolder(), asked] {
+    EarlierSavesLookedAt looked = orrery::lookAtEarlierSaves(folder, asked);
+    platform::mainQueue().async([weak, asked, looked = std::move(looked)] {
+      if (auto self = weak.lock()) self->applyEarlierSavesLookedAt(asked, looked);
+    });
+  });
+}
+
+void DropboxFolderManager::applyEarlierSavesLookedAt(const QHash<QString, EarlierSavesOf>& asked,
+                                                     const EarlierSavesLookedAt& looked) {
+  mEarlierSavesLookInFlight = false;
+  for (const QString& name : looked.go)
+    if (auto it = mLetGo.find(name); it != mLetGo.end()) {
+      it.value().clear();
+      mRemovalReasons.insert(localManagedFile(name), QStringLiteral("an earlier save the sync state lets go"));
+    }
+  for (auto it = looked.fallBack.cbegin(); it != looked.fallBack.cend(); ++it) {
+    const DocumentInfoPtr record = mState->docs().value(it.key());
+    const QString unreadable = asked.value(it.key()).newest;
+    // A record that moved on meanwhile keeps what it has.
+    if (!record || !(SyncFileInfo::refers(record->output(), unreadable) ||
+                     (!SyncFileInfo::hasFile(record->output()) && SyncFileInfo::refers(record->current(), unreadable))))
+      continue;
+    storeRecord(it.key(),
+                record->withOutput(SyncFileInfo::create(it.value(), rules::localRevFromDocumentInfo(record))));
+    mLetGo.remove(unreadable);
+    if (hasLocalManagedFile(unreadable)) mSetAside.insert(unreadable);
+    logLine(QStringLiteral("Dropbox: the record of %1 takes %2, an earlier save of its map, as %3 holds none; %3 is "
+                           "kept aside")
+                .arg(it.key(), it.value(), unreadable));
+    mState->documentsToLoadAsProxies().insert(it.key());
+  }
+  // The status lets the earlier saves go; they are removed once it is written.
+  saveOrCreateLocalStatus();
 }
 
 }  // namespace orrery

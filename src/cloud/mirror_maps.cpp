@@ -1,9 +1,14 @@
 #include "cloud/mirror_maps.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <QDateTime>
 #include <QDir>
-#include <QRegularExpression>
+#include <QFile>
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -31,6 +36,7 @@ struct Version {
   QString installation;
   qint64 modified = 0;
   qint64 number = -1;
+  std::shared_ptr<IdeaDocument> doc;
 };
 
 // The version in the file, or none; a file that is there and holds no readable map is logged.
@@ -56,6 +62,7 @@ std::optional<Version> readVersion(const QString& folder, const QString& name) {
   version.installation = doc->appInstallation();
   version.modified = doc->dateModified().isValid() ? doc->dateModified().toMSecsSinceEpoch() : 0;
   version.number = saveNumberOf(name);
+  version.doc = std::move(doc);
   return version;
 }
 
@@ -71,12 +78,34 @@ bool later(const Version& a, const Version& b) {
   return a.number > b.number || (a.number == b.number && a.name < b.name);
 }
 
+// The newest of the earlier saves that reads.
+std::optional<Version> newestReadable(const QString& folder, const QStringList& names) {
+  std::optional<Version> newest;
+  for (const QString& name : names)
+    if (auto version = readVersion(folder, name); version && (!newest || later(*version, *newest)))
+      newest = std::move(version);
+  return newest;
+}
+
 }  // namespace
 
 qint64 saveNumberOf(const QString& name) {
-  static const QRegularExpression made(QStringLiteral("^file-?\\d+_(\\d{1,18})\\.(orrx|index)$"));
-  const auto match = made.match(name);
-  return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+  // "file" [-] digits "_" digits ("." "orrx" | "." "index"), read by hand: a start looks at
+  // every name in the mirror.
+  QStringView rest(name);
+  if (!rest.startsWith(u"file")) return -1;
+  rest = rest.mid(4);
+  if (rest.startsWith(u'-')) rest = rest.mid(1);
+  qsizetype at = 0;
+  while (at < rest.size() && rest[at].isDigit() && rest[at].unicode() < 128) ++at;
+  if (at == 0 || at >= rest.size() || rest[at] != u'_') return -1;
+  rest = rest.mid(at + 1);
+  at = 0;
+  qint64 number = 0;
+  while (at < rest.size() && at < 18 && rest[at] >= u'0' && rest[at] <= u'9')
+    number = number * 10 + (rest[at++].unicode() - '0');
+  const QStringView ending = rest.mid(at);
+  return at > 0 && (ending == u".orrx" || ending == u".index") ? number : -1;
 }
 
 QHash<QString, QString> mapsOfIndex(const QByteArray& indexBytes) {
@@ -111,25 +140,25 @@ UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& un
         !present.contains(newest->name()))
       sorted.dropped << it.key();
     const QStringList earlierSaves = earlier.value(it.key());
-    if (waiting.isEmpty() && earlierSaves.isEmpty()) continue;
+    // A map no unnamed file can be of (the index says so) is not read now: its earlier saves
+    // are looked at once the home shows it.
     const QString listed = indexMaps.value(it.key());
-    if (earlierSaves.isEmpty() && !listed.isEmpty() && !waiting.contains(listed)) continue;
+    if (waiting.isEmpty() || (!listed.isEmpty() && !waiting.contains(listed))) {
+      if (!earlierSaves.isEmpty()) sorted.unchecked.insert(it.key(), earlierSaves);
+      continue;
+    }
     Holder holder{it.key(), present.contains(newest->name()) ? readVersion(folder, newest->name()) : std::nullopt,
                   newest == record->output(), QString()};
     QString map = holder.file ? holder.file->map : listed;
     if (holder.file) {
       sorted.earlierGo << earlierSaves;
-    } else if (!earlierSaves.isEmpty()) {
-      std::vector<Version> saves;
-      for (const QString& name : earlierSaves)
-        if (auto version = readVersion(folder, name)) saves.push_back(std::move(*version));
-      std::sort(saves.begin(), saves.end(), later);
-      if (!saves.empty()) {
-        holder.fallback = saves.front().name;
-        if (map.isEmpty()) map = saves.front().map;
-      }
+    } else if (const auto fallback = newestReadable(folder, earlierSaves)) {
+      holder.fallback = fallback->name;
+      if (map.isEmpty()) map = fallback->map;
       for (const QString& name : earlierSaves)
         if (name != holder.fallback) sorted.earlierGo << name;
+    } else {
+      sorted.earlierGo << earlierSaves;
     }
     if (waiting.contains(map))
       holders[map].push_back(std::move(holder));
@@ -161,7 +190,7 @@ UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& un
       QSet<QString> writers;
       for (const Version& v : versions) {
         if (v.number < 0 || !writers.contains(v.installation))
-          sorted.withoutRecord << v.name;
+          sorted.withoutRecord << v.name, sorted.maps.insert(v.name, v.doc);
         else
           sorted.setAside << v.name;
         if (v.number >= 0) writers.insert(v.installation);
@@ -205,7 +234,7 @@ UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& un
             return h.file && h.file->number >= 0 && h.file->number > v.number;
           });
       if (v.number < 0 || newestHere)
-        sorted.withoutRecord << v.name;
+        sorted.withoutRecord << v.name, sorted.maps.insert(v.name, v.doc);
       else
         sorted.setAside << v.name;
     }
@@ -217,6 +246,42 @@ UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& un
   sorted.withoutRecord.sort();
   sorted.setAside.sort();
   return sorted;
+}
+
+EarlierSavesLookedAt lookAtEarlierSaves(const QString& folder, const QHash<QString, EarlierSavesOf>& saves) {
+  EarlierSavesLookedAt looked;
+  for (auto it = saves.cbegin(); it != saves.cend(); ++it) {
+    if (readVersion(folder, it->newest)) {
+      looked.go << it->earlier;
+      continue;
+    }
+    const auto fallback = newestReadable(folder, it->earlier);
+    if (fallback) looked.fallBack.insert(it.key(), fallback->name);
+    for (const QString& name : it->earlier)
+      if (!fallback || name != fallback->name) looked.go << name;
+  }
+  return looked;
+}
+
+std::vector<std::pair<QString, bool>> mirrorEntries(const QString& folder) {
+  std::vector<std::pair<QString, bool>> entries;
+  const QByteArray path = QFile::encodeName(folder);
+  DIR* dir = ::opendir(path.constData());
+  if (!dir) return entries;
+  while (const dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st {};
+      if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+    }
+    if (type == DT_DIR) continue;
+    entries.emplace_back(QFile::decodeName(name), type == DT_LNK);
+  }
+  ::closedir(dir);
+  return entries;
 }
 
 }  // namespace orrery

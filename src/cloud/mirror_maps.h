@@ -14,14 +14,23 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "cloud/document_info.h"
 
 namespace orrery {
 
+class IdeaDocument;
+
 // The number the engine gave a mirror file it made ("file<ms>_<n>.orrx", "….index": n); a save
 // made later has a higher one, whatever the clock did. -1 for any other name.
 qint64 saveNumberOf(const QString& name);
+
+// Every entry of the folder but its folders, in no order, with whether it is a link: names
+// from the folder's own listing, so that nothing looks at each file apart.
+std::vector<std::pair<QString, bool>> mirrorEntries(const QString& folder);
 
 // The map of each document the local index lists (document identifier to its root idea), for
 // records whose own file cannot be read. Empty for unreadable bytes.
@@ -49,7 +58,24 @@ struct UnnamedMapFiles {
   // Earlier saves the status lets go of: their map's newer save reads, or a later one replaced
   // it. Removed.
   QStringList earlierGo;
+  // Record key to its earlier saves, of a map no unnamed file holds: looked at later
+  // (lookAtEarlierSaves), so that the home need not wait for it.
+  QHash<QString, QStringList> unchecked;
+  // The maps read of the files that get a record of their own, for their list entries.
+  QHash<QString, std::shared_ptr<IdeaDocument>> maps;
 };
+
+struct EarlierSavesOf {
+  QString newest;  // the file the record names
+  QStringList earlier;
+};
+struct EarlierSavesLookedAt {
+  QStringList go;                    // the newer save reads, or another earlier save stands in
+  QHash<QString, QString> fallBack;  // key to the earlier save that stands in for an unreadable newest
+};
+// Reads each record's newest file: when it holds a map, the earlier saves go; when not, the
+// newest earlier save that does takes its place.
+EarlierSavesLookedAt lookAtEarlierSaves(const QString& folder, const QHash<QString, EarlierSavesOf>& saves);
 
 // `unnamed`: the file names to sort; `present`: every file name in the folder; `indexMaps`: as
 // mapsOfIndex gives them; `earlier`: record key to the earlier saves of its map the status lets
