@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -194,6 +195,15 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
     UnnamedMapFiles maps;
     // The highest save number of the status and of the folder's file names.
     qint64 highestSaveNumber = -1;
+    // The local index as the sort read it, when it had to (its file's name and list).
+    std::optional<std::pair<QString, ProxyList>> index;
+    // The let-go list the engine starts with: name to the key whose earlier save it is, or empty.
+    QHash<QString, QString> letGoAtStart;
+  };
+  // Record key to its earlier saves, with the records as the start read them.
+  struct EarlierSavesToLookAt {
+    QHash<QString, QStringList> saves;
+    DropboxFolderManagerState::DocumentMap records;
   };
   // Reads the status file and sorts the mirror's files on the status queue (an unreadable
   // status file, whatever it is, is set aside unopened); the completion runs on the main queue.
@@ -207,8 +217,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void giveRecordsTo(const QStringList& names, const QHash<QString, std::shared_ptr<IdeaDocument>>& maps = {});
   // The earlier saves of these records' maps, kept through the start, go once the map's newer
   // save is found to read; a record whose newer save does not read takes the newest that does.
-  // The files are read on the status queue.
-  void lookAtEarlierSaves(const QHash<QString, QStringList>& earlier);
+  // The files are read on the status queue; a record that moved on meanwhile keeps them.
+  void lookAtEarlierSaves(const EarlierSavesToLookAt& earlier);
   void applyEarlierSavesLookedAt(const QHash<QString, EarlierSavesOf>& asked, const EarlierSavesLookedAt& looked);
   // Counts the mirror files a record names up or down. One no record names any more is let go:
   // written as such with the next status, and removed once that status is on disk, or at the
@@ -224,6 +234,15 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void releaseEarlierSaves(const QString& key);
   // The persistent members of the state but its records, with the engine's word on its files.
   DropboxFolderManagerState statusHeader() const;
+  struct StatusWord {
+    QString fileFormatVersion;
+    DocumentInfoPtr index;
+    qint64 lastMade = -1;
+    QHash<QString, QString> letGo;
+    QSet<QString> setAside;
+  };
+  // The same from a copy of the sets, on any thread.
+  static DropboxFolderManagerState statusHeaderOf(const StatusWord& word);
   static QSet<QString> fileURLsFromProxyList(const ProxyList& proxies);
   void ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies);
   void loadDocument(const QString& key, const QString& path,
@@ -241,7 +260,7 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void startStatusWrite();
   void removeFilesAsync(const QSet<QString>& paths);
   QString unusedLocalName(const char* format);
-  // Names made from now on number above `number`, and above every made name in the mirror.
+  // Names made from now on number above `number`.
   void noteSaveNumbers(qint64 number);
 
   // Record index: ordered keys of the records each action looks for.
@@ -270,7 +289,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // Record key to the file and the map a start read of a map that got a record: its list entry
   // needs no second read.
   QHash<QString, std::pair<QString, std::shared_ptr<IdeaDocument>>> mMapsReadAtStart;
-  QHash<QString, QStringList> mEarlierSavesToLookAt;  // kept through the start, looked at once the index is read
+  std::optional<std::pair<QString, ProxyList>> mIndexReadAtStart;  // read once, by the start's sort
+  EarlierSavesToLookAt mEarlierSavesToLookAt;  // kept through the start, looked at once the index is read
   bool mEarlierSavesLookInFlight = false;
   QSet<QString> mSetAside;  // written as "setAside"
   struct TaskStep {

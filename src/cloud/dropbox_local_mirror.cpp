@@ -100,7 +100,6 @@ QString DropboxFolderManager::unusedLocalName(const char* format) {
 }
 
 void DropboxFolderManager::noteSaveNumbers(qint64 number) {
-  for (const auto& [name, link] : mirrorEntries(localManagedFolder())) number = std::max(number, saveNumberOf(name));
   std::lock_guard lock(counterMutex());
   nameCounter() = std::max(nameCounter(), long(number));
 }
@@ -150,13 +149,18 @@ void DropboxFolderManager::removeFilesAsync(const QSet<QString>& paths) {
 }
 
 DropboxFolderManagerState DropboxFolderManager::statusHeader() const {
+  return statusHeaderOf(
+      StatusWord{mState->fileFormatVersion(), mState->indexDocumentInfo(), lastNameNumber(), mLetGo, mSetAside});
+}
+
+DropboxFolderManagerState DropboxFolderManager::statusHeaderOf(const StatusWord& word) {
   DropboxFolderManagerState header;
-  header.setFileFormatVersion(mState->fileFormatVersion());
-  header.setIndexDocumentInfo(mState->indexDocumentInfo());
-  header.setLastMade(lastNameNumber());
-  QStringList letGo, setAside(mSetAside.cbegin(), mSetAside.cend());
+  header.setFileFormatVersion(word.fileFormatVersion);
+  header.setIndexDocumentInfo(word.index);
+  header.setLastMade(word.lastMade);
+  QStringList letGo, setAside(word.setAside.cbegin(), word.setAside.cend());
   DropboxFolderManagerState::EarlierSaves earlier;
-  for (auto it = mLetGo.cbegin(); it != mLetGo.cend(); ++it)
+  for (auto it = word.letGo.cbegin(); it != word.letGo.cend(); ++it)
     if (it.value().isEmpty())
       letGo << it.key();
     else
@@ -198,11 +202,15 @@ void DropboxFolderManager::startStatusWrite() {
   // Only the records changed since the last write cross over: a snapshot sharing the live map
   // would make the next change copy all of it, and the status queue encodes only those.
   const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
-  // The files let go of travel with the records that stop naming them.
-  auto header = std::make_shared<DropboxFolderManagerState>(statusHeader());
+  // The files let go of travel with the records that stop naming them; the lists are made on
+  // the status queue, from the sets as they stand now.
+  StatusWord word{mState->fileFormatVersion(), mState->indexDocumentInfo(), lastNameNumber(), mLetGo, mSetAside};
   mStatusQueue->async([weak = weak_from_this(), written = mWrittenRecords,
-                       changes = std::exchange(mUnwrittenRecords, {}), header, waiting, path]() mutable {
+                       changes = std::exchange(mUnwrittenRecords, {}), word = std::move(word), waiting,
+                       path]() mutable {
     const auto start = std::chrono::steady_clock::now();
+    auto header = std::make_shared<DropboxFolderManagerState>(statusHeaderOf(word));
+    word = {};
     for (auto it = changes.cbegin(); it != changes.cend(); ++it) written->store(it.key(), it.value());
     changes.clear();
     const bool ok = DropboxFolderManagerState::writeDataAtomically(written->exportWith(*header), path);
@@ -236,6 +244,11 @@ void DropboxFolderManager::readIndex(const QString& name, std::function<void(boo
       logLine(QStringLiteral("Dropbox: the index %1 is unreadable: missing or not a regular file")
                   .arg(localManagedFile(name)));
     platform::mainQueue().async([completion] { completion(false, {}); });
+    return;
+  }
+  // The start's sort read this very file: its list is not read again.
+  if (auto atStart = std::exchange(mIndexReadAtStart, std::nullopt); atStart && atStart->first == name) {
+    platform::mainQueue().async([completion, proxies = std::move(atStart->second)] { completion(true, proxies); });
     return;
   }
   auto index = IndexJSONDocument::createWithFileURL(QUrl::fromLocalFile(localManagedFile(name)), workQueue());
@@ -323,7 +336,7 @@ void DropboxFolderManager::ensureNewLocalDocumentsToBeLoadedAsProxies(const Prox
       mState->documentsToLoadAsProxies().insert(it.key());
     }
   }
-  if (!mEarlierSavesToLookAt.isEmpty()) lookAtEarlierSaves(std::exchange(mEarlierSavesToLookAt, {}));
+  if (!mEarlierSavesToLookAt.saves.isEmpty()) lookAtEarlierSaves(std::exchange(mEarlierSavesToLookAt, {}));
 }
 
 // ---- loading documents

@@ -16,6 +16,7 @@
 #include "cloud/mirror_maps.h"
 #include "cloud/regular_file.h"
 #include "foundation/logging.h"
+#include "model/index_json_document.h"
 
 namespace orrery {
 
@@ -163,20 +164,30 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
       read.filesToDelete.insert(dir.filePath(name), QStringLiteral("no record names it and it holds no map"));
     }
   }
-  // The local index says which map each listed document holds, for records whose file is gone.
+  // The local index says which map each listed document holds, for records whose file is
+  // gone; read once, as the home lists what it holds.
   QHash<QString, QString> indexMaps;
   const SyncFileInfoPtr indexFile = index ? SyncFileInfo::firstNonNull(index->output(), index->current()) : nullptr;
   if (!unnamed.isEmpty() && SyncFileInfo::hasFile(indexFile) && indexNames.contains(indexFile->name())) {
     QByteArray bytes;
     QString why;
-    if (readRegularFile(dir.filePath(indexFile->name()), -1, &bytes, &why) == RegularFileRead::Read)
-      indexMaps = mapsOfIndex(bytes);
+    ProxyList proxies;
+    if (readRegularFile(dir.filePath(indexFile->name()), -1, &bytes, &why) == RegularFileRead::Read &&
+        IndexJSONDocument::decodeFromJSON(bytes, proxies, nullptr)) {
+      indexMaps = mapsOfIndex(proxies);
+      read.index.emplace(indexFile->name(), std::move(proxies));
+    }
   }
   read.maps = sortUnnamedMapFiles(folder, unnamed, present, read.records, indexMaps, earlier, word);
   for (const QString& name : read.maps.earlierGo) {
     read.letGo << name;
     read.filesToDelete.insert(dir.filePath(name), QStringLiteral("an earlier save the sync state lets go"));
   }
+  // What the engine keeps of it, made here rather than on the main queue, which shows the home.
+  read.letGoAtStart.reserve(read.letGo.size() + earlierOf.size());
+  for (const QString& name : read.letGo) read.letGoAtStart.insert(name, QString());
+  for (auto it = read.maps.unchecked.cbegin(); it != read.maps.unchecked.cend(); ++it)
+    for (const QString& name : it.value()) read.letGoAtStart.insert(name, it.key());
 }
 
 void DropboxFolderManager::giveRecordsTo(const QStringList& names,
@@ -196,13 +207,14 @@ void DropboxFolderManager::giveRecordsTo(const QStringList& names,
 void DropboxFolderManager::finishStartUp(const StatusRead& read) {
   auto& s = *mState;
   noteSaveNumbers(read.highestSaveNumber);
+  mIndexReadAtStart = read.index;
   if (read.state) {
     s.setHasPendingGeneralOperation(false);
     s.setIsLocalStatusFileLoaded(true);
   }
   // Only an earlier try of this start, whose first write failed, can have left records.
   for (const QString& key : s.docs().keys()) storeRecord(key, nullptr);
-  mLetGo.clear();
+  mLetGo = read.letGoAtStart;
   mEarlierSaves.clear();
   s.filesToReallyDelete().clear();
   for (auto it = read.records.cbegin(); it != read.records.cend(); ++it) storeRecord(it.key(), it.value());
@@ -210,7 +222,6 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
       index && rules::hasOnlyPlainNames(index))
     s.setIndexDocumentInfo(index->withInput(SyncFileInfo::EMPTY()));
   // What the engine let go of goes now; the list names each file until it is gone.
-  for (const QString& name : read.letGo) mLetGo.insert(name, QString());
   mRemovalReasons = read.filesToDelete;
   for (auto it = read.filesToDelete.cbegin(); it != read.filesToDelete.cend(); ++it)
     s.filesToReallyDelete().insert(it.key());
@@ -254,24 +265,28 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
   for (auto it = read.records.cbegin(); it != read.records.cend(); ++it)
     if (s.docs().contains(it.key())) report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(it.key(), this); });
   giveRecordsTo(read.maps.withoutRecord, read.maps.maps);
-  // Looked at once the home shows the maps, which need not wait for it.
-  mEarlierSavesToLookAt = read.maps.unchecked;
-  for (auto it = mEarlierSavesToLookAt.cbegin(); it != mEarlierSavesToLookAt.cend(); ++it)
-    for (const QString& name : it.value()) letGo(name, it.key());
+  // Looked at once the home shows the maps, which need not wait for it; their names wait in
+  // mLetGo (read.letGoAtStart) for their record, as letGo leaves them.
+  mEarlierSavesToLookAt = {read.maps.unchecked, read.records};
+  if (mEarlierSaves.isEmpty())
+    mEarlierSaves = read.maps.unchecked;
+  else
+    for (auto it = read.maps.unchecked.cbegin(); it != read.maps.unchecked.cend(); ++it)
+      mEarlierSaves[it.key()].append(it.value());
 }
 
-void DropboxFolderManager::lookAtEarlierSaves(const QHash<QString, QStringList>& earlier) {
-  QHash<QString, EarlierSavesOf> asked;
-  for (auto it = earlier.cbegin(); it != earlier.cend(); ++it) {
-    const DocumentInfoPtr record = mState->docs().value(it.key());
-    if (!record) continue;
-    const SyncFileInfoPtr& newest = SyncFileInfo::hasFile(record->output()) ? record->output() : record->current();
-    if (!SyncFileInfo::hasFile(newest)) continue;
-    asked.insert(it.key(), {newest->name(), it.value()});
-  }
-  if (asked.isEmpty()) return;
+void DropboxFolderManager::lookAtEarlierSaves(const EarlierSavesToLookAt& earlier) {
+  if (earlier.saves.isEmpty()) return;
   mEarlierSavesLookInFlight = true;
-  mStatusQueue->async([weak = weak_from_this(), folder = localManagedFolder(), asked] {
+  mStatusQueue->async([weak = weak_from_this(), folder = localManagedFolder(), earlier] {
+    // Each record's newest file as the start found it; a record that moved on since keeps its saves.
+    QHash<QString, EarlierSavesOf> asked;
+    for (auto it = earlier.saves.cbegin(); it != earlier.saves.cend(); ++it) {
+      const DocumentInfoPtr record = earlier.records.value(it.key());
+      if (!record) continue;
+      const SyncFileInfoPtr& newest = SyncFileInfo::hasFile(record->output()) ? record->output() : record->current();
+      if (SyncFileInfo::hasFile(newest)) asked.insert(it.key(), {newest->name(), it.value()});
+    }
     EarlierSavesLookedAt looked = orrery::lookAtEarlierSaves(folder, asked);
     platform::mainQueue().async([weak, asked, looked = std::move(looked)] {
       if (auto self = weak.lock()) self->applyEarlierSavesLookedAt(asked, looked);
@@ -282,18 +297,22 @@ void DropboxFolderManager::lookAtEarlierSaves(const QHash<QString, QStringList>&
 void DropboxFolderManager::applyEarlierSavesLookedAt(const QHash<QString, EarlierSavesOf>& asked,
                                                      const EarlierSavesLookedAt& looked) {
   mEarlierSavesLookInFlight = false;
+  // A record that moved on meanwhile keeps what it has; its earlier saves wait for the next start.
+  const auto standsOn = [&](const QString& key) {
+    const DocumentInfoPtr record = mState->docs().value(key);
+    const QString newest = asked.value(key).newest;
+    return record && (SyncFileInfo::refers(record->output(), newest) ||
+                      (!SyncFileInfo::hasFile(record->output()) && SyncFileInfo::refers(record->current(), newest)));
+  };
   for (const QString& name : looked.go)
-    if (auto it = mLetGo.find(name); it != mLetGo.end()) {
+    if (auto it = mLetGo.find(name); it != mLetGo.end() && (it.value().isEmpty() || standsOn(it.value()))) {
       it.value().clear();
       mRemovalReasons.insert(localManagedFile(name), QStringLiteral("an earlier save the sync state lets go"));
     }
   for (auto it = looked.fallBack.cbegin(); it != looked.fallBack.cend(); ++it) {
+    if (!standsOn(it.key())) continue;
     const DocumentInfoPtr record = mState->docs().value(it.key());
     const QString unreadable = asked.value(it.key()).newest;
-    // A record that moved on meanwhile keeps what it has.
-    if (!record || !(SyncFileInfo::refers(record->output(), unreadable) ||
-                     (!SyncFileInfo::hasFile(record->output()) && SyncFileInfo::refers(record->current(), unreadable))))
-      continue;
     storeRecord(it.key(),
                 record->withOutput(SyncFileInfo::create(it.value(), rules::localRevFromDocumentInfo(record))));
     mLetGo.remove(unreadable);

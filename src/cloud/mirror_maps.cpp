@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,7 +21,6 @@
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/idea_proxy.h"
-#include "model/index_json_document.h"
 
 namespace orrery {
 
@@ -87,31 +87,49 @@ std::optional<Version> newestReadable(const QString& folder, const QStringList& 
   return newest;
 }
 
+// "file" [-] digits "_" digits ("." "orrx" | "." "index"): the digits after "_", read by
+// hand, as a start looks at every name in the mirror; -1 for any other name. Over UTF-16 or
+// the listing's bytes alike.
+template <class Char>
+qint64 numberOfName(std::basic_string_view<Char> rest) {
+  const auto starts = [&](std::string_view with) {
+    return rest.size() >= with.size() &&
+           std::equal(with.begin(), with.end(), rest.begin(), [](char a, Char b) { return Char(a) == b; });
+  };
+  const auto is = [&](std::string_view whole) { return rest.size() == whole.size() && starts(whole); };
+  const auto isDigit = [](Char c) { return c >= Char('0') && c <= Char('9'); };
+  if (!starts("file")) return -1;
+  rest.remove_prefix(4);
+  if (starts("-")) rest.remove_prefix(1);
+  std::size_t at = 0;
+  while (at < rest.size() && isDigit(rest[at])) ++at;
+  if (at == 0 || at >= rest.size() || rest[at] != Char('_')) return -1;
+  rest.remove_prefix(at + 1);
+  at = 0;
+  qint64 number = 0;
+  while (at < rest.size() && at < 18 && isDigit(rest[at])) number = number * 10 + (rest[at++] - Char('0'));
+  rest.remove_prefix(at);
+  return at > 0 && (is(".orrx") || is(".index")) ? number : -1;
+}
+
 }  // namespace
 
 qint64 saveNumberOf(const QString& name) {
-  // "file" [-] digits "_" digits ("." "orrx" | "." "index"), read by hand: a start looks at
-  // every name in the mirror.
-  QStringView rest(name);
-  if (!rest.startsWith(u"file")) return -1;
-  rest = rest.mid(4);
-  if (rest.startsWith(u'-')) rest = rest.mid(1);
-  qsizetype at = 0;
-  while (at < rest.size() && rest[at].isDigit() && rest[at].unicode() < 128) ++at;
-  if (at == 0 || at >= rest.size() || rest[at] != u'_') return -1;
-  rest = rest.mid(at + 1);
-  at = 0;
-  qint64 number = 0;
-  while (at < rest.size() && at < 18 && rest[at] >= u'0' && rest[at] <= u'9')
-    number = number * 10 + (rest[at++].unicode() - '0');
-  const QStringView ending = rest.mid(at);
-  return at > 0 && (ending == u".orrx" || ending == u".index") ? number : -1;
+  return numberOfName(std::u16string_view(reinterpret_cast<const char16_t*>(name.utf16()), std::size_t(name.size())));
 }
 
-QHash<QString, QString> mapsOfIndex(const QByteArray& indexBytes) {
+qint64 highestSaveNumberIn(const QString& folder) {
+  qint64 highest = -1;
+  DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+  if (!dir) return highest;
+  while (const dirent* entry = ::readdir(dir))
+    highest = std::max(highest, numberOfName(std::string_view(entry->d_name)));
+  ::closedir(dir);
+  return highest;
+}
+
+QHash<QString, QString> mapsOfIndex(const ProxyList& proxies) {
   QHash<QString, QString> maps;
-  ProxyList proxies;
-  if (indexBytes.isEmpty() || !IndexJSONDocument::decodeFromJSON(indexBytes, proxies, nullptr)) return maps;
   for (const auto& proxy : proxies)
     if (proxy && !proxy->ideaIdentifier().isEmpty()) maps.insert(proxy->fileURL(), mapOf(proxy->ideaIdentifier()));
   return maps;
@@ -128,25 +146,28 @@ UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& un
 
   QHash<QString, std::vector<Holder>> holders;
   std::vector<Holder> fallingBack;
+  // Shared, not copied: most records' earlier saves are left for later as they are.
+  sorted.unchecked = earlier;
   for (auto it = records.cbegin(); it != records.cend(); ++it) {
     const DocumentInfoPtr& record = it.value();
     const SyncFileInfoPtr& newest = SyncFileInfo::hasFile(record->output())    ? record->output()
                                     : SyncFileInfo::hasFile(record->current()) ? record->current()
                                                                                : record->input();
-    if (!SyncFileInfo::hasFile(newest)) continue;
+    if (!SyncFileInfo::hasFile(newest)) {
+      sorted.unchecked.remove(it.key());
+      continue;
+    }
     // A map made here and never sent whose file is gone: nothing is left of it, unless an
     // earlier save or an unnamed file turns out to be its map.
     if (newest == record->output() && !record->input() && !record->current() && newest->rev().isNull() &&
         !present.contains(newest->name()))
       sorted.dropped << it.key();
-    const QStringList earlierSaves = earlier.value(it.key());
     // A map no unnamed file can be of (the index says so) is not read now: its earlier saves
     // are looked at once the home shows it.
+    if (waiting.isEmpty()) continue;
     const QString listed = indexMaps.value(it.key());
-    if (waiting.isEmpty() || (!listed.isEmpty() && !waiting.contains(listed))) {
-      if (!earlierSaves.isEmpty()) sorted.unchecked.insert(it.key(), earlierSaves);
-      continue;
-    }
+    if (!listed.isEmpty() && !waiting.contains(listed)) continue;
+    const QStringList earlierSaves = sorted.unchecked.take(it.key());
     Holder holder{it.key(), present.contains(newest->name()) ? readVersion(folder, newest->name()) : std::nullopt,
                   newest == record->output(), QString()};
     QString map = holder.file ? holder.file->map : listed;
@@ -278,7 +299,9 @@ std::vector<std::pair<QString, bool>> mirrorEntries(const QString& folder) {
       type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
     }
     if (type == DT_DIR) continue;
-    entries.emplace_back(QFile::decodeName(name), type == DT_LNK);
+    // The names are UTF-8, as Qt takes every local name on Linux; without the converter each
+    // costs several times as much, and a start looks at all of them.
+    entries.emplace_back(QString::fromUtf8(name), type == DT_LNK);
   }
   ::closedir(dir);
   return entries;

@@ -23,18 +23,23 @@
 namespace orrery {
 
 class IdeaDocument;
+class IdeaProxy;
 
 // The number the engine gave a mirror file it made ("file<ms>_<n>.orrx", "….index": n); a save
 // made later has a higher one, whatever the clock did. -1 for any other name.
 qint64 saveNumberOf(const QString& name);
+
+// The highest of those numbers among the folder's file names, -1 for none; read from the
+// listing's bytes, as an engine counts them before it has read anything else.
+qint64 highestSaveNumberIn(const QString& folder);
 
 // Every entry of the folder but its folders, in no order, with whether it is a link: names
 // from the folder's own listing, so that nothing looks at each file apart.
 std::vector<std::pair<QString, bool>> mirrorEntries(const QString& folder);
 
 // The map of each document the local index lists (document identifier to its root idea), for
-// records whose own file cannot be read. Empty for unreadable bytes.
-QHash<QString, QString> mapsOfIndex(const QByteArray& indexBytes);
+// records whose own file cannot be read.
+QHash<QString, QString> mapsOfIndex(const std::vector<std::shared_ptr<IdeaProxy>>& proxies);
 
 struct UnnamedMapFiles {
   struct Taken {
