@@ -210,13 +210,15 @@ void DropboxFolderManager::startStatusWrite() {
                        path]() mutable {
     const auto start = std::chrono::steady_clock::now();
     auto header = std::make_shared<DropboxFolderManagerState>(statusHeaderOf(word));
-    word = {};
     for (auto it = changes.cbegin(); it != changes.cend(); ++it) written->store(it.key(), it.value());
     changes.clear();
     const bool ok = DropboxFolderManagerState::writeDataAtomically(written->exportWith(*header), path);
     if (!ok) logLine(QStringLiteral("Dropbox: the sync state could not be written to %1").arg(path));
     const auto took = std::chrono::steady_clock::now() - start;
-    platform::mainQueue().async([weak, waiting, ok, letGo = header->letGo()] {
+    // The sets' copies go back to be let go of on the main queue: were the last copy here to go
+    // first, the main queue could change the sets in place while nothing orders that after
+    // the reads above.
+    platform::mainQueue().async([weak, waiting, ok, letGo = header->letGo(), word = std::move(word)] {
       auto self = weak.lock();
       if (!self) return;
       self->mStatusWriteInFlight = false;

@@ -278,7 +278,7 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
 void DropboxFolderManager::lookAtEarlierSaves(const EarlierSavesToLookAt& earlier) {
   if (earlier.saves.isEmpty()) return;
   mEarlierSavesLookInFlight = true;
-  mStatusQueue->async([weak = weak_from_this(), folder = localManagedFolder(), earlier] {
+  mStatusQueue->async([weak = weak_from_this(), folder = localManagedFolder(), earlier]() mutable {
     // Each record's newest file as the start found it; a record that moved on since keeps its saves.
     QHash<QString, EarlierSavesOf> asked;
     for (auto it = earlier.saves.cbegin(); it != earlier.saves.cend(); ++it) {
@@ -288,7 +288,8 @@ void DropboxFolderManager::lookAtEarlierSaves(const EarlierSavesToLookAt& earlie
       if (SyncFileInfo::hasFile(newest)) asked.insert(it.key(), {newest->name(), it.value()});
     }
     EarlierSavesLookedAt looked = orrery::lookAtEarlierSaves(folder, asked);
-    platform::mainQueue().async([weak, asked, looked = std::move(looked)] {
+    // The copy shares the engine's lists: it goes on the main queue (see startStatusWrite).
+    platform::mainQueue().async([weak, asked, looked = std::move(looked), earlier = std::move(earlier)] {
       if (auto self = weak.lock()) self->applyEarlierSavesLookedAt(asked, looked);
     });
   });
