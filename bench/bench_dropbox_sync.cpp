@@ -6,19 +6,7 @@
 // 20 MB up and down over loopback HTTPS, next to a bare CurlTransferLoop transfer of the same
 // bytes (for downloads, in the same iterations).
 
-#include "../tests/support/fake_remote.h"
-#include "../tests/support/https_test_server.h"
-#include "../tests/support/test_home.h"
-
-#include "cloud/dropbox_folder_manager.h"
-#include "cloud/dropbox_folder_manager_state.h"
-#include "foundation/logging.h"
-#include "model/document_file_writer.h"
-#include "model/idea.h"
-#include "model/idea_document.h"
-#include "platform/cloud/http_routes.h"
-#include "platform/core/run_loop.h"
-#include "platform/net/curl_transfer_loop.h"
+#include <benchmark/benchmark.h>
 
 #include <QDir>
 #include <QFile>
@@ -27,13 +15,29 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QUuid>
-
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <optional>
 #include <thread>
 
-#include <benchmark/benchmark.h>
+#include "../tests/support/fake_remote.h"
+#include "../tests/support/https_test_server.h"
+#include "../tests/support/test_home.h"
+#include "cloud/dropbox_folder_manager.h"
+#include "cloud/dropbox_folder_manager_state.h"
+#include "foundation/logging.h"
+#include "interleaved_floor.h"
+#include "model/document_file_writer.h"
+#include "model/idea.h"
+#include "model/idea_document.h"
+#include "model/idea_proxy.h"
+#include "model/index_json_document.h"
+#include "model/persistence_controller.h"
+#include "platform/cloud/http_routes.h"
+#include "platform/core/run_loop.h"
+#include "platform/net/curl_transfer_loop.h"
+#include "platform/services/standard_folders.h"
 
 using namespace orrery;
 
@@ -122,14 +126,101 @@ void BM_Floor(benchmark::State& state) {
       in.open(QIODevice::ReadOnly);
       auto doc = IdeaDocument::createWithIdentifier(QStringLiteral("dropbox:/x.orrx"));
       doc->loadFromOrreryData(in.readAll());
-      status.docs().insert(QStringLiteral("dropbox:/id%1_1.orrx").arg(i),
-                           DocumentInfo::create(nullptr, SyncFileInfo::create(name, QStringLiteral("0123456789")), nullptr));
+      status.docs().insert(
+          QStringLiteral("dropbox:/id%1_1.orrx").arg(i),
+          DocumentInfo::create(nullptr, SyncFileInfo::create(name, QStringLiteral("0123456789")), nullptr));
     }
     status.writeAtomicallyToURL(dir.filePath("orrery.local.status"));
     benchmark::DoNotOptimize(DropboxFolderManagerState::readFrom(dir.filePath("orrery.local.status")));
   }
 }
 BENCHMARK(BM_Floor)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// ---- a start
+
+// A mirror folder as a start finds it: `maps` maps with records, each with an earlier save
+// the status lets go of when `earlierSaves`, and `lost` maps whose records were lost; the
+// local index lists the maps with records.
+struct MirrorImage {
+  std::map<QString, QByteArray> files;
+};
+
+MirrorImage mirrorImage(int maps, bool earlierSaves, int lost) {
+  MirrorImage image;
+  DropboxFolderManagerState status;
+  ProxyList proxies;
+  status.setLastMade(4 * (maps + lost));
+  DropboxFolderManagerState::EarlierSaves earlier;
+  for (int i = 0; i < maps + lost; ++i) {
+    auto doc = IdeaDocument::createWithIdentifier(QStringLiteral("dropbox:/id%1_1.orrx").arg(i));
+    doc->setIdea(Idea::createWithText(QStringLiteral("document %1").arg(i)));
+    const QString name = QStringLiteral("file1_%1.orrx").arg(2 * i + 2);
+    image.files[name] = doc->snapshot().encode(/*compressed=*/true);
+    if (i >= maps) continue;
+    status.docs().insert(doc->docIdentifier(),
+                         DocumentInfo::create(nullptr, nullptr, SyncFileInfo::create(name, QString())));
+    proxies.push_back(IdeaProxy::createWithDoc(doc));
+    if (!earlierSaves) continue;
+    const QString before = QStringLiteral("file1_%1.orrx").arg(2 * i + 1);
+    image.files[before] = image.files[name];
+    earlier.append({doc->docIdentifier(), before});
+  }
+  status.setEarlierSaves(earlier);
+  auto index = IndexJSONDocument::createWithFileURL(QUrl(), PersistenceController::singleton().workQueue());
+  index->setIdeaProxyList(proxies);
+  image.files[QStringLiteral("file1_0.index")] = index->contentsAsJSONData();
+  status.setIndexDocumentInfo(DocumentInfo::create(
+      nullptr, SyncFileInfo::create(QStringLiteral("file1_0.index"), QStringLiteral("0a")), nullptr));
+  image.files[QString::fromLatin1(DropboxFolderManagerState::kStatusFileName)] = status.exportAsData();
+  return image;
+}
+
+// The milliseconds from the engine's creation to the home showing every map, offline.
+double startMs(const MirrorImage& image) {
+  const QString folder = QUuid::createUuid().toString(QUuid::WithoutBraces);
+  const QString dir = QDir(platform::applicationSupportFolder()).filePath(QStringLiteral("dropbox/") + folder);
+  QDir().mkpath(dir);
+  for (const auto& [name, bytes] : image.files) writeFileReplacing(QDir(dir).filePath(name), bytes);
+  auto quiet = std::make_shared<Quiet>();
+  std::shared_ptr<DropboxFolderManager> engine;
+  const double ms = benchpairs::timeMs([&] {
+    engine = DropboxFolderManager::createWithLocalFolder(folder);
+    engine->setDelegate(quiet);
+    loop()->runUntil(
+        [&] {
+          const auto& s = engine->state();
+          // Every map's list entry is out; what the start left to look at runs on behind it.
+          return s.isIndexDocumentAvailable() && s.documentsToLoadAsProxies().isEmpty() &&
+                 !s.hasPendingGeneralOperation();
+        },
+        platform::Millis(600 * 1000));
+  });
+  // What the start left to look at, and the engine's going, are no part of it.
+  loop()->runUntil([&] { return !engine->isBusyOffMainThread(); }, platform::Millis(600 * 1000));
+  engine->leaveState();
+  engine.reset();
+  PersistenceController::singleton().workQueue().drain();
+  QDir(dir).removeRecursively();
+  return ms;
+}
+
+// N maps whose earlier saves the status lets go of and M maps whose records were lost, next
+// to a start of N + M maps with nothing to sort, in turns.
+void BM_StartWithLetGoSavesAndLostRecords(benchmark::State& state) {
+  const int maps = int(state.range(0)), lost = int(state.range(1));
+  const MirrorImage sorting = mirrorImage(maps, /*earlierSaves=*/true, lost);
+  const MirrorImage normal = mirrorImage(maps + lost, /*earlierSaves=*/false, 0);
+  auto previous = DropboxFolderManager::setNetworkProbe([] { return false; });
+  benchpairs::runInTurns(
+      state, [&] { return startMs(sorting); }, [&] { return startMs(normal); });
+  DropboxFolderManager::setNetworkProbe(previous);
+}
+BENCHMARK(BM_StartWithLetGoSavesAndLostRecords)
+    ->Args({1000, 0})
+    ->Args({1000, 200})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(15);
 
 // ---- HTTPS
 
@@ -223,7 +314,8 @@ void BM_HttpRoutesDownload(benchmark::State& state) {
     if (rawTransfer(*transfers, net.server.origin() + "/raw", {}) != size) state.SkipWithError("raw transfer failed");
     const auto start = Clock::now();
     bool done = false;
-    routes->downloadUrl("/big.orrx", true, dir.filePath("big"), [&](const auto& a) { done = static_cast<bool>(a.result); });
+    routes->downloadUrl("/big.orrx", true, dir.filePath("big"),
+                        [&](const auto& a) { done = static_cast<bool>(a.result); });
     loop()->runUntil([&] { return done; }, platform::Millis(60000));
     const auto end = Clock::now();
     if (!done) state.SkipWithError("download failed");
@@ -239,7 +331,8 @@ BENCHMARK(BM_HttpRoutesDownload)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::k
 void BM_RawTransfer(benchmark::State& state, bool upload) {
   Loopback net;
   const std::string body(std::size_t(state.range(0)), 'x');
-  net.server.script("/raw", {testsupport::HttpsTestResponse::ok(upload ? kMetadata : body, "application/octet-stream")});
+  net.server.script("/raw",
+                    {testsupport::HttpsTestResponse::ok(upload ? kMetadata : body, "application/octet-stream")});
   QTemporaryDir dir;
   const QString file = dir.filePath("big");
   {
@@ -249,7 +342,8 @@ void BM_RawTransfer(benchmark::State& state, bool upload) {
   }
   auto transfers = platform::CurlTransferLoop::create("bench.raw");
   for (auto _ : state)
-    if (!rawTransfer(*transfers, net.server.origin() + "/raw", upload ? file : QString())) state.SkipWithError("transfer failed");
+    if (!rawTransfer(*transfers, net.server.origin() + "/raw", upload ? file : QString()))
+      state.SkipWithError("transfer failed");
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 void BM_RawUpload(benchmark::State& state) { BM_RawTransfer(state, true); }
@@ -260,8 +354,9 @@ BENCHMARK(BM_RawDownload)->Arg(1 << 20)->Arg(20 << 20)->Unit(benchmark::kMillise
 }  // namespace
 
 int main(int argc, char** argv) {
-  static QTemporaryDir home(QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm/orrery-bench-XXXXXX")
-                                                                                : QDir::tempPath() + "/orrery-bench-XXXXXX");
+  static QTemporaryDir home(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                ? QStringLiteral("/dev/shm/orrery-bench-XXXXXX")
+                                : QDir::tempPath() + "/orrery-bench-XXXXXX");
   if (!home.isValid() || !testsupport::redirectStandardFolders(home.path())) return 2;
   QGuiApplication app(argc, argv);
   QCoreApplication::setOrganizationName("Orrery");

@@ -3,20 +3,17 @@
 // time in the order asked for. A create or update completes only once the status file names
 // its new mirror file: a process killed before that point never acknowledged the save.
 
+#include <QElapsedTimer>
+#include <QFile>
+#include <utility>
+
 #include "cloud/dropbox_folder_manager.h"
-
 #include "cloud/dropbox_sync_rules.h"
-
 #include "foundation/logging.h"
 #include "model/document_file_writer.h"
 #include "model/idea_document.h"
 #include "model/index_json_document.h"
 #include "model/persistence_controller.h"
-
-#include <QElapsedTimer>
-#include <QFile>
-
-#include <utility>
 
 namespace orrery {
 
@@ -109,42 +106,48 @@ DropboxFolderManager::LocalStep DropboxFolderManager::joinQueuedDocumentWrites(A
           }};
 }
 
-void DropboxFolderManager::queueDocumentWrite(const std::shared_ptr<IdeaDocument>& doc,
-                                              std::function<DocumentInfoPtr(const DocumentInfoPtr&, const QString&)> record,
-                                              std::function<void(bool)> completion) {
+void DropboxFolderManager::queueDocumentWrite(
+    const std::shared_ptr<IdeaDocument>& doc,
+    std::function<DocumentInfoPtr(const DocumentInfoPtr&, const QString&)> record,
+    std::function<void(bool)> completion) {
   const QString name = createLocalORRXFileName();
   const QString key = doc->docIdentifier();
   ++mQueuedWrites[key];
-  queueTask([this, doc, key, name, record, completion]() -> LocalStep {
-    const QString path = localManagedFile(name);
-    // The document is taken as it is when the task runs; only the copy is made here, the
-    // encoding runs with the write, off the main thread. What the file measures goes back to
-    // the document, which counts what the ways in add from there (DocumentLimits).
-    auto snapshot = std::make_shared<DocumentSnapshot>(doc->snapshot());
-    auto file = std::make_shared<EncodedDocument>();
-    return {[path, snapshot, file] {
-              *file = snapshot->encodeWithinLimits(/*compressed=*/true);
-              const bool written = writeMirrorFile(path, file->bytes, file->refusal);
-              file->bytes = QByteArray();
-              return written;
-            },
-            [this, doc, growth = doc->growth(), file, key, name, record,
-             completion](bool written) -> std::function<void(bool)> {
-              if (auto it = mQueuedWrites.find(key); it != mQueuedWrites.end() && --it->second <= 0)
-                mQueuedWrites.erase(it);
-              if (written) doc->noteWrittenSize(file->size, growth);
-              else if (!file->refusal.isEmpty()) doc->noteWriteFailure(file->refusal);
-              if (written) storeRecord(key, record(mState->docs().value(key), name));
-              return [completion, written](bool saved) {
-                if (completion) completion(written && saved);
-              };
-            }};
-  }, /*joins=*/true);
+  queueTask(
+      [this, doc, key, name, record, completion]() -> LocalStep {
+        const QString path = localManagedFile(name);
+        // The document is taken as it is when the task runs; only the copy is made here, the
+        // encoding runs with the write, off the main thread. What the file measures goes back to
+        // the document, which counts what the ways in add from there (DocumentLimits).
+        auto snapshot = std::make_shared<DocumentSnapshot>(doc->snapshot());
+        auto file = std::make_shared<EncodedDocument>();
+        return {[path, snapshot, file] {
+                  *file = snapshot->encodeWithinLimits(/*compressed=*/true);
+                  const bool written = writeMirrorFile(path, file->bytes, file->refusal);
+                  file->bytes = QByteArray();
+                  return written;
+                },
+                [this, doc, growth = doc->growth(), file, key, name, record,
+                 completion](bool written) -> std::function<void(bool)> {
+                  if (auto it = mQueuedWrites.find(key); it != mQueuedWrites.end() && --it->second <= 0)
+                    mQueuedWrites.erase(it);
+                  if (written)
+                    doc->noteWrittenSize(file->size, growth);
+                  else if (!file->refusal.isEmpty())
+                    doc->noteWriteFailure(file->refusal);
+                  if (written) storeRecord(key, record(mState->docs().value(key), name));
+                  return [completion, written](bool saved) {
+                    if (completion) completion(written && saved);
+                  };
+                }};
+      },
+      /*joins=*/true);
 }
 
 void DropboxFolderManager::createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) {
   queueDocumentWrite(
-      doc, [](const DocumentInfoPtr&, const QString& name) {
+      doc,
+      [](const DocumentInfoPtr&, const QString& name) {
         return DocumentInfo::create(nullptr, nullptr, SyncFileInfo::create(name, QString()));
       },
       [completion](bool ok) {
@@ -167,11 +170,11 @@ void DropboxFolderManager::deleteDocument(const QString& docIdentifier, BoolComp
   queueTask([this, docIdentifier, completion]() -> LocalStep {
     return {nullptr, [this, docIdentifier, completion](bool) -> std::function<void(bool)> {
               if (const DocumentInfoPtr record = mState->docs().value(docIdentifier)) {
-                const QString rev = record->output() ? record->output()->rev()
+                const QString rev = record->output()    ? record->output()->rev()
                                     : record->current() ? record->current()->rev()
                                                         : QString();
                 storeRecord(docIdentifier, record->withOutput(rev.isNull() ? SyncFileInfo::EMPTY()
-                                                                          : SyncFileInfo::create(QString(), rev)));
+                                                                           : SyncFileInfo::create(QString(), rev)));
               }
               return [completion](bool) {
                 if (completion) completion(true);
@@ -273,13 +276,22 @@ void DropboxFolderManager::finishForQuit() {
   // A task whose file is written but whose record waits for a main-queue turn is applied now.
   if (auto running = mRunningStep.lock(); running && running->done) running->applyOnce(running->worked);
   mStatusQueue->drain();
-  const bool saved = DropboxFolderManagerState::initByCopying(*mState)->writeAtomicallyToURL(
-      localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName)));
+  auto last = DropboxFolderManagerState::initByCopying(*mState);
+  const DropboxFolderManagerState header = statusHeader();
+  last->setLastMade(header.lastMade());
+  last->setLetGo(header.letGo());
+  last->setSetAside(header.setAside());
+  last->setEarlierSaves(header.earlierSaves());
+  const bool saved =
+      last->writeAtomicallyToURL(localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName)));
   if (!saved) logLine(QStringLiteral("Dropbox: the sync state could not be written at quit"));
-  // What no record names any more goes now, not at the next start, which would take the file of
-  // a document deleted just before the quit for a map whose record was lost.
-  if (saved)
-    for (const QString& path : std::exchange(mState->filesToReallyDelete(), {})) QFile::remove(path);
+  // The status on disk now lets these go; earlier saves of maps that stay wait for the start.
+  if (saved) {
+    removeWrittenLetGo(header.letGo());
+    for (const QString& path : std::exchange(mState->filesToReallyDelete(), {}))
+      if (QFile::remove(path) && mRemovalReasons.contains(path))
+        logLine(QStringLiteral("Dropbox: removed %1: %2").arg(path, mRemovalReasons.take(path)));
+  }
   for (auto& after : waiting) after(saved);
 }
 

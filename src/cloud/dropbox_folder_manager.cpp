@@ -3,17 +3,17 @@
 
 #include "cloud/dropbox_folder_manager.h"
 
-#include "cloud/dropbox_sync_rules.h"
+#include <QCoreApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 
+#include "cloud/dropbox_sync_rules.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 #include "platform/cloud/network_probe.h"
-
-#include <QCoreApplication>
-
-#include <algorithm>
 
 namespace orrery {
 
@@ -55,6 +55,8 @@ void DropboxFolderManager::initialize() {
   setStatus(PersistenceStateStatusInitial);
   mDropboxClient = RemoteFolderClient::create();
   mState = std::make_unique<DropboxFolderManagerState>();
+  // Above every name in the mirror before anything is read; the start's listing adds the status's word.
+  noteSaveNumbers(highestSaveNumberIn(localManagedFolder()));
   std::weak_ptr<DropboxFolderManager> weak = weak_from_this();
   auto handler = [weak](void (DropboxFolderManager::*method)()) {
     return [weak, method](const platform::Notification&) {
@@ -145,6 +147,12 @@ void DropboxFolderManager::run() {
                    action_uploadIndexFileToDropbox() || action_listDropboxContents() || action_realFileCleanup() ||
                    action_ensureIndexDocumentAvailability() || action_initializeFolderStatus() ||
                    action_performUserTask();
+  static auto t0 = std::chrono::steady_clock::now();
+  if (getenv("PASSPROBE"))
+    fprintf(stderr, "PASS %.1f did %d G %d L %d IA %d posted %d\n",
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(), int(did),
+            int(mState->hasPendingGeneralOperation()), int(mState->isLocalStatusFileLoaded()),
+            int(mState->isIndexDocumentAvailable()), mRunnablesPosted);
   if (mRunnablesPosted >= 1) return;
   ++mRunnablesPosted;
   auto next = [weak = weak_from_this()] {
@@ -162,11 +170,11 @@ bool DropboxFolderManager::isSettled() const {
   const auto& s = *mState;
   const auto& index = s.indexDocumentInfo();
   return s.isLocalStatusFileLoaded() && s.isIndexDocumentAvailable() && s.doWeHaveInitialDropboxFolderListing() &&
-         s.doWeHaveInitialDropboxFileStatus() && !s.hasPendingGeneralOperation() &&
-         !s.hasPendingDropboxOperation() && !s.pollFolderASAP() && mKeysToSend.empty() && mKeysToDownload.empty() &&
-         mKeysToResolve.empty() && s.tasksToExecute().isEmpty() && s.documentsToLoadAsProxies().isEmpty() &&
-         s.filesToReallyDelete().isEmpty() && (!index || (!index->input() && !index->output())) &&
-         !mStatusWriteInFlight && mStatusWaiting.empty() && mLocalLoadsRunning == 0;
+         s.doWeHaveInitialDropboxFileStatus() && !s.hasPendingGeneralOperation() && !s.hasPendingDropboxOperation() &&
+         !s.pollFolderASAP() && mKeysToSend.empty() && mKeysToDownload.empty() && mKeysToResolve.empty() &&
+         s.tasksToExecute().isEmpty() && s.documentsToLoadAsProxies().isEmpty() && s.filesToReallyDelete().isEmpty() &&
+         (!index || (!index->input() && !index->output())) && !mStatusWriteInFlight && mStatusWaiting.empty() &&
+         mLocalLoadsRunning == 0;
 }
 
 bool DropboxFolderManager::isBusyOffMainThread() const {
@@ -189,7 +197,7 @@ void DropboxFolderManager::indexRecord(const QString& key, const DocumentInfoPtr
   place(mKeysToResolve, record && SyncFileInfo::hasFile(record->input()));
 }
 
-void DropboxFolderManager::countFileUses(const DocumentInfoPtr& record, int change, bool givenUp) {
+void DropboxFolderManager::countFileUses(const QString& key, const DocumentInfoPtr& record, int change, bool givenUp) {
   if (!record) return;
   const SyncFileInfoPtr* infos[] = {&record->input(), &record->current(), &record->output()};
   for (int i = 0; i < 3; ++i) {
@@ -199,19 +207,30 @@ void DropboxFolderManager::countFileUses(const DocumentInfoPtr& record, int chan
     bool counted = false;
     for (int j = 0; j < i; ++j) counted = counted || SyncFileInfo::refers(*infos[j], info->name());
     if (counted) continue;
-    auto& deleting = mState->filesToReallyDelete();
     auto uses = mFileUses.find(info->name());
     if (uses == mFileUses.end()) uses = mFileUses.insert(info->name(), 0);
     *uses += change;
     if (*uses > 0) {
-      if (change > 0 && *uses == 1 && !deleting.isEmpty()) deleting.remove(localManagedFile(info->name()));
+      // Named again (a conflict copy takes the downloaded file): it stays.
+      if (change > 0 && *uses == 1 && mLetGo.remove(info->name()) > 0)
+        mState->filesToReallyDelete().remove(localManagedFile(info->name()));
       continue;
     }
     mFileUses.erase(uses);
-    // A version the app folder holds (input, current) may go; an older local edit waits for
-    // the start, which keeps it while it is the newest readable version of its map.
-    if (givenUp || info != record->output()) deleting.insert(localManagedFile(info->name()));
+    // An earlier save of a map that stays waits for the next start: should the newer one turn
+    // out unreadable, the start still finds this one.
+    letGo(info->name(), givenUp || info != record->output() ? QString() : key);
   }
+}
+
+void DropboxFolderManager::letGo(const QString& name, const QString& waitsForStartOf) {
+  mLetGo.insert(name, waitsForStartOf);
+  if (!waitsForStartOf.isEmpty()) mEarlierSaves[waitsForStartOf].append(name);
+}
+
+void DropboxFolderManager::releaseEarlierSaves(const QString& key) {
+  for (const QString& name : mEarlierSaves.take(key))
+    if (auto it = mLetGo.find(name); it != mLetGo.end() && it.value() == key) it.value().clear();
 }
 
 void DropboxFolderManager::storeRecord(const QString& key, DocumentInfoPtr record) {
@@ -219,12 +238,16 @@ void DropboxFolderManager::storeRecord(const QString& key, DocumentInfoPtr recor
   const auto it = docs.find(key);
   const DocumentInfoPtr before = it != docs.end() ? it.value() : nullptr;
   if (before) indexRecord(key, before, /*add=*/false);
-  // The new names first: a file both records name is never scheduled.
-  countFileUses(record, +1, /*givenUp=*/false);
+  // The new names first: a file both records name is never let go.
+  countFileUses(key, record, +1, /*givenUp=*/false);
   const bool givenUp = !record || SyncFileInfo::isDeleted(record->output()) ||
                        (!SyncFileInfo::hasFile(record->input()) && !SyncFileInfo::hasFile(record->current()) &&
                         !SyncFileInfo::hasFile(record->output()));
-  countFileUses(before, -1, givenUp);
+  countFileUses(key, before, -1, givenUp);
+  // The earlier saves of a map go with it when it is given up, and once the app folder holds
+  // a later version, not at the next start.
+  if (givenUp || (SyncFileInfo::hasFile(record->current()) && !record->current()->rev().isNull()))
+    releaseEarlierSaves(key);
   mUnwrittenRecords.insert(key, record);
   if (!record) {
     docs.remove(key);

@@ -13,30 +13,29 @@
 // Main thread only: passes, actions, notification handlers and completions. Document and
 // index files are written and read on PersistenceController's work queue.
 
-#include "cloud/async_future_runnable.h"
-#include "cloud/dropbox_folder_manager_state.h"
-#include "cloud/encoded_status_records.h"
-#include "cloud/persistence_state_status.h"
-#include "cloud/remote_folder_client.h"
-
-#include "model/persistence_state.h"
-
-#include "platform/core/dispatch.h"
-#include "platform/core/notification_center.h"
-
 #include <QHash>
 #include <QMetaObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
+
+#include "cloud/async_future_runnable.h"
+#include "cloud/dropbox_folder_manager_state.h"
+#include "cloud/encoded_status_records.h"
+#include "cloud/mirror_maps.h"
+#include "cloud/persistence_state_status.h"
+#include "cloud/remote_folder_client.h"
+#include "model/persistence_state.h"
+#include "platform/core/dispatch.h"
+#include "platform/core/notification_center.h"
 
 namespace orrery {
 
@@ -76,7 +75,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // PersistenceState.
   void leaveState() override;
   void createDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) override;
-  void updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token, BoolCompletion completion) override;
+  void updateDocument(const std::shared_ptr<IdeaDocument>& doc, DocumentToken token,
+                      BoolCompletion completion) override;
   void deleteDocument(const QString& docIdentifier, BoolCompletion completion) override;
   void fetchDocument(const QString& docIdentifier, DocumentCompletion completion) override;
   void openDocument(const std::shared_ptr<IdeaDocument>& doc, TokenCompletion completion) override;
@@ -185,30 +185,64 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   struct StatusRead {
     std::shared_ptr<DropboxFolderManagerState> state;
     bool unreadable = false;  // something was at the path, and it gave no record
-    // The newest version of each map no record names, all of them without a state.
-    QStringList mapsWithoutRecords;
-    // With a state: its records that stay, the mirror files to delete (full paths), and the
-    // newer versions records take (key to file name).
+    // With a state: its records that stay.
     DropboxFolderManagerState::DocumentMap records;
-    QSet<QString> filesToDelete;
-    QHash<QString, QString> newerVersions;
+    // Full paths of the files the start removes, each with its reason: what the status lets
+    // go, and files that are no maps and that no record names.
+    QHash<QString, QString> filesToDelete;
+    // Names the status lets go, or sets aside, that are still there.
+    QStringList letGo, setAside;
+    UnnamedMapFiles maps;
+    // The highest save number of the status and of the folder's file names.
+    qint64 highestSaveNumber = -1;
+    // The local index as the sort read it, when it had to (its file's name and list).
+    std::optional<std::pair<QString, ProxyList>> index;
+    // The let-go list the engine starts with: name to the key whose earlier save it is, or empty.
+    QHash<QString, QString> letGoAtStart;
+  };
+  // Record key to its earlier saves, with the records as the start read them.
+  struct EarlierSavesToLookAt {
+    QHash<QString, QStringList> saves;
+    DropboxFolderManagerState::DocumentMap records;
   };
   // Reads the status file and sorts the mirror's files on the status queue (an unreadable
   // status file, whatever it is, is set aside unopened); the completion runs on the main queue.
   void loadLocalStatus(const QString& path, std::function<void(const StatusRead&)> completion);
-  // The records of a state read and what becomes of each mirror file. Status queue.
+  // The records of a state read (none without one) and what becomes of each mirror file.
+  // Status queue.
   static void sortMirrorFiles(const QString& folder, StatusRead& read);
   void finishStartUp(const StatusRead& read);
-  // The records start anew: every map of the mirror gets one, as giveRecordsTo gives it.
-  void startWithMapsWithoutRecords(const QStringList& names);
   // Each of the mirror files gets a record as a map made here, waiting to be sent, under a
-  // new name.
-  void giveRecordsTo(const QStringList& names);
-  // Counts the mirror files a record names up or down. One no record names any more goes with
-  // the next clean-up when the app folder holds it or its document was given up (deleted, or
-  // its record names no file): the next start could not tell it from a map whose record was
-  // lost. An older local edit is left to the start.
-  void countFileUses(const DocumentInfoPtr& record, int change, bool givenUp);
+  // new name; `maps`: what the start read of them, for their list entries.
+  void giveRecordsTo(const QStringList& names, const QHash<QString, std::shared_ptr<IdeaDocument>>& maps = {});
+  // The earlier saves of these records' maps, kept through the start, go once the map's newer
+  // save is found to read; a record whose newer save does not read takes the newest that does.
+  // The files are read on the status queue; a record that moved on meanwhile keeps them.
+  void lookAtEarlierSaves(const EarlierSavesToLookAt& earlier);
+  void applyEarlierSavesLookedAt(const QHash<QString, EarlierSavesOf>& asked, const EarlierSavesLookedAt& looked);
+  // Counts the mirror files a record names up or down. One no record names any more is let go:
+  // written as such with the next status, and removed once that status is on disk, or at the
+  // next start when it was the record's edit and the map stays (an earlier save).
+  void countFileUses(const QString& key, const DocumentInfoPtr& record, int change, bool givenUp);
+  // `waitsForStartOf`: the key whose earlier save it is (removed at the next start); empty when
+  // it goes as soon as a status that lets it go is written.
+  void letGo(const QString& name, const QString& waitsForStartOf);
+  // A status naming these let-go files is on disk: the ones that need not wait for the next
+  // start are removed.
+  void removeWrittenLetGo(const QStringList& written);
+  // The earlier saves of the key's map go as soon as a status naming them is written.
+  void releaseEarlierSaves(const QString& key);
+  // The persistent members of the state but its records, with the engine's word on its files.
+  DropboxFolderManagerState statusHeader() const;
+  struct StatusWord {
+    QString fileFormatVersion;
+    DocumentInfoPtr index;
+    qint64 lastMade = -1;
+    QHash<QString, QString> letGo;
+    QSet<QString> setAside;
+  };
+  // The same from a copy of the sets, on any thread.
+  static DropboxFolderManagerState statusHeaderOf(const StatusWord& word);
   static QSet<QString> fileURLsFromProxyList(const ProxyList& proxies);
   void ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies);
   void loadDocument(const QString& key, const QString& path,
@@ -226,6 +260,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void startStatusWrite();
   void removeFilesAsync(const QSet<QString>& paths);
   QString unusedLocalName(const char* format);
+  // Names made from now on number above `number`.
+  void noteSaveNumbers(qint64 number);
 
   // Record index: ordered keys of the records each action looks for.
   void indexRecord(const QString& key, const DocumentInfoPtr& record, bool add);
@@ -241,10 +277,22 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   std::int64_t mReconnectDelay = kReconnectDelayMillis;
   bool mConnectionAssumedSinceAnswer = false;
 
-  std::set<QString> mKeysToSend;       // no input, an output (file or delete marker)
-  std::set<QString> mKeysToDownload;   // input EMPTY
-  std::set<QString> mKeysToResolve;    // input with a file
-  QHash<QString, int> mFileUses;       // mirror file name: the records naming it
+  std::set<QString> mKeysToSend;      // no input, an output (file or delete marker)
+  std::set<QString> mKeysToDownload;  // input EMPTY
+  std::set<QString> mKeysToResolve;   // input with a file
+  QHash<QString, int> mFileUses;      // mirror file name: the records naming it
+  // Let-go mirror files (written as "letGo"): name to the key whose earlier save it is, empty
+  // when it goes once a status naming it is written. Removed files leave with the next write.
+  QHash<QString, QString> mLetGo;
+  QHash<QString, QStringList> mEarlierSaves;  // key: its let-go files waiting for the next start
+  QHash<QString, QString> mRemovalReasons;    // full path: why the start removes it, logged once it is gone
+  // Record key to the file and the map a start read of a map that got a record: its list entry
+  // needs no second read.
+  QHash<QString, std::pair<QString, std::shared_ptr<IdeaDocument>>> mMapsReadAtStart;
+  std::optional<std::pair<QString, ProxyList>> mIndexReadAtStart;  // read once, by the start's sort
+  EarlierSavesToLookAt mEarlierSavesToLookAt;  // kept through the start, looked at once the index is read
+  bool mEarlierSavesLookInFlight = false;
+  QSet<QString> mSetAside;  // written as "setAside"
   struct TaskStep {
     StepMaker make;
     bool joins = false;

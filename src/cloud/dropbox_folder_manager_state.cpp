@@ -1,14 +1,13 @@
 #include "cloud/dropbox_folder_manager_state.h"
 
+#include <vector>
+
 #include "cloud/map_entry.h"
 #include "cloud/regular_file.h"
-
 #include "foundation/logging.h"
 #include "model/document_file_writer.h"
 #include "model/json_decoder.h"
 #include "model/json_encoder.h"
-
-#include <vector>
 
 namespace orrery {
 
@@ -36,6 +35,10 @@ void DropboxFolderManagerState::initialize() {
   mTasksToExecute.clear();
   mDocumentsToLoadAsProxies.clear();
   mFilesToReallyDelete.clear();
+  mLastMade = -1;
+  mLetGo.clear();
+  mSetAside.clear();
+  mEarlierSaves.clear();
   mDocs.clear();
 }
 
@@ -49,6 +52,17 @@ std::shared_ptr<KeyedCodable> DropboxFolderManagerState::createWithCoder(KeyedDe
   auto state = std::make_shared<DropboxFolderManagerState>();
   state->mFileFormatVersion = coder.decodeStringForKey(kVersionKey);
   state->mIndexDocumentInfo = coder.decodeObjectOfClassForKey<DocumentInfo>(kIndexKey);
+  if (coder.containsValueForKey(kLastMadeKey)) {
+    bool number = false;
+    const qint64 made = coder.decodeStringForKey(kLastMadeKey).toLongLong(&number);
+    // A damaged number still says the lists are the engine's; only the count starts lower.
+    state->mLastMade = number && made >= 0 ? made : 0;
+    state->mLetGo = coder.decodeStringsForKey(kLetGoKey);
+    state->mSetAside = coder.decodeStringsForKey(kSetAsideKey);
+    const QStringList earlier = coder.decodeStringsForKey(kEarlierSavesKey);
+    for (qsizetype i = 0; i + 1 < earlier.size(); i += 2)
+      if (!earlier[i].isEmpty() && !earlier[i + 1].isEmpty()) state->mEarlierSaves.append({earlier[i], earlier[i + 1]});
+  }
   qsizetype damaged = 0;
   for (const auto& entry : coder.decodeObjectsOfClassForKey<MapEntry>(kDocumentsKey)) {
     // An entry without its key or its record cannot be placed; the rest of the file still counts.
@@ -66,6 +80,15 @@ std::shared_ptr<KeyedCodable> DropboxFolderManagerState::createWithCoder(KeyedDe
 void DropboxFolderManagerState::encodeWithCoder(KeyedEncoder& coder) const {
   coder.encodeString(mFileFormatVersion, kVersionKey);
   coder.encodeObject(mIndexDocumentInfo, kIndexKey);
+  if (mLastMade >= 0) {
+    coder.encodeString(QString::number(mLastMade), kLastMadeKey);
+    coder.encodeStrings(mLetGo, kLetGoKey);
+    coder.encodeStrings(mSetAside, kSetAsideKey);
+    QStringList earlier;
+    earlier.reserve(2 * mEarlierSaves.size());
+    for (const auto& [key, name] : mEarlierSaves) earlier << key << name;
+    coder.encodeStrings(earlier, kEarlierSavesKey);
+  }
   // The records come last: EncodedStatusRecords appends them after the members above.
   std::vector<MapEntry> entries;
   entries.reserve(std::size_t(mDocs.size()));
@@ -99,13 +122,10 @@ std::shared_ptr<DropboxFolderManagerState> DropboxFolderManagerState::readFrom(c
   QByteArray data;
   QString why;
   switch (readRegularFile(path, kMaxStatusFileSize, &data, &why)) {
-    case RegularFileRead::Read:
-      return readFromData(data);
-    case RegularFileRead::Missing:
-      return nullptr;
+    case RegularFileRead::Read: return readFromData(data);
+    case RegularFileRead::Missing: return nullptr;
     case RegularFileRead::Refused:
-    case RegularFileRead::Failed:
-      break;
+    case RegularFileRead::Failed: break;
   }
   logLine(QStringLiteral("DropboxFolderManagerState: cannot read %1: %2").arg(path, why));
   return nullptr;

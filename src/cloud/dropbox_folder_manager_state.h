@@ -2,16 +2,12 @@
 // The whole working state of the Dropbox folder synchronisation in one record: the engine's
 // flags, its queue of user tasks, its file sets, the record of the folder's index file and the
 // map from document identifier to DocumentInfo. Only the version, the index record and the
-// map are written to the sync-state file "orrery.local.status"; the rest lives in memory.
+// map are written to the sync-state file "orrery.local.status", with the engine's word on the
+// mirror files it let go of; the rest lives in memory.
 //
 // The live record belongs to the main thread. The work queue only sees a snapshot made with
 // initByCopying(), which is O(1): the containers are implicitly shared and detach on the next
 // change, and the records they hold are immutable.
-
-#include "cloud/async_future_runnable.h"
-#include "cloud/document_info.h"
-
-#include "model/keyed_coding.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -19,8 +15,11 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
+
+#include "cloud/async_future_runnable.h"
+#include "cloud/document_info.h"
+#include "model/keyed_coding.h"
 
 namespace orrery {
 
@@ -30,6 +29,19 @@ class DropboxFolderManagerState final : public KeyedCodable {
   static constexpr char kStatusFileName[] = "orrery.local.status";
   // The member holding the document records; the last one written.
   static constexpr char kDocumentsKey[] = "documents";
+  // The engine's own word on its mirror files, in members a reader that does not know them
+  // ignores: the highest save number it made (present only in a file the engine wrote, so a
+  // start knows whether the lists below are there to be trusted), the files it let go of
+  // (written with the status that stops naming them) and the files a start kept by a guess
+  // (neither a map of their own nor to be removed).
+  static constexpr char kLastMadeKey[] = "lastMade";
+  static constexpr char kLetGoKey[] = "letGo";
+  static constexpr char kSetAsideKey[] = "setAside";
+  // Earlier saves let go of while their map stays, each as its record's key followed by its
+  // file name: the next start removes them once the map's newer save reads, and falls back on
+  // one when not.
+  static constexpr char kEarlierSavesKey[] = "earlierSaves";
+  using EarlierSaves = QList<std::pair<QString, QString>>;  // key, file name
   // Larger files are refused unread: a damaged or hostile file must not fill the memory.
   static constexpr qint64 kMaxStatusFileSize = 256LL * 1024 * 1024;
 
@@ -95,6 +107,15 @@ class DropboxFolderManagerState final : public KeyedCodable {
   QSet<QString>& filesToReallyDelete() { return mFilesToReallyDelete; }
   const QSet<QString>& filesToReallyDelete() const { return mFilesToReallyDelete; }
   void setFilesToReallyDelete(QSet<QString> v) { mFilesToReallyDelete = std::move(v); }
+  // Negative: the file holds no word of the engine's on its mirror files.
+  qint64 lastMade() const { return mLastMade; }
+  void setLastMade(qint64 v) { mLastMade = v; }
+  const QStringList& letGo() const { return mLetGo; }
+  void setLetGo(QStringList v) { mLetGo = std::move(v); }
+  const QStringList& setAside() const { return mSetAside; }
+  void setSetAside(QStringList v) { mSetAside = std::move(v); }
+  const EarlierSaves& earlierSaves() const { return mEarlierSaves; }
+  void setEarlierSaves(EarlierSaves v) { mEarlierSaves = std::move(v); }
   DocumentMap& docs() { return mDocs; }
   const DocumentMap& docs() const { return mDocs; }
   void setDocs(DocumentMap v) { mDocs = std::move(v); }
@@ -116,6 +137,10 @@ class DropboxFolderManagerState final : public KeyedCodable {
   TaskList mTasksToExecute;
   QSet<QString> mDocumentsToLoadAsProxies;
   QSet<QString> mFilesToReallyDelete;
+  qint64 mLastMade;
+  QStringList mLetGo;
+  QStringList mSetAside;
+  EarlierSaves mEarlierSaves;
   DocumentMap mDocs;
 };
 

@@ -1,25 +1,13 @@
-// The Dropbox engine's mirror folder: file names, the status file, start-up, the local index
+// The Dropbox engine's mirror folder: file names, the status file and what it lets go of, the local index
 // and loading documents from mirror files.
 
-#include "cloud/dropbox_folder_manager.h"
-
-#include "cloud/dropbox_sync_rules.h"
-#include "cloud/mirror_maps.h"
-#include "cloud/regular_file.h"
-
-#include "foundation/globals.h"
-#include "foundation/logging.h"
-#include "model/idea_document.h"
-#include "model/index_json_document.h"
-#include "model/persistence_controller.h"
-#include "model/workspace_interface.h"
-#include "platform/services/standard_folders.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -27,8 +15,17 @@
 #include <mutex>
 #include <thread>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "cloud/dropbox_folder_manager.h"
+#include "cloud/dropbox_sync_rules.h"
+#include "cloud/mirror_maps.h"
+#include "cloud/regular_file.h"
+#include "foundation/globals.h"
+#include "foundation/logging.h"
+#include "model/idea_document.h"
+#include "model/index_json_document.h"
+#include "model/persistence_controller.h"
+#include "model/workspace_interface.h"
+#include "platform/services/standard_folders.h"
 
 namespace orrery {
 
@@ -40,34 +37,25 @@ namespace {
 constexpr int kStatusRestPerWrite = 3;
 constexpr std::chrono::milliseconds kMaxStatusRest(50);
 
-// Made names share one counter, incremented before use under one lock.
-QString makeName(const char* format) {
+// Made names share one counter, incremented before use under one lock. It goes on from the
+// highest number a mirror holds, so a save made later has a higher one in every process.
+std::mutex& counterMutex() {
   static std::mutex mutex;
+  return mutex;
+}
+long& nameCounter() {
   static long counter = 0;
-  std::lock_guard lock(mutex);
-  return QString::asprintf(format, long(Globals::currentTimeMillis()), ++counter);
+  return counter;
 }
 
-QSet<QString> namesOf(const DocumentInfoPtr& record) {
-  QSet<QString> names;
-  if (!record) return names;
-  for (const SyncFileInfoPtr* info : {&record->input(), &record->current(), &record->output()})
-    if (SyncFileInfo::hasFile(*info)) names.insert((*info)->name());
-  return names;
+QString makeName(const char* format) {
+  std::lock_guard lock(counterMutex());
+  return QString::asprintf(format, long(Globals::currentTimeMillis()), ++nameCounter());
 }
 
-// Kept for a later look, whatever it is: renamed, never opened or copied, so a FIFO does not
-// hold the queue and a folder keeps what it holds.
-void setStatusFileAside(const QString& path) {
-  const QString backup = QFileInfo(path).dir().filePath(QLatin1String(DropboxFolderManager::kStatusBackupName));
-  const QByteArray from = QFile::encodeName(path), to = QFile::encodeName(backup);
-  struct stat st {};
-  if (::lstat(to.constData(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(to.constData());
-  const bool kept = ::rename(from.constData(), to.constData()) == 0;
-  const int error = errno;
-  logLine(QStringLiteral("Dropbox: the sync state %1 is unreadable; %2")
-              .arg(path, kept ? QStringLiteral("kept as ") + backup
-                              : QStringLiteral("it could not be set aside: ") + QString::fromLocal8Bit(std::strerror(error))));
+long lastNameNumber() {
+  std::lock_guard lock(counterMutex());
+  return nameCounter();
 }
 
 }  // namespace
@@ -111,6 +99,11 @@ QString DropboxFolderManager::unusedLocalName(const char* format) {
   }
 }
 
+void DropboxFolderManager::noteSaveNumbers(qint64 number) {
+  std::lock_guard lock(counterMutex());
+  nameCounter() = std::max(nameCounter(), long(number));
+}
+
 QString DropboxFolderManager::createLocalORRXFileName() { return unusedLocalName("file%ld_%ld.orrx"); }
 QString DropboxFolderManager::createLocalIndexFileName() { return unusedLocalName("file%ld_%ld.index"); }
 
@@ -134,9 +127,58 @@ bool DropboxFolderManager::shouldFileBeKept(const QString& name, const QSet<QStr
 }
 
 void DropboxFolderManager::removeFilesAsync(const QSet<QString>& paths) {
-  workQueue().async([paths] {
-    for (const QString& path : paths) QFile::remove(path);
+  QHash<QString, QString> reasons;
+  for (const QString& path : paths)
+    if (auto it = mRemovalReasons.constFind(path); it != mRemovalReasons.cend())
+      reasons.insert(path, mRemovalReasons.take(path));
+  workQueue().async([weak = weak_from_this(), paths, reasons] {
+    for (const QString& path : paths)
+      if (QFile::remove(path) && reasons.contains(path))
+        logLine(QStringLiteral("Dropbox: removed %1: %2").arg(path, reasons.value(path)));
+    platform::mainQueue().async([weak, paths] {
+      auto self = weak.lock();
+      if (!self) return;
+      // The clean-up is a step like another: what waited behind it need not wait for an idle pass.
+      self->ensureRunnable();
+      // Gone: the next status no longer lets them go.
+      for (const QString& path : paths)
+        if (auto it = self->mLetGo.find(QFileInfo(path).fileName()); it != self->mLetGo.end() && it.value().isEmpty())
+          self->mLetGo.erase(it);
+    });
   });
+}
+
+DropboxFolderManagerState DropboxFolderManager::statusHeader() const {
+  return statusHeaderOf(
+      StatusWord{mState->fileFormatVersion(), mState->indexDocumentInfo(), lastNameNumber(), mLetGo, mSetAside});
+}
+
+DropboxFolderManagerState DropboxFolderManager::statusHeaderOf(const StatusWord& word) {
+  DropboxFolderManagerState header;
+  header.setFileFormatVersion(word.fileFormatVersion);
+  header.setIndexDocumentInfo(word.index);
+  header.setLastMade(word.lastMade);
+  QStringList letGo, setAside(word.setAside.cbegin(), word.setAside.cend());
+  DropboxFolderManagerState::EarlierSaves earlier;
+  for (auto it = word.letGo.cbegin(); it != word.letGo.cend(); ++it)
+    if (it.value().isEmpty())
+      letGo << it.key();
+    else
+      earlier.append({it.value(), it.key()});
+  letGo.sort();
+  setAside.sort();
+  std::sort(earlier.begin(), earlier.end());
+  header.setLetGo(std::move(letGo));
+  header.setSetAside(std::move(setAside));
+  header.setEarlierSaves(std::move(earlier));
+  return header;
+}
+
+void DropboxFolderManager::removeWrittenLetGo(const QStringList& written) {
+  auto& deleting = mState->filesToReallyDelete();
+  for (const QString& name : written)
+    if (auto it = mLetGo.constFind(name); it != mLetGo.cend() && it.value().isEmpty())
+      deleting.insert(localManagedFile(name));
 }
 
 // ---- the status file
@@ -160,19 +202,27 @@ void DropboxFolderManager::startStatusWrite() {
   // Only the records changed since the last write cross over: a snapshot sharing the live map
   // would make the next change copy all of it, and the status queue encodes only those.
   const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
-  mStatusQueue->async([weak = weak_from_this(), written = mWrittenRecords, changes = std::exchange(mUnwrittenRecords, {}),
-                       version = mState->fileFormatVersion(), index = mState->indexDocumentInfo(), waiting,
+  // The files let go of travel with the records that stop naming them; the lists are made on
+  // the status queue, from the sets as they stand now.
+  StatusWord word{mState->fileFormatVersion(), mState->indexDocumentInfo(), lastNameNumber(), mLetGo, mSetAside};
+  mStatusQueue->async([weak = weak_from_this(), written = mWrittenRecords,
+                       changes = std::exchange(mUnwrittenRecords, {}), word = std::move(word), waiting,
                        path]() mutable {
     const auto start = std::chrono::steady_clock::now();
+    auto header = std::make_shared<DropboxFolderManagerState>(statusHeaderOf(word));
     for (auto it = changes.cbegin(); it != changes.cend(); ++it) written->store(it.key(), it.value());
     changes.clear();
-    const bool ok = DropboxFolderManagerState::writeDataAtomically(written->exportWith(version, index), path);
+    const bool ok = DropboxFolderManagerState::writeDataAtomically(written->exportWith(*header), path);
     if (!ok) logLine(QStringLiteral("Dropbox: the sync state could not be written to %1").arg(path));
     const auto took = std::chrono::steady_clock::now() - start;
-    platform::mainQueue().async([weak, waiting, ok] {
+    // The sets' copies go back to be let go of on the main queue: were the last copy here to go
+    // first, the main queue could change the sets in place while nothing orders that after
+    // the reads above.
+    platform::mainQueue().async([weak, waiting, ok, letGo = header->letGo(), word = std::move(word)] {
       auto self = weak.lock();
       if (!self) return;
       self->mStatusWriteInFlight = false;
+      if (ok) self->removeWrittenLetGo(letGo);
       // A saved change always gets a pass; after a failed write the idle passes pace the retries.
       if (ok) self->ensureRunnable();
       for (auto& completion : *waiting)
@@ -182,149 +232,9 @@ void DropboxFolderManager::startStatusWrite() {
     // The queue rests before the next write, which then serves everything asked for
     // meanwhile: with saves coming faster than writes, the writes would otherwise take a core
     // of their own, which a loaded machine takes from the engine's other work.
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(took * kStatusRestPerWrite, kMaxStatusRest));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(took * kStatusRestPerWrite, kMaxStatusRest));
   });
-}
-
-// ---- start-up
-
-bool DropboxFolderManager::action_initializeFolderStatus() {
-  auto& s = *mState;
-  if (s.hasPendingGeneralOperation() || s.isLocalStatusFileLoaded()) return false;
-  if (!ensureLocalManagedFolder())
-    logLine(QStringLiteral("Dropbox: cannot make the mirror folder %1").arg(localManagedFolder()));
-  s.setHasPendingGeneralOperation(true);
-  const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
-  loadLocalStatus(path, [weak = weak_from_this()](const StatusRead& read) {
-    auto self = weak.lock();
-    if (!self) return;
-    if (read.state) {
-      self->finishStartUp(read);
-      return;
-    }
-    if (read.unreadable) softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
-    self->startWithMapsWithoutRecords(read.mapsWithoutRecords);
-    self->saveOrCreateLocalStatus([weak](bool ok) {
-      auto self = weak.lock();
-      if (!self) return;
-      // Either way the flag goes: a failed first write is tried again by the next pass.
-      self->mState->setHasPendingGeneralOperation(false);
-      if (ok)
-        self->mState->setIsLocalStatusFileLoaded(true);
-      else
-        softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
-    });
-  });
-  return true;
-}
-
-void DropboxFolderManager::loadLocalStatus(const QString& path, std::function<void(const StatusRead&)> completion) {
-  mStatusReadInFlight = true;
-  mStatusQueue->async([weak = weak_from_this(), path, completion = std::move(completion)] {
-    const QFileInfo at(path);
-    StatusRead read;
-    const bool present = at.exists() || at.isSymLink();
-    if (present) read.state = DropboxFolderManagerState::readFrom(path);
-    if (read.state) {
-      sortMirrorFiles(at.absolutePath(), read);
-    } else {
-      read.unreadable = present;
-      if (present) setStatusFileAside(path);
-      // Without records no mirror file is known for what it is; the maps among them stay.
-      read.mapsWithoutRecords = newestMapVersionsIn(at.absolutePath());
-    }
-    platform::mainQueue().async([weak, read = std::move(read), completion] {
-      auto self = weak.lock();
-      if (!self) return;
-      self->mStatusReadInFlight = false;
-      completion(read);
-    });
-  });
-}
-
-void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& read) {
-  read.records = rules::filterOutDeletedDocuments(read.state->docs());
-  // A status file naming files outside the mirror folder is damaged or hostile: such records
-  // are dropped rather than read or uploaded; a map of the mirror among their files is kept
-  // like any other no record names.
-  qsizetype refused = 0;
-  for (auto it = read.records.begin(); it != read.records.end();) {
-    if (rules::hasOnlyPlainNames(it.value()) && rules::isDocumentPath(rules::dropboxPathFromFileURL(it.key())) &&
-        it.key() == rules::fileURLFromDropboxPath(rules::dropboxPathFromFileURL(it.key()))) {
-      ++it;
-    } else {
-      ++refused;
-      it = read.records.erase(it);
-    }
-  }
-  if (refused > 0)
-    logLine(QStringLiteral("Dropbox: %1 records of the sync state name no usable file; dropped").arg(refused));
-
-  // Names referred to are gathered once; each mirror file is then one lookup.
-  // The index's input is looked at again at every start (finishStartUp): its file is not kept.
-  const DocumentInfoPtr& index = read.state->indexDocumentInfo();
-  const QSet<QString> indexNames =
-      index && rules::hasOnlyPlainNames(index) ? namesOf(index->withInput(SyncFileInfo::EMPTY())) : QSet<QString>();
-  QSet<QString> documentNames;
-  documentNames.reserve(read.records.size());
-  for (const auto& record : read.records) documentNames.unite(namesOf(record));
-  const QDir dir(folder);
-  QStringList unnamed;
-  for (const QFileInfo& file : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-    const QString name = file.fileName();
-    if (shouldFileBeKept(name, indexNames, documentNames)) continue;
-    // A map file no record names may be a map whose record was lost: it is read first. A link
-    // is no file of the mirror and is never read, as newestMapVersionsIn reads none.
-    if (name.endsWith(QLatin1String(".orrx")) && !file.isSymLink())
-      unnamed << name;
-    else
-      read.filesToDelete.insert(dir.filePath(name));
-  }
-  UnnamedMapFiles maps = sortUnnamedMapFiles(folder, unnamed, read.records);
-  for (const QString& name : maps.older) read.filesToDelete.insert(dir.filePath(name));
-  read.newerVersions = std::move(maps.newer);
-  read.mapsWithoutRecords = std::move(maps.withoutRecord);
-}
-
-void DropboxFolderManager::startWithMapsWithoutRecords(const QStringList& names) {
-  // Only an earlier try of this start, whose first write failed, can have left records.
-  for (const QString& key : mState->docs().keys()) storeRecord(key, nullptr);
-  giveRecordsTo(names);
-}
-
-void DropboxFolderManager::giveRecordsTo(const QStringList& names) {
-  for (const QString& name : names) {
-    const QString key = rules::fileURLFromDropboxPath(rules::dropboxPathForFile(createDropboxORRXFileName()));
-    storeRecord(key, DocumentInfo::create(nullptr, nullptr, SyncFileInfo::create(name, QString())));
-    report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(key, this); });
-  }
-  if (!names.isEmpty())
-    logLine(QStringLiteral("Dropbox: maps in %1 without a record: %2; each is kept and sent as a new document")
-                .arg(localManagedFolder())
-                .arg(names.size()));
-}
-
-void DropboxFolderManager::finishStartUp(const StatusRead& read) {
-  auto& s = *mState;
-  s.setHasPendingGeneralOperation(false);
-  s.setIsLocalStatusFileLoaded(true);
-  for (auto it = read.records.cbegin(); it != read.records.cend(); ++it) storeRecord(it.key(), it.value());
-  if (const auto& index = read.state->indexDocumentInfo(); index && rules::hasOnlyPlainNames(index))
-    s.setIndexDocumentInfo(index->withInput(SyncFileInfo::EMPTY()));
-  s.filesToReallyDelete().unite(read.filesToDelete);
-  // A record written before a later version of its map (an older status file put back) takes
-  // that version as its edit, as a save would; the next start finds the one it named older.
-  for (auto it = read.newerVersions.cbegin(); it != read.newerVersions.cend(); ++it) {
-    const DocumentInfoPtr record = s.docs().value(it.key());
-    logLine(QStringLiteral("Dropbox: the record of %1 names an older version than %2; it takes that one")
-                .arg(it.key(), it.value()));
-    const QString rev = rules::localRevFromDocumentInfo(record);
-    storeRecord(it.key(), record->withOutput(SyncFileInfo::create(it.value(), rev)));
-  }
-  for (auto it = read.records.cbegin(); it != read.records.cend(); ++it)
-    report([&](PersistenceStateDelegate& d) { d.foundIdeaDocument(it.key(), this); });
-  giveRecordsTo(read.mapsWithoutRecords);
-  if (!read.newerVersions.isEmpty() || !read.mapsWithoutRecords.isEmpty()) saveOrCreateLocalStatus();
 }
 
 // ---- the local index
@@ -333,20 +243,29 @@ void DropboxFolderManager::readIndex(const QString& name, std::function<void(boo
   // The index reader would wait on a FIFO: anything but a regular file is unreadable here.
   if (name.isEmpty() || !fileExists(localManagedFile(name))) {
     if (!name.isEmpty())
-      logLine(QStringLiteral("Dropbox: the index %1 is unreadable: missing or not a regular file").arg(localManagedFile(name)));
+      logLine(QStringLiteral("Dropbox: the index %1 is unreadable: missing or not a regular file")
+                  .arg(localManagedFile(name)));
     platform::mainQueue().async([completion] { completion(false, {}); });
     return;
   }
+  // The start's sort read this very file: its list is not read again.
+  if (auto atStart = std::exchange(mIndexReadAtStart, std::nullopt); atStart && atStart->first == name) {
+    platform::mainQueue().async([completion, proxies = std::move(atStart->second)] { completion(true, proxies); });
+    return;
+  }
   auto index = IndexJSONDocument::createWithFileURL(QUrl::fromLocalFile(localManagedFile(name)), workQueue());
-  index->readJSONWithCompletionHandler([weak = weak_from_this(), index, completion](bool ok, const DocumentError& error) {
-    // The quit dropped the read: the index file stays known and is read at the next turn.
-    if (error.isCancelled()) {
-      if (auto self = weak.lock()) self->mState->setHasPendingGeneralOperation(false);
-      return;
-    }
-    if (!ok) logLine(QStringLiteral("Dropbox: the index %1 is unreadable: %2").arg(index->fileURL().toLocalFile(), error.description));
-    completion(ok, index->ideaProxyList());
-  });
+  index->readJSONWithCompletionHandler(
+      [weak = weak_from_this(), index, completion](bool ok, const DocumentError& error) {
+        // The quit dropped the read: the index file stays known and is read at the next turn.
+        if (error.isCancelled()) {
+          if (auto self = weak.lock()) self->mState->setHasPendingGeneralOperation(false);
+          return;
+        }
+        if (!ok)
+          logLine(QStringLiteral("Dropbox: the index %1 is unreadable: %2")
+                      .arg(index->fileURL().toLocalFile(), error.description));
+        completion(ok, index->ideaProxyList());
+      });
 }
 
 bool DropboxFolderManager::action_ensureIndexDocumentAvailability() {
@@ -404,8 +323,22 @@ QSet<QString> DropboxFolderManager::fileURLsFromProxyList(const ProxyList& proxi
 void DropboxFolderManager::ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies) {
   const QSet<QString> listed = fileURLsFromProxyList(proxies);
   const auto& docs = mState->docs();
-  for (auto it = docs.cbegin(); it != docs.cend(); ++it)
-    if (!listed.contains(it.key())) mState->documentsToLoadAsProxies().insert(it.key());
+  const auto readAtStart = std::exchange(mMapsReadAtStart, {});
+  for (auto it = docs.cbegin(); it != docs.cend(); ++it) {
+    if (listed.contains(it.key())) continue;
+    // A map the start read, whose record still names that file, is listed from what was read.
+    if (const auto read = readAtStart.constFind(it.key());
+        read != readAtStart.cend() && SyncFileInfo::refers(it.value()->output(), read->first) && isActive()) {
+      auto doc = IdeaDocument::createWithFileName(it.key().section(QLatin1Char('/'), -1), DocumentLocationDropbox);
+      doc->takeMapOf(*read->second);
+      auto proxy = std::make_shared<IdeaProxy>();
+      proxy->updateWithDoc(doc);
+      report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, this); });
+    } else {
+      mState->documentsToLoadAsProxies().insert(it.key());
+    }
+  }
+  if (!mEarlierSavesToLookAt.saves.isEmpty()) lookAtEarlierSaves(std::exchange(mEarlierSavesToLookAt, {}));
 }
 
 // ---- loading documents
@@ -463,7 +396,8 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& key, const 
 void DropboxFolderManager::keepRemoteVersionBesideQueuedSave(const QString& key, const SyncFileInfoPtr& info) {
   // The record already stands on the downloaded rev, so the queued save uploads over it; the
   // downloaded file goes up again under a new name, as the conflict rule does.
-  const QString copyKey = dropboxrules::fileURLFromDropboxPath(dropboxrules::dropboxPathForFile(createDropboxORRXFileName()));
+  const QString copyKey =
+      dropboxrules::fileURLFromDropboxPath(dropboxrules::dropboxPathForFile(createDropboxORRXFileName()));
   report([&](PersistenceStateDelegate& d) { d.detectedDocumentConflict(key, this); });
   storeRecord(copyKey, DocumentInfo::create(nullptr, nullptr, info));
   saveOrCreateLocalStatus();

@@ -2,7 +2,6 @@
 
 #include "cloud/dropbox_folder_manager_state.h"
 #include "cloud/map_entry.h"
-
 #include "model/json_encoder.h"
 
 namespace orrery {
@@ -27,6 +26,10 @@ QByteArray EncodedStatusRecords::exportWith(const QString& fileFormatVersion, co
   DropboxFolderManagerState header;
   header.setFileFormatVersion(fileFormatVersion);
   header.setIndexDocumentInfo(index);
+  return exportWith(header);
+}
+
+QByteArray EncodedStatusRecords::exportWith(const DropboxFolderManagerState& header) const {
   QByteArray text = header.exportAsData();
   if (text.isEmpty() || mEncoded.isEmpty()) return text;
   // The records are the last member of the state object: {"<class>":{...,"documents":[...]}}.

@@ -5,21 +5,24 @@
 // The joined text is what DropboxFolderManagerState::exportAsData() makes of the same records
 // (listed in this map's order). One thread at a time.
 
-#include "cloud/document_info.h"
-
 #include <QByteArray>
 #include <QHash>
 #include <QString>
 
+#include "cloud/document_info.h"
+
 namespace orrery {
+
+class DropboxFolderManagerState;
 
 class EncodedStatusRecords {
  public:
   // Keeps the record's JSON under the key; null, or a record with no data, removes the key.
   void store(const QString& key, const DocumentInfoPtr& record);
   qsizetype size() const { return mEncoded.size(); }
-  // The whole status file with these records, the format version and the index record; null
-  // when it cannot be made.
+  // The whole status file with these records and the members of `header` but its records;
+  // null when it cannot be made.
+  QByteArray exportWith(const DropboxFolderManagerState& header) const;
   QByteArray exportWith(const QString& fileFormatVersion, const DocumentInfoPtr& index) const;
 
  private:

@@ -1,43 +1,97 @@
 #pragma once
-// The maps of a Dropbox mirror folder, read for a start-up that must not lose one of them. A
-// record that was lost or damaged no longer says which file is which document's newest
-// version, yet no map the user made may go with the record. Every readable ".orrx" file is one
-// version of a map; versions of one map share its root idea and its creation date. A file
-// that holds no readable map (damaged, or written by a newer program) is logged and left
-// where it is. Any thread.
+// The maps of a Dropbox mirror folder, sorted for a start: the ".orrx" files that no record
+// names and that the status file neither lets go nor sets aside. Such a file is a save whose
+// status write never landed (the process was killed in between), a file the status file no
+// longer knows (an older or damaged status file, a lost record), or a copy put there by hand.
+// Nothing here deletes a file: a file goes back to the record of its map, gets a record of its
+// own, or is set aside. Every readable file is one version of a map; versions of one map share
+// its root idea. Saves are ordered by the number the engine gave their
+// file names, never by a clock. A file that holds no readable map is logged and left alone.
+// Any thread.
+
+#include <QByteArray>
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "cloud/document_info.h"
 
-#include <QHash>
-#include <QString>
-#include <QStringList>
-
 namespace orrery {
 
-// Without records (the status file is lost): the file names in `folder` that stand for its
-// maps, in name order. The newest version (by the map's modification date, then by the order
-// the engine made the file names in) stands for each map and the older ones are left to the
-// next start. A version another installation wrote (downloaded from the app folder) counts as
-// a map of its own, so that both sides of a conflict not yet sent are kept.
-QStringList newestMapVersionsIn(const QString& folder);
+class IdeaDocument;
+class IdeaProxy;
 
-// What a start with records makes of the ".orrx" files in `folder` that no record names.
+// The number the engine gave a mirror file it made ("file<ms>_<n>.orrx", "….index": n); a save
+// made later has a higher one, whatever the clock did. -1 for any other name.
+qint64 saveNumberOf(const QString& name);
+
+// The highest of those numbers among the folder's file names, -1 for none; read from the
+// listing's bytes, as an engine counts them before it has read anything else.
+qint64 highestSaveNumberIn(const QString& folder);
+
+// Every entry of the folder but its folders, in no order, with whether it is a link: names
+// from the folder's own listing, so that nothing looks at each file apart.
+std::vector<std::pair<QString, bool>> mirrorEntries(const QString& folder);
+
+// The map of each document the local index lists (document identifier to its root idea), for
+// records whose own file cannot be read.
+QHash<QString, QString> mapsOfIndex(const std::vector<std::shared_ptr<IdeaProxy>>& proxies);
+
 struct UnnamedMapFiles {
-  // Versions made before the newest version a record names of their map, and versions of a
-  // map whose deletion waits to be sent: deleted.
-  QStringList older;
-  // Record key to a version of its map that this installation made after every version the
-  // record names (the record was written before it): the record takes it as its edit.
-  QHash<QString, QString> newer;
-  // The newest version of each map no record names (as newestMapVersionsIn picks them): each
-  // gets a record.
+  struct Taken {
+    QString name;
+    // The record's earlier save goes, as a save would let it go. Without it the start only
+    // guessed, and that file is set aside.
+    bool earlierGoes = false;
+  };
+  // Record key to the file it takes as its edit: the newest save of its map made here, when the
+  // record's own file is missing or unreadable, or an earlier save of the same map.
+  QHash<QString, Taken> taken;
+  // Files that get a record of their own: the newest save of a map no record holds (of each
+  // installation that wrote one), a save made here that cannot be told apart from a record's
+  // own, and every copy put there by hand.
   QStringList withoutRecord;
+  // Kept by a guess, neither a map of their own nor to be removed: the earlier saves of a map
+  // whose newest one is kept, and versions another installation wrote of a map a record holds.
+  QStringList setAside;
+  // Records that name only files that are gone and were never sent: nothing of them is left.
+  QStringList dropped;
+  // Earlier saves the status lets go of: their map's newer save reads, or a later one replaced
+  // it. Removed.
+  QStringList earlierGo;
+  // Record key to its earlier saves, of a map no unnamed file holds: looked at later
+  // (lookAtEarlierSaves), so that the home need not wait for it.
+  QHash<QString, QStringList> unchecked;
+  // The maps read of the files that get a record of their own, for their list entries.
+  QHash<QString, std::shared_ptr<IdeaDocument>> maps;
 };
-// Everything else stays where it is: unreadable files, newer versions another installation
-// wrote, and the older versions of maps without records (the next start finds them older than
-// the version their new record names). Named files are read only until every unnamed
-// version's map is found, the files made last first.
-UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& unnamed,
-                                    const QHash<QString, DocumentInfoPtr>& records);
+
+struct EarlierSavesOf {
+  QString newest;  // the file the record names
+  QStringList earlier;
+};
+struct EarlierSavesLookedAt {
+  QStringList go;                    // the newer save reads, or another earlier save stands in
+  QHash<QString, QString> fallBack;  // key to the earlier save that stands in for an unreadable newest
+};
+// Reads each record's newest file: when it holds a map, the earlier saves go; when not, the
+// newest earlier save that does takes its place.
+EarlierSavesLookedAt lookAtEarlierSaves(const QString& folder, const QHash<QString, EarlierSavesOf>& saves);
+
+// `unnamed`: the file names to sort; `present`: every file name in the folder; `indexMaps`: as
+// mapsOfIndex gives them; `earlier`: record key to the earlier saves of its map the status lets
+// go of (still there); `word`: the status file is one the engine wrote with its word on its
+// files, so a record's earlier save that a later one replaces may go. A record whose newest
+// file cannot be read takes its newest earlier save that can. Named files are read only for
+// the maps of unnamed files (the index says which) and for records with earlier saves, and
+// only the newest one a record names.
+UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& unnamed, const QSet<QString>& present,
+                                    const QHash<QString, DocumentInfoPtr>& records,
+                                    const QHash<QString, QString>& indexMaps,
+                                    const QHash<QString, QStringList>& earlier, bool word);
 
 }  // namespace orrery

@@ -1,7 +1,6 @@
 #include "cloud/dropbox_folder_manager_state.h"
-#include "cloud/encoded_status_records.h"
 
-#include "../foundation/log_capture.h"
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
@@ -10,12 +9,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <random>
 
+#include "../foundation/log_capture.h"
+#include "cloud/encoded_status_records.h"
+#include "support/mirror_files.h"
+
 using namespace orrery;
+
+using orrery::testing::writeFile;
 
 namespace {
 
@@ -23,11 +25,6 @@ QJsonObject parsed(const QByteArray& json) { return QJsonDocument::fromJson(json
 
 SyncFileInfoPtr info(const char* name, const char* rev) {
   return SyncFileInfo::create(name ? QString(name) : QString(), rev ? QString(rev) : QString());
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 }  // namespace
@@ -164,7 +161,7 @@ TEST(SyncStateFileTest, RecordsEncodedOneByOneJoinIntoWhatTheWholeRecordWrites) 
     const QString& key = keys[qsizetype(random() % std::uint32_t(keys.size()))];
     DocumentInfoPtr record;
     switch (random() % 4) {
-      case 0: break;  // removed
+      case 0: break;                                                            // removed
       case 1: record = DocumentInfo::create(nullptr, nullptr, nullptr); break;  // no data: left out
       case 2: record = DocumentInfo::create(SyncFileInfo::EMPTY(), nullptr, info(nullptr, "1a")); break;
       default: record = DocumentInfo::create(nullptr, info("f\"1.orrx", "0f"), info("g.orrx", nullptr));
@@ -174,7 +171,8 @@ TEST(SyncStateFileTest, RecordsEncodedOneByOneJoinIntoWhatTheWholeRecordWrites) 
     else
       whole.docs().remove(key);
     pieces.store(key, record);
-    if (step % 50 == 0) whole.setIndexDocumentInfo(step % 100 ? nullptr : DocumentInfo::create(info("i", "2"), nullptr, nullptr));
+    if (step % 50 == 0)
+      whole.setIndexDocumentInfo(step % 100 ? nullptr : DocumentInfo::create(info("i", "2"), nullptr, nullptr));
     ASSERT_EQ(withRecordsByKey(same()), withRecordsByKey(whole.exportAsData())) << "step " << step;
     ASSERT_TRUE(DropboxFolderManagerState::readFromData(same())) << "step " << step;
   }

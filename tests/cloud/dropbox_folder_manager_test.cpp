@@ -1,61 +1,36 @@
 #include "cloud/dropbox_folder_manager.h"
 
-#include "cloud/cloud_engines.h"
-#include "cloud/dropbox_sync_rules.h"
-#include "support/dropbox_engine_fixture.h"
-
-#include "../foundation/log_capture.h"
-#include "model/support/recording_workspace_delegate.h"
-#include "model/document_limits.h"
-#include "model/queued_file_work.h"
-#include "model/workspace.h"
-#include "platform/core/notification_center.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <chrono>
 #include <future>
 #include <map>
-#include <set>
 #include <random>
+#include <set>
 #include <thread>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "../foundation/log_capture.h"
+#include "cloud/cloud_engines.h"
+#include "cloud/dropbox_sync_rules.h"
+#include "model/document_limits.h"
+#include "model/queued_file_work.h"
+#include "model/support/recording_workspace_delegate.h"
+#include "model/workspace.h"
+#include "platform/core/notification_center.h"
+#include "support/dropbox_engine_fixture.h"
 
 using namespace orrery;
 using namespace orrery::testing;
 using testsupport::FakeRemote;
 using Route = FakeRemote::Route;
 using Fault = FakeRemote::Fault;
-
-namespace {
-
-class DropboxEngineTest : public DropboxEngineFixture {
- protected:
-  std::shared_ptr<DropboxFolderManagerState> statusOnDisk(const DropboxFolderManager& engine) {
-    return DropboxFolderManagerState::readFrom(engine.localManagedFile(DropboxFolderManagerState::kStatusFileName));
-  }
-  DocumentToken create(DropboxFolderManager& engine, const QString& id, const QString& text) {
-    DocumentToken token = -1;
-    engine.createDocument(documentWithText(id, text), [&](DocumentToken t) { token = t; });
-    EXPECT_TRUE(main.runUntil([&] { return token >= 0; }));
-    return token;
-  }
-  bool update(DropboxFolderManager& engine, const QString& id, const QString& text) {
-    int result = -1;
-    engine.updateDocument(documentWithText(id, text), 1, [&](bool ok) { result = ok; });
-    EXPECT_TRUE(main.runUntil([&] { return result >= 0; }));
-    return result == 1;
-  }
-};
-
-}  // namespace
 
 TEST_F(DropboxEngineTest, FirstStartMakesStatusAndEmptyIndexUploadsItAndReportsZeroThreeFourFive) {
   auto engine = startEngine();
@@ -103,38 +78,6 @@ TEST_F(DropboxEngineTest, SaveCompletesOnlyOnceTheStatusFileNamesItsMirrorFileTh
   ASSERT_TRUE(QFile::remove(dir));
   ASSERT_TRUE(QDir().rename(dir + ".away", dir));
   EXPECT_EQ(fetchText(*engine, "dropbox:/id1_1.orrx"), "second");
-}
-
-TEST_F(DropboxEngineTest, PeerChangesAreDownloadedReportedAndShownInAnOpenDocument) {
-  const QString folder = "peer-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
-  auto engine = startEngine(folder);
-  remote->peerWrite("/id7_1.orrx", documentBytes("theirs"));
-  ASSERT_TRUE(settle());
-  EXPECT_TRUE(recorders[0]->events.contains("proxy dropbox:/id7_1.orrx theirs"));
-  EXPECT_EQ(fetchText(*engine, "dropbox:/id7_1.orrx"), "theirs");
-
-  remote->peerWrite("/id7_1.orrx", documentBytes("newer"));
-  main.advance(31);
-  ASSERT_TRUE(settle());
-  EXPECT_EQ(fetchText(*engine, "dropbox:/id7_1.orrx"), "newer");
-  EXPECT_TRUE(recorders[0]->events.contains("proxy dropbox:/id7_1.orrx newer"));
-
-  // A peer delete: reported, and the record is dropped at the next start.
-  remote->peerDelete("/id7_1.orrx");
-  main.advance(31);
-  ASSERT_TRUE(settle());
-  EXPECT_TRUE(recorders[0]->events.contains("deleted dropbox:/id7_1.orrx"));
-
-  // Neither the deleted document nor a version the downloads replaced comes back.
-  engine->finishForQuit();
-  engine->leaveState();
-  settleThreads();
-  engines.clear();
-  recorders.clear();
-  auto again = startEngine(folder);
-  ASSERT_TRUE(settle());
-  EXPECT_TRUE(again->state().docs().isEmpty());
-  EXPECT_EQ(recorders[0]->events.filter("proxy ").size(), 0);
 }
 
 TEST_F(DropboxEngineTest, NewerRemoteVersionReachesTheDocumentOpenInTheWorkspace) {
@@ -245,41 +188,6 @@ TEST_F(DropboxEngineTest, ConflictingEditsKeepBothVersions) {
   EXPECT_EQ(copies, 1) << "the remote version lives on as one new document";
 }
 
-TEST_F(DropboxEngineTest, DeleteMadeDuringAnUploadDeletesTheUploadedVersion) {
-  const QString folder = "deleted-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
-  auto engine = startEngine(folder);
-  ASSERT_TRUE(settle());
-  // The user deletes the document while its first upload is on its way.
-  bool deleted = false;
-  remote->beforeAnswer(Route::Upload, [&] {
-    engine->deleteDocument("dropbox:/id9_1.orrx", [&](bool) { deleted = true; });
-    main.runPending();
-  });
-  create(*engine, "dropbox:/id9_1.orrx", "doomed");
-  ASSERT_TRUE(settle());
-  EXPECT_TRUE(deleted);
-  EXPECT_FALSE(remote->file("/id9_1.orrx")) << "the document must not come back";
-  EXPECT_EQ(remote->deleteParentRevs().size(), 1u);
-
-  // One made and deleted offline right before the quit stays deleted at the next start.
-  remote->beforeAnswer(Route::Upload, nullptr);
-  networkUp = false;
-  DocumentToken token = -1;
-  engine->createDocument(documentWithText("dropbox:/id9_2.orrx", "brief"), [&](DocumentToken t) { token = t; });
-  ASSERT_TRUE(pump([&] { return token >= 0; }, 60, /*fileWork=*/true));
-  engine->deleteDocument("dropbox:/id9_2.orrx", nullptr);
-  engine->finishForQuit();
-  engine->leaveState();
-  settleThreads();
-  engines.clear();
-  recorders.clear();
-  networkUp = true;
-  startEngine(folder);
-  ASSERT_TRUE(settle());
-  EXPECT_EQ(recorders[0]->events.filter(" brief").size(), 0);
-  EXPECT_EQ(remote->livePaths(), QStringList{"/orrery.index"});
-}
-
 TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnreadableStatus) {
   const QString folder = "startup-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
   auto engine = startEngine(folder);
@@ -325,164 +233,6 @@ TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnre
   EXPECT_EQ(fetchText(*third, "dropbox:/id2_1.orrx"), "kept") << "the app folder brings the document back";
 }
 
-namespace {
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Rewrites the record object of the status file at `path` as JSON.
-bool editStatus(const QString& path, const std::function<void(QJsonObject&)>& edit) {
-  QJsonObject top = QJsonDocument::fromJson(readFile(path)).object();
-  QJsonObject state = top["dropboxFolderManagerState"].toObject();
-  if (state.isEmpty()) return false;
-  edit(state);
-  top["dropboxFolderManagerState"] = state;
-  return writeFile(path, QJsonDocument(top).toJson(QJsonDocument::Compact));
-}
-
-bool makeFifo(const QString& path) {
-  return (!QFileInfo::exists(path) || QFile::remove(path)) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-}
-
-// A reader waiting on the FIFO at `path` is let go, so that a failure ends the test instead of
-// hanging it.
-void releaseFifoReader(const QString& path) {
-  if (const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) ::close(fd);
-}
-
-}  // namespace
-
-// A map made while the app folder cannot be reached waits in the mirror for its first upload.
-// Whatever became of the status file, the map stays listed through the next two starts, as its
-// newest readable version only, and reaches the app folder once the network is back.
-TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIsSentLater) {
-  std::mt19937 random(17);
-  QByteArray noise(4096, '\0');
-  for (char& c : noise) c = char(random());
-  QByteArray otherShape = "[";
-  for (int i = 0; i < 40000; ++i) otherShape += R"({"key":"dropbox:/id1_1.orrx","rows":[1,2,3]},)";
-  otherShape.back() = ']';
-  // Per row: the status file as it was before the map was made and after its first save, and
-  // the map's newest file.
-  QByteArray before, firstSave;
-  QString newest;
-  struct Row {
-    const char* what;
-    std::function<bool(const QString&)> damage;
-    bool newestUnreadable = false;  // the map comes back one save older
-  };
-  const std::vector<Row> rows{
-      {"random bytes", [&](const QString& p) { return writeFile(p, noise); }},
-      {"empty", [](const QString& p) { return writeFile(p, {}); }},
-      {"JSON of another shape", [&](const QString& p) { return writeFile(p, otherShape); }},
-      {"a folder", [](const QString& p) { return QFile::remove(p) && QDir().mkpath(p) && writeFile(p + "/inside", "x"); }},
-      {"removed", [](const QString& p) { return QFile::remove(p); }},
-      {"a FIFO", [](const QString& p) { return makeFifo(p); }},
-      // A status file that still reads but names the map's file no more.
-      {"an older copy", [&](const QString& p) { return !before.isEmpty() && writeFile(p, before); }},
-      {"an older copy naming the first save",
-       [&](const QString& p) { return !firstSave.isEmpty() && writeFile(p, firstSave); }},
-      {"one character of the file name changed",
-       [&](const QString& p) {
-         // The last digit, to one that names no file.
-         QString changed = newest;
-         const qsizetype digit = changed.size() - QString(".orrx").size() - 1;
-         const QDir dir = QFileInfo(p).dir();
-         for (char c = '0'; c <= '9' && (changed == newest || dir.exists(changed)); ++c) changed[digit] = QChar(c);
-         QByteArray bytes = readFile(p);
-         return bytes.contains(newest.toUtf8()) && writeFile(p, bytes.replace(newest.toUtf8(), changed.toUtf8()));
-       }},
-      {"an empty key",
-       [](const QString& p) {
-         QByteArray bytes = readFile(p);
-         return bytes.contains(R"("key":"dropbox:/id1_1.orrx")") &&
-                writeFile(p, bytes.replace(R"("key":"dropbox:/id1_1.orrx")", R"("key":"")"));
-       }},
-      {"documents of another shape",
-       [](const QString& p) { return editStatus(p, [](QJsonObject& state) { state["documents"] = "broken"; }); }},
-      {"a record naming no usable file",
-       [](const QString& p) {
-         QByteArray bytes = readFile(p);
-         return bytes.contains("dropbox:/id1_1.orrx") &&
-                writeFile(p, bytes.replace("dropbox:/id1_1.orrx", "dropbox:/a/id1_1.orrx"));
-       }},
-      {"unreadable, and the newest version truncated", [&](const QString& p) {
-         const QString file = QFileInfo(p).dir().filePath(newest);
-         return writeFile(p, noise) && writeFile(file, readFile(file).left(40));
-       }, /*newestUnreadable=*/true},
-  };
-  auto proxiesWith = [](const QStringList& events, const QString& text) {
-    return std::count_if(events.begin(), events.end(),
-                         [&](const QString& e) { return e.startsWith("proxy ") && e.endsWith(" " + text); });
-  };
-  for (std::size_t row = 0; row < rows.size(); ++row) {
-    const Row& r = rows[row];
-    SCOPED_TRACE(r.what);
-    const QString draft = QString("draft %1").arg(row), mine = QString("mine %1").arg(row);
-    const QString kept = r.newestUnreadable ? draft : mine, lost = r.newestUnreadable ? mine : draft;
-    const QString folder = "damaged-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    networkUp = false;
-    auto engine = startEngine(folder);
-    const QString dir = engine->localManagedFolder(), status = dir + "/orrery.local.status";
-    const auto started = [&] { return engine->state().isIndexDocumentAvailable() && !engine->isBusyOffMainThread(); };
-    ASSERT_TRUE(pump(started, 60, /*fileWork=*/true));
-    before = readFile(status);
-    auto doc = documentWithText("dropbox:/id1_1.orrx", draft);
-    DocumentToken token = -1;
-    engine->createDocument(doc, [&](DocumentToken t) { token = t; });
-    ASSERT_TRUE(pump([&] { return token >= 0; }, 60, /*fileWork=*/true));
-    firstSave = readFile(status);
-    doc->idea()->setText(mine);
-    int saved = -1;
-    engine->updateDocument(doc, token, [&](bool ok) { saved = ok; });
-    ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
-    ASSERT_EQ(saved, 1);
-    newest = engine->state().docs().value("dropbox:/id1_1.orrx")->output()->name();
-    for (int start = 0; start < 3; ++start) {
-      engine->finishForQuit();
-      engine->leaveState();
-      settleThreads();
-      engines.clear();
-      recorders.clear();
-      if (start == 0) {
-        ASSERT_TRUE(r.damage(status));
-        ASSERT_TRUE(makeFifo(dir + "/file1_1.orrx")) << "a FIFO among the mirror files is no map";
-      }
-      networkUp = start == 2;
-      engine = startEngine(folder);
-      const bool listed = pump([&] { return proxiesWith(recorders[0]->events, kept) > 0; }, 60, /*fileWork=*/true);
-      releaseFifoReader(status);
-      ASSERT_TRUE(listed) << "start " << start;
-      EXPECT_EQ(proxiesWith(recorders[0]->events, lost), 0) << "an older version is no map of its own";
-    }
-    ASSERT_TRUE(settle());
-    QSet<QString> listings;
-    for (const QString& e : recorders[0]->events)
-      if (e.startsWith("proxy ") && e.endsWith(" " + kept)) listings.insert(e.section(' ', 1, 1));
-    EXPECT_EQ(listings.size(), 1) << "the map is listed once";
-    int sent = 0;
-    for (const QString& path : remote->livePaths()) sent += textOfDocumentBytes(remote->contentOf(path)) == kept;
-    EXPECT_EQ(sent, 1) << "the map reaches the app folder once";
-    if (r.newestUnreadable) {
-      EXPECT_TRUE(QFileInfo::exists(dir + "/" + newest)) << "a file that holds no readable map is left in place";
-    }
-    if (QString(r.what) == "a folder") {
-      EXPECT_TRUE(QFileInfo::exists(dir + "/orrery.local.status.bak/inside")) << "the folder keeps its content";
-    }
-    engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
-  }
-}
-
 // A FIFO where a mirror file belongs is refused at once: a fetch of its document completes
 // with none, and a local index in its place gives way to a new one.
 TEST_F(DropboxEngineTest, MirrorFilesThatAreNoRegularFilesAreRefusedWithoutWaiting) {
@@ -492,7 +242,8 @@ TEST_F(DropboxEngineTest, MirrorFilesThatAreNoRegularFilesAreRefusedWithoutWaiti
   DocumentToken token = -1;
   engine->createDocument(documentWithText("dropbox:/id3_1.orrx", "piped"), [&](DocumentToken t) { token = t; });
   ASSERT_TRUE(pump([&] { return token > 0 && engine->state().isIndexDocumentAvailable(); }, 60, /*fileWork=*/true));
-  const QString document = engine->localManagedFile(engine->state().docs().value("dropbox:/id3_1.orrx")->output()->name());
+  const QString document =
+      engine->localManagedFile(engine->state().docs().value("dropbox:/id3_1.orrx")->output()->name());
   const QString index = engine->localManagedFile(engine->state().indexDocumentInfo()->output()->name());
   ASSERT_TRUE(makeFifo(document));
   bool fetched = false, none = false;
@@ -608,9 +359,11 @@ TEST_F(DropboxEngineTest, StatusFileEndsWithTheRecordsAsTheyStandAfterChangesMad
   for (int step = 0; step < 400; ++step) {
     const QString key = QString("dropbox:/id9_%1.orrx").arg(random() % 40);
     const auto kind = random() % 4;
-    engine->storeRecord(key, kind == 0   ? nullptr
-                             : kind == 1 ? DocumentInfo::create(nullptr, nullptr, nullptr)
-                                         : DocumentInfo::create(nullptr, SyncFileInfo::create("f.orrx", QString::number(step)), nullptr));
+    engine->storeRecord(
+        key, kind == 0 ? nullptr
+             : kind == 1
+                 ? DocumentInfo::create(nullptr, nullptr, nullptr)
+                 : DocumentInfo::create(nullptr, SyncFileInfo::create("f.orrx", QString::number(step)), nullptr));
     if (step % 3 == 0) engine->saveOrCreateLocalStatus();
     if (step % 7 == 0) main.runPending();
   }
@@ -667,7 +420,8 @@ TEST_F(DropboxEngineTest, CrashAmidManySavesLosesNoAcknowledgedSaveAndUploadsOnl
     engines.clear();
     recorders.clear();
     first.reset();
-    const auto crashed = DropboxFolderManagerState::readFrom(QDir(imageFolder).filePath(DropboxFolderManagerState::kStatusFileName));
+    const auto crashed =
+        DropboxFolderManagerState::readFrom(QDir(imageFolder).filePath(DropboxFolderManagerState::kStatusFileName));
     ASSERT_TRUE(crashed);
     std::set<QString> answerLost;
     for (const QString& path : remote->livePaths().filter(QString("/id%1_").arg(round))) {
@@ -702,7 +456,8 @@ TEST_F(DropboxEngineTest, BurstOfSavesKeepsItsOrderAndEveryCompletion) {
   for (int i = 1; i <= 70; ++i, ++asked) {
     engine->updateDocument(documentWithText("dropbox:/id5_1.orrx", QString("v%1").arg(i)), 1, count);
     if (i == 40) engine->deleteDocument("dropbox:/id5_2.orrx", count), ++asked;
-    if (i % 3 == 0) engine->updateDocument(documentWithText("dropbox:/id5_3.orrx", QString("w%1").arg(i)), 1, count), ++asked;
+    if (i % 3 == 0)
+      engine->updateDocument(documentWithText("dropbox:/id5_3.orrx", QString("w%1").arg(i)), 1, count), ++asked;
   }
   ASSERT_TRUE(settle());
   EXPECT_EQ(completed, asked);

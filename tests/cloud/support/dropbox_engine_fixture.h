@@ -3,27 +3,36 @@
 // clock, the network probe answering what the test says, a fresh mirror folder per engine,
 // and every report of an engine recorded.
 
-#include "cloud/dropbox_folder_manager.h"
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "../../foundation/log_capture.h"
+#include "cloud/dropbox_folder_manager.h"
 #include "fake_remote.h"
 #include "foundation/globals.h"
+#include "mirror_files.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
 #include "model/persistence_controller.h"
 #include "model/support/virtual_main_queue.h"
 #include "platform/services/standard_folders.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <QStringList>
-#include <QUuid>
-
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <memory>
-#include <vector>
 
 namespace orrery::testing {
 
@@ -75,7 +84,7 @@ class DropboxEngineFixture : public ::testing::Test {
     mPreviousClient = platform::DropboxClientsManager::setAuthorizedClient(remote->client());
     mPreviousProbe = DropboxFolderManager::setNetworkProbe([this] { return networkUp; });
     mPreviousTime = Globals::setCurrentTimeMillisSource(
-        [clock = main.clock] { return std::int64_t(clock->now()) * 1000; });
+        [this, clock = main.clock] { return std::int64_t(clock->now() + clockOffset) * 1000; });
   }
   void TearDown() override {
     for (auto& engine : engines) engine->leaveState();
@@ -185,6 +194,7 @@ class DropboxEngineFixture : public ::testing::Test {
   VirtualMainQueue main;
   std::shared_ptr<testsupport::FakeRemote> remote = testsupport::FakeRemote::create();
   bool networkUp = true;
+  double clockOffset = 0;  // seconds Globals' time is set back from the virtual clock
   std::vector<std::shared_ptr<DropboxFolderManager>> engines;
   std::vector<std::shared_ptr<EngineReports>> recorders;
 
@@ -193,6 +203,241 @@ class DropboxEngineFixture : public ::testing::Test {
   std::unique_ptr<QTemporaryDir> mMemoryFolder;
   DropboxFolderManager::NetworkProbe mPreviousProbe;
   Globals::TimeMillisSource mPreviousTime;
+};
+
+class DropboxEngineTest : public DropboxEngineFixture {
+ protected:
+  std::shared_ptr<DropboxFolderManagerState> statusOnDisk(const DropboxFolderManager& engine) {
+    return DropboxFolderManagerState::readFrom(engine.localManagedFile(DropboxFolderManagerState::kStatusFileName));
+  }
+  DocumentToken create(DropboxFolderManager& engine, const QString& id, const QString& text) {
+    DocumentToken token = -1;
+    engine.createDocument(documentWithText(id, text), [&](DocumentToken t) { token = t; });
+    EXPECT_TRUE(main.runUntil([&] { return token >= 0; }));
+    return token;
+  }
+  bool update(DropboxFolderManager& engine, const QString& id, const QString& text) {
+    int result = -1;
+    engine.updateDocument(documentWithText(id, text), 1, [&](bool ok) { result = ok; });
+    EXPECT_TRUE(main.runUntil([&] { return result >= 0; }));
+    return result == 1;
+  }
+
+  // ---- scripts of user steps, and the mirror a kill leaves at each of them
+  struct Mirror {
+    QByteArray status;
+    std::map<QString, QByteArray> files;
+  };
+  // What the user was told: each map's last acknowledged save (texts "<map> <n>") and the maps
+  // whose deletion was acknowledged.
+  struct Told {
+    std::map<QString, int> saves;
+    std::set<QString> deleted;
+  };
+  class Script;
+  struct Step {
+    QString what;
+    std::function<void(Script&)> act;
+    bool killable = true;  // done offline: a kill may land on any point of it
+  };
+  class Script {
+   public:
+    Script(DropboxEngineTest& test, std::shared_ptr<DropboxFolderManager> engine)
+        : mTest(test), engine(std::move(engine)) {}
+    // A map's next save: made with its first, then the same document edited.
+    void save(const QString& map) {
+      auto& doc = mDocs[map];
+      const QString text = QString("%1 %2").arg(map).arg(++mSaves[map]);
+      made.insert(text);
+      int done = -1;
+      const bool first = !doc;
+      if (first) doc = documentWithText("dropbox:/id" + map + "_1.orrx", text);
+      doc->idea()->setText(text);
+      doc->setDateModified(QDateTime::fromMSecsSinceEpoch(Globals::currentTimeMillis()));
+      if (first)
+        engine->createDocument(doc, [&](DocumentToken t) { done = t > 0; });
+      else
+        engine->updateDocument(doc, 1, [&](bool ok) { done = ok; });
+      ASSERT_TRUE(mTest.pump([&] { return done >= 0 && !engine->isBusyOffMainThread(); }, 60, /*fileWork=*/true));
+      if (done == 1) told.saves[map] = mSaves[map];
+    }
+    void remove(const QString& map) {
+      bool done = false;
+      engine->deleteDocument("dropbox:/id" + map + "_1.orrx", [&](bool) { done = true; });
+      ASSERT_TRUE(mTest.pump([&] { return done && !engine->isBusyOffMainThread(); }, 60, /*fileWork=*/true));
+      if (mStatusWritten) told.deleted.insert(map);
+    }
+    void online(bool up) {
+      mTest.networkUp = up;
+      if (up)
+        ASSERT_TRUE(mTest.settle());
+      else
+        ASSERT_TRUE(mTest.pump([&] { return !engine->isBusyOffMainThread(); }, 2, /*fileWork=*/true));
+    }
+    void peerDelete(const QString& map) {
+      mTest.remote->peerDelete("/id" + map + "_1.orrx");
+      mTest.main.advance(31);
+      ASSERT_TRUE(mTest.settle());
+      told.deleted.insert(map);
+    }
+    // The engine's clock, and the documents' dates with it, an hour back.
+    void clockBack() { mTest.clockOffset -= 3600; }
+    // A copy of the map put into the mirror by hand, with a text of its own: the map "c<map>".
+    void copyByHand(const QString& map) {
+      auto copy = IdeaDocument::fromFileBytes(mDocs[map]->snapshot().encode(/*compressed=*/true), /*compressed=*/true);
+      ASSERT_TRUE(copy && copy->idea());
+      copy->idea()->setText("c" + map + " 1");
+      ASSERT_TRUE(writeFile(engine->localManagedFile("copy.orrx"), copy->snapshot().encode(/*compressed=*/true)));
+      made.insert("c" + map + " 1");
+      told.saves["c" + map] = 1;
+    }
+
+    DropboxEngineTest& mTest;
+    std::shared_ptr<DropboxFolderManager> engine;
+    Told told;
+    std::set<QString> made;
+    bool mStatusWritten = true;
+
+   private:
+    std::map<QString, std::shared_ptr<IdeaDocument>> mDocs;
+    std::map<QString, int> mSaves;
+  };
+
+  static Mirror readMirror(const QString& dir) {
+    Mirror mirror;
+    for (const QFileInfo& file : QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System))
+      if (file.isFile() && !file.isSymLink()) {
+        if (file.fileName() == DropboxFolderManagerState::kStatusFileName)
+          mirror.status = readFile(file.filePath());
+        else
+          mirror.files[file.fileName()] = readFile(file.filePath());
+      }
+    return mirror;
+  }
+
+  struct Run {
+    std::vector<Mirror> mirrors;  // at the start, then after each step
+    std::vector<Told> told;
+    std::set<QString> made;
+  };
+  // Runs steps [0, upTo] on a new engine over a new mirror and a new app folder. With
+  // `blocked`, the status file cannot be written during the last step, and its mirror is what a
+  // kill then leaves: the status file as it was, and the files as they are.
+  Run runScript(const std::vector<Step>& steps, std::size_t upTo, bool blocked = false) {
+    for (auto& engine : engines) engine->leaveState();
+    settleThreads();
+    engines.clear();
+    recorders.clear();
+    clockOffset = 0;
+    remote = testsupport::FakeRemote::create();
+    platform::DropboxClientsManager::setAuthorizedClient(remote->client());
+    networkUp = false;
+    Script script(*this, startEngine());
+    Run run;
+    EXPECT_TRUE(
+        pump([&] { return script.engine->state().isIndexDocumentAvailable() && !script.engine->isBusyOffMainThread(); },
+             60, /*fileWork=*/true));
+    const QString dir = script.engine->localManagedFolder(), status = dir + "/orrery.local.status";
+    run.mirrors.push_back(readMirror(dir));
+    run.told.push_back(script.told);
+    for (std::size_t i = 0; i <= upTo && i < steps.size(); ++i) {
+      if (blocked && i == upTo) {
+        script.mStatusWritten = false;
+        EXPECT_TRUE(QFile::remove(status) && QDir().mkpath(status) && writeFile(status + "/inside", "x"));
+      }
+      steps[i].act(script);
+      // Passes that follow the step, the clean-up among them.
+      pump([] { return false; }, 3, /*fileWork=*/true);
+      Mirror mirror = readMirror(dir);
+      if (blocked && i == upTo) mirror.status = run.mirrors.back().status;
+      run.mirrors.push_back(std::move(mirror));
+      run.told.push_back(script.told);
+    }
+    run.made = script.made;
+    return run;
+  }
+
+  // Two starts over the mirror, the first offline and the second online until settled; then
+  // every map the user was told of is listed once, as its last acknowledged save or a later
+  // one, and opens; no deleted map is listed or in the app folder; and the app folder holds
+  // only what the user made.
+  void startTwiceAndCheck(const Mirror& mirror, const Told& told, const std::set<QString>& made) {
+    for (auto& engine : engines) engine->leaveState();
+    settleThreads();
+    engines.clear();
+    recorders.clear();
+    const QString folder = "kill-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString dir = QDir(platform::applicationSupportFolder()).filePath("dropbox/" + folder);
+    ASSERT_TRUE(QDir().mkpath(dir));
+    ASSERT_TRUE(writeFile(dir + "/orrery.local.status", mirror.status));
+    for (const auto& [name, bytes] : mirror.files) ASSERT_TRUE(writeFile(dir + "/" + name, bytes));
+    networkUp = false;
+    LogCapture log;
+    auto engine = startEngine(folder);
+    ASSERT_TRUE(pump([&] { return engine->state().isIndexDocumentAvailable() && !engine->isBusyOffMainThread(); }, 60,
+                     /*fileWork=*/true));
+    engine->finishForQuit();
+    engine->leaveState();
+    settleThreads();
+    for (const auto& [name, bytes] : mirror.files)
+      if (!QFileInfo::exists(dir + "/" + name)) {
+        EXPECT_EQ(log.lines().filter("Dropbox: removed " + dir + "/" + name + ": ").size(), 1)
+            << "every file removed at a start is logged with its reason: " << qPrintable(name);
+      }
+    engines.clear();
+    recorders.clear();
+    networkUp = true;
+    engine = startEngine(folder);
+    ASSERT_TRUE(settle());
+    std::map<QString, int> listed;
+    QStringList keys;
+    for (auto it = engine->state().docs().cbegin(); it != engine->state().docs().cend(); ++it)
+      if (SyncFileInfo::hasFile(it.value()->output()) || SyncFileInfo::hasFile(it.value()->current())) keys << it.key();
+    for (const QString& key : keys) {
+      const QString text = fetchText(*engine, key), map = text.section(' ', 0, 0);
+      EXPECT_FALSE(text.isEmpty()) << "every listed map opens: " << qPrintable(key);
+      EXPECT_EQ(told.deleted.count(map), 0u) << "a deleted map stays deleted: " << qPrintable(text);
+      EXPECT_GE(text.section(' ', 1).toInt(), told.saves.count(map) ? told.saves.at(map) : 1)
+          << "the last save is the map's content: " << qPrintable(text);
+      ++listed[map];
+    }
+    for (const auto& [map, times] : listed) EXPECT_EQ(times, 1) << "listed once: " << qPrintable(map);
+    for (const auto& [map, save] : told.saves)
+      if (!told.deleted.count(map)) {
+        EXPECT_EQ(listed[map], 1) << "a map the user has is listed: " << qPrintable(map);
+      }
+    for (const QString& path : remote->livePaths()) {
+      if (path == "/orrery.index") continue;
+      const QString text = textOfDocumentBytes(remote->contentOf(path));
+      EXPECT_EQ(made.count(text), 1u) << "nothing is sent that the user did not make: " << qPrintable(text);
+      EXPECT_EQ(told.deleted.count(text.section(' ', 0, 0)), 0u) << "a deleted map is not sent again";
+    }
+  }
+
+  // For each step done offline, a kill before its status is written, one after it is written
+  // and before anything is removed, and one once the step is done; and the end of the script.
+  void checkKillsAtEveryStep(const std::vector<Step>& steps) {
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+      const bool last = k + 1 == steps.size();
+      if (!steps[k].killable && !last) continue;
+      SCOPED_TRACE(qPrintable("killed at " + steps[k].what));
+      if (steps[k].killable) {
+        Run blocked = runScript(steps, k, /*blocked=*/true);
+        {
+          SCOPED_TRACE("before its status is written");
+          startTwiceAndCheck(blocked.mirrors.back(), blocked.told[k], blocked.made);
+        }
+        Run written = runScript(steps, k);
+        Mirror both = written.mirrors[k + 1];
+        both.files.insert(written.mirrors[k].files.begin(), written.mirrors[k].files.end());
+        SCOPED_TRACE("after its status is written");
+        startTwiceAndCheck(both, written.told[k + 1], written.made);
+      }
+      Run done = runScript(steps, k);
+      SCOPED_TRACE("once it is done");
+      startTwiceAndCheck(done.mirrors.back(), done.told.back(), done.made);
+    }
+  }
 };
 
 }  // namespace orrery::testing
