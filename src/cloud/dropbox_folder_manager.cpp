@@ -5,8 +5,6 @@
 
 #include <QCoreApplication>
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 
 #include "cloud/dropbox_sync_rules.h"
 #include "foundation/globals.h"
@@ -147,12 +145,6 @@ void DropboxFolderManager::run() {
                    action_uploadIndexFileToDropbox() || action_listDropboxContents() || action_realFileCleanup() ||
                    action_ensureIndexDocumentAvailability() || action_initializeFolderStatus() ||
                    action_performUserTask();
-  static auto t0 = std::chrono::steady_clock::now();
-  if (getenv("PASSPROBE"))
-    fprintf(stderr, "PASS %.1f did %d G %d L %d IA %d posted %d\n",
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(), int(did),
-            int(mState->hasPendingGeneralOperation()), int(mState->isLocalStatusFileLoaded()),
-            int(mState->isIndexDocumentAvailable()), mRunnablesPosted);
   if (mRunnablesPosted >= 1) return;
   ++mRunnablesPosted;
   auto next = [weak = weak_from_this()] {
