@@ -66,6 +66,9 @@ void SolarSystem::performLayout() {
   layerext::setCenter(*mOrbitLayer, sunCenter());
   if (mParentView) mParentView->setFrameOrigin(QPointF(0, 0));
   if (mLineLayer) mLineLayer->animateToLine(QPointF(0, 0), sunCenter(), /*immediate=*/true);
+  // A window's layout pass comes after the view was laid out for the same frame: a crowded
+  // orbit is placed once, not once per pass.
+  if (!mAnimating && mUpdateSemaphore == 0 && mLaidOutFrom == layoutInputs()) return;
   updateView();
 }
 
@@ -278,14 +281,22 @@ void SolarSystem::setDockingMode(bool docking) {
 }
 
 void SolarSystem::setShadowForIdeaAtIndex(std::int64_t index) {
-  for (std::size_t i = 0; i < mIdeaViews.size(); ++i)
-    mIdeaViews[i]->setShadowMode(static_cast<std::int64_t>(i) == index);
+  bool changed = false;
+  for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
+    const bool shadow = static_cast<std::int64_t>(i) == index;
+    if (mIdeaViews[i]->shadowMode() == shadow) continue;
+    mIdeaViews[i]->setShadowMode(shadow);
+    changed = true;
+  }
+  if (!changed) return;
+  layoutInputsChanged();
   coverHiddenPlanets();  // a shadow covers nothing
 }
 
 void SolarSystem::appearanceSettingsChanged() {
   // Each disc redraws itself when its font size or text colour changed.
   for (auto& planet : mIdeaViews) planet->updateAppearance();
+  layoutInputsChanged();  // a disc's size may have changed
 }
 
 }  // namespace orrery

@@ -237,6 +237,19 @@ class SolarSystem : public BaseView,
   bool adderUnderPlanet(std::size_t index, const QRectF& frame) const;
   // Marks the planets wholly under others as covered (drawn by no composition, no picture).
   void coverHiddenPlanets();
+  // What a layout places things from; a layout pass from the same as the last is skipped.
+  struct LayoutInputs {
+    QRectF bounds;
+    QPointF sun;
+    float angle;
+    std::size_t planets, adders, sublayers;
+    double screenScale, adderScale;
+    std::uint64_t generation;
+    bool operator==(const LayoutInputs&) const = default;
+  };
+  LayoutInputs layoutInputs() const;
+  // A change a layout reads that comes with no layout of its own.
+  void layoutInputsChanged() { ++mLayoutGeneration; }
   QPointF sunCenter() const;
   void clearPendingDrill() { mDrillWaitingConfirmation.reset(); }
 
@@ -250,6 +263,8 @@ class SolarSystem : public BaseView,
   double mAdderScale = 1;
   std::size_t mDrawFirst = 0;                                  // the planet drawn first (lowest)
   mutable std::pair<std::int64_t, double> mSqueezeRoot{0, 0};  // count, its squeeze factor's root
+  std::optional<LayoutInputs> mLaidOutFrom;
+  std::uint64_t mLayoutGeneration = 0;
   std::unique_ptr<NoteHoverUtility> mNoteHoverUtility;
   float mRadius;
   std::shared_ptr<SolarSystemLayer> mOrbitLayer;

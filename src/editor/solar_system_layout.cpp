@@ -6,7 +6,6 @@
 #include <cmath>
 #include <numbers>
 #include <typeinfo>
-#include <unordered_map>
 
 #include "editor/solar_system.h"
 #include "foundation/geometry.h"
@@ -147,6 +146,22 @@ void SolarSystem::updateView() {
     if (mCentralView) viewext::ensureIntegralFrame(*mCentralView);
   }
   updateViewScaled();
+  if (mAnimating)
+    mLaidOutFrom.reset();
+  else
+    mLaidOutFrom = layoutInputs();
+}
+
+SolarSystem::LayoutInputs SolarSystem::layoutInputs() const {
+  return {bounds(),
+          sunCenter(),
+          mCurrentAngle,
+          mIdeaViews.size(),
+          mIdeaAdderViews.size(),
+          layer()->sublayers().size(),
+          Globals::screenScale(),
+          mAdderScale,
+          mLayoutGeneration};
 }
 
 void SolarSystem::placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const {
@@ -208,12 +223,6 @@ struct Place {
   }
 };
 
-struct PlaceHash {
-  std::size_t operator()(const Place& p) const {
-    return std::hash<qint64>()(p.x * 1000003 + p.y) ^ std::hash<double>()(p.width + 7 * p.m11 + 13 * p.dx);
-  }
-};
-
 // What is drawn above a place so far.
 struct Cover {
   bool disc = false;  // an opaque disc
@@ -233,11 +242,14 @@ void SolarSystem::coverHiddenPlanets() {
   // A crowded orbit piles planets up: one drawn over another of the same size at the same place
   // hides all of it but the soft rim both share (and a link's ring, unless it has one too).
   // Hidden ones are left out of every composition and keep no picture. From the top down.
+  // Planets of one place follow each other in the drawing order (their angles only grow), so
+  // a place's cover is kept while the place lasts.
   // The planets are the view's last layers, drawn from the first of the layout's order; in any
   // other order (inside an update batch) every planet is drawn.
   const std::size_t n = mIdeaViews.size();
   const bool ordered = planetsDrawnFrom(mDrawFirst);
-  std::unordered_map<Place, Cover, PlaceHash> covers;
+  std::optional<Place> run;
+  Cover cover;
   for (std::size_t up = n; up-- > 0;) {
     PlanetLayer& planet = *mIdeaViews[(mDrawFirst + up) % n];
     const PlanetDrawer* drawer = planet.planetDrawer();
@@ -266,7 +278,10 @@ void SolarSystem::coverHiddenPlanets() {
                       t.dx(),
                       t.dy(),
                       drawer->scale()};
-    Cover& cover = covers[place];
+    if (!run || !(*run == place)) {
+      run = place;
+      cover = {};
+    }
     planet.setCovered(cover.disc && (cover.ring || !drawer->isLink()));
     if (planet.opacity() < 1) continue;
     cover.disc = cover.disc || hasOpaqueDisc(planet);
