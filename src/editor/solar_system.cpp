@@ -281,14 +281,14 @@ void SolarSystem::setDockingMode(bool docking) {
 }
 
 void SolarSystem::setShadowForIdeaAtIndex(std::int64_t index) {
-  bool changed = false;
-  for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
-    const bool shadow = static_cast<std::int64_t>(i) == index;
-    if (mIdeaViews[i]->shadowMode() == shadow) continue;
-    mIdeaViews[i]->setShadowMode(shadow);
-    changed = true;
-  }
-  if (!changed) return;
+  // One planet at most is in shadow: the others are not looked at.
+  const std::shared_ptr<PlanetLayer> shadowed =
+      index >= 0 && index < ideaViewCount() ? mIdeaViews[static_cast<std::size_t>(index)] : nullptr;
+  const std::shared_ptr<PlanetLayer> before = mShadowedPlanet.lock();
+  if (before == shadowed) return;
+  if (before) before->setShadowMode(false);
+  if (shadowed) shadowed->setShadowMode(true);
+  mShadowedPlanet = shadowed;
   layoutInputsChanged();
   coverHiddenPlanets();  // a shadow covers nothing
 }

@@ -264,6 +264,7 @@ class SolarSystem : public BaseView,
   std::size_t mDrawFirst = 0;                                  // the planet drawn first (lowest)
   mutable std::pair<std::int64_t, double> mSqueezeRoot{0, 0};  // count, its squeeze factor's root
   std::optional<LayoutInputs> mLaidOutFrom;
+  std::weak_ptr<PlanetLayer> mShadowedPlanet;
   std::uint64_t mLayoutGeneration = 0;
   std::unique_ptr<NoteHoverUtility> mNoteHoverUtility;
   float mRadius;

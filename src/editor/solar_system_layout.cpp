@@ -144,6 +144,12 @@ void SolarSystem::updateView() {
     mOrbitLayer->setRadius(mRadius);
     layerext::setCenter(*mOrbitLayer, sunCenter());
     if (mCentralView) viewext::ensureIntegralFrame(*mCentralView);
+    // A view of no size shows none of its orbit (a screen fills it before it is hosted): the
+    // planets are placed once it has a size.
+    if (bounds().isEmpty() && !mIdeaViews.empty()) {
+      mLaidOutFrom.reset();
+      return;
+    }
   }
   updateViewScaled();
   if (mAnimating)
