@@ -316,9 +316,14 @@ void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Op
       painter.save();
       painter.setTransform(s.sublayerTransform, true);
     }
+    // A covered layer is passed over before anything else of it is read: a crowded view may
+    // hold many.
     bool zOrdered = false;
     for (const auto& sub : subs)
-      if (sub->zPosition() != 0) zOrdered = true;
+      if (!sub->isCovered() && sub->zPosition() != 0) {
+        zOrdered = true;
+        break;
+      }
     if (!zOrdered) {
       for (const auto& sub : subs)
         if (!sub->isCovered()) renderLayer(painter, *sub, options);
