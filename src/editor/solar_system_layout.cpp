@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <typeinfo>
 
@@ -295,24 +296,42 @@ void SolarSystem::coverHiddenPlanets() {
   }
 }
 
+namespace {
+
+// How far from its centre a planet's disc surely hides what lies below it: a disc of one
+// colour, shown whole and only scaled; none otherwise.
+double opaqueReach(const PlanetLayer& planet) {
+  const QTransform& t = planet.transform();
+  if (planet.isHidden() || planet.opacity() < 1 || !hasOpaqueDisc(planet) || !t.isAffine() || t.m12() != 0 ||
+      t.m21() != 0 || t.m11() != t.m22() || t.m11() <= 0 || t.dx() != 0 || t.dy() != 0)
+    return -std::numeric_limits<double>::infinity();
+  return planet.radius() * t.m11() - 1;
+}
+
+}  // namespace
+
 void SolarSystem::updateViewScaled() {
   const QPointF c = sunCenter();
   const float r = finiteOr(mRadius, static_cast<float>(minRadius()));
   const auto scale = static_cast<float>(scalingFactor());
   std::size_t smallest = 0;
   float smallestAngle = 0;
+  // Where each planet's disc now lies, read once for the adders beside it.
+  mPlacedDiscs.resize(mIdeaViews.size());
   for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
     PlanetLayer& planet = *mIdeaViews[i];
     if (!mAnimating) planet.setScale(scale);
     const float alpha = currentAngleForIdeaAtIndex(static_cast<std::int64_t>(i));
     placePlanet(planet, c + QPointF(r * std::cos(alpha), r * std::sin(alpha)), !mAnimating);
+    mPlacedDiscs[i] = {planet.position(), opaqueReach(planet)};
     if (i == 0 || alpha < smallestAngle) {
       smallest = i;
       smallestAngle = alpha;
     }
   }
+  const double screenScale = Globals::screenScale();
   for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i) {
-    const QRectF placed = adderFrame(i);
+    const QRectF placed = adderFrameAround(i, c, screenScale);
     // Planets are drawn above the adders: one wholly under a disc is neither made nor drawn.
     // Made here, it goes below the planets when they are put in order next, all in one pass.
     const bool under = adderUnderPlanet(i, placed);
@@ -327,31 +346,29 @@ void SolarSystem::updateViewScaled() {
 }
 
 QRectF SolarSystem::adderFrame(std::size_t index) const {
+  return adderFrameAround(index, sunCenter(), Globals::screenScale());
+}
+
+QRectF SolarSystem::adderFrameAround(std::size_t index, const QPointF& sun, double screenScale) const {
   const float r = finiteOr(mRadius, static_cast<float>(minRadius()));
   const float alpha = currentAngleForAdderAtIndex(static_cast<std::int64_t>(index));
-  const QPointF center = sunCenter() + QPointF(r * std::cos(alpha), r * std::sin(alpha));
+  const QPointF center = sun + QPointF(r * std::cos(alpha), r * std::sin(alpha));
   const double side = IdeaAdderView::kSide;
   QRectF placed(center.x() - side / 2, center.y() - side / 2, side, side);
-  if (!mAnimating) {
-    const double k = Globals::screenScale();
-    placed.moveTo(std::floor(placed.x() * k) / k, std::floor(placed.y() * k) / k);
-  }
+  if (!mAnimating)
+    placed.moveTo(std::floor(placed.x() * screenScale) / screenScale,
+                  std::floor(placed.y() * screenScale) / screenScale);
   return placed;
 }
 
 bool SolarSystem::adderUnderPlanet(std::size_t index, const QRectF& frame) const {
-  const std::size_t n = mIdeaViews.size();
+  const std::size_t n = mPlacedDiscs.size();
   if (n == 0 || index >= n) return false;
   // The adder stands between its planet and the next one; its picture stays inside its frame.
   const double reach = std::hypot(frame.width(), frame.height()) / 2 * mAdderScale;
   for (const std::size_t i : {index, (index + 1) % n}) {
-    const PlanetLayer& planet = *mIdeaViews[i];
-    const QTransform& t = planet.transform();
-    if (planet.isHidden() || planet.opacity() < 1 || !hasOpaqueDisc(planet) || !t.isAffine() || t.m12() != 0 ||
-        t.m21() != 0 || t.m11() != t.m22() || t.m11() <= 0 || t.dx() != 0 || t.dy() != 0)
-      continue;
-    const double disc = planet.radius() * t.m11() - 1;
-    if (Geometry::distanceFrom(frame.center(), planet.position()) + reach <= disc) return true;
+    const PlacedDisc& disc = mPlacedDiscs[i];
+    if (Geometry::distanceFrom(frame.center(), disc.center) + reach <= disc.reach) return true;
   }
   return false;
 }
