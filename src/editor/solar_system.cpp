@@ -170,12 +170,15 @@ void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
   if (!ORRERY_SOFT_ASSERT(adders > 0, "-[SolarSystem insertIdea:afterIndex:]")) return;
   const std::int64_t target = trueModulo(adders + afterIndex, adders);
   const std::int64_t insertion = std::clamp<std::int64_t>(afterIndex + 1, 0, count);
-  const float theta = currentAngleForAdderAtIndex(target);
-  const float offset =
-      mUpdateSemaphore == 0 ? angleOffsetForShowingElementAtIndex(insertion, count + 1, theta) : mCurrentAngle;
+  const float offset = mUpdateSemaphore == 0 ? angleOffsetForShowingElementAtIndex(insertion, count + 1,
+                                                                                   currentAngleForAdderAtIndex(target))
+                                             : mCurrentAngle;
+  // The new planet starts at its adder; in a view of no size yet the layout places it later.
+  const bool placed = mAnimating || !bounds().isEmpty();
   const auto& targetAdder = mIdeaAdderViews[static_cast<std::size_t>(target)];
-  const QPointF place =
-      targetAdder ? viewext::center(*targetAdder) : adderFrame(static_cast<std::size_t>(target)).center();
+  const QPointF place = !placed       ? QPointF()
+                        : targetAdder ? viewext::center(*targetAdder)
+                                      : adderFrame(static_cast<std::size_t>(target)).center();
   if (count == 0) {
     for (auto& adder : mIdeaAdderViews)
       if (adder) adder->removeFromSuperview();
@@ -190,7 +193,7 @@ void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
   auto planet = std::make_shared<PlanetLayer>(0);
   planet->updateWithIdea(idea, mDocIdentifier);
   planet->setIsLink(idea->isLink());
-  placePlanet(*planet, place, /*integral=*/true);
+  if (placed) placePlanet(*planet, place, /*integral=*/true);
   planet->setIdeaIdentifier(idea->identifier());
   planet->setDocIdentifier(mDocIdentifier);
   planet->setDelegate(this);  // refuses implicit animations, as for the view's own layer
