@@ -40,7 +40,7 @@ class WeakRef {
     // The cast depends on the target's type of the moment alone (a base while it is made or
     // destroyed): while that is the type it was set with, the cast made then holds.
     Trackable* target = *mToken;
-    return typeid(*target) == *mType ? mTarget : dynamic_cast<T*>(target);
+    return &typeid(*target) == mType ? mTarget : dynamic_cast<T*>(target);
   }
   T* operator->() const { return get(); }
   explicit operator bool() const { return get() != nullptr; }
