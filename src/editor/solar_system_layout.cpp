@@ -191,12 +191,21 @@ void SolarSystem::orderPlanetsFrom(std::size_t first) {
   // layer of the view; only a changed order touches the layer tree, and then in one pass.
   const auto& sublayers = layer()->sublayers();
   const std::size_t n = mIdeaViews.size();
+  const std::size_t before = mDrawFirst < n ? mDrawFirst : 0;
   mDrawFirst = first;
   if (planetsDrawnFrom(first)) return;
   std::vector<std::shared_ptr<platform::Layer>> order;
   order.reserve(sublayers.size());
-  for (const auto& sublayer : sublayers)
+  // The planets mostly still stand in their last order: those are known without a look at
+  // their kind.
+  std::size_t next = 0;
+  for (const auto& sublayer : sublayers) {
+    if (next < n && sublayer == mIdeaViews[(before + next) % n]) {
+      ++next;
+      continue;
+    }
     if (!isPlanet(*sublayer)) order.push_back(sublayer);
+  }
   for (std::size_t k = 0; k < n; ++k) order.push_back(mIdeaViews[(first + k) % n]);
   layer()->reorderSublayers(std::move(order));
 }
