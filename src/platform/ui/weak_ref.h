@@ -33,7 +33,7 @@ class WeakRef {
   void reset(T* target = nullptr) {
     mToken = target ? static_cast<const Trackable*>(target)->trackingToken() : nullptr;
     mType = target ? &typeid(**mToken) : nullptr;
-    mTarget = target ? dynamic_cast<T*>(*mToken) : nullptr;
+    mTarget = target;  // what the cast gives while the target is of this type
   }
   T* get() const {
     if (!mToken || !*mToken) return nullptr;
