@@ -66,6 +66,9 @@ void SolarSystem::performLayout() {
   layerext::setCenter(*mOrbitLayer, sunCenter());
   if (mParentView) mParentView->setFrameOrigin(QPointF(0, 0));
   if (mLineLayer) mLineLayer->animateToLine(QPointF(0, 0), sunCenter(), /*immediate=*/true);
+  // A window's layout pass comes after the view was laid out for the same frame: a crowded
+  // orbit is placed once, not once per pass.
+  if (!mAnimating && mUpdateSemaphore == 0 && mLaidOutFrom == layoutInputs()) return;
   updateView();
 }
 
@@ -167,12 +170,15 @@ void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
   if (!ORRERY_SOFT_ASSERT(adders > 0, "-[SolarSystem insertIdea:afterIndex:]")) return;
   const std::int64_t target = trueModulo(adders + afterIndex, adders);
   const std::int64_t insertion = std::clamp<std::int64_t>(afterIndex + 1, 0, count);
-  const float theta = currentAngleForAdderAtIndex(target);
-  const float offset =
-      mUpdateSemaphore == 0 ? angleOffsetForShowingElementAtIndex(insertion, count + 1, theta) : mCurrentAngle;
+  const float offset = mUpdateSemaphore == 0 ? angleOffsetForShowingElementAtIndex(insertion, count + 1,
+                                                                                   currentAngleForAdderAtIndex(target))
+                                             : mCurrentAngle;
+  // The new planet starts at its adder; in a view of no size yet the layout places it later.
+  const bool placed = mAnimating || !bounds().isEmpty();
   const auto& targetAdder = mIdeaAdderViews[static_cast<std::size_t>(target)];
-  const QPointF place =
-      targetAdder ? viewext::center(*targetAdder) : adderFrame(static_cast<std::size_t>(target)).center();
+  const QPointF place = !placed       ? QPointF()
+                        : targetAdder ? viewext::center(*targetAdder)
+                                      : adderFrame(static_cast<std::size_t>(target)).center();
   if (count == 0) {
     for (auto& adder : mIdeaAdderViews)
       if (adder) adder->removeFromSuperview();
@@ -187,7 +193,7 @@ void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
   auto planet = std::make_shared<PlanetLayer>(0);
   planet->updateWithIdea(idea, mDocIdentifier);
   planet->setIsLink(idea->isLink());
-  placePlanet(*planet, place, /*integral=*/true);
+  if (placed) placePlanet(*planet, place, /*integral=*/true);
   planet->setIdeaIdentifier(idea->identifier());
   planet->setDocIdentifier(mDocIdentifier);
   planet->setDelegate(this);  // refuses implicit animations, as for the view's own layer
@@ -278,14 +284,22 @@ void SolarSystem::setDockingMode(bool docking) {
 }
 
 void SolarSystem::setShadowForIdeaAtIndex(std::int64_t index) {
-  for (std::size_t i = 0; i < mIdeaViews.size(); ++i)
-    mIdeaViews[i]->setShadowMode(static_cast<std::int64_t>(i) == index);
+  // One planet at most is in shadow: the others are not looked at.
+  const std::shared_ptr<PlanetLayer> shadowed =
+      index >= 0 && index < ideaViewCount() ? mIdeaViews[static_cast<std::size_t>(index)] : nullptr;
+  const std::shared_ptr<PlanetLayer> before = mShadowedPlanet.lock();
+  if (before == shadowed) return;
+  if (before) before->setShadowMode(false);
+  if (shadowed) shadowed->setShadowMode(true);
+  mShadowedPlanet = shadowed;
+  layoutInputsChanged();
   coverHiddenPlanets();  // a shadow covers nothing
 }
 
 void SolarSystem::appearanceSettingsChanged() {
   // Each disc redraws itself when its font size or text colour changed.
   for (auto& planet : mIdeaViews) planet->updateAppearance();
+  layoutInputsChanged();  // a disc's size may have changed
 }
 
 }  // namespace orrery

@@ -231,12 +231,27 @@ class SolarSystem : public BaseView,
   // The adder's view, made at its place when missing; below the planets, unless the caller puts
   // the planets in order next.
   IdeaAdderView& adderAt(std::size_t index, bool belowPlanets = true) const;
-  // Where the layout puts adder `index`.
+  // Where the layout puts adder `index` (around the sun's centre, on the screen's pixels).
   QRectF adderFrame(std::size_t index) const;
-  // Whether the adder lies wholly under the opaque disc of a planet beside it.
+  QRectF adderFrameAround(std::size_t index, const QPointF& sun, double screenScale) const;
+  // Whether the adder lies wholly under the opaque disc of a planet beside it, as the layout
+  // placed them.
   bool adderUnderPlanet(std::size_t index, const QRectF& frame) const;
   // Marks the planets wholly under others as covered (drawn by no composition, no picture).
   void coverHiddenPlanets();
+  // What a layout places things from; a layout pass from the same as the last is skipped.
+  struct LayoutInputs {
+    QRectF bounds;
+    QPointF sun;
+    float angle;
+    std::size_t planets, adders, sublayers;
+    double screenScale, adderScale;
+    std::uint64_t generation;
+    bool operator==(const LayoutInputs&) const = default;
+  };
+  LayoutInputs layoutInputs() const;
+  // A change a layout reads that comes with no layout of its own.
+  void layoutInputsChanged() { ++mLayoutGeneration; }
   QPointF sunCenter() const;
   void clearPendingDrill() { mDrillWaitingConfirmation.reset(); }
 
@@ -250,6 +265,14 @@ class SolarSystem : public BaseView,
   double mAdderScale = 1;
   std::size_t mDrawFirst = 0;                                  // the planet drawn first (lowest)
   mutable std::pair<std::int64_t, double> mSqueezeRoot{0, 0};  // count, its squeeze factor's root
+  std::optional<LayoutInputs> mLaidOutFrom;
+  std::weak_ptr<PlanetLayer> mShadowedPlanet;
+  struct PlacedDisc {
+    QPointF center;
+    double reach;  // how far from the centre the disc hides what is below; negative: nothing
+  };
+  std::vector<PlacedDisc> mPlacedDiscs;  // by planet, as the last layout placed them
+  std::uint64_t mLayoutGeneration = 0;
   std::unique_ptr<NoteHoverUtility> mNoteHoverUtility;
   float mRadius;
   std::shared_ptr<SolarSystemLayer> mOrbitLayer;

@@ -30,6 +30,7 @@ float clamp01(float t) { return std::clamp(std::isfinite(t) ? t : 1.0f, 0.0f, 1.
 
 void SolarSystem::setAnimating(bool animating) {
   mAnimating = animating;
+  layoutInputsChanged();
   // A drill changes the ring's radius every frame: stroked then, not redrawn as a picture.
   if (mOrbitLayer) mOrbitLayer->setStrokedEachComposition(animating);
 }

@@ -111,6 +111,7 @@ void SolarSystem::markViewInFocus(const std::optional<SolarFocusObject>& focus, 
     layerext::transformToScale(*mIdeaViews[i],
                                focused ? Geometry::interpolateLinearlyFrom(kFocusScale, 1.0f, progress) : 1.0);
   }
+  layoutInputsChanged();
   coverHiddenPlanets();  // a grown planet covers no other, nor is it covered
 }
 

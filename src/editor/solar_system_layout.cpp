@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <typeinfo>
-#include <unordered_map>
 
 #include "editor/solar_system.h"
 #include "foundation/geometry.h"
@@ -145,8 +145,30 @@ void SolarSystem::updateView() {
     mOrbitLayer->setRadius(mRadius);
     layerext::setCenter(*mOrbitLayer, sunCenter());
     if (mCentralView) viewext::ensureIntegralFrame(*mCentralView);
+    // A view of no size shows none of its orbit (a screen fills it before it is hosted): the
+    // planets are placed once it has a size.
+    if (bounds().isEmpty() && !mIdeaViews.empty()) {
+      mLaidOutFrom.reset();
+      return;
+    }
   }
   updateViewScaled();
+  if (mAnimating)
+    mLaidOutFrom.reset();
+  else
+    mLaidOutFrom = layoutInputs();
+}
+
+SolarSystem::LayoutInputs SolarSystem::layoutInputs() const {
+  return {bounds(),
+          sunCenter(),
+          mCurrentAngle,
+          mIdeaViews.size(),
+          mIdeaAdderViews.size(),
+          layer()->sublayers().size(),
+          Globals::screenScale(),
+          mAdderScale,
+          mLayoutGeneration};
 }
 
 void SolarSystem::placePlanet(PlanetLayer& planet, const QPointF& center, bool integral) const {
@@ -169,12 +191,21 @@ void SolarSystem::orderPlanetsFrom(std::size_t first) {
   // layer of the view; only a changed order touches the layer tree, and then in one pass.
   const auto& sublayers = layer()->sublayers();
   const std::size_t n = mIdeaViews.size();
+  const std::size_t before = mDrawFirst < n ? mDrawFirst : 0;
   mDrawFirst = first;
   if (planetsDrawnFrom(first)) return;
   std::vector<std::shared_ptr<platform::Layer>> order;
   order.reserve(sublayers.size());
-  for (const auto& sublayer : sublayers)
+  // The planets mostly still stand in their last order: those are known without a look at
+  // their kind.
+  std::size_t next = 0;
+  for (const auto& sublayer : sublayers) {
+    if (next < n && sublayer == mIdeaViews[(before + next) % n]) {
+      ++next;
+      continue;
+    }
     if (!isPlanet(*sublayer)) order.push_back(sublayer);
+  }
   for (std::size_t k = 0; k < n; ++k) order.push_back(mIdeaViews[(first + k) % n]);
   layer()->reorderSublayers(std::move(order));
 }
@@ -208,12 +239,6 @@ struct Place {
   }
 };
 
-struct PlaceHash {
-  std::size_t operator()(const Place& p) const {
-    return std::hash<qint64>()(p.x * 1000003 + p.y) ^ std::hash<double>()(p.width + 7 * p.m11 + 13 * p.dx);
-  }
-};
-
 // What is drawn above a place so far.
 struct Cover {
   bool disc = false;  // an opaque disc
@@ -233,11 +258,14 @@ void SolarSystem::coverHiddenPlanets() {
   // A crowded orbit piles planets up: one drawn over another of the same size at the same place
   // hides all of it but the soft rim both share (and a link's ring, unless it has one too).
   // Hidden ones are left out of every composition and keep no picture. From the top down.
+  // Planets of one place follow each other in the drawing order (their angles only grow), so
+  // a place's cover is kept while the place lasts.
   // The planets are the view's last layers, drawn from the first of the layout's order; in any
   // other order (inside an update batch) every planet is drawn.
   const std::size_t n = mIdeaViews.size();
   const bool ordered = planetsDrawnFrom(mDrawFirst);
-  std::unordered_map<Place, Cover, PlaceHash> covers;
+  std::optional<Place> run;
+  Cover cover;
   for (std::size_t up = n; up-- > 0;) {
     PlanetLayer& planet = *mIdeaViews[(mDrawFirst + up) % n];
     const PlanetDrawer* drawer = planet.planetDrawer();
@@ -266,7 +294,10 @@ void SolarSystem::coverHiddenPlanets() {
                       t.dx(),
                       t.dy(),
                       drawer->scale()};
-    Cover& cover = covers[place];
+    if (!run || !(*run == place)) {
+      run = place;
+      cover = {};
+    }
     planet.setCovered(cover.disc && (cover.ring || !drawer->isLink()));
     if (planet.opacity() < 1) continue;
     cover.disc = cover.disc || hasOpaqueDisc(planet);
@@ -274,24 +305,42 @@ void SolarSystem::coverHiddenPlanets() {
   }
 }
 
+namespace {
+
+// How far from its centre a planet's disc surely hides what lies below it: a disc of one
+// colour, shown whole and only scaled; none otherwise.
+double opaqueReach(const PlanetLayer& planet) {
+  const QTransform& t = planet.transform();
+  if (planet.isHidden() || planet.opacity() < 1 || !hasOpaqueDisc(planet) || !t.isAffine() || t.m12() != 0 ||
+      t.m21() != 0 || t.m11() != t.m22() || t.m11() <= 0 || t.dx() != 0 || t.dy() != 0)
+    return -std::numeric_limits<double>::infinity();
+  return planet.radius() * t.m11() - 1;
+}
+
+}  // namespace
+
 void SolarSystem::updateViewScaled() {
   const QPointF c = sunCenter();
   const float r = finiteOr(mRadius, static_cast<float>(minRadius()));
   const auto scale = static_cast<float>(scalingFactor());
   std::size_t smallest = 0;
   float smallestAngle = 0;
+  // Where each planet's disc now lies, read once for the adders beside it.
+  mPlacedDiscs.resize(mIdeaViews.size());
   for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
     PlanetLayer& planet = *mIdeaViews[i];
     if (!mAnimating) planet.setScale(scale);
     const float alpha = currentAngleForIdeaAtIndex(static_cast<std::int64_t>(i));
     placePlanet(planet, c + QPointF(r * std::cos(alpha), r * std::sin(alpha)), !mAnimating);
+    mPlacedDiscs[i] = {planet.position(), opaqueReach(planet)};
     if (i == 0 || alpha < smallestAngle) {
       smallest = i;
       smallestAngle = alpha;
     }
   }
+  const double screenScale = Globals::screenScale();
   for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i) {
-    const QRectF placed = adderFrame(i);
+    const QRectF placed = adderFrameAround(i, c, screenScale);
     // Planets are drawn above the adders: one wholly under a disc is neither made nor drawn.
     // Made here, it goes below the planets when they are put in order next, all in one pass.
     const bool under = adderUnderPlanet(i, placed);
@@ -306,31 +355,29 @@ void SolarSystem::updateViewScaled() {
 }
 
 QRectF SolarSystem::adderFrame(std::size_t index) const {
+  return adderFrameAround(index, sunCenter(), Globals::screenScale());
+}
+
+QRectF SolarSystem::adderFrameAround(std::size_t index, const QPointF& sun, double screenScale) const {
   const float r = finiteOr(mRadius, static_cast<float>(minRadius()));
   const float alpha = currentAngleForAdderAtIndex(static_cast<std::int64_t>(index));
-  const QPointF center = sunCenter() + QPointF(r * std::cos(alpha), r * std::sin(alpha));
+  const QPointF center = sun + QPointF(r * std::cos(alpha), r * std::sin(alpha));
   const double side = IdeaAdderView::kSide;
   QRectF placed(center.x() - side / 2, center.y() - side / 2, side, side);
-  if (!mAnimating) {
-    const double k = Globals::screenScale();
-    placed.moveTo(std::floor(placed.x() * k) / k, std::floor(placed.y() * k) / k);
-  }
+  if (!mAnimating)
+    placed.moveTo(std::floor(placed.x() * screenScale) / screenScale,
+                  std::floor(placed.y() * screenScale) / screenScale);
   return placed;
 }
 
 bool SolarSystem::adderUnderPlanet(std::size_t index, const QRectF& frame) const {
-  const std::size_t n = mIdeaViews.size();
+  const std::size_t n = mPlacedDiscs.size();
   if (n == 0 || index >= n) return false;
   // The adder stands between its planet and the next one; its picture stays inside its frame.
   const double reach = std::hypot(frame.width(), frame.height()) / 2 * mAdderScale;
   for (const std::size_t i : {index, (index + 1) % n}) {
-    const PlanetLayer& planet = *mIdeaViews[i];
-    const QTransform& t = planet.transform();
-    if (planet.isHidden() || planet.opacity() < 1 || !hasOpaqueDisc(planet) || !t.isAffine() || t.m12() != 0 ||
-        t.m21() != 0 || t.m11() != t.m22() || t.m11() <= 0 || t.dx() != 0 || t.dy() != 0)
-      continue;
-    const double disc = planet.radius() * t.m11() - 1;
-    if (Geometry::distanceFrom(frame.center(), planet.position()) + reach <= disc) return true;
+    const PlacedDisc& disc = mPlacedDiscs[i];
+    if (Geometry::distanceFrom(frame.center(), disc.center) + reach <= disc.reach) return true;
   }
   return false;
 }

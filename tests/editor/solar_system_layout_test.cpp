@@ -417,3 +417,35 @@ TEST(RadialLayout, AHundredThousandPlanetsPileUpAndOnlyTheDiscsOnTopKeepPictures
   }
   s.view->setAnimating(false);
 }
+
+// A screen fills its orbit before its view has a size: the crowd then lands, piles up and is
+// drawn as one filled at that size, and a shadow moves from planet to planet.
+TEST(RadialLayout, ACrowdFilledWithoutASizeLandsAsOneFilledAtItsSize) {
+  const QSizeF size(1000, 800);
+  Scene sized(size), unsized(QSizeF(0, 0));
+  sized.fill(3000);
+  unsized.fill(3000);
+  unsized.view->setFrame(QRectF(QPointF(0, 0), size));
+  unsized.window().displayIfNeeded();
+  const auto& a = sized.view->layer()->sublayers();
+  const auto& b = unsized.view->layer()->sublayers();
+  ASSERT_EQ(a.size(), b.size());
+  std::int64_t covered = 0;
+  for (std::int64_t i = 0; i < 3000; ++i) {
+    PlanetLayer* p = sized.view->ideaViewAtIndex(i);
+    PlanetLayer* q = unsized.view->ideaViewAtIndex(i);
+    covered += p->isCovered();
+    ASSERT_EQ(p->position(), q->position()) << "planet " << i;
+    ASSERT_EQ(p->isCovered(), q->isCovered()) << "planet " << i;
+    ASSERT_EQ(sized.view->isAdderViewMade(i), unsized.view->isAdderViewMade(i)) << "adder " << i;
+    ASSERT_EQ(a[a.size() - 3000 + static_cast<std::size_t>(i)].get() == p,
+              b[b.size() - 3000 + static_cast<std::size_t>(i)].get() == q)
+        << "drawn " << i << "th";
+  }
+  EXPECT_GT(covered, 2000);
+  for (const std::int64_t shadow : {5, 2999, -1}) {
+    unsized.view->setShadowForIdeaAtIndex(shadow);
+    for (std::int64_t i = 0; i < 3000; ++i)
+      ASSERT_EQ(unsized.view->ideaViewAtIndex(i)->shadowMode(), i == shadow) << i << " with " << shadow;
+  }
+}

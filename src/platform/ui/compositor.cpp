@@ -2,6 +2,7 @@
 
 #include <QPaintEngine>
 #include <QPainter>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <cmath>
 #include <list>
@@ -316,20 +317,19 @@ void renderBody(QPainter& painter, Layer& layer, const Layer::State& s, const Op
       painter.save();
       painter.setTransform(s.sublayerTransform, true);
     }
+    // A covered layer is passed over before anything else of it is read, and the sublayers
+    // are looked at once: a crowded view may hold many, most of them covered.
+    QVarLengthArray<std::pair<double, Layer*>, 32> order;
     bool zOrdered = false;
-    for (const auto& sub : subs)
-      if (sub->zPosition() != 0) zOrdered = true;
-    if (!zOrdered) {
-      for (const auto& sub : subs)
-        if (!sub->isCovered()) renderLayer(painter, *sub, options);
-    } else {
-      std::vector<std::pair<double, Layer*>> order;
-      order.reserve(subs.size());
-      for (const auto& sub : subs)
-        if (!sub->isCovered()) order.emplace_back(sub->zPosition(), sub.get());
-      std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& c) { return a.first < c.first; });
-      for (auto& [z, sub] : order) renderLayer(painter, *sub, options);
+    for (const auto& sub : subs) {
+      if (sub->isCovered()) continue;
+      const double z = sub->zPosition();
+      zOrdered = zOrdered || z != 0;
+      order.append({z, sub.get()});
     }
+    if (zOrdered)
+      std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& c) { return a.first < c.first; });
+    for (auto& [z, sub] : order) renderLayer(painter, *sub, options);
     if (transformed) painter.restore();
   }
 

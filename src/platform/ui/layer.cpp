@@ -36,10 +36,11 @@ QTransform Layer::State::toSuperlayer() const {
   return m;
 }
 
-Layer::Layer() { Transaction::registerNewLayer(this); }
+Layer::Layer() : mMadeAtFlush(Transaction::layerMade()) {}
+
+bool Layer::isCommitted() const { return mCommitted || mMadeAtFlush != Transaction::flushCount(); }
 
 Layer::~Layer() {
-  Transaction::forgetLayer(this);
   AnimationEngine::forgetLayer(this);
   for (auto& sub : mSublayers) sub->mSuperlayer = nullptr;
 }

@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -266,7 +267,7 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   void setNeedsComposite();
 
   // Made layers animate implicitly only once committed (the first flush or composition).
-  bool isCommitted() const { return mCommitted; }
+  bool isCommitted() const;
   void markCommitted() { mCommitted = true; }
 
   // Shadow image cache used by the compositor.
@@ -325,6 +326,7 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   WeakRef<LayerDelegate> mDelegate;
   LayerHost* mHost = nullptr;
   bool mCommitted = false;
+  std::uint64_t mMadeAtFlush;  // the flushes done when the layer was made
 
   std::vector<Running> mAnimations;
   mutable ShadowCache mShadowCache;

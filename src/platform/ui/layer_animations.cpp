@@ -1,16 +1,15 @@
 // A layer's actions and animations: the action a change of a key starts, the animations added
 // and removed by key, and the presentation values they give while they run.
-#include "platform/ui/layer.h"
+#include <memory>
+#include <utility>
+#include <variant>
 
 #include "platform/core/clock.h"
 #include "platform/core/dispatch.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/animation_engine.h"
+#include "platform/ui/layer.h"
 #include "platform/ui/transaction.h"
-
-#include <memory>
-#include <utility>
-#include <variant>
 
 namespace platform {
 
@@ -30,8 +29,8 @@ LayerAction Layer::defaultActionForKey(const QString& key) {
   if (!layerPropertyForKeyPath(key, &property)) return LayerAction::none();
   auto animation = BasicAnimation::withKeyPath(key);
   animation->setDuration(Transaction::animationDuration());
-  animation->setTimingFunction(Transaction::animationTimingFunction().value_or(
-      TimingFunction(TimingFunction::Name::EaseInEaseOut)));
+  animation->setTimingFunction(
+      Transaction::animationTimingFunction().value_or(TimingFunction(TimingFunction::Name::EaseInEaseOut)));
   return LayerAction::animate(animation);
 }
 
@@ -95,9 +94,10 @@ void Layer::applyValue(State& s, LayerProperty property, const AnimValue& v) {
 void Layer::changeProperty(LayerProperty property, AnimValue value) {
   const AnimValue old = modelValue(property);
   if (sameValue(old, value)) return;
-  const AnimValue onScreen = mCommitted ? presentationValue(property, mediaTime()) : AnimValue{};
+  const bool committed = isCommitted();
+  const AnimValue onScreen = committed ? presentationValue(property, mediaTime()) : AnimValue{};
   applyValue(mModel, property, value);
-  if (mCommitted) {
+  if (committed) {
     LayerAction action = actionForKey(keyPathForLayerProperty(property));
     if (action.kind == LayerAction::Kind::Animate && action.animation) {
       auto animation = action.animation->clone();
@@ -132,8 +132,7 @@ void Layer::stopAnimation(Running& running, bool finished) {
   // Innermost transaction first, so nested completion blocks run inside out.
   for (auto it = running.groups.rbegin(); it != running.groups.rend(); ++it) (*it)->animationEnded();
   running.groups.clear();
-  if (const auto& didStop = running.animation->didStop())
-    mainQueue().async([didStop, finished] { didStop(finished); });
+  if (const auto& didStop = running.animation->didStop()) mainQueue().async([didStop, finished] { didStop(finished); });
 }
 
 void Layer::removeAnimation(const QString& key) {
@@ -205,8 +204,7 @@ AnimValue Layer::presentationValue(LayerProperty property, double time) const {
     const Animation& a = *r.animation;
     if (time < a.beginTime()) continue;
     const bool ended = time >= a.beginTime() + a.duration();
-    if (ended && a.fillMode() != Animation::FillMode::Forwards && a.isRemovedOnCompletion() == false)
-      continue;
+    if (ended && a.fillMode() != Animation::FillMode::Forwards && a.isRemovedOnCompletion() == false) continue;
     const double linear = ended || a.duration() <= 0 ? 1.0 : (time - a.beginTime()) / a.duration();
     const double paced = a.timingFunction() ? a.timingFunction()->valueAt(linear) : linear;
     value = a.valueAt(paced, modelValue(property));

@@ -1,9 +1,6 @@
 #include "platform/ui/transaction.h"
 
 #include "platform/core/dispatch.h"
-#include "platform/ui/layer.h"
-
-#include <unordered_set>
 
 namespace platform {
 namespace {
@@ -21,10 +18,7 @@ std::vector<Frame>& stack() {
   return frames;
 }
 
-std::unordered_set<Layer*>& newLayers() {
-  static std::unordered_set<Layer*> layers;
-  return layers;
-}
+std::uint64_t gFlushes = 0;
 
 bool gFlushScheduled = false;
 
@@ -86,8 +80,7 @@ void Transaction::flush() {
   } else if (!s.empty()) {
     scheduleFlush();  // explicit transactions are still open
   }
-  for (Layer* layer : newLayers()) layer->markCommitted();
-  newLayers().clear();
+  ++gFlushes;
 }
 
 double Transaction::animationDuration() {
@@ -117,9 +110,7 @@ bool Transaction::disableActions() {
 
 void Transaction::setDisableActions(bool disable) { top().disableActions = disable; }
 
-void Transaction::setCompletionBlock(std::function<void()> block) {
-  top().group->setBlock(std::move(block));
-}
+void Transaction::setCompletionBlock(std::function<void()> block) { top().group->setBlock(std::move(block)); }
 
 std::vector<std::shared_ptr<CompletionGroup>> Transaction::currentGroups() {
   top();  // an animation outside explicit transactions belongs to the implicit one
@@ -135,12 +126,12 @@ int Transaction::depth() {
   return n;
 }
 
-void Transaction::registerNewLayer(Layer* layer) {
-  newLayers().insert(layer);
+std::uint64_t Transaction::layerMade() {
   scheduleFlush();
+  return gFlushes;
 }
 
-void Transaction::forgetLayer(Layer* layer) { newLayers().erase(layer); }
+std::uint64_t Transaction::flushCount() { return gFlushes; }
 
 void withoutActions(const std::function<void()>& body) {
   Transaction::begin();

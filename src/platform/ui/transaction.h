@@ -5,16 +5,15 @@
 // began). Changes made outside any explicit transaction belong to an implicit one that
 // commits on the next turn of the main queue. Main thread only.
 
-#include "platform/ui/timing_function.h"
-
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
-namespace platform {
+#include "platform/ui/timing_function.h"
 
-class Layer;
+namespace platform {
 
 // Counts the animations of one transaction that have not ended yet.
 class CompletionGroup {
@@ -55,9 +54,10 @@ class Transaction {
   // How many explicit transactions are open.
   static int depth();
 
-  // Layers made since the last flush do not animate implicitly yet.
-  static void registerNewLayer(Layer* layer);
-  static void forgetLayer(Layer* layer);
+  // Layers made since the last flush do not animate implicitly yet: a layer notes the flushes
+  // done when it is made (and a flush is due), and is committed once that count has moved on.
+  static std::uint64_t layerMade();
+  static std::uint64_t flushCount();
 };
 
 // Runs `body` inside one transaction with actions disabled.

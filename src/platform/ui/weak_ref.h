@@ -4,6 +4,7 @@
 // where std::weak_ptr from shared_from_this is not yet available.
 
 #include <memory>
+#include <typeinfo>
 
 namespace platform {
 
@@ -31,14 +32,24 @@ class WeakRef {
   WeakRef(T* target) { reset(target); }  // NOLINT: implicit like a pointer
   void reset(T* target = nullptr) {
     mToken = target ? static_cast<const Trackable*>(target)->trackingToken() : nullptr;
+    mType = target ? &typeid(**mToken) : nullptr;
+    mTarget = target;  // what the cast gives while the target is of this type
   }
-  T* get() const { return mToken && *mToken ? dynamic_cast<T*>(*mToken) : nullptr; }
+  T* get() const {
+    if (!mToken || !*mToken) return nullptr;
+    // The cast depends on the target's type of the moment alone (a base while it is made or
+    // destroyed): while that is the type it was set with, the cast made then holds.
+    Trackable* target = *mToken;
+    return &typeid(*target) == mType ? mTarget : dynamic_cast<T*>(target);
+  }
   T* operator->() const { return get(); }
   explicit operator bool() const { return get() != nullptr; }
   bool operator==(const T* other) const { return get() == other; }
 
  private:
   std::shared_ptr<Trackable*> mToken;
+  const std::type_info* mType = nullptr;
+  T* mTarget = nullptr;
 };
 
 }  // namespace platform
