@@ -32,8 +32,10 @@ class WeakRef {
   WeakRef(T* target) { reset(target); }  // NOLINT: implicit like a pointer
   void reset(T* target = nullptr) {
     mToken = target ? static_cast<const Trackable*>(target)->trackingToken() : nullptr;
-    mType = target ? &typeid(**mToken) : nullptr;
-    mTarget = target;  // what the cast gives while the target is of this type
+    Trackable* now = mToken ? *mToken : nullptr;
+    mType = now ? &typeid(*now) : nullptr;
+    // What the cast gives while the target is of this type (none while it is only a base of T).
+    mTarget = now ? dynamic_cast<T*>(now) : nullptr;
   }
   T* get() const {
     if (!mToken || !*mToken) return nullptr;
