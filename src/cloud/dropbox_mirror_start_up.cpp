@@ -16,6 +16,7 @@
 #include "cloud/mirror_maps.h"
 #include "cloud/regular_file.h"
 #include "foundation/logging.h"
+#include "model/concurrent_parts.h"
 #include "model/index_json_document.h"
 
 namespace orrery {
@@ -143,9 +144,24 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
   QHash<QString, QStringList> earlier;
   read.highestSaveNumber = state ? state->lastMade() : -1;
   const QDir dir(folder);
-  QStringList unnamed;
+  // The local index says which map each listed document holds, for records whose file is
+  // gone; it and the unnamed maps are read by helpers while the listing goes on, as soon as
+  // the first unnamed map shows that they are needed.
+  const SyncFileInfoPtr indexFile = index ? SyncFileInfo::firstNonNull(index->output(), index->current()) : nullptr;
+  const bool indexKnown = SyncFileInfo::hasFile(indexFile) && indexNames.contains(indexFile->name());
+  struct IndexRead {
+    QString path;
+    bool ok = false;
+    ProxyList proxies;
+  };
+  auto indexRead = std::make_shared<IndexRead>();
+  if (indexKnown) indexRead->path = dir.filePath(indexFile->name());
+  PartsAsTheyCome reading(usableCores() - 1);
+  UnnamedMapReads unnamed(folder, reading);
   QSet<QString> present;
-  for (const auto& [name, link] : mirrorEntries(folder)) {
+  const auto entries = mirrorEntries(folder);
+  present.reserve(qsizetype(entries.size()));
+  for (const auto& [name, link] : entries) {
     present.insert(name);
     read.highestSaveNumber = std::max(read.highestSaveNumber, saveNumberOf(name));
     if (indexNames.contains(name) || documentNames.contains(name)) continue;
@@ -159,26 +175,27 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
     } else if (name.endsWith(QLatin1String(".orrx")) && !link) {
       // A map file that no record names may be a save whose status never landed, or a map
       // whose record was lost: it is read. A link is no file of the mirror and is never read.
-      unnamed << name;
+      if (unnamed.isEmpty() && indexKnown)
+        reading.add([indexRead] {
+          QByteArray bytes;
+          QString why;
+          indexRead->ok = readRegularFile(indexRead->path, -1, &bytes, &why) == RegularFileRead::Read &&
+                          IndexJSONDocument::decodeFromJSON(bytes, indexRead->proxies, nullptr);
+        });
+      unnamed.add(name);
     } else if (state && !shouldFileBeKept(name, indexNames, documentNames)) {
       read.filesToDelete.insert(dir.filePath(name), QStringLiteral("no record names it and it holds no map"));
     }
   }
-  // The local index says which map each listed document holds, for records whose file is
-  // gone; read once, as the home lists what it holds.
+  unnamed.flush();
+  reading.finish();
+  // The index read is kept, as the home lists what it holds.
   QHash<QString, QString> indexMaps;
-  const SyncFileInfoPtr indexFile = index ? SyncFileInfo::firstNonNull(index->output(), index->current()) : nullptr;
-  if (!unnamed.isEmpty() && SyncFileInfo::hasFile(indexFile) && indexNames.contains(indexFile->name())) {
-    QByteArray bytes;
-    QString why;
-    ProxyList proxies;
-    if (readRegularFile(dir.filePath(indexFile->name()), -1, &bytes, &why) == RegularFileRead::Read &&
-        IndexJSONDocument::decodeFromJSON(bytes, proxies, nullptr)) {
-      indexMaps = mapsOfIndex(proxies);
-      read.index.emplace(indexFile->name(), std::move(proxies));
-    }
+  if (indexRead->ok) {
+    indexMaps = mapsOfIndex(indexRead->proxies);
+    read.index.emplace(indexFile->name(), std::move(indexRead->proxies));
   }
-  read.maps = sortUnnamedMapFiles(folder, unnamed, present, read.records, indexMaps, earlier, word);
+  read.maps = sortUnnamedMapFiles(unnamed, present, read.records, indexMaps, earlier, word);
   for (const QString& name : read.maps.earlierGo) {
     read.letGo << name;
     read.filesToDelete.insert(dir.filePath(name), QStringLiteral("an earlier save the sync state lets go"));

@@ -17,6 +17,7 @@
 #include "cloud/regular_file.h"
 #include "foundation/globals.h"
 #include "foundation/logging.h"
+#include "model/concurrent_parts.h"
 #include "model/document_limits.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
@@ -112,7 +113,43 @@ qint64 numberOfName(std::basic_string_view<Char> rest) {
   return at > 0 && (is(".orrx") || is(".index")) ? number : -1;
 }
 
+// Small enough that the first helper begins while the folder is still being listed, large
+// enough that handing over costs nothing next to reading.
+constexpr qsizetype kNamesPerBatch = 8;
+
 }  // namespace
+
+struct UnnamedMapReads::Batch {
+  QString folder;
+  QStringList names;
+  bool handedOver = false;
+  std::vector<std::optional<Version>> versions;  // once read
+
+  void read() {
+    versions.reserve(std::size_t(names.size()));
+    for (const QString& name : names) versions.push_back(readVersion(folder, name));
+  }
+};
+
+UnnamedMapReads::UnnamedMapReads(QString folder, PartsAsTheyCome& parts) : mFolder(std::move(folder)), mParts(parts) {}
+
+UnnamedMapReads::~UnnamedMapReads() = default;
+
+void UnnamedMapReads::add(const QString& name) {
+  if (mBatches.empty() || mBatches.back()->handedOver) {
+    mBatches.push_back(std::make_shared<Batch>());
+    mBatches.back()->folder = mFolder;
+  }
+  mBatches.back()->names << name;
+  ++mCount;
+  if (mBatches.back()->names.size() == kNamesPerBatch) flush();
+}
+
+void UnnamedMapReads::flush() {
+  if (mBatches.empty() || mBatches.back()->handedOver) return;
+  mBatches.back()->handedOver = true;
+  mParts.add([batch = mBatches.back()] { batch->read(); });
+}
 
 qint64 saveNumberOf(const QString& name) {
   return numberOfName(std::u16string_view(reinterpret_cast<const char16_t*>(name.utf16()), std::size_t(name.size())));
@@ -135,14 +172,16 @@ QHash<QString, QString> mapsOfIndex(const ProxyList& proxies) {
   return maps;
 }
 
-UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& unnamed, const QSet<QString>& present,
+UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<QString>& present,
                                     const QHash<QString, DocumentInfoPtr>& records,
                                     const QHash<QString, QString>& indexMaps,
                                     const QHash<QString, QStringList>& earlier, bool word) {
   UnnamedMapFiles sorted;
+  const QString& folder = unnamed.folder();
   QHash<QString, std::vector<Version>> waiting;
-  for (const QString& name : unnamed)
-    if (auto version = readVersion(folder, name)) waiting[version->map].push_back(std::move(*version));
+  for (const auto& batch : unnamed.batches())
+    for (const auto& version : batch->versions)
+      if (version) waiting[version->map].push_back(*version);
 
   QHash<QString, std::vector<Holder>> holders;
   std::vector<Holder> fallingBack;

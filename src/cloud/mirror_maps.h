@@ -24,6 +24,7 @@ namespace orrery {
 
 class IdeaDocument;
 class IdeaProxy;
+class PartsAsTheyCome;
 
 // The number the engine gave a mirror file it made ("file<ms>_<n>.orrx", "….index": n); a save
 // made later has a higher one, whatever the clock did. -1 for any other name.
@@ -40,6 +41,33 @@ std::vector<std::pair<QString, bool>> mirrorEntries(const QString& folder);
 // The map of each document the local index lists (document identifier to its root idea), for
 // records whose own file cannot be read.
 QHash<QString, QString> mapsOfIndex(const std::vector<std::shared_ptr<IdeaProxy>>& proxies);
+
+// The unnamed map files of a start, read while it goes on listing the folder: each batch of
+// names goes to `parts` as it fills, so that helpers read it meanwhile. Every name is read
+// once `parts` is finished.
+class UnnamedMapReads {
+ public:
+  UnnamedMapReads(QString folder, PartsAsTheyCome& parts);
+  ~UnnamedMapReads();
+  UnnamedMapReads(const UnnamedMapReads&) = delete;
+  UnnamedMapReads& operator=(const UnnamedMapReads&) = delete;
+
+  void add(const QString& name);
+  // Hands over the last batch; call before finishing `parts`.
+  void flush();
+  bool isEmpty() const { return mCount == 0; }
+
+  // Its names and what was read of them (defined where they are read).
+  struct Batch;
+  const QString& folder() const { return mFolder; }
+  const std::vector<std::shared_ptr<Batch>>& batches() const { return mBatches; }
+
+ private:
+  QString mFolder;
+  PartsAsTheyCome& mParts;
+  std::vector<std::shared_ptr<Batch>> mBatches;
+  qsizetype mCount = 0;
+};
 
 struct UnnamedMapFiles {
   struct Taken {
@@ -82,14 +110,14 @@ struct EarlierSavesLookedAt {
 // newest earlier save that does takes its place.
 EarlierSavesLookedAt lookAtEarlierSaves(const QString& folder, const QHash<QString, EarlierSavesOf>& saves);
 
-// `unnamed`: the file names to sort; `present`: every file name in the folder; `indexMaps`: as
+// `unnamed`: the files to sort, read; `present`: every file name in the folder; `indexMaps`: as
 // mapsOfIndex gives them; `earlier`: record key to the earlier saves of its map the status lets
 // go of (still there); `word`: the status file is one the engine wrote with its word on its
 // files, so a record's earlier save that a later one replaces may go. A record whose newest
 // file cannot be read takes its newest earlier save that can. Named files are read only for
 // the maps of unnamed files (the index says which) and for records with earlier saves, and
 // only the newest one a record names.
-UnnamedMapFiles sortUnnamedMapFiles(const QString& folder, const QStringList& unnamed, const QSet<QString>& present,
+UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<QString>& present,
                                     const QHash<QString, DocumentInfoPtr>& records,
                                     const QHash<QString, QString>& indexMaps,
                                     const QHash<QString, QStringList>& earlier, bool word);

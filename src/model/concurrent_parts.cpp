@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -35,6 +36,58 @@ struct Work {
 };
 
 }  // namespace
+
+struct PartsAsTheyCome::Shared {
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::deque<std::function<void()>> waiting;
+  std::size_t helpers = 0;  // helpers taking parts now
+  std::size_t running = 0;  // parts begun and not yet done
+  std::size_t maxHelpers = 0;
+
+  // Takes waiting parts until none is left; called and left with the lock held.
+  void takeParts(std::unique_lock<std::mutex>& lock) {
+    while (!waiting.empty()) {
+      std::function<void()> part = std::move(waiting.front());
+      waiting.pop_front();
+      ++running;
+      lock.unlock();
+      part();
+      part = nullptr;
+      lock.lock();
+      if (--running == 0) finished.notify_all();
+    }
+  }
+};
+
+PartsAsTheyCome::PartsAsTheyCome(std::size_t helpers) : mShared(std::make_shared<Shared>()) {
+  mShared->maxHelpers = std::min(helpers, usableCores() - 1);
+}
+
+PartsAsTheyCome::~PartsAsTheyCome() {
+  std::lock_guard lock(mShared->mutex);
+  mShared->waiting.clear();
+}
+
+void PartsAsTheyCome::add(std::function<void()> part) {
+  std::lock_guard lock(mShared->mutex);
+  mShared->waiting.push_back(std::move(part));
+  if (mShared->helpers >= mShared->maxHelpers) return;
+  // A helper leaves once it finds nothing waiting, and another is called for the next part.
+  ++mShared->helpers;
+  platform::globalQueue(platform::QueuePriority::High).async([shared = mShared] {
+    std::unique_lock lock(shared->mutex);
+    shared->takeParts(lock);
+    --shared->helpers;
+  });
+}
+
+void PartsAsTheyCome::finish() {
+  std::unique_lock lock(mShared->mutex);
+  mShared->takeParts(lock);
+  // Only parts a helper is running at this moment are left: at most one each.
+  mShared->finished.wait(lock, [&] { return mShared->running == 0; });
+}
 
 std::size_t usableCores() {
   cpu_set_t set;

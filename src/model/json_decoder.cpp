@@ -191,7 +191,12 @@ std::unique_ptr<JSONDecoder> JSONDecoder::createWithData(const QByteArray& data,
 }
 
 void JSONDecoder::addAlias(const QString& memberName, const QString& className) {
-  mappingClasses.insert(memberName, className);
+  const auto it = std::find_if(mappingClasses.begin(), mappingClasses.end(),
+                               [&](const auto& alias) { return alias.first == memberName; });
+  if (it != mappingClasses.end())
+    it->second = className;
+  else
+    mappingClasses.emplace_back(memberName, className);
   mImpl->classCache.clear();
 }
 
@@ -203,9 +208,10 @@ class JSONDecoderAccess {
     for (const auto& [cachedName, factory] : cache)
       if (cachedName == name) return factory;
     const QString member = toQString(name);
-    const auto alias = d.mappingClasses.constFind(member);
+    const auto alias = std::find_if(d.mappingClasses.cbegin(), d.mappingClasses.cend(),
+                                    [&](const auto& alias) { return alias.first == member; });
     const QString className =
-        alias != d.mappingClasses.constEnd() ? *alias : stringext::capitalizeFirstLetterString(member);
+        alias != d.mappingClasses.cend() ? alias->second : stringext::capitalizeFirstLetterString(member);
     auto factory = KeyedClassRegistry::shared().factoryForName(className);
     if (cache.size() < kClassCacheSize) cache.emplace_back(std::string(name), factory);
     return factory;

@@ -73,7 +73,8 @@ class JSONDecoder final : public KeyedDecoder {
   explicit JSONDecoder(std::unique_ptr<Impl> impl);
 
   std::unique_ptr<Impl> mImpl;
-  QHash<QString, QString> mappingClasses;
+  // Member name to class name: a few at most, looked through in order.
+  std::vector<std::pair<QString, QString>> mappingClasses;
   Limits mLimits;
   qint64 mObjectsMade = 0;
   qsizetype mParsedBytes = 0;

@@ -249,6 +249,53 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     recorders.clear();
   }
 
+  // Maps enough to be read on several threads at a start, their status file gone: each comes
+  // back once, as its last save.
+  {
+    const QString folder = "many-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    networkUp = false;
+    auto engine = startEngine(folder);
+    ASSERT_TRUE(pump([&] { return engine->state().isIndexDocumentAvailable() && !engine->isBusyOffMainThread(); },
+                     60, /*fileWork=*/true));
+    constexpr int kMaps = 30;
+    for (int i = 0; i < kMaps; ++i) {
+      auto doc = documentWithText(QString("dropbox:/many%1_1.orrx").arg(i), QString("draft of many %1").arg(i));
+      DocumentToken token = -1;
+      engine->createDocument(doc, [&](DocumentToken t) { token = t; });
+      ASSERT_TRUE(pump([&] { return token >= 0; }, 60, /*fileWork=*/true));
+      doc->idea()->setText(QString("many %1").arg(i));
+      int saved = -1;
+      engine->updateDocument(doc, token, [&](bool ok) { saved = ok; });
+      ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
+    }
+    const QString status = engine->localManagedFolder() + "/orrery.local.status";
+    engine->finishForQuit();
+    engine->leaveState();
+    settleThreads();
+    engines.clear();
+    recorders.clear();
+    ASSERT_TRUE(QFile::remove(status));
+    engine = startEngine(folder);
+    const auto listed = [&] {
+      for (int i = 0; i < kMaps; ++i)
+        if (proxiesWith(recorders[0]->events, QString("many %1").arg(i)) == 0) return false;
+      return true;
+    };
+    ASSERT_TRUE(pump(listed, 60, /*fileWork=*/true)) << "every map is listed";
+    ASSERT_TRUE(pump([&] { return !engine->isBusyOffMainThread(); }, 60, /*fileWork=*/true));
+    QStringList texts;
+    for (const QString& key : engine->state().docs().keys()) texts << fetchText(*engine, key);
+    texts.sort();
+    QStringList expected;
+    for (int i = 0; i < kMaps; ++i) expected << QString("many %1").arg(i);
+    expected.sort();
+    EXPECT_EQ(texts, expected) << "each map is listed once, as its last save, and opens";
+    engine->leaveState();
+    settleThreads();
+    engines.clear();
+    recorders.clear();
+  }
+
   // The order of two saves is the order they were made in, whatever the clock did; a copy put
   // into the mirror by hand is kept as a map of its own.
   const auto save = [](Script& s) { s.save("11"); };

@@ -1,7 +1,10 @@
 // Copies of trees big enough to be copied in parts on several threads, in shapes that put the
-// split in different places: each must be what the one-thread copy makes, idea for idea.
+// split in different places: each must be what the one-thread copy makes, idea for idea. And
+// parts handed to helpers as they come: each runs once, whoever takes it; finishing waits for a
+// part a helper is still running; an owner that goes drops only parts no one has begun.
 
 #include "idea_test_trees.h"
+#include "model/concurrent_parts.h"
 #include "model/idea.h"
 #include "model/idea_snapshot.h"
 
@@ -10,8 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 using namespace orrery;
@@ -178,3 +186,83 @@ TEST(IdeaCopyInParts, EveryShapeCopiesAsOnOneThread) {
     }
   }
 }
+
+namespace {
+
+// A flag one thread raises and another waits for; a wait that gives up says so.
+struct RaisedFlag {
+  std::mutex mutex;
+  std::condition_variable raised;
+  bool up = false;
+  void raise() {
+    std::lock_guard lock(mutex);
+    up = true;
+    raised.notify_all();
+  }
+  bool wait() {
+    std::unique_lock lock(mutex);
+    return raised.wait_for(lock, std::chrono::seconds(60), [&] { return up; });
+  }
+};
+
+TEST(PartsAsTheyComeTest, EveryPartRunsOnceAndWhatItWroteIsSeenOnceFinished) {
+  for (std::size_t helpers : {std::size_t(0), std::size_t(1), std::size_t(3)}) {
+    SCOPED_TRACE(helpers);
+    constexpr int kParts = 500;
+    // Plain values: the finish is what makes them seen here.
+    auto written = std::make_shared<std::vector<int>>(kParts, 0);
+    PartsAsTheyCome parts(helpers);
+    for (int i = 0; i < kParts; ++i) parts.add([written, i] { (*written)[std::size_t(i)] += i + 1; });
+    parts.finish();
+    for (int i = 0; i < kParts; ++i) ASSERT_EQ((*written)[std::size_t(i)], i + 1) << "part " << i;
+    // Parts added after a finish run too, at the next.
+    parts.add([written] { (*written)[0] += 1; });
+    parts.finish();
+    EXPECT_EQ((*written)[0], 2);
+  }
+}
+
+TEST(PartsAsTheyComeTest, FinishWaitsForThePartAHelperIsRunning) {
+  if (usableCores() < 2) GTEST_SKIP() << "no helper runs on one core";
+  auto begun = std::make_shared<RaisedFlag>(), release = std::make_shared<RaisedFlag>();
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  PartsAsTheyCome parts(1);
+  parts.add([begun, release, done] {
+    begun->raise();
+    release->wait();
+    done->store(true);
+  });
+  ASSERT_TRUE(begun->wait()) << "the helper never began its part";
+  // Taken by the finishing thread, while the helper still holds the first.
+  parts.add([release] { release->raise(); });
+  parts.finish();
+  EXPECT_TRUE(done->load()) << "finish returned before the helper's part ended";
+}
+
+TEST(PartsAsTheyComeTest, AnOwnerThatGoesDropsOnlyPartsNoOneBegan) {
+  auto ran = std::make_shared<std::atomic<int>>(0);
+  {
+    PartsAsTheyCome parts(0);
+    for (int i = 0; i < 10; ++i) parts.add([ran] { ++*ran; });
+  }
+  EXPECT_EQ(ran->load(), 0) << "parts no one began are dropped";
+
+  if (usableCores() < 2) GTEST_SKIP() << "no helper runs on one core";
+  auto begun = std::make_shared<RaisedFlag>(), release = std::make_shared<RaisedFlag>(),
+       ended = std::make_shared<RaisedFlag>();
+  {
+    PartsAsTheyCome parts(1);
+    parts.add([begun, release, ended] {
+      begun->raise();
+      release->wait();
+      ended->raise();
+    });
+    ASSERT_TRUE(begun->wait()) << "the helper never began its part";
+    parts.add([ran] { ++*ran; });
+  }
+  release->raise();
+  EXPECT_TRUE(ended->wait()) << "a begun part runs to its end after its owner is gone";
+  EXPECT_EQ(ran->load(), 0) << "the part left waiting went with its owner";
+}
+
+}  // namespace
