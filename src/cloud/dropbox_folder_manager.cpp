@@ -204,7 +204,9 @@ void DropboxFolderManager::countFileUses(const QString& key, const DocumentInfoP
     *uses += change;
     if (*uses > 0) {
       // Named again (a conflict copy takes the downloaded file): it stays.
-      if (change > 0 && *uses == 1 && mLetGo.remove(info->name()) > 0)
+      // Looked up first: removing a name it does not hold would still copy a list shared
+      // with the start's.
+      if (change > 0 && *uses == 1 && mLetGo.contains(info->name()) && mLetGo.remove(info->name()) > 0)
         mState->filesToReallyDelete().remove(localManagedFile(info->name()));
       continue;
     }

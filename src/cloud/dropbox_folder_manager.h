@@ -311,6 +311,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   bool mStatusWriteInFlight = false;
   // The start-up read of the status file, until its answer is applied.
   bool mStatusReadInFlight = false;
+  // The start changed what its status file says; the write waits until the home lists the maps.
+  bool mStatusWriteAfterListing = false;
   std::vector<std::function<void(bool)>> mStatusWaiting;
   bool mStatusWriteRequested = false;
   int mLocalLoadsRunning = 0;

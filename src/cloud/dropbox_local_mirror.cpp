@@ -197,6 +197,7 @@ void DropboxFolderManager::saveOrCreateLocalStatus(std::function<void(bool)> com
 void DropboxFolderManager::startStatusWrite() {
   mStatusWriteInFlight = true;
   mStatusWriteRequested = false;
+  mStatusWriteAfterListing = false;
   auto waiting = std::make_shared<std::vector<std::function<void(bool)>>>(std::move(mStatusWaiting));
   mStatusWaiting.clear();
   // Only the records changed since the last write cross over: a snapshot sharing the live map
@@ -282,7 +283,11 @@ bool DropboxFolderManager::action_ensureIndexDocumentAvailability() {
       if (!self) return;
       auto& st = *self->mState;
       st.setHasPendingGeneralOperation(false);
-      if (!ok) return;
+      if (!ok) {
+        // The index is tried again; what the start changed is written meanwhile.
+        if (self->mStatusWriteAfterListing) self->saveOrCreateLocalStatus();
+        return;
+      }
       st.setIsIndexDocumentAvailable(true);
       st.setIndexDocumentInfo(st.indexDocumentInfo()->withOutput(SyncFileInfo::create(name, QString())));
       self->report([&](PersistenceStateDelegate& d) { d.observeProxyList({}, self.get()); });

@@ -62,16 +62,20 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
     if (!self) return;
     if (read.unreadable) softAssertionFailed(__LINE__, "-[DropboxFolderManager action_initializeFolderStatus]");
     self->finishStartUp(read);
-    // A status that holds the engine's word and that the start left as it was is not written again.
+    // A status that holds the engine's word and that the start left as it was is not written
+    // again; what the start changed in a readable one is written once the home lists the maps,
+    // which need not wait for it (the listing's own write carries it).
     const auto& maps = read.maps;
-    if (read.state && read.state->lastMade() >= 0 && maps.taken.isEmpty() && maps.withoutRecord.isEmpty() &&
-        maps.setAside.isEmpty() && maps.dropped.isEmpty()) {
+    if (read.state) {
+      self->mStatusWriteAfterListing = read.state->lastMade() < 0 || !maps.taken.isEmpty() ||
+                                       !maps.withoutRecord.isEmpty() || !maps.setAside.isEmpty() ||
+                                       !maps.dropped.isEmpty();
       self->ensureRunnable();
       return;
     }
-    self->saveOrCreateLocalStatus([weak, withState = static_cast<bool>(read.state)](bool ok) {
+    self->saveOrCreateLocalStatus([weak](bool ok) {
       auto self = weak.lock();
-      if (!self || withState) return;
+      if (!self) return;
       // Either way the flag goes: a failed first write is tried again by the next pass.
       self->mState->setHasPendingGeneralOperation(false);
       if (ok)
@@ -138,10 +142,12 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
       word ? QSet<QString>(state->setAside().cbegin(), state->setAside().cend()) : QSet<QString>();
   // Earlier saves of maps whose records stay; those of a lost record are files like any other.
   QHash<QString, QString> earlierOf;
+  if (word) earlierOf.reserve(qsizetype(state->earlierSaves().size()));
   if (word)
     for (const auto& [key, name] : state->earlierSaves())
       if (read.records.contains(key)) earlierOf.insert(name, key);
   QHash<QString, QStringList> earlier;
+  earlier.reserve(earlierOf.size());
   read.highestSaveNumber = state ? state->lastMade() : -1;
   const QDir dir(folder);
   // The local index says which map each listed document holds, for records whose file is
@@ -159,6 +165,7 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
   PartsAsTheyCome reading(usableCores() - 1);
   UnnamedMapReads unnamed(folder, reading);
   QSet<QString> present;
+  qsizetype earlierFound = 0;
   const auto entries = mirrorEntries(folder);
   present.reserve(qsizetype(entries.size()));
   for (const auto& [name, link] : entries) {
@@ -167,6 +174,7 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
     if (indexNames.contains(name) || documentNames.contains(name)) continue;
     if (const auto it = earlierOf.constFind(name); it != earlierOf.cend() && !link) {
       earlier[it.value()] << name;
+      ++earlierFound;
     } else if (letGo.contains(name)) {
       read.letGo << name;
       read.filesToDelete.insert(dir.filePath(name), QStringLiteral("the sync state lets it go"));
@@ -200,15 +208,26 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
     read.letGo << name;
     read.filesToDelete.insert(dir.filePath(name), QStringLiteral("an earlier save the sync state lets go"));
   }
-  // What the engine keeps of it, made here rather than on the main queue, which shows the home.
-  read.letGoAtStart.reserve(read.letGo.size() + earlierOf.size());
+  // What the engine keeps of it, made here rather than on the main queue, which shows the home:
+  // each earlier save still to be looked at with its record, and what goes now.
+  if (earlierFound == earlierOf.size()) {
+    // Every earlier save the status names is here: the list is the status's own, less those of
+    // records the sort has settled.
+    read.letGoAtStart = earlierOf;
+    for (auto it = earlier.cbegin(); it != earlier.cend(); ++it)
+      if (!read.maps.unchecked.contains(it.key()))
+        for (const QString& name : it.value()) read.letGoAtStart.remove(name);
+  } else {
+    read.letGoAtStart.reserve(read.letGo.size() + earlierOf.size());
+    for (auto it = read.maps.unchecked.cbegin(); it != read.maps.unchecked.cend(); ++it)
+      for (const QString& name : it.value()) read.letGoAtStart.insert(name, it.key());
+  }
   for (const QString& name : read.letGo) read.letGoAtStart.insert(name, QString());
-  for (auto it = read.maps.unchecked.cbegin(); it != read.maps.unchecked.cend(); ++it)
-    for (const QString& name : it.value()) read.letGoAtStart.insert(name, it.key());
 }
 
 void DropboxFolderManager::giveRecordsTo(const QStringList& names,
                                          const QHash<QString, std::shared_ptr<IdeaDocument>>& maps) {
+  mMapsReadAtStart.reserve(mMapsReadAtStart.size() + names.size());
   for (const QString& name : names) {
     const QString key = rules::fileURLFromDropboxPath(rules::dropboxPathForFile(createDropboxORRXFileName()));
     storeRecord(key, DocumentInfo::create(nullptr, nullptr, SyncFileInfo::create(name, QString())));
@@ -234,6 +253,11 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
   mLetGo = read.letGoAtStart;
   mEarlierSaves.clear();
   s.filesToReallyDelete().clear();
+  // Sized once for every record the start keeps, instead of growing through each size.
+  const qsizetype records = read.records.size() + read.maps.withoutRecord.size();
+  s.docs().reserve(records);
+  mUnwrittenRecords.reserve(records);
+  mFileUses.reserve(records);
   for (auto it = read.records.cbegin(); it != read.records.cend(); ++it) storeRecord(it.key(), it.value());
   if (const auto& index = read.state ? read.state->indexDocumentInfo() : nullptr;
       index && rules::hasOnlyPlainNames(index))

@@ -167,6 +167,7 @@ qint64 highestSaveNumberIn(const QString& folder) {
 
 QHash<QString, QString> mapsOfIndex(const ProxyList& proxies) {
   QHash<QString, QString> maps;
+  maps.reserve(qsizetype(proxies.size()));
   for (const auto& proxy : proxies)
     if (proxy && !proxy->ideaIdentifier().isEmpty()) maps.insert(proxy->fileURL(), mapOf(proxy->ideaIdentifier()));
   return maps;
@@ -177,6 +178,7 @@ UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<Q
                                     const QHash<QString, QString>& indexMaps,
                                     const QHash<QString, QStringList>& earlier, bool word) {
   UnnamedMapFiles sorted;
+  sorted.maps.reserve(unnamed.size());
   const QString& folder = unnamed.folder();
   QHash<QString, std::vector<Version>> waiting;
   for (const auto& batch : unnamed.batches())
@@ -230,7 +232,9 @@ UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<Q
   for (auto it = waiting.begin(); it != waiting.end(); ++it) {
     std::vector<Version>& versions = it.value();
     std::sort(versions.begin(), versions.end(), later);
-    const std::vector<Holder>& held = holders[it.key()];
+    static const std::vector<Holder> kNone;
+    const auto holding = holders.constFind(it.key());
+    const std::vector<Holder>& held = holding != holders.cend() ? *holding : kNone;
     // The one that may go back to a record: the newest save made here, else a copy by hand.
     const Version* edit = nullptr;
     for (const Version& v : versions)
@@ -247,13 +251,14 @@ UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<Q
     if (held.empty()) {
       // No record holds the map: the newest save of each installation is the map, each copy
       // by hand a map of its own.
-      QSet<QString> writers;
+      // The installations that wrote one: seldom more than one.
+      std::vector<QString> writers;
       for (const Version& v : versions) {
-        if (v.number < 0 || !writers.contains(v.installation))
+        if (v.number < 0 || std::find(writers.begin(), writers.end(), v.installation) == writers.end())
           sorted.withoutRecord << v.name, sorted.maps.insert(v.name, v.doc);
         else
           sorted.setAside << v.name;
-        if (v.number >= 0) writers.insert(v.installation);
+        if (v.number >= 0) writers.push_back(v.installation);
       }
       continue;
     }

@@ -56,6 +56,7 @@ class UnnamedMapReads {
   // Hands over the last batch; call before finishing `parts`.
   void flush();
   bool isEmpty() const { return mCount == 0; }
+  qsizetype size() const { return mCount; }
 
   // Its names and what was read of them (defined where they are read).
   struct Batch;

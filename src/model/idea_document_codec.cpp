@@ -386,7 +386,8 @@ Inflation inflateWithin(const QByteArray& data, qsizetype budget, DocumentMemory
     zs.avail_in = inChunk;
     zs.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
     zs.avail_out = outChunk;
-    rc = inflate(&zs, Z_NO_FLUSH);
+    // With the whole stream in hand, a stream that ends within the room given needs no window.
+    rc = inflate(&zs, consumed + inChunk == data.size() ? Z_FINISH : Z_NO_FLUSH);
     consumed += inChunk - zs.avail_in;
     const qsizetype before = produced;
     produced += outChunk - zs.avail_out;
