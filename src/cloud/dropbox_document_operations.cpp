@@ -277,6 +277,7 @@ void DropboxFolderManager::finishForQuit() {
   if (auto running = mRunningStep.lock(); running && running->done) running->applyOnce(running->worked);
   mStatusQueue->drain();
   auto last = DropboxFolderManagerState::initByCopying(*mState);
+  ensureMirrorCounted();
   const DropboxFolderManagerState header = statusHeader();
   last->setLastMade(header.lastMade());
   last->setLetGo(header.letGo());

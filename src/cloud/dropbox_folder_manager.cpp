@@ -53,8 +53,6 @@ void DropboxFolderManager::initialize() {
   setStatus(PersistenceStateStatusInitial);
   mDropboxClient = RemoteFolderClient::create();
   mState = std::make_unique<DropboxFolderManagerState>();
-  // Above every name in the mirror before anything is read; the start's listing adds the status's word.
-  noteSaveNumbers(highestSaveNumberIn(localManagedFolder()));
   std::weak_ptr<DropboxFolderManager> weak = weak_from_this();
   auto handler = [weak](void (DropboxFolderManager::*method)()) {
     return [weak, method](const platform::Notification&) {

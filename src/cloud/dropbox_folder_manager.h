@@ -261,7 +261,10 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void removeFilesAsync(const QSet<QString>& paths);
   QString unusedLocalName(const char* format);
   // Names made from now on number above `number`.
-  void noteSaveNumbers(qint64 number);
+  static void noteSaveNumbers(qint64 number);
+  // Names are made above every number in the mirror: the start's listing counts them, and a
+  // name made before it has counted them counts them first itself.
+  void ensureMirrorCounted();
 
   // Record index: ordered keys of the records each action looks for.
   void indexRecord(const QString& key, const DocumentInfoPtr& record, bool add);
@@ -311,6 +314,9 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   bool mStatusWriteInFlight = false;
   // The start-up read of the status file, until its answer is applied.
   bool mStatusReadInFlight = false;
+  // The mirror's names have been counted (the start's status queue, or the first name made);
+  // shared with the status queue, which must not hold the engine.
+  std::shared_ptr<std::atomic<bool>> mMirrorCounted = std::make_shared<std::atomic<bool>>(false);
   // The start changed what its status file says; the write waits until the home lists the maps.
   bool mStatusWriteAfterListing = false;
   std::vector<std::function<void(bool)>> mStatusWaiting;

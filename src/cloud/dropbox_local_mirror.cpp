@@ -93,6 +93,7 @@ bool DropboxFolderManager::readMirrorFile(const QString& path, QByteArray* bytes
 // again within the same second would make its predecessor's names again, and the start-up
 // clean-up of the old file would remove the new one. A name already present is skipped.
 QString DropboxFolderManager::unusedLocalName(const char* format) {
+  ensureMirrorCounted();
   for (;;) {
     const QString name = makeName(format);
     if (!hasLocalManagedFile(name) && !mState->filesToReallyDelete().contains(localManagedFile(name))) return name;
@@ -104,6 +105,12 @@ void DropboxFolderManager::noteSaveNumbers(qint64 number) {
   nameCounter() = std::max(nameCounter(), long(number));
 }
 
+void DropboxFolderManager::ensureMirrorCounted() {
+  if (mMirrorCounted->load(std::memory_order_acquire)) return;
+  noteSaveNumbers(highestSaveNumberIn(localManagedFolder()));
+  mMirrorCounted->store(true, std::memory_order_release);
+}
+
 QString DropboxFolderManager::createLocalORRXFileName() { return unusedLocalName("file%ld_%ld.orrx"); }
 QString DropboxFolderManager::createLocalIndexFileName() { return unusedLocalName("file%ld_%ld.index"); }
 
@@ -112,6 +119,7 @@ QString DropboxFolderManager::createDropboxIndexFilePath() {
 }
 
 QString DropboxFolderManager::createDropboxORRXFileName() {
+  ensureMirrorCounted();
   for (;;) {
     const QString name = makeName("id%ld_%ld.orrx");
     if (!mState->docs().contains(rules::fileURLFromDropboxPath(rules::dropboxPathForFile(name)))) return name;
@@ -195,6 +203,8 @@ void DropboxFolderManager::saveOrCreateLocalStatus(std::function<void(bool)> com
 }
 
 void DropboxFolderManager::startStatusWrite() {
+  // The status's "lastMade" is above every name in the mirror.
+  ensureMirrorCounted();
   mStatusWriteInFlight = true;
   mStatusWriteRequested = false;
   mStatusWriteAfterListing = false;

@@ -89,7 +89,7 @@ bool DropboxFolderManager::action_initializeFolderStatus() {
 
 void DropboxFolderManager::loadLocalStatus(const QString& path, std::function<void(const StatusRead&)> completion) {
   mStatusReadInFlight = true;
-  mStatusQueue->async([weak = weak_from_this(), path, completion = std::move(completion)] {
+  mStatusQueue->async([weak = weak_from_this(), path, completion = std::move(completion), counted = mMirrorCounted] {
     const QFileInfo at(path);
     StatusRead read;
     const bool present = at.exists() || at.isSymLink();
@@ -100,6 +100,9 @@ void DropboxFolderManager::loadLocalStatus(const QString& path, std::function<vo
     }
     // Without records no mirror file is known for what it is; the maps among them stay.
     sortMirrorFiles(at.absolutePath(), read);
+    // Counted from the start's own listing, so that the main thread need not list the folder.
+    noteSaveNumbers(read.highestSaveNumber);
+    counted->store(true, std::memory_order_release);
     platform::mainQueue().async([weak, read = std::move(read), completion] {
       auto self = weak.lock();
       if (!self) return;

@@ -39,39 +39,8 @@ int failWithErrno(RegularFileRead* answer, std::string* why) {
                 why);
 }
 
-template <class Bytes>
-RegularFileRead readWhole(const std::string& path, int64_t maxBytes, Bytes* bytes, std::string* why) {
-  RegularFileRead answer = RegularFileRead::Read;
-  const int fd = openRegularFile(path, maxBytes, &answer, why);
-  if (fd < 0) return answer;
-  struct stat st {};
-  Bytes read;
-  if (::fstat(fd, &st) == 0) read.reserve(size_t(st.st_size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (why) *why = std::strerror(errno);
-      answer = RegularFileRead::Failed;
-      break;
-    }
-    if (n == 0) break;
-    if (maxBytes >= 0 && int64_t(read.size()) + n > maxBytes) {
-      if (why) *why = "grew beyond " + std::to_string(maxBytes) + " bytes while read";
-      answer = RegularFileRead::Refused;
-      break;
-    }
-    read.insert(read.end(), buffer, buffer + n);
-  }
-  ::close(fd);
-  if (answer == RegularFileRead::Read) *bytes = std::move(read);
-  return answer;
-}
-
-}  // namespace
-
-int openRegularFile(const std::string& path, int64_t maxBytes, RegularFileRead* answer, std::string* why) {
+// openRegularFile, telling the file's size as it was once open.
+int openSized(const std::string& path, int64_t maxBytes, RegularFileRead* answer, std::string* why, int64_t* size) {
   // Looked at before the open, so that a device is not even opened.
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return failWithErrno(answer, why);
@@ -86,17 +55,68 @@ int openRegularFile(const std::string& path, int64_t maxBytes, RegularFileRead* 
     reason = std::strerror(errno);
   } else if (reason = refusalOf(st, maxBytes); !reason.empty()) {
     result = RegularFileRead::Refused;
+  } else if (::fcntl(fd, F_SETFL, 0) == 0) {
+    // A regular file it is: its reads may wait for the disk, as any file's do. O_NONBLOCK was
+    // the one status flag the open set.
+    if (answer) *answer = RegularFileRead::Read;
+    if (size) *size = int64_t(st.st_size);
+    return fd;
   } else {
-    // A regular file it is: its reads may wait for the disk, as any file's do.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
-      if (answer) *answer = RegularFileRead::Read;
-      return fd;
-    }
     reason = std::strerror(errno);
   }
   ::close(fd);
   return refuse(result, reason, answer, why);
+}
+
+template <class Bytes>
+class ContainerSink final : public ByteSink {
+ public:
+  void reserve(int64_t size) override { bytes.reserve(size_t(size)); }
+  void append(const char* piece, size_t count) override { bytes.insert(bytes.end(), piece, piece + count); }
+  Bytes bytes;
+};
+
+template <class Bytes>
+RegularFileRead readWhole(const std::string& path, int64_t maxBytes, Bytes* bytes, std::string* why) {
+  ContainerSink<Bytes> sink;
+  const RegularFileRead answer = readRegularFile(path, maxBytes, sink, why);
+  if (answer == RegularFileRead::Read) *bytes = std::move(sink.bytes);
+  return answer;
+}
+
+}  // namespace
+
+int openRegularFile(const std::string& path, int64_t maxBytes, RegularFileRead* answer, std::string* why) {
+  return openSized(path, maxBytes, answer, why, nullptr);
+}
+
+RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, ByteSink& sink, std::string* why) {
+  RegularFileRead answer = RegularFileRead::Read;
+  int64_t size = 0;
+  const int fd = openSized(path, maxBytes, &answer, why, &size);
+  if (fd < 0) return answer;
+  sink.reserve(size);
+  char buffer[65536];
+  int64_t total = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (why) *why = std::strerror(errno);
+      answer = RegularFileRead::Failed;
+      break;
+    }
+    if (n == 0) break;
+    if (maxBytes >= 0 && total + n > maxBytes) {
+      if (why) *why = "grew beyond " + std::to_string(maxBytes) + " bytes while read";
+      answer = RegularFileRead::Refused;
+      break;
+    }
+    sink.append(buffer, size_t(n));
+    total += n;
+  }
+  ::close(fd);
+  return answer;
 }
 
 RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::string* bytes, std::string* why) {

@@ -35,6 +35,18 @@ RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::
 RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::vector<uint8_t>* bytes,
                                 std::string* why = nullptr);
 
+// Where a whole file's bytes go: told its size as it was opened, then handed its bytes piece by
+// piece.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void reserve(int64_t size) = 0;
+  virtual void append(const char* bytes, size_t count) = 0;
+};
+// The bytes of the regular file at `path`, as above, handed to `sink`; on any answer but Read
+// the sink may hold a part of them.
+RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, ByteSink& sink, std::string* why = nullptr);
+
 // Whether `path` (links followed) is a regular file; it is not opened.
 bool isRegularFile(const std::string& path);
 

@@ -31,14 +31,17 @@ RegularFileRead openRegularFile(QFile& file, const QString& path, qint64 maxByte
 }
 
 RegularFileRead readRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* why) {
-  QFile file;
-  if (const RegularFileRead opened = openRegularFile(file, path, maxBytes, why); opened != RegularFileRead::Read)
-    return opened;
-  QByteArray read = file.readAll();
-  if (file.error() != QFileDevice::NoError) return answer(RegularFileRead::Failed, path, file.errorString(), why);
-  if (maxBytes >= 0 && read.size() > maxBytes)
-    return answer(RegularFileRead::Refused, path, QStringLiteral("grew beyond %1 bytes while read").arg(maxBytes), why);
-  *bytes = std::move(read);
+  // Read straight into the array: a QFile would cost more than a small file's read.
+  class Sink final : public ByteSink {
+   public:
+    void reserve(int64_t size) override { bytes.reserve(qsizetype(size)); }
+    void append(const char* piece, size_t count) override { bytes.append(piece, qsizetype(count)); }
+    QByteArray bytes;
+  } sink;
+  std::string reason;
+  const RegularFileRead result = readRegularFile(QFile::encodeName(path).toStdString(), maxBytes, sink, &reason);
+  if (result != RegularFileRead::Read) return answer(result, path, QString::fromLocal8Bit(reason), why);
+  *bytes = std::move(sink.bytes);
   return RegularFileRead::Read;
 }
 
