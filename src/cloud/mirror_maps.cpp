@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
@@ -40,13 +41,36 @@ struct Version {
   std::shared_ptr<IdeaDocument> doc;
 };
 
+// The mirror folder, open for the reads of many of its files: each name is then looked up in
+// it alone, not along the whole path. Without it (it could not be opened) names go by path.
+class Folder {
+ public:
+  explicit Folder(QString path)
+      : mPath(std::move(path)), mFd(::open(QFile::encodeName(mPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~Folder() {
+    if (mFd >= 0) ::close(mFd);
+  }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  const QString& path() const { return mPath; }
+  RegularFileRead read(const QString& name, QByteArray* bytes, QString* why) const {
+    if (mFd >= 0 && !name.contains(QLatin1Char('/')))
+      return readRegularFile(name, DocumentLimits::kMaxJSONBytes, bytes, why, mFd);
+    return readRegularFile(QDir(mPath).filePath(name), DocumentLimits::kMaxJSONBytes, bytes, why);
+  }
+
+ private:
+  QString mPath;
+  int mFd;
+};
+
 // The version in the file, or none; a file that is there and holds no readable map is logged.
-std::optional<Version> readVersion(const QString& folder, const QString& name) {
-  const QString path = QDir(folder).filePath(name);
+std::optional<Version> readVersion(const Folder& folder, const QString& name) {
   QByteArray bytes;
   QString why;
   std::shared_ptr<IdeaDocument> doc;
-  const RegularFileRead read = readRegularFile(path, DocumentLimits::kMaxJSONBytes, &bytes, &why);
+  const RegularFileRead read = folder.read(name, &bytes, &why);
   if (read == RegularFileRead::Missing) return std::nullopt;
   if (read == RegularFileRead::Read) {
     DocumentError error;
@@ -54,7 +78,8 @@ std::optional<Version> readVersion(const QString& folder, const QString& name) {
     why = error.description;
   }
   if (!doc || !doc->idea()) {
-    logLine(QStringLiteral("Dropbox: %1 holds no readable map: %2; it is left in place").arg(path, why));
+    logLine(QStringLiteral("Dropbox: %1 holds no readable map: %2; it is left in place")
+                .arg(QDir(folder.path()).filePath(name), why));
     return std::nullopt;
   }
   Version version;
@@ -80,7 +105,7 @@ bool later(const Version& a, const Version& b) {
 }
 
 // The newest of the earlier saves that reads.
-std::optional<Version> newestReadable(const QString& folder, const QStringList& names) {
+std::optional<Version> newestReadable(const Folder& folder, const QStringList& names) {
   std::optional<Version> newest;
   for (const QString& name : names)
     if (auto version = readVersion(folder, name); version && (!newest || later(*version, *newest)))
@@ -126,8 +151,9 @@ struct UnnamedMapReads::Batch {
   std::vector<std::optional<Version>> versions;  // once read
 
   void read() {
+    const Folder open(folder);
     versions.reserve(std::size_t(names.size()));
-    for (const QString& name : names) versions.push_back(readVersion(folder, name));
+    for (const QString& name : names) versions.push_back(readVersion(open, name));
   }
 };
 
@@ -179,7 +205,7 @@ UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<Q
                                     const QHash<QString, QStringList>& earlier, bool word) {
   UnnamedMapFiles sorted;
   sorted.maps.reserve(unnamed.size());
-  const QString& folder = unnamed.folder();
+  const Folder folder(unnamed.folder());
   QHash<QString, std::vector<Version>> waiting;
   for (const auto& batch : unnamed.batches())
     for (const auto& version : batch->versions)
@@ -313,8 +339,9 @@ UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<Q
   return sorted;
 }
 
-EarlierSavesLookedAt lookAtEarlierSaves(const QString& folder, const QHash<QString, EarlierSavesOf>& saves) {
+EarlierSavesLookedAt lookAtEarlierSaves(const QString& path, const QHash<QString, EarlierSavesOf>& saves) {
   EarlierSavesLookedAt looked;
+  const Folder folder(path);
   for (auto it = saves.cbegin(); it != saves.cend(); ++it) {
     if (readVersion(folder, it->newest)) {
       looked.go << it->earlier;

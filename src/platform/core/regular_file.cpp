@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/types.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,14 +41,15 @@ int failWithErrno(RegularFileRead* answer, std::string* why) {
 }
 
 // openRegularFile, telling the file's size as it was once open.
-int openSized(const std::string& path, int64_t maxBytes, RegularFileRead* answer, std::string* why, int64_t* size) {
+int openSized(int folder, const std::string& path, int64_t maxBytes, RegularFileRead* answer, std::string* why,
+              int64_t* size) {
   // Looked at before the open, so that a device is not even opened.
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return failWithErrno(answer, why);
+  if (::fstatat(folder, path.c_str(), &st, 0) != 0) return failWithErrno(answer, why);
   if (const std::string refusal = refusalOf(st, maxBytes); !refusal.empty())
     return refuse(RegularFileRead::Refused, refusal, answer, why);
   // Without waiting, and looked at again once open: the entry may have been replaced meanwhile.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd = ::openat(folder, path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return failWithErrno(answer, why);
   RegularFileRead result = RegularFileRead::Failed;
   std::string reason;
@@ -87,13 +89,14 @@ RegularFileRead readWhole(const std::string& path, int64_t maxBytes, Bytes* byte
 }  // namespace
 
 int openRegularFile(const std::string& path, int64_t maxBytes, RegularFileRead* answer, std::string* why) {
-  return openSized(path, maxBytes, answer, why, nullptr);
+  return openSized(AT_FDCWD, path, maxBytes, answer, why, nullptr);
 }
 
-RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, ByteSink& sink, std::string* why) {
+RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, ByteSink& sink, std::string* why,
+                                int folder) {
   RegularFileRead answer = RegularFileRead::Read;
   int64_t size = 0;
-  const int fd = openSized(path, maxBytes, &answer, why, &size);
+  const int fd = openSized(folder, path, maxBytes, &answer, why, &size);
   if (fd < 0) return answer;
   sink.reserve(size);
   char buffer[65536];

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 namespace platform {
@@ -44,8 +45,11 @@ class ByteSink {
   virtual void append(const char* bytes, size_t count) = 0;
 };
 // The bytes of the regular file at `path`, as above, handed to `sink`; on any answer but Read
-// the sink may hold a part of them.
-RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, ByteSink& sink, std::string* why = nullptr);
+// the sink may hold a part of them. A relative `path` is taken from the folder `folder` is
+// open on (AT_FDCWD: the working folder), which spares walking a long path for each of many
+// files of one folder.
+RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, ByteSink& sink, std::string* why = nullptr,
+                                int folder = AT_FDCWD);
 
 // Whether `path` (links followed) is a regular file; it is not opened.
 bool isRegularFile(const std::string& path);

@@ -30,7 +30,7 @@ RegularFileRead openRegularFile(QFile& file, const QString& path, qint64 maxByte
   return answer(RegularFileRead::Failed, path, file.errorString(), why);
 }
 
-RegularFileRead readRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* why) {
+RegularFileRead readRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* why, int folder) {
   // Read straight into the array: a QFile would cost more than a small file's read.
   class Sink final : public ByteSink {
    public:
@@ -39,7 +39,8 @@ RegularFileRead readRegularFile(const QString& path, qint64 maxBytes, QByteArray
     QByteArray bytes;
   } sink;
   std::string reason;
-  const RegularFileRead result = readRegularFile(QFile::encodeName(path).toStdString(), maxBytes, sink, &reason);
+  const RegularFileRead result =
+      readRegularFile(QFile::encodeName(path).toStdString(), maxBytes, sink, &reason, folder);
   if (result != RegularFileRead::Read) return answer(result, path, QString::fromLocal8Bit(reason), why);
   *bytes = std::move(sink.bytes);
   return RegularFileRead::Read;

@@ -17,8 +17,10 @@ namespace platform {
 // `maxBytes` (negative: any size); any other answer leaves it closed.
 RegularFileRead openRegularFile(QFile& file, const QString& path, qint64 maxBytes = -1, QString* why = nullptr);
 
-// The bytes of the regular file at `path` when it holds at most `maxBytes` (negative: any size).
-RegularFileRead readRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* why = nullptr);
+// The bytes of the regular file at `path` when it holds at most `maxBytes` (negative: any size);
+// a relative `path` is taken from the folder `folder` is open on.
+RegularFileRead readRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* why = nullptr,
+                                int folder = AT_FDCWD);
 
 // Whether `path` (links followed) is a regular file; it is not opened.
 bool isRegularFile(const QString& path);
