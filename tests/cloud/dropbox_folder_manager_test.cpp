@@ -621,6 +621,16 @@ TEST_F(DropboxEngineTest, NewMirrorNamesSkipFilesAnEarlierProcessLeftInTheSameSe
   }
   EXPECT_EQ(engine->createLocalORRXFileName(), QString("%1_%2.orrx").arg(stem).arg(counter + 4));
   EXPECT_NE(engine->createLocalORRXFileName(), engine->createLocalORRXFileName()) << "same millisecond, new counter";
+
+  // A name made before the start has listed its mirror still comes above every name in it.
+  const QString folder = QUuid::createUuid().toString(QUuid::WithoutBraces);
+  const QString dir = QDir(platform::applicationSupportFolder()).filePath("dropbox/" + folder);
+  ASSERT_TRUE(QDir().mkpath(dir));
+  const long planted = counter + 1000;
+  ASSERT_TRUE(writeFile(dir + QString("/file1_%1.orrx").arg(planted), "x"));
+  auto early = startEngine(folder);
+  const QString made = early->createLocalORRXFileName();
+  EXPECT_GT(made.section('_', 1).section('.', 0, 0).toLong(), planted) << made.toStdString();
 }
 
 // A mirror file is measured as a local file is: the document counts what comes in from its
