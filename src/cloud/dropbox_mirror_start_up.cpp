@@ -245,7 +245,6 @@ void DropboxFolderManager::giveRecordsTo(const QStringList& names,
 
 void DropboxFolderManager::finishStartUp(const StatusRead& read) {
   auto& s = *mState;
-  noteSaveNumbers(read.highestSaveNumber);
   mIndexReadAtStart = read.index;
   if (read.state) {
     s.setHasPendingGeneralOperation(false);
