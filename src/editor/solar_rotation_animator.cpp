@@ -7,7 +7,7 @@
 
 namespace orrery {
 
-SolarRotationAnimator::SolarRotationAnimator(float angle)
+SolarRotationAnimator::SolarRotationAnimator(double angle)
     : mAngleBefore(angle), mAngleTarget(angle), mAngleCurrent(angle) {}
 
 SolarRotationAnimator::~SolarRotationAnimator() { cancel(); }
@@ -20,15 +20,15 @@ void SolarRotationAnimator::report() {
   if (SolarRotationAnimatorDelegate* d = mDelegate.get()) d->angleUpdate(mAngleCurrent);
 }
 
-float SolarRotationAnimator::calculateCurrentAngleFromProgress(float progress) const {
+double SolarRotationAnimator::calculateCurrentAngleFromProgress(float progress) const {
   return mAngleBefore + (mAngleTarget - mAngleBefore) * progress;
 }
 
-void SolarRotationAnimator::addAngle(float delta) {
-  const float pi = std::numbers::pi_v<float>;
+void SolarRotationAnimator::addAngle(double delta) {
+  const double pi = std::numbers::pi;
   const double now = platform::mediaTime();
-  float speed = pi;
-  if (mStartTime > 0 && mStartTime < now) speed = std::abs(delta / static_cast<float>(now - mStartTime)) + pi;
+  double speed = pi;
+  if (mStartTime > 0 && mStartTime < now) speed = std::abs(delta / (now - mStartTime)) + pi;
   mStartTime = now;
   if (mAnimator && mAnimator->isActive()) {
     const float progress = mAnimator->updateProgress();
@@ -41,7 +41,7 @@ void SolarRotationAnimator::addAngle(float delta) {
   if (!std::isfinite(delta)) delta = 0;
   mAngleBefore = mAngleCurrent;
   mAngleTarget = mAngleCurrent + delta;
-  mAnimator = Animator::create(std::abs(delta / speed), kFrameRate);
+  mAnimator = Animator::create(static_cast<float>(std::abs(delta / speed)), kFrameRate);
   platform::WeakRef<SolarRotationAnimator> self(this);
   mAnimator->play([self](Animator& animator) {
     SolarRotationAnimator* me = self.get();
@@ -51,15 +51,16 @@ void SolarRotationAnimator::addAngle(float delta) {
   });
 }
 
-float SolarRotationAnimator::calculateCurrentAngleUsingVelocityWithProgress(float progress, float duration) const {
+double SolarRotationAnimator::calculateCurrentAngleUsingVelocityWithProgress(float progress, float duration) const {
   const float t = progress * duration;
   const float brakingStart = duration - std::abs(mInitialVelocity) / deceleration();
-  float angle = mAngleBefore + mInitialVelocity * t;
+  // The turn is worked out in float, as its parts are; the ring's offset it is added to is not.
+  float turn = mInitialVelocity * t;
   if (t > brakingStart) {
     const float sign = mInitialVelocity >= 0 ? 1.0f : -1.0f;
-    angle -= 0.5f * deceleration() * sign * (t - brakingStart) * (t - brakingStart);
+    turn -= 0.5f * deceleration() * sign * (t - brakingStart) * (t - brakingStart);
   }
-  return angle;
+  return mAngleBefore + turn;
 }
 
 void SolarRotationAnimator::addAngularRotationWithVelocity(float velocity) {

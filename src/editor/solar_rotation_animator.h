@@ -3,6 +3,9 @@
 // trail the pointer, and a coast after a flick that brakes to rest in 1/1.75 s. Every new
 // angle goes to the delegate (the view), which lays out again. Frames are Animator steps at
 // 60 per second on the main queue. Main thread only.
+//
+// The angles are doubles: on a crowded orbit the ring's offset moves every planet by one place
+// per 2π / count, finer than a float's step near 2π.
 
 #include "foundation/animator.h"
 #include "platform/ui/weak_ref.h"
@@ -14,7 +17,7 @@ namespace orrery {
 
 class SolarRotationAnimatorDelegate : public virtual platform::Trackable {
  public:
-  virtual void angleUpdate(float /*angle*/) {}
+  virtual void angleUpdate(double /*angle*/) {}
   virtual void rotationEnded() {}
 };
 
@@ -26,22 +29,22 @@ class SolarRotationAnimator : public virtual platform::Trackable {
   static constexpr float kFrameRate = 60.0f;
   static constexpr float kDecelerationFactor = 1.75f;
 
-  explicit SolarRotationAnimator(float angle);
+  explicit SolarRotationAnimator(double angle);
   ~SolarRotationAnimator() override;
 
   SolarRotationAnimatorDelegate* delegate() const { return mDelegate.get(); }
   void setDelegate(SolarRotationAnimatorDelegate* delegate) { mDelegate.reset(delegate); }
 
   // Turns by δ more, trailing: the part of a running step not yet covered is carried over.
-  void addAngle(float delta);
+  void addAngle(double delta);
   // Coasts from the current angle with a signed velocity (radians per second), capped at
   // 10π; a zero or non-finite velocity does not coast and ends the rotation at once.
   void addAngularRotationWithVelocity(float velocity);
-  float calculateCurrentAngleFromProgress(float progress) const;
-  float calculateCurrentAngleUsingVelocityWithProgress(float progress, float duration) const;
-  float targetAngle() const { return mAngleTarget; }
-  float angleLeft() const { return mAngleTarget - mAngleCurrent; }
-  float currentAngle() const { return mAngleCurrent; }
+  double calculateCurrentAngleFromProgress(float progress) const;
+  double calculateCurrentAngleUsingVelocityWithProgress(float progress, float duration) const;
+  double targetAngle() const { return mAngleTarget; }
+  double angleLeft() const { return mAngleTarget - mAngleCurrent; }
+  double currentAngle() const { return mAngleCurrent; }
   float initialVelocity() const { return mInitialVelocity; }
   bool isAnimating() const { return mAnimator && mAnimator->isActive(); }
   // No further frame runs.
@@ -52,9 +55,9 @@ class SolarRotationAnimator : public virtual platform::Trackable {
   void report();
 
   double mStartTime = 0;
-  float mAngleBefore;
-  float mAngleTarget;
-  float mAngleCurrent;
+  double mAngleBefore;
+  double mAngleTarget;
+  double mAngleCurrent;
   std::shared_ptr<Animator> mAnimator;
   float mInitialVelocity = 0;
   platform::WeakRef<SolarRotationAnimatorDelegate> mDelegate;

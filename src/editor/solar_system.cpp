@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "foundation/geometry.h"
 #include "foundation/globals.h"
@@ -170,9 +171,9 @@ void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
   if (!ORRERY_SOFT_ASSERT(adders > 0, "-[SolarSystem insertIdea:afterIndex:]")) return;
   const std::int64_t target = trueModulo(adders + afterIndex, adders);
   const std::int64_t insertion = std::clamp<std::int64_t>(afterIndex + 1, 0, count);
-  const float offset = mUpdateSemaphore == 0 ? angleOffsetForShowingElementAtIndex(insertion, count + 1,
-                                                                                   currentAngleForAdderAtIndex(target))
-                                             : mCurrentAngle;
+  const double offset = mUpdateSemaphore == 0 ? angleOffsetForShowingElementAtIndex(insertion, count + 1,
+                                                                                    currentAngleForAdderAtIndex(target))
+                                              : mCurrentAngle;
   // The new planet starts at its adder; in a view of no size yet the layout places it later.
   const bool placed = mAnimating || !bounds().isEmpty();
   const auto& targetAdder = mIdeaAdderViews[static_cast<std::size_t>(target)];
@@ -206,7 +207,7 @@ void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
 
 void SolarSystem::removeIdeaAtIndex(std::int64_t index) {
   if (!ORRERY_SOFT_ASSERT(ideaViewAtIndex(index), "-[SolarSystem removeIdeaAtIndex:]")) return;
-  const float oldAngle = currentAngleForIdeaAtIndex(index);
+  const double oldAngle = currentAngleForIdeaAtIndex(index);
   const auto at = static_cast<std::ptrdiff_t>(index);
   mIdeaViews[static_cast<std::size_t>(index)]->removeFromSuperlayer();
   mIdeaViews.erase(mIdeaViews.begin() + at);
@@ -220,9 +221,16 @@ void SolarSystem::removeIdeaAtIndex(std::int64_t index) {
   if (n > 0) {
     const std::int64_t before = trueModulo(index - 1 + n, n);
     const std::int64_t after = trueModulo(before + 1 + n, n);
-    const float middle =
-        Geometry::interpolateAngleFrom(currentAngleForIdeaAtIndex(before), currentAngleForIdeaAtIndex(after), 0.5f);
-    mCurrentAngle += Geometry::minimumAngleFrom(middle, oldAngle);
+    if (isCompressed()) {
+      // There a turn of the offset moves the planets count / fit times as far as itself: the
+      // gap, where adder `before` stands, is put at the place by the offset search instead.
+      mCurrentAngle =
+          angleOffsetForShowingElementAtIndex(before, n, oldAngle) - std::numbers::pi / static_cast<double>(n);
+    } else {
+      const double from = currentAngleForIdeaAtIndex(before);
+      const double middle = from + 0.5 * minimumAngle(from, currentAngleForIdeaAtIndex(after));
+      mCurrentAngle += minimumAngle(middle, oldAngle);
+    }
   }
   updateView();
 }
@@ -234,8 +242,8 @@ void SolarSystem::moveIdea(const IdeaPtr& /*idea*/, std::int64_t fromIndex, std:
     return;
   const std::int64_t adders = ideaAdderViewCount();
   const std::int64_t gap = afterIndex < fromIndex ? afterIndex - 1 : afterIndex;
-  const float theta = currentAngleForAdderAtIndex(trueModulo(adders + gap, adders));
-  const float offset = angleOffsetForShowingElementAtIndex(afterIndex, count, theta);
+  const double theta = currentAngleForAdderAtIndex(trueModulo(adders + gap, adders));
+  const double offset = angleOffsetForShowingElementAtIndex(afterIndex, count, theta);
   auto planet = mIdeaViews[static_cast<std::size_t>(fromIndex)];
   mIdeaViews.erase(mIdeaViews.begin() + static_cast<std::ptrdiff_t>(fromIndex));
   const std::int64_t to = afterIndex > fromIndex ? afterIndex - 1 : afterIndex;

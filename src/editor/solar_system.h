@@ -5,8 +5,10 @@
 // itself out, is filled and edited by its controller, turns when dragged, plays the drill
 // animations and reports gestures to its SolarSystemDelegate; it never edits ideas itself.
 //
-// Angles are single-precision radians from the positive x axis, turning clockwise on screen
-// (the view is flipped), normalised into [0, 2π) before placing anything. Planets are
+// Angles are radians from the positive x axis, turning clockwise on screen (the view is
+// flipped), normalised into [0, 2π) before placing anything. The ring offset and the angles
+// are doubles: on a crowded orbit one planet's step of the offset is 2π / count, far below a
+// float's step near 2π. Planets are
 // layers, so a press on one hits this view itself; presses on the sun, the parent and the
 // adders reach it up the responder chain. Deferred steps (the 300 ms drill wait, animation
 // frames) refer to the view weakly. Main thread only.
@@ -81,14 +83,21 @@ class SolarSystem : public BaseView,
   std::int64_t elementsFittingRadius(float radius) const;
 
   // Angle rules.
-  float normalAngleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const;
-  float scaleAngleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const;
-  float angleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const;
-  float currentAngleForIdeaAtIndex(std::int64_t index) const;
-  float currentAngleForAdderAtIndex(std::int64_t index) const;
+  // Into [0, 2π); the signed shortest turn from `from` to `to`, in [−π, π].
+  static double normalizedAngle(double angle);
+  static double minimumAngle(double from, double to);
+  // Whether more planets stand on the orbit than fit at the normal spacing: the compressed
+  // layout, where an offset turn moves the planets count / fit times as far.
+  bool isCompressed() const;
+  double normalAngleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const;
+  double scaleAngleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const;
+  double angleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const;
+  double currentAngleForIdeaAtIndex(std::int64_t index) const;
+  double currentAngleForAdderAtIndex(std::int64_t index) const;
   static double findMaxValueLocation(double from, double to, std::int64_t checkPoints,
                                      const std::function<double(double)>& function);
-  float angleOffsetForShowingElementAtIndex(std::int64_t index, std::int64_t count, float target) const;
+  // In [0, 2π).
+  double angleOffsetForShowingElementAtIndex(std::int64_t index, std::int64_t count, double target) const;
 
   // Layout.
   void updateView();
@@ -96,8 +105,8 @@ class SolarSystem : public BaseView,
   void applyLayout() override;
   void performLayout();
   float radius() const { return mRadius; }
-  float currentAngle() const { return mCurrentAngle; }
-  void setCurrentAngle(float angle) { mCurrentAngle = angle; }
+  double currentAngle() const { return mCurrentAngle; }
+  void setCurrentAngle(double angle) { mCurrentAngle = angle; }
   // While set a drill animation owns the geometry: layout leaves radius, scale, rounding
   // and drawing order alone, and rotation reports do nothing.
   bool isAnimating() const { return mAnimating; }
@@ -199,7 +208,7 @@ class SolarSystem : public BaseView,
   void handleChangeRotationGesture(SolarRotationGestureRecognizer& recognizer, float delta);
   void handleEndRotationGesture(SolarRotationGestureRecognizer& recognizer, float angularVelocity);
   void handleEndRotationGesture(SolarRotationGestureRecognizer& recognizer);
-  void angleUpdate(float angle) override;
+  void angleUpdate(double angle) override;
   void rotationEnded() override;
   void stopAnimations();
   QPointF orbitVisualCenter() const;
@@ -243,7 +252,7 @@ class SolarSystem : public BaseView,
   struct LayoutInputs {
     QRectF bounds;
     QPointF sun;
-    float angle;
+    double angle;
     std::size_t planets, adders, sublayers;
     double screenScale, adderScale;
     std::uint64_t generation;
@@ -284,12 +293,12 @@ class SolarSystem : public BaseView,
   std::shared_ptr<LineLayer> mLineLayer;
   bool mShowingLink = false;
   std::shared_ptr<int> mDrillWaitingConfirmation;
-  float mCurrentAngle = 0;
+  double mCurrentAngle = 0;
   std::int64_t mUpdateSemaphore = 0;
   bool mDockingMode = false;
   std::optional<SolarFocusObject> mObjectAtFocus;
   std::unique_ptr<SolarRotationAnimator> mSolarRotationAnimator;
-  float mOriginalRotationTouchAngle = 0;
+  double mOriginalRotationTouchAngle = 0;
   std::shared_ptr<platform::TrackingArea> mTrackingArea;
   platform::WeakRef<SolarSystemDelegate> mDelegate;
   platform::ObserverScope mAppearanceObserver;

@@ -333,7 +333,7 @@ void SolarSystem::handleEndRotationGesture(SolarRotationGestureRecognizer& /*rec
 
 void SolarSystem::handleEndRotationGesture(SolarRotationGestureRecognizer& /*recognizer*/) { rotationEnded(); }
 
-void SolarSystem::angleUpdate(float angle) {
+void SolarSystem::angleUpdate(double angle) {
   if (!mSolarRotationAnimator || mAnimating || !std::isfinite(angle)) return;
   mCurrentAngle = angle;
   updateView();

@@ -17,7 +17,7 @@
 namespace orrery {
 namespace {
 
-constexpr float kTwoPi = 2 * std::numbers::pi_v<float>;
+constexpr double kTwoPi = 2 * std::numbers::pi;
 constexpr double kSmallSideLimit = 640;
 constexpr double kMaxRadiusShare = static_cast<double>(0.7f);
 constexpr double kFittingFactor = 0.800000011920929;
@@ -30,9 +30,19 @@ constexpr int kCompressionLine = 978;
 
 float finiteOr(float value, float fallback) { return std::isfinite(value) ? value : fallback; }
 
-float normalized(float angle) { return Geometry::normalizedAngleFrom(finiteOr(angle, 0.0f)); }
+double normalized(double angle) { return SolarSystem::normalizedAngle(std::isfinite(angle) ? angle : 0.0); }
 
 }  // namespace
+
+double SolarSystem::normalizedAngle(double angle) {
+  const double turn = std::fmod(angle, kTwoPi);
+  const double wrapped = turn < 0 ? turn + kTwoPi : turn;
+  return wrapped < kTwoPi ? wrapped : 0.0;
+}
+
+double SolarSystem::minimumAngle(double from, double to) {
+  return std::remainder(normalizedAngle(to) - normalizedAngle(from), kTwoPi);
+}
 
 double SolarSystem::scalingFactor() const {
   return std::min(bounds().width(), bounds().height()) < kSmallSideLimit ? 0.75 : 1.0;
@@ -53,22 +63,25 @@ std::int64_t SolarSystem::elementsFittingRadius(float radius) const {
   return static_cast<std::int64_t>(std::trunc(std::clamp(value, -1e9, 1e9)));
 }
 
-float SolarSystem::normalAngleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const {
+double SolarSystem::normalAngleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const {
   if (count <= 0) return normalized(offset);
-  return normalized(offset + static_cast<float>(index) * (kTwoPi / static_cast<float>(count)));
+  return normalized(offset + static_cast<double>(index) * (kTwoPi / static_cast<double>(count)));
 }
 
-float SolarSystem::scaleAngleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const {
+double SolarSystem::scaleAngleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const {
   if (count <= 0) return normalized(offset);
   const std::int64_t fit = std::max(kMinimumFitting, elementsFittingRadius(mRadius));
-  const float F = static_cast<float>(fit);
-  const float sn = static_cast<float>(2 * std::numbers::pi / static_cast<double>(count));
-  const float sf = static_cast<float>(2 * std::numbers::pi / static_cast<double>(F));
-  const float a = normalized(offset + static_cast<float>(index) * sn + F * 0.5f * sn);
-  float b = a / sn * sf;
+  const double F = static_cast<float>(fit);
+  // The two spacings keep their single-precision values. The position is a double: its error
+  // comes out count / fit times larger in the angle, and a float's step near 2π is already a
+  // tenth of a place on an orbit of a million.
+  const double sn = static_cast<float>(kTwoPi / static_cast<double>(count));
+  const double sf = static_cast<float>(kTwoPi / F);
+  const double a = normalized(offset + static_cast<double>(index) * sn + F * 0.5 * sn);
+  double b = a / sn * sf;
   if (b >= k343Degrees) {
     // The elements past 343° are squeezed into the last 17° of the circle, ever closer.
-    const double t = (b - k343Degrees) / (static_cast<float>(count) * sf - k343Degrees);
+    const double t = (b - k343Degrees) / (static_cast<double>(count) * sf - k343Degrees);
     const double k = static_cast<double>(count - 3);
     // The inner power depends on the count alone: worked out once per count, as a layout asks
     // for every element of the same count.
@@ -77,24 +90,26 @@ float SolarSystem::scaleAngleForElementAtIndex(std::int64_t index, std::int64_t 
     const double extra = v * kSixDegrees;
     if (extra < 0)
       softAssertionFailed(kCompressionLine, "-[SolarSystem scaleAngleForElementAtIndex:numElements:offset:]");
-    b = static_cast<float>(k343Degrees + extra);
+    b = k343Degrees + extra;
   }
-  return normalized(static_cast<float>(b + k183Degrees));
+  return normalized(b + k183Degrees);
 }
 
-float SolarSystem::angleForElementAtIndex(std::int64_t index, std::int64_t count, float offset) const {
-  if (radiusAllowing(ideaViewCount()) > mRadius) return scaleAngleForElementAtIndex(index, count, offset);
+bool SolarSystem::isCompressed() const { return radiusAllowing(ideaViewCount()) > mRadius; }
+
+double SolarSystem::angleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const {
+  if (isCompressed()) return scaleAngleForElementAtIndex(index, count, offset);
   return normalAngleForElementAtIndex(index, count, offset);
 }
 
-float SolarSystem::currentAngleForIdeaAtIndex(std::int64_t index) const {
+double SolarSystem::currentAngleForIdeaAtIndex(std::int64_t index) const {
   return angleForElementAtIndex(index, ideaViewCount(), mCurrentAngle);
 }
 
-float SolarSystem::currentAngleForAdderAtIndex(std::int64_t index) const {
+double SolarSystem::currentAngleForAdderAtIndex(std::int64_t index) const {
   const std::int64_t adders = ideaAdderViewCount();
   if (adders <= 0) return normalized(mCurrentAngle);
-  return angleForElementAtIndex(index, adders, mCurrentAngle + std::numbers::pi_v<float> / static_cast<float>(adders));
+  return angleForElementAtIndex(index, adders, mCurrentAngle + std::numbers::pi / static_cast<double>(adders));
 }
 
 double SolarSystem::findMaxValueLocation(double from, double to, std::int64_t checkPoints,
@@ -102,8 +117,8 @@ double SolarSystem::findMaxValueLocation(double from, double to, std::int64_t ch
   double best = function(from);
   double location = from;
   for (std::int64_t j = 0; j <= checkPoints; ++j) {
-    const float progress = static_cast<float>(j + 1) / static_cast<float>(checkPoints + 1);
-    const double x = Geometry::interpolateLinearlyFrom(static_cast<float>(from), static_cast<float>(to), progress);
+    const double progress = static_cast<double>(j + 1) / static_cast<double>(checkPoints + 1);
+    const double x = j == checkPoints ? to : Geometry::interpolateLinearlyFromDouble(from, to, progress);
     const double value = function(x);
     if (value > best) {
       best = value;
@@ -113,22 +128,24 @@ double SolarSystem::findMaxValueLocation(double from, double to, std::int64_t ch
   return location;
 }
 
-float SolarSystem::angleOffsetForShowingElementAtIndex(std::int64_t index, std::int64_t count, float target) const {
+double SolarSystem::angleOffsetForShowingElementAtIndex(std::int64_t index, std::int64_t count, double target) const {
+  if (count <= 0) return normalized(mCurrentAngle);
   const std::int64_t fit = std::max(kMinimumFitting, elementsFittingRadius(mRadius));
   // At least a whole turn: a shorter range (one or two planets) cannot reach every gap, and
   // the new first planet would not land where its adder was.
-  const float span = std::max(static_cast<float>(count) * (kTwoPi / static_cast<float>(fit)), kTwoPi);
-  if (count <= 0) return mCurrentAngle;
-  auto f = [&](double x) {
-    return -std::abs(static_cast<double>(angleForElementAtIndex(index, count, static_cast<float>(x))) - target);
-  };
+  const double span = std::max(static_cast<double>(count) * (kTwoPi / static_cast<double>(fit)), kTwoPi);
+  auto f = [&](double x) { return -std::abs(angleForElementAtIndex(index, count, x) - target); };
   const auto coarse = static_cast<std::int64_t>(span * 5);
-  const double x1 = findMaxValueLocation(0, span, coarse, f);
-  // Without coarse check points the fine pass covers the whole span.
-  const double half = coarse > 0 ? span / static_cast<float>(coarse) * 0.5 : span;
-  const double x2 =
-      findMaxValueLocation(std::max(x1 - half, 0.0), std::min(x1 + half, static_cast<double>(span)), 20, f);
-  return static_cast<float>(x2);
+  // The layout repeats with every whole turn of the offset, and on a compressed orbit a turn of
+  // 2π / count moves each planet one place on (count / fit times as far as the offset). The
+  // check points the range holds are therefore spread over one turn: over the whole range their
+  // places modulo a turn bunch up, for some counts leaving holes of more than a planet's
+  // place, and half a check point's step there spans thousands of places on a crowded orbit.
+  const double x1 = findMaxValueLocation(0, kTwoPi, coarse, f);
+  // Without coarse check points the fine pass covers the whole turn.
+  const double half = coarse > 0 ? kTwoPi / static_cast<double>(coarse) * 0.5 : kTwoPi;
+  const double x2 = findMaxValueLocation(std::max(x1 - half, 0.0), std::min(x1 + half, kTwoPi), 20, f);
+  return normalized(x2);
 }
 
 // Placement.
@@ -324,13 +341,13 @@ void SolarSystem::updateViewScaled() {
   const float r = finiteOr(mRadius, static_cast<float>(minRadius()));
   const auto scale = static_cast<float>(scalingFactor());
   std::size_t smallest = 0;
-  float smallestAngle = 0;
+  double smallestAngle = 0;
   // Where each planet's disc now lies, read once for the adders beside it.
   mPlacedDiscs.resize(mIdeaViews.size());
   for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
     PlanetLayer& planet = *mIdeaViews[i];
     if (!mAnimating) planet.setScale(scale);
-    const float alpha = currentAngleForIdeaAtIndex(static_cast<std::int64_t>(i));
+    const double alpha = currentAngleForIdeaAtIndex(static_cast<std::int64_t>(i));
     placePlanet(planet, c + QPointF(r * std::cos(alpha), r * std::sin(alpha)), !mAnimating);
     mPlacedDiscs[i] = {planet.position(), opaqueReach(planet)};
     if (i == 0 || alpha < smallestAngle) {
@@ -360,7 +377,7 @@ QRectF SolarSystem::adderFrame(std::size_t index) const {
 
 QRectF SolarSystem::adderFrameAround(std::size_t index, const QPointF& sun, double screenScale) const {
   const float r = finiteOr(mRadius, static_cast<float>(minRadius()));
-  const float alpha = currentAngleForAdderAtIndex(static_cast<std::int64_t>(index));
+  const double alpha = currentAngleForAdderAtIndex(static_cast<std::int64_t>(index));
   const QPointF center = sun + QPointF(r * std::cos(alpha), r * std::sin(alpha));
   const double side = IdeaAdderView::kSide;
   QRectF placed(center.x() - side / 2, center.y() - side / 2, side, side);

@@ -30,9 +30,9 @@ void sweep(Scene& s, double distance, std::vector<double> degrees, double step, 
 }
 
 struct Recorder : SolarRotationAnimatorDelegate {
-  std::vector<float> angles;
+  std::vector<double> angles;
   int ended = 0;
-  void angleUpdate(float angle) override { angles.push_back(angle); }
+  void angleUpdate(double angle) override { angles.push_back(angle); }
   void rotationEnded() override { ++ended; }
 };
 
@@ -41,12 +41,12 @@ struct Recorder : SolarRotationAnimatorDelegate {
 TEST(RadialRotation, TheRingFollowsADragAcrossZeroTheShortWay) {
   Scene s;
   s.fill(6);
-  const float start = s.view->currentAngle();
+  const double start = s.view->currentAngle();
   const float planet0 = s.view->currentAngleForIdeaAtIndex(0);
   sweep(s, 120, {-10, -5, 0, 5, 10}, 0.016, /*pauseBeforeRelease=*/0.3);
   EXPECT_NEAR(s.view->currentAngle() - start, radians(20), radians(0.5)) << "20° clockwise, not 340° back";
   EXPECT_NEAR(Geometry::minimumAngleFrom(planet0, s.view->currentAngleForIdeaAtIndex(0)), radians(20), radians(0.5));
-  const float released = s.view->currentAngle();
+  const double released = s.view->currentAngle();
   uitest::advance(1.0);
   EXPECT_EQ(s.view->currentAngle(), released) << "a pause over 0.1 s before the release: no coast";
   EXPECT_EQ(s.view->rotationAnimator(), nullptr);
@@ -75,16 +75,16 @@ TEST(RadialRotation, AFlickCoastsAndANewGestureStopsTheCoast) {
   Scene s;
   s.fill(6);
   sweep(s, 120, {0, 8, 16, 24}, 0.008);
-  const float atRelease = s.view->currentAngle();
+  const double atRelease = s.view->currentAngle();
   ASSERT_NE(s.view->rotationAnimator(), nullptr);
   EXPECT_GT(s.view->rotationAnimator()->initialVelocity(), 0) << "clockwise flick";
   uitest::advance(0.2);
-  const float coasting = s.view->currentAngle();
+  const double coasting = s.view->currentAngle();
   EXPECT_GT(coasting, atRelease);
 
   // A new press and drag takes over: the coast reports nothing more.
   sweep(s, 120, {90, 95, 100}, 0.016, 0.3);
-  const float after = s.view->currentAngle();
+  const double after = s.view->currentAngle();
   uitest::advance(1.0);
   EXPECT_EQ(s.view->currentAngle(), after);
   EXPECT_EQ(s.view->rotationAnimator(), nullptr);

@@ -34,6 +34,74 @@ double standingAngle(Scene& s, std::int64_t i) {
   return a < 0 ? a + 360 : a;
 }
 
+constexpr double kTurn = 2 * std::numbers::pi;
+
+// The angle between two neighbours where the planets stand spread out.
+double placeSpacing(const SolarSystem& v) {
+  if (!v.isCompressed()) return kTurn / static_cast<double>(v.ideaViewCount());
+  return kTurn / static_cast<double>(std::max<std::int64_t>(6, v.elementsFittingRadius(v.radius())));
+}
+
+// How far apart two angles in radians are, either way round.
+double apart(double a, double b) { return std::abs(SolarSystem::minimumAngle(a, b)); }
+
+// The shown planet, or adder, whose layout angle lies nearest `degrees`.
+std::int64_t nearest(const SolarSystem& v, double degrees, bool adder) {
+  const std::int64_t n = adder ? v.ideaAdderViewCount() : v.ideaViewCount();
+  std::int64_t best = -1;
+  double bestApart = kTurn;
+  for (std::int64_t i = 0; i < n; ++i) {
+    if (adder ? !v.isAdderViewMade(i) || v.ideaAdderViewAtIndex(i)->layer()->isCovered()
+              : v.ideaViewAtIndex(i)->isCovered())
+      continue;
+    const double a = adder ? v.currentAngleForAdderAtIndex(i) : v.currentAngleForIdeaAtIndex(i);
+    if (apart(a, radians(degrees)) < bestApart) bestApart = apart(a, radians(degrees)), best = i;
+  }
+  return best;
+}
+
+// The ring as a user sees it: every planet has an adder, the one after each planet outside
+// the pile (or on top of it) stands in the gap up to the next, the spread part holds its
+// planets, and a press at the centre of a disc shown outside the pile, or of the pile's top
+// disc, finds that disc (or one drawn above it, where one overlaps it).
+void expectWholeRing(Scene& s, const std::string& when) {
+  const SolarSystem& v = *s.view;
+  const std::int64_t n = v.ideaViewCount();
+  ASSERT_EQ(v.ideaAdderViewCount(), n) << when;
+  const auto& sublayers = v.layer()->sublayers();
+  const platform::Layer* bottom = sublayers[sublayers.size() - static_cast<std::size_t>(n)].get();
+  std::int64_t first = 0;
+  while (v.ideaViewAtIndex(first) != bottom) ++first;
+  auto drawnAt = [&](std::int64_t i) { return (i - first + n) % n; };
+  std::vector<std::int64_t> pressed;
+  std::int64_t spread = 0, pileTop = -1;
+  for (std::int64_t i = 0; i < n; ++i) {
+    const bool inPile = std::abs(standingAngle(s, i) - 177.5) <= 6;  // from 172° to 183°
+    if (inPile && (pileTop < 0 || drawnAt(i) > drawnAt(pileTop))) pileTop = i;
+    if (inPile && v.ideaViewAtIndex(i)->isCovered()) continue;
+    spread += !inPile;
+    if (!inPile) pressed.push_back(i);
+    const double at = v.currentAngleForIdeaAtIndex(i);
+    const double gap = SolarSystem::normalizedAngle(v.currentAngleForIdeaAtIndex((i + 1) % n) - at);
+    const double adder = SolarSystem::normalizedAngle(v.currentAngleForAdderAtIndex(i) - at);
+    ASSERT_LE(adder, gap) << when << ": adder " << i << " stands outside the gap after its planet";
+    // The last before the pile stands up to 6° farther from it, at the pile's 349° (before the turn).
+    if (!inPile) {
+      ASSERT_LE(gap, placeSpacing(v) + radians(6.01)) << when << ": the spread part is evenly spaced at " << i;
+    }
+  }
+  EXPECT_GE(spread, std::min<std::int64_t>(n, std::llround(kTurn / placeSpacing(v)) - 1)) << when;
+  if (pileTop >= 0) {
+    EXPECT_FALSE(v.ideaViewAtIndex(pileTop)->isCovered()) << when;
+    pressed.push_back(pileTop);
+  }
+  for (const std::int64_t i : pressed) {
+    const std::int64_t hit = v.ideaViewAt(s.planetCenter(i));
+    ASSERT_GE(hit, 0) << when << ": a press on planet " << i;
+    ASSERT_TRUE(hit == i || drawnAt(hit) > drawnAt(i)) << when << ": a press on planet " << i << " found " << hit;
+  }
+}
+
 }  // namespace
 
 TEST(RadialLayout, OrbitRadiusGrowsFromTheSeventhPlanetUpToTheMaximum) {
@@ -165,7 +233,7 @@ TEST(RadialEdits, InsertingBetweenPlanetsTurnsTheRingOnlyOutsideABatch) {
   EXPECT_NEAR(Geometry::minimumAngleFrom(s.view->currentAngleForIdeaAtIndex(2), gap), 0, 0.02);
 
   s.view->startUpdate();
-  const float before = s.view->currentAngle();
+  const double before = s.view->currentAngle();
   s.view->insertIdea(idea(QStringLiteral("batched")), 0);
   EXPECT_EQ(s.view->currentAngle(), before);
   s.view->endUpdate();
@@ -186,7 +254,7 @@ TEST(RadialEdits, RemovingClosesTheGapAroundThePlaceAndTheLastLeavesFourAdders) 
 
   Scene single;
   single.fill(1);
-  const float angle = single.view->currentAngle();
+  const double angle = single.view->currentAngle();
   single.view->removeIdeaAtIndex(0);
   EXPECT_EQ(single.view->ideaViewCount(), 0);
   EXPECT_EQ(single.view->ideaAdderViewCount(), 4);
@@ -274,7 +342,7 @@ TEST(RadialEdits, WrongIndicesAndMissingIdeasChangeNothing) {
   LogScope log;
   Scene s;
   s.fill(3);
-  const float angle = s.view->currentAngle();
+  const double angle = s.view->currentAngle();
   s.view->insertIdea(idea(QStringLiteral("x")), -2);
   s.view->removeIdeaAtIndex(3);
   s.view->removeIdeaAtIndex(-1);
@@ -449,3 +517,58 @@ TEST(RadialLayout, ACrowdFilledWithoutASizeLandsAsOneFilledAtItsSize) {
       ASSERT_EQ(unsized.view->ideaViewAtIndex(i)->shadowMode(), i == shadow) << i << " with " << shadow;
   }
 }
+
+// An orbit of any size behaves as one of a dozen: an insertion lands where its adder was, a
+// removal closes the gap around the place, a move leaves the planet in the drop gap, and a
+// turn afterwards keeps the ring whole.
+class RadialEditsAtAnySize : public testing::TestWithParam<int> {};
+
+TEST_P(RadialEditsAtAnySize, TheAffectedPlanetStandsWhereTheUserWorked) {
+  Scene s(QSizeF(1440, 860));
+  s.fill(GetParam());
+  SolarSystem& v = *s.view;
+  ASSERT_TRUE(v.isCompressed());
+  const double spacing = placeSpacing(v);
+  const QPointF sun = viewext::center(*v.centralView());
+  auto standing = [&](std::int64_t i) { return radians(standingAngle(s, i)); };
+  expectWholeRing(s, "filled");
+
+  const std::int64_t after = nearest(v, 300, /*adder=*/true);
+  const double adderAt = v.currentAngleForAdderAtIndex(after);
+  auto added = idea(QStringLiteral("new"));
+  v.insertIdea(added, after);
+  ASSERT_EQ(v.ideaViewAtIndex(after + 1)->ideaIdentifier(), added->identifier());
+  EXPECT_LE(apart(standing(after + 1), adderAt), spacing) << "inserted after " << after;
+  EXPECT_FALSE(v.ideaViewAtIndex(after + 1)->isCovered());
+  EXPECT_TRUE(v.bounds().contains(s.planetCenter(after + 1))) << "in view";
+  expectWholeRing(s, "inserted");
+
+  const std::int64_t removed = nearest(v, 60, /*adder=*/false);
+  const double removedAt = standing(removed);
+  v.removeIdeaAtIndex(removed);
+  const std::int64_t n = v.ideaViewCount();
+  for (const std::int64_t neighbour : {(removed - 1 + n) % n, removed % n})
+    EXPECT_LE(apart(standing(neighbour), removedAt), spacing) << "planet " << neighbour << " beside the removed one";
+  expectWholeRing(s, "removed");
+
+  // Backward from the lower right into the gap at the top left, and forward again.
+  for (const auto& [fromAt, gapAt] : {std::pair{30.0, 250.0}, std::pair{250.0, 30.0}}) {
+    const std::int64_t from = nearest(v, fromAt, /*adder=*/false);
+    const std::int64_t gap = nearest(v, gapAt, /*adder=*/true);
+    const double dropAt = v.currentAngleForAdderAtIndex(gap);
+    const QString moved = v.ideaViewAtIndex(from)->ideaIdentifier();
+    v.moveIdea(nullptr, from, gap + 1);
+    const std::int64_t to = gap + 1 > from ? gap : gap + 1;
+    ASSERT_EQ(v.ideaViewAtIndex(to)->ideaIdentifier(), moved);
+    EXPECT_LE(apart(standing(to), dropAt), spacing) << "moved from " << from << " into gap " << gap;
+    expectWholeRing(s, "moved");
+  }
+
+  v.handleBeginRotationGesture(v.rotationRecognizer(), 0);
+  v.angleUpdate(v.currentAngle() + 0.7);
+  v.stopAnimations();
+  expectWholeRing(s, "turned");
+  EXPECT_NEAR(centreDistance(s.planetCenter(0), sun), v.radius(), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Planets, RadialEditsAtAnySize, testing::Values(12, 1000, 10000, 100000, 999990));
