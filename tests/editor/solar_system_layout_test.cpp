@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <tuple>
+
 #include "foundation/geometry.h"
 #include "foundation/logging.h"
 #include "foundation/views/view_extensions.h"
@@ -445,6 +448,26 @@ TEST(RadialLayout, AHundredThousandPlanetsPileUpAndOnlyTheDiscsOnTopKeepPictures
       EXPECT_FALSE(s.view->ideaViewAtIndex(hit)->isCovered()) << when << ": a press on planet " << i;
     }
     EXPECT_LT(onTop, 200) << when;
+    // Each disc left without a picture lies under an opaque disc of its size drawn at its device
+    // pixel: the drawn order's last such disc of each place stands above it.
+    std::map<std::tuple<qint64, qint64, double, double>, std::int64_t> lastOpaque;
+    auto placeOf = [](const PlanetLayer& p) {
+      const QRectF f = p.frame();
+      const double k = p.contentsScale();
+      return std::tuple{std::llround(f.x() * k), std::llround(f.y() * k), f.width(), f.height()};
+    };
+    for (std::int64_t k = 0; k < n; ++k) {
+      const PlanetLayer& planet = *s.view->ideaViewAtIndex((first + k) % n);
+      const PlanetDrawer& drawer = *planet.planetDrawer();
+      if (drawer.image().isNull() && drawer.baseColor()->uiColor().alpha() == 255 && planet.opacity() == 1)
+        lastOpaque[placeOf(planet)] = k;
+    }
+    for (std::int64_t k = 0; k < n; ++k) {
+      const PlanetLayer& planet = *s.view->ideaViewAtIndex((first + k) % n);
+      if (!planet.isCovered()) continue;
+      const auto above = lastOpaque.find(placeOf(planet));
+      ASSERT_TRUE(above != lastOpaque.end() && above->second > k) << when << ": planet " << (first + k) % n;
+    }
     // Adders under the pile are neither made nor drawn; those beside it are.
     std::int64_t made = 0;
     for (std::int64_t i = 0; i < n; ++i) made += s.view->isAdderViewMade(i);
