@@ -129,4 +129,11 @@ TEST(RadialRotation, FollowStepsTrailThePointerAndCarryTheRestOver) {
   uitest::advance(1.0);
   EXPECT_FLOAT_EQ(animator.currentAngle(), 0.75f);
   EXPECT_FLOAT_EQ(animator.angleLeft(), 0);
+
+  // After many turns, a step of one place of an orbit of a million is kept whole.
+  const double place = 2 * std::numbers::pi / 999990;
+  SolarRotationAnimator turned(123.4);
+  turned.addAngle(place);
+  uitest::advance(1.0);
+  EXPECT_NEAR(turned.currentAngle() - 123.4, place, place / 1000);
 }
