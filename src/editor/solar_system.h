@@ -8,9 +8,8 @@
 // Angles are radians from the positive x axis, turning clockwise on screen (the view is
 // flipped), normalised into [0, 2π) before placing anything. The ring offset and the angles
 // are doubles: on a crowded orbit one planet's step of the offset is 2π / count, far below a
-// float's step near 2π. Planets are
-// layers, so a press on one hits this view itself; presses on the sun, the parent and the
-// adders reach it up the responder chain. Deferred steps (the 300 ms drill wait, animation
+// float's step near 2π. Planets are layers, so a press on one hits this view itself; presses
+// on the sun, the parent and the adders reach it up the responder chain. Deferred steps (the 300 ms drill wait, animation
 // frames) refer to the view weakly. Main thread only.
 
 #include <cstdint>

@@ -131,21 +131,20 @@ double SolarSystem::findMaxValueLocation(double from, double to, std::int64_t ch
 double SolarSystem::angleOffsetForShowingElementAtIndex(std::int64_t index, std::int64_t count, double target) const {
   if (count <= 0) return normalized(mCurrentAngle);
   const std::int64_t fit = std::max(kMinimumFitting, elementsFittingRadius(mRadius));
-  // At least a whole turn: a shorter range (one or two planets) cannot reach every gap, and
-  // the new first planet would not land where its adder was.
+  // The range count × 2π / fit (at least a whole turn, which one or two planets need to reach
+  // every gap) sets how many check points the coarse pass has.
   const double span = std::max(static_cast<double>(count) * (kTwoPi / static_cast<double>(fit)), kTwoPi);
   auto f = [&](double x) { return -std::abs(angleForElementAtIndex(index, count, x) - target); };
   const auto coarse = static_cast<std::int64_t>(span * 5);
   // The layout repeats with every whole turn of the offset, and on a compressed orbit a turn of
   // 2π / count moves each planet one place on (count / fit times as far as the offset). The
-  // check points the range holds are therefore spread over one turn: over the whole range their
-  // places modulo a turn bunch up, for some counts leaving holes of more than a planet's
-  // place, and half a check point's step there spans thousands of places on a crowded orbit.
+  // check points are therefore spread over one turn: over the whole range their places modulo
+  // a turn bunch up, for some counts leaving holes of more than a planet's place, and half a
+  // check point's step there spans thousands of places on a crowded orbit. The fine pass may
+  // reach past either end of the turn.
   const double x1 = findMaxValueLocation(0, kTwoPi, coarse, f);
-  // Without coarse check points the fine pass covers the whole turn.
   const double half = coarse > 0 ? kTwoPi / static_cast<double>(coarse) * 0.5 : kTwoPi;
-  const double x2 = findMaxValueLocation(std::max(x1 - half, 0.0), std::min(x1 + half, kTwoPi), 20, f);
-  return normalized(x2);
+  return normalized(findMaxValueLocation(x1 - half, x1 + half, 20, f));
 }
 
 // Placement.
