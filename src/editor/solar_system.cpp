@@ -222,10 +222,16 @@ void SolarSystem::removeIdeaAtIndex(std::int64_t index) {
     const std::int64_t before = trueModulo(index - 1 + n, n);
     const std::int64_t after = trueModulo(before + 1 + n, n);
     if (isCompressed()) {
-      // There a turn of the offset moves the planets count / fit times as far as itself: the
-      // gap, where adder `before` stands, is put at the place by the offset search instead.
-      mCurrentAngle =
-          angleOffsetForShowingElementAtIndex(before, n, oldAngle) - std::numbers::pi / static_cast<double>(n);
+      // There a turn of the offset moves the planets count / fit times as far as itself, one
+      // place per 2π / n: the offset that puts the gap (where adder `before` stands) at the
+      // removed planet's place lies within two places of the current one, and is searched for
+      // there as the offset search does over a turn.
+      const double place = 2 * std::numbers::pi / static_cast<double>(n);
+      auto f = [&](double x) { return -std::abs(angleForElementAtIndex(before, n, x + place / 2) - oldAngle); };
+      constexpr std::int64_t kCheckPoints = 40;
+      const double x1 = findMaxValueLocation(mCurrentAngle - 2 * place, mCurrentAngle + 2 * place, kCheckPoints, f);
+      const double half = 4 * place / kCheckPoints * 0.5;
+      mCurrentAngle = findMaxValueLocation(x1 - half, x1 + half, 20, f);
     } else {
       const double from = currentAngleForIdeaAtIndex(before);
       const double middle = from + 0.5 * minimumAngle(from, currentAngleForIdeaAtIndex(after));
