@@ -88,7 +88,7 @@ void expectWholeRing(Scene& s, const std::string& when) {
     const double gap = SolarSystem::normalizedAngle(v.currentAngleForIdeaAtIndex((i + 1) % n) - at);
     const double adder = SolarSystem::normalizedAngle(v.currentAngleForAdderAtIndex(i) - at);
     ASSERT_LE(adder, gap) << when << ": adder " << i << " stands outside the gap after its planet";
-    // The last before the pile stands up to 6° farther from it, at the pile's 349° (before the turn).
+    // The last before the pile stands up to 6° farther from the first in it (343° to 349° stay empty).
     if (!inPile) {
       ASSERT_LE(gap, placeSpacing(v) + radians(6.01)) << when << ": the spread part is evenly spaced at " << i;
     }
@@ -459,7 +459,8 @@ TEST(RadialLayout, AHundredThousandPlanetsPileUpAndOnlyTheDiscsOnTopKeepPictures
     for (std::int64_t k = 0; k < n; ++k) {
       const PlanetLayer& planet = *s.view->ideaViewAtIndex((first + k) % n);
       const PlanetDrawer& drawer = *planet.planetDrawer();
-      if (drawer.image().isNull() && drawer.baseColor()->uiColor().alpha() == 255 && planet.opacity() == 1)
+      const bool solid = !drawer.baseColor() || drawer.baseColor()->uiColor().alpha() == 255;
+      if (drawer.image().isNull() && solid && planet.opacity() == 1)
         lastOpaque[placeOf(planet)] = k;
     }
     for (std::int64_t k = 0; k < n; ++k) {
