@@ -554,7 +554,6 @@ TEST_P(RadialEditsAtAnySize, TheAffectedPlanetStandsWhereTheUserWorked) {
   ASSERT_TRUE(v.isCompressed());
   // Within a quarter of the spacing of the planets beside it (the search lands far closer).
   const double near = placeSpacing(v) / 4;
-  const QPointF sun = viewext::center(*v.centralView());
   auto standing = [&](std::int64_t i) { return radians(standingAngle(s, i)); };
   expectWholeRing(s, "filled");
 
@@ -594,7 +593,6 @@ TEST_P(RadialEditsAtAnySize, TheAffectedPlanetStandsWhereTheUserWorked) {
   v.angleUpdate(v.currentAngle() + 0.7);
   v.stopAnimations();
   expectWholeRing(s, "turned");
-  EXPECT_NEAR(centreDistance(s.planetCenter(0), sun), v.radius(), 1.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Planets, RadialEditsAtAnySize, testing::Values(12, 1000, 10000, 100000, 999990));
