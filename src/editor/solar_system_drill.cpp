@@ -5,7 +5,9 @@
 // and drawing order alone.
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
+#include <numbers>
 
 #include "editor/disc_pictures.h"
 #include "editor/idea_view.h"
@@ -25,6 +27,24 @@ constexpr float kHiddenFrom = 0.01f;
 constexpr float kFrameRate = 60;
 
 float clamp01(float t) { return std::clamp(std::isfinite(t) ? t : 1.0f, 0.0f, 1.0f); }
+
+// The ring offset within half a turn of `from` (the short way round) that puts planet `index`
+// at angle `target`. As the offset goes once round, the planet goes once round the ring the
+// same way, spread or squeezed but never back, so halving the turn finds it on a ring of any
+// size.
+double offsetPointing(const SolarSystem& view, std::int64_t index, double target, double from) {
+  const std::int64_t count = view.ideaViewCount();
+  auto angle = [&](double offset) { return view.angleForElementAtIndex(index, count, offset); };
+  double low = from - std::numbers::pi;
+  double high = from + std::numbers::pi;
+  const double start = angle(low);
+  const double wanted = SolarSystem::normalizedAngle(target - start);
+  for (;;) {
+    const double middle = 0.5 * (low + high);
+    if (middle <= low || middle >= high) return middle;
+    (SolarSystem::normalizedAngle(angle(middle) - start) < wanted ? low : high) = middle;
+  }
+}
 
 }  // namespace
 
@@ -66,10 +86,17 @@ SolarSystem::FrameFunction SolarSystem::prepareDrillDownAnimation(std::int64_t i
   const QPointF T = QPointF(0, 0) - S;
   const float R0 = mRadius;
   const float D = Geometry::distanceFrom(QPointF(0, 0), M);
-  const float a0 = mCurrentAngle;
-  const float a1 =
-      planet ? a0 + Geometry::minimumAngleFrom(currentAngleForIdeaAtIndex(index), Geometry::angleFrom(QPointF(0, 0), M))
-             : a0;
+  const double a0 = mCurrentAngle;
+  // With the sun in the corner and the ring at radius D, a planet pointing from the corner to
+  // M arrives at M. The end offset is found in that end picture's layout: at radius D a ring
+  // compressed now may spread out, or fit more planets, and on a compressed ring a turn of the
+  // offset moves the planets count / fit times as far as itself.
+  double a1 = a0;
+  if (planet) {
+    mRadius = D;
+    a1 = offsetPointing(*this, index, std::atan2(M.y(), M.x()), a0);
+    mRadius = R0;
+  }
   std::shared_ptr<LineLayer> newLine;
   if (!simulated) {
     newLine = LineLayer::create(QPointF(0, 0), M, mShowingLink);
@@ -91,7 +118,7 @@ SolarSystem::FrameFunction SolarSystem::prepareDrillDownAnimation(std::int64_t i
     view->mOrbitLayer->setOpacity(Geometry::interpolateLinearlyFrom(1.0f, 0.0f, f));
     layerext::setCenter(*view->mOrbitLayer, view->sunCenter());
     view->mOrbitLayer->setRadius(view->mRadius);
-    view->mCurrentAngle = Geometry::interpolateLinearlyFrom(a0, a1, t);
+    view->mCurrentAngle = Geometry::interpolateLinearlyFromDouble(a0, a1, t);
     if (view->mLineLayer && view->mParentView)
       view->mLineLayer->transformToLine(viewext::center(*view->mParentView), view->sunCenter());
     view->updateView();

@@ -7,6 +7,7 @@
 #include <QPainter>
 
 #include <functional>
+#include <numbers>
 #include <typeinfo>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,8 @@ namespace {
 const QSizeF kWindow(1440, 900);
 
 double distance(QPointF a, QPointF b) { return std::hypot(a.x() - b.x(), a.y() - b.y()); }
+
+double standingDegrees(const SolarSystem& v, std::int64_t i) { return degrees(v.currentAngleForIdeaAtIndex(i)); }
 
 std::vector<LineLayer*> lines(SolarSystem& view) {
   std::vector<LineLayer*> found;
@@ -233,3 +236,41 @@ TEST(RadialDrill, AViewDrawnBeforeShowingDrawsNothingMoreAndLooksTheSame) {
   s.shown.containerView->addSubview(fresh());
   EXPECT_EQ(s.window().snapshot(scale), shownDrawn);
 }
+
+// On an orbit of any size the drilled planet ends at the old view's centre, turning the short
+// way (never through the pile at the left), and the picture plays back to where it started, as
+// the drill up shows it.
+class RadialDrillAtAnySize : public testing::TestWithParam<int> {};
+
+TEST_P(RadialDrillAtAnySize, TheDrilledPlanetEndsAtTheCentre) {
+  Scene s(kWindow);
+  s.fill(GetParam(), true);
+  SolarSystem& v = *s.view;
+  ASSERT_TRUE(v.isCompressed());
+  v.setCurrentAngle(v.currentAngle() + 4 * std::numbers::pi);  // turned round twice by the user
+  v.updateView();
+  const double a0 = v.currentAngle();
+  v.setAnimating(true);
+  // Before the centre's direction, past it, far from it, and in the pile.
+  for (const double at : {300.0, 60.0, 150.0, 178.0}) {
+    std::int64_t i = 0;
+    for (std::int64_t j = 1; j < v.ideaViewCount(); ++j)
+      if (std::abs(std::remainder(standingDegrees(v, j) - at, 360)) <
+          std::abs(std::remainder(standingDegrees(v, i) - at, 360)))
+        i = j;
+    const QPointF from = s.planetCenter(i);
+    auto down = v.prepareDrillDownAnimation(i, /*simulated=*/true);
+    for (const float t : {0.25f, 0.5f, 0.75f}) {
+      down(t);
+      EXPECT_TRUE(at == 178.0 || std::abs(standingDegrees(v, i) - 177.5) > 6) << "planet " << i << " from " << at;
+    }
+    down(1.0f);
+    EXPECT_LE(distance(s.planetCenter(i), QPointF(720, 450)), 0.5) << "planet " << i << " from " << at << "°";
+    down(0.0f);
+    EXPECT_EQ(v.currentAngle(), a0);
+    EXPECT_LE(distance(s.planetCenter(i), from), 0.5);
+  }
+  v.setAnimating(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Planets, RadialDrillAtAnySize, testing::Values(12, 1000, 100000));
