@@ -11,6 +11,7 @@
 
 #include "platform/core/dispatch.h"
 #include "platform/core/quit_waiters.h"
+#include "platform/core/writes_under_way.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -18,10 +19,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <future>
 #include <optional>
 #include <thread>
+
+#include <unistd.h>
 
 using namespace orrery;
 using orrery::testing::VirtualMainQueue;
@@ -29,6 +33,7 @@ using orrery::testing::VirtualMainQueue;
 namespace {
 
 constexpr char kExitReadPathVariable[] = "ORRERY_TEST_EXIT_READ_PATH";
+constexpr char kEndRowVariable[] = "ORRERY_TEST_END_ROW";
 
 // The exiting child's queued read waits for this, which only its exit handler releases.
 std::promise<void> gReleaseAtExit;
@@ -202,4 +207,50 @@ TEST_F(QuitAndDocumentFiles, AProcessEndsCleanlyWithADocumentReadStillQueued) {
   EXPECT_TRUE(child.exitedNormally) << child.output;
   EXPECT_EQ(child.exitCode, 0) << child.output;
   EXPECT_NE(child.output.find("[  PASSED  ] 1 test"), std::string::npos) << child.output;
+}
+
+// Run only as the child of the test below: ends the writes for good, as a quit signal the main
+// loop did not take does, with a save under way and one queued behind it ("queued"), or with a
+// save queued behind work that never ends ("stuck").
+TEST(EndWithSavesQueuedProcess, Run) {
+  const QString row = qEnvironmentVariable(kEndRowVariable);
+  if (row.isEmpty()) GTEST_SKIP() << "runs only as the child of the end test";
+  // Never destroyed: a stuck queue's thread is still waiting when the process exits.
+  static auto* const queue = new platform::SerialQueue("ending");
+  static std::atomic<bool> second{false};
+  if (row == "stuck") {
+    queue->async([] {
+      for (;;) ::pause();
+    });
+    QueuedFileWork::async(*queue, QueuedFileWork::Kind::Write, [](bool) { second = true; });
+    const platform::WritesWaitedFor waited = platform::closeWritesAndWait(std::chrono::milliseconds(100));
+    EXPECT_EQ(waited.count, 1);
+    EXPECT_EQ(waited.unfinished, 1) << "the end waits no longer than its patience";
+    EXPECT_GE(waited.waited.count(), 100);
+    EXPECT_FALSE(second);
+    return;
+  }
+  static std::promise<void> started;
+  QueuedFileWork::async(*queue, QueuedFileWork::Kind::Write, [](bool) {
+    started.set_value();
+    while (!platform::writesClosed()) std::this_thread::yield();
+  });
+  QueuedFileWork::async(*queue, QueuedFileWork::Kind::Write, [](bool) { second = true; });
+  started.get_future().wait();
+  const platform::WritesWaitedFor waited = platform::closeWritesAndWait(std::chrono::minutes(1));
+  EXPECT_EQ(waited.count, 2);
+  EXPECT_EQ(waited.unfinished, 0);
+  EXPECT_TRUE(second) << "the save queued behind the one under way was not waited for";
+}
+
+TEST(EndWithSavesQueued, TheEndWaitsForEverySaveQueuedButNotBeyondItsPatience) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
+  for (const char* row : {"queued", "stuck"}) {
+    SCOPED_TRACE(row);
+    const auto child = testsupport::rerunThisProgram("EndWithSavesQueuedProcess.Run", {{kEndRowVariable, row}});
+    ASSERT_TRUE(child.finished) << child.output;
+    EXPECT_TRUE(child.exitedNormally) << child.output;
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_NE(child.output.find("[  PASSED  ] 1 test"), std::string::npos) << child.output;
+  }
 }
