@@ -55,6 +55,7 @@ PROGRAMS = {
     "share": program("bench_share", repetitions=3),
     "edit_panels": program("bench_edit_panels", "^notePasteOneLine/"),
     "export_note": program("bench_export", "^BM_PDFOneLineNote/"),
+    "edit_to_disk": program("bench_editor_controller", "^BM_ReturnToDisk/"),
 }
 
 
@@ -421,5 +422,17 @@ NOTE_PAGES = [
              "export_note", "BM_PDFOneLineNote", 2, "one line"),
 ]
 
-FIGURES = DOCUMENTS + ICLOUD + SDK + DRAG + RADIAL + STARTUP + MAP_SHAPES + LEGAL + GRAPH + EXPORTS + NOTE + NOTE_PAGES
+
+def return_to_disk(ideas, label):
+    name = f"BM_ReturnToDisk/{ideas}"
+    return in_turns("edit_to_disk", f"Return in the sun's edit popover to its file on disk, {label} ideas under the sun, "
+                    "to the same in planets of 100", "edit_to_disk", name, 2, "the flat map",
+                    [("the main thread in the Return, flat", counter(name, "flat_main_ms"), "ms"),
+                     ("in planets", counter(name, "grouped_main_ms"), "ms")])
+
+
+EDIT_TO_DISK = [return_to_disk(100000, "100 000"), return_to_disk(999990, "999 990")]
+
+FIGURES = (DOCUMENTS + ICLOUD + SDK + DRAG + RADIAL + STARTUP + MAP_SHAPES + LEGAL + GRAPH + EXPORTS + NOTE + NOTE_PAGES
+           + EDIT_TO_DISK)
 SECTIONS = list(dict.fromkeys(f.section for f in FIGURES))

@@ -1,5 +1,6 @@
 #include "app/quit_signals.h"
 
+#include "model/queued_file_work.h"
 #include "platform/core/system_log.h"
 #include "platform/core/writes_under_way.h"
 
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -57,10 +59,18 @@ void watchTheMainLoop() {
     if (gTakenChanged.wait_for(lock, kQuitPatience, taken)) continue;
     const int signal = gLastSignal.load();
     const char* name = ::sigabbrev_np(signal);
+    // Also the saves still queued behind others: each was asked for with its snapshot, and
+    // none needs the main thread any more. A queue that never reaches its save is not waited
+    // for beyond the patience the quit sequence gives them.
+    const platform::WritesWaitedFor waited = platform::closeWritesAndWait(QueuedFileWork::kQuitPatience);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f", std::chrono::duration<double>(waited.waited).count());
     platform::logLine(std::string(gStarting.load() ? "The start" : "The main loop") + " did not take SIG" +
                       (name ? name : "?") + " within " + std::to_string(kQuitPatience.count()) +
-                      " s: the program ends now");
-    platform::closeWritesAndWait();
+                      " s: the program ends now, after waiting " + seconds + " s for " +
+                      std::to_string(waited.count) + (waited.count == 1 ? " save" : " saves") +
+                      (waited.unfinished > 0 ? ", of which " + std::to_string(waited.unfinished) + " did not finish"
+                                             : std::string()));
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     ::_exit(128 + signal);

@@ -4,8 +4,10 @@
 // The main loop may not turn for a while, or ever: during the start when something there waits,
 // later in a long piece of work (a map being laid out). A thread watches each signal: one the
 // main loop has not taken within kQuitPatience ends the program, as the signal's default would,
-// once the file writes under way have finished (platform/core/writes_under_way.h). A signal
-// that comes while the quit sequence taken from an earlier one runs is left to it.
+// once the file writes under way and the saves queued have finished, or the quit sequence's
+// patience for them has run out (platform/core/writes_under_way.h); its log line says how many
+// it waited for and how long. A signal that comes while the quit sequence taken from an
+// earlier one runs is left to it.
 
 #include <chrono>
 #include <functional>

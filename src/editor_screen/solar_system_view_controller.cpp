@@ -334,36 +334,30 @@ void SolarSystemViewController::updateWindowFromDocument(const std::shared_ptr<I
 // The save road.
 
 void SolarSystemViewController::updateSolarSystemAndSaveDocument() {
-  if (mSolarSystem && mRealIdea) {
-    mSolarSystem->startUpdate();
-    mSolarSystem->setCentralIdea(mRealIdea);
-    const auto& children = mRealIdea->ideas();
-    for (std::size_t i = 0; i < children.size(); ++i)
-      mSolarSystem->modifyIdea(children[i], static_cast<std::int64_t>(i));
-    mSolarSystem->endUpdate();
+  // The save first: its snapshot holds the edit from now on and its write is queued, so that
+  // nothing the view does for the edit (a crowded orbit takes long) stands between the user's
+  // accept and the file, nor an end that cannot wait for the main thread.
+  if (mForcedClosing) {
+    // A write now would put the document back where it was deleted or dropped: the edit is
+    // kept as a copy instead.
+    mEditLeftUnwritten = true;
+    mLastSaveFailed = true;
+    mDropUnsavedEdit = false;
+  } else if (mDoc && mDocToken >= 1) {
+    saveCounted();
   }
-  if (!mDoc || mDocToken < 1) return;
-  // Counted from now: a change reported by another instance before the write starts is
-  // applied after it. The write itself starts on a later turn, once the edited frame is up.
-  ++mSavesInFlight;
-  ++mSavesScheduled;
-  std::weak_ptr<SolarSystemViewController> weak = self();
-  platform::mainQueue().async([weak] {
-    auto me = weak.lock();
-    if (!me || me->mSavesScheduled == 0) return;  // started by the quit already
-    --me->mSavesScheduled;
-    me->startSave();
-  });
+  if (!mSolarSystem || !mRealIdea) return;
+  mSolarSystem->startUpdate();
+  mSolarSystem->setCentralIdea(mRealIdea);
+  const auto& children = mRealIdea->ideas();
+  for (std::size_t i = 0; i < children.size(); ++i)
+    mSolarSystem->modifyIdea(children[i], static_cast<std::int64_t>(i));
+  mSolarSystem->endUpdate();
 }
 
 void SolarSystemViewController::commitPendingEdits() {
-  // The popover's close stores the typed title and asks for a save; the quit drains only
-  // the saves already started, so they start now rather than on a later turn.
+  // The popover's close stores the typed title and queues its save.
   closeEditPopoverNow();
-  while (mSavesScheduled > 0) {
-    --mSavesScheduled;
-    startSave();
-  }
 }
 
 void SolarSystemViewController::startSave() {
@@ -372,11 +366,6 @@ void SolarSystemViewController::startSave() {
   if (!mDoc || mDocToken < 1 || !mRootIdea || mPendingRoot) {
     saveFinished(!mLastSaveFailed, /*wrote=*/false);
     return;
-  }
-  // The edited frame goes on screen before the save takes its snapshot of the tree.
-  if (platform::Window* window = myWindow(); window && window->isVisible()) {
-    window->displayIfNeeded();
-    window->canvas()->repaint();
   }
   mDoc->setIdea(mRootIdea);
   std::weak_ptr<SolarSystemViewController> weak = self();
@@ -601,18 +590,10 @@ void SolarSystemViewController::closeWindow() {
 
 void SolarSystemViewController::performForcedClose() {
   if (mForcedClosing) return;
-  // What the open popover holds joins the edit, to be written or kept with it.
+  mForcedClosing = true;
+  // What the open popover holds joins the edit, kept with it.
   closeEditPopoverNow();
   if (!screenOccupied()) occupyScreen(QString::fromLatin1(kClosingWindow));
-  mForcedClosing = true;
-  // A write not started yet would put the document back where it was deleted or dropped: the
-  // edits it held are kept as a copy instead.
-  if (mSavesScheduled > 0) {
-    mSavesInFlight -= std::exchange(mSavesScheduled, 0);
-    mEditLeftUnwritten = true;
-    mLastSaveFailed = true;
-    mDropUnsavedEdit = false;
-  }
   // Whether the edit reached the file is known once the own writes under way have ended. It is
   // settled before a close or a question that waited for them goes on: kept, it is not asked about.
   mAfterSaves.insert(mAfterSaves.begin(), [weak = std::weak_ptr<SolarSystemViewController>(self())] {

@@ -410,8 +410,6 @@ class SolarSystemViewController : public BaseViewController,
   std::shared_ptr<SolarSystem> mPreparedDrillView;
   // Own saves started and not yet completed (two may overlap).
   int mSavesInFlight = 0;
-  // Saves asked for whose write starts on a later turn (the quit starts them at once).
-  int mSavesScheduled = 0;
   DocumentToken mDocToken = 0;
   bool mCanCloseTempFileIfAsked = false;
   std::optional<QVariantMap> mRestorationDictionary;

@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <optional>
 
 namespace orrery {
 
@@ -63,13 +62,19 @@ class Ticket {
 
 void QueuedFileWork::async(platform::Queue& queue, Kind kind, Task task) {
   std::shared_ptr<Ticket> queued;
-  if (kind == Kind::Write) queued = Ticket::take(kind);
-  queue.async([queued, kind, task = std::move(task)] {
-    const std::unique_ptr<Ticket> running = kind == Kind::Read ? Ticket::take(kind) : nullptr;
-    // A save from its snapshot to the written file: an end that cannot wait for the quit lets it finish.
-    std::optional<platform::WriteUnderWay> underWay;
-    if (kind == Kind::Write) underWay.emplace();
-    if (task) task(kind == Kind::Write || running != nullptr);
+  // A save from its snapshot to the written file: an end that cannot wait for the quit still
+  // lets it run, also when it waits behind other work.
+  std::shared_ptr<platform::QueuedWrite> write;
+  if (kind == Kind::Write) {
+    queued = Ticket::take(kind);
+    write = std::make_shared<platform::QueuedWrite>();
+  }
+  queue.async([queued, write, task = std::move(task)] {
+    if (write) return write->run([&task] {
+      if (task) task(true);
+    });
+    const std::unique_ptr<Ticket> running = Ticket::take(Kind::Read);
+    if (task) task(running != nullptr);
   });
 }
 

@@ -7,7 +7,9 @@
 // the reads under way and every queued write finish, and drops the reads that have not started
 // (their task runs with `proceed` false and touches no file; the quit does not wait for the
 // work queued ahead of them). Reads run again once the main queue runs a task after the quit's
-// wait, which only a process that outlives its quit does. Any thread.
+// wait, which only a process that outlives its quit does. An end that cannot wait for the main
+// loop (a quit signal it did not take) waits for the queued writes too
+// (platform/core/writes_under_way.h). Any thread.
 
 #include "platform/core/dispatch.h"
 

@@ -5,19 +5,41 @@
 // "open" holds the main thread on its first turn after the start, while the files handed to it
 // are being opened, as a long open would; with ORRERY_WRITE_WHILE_HELD naming a file, a thread
 // meanwhile replaces that file and is still writing it when the program begins to end.
+// ORRERY_HOLD_AT "edit" waits until the maps handed to it show, gives each sun the title
+// "<title> edited" in its edit popover, accepted with Return, and holds the main thread right
+// after the last Return, as a long refresh of a crowded view would. With ORRERY_FIRST_SAVE
+// "slow" the first map's file is kept locked, as by a long write, until the program begins to
+// end, and the main thread is held a turn later, once the saves asked for on the main queue
+// have been handed to the work queue.
 #include "app/start_crash_capture.h"
 
+#include "app/app_delegate.h"
+#include "editor/solar_system.h"
+#include "editor_screen/solar_system_view_controller.h"
+#include "foundation/globals.h"
+#include "model/idea_document.h"
+#include "panels/edit_idea_view_controller.h"
 #include "platform/core/atomic_file.h"
 #include "platform/core/dispatch.h"
 #include "platform/core/writes_under_way.h"
+#include "platform/services/file_coordinator.h"
+#include "platform/ui/popover.h"
+#include "shell/my_window.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -44,6 +66,65 @@ void writeUntilTheEnd(const std::string& path) {
   });
 }
 
+// The editors of the windows that show maps, once there is one for each map handed over and
+// each takes input; none before.
+std::vector<std::shared_ptr<SolarSystemViewController>> readyEditors() {
+  int maps = 0;
+  for (const QString& argument : QCoreApplication::arguments().mid(1)) maps += argument.endsWith(".orrery");
+  auto* app = dynamic_cast<AppDelegate*>(Globals::app());
+  if (!app) return {};
+  std::vector<std::shared_ptr<SolarSystemViewController>> editors;
+  for (const auto& window : app->windowControllers()) {
+    auto editor = std::dynamic_pointer_cast<SolarSystemViewController>(window->myWindow().controller());
+    if (!editor) continue;
+    if (!editor->realIdea() || !editor->solarSystem() || !editor->solarSystem()->userInteractionEnabled()) return {};
+    editors.push_back(std::move(editor));
+  }
+  if (static_cast<int>(editors.size()) != maps) return {};
+  return editors;
+}
+
+// Keeps the file at `path` locked for writing, as a long write of it would, until the program
+// begins to end. Returns once it is locked.
+void lockFileForWriting(const QString& path) {
+  auto locked = std::make_shared<std::promise<void>>();
+  std::future<void> held = locked->get_future();
+  std::thread([path, locked] {
+    platform::FileCoordinator().coordinateWriting(path, [&](const QString&) {
+      locked->set_value();
+      while (!platform::writesClosed()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+  }).detach();
+  held.wait();
+}
+
+// The sun's title of each map, changed in its edit popover and accepted with Return; then the
+// main thread is held.
+void editAndHold() {
+  const auto editors = readyEditors();
+  if (editors.empty()) return void(platform::mainQueue().after(platform::Millis(20), editAndHold));
+  const char* firstSave = std::getenv("ORRERY_FIRST_SAVE");
+  const bool slow = firstSave && std::strcmp(firstSave, "slow") == 0;
+  if (slow) lockFileForWriting(editors.front()->document()->openFilePath());
+  for (const auto& editor : editors) {
+    const IdeaPtr sun = editor->realIdea();
+    editor->onEditIdea(sun->identifier());
+    const auto& popover = editor->editPopover();
+    auto* panel = popover ? dynamic_cast<EditIdeaViewController*>(popover->contentViewController().get()) : nullptr;
+    if (!panel || !popover->isShown()) {
+      std::fprintf(stderr, "orrery: no edit popover\n");
+      std::fflush(stderr);
+      std::abort();
+    }
+    QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
+    title->setText(sun->text() + " edited");
+    QKeyEvent accept(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(title, &accept);
+  }
+  if (slow) return platform::mainQueue().async([] { holdHere("edit"); });
+  holdHere("edit");
+}
+
 }  // namespace
 
 void startPointReached(const char* point) {
@@ -56,6 +137,10 @@ void startPointReached(const char* point) {
         std::thread(writeUntilTheEnd, std::string(path)).detach();
       holdHere("open");
     });
+    return;
+  }
+  if (held && std::strcmp(held, "edit") == 0 && std::strcmp(point, "launch") == 0) {
+    platform::mainQueue().async(editAndHold);
     return;
   }
   if (held && std::strcmp(held, point) == 0) holdHere(point);

@@ -5,6 +5,7 @@
 // program) leaves its record for the next start.
 
 #include "app/quit_signals.h"
+#include "model/idea_document.h"
 #include "support/private_x_server.h"
 #include "support/process_home.h"
 
@@ -286,20 +287,25 @@ TEST(StartEnvironment, WithoutADisplayOrItsPlatformTheStartSaysSoAndLeavesNoCras
 // A program whose main loop does not turn still ends on SIGTERM, SIGINT or SIGHUP, as a logout
 // sends them: at once before the quit handlers are in, and within the quit's patience once they
 // are, though the loop never turns (a test build of the program stops at the point asked: in
-// the start, or on the first turn after it while a file opens), once a file write under way has
-// finished. Where the loop turns, the quit sequence runs whole: a clean exit.
+// the start, on the first turn after it while a file opens, or right after edits were accepted),
+// once a file write under way and the saves asked for have finished: an accepted edit is in its
+// file, also when its save waited behind a long one. Where the loop turns, the quit sequence
+// runs whole: a clean exit.
 TEST(StartEnvironment, AQuitSignalEndsTheProgramAlsoWhenItsMainLoopNeverTurns) {
   struct Row {
     const char* point;  // where the main thread is held; none: the loop turns
     int signal;
     bool writing = false;  // a file write is under way when the patience runs out
+    int maps = 0;          // maps edited before the hold ("edit"), the first one's save slow when two
   };
-  const Row rows[] = {{"application", SIGTERM}, {"launch", SIGTERM},     {"open", SIGTERM}, {"open", SIGINT},
-                      {"open", SIGHUP},         {"open", SIGTERM, true}, {nullptr, SIGINT}, {nullptr, SIGHUP}};
+  const Row rows[] = {{"application", SIGTERM}, {"launch", SIGTERM},        {"open", SIGTERM},
+                      {"open", SIGINT},         {"open", SIGHUP},           {"open", SIGTERM, true},
+                      {"edit", SIGTERM, false, 1}, {"edit", SIGTERM, false, 2}, {nullptr, SIGINT},
+                      {nullptr, SIGHUP}};
   const QByteArray whole = QByteArray("whole\n").repeated(100000);
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.point ? row.point : "none") + " " + ::sigabbrev_np(row.signal) +
-                 (row.writing ? " writing" : ""));
+                 (row.writing ? " writing" : "") + (row.maps ? " maps " + std::to_string(row.maps) : ""));
     testsupport::ProcessHome home;
     if (row.point) home.env.insert(QStringLiteral("ORRERY_HOLD_AT"), QString::fromLatin1(row.point));
     home.env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ORRERY_SYSTEM_LOG_COPY));
@@ -313,11 +319,23 @@ TEST(StartEnvironment, AQuitSignalEndsTheProgramAlsoWhenItsMainLoopNeverTurns) {
       QFile file(path);
       ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     }
+    // Or maps to edit.
+    QStringList maps;
+    for (int i = 0; i < row.maps; ++i) {
+      maps << home.root.filePath(QStringLiteral("map-%1.orrery").arg(i));
+      const QByteArray bytes = orrery::DocumentSnapshot::of(orrery::Idea::createWithText(QStringLiteral("Map %1").arg(i)),
+                                                            QDateTime(), QDateTime())
+                                   .encodeWithinLimits(/*compressed=*/true)
+                                   .bytes;
+      QFile file(maps.back());
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+    if (row.maps > 1) home.env.insert(QStringLiteral("ORRERY_FIRST_SAVE"), QStringLiteral("slow"));
     if (row.writing) home.env.insert(QStringLiteral("ORRERY_WRITE_WHILE_HELD"), written);
     QProcess p;
     p.setProcessEnvironment(home.env);
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral(ORRERY_START_CRASHES_BINARY), {outline});
+    p.start(QStringLiteral(ORRERY_START_CRASHES_BINARY), row.maps ? maps : QStringList{outline});
     ASSERT_TRUE(p.waitForStarted(10000));
     const QByteArray awaited =
         row.point ? QByteArray("orrery: held at ") + row.point : QByteArray("orrery: first frame of ");
@@ -348,6 +366,23 @@ TEST(StartEnvironment, AQuitSignalEndsTheProgramAlsoWhenItsMainLoopNeverTurns) {
                               " did not take SIG" + ::sigabbrev_np(row.signal) + " within " +
                               QByteArray::number(qint64(orrery::kQuitPatience.count())) + " s: the program ends now";
       EXPECT_TRUE(output.contains(said)) << output.toStdString();
+      // How many saves it waited for, and none in vain: with the first save slow, that one and
+      // the one queued behind it.
+      static const QRegularExpression waited(QStringLiteral("the program ends now, after waiting [0-9.]+ s for "
+                                                            "([0-9]+) saves?\\n"));
+      const QRegularExpressionMatch match = waited.match(QString::fromLocal8Bit(output));
+      EXPECT_TRUE(match.hasMatch()) << output.toStdString();
+      if (match.hasMatch() && row.maps > 1) EXPECT_GE(match.captured(1).toInt(), 2) << output.toStdString();
+    }
+    for (int i = 0; i < row.maps; ++i) {
+      QFile file(maps[i]);
+      ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+      const orrery::IdeaPtr root = orrery::IdeaDocument::treeFromFileBytes(file.readAll(), /*compressed=*/true);
+      ASSERT_TRUE(root) << "map " << i << " is not whole";
+      EXPECT_EQ(root->text(), QStringLiteral("Map %1 edited").arg(i)) << "the accepted edit was lost";
+      EXPECT_EQ(QDir(home.root.path()).entryList({QStringLiteral(".map-%1.orrery.*").arg(i)}, QDir::Files | QDir::Hidden),
+                QStringList())
+          << "a staging file was left";
     }
     QFile file(written);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

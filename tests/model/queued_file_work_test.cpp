@@ -11,6 +11,7 @@
 
 #include "platform/core/dispatch.h"
 #include "platform/core/quit_waiters.h"
+#include "platform/core/writes_under_way.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -18,10 +19,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <future>
 #include <optional>
 #include <thread>
+
+#include <unistd.h>
 
 using namespace orrery;
 using orrery::testing::VirtualMainQueue;
@@ -29,6 +33,7 @@ using orrery::testing::VirtualMainQueue;
 namespace {
 
 constexpr char kExitReadPathVariable[] = "ORRERY_TEST_EXIT_READ_PATH";
+constexpr char kEndStuckVariable[] = "ORRERY_TEST_END_STUCK";
 
 // The exiting child's queued read waits for this, which only its exit handler releases.
 std::promise<void> gReleaseAtExit;
@@ -202,4 +207,34 @@ TEST_F(QuitAndDocumentFiles, AProcessEndsCleanlyWithADocumentReadStillQueued) {
   EXPECT_TRUE(child.exitedNormally) << child.output;
   EXPECT_EQ(child.exitCode, 0) << child.output;
   EXPECT_NE(child.output.find("[  PASSED  ] 1 test"), std::string::npos) << child.output;
+}
+
+// Run only as the child of the test below: ends the writes for good, as a quit signal the main
+// loop did not take does, with a save queued behind work that never ends.
+TEST(EndWithASaveStuckProcess, Run) {
+  if (qEnvironmentVariable(kEndStuckVariable).isEmpty()) GTEST_SKIP() << "runs only as the child of the end test";
+  // Never destroyed: its thread is still waiting when the process exits.
+  static auto* const queue = new platform::SerialQueue("stuck");
+  queue->async([] {
+    for (;;) ::pause();
+  });
+  static std::atomic<bool> ran{false};
+  QueuedFileWork::async(*queue, QueuedFileWork::Kind::Write, [](bool) { ran = true; });
+  const platform::WritesWaitedFor waited = platform::closeWritesAndWait(std::chrono::milliseconds(100));
+  EXPECT_EQ(waited.count, 1) << "the save queued is waited for";
+  EXPECT_EQ(waited.unfinished, 1);
+  EXPECT_GE(waited.waited.count(), 100);
+  EXPECT_FALSE(ran);
+  // Ended as the watch ends the program: the test main's quit would wait for the stuck save.
+  std::fflush(stdout);
+  std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+}
+
+// A queue that never reaches its save does not hold the end beyond its patience.
+TEST(EndWithASaveStuck, TheEndWaitsNoLongerThanItsPatience) {
+  SKIP_CHILD_PROCESS_UNDER_THREAD_SANITIZER();
+  const auto child = testsupport::rerunThisProgram("EndWithASaveStuckProcess.Run", {{kEndStuckVariable, "1"}});
+  ASSERT_TRUE(child.finished) << child.output;
+  EXPECT_EQ(child.exitCode, 0) << child.output;
+  EXPECT_NE(child.output.find("[ RUN      ] EndWithASaveStuckProcess.Run"), std::string::npos) << child.output;
 }

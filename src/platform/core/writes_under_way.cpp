@@ -29,15 +29,20 @@ void leave() {
   ended().notify_all();
 }
 
+// Counted before the closing is read, so the closer either sees this write or this write sees
+// the closing (and is not counted).
+bool enter() {
+  gUnderWay.fetch_add(1);
+  if (!gClosed.load()) return true;
+  leave();
+  return false;
+}
+
 }  // namespace
 
 WriteUnderWay::WriteUnderWay() {
   if (tDepth++ > 0) return;
-  // Counted before the closing is read, so the closer either sees this write or this write
-  // sees the closing.
-  gUnderWay.fetch_add(1);
-  if (!gClosed.load()) return;
-  leave();
+  if (enter()) return;
   for (;;) ::pause();
 }
 
@@ -46,12 +51,40 @@ WriteUnderWay::~WriteUnderWay() {
   leave();
 }
 
-bool closeWritesAndWait() {
+QueuedWrite::QueuedWrite() : mCounted(enter()) {}
+
+QueuedWrite::~QueuedWrite() {
+  if (mCounted) leave();
+}
+
+void QueuedWrite::run(const std::function<void()>& write) {
+  if (!mCounted) {
+    // Queued once the writes were closed: a new write, which never starts then.
+    const WriteUnderWay underWay;
+    write();
+    return;
+  }
+  {
+    struct Inside {
+      Inside() { ++tDepth; }
+      ~Inside() { --tDepth; }
+    } inside;
+    write();
+  }
+  mCounted = false;
+  leave();
+}
+
+WritesWaitedFor closeWritesAndWait(std::chrono::milliseconds patience) {
+  WritesWaitedFor waited;
+  // Counted before the closing, which may let a write under way end at once.
+  waited.count = gUnderWay.load();
   gClosed.store(true);
+  const auto start = std::chrono::steady_clock::now();
   std::unique_lock lock(endedMutex());
-  const bool busy = gUnderWay.load() > 0;
-  ended().wait(lock, [] { return gUnderWay.load() == 0; });
-  return busy;
+  if (!ended().wait_for(lock, patience, [] { return gUnderWay.load() == 0; })) waited.unfinished = gUnderWay.load();
+  waited.waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  return waited;
 }
 
 bool writesClosed() { return gClosed.load(); }

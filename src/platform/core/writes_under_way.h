@@ -1,8 +1,12 @@
 #pragma once
 // The file writes under way in the process, so that an end that does not wait for the main
 // loop (a quit signal the loop did not take in time) first lets them finish: no file is left
-// half written and no save that had begun is lost. The atomic writer counts each of its
-// writes, the document work queue each save from its snapshot to the written file. Any thread.
+// half written and no save that was asked for is lost. The atomic writer counts each of its
+// writes, the document work queues each save from the moment it is queued (its snapshot taken)
+// to the written file. Any thread.
+
+#include <chrono>
+#include <functional>
 
 namespace platform {
 
@@ -17,9 +21,32 @@ class WriteUnderWay {
   WriteUnderWay& operator=(const WriteUnderWay&) = delete;
 };
 
-// Closes the writes for good and returns once those under way have ended; the caller then ends
-// the process. True when one was under way.
-bool closeWritesAndWait();
+// A write handed to a queue, counted from now until it has run or its queue dropped it. Queued
+// before the writes were closed, it still runs once they are: it was asked for before the end.
+class QueuedWrite {
+ public:
+  QueuedWrite();
+  ~QueuedWrite();
+  QueuedWrite(const QueuedWrite&) = delete;
+  QueuedWrite& operator=(const QueuedWrite&) = delete;
+
+  // Runs `write` on the calling thread as this write (the writes inside it count as it); once.
+  void run(const std::function<void()>& write);
+
+ private:
+  bool mCounted = false;
+};
+
+struct WritesWaitedFor {
+  int count = 0;       // under way or queued when the writes were closed
+  int unfinished = 0;  // of those, the ones still counted when the patience ran out
+  std::chrono::milliseconds waited{0};
+};
+
+// Closes the writes for good and returns once those under way or queued have ended, or once
+// `patience` has run out (a queue that never reaches its write); the caller then ends the
+// process.
+WritesWaitedFor closeWritesAndWait(std::chrono::milliseconds patience);
 
 // Whether closeWritesAndWait has begun.
 bool writesClosed();
