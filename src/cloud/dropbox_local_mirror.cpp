@@ -101,6 +101,8 @@ QString DropboxFolderManager::unusedLocalName(const char* format) {
 }
 
 void DropboxFolderManager::noteSaveNumbers(qint64 number) {
+  // A name numbered at the top, which the engine never made, would leave its next save none.
+  if (number >= kHighestSaveNumber) return;
   std::lock_guard lock(counterMutex());
   nameCounter() = std::max(nameCounter(), long(number));
 }

@@ -113,6 +113,9 @@ std::optional<Version> newestReadable(const Folder& folder, const QStringList& n
   return newest;
 }
 
+// As many as kHighestSaveNumber has: a longer number is no save number.
+constexpr std::size_t kSaveNumberDigits = 18;
+
 // "file" [-] digits "_" digits ("." "orrx" | "." "index"): the digits after "_", read by
 // hand, as a start looks at every name in the mirror; -1 for any other name. Over UTF-16 or
 // the listing's bytes alike.
@@ -133,7 +136,8 @@ qint64 numberOfName(std::basic_string_view<Char> rest) {
   rest.remove_prefix(at + 1);
   at = 0;
   qint64 number = 0;
-  while (at < rest.size() && at < 18 && isDigit(rest[at])) number = number * 10 + (rest[at++] - Char('0'));
+  while (at < rest.size() && at < kSaveNumberDigits && isDigit(rest[at]))
+    number = number * 10 + (rest[at++] - Char('0'));
   rest.remove_prefix(at);
   return at > 0 && (is(".orrx") || is(".index")) ? number : -1;
 }

@@ -30,6 +30,10 @@ class PartsAsTheyCome;
 // made later has a higher one, whatever the clock did. -1 for any other name.
 qint64 saveNumberOf(const QString& name);
 
+// The highest number a name carries (18 digits). A count at it or above, which only damage
+// makes, would give the next save a name that reads as no save number.
+constexpr qint64 kHighestSaveNumber = 999'999'999'999'999'999;
+
 // The highest of those numbers among the folder's file names, -1 for none; read from the
 // listing's bytes, as an engine counts them before it has read anything else.
 qint64 highestSaveNumberIn(const QString& folder);

@@ -122,6 +122,14 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     const char* what;
     std::function<bool(const QString&)> damage;
     bool newestUnreadable = false;  // the map comes back one save older
+    // After the first start the map is saved again, and a kill cuts the save's status write off.
+    bool savedAgain = false;
+  };
+  // A "lastMade" past which no name carries a number: the next save is numbered from the mirror.
+  const auto lastMade = [](const char* made) {
+    return [made](const QString& p) {
+      return editStatus(p, [made](QJsonObject& state) { state["lastMade"] = made; });
+    };
   };
   const std::vector<Row> rows{
       {"random bytes", [&](const QString& p) { return writeFile(p, noise); }},
@@ -173,6 +181,9 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
        /*newestUnreadable=*/true},
       {"the newest version a FIFO", [&](const QString& p) { return makeFifo(QFileInfo(p).dir().filePath(newest)); },
        /*newestUnreadable=*/true},
+      {"lastMade 2^63-1", lastMade("9223372036854775807"), false, /*savedAgain=*/true},
+      {"lastMade 10^18", lastMade("1000000000000000000"), false, /*savedAgain=*/true},
+      {"lastMade 18 nines", lastMade("999999999999999999"), false, /*savedAgain=*/true},
       {"one character of the file name lost",
        [&](const QString& p) {
          QByteArray bytes = readFile(p);
@@ -187,7 +198,9 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     const Row& r = rows[row];
     SCOPED_TRACE(r.what);
     const QString draft = QString("draft %1").arg(row), mine = QString("mine %1").arg(row);
-    const QString kept = r.newestUnreadable ? draft : mine, lost = r.newestUnreadable ? mine : draft;
+    QString kept = r.newestUnreadable ? draft : mine;
+    QStringList lost{r.newestUnreadable ? mine : draft};
+    QByteArray cutOff;  // the status as the kill left it
     const QString folder = "damaged-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
     networkUp = false;
     auto engine = startEngine(folder);
@@ -216,12 +229,25 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
         ASSERT_TRUE(r.damage(status));
         ASSERT_TRUE(makeFifo(dir + "/file1_1.orrx")) << "a FIFO among the mirror files is no map";
       }
+      if (!cutOff.isEmpty()) {
+        ASSERT_TRUE(writeFile(status, std::exchange(cutOff, {})));
+      }
       networkUp = start == 2;
       engine = startEngine(folder);
       const bool listed = pump([&] { return proxiesWith(recorders[0]->events, kept) > 0; }, 60, /*fileWork=*/true);
       releaseFifoReader(status);
       ASSERT_TRUE(listed) << "start " << start;
-      EXPECT_EQ(proxiesWith(recorders[0]->events, lost), 0) << "an older version is no map of its own";
+      for (const QString& older : lost)
+        EXPECT_EQ(proxiesWith(recorders[0]->events, older), 0) << "an older version is no map of its own";
+      if (start == 0 && r.savedAgain) {
+        ASSERT_TRUE(pump([&] { return !engine->isBusyOffMainThread(); }, 60, /*fileWork=*/true));
+        cutOff = readFile(status);
+        doc->idea()->setText(QString("later %1").arg(row));
+        saved = -1;
+        engine->updateDocument(doc, token, [&](bool ok) { saved = ok; });
+        ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
+        lost << std::exchange(kept, doc->idea()->text());
+      }
     }
     ASSERT_TRUE(settle());
     QSet<QString> listings;
