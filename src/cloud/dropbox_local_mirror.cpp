@@ -302,6 +302,7 @@ bool DropboxFolderManager::action_ensureIndexDocumentAvailability() {
       }
       st.setIsIndexDocumentAvailable(true);
       st.setIndexDocumentInfo(st.indexDocumentInfo()->withOutput(SyncFileInfo::create(name, QString())));
+      self->mIndexList.emplace();
       self->report([&](PersistenceStateDelegate& d) { d.observeProxyList({}, self.get()); });
       self->ensureNewLocalDocumentsToBeLoadedAsProxies({});
       self->saveOrCreateLocalStatus();
@@ -315,6 +316,7 @@ bool DropboxFolderManager::action_ensureIndexDocumentAvailability() {
     st.setHasPendingGeneralOperation(false);
     if (ok) {
       st.setIsIndexDocumentAvailable(true);
+      self->mIndexList = proxies;
       self->report([&](PersistenceStateDelegate& d) { d.observeProxyList(proxies, self.get()); });
       self->ensureNewLocalDocumentsToBeLoadedAsProxies(proxies);
     } else {
@@ -406,8 +408,25 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& key, const 
                    self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, self.get()); });
                    if (newRemoteVersion) self->showNewRemoteVersion(doc);
                  }
+                 self->relistAfterStart(key, doc);
                  if (completion) completion(static_cast<bool>(doc));
                });
+}
+
+void DropboxFolderManager::relistAfterStart(const QString& key, const std::shared_ptr<IdeaDocument>& doc) {
+  if (!mRelistAtStart.remove(key)) return;
+  if (doc && doc->idea() && mIndexList)
+    for (IdeaProxyPtr& listed : *mIndexList)
+      if (listed && listed->docIdentifier() == key) {
+        // A copy: the listed entry may be the workspace's own. Written even when it is the
+        // same, so that the index is numbered above the map's file and the next start need
+        // not read it again.
+        auto entry = std::make_shared<IdeaProxy>(*listed);
+        entry->updateWithDoc(doc);
+        listed = std::move(entry);
+        mIndexListChanged = true;
+      }
+  if (mRelistAtStart.isEmpty() && std::exchange(mIndexListChanged, false) && mIndexList) saveProxyList(*mIndexList);
 }
 
 void DropboxFolderManager::keepRemoteVersionBesideQueuedSave(const QString& key, const SyncFileInfoPtr& info) {

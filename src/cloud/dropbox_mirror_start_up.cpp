@@ -165,6 +165,15 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
   };
   auto indexRead = std::make_shared<IndexRead>();
   if (indexKnown) indexRead->path = dir.filePath(indexFile->name());
+  // Names are numbered in the order they were made: a record's file numbered above the index
+  // was saved after the index was last written, and a kill may have kept it from being written
+  // again.
+  if (const qint64 indexNumber = indexKnown ? saveNumberOf(indexFile->name()) : -1; indexNumber >= 0)
+    for (auto it = read.records.cbegin(); it != read.records.cend(); ++it) {
+      const SyncFileInfoPtr& newest =
+          SyncFileInfo::hasFile(it.value()->output()) ? it.value()->output() : it.value()->current();
+      if (SyncFileInfo::hasFile(newest) && saveNumberOf(newest->name()) > indexNumber) read.savedAfterIndex << it.key();
+    }
   PartsAsTheyCome reading(usableCores() - 1);
   UnnamedMapReads unnamed(folder, reading);
   QSet<QString> present;
@@ -261,6 +270,10 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
   mUnwrittenRecords.reserve(records);
   mFileUses.reserve(records);
   for (auto it = read.records.cbegin(); it != read.records.cend(); ++it) storeRecord(it.key(), it.value());
+  for (const QString& key : read.savedAfterIndex) {
+    s.documentsToLoadAsProxies().insert(key);
+    mRelistAtStart.insert(key);
+  }
   if (const auto& index = read.state ? read.state->indexDocumentInfo() : nullptr;
       index && rules::hasOnlyPlainNames(index))
     s.setIndexDocumentInfo(index->withInput(SyncFileInfo::EMPTY()));
@@ -296,8 +309,9 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
     }
     logLine(QStringLiteral("Dropbox: the record of %1 takes %2, a later save of its map; %3")
                 .arg(it.key(), it->name, what));
-    // The home shows the map as it now is.
+    // The home, and the local index, show the map as it now is.
     s.documentsToLoadAsProxies().insert(it.key());
+    mRelistAtStart.insert(it.key());
   }
   for (const QString& key : read.maps.dropped) {
     logLine(QStringLiteral("Dropbox: the record of %1 names only files that are gone and was never sent; dropped")
@@ -365,6 +379,7 @@ void DropboxFolderManager::applyEarlierSavesLookedAt(const QHash<QString, Earlie
                            "kept aside")
                 .arg(it.key(), it.value(), unreadable));
     mState->documentsToLoadAsProxies().insert(it.key());
+    mRelistAtStart.insert(it.key());
   }
   // The status lets the earlier saves go; they are removed once it is written.
   saveOrCreateLocalStatus();
