@@ -4,10 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cmath>
 #include <random>
 
 #include "cloud/dropbox_folder_manager.h"
 #include "cloud/dropbox_sync_rules.h"
+#include "cloud/mirror_maps.h"
 #include "support/dropbox_engine_fixture.h"
 
 using namespace orrery;
@@ -316,6 +318,54 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     for (int i = 0; i < kMaps; ++i) expected << QString("many %1").arg(i);
     expected.sort();
     EXPECT_EQ(texts, expected) << "each map is listed once, as its last save, and opens";
+    engine->leaveState();
+    settleThreads();
+    engines.clear();
+    recorders.clear();
+  }
+
+  // The limit the README states: a copy by hand of a save under a name of the program's own
+  // pattern, numbered above the map's last save, is taken for its next save and sent, so a copy
+  // of an older save takes the map back to it. The last save goes, or is kept aside when it was
+  // changed in a later minute than the copy (dates keep minutes).
+  for (const bool laterMinute : {true, false}) {
+    SCOPED_TRACE(laterMinute ? "the last save a minute later" : "the last save in the same minute");
+    const QString folder = "hand-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    remote = FakeRemote::create();
+    platform::DropboxClientsManager::setAuthorizedClient(remote->client());
+    networkUp = false;
+    auto engine = startEngine(folder);
+    const QString dir = engine->localManagedFolder();
+    const auto started = [&] { return engine->state().isIndexDocumentAvailable() && !engine->isBusyOffMainThread(); };
+    ASSERT_TRUE(pump(started, 60, /*fileWork=*/true));
+    auto doc = documentWithText("dropbox:/hand_1.orrx", "hand 1");
+    QStringList saves;
+    main.advance(60 - std::fmod(Globals::currentTimeMillis() / 1000.0, 60.0));
+    for (const QString text : {"hand 1", "hand 2"}) {
+      main.advance(laterMinute ? 60 : 5);
+      doc->idea()->setText(text);
+      doc->setDateModified(QDateTime::fromMSecsSinceEpoch(Globals::currentTimeMillis()));
+      int saved = -1;
+      engine->updateDocument(doc, 1, [&](bool ok) { saved = ok; });
+      ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
+      saves << engine->state().docs().value("dropbox:/hand_1.orrx")->output()->name();
+    }
+    const QString copy = QString("file1_%1.orrx").arg(saveNumberOf(saves[1]) + 7);
+    ASSERT_TRUE(writeFile(dir + "/" + copy, readFile(dir + "/" + saves[0])));
+    for (int start = 0; start < 2; ++start) {
+      engine->finishForQuit();
+      engine->leaveState();
+      settleThreads();
+      engines.clear();
+      recorders.clear();
+      networkUp = start == 1;
+      engine = startEngine(folder);
+      ASSERT_TRUE(networkUp ? settle() : pump(started, 60, /*fileWork=*/true));
+      EXPECT_EQ(engine->state().docs().keys(), QStringList{"dropbox:/hand_1.orrx"});
+      EXPECT_EQ(fetchText(*engine, "dropbox:/hand_1.orrx"), "hand 1") << "the copy is the map's next save";
+    }
+    EXPECT_EQ(QFileInfo::exists(dir + "/" + saves[1]), laterMinute) << "the last save is kept aside, or goes";
+    EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/hand_1.orrx")), "hand 1") << "the copy is sent as the map";
     engine->leaveState();
     settleThreads();
     engines.clear();
