@@ -38,11 +38,7 @@ TEST_F(DropboxEngineTest, PeerChangesAreDownloadedReportedAndShownInAnOpenDocume
   EXPECT_TRUE(recorders[0]->events.contains("deleted dropbox:/id7_1.orrx"));
 
   // Neither the deleted document nor a version the downloads replaced comes back.
-  engine->finishForQuit();
-  engine->leaveState();
-  settleThreads();
-  engines.clear();
-  recorders.clear();
+  stopEngines(/*atQuit=*/true);
   auto again = startEngine(folder);
   ASSERT_TRUE(settle());
   EXPECT_TRUE(again->state().docs().isEmpty());
@@ -222,11 +218,7 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     ASSERT_EQ(saved, 1);
     newest = engine->state().docs().value("dropbox:/id1_1.orrx")->output()->name();
     for (int start = 0; start < 3; ++start) {
-      engine->finishForQuit();
-      engine->leaveState();
-      settleThreads();
-      engines.clear();
-      recorders.clear();
+      stopEngines(/*atQuit=*/true);
       if (start == 0) {
         ASSERT_TRUE(r.damage(status));
         ASSERT_TRUE(makeFifo(dir + "/file1_1.orrx")) << "a FIFO among the mirror files is no map";
@@ -271,10 +263,7 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     if (QString(r.what) == "a folder") {
       EXPECT_TRUE(QFileInfo::exists(dir + "/orrery.local.status.bak/inside")) << "the folder keeps its content";
     }
-    engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/false);
   }
 
   // Maps enough to be read on several threads at a start, their status file gone: each comes
@@ -297,11 +286,7 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
       ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
     }
     const QString status = engine->localManagedFolder() + "/orrery.local.status";
-    engine->finishForQuit();
-    engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/true);
     ASSERT_TRUE(QFile::remove(status));
     engine = startEngine(folder);
     const auto listed = [&] {
@@ -318,10 +303,7 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     for (int i = 0; i < kMaps; ++i) expected << QString("many %1").arg(i);
     expected.sort();
     EXPECT_EQ(texts, expected) << "each map is listed once, as its last save, and opens";
-    engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/false);
   }
 
   // The limit the README states: a copy by hand of a save under a name of the program's own
@@ -353,11 +335,7 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     const QString copy = QString("file1_%1.orrx").arg(saveNumberOf(saves[1]) + 7);
     ASSERT_TRUE(writeFile(dir + "/" + copy, readFile(dir + "/" + saves[0])));
     for (int start = 0; start < 2; ++start) {
-      engine->finishForQuit();
-      engine->leaveState();
-      settleThreads();
-      engines.clear();
-      recorders.clear();
+      stopEngines(/*atQuit=*/true);
       networkUp = start == 1;
       engine = startEngine(folder);
       ASSERT_TRUE(networkUp ? settle() : pump(started, 60, /*fileWork=*/true));
@@ -366,10 +344,7 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     }
     EXPECT_EQ(QFileInfo::exists(dir + "/" + saves[1]), laterMinute) << "the last save is kept aside, or goes";
     EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/hand_1.orrx")), "hand 1") << "the copy is sent as the map";
-    engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/false);
   }
 
   // The order of two saves is the order they were made in, whatever the clock did; a copy put

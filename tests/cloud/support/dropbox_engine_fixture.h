@@ -111,6 +111,17 @@ class DropboxEngineFixture : public ::testing::Test {
     return engine;
   }
 
+  // The engines go with their recorders; `atQuit`: as at a quit, which writes their status.
+  void stopEngines(bool atQuit) {
+    for (auto& engine : engines) {
+      if (atQuit) engine->finishForQuit();
+      engine->leaveState();
+    }
+    settleThreads();
+    engines.clear();
+    recorders.clear();
+  }
+
   void settleThreads() {
     for (int i = 0; i < 3; ++i) {
       PersistenceController::singleton().workQueue().drain();
@@ -355,10 +366,7 @@ class DropboxEngineTest : public DropboxEngineFixture {
   // `blocked`, the status file cannot be written during the last step, and its mirror is what a
   // kill then leaves: the status file as it was, and the files as they are.
   Run runScript(const std::vector<Step>& steps, std::size_t upTo, bool blocked = false) {
-    for (auto& engine : engines) engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/false);
     clockOffset = 0;
     remote = testsupport::FakeRemote::create();
     platform::DropboxClientsManager::setAuthorizedClient(remote->client());
@@ -394,10 +402,7 @@ class DropboxEngineTest : public DropboxEngineFixture {
   // one, and opens; no deleted map is listed or in the app folder; and the app folder holds
   // only what the user made.
   void startTwiceAndCheck(const Mirror& mirror, const Told& told, const std::set<QString>& made) {
-    for (auto& engine : engines) engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/false);
     const QString folder = "kill-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
     const QString dir = QDir(platform::applicationSupportFolder()).filePath("dropbox/" + folder);
     ASSERT_TRUE(QDir().mkpath(dir));
