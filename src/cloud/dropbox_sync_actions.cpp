@@ -167,8 +167,9 @@ bool DropboxFolderManager::action_loadMissingProxies() {
   const QString key = *s.documentsToLoadAsProxies().cbegin();
   s.documentsToLoadAsProxies().remove(key);
   const DocumentInfoPtr record = s.docs().value(key);
-  const SyncFileInfoPtr info =
-      !record ? nullptr : SyncFileInfo::hasFile(record->output()) ? record->output() : record->current();
+  const SyncFileInfoPtr info = !record                                   ? nullptr
+                               : SyncFileInfo::hasFile(record->output()) ? record->output()
+                                                                         : record->current();
   if (SyncFileInfo::hasFile(info))
     loadDocumentAndNotifyProxy(key, info);
   else

@@ -316,6 +316,7 @@ UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<Q
     }
     if (to) {
       sorted.taken.insert(to->key, {edit->name, earlierGoes});
+      sorted.maps.insert(edit->name, edit->doc);
       sorted.dropped.removeAll(to->key);
       if (!to->fallback.isEmpty()) sorted.earlierGo << to->fallback;
     }
@@ -341,6 +342,14 @@ UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<Q
   sorted.withoutRecord.sort();
   sorted.setAside.sort();
   return sorted;
+}
+
+QHash<QString, std::shared_ptr<IdeaDocument>> readMaps(const QString& path, const QStringList& names) {
+  QHash<QString, std::shared_ptr<IdeaDocument>> maps;
+  const Folder folder(path);
+  for (const QString& name : names)
+    if (auto version = readVersion(folder, name)) maps.insert(name, std::move(version->doc));
+  return maps;
 }
 
 EarlierSavesLookedAt lookAtEarlierSaves(const QString& path, const QHash<QString, EarlierSavesOf>& saves) {

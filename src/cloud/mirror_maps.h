@@ -99,9 +99,13 @@ struct UnnamedMapFiles {
   // Record key to its earlier saves, of a map no unnamed file holds: looked at later
   // (lookAtEarlierSaves), so that the home need not wait for it.
   QHash<QString, QStringList> unchecked;
-  // The maps read of the files that get a record of their own, for their list entries.
+  // The maps read of the files that get a record of their own, and of those a record takes,
+  // for their list entries.
   QHash<QString, std::shared_ptr<IdeaDocument>> maps;
 };
+
+// The maps in these files of the folder, by name; a file that holds none is left out (logged).
+QHash<QString, std::shared_ptr<IdeaDocument>> readMaps(const QString& folder, const QStringList& names);
 
 struct EarlierSavesOf {
   QString newest;  // the file the record names

@@ -47,6 +47,7 @@ class EngineReports final : public PersistenceStateDelegate {
   }
   void observeProxyList(const ProxyList& proxies, PersistenceState*) override {
     events << QString("list %1").arg(proxies.size());
+    for (const auto& proxy : proxies) events << "listed " + proxy->docIdentifier() + " " + proxy->text();
   }
   void ideaDocumentDeleted(const QString& key, PersistenceState*) override { events << "deleted " + key; }
   void foundIdeaDocument(const QString& key, PersistenceState*) override { events << "found " + key; }
