@@ -168,9 +168,11 @@ MirrorImage mirrorImage(int maps, bool earlierSaves, int lost) {
   status.setEarlierSaves(earlier);
   auto index = IndexJSONDocument::createWithFileURL(QUrl(), PersistenceController::singleton().workQueue());
   index->setIdeaProxyList(proxies);
-  image.files[QStringLiteral("file1_0.index")] = index->contentsAsJSONData();
-  status.setIndexDocumentInfo(DocumentInfo::create(
-      nullptr, SyncFileInfo::create(QStringLiteral("file1_0.index"), QStringLiteral("0a")), nullptr));
+  // Written after the saves, as the home writes it after each: numbered above them.
+  const QString indexName = QStringLiteral("file1_%1.index").arg(2 * (maps + lost) + 1);
+  image.files[indexName] = index->contentsAsJSONData();
+  status.setIndexDocumentInfo(
+      DocumentInfo::create(nullptr, SyncFileInfo::create(indexName, QStringLiteral("0a")), nullptr));
   image.files[QString::fromLatin1(DropboxFolderManagerState::kStatusFileName)] = status.exportAsData();
   return image;
 }

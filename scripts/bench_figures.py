@@ -38,6 +38,8 @@ PROGRAMS = {
     "crash_controller": program("bench_crash_controller"),
     "dropbox": program("bench_dropbox_sync", "^BM_(FirstUpload/10000|Floor/10000|HttpRoutes(Upload|Download)"
                                              "|Raw(Upload|Download))/", repetitions=3),
+    # Each run is 15 starts of each kind in turns (bench/interleaved_floor.h).
+    "dropbox_start": program("bench_dropbox_sync", "^BM_StartWithLetGoSavesAndLostRecords/"),
     "drag": program("bench_drag"),
     "drag_2x": program("bench_drag", env=SCALE_2X),
     "radial": program("bench_radial", "^rotation(Frame|Floor)/", repetitions=3),
@@ -167,6 +169,13 @@ ICLOUD = [
     figure("icloud", "leaving the location (closing the workspace)", "icloud", counter(START, "close_step_ms"), "ms"),
     to_floor("icloud", "start to the list, to its floor (scan and index read)", "icloud", START,
              "BM_CloudModeFloor/10000"),
+]
+
+DROPBOX = [
+    in_turns("dropbox", "a start of 1 000 maps, each with an earlier save to let go of, to a start with nothing "
+             "to sort", "dropbox_start", "BM_StartWithLetGoSavesAndLostRecords/1000/0", 1.5, "start"),
+    in_turns("dropbox", "the same and 200 maps whose records were lost, to a start of as many with nothing to sort",
+             "dropbox_start", "BM_StartWithLetGoSavesAndLostRecords/1000/200", 1.5, "start"),
 ]
 
 
@@ -433,6 +442,6 @@ def return_to_disk(ideas, label):
 
 EDIT_TO_DISK = [return_to_disk(100000, "100 000"), return_to_disk(999990, "999 990")]
 
-FIGURES = (DOCUMENTS + ICLOUD + SDK + DRAG + RADIAL + STARTUP + MAP_SHAPES + LEGAL + GRAPH + EXPORTS + NOTE + NOTE_PAGES
+FIGURES = (DOCUMENTS + ICLOUD + DROPBOX + SDK + DRAG + RADIAL + STARTUP + MAP_SHAPES + LEGAL + GRAPH + EXPORTS + NOTE + NOTE_PAGES
            + EDIT_TO_DISK)
 SECTIONS = list(dict.fromkeys(f.section for f in FIGURES))

@@ -229,6 +229,7 @@ void DropboxFolderManager::closeDocument(const std::shared_ptr<IdeaDocument>& /*
 }
 
 void DropboxFolderManager::saveProxyList(const ProxyList& proxies) {
+  mIndexList = proxies;
   const QString name = createLocalIndexFileName();
   queueTask([this, proxies, name]() -> LocalStep {
     const QString path = localManagedFile(name);

@@ -199,6 +199,9 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
     std::optional<std::pair<QString, ProxyList>> index;
     // The let-go list the engine starts with: name to the key whose earlier save it is, or empty.
     QHash<QString, QString> letGoAtStart;
+    // Record key to its edit, saved after the local index was last written (a kill may have cut
+    // the index write off): the home lists it from that file.
+    QHash<QString, QString> savedAfterIndex;
   };
   // Record key to its earlier saves, with the records as the start read them.
   struct EarlierSavesToLookAt {
@@ -252,6 +255,21 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void loadDocumentAndNotifyProxy(const QString& key, const SyncFileInfoPtr& info, bool newRemoteVersion = false,
                                   std::function<void(bool)> completion = nullptr);
   void showNewRemoteVersion(const std::shared_ptr<IdeaDocument>& loaded);
+  // The list entry of a record a start moved to another file of its map, or whose file is
+  // newer than the local index, is read from that file (`doc`, none when it did not read); once
+  // every such entry is, the local index is written again with them, so no tile keeps what an
+  // older file held.
+  void relistAfterStart(const QString& key, const std::shared_ptr<IdeaDocument>& doc);
+  void relist(const IdeaProxyPtr& proxy);
+  void writeIndexOnceRelisted();
+  // The key's list entry is made from its file `name`: from the map the start read of it when
+  // there is one (`maps`), else read once the home shows.
+  void listFromItsFile(const QString& key, const QString& name,
+                       const QHash<QString, std::shared_ptr<IdeaDocument>>& maps);
+  // The local index's entries of maps the start read, replaced by what the start read.
+  void relistReadAtStart(ProxyList& proxies);
+  // The map the start read of the key's file, while its record still names that file.
+  std::shared_ptr<IdeaDocument> mapReadAtStart(const QString& key) const;
   // A newer remote version that arrived while a save of the document waited in the queue: it
   // becomes a new document, so neither the save nor the remote version is lost.
   void keepRemoteVersionBesideQueuedSave(const QString& key, const SyncFileInfoPtr& info);
@@ -293,6 +311,9 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // needs no second read.
   QHash<QString, std::pair<QString, std::shared_ptr<IdeaDocument>>> mMapsReadAtStart;
   std::optional<std::pair<QString, ProxyList>> mIndexReadAtStart;  // read once, by the start's sort
+  std::optional<ProxyList> mIndexList;  // what the local index lists: as read, or as last saved
+  QSet<QString> mRelistAtStart;         // keys a start moved to another file, until listed from it
+  bool mIndexListChanged = false;
   EarlierSavesToLookAt mEarlierSavesToLookAt;  // kept through the start, looked at once the index is read
   bool mEarlierSavesLookInFlight = false;
   QSet<QString> mSetAside;  // written as "setAside"

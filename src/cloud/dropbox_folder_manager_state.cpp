@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cloud/map_entry.h"
+#include "cloud/mirror_maps.h"
 #include "cloud/regular_file.h"
 #include "foundation/logging.h"
 #include "model/document_file_writer.h"
@@ -55,8 +56,9 @@ std::shared_ptr<KeyedCodable> DropboxFolderManagerState::createWithCoder(KeyedDe
   if (coder.containsValueForKey(kLastMadeKey)) {
     bool number = false;
     const qint64 made = coder.decodeStringForKey(kLastMadeKey).toLongLong(&number);
-    // A damaged number still says the lists are the engine's; only the count starts lower.
-    state->mLastMade = number && made >= 0 ? made : 0;
+    // A damaged number still says the lists are the engine's; only the count starts lower, from
+    // the mirror's own names. One that leaves no number for the next save's name is damaged too.
+    state->mLastMade = number && made >= 0 && made < kHighestSaveNumber ? made : 0;
     state->mLetGo = coder.decodeStringsForKey(kLetGoKey);
     state->mSetAside = coder.decodeStringsForKey(kSetAsideKey);
     const QStringList earlier = coder.decodeStringsForKey(kEarlierSavesKey);

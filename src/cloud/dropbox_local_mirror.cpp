@@ -101,6 +101,8 @@ QString DropboxFolderManager::unusedLocalName(const char* format) {
 }
 
 void DropboxFolderManager::noteSaveNumbers(qint64 number) {
+  // A name numbered at the top, which the engine never made, would leave its next save none.
+  if (number >= kHighestSaveNumber) return;
   std::lock_guard lock(counterMutex());
   nameCounter() = std::max(nameCounter(), long(number));
 }
@@ -300,6 +302,7 @@ bool DropboxFolderManager::action_ensureIndexDocumentAvailability() {
       }
       st.setIsIndexDocumentAvailable(true);
       st.setIndexDocumentInfo(st.indexDocumentInfo()->withOutput(SyncFileInfo::create(name, QString())));
+      self->mIndexList.emplace();
       self->report([&](PersistenceStateDelegate& d) { d.observeProxyList({}, self.get()); });
       self->ensureNewLocalDocumentsToBeLoadedAsProxies({});
       self->saveOrCreateLocalStatus();
@@ -313,8 +316,11 @@ bool DropboxFolderManager::action_ensureIndexDocumentAvailability() {
     st.setHasPendingGeneralOperation(false);
     if (ok) {
       st.setIsIndexDocumentAvailable(true);
-      self->report([&](PersistenceStateDelegate& d) { d.observeProxyList(proxies, self.get()); });
-      self->ensureNewLocalDocumentsToBeLoadedAsProxies(proxies);
+      ProxyList shown = proxies;
+      self->relistReadAtStart(shown);
+      self->mIndexList = shown;
+      self->report([&](PersistenceStateDelegate& d) { d.observeProxyList(shown, self.get()); });
+      self->ensureNewLocalDocumentsToBeLoadedAsProxies(shown);
     } else {
       const DocumentInfoPtr now = st.indexDocumentInfo();
       if (SyncFileInfo::areEqual(now->output(), tried))
@@ -338,22 +344,42 @@ QSet<QString> DropboxFolderManager::fileURLsFromProxyList(const ProxyList& proxi
 void DropboxFolderManager::ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies) {
   const QSet<QString> listed = fileURLsFromProxyList(proxies);
   const auto& docs = mState->docs();
-  const auto readAtStart = std::exchange(mMapsReadAtStart, {});
   for (auto it = docs.cbegin(); it != docs.cend(); ++it) {
     if (listed.contains(it.key())) continue;
     // A map the start read, whose record still names that file, is listed from what was read.
-    if (const auto read = readAtStart.constFind(it.key());
-        read != readAtStart.cend() && SyncFileInfo::refers(it.value()->output(), read->first) && isActive()) {
-      auto doc = IdeaDocument::createWithFileName(it.key().section(QLatin1Char('/'), -1), DocumentLocationDropbox);
-      doc->takeMapOf(*read->second);
+    if (const auto read = mapReadAtStart(it.key()); read && isActive()) {
       auto proxy = std::make_shared<IdeaProxy>();
-      proxy->updateWithDoc(doc);
+      proxy->updateWithDoc(read);
       report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, this); });
     } else {
       mState->documentsToLoadAsProxies().insert(it.key());
     }
   }
+  mMapsReadAtStart.clear();
+  writeIndexOnceRelisted();
   if (!mEarlierSavesToLookAt.saves.isEmpty()) lookAtEarlierSaves(std::exchange(mEarlierSavesToLookAt, {}));
+}
+
+std::shared_ptr<IdeaDocument> DropboxFolderManager::mapReadAtStart(const QString& key) const {
+  const auto read = mMapsReadAtStart.constFind(key);
+  const DocumentInfoPtr record = mState->docs().value(key);
+  if (read == mMapsReadAtStart.cend() || !record) return nullptr;
+  const SyncFileInfoPtr& newest = SyncFileInfo::hasFile(record->output()) ? record->output() : record->current();
+  if (!SyncFileInfo::refers(newest, read->first)) return nullptr;
+  auto doc = IdeaDocument::createWithFileName(key.section(QLatin1Char('/'), -1), DocumentLocationDropbox);
+  doc->takeMapOf(*read->second);
+  return doc;
+}
+
+void DropboxFolderManager::relistReadAtStart(ProxyList& proxies) {
+  if (mMapsReadAtStart.isEmpty()) return;
+  for (IdeaProxyPtr& listed : proxies)
+    if (const auto read = listed ? mapReadAtStart(listed->docIdentifier()) : nullptr) {
+      // Replaced, not changed: the read list may be shared.
+      listed = std::make_shared<IdeaProxy>();
+      listed->updateWithDoc(read);
+      mIndexListChanged = true;
+    }
 }
 
 // ---- loading documents
@@ -404,8 +430,36 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& key, const 
                    self->report([&](PersistenceStateDelegate& d) { d.observeIdeaProxy(proxy, self.get()); });
                    if (newRemoteVersion) self->showNewRemoteVersion(doc);
                  }
+                 self->relistAfterStart(key, doc);
                  if (completion) completion(static_cast<bool>(doc));
                });
+}
+
+void DropboxFolderManager::relistAfterStart(const QString& key, const std::shared_ptr<IdeaDocument>& doc) {
+  if (!mRelistAtStart.remove(key)) return;
+  if (doc && doc->idea()) {
+    auto entry = std::make_shared<IdeaProxy>();
+    entry->updateWithDoc(doc);
+    relist(entry);
+  }
+  writeIndexOnceRelisted();
+}
+
+void DropboxFolderManager::relist(const IdeaProxyPtr& proxy) {
+  if (!mIndexList) return;
+  // Replaced, not changed: the listed entry may be the workspace's own. Written even when it
+  // is the same, so that the index is numbered above the map's file and the next start need
+  // not read it again. Seldom more than a few maps: each is looked for in the whole list.
+  for (IdeaProxyPtr& listed : *mIndexList)
+    if (listed && listed->docIdentifier() == proxy->docIdentifier()) {
+      listed = proxy;
+      mIndexListChanged = true;
+    }
+}
+
+void DropboxFolderManager::writeIndexOnceRelisted() {
+  if (mRelistAtStart.isEmpty() && std::exchange(mIndexListChanged, false) && mIndexList)
+    saveProxyList(*mIndexList);
 }
 
 void DropboxFolderManager::keepRemoteVersionBesideQueuedSave(const QString& key, const SyncFileInfoPtr& info) {

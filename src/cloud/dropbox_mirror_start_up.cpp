@@ -165,6 +165,14 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
   };
   auto indexRead = std::make_shared<IndexRead>();
   if (indexKnown) indexRead->path = dir.filePath(indexFile->name());
+  // Names are numbered in the order they were made: an edit numbered above the index was saved
+  // after the index was last written, and a kill may have kept it from being written again.
+  // (A download numbered so is listed as the other installation wrote the index.)
+  if (const qint64 indexNumber = indexKnown ? saveNumberOf(indexFile->name()) : -1; indexNumber >= 0)
+    for (auto it = read.records.cbegin(); it != read.records.cend(); ++it)
+      if (const SyncFileInfoPtr& edit = it.value()->output();
+          SyncFileInfo::hasFile(edit) && saveNumberOf(edit->name()) > indexNumber)
+        read.savedAfterIndex.insert(it.key(), edit->name());
   PartsAsTheyCome reading(usableCores() - 1);
   UnnamedMapReads unnamed(folder, reading);
   QSet<QString> present;
@@ -207,6 +215,11 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
     read.index.emplace(indexFile->name(), std::move(indexRead->proxies));
   }
   read.maps = sortUnnamedMapFiles(unnamed, present, read.records, indexMaps, earlier, word);
+  // Read now, so that the home lists them as they are: seldom any but after a kill.
+  QStringList newer;
+  for (auto it = read.savedAfterIndex.cbegin(); it != read.savedAfterIndex.cend(); ++it)
+    if (!read.maps.taken.contains(it.key()) && present.contains(it.value())) newer << it.value();
+  if (!newer.isEmpty()) read.maps.maps.insert(readMaps(folder, newer));
   for (const QString& name : read.maps.earlierGo) {
     read.letGo << name;
     read.filesToDelete.insert(dir.filePath(name), QStringLiteral("an earlier save the sync state lets go"));
@@ -243,6 +256,16 @@ void DropboxFolderManager::giveRecordsTo(const QStringList& names,
                 .arg(names.size()));
 }
 
+void DropboxFolderManager::listFromItsFile(const QString& key, const QString& name,
+                                           const QHash<QString, std::shared_ptr<IdeaDocument>>& maps) {
+  if (const auto map = maps.value(name)) {
+    mMapsReadAtStart.insert(key, {name, map});
+  } else {
+    mState->documentsToLoadAsProxies().insert(key);
+    mRelistAtStart.insert(key);
+  }
+}
+
 void DropboxFolderManager::finishStartUp(const StatusRead& read) {
   auto& s = *mState;
   mIndexReadAtStart = read.index;
@@ -261,6 +284,8 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
   mUnwrittenRecords.reserve(records);
   mFileUses.reserve(records);
   for (auto it = read.records.cbegin(); it != read.records.cend(); ++it) storeRecord(it.key(), it.value());
+  for (auto it = read.savedAfterIndex.cbegin(); it != read.savedAfterIndex.cend(); ++it)
+    if (!read.maps.taken.contains(it.key())) listFromItsFile(it.key(), it.value(), read.maps.maps);
   if (const auto& index = read.state ? read.state->indexDocumentInfo() : nullptr;
       index && rules::hasOnlyPlainNames(index))
     s.setIndexDocumentInfo(index->withInput(SyncFileInfo::EMPTY()));
@@ -296,8 +321,8 @@ void DropboxFolderManager::finishStartUp(const StatusRead& read) {
     }
     logLine(QStringLiteral("Dropbox: the record of %1 takes %2, a later save of its map; %3")
                 .arg(it.key(), it->name, what));
-    // The home shows the map as it now is.
-    s.documentsToLoadAsProxies().insert(it.key());
+    // The home, and the local index, show the map as it now is.
+    listFromItsFile(it.key(), it->name, read.maps.maps);
   }
   for (const QString& key : read.maps.dropped) {
     logLine(QStringLiteral("Dropbox: the record of %1 names only files that are gone and was never sent; dropped")
@@ -365,6 +390,7 @@ void DropboxFolderManager::applyEarlierSavesLookedAt(const QHash<QString, Earlie
                            "kept aside")
                 .arg(it.key(), it.value(), unreadable));
     mState->documentsToLoadAsProxies().insert(it.key());
+    mRelistAtStart.insert(it.key());
   }
   // The status lets the earlier saves go; they are removed once it is written.
   saveOrCreateLocalStatus();

@@ -166,10 +166,14 @@ bool DropboxFolderManager::action_loadMissingProxies() {
     return false;
   const QString key = *s.documentsToLoadAsProxies().cbegin();
   s.documentsToLoadAsProxies().remove(key);
-  if (const DocumentInfoPtr record = s.docs().value(key)) {
-    const SyncFileInfoPtr& info = SyncFileInfo::hasFile(record->output()) ? record->output() : record->current();
-    if (SyncFileInfo::hasFile(info)) loadDocumentAndNotifyProxy(key, info);
-  }
+  const DocumentInfoPtr record = s.docs().value(key);
+  const SyncFileInfoPtr info = !record                                   ? nullptr
+                               : SyncFileInfo::hasFile(record->output()) ? record->output()
+                                                                         : record->current();
+  if (SyncFileInfo::hasFile(info))
+    loadDocumentAndNotifyProxy(key, info);
+  else
+    relistAfterStart(key, nullptr);
   return true;
 }
 
@@ -189,6 +193,7 @@ bool DropboxFolderManager::action_resolveIndexFileState() {
       if (!self) return;
       self->mState->setHasPendingGeneralOperation(false);
       if (ok) {
+        self->mIndexList = proxies;
         self->report([&](PersistenceStateDelegate& d) { d.observeProxyList(proxies, self.get()); });
         self->ensureNewLocalDocumentsToBeLoadedAsProxies(proxies);
       } else {

@@ -113,6 +113,9 @@ std::optional<Version> newestReadable(const Folder& folder, const QStringList& n
   return newest;
 }
 
+// As many as kHighestSaveNumber has: a longer number is no save number.
+constexpr std::size_t kSaveNumberDigits = 18;
+
 // "file" [-] digits "_" digits ("." "orrx" | "." "index"): the digits after "_", read by
 // hand, as a start looks at every name in the mirror; -1 for any other name. Over UTF-16 or
 // the listing's bytes alike.
@@ -133,7 +136,8 @@ qint64 numberOfName(std::basic_string_view<Char> rest) {
   rest.remove_prefix(at + 1);
   at = 0;
   qint64 number = 0;
-  while (at < rest.size() && at < 18 && isDigit(rest[at])) number = number * 10 + (rest[at++] - Char('0'));
+  while (at < rest.size() && at < kSaveNumberDigits && isDigit(rest[at]))
+    number = number * 10 + (rest[at++] - Char('0'));
   rest.remove_prefix(at);
   return at > 0 && (is(".orrx") || is(".index")) ? number : -1;
 }
@@ -312,6 +316,7 @@ UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<Q
     }
     if (to) {
       sorted.taken.insert(to->key, {edit->name, earlierGoes});
+      sorted.maps.insert(edit->name, edit->doc);
       sorted.dropped.removeAll(to->key);
       if (!to->fallback.isEmpty()) sorted.earlierGo << to->fallback;
     }
@@ -337,6 +342,14 @@ UnnamedMapFiles sortUnnamedMapFiles(const UnnamedMapReads& unnamed, const QSet<Q
   sorted.withoutRecord.sort();
   sorted.setAside.sort();
   return sorted;
+}
+
+QHash<QString, std::shared_ptr<IdeaDocument>> readMaps(const QString& path, const QStringList& names) {
+  QHash<QString, std::shared_ptr<IdeaDocument>> maps;
+  const Folder folder(path);
+  for (const QString& name : names)
+    if (auto version = readVersion(folder, name)) maps.insert(name, std::move(version->doc));
+  return maps;
 }
 
 EarlierSavesLookedAt lookAtEarlierSaves(const QString& path, const QHash<QString, EarlierSavesOf>& saves) {

@@ -30,6 +30,10 @@ class PartsAsTheyCome;
 // made later has a higher one, whatever the clock did. -1 for any other name.
 qint64 saveNumberOf(const QString& name);
 
+// The highest number a name carries (18 digits). A count at it or above, which only damage
+// makes, would give the next save a name that reads as no save number.
+constexpr qint64 kHighestSaveNumber = 999'999'999'999'999'999;
+
 // The highest of those numbers among the folder's file names, -1 for none; read from the
 // listing's bytes, as an engine counts them before it has read anything else.
 qint64 highestSaveNumberIn(const QString& folder);
@@ -95,9 +99,13 @@ struct UnnamedMapFiles {
   // Record key to its earlier saves, of a map no unnamed file holds: looked at later
   // (lookAtEarlierSaves), so that the home need not wait for it.
   QHash<QString, QStringList> unchecked;
-  // The maps read of the files that get a record of their own, for their list entries.
+  // The maps read of the files that get a record of their own, and of those a record takes,
+  // for their list entries.
   QHash<QString, std::shared_ptr<IdeaDocument>> maps;
 };
+
+// The maps in these files of the folder, by name; a file that holds none is left out (logged).
+QHash<QString, std::shared_ptr<IdeaDocument>> readMaps(const QString& folder, const QStringList& names);
 
 struct EarlierSavesOf {
   QString newest;  // the file the record names

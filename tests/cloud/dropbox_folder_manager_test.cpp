@@ -437,10 +437,7 @@ TEST_F(DropboxEngineTest, CrashAmidManySavesLosesNoAcknowledgedSaveAndUploadsOnl
     for (const QString& conflict : conflicts)
       EXPECT_TRUE(answerLost.count(conflict.mid(QString("conflict ").size()))) << qPrintable(where + ": " + conflict);
     EXPECT_LE(remote->livePaths().filter(QString("/id%1_").arg(round)).size(), kDocs) << qPrintable(where);
-    next->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/false);
   }
 }
 

@@ -4,10 +4,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <cmath>
 #include <random>
 
 #include "cloud/dropbox_folder_manager.h"
 #include "cloud/dropbox_sync_rules.h"
+#include "cloud/mirror_maps.h"
 #include "support/dropbox_engine_fixture.h"
 
 using namespace orrery;
@@ -36,11 +39,7 @@ TEST_F(DropboxEngineTest, PeerChangesAreDownloadedReportedAndShownInAnOpenDocume
   EXPECT_TRUE(recorders[0]->events.contains("deleted dropbox:/id7_1.orrx"));
 
   // Neither the deleted document nor a version the downloads replaced comes back.
-  engine->finishForQuit();
-  engine->leaveState();
-  settleThreads();
-  engines.clear();
-  recorders.clear();
+  stopEngines(/*atQuit=*/true);
   auto again = startEngine(folder);
   ASSERT_TRUE(settle());
   EXPECT_TRUE(again->state().docs().isEmpty());
@@ -122,6 +121,14 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     const char* what;
     std::function<bool(const QString&)> damage;
     bool newestUnreadable = false;  // the map comes back one save older
+    // After the first start the map is saved again, and a kill cuts the save's status write off.
+    bool savedAgain = false;
+  };
+  // A "lastMade" past which no name carries a number: the next save is numbered from the mirror.
+  const auto lastMade = [](const char* made) {
+    return [made](const QString& p) {
+      return editStatus(p, [made](QJsonObject& state) { state["lastMade"] = made; });
+    };
   };
   const std::vector<Row> rows{
       {"random bytes", [&](const QString& p) { return writeFile(p, noise); }},
@@ -173,21 +180,28 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
        /*newestUnreadable=*/true},
       {"the newest version a FIFO", [&](const QString& p) { return makeFifo(QFileInfo(p).dir().filePath(newest)); },
        /*newestUnreadable=*/true},
+      {"lastMade 2^63-1", lastMade("9223372036854775807"), false, /*savedAgain=*/true},
+      {"lastMade 10^18", lastMade("1000000000000000000"), false, /*savedAgain=*/true},
+      {"lastMade 18 nines", lastMade("999999999999999999"), false, /*savedAgain=*/true},
       {"one character of the file name lost",
        [&](const QString& p) {
          QByteArray bytes = readFile(p);
          return bytes.contains(newest.toUtf8()) && writeFile(p, bytes.replace(newest.toUtf8(), newest.mid(1).toUtf8()));
        }},
   };
+  // A tile of the home: a map's own list entry, or the local index's.
+  static const QRegularExpression tile("^(proxy|listed) ");
   auto proxiesWith = [](const QStringList& events, const QString& text) {
     return std::count_if(events.begin(), events.end(),
-                         [&](const QString& e) { return e.startsWith("proxy ") && e.endsWith(" " + text); });
+                         [&](const QString& e) { return e.contains(tile) && e.endsWith(" " + text); });
   };
   for (std::size_t row = 0; row < rows.size(); ++row) {
     const Row& r = rows[row];
     SCOPED_TRACE(r.what);
     const QString draft = QString("draft %1").arg(row), mine = QString("mine %1").arg(row);
-    const QString kept = r.newestUnreadable ? draft : mine, lost = r.newestUnreadable ? mine : draft;
+    QString kept = r.newestUnreadable ? draft : mine;
+    QStringList lost{r.newestUnreadable ? mine : draft};
+    QByteArray cutOff;  // the status as the kill left it
     const QString folder = "damaged-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
     networkUp = false;
     auto engine = startEngine(folder);
@@ -207,26 +221,35 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     ASSERT_EQ(saved, 1);
     newest = engine->state().docs().value("dropbox:/id1_1.orrx")->output()->name();
     for (int start = 0; start < 3; ++start) {
-      engine->finishForQuit();
-      engine->leaveState();
-      settleThreads();
-      engines.clear();
-      recorders.clear();
+      stopEngines(/*atQuit=*/true);
       if (start == 0) {
         ASSERT_TRUE(r.damage(status));
         ASSERT_TRUE(makeFifo(dir + "/file1_1.orrx")) << "a FIFO among the mirror files is no map";
+      }
+      if (!cutOff.isEmpty()) {
+        ASSERT_TRUE(writeFile(status, std::exchange(cutOff, {})));
       }
       networkUp = start == 2;
       engine = startEngine(folder);
       const bool listed = pump([&] { return proxiesWith(recorders[0]->events, kept) > 0; }, 60, /*fileWork=*/true);
       releaseFifoReader(status);
       ASSERT_TRUE(listed) << "start " << start;
-      EXPECT_EQ(proxiesWith(recorders[0]->events, lost), 0) << "an older version is no map of its own";
+      for (const QString& older : lost)
+        EXPECT_EQ(proxiesWith(recorders[0]->events, older), 0) << "an older version is no map of its own";
+      if (start == 0 && r.savedAgain) {
+        ASSERT_TRUE(pump([&] { return !engine->isBusyOffMainThread(); }, 60, /*fileWork=*/true));
+        cutOff = readFile(status);
+        doc->idea()->setText(QString("later %1").arg(row));
+        saved = -1;
+        engine->updateDocument(doc, token, [&](bool ok) { saved = ok; });
+        ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
+        lost << std::exchange(kept, doc->idea()->text());
+      }
     }
     ASSERT_TRUE(settle());
     QSet<QString> listings;
     for (const QString& e : recorders[0]->events)
-      if (e.startsWith("proxy ") && e.endsWith(" " + kept)) listings.insert(e.section(' ', 1, 1));
+      if (e.contains(tile) && e.endsWith(" " + kept)) listings.insert(e.section(' ', 1, 1));
     EXPECT_EQ(listings.size(), 1) << "the map is listed once";
     int sent = 0;
     for (const QString& path : remote->livePaths()) sent += textOfDocumentBytes(remote->contentOf(path)) == kept;
@@ -243,10 +266,7 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     if (QString(r.what) == "a folder") {
       EXPECT_TRUE(QFileInfo::exists(dir + "/orrery.local.status.bak/inside")) << "the folder keeps its content";
     }
-    engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/false);
   }
 
   // Maps enough to be read on several threads at a start, their status file gone: each comes
@@ -269,11 +289,7 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
       ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
     }
     const QString status = engine->localManagedFolder() + "/orrery.local.status";
-    engine->finishForQuit();
-    engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/true);
     ASSERT_TRUE(QFile::remove(status));
     engine = startEngine(folder);
     const auto listed = [&] {
@@ -290,10 +306,48 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     for (int i = 0; i < kMaps; ++i) expected << QString("many %1").arg(i);
     expected.sort();
     EXPECT_EQ(texts, expected) << "each map is listed once, as its last save, and opens";
-    engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/false);
+  }
+
+  // The limit the README states: a copy by hand of a save under a name of the program's own
+  // pattern, numbered above the map's last save, is taken for its next save and sent, so a copy
+  // of an older save takes the map back to it. The last save goes, or is kept aside when it was
+  // changed in a later minute than the copy (dates keep minutes).
+  for (const bool laterMinute : {true, false}) {
+    SCOPED_TRACE(laterMinute ? "the last save a minute later" : "the last save in the same minute");
+    const QString folder = "hand-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    remote = FakeRemote::create();
+    platform::DropboxClientsManager::setAuthorizedClient(remote->client());
+    networkUp = false;
+    auto engine = startEngine(folder);
+    const QString dir = engine->localManagedFolder();
+    const auto started = [&] { return engine->state().isIndexDocumentAvailable() && !engine->isBusyOffMainThread(); };
+    ASSERT_TRUE(pump(started, 60, /*fileWork=*/true));
+    auto doc = documentWithText("dropbox:/hand_1.orrx", "hand 1");
+    QStringList saves;
+    main.advance(60 - std::fmod(Globals::currentTimeMillis() / 1000.0, 60.0));
+    for (const QString text : {"hand 1", "hand 2"}) {
+      main.advance(laterMinute ? 60 : 5);
+      doc->idea()->setText(text);
+      doc->setDateModified(QDateTime::fromMSecsSinceEpoch(Globals::currentTimeMillis()));
+      int saved = -1;
+      engine->updateDocument(doc, 1, [&](bool ok) { saved = ok; });
+      ASSERT_TRUE(pump([&] { return saved >= 0; }, 60, /*fileWork=*/true));
+      saves << engine->state().docs().value("dropbox:/hand_1.orrx")->output()->name();
+    }
+    const QString copy = QString("file1_%1.orrx").arg(saveNumberOf(saves[1]) + 7);
+    ASSERT_TRUE(writeFile(dir + "/" + copy, readFile(dir + "/" + saves[0])));
+    for (int start = 0; start < 2; ++start) {
+      stopEngines(/*atQuit=*/true);
+      networkUp = start == 1;
+      engine = startEngine(folder);
+      ASSERT_TRUE(networkUp ? settle() : pump(started, 60, /*fileWork=*/true));
+      EXPECT_EQ(engine->state().docs().keys(), QStringList{"dropbox:/hand_1.orrx"});
+      EXPECT_EQ(fetchText(*engine, "dropbox:/hand_1.orrx"), "hand 1") << "the copy is the map's next save";
+    }
+    EXPECT_EQ(QFileInfo::exists(dir + "/" + saves[1]), laterMinute) << "the last save is kept aside, or goes";
+    EXPECT_EQ(textOfDocumentBytes(remote->contentOf("/hand_1.orrx")), "hand 1") << "the copy is sent as the map";
+    stopEngines(/*atQuit=*/false);
   }
 
   // The order of two saves is the order they were made in, whatever the clock did; a copy put

@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -30,6 +31,8 @@
 #include "mirror_files.h"
 #include "model/idea.h"
 #include "model/idea_document.h"
+#include "model/idea_proxy.h"
+#include "model/index_json_document.h"
 #include "model/persistence_controller.h"
 #include "model/support/virtual_main_queue.h"
 #include "platform/services/standard_folders.h"
@@ -44,6 +47,7 @@ class EngineReports final : public PersistenceStateDelegate {
   }
   void observeProxyList(const ProxyList& proxies, PersistenceState*) override {
     events << QString("list %1").arg(proxies.size());
+    for (const auto& proxy : proxies) events << "listed " + proxy->docIdentifier() + " " + proxy->text();
   }
   void ideaDocumentDeleted(const QString& key, PersistenceState*) override { events << "deleted " + key; }
   void foundIdeaDocument(const QString& key, PersistenceState*) override { events << "found " + key; }
@@ -108,6 +112,17 @@ class DropboxEngineFixture : public ::testing::Test {
     return engine;
   }
 
+  // The engines go with their recorders; `atQuit`: as at a quit, which writes their status.
+  void stopEngines(bool atQuit) {
+    for (auto& engine : engines) {
+      if (atQuit) engine->finishForQuit();
+      engine->leaveState();
+    }
+    settleThreads();
+    engines.clear();
+    recorders.clear();
+  }
+
   void settleThreads() {
     for (int i = 0; i < 3; ++i) {
       PersistenceController::singleton().workQueue().drain();
@@ -148,17 +163,21 @@ class DropboxEngineFixture : public ::testing::Test {
     return done();
   }
 
-  // The text of the engine's copy of a document (a fetch, as the editor makes it).
-  QString fetchText(DropboxFolderManager& engine, const QString& id) {
+  // The engine's copy of a document (a fetch, as the editor makes it), or none.
+  std::shared_ptr<IdeaDocument> fetchMap(DropboxFolderManager& engine, const QString& id) {
     bool done = false;
-    QString text;
+    std::shared_ptr<IdeaDocument> map;
     engine.fetchDocument(id, [&](std::shared_ptr<IdeaDocument> doc) {
       done = true;
-      if (doc && doc->idea()) text = doc->idea()->text();
+      if (doc && doc->idea()) map = doc;
     });
     // A silent request holds the engine until the virtual clock ends it.
     EXPECT_TRUE(pump([&] { return done; }));
-    return text;
+    return map;
+  }
+  QString fetchText(DropboxFolderManager& engine, const QString& id) {
+    const auto map = fetchMap(engine, id);
+    return map ? map->idea()->text() : QString();
   }
 
   // Runs passes until every engine is settled; false when they never were within `maxSeconds`
@@ -244,7 +263,8 @@ class DropboxEngineTest : public DropboxEngineFixture {
    public:
     Script(DropboxEngineTest& test, std::shared_ptr<DropboxFolderManager> engine)
         : mTest(test), engine(std::move(engine)) {}
-    // A map's next save: made with its first, then the same document edited.
+    // A map's next save: made with its first, then the same document edited and one idea
+    // added. The index follows each acknowledged save, as the workspace keeps it.
     void save(const QString& map) {
       auto& doc = mDocs[map];
       const QString text = QString("%1 %2").arg(map).arg(++mSaves[map]);
@@ -253,19 +273,38 @@ class DropboxEngineTest : public DropboxEngineFixture {
       const bool first = !doc;
       if (first) doc = documentWithText("dropbox:/id" + map + "_1.orrx", text);
       doc->idea()->setText(text);
+      if (!first) doc->idea()->addIdea(Idea::createWithText(text));
       doc->setDateModified(QDateTime::fromMSecsSinceEpoch(Globals::currentTimeMillis()));
       if (first)
         engine->createDocument(doc, [&](DocumentToken t) { done = t > 0; });
       else
         engine->updateDocument(doc, 1, [&](bool ok) { done = ok; });
       ASSERT_TRUE(mTest.pump([&] { return done >= 0 && !engine->isBusyOffMainThread(); }, 60, /*fileWork=*/true));
-      if (done == 1) told.saves[map] = mSaves[map];
+      if (done != 1) return;
+      told.saves[map] = mSaves[map];
+      atAnswer = readMirror(engine->localManagedFolder());
+      saveIndex(map, IdeaProxy::createWithDoc(doc));
     }
     void remove(const QString& map) {
       bool done = false;
       engine->deleteDocument("dropbox:/id" + map + "_1.orrx", [&](bool) { done = true; });
       ASSERT_TRUE(mTest.pump([&] { return done && !engine->isBusyOffMainThread(); }, 60, /*fileWork=*/true));
-      if (mStatusWritten) told.deleted.insert(map);
+      if (!mStatusWritten) return;
+      told.deleted.insert(map);
+      atAnswer = readMirror(engine->localManagedFolder());
+      saveIndex(map, nullptr);
+    }
+    void saveIndex(const QString& map, IdeaProxyPtr tile) {
+      if (tile)
+        mTiles[map] = std::move(tile);
+      else
+        mTiles.erase(map);
+      ProxyList tiles;
+      for (const auto& [name, listed] : mTiles) tiles.push_back(listed);
+      engine->saveProxyList(tiles);
+      ASSERT_TRUE(mTest.pump(
+          [&] { return engine->state().tasksToExecute().isEmpty() && !engine->isBusyOffMainThread(); }, 60,
+          /*fileWork=*/true));
     }
     void online(bool up) {
       mTest.networkUp = up;
@@ -297,10 +336,13 @@ class DropboxEngineTest : public DropboxEngineFixture {
     Told told;
     std::set<QString> made;
     bool mStatusWritten = true;
+    // The mirror as the step's answer found it, before the index write that follows.
+    std::optional<Mirror> atAnswer;
 
    private:
     std::map<QString, std::shared_ptr<IdeaDocument>> mDocs;
     std::map<QString, int> mSaves;
+    std::map<QString, IdeaProxyPtr> mTiles;
   };
 
   static Mirror readMirror(const QString& dir) {
@@ -317,6 +359,7 @@ class DropboxEngineTest : public DropboxEngineFixture {
 
   struct Run {
     std::vector<Mirror> mirrors;  // at the start, then after each step
+    std::vector<Mirror> answered;  // each step's mirror as its answer found it
     std::vector<Told> told;
     std::set<QString> made;
   };
@@ -324,10 +367,7 @@ class DropboxEngineTest : public DropboxEngineFixture {
   // `blocked`, the status file cannot be written during the last step, and its mirror is what a
   // kill then leaves: the status file as it was, and the files as they are.
   Run runScript(const std::vector<Step>& steps, std::size_t upTo, bool blocked = false) {
-    for (auto& engine : engines) engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/false);
     clockOffset = 0;
     remote = testsupport::FakeRemote::create();
     platform::DropboxClientsManager::setAuthorizedClient(remote->client());
@@ -350,6 +390,7 @@ class DropboxEngineTest : public DropboxEngineFixture {
       pump([] { return false; }, 3, /*fileWork=*/true);
       Mirror mirror = readMirror(dir);
       if (blocked && i == upTo) mirror.status = run.mirrors.back().status;
+      run.answered.push_back(std::exchange(script.atAnswer, std::nullopt).value_or(mirror));
       run.mirrors.push_back(std::move(mirror));
       run.told.push_back(script.told);
     }
@@ -362,10 +403,7 @@ class DropboxEngineTest : public DropboxEngineFixture {
   // one, and opens; no deleted map is listed or in the app folder; and the app folder holds
   // only what the user made.
   void startTwiceAndCheck(const Mirror& mirror, const Told& told, const std::set<QString>& made) {
-    for (auto& engine : engines) engine->leaveState();
-    settleThreads();
-    engines.clear();
-    recorders.clear();
+    stopEngines(/*atQuit=*/false);
     const QString folder = "kill-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
     const QString dir = QDir(platform::applicationSupportFolder()).filePath("dropbox/" + folder);
     ASSERT_TRUE(QDir().mkpath(dir));
@@ -390,11 +428,13 @@ class DropboxEngineTest : public DropboxEngineFixture {
     engine = startEngine(folder);
     ASSERT_TRUE(settle());
     std::map<QString, int> listed;
+    std::map<QString, std::shared_ptr<IdeaDocument>> maps;
     QStringList keys;
     for (auto it = engine->state().docs().cbegin(); it != engine->state().docs().cend(); ++it)
       if (SyncFileInfo::hasFile(it.value()->output()) || SyncFileInfo::hasFile(it.value()->current())) keys << it.key();
     for (const QString& key : keys) {
-      const QString text = fetchText(*engine, key), map = text.section(' ', 0, 0);
+      const auto doc = maps[key] = fetchMap(*engine, key);
+      const QString text = doc ? doc->idea()->text() : QString(), map = text.section(' ', 0, 0);
       EXPECT_FALSE(text.isEmpty()) << "every listed map opens: " << qPrintable(key);
       EXPECT_EQ(told.deleted.count(map), 0u) << "a deleted map stays deleted: " << qPrintable(text);
       EXPECT_GE(text.section(' ', 1).toInt(), told.saves.count(map) ? told.saves.at(map) : 1)
@@ -402,6 +442,18 @@ class DropboxEngineTest : public DropboxEngineFixture {
       ++listed[map];
     }
     for (const auto& [map, times] : listed) EXPECT_EQ(times, 1) << "listed once: " << qPrintable(map);
+    // The tiles the local index gives show what each map holds.
+    const DocumentInfoPtr index = engine->state().indexDocumentInfo();
+    const SyncFileInfoPtr indexFile = index ? SyncFileInfo::firstNonNull(index->output(), index->current()) : nullptr;
+    ProxyList tiles;
+    ASSERT_TRUE(SyncFileInfo::hasFile(indexFile) &&
+                IndexJSONDocument::decodeFromJSON(readFile(dir + "/" + indexFile->name()), tiles, nullptr));
+    for (const auto& tile : tiles)
+      if (const auto map = maps[tile->docIdentifier()]) {
+        EXPECT_EQ(tile->itemCount(), map->idea()->calculateWholeTreeSize())
+            << "a tile's count is its map's: " << qPrintable(map->idea()->text());
+        EXPECT_EQ(tile->text(), map->idea()->text());
+      }
     for (const auto& [map, save] : told.saves)
       if (!told.deleted.count(map)) {
         EXPECT_EQ(listed[map], 1) << "a map the user has is listed: " << qPrintable(map);
@@ -428,7 +480,7 @@ class DropboxEngineTest : public DropboxEngineFixture {
           startTwiceAndCheck(blocked.mirrors.back(), blocked.told[k], blocked.made);
         }
         Run written = runScript(steps, k);
-        Mirror both = written.mirrors[k + 1];
+        Mirror both = written.answered[k];
         both.files.insert(written.mirrors[k].files.begin(), written.mirrors[k].files.end());
         SCOPED_TRACE("after its status is written");
         startTwiceAndCheck(both, written.told[k + 1], written.made);
