@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
 #include <unistd.h>
@@ -256,6 +258,43 @@ TEST(SingleInstanceInProcess, OnlyAHeldLockKeepsAStartOut) {
   QLockFile held(QDir(folder.path()).filePath("orrery.lock"));
   ASSERT_TRUE(held.tryLock(0));
   EXPECT_FALSE(SingleInstance(folder.path()).tryToBecomeFirst()) << "held by an earlier version";
+}
+
+// What is no lock file of its own at the lock's name is neither written nor taken for another
+// instance: the start runs alone and says why.
+TEST(SingleInstanceInProcess, ALockNameThatIsNoFileOfItsOwnLetsTheStartRunAlone) {
+  QLocalServer server;
+  const struct {
+    const char* kind;
+    std::function<bool(const QString& lock, const QString& other)> make;
+    const char* why;
+  } entries[] = {
+      {"a link to a file",
+       [](const QString& lock, const QString& other) {
+         QFile file(other);
+         return file.open(QIODevice::WriteOnly) && file.write("mine") == 4 && (file.close(), QFile::link(other, lock));
+       },
+       "not a regular file (a link)"},
+      {"a link to a folder",
+       [](const QString& lock, const QString& other) { return QDir().mkpath(other) && QFile::link(other, lock); },
+       "not a regular file (a link)"},
+      {"a folder", [](const QString& lock, const QString&) { return QDir().mkpath(lock); },
+       "not a regular file (a folder)"},
+      {"a socket", [&](const QString& lock, const QString&) { return server.listen(lock); },
+       "not a regular file (a socket)"}};
+  for (const auto& entry : entries) {
+    SCOPED_TRACE(entry.kind);
+    QTemporaryDir folder;
+    SingleInstance instance(folder.path());
+    const QString other = QDir(folder.path()).filePath("other");
+    ASSERT_TRUE(entry.make(instance.lockPath(), other));
+    EXPECT_TRUE(instance.tryToBecomeFirst());
+    EXPECT_EQ(instance.unusableLock().toStdString(), entry.why);
+    EXPECT_FALSE(instance.listen({})) << "no hand-off without the lock";
+    EXPECT_FALSE(QFileInfo::exists(instance.socketPath()));
+    QFile kept(other);
+    if (kept.open(QIODevice::ReadOnly)) EXPECT_EQ(kept.readAll(), "mine");
+  }
 }
 
 TEST(SingleInstanceInProcess, AMessageInPiecesIsDeliveredOnceAndAnswered) {

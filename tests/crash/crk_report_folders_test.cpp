@@ -121,6 +121,21 @@ TEST(CrashReportFolders, AnotherRunsLiveFolderIsRecognisedUntilItsLockGoes) {
   ::close(fd);
   EXPECT_FALSE(CRKFileManager::isReportFolderLive(folder));
   EXPECT_EQ(tree.manager.contentsOfDirectory(folder), std::vector<std::string>{folder + "/metadata.crkrecord"});
+
+  // Only a lock file of its own is taken: what a link at its name points to is never written.
+  for (const char* target : {"mine", "a folder"}) {
+    SCOPED_TRACE(target);
+    const std::string other = tree.manager.rootPath() + "/" + target;
+    if (std::string(target) == "mine")
+      writeFile(other, "mine");
+    else
+      ASSERT_EQ(::mkdir(other.c_str(), 0700), 0);
+    const std::string linked = tree.report(tree.manager.activePath(), std::string("linked ") + target);
+    ASSERT_EQ(::symlink(other.c_str(), (linked + "/.live.lock").c_str()), 0);
+    EXPECT_EQ(CRKFileManager::lockReportFolder(linked), -1);
+    EXPECT_FALSE(CRKFileManager::isReportFolderLive(linked));
+    if (std::string(target) == "mine") EXPECT_EQ(crashtest::run("cat '" + other + "'"), "mine");
+  }
 }
 
 TEST(CrashReports, WhichFilesNeedSubmissionAndMakeACrash) {

@@ -1,8 +1,12 @@
 #include "platform/core/atomic_file.h"
+#include "platform/core/regular_file.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -165,6 +169,107 @@ TEST_F(AtomicFileTest, ALinkIsWrittenThroughOnlyToARegularFile) {
       EXPECT_EQ(entries(folder).size(), existed || through ? 2u : 1u) << "no staging file stays";
     }
   }
+}
+
+// Each writer in place (not through the atomic writer) against each kind of entry at its path:
+// only a regular file of its own is written; anything else is refused at once with its reason
+// and stays as it was, a file a link points to included.
+TEST_F(AtomicFileTest, AWriterInPlaceWritesOnlyARegularFileOfItsOwn) {
+  const struct {
+    const char* writers;
+    int flags;
+  } ways[] = {{"the single-instance lock, the crash kit's live lock", O_RDWR | O_CREAT},
+              {"refusal counters, launch markers, crash records, downloads, zip entries", O_WRONLY | O_CREAT | O_TRUNC},
+              {"the crash kit's log, crash records added to, analytics logs", O_WRONLY | O_CREAT | O_APPEND}};
+  const auto socketAt = [](const std::string& p) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (p.size() >= sizeof address.sun_path) return false;
+    p.copy(address.sun_path, p.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+  };
+  const struct {
+    const char* kind;
+    std::function<bool(const std::string& path, const std::string& other)> make;
+    std::string refusal;  // empty: written
+  } entries[] = {
+      {"nothing", [](const std::string&, const std::string&) { return true; }, ""},
+      {"a regular file", [](const std::string& p, const std::string&) { return put(p, "old"), true; }, ""},
+      {"a link to a regular file",
+       [](const std::string& p, const std::string& o) { return put(o, "old"), ::symlink(o.c_str(), p.c_str()) == 0; },
+       "not a regular file (a link)"},
+      {"a link to a folder",
+       [](const std::string& p, const std::string& o) {
+         return ::mkdir(o.c_str(), 0700) == 0 && ::symlink(o.c_str(), p.c_str()) == 0;
+       },
+       "not a regular file (a link)"},
+      {"a link to nothing",
+       [](const std::string& p, const std::string& o) { return ::symlink(o.c_str(), p.c_str()) == 0; },
+       "not a regular file (a link)"},
+      {"a second name of a file",
+       [](const std::string& p, const std::string& o) { return put(o, "old"), ::link(o.c_str(), p.c_str()) == 0; },
+       "not a file of its own (it has other names)"},
+      {"a folder", [](const std::string& p, const std::string&) { return ::mkdir(p.c_str(), 0700) == 0; },
+       "not a regular file (a folder)"},
+      {"a FIFO", [](const std::string& p, const std::string&) { return ::mkfifo(p.c_str(), 0600) == 0; },
+       "not a regular file (a FIFO)"},
+      {"a socket", [&](const std::string& p, const std::string&) { return socketAt(p); },
+       "not a regular file (a socket)"}};
+  int made = 0;
+  for (const auto& way : ways) {
+    for (const auto& entry : entries) {
+      SCOPED_TRACE(std::string(way.writers) + ", " + entry.kind);
+      const std::string path = at("w" + std::to_string(made)), other = at("o" + std::to_string(made++));
+      ASSERT_TRUE(entry.make(path, other));
+      struct stat before {
+      }, after{};
+      const bool existed = ::lstat(path.c_str(), &before) == 0;
+      std::string why;
+      const int fd = openRegularFileForWriting(path, way.flags, 0600, &why);
+      EXPECT_EQ(why, entry.refusal);
+      if (entry.refusal.empty()) {
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(::write(fd, "new", 3), 3);
+        EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "reads and writes wait as any file's do";
+        ::close(fd);
+        EXPECT_EQ(contents(path), way.flags & O_TRUNC ? "new" : way.flags & O_APPEND && existed ? "oldnew" : "new");
+        continue;
+      }
+      EXPECT_EQ(fd, -1);
+      ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+      EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode) << "it stays as it was";
+      if (::lstat(other.c_str(), &after) == 0 && S_ISREG(after.st_mode)) {
+        EXPECT_EQ(contents(other), "old") << "what it points to keeps its content";
+      }
+    }
+  }
+}
+
+// A whole read is refused beyond its cap before any memory is taken for it, and within a cap
+// larger than the memory there is, it fails with the reason instead of ending the program.
+// The files are sparse: they take no disk.
+TEST_F(AtomicFileTest, AWholeReadBeyondItsCapOrTheMemoryIsRefusedSayingWhy) {
+  const int64_t huge = int64_t(1) << 40;
+  put(at("huge"), "");
+  ASSERT_EQ(::truncate(at("huge").c_str(), huge), 0);
+  std::string bytes, why;
+  EXPECT_EQ(readRegularFile(at("huge"), kMaxInstalledFileBytes, &bytes, &why), RegularFileRead::Refused);
+  EXPECT_EQ(why, "too large (1099511627776 bytes)");
+  EXPECT_TRUE(bytes.empty());
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // The sanitizers' allocators end the program on such a request rather than refuse it, and a
+  // system that grants any request would grant it.
+  if (contents("/proc/sys/vm/overcommit_memory") != "1\n") {
+    EXPECT_EQ(readRegularFile(at("huge"), huge, &bytes, &why), RegularFileRead::Failed);
+    EXPECT_EQ(why, "not enough memory to read 1099511627776 bytes");
+  }
+#endif
+  put(at("small"), "small");
+  EXPECT_EQ(readRegularFile(at("small"), 5, &bytes, &why), RegularFileRead::Read);
+  EXPECT_EQ(bytes, "small");
 }
 
 TEST_F(AtomicFileTest, PermissionsAreKeptOrSetExactly) {
