@@ -293,7 +293,9 @@ TEST(SingleInstanceInProcess, ALockNameThatIsNoFileOfItsOwnLetsTheStartRunAlone)
     EXPECT_FALSE(instance.listen({})) << "no hand-off without the lock";
     EXPECT_FALSE(QFileInfo::exists(instance.socketPath()));
     QFile kept(other);
-    if (kept.open(QIODevice::ReadOnly)) EXPECT_EQ(kept.readAll(), "mine");
+    if (kept.open(QIODevice::ReadOnly)) {
+      EXPECT_EQ(kept.readAll(), "mine");
+    }
   }
 }
 

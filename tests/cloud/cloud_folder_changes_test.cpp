@@ -73,7 +73,9 @@ TEST_F(CloudFolderChangesTest, ADamagedIndexIsSetAsideAndTheDocumentsOnDiskAreLi
     const QByteArray whole = CloudContainerFixture::readFile(container.indexPath());
     const QByteArray damaged = c.keep == -1 ? QByteArray("not an index") : whole.left(std::max(c.keep, 0));
     ASSERT_TRUE(CloudContainerFixture::writeFile(container.indexPath(), damaged));
-    if (c.keep == -2) ASSERT_TRUE(QFile::resize(container.indexPath(), qint64(1) << 40)) << "sparse: no disk taken";
+    if (c.keep == -2) {
+      ASSERT_TRUE(QFile::resize(container.indexPath(), qint64(1) << 40)) << "sparse: no disk taken";
+    }
     told.clear();
     startWorkspace();
     ASSERT_TRUE(main.runUntil([&] { return listedTexts().size() == 13; })) << listedTexts().join(", ").toStdString();

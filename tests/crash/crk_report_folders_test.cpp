@@ -134,7 +134,9 @@ TEST(CrashReportFolders, AnotherRunsLiveFolderIsRecognisedUntilItsLockGoes) {
     ASSERT_EQ(::symlink(other.c_str(), (linked + "/.live.lock").c_str()), 0);
     EXPECT_EQ(CRKFileManager::lockReportFolder(linked), -1);
     EXPECT_FALSE(CRKFileManager::isReportFolderLive(linked));
-    if (std::string(target) == "mine") EXPECT_EQ(crashtest::run("cat '" + other + "'"), "mine");
+    if (std::string(target) == "mine") {
+      EXPECT_EQ(crashtest::run("cat '" + other + "'"), "mine");
+    }
   }
 }
 
