@@ -55,7 +55,7 @@ void CRKPackageReportOperation::main() {
       if (!mReport->identifier().empty()) encoder->addValue(mReport->identifier(), "report_id");
       mFileManager->enumerateFilesInDirectory(reportPath(), [&](const std::string& path, const std::string& extension) {
         if (isCancelled() || extension == "gz" || stream->failed()) return;
-        auto data = fileio::readFile(path, 256u << 20);
+        auto data = fileio::readFile(path, TELMultipartMimeStreamEncoder::kMaxFileBytes);
         if (!data || data->empty()) {
           CRKLogError("Error: unable to read data for compression: %s\n", fileio::lastPathComponent(path).c_str());
           return;
