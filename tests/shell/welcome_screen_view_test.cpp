@@ -53,19 +53,14 @@ struct VersionScope {
 // read: the version reads as none.
 TEST(WelcomeScreenView, AnInformationFileLargerThanTheMemoryIsNotRead) {
   QTemporaryDir folder;
-  ASSERT_TRUE(QDir(folder.path()).mkpath("sdk"));
   QFile huge(folder.filePath("sdk/Info.plist"));
-  ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40));
-  huge.close();
+  ASSERT_TRUE(QDir(folder.path()).mkpath("sdk") && huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40));
   const QByteArray named = qgetenv("ORRERY_RESOURCES_DIR");
   qputenv("ORRERY_RESOURCES_DIR", folder.path().toUtf8());
   const QVariantMap previous = BundleInfo::setValues({});
   EXPECT_EQ(BundleInfo::value(QStringLiteral("CFBundleShortVersionString")), QString());
   BundleInfo::setValues(previous);
-  if (named.isEmpty())
-    qunsetenv("ORRERY_RESOURCES_DIR");
-  else
-    qputenv("ORRERY_RESOURCES_DIR", named);
+  named.isEmpty() ? qunsetenv("ORRERY_RESOURCES_DIR") : qputenv("ORRERY_RESOURCES_DIR", named);
 }
 
 TEST(WelcomeScreenView, LaysThePanelOutAroundTheCentreOfAnEightHundredBySixHundredContainer) {

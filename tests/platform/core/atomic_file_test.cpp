@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -171,78 +172,51 @@ TEST_F(AtomicFileTest, ALinkIsWrittenThroughOnlyToARegularFile) {
   }
 }
 
-// Each writer in place (not through the atomic writer) against each kind of entry at its path:
-// only a regular file of its own is written; anything else is refused at once with its reason
-// and stays as it was, a file a link points to included.
+// Each way a file is written in place (locks; markers, records and zip entries; logs) against
+// each kind of entry at its path: only a regular file of its own is written; anything else is
+// refused at once with its reason and stays as it was, with what a link points to.
 TEST_F(AtomicFileTest, AWriterInPlaceWritesOnlyARegularFileOfItsOwn) {
-  const struct {
-    const char* writers;
-    int flags;
-  } ways[] = {{"the single-instance lock, the crash kit's live lock", O_RDWR | O_CREAT},
-              {"refusal counters, launch markers, crash records, downloads, zip entries", O_WRONLY | O_CREAT | O_TRUNC},
-              {"the crash kit's log, crash records added to, analytics logs", O_WRONLY | O_CREAT | O_APPEND}};
-  const auto socketAt = [](const std::string& p) {
+  const int ways[] = {O_RDWR | O_CREAT, O_WRONLY | O_CREAT | O_TRUNC, O_WRONLY | O_CREAT | O_APPEND};
+  const auto socketAt = [](const char* p) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (p.size() >= sizeof address.sun_path) return false;
-    p.copy(address.sun_path, p.size());
+    std::strncpy(address.sun_path, p, sizeof address.sun_path - 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return bound;
+    return ::close(fd), bound;
   };
-  const struct {
-    const char* kind;
-    std::function<bool(const std::string& path, const std::string& other)> make;
-    std::string refusal;  // empty: written
-  } entries[] = {
-      {"nothing", [](const std::string&, const std::string&) { return true; }, ""},
-      {"a regular file", [](const std::string& p, const std::string&) { return put(p, "old"), true; }, ""},
-      {"a link to a regular file",
-       [](const std::string& p, const std::string& o) { return put(o, "old"), ::symlink(o.c_str(), p.c_str()) == 0; },
+  const std::pair<std::function<bool(const char*, const char*)>, std::string> entries[] = {
+      {[](const char*, const char*) { return true; }, ""},
+      {[](const char* p, const char*) { return put(p, "old"), true; }, ""},
+      {[](const char* p, const char* o) { return put(o, "old"), ::symlink(o, p) == 0; }, "not a regular file (a link)"},
+      {[](const char* p, const char* o) { return ::mkdir(o, 0700) == 0 && ::symlink(o, p) == 0; },
        "not a regular file (a link)"},
-      {"a link to a folder",
-       [](const std::string& p, const std::string& o) {
-         return ::mkdir(o.c_str(), 0700) == 0 && ::symlink(o.c_str(), p.c_str()) == 0;
-       },
-       "not a regular file (a link)"},
-      {"a link to nothing",
-       [](const std::string& p, const std::string& o) { return ::symlink(o.c_str(), p.c_str()) == 0; },
-       "not a regular file (a link)"},
-      {"a second name of a file",
-       [](const std::string& p, const std::string& o) { return put(o, "old"), ::link(o.c_str(), p.c_str()) == 0; },
+      {[](const char* p, const char* o) { return put(o, "old"), ::link(o, p) == 0; },
        "not a file of its own (it has other names)"},
-      {"a folder", [](const std::string& p, const std::string&) { return ::mkdir(p.c_str(), 0700) == 0; },
-       "not a regular file (a folder)"},
-      {"a FIFO", [](const std::string& p, const std::string&) { return ::mkfifo(p.c_str(), 0600) == 0; },
-       "not a regular file (a FIFO)"},
-      {"a socket", [&](const std::string& p, const std::string&) { return socketAt(p); },
-       "not a regular file (a socket)"}};
+      {[](const char* p, const char*) { return ::mkdir(p, 0700) == 0; }, "not a regular file (a folder)"},
+      {[](const char* p, const char*) { return ::mkfifo(p, 0600) == 0; }, "not a regular file (a FIFO)"},
+      {[&](const char* p, const char*) { return socketAt(p); }, "not a regular file (a socket)"}};
   int made = 0;
-  for (const auto& way : ways) {
-    for (const auto& entry : entries) {
-      SCOPED_TRACE(std::string(way.writers) + ", " + entry.kind);
+  for (const int flags : ways) {
+    for (const auto& [make, refusal] : entries) {
       const std::string path = at("w" + std::to_string(made)), other = at("o" + std::to_string(made++));
-      ASSERT_TRUE(entry.make(path, other));
-      struct stat before {
-      }, after{};
+      SCOPED_TRACE(path + " " + refusal);
+      ASSERT_TRUE(make(path.c_str(), other.c_str()));
+      struct stat before {}, after {};
       const bool existed = ::lstat(path.c_str(), &before) == 0;
       std::string why;
-      const int fd = openRegularFileForWriting(path, way.flags, 0600, &why);
-      EXPECT_EQ(why, entry.refusal);
-      if (entry.refusal.empty()) {
-        ASSERT_GE(fd, 0);
+      const int fd = openRegularFileForWriting(path, flags, 0600, &why);
+      EXPECT_EQ(why, refusal);
+      if (fd >= 0) {
+        EXPECT_FALSE(::fcntl(fd, F_GETFL) & O_NONBLOCK) << "it waits for the disk as any file does";
         EXPECT_EQ(::write(fd, "new", 3), 3);
-        EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "reads and writes wait as any file's do";
         ::close(fd);
-        EXPECT_EQ(contents(path), way.flags & O_TRUNC ? "new" : way.flags & O_APPEND && existed ? "oldnew" : "new");
-        continue;
-      }
-      EXPECT_EQ(fd, -1);
-      ASSERT_EQ(::lstat(path.c_str(), &after), 0);
-      EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode) << "it stays as it was";
-      if (::lstat(other.c_str(), &after) == 0 && S_ISREG(after.st_mode)) {
-        EXPECT_EQ(contents(other), "old") << "what it points to keeps its content";
+        EXPECT_EQ(contents(path), (flags & O_APPEND) && existed ? "oldnew" : "new");
+      } else {
+        EXPECT_TRUE(::lstat(path.c_str(), &after) == 0 && after.st_ino == before.st_ino) << "it stays as it was";
+        if (isRegularFile(other)) {
+          EXPECT_EQ(contents(other), "old") << "what it points to keeps its content";
+        }
       }
     }
   }
