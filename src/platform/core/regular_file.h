@@ -37,7 +37,8 @@ int openRegularFile(const std::string& path, int64_t maxBytes, RegularFileRead* 
                     std::string* why = nullptr);
 
 // The bytes of the regular file at `path` when it holds at most `maxBytes` (negative: any
-// size); `why`, when given, gets the reason of any other answer.
+// size); `why`, when given, gets the reason of any other answer. Memory running out fails the
+// read (Failed), never the program.
 RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::string* bytes,
                                 std::string* why = nullptr);
 RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::vector<uint8_t>* bytes,
