@@ -5,6 +5,7 @@
 #include "foundation/image_extensions.h"
 #include "foundation/views/base_image_view.h"
 #include "foundation/views/text_label.h"
+#include "platform/services/qt_regular_file.h"
 #include "platform/services/resources.h"
 #include "platform/services/url_opener.h"
 #include "platform/ui/attributed_string.h"
@@ -12,7 +13,6 @@
 #include "platform/ui/window.h"
 #include "shell/bundle_info.h"
 
-#include <QFile>
 #include <QScrollBar>
 #include <QTextBrowser>
 
@@ -74,9 +74,11 @@ AboutView::AboutView() : ColoredView(Globals::colorGray93()) {
 }
 
 QString AboutView::loadPage(const QString& path) {
-  QFile file(path);
-  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return QString();
-  return QString::fromUtf8(file.readAll());
+  QByteArray bytes;
+  if (path.isEmpty() ||
+      platform::readRegularFile(path, platform::kMaxInstalledFileBytes, &bytes) != platform::RegularFileRead::Read)
+    return QString();
+  return QString::fromUtf8(bytes);
 }
 
 void AboutView::linkClicked(const QUrl& url) {

@@ -8,11 +8,11 @@
 #include "foundation/views/container_view.h"
 #include "foundation/views/kit_font.h"
 #include "foundation/views/text_view.h"
+#include "platform/services/qt_regular_file.h"
 #include "platform/services/resources.h"
 #include "platform/ui/window.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QRegularExpression>
@@ -74,9 +74,11 @@ void LegalNoticesView::setText(const QString& text) {
 double LegalNoticesView::wrapWidth() const { return std::max(0.0, bounds().width() - 20 - 2 * kHorizontalInset); }
 
 QString LegalNoticesView::loadText(const QString& path) {
-  QFile file(path);
-  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return QStringLiteral("(error occurred loading resource file)");
-  return QString::fromUtf8(file.readAll());
+  QByteArray bytes;
+  if (path.isEmpty() ||
+      platform::readRegularFile(path, platform::kMaxInstalledFileBytes, &bytes) != platform::RegularFileRead::Read)
+    return QStringLiteral("(error occurred loading resource file)");
+  return QString::fromUtf8(bytes);
 }
 
 void LegalNoticesView::applyLayout() {

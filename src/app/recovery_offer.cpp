@@ -22,10 +22,11 @@ QString text(const char* key, const char* defaultText) {
 }
 
 void openCopy(AppDelegate& app, const QString& copy) {
-  QFile file;
-  const IdeaPtr tree = platform::openRegularFile(file, copy) == platform::RegularFileRead::Read
-                           ? IdeaDocument::treeFromFileBytes(file.readAll(), /*compressed=*/true)
-                           : nullptr;
+  QByteArray bytes;
+  const IdeaPtr tree =
+      platform::readRegularFile(copy, DocumentLimits::kMaxJSONBytes, &bytes) == platform::RegularFileRead::Read
+          ? IdeaDocument::treeFromFileBytes(bytes, /*compressed=*/true)
+          : nullptr;
   if (!tree) {
     logLine(QStringLiteral("Recovered copy %1 does not read; it stays where it is").arg(copy));
     return;

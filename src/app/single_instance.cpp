@@ -2,6 +2,7 @@
 
 #include "app/local_socket.h"
 #include "foundation/logging.h"
+#include "platform/core/regular_file.h"
 #include "platform/services/hand_off_message.h"
 #include "platform/services/standard_folders.h"
 
@@ -13,6 +14,10 @@
 #include <QSysInfo>
 #include <QThread>
 #include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -92,7 +97,7 @@ QString SingleInstance::socketPath() const { return QDir(mFolder).filePath(QStri
 
 bool SingleInstance::tryToBecomeFirst() {
   if (mFolder.isEmpty()) return true;  // no private folder: nothing to share, run alone
-  if (mLock >= 0) return true;
+  if (mLock >= 0 || !mUnusable.isEmpty()) return true;
   // The kernel's lock on the file decides: it ends with its process however that ends, so a file
   // left by a killed instance or cut short never keeps a start out, and taking it waits for no
   // disk. Qt's lock files, which earlier versions hold, take the same lock.
@@ -101,11 +106,16 @@ bool SingleInstance::tryToBecomeFirst() {
   // A holder removes the file as it ends: a lock won on a file no longer at the path guards
   // nothing, and the file there now is tried instead.
   for (int attempt = 0; fd < 0 && attempt < 3; ++attempt) {
-    fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    // Only a lock file of its own: what a link points to is never written, and what cannot be
+    // opened as one (a folder, a socket there) is no sign of another instance.
+    std::string why;
+    fd = platform::openRegularFileForWriting(path.toStdString(), O_RDWR | O_CREAT, 0644, &why);
+    if (fd < 0) return runAlone(QString::fromStdString(why));
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
       ::close(fd);
-      return false;
+      if (error == EWOULDBLOCK) return false;
+      return runAlone(QString::fromLocal8Bit(std::strerror(error)));
     }
     struct stat locked {};
     struct stat named {};
@@ -128,8 +138,14 @@ bool SingleInstance::tryToBecomeFirst() {
   return true;
 }
 
+bool SingleInstance::runAlone(const QString& why) {
+  mUnusable = why;
+  logLine(QStringLiteral("Hand-off: cannot use the lock file %1: %2; this instance runs alone").arg(lockPath(), why));
+  return true;
+}
+
 bool SingleInstance::listen(std::function<void(const QStringList&)> onArguments, int idleMillis) {
-  if (mFolder.isEmpty()) return false;
+  if (mFolder.isEmpty() || mLock < 0) return false;
   // We hold the lock, so a socket file left here belongs to a killed instance and is replaced.
   QString error;
   mListening = localsocket::listenAt(socketPath(), &error);

@@ -27,8 +27,11 @@ class SingleInstance {
   explicit SingleInstance(const QString& folder);
   ~SingleInstance();
 
-  // True when this process now holds the lock.
+  // True when this process now holds the lock, or when the lock file cannot be used (a folder,
+  // a link or a socket at its name): then the instance runs alone, neither handing off nor
+  // listening, and unusableLock() says why.
   bool tryToBecomeFirst();
+  QString unusableLock() const { return mUnusable; }
   // The first instance listens; each well-formed message reaches `onArguments`. A connection
   // without a whole message after `idleMillis` is closed.
   bool listen(std::function<void(const QStringList&)> onArguments, int idleMillis = kHandOffTimeoutMillis);
@@ -41,8 +44,10 @@ class SingleInstance {
 
  private:
   bool sendOne(const QStringList& arguments, const QDeadlineTimer& deadline, QString* error);
+  bool runAlone(const QString& why);
 
   QString mFolder;
+  QString mUnusable;  // why the lock file cannot be used; empty when it can
   int mLock = -1;  // the lock file, locked while open
   int mListening = -1;
   QSocketNotifier* mServer = nullptr;  // owned here, with the connections; deleted in the destructor

@@ -1,10 +1,12 @@
 #include "cloud/damaged_index.h"
 
 #include "foundation/globals.h"
+#include "model/document_limits.h"
 #include "model/idea_proxy.h"
 #include "model/index_document.h"
 
 #include "platform/services/file_coordinator.h"
+#include "platform/services/qt_regular_file.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -21,10 +23,12 @@ namespace {
 bool readWhole(const QString& path, QByteArray* bytes) {
   const QFileInfo info(path);
   if (info.isSymLink() || !info.isFile()) return false;
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  *bytes = file.readAll();
-  return file.error() == QFileDevice::NoError;
+  // Larger than an index may be, it holds none: it reads as nothing, without being read.
+  if (info.size() > DocumentLimits::kMaxIndexFileBytes) {
+    bytes->clear();
+    return true;
+  }
+  return platform::readRegularFile(path, DocumentLimits::kMaxIndexFileBytes, bytes) == platform::RegularFileRead::Read;
 }
 
 QString freeAsideName(const QString& path) {

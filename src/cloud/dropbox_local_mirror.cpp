@@ -84,7 +84,7 @@ bool DropboxFolderManager::fileExists(const QString& path) { return isRegularFil
 
 bool DropboxFolderManager::readMirrorFile(const QString& path, QByteArray* bytes) {
   QString why;
-  if (readRegularFile(path, /*maxBytes=*/-1, bytes, &why) == RegularFileRead::Read) return true;
+  if (readRegularFile(path, DocumentLimits::kMaxJSONBytes, bytes, &why) == RegularFileRead::Read) return true;
   logLine(QStringLiteral("Dropbox: cannot read %1: %2").arg(path, why));
   return false;
 }

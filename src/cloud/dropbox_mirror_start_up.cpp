@@ -17,6 +17,7 @@
 #include "cloud/regular_file.h"
 #include "foundation/logging.h"
 #include "model/concurrent_parts.h"
+#include "model/document_limits.h"
 #include "model/index_json_document.h"
 
 namespace orrery {
@@ -198,7 +199,8 @@ void DropboxFolderManager::sortMirrorFiles(const QString& folder, StatusRead& re
         reading.add([indexRead] {
           QByteArray bytes;
           QString why;
-          indexRead->ok = readRegularFile(indexRead->path, -1, &bytes, &why) == RegularFileRead::Read &&
+          indexRead->ok = readRegularFile(indexRead->path, DocumentLimits::kMaxIndexFileBytes, &bytes, &why) ==
+                              RegularFileRead::Read &&
                           IndexJSONDocument::decodeFromJSON(bytes, indexRead->proxies, nullptr);
         });
       unnamed.add(name);

@@ -19,6 +19,7 @@
 #include "crash/crk_user_logging.h"
 #include "platform/core/launch_work.h"
 #include "platform/core/notification_center.h"
+#include "platform/core/regular_file.h"
 #include "sdk/core/console.h"
 #include "sdk/core/file_io.h"
 #include "sdk/core/sdk_constants.h"
@@ -159,8 +160,13 @@ void CRKCrashReportingController::deliverCrashDelegateCallback() {
 }
 
 bool CRKCrashReportingController::createLaunchMarker() {
-  int fd = ::open(mFileManager->launchMarkerPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  const std::string marker = mFileManager->launchMarkerPath();
+  std::string why;
+  const int fd = platform::openRegularFileForWriting(marker, O_WRONLY | O_CREAT | O_TRUNC, 0644, &why);
+  if (fd < 0) {
+    CRKLogToConsole("[CrashKit] Unable to create the launch marker %s: %s", marker.c_str(), why.c_str());
+    return false;
+  }
   ::close(fd);
   return true;
 }

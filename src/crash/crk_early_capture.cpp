@@ -14,6 +14,7 @@
 #include "crash/crk_file.h"
 #include "crash/crk_file_manager.h"
 #include "crash/crk_signal.h"
+#include "platform/core/regular_file.h"
 #include "sdk/core/file_io.h"
 #include "sdk/core/standard_paths.h"
 
@@ -105,7 +106,7 @@ bool CRKEarlyCaptureInstall(const std::string& rootPath, void (*atHandOver)()) {
   const std::string marker = files.launchMarkerPath();
   gEarly.markerFound = fileio::kindOf(marker) != fileio::FileKind::Missing;
   if (!gEarly.markerFound) {
-    const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = platform::openRegularFileForWriting(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) ::close(fd);
   }
   if (!writeIdentity(paths::join(report, "metadata.crkrecord"), id)) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "crash/crk_log.h"
+#include "platform/core/regular_file.h"
 
 namespace telemetry {
 
@@ -197,10 +198,11 @@ bool CRKFileInitWithPathMode(CRKFile* file, const char* path, bool append, bool 
     return false;
   }
   *file = CRKFile{};
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
-  const int fd = path ? open(path, flags, 0644) : -1;
+  const int flags = O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC);
+  const char* refusal = nullptr;
+  const int fd = path ? platform::openRegularFileForWriting(path, flags, 0644, &refusal) : -1;
   if (fd < 0) {
-    CRKLogWarn("Error: Unable to open file %s\n", CRKErrorText(errno));
+    CRKLogWarn("Error: Unable to open file %s\n", refusal ? refusal : CRKErrorText(errno));
     CRKLogWarn("Error: file descriptor invalid\n");
     return false;
   }

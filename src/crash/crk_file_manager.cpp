@@ -181,8 +181,14 @@ bool CRKFileManager::removeContentsOfAllPaths() const {
 }
 
 int CRKFileManager::lockReportFolder(const std::string& folder) {
-  int fd = ::open(paths::join(folder, kLiveLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
+  // Only a lock file of its own: a link there is never written through.
+  const std::string path = paths::join(folder, kLiveLockName);
+  const char* refusal = nullptr;
+  const int fd = platform::openRegularFileForWriting(path.c_str(), O_RDWR | O_CREAT, 0600, &refusal);
+  if (fd < 0) {
+    CRKLogToConsole("[FileManager] Unable to lock %s: %s", path.c_str(), refusal ? refusal : std::strerror(errno));
+    return -1;
+  }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return -1;

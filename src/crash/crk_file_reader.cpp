@@ -22,7 +22,8 @@ std::optional<std::vector<uint8_t>> readRegularFile(const char* path) {
     bytes.emplace();
     uint8_t chunk[65536];
     for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) != 0;) {
-      if (n < 0) {
+      // A file that grows while read is held to the size allowed too.
+      if (n < 0 || bytes->size() + static_cast<size_t>(n) > kMaxRecordFileSize) {
         bytes.reset();
         break;
       }

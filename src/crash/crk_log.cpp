@@ -8,6 +8,7 @@
 
 #include "crash/crk_context.h"
 #include "crash/crk_file.h"
+#include "platform/core/regular_file.h"
 
 namespace telemetry {
 
@@ -71,7 +72,7 @@ void MessageBuffer::flush() {
 int logDescriptor(CRKContext* context, CRKWritableState* state) {
   int fd = __atomic_load_n(&state->sdkLogFd, __ATOMIC_ACQUIRE);
   if (fd >= 0) return fd;
-  const int opened = open(context->sdkLogPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int opened = platform::openRegularFileForWriting(context->sdkLogPath, O_WRONLY | O_APPEND | O_CREAT, 0644);
   if (opened < 0) return -1;  // tried again with the next message
   int expected = -1;
   if (__atomic_compare_exchange_n(&state->sdkLogFd, &expected, opened, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {

@@ -40,6 +40,9 @@ std::string nameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A count of a few digits; anything longer at its name is no counter of ours.
+constexpr size_t kMaxRefusalCounterBytes = 32;
+
 std::string refusalCounterPath(const std::string& packagePath) {
   return paths::join(folderOf(packagePath), "." + nameOf(packagePath) + ".refusals");
 }
@@ -290,16 +293,19 @@ void CRKNetworkClient::handleTaskDescriptionCompleted(const std::string& descrip
 bool CRKNetworkClient::recordRefusal(const std::string& packagePath) {
   const std::string counter = refusalCounterPath(packagePath);
   unsigned refusals = 0;
-  if (const auto bytes = fileio::readFile(counter)) {
+  // Only a counter of our own is read: a link planted at its name counts nothing.
+  if (const auto bytes = fileio::kindOf(counter) == fileio::FileKind::Regular
+                             ? fileio::readFile(counter, kMaxRefusalCounterBytes)
+                             : std::nullopt) {
     const std::string text(bytes->begin(), bytes->end());
     if (std::sscanf(text.c_str(), "%u", &refusals) != 1) refusals = 0;
   }
   ++refusals;
   if (refusals < kRefusalsBeforeQuarantine) {
-    if (FILE* file = std::fopen(counter.c_str(), "w")) {
-      std::fprintf(file, "%u\n", refusals);
-      std::fclose(file);
-    }
+    // A file of its own: a link planted at its name gives way instead of being written through.
+    const std::string text = std::to_string(refusals) + "\n";
+    if (std::string error; !fileio::writeFileAtomically(counter, text.data(), text.size(), &error, /*durable=*/false))
+      consoleLog("[CrashKit] Cannot count the refusals of a package: " + error);
     return false;
   }
   ::unlink(counter.c_str());

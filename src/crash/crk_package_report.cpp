@@ -1,5 +1,6 @@
 #include "crash/crk_package_report.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include "crash/crk_internal_report.h"
 #include "crash/crk_log.h"
 #include "platform/core/atomic_file.h"
+#include "platform/core/regular_file.h"
 #include "sdk/core/file_io.h"
 #include "sdk/core/standard_paths.h"
 #include "sdk/net/output_stream.h"
@@ -53,7 +55,7 @@ void CRKPackageReportOperation::main() {
       if (!mReport->identifier().empty()) encoder->addValue(mReport->identifier(), "report_id");
       mFileManager->enumerateFilesInDirectory(reportPath(), [&](const std::string& path, const std::string& extension) {
         if (isCancelled() || extension == "gz" || stream->failed()) return;
-        auto data = fileio::readFile(path, 256u << 20);
+        auto data = fileio::readFile(path, TELMultipartMimeStreamEncoder::kMaxFileBytes);
         if (!data || data->empty()) {
           CRKLogError("Error: unable to read data for compression: %s\n", fileio::lastPathComponent(path).c_str());
           return;
@@ -91,9 +93,13 @@ void CRKPackageReportOperation::encode(TELMultipartMimeStreamEncoder& encoder, c
 }
 
 bool CRKPackageReportOperation::compressData(const std::vector<uint8_t>& data, const std::string& path) {
-  gzFile file = gzopen(path.c_str(), "w");
+  // Only a file of its own beside the record: a link at its name is never written through.
+  const char* refusal = nullptr;
+  const int fd = platform::openRegularFileForWriting(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644, &refusal);
+  gzFile file = fd >= 0 ? gzdopen(fd, "w") : nullptr;
   if (!file) {
-    CRKLogError("Error: unable to open file for compression %s\n", CRKErrorText(errno));
+    CRKLogError("Error: unable to open file for compression %s\n", refusal ? refusal : CRKErrorText(errno));
+    if (fd >= 0) ::close(fd);
     return false;
   }
   bool success = !data.empty() && writeBytesToGZFile(data.data(), data.size(), file);

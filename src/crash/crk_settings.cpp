@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/core/regular_file.h"
 #include "platform/core/text_table.h"
 #include "sdk/analytics/ana_settings.h"
 #include "sdk/core/console.h"
@@ -128,7 +129,7 @@ std::map<std::string, std::string> CRKSettings::localizedStrings() {
   const auto info = MainBundle::shared().infoPath();
   if (!info) return {};
   const std::filesystem::path path = std::filesystem::path(*info).parent_path() / "CrashKit.txt";
-  const auto bytes = fileio::readFile(path.string(), SIZE_MAX);
+  const auto bytes = fileio::readFile(path.string(), size_t(platform::kMaxInstalledFileBytes));
   if (!bytes) return {};
   return parseStringTable(std::string(bytes->begin(), bytes->end()));
 }

@@ -7,9 +7,9 @@
 #include "foundation/logging.h"
 #include "model/json_encoder.h"
 #include "platform/core/dispatch.h"
+#include "platform/services/qt_regular_file.h"
 #include "platform/services/resources.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -140,14 +140,15 @@ QByteArray WebExporter::createDataJS(const Idea& root, const PictureNames& names
 QString WebExporter::processResourceTemplate(const QString& name, const QString& type,
                                              const QList<std::pair<QString, QString>>& params, QString* error) {
   const QString path = platform::pathForResource(name, type);
-  QFile file(path);
-  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+  QByteArray bytes;
+  QString why = QStringLiteral("missing");
+  if (path.isEmpty() || platform::readRegularFile(path, platform::kMaxInstalledFileBytes, &bytes, &why) !=
+                            platform::RegularFileRead::Read) {
     ORRERY_SOFT_ASSERT(false, "+[WebExporter processResourceTemplate:ofType:params:]");
-    *error = QStringLiteral("%1.%2: %3").arg(name, type,
-                                             path.isEmpty() ? QStringLiteral("missing") : file.errorString());
+    *error = QStringLiteral("%1.%2: %3").arg(name, type, why);
     return {};
   }
-  QString text = QString::fromUtf8(file.readAll());
+  QString text = QString::fromUtf8(bytes);
   for (const auto& [key, value] : params) text.replace(key, value);
   return text;
 }

@@ -20,6 +20,8 @@ class JSONEncoder;
 
 struct DocumentLimits {
   static constexpr qsizetype kMaxJSONBytes = qsizetype(256) << 20;  // 256 MiB of JSON text
+  // An index of maps is read whole up to as much as a map's file may take; a larger file is none.
+  static constexpr qint64 kMaxIndexFileBytes = kMaxJSONBytes;
   static constexpr qint64 kMaxObjects = 1000000;                      // coded objects: ideas, icons
   // Of the objects a file holds, one is the file's own record; every other is an idea or an icon,
   // which is what the user is told of.

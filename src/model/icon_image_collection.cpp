@@ -14,7 +14,7 @@ namespace {
 QString readCatalogue() {
   QByteArray bytes;
   if (platform::readRegularFile(platform::pathForResource(QStringLiteral("emoji_list"), QStringLiteral("txt")),
-                                /*maxBytes=*/-1, &bytes) != platform::RegularFileRead::Read)
+                                platform::kMaxInstalledFileBytes, &bytes) != platform::RegularFileRead::Read)
     return {};
   return QString::fromUtf8(bytes);
 }

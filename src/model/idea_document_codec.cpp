@@ -447,8 +447,9 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
   std::shared_ptr<IdeaDocumentDataObject> object;
   qint64 objectsRead = 0;
   qsizetype parsedBytes = 0;
-  bool tooDeep = false;
-  if (auto decoder = JSONDecoder::createWithData(data, &tooDeep)) {
+  // Ideas nested too deeply are refused as a map too deep; any other nesting that deep is no map.
+  jsontext::NestingCount ideaLevels{{"idea", "ideas", "replacedTrees"}, {"ideas", "replacedTrees"}};
+  if (auto decoder = JSONDecoder::createWithData(data, &ideaLevels)) {
     decoder->addAlias("idea", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("ideas", QString::fromLatin1(Idea::kClassName));
     decoder->addAlias("replacedTrees", QString::fromLatin1(Idea::kClassName));
@@ -458,7 +459,7 @@ bool IdeaDocument::loadFromJSONDataUnguarded(const QByteArray& data, DocumentErr
     if (decoder->tooLarge()) return failTooLarge(error, refusalOf(*decoder));
     objectsRead = decoder->objectsMade();
     parsedBytes = decoder->parsedBytes();
-  } else if (tooDeep) {
+  } else if (ideaLevels.tooDeep && ideaLevels.named > DocumentLimits::kMaxDepth) {
     return failTooLarge(error, depthRefusal());
   }
   // A data object without a tree is as unreadable as no data object at all.

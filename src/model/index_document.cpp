@@ -1,6 +1,7 @@
 #include "model/index_document.h"
 
 #include "model/document_file_writer.h"
+#include "model/document_limits.h"
 #include "model/icon_image.h"
 #include "model/index_file_contents.h"
 #include "model/index_keyed_archiver.h"
@@ -14,8 +15,6 @@
 #include "platform/core/notification_center.h"
 #include "platform/services/file_coordinator.h"
 #include "platform/services/qt_regular_file.h"
-
-#include <QFile>
 
 namespace orrery {
 
@@ -98,10 +97,9 @@ bool IndexDocument::readListFromFile(const QString& path, const platform::FilePr
   bool loaded = false;
   platform::FileCoordinator coordinator(presenter);
   const bool granted = coordinator.coordinateReading(path, [&](const QString& p) {
-    QFile file;
-    if (platform::openRegularFile(file, p) != platform::RegularFileRead::Read) return;
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) return;
+    QByteArray data;
+    if (platform::readRegularFile(p, DocumentLimits::kMaxIndexFileBytes, &data) != platform::RegularFileRead::Read)
+      return;
     loaded = decodeList(data, nullptr, onlyIfChanged, list);
   });
   return granted && loaded;

@@ -1,6 +1,7 @@
 #include "model/index_json_document.h"
 
 #include "model/document_file_writer.h"
+#include "model/document_limits.h"
 #include "model/icon_image.h"
 #include "model/index_file_contents.h"
 #include "model/json_decoder.h"
@@ -9,8 +10,6 @@
 
 #include "platform/core/dispatch.h"
 #include "platform/services/qt_regular_file.h"
-
-#include <QFile>
 
 namespace orrery {
 
@@ -69,11 +68,10 @@ void IndexJSONDocument::readJSONWithCompletionHandler(ReadCompletion completion)
     ProxyList list;
     DocumentError error = proceed ? invalidFormat() : DocumentError::cancelled();
     bool loaded = false;
-    QFile file;
-    if (proceed && !path.isEmpty() && platform::openRegularFile(file, path) == platform::RegularFileRead::Read) {
-      const QByteArray data = file.readAll();
-      loaded = file.error() == QFileDevice::NoError && decodeFromJSON(data, list, &error);
-    }
+    QByteArray data;
+    if (proceed && !path.isEmpty() &&
+        platform::readRegularFile(path, DocumentLimits::kMaxIndexFileBytes, &data) == platform::RegularFileRead::Read)
+      loaded = decodeFromJSON(data, list, &error);
     platform::mainQueue().async([self, completion, loaded, list = std::move(list), error]() mutable {
       if (loaded) self->mIdeaProxyList = std::move(list);
       if (completion) completion(loaded, loaded ? DocumentError{} : error);

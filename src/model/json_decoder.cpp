@@ -152,8 +152,8 @@ JSONDecoder::JSONDecoder(std::unique_ptr<Impl> impl) : mImpl(std::move(impl)) { 
 
 JSONDecoder::~JSONDecoder() = default;
 
-std::unique_ptr<JSONDecoder> JSONDecoder::createWithData(const QByteArray& data, bool* tooDeep) {
-  if (tooDeep) *tooDeep = false;
+std::unique_ptr<JSONDecoder> JSONDecoder::createWithData(const QByteArray& data, jsontext::NestingCount* nesting) {
+  if (nesting) nesting->tooDeep = false;
   auto impl = std::make_unique<Impl>();
   const auto size = size_t(data.size());
   throwIfOutOfMemory(impl->parser.allocate(std::max<size_t>(size, 64), size_t(jsontext::kMaxJSONNesting) + 1));
@@ -166,9 +166,9 @@ std::unique_ptr<JSONDecoder> JSONDecoder::createWithData(const QByteArray& data,
   if (error) {
     std::string why;
     std::size_t offset = 0;
-    if (!jsontext::normalizeLenient(std::string_view(data.constData(), size), impl->strictText, &why, &offset)) {
+    if (!jsontext::normalizeLenient(std::string_view(data.constData(), size), impl->strictText, &why, &offset,
+                                    nesting)) {
       logLine(QStringLiteral("NSJSONSerialization: Error %1 at offset %2").arg(QString::fromStdString(why)).arg(offset));
-      if (tooDeep) *tooDeep = why == jsontext::kTooDeeplyNested;
       return nullptr;
     }
     impl->strictText.reserve(impl->strictText.size() + simdjson::SIMDJSON_PADDING);

@@ -9,6 +9,7 @@
 // The text is parsed at once with a SIMD parser; texts it refuses are read with the lenient
 // grammar of json_text.h. Objects are then decoded straight from the parsed values.
 
+#include "model/json_text.h"
 #include "model/keyed_coding.h"
 
 #include <memory>
@@ -25,10 +26,10 @@ class JSONDecoder final : public KeyedDecoder {
   };
 
   // Parses UTF-8 JSON whose root is an object; on failure logs "NSJSONSerialization: Error …"
-  // and returns null, with `tooDeep` set when nesting deeper than kMaxJSONNesting is what
-  // stopped it. The root object is then the current object. Allocation failure while parsing
-  // propagates as std::bad_alloc.
-  static std::unique_ptr<JSONDecoder> createWithData(const QByteArray& data, bool* tooDeep = nullptr);
+  // and returns null, with `nesting` filled when nesting deeper than kMaxJSONNesting is what
+  // stopped it (json_text.h). The root object is then the current object. Allocation failure
+  // while parsing propagates as std::bad_alloc.
+  static std::unique_ptr<JSONDecoder> createWithData(const QByteArray& data, jsontext::NestingCount* nesting = nullptr);
   ~JSONDecoder() override;
 
   void addAlias(const QString& memberName, const QString& className);

@@ -9,13 +9,14 @@ namespace {
 
 class Normalizer {
  public:
-  Normalizer(std::string_view text, std::string& out) : mText(text), mOut(out) {}
+  Normalizer(std::string_view text, std::string& out, NestingCount* nesting)
+      : mText(text), mOut(out), mNesting(nesting) {}
 
   bool run() {
     if (mText.substr(0, 3) == "\xEF\xBB\xBF") mPos = 3;
     skipSpace();
     if (mPos >= mText.size() || (mText[mPos] != '{' && mText[mPos] != '[')) return fail("illegal value");
-    if (!value(0)) return false;
+    if (!value(0, {}, 0)) return false;
     skipSpace();
     if (mPos != mText.size()) return fail("garbage at the end of the document");
     return true;
@@ -31,6 +32,36 @@ class Normalizer {
     return false;
   }
 
+  // How the value about to be read is held, for the count of named objects.
+  struct Holder {
+    bool objectNamed = false;  // an object here counts
+    bool listNamed = false;    // an array here holds objects that count
+  };
+
+  static bool among(std::string_view name, const std::vector<std::string_view>& names) {
+    for (const std::string_view candidate : names)
+      if (candidate == name) return true;
+    return false;
+  }
+
+  // The holder of the value of the member whose strict name text (quotes included) was just
+  // written from `nameStart`. The names counted are plain words: unescaped, their strict text
+  // is the word itself.
+  Holder holderNamed(std::size_t nameStart) const {
+    if (!mNesting) return {};
+    const std::string_view written(mOut);
+    const std::string_view name = written.substr(nameStart + 1, written.size() - nameStart - 2);
+    return {among(name, mNesting->objectNames), among(name, mNesting->listNames)};
+  }
+
+  bool tooDeep(int named) {
+    if (mNesting) {
+      mNesting->tooDeep = true;
+      mNesting->named = named;
+    }
+    return fail(kTooDeeplyNested);
+  }
+
   bool atEnd() const { return mPos >= mText.size(); }
   char peek() const { return mText[mPos]; }
 
@@ -42,11 +73,12 @@ class Normalizer {
     }
   }
 
-  bool value(int depth) {
+  // `named`: the named objects around the value.
+  bool value(int depth, Holder holder, int named) {
     if (atEnd()) return fail("illegal value");
     switch (peek()) {
-      case '{': return object(depth + 1);
-      case '[': return array(depth + 1);
+      case '{': return object(depth + 1, named + (holder.objectNamed ? 1 : 0));
+      case '[': return array(depth + 1, holder.listNamed, named);
       case '"': return string();
       case 't': return literal("true");
       case 'f': return literal("false");
@@ -62,8 +94,8 @@ class Normalizer {
     return true;
   }
 
-  bool object(int depth) {
-    if (depth > kMaxJSONNesting) return fail(kTooDeeplyNested);
+  bool object(int depth, int named) {
+    if (depth > kMaxJSONNesting) return tooDeep(named);
     ++mPos;
     mOut += '{';
     skipSpace();
@@ -75,13 +107,15 @@ class Normalizer {
     for (;;) {
       skipSpace();
       if (atEnd() || peek() != '"') return fail(atEnd() ? "unterminated object" : "object is missing after a comma");
+      const std::size_t nameStart = mOut.size();
       if (!string()) return false;
+      const Holder holder = holderNamed(nameStart);
       skipSpace();
       if (atEnd() || peek() != ':') return fail("missing name separator");
       ++mPos;
       mOut += ':';
       skipSpace();
-      if (!value(depth)) return false;
+      if (!value(depth, holder, named)) return false;
       skipSpace();
       if (atEnd()) return fail("unterminated object");
       if (peek() == ',') {
@@ -98,8 +132,8 @@ class Normalizer {
     }
   }
 
-  bool array(int depth) {
-    if (depth > kMaxJSONNesting) return fail(kTooDeeplyNested);
+  bool array(int depth, bool listNamed, int named) {
+    if (depth > kMaxJSONNesting) return tooDeep(named);
     ++mPos;
     mOut += '[';
     skipSpace();
@@ -110,7 +144,7 @@ class Normalizer {
     }
     for (;;) {
       skipSpace();
-      if (!value(depth)) return false;
+      if (!value(depth, {listNamed, false}, named)) return false;
       skipSpace();
       if (atEnd()) return fail("unterminated array");
       if (peek() == ',') {
@@ -327,15 +361,18 @@ class Normalizer {
 
   std::string_view mText;
   std::string& mOut;
+  NestingCount* mNesting;
   std::size_t mPos = 0;
 };
 
 }  // namespace
 
-bool normalizeLenient(std::string_view text, std::string& out, std::string* error, std::size_t* offset) {
+bool normalizeLenient(std::string_view text, std::string& out, std::string* error, std::size_t* offset,
+                      NestingCount* nesting) {
   out.clear();
   out.reserve(text.size() + text.size() / 8);
-  Normalizer normalizer(text, out);
+  if (nesting) nesting->tooDeep = false, nesting->named = 0;
+  Normalizer normalizer(text, out, nesting);
   if (normalizer.run()) return true;
   if (error) *error = normalizer.error;
   if (offset) *offset = normalizer.errorOffset;

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orrery::jsontext {
 
@@ -20,10 +21,21 @@ namespace orrery::jsontext {
 inline constexpr int kMaxJSONNesting = 1024;
 inline constexpr char kTooDeeplyNested[] = "too deeply nested document";
 
+// What nests too deeply, for a reader that tells one kind of nesting from any other: whether
+// the text went deeper than kMaxJSONNesting, and how many of the objects around the place where
+// it did are held by a member named one of `objectNames`, or are elements of an array held by a
+// member named one of `listNames` (names as they read once unescaped).
+struct NestingCount {
+  std::vector<std::string_view> objectNames;
+  std::vector<std::string_view> listNames;
+  bool tooDeep = false;
+  int named = 0;
+};
+
 // Rewrites a lenient JSON text as strict JSON (lone surrogates become U+FFFD, numbers their
 // shortest round-trip form). False, with `error` and `offset` set, for a text the grammar
-// refuses.
+// refuses; `nesting`, when given, is filled as above.
 bool normalizeLenient(std::string_view text, std::string& out, std::string* error = nullptr,
-                      std::size_t* offset = nullptr);
+                      std::size_t* offset = nullptr, NestingCount* nesting = nullptr);
 
 }  // namespace orrery::jsontext

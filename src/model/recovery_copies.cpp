@@ -98,11 +98,11 @@ bool mayHaveRecoveryCopies() {
 std::vector<RecoveryCopy> recoveryCopiesToOffer() {
   std::vector<RecoveryCopy> copies;
   for (const QFileInfo& info : recoveryFiles()) {
-    QFile file;
+    QByteArray bytes;
     QString unreadable;
-    const bool opened = platform::openRegularFile(file, info.absoluteFilePath(), /*maxBytes=*/-1, &unreadable) ==
-                        platform::RegularFileRead::Read;
-    const auto doc = opened ? documentOf(file.readAll(), &unreadable) : nullptr;
+    const bool read = platform::readRegularFile(info.absoluteFilePath(), DocumentLimits::kMaxJSONBytes, &bytes,
+                                                &unreadable) == platform::RegularFileRead::Read;
+    const auto doc = read ? documentOf(bytes, &unreadable) : nullptr;
     if (!doc) {
       logLine(QStringLiteral("Recovered copy %1 is not offered: %2").arg(info.absoluteFilePath(), unreadable));
       continue;

@@ -50,9 +50,10 @@ QString BundleInfo::value(const QString& key) {
   if (!values) {
     const QString path = platform::pathForResource(QStringLiteral("sdk/Info.plist"));
     QByteArray bytes;
-    values = platform::readRegularFile(path, /*maxBytes=*/-1, &bytes) == platform::RegularFileRead::Read
-                 ? parse(bytes)
-                 : QVariantMap();
+    values =
+        platform::readRegularFile(path, platform::kMaxInstalledFileBytes, &bytes) == platform::RegularFileRead::Read
+            ? parse(bytes)
+            : QVariantMap();
   }
   return values->value(key).toString();
 }

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
 #include <unistd.h>
@@ -256,6 +258,34 @@ TEST(SingleInstanceInProcess, OnlyAHeldLockKeepsAStartOut) {
   QLockFile held(QDir(folder.path()).filePath("orrery.lock"));
   ASSERT_TRUE(held.tryLock(0));
   EXPECT_FALSE(SingleInstance(folder.path()).tryToBecomeFirst()) << "held by an earlier version";
+}
+
+// What is no lock file of its own at the lock's name is neither written nor taken for another
+// instance: the start runs alone and says why.
+TEST(SingleInstanceInProcess, ALockNameThatIsNoFileOfItsOwnLetsTheStartRunAlone) {
+  QLocalServer server;
+  const std::pair<std::function<bool(const QString&, const QString&)>, const char*> entries[] = {
+      {[](const QString& lock, const QString& other) {
+         QFile file(other);
+         return file.open(QIODevice::WriteOnly) && file.write("mine") == 4 && (file.close(), QFile::link(other, lock));
+       },
+       "not a regular file (a link)"},
+      {[](const QString& lock, const QString&) { return QDir().mkpath(lock); }, "not a regular file (a folder)"},
+      {[&](const QString& lock, const QString&) { return server.listen(lock); }, "not a regular file (a socket)"}};
+  for (const auto& [make, why] : entries) {
+    SCOPED_TRACE(why);
+    QTemporaryDir folder;
+    SingleInstance instance(folder.path());
+    const QString other = QDir(folder.path()).filePath("other");
+    ASSERT_TRUE(make(instance.lockPath(), other));
+    EXPECT_TRUE(instance.tryToBecomeFirst());
+    EXPECT_EQ(instance.unusableLock().toStdString(), why);
+    EXPECT_FALSE(instance.listen({})) << "no hand-off without the lock";
+    QFile kept(other);
+    if (kept.open(QIODevice::ReadOnly)) {
+      EXPECT_EQ(kept.readAll(), "mine") << "what a link points to keeps its content";
+    }
+  }
 }
 
 TEST(SingleInstanceInProcess, AMessageInPiecesIsDeliveredOnceAndAnswered) {

@@ -149,6 +149,12 @@ TEST(StartEnvironment, AStartAndACleanQuitPrintNothingWhateverTheFoldersAreNamed
         "unavailable: libcurl.so.4 could not be loaded"}},
       // A FIFO in a settings file's place is not waited on: the start goes on without its values.
       {"a FIFO for the settings file", {}, {}, {"not a regular file (a FIFO)"}, "config/Orrery/Orrery/defaults.dat"},
+      // What is no file of its own at the single-instance lock's name is no other instance.
+      {"a FIFO for the single-instance lock",
+       {},
+       {},
+       {"Hand-off: cannot use the lock file", "not a regular file (a FIFO); this instance runs alone"},
+       "runtime/orrery.lock"},
       {"a FIFO for the SDK's defaults",
        {},
        {},

@@ -63,15 +63,19 @@ class CloudFolderChangesTest : public cloudtest::CloudWorkspaceTest {
 TEST_F(CloudFolderChangesTest, ADamagedIndexIsSetAsideAndTheDocumentsOnDiskAreListed) {
   struct Case {
     const char* name;
-    int keep;  // bytes of the good index kept; -1: other bytes
+    int keep;  // bytes of the good index kept; -1: other bytes; -2: more than the memory there is
   };
-  for (const Case& c : {Case{"cut to 100 bytes", 100}, Case{"empty", 0}, Case{"not an index", -1}}) {
+  for (const Case& c : {Case{"cut to 100 bytes", 100}, Case{"empty", 0}, Case{"not an index", -1},
+                        Case{"larger than the memory", -2}}) {
     SCOPED_TRACE(c.name);
     const QStringList texts = writeDocuments(13);
     ASSERT_TRUE(container.writeIndex());
     const QByteArray whole = CloudContainerFixture::readFile(container.indexPath());
-    const QByteArray damaged = c.keep < 0 ? QByteArray("not an index") : whole.left(c.keep);
+    const QByteArray damaged = c.keep == -1 ? QByteArray("not an index") : whole.left(std::max(c.keep, 0));
     ASSERT_TRUE(CloudContainerFixture::writeFile(container.indexPath(), damaged));
+    if (c.keep == -2) {
+      ASSERT_TRUE(QFile::resize(container.indexPath(), qint64(1) << 40)) << "sparse: no disk taken";
+    }
     told.clear();
     startWorkspace();
     ASSERT_TRUE(main.runUntil([&] { return listedTexts().size() == 13; })) << listedTexts().join(", ").toStdString();
@@ -79,7 +83,10 @@ TEST_F(CloudFolderChangesTest, ADamagedIndexIsSetAsideAndTheDocumentsOnDiskAreLi
     settle();
     const QStringList aside = QDir(container.documents()).entryList({"orrery.index.damaged-*"}, QDir::Files);
     ASSERT_EQ(aside.size(), 1) << "kept, not deleted";
-    EXPECT_EQ(CloudContainerFixture::readFile(container.documentPath(aside[0])), damaged);
+    if (c.keep == -2)
+      EXPECT_EQ(QFileInfo(container.documentPath(aside[0])).size(), qint64(1) << 40);
+    else
+      EXPECT_EQ(CloudContainerFixture::readFile(container.documentPath(aside[0])), damaged);
     EXPECT_EQ(indexedIdentifiers().size(), 13) << "a new index lists what is on disk";
     ASSERT_EQ(told.size(), 1);
     EXPECT_TRUE(told[0].contains(aside[0])) << told[0].toStdString();

@@ -234,7 +234,8 @@ TEST_F(DropboxEngineTest, StartUpKeepsOnlyReferencedMirrorFilesAndSurvivesAnUnre
 }
 
 // A FIFO where a mirror file belongs is refused at once: a fetch of its document completes
-// with none, and a local index in its place gives way to a new one.
+// with none, and a local index in its place gives way to a new one. So is a file larger than
+// the memory there is, without being read.
 TEST_F(DropboxEngineTest, MirrorFilesThatAreNoRegularFilesAreRefusedWithoutWaiting) {
   const QString folder = "fifo-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
   networkUp = false;
@@ -252,6 +253,11 @@ TEST_F(DropboxEngineTest, MirrorFilesThatAreNoRegularFilesAreRefusedWithoutWaiti
   releaseFifoReader(document);
   ASSERT_TRUE(answered);
   EXPECT_TRUE(none);
+  ASSERT_TRUE(makeHugeFile(document));
+  fetched = none = false;
+  engine->fetchDocument("dropbox:/id3_1.orrx", [&](std::shared_ptr<IdeaDocument> doc) { fetched = true, none = !doc; });
+  ASSERT_TRUE(pump([&] { return fetched; }, 60, /*fileWork=*/true));
+  EXPECT_TRUE(none);
 
   engine->finishForQuit();
   engine->leaveState();
@@ -262,6 +268,15 @@ TEST_F(DropboxEngineTest, MirrorFilesThatAreNoRegularFilesAreRefusedWithoutWaiti
   releaseFifoReader(index);
   ASSERT_TRUE(indexed);
   EXPECT_TRUE(recorders[1]->events.contains("list 0")) << "a new empty index was reported";
+
+  const QString newIndex = again->localManagedFile(again->state().indexDocumentInfo()->output()->name());
+  again->finishForQuit();
+  again->leaveState();
+  settleThreads();
+  ASSERT_TRUE(makeHugeFile(newIndex));
+  auto third = startEngine(folder);
+  ASSERT_TRUE(pump([&] { return third->state().isIndexDocumentAvailable(); }, 60, /*fileWork=*/true));
+  EXPECT_TRUE(recorders[2]->events.contains("list 0")) << "a new empty index was reported";
 }
 
 TEST_F(DropboxEngineTest, FailedFirstStatusWriteIsTriedAgain) {

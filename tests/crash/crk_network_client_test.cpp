@@ -148,11 +148,18 @@ TEST_F(CrashUploadTest, ThreeLastingRefusalsQuarantineThePackage) {
   server.script("/reports", {HttpsTestResponse::withStatus(400), HttpsTestResponse::withStatus(413),
                              HttpsTestResponse::withStatus(400)});
   std::string path = package();
+  // A link planted at the counter's name is neither read nor written through: it gives way.
+  const std::string counter = manager.preparedPath() + "/." + path.substr(path.rfind('/') + 1) + ".refusals";
+  const std::string elsewhere = manager.rootPath() + "/elsewhere";
+  std::ofstream(elsewhere) << "2\n";
+  ASSERT_EQ(::symlink(elsewhere.c_str(), counter.c_str()), 0);
   for (size_t round = 1; round <= 3; ++round) {
     client->startUploadRequest(request(), path, false);
     ASSERT_TRUE(delegate->waitFor(round));
     EXPECT_TRUE(delegate->finished()[round - 1].error);
+    EXPECT_EQ(exists(path), round < 3) << round;
   }
+  EXPECT_EQ(crashtest::run("cat '" + elsewhere + "'"), "2\n");
   EXPECT_FALSE(exists(path));
   EXPECT_EQ(manager.contentsOfDirectory(manager.quarantinePath()).size(), 1u);
   EXPECT_TRUE(crashtest::run("ls -A '" + manager.preparedPath() + "'").empty());

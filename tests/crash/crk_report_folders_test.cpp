@@ -121,6 +121,14 @@ TEST(CrashReportFolders, AnotherRunsLiveFolderIsRecognisedUntilItsLockGoes) {
   ::close(fd);
   EXPECT_FALSE(CRKFileManager::isReportFolderLive(folder));
   EXPECT_EQ(tree.manager.contentsOfDirectory(folder), std::vector<std::string>{folder + "/metadata.crkrecord"});
+
+  // Only a lock file of its own is taken: what a link at its name points to is never written.
+  const std::string mine = tree.manager.rootPath() + "/mine", linked = tree.report(tree.manager.activePath(), "linked");
+  writeFile(mine, "mine");
+  ASSERT_EQ(::symlink(mine.c_str(), (linked + "/.live.lock").c_str()), 0);
+  EXPECT_EQ(CRKFileManager::lockReportFolder(linked), -1);
+  EXPECT_FALSE(CRKFileManager::isReportFolderLive(linked));
+  EXPECT_EQ(crashtest::run("cat '" + mine + "'"), "mine");
 }
 
 TEST(CrashReports, WhichFilesNeedSubmissionAndMakeACrash) {

@@ -324,6 +324,24 @@ TEST(DocumentBounds, TextsObjectsAndLevelsBeyondTheBoundsAreRefusedWhole) {
           << levels;
     }
   }
+  // Nesting as deep that does not run through the ideas makes no map: beside them, in an
+  // idea's other member, or below ideas no deeper than a map holds.
+  const QByteArray deepList = QByteArray(1100, '[') + QByteArray(1100, ']');
+  QByteArray deepObject = "1";
+  for (int i = 0; i < 1100; ++i) deepObject = "{\"x\":" + deepObject + "}";
+  QByteArray belowIdeas = nested(400);
+  belowIdeas.insert(belowIdeas.lastIndexOf(R"("text":"")"), "\"junk\":" + deepList + ",");
+  for (const QByteArray& file :
+       {QByteArray(R"({"ideaDocumentDataObject":{"fileFormatVersion":3,"idea":{"text":"1"},"extra":)") + deepList +
+            "}}",
+        QByteArray(R"({"ideaDocumentDataObject":{"fileFormatVersion":3,"idea":{"text":"1","note":)") + deepObject +
+            "}}}",
+        belowIdeas}) {
+    DocumentError invalid;
+    EXPECT_FALSE(doc->loadFromJSONData(file, &invalid));
+    EXPECT_EQ(invalid.code, kDocumentErrorInvalidFormat);
+    EXPECT_EQ(invalid.description, "Invalid document format");
+  }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // A file that leaves out the identifiers and types the writer writes takes more once written.

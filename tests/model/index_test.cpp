@@ -145,6 +145,15 @@ TEST_F(IndexFiles, HostileOrForeignJSONIndexesLoadNothing) {
   ASSERT_TRUE(writeFile(path("garbage"), QByteArray("{\"fileFormatVersion\": 1, \"proxies\": [")));
   EXPECT_FALSE(readJSONIndex("garbage"));
   EXPECT_FALSE(readJSONIndex("missing"));
+
+  // An index larger than the memory there is (sparse: no disk taken) is neither index, and is
+  // not read.
+  QFile huge(path("huge"));
+  ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40));
+  huge.close();
+  EXPECT_FALSE(readJSONIndex("huge"));
+  ProxyList list;
+  EXPECT_FALSE(IndexDocument::readListFromFile(path("huge"), nullptr, list, /*onlyIfChanged=*/false));
 }
 
 TEST_F(IndexFiles, KeyedIndexIsWrittenAndReadBackIntoICloud) {

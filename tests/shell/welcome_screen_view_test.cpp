@@ -9,7 +9,10 @@
 #include "platform/ui/window.h"
 #include "foundation/globals.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFontMetricsF>
+#include <QTemporaryDir>
 #include "ui_test_env.h"
 
 #include <gtest/gtest.h>
@@ -45,6 +48,20 @@ struct VersionScope {
 };
 
 }  // namespace
+
+// An installed information file larger than the memory there is (sparse: no disk taken) is not
+// read: the version reads as none.
+TEST(WelcomeScreenView, AnInformationFileLargerThanTheMemoryIsNotRead) {
+  QTemporaryDir folder;
+  QFile huge(folder.filePath("sdk/Info.plist"));
+  ASSERT_TRUE(QDir(folder.path()).mkpath("sdk") && huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40));
+  const QByteArray named = qgetenv("ORRERY_RESOURCES_DIR");
+  qputenv("ORRERY_RESOURCES_DIR", folder.path().toUtf8());
+  const QVariantMap previous = BundleInfo::setValues({});
+  EXPECT_EQ(BundleInfo::value(QStringLiteral("CFBundleShortVersionString")), QString());
+  BundleInfo::setValues(previous);
+  named.isEmpty() ? qunsetenv("ORRERY_RESOURCES_DIR") : qputenv("ORRERY_RESOURCES_DIR", named);
+}
 
 TEST(WelcomeScreenView, LaysThePanelOutAroundTheCentreOfAnEightHundredBySixHundredContainer) {
   VersionScope version;

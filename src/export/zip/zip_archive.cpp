@@ -6,6 +6,7 @@
 #include "model/document_file_writer.h"
 #include "model/file_utils.h"
 #include "platform/core/atomic_file.h"
+#include "platform/core/regular_file.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -435,10 +436,12 @@ bool ZipArchive::unzipFileAtPath(const QString& path, const QString& destination
       success = false;
       break;
     }
-    const int fd = ::open(QFile::encodeName(full).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                          0644);
+    // Only a file of its own: a link or a FIFO the archive or someone else left there is refused.
+    std::string refusal;
+    const int fd = platform::openRegularFileForWriting(QFile::encodeName(full).toStdString(),
+                                                       O_WRONLY | O_CREAT | O_TRUNC, 0644, &refusal);
     if (fd < 0) {
-      fail(error, 0, QStringLiteral("%1: %2").arg(full, systemReason()));
+      fail(error, 0, QStringLiteral("%1: %2").arg(full, QString::fromStdString(refusal)));
       unzCloseCurrentFile(zip);
       success = false;
       break;

@@ -30,6 +30,8 @@ class ZipArchive {
  public:
   static constexpr std::int64_t kMaxEntryBytes = std::int64_t{64} << 20;
   static constexpr std::int64_t kMaxTotalBytes = std::int64_t{256} << 20;
+  // An archive read whole: as much as its entries may hold, and their headers and names.
+  static constexpr std::int64_t kMaxArchiveBytes = kMaxTotalBytes + (std::int64_t{16} << 20);
 
   // Unpacks every entry (overwriting) below `destination`, which is created when missing.
   static bool unzipFileAtPath(const QString& path, const QString& destination, ZipError* error = nullptr);

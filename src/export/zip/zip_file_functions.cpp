@@ -1,5 +1,8 @@
 #include "export/zip/zip_file_functions.h"
 
+#include "export/zip/zip_archive.h"
+#include "foundation/logging.h"
+#include "platform/core/regular_file.h"
 #include "platform/services/qt_regular_file.h"
 
 #include <QByteArray>
@@ -47,8 +50,14 @@ struct BufferedWriter {
 voidpf ZCALLBACK openForWriting(voidpf, const void* path, int mode) {
   if (!(mode & ZLIB_FILEFUNC_MODE_CREATE) || !path) return nullptr;
   // Never through a link: the staging file the atomic writer made is what gets written.
-  const int fd = ::open(static_cast<const char*>(path), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) return nullptr;
+  std::string why;
+  const int fd =
+      platform::openRegularFileForWriting(static_cast<const char*>(path), O_WRONLY | O_CREAT | O_TRUNC, 0644, &why);
+  if (fd < 0) {
+    logLine(QStringLiteral("[ZipArchive] Error: cannot write %1: %2")
+                .arg(QFile::decodeName(static_cast<const char*>(path)), QString::fromStdString(why)));
+    return nullptr;
+  }
   auto* writer = new BufferedWriter;
   writer->fd = fd;
   return writer;
@@ -107,8 +116,9 @@ struct MemoryReader {
 voidpf ZCALLBACK openForReading(voidpf, const void* path, int mode) {
   if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ || !path) return nullptr;
   QByteArray bytes;
-  if (platform::readRegularFile(QFile::decodeName(static_cast<const char*>(path)), /*maxBytes=*/-1, &bytes) !=
-      platform::RegularFileRead::Read)
+  // A refusal is logged with the path and the reason.
+  if (platform::readRegularFile(QFile::decodeName(static_cast<const char*>(path)), ZipArchive::kMaxArchiveBytes,
+                                &bytes) != platform::RegularFileRead::Read)
     return nullptr;
   auto* reader = new MemoryReader;
   reader->bytes = std::move(bytes);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/types.h>
@@ -12,13 +13,17 @@ namespace platform {
 
 namespace {
 
-const char* kindOf(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "of an unknown kind";
+// Whole texts, so that a signal handler's writer can hand them on without building one.
+const char* refusalOfKind(mode_t mode) {
+  if (S_ISFIFO(mode)) return "not a regular file (a FIFO)";
+  if (S_ISDIR(mode)) return "not a regular file (a folder)";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "not a regular file (a device)";
+  if (S_ISSOCK(mode)) return "not a regular file (a socket)";
+  if (S_ISLNK(mode)) return "not a regular file (a link)";
+  return "not a regular file (of an unknown kind)";
 }
+
+constexpr char kOtherNames[] = "not a file of its own (it has other names)";
 
 // What is at `path` is refused unless it is a regular file within `maxBytes`: the reason, or
 // an empty string.
@@ -98,25 +103,31 @@ RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, ByteS
   int64_t size = 0;
   const int fd = openSized(folder, path, maxBytes, &answer, why, &size);
   if (fd < 0) return answer;
-  sink.reserve(size);
-  char buffer[65536];
   int64_t total = 0;
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (why) *why = std::strerror(errno);
-      answer = RegularFileRead::Failed;
-      break;
+  // Within its cap a file may still be more than the memory left: a failure to read, not an end.
+  try {
+    sink.reserve(size);
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        if (why) *why = std::strerror(errno);
+        answer = RegularFileRead::Failed;
+        break;
+      }
+      if (n == 0) break;
+      if (maxBytes >= 0 && total + n > maxBytes) {
+        if (why) *why = "grew beyond " + std::to_string(maxBytes) + " bytes while read";
+        answer = RegularFileRead::Refused;
+        break;
+      }
+      sink.append(buffer, size_t(n));
+      total += n;
     }
-    if (n == 0) break;
-    if (maxBytes >= 0 && total + n > maxBytes) {
-      if (why) *why = "grew beyond " + std::to_string(maxBytes) + " bytes while read";
-      answer = RegularFileRead::Refused;
-      break;
-    }
-    sink.append(buffer, size_t(n));
-    total += n;
+  } catch (const std::bad_alloc&) {
+    if (why) *why = "not enough memory to read " + std::to_string(size) + " bytes";
+    answer = RegularFileRead::Failed;
   }
   ::close(fd);
   return answer;
@@ -131,8 +142,49 @@ RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::
   return readWhole(path, maxBytes, bytes, why);
 }
 
-std::string notRegularFileReason(mode_t mode) {
-  return S_ISREG(mode) ? std::string() : std::string("not a regular file (") + kindOf(mode) + ")";
+std::string notRegularFileReason(mode_t mode) { return S_ISREG(mode) ? std::string() : refusalOfKind(mode); }
+
+int openRegularFileForWriting(const char* path, int flags, mode_t mode, const char** refusal) {
+  if (refusal) *refusal = nullptr;
+  // Not emptied yet, and without waiting: a FIFO without a reader would hold the open for good.
+  const int fd = ::open(path, (flags & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+  struct stat st {};
+  if (fd < 0) {
+    // A link (ELOOP), a folder (EISDIR), a FIFO or socket nobody reads (ENXIO): said as such.
+    const int error = errno;
+    if (refusal && error != ENOENT && ::lstat(path, &st) == 0 && !S_ISREG(st.st_mode))
+      *refusal = refusalOfKind(st.st_mode);
+    errno = error;
+    return -1;
+  }
+  const char* refused = nullptr;
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    refused = refusalOfKind(st.st_mode);
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else if (st.st_nlink > 1) {
+    refused = kOtherNames;
+    error = EMLINK;
+  } else if ((flags & O_TRUNC) && ::ftruncate(fd, 0) != 0) {
+    error = errno;
+  } else if (const int status = ::fcntl(fd, F_GETFL); status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    error = errno;
+  } else {
+    return fd;
+  }
+  ::close(fd);
+  if (refusal) *refusal = refused;
+  errno = error;
+  return -1;
+}
+
+int openRegularFileForWriting(const std::string& path, int flags, mode_t mode, std::string* why) {
+  const char* refusal = nullptr;
+  const int fd = openRegularFileForWriting(path.c_str(), flags, mode, &refusal);
+  if (fd < 0 && why) *why = refusal ? refusal : std::strerror(errno);
+  return fd;
 }
 
 bool isRegularFile(const std::string& path) {

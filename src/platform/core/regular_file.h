@@ -6,6 +6,9 @@
 // followed. Any thread; nothing is logged here: the caller says what it refused, with the
 // reason given. The crash reporter's record reader keeps a copy of the rule of its own, which
 // refuses links too.
+//
+// Its counterpart for a file written in place (a lock, a counter, a log, a marker, an export's
+// file): never through a link, and only when a regular file of its own is there or is made.
 
 #include <cstdint>
 #include <string>
@@ -23,6 +26,10 @@ enum class RegularFileRead {
   Failed,   // the system refused the open or the read
 };
 
+// The most read whole of a file installed with the program (its text tables, catalogues,
+// property lists and pages), far above any it installs.
+constexpr int64_t kMaxInstalledFileBytes = int64_t(16) << 20;
+
 // A descriptor reading the regular file at `path` when it holds at most `maxBytes` (negative:
 // any size), blocking again once open and closed on exec; the caller closes it. Else -1, with
 // the answer in `answer` and the reason in `why` when given.
@@ -30,7 +37,8 @@ int openRegularFile(const std::string& path, int64_t maxBytes, RegularFileRead* 
                     std::string* why = nullptr);
 
 // The bytes of the regular file at `path` when it holds at most `maxBytes` (negative: any
-// size); `why`, when given, gets the reason of any other answer.
+// size); `why`, when given, gets the reason of any other answer. Memory running out fails the
+// read (Failed), never the program.
 RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::string* bytes,
                                 std::string* why = nullptr);
 RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, std::vector<uint8_t>* bytes,
@@ -50,6 +58,17 @@ class ByteSink {
 // files of one folder.
 RegularFileRead readRegularFile(const std::string& path, int64_t maxBytes, ByteSink& sink, std::string* why = nullptr,
                                 int folder = AT_FDCWD);
+
+// A descriptor writing the file at `path`, opened with `flags` (O_WRONLY or O_RDWR, with any of
+// O_CREAT, O_EXCL, O_TRUNC and O_APPEND) and `mode` for a new file; closed on exec. Only a
+// regular file of its own is opened: a link at `path` (even one to a regular file), a file
+// with other names (hard links), a folder, a FIFO, a socket or a device is refused without
+// waiting and left as it is; O_TRUNC empties the file only once it is known to be such a
+// file. Else -1 with errno set and, when what is there was refused, `*refusal` set to the
+// reason ("not a regular file (a link)"), else to null. Async-signal-safe.
+int openRegularFileForWriting(const char* path, int flags, mode_t mode, const char** refusal = nullptr);
+// As above, with the reason of any failure in `why`: the refusal, or the system's words.
+int openRegularFileForWriting(const std::string& path, int flags, mode_t mode, std::string* why);
 
 // Whether `path` (links followed) is a regular file; it is not opened.
 bool isRegularFile(const std::string& path);

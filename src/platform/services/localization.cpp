@@ -45,7 +45,7 @@ LocalizationTable LocalizationTable::parse(const QByteArray& utf8) {
 
 LocalizationTable LocalizationTable::fromFile(const QString& path) {
   QByteArray bytes;
-  if (path.isEmpty() || readRegularFile(path, /*maxBytes=*/-1, &bytes) != RegularFileRead::Read) return {};
+  if (path.isEmpty() || readRegularFile(path, kMaxInstalledFileBytes, &bytes) != RegularFileRead::Read) return {};
   return parse(bytes);
 }
 

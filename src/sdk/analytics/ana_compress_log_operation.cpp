@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/core/regular_file.h"
 #include "sdk/analytics/ana_file_utils.h"
 #include "sdk/analytics/ana_logger.h"
 #include "sdk/core/file_io.h"
@@ -37,7 +38,9 @@ void ANACompressLogOperation::main() {
 bool ANACompressLogOperation::compressInto(const std::string& temporaryPath) {
   int in = ::open(mUncompressedLogURL.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (in < 0) return false;
-  int out = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  std::string why;
+  const int out = platform::openRegularFileForWriting(temporaryPath, O_WRONLY | O_CREAT | O_TRUNC, 0644, &why);
+  if (out < 0) ANALogger::sharedLogger().log("Cannot write %s: %s", temporaryPath.c_str(), why.c_str());
   gzFile gz = out >= 0 ? gzdopen(out, "wb") : nullptr;
   if (!gz) {
     if (out >= 0) ::close(out);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/core/regular_file.h"
 #include "sdk/analytics/ana_file_utils.h"
 #include "sdk/analytics/ana_logger.h"
 #include "sdk/analytics/ana_text.h"
@@ -75,16 +76,21 @@ void ANAWriteEventOperation::main() {
   mSuccess = false;
   // Opening without creating first tells an existing file, a new one and a folder apart.
   // Read access too: a partial last line is looked for before appending.
+  // Only a log of its own: a link, a folder or a FIFO at its name is refused.
   bool existed = true;
-  int fd = ::open(mLogFileUrl.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  std::string why;
+  int fd = platform::openRegularFileForWriting(mLogFileUrl, O_RDWR | O_APPEND, 0644, &why);
   if (fd < 0 && errno == ENOENT) {
     existed = false;
-    fd = ::open(mLogFileUrl.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+    fd = platform::openRegularFileForWriting(mLogFileUrl, O_RDWR | O_CREAT | O_APPEND, 0644, &why);
   }
-  if (fd < 0) return;  // a folder (EISDIR), a link (ELOOP) or no access
+  if (fd < 0) {
+    ANALogger::sharedLogger().logWithLabel(kLabel, "Cannot write %s: %s", mLogFileUrl.c_str(), why.c_str());
+    return;
+  }
   struct stat st {};
   bool ok = false;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) == 0) {
     off_t length = existed ? wholeLinesLength(fd, st.st_size) : st.st_size;
     ok = write(fd, existed, length);
   }

@@ -1,11 +1,26 @@
 #include "sdk/net/output_stream.h"
 
+#include "platform/core/regular_file.h"
+#include "sdk/core/console.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 namespace telemetry {
+
+namespace {
+
+// Emptied, or made: never written through a link, nor anything but a regular file of its own.
+int openOwnFile(const std::string& path, mode_t mode) {
+  std::string why;
+  const int fd = platform::openRegularFileForWriting(path, O_WRONLY | O_CREAT | O_TRUNC, mode, &why);
+  if (fd < 0) consoleLog("[Telemetry] Cannot write " + path + ": " + why);
+  return fd;
+}
+
+}  // namespace
 
 bool MemoryOutputStream::open() {
   mOpen = true;
@@ -24,7 +39,7 @@ FileOutputStream::~FileOutputStream() { close(); }
 
 bool FileOutputStream::open() {
   if (mDescriptor >= 0) return true;
-  mDescriptor = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  mDescriptor = openOwnFile(mPath, 0600);
   return mDescriptor >= 0;
 }
 
@@ -48,8 +63,7 @@ void FileOutputStream::close() {
 CheckedFileOutputStream::~CheckedFileOutputStream() { close(); }
 
 bool CheckedFileOutputStream::open() {
-  if (mDescriptor < 0)
-    mDescriptor = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (mDescriptor < 0) mDescriptor = openOwnFile(mPath, 0644);
   if (mDescriptor < 0) mFailed = true;
   return mDescriptor >= 0;
 }

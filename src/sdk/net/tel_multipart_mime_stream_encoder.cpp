@@ -125,7 +125,7 @@ void TELMultipartMimeStreamEncoder::addFileData(const std::vector<uint8_t>& data
 
 void TELMultipartMimeStreamEncoder::addFile(const std::string& path, const std::string& fileName,
                                             const std::optional<std::string>& mimeType, const std::string& fieldName) {
-  auto bytes = fileio::readFile(path, SIZE_MAX);
+  auto bytes = fileio::readFile(path, kMaxFileBytes);
   addFileData(bytes ? *bytes : std::vector<uint8_t>(), fileName, mimeType, fieldName);
 }
 

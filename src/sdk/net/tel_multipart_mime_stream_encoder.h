@@ -46,7 +46,9 @@ class TELMultipartMimeStreamEncoder {
   void addValue(const nlohmann::json& value, const std::string& fieldName);
   void addFileData(const std::vector<uint8_t>& data, const std::string& fileName,
                    const std::optional<std::string>& mimeType, const std::string& fieldName);
-  // Reads the whole file; an unreadable file counts as empty data.
+  // Reads the whole file; an unreadable file, or one beyond kMaxFileBytes (refused, and
+  // logged), counts as empty data.
+  static constexpr size_t kMaxFileBytes = 256u << 20;
   void addFile(const std::string& path, const std::string& fileName, const std::optional<std::string>& mimeType,
                const std::string& fieldName);
 

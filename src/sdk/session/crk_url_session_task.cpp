@@ -1,5 +1,7 @@
 #include "sdk/session/crk_url_session_task.h"
 
+#include "platform/core/regular_file.h"
+#include "sdk/core/console.h"
 #include "sdk/core/sdk_constants.h"
 #include "sdk/core/standard_paths.h"
 #include "sdk/session/crk_url_session.h"
@@ -224,7 +226,9 @@ void CRKURLSessionDownloadTask::setDownloadCompletionHandler(DownloadCompletionH
 
 bool CRKURLSessionDownloadTask::openStream() {
   if (mOutput >= 0) return true;
-  mOutput = ::open(mTargetURL.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  std::string why;
+  mOutput = platform::openRegularFileForWriting(mTargetURL, O_WRONLY | O_CREAT | O_TRUNC, 0600, &why);
+  if (mOutput < 0) consoleLog("[Telemetry] Cannot write the download to " + mTargetURL + ": " + why);
   return mOutput >= 0;
 }
 

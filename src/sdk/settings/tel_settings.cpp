@@ -1,6 +1,7 @@
 #include "sdk/settings/tel_settings.h"
 
 #include "sdk/core/console.h"
+#include "sdk/settings/tel_download_and_save_settings_operation.h"
 
 #include "platform/core/regular_file.h"
 
@@ -14,9 +15,11 @@ TELSettings::Dictionary TELSettings::settingsDictionary() {
   std::lock_guard lock(mMutex);
   if (mSettingsDictionary) return mSettingsDictionary;
   std::string text, failure;
-  const platform::RegularFileRead read = platform::readRegularFile(mSettingsPath, /*maxBytes=*/-1, &text, &failure);
+  const platform::RegularFileRead read = platform::readRegularFile(
+      mSettingsPath, int64_t(TELDownloadAndSaveSettingsOperation::kMaxSettingsBytes), &text, &failure);
   if (read == platform::RegularFileRead::Missing || read == platform::RegularFileRead::Failed) return nullptr;
-  // What is not a regular file (a FIFO, a folder) is not read, and goes as unreadable settings do.
+  // What is not a regular file (a FIFO, a folder), or is larger than a download may be, is not
+  // read, and goes as unreadable settings do.
   if (read == platform::RegularFileRead::Read) {
     failure.clear();
     bool tooDeep = false;

@@ -39,6 +39,13 @@ inline bool makeFifo(const QString& path) {
   return (!QFileInfo::exists(path) || QFile::remove(path)) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
 }
 
+// A file larger than the memory there is, sparse: it takes no disk.
+inline bool makeHugeFile(const QString& path) {
+  QFile file(path);
+  return (!QFileInfo::exists(path) || QFile::remove(path)) && file.open(QIODevice::WriteOnly) &&
+         file.resize(qint64(1) << 40);
+}
+
 // A reader waiting on the FIFO at `path` is let go, so that a failure ends the test instead of
 // hanging it.
 inline void releaseFifoReader(const QString& path) {

@@ -305,6 +305,22 @@ TEST_F(ZipArchiveTest, StoredModesAreMaskedAndBrokenArchivesFail) {
   writeFile(path("empty.zip"), QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'));
   EXPECT_FALSE(ZipArchive::unzipFileAtPath(path("empty.zip"), path("e"), &error)) << "no entries";
   EXPECT_LT(error.code, 0);
+
+  // An entry is written only as a file of its own: a FIFO in its place is refused, not waited on.
+  ASSERT_TRUE(QDir().mkpath(path("f")));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(path("f/a.txt")).constData(), 0600), 0);
+  EXPECT_FALSE(ZipArchive::unzipFileAtPath(path("good.zip"), path("f"), &error));
+  EXPECT_EQ(error.description, QFileInfo(path("f")).absoluteFilePath() + "/a.txt: not a regular file (a FIFO)");
+
+  // An archive read whole is not read when larger than the memory there is (sparse: no disk).
+  QFile huge(path("huge.zip"));
+  ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40));
+  huge.close();
+  QString why;
+  EXPECT_FALSE(ZipArchive::createZipFile(
+      path("copy.zip"),
+      [&](ZipArchive& archive, QString* w) { return archive.copyEntriesFrom(path("huge.zip"), "", w); }, &why));
+  EXPECT_EQ(why, path("huge.zip") + ": failed to open zip file");
 }
 
 TEST(ZipArchiveDates, MSDOSDateTimeFieldsDecode) {

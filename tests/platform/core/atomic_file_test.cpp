@@ -1,14 +1,19 @@
 #include "platform/core/atomic_file.h"
+#include "platform/core/regular_file.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -165,6 +170,80 @@ TEST_F(AtomicFileTest, ALinkIsWrittenThroughOnlyToARegularFile) {
       EXPECT_EQ(entries(folder).size(), existed || through ? 2u : 1u) << "no staging file stays";
     }
   }
+}
+
+// Each way a file is written in place (locks; markers, records and zip entries; logs) against
+// each kind of entry at its path: only a regular file of its own is written; anything else is
+// refused at once with its reason and stays as it was, with what a link points to.
+TEST_F(AtomicFileTest, AWriterInPlaceWritesOnlyARegularFileOfItsOwn) {
+  const int ways[] = {O_RDWR | O_CREAT, O_WRONLY | O_CREAT | O_TRUNC, O_WRONLY | O_CREAT | O_APPEND};
+  const auto socketAt = [](const char* p) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, p, sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    return ::close(fd), bound;
+  };
+  const std::pair<std::function<bool(const char*, const char*)>, std::string> entries[] = {
+      {[](const char*, const char*) { return true; }, ""},
+      {[](const char* p, const char*) { return put(p, "old"), true; }, ""},
+      {[](const char* p, const char* o) { return put(o, "old"), ::symlink(o, p) == 0; }, "not a regular file (a link)"},
+      {[](const char* p, const char* o) { return ::mkdir(o, 0700) == 0 && ::symlink(o, p) == 0; },
+       "not a regular file (a link)"},
+      {[](const char* p, const char* o) { return put(o, "old"), ::link(o, p) == 0; },
+       "not a file of its own (it has other names)"},
+      {[](const char* p, const char*) { return ::mkdir(p, 0700) == 0; }, "not a regular file (a folder)"},
+      {[](const char* p, const char*) { return ::mkfifo(p, 0600) == 0; }, "not a regular file (a FIFO)"},
+      {[&](const char* p, const char*) { return socketAt(p); }, "not a regular file (a socket)"}};
+  int made = 0;
+  for (const int flags : ways) {
+    for (const auto& [make, refusal] : entries) {
+      const std::string path = at("w" + std::to_string(made)), other = at("o" + std::to_string(made++));
+      SCOPED_TRACE(path + " " + refusal);
+      ASSERT_TRUE(make(path.c_str(), other.c_str()));
+      struct stat before {}, after {};
+      const bool existed = ::lstat(path.c_str(), &before) == 0;
+      std::string why;
+      const int fd = openRegularFileForWriting(path, flags, 0600, &why);
+      EXPECT_EQ(why, refusal);
+      if (fd >= 0) {
+        EXPECT_FALSE(::fcntl(fd, F_GETFL) & O_NONBLOCK) << "it waits for the disk as any file does";
+        EXPECT_EQ(::write(fd, "new", 3), 3);
+        ::close(fd);
+        EXPECT_EQ(contents(path), (flags & O_APPEND) && existed ? "oldnew" : "new");
+      } else {
+        EXPECT_TRUE(::lstat(path.c_str(), &after) == 0 && after.st_ino == before.st_ino) << "it stays as it was";
+        if (isRegularFile(other)) {
+          EXPECT_EQ(contents(other), "old") << "what it points to keeps its content";
+        }
+      }
+    }
+  }
+}
+
+// A whole read is refused beyond its cap before any memory is taken for it, and within a cap
+// larger than the memory there is, it fails with the reason instead of ending the program.
+// The files are sparse: they take no disk.
+TEST_F(AtomicFileTest, AWholeReadBeyondItsCapOrTheMemoryIsRefusedSayingWhy) {
+  const int64_t huge = int64_t(1) << 40;
+  put(at("huge"), "");
+  ASSERT_EQ(::truncate(at("huge").c_str(), huge), 0);
+  std::string bytes, why;
+  EXPECT_EQ(readRegularFile(at("huge"), kMaxInstalledFileBytes, &bytes, &why), RegularFileRead::Refused);
+  EXPECT_EQ(why, "too large (1099511627776 bytes)");
+  EXPECT_TRUE(bytes.empty());
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // The sanitizers' allocators end the program on such a request rather than refuse it, and a
+  // system that grants any request would grant it.
+  if (contents("/proc/sys/vm/overcommit_memory") != "1\n") {
+    EXPECT_EQ(readRegularFile(at("huge"), huge, &bytes, &why), RegularFileRead::Failed);
+    EXPECT_EQ(why, "not enough memory to read 1099511627776 bytes");
+  }
+#endif
+  put(at("small"), "small");
+  EXPECT_EQ(readRegularFile(at("small"), 5, &bytes, &why), RegularFileRead::Read);
+  EXPECT_EQ(bytes, "small");
 }
 
 TEST_F(AtomicFileTest, PermissionsAreKeptOrSetExactly) {

@@ -34,6 +34,15 @@ TEST(LocalizationTableTest, MissingEntriesFallBackToTheDefaultTextThenTheKey) {
   EXPECT_EQ(table.localizedString("mac:error:default", QString()), "mac:error:default");
 }
 
+TEST(LocalizationTableTest, ATableLargerThanTheMemoryIsNotRead) {
+  QTemporaryDir folder;
+  QFile huge(folder.filePath("localizable.txt"));
+  // Sparse: it takes no disk.
+  ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40));
+  huge.close();
+  EXPECT_EQ(LocalizationTable::fromFile(huge.fileName()).size(), 0);
+}
+
 TEST(LocalizationTableTest, TheApplicationTableIsFoundAmongTheResources) {
   ASSERT_FALSE(platform::pathForResource("localizable", "txt").isEmpty());
   EXPECT_TRUE(platform::pathForResource("no_such_resource", "txt").isEmpty());

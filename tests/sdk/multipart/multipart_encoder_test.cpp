@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <unistd.h>
 
 #include "sdk/core/console.h"
 #include "sdk/core/file_io.h"
@@ -154,6 +155,10 @@ TEST(MultipartEncoder, InvalidPartsAreLoggedAndLeftOut) {
   LogCapture log;
   auto memory = std::make_shared<MemoryOutputStream>();
   TELMultipartMimeStreamEncoder encoder(memory, std::string("B"));
+  // Sparse: it takes no disk.
+  const std::string huge = paths::join(paths::temporaryDirectory(), "huge.gz");
+  std::ofstream(huge).close();
+  ASSERT_EQ(::truncate(huge.c_str(), off_t(TELMultipartMimeStreamEncoder::kMaxFileBytes) + 1), 0);
   encoder.encode([&] {
     encoder.addValue(nullptr, "missing");
     encoder.addValue("v", "");
@@ -162,6 +167,7 @@ TEST(MultipartEncoder, InvalidPartsAreLoggedAndLeftOut) {
     encoder.addFileData({1}, "", std::nullopt, "nameless");
     encoder.addFileData({1}, "a\r\nb", std::nullopt, "crlf");
     encoder.addFile("/nonexistent/file", "x", std::nullopt, "unreadable");
+    encoder.addFile(huge, "h", std::nullopt, "huge");
   });
   EXPECT_EQ(std::string(memory->data().begin(), memory->data().end()), "MIME-Version: 1.0\r\n--B--\r\n");
   EXPECT_EQ(log.lines, (std::vector<std::string>{
@@ -172,6 +178,8 @@ TEST(MultipartEncoder, InvalidPartsAreLoggedAndLeftOut) {
                            "[Telemetry] name (nameless) or fieldname () is invalid",
                            "[Telemetry] name (crlf) or fieldname (a\r\nb) is invalid",
                            "[Telemetry] Unable to MIME encode data with zero length (unreadable)",
+                           "[Telemetry] Not reading " + huge + ": too large (268435457 bytes)",
+                           "[Telemetry] Unable to MIME encode data with zero length (huge)",
                        }));
 }
 

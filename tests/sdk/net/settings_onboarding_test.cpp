@@ -5,6 +5,7 @@
 #include "sdk/identity/tel_application_identifer_model.h"
 #include "sdk/onboarding/tel_icon.h"
 #include "sdk/settings/tel_settings_onboarding_manager.h"
+#include "sdk/settings/tel_download_and_save_settings_operation.h"
 #include "support/https_test_server.h"
 #include "net/captured_console.h"
 
@@ -18,6 +19,8 @@
 #include <fstream>
 #include <future>
 #include <sstream>
+
+#include <unistd.h>
 
 namespace telemetry {
 namespace {
@@ -282,6 +285,13 @@ TEST(SettingsFile, InvalidJSONIsDeletedAndReadsAsAbsent) {
   EXPECT_EQ(settings.valueForKey("session", "timeout"), json(5));
   EXPECT_FALSE(settings.valueForKey("session", "missing").has_value());
   EXPECT_FALSE(settings.valueForKey("absent", "timeout").has_value());
+
+  // Larger than a download may be (sparse: no disk taken), it is not read whole.
+  ASSERT_EQ(::truncate(path.c_str(), off_t(TELDownloadAndSaveSettingsOperation::kMaxSettingsBytes) + 1), 0);
+  settings.clearSettingsDictionary();
+  EXPECT_EQ(settings.settingsDictionary(), nullptr);
+  EXPECT_TRUE(console.contains("[Telemetry] Could not load settings with error: too large (4194305 bytes)"));
+  EXPECT_EQ(fileio::kindOf(path), fileio::FileKind::Missing);
 }
 
 TEST(SettingsFile, NestingTooDeepToReadSafelyIsRefusedLikeInvalidJSON) {
