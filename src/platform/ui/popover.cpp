@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -180,22 +181,22 @@ class KeyReturner final : public QObject {
 
 }  // namespace
 
-// Closes the popover when its owner window hides or goes away. While a popover that takes
-// the keys is shown, the keys belong to it: an activation of the owner (a window manager that
-// activates a new window late, after its popover, or a late answer to an earlier request)
-// hands them back to the popover, and what is typed into the owner's canvas before the
-// popover's window is active goes to the popover's first responder (chords stay with the
-// owner's menus).
+// Closes the popover when its owner window hides or goes away, and when the user presses a
+// hosted control of that window (the canvas's own presses reach the event monitor). While a
+// popover that takes the keys is shown, the keys belong to it: an activation of the owner (a
+// window manager that activates a new window late, after its popover, or a late answer to an
+// earlier request) hands them back to the popover, and what is typed into the owner's canvas
+// before the popover's window is active goes to the popover's first responder (chords stay
+// with the owner's menus). It watches the whole application: a press reaches the window it
+// falls in before any widget of it.
 class Popover::OwnerWatch final : public QObject {
  public:
   OwnerWatch(Popover* popover, Window& owner) : mPopover(popover), mOwner(owner.widget()), mCanvas(owner.canvas()) {
-    mOwner->installEventFilter(this);
-    mCanvas->installEventFilter(this);
+    QCoreApplication::instance()->installEventFilter(this);
     connect(mOwner, &QObject::destroyed, this, [this] { closeSoon(); });
   }
   ~OwnerWatch() override {
-    if (mOwner) mOwner->removeEventFilter(this);
-    if (mCanvas) mCanvas->removeEventFilter(this);
+    if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
   }
 
  protected:
@@ -204,10 +205,31 @@ class Popover::OwnerWatch final : public QObject {
     if (watched == mOwner && event->type() == QEvent::WindowActivate) keysBackSoon();
     if (watched == mCanvas && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease))
       return typeAhead(static_cast<QKeyEvent*>(event));
+    if (event->type() == QEvent::MouseButtonPress && watched->isWindowType() && pressesHostedControl(
+            static_cast<QWindow*>(watched), static_cast<QMouseEvent*>(event)->position().toPoint())) {
+      // Before Qt focuses the pressed control: what the close does with the first responder
+      // comes first, and the focus the press gives stays. The press still goes on.
+      if (mPopover->isShown() && mPopover->behavior() != ApplicationDefined) mPopover->close();
+    }
     return false;
   }
 
  private:
+  // A hosted control of the owner window under `at` in `window`: a widget in its canvas, or a
+  // page in a native window of its own inside the owner's.
+  bool pressesHostedControl(QWindow* window, QPoint at) const {
+    if (!mOwner || !mCanvas) return false;
+    QWindow* owner = mOwner->windowHandle();
+    if (!owner) return false;
+    if (window != owner) {
+      for (QWindow* w = window->parent(); w; w = w->parent())
+        if (w == owner) return true;
+      return false;
+    }
+    QWidget* hit = mOwner->childAt(at);
+    return hit && hit != mCanvas && mCanvas->isAncestorOf(hit);
+  }
+
   void closeSoon() {
     WeakRef<Popover> popover(mPopover);
     // Not inside the owner's own hide: the popover's window goes after it.
