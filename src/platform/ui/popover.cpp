@@ -205,29 +205,31 @@ class Popover::OwnerWatch final : public QObject {
     if (watched == mOwner && event->type() == QEvent::WindowActivate) keysBackSoon();
     if (watched == mCanvas && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease))
       return typeAhead(static_cast<QKeyEvent*>(event));
-    if (event->type() == QEvent::MouseButtonPress && watched->isWindowType() && pressesHostedControl(
-            static_cast<QWindow*>(watched), static_cast<QMouseEvent*>(event)->position().toPoint())) {
+    if (event->type() == QEvent::MouseButtonPress && watched->isWindowType() && mPopover->isShown() &&
+        mPopover->behavior() != ApplicationDefined) {
       // Before Qt focuses the pressed control: what the close does with the first responder
       // comes first, and the focus the press gives stays. The press still goes on.
-      if (mPopover->isShown() && mPopover->behavior() != ApplicationDefined) mPopover->close();
+      const Press press = pressed(static_cast<QWindow*>(watched), static_cast<QMouseEvent*>(event)->position());
+      if (press != Press::Elsewhere) mPopover->closeOnPress(press == Press::InOwnerWindow);
     }
     return false;
   }
 
  private:
-  // A hosted control of the owner window under `at` in `window`: a widget in its canvas, or a
-  // page in a native window of its own inside the owner's.
-  bool pressesHostedControl(QWindow* window, QPoint at) const {
-    if (!mOwner || !mCanvas) return false;
+  enum class Press { Elsewhere, InOwnerWindow, InWindowWithin };
+  // Whether a press at `at` in `window` falls on a hosted control of the owner window: a widget
+  // in its canvas, or a page in a native window of its own inside the owner's.
+  Press pressed(QWindow* window, QPointF at) const {
+    if (!mOwner || !mCanvas) return Press::Elsewhere;
     QWindow* owner = mOwner->windowHandle();
-    if (!owner) return false;
+    if (!owner) return Press::Elsewhere;
     if (window != owner) {
       for (QWindow* w = window->parent(); w; w = w->parent())
-        if (w == owner) return true;
-      return false;
+        if (w == owner) return Press::InWindowWithin;
+      return Press::Elsewhere;
     }
-    QWidget* hit = mOwner->childAt(at);
-    return hit && hit != mCanvas && mCanvas->isAncestorOf(hit);
+    QWidget* hit = mOwner->childAt(at.toPoint());
+    return hit && hit != mCanvas && mCanvas->isAncestorOf(hit) ? Press::InOwnerWindow : Press::Elsewhere;
   }
 
   void closeSoon() {
@@ -504,6 +506,13 @@ bool Popover::handleMonitoredEvent(const Event& event) {
 
 void Popover::performClose() { close(); }
 
+void Popover::closeOnPress(bool keysToOwner) {
+  // A press in a native window inside the owner's gives that window the keys itself.
+  mKeysToOwnerOnClose = keysToOwner;
+  close();
+  mKeysToOwnerOnClose = true;
+}
+
 void Popover::close() {
   if (!mShown) return;
   mShown = false;
@@ -515,7 +524,7 @@ void Popover::close() {
   if (mWindow) {
     mWindow->orderOut();
     // Keys go back to the window the popover points into.
-    if (Window* owner = mOwner.get(); mTakesKeys && owner && owner->widget()->isVisible())
+    if (Window* owner = mOwner.get(); mTakesKeys && mKeysToOwnerOnClose && owner && owner->widget()->isVisible())
       owner->widget()->activateWindow();
     if (mContent && mContent->isViewLoaded()) mContent->view()->removeFromSuperview();
     // The close may come from an event the window itself is handling: it goes on a later turn.
