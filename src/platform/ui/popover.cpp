@@ -210,7 +210,10 @@ class Popover::OwnerWatch final : public QObject {
       // Before Qt focuses the pressed control: what the close does with the first responder
       // comes first, and the focus the press gives stays. The press still goes on.
       const Press press = pressed(static_cast<QWindow*>(watched), static_cast<QMouseEvent*>(event)->position());
-      if (press != Press::Elsewhere) mPopover->closeOnPress(press == Press::InOwnerWindow);
+      if (press != Press::Elsewhere) {
+        mPopover->closeOnPress(press == Press::InOwnerWindow);  // ends this watch: touch nothing of it after
+        return false;
+      }
     }
     return false;
   }
