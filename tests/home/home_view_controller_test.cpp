@@ -1063,7 +1063,8 @@ TEST_F(HomeScreenTest, APressOnTheSearchFieldClosesTheEditPopoverAndTheTypingLan
   w.home->onEditItem(box1);
   ASSERT_TRUE(waitFor([&] { return w.home->editPopover() != nullptr; }));
   const std::shared_ptr<platform::Popover> popover = w.home->editPopover();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == popover->window()->widget()->windowHandle(); }));
+  QWindow* popoverWindow = popover->window()->widget()->windowHandle();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == popoverWindow; }));
   testsupport::letTheWindowManagerAnswer(300);
 
   QLineEdit* search = w.home->topBar()->searchTextField()->lineEdit();

@@ -211,7 +211,9 @@ class Popover::OwnerWatch final : public QObject {
       // comes first, and the focus the press gives stays. The press still goes on.
       const Press press = pressed(static_cast<QWindow*>(watched), static_cast<QMouseEvent*>(event)->position());
       if (press != Press::Elsewhere) {
-        mPopover->closeOnPress(press == Press::InOwnerWindow);  // ends this watch: touch nothing of it after
+        QWindow* window = static_cast<QWindow*>(watched);
+        // Ends this watch: nothing of it is touched after.
+        mPopover->closeOnPress(press == Press::InWindowWithin ? NativeHostView::inNativeWindow(window) : nullptr);
         return false;
       }
     }
@@ -509,11 +511,18 @@ bool Popover::handleMonitoredEvent(const Event& event) {
 
 void Popover::performClose() { close(); }
 
-void Popover::closeOnPress(bool keysToOwner) {
-  // A press in a native window inside the owner's gives that window the keys itself.
-  mKeysToOwnerOnClose = keysToOwner;
+void Popover::closeOnPress(NativeHostView* pressed) {
+  // A pressed view in a native window of its own asks for the keys itself: activating the
+  // owner too would race it.
+  WeakRef<NativeHostView> host(pressed);
+  mKeysToOwnerOnClose = !pressed;
   close();
   mKeysToOwnerOnClose = true;
+  // After what the delegate made first responder: the pressed view keeps the keys also when
+  // the owner window is activated next (a window manager gives it the keys of the popover's
+  // window as that window goes).
+  Window* owner = mOwner.get();
+  if (NativeHostView* view = host.get(); view && owner && view->window() == owner) owner->makeFirstResponder(view);
 }
 
 void Popover::close() {

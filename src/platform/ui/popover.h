@@ -22,6 +22,7 @@
 
 namespace platform {
 
+class NativeHostView;
 class Popover;
 class ViewController;
 class Window;
@@ -98,9 +99,9 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
  private:
   class OwnerWatch;
   bool handleMonitoredEvent(const struct Event& event);
-  // Closes on a press on a hosted control of the owner window; the keys go back to the owner
-  // window unless the press fell in a native window inside it, which takes them itself.
-  void closeOnPress(bool keysToOwner);
+  // Closes on a press on a hosted control of the owner window; a pressed view in a native
+  // window of its own (which takes the keys itself) becomes the owner's first responder.
+  void closeOnPress(NativeHostView* pressed);
   void place(const QRectF& screenRect, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size);
   // A shown popover taking a new content size keeps its edge and moves along it only as far
   // as its arrow and the screen need, so what the user is about to click stays near the pointer.

@@ -552,7 +552,8 @@ TEST(Popover, APressOnAFieldOfTheWindowItPointsIntoClosesItAndTheFieldTakesTheTy
       uitest::advance(0);
       return !f.popover->isShown() && QGuiApplication::focusObject() == search;
     });
-    EXPECT_TRUE(settled) << "shown: " << f.popover->isShown() << ", the keys go to " << QGuiApplication::focusObject();
+    EXPECT_TRUE(settled) << "shown: " << f.popover->isShown() << ", the field has the keys: "
+                         << (QGuiApplication::focusObject() == search);
     typeIntoFocusedWindow(QStringLiteral("Food"));
     EXPECT_EQ(search->text(), QStringLiteral("Food"));
     EXPECT_EQ(own->toPlainText(), QStringLiteral("Launch plan"));
