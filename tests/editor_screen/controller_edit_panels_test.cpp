@@ -1,7 +1,8 @@
 // The edit popover through a real editor and a real document file: every tab edits a planet
 // with the mouse and the keys, the file keeps every change after it is reopened, typing in the
 // note undoes through the Edit menu's keys, a note closed untouched writes nothing whatever it
-// holds, and the note hover leaves the keys with the editor.
+// holds, the note hover leaves the keys with the editor, and a press on the search field closes
+// either popover and takes the typing.
 
 #include "controller_test_support.h"
 #include "../foundation/log_capture.h"
@@ -18,6 +19,10 @@
 #include "platform/ui/application.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/popover.h"
+#include "foundation/views/search_text_field.h"
+#include "shell/top_bar_view.h"
+#include "support/fake_pointer.h"
+#include "support/window_manager_child.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -614,6 +619,66 @@ TEST_F(EditPanelsTest, WhileANoteHoversTheEditorKeepsTheKeysAndTheEditPopoverTak
   EXPECT_FALSE(c().editPopover());
   EXPECT_EQ(texts(c().realIdea()->ideas()).back(), QStringLiteral("Pluto"));
   saved();
+  orrery::NoteHoverUtility::setNoteDisplayFactory(previous);
+}
+
+// On a real screen, with and without a window manager: a press on the top bar's search field
+// closes the edit popover (which had the keys) or the note, and what is typed next lands in the
+// field, not in the idea.
+TEST_F(EditPanelsTest, APressOnTheSearchFieldClosesThePopoverAndTheTypingLandsThere) {
+  if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false, true});
+  testsupport::FakePointer pointer;
+  ASSERT_TRUE(pointer.available()) << "no XTest on the X server";
+  const orrery::NoteDisplayFactory previous = orrery::NoteHoverUtility::setNoteDisplayFactory({});
+  orrery::NoteDisplayViewController::installAsNoteDisplay();
+  const struct {
+    const char* what;
+    std::function<std::shared_ptr<platform::Popover>()> show;
+  } rows[] = {
+      {"the edit popover on the sun",
+       [&] {
+         c().onEditIdea(c().realIdea()->identifier());
+         EXPECT_TRUE(popoverIsActive());
+         return c().editPopover();
+       }},
+      {"the note popover",
+       [&] {
+         orrery::NoteHoverUtility& hover = c().solarSystem()->noteHoverUtility();
+         const QPointF badge = editor->radial().ideaViewAtIndex(1)->position();
+         hover.observeCursorHoveringOver(QStringLiteral("A note to read"), badge);
+         hover.showNotePopoverFromRect(QRectF(badge - QPointF(10, 10), QSizeF(20, 20)));
+         return hover.notePopover();
+       }},
+  };
+  int file = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    IdeaPtr tree = makeTree(3);
+    tree->setText(QStringLiteral("Launch plan"));
+    open(QStringLiteral("map%1.orrery").arg(++file), tree);
+    testsupport::letTheWindowManagerAnswer(300);
+    const std::shared_ptr<platform::Popover> popover = row.show();
+    ASSERT_TRUE(popover && popover->isShown());
+    testsupport::letTheWindowManagerAnswer(300);
+
+    QLineEdit* search = c().topBar()->searchTextField()->lineEdit();
+    EXPECT_TRUE(pointer.click(search));
+    const bool settled = QTest::qWaitFor([&] {
+      uitest::advance(0);
+      return !popover->isShown() && search->hasFocus() &&
+             QGuiApplication::focusWindow() == editor->window().widget()->windowHandle();
+    });
+    EXPECT_TRUE(settled) << "shown: " << popover->isShown() << ", the field has the focus: " << search->hasFocus();
+    typeIntoActiveWindow(QStringLiteral("Food"));
+    uitest::advance(0.05);
+    EXPECT_EQ(search->text(), QStringLiteral("Food"));
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+    uitest::advance(0.05);
+    EXPECT_FALSE(c().editPopover());
+    saved();
+    EXPECT_EQ(c().document()->idea()->text(), QStringLiteral("Launch plan"));
+    EXPECT_EQ(readTree(path(QStringLiteral("map%1.orrery").arg(file)))->text(), QStringLiteral("Launch plan"));
+  }
   orrery::NoteHoverUtility::setNoteDisplayFactory(previous);
 }
 

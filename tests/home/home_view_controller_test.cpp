@@ -33,8 +33,10 @@
 #include "shell/main_layout_view.h"
 #include "shell/my_window.h"
 #include "shell/screen_factory.h"
+#include "support/fake_pointer.h"
 #include "support/memory_persistence_state.h"
 #include "support/recording_workspace_delegate.h"
+#include "support/window_manager_child.h"
 #include "drag_test_support.h"
 #include "editor/solar_system.h"
 #include "ui_test_env.h"
@@ -1043,6 +1045,41 @@ TEST_F(HomeScreenTest, TheTileMenuDeletesWithTheRightQuestionAndEditsInPlaceGivi
   for (const auto& v : w.window->containerView()->subviews())
     if (auto hud = std::dynamic_pointer_cast<ProgressHUD>(v)) noticed |= hud->labelText() == "Failed to update document";
   EXPECT_TRUE(noticed);
+  EXPECT_EQ(dropbox->storedIdea(box1)->text(), QStringLiteral("Box 1"));
+}
+
+// On a real screen, with and without a window manager: a press on the search field closes the
+// in-place edit popover, which had the keys, and what is typed next lands in the field, not in
+// the document's central idea.
+TEST_F(HomeScreenTest, APressOnTheSearchFieldClosesTheEditPopoverAndTheTypingLandsThere) {
+  if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false, true});
+  testsupport::FakePointer pointer;
+  ASSERT_TRUE(pointer.available()) << "no XTest on the X server";
+  startDropbox();
+  const QString box1 = QStringLiteral("dropbox:/box1.orrx");
+  HomeWindow w(HomeViewController::create(DocumentLocationDropbox, QString()));
+  w.window->makeKeyAndOrderFront();
+  testsupport::letTheWindowManagerAnswer(300);
+  w.home->onEditItem(box1);
+  ASSERT_TRUE(waitFor([&] { return w.home->editPopover() != nullptr; }));
+  const std::shared_ptr<platform::Popover> popover = w.home->editPopover();
+  QWindow* popoverWindow = popover->window()->widget()->windowHandle();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == popoverWindow; }));
+  testsupport::letTheWindowManagerAnswer(300);
+
+  QLineEdit* search = w.home->topBar()->searchTextField()->lineEdit();
+  EXPECT_TRUE(pointer.click(search));
+  const bool settled = QTest::qWaitFor([&] {
+    uitest::advance(0);
+    return !popover->isShown() && search->hasFocus() &&
+           QGuiApplication::focusWindow() == w.window->widget()->windowHandle();
+  });
+  EXPECT_TRUE(settled) << "shown: " << popover->isShown() << ", the field has the focus: " << search->hasFocus();
+  for (const QChar ch : QStringLiteral("Food")) QTest::keyClick(QGuiApplication::focusWindow(), ch.toLatin1());
+  uitest::advance(0.05);
+  EXPECT_EQ(search->text(), QStringLiteral("Food"));
+  QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+  ASSERT_TRUE(waitFor([&] { return dropbox->heldTokens(box1) == 0; }));
   EXPECT_EQ(dropbox->storedIdea(box1)->text(), QStringLiteral("Box 1"));
 }
 

@@ -4,8 +4,12 @@
 // asked before it, so other clients hear the program's earlier answers first. Each step
 // returns once the server has taken it. Needs xcb and xcb-xtest.
 
+#include "support/window_manager_child.h"
+
 #include <QGuiApplication>
 #include <QPoint>
+#include <QTest>
+#include <QWidget>
 
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -29,6 +33,20 @@ class FakePointer {
   void moveTo(QPoint screenPoint) { send(XCB_MOTION_NOTIFY, 0, screenPoint); }
   void press() { send(XCB_BUTTON_PRESS, 1); }
   void release() { send(XCB_BUTTON_RELEASE, 1); }
+  // A click in the middle of `widget`, where the X server has its window once the window
+  // manager has put it where the program asked; false when it never got there.
+  bool click(QWidget* widget) {
+    QWidget* top = widget->window();
+    // A native window inside another stands where its parent has it.
+    const auto asked = [&] {
+      return top->windowHandle()->parent() ? top->mapToGlobal(QPoint(0, 0)) : top->geometry().topLeft();
+    };
+    const bool placed = QTest::qWaitFor([&] { return serverPosition(top) == asked(); });
+    moveTo(serverPosition(top) + widget->mapTo(top, widget->rect().center()));
+    press();
+    release();
+    return placed;
+  }
 
  private:
   void send(uint8_t type, uint8_t detail, QPoint at = {}) {

@@ -3,6 +3,7 @@
 #include "platform/ui/native_host_window.h"
 #include "platform/ui/window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -112,6 +113,18 @@ bool NativeHostView::isHostedObject(const QObject* object) const {
   if (!object->isWidgetType()) return false;
   const auto* widget = static_cast<const QWidget*>(object);
   return widget == mWidget || mWidget->isAncestorOf(widget);
+}
+
+NativeHostView* NativeHostView::inNativeWindow(const QWindow* window) {
+  if (!window) return nullptr;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (top->windowHandle() != window) continue;
+    for (QObject* object : top->findChildren<QObject*>()) {
+      auto* watcher = dynamic_cast<FocusWatcher*>(object);
+      if (watcher && watcher->mView && watcher->mView->isHostedObject(window)) return watcher->mView;
+    }
+  }
+  return nullptr;
 }
 
 void NativeHostView::viewDidMoveToWindow() {

@@ -12,6 +12,8 @@
 
 #include <memory>
 
+class QWindow;
+
 namespace platform {
 
 class NativeHostWindow;
@@ -50,6 +52,8 @@ class NativeHostView : public View {
   // Whether an event sent to `object` is one for the hosted widget: the widget, one inside it,
   // or the native window of its own where the platform's events arrive.
   bool isHostedObject(const QObject* object) const;
+  // The view whose widget has `window` as its native window of its own; null for any other.
+  static NativeHostView* inNativeWindow(const QWindow* window);
 
  protected:
   // Whether a widget in a window of its own may get its native window now.

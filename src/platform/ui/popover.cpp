@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -180,22 +181,22 @@ class KeyReturner final : public QObject {
 
 }  // namespace
 
-// Closes the popover when its owner window hides or goes away. While a popover that takes
-// the keys is shown, the keys belong to it: an activation of the owner (a window manager that
-// activates a new window late, after its popover, or a late answer to an earlier request)
-// hands them back to the popover, and what is typed into the owner's canvas before the
-// popover's window is active goes to the popover's first responder (chords stay with the
-// owner's menus).
+// Closes the popover when its owner window hides or goes away, and when the user presses a
+// hosted control of that window (the canvas's own presses reach the event monitor). While a
+// popover that takes the keys is shown, the keys belong to it: an activation of the owner (a
+// window manager that activates a new window late, after its popover, or a late answer to an
+// earlier request) hands them back to the popover, and what is typed into the owner's canvas
+// before the popover's window is active goes to the popover's first responder (chords stay
+// with the owner's menus). It watches the whole application: a press reaches the window it
+// falls in before any widget of it.
 class Popover::OwnerWatch final : public QObject {
  public:
   OwnerWatch(Popover* popover, Window& owner) : mPopover(popover), mOwner(owner.widget()), mCanvas(owner.canvas()) {
-    mOwner->installEventFilter(this);
-    mCanvas->installEventFilter(this);
+    QCoreApplication::instance()->installEventFilter(this);
     connect(mOwner, &QObject::destroyed, this, [this] { closeSoon(); });
   }
   ~OwnerWatch() override {
-    if (mOwner) mOwner->removeEventFilter(this);
-    if (mCanvas) mCanvas->removeEventFilter(this);
+    if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
   }
 
  protected:
@@ -204,10 +205,38 @@ class Popover::OwnerWatch final : public QObject {
     if (watched == mOwner && event->type() == QEvent::WindowActivate) keysBackSoon();
     if (watched == mCanvas && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease))
       return typeAhead(static_cast<QKeyEvent*>(event));
+    if (event->type() == QEvent::MouseButtonPress && watched->isWindowType() && mPopover->isShown() &&
+        mPopover->behavior() != ApplicationDefined) {
+      // Before Qt focuses the pressed control: what the close does with the first responder
+      // comes first, and the focus the press gives stays. The press still goes on.
+      const Press press = pressed(static_cast<QWindow*>(watched), static_cast<QMouseEvent*>(event)->position());
+      if (press != Press::Elsewhere) {
+        QWindow* window = static_cast<QWindow*>(watched);
+        // Ends this watch: nothing of it is touched after.
+        mPopover->closeOnPress(press == Press::InWindowWithin ? NativeHostView::inNativeWindow(window) : nullptr);
+        return false;
+      }
+    }
     return false;
   }
 
  private:
+  enum class Press { Elsewhere, InOwnerWindow, InWindowWithin };
+  // Whether a press at `at` in `window` falls on a hosted control of the owner window: a widget
+  // in its canvas, or a page in a native window of its own inside the owner's.
+  Press pressed(QWindow* window, QPointF at) const {
+    if (!mOwner || !mCanvas) return Press::Elsewhere;
+    QWindow* owner = mOwner->windowHandle();
+    if (!owner) return Press::Elsewhere;
+    if (window != owner) {
+      for (QWindow* w = window->parent(); w; w = w->parent())
+        if (w == owner) return Press::InWindowWithin;
+      return Press::Elsewhere;
+    }
+    QWidget* hit = mOwner->childAt(at.toPoint());
+    return hit && hit != mCanvas && mCanvas->isAncestorOf(hit) ? Press::InOwnerWindow : Press::Elsewhere;
+  }
+
   void closeSoon() {
     WeakRef<Popover> popover(mPopover);
     // Not inside the owner's own hide: the popover's window goes after it.
@@ -482,6 +511,20 @@ bool Popover::handleMonitoredEvent(const Event& event) {
 
 void Popover::performClose() { close(); }
 
+void Popover::closeOnPress(NativeHostView* pressed) {
+  // A pressed view in a native window of its own asks for the keys itself: activating the
+  // owner too would race it.
+  WeakRef<NativeHostView> host(pressed);
+  mKeysToOwnerOnClose = !pressed;
+  close();
+  mKeysToOwnerOnClose = true;
+  // After what the delegate made first responder: the pressed view keeps the keys also when
+  // the owner window is activated next (a window manager gives it the keys of the popover's
+  // window as that window goes).
+  Window* owner = mOwner.get();
+  if (NativeHostView* view = host.get(); view && owner && view->window() == owner) owner->makeFirstResponder(view);
+}
+
 void Popover::close() {
   if (!mShown) return;
   mShown = false;
@@ -493,7 +536,7 @@ void Popover::close() {
   if (mWindow) {
     mWindow->orderOut();
     // Keys go back to the window the popover points into.
-    if (Window* owner = mOwner.get(); mTakesKeys && owner && owner->widget()->isVisible())
+    if (Window* owner = mOwner.get(); mTakesKeys && mKeysToOwnerOnClose && owner && owner->widget()->isVisible())
       owner->widget()->activateWindow();
     if (mContent && mContent->isViewLoaded()) mContent->view()->removeFromSuperview();
     // The close may come from an event the window itself is handling: it goes on a later turn.

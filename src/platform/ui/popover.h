@@ -22,6 +22,7 @@
 
 namespace platform {
 
+class NativeHostView;
 class Popover;
 class ViewController;
 class Window;
@@ -98,6 +99,9 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
  private:
   class OwnerWatch;
   bool handleMonitoredEvent(const struct Event& event);
+  // Closes on a press on a hosted control of the owner window; a pressed view in a native
+  // window of its own (which takes the keys itself) becomes the owner's first responder.
+  void closeOnPress(NativeHostView* pressed);
   void place(const QRectF& screenRect, RectEdge preferredEdge, const QRectF& screen, const QSizeF& size);
   // A shown popover taking a new content size keeps its edge and moves along it only as far
   // as its arrow and the screen need, so what the user is about to click stays near the pointer.
@@ -126,6 +130,7 @@ class Popover : public virtual Trackable, public std::enable_shared_from_this<Po
   int mMonitor = 0;
   bool mTakesKeys = false;
   bool mResizingInPlace = false;
+  bool mKeysToOwnerOnClose = true;
   QRectF mFrame;
   QRectF mPositioningRect;
   QPointF mArrowTip;

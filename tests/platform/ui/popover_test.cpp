@@ -508,6 +508,59 @@ TEST(Popover, ItsFieldKeepsTheTypingWhenActivationArrivesLateOrFindsTheFieldHidd
   }
 }
 
+// On a real screen, with and without a window manager: a press on a hosted field of the window
+// a popover points into (a search field, also one in a native window of its own) closes the
+// popover, whether it took the keys or not, and the typing that follows lands in that field; a
+// press on the popover's own field keeps it.
+TEST(Popover, APressOnAFieldOfTheWindowItPointsIntoClosesItAndTheFieldTakesTheTyping) {
+  if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false, true});
+  testsupport::FakePointer pointer;
+  ASSERT_TRUE(pointer.available()) << "no XTest on the X server";
+  const struct {
+    const char* what;
+    bool takesKeys;
+    NativeHostView::Placement search;
+  } rows[] = {{"a popover with a field", true, NativeHostView::Placement::InCanvas},
+              {"a popover with a read-only note", false, NativeHostView::Placement::InCanvas},
+              {"a field in a window of its own", true, NativeHostView::Placement::InWindowOfItsOwn}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    PopoverFixture f;
+    auto* search = new QLineEdit;
+    auto searchView = std::make_shared<NativeHostView>(search, row.search);
+    searchView->setFrame(QRectF(200, 8, 200, 24));
+    f.root->addSubview(searchView);
+    f.window->makeFirstResponder(f.root.get());
+    auto* own = new QTextEdit(QStringLiteral("Launch plan"));
+    own->setReadOnly(!row.takesKeys);
+    auto content = std::make_shared<View>(QRectF(0, 0, 200, 100));
+    auto ownView = std::make_shared<NativeHostView>(own);
+    ownView->setFrame(QRectF(10, 10, 180, 80));
+    content->addSubview(ownView);
+    f.controller->setView(content);
+    f.popover->showRelativeToRect(QRectF(250, 150, 20, 20), f.root.get(), RectEdge::MaxY);
+    if (row.takesKeys) f.popover->window()->makeFirstResponder(ownView.get());
+    QWindow* keysAt = (row.takesKeys ? f.popover->window() : f.window.get())->widget()->windowHandle();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == keysAt; }));
+    testsupport::letTheWindowManagerAnswer(200);
+
+    EXPECT_TRUE(pointer.click(own));
+    testsupport::letTheWindowManagerAnswer(200);
+    EXPECT_TRUE(f.popover->isShown()) << "a press on its own field closed it";
+    EXPECT_TRUE(pointer.click(search));
+    const bool settled = QTest::qWaitFor([&] {
+      uitest::advance(0);
+      return !f.popover->isShown() && QGuiApplication::focusObject() == search;
+    });
+    EXPECT_TRUE(settled) << "shown: " << f.popover->isShown() << ", the field has the keys: "
+                         << (QGuiApplication::focusObject() == search);
+    typeIntoFocusedWindow(QStringLiteral("Food"));
+    EXPECT_EQ(search->text(), QStringLiteral("Food"));
+    EXPECT_EQ(own->toPlainText(), QStringLiteral("Launch plan"));
+    EXPECT_EQ(f.root->typed, QString());
+  }
+}
+
 TEST(Popover, ItsWindowShowsNoMenuBarUnderTheApplicationsMainMenu) {
   auto previous = Application::shared().mainMenu();
   auto main = std::make_shared<Menu>();
