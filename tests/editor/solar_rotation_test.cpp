@@ -1,9 +1,12 @@
 #include "solar_test_support.h"
 
+#include "editor/disc_picture_cache.h"
 #include "foundation/geometry.h"
 #include "foundation/views/view_extensions.h"
 
 #include <gtest/gtest.h>
+
+#include <QPainter>
 
 using namespace orrery;
 using namespace solartest;
@@ -129,4 +132,40 @@ TEST(RadialRotation, FollowStepsTrailThePointerAndCarryTheRestOver) {
   uitest::advance(1.0);
   EXPECT_FLOAT_EQ(animator.currentAngle(), 0.75f);
   EXPECT_FLOAT_EQ(animator.angleLeft(), 0);
+}
+
+// A turn of a crowded ring uncovers discs of the pile and covers others, back and forth: each
+// disc is drawn once at most, and one under the pile holds no picture.
+TEST(RadialRotation, TurningAPileDrawsEachDiscOnceAndKeepsNoPictureUnderIt) {
+  DiscPictureCache::shared().clear();
+  Scene s;
+  s.fill(100);
+  QImage target(1000, 800, QImage::Format_ARGB32_Premultiplied);
+  auto compose = [&] {
+    s.window().displayIfNeeded();
+    QPainter painter(&target);
+    s.window().compose(painter, target.rect());
+  };
+  compose();
+  std::vector<bool> wasCovered(100);
+  int uncovered = 0;
+  s.view->handleBeginRotationGesture(s.view->rotationRecognizer(), 0);
+  float angle = s.view->currentAngle();
+  for (int frame = 0; frame < 240; ++frame) {
+    angle += frame < 120 ? 0.02f : -0.02f;
+    s.view->angleUpdate(angle);
+    compose();
+    for (std::int64_t i = 0; i < 100; ++i) {
+      PlanetLayer& planet = *s.view->ideaViewAtIndex(i);
+      uncovered += wasCovered[static_cast<size_t>(i)] && !planet.isCovered();
+      wasCovered[static_cast<size_t>(i)] = planet.isCovered();
+      if (planet.isCovered()) {
+        EXPECT_TRUE(planet.contents().isNull()) << "planet " << i << " frame " << frame;
+      }
+    }
+  }
+  s.view->rotationEnded();
+  EXPECT_GT(uncovered, 100) << "discs the turn uncovered";
+  for (std::int64_t i = 0; i < 100; ++i)
+    EXPECT_LE(s.view->ideaViewAtIndex(i)->displayCount(), 1) << "planet " << i << " drawn again";
 }
