@@ -303,7 +303,8 @@ def check(selected, data):
             print(f"{'ok     ' if ok else 'OUTSIDE'} {section}: {f.label}: fresh {span(fresh, f.unit)}, "
                   f"stated {number(lo)}–{number(hi)}")
     loads = [run["load"] for runs in data["runs"].values() for run in runs]
-    print(f"load {min(loads):.1f}–{max(loads):.1f} during the runs; {outside} figure(s) failed or outside their range")
+    print(f"load {min(loads):.1f}–{max(loads):.1f} during the runs; "
+          f"{outside} figure(s) failed or outside their range")
     return 1 if outside else 0
 
 

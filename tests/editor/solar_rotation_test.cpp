@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QPainter>
-
 using namespace orrery;
 using namespace solartest;
 using platform::EventType;
@@ -134,38 +132,25 @@ TEST(RadialRotation, FollowStepsTrailThePointerAndCarryTheRestOver) {
   EXPECT_FLOAT_EQ(animator.angleLeft(), 0);
 }
 
-// A turn of a crowded ring uncovers discs of the pile and covers others, back and forth: each
-// disc is drawn once at most, and one under the pile holds no picture.
+// A turn of a crowded ring, back and forth, uncovers discs of the pile and covers them again:
+// none is drawn twice, and one under the pile holds no picture.
 TEST(RadialRotation, TurningAPileDrawsEachDiscOnceAndKeepsNoPictureUnderIt) {
   DiscPictureCache::shared().clear();
   Scene s;
   s.fill(100);
-  QImage target(1000, 800, QImage::Format_ARGB32_Premultiplied);
-  auto compose = [&] {
-    s.window().displayIfNeeded();
-    QPainter painter(&target);
-    s.window().compose(painter, target.rect());
-  };
-  compose();
-  std::vector<bool> wasCovered(100);
-  int uncovered = 0;
+  s.window().snapshot();
   s.view->handleBeginRotationGesture(s.view->rotationRecognizer(), 0);
-  float angle = s.view->currentAngle();
   for (int frame = 0; frame < 240; ++frame) {
-    angle += frame < 120 ? 0.02f : -0.02f;
-    s.view->angleUpdate(angle);
-    compose();
-    for (std::int64_t i = 0; i < 100; ++i) {
-      PlanetLayer& planet = *s.view->ideaViewAtIndex(i);
-      uncovered += wasCovered[static_cast<size_t>(i)] && !planet.isCovered();
-      wasCovered[static_cast<size_t>(i)] = planet.isCovered();
-      if (planet.isCovered()) {
-        EXPECT_TRUE(planet.contents().isNull()) << "planet " << i << " frame " << frame;
-      }
-    }
+    s.view->angleUpdate(s.view->currentAngle() + (frame < 120 ? 0.02f : -0.02f));
+    s.window().snapshot();
+    for (std::int64_t i = 0; i < 100; ++i)
+      EXPECT_TRUE(!s.view->ideaViewAtIndex(i)->isCovered() || s.view->ideaViewAtIndex(i)->contents().isNull()) << i;
   }
   s.view->rotationEnded();
-  EXPECT_GT(uncovered, 100) << "discs the turn uncovered";
-  for (std::int64_t i = 0; i < 100; ++i)
+  int drawn = 0;
+  for (std::int64_t i = 0; i < 100; ++i) {
+    drawn += s.view->ideaViewAtIndex(i)->displayCount();
     EXPECT_LE(s.view->ideaViewAtIndex(i)->displayCount(), 1) << "planet " << i << " drawn again";
+  }
+  EXPECT_GT(drawn, 50) << "discs the turn showed";
 }
