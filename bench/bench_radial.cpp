@@ -4,12 +4,15 @@
 // an icon, a note and some with pictures; per iteration the ring turns one frame
 // (angleUpdate) and the window lays out and composes. Floor, same run: a bare painter
 // blitting the same pictures to the same places and stroking the same connector line.
-// Goals: ≤ 1.3× the floor, ≤ 4 ms at 1×, no disc redrawn (counted).
+// Goals: ≤ 1.3× the floor, ≤ 4 ms at 1×, no disc drawn twice (counted). Each run starts
+// with no kept disc pictures, as a map just opened: a disc under the pile is drawn when the
+// turn first shows it, inside the timed frames.
 //
 // Build: 500 children in one batch without drawing (goal under 10 ms), and the first frame
 // (build and compose, every disc drawn once) beside drawing the same 500 discs with
 // PlanetDrawer alone (goal ≤ 1.2×).
 
+#include "editor/disc_picture_cache.h"
 #include "editor/planet_drawer.h"
 #include "editor/solar_system.h"
 #include "foundation/globals.h"
@@ -28,6 +31,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -99,18 +103,19 @@ struct Radial {
     QPainter painter(&target);
     window->compose(painter, QRectF(QPointF(0, 0), kSize));
   }
-  int discDraws() const {
-    int n = view->centralView()->planetLayer().displayCount();
-    for (int i = 0; i < view->ideaViewCount(); ++i) n += view->ideaViewAtIndex(i)->displayCount();
+  // Draws beyond the first of each disc.
+  int discRedraws() const {
+    int n = std::max(0, view->centralView()->planetLayer().displayCount() - 1);
+    for (int i = 0; i < view->ideaViewCount(); ++i) n += std::max(0, view->ideaViewAtIndex(i)->displayCount() - 1);
     return n;
   }
 };
 
 void rotationFrame(benchmark::State& state) {
+  DiscPictureCache::shared().clear();
   Radial radial(static_cast<int>(state.range(0)));
   radial.window->displayIfNeeded();
-  radial.compose();  // draws every disc once
-  const int drawnOnce = radial.discDraws();
+  radial.compose();  // draws every disc not under the pile
   radial.view->handleBeginRotationGesture(radial.view->rotationRecognizer(), 0);
   float angle = 0;
   for (auto _ : state) {
@@ -120,9 +125,10 @@ void rotationFrame(benchmark::State& state) {
     radial.compose();
     benchmark::DoNotOptimize(radial.target.constBits());
   }
-  state.counters["disc_redraws"] = radial.discDraws() - drawnOnce;
+  const int redraws = radial.discRedraws();
+  state.counters["disc_redraws"] = redraws;
   state.counters["scale"] = radial.window->backingScaleFactor();
-  if (radial.discDraws() != drawnOnce) state.SkipWithError("a disc that only moved was redrawn");
+  if (redraws != 0) state.SkipWithError("a disc that only moved was redrawn");
 }
 
 // Every layer with a picture or a stroke of its own, in drawing order.

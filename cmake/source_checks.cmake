@@ -7,12 +7,14 @@
 # - the layering test (tests/layering) refuses an include of a folder above the includer's own,
 #   and the coverage test finds every header compiled alone by one of the two ways above;
 # - the user-text test finds literals handed straight to notices, alerts, menus and titles.
+# And the benchmark tables' script, on made-up runs: a failed benchmark is never a figure.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME layering COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/layering/check_layering.py
                                ${PROJECT_SOURCE_DIR}/src)
 add_test(NAME user_texts COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/layering/check_user_texts.py
                                  ${PROJECT_SOURCE_DIR}/src)
 add_test(NAME layering_rules COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/layering/check_layering_test.py)
+add_test(NAME bench_table_rules COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/layering/bench_table_test.py)
 add_test(NAME header_coverage COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/layering/check_header_coverage.py
                                       ${PROJECT_SOURCE_DIR}/src ${PROJECT_BINARY_DIR})
 

@@ -10,10 +10,13 @@ same runs and whether its goal is met.
 
 SECTION names a table (documents, sdk, drag, radial, startup, graph, exports, …; all when
 none is named). --check compares the fresh runs with the ranges the tables in
-docs/architecture.md state and exits with 1 when a fresh figure lies outside its range;
---write puts the fresh tables between the tables' markers instead. --save keeps the raw runs
+docs/architecture.md state and exits with 1 when a fresh figure lies outside its range or has
+none; --write puts the fresh tables between the tables' markers instead. --save keeps the raw runs
 in a JSON file, and --load renders or checks saved runs again (several files: their runs
 together) without running anything.
+
+A figure has no value when a benchmark it reads errored, was skipped or is missing in any run:
+its row reads "failed" with what the benchmark said, and its goal is not met.
 
 Never a test: timings are measured here, against floors of the same runs, not asserted.
 """
@@ -71,21 +74,63 @@ def printable(argv):
     return " ".join(shlex.quote(a) for a in shown)
 
 
+def failure(b):
+    """What a benchmark that errored or was skipped said (Google Benchmark's "error_occurred" and
+    "error_message", or "skipped" and "skip_message"), or None for one that ran."""
+    if b.get("error_occurred"):
+        return b.get("error_message") or "an error without a message"
+    if b.get("skipped"):
+        return "skipped: " + (b.get("skip_message") or b.get("error_message") or "no reason given")
+    return None
+
+
 def parse_results(text):
     """Each benchmark's fields (real time in ms as "ms", counters as they come): the median
-    of the repetitions when there were several."""
-    found, single = {}, {}
+    of the repetitions when there were several. A benchmark of which any repetition errored or
+    was skipped has only "failed", its own message: its times are none."""
+    found, single, failed = {}, {}, {}
     for b in json.loads(text)["benchmarks"]:
+        name = short_name(b.get("run_name", b["name"]))
+        message = failure(b)
+        if message is not None:
+            failed[name] = message
+            continue
         fields = {k: v for k, v in b.items() if isinstance(v, (int, float)) and not isinstance(v, bool)}
         fields["ms"] = b["real_time"] * UNITS_MS[b["time_unit"]]
         fields["cpu_ms"] = b["cpu_time"] * UNITS_MS[b["time_unit"]]
-        name = short_name(b.get("run_name", b["name"]))
         if b.get("run_type") == "aggregate":
             if b.get("aggregate_name") == "median":
                 found[name] = fields
         else:
             single[name] = fields
-    return {**single, **found}
+    return {**single, **found, **{name: {"failed": message} for name, message in failed.items()}}
+
+
+class Failed(Exception):
+    """A figure with no value: a benchmark it reads errored, was skipped or is missing."""
+
+
+class Results(dict):
+    """One run's benchmarks as a figure reads them: a benchmark that failed or is missing, or a
+    field it lacks, raises Failed with what went wrong instead of giving a value."""
+
+    def __missing__(self, name):
+        raise Failed(f"{name}: missing from the run")
+
+    def __getitem__(self, name):
+        fields = super().__getitem__(name)
+        if "failed" in fields:
+            raise Failed(f"{name}: {fields['failed']}")
+        return Fields(name, fields)
+
+
+class Fields(dict):
+    def __init__(self, name, fields):
+        super().__init__(fields)
+        self.name = name
+
+    def __missing__(self, key):
+        raise Failed(f"{self.name}: no \"{key}\"")
 
 
 def run_all(selected, build, runs, cores):
@@ -151,12 +196,21 @@ def stated(values, unit, share):
 
 
 def values_of(figure, extract, data):
-    out = []
-    for run in data["runs"][figure.program]:
+    """The value in each run; Failed, with what each failing run said, when any run has none."""
+    out, failures = [], []
+    runs = data["runs"].get(figure.program)
+    if not runs:
+        raise Failed(f"{figure.program}: no runs")
+    for run in runs:
         try:
-            out.append(extract(run["benchmarks"]))
-        except (KeyError, ZeroDivisionError):
-            sys.exit(f"{figure.program}: no value for \"{figure.label}\" (a benchmark missing or failed)")
+            out.append(extract(Results(run["benchmarks"])))
+        except Failed as e:
+            failures.append(str(e))
+        except ZeroDivisionError:
+            failures.append("a ratio over zero")
+    if failures:
+        said = "; ".join(dict.fromkeys(failures))
+        raise Failed(f"{said} (in {len(failures)} of {len(runs)} runs)")
     return out
 
 
@@ -168,12 +222,24 @@ def goal_text(figure, data):
     return f"{figure.goal.text}: {verdict}"
 
 
-def row(figure, data):
+def readings(figure, data):
+    """The figure's values, what is shown beside them and its goal's verdict; Failed when any
+    benchmark they read has none."""
     values = values_of(figure, figure.value, data)
     beside = "; ".join([f"runs {span(values, figure.unit)}"] +
                        [f"{label} {span(values_of(figure, extract, data), unit)}"
                         for label, extract, unit in figure.beside])
-    return f"| {figure.label} | {stated(values, figure.unit, figure.margin)} | {beside} | {goal_text(figure, data)} |"
+    return values, beside, goal_text(figure, data)
+
+
+def row(figure, data):
+    try:
+        values, beside, goal = readings(figure, data)
+    except Failed as e:
+        # Never a figure: the row says what the benchmark said, and no goal is met.
+        goal = f"{figure.goal.text}: failed" if figure.goal else "failed"
+        return f"| {figure.label} | failed | {e} | {goal} |"
+    return f"| {figure.label} | {stated(values, figure.unit, figure.margin)} | {beside} | {goal} |"
 
 
 def how(section, data):
@@ -221,7 +287,12 @@ def check(selected, data):
     for section in selected:
         stated = stated_ranges(doc, section)
         for f in (f for f in FIGURES if f.section == section):
-            fresh = [float(number(v).replace("−", "-")) for v in values_of(f, f.value, data)]
+            try:
+                fresh = [float(number(v).replace("−", "-")) for v in readings(f, data)[0]]
+            except Failed as e:
+                print(f"FAILED  {section}: {f.label}: {e}")
+                outside += 1
+                continue
             if f.label not in stated:
                 print(f"{section}: \"{f.label}\" is not in the docs' table")
                 outside += 1
@@ -232,7 +303,8 @@ def check(selected, data):
             print(f"{'ok     ' if ok else 'OUTSIDE'} {section}: {f.label}: fresh {span(fresh, f.unit)}, "
                   f"stated {number(lo)}–{number(hi)}")
     loads = [run["load"] for runs in data["runs"].values() for run in runs]
-    print(f"load {min(loads):.1f}–{max(loads):.1f} during the runs; {outside} figure(s) outside their range")
+    print(f"load {min(loads):.1f}–{max(loads):.1f} during the runs; "
+          f"{outside} figure(s) failed or outside their range")
     return 1 if outside else 0
 
 

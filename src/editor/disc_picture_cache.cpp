@@ -2,6 +2,9 @@
 
 #include "editor/planet_drawer.h"
 
+#include <QHashFunctions>
+
+#include <iterator>
 #include <tuple>
 
 namespace orrery {
@@ -36,31 +39,57 @@ bool DiscLook::operator==(const DiscLook& o) const {
          text == o.text;
 }
 
+std::size_t DiscLook::hash() const {
+  // What tells discs of one view apart comes first: their titles, colours and pictures.
+  return qHashMulti(0, text, hasText, hasColor, static_cast<quint64>(color), picture, icon.get(), noteNumber,
+                    planetType, scale, fontSize, static_cast<quint64>(textColor), showOrbit, isLink, fade, webLink,
+                    size.width(), size.height(), contentsScale);
+}
+
 DiscPictureCache& DiscPictureCache::shared() {
   static DiscPictureCache cache;
   return cache;
 }
 
+DiscPictureCache::Entries::iterator DiscPictureCache::lookUp(const DiscLook& look, std::size_t hash) {
+  const auto [from, to] = mByHash.equal_range(hash);
+  for (auto it = from; it != to; ++it)
+    if (it->second->look == look) return it->second;
+  return mEntries.end();
+}
+
 const QImage* DiscPictureCache::find(const DiscLook& look) {
-  for (auto it = mEntries.begin(); it != mEntries.end(); ++it) {
-    if (!(it->look == look)) continue;
-    mEntries.splice(mEntries.begin(), mEntries, it);
-    return &mEntries.front().picture;
-  }
-  return nullptr;
+  const auto it = lookUp(look, look.hash());
+  if (it == mEntries.end()) return nullptr;
+  mEntries.splice(mEntries.begin(), mEntries, it);
+  return &it->picture;
 }
 
 void DiscPictureCache::keep(const DiscLook& look, const QImage& picture) {
-  if (picture.isNull() || find(look)) return;
+  if (picture.isNull()) return;
+  const std::size_t hash = look.hash();
+  if (const auto it = lookUp(look, hash); it != mEntries.end()) {
+    mEntries.splice(mEntries.begin(), mEntries, it);
+    return;
+  }
   mBytes += picture.sizeInBytes();
-  mEntries.push_front({look, picture});
+  mEntries.push_front({look, hash, picture});
+  mByHash.emplace(hash, mEntries.begin());
   while (mBytes > kBudget && mEntries.size() > 1) {
-    mBytes -= mEntries.back().picture.sizeInBytes();
-    mEntries.pop_back();
+    const auto last = std::prev(mEntries.end());
+    const auto [from, to] = mByHash.equal_range(last->hash);
+    for (auto it = from; it != to; ++it)
+      if (it->second == last) {
+        mByHash.erase(it);
+        break;
+      }
+    mBytes -= last->picture.sizeInBytes();
+    mEntries.erase(last);
   }
 }
 
 void DiscPictureCache::clear() {
+  mByHash.clear();
   mEntries.clear();
   mBytes = 0;
 }

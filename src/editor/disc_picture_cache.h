@@ -4,7 +4,8 @@
 // look holds everything a disc's pixels depend on: any difference, however small (a colour,
 // a title, a badge, the scale, the screen's scale), is another picture. The least recently
 // used go beyond a byte budget; a picture still shown by a layer costs no extra memory, since
-// images share their pixels. Main thread only.
+// images share their pixels. Looks are found by their hash: a turn of a crowded ring looks up
+// every disc it shows, with thousands of pictures kept. Main thread only.
 
 #include "model/icon_image.h"
 
@@ -13,8 +14,10 @@
 #include <QSizeF>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <list>
+#include <unordered_map>
 
 namespace orrery {
 
@@ -40,6 +43,7 @@ struct DiscLook {
 
   static DiscLook of(const PlanetDrawer& drawer, const QSizeF& size, double contentsScale);
   bool operator==(const DiscLook& other) const;
+  std::size_t hash() const;
 };
 
 class DiscPictureCache {
@@ -56,9 +60,14 @@ class DiscPictureCache {
  private:
   struct Entry {
     DiscLook look;
+    std::size_t hash;
     QImage picture;
   };
-  std::list<Entry> mEntries;
+  using Entries = std::list<Entry>;
+  Entries::iterator lookUp(const DiscLook& look, std::size_t hash);
+
+  Entries mEntries;  // the most recently used first
+  std::unordered_multimap<std::size_t, Entries::iterator> mByHash;
   qsizetype mBytes = 0;
 };
 

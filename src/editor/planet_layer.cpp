@@ -199,10 +199,16 @@ std::optional<DiscLook> PlanetLayer::look() const {
 }
 
 void PlanetLayer::display() {
-  BaseLayer::display();
-  // The cache is the main thread's; a picture drawn on another thread is not kept.
+  // The cache is the main thread's; a picture drawn on another thread is neither taken nor kept.
   const QCoreApplication* app = QCoreApplication::instance();
-  if (app && QThread::currentThread() != app->thread()) return;
+  if (app && QThread::currentThread() != app->thread()) {
+    BaseLayer::display();
+    return;
+  }
+  // A disc that shows again what it showed before (one the pile uncovers as the ring turns)
+  // takes the kept picture instead of drawing it again.
+  if (showKeptPicture()) return;
+  BaseLayer::display();
   if (const auto shown = look()) DiscPictureCache::shared().keep(*shown, contents());
 }
 

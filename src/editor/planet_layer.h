@@ -83,7 +83,8 @@ class PlanetLayer : public BaseLayer {
   // The disc's square out to the link ring, in whole device pixels: the corners of the layer
   // stay empty and are neither kept nor composed.
   QRectF drawnArea(const QRectF& bounds) const override;
-  // Draws like the base and keeps the picture by its look (DiscPictureCache).
+  // Shows the picture kept for its look (DiscPictureCache); else draws like the base and keeps
+  // the picture.
   void display() override;
   // What the picture shows, or none for a disc its view draws (views draw on the main thread
   // and may add to the disc).

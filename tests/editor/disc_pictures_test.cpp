@@ -64,6 +64,23 @@ TEST_F(DiscPictures, ADiscThatDiffersInAnythingItShowsNeverTakesAKeptPicture) {
   EXPECT_FALSE(same->contents().isNull());
 }
 
+// Past the byte budget the least recently used pictures go; one found again counts as used.
+TEST_F(DiscPictures, TheLeastRecentlyUsedPicturesGoPastTheBudget) {
+  QImage picture(1024, 1024, QImage::Format_ARGB32_Premultiplied);
+  const auto fit = static_cast<int>(DiscPictureCache::kBudget / picture.sizeInBytes());
+  auto look = [](int i) {
+    DiscLook l;
+    l.text = QString::number(i);
+    return l;
+  };
+  auto& cache = DiscPictureCache::shared();
+  for (int i = 0; i < fit + 2; ++i) {
+    cache.keep(look(i), picture);
+    if (i == fit - 1) cache.find(look(0));
+  }
+  for (int i = 0; i < fit + 2; ++i) EXPECT_EQ(cache.find(look(i)) != nullptr, i == 0 || i > 2) << i;
+}
+
 TEST_F(DiscPictures, DiscsDrawnTogetherLookAsEachDrawnAlone) {
   std::vector<std::shared_ptr<PlanetLayer>> together, alone;
   std::vector<PlanetLayer*> discs;

@@ -1,5 +1,6 @@
 #include "solar_test_support.h"
 
+#include "editor/disc_picture_cache.h"
 #include "foundation/geometry.h"
 #include "foundation/views/view_extensions.h"
 
@@ -136,4 +137,27 @@ TEST(RadialRotation, FollowStepsTrailThePointerAndCarryTheRestOver) {
   turned.addAngle(place);
   uitest::advance(1.0);
   EXPECT_NEAR(turned.currentAngle() - 123.4, place, place / 1000);
+}
+
+// A turn of a crowded ring, back and forth, uncovers discs of the pile and covers them again:
+// none is drawn twice, and one under the pile holds no picture.
+TEST(RadialRotation, TurningAPileDrawsEachDiscOnceAndKeepsNoPictureUnderIt) {
+  DiscPictureCache::shared().clear();
+  Scene s;
+  s.fill(100);
+  s.window().snapshot();
+  s.view->handleBeginRotationGesture(s.view->rotationRecognizer(), 0);
+  for (int frame = 0; frame < 240; ++frame) {
+    s.view->angleUpdate(s.view->currentAngle() + (frame < 120 ? 0.02f : -0.02f));
+    s.window().snapshot();
+    for (std::int64_t i = 0; i < 100; ++i)
+      EXPECT_TRUE(!s.view->ideaViewAtIndex(i)->isCovered() || s.view->ideaViewAtIndex(i)->contents().isNull()) << i;
+  }
+  s.view->rotationEnded();
+  int drawn = 0;
+  for (std::int64_t i = 0; i < 100; ++i) {
+    drawn += s.view->ideaViewAtIndex(i)->displayCount();
+    EXPECT_LE(s.view->ideaViewAtIndex(i)->displayCount(), 1) << "planet " << i << " drawn again";
+  }
+  EXPECT_GT(drawn, 50) << "discs the turn showed";
 }

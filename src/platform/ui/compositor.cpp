@@ -368,7 +368,7 @@ void renderLayer(QPainter& painter, Layer& layer, const Options& optionsIn) {
   const Layer::State s = animated ? layer.presentationAt(options.time) : layer.model();
   layer.markCommitted();
   if (s.hidden || s.opacity <= 0.0005) return;
-  layer.displayIfNeeded();
+  layer.displayIfNeededForComposition();
   painter.save();
   painter.setTransform(s.toSuperlayer(), true);
   if (s.opacity < 1) painter.setOpacity(painter.opacity() * s.opacity);
@@ -382,7 +382,7 @@ void renderLayerContents(QPainter& painter, Layer& layer, const Options& options
   const Layer::State s = animated ? layer.presentationAt(options.time) : layer.model();
   layer.markCommitted();
   if (s.hidden) return;
-  layer.displayIfNeeded();
+  layer.displayIfNeededForComposition();
   painter.save();
   painter.translate(-s.bounds.topLeft());
   renderBody(painter, layer, s, options);

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "platform/core/dispatch.h"
 #include "platform/ui/animation.h"
@@ -23,6 +24,9 @@ bool isFullyTransparent(const QImage& image) {
   }
   return true;
 }
+
+// The layer a composition displays before drawing it (main thread only).
+const Layer* gDisplayedForComposition = nullptr;
 
 }  // namespace
 
@@ -149,6 +153,15 @@ void Layer::setCovered(bool covered) {
 
 void Layer::displayIfNeeded() {
   if (mNeedsDisplay) display();
+}
+
+void Layer::displayIfNeededForComposition() {
+  if (!mNeedsDisplay) return;
+  const Layer* outer = std::exchange(gDisplayedForComposition, this);
+  display();
+  gDisplayedForComposition = outer;
+  // A drawing that marked the layer again still asks for its composition.
+  if (mNeedsDisplay) setNeedsComposite();
 }
 
 bool Layer::drawsContent() const {
@@ -284,6 +297,7 @@ LayerHost* Layer::host() const {
 }
 
 void Layer::setNeedsComposite() {
+  if (this == gDisplayedForComposition) return;
   if (LayerHost* h = host()) h->layerTreeNeedsDisplay();
 }
 

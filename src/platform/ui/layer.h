@@ -182,6 +182,9 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   bool needsDisplayOnBoundsChange() const { return mNeedsDisplayOnBoundsChange; }
   void setNeedsDisplayOnBoundsChange(bool v) { mNeedsDisplayOnBoundsChange = v; }
   void displayIfNeeded();
+  // displayIfNeeded for a composition about to draw the layer: the new picture asks for no
+  // composition after this one, so a frame that shows a layer anew is composed once.
+  void displayIfNeededForComposition();
   // Redraws the contents image through drawInContext.
   virtual void display();
   // Paints the contents; the painter is in the layer's coordinates. The base asks the

@@ -39,6 +39,12 @@ class CountingLayer : public Layer {
   void drawInContext(QPainter& p) override { p.fillRect(bounds(), Qt::blue); }
 };
 
+// Counts the compositions asked for.
+struct CountingHost : LayerHost {
+  int asked = 0;
+  void layerTreeNeedsDisplay() override { ++asked; }
+};
+
 }  // namespace
 
 TEST(Compositor, TransformsOpacityAndOrder) {
@@ -89,12 +95,16 @@ TEST(Compositor, CornerRadiusMaskAndDoubleScale) {
 }
 
 TEST(Compositor, ContentsAreDrawnOnceAndReusedWhenMoved) {
+  CountingHost host;
   auto root = box(QRectF(0, 0, 100, 100), Qt::white);
+  root->setHost(&host);
   auto layer = std::make_shared<CountingLayer>();
   layer->setFrame(QRectF(0, 0, 20, 20));
   layer->setNeedsDisplay();
   root->addSublayer(layer);
+  const int asked = host.asked;
   compositor::renderToImage(*root);
+  EXPECT_EQ(host.asked, asked) << "a picture drawn for the composition that shows it asks for another";
   withoutActions([&] {
     layer->setPosition(QPointF(60, 60));
     layer->setOpacity(0.9);
