@@ -508,10 +508,8 @@ TEST(Popover, ItsFieldKeepsTheTypingWhenActivationArrivesLateOrFindsTheFieldHidd
   }
 }
 
-// On a real screen, with and without a window manager: a press on a hosted field of the window
-// a popover points into (a search field, also one in a native window of its own) closes the
-// popover, whether it took the keys or not, and the typing that follows lands in that field; a
-// press on the popover's own field keeps it.
+// On a real screen, with and without a window manager: a press on a field of the window the
+// popover points into closes it and takes the typing; a press on its own field keeps it.
 TEST(Popover, APressOnAFieldOfTheWindowItPointsIntoClosesItAndTheFieldTakesTheTyping) {
   if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false, true});
   testsupport::FakePointer pointer;
