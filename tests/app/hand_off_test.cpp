@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -260,8 +259,8 @@ TEST(SingleInstanceInProcess, OnlyAHeldLockKeepsAStartOut) {
   EXPECT_FALSE(SingleInstance(folder.path()).tryToBecomeFirst()) << "held by an earlier version";
 }
 
-// What is no lock file of its own at the lock's name is neither written nor taken for another
-// instance: the start runs alone and says why.
+// Anything but a lock file of its own at the lock's name is neither written nor taken for
+// another instance: the start runs alone and says why.
 TEST(SingleInstanceInProcess, ALockNameThatIsNoFileOfItsOwnLetsTheStartRunAlone) {
   QLocalServer server;
   const std::pair<std::function<bool(const QString&, const QString&)>, const char*> entries[] = {

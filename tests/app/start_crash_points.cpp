@@ -5,12 +5,9 @@
 // "open" holds the main thread on its first turn after the start, while the files handed to it
 // are being opened, as a long open would; with ORRERY_WRITE_WHILE_HELD naming a file, a thread
 // meanwhile replaces that file and is still writing it when the program begins to end.
-// ORRERY_HOLD_AT "edit" waits until the maps handed to it show, gives each sun the title
-// "<title> edited" in its edit popover, accepted with Return, and holds the main thread right
-// after the last Return, as a long refresh of a crowded view would. With ORRERY_FIRST_SAVE
-// "slow" the first map's file is kept locked, as by a long write, until the program begins to
-// end, and the main thread is held a turn later, once the saves asked for on the main queue
-// have been handed to the work queue.
+// ORRERY_HOLD_AT "edit" retitles each map's sun "<title> edited" in its edit popover, with
+// Return, then holds; with ORRERY_FIRST_SAVE "slow" the first map's file stays locked, as by a
+// long write, until the end begins, and the hold comes a turn later, once the saves are queued.
 #include "app/start_crash_capture.h"
 
 #include "app/app_delegate.h"
@@ -66,8 +63,7 @@ void writeUntilTheEnd(const std::string& path) {
   });
 }
 
-// The editors of the windows that show maps, once there is one for each map handed over and
-// each takes input; none before.
+// The editors of the maps handed over, once each shows and takes input; none before.
 std::vector<std::shared_ptr<SolarSystemViewController>> readyEditors() {
   int maps = 0;
   for (const QString& argument : QCoreApplication::arguments().mid(1)) maps += argument.endsWith(".orrery");
@@ -84,8 +80,7 @@ std::vector<std::shared_ptr<SolarSystemViewController>> readyEditors() {
   return editors;
 }
 
-// Keeps the file at `path` locked for writing, as a long write of it would, until the program
-// begins to end. Returns once it is locked.
+// Locks `path` for writing, as a long write would, until the program begins to end.
 void lockFileForWriting(const QString& path) {
   auto locked = std::make_shared<std::promise<void>>();
   std::future<void> held = locked->get_future();
@@ -98,8 +93,6 @@ void lockFileForWriting(const QString& path) {
   held.wait();
 }
 
-// The sun's title of each map, changed in its edit popover and accepted with Return; then the
-// main thread is held.
 void editAndHold() {
   const auto editors = readyEditors();
   if (editors.empty()) return void(platform::mainQueue().after(platform::Millis(20), editAndHold));
@@ -112,8 +105,7 @@ void editAndHold() {
     const auto& popover = editor->editPopover();
     auto* panel = popover ? dynamic_cast<EditIdeaViewController*>(popover->contentViewController().get()) : nullptr;
     if (!panel || !popover->isShown()) {
-      std::fprintf(stderr, "orrery: no edit popover\n");
-      std::fflush(stderr);
+      std::fputs("orrery: no edit popover\n", stderr);
       std::abort();
     }
     QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();

@@ -121,14 +121,11 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     const char* what;
     std::function<bool(const QString&)> damage;
     bool newestUnreadable = false;  // the map comes back one save older
-    // After the first start the map is saved again, and a kill cuts the save's status write off.
-    bool savedAgain = false;
+    bool savedAgain = false;        // saved after the first start, the save's status write cut off by a kill
   };
   // A "lastMade" past which no name carries a number: the next save is numbered from the mirror.
   const auto lastMade = [](const char* made) {
-    return [made](const QString& p) {
-      return editStatus(p, [made](QJsonObject& state) { state["lastMade"] = made; });
-    };
+    return [made](const QString& p) { return editStatus(p, [made](QJsonObject& s) { s["lastMade"] = made; }); };
   };
   const std::vector<Row> rows{
       {"random bytes", [&](const QString& p) { return writeFile(p, noise); }},
@@ -309,10 +306,8 @@ TEST_F(DropboxEngineTest, AMapNotYetSentOutlivesADamagedOrMissingStatusFileAndIs
     stopEngines(/*atQuit=*/false);
   }
 
-  // The limit the README states: a copy by hand of a save under a name of the program's own
-  // pattern, numbered above the map's last save, is taken for its next save and sent, so a copy
-  // of an older save takes the map back to it. The last save goes, or is kept aside when it was
-  // changed in a later minute than the copy (dates keep minutes).
+  // The README's limit: a hand copy of an older save, named as a later save, is taken for the
+  // map's next save and sent; the last save goes, or is kept aside if changed a minute later.
   for (const bool laterMinute : {true, false}) {
     SCOPED_TRACE(laterMinute ? "the last save a minute later" : "the last save in the same minute");
     const QString folder = "hand-" + QUuid::createUuid().toString(QUuid::WithoutBraces);

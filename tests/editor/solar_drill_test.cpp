@@ -237,9 +237,8 @@ TEST(RadialDrill, AViewDrawnBeforeShowingDrawsNothingMoreAndLooksTheSame) {
   EXPECT_EQ(s.window().snapshot(scale), shownDrawn);
 }
 
-// On an orbit of any size the drilled planet ends at the old view's centre, turning the short
-// way (never through the pile at the left), and the picture plays back to where it started, as
-// the drill up shows it.
+// At any size the drilled planet ends at the centre, turning the short way (never through the
+// pile), and plays back to where it started, as the drill up shows it.
 class RadialDrillAtAnySize : public testing::TestWithParam<int> {};
 
 TEST_P(RadialDrillAtAnySize, TheDrilledPlanetEndsAtTheCentre) {
@@ -253,11 +252,9 @@ TEST_P(RadialDrillAtAnySize, TheDrilledPlanetEndsAtTheCentre) {
   v.setAnimating(true);
   // Before the centre's direction, past it, far from it, and in the pile.
   for (const double at : {300.0, 60.0, 150.0, 178.0}) {
+    const auto off = [&](std::int64_t j) { return std::abs(std::remainder(standingDegrees(v, j) - at, 360)); };
     std::int64_t i = 0;
-    for (std::int64_t j = 1; j < v.ideaViewCount(); ++j)
-      if (std::abs(std::remainder(standingDegrees(v, j) - at, 360)) <
-          std::abs(std::remainder(standingDegrees(v, i) - at, 360)))
-        i = j;
+    for (std::int64_t j = 1; j < v.ideaViewCount(); ++j) i = off(j) < off(i) ? j : i;
     const QPointF from = s.planetCenter(i);
     auto down = v.prepareDrillDownAnimation(i, /*simulated=*/true);
     for (const float t : {0.25f, 0.5f, 0.75f}) {

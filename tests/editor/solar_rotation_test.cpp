@@ -139,8 +139,7 @@ TEST(RadialRotation, FollowStepsTrailThePointerAndCarryTheRestOver) {
   EXPECT_NEAR(turned.currentAngle() - 123.4, place, place / 1000);
 }
 
-// A turn of a crowded ring, back and forth, uncovers discs of the pile and covers them again:
-// none is drawn twice, and one under the pile holds no picture.
+// A crowded ring turned back and forth draws no disc twice and keeps no picture under the pile.
 TEST(RadialRotation, TurningAPileDrawsEachDiscOnceAndKeepsNoPictureUnderIt) {
   DiscPictureCache::shared().clear();
   Scene s;

@@ -63,10 +63,8 @@ std::int64_t nearest(const SolarSystem& v, double degrees, bool adder) {
   return best;
 }
 
-// The ring as a user sees it: every planet has an adder, the one after each planet outside
-// the pile (or on top of it) stands in the gap up to the next, the spread part holds its
-// planets, and a press at the centre of a disc shown outside the pile, or of the pile's top
-// disc, finds that disc (or one drawn above it, where one overlaps it).
+// Every planet has an adder in the gap after it, the spread part is evenly spaced and full,
+// and a press on a shown disc or the pile's top finds it (or one drawn above it).
 void expectWholeRing(Scene& s, const std::string& when) {
   const SolarSystem& v = *s.view;
   const std::int64_t n = v.ideaViewCount();
@@ -76,24 +74,22 @@ void expectWholeRing(Scene& s, const std::string& when) {
   std::int64_t first = 0;
   while (v.ideaViewAtIndex(first) != bottom) ++first;
   auto drawnAt = [&](std::int64_t i) { return (i - first + n) % n; };
-  std::vector<std::int64_t> pressed;
-  std::int64_t spread = 0, pileTop = -1;
+  std::vector<std::int64_t> pressed;  // the spread part, then the pile's top
+  std::int64_t pileTop = -1;
   for (std::int64_t i = 0; i < n; ++i) {
     const bool inPile = std::abs(standingAngle(s, i) - 177.5) <= 6;  // from 172° to 183°
     if (inPile && (pileTop < 0 || drawnAt(i) > drawnAt(pileTop))) pileTop = i;
     if (inPile && v.ideaViewAtIndex(i)->isCovered()) continue;
-    spread += !inPile;
-    if (!inPile) pressed.push_back(i);
     const double at = v.currentAngleForIdeaAtIndex(i);
     const double gap = SolarSystem::normalizedAngle(v.currentAngleForIdeaAtIndex((i + 1) % n) - at);
     const double adder = SolarSystem::normalizedAngle(v.currentAngleForAdderAtIndex(i) - at);
     ASSERT_LE(adder, gap) << when << ": adder " << i << " stands outside the gap after its planet";
-    // The last before the pile stands up to 6° farther from the first in it (343° to 349° stay empty).
-    if (!inPile) {
-      ASSERT_LE(gap, placeSpacing(v) + radians(6.01)) << when << ": the spread part is evenly spaced at " << i;
-    }
+    if (inPile) continue;
+    pressed.push_back(i);
+    // The last before the pile may stand 6° farther (343° to 349° stay empty).
+    ASSERT_LE(gap, placeSpacing(v) + radians(6.01)) << when << ": the spread part is evenly spaced at " << i;
   }
-  EXPECT_GE(spread, std::min<std::int64_t>(n, std::llround(kTurn / placeSpacing(v)) - 1)) << when;
+  EXPECT_GE(std::ssize(pressed), std::min<std::int64_t>(n, std::llround(kTurn / placeSpacing(v)) - 1)) << when;
   if (pileTop >= 0) {
     EXPECT_FALSE(v.ideaViewAtIndex(pileTop)->isCovered()) << when;
     pressed.push_back(pileTop);
@@ -448,8 +444,7 @@ TEST(RadialLayout, AHundredThousandPlanetsPileUpAndOnlyTheDiscsOnTopKeepPictures
       EXPECT_FALSE(s.view->ideaViewAtIndex(hit)->isCovered()) << when << ": a press on planet " << i;
     }
     EXPECT_LT(onTop, 200) << when;
-    // Each disc left without a picture lies under an opaque disc of its size drawn at its device
-    // pixel: the drawn order's last such disc of each place stands above it.
+    // Each disc without a picture lies under a later-drawn opaque disc of its size at its device pixel.
     std::map<std::tuple<qint64, qint64, double, double>, std::int64_t> lastOpaque;
     auto placeOf = [](const PlanetLayer& p) {
       const QRectF f = p.frame();
@@ -460,8 +455,7 @@ TEST(RadialLayout, AHundredThousandPlanetsPileUpAndOnlyTheDiscsOnTopKeepPictures
       const PlanetLayer& planet = *s.view->ideaViewAtIndex((first + k) % n);
       const PlanetDrawer& drawer = *planet.planetDrawer();
       const bool solid = !drawer.baseColor() || drawer.baseColor()->uiColor().alpha() == 255;
-      if (drawer.image().isNull() && solid && planet.opacity() == 1)
-        lastOpaque[placeOf(planet)] = k;
+      if (drawer.image().isNull() && solid && planet.opacity() == 1) lastOpaque[placeOf(planet)] = k;
     }
     for (std::int64_t k = 0; k < n; ++k) {
       const PlanetLayer& planet = *s.view->ideaViewAtIndex((first + k) % n);
@@ -542,9 +536,8 @@ TEST(RadialLayout, ACrowdFilledWithoutASizeLandsAsOneFilledAtItsSize) {
   }
 }
 
-// An orbit of any size behaves as one of a dozen: an insertion lands where its adder was, a
-// removal closes the gap around the place, a move leaves the planet in the drop gap, and a
-// turn afterwards keeps the ring whole.
+// At any size: an insertion lands at its adder, a removal closes the gap around its place, a
+// move lands in the drop gap, and the ring stays whole through these and a turn.
 class RadialEditsAtAnySize : public testing::TestWithParam<int> {};
 
 TEST_P(RadialEditsAtAnySize, TheAffectedPlanetStandsWhereTheUserWorked) {
@@ -552,7 +545,6 @@ TEST_P(RadialEditsAtAnySize, TheAffectedPlanetStandsWhereTheUserWorked) {
   s.fill(GetParam());
   SolarSystem& v = *s.view;
   ASSERT_TRUE(v.isCompressed());
-  // Within a quarter of the spacing of the planets beside it (the search lands far closer).
   const double near = placeSpacing(v) / 4;
   auto standing = [&](std::int64_t i) { return radians(standingAngle(s, i)); };
   expectWholeRing(s, "filled");

@@ -622,9 +622,8 @@ TEST_F(EditPanelsTest, WhileANoteHoversTheEditorKeepsTheKeysAndTheEditPopoverTak
   orrery::NoteHoverUtility::setNoteDisplayFactory(previous);
 }
 
-// On a real screen, with and without a window manager: a press on the top bar's search field
-// closes the edit popover (which had the keys) or the note, and what is typed next lands in the
-// field, not in the idea.
+// On a real screen, with and without a window manager: a press on the search field closes the
+// edit popover or the note, and the typing lands in the field, not in the idea.
 TEST_F(EditPanelsTest, APressOnTheSearchFieldClosesThePopoverAndTheTypingLandsThere) {
   if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false, true});
   testsupport::FakePointer pointer;

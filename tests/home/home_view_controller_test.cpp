@@ -1049,8 +1049,7 @@ TEST_F(HomeScreenTest, TheTileMenuDeletesWithTheRightQuestionAndEditsInPlaceGivi
 }
 
 // On a real screen, with and without a window manager: a press on the search field closes the
-// in-place edit popover, which had the keys, and what is typed next lands in the field, not in
-// the document's central idea.
+// edit popover, which had the keys, and the typing lands in the field, not in the idea.
 TEST_F(HomeScreenTest, APressOnTheSearchFieldClosesTheEditPopoverAndTheTypingLandsThere) {
   if (!testsupport::inWindowManagerChild()) return testsupport::runInWindowManagerChild({false, true});
   testsupport::FakePointer pointer;

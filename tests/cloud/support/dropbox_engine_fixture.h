@@ -282,7 +282,6 @@ class DropboxEngineTest : public DropboxEngineFixture {
       ASSERT_TRUE(mTest.pump([&] { return done >= 0 && !engine->isBusyOffMainThread(); }, 60, /*fileWork=*/true));
       if (done != 1) return;
       told.saves[map] = mSaves[map];
-      atAnswer = readMirror(engine->localManagedFolder());
       saveIndex(map, IdeaProxy::createWithDoc(doc));
     }
     void remove(const QString& map) {
@@ -291,14 +290,13 @@ class DropboxEngineTest : public DropboxEngineFixture {
       ASSERT_TRUE(mTest.pump([&] { return done && !engine->isBusyOffMainThread(); }, 60, /*fileWork=*/true));
       if (!mStatusWritten) return;
       told.deleted.insert(map);
-      atAnswer = readMirror(engine->localManagedFolder());
       saveIndex(map, nullptr);
     }
+    // After an answer: the mirror as it found it, then the index written with `map`'s tile.
     void saveIndex(const QString& map, IdeaProxyPtr tile) {
-      if (tile)
-        mTiles[map] = std::move(tile);
-      else
-        mTiles.erase(map);
+      atAnswer = readMirror(engine->localManagedFolder());
+      mTiles.erase(map);
+      if (tile) mTiles.emplace(map, std::move(tile));
       ProxyList tiles;
       for (const auto& [name, listed] : mTiles) tiles.push_back(listed);
       engine->saveProxyList(tiles);

@@ -172,9 +172,8 @@ TEST_F(AtomicFileTest, ALinkIsWrittenThroughOnlyToARegularFile) {
   }
 }
 
-// Each way a file is written in place (locks; markers, records and zip entries; logs) against
-// each kind of entry at its path: only a regular file of its own is written; anything else is
-// refused at once with its reason and stays as it was, with what a link points to.
+// Each way of writing in place (locks; markers, records, zip entries; logs) writes only a
+// regular file of its own; anything else is refused at once, saying why, and left as it was.
 TEST_F(AtomicFileTest, AWriterInPlaceWritesOnlyARegularFileOfItsOwn) {
   const int ways[] = {O_RDWR | O_CREAT, O_WRONLY | O_CREAT | O_TRUNC, O_WRONLY | O_CREAT | O_APPEND};
   const auto socketAt = [](const char* p) {
@@ -222,9 +221,8 @@ TEST_F(AtomicFileTest, AWriterInPlaceWritesOnlyARegularFileOfItsOwn) {
   }
 }
 
-// A whole read is refused beyond its cap before any memory is taken for it, and within a cap
-// larger than the memory there is, it fails with the reason instead of ending the program.
-// The files are sparse: they take no disk.
+// A whole read beyond its cap is refused before taking memory, and one beyond the memory there
+// is fails saying why instead of ending the program. The file is sparse.
 TEST_F(AtomicFileTest, AWholeReadBeyondItsCapOrTheMemoryIsRefusedSayingWhy) {
   const int64_t huge = int64_t(1) << 40;
   put(at("huge"), "");
@@ -234,8 +232,7 @@ TEST_F(AtomicFileTest, AWholeReadBeyondItsCapOrTheMemoryIsRefusedSayingWhy) {
   EXPECT_EQ(why, "too large (1099511627776 bytes)");
   EXPECT_TRUE(bytes.empty());
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-  // The sanitizers' allocators end the program on such a request rather than refuse it, and a
-  // system that grants any request would grant it.
+  // Sanitizer allocators abort on such a request, and an overcommitting system grants it.
   if (contents("/proc/sys/vm/overcommit_memory") != "1\n") {
     EXPECT_EQ(readRegularFile(at("huge"), huge, &bytes, &why), RegularFileRead::Failed);
     EXPECT_EQ(why, "not enough memory to read 1099511627776 bytes");
