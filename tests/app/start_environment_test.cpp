@@ -373,7 +373,9 @@ TEST(StartEnvironment, AQuitSignalEndsTheProgramAlsoWhenItsMainLoopNeverTurns) {
                                                             "([0-9]+) saves?\\n"));
       const QRegularExpressionMatch match = waited.match(QString::fromLocal8Bit(output));
       EXPECT_TRUE(match.hasMatch()) << output.toStdString();
-      if (match.hasMatch() && row.maps > 1) EXPECT_GE(match.captured(1).toInt(), 2) << output.toStdString();
+      if (match.hasMatch() && row.maps > 1) {
+        EXPECT_GE(match.captured(1).toInt(), 2) << output.toStdString();
+      }
     }
     for (int i = 0; i < row.maps; ++i) {
       QFile file(maps[i]);
