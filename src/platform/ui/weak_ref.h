@@ -35,7 +35,7 @@ class WeakRef {
     Trackable* now = mToken ? *mToken : nullptr;
     mType = now ? &typeid(*now) : nullptr;
     // What the cast gives while the target is of this type (none while it is only a base of T).
-    mTarget = now ? dynamic_cast<T*>(now) : nullptr;
+    mTarget = now ? castOnce(now, mType) : nullptr;
   }
   T* get() const {
     if (!mToken || !*mToken) return nullptr;
@@ -49,6 +49,20 @@ class WeakRef {
   bool operator==(const T* other) const { return get() == other; }
 
  private:
+  // A cast depends on the object's address and its type of the moment alone, so the last one
+  // made serves again: references set to one target in a row (the planets of an orbit of
+  // 100 000 to their view) pay for one cast through a deep hierarchy.
+  static T* castOnce(Trackable* target, const std::type_info* type) {
+    struct Last {
+      const Trackable* target = nullptr;
+      const std::type_info* type = nullptr;
+      T* cast = nullptr;
+    };
+    thread_local Last last;
+    if (last.target != target || last.type != type) last = {target, type, dynamic_cast<T*>(target)};
+    return last.cast;
+  }
+
   std::shared_ptr<Trackable*> mToken;
   const std::type_info* mType = nullptr;
   T* mTarget = nullptr;
