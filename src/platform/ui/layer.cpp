@@ -224,8 +224,11 @@ void Layer::drawInContext(QPainter& painter) {
 
 void Layer::adopt(const std::shared_ptr<Layer>& layer) {
   if (!layer || layer.get() == this) return;
-  auto keep = layer;
-  layer->removeFromSuperlayer();
+  // A new layer (each planet of a crowded orbit) has no superlayer to leave.
+  if (layer->mSuperlayer) {
+    auto keep = layer;
+    layer->removeFromSuperlayer();
+  }
   layer->mSuperlayer = this;
 }
 
