@@ -312,6 +312,16 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   };
   Shadow& shadow() const;
 
+  // What the passes over every layer of a crowded view (its layout, its composition) read of
+  // each besides its geometry, kept together ahead of the rest.
+  Layer* mSuperlayer = nullptr;
+  LayerHost* mHost = nullptr;
+  std::uint64_t mMadeAtFlush;  // the flushes done when the layer was made
+  double mContentsScale = 1;
+  bool mCommitted = false;
+  bool mCovered = false;
+  bool mNeedsDisplay = false;
+
   State mModel;
   mutable std::unique_ptr<Shadow> mShadow;
   bool mMasksToBounds = false;
@@ -322,19 +332,12 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   bool mTiled = false;
   std::map<std::pair<int, int>, QImage> mTiles;  // (column, row) → image at contentsScale
   int mTileDrawCount = 0;
-  double mContentsScale = 1;
   ContentsGravity mGravity = ContentsGravity::Resize;
-  bool mNeedsDisplay = false;
   bool mNeedsDisplayOnBoundsChange = false;
-  bool mCovered = false;
   int mDisplayCount = 0;
 
-  Layer* mSuperlayer = nullptr;
   std::vector<std::shared_ptr<Layer>> mSublayers;
   WeakRef<LayerDelegate> mDelegate;
-  LayerHost* mHost = nullptr;
-  bool mCommitted = false;
-  std::uint64_t mMadeAtFlush;  // the flushes done when the layer was made
 
   std::vector<Running> mAnimations;
 };
