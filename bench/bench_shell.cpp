@@ -57,9 +57,10 @@ constexpr int kLaunchBoundMs = 30000;
 constexpr char kEmptyWindowTitle[] = "Orrery Desktop";
 constexpr char kFloorWindowTitle[] = "bare window";
 
-// A map of `count` ideas, six children to a parent, every fifth with a note, in colour; or, flat,
-// the same ideas all directly under the root.
-QByteArray mapFileBytes(int count, bool flat = false) {
+// A map of `count` ideas, `perParent` children to a parent (the root's first, then its children's
+// in turn), every fifth with a note, in colour; with `perParent` of `count` or more, flat: the
+// ideas all directly under the root.
+QByteArray mapFileBytes(int count, int perParent = 6) {
   IdeaPtr root = Idea::createWithText("Benchmark map");
   std::vector<IdeaPtr> all{root};
   all.reserve(std::size_t(count));
@@ -67,7 +68,7 @@ QByteArray mapFileBytes(int count, bool flat = false) {
     IdeaPtr idea = Idea::createWithText(QString("Idea number %1 with a few words").arg(i));
     if (i % 5 == 0) idea->setNote(QString("A note for idea %1\nwith a second line").arg(i));
     idea->setColor(ColorTheme::standardThemes()[std::size_t(i % 4)]->colors()[std::size_t(i % 7)]);
-    all[flat ? 0 : std::size_t((i - 1) / 6)]->addIdea(idea);
+    all[std::size_t((i - 1) / perParent)]->addIdea(idea);
     all.push_back(idea);
   }
   auto doc = IdeaDocument::createWithFileName(QStringLiteral("map.orrx"), DocumentLocationDropbox);
@@ -271,7 +272,10 @@ void BM_ColdStartWithBigMapUntilItsFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_ColdStartWithBigMapUntilItsFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
-// A map of `children` ideas under its root, flat or in groups of six, written once per run.
+// Ideas to a planet in the grouped map a flat one is set against: the floor of the comparison.
+constexpr int kGroupedPerPlanet = 100;
+
+// A map of `children` ideas under its root, flat or 100 to a planet, written once per run.
 QString shapedMapPath(int children, bool flat) {
   static QTemporaryDir dir;
   static std::map<std::pair<int, bool>, QString> paths;
@@ -280,7 +284,7 @@ QString shapedMapPath(int children, bool flat) {
     path = dir.filePath(QStringLiteral("%1-%2.orrery").arg(flat ? "flat" : "grouped").arg(children));
     QFile f(path);
     f.open(QIODevice::WriteOnly);
-    f.write(mapFileBytes(children + 1, flat));
+    f.write(mapFileBytes(children + 1, flat ? children : kGroupedPerPlanet));
   }
   return path;
 }
@@ -308,7 +312,7 @@ std::pair<double, double> startWithMap(const QString& path, int boundMs) {
   return shown ? std::pair(ms, peak) : std::pair(-1.0, -1.0);
 }
 
-// A map with all its ideas directly under the sun against the same ideas in groups of six, each
+// A map with all its ideas directly under the sun against the same ideas 100 to a planet, each
 // a cold start until the map's window shows (goal: the flat map within 2× the time and 2× the
 // peak memory). range(0): the ideas under the root.
 void BM_FlatMapUntilItsFrame(benchmark::State& state) {
@@ -416,12 +420,13 @@ int main(int argc, char** argv) {
     QFile f(QString::fromLocal8Bit(argv[2]));
     return f.open(QIODevice::WriteOnly) && f.write(mapFileBytes(100000)) > 0 ? 0 : 1;
   }
-  // The same for a map of that many ideas under its root, flat or in groups.
+  // The same for a map of that many ideas under its root, flat or 100 to a planet.
   if (argc == 5 && std::strcmp(argv[1], "--write-shaped-map") == 0) {
     QCoreApplication app(argc, argv);
     QFile f(QString::fromLocal8Bit(argv[2]));
-    const bool flat = std::strcmp(argv[4], "flat") == 0;
-    return f.open(QIODevice::WriteOnly) && f.write(mapFileBytes(std::atoi(argv[3]) + 1, flat)) > 0 ? 0 : 1;
+    const int children = std::atoi(argv[3]);
+    const int perParent = std::strcmp(argv[4], "flat") == 0 ? children : kGroupedPerPlanet;
+    return f.open(QIODevice::WriteOnly) && f.write(mapFileBytes(children + 1, perParent)) > 0 ? 0 : 1;
   }
   QCoreApplication app(argc, argv);
   gSelf = QCoreApplication::applicationFilePath();

@@ -101,7 +101,8 @@ float PlanetDrawer::fontSizeForPlanetType(PlanetType type, std::int32_t f) {
 }
 
 QColor PlanetDrawer::titleColorOn(const ColorPtr& background) {
-  if (Globals::highContrastText() && background && background->isBright())
+  // The setting is read only where it matters: every disc of a crowded orbit asks.
+  if (background && background->isBright() && Globals::highContrastText())
     return QColor::fromRgbF(0.33f, 0.33f, 0.33f, 1.0f);
   return Globals::colorWhite();
 }

@@ -192,11 +192,8 @@ void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
   mAdderTags.insert(mAdderTags.begin() + static_cast<std::ptrdiff_t>(insertion), idea);
 
   auto planet = std::make_shared<PlanetLayer>(0);
-  planet->updateWithIdea(idea, mDocIdentifier);
-  planet->setIsLink(idea->isLink());
+  planet->updateWithIdea(idea, mDocIdentifier);  // with the link mark and both identifiers
   if (placed) placePlanet(*planet, place, /*integral=*/true);
-  planet->setIdeaIdentifier(idea->identifier());
-  planet->setDocIdentifier(mDocIdentifier);
   planet->setDelegate(this);  // refuses implicit animations, as for the view's own layer
   layer()->addSublayer(planet);
   mIdeaViews.insert(mIdeaViews.begin() + static_cast<std::ptrdiff_t>(insertion), planet);

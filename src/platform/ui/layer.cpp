@@ -88,20 +88,28 @@ void Layer::setBorderWidth(double w) { changeProperty(LayerProperty::BorderWidth
 void Layer::setBorderColor(const QColor& c) { changeProperty(LayerProperty::BorderColor, c); }
 void Layer::setShadowOpacity(double o) { changeProperty(LayerProperty::ShadowOpacity, o); }
 
+Layer::Shadow& Layer::shadow() const {
+  if (!mShadow) mShadow = std::make_unique<Shadow>();
+  return *mShadow;
+}
+const std::optional<QPainterPath>& Layer::shadowPath() const {
+  static const std::optional<QPainterPath> none;
+  return mShadow ? mShadow->path : none;
+}
 void Layer::setShadowColor(const QColor& color) {
-  mShadowColor = color;
+  shadow().color = color;
   setNeedsComposite();
 }
 void Layer::setShadowRadius(double radius) {
-  mShadowRadius = radius;
+  shadow().radius = radius;
   setNeedsComposite();
 }
 void Layer::setShadowOffset(const QPointF& offset) {
-  mShadowOffset = offset;
+  shadow().offset = offset;
   setNeedsComposite();
 }
 void Layer::setShadowPath(std::optional<QPainterPath> path) {
-  mShadowPath = std::move(path);
+  shadow().path = std::move(path);
   setNeedsComposite();
 }
 void Layer::setMasksToBounds(bool masks) {
@@ -229,8 +237,11 @@ void Layer::drawInContext(QPainter& painter) {
 
 void Layer::adopt(const std::shared_ptr<Layer>& layer) {
   if (!layer || layer.get() == this) return;
-  auto keep = layer;
-  layer->removeFromSuperlayer();
+  // A new layer (each planet of a crowded orbit) has no superlayer to leave.
+  if (layer->mSuperlayer) {
+    auto keep = layer;
+    layer->removeFromSuperlayer();
+  }
   layer->mSuperlayer = this;
 }
 

@@ -154,13 +154,13 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   void setBorderColor(const QColor& color);
   double shadowOpacity() const { return mModel.shadowOpacity; }
   void setShadowOpacity(double opacity);
-  QColor shadowColor() const { return mShadowColor; }
+  QColor shadowColor() const { return mShadow ? mShadow->color : QColor(Qt::black); }
   void setShadowColor(const QColor& color);
-  double shadowRadius() const { return mShadowRadius; }
+  double shadowRadius() const { return mShadow ? mShadow->radius : 3; }
   void setShadowRadius(double radius);
-  QPointF shadowOffset() const { return mShadowOffset; }
+  QPointF shadowOffset() const { return mShadow ? mShadow->offset : QPointF(0, 3); }
   void setShadowOffset(const QPointF& offset);
-  const std::optional<QPainterPath>& shadowPath() const { return mShadowPath; }
+  const std::optional<QPainterPath>& shadowPath() const;
   void setShadowPath(std::optional<QPainterPath> path);
   bool masksToBounds() const { return mMasksToBounds; }
   void setMasksToBounds(bool masks);
@@ -280,7 +280,7 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
     QString key;
     QPainterPath shape;  // the outline the image was blurred from
   };
-  ShadowCache& shadowCache() const { return mShadowCache; }
+  ShadowCache& shadowCache() const { return shadow().cache; }
 
  protected:
   // A contents image sized for the current bounds and scale, transparent.
@@ -304,11 +304,29 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   void stopAnimation(Running& running, bool finished);
   void adopt(const std::shared_ptr<Layer>& layer);
 
+  // The shadow's look and its drawn picture, made when first set or drawn: most layers (the
+  // planets of a crowded orbit) never have one, and a layer stays smaller without it.
+  struct Shadow {
+    QColor color{Qt::black};
+    double radius = 3;
+    QPointF offset{0, 3};
+    std::optional<QPainterPath> path;
+    ShadowCache cache;
+  };
+  Shadow& shadow() const;
+
+  // What the passes over every layer of a crowded view (its layout, its composition) read of
+  // each besides its geometry, kept together ahead of the rest.
+  Layer* mSuperlayer = nullptr;
+  LayerHost* mHost = nullptr;
+  std::uint64_t mMadeAtFlush;  // the flushes done when the layer was made
+  double mContentsScale = 1;
+  bool mCommitted = false;
+  bool mCovered = false;
+  bool mNeedsDisplay = false;
+
   State mModel;
-  QColor mShadowColor{Qt::black};
-  double mShadowRadius = 3;
-  QPointF mShadowOffset{0, 3};
-  std::optional<QPainterPath> mShadowPath;
+  mutable std::unique_ptr<Shadow> mShadow;
   bool mMasksToBounds = false;
   std::optional<QPainterPath> mMaskPath;
   bool mOpaque = false;
@@ -317,22 +335,14 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   bool mTiled = false;
   std::map<std::pair<int, int>, QImage> mTiles;  // (column, row) → image at contentsScale
   int mTileDrawCount = 0;
-  double mContentsScale = 1;
   ContentsGravity mGravity = ContentsGravity::Resize;
-  bool mNeedsDisplay = false;
   bool mNeedsDisplayOnBoundsChange = false;
-  bool mCovered = false;
   int mDisplayCount = 0;
 
-  Layer* mSuperlayer = nullptr;
   std::vector<std::shared_ptr<Layer>> mSublayers;
   WeakRef<LayerDelegate> mDelegate;
-  LayerHost* mHost = nullptr;
-  bool mCommitted = false;
-  std::uint64_t mMadeAtFlush;  // the flushes done when the layer was made
 
   std::vector<Running> mAnimations;
-  mutable ShadowCache mShadowCache;
 };
 
 }  // namespace platform

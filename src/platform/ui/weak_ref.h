@@ -3,6 +3,7 @@
 // responders and delegates refer to each other this way, including from constructors,
 // where std::weak_ptr from shared_from_this is not yet available.
 
+#include <cstring>
 #include <memory>
 #include <typeinfo>
 
@@ -35,7 +36,7 @@ class WeakRef {
     Trackable* now = mToken ? *mToken : nullptr;
     mType = now ? &typeid(*now) : nullptr;
     // What the cast gives while the target is of this type (none while it is only a base of T).
-    mTarget = now ? dynamic_cast<T*>(now) : nullptr;
+    mTarget = now ? castOnce(now) : nullptr;
   }
   T* get() const {
     if (!mToken || !*mToken) return nullptr;
@@ -49,6 +50,24 @@ class WeakRef {
   bool operator==(const T* other) const { return get() == other; }
 
  private:
+  // A cast reads only the object's address and the virtual table it points to (one of its own
+  // while a base of it is made), so the last one made serves again for the same two: references
+  // set to one target in a row (the planets of an orbit of 100 000 to their view) pay for one
+  // cast through a deep hierarchy. The table tells apart what the type alone would not: another
+  // object made later at the same address, still only a base of its type.
+  static T* castOnce(Trackable* target) {
+    struct Last {
+      const Trackable* target = nullptr;
+      const void* table = nullptr;
+      T* cast = nullptr;
+    };
+    thread_local Last last;
+    const void* table = nullptr;
+    std::memcpy(&table, static_cast<const void*>(target), sizeof table);
+    if (last.target != target || last.table != table) last = {target, table, dynamic_cast<T*>(target)};
+    return last.cast;
+  }
+
   std::shared_ptr<Trackable*> mToken;
   const std::type_info* mType = nullptr;
   T* mTarget = nullptr;
