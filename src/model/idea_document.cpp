@@ -208,33 +208,49 @@ void IdeaDocument::updateWithToken(DocumentToken token, BoolCompletion completio
     if (completion) completion(false);
     return;
   }
-  mWaitingSaves.push_back(std::move(completion));
-  // A running save takes this one along when it ends.
-  if (mSavesRunning == 0) startSave();
-}
-
-void IdeaDocument::startWaitingSave() {
-  if (!mWaitingSaves.empty()) startSave();
-}
-
-void IdeaDocument::startSave() {
-  std::vector<BoolCompletion> completions;
-  completions.swap(mWaitingSaves);
-  auto finish = [self = shared_from_this(), completions = std::move(completions)](bool ok) {
-    self->mSavesRunning--;
-    if (ok && self->mSaveAnnouncer) self->mSaveAnnouncer(self);
-    for (const auto& completion : completions)
-      if (completion) completion(ok);
-    if (self->mSavesRunning == 0 && !self->mWaitingSaves.empty()) self->startSave();
-  };
-  if (!mFilePresenter) {
-    // Closed while the save waited.
-    for (const auto& completion : completions)
-      if (completion) completion(false);
+  // The snapshot is taken now, whatever the main thread does next: a quit that cannot wait for
+  // it still finds the write queued. While a save runs, requests join the write queued behind
+  // it until that one begins, which then writes the tree as at the last of them.
+  if (mLastSave && mLastSave->joinable && takeSnapshotInto(*mLastSave)) {
+    mLastSaveCompletions->push_back(std::move(completion));
     return;
   }
+  auto completions = std::make_shared<std::vector<BoolCompletion>>();
+  completions->push_back(std::move(completion));
+  auto finish = [self = shared_from_this(), completions](bool ok) {
+    self->mSavesRunning--;
+    if (ok && self->mSaveAnnouncer) self->mSaveAnnouncer(self);
+    for (const auto& done : *completions)
+      if (done) done(ok);
+  };
+  const bool joinable = mSavesRunning > 0;
   mSavesRunning++;
-  mFilePresenter->updateWithCompletionHandler(std::move(finish));
+  mLastSave = mFilePresenter->updateWithCompletionHandler(std::move(finish));
+  if (mLastSave) mLastSave->joinable = joinable;
+  mLastSaveCompletions = std::move(completions);
+}
+
+void IdeaDocument::writeStarted(const std::shared_ptr<QueuedSave>& save) {
+  save->sequence = ++mWritesQueued;
+  takeSnapshotInto(*save);
+  mWritesInFlight.push_back(save);
+}
+
+bool IdeaDocument::takeSnapshotInto(QueuedSave& save) const {
+  std::lock_guard lock(save.mutex);
+  if (save.begun) return false;
+  save.snapshot = snapshot();
+  save.heardThrough = mWritesHeard;
+  save.growth = mGrowth;
+  return true;
+}
+
+void IdeaDocument::noteSaveWritten(const QueuedSave& save, const DocumentSize& size) {
+  noteWrittenSize(size, save.growth);
+  mWritesHeard = save.sequence;
+  // The writes queued since took their snapshot with this growth still let in.
+  for (const auto& later : mWritesInFlight)
+    if (later.get() != &save) later->growth = later->growth.changedBy(DocumentSize(), save.growth);
 }
 
 void IdeaDocument::noteWriteFailure(const QString& reason) {
@@ -353,9 +369,9 @@ void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion) {
   });
 }
 
-void IdeaDocument::writeEnded() {
-  if (mWritesInFlight > 0) --mWritesInFlight;
-  if (mWritesInFlight > 0 || !std::exchange(mChangeWhileWriting, false)) return;
+void IdeaDocument::writeEnded(const std::shared_ptr<QueuedSave>& save) {
+  std::erase(mWritesInFlight, save);
+  if (!mWritesInFlight.empty() || !std::exchange(mChangeWhileWriting, false)) return;
   if (mFilePresenter) mFilePresenter->presentedItemDidChange();
 }
 

@@ -19,8 +19,10 @@
 #include <QUrl>
 
 #include <functional>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -28,6 +30,7 @@ namespace orrery {
 
 class Idea;
 class IdeaFilePresenter;
+struct WrittenFile;
 
 // What a save writes, taken on the main thread: a copy of the tree nobody changes, the dates
 // and the writing instance's mark. Encoded on any thread.
@@ -62,6 +65,51 @@ struct DocumentSnapshot {
   EncodedDocument encodeWithinLimits(bool compressed) const;
   // The measure of the file a save writes, whether or not within the limits.
   DocumentSize measure() const;
+  // Made what it would have been, taken after the main thread heard that `file` was written.
+  void follow(const WrittenFile& file);
+};
+
+// What a write of this process put in the document's file.
+struct WrittenFile {
+  std::uint64_t sequence = 0;
+  QByteArray bytes;
+  platform::FileStamp stamp;
+  // What the file names for other instances, and their trees.
+  std::vector<IdeaMergeConflict> announced;
+  std::vector<ReplacedTree> trees;
+  // When the write merged another instance's version: the tree it wrote from and the merge
+  // (copies of their own: the main thread gets others).
+  std::shared_ptr<Idea> written;
+  std::shared_ptr<Idea> merged;
+};
+
+// The writes of one document that ended on its work queue. A write behind them whose snapshot
+// was taken before the main thread heard of them starts from what they wrote, as a snapshot
+// taken afterwards would.
+class DocumentWriteChain {
+ public:
+  // Forgets the writes the snapshot already holds (through `heardThrough`), follows the rest.
+  void bringUpToDate(DocumentSnapshot& snapshot, std::uint64_t heardThrough);
+  void add(WrittenFile file);
+
+ private:
+  std::mutex mMutex;
+  std::vector<WrittenFile> mUnheard;
+};
+
+// A write queued on the work queue. Until it begins, saves asked for meanwhile put the tree as
+// it is then in it rather than queue another write.
+struct QueuedSave {
+  std::uint64_t sequence = 0;
+  // Whether saves asked for before it begins join it (main thread).
+  bool joinable = false;
+  // Let in by the time of the snapshot and not yet in the file (main thread).
+  DocumentSize growth;
+  std::mutex mutex;
+  bool begun = false;
+  DocumentSnapshot snapshot;
+  // The last write whose outcome the main thread had heard of when the snapshot was taken.
+  std::uint64_t heardThrough = 0;
 };
 
 class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
@@ -173,15 +221,13 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // need not hold its window for that: it completes once the file is whole and in place for
   // every reader, and the disk sync follows on the work queue, before any later write.
   void setCreateWaitsForDisk(bool waits) { mCreateWaitsForDisk = waits; }
-  // Saves the tree as it is now. The main thread only takes a snapshot; encoding, compressing
-  // and writing run on the work queue. Saves asked for while one runs merge into one write,
-  // made when it ends, of the tree as it is then; each completion gets the result of the
-  // write that carried its changes. A failed save keeps the edit in memory and leaves its
-  // reason in lastUserFriendlyError.
+  // Saves the tree as it is now. The main thread only takes a snapshot, and queues its write at
+  // once; encoding, compressing and writing run on the work queue. Saves asked for before a
+  // queued write begins join it, which then writes the tree as it is at the last of them; each
+  // completion gets the result of the write that carried its changes. A failed save keeps the
+  // edit in memory and leaves its reason in lastUserFriendlyError.
   void updateWithToken(DocumentToken token, BoolCompletion completion);
-  // Starts the merged save now, if one waits (for quitting: the facade then drains the queue).
-  void startWaitingSave();
-  bool isSaving() const { return mSavesRunning > 0 || !mWaitingSaves.empty(); }
+  bool isSaving() const { return mSavesRunning > 0; }
   void closeWithToken(DocumentToken token, BoolCompletion completion);
   bool goodToken(DocumentToken token) const { return token >= 1 && mTokens.count(token) > 0; }
   // True while a presenter is held, i.e. between a successful open or create and the return
@@ -229,8 +275,13 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   // Writes of this document's presenter not yet reported. A change of the file told meanwhile
   // is read again once they are: merged now, it would count as this instance's own edit when
   // the write's merge comes back, and put older values over the file's.
-  void writeStarted() { ++mWritesInFlight; }
-  void writeEnded();
+  // Each queued write is numbered, with the snapshot it writes (unless begun: false).
+  void writeStarted(const std::shared_ptr<QueuedSave>& save);
+  bool takeSnapshotInto(QueuedSave& save) const;
+  void writeEnded(const std::shared_ptr<QueuedSave>& save);
+  // `save` wrote a file of `size`: its growth is in the file, also for the writes queued since.
+  void noteSaveWritten(const QueuedSave& save, const DocumentSize& size);
+  const std::shared_ptr<DocumentWriteChain>& writeChain() const { return mWriteChain; }
   bool deferChangeWhileWriting();
   // The tree of document file bytes (plain JSON or compressed); none when they do not read.
   // Any thread.
@@ -293,7 +344,6 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   DocumentSize letIn(const void* holder) const;
   void createAttempt(const QUrl& url, DocumentToken token, int attemptsLeft, TokenCompletion completion);
   void takeNewFileName();
-  void startSave();
   void noteMergeConflicts(const std::vector<IdeaMergeConflict>& conflicts);
   bool holdsFileOf(const IdeaDocument& read) const {
     return !mBaseBytes.isEmpty() && mBaseBytes == read.mBaseBytes && mBaseCompressed == read.mBaseCompressed;
@@ -332,11 +382,16 @@ class IdeaDocument : public std::enable_shared_from_this<IdeaDocument> {
   std::unique_ptr<platform::SerialQueue> mOwnQueue;
   SaveAnnouncer mSaveAnnouncer;
   int mSavesRunning = 0;
-  std::vector<BoolCompletion> mWaitingSaves;
+  // The last save queued by updateWithToken and the completions it carries.
+  std::shared_ptr<QueuedSave> mLastSave;
+  std::shared_ptr<std::vector<BoolCompletion>> mLastSaveCompletions;
   QByteArray mBaseBytes;
   bool mBaseCompressed = true;
   platform::FileStamp mBaseStamp;
-  int mWritesInFlight = 0;
+  std::vector<std::shared_ptr<QueuedSave>> mWritesInFlight;
+  std::uint64_t mWritesQueued = 0;
+  std::uint64_t mWritesHeard = 0;
+  std::shared_ptr<DocumentWriteChain> mWriteChain = std::make_shared<DocumentWriteChain>();
   bool mChangeWhileWriting = false;
   std::vector<IdeaMergeConflict> mMergeConflicts;
   // Replaced changes of other instances the next save tells them about.

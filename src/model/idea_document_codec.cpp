@@ -152,7 +152,47 @@ void addOnce(std::vector<IdeaMergeConflict>& list, const IdeaMergeConflict& conf
   if (std::find(list.begin(), list.end(), conflict) == list.end()) list.push_back(conflict);
 }
 
+// `trees` and those `held` of the instances `toAnnounce` names.
+std::vector<ReplacedTree> treesToAnnounce(std::vector<ReplacedTree> trees, const std::vector<ReplacedTree>& held,
+                                          const std::vector<IdeaMergeConflict>& toAnnounce) {
+  for (const ReplacedTree& tree : held)
+    if (std::any_of(toAnnounce.begin(), toAnnounce.end(), [&](const IdeaMergeConflict& c) { return tree.belongsTo(c); }))
+      addReplacedTree(trees, tree);
+  return trees;
+}
+
+// A write named `announced` (with their `trees`): they are no longer to be told, and the file
+// names them until their instances take them, so later saves write them again.
+void followNamed(const std::vector<IdeaMergeConflict>& announced, const std::vector<ReplacedTree>& trees,
+                 std::vector<IdeaMergeConflict>& toAnnounce, std::vector<IdeaMergeConflict>& carried,
+                 std::vector<ReplacedTree>& held) {
+  std::erase_if(toAnnounce, [&](const IdeaMergeConflict& c) {
+    return std::find(announced.begin(), announced.end(), c) != announced.end();
+  });
+  carried = announced;
+  held = treesToAnnounce(trees, held, toAnnounce);
+}
+
 }  // namespace
+
+void DocumentSnapshot::follow(const WrittenFile& file) {
+  // The main thread merges the other instance's version into its tree when it hears of it.
+  if (file.merged) idea = mergeIdeaTrees(file.written, idea, file.merged).idea;
+  baseBytes = file.bytes;
+  baseStamp = file.stamp;
+  followNamed(file.announced, file.trees, replaced, carried, replacedTrees);
+}
+
+void DocumentWriteChain::bringUpToDate(DocumentSnapshot& snapshot, std::uint64_t heardThrough) {
+  std::lock_guard lock(mMutex);
+  std::erase_if(mUnheard, [&](const WrittenFile& file) { return file.sequence <= heardThrough; });
+  for (const WrittenFile& file : mUnheard) snapshot.follow(file);
+}
+
+void DocumentWriteChain::add(WrittenFile file) {
+  std::lock_guard lock(mMutex);
+  mUnheard.push_back(std::move(file));
+}
 
 void IdeaDocument::noteWritten(const std::shared_ptr<Idea>& written, const std::shared_ptr<Idea>& merged,
                                const std::vector<IdeaMergeConflict>& conflicts, const QByteArray& bytes,
@@ -164,12 +204,7 @@ void IdeaDocument::noteWritten(const std::shared_ptr<Idea>& written, const std::
   mBaseBytes = bytes;
   mBaseCompressed = compressed;
   mBaseStamp = stamp;
-  std::erase_if(mToAnnounce, [&](const IdeaMergeConflict& c) {
-    return std::find(announced.begin(), announced.end(), c) != announced.end();
-  });
-  // The file names them until their instances take them: later saves write them again.
-  mCarriedInFile = announced;
-  mReplacedTrees = withTreesToAnnounce(trees);
+  followNamed(announced, trees, mToAnnounce, mCarriedInFile, mReplacedTrees);
   if (!merged) return;
   // The file now holds the other instance's changes too; edits made while it was written stay.
   mIdea = mergeIdeaTrees(written, mIdea, merged).idea;
@@ -231,11 +266,7 @@ void IdeaDocument::takeReplacedEntries(const IdeaDocument& read,
 }
 
 std::vector<ReplacedTree> IdeaDocument::withTreesToAnnounce(std::vector<ReplacedTree> trees) const {
-  for (const ReplacedTree& held : mReplacedTrees)
-    if (std::any_of(mToAnnounce.begin(), mToAnnounce.end(),
-                    [&](const IdeaMergeConflict& c) { return held.belongsTo(c); }))
-      addReplacedTree(trees, held);
-  return trees;
+  return treesToAnnounce(std::move(trees), mReplacedTrees, mToAnnounce);
 }
 
 bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, const platform::FileStamp& stamp) {
@@ -290,7 +321,7 @@ bool IdeaDocument::takeChangedFile(const IdeaDocument& read, bool readable, cons
 }
 
 bool IdeaDocument::deferChangeWhileWriting() {
-  if (mWritesInFlight == 0) return false;
+  if (mWritesInFlight.empty()) return false;
   mChangeWhileWriting = true;
   return true;
 }

@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdint>
+#include <mutex>
 #include <new>
 
 namespace orrery {
@@ -183,22 +185,34 @@ IdeaMergeResult IdeaFilePresenter::mergeWithOtherInstance(const QString& path, D
   return merged;
 }
 
-void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitForDisk,
-                                         std::function<void(FileWriteResult)> completion) {
+std::shared_ptr<QueuedSave> IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitForDisk,
+                                                              std::function<void(FileWriteResult)> completion) {
   auto owner = mOwner.lock();
   const QString path = presentedItemPath();
   const Codec codec = owner ? codecFor(mFileURL, *owner) : Codec::OPML;
   // An OPML file is the user's outline, imported, never overwritten with a document.
   if (!owner || path.isEmpty() || codec == Codec::OPML) {
     if (completion) completion(FileWriteResult::Failed);
-    return;
+    return nullptr;
   }
   // The main thread only copies the tree; encoding, compressing, waiting for the folder lock
   // and writing happen on the work queue.
-  owner->writeStarted();
-  auto write = [snapshot = owner->snapshot(), growth = owner->growth(), compressed = codec == Codec::Compressed, path,
-                exclusive, update, waitForDisk, identity = static_cast<const platform::FilePresenter*>(this),
-                weakOwner = mOwner, completion = std::move(completion)](bool) mutable {
+  auto save = std::make_shared<QueuedSave>();
+  owner->writeStarted(save);
+  auto write = [save, chain = owner->writeChain(), compressed = codec == Codec::Compressed, path, exclusive, update,
+                waitForDisk, identity = static_cast<const platform::FilePresenter*>(this), weakOwner = mOwner,
+                completion = std::move(completion)](bool) mutable {
+    DocumentSnapshot snapshot;
+    std::uint64_t heardThrough = 0;
+    {
+      std::lock_guard lock(save->mutex);
+      save->begun = true;
+      snapshot = std::move(save->snapshot);
+      heardThrough = save->heardThrough;
+    }
+    // Taken before the main thread heard of the writes ahead of it, the snapshot starts from
+    // what they wrote: their file is not another instance's change to merge with.
+    chain->bringUpToDate(snapshot, heardThrough);
     FileWriteResult result = FileWriteResult::Failed;
     QString reason;
     EncodedDocument file = snapshot.encodeWithinLimits(compressed);
@@ -230,16 +244,20 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
     // The written tree goes back only when edits made meanwhile must be merged into a merged
     // file; otherwise it is released here, not on the main thread.
     IdeaPtr written = merged.idea ? std::move(snapshot.idea) : nullptr;
-    auto report = [weakOwner, reason = std::move(reason), written = std::move(written), merged = std::move(merged),
-                   bytes = std::move(bytes), compressed, size = file.size, growth, stamp,
-                   announced = snapshot.allReplaced(), trees = std::move(snapshot.replacedTrees),
+    std::vector<IdeaMergeConflict> announced = snapshot.allReplaced();
+    if (result == FileWriteResult::Written)
+      chain->add({save->sequence, bytes, stamp, announced, snapshot.replacedTrees,
+                  written ? written->snapshotCopy() : nullptr, merged.idea ? merged.idea->snapshotCopy() : nullptr});
+    auto report = [weakOwner, save, reason = std::move(reason), written = std::move(written),
+                   merged = std::move(merged), bytes = std::move(bytes), compressed, size = file.size, stamp,
+                   announced = std::move(announced), trees = std::move(snapshot.replacedTrees),
                    completion = std::move(completion)](FileWriteResult result) {
       auto owner = weakOwner.lock();
       if (owner) {
         if (result == FileWriteResult::Failed) {
           owner->noteWriteFailure(reason);
         } else if (result == FileWriteResult::Written) {
-          owner->noteWrittenSize(size, growth);
+          owner->noteSaveWritten(*save, size);
           owner->noteWritten(written, merged.idea, merged.conflicts, bytes, compressed, stamp, announced, trees);
         }
       }
@@ -248,7 +266,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
       // The tree now holds another instance's changes, which the windows have not shown yet.
       if (result == FileWriteResult::Written && merged.idea)
         platform::NotificationCenter::defaultCenter().post(IdeaDocumentChangedNotification, owner.get());
-      owner->writeEnded();
+      owner->writeEnded(save);
     };
     // Nothing shared with the main thread stays here once the report is handed over.
     snapshot = DocumentSnapshot();
@@ -257,6 +275,7 @@ void IdeaFilePresenter::coordinatedWrite(bool exclusive, bool update, bool waitF
     if (!waitForDisk && result == FileWriteResult::Written) syncFileToDisk(path);
   };
   QueuedFileWork::async(owner->workQueue(), QueuedFileWork::Kind::Write, std::move(write));
+  return save;
 }
 
 void IdeaFilePresenter::createWithCompletionHandler(bool exclusive, bool waitForDisk,
@@ -264,8 +283,8 @@ void IdeaFilePresenter::createWithCompletionHandler(bool exclusive, bool waitFor
   coordinatedWrite(exclusive, false, waitForDisk, std::move(completion));
 }
 
-void IdeaFilePresenter::updateWithCompletionHandler(std::function<void(bool)> completion) {
-  coordinatedWrite(false, true, true, [completion = std::move(completion)](FileWriteResult result) {
+std::shared_ptr<QueuedSave> IdeaFilePresenter::updateWithCompletionHandler(std::function<void(bool)> completion) {
+  return coordinatedWrite(false, true, true, [completion = std::move(completion)](FileWriteResult result) {
     if (completion) completion(result == FileWriteResult::Written);
   });
 }

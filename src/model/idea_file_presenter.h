@@ -42,7 +42,8 @@ class IdeaFilePresenter final : public platform::FilePresenter {
   // `waitForDisk` the completion comes once the file is whole and in place, and the work queue
   // syncs it to the disk after.
   void createWithCompletionHandler(bool exclusive, bool waitForDisk, std::function<void(FileWriteResult)> completion);
-  void updateWithCompletionHandler(std::function<void(bool)> completion);
+  // The write queued, which saves asked for before it begins may join (none when refused).
+  std::shared_ptr<QueuedSave> updateWithCompletionHandler(std::function<void(bool)> completion);
   // Writes the bytes to the file atomically (any thread, inside the coordination).
   static FileWriteResult doWriteToURL(const QString& path, const QByteArray& bytes, bool exclusive, QString* reason,
                                       bool waitForDisk = true);
@@ -51,7 +52,8 @@ class IdeaFilePresenter final : public platform::FilePresenter {
   void readFile(bool changedByOthers, std::function<void(bool)> completion);
   // An update merges with another instance's version when the file changed since the owner
   // last read or wrote it; a create replaces whatever is there.
-  void coordinatedWrite(bool exclusive, bool update, bool waitForDisk, std::function<void(FileWriteResult)> completion);
+  std::shared_ptr<QueuedSave> coordinatedWrite(bool exclusive, bool update, bool waitForDisk,
+                                               std::function<void(FileWriteResult)> completion);
   // Inside the write: when another instance changed the file, `written` becomes the merge of
   // this instance's changes into its version (no bytes when the merge is beyond the limits:
   // nothing is written then); the merge is answered (no tree when none), and `snapshot` names

@@ -149,9 +149,7 @@ void PersistenceController::rememberObject(const std::shared_ptr<IdeaDocument>& 
 }
 
 void PersistenceController::drainSaves() {
-  // Saves that wait behind a running one are started now rather than after it ends; the
-  // queue is serial, so they still reach the file in order.
-  for (const auto& doc : mRegisteredDocuments) doc->startWaitingSave();
+  // Every save asked for is queued already.
   mQueue.drain();
 }
 

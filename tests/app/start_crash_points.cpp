@@ -7,7 +7,8 @@
 // meanwhile replaces that file and is still writing it when the program begins to end.
 // ORRERY_HOLD_AT "edit" retitles each map's sun "<title> edited" in its edit popover, with
 // Return, then holds; with ORRERY_FIRST_SAVE "slow" the first map's file stays locked, as by a
-// long write, until the end begins, and the hold comes a turn later, once the saves are queued.
+// long write, until the end begins, and the hold comes a turn later, once the saves are queued;
+// with ORRERY_EDIT_TWICE set, each sun is then retitled "<title> edited again" as well.
 #include "app/start_crash_capture.h"
 
 #include "app/app_delegate.h"
@@ -99,19 +100,23 @@ void editAndHold() {
   const char* firstSave = std::getenv("ORRERY_FIRST_SAVE");
   const bool slow = firstSave && std::strcmp(firstSave, "slow") == 0;
   if (slow) lockFileForWriting(editors.front()->document()->openFilePath());
+  const int edits = std::getenv("ORRERY_EDIT_TWICE") ? 2 : 1;
   for (const auto& editor : editors) {
     const IdeaPtr sun = editor->realIdea();
-    editor->onEditIdea(sun->identifier());
-    const auto& popover = editor->editPopover();
-    auto* panel = popover ? dynamic_cast<EditIdeaViewController*>(popover->contentViewController().get()) : nullptr;
-    if (!panel || !popover->isShown()) {
-      std::fputs("orrery: no edit popover\n", stderr);
-      std::abort();
+    const QString was = sun->text();
+    for (int edit = 0; edit < edits; ++edit) {
+      editor->onEditIdea(sun->identifier());
+      const auto& popover = editor->editPopover();
+      auto* panel = popover ? dynamic_cast<EditIdeaViewController*>(popover->contentViewController().get()) : nullptr;
+      if (!panel || !popover->isShown()) {
+        std::fputs("orrery: no edit popover\n", stderr);
+        std::abort();
+      }
+      QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
+      title->setText(was + (edit ? " edited again" : " edited"));
+      QKeyEvent accept(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+      QApplication::sendEvent(title, &accept);
     }
-    QLineEdit* title = panel->textTabView()->titleTextField()->field()->lineEdit();
-    title->setText(sun->text() + " edited");
-    QKeyEvent accept(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QApplication::sendEvent(title, &accept);
   }
   if (slow) return platform::mainQueue().async([] { holdHere("edit"); });
   holdHere("edit");

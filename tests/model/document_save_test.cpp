@@ -116,6 +116,55 @@ TEST_F(SaveTest, SavesAskedWhileOneRunsMergeAndAreAnnouncedBeforeTheirCompletion
   EXPECT_FALSE(doc->isSaving());
 }
 
+// The second save is queued when asked for, so it reaches the file though the main thread never
+// hears that the first ended; it starts from what the first wrote, which is no other instance's
+// change: a value undone between the two stays undone. A real other instance's write between
+// them is still merged.
+TEST_F(SaveTest, ASaveAskedWhileOneRunsIsQueuedAtOnceAndStartsFromTheFirstsFile) {
+  for (const bool otherInstance : {false, true}) {
+    SCOPED_TRACE(otherInstance ? "another instance writes between" : "undone between");
+    IdeaPtr root = Idea::createWithText("root", "r");
+    root->addIdea(Idea::createWithText("a", "a"));
+    root->addIdea(Idea::createWithText("b", "b"));
+    DocumentToken token;
+    auto doc = createLocal(folder + (otherInstance ? "/other.orrery" : "/undone.orrery"), root, &token);
+    ASSERT_GE(token, 1);
+    const QString path = doc->filePath();
+    auto textIn = [](const IdeaPtr& tree, const char* id) {
+      const IdeaPtr idea = tree ? tree->findIdeaInSubTreeWithIdentifier(id) : nullptr;
+      return idea ? idea->text().toStdString() : std::string("(none)");
+    };
+    int done = 0;
+    auto& queue = PersistenceController::singleton().workQueue();
+    {
+      QueueGate gate;
+      doc->idea()->findIdeaInSubTreeWithIdentifier("a")->setText("changed");
+      PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { done += ok; });
+      if (otherInstance)
+        queue.async([&] {
+          auto other = IdeaDocument::createWithFileName("other.orrx", DocumentLocationDropbox);
+          if (!other->loadFromOrreryData(testsupport::readAll(path))) return;
+          other->idea()->findIdeaInSubTreeWithIdentifier("b")->setText("b by them");
+          writeFileReplacing(path, other->exportAsOrreryData());
+        });
+      doc->idea()->findIdeaInSubTreeWithIdentifier("a")->setText("a");
+      PersistenceController::singleton().saveDocument(doc, token, [&](bool ok) { done += ok; });
+    }
+    // The main thread is held until the queue has run dry.
+    std::promise<void> ran;
+    queue.async([&] { ran.set_value(); });
+    ASSERT_EQ(ran.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const IdeaPtr onDisk = IdeaDocument::treeFromFileBytes(testsupport::readAll(path), true);
+    EXPECT_EQ(textIn(onDisk, "a"), "a") << "the undone value came back";
+    EXPECT_EQ(textIn(onDisk, "b"), otherInstance ? "b by them" : "b");
+    ASSERT_TRUE(spinUntil([&] { return done == 2; }));
+    EXPECT_TRUE(doc->takeMergeConflicts().empty());
+    EXPECT_EQ(textIn(doc->idea(), "a"), "a");
+    EXPECT_EQ(textIn(doc->idea(), "b"), otherInstance ? "b by them" : "b");
+    PersistenceController::singleton().releaseDocument(doc, token, nullptr);
+  }
+}
+
 TEST_F(SaveTest, ASaveWritesTheTreeAsItWasWhenAskedForNotAsItIsWhenWritten) {
   DocumentToken token;
   auto doc = createLocal(folder + "/snapshot.orrery", testsupport::makeTree(50), &token);
