@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <new>
+#include <utility>
 
 namespace orrery {
 
@@ -219,8 +220,15 @@ void IdeaDocument::updateWithToken(DocumentToken token, BoolCompletion completio
   completions->push_back(std::move(completion));
   auto finish = [self = shared_from_this(), completions](bool ok) {
     self->mSavesRunning--;
+    // Nothing joins a finished save; its callers often hold this document, and kept here
+    // they would keep it for ever.
+    if (self->mLastSaveCompletions == completions) {
+      self->mLastSave.reset();
+      self->mLastSaveCompletions.reset();
+    }
+    const std::vector<BoolCompletion> callers = std::exchange(*completions, {});
     if (ok && self->mSaveAnnouncer) self->mSaveAnnouncer(self);
-    for (const auto& done : *completions)
+    for (const auto& done : callers)
       if (done) done(ok);
   };
   const bool joinable = mSavesRunning > 0;
