@@ -226,6 +226,23 @@ void SolarSystem::orderPlanetsFrom(std::size_t first) {
   const std::size_t before = mDrawFirst < n ? mDrawFirst : 0;
   mDrawFirst = first;
   if (planetsDrawnFrom(first)) return;
+  // Still in their last order, in one run: the run is turned in place, leaving every planet
+  // untouched (at a million planets each look is a miss in the cache).
+  if (n > 0) {
+    const auto begin = sublayers.begin();
+    const auto base = static_cast<std::size_t>(std::find(begin, sublayers.end(), mIdeaViews[before]) - begin);
+    bool run = base + n <= sublayers.size();
+    for (std::size_t k = 0; run && k < n; ++k) run = sublayers[base + k] == mIdeaViews[(before + k) % n];
+    for (std::size_t j = 0; run && j < sublayers.size(); ++j)
+      run = (j >= base && j < base + n) || !isPlanet(*sublayers[j]);
+    if (run) {
+      // Layers above the run go below it, then the run turns to start at the first planet.
+      const std::size_t top = sublayers.size() - n;
+      if (base < top) layer()->rotateSublayers(base, base + n);
+      layer()->rotateSublayers(top, top + (first + n - before) % n);
+      return;
+    }
+  }
   std::vector<std::shared_ptr<platform::Layer>> order;
   order.reserve(sublayers.size());
   // The planets mostly still stand in their last order: those are known without a look at
