@@ -91,6 +91,17 @@ class SolarSystem : public BaseView,
   double normalAngleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const;
   double scaleAngleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const;
   double angleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const;
+  // The angles of one count at one offset, with what depends on those alone worked out once
+  // (a layout asks for every element of the same count).
+  struct Ring {
+    bool compressed;
+    std::int64_t count;
+    double offset, step, sn, sf, half, squeezeSpan, k, root;
+    double angleAt(std::int64_t index) const;
+  };
+  Ring ring(std::int64_t count, double offset, bool compressed) const;
+  Ring planetRing() const;
+  Ring adderRing() const;
   double currentAngleForIdeaAtIndex(std::int64_t index) const;
   double currentAngleForAdderAtIndex(std::int64_t index) const;
   static double findMaxValueLocation(double from, double to, std::int64_t checkPoints,
@@ -241,7 +252,7 @@ class SolarSystem : public BaseView,
   IdeaAdderView& adderAt(std::size_t index, bool belowPlanets = true) const;
   // Where the layout puts adder `index` (around the sun's centre, on the screen's pixels).
   QRectF adderFrame(std::size_t index) const;
-  QRectF adderFrameAround(std::size_t index, const QPointF& sun, double screenScale) const;
+  QRectF adderFrameAround(std::size_t index, const Ring& adders, const QPointF& sun, double screenScale) const;
   // Whether the adder lies wholly under the opaque disc of a planet beside it, as the layout
   // placed them.
   bool adderUnderPlanet(std::size_t index, const QRectF& frame) const;

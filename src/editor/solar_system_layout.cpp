@@ -63,30 +63,37 @@ std::int64_t SolarSystem::elementsFittingRadius(float radius) const {
   return static_cast<std::int64_t>(std::trunc(std::clamp(value, -1e9, 1e9)));
 }
 
-double SolarSystem::normalAngleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const {
-  if (count <= 0) return normalized(offset);
-  return normalized(offset + static_cast<double>(index) * (kTwoPi / static_cast<double>(count)));
-}
-
-double SolarSystem::scaleAngleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const {
-  if (count <= 0) return normalized(offset);
+SolarSystem::Ring SolarSystem::ring(std::int64_t count, double offset, bool compressed) const {
+  Ring ring{compressed, count, offset, 0, 0, 0, 0, 0, 0, 0};
+  if (count <= 0) return ring;
+  ring.step = kTwoPi / static_cast<double>(count);
+  if (!ring.compressed) return ring;
   const std::int64_t fit = std::max(kMinimumFitting, elementsFittingRadius(mRadius));
   const double F = static_cast<float>(fit);
   // The two spacings keep their single-precision values. The position is a double: its error
   // comes out count / fit times larger in the angle, and a float's step near 2π is already a
   // tenth of a place on an orbit of a million.
-  const double sn = static_cast<float>(kTwoPi / static_cast<double>(count));
-  const double sf = static_cast<float>(kTwoPi / F);
-  const double a = normalized(offset + static_cast<double>(index) * sn + F * 0.5 * sn);
+  ring.sn = static_cast<float>(kTwoPi / static_cast<double>(count));
+  ring.sf = static_cast<float>(kTwoPi / F);
+  ring.half = F * 0.5 * ring.sn;
+  ring.squeezeSpan = static_cast<double>(count) * ring.sf - k343Degrees;
+  ring.k = static_cast<double>(count - 3);
+  // The inner power depends on the count alone: worked out once per count, as the offset
+  // search asks for many offsets of the same count.
+  if (mSqueezeRoot.first != count) mSqueezeRoot = {count, std::pow(kSqueezeBase, 1 / ring.k)};
+  ring.root = mSqueezeRoot.second;
+  return ring;
+}
+
+double SolarSystem::Ring::angleAt(std::int64_t index) const {
+  if (count <= 0) return normalized(offset);
+  if (!compressed) return normalized(offset + static_cast<double>(index) * step);
+  const double a = normalized(offset + static_cast<double>(index) * sn + half);
   double b = a / sn * sf;
   if (b >= k343Degrees) {
     // The elements past 343° are squeezed into the last 17° of the circle, ever closer.
-    const double t = (b - k343Degrees) / (static_cast<double>(count) * sf - k343Degrees);
-    const double k = static_cast<double>(count - 3);
-    // The inner power depends on the count alone: worked out once per count, as a layout asks
-    // for every element of the same count.
-    if (mSqueezeRoot.first != count) mSqueezeRoot = {count, std::pow(kSqueezeBase, 1 / k)};
-    const double v = std::pow(mSqueezeRoot.second, t * k);
+    const double t = (b - k343Degrees) / squeezeSpan;
+    const double v = std::pow(root, t * k);
     const double extra = v * kSixDegrees;
     if (extra < 0)
       softAssertionFailed(kCompressionLine, "-[SolarSystem scaleAngleForElementAtIndex:numElements:offset:]");
@@ -95,22 +102,31 @@ double SolarSystem::scaleAngleForElementAtIndex(std::int64_t index, std::int64_t
   return normalized(b + k183Degrees);
 }
 
+double SolarSystem::normalAngleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const {
+  return ring(count, offset, false).angleAt(index);
+}
+
+double SolarSystem::scaleAngleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const {
+  return ring(count, offset, true).angleAt(index);
+}
+
 bool SolarSystem::isCompressed() const { return radiusAllowing(ideaViewCount()) > mRadius; }
 
 double SolarSystem::angleForElementAtIndex(std::int64_t index, std::int64_t count, double offset) const {
-  if (isCompressed()) return scaleAngleForElementAtIndex(index, count, offset);
-  return normalAngleForElementAtIndex(index, count, offset);
+  return ring(count, offset, isCompressed()).angleAt(index);
 }
 
-double SolarSystem::currentAngleForIdeaAtIndex(std::int64_t index) const {
-  return angleForElementAtIndex(index, ideaViewCount(), mCurrentAngle);
-}
+SolarSystem::Ring SolarSystem::planetRing() const { return ring(ideaViewCount(), mCurrentAngle, isCompressed()); }
 
-double SolarSystem::currentAngleForAdderAtIndex(std::int64_t index) const {
+SolarSystem::Ring SolarSystem::adderRing() const {
   const std::int64_t adders = ideaAdderViewCount();
-  if (adders <= 0) return normalized(mCurrentAngle);
-  return angleForElementAtIndex(index, adders, mCurrentAngle + std::numbers::pi / static_cast<double>(adders));
+  if (adders <= 0) return ring(0, mCurrentAngle, false);
+  return ring(adders, mCurrentAngle + std::numbers::pi / static_cast<double>(adders), isCompressed());
 }
+
+double SolarSystem::currentAngleForIdeaAtIndex(std::int64_t index) const { return planetRing().angleAt(index); }
+
+double SolarSystem::currentAngleForAdderAtIndex(std::int64_t index) const { return adderRing().angleAt(index); }
 
 double SolarSystem::findMaxValueLocation(double from, double to, std::int64_t checkPoints,
                                          const std::function<double(double)>& function) {
@@ -210,6 +226,23 @@ void SolarSystem::orderPlanetsFrom(std::size_t first) {
   const std::size_t before = mDrawFirst < n ? mDrawFirst : 0;
   mDrawFirst = first;
   if (planetsDrawnFrom(first)) return;
+  // Still in their last order, in one run: the run is turned in place, leaving every planet
+  // untouched (at a million planets each look is a miss in the cache).
+  if (n > 0) {
+    const auto begin = sublayers.begin();
+    const auto base = static_cast<std::size_t>(std::find(begin, sublayers.end(), mIdeaViews[before]) - begin);
+    bool run = base + n <= sublayers.size();
+    for (std::size_t k = 0; run && k < n; ++k) run = sublayers[base + k] == mIdeaViews[(before + k) % n];
+    for (std::size_t j = 0; run && j < sublayers.size(); ++j)
+      run = (j >= base && j < base + n) || !isPlanet(*sublayers[j]);
+    if (run) {
+      // Layers above the run go below it, then the run turns to start at the first planet.
+      const std::size_t top = sublayers.size() - n;
+      if (base < top) layer()->rotateSublayers(base, base + n);
+      layer()->rotateSublayers(top, top + (first + n - before) % n);
+      return;
+    }
+  }
   std::vector<std::shared_ptr<platform::Layer>> order;
   order.reserve(sublayers.size());
   // The planets mostly still stand in their last order: those are known without a look at
@@ -343,10 +376,11 @@ void SolarSystem::updateViewScaled() {
   double smallestAngle = 0;
   // Where each planet's disc now lies, read once for the adders beside it.
   mPlacedDiscs.resize(mIdeaViews.size());
+  const Ring planets = planetRing();
   for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
     PlanetLayer& planet = *mIdeaViews[i];
     if (!mAnimating) planet.setScale(scale);
-    const double alpha = currentAngleForIdeaAtIndex(static_cast<std::int64_t>(i));
+    const double alpha = planets.angleAt(static_cast<std::int64_t>(i));
     placePlanet(planet, c + QPointF(r * std::cos(alpha), r * std::sin(alpha)), !mAnimating);
     mPlacedDiscs[i] = {planet.position(), opaqueReach(planet)};
     if (i == 0 || alpha < smallestAngle) {
@@ -355,8 +389,9 @@ void SolarSystem::updateViewScaled() {
     }
   }
   const double screenScale = Globals::screenScale();
+  const Ring adders = adderRing();
   for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i) {
-    const QRectF placed = adderFrameAround(i, c, screenScale);
+    const QRectF placed = adderFrameAround(i, adders, c, screenScale);
     // Planets are drawn above the adders: one wholly under a disc is neither made nor drawn.
     // Made here, it goes below the planets when they are put in order next, all in one pass.
     const bool under = adderUnderPlanet(i, placed);
@@ -371,12 +406,13 @@ void SolarSystem::updateViewScaled() {
 }
 
 QRectF SolarSystem::adderFrame(std::size_t index) const {
-  return adderFrameAround(index, sunCenter(), Globals::screenScale());
+  return adderFrameAround(index, adderRing(), sunCenter(), Globals::screenScale());
 }
 
-QRectF SolarSystem::adderFrameAround(std::size_t index, const QPointF& sun, double screenScale) const {
+QRectF SolarSystem::adderFrameAround(std::size_t index, const Ring& adders, const QPointF& sun,
+                                     double screenScale) const {
   const float r = finiteOr(mRadius, static_cast<float>(minRadius()));
-  const double alpha = currentAngleForAdderAtIndex(static_cast<std::int64_t>(index));
+  const double alpha = adders.angleAt(static_cast<std::int64_t>(index));
   const QPointF center = sun + QPointF(r * std::cos(alpha), r * std::sin(alpha));
   const double side = IdeaAdderView::kSide;
   QRectF placed(center.x() - side / 2, center.y() - side / 2, side, side);

@@ -289,6 +289,13 @@ void Layer::reorderSublayers(std::vector<std::shared_ptr<Layer>> order) {
   setNeedsComposite();
 }
 
+void Layer::rotateSublayers(std::size_t from, std::size_t middle) {
+  if (from > middle || middle >= mSublayers.size() || from == middle) return;
+  std::rotate(mSublayers.begin() + static_cast<std::ptrdiff_t>(from),
+              mSublayers.begin() + static_cast<std::ptrdiff_t>(middle), mSublayers.end());
+  setNeedsComposite();
+}
+
 bool Layer::isDescendantOf(const Layer* ancestor) const {
   for (const Layer* l = this; l; l = l->mSuperlayer)
     if (l == ancestor) return true;

@@ -234,6 +234,9 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   // Puts the sublayers into the order given, in one pass; `order` holds exactly the current
   // sublayers, or nothing changes.
   void reorderSublayers(std::vector<std::shared_ptr<Layer>> order);
+  // Turns the sublayers from `from` on so that the one at `middle` comes first among them: a
+  // cyclic order shifted without a look at any layer.
+  void rotateSublayers(std::size_t from, std::size_t middle);
   bool isDescendantOf(const Layer* ancestor) const;
   Layer* rootLayer();
 

@@ -73,6 +73,13 @@ TEST(Compositor, TransformsOpacityAndOrder) {
   root->setHidden(false);
   green->setHidden(true);
   EXPECT_EQ(at(compositor::renderToImage(*root), 70, 70), QColor(Qt::white));
+
+  // A turn leaves the layers before its run where they are.
+  root->rotateSublayers(1, 3);
+  const std::vector<const Layer*> turned{red.get(), yellow.get(), green.get(), blue.get()};
+  std::vector<const Layer*> order;
+  for (const auto& sublayer : root->sublayers()) order.push_back(sublayer.get());
+  EXPECT_EQ(order, turned);
 }
 
 TEST(Compositor, CornerRadiusMaskAndDoubleScale) {
