@@ -164,6 +164,49 @@ QRectF SolarSystem::popoverRectForIdeaAtIndex(std::int64_t index) const {
 
 void SolarSystem::addIdea(const IdeaPtr& idea) { insertIdea(idea, ideaViewCount() - 1); }
 
+namespace {
+
+// Fewer planets fill their pages quickly enough without help.
+constexpr std::size_t kPreparedPlanets = 4096;
+
+// Learns what an allocation for a shared planet asks for: the planet with its pointer's count.
+template <typename T>
+struct FootprintProbe {
+  using value_type = T;
+  explicit FootprintProbe(std::size_t* s) : seen(s) {}
+  template <typename U>
+  FootprintProbe(const FootprintProbe<U>& other) : seen(other.seen) {}
+  T* allocate(std::size_t n) {
+    *seen = n * sizeof(T);
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* p, std::size_t n) { std::allocator<T>().deallocate(p, n); }
+  template <typename U>
+  bool operator==(const FootprintProbe<U>&) const {
+    return true;
+  }
+  std::size_t* seen;
+};
+
+std::size_t planetFootprint() {
+  static const std::size_t footprint = [] {
+    std::size_t seen = 0;
+    std::allocate_shared<PlanetLayer>(FootprintProbe<PlanetLayer>(&seen), 0);
+    return seen;
+  }();
+  return footprint;
+}
+
+}  // namespace
+
+void SolarSystem::reservePlanets(std::size_t count) {
+  const std::size_t total = mIdeaViews.size() + count;
+  mIdeaViews.reserve(total);
+  mIdeaAdderViews.reserve(total);
+  mAdderTags.reserve(total);
+  mPlanetBlock = count >= kPreparedPlanets ? platform::PreparedBlock::create(count * planetFootprint()) : nullptr;
+}
+
 void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
   if (!ORRERY_SOFT_ASSERT(idea && afterIndex >= -1, "-[SolarSystem insertIdea:afterIndex:]")) return;
   const std::int64_t count = ideaViewCount();
@@ -191,7 +234,9 @@ void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
   mIdeaAdderViews.insert(mIdeaAdderViews.begin() + static_cast<std::ptrdiff_t>(insertion), nullptr);
   mAdderTags.insert(mAdderTags.begin() + static_cast<std::ptrdiff_t>(insertion), idea);
 
-  auto planet = std::make_shared<PlanetLayer>(0);
+  auto planet = mPlanetBlock ? std::allocate_shared<PlanetLayer>(platform::BlockAllocator<PlanetLayer>(mPlanetBlock), 0)
+                             : std::make_shared<PlanetLayer>(0);
+  if (mPlanetBlock && mPlanetBlock->used() == mPlanetBlock->size()) mPlanetBlock.reset();
   planet->updateWithIdea(idea, mDocIdentifier);  // with the link mark and both identifiers
   if (placed) placePlanet(*planet, place, /*integral=*/true);
   planet->setDelegate(this);  // refuses implicit animations, as for the view's own layer

@@ -36,6 +36,7 @@
 #include "foundation/views/user_interaction_protocol.h"
 #include "model/idea.h"
 #include "platform/core/notification_center.h"
+#include "platform/core/prepared_block.h"
 
 namespace orrery {
 
@@ -133,6 +134,9 @@ class SolarSystem : public BaseView,
   void updateLineLayer();
   void insertIdea(const IdeaPtr& idea, std::int64_t afterIndex);
   void addIdea(const IdeaPtr& idea);
+  // Room for `count` more planets, asked for before a crowded orbit is filled: the lists grow
+  // once, and the planets are made in memory made ready on another thread.
+  void reservePlanets(std::size_t count);
   void removeIdeaAtIndex(std::int64_t index);
   void moveIdea(const IdeaPtr& idea, std::int64_t fromIndex, std::int64_t afterIndex);
   void modifyIdea(const IdeaPtr& idea, std::int64_t index);
@@ -281,6 +285,7 @@ class SolarSystem : public BaseView,
   // one shows or is asked for (null until then); the tag each will carry is kept beside.
   mutable std::vector<std::shared_ptr<IdeaAdderView>> mIdeaAdderViews;
   std::vector<IdeaPtr> mAdderTags;
+  std::shared_ptr<platform::PreparedBlock> mPlanetBlock;  // where the planets being filled go
   double mAdderScale = 1;
   std::size_t mDrawFirst = 0;                                  // the planet drawn first (lowest)
   mutable std::pair<std::int64_t, double> mSqueezeRoot{0, 0};  // count, its squeeze factor's root

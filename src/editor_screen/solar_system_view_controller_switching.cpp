@@ -45,6 +45,7 @@ void SolarSystemViewController::switchToIdea(const IdeaPtr& target, bool animate
   next->startUpdate();
   next->setCentralIdea(sun);
   next->setUserInteractionEnabled(false);
+  next->reservePlanets(sun->ideas().size());
   for (const IdeaPtr& child : sun->ideas()) next->addIdea(child);
   next->endUpdate();
 

@@ -91,6 +91,7 @@ struct Scene {
     }
     view->startUpdate();
     view->setCentralIdea(root);
+    view->reservePlanets(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
       auto child = idea(QStringLiteral("child %1").arg(i), i + 3);
       root->addIdea(child);
