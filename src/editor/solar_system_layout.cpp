@@ -35,6 +35,14 @@ double normalized(double angle) { return SolarSystem::normalizedAngle(std::isfin
 }  // namespace
 
 double SolarSystem::normalizedAngle(double angle) {
+  // The layout asks this for every planet and adder, nearly always of an angle less than two
+  // turns: there, one subtraction is exact (the operands lie within a factor of two) and gives
+  // what the remainder would, for a fraction of its cost.
+  if (angle >= 0 && angle < kTwoPi) return angle;
+  if (angle >= kTwoPi && angle <= 2 * kTwoPi) {
+    const double once = angle - kTwoPi;
+    return once < kTwoPi ? once : 0.0;
+  }
   const double turn = std::fmod(angle, kTwoPi);
   const double wrapped = turn < 0 ? turn + kTwoPi : turn;
   return wrapped < kTwoPi ? wrapped : 0.0;
@@ -426,10 +434,13 @@ bool SolarSystem::adderUnderPlanet(std::size_t index, const QRectF& frame) const
   const std::size_t n = mPlacedDiscs.size();
   if (n == 0 || index >= n) return false;
   // The adder stands between its planet and the next one; its picture stays inside its frame.
-  const double reach = std::hypot(frame.width(), frame.height()) / 2 * mAdderScale;
+  // Asked for every adder of a crowded ring: the frame is a square, and squares spare a root.
+  const double reach = frame.width() * (std::numbers::sqrt2 / 2) * mAdderScale;
+  const QPointF c = frame.center();
   for (const std::size_t i : {index, (index + 1) % n}) {
     const PlacedDisc& disc = mPlacedDiscs[i];
-    if (Geometry::distanceFrom(frame.center(), disc.center) + reach <= disc.reach) return true;
+    const double room = disc.reach - reach, dx = c.x() - disc.center.x(), dy = c.y() - disc.center.y();
+    if (room >= 0 && dx * dx + dy * dy <= room * room) return true;
   }
   return false;
 }

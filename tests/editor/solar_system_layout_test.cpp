@@ -207,6 +207,17 @@ TEST(RadialLayout, TheMaximumSearchStaysInsideItsRange) {
   EXPECT_EQ(SolarSystem::findMaxValueLocation(0, 1, 9, [](double) { return 1.0; }), 0) << "ties keep the earlier";
 }
 
+// The layout reduces every angle it places; a reduction off by one step of a double moves a
+// planet of a crowded ring to another pixel and breaks the pile's covering.
+TEST(RadialLayout, AngleReductionIsTheExactRemainderOfATurn) {
+  const double below = std::nextafter(kTurn, 0.0), above = std::nextafter(kTurn, 10.0);
+  for (const double a : {0.0, -0.0, 1e-300, 1.0, below, kTurn, above, kTurn + 3, 2 * kTurn - 1e-12, 2 * kTurn,
+                         std::nextafter(2 * kTurn, 20.0), 3 * kTurn, -1e-300, -1.0, -kTurn, -7 * kTurn - 0.5, 1e9}) {
+    const double turn = std::fmod(a, kTurn), wrapped = turn < 0 ? turn + kTurn : turn;
+    EXPECT_EQ(SolarSystem::normalizedAngle(a), wrapped < kTurn ? wrapped : 0.0) << std::hexfloat << a;
+  }
+}
+
 TEST(RadialEdits, InsertingOnAnEmptyOrbitLandsOnTheChosenAdder) {
   for (int k : {-1, 0, 1, 2, 3}) {
     Scene s;
