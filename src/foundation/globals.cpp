@@ -153,7 +153,11 @@ QColor Globals::colorGray26() { return white(0.26f); }
 QColor Globals::colorGray23() { return rgb255(57, 58, 58); }
 QColor Globals::colorBlack() { return white(0.0f); }
 QColor Globals::colorLightGray() { return white(2.0f / 3.0f); }
-QColor Globals::colorWhite() { return white(1.0f); }
+QColor Globals::colorWhite() {
+  // Every planet's title asks for it.
+  static const QColor color = white(1.0f);
+  return color;
+}
 QColor Globals::colorBrightGreen() { return rgb255(32, 228, 191); }
 QColor Globals::colorNiceGreen() { return QColor::fromRgbF(0.231f, 0.812f, 0.714f); }
 QColor Globals::colorDollarGreen() { return QColor::fromRgbF(0.0f, 0.9f, 0.76f); }

@@ -11,19 +11,31 @@ namespace platform {
 
 class Trackable {
  public:
-  Trackable() : mToken(std::make_shared<Trackable*>(this)) {}
-  Trackable(const Trackable&) : mToken(std::make_shared<Trackable*>(this)) {}
+  Trackable() = default;
+  Trackable(const Trackable&) {}
   Trackable& operator=(const Trackable&) { return *this; }
-  virtual ~Trackable() { *mToken = nullptr; }
+  virtual ~Trackable() {
+    if (mToken) *mToken = nullptr;
+  }
 
-  const std::shared_ptr<Trackable*>& trackingToken() const { return mToken; }
+  // Made when first asked for: most layers of a crowded view are never referred to this way,
+  // and a million of them would each make one for nothing.
+  const std::shared_ptr<Trackable*>& trackingToken() const {
+    if (!mToken) mToken = std::make_shared<Trackable*>(const_cast<Trackable*>(this));
+    return mToken;
+  }
 
  protected:
   // Called early by destructors of classes whose half-destroyed state must not be reached.
-  void invalidateTracking() { *mToken = nullptr; }
+  void invalidateTracking() {
+    if (mToken)
+      *mToken = nullptr;
+    else
+      mToken = std::make_shared<Trackable*>(nullptr);
+  }
 
  private:
-  std::shared_ptr<Trackable*> mToken;
+  mutable std::shared_ptr<Trackable*> mToken;
 };
 
 template <class T>

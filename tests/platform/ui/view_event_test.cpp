@@ -92,6 +92,35 @@ TEST(ViewHierarchy, HitTestingAndConversionsFollowFramesBoundsAndFlipping) {
   EXPECT_EQ(panel->layer()->sublayers().front(), back->layer());
 }
 
+// A reference notices its target going, whether it was the first made to it or not, and a
+// target whose destruction has begun can no longer be reached, even by a reference made then.
+TEST(ViewHierarchy, WeakReferencesNeverReachATargetThatIsGoing) {
+  struct Target : Trackable {
+    bool* reachedWhileGoing = nullptr;
+    ~Target() override {
+      invalidateTracking();
+      if (reachedWhileGoing) *reachedWhileGoing = WeakRef<Target>(this).get() != nullptr;
+    }
+  };
+  auto early = std::make_unique<Target>();
+  WeakRef<Target> first(early.get()), second(early.get());
+  EXPECT_EQ(first.get(), early.get());
+  early.reset();
+  EXPECT_FALSE(first || second);
+
+  bool reached = true;
+  auto never = std::make_unique<Target>();  // no reference before it goes
+  never->reachedWhileGoing = &reached;
+  never.reset();
+  EXPECT_FALSE(reached);
+
+  Target original;
+  Target copy(original);  // a copy is a target of its own
+  WeakRef<Target> toOriginal(&original), toCopy(&copy);
+  EXPECT_EQ(toOriginal.get(), &original);
+  EXPECT_EQ(toCopy.get(), &copy);
+}
+
 TEST(ViewEvents, MouseGoesToHitViewWhichKeepsDragAndUpThenUnhandledEventsClimb) {
   Window window(QSizeF(400, 300));
   std::vector<std::string> log;
