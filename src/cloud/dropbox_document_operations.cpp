@@ -9,7 +9,9 @@
 #include <QFile>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 #include "cloud/dropbox_folder_manager.h"
 #include "cloud/dropbox_sync_rules.h"
@@ -63,6 +65,8 @@ struct MirrorFileWrite {
 // The status file as it stood when the save was asked for, with the save's record in it.
 struct DropboxFolderManager::SaveStatus {
   std::shared_ptr<platform::QueuedWrite> counted;
+  std::shared_ptr<MirrorFileWrite> file;
+  QString filePath;
   QString path;
   std::uint64_t handed = 0;  // the status writes the main thread had handed over
   // The records stored since the last of them (shared with the main thread's map).
@@ -74,38 +78,70 @@ struct DropboxFolderManager::SaveStatus {
   std::shared_ptr<StatusQueueSide> side;
 };
 
-// Status queue. The save's status holds the records stored before it was asked for, unless a
+struct DropboxFolderManager::EarlySaves {
+  std::mutex mutex;
+  SaveStatuses waiting;
+};
+
+// Work queue: the files in the order asked for; then the status naming those written.
+void DropboxFolderManager::writeEarlySaves(const std::shared_ptr<EarlySaves>& early,
+                                           const std::shared_ptr<platform::SerialQueue>& statusQueue) {
+  SaveStatuses saves;
+  {
+    const std::lock_guard lock(early->mutex);
+    saves.swap(early->waiting);
+  }
+  SaveStatuses written, failed;
+  for (auto& save : saves) {
+    save->counted->runPart([&] { save->file->run(save->filePath); });
+    (save->file->written ? written : failed).push_back(std::move(save));
+  }
+  for (auto& save : failed) {
+    save->counted.reset();
+    --save->side->savesUnderWay;
+  }
+  // The copies of the main thread's maps and sets go back to be let go of there (see startStatusWrite).
+  if (!failed.empty()) platform::mainQueue().async([failed = std::move(failed)] {});
+  if (written.empty()) return;
+  ++written.front()->side->savesQueued;
+  statusQueue->async([written = std::move(written)]() mutable { writeSaveStatus(std::move(written)); });
+}
+
+// Status queue. A save's status holds the records stored before it was asked for, unless a
 // status write the main thread handed over since has run (that one took them over, and newer
-// ones), and then its own record. With another save's status write queued behind it, the
-// write is left to that one, and so is its count.
-void DropboxFolderManager::writeSaveStatus(std::shared_ptr<SaveStatus> save) {
-  StatusQueueSide& side = *save->side;
+// ones), and then its own record. With more saves' status writes queued behind, the write is
+// left to the last, and so are the counts.
+void DropboxFolderManager::writeSaveStatus(SaveStatuses saves) {
+  StatusQueueSide& side = *saves.front()->side;
   const bool another = side.savesQueued.fetch_sub(1) > 1;
   if (side.closed.load()) {
     side.carried.clear();
   } else {
-    EncodedStatusRecords& written = *save->written;
+    EncodedStatusRecords& written = *saves.front()->written;
     std::shared_ptr<const DropboxFolderManagerState> header = side.header;
-    if (side.handed == save->handed || !header) {
-      for (auto it = save->changes.cbegin(); it != save->changes.cend(); ++it) written.store(it.key(), it.value());
-      header = side.header = std::make_shared<DropboxFolderManagerState>(statusHeaderOf(save->word));
-    }
-    written.store(save->key, save->record);
-    if (another) {
+    for (const auto& save : saves) {
+      if (side.handed == save->handed || !header) {
+        for (auto it = save->changes.cbegin(); it != save->changes.cend(); ++it) written.store(it.key(), it.value());
+        header = side.header = std::make_shared<DropboxFolderManagerState>(statusHeaderOf(save->word));
+      }
+      written.store(save->key, save->record);
       side.carried.push_back(std::move(save->counted));
-    } else {
-      save->counted->run([&] {
+    }
+    if (!another) {
+      // The last save's count is this write's; the others stay counted until it is done.
+      auto counted = std::move(side.carried.back());
+      side.carried.pop_back();
+      counted->run([&] {
         const auto start = std::chrono::steady_clock::now();
-        writeStatusFile(written, *header, save->path);
+        writeStatusFile(written, *header, saves.front()->path);
         restAfterStatusWrite(std::chrono::steady_clock::now() - start);
       });
       side.carried.clear();
     }
   }
-  save->counted.reset();
-  --side.savesUnderWay;
-  // The copies of the main thread's maps and sets go back to be let go of there (see startStatusWrite).
-  platform::mainQueue().async([save = std::move(save)] {});
+  for (auto& save : saves) save->counted.reset();
+  side.savesUnderWay -= int(saves.size());
+  platform::mainQueue().async([saves = std::move(saves)] {});
 }
 
 void DropboxFolderManager::queueTask(StepMaker maker, bool joins) {
@@ -197,6 +233,8 @@ void DropboxFolderManager::queueDocumentWrite(
   if (now) {
     auto save = std::make_shared<SaveStatus>();
     save->counted = std::make_shared<platform::QueuedWrite>();
+    save->file = file;
+    save->filePath = path;
     save->path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
     save->handed = mStatusWritesHanded;
     save->key = key;
@@ -206,18 +244,16 @@ void DropboxFolderManager::queueDocumentWrite(
     save->written = mWrittenRecords;
     save->side = mStatusSide;
     ++mStatusSide->savesUnderWay;
-    // The file first, then the status naming it: a status never names a file that is not there.
-    workQueue().async([file, path, save = std::move(save), queue = mStatusQueue]() mutable {
-      save->counted->runPart([&] { file->run(path); });
-      if (!file->written) {
-        save->counted.reset();
-        --save->side->savesUnderWay;
-        platform::mainQueue().async([save = std::move(save)] {});
-        return;
-      }
-      ++save->side->savesQueued;
-      queue->async([save = std::move(save)]() mutable { writeSaveStatus(std::move(save)); });
-    });
+    if (!mEarlySaves) mEarlySaves = std::make_shared<EarlySaves>();
+    bool first = false;
+    {
+      const std::lock_guard lock(mEarlySaves->mutex);
+      first = mEarlySaves->waiting.empty();
+      mEarlySaves->waiting.push_back(std::move(save));
+    }
+    // A turn already queued takes this one too, and runs before the task's step.
+    if (first)
+      workQueue().async([early = mEarlySaves, queue = mStatusQueue] { writeEarlySaves(early, queue); });
   }
   queueTask(
       [this, doc, growth = doc->growth(), file, now, path, key, name, record, completion]() -> LocalStep {

@@ -169,7 +169,13 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   void runTask(AsyncFutureRunnable& task);
   // What a save's own status write needs from the main thread as the save is asked for.
   struct SaveStatus;
-  static void writeSaveStatus(std::shared_ptr<SaveStatus> save);
+  using SaveStatuses = std::vector<std::shared_ptr<SaveStatus>>;
+  // The saves asked for whose files the work queue has yet to take: one turn of it writes all
+  // of them, and hands the status queue one write for them.
+  struct EarlySaves;
+  static void writeEarlySaves(const std::shared_ptr<EarlySaves>& early,
+                              const std::shared_ptr<platform::SerialQueue>& statusQueue);
+  static void writeSaveStatus(SaveStatuses saves);
   platform::Queue& workQueue();
 
   bool action_ensureDropboxConnectionStatus();
@@ -358,12 +364,13 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
     std::shared_ptr<const DropboxFolderManagerState> header;  // that the last write wrote
     // Saves whose own write was left to the next one queued: counted until it has written.
     std::vector<std::shared_ptr<platform::QueuedWrite>> carried;
-    std::atomic<int> savesQueued{0};    // saves' own status writes queued on the status queue, not yet run
+    std::atomic<int> savesQueued{0};    // saves' own status writes on the status queue, not yet run
     std::atomic<int> savesUnderWay{0};  // saves asked for whose file or own status write has yet to run
     // The quit wrote the last status: a save's own write would set an older one back.
     std::atomic<bool> closed{false};
   };
   std::shared_ptr<StatusQueueSide> mStatusSide = std::make_shared<StatusQueueSide>();
+  std::shared_ptr<EarlySaves> mEarlySaves;
   std::uint64_t mStatusWritesHanded = 0;
   DropboxFolderManagerState::DocumentMap mUnwrittenRecords;
   bool mStatusWriteInFlight = false;

@@ -393,6 +393,8 @@ TEST_F(DropboxEngineTest, QuitWritesQueuedSavesAndTheStatusSoTheyReachTheAppFold
   auto disk = statusOnDisk(*engine);
   ASSERT_TRUE(disk);
   EXPECT_EQ(disk->docs().size(), 3);
+  EXPECT_EQ(QDir(engine->localManagedFolder()).entryList({"*.orrx"}, QDir::Files).size(), 3)
+      << "a save's file was written again";
   engines.clear();
   recorders.clear();
   startEngine(folder);
