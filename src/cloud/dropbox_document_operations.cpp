@@ -1,11 +1,17 @@
 // The Dropbox engine's document operations. Each works on the mirror folder and the records
 // only; later passes send the change. All but open and close run as one-shot tasks, one at a
 // time in the order asked for. A create or update completes only once the status file names
-// its new mirror file: a process killed before that point never acknowledged the save.
+// its new mirror file: a process killed before that point never acknowledged the save. Its
+// file, and a status file naming it, are written as soon as it is asked for, so that an end
+// that cannot wait for the main thread still finds the edit.
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 #include "cloud/dropbox_folder_manager.h"
 #include "cloud/dropbox_sync_rules.h"
@@ -14,6 +20,7 @@
 #include "model/idea_document.h"
 #include "model/index_json_document.h"
 #include "model/persistence_controller.h"
+#include "platform/core/writes_under_way.h"
 
 namespace orrery {
 
@@ -34,7 +41,108 @@ bool writeMirrorFile(const QString& path, const QByteArray& bytes, const QString
   return false;
 }
 
+// A save's mirror file, from the snapshot taken when the save was asked for.
+struct MirrorFileWrite {
+  std::shared_ptr<DocumentSnapshot> snapshot;
+  EncodedDocument file;  // what the file measures, or why a limit refused it
+  bool written = false;
+  std::atomic<bool> done{false};
+
+  // Off the main thread, once; the encoding runs with the write.
+  void run(const QString& path) {
+    file = snapshot->encodeWithinLimits(/*compressed=*/true);
+    snapshot.reset();
+    written = writeMirrorFile(path, file.bytes, file.refusal);
+    file.bytes = QByteArray();
+    done.store(true, std::memory_order_release);
+  }
+  // The file and the result may be read once it has run.
+  bool finished() const { return done.load(std::memory_order_acquire); }
+};
+
 }  // namespace
+
+// The status file as it stood when the save was asked for, with the save's record in it.
+struct DropboxFolderManager::SaveStatus {
+  std::shared_ptr<platform::QueuedWrite> counted;
+  std::shared_ptr<MirrorFileWrite> file;
+  QString filePath;
+  QString path;
+  std::uint64_t handed = 0;  // the status writes the main thread had handed over
+  // The records stored since the last of them (shared with the main thread's map).
+  DropboxFolderManagerState::DocumentMap changes;
+  QString key;
+  DocumentInfoPtr record;  // the save's, after those
+  StatusWord word;
+  std::shared_ptr<EncodedStatusRecords> written;
+  std::shared_ptr<StatusQueueSide> side;
+};
+
+struct DropboxFolderManager::EarlySaves {
+  std::mutex mutex;
+  SaveStatuses waiting;
+};
+
+// Work queue: the files in the order asked for; then the status naming those written.
+void DropboxFolderManager::writeEarlySaves(const std::shared_ptr<EarlySaves>& early,
+                                           const std::shared_ptr<platform::SerialQueue>& statusQueue) {
+  SaveStatuses saves;
+  {
+    const std::lock_guard lock(early->mutex);
+    saves.swap(early->waiting);
+  }
+  SaveStatuses written, failed;
+  for (auto& save : saves) {
+    save->counted->runPart([&] { save->file->run(save->filePath); });
+    (save->file->written ? written : failed).push_back(std::move(save));
+  }
+  for (auto& save : failed) {
+    save->counted.reset();
+    --save->side->savesUnderWay;
+  }
+  // The copies of the main thread's maps and sets go back to be let go of there (see startStatusWrite).
+  if (!failed.empty()) platform::mainQueue().async([failed = std::move(failed)] {});
+  if (written.empty()) return;
+  ++written.front()->side->savesQueued;
+  statusQueue->async([written = std::move(written)]() mutable { writeSaveStatus(std::move(written)); });
+}
+
+// Status queue. A save's status holds the records stored before it was asked for, unless a
+// status write the main thread handed over since has run (that one took them over, and newer
+// ones), and then its own record. With more saves' status writes queued behind, the write is
+// left to the last, and so are the counts.
+void DropboxFolderManager::writeSaveStatus(SaveStatuses saves) {
+  StatusQueueSide& side = *saves.front()->side;
+  const bool another = side.savesQueued.fetch_sub(1) > 1;
+  if (side.closed.load()) {
+    side.carried.clear();
+  } else {
+    EncodedStatusRecords& written = *saves.front()->written;
+    std::shared_ptr<const DropboxFolderManagerState> header = side.header;
+    for (const auto& save : saves) {
+      if (side.handed == save->handed || !header) {
+        for (auto it = save->changes.cbegin(); it != save->changes.cend(); ++it) written.store(it.key(), it.value());
+        header = side.header = std::make_shared<DropboxFolderManagerState>(statusHeaderOf(save->word));
+      }
+      written.store(save->key, save->record);
+      side.carried.push_back(std::move(save->counted));
+    }
+    if (!another) {
+      // The last save's count is this write's; the others stay counted until it is done.
+      auto counted = std::move(side.carried.back());
+      side.carried.pop_back();
+      counted->run([&] {
+        const auto start = std::chrono::steady_clock::now();
+        writeStatusFile(written, *header, saves.front()->path);
+        restAfterStatusWrite(std::chrono::steady_clock::now() - start);
+      });
+      side.carried.clear();
+    }
+  }
+  for (auto& save : saves) save->counted.reset();
+  side.savesUnderWay -= int(saves.size());
+  platform::mainQueue().async([saves = std::move(saves)] {});
+}
 
 void DropboxFolderManager::queueTask(StepMaker maker, bool joins) {
   auto task = AsyncFutureRunnable::createWithBlock([weak = weak_from_this()](AsyncFutureRunnable& task) {
@@ -112,29 +220,59 @@ void DropboxFolderManager::queueDocumentWrite(
     std::function<void(bool)> completion) {
   const QString name = createLocalORRXFileName();
   const QString key = doc->docIdentifier();
+  const QString path = localManagedFile(name);
   ++mQueuedWrites[key];
+  // The document as it is now: only the copy is made here, the encoding runs with the write.
+  // What the file measures goes back to the document, which counts what the ways in add from
+  // there (DocumentLimits).
+  auto file = std::make_shared<MirrorFileWrite>();
+  file->snapshot = std::make_shared<DocumentSnapshot>(doc->snapshot());
+  // Until the start has sorted the mirror's files, a new one could be taken for a map without
+  // a record: the file then waits for the task's turn.
+  const bool now = mState->isLocalStatusFileLoaded() && !mStatusReadInFlight;
+  if (now) {
+    auto save = std::make_shared<SaveStatus>();
+    save->counted = std::make_shared<platform::QueuedWrite>();
+    save->file = file;
+    save->filePath = path;
+    save->path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
+    save->handed = mStatusWritesHanded;
+    save->key = key;
+    save->record = record(mState->docs().value(key), name);
+    save->changes = mUnwrittenRecords;
+    save->word = statusWord();
+    save->written = mWrittenRecords;
+    save->side = mStatusSide;
+    ++mStatusSide->savesUnderWay;
+    if (!mEarlySaves) mEarlySaves = std::make_shared<EarlySaves>();
+    bool first = false;
+    {
+      const std::lock_guard lock(mEarlySaves->mutex);
+      first = mEarlySaves->waiting.empty();
+      mEarlySaves->waiting.push_back(std::move(save));
+    }
+    // A turn already queued takes this one too, and runs before the task's step.
+    if (first)
+      workQueue().async([early = mEarlySaves, queue = mStatusQueue] { writeEarlySaves(early, queue); });
+  }
   queueTask(
-      [this, doc, key, name, record, completion]() -> LocalStep {
-        const QString path = localManagedFile(name);
-        // The document is taken as it is when the task runs; only the copy is made here, the
-        // encoding runs with the write, off the main thread. What the file measures goes back to
-        // the document, which counts what the ways in add from there (DocumentLimits).
-        auto snapshot = std::make_shared<DocumentSnapshot>(doc->snapshot());
-        auto file = std::make_shared<EncodedDocument>();
-        return {[path, snapshot, file] {
-                  *file = snapshot->encodeWithinLimits(/*compressed=*/true);
-                  const bool written = writeMirrorFile(path, file->bytes, file->refusal);
-                  file->bytes = QByteArray();
-                  return written;
-                },
-                [this, doc, growth = doc->growth(), file, key, name, record,
-                 completion](bool written) -> std::function<void(bool)> {
+      [this, doc, growth = doc->growth(), file, now, path, key, name, record, completion]() -> LocalStep {
+        // The task, in its turn, takes what was written (the work queue has run the write before
+        // this); a quit that could not wait for it finds it not written.
+        std::function<bool()> work = [file] { return file->finished() && file->written; };
+        if (!now)
+          work = [file, path] {
+            file->run(path);
+            return file->written;
+          };
+        return {std::move(work),
+                [this, doc, growth, file, key, name, record, completion](bool written) -> std::function<void(bool)> {
                   if (auto it = mQueuedWrites.find(key); it != mQueuedWrites.end() && --it->second <= 0)
                     mQueuedWrites.erase(it);
                   if (written)
-                    doc->noteWrittenSize(file->size, growth);
-                  else if (!file->refusal.isEmpty())
-                    doc->noteWriteFailure(file->refusal);
+                    doc->noteWrittenSize(file->file.size, growth);
+                  else if (file->finished() && !file->file.refusal.isEmpty())
+                    doc->noteWriteFailure(file->file.refusal);
                   if (written) storeRecord(key, record(mState->docs().value(key), name));
                   return [completion, written](bool saved) {
                     if (completion) completion(written && saved);
@@ -255,8 +393,16 @@ void DropboxFolderManager::finishForQuit() {
   elapsed.start();
   const qint64 budget = qint64(kQuitBudgetSeconds * 1000);
   std::vector<std::function<void(bool)>> waiting;
+  // The running task and the saves' files finish on the work queue; the task is applied
+  // first, in its order.
+  auto group = std::make_shared<platform::DispatchGroup>();
+  group->enter();
+  workQueue().async([group] { group->leave(); });
+  group->wait(platform::Millis(budget));
+  // A task whose file is written but whose record waits for a main-queue turn is applied now.
+  if (auto running = mRunningStep.lock(); running && running->done) running->applyOnce(running->worked);
   auto& tasks = mState->tasksToExecute();
-  // Tasks not yet started write now, on this thread; a running one finishes on the work queue.
+  // Tasks not yet started are applied now, on this thread, a save with the file it wrote.
   for (qsizetype i = 0; i < tasks.size() && elapsed.elapsed() < budget;) {
     const auto task = tasks[i];
     auto it = mTaskSteps.find(task.get());
@@ -270,12 +416,9 @@ void DropboxFolderManager::finishForQuit() {
     tasks.removeAt(i);
     if (auto after = step.apply(step.work ? step.work() : true)) waiting.push_back(std::move(after));
   }
-  auto group = std::make_shared<platform::DispatchGroup>();
-  group->enter();
-  workQueue().async([group] { group->leave(); });
-  group->wait(platform::Millis(std::max<qint64>(0, budget - elapsed.elapsed())));
-  // A task whose file is written but whose record waits for a main-queue turn is applied now.
-  if (auto running = mRunningStep.lock(); running && running->done) running->applyOnce(running->worked);
+  // The status written here is the last: a save's own status write coming later would set an
+  // older one back.
+  mStatusSide->closed.store(true);
   mStatusQueue->drain();
   auto last = DropboxFolderManagerState::initByCopying(*mState);
   ensureMirrorCounted();

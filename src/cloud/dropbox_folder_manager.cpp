@@ -45,7 +45,7 @@ std::shared_ptr<DropboxFolderManager> DropboxFolderManager::createWithLocalFolde
 
 DropboxFolderManager::DropboxFolderManager(Tag, QString folderName)
     : mLocalManagedFolder(std::move(folderName)),
-      mStatusQueue(std::make_unique<platform::SerialQueue>("orrery.dropbox.status")) {}
+      mStatusQueue(std::make_shared<platform::SerialQueue>("orrery.dropbox.status")) {}
 
 DropboxFolderManager::~DropboxFolderManager() { leaveState(); }
 
@@ -169,7 +169,8 @@ bool DropboxFolderManager::isSettled() const {
 
 bool DropboxFolderManager::isBusyOffMainThread() const {
   const auto running = mRunningStep.lock();
-  return mStatusReadInFlight || mStatusWriteInFlight || mLocalLoadsRunning > 0 || (running && !running->applied);
+  return mStatusReadInFlight || mStatusWriteInFlight || mLocalLoadsRunning > 0 || (running && !running->applied) ||
+         mStatusSide->savesUnderWay.load() > 0;
 }
 
 // ---- records

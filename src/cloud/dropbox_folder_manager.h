@@ -9,6 +9,8 @@
 // resolve) take it from ordered key sets that storeRecord() keeps, so a pass costs O(log N).
 // One status-file write is in flight at a time; saves asked for meanwhile are served together
 // by the next write, on a queue of its own that is handed only the records changed since.
+// A document save writes its mirror file at once, and then a status file naming it, without
+// waiting for the main thread (queueDocumentWrite).
 //
 // Main thread only: passes, actions, notification handlers and completions. Document and
 // index files are written and read on PersistenceController's work queue.
@@ -19,6 +21,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -36,6 +39,10 @@
 #include "model/persistence_state.h"
 #include "platform/core/dispatch.h"
 #include "platform/core/notification_center.h"
+
+namespace platform {
+class QueuedWrite;
+}
 
 namespace orrery {
 
@@ -152,11 +159,23 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // `joins`: a document write, which may run as one step with the writes queued right after it.
   void queueTask(StepMaker maker, bool joins = false);
   LocalStep joinQueuedDocumentWrites(AsyncFutureRunnable& head);
-  // Writes the document into a new mirror file; on success stores record(old record, name).
+  // Writes the document, as it is now, into a new mirror file at once on the work queue, and
+  // then a status file naming it on the status queue, both counted as one queued write (the
+  // end that cannot wait for the main thread waits for it); its task, in its turn, stores
+  // record(old record, name) on success.
   void queueDocumentWrite(const std::shared_ptr<IdeaDocument>& doc,
                           std::function<DocumentInfoPtr(const DocumentInfoPtr&, const QString&)> record,
                           std::function<void(bool)> completion);
   void runTask(AsyncFutureRunnable& task);
+  // What a save's own status write needs from the main thread as the save is asked for.
+  struct SaveStatus;
+  using SaveStatuses = std::vector<std::shared_ptr<SaveStatus>>;
+  // The saves asked for whose files the work queue has yet to take: one turn of it writes all
+  // of them, and hands the status queue one write for them.
+  struct EarlySaves;
+  static void writeEarlySaves(const std::shared_ptr<EarlySaves>& early,
+                              const std::shared_ptr<platform::SerialQueue>& statusQueue);
+  static void writeSaveStatus(SaveStatuses saves);
   platform::Queue& workQueue();
 
   bool action_ensureDropboxConnectionStatus();
@@ -246,6 +265,8 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   };
   // The same from a copy of the sets, on any thread.
   static DropboxFolderManagerState statusHeaderOf(const StatusWord& word);
+  // Copies of the sets as they stand now.
+  StatusWord statusWord() const;
   static QSet<QString> fileURLsFromProxyList(const ProxyList& proxies);
   void ensureNewLocalDocumentsToBeLoadedAsProxies(const ProxyList& proxies);
   void loadDocument(const QString& key, const QString& path,
@@ -276,6 +297,10 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // A read the quit dropped calls no completion: it only ends the pending operation.
   void readIndex(const QString& name, std::function<void(bool, const ProxyList&)> completion);
   void startStatusWrite();
+  // Status queue: the status file of these records; a failure is logged.
+  static bool writeStatusFile(const EncodedStatusRecords& records, const DropboxFolderManagerState& header,
+                              const QString& path);
+  static void restAfterStatusWrite(std::chrono::steady_clock::duration took);
   void removeFilesAsync(const QSet<QString>& paths);
   QString unusedLocalName(const char* format);
   // Names made from now on number above `number`.
@@ -329,8 +354,24 @@ class DropboxFolderManager final : public PersistenceState, public std::enable_s
   // Status file writes: one in flight; requests meanwhile wait for the next one. The status
   // queue keeps the records encoded (mWrittenRecords, touched only there) and is handed the
   // records stored since the last write (null: removed).
-  std::unique_ptr<platform::SerialQueue> mStatusQueue;
+  // Shared with the work queue, which hands it a save's own status write.
+  std::shared_ptr<platform::SerialQueue> mStatusQueue;
   std::shared_ptr<EncodedStatusRecords> mWrittenRecords = std::make_shared<EncodedStatusRecords>();
+  // What the status queue keeps besides the records, for the saves' own writes. Touched only
+  // there, but for the atomics.
+  struct StatusQueueSide {
+    std::uint64_t handed = 0;  // the number of the last write the main thread handed over that has run
+    std::shared_ptr<const DropboxFolderManagerState> header;  // that the last write wrote
+    // Saves whose own write was left to the next one queued: counted until it has written.
+    std::vector<std::shared_ptr<platform::QueuedWrite>> carried;
+    std::atomic<int> savesQueued{0};    // saves' own status writes on the status queue, not yet run
+    std::atomic<int> savesUnderWay{0};  // saves asked for whose file or own status write has yet to run
+    // The quit wrote the last status: a save's own write would set an older one back.
+    std::atomic<bool> closed{false};
+  };
+  std::shared_ptr<StatusQueueSide> mStatusSide = std::make_shared<StatusQueueSide>();
+  std::shared_ptr<EarlySaves> mEarlySaves;
+  std::uint64_t mStatusWritesHanded = 0;
   DropboxFolderManagerState::DocumentMap mUnwrittenRecords;
   bool mStatusWriteInFlight = false;
   // The start-up read of the status file, until its answer is applied.

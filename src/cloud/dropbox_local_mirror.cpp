@@ -158,10 +158,11 @@ void DropboxFolderManager::removeFilesAsync(const QSet<QString>& paths) {
   });
 }
 
-DropboxFolderManagerState DropboxFolderManager::statusHeader() const {
-  return statusHeaderOf(
-      StatusWord{mState->fileFormatVersion(), mState->indexDocumentInfo(), lastNameNumber(), mLetGo, mSetAside});
+DropboxFolderManager::StatusWord DropboxFolderManager::statusWord() const {
+  return {mState->fileFormatVersion(), mState->indexDocumentInfo(), lastNameNumber(), mLetGo, mSetAside};
 }
+
+DropboxFolderManagerState DropboxFolderManager::statusHeader() const { return statusHeaderOf(statusWord()); }
 
 DropboxFolderManagerState DropboxFolderManager::statusHeaderOf(const StatusWord& word) {
   DropboxFolderManagerState header;
@@ -217,16 +218,17 @@ void DropboxFolderManager::startStatusWrite() {
   const QString path = localManagedFile(QLatin1String(DropboxFolderManagerState::kStatusFileName));
   // The files let go of travel with the records that stop naming them; the lists are made on
   // the status queue, from the sets as they stand now.
-  StatusWord word{mState->fileFormatVersion(), mState->indexDocumentInfo(), lastNameNumber(), mLetGo, mSetAside};
-  mStatusQueue->async([weak = weak_from_this(), written = mWrittenRecords,
-                       changes = std::exchange(mUnwrittenRecords, {}), word = std::move(word), waiting,
-                       path]() mutable {
+  StatusWord word = statusWord();
+  mStatusQueue->async([weak = weak_from_this(), written = mWrittenRecords, side = mStatusSide,
+                       number = ++mStatusWritesHanded, changes = std::exchange(mUnwrittenRecords, {}),
+                       word = std::move(word), waiting, path]() mutable {
     const auto start = std::chrono::steady_clock::now();
     auto header = std::make_shared<DropboxFolderManagerState>(statusHeaderOf(word));
     for (auto it = changes.cbegin(); it != changes.cend(); ++it) written->store(it.key(), it.value());
     changes.clear();
-    const bool ok = DropboxFolderManagerState::writeDataAtomically(written->exportWith(*header), path);
-    if (!ok) logLine(QStringLiteral("Dropbox: the sync state could not be written to %1").arg(path));
+    side->handed = number;
+    side->header = header;
+    const bool ok = writeStatusFile(*written, *header, path);
     const auto took = std::chrono::steady_clock::now() - start;
     // The sets' copies go back to be let go of on the main queue: were the last copy here to go
     // first, the main queue could change the sets in place while nothing orders that after
@@ -242,12 +244,23 @@ void DropboxFolderManager::startStatusWrite() {
         if (completion) completion(ok);
       if (self->mStatusWriteRequested || !self->mStatusWaiting.empty()) self->startStatusWrite();
     });
-    // The queue rests before the next write, which then serves everything asked for
-    // meanwhile: with saves coming faster than writes, the writes would otherwise take a core
-    // of their own, which a loaded machine takes from the engine's other work.
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(took * kStatusRestPerWrite, kMaxStatusRest));
+    restAfterStatusWrite(took);
   });
+}
+
+bool DropboxFolderManager::writeStatusFile(const EncodedStatusRecords& records,
+                                           const DropboxFolderManagerState& header, const QString& path) {
+  const bool ok = DropboxFolderManagerState::writeDataAtomically(records.exportWith(header), path);
+  if (!ok) logLine(QStringLiteral("Dropbox: the sync state could not be written to %1").arg(path));
+  return ok;
+}
+
+void DropboxFolderManager::restAfterStatusWrite(std::chrono::steady_clock::duration took) {
+  // The queue rests before the next write, which then serves everything asked for
+  // meanwhile: with saves coming faster than writes, the writes would otherwise take a core
+  // of their own, which a loaded machine takes from the engine's other work.
+  std::this_thread::sleep_for(
+      std::min<std::chrono::steady_clock::duration>(took * kStatusRestPerWrite, kMaxStatusRest));
 }
 
 // ---- the local index

@@ -8,14 +8,21 @@
 // ORRERY_HOLD_AT "edit" retitles each map's sun "<title> edited" in its edit popover, with
 // Return, then holds; with ORRERY_FIRST_SAVE "slow" the first map's file stays locked, as by a
 // long write, until the end begins, and the hold comes a turn later, once the saves are queued;
-// with ORRERY_EDIT_TWICE set, each sun is then retitled "<title> edited again" as well.
+// with ORRERY_EDIT_TWICE set, each sun is then retitled "<title> edited again" as well. With
+// ORRERY_EDIT_DROPBOX naming a document of the Dropbox location, that document is saved
+// instead, holding a map "Dropbox map edited", once the location's engine has read its
+// mirror, and the hold follows at once.
 #include "app/start_crash_capture.h"
 
 #include "app/app_delegate.h"
+#include "cloud/dropbox_folder_manager.h"
 #include "editor/solar_system.h"
 #include "editor_screen/solar_system_view_controller.h"
 #include "foundation/globals.h"
+#include "model/idea.h"
 #include "model/idea_document.h"
+#include "model/persistence_controller.h"
+#include "model/workspace.h"
 #include "panels/edit_idea_view_controller.h"
 #include "platform/core/atomic_file.h"
 #include "platform/core/dispatch.h"
@@ -94,7 +101,20 @@ void lockFileForWriting(const QString& path) {
   held.wait();
 }
 
+void saveToDropboxAndHold(const QString& identifier) {
+  auto* workspace =
+      dynamic_cast<Workspace*>(PersistenceController::singleton().workspaceForLocation(DocumentLocationDropbox));
+  const auto engine = workspace ? std::dynamic_pointer_cast<DropboxFolderManager>(workspace->currentState()) : nullptr;
+  if (!engine || !engine->state().isLocalStatusFileLoaded())
+    return void(platform::mainQueue().after(platform::Millis(20), [identifier] { saveToDropboxAndHold(identifier); }));
+  auto doc = IdeaDocument::createWithIdentifier(identifier);
+  doc->setIdea(Idea::createWithText(QStringLiteral("Dropbox map edited")));
+  PersistenceController::singleton().saveDocument(doc, 1, nullptr);
+  holdHere("edit");
+}
+
 void editAndHold() {
+  if (const char* dropbox = std::getenv("ORRERY_EDIT_DROPBOX")) return saveToDropboxAndHold(QString::fromUtf8(dropbox));
   const auto editors = readyEditors();
   if (editors.empty()) return void(platform::mainQueue().after(platform::Millis(20), editAndHold));
   const char* firstSave = std::getenv("ORRERY_FIRST_SAVE");

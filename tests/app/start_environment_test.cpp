@@ -4,8 +4,12 @@
 // that cannot work says why and ends. A crash at any point of the start (in a test build of the
 // program) leaves its record for the next start.
 
+#include "app/app_delegate.h"
 #include "app/quit_signals.h"
+#include "cloud/dropbox_folder_manager_state.h"
+#include "foundation/globals.h"
 #include "model/idea_document.h"
+#include "platform/services/user_defaults.h"
 #include "support/private_x_server.h"
 #include "support/process_home.h"
 
@@ -304,17 +308,19 @@ TEST(StartEnvironment, AQuitSignalEndsTheProgramAlsoWhenItsMainLoopNeverTurns) {
     bool writing = false;  // a file write is under way when the patience runs out
     int maps = 0;          // maps edited before the hold ("edit"), the first one's save slow when two
     bool twice = false;    // one map edited twice, its first save slow
+    bool dropbox = false;  // a map of the Dropbox location saved before the hold ("edit")
   };
   const Row rows[] = {{"application", SIGTERM}, {"launch", SIGTERM},        {"open", SIGTERM},
                       {"open", SIGINT},         {"open", SIGHUP},           {"open", SIGTERM, true},
                       {"edit", SIGTERM, false, 1}, {"edit", SIGTERM, false, 2}, {"edit", SIGTERM, false, 1, true},
+                      {"edit", SIGTERM, false, 0, false, true},
                       {nullptr, SIGINT},
                       {nullptr, SIGHUP}};
   const QByteArray whole = QByteArray("whole\n").repeated(100000);
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.point ? row.point : "none") + " " + ::sigabbrev_np(row.signal) +
                  (row.writing ? " writing" : "") + (row.maps ? " maps " + std::to_string(row.maps) : "") +
-                 (row.twice ? " twice" : ""));
+                 (row.twice ? " twice" : "") + (row.dropbox ? " dropbox" : ""));
     testsupport::ProcessHome home;
     if (row.point) home.env.insert(QStringLiteral("ORRERY_HOLD_AT"), QString::fromLatin1(row.point));
     home.env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ORRERY_SYSTEM_LOG_COPY));
@@ -338,10 +344,18 @@ TEST(StartEnvironment, AQuitSignalEndsTheProgramAlsoWhenItsMainLoopNeverTurns) {
     if (row.maps > 1 || row.twice) home.env.insert(QStringLiteral("ORRERY_FIRST_SAVE"), QStringLiteral("slow"));
     if (row.twice) home.env.insert(QStringLiteral("ORRERY_EDIT_TWICE"), QStringLiteral("1"));
     if (row.writing) home.env.insert(QStringLiteral("ORRERY_WRITE_WHILE_HELD"), written);
+    if (row.dropbox) {
+      // The Dropbox location chosen (by this version: an older one's choice is dropped), not signed in.
+      platform::UserDefaults stored(home.defaultsFile());
+      stored.setString(orrery::AppDelegate::versionNumberDisplayString(), QStringLiteral("CurrentOrreryVersion"));
+      stored.setBool(true, QLatin1String(orrery::Globals::kDropboxStorageChoiceKey));
+      home.env.insert(QStringLiteral("ORRERY_EDIT_DROPBOX"), QStringLiteral("dropbox:/id1_1.orrx"));
+    }
     QProcess p;
     p.setProcessEnvironment(home.env);
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral(ORRERY_START_CRASHES_BINARY), row.maps ? maps : QStringList{outline});
+    p.start(QStringLiteral(ORRERY_START_CRASHES_BINARY),
+            row.maps ? maps : row.dropbox ? QStringList() : QStringList{outline});
     ASSERT_TRUE(p.waitForStarted(10000));
     const QByteArray awaited =
         row.point ? QByteArray("orrery: held at ") + row.point : QByteArray("orrery: first frame of ");
@@ -388,6 +402,22 @@ TEST(StartEnvironment, AQuitSignalEndsTheProgramAlsoWhenItsMainLoopNeverTurns) {
       ASSERT_TRUE(root) << "map " << i << " is not whole";
       EXPECT_EQ(root->text(), QStringLiteral("Map %1 edited%2").arg(i).arg(row.twice ? " again" : ""))
           << "the accepted edit was lost";
+    }
+    if (row.dropbox) {
+      // The next start finds the edit: the mirror's status file names a file that holds it.
+      QDirIterator found(home.root.path(), {QString::fromLatin1(orrery::DropboxFolderManagerState::kStatusFileName)},
+                         QDir::Files, QDirIterator::Subdirectories);
+      ASSERT_TRUE(found.hasNext()) << "no Dropbox mirror: " << output.toStdString();
+      const QString status = found.next();
+      const auto state = orrery::DropboxFolderManagerState::readFrom(status);
+      ASSERT_TRUE(state);
+      const orrery::DocumentInfoPtr record = state->docs().value(QStringLiteral("dropbox:/id1_1.orrx"));
+      ASSERT_TRUE(record && orrery::SyncFileInfo::hasFile(record->output())) << "the status does not name the edit";
+      QFile edit(QFileInfo(status).dir().filePath(record->output()->name()));
+      ASSERT_TRUE(edit.open(QIODevice::ReadOnly));
+      const orrery::IdeaPtr root = orrery::IdeaDocument::treeFromFileBytes(edit.readAll(), /*compressed=*/true);
+      ASSERT_TRUE(root) << "the map is not whole";
+      EXPECT_EQ(root->text(), QStringLiteral("Dropbox map edited")) << "the accepted edit was lost";
     }
     QFile file(written);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -62,6 +63,55 @@ TEST_F(DropboxEngineTest, SaveCompletesOnlyOnceTheStatusFileNamesItsMirrorFileTh
   ASSERT_TRUE(record) << "a kill right after the completion must find the edit named";
   ASSERT_TRUE(SyncFileInfo::hasFile(record->output()));
   EXPECT_TRUE(QFileInfo::exists(engine->localManagedFile(record->output()->name())));
+
+  ASSERT_TRUE(settle());
+  // With the main thread held from the call on, the save's file and a status naming it are
+  // written all the same; the task, in its turn, writes no file again and completes once its
+  // own status write is done. A delete asked for just before does not outlast the save.
+  const QStringList before = QDir(engine->localManagedFolder()).entryList({"*.orrx"}, QDir::Files);
+  const QString statusPath = engine->localManagedFile(DropboxFolderManagerState::kStatusFileName);
+  std::shared_ptr<DropboxFolderManagerState> whileHeld;
+  const auto heldNamed = [&] {
+    whileHeld = statusOnDisk(*engine);
+    const auto named = whileHeld ? whileHeld->docs().value("dropbox:/id1_1.orrx") : nullptr;
+    if (!named || !SyncFileInfo::hasFile(named->output())) return false;
+    QFile file(engine->localManagedFile(named->output()->name()));
+    return file.open(QIODevice::ReadOnly) && textOfDocumentBytes(file.readAll()) == "held";
+  };
+  // A file's place and change time: another write replaces it.
+  const auto stamp = [](const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::string();
+    return std::to_string(st.st_ino) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
+           std::to_string(st.st_ctim.tv_nsec);
+  };
+  int held = -1;
+  std::string statusAtCompletion;
+  QString recordAtCompletion;
+  engine->deleteDocument("dropbox:/id1_1.orrx", nullptr);
+  engine->updateDocument(documentWithText("dropbox:/id1_1.orrx", "held"), 1, [&](bool ok) {
+    held = ok;
+    statusAtCompletion = stamp(statusPath);
+    // Sent meanwhile, perhaps: then the current version.
+    const auto record = engine->state().docs().value("dropbox:/id1_1.orrx");
+    recordAtCompletion = (record->output() ? record->output() : record->current())->name();
+  });
+  QElapsedTimer waited;
+  waited.start();
+  while ((!heldNamed() || engine->isBusyOffMainThread()) && waited.elapsed() < 20000) std::this_thread::yield();
+  ASSERT_TRUE(heldNamed()) << "no status names the save's file while the main thread is held";
+  ASSERT_FALSE(engine->isBusyOffMainThread());
+  EXPECT_EQ(held, -1);
+  const QString heldFile = engine->localManagedFile(whileHeld->docs().value("dropbox:/id1_1.orrx")->output()->name());
+  const std::string fileWritten = stamp(heldFile), statusWhileHeld = stamp(statusPath);
+  ASSERT_TRUE(main.runUntil([&] { return held >= 0; }));
+  EXPECT_EQ(held, 1);
+  QStringList made = QDir(engine->localManagedFolder()).entryList({"*.orrx"}, QDir::Files);
+  for (const QString& name : before) made.removeAll(name);
+  EXPECT_EQ(made, QStringList{QFileInfo(heldFile).fileName()}) << "the task wrote another file";
+  EXPECT_EQ(stamp(heldFile), fileWritten) << "the file was written again";
+  EXPECT_NE(statusAtCompletion, statusWhileHeld) << "the save completed before the task's status write";
+  EXPECT_EQ(recordAtCompletion, QFileInfo(heldFile).fileName());
 
   EXPECT_TRUE(update(*engine, "dropbox:/id1_1.orrx", "second"));
   EXPECT_EQ(fetchText(*engine, "dropbox:/id1_1.orrx"), "second") << "a fetch reads the newest local edit";
@@ -345,6 +395,8 @@ TEST_F(DropboxEngineTest, QuitWritesQueuedSavesAndTheStatusSoTheyReachTheAppFold
   auto disk = statusOnDisk(*engine);
   ASSERT_TRUE(disk);
   EXPECT_EQ(disk->docs().size(), 3);
+  EXPECT_EQ(QDir(engine->localManagedFolder()).entryList({"*.orrx"}, QDir::Files).size(), 3)
+      << "a save's file was written again";
   engines.clear();
   recorders.clear();
   startEngine(folder);

@@ -58,21 +58,24 @@ QueuedWrite::~QueuedWrite() {
 }
 
 void QueuedWrite::run(const std::function<void()>& write) {
+  runPart(write);
+  if (!mCounted) return;
+  mCounted = false;
+  leave();
+}
+
+void QueuedWrite::runPart(const std::function<void()>& part) {
   if (!mCounted) {
     // Queued once the writes were closed: a new write, which never starts then.
     const WriteUnderWay underWay;
-    write();
+    part();
     return;
   }
-  {
-    struct Inside {
-      Inside() { ++tDepth; }
-      ~Inside() { --tDepth; }
-    } inside;
-    write();
-  }
-  mCounted = false;
-  leave();
+  struct Inside {
+    Inside() { ++tDepth; }
+    ~Inside() { --tDepth; }
+  } inside;
+  part();
 }
 
 WritesWaitedFor closeWritesAndWait(std::chrono::milliseconds patience) {

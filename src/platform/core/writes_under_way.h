@@ -32,6 +32,9 @@ class QueuedWrite {
 
   // Runs `write` on the calling thread as this write (the writes inside it count as it); once.
   void run(const std::function<void()>& write);
+  // Runs `part` the same way but stays counted: a write made of steps on more than one queue
+  // (a file, then the record naming it) is one write. Parts run one after another.
+  void runPart(const std::function<void()>& part);
 
  private:
   bool mCounted = false;
