@@ -79,7 +79,7 @@ TEST(IdeaViews, TapAnimationReturnsToIdentityAlsoWhenTheViewIsGone) {
   view->startTapAnimation();
   EXPECT_NEAR(view->layer()->transform().m11(), 0.95, 1e-9);
   uitest::advance(0.25);
-  EXPECT_NEAR(view->layer()->presentation().transform.m11(), 0.95, 1e-6);
+  EXPECT_NEAR(view->layer()->presentation().transform.value().m11(), 0.95, 1e-6);
   view->stopTapAnimation();
   EXPECT_TRUE(view->layer()->transform().isIdentity());
   uitest::advance(0.35);

@@ -133,7 +133,7 @@ TEST(DragSupportWindow, ARefusedDropFliesBackToItsReturnTargetAndTheControllerHe
   EXPECT_EQ(copy->superview(), w.a->containerView().get());
   // Just before it lands: over the return area's centre at min(0.75, 40 / its 105-point side).
   const platform::Layer::State landing = copy->layer()->presentationAt(uitest::clock().now() + 0.0749);
-  EXPECT_NEAR(landing.transform.m11() * 0.75, 40.0 / 105.0, 0.01);
+  EXPECT_NEAR(landing.transform.value().m11() * 0.75, 40.0 / 105.0, 0.01);
   EXPECT_NEAR(landing.frame().center().x(), 40, 0.5);
   EXPECT_NEAR(landing.frame().center().y(), 40, 0.5);
   uitest::advance(0.125);

@@ -30,12 +30,24 @@ const Layer* gDisplayedForComposition = nullptr;
 
 }  // namespace
 
+SparseTransform& SparseTransform::operator=(const QTransform& t) {
+  const bool identity = t.m11() == 1 && t.m12() == 0 && t.m13() == 0 && t.m21() == 0 && t.m22() == 1 && t.m23() == 0 &&
+                        t.m31() == 0 && t.m32() == 0 && t.m33() == 1;
+  mValue = identity ? nullptr : std::make_shared<const QTransform>(t);
+  return *this;
+}
+
+const QTransform& SparseTransform::identity() {
+  static const QTransform kIdentity;
+  return kIdentity;
+}
+
 QRectF Layer::State::frame() const { return toSuperlayer().mapRect(bounds); }
 
 QTransform Layer::State::toSuperlayer() const {
   const QPointF anchor(bounds.x() + anchorPoint.x() * bounds.width(), bounds.y() + anchorPoint.y() * bounds.height());
   QTransform m = QTransform::fromTranslate(-anchor.x(), -anchor.y());
-  if (!transform.isIdentity()) m *= transform;
+  if (!transform.isIdentity()) m *= transform.value();
   m *= QTransform::fromTranslate(position.x(), position.y());
   return m;
 }
@@ -88,28 +100,32 @@ void Layer::setBorderWidth(double w) { changeProperty(LayerProperty::BorderWidth
 void Layer::setBorderColor(const QColor& c) { changeProperty(LayerProperty::BorderColor, c); }
 void Layer::setShadowOpacity(double o) { changeProperty(LayerProperty::ShadowOpacity, o); }
 
-Layer::Shadow& Layer::shadow() const {
-  if (!mShadow) mShadow = std::make_unique<Shadow>();
-  return *mShadow;
+Layer::Extras& Layer::extras() const {
+  if (!mExtras) mExtras = std::make_unique<Extras>();
+  return *mExtras;
 }
 const std::optional<QPainterPath>& Layer::shadowPath() const {
   static const std::optional<QPainterPath> none;
-  return mShadow ? mShadow->path : none;
+  return mExtras ? mExtras->shadowPath : none;
+}
+const std::optional<QPainterPath>& Layer::maskPath() const {
+  static const std::optional<QPainterPath> none;
+  return mExtras ? mExtras->maskPath : none;
 }
 void Layer::setShadowColor(const QColor& color) {
-  shadow().color = color;
+  extras().shadowColor = color;
   setNeedsComposite();
 }
 void Layer::setShadowRadius(double radius) {
-  shadow().radius = radius;
+  extras().shadowRadius = radius;
   setNeedsComposite();
 }
 void Layer::setShadowOffset(const QPointF& offset) {
-  shadow().offset = offset;
+  extras().shadowOffset = offset;
   setNeedsComposite();
 }
 void Layer::setShadowPath(std::optional<QPainterPath> path) {
-  shadow().path = std::move(path);
+  extras().shadowPath = std::move(path);
   setNeedsComposite();
 }
 void Layer::setMasksToBounds(bool masks) {
@@ -117,7 +133,7 @@ void Layer::setMasksToBounds(bool masks) {
   setNeedsComposite();
 }
 void Layer::setMaskPath(std::optional<QPainterPath> path) {
-  mMaskPath = std::move(path);
+  if (path || mExtras) extras().maskPath = std::move(path);
   setNeedsComposite();
 }
 
@@ -149,9 +165,9 @@ void Layer::setCovered(bool covered) {
   mCovered = covered;
   if (covered) {
     // The picture goes; the next composition that shows the layer draws it again.
-    if (!mContents.isNull() || !mTiles.empty()) {
+    if (!mContents.isNull() || tileCount() > 0) {
       mContents = QImage();
-      mTiles.clear();
+      dropTiles();
       mNeedsDisplay = true;
     }
     return;
@@ -189,8 +205,7 @@ QImage Layer::makeBackingImage() const {
 
 void Layer::display() {
   mNeedsDisplay = false;
-  mTiles.clear();
-  mTileDrawCount = 0;
+  dropTiles();
   if (!drawsContent()) {
     mTiled = false;
     return;

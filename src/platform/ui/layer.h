@@ -90,6 +90,22 @@ class LayerHost {
   virtual void layerTreeNeedsDisplay() = 0;
 };
 
+// A transform that is most often the identity, kept out of line: the identity costs a null
+// pointer where a QTransform takes 80 bytes, and copies (presentation states) share the value.
+class SparseTransform {
+ public:
+  SparseTransform() = default;
+  SparseTransform(const QTransform& transform) { *this = transform; }  // NOLINT: stands for a QTransform
+  SparseTransform& operator=(const QTransform& transform);
+  const QTransform& value() const { return mValue ? *mValue : identity(); }
+  operator const QTransform&() const { return value(); }  // NOLINT: reads as the QTransform it keeps
+  bool isIdentity() const { return !mValue || mValue->isIdentity(); }
+
+ private:
+  static const QTransform& identity();
+  std::shared_ptr<const QTransform> mValue;  // none: exactly the identity
+};
+
 class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackable {
  public:
   // The animatable and drawn properties: the model, or a presentation at some time.
@@ -97,8 +113,8 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
     QRectF bounds;
     QPointF position;
     QPointF anchorPoint{0.5, 0.5};
-    QTransform transform;
-    QTransform sublayerTransform;
+    SparseTransform transform;
+    SparseTransform sublayerTransform;
     double zPosition = 0;
     double opacity = 1;
     bool hidden = false;
@@ -131,10 +147,10 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   // the transformed bounds is read back.
   QRectF frame() const { return mModel.frame(); }
   void setFrame(const QRectF& frame);
-  QTransform transform() const { return mModel.transform; }
+  QTransform transform() const { return mModel.transform.value(); }
   void setTransform(const QTransform& transform);
   // Applied to the sublayers (not the contents), mapping their coordinates into this layer's.
-  QTransform sublayerTransform() const { return mModel.sublayerTransform; }
+  QTransform sublayerTransform() const { return mModel.sublayerTransform.value(); }
   void setSublayerTransform(const QTransform& transform);
   double zPosition() const { return mModel.zPosition; }
   void setZPosition(double z);
@@ -154,18 +170,18 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   void setBorderColor(const QColor& color);
   double shadowOpacity() const { return mModel.shadowOpacity; }
   void setShadowOpacity(double opacity);
-  QColor shadowColor() const { return mShadow ? mShadow->color : QColor(Qt::black); }
+  QColor shadowColor() const { return mExtras ? mExtras->shadowColor : QColor(Qt::black); }
   void setShadowColor(const QColor& color);
-  double shadowRadius() const { return mShadow ? mShadow->radius : 3; }
+  double shadowRadius() const { return mExtras ? mExtras->shadowRadius : 3; }
   void setShadowRadius(double radius);
-  QPointF shadowOffset() const { return mShadow ? mShadow->offset : QPointF(0, 3); }
+  QPointF shadowOffset() const { return mExtras ? mExtras->shadowOffset : QPointF(0, 3); }
   void setShadowOffset(const QPointF& offset);
   const std::optional<QPainterPath>& shadowPath() const;
   void setShadowPath(std::optional<QPainterPath> path);
   bool masksToBounds() const { return mMasksToBounds; }
   void setMasksToBounds(bool masks);
   // Only what lies inside the path (layer coordinates) is drawn, sublayers included.
-  const std::optional<QPainterPath>& maskPath() const { return mMaskPath; }
+  const std::optional<QPainterPath>& maskPath() const;
   void setMaskPath(std::optional<QPainterPath> path);
   bool isOpaque() const { return mOpaque; }
   void setOpaque(bool opaque) { mOpaque = opaque; }
@@ -214,9 +230,9 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   static constexpr int kMaxBackingSide = 16384;
   static constexpr int kTileSide = 512;
   bool isTiled() const { return mTiled; }
-  int tileCount() const { return static_cast<int>(mTiles.size()); }
+  int tileCount() const { return mExtras ? static_cast<int>(mExtras->tiles.size()) : 0; }
   // How many tiles were drawn since the contents were last marked (diagnostics and tests).
-  int tileDrawCount() const { return mTileDrawCount; }
+  int tileDrawCount() const { return mExtras ? mExtras->tileDrawCount : 0; }
   // The tile (column, row) in the layer's coordinates, and its image, drawn when missing.
   QRectF tileRect(int column, int row) const;
   const QImage& tileImage(int column, int row);
@@ -283,7 +299,7 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
     QString key;
     QPainterPath shape;  // the outline the image was blurred from
   };
-  ShadowCache& shadowCache() const { return shadow().cache; }
+  ShadowCache& shadowCache() const { return extras().shadowCache; }
 
  protected:
   // A contents image sized for the current bounds and scale, transparent.
@@ -307,16 +323,22 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   void stopAnimation(Running& running, bool finished);
   void adopt(const std::shared_ptr<Layer>& layer);
 
-  // The shadow's look and its drawn picture, made when first set or drawn: most layers (the
-  // planets of a crowded orbit) never have one, and a layer stays smaller without it.
-  struct Shadow {
-    QColor color{Qt::black};
-    double radius = 3;
-    QPointF offset{0, 3};
-    std::optional<QPainterPath> path;
-    ShadowCache cache;
+  // What few layers use, made when first set or drawn: the shadow's look and its drawn picture,
+  // the mask and the tiles of tall contents. Most layers (the planets of a crowded orbit) never
+  // have any of it, and a layer stays smaller without it.
+  struct Extras {
+    QColor shadowColor{Qt::black};
+    double shadowRadius = 3;
+    QPointF shadowOffset{0, 3};
+    std::optional<QPainterPath> shadowPath;
+    ShadowCache shadowCache;
+    std::optional<QPainterPath> maskPath;
+    std::map<std::pair<int, int>, QImage> tiles;  // (column, row) → image at contentsScale
+    int tileDrawCount = 0;
   };
-  Shadow& shadow() const;
+  Extras& extras() const;
+  // Drops the tiles without making the extras of a layer that has none.
+  void dropTiles();
 
   // What the passes over every layer of a crowded view (its layout, its composition) read of
   // each besides its geometry, kept together ahead of the rest.
@@ -329,18 +351,15 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   bool mNeedsDisplay = false;
 
   State mModel;
-  mutable std::unique_ptr<Shadow> mShadow;
+  mutable std::unique_ptr<Extras> mExtras;
   bool mMasksToBounds = false;
-  std::optional<QPainterPath> mMaskPath;
   bool mOpaque = false;
+  bool mTiled = false;
+  bool mNeedsDisplayOnBoundsChange = false;
+  ContentsGravity mGravity = ContentsGravity::Resize;
+  int mDisplayCount = 0;
 
   QImage mContents;
-  bool mTiled = false;
-  std::map<std::pair<int, int>, QImage> mTiles;  // (column, row) → image at contentsScale
-  int mTileDrawCount = 0;
-  ContentsGravity mGravity = ContentsGravity::Resize;
-  bool mNeedsDisplayOnBoundsChange = false;
-  int mDisplayCount = 0;
 
   std::vector<std::shared_ptr<Layer>> mSublayers;
   WeakRef<LayerDelegate> mDelegate;

@@ -38,7 +38,7 @@ AnimValue Layer::modelValue(LayerProperty property) const {
   switch (property) {
     case LayerProperty::Position: return mModel.position;
     case LayerProperty::Bounds: return mModel.bounds;
-    case LayerProperty::Transform: return mModel.transform;
+    case LayerProperty::Transform: return mModel.transform.value();
     case LayerProperty::Opacity: return mModel.opacity;
     case LayerProperty::BackgroundColor: return mModel.backgroundColor;
     case LayerProperty::CornerRadius: return mModel.cornerRadius;
@@ -46,7 +46,7 @@ AnimValue Layer::modelValue(LayerProperty property) const {
     case LayerProperty::BorderWidth: return mModel.borderWidth;
     case LayerProperty::BorderColor: return mModel.borderColor;
     case LayerProperty::ShadowOpacity: return mModel.shadowOpacity;
-    case LayerProperty::SublayerTransform: return mModel.sublayerTransform;
+    case LayerProperty::SublayerTransform: return mModel.sublayerTransform.value();
     case LayerProperty::Count: break;
   }
   return {};
@@ -245,7 +245,7 @@ Layer* Layer::hitTest(const QPointF& pointInSuperlayer) {
   const QTransform inverse = mModel.toSuperlayer().inverted(&ok);
   if (!ok) return nullptr;
   const QPointF local = inverse.map(pointInSuperlayer);
-  const QPointF forSubs = mModel.sublayerTransform.inverted().map(local);
+  const QPointF forSubs = mModel.sublayerTransform.value().inverted().map(local);
   for (auto it = mSublayers.rbegin(); it != mSublayers.rend(); ++it)
     if (Layer* hit = (*it)->hitTest(forSubs)) return hit;
   return mModel.bounds.contains(local) ? this : nullptr;

@@ -18,9 +18,16 @@ QRectF Layer::tileRect(int column, int row) const {
   return tile.intersected(b);
 }
 
+void Layer::dropTiles() {
+  if (!mExtras) return;
+  mExtras->tiles.clear();
+  mExtras->tileDrawCount = 0;
+}
+
 const QImage& Layer::tileImage(int column, int row) {
-  auto found = mTiles.find({column, row});
-  if (found != mTiles.end()) return found->second;
+  auto& tiles = extras().tiles;
+  auto found = tiles.find({column, row});
+  if (found != tiles.end()) return found->second;
   const QRectF rect = tileRect(column, row);
   const QSize pixels(std::max(1, static_cast<int>(std::ceil(rect.width() * mContentsScale - 1e-6))),
                      std::max(1, static_cast<int>(std::ceil(rect.height() * mContentsScale - 1e-6))));
@@ -34,16 +41,18 @@ const QImage& Layer::tileImage(int column, int row) {
     drawInContext(painter);
   }
   image.setDevicePixelRatio(1.0);
-  ++mTileDrawCount;
-  return mTiles.emplace(std::make_pair(column, row), std::move(image)).first->second;
+  ++mExtras->tileDrawCount;
+  return tiles.emplace(std::make_pair(column, row), std::move(image)).first->second;
 }
 
 void Layer::dropTilesOutside(const QRectF& keep) {
-  for (auto it = mTiles.begin(); it != mTiles.end();) {
+  if (!mExtras) return;
+  auto& tiles = mExtras->tiles;
+  for (auto it = tiles.begin(); it != tiles.end();) {
     if (tileRect(it->first.first, it->first.second).intersects(keep))
       ++it;
     else
-      it = mTiles.erase(it);
+      it = tiles.erase(it);
   }
 }
 

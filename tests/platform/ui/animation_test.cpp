@@ -109,7 +109,7 @@ TEST(LayerAnimation, ExplicitKeyedAnimationLeavesModelAndIsReplacedOrRemoved) {
   layer->addAnimation(move, "grow");
   uitest::advance(0.5);
   EXPECT_TRUE(layer->transform().isIdentity());
-  EXPECT_NEAR(layer->presentation().transform.m11(), 1.5, 1e-9);
+  EXPECT_NEAR(layer->presentation().transform.value().m11(), 1.5, 1e-9);
 
   layer->addAnimation(move, "grow");  // same key: the first one is stopped, unfinished
   uitest::loop().runPending();

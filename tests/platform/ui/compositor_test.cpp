@@ -73,6 +73,8 @@ TEST(Compositor, TransformsOpacityAndOrder) {
   root->setHidden(false);
   green->setHidden(true);
   EXPECT_EQ(at(compositor::renderToImage(*root), 70, 70), QColor(Qt::white));
+  withoutActions([&] { red->setTransform(QTransform()); });  // back to its frame: 0..40
+  EXPECT_EQ(at(compositor::renderToImage(*root), 32, 20), QColor(Qt::red));
 
   // A turn leaves the layers before its run where they are.
   root->rotateSublayers(1, 3);
@@ -99,6 +101,8 @@ TEST(Compositor, CornerRadiusMaskAndDoubleScale) {
   const QImage masked = compositor::renderToImage(*clipped);
   EXPECT_EQ(at(masked, 2, 2).alpha(), 0);
   EXPECT_EQ(at(masked, 20, 20), QColor(Qt::blue));
+  clipped->setMaskPath(std::nullopt);  // the mask gone, the child shows whole
+  EXPECT_EQ(at(compositor::renderToImage(*clipped), 2, 2), QColor(Qt::blue));
 }
 
 TEST(Compositor, ContentsAreDrawnOnceAndReusedWhenMoved) {

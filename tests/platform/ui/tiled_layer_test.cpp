@@ -140,6 +140,13 @@ TEST(TiledLayer, OnlyTilesInViewAreDrawnAndFarOnesDropped) {
   scene.shownAt(50, 1.0);
   EXPECT_EQ(layer.tileDrawCount(), before + 1);
 
+  // A covered layer lets its tiles go; shown again, it draws what is shown.
+  layer.setCovered(true);
+  EXPECT_EQ(layer.tileCount(), 0);
+  layer.setCovered(false);
+  scene.shownAt(0, 1.0);
+  EXPECT_EQ(layer.tileCount(), 1);
+
   // New contents throw every tile away; a document that fits again is one image.
   scene.document->setNeedsDisplay();
   scene.shownAt(0, 1.0);
