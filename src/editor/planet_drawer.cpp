@@ -39,6 +39,30 @@ struct PlanetDrawer::TitleLayout {
   }
 };
 
+// The marker pictures with the sizes they are drawn at. A missing picture (or one with no
+// width to scale by) gets no size and is never drawn.
+struct PlanetDrawer::Markers {
+  QImage subPlanetIndicator;
+  QSizeF subPlanetIndicatorSize;
+  QImage noteIndicator;
+  QSizeF noteIndicatorSize;
+  QImage webLinkIndicator;
+
+  explicit Markers(const PlanetMarkerImages& images) : webLinkIndicator(images.webLinkIndicator) {
+    const QImage& dots = images.subPlanetIndicator;
+    if (!dots.isNull() && dots.width() > 0) {
+      subPlanetIndicator = dots;
+      subPlanetIndicatorSize =
+          QSizeF(kSubPlanetIndicatorWidth, std::trunc(kSubPlanetIndicatorWidth * dots.height() / dots.width()));
+    }
+    const QImage& note = images.noteIndicator;
+    if (!note.isNull() && note.width() > 0) {
+      noteIndicator = note;
+      noteIndicatorSize = QSizeF(kNoteIndicatorWidth, kNoteIndicatorWidth * note.height() / note.width());
+    }
+  }
+};
+
 const PlanetMarkerImages& PlanetMarkerImages::standard() {
   static const PlanetMarkerImages images{imageext::deviceImageNamed(QStringLiteral("3_dots")),
                                          imageext::deviceImageNamed(QStringLiteral("planet_note_indicator")),
@@ -46,25 +70,17 @@ const PlanetMarkerImages& PlanetMarkerImages::standard() {
   return images;
 }
 
-PlanetDrawer::PlanetDrawer(PlanetType type) : PlanetDrawer(type, PlanetMarkerImages::standard()) {}
+PlanetDrawer::PlanetDrawer(PlanetType type)
+    : PlanetDrawer(type, [] {
+        static const auto standard = std::make_shared<const Markers>(PlanetMarkerImages::standard());
+        return standard;
+      }()) {}
 
 PlanetDrawer::PlanetDrawer(PlanetType type, const PlanetMarkerImages& markers)
-    : mWebLinkSource(markers.webLinkIndicator),
-      mPlanetType(type),
-      mRadius(radiusForPlanetType(type)),
-      mSize(2.5 * mRadius, 2.5 * mRadius) {
-  // A missing picture has no width to scale by: it gets no size and is never drawn.
-  const QImage& dots = markers.subPlanetIndicator;
-  if (!dots.isNull() && dots.width() > 0) {
-    mSubPlanetIndicatorImage = dots;
-    mSubPlanetIndicatorSize =
-        QSizeF(kSubPlanetIndicatorWidth, std::trunc(kSubPlanetIndicatorWidth * dots.height() / dots.width()));
-  }
-  const QImage& note = markers.noteIndicator;
-  if (!note.isNull() && note.width() > 0) {
-    mNoteIndicatorImage = note;
-    mNoteIndicatorSize = QSizeF(kNoteIndicatorWidth, kNoteIndicatorWidth * note.height() / note.width());
-  }
+    : PlanetDrawer(type, std::make_shared<const Markers>(markers)) {}
+
+PlanetDrawer::PlanetDrawer(PlanetType type, std::shared_ptr<const Markers> markers)
+    : mMarkers(std::move(markers)), mPlanetType(type), mRadius(radiusForPlanetType(type)) {
   updateAppearance();
 }
 
@@ -123,15 +139,11 @@ void PlanetDrawer::setImage(const KitImage& image) {
   if (!mPlanetUserImage.isNull()) mBaseColor = nullptr;
 }
 
-void PlanetDrawer::setShowWebLink(bool show) {
-  if (!show)
-    mWebLinkIndicatorImage = QImage();
-  else if (mWebLinkIndicatorImage.isNull())
-    mWebLinkIndicatorImage = mWebLinkSource;
-}
+bool PlanetDrawer::showWebLink() const { return mShowWebLink && !mMarkers->webLinkIndicator.isNull(); }
 
 QPointF PlanetDrawer::scaledCenter() const {
-  return QPointF(mSize.width() * mScale * 0.5, mSize.height() * mScale * 0.5);
+  const double side = 2.5 * mRadius;
+  return QPointF(side * mScale * 0.5, side * mScale * 0.5);
 }
 
 // Drawing.
@@ -176,12 +188,12 @@ void PlanetDrawer::drawPictureDisc(QPainter& painter) {
   }
   painter.restore();
 
-  if (mShowOrbit) drawSubPlanetIndicator(painter, c.y() + 0.9 * r - mNoteIndicatorSize.height() / 2);
+  if (mShowOrbit) drawSubPlanetIndicator(painter, c.y() + 0.9 * r - mMarkers->noteIndicatorSize.height() / 2);
   if (showWebLink()) {
     painter.save();
     const double side = kWebLinkSide * s;
     const QRectF badge = integral(QRectF(c.x() - side / 2, c.y() - r / 2 - side / 2, side, side));
-    imageext::drawInRect(mWebLinkIndicatorImage, badge, painter, QPainter::CompositionMode_Difference, 0.2,
+    imageext::drawInRect(mMarkers->webLinkIndicator, badge, painter, QPainter::CompositionMode_Difference, 0.2,
                          /*flipped=*/true);
     painter.restore();
   }
@@ -218,7 +230,7 @@ void PlanetDrawer::drawColorDisc(QPainter& painter) {
     if (!icon.isNull() && !square.isEmpty()) imageext::drawInRect(icon, square, painter, /*flipped=*/true);
   }
   if (mShowOrbit) {
-    const double bottom = mNoteNumber != 0 ? c.y() + 0.9 * r : c.y() + 0.9 * r - mNoteIndicatorSize.height() / 2;
+    const double bottom = mNoteNumber != 0 ? c.y() + 0.9 * r : c.y() + 0.9 * r - mMarkers->noteIndicatorSize.height() / 2;
     drawSubPlanetIndicator(painter, bottom);
   }
   if (mNoteNumber != 0) drawNote(painter);
@@ -228,31 +240,31 @@ void PlanetDrawer::drawColorDisc(QPainter& painter) {
 }
 
 void PlanetDrawer::drawSubPlanetIndicator(QPainter& painter, double bottom) {
-  if (mSubPlanetIndicatorImage.isNull() || mSubPlanetIndicatorSize.isEmpty()) return;
-  const QSizeF size = mSubPlanetIndicatorSize;
+  if (mMarkers->subPlanetIndicator.isNull() || mMarkers->subPlanetIndicatorSize.isEmpty()) return;
+  const QSizeF size = mMarkers->subPlanetIndicatorSize;
   const QRectF rect = integral(QRectF(scaledCenter().x() - size.width() / 2, bottom - size.height(), size.width(),
                                       size.height()));
-  imageext::drawInRect(mSubPlanetIndicatorImage, rect, painter, /*flipped=*/true);
+  imageext::drawInRect(mMarkers->subPlanetIndicator, rect, painter, /*flipped=*/true);
 }
 
 QRectF PlanetDrawer::noteRect() const {
   const QPointF c = scaledCenter();
   const double s = mScale;
-  const double w = mNoteIndicatorSize.width() * s;
-  const double h = mNoteIndicatorSize.height() * s;
-  const double bottom = c.y() + 0.9 * scaledRadius() - mSubPlanetIndicatorSize.height() * s - 3;
+  const double w = mMarkers->noteIndicatorSize.width() * s;
+  const double h = mMarkers->noteIndicatorSize.height() * s;
+  const double bottom = c.y() + 0.9 * scaledRadius() - mMarkers->subPlanetIndicatorSize.height() * s - 3;
   return integral(QRectF(c.x() - w / 2, bottom - h, w, h));
 }
 
 void PlanetDrawer::drawNote(QPainter& painter) {
   const QRectF r = noteRect();
   if (mNoteNumber < 0) {
-    if (!mNoteIndicatorImage.isNull() && !r.isEmpty())
-      imageext::drawInRect(mNoteIndicatorImage, r, painter, /*flipped=*/true);
+    if (!mMarkers->noteIndicator.isNull() && !r.isEmpty())
+      imageext::drawInRect(mMarkers->noteIndicator, r, painter, /*flipped=*/true);
     return;
   }
   const QString number = QString::asprintf("%03lld", static_cast<long long>(mNoteNumber));
-  if (!mNoteNumberFont) mNoteNumberFont = PlanetTitle::titleFont(kNoteNumberFontSize);
+  if (!mNoteNumberFont) mNoteNumberFont = std::make_unique<QFont>(PlanetTitle::titleFont(kNoteNumberFontSize));
   const QFont& font = *mNoteNumberFont;
   const QRectF bounds = QFontMetricsF(font, &PlanetTitle::referenceDevice()).tightBoundingRect(number);
   painter.save();

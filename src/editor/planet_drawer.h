@@ -88,10 +88,11 @@ class PlanetDrawer {
   // 0 none, negative the note marker, positive a number printed "%03d".
   void setNoteNumber(std::int64_t number) { mNoteNumber = number; }
   std::int64_t noteNumber() const { return mNoteNumber; }
-  void setShowWebLink(bool show);
-  bool showWebLink() const { return !mWebLinkIndicatorImage.isNull(); }
+  // Shown only while the marker set has the picture.
+  void setShowWebLink(bool show) { mShowWebLink = show; }
+  bool showWebLink() const;
 
-  QSizeF scaledSize() const { return mSize * mScale; }
+  QSizeF scaledSize() const { return QSizeF(2.5 * mRadius, 2.5 * mRadius) * mScale; }
   double scaledRadius() const { return mRadius * mScale; }
   QPointF scaledCenter() const;
 
@@ -109,6 +110,9 @@ class PlanetDrawer {
 
  private:
   struct TitleLayout;
+  struct Markers;
+
+  PlanetDrawer(PlanetType type, std::shared_ptr<const Markers> markers);
 
   void drawPictureDisc(QPainter& painter);
   void drawColorDisc(QPainter& painter);
@@ -120,21 +124,19 @@ class PlanetDrawer {
   const TitleLayout& titleLayout();
 
   KitImage mPlanetUserImage;
-  QImage mSubPlanetIndicatorImage;
-  QSizeF mSubPlanetIndicatorSize;
-  QImage mNoteIndicatorImage;
-  QSizeF mNoteIndicatorSize;
-  QImage mWebLinkIndicatorImage;
-  QImage mWebLinkSource;
+  // The marker pictures and their sizes, shared by every drawer of the same set: a crowded
+  // orbit's planets would otherwise each keep copies of them.
+  std::shared_ptr<const Markers> mMarkers;
   PlanetType mPlanetType;
   float mRadius;
-  QSizeF mSize;
+  float mScale = 1.0f;
+  float mFontSize = 0;
   bool mShowOrbit = false;
   bool mApproximateRendering = false;
   bool mIsLink = false;
   bool mFade = false;
-  float mScale = 1.0f;
-  float mFontSize = 0;
+  bool mShowWebLink = false;
+  int mTitleLayoutCount = 0;
   ColorPtr mBaseColor;
   IconImagePtr mIconImage;
   QColor mTextColor{Qt::white};
@@ -142,9 +144,9 @@ class PlanetDrawer {
   std::int64_t mNoteNumber = 0;
 
   std::unique_ptr<TitleLayout> mTitle;
-  // Looked up once per drawer: finding the font costs more than drawing a badge.
-  std::optional<QFont> mNoteNumberFont;
-  int mTitleLayoutCount = 0;
+  // Looked up once per drawer that prints a note number (few do): finding the font costs more
+  // than drawing a badge.
+  std::unique_ptr<QFont> mNoteNumberFont;
 };
 
 }  // namespace orrery
