@@ -33,8 +33,7 @@ PlanetLayer::PlanetLayer(PlanetType type) {
 
 void PlanetLayer::setPlanetType(PlanetType type) {
   if (!ORRERY_SOFT_ASSERT(!mPlanetDrawer, "-[PlanetLayer setPlanetType:]")) return;
-  mPlanetType = type;
-  mPlanetDrawer = std::make_unique<PlanetDrawer>(type);
+  mPlanetDrawer.emplace(type);
   setNeedsDisplay();
 }
 
@@ -61,7 +60,7 @@ void PlanetLayer::resizeToScale() {
 
 void PlanetLayer::setRadius(float radius) {
   if (!mPlanetDrawer) return;
-  const float unscaled = PlanetDrawer::radiusForPlanetType(mPlanetType);
+  const float unscaled = PlanetDrawer::radiusForPlanetType(mPlanetDrawer->planetType());
   setScale(radius / unscaled);
   setFrame(QRectF(QPointF(0, 0), mPlanetDrawer->scaledSize()));
 }

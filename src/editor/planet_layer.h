@@ -30,8 +30,8 @@ class PlanetLayer : public BaseLayer {
 
   // Makes the drawer; a layer keeps its first type (a second one is refused).
   void setPlanetType(PlanetType type);
-  PlanetType planetType() const { return mPlanetType; }
-  PlanetDrawer* planetDrawer() const { return mPlanetDrawer.get(); }
+  PlanetType planetType() const { return mPlanetDrawer ? mPlanetDrawer->planetType() : 0; }
+  PlanetDrawer* planetDrawer() const { return mPlanetDrawer ? &*mPlanetDrawer : nullptr; }
 
   // Font size and text colour from the current settings; redraws when they changed.
   void updateAppearance();
@@ -107,8 +107,9 @@ class PlanetLayer : public BaseLayer {
   void setDocIdentifier(const QString& identifier) { mDocIdentifier = identifier; }
 
  private:
-  PlanetType mPlanetType = 0;
-  std::unique_ptr<PlanetDrawer> mPlanetDrawer;
+  // Part of the layer's own allocation, as a crowded orbit makes a million planets; handed out
+  // from a const layer like the drawing state it is.
+  mutable std::optional<PlanetDrawer> mPlanetDrawer;
   QString mNote;
   bool mShadowMode = false;
   QString mIdeaIdentifier;
