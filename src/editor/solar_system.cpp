@@ -204,6 +204,7 @@ void SolarSystem::reservePlanets(std::size_t count) {
   mIdeaViews.reserve(total);
   mIdeaAdderViews.reserve(total);
   mAdderTags.reserve(total);
+  layer()->reserveSublayers(count);
   mPlanetBlock = count >= kPreparedPlanets ? platform::PreparedBlock::create(count * planetFootprint()) : nullptr;
 }
 

@@ -243,6 +243,8 @@ class Layer : public std::enable_shared_from_this<Layer>, public virtual Trackab
   Layer* superlayer() const { return mSuperlayer; }
   const std::vector<std::shared_ptr<Layer>>& sublayers() const { return mSublayers; }
   void addSublayer(std::shared_ptr<Layer> layer);
+  // Room for `count` more sublayers, for a caller about to add many in a row.
+  void reserveSublayers(std::size_t count) { mSublayers.reserve(mSublayers.size() + count); }
   void insertSublayer(std::shared_ptr<Layer> layer, size_t index);
   void insertSublayerBelow(std::shared_ptr<Layer> layer, const Layer* sibling);
   void insertSublayerAbove(std::shared_ptr<Layer> layer, const Layer* sibling);
