@@ -237,7 +237,8 @@ void SolarSystem::insertIdea(const IdeaPtr& idea, std::int64_t afterIndex) {
 
   auto planet = mPlanetBlock ? std::allocate_shared<PlanetLayer>(platform::BlockAllocator<PlanetLayer>(mPlanetBlock), 0)
                              : std::make_shared<PlanetLayer>(0);
-  if (mPlanetBlock && mPlanetBlock->used() == mPlanetBlock->size()) mPlanetBlock.reset();
+  // A full block is let go of: it goes back to the system with its last planet.
+  if (mPlanetBlock && mPlanetBlock->size() - mPlanetBlock->used() < planetFootprint()) mPlanetBlock.reset();
   planet->updateWithIdea(idea, mDocIdentifier);  // with the link mark and both identifiers
   if (placed) placePlanet(*planet, place, /*integral=*/true);
   planet->setDelegate(this);  // refuses implicit animations, as for the view's own layer
